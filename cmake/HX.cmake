@@ -1,0 +1,69 @@
+# Small helpers shared by every folder's CMakeLists.txt.
+
+if(HX_FUZZ)
+  # Everything carries coverage and ASan+UBSan; only the fuzz binaries link the fuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+  add_compile_definitions(HX_FUZZING=1)
+elseif(HX_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+  add_compile_definitions(HX_SANITIZER_ADDRESS=1)
+elseif(HX_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+  add_compile_definitions(HX_SANITIZER_THREAD=1)
+endif()
+
+# hx_library(NAME [DEPS targets...]): one static library from the .cpp files of this folder
+# (and its sub-folders), headers included from the repository root ("platform/foundation/value.h").
+function(hx_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS;PRIVATE_DEPS;EXCLUDE" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  foreach(ex IN LISTS ARG_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${ex}")
+  endforeach()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+endfunction()
+
+# hx_test(AREA [LIBS targets...]): one gtest executable for an area from tests/AREA/*_test.cpp,
+# each test case registered with CTest and labelled by area.
+include(GoogleTest)
+function(hx_test area)
+  cmake_parse_arguments(ARG "" "" "LIBS;SOURCES" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  set(exe test_${area})
+  add_executable(${exe} ${srcs} ${ARG_SOURCES})
+  target_link_libraries(${exe} PRIVATE ${ARG_LIBS} hx_test_support GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${exe} PRIVATE HX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" HX_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${area} ENVIRONMENT "HX_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()
+
+# hx_fuzz(NAME SOURCE LIBS...): with HX_FUZZ a libFuzzer binary fuzz_NAME; always a replay test
+# that runs the entry point over fuzz/corpus/NAME so regressions show without clang.
+function(hx_fuzz name source)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  if(HX_FUZZ)
+    add_executable(fuzz_${name} ${source})
+    target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(fuzz_${name} PRIVATE ${ARG_LIBS})
+  else()
+    add_executable(replay_${name} ${source} ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+    target_link_libraries(replay_${name} PRIVATE ${ARG_LIBS})
+    add_test(NAME fuzz_replay.${name} COMMAND replay_${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+    set_tests_properties(fuzz_replay.${name} PROPERTIES LABELS fuzz)
+  endif()
+endfunction()
+
+# hx_bench(NAME SOURCES... LIBS...): a libbenchmark executable under bench/.
+function(hx_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(HX_BENCH AND NOT HX_FUZZ)
+    add_executable(bench_${name} ${ARG_SOURCES})
+    target_link_libraries(bench_${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
+  endif()
+endfunction()

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# HX Connect's one entry point for building, testing, fuzzing and benchmarking.
+#   ./hx test [--asan|--tsan] [ctest args...]   install what the build needs, build, run the tests
+#   ./hx build [--asan|--tsan]                  only build
+#   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
+#   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+
+packages=(
+  build-essential cmake ninja-build pkg-config ccache git
+  libsqlite3-dev sqlite3 zlib1g-dev libxml2-dev libxml2-utils
+  libprotobuf-dev protobuf-compiler libprotobuf-c-dev protobuf-c-compiler
+  libicu-dev libssl-dev openssl libplist-dev libcurl4-openssl-dev ca-certificates
+  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  libphonenumber-dev libunwind-dev
+  clang lld llvm libclang-rt-14-dev
+  python3 python3-phonenumbers tzdata gzip coreutils
+)
+
+install_packages() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "hx: installing ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+jobs=$(nproc)
+build_dir=build
+cmake_args=(-G Ninja)
+
+parse_sanitizer() {
+  case "${1:-}" in
+    --asan) build_dir=build-asan; cmake_args+=(-DHX_SANITIZE=address -DHX_BENCH=OFF); return 0 ;;
+    --tsan) build_dir=build-tsan; cmake_args+=(-DHX_SANITIZE=thread -DHX_BENCH=OFF); return 0 ;;
+  esac
+  return 1
+}
+
+configure_and_build() {
+  cmake -S "$root" -B "$build_dir" "${cmake_args[@]}" >/dev/null
+  cmake --build "$build_dir" -j "$jobs" "$@"
+}
+
+cmd=${1:-test}
+shift || true
+case "$cmd" in
+  test)
+    install_packages
+    if parse_sanitizer "${1:-}"; then shift; fi
+    configure_and_build
+    cd "$build_dir"
+    ctest --output-on-failure -j "$jobs" --timeout 600 "$@"
+    ;;
+  build)
+    install_packages
+    if parse_sanitizer "${1:-}"; then shift; fi
+    configure_and_build "$@"
+    ;;
+  fuzz)
+    target=${1:?usage: ./hx fuzz TARGET SECONDS}
+    seconds=${2:-60}
+    install_packages
+    build_dir=build-fuzz
+    cmake_args+=(-DHX_FUZZ=ON -DHX_BENCH=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+    configure_and_build --target "fuzz_$target"
+    corpus="$root/fuzz/corpus/$target"
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/ 2>/dev/null || true
+    "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 "$work"
+    ;;
+  bench)
+    install_packages
+    build_dir=build-bench
+    cmake_args+=(-DCMAKE_BUILD_TYPE=Release -DHX_BENCH=ON)
+    name=${1:-}
+    shift || true
+    if [ -n "$name" ]; then
+      configure_and_build --target "bench_$name"
+      "$build_dir/bench/bench_$name" "$@"
+    else
+      configure_and_build
+      for b in "$build_dir"/bench/bench_*; do echo "== $(basename "$b")"; "$b" "$@"; done
+    fi
+    ;;
+  *)
+    echo "usage: ./hx test|build [--asan|--tsan] | fuzz TARGET SECONDS | bench [NAME]" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,33 @@
+// Helpers shared by the test executables: scratch directories and the repository's paths.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace hxtest {
+
+// A fresh directory under the system's temporary folder, removed with its contents on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The repository root (for fixtures under tests/ and resources/).
+std::filesystem::path sourceDir();
+
+// Runs a shell command, returns its exit status and (optionally) what it printed on stdout.
+int runCommand(const std::string& command, std::string* output = nullptr);
+
+// True when a program is on PATH (independent-check tools: sqlite3, protoc, openssl, python3).
+bool haveProgram(const std::string& name);
+
+}  // namespace hxtest
