@@ -1,0 +1,95 @@
+// The main run loop: main-queue blocks, timers, delayed performs, file-descriptor sources and a
+// display link, all on the main thread and all timed by the process clock.
+//
+// This header is the contract the rest of the system codes against; the implementation may
+// add to it but keeps these declarations.
+#pragma once
+
+#include <any>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/value.h"
+
+namespace dispatch {
+
+class Timer;
+using TimerPtr = std::shared_ptr<Timer>;
+
+enum class RunLoopMode { Default, Common };
+
+class RunLoop {
+public:
+    // The process's main run loop (bound to the thread that first asks for it, the main thread).
+    static RunLoop& main();
+
+    // Runs the loop until stop() (the running app's event loop).
+    void run();
+    void stop();
+    // Runs ready work once and waits at most timeout seconds for more; returns after one pass.
+    void runOnce(Seconds timeout);
+
+    // A block at the next turn of the loop.
+    void performAtNextTurn(Block block);
+
+    // Delayed performs, cancellable by (target, selector, argument): the argument compares by
+    // value (a freshly made equal string cancels). Target and argument are kept alive until the
+    // perform fires or is cancelled, unless weakTarget is set.
+    void perform(const std::shared_ptr<void>& target, const std::string& selector, const foundation::Value& argument,
+                 Seconds delay, std::function<void(const foundation::Value&)> action, bool weakTarget = false);
+    void cancelPerform(const void* target, const std::string& selector, const foundation::Value& argument);
+    // Cancels every delayed perform of target.
+    void cancelPerforms(const void* target);
+
+    // File-descriptor sources (the network layer registers its sockets here).
+    enum FdEvents : int { Readable = 1, Writable = 2 };
+    using FdHandler = std::function<void(int fd, int events)>;
+    // Returns an id for removeFd.
+    uint64_t addFd(int fd, int events, FdHandler handler);
+    void updateFd(uint64_t id, int events);
+    void removeFd(uint64_t id);
+
+    struct Impl;
+
+private:
+    RunLoop();
+    std::unique_ptr<Impl> impl_;
+    friend class Timer;
+    friend class DisplayLink;
+};
+
+// A one-shot or repeating timer on the main run loop.
+class Timer : public std::enable_shared_from_this<Timer> {
+public:
+    static TimerPtr scheduled(Seconds interval, bool repeats, std::function<void(Timer&)> fire,
+                              RunLoopMode mode = RunLoopMode::Default);
+    void invalidate();
+    bool isValid() const;
+    // Fires now (a one-shot timer is then invalid).
+    void fire();
+    Seconds fireDate() const;
+    void setFireDate(Seconds when);
+    Seconds interval() const;
+
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+// Calls back once per display frame at the preferred rate, timestamped by the clock.
+class DisplayLink {
+public:
+    explicit DisplayLink(std::function<void(Seconds timestamp)> callback, int preferredFramesPerSecond = 60);
+    ~DisplayLink();
+    void setPaused(bool paused);
+    bool isPaused() const;
+    void setPreferredFramesPerSecond(int fps);
+    void invalidate();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace dispatch

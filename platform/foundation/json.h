@@ -1,0 +1,31 @@
+// JSON to and from `Value`. Parsing never crashes on bad input: it returns an error with the
+// byte offset. Integers keep their 64 bits exactly; "/" is written unescaped.
+//
+// This header is the contract the rest of the system codes against; the implementation may
+// add to it but keeps these declarations.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+
+namespace foundation {
+
+inline constexpr const char* kJSONErrorDomain = "NSCocoaErrorDomain";
+inline constexpr int64_t kJSONReadCorruptError = 3840;
+
+struct JSONWriteOptions {
+    bool pretty = false;     // two-space indentation and ": " separators
+    bool sortedKeys = false; // keys in byte order instead of insertion order
+};
+
+// Parses UTF-8 JSON text (a top-level scalar is accepted). Fails with code 3840 and the offset
+// under "NSJSONSerializationErrorIndex".
+Result<Value> parseJSON(std::string_view text);
+// Serialises a value made of null, bool, numbers, strings, arrays and string-keyed dictionaries.
+// Data, dates, non-finite doubles and number keys are not JSON: they fail with code 3840.
+Result<std::string> toJSON(const Value& value, JSONWriteOptions options = {});
+
+}  // namespace foundation
