@@ -21,6 +21,8 @@ std::vector<std::string> defaultsKeys();
 // The main bundle: its identifier and a value of its Info dictionary (null when absent).
 std::string bundleIdentifier();
 foundation::Value infoValue(const std::string& key);
+// Tests pin Info values (a null value removes the pin); pinned values win over the bundle's.
+void setInfoValueForTesting(const std::string& key, const foundation::Value& value);
 
 std::string base64Encode(const foundation::Data& data);
 std::optional<foundation::Data> base64Decode(std::string_view text);
