@@ -4,7 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string_view>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
 
 namespace foundation::detail {
 
@@ -49,5 +53,12 @@ inline bool isValidUTF8(std::string_view text) {
     }
     return true;
 }
+
+// Seconds from 1970-01-01 to 2001-01-01, the epoch of property-list dates.
+inline constexpr double kSecondsFrom1970To2001 = 978307200.0;
+
+// Writes bytes to a temporary file beside path, flushes it to disk and renames it over path.
+// Defined in property_list.cpp.
+Status writeFileAtomically(const std::filesystem::path& path, const Data& bytes);
 
 }  // namespace foundation::detail
