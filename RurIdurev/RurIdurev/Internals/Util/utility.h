@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/keyed_archiver.h"
 #include "platform/foundation/value.h"
 
 // Application environment values (`currentAppEnvironment`).
@@ -46,6 +49,37 @@ public:
     // The JSON re-written pretty with slashes unescaped; text that is not JSON comes back as it
     // is (when it is UTF-8); empty optional for no data.
     static std::optional<std::string> prettyPrintJson(const std::optional<foundation::Data>& data);
+
+    // ---- Archiving: secure keyed archives; decoding accepts only the classes of the allowed list
+    // and reads renamed classes under their current names. Failures log and answer nothing.
+    static std::optional<foundation::Data> archiveKeyedData(const std::shared_ptr<const foundation::Archivable>& object);
+    static std::optional<foundation::Data> archiveKeyedArray(
+        const std::vector<std::shared_ptr<const foundation::Archivable>>& objects);
+    template <typename T>
+    static std::shared_ptr<T> unarchiveKeyedObject(const std::optional<foundation::Data>& data) {
+        if (!data) return nullptr;
+        auto result = foundation::unarchivedObject<T>(*data, unarchiveOptions());
+        if (!result.ok()) {
+            logUnarchiveFailure(result.error());
+            return nullptr;
+        }
+        return std::move(result).value();
+    }
+    template <typename T>
+    static std::optional<std::vector<std::shared_ptr<T>>> unarchiveKeyedArray(const std::optional<foundation::Data>& data) {
+        if (!data) return std::nullopt;
+        auto result = foundation::unarchivedArray<T>(*data, unarchiveOptions());
+        if (!result.ok()) {
+            logUnarchiveFailure(result.error());
+            return std::nullopt;
+        }
+        return std::move(result).value();
+    }
+    // The process-wide allowed list (only grows) and map of old class names to current ones.
+    static void addAllowedClasses(const std::vector<std::string>& classNames);
+    static void addMigrationClasses(const std::map<std::string, std::string>& oldToCurrent);
+    static foundation::UnarchiveOptions unarchiveOptions();
+    static void logUnarchiveFailure(const foundation::Error& error);
 
     static constexpr int kMaxPropertiesPerLog = 20;
     static constexpr size_t kMaxPropertyKeyLength = 125;
