@@ -3,6 +3,7 @@
 // the foundation layer.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,11 @@ std::string bundleIdentifier();
 foundation::Value infoValue(const std::string& key);
 // Tests pin Info values (a null value removes the pin); pinned values win over the bundle's.
 void setInfoValueForTesting(const std::string& key, const foundation::Value& value);
+
+// The first Application Support directory of the user domain (under the app home).
+std::filesystem::path applicationSupportDirectory();
+// Tests put the directory elsewhere (an empty path restores the app home's).
+void setApplicationSupportDirectoryForTesting(std::filesystem::path directory);
 
 std::string base64Encode(const foundation::Data& data);
 std::optional<foundation::Data> base64Decode(std::string_view text);

@@ -145,3 +145,17 @@ std::optional<std::string> ZIVOUtility::prettyPrintJson(const std::optional<foun
     if (!utf8) return std::nullopt;
     return *utf8;
 }
+
+std::optional<std::string> ZIVOUtility::obfuscateString(const std::optional<std::string>& string,
+                                                        const std::string& searchingForPattern,
+                                                        const std::string& toReplaceWithTemplate) {
+    if (!string) return std::nullopt;
+    auto regex = foundation::Regex::make(searchingForPattern, foundation::Regex::kCaseInsensitive);
+    if (!regex.ok()) {
+        std::string reason = regex.error().localizedDescription();
+        ZIVOLogError(kZIVOLogTag,
+                     "Couldn't create regular expression with pattern\"" + searchingForPattern + "\": " + reason);
+        return std::nullopt;
+    }
+    return regex->replaceAll(*string, toReplaceWithTemplate);
+}
