@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,7 +12,15 @@
 
 #include "platform/foundation/value.h"
 
+namespace foundation {
+class UserDefaults;
+}
+
 namespace zivo_platform {
+
+// The application shares its standard user defaults with the SDK at launch; without that the SDK
+// opens "<bundle identifier>.plist" in the app home's preferences itself.
+void setStandardUserDefaults(std::shared_ptr<foundation::UserDefaults> defaults);
 
 // The application's standard user defaults (shared with the application's own keys).
 foundation::Value defaultsObject(const std::string& key);
