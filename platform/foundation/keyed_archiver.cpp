@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/foundation/format_detail.h"
+#include "platform/foundation/data_format_detail.h"
 #include "platform/foundation/plist_backend.h"
 
 namespace foundation {

@@ -12,7 +12,7 @@
 #include <iterator>
 #include <limits>
 
-#include "platform/foundation/format_detail.h"
+#include "platform/foundation/data_format_detail.h"
 #include "platform/foundation/plist_backend.h"
 
 namespace foundation {
