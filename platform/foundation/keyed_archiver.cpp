@@ -333,9 +333,12 @@ Result<std::unique_ptr<Decoder>> Decoder::open(const Data& archive, UnarchiveOpt
     }
     std::unique_ptr<Decoder> decoder(new Decoder());
     State& s = *decoder->state_;
-    const uint32_t n = plist_array_get_size(objects);
-    s.objects.reserve(n);
-    for (uint32_t i = 0; i < n; ++i) s.objects.push_back(plist_array_get_item(objects, i));
+    s.objects.reserve(plist_array_get_size(objects));
+    detail::forEachArrayItem(objects, [&s](plist_t item) {
+        s.objects.push_back(item);
+        return true;
+    });
+    const size_t n = s.objects.size();
     if (n == 0 || !s.objects[0] || plist_get_node_type(s.objects[0]) != PLIST_STRING ||
         plist_string_val_compare(s.objects[0], kNullMarker) != 0) {
         return corrupt("the object table does not start with $null");
@@ -420,22 +423,20 @@ void Decoder::forEachReference(void* container, const char* field, const std::fu
         fail(std::string("a container has no \"") + field + "\" list");
         return;
     }
-    const uint32_t n = plist_array_get_size(list);
-    if (!charge(n)) return;
-    for (uint32_t i = 0; i < n && !failed(); ++i) {
-        plist_t item = plist_array_get_item(list, i);
-        if (!item || plist_get_node_type(item) != PLIST_UID) {
+    if (!charge(plist_array_get_size(list))) return;
+    detail::forEachArrayItem(list, [&](plist_t item) {
+        if (plist_get_node_type(item) != PLIST_UID) {
             fail("a container holds something other than a reference");
-            return;
+            return false;
         }
         uint64_t uid = 0;
         plist_get_uid_val(item, &uid);
         if (uid >= state_->objects.size()) {
             fail("a reference points outside the object table");
-            return;
+            return false;
         }
-        if (!visit(uid)) return;
-    }
+        return visit(uid) && !failed();
+    });
 }
 
 Value Decoder::plainValue(void* raw, uint64_t uid, int depth) {
