@@ -1,6 +1,5 @@
 #include "platform/foundation/bundle.h"
 
-#include <plist/plist.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,92 +9,13 @@
 
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/property_list.h"
 #include "platform/foundation/strings.h"
 
 namespace fs = std::filesystem;
 
 namespace foundation {
 namespace {
-
-Value valueFromPlist(plist_t node, int depth = 0) {
-    if (!node || depth > 64) return {};
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t b = 0;
-        plist_get_bool_val(node, &b);
-        return Value(b != 0);
-    }
-    case PLIST_UINT: {
-        uint64_t v = 0;
-        plist_get_uint_val(node, &v);
-        // The library keeps negative integers in two's complement.
-        return Value(static_cast<int64_t>(v));
-    }
-    case PLIST_REAL: {
-        double d = 0;
-        plist_get_real_val(node, &d);
-        return Value(d);
-    }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-        char* s = nullptr;
-        plist_get_string_val(node, &s);
-        Value v(s ? std::string(s) : std::string());
-        std::free(s);
-        return v;
-    }
-    case PLIST_DATA: {
-        char* p = nullptr;
-        uint64_t len = 0;
-        plist_get_data_val(node, &p, &len);
-        Data d(reinterpret_cast<uint8_t*>(p), reinterpret_cast<uint8_t*>(p) + (p ? len : 0));
-        std::free(p);
-        return Value(std::move(d));
-    }
-    case PLIST_DATE: {
-        int32_t sec = 0, usec = 0;
-        plist_get_date_val(node, &sec, &usec);
-        return Value(dateSinceReferenceDate(static_cast<double>(sec) + usec / 1e6));
-    }
-    case PLIST_UID: {
-        uint64_t v = 0;
-        plist_get_uid_val(node, &v);
-        return Value(static_cast<int64_t>(v));
-    }
-    case PLIST_ARRAY: {
-        Array a;
-        const uint32_t n = plist_array_get_size(node);
-        for (uint32_t i = 0; i < n; ++i) a.push_back(valueFromPlist(plist_array_get_item(node, i), depth + 1));
-        return Value(std::move(a));
-    }
-    case PLIST_DICT: {
-        Dictionary d;
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(node, &it);
-        while (it) {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(node, it, &key, &value);
-            if (!key) break;
-            d.set(std::string(key), valueFromPlist(value, depth + 1));
-            std::free(key);
-        }
-        std::free(it);
-        return Value(std::move(d));
-    }
-    default: return {};
-    }
-}
-
-std::optional<Value> readPropertyList(const Data& bytes) {
-    if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
-    plist_t root = nullptr;
-    plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()), &root);
-    if (!root) return std::nullopt;
-    Value v = valueFromPlist(root);
-    plist_free(root);
-    return v;
-}
 
 fs::path discoverResources() {
     if (const char* env = std::getenv("HXCONNECT_RESOURCES"); env && *env) return env;
@@ -265,7 +185,7 @@ Result<Dictionary> parseStringsTable(const Data& bytes) {
     const bool plistBinary = bytes.size() >= 6 && std::string_view(reinterpret_cast<const char*>(bytes.data()), 6) == "bplist";
     if (plistXml || plistBinary) {
         auto v = readPropertyList(bytes);
-        if (!v || !v->isDictionary()) return Error::withDescription("NSCocoaErrorDomain", 3840, "Strings table: not a dictionary.");
+        if (!v.ok() || !v->isDictionary()) return Error::withDescription("NSCocoaErrorDomain", 3840, "Strings table: not a dictionary.");
         Dictionary out;
         for (const auto& [k, val] : v->asDictionary()) {
             if (val.isString()) out.set(k, val);
@@ -359,7 +279,7 @@ Dictionary Bundle::infoDictionary() const {
     }
     Dictionary info;
     if (auto bytes = files::readData(resources / "Info.plist"); bytes.ok()) {
-        if (auto v = readPropertyList(*bytes); v && v->isDictionary()) info = v->asDictionary();
+        if (auto v = readPropertyList(*bytes); v.ok() && v->isDictionary()) info = v->asDictionary();
     }
     std::lock_guard lock(state_->mutex);
     state_->info = info;
