@@ -20,28 +20,34 @@ ApplicationState Application::applicationState() const {
 
 void Application::setApplicationState(ApplicationState target) {
     std::lock_guard transition(transitionMutex_);
+    const uint64_t mine = ++transitions_;
     auto& center = NotificationCenter::defaultCenter();
     auto set = [&](ApplicationState s) {
         std::lock_guard lock(mutex_);
         state_ = s;
     };
+    // After each notification, a newer request made by an observer takes over.
+    auto post = [&](const char* name) {
+        center.post(name);
+        return transitions_ == mine;
+    };
     while (applicationState() != target) {
         switch (applicationState()) {
         case ApplicationState::Active:
-            center.post(kApplicationWillResignActiveNotification);
+            if (!post(kApplicationWillResignActiveNotification)) return;
             set(ApplicationState::Inactive);
             break;
         case ApplicationState::Inactive:
             if (target == ApplicationState::Background) {
                 set(ApplicationState::Background);
-                center.post(kApplicationDidEnterBackgroundNotification);
+                if (!post(kApplicationDidEnterBackgroundNotification)) return;
             } else {
                 set(ApplicationState::Active);
-                center.post(kApplicationDidBecomeActiveNotification);
+                if (!post(kApplicationDidBecomeActiveNotification)) return;
             }
             break;
         case ApplicationState::Background:
-            center.post(kApplicationWillEnterForegroundNotification);
+            if (!post(kApplicationWillEnterForegroundNotification)) return;
             set(ApplicationState::Inactive);
             break;
         }

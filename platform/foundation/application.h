@@ -28,7 +28,8 @@ public:
     //   Inactive -> Background:  did-enter-background (after)
     //   Background -> Inactive:  will-enter-foreground (before)
     //   Inactive -> Active:      did-become-active (after)
-    // Setting the current state posts nothing.
+    // Setting the current state posts nothing. An observer may set the state again; the newer
+    // request then wins and the older one stops where it was.
     void setApplicationState(ApplicationState state);
 
     // Registers work that must finish while in the background. The expiration handler runs (once)
@@ -53,8 +54,10 @@ private:
     };
 
     mutable std::mutex mutex_;
-    std::mutex transitionMutex_;  // one state change (and its notifications) at a time
+    // One state change (and its notifications) at a time; an observer may change the state again.
+    std::recursive_mutex transitionMutex_;
     ApplicationState state_ = ApplicationState::Active;
+    uint64_t transitions_ = 0;  // bumped by each setApplicationState call
     BackgroundTaskIdentifier nextTask_ = 1;
     std::vector<Task> tasks_;
 };

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "platform/foundation/strings.h"
+#include "platform/foundation/uuid.h"
 
 namespace fs = std::filesystem;
 
@@ -253,13 +254,22 @@ Status createDirectory(const fs::path& path, mode_t mode) {
 
 Status writeAtomically(const fs::path& path, const void* bytes, size_t length, WriteMode mode, mode_t permissions) {
     const fs::path dir = path.parent_path();
-    std::string templ = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(templ.data());
-    if (fd < 0) return fileError(errno, path, Op::Write);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, permissions & ~mask) == 0 && writeAll(fd, static_cast<const uint8_t*>(bytes), length) &&
-              ::fsync(fd) == 0;
+    // The temporary file is created with the final permissions so the process umask applies as
+    // for any new file (changing the umask here would race with other threads creating files).
+    fs::path temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        uint8_t random[8];
+        if (!secureRandomBytes(random, sizeof random)) return fileError(EIO, path, Op::Write);
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".%02x%02x%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2], random[3],
+                      random[4], random[5], random[6], random[7]);
+        temp = dir / ("." + path.filename().string() + suffix);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
+        if (fd < 0 && errno != EEXIST) return fileError(errno, path, Op::Write);
+    }
+    if (fd < 0) return fileError(EEXIST, path, Op::Write);
+    bool ok = writeAll(fd, static_cast<const uint8_t*>(bytes), length) && ::fsync(fd) == 0;
     int err = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -267,17 +277,17 @@ Status writeAtomically(const fs::path& path, const void* bytes, size_t length, W
     }
     if (ok) {
         if (mode == WriteMode::FailIfExists) {
-            // link() refuses an existing name atomically, which rename() would replace.
-            ok = ::link(templ.c_str(), path.c_str()) == 0;
+            // link() refuses an existing name atomically, where rename() would replace it.
+            ok = ::link(temp.c_str(), path.c_str()) == 0;
             err = errno;
-            ::unlink(templ.c_str());
+            ::unlink(temp.c_str());
         } else {
-            ok = ::rename(templ.c_str(), path.c_str()) == 0;
+            ok = ::rename(temp.c_str(), path.c_str()) == 0;
             err = errno;
         }
     }
     if (!ok) {
-        ::unlink(templ.c_str());
+        ::unlink(temp.c_str());
         return fileError(err, path, Op::Write);
     }
     syncDirectory(dir);
@@ -318,9 +328,18 @@ Result<std::string> readString(const fs::path& path) {
 
 Status move(const fs::path& from, const fs::path& to) {
     if (!files::exists(from)) return fileError(ENOENT, from, Op::Other);
+    // RENAME_NOREPLACE keeps an existing destination safe even if it appears after any check.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        // A file system without the flag: check, then rename.
+        if (files::exists(to)) return fileError(EEXIST, to, Op::Write);
+        if (::rename(from.c_str(), to.c_str()) == 0) return {};
+        err = errno;
+    }
+    if (err == EEXIST) return fileError(EEXIST, to, Op::Write);
+    if (err != EXDEV) return fileError(err, from, Op::Write);
     if (files::exists(to)) return fileError(EEXIST, to, Op::Write);
-    if (::rename(from.c_str(), to.c_str()) == 0) return {};
-    if (errno != EXDEV) return fileError(errno, from, Op::Write);
     if (Status s = copyTree(from, to); !s.ok()) {
         std::error_code ec;
         fs::remove_all(to, ec);

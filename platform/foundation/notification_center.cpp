@@ -31,12 +31,19 @@ struct Observer {
             if (removed) return;
             inFlight.push_back(std::this_thread::get_id());
         }
+        // Leaves the in-flight list even if the handler throws, so removal never waits forever.
+        struct Done {
+            Observer* o;
+            ~Done() {
+                {
+                    std::lock_guard lock(o->mutex);
+                    const auto it = std::find(o->inFlight.begin(), o->inFlight.end(), std::this_thread::get_id());
+                    if (it != o->inFlight.end()) o->inFlight.erase(it);
+                }
+                o->idle.notify_all();
+            }
+        } done{this};
         handler(n);
-        {
-            std::lock_guard lock(mutex);
-            inFlight.erase(std::find(inFlight.begin(), inFlight.end(), std::this_thread::get_id()));
-        }
-        idle.notify_all();
     }
 
     void retire() {

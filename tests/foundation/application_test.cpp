@@ -38,6 +38,20 @@ TEST(Application, StateChangesPostInThePlatformOrder) {
                          "UIApplicationWillResignActiveNotification@0", "UIApplicationDidBecomeActiveNotification@0"}));
 }
 
+TEST(Application, AnObserverMayChangeTheStateAgain) {
+    Application::shared().setApplicationState(ApplicationState::Active);
+    Recorder r;
+    int owner = 0;
+    NotificationCenter::defaultCenter().addObserver(&owner, kApplicationDidEnterBackgroundNotification, [](const Notification&) {
+        Application::shared().setApplicationState(ApplicationState::Active);  // re-entrant: must not hang or loop
+    });
+    Application::shared().setApplicationState(ApplicationState::Background);
+    NotificationCenter::defaultCenter().removeObserver(&owner);
+    EXPECT_EQ(Application::shared().applicationState(), ApplicationState::Active);
+    EXPECT_EQ(r.log.size(), 4u);
+    EXPECT_EQ(r.log.back(), "UIApplicationDidBecomeActiveNotification@0");
+}
+
 TEST(Application, BackgroundTasksExpireOnceAndEnd) {
     Application app;
     int expired = 0;
