@@ -263,8 +263,9 @@ foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequ
         auto object = objectWithIDLocked(row.id, false);
         if (object->deleted_) continue;
         if (object->fault_ || !(object->inserted_ || object->updated_)) {
+            bool wasFault = object->fault_;
             object->fault_ = false;
-            applyRowLocked(*object, row, !object->fault_);
+            applyRowLocked(*object, row, !wasFault);
         }
         objects.push_back(std::move(object));
     }
@@ -341,16 +342,17 @@ void Context::applyRowLocked(ManagedObject& object, const Row& row, bool notify)
     for (const auto& r : e.relationships()) {
         if (r.toMany) continue;
         const ObjectID target = static_cast<size_t>(r.index) < row.toOne.size() ? row.toOne[r.index] : nullptr;
-        if (object.toOne_[r.index] != target) setToOneLocked(object, r, target, notify);
+        if (object.toOne_[r.index] != target) setToOneLocked(object, r, target, notify, false);
     }
     for (const auto& key : changed) object.notifyObservers(key);
 }
 
-void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, const ObjectID& target, bool notify) {
+void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, const ObjectID& target, bool notify,
+                             bool markChanged) {
     ObjectID old = object.toOne_[rel.index];
     if (old == target) return;
     object.toOne_[rel.index] = target;
-    if (notify) markUpdatedLocked(object);
+    if (markChanged) markUpdatedLocked(object);
     const Relationship& inverse = *rel.inverse;
     // Keeps the other side's loaded state in step; an unloaded side works it out when loaded.
     auto unlink = [&](const ObjectID& id) {
@@ -362,27 +364,23 @@ void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, con
         } else if (other->toOne_[inverse.index] == object.id_) {
             other->toOne_[inverse.index] = nullptr;
         }
-        if (notify) {
-            markUpdatedLocked(*other);
-            other->notifyObservers(inverse.name);
-        }
+        if (markChanged) markUpdatedLocked(*other);
+        if (notify) other->notifyObservers(inverse.name);
     };
     auto link = [&](const ObjectID& id) {
         auto other = registeredLocked(id.get());
         if (!other || other->fault_) return;
         if (inverse.toMany) {
             auto& slot = other->toMany_[inverse.index];
-            if (slot) slot->push_back(object.id_);
+            if (slot && std::find(slot->begin(), slot->end(), object.id_) == slot->end()) slot->push_back(object.id_);
         } else {
             if (const ObjectID& previous = other->toOne_[inverse.index]; previous && previous != object.id_)
                 if (auto prev = registeredLocked(previous.get()); prev && !prev->fault_)
-                    setToOneLocked(*prev, rel, nullptr, notify);
+                    setToOneLocked(*prev, rel, nullptr, notify, markChanged);
             other->toOne_[inverse.index] = object.id_;
         }
-        if (notify) {
-            markUpdatedLocked(*other);
-            other->notifyObservers(inverse.name);
-        }
+        if (markChanged) markUpdatedLocked(*other);
+        if (notify) other->notifyObservers(inverse.name);
     };
     if (old) unlink(old);
     if (target) link(target);
@@ -451,7 +449,7 @@ void Context::deleteLocked(ManagedObject& object) {
                 deleteLocked(*member);
             } else {
                 member->fireFaultLocked();
-                if (member->toOne_[r.inverse->index] == object.id_) setToOneLocked(*member, *r.inverse, nullptr, true);
+                if (member->toOne_[r.inverse->index] == object.id_) setToOneLocked(*member, *r.inverse, nullptr, true, true);
             }
         }
     }

@@ -120,7 +120,8 @@ private:
     Changes changesLocked() const;
     void clearChangesLocked();
     void applyRowLocked(ManagedObject& object, const Row& row, bool notify);
-    void setToOneLocked(ManagedObject& object, const Relationship& rel, const ObjectID& target, bool notify);
+    void setToOneLocked(ManagedObject& object, const Relationship& rel, const ObjectID& target, bool notify,
+                        bool markChanged);
     void deleteLocked(ManagedObject& object);
     void markUpdatedLocked(ManagedObject& object);
     void mergeFromChild(const std::vector<Row>& inserted, const std::vector<Row>& updated,

@@ -166,7 +166,7 @@ foundation::Status ManagedObject::setObject(std::string_view key, const std::sha
         return makeError(kInvalidRequestError, "Both objects must live in the same context.");
     std::lock_guard lock(context_->mutex_);
     fireFaultLocked();
-    context_->setToOneLocked(*this, *r, target ? target->id_ : nullptr, true);
+    context_->setToOneLocked(*this, *r, target ? target->id_ : nullptr, true, true);
     return {};
 }
 
