@@ -52,7 +52,8 @@ void Context::perform(std::function<void()> block) {
 }
 
 void Context::performAndWait(const std::function<void()>& block) {
-    if (queue_->isCurrent()) {
+    // The main thread owns a main-queue context whether or not it is inside a queued block.
+    if (queue_->isCurrent() || (type_ == ConcurrencyType::MainQueue && dispatch::isMainThread())) {
         block();
         return;
     }
