@@ -157,3 +157,16 @@ std::string stringByUsingGraphicalEmoticons(std::string_view s) {
 }
 
 }  // namespace PhoneExtensions
+
+#include "platform/security/digest.h"
+
+namespace PhoneExtensions {
+
+std::string md5(std::string_view s) { return security::digestHex(security::DigestAlgorithm::MD5, s); }
+std::string sha1(std::string_view s) { return security::digestHex(security::DigestAlgorithm::SHA1, s); }
+std::string sha224(std::string_view s) { return security::digestHex(security::DigestAlgorithm::SHA224, s); }
+std::string sha256(std::string_view s) { return security::digestHex(security::DigestAlgorithm::SHA256, s); }
+std::string sha384(std::string_view s) { return security::digestHex(security::DigestAlgorithm::SHA384, s); }
+std::string sha512(std::string_view s) { return security::digestHex(security::DigestAlgorithm::SHA512, s); }
+
+}  // namespace PhoneExtensions

@@ -89,28 +89,25 @@ TEST(PhoneExtensions, FormattingKeepsPausesAndExtensions) {
     EXPECT_EQ(formattedPhoneNumberFromStringWithFormatter("+447400123456", f), "+44 7400 123456");
 }
 
-TEST(PhoneExtensions, SharedFormatterIsTakenAndGivenBack) {
-    HX_ConnectAppDelegate::setSharedDelegate(nullptr);
-    EXPECT_EQ(formattedPhoneNumberFromString("5551234567"), "5551234567");  // no application object
-
-    HXCPhoneFormat::setRuleFilePath(std::string(HX_RESOURCES_DIR) + "/PhoneFormats.dat");
-    auto app = std::make_shared<HX_ConnectAppDelegate>();
-    HX_ConnectAppDelegate::setSharedDelegate(app);
-    EXPECT_EQ(formattedPhoneNumberFromString("5551234567"), "(555) 123-4567");
-    EXPECT_EQ(app->phoneFormatterAccessCount(), 0u);
-
-    // A use that is out keeps the formatter through a memory warning; a released one goes.
-    auto held = app->phoneFormatter();
-    EXPECT_FALSE(app->releasePhoneFormatterIfUnused());
-    EXPECT_EQ(app->phoneFormatter(), held);
-    app->decreasePhoneFormatterAccessCount();
-    app->decreasePhoneFormatterAccessCount();
-    app->decreasePhoneFormatterAccessCount();  // one too many: the count stays at 0
-    EXPECT_EQ(app->phoneFormatterAccessCount(), 0u);
-    EXPECT_TRUE(app->releasePhoneFormatterIfUnused());
-    EXPECT_NE(app->phoneFormatter(), held);
-    app->decreasePhoneFormatterAccessCount();
-    HX_ConnectAppDelegate::setSharedDelegate(nullptr);
+TEST(PhoneExtensions, DigestsAgreeWithCoreutils) {
+    const std::string text = u8(u8"HX Connect \u00e9\U0001F600");
+    const struct {
+        std::string (*digest)(std::string_view);
+        const char* tool;
+        size_t length;
+    } cases[] = {{md5, "md5sum", 32},       {sha1, "sha1sum", 40},     {sha224, "sha224sum", 56},
+                 {sha256, "sha256sum", 64}, {sha384, "sha384sum", 96}, {sha512, "sha512sum", 128}};
+    hxtest::TempDir dir;
+    { std::ofstream(dir / "in", std::ios::binary) << text; }
+    for (const auto& c : cases) {
+        const std::string ours = c.digest(text);
+        EXPECT_EQ(ours.size(), c.length);
+        std::string theirs;
+        if (!hxtest::haveProgram(c.tool)) continue;
+        ASSERT_EQ(hxtest::runCommand(std::string(c.tool) + " '" + (dir / "in").string() + "'", &theirs), 0);
+        EXPECT_EQ(ours, theirs.substr(0, c.length)) << c.tool;
+    }
+    EXPECT_EQ(md5(""), "d41d8cd98f00b204e9800998ecf8427e");
 }
 
 }  // namespace
