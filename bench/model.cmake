@@ -12,3 +12,7 @@ if(HX_PHONENUMBER_LIBRARY AND HX_PHONENUMBER_INCLUDE)
       HX_MODEL_TEST_DATA_DIR="${CMAKE_BINARY_DIR}/tests/model")
   endif()
 endif()
+
+if(HX_MODEL_CACHES)
+  hx_bench(model_cache SOURCES ${CMAKE_CURRENT_LIST_DIR}/model/cache_bench.cpp LIBS hx_model)
+endif()
