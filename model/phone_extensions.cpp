@@ -56,10 +56,10 @@ std::string replaceAll(std::string_view s, std::string_view pattern, std::string
 
 }  // namespace
 
-std::string extractCharactersFromStringUsingCharset(std::string_view s, const CharacterSet& charset) {
+std::string extractCharactersFromStringUsingCharset(std::string_view s, const foundation::CharacterSet& charset) {
     std::string out;
     forEachCharacter(s, [&](size_t start, size_t length, char32_t c) {
-        if (charset && charset(c)) out.append(s.substr(start, length));
+        if (charset.contains(c)) out.append(s.substr(start, length));
     });
     return out;
 }

@@ -2,19 +2,17 @@
 // the shared formatter, keypad letters to digits, entity decoding, emoticons and hex digests.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
+
+#include "platform/foundation/strings.h"
 
 class HXCPhoneFormat;
 
 namespace PhoneExtensions {
 
-// A character set as a membership test over Unicode code points.
-using CharacterSet = std::function<bool(char32_t)>;
-
 // The characters of s that belong to the set, in their order.
-std::string extractCharactersFromStringUsingCharset(std::string_view s, const CharacterSet& charset);
+std::string extractCharactersFromStringUsingCharset(std::string_view s, const foundation::CharacterSet& charset);
 // s formatted with the application object's shared formatter (one use, given back after);
 // s unchanged when there is no application object to offer one.
 std::string formattedPhoneNumberFromString(std::string_view s);

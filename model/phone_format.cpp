@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <unicode/locid.h>
+
+#include "platform/foundation/dates.h"
 
 namespace {
 
@@ -328,7 +329,7 @@ HXCPhoneFormat::HXCPhoneFormat(foundation::Data data, std::optional<std::string>
     if (defaultCountry && !defaultCountry->empty()) {
         defaultCountry_ = *defaultCountry;
     } else {
-        defaultCountry_ = lowercaseASCII(icu::Locale::getDefault().getCountry());
+        defaultCountry_ = lowercaseASCII(foundation::currentCountryCode());
     }
     numericOffsets_.fill(-1);
     for (auto& slot : numericData_) slot.store(nullptr, std::memory_order_relaxed);

@@ -62,10 +62,12 @@ TEST(PhoneExtensions, KeypadLettersAndCharacterFiltering) {
     EXPECT_EQ(phoneNumberFromLetters("pqrs tuv wxyz +#*"), "7777 888 9999 +#*");
     // Letters whose lower case has another length leave the walk in step.
     EXPECT_EQ(phoneNumberFromLetters(u8(u8"\u0130ABC\u00e9")), u8(u8"\u0130222\u00e9"));
-    auto digits = [](char32_t c) { return c >= U'0' && c <= U'9'; };
-    EXPECT_EQ(extractCharactersFromStringUsingCharset("(555) 123-4567", digits), "5551234567");
-    auto accented = [](char32_t c) { return c == U'\u00e9' || c == U'a'; };
-    EXPECT_EQ(extractCharactersFromStringUsingCharset(u8(u8"caf\u00e9 bar"), accented), u8(u8"a\u00e9a"));
+    EXPECT_EQ(extractCharactersFromStringUsingCharset("(555) 123-4567", foundation::CharacterSet::fromCharacters("0123456789")),
+              "5551234567");
+    EXPECT_EQ(extractCharactersFromStringUsingCharset(u8(u8"caf\u00e9 bar"), foundation::CharacterSet::fromCharacters(u8(u8"\u00e9a"))),
+              u8(u8"a\u00e9a"));
+    EXPECT_EQ(extractCharactersFromStringUsingCharset(u8(u8"J\u00fcrgen-99 x"), foundation::CharacterSet::alphanumeric()),
+              u8(u8"J\u00fcrgen99x"));
     EXPECT_EQ(localizedString("Cancel"), "Cancel");
 }
 

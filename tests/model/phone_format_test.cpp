@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/foundation/dates.h"
 #include "tests/model/rule_file_builder.h"
 
 namespace {
@@ -103,6 +104,18 @@ TEST(HXCPhoneFormat, ExampleNumbersMatchThePhoneNumberLibrarysInternationalForm)
     std::printf("phone formats: %d of %d example numbers match (%.1f %%), %d in no generated code\n", matched, total,
                 share * 100, skipped);
     EXPECT_GE(share, 0.95) << misses.str();
+}
+
+TEST(HXCPhoneFormat, DefaultCountryComesFromTheLocaleWhenNotGiven) {
+    foundation::setCurrentLocaleIdentifier("fr_FR");
+    HXCPhoneFormat f(generatedRules(), std::nullopt);
+    HXCPhoneFormat g(generatedRules(), "");
+    foundation::setCurrentLocaleIdentifier("");
+    EXPECT_EQ(f.defaultCountry(), "fr");
+    EXPECT_EQ(f.defaultCallingCode(), "33");
+    EXPECT_EQ(g.defaultCountry(), "fr");
+    EXPECT_EQ(f.format("0123456789"), "01 23 45 67 89");
+    EXPECT_EQ(f.format("00 1 555 123 4567"), "00 1 (555) 123-4567");
 }
 
 TEST(HXCPhoneFormat, ForeignAndUnknownNumbers) {
