@@ -1,16 +1,24 @@
 // The application object: the one hub of shared state that every part reaches. One class whose
 // operations are defined by concern in the folder of the subsystem they belong to
 // (model/connect_app_delegate_*.cpp for the data model's, service/ for the web client's, app/
-// for the shell's), so each builds and tests without the user interface.
+// for the shell's), so each builds and tests without the user interface. Each subsystem adds
+// the declarations of its own operations in a section of its own below. Like the platform's
+// application object, its plain fields belong to the main thread; what other threads share
+// (the access counts) is guarded by monitor().
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
+#include "platform/dispatch/dispatch.h"
+
 class HXCPhoneFormat;
+class HX_Account;
+class CustomCookieJar;
 
 class HX_ConnectAppDelegate {
 public:
@@ -42,7 +50,26 @@ public:
     // s escaped as the inside of a JSON string literal.
     std::string JSONStringFromString(std::string_view s) const;
 
-    // ---- shared flags (preference mirrors and state, set by the shell)
+    // ---- shared state that the shell sets and the data model and web client read
+
+    // The current account and the cookie jar of that account.
+    std::shared_ptr<HX_Account> account() const { return account_; }
+    void setAccount(std::shared_ptr<HX_Account> account) { account_ = std::move(account); }
+    std::shared_ptr<CustomCookieJar> cookieJar() const { return cookieJar_; }
+    void setCookieJar(std::shared_ptr<CustomCookieJar> jar) { cookieJar_ = std::move(jar); }
+    // The serial queue on which thread lists are parsed ("com.hxconnect.messageparser.queue").
+    const dispatch::QueuePtr& messageParsingQueue() const { return messageParsingQueue_; }
+    void setMessageParsingQueue(dispatch::QueuePtr queue) { messageParsingQueue_ = std::move(queue); }
+    // A pending completion of the platform (background fetch or notification action), run and
+    // cleared by the web client when its request finishes.
+    const std::function<void()>& completionHandler() const { return completionHandler_; }
+    void setCompletionHandler(std::function<void()> handler) { completionHandler_ = std::move(handler); }
+    // Seconds since 1970 of the last new-message notification.
+    double lastNotification() const { return lastNotification_; }
+    void setLastNotification(double seconds) { lastNotification_ = seconds; }
+    // The last reachability result of the service host.
+    bool connectionAvailable() const { return connectionAvailable_; }
+    void setConnectionAvailable(bool v) { connectionAvailable_ = v; }
 
     bool isInBackground() const { return isInBackground_; }
     void setIsInBackground(bool v) { isInBackground_ = v; }
@@ -54,6 +81,12 @@ public:
     void setNewMessageAlert(bool v) { newMessageAlert_ = v; }
     bool isPhone() const { return isPhone_; }
     void setIsPhone(bool v) { isPhone_ = v; }
+    bool iPad() const { return iPad_; }
+    void setIPad(bool v) { iPad_ = v; }
+    bool useSpeaker() const { return useSpeaker_; }
+    void setUseSpeaker(bool v) { useSpeaker_ = v; }
+    bool showNotesInMessageLists() const { return showNotesInMessageLists_; }
+    void setShowNotesInMessageLists(bool v) { showNotesInMessageLists_ = v; }
 
     // The application object's monitor (`@synchronized(self)`): around the access counts, the
     // contacts-loading flag and the login state.
@@ -69,4 +102,13 @@ private:
     bool autoRefresh_ = true;
     bool newMessageAlert_ = false;
     bool isPhone_ = false;
+    bool iPad_ = false;
+    bool useSpeaker_ = false;
+    bool showNotesInMessageLists_ = false;
+    bool connectionAvailable_ = false;
+    double lastNotification_ = 0;
+    std::shared_ptr<HX_Account> account_;
+    std::shared_ptr<CustomCookieJar> cookieJar_;
+    dispatch::QueuePtr messageParsingQueue_;
+    std::function<void()> completionHandler_;
 };
