@@ -134,6 +134,16 @@ struct Emulator::Impl {
             });
             return;
         }
+        if (!reply.contentEncoding.empty()) {
+            // A provider of known length is sent as it is; a plain body would be compressed
+            // a second time by the server library when the client accepts gzip.
+            auto shared = std::make_shared<std::string>(std::move(body));
+            res.set_content_provider(shared->size(), contentType.c_str(), [shared](size_t offset, size_t length, httplib::DataSink& sink) {
+                sink.write(shared->data() + offset, std::min(length, shared->size() - offset));
+                return true;
+            });
+            return;
+        }
         res.set_content(body, contentType.c_str());
     }
 };
@@ -158,6 +168,12 @@ foundation::Status Emulator::start() {
     impl_->port = port;
     impl_->running = true;
     impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+    // A stop() before the accept loop is up would be lost and leave the loop running forever.
+    for (int i = 0; i < 5000 && !impl_->server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!impl_->server.is_running()) {
+        stop();
+        return foundation::Error::withDescription("emulator", 2, "the server did not start");
+    }
     return foundation::Status::success();
 }
 
