@@ -105,6 +105,7 @@ private:
     Pool();
     void startThread();
     void workerLoop();
+    void spinForWork();
     void run(Job& job);
 
     std::mutex mutex_;
@@ -114,6 +115,10 @@ private:
     size_t readyCount_ = 0;
     size_t running_ = 0;
     size_t idle_ = 0;
+    size_t pendingWakes_ = 0;  // notified sleepers that have not woken yet
+    size_t spinners_ = 0;      // idle workers still looking for work before they sleep
+    static constexpr size_t kMaxSpinners = 2;
+    std::atomic<size_t> readyHint_{0};  // readyCount_, readable without the lock
     size_t threads_ = 0;
     size_t blocked_ = 0;
     size_t targetThreads_;
