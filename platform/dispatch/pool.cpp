@@ -25,12 +25,15 @@ uint64_t nextSequence() {
 }
 
 namespace {
-thread_local Frame* tlsFrame = nullptr;
-thread_local bool tlsIsWorker = false;
+// Initial-exec: these are read for every block, and the library is only linked into executables.
+#define HX_TLS_FAST __attribute__((tls_model("initial-exec")))
+HX_TLS_FAST thread_local Frame* tlsFrame = nullptr;
+HX_TLS_FAST thread_local bool tlsIsWorker = false;
 // The jobs a worker took with the one it runs; handed back when that one blocks.
-thread_local std::deque<std::pair<int, Job>>* tlsBatch = nullptr;
+HX_TLS_FAST thread_local std::vector<std::pair<int, Job>>* tlsBatch = nullptr;
+HX_TLS_FAST thread_local size_t tlsBatchNext = 0;
 // A plain pointer so that the hot path (clearing between blocks) needs no TLS constructor guard.
-thread_local std::unordered_map<std::string, std::any>* tlsValues = nullptr;
+HX_TLS_FAST thread_local std::unordered_map<std::string, std::any>* tlsValues = nullptr;
 
 std::atomic<size_t> gAltStackSize{0};
 std::atomic<uint64_t> gAltStackGeneration{0};
@@ -151,7 +154,8 @@ void Pool::submit(Priority priority, Job job) {
 }
 
 void Pool::workerLoop() {
-    std::deque<std::pair<int, Job>> batch;
+    std::vector<std::pair<int, Job>> batch;
+    batch.reserve(16);
     tlsBatch = &batch;
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -178,36 +182,24 @@ void Pool::workerLoop() {
         size_t take = readyCount_ / (threads_ ? threads_ : 1);
         take = take < 1 ? 1 : (take > 16 ? 16 : take);
         for (int p = 4; p >= 0 && batch.size() < take; --p) {
-            while (!ready_[p].empty() && batch.size() < take) {
-                batch.emplace_back(p, std::move(ready_[p].front()));
-                ready_[p].pop_front();
-            }
+            while (!ready_[p].empty() && batch.size() < take) batch.emplace_back(p, ready_[p].pop_front());
         }
         readyCount_ -= batch.size();
         readyHint_.store(readyCount_, std::memory_order_relaxed);
         ++running_;
         lock.unlock();
-        while (!batch.empty()) {
-            Job job = std::move(batch.front().second);
-            batch.pop_front();
+        for (tlsBatchNext = 0; tlsBatchNext < batch.size();) {
+            Job job = std::move(batch[tlsBatchNext++].second);
             run(job);
         }  // each job's captures go before this worker counts as idle
+        batch.clear();
         lock.lock();
         --running_;
     }
 }
 
 void Pool::spinForWork() {
-    auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
-    for (int i = 1;; ++i) {
-        if (readyHint_.load(std::memory_order_relaxed) > 0) return;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#elif defined(__aarch64__)
-        asm volatile("yield");
-#endif
-        if (i % 64 == 0 && std::chrono::steady_clock::now() > until) return;
-    }
+    spinUntil([this] { return readyHint_.load(std::memory_order_relaxed) > 0; });
 }
 
 void Pool::run(Job& job) {
@@ -260,12 +252,13 @@ void Pool::deactivate() {
         std::lock_guard lock(mutex_);
         --running_;
         ++blocked_;
-        if (tlsBatch && !tlsBatch->empty()) {
+        if (tlsBatch && tlsBatchNext < tlsBatch->size()) {
             // The jobs queued behind the blocked one must not wait for it: other workers take them.
-            for (auto it = tlsBatch->rbegin(); it != tlsBatch->rend(); ++it) ready_[it->first].push_front(std::move(it->second));
-            readyCount_ += tlsBatch->size();
+            for (size_t i = tlsBatch->size(); i-- > tlsBatchNext;)
+                ready_[(*tlsBatch)[i].first].push_front(std::move((*tlsBatch)[i].second));
+            readyCount_ += tlsBatch->size() - tlsBatchNext;
             readyHint_.store(readyCount_, std::memory_order_relaxed);
-            tlsBatch->clear();
+            tlsBatch->resize(tlsBatchNext);
         }
         if (readyCount_ > 0) {
             if (idle_ > pendingWakes_) {
