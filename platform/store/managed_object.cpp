@@ -11,7 +11,7 @@ using foundation::Value;
 
 std::string ObjectIdentity::uriRepresentation() const {
     int64_t pk = primaryKey();
-    return "x-hxstore://" + storeIdentifier_ + "/" + entity_->name() + "/" +
+    return "x-hxstore://" + *storeIdentifier_ + "/" + entity_->name() + "/" +
            (pk ? "p" + std::to_string(pk) : "t" + std::to_string(temporaryNumber_));
 }
 
