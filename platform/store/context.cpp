@@ -47,11 +47,19 @@ std::shared_ptr<Context> Context::parentContext() const {
 }
 
 void Context::perform(std::function<void()> block) {
+    if (!queue_) {
+        block();
+        return;
+    }
     // The block keeps the context alive until it has run, as a queued block retains its target.
     queue_->async([self = shared_from_this(), block = std::move(block)] { block(); });
 }
 
 void Context::performAndWait(const std::function<void()>& block) {
+    if (!queue_) {
+        block();
+        return;
+    }
     // The main thread owns a main-queue context whether or not it is inside a queued block.
     if (queue_->isCurrent() || (type_ == ConcurrencyType::MainQueue && dispatch::isMainThread())) {
         block();
@@ -616,6 +624,10 @@ void Context::mergeFromChild(const std::vector<Row>& inserted, const std::vector
     }
     // Observers of this context hear of the merge on its own queue.
     std::weak_ptr<Context> weak = weak_from_this();
+    if (!queue_) {
+        announce(ChangeKind::ObjectsDidChange, changes);
+        return;
+    }
     queue_->async([weak, changes = std::move(changes)] {
         if (auto self = weak.lock()) self->announce(ChangeKind::ObjectsDidChange, changes);
     });
