@@ -6,6 +6,8 @@
 #include <string>
 
 #include "platform/foundation/json.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/property_list.h"
 
 using namespace foundation;
 
@@ -78,6 +80,92 @@ void BM_WriteJSON_Nlohmann(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(v.dump());
 }
 BENCHMARK(BM_WriteJSON_Nlohmann)->Unit(benchmark::kMillisecond);
+
+// A small archivable record, like a linked phone or a cookie.
+struct BenchItem : Archivable {
+    std::string name;
+    int64_t id = 0;
+    bool flag = false;
+    double score = 0;
+    std::string className() const override { return "BenchItem"; }
+    void encode(Coder& c) const override {
+        c.encodeString("name", name);
+        c.encodeInt64("id", id);
+        c.encodeBool("flag", flag);
+        c.encodeDouble("score", score);
+    }
+    static std::shared_ptr<BenchItem> decode(Decoder& d) {
+        auto item = std::make_shared<BenchItem>();
+        item->name = d.decodeString("name").value_or("");
+        item->id = d.decodeInt64("id");
+        item->flag = d.decodeBool("flag");
+        item->score = d.decodeDouble("score");
+        return item;
+    }
+};
+
+constexpr int kArchiveItems = 10000;
+
+const std::vector<std::shared_ptr<BenchItem>>& benchItems() {
+    static const auto items = [] {
+        ArchiveClassRegistry::shared().registerClass<BenchItem>("BenchItem");
+        std::vector<std::shared_ptr<BenchItem>> list;
+        for (int i = 0; i < kArchiveItems; ++i) {
+            auto item = std::make_shared<BenchItem>();
+            item->name = "item " + std::to_string(i);
+            item->id = i * 7919LL;
+            item->flag = i % 3 == 0;
+            item->score = i * 0.5;
+            list.push_back(item);
+        }
+        return list;
+    }();
+    return items;
+}
+
+// The same records as plain dictionaries: what a bare binary property list of them costs.
+const Value& benchValues() {
+    static const Value v = [] {
+        Array list;
+        for (const auto& item : benchItems()) {
+            list.push_back(Dictionary{{"name", item->name}, {"id", item->id}, {"flag", item->flag}, {"score", item->score}});
+        }
+        return Value(std::move(list));
+    }();
+    return v;
+}
+
+void BM_Archive_Encode10k(benchmark::State& state) {
+    const auto& items = benchItems();
+    for (auto _ : state) benchmark::DoNotOptimize(archivedDataWithArray(items));
+    state.SetItemsProcessed(state.iterations() * kArchiveItems);
+}
+BENCHMARK(BM_Archive_Encode10k)->Unit(benchmark::kMillisecond);
+
+void BM_Archive_Decode10k(benchmark::State& state) {
+    const Data data = archivedDataWithArray(benchItems()).value();
+    for (auto _ : state) {
+        auto list = unarchivedArray<BenchItem>(data);
+        if (!list.ok() || list.value().size() != kArchiveItems) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(list);
+    }
+    state.SetItemsProcessed(state.iterations() * kArchiveItems);
+}
+BENCHMARK(BM_Archive_Decode10k)->Unit(benchmark::kMillisecond);
+
+void BM_PlainPlist_Write10k(benchmark::State& state) {
+    const Value& v = benchValues();
+    for (auto _ : state) benchmark::DoNotOptimize(writeBinaryPropertyList(v));
+    state.SetItemsProcessed(state.iterations() * kArchiveItems);
+}
+BENCHMARK(BM_PlainPlist_Write10k)->Unit(benchmark::kMillisecond);
+
+void BM_PlainPlist_Read10k(benchmark::State& state) {
+    const Data data = writeBinaryPropertyList(benchValues()).value();
+    for (auto _ : state) benchmark::DoNotOptimize(readPropertyList(data));
+    state.SetItemsProcessed(state.iterations() * kArchiveItems);
+}
+BENCHMARK(BM_PlainPlist_Read10k)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

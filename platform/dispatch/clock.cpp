@@ -180,6 +180,10 @@ void VirtualClock::runUntilIdle() {
         if (!pool.isQuiescent()) {
             pool.waitQuiescent([] { return detail::mainHasReadyWork(); });
             progress = true;
+        } else if (detail::mainHasReadyWork()) {
+            progress = true;  // posted by a block that finished after the drain above looked
+        } else if (auto due = detail::Scheduler::shared().nextDeadline(); due && *due <= now()) {
+            progress = true;  // armed at "now" by a block that has finished
         }
         if (!progress) return;
     }

@@ -18,14 +18,17 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/strings.h"
 
 namespace foundation {
 namespace {
 
-// The one place "now" is read.
-// TODO(dispatch): read dispatch::wallNow() once the process clock is in the build.
-double currentTime() {
+// The one place "now" is read: the process clock, so a test's virtual clock moves dates too.
+double currentTime() { return dispatch::wallNow(); }
+
+// The system's own time, for ICU's relative formatter, which reads it behind our back.
+double systemTime() {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
@@ -443,18 +446,28 @@ std::unique_ptr<icu::DateFormat> makeDateFormat(const std::string& pattern, Date
 
 std::string DateFormatter::string(Date date) const {
     const std::string zone = timeZone();
-    auto fmt = makeDateFormat(pattern_, dateStyle_, timeStyle_, relative_, locale(), zone);
-    if (!fmt) return {};
-    double ms = std::floor(date.secondsSince1970 * 1000.0 + 1e-3);
-    if (relative_ && pattern_.empty() && dateStyle_ != Style::None) {
-        // ICU decides "Today"/"Yesterday" against the system clock; shift the date by the whole
-        // days between the process clock's today and the system's so the process clock decides.
-        const int shift = dayDifference(now(), Date{currentTime()}, zone);
-        if (shift != 0) ms = std::floor(addingDays(date, shift, zone).secondsSince1970 * 1000.0 + 1e-3);
+    const std::string loc = locale();
+    auto format = [&](const icu::DateFormat& fmt, Date d) {
+        icu::UnicodeString out;
+        fmt.format(std::floor(d.secondsSince1970 * 1000.0 + 1e-3), out);
+        return fromICU(out);
+    };
+    const bool relative = relative_ && pattern_.empty() && dateStyle_ != Style::None;
+    auto plain = makeDateFormat(pattern_, dateStyle_, timeStyle_, false, loc, zone);
+    if (!plain) return {};
+    if (relative && std::abs(dayDifference(now(), date, zone)) <= 2) {
+        // ICU picks "Today"/"Yesterday" against the system clock, not the process clock. Shift
+        // the date by the whole days between the two "todays" and keep ICU's answer only when it
+        // used a relative word; otherwise the plain form of the real date stands.
+        const int shift = dayDifference(now(), Date{systemTime()}, zone);
+        const Date shifted = shift == 0 ? date : addingDays(date, shift, zone);
+        auto rel = makeDateFormat(pattern_, dateStyle_, timeStyle_, true, loc, zone);
+        if (rel) {
+            const std::string word = format(*rel, shifted);
+            if (word != format(*plain, shifted)) return word;
+        }
     }
-    icu::UnicodeString out;
-    fmt->format(ms, out);
-    return fromICU(out);
+    return format(*plain, date);
 }
 
 std::optional<Date> DateFormatter::date(std::string_view text) const {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/foundation/format_detail.h"
+#include "platform/foundation/data_format_detail.h"
 
 namespace foundation {
 

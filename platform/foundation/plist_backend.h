@@ -4,6 +4,7 @@
 
 #include <plist/plist.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +19,21 @@ struct PlistFree {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+// Visits an array's items in order until visit returns false. The backend's indexed access
+// walks the list from the start for arrays it parsed, so positional loops would be quadratic.
+template <typename F>
+void forEachArrayItem(plist_t array, F&& visit) {
+    plist_array_iter iter = nullptr;
+    plist_array_new_iter(array, &iter);
+    if (!iter) return;
+    for (;;) {
+        plist_t item = nullptr;
+        plist_array_next_item(array, iter, &item);
+        if (!item || !visit(item)) break;
+    }
+    std::free(iter);
+}
 
 Error plistReadError(std::string message);
 Error plistWriteError(std::string message);

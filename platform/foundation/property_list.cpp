@@ -12,7 +12,7 @@
 #include <iterator>
 #include <limits>
 
-#include "platform/foundation/format_detail.h"
+#include "platform/foundation/data_format_detail.h"
 #include "platform/foundation/plist_backend.h"
 
 namespace foundation {
@@ -29,10 +29,76 @@ Error plistWriteError(std::string message) {
                                   "The property list could not be written: " + message);
 }
 
+namespace {
+
+uint64_t readBigEndian(const unsigned char* p, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v = v << 8 | p[i];
+    return v;
+}
+
+// The backend aborts (an assertion) when it hands out a dictionary key that holds a NUL byte,
+// so binary input is checked for such keys before the backend sees it. Only what the check
+// needs is read, each read bounds-checked; anything else malformed is left to the backend to
+// refuse. Answers false for input with such a key.
+bool binaryKeysAreSafe(std::string_view bytes) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t size = bytes.size();
+    if (size < 8 + 32) return true;
+    const unsigned char* trailer = b + size - 32;
+    const size_t offsetSize = trailer[6];
+    const size_t refSize = trailer[7];
+    const uint64_t count = readBigEndian(trailer + 8, 8);
+    const uint64_t tableOffset = readBigEndian(trailer + 24, 8);
+    const size_t body = size - 32;
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return true;
+    if (tableOffset >= body || count > (body - tableOffset) / offsetSize) return true;
+    auto objectOffset = [&](uint64_t index) -> uint64_t {
+        return index < count ? readBigEndian(b + tableOffset + index * offsetSize, offsetSize) : body;
+    };
+    // Reads a marker's length, the low nibble or a following integer object; false when cut.
+    auto lengthAt = [&](uint64_t off, uint64_t& length, uint64_t& start) -> bool {
+        length = b[off] & 0x0F;
+        start = off + 1;
+        if (length != 0x0F) return true;
+        if (start >= body || (b[start] & 0xF0) != 0x10) return false;
+        const size_t n = size_t{1} << (b[start] & 0x0F);
+        if (n > 8 || start + 1 + n > body) return false;
+        length = readBigEndian(b + start + 1, n);
+        start += 1 + n;
+        return true;
+    };
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint64_t off = objectOffset(i);
+        if (off >= body || (b[off] & 0xF0) != 0xD0) continue;
+        uint64_t entries = 0, start = 0;
+        if (!lengthAt(off, entries, start)) continue;
+        if (entries > (body - start) / refSize) continue;
+        for (uint64_t k = 0; k < entries; ++k) {
+            const uint64_t keyOff = objectOffset(readBigEndian(b + start + k * refSize, refSize));
+            if (keyOff >= body) continue;
+            const unsigned kind = b[keyOff] & 0xF0;
+            if (kind != 0x50 && kind != 0x60) continue;
+            uint64_t length = 0, textStart = 0;
+            if (!lengthAt(keyOff, length, textStart)) continue;
+            const uint64_t unit = kind == 0x60 ? 2 : 1;
+            if (length > (body - textStart) / unit) continue;
+            for (uint64_t c = 0; c < length; ++c) {
+                const unsigned char* u = b + textStart + c * unit;
+                if (u[0] == 0 && (unit == 1 || u[1] == 0)) return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 Result<PlistPtr> parsePlistBytes(std::string_view bytes, PropertyListFormat* format) {
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) return plistReadError("too large");
     plist_t root = nullptr;
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
+        if (!binaryKeysAreSafe(bytes)) return plistReadError("a dictionary key holds a NUL character");
         plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
         if (format) *format = PropertyListFormat::Binary;
     } else {
@@ -178,15 +244,18 @@ Result<Value> valueFromPlist(plist_t node, int depth) {
     case PLIST_DATE: return Value(dateFromPlist(node));
     case PLIST_ARRAY: {
         Array array;
-        const uint32_t n = plist_array_get_size(node);
-        array.reserve(n);
-        for (uint32_t i = 0; i < n; ++i) {
-            plist_t item = plist_array_get_item(node, i);
-            if (!item) return plistReadError("missing array item");
+        array.reserve(plist_array_get_size(node));
+        Result<Value> failure = Value();
+        forEachArrayItem(node, [&](plist_t item) {
             auto child = valueFromPlist(item, depth + 1);
-            if (!child.ok()) return child.error();
+            if (!child.ok()) {
+                failure = child.error();
+                return false;
+            }
             array.push_back(std::move(child).value());
-        }
+            return true;
+        });
+        if (!failure.ok()) return failure.error();
         return Value(std::move(array));
     }
     case PLIST_DICT: {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/dispatch/dispatch.h"
 #include "tests/support/test_support.h"
 
 using namespace foundation;
@@ -116,7 +117,22 @@ TEST(Dates, RelativeFormattingUsesTheProcessNotion) {
     const Date today = now();
     EXPECT_EQ(f.string(today), "Today");
     EXPECT_EQ(f.string(addingDays(today, -1, "UTC")), "Yesterday");
-    EXPECT_EQ(f.string(Date{1700000000}), "Nov 14, 2023");
+    EXPECT_EQ(f.string(Date{1600000000}), "Sep 13, 2020");
+
+    // Under a virtual clock "today" is the clock's day, not the machine's.
+    dispatch::ScopedVirtualClock clock(1700000000.0);
+    EXPECT_EQ(now(), Date{1700000000});
+    EXPECT_EQ(f.string(Date{1700000000 - 3600}), "Today");
+    EXPECT_EQ(f.string(Date{1700000000 - 86400}), "Yesterday");
+    EXPECT_EQ(f.string(Date{1700000000 + 86400}), "Tomorrow");
+    EXPECT_EQ(f.string(Date{1700000000 - 5 * 86400}), "Nov 9, 2023");
+    f.setTimeStyle(DateFormatter::Style::Short);
+    const std::string withTime = f.string(Date{1700000000 - 86400});
+    EXPECT_TRUE(withTime.starts_with("Yesterday")) << withTime;
+    EXPECT_NE(withTime.find("10:13"), std::string::npos) << withTime;
+    clock->advance(86400);
+    f.setTimeStyle(DateFormatter::Style::None);
+    EXPECT_EQ(f.string(Date{1700000000}), "Yesterday");
 }
 
 TEST(Numbers, CurrencyDecimalAndParsing) {

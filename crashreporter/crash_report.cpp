@@ -1,0 +1,233 @@
+#include "crashreporter/crash_report.h"
+
+#include <cstring>
+
+#include "crashreporter/host_info.h"
+#include "crashreporter/zvcrash.pb-c.h"
+
+namespace {
+
+using foundation::Error;
+using Report = Zvcrash__CrashReport;
+
+Error invalid(const std::string& text) {
+    Error error;
+    zvcrash_populate_error(&error, ZVCrashReporterErrorCrashReportInvalid, text);
+    return error;
+}
+
+// Frees the unpacked message however the decode ends.
+struct Unpacked {
+    Report* message = nullptr;
+    ~Unpacked() {
+        if (message) zvcrash__crash_report__free_unpacked(message, nullptr);
+    }
+};
+
+std::optional<std::string> optString(const char* s) {
+    if (!s) return std::nullopt;
+    return std::string(s);
+}
+
+std::shared_ptr<const ZVCrashReportProcessorInfo> processor(const Zvcrash__CrashReport__Processor* p) {
+    auto info = std::make_shared<ZVCrashReportProcessorInfo>();
+    info->typeEncoding = p->has_encoding ? static_cast<uint32_t>(p->encoding) : 0;
+    info->type = p->type;
+    info->subtype = p->subtype;
+    return info;
+}
+
+foundation::Result<ZVCrashReportStackFrameInfo> stackFrame(const Zvcrash__CrashReport__Thread__StackFrame* frame,
+                                                          bool maskPointerAuthentication) {
+    if (!frame) return invalid("Crash report is missing stack frame information");
+    ZVCrashReportStackFrameInfo info;
+    info.instructionPointer = maskPointerAuthentication ? (frame->pc & 0xFFFFFFFFFULL) : frame->pc;
+    if (frame->symbol) {
+        if (!frame->symbol->name) return invalid("Crash report is missing symbol information");
+        auto symbol = std::make_shared<ZVCrashReportSymbolInfo>();
+        symbol->symbolName = frame->symbol->name;
+        symbol->startAddress = frame->symbol->start_address;
+        symbol->endAddress = frame->symbol->has_end_address ? frame->symbol->end_address : 0;
+        info.symbolInfo = symbol;
+    }
+    return info;
+}
+
+std::string hex(const uint8_t* bytes, size_t n) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        text.push_back(kDigits[bytes[i] >> 4]);
+        text.push_back(kDigits[bytes[i] & 0xF]);
+    }
+    return text;
+}
+
+}  // namespace
+
+foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWithData(const std::vector<uint8_t>& data) {
+    return initWithData(data.data(), data.size());
+}
+
+foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWithData(const uint8_t* data, size_t length) {
+    if (!data || length < 9) return invalid("Could not decode truncated crash log");
+    if (std::memcmp(data, "zvcrash", 7) != 0) return invalid("Could not decode invalid crash log header");
+    if (data[7] != 1) return invalid("Could not decode unsupported crash report version: " + std::to_string(data[7]));
+    Unpacked unpacked;
+    unpacked.message = zvcrash__crash_report__unpack(nullptr, length - 8, data + 8);
+    if (!unpacked.message) return invalid("An unknown error occured decoding the crash report");
+    const Report* m = unpacked.message;
+
+    auto report = std::shared_ptr<ZVCrashReport>(new ZVCrashReport());
+
+    if (m->report_info && m->report_info->has_uuid) {
+        if (m->report_info->uuid.len != 16) return invalid("Report UUID value is not a standard 16 bytes");
+        report->uuid_ = std::vector<uint8_t>(m->report_info->uuid.data, m->report_info->uuid.data + 16);
+    }
+
+    std::shared_ptr<const ZVCrashReportProcessorInfo> machineProcessor;
+    if (m->machine_info) {
+        auto machine = std::make_shared<ZVCrashReportMachineInfo>();
+        machine->modelName = optString(m->machine_info->model);
+        if (m->machine_info->processor) {
+            machine->processorInfo = processor(m->machine_info->processor);
+        } else {
+            return invalid("Crash report is missing processor info section");
+        }
+        machine->processorCount = m->machine_info->processor_count;
+        machine->logicalProcessorCount = m->machine_info->logical_processor_count;
+        machineProcessor = machine->processorInfo;
+        report->machineInfo_ = machine;
+    }
+
+    if (!m->system_info) return invalid("Crash report is missing System Information section");
+    if (!m->system_info->os_version) return invalid("Crash report is missing System Information OS version field");
+    {
+        auto& s = report->systemInfo_;
+        s.operatingSystem = m->system_info->has_operating_system ? static_cast<uint32_t>(m->system_info->operating_system) : 0;
+        s.operatingSystemVersion = m->system_info->os_version;
+        s.operatingSystemBuild = optString(m->system_info->os_build);
+        s.architecture = static_cast<uint32_t>(m->system_info->architecture);
+        if (m->system_info->timestamp != 0) s.timestamp = foundation::Date{static_cast<double>(m->system_info->timestamp)};
+        if (machineProcessor) {
+            s.processorInfo = machineProcessor;
+        } else {
+            static const uint64_t kTable[6][2] = {{7, 3}, {0x1000007, 3}, {12, 6}, {18, 0}, {0x1000012, 0}, {12, 9}};
+            if (s.architecture > 5) return invalid("Crash report has an unknown architecture");
+            auto synth = std::make_shared<ZVCrashReportProcessorInfo>();
+            synth->typeEncoding = 1;
+            synth->type = kTable[s.architecture][0];
+            synth->subtype = kTable[s.architecture][1];
+            s.processorInfo = synth;
+        }
+    }
+
+    if (!m->application_info) return invalid("Crash report is missing Application Information section");
+    if (!m->application_info->identifier) return invalid("Crash report is missing Application Information app identifier field");
+    if (!m->application_info->version) return invalid("Crash report is missing Application Information app version field");
+    report->applicationInfo_.applicationIdentifier = m->application_info->identifier;
+    report->applicationInfo_.applicationVersion = m->application_info->version;
+    report->applicationInfo_.applicationMarketingVersion = optString(m->application_info->marketing_version);
+
+    if (m->process_info) {
+        auto p = std::make_shared<ZVCrashReportProcessInfo>();
+        p->processName = optString(m->process_info->process_name);
+        p->processID = m->process_info->process_id;
+        p->processPath = optString(m->process_info->process_path);
+        if (m->process_info->has_start_time) p->processStartTime = foundation::Date{static_cast<double>(m->process_info->start_time)};
+        p->parentProcessName = optString(m->process_info->parent_process_name);
+        p->parentProcessID = m->process_info->parent_process_id;
+        p->native = m->process_info->native;
+        report->processInfo_ = p;
+    }
+
+    if (!m->signal) return invalid("Crash report is missing Signal Information section");
+    if (!m->signal->name) return invalid("Crash report is missing signal name field");
+    if (!m->signal->code) return invalid("Crash report is missing signal code field");
+    report->signalInfo_ = {m->signal->name, m->signal->code, m->signal->address};
+
+    if (m->signal->mach_exception) {
+        const auto* mach = m->signal->mach_exception;
+        if (mach->n_codes >= 256) return invalid("Crash report includes too many Mach Exception codes");
+        auto info = std::make_shared<ZVCrashReportMachExceptionInfo>();
+        info->type = mach->type;
+        info->codes.assign(mach->codes, mach->codes + mach->n_codes);
+        report->machExceptionInfo_ = info;
+    }
+
+    // Pointer-authentication bits sit above bit 35 of arm64e code addresses.
+    const bool maskPointers = machineProcessor && machineProcessor->type == 0x100000C && machineProcessor->subtype == 2;
+
+    if (m->n_threads == 0) return invalid("Crash report is missing thread state information");
+    for (size_t i = 0; i < m->n_threads; ++i) {
+        const auto* t = m->threads[i];
+        ZVCrashReportThreadInfo thread;
+        thread.threadNumber = t->thread_number;
+        thread.crashed = t->crashed;
+        for (size_t k = 0; k < t->n_frames; ++k) {
+            auto frame = stackFrame(t->frames[k], maskPointers);
+            if (!frame) return frame.error();
+            thread.stackFrames.push_back(std::move(frame.value()));
+        }
+        for (size_t k = 0; k < t->n_registers; ++k) {
+            if (!t->registers[k]->name) {
+                Error error;
+                zvcrash_populate_error(&error, ZVCrashReporterErrorCrashReportInvalid, "Missing register name in register value");
+                return error;
+            }
+            thread.registers.push_back({t->registers[k]->name, t->registers[k]->value});
+        }
+        report->threads_.push_back(std::move(thread));
+    }
+
+    if (m->n_binary_images == 0) return invalid("Crash report is missing binary image information");
+    for (size_t i = 0; i < m->n_binary_images; ++i) {
+        const auto* b = m->binary_images[i];
+        if (!b->name) {
+            Error error;
+            zvcrash_populate_error(&error, ZVCrashReporterErrorCrashReportInvalid, "Missing image name in image record");
+            return error;
+        }
+        ZVCrashReportBinaryImageInfo image;
+        image.imageBaseAddress = b->base_address;
+        image.imageSize = b->size;
+        image.imageName = b->name;
+        if (b->has_uuid && b->uuid.len > 0) {
+            image.hasImageUUID = true;
+            image.imageUUID = hex(b->uuid.data, b->uuid.len);
+        }
+        if (b->code_type) image.codeType = processor(b->code_type);
+        report->images_.push_back(std::move(image));
+    }
+
+    if (m->exception) {
+        if (!m->exception->name) return invalid("Crash report is missing exception name field");
+        if (!m->exception->reason) return invalid("Crash report is missing exception reason field");
+        auto e = std::make_shared<ZVCrashReportExceptionInfo>();
+        e->exceptionName = m->exception->name;
+        e->exceptionReason = m->exception->reason;
+        if (m->exception->n_frames > 0) {
+            std::vector<ZVCrashReportStackFrameInfo> frames;
+            for (size_t k = 0; k < m->exception->n_frames; ++k) {
+                auto frame = stackFrame(m->exception->frames[k], maskPointers);
+                if (!frame) return frame.error();
+                frames.push_back(std::move(frame.value()));
+            }
+            e->stackFrames = std::move(frames);
+        }
+        report->exceptionInfo_ = e;
+    }
+
+    if (m->has_custom_data) {
+        report->customData_ = std::vector<uint8_t>(m->custom_data.data, m->custom_data.data + m->custom_data.len);
+    }
+    return std::shared_ptr<const ZVCrashReport>(report);
+}
+
+const ZVCrashReportBinaryImageInfo* ZVCrashReport::imageForAddress(uint64_t address) const {
+    for (const auto& image : images_) {
+        if (address >= image.imageBaseAddress && address - image.imageBaseAddress < image.imageSize) return &image;
+    }
+    return nullptr;
+}

@@ -1,0 +1,102 @@
+#include "crashreporter/frame_cursor.h"
+
+#include "crashreporter/task_memory.h"
+
+namespace {
+const zvcrash_frame_reader_t kDefaultReaders[] = {&zvcrash_frame_fp_reader};
+}
+
+const zvcrash_frame_reader_t* zvcrash_frame_default_readers(int* count) {
+    *count = static_cast<int>(sizeof kDefaultReaders / sizeof kDefaultReaders[0]);
+    return kDefaultReaders;
+}
+
+zvcrash_error_t zvcrash_frame_cursor_init(zvcrash_frame_cursor* cursor, const kernel::Task* task,
+                                          const zvcrash_async_thread_state* state, zvcrash_async_image_list* image_list) {
+    zvcrash_async_memset(cursor, 0, sizeof *cursor);
+    cursor->task = task;
+    cursor->image_list = image_list;
+    cursor->depth = 0;
+    zvcrash_async_thread_state_copy(&cursor->frame, state);
+    return ZVCRASH_ESUCCESS;
+}
+
+zvcrash_frame_error_t zvcrash_frame_cursor_next(zvcrash_frame_cursor* cursor) {
+    int count = 0;
+    const zvcrash_frame_reader_t* readers = zvcrash_frame_default_readers(&count);
+    return zvcrash_frame_cursor_next_with_readers(cursor, readers, count);
+}
+
+zvcrash_frame_error_t zvcrash_frame_cursor_next_with_readers(zvcrash_frame_cursor* cursor, const zvcrash_frame_reader_t* readers,
+                                                             int count) {
+    if (cursor->depth == 0) {
+        cursor->depth = 1;
+        return ZVCRASH_FRAME_ESUCCESS;
+    }
+    if (count <= 0 || !readers) return ZVCRASH_FRAME_EINVAL;
+    const zvcrash_async_thread_state* previous = cursor->depth >= 2 ? &cursor->prev_frame : nullptr;
+    zvcrash_async_thread_state next;
+    zvcrash_frame_error_t err = ZVCRASH_FRAME_EINVAL;
+    for (int i = 0; i < count; ++i) {
+        err = readers[i](cursor->task, cursor->image_list, &cursor->frame, previous, &next);
+        if (err == ZVCRASH_FRAME_ESUCCESS) break;
+    }
+    if (err != ZVCRASH_FRAME_ESUCCESS) return err;
+    // A garbage return address of 0 or inside the first page ends the walk, whoever produced it.
+    if (!zvcrash_async_thread_state_has_reg(&next, ZVCRASH_REG_IP)) return ZVCRASH_FRAME_ENOFRAME;
+    const uint64_t pc = zvcrash_async_thread_state_get_reg(&next, ZVCRASH_REG_IP);
+    if (pc <= kernel::vm_page_size()) return ZVCRASH_FRAME_ENOFRAME;
+    zvcrash_async_thread_state_copy(&cursor->prev_frame, &cursor->frame);
+    zvcrash_async_thread_state_copy(&cursor->frame, &next);
+    cursor->depth += 1;
+    return ZVCRASH_FRAME_ESUCCESS;
+}
+
+zvcrash_frame_error_t zvcrash_frame_cursor_get_reg(const zvcrash_frame_cursor* cursor, int index, uint64_t* value) {
+    if (!zvcrash_async_thread_state_has_reg(&cursor->frame, index)) return ZVCRASH_FRAME_ENOTSUP;
+    *value = zvcrash_async_thread_state_get_reg(&cursor->frame, index);
+    return ZVCRASH_FRAME_ESUCCESS;
+}
+
+const char* zvcrash_frame_cursor_get_regname(const zvcrash_frame_cursor* cursor, int index) {
+    return zvcrash_async_thread_state_get_reg_name(&cursor->frame, index);
+}
+
+int zvcrash_frame_cursor_get_regcount(const zvcrash_frame_cursor* cursor) {
+    return zvcrash_async_thread_state_get_reg_count(&cursor->frame);
+}
+
+void zvcrash_frame_cursor_free(zvcrash_frame_cursor* cursor) { cursor->task = nullptr; }
+
+zvcrash_frame_error_t zvcrash_frame_fp_reader(const kernel::Task* task, zvcrash_async_image_list*,
+                                              const zvcrash_async_thread_state* current,
+                                              const zvcrash_async_thread_state* previous, zvcrash_async_thread_state* next) {
+    if (!zvcrash_async_thread_state_has_reg(current, ZVCRASH_REG_FP)) return ZVCRASH_FRAME_EBADFRAME;
+    const uint64_t fp = zvcrash_async_thread_state_get_reg(current, ZVCRASH_REG_FP);
+    if (fp == 0) return ZVCRASH_FRAME_ENOFRAME;
+    if (previous && zvcrash_async_thread_state_has_reg(previous, ZVCRASH_REG_FP)) {
+        const uint64_t prevFp = zvcrash_async_thread_state_get_reg(previous, ZVCRASH_REG_FP);
+        // A frame record must move strictly towards the stack's base; one equal to the previous
+        // would repeat the same frame until the walk's cap.
+        if (zvcrash_async_thread_state_get_stack_direction(current) == ZVCRASH_STACK_DIRECTION_DOWN) {
+            if (fp <= prevFp) return ZVCRASH_FRAME_EBADFRAME;
+        } else {
+            if (fp >= prevFp) return ZVCRASH_FRAME_EBADFRAME;
+        }
+    }
+    const uint64_t width = zvcrash_async_thread_state_get_greg_size(current);
+    uint64_t words[2] = {0, 0};
+    if (width == 4) {
+        uint32_t small[2];
+        if (zvcrash_async_task_memcpy(task, fp, 0, small, sizeof small) != ZVCRASH_ESUCCESS) return ZVCRASH_FRAME_EBADFRAME;
+        words[0] = small[0];
+        words[1] = small[1];
+    } else {
+        if (zvcrash_async_task_memcpy(task, fp, 0, words, sizeof words) != ZVCRASH_ESUCCESS) return ZVCRASH_FRAME_EBADFRAME;
+    }
+    zvcrash_async_thread_state_copy(next, current);
+    zvcrash_async_thread_state_clear_all_regs(next);
+    zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_FP, words[0]);
+    zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_IP, words[1]);
+    return ZVCRASH_FRAME_ESUCCESS;
+}

@@ -1,0 +1,74 @@
+// Loaded images and the list the crash-time code reads without a lock. An image is either a
+// Mach-O image (read by the Mach-O reader) or an ELF image (this host's own): both answer the same
+// questions — where it starts, how far its code reaches, its UUID, its CPU type and its name — and
+// each keeps what its format's unwinders need. Building and adding allocate (normal context);
+// reading is async-signal-safe.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "crashreporter/macho_image.h"
+
+enum zvcrash_image_format : uint32_t {
+    ZVCRASH_IMAGE_FORMAT_MACHO = 1,
+    ZVCRASH_IMAGE_FORMAT_ELF = 2,
+};
+
+struct zvcrash_async_elf_image {
+    uint64_t load_bias;           // runtime address minus link-time address
+    uint64_t eh_frame_hdr;        // PT_GNU_EH_FRAME's runtime address, 0 when absent
+    uint64_t eh_frame_hdr_size;
+    uint16_t machine;             // e_machine
+};
+
+struct zvcrash_image_node;
+
+struct zvcrash_async_image {
+    uint32_t format;
+    const kernel::Task* task;
+    uint64_t header_addr;
+    uint64_t text_size;           // [header_addr, header_addr + text_size) holds the image's code
+    char* name;
+    bool has_uuid;
+    uint8_t uuid[16];
+    uint32_t cpu_type;
+    uint32_t cpu_subtype;
+    zvcrash_async_macho_image macho;  // format Mach-O
+    zvcrash_async_elf_image elf;      // format ELF
+    zvcrash_image_node* node;         // the list node that last returned this image
+};
+
+// Reads the image at `header` (an ELF or Mach-O header). Normal context.
+zvcrash_error_t zvcrash_async_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name, uint64_t header);
+zvcrash_error_t zvcrash_async_elf_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name, uint64_t header);
+void zvcrash_async_image_free(zvcrash_async_image* image);
+bool zvcrash_async_image_contains_address(const zvcrash_async_image* image, uint64_t address);
+
+struct zvcrash_image_node {
+    zvcrash_async_image* image;
+    zvcrash_image_node* prev;
+    std::atomic<zvcrash_image_node*> next;
+};
+
+struct zvcrash_image_list_shared {
+    std::mutex write_lock;
+    std::atomic<zvcrash_image_node*> head;
+    zvcrash_image_node* tail;
+    std::atomic<int32_t> refcount;
+    zvcrash_image_node* free_list;
+};
+
+struct zvcrash_async_image_list {
+    const kernel::Task* task;
+    zvcrash_image_list_shared* shared;
+};
+
+void zvcrash_async_image_list_init(zvcrash_async_image_list* list, const kernel::Task* task);
+// Builds the image and appends it; an image that can't be read is not added. Normal context.
+void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t header, const char* name);
+void zvcrash_async_image_list_remove(zvcrash_async_image_list* list, uint64_t header);
+void zvcrash_async_image_list_set_reading(zvcrash_async_image_list* list, bool enable);
+zvcrash_async_image* zvcrash_async_image_list_next(zvcrash_async_image_list* list, zvcrash_async_image* current);
+zvcrash_async_image* zvcrash_async_image_list_image_containing_address(zvcrash_async_image_list* list, uint64_t address);

@@ -1,0 +1,492 @@
+#include "crashreporter/log_writer.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <sys/random.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "crashreporter/frame_cursor.h"
+#include "crashreporter/host_info.h"
+#include "platform/kernel/sysctl.h"
+
+// --- Names -------------------------------------------------------------------------------------
+
+namespace {
+
+struct SignalName {
+    int signo;
+    const char* name;
+};
+
+// First match wins, so SIGABRT is named before its alias SIGIOT.
+const SignalName kSignalNames[] = {
+    {SIGHUP, "SIGHUP"},   {SIGINT, "SIGINT"},     {SIGQUIT, "SIGQUIT"},     {SIGILL, "SIGILL"},
+    {SIGTRAP, "SIGTRAP"}, {SIGABRT, "SIGABRT"},   {SIGIOT, "SIGIOT"},       {SIGFPE, "SIGFPE"},
+    {SIGKILL, "SIGKILL"}, {SIGBUS, "SIGBUS"},     {SIGSEGV, "SIGSEGV"},     {SIGSYS, "SIGSYS"},
+    {SIGPIPE, "SIGPIPE"}, {SIGALRM, "SIGALRM"},   {SIGTERM, "SIGTERM"},     {SIGURG, "SIGURG"},
+    {SIGSTOP, "SIGSTOP"}, {SIGTSTP, "SIGTSTP"},   {SIGCONT, "SIGCONT"},     {SIGCHLD, "SIGCHLD"},
+    {SIGTTIN, "SIGTTIN"}, {SIGTTOU, "SIGTTOU"},   {SIGIO, "SIGIO"},         {SIGXCPU, "SIGXCPU"},
+    {SIGXFSZ, "SIGXFSZ"}, {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"},   {SIGWINCH, "SIGWINCH"},
+    {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"},
+};
+
+struct CodeName {
+    int signo;
+    int code;
+    const char* name;
+};
+
+const CodeName kCodeNames[] = {
+    {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"}, {SIGILL, ILL_ILLTRP, "ILL_ILLTRP"}, {SIGILL, ILL_PRVOPC, "ILL_PRVOPC"},
+    {SIGILL, ILL_ILLOPN, "ILL_ILLOPN"}, {SIGILL, ILL_ILLADR, "ILL_ILLADR"}, {SIGILL, ILL_PRVREG, "ILL_PRVREG"},
+    {SIGILL, ILL_COPROC, "ILL_COPROC"}, {SIGILL, ILL_BADSTK, "ILL_BADSTK"},
+    {SIGFPE, FPE_FLTDIV, "FPE_FLTDIV"}, {SIGFPE, FPE_FLTOVF, "FPE_FLTOVF"}, {SIGFPE, FPE_FLTUND, "FPE_FLTUND"},
+    {SIGFPE, FPE_FLTRES, "FPE_FLTRES"}, {SIGFPE, FPE_FLTINV, "FPE_FLTINV"}, {SIGFPE, FPE_FLTSUB, "FPE_FLTSUB"},
+    {SIGFPE, FPE_INTDIV, "FPE_INTDIV"}, {SIGFPE, FPE_INTOVF, "FPE_INTOVF"},
+    {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"}, {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
+    {SIGBUS, BUS_ADRALN, "BUS_ADRALN"}, {SIGBUS, BUS_ADRERR, "BUS_ADRERR"}, {SIGBUS, BUS_OBJERR, "BUS_OBJERR"},
+    {SIGTRAP, TRAP_BRKPT, "TRAP_BRKPT"}, {SIGTRAP, TRAP_TRACE, "TRAP_TRACE"},
+};
+
+}  // namespace
+
+const char* zvcrash_async_signal_signame(int signo) {
+    for (const auto& entry : kSignalNames)
+        if (entry.signo == signo) return entry.name;
+    return nullptr;
+}
+
+const char* zvcrash_async_signal_sigcode(int signo, int code) {
+    for (const auto& entry : kCodeNames)
+        if (entry.signo == signo && entry.code == code) return entry.name;
+    return nullptr;
+}
+
+// --- Threads -----------------------------------------------------------------------------------
+
+void zvcrash_async_thread_list_suspend(zvcrash_async_thread_list* list, int timeout_ms) {
+    int count = kernel::task_threads(list->threads, kernel::kMaxThreads);
+    list->count = count < 0 ? 0 : count;
+    kernel::threads_stop(list->threads, list->count, timeout_ms);
+    list->stopped = true;
+}
+
+void zvcrash_async_thread_list_resume(zvcrash_async_thread_list* list) {
+    if (!list->stopped) return;
+    kernel::threads_resume_all();
+    list->stopped = false;
+}
+
+// --- Preparation (normal context) --------------------------------------------------------------
+
+namespace {
+
+void setString(zvcrash_log_string* out, const std::string& value) {
+    std::free(out->data);
+    out->data = ::strdup(value.c_str());
+    out->len = out->data ? value.size() : 0;
+}
+
+void freeString(zvcrash_log_string* s) {
+    std::free(s->data);
+    s->data = nullptr;
+    s->len = 0;
+}
+
+std::string sysctlString(const char* name) {
+    char* value = zvcrash_sysctlbyname_string(name);
+    if (!value) return {};
+    std::string result = value;
+    std::free(value);
+    return result;
+}
+
+// "major.minor" and ".patch" when the patch is 1 or more, from the kernel release.
+std::string osVersion() {
+    std::string release = sysctlString("kern.osrelease");
+    long parts[3] = {0, 0, 0};
+    const char* p = release.c_str();
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0) {
+            if (*p != '.') break;
+            ++p;
+        }
+        if (*p < '0' || *p > '9') break;
+        long v = 0;
+        while (*p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+        parts[i] = v;
+    }
+    std::string text = std::to_string(parts[0]) + "." + std::to_string(parts[1]);
+    if (parts[2] >= 1) text += "." + std::to_string(parts[2]);
+    return text;
+}
+
+}  // namespace
+
+zvcrash_error_t zvcrash_log_writer_init(zvcrash_log_writer_t* writer, const std::string& app_identifier,
+                                        const std::string& app_version, const std::string* app_marketing_version,
+                                        uint32_t symbolication_strategy, bool user_requested) {
+    std::memset(writer, 0, sizeof *writer);
+    writer->symbolication_strategy = symbolication_strategy;
+    writer->report_info.user_requested = user_requested;
+    if (::getrandom(writer->report_info.uuid, 16, 0) != 16) {
+        for (auto& b : writer->report_info.uuid) b = static_cast<uint8_t>(std::rand());
+    }
+    writer->report_info.uuid[6] = static_cast<uint8_t>((writer->report_info.uuid[6] & 0x0F) | 0x40);
+    writer->report_info.uuid[8] = static_cast<uint8_t>((writer->report_info.uuid[8] & 0x3F) | 0x80);
+    setString(&writer->application_info.app_identifier, app_identifier);
+    setString(&writer->application_info.app_version, app_version);
+    if (app_marketing_version) setString(&writer->application_info.app_marketing_version, *app_marketing_version);
+
+    auto process = ZVCrashProcessInfo::currentProcessInfo();
+    if (!process) return ZVCRASH_EINVAL;
+    writer->process_info.process_id = static_cast<uint32_t>(process->processID());
+    if (process->processName()) setString(&writer->process_info.process_name, *process->processName());
+    writer->process_info.start_time = static_cast<uint64_t>(process->startTime().tv_sec);
+    const std::string path = kernel::executable_path();
+    if (!path.empty()) setString(&writer->process_info.process_path, path);
+    writer->process_info.parent_process_id = static_cast<uint32_t>(process->parentProcessID());
+    if (auto parent = ZVCrashProcessInfo::initWithProcessID(process->parentProcessID()); parent && parent->processName()) {
+        setString(&writer->process_info.parent_process_name, *parent->processName());
+    }
+
+    const std::string model = sysctlString("hw.machine");
+    if (!model.empty()) setString(&writer->machine_info.model, model);
+    int32_t value = 0;
+    if (zvcrash_sysctlbyname_int32("hw.cputype", &value)) writer->machine_info.cpu_type = static_cast<uint64_t>(static_cast<int64_t>(value));
+    if (zvcrash_sysctlbyname_int32("hw.cpusubtype", &value)) writer->machine_info.cpu_subtype = static_cast<uint64_t>(static_cast<int64_t>(value));
+    if (zvcrash_sysctlbyname_int32("hw.physicalcpu_max", &value)) writer->machine_info.processor_count = static_cast<uint32_t>(value);
+    if (zvcrash_sysctlbyname_int32("hw.logicalcpu_max", &value)) writer->machine_info.logical_processor_count = static_cast<uint32_t>(value);
+
+    writer->process_info.native = true;
+    if (zvcrash_sysctlbyname_int32("sysctl.proc_native", &value) && value == 0) writer->process_info.native = false;
+
+    setString(&writer->system_info.build, sysctlString("kern.osversion"));
+    setString(&writer->system_info.version, osVersion());
+    return ZVCRASH_ESUCCESS;
+}
+
+void zvcrash_log_writer_set_exception(zvcrash_log_writer_t* writer, const std::string& name, const std::string* reason,
+                                      const std::vector<uint64_t>* return_addresses) {
+    auto& e = writer->uncaught_exception;
+    e.name = ::strdup(name.c_str());
+    e.reason = ::strdup(reason ? reason->c_str() : "");
+    e.callstack = nullptr;
+    e.callstack_count = 0;
+    if (return_addresses && !return_addresses->empty()) {
+        e.callstack = static_cast<uint64_t*>(std::malloc(sizeof(uint64_t) * return_addresses->size()));
+        if (e.callstack) {
+            std::memcpy(e.callstack, return_addresses->data(), sizeof(uint64_t) * return_addresses->size());
+            e.callstack_count = return_addresses->size();
+        }
+    }
+    e.has_exception = true;
+}
+
+void zvcrash_log_writer_set_custom_data(zvcrash_log_writer_t* writer, const std::vector<uint8_t>* data) {
+    // Publish "no data" first, so that a crash in between never sees a freed buffer.
+    uint8_t* old = writer->custom_data.data;
+    writer->custom_data.len = 0;
+    writer->custom_data.data = nullptr;
+    std::free(old);
+    if (!data || data->empty()) return;
+    auto* copy = static_cast<uint8_t*>(std::malloc(data->size()));
+    if (!copy) return;
+    std::memcpy(copy, data->data(), data->size());
+    writer->custom_data.data = copy;
+    writer->custom_data.len = data->size();
+}
+
+zvcrash_error_t zvcrash_log_writer_close(zvcrash_log_writer_t*) { return ZVCRASH_ESUCCESS; }
+
+void zvcrash_log_writer_free(zvcrash_log_writer_t* writer) {
+    freeString(&writer->system_info.version);
+    freeString(&writer->system_info.build);
+    freeString(&writer->machine_info.model);
+    freeString(&writer->application_info.app_identifier);
+    freeString(&writer->application_info.app_version);
+    freeString(&writer->application_info.app_marketing_version);
+    freeString(&writer->process_info.process_name);
+    freeString(&writer->process_info.process_path);
+    freeString(&writer->process_info.parent_process_name);
+    std::free(writer->uncaught_exception.name);
+    std::free(writer->uncaught_exception.reason);
+    std::free(writer->uncaught_exception.callstack);
+    writer->uncaught_exception = {};
+    std::free(writer->custom_data.data);
+    writer->custom_data.data = nullptr;
+    writer->custom_data.len = 0;
+}
+
+// --- Crash-time write --------------------------------------------------------------------------
+
+namespace {
+
+using File = zvcrash_async_file_t;
+
+const char* str(const zvcrash_log_string& s) { return s.data ? s.data : ""; }
+
+size_t packU32(File* f, uint32_t field, uint32_t v) { return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_UINT32, &v); }
+size_t packU64(File* f, uint32_t field, uint64_t v) { return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_UINT64, &v); }
+size_t packI64(File* f, uint32_t field, int64_t v) { return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_INT64, &v); }
+size_t packEnum(File* f, uint32_t field, uint32_t v) { return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_ENUM, &v); }
+size_t packBool(File* f, uint32_t field, bool v) {
+    uint8_t b = v ? 1 : 0;
+    return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_BOOL, &b);
+}
+size_t packString(File* f, uint32_t field, const char* s) { return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_STRING, s); }
+size_t packBytes(File* f, uint32_t field, const void* data, size_t len) {
+    zvcrash_data_pair pair{len, data};
+    return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_BYTES, &pair);
+}
+
+// Writes one length-delimited sub-message: its size from a dry run, then tag, length and body.
+template <typename Body>
+size_t packMessage(File* f, uint32_t field, Body&& body) {
+    const uint32_t length = static_cast<uint32_t>(body(nullptr));
+    size_t n = zvcrash_writer_pack(f, field, ZVCRASH_FIELD_MESSAGE, &length);
+    if (f) body(f);
+    return n + length;
+}
+
+size_t writeProcessor(File* f, uint64_t type, uint64_t subtype) {
+    size_t n = packEnum(f, 1, 1);
+    n += packU64(f, 2, type);
+    n += packU64(f, 3, subtype);
+    return n;
+}
+
+// One thread's content, gathered once so that the sizing pass and the writing pass agree.
+struct ThreadCapture {
+    kernel::thread_t thread;
+    bool crashed;
+    bool has_state;
+    zvcrash_async_thread_state registers;  // the thread's own state (first frame)
+    uint32_t frame_count;
+    uint64_t frames[ZVCRASH_MAX_FRAMES];
+};
+
+void captureThread(ThreadCapture* capture, const zvcrash_async_thread_state* state, zvcrash_async_image_list* images) {
+    capture->frame_count = 0;
+    capture->has_state = state != nullptr;
+    if (!state) return;
+    zvcrash_async_thread_state_copy(&capture->registers, state);
+    zvcrash_frame_cursor cursor;
+    if (zvcrash_frame_cursor_init(&cursor, kernel::task_self(), state, images) != ZVCRASH_ESUCCESS) return;
+    while (capture->frame_count < ZVCRASH_MAX_FRAMES) {
+        if (zvcrash_frame_cursor_next(&cursor) != ZVCRASH_FRAME_ESUCCESS) break;
+        uint64_t pc;
+        if (zvcrash_frame_cursor_get_reg(&cursor, ZVCRASH_REG_IP, &pc) != ZVCRASH_FRAME_ESUCCESS) break;
+        capture->frames[capture->frame_count++] = pc;
+    }
+    zvcrash_frame_cursor_free(&cursor);
+}
+
+size_t writeFrame(File* f, uint64_t pc) {
+    return packU64(f, 3, pc);
+}
+
+size_t writeThreadBody(File* f, const ThreadCapture* t, uint32_t number) {
+    size_t n = packU32(f, 1, number);
+    n += packBool(f, 3, t->crashed);
+    if (t->crashed && t->has_state && t->frame_count > 0) {
+        const int count = zvcrash_async_thread_state_get_reg_count(&t->registers);
+        for (int i = 0; i < count; ++i) {
+            const char* name = zvcrash_async_thread_state_get_reg_name(&t->registers, i);
+            const uint64_t value = zvcrash_async_thread_state_has_reg(&t->registers, i)
+                                       ? zvcrash_async_thread_state_get_reg(&t->registers, i)
+                                       : 0;
+            n += packMessage(f, 4, [&](File* g) { return packString(g, 1, name) + packU64(g, 2, value); });
+        }
+    }
+    for (uint32_t i = 0; i < t->frame_count; ++i) {
+        const uint64_t pc = t->frames[i];
+        n += packMessage(f, 2, [&](File* g) { return writeFrame(g, pc); });
+    }
+    return n;
+}
+
+size_t writeImageBody(File* f, const zvcrash_async_image* image) {
+    size_t n = packU64(f, 2, image->text_size);
+    n += packU64(f, 1, image->header_addr);
+    n += packString(f, 3, image->name ? image->name : "");
+    if (image->has_uuid) n += packBytes(f, 4, image->uuid, 16);
+    const uint64_t type = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(image->cpu_type)));
+    const uint64_t subtype = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(image->cpu_subtype)));
+    n += packMessage(f, 5, [&](File* g) { return writeProcessor(g, type, subtype); });
+    return n;
+}
+
+size_t writeSignalBody(File* f, const zvcrash_log_signal_info* info) {
+    char nameBuffer[16], codeBuffer[16];
+    const int signo = info->bsd_info ? info->bsd_info->signo : 0;
+    const int code = info->bsd_info ? info->bsd_info->code : 0;
+    const char* name = zvcrash_async_signal_signame(signo);
+    if (!name) {
+        zvcrash_async_format_hash_int(nameBuffer, sizeof nameBuffer, signo);
+        name = nameBuffer;
+    }
+    const char* codeName = zvcrash_async_signal_sigcode(signo, code);
+    if (!codeName) {
+        zvcrash_async_format_hash_int(codeBuffer, sizeof codeBuffer, code);
+        codeName = codeBuffer;
+    }
+    size_t n = packString(f, 1, name);
+    n += packString(f, 2, codeName);
+    n += packU64(f, 3, info->bsd_info ? info->bsd_info->address : 0);
+    if (info->mach_info) {
+        const zvcrash_log_mach_signal_info* mach = info->mach_info;
+        n += packMessage(f, 4, [&](File* g) {
+            size_t m = packU64(g, 1, static_cast<uint64_t>(static_cast<int64_t>(mach->type)));
+            for (uint32_t i = 0; i < mach->code_count; ++i) m += packU64(g, 2, mach->code[i]);
+            return m;
+        });
+    }
+    return n;
+}
+
+size_t writeExceptionBody(File* f, const zvcrash_log_writer_t* w) {
+    const auto& e = w->uncaught_exception;
+    size_t n = packString(f, 1, e.name ? e.name : "");
+    n += packString(f, 2, e.reason ? e.reason : "");
+    const size_t count = e.callstack_count < ZVCRASH_MAX_FRAMES ? e.callstack_count : ZVCRASH_MAX_FRAMES;
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t pc = e.callstack[i];
+        n += packMessage(f, 3, [&](File* g) { return writeFrame(g, pc); });
+    }
+    return n;
+}
+
+int64_t currentTime() {
+    time_t now = 0;
+    if (::time(&now) == static_cast<time_t>(-1)) return 0;
+    return static_cast<int64_t>(now);
+}
+
+}  // namespace
+
+zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::thread_t crashed_thread,
+                                         zvcrash_async_image_list* image_list, zvcrash_async_file_t* file,
+                                         const zvcrash_log_signal_info* signal_info,
+                                         const zvcrash_async_thread_state* current_state,
+                                         zvcrash_async_thread_list* threads) {
+    static zvcrash_async_thread_list sOwnList;  // used only when the caller brings none
+    const bool ownList = threads == nullptr;
+    if (ownList) {
+        threads = &sOwnList;
+        zvcrash_async_thread_list_suspend(threads, 250);
+    }
+    const kernel::thread_t self = kernel::thread_self();
+    const int64_t timestamp = currentTime();  // once, so both passes agree
+
+    auto reportInfo = [&](File* f) {
+        return packBool(f, 1, writer->report_info.user_requested) + packBytes(f, 2, writer->report_info.uuid, 16);
+    };
+    auto systemInfo = [&](File* f) {
+        size_t n = packEnum(f, 1, 1);  // IPHONE_OS
+        n += packString(f, 2, str(writer->system_info.version));
+        n += packString(f, 5, str(writer->system_info.build));
+        n += packEnum(f, 3, 6);        // ARCHITECTURE_UNKNOWN: the processor is in machine_info
+        n += packI64(f, 4, timestamp);
+        return n;
+    };
+    auto machineInfo = [&](File* f) {
+        size_t n = 0;
+        if (writer->machine_info.model.data) n += packString(f, 1, writer->machine_info.model.data);
+        n += packMessage(f, 2, [&](File* g) {
+            return writeProcessor(g, writer->machine_info.cpu_type, writer->machine_info.cpu_subtype);
+        });
+        n += packU32(f, 3, writer->machine_info.processor_count);
+        n += packU32(f, 4, writer->machine_info.logical_processor_count);
+        return n;
+    };
+    auto applicationInfo = [&](File* f) {
+        return packString(f, 1, str(writer->application_info.app_identifier)) +
+               packString(f, 2, str(writer->application_info.app_version)) +
+               packString(f, 3, str(writer->application_info.app_marketing_version));
+    };
+    auto processInfo = [&](File* f) {
+        const auto& p = writer->process_info;
+        size_t n = packString(f, 1, str(p.process_name));
+        n += packU32(f, 2, p.process_id);
+        n += packString(f, 3, str(p.process_path));
+        n += packString(f, 4, str(p.parent_process_name));
+        n += packU32(f, 5, p.parent_process_id);
+        n += packBool(f, 6, p.native);
+        n += packU64(f, 7, p.start_time);
+        return n;
+    };
+    auto signal = [&](File* f) { return writeSignalBody(f, signal_info); };
+    auto exception = [&](File* f) { return writeExceptionBody(f, writer); };
+
+    // The budget: what must always be there, then what is kept room for, then threads and images.
+    const uint64_t limit = file->limit_bytes;
+    uint64_t used = file->total_bytes + 8;
+    used += packMessage(nullptr, 9, reportInfo) + packMessage(nullptr, 1, systemInfo) + packMessage(nullptr, 8, machineInfo) +
+            packMessage(nullptr, 2, applicationInfo) + packMessage(nullptr, 7, processInfo) + packMessage(nullptr, 6, signal);
+    auto fits = [&](uint64_t size) { return limit == 0 || used + size <= limit; };
+    bool writeException = false, writeCustom = false;
+    if (writer->uncaught_exception.has_exception) {
+        const size_t size = packMessage(nullptr, 5, exception);
+        if (fits(size)) { used += size; writeException = true; }
+    }
+    if (writer->custom_data.data && writer->custom_data.len > 0) {
+        const size_t size = packBytes(nullptr, 10, writer->custom_data.data, writer->custom_data.len);
+        if (fits(size)) { used += size; writeCustom = true; }
+    }
+
+    zvcrash_async_file_write(file, "zvcrash", 7);
+    const uint8_t version = 1;
+    zvcrash_async_file_write(file, &version, 1);
+    packMessage(file, 9, reportInfo);
+    packMessage(file, 1, systemInfo);
+    packMessage(file, 8, machineInfo);
+    packMessage(file, 2, applicationInfo);
+    packMessage(file, 7, processInfo);
+
+    ThreadCapture capture;
+    uint32_t number = 0;
+    for (int i = 0; i < threads->count; ++i) {
+        const kernel::thread_t thread = threads->threads[i];
+        zvcrash_async_thread_state state;
+        const zvcrash_async_thread_state* statePtr = nullptr;
+        if (thread == self) {
+            if (!current_state) continue;
+            statePtr = current_state;
+        } else if (zvcrash_async_thread_state_mach_thread_init(&state, thread) == ZVCRASH_ESUCCESS) {
+            statePtr = &state;
+        }
+        capture.thread = thread;
+        capture.crashed = thread == crashed_thread;
+        captureThread(&capture, statePtr, image_list);
+        const uint32_t n = number;
+        auto body = [&](File* f) { return writeThreadBody(f, &capture, n); };
+        const size_t size = packMessage(nullptr, 3, body);
+        if (!fits(size)) continue;
+        used += size;
+        packMessage(file, 3, body);
+        ++number;
+    }
+
+    if (image_list) {
+        zvcrash_async_image_list_set_reading(image_list, true);
+        for (zvcrash_async_image* image = zvcrash_async_image_list_next(image_list, nullptr); image;
+             image = zvcrash_async_image_list_next(image_list, image)) {
+            auto body = [&](File* f) { return writeImageBody(f, image); };
+            const size_t size = packMessage(nullptr, 4, body);
+            if (!fits(size)) continue;
+            used += size;
+            packMessage(file, 4, body);
+        }
+        zvcrash_async_image_list_set_reading(image_list, false);
+    }
+
+    if (writeException) packMessage(file, 5, exception);
+    packMessage(file, 6, signal);
+    if (writeCustom) packBytes(file, 10, writer->custom_data.data, writer->custom_data.len);
+
+    if (ownList) zvcrash_async_thread_list_resume(threads);
+    return ZVCRASH_ESUCCESS;
+}
