@@ -5,13 +5,17 @@
 namespace {
 volatile int* volatile gNull = nullptr;
 volatile int gSink = 0;
+
+// Keeps the faulting functions from being leaves: the compiler sets up no frame record in a leaf
+// even when told to keep frame pointers.
+__attribute__((noinline)) void touch() { asm volatile("" ::: "memory"); }
 }
 
 extern "C" {
 
 __attribute__((noinline)) void hx_fixture_null_write_inner() {
     *gNull = 42;
-    gSink = gSink + 1;
+    touch();
 }
 
 __attribute__((noinline)) void hx_fixture_null_write_middle() {
@@ -25,7 +29,7 @@ __attribute__((noinline)) void hx_fixture_null_write_outer() {
 }
 
 __attribute__((noinline)) void hx_fixture_trap() {
-    gSink = gSink + 1;
+    touch();
     __builtin_trap();
 }
 
