@@ -5,10 +5,13 @@
 // add to it but keeps these declarations.
 #pragma once
 
+#include <any>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace dispatch {
@@ -36,10 +39,13 @@ inline Seconds wallNow() { return clock().wallNow(); }
 
 // A clock that only moves when told. While installed, queues and run loops order their delayed
 // work by it and nothing waits for real time.
+// Its monotonic time starts at 0; its wall time at wallStart and moves with it.
 class VirtualClock : public Clock {
 public:
     explicit VirtualClock(Seconds wallStart = 1'700'000'000.0);
     ~VirtualClock() override;
+    VirtualClock(const VirtualClock&) = delete;
+    VirtualClock& operator=(const VirtualClock&) = delete;
     Seconds now() const override;
     Seconds wallNow() const override;
     bool isVirtual() const override { return true; }
@@ -52,7 +58,9 @@ public:
     // is left that can run without time passing.
     void runUntilIdle();
     // Runs ready work and advances time to the next due item until predicate() holds or timeout
-    // seconds of virtual time have passed; returns predicate().
+    // seconds of virtual time have passed; returns predicate(). While file-descriptor sources are
+    // registered and nothing timed is due within the horizon, it also waits for real I/O, up to
+    // timeout seconds of real time, so loopback network tests can use it too.
     bool runUntil(const std::function<bool()>& predicate, Seconds timeout);
 
 private:
@@ -61,13 +69,17 @@ private:
 };
 
 // Installs clock for the process (nullptr restores the real clock). Tests install a
-// VirtualClock before creating the objects under test.
+// VirtualClock before creating the objects under test. Changing the clock discards the timed work
+// scheduled under the previous one (delays, timers, delayed performs, timer sources), because
+// their deadlines mean nothing on the new clock; queued untimed blocks are kept.
 void setClock(Clock* clock);
 
 // RAII installation of a virtual clock for a test's scope.
 class ScopedVirtualClock {
 public:
-    explicit ScopedVirtualClock(Seconds wallStart = 1'700'000'000.0) { setClock(&clock_); }
+    explicit ScopedVirtualClock(Seconds wallStart = 1'700'000'000.0) : clock_(wallStart) { setClock(&clock_); }
+    ScopedVirtualClock(const ScopedVirtualClock&) = delete;
+    ScopedVirtualClock& operator=(const ScopedVirtualClock&) = delete;
     ~ScopedVirtualClock() { setClock(nullptr); }
     VirtualClock& operator*() { return clock_; }
     VirtualClock* operator->() { return &clock_; }
@@ -97,10 +109,14 @@ public:
 
     virtual const std::string& label() const = 0;
     virtual void async(Block block) = 0;
-    // Runs block on the queue and waits for it. Calling it from the queue itself is a
-    // programming error (asserted), not a silent deadlock.
+    // Runs block on the queue and waits for it. Calling it from a serial queue (or the main
+    // queue) onto itself is a programming error: it aborts with a message instead of deadlocking.
+    // On a concurrent queue a sync from one of its own blocks runs at once (it already holds a
+    // reader's place); on a global queue sync always runs on the calling thread.
     virtual void sync(const Block& block) = 0;
     virtual void after(Seconds delay, Block block) = 0;
+    // On a concurrent queue the block runs alone: after everything submitted before it and
+    // before anything submitted after it. On serial and global queues these are async/sync.
     virtual void barrierAsync(Block block) = 0;
     virtual void barrierSync(const Block& block) = 0;
     // True while the calling thread runs a block of this queue (or of a queue targeting it).
@@ -109,10 +125,97 @@ public:
 
 using QueuePtr = std::shared_ptr<Queue>;
 
+// True on the main thread: the thread that first called RunLoop::main() (before that, the thread
+// that started the process).
 bool isMainThread();
+
+// Worker threads of the pool install an alternate signal stack of this size (0: none), so that a
+// handler can still run when a block overflows its stack. Applies to existing workers before their
+// next block and to every worker started later.
+void setWorkerAltStackSize(size_t bytes);
+
+// ---- Timer and memory-pressure sources
+
+// A timer bound to a queue: the handler runs as a block of that queue. A cancel() made from a
+// block of the same (serial) queue guarantees no later handler runs. Fires that fall due while
+// an earlier handler is still queued are merged into it. Destroying the handle cancels.
+class TimerSource {
+public:
+    TimerSource(QueuePtr queue, Block handler);
+    ~TimerSource();
+    TimerSource(const TimerSource&) = delete;
+    TimerSource& operator=(const TimerSource&) = delete;
+
+    // First fire after startDelay seconds, then every interval seconds (<= 0: fires once).
+    // The leeway is the slack the caller tolerates; fires are never early and, with a virtual
+    // clock, exactly on time. Re-setting re-arms a started timer.
+    void setTimer(Seconds startDelay, Seconds interval, Seconds leeway = 0);
+    // As setTimer, with the first fire at a wall-clock time (seconds since 1970).
+    void setTimerAtWallTime(Seconds wallStart, Seconds interval, Seconds leeway = 0);
+    // Sources are created stopped; start() arms the timer set so far.
+    void start();
+    void cancel();
+    bool isCancelled() const;
+    // Runs on the queue once, after cancel().
+    void setCancelHandler(Block handler);
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+enum class MemoryPressure { Normal, Warning, Critical };
+
+// Calls handler on queue each time the process is told of memory pressure. The shell's memory
+// warning and tests call MemoryPressureSource::fire.
+class MemoryPressureSource {
+public:
+    MemoryPressureSource(QueuePtr queue, std::function<void(MemoryPressure)> handler);
+    ~MemoryPressureSource();
+    MemoryPressureSource(const MemoryPressureSource&) = delete;
+    MemoryPressureSource& operator=(const MemoryPressureSource&) = delete;
+    void cancel();
+
+    // Delivers level to every live source (asynchronously, on their queues).
+    static void fire(MemoryPressure level);
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+// ---- The thread-local dictionary
+
+// Per-thread values by key. Blocks run on the pool start with an empty dictionary: whatever a
+// block leaves behind is cleared before the worker's next block.
+std::any threadValue(const std::string& key);
+// An empty value removes the key.
+void setThreadValue(const std::string& key, std::any value);
+template <typename T> std::optional<T> threadValueAs(const std::string& key) {
+    std::any v = threadValue(key);
+    if (auto* p = std::any_cast<T>(&v)) return *p;
+    return std::nullopt;
+}
+
+// Sets a thread value for a scope and restores the previous one (or removes the key) on exit,
+// so nested scopes and pooled threads never see a value of a scope that has ended.
+class ScopedThreadValue {
+public:
+    ScopedThreadValue(std::string key, std::any value);
+    ~ScopedThreadValue();
+    ScopedThreadValue(const ScopedThreadValue&) = delete;
+    ScopedThreadValue& operator=(const ScopedThreadValue&) = delete;
+
+private:
+    std::string key_;
+    std::any previous_;
+};
 
 // ---- Groups, semaphores, once
 
+// Copies share one group (a block may capture it by value).
 class Group {
 public:
     Group();
@@ -130,6 +233,8 @@ private:
     std::shared_ptr<State> state_;
 };
 
+// Copies share one semaphore, so a block that may outlive its waiter (a wait that timed out)
+// captures it by value and stays safe. Waits use real time, also under a virtual clock.
 class Semaphore {
 public:
     explicit Semaphore(long value = 0);
@@ -140,19 +245,21 @@ public:
 
 private:
     struct State;
-    std::unique_ptr<State> state_;
+    std::shared_ptr<State> state_;
 };
 
 // Runs block exactly once per flag, even when several threads race to it.
 class OnceFlag {
 public:
+    OnceFlag();
+    ~OnceFlag();
     void call(const Block& block);
     // Re-arms the flag so that the next call runs again.
     void reset();
 
 private:
     struct State;
-    std::shared_ptr<State> state_ = std::make_shared<State>();
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace dispatch

@@ -18,7 +18,9 @@ namespace dispatch {
 class Timer;
 using TimerPtr = std::shared_ptr<Timer>;
 
-enum class RunLoopMode { Default, Common };
+// Default: the idle loop. Tracking: a loop run while the user drags (scrolling); only sources in
+// Tracking or Common mode fire there. Common: fires in every mode.
+enum class RunLoopMode { Default, Common, Tracking };
 
 class RunLoop {
 public:
@@ -30,8 +32,11 @@ public:
     void stop();
     // Runs ready work once and waits at most timeout seconds for more; returns after one pass.
     void runOnce(Seconds timeout);
+    // As runOnce, in a mode (Common is not a mode to run in and means Default).
+    void runOnceInMode(RunLoopMode mode, Seconds timeout);
+    RunLoopMode currentMode() const;
 
-    // A block at the next turn of the loop.
+    // A block at the next turn of the loop (not the current one).
     void performAtNextTurn(Block block);
 
     // Delayed performs, cancellable by (target, selector, argument): the argument compares by
@@ -43,7 +48,10 @@ public:
     // Cancels every delayed perform of target.
     void cancelPerforms(const void* target);
 
-    // File-descriptor sources (the network layer registers its sockets here).
+    // File-descriptor sources (the network layer registers its sockets here). Handlers run on the
+    // main thread in every mode; an error or hang-up is reported as the requested events so that
+    // the handler's read or write sees it. A descriptor that is no longer open is removed after
+    // its handler has been told.
     enum FdEvents : int { Readable = 1, Writable = 2 };
     using FdHandler = std::function<void(int fd, int events)>;
     // Returns an id for removeFd.
@@ -60,7 +68,9 @@ private:
     friend class DisplayLink;
 };
 
-// A one-shot or repeating timer on the main run loop.
+// A one-shot or repeating timer on the main run loop. The run loop keeps a valid timer (and its
+// closure) alive until it is invalidated; a one-shot timer invalidates itself after firing. A
+// repeating timer that falls behind skips the missed fires. Dates are clock().now() seconds.
 class Timer : public std::enable_shared_from_this<Timer> {
 public:
     static TimerPtr scheduled(Seconds interval, bool repeats, std::function<void(Timer&)> fire,
@@ -77,14 +87,21 @@ public:
     std::shared_ptr<State> state_;
 };
 
-// Calls back once per display frame at the preferred rate, timestamped by the clock.
+// Calls back once per display frame at the preferred rate (<= 0 means 60), timestamped with the
+// frame's clock().now() time. Runs until invalidated or destroyed.
 class DisplayLink {
 public:
-    explicit DisplayLink(std::function<void(Seconds timestamp)> callback, int preferredFramesPerSecond = 60);
+    explicit DisplayLink(std::function<void(Seconds timestamp)> callback, int preferredFramesPerSecond = 60,
+                         RunLoopMode mode = RunLoopMode::Common);
     ~DisplayLink();
+    DisplayLink(const DisplayLink&) = delete;
+    DisplayLink& operator=(const DisplayLink&) = delete;
     void setPaused(bool paused);
     bool isPaused() const;
     void setPreferredFramesPerSecond(int fps);
+    int preferredFramesPerSecond() const;
+    // The timestamp of the last frame delivered (0 before the first).
+    Seconds timestamp() const;
     void invalidate();
 
 private:

@@ -31,6 +31,10 @@ public:
     // that removeObserver(owner) drops them all. Registering twice delivers twice.
     ObserverId addObserver(const void* owner, const std::string& name, Handler handler,
                            const void* object = nullptr);
+    // Once a removal returns, the handler is not started again, and calls that other threads
+    // were making have finished (so an owner may remove its observers in its destructor and then
+    // die safely). A handler may remove itself or others; the removing thread's own running call
+    // is not waited for. A handler must therefore not block on a thread that is removing it.
     void removeObserver(ObserverId id);
     // Removes owner's observers of name, or all of them when name is empty.
     void removeObserver(const void* owner, const std::string& name = {});

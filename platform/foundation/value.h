@@ -66,8 +66,9 @@ public:
     Dictionary& operator=(Dictionary&&) noexcept;
     ~Dictionary();
 
-    size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    // Defined below Value: clang needs Value complete to instantiate the entry vector's members.
+    size_t size() const;
+    bool empty() const;
     bool contains(const Key& key) const { return indexOf(key).has_value(); }
 
     // The value under key, or nullptr.
@@ -84,10 +85,12 @@ public:
     void clear();
 
     std::vector<Key> keys() const;
-    auto begin() const { return entries_.begin(); }
-    auto end() const { return entries_.end(); }
-    auto begin() { return entries_.begin(); }
-    auto end() { return entries_.end(); }
+    using iterator = std::vector<Entry>::iterator;
+    using const_iterator = std::vector<Entry>::const_iterator;
+    const_iterator begin() const;
+    const_iterator end() const;
+    iterator begin();
+    iterator end();
 
     // Equal when both hold the same keys with equal values, in any order.
     friend bool operator==(const Dictionary& a, const Dictionary& b);
@@ -190,6 +193,13 @@ private:
                  foundation::Array, foundation::Dictionary>
         v_;
 };
+
+inline size_t Dictionary::size() const { return entries_.size(); }
+inline bool Dictionary::empty() const { return entries_.empty(); }
+inline Dictionary::const_iterator Dictionary::begin() const { return entries_.begin(); }
+inline Dictionary::const_iterator Dictionary::end() const { return entries_.end(); }
+inline Dictionary::iterator Dictionary::begin() { return entries_.begin(); }
+inline Dictionary::iterator Dictionary::end() { return entries_.end(); }
 
 }  // namespace foundation
 

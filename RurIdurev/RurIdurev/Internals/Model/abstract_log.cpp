@@ -1,0 +1,98 @@
+#include "RurIdurev/RurIdurev/Internals/Model/abstract_log.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "RurIdurev/RurIdurev/Internals/Util/utility.h"
+#include "RurIdurev/RurIdurev/logger.h"
+#include "platform/foundation/json.h"
+
+foundation::Dictionary ZIVOAbstractLog::serializeToDictionary() const {
+    foundation::Dictionary dict;
+    zivoSetIfPresent(dict, "type", type_);
+    if (timestamp_) dict.set("timestamp", ZIVOUtility::dateToISO8601(*timestamp_));
+    zivoSetIfPresent(dict, "sid", sid_);
+    zivoSetIfPresent(dict, "distributionGroupId", distributionGroupId_);
+    zivoSetIfPresent(dict, "userId", userId_);
+    if (device_) dict.set("device", device_->serializeToDictionary());
+    zivoSetIfPresent(dict, "dataResidencyRegion", dataResidencyRegion_);
+    return dict;
+}
+
+std::optional<std::string> ZIVOAbstractLog::serializeLogWithPrettyPrinting(bool prettyPrint) const {
+    auto json = foundation::toJSON(serializeToDictionary(), foundation::JSONWriteOptions{.pretty = prettyPrint});
+    if (!json.ok()) return std::nullopt;
+    return std::move(json).value();
+}
+
+void ZIVOAbstractLog::logInvalidField(const std::string& field) const {
+    std::string name = className();
+    ZIVOLogVerbose(kZIVOLogTag, name + ": \"" + field + "\" is not valid.");
+}
+
+bool ZIVOAbstractLog::isValid() const {
+    if (!type_) {
+        logInvalidField("type");
+        return false;
+    }
+    if (!timestamp_) {
+        logInvalidField("timestamp");
+        return false;
+    }
+    if (!device_ || !device_->isValid()) {
+        logInvalidField("device");
+        return false;
+    }
+    return true;
+}
+
+bool ZIVOAbstractLog::isEqual(const ZIVOSerializableObject& other) const {
+    const auto* log = dynamic_cast<const ZIVOAbstractLog*>(&other);
+    return log && tag_ == log->tag_ && type_ == log->type_ && timestamp_ == log->timestamp_ && sid_ == log->sid_ &&
+           distributionGroupId_ == log->distributionGroupId_ && userId_ == log->userId_ &&
+           zivoObjectEquals(device_, log->device_) && dataResidencyRegion_ == log->dataResidencyRegion_;
+}
+
+std::optional<std::set<std::string>> ZIVOAbstractLog::transmissionTargetTokens() const {
+    std::lock_guard lock(tokensMutex_);
+    return transmissionTargetTokens_;
+}
+
+void ZIVOAbstractLog::addTransmissionTargetToken(const std::string& token) {
+    std::lock_guard lock(tokensMutex_);
+    if (!transmissionTargetTokens_) transmissionTargetTokens_.emplace();
+    transmissionTargetTokens_->insert(token);
+}
+
+void ZIVOAbstractLog::setTransmissionTargetTokens(std::optional<std::set<std::string>> tokens) {
+    // Guarded as well: a plain write beside a locked read is a data race in C++.
+    std::lock_guard lock(tokensMutex_);
+    transmissionTargetTokens_ = std::move(tokens);
+}
+
+std::optional<std::string> ZIVOAbstractLog::combineOsVersion(const std::optional<std::string>& version,
+                                                             const std::optional<std::string>& build) {
+    std::optional<std::string> text;
+    if (version && !version->empty()) text = "Version " + *version;
+    if (build && !build->empty()) {
+        // A build without a version keeps the same shape with an empty version part.
+        text = (text ? *text : std::string()) + " (Build " + *build + ")";
+    }
+    return text;
+}
+
+std::optional<std::string> ZIVOAbstractLog::combineSDKLibVer(const std::optional<std::string>& name,
+                                                             const std::optional<std::string>& version) {
+    if (!name || name->empty() || !version || version->empty()) return std::nullopt;
+    return *name + "-" + *version;
+}
+
+std::string ZIVOAbstractLog::convertTimeZoneOffsetToISO8601(int64_t minutes) {
+    // The sign comes from the offset itself: -30 minutes is "-00:30", never "+00:30".
+    const char sign = minutes < 0 ? '-' : '+';
+    const uint64_t magnitude = minutes < 0 ? 0 - static_cast<uint64_t>(minutes) : static_cast<uint64_t>(minutes);
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%c%02llu:%02llu", sign, static_cast<unsigned long long>(magnitude / 60),
+                  static_cast<unsigned long long>(magnitude % 60));
+    return buffer;
+}

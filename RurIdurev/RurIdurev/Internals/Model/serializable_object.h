@@ -1,0 +1,46 @@
+// What every model object of the SDK answers: its class name (as logs and archives name it), its
+// JSON object, and equality in the platform's sense (same class or a subclass, then the fields).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/value.h"
+
+class ZIVOSerializableObject {
+public:
+    virtual ~ZIVOSerializableObject() = default;
+    // The class name as the system names it ("ZIVODevice", "ZIVOAppleErrorLog", ...).
+    virtual std::string className() const = 0;
+    // The JSON object; a key is written only when its value is present.
+    virtual foundation::Dictionary serializeToDictionary() const = 0;
+    virtual bool isEqual(const ZIVOSerializableObject& other) const = 0;
+};
+
+// Two optional values are equal when both are absent or both hold equal values.
+template <typename T>
+bool zivoOptionalEquals(const std::optional<T>& a, const std::optional<T>& b) {
+    return a.has_value() == b.has_value() && (!a || *a == *b);
+}
+
+// Two shared model objects are equal when both are absent or the first's equality accepts the second.
+template <typename T>
+bool zivoObjectEquals(const std::shared_ptr<T>& a, const std::shared_ptr<T>& b) {
+    if (!a || !b) return !a && !b;
+    return a->isEqual(*b);
+}
+
+// Declares an optional text property `name()` / `setName(...)` with its storage.
+#define ZIVO_TEXT_PROPERTY(name, Name)                                                       \
+public:                                                                                      \
+    const std::optional<std::string>& name() const { return name##_; }                       \
+    void set##Name(std::optional<std::string> value) { name##_ = std::move(value); }         \
+                                                                                             \
+private:                                                                                     \
+    std::optional<std::string> name##_;
+
+// Writes an optional text under key when present.
+inline void zivoSetIfPresent(foundation::Dictionary& dict, const char* key, const std::optional<std::string>& value) {
+    if (value) dict.set(key, *value);
+}

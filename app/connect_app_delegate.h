@@ -1,0 +1,114 @@
+// The application object: the one hub of shared state that every part reaches. One class whose
+// operations are defined by concern in the folder of the subsystem they belong to
+// (model/connect_app_delegate_*.cpp for the data model's, service/ for the web client's, app/
+// for the shell's), so each builds and tests without the user interface. Each subsystem adds
+// the declarations of its own operations in a section of its own below. Like the platform's
+// application object, its plain fields belong to the main thread; what other threads share
+// (the access counts) is guarded by monitor().
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/dispatch/dispatch.h"
+
+class HXCPhoneFormat;
+class HX_Account;
+class CustomCookieJar;
+
+class HX_ConnectAppDelegate {
+public:
+    HX_ConnectAppDelegate() = default;
+    virtual ~HX_ConnectAppDelegate() = default;
+    HX_ConnectAppDelegate(const HX_ConnectAppDelegate&) = delete;
+    HX_ConnectAppDelegate& operator=(const HX_ConnectAppDelegate&) = delete;
+
+    // The application's delegate (what the platform's shared application answers); null while
+    // none is installed, in which case the string utilities format nothing.
+    static std::shared_ptr<HX_ConnectAppDelegate> sharedDelegate();
+    static void setSharedDelegate(std::shared_ptr<HX_ConnectAppDelegate> delegate);
+
+    // ---- data model (model/)
+
+    // The shared formatter (default country "us"), created on first request; each call counts
+    // one use that the caller gives back with decreasePhoneFormatterAccessCount().
+    std::shared_ptr<HXCPhoneFormat> phoneFormatter();
+    void decreasePhoneFormatterAccessCount();
+    uint64_t phoneFormatterAccessCount() const;
+    // On a memory warning: drops the formatter when no use is out, so the next request builds
+    // a new one. True when it was dropped.
+    bool releasePhoneFormatterIfUnused();
+
+    // Uses of private child contexts at work on the store.
+    uint64_t mocAccessCount() const;
+    void setMocAccessCount(uint64_t count);
+
+    // s escaped as the inside of a JSON string literal.
+    std::string JSONStringFromString(std::string_view s) const;
+
+    // ---- shared state that the shell sets and the data model and web client read
+
+    // The current account and the cookie jar of that account.
+    std::shared_ptr<HX_Account> account() const { return account_; }
+    void setAccount(std::shared_ptr<HX_Account> account) { account_ = std::move(account); }
+    std::shared_ptr<CustomCookieJar> cookieJar() const { return cookieJar_; }
+    void setCookieJar(std::shared_ptr<CustomCookieJar> jar) { cookieJar_ = std::move(jar); }
+    // The serial queue on which thread lists are parsed ("com.hxconnect.messageparser.queue").
+    const dispatch::QueuePtr& messageParsingQueue() const { return messageParsingQueue_; }
+    void setMessageParsingQueue(dispatch::QueuePtr queue) { messageParsingQueue_ = std::move(queue); }
+    // A pending completion of the platform (background fetch or notification action), run and
+    // cleared by the web client when its request finishes.
+    const std::function<void()>& completionHandler() const { return completionHandler_; }
+    void setCompletionHandler(std::function<void()> handler) { completionHandler_ = std::move(handler); }
+    // Seconds since 1970 of the last new-message notification.
+    double lastNotification() const { return lastNotification_; }
+    void setLastNotification(double seconds) { lastNotification_ = seconds; }
+    // The last reachability result of the service host.
+    bool connectionAvailable() const { return connectionAvailable_; }
+    void setConnectionAvailable(bool v) { connectionAvailable_ = v; }
+
+    bool isInBackground() const { return isInBackground_; }
+    void setIsInBackground(bool v) { isInBackground_ = v; }
+    bool graphicalEmoticons() const { return graphicalEmoticons_; }
+    void setGraphicalEmoticons(bool v) { graphicalEmoticons_ = v; }
+    bool autoRefresh() const { return autoRefresh_; }
+    void setAutoRefresh(bool v) { autoRefresh_ = v; }
+    bool newMessageAlert() const { return newMessageAlert_; }
+    void setNewMessageAlert(bool v) { newMessageAlert_ = v; }
+    bool isPhone() const { return isPhone_; }
+    void setIsPhone(bool v) { isPhone_ = v; }
+    bool iPad() const { return iPad_; }
+    void setIPad(bool v) { iPad_ = v; }
+    bool useSpeaker() const { return useSpeaker_; }
+    void setUseSpeaker(bool v) { useSpeaker_ = v; }
+    bool showNotesInMessageLists() const { return showNotesInMessageLists_; }
+    void setShowNotesInMessageLists(bool v) { showNotesInMessageLists_ = v; }
+
+    // The application object's monitor (`@synchronized(self)`): around the access counts, the
+    // contacts-loading flag and the login state.
+    std::recursive_mutex& monitor() const { return monitor_; }
+
+private:
+    mutable std::recursive_mutex monitor_;
+    std::shared_ptr<HXCPhoneFormat> phoneFormatter_;
+    uint64_t phoneFormatterAccessCount_ = 0;
+    uint64_t mocAccessCount_ = 0;
+    bool isInBackground_ = false;
+    bool graphicalEmoticons_ = true;
+    bool autoRefresh_ = true;
+    bool newMessageAlert_ = false;
+    bool isPhone_ = false;
+    bool iPad_ = false;
+    bool useSpeaker_ = false;
+    bool showNotesInMessageLists_ = false;
+    bool connectionAvailable_ = false;
+    double lastNotification_ = 0;
+    std::shared_ptr<HX_Account> account_;
+    std::shared_ptr<CustomCookieJar> cookieJar_;
+    dispatch::QueuePtr messageParsingQueue_;
+    std::function<void()> completionHandler_;
+};

@@ -1,0 +1,271 @@
+#include "emulator/emulator.h"
+
+#include <httplib.h>
+#include <zlib.h>
+
+#include <strings.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+#include "emulator/service_routes.h"
+
+namespace emulator {
+
+std::optional<std::string> RecordedRequest::header(const std::string& name) const {
+    auto lower = [](std::string s) {
+        for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    std::string wanted = lower(name);
+    for (const auto& [k, v] : headers)
+        if (lower(k) == wanted) return v;
+    return std::nullopt;
+}
+
+std::string encodeBody(const std::string& data, const std::string& encoding) {
+    z_stream zs{};
+    int windowBits = encoding == "gzip" ? 15 + 16 : 15;
+    if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) return data;
+    std::string out;
+    out.resize(deflateBound(&zs, data.size()) + 32);
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = static_cast<uInt>(data.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FINISH);
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return out;
+}
+
+struct Emulator::Impl {
+    Emulator& owner;
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+    std::atomic<bool> running{false};
+
+    mutable std::mutex mutex;
+    std::condition_variable heldCondition;
+    uint64_t releaseGeneration = 0;
+    bool stopping = false;
+    std::vector<RecordedRequest> recorded;
+    struct Script {
+        std::string prefix;
+        ScriptedReply reply;
+        int remaining;
+    };
+    std::deque<Script> scripts;
+    uint64_t tokenCounter = 0;
+    std::vector<std::string> tokens;
+    std::string session;
+
+    explicit Impl(Emulator& e) : owner(e) {}
+
+    std::optional<ScriptedReply> takeScript(const std::string& target) {
+        std::lock_guard lock(mutex);
+        for (auto it = scripts.begin(); it != scripts.end(); ++it) {
+            if (target.compare(0, it->prefix.size(), it->prefix) != 0) continue;
+            ScriptedReply reply = it->reply;
+            if (it->remaining > 0 && --it->remaining == 0) scripts.erase(it);
+            return reply;
+        }
+        return std::nullopt;
+    }
+
+    void handle(const httplib::Request& req, httplib::Response& res) {
+        RecordedRequest record;
+        record.method = req.method;
+        record.target = req.target;
+        record.path = req.path;
+        record.body = req.body;
+        for (const auto& [k, v] : req.headers) {
+            // The server library adds these itself; they were not sent.
+            if (k == "REMOTE_ADDR" || k == "REMOTE_PORT" || k == "LOCAL_ADDR" || k == "LOCAL_PORT") continue;
+            record.headers.emplace_back(k, v);
+        }
+        {
+            std::lock_guard lock(mutex);
+            recorded.push_back(record);
+        }
+        if (auto scripted = takeScript(req.target)) {
+            play(*scripted, res);
+            return;
+        }
+        ServiceReply reply = routeServiceRequest(owner, record);
+        res.status = reply.status;
+        for (const auto& [k, v] : reply.headers) res.set_header(k, v);
+        std::string contentType = reply.contentType.empty() ? "text/plain" : reply.contentType;
+        res.set_content(reply.body, contentType.c_str());
+    }
+
+    void play(const ScriptedReply& reply, httplib::Response& res) {
+        if (reply.hold) {
+            std::unique_lock lock(mutex);
+            uint64_t generation = releaseGeneration;
+            heldCondition.wait(lock, [&] { return stopping || releaseGeneration != generation; });
+        }
+        if (reply.delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(reply.delay));
+        res.status = reply.status;
+        for (const auto& [k, v] : reply.headers)
+            if (strcasecmp(k.c_str(), "Content-Type") != 0) res.set_header(k, v);
+        if (!reply.redirectTo.empty()) {
+            if (reply.status < 300 || reply.status > 399) res.status = 302;
+            res.set_header("Location", reply.redirectTo);
+        }
+        std::string body = reply.body;
+        if (!reply.contentEncoding.empty()) {
+            body = encodeBody(body, reply.contentEncoding);
+            res.set_header("Content-Encoding", reply.contentEncoding);
+        }
+        std::string contentType = "text/plain";
+        for (const auto& [k, v] : reply.headers)
+            if (strcasecmp(k.c_str(), "Content-Type") == 0) contentType = v;
+        if (reply.dropMidBody) {
+            size_t length = body.size() < 2 ? 2 : body.size();
+            auto shared = std::make_shared<std::string>(body);
+            res.set_content_provider(length, contentType.c_str(), [shared](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset == 0 && !shared->empty()) sink.write(shared->data(), std::max<size_t>(1, shared->size() / 2));
+                return false;  // the connection goes down mid-body
+            });
+            return;
+        }
+        if (!reply.contentEncoding.empty()) {
+            // A provider of known length is sent as it is; a plain body would be compressed
+            // a second time by the server library when the client accepts gzip.
+            auto shared = std::make_shared<std::string>(std::move(body));
+            res.set_content_provider(shared->size(), contentType.c_str(), [shared](size_t offset, size_t length, httplib::DataSink& sink) {
+                sink.write(shared->data() + offset, std::min(length, shared->size() - offset));
+                return true;
+            });
+            return;
+        }
+        res.set_content(body, contentType.c_str());
+    }
+};
+
+Emulator::Emulator() : impl_(std::make_unique<Impl>(*this)), account_(sampleAccount()) {}
+
+Emulator::~Emulator() { stop(); }
+
+foundation::Status Emulator::start() {
+    if (impl_->running) return foundation::Status::success();
+    auto handler = [this](const httplib::Request& req, httplib::Response& res) { impl_->handle(req, res); };
+    impl_->server.Get(".*", handler);
+    impl_->server.Post(".*", handler);
+    impl_->server.Put(".*", handler);
+    impl_->server.Delete(".*", handler);
+    impl_->server.Patch(".*", handler);
+    impl_->server.Options(".*", handler);
+    impl_->server.set_keep_alive_max_count(100000);
+    // Head and body leave in separate writes; without this each reply waits out a delayed ACK.
+    impl_->server.set_tcp_nodelay(true);
+    impl_->server.set_payload_max_length(64 * 1024 * 1024);
+    int port = impl_->server.bind_to_any_port("127.0.0.1");
+    if (port <= 0) return foundation::Error::withDescription("emulator", 1, "cannot listen on 127.0.0.1");
+    impl_->port = port;
+    impl_->running = true;
+    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+    // A stop() before the accept loop is up would be lost and leave the loop running forever.
+    for (int i = 0; i < 5000 && !impl_->server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!impl_->server.is_running()) {
+        stop();
+        return foundation::Error::withDescription("emulator", 2, "the server did not start");
+    }
+    return foundation::Status::success();
+}
+
+void Emulator::stop() {
+    if (!impl_->running) return;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+    }
+    impl_->heldCondition.notify_all();
+    impl_->server.stop();
+    if (impl_->thread.joinable()) impl_->thread.join();
+    impl_->running = false;
+}
+
+int Emulator::port() const { return impl_->port; }
+
+std::string Emulator::origin() const { return "http://127.0.0.1:" + std::to_string(impl_->port); }
+
+std::vector<RecordedRequest> Emulator::requests() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->recorded;
+}
+
+size_t Emulator::requestCount() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->recorded.size();
+}
+
+void Emulator::clearRequests() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->recorded.clear();
+}
+
+void Emulator::script(const std::string& prefix, ScriptedReply reply, int times) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->scripts.push_back({prefix, std::move(reply), times < 0 ? -1 : (times == 0 ? 1 : times)});
+}
+
+void Emulator::clearScripts() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->scripts.clear();
+}
+
+void Emulator::releaseHeld() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        ++impl_->releaseGeneration;
+    }
+    impl_->heldCondition.notify_all();
+}
+
+std::string Emulator::sessionValue() const {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->session.empty()) impl_->session = "session-" + std::to_string(reinterpret_cast<uintptr_t>(this) % 100000);
+    return impl_->session;
+}
+
+std::string Emulator::issueAccessToken() {
+    std::lock_guard lock(impl_->mutex);
+    std::string token = "ya29.token-" + std::to_string(++impl_->tokenCounter);
+    impl_->tokens.push_back(token);
+    return token;
+}
+
+bool Emulator::isValidAccessToken(const std::string& token) const {
+    std::lock_guard lock(impl_->mutex);
+    for (const auto& t : impl_->tokens)
+        if (t == token) return true;
+    return false;
+}
+
+Account sampleAccount() {
+    Account a;
+    a.phones = {{"Mobile", "+15550111", true, true}, {"Office", "+15550122", false, true}};
+    Thread t1;
+    t1.id = "t.+15550133";
+    t1.read = false;
+    t1.numbers = {"+15550133"};
+    t1.items = {{"m1", 1'700'000'000'000, "Hello there", "+15550133", 10},
+                {"m2", 1'700'000'060'000, "Hi!", "", 11}};
+    Thread t2;
+    t2.id = "t.+15550144";
+    t2.numbers = {"+15550144"};
+    t2.items = {{"v1", 1'700'000'100'000, "Please call me back", "+15550144", 2}};
+    a.threads = {t1, t2};
+    a.settings = {{"doNotDisturb", "false"}, {"useDidAsCallerId", "true"}};
+    a.media["v1"] = {"audio/mpeg", std::string("ID3\x03\x00voicemail-audio", 20)};
+    a.media["img1"] = {"image/jpeg", "\xFF\xD8\xFF\xE0jpeg-bytes"};
+    return a;
+}
+
+}  // namespace emulator

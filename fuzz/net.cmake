@@ -1,0 +1,1 @@
+hx_fuzz(set_cookie ${CMAKE_CURRENT_SOURCE_DIR}/set_cookie_fuzz.cpp LIBS hx_service hx_net)

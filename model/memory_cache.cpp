@@ -1,0 +1,392 @@
+#include "model/memory_cache.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
+#include <vector>
+
+#include "platform/foundation/dates.h"
+#include "platform/foundation/notification_center.h"
+
+namespace {
+
+foundation::Date now() { return foundation::Date{dispatch::wallNow()}; }
+
+std::string queueName(const void* address) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "com.hxconnect.HXCMemoryCache.%p", address);
+    return buffer;
+}
+
+// Keys in ascending order of a map's values; equal values in key order.
+template <typename Map>
+std::vector<std::string> keysSortedByValue(const Map& map) {
+    std::vector<std::pair<typename Map::mapped_type, std::string>> entries;
+    entries.reserve(map.size());
+    for (const auto& [key, value] : map) entries.emplace_back(value, key);
+    std::sort(entries.begin(), entries.end());
+    std::vector<std::string> keys;
+    keys.reserve(entries.size());
+    for (auto& e : entries) keys.push_back(std::move(e.second));
+    return keys;
+}
+
+}  // namespace
+
+// ---- construction
+
+HXCMemoryCache::HXCMemoryCache(Passkey) : queue_(dispatch::Queue::concurrent(queueName(this))) {}
+
+std::shared_ptr<HXCMemoryCache> HXCMemoryCache::create() {
+    auto cache = std::make_shared<HXCMemoryCache>(Passkey{});
+    std::weak_ptr<HXCMemoryCache> weak = cache;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.addObserver(cache.get(), foundation::kApplicationDidReceiveMemoryWarningNotification,
+                       [weak](const foundation::Notification&) {
+                           if (auto self = weak.lock()) self->handleMemoryWarning();
+                       });
+    center.addObserver(cache.get(), foundation::kApplicationDidEnterBackgroundNotification,
+                       [weak](const foundation::Notification&) {
+                           if (auto self = weak.lock()) self->handleApplicationBackgrounding();
+                       });
+    return cache;
+}
+
+std::shared_ptr<HXCMemoryCache> HXCMemoryCache::sharedCache() {
+    static const std::shared_ptr<HXCMemoryCache> shared = create();
+    return shared;
+}
+
+HXCMemoryCache::~HXCMemoryCache() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
+
+// ---- the procedures, inside a barrier
+
+void HXCMemoryCache::addObject(const std::string& key, Object object, uint64_t cost, foundation::Date date) {
+    if (willAddObjectBlock_) willAddObjectBlock_(*this, key, object);
+    if (auto it = costs_.find(key); it != costs_.end()) totalCost_ -= it->second;
+    dictionary_[key] = object;
+    dates_[key] = date;
+    costs_[key] = cost;
+    totalCost_ += cost;
+    if (didAddObjectBlock_) didAddObjectBlock_(*this, key, object);
+    if (costLimit_ != 0) trimToCostByDate(costLimit_, nullptr);
+}
+
+void HXCMemoryCache::removeObjectAndExecuteBlocksForKey(const std::string& key) {
+    Object object;
+    if (auto it = dictionary_.find(key); it != dictionary_.end()) object = it->second;
+    if (willRemoveObjectBlock_) willRemoveObjectBlock_(*this, key, object);
+    if (auto it = costs_.find(key); it != costs_.end()) totalCost_ -= it->second;
+    dictionary_.erase(key);
+    dates_.erase(key);
+    costs_.erase(key);
+    if (didRemoveObjectBlock_) didRemoveObjectBlock_(*this, key, nullptr);
+}
+
+void HXCMemoryCache::trimMemoryToDate(foundation::Date date) {
+    for (const auto& key : keysSortedByValue(dates_)) {
+        auto it = dates_.find(key);
+        if (it == dates_.end()) continue;  // a hook removed it meanwhile
+        if (!(it->second < date)) break;
+        removeObjectAndExecuteBlocksForKey(key);
+    }
+}
+
+void HXCMemoryCache::trimToCostLimit(uint64_t limit) {
+    if (totalCost_ <= limit) return;
+    auto keys = keysSortedByValue(costs_);
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+        removeObjectAndExecuteBlocksForKey(*it);
+        if (totalCost_ <= limit) break;
+    }
+}
+
+void HXCMemoryCache::trimToCostLimitByDate(uint64_t limit) {
+    if (totalCost_ <= limit) return;
+    for (const auto& key : keysSortedByValue(dates_)) {
+        removeObjectAndExecuteBlocksForKey(key);
+        if (totalCost_ <= limit) break;
+    }
+}
+
+void HXCMemoryCache::removeAllNow() {
+    if (willRemoveAllObjectsBlock_) willRemoveAllObjectsBlock_(*this);
+    dictionary_.clear();
+    dates_.clear();
+    costs_.clear();
+    totalCost_ = 0;
+    if (didRemoveAllObjectsBlock_) didRemoveAllObjectsBlock_(*this);
+}
+
+void HXCMemoryCache::trimToAgeLimitRecursively() {
+    if (ageLimit_ == 0) return;
+    trimMemoryToDate(foundation::Date{now().secondsSince1970 - ageLimit_});
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->after(ageLimit_, [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->queue_->barrierAsync([weak] {
+            if (auto again = weak.lock()) again->trimToAgeLimitRecursively();
+        });
+    });
+}
+
+// ---- asynchronous operations
+
+void HXCMemoryCache::objectForKey(const std::string& key, ObjectBlock block) {
+    if (!block) return;
+    const foundation::Date calledAt = now();
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->async([weak, key, block = std::move(block), calledAt] {
+        auto self = weak.lock();
+        if (!self) return;
+        Object object;
+        if (auto it = self->dictionary_.find(key); it != self->dictionary_.end()) {
+            object = it->second;
+            // The access refreshes the entry's date without holding up other readers.
+            self->queue_->barrierAsync([weak, key, calledAt] {
+                auto cache = weak.lock();
+                if (!cache) return;
+                if (auto d = cache->dates_.find(key); d != cache->dates_.end()) d->second = calledAt;
+            });
+        }
+        block(*self, key, object);
+    });
+}
+
+void HXCMemoryCache::setObject(Object object, const std::string& key, ObjectBlock block) {
+    setObject(std::move(object), key, 0, std::move(block));
+}
+
+void HXCMemoryCache::setObject(Object object, const std::string& key, uint64_t withCost, ObjectBlock block) {
+    if (!object) return;
+    const foundation::Date calledAt = now();
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->barrierAsync([weak, key, object = std::move(object), withCost, block = std::move(block), calledAt] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->addObject(key, object, withCost, calledAt);
+        if (block) {
+            self->queue_->async([weak, key, object, block] {
+                if (auto cache = weak.lock()) block(*cache, key, object);
+            });
+        }
+    });
+}
+
+void HXCMemoryCache::removeObjectForKey(const std::string& key, ObjectBlock block) {
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->barrierAsync([weak, key, block = std::move(block)] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->removeObjectAndExecuteBlocksForKey(key);
+        if (block) {
+            self->queue_->async([weak, key, block] {
+                if (auto cache = weak.lock()) block(*cache, key, nullptr);
+            });
+        }
+    });
+}
+
+namespace {
+void queueCompletion(const std::weak_ptr<HXCMemoryCache>& weak, const dispatch::QueuePtr& queue,
+                     const HXCMemoryCache::CacheBlock& block) {
+    if (!block) return;
+    queue->async([weak, block] {
+        if (auto cache = weak.lock()) block(*cache);
+    });
+}
+}  // namespace
+
+void HXCMemoryCache::trimToDate(std::optional<foundation::Date> date, CacheBlock block) {
+    if (!date) return;
+    if (*date == foundation::distantPast()) {
+        removeAllObjects(std::move(block));
+        return;
+    }
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->barrierAsync([weak, date = *date, block = std::move(block)] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->trimMemoryToDate(date);
+        queueCompletion(weak, self->queue_, block);
+    });
+}
+
+void HXCMemoryCache::trimToCost(uint64_t cost, CacheBlock block) {
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->barrierAsync([weak, cost, block = std::move(block)] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->trimToCostLimit(cost);
+        queueCompletion(weak, self->queue_, block);
+    });
+}
+
+void HXCMemoryCache::trimToCostByDate(uint64_t cost, CacheBlock block) {
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->barrierAsync([weak, cost, block = std::move(block)] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->trimToCostLimitByDate(cost);
+        queueCompletion(weak, self->queue_, block);
+    });
+}
+
+void HXCMemoryCache::removeAllObjects(CacheBlock block) {
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->barrierAsync([weak, block = std::move(block)] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->removeAllNow();
+        queueCompletion(weak, self->queue_, block);
+    });
+}
+
+void HXCMemoryCache::enumerateObjectsWithBlock(ObjectBlock block, CacheBlock completionBlock) {
+    if (!block) return;
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->barrierAsync([weak, block = std::move(block), completionBlock = std::move(completionBlock)] {
+        auto self = weak.lock();
+        if (!self) return;
+        for (const auto& key : keysSortedByValue(self->dates_)) {
+            auto it = self->dictionary_.find(key);
+            block(*self, key, it != self->dictionary_.end() ? it->second : nullptr);
+        }
+        queueCompletion(weak, self->queue_, completionBlock);
+    });
+}
+
+// ---- synchronous operations
+
+void HXCMemoryCache::waitFor(const std::function<void(dispatch::Block done)>& start) {
+    // Waiting on the cache's own queue could never end.
+    assert(!queue_->isCurrent());
+    auto semaphore = std::make_shared<dispatch::Semaphore>(0);
+    start([semaphore] { semaphore->signal(); });
+    semaphore->wait();
+}
+
+HXCMemoryCache::Object HXCMemoryCache::objectForKey(const std::string& key) {
+    auto result = std::make_shared<Object>();
+    waitFor([&](dispatch::Block done) {
+        objectForKey(key, [result, done](HXCMemoryCache&, const std::string&, const Object& object) {
+            *result = object;
+            done();
+        });
+    });
+    return *result;
+}
+
+void HXCMemoryCache::setObject(Object object, const std::string& key) { setObject(std::move(object), key, 0); }
+
+void HXCMemoryCache::setObject(Object object, const std::string& key, uint64_t withCost) {
+    if (!object) return;
+    waitFor([&](dispatch::Block done) {
+        setObject(std::move(object), key, withCost, [done](HXCMemoryCache&, const std::string&, const Object&) { done(); });
+    });
+}
+
+void HXCMemoryCache::removeObjectForKey(const std::string& key) {
+    waitFor([&](dispatch::Block done) {
+        removeObjectForKey(key, [done](HXCMemoryCache&, const std::string&, const Object&) { done(); });
+    });
+}
+
+void HXCMemoryCache::trimToDate(std::optional<foundation::Date> date) {
+    if (!date) return;
+    waitFor([&](dispatch::Block done) { trimToDate(date, [done](HXCMemoryCache&) { done(); }); });
+}
+
+void HXCMemoryCache::trimToCost(uint64_t cost) {
+    waitFor([&](dispatch::Block done) { trimToCost(cost, [done](HXCMemoryCache&) { done(); }); });
+}
+
+void HXCMemoryCache::trimToCostByDate(uint64_t cost) {
+    waitFor([&](dispatch::Block done) { trimToCostByDate(cost, [done](HXCMemoryCache&) { done(); }); });
+}
+
+void HXCMemoryCache::removeAllObjects() {
+    waitFor([&](dispatch::Block done) { removeAllObjects([done](HXCMemoryCache&) { done(); }); });
+}
+
+void HXCMemoryCache::enumerateObjectsWithBlock(ObjectBlock block) {
+    if (!block) return;
+    waitFor([&](dispatch::Block done) {
+        enumerateObjectsWithBlock(std::move(block), [done](HXCMemoryCache&) { done(); });
+    });
+}
+
+// ---- properties
+
+template <typename T>
+T HXCMemoryCache::readOnQueue(const T& field) const {
+    T value{};
+    queue_->sync([&] { value = field; });
+    return value;
+}
+
+double HXCMemoryCache::ageLimit() const { return readOnQueue(ageLimit_); }
+uint64_t HXCMemoryCache::costLimit() const { return readOnQueue(costLimit_); }
+uint64_t HXCMemoryCache::totalCost() const { return readOnQueue(totalCost_); }
+
+void HXCMemoryCache::setAgeLimit(double seconds) {
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->barrierAsync([weak, seconds] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->ageLimit_ = seconds;
+        self->trimToAgeLimitRecursively();
+    });
+}
+
+void HXCMemoryCache::setCostLimit(uint64_t cost) {
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->barrierAsync([weak, cost] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->costLimit_ = cost;
+        if (cost != 0) self->trimToCostByDate(cost, nullptr);
+    });
+}
+
+#define HXC_MEMORY_CACHE_HOOK(Type, getter, setter, field)                            \
+    HXCMemoryCache::Type HXCMemoryCache::getter() const { return readOnQueue(field); } \
+    void HXCMemoryCache::setter(Type block) {                                         \
+        std::weak_ptr<HXCMemoryCache> weak = weak_from_this();                        \
+        queue_->barrierAsync([weak, block = std::move(block)] {                       \
+            if (auto self = weak.lock()) self->field = block;                         \
+        });                                                                           \
+    }
+
+HXC_MEMORY_CACHE_HOOK(ObjectBlock, willAddObjectBlock, setWillAddObjectBlock, willAddObjectBlock_)
+HXC_MEMORY_CACHE_HOOK(ObjectBlock, willRemoveObjectBlock, setWillRemoveObjectBlock, willRemoveObjectBlock_)
+HXC_MEMORY_CACHE_HOOK(CacheBlock, willRemoveAllObjectsBlock, setWillRemoveAllObjectsBlock, willRemoveAllObjectsBlock_)
+HXC_MEMORY_CACHE_HOOK(ObjectBlock, didAddObjectBlock, setDidAddObjectBlock, didAddObjectBlock_)
+HXC_MEMORY_CACHE_HOOK(ObjectBlock, didRemoveObjectBlock, setDidRemoveObjectBlock, didRemoveObjectBlock_)
+HXC_MEMORY_CACHE_HOOK(CacheBlock, didRemoveAllObjectsBlock, setDidRemoveAllObjectsBlock, didRemoveAllObjectsBlock_)
+HXC_MEMORY_CACHE_HOOK(CacheBlock, didReceiveMemoryWarningBlock, setDidReceiveMemoryWarningBlock,
+                      didReceiveMemoryWarningBlock_)
+HXC_MEMORY_CACHE_HOOK(CacheBlock, didEnterBackgroundBlock, setDidEnterBackgroundBlock, didEnterBackgroundBlock_)
+
+#undef HXC_MEMORY_CACHE_HOOK
+
+// ---- the application's notifications
+
+void HXCMemoryCache::handleMemoryWarning() {
+    if (removeAllObjectsOnMemoryWarning()) removeAllObjects(nullptr);
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->async([weak] {
+        auto self = weak.lock();
+        if (self && self->didReceiveMemoryWarningBlock_) self->didReceiveMemoryWarningBlock_(*self);
+    });
+}
+
+void HXCMemoryCache::handleApplicationBackgrounding() {
+    if (removeAllObjectsOnEnteringBackground()) removeAllObjects(nullptr);
+    std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
+    queue_->async([weak] {
+        auto self = weak.lock();
+        if (self && self->didEnterBackgroundBlock_) self->didEnterBackgroundBlock_(*self);
+    });
+}

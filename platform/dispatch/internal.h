@@ -1,0 +1,176 @@
+// Internals shared by the dispatch layer's files: the worker pool, the scheduler of delayed work,
+// the per-thread stack of running queues and the main run loop's hooks. Not for other folders.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/dispatch.h"
+
+namespace dispatch::detail {
+
+[[noreturn]] void fatal(const char* message);
+
+// A process-wide order for everything timed, so that items due at the same instant keep the
+// order in which they were scheduled, across the run loop and the scheduler.
+uint64_t nextSequence();
+
+class QueueBase;
+
+// The queues whose blocks run on this thread, innermost first (a queue targeting another runs
+// inside a block of its target).
+struct Frame {
+    const QueueBase* queue;
+    Frame* previous;
+};
+Frame*& currentFrame();
+
+class FrameScope {
+public:
+    explicit FrameScope(const QueueBase* queue) : frame_{queue, currentFrame()} { currentFrame() = &frame_; }
+    ~FrameScope() { currentFrame() = frame_.previous; }
+    FrameScope(const FrameScope&) = delete;
+    FrameScope& operator=(const FrameScope&) = delete;
+
+private:
+    Frame frame_;
+};
+
+bool onQueue(const QueueBase* queue);
+// Clears what a block left in the thread-local dictionary (pool workers, between blocks).
+void clearThreadValues();
+
+class QueueBase : public Queue {
+public:
+    // The queue whose threads run this one's blocks; nullptr for the roots (main and global).
+    virtual QueueBase* target() const { return nullptr; }
+    // True where one block at a time runs (serial and main): waiting on such a queue from one of
+    // its own blocks can never end.
+    virtual bool exclusive() const { return false; }
+    const std::string& label() const override { return label_; }
+    bool isCurrent() const override;
+    // Called by the pool for the jobs this queue submitted.
+    virtual void drain() {}
+    virtual void itemDone(bool /*barrier*/) {}
+
+protected:
+    explicit QueueBase(std::string label) : label_(std::move(label)) {}
+    // Aborts when a sync onto this queue from the current thread could never start.
+    void checkSyncAllowed(const char* what) const;
+
+private:
+    std::string label_;
+};
+
+// A unit of work for the pool.
+struct Job {
+    enum Kind : uint8_t { Run, Drain, Item, BarrierItem };
+    Block block;
+    std::shared_ptr<QueueBase> keep;  // keeps a non-global queue alive while its job waits
+    QueueBase* queue = nullptr;
+    Kind kind = Run;
+};
+
+// The worker threads behind every queue but the main one. Ready jobs wait in one FIFO per
+// priority; workers take the highest priority first.
+class Pool {
+public:
+    static Pool& shared();
+    void submit(Priority priority, Job job);
+
+    // Blocks until no job is ready or running (blocked workers do not count), or until
+    // interrupted() holds; woken by wakeQuiescenceWaiters().
+    void waitQuiescent(const std::function<bool()>& interrupted);
+    void wakeQuiescenceWaiters();
+    bool isQuiescent();
+
+    // Accounting for a worker that blocks in a wait: it stops counting as running (so a waiter
+    // for quiescence is not held up), and a spare thread starts when ready work would otherwise
+    // find no thread. reactivate() is called by whoever releases the waiter, before the waiter
+    // runs again, so the worker counts as running without a gap.
+    void deactivate();
+    void reactivate();
+    static bool onWorkerThread();
+
+    void setAltStackSize(size_t bytes);
+
+private:
+    Pool();
+    void startThread();
+    void workerLoop();
+    void run(Job& job);
+
+    std::mutex mutex_;
+    std::condition_variable workAvailable_;
+    std::condition_variable quiescent_;
+    std::deque<Job> ready_[5];
+    size_t readyCount_ = 0;
+    size_t running_ = 0;
+    size_t idle_ = 0;
+    size_t threads_ = 0;
+    size_t blocked_ = 0;
+    size_t targetThreads_;
+    size_t maxThreads_;
+    std::atomic<int> quiescenceWaiters_{0};
+};
+
+// A waiter record that lets blocked pool workers hand their "running" count over to whoever
+// wakes them (semaphores, groups and sync all wait through it).
+class Waiter {
+public:
+    Waiter();
+    // Waits until released or timeout seconds of real time (negative: forever); true if released.
+    bool wait(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Seconds timeout);
+    // Called with the owner's lock held.
+    void release();
+    bool released() const { return released_; }
+
+private:
+    bool released_ = false;
+    bool deactivated_ = false;
+    bool onWorker_;
+};
+
+// Delayed work off the main run loop: queue `after` and timer sources. With the real clock a
+// timer thread posts items when due; with a virtual clock VirtualClock::advance posts them.
+class Scheduler {
+public:
+    using Key = std::pair<Seconds, uint64_t>;
+    static Scheduler& shared();
+    // post runs on the timer thread (or the thread advancing a virtual clock): it must only hand
+    // work to a queue.
+    Key add(Seconds when, Block post);
+    bool remove(const Key& key);
+    std::optional<Seconds> nextDeadline();
+    // Posts every item due at or before now, in time order; returns how many.
+    size_t fireDue(Seconds now);
+    void clockChanged();
+
+private:
+    Scheduler();
+    void timerLoop();
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<Key, Block> items_;
+    bool threadStarted_ = false;
+};
+
+// The main run loop's side of the clock and the main queue.
+void mainQueuePush(Block block);
+bool mainHasReadyWork();
+// One pass over ready main-thread work without waiting; true if anything ran.
+bool runLoopDrainOnce();
+std::optional<Seconds> runLoopNextDeadline();
+bool runLoopHasFds();
+// Waits up to timeout real seconds for file-descriptor events and handles them; true if any.
+bool runLoopPollFds(Seconds timeout);
+void runLoopClockChanged();
+
+}  // namespace dispatch::detail

@@ -1,0 +1,315 @@
+// The worker pool behind the global and named queues, the per-thread queue stack, the thread-local
+// dictionary and the workers' alternate signal stacks.
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unordered_map>
+
+#include "platform/dispatch/internal.h"
+
+namespace dispatch {
+namespace detail {
+
+void fatal(const char* message) {
+    std::fprintf(stderr, "dispatch: %s\n", message);
+    std::fflush(stderr);
+    std::abort();
+}
+
+uint64_t nextSequence() {
+    static std::atomic<uint64_t> sequence{0};
+    return sequence.fetch_add(1, std::memory_order_relaxed);
+}
+
+namespace {
+thread_local Frame* tlsFrame = nullptr;
+thread_local bool tlsIsWorker = false;
+// A plain pointer so that the hot path (clearing between blocks) needs no TLS constructor guard.
+thread_local std::unordered_map<std::string, std::any>* tlsValues = nullptr;
+
+std::atomic<size_t> gAltStackSize{0};
+std::atomic<uint64_t> gAltStackGeneration{0};
+
+struct AltStack {
+    void* memory = nullptr;
+    size_t size = 0;
+    uint64_t generation = 0;
+    ~AltStack() {
+        if (!memory) return;
+        stack_t ss{};
+        ss.ss_flags = SS_DISABLE;
+        sigaltstack(&ss, nullptr);
+        munmap(memory, size);
+    }
+};
+thread_local AltStack tlsAltStack;
+
+void applyAltStack() {
+    uint64_t generation = gAltStackGeneration.load(std::memory_order_acquire);
+    if (generation == tlsAltStack.generation) return;
+    tlsAltStack.generation = generation;
+    size_t wanted = gAltStackSize.load(std::memory_order_acquire);
+    if (tlsAltStack.memory) {
+        stack_t ss{};
+        ss.ss_flags = SS_DISABLE;
+        sigaltstack(&ss, nullptr);
+        munmap(tlsAltStack.memory, tlsAltStack.size);
+        tlsAltStack.memory = nullptr;
+        tlsAltStack.size = 0;
+    }
+    if (wanted == 0) return;
+    long page = sysconf(_SC_PAGESIZE);
+    size_t minimum = MINSIGSTKSZ;
+#ifdef _SC_MINSIGSTKSZ
+    long dynamicMinimum = sysconf(_SC_MINSIGSTKSZ);
+    if (dynamicMinimum > 0 && static_cast<size_t>(dynamicMinimum) > minimum) minimum = static_cast<size_t>(dynamicMinimum);
+#endif
+    if (wanted < minimum) wanted = minimum;
+    wanted = (wanted + static_cast<size_t>(page) - 1) / static_cast<size_t>(page) * static_cast<size_t>(page);
+    void* memory = mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return;
+    stack_t ss{};
+    ss.ss_sp = memory;
+    ss.ss_size = wanted;
+    ss.ss_flags = 0;
+    if (sigaltstack(&ss, nullptr) != 0) {
+        munmap(memory, wanted);
+        return;
+    }
+    tlsAltStack.memory = memory;
+    tlsAltStack.size = wanted;
+}
+}  // namespace
+
+Frame*& currentFrame() { return tlsFrame; }
+
+bool onQueue(const QueueBase* queue) {
+    for (Frame* f = tlsFrame; f; f = f->previous)
+        if (f->queue == queue) return true;
+    return false;
+}
+
+void clearThreadValues() {
+    if (tlsValues && !tlsValues->empty()) {
+        // Destroy the values outside the map: a destructor may itself touch thread values.
+        std::unordered_map<std::string, std::any> old;
+        old.swap(*tlsValues);
+    }
+}
+
+// ---- Pool
+
+Pool& Pool::shared() {
+    static Pool* pool = new Pool();  // never destroyed: workers may outlive static destruction
+    return *pool;
+}
+
+Pool::Pool() {
+    unsigned hw = std::thread::hardware_concurrency();
+    targetThreads_ = hw < 2 ? 2 : hw;
+    maxThreads_ = targetThreads_ + 64;
+}
+
+bool Pool::onWorkerThread() { return tlsIsWorker; }
+
+void Pool::startThread() {
+    std::thread([this] {
+        tlsIsWorker = true;
+        applyAltStack();
+        workerLoop();
+    }).detach();
+}
+
+void Pool::submit(Priority priority, Job job) {
+    bool wake = false, spawn = false;
+    {
+        std::lock_guard lock(mutex_);
+        ready_[static_cast<int>(priority)].push_back(std::move(job));
+        ++readyCount_;
+        if (idle_ > 0) {
+            wake = true;
+        } else if (threads_ < targetThreads_ || (running_ == 0 && threads_ < maxThreads_)) {
+            ++threads_;
+            spawn = true;
+        }
+    }
+    if (wake) workAvailable_.notify_one();
+    if (spawn) startThread();
+}
+
+void Pool::workerLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (readyCount_ == 0) {
+            ++idle_;
+            if (running_ == 0 && quiescenceWaiters_.load()) quiescent_.notify_all();
+            workAvailable_.wait(lock);
+            --idle_;
+            continue;
+        }
+        Job job;
+        for (int p = 4; p >= 0; --p) {
+            if (!ready_[p].empty()) {
+                job = std::move(ready_[p].front());
+                ready_[p].pop_front();
+                break;
+            }
+        }
+        --readyCount_;
+        ++running_;
+        lock.unlock();
+        run(job);
+        job = Job();  // the block's captures go before this worker counts as idle
+        lock.lock();
+        --running_;
+    }
+}
+
+void Pool::run(Job& job) {
+    applyAltStack();
+    switch (job.kind) {
+    case Job::Run: {
+        FrameScope scope(job.queue);
+        job.block();
+        clearThreadValues();
+        break;
+    }
+    case Job::Drain:
+        job.queue->drain();
+        break;
+    case Job::Item:
+    case Job::BarrierItem: {
+        {
+            FrameScope scope(job.queue);
+            job.block();
+            job.block = nullptr;
+            clearThreadValues();
+        }
+        job.queue->itemDone(job.kind == Job::BarrierItem);
+        break;
+    }
+    }
+}
+
+bool Pool::isQuiescent() {
+    std::lock_guard lock(mutex_);
+    return readyCount_ == 0 && running_ == 0;
+}
+
+void Pool::waitQuiescent(const std::function<bool()>& interrupted) {
+    std::unique_lock lock(mutex_);
+    quiescenceWaiters_.fetch_add(1);
+    quiescent_.wait(lock, [&] { return (readyCount_ == 0 && running_ == 0) || interrupted(); });
+    quiescenceWaiters_.fetch_sub(1);
+}
+
+void Pool::wakeQuiescenceWaiters() {
+    if (quiescenceWaiters_.load() == 0) return;
+    std::lock_guard lock(mutex_);
+    quiescent_.notify_all();
+}
+
+void Pool::deactivate() {
+    bool spawn = false;
+    {
+        std::lock_guard lock(mutex_);
+        --running_;
+        ++blocked_;
+        if (readyCount_ > 0 && idle_ == 0 && threads_ < maxThreads_) {
+            ++threads_;
+            spawn = true;
+        }
+        if (running_ == 0 && quiescenceWaiters_.load()) quiescent_.notify_all();
+    }
+    if (spawn) startThread();
+}
+
+void Pool::reactivate() {
+    std::lock_guard lock(mutex_);
+    ++running_;
+    --blocked_;
+}
+
+void Pool::setAltStackSize(size_t bytes) {
+    gAltStackSize.store(bytes, std::memory_order_release);
+    gAltStackGeneration.fetch_add(1, std::memory_order_acq_rel);
+}
+
+// ---- Waiter
+
+Waiter::Waiter() : onWorker_(Pool::onWorkerThread()) {}
+
+bool Waiter::wait(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Seconds timeout) {
+    if (released_) return true;
+    if (onWorker_) {
+        Pool::shared().deactivate();
+        deactivated_ = true;
+    }
+    if (timeout < 0) {
+        cv.wait(lock, [&] { return released_; });
+    } else {
+        auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(timeout));
+        cv.wait_until(lock, deadline, [&] { return released_; });
+    }
+    if (deactivated_) {
+        // Timed out: nobody handed the running count back.
+        Pool::shared().reactivate();
+        deactivated_ = false;
+    }
+    return released_;
+}
+
+void Waiter::release() {
+    if (released_) return;
+    released_ = true;
+    if (deactivated_) {
+        Pool::shared().reactivate();
+        deactivated_ = false;
+    }
+}
+
+}  // namespace detail
+
+void setWorkerAltStackSize(size_t bytes) { detail::Pool::shared().setAltStackSize(bytes); }
+
+std::any threadValue(const std::string& key) {
+    if (!detail::tlsValues) return {};
+    auto it = detail::tlsValues->find(key);
+    return it == detail::tlsValues->end() ? std::any() : it->second;
+}
+
+void setThreadValue(const std::string& key, std::any value) {
+    if (!detail::tlsValues) {
+        if (!value.has_value()) return;
+        // Freed at thread exit by the holder, which also forgets the pointer.
+        struct Holder {
+            std::unordered_map<std::string, std::any> values;
+            ~Holder() { detail::tlsValues = nullptr; }
+        };
+        static thread_local Holder holder;
+        detail::tlsValues = &holder.values;
+    }
+    std::any old;
+    if (!value.has_value()) {
+        auto it = detail::tlsValues->find(key);
+        if (it == detail::tlsValues->end()) return;
+        old = std::move(it->second);
+        detail::tlsValues->erase(it);
+    } else {
+        std::any& slot = (*detail::tlsValues)[key];
+        old = std::move(slot);
+        slot = std::move(value);
+    }
+}
+
+ScopedThreadValue::ScopedThreadValue(std::string key, std::any value) : key_(std::move(key)), previous_(threadValue(key_)) {
+    setThreadValue(key_, std::move(value));
+}
+
+ScopedThreadValue::~ScopedThreadValue() { setThreadValue(key_, std::move(previous_)); }
+
+}  // namespace dispatch

@@ -1,0 +1,439 @@
+// The queues: main (drained by the run loop), global (straight onto the pool), serial and
+// concurrent (with barriers), each optionally targeting another queue.
+#include <cstring>
+#include <string>
+
+#include "platform/dispatch/internal.h"
+
+namespace dispatch {
+namespace detail {
+
+bool QueueBase::isCurrent() const { return onQueue(this); }
+
+void QueueBase::checkSyncAllowed(const char* what) const {
+    for (const QueueBase* q = this; q; q = q->target()) {
+        if ((q == this || q->exclusive()) && onQueue(q)) {
+            std::string message = std::string(what) + " onto queue \"" + label() + "\" from a block running on \"" +
+                                  q->label() + "\" would deadlock";
+            fatal(message.c_str());
+        }
+    }
+}
+
+namespace {
+
+// Shared by every sync that waits for its turn: the queue opens the gate, the caller runs.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    Waiter waiter;
+    void open() {
+        {
+            std::lock_guard lock(mutex);
+            waiter.release();
+        }
+        cv.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex);
+        waiter.wait(lock, cv, -1);
+    }
+};
+
+// Runs block on the target queue and waits for it (the sync of queues whose blocks can only run
+// inside another queue's blocks).
+void syncThroughAsync(Queue& queue, const Block& block, bool barrier) {
+    auto gate = std::make_shared<Gate>();
+    Block run = [gate, &block] {
+        block();
+        gate->open();
+    };
+    if (barrier)
+        queue.barrierAsync(std::move(run));
+    else
+        queue.async(std::move(run));
+    gate->wait();
+}
+
+// ---- Main queue
+
+class MainQueue final : public QueueBase {
+public:
+    MainQueue() : QueueBase("com.hxconnect.main-thread") {}
+    bool exclusive() const override { return true; }
+    void async(Block block) override { mainQueuePush(std::move(block)); }
+    void sync(const Block& block) override {
+        if (isMainThread()) {
+            std::string message = "sync onto the main queue from the main thread would deadlock";
+            fatal(message.c_str());
+        }
+        syncThroughAsync(*this, block, false);
+    }
+    void after(Seconds delay, Block block) override;
+    void barrierAsync(Block block) override { async(std::move(block)); }
+    void barrierSync(const Block& block) override { sync(block); }
+};
+
+// ---- Global queues
+
+class GlobalQueue final : public QueueBase {
+public:
+    GlobalQueue(std::string label, Priority priority) : QueueBase(std::move(label)), priority_(priority) {}
+    void async(Block block) override {
+        Job job;
+        job.block = std::move(block);
+        job.queue = this;
+        job.kind = Job::Run;
+        Pool::shared().submit(priority_, std::move(job));
+    }
+    void sync(const Block& block) override {
+        FrameScope scope(this);
+        block();
+    }
+    void after(Seconds delay, Block block) override;
+    void barrierAsync(Block block) override { async(std::move(block)); }
+    void barrierSync(const Block& block) override { sync(block); }
+    Priority priority() const { return priority_; }
+
+private:
+    Priority priority_;
+};
+
+// The priority a queue's work runs at, and how a queue hands a job to its target.
+void submitToTarget(QueueBase* target, Job job);
+
+// ---- Serial queues
+
+class SerialQueue final : public QueueBase {
+public:
+    SerialQueue(std::string label, std::shared_ptr<QueueBase> target)
+        : QueueBase(std::move(label)), target_(std::move(target)) {}
+
+    QueueBase* target() const override { return target_.get(); }
+    bool exclusive() const override { return true; }
+
+    void async(Block block) override {
+        bool activate = false;
+        {
+            std::lock_guard lock(mutex_);
+            items_.push_back(Item{std::move(block), nullptr});
+            if (!scheduled_) {
+                scheduled_ = true;
+                activate = true;
+            }
+        }
+        if (activate) this->activate();
+    }
+
+    void sync(const Block& block) override {
+        checkSyncAllowed("sync");
+        if (!dynamic_cast<GlobalQueue*>(target_.get())) {
+            // The drain runs inside a block of another queue: let it run the block there.
+            syncThroughAsync(*this, block, false);
+            return;
+        }
+        std::shared_ptr<Gate> gate;
+        {
+            std::lock_guard lock(mutex_);
+            if (!scheduled_) {
+                scheduled_ = true;  // idle: the caller owns the queue at once
+            } else {
+                gate = std::make_shared<Gate>();
+                items_.push_back(Item{nullptr, gate});
+            }
+        }
+        if (gate) gate->wait();
+        {
+            FrameScope scope(this);
+            block();
+        }
+        release();
+    }
+
+    void after(Seconds delay, Block block) override;
+    void barrierAsync(Block block) override { async(std::move(block)); }
+    void barrierSync(const Block& block) override { sync(block); }
+
+    void drain() override {
+        constexpr int kBudget = 256;  // then yield the thread to other queues of the pool
+        std::deque<Item> batch;
+        int ran = 0;
+        for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (items_.empty()) {
+                    scheduled_ = false;
+                    return;
+                }
+                if (ran >= kBudget) break;
+                batch.swap(items_);
+            }
+            while (!batch.empty()) {
+                Item& item = batch.front();
+                if (item.gate) {
+                    // Hand the queue to the waiting sync caller; the rest waits for its release.
+                    std::shared_ptr<Gate> gate = std::move(item.gate);
+                    batch.pop_front();
+                    if (!batch.empty()) {
+                        std::lock_guard lock(mutex_);
+                        for (auto it = batch.rbegin(); it != batch.rend(); ++it) items_.push_front(std::move(*it));
+                    }
+                    gate->open();
+                    return;
+                }
+                Block block = std::move(item.block);
+                batch.pop_front();
+                {
+                    FrameScope scope(this);
+                    block();
+                }
+                block = nullptr;
+                clearThreadValues();
+                ++ran;
+            }
+        }
+        activate();  // still scheduled: continue in a fresh job
+    }
+
+private:
+    struct Item {
+        Block block;
+        std::shared_ptr<Gate> gate;
+    };
+
+    void activate() {
+        Job job;
+        job.queue = this;
+        job.keep = std::static_pointer_cast<QueueBase>(shared_from_this());
+        job.kind = Job::Drain;
+        submitToTarget(target_.get(), std::move(job));
+    }
+
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            if (items_.empty()) {
+                scheduled_ = false;
+                return;
+            }
+        }
+        activate();
+    }
+
+    std::shared_ptr<QueueBase> target_;
+    std::mutex mutex_;
+    std::deque<Item> items_;
+    bool scheduled_ = false;
+};
+
+// ---- Concurrent queues
+
+class ConcurrentQueue final : public QueueBase {
+public:
+    ConcurrentQueue(std::string label, std::shared_ptr<QueueBase> target)
+        : QueueBase(std::move(label)), target_(std::move(target)) {}
+
+    QueueBase* target() const override { return target_.get(); }
+
+    void async(Block block) override { enqueue(Item{std::move(block), nullptr, false}); }
+    void barrierAsync(Block block) override { enqueue(Item{std::move(block), nullptr, true}); }
+
+    void sync(const Block& block) override {
+        if (isCurrent()) {
+            // Already running here as a reader; waiting for a turn could only deadlock.
+            FrameScope scope(this);
+            block();
+            return;
+        }
+        checkSyncAllowed("sync");
+        syncWithGate(block, false);
+    }
+
+    void barrierSync(const Block& block) override {
+        checkSyncAllowed("barrierSync");
+        syncWithGate(block, true);
+    }
+
+    void after(Seconds delay, Block block) override;
+
+    void itemDone(bool barrier) override {
+        std::vector<Job> jobs;
+        std::vector<std::shared_ptr<Gate>> gates;
+        {
+            std::lock_guard lock(mutex_);
+            --running_;
+            if (barrier) barrierRunning_ = false;
+            pump(jobs, gates);
+        }
+        start(jobs, gates);
+    }
+
+private:
+    struct Item {
+        Block block;
+        std::shared_ptr<Gate> gate;
+        bool barrier;
+    };
+
+    void syncWithGate(const Block& block, bool barrier) {
+        auto gate = std::make_shared<Gate>();
+        enqueue(Item{nullptr, gate, barrier});
+        gate->wait();
+        {
+            FrameScope scope(this);
+            block();
+        }
+        itemDone(barrier);
+    }
+
+    void enqueue(Item item) {
+        std::vector<Job> jobs;
+        std::vector<std::shared_ptr<Gate>> gates;
+        {
+            std::lock_guard lock(mutex_);
+            items_.push_back(std::move(item));
+            pump(jobs, gates);
+        }
+        start(jobs, gates);
+    }
+
+    // Starts what may run now: readers while no barrier runs or waits ahead of them, a barrier
+    // once nothing runs.
+    void pump(std::vector<Job>& jobs, std::vector<std::shared_ptr<Gate>>& gates) {
+        while (!items_.empty() && !barrierRunning_) {
+            Item& front = items_.front();
+            if (front.barrier) {
+                if (running_ > 0) break;
+                barrierRunning_ = true;
+            }
+            ++running_;
+            bool barrier = front.barrier;
+            if (front.gate) {
+                gates.push_back(std::move(front.gate));
+            } else {
+                Job job;
+                job.block = std::move(front.block);
+                job.queue = this;
+                job.keep = std::static_pointer_cast<QueueBase>(shared_from_this());
+                job.kind = barrier ? Job::BarrierItem : Job::Item;
+                jobs.push_back(std::move(job));
+            }
+            items_.pop_front();
+            if (barrier) break;
+        }
+    }
+
+    void start(std::vector<Job>& jobs, std::vector<std::shared_ptr<Gate>>& gates) {
+        for (auto& job : jobs) submitToTarget(target_.get(), std::move(job));
+        for (auto& gate : gates) gate->open();
+    }
+
+    std::shared_ptr<QueueBase> target_;
+    std::mutex mutex_;
+    std::deque<Item> items_;
+    int running_ = 0;
+    bool barrierRunning_ = false;
+};
+
+void submitToTarget(QueueBase* target, Job job) {
+    if (auto* global = dynamic_cast<GlobalQueue*>(target)) {
+        Pool::shared().submit(global->priority(), std::move(job));
+        return;
+    }
+    // A queue targeting a serial, concurrent or the main queue runs its jobs as that queue's
+    // blocks, so that it is serialised with it (and isCurrent holds for both).
+    auto shared = std::make_shared<Job>(std::move(job));
+    target->async([shared] {
+        Job& j = *shared;
+        switch (j.kind) {
+        case Job::Drain:
+            j.queue->drain();
+            break;
+        case Job::Run:
+        case Job::Item:
+        case Job::BarrierItem: {
+            {
+                FrameScope scope(j.queue);
+                j.block();
+                j.block = nullptr;
+            }
+            if (j.kind != Job::Run) j.queue->itemDone(j.kind == Job::BarrierItem);
+            break;
+        }
+        }
+    });
+}
+
+void scheduleAfter(const QueuePtr& queue, Seconds delay, Block block) {
+    if (!(delay > 0)) {
+        queue->async(std::move(block));
+        return;
+    }
+    Seconds when = clock().now() + delay;
+    Scheduler::shared().add(when, [queue, block = std::move(block)]() mutable { queue->async(std::move(block)); });
+}
+
+void MainQueue::after(Seconds delay, Block block) {
+    scheduleAfter(std::static_pointer_cast<Queue>(shared_from_this()), delay, std::move(block));
+}
+void GlobalQueue::after(Seconds delay, Block block) {
+    scheduleAfter(std::static_pointer_cast<Queue>(shared_from_this()), delay, std::move(block));
+}
+void SerialQueue::after(Seconds delay, Block block) { scheduleAfter(shared_from_this(), delay, std::move(block)); }
+void ConcurrentQueue::after(Seconds delay, Block block) { scheduleAfter(shared_from_this(), delay, std::move(block)); }
+
+const char* priorityName(Priority p) {
+    switch (p) {
+    case Priority::Background: return "com.hxconnect.root.background";
+    case Priority::Low: return "com.hxconnect.root.low";
+    case Priority::Utility: return "com.hxconnect.root.utility";
+    case Priority::Default: return "com.hxconnect.root.default";
+    case Priority::High: return "com.hxconnect.root.high";
+    }
+    return "com.hxconnect.root.default";
+}
+
+std::shared_ptr<QueueBase> asBase(const std::shared_ptr<Queue>& q) {
+    if (!q) return std::static_pointer_cast<QueueBase>(Queue::global(Priority::Default));
+    auto base = std::dynamic_pointer_cast<QueueBase>(q);
+    if (!base) fatal("a queue target must be a queue made by this layer");
+    return base;
+}
+
+}  // namespace
+}  // namespace detail
+
+std::shared_ptr<Queue> Queue::serial(std::string label, std::shared_ptr<Queue> target) {
+    return std::make_shared<detail::SerialQueue>(std::move(label), detail::asBase(target));
+}
+
+std::shared_ptr<Queue> Queue::concurrent(std::string label, std::shared_ptr<Queue> target) {
+    return std::make_shared<detail::ConcurrentQueue>(std::move(label), detail::asBase(target));
+}
+
+std::shared_ptr<Queue> Queue::main() {
+    static auto* queue = new std::shared_ptr<Queue>(std::make_shared<detail::MainQueue>());
+    return *queue;
+}
+
+std::shared_ptr<Queue> Queue::global(Priority priority) {
+    static auto* queues = [] {
+        auto* q = new std::shared_ptr<Queue>[5];
+        for (int i = 0; i < 5; ++i) {
+            auto p = static_cast<Priority>(i);
+            q[i] = std::make_shared<detail::GlobalQueue>(detail::priorityName(p), p);
+        }
+        return q;
+    }();
+    int index = static_cast<int>(priority);
+    if (index < 0 || index > 4) index = static_cast<int>(Priority::Default);
+    return queues[index];
+}
+
+std::shared_ptr<Queue> Queue::current() {
+    detail::Frame* f = detail::currentFrame();
+    if (!f) return nullptr;
+    return std::const_pointer_cast<Queue>(f->queue->shared_from_this());
+}
+
+}  // namespace dispatch

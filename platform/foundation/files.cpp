@@ -1,0 +1,410 @@
+#include "platform/foundation/files.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/foundation/strings.h"
+#include "platform/foundation/uuid.h"
+
+namespace fs = std::filesystem;
+
+namespace foundation {
+namespace {
+
+std::mutex& homeMutex() {
+    static std::mutex m;
+    return m;
+}
+fs::path& homeOverride() {
+    static fs::path p;
+    return p;
+}
+
+fs::path defaultHome() {
+    if (const char* env = std::getenv("HXCONNECT_HOME"); env && *env) return env;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg && xdg[0] == '/') return fs::path(xdg) / "hxconnect";
+    const char* home = std::getenv("HOME");
+    std::string homeDir = home && *home ? home : "";
+    if (homeDir.empty()) {
+        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) homeDir = pw->pw_dir;
+    }
+    if (homeDir.empty()) homeDir = "/tmp";
+    return fs::path(homeDir) / ".local" / "share" / "hxconnect";
+}
+
+fs::path ensured(fs::path p) {
+    (void)files::createDirectory(p, 0700);
+    return p;
+}
+
+enum class Op { Read, Write, Other };
+
+Error fileError(int err, const fs::path& path, Op op) {
+    int64_t code;
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR: code = op == Op::Read ? kFileReadNoSuchFileError : kFileNoSuchFileError; break;
+    case EEXIST:
+    case ENOTEMPTY: code = kFileWriteFileExistsError; break;
+    case EACCES:
+    case EPERM:
+    case EROFS: code = op == Op::Read ? kFileReadNoPermissionError : kFileWriteNoPermissionError; break;
+    case ENOSPC:
+    case EDQUOT: code = kFileWriteOutOfSpaceError; break;
+    default: code = op == Op::Read ? kFileReadUnknownError : kFileWriteUnknownError; break;
+    }
+    Dictionary info;
+    info.set(kFilePathErrorKey, path.string());
+    info.set(kUnderlyingErrorKey, Dictionary{{"domain", kPOSIXErrorDomain}, {"code", err}});
+    info.set(kLocalizedDescriptionKey, path.string() + ": " + std::strerror(err));
+    return Error(kCocoaErrorDomain, code, std::move(info));
+}
+
+Date dateOf(const timespec& ts) {
+    return Date{static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9};
+}
+
+FileAttributes attributesOf(const struct stat& st) {
+    FileAttributes a;
+    a.isDirectory = S_ISDIR(st.st_mode);
+    a.isRegularFile = S_ISREG(st.st_mode);
+    a.isSymbolicLink = S_ISLNK(st.st_mode);
+    a.size = static_cast<uint64_t>(st.st_size);
+    a.allocatedSize = static_cast<uint64_t>(st.st_blocks) * 512;
+    a.modificationDate = dateOf(st.st_mtim);
+    a.creationDate = dateOf(st.st_ctim);
+    a.posixPermissions = st.st_mode & 07777;
+    return a;
+}
+
+bool writeAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+void syncDirectory(const fs::path& dir) {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+Status copyFile(const fs::path& from, const fs::path& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return fileError(errno, from, Op::Read);
+    struct stat st{};
+    ::fstat(in, &st);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        return fileError(err, to, Op::Write);
+    }
+    uint8_t buffer[65536];
+    while (true) {
+        const ssize_t r = ::read(in, buffer, sizeof buffer);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 || (r > 0 && !writeAll(out, buffer, static_cast<size_t>(r)))) {
+            const int err = errno;
+            ::close(in);
+            ::close(out);
+            ::unlink(to.c_str());
+            return fileError(err, to, Op::Write);
+        }
+        if (r == 0) break;
+    }
+    ::close(in);
+    if (::close(out) != 0) return fileError(errno, to, Op::Write);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+    return {};
+}
+
+Status copyTree(const fs::path& from, const fs::path& to) {
+    struct stat st{};
+    if (::lstat(from.c_str(), &st) != 0) return fileError(errno, from, Op::Read);
+    if (S_ISLNK(st.st_mode)) {
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(from, ec);
+        if (ec) return fileError(ec.value(), from, Op::Read);
+        if (::symlink(target.c_str(), to.c_str()) != 0) return fileError(errno, to, Op::Write);
+        return {};
+    }
+    if (!S_ISDIR(st.st_mode)) return copyFile(from, to);
+    if (::mkdir(to.c_str(), st.st_mode & 07777) != 0) return fileError(errno, to, Op::Write);
+    std::error_code ec;
+    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+        if (Status s = copyTree(it->path(), to / it->path().filename()); !s.ok()) return s;
+    }
+    if (ec) return fileError(ec.value(), from, Op::Read);
+    return {};
+}
+
+}  // namespace
+
+// ---- Home
+
+fs::path homeDirectory() {
+    fs::path root;
+    {
+        std::lock_guard lock(homeMutex());
+        root = homeOverride();
+    }
+    if (root.empty()) root = defaultHome();
+    return ensured(root);
+}
+
+void setHomeDirectory(fs::path root) {
+    std::lock_guard lock(homeMutex());
+    homeOverride() = std::move(root);
+}
+
+fs::path documentsDirectory() { return ensured(homeDirectory() / "Documents"); }
+fs::path libraryDirectory() { return ensured(homeDirectory() / "Library"); }
+fs::path cachesDirectory() { return ensured(homeDirectory() / "Library" / "Caches"); }
+fs::path applicationSupportDirectory() { return ensured(homeDirectory() / "Library" / "Application Support"); }
+fs::path preferencesDirectory() { return ensured(homeDirectory() / "Library" / "Preferences"); }
+fs::path temporaryDirectory() { return ensured(homeDirectory() / "tmp"); }
+
+std::string safePathComponent(std::string_view name) {
+    if (name.empty()) return "%";
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c == '%') {
+            out += "%25";
+        } else if (c == '/') {
+            out += "%2F";
+        } else if (c == '\0') {
+            out += "%00";
+        } else if (c == '.' && i == 0) {
+            out += "%2E";
+        } else {
+            out.push_back(c);
+        }
+    }
+    if (out.size() > 255) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, "%%~%016llx", static_cast<unsigned long long>(stableHash64(name)));
+        // Cut on a UTF-8 boundary and never inside an escape.
+        size_t cut = 200;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+        for (size_t back = 1; back <= 2 && cut >= back; ++back) {
+            if (out[cut - back] == '%') {
+                cut -= back;
+                break;
+            }
+        }
+        out = out.substr(0, cut) + suffix;
+    }
+    return out;
+}
+
+std::string DirectoryEntry::extension() const {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return {};
+    return name.substr(dot + 1);
+}
+
+namespace files {
+
+bool exists(const fs::path& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const fs::path& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+Status createDirectory(const fs::path& path, mode_t mode) {
+    if (path.empty()) return fileError(ENOENT, path, Op::Write);
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) {
+        return S_ISDIR(st.st_mode) ? Status() : Status(fileError(EEXIST, path, Op::Write));
+    }
+    const fs::path parent = path.parent_path();
+    if (!parent.empty() && parent != path) {
+        if (Status s = createDirectory(parent, mode); !s.ok()) return s;
+    }
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return fileError(errno, path, Op::Write);
+    return {};
+}
+
+Status writeAtomically(const fs::path& path, const void* bytes, size_t length, WriteMode mode, mode_t permissions) {
+    const fs::path dir = path.parent_path();
+    // The temporary file is created with the final permissions so the process umask applies as
+    // for any new file (changing the umask here would race with other threads creating files).
+    fs::path temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        uint8_t random[8];
+        if (!secureRandomBytes(random, sizeof random)) return fileError(EIO, path, Op::Write);
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".%02x%02x%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2], random[3],
+                      random[4], random[5], random[6], random[7]);
+        temp = dir / ("." + path.filename().string() + suffix);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
+        if (fd < 0 && errno != EEXIST) return fileError(errno, path, Op::Write);
+    }
+    if (fd < 0) return fileError(EEXIST, path, Op::Write);
+    bool ok = writeAll(fd, static_cast<const uint8_t*>(bytes), length) && ::fsync(fd) == 0;
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok) {
+        if (mode == WriteMode::FailIfExists) {
+            // link() refuses an existing name atomically, where rename() would replace it.
+            ok = ::link(temp.c_str(), path.c_str()) == 0;
+            err = errno;
+            ::unlink(temp.c_str());
+        } else {
+            ok = ::rename(temp.c_str(), path.c_str()) == 0;
+            err = errno;
+        }
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return fileError(err, path, Op::Write);
+    }
+    syncDirectory(dir);
+    return {};
+}
+
+Result<Data> readData(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fileError(errno, path, Op::Read);
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return fileError(EISDIR, path, Op::Read);
+    }
+    Data out;
+    if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+    uint8_t buffer[65536];
+    while (true) {
+        const ssize_t r = ::read(fd, buffer, sizeof buffer);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            return fileError(err, path, Op::Read);
+        }
+        if (r == 0) break;
+        out.insert(out.end(), buffer, buffer + r);
+    }
+    ::close(fd);
+    return out;
+}
+
+Result<std::string> readString(const fs::path& path) {
+    auto data = readData(path);
+    if (!data.ok()) return data.error();
+    return std::string(data->begin(), data->end());
+}
+
+Status move(const fs::path& from, const fs::path& to) {
+    if (!files::exists(from)) return fileError(ENOENT, from, Op::Other);
+    // RENAME_NOREPLACE keeps an existing destination safe even if it appears after any check.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        // A file system without the flag: check, then rename.
+        if (files::exists(to)) return fileError(EEXIST, to, Op::Write);
+        if (::rename(from.c_str(), to.c_str()) == 0) return {};
+        err = errno;
+    }
+    if (err == EEXIST) return fileError(EEXIST, to, Op::Write);
+    if (err != EXDEV) return fileError(err, from, Op::Write);
+    if (files::exists(to)) return fileError(EEXIST, to, Op::Write);
+    if (Status s = copyTree(from, to); !s.ok()) {
+        std::error_code ec;
+        fs::remove_all(to, ec);
+        return s;
+    }
+    return files::remove(from);
+}
+
+Status copy(const fs::path& from, const fs::path& to) {
+    if (!files::exists(from)) return fileError(ENOENT, from, Op::Read);
+    if (files::exists(to)) return fileError(EEXIST, to, Op::Write);
+    return copyTree(from, to);
+}
+
+Status remove(const fs::path& path) {
+    if (!files::exists(path)) return fileError(ENOENT, path, Op::Other);
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    if (ec) return fileError(ec.value(), path, Op::Write);
+    return {};
+}
+
+Result<FileAttributes> attributes(const fs::path& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) return fileError(errno, path, Op::Read);
+    return attributesOf(st);
+}
+
+Result<std::vector<DirectoryEntry>> listDirectory(const fs::path& directory, bool skipHidden) {
+    std::vector<DirectoryEntry> out;
+    std::error_code ec;
+    fs::directory_iterator it(directory, ec);
+    if (ec) return fileError(ec.value(), directory, Op::Read);
+    for (fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) return fileError(ec.value(), directory, Op::Read);
+        DirectoryEntry entry;
+        entry.name = it->path().filename().string();
+        if (skipHidden && entry.name.starts_with(".")) continue;
+        entry.path = it->path();
+        struct stat st{};
+        // An entry removed while listing is skipped rather than failing the whole listing.
+        if (::lstat(entry.path.c_str(), &st) != 0) continue;
+        entry.attributes = attributesOf(st);
+        out.push_back(std::move(entry));
+    }
+    if (ec) return fileError(ec.value(), directory, Op::Read);
+    std::sort(out.begin(), out.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    return out;
+}
+
+Status setModificationDate(const fs::path& path, Date date) {
+    const double whole = std::floor(date.secondsSince1970);
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(whole);
+    times[1].tv_nsec = static_cast<long>((date.secondsSince1970 - whole) * 1e9);
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return fileError(errno, path, Op::Write);
+    return {};
+}
+
+Status setPosixPermissions(const fs::path& path, mode_t mode) {
+    if (::chmod(path.c_str(), mode) != 0) return fileError(errno, path, Op::Write);
+    return {};
+}
+
+}  // namespace files
+}  // namespace foundation

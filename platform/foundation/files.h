@@ -1,0 +1,111 @@
+// The app's home on disk and the file operations the app uses. One installation has one root
+// (HXCONNECT_HOME, else $XDG_DATA_HOME/hxconnect, else ~/.local/share/hxconnect) holding
+// Documents, Library/Caches, Library/Application Support, Library/Preferences and tmp.
+// Failures are errors in "NSCocoaErrorDomain" with the path under "NSFilePath" and the POSIX
+// cause under "NSUnderlyingError" (a dictionary with "domain" and "code").
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+
+namespace foundation {
+
+inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
+inline constexpr const char* kPOSIXErrorDomain = "NSPOSIXErrorDomain";
+inline constexpr const char* kFilePathErrorKey = "NSFilePath";
+inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
+inline constexpr int64_t kFileNoSuchFileError = 4;
+inline constexpr int64_t kFileReadUnknownError = 256;
+inline constexpr int64_t kFileReadNoPermissionError = 257;
+inline constexpr int64_t kFileReadNoSuchFileError = 260;
+inline constexpr int64_t kFileWriteUnknownError = 512;
+inline constexpr int64_t kFileWriteNoPermissionError = 513;
+inline constexpr int64_t kFileWriteFileExistsError = 516;
+inline constexpr int64_t kFileWriteOutOfSpaceError = 640;
+
+// ---- The app home. The directory getters create their directory when it is missing.
+
+std::filesystem::path homeDirectory();
+// Replaces the root (tests point it at a scratch directory); an empty path restores the default.
+void setHomeDirectory(std::filesystem::path root);
+std::filesystem::path documentsDirectory();
+std::filesystem::path libraryDirectory();
+std::filesystem::path cachesDirectory();
+std::filesystem::path applicationSupportDirectory();
+std::filesystem::path preferencesDirectory();
+std::filesystem::path temporaryDirectory();
+
+// Turns a user name or media id into one path component: no "/", no NUL, never "." or "..",
+// never hidden, never empty. The escape character is "%": "%", "/" and NUL become "%25", "%2F" and
+// "%00"; a leading "." becomes "%2E"; "" becomes "%". Anything else is kept, so a name without "%",
+// "/", NUL or a leading "." maps to itself, and distinct names map to distinct components (decode
+// the escapes to get the name back). A result longer than 255 bytes (the file-name limit) keeps
+// its first 200 bytes (cut on a character boundary) and appends "%~" and the 16 hex digits of the
+// name's stableHash64; "%~" never appears otherwise, so only a 64-bit hash collision between two
+// such long names could make them meet.
+std::string safePathComponent(std::string_view name);
+
+struct FileAttributes {
+    bool isDirectory = false;
+    bool isRegularFile = false;
+    bool isSymbolicLink = false;
+    uint64_t size = 0;
+    uint64_t allocatedSize = 0;  // st_blocks * 512
+    Date modificationDate;
+    Date creationDate;  // the status-change time where no birth time is kept
+    uint32_t posixPermissions = 0;
+};
+
+struct DirectoryEntry {
+    std::string name;
+    std::filesystem::path path;
+    FileAttributes attributes;
+    // The text after the last "." of the name ("" when none, or for a name like ".profile").
+    std::string extension() const;
+};
+
+enum class WriteMode { Overwrite, FailIfExists };
+
+namespace files {
+
+bool exists(const std::filesystem::path& path);
+bool isDirectory(const std::filesystem::path& path);
+
+// Creates the directory and any missing parents; an existing directory is success.
+Status createDirectory(const std::filesystem::path& path, mode_t mode = 0755);
+// Writes to a temporary file beside path, syncs it, then renames it into place, so readers see
+// the old or the new contents, never a part. FailIfExists fails with 516 when path exists.
+Status writeAtomically(const std::filesystem::path& path, const void* bytes, size_t length,
+                       WriteMode mode = WriteMode::Overwrite, mode_t permissions = 0644);
+inline Status writeAtomically(const std::filesystem::path& path, const Data& data, WriteMode mode = WriteMode::Overwrite) {
+    return writeAtomically(path, data.data(), data.size(), mode);
+}
+inline Status writeAtomically(const std::filesystem::path& path, std::string_view text, WriteMode mode = WriteMode::Overwrite) {
+    return writeAtomically(path, text.data(), text.size(), mode);
+}
+Result<Data> readData(const std::filesystem::path& path);
+Result<std::string> readString(const std::filesystem::path& path);
+
+// Moves a file or directory; fails with 516 when the destination exists. Works across file systems.
+Status move(const std::filesystem::path& from, const std::filesystem::path& to);
+// Copies a file or directory tree; fails with 516 when the destination exists.
+Status copy(const std::filesystem::path& from, const std::filesystem::path& to);
+// Removes a file or a directory with its contents; a missing path fails with code 4.
+Status remove(const std::filesystem::path& path);
+
+Result<FileAttributes> attributes(const std::filesystem::path& path);
+// The entries of a directory sorted by name, optionally without those whose names start with ".".
+Result<std::vector<DirectoryEntry>> listDirectory(const std::filesystem::path& directory, bool skipHidden = false);
+Status setModificationDate(const std::filesystem::path& path, Date date);
+Status setPosixPermissions(const std::filesystem::path& path, mode_t mode);
+
+}  // namespace files
+}  // namespace foundation

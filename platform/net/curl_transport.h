@@ -1,0 +1,33 @@
+// The real transport: libcurl's multi interface driven by the loop's socket sources and one
+// timer (no polling thread, no thread per request). Connections to a host are kept alive and
+// reused across exchanges; TLS peers are verified against the system's certificate store.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/net/transport.h"
+
+namespace net {
+
+class CurlTransport : public Transport, public std::enable_shared_from_this<CurlTransport> {
+public:
+    static std::shared_ptr<CurlTransport> create(EventLoop& loop);
+    ~CurlTransport() override;
+
+    std::unique_ptr<Exchange> start(const URLRequest& request, TransportClient& client) override;
+    EventLoop& loop() override { return loop_; }
+
+    // When set and answering false, exchanges fail at once with "not connected" instead of
+    // trying (the platform's behaviour while the device has no network).
+    void setNetworkAvailable(std::function<bool()> available);
+
+    struct Impl;
+
+private:
+    explicit CurlTransport(EventLoop& loop);
+    EventLoop& loop_;
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace net

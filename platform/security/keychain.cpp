@@ -1,0 +1,278 @@
+#include "platform/security/keychain.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "platform/security/digest.h"
+
+namespace security {
+
+namespace {
+
+constexpr const char* kFormatKey = "format";
+constexpr const char* kFormatName = "hx-keychain-1";
+
+// One lock for every store in the process: two Keychain objects over the same file must not
+// interleave their read-modify-write cycles.
+std::mutex& fileMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::mutex& defaultMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::filesystem::path& defaultPathSlot() {
+    static std::filesystem::path path;
+    return path;
+}
+
+std::shared_ptr<Keychain>& defaultInstance() {
+    static std::shared_ptr<Keychain> instance;
+    return instance;
+}
+
+constexpr struct {
+    Accessibility value;
+    const char* name;
+} kAccessibilityNames[] = {
+    {Accessibility::WhenUnlocked, "kSecAttrAccessibleWhenUnlocked"},
+    {Accessibility::AfterFirstUnlock, "kSecAttrAccessibleAfterFirstUnlock"},
+    {Accessibility::Always, "kSecAttrAccessibleAlways"},
+    {Accessibility::WhenPasscodeSetThisDeviceOnly, "kSecAttrAccessibleWhenPasscodeSetThisDeviceOnly"},
+    {Accessibility::WhenUnlockedThisDeviceOnly, "kSecAttrAccessibleWhenUnlockedThisDeviceOnly"},
+    {Accessibility::AfterFirstUnlockThisDeviceOnly, "kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly"},
+    {Accessibility::AlwaysThisDeviceOnly, "kSecAttrAccessibleAlwaysThisDeviceOnly"},
+};
+
+bool writeAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* accessibilityName(Accessibility accessibility) {
+    for (const auto& entry : kAccessibilityNames)
+        if (entry.value == accessibility) return entry.name;
+    return kAccessibilityNames[0].name;
+}
+
+std::optional<Accessibility> accessibilityFromName(std::string_view name) {
+    for (const auto& entry : kAccessibilityNames)
+        if (name == entry.name) return entry.value;
+    return std::nullopt;
+}
+
+std::string KeychainItem::description() const {
+    std::string text = "<generic password service=\"" + service + "\" account=\"" + account + "\"";
+    if (label) text += " label=\"" + *label + "\"";
+    text += " accessibility=";
+    text += accessibilityName(accessibility);
+    text += " data=<" + std::to_string(data.size()) + " bytes>>";
+    return text;
+}
+
+Keychain::Keychain(std::filesystem::path file) : path_(std::move(file)) {}
+
+std::filesystem::path Keychain::defaultPath() {
+    std::lock_guard lock(defaultMutex());
+    if (!defaultPathSlot().empty()) return defaultPathSlot();
+    const char* home = std::getenv("HOME");
+    std::filesystem::path base = home && *home ? home : "/tmp";
+    return base / ".hxconnect" / "Library" / "Keychains" / "keychain.json";
+}
+
+void Keychain::setDefaultPath(std::filesystem::path file) {
+    std::lock_guard lock(defaultMutex());
+    defaultPathSlot() = std::move(file);
+    defaultInstance().reset();
+}
+
+std::shared_ptr<Keychain> Keychain::defaultKeychain() {
+    auto path = defaultPath();
+    std::lock_guard lock(defaultMutex());
+    auto& instance = defaultInstance();
+    if (!instance || instance->path() != path) instance = std::make_shared<Keychain>(path);
+    return instance;
+}
+
+void Keychain::setInteractionNotAllowed(bool locked) { locked_ = locked; }
+
+bool Keychain::matches(const KeychainItem& item, const KeychainQuery& query) {
+    if (query.service && *query.service != item.service) return false;
+    if (query.account && *query.account != item.account) return false;
+    return true;
+}
+
+KeychainMatch Keychain::matchFor(const KeychainItem& item, const KeychainQuery& query) {
+    KeychainMatch match;
+    if (query.returnAttributes) {
+        match.service = item.service;
+        match.account = item.account;
+        match.label = item.label;
+        match.accessibility = item.accessibility;
+    }
+    if (query.returnData) match.data = item.data;
+    return match;
+}
+
+OSStatus Keychain::load(std::vector<KeychainItem>* items) const {
+    items->clear();
+    std::error_code ec;
+    if (!std::filesystem::exists(path_, ec)) return ec ? errSecIO : errSecSuccess;
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return errSecIO;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.empty()) return errSecSuccess;
+    auto json = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (json.is_discarded() || !json.is_object() || json.value(kFormatKey, std::string()) != kFormatName ||
+        !json.contains("items") || !json["items"].is_array())
+        return errSecDecode;
+    for (const auto& entry : json["items"]) {
+        if (!entry.is_object()) return errSecDecode;
+        auto stringField = [&](const char* key) -> const nlohmann::json* {
+            auto it = entry.find(key);
+            return it != entry.end() && it->is_string() ? &*it : nullptr;
+        };
+        const auto* service = stringField("service");
+        const auto* account = stringField("account");
+        const auto* data = stringField("data");
+        const auto* access = stringField("accessibility");
+        if (!service || !account || !data || !access) return errSecDecode;
+        KeychainItem item;
+        item.service = service->get<std::string>();
+        item.account = account->get<std::string>();
+        if (const auto* label = stringField("label")) item.label = label->get<std::string>();
+        auto bytes = dataFromHex(data->get<std::string>());
+        auto accessibility = accessibilityFromName(access->get<std::string>());
+        if (!bytes || !accessibility) return errSecDecode;
+        item.data = std::move(*bytes);
+        item.accessibility = *accessibility;
+        items->push_back(std::move(item));
+    }
+    return errSecSuccess;
+}
+
+OSStatus Keychain::save(const std::vector<KeychainItem>& items) const {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& item : items) {
+        nlohmann::json entry = {{"service", item.service},
+                                {"account", item.account},
+                                {"data", hexString(item.data)},
+                                {"accessibility", accessibilityName(item.accessibility)}};
+        if (item.label) entry["label"] = *item.label;
+        list.push_back(std::move(entry));
+    }
+    const std::string text = nlohmann::json{{kFormatKey, kFormatName}, {"items", std::move(list)}}.dump(1) + "\n";
+
+    std::error_code ec;
+    if (path_.has_parent_path()) {
+        std::filesystem::create_directories(path_.parent_path(), ec);
+        if (ec) return errSecIO;
+    }
+    // Write a sibling and rename it over the store, so a crash leaves the old or the new file,
+    // never a torn one. mkstemp creates it with mode 0600 before any secret reaches it.
+    std::string tmpl = path_.string() + ".XXXXXX";
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) return errSecIO;
+    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(tmpl.c_str(), path_.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tmpl.c_str());
+        return errSecIO;
+    }
+    return errSecSuccess;
+}
+
+OSStatus Keychain::add(const KeychainItem& item) {
+    if (locked_) return errSecInteractionNotAllowed;
+    std::lock_guard lock(fileMutex());
+    std::vector<KeychainItem> items;
+    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    for (const auto& existing : items)
+        if (existing.service == item.service && existing.account == item.account) return errSecDuplicateItem;
+    items.push_back(item);
+    return save(items);
+}
+
+OSStatus Keychain::copyMatching(const KeychainQuery& query, KeychainMatch* result) {
+    if (locked_) return errSecInteractionNotAllowed;
+    std::lock_guard lock(fileMutex());
+    std::vector<KeychainItem> items;
+    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    for (const auto& item : items) {
+        if (!matches(item, query)) continue;
+        if (result) *result = matchFor(item, query);
+        return errSecSuccess;
+    }
+    return errSecItemNotFound;
+}
+
+OSStatus Keychain::copyAllMatching(const KeychainQuery& query, std::vector<KeychainMatch>* results) {
+    if (locked_) return errSecInteractionNotAllowed;
+    std::lock_guard lock(fileMutex());
+    std::vector<KeychainItem> items;
+    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    std::vector<KeychainMatch> found;
+    for (const auto& item : items)
+        if (matches(item, query)) found.push_back(matchFor(item, query));
+    if (found.empty()) return errSecItemNotFound;
+    if (results) *results = std::move(found);
+    return errSecSuccess;
+}
+
+OSStatus Keychain::update(const KeychainQuery& query, const KeychainChanges& changes) {
+    if (locked_) return errSecInteractionNotAllowed;
+    std::lock_guard lock(fileMutex());
+    std::vector<KeychainItem> items;
+    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    bool any = false;
+    for (auto& item : items) {
+        if (!matches(item, query)) continue;
+        any = true;
+        if (changes.label) item.label = changes.label;
+        if (changes.data) item.data = *changes.data;
+        if (changes.accessibility) item.accessibility = *changes.accessibility;
+    }
+    if (!any) return errSecItemNotFound;
+    return save(items);
+}
+
+OSStatus Keychain::remove(const KeychainQuery& query) {
+    if (locked_) return errSecInteractionNotAllowed;
+    std::lock_guard lock(fileMutex());
+    std::vector<KeychainItem> items;
+    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    const auto before = items.size();
+    std::erase_if(items, [&](const KeychainItem& item) { return matches(item, query); });
+    if (items.size() == before) return errSecItemNotFound;
+    return save(items);
+}
+
+OSStatus Keychain::removeAll(const std::string& service) {
+    KeychainQuery query;
+    query.service = service;
+    return remove(query);
+}
+
+}  // namespace security

@@ -1,0 +1,676 @@
+#include "platform/store/context.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "platform/foundation/notification_center.h"
+#include "platform/store/sql_plan.h"
+#include "platform/store/store_error.h"
+
+namespace store {
+
+using foundation::Value;
+
+Context::Context(ConcurrencyType type, dispatch::QueuePtr queue) : type_(type), queue_(std::move(queue)) {}
+
+std::shared_ptr<Context> Context::create(ConcurrencyType type, dispatch::QueuePtr queue) {
+    return std::shared_ptr<Context>(new Context(type, std::move(queue)));
+}
+
+Context::~Context() {
+    std::lock_guard lock(mutex_);
+    for (auto& [id, weak] : registry_)
+        if (auto object = weak.lock()) object->context_ = nullptr;
+    for (auto* list : {&inserted_, &updated_, &deleted_})
+        for (auto& object : *list) object->context_ = nullptr;
+}
+
+void Context::setPersistentStoreCoordinator(CoordinatorPtr coordinator) {
+    std::lock_guard lock(mutex_);
+    coordinator_ = std::move(coordinator);
+}
+
+CoordinatorPtr Context::persistentStoreCoordinator() const {
+    std::lock_guard lock(mutex_);
+    if (coordinator_) return coordinator_;
+    return parent_ ? parent_->persistentStoreCoordinator() : nullptr;
+}
+
+void Context::setParentContext(std::shared_ptr<Context> parent) {
+    std::lock_guard lock(mutex_);
+    parent_ = std::move(parent);
+}
+
+std::shared_ptr<Context> Context::parentContext() const {
+    std::lock_guard lock(mutex_);
+    return parent_;
+}
+
+void Context::perform(std::function<void()> block) {
+    // The block keeps the context alive until it has run, as a queued block retains its target.
+    queue_->async([self = shared_from_this(), block = std::move(block)] { block(); });
+}
+
+void Context::performAndWait(const std::function<void()>& block) {
+    // The main thread owns a main-queue context whether or not it is inside a queued block.
+    if (queue_->isCurrent() || (type_ == ConcurrencyType::MainQueue && dispatch::isMainThread())) {
+        block();
+        return;
+    }
+    queue_->sync(block);
+}
+
+// ---------------------------------------------------------------- registry
+
+ManagedObjectPtr Context::registeredLocked(const ObjectIdentity* id) const {
+    auto it = registry_.find(id);
+    if (it == registry_.end()) return nullptr;
+    return it->second.lock();
+}
+
+ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault) {
+    if (auto existing = registeredLocked(id.get())) return existing;
+    auto object = std::make_shared<ManagedObject>(this, id, fault);
+    registry_[id.get()] = object;
+    if (registry_.size() > 1024 && registry_.size() % 1024 == 0) {
+        for (auto i = registry_.begin(); i != registry_.end();)
+            i = i->second.expired() ? registry_.erase(i) : std::next(i);
+    }
+    return object;
+}
+
+ManagedObjectPtr Context::objectWithID(const ObjectID& id) {
+    if (!id) return nullptr;
+    std::lock_guard lock(mutex_);
+    return objectWithIDLocked(id, true);
+}
+
+foundation::Result<ManagedObjectPtr> Context::existingObjectWithID(const ObjectID& id) {
+    if (!id) return makeError(kInvalidRequestError, "No object id.");
+    std::lock_guard lock(mutex_);
+    auto object = objectWithIDLocked(id, true);
+    if (object->fault_) {
+        auto row = rowForLocked(id);
+        if (!row) return row.error();
+        object->fault_ = false;
+        applyRowLocked(*object, row.value(), false);
+    }
+    if (object->deleted_) return makeError(kInvalidRequestError, "The object was deleted.");
+    return object;
+}
+
+// ---------------------------------------------------------------- reading through the chain
+
+foundation::Result<Row> Context::rowForLocked(const ObjectID& id) {
+    if (parent_) return parent_->rowForChild(id);
+    auto coordinator = persistentStoreCoordinator();
+    if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
+    return coordinator->loadRow(id);
+}
+
+foundation::Result<Row> Context::rowForChild(const ObjectID& id) {
+    std::lock_guard lock(mutex_);
+    if (auto object = registeredLocked(id.get()); object && !object->fault_) return object->snapshotLocked();
+    return rowForLocked(id);
+}
+
+foundation::Result<std::vector<ObjectID>> Context::toManyLocked(const ObjectID& owner, const Relationship& rel,
+                                                                bool useOwn) {
+    if (useOwn)
+        if (auto object = registeredLocked(owner.get()); object && object->toMany_[rel.index]) return *object->toMany_[rel.index];
+    foundation::Result<std::vector<ObjectID>> base = std::vector<ObjectID>{};
+    if (parent_) {
+        base = parent_->toManyForChild(owner, rel);
+    } else if (auto coordinator = persistentStoreCoordinator()) {
+        base = coordinator->loadToMany(owner, rel);
+    }
+    if (!base) return base;
+    std::vector<ObjectID> ids = std::move(base.value());
+    // Our own unsaved changes to the members' to-one side decide over what the parent says.
+    const int inverse = rel.inverse->index;
+    auto apply = [&](const ManagedObjectPtr& o, bool gone) {
+        if (&o->entity() != rel.destination || o->fault_) return;
+        auto it = std::find(ids.begin(), ids.end(), o->id_);
+        bool member = !gone && o->toOne_[inverse] == owner;
+        if (member && it == ids.end()) ids.push_back(o->id_);
+        else if (!member && it != ids.end()) ids.erase(it);
+    };
+    for (const auto& o : inserted_)
+        if (o->inserted_) apply(o, o->deleted_);
+    for (const auto& o : updated_)
+        if (o->updated_) apply(o, o->deleted_);
+    for (const auto& o : deleted_)
+        if (o->deleted_) apply(o, true);
+    return ids;
+}
+
+foundation::Result<std::vector<ObjectID>> Context::toManyForChild(const ObjectID& owner, const Relationship& rel) {
+    std::lock_guard lock(mutex_);
+    return toManyLocked(owner, rel, true);
+}
+
+bool Context::touchesLocked(const Entity& entity) const {
+    for (const auto* list : {&inserted_, &updated_, &deleted_})
+        for (const auto& o : *list)
+            if (&o->entity() == &entity && (o->inserted_ || o->updated_ || o->deleted_)) return true;
+    return false;
+}
+
+bool Context::chainTouches(const Entity& entity) const {
+    std::shared_ptr<Context> parent;
+    {
+        std::lock_guard lock(mutex_);
+        if (touchesLocked(entity)) return true;
+        parent = parent_;
+    }
+    return parent && parent->chainTouches(entity);
+}
+
+foundation::Result<std::vector<Row>> Context::rowsLocked(const Entity& entity, const SqlPlan& plan,
+                                                         const std::optional<Predicate>& bound, size_t limit,
+                                                         size_t offset, bool& ordered) {
+    bool touched = touchesLocked(entity);
+    if (touched) limit = offset = 0;
+    foundation::Result<std::vector<Row>> base = std::vector<Row>{};
+    if (parent_) {
+        base = parent_->rowsForChild(entity, plan, bound, limit, offset, ordered);
+    } else {
+        auto coordinator = persistentStoreCoordinator();
+        if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
+        base = coordinator->fetchRows(entity, plan, limit, offset);
+        ordered = !plan.sortInMemory;
+    }
+    if (!base || !touched) return base;
+    ordered = false;
+    std::vector<Row> rows = std::move(base.value());
+    std::unordered_map<const ObjectIdentity*, size_t> position;
+    for (size_t i = 0; i < rows.size(); ++i) position[rows[i].id.get()] = i;
+    std::unordered_set<const ObjectIdentity*> drop;
+    auto consider = [&](const ManagedObjectPtr& o) {
+        if (&o->entity() != &entity) return;
+        if (o->deleted_ || (bound && !bound->evaluate(o->keyValueSource()))) {
+            drop.insert(o->id_.get());
+            return;
+        }
+        drop.erase(o->id_.get());
+        Row snapshot = o->snapshotLocked();
+        auto it = position.find(o->id_.get());
+        if (it != position.end()) {
+            rows[it->second] = std::move(snapshot);
+        } else {
+            position[o->id_.get()] = rows.size();
+            rows.push_back(std::move(snapshot));
+        }
+    };
+    for (const auto& o : deleted_)
+        if (o->deleted_) consider(o);
+    for (const auto& o : inserted_)
+        if (o->inserted_) consider(o);
+    for (const auto& o : updated_)
+        if (o->updated_) consider(o);
+    if (!drop.empty()) std::erase_if(rows, [&](const Row& r) { return drop.count(r.id.get()) > 0; });
+    return rows;
+}
+
+foundation::Result<std::vector<Row>> Context::rowsForChild(const Entity& entity, const SqlPlan& plan,
+                                                           const std::optional<Predicate>& bound, size_t limit,
+                                                           size_t offset, bool& ordered) {
+    std::lock_guard lock(mutex_);
+    return rowsLocked(entity, plan, bound, limit, offset, ordered);
+}
+
+// ---------------------------------------------------------------- fetch and count
+
+namespace {
+
+int compareIdentity(const ObjectIdentity& a, const ObjectIdentity& b) {
+    // Stored rows by row number, then unsaved ones in insertion order: the SQL tie-break.
+    bool ta = a.isTemporary(), tb = b.isTemporary();
+    if (ta != tb) return ta ? 1 : -1;
+    uint64_t ka = ta ? a.temporaryNumber() : static_cast<uint64_t>(a.primaryKey());
+    uint64_t kb = tb ? b.temporaryNumber() : static_cast<uint64_t>(b.primaryKey());
+    return ka < kb ? -1 : (ka > kb ? 1 : 0);
+}
+
+}  // namespace
+
+foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequest& request) {
+    auto coordinator = persistentStoreCoordinator();
+    if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
+    const Entity* entity = coordinator->model().entityNamed(request.entityName);
+    if (!entity) return makeError(kInvalidRequestError, "No entity named " + request.entityName + ".");
+    std::optional<Predicate> bound;
+    if (request.predicate) {
+        auto b = bindPredicate(*request.predicate, *entity);
+        if (!b) return b.error();
+        bound = std::move(b.value());
+    }
+    SqlPlan plan = planQuery(*entity, bound, request.sortDescriptors);
+    for (const auto& d : request.sortDescriptors)
+        if (d.keyPath.empty()) return makeError(kInvalidRequestError, "A sort descriptor needs a key path.");
+
+    std::lock_guard lock(mutex_);
+    bool pushLimit = !plan.residual && !plan.sortInMemory;
+    bool ordered = true;
+    auto rows = rowsLocked(*entity, plan, bound, pushLimit ? request.fetchLimit : 0, pushLimit ? request.fetchOffset : 0,
+                           ordered);
+    if (!rows) return rows.error();
+    // The SQL applied limit and offset only when nobody along the chain had to merge changes.
+    bool limited = pushLimit && ordered;
+
+    std::vector<ManagedObjectPtr> objects;
+    objects.reserve(rows->size());
+    for (auto& row : rows.value()) {
+        auto object = objectWithIDLocked(row.id, false);
+        if (object->deleted_) continue;
+        if (object->fault_ || !(object->inserted_ || object->updated_)) {
+            bool wasFault = object->fault_;
+            object->fault_ = false;
+            applyRowLocked(*object, row, !wasFault);
+        }
+        objects.push_back(std::move(object));
+    }
+    if (plan.residual)
+        std::erase_if(objects, [&](const ManagedObjectPtr& o) { return !plan.residual->evaluate(o->keyValueSource()); });
+    if (!ordered || plan.sortInMemory) {
+        std::vector<std::pair<ManagedObjectPtr, std::vector<Value>>> keyed;
+        keyed.reserve(objects.size());
+        for (auto& o : objects) {
+            std::vector<Value> keys;
+            for (const auto& d : request.sortDescriptors) keys.push_back(o->valueForKeyPath(d.keyPath));
+            keyed.emplace_back(std::move(o), std::move(keys));
+        }
+        std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+            for (size_t i = 0; i < request.sortDescriptors.size(); ++i) {
+                int c = compareValues(a.second[i], b.second[i]);
+                if (c) return request.sortDescriptors[i].ascending ? c < 0 : c > 0;
+            }
+            return compareIdentity(*a.first->id_, *b.first->id_) < 0;
+        });
+        objects.clear();
+        for (auto& [o, keys] : keyed) objects.push_back(std::move(o));
+    }
+    if (!limited) {
+        size_t offset = std::min(request.fetchOffset, objects.size());
+        objects.erase(objects.begin(), objects.begin() + static_cast<long>(offset));
+        if (request.fetchLimit && objects.size() > request.fetchLimit) objects.resize(request.fetchLimit);
+    }
+    return objects;
+}
+
+foundation::Result<size_t> Context::count(const FetchRequest& request) {
+    auto coordinator = persistentStoreCoordinator();
+    if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
+    const Entity* entity = coordinator->model().entityNamed(request.entityName);
+    if (!entity) return makeError(kInvalidRequestError, "No entity named " + request.entityName + ".");
+    std::optional<Predicate> bound;
+    if (request.predicate) {
+        auto b = bindPredicate(*request.predicate, *entity);
+        if (!b) return b.error();
+        bound = std::move(b.value());
+    }
+    SqlPlan plan = planQuery(*entity, bound, {});
+    if (!plan.residual && !chainTouches(*entity)) {
+        auto n = coordinator->countRows(*entity, plan);
+        if (!n) return n;
+        size_t count = n.value() - std::min(n.value(), request.fetchOffset);
+        if (request.fetchLimit) count = std::min(count, request.fetchLimit);
+        return count;
+    }
+    FetchRequest plain = request;
+    plain.sortDescriptors.clear();
+    auto objects = fetch(plain);
+    if (!objects) return objects.error();
+    return objects->size();
+}
+
+// ---------------------------------------------------------------- changes
+
+void Context::markUpdatedLocked(ManagedObject& object) {
+    if (object.inserted_ || object.updated_ || object.deleted_) return;
+    object.updated_ = true;
+    updated_.push_back(object.shared_from_this());
+}
+
+void Context::applyRowLocked(ManagedObject& object, const Row& row, bool notify) {
+    const Entity& e = object.entity();
+    std::vector<std::string> changed;
+    for (size_t i = 0; i < object.values_.size() && i < row.values.size(); ++i) {
+        if (notify && object.values_[i] == row.values[i] && object.values_[i].type() == row.values[i].type()) continue;
+        object.values_[i] = row.values[i];
+        if (notify) changed.push_back(e.attributes()[i].name);
+    }
+    for (const auto& r : e.relationships()) {
+        if (r.toMany) continue;
+        const ObjectID target = static_cast<size_t>(r.index) < row.toOne.size() ? row.toOne[r.index] : nullptr;
+        if (object.toOne_[r.index] != target) setToOneLocked(object, r, target, notify, false);
+    }
+    for (const auto& key : changed) object.notifyObservers(key);
+}
+
+void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, const ObjectID& target, bool notify,
+                             bool markChanged) {
+    ObjectID old = object.toOne_[rel.index];
+    if (old == target) return;
+    object.toOne_[rel.index] = target;
+    if (markChanged) markUpdatedLocked(object);
+    const Relationship& inverse = *rel.inverse;
+    // Keeps the other side's loaded state in step; an unloaded side works it out when loaded.
+    auto unlink = [&](const ObjectID& id) {
+        auto other = registeredLocked(id.get());
+        if (!other || other->fault_) return;
+        if (inverse.toMany) {
+            auto& slot = other->toMany_[inverse.index];
+            if (slot) std::erase(*slot, object.id_);
+        } else if (other->toOne_[inverse.index] == object.id_) {
+            other->toOne_[inverse.index] = nullptr;
+        }
+        if (markChanged) markUpdatedLocked(*other);
+        if (notify) other->notifyObservers(inverse.name);
+    };
+    auto link = [&](const ObjectID& id) {
+        auto other = registeredLocked(id.get());
+        if (!other || other->fault_) return;
+        if (inverse.toMany) {
+            auto& slot = other->toMany_[inverse.index];
+            if (slot && std::find(slot->begin(), slot->end(), object.id_) == slot->end()) slot->push_back(object.id_);
+        } else {
+            if (const ObjectID& previous = other->toOne_[inverse.index]; previous && previous != object.id_)
+                if (auto prev = registeredLocked(previous.get()); prev && !prev->fault_)
+                    setToOneLocked(*prev, rel, nullptr, notify, markChanged);
+            other->toOne_[inverse.index] = object.id_;
+        }
+        if (markChanged) markUpdatedLocked(*other);
+        if (notify) other->notifyObservers(inverse.name);
+    };
+    if (old) unlink(old);
+    if (target) link(target);
+    if (notify) object.notifyObservers(rel.name);
+}
+
+foundation::Result<ManagedObjectPtr> Context::insertNewObject(const std::string& entityName) {
+    auto coordinator = persistentStoreCoordinator();
+    if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
+    const Entity* entity = coordinator->model().entityNamed(entityName);
+    if (!entity) return makeError(kInvalidRequestError, "No entity named " + entityName + ".");
+    auto id = coordinator->newTemporaryIdentity(*entity);
+    std::lock_guard lock(mutex_);
+    auto object = objectWithIDLocked(id, false);
+    for (size_t i = 0; i < entity->attributes().size(); ++i) {
+        const auto& a = entity->attributes()[i];
+        if (!a.defaultValue.isNull()) object->values_[i] = normalizeAttributeValue(a.type, a.defaultValue);
+    }
+    for (const auto& r : entity->relationships())
+        if (r.toMany) object->toMany_[r.index].emplace();
+    object->inserted_ = true;
+    inserted_.push_back(object);
+    return object;
+}
+
+void Context::deleteObject(const ManagedObjectPtr& object) {
+    if (!object) return;
+    std::lock_guard lock(mutex_);
+    if (object->context_ != this) return;
+    deleteLocked(*object);
+}
+
+void Context::deleteLocked(ManagedObject& object) {
+    if (object.deleted_) return;
+    object.fireFaultLocked();
+    object.deleted_ = true;
+    if (!object.inserted_) deleted_.push_back(object.shared_from_this());
+    const Entity& e = object.entity();
+    for (const auto& r : e.relationships()) {
+        if (!r.toMany) {
+            const ObjectID target = object.toOne_[r.index];
+            if (!target) continue;
+            if (r.deleteRule == DeleteRule::Cascade) {
+                deleteLocked(*objectWithIDLocked(target, true));
+            } else if (auto other = registeredLocked(target.get()); other && !other->fault_) {
+                if (r.inverse->toMany) {
+                    if (auto& slot = other->toMany_[r.inverse->index]) std::erase(*slot, object.id_);
+                } else if (other->toOne_[r.inverse->index] == object.id_) {
+                    other->toOne_[r.inverse->index] = nullptr;
+                }
+                markUpdatedLocked(*other);
+                other->notifyObservers(r.inverse->name);
+            }
+            continue;
+        }
+        auto& slot = object.toMany_[r.index];
+        if (!slot) {
+            auto ids = toManyLocked(object.id_, r, false);
+            if (ids) slot = std::move(ids.value());
+        }
+        if (!slot) continue;
+        std::vector<ObjectID> members = *slot;
+        for (const auto& id : members) {
+            auto member = objectWithIDLocked(id, true);
+            if (r.deleteRule == DeleteRule::Cascade) {
+                deleteLocked(*member);
+            } else {
+                member->fireFaultLocked();
+                if (member->toOne_[r.inverse->index] == object.id_) setToOneLocked(*member, *r.inverse, nullptr, true, true);
+            }
+        }
+    }
+}
+
+bool Context::hasChangesLocked() const {
+    for (const auto& o : inserted_)
+        if (o->inserted_ && !o->deleted_) return true;
+    for (const auto& o : updated_)
+        if (o->updated_ && !o->inserted_ && !o->deleted_) return true;
+    for (const auto& o : deleted_)
+        if (o->deleted_ && !o->inserted_) return true;
+    return false;
+}
+
+bool Context::hasChanges() const {
+    std::lock_guard lock(mutex_);
+    return hasChangesLocked();
+}
+
+Context::Changes Context::changesLocked() const {
+    Changes c;
+    std::unordered_set<const ManagedObject*> seen;
+    for (const auto& o : inserted_)
+        if (o->inserted_ && !o->deleted_ && seen.insert(o.get()).second) c.inserted.push_back(o);
+    for (const auto& o : updated_)
+        if (o->updated_ && !o->inserted_ && !o->deleted_ && seen.insert(o.get()).second) c.updated.push_back(o);
+    for (const auto& o : deleted_)
+        if (o->deleted_ && !o->inserted_ && seen.insert(o.get()).second) c.deleted.push_back(o);
+    return c;
+}
+
+std::vector<ManagedObjectPtr> Context::insertedObjects() const {
+    std::lock_guard lock(mutex_);
+    return changesLocked().inserted;
+}
+std::vector<ManagedObjectPtr> Context::updatedObjects() const {
+    std::lock_guard lock(mutex_);
+    return changesLocked().updated;
+}
+std::vector<ManagedObjectPtr> Context::deletedObjects() const {
+    std::lock_guard lock(mutex_);
+    return changesLocked().deleted;
+}
+
+void Context::clearChangesLocked() {
+    for (auto* list : {&inserted_, &updated_, &deleted_}) {
+        for (auto& o : *list) {
+            if (o->deleted_) {
+                registry_.erase(o->id_.get());
+                o->context_ = nullptr;
+            }
+            o->inserted_ = o->updated_ = false;
+        }
+        list->clear();
+    }
+}
+
+foundation::Status Context::save() {
+    Changes changes;
+    std::shared_ptr<Context> parent;
+    {
+        std::lock_guard lock(mutex_);
+        if (!hasChangesLocked()) return {};
+        changes = changesLocked();
+        parent = parent_;
+        std::vector<Row> inserted, updated;
+        std::vector<ObjectID> deleted;
+        inserted.reserve(changes.inserted.size());
+        for (const auto& o : changes.inserted) inserted.push_back(o->snapshotLocked());
+        for (const auto& o : changes.updated) updated.push_back(o->snapshotLocked());
+        for (const auto& o : changes.deleted) deleted.push_back(o->id_);
+        if (parent) {
+            parent->mergeFromChild(inserted, updated, deleted);
+        } else {
+            auto coordinator = persistentStoreCoordinator();
+            if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
+            Coordinator::SaveBatch batch{std::move(inserted), std::move(updated), std::move(deleted)};
+            if (auto s = coordinator->commit(batch); !s) return s;
+        }
+        clearChangesLocked();
+    }
+    announce(ChangeKind::DidSave, changes);
+    return {};
+}
+
+void Context::mergeFromChild(const std::vector<Row>& inserted, const std::vector<Row>& updated,
+                             const std::vector<ObjectID>& deleted) {
+    Changes changes;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& row : inserted) {
+            auto object = objectWithIDLocked(row.id, false);
+            object->fault_ = false;
+            if (!object->inserted_) {
+                object->inserted_ = true;
+                inserted_.push_back(object);
+                for (const auto& r : object->entity().relationships())
+                    if (r.toMany && !object->toMany_[r.index]) object->toMany_[r.index].emplace();
+            }
+            applyRowLocked(*object, row, true);
+            changes.inserted.push_back(object);
+        }
+        for (const auto& row : updated) {
+            auto object = objectWithIDLocked(row.id, true);
+            if (object->fault_) {
+                // Fill from the parent's own source first, so that relationships unlink properly.
+                object->fireFaultLocked();
+                object->fault_ = false;
+            }
+            applyRowLocked(*object, row, true);
+            markUpdatedLocked(*object);
+            changes.updated.push_back(object);
+        }
+        for (const auto& id : deleted) {
+            auto object = objectWithIDLocked(id, true);
+            object->fireFaultLocked();
+            if (object->deleted_) continue;
+            // The child already applied the delete rules; here the object only leaves the graph.
+            object->deleted_ = true;
+            if (!object->inserted_) deleted_.push_back(object);
+            for (const auto& r : object->entity().relationships()) {
+                if (r.toMany || !object->toOne_[r.index]) continue;
+                auto other = registeredLocked(object->toOne_[r.index].get());
+                if (!other || other->fault_) continue;
+                if (r.inverse->toMany) {
+                    if (auto& slot = other->toMany_[r.inverse->index]) std::erase(*slot, object->id_);
+                } else if (other->toOne_[r.inverse->index] == object->id_) {
+                    other->toOne_[r.inverse->index] = nullptr;
+                }
+                other->notifyObservers(r.inverse->name);
+            }
+            changes.deleted.push_back(object);
+        }
+    }
+    // Observers of this context hear of the merge on its own queue.
+    std::weak_ptr<Context> weak = weak_from_this();
+    queue_->async([weak, changes = std::move(changes)] {
+        if (auto self = weak.lock()) self->announce(ChangeKind::ObjectsDidChange, changes);
+    });
+}
+
+void Context::rollback() {
+    std::lock_guard lock(mutex_);
+    for (auto* list : {&inserted_, &updated_, &deleted_}) {
+        for (auto& o : *list) {
+            if (o->inserted_) {
+                registry_.erase(o->id_.get());
+                o->context_ = nullptr;
+                o->inserted_ = false;
+                o->deleted_ = true;
+                continue;
+            }
+            o->turningIntoFault_ = true;
+            o->updated_ = o->deleted_ = false;
+            o->fault_ = true;
+            std::fill(o->values_.begin(), o->values_.end(), Value());
+            std::fill(o->toOne_.begin(), o->toOne_.end(), nullptr);
+            o->turningIntoFault_ = false;
+        }
+        list->clear();
+    }
+    // Loaded to-many sets may mention objects that no longer exist; they reload on use.
+    for (auto& [id, weak] : registry_)
+        if (auto o = weak.lock())
+            for (auto& slot : o->toMany_) slot.reset();
+}
+
+void Context::refreshObject(const ManagedObjectPtr& object, bool mergeChanges) {
+    if (!object) return;
+    std::lock_guard lock(mutex_);
+    if (object->context_ != this) return;
+    if (mergeChanges && object->hasChanges()) return;  // keeping the changes keeps the data
+    if (object->inserted_) return;                     // nothing to reload from
+    object->turningIntoFault_ = true;
+    object->updated_ = object->deleted_ = false;
+    object->fault_ = true;
+    std::fill(object->values_.begin(), object->values_.end(), Value());
+    std::fill(object->toOne_.begin(), object->toOne_.end(), nullptr);
+    for (auto& slot : object->toMany_) slot.reset();
+    object->turningIntoFault_ = false;
+}
+
+// ---------------------------------------------------------------- notifications
+
+uint64_t Context::addChangeListener(ChangeListener listener) {
+    std::lock_guard lock(listenersMutex_);
+    uint64_t token = nextListener_++;
+    listeners_.emplace_back(token, std::move(listener));
+    return token;
+}
+
+void Context::removeChangeListener(uint64_t token) {
+    std::lock_guard lock(listenersMutex_);
+    std::erase_if(listeners_, [&](const auto& l) { return l.first == token; });
+}
+
+void Context::announce(ChangeKind kind, const Changes& changes) {
+    if (changes.empty()) return;
+    std::vector<ChangeListener> listeners;
+    {
+        std::lock_guard lock(listenersMutex_);
+        for (const auto& l : listeners_) listeners.push_back(l.second);
+    }
+    for (auto& l : listeners) l(*this, kind, changes);
+#if HX_STORE_POSTS_NOTIFICATIONS
+    foundation::Dictionary info;
+    auto uris = [](const std::vector<ManagedObjectPtr>& objects) {
+        foundation::Array a;
+        a.reserve(objects.size());
+        for (const auto& o : objects) a.emplace_back(o->objectID()->uriRepresentation());
+        return a;
+    };
+    info.set(kInsertedObjectsKey, uris(changes.inserted));
+    info.set(kUpdatedObjectsKey, uris(changes.updated));
+    info.set(kDeletedObjectsKey, uris(changes.deleted));
+    foundation::NotificationCenter::defaultCenter().post(
+        kind == ChangeKind::DidSave ? kContextDidSaveNotification : kContextObjectsDidChangeNotification,
+        shared_from_this(), std::move(info));
+#endif
+}
+
+}  // namespace store

@@ -1,0 +1,147 @@
+// Managed-object contexts: a scratch pad of objects over a coordinator or over a parent context.
+// Main-queue contexts belong to the main thread, private-queue ones to their own serial queue;
+// work is posted to the context with perform/performAndWait. A child's save pushes its changes
+// into its parent in memory; the root's save writes them to disk in one SQLite transaction.
+//
+// Children read from and push into their parent from their own thread, so each context guards
+// its object graph with its own lock, taken child before parent before coordinator. A child never
+// waits for its parent's queue, so a main thread waiting in performAndWait on a child cannot
+// deadlock with it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/error.h"
+#include "platform/store/coordinator.h"
+#include "platform/store/managed_object.h"
+#include "platform/store/model.h"
+
+namespace store {
+
+// Posted on the context's own thread with the context as object and userInfo "inserted",
+// "updated", "deleted": arrays of the objects' URI representations.
+inline constexpr const char* kContextDidSaveNotification = "NSManagedObjectContextDidSaveNotification";
+inline constexpr const char* kContextObjectsDidChangeNotification = "NSManagedObjectContextObjectsDidChangeNotification";
+inline constexpr const char* kInsertedObjectsKey = "inserted";
+inline constexpr const char* kUpdatedObjectsKey = "updated";
+inline constexpr const char* kDeletedObjectsKey = "deleted";
+
+enum class ConcurrencyType { PrivateQueue, MainQueue };
+
+class Context : public std::enable_shared_from_this<Context> {
+public:
+    // A context on the main queue, or on a new private serial queue.
+    static std::shared_ptr<Context> create(ConcurrencyType type);
+    // A context whose blocks run on queue (which must be serial).
+    static std::shared_ptr<Context> create(ConcurrencyType type, dispatch::QueuePtr queue);
+    ~Context();
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+
+    ConcurrencyType concurrencyType() const { return type_; }
+    const dispatch::QueuePtr& queue() const { return queue_; }
+
+    void setPersistentStoreCoordinator(CoordinatorPtr coordinator);
+    // The context's coordinator, or its root ancestor's.
+    CoordinatorPtr persistentStoreCoordinator() const;
+    void setParentContext(std::shared_ptr<Context> parent);
+    std::shared_ptr<Context> parentContext() const;
+
+    // Runs block on the context's queue: later (perform), or now and waits (performAndWait;
+    // inline when already on the queue).
+    void perform(std::function<void()> block);
+    void performAndWait(const std::function<void()>& block);
+
+    foundation::Result<ManagedObjectPtr> insertNewObject(const std::string& entityName);
+    void deleteObject(const ManagedObjectPtr& object);
+
+    foundation::Result<std::vector<ManagedObjectPtr>> fetch(const FetchRequest& request);
+    foundation::Result<size_t> count(const FetchRequest& request);
+
+    // The object of id in this context: registered, or a fault that loads on first access.
+    ManagedObjectPtr objectWithID(const ObjectID& id);
+    // The object of id with its data, or an error when its row does not exist.
+    foundation::Result<ManagedObjectPtr> existingObjectWithID(const ObjectID& id);
+
+    bool hasChanges() const;
+    std::vector<ManagedObjectPtr> insertedObjects() const;
+    std::vector<ManagedObjectPtr> updatedObjects() const;
+    std::vector<ManagedObjectPtr> deletedObjects() const;
+
+    // Child: pushes the changes into the parent. Root: writes them to the store in one
+    // transaction; on failure nothing is written and the changes stay.
+    foundation::Status save();
+    // Forgets every unsaved change.
+    void rollback();
+    // Turns object back into a fault (mergeChanges false discards its changes) so that it
+    // reloads from the parent or the store.
+    void refreshObject(const ManagedObjectPtr& object, bool mergeChanges);
+
+    // In-process change callbacks (the fetched-results controller uses them), called on the
+    // thread that posts the matching notification.
+    struct Changes {
+        std::vector<ManagedObjectPtr> inserted, updated, deleted;
+        bool empty() const { return inserted.empty() && updated.empty() && deleted.empty(); }
+    };
+    enum class ChangeKind { ObjectsDidChange, DidSave };
+    using ChangeListener = std::function<void(Context& context, ChangeKind kind, const Changes& changes)>;
+    uint64_t addChangeListener(ChangeListener listener);
+    void removeChangeListener(uint64_t token);
+
+private:
+    friend class ManagedObject;
+    Context(ConcurrencyType type, dispatch::QueuePtr queue);
+
+    using Lock = std::unique_lock<std::recursive_mutex>;
+
+    ManagedObjectPtr registeredLocked(const ObjectIdentity* id) const;
+    ManagedObjectPtr objectWithIDLocked(const ObjectID& id, bool fault);
+    foundation::Result<Row> rowForLocked(const ObjectID& id);
+    foundation::Result<Row> rowForChild(const ObjectID& id);
+    foundation::Result<std::vector<ObjectID>> toManyLocked(const ObjectID& owner, const Relationship& rel, bool useOwn);
+    foundation::Result<std::vector<ObjectID>> toManyForChild(const ObjectID& owner, const Relationship& rel);
+    foundation::Result<std::vector<Row>> rowsLocked(const Entity& entity, const SqlPlan& plan,
+                                                    const std::optional<Predicate>& bound, size_t limit, size_t offset,
+                                                    bool& ordered);
+    foundation::Result<std::vector<Row>> rowsForChild(const Entity& entity, const SqlPlan& plan,
+                                                      const std::optional<Predicate>& bound, size_t limit,
+                                                      size_t offset, bool& ordered);
+    bool touchesLocked(const Entity& entity) const;
+    bool chainTouches(const Entity& entity) const;
+    bool hasChangesLocked() const;
+    Changes changesLocked() const;
+    void clearChangesLocked();
+    void applyRowLocked(ManagedObject& object, const Row& row, bool notify);
+    void setToOneLocked(ManagedObject& object, const Relationship& rel, const ObjectID& target, bool notify,
+                        bool markChanged);
+    void deleteLocked(ManagedObject& object);
+    void markUpdatedLocked(ManagedObject& object);
+    void mergeFromChild(const std::vector<Row>& inserted, const std::vector<Row>& updated,
+                        const std::vector<ObjectID>& deleted);
+    void announce(ChangeKind kind, const Changes& changes);
+
+    ConcurrencyType type_;
+    dispatch::QueuePtr queue_;
+    mutable std::recursive_mutex mutex_;
+    CoordinatorPtr coordinator_;
+    std::shared_ptr<Context> parent_;
+    std::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> registry_;
+    // Changed objects, held strongly until saved or rolled back; an entry whose flags no longer
+    // say so is skipped (cheaper than erasing from the middle).
+    std::vector<ManagedObjectPtr> inserted_, updated_, deleted_;
+    std::mutex listenersMutex_;
+    std::vector<std::pair<uint64_t, ChangeListener>> listeners_;
+    uint64_t nextListener_ = 1;
+};
+
+using ContextPtr = std::shared_ptr<Context>;
+
+}  // namespace store

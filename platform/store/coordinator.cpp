@@ -1,0 +1,700 @@
+#include "platform/store/coordinator.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <functional>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <unordered_set>
+
+#include "platform/store/store_error.h"
+#include "platform/store/value_codec.h"
+
+namespace store {
+
+using foundation::Error;
+using foundation::Status;
+using foundation::Value;
+
+namespace {
+
+constexpr size_t kStatementCacheLimit = 256;
+
+// Resets a cached statement when the caller is done with it.
+struct StatementUse {
+    sqlite3_stmt* stmt;
+    ~StatementUse() {
+        if (stmt) {
+            sqlite3_reset(stmt);
+            sqlite3_clear_bindings(stmt);
+        }
+    }
+};
+
+const char* columnType(AttributeType type) {
+    switch (type) {
+    case AttributeType::String: return "TEXT";
+    case AttributeType::Date:
+    case AttributeType::Double: return "REAL";
+    case AttributeType::Transformable: return "BLOB";
+    default: return "INTEGER";
+    }
+}
+
+// The integer attribute types widen freely; everything else must stay as it was.
+bool compatibleTypes(const std::string& stored, const std::string& wanted) {
+    if (stored == wanted) return true;
+    auto rank = [](const std::string& t) {
+        if (t == "Integer16") return 1;
+        if (t == "Integer32") return 2;
+        if (t == "Integer64") return 3;
+        return 0;
+    };
+    return rank(stored) && rank(wanted) && rank(stored) <= rank(wanted);
+}
+
+std::string relationshipTypeName(const Relationship& r) { return "ToOne:" + r.destinationName; }
+
+void stringFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (argc != 4 || sqlite3_value_type(argv[2]) != SQLITE_TEXT || sqlite3_value_type(argv[3]) != SQLITE_TEXT) {
+        sqlite3_result_int(ctx, 0);
+        return;
+    }
+    int op = sqlite3_value_int(argv[0]);
+    int options = sqlite3_value_int(argv[1]);
+    if (op < 0 || op > static_cast<int>(ComparisonOp::Like)) {
+        sqlite3_result_int(ctx, 0);
+        return;
+    }
+    auto text = [](sqlite3_value* v) {
+        const unsigned char* p = sqlite3_value_text(v);
+        return std::string_view(reinterpret_cast<const char*>(p ? p : reinterpret_cast<const unsigned char*>("")),
+                                static_cast<size_t>(sqlite3_value_bytes(v)));
+    };
+    bool r = compareStrings(static_cast<ComparisonOp>(op), static_cast<uint8_t>(options), text(argv[2]), text(argv[3]));
+    sqlite3_result_int(ctx, r ? 1 : 0);
+}
+
+std::string randomIdentifier() {
+    std::random_device rd;
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%08X%04X", rd(), rd() & 0xffff, (rd() & 0x0fff) | 0x4000,
+                  (rd() & 0x3fff) | 0x8000, rd(), rd() & 0xffff);
+    return buf;
+}
+
+bool safePragmaWord(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-')) return false;
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<Coordinator> Coordinator::create(ModelPtr model) {
+    return std::shared_ptr<Coordinator>(new Coordinator(std::move(model)));
+}
+
+Coordinator::Coordinator(ModelPtr model) : model_(std::move(model)) {
+    for (const auto& e : model_->entities()) {
+        std::string cols = "t0.Z_PK";
+        for (const auto& a : e->attributes()) cols += ", t0." + quoteIdentifier(a.name);
+        for (const auto& r : e->relationships())
+            if (!r.toMany) cols += ", t0." + quoteIdentifier(r.name);
+        selectColumns_.push_back(std::move(cols));
+    }
+}
+
+Coordinator::~Coordinator() {
+    std::lock_guard lock(mutex_);
+    closeLocked();
+}
+
+void Coordinator::closeLocked() {
+    for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+    statements_.clear();
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+    store_.reset();
+    identities_.clear();
+}
+
+Error Coordinator::sqliteErrorLocked(int code, const std::string& what) const {
+    int primary = code & 0xff;
+    int64_t storeCode = kStoreOpenError;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) storeCode = kIncompatibleVersionHashError;
+    else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) storeCode = kStoreTimeoutError;
+    std::string message = what;
+    if (db_) message += ": " + std::string(sqlite3_errmsg(db_));
+    else message += ": " + std::string(sqlite3_errstr(code));
+    Error e = makeError(storeCode, message);
+    e.userInfo.set(kSQLiteErrorCodeKey, static_cast<int64_t>(code));
+    if (store_) e.userInfo.set(kStorePathKey, store_->path());
+    return e;
+}
+
+sqlite3_stmt* Coordinator::statementLocked(const std::string& sql, Error* error) {
+    auto it = statements_.find(sql);
+    if (it != statements_.end()) return it->second;
+    if (statements_.size() >= kStatementCacheLimit) {
+        for (auto& [s, stmt] : statements_) sqlite3_finalize(stmt);
+        statements_.clear();
+    }
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        if (error) *error = sqliteErrorLocked(rc, "Cannot prepare a statement");
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    statements_.emplace(sql, stmt);
+    return stmt;
+}
+
+Status Coordinator::execLocked(const std::string& sql) {
+    char* message = nullptr;
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+    sqlite3_free(message);
+    if (rc != SQLITE_OK) return sqliteErrorLocked(rc, "Cannot run \"" + sql.substr(0, 60) + "\"");
+    return {};
+}
+
+Status Coordinator::bindValue(sqlite3_stmt* stmt, int index, const Value& v) {
+    int rc = SQLITE_OK;
+    switch (v.type()) {
+    case Value::Type::Null: rc = sqlite3_bind_null(stmt, index); break;
+    case Value::Type::Bool: rc = sqlite3_bind_int64(stmt, index, *v.ifBool() ? 1 : 0); break;
+    case Value::Type::Int: rc = sqlite3_bind_int64(stmt, index, *v.ifInt()); break;
+    case Value::Type::Double: rc = sqlite3_bind_double(stmt, index, *v.ifDouble()); break;
+    case Value::Type::Date: rc = sqlite3_bind_double(stmt, index, v.ifDate()->secondsSince1970); break;
+    case Value::Type::String:
+        rc = sqlite3_bind_text64(stmt, index, v.ifString()->data(), v.ifString()->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        break;
+    case Value::Type::Data:
+        rc = sqlite3_bind_blob64(stmt, index, v.ifData()->data(), v.ifData()->size(), SQLITE_TRANSIENT);
+        break;
+    case Value::Type::Array:
+    case Value::Type::Dictionary: {
+        auto bytes = encodeValue(v);
+        rc = sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+        break;
+    }
+    }
+    if (rc != SQLITE_OK) return sqliteErrorLocked(rc, "Cannot bind a value");
+    return {};
+}
+
+// ---------------------------------------------------------------- stores
+
+foundation::Result<PersistentStorePtr> Coordinator::addPersistentStore(const std::string& path,
+                                                                       const StoreOptions& options) {
+    std::lock_guard lock(mutex_);
+    if (store_) return makeError(kStoreOpenError, "The coordinator already has a store (" + store_->path() + ").");
+    if (!model_->finished()) return makeError(kInvalidRequestError, "The model is not finished.");
+    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        Error e = sqliteErrorLocked(rc, "Cannot open the store at " + path);
+        closeLocked();
+        return e;
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, static_cast<int>(std::max(0.0, options.busyTimeoutSeconds) * 1000));
+    sqlite3_create_function_v2(db_, kStringFunction, 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, stringFunction,
+                               nullptr, nullptr, nullptr);
+    auto store = std::make_shared<PersistentStore>();
+    store->path_ = path;
+    store_ = store;
+    if (Status s = prepareSchemaLocked(options); !s) {
+        Error e = s.error();
+        e.userInfo.set(kStorePathKey, path);
+        closeLocked();
+        return e;
+    }
+    return store;
+}
+
+Status Coordinator::prepareSchemaLocked(const StoreOptions& options) {
+    // Reading the schema is the first touch of the file: this is where a damaged file or one
+    // that is not a database shows, and where another connection's lock shows as busy.
+    std::vector<std::string> tables;
+    {
+        Error err;
+        sqlite3_stmt* stmt = statementLocked("SELECT name FROM sqlite_master WHERE type = 'table'", &err);
+        if (!stmt) return err;
+        StatementUse use{stmt};
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot read the store's schema");
+    }
+    for (const auto& [key, value] : options.sqlitePragmas) {
+        std::string v = value.stringValue();
+        if (!key.isString() || !safePragmaWord(key.string()) || !safePragmaWord(v))
+            return makeError(kStoreOpenError, "Bad SQLite pragma " + key.description() + ".");
+        Error err;
+        sqlite3_stmt* stmt = statementLocked("PRAGMA " + key.string() + " = " + v, &err);
+        if (!stmt) return err;
+        StatementUse use{stmt};
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot apply the pragma " + key.string());
+        statements_.erase("PRAGMA " + key.string() + " = " + v);
+        sqlite3_finalize(use.stmt);
+        use.stmt = nullptr;
+    }
+
+    bool ours = std::find(tables.begin(), tables.end(), "Z_METADATA") != tables.end();
+    if (!ours && !tables.empty())
+        return makeError(kIncompatibleVersionHashError, "The file holds tables of another model.");
+
+    // What the file holds: entity -> attribute -> type name.
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> stored;
+    std::string identifier;
+    if (ours) {
+        Error err;
+        sqlite3_stmt* stmt = statementLocked("SELECT Z_ENTITY, Z_NAME, Z_TYPE FROM Z_METADATA", &err);
+        if (!stmt) return err;
+        StatementUse use{stmt};
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            auto col = [&](int i) {
+                const unsigned char* t = sqlite3_column_text(stmt, i);
+                return std::string(t ? reinterpret_cast<const char*>(t) : "");
+            };
+            if (col(0).empty() && col(1) == "UUID") identifier = col(2);
+            else stored[col(0)][col(1)] = col(2);
+        }
+        if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot read the store's metadata");
+    }
+
+    bool migrate = options.migratePersistentStoresAutomatically && options.inferMappingModelAutomatically;
+    std::vector<std::string> ddl;
+    std::vector<std::array<std::string, 3>> metadata;
+    for (const auto& e : model_->entities()) {
+        auto found = stored.find(e->name());
+        bool tableExists = std::find(tables.begin(), tables.end(), e->name()) != tables.end();
+        if (found == stored.end() || !tableExists) {
+            if (ours && !migrate)
+                return makeError(kIncompatibleVersionHashError, "The store has no entity " + e->name() + ".");
+            std::string create = "CREATE TABLE " + quoteIdentifier(e->name()) + " (Z_PK INTEGER PRIMARY KEY";
+            for (const auto& a : e->attributes()) {
+                create += ", " + quoteIdentifier(a.name) + " " + columnType(a.type);
+                metadata.push_back({e->name(), a.name, attributeTypeName(a.type)});
+            }
+            for (const auto& r : e->relationships()) {
+                if (r.toMany) continue;
+                create += ", " + quoteIdentifier(r.name) + " INTEGER";
+                metadata.push_back({e->name(), r.name, relationshipTypeName(r)});
+            }
+            ddl.push_back(create + ")");
+            metadata.push_back({e->name(), "", "Entity"});
+        } else {
+            auto check = [&](const std::string& name, const std::string& type, const char* sqlType) -> Status {
+                auto it = found->second.find(name);
+                if (it == found->second.end()) {
+                    if (!migrate)
+                        return makeError(kIncompatibleVersionHashError,
+                                         "The store has no attribute " + e->name() + "." + name + ".");
+                    ddl.push_back("ALTER TABLE " + quoteIdentifier(e->name()) + " ADD COLUMN " + quoteIdentifier(name) +
+                                  " " + sqlType);
+                    metadata.push_back({e->name(), name, type});
+                } else if (!compatibleTypes(it->second, type)) {
+                    return makeError(kIncompatibleVersionHashError, "The store keeps " + e->name() + "." + name +
+                                                                        " as " + it->second + ", the model as " + type +
+                                                                        ".");
+                } else if (it->second != type) {
+                    metadata.push_back({e->name(), name, type});
+                }
+                return {};
+            };
+            for (const auto& a : e->attributes())
+                if (Status s = check(a.name, attributeTypeName(a.type), columnType(a.type)); !s) return s;
+            for (const auto& r : e->relationships())
+                if (!r.toMany)
+                    if (Status s = check(r.name, relationshipTypeName(r), "INTEGER"); !s) return s;
+            if (!migrate) {
+                // Without migration the file must hold exactly this model.
+                for (const auto& [name, type] : found->second)
+                    if (!name.empty() && e->attributeIndex(name) < 0 && !e->relationship(name))
+                        return makeError(kIncompatibleVersionHashError,
+                                         "The store has " + e->name() + "." + name + ", which the model lacks.");
+            }
+        }
+        for (const auto& r : e->relationships())
+            if (!r.toMany)
+                ddl.push_back("CREATE INDEX IF NOT EXISTS " + quoteIdentifier(e->name() + "_" + r.name) + " ON " +
+                              quoteIdentifier(e->name()) + " (" + quoteIdentifier(r.name) + ")");
+        for (const auto& a : e->attributes())
+            if (a.indexed)
+                ddl.push_back("CREATE INDEX IF NOT EXISTS " + quoteIdentifier(e->name() + "_" + a.name) + " ON " +
+                              quoteIdentifier(e->name()) + " (" + quoteIdentifier(a.name) + ")");
+        for (const auto& index : e->compoundIndexes()) {
+            std::string name = e->name(), cols;
+            for (const auto& c : index) {
+                name += "_" + c;
+                cols += (cols.empty() ? "" : ", ") + quoteIdentifier(c);
+            }
+            ddl.push_back("CREATE INDEX IF NOT EXISTS " + quoteIdentifier(name) + " ON " + quoteIdentifier(e->name()) +
+                          " (" + cols + ")");
+        }
+    }
+    if (!ours) {
+        ddl.insert(ddl.begin(), "CREATE TABLE Z_METADATA (Z_ENTITY TEXT NOT NULL, Z_NAME TEXT NOT NULL, Z_TYPE TEXT, "
+                                "PRIMARY KEY (Z_ENTITY, Z_NAME))");
+        identifier = randomIdentifier();
+        metadata.push_back({"", "UUID", identifier});
+    }
+    if (!ddl.empty() || !metadata.empty()) {
+        if (Status s = execLocked("BEGIN IMMEDIATE"); !s) return s;
+        Status result;
+        for (const auto& statement : ddl)
+            if (result = execLocked(statement); !result) break;
+        if (result) {
+            Error err;
+            sqlite3_stmt* stmt =
+                statementLocked("INSERT OR REPLACE INTO Z_METADATA (Z_ENTITY, Z_NAME, Z_TYPE) VALUES (?, ?, ?)", &err);
+            if (!stmt) result = err;
+            for (const auto& row : metadata) {
+                if (!result) break;
+                StatementUse use{stmt};
+                for (int i = 0; i < 3; ++i) sqlite3_bind_text(stmt, i + 1, row[i].c_str(), -1, SQLITE_TRANSIENT);
+                int rc = sqlite3_step(stmt);
+                if (rc != SQLITE_DONE) result = sqliteErrorLocked(rc, "Cannot write the store's metadata");
+            }
+        }
+        if (result) result = execLocked("COMMIT");
+        if (!result) {
+            (void)execLocked("ROLLBACK");
+            return result;
+        }
+    }
+    store_->identifier_ = identifier;
+    return {};
+}
+
+Status Coordinator::removePersistentStore(const PersistentStorePtr& store) {
+    std::lock_guard lock(mutex_);
+    if (!store || store != store_) return makeError(kNoStoreError, "The store does not belong to this coordinator.");
+    closeLocked();
+    return {};
+}
+
+PersistentStorePtr Coordinator::persistentStoreForPath(const std::string& path) const {
+    std::lock_guard lock(mutex_);
+    if (!store_) return nullptr;
+    std::error_code ec;
+    if (store_->path() == path || std::filesystem::equivalent(store_->path(), path, ec)) return store_;
+    return nullptr;
+}
+
+std::vector<PersistentStorePtr> Coordinator::persistentStores() const {
+    std::lock_guard lock(mutex_);
+    if (!store_) return {};
+    return {store_};
+}
+
+Status Coordinator::destroyPersistentStore(const std::string& path) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+        std::error_code ec;
+        std::filesystem::remove(path + suffix, ec);
+        if (ec) return makeError(kStoreOpenError, "Cannot delete " + path + suffix + ": " + ec.message());
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------- identities
+
+ObjectID Coordinator::identityForLocked(const Entity& entity, int64_t primaryKey) {
+    auto key = std::make_pair(entity.number(), primaryKey);
+    auto it = identities_.find(key);
+    if (it != identities_.end())
+        if (auto id = it->second.lock()) return id;
+    auto id = std::make_shared<ObjectIdentity>(&entity, primaryKey, 0, store_ ? store_->identifier() : "");
+    identities_[key] = id;
+    if (identities_.size() > 4096 && identities_.size() % 4096 == 0) {
+        // Sweep the entries whose identities are gone, now and then.
+        for (auto i = identities_.begin(); i != identities_.end();)
+            i = i->second.expired() ? identities_.erase(i) : std::next(i);
+    }
+    return id;
+}
+
+ObjectID Coordinator::identityFor(const Entity& entity, int64_t primaryKey) {
+    std::lock_guard lock(mutex_);
+    return identityForLocked(entity, primaryKey);
+}
+
+ObjectID Coordinator::newTemporaryIdentity(const Entity& entity) {
+    std::string storeId;
+    {
+        std::lock_guard lock(mutex_);
+        if (store_) storeId = store_->identifier();
+    }
+    return std::make_shared<ObjectIdentity>(&entity, 0, nextTemporary_++, std::move(storeId));
+}
+
+// ---------------------------------------------------------------- reading
+
+Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int first) {
+    Row row;
+    row.id = identityForLocked(entity, sqlite3_column_int64(stmt, first));
+    const auto& attrs = entity.attributes();
+    row.values.resize(attrs.size());
+    int col = first + 1;
+    for (size_t i = 0; i < attrs.size(); ++i, ++col) {
+        int t = sqlite3_column_type(stmt, col);
+        if (t == SQLITE_NULL) continue;
+        Value& v = row.values[i];
+        switch (attrs[i].type) {
+        case AttributeType::String: {
+            const unsigned char* p = sqlite3_column_text(stmt, col);
+            v = std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt, col)));
+            break;
+        }
+        case AttributeType::Boolean: v = sqlite3_column_int64(stmt, col) != 0; break;
+        case AttributeType::Date: v = foundation::Date{sqlite3_column_double(stmt, col)}; break;
+        case AttributeType::Double: v = sqlite3_column_double(stmt, col); break;
+        case AttributeType::Transformable: {
+            if (t != SQLITE_BLOB) break;
+            auto p = static_cast<const uint8_t*>(sqlite3_column_blob(stmt, col));
+            auto decoded = decodeValue({p, static_cast<size_t>(sqlite3_column_bytes(stmt, col))});
+            if (decoded) v = std::move(decoded.value());
+            break;
+        }
+        default: v = static_cast<int64_t>(sqlite3_column_int64(stmt, col)); break;
+        }
+    }
+    const auto& rels = entity.relationships();
+    row.toOne.resize(rels.size());
+    for (size_t i = 0; i < rels.size(); ++i) {
+        if (rels[i].toMany) continue;
+        if (sqlite3_column_type(stmt, col) != SQLITE_NULL)
+            row.toOne[i] = identityForLocked(*rels[i].destination, sqlite3_column_int64(stmt, col));
+        ++col;
+    }
+    return row;
+}
+
+foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity, const SqlPlan& plan, size_t limit,
+                                                            size_t offset) {
+    std::string sql = "SELECT " + selectColumns_[entity.number()] + " FROM " + quoteIdentifier(entity.name()) + " t0";
+    if (!plan.where.empty()) sql += " WHERE " + plan.where;
+    if (!plan.orderBy.empty() && !plan.sortInMemory) sql += " ORDER BY " + plan.orderBy;
+    if (limit) sql += " LIMIT " + std::to_string(limit);
+    if (offset) sql += (limit ? " OFFSET " : " LIMIT -1 OFFSET ") + std::to_string(offset);
+    std::lock_guard lock(mutex_);
+    if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    Error err;
+    sqlite3_stmt* stmt = statementLocked(sql, &err);
+    if (!stmt) return err;
+    StatementUse use{stmt};
+    int count = sqlite3_bind_parameter_count(stmt);
+    for (int i = 0; i < count && i < static_cast<int>(plan.params.size()); ++i)
+        if (Status s = bindValue(stmt, i + 1, plan.params[i]); !s) return s.error();
+    std::vector<Row> rows;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) rows.push_back(readRowLocked(entity, stmt, 0));
+    if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot fetch " + entity.name());
+    return rows;
+}
+
+foundation::Result<size_t> Coordinator::countRows(const Entity& entity, const SqlPlan& plan) {
+    std::string sql = "SELECT COUNT(*) FROM " + quoteIdentifier(entity.name()) + " t0";
+    if (!plan.where.empty()) sql += " WHERE " + plan.where;
+    std::lock_guard lock(mutex_);
+    if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    Error err;
+    sqlite3_stmt* stmt = statementLocked(sql, &err);
+    if (!stmt) return err;
+    StatementUse use{stmt};
+    int count = sqlite3_bind_parameter_count(stmt);
+    for (int i = 0; i < count && i < static_cast<int>(plan.params.size()); ++i)
+        if (Status s = bindValue(stmt, i + 1, plan.params[i]); !s) return s.error();
+    int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW) return sqliteErrorLocked(rc, "Cannot count " + entity.name());
+    return static_cast<size_t>(sqlite3_column_int64(stmt, 0));
+}
+
+foundation::Result<Row> Coordinator::loadRow(const ObjectID& id) {
+    const Entity& entity = id->entity();
+    std::lock_guard lock(mutex_);
+    if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    if (id->isTemporary() || (store_ && id->storeIdentifier() != store_->identifier()))
+        return makeError(kInvalidRequestError, "The object is not in the store.");
+    Error err;
+    sqlite3_stmt* stmt = statementLocked("SELECT " + selectColumns_[entity.number()] + " FROM " +
+                                             quoteIdentifier(entity.name()) + " t0 WHERE t0.Z_PK = ?",
+                                         &err);
+    if (!stmt) return err;
+    StatementUse use{stmt};
+    sqlite3_bind_int64(stmt, 1, id->primaryKey());
+    int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE) return makeError(kInvalidRequestError, "The object's row no longer exists.");
+    if (rc != SQLITE_ROW) return sqliteErrorLocked(rc, "Cannot read " + entity.name());
+    Row row = readRowLocked(entity, stmt, 0);
+    row.id = id;
+    return row;
+}
+
+foundation::Result<std::vector<ObjectID>> Coordinator::loadToMany(const ObjectID& owner, const Relationship& rel) {
+    std::vector<ObjectID> out;
+    if (owner->isTemporary()) return out;
+    std::lock_guard lock(mutex_);
+    if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    Error err;
+    sqlite3_stmt* stmt = statementLocked("SELECT Z_PK FROM " + quoteIdentifier(rel.destination->name()) + " WHERE " +
+                                             quoteIdentifier(rel.inverse->name) + " = ? ORDER BY Z_PK",
+                                         &err);
+    if (!stmt) return err;
+    StatementUse use{stmt};
+    sqlite3_bind_int64(stmt, 1, owner->primaryKey());
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+        out.push_back(identityForLocked(*rel.destination, sqlite3_column_int64(stmt, 0)));
+    if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot read " + rel.name);
+    return out;
+}
+
+// ---------------------------------------------------------------- writing
+
+Status Coordinator::commit(const SaveBatch& batch) {
+    std::lock_guard lock(mutex_);
+    if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    std::unordered_map<const ObjectIdentity*, int64_t> assigned;
+    std::unordered_map<const ObjectIdentity*, const Row*> pending;
+    for (const auto& row : batch.inserted) pending[row.id.get()] = &row;
+    struct Fixup {
+        const Row* row;
+        size_t relationship;
+    };
+    std::vector<Fixup> fixups;
+
+    auto fail = [&](Error e) -> Status {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (e.code == kStoreOpenError) e.code = kStoreSaveError;
+        return e;
+    };
+    auto step = [&](sqlite3_stmt* stmt, const char* what) -> Status {
+        int rc = sqlite3_step(stmt);
+        if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, what);
+        return {};
+    };
+    auto bindRow = [&](sqlite3_stmt* stmt, const Row& row, bool deferUnknown) -> Status {
+        const Entity& e = row.id->entity();
+        int index = 1;
+        for (size_t i = 0; i < e.attributes().size(); ++i)
+            if (Status s = bindValue(stmt, index++, i < row.values.size() ? row.values[i] : Value()); !s) return s;
+        for (size_t i = 0; i < e.relationships().size(); ++i) {
+            if (e.relationships()[i].toMany) continue;
+            const ObjectID target = i < row.toOne.size() ? row.toOne[i] : nullptr;
+            int64_t pk = 0;
+            if (target) {
+                if (!target->isTemporary()) pk = target->primaryKey();
+                else if (auto a = assigned.find(target.get()); a != assigned.end()) pk = a->second;
+                else if (deferUnknown && pending.count(target.get())) fixups.push_back({&row, i});
+            }
+            if (pk) sqlite3_bind_int64(stmt, index++, pk);
+            else sqlite3_bind_null(stmt, index++);
+        }
+        return {};
+    };
+    auto insertSql = [&](const Entity& e) {
+        std::string cols, marks;
+        for (const auto& a : e.attributes()) {
+            cols += ", " + quoteIdentifier(a.name);
+            marks += ", ?";
+        }
+        for (const auto& r : e.relationships())
+            if (!r.toMany) {
+                cols += ", " + quoteIdentifier(r.name);
+                marks += ", ?";
+            }
+        return "INSERT INTO " + quoteIdentifier(e.name()) + " (" + cols.substr(2) + ") VALUES (" + marks.substr(2) + ")";
+    };
+    auto updateSql = [&](const Entity& e) {
+        std::string sets;
+        for (const auto& a : e.attributes()) sets += ", " + quoteIdentifier(a.name) + " = ?";
+        for (const auto& r : e.relationships())
+            if (!r.toMany) sets += ", " + quoteIdentifier(r.name) + " = ?";
+        return "UPDATE " + quoteIdentifier(e.name()) + " SET " + sets.substr(2) + " WHERE Z_PK = ?";
+    };
+
+    if (Status s = execLocked("BEGIN IMMEDIATE"); !s) return s;
+
+    for (const auto& id : batch.deleted) {
+        if (id->isTemporary()) continue;
+        Error err;
+        sqlite3_stmt* stmt = statementLocked("DELETE FROM " + quoteIdentifier(id->entity().name()) + " WHERE Z_PK = ?", &err);
+        if (!stmt) return fail(err);
+        StatementUse use{stmt};
+        sqlite3_bind_int64(stmt, 1, id->primaryKey());
+        if (Status s = step(stmt, "Cannot delete a row"); !s) return fail(s.error());
+    }
+
+    // Inserts go targets first, so that a row's to-one columns can name rows of the same save;
+    // a cycle is closed by an update after all the inserts.
+    std::unordered_set<const ObjectIdentity*> visiting;
+    std::function<Status(const Row&)> insert = [&](const Row& row) -> Status {
+        if (assigned.count(row.id.get()) || visiting.count(row.id.get())) return {};
+        visiting.insert(row.id.get());
+        for (const auto& target : row.toOne)
+            if (target && target->isTemporary())
+                if (auto p = pending.find(target.get()); p != pending.end())
+                    if (Status s = insert(*p->second); !s) return s;
+        const Entity& e = row.id->entity();
+        Error err;
+        sqlite3_stmt* stmt = statementLocked(insertSql(e), &err);
+        if (!stmt) return err;
+        StatementUse use{stmt};
+        if (Status s = bindRow(stmt, row, true); !s) return s;
+        if (Status s = step(stmt, "Cannot insert a row"); !s) return s;
+        assigned[row.id.get()] = sqlite3_last_insert_rowid(db_);
+        return {};
+    };
+    for (const auto& row : batch.inserted)
+        if (Status s = insert(row); !s) return fail(s.error());
+    for (const auto& f : fixups) {
+        const Relationship& r = f.row->id->entity().relationships()[f.relationship];
+        Error err;
+        sqlite3_stmt* stmt = statementLocked("UPDATE " + quoteIdentifier(f.row->id->entity().name()) + " SET " +
+                                                 quoteIdentifier(r.name) + " = ? WHERE Z_PK = ?",
+                                             &err);
+        if (!stmt) return fail(err);
+        StatementUse use{stmt};
+        sqlite3_bind_int64(stmt, 1, assigned[f.row->toOne[f.relationship].get()]);
+        sqlite3_bind_int64(stmt, 2, assigned[f.row->id.get()]);
+        if (Status s = step(stmt, "Cannot link a row"); !s) return fail(s.error());
+    }
+
+    for (const auto& row : batch.updated) {
+        if (row.id->isTemporary()) continue;
+        const Entity& e = row.id->entity();
+        Error err;
+        sqlite3_stmt* stmt = statementLocked(updateSql(e), &err);
+        if (!stmt) return fail(err);
+        StatementUse use{stmt};
+        if (Status s = bindRow(stmt, row, false); !s) return fail(s.error());
+        int last = static_cast<int>(e.attributes().size()) + 1;
+        for (const auto& r : e.relationships())
+            if (!r.toMany) ++last;
+        sqlite3_bind_int64(stmt, last, row.id->primaryKey());
+        if (Status s = step(stmt, "Cannot update a row"); !s) return fail(s.error());
+    }
+
+    if (Status s = execLocked("COMMIT"); !s) return fail(s.error());
+
+    for (const auto& [identity, pk] : assigned) {
+        auto id = pending[identity]->id;
+        id->setPrimaryKey(pk);
+        identities_[std::make_pair(id->entity().number(), pk)] = id;
+    }
+    return {};
+}
+
+}  // namespace store

@@ -1,0 +1,124 @@
+// The persistent-store coordinator: one SQLite file per coordinator, a real schema with one
+// table per entity (column per attribute and per to-one relationship, indexes for what lists
+// filter and sort on), additive migration, and the row traffic of the root contexts. The
+// connection is the one thing every context of an account shares across threads, so it is the
+// one place that locks; prepared statements are cached per coordinator.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+#include "platform/store/managed_object.h"
+#include "platform/store/model.h"
+#include "platform/store/sql_plan.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace store {
+
+struct StoreOptions {
+    // Add missing tables and columns to a store written by an older model.
+    bool migratePersistentStoresAutomatically = false;
+    bool inferMappingModelAutomatically = false;
+    // SQLite pragmas applied when the store opens, for example {"journal_mode": "DELETE"}.
+    foundation::Dictionary sqlitePragmas;
+    // How long an open or a save waits for another connection's lock before failing.
+    double busyTimeoutSeconds = 5;
+};
+
+class PersistentStore {
+public:
+    const std::string& path() const { return path_; }
+    const std::string& identifier() const { return identifier_; }
+    static constexpr const char* type() { return "SQLite"; }
+
+private:
+    friend class Coordinator;
+    std::string path_;
+    std::string identifier_;
+};
+
+using PersistentStorePtr = std::shared_ptr<PersistentStore>;
+
+class Coordinator : public std::enable_shared_from_this<Coordinator> {
+public:
+    static std::shared_ptr<Coordinator> create(ModelPtr model);
+    ~Coordinator();
+
+    const Model& model() const { return *model_; }
+    const ModelPtr& modelPtr() const { return model_; }
+
+    // Opens (creating when absent) the SQLite store at path. A file written by an incompatible
+    // model, a damaged file or a file that is not a database gives kIncompatibleVersionHashError
+    // (134100); any other failure (busy, permissions, disk full) gives another code and leaves
+    // the file alone. One store per coordinator.
+    foundation::Result<PersistentStorePtr> addPersistentStore(const std::string& path, const StoreOptions& options = {});
+    foundation::Status removePersistentStore(const PersistentStorePtr& store);
+    PersistentStorePtr persistentStoreForPath(const std::string& path) const;
+    std::vector<PersistentStorePtr> persistentStores() const;
+
+    // Deletes a store file with its journal companions ("-journal", "-wal", "-shm"), so that a
+    // fresh store does not replay a stale journal. Absent files are not an error.
+    static foundation::Status destroyPersistentStore(const std::string& path);
+
+    // ---- Row traffic for the root contexts (any thread).
+
+    // The identity of a stored row (one shared object per row while anyone holds it).
+    ObjectID identityFor(const Entity& entity, int64_t primaryKey);
+    // A new temporary identity for an object inserted into a context.
+    ObjectID newTemporaryIdentity(const Entity& entity);
+
+    foundation::Result<std::vector<Row>> fetchRows(const Entity& entity, const SqlPlan& plan, size_t limit, size_t offset);
+    foundation::Result<size_t> countRows(const Entity& entity, const SqlPlan& plan);
+    // The stored row, or an error when it no longer exists.
+    foundation::Result<Row> loadRow(const ObjectID& id);
+    // The rows of relationship's destination whose inverse column names owner.
+    foundation::Result<std::vector<ObjectID>> loadToMany(const ObjectID& owner, const Relationship& relationship);
+
+    struct SaveBatch {
+        std::vector<Row> inserted;
+        std::vector<Row> updated;
+        std::vector<ObjectID> deleted;
+    };
+    // Writes the batch in one SQLite transaction; on success the inserted identities become
+    // permanent. On failure nothing is written and nothing changes.
+    foundation::Status commit(const SaveBatch& batch);
+
+private:
+    explicit Coordinator(ModelPtr model);
+
+    struct Statement;
+    sqlite3_stmt* statementLocked(const std::string& sql, foundation::Error* error);
+    foundation::Error sqliteErrorLocked(int code, const std::string& what) const;
+    foundation::Status execLocked(const std::string& sql);
+    foundation::Status prepareSchemaLocked(const StoreOptions& options);
+    void closeLocked();
+    Row readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int firstColumn);
+    foundation::Status bindValue(sqlite3_stmt* stmt, int index, const foundation::Value& value);
+    ObjectID identityForLocked(const Entity& entity, int64_t primaryKey);
+
+    ModelPtr model_;
+    mutable std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+    PersistentStorePtr store_;
+    std::unordered_map<std::string, sqlite3_stmt*> statements_;
+    struct KeyHash {
+        size_t operator()(const std::pair<int, int64_t>& k) const {
+            return std::hash<int64_t>()(k.second * 31 + k.first);
+        }
+    };
+    std::unordered_map<std::pair<int, int64_t>, std::weak_ptr<ObjectIdentity>, KeyHash> identities_;
+    std::atomic<uint64_t> nextTemporary_{1};
+    std::vector<std::string> selectColumns_;  // per entity number: the column list of a full row
+};
+
+using CoordinatorPtr = std::shared_ptr<Coordinator>;
+
+}  // namespace store

@@ -1,0 +1,297 @@
+#include "platform/store/managed_object.h"
+
+#include <cstdlib>
+
+#include "platform/store/context.h"
+#include "platform/store/store_error.h"
+
+namespace store {
+
+using foundation::Value;
+
+std::string ObjectIdentity::uriRepresentation() const {
+    int64_t pk = primaryKey();
+    return "x-hxstore://" + storeIdentifier_ + "/" + entity_->name() + "/" +
+           (pk ? "p" + std::to_string(pk) : "t" + std::to_string(temporaryNumber_));
+}
+
+Value normalizeAttributeValue(AttributeType type, Value v) {
+    if (v.isNull()) return v;
+    switch (type) {
+    case AttributeType::String:
+        if (v.isString()) return v;
+        if (v.isInt() || v.isDouble() || v.isBool()) return v.stringValue();
+        return {};
+    case AttributeType::Boolean:
+        if (v.isBool()) return v;
+        if (v.isNumber() || v.isString()) return v.boolValue();
+        return {};
+    case AttributeType::Integer16:
+        if (v.isNumber() || v.isBool() || v.isString()) return static_cast<int64_t>(static_cast<int16_t>(v.int64Value()));
+        return {};
+    case AttributeType::Integer32:
+        if (v.isNumber() || v.isBool() || v.isString()) return static_cast<int64_t>(v.int32Value());
+        return {};
+    case AttributeType::Integer64:
+        if (v.isNumber() || v.isBool() || v.isString()) return v.int64Value();
+        return {};
+    case AttributeType::Double:
+        if (v.isDouble()) return v;
+        if (v.isNumber() || v.isBool() || v.isString()) return v.doubleValue();
+        return {};
+    case AttributeType::Date:
+        if (v.isDate()) return v;
+        if (v.isNumber()) return foundation::Date{v.doubleValue()};
+        return {};
+    case AttributeType::Transformable: return v;
+    }
+    return {};
+}
+
+ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault)
+    : context_(context), id_(std::move(id)), fault_(fault) {
+    const Entity& e = id_->entity();
+    values_.resize(e.attributes().size());
+    toOne_.resize(e.relationships().size());
+    toMany_.resize(e.relationships().size());
+    source_.object = this;
+}
+
+ManagedObject::~ManagedObject() = default;
+
+std::shared_ptr<Context> ManagedObject::managedObjectContext() const {
+    return context_ ? context_->shared_from_this() : nullptr;
+}
+
+// Locks the owning context (when there is one) for the length of an accessor: a child
+// context reads this object from its own thread.
+#define HX_LOCK_CONTEXT() \
+    std::unique_lock<std::recursive_mutex> contextLock_; \
+    if (context_) contextLock_ = std::unique_lock<std::recursive_mutex>(context_->mutex_)
+
+bool ManagedObject::isFault() const {
+    HX_LOCK_CONTEXT();
+    return fault_;
+}
+bool ManagedObject::isTurningIntoFault() const {
+    HX_LOCK_CONTEXT();
+    return turningIntoFault_;
+}
+bool ManagedObject::isInserted() const {
+    HX_LOCK_CONTEXT();
+    return inserted_ && !deleted_;
+}
+bool ManagedObject::isUpdated() const {
+    HX_LOCK_CONTEXT();
+    return updated_ && !inserted_ && !deleted_;
+}
+bool ManagedObject::isDeleted() const {
+    HX_LOCK_CONTEXT();
+    return deleted_;
+}
+bool ManagedObject::hasChanges() const {
+    HX_LOCK_CONTEXT();
+    return (inserted_ != deleted_) || (updated_ && !inserted_);
+}
+
+void ManagedObject::fireFaultLocked() const {
+    if (!fault_ || !context_) return;
+    auto row = context_->rowForLocked(id_);
+    if (!row) return;  // the row is gone: the object reads as empty
+    fault_ = false;
+    auto* self = const_cast<ManagedObject*>(this);
+    context_->applyRowLocked(*self, row.value(), false);
+}
+
+Row ManagedObject::snapshotLocked() const {
+    fireFaultLocked();
+    Row row;
+    row.id = id_;
+    row.values = values_;
+    row.toOne = toOne_;
+    return row;
+}
+
+Value ManagedObject::value(std::string_view key) const {
+    int i = entity().attributeIndex(key);
+    return i < 0 ? Value() : valueAt(i);
+}
+
+Value ManagedObject::valueAt(int index) const {
+    HX_LOCK_CONTEXT();
+    fireFaultLocked();
+    if (index < 0 || static_cast<size_t>(index) >= values_.size()) return {};
+    return values_[index];
+}
+
+foundation::Status ManagedObject::setValue(std::string_view key, Value value) {
+    int i = entity().attributeIndex(key);
+    if (i < 0)
+        return makeError(kInvalidRequestError, "The entity " + entity().name() + " has no attribute " + std::string(key) + ".");
+    setValueAt(i, std::move(value));
+    return {};
+}
+
+void ManagedObject::setValueAt(int index, Value value) {
+    {
+        HX_LOCK_CONTEXT();
+        if (index < 0 || static_cast<size_t>(index) >= values_.size()) return;
+        fireFaultLocked();
+        value = normalizeAttributeValue(entity().attributes()[index].type, std::move(value));
+        if (values_[index] == value && values_[index].type() == value.type()) return;
+        values_[index] = std::move(value);
+        if (context_) context_->markUpdatedLocked(*this);
+        notifyObservers(entity().attributes()[index].name);
+    }
+}
+
+std::shared_ptr<ManagedObject> ManagedObject::object(std::string_view key) const {
+    const Relationship* r = entity().relationship(key);
+    if (!r || r->toMany) return nullptr;
+    HX_LOCK_CONTEXT();
+    fireFaultLocked();
+    const ObjectID& target = toOne_[r->index];
+    if (!target || !context_) return nullptr;
+    return context_->objectWithIDLocked(target, true);
+}
+
+foundation::Status ManagedObject::setObject(std::string_view key, const std::shared_ptr<ManagedObject>& target) {
+    const Relationship* r = entity().relationship(key);
+    if (!r || r->toMany)
+        return makeError(kInvalidRequestError, "The entity " + entity().name() + " has no to-one relationship " +
+                                                   std::string(key) + ".");
+    if (target && &target->entity() != r->destination)
+        return makeError(kInvalidRequestError, "Relationship " + std::string(key) + " takes " + r->destinationName + ".");
+    if (!context_ || (target && target->context_ != context_))
+        return makeError(kInvalidRequestError, "Both objects must live in the same context.");
+    std::lock_guard lock(context_->mutex_);
+    fireFaultLocked();
+    context_->setToOneLocked(*this, *r, target ? target->id_ : nullptr, true, true);
+    return {};
+}
+
+std::vector<std::shared_ptr<ManagedObject>> ManagedObject::objects(std::string_view key) const {
+    const Relationship* r = entity().relationship(key);
+    std::vector<std::shared_ptr<ManagedObject>> out;
+    if (!r || !r->toMany || !context_) return out;
+    HX_LOCK_CONTEXT();
+    fireFaultLocked();
+    auto& slot = toMany_[r->index];
+    if (!slot) {
+        auto ids = context_->toManyLocked(id_, *r, false);
+        if (!ids) return out;
+        slot = std::move(ids.value());
+    }
+    out.reserve(slot->size());
+    for (const auto& id : *slot) out.push_back(context_->objectWithIDLocked(id, true));
+    return out;
+}
+
+foundation::Status ManagedObject::addObject(std::string_view key, const std::shared_ptr<ManagedObject>& member) {
+    const Relationship* r = entity().relationship(key);
+    if (!r || !r->toMany || !member)
+        return makeError(kInvalidRequestError, "The entity " + entity().name() + " has no to-many relationship " +
+                                                   std::string(key) + ".");
+    return member->setObject(r->inverse->name, shared_from_this());
+}
+
+foundation::Status ManagedObject::removeObject(std::string_view key, const std::shared_ptr<ManagedObject>& member) {
+    const Relationship* r = entity().relationship(key);
+    if (!r || !r->toMany || !member)
+        return makeError(kInvalidRequestError, "The entity " + entity().name() + " has no to-many relationship " +
+                                                   std::string(key) + ".");
+    auto current = member->object(r->inverse->name);
+    if (current.get() != this) return {};
+    return member->setObject(r->inverse->name, nullptr);
+}
+
+Value ManagedObject::valueForKeyPath(std::string_view keyPath) const {
+    std::vector<std::string> path;
+    size_t start = 0;
+    while (true) {
+        size_t dot = keyPath.find('.', start);
+        path.emplace_back(keyPath.substr(start, dot - start));
+        if (dot == std::string_view::npos) break;
+        start = dot + 1;
+    }
+    std::vector<Value> out;
+    bool many = false;
+    source_.resolve(path, out, many);
+    if (many) return foundation::Array(out.begin(), out.end());
+    return out.empty() ? Value() : std::move(out[0]);
+}
+
+uint64_t ManagedObject::addObserver(std::string key, Observer observer) {
+    HX_LOCK_CONTEXT();
+    static std::atomic<uint64_t> next{1};
+    uint64_t token = next++;
+    observers_.push_back({token, std::move(key), std::move(observer)});
+    return token;
+}
+
+void ManagedObject::removeObserver(uint64_t token) {
+    HX_LOCK_CONTEXT();
+    std::erase_if(observers_, [&](const ObserverEntry& e) { return e.token == token; });
+}
+
+void ManagedObject::notifyObservers(const std::string& key) {
+    if (observers_.empty()) return;
+    std::vector<Observer> handlers;
+    for (const auto& e : observers_)
+        if (e.key == key) handlers.push_back(e.handler);
+    for (auto& h : handlers) h(*this, key);
+}
+
+// ---- predicate source
+
+namespace {
+
+void resolveFrom(const ManagedObject* object, const std::vector<std::string>& path, size_t i, std::vector<Value>& out,
+                 bool& many) {
+    if (!object) {
+        out.emplace_back();
+        return;
+    }
+    if (i >= path.size()) {
+        out.emplace_back(object->objectID()->uriRepresentation());
+        return;
+    }
+    const Entity& e = object->entity();
+    const std::string& key = path[i];
+    int a = e.attributeIndex(key);
+    if (a >= 0) {
+        Value v = object->valueAt(a);
+        if (i + 1 == path.size()) {
+            out.push_back(std::move(v));
+            return;
+        }
+        std::vector<std::string> rest(path.begin() + static_cast<long>(i) + 1, path.end());
+        ValueSource(v).resolve(rest, out, many);
+        return;
+    }
+    if (const Relationship* r = e.relationship(key)) {
+        if (!r->toMany) {
+            auto target = object->object(key);
+            resolveFrom(target.get(), path, i + 1, out, many);
+            return;
+        }
+        many = true;
+        for (const auto& member : object->objects(key)) resolveFrom(member.get(), path, i + 1, out, many);
+        return;
+    }
+    if (key == "entity" && i + 2 == path.size() && path[i + 1] == "name") {
+        out.emplace_back(e.name());
+        return;
+    }
+    out.emplace_back();
+}
+
+}  // namespace
+
+void ManagedObject::Source::resolve(const std::vector<std::string>& keyPath, std::vector<Value>& out, bool& many) const {
+    resolveFrom(object, keyPath, 0, out, many);
+}
+
+Value ManagedObject::Source::self() const { return object->objectID()->uriRepresentation(); }
+
+}  // namespace store

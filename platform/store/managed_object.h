@@ -1,0 +1,151 @@
+// Managed objects: one row of an entity as seen by one context, with its attributes in a compact
+// vector indexed by attribute number, its to-one targets as object ids and its to-many sets
+// loaded on first use. Access goes through the owning context's lock, since a child context
+// reads its parent's objects from its own thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+#include "platform/store/model.h"
+#include "platform/store/predicate.h"
+
+namespace store {
+
+class Context;
+
+// The identity of a row, shared by every context that holds the row. Temporary (primary key 0)
+// until the root context's save gives it its row number; every holder sees that at once.
+class ObjectIdentity {
+public:
+    ObjectIdentity(const Entity* entity, int64_t primaryKey, uint64_t temporaryNumber, std::string storeIdentifier)
+        : entity_(entity), primaryKey_(primaryKey), temporaryNumber_(temporaryNumber),
+          storeIdentifier_(std::move(storeIdentifier)) {}
+
+    const Entity& entity() const { return *entity_; }
+    int64_t primaryKey() const { return primaryKey_.load(std::memory_order_acquire); }
+    bool isTemporary() const { return primaryKey() == 0; }
+    uint64_t temporaryNumber() const { return temporaryNumber_; }
+    const std::string& storeIdentifier() const { return storeIdentifier_; }
+    // "x-hxstore://<store>/<entity>/p<row>" (or "/t<n>" while temporary).
+    std::string uriRepresentation() const;
+
+    void setPrimaryKey(int64_t pk) { primaryKey_.store(pk, std::memory_order_release); }
+
+private:
+    const Entity* entity_;
+    std::atomic<int64_t> primaryKey_;
+    uint64_t temporaryNumber_;
+    std::string storeIdentifier_;
+};
+
+using ObjectID = std::shared_ptr<ObjectIdentity>;
+
+// The state of one object as a context hands it to another (child to parent, parent or store to
+// child): attribute values by number and to-one targets by relationship number.
+struct Row {
+    ObjectID id;
+    std::vector<foundation::Value> values;
+    std::vector<ObjectID> toOne;  // null for a to-many relationship or an empty to-one
+};
+
+// The value an attribute of this type holds: numbers for booleans and integers are normalised
+// so that memory and disk compare alike. Values that cannot be held give a null value.
+foundation::Value normalizeAttributeValue(AttributeType type, foundation::Value value);
+
+class ManagedObject : public std::enable_shared_from_this<ManagedObject> {
+public:
+    ManagedObject(Context* context, ObjectID id, bool fault);
+    virtual ~ManagedObject();
+    ManagedObject(const ManagedObject&) = delete;
+    ManagedObject& operator=(const ManagedObject&) = delete;
+
+    const Entity& entity() const { return id_->entity(); }
+    const ObjectID& objectID() const { return id_; }
+    // The context the object lives in; null once the context is gone or the object was
+    // discarded by a rollback.
+    std::shared_ptr<Context> managedObjectContext() const;
+
+    bool isFault() const;
+    // True while the object is being turned back into a fault (a refresh or a rollback), when
+    // derived values must not be written into it.
+    bool isTurningIntoFault() const;
+    bool isInserted() const;
+    bool isUpdated() const;
+    bool isDeleted() const;
+    bool hasChanges() const;
+
+    // Attributes by name (an unknown key reads as null and cannot be set) or by number.
+    foundation::Value value(std::string_view key) const;
+    foundation::Value valueAt(int attributeIndex) const;
+    foundation::Status setValue(std::string_view key, foundation::Value value);
+    void setValueAt(int attributeIndex, foundation::Value value);
+
+    // To-one relationships.
+    std::shared_ptr<ManagedObject> object(std::string_view key) const;
+    foundation::Status setObject(std::string_view key, const std::shared_ptr<ManagedObject>& target);
+    // To-many relationships (members in the order they joined; loaded on first use).
+    std::vector<std::shared_ptr<ManagedObject>> objects(std::string_view key) const;
+    foundation::Status addObject(std::string_view key, const std::shared_ptr<ManagedObject>& member);
+    foundation::Status removeObject(std::string_view key, const std::shared_ptr<ManagedObject>& member);
+
+    // A dotted key path across to-one relationships ("Conversation.isRead"); "entity.name"
+    // gives the entity's name.
+    foundation::Value valueForKeyPath(std::string_view keyPath) const;
+
+    // Key-value observation of an attribute or a relationship: the handler runs on the thread
+    // that made the change, after the change.
+    using Observer = std::function<void(ManagedObject& object, const std::string& key)>;
+    uint64_t addObserver(std::string key, Observer observer);
+    void removeObserver(uint64_t token);
+
+    // The predicate evaluator's view of the object.
+    const KeyValueSource& keyValueSource() const { return source_; }
+
+private:
+    friend class Context;
+
+    struct Source : KeyValueSource {
+        const ManagedObject* object;
+        void resolve(const std::vector<std::string>& keyPath, std::vector<foundation::Value>& out,
+                     bool& many) const override;
+        foundation::Value self() const override;
+    };
+
+    struct ObserverEntry {
+        uint64_t token;
+        std::string key;
+        Observer handler;
+    };
+
+    void fireFaultLocked() const;
+    void notifyObservers(const std::string& key);
+    Row snapshotLocked() const;
+
+    Context* context_;
+    ObjectID id_;
+    // Mutable: firing a fault fills them from a const accessor.
+    mutable std::vector<foundation::Value> values_;
+    mutable std::vector<ObjectID> toOne_;
+    mutable std::vector<std::optional<std::vector<ObjectID>>> toMany_;
+    mutable bool fault_;
+    bool turningIntoFault_ = false;
+    bool inserted_ = false;
+    bool updated_ = false;
+    bool deleted_ = false;
+    bool listedUpdated_ = false;  // already in the context's updated list
+    std::vector<ObserverEntry> observers_;
+    Source source_;
+};
+
+using ManagedObjectPtr = std::shared_ptr<ManagedObject>;
+
+}  // namespace store

@@ -1,0 +1,133 @@
+#include "platform/store/model.h"
+
+#include "platform/store/store_error.h"
+
+namespace store {
+
+const char* attributeTypeName(AttributeType type) {
+    switch (type) {
+    case AttributeType::String: return "String";
+    case AttributeType::Boolean: return "Boolean";
+    case AttributeType::Date: return "Date";
+    case AttributeType::Integer16: return "Integer16";
+    case AttributeType::Integer32: return "Integer32";
+    case AttributeType::Integer64: return "Integer64";
+    case AttributeType::Double: return "Double";
+    case AttributeType::Transformable: return "Transformable";
+    }
+    return "?";
+}
+
+Entity& Entity::attribute(std::string name, AttributeType type, foundation::Value defaultValue, bool indexed) {
+    attributeIndex_[name] = static_cast<int>(attributes_.size());
+    attributes_.push_back(Attribute{std::move(name), type, std::move(defaultValue), indexed});
+    return *this;
+}
+
+Entity& Entity::toOne(std::string name, std::string destination, std::string inverse, DeleteRule rule) {
+    relationshipIndex_[name] = static_cast<int>(relationships_.size());
+    Relationship r;
+    r.name = std::move(name);
+    r.destinationName = std::move(destination);
+    r.inverseName = std::move(inverse);
+    r.deleteRule = rule;
+    r.index = static_cast<int>(relationships_.size());
+    relationships_.push_back(std::move(r));
+    return *this;
+}
+
+Entity& Entity::toMany(std::string name, std::string destination, std::string inverse, DeleteRule rule) {
+    toOne(std::move(name), std::move(destination), std::move(inverse), rule);
+    relationships_.back().toMany = true;
+    return *this;
+}
+
+Entity& Entity::index(std::vector<std::string> attributes) {
+    indexes_.push_back(std::move(attributes));
+    return *this;
+}
+
+int Entity::attributeIndex(std::string_view name) const {
+    auto it = attributeIndex_.find(std::string(name));
+    return it == attributeIndex_.end() ? -1 : it->second;
+}
+
+const Relationship* Entity::relationship(std::string_view name) const {
+    auto it = relationshipIndex_.find(std::string(name));
+    return it == relationshipIndex_.end() ? nullptr : &relationships_[it->second];
+}
+
+Entity& Model::entity(std::string name) {
+    auto it = byName_.find(name);
+    if (it != byName_.end()) return *it->second;
+    entities_.push_back(std::make_unique<Entity>(name));
+    Entity* e = entities_.back().get();
+    e->number_ = static_cast<int>(entities_.size() - 1);
+    byName_[std::move(name)] = e;
+    return *e;
+}
+
+foundation::Status Model::addFetchRequestTemplate(std::string name, std::string entityName,
+                                                  std::string_view predicateFormat) {
+    auto predicate = Predicate::parse(predicateFormat);
+    if (!predicate) return predicate.error();
+    FetchRequest request(std::move(entityName));
+    request.predicate = std::move(predicate.value());
+    templates_[std::move(name)] = std::move(request);
+    return {};
+}
+
+foundation::Status Model::finish() {
+    for (auto& e : entities_) {
+        for (auto& r : e->relationships_) {
+            auto dest = byName_.find(r.destinationName);
+            if (dest == byName_.end())
+                return makeError(kInvalidRequestError, "Relationship " + e->name_ + "." + r.name +
+                                                           " names the unknown entity " + r.destinationName + ".");
+            r.destination = dest->second;
+            r.inverse = dest->second->relationship(r.inverseName);
+            if (!r.inverse)
+                return makeError(kInvalidRequestError,
+                                 "Relationship " + e->name_ + "." + r.name + " has no inverse " + r.inverseName + ".");
+            // Rows keep a to-one relationship as a column; a to-many one is the inverse column
+            // seen from the other side, so many-to-many has no place to live.
+            if (r.toMany && r.inverse->toMany)
+                return makeError(kInvalidRequestError,
+                                 "Many-to-many relationship " + e->name_ + "." + r.name + " is not supported.");
+        }
+        for (const auto& index : e->indexes_)
+            for (const auto& a : index)
+                if (e->attributeIndex(a) < 0 && !e->relationship(a))
+                    return makeError(kInvalidRequestError, "Index on unknown key " + e->name_ + "." + a + ".");
+    }
+    for (const auto& [name, request] : templates_)
+        if (!entityNamed(request.entityName))
+            return makeError(kInvalidRequestError, "Template " + name + " names the unknown entity " + request.entityName + ".");
+    finished_ = true;
+    return {};
+}
+
+const Entity* Model::entityNamed(std::string_view name) const {
+    auto it = byName_.find(std::string(name));
+    return it == byName_.end() ? nullptr : it->second;
+}
+
+foundation::Result<FetchRequest> Model::fetchRequestFromTemplate(const std::string& name,
+                                                                 const foundation::Dictionary& variables) const {
+    auto it = templates_.find(name);
+    if (it == templates_.end()) return makeError(kInvalidRequestError, "No fetch request template named " + name + ".");
+    FetchRequest request = it->second;
+    if (request.predicate) {
+        auto p = request.predicate->withSubstitutionVariables(variables);
+        if (!p) return p.error();
+        request.predicate = std::move(p.value());
+    }
+    return request;
+}
+
+const FetchRequest* Model::fetchRequestTemplate(const std::string& name) const {
+    auto it = templates_.find(name);
+    return it == templates_.end() ? nullptr : &it->second;
+}
+
+}  // namespace store

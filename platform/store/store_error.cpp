@@ -1,0 +1,9 @@
+#include "platform/store/store_error.h"
+
+namespace store {
+
+foundation::Error makeError(int64_t code, std::string description) {
+    return foundation::Error::withDescription(kErrorDomain, code, std::move(description));
+}
+
+}  // namespace store

@@ -1,0 +1,32 @@
+// The error domain and codes of the object store, as its callers test them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/foundation/error.h"
+
+namespace store {
+
+inline constexpr const char* kErrorDomain = "NSCocoaErrorDomain";
+
+// The file was written by an incompatible model, or is not a readable store at all (damaged, or
+// not a database): the caller may delete it and start afresh.
+inline constexpr int64_t kIncompatibleVersionHashError = 134100;
+// The store could not be opened for another reason (busy, permissions, disk full, ...): the
+// file may be fine and must not be deleted.
+inline constexpr int64_t kStoreOpenError = 134080;
+inline constexpr int64_t kStoreSaveError = 134030;
+inline constexpr int64_t kStoreTimeoutError = 134090;
+inline constexpr int64_t kValidationError = 1550;
+// A request that does not fit the model (unknown entity, key or template, bad predicate).
+inline constexpr int64_t kInvalidRequestError = 134060;
+inline constexpr int64_t kNoStoreError = 134070;
+
+// userInfo keys beside the localized description.
+inline constexpr const char* kSQLiteErrorCodeKey = "NSSQLiteErrorDomain";
+inline constexpr const char* kStorePathKey = "NSFilePath";
+
+foundation::Error makeError(int64_t code, std::string description);
+
+}  // namespace store

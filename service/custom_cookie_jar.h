@@ -1,0 +1,54 @@
+// The per-account cookie store. The network layer never keeps cookies; the request
+// machinery feeds every response into the account's jar and asks it for each request's
+// Cookie header, so that accounts never see one another's session.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/value.h"
+#include "platform/net/cookie.h"
+#include "platform/net/url_request.h"
+
+class CustomCookieJar {
+public:
+    CustomCookieJar();
+    // A jar holding a copy of cookies (an unarchived jar, or the sign-in web view's cookies).
+    explicit CustomCookieJar(std::vector<net::Cookie> cookies);
+
+    // Stores the cookies the response sets for its URL; ones that arrive already expired are
+    // ignored and leave a stored namesake alone.
+    void updateFromResponse(const net::HTTPURLResponse& response);
+    // Sets the request's Cookie header from the matching cookies; with none it is untouched.
+    void addCookiesToRequest(net::URLRequest& request);
+    // The stored cookies that match url, in store order; none when no cookie matches. Outside
+    // callers hold lock() around it.
+    std::optional<std::vector<net::Cookie>> cookiesForURL(const std::string& url);
+    // The first stored cookie with the same name, domain and path.
+    std::optional<net::Cookie> cookieMatchingCookie(const net::Cookie& cookie) const;
+    void removeExpiredCookies();
+    void empty();
+    size_t numberOfCookies() const;
+
+    std::vector<net::Cookie> _cookies() const;
+    void set_cookies(std::vector<net::Cookie> cookies);
+
+    // The jar's monitor, for callers that build a Cookie header themselves.
+    std::recursive_mutex& lock() const { return mutex_; }
+
+    // The cookie array as an archivable value (an array of property dictionaries), and a jar's
+    // cookies back from one; malformed entries are dropped, never half-read.
+    foundation::Value archiveValue() const;
+    static std::vector<net::Cookie> cookiesFromArchiveValue(const foundation::Value& value);
+
+    // Where "now" comes from (seconds since 1970), for expiry.
+    void setClock(std::function<double()> wallNow);
+
+private:
+    mutable std::recursive_mutex mutex_;
+    std::vector<net::Cookie> cookies_;
+    std::function<double()> wallNow_;
+};

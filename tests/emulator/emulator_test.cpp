@@ -1,0 +1,175 @@
+// The emulated service through the real transport: recording, scripting, the sign-in host's
+// tokens, and the protobuf endpoints with bodies checked by protoc.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "emulator/emulator.h"
+#include "emulator/service_routes.h"
+#include "platform/net/curl_transport.h"
+#include "service/proto/hxcpb.h"
+#include "tests/net/poll_loop.h"
+#include "tests/net/recording_delegate.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct Service : ::testing::Test {
+    emulator::Emulator service;
+    hxtest::PollLoop loop;
+    std::shared_ptr<net::CurlTransport> transport = net::CurlTransport::create(loop);
+    void SetUp() override { ASSERT_TRUE(service.start().ok()); }
+
+    std::shared_ptr<hxtest::RecordingDelegate> send(net::URLRequest request) {
+        auto d = std::make_shared<hxtest::RecordingDelegate>();
+        auto c = net::URLConnection::create(std::move(request), d, true, transport);
+        EXPECT_TRUE(loop.runUntil([&] { return d->done; }, 10));
+        return d;
+    }
+    net::URLRequest post(const std::string& path, const std::string& body, const std::string& type,
+                         const std::string& token = {}) {
+        net::URLRequest r(service.origin() + path);
+        r.setHTTPMethod("POST");
+        if (!token.empty()) r.setValue("Bearer " + token, "Authorization");
+        r.setValue(type, "Content-Type");
+        r.setHTTPBody(std::string_view(body));
+        return r;
+    }
+    std::string sessionCookie() { return "SID=" + service.sessionValue(); }
+};
+
+std::string protocDecode(const std::string& type, const std::string& bytes) {
+    hxtest::TempDir dir;
+    auto path = dir / "m.bin";
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::string out;
+    hxtest::runCommand("protoc --decode=HXConnect." + type + " -I " + (hxtest::sourceDir() / "service/proto").string() +
+                           " hxconnect.proto < " + path.string() + " 2>/dev/null",
+                       &out);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(Service, ScriptedRepliesApplyByPrefixAndCountThenTheServiceAnswersAgain) {
+    service.script("/voice/v1/voiceclient/account/", {.status = 503, .body = "busy"}, 2);
+    auto token = service.issueAccessToken();
+    for (int i = 0; i < 3; ++i) {
+        auto d = send(post("/voice/v1/voiceclient/account/get?alt=json", "[null,1]", "application/json+protobuf", token));
+        if (i < 2) {
+            EXPECT_EQ(d->responses.at(0).statusCode, 503);
+            EXPECT_EQ(d->body, "busy");
+        } else {
+            EXPECT_EQ(d->responses.at(0).statusCode, 200);
+            auto json = nlohmann::json::parse(d->body);
+            EXPECT_EQ(json["account"]["phones"]["linkedPhone"].size(), 2u);
+        }
+    }
+    auto recorded = service.requests();
+    ASSERT_EQ(recorded.size(), 3u);
+    EXPECT_EQ(recorded[2].target, "/voice/v1/voiceclient/account/get?alt=json");
+    EXPECT_EQ(recorded[2].body, "[null,1]");
+    EXPECT_EQ(recorded[2].header("content-type"), "application/json+protobuf");
+    EXPECT_EQ(recorded[2].header("Authorization"), "Bearer " + token);
+}
+
+TEST_F(Service, TokenRequestsNeedTheSessionAndApiRequestsNeedAToken) {
+    net::URLRequest list(service.origin() + "/o/oauth2/tokenrpc?action=listSessions&client_id=c&origin=https%3A%2F%2Fw.test");
+    auto loggedOut = send(list);
+    EXPECT_EQ(nlohmann::json::parse(loggedOut->body)["error"], "USER_LOGGED_OUT");
+    list.setValue(sessionCookie(), "Cookie");
+    auto sessions = nlohmann::json::parse(send(list)->body);
+    std::string hint = sessions["sessions"][0]["login_hint"];
+    net::URLRequest issue(service.origin() + "/o/oauth2/tokenrpc?action=issueToken&response_type=token&login_hint=" + hint);
+    issue.setValue(sessionCookie(), "Cookie");
+    auto token = nlohmann::json::parse(send(issue)->body);
+    ASSERT_TRUE(token.contains("access_token"));
+    EXPECT_EQ(token["token_type"], "Bearer");
+    EXPECT_EQ(token["expires_in"], "3599");
+
+    auto refused = send(post("/voice/v1/voiceclient/threadinginfo/get?alt=json", "[]", "application/json+protobuf", "forged"));
+    EXPECT_EQ(refused->responses.at(0).statusCode, 401);
+    EXPECT_EQ(nlohmann::json::parse(refused->body)["error"]["code"], 401);
+    auto info = send(post("/voice/v1/voiceclient/threadinginfo/get?alt=json", "[]", "application/json+protobuf",
+                          token["access_token"].get<std::string>()));
+    auto views = nlohmann::json::parse(info->body)["info"]["viewInfo"];
+    EXPECT_EQ(views[0]["view"], "textThreads");
+    EXPECT_EQ(views[0]["unreadThreadCount"], 1);
+}
+
+TEST_F(Service, DirectCallReservationSpeaksProtobuf) {
+    auto token = service.issueAccessToken();
+    HXCPB_DirectCallRequest request;
+    request.mutable_source()->set_numberstring("+15550111");
+    request.mutable_target()->mutable_number()->set_numberstring("+15550177");
+    auto d = send(post("/voice/v1/proxynumbers/reserve", *hxcpb::serialize(request), "application/x-protobuf", token));
+    EXPECT_EQ(d->responses.at(0).mimeType(), "application/x-protobuf");
+    auto reply = hxcpb::parse<HXCPB_DirectCallResponse>(d->body);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->response().accessnumber().numberstring(), "+15550199");
+
+    auto bad = send(post("/voice/v1/proxynumbers/reserve", *hxcpb::serialize(request), "application/x-protobuf", "nope"));
+    EXPECT_EQ(bad->body, "Invalid Credentials");
+    auto garbage = send(post("/voice/v1/proxynumbers/reserve", "\x0a\xff", "application/x-protobuf", token));
+    EXPECT_NE(garbage->body.find("INVALID_ARGUMENT"), std::string::npos);
+
+    if (!hxtest::haveProgram("protoc")) GTEST_SKIP();
+    EXPECT_EQ(protocDecode("DirectCallRequest", service.requests().at(0).body),
+              "target {\n  number {\n    numberString: \"+15550177\"\n  }\n}\nsource {\n  numberString: \"+15550111\"\n}\n");
+    EXPECT_EQ(protocDecode("DirectCallResponse", d->body),
+              "response {\n  accessNumber {\n    numberString: \"+15550199\"\n  }\n  timeStamp: 1700000000\n  resultCode: 0\n}\n");
+}
+
+TEST_F(Service, SendingAnSMSLandsInTheAccount) {
+    auto token = service.issueAccessToken();
+    HXCPB_SendSMSRequest request;
+    request.set_messagetext("On my way");
+    request.add_targetnumber("+15550155");
+    request.set_randomid(42);
+    auto d = send(post("/voice/v1/voiceclient/api2thread/sendsms", *hxcpb::serialize(request), "application/x-protobuf", token));
+    auto reply = hxcpb::parse<HXCPB_SendSMSResponse>(d->body);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->conversationid(), "t.+15550155");
+    EXPECT_EQ(reply->messageid(), "s42");
+    auto texts = service.withAccount([](emulator::Account& a) {
+        for (auto& t : a.threads)
+            if (t.id == "t.+15550155") return t.items.back().text;
+        return std::string();
+    });
+    EXPECT_EQ(texts, "On my way");
+
+    // The conversation reads back through the JSON API.
+    auto thread = send(post("/voice/v1/voiceclient/api2thread/get?alt=json", R"(["t.+15550155",100,null,[null,true,true]])",
+                            "application/json+protobuf", token));
+    EXPECT_EQ(nlohmann::json::parse(thread->body)["thread"]["item"][0]["messageText"], "On my way");
+}
+
+TEST_F(Service, MediaNeedsTheSessionCookie) {
+    net::URLRequest media(service.origin() + "/a/i/img1?s=3");
+    auto redirected = std::make_shared<hxtest::RecordingDelegate>();
+    redirected->onWillSend = [](net::URLRequest r, const net::HTTPURLResponse* redirect) {
+        return redirect ? std::optional<net::URLRequest>() : std::optional<net::URLRequest>(std::move(r));
+    };
+    auto c = net::URLConnection::create(media, redirected, true, transport);
+    ASSERT_TRUE(loop.runUntil([&] { return redirected->done; }));
+    EXPECT_EQ(redirected->responses.at(0).statusCode, 302);
+    media.setValue(sessionCookie(), "Cookie");
+    auto d = send(media);
+    EXPECT_EQ(d->responses.at(0).mimeType(), "image/jpeg");
+    EXPECT_EQ(d->body, "\xFF\xD8\xFF\xE0jpeg-bytes");
+    net::URLRequest missing(service.origin() + "/a/v/nothing");
+    missing.setValue(sessionCookie(), "Cookie");
+    EXPECT_EQ(send(missing)->responses.at(0).statusCode, 404);
+}
+
+TEST(EmulatorQuery, ItemsAreDecoded) {
+    auto items = emulator::queryItems("/o?a=1&b=x%20y+z&c&d=%2F");
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[1].second, "x y z");
+    EXPECT_EQ(items[2].first, "c");
+    EXPECT_EQ(items[3].second, "/");
+    EXPECT_TRUE(emulator::queryItems("/nothing").empty());
+    EXPECT_EQ(emulator::queryItems("/o?bad=%zz%").at(0).second, "%zz%");
+}

@@ -1,0 +1,216 @@
+#include "platform/foundation/dates.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/dispatch/dispatch.h"
+#include "tests/support/test_support.h"
+
+using namespace foundation;
+
+namespace {
+
+// Sets an environment variable for a scope and restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace
+
+TEST(Dates, ReferenceDateAndDistantDates) {
+    EXPECT_EQ(timeIntervalSinceReferenceDate(dateSince1970(978307200.0)), 0.0);
+    EXPECT_EQ(dateSinceReferenceDate(-1).secondsSince1970, 978307199.0);
+    EXPECT_EQ(timeIntervalSinceReferenceDate(distantPast()), -63114076800.0);
+    EXPECT_EQ(timeIntervalSinceReferenceDate(distantFuture()), 63113904000.0);
+    EXPECT_LT(distantPast(), now());
+    EXPECT_GT(distantFuture(), now());
+}
+
+TEST(Dates, Iso8601RoundTripAndStrictParsing) {
+    EXPECT_EQ(iso8601String(Date{0}), "1970-01-01T00:00:00.000Z");
+    EXPECT_EQ(iso8601String(Date{1700000000.123}), "2023-11-14T22:13:20.123Z");
+    EXPECT_EQ(iso8601String(Date{-0.001}), "1969-12-31T23:59:59.999Z");
+    EXPECT_EQ(iso8601String(Date{951782400.9999}), "2000-02-29T00:00:00.999Z");  // truncated, not rounded
+    for (const char* text : {"2024-02-29T23:59:59.999Z", "1999-12-31T00:00:00.000Z", "2038-01-19T03:14:08.001Z",
+                             "1901-06-15T12:30:45.500Z"}) {
+        auto d = parseISO8601(text);
+        ASSERT_TRUE(d.ok()) << text;
+        EXPECT_EQ(iso8601String(*d), text);
+    }
+    for (const char* bad : {"2023-02-29T00:00:00.000Z", "2023-13-01T00:00:00.000Z", "2023-01-01T24:00:00.000Z",
+                            "2023-01-01T00:00:00Z", "2023-01-01 00:00:00.000Z", "2023-01-01T00:00:00.000+01:00",
+                            "２023-01-01T00:00:00.000Z", ""}) {
+        EXPECT_FALSE(parseISO8601(bad).ok()) << bad;
+    }
+}
+
+TEST(Dates, Iso8601AgreesWithPython) {
+    if (!hxtest::haveProgram("python3")) GTEST_SKIP();
+    std::string out;
+    ASSERT_EQ(hxtest::runCommand("python3 -c \"import datetime as d; "
+                                 "print(d.datetime(2031,7,4,5,6,7,890000,tzinfo=d.timezone.utc).timestamp())\"",
+                                 &out),
+              0);
+    const double expected = std::stod(out);
+    auto d = parseISO8601("2031-07-04T05:06:07.890Z");
+    ASSERT_TRUE(d.ok());
+    EXPECT_NEAR(d->secondsSince1970, expected, 1e-6);
+}
+
+TEST(Dates, FormattersWithPinnedLocaleAndZone) {
+    DateFormatter f;
+    f.setLocale("en_US");
+    f.setTimeZone("UTC");
+    f.setDateFormat("yyyy-MM-dd HH:mm EEEE");
+    EXPECT_EQ(f.string(Date{1700000000}), "2023-11-14 22:13 Tuesday");
+    EXPECT_EQ(f.date("2023-11-14 22:13 Tuesday"), Date{1699999980});
+    EXPECT_EQ(f.date("2023-11-14 22:13 Tuesday and more"), std::nullopt);
+    EXPECT_EQ(f.date("garbage"), std::nullopt);
+
+    f.setTimeZone("America/New_York");
+    f.setDateFormat("HH:mm");
+    EXPECT_EQ(f.string(Date{1700000000}), "17:13");
+
+    DateFormatter styles;
+    styles.setLocale("en_US");
+    styles.setTimeZone("UTC");
+    styles.setDateStyle(DateFormatter::Style::Short);
+    EXPECT_EQ(styles.string(Date{1700000000}), "11/14/23");
+    styles.setTimeStyle(DateFormatter::Style::Short);
+    const std::string both = styles.string(Date{1700000000});
+    EXPECT_NE(both.find("11/14/23"), std::string::npos);
+    EXPECT_NE(both.find("10:13"), std::string::npos);
+    styles.setDateStyle(DateFormatter::Style::Medium);
+    styles.setTimeStyle(DateFormatter::Style::None);
+    EXPECT_EQ(styles.string(Date{1700000000}), "Nov 14, 2023");
+    DateFormatter none;
+    EXPECT_EQ(none.string(Date{0}), "");
+}
+
+TEST(Dates, RelativeFormattingUsesTheProcessNotion) {
+    DateFormatter f;
+    f.setLocale("en_US");
+    f.setTimeZone("UTC");
+    f.setDateStyle(DateFormatter::Style::Medium);
+    f.setDoesRelativeDateFormatting(true);
+    const Date today = now();
+    EXPECT_EQ(f.string(today), "Today");
+    EXPECT_EQ(f.string(addingDays(today, -1, "UTC")), "Yesterday");
+    EXPECT_EQ(f.string(Date{1600000000}), "Sep 13, 2020");
+
+    // Under a virtual clock "today" is the clock's day, not the machine's.
+    dispatch::ScopedVirtualClock clock(1700000000.0);
+    EXPECT_EQ(now(), Date{1700000000});
+    EXPECT_EQ(f.string(Date{1700000000 - 3600}), "Today");
+    EXPECT_EQ(f.string(Date{1700000000 - 86400}), "Yesterday");
+    EXPECT_EQ(f.string(Date{1700000000 + 86400}), "Tomorrow");
+    EXPECT_EQ(f.string(Date{1700000000 - 5 * 86400}), "Nov 9, 2023");
+    f.setTimeStyle(DateFormatter::Style::Short);
+    const std::string withTime = f.string(Date{1700000000 - 86400});
+    EXPECT_TRUE(withTime.starts_with("Yesterday")) << withTime;
+    EXPECT_NE(withTime.find("10:13"), std::string::npos) << withTime;
+    clock->advance(86400);
+    f.setTimeStyle(DateFormatter::Style::None);
+    EXPECT_EQ(f.string(Date{1700000000}), "Yesterday");
+}
+
+TEST(Numbers, CurrencyDecimalAndParsing) {
+    NumberFormatter currency;
+    currency.setStyle(NumberFormatter::Style::Currency);
+    currency.setLocale("en_US");
+    currency.setCurrencyCode("USD");
+    EXPECT_EQ(currency.string(1234.5), "$1,234.50");
+    currency.setCurrencyCode("EUR");
+    EXPECT_EQ(currency.string(2.0), "\xE2\x82\xAC" "2.00");
+
+    NumberFormatter decimal;
+    decimal.setStyle(NumberFormatter::Style::Decimal);
+    decimal.setLocale("en_US");
+    EXPECT_EQ(decimal.string(int64_t{1234567}), "1,234,567");
+    EXPECT_EQ(decimal.string(0.125), "0.125");
+    EXPECT_EQ(decimal.number("1,234.5"), 1234.5);
+    EXPECT_EQ(decimal.number("12abc"), std::nullopt);
+    EXPECT_EQ(decimal.number(""), std::nullopt);
+    decimal.setLocale("de_DE");
+    EXPECT_EQ(decimal.string(1234.5), "1.234,5");
+    decimal.setMaximumFractionDigits(0);
+    EXPECT_EQ(decimal.string(2.5), "2");  // half-even
+}
+
+TEST(Locale, FromTheEnvironment) {
+    setCurrentLocaleIdentifier("");
+    {
+        ScopedEnv a("LANGUAGE", nullptr), b("LC_ALL", nullptr), c("LC_MESSAGES", nullptr), d("LANG", "de_DE.UTF-8");
+        EXPECT_EQ(currentLocaleIdentifier(), "de_DE");
+        EXPECT_EQ(currentCountryCode(), "DE");
+        EXPECT_EQ(preferredLanguages()[0], "de-DE");
+        ScopedEnv e("LC_ALL", "C");
+        EXPECT_EQ(currentLocaleIdentifier(), "en_US");
+        ScopedEnv f("LANGUAGE", "pt_BR:en");
+        EXPECT_EQ(currentLocaleIdentifier(), "pt_BR");
+        EXPECT_EQ(preferredLanguages(), (std::vector<std::string>{"pt-BR", "en"}));
+        setCurrentLocaleIdentifier("fr_CA");
+        EXPECT_EQ(currentCountryCode(), "CA");
+        setCurrentLocaleIdentifier("");
+    }
+    EXPECT_EQ(localeLanguageCode("zh_Hant_TW"), "zh");
+    EXPECT_EQ(localeScriptCode("zh_Hant_TW"), "Hant");
+    EXPECT_EQ(localeCountryCode("zh_Hant_TW"), "TW");
+    EXPECT_EQ(localizedCountryName("DE", "en_US"), "Germany");
+    EXPECT_TRUE(usesMetricSystem("de_DE"));
+    EXPECT_FALSE(usesMetricSystem("en_US"));
+}
+
+TEST(TimeZones, OffsetsStartOfDayAndComponents) {
+    EXPECT_TRUE(isKnownTimeZone("Europe/Berlin"));
+    EXPECT_FALSE(isKnownTimeZone("Mars/Olympus"));
+    EXPECT_EQ(secondsFromGMT("Europe/Berlin", Date{1700000000}), 3600);       // November: CET
+    EXPECT_EQ(secondsFromGMT("Europe/Berlin", Date{1690000000}), 7200);       // July: CEST
+    EXPECT_EQ(secondsFromGMT("Mars/Olympus", Date{1690000000}), 0);
+    setDefaultTimeZone("Asia/Kolkata");
+    EXPECT_EQ(currentTimeZoneName(), "Asia/Kolkata");
+    EXPECT_EQ(currentSecondsFromGMT(), 19800);
+    setDefaultTimeZone("");
+
+    // 2023-11-14T22:13:20Z is already the 15th in Tokyo.
+    EXPECT_EQ(iso8601String(startOfDay(Date{1700000000}, "Asia/Tokyo")), "2023-11-14T15:00:00.000Z");
+    EXPECT_EQ(iso8601String(startOfDay(Date{1700000000}, "UTC")), "2023-11-14T00:00:00.000Z");
+    // Midnight does not exist on 2018-11-04 in Sao Paulo (clocks jump to 01:00).
+    auto dstDay = parseISO8601("2018-11-04T15:00:00.000Z");
+    EXPECT_EQ(iso8601String(startOfDay(*dstDay, "America/Sao_Paulo")), "2018-11-04T03:00:00.000Z");
+
+    const DateComponents c = dateComponents(Date{1700000000.25}, "America/New_York");
+    EXPECT_EQ(c.year, 2023);
+    EXPECT_EQ(c.month, 11);
+    EXPECT_EQ(c.day, 14);
+    EXPECT_EQ(c.hour, 17);
+    EXPECT_EQ(c.weekday, 3);
+    EXPECT_NEAR(c.nanosecond, 250e6, 1e3);
+    EXPECT_EQ(dateFromComponents({2023, 11, 14, 17, 13, 20}, "America/New_York"), Date{1700000000});
+    EXPECT_TRUE(isSameDay(Date{1700000000}, Date{1699999000}, "UTC"));
+    EXPECT_FALSE(isSameDay(Date{1700000000}, Date{1700000000 + 7200}, "UTC"));
+    // A day added across the autumn change keeps the wall-clock time (25 hours pass).
+    auto before = parseISO8601("2023-10-28T10:00:00.000Z");
+    EXPECT_EQ(addingDays(*before, 1, "Europe/Berlin").secondsSince1970 - before->secondsSince1970, 90000.0);
+}

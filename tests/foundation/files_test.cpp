@@ -1,0 +1,168 @@
+#include "platform/foundation/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+#include <sys/stat.h>
+
+#include "platform/foundation/url.h"
+#include "tests/support/test_support.h"
+
+using namespace foundation;
+namespace fs = std::filesystem;
+
+namespace {
+
+class HomeFixture : public ::testing::Test {
+protected:
+    void SetUp() override { setHomeDirectory(tmp.path() / "home"); }
+    void TearDown() override { setHomeDirectory({}); }
+    hxtest::TempDir tmp;
+};
+
+}  // namespace
+
+TEST(AppHome, RootFromTheEnvironment) {
+    hxtest::TempDir tmp;
+    const char* old = std::getenv("HXCONNECT_HOME");
+    const std::string saved = old ? old : "";
+    ::setenv("HXCONNECT_HOME", (tmp.path() / "envhome").c_str(), 1);
+    EXPECT_EQ(homeDirectory(), tmp.path() / "envhome");
+    ::unsetenv("HXCONNECT_HOME");
+    const char* oldXdg = std::getenv("XDG_DATA_HOME");
+    const std::string savedXdg = oldXdg ? oldXdg : "";
+    ::setenv("XDG_DATA_HOME", (tmp.path() / "xdg").c_str(), 1);
+    EXPECT_EQ(homeDirectory(), tmp.path() / "xdg" / "hxconnect");
+    if (oldXdg) ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1); else ::unsetenv("XDG_DATA_HOME");
+    if (old) ::setenv("HXCONNECT_HOME", saved.c_str(), 1);
+}
+
+TEST_F(HomeFixture, StandardDirectoriesExist) {
+    EXPECT_EQ(homeDirectory(), tmp.path() / "home");
+    for (const fs::path& p : {documentsDirectory(), cachesDirectory(), applicationSupportDirectory(), preferencesDirectory(),
+                              temporaryDirectory()}) {
+        EXPECT_TRUE(files::isDirectory(p)) << p;
+    }
+    EXPECT_EQ(cachesDirectory(), tmp.path() / "home" / "Library" / "Caches");
+    EXPECT_EQ(applicationSupportDirectory(), tmp.path() / "home" / "Library" / "Application Support");
+}
+
+TEST_F(HomeFixture, AtomicWriteReadAndErrors) {
+    const fs::path dir = documentsDirectory() / "a" / "b";
+    ASSERT_TRUE(files::createDirectory(dir).ok());
+    ASSERT_TRUE(files::createDirectory(dir).ok());  // existing is fine
+    const fs::path file = dir / "f.bin";
+    ASSERT_TRUE(files::writeAtomically(file, std::string_view("one")).ok());
+    ASSERT_TRUE(files::writeAtomically(file, Data{0, 1, 2}).ok());
+    EXPECT_EQ(files::readData(file).value(), (Data{0, 1, 2}));
+    Status refused = files::writeAtomically(file, std::string_view("x"), WriteMode::FailIfExists);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code, kFileWriteFileExistsError);
+    EXPECT_EQ(files::readData(file).value(), (Data{0, 1, 2}));  // untouched
+    // No temporary files are left behind.
+    EXPECT_EQ(files::listDirectory(dir)->size(), 1u);
+    struct stat st{};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+
+    auto missing = files::readData(dir / "nope");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().code, kFileReadNoSuchFileError);
+    EXPECT_EQ(missing.error().userInfo.get(kFilePathErrorKey).asString(), (dir / "nope").string());
+    EXPECT_EQ(missing.error().userInfo.get(kUnderlyingErrorKey)["code"].int64Value(), ENOENT);
+    Status noDir = files::writeAtomically(dir / "missing" / "f", std::string_view("x"));
+    ASSERT_FALSE(noDir.ok());
+    EXPECT_EQ(noDir.error().code, kFileNoSuchFileError);
+    EXPECT_EQ(files::remove(dir / "nope").error().code, kFileNoSuchFileError);
+    EXPECT_FALSE(files::createDirectory(file / "sub").ok());
+}
+
+TEST_F(HomeFixture, ListingMoveCopyRemove) {
+    const fs::path dir = cachesDirectory() / "c";
+    ASSERT_TRUE(files::createDirectory(dir / "sub").ok());
+    ASSERT_TRUE(files::writeAtomically(dir / "b.txt", std::string(10000, 'x')).ok());
+    ASSERT_TRUE(files::writeAtomically(dir / ".hidden", std::string_view("h")).ok());
+    ASSERT_TRUE(files::writeAtomically(dir / "sub" / "inner", std::string_view("i")).ok());
+    ASSERT_TRUE(files::setModificationDate(dir / "b.txt", Date{1600000000.5}).ok());
+
+    auto all = files::listDirectory(dir);
+    ASSERT_TRUE(all.ok());
+    ASSERT_EQ(all->size(), 3u);
+    auto visible = files::listDirectory(dir, true);
+    ASSERT_EQ(visible->size(), 2u);
+    EXPECT_EQ((*visible)[0].name, "b.txt");
+    EXPECT_EQ((*visible)[0].extension(), "txt");
+    EXPECT_EQ((*visible)[1].name, "sub");
+    EXPECT_TRUE((*visible)[1].attributes.isDirectory);
+    const FileAttributes& a = (*visible)[0].attributes;
+    EXPECT_EQ(a.size, 10000u);
+    EXPECT_NEAR(a.modificationDate.secondsSince1970, 1600000000.5, 1e-6);
+    if (hxtest::haveProgram("python3")) {
+        std::string out;
+        ASSERT_EQ(hxtest::runCommand("python3 -c \"import os; s=os.stat('" + (dir / "b.txt").string() +
+                                         "'); print(s.st_blocks*512, s.st_mtime)\"",
+                                     &out),
+                  0);
+        EXPECT_EQ(std::stoull(out), a.allocatedSize);
+        EXPECT_NEAR(std::stod(out.substr(out.find(' '))), 1600000000.5, 1e-3);
+    }
+
+    ASSERT_TRUE(files::copy(dir, cachesDirectory() / "copy").ok());
+    EXPECT_EQ(files::readString(cachesDirectory() / "copy" / "sub" / "inner").value(), "i");
+    EXPECT_EQ(files::copy(dir, cachesDirectory() / "copy").error().code, kFileWriteFileExistsError);
+    ASSERT_TRUE(files::move(cachesDirectory() / "copy", documentsDirectory() / "moved").ok());
+    EXPECT_FALSE(files::exists(cachesDirectory() / "copy"));
+    EXPECT_EQ(files::readString(documentsDirectory() / "moved" / "b.txt")->size(), 10000u);
+    EXPECT_EQ(files::move(dir, documentsDirectory() / "moved").error().code, kFileWriteFileExistsError);
+    ASSERT_TRUE(files::remove(dir).ok());
+    EXPECT_FALSE(files::exists(dir));
+    EXPECT_FALSE(files::listDirectory(dir).ok());
+}
+
+TEST_F(HomeFixture, MoveAcrossFileSystems) {
+    if (!files::isDirectory("/dev/shm")) GTEST_SKIP();
+    const fs::path shm = fs::path("/dev/shm") / ("hxtest-" + std::to_string(::getpid()));
+    ASSERT_TRUE(files::createDirectory(shm / "d").ok());
+    ASSERT_TRUE(files::writeAtomically(shm / "d" / "f", std::string_view("payload")).ok());
+    ASSERT_TRUE(files::move(shm / "d", documentsDirectory() / "d").ok());
+    EXPECT_EQ(files::readString(documentsDirectory() / "d" / "f").value(), "payload");
+    EXPECT_FALSE(files::exists(shm / "d"));
+    (void)files::remove(shm);
+}
+
+TEST_F(HomeFixture, SafePathComponentIsInjectiveAndUsable) {
+    for (const char* same : {"alice", "5551234567", "media-id_42.jpg", "\xC3\xA9l\xC3\xA8ve", "a.b", "x..", "a b"}) {
+        EXPECT_EQ(safePathComponent(same), same);
+    }
+    EXPECT_EQ(safePathComponent("a/b"), "a%2Fb");
+    EXPECT_EQ(safePathComponent("."), "%2E");
+    EXPECT_EQ(safePathComponent(".."), "%2E.");
+    EXPECT_EQ(safePathComponent(""), "%");
+    EXPECT_EQ(safePathComponent("100%"), "100%25");
+    EXPECT_EQ(safePathComponent(std::string_view("a\0b", 3)), "a%00b");
+
+    const std::vector<std::string> names = {"", ".", "..", "...", "/", "//", "%", "%25", "%2F", "a/b", "a%2Fb", "a%252Fb",
+                                            ".a", "%2Ea", std::string("\0", 1), "%00", "a.", "x/../y", std::string(300, 'a'),
+                                            std::string(300, 'a') + "b", std::string(199, 'a') + "%%%%"};
+    std::set<std::string> seen;
+    for (const auto& n : names) {
+        const std::string c = safePathComponent(n);
+        EXPECT_TRUE(seen.insert(c).second) << "collision for " << n;
+        EXPECT_EQ(c.find('/'), std::string::npos);
+        EXPECT_EQ(c.find('\0'), std::string::npos);
+        EXPECT_NE(c, ".");
+        EXPECT_NE(c, "..");
+        EXPECT_FALSE(c.empty());
+        EXPECT_NE(c[0], '.');
+        EXPECT_LE(c.size(), 255u);
+        if (n.size() < 200) {
+            EXPECT_EQ(percentDecodeBytes(c == "%" ? "" : c), Data(n.begin(), n.end())) << n;
+        }
+        // Every component names a real file inside the directory, never outside it.
+        const fs::path p = documentsDirectory() / c;
+        ASSERT_TRUE(files::writeAtomically(p, std::string_view("x")).ok()) << c;
+        EXPECT_EQ(p.parent_path(), documentsDirectory());
+    }
+    EXPECT_EQ(files::listDirectory(documentsDirectory(), true)->size(), names.size());
+}

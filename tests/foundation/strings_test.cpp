@@ -1,0 +1,180 @@
+#include "platform/foundation/strings.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace foundation;
+
+namespace {
+// "a😀b": the emoji takes four UTF-8 bytes and two UTF-16 units.
+const std::string kEmoji = "a\xF0\x9F\x98\x80" "b";
+}  // namespace
+
+TEST(Utf16, LengthsAndOffsetsAroundSurrogatePairs) {
+    EXPECT_EQ(utf16Length(kEmoji), 4u);
+    EXPECT_EQ(utf16Length("\xC3\xA9t\xC3\xA9"), 3u);  // été
+    EXPECT_EQ(utf16Offset(kEmoji, 0), 0u);
+    EXPECT_EQ(utf16Offset(kEmoji, 1), 1u);
+    EXPECT_EQ(utf16Offset(kEmoji, 3), 1u);  // inside the 4-byte sequence: its start
+    EXPECT_EQ(utf16Offset(kEmoji, 5), 3u);
+    EXPECT_EQ(utf16Offset(kEmoji, 99), 4u);
+    EXPECT_EQ(utf8Offset(kEmoji, 1), 1u);
+    EXPECT_EQ(utf8Offset(kEmoji, 2), 1u);  // between the halves: back to the pair's start
+    EXPECT_EQ(utf8Offset(kEmoji, 3), 5u);
+    EXPECT_EQ(utf8Offset(kEmoji, 40), 6u);
+}
+
+TEST(Utf16, SubstringAndTruncateNeverSplitACharacter) {
+    EXPECT_EQ(substringUtf16(kEmoji, {1, 2}), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(substringUtf16(kEmoji, {2, 1}), "\xF0\x9F\x98\x80");  // starts inside the pair
+    EXPECT_EQ(substringUtf16(kEmoji, {0, 2}), kEmoji.substr(0, 5));  // ends inside the pair
+    EXPECT_EQ(substringUtf16(kEmoji, {3, 100}), "b");
+    EXPECT_EQ(substringUtf16(kEmoji, {9, 1}), "");
+    EXPECT_EQ(substringUtf16(kEmoji, Range{}), "");
+    EXPECT_EQ(truncateUtf16(kEmoji, 2), "a");
+    EXPECT_EQ(truncateUtf16(kEmoji, 3), kEmoji.substr(0, 5));
+    EXPECT_EQ(truncateUtf16(kEmoji, 0), "");
+    EXPECT_EQ(truncateUtf16("\xC3\xA9t\xC3\xA9", 1), "\xC3\xA9");
+    // Every truncation of a mixed text is valid UTF-8 and within the limit.
+    const std::string mixed = "x\xF0\x9F\x91\x8D\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";
+    for (size_t n = 0; n <= utf16Length(mixed) + 1; ++n) {
+        const std::string t = truncateUtf16(mixed, n);
+        EXPECT_TRUE(isValidUtf8(t)) << n;
+        EXPECT_LE(utf16Length(t), n);
+        EXPECT_GE(utf16Length(t) + 1, std::min(n, utf16Length(mixed)));
+    }
+}
+
+TEST(Utf16, MalformedBytesCountOnceAndSurviveConversions) {
+    const std::string bad = "a\xFF\xC3" "b";  // stray byte, truncated sequence
+    EXPECT_FALSE(isValidUtf8(bad));
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // encoded surrogate
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong
+    EXPECT_FALSE(stringFromUtf8(Data{0x61, 0xF8}).has_value());
+    EXPECT_EQ(stringFromUtf8(Data{0x61, 0x62}), "ab");
+    EXPECT_EQ(utf16Length(bad), 4u);
+    EXPECT_EQ(truncateUtf16(bad, 2), "a\xFF");
+    EXPECT_EQ(toUtf16(kEmoji), u"a\U0001F600b");
+    EXPECT_EQ(fromUtf16(u"a\U0001F600b"), kEmoji);
+    EXPECT_EQ(fromUtf16(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(Compare, CaseAndDiacriticInsensitive) {
+    const unsigned cd = kCaseInsensitive | kDiacriticInsensitive;
+    EXPECT_TRUE(contains("Ren\xC3\xA9 M\xC3\xBCller", "muller", cd));
+    EXPECT_FALSE(contains("Ren\xC3\xA9 M\xC3\xBCller", "muller", kCaseInsensitive));
+    EXPECT_FALSE(contains("Ren\xC3\xA9 M\xC3\xBCller", "muller", kDiacriticInsensitive));
+    EXPECT_TRUE(hasPrefix("\xC3\x89LODIE", "elo", cd));
+    EXPECT_TRUE(hasPrefix("e\xCC\x81lan", "\xC3\xA9", kCaseInsensitive));  // canonical equivalence
+    EXPECT_TRUE(equals("STRASSE", "stra\xC3\x9F" "e", kCaseInsensitive));     // full folding of ß
+    EXPECT_TRUE(hasSuffix("caf\xC3\x89", "E", cd));
+    EXPECT_LT(compare("apple", "Banana", kCaseInsensitive), 0);
+    EXPECT_GT(compare("apple", "Banana"), 0);
+    EXPECT_FALSE(contains("abc", "", cd));
+    EXPECT_FALSE(hasPrefix("ab", "abc", cd));
+}
+
+TEST(Compare, RangeOfMapsBackToTheOriginalText) {
+    const std::string text = "\xF0\x9F\x98\x80 Jos\xC3\xA9 ";  // emoji, space, José
+    const Range r = rangeOf(text, "JOSE", kCaseInsensitive | kDiacriticInsensitive);
+    EXPECT_EQ(r, (Range{3, 4}));
+    EXPECT_EQ(substringUtf16(text, r), "Jos\xC3\xA9");
+    EXPECT_EQ(rangeOf(text, "Jos"), (Range{3, 3}));
+    EXPECT_FALSE(rangeOf(text, "x").found());
+}
+
+TEST(Case, UnicodeMapping) {
+    EXPECT_EQ(lowercase("\xC3\x89T\xC3\x89 ABC"), "\xC3\xA9t\xC3\xA9 abc");
+    EXPECT_EQ(uppercase("stra\xC3\x9F" "e"), "STRASSE");
+}
+
+TEST(CharacterSets, ClassesFilterTrimAndSplit) {
+    EXPECT_TRUE(CharacterSet::alphanumeric().contains(U'\u00E9'));
+    EXPECT_TRUE(CharacterSet::alphanumeric().contains(U'\u0661'));  // Arabic-Indic one
+    EXPECT_FALSE(CharacterSet::alphanumeric().contains(U'-'));
+    EXPECT_TRUE(CharacterSet::decimalDigits().contains(U'\u0661'));
+    EXPECT_TRUE(CharacterSet::whitespaceAndNewline().contains(U'\u00A0'));
+    EXPECT_TRUE(CharacterSet::whitespaceAndNewline().contains(U'\u2028'));
+    EXPECT_FALSE(CharacterSet::whitespaceAndNewline().contains(U'\u200B'));
+    EXPECT_FALSE(CharacterSet::whitespaceAndNewline().contains(U'\u200D'));
+    EXPECT_FALSE(CharacterSet::whitespace().contains(U'\n'));
+    EXPECT_TRUE(CharacterSet::whitespace().contains(U'\t'));
+
+    EXPECT_EQ(keepingOnly("(555) 123-4567", CharacterSet::decimalDigits()), "5551234567");
+    EXPECT_EQ(removingCharacters("a-b c\xF0\x9F\x98\x80", CharacterSet::fromCharacters("- \xF0\x9F\x98\x80")), "abc");
+    EXPECT_EQ(keepingOnly("x+1 (2)", CharacterSet::decimalDigits().unionWith(CharacterSet::fromCharacters("+"))), "+12");
+    EXPECT_EQ(removingCharacters("abc123", CharacterSet::decimalDigits().inverted()), "123");
+    EXPECT_EQ(trim(" \t\n\xC2\xA0hi there\r\n"), "hi there");
+    EXPECT_EQ(trim("\xE2\x80\x8Bhi"), "\xE2\x80\x8Bhi");
+    EXPECT_EQ(trim(" \n "), "");
+    EXPECT_EQ(trim("--x--", CharacterSet::fromCharacters("-")), "x");
+
+    EXPECT_EQ(split("a,,b", ","), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_EQ(split("", ","), (std::vector<std::string>{""}));
+    EXPECT_EQ(split("a<>b<>", "<>"), (std::vector<std::string>{"a", "b", ""}));
+    EXPECT_EQ(split("a b\nc", CharacterSet::whitespaceAndNewline()), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(join({"a", "b"}, ", "), "a, b");
+    EXPECT_EQ(replaceAll("aaa", "aa", "b"), "ba");
+    EXPECT_EQ(replaceAll("x.y.z", ".", "::"), "x::y::z");
+    EXPECT_EQ(replaceAll("abc", "", "z"), "abc");
+}
+
+TEST(Strings, LeadingInteger) {
+    EXPECT_EQ(parseLeadingInteger("  42abc"), 42);
+    EXPECT_EQ(parseLeadingInteger("-17 x"), -17);
+    EXPECT_EQ(parseLeadingInteger("+5"), 5);
+    EXPECT_EQ(parseLeadingInteger("abc"), std::nullopt);
+    EXPECT_EQ(parseLeadingInteger("-"), std::nullopt);
+    EXPECT_EQ(parseLeadingInteger(""), std::nullopt);
+    EXPECT_EQ(parseLeadingInteger("99999999999999999999"), INT64_MAX);
+    EXPECT_EQ(parseLeadingInteger("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(parseLeadingInteger("-99999999999999999999"), INT64_MIN);
+    EXPECT_EQ(parseLeadingInteger("9223372036854775807"), INT64_MAX);
+}
+
+TEST(Regex, MatchGroupsReplaceAndErrors) {
+    auto re = Regex::make("(\\d+)-(x)?(\\w+)");
+    ASSERT_TRUE(re.ok());
+    EXPECT_EQ(re->numberOfCaptureGroups(), 3u);
+    const std::string text = "\xF0\x9F\x98\x80 12-ab";
+    auto m = re->firstMatch(text);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->range(), (Range{3, 5}));  // UTF-16 offsets: the emoji counts two
+    EXPECT_EQ(m->groups[1], "12");
+    EXPECT_FALSE(m->ranges[2].found());
+    EXPECT_EQ(m->groups[3], "ab");
+    EXPECT_EQ(substringUtf16(text, m->range()), "12-ab");
+
+    auto ci = Regex::make("hello", Regex::kCaseInsensitive);
+    ASSERT_TRUE(ci.ok());
+    EXPECT_EQ(ci->replaceAll("Hello HELLO x", "[$0]"), "[Hello] [HELLO] x");
+    EXPECT_EQ(ci->numberOfMatches("hello hello"), 2u);
+
+    auto dotall = Regex::make("<b>(.*?)</b>", Regex::kDotMatchesLineSeparators);
+    ASSERT_TRUE(dotall.ok());
+    EXPECT_EQ(dotall->firstMatch("<b>a\nb</b>")->groups[1], "a\nb");
+    auto noDotall = Regex::make("<b>(.*?)</b>");
+    EXPECT_FALSE(noDotall->matches("<b>a\nb</b>"));
+
+    auto look = Regex::make("\\d(?=px)");
+    EXPECT_EQ(look->allMatches("1px 2em 3px").size(), 2u);
+    EXPECT_TRUE(Regex::make("^\\d+$")->matchesEntirely("123"));
+    EXPECT_FALSE(Regex::make("\\d+")->matchesEntirely("123a"));
+
+    auto bad = Regex::make("(unclosed");
+    ASSERT_FALSE(bad.ok());
+    EXPECT_EQ(bad.error().code, kRegexPatternError);
+
+    auto literal = Regex::make(Regex::escapedPattern("a.b*(c)"));
+    EXPECT_TRUE(literal->matches("xa.b*(c)y"));
+    EXPECT_FALSE(literal->matches("aXbbc"));
+    EXPECT_EQ(Regex::make("x")->replaceAll("x", Regex::escapedTemplate("$1\\")), "$1\\");
+}
+
+TEST(Hash, StableFnv1a64) {
+    // Published FNV-1a 64 test vectors.
+    EXPECT_EQ(stableHash64(""), 0xcbf29ce484222325ULL);
+    EXPECT_EQ(stableHash64("a"), 0xaf63dc4c8601ec8cULL);
+    EXPECT_EQ(stableHash64("foobar"), 0x85944171f73967e8ULL);
+}

@@ -1,0 +1,156 @@
+// Set-Cookie parsing with the defaults a response URL implies, cookie dates, the Cookie header
+// builder, header maps and URL resolution.
+#include <gtest/gtest.h>
+
+#include "platform/net/cookie.h"
+#include "platform/net/url_parts.h"
+
+using net::Cookie;
+
+namespace {
+constexpr double kNow = 1'700'000'000.0;  // 2023-11-14T22:13:20Z
+
+Cookie parse(const std::string& header, const std::string& url = "http://www.example.test/voice/b/0/inbox") {
+    auto c = Cookie::parseSetCookie(header, url, kNow);
+    EXPECT_TRUE(c.ok()) << header;
+    return c.ok() ? c.value() : Cookie{};
+}
+}  // namespace
+
+TEST(SetCookie, DefaultsComeFromTheResponseURL) {
+    Cookie c = parse("SID=abc");
+    EXPECT_EQ(c.name, "SID");
+    EXPECT_EQ(c.value, "abc");
+    EXPECT_EQ(c.domain, "www.example.test");  // host-only: no leading dot
+    EXPECT_EQ(c.path, "/voice/b/0");          // the directory of the request path
+    EXPECT_TRUE(c.isSessionOnly());
+    EXPECT_FALSE(c.secure);
+
+    EXPECT_EQ(parse("a=1", "http://h.test").path, "/");
+    EXPECT_EQ(parse("a=1", "http://h.test/x").path, "/");
+    EXPECT_EQ(parse("a=1; Path=relative").path, "/voice/b/0");
+    EXPECT_EQ(parse("a=1; Path=/voice").path, "/voice");
+    EXPECT_EQ(parse("a=1", "http://H.Example.TEST/").domain, "h.example.test");
+}
+
+TEST(SetCookie, AttributesAndTheirPrecedence) {
+    Cookie c = parse(" n = v w ; Domain=.Example.test; Secure; HttpOnly; SameSite=Lax; Expires=Wed, 21 Oct 2037 07:28:00 GMT");
+    EXPECT_EQ(c.name, "n");
+    EXPECT_EQ(c.value, "v w");
+    EXPECT_EQ(c.domain, ".example.test");
+    EXPECT_TRUE(c.secure);
+    EXPECT_TRUE(c.httpOnly);
+    ASSERT_TRUE(c.expiresDate);
+    EXPECT_DOUBLE_EQ(*c.expiresDate, 2139722880.0);  // date -u -d '2037-10-21 07:28:00' +%s
+
+    // Max-Age wins over Expires, whatever their order; zero or negative means already gone.
+    EXPECT_DOUBLE_EQ(*parse("a=1; Max-Age=60; Expires=Wed, 21 Oct 2037 07:28:00 GMT").expiresDate, kNow + 60);
+    EXPECT_DOUBLE_EQ(*parse("a=1; Expires=Wed, 21 Oct 2037 07:28:00 GMT; Max-Age=60").expiresDate, kNow + 60);
+    EXPECT_LE(*parse("a=1; Max-Age=0").expiresDate, kNow);
+    EXPECT_LE(*parse("a=1; Max-Age=-5").expiresDate, kNow);
+    EXPECT_TRUE(parse("a=1; Max-Age=12x").isSessionOnly());
+    EXPECT_TRUE(parse("a=1; Expires=someday").isSessionOnly());
+    EXPECT_EQ(parse("a=").value, "");
+    EXPECT_EQ(parse("a=b=c").value, "b=c");
+}
+
+TEST(SetCookie, CookiesAUserAgentMustIgnoreAreRejected) {
+    const std::string url = "http://a.example.test/";
+    EXPECT_FALSE(Cookie::parseSetCookie("novalue", url, kNow).ok());
+    EXPECT_FALSE(Cookie::parseSetCookie("=v", url, kNow).ok());
+    EXPECT_FALSE(Cookie::parseSetCookie("a=1; Domain=other.test", url, kNow).ok());
+    EXPECT_FALSE(Cookie::parseSetCookie("a=1; Domain=xample.test", url, kNow).ok());  // not on a label boundary
+    EXPECT_FALSE(Cookie::parseSetCookie("a=1; Domain=b.a.example.test", url, kNow).ok());
+    EXPECT_FALSE(Cookie::parseSetCookie("a=1", "not a url", kNow).ok());
+    EXPECT_TRUE(Cookie::parseSetCookie("a=1; Domain=example.test", url, kNow).ok());
+    // An address has no parent domain: its cookie stays for that address.
+    auto ip = Cookie::parseSetCookie("a=1; Domain=127.0.0.1", "http://127.0.0.1:8080/x", kNow);
+    ASSERT_TRUE(ip.ok());
+    EXPECT_EQ(ip->domain, "127.0.0.1");
+}
+
+TEST(CookieDate, ServerFormatsParseAndNonsenseDoesNot) {
+    EXPECT_EQ(net::parseCookieDate("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777.0);
+    EXPECT_EQ(net::parseCookieDate("Sunday, 06-Nov-94 08:49:37 GMT"), 784111777.0);
+    EXPECT_EQ(net::parseCookieDate("Sun Nov  6 08:49:37 1994"), 784111777.0);
+    EXPECT_EQ(net::parseCookieDate("Thu, 01 Jan 1970 00:00:00 GMT"), 0.0);
+    EXPECT_EQ(net::parseCookieDate("Tue, 29 Feb 2000 12:00:00 GMT"), 951825600.0);
+    EXPECT_FALSE(net::parseCookieDate("Mon, 29 Feb 2021 12:00:00 GMT"));
+    EXPECT_FALSE(net::parseCookieDate("Mon, 32 Jan 2021 12:00:00 GMT"));
+    EXPECT_FALSE(net::parseCookieDate("Mon, 01 Jan 2021 24:00:00 GMT"));
+    EXPECT_FALSE(net::parseCookieDate("01 Jan 2021"));
+    EXPECT_FALSE(net::parseCookieDate(""));
+}
+
+TEST(CookieHeader, FormatsExactlyTheCookiesGivenInOrder) {
+    Cookie a{"a", "1", "x.test", "/"}, b{"b", "two words", ".other.test", "/p", 5.0, true};
+    EXPECT_EQ(Cookie::requestHeaderValue({a, b}), "a=1; b=two words");
+    EXPECT_EQ(Cookie::requestHeaderValue({b, a}), "b=two words; a=1");
+    EXPECT_FALSE(Cookie::requestHeaderValue({}));
+}
+
+TEST(CookieHeader, EverySetCookieFieldOfAResponseCounts) {
+    net::HeaderMap headers;
+    headers.add("Set-Cookie", "a=1; Expires=Wed, 21 Oct 2037 07:28:00 GMT");
+    headers.add("content-type", "text/html");
+    headers.add("set-cookie", "b=2");
+    headers.add("Set-Cookie", "broken");
+    auto cookies = Cookie::cookiesWithResponseHeaderFields(headers, "http://h.test/", kNow);
+    ASSERT_EQ(cookies.size(), 2u);
+    EXPECT_EQ(cookies[0].name, "a");
+    EXPECT_EQ(cookies[1].name, "b");
+}
+
+TEST(CookieProperties, RoundTripAndRejectWrongTypes) {
+    Cookie c{"n", "v", ".example.test", "/voice", 1234.5, true, true};
+    auto back = Cookie::fromProperties(c.properties());
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back.value(), c);
+    Cookie session{"s", "", "h.test", "/"};
+    EXPECT_EQ(Cookie::fromProperties(session.properties()).value(), session);
+    auto bad = c.properties();
+    bad.set("Secure", foundation::Value("yes"));
+    EXPECT_FALSE(Cookie::fromProperties(bad).ok());
+    foundation::Dictionary missing{{"Name", foundation::Value("n")}};
+    EXPECT_FALSE(Cookie::fromProperties(missing).ok());
+}
+
+TEST(HeaderMap, NamesIgnoreCaseAndSetReplaces) {
+    net::HeaderMap h;
+    h.set("Content-Type", "a");
+    h.add("X", "1");
+    h.add("x", "2");
+    h.set("content-type", "b");
+    EXPECT_EQ(h.get("CONTENT-TYPE"), "b");
+    EXPECT_EQ(h.fields().front().first, "Content-Type");
+    EXPECT_EQ(h.getAll("X"), (std::vector<std::string>{"1", "2"}));
+    h.set("x", "3");
+    EXPECT_EQ(h.getAll("X"), (std::vector<std::string>{"3"}));
+    EXPECT_TRUE(h.remove("X"));
+    EXPECT_FALSE(h.contains("x"));
+}
+
+TEST(URLParts, ParsingAndRedirectResolution) {
+    auto p = net::URLParts::parse("HTTPS://User@Www.Example.Test:8443/voice/b/0?x=1#frag");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->scheme, "https");
+    EXPECT_EQ(p->host, "www.example.test");
+    EXPECT_EQ(p->port, 8443);
+    EXPECT_EQ(p->path, "/voice/b/0");
+    EXPECT_EQ(p->query, "x=1");
+    EXPECT_EQ(net::URLParts::parse("http://[::1]:80/")->host, "::1");
+    EXPECT_FALSE(net::URLParts::parse("http://h.test:99999/"));
+    EXPECT_FALSE(net::URLParts::parse("/relative"));
+    EXPECT_FALSE(net::URLParts::parse("http:///nohost"));
+
+    const std::string base = "http://h.test:81/a/b/c?q=1";
+    EXPECT_EQ(net::resolveURL(base, "/x"), "http://h.test:81/x");
+    EXPECT_EQ(net::resolveURL(base, "d"), "http://h.test:81/a/b/d");
+    EXPECT_EQ(net::resolveURL(base, "../d?z"), "http://h.test:81/a/d?z");
+    EXPECT_EQ(net::resolveURL(base, "./"), "http://h.test:81/a/b/");
+    EXPECT_EQ(net::resolveURL(base, "?y=2"), "http://h.test:81/a/b/c?y=2");
+    EXPECT_EQ(net::resolveURL(base, "//other.test/p"), "http://other.test/p");
+    EXPECT_EQ(net::resolveURL(base, "https://s.test/x"), "https://s.test/x");
+    EXPECT_EQ(net::resolveURL(base, "/../../x"), "http://h.test:81/x");
+    EXPECT_FALSE(net::resolveURL("garbage", "/x"));
+}

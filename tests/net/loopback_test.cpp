@@ -1,0 +1,193 @@
+// The libcurl transport against the emulated service over 127.0.0.1: decoding, redirects with
+// cookies carried by an account's jar, and the three connection failures callers tell apart.
+#include <gtest/gtest.h>
+
+#include "emulator/emulator.h"
+#include "platform/net/curl_transport.h"
+#include "platform/net/url_error.h"
+#include "service/custom_cookie_jar.h"
+#include "tests/net/poll_loop.h"
+#include "tests/net/recording_delegate.h"
+
+namespace {
+
+struct Loopback : ::testing::Test {
+    emulator::Emulator service;
+    void SetUp() override { ASSERT_TRUE(service.start().ok()); }
+    void TearDown() override { service.stop(); }
+
+    std::shared_ptr<hxtest::RecordingDelegate> fetch(hxtest::PollLoop& loop, std::shared_ptr<net::Transport> transport,
+                                                    net::URLRequest request,
+                                                    std::shared_ptr<hxtest::RecordingDelegate> delegate = nullptr) {
+        if (!delegate) delegate = std::make_shared<hxtest::RecordingDelegate>();
+        auto c = net::URLConnection::create(std::move(request), delegate, true, transport);
+        EXPECT_TRUE(loop.runUntil([&] { return delegate->done; }, 10)) << "no end within 10 s";
+        return delegate;
+    }
+};
+
+// A delegate that keeps cookies the way the request machinery does: every response and
+// redirect goes into the jar, and every send takes its cookies from it.
+class JarDelegate : public hxtest::RecordingDelegate {
+public:
+    explicit JarDelegate(std::shared_ptr<CustomCookieJar> jar) : jar_(std::move(jar)) {}
+    std::optional<net::URLRequest> willSendRequest(net::URLConnection& c, net::URLRequest request,
+                                                   const net::HTTPURLResponse* redirect) override {
+        if (redirect) jar_->updateFromResponse(*redirect);
+        jar_->addCookiesToRequest(request);
+        return RecordingDelegate::willSendRequest(c, std::move(request), redirect);
+    }
+    void didReceiveResponse(net::URLConnection& c, const net::HTTPURLResponse& r) override {
+        jar_->updateFromResponse(r);
+        RecordingDelegate::didReceiveResponse(c, r);
+    }
+
+private:
+    std::shared_ptr<CustomCookieJar> jar_;
+};
+
+}  // namespace
+
+TEST_F(Loopback, EncodedRepliesArriveDecodedAndHeadersReachTheServer) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    std::string plain;
+    for (int i = 0; i < 2000; ++i) plain += "line " + std::to_string(i) + "\n";
+    for (const char* encoding : {"gzip", "deflate"}) {
+        service.script("/voice/inbox/recent/unread/", {.body = plain, .contentEncoding = encoding});
+        net::URLRequest request(service.origin() + "/voice/inbox/recent/unread/");
+        request.setValue("gzip, deflate", "Accept-Encoding");
+        request.setValue("Keep-Alive", "Connection");
+        auto d = fetch(loop, transport, request);
+        EXPECT_EQ(d->events.back(), "finish") << encoding;
+        EXPECT_TRUE(d->body == plain) << encoding << ": " << d->body.size() << " bytes";
+        EXPECT_EQ(d->responses.at(0).valueForHTTPHeaderField("content-encoding"), encoding);
+    }
+    auto recorded = service.requests();
+    ASSERT_EQ(recorded.size(), 2u);
+    EXPECT_EQ(recorded[0].header("Accept-Encoding"), "gzip, deflate");
+    EXPECT_EQ(recorded[0].header("Connection"), "Keep-Alive");
+    EXPECT_FALSE(recorded[0].header("Cookie"));
+}
+
+TEST_F(Loopback, PostBodiesAndStatusesPassThroughUnjudged) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    service.script("/missing", {.status = 404, .body = "<html>gone</html>"});
+    net::URLRequest request(service.origin() + "/missing");
+    request.setHTTPMethod("POST");
+    request.setValue("application/x-www-form-urlencoded", "Content-Type");
+    request.setValue("9", "Content-Length");
+    request.setHTTPBody(std::string_view("a=1&b=x y"));
+    auto d = fetch(loop, transport, request);
+    EXPECT_EQ(d->responses.at(0).statusCode, 404);
+    EXPECT_EQ(d->body, "<html>gone</html>");
+    EXPECT_EQ(d->events.back(), "finish");
+    auto recorded = service.requests().at(0);
+    EXPECT_EQ(recorded.method, "POST");
+    EXPECT_EQ(recorded.body, "a=1&b=x y");
+    EXPECT_EQ(recorded.header("Content-Length"), "9");
+}
+
+TEST_F(Loopback, SignInRedirectCarriesItsCookieThroughTheJarToTheNextRequest) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    auto jar = std::make_shared<CustomCookieJar>();
+    auto delegate = std::make_shared<JarDelegate>(jar);
+    net::URLRequest form(service.origin() + "/signin/consent/save");
+    form.setHTTPMethod("POST");
+    form.setHTTPBody(std::string_view("continue=%2Fvoice%2F"));
+    auto d = fetch(loop, transport, form, delegate);
+    EXPECT_EQ(d->events.at(1), "redirect 302 " + service.origin() + "/voice/b/0");
+    EXPECT_EQ(d->responses.at(0).statusCode, 200);
+    EXPECT_NE(d->body.find("_hx.pageProto['ClientFlags']"), std::string::npos);
+    EXPECT_EQ(jar->numberOfCookies(), 1u);
+    auto recorded = service.requests();
+    ASSERT_EQ(recorded.size(), 2u);
+    EXPECT_EQ(recorded[1].method, "GET");  // a 302 after a POST is fetched with GET
+    EXPECT_EQ(recorded[1].header("Cookie"), "SID=" + service.sessionValue());
+
+    // A later request of the account carries the cookie; a fresh jar's does not and is sent to
+    // the sign-in page instead.
+    auto again = fetch(loop, transport, net::URLRequest(service.origin() + "/a/v/v1"), std::make_shared<JarDelegate>(jar));
+    EXPECT_EQ(again->responses.at(0).statusCode, 200);
+    EXPECT_EQ(again->responses.at(0).mimeType(), "audio/mpeg");
+    auto stranger = std::make_shared<JarDelegate>(std::make_shared<CustomCookieJar>());
+    stranger->onWillSend = [](net::URLRequest r, const net::HTTPURLResponse* redirect) {
+        return redirect ? std::optional<net::URLRequest>() : std::optional<net::URLRequest>(std::move(r));
+    };
+    auto refused = fetch(loop, transport, net::URLRequest(service.origin() + "/a/v/v1"), stranger);
+    EXPECT_EQ(refused->responses.at(0).statusCode, 302);
+    EXPECT_EQ(refused->responses.at(0).valueForHTTPHeaderField("Location"),
+              service.origin() + "/accounts/AccountLogin?continue=/a/v/v1");
+}
+
+TEST_F(Loopback, ConnectionLostMidBodyIs1005) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    service.script("/voice/", {.body = std::string(4000, 'z'), .dropMidBody = true});
+    auto d = fetch(loop, transport, net::URLRequest(service.origin() + "/voice/inbox/recent/sms/"));
+    ASSERT_TRUE(d->error);
+    EXPECT_EQ(d->error->code, net::kURLErrorNetworkConnectionLost);
+    EXPECT_EQ(d->error->domain, net::kURLErrorDomain);
+}
+
+TEST_F(Loopback, SilentServerTimesOutAs1001OnTheLoopClock) {
+    hxtest::PollLoop loop(true);
+    auto transport = net::CurlTransport::create(loop);
+    service.script("/voice/", {.hold = true});
+    auto delegate = std::make_shared<hxtest::RecordingDelegate>();
+    auto c = net::URLConnection::create(net::URLRequest(service.origin() + "/voice/x", 90), delegate, true, transport);
+    ASSERT_TRUE(loop.runUntil([&] { return service.requestCount() == 1; }, 10));
+    loop.advance(60);
+    loop.runOnce(0.01);
+    EXPECT_FALSE(delegate->done);
+    loop.advance(31);
+    loop.runOnce(0.01);
+    ASSERT_TRUE(delegate->error);
+    EXPECT_EQ(delegate->error->code, net::kURLErrorTimedOut);
+    service.releaseHeld();
+}
+
+TEST_F(Loopback, NoNetworkIs1009AndNothingIsSent) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    bool online = false;
+    transport->setNetworkAvailable([&] { return online; });
+    auto d = fetch(loop, transport, net::URLRequest(service.origin() + "/voice/x"));
+    ASSERT_TRUE(d->error);
+    EXPECT_EQ(d->error->code, net::kURLErrorNotConnectedToInternet);
+    EXPECT_EQ(service.requestCount(), 0u);
+    online = true;
+    auto ok = fetch(loop, transport, net::URLRequest(service.origin() + "/accounts/AccountLogin"));
+    EXPECT_EQ(ok->events.back(), "finish");
+}
+
+TEST_F(Loopback, NothingListeningIsNotMistakenForTheThreeKnownFailures) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    std::string origin = service.origin();
+    service.stop();
+    auto d = fetch(loop, transport, net::URLRequest(origin + "/voice/"));
+    ASSERT_TRUE(d->error);
+    EXPECT_EQ(d->error->code, net::kURLErrorCannotConnectToHost);
+}
+
+TEST_F(Loopback, ManyConnectionsShareTheLoop) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    std::vector<std::shared_ptr<hxtest::RecordingDelegate>> delegates;
+    std::vector<std::shared_ptr<net::URLConnection>> connections;
+    for (int i = 0; i < 20; ++i) {
+        delegates.push_back(std::make_shared<hxtest::RecordingDelegate>());
+        connections.push_back(net::URLConnection::create(net::URLRequest(service.origin() + "/accounts/AccountLogin?n=" + std::to_string(i)),
+                                                         delegates.back(), true, transport));
+    }
+    ASSERT_TRUE(loop.runUntil([&] {
+        for (auto& d : delegates)
+            if (!d->done) return false;
+        return true;
+    }));
+    for (auto& d : delegates) EXPECT_EQ(d->events.back(), "finish");
+    EXPECT_EQ(service.requestCount(), 20u);
+}
