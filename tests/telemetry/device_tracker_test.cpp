@@ -56,8 +56,7 @@ TEST_F(DeviceTracker, DescriptorFieldsFromPinnedFacts) {
     EXPECT_TRUE(device->isValid());
     auto json = foundation::toJSON(device->serializeToDictionary(), {.sortedKeys = true});
     ASSERT_TRUE(json.ok());
-    EXPECT_EQ(*json, "{\"appBuild\":\"310\",\"appNamespace\":\"" + zivo_platform::bundleIdentifier() +
-                         "\",\"appVersion\":\"3.1\",\"locale\":\"de_AT\",\"model\":\"x86_64\",\"oemName\":\"Apple\","
+    EXPECT_EQ(*json, "{\"appBuild\":\"310\",\"appNamespace\":\"com.hxconnect.test\",\"appVersion\":\"3.1\",\"locale\":\"de_AT\",\"model\":\"x86_64\",\"oemName\":\"Apple\","
                          "\"osBuild\":\"6.1.0-18-amd64\",\"osName\":\"Debian GNU/Linux\",\"osVersion\":\"12\","
                          "\"sdkName\":\"ruridurev.ios\",\"sdkVersion\":\"5.0.5\",\"timeZoneOffset\":-300}");
     // The same descriptor until something in it changes.
