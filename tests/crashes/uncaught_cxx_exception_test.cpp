@@ -166,3 +166,63 @@ TEST(UncaughtCXXException, RegistrationsCountAndAStackedTerminateHandlerIsKept) 
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(out, "count=1\nremoved=1\ncount=0\nkept=1\n");
 }
+
+// ---- Through the crash reporter: the report of the dead child names the exception and its throw site.
+
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/cxx_exception_callback.h"
+#include "crashreporter/crash_reporter.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+std::string reporterBase;
+
+std::shared_ptr<ZVCrashReporter> makeReporter() {
+    auto config = ZVCrashReporterConfig::initWithSignalHandlerType(ZVCrashSignalHandlerTypeBSD, 0, true, reporterBase);
+    return ZVCrashReporter::initWithApplicationIdentifier("com.hxconnect.test", "34", std::string("1.2"), config);
+}
+
+}  // namespace
+
+TEST(UncaughtCXXException, ChildCrashReportCarriesTypeTextAndThrowSiteFrames) {
+#if defined(HX_SANITIZER_ADDRESS) || defined(HX_SANITIZER_THREAD)
+    GTEST_SKIP() << "the sanitizer runtimes take over the throw entry point and fatal signals themselves";
+#endif
+    hxtest::TempDir dir;
+    reporterBase = (dir / "reporter").string();
+    int status = 0;
+    std::string out = inChild(
+        [] {
+            auto reporter = makeReporter();
+            if (!reporter || !reporter->enableCrashReporter()) {
+                say("could not enable");
+                _exit(3);
+            }
+            ZIVOCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(
+                zivoCrashesUncaughtCXXExceptionCallback);
+            zivoTestThrowRuntimeError();
+        },
+        &status);
+    ASSERT_TRUE(WIFSIGNALED(status)) << out;
+
+    auto reporter = makeReporter();
+    ASSERT_TRUE(reporter);
+    ASSERT_TRUE(reporter->hasPendingCrashReport()) << out;
+    auto bytes = reporter->loadPendingCrashReportDataAndReturnError();
+    ASSERT_TRUE(bytes.ok());
+    auto report = ZVCrashReport::initWithData(bytes.value());
+    ASSERT_TRUE(report.ok()) << report.error().description();
+    const auto& exception = report.value()->exceptionInfo();
+    ASSERT_TRUE(exception);
+    EXPECT_EQ(exception->exceptionName, "std::runtime_error");
+    EXPECT_EQ(exception->exceptionReason, "the dial plan is empty");
+    ASSERT_TRUE(exception->stackFrames && !exception->stackFrames->empty());
+    // The child was forked from this process, so its code lies at the same addresses.
+    EXPECT_EQ(symbolAt((*exception->stackFrames)[0].instructionPointer), "zivoTestThrowRuntimeError");
+
+    auto log = ZIVOErrorLogFormatter::errorLogFromCrashReport(*report.value());
+    EXPECT_EQ(log->exceptionType(), "std::runtime_error");
+    EXPECT_EQ(log->exceptionReason(), "the dial plan is empty");
+    EXPECT_EQ(log->osExceptionType(), "SIGABRT");
+}
