@@ -13,9 +13,7 @@ std::shared_ptr<Transport> gShared;
 
 std::shared_ptr<Transport> Transport::shared() {
     std::lock_guard lock(gSharedMutex);
-#ifndef HX_NET_NO_MAIN_LOOP
     if (!gShared) gShared = CurlTransport::create(EventLoop::main());
-#endif
     return gShared;
 }
 
