@@ -153,7 +153,7 @@ TEST_F(Loopback, NoNetworkIs1009AndNothingIsSent) {
     hxtest::PollLoop loop;
     auto transport = net::CurlTransport::create(loop);
     bool online = false;
-    transport->setNetworkAvailable([&] { return online; });
+    transport->setNetworkAvailable([&](const std::string&) { return online; });
     auto d = fetch(loop, transport, net::URLRequest(service.origin() + "/voice/x"));
     ASSERT_TRUE(d->error);
     EXPECT_EQ(d->error->code, net::kURLErrorNotConnectedToInternet);

@@ -5,6 +5,7 @@
 #include "emulator/emulator.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/net/reachability.h"
 #include "platform/net/url_error.h"
 #include "tests/net/recording_delegate.h"
 
@@ -73,4 +74,26 @@ TEST_F(MainRunLoop, ForegroundAndBackgroundTimeOutsRunOnTheProcessClock) {
     EXPECT_EQ(background->error->code, net::kURLErrorTimedOut);
     service.releaseHeld();
     net::Transport::setShared(nullptr);
+}
+
+TEST_F(MainRunLoop, TheDefaultTransportFailsWith1009WhileTheHostIsUnreachable) {
+    dispatch::ScopedVirtualClock clock;
+    auto fake = std::make_shared<net::FakeReachabilityBackend>();
+    net::ReachabilityBackend::setShared(fake);
+    emulator::Emulator service;
+    ASSERT_TRUE(service.start().ok());
+    fake->setFlags(0);
+    auto offline = std::make_shared<hxtest::RecordingDelegate>();
+    auto a = net::URLConnection::create(net::URLRequest(service.origin() + "/voice/"), offline);
+    ASSERT_TRUE(clock->runUntil([&] { return offline->done; }, 5));
+    ASSERT_TRUE(offline->error);
+    EXPECT_EQ(offline->error->code, net::kURLErrorNotConnectedToInternet);
+    EXPECT_EQ(service.requestCount(), 0u);
+    fake->setFlags(net::kReachabilityReachable);
+    auto online = std::make_shared<hxtest::RecordingDelegate>();
+    auto b = net::URLConnection::create(net::URLRequest(service.origin() + "/accounts/AccountLogin"), online);
+    ASSERT_TRUE(clock->runUntil([&] { return online->done; }, 5));
+    EXPECT_EQ(online->events.back(), "finish");
+    net::Transport::setShared(nullptr);
+    net::ReachabilityBackend::setShared(nullptr);
 }
