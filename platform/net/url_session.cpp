@@ -120,7 +120,9 @@ std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(URLSessionConfi
 URLRequest URLSession::prepared(URLRequest request) const {
     for (const auto& [name, value] : configuration_.httpAdditionalHeaders.fields())
         if (!request.allHTTPHeaderFields().contains(name)) request.setValue(value, name);
-    if (request.timeoutInterval() == 60.0) request.setTimeoutInterval(configuration_.timeoutIntervalForRequest);
+    // A request that keeps the default interval, or names none (0), gets the session's.
+    if (request.timeoutInterval() == 60.0 || !(request.timeoutInterval() > 0))
+        request.setTimeoutInterval(configuration_.timeoutIntervalForRequest);
     return request;
 }
 

@@ -19,7 +19,7 @@ namespace net {
 struct URLSessionConfiguration {
     // Added to every request that does not set the field itself.
     HeaderMap httpAdditionalHeaders;
-    // The idle time-out of requests that keep the default interval.
+    // The idle time-out of requests that keep the default interval or give none (0).
     double timeoutIntervalForRequest = 60.0;
     // Null: Transport::shared().
     std::shared_ptr<Transport> transport;

@@ -191,3 +191,11 @@ TEST_F(Loopback, ManyConnectionsShareTheLoop) {
     for (auto& d : delegates) EXPECT_EQ(d->events.back(), "finish");
     EXPECT_EQ(service.requestCount(), 20u);
 }
+
+TEST_F(Loopback, TLSToAServerThatDoesNotSpeakItIsASecureConnectionFailure) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    auto d = fetch(loop, transport, net::URLRequest("https://127.0.0.1:" + std::to_string(service.port()) + "/voice/"));
+    ASSERT_TRUE(d->error);
+    EXPECT_EQ(d->error->code, net::kURLErrorSecureConnectionFailed);
+}

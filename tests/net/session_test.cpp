@@ -100,11 +100,22 @@ TEST_F(Session, FailuresAndCancellationCompleteExactlyOnce) {
     ASSERT_TRUE(cancelled.error);
     EXPECT_EQ(cancelled.error->code, net::kURLErrorCancelled);
 
+    // A request that names no time-out (0) still gets the session's, so nothing hangs forever.
+    transport->enqueue(net::ScriptedTransport::Reply::never());
+    Outcome silent;
+    net::URLRequest noTimeout("http://s.test/zero", 0);
+    session->dataTaskWithRequest(noTimeout, recordInto(silent, queue))->resume();
+    ASSERT_TRUE(clock->runUntil([&] { return transport->requestCount() == 3; }, 5));
+    clock->advance(61);
+    clock->runUntilIdle();
+    ASSERT_EQ(silent.calls, 1);
+    EXPECT_EQ(silent.error->code, net::kURLErrorTimedOut);
+
     // After invalidation nothing new goes out.
     session->finishTasksAndInvalidate();
     Outcome late;
     session->dataTaskWithURL("http://s.test/c", recordInto(late, queue))->resume();
     clock->runUntilIdle();
     EXPECT_EQ(late.calls, 1);
-    EXPECT_EQ(transport->requestCount(), 2u);
+    EXPECT_EQ(transport->requestCount(), 3u);
 }
