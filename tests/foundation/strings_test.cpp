@@ -75,6 +75,23 @@ TEST(Compare, CaseAndDiacriticInsensitive) {
     EXPECT_FALSE(hasPrefix("ab", "abc", cd));
 }
 
+TEST(Compare, AsciiShortcutAgreesWithTheUnicodePath) {
+    // Appending a non-ASCII character sends the same comparison through the Unicode folding.
+    const std::string tail = "\xC3\xA9";
+    const std::vector<std::string> words = {"", "a", "A", "ab", "aB", "b", "Zed", "zebra", "main st", "MAIN", "x-y", "X_Y"};
+    for (const auto& a : words) {
+        for (const auto& b : words) {
+            for (unsigned o : std::initializer_list<unsigned>{kCaseInsensitive, kDiacriticInsensitive, kCaseInsensitive | kDiacriticInsensitive}) {
+                if (a.size() == b.size() || compare(a, b, o) == 0) {
+                    EXPECT_EQ(compare(a, b, o), compare(a + tail, b + tail, o)) << a << " / " << b << " / " << o;
+                }
+                EXPECT_EQ(contains(a, b, o), contains(a + tail, b, o)) << a << " / " << b;
+                EXPECT_EQ(hasPrefix(a, b, o), hasPrefix(a + tail, b, o)) << a << " / " << b;
+            }
+        }
+    }
+}
+
 TEST(Compare, RangeOfMapsBackToTheOriginalText) {
     const std::string text = "\xF0\x9F\x98\x80 Jos\xC3\xA9 ";  // emoji, space, José
     const Range r = rangeOf(text, "JOSE", kCaseInsensitive | kDiacriticInsensitive);
