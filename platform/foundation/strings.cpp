@@ -5,10 +5,13 @@
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/uniset.h>
+#include <unicode/uloc.h>
+#include <unicode/uscript.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
 #include <limits>
+#include <map>
 
 namespace foundation {
 
@@ -814,6 +817,61 @@ std::string Regex::escapedTemplate(std::string_view text) {
         out.push_back(c);
     }
     return out;
+}
+
+// ---- Language of a text
+
+std::optional<std::string> bestStringLanguage(std::string_view text) {
+    static const std::map<UScriptCode, const char*> languages = {
+        {USCRIPT_ARABIC, "ar"},   {USCRIPT_HEBREW, "he"},     {USCRIPT_CYRILLIC, "ru"},   {USCRIPT_GREEK, "el"},
+        {USCRIPT_HAN, "zh"},      {USCRIPT_HIRAGANA, "ja"},   {USCRIPT_KATAKANA, "ja"},   {USCRIPT_HANGUL, "ko"},
+        {USCRIPT_THAI, "th"},     {USCRIPT_DEVANAGARI, "hi"}, {USCRIPT_SYRIAC, "syr"},    {USCRIPT_THAANA, "dv"},
+        {USCRIPT_ARMENIAN, "hy"}, {USCRIPT_GEORGIAN, "ka"},   {USCRIPT_LATIN, nullptr},
+    };
+    std::map<std::string, size_t> votes;
+    size_t latin = 0;
+    bool kana = false;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t len;
+        const char32_t cp = decodeUtf8(text, i, &len);
+        i += len;
+        if (!u_isalpha(static_cast<UChar32>(cp))) continue;
+        UErrorCode status = U_ZERO_ERROR;
+        const UScriptCode script = uscript_getScript(static_cast<UChar32>(cp), &status);
+        if (U_FAILURE(status)) continue;
+        if (script == USCRIPT_LATIN) {
+            ++latin;
+            continue;
+        }
+        const auto it = languages.find(script);
+        if (it == languages.end() || !it->second) continue;
+        if (script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA) kana = true;
+        ++votes[it->second];
+    }
+    // Japanese mixes kanji with kana: any kana makes the Han letters Japanese.
+    if (kana && votes.count("zh")) {
+        votes["ja"] += votes["zh"];
+        votes.erase("zh");
+    }
+    const std::string* best = nullptr;
+    size_t most = 0;
+    for (const auto& [language, count] : votes) {
+        if (count > most) {
+            most = count;
+            best = &language;
+        }
+    }
+    if (!best || most < latin) return std::nullopt;
+    return *best;
+}
+
+bool isRightToLeftLanguage(std::string_view language) {
+    std::string id(language);
+    for (char& c : id) {
+        if (c == '-') c = '_';
+    }
+    return !id.empty() && uloc_isRightToLeft(id.c_str());
 }
 
 // ---- Hashing
