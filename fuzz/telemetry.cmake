@@ -1,0 +1,4 @@
+# Stored telemetry archives (logs, device, session and user-id histories) decoded with the allow list.
+if(TARGET hx_telemetry)
+  hx_fuzz(telemetry_archive ${CMAKE_CURRENT_LIST_DIR}/telemetry_archive_fuzz.cpp LIBS hx_telemetry)
+endif()
