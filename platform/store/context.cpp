@@ -47,11 +47,19 @@ std::shared_ptr<Context> Context::parentContext() const {
 }
 
 void Context::perform(std::function<void()> block) {
+    if (!queue_) {
+        block();
+        return;
+    }
     // The block keeps the context alive until it has run, as a queued block retains its target.
     queue_->async([self = shared_from_this(), block = std::move(block)] { block(); });
 }
 
 void Context::performAndWait(const std::function<void()>& block) {
+    if (!queue_) {
+        block();
+        return;
+    }
     // The main thread owns a main-queue context whether or not it is inside a queued block.
     if (queue_->isCurrent() || (type_ == ConcurrencyType::MainQueue && dispatch::isMainThread())) {
         block();
@@ -261,9 +269,17 @@ foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequ
     std::vector<ManagedObjectPtr> objects;
     objects.reserve(rows->size());
     for (auto& row : rows.value()) {
+        bool fresh = !registeredLocked(row.id.get());
         auto object = objectWithIDLocked(row.id, false);
-        if (object->deleted_) continue;
-        if (object->fault_ || !(object->inserted_ || object->updated_)) {
+        if (fresh) {
+            // A new object takes the row's storage; only its to-one links need the bookkeeping.
+            object->values_ = std::move(row.values);
+            for (const auto& r : entity->relationships())
+                if (!r.toMany && static_cast<size_t>(r.index) < row.toOne.size() && row.toOne[r.index])
+                    setToOneLocked(*object, r, row.toOne[r.index], false, false);
+        } else if (object->deleted_) {
+            continue;
+        } else if (object->fault_ || !(object->inserted_ || object->updated_)) {
             bool wasFault = object->fault_;
             object->fault_ = false;
             applyRowLocked(*object, row, !wasFault);
@@ -471,15 +487,17 @@ bool Context::hasChanges() const {
     return hasChangesLocked();
 }
 
+// Each list holds an object at most once (its flag is set when it joins and cleared only when
+// the list is emptied), so filtering by the flags is enough.
 Context::Changes Context::changesLocked() const {
     Changes c;
-    std::unordered_set<const ManagedObject*> seen;
+    c.inserted.reserve(inserted_.size());
     for (const auto& o : inserted_)
-        if (o->inserted_ && !o->deleted_ && seen.insert(o.get()).second) c.inserted.push_back(o);
+        if (o->inserted_ && !o->deleted_) c.inserted.push_back(o);
     for (const auto& o : updated_)
-        if (o->updated_ && !o->inserted_ && !o->deleted_ && seen.insert(o.get()).second) c.updated.push_back(o);
+        if (o->updated_ && !o->inserted_ && !o->deleted_) c.updated.push_back(o);
     for (const auto& o : deleted_)
-        if (o->deleted_ && !o->inserted_ && seen.insert(o.get()).second) c.deleted.push_back(o);
+        if (o->deleted_ && !o->inserted_) c.deleted.push_back(o);
     return c;
 }
 
@@ -520,16 +538,34 @@ foundation::Status Context::save() {
         std::vector<Row> inserted, updated;
         std::vector<ObjectID> deleted;
         inserted.reserve(changes.inserted.size());
-        for (const auto& o : changes.inserted) inserted.push_back(o->snapshotLocked());
-        for (const auto& o : changes.updated) updated.push_back(o->snapshotLocked());
+        updated.reserve(changes.updated.size());
         for (const auto& o : changes.deleted) deleted.push_back(o->id_);
-        if (parent) {
-            parent->mergeFromChild(inserted, updated, deleted);
-        } else {
+        if (!parent) {
+            // The root lends its objects' storage to the write instead of copying it; the lock
+            // keeps everyone else out until it is handed back.
+            for (const auto& o : changes.inserted)
+                inserted.push_back(Row{o->id_, std::move(o->values_), std::move(o->toOne_)});
+            for (const auto& o : changes.updated) {
+                o->fireFaultLocked();
+                updated.push_back(Row{o->id_, std::move(o->values_), std::move(o->toOne_)});
+            }
             auto coordinator = persistentStoreCoordinator();
-            if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
             Coordinator::SaveBatch batch{std::move(inserted), std::move(updated), std::move(deleted)};
-            if (auto s = coordinator->commit(batch); !s) return s;
+            foundation::Status written = coordinator ? coordinator->commit(batch)
+                                                     : foundation::Status(makeError(kNoStoreError, "The context has no coordinator."));
+            for (size_t i = 0; i < changes.inserted.size(); ++i) {
+                changes.inserted[i]->values_ = std::move(batch.inserted[i].values);
+                changes.inserted[i]->toOne_ = std::move(batch.inserted[i].toOne);
+            }
+            for (size_t i = 0; i < changes.updated.size(); ++i) {
+                changes.updated[i]->values_ = std::move(batch.updated[i].values);
+                changes.updated[i]->toOne_ = std::move(batch.updated[i].toOne);
+            }
+            if (!written) return written;
+        } else {
+            for (const auto& o : changes.inserted) inserted.push_back(o->snapshotLocked());
+            for (const auto& o : changes.updated) updated.push_back(o->snapshotLocked());
+            parent->mergeFromChild(inserted, updated, deleted);
         }
         clearChangesLocked();
     }
@@ -588,6 +624,10 @@ void Context::mergeFromChild(const std::vector<Row>& inserted, const std::vector
     }
     // Observers of this context hear of the merge on its own queue.
     std::weak_ptr<Context> weak = weak_from_this();
+    if (!queue_) {
+        announce(ChangeKind::ObjectsDidChange, changes);
+        return;
+    }
     queue_->async([weak, changes = std::move(changes)] {
         if (auto self = weak.lock()) self->announce(ChangeKind::ObjectsDidChange, changes);
     });

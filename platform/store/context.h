@@ -40,7 +40,8 @@ class Context : public std::enable_shared_from_this<Context> {
 public:
     // A context on the main queue, or on a new private serial queue.
     static std::shared_ptr<Context> create(ConcurrencyType type);
-    // A context whose blocks run on queue (which must be serial).
+    // A context whose blocks run on queue (which must be serial); with no queue the context is
+    // confined to its caller and perform runs blocks at once.
     static std::shared_ptr<Context> create(ConcurrencyType type, dispatch::QueuePtr queue);
     ~Context();
     Context(const Context&) = delete;

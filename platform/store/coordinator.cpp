@@ -102,11 +102,19 @@ std::shared_ptr<Coordinator> Coordinator::create(ModelPtr model) {
 
 Coordinator::Coordinator(ModelPtr model) : model_(std::move(model)) {
     for (const auto& e : model_->entities()) {
-        std::string cols = "t0.Z_PK";
-        for (const auto& a : e->attributes()) cols += ", t0." + quoteIdentifier(a.name);
+        std::string cols = "t0.Z_PK", names, marks, sets;
+        auto add = [&](const std::string& name) {
+            cols += ", t0." + quoteIdentifier(name);
+            names += (names.empty() ? "" : ", ") + quoteIdentifier(name);
+            marks += marks.empty() ? "?" : ", ?";
+            sets += (sets.empty() ? "" : ", ") + quoteIdentifier(name) + " = ?";
+        };
+        for (const auto& a : e->attributes()) add(a.name);
         for (const auto& r : e->relationships())
-            if (!r.toMany) cols += ", t0." + quoteIdentifier(r.name);
+            if (!r.toMany) add(r.name);
         selectColumns_.push_back(std::move(cols));
+        insertSql_.push_back("INSERT INTO " + quoteIdentifier(e->name()) + " (" + names + ") VALUES (" + marks + ")");
+        updateSql_.push_back("UPDATE " + quoteIdentifier(e->name()) + " SET " + sets + " WHERE Z_PK = ?");
     }
 }
 
@@ -374,7 +382,7 @@ Status Coordinator::prepareSchemaLocked(const StoreOptions& options) {
             return result;
         }
     }
-    store_->identifier_ = identifier;
+    store_->identifier_ = std::make_shared<const std::string>(identifier);
     return {};
 }
 
@@ -415,7 +423,8 @@ ObjectID Coordinator::identityForLocked(const Entity& entity, int64_t primaryKey
     auto it = identities_.find(key);
     if (it != identities_.end())
         if (auto id = it->second.lock()) return id;
-    auto id = std::make_shared<ObjectIdentity>(&entity, primaryKey, 0, store_ ? store_->identifier() : "");
+    auto id = std::make_shared<ObjectIdentity>(&entity, primaryKey, 0,
+                                               store_ ? store_->identifier_ : std::make_shared<const std::string>());
     identities_[key] = id;
     if (identities_.size() > 4096 && identities_.size() % 4096 == 0) {
         // Sweep the entries whose identities are gone, now and then.
@@ -431,10 +440,10 @@ ObjectID Coordinator::identityFor(const Entity& entity, int64_t primaryKey) {
 }
 
 ObjectID Coordinator::newTemporaryIdentity(const Entity& entity) {
-    std::string storeId;
+    std::shared_ptr<const std::string> storeId;
     {
         std::lock_guard lock(mutex_);
-        if (store_) storeId = store_->identifier();
+        storeId = store_ ? store_->identifier_ : std::make_shared<const std::string>();
     }
     return std::make_shared<ObjectIdentity>(&entity, 0, nextTemporary_++, std::move(storeId));
 }
@@ -566,12 +575,17 @@ foundation::Result<std::vector<ObjectID>> Coordinator::loadToMany(const ObjectID
 Status Coordinator::commit(const SaveBatch& batch) {
     std::lock_guard lock(mutex_);
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
-    std::unordered_map<const ObjectIdentity*, int64_t> assigned;
-    std::unordered_map<const ObjectIdentity*, const Row*> pending;
-    for (const auto& row : batch.inserted) pending[row.id.get()] = &row;
+    // Inserted rows by position: their identity, the row number each gets, and the DFS state.
+    const size_t n = batch.inserted.size();
+    std::unordered_map<const ObjectIdentity*, size_t> pending;
+    pending.reserve(n);
+    for (size_t i = 0; i < n; ++i) pending.emplace(batch.inserted[i].id.get(), i);
+    std::vector<int64_t> assigned(n, 0);
+    std::vector<uint8_t> visiting(n, 0);
     struct Fixup {
-        const Row* row;
+        size_t row;
         size_t relationship;
+        size_t target;
     };
     std::vector<Fixup> fixups;
 
@@ -585,44 +599,37 @@ Status Coordinator::commit(const SaveBatch& batch) {
         if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, what);
         return {};
     };
-    auto bindRow = [&](sqlite3_stmt* stmt, const Row& row, bool deferUnknown) -> Status {
+    // Binds a row's values and to-one columns; insertIndex names the inserted row being bound
+    // (SIZE_MAX for an update), so that a target not yet inserted is linked after the inserts.
+    auto bindRow = [&](sqlite3_stmt* stmt, const Row& row, size_t insertIndex) -> Status {
         const Entity& e = row.id->entity();
         int index = 1;
         for (size_t i = 0; i < e.attributes().size(); ++i)
             if (Status s = bindValue(stmt, index++, i < row.values.size() ? row.values[i] : Value()); !s) return s;
         for (size_t i = 0; i < e.relationships().size(); ++i) {
             if (e.relationships()[i].toMany) continue;
-            const ObjectID target = i < row.toOne.size() ? row.toOne[i] : nullptr;
             int64_t pk = 0;
-            if (target) {
-                if (!target->isTemporary()) pk = target->primaryKey();
-                else if (auto a = assigned.find(target.get()); a != assigned.end()) pk = a->second;
-                else if (deferUnknown && pending.count(target.get())) fixups.push_back({&row, i});
+            if (i < row.toOne.size() && row.toOne[i]) {
+                const ObjectID& target = row.toOne[i];
+                if (!target->isTemporary()) {
+                    pk = target->primaryKey();
+                } else if (auto p = pending.find(target.get()); p != pending.end()) {
+                    pk = assigned[p->second];
+                    if (!pk && insertIndex != SIZE_MAX) fixups.push_back({insertIndex, i, p->second});
+                }
             }
             if (pk) sqlite3_bind_int64(stmt, index++, pk);
             else sqlite3_bind_null(stmt, index++);
         }
         return {};
     };
-    auto insertSql = [&](const Entity& e) {
-        std::string cols, marks;
-        for (const auto& a : e.attributes()) {
-            cols += ", " + quoteIdentifier(a.name);
-            marks += ", ?";
-        }
-        for (const auto& r : e.relationships())
-            if (!r.toMany) {
-                cols += ", " + quoteIdentifier(r.name);
-                marks += ", ?";
-            }
-        return "INSERT INTO " + quoteIdentifier(e.name()) + " (" + cols.substr(2) + ") VALUES (" + marks.substr(2) + ")";
-    };
-    auto updateSql = [&](const Entity& e) {
-        std::string sets;
-        for (const auto& a : e.attributes()) sets += ", " + quoteIdentifier(a.name) + " = ?";
-        for (const auto& r : e.relationships())
-            if (!r.toMany) sets += ", " + quoteIdentifier(r.name) + " = ?";
-        return "UPDATE " + quoteIdentifier(e.name()) + " SET " + sets.substr(2) + " WHERE Z_PK = ?";
+    // One statement per entity and kind for the whole save.
+    std::vector<sqlite3_stmt*> inserts(model_->entities().size()), updates(model_->entities().size());
+    auto cached = [&](std::vector<sqlite3_stmt*>& slot, const std::vector<std::string>& sql, const Entity& e,
+                      Error& err) -> sqlite3_stmt* {
+        auto& stmt = slot[e.number()];
+        if (!stmt) stmt = statementLocked(sql[e.number()], &err);
+        return stmt;
     };
 
     if (Status s = execLocked("BEGIN IMMEDIATE"); !s) return s;
@@ -639,36 +646,36 @@ Status Coordinator::commit(const SaveBatch& batch) {
 
     // Inserts go targets first, so that a row's to-one columns can name rows of the same save;
     // a cycle is closed by an update after all the inserts.
-    std::unordered_set<const ObjectIdentity*> visiting;
-    std::function<Status(const Row&)> insert = [&](const Row& row) -> Status {
-        if (assigned.count(row.id.get()) || visiting.count(row.id.get())) return {};
-        visiting.insert(row.id.get());
+    std::function<Status(size_t)> insert = [&](size_t index) -> Status {
+        if (assigned[index] || visiting[index]) return {};
+        visiting[index] = 1;
+        const Row& row = batch.inserted[index];
         for (const auto& target : row.toOne)
             if (target && target->isTemporary())
-                if (auto p = pending.find(target.get()); p != pending.end())
-                    if (Status s = insert(*p->second); !s) return s;
-        const Entity& e = row.id->entity();
+                if (auto p = pending.find(target.get()); p != pending.end() && !assigned[p->second])
+                    if (Status s = insert(p->second); !s) return s;
         Error err;
-        sqlite3_stmt* stmt = statementLocked(insertSql(e), &err);
+        sqlite3_stmt* stmt = cached(inserts, insertSql_, row.id->entity(), err);
         if (!stmt) return err;
         StatementUse use{stmt};
-        if (Status s = bindRow(stmt, row, true); !s) return s;
+        if (Status s = bindRow(stmt, row, index); !s) return s;
         if (Status s = step(stmt, "Cannot insert a row"); !s) return s;
-        assigned[row.id.get()] = sqlite3_last_insert_rowid(db_);
+        assigned[index] = sqlite3_last_insert_rowid(db_);
         return {};
     };
-    for (const auto& row : batch.inserted)
-        if (Status s = insert(row); !s) return fail(s.error());
+    for (size_t i = 0; i < n; ++i)
+        if (Status s = insert(i); !s) return fail(s.error());
     for (const auto& f : fixups) {
-        const Relationship& r = f.row->id->entity().relationships()[f.relationship];
+        const Row& row = batch.inserted[f.row];
+        const Relationship& r = row.id->entity().relationships()[f.relationship];
         Error err;
-        sqlite3_stmt* stmt = statementLocked("UPDATE " + quoteIdentifier(f.row->id->entity().name()) + " SET " +
+        sqlite3_stmt* stmt = statementLocked("UPDATE " + quoteIdentifier(row.id->entity().name()) + " SET " +
                                                  quoteIdentifier(r.name) + " = ? WHERE Z_PK = ?",
                                              &err);
         if (!stmt) return fail(err);
         StatementUse use{stmt};
-        sqlite3_bind_int64(stmt, 1, assigned[f.row->toOne[f.relationship].get()]);
-        sqlite3_bind_int64(stmt, 2, assigned[f.row->id.get()]);
+        sqlite3_bind_int64(stmt, 1, assigned[f.target]);
+        sqlite3_bind_int64(stmt, 2, assigned[f.row]);
         if (Status s = step(stmt, "Cannot link a row"); !s) return fail(s.error());
     }
 
@@ -676,10 +683,10 @@ Status Coordinator::commit(const SaveBatch& batch) {
         if (row.id->isTemporary()) continue;
         const Entity& e = row.id->entity();
         Error err;
-        sqlite3_stmt* stmt = statementLocked(updateSql(e), &err);
+        sqlite3_stmt* stmt = cached(updates, updateSql_, e, err);
         if (!stmt) return fail(err);
         StatementUse use{stmt};
-        if (Status s = bindRow(stmt, row, false); !s) return fail(s.error());
+        if (Status s = bindRow(stmt, row, SIZE_MAX); !s) return fail(s.error());
         int last = static_cast<int>(e.attributes().size()) + 1;
         for (const auto& r : e.relationships())
             if (!r.toMany) ++last;
@@ -689,10 +696,10 @@ Status Coordinator::commit(const SaveBatch& batch) {
 
     if (Status s = execLocked("COMMIT"); !s) return fail(s.error());
 
-    for (const auto& [identity, pk] : assigned) {
-        auto id = pending[identity]->id;
-        id->setPrimaryKey(pk);
-        identities_[std::make_pair(id->entity().number(), pk)] = id;
+    for (size_t i = 0; i < n; ++i) {
+        const ObjectID& id = batch.inserted[i].id;
+        id->setPrimaryKey(assigned[i]);
+        identities_[std::make_pair(id->entity().number(), assigned[i])] = id;
     }
     return {};
 }

@@ -36,13 +36,13 @@ struct StoreOptions {
 class PersistentStore {
 public:
     const std::string& path() const { return path_; }
-    const std::string& identifier() const { return identifier_; }
+    const std::string& identifier() const { return *identifier_; }
     static constexpr const char* type() { return "SQLite"; }
 
 private:
     friend class Coordinator;
     std::string path_;
-    std::string identifier_;
+    std::shared_ptr<const std::string> identifier_ = std::make_shared<const std::string>();
 };
 
 using PersistentStorePtr = std::shared_ptr<PersistentStore>;
@@ -116,7 +116,8 @@ private:
     };
     std::unordered_map<std::pair<int, int64_t>, std::weak_ptr<ObjectIdentity>, KeyHash> identities_;
     std::atomic<uint64_t> nextTemporary_{1};
-    std::vector<std::string> selectColumns_;  // per entity number: the column list of a full row
+    // Per entity number: the column list of a full row, and the insert and update statements.
+    std::vector<std::string> selectColumns_, insertSql_, updateSql_;
 };
 
 using CoordinatorPtr = std::shared_ptr<Coordinator>;

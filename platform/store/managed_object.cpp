@@ -11,7 +11,7 @@ using foundation::Value;
 
 std::string ObjectIdentity::uriRepresentation() const {
     int64_t pk = primaryKey();
-    return "x-hxstore://" + storeIdentifier_ + "/" + entity_->name() + "/" +
+    return "x-hxstore://" + *storeIdentifier_ + "/" + entity_->name() + "/" +
            (pk ? "p" + std::to_string(pk) : "t" + std::to_string(temporaryNumber_));
 }
 
@@ -60,7 +60,7 @@ ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault)
 ManagedObject::~ManagedObject() = default;
 
 std::shared_ptr<Context> ManagedObject::managedObjectContext() const {
-    return context_ ? context_->shared_from_this() : nullptr;
+    return context_ ? context_->weak_from_this().lock() : nullptr;
 }
 
 // Locks the owning context (when there is one) for the length of an accessor: a child

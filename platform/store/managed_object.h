@@ -26,7 +26,8 @@ class Context;
 // until the root context's save gives it its row number; every holder sees that at once.
 class ObjectIdentity {
 public:
-    ObjectIdentity(const Entity* entity, int64_t primaryKey, uint64_t temporaryNumber, std::string storeIdentifier)
+    ObjectIdentity(const Entity* entity, int64_t primaryKey, uint64_t temporaryNumber,
+                   std::shared_ptr<const std::string> storeIdentifier)
         : entity_(entity), primaryKey_(primaryKey), temporaryNumber_(temporaryNumber),
           storeIdentifier_(std::move(storeIdentifier)) {}
 
@@ -34,7 +35,7 @@ public:
     int64_t primaryKey() const { return primaryKey_.load(std::memory_order_acquire); }
     bool isTemporary() const { return primaryKey() == 0; }
     uint64_t temporaryNumber() const { return temporaryNumber_; }
-    const std::string& storeIdentifier() const { return storeIdentifier_; }
+    const std::string& storeIdentifier() const { return *storeIdentifier_; }
     // "x-hxstore://<store>/<entity>/p<row>" (or "/t<n>" while temporary).
     std::string uriRepresentation() const;
 
@@ -44,7 +45,7 @@ private:
     const Entity* entity_;
     std::atomic<int64_t> primaryKey_;
     uint64_t temporaryNumber_;
-    std::string storeIdentifier_;
+    std::shared_ptr<const std::string> storeIdentifier_;  // shared: every row of a store holds it
 };
 
 using ObjectID = std::shared_ptr<ObjectIdentity>;

@@ -19,13 +19,11 @@ const char* attributeTypeName(AttributeType type) {
 }
 
 Entity& Entity::attribute(std::string name, AttributeType type, foundation::Value defaultValue, bool indexed) {
-    attributeIndex_[name] = static_cast<int>(attributes_.size());
     attributes_.push_back(Attribute{std::move(name), type, std::move(defaultValue), indexed});
     return *this;
 }
 
 Entity& Entity::toOne(std::string name, std::string destination, std::string inverse, DeleteRule rule) {
-    relationshipIndex_[name] = static_cast<int>(relationships_.size());
     Relationship r;
     r.name = std::move(name);
     r.destinationName = std::move(destination);
@@ -47,14 +45,17 @@ Entity& Entity::index(std::vector<std::string> attributes) {
     return *this;
 }
 
+// Entities have a few dozen properties at most: a scan of the names beats hashing a copy.
 int Entity::attributeIndex(std::string_view name) const {
-    auto it = attributeIndex_.find(std::string(name));
-    return it == attributeIndex_.end() ? -1 : it->second;
+    for (size_t i = 0; i < attributes_.size(); ++i)
+        if (attributes_[i].name == name) return static_cast<int>(i);
+    return -1;
 }
 
 const Relationship* Entity::relationship(std::string_view name) const {
-    auto it = relationshipIndex_.find(std::string(name));
-    return it == relationshipIndex_.end() ? nullptr : &relationships_[it->second];
+    for (const auto& r : relationships_)
+        if (r.name == name) return &r;
+    return nullptr;
 }
 
 Entity& Model::entity(std::string name) {
@@ -108,8 +109,9 @@ foundation::Status Model::finish() {
 }
 
 const Entity* Model::entityNamed(std::string_view name) const {
-    auto it = byName_.find(std::string(name));
-    return it == byName_.end() ? nullptr : it->second;
+    for (const auto& e : entities_)
+        if (e->name() == name) return e.get();
+    return nullptr;
 }
 
 foundation::Result<FetchRequest> Model::fetchRequestFromTemplate(const std::string& name,

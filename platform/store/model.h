@@ -72,8 +72,6 @@ private:
     std::vector<Attribute> attributes_;
     std::vector<Relationship> relationships_;
     std::vector<std::vector<std::string>> indexes_;
-    std::unordered_map<std::string, int> attributeIndex_;
-    std::unordered_map<std::string, int> relationshipIndex_;
     int number_ = -1;
 };
 

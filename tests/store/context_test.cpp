@@ -319,4 +319,36 @@ TEST_F(ContextTest, ChildSaveFromAPrivateQueueWhileMainWaitsDoesNotDeadlock) {
     EXPECT_EQ(main->insertedObjects().size(), 1u);
 }
 
+TEST_F(ContextTest, ConcurrentChildrenPushIntoOneParent) {
+    constexpr int kChildren = 4, kEach = 50;
+    std::atomic<int> finished{0};
+    std::vector<store::ContextPtr> children;
+    for (int k = 0; k < kChildren; ++k) {
+        auto ch = child();
+        children.push_back(ch);
+        ch->perform([&, ch, k] {
+            for (int i = 0; i < kEach; ++i) {
+                auto c = conversation(ch, "k" + std::to_string(k) + "-" + std::to_string(i));
+                message(ch, c, i);
+                // Reads through the parent while the others write into it.
+                (void)ch->count(FetchRequest("HX_Conversation"));
+                if (i % 10 == 9) (void)ch->save();
+            }
+            ++finished;
+        });
+    }
+    // The main thread keeps reading its own context meanwhile.
+    ASSERT_TRUE(clock->runUntil(
+        [&] {
+            (void)main->count(FetchRequest("HX_Message"));
+            return finished.load() == kChildren;
+        },
+        30));
+    clock->runUntilIdle();
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Conversation"), std::to_string(kChildren * kEach));
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message WHERE Conversation IS NOT NULL"),
+              std::to_string(kChildren * kEach));
+}
+
 }  // namespace

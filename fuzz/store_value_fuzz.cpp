@@ -1,0 +1,15 @@
+// Stored transformable values: any bytes decode to a value or an error, and a decoded value
+// encodes back to the same bytes.
+#include <cstdint>
+#include <cstdlib>
+
+#include "platform/store/value_codec.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    auto decoded = store::decodeValue({data, size});
+    if (!decoded) return 0;
+    auto bytes = store::encodeValue(decoded.value());
+    auto again = store::decodeValue(bytes);
+    if (!again || !(again.value() == decoded.value())) std::abort();
+    return 0;
+}
