@@ -696,7 +696,6 @@ void Context::announce(ChangeKind kind, const Changes& changes) {
         for (const auto& l : listeners_) listeners.push_back(l.second);
     }
     for (auto& l : listeners) l(*this, kind, changes);
-#if HX_STORE_POSTS_NOTIFICATIONS
     foundation::Dictionary info;
     auto uris = [](const std::vector<ManagedObjectPtr>& objects) {
         foundation::Array a;
@@ -710,7 +709,6 @@ void Context::announce(ChangeKind kind, const Changes& changes) {
     foundation::NotificationCenter::defaultCenter().post(
         kind == ChangeKind::DidSave ? kContextDidSaveNotification : kContextObjectsDidChangeNotification,
         shared_from_this(), std::move(info));
-#endif
 }
 
 }  // namespace store

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/foundation/notification_center.h"
 #include "platform/store/fetched_results_controller.h"
 #include "tests/store/store_test_support.h"
 
@@ -187,6 +188,15 @@ TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
         notified.push_back(std::string(kind == Context::ChangeKind::DidSave ? "save:" : "change:") +
                            std::to_string(changes.inserted.size()));
     });
+    std::vector<std::string> posted;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    for (const char* name : {store::kContextDidSaveNotification, store::kContextObjectsDidChangeNotification})
+        center.addObserver(this, name, [&, ctx = main.get()](const foundation::Notification& n) {
+            if (n.object.get() != ctx) return;  // the child's own did-save is not ours
+            const auto& inserted = n.userInfo.get(store::kInsertedObjectsKey);
+            EXPECT_EQ(inserted.at(0).asString().rfind("x-hxstore://", 0), 0u);
+            posted.push_back(n.name + ":" + std::to_string(inserted.size()));
+        });
     ch->perform([&] {
         onMain = dispatch::isMainThread();
         conversation(ch, "x");
@@ -199,6 +209,10 @@ TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
     EXPECT_TRUE(main->hasChanges());
     ASSERT_TRUE(main->save().ok());
     EXPECT_EQ(notified, (std::vector<std::string>{"change:1", "save:1"}));
+    // The same two reached the notification centre, with the context and the objects' URIs.
+    EXPECT_EQ(posted, (std::vector<std::string>{std::string(store::kContextObjectsDidChangeNotification) + ":1",
+                                                 std::string(store::kContextDidSaveNotification) + ":1"}));
+    center.removeObserver(this);
     // performAndWait on the main context from the main thread runs inline.
     bool inline_ = false;
     main->performAndWait([&] { inline_ = true; });
