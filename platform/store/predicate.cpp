@@ -526,6 +526,7 @@ private:
         } else {
             t.number = std::strtod(text.c_str(), nullptr);
         }
+        if (t.number.isDouble() && !std::isfinite(*t.number.ifDouble())) return fail("number out of range", start);
         i = j;
         return true;
     }
@@ -947,7 +948,9 @@ void formatExpression(std::string& out, const Expression& e) {
     case Expression::Kind::KeyPath:
         for (size_t i = 0; i < e.keyPath.size(); ++i) {
             if (i) out += '.';
-            if (isReservedWord(e.keyPath[i])) out += '#';
+            // Reserved words and names that would read as numbers keep their escape.
+            if (isReservedWord(e.keyPath[i]) || (!e.keyPath[i].empty() && std::isdigit(static_cast<unsigned char>(e.keyPath[i][0]))))
+                out += '#';
             out += e.keyPath[i];
         }
         break;
@@ -963,22 +966,30 @@ void formatExpression(std::string& out, const Expression& e) {
     }
 }
 
+void formatNode(std::string& out, const PredicateNode& n);
+
+void formatChild(std::string& out, const PredicateNode& n) {
+    bool compound = n.kind == PredicateNode::Kind::And || n.kind == PredicateNode::Kind::Or;
+    if (compound) out += '(';
+    formatNode(out, n);
+    if (compound) out += ')';
+}
+
 void formatNode(std::string& out, const PredicateNode& n) {
     switch (n.kind) {
     case PredicateNode::Kind::True: out += "TRUEPREDICATE"; return;
     case PredicateNode::Kind::False: out += "FALSEPREDICATE"; return;
+    // Parentheses only around compound children, so that the text nests no deeper than the
+    // tree (the parser limits nesting).
     case PredicateNode::Kind::Not:
-        out += "NOT (";
-        if (!n.children.empty()) formatNode(out, n.children[0]);
-        out += ')';
+        out += "NOT ";
+        if (!n.children.empty()) formatChild(out, n.children[0]);
         return;
     case PredicateNode::Kind::And:
     case PredicateNode::Kind::Or:
         for (size_t i = 0; i < n.children.size(); ++i) {
             if (i) out += n.kind == PredicateNode::Kind::And ? " AND " : " OR ";
-            out += '(';
-            formatNode(out, n.children[i]);
-            out += ')';
+            formatChild(out, n.children[i]);
         }
         return;
     case PredicateNode::Kind::Comparison:
