@@ -56,8 +56,12 @@ bool printable(const store::PredicateNode& n) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    const Array args{Value("name"), Value(Array{Value(1), Value("x")}), Value(3.5), Value(Dictionary{{"k", 1}}),
-                     Value(foundation::Date{10}), Value()};
+    const Array args{Value("name"),
+                     Value(Array{Value(1), Value("x")}),
+                     Value(3.5),
+                     Value(Dictionary{{"k", 1}}),
+                     Value(foundation::Date{10}),
+                     Value()};
     auto parsed = store::Predicate::parse(text, args);
     if (!parsed) return 0;
     auto again = store::Predicate::parse(parsed->format());

@@ -117,8 +117,9 @@ TEST_F(ContextTest, RelationshipsKeepBothSidesAndDeleteRulesApply) {
     EXPECT_EQ(a->objects("Messages"), std::vector<store::ManagedObjectPtr>{m2});
     EXPECT_EQ(m1->object("Conversation"), b);
     ASSERT_TRUE(main->save().ok());
-    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message m JOIN HX_Conversation c ON m.Conversation=c.Z_PK "
-                                      "WHERE c.conversationID='b'"),
+    EXPECT_EQ(storetest::sqlite(path,
+                                "SELECT count(*) FROM HX_Message m JOIN HX_Conversation c ON m.Conversation=c.Z_PK "
+                                "WHERE c.conversationID='b'"),
               "2");
     ASSERT_TRUE(b->removeObject("Messages", m3).ok());
     EXPECT_TRUE(m3->object("Conversation") == nullptr);
@@ -175,7 +176,8 @@ TEST_F(ContextTest, PendingChangesShowInFetchesAndCountsAlongTheChain) {
     EXPECT_FALSE(coordinator->model().fetchRequestFromTemplate("cv_unread", {}).ok());
     EXPECT_FALSE(coordinator->model().fetchRequestFromTemplate("nope", {}).ok());
     ASSERT_TRUE(main->save().ok());
-    EXPECT_EQ(storetest::sqlite(path, "SELECT group_concat(conversationID || ':' || isRead) FROM HX_Conversation ORDER BY Z_PK"),
+    EXPECT_EQ(storetest::sqlite(
+                  path, "SELECT group_concat(conversationID || ':' || isRead) FROM HX_Conversation ORDER BY Z_PK"),
               "stored:1,main-only:0,child-only:0");
     (void)unsavedInMain;
 }
@@ -211,7 +213,7 @@ TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
     EXPECT_EQ(notified, (std::vector<std::string>{"change:1", "save:1"}));
     // The same two reached the notification centre, with the context and the objects' URIs.
     EXPECT_EQ(posted, (std::vector<std::string>{std::string(store::kContextObjectsDidChangeNotification) + ":1",
-                                                 std::string(store::kContextDidSaveNotification) + ":1"}));
+                                                std::string(store::kContextDidSaveNotification) + ":1"}));
     center.removeObserver(this);
     // performAndWait on the main context from the main thread runs inline.
     bool inline_ = false;
@@ -222,7 +224,8 @@ TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
 TEST_F(ContextTest, KeyValueObservationOfAttributesAndToMany) {
     auto c = conversation(main, "k");
     std::vector<std::string> keys;
-    auto token = c->addObserver("isStarred", [&](store::ManagedObject&, const std::string& key) { keys.push_back(key); });
+    auto token =
+        c->addObserver("isStarred", [&](store::ManagedObject&, const std::string& key) { keys.push_back(key); });
     c->addObserver("Messages", [&](store::ManagedObject& o, const std::string& key) {
         keys.push_back(key + ":" + std::to_string(o.objects("Messages").size()));
     });
@@ -264,7 +267,8 @@ TEST_F(ContextTest, FetchedResultsControllerFollowsSavesAndMerges) {
     ASSERT_TRUE(main->save().ok());
 
     FetchRequest r("HX_Conversation");
-    r.predicate = Predicate::parse("isTrash == NO AND type IN %@", {Value(foundation::Array{Value(10), Value(11)})}).value();
+    r.predicate =
+        Predicate::parse("isTrash == NO AND type IN %@", {Value(foundation::Array{Value(10), Value(11)})}).value();
     r.sortDescriptors = {{"lastdate", false}};
     r.fetchBatchSize = 20;
     auto frc = store::FetchedResultsController::create(r, main, std::string("sms"));
