@@ -1,5 +1,5 @@
-// Result codes and the small routines the crash-time code uses instead of the C library's, whose
-// implementations may take locks. Everything here is async-signal-safe.
+// Result codes and the small routines the crash-time code uses: nothing here takes a lock or
+// allocates. Everything here is async-signal-safe.
 #pragma once
 
 #include <cstddef>

@@ -49,13 +49,11 @@ std::string cachesDirectory() {
     return std::filesystem::temp_directory_path().string();
 }
 
-void imageAdded(uint64_t header, const char* path) {
-    zvcrash_async_image_list_append(ZVCrashReporter::sharedImageList(), header, path);
-}
+zvcrash_async_image_list gImageList;
 
-void imageRemoved(uint64_t header, const char*) {
-    zvcrash_async_image_list_remove(ZVCrashReporter::sharedImageList(), header);
-}
+void imageAdded(uint64_t header, const char* path) { zvcrash_async_image_list_append(&gImageList, header, path); }
+
+void imageRemoved(uint64_t header, const char*) { zvcrash_async_image_list_remove(&gImageList, header); }
 
 zvcrash_error_t writeReport(const char* path, zvcrash_log_writer_t* writer, kernel::thread_t crashed,
                             const zvcrash_log_signal_info* signal, const zvcrash_async_thread_state* state,
@@ -146,14 +144,13 @@ std::shared_ptr<ZVCrashReporterConfig> ZVCrashReporterConfig::initWithSignalHand
 // --- Reporter ----------------------------------------------------------------------------------
 
 zvcrash_async_image_list* ZVCrashReporter::sharedImageList() {
-    static zvcrash_async_image_list list;
     static std::once_flag once;
     std::call_once(once, [] {
-        zvcrash_async_image_list_init(&list, kernel::task_self());
+        zvcrash_async_image_list_init(&gImageList, kernel::task_self());
         kernel::dyld_register_func_for_add_image(&imageAdded);
         kernel::dyld_register_func_for_remove_image(&imageRemoved);
     });
-    return &list;
+    return &gImageList;
 }
 
 foundation::Result<std::shared_ptr<ZVCrashReporter>> ZVCrashReporter::initWithConfiguration(

@@ -14,7 +14,8 @@ const zvcrash_frame_reader_t* zvcrash_frame_default_readers(int* count) {
 zvcrash_error_t zvcrash_frame_cursor_init(zvcrash_frame_cursor* cursor, const kernel::Task* task,
                                           const zvcrash_async_thread_state* state, zvcrash_async_image_list* image_list) {
     zvcrash_async_memset(cursor, 0, sizeof *cursor);
-    cursor->task = task;
+    zvcrash_async_task_cache_init(&cursor->cache, task);
+    cursor->task = &cursor->cache.task;
     cursor->image_list = image_list;
     cursor->depth = 0;
     zvcrash_async_thread_state_copy(&cursor->frame, state);

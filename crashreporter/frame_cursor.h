@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "crashreporter/image_list.h"
+#include "crashreporter/task_memory.h"
 #include "crashreporter/thread_state.h"
 
 enum zvcrash_frame_error_t : int {
@@ -17,11 +18,12 @@ enum zvcrash_frame_error_t : int {
 };
 
 struct zvcrash_frame_cursor {
-    const kernel::Task* task;
+    const kernel::Task* task;  // the readers' view: `cache` in front of the walked task
     zvcrash_async_image_list* image_list;
     uint32_t depth;
     zvcrash_async_thread_state prev_frame;
     zvcrash_async_thread_state frame;
+    zvcrash_async_task_cache cache;
 };
 
 // A frame reader: from the current state (and the previous one, from depth 2 on, else null) to

@@ -144,7 +144,8 @@ const void* zvcrash_async_macho_find_segment_cmd(zvcrash_async_macho_image* imag
     for (const void* cmd = zvcrash_async_macho_next_command(image, nullptr); cmd;
          cmd = zvcrash_async_macho_next_command(image, cmd)) {
         if (u32(image, cmd, 0) != type) continue;
-        if (!commandReadable(image, cmd, need)) continue;
+        // A segment command shorter than its own structure is malformed, whatever follows it.
+        if (u32(image, cmd, 4) < need || !commandReadable(image, cmd, need)) continue;
         if (nameEquals(static_cast<const uint8_t*>(cmd) + 8, segname)) return cmd;
     }
     return nullptr;

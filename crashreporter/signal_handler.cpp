@@ -139,8 +139,16 @@ bool previousActionDispatcher(int signo, siginfo_t* info, ucontext_t* uap, void*
 
 void signalHandler(int signo, siginfo_t* info, void* uap) {
     if (runFrom(nullptr, signo, info, static_cast<ucontext_t*>(uap))) return;
-    // The signal is blocked while this handler runs; it is delivered again right after the return,
-    // with whatever action is then in force.
+    // The signal is blocked while this handler runs; it is delivered again right after the return.
+    // Unless a callback already put another action in place, that would be this handler again,
+    // forever: the default action takes over, so the process ends by the signal.
+    struct sigaction current {};
+    if (::sigaction(signo, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) && current.sa_sigaction == &signalHandler) {
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        ::sigaction(signo, &dfl, nullptr);
+    }
     ::raise(signo);
 }
 

@@ -32,7 +32,35 @@ kernel::kern_return_t readBuffer(const kernel::Task* task, uint64_t address, voi
     return kernel::KERN_SUCCESS;
 }
 
+kernel::kern_return_t readCached(const kernel::Task* task, uint64_t address, void* dest, size_t length) {
+    auto* cache = reinterpret_cast<zvcrash_async_task_cache*>(const_cast<kernel::Task*>(task));
+    constexpr uint64_t kPage = sizeof cache->bytes;
+    auto hit = [&] { return cache->valid > 0 && address >= cache->base && length <= cache->valid && address - cache->base <= cache->valid - length; };
+    if (!hit()) {
+        const uint64_t page = address & ~(kPage - 1);
+        if (address + length > page + kPage || address + length < address) {
+            return kernel::vm_read_overwrite(cache->backing, address, length, dest);
+        }
+        if (kernel::vm_read_overwrite(cache->backing, page, kPage, cache->bytes) == kernel::KERN_SUCCESS) {
+            cache->base = page;
+            cache->valid = kPage;
+        } else {
+            return kernel::vm_read_overwrite(cache->backing, address, length, dest);
+        }
+    }
+    zvcrash_async_memcpy(dest, cache->bytes + (address - cache->base), length);
+    return kernel::KERN_SUCCESS;
+}
+
 }  // namespace
+
+void zvcrash_async_task_cache_init(zvcrash_async_task_cache* cache, const kernel::Task* backing) {
+    cache->task.read = &readCached;
+    cache->task.context = cache;
+    cache->backing = backing;
+    cache->base = 0;
+    cache->valid = 0;
+}
 
 const zvcrash_async_byteorder* zvcrash_async_byteorder_direct() { return &kDirect; }
 const zvcrash_async_byteorder* zvcrash_async_byteorder_swapped() { return &kSwapped; }

@@ -61,3 +61,15 @@ struct zvcrash_buffer_task {
     size_t size;
 };
 void zvcrash_buffer_task_init(zvcrash_buffer_task* task, uint64_t base, const void* bytes, size_t size);
+
+// A one-page read cache in front of a task, for one stack walk: consecutive frame records mostly
+// sit on the same page, so a walk costs a copy per page instead of one per record. Valid only while
+// the memory behind it holds still (a stopped thread's stack).
+struct zvcrash_async_task_cache {
+    kernel::Task task;  // reads through the cache
+    const kernel::Task* backing;
+    uint64_t base;
+    size_t valid;
+    uint8_t bytes[4096];
+};
+void zvcrash_async_task_cache_init(zvcrash_async_task_cache* cache, const kernel::Task* backing);

@@ -162,6 +162,8 @@ foundation::Status Emulator::start() {
     impl_->server.Patch(".*", handler);
     impl_->server.Options(".*", handler);
     impl_->server.set_keep_alive_max_count(100000);
+    // Head and body leave in separate writes; without this each reply waits out a delayed ACK.
+    impl_->server.set_tcp_nodelay(true);
     impl_->server.set_payload_max_length(64 * 1024 * 1024);
     int port = impl_->server.bind_to_any_port("127.0.0.1");
     if (port <= 0) return foundation::Error::withDescription("emulator", 1, "cannot listen on 127.0.0.1");

@@ -16,6 +16,8 @@
 #include "model/memory_cache.h"
 #include "platform/foundation/files.h"
 
+#include <mutex>
+
 namespace {
 
 constexpr int kKeys = 1024;

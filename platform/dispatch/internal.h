@@ -54,6 +54,8 @@ public:
     // True where one block at a time runs (serial and main): waiting on such a queue from one of
     // its own blocks can never end.
     virtual bool exclusive() const { return false; }
+    // The pool priority of a global queue; nothing for the others.
+    virtual std::optional<Priority> rootPriority() const { return std::nullopt; }
     const std::string& label() const override { return label_; }
     bool isCurrent() const override;
     // Called by the pool for the jobs this queue submitted.
@@ -80,6 +82,58 @@ struct Job {
 
 // The worker threads behind every queue but the main one. Ready jobs wait in one FIFO per
 // priority; workers take the highest priority first.
+// A FIFO over one growing ring buffer: no allocation once warm, unlike a deque's chunks, which
+// are allocated by the producing thread and freed by the consuming one for every few blocks.
+template <typename T> class Ring {
+public:
+    bool empty() const { return count_ == 0; }
+    size_t size() const { return count_; }
+    T& front() { return buffer_[head_]; }
+    void push_back(T value) {
+        if (count_ == buffer_.size()) grow();
+        buffer_[(head_ + count_) & (buffer_.size() - 1)] = std::move(value);
+        ++count_;
+    }
+    void push_front(T value) {
+        if (count_ == buffer_.size()) grow();
+        head_ = (head_ + buffer_.size() - 1) & (buffer_.size() - 1);
+        buffer_[head_] = std::move(value);
+        ++count_;
+    }
+    T pop_front() {
+        T value = std::move(buffer_[head_]);
+        buffer_[head_] = T();
+        head_ = (head_ + 1) & (buffer_.size() - 1);
+        --count_;
+        return value;
+    }
+
+private:
+    void grow() {
+        std::vector<T> bigger(buffer_.empty() ? 16 : buffer_.size() * 2);
+        for (size_t i = 0; i < count_; ++i) bigger[i] = std::move(buffer_[(head_ + i) & (buffer_.size() - 1)]);
+        buffer_.swap(bigger);
+        head_ = 0;
+    }
+    std::vector<T> buffer_;
+    size_t head_ = 0;
+    size_t count_ = 0;
+};
+
+// Spins up to about 50 microseconds for condition(); true if it came to hold.
+template <typename Condition> bool spinUntil(Condition condition) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+    for (int i = 1;; ++i) {
+        if (condition()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#elif defined(__aarch64__)
+        asm volatile("yield");
+#endif
+        if (i % 64 == 0 && std::chrono::steady_clock::now() > until) return condition();
+    }
+}
+
 class Pool {
 public:
     static Pool& shared();
@@ -98,6 +152,7 @@ public:
     void deactivate();
     void reactivate();
     static bool onWorkerThread();
+    bool hasReadyWork() const { return readyHint_.load(std::memory_order_relaxed) > 0; }
 
     void setAltStackSize(size_t bytes);
 
@@ -105,15 +160,20 @@ private:
     Pool();
     void startThread();
     void workerLoop();
+    void spinForWork();
     void run(Job& job);
 
     std::mutex mutex_;
     std::condition_variable workAvailable_;
     std::condition_variable quiescent_;
-    std::deque<Job> ready_[5];
+    Ring<Job> ready_[5];
     size_t readyCount_ = 0;
     size_t running_ = 0;
     size_t idle_ = 0;
+    size_t pendingWakes_ = 0;  // notified sleepers that have not woken yet
+    size_t spinners_ = 0;      // idle workers still looking for work before they sleep
+    static constexpr size_t kMaxSpinners = 2;
+    std::atomic<size_t> readyHint_{0};  // readyCount_, readable without the lock
     size_t threads_ = 0;
     size_t blocked_ = 0;
     size_t targetThreads_;

@@ -25,10 +25,15 @@ uint64_t nextSequence() {
 }
 
 namespace {
-thread_local Frame* tlsFrame = nullptr;
-thread_local bool tlsIsWorker = false;
+// Initial-exec: these are read for every block, and the library is only linked into executables.
+#define HX_TLS_FAST __attribute__((tls_model("initial-exec")))
+HX_TLS_FAST thread_local Frame* tlsFrame = nullptr;
+HX_TLS_FAST thread_local bool tlsIsWorker = false;
+// The jobs a worker took with the one it runs; handed back when that one blocks.
+HX_TLS_FAST thread_local std::vector<std::pair<int, Job>>* tlsBatch = nullptr;
+HX_TLS_FAST thread_local size_t tlsBatchNext = 0;
 // A plain pointer so that the hot path (clearing between blocks) needs no TLS constructor guard.
-thread_local std::unordered_map<std::string, std::any>* tlsValues = nullptr;
+HX_TLS_FAST thread_local std::unordered_map<std::string, std::any>* tlsValues = nullptr;
 
 std::atomic<size_t> gAltStackSize{0};
 std::atomic<uint64_t> gAltStackGeneration{0};
@@ -129,9 +134,17 @@ void Pool::submit(Priority priority, Job job) {
         std::lock_guard lock(mutex_);
         ready_[static_cast<int>(priority)].push_back(std::move(job));
         ++readyCount_;
-        if (idle_ > 0) {
-            wake = true;
-        } else if (threads_ < targetThreads_ || (running_ == 0 && threads_ < maxThreads_)) {
+        readyHint_.store(readyCount_, std::memory_order_relaxed);
+        if (spinners_ > 0) {
+            // A spinning worker takes it.
+        } else if (idle_ > pendingWakes_) {
+            // Wake no more sleepers than there are jobs for them: with tiny blocks a few busy
+            // workers keep up, and every extra one only fights for this lock.
+            if (readyCount_ > pendingWakes_) {
+                ++pendingWakes_;
+                wake = true;
+            }
+        } else if (idle_ == 0 && (threads_ < targetThreads_ || (running_ == 0 && threads_ < maxThreads_))) {
             ++threads_;
             spawn = true;
         }
@@ -141,31 +154,52 @@ void Pool::submit(Priority priority, Job job) {
 }
 
 void Pool::workerLoop() {
+    std::vector<std::pair<int, Job>> batch;
+    batch.reserve(16);
+    tlsBatch = &batch;
     std::unique_lock lock(mutex_);
     for (;;) {
         if (readyCount_ == 0) {
-            ++idle_;
             if (running_ == 0 && quiescenceWaiters_.load()) quiescent_.notify_all();
+            if (spinners_ < kMaxSpinners) {
+                // Look for work a little before sleeping: a producer that finds a spinner skips
+                // the futex wake, which dominates the cost of small blocks.
+                ++spinners_;
+                lock.unlock();
+                spinForWork();
+                lock.lock();
+                --spinners_;
+                if (readyCount_ > 0) continue;
+            }
+            ++idle_;
             workAvailable_.wait(lock);
             --idle_;
+            if (pendingWakes_ > 0) --pendingWakes_;
             continue;
         }
-        Job job;
-        for (int p = 4; p >= 0; --p) {
-            if (!ready_[p].empty()) {
-                job = std::move(ready_[p].front());
-                ready_[p].pop_front();
-                break;
-            }
+        // Several jobs per lock when many wait (tiny blocks would otherwise spend their time on
+        // this lock), but never more than a fair share, so long blocks still spread out.
+        size_t take = readyCount_ / (threads_ ? threads_ : 1);
+        take = take < 1 ? 1 : (take > 16 ? 16 : take);
+        for (int p = 4; p >= 0 && batch.size() < take; --p) {
+            while (!ready_[p].empty() && batch.size() < take) batch.emplace_back(p, ready_[p].pop_front());
         }
-        --readyCount_;
+        readyCount_ -= batch.size();
+        readyHint_.store(readyCount_, std::memory_order_relaxed);
         ++running_;
         lock.unlock();
-        run(job);
-        job = Job();  // the block's captures go before this worker counts as idle
+        for (tlsBatchNext = 0; tlsBatchNext < batch.size();) {
+            Job job = std::move(batch[tlsBatchNext++].second);
+            run(job);
+        }  // each job's captures go before this worker counts as idle
+        batch.clear();
         lock.lock();
         --running_;
     }
+}
+
+void Pool::spinForWork() {
+    spinUntil([this] { return readyHint_.load(std::memory_order_relaxed) > 0; });
 }
 
 void Pool::run(Job& job) {
@@ -213,17 +247,31 @@ void Pool::wakeQuiescenceWaiters() {
 }
 
 void Pool::deactivate() {
-    bool spawn = false;
+    bool spawn = false, wake = false;
     {
         std::lock_guard lock(mutex_);
         --running_;
         ++blocked_;
-        if (readyCount_ > 0 && idle_ == 0 && threads_ < maxThreads_) {
-            ++threads_;
-            spawn = true;
+        if (tlsBatch && tlsBatchNext < tlsBatch->size()) {
+            // The jobs queued behind the blocked one must not wait for it: other workers take them.
+            for (size_t i = tlsBatch->size(); i-- > tlsBatchNext;)
+                ready_[(*tlsBatch)[i].first].push_front(std::move((*tlsBatch)[i].second));
+            readyCount_ += tlsBatch->size() - tlsBatchNext;
+            readyHint_.store(readyCount_, std::memory_order_relaxed);
+            tlsBatch->resize(tlsBatchNext);
+        }
+        if (readyCount_ > 0) {
+            if (idle_ > pendingWakes_) {
+                ++pendingWakes_;
+                wake = true;
+            } else if (idle_ == 0 && threads_ < maxThreads_) {
+                ++threads_;
+                spawn = true;
+            }
         }
         if (running_ == 0 && quiescenceWaiters_.load()) quiescent_.notify_all();
     }
+    if (wake) workAvailable_.notify_one();
     if (spawn) startThread();
 }
 

@@ -93,7 +93,7 @@ public:
     void after(Seconds delay, Block block) override;
     void barrierAsync(Block block) override { async(std::move(block)); }
     void barrierSync(const Block& block) override { sync(block); }
-    Priority priority() const { return priority_; }
+    std::optional<Priority> rootPriority() const override { return priority_; }
 
 private:
     Priority priority_;
@@ -117,6 +117,9 @@ public:
         {
             std::lock_guard lock(mutex_);
             items_.push_back(Item{std::move(block), nullptr});
+            // Written only when it changes, so that the spinning drainer's reads do not bounce
+            // the line on every block.
+            if (!hasItems_.load(std::memory_order_relaxed)) hasItems_.store(true, std::memory_order_relaxed);
             if (!scheduled_) {
                 scheduled_ = true;
                 activate = true;
@@ -127,7 +130,7 @@ public:
 
     void sync(const Block& block) override {
         checkSyncAllowed("sync");
-        if (!dynamic_cast<GlobalQueue*>(target_.get())) {
+        if (!target_->rootPriority()) {
             // The drain runs inside a block of another queue: let it run the block there.
             syncThroughAsync(*this, block, false);
             return;
@@ -140,6 +143,7 @@ public:
             } else {
                 gate = std::make_shared<Gate>();
                 items_.push_back(Item{nullptr, gate});
+                hasItems_.store(true, std::memory_order_relaxed);
             }
         }
         if (gate) gate->wait();
@@ -155,34 +159,44 @@ public:
     void barrierSync(const Block& block) override { sync(block); }
 
     void drain() override {
-        constexpr int kBudget = 256;  // then yield the thread to other queues of the pool
-        std::deque<Item> batch;
+        constexpr int kBudget = 1024;  // then yield the thread to other queues of the pool
+        constexpr size_t kTake = 64;  // blocks moved out per lock
+        std::vector<Item> batch;
+        batch.reserve(kTake);
         int ran = 0;
+        bool maySpin = target_->rootPriority().has_value();
         for (;;) {
             {
-                std::lock_guard lock(mutex_);
+                std::unique_lock lock(mutex_);
                 if (items_.empty()) {
+                    if (maySpin && !Pool::shared().hasReadyWork()) {
+                        // A producer that is still at it will add more in a moment; waiting a
+                        // little here is cheaper than giving the queue up and being re-activated.
+                        lock.unlock();
+                        maySpin = spinUntil([this] { return hasItems_.load(std::memory_order_relaxed); });
+                        continue;
+                    }
                     scheduled_ = false;
                     return;
                 }
                 if (ran >= kBudget) break;
-                batch.swap(items_);
+                while (!items_.empty() && batch.size() < kTake) batch.push_back(items_.pop_front());
+                if (items_.empty()) hasItems_.store(false, std::memory_order_relaxed);
             }
-            while (!batch.empty()) {
-                Item& item = batch.front();
+            for (size_t i = 0; i < batch.size(); ++i) {
+                Item& item = batch[i];
                 if (item.gate) {
                     // Hand the queue to the waiting sync caller; the rest waits for its release.
                     std::shared_ptr<Gate> gate = std::move(item.gate);
-                    batch.pop_front();
-                    if (!batch.empty()) {
+                    if (i + 1 < batch.size()) {
                         std::lock_guard lock(mutex_);
-                        for (auto it = batch.rbegin(); it != batch.rend(); ++it) items_.push_front(std::move(*it));
+                        for (size_t j = batch.size(); j-- > i + 1;) items_.push_front(std::move(batch[j]));
+                        hasItems_.store(true, std::memory_order_relaxed);
                     }
                     gate->open();
                     return;
                 }
                 Block block = std::move(item.block);
-                batch.pop_front();
                 {
                     FrameScope scope(this);
                     block();
@@ -191,6 +205,7 @@ public:
                 clearThreadValues();
                 ++ran;
             }
+            batch.clear();
         }
         activate();  // still scheduled: continue in a fresh job
     }
@@ -222,7 +237,8 @@ private:
 
     std::shared_ptr<QueueBase> target_;
     std::mutex mutex_;
-    std::deque<Item> items_;
+    Ring<Item> items_;
+    std::atomic<bool> hasItems_{false};  // a hint for the draining thread's spin
     bool scheduled_ = false;
 };
 
@@ -263,6 +279,7 @@ public:
             std::lock_guard lock(mutex_);
             --running_;
             if (barrier) barrierRunning_ = false;
+            if (items_.empty()) return;  // the common case: nothing waits for this one
             pump(jobs, gates);
         }
         start(jobs, gates);
@@ -287,6 +304,16 @@ private:
     }
 
     void enqueue(Item item) {
+        {
+            std::unique_lock lock(mutex_);
+            if (items_.empty() && !barrierRunning_ && !item.barrier && !item.gate) {
+                // The common case: a reader with nothing ahead of it starts at once.
+                ++running_;
+                lock.unlock();
+                submitToTarget(target_.get(), makeJob(std::move(item.block), false));
+                return;
+            }
+        }
         std::vector<Job> jobs;
         std::vector<std::shared_ptr<Gate>> gates;
         {
@@ -295,6 +322,15 @@ private:
             pump(jobs, gates);
         }
         start(jobs, gates);
+    }
+
+    Job makeJob(Block block, bool barrier) {
+        Job job;
+        job.block = std::move(block);
+        job.queue = this;
+        job.keep = std::static_pointer_cast<QueueBase>(shared_from_this());
+        job.kind = barrier ? Job::BarrierItem : Job::Item;
+        return job;
     }
 
     // Starts what may run now: readers while no barrier runs or waits ahead of them, a barrier
@@ -311,12 +347,7 @@ private:
             if (front.gate) {
                 gates.push_back(std::move(front.gate));
             } else {
-                Job job;
-                job.block = std::move(front.block);
-                job.queue = this;
-                job.keep = std::static_pointer_cast<QueueBase>(shared_from_this());
-                job.kind = barrier ? Job::BarrierItem : Job::Item;
-                jobs.push_back(std::move(job));
+                jobs.push_back(makeJob(std::move(front.block), barrier));
             }
             items_.pop_front();
             if (barrier) break;
@@ -330,14 +361,14 @@ private:
 
     std::shared_ptr<QueueBase> target_;
     std::mutex mutex_;
-    std::deque<Item> items_;
+    Ring<Item> items_;
     int running_ = 0;
     bool barrierRunning_ = false;
 };
 
 void submitToTarget(QueueBase* target, Job job) {
-    if (auto* global = dynamic_cast<GlobalQueue*>(target)) {
-        Pool::shared().submit(global->priority(), std::move(job));
+    if (auto priority = target->rootPriority()) {
+        Pool::shared().submit(*priority, std::move(job));
         return;
     }
     // A queue targeting a serial, concurrent or the main queue runs its jobs as that queue's

@@ -37,22 +37,23 @@ uint64_t readBigEndian(const unsigned char* p, size_t n) {
     return v;
 }
 
-// The backend aborts (an assertion) when it hands out a dictionary key that holds a NUL byte,
-// so binary input is checked for such keys before the backend sees it. Only what the check
-// needs is read, each read bounds-checked; anything else malformed is left to the backend to
-// refuse. Answers false for input with such a key.
-bool binaryKeysAreSafe(std::string_view bytes) {
+// Checks binary input for what the backend mishandles before it sees it: it aborts (an
+// assertion) when it hands out a dictionary key holding a NUL byte, and it gives integers
+// above INT64_MAX (16-byte integers, written only by foreign tools) the same bits as negative
+// ones. Only what the check needs is read, each read bounds-checked; anything else malformed is
+// left to the backend to refuse. Answers the problem found, or nullptr.
+const char* binaryPrecheck(std::string_view bytes) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t size = bytes.size();
-    if (size < 8 + 32) return true;
+    if (size < 8 + 32) return nullptr;
     const unsigned char* trailer = b + size - 32;
     const size_t offsetSize = trailer[6];
     const size_t refSize = trailer[7];
     const uint64_t count = readBigEndian(trailer + 8, 8);
     const uint64_t tableOffset = readBigEndian(trailer + 24, 8);
     const size_t body = size - 32;
-    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return true;
-    if (tableOffset >= body || count > (body - tableOffset) / offsetSize) return true;
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return nullptr;
+    if (tableOffset >= body || count > (body - tableOffset) / offsetSize) return nullptr;
     auto objectOffset = [&](uint64_t index) -> uint64_t {
         return index < count ? readBigEndian(b + tableOffset + index * offsetSize, offsetSize) : body;
     };
@@ -70,7 +71,9 @@ bool binaryKeysAreSafe(std::string_view bytes) {
     };
     for (uint64_t i = 0; i < count; ++i) {
         const uint64_t off = objectOffset(i);
-        if (off >= body || (b[off] & 0xF0) != 0xD0) continue;
+        if (off >= body) continue;
+        if (b[off] == 0x14) return "an integer beyond 64 bits";
+        if ((b[off] & 0xF0) != 0xD0) continue;
         uint64_t entries = 0, start = 0;
         if (!lengthAt(off, entries, start)) continue;
         if (entries > (body - start) / refSize) continue;
@@ -85,11 +88,11 @@ bool binaryKeysAreSafe(std::string_view bytes) {
             if (length > (body - textStart) / unit) continue;
             for (uint64_t c = 0; c < length; ++c) {
                 const unsigned char* u = b + textStart + c * unit;
-                if (u[0] == 0 && (unit == 1 || u[1] == 0)) return false;
+                if (u[0] == 0 && (unit == 1 || u[1] == 0)) return "a dictionary key holds a NUL character";
             }
         }
     }
-    return true;
+    return nullptr;
 }
 
 }  // namespace
@@ -98,7 +101,7 @@ Result<PlistPtr> parsePlistBytes(std::string_view bytes, PropertyListFormat* for
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) return plistReadError("too large");
     plist_t root = nullptr;
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) {
-        if (!binaryKeysAreSafe(bytes)) return plistReadError("a dictionary key holds a NUL character");
+        if (const char* problem = binaryPrecheck(bytes)) return plistReadError(problem);
         plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
         if (format) *format = PropertyListFormat::Binary;
     } else {

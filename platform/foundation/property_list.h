@@ -7,8 +7,8 @@
 // keys to decimal strings themselves. Strings must be valid UTF-8 without NUL characters (the
 // binary writer cannot carry a NUL); dates must lie within about 68 years of 2001-01-01.
 // Reading rejects keyed-archive references (UIDs, see keyed_archiver.h), malformed UTF-8 and
-// nesting deeper than kPropertyListMaxDepth. Integers above INT64_MAX, which only foreign files
-// hold, cannot be told apart from negative ones by the backend and read as their 64-bit pattern.
+// nesting deeper than kPropertyListMaxDepth, dictionary keys holding NUL, and binary integers
+// wider than 64 bits (above INT64_MAX; only foreign tools write them).
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/files.h"
 #include "platform/foundation/plist_backend.h"
 #include "platform/foundation/property_list.h"
 
@@ -25,6 +27,31 @@ UserDefaults::UserDefaults(std::filesystem::path path) : path_(std::move(path)) 
 }
 
 UserDefaults::~UserDefaults() { (void)synchronize(); }
+
+namespace {
+
+std::mutex standardMutex;
+std::shared_ptr<UserDefaults> standardInstance;
+
+}  // namespace
+
+std::shared_ptr<UserDefaults> UserDefaults::standardUserDefaults() {
+    std::lock_guard lock(standardMutex);
+    if (!standardInstance) {
+        const std::string id = Bundle::main().bundleIdentifier().value_or(Bundle::main().name());
+        standardInstance = std::make_shared<UserDefaults>(preferencesDirectory() / (safePathComponent(id) + ".plist"));
+    }
+    return standardInstance;
+}
+
+void UserDefaults::resetStandardUserDefaults() {
+    std::shared_ptr<UserDefaults> old;
+    {
+        std::lock_guard lock(standardMutex);
+        old = std::move(standardInstance);
+    }
+    if (old) (void)old->synchronize();
+}
 
 std::optional<Error> UserDefaults::loadError() const {
     std::lock_guard lock(mutex_);

@@ -32,6 +32,13 @@ public:
     // aside to path + ".unreadable" (kept, not overwritten) and the preferences start empty.
     explicit UserDefaults(std::filesystem::path path);
     ~UserDefaults();
+
+    // The app's preferences: Library/Preferences/<bundle id>.plist in the app home (the main
+    // bundle's name when its Info has no identifier). Made on first use.
+    static std::shared_ptr<UserDefaults> standardUserDefaults();
+    // Writes and drops the shared instance, so the next standardUserDefaults() opens the file
+    // again (a new launch, or a test that moved the app home).
+    static void resetStandardUserDefaults();
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
 

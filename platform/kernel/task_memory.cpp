@@ -12,7 +12,8 @@ const size_t gPageSize = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
 
 kern_return_t readSelf(const Task*, uint64_t address, void* destination, size_t length) {
     if (length == 0) return KERN_SUCCESS;
-    static const pid_t self = ::getpid();
+    // Asked every time: a cached id would read the parent's memory after a fork.
+    const pid_t self = static_cast<pid_t>(::syscall(SYS_getpid));
     auto* out = static_cast<uint8_t*>(destination);
     size_t done = 0;
     while (done < length) {

@@ -348,6 +348,7 @@ std::unique_ptr<Exchange> CurlTransport::start(const URLRequest& request, Transp
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, state.get());
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, state.get());
+    if (getenv("HX_CURL_VERBOSE")) curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
 
     const std::string& method = request.httpMethod();
     bool hasBody = !state->body.empty();

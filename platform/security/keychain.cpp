@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/foundation/files.h"
 #include "platform/security/digest.h"
 
 namespace security {
@@ -96,9 +97,7 @@ Keychain::Keychain(std::filesystem::path file) : path_(std::move(file)) {}
 std::filesystem::path Keychain::defaultPath() {
     std::lock_guard lock(defaultMutex());
     if (!defaultPathSlot().empty()) return defaultPathSlot();
-    const char* home = std::getenv("HOME");
-    std::filesystem::path base = home && *home ? home : "/tmp";
-    return base / ".hxconnect" / "Library" / "Keychains" / "keychain.json";
+    return foundation::libraryDirectory() / "Keychains" / "keychain.json";
 }
 
 void Keychain::setDefaultPath(std::filesystem::path file) {

@@ -94,7 +94,8 @@ public:
 
     // The process-wide store at the default path.
     static std::shared_ptr<Keychain> defaultKeychain();
-    // Changes where defaultKeychain() keeps its file (the next call returns a store there).
+    // Changes where defaultKeychain() keeps its file (the next call returns a store there). Until
+    // then it is "Library/Keychains/keychain.json" in the app home.
     static void setDefaultPath(std::filesystem::path file);
     static std::filesystem::path defaultPath();
 

@@ -85,14 +85,17 @@ TEST(PropertyList, ReadsWhatPythonWritesInBothFormats) {
         "open(sys.argv[1],'wb').write(plistlib.dumps(v,fmt=plistlib.FMT_BINARY))\n"
         "open(sys.argv[2],'wb').write(plistlib.dumps(v,fmt=plistlib.FMT_XML))\n"
         "open(sys.argv[3],'wb').write(plistlib.dumps({'ok':1,'a\\x00b':{'\\u4e2d\\x00':2}},fmt=plistlib.FMT_BINARY))\n"
+        "open(sys.argv[4],'wb').write(plistlib.dumps({'big':2**63},fmt=plistlib.FMT_BINARY))\n"
         "print('ok')\n";
     ASSERT_EQ(python(script, dir.path(), (dir / "b.plist").string() + " " + (dir / "x.plist").string() + " " +
-                                           (dir / "nul.plist").string()),
+                                           (dir / "nul.plist").string() + " " + (dir / "big.plist").string()),
               "ok\n");
     // Keys with NUL characters cannot be carried (and would stop the backend): refused.
     auto nul = readPropertyListFile(dir / "nul.plist");
     ASSERT_FALSE(nul.ok());
     EXPECT_EQ(nul.error().code, kPropertyListReadCorruptError);
+    // An integer above INT64_MAX would read with the wrong sign: refused too.
+    EXPECT_FALSE(readPropertyListFile(dir / "big.plist").ok());
     const Value expected = Dictionary{{"neg", -1},
                                       {"min", INT64_MIN},
                                       {"u32", 4294967295LL},

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <thread>
 
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/files.h"
 #include "platform/foundation/property_list.h"
 #include "tests/support/test_support.h"
 
@@ -202,4 +204,24 @@ TEST(UserDefaults, ConcurrentUseFromManyThreads) {
     ASSERT_TRUE(stored.ok());
     for (int t = 0; t < 8; ++t) EXPECT_EQ(stored.value()["t" + std::to_string(t)], Value(299));
     EXPECT_LT(stored.value()["shared"].int64Value(-1), 8);
+}
+
+TEST(UserDefaults, StandardDefaultsLiveInTheAppHomesPreferences) {
+    hxtest::TempDir home;
+    setHomeDirectory(home.path());
+    UserDefaults::resetStandardUserDefaults();
+    auto standard = UserDefaults::standardUserDefaults();
+    EXPECT_EQ(standard, UserDefaults::standardUserDefaults());
+    standard->setInteger(5, "launchCount");
+    ASSERT_TRUE(standard->synchronize().ok());
+    const std::string id = Bundle::main().bundleIdentifier().value_or(Bundle::main().name());
+    const auto expected = home.path() / "Library" / "Preferences" / (safePathComponent(id) + ".plist");
+    EXPECT_EQ(standard->path(), expected);
+    EXPECT_EQ(readPropertyListFile(expected).value()["launchCount"], Value(5));
+    // A later launch reads what the earlier one stored.
+    standard->setInteger(6, "launchCount");
+    UserDefaults::resetStandardUserDefaults();
+    EXPECT_EQ(UserDefaults::standardUserDefaults()->integerForKey("launchCount"), 6);
+    UserDefaults::resetStandardUserDefaults();
+    setHomeDirectory({});
 }

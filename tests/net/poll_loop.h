@@ -53,7 +53,7 @@ public:
             blocks.swap(posted_);
         }
         for (auto& b : blocks) b();
-        fireDueTimers();
+        bool didWork = !blocks.empty() || fireDueTimers();
         bool morePosted;
         {
             std::lock_guard lock(postedMutex_);
@@ -68,7 +68,8 @@ public:
             pfds.push_back({s.fd, ev, 0});
             ids.push_back(id);
         }
-        int waitMs = morePosted ? 0 : static_cast<int>(waitSeconds * 1000);
+        // Work done in this pass may have changed what the caller waits for: do not block.
+        int waitMs = (morePosted || didWork) ? 0 : static_cast<int>(waitSeconds * 1000);
         if (!virtual_ && !timers_.empty()) {
             double next = timers_.begin()->second.due;
             for (auto& [id, t] : timers_) next = std::min(next, t.due);
@@ -106,7 +107,8 @@ public:
     }
 
 private:
-    void fireDueTimers() {
+    bool fireDueTimers() {
+        bool fired = false;
         for (;;) {
             uint64_t dueId = 0;
             double dueAt = 0;
@@ -115,10 +117,11 @@ private:
                     dueId = id;
                     dueAt = t.due;
                 }
-            if (dueId == 0) return;
+            if (dueId == 0) return fired;
             auto fire = std::move(timers_[dueId].fire);
             timers_.erase(dueId);
             fire();
+            fired = true;
         }
     }
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/foundation/files.h"
 #include "platform/security/keychain.h"
 #include "tests/support/test_support.h"
 
@@ -224,15 +225,20 @@ TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
     for (const auto& m : found) EXPECT_EQ(m.data, bytes("u" + m.account));
 }
 
-TEST(KeychainDefault, FollowsTheSettableDefaultPath) {
+TEST(KeychainDefault, LivesInTheAppHomeUnlessMovedElsewhere) {
     hxtest::TempDir dir;
-    const auto saved = Keychain::defaultPath();
+    foundation::setHomeDirectory(dir / "home");
+    Keychain::setDefaultPath({});
+    EXPECT_EQ(Keychain::defaultPath(), dir / "home/Library/Keychains/keychain.json");
+    EXPECT_EQ(Keychain::defaultKeychain()->path(), dir / "home/Library/Keychains/keychain.json");
+
     Keychain::setDefaultPath(dir / "kc.json");
     auto kc = Keychain::defaultKeychain();
     EXPECT_EQ(kc->path(), dir / "kc.json");
     EXPECT_EQ(Keychain::defaultKeychain(), kc);
     ASSERT_EQ(kc->add(item("s", "a", "v")), errSecSuccess);
     EXPECT_TRUE(std::filesystem::exists(dir / "kc.json"));
-    Keychain::setDefaultPath(saved);
-    EXPECT_NE(Keychain::defaultKeychain()->path(), dir / "kc.json");
+    Keychain::setDefaultPath({});
+    EXPECT_EQ(Keychain::defaultKeychain()->path(), dir / "home/Library/Keychains/keychain.json");
+    foundation::setHomeDirectory({});
 }

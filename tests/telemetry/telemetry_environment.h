@@ -1,5 +1,5 @@
-// A clean SDK environment per test: an empty set of user defaults, a private keychain file and
-// the system random source.
+// A clean SDK environment per test: a scratch app home with its own user defaults, a main bundle
+// whose Info names "com.hxconnect.test", a private keychain file and the system random source.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +7,10 @@
 #include "RurIdurev/RurIdurev/Internals/Util/network_requests_allowed.h"
 #include "RurIdurev/RurIdurev/Internals/Util/platform_adapters.h"
 #include "RurIdurev/RurIdurev/Internals/Util/rur_idurev_user_defaults.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/property_list.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/security/keychain.h"
 #include "platform/security/random.h"
 #include "tests/support/test_support.h"
@@ -14,6 +18,13 @@
 class TelemetryTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        foundation::setHomeDirectory(dir / "home");
+        zivo_platform::setStandardUserDefaults(std::make_shared<foundation::UserDefaults>(dir / "preferences.plist"));
+        std::filesystem::create_directories(dir / "resources");
+        ASSERT_TRUE(foundation::writePropertyListFile(
+                        foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"}}, dir / "resources/Info.plist")
+                        .ok());
+        foundation::Bundle::main().setResourcesDirectory(dir / "resources");
         clearDefaults();
         security::Keychain::setDefaultPath(dir / "keychain.json");
         security::setRandomSourceForTesting(nullptr);
@@ -24,6 +35,8 @@ protected:
         security::setRandomSourceForTesting(nullptr);
         clearDefaults();
         ZIVONetworkRequestsAllowed::reset();
+        foundation::Bundle::main().setResourcesDirectory({});
+        foundation::setHomeDirectory({});
     }
     static void clearDefaults() {
         for (const auto& key : zivo_platform::defaultsKeys()) zivo_platform::removeDefaultsObject(key);

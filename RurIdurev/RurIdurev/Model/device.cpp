@@ -50,4 +50,50 @@ bool ZIVODevice::isEqual(const ZIVOSerializableObject& other) const {
            appNamespace_ == d->appNamespace_;
 }
 
+void ZIVODevice::encode(foundation::Coder& coder) const {
+    ZIVOWrapperSdk::encode(coder);
+    zivoEncodeIfPresent(coder, "sdkName", sdkName_);
+    zivoEncodeIfPresent(coder, "sdkVersion", sdkVersion_);
+    zivoEncodeIfPresent(coder, "model", model_);
+    zivoEncodeIfPresent(coder, "oemName", oemName_);
+    zivoEncodeIfPresent(coder, "osName", osName_);
+    zivoEncodeIfPresent(coder, "osVersion", osVersion_);
+    zivoEncodeIfPresent(coder, "osBuild", osBuild_);
+    if (osApiLevel_) coder.encodeInt64("osApiLevel", *osApiLevel_);
+    zivoEncodeIfPresent(coder, "locale", locale_);
+    if (timeZoneOffset_) coder.encodeInt64("timeZoneOffset", *timeZoneOffset_);
+    zivoEncodeIfPresent(coder, "screenSize", screenSize_);
+    zivoEncodeIfPresent(coder, "appVersion", appVersion_);
+    zivoEncodeIfPresent(coder, "carrierName", carrierName_);
+    zivoEncodeIfPresent(coder, "carrierCountry", carrierCountry_);
+    zivoEncodeIfPresent(coder, "appBuild", appBuild_);
+    zivoEncodeIfPresent(coder, "appNamespace", appNamespace_);
+}
+
+void ZIVODevice::decodeFields(foundation::Decoder& decoder) {
+    ZIVOWrapperSdk::decodeFields(decoder);
+    sdkName_ = decoder.decodeString("sdkName");
+    sdkVersion_ = decoder.decodeString("sdkVersion");
+    model_ = decoder.decodeString("model");
+    oemName_ = decoder.decodeString("oemName");
+    osName_ = decoder.decodeString("osName");
+    osVersion_ = decoder.decodeString("osVersion");
+    osBuild_ = decoder.decodeString("osBuild");
+    if (decoder.containsValue("osApiLevel")) osApiLevel_ = decoder.decodeInt64("osApiLevel");
+    locale_ = decoder.decodeString("locale");
+    if (decoder.containsValue("timeZoneOffset")) timeZoneOffset_ = decoder.decodeInt64("timeZoneOffset");
+    screenSize_ = decoder.decodeString("screenSize");
+    appVersion_ = decoder.decodeString("appVersion");
+    carrierName_ = decoder.decodeString("carrierName");
+    carrierCountry_ = decoder.decodeString("carrierCountry");
+    appBuild_ = decoder.decodeString("appBuild");
+    appNamespace_ = decoder.decodeString("appNamespace");
+}
+
+std::shared_ptr<ZIVODevice> ZIVODevice::decode(foundation::Decoder& decoder) {
+    auto device = std::make_shared<ZIVODevice>();
+    device->decodeFields(decoder);
+    return device;
+}
+
 std::string ZIVODevice::description() const { return foundation::Value(serializeToDictionary()).description(); }

@@ -15,6 +15,13 @@ public:
     bool isEqual(const ZIVOSerializableObject& other) const override;
     // The text form of the JSON object, for diagnostic lines.
     std::string description() const;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVODevice> decode(foundation::Decoder& decoder);
+
+protected:
+    void decodeFields(foundation::Decoder& decoder);
+
+public:
 
     ZIVO_TEXT_PROPERTY(sdkName, SdkName)
     ZIVO_TEXT_PROPERTY(sdkVersion, SdkVersion)

@@ -23,6 +23,30 @@ foundation::Dictionary ZIVOWrapperSdk::serializeToDictionary() const {
     return dict;
 }
 
+void ZIVOWrapperSdk::encode(foundation::Coder& coder) const {
+    zivoEncodeIfPresent(coder, "wrapperSdkVersion", wrapperSdkVersion_);
+    zivoEncodeIfPresent(coder, "wrapperSdkName", wrapperSdkName_);
+    zivoEncodeIfPresent(coder, "wrapperRuntimeVersion", wrapperRuntimeVersion_);
+    zivoEncodeIfPresent(coder, "liveUpdateReleaseLabel", liveUpdateReleaseLabel_);
+    zivoEncodeIfPresent(coder, "liveUpdateDeploymentKey", liveUpdateDeploymentKey_);
+    zivoEncodeIfPresent(coder, "liveUpdatePackageHash", liveUpdatePackageHash_);
+}
+
+void ZIVOWrapperSdk::decodeFields(foundation::Decoder& decoder) {
+    wrapperSdkVersion_ = decoder.decodeString("wrapperSdkVersion");
+    wrapperSdkName_ = decoder.decodeString("wrapperSdkName");
+    wrapperRuntimeVersion_ = decoder.decodeString("wrapperRuntimeVersion");
+    liveUpdateReleaseLabel_ = decoder.decodeString("liveUpdateReleaseLabel");
+    liveUpdateDeploymentKey_ = decoder.decodeString("liveUpdateDeploymentKey");
+    liveUpdatePackageHash_ = decoder.decodeString("liveUpdatePackageHash");
+}
+
+std::shared_ptr<ZIVOWrapperSdk> ZIVOWrapperSdk::decode(foundation::Decoder& decoder) {
+    auto sdk = std::make_shared<ZIVOWrapperSdk>();
+    sdk->decodeFields(decoder);
+    return sdk;
+}
+
 bool ZIVOWrapperSdk::isEqual(const ZIVOSerializableObject& other) const {
     const auto* sdk = dynamic_cast<const ZIVOWrapperSdk*>(&other);
     return sdk && wrapperSdkVersion_ == sdk->wrapperSdkVersion_ && wrapperSdkName_ == sdk->wrapperSdkName_ &&

@@ -16,6 +16,13 @@ public:
     // Always valid: every wrapper field is optional.
     virtual bool isValid() const { return true; }
     bool isEqual(const ZIVOSerializableObject& other) const override;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVOWrapperSdk> decode(foundation::Decoder& decoder);
+
+protected:
+    void decodeFields(foundation::Decoder& decoder);
+
+public:
 
     ZIVO_TEXT_PROPERTY(wrapperSdkVersion, WrapperSdkVersion)
     ZIVO_TEXT_PROPERTY(wrapperSdkName, WrapperSdkName)

@@ -262,7 +262,9 @@ TEST(HXCDiskCache, ConcurrentWritersAndReadersKeepTheByteCount) {
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(cache->byteCount(), sumOfSizes(*cache));
     uint64_t onDisk = 0;
-    for (const auto& e : *files::listDirectory(cache->cacheURL(), true)) onDisk += statOf(e.path).allocated;
+    auto listing = files::listDirectory(cache->cacheURL(), true);
+    ASSERT_TRUE(listing.ok());
+    for (const auto& e : *listing) onDisk += statOf(e.path).allocated;
     EXPECT_EQ(cache->byteCount(), onDisk);
 }
 

@@ -192,7 +192,7 @@ TEST(HXCMemoryCache, ConcurrentReadersAndWritersKeepTheTotals) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([cache, t] {
-            std::mt19937 rng(uint32_t(t));
+            std::mt19937 rng{uint32_t(t)};
             for (int i = 0; i < 400; ++i) {
                 const std::string key = "k" + std::to_string(rng() % 32);
                 const int64_t cost = int64_t(rng() % 100);

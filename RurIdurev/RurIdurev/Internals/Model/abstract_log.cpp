@@ -53,6 +53,32 @@ bool ZIVOAbstractLog::isEqual(const ZIVOSerializableObject& other) const {
            zivoObjectEquals(device_, log->device_) && dataResidencyRegion_ == log->dataResidencyRegion_;
 }
 
+void ZIVOAbstractLog::encode(foundation::Coder& coder) const {
+    zivoEncodeIfPresent(coder, "type", type_);
+    if (timestamp_) coder.encodeDate("timestamp", *timestamp_);
+    zivoEncodeIfPresent(coder, "sid", sid_);
+    zivoEncodeIfPresent(coder, "distributionGroupId", distributionGroupId_);
+    zivoEncodeIfPresent(coder, "userId", userId_);
+    if (device_) coder.encodeObject("device", std::shared_ptr<const foundation::Archivable>(device_));
+    zivoEncodeIfPresent(coder, "dataResidencyRegion", dataResidencyRegion_);
+}
+
+void ZIVOAbstractLog::decodeFields(foundation::Decoder& decoder) {
+    type_ = decoder.decodeString("type");
+    timestamp_ = decoder.decodeDate("timestamp");
+    sid_ = decoder.decodeString("sid");
+    distributionGroupId_ = decoder.decodeString("distributionGroupId");
+    userId_ = decoder.decodeString("userId");
+    device_ = decoder.decodeObject<ZIVODevice>("device");
+    dataResidencyRegion_ = decoder.decodeString("dataResidencyRegion");
+}
+
+std::shared_ptr<ZIVOAbstractLog> ZIVOAbstractLog::decode(foundation::Decoder& decoder) {
+    auto log = std::make_shared<ZIVOAbstractLog>();
+    log->decodeFields(decoder);
+    return log;
+}
+
 std::optional<std::set<std::string>> ZIVOAbstractLog::transmissionTargetTokens() const {
     std::lock_guard lock(tokensMutex_);
     return transmissionTargetTokens_;

@@ -22,6 +22,8 @@ public:
     // Verbose line.
     virtual bool isValid() const;
     bool isEqual(const ZIVOSerializableObject& other) const override;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVOAbstractLog> decode(foundation::Decoder& decoder);
 
     ZIVO_TEXT_PROPERTY(type, Type)
 
@@ -54,6 +56,7 @@ public:
     static std::string convertTimeZoneOffsetToISO8601(int64_t minutes);
 
 protected:
+    void decodeFields(foundation::Decoder& decoder);
     // Writes the Verbose line "<class>: "<field>" is not valid.".
     void logInvalidField(const std::string& field) const;
 

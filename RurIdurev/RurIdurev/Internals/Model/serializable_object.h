@@ -6,13 +6,15 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/keyed_archiver.h"
 #include "platform/foundation/value.h"
 
-class ZIVOSerializableObject {
+// Archived with keys equal to the JSON keys; decoding goes through a per-class factory
+// (`static std::shared_ptr<T> decode(foundation::Decoder&)`) that reads the base's keys first.
+class ZIVOSerializableObject : public foundation::Archivable {
 public:
-    virtual ~ZIVOSerializableObject() = default;
     // The class name as the system names it ("ZIVODevice", "ZIVOAppleErrorLog", ...).
-    virtual std::string className() const = 0;
+    std::string className() const override = 0;
     // The JSON object; a key is written only when its value is present.
     virtual foundation::Dictionary serializeToDictionary() const = 0;
     virtual bool isEqual(const ZIVOSerializableObject& other) const = 0;
@@ -39,6 +41,11 @@ public:                                                                         
                                                                                              \
 private:                                                                                     \
     std::optional<std::string> name##_;
+
+// Writes an optional text under key when present (an absent value leaves the key out).
+inline void zivoEncodeIfPresent(foundation::Coder& coder, const char* key, const std::optional<std::string>& value) {
+    if (value) coder.encodeString(key, *value);
+}
 
 // Writes an optional text under key when present.
 inline void zivoSetIfPresent(foundation::Dictionary& dict, const char* key, const std::optional<std::string>& value) {

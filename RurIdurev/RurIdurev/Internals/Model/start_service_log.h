@@ -13,6 +13,8 @@ public:
     foundation::Dictionary serializeToDictionary() const override;
     // The flag takes no part: two logs naming the same services are equal.
     bool isEqual(const ZIVOSerializableObject& other) const override;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVOStartServiceLog> decode(foundation::Decoder& decoder);
 
     const std::optional<std::vector<std::string>>& services() const { return services_; }
     void setServices(std::optional<std::vector<std::string>> value) { services_ = std::move(value); }

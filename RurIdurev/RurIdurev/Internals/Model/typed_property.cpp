@@ -68,3 +68,79 @@ bool ZIVOStringTypedProperty::isEqual(const ZIVOSerializableObject& other) const
     const auto* p = dynamic_cast<const ZIVOStringTypedProperty*>(&other);
     return p && ZIVOTypedProperty::isEqual(other) && value_ == p->value_;
 }
+
+void ZIVOTypedProperty::encode(foundation::Coder& coder) const {
+    zivoEncodeIfPresent(coder, "type", type_);
+    zivoEncodeIfPresent(coder, "name", name_);
+}
+
+void ZIVOTypedProperty::decodeFields(foundation::Decoder& decoder) {
+    type_ = decoder.decodeString("type");
+    name_ = decoder.decodeString("name");
+}
+
+std::shared_ptr<ZIVOTypedProperty> ZIVOTypedProperty::decode(foundation::Decoder& decoder) {
+    auto p = std::make_shared<ZIVOTypedProperty>();
+    p->decodeFields(decoder);
+    return p;
+}
+
+void ZIVOBooleanTypedProperty::encode(foundation::Coder& coder) const {
+    ZIVOTypedProperty::encode(coder);
+    coder.encodeBool("value", value_);
+}
+
+std::shared_ptr<ZIVOBooleanTypedProperty> ZIVOBooleanTypedProperty::decode(foundation::Decoder& decoder) {
+    auto p = std::make_shared<ZIVOBooleanTypedProperty>();
+    p->decodeFields(decoder);
+    p->value_ = decoder.decodeBool("value");
+    return p;
+}
+
+void ZIVODateTimeTypedProperty::encode(foundation::Coder& coder) const {
+    ZIVOTypedProperty::encode(coder);
+    if (value_) coder.encodeDate("value", *value_);
+}
+
+std::shared_ptr<ZIVODateTimeTypedProperty> ZIVODateTimeTypedProperty::decode(foundation::Decoder& decoder) {
+    auto p = std::make_shared<ZIVODateTimeTypedProperty>();
+    p->decodeFields(decoder);
+    p->value_ = decoder.decodeDate("value");
+    return p;
+}
+
+void ZIVODoubleTypedProperty::encode(foundation::Coder& coder) const {
+    ZIVOTypedProperty::encode(coder);
+    coder.encodeDouble("value", value_);
+}
+
+std::shared_ptr<ZIVODoubleTypedProperty> ZIVODoubleTypedProperty::decode(foundation::Decoder& decoder) {
+    auto p = std::make_shared<ZIVODoubleTypedProperty>();
+    p->decodeFields(decoder);
+    p->value_ = decoder.decodeDouble("value");
+    return p;
+}
+
+void ZIVOLongTypedProperty::encode(foundation::Coder& coder) const {
+    ZIVOTypedProperty::encode(coder);
+    coder.encodeInt64("value", value_);
+}
+
+std::shared_ptr<ZIVOLongTypedProperty> ZIVOLongTypedProperty::decode(foundation::Decoder& decoder) {
+    auto p = std::make_shared<ZIVOLongTypedProperty>();
+    p->decodeFields(decoder);
+    p->value_ = decoder.decodeInt64("value");
+    return p;
+}
+
+void ZIVOStringTypedProperty::encode(foundation::Coder& coder) const {
+    ZIVOTypedProperty::encode(coder);
+    zivoEncodeIfPresent(coder, "value", value_);
+}
+
+std::shared_ptr<ZIVOStringTypedProperty> ZIVOStringTypedProperty::decode(foundation::Decoder& decoder) {
+    auto p = std::make_shared<ZIVOStringTypedProperty>();
+    p->decodeFields(decoder);
+    p->value_ = decoder.decodeString("value");
+    return p;
+}

@@ -12,9 +12,14 @@ public:
     foundation::Dictionary serializeToDictionary() const override;
     // Same class family and equal type; the name takes no part.
     bool isEqual(const ZIVOSerializableObject& other) const override;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVOTypedProperty> decode(foundation::Decoder& decoder);
 
     ZIVO_TEXT_PROPERTY(type, Type)
     ZIVO_TEXT_PROPERTY(name, Name)
+
+protected:
+    void decodeFields(foundation::Decoder& decoder);
 };
 
 class ZIVOBooleanTypedProperty : public ZIVOTypedProperty {
@@ -23,6 +28,8 @@ public:
     std::string className() const override { return "ZIVOBooleanTypedProperty"; }
     foundation::Dictionary serializeToDictionary() const override;
     bool isEqual(const ZIVOSerializableObject& other) const override;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVOBooleanTypedProperty> decode(foundation::Decoder& decoder);
     bool value() const { return value_; }
     void setValue(bool value) { value_ = value; }
 
@@ -36,6 +43,8 @@ public:
     std::string className() const override { return "ZIVODateTimeTypedProperty"; }
     foundation::Dictionary serializeToDictionary() const override;
     bool isEqual(const ZIVOSerializableObject& other) const override;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVODateTimeTypedProperty> decode(foundation::Decoder& decoder);
     const std::optional<foundation::Date>& value() const { return value_; }
     void setValue(std::optional<foundation::Date> value) { value_ = value; }
 
@@ -49,6 +58,8 @@ public:
     std::string className() const override { return "ZIVODoubleTypedProperty"; }
     foundation::Dictionary serializeToDictionary() const override;
     bool isEqual(const ZIVOSerializableObject& other) const override;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVODoubleTypedProperty> decode(foundation::Decoder& decoder);
     double value() const { return value_; }
     void setValue(double value) { value_ = value; }
 
@@ -62,6 +73,8 @@ public:
     std::string className() const override { return "ZIVOLongTypedProperty"; }
     foundation::Dictionary serializeToDictionary() const override;
     bool isEqual(const ZIVOSerializableObject& other) const override;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVOLongTypedProperty> decode(foundation::Decoder& decoder);
     int64_t value() const { return value_; }
     void setValue(int64_t value) { value_ = value; }
 
@@ -75,6 +88,8 @@ public:
     std::string className() const override { return "ZIVOStringTypedProperty"; }
     foundation::Dictionary serializeToDictionary() const override;
     bool isEqual(const ZIVOSerializableObject& other) const override;
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<ZIVOStringTypedProperty> decode(foundation::Decoder& decoder);
     const std::optional<std::string>& value() const { return value_; }
     void setValue(std::optional<std::string> value) { value_ = std::move(value); }
 

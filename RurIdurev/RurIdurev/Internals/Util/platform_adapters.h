@@ -3,6 +3,8 @@
 // the foundation layer.
 #pragma once
 
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,7 +12,15 @@
 
 #include "platform/foundation/value.h"
 
+namespace foundation {
+class UserDefaults;
+}
+
 namespace zivo_platform {
+
+// The application shares its standard user defaults with the SDK at launch; without that the SDK
+// opens "<bundle identifier>.plist" in the app home's preferences itself.
+void setStandardUserDefaults(std::shared_ptr<foundation::UserDefaults> defaults);
 
 // The application's standard user defaults (shared with the application's own keys).
 foundation::Value defaultsObject(const std::string& key);
@@ -21,6 +31,13 @@ std::vector<std::string> defaultsKeys();
 // The main bundle: its identifier and a value of its Info dictionary (null when absent).
 std::string bundleIdentifier();
 foundation::Value infoValue(const std::string& key);
+// Tests pin Info values (a null value removes the pin); pinned values win over the bundle's.
+void setInfoValueForTesting(const std::string& key, const foundation::Value& value);
+
+// The first Application Support directory of the user domain (under the app home).
+std::filesystem::path applicationSupportDirectory();
+// Tests put the directory elsewhere (an empty path restores the app home's).
+void setApplicationSupportDirectoryForTesting(std::filesystem::path directory);
 
 std::string base64Encode(const foundation::Data& data);
 std::optional<foundation::Data> base64Decode(std::string_view text);

@@ -1,12 +1,10 @@
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 
-#include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <vector>
 
 #include "RurIdurev/RurIdurev/logger.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/dates.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/strings.h"
 #include "platform/security/digest.h"
@@ -86,56 +84,12 @@ std::optional<std::string> ZIVOUtility::iKeyFromTargetToken(const std::string& t
 
 double ZIVOUtility::nowInMilliseconds() { return dispatch::wallNow() * 1000.0; }
 
-std::string ZIVOUtility::dateToISO8601(foundation::Date date) {
-    // Whole milliseconds toward the past, so 59.9996 s stays in its second.
-    const double totalMs = std::floor(date.secondsSince1970 * 1000.0);
-    int64_t ms = static_cast<int64_t>(totalMs);
-    int64_t seconds = ms / 1000;
-    int64_t millis = ms % 1000;
-    if (millis < 0) {
-        millis += 1000;
-        seconds -= 1;
-    }
-    time_t t = static_cast<time_t>(seconds);
-    struct tm utc {};
-    gmtime_r(&t, &utc);
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));
-    return buffer;
-}
+std::string ZIVOUtility::dateToISO8601(foundation::Date date) { return foundation::iso8601String(date); }
 
 std::optional<foundation::Date> ZIVOUtility::dateFromISO8601(std::string_view text) {
-    // Exactly the one form the SDK writes; anything else is not a date of ours.
-    if (text.size() != 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-        text[16] != ':' || text[19] != '.' || text[23] != 'Z')
-        return std::nullopt;
-    auto number = [&](size_t at, size_t count) -> int {
-        int value = 0;
-        for (size_t i = at; i < at + count; ++i) {
-            if (text[i] < '0' || text[i] > '9') return -1;
-            value = value * 10 + (text[i] - '0');
-        }
-        return value;
-    };
-    int year = number(0, 4), month = number(5, 2), day = number(8, 2), hour = number(11, 2), minute = number(14, 2),
-        second = number(17, 2), millis = number(20, 3);
-    if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 60 || millis < 0)
-        return std::nullopt;
-    struct tm utc {};
-    utc.tm_year = year - 1900;
-    utc.tm_mon = month - 1;
-    utc.tm_mday = day;
-    utc.tm_hour = hour;
-    utc.tm_min = minute;
-    utc.tm_sec = second;
-    time_t t = timegm(&utc);
-    // timegm normalises out-of-range days (Feb 30 -> Mar 2); such a text is not a real date.
-    struct tm check {};
-    gmtime_r(&t, &check);
-    if (check.tm_mday != day || check.tm_mon != month - 1) return std::nullopt;
-    return foundation::Date{static_cast<double>(t) + millis / 1000.0};
+    auto date = foundation::parseISO8601(text);
+    if (!date.ok()) return std::nullopt;
+    return date.value();
 }
 
 foundation::Dictionary ZIVOUtility::validateProperties(const foundation::Dictionary& properties,
@@ -190,4 +144,18 @@ std::optional<std::string> ZIVOUtility::prettyPrintJson(const std::optional<foun
     auto utf8 = foundation::stringFromUtf8(text);
     if (!utf8) return std::nullopt;
     return *utf8;
+}
+
+std::optional<std::string> ZIVOUtility::obfuscateString(const std::optional<std::string>& string,
+                                                        const std::string& searchingForPattern,
+                                                        const std::string& toReplaceWithTemplate) {
+    if (!string) return std::nullopt;
+    auto regex = foundation::Regex::make(searchingForPattern, foundation::Regex::kCaseInsensitive);
+    if (!regex.ok()) {
+        std::string reason = regex.error().localizedDescription();
+        ZIVOLogError(kZIVOLogTag,
+                     "Couldn't create regular expression with pattern\"" + searchingForPattern + "\": " + reason);
+        return std::nullopt;
+    }
+    return regex->replaceAll(*string, toReplaceWithTemplate);
 }

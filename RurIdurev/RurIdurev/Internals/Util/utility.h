@@ -3,10 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/keyed_archiver.h"
 #include "platform/foundation/value.h"
 
 // Application environment values (`currentAppEnvironment`).
@@ -40,12 +45,71 @@ public:
     static foundation::Dictionary validateProperties(const foundation::Dictionary& properties,
                                                      const std::string& logName, const std::string& logType);
 
+    // ---- Environment: 0 App Store, 1 TestFlight, 99 other. The bundle says which in its Info
+    // value "RurIdurevAppEnvironment"; a bundle that does not say is a development build (99).
+    static int currentAppEnvironment();
+
+    // ---- Files, all inside the SDK directory "<Application Support>/com.dorazadav.ruridurev"
+    static std::filesystem::path rurIdurevDirectoryURL();
+    static std::optional<std::filesystem::path> fullURLForPathComponent(const std::optional<std::string>& component);
+    static bool fileExistsForPathComponent(const std::string& component);
+    static std::optional<std::filesystem::path> createFileAtPathComponent(const std::optional<std::string>& component,
+                                                                          const std::optional<foundation::Data>& data,
+                                                                          bool atomically, bool forceOverwrite);
+    static std::optional<std::filesystem::path> createDirectoryForPathComponent(const std::string& component);
+    static std::optional<foundation::Data> loadDataForPathComponent(const std::string& component);
+    static bool deleteItemForPathComponent(const std::string& component);
+    static bool deleteFileAtURL(const std::optional<std::filesystem::path>& url);
+    static std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(const std::optional<std::string>& component);
+    static bool createFileAtPath(const std::filesystem::path& path, const foundation::Data& contents);
+    static bool createDirectoryAtURL(const std::optional<std::filesystem::path>& url);
+    // Nothing of this system backs the directory up; the call only checks that there is one.
+    static bool disableBackupForDirectoryURL(const std::optional<std::filesystem::path>& url);
+    // Tests point the SDK directory elsewhere (it is otherwise fixed once computed).
+    static void resetRurIdurevDirectoryForTesting();
+
     // ---- Strings
     // SHA-256 of the text as 64 lower-case hex digits.
     static std::string sha256(std::string_view text);
     // The JSON re-written pretty with slashes unescaped; text that is not JSON comes back as it
     // is (when it is UTF-8); empty optional for no data.
     static std::optional<std::string> prettyPrintJson(const std::optional<foundation::Data>& data);
+    // Every case-insensitive match of the pattern replaced by the template; nothing for no string
+    // or a pattern that does not compile (logged).
+    static std::optional<std::string> obfuscateString(const std::optional<std::string>& string,
+                                                      const std::string& searchingForPattern,
+                                                      const std::string& toReplaceWithTemplate);
+
+    // ---- Archiving: secure keyed archives; decoding accepts only the classes of the allowed list
+    // and reads renamed classes under their current names. Failures log and answer nothing.
+    static std::optional<foundation::Data> archiveKeyedData(const std::shared_ptr<const foundation::Archivable>& object);
+    static std::optional<foundation::Data> archiveKeyedArray(
+        const std::vector<std::shared_ptr<const foundation::Archivable>>& objects);
+    template <typename T>
+    static std::shared_ptr<T> unarchiveKeyedObject(const std::optional<foundation::Data>& data) {
+        if (!data) return nullptr;
+        auto result = foundation::unarchivedObject<T>(*data, unarchiveOptions());
+        if (!result.ok()) {
+            logUnarchiveFailure(result.error());
+            return nullptr;
+        }
+        return std::move(result).value();
+    }
+    template <typename T>
+    static std::optional<std::vector<std::shared_ptr<T>>> unarchiveKeyedArray(const std::optional<foundation::Data>& data) {
+        if (!data) return std::nullopt;
+        auto result = foundation::unarchivedArray<T>(*data, unarchiveOptions());
+        if (!result.ok()) {
+            logUnarchiveFailure(result.error());
+            return std::nullopt;
+        }
+        return std::move(result).value();
+    }
+    // The process-wide allowed list (only grows) and map of old class names to current ones.
+    static void addAllowedClasses(const std::vector<std::string>& classNames);
+    static void addMigrationClasses(const std::map<std::string, std::string>& oldToCurrent);
+    static foundation::UnarchiveOptions unarchiveOptions();
+    static void logUnarchiveFailure(const foundation::Error& error);
 
     static constexpr int kMaxPropertiesPerLog = 20;
     static constexpr size_t kMaxPropertyKeyLength = 125;

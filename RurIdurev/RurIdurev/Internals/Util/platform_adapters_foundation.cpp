@@ -1,0 +1,100 @@
+// The adapters over the foundation layer's user defaults, main bundle and app home.
+#include <mutex>
+
+#include "RurIdurev/RurIdurev/Internals/Util/platform_adapters.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/user_defaults.h"
+
+namespace zivo_platform {
+
+namespace {
+
+struct State {
+    std::mutex mutex;
+    std::shared_ptr<foundation::UserDefaults> defaults;
+    foundation::Dictionary pinnedInfo;
+    std::filesystem::path applicationSupportOverride;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+std::shared_ptr<foundation::UserDefaults> standardDefaults() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    if (!s.defaults) {
+        const std::string name = foundation::Bundle::main().bundleIdentifier().value_or("hxconnect") + ".plist";
+        s.defaults = std::make_shared<foundation::UserDefaults>(foundation::preferencesDirectory() / name);
+    }
+    return s.defaults;
+}
+
+}  // namespace
+
+void setStandardUserDefaults(std::shared_ptr<foundation::UserDefaults> defaults) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.defaults = std::move(defaults);
+}
+
+foundation::Value defaultsObject(const std::string& key) { return standardDefaults()->objectForKey(key); }
+
+void setDefaultsObject(const std::string& key, const foundation::Value& value) {
+    auto defaults = standardDefaults();
+    // A value a property list cannot hold is refused by the store and the old value stays.
+    (void)defaults->setObject(value, key);
+    (void)defaults->synchronize();
+}
+
+void removeDefaultsObject(const std::string& key) {
+    auto defaults = standardDefaults();
+    defaults->removeObjectForKey(key);
+    (void)defaults->synchronize();
+}
+
+std::vector<std::string> defaultsKeys() {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : standardDefaults()->dictionaryRepresentation())
+        if (key.isString()) keys.push_back(key.string());
+    return keys;
+}
+
+std::string bundleIdentifier() { return foundation::Bundle::main().bundleIdentifier().value_or(std::string()); }
+
+foundation::Value infoValue(const std::string& key) {
+    {
+        auto& s = state();
+        std::lock_guard lock(s.mutex);
+        if (const auto* pinned = s.pinnedInfo.find(key)) return *pinned;
+    }
+    return foundation::Bundle::main().objectForInfoDictionaryKey(key);
+}
+
+void setInfoValueForTesting(const std::string& key, const foundation::Value& value) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    if (value.isNull())
+        s.pinnedInfo.remove(key);
+    else
+        s.pinnedInfo.set(key, value);
+}
+
+std::filesystem::path applicationSupportDirectory() {
+    {
+        auto& s = state();
+        std::lock_guard lock(s.mutex);
+        if (!s.applicationSupportOverride.empty()) return s.applicationSupportOverride;
+    }
+    return foundation::applicationSupportDirectory();
+}
+
+void setApplicationSupportDirectoryForTesting(std::filesystem::path directory) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.applicationSupportOverride = std::move(directory);
+}
+
+}  // namespace zivo_platform

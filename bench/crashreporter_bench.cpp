@@ -1,0 +1,98 @@
+// Live report of a process with 20 threads parked 50 frames deep, and one thread's 50-frame walk
+// by the frame-pointer cursor against libunwind and glibc's backtrace() over the same frames.
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <execinfo.h>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <ucontext.h>
+#include <unistd.h>
+#include <vector>
+
+#define UNW_LOCAL_ONLY
+#include <libunwind.h>
+
+#include "crashreporter/crash_reporter.h"
+#include "crashreporter/frame_cursor.h"
+#include "tests/crashreporter/crash_fixtures.h"
+
+namespace {
+
+std::atomic<int> gParked{0};
+std::atomic<int> gRelease{0};
+
+void park(void*) {
+    gParked.fetch_add(1);
+    while (gRelease.load() == 0) syscall(SYS_futex, reinterpret_cast<int*>(&gRelease), FUTEX_WAIT, 0, nullptr, nullptr, 0);
+}
+
+void BM_LiveReport20Threads(benchmark::State& state) {
+    auto config = ZVCrashReporterConfig::initWithSignalHandlerType(0, 0, false, std::string("/tmp"));
+    auto reporter = ZVCrashReporter::initWithApplicationIdentifier("bench", "1", std::nullopt, config);
+    gParked.store(0);
+    gRelease.store(0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 20; ++i) threads.emplace_back([] { hx_fixture_recurse(50, &park, nullptr); });
+    while (gParked.load() < 20) std::this_thread::yield();
+    size_t bytes = 0;
+    for (auto _ : state) {
+        auto report = reporter->generateLiveReport();
+        if (!report.ok()) state.SkipWithError("live report failed");
+        else bytes = report.value().size();
+    }
+    gRelease.store(1);
+    syscall(SYS_futex, reinterpret_cast<int*>(&gRelease), FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
+    for (auto& t : threads) t.join();
+    state.counters["report_bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_LiveReport20Threads)->Unit(benchmark::kMillisecond);
+
+enum class Walker { FramePointer, Libunwind, Backtrace };
+
+struct WalkJob {
+    benchmark::State* state;
+    Walker walker;
+    size_t frames = 0;
+};
+
+void walkHere(void* context) {
+    auto* job = static_cast<WalkJob*>(context);
+    for (auto _ : *job->state) {
+        size_t n = 0;
+        if (job->walker == Walker::FramePointer) {
+            ucontext_t uc;
+            getcontext(&uc);
+            zvcrash_async_thread_state s;
+            zvcrash_async_thread_state_mcontext_init(&s, &uc);
+            zvcrash_frame_cursor cursor;
+            zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &s, nullptr);
+            while (n < 64 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) ++n;
+        } else if (job->walker == Walker::Libunwind) {
+            void* frames[64];
+            n = static_cast<size_t>(unw_backtrace(frames, 64));
+        } else {
+            void* frames[64];
+            n = static_cast<size_t>(backtrace(frames, 64));
+        }
+        benchmark::DoNotOptimize(n);
+        job->frames = n;
+    }
+}
+
+void runWalk(benchmark::State& state, Walker walker) {
+    WalkJob job{&state, walker};
+    hx_fixture_recurse(50, &walkHere, &job);
+    state.counters["frames"] = static_cast<double>(job.frames);
+}
+
+void BM_Walk50_FramePointerCursor(benchmark::State& state) { runWalk(state, Walker::FramePointer); }
+void BM_Walk50_Libunwind(benchmark::State& state) { runWalk(state, Walker::Libunwind); }
+void BM_Walk50_GlibcBacktrace(benchmark::State& state) { runWalk(state, Walker::Backtrace); }
+BENCHMARK(BM_Walk50_FramePointerCursor);
+BENCHMARK(BM_Walk50_Libunwind);
+BENCHMARK(BM_Walk50_GlibcBacktrace);
+
+}  // namespace
+
+BENCHMARK_MAIN();

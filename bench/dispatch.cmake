@@ -1,0 +1,1 @@
+hx_bench(dispatch SOURCES ${CMAKE_CURRENT_LIST_DIR}/dispatch_bench.cpp LIBS hx_dispatch)

@@ -1,0 +1,122 @@
+// Enqueue and run 1,000,000 small blocks on a serial queue and on the concurrent pool, against a
+// plain mutex + condition-variable worker queue (one worker, and one per processor) in the same run.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/dispatch.h"
+
+namespace {
+
+constexpr int kBlocks = 1'000'000;
+
+// The peer: the textbook worker queue.
+class PlainWorkerQueue {
+public:
+    explicit PlainWorkerQueue(unsigned threads) {
+        for (unsigned i = 0; i < threads; ++i)
+            workers_.emplace_back([this] {
+                for (;;) {
+                    std::unique_lock lock(mutex_);
+                    cv_.wait(lock, [&] { return stop_ || !items_.empty(); });
+                    if (items_.empty()) return;
+                    auto block = std::move(items_.front());
+                    items_.pop_front();
+                    lock.unlock();
+                    block();
+                }
+            });
+    }
+    ~PlainWorkerQueue() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        for (auto& t : workers_) t.join();
+    }
+    void async(std::function<void()> block) {
+        {
+            std::lock_guard lock(mutex_);
+            items_.push_back(std::move(block));
+        }
+        cv_.notify_one();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> items_;
+    std::vector<std::thread> workers_;
+    bool stop_ = false;
+};
+
+// Counts blocks down and wakes the producer after the last one (std primitives, for both sides).
+struct Countdown {
+    std::atomic<int> left{kBlocks};
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    void hit() {
+        if (left.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            std::lock_guard lock(mutex);
+            done = true;
+            cv.notify_all();
+        }
+    }
+    void wait() {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return done; });
+    }
+};
+
+template <typename Submit> void runMillion(benchmark::State& state, Submit submit) {
+    for (auto _ : state) {
+        Countdown countdown;
+        for (int i = 0; i < kBlocks; ++i) submit([&countdown] { countdown.hit(); });
+        countdown.wait();
+    }
+    state.SetItemsProcessed(state.iterations() * kBlocks);
+}
+
+void BM_SerialQueue(benchmark::State& state) {
+    auto queue = dispatch::Queue::serial("bench.serial");
+    runMillion(state, [&](std::function<void()> b) { queue->async(std::move(b)); });
+}
+
+void BM_PlainSingleWorker(benchmark::State& state) {
+    PlainWorkerQueue queue(1);
+    runMillion(state, [&](std::function<void()> b) { queue.async(std::move(b)); });
+}
+
+void BM_GlobalConcurrentPool(benchmark::State& state) {
+    auto queue = dispatch::Queue::global(dispatch::Priority::Default);
+    runMillion(state, [&](std::function<void()> b) { queue->async(std::move(b)); });
+}
+
+void BM_ConcurrentQueue(benchmark::State& state) {
+    auto queue = dispatch::Queue::concurrent("bench.concurrent");
+    runMillion(state, [&](std::function<void()> b) { queue->async(std::move(b)); });
+}
+
+void BM_PlainWorkerPool(benchmark::State& state) {
+    unsigned n = std::thread::hardware_concurrency();
+    PlainWorkerQueue queue(n < 2 ? 2 : n);
+    runMillion(state, [&](std::function<void()> b) { queue.async(std::move(b)); });
+}
+
+}  // namespace
+
+BENCHMARK(BM_SerialQueue)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_PlainSingleWorker)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_GlobalConcurrentPool)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ConcurrentQueue)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_PlainWorkerPool)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+BENCHMARK_MAIN();

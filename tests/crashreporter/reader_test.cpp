@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include "crashreporter/crash_report.h"
+#include "crashreporter/host_info.h"
+#include "tests/crashreporter/report_test_support.h"
+
+namespace {
+
+const char* kSystem = "system_info { operating_system: IPHONE_OS os_version: \"16.1\" architecture: X86_64 timestamp: 1700000000 }\n";
+const char* kApp = "application_info { identifier: \"com.example\" version: \"3\" }\n";
+const char* kThread = "threads { thread_number: 0 crashed: true frames { pc: 4096 } registers { name: \"rip\" value: 4096 } }\n";
+const char* kImage = "binary_images { base_address: 4096 size: 256 name: \"/bin/app\" uuid: \"\\x0a\\xbc\" }\n";
+const char* kSignal = "signal { name: \"SIGSEGV\" code: \"SEGV_MAPERR\" address: 0 }\n";
+
+std::vector<uint8_t> withHeader(const std::vector<uint8_t>& body, uint8_t version = 1) {
+    std::vector<uint8_t> bytes = {'z', 'v', 'c', 'r', 'a', 's', 'h', version};
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    return bytes;
+}
+
+foundation::Result<std::shared_ptr<const ZVCrashReport>> decode(const std::string& text, bool loose = false) {
+    auto body = crashtest::protocEncode(text, loose);
+    EXPECT_FALSE(body.empty()) << "protoc could not encode:\n" << text;
+    return ZVCrashReport::initWithData(withHeader(body));
+}
+
+std::string failure(const std::string& text, bool loose = false) {
+    auto result = decode(text, loose);
+    if (result.ok()) return "decoded";
+    EXPECT_EQ(result.error().domain, ZVCrashReporterErrorDomain);
+    EXPECT_EQ(result.error().code, 2);
+    return result.error().localizedDescription();
+}
+
+std::string base() { return std::string(kSystem) + kApp + kThread + kImage + kSignal; }
+
+TEST(ReportReader, DecodesAReportMadeByProtoc) {
+    auto result = decode(base() + "process_info { process_name: \"app\" process_id: 12 parent_process_id: 1 native: true start_time: 1600000000 }\n"
+                                  "report_info { user_requested: false uuid: \"0123456789abcdef\" }\ncustom_data: \"xyz\"\n");
+    ASSERT_TRUE(result.ok()) << result.error().description();
+    const auto& r = *result.value();
+    EXPECT_EQ(r.systemInfo().operatingSystem, 1u);
+    EXPECT_EQ(r.systemInfo().operatingSystemVersion, "16.1");
+    EXPECT_FALSE(r.systemInfo().operatingSystemBuild.has_value());
+    ASSERT_TRUE(r.systemInfo().timestamp.has_value());
+    EXPECT_EQ(r.systemInfo().timestamp->secondsSince1970, 1700000000);
+    // No machine info: the processor comes from the architecture.
+    EXPECT_FALSE(r.hasMachineInfo());
+    ASSERT_TRUE(r.systemInfo().processorInfo);
+    EXPECT_EQ(r.systemInfo().processorInfo->type, 0x1000007u);
+    EXPECT_EQ(r.systemInfo().processorInfo->subtype, 3u);
+    EXPECT_EQ(r.systemInfo().processorInfo->typeEncoding, 1u);
+    EXPECT_EQ(r.applicationInfo().applicationIdentifier, "com.example");
+    EXPECT_FALSE(r.applicationInfo().applicationMarketingVersion.has_value());
+    ASSERT_TRUE(r.hasProcessInfo());
+    EXPECT_EQ(r.processInfo()->processName, "app");
+    EXPECT_FALSE(r.processInfo()->processPath.has_value());
+    EXPECT_EQ(r.processInfo()->processStartTime->secondsSince1970, 1600000000);
+    EXPECT_EQ(r.signalInfo().name, "SIGSEGV");
+    EXPECT_EQ(r.machExceptionInfo(), nullptr);
+    ASSERT_EQ(r.threads().size(), 1u);
+    EXPECT_TRUE(r.threads()[0].crashed);
+    EXPECT_EQ(r.threads()[0].registers[0].registerName, "rip");
+    ASSERT_EQ(r.images().size(), 1u);
+    EXPECT_EQ(r.images()[0].imageUUID, "0abc");
+    EXPECT_TRUE(r.images()[0].hasImageUUID);
+    EXPECT_EQ(r.images()[0].codeType, nullptr);
+    EXPECT_EQ(r.uuidRef(), std::vector<uint8_t>({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'}));
+    EXPECT_EQ(r.customData(), std::vector<uint8_t>({'x', 'y', 'z'}));
+    EXPECT_FALSE(r.hasExceptionInfo());
+    // The end of an image is exclusive.
+    EXPECT_NE(r.imageForAddress(4096), nullptr);
+    EXPECT_NE(r.imageForAddress(4096 + 255), nullptr);
+    EXPECT_EQ(r.imageForAddress(4096 + 256), nullptr);
+    EXPECT_EQ(r.imageForAddress(4095), nullptr);
+}
+
+TEST(ReportReader, HeaderChecks) {
+    auto body = crashtest::protocEncode(base());
+    ASSERT_FALSE(body.empty());
+    auto error = [](const std::vector<uint8_t>& bytes) {
+        auto r = ZVCrashReport::initWithData(bytes);
+        return r.ok() ? std::string("decoded") : r.error().localizedDescription();
+    };
+    EXPECT_EQ(error({'z', 'v', 'c', 'r', 'a', 's', 'h', 1}), "Could not decode truncated crash log");
+    EXPECT_EQ(error({}), "Could not decode truncated crash log");
+    auto bad = withHeader(body);
+    bad[6] = 'x';
+    EXPECT_EQ(error(bad), "Could not decode invalid crash log header");
+    bad = withHeader(body);
+    bad[0] = 'Z';
+    EXPECT_EQ(error(bad), "Could not decode invalid crash log header");
+    EXPECT_EQ(error(withHeader(body, 2)), "Could not decode unsupported crash report version: 2");
+    EXPECT_EQ(error(withHeader({0xFF, 0xFF, 0xFF})), "An unknown error occured decoding the crash report");
+    EXPECT_EQ(error(withHeader(body)), "decoded");
+}
+
+TEST(ReportReader, MissingSectionsAndFields) {
+    // A missing required field fails inside the decoder itself.
+    EXPECT_EQ(failure(std::string(kApp) + kThread + kImage + kSignal, true), "An unknown error occured decoding the crash report");
+    EXPECT_EQ(failure(std::string(kSystem) + kApp + kImage + kSignal), "Crash report is missing thread state information");
+    EXPECT_EQ(failure(std::string(kSystem) + kApp + kThread + kSignal), "Crash report is missing binary image information");
+    EXPECT_EQ(failure(base() + "report_info { user_requested: true uuid: \"0123456789abcde\" }"),
+              "Report UUID value is not a standard 16 bytes");
+    EXPECT_EQ(failure(std::string("system_info { os_version: \"1\" architecture: ARCHITECTURE_UNKNOWN timestamp: 0 }") + kApp +
+                      kThread + kImage + kSignal),
+              "Crash report has an unknown architecture");
+    // With machine info, the processor comes from there and any architecture is fine.
+    auto r = decode(std::string("system_info { os_version: \"1\" architecture: ARCHITECTURE_UNKNOWN timestamp: 0 }") + kApp +
+                    kThread + kImage + kSignal +
+                    "machine_info { processor { encoding: TYPE_ENCODING_MACH type: 16777228 subtype: 0 } processor_count: 4 "
+                    "logical_processor_count: 8 }");
+    ASSERT_TRUE(r.ok()) << r.error().description();
+    EXPECT_EQ(r.value()->systemInfo().processorInfo->type, 16777228u);
+    EXPECT_FALSE(r.value()->systemInfo().timestamp.has_value());  // 0 means unknown
+    EXPECT_FALSE(r.value()->uuidRef().has_value());
+    EXPECT_EQ(r.value()->machineInfo()->logicalProcessorCount, 8u);
+    EXPECT_EQ(failure(std::string(kSystem) + kApp + kThread + kImage + kSignal + "exception { name: \"E\" }", true),
+              "An unknown error occured decoding the crash report");
+    auto e = decode(base() + "exception { name: \"E\" reason: \"R\" }");
+    ASSERT_TRUE(e.ok());
+    EXPECT_FALSE(e.value()->exceptionInfo()->stackFrames.has_value());
+}
+
+TEST(ReportReader, Arm64eAddressesLosePointerAuthenticationBits) {
+    const std::string frames = "threads { thread_number: 0 crashed: true frames { pc: 0x8a1b000123456789 } }\n";
+    const std::string rest = std::string(kSystem) + kApp + frames + kImage + kSignal;
+    auto arm64e = decode(rest + "machine_info { processor { type: 0x100000C subtype: 2 } processor_count: 1 logical_processor_count: 1 }");
+    ASSERT_TRUE(arm64e.ok());
+    EXPECT_EQ(arm64e.value()->threads()[0].stackFrames[0].instructionPointer, 0x123456789u);
+    auto arm64 = decode(rest + "machine_info { processor { type: 0x100000C subtype: 0 } processor_count: 1 logical_processor_count: 1 }");
+    ASSERT_TRUE(arm64.ok());
+    EXPECT_EQ(arm64.value()->threads()[0].stackFrames[0].instructionPointer, 0x8a1b000123456789u);
+}
+
+TEST(ReportReader, MachCodesUpTo255) {
+    auto signalWith = [](int count) {
+        std::string s = "signal { name: \"SIGBUS\" code: \"BUS_ADRERR\" address: 8 mach_exception { type: 1";
+        for (int i = 0; i < count; ++i) s += " codes: " + std::to_string(i);
+        return s + " } }\n";
+    };
+    const std::string rest = std::string(kSystem) + kApp + kThread + kImage;
+    auto ok = decode(rest + signalWith(255));
+    ASSERT_TRUE(ok.ok());
+    ASSERT_NE(ok.value()->machExceptionInfo(), nullptr);
+    EXPECT_EQ(ok.value()->machExceptionInfo()->codes.size(), 255u);
+    EXPECT_EQ(failure(rest + signalWith(256)), "Crash report includes too many Mach Exception codes");
+}
+
+}  // namespace

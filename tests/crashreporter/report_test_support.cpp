@@ -1,0 +1,77 @@
+#include "tests/crashreporter/report_test_support.h"
+
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/test_support.h"
+
+namespace crashtest {
+
+std::vector<uint8_t> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+namespace {
+
+std::filesystem::path protoDir() { return std::filesystem::path(ZVCRASH_PROTO_FILE).parent_path(); }
+
+std::string run(const std::string& command) {
+    std::string out;
+    hxtest::runCommand(command, &out);
+    return out;
+}
+
+}  // namespace
+
+std::string protocDecode(const std::vector<uint8_t>& report) {
+    hxtest::TempDir dir;
+    std::vector<uint8_t> body(report.begin() + (report.size() >= 8 ? 8 : report.size()), report.end());
+    writeFile(dir / "body.bin", body);
+    return run(std::string(HX_PROTOC) + " --decode=zvcrash.CrashReport -I" + protoDir().string() + " zvcrash.proto < " +
+               (dir / "body.bin").string() + " 2>&1");
+}
+
+std::string protocDecodeRaw(const std::vector<uint8_t>& body) {
+    hxtest::TempDir dir;
+    writeFile(dir / "body.bin", body);
+    return run(std::string(HX_PROTOC) + " --decode_raw < " + (dir / "body.bin").string() + " 2>&1");
+}
+
+std::vector<uint8_t> protocEncode(const std::string& text, bool loose) {
+    hxtest::TempDir dir;
+    std::string protoPath = protoDir().string();
+    if (loose) {
+        std::ifstream in(ZVCRASH_PROTO_FILE);
+        std::string schema((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (size_t at; (at = schema.find("required ")) != std::string::npos;) schema.replace(at, 9, "optional ");
+        std::ofstream(dir / "zvcrash.proto") << schema;
+        protoPath = dir.path().string();
+    }
+    std::ofstream(dir / "report.txt") << text;
+    const std::string command = std::string(HX_PROTOC) + " --encode=zvcrash.CrashReport -I" + protoPath + " zvcrash.proto < " +
+                                (dir / "report.txt").string() + " > " + (dir / "body.bin").string();
+    if (hxtest::runCommand(command) != 0) return {};
+    return readFile(dir / "body.bin");
+}
+
+int runInChild(const std::function<void()>& body) {
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+}  // namespace crashtest

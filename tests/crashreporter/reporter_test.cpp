@@ -1,0 +1,474 @@
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <sys/wait.h>
+#include <thread>
+#include <linux/futex.h>
+#include <optional>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "crashreporter/crash_report.h"
+#include "crashreporter/crash_reporter.h"
+#include "crashreporter/host_info.h"
+#include "platform/kernel/sysctl.h"
+#include "platform/kernel/uncaught_exception.h"
+#include "tests/crashreporter/crash_fixtures.h"
+#include "tests/crashreporter/report_test_support.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using crashtest::readFile;
+using crashtest::runInChild;
+
+std::string symbolOf(uint64_t pc) {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(pc), &info) == 0 || !info.dli_sname) return {};
+    return info.dli_sname;
+}
+
+std::string fileOf(uint64_t pc) {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(pc), &info) == 0 || !info.dli_fname) return {};
+    return info.dli_fname;
+}
+
+std::string command(const std::string& cmd) {
+    std::string out;
+    hxtest::runCommand(cmd, &out);
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+// Expected "major.minor[.patch]" from `uname -r`, worked out apart from the writer.
+std::string expectedOsVersion() {
+    return command("uname -r | sed -E 's/^([0-9]+)\\.([0-9]+)(\\.([0-9]+))?.*/\\1 \\2 \\4/' | "
+                   "awk '{ if ($3 != \"\" && $3 > 0) print $1\".\"$2\".\"$3; else print $1\".\"$2 }'");
+}
+
+std::shared_ptr<ZVCrashReporter> makeReporter(const std::filesystem::path& base, uint32_t type = ZVCrashSignalHandlerTypeBSD) {
+    auto config = ZVCrashReporterConfig::initWithSignalHandlerType(type, 0, true, base.string());
+    return ZVCrashReporter::initWithApplicationIdentifier("com.example/crash", "7", std::string("1.2"), config);
+}
+
+// The marker written by the post-crash callback: it records whether another thread's counter moved
+// while the callback ran (it must not: the threads stay stopped).
+const char* gMarkerPath = nullptr;
+std::atomic<uint64_t> gCounter{0};
+
+void postCrash(siginfo_t* info, ucontext_t*, void*) {
+    const uint64_t first = gCounter.load();
+    for (int i = 0; i < 20000000; ++i) asm volatile("");
+    const uint64_t second = gCounter.load();
+    int fd = ::open(gMarkerPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    char text[3] = {first == second ? 's' : 'm', static_cast<char>('0' + (info ? info->si_signo % 10 : 0)), '\n'};
+    ::write(fd, text, sizeof text);
+    ::close(fd);
+}
+
+struct CrashResult {
+    int status = 0;
+    std::shared_ptr<const ZVCrashReport> report;
+    std::vector<uint8_t> bytes;
+    std::string marker;
+    pid_t child = 0;
+};
+
+CrashResult crashChild(void (*crash)(), bool withCounterThread = false) {
+    hxtest::TempDir dir;
+    const std::string marker = (dir / "marker").string();
+    auto reporter = makeReporter(dir.path());
+    pid_t pid = fork();
+    if (pid == 0) {
+        gMarkerPath = marker.c_str();
+        ZVCrashReporterCallbacks callbacks{0, nullptr, &postCrash};
+        if (!reporter->setCrashCallbacks(&callbacks).ok()) _exit(10);
+        if (!reporter->enableCrashReporter()) _exit(11);
+        if (withCounterThread) {
+            std::thread([] {
+                for (;;) gCounter.fetch_add(1);
+            }).detach();
+            while (gCounter.load() < 1000) {}
+        }
+        crash();
+        _exit(12);
+    }
+    CrashResult result;
+    result.child = pid;
+    waitpid(pid, &result.status, 0);
+    result.bytes = readFile(reporter->crashReportPath());
+    result.marker = readFile(marker).empty() ? "" : std::string(1, static_cast<char>(readFile(marker)[0]));
+    auto decoded = ZVCrashReport::initWithData(result.bytes);
+    if (decoded.ok()) result.report = decoded.value();
+    else ADD_FAILURE() << decoded.error().description();
+    return result;
+}
+
+const ZVCrashReportThreadInfo* crashedThread(const ZVCrashReport& report) {
+    const ZVCrashReportThreadInfo* found = nullptr;
+    int count = 0;
+    for (const auto& t : report.threads()) {
+        if (t.crashed) {
+            found = &t;
+            ++count;
+        }
+    }
+    EXPECT_EQ(count, 1);
+    return found;
+}
+
+void expectProcessAndSystem(const CrashResult& r) {
+    ASSERT_TRUE(r.report);
+    const auto& report = *r.report;
+    ASSERT_TRUE(report.hasProcessInfo());
+    EXPECT_EQ(report.processInfo()->processID, static_cast<uint64_t>(r.child));
+    EXPECT_EQ(report.processInfo()->parentProcessID, static_cast<uint64_t>(getpid()));
+    EXPECT_EQ(report.processInfo()->processName, std::string(program_invocation_short_name).substr(0, 15));
+    EXPECT_EQ(report.processInfo()->processPath, kernel::executable_path());
+    EXPECT_EQ(report.processInfo()->parentProcessName, std::string(program_invocation_short_name).substr(0, 15));
+    EXPECT_TRUE(report.processInfo()->native);
+    EXPECT_EQ(report.systemInfo().operatingSystem, 1u);  // written as IPHONE_OS whatever the host
+    EXPECT_EQ(report.systemInfo().operatingSystemVersion, expectedOsVersion());
+    EXPECT_EQ(report.systemInfo().operatingSystemBuild, command("uname -v"));
+    ASSERT_TRUE(report.hasMachineInfo());
+    EXPECT_EQ(report.machineInfo()->modelName, command("uname -m"));
+    if (command("uname -m") == "x86_64") {
+        EXPECT_EQ(report.machineInfo()->processorInfo->type, 0x01000007u);
+        EXPECT_EQ(report.machineInfo()->processorInfo->subtype, 3u);
+    }
+    EXPECT_EQ(report.machineInfo()->logicalProcessorCount, static_cast<uint64_t>(sysconf(_SC_NPROCESSORS_ONLN)));
+    EXPECT_EQ(report.applicationInfo().applicationIdentifier, "com.example/crash");
+    EXPECT_EQ(report.applicationInfo().applicationVersion, "7");
+    EXPECT_EQ(report.applicationInfo().applicationMarketingVersion, "1.2");
+    ASSERT_TRUE(report.uuidRef().has_value());
+    // The executable is listed under its real path, with its build id as UUID.
+    bool sawExecutable = false;
+    for (const auto& image : report.images()) {
+        if (image.imageName != kernel::executable_path()) continue;
+        sawExecutable = true;
+        const std::string buildId = command("readelf -n " + kernel::executable_path() +
+                                            " | awk '/Build ID/ {print $3}'");
+        if (!buildId.empty()) EXPECT_EQ(image.imageUUID, buildId.substr(0, 32));
+        ASSERT_TRUE(image.codeType);
+        EXPECT_EQ(image.codeType->typeEncoding, 1u);
+    }
+    EXPECT_TRUE(sawExecutable);
+}
+
+TEST(CrashReporterCrash, NullWriteWithFramePointersGivesTheCallersInOrder) {
+    auto r = crashChild(&hx_fixture_null_write_outer, true);
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
+    ASSERT_TRUE(r.report);
+    EXPECT_EQ(r.report->signalInfo().name, "SIGSEGV");
+    EXPECT_EQ(r.report->signalInfo().code, "SEGV_MAPERR");
+    EXPECT_EQ(r.report->signalInfo().address, 0u);
+    const auto* crashed = crashedThread(*r.report);
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_GE(crashed->stackFrames.size(), 4u);
+    EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_null_write_inner");
+    EXPECT_EQ(symbolOf(crashed->stackFrames[1].instructionPointer), "hx_fixture_null_write_middle");
+    EXPECT_EQ(symbolOf(crashed->stackFrames[2].instructionPointer), "hx_fixture_null_write_outer");
+    // Registers of the crashed thread, under this host's names.
+    ASSERT_FALSE(crashed->registers.empty());
+#if defined(__x86_64__)
+    ASSERT_EQ(crashed->registers.size(), 17u);
+    EXPECT_EQ(crashed->registers[0].registerName, "rip");
+    EXPECT_EQ(crashed->registers[0].registerValue, crashed->stackFrames[0].instructionPointer);
+    EXPECT_EQ(crashed->registers[1].registerName, "rbp");
+    EXPECT_EQ(crashed->registers[16].registerName, "r15");
+#endif
+    // The counting thread is in the report, stopped, with at least its own frame.
+    EXPECT_GE(r.report->threads().size(), 2u);
+    for (const auto& t : r.report->threads()) {
+        if (!t.crashed) {
+            EXPECT_TRUE(t.registers.empty());
+        }
+    }
+    // The post-crash callback ran, and nothing else moved while it did.
+    EXPECT_EQ(r.marker, "s");
+    expectProcessAndSystem(r);
+}
+
+TEST(CrashReporterCrash, AbortIsReportedWithItsLinuxCode) {
+    auto r = crashChild(&hx_fixture_abort);
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_EQ(WTERMSIG(r.status), SIGABRT);
+    ASSERT_TRUE(r.report);
+    EXPECT_EQ(r.report->signalInfo().name, "SIGABRT");
+    EXPECT_EQ(r.report->signalInfo().code, "#-6");  // SI_TKILL: raised by the process itself
+    const auto* crashed = crashedThread(*r.report);
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_FALSE(crashed->stackFrames.empty());
+    EXPECT_NE(fileOf(crashed->stackFrames[0].instructionPointer).find("libc.so"), std::string::npos);
+    EXPECT_EQ(r.marker, "s");
+    expectProcessAndSystem(r);
+}
+
+TEST(CrashReporterCrash, TrapInstructionIsReportedAtItsAddress) {
+    auto r = crashChild(&hx_fixture_trap);
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    ASSERT_TRUE(r.report);
+#if defined(__x86_64__)
+    EXPECT_EQ(WTERMSIG(r.status), SIGILL);
+    EXPECT_EQ(r.report->signalInfo().name, "SIGILL");
+    EXPECT_EQ(r.report->signalInfo().code, "ILL_ILLOPN");
+#else
+    EXPECT_EQ(r.report->signalInfo().name, "SIGTRAP");
+#endif
+    EXPECT_EQ(symbolOf(r.report->signalInfo().address), "hx_fixture_trap");
+    const auto* crashed = crashedThread(*r.report);
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_FALSE(crashed->stackFrames.empty());
+    EXPECT_EQ(crashed->stackFrames[0].instructionPointer, r.report->signalInfo().address);
+    expectProcessAndSystem(r);
+}
+
+TEST(CrashReporterCrash, MachTypeCatchesFaultsThroughSignals) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
+    int status = runInChild([&] {
+        if (!reporter->enableCrashReporter()) _exit(11);
+        hx_fixture_null_write_outer();
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
+    ASSERT_TRUE(decoded.ok());
+    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGSEGV");
+}
+
+TEST(CrashReporterCrash, AnUncaughtExceptionIsRecordedOnceAndAborts) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path());
+    int status = runInChild([&] {
+        if (!reporter->enableCrashReporter()) _exit(11);
+        auto handler = kernel::getUncaughtExceptionHandler();
+        if (!handler) _exit(13);
+        // Two threads race; one exception is recorded whole, the other handler returns.
+        std::atomic<bool> go{false};
+        auto thrower = [&](const char* name, const char* reason, uint64_t frame) {
+            while (!go.load()) {}
+            handler(kernel::PlatformException{name, reason, {0x1111, frame}});
+        };
+        std::thread a(thrower, "FirstException", "first reason", 0x2222);
+        std::thread b(thrower, "SecondException", "second reason", 0x3333);
+        go.store(true);
+        a.join();
+        b.join();
+        for (;;) pause();
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGABRT);
+    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    ASSERT_TRUE(decoded.value()->hasExceptionInfo());
+    const auto& e = *decoded.value()->exceptionInfo();
+    ASSERT_TRUE(e.stackFrames.has_value());
+    ASSERT_EQ(e.stackFrames->size(), 2u);
+    if (e.exceptionName == "FirstException") {
+        EXPECT_EQ(e.exceptionReason, "first reason");
+        EXPECT_EQ((*e.stackFrames)[1].instructionPointer, 0x2222u);
+    } else {
+        EXPECT_EQ(e.exceptionName, "SecondException");
+        EXPECT_EQ(e.exceptionReason, "second reason");
+        EXPECT_EQ((*e.stackFrames)[1].instructionPointer, 0x3333u);
+    }
+    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGABRT");
+}
+
+TEST(CrashReporterEnable, ASecondEnablingFailsEvenAfterAFailedFirst) {
+    hxtest::TempDir dir;
+    int status = runInChild([&] {
+        auto blocked = dir / "file";
+        std::ofstream(blocked) << "x";
+        auto first = makeReporter(blocked);  // a base path under a regular file can't be created
+        foundation::Error error;
+        if (first->enableCrashReporterAndReturnError(&error)) _exit(20);
+        if (error.domain == ZVCrashReporterErrorDomain) _exit(21);
+        auto second = makeReporter(dir.path());
+        if (second->enableCrashReporterAndReturnError(&error)) _exit(22);
+        if (error.domain != ZVCrashReporterErrorDomain || error.code != 3) _exit(23);
+        if (error.localizedDescription() != "A ZVCrashReporter instance has already been enabled") _exit(24);
+        _exit(0);
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    status = runInChild([&] {
+        auto reporter = makeReporter(dir.path());
+        if (!reporter->enableCrashReporter()) _exit(30);
+        foundation::Error error;
+        if (reporter->enableCrashReporterAndReturnError(&error) || error.code != 3) _exit(31);
+        ZVCrashReporterCallbacks callbacks{0, nullptr, &postCrash};
+        auto refused = reporter->setCrashCallbacks(&callbacks);
+        if (refused.ok() || refused.error().domain != ZVCrashReporterException ||
+            refused.error().localizedDescription() != "The crash reporter has already been enabled") _exit(32);
+        _exit(0);
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Enabling made the report directory and its queue, 0755.
+    auto reporter = makeReporter(dir.path());
+    EXPECT_EQ(std::filesystem::status(reporter->queuedCrashReportDirectory()).permissions(), std::filesystem::perms(0755));
+}
+
+TEST(CrashReporterFiles, DirectoryNamesAndPendingReport) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path());
+    EXPECT_EQ(reporter->crashReportDirectory(), (dir / "com.zivo.crashreporter.data" / "com.example_crash").string());
+    EXPECT_EQ(reporter->crashReportPath(), reporter->crashReportDirectory() + "/live_report.zvcrash");
+    EXPECT_EQ(reporter->queuedCrashReportDirectory(), reporter->crashReportDirectory() + "/queued_reports");
+    EXPECT_FALSE(reporter->hasPendingCrashReport());
+    EXPECT_FALSE(reporter->loadPendingCrashReportDataAndReturnError().ok());
+    EXPECT_FALSE(reporter->purgePendingCrashReport());
+    std::filesystem::create_directories(reporter->crashReportDirectory());
+    crashtest::writeFile(reporter->crashReportPath(), {'z', 'v'});
+    EXPECT_TRUE(reporter->hasPendingCrashReport());
+    auto data = reporter->loadPendingCrashReportDataAndReturnError();
+    ASSERT_TRUE(data.ok());
+    EXPECT_EQ(data.value(), std::vector<uint8_t>({'z', 'v'}));
+    EXPECT_TRUE(reporter->purgePendingCrashReport());
+    EXPECT_FALSE(reporter->hasPendingCrashReport());
+
+    auto defaults = ZVCrashReporterConfig::defaultConfiguration();
+    EXPECT_EQ(defaults->signalHandlerType(), 0u);
+    EXPECT_EQ(defaults->symbolicationStrategy(), 0u);
+    EXPECT_TRUE(defaults->shouldRegisterUncaughtExceptionHandler());
+    EXPECT_FALSE(defaults->basePath().has_value());
+    auto fromBundle = ZVCrashReporter::initWithBundle(ZVCrashReporterBundleInfo{}, defaults);
+    ASSERT_TRUE(fromBundle.ok());
+    EXPECT_EQ(fromBundle.value()->applicationIdentifier(), program_invocation_short_name);
+    EXPECT_EQ(fromBundle.value()->applicationVersion(), "");
+}
+
+TEST(CrashReporterLiveReport, CallingThreadReportIsATraceTrapAndLeavesNoFile) {
+    hxtest::TempDir dir;
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    auto reporter = makeReporter(dir.path());
+    reporter->setCustomData(std::vector<uint8_t>{9, 8, 7});
+    struct Job {
+        ZVCrashReporter* reporter;
+        std::optional<foundation::Result<std::vector<uint8_t>>> bytes;
+    } job{reporter.get(), std::nullopt};
+    hx_fixture_recurse(5, [](void* ctx) {
+        auto* j = static_cast<Job*>(ctx);
+        j->bytes = j->reporter->generateLiveReport();
+    }, &job);
+    unsetenv("TMPDIR");
+    auto& bytes = *job.bytes;
+    ASSERT_TRUE(bytes.ok()) << bytes.error().description();
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // the temporary file is gone
+
+    const std::string text = crashtest::protocDecode(bytes.value());
+    EXPECT_NE(text.find("user_requested: true"), std::string::npos) << text;
+    EXPECT_NE(text.find("name: \"SIGTRAP\""), std::string::npos) << text;
+    EXPECT_NE(text.find("code: \"TRAP_TRACE\""), std::string::npos) << text;
+    EXPECT_NE(text.find("custom_data: \"\\t\\010\\007\""), std::string::npos) << text;
+    auto decoded = ZVCrashReport::initWithData(bytes.value());
+    ASSERT_TRUE(decoded.ok());
+    const auto* crashed = crashedThread(*decoded.value());
+    ASSERT_NE(crashed, nullptr);
+    // The walk goes out through the reporter's own frames to the caller's.
+    int recursion = 0;
+    for (const auto& f : crashed->stackFrames) recursion += symbolOf(f.instructionPointer) == "hx_fixture_recurse";
+    EXPECT_EQ(recursion, 5);
+}
+
+// 20 threads parked 50 frames deep; the live report must hold every one of them with its frames.
+struct Parking {
+    std::mutex lock;
+    std::condition_variable cv;
+    bool release = false;
+    int parked = 0;
+    std::vector<kernel::thread_t> ids;
+};
+
+// Waits on a futex through the bare system call: the C library's wrapper leaves the frame pointer
+// alone, so the walk from the stopped thread goes on through the fixture's frames. (A condition
+// variable would stop inside library code built without frame pointers.)
+std::atomic<int> gRelease{0};
+
+void park(void* context) {
+    auto* p = static_cast<Parking*>(context);
+    {
+        std::lock_guard guard(p->lock);
+        p->ids.push_back(kernel::thread_self());
+        ++p->parked;
+    }
+    p->cv.notify_all();
+    while (gRelease.load() == 0) syscall(SYS_futex, reinterpret_cast<int*>(&gRelease), FUTEX_WAIT, 0, nullptr, nullptr, 0);
+}
+
+void releaseParked() {
+    gRelease.store(1);
+    syscall(SYS_futex, reinterpret_cast<int*>(&gRelease), FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
+}
+
+TEST(CrashReporterLiveReport, TwentyThreadsFiftyFramesDeep) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path());
+    Parking parking;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 20; ++i) threads.emplace_back([&] { hx_fixture_recurse(50, &park, &parking); });
+    {
+        std::unique_lock guard(parking.lock);
+        parking.cv.wait(guard, [&] { return parking.parked == 20; });
+    }
+    const auto start = std::chrono::steady_clock::now();
+    auto bytes = reporter->generateLiveReport();
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    releaseParked();
+    for (auto& t : threads) t.join();
+    gRelease.store(0);
+    ASSERT_TRUE(bytes.ok());
+    std::printf("live report: %zu threads parked, %.2f ms, %zu bytes\n", threads.size(), ms, bytes.value().size());
+
+    auto decoded = ZVCrashReport::initWithData(bytes.value());
+    ASSERT_TRUE(decoded.ok());
+    int deep = 0;
+    for (const auto& t : decoded.value()->threads()) {
+        int recursion = 0;
+        for (const auto& f : t.stackFrames) recursion += symbolOf(f.instructionPointer) == "hx_fixture_recurse";
+        if (recursion >= 50) ++deep;
+    }
+    EXPECT_EQ(deep, 20);
+    EXPECT_GE(decoded.value()->threads().size(), 21u);
+    for (size_t i = 0; i < decoded.value()->threads().size(); ++i) EXPECT_EQ(decoded.value()->threads()[i].threadNumber, static_cast<int64_t>(i));
+}
+
+TEST(CrashReporterLiveReport, AnotherThreadIsReportedAsTheCrashedOne) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path());
+    Parking parking;
+    std::thread worker([&] { hx_fixture_recurse(5, &park, &parking); });
+    {
+        std::unique_lock guard(parking.lock);
+        parking.cv.wait(guard, [&] { return parking.parked == 1; });
+    }
+    auto bytes = reporter->generateLiveReportWithThread(parking.ids[0]);
+    releaseParked();
+    worker.join();
+    gRelease.store(0);
+    ASSERT_TRUE(bytes.ok());
+    auto decoded = ZVCrashReport::initWithData(bytes.value());
+    ASSERT_TRUE(decoded.ok());
+    const auto* crashed = crashedThread(*decoded.value());
+    ASSERT_NE(crashed, nullptr);
+    int recursion = 0;
+    for (const auto& f : crashed->stackFrames) recursion += symbolOf(f.instructionPointer) == "hx_fixture_recurse";
+    EXPECT_EQ(recursion, 5);
+    EXPECT_FALSE(crashed->registers.empty());
+    // No state was given for the calling thread, so it is left out: only the worker is there.
+    EXPECT_EQ(decoded.value()->threads().size(), 1u);
+}
+
+}  // namespace
