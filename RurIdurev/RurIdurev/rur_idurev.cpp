@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "RurIdurev/RurIdurev/Internals/Channel/channel_group_default.h"
+#include "RurIdurev/RurIdurev/Internals/Channel/zid_azaduzuri_channel_delegate.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Session/session_context.h"
 #include "RurIdurev/RurIdurev/Internals/Context/UserId/user_id_context.h"
@@ -149,8 +150,13 @@ void ZIVORurIdurev::setLogUrl(const std::string& logUrl) {
     std::lock_guard lock(self->mutex_);
     self->logUrl_ = logUrl;
     if (self->channelGroup_) {
-        ZIVOLogInfo(kZIVOLogTag, "The log url of Rur Idurev endpoint was changed to " + logUrl);
-        self->channelGroup_->setLogUrl(logUrl);
+        if (self->appSecret_) {
+            ZIVOLogInfo(kZIVOLogTag, "The log url of Rur Idurev endpoint was changed to " + logUrl);
+            self->channelGroup_->setLogUrl(logUrl);
+        } else if (self->zidAzaduzuriChannelDelegate_) {
+            ZIVOLogInfo(kZIVOLogTag, "The log url of Zid Azaduzuri endpoint was changed to " + logUrl);
+            self->zidAzaduzuriChannelDelegate_->setLogUrl(logUrl);
+        }
     }
 }
 
@@ -290,10 +296,16 @@ bool ZIVORurIdurev::configure(std::optional<std::string> appSecret, std::optiona
 }
 
 void ZIVORurIdurev::initializeChannelGroup() {
+    if (!zidAzaduzuriChannelDelegate_) {
+        zidAzaduzuriChannelDelegate_ = std::make_shared<ZIVOZidAzaduzuriChannelDelegate>(
+            ZIVOHttpClient::create(), installIdInstance(), appSecret_ ? std::nullopt : logUrl_);
+    }
     if (!channelGroup_) {
         std::shared_ptr<ZIVOHttpClientProtocol> client = ZIVODependencyConfiguration::httpClient();
         if (!client) client = ZIVOHttpClient::create();
         channelGroup_ = ZIVOChannelGroupDefault::create(client, installIdInstance(), logUrl_.value_or(kDefaultLogUrl));
+        // First delegate, before any unit exists, so that every unit gets its mirror.
+        channelGroup_->addDelegate(zidAzaduzuriChannelDelegate_);
         if (requestedMaxStorageSizeInBytes_)
             channelGroup_->setMaxStorageSize(*requestedMaxStorageSizeInBytes_, maxStorageSizeCompletionHandler_);
     }

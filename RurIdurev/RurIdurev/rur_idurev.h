@@ -14,6 +14,7 @@
 #include "RurIdurev/RurIdurev/service_abstract.h"
 
 class ZIVOChannelGroupDefault;
+class ZIVOZidAzaduzuriChannelDelegate;
 class ZIVOChannelUnitProtocol;
 class ZIVOHttpClientProtocol;
 
@@ -83,6 +84,7 @@ private:
     std::optional<std::string> logUrl_;
     std::shared_ptr<ZIVOChannelUnitProtocol> channelUnit_;
     std::shared_ptr<ZIVOChannelGroupDefault> channelGroup_;
+    std::shared_ptr<ZIVOZidAzaduzuriChannelDelegate> zidAzaduzuriChannelDelegate_;
     Services services_;
     std::optional<std::vector<std::string>> startedServiceNames_;
     std::optional<std::string> appSecret_;

@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "RurIdurev/RurIdurev/Internals/Model/CommonSchema/common_schema_log.h"
 #include "RurIdurev/RurIdurev/Internals/Model/start_service_log.h"
 #include "RurIdurev/RurIdurev/Internals/Storage/log_db_storage.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
@@ -147,7 +148,10 @@ TEST_F(LogStoreTest, ExclusionByTargetKeyLeavesOutNullKeys) {
 
 TEST_F(LogStoreTest, TargetTokensAreStoredEncryptedAndComeBack) {
     ZIVOLogDBStorage store;
-    auto log = makeLog("cs");
+    auto log = std::make_shared<ZIVOCommonSchemaLog>();
+    log->setSid("cs");
+    log->setVer("3.0");
+    log->setName("event");
     log->addTransmissionTargetToken("abc-secret");
     ASSERT_TRUE(store.saveLog(log, "RurIdurev", 1));
     EXPECT_EQ(sql("SELECT targetKey FROM logs"), "abc\n");

@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include "RurIdurev/RurIdurev/Internals/Model/abstract_log.h"
+#include "RurIdurev/RurIdurev/Internals/Model/CommonSchema/common_schema_log.h"
 #include "RurIdurev/RurIdurev/Internals/Util/archiver_util.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurev/RurIdurev/logger.h"
@@ -33,6 +33,7 @@ const ZIVODBSchema& ZIVOLogDBStorage::logsSchema() {
 ZIVOLogDBStorage::ZIVOLogDBStorage() : ZIVODBStorage(logsSchema(), kSchemaVersion, kFileName, DeferConfiguration{}) {
     // Stored rows must be readable whoever created the store first.
     ZIVOArchiverUtil::registerRurIdurevModuleClasses();
+    ZIVOCommonSchemaLog::registerArchiveClasses();
     ZIVOArchiverUtil::addAllowedRurIdurevModuleClasses();
     initializeDatabase();
 }
@@ -71,8 +72,7 @@ bool ZIVOLogDBStorage::saveLog(const std::shared_ptr<ZIVOAbstractLog>& log, cons
     values.addString(encoded);
     std::string insert;
     auto tokens = log->transmissionTargetTokens();
-    if (tokens && !tokens->empty()) {
-        // Only common-schema logs carry target tokens into the store.
+    if (dynamic_cast<const ZIVOCommonSchemaLog*>(log.get()) && tokens && !tokens->empty()) {
         const std::string& token = *tokens->begin();
         auto encrypted = targetTokenEncrypter_.encryptString(token);
         auto key = ZIVOUtility::targetKeyFromTargetToken(token);
