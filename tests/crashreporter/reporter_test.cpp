@@ -450,6 +450,29 @@ void park(void* context) {
         syscall(SYS_futex, reinterpret_cast<int*>(&gRelease), FUTEX_WAIT, 0, nullptr, nullptr, 0);
 }
 
+// True once every thread sits in the futex system call (202 on x86-64, 98 on arm64), past the
+// library code of the notification that told the test it was about to park.
+bool allInFutexWait(const std::vector<kernel::thread_t>& ids) {
+#if defined(__x86_64__)
+    const std::string futexCall = "202";
+#else
+    const std::string futexCall = "98";
+#endif
+    for (auto id : ids) {
+        std::ifstream in("/proc/self/task/" + std::to_string(id) + "/syscall");
+        std::string number;
+        in >> number;
+        if (number != futexCall) return false;
+    }
+    return true;
+}
+
+void waitUntilParked(Parking& parking, int count) {
+    std::unique_lock guard(parking.lock);
+    parking.cv.wait(guard, [&] { return parking.parked == count; });
+    for (int i = 0; i < 1000000 && !allInFutexWait(parking.ids); ++i) std::this_thread::yield();
+}
+
 void releaseParked() {
     gRelease.store(1);
     syscall(SYS_futex, reinterpret_cast<int*>(&gRelease), FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
@@ -461,10 +484,7 @@ TEST(CrashReporterLiveReport, TwentyThreadsFiftyFramesDeep) {
     Parking parking;
     std::vector<std::thread> threads;
     for (int i = 0; i < 20; ++i) threads.emplace_back([&] { hx_fixture_recurse(50, &park, &parking); });
-    {
-        std::unique_lock guard(parking.lock);
-        parking.cv.wait(guard, [&] { return parking.parked == 20; });
-    }
+    waitUntilParked(parking, 20);
     const auto start = std::chrono::steady_clock::now();
     auto bytes = reporter->generateLiveReport();
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -493,10 +513,7 @@ TEST(CrashReporterLiveReport, AnotherThreadIsReportedAsTheCrashedOne) {
     auto reporter = makeReporter(dir.path());
     Parking parking;
     std::thread worker([&] { hx_fixture_recurse(5, &park, &parking); });
-    {
-        std::unique_lock guard(parking.lock);
-        parking.cv.wait(guard, [&] { return parking.parked == 1; });
-    }
+    waitUntilParked(parking, 1);
     auto bytes = reporter->generateLiveReportWithThread(parking.ids[0]);
     releaseParked();
     worker.join();
