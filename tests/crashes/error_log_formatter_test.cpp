@@ -14,8 +14,10 @@ namespace {
 std::shared_ptr<const ZVCrashReport> reportFrom(const std::string& text) {
     auto body = crashtest::protocEncode(text);
     EXPECT_FALSE(body.empty()) << "protoc could not encode:\n" << text;
-    std::vector<uint8_t> bytes = {'z', 'v', 'c', 'r', 'a', 's', 'h', 1};
-    bytes.insert(bytes.end(), body.begin(), body.end());
+    std::string header("zvcrash\x01", 8);
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    bytes.resize(8 + body.size());
+    std::copy(body.begin(), body.end(), bytes.begin() + 8);
     auto result = ZVCrashReport::initWithData(bytes);
     EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().description());
     return result.ok() ? result.value() : nullptr;
@@ -32,7 +34,8 @@ std::string report(const std::string& timestamp, const std::string& extra = "") 
            "threads { thread_number: 0 crashed: true frames { pc: 4198416 } frames { pc: 139637976731700 "
            "symbol { name: \"_abort\" start_address: 139637976731680 } } "
            "registers { name: \"rip\" value: 4198416 } registers { name: \"rsi\" value: 7 } }\n"
-           "threads { thread_number: 1 crashed: false frames { pc: 12345 } registers { name: \"rip\" value: 139637976800000 } }\n"
+           "threads { thread_number: 1 crashed: false frames { pc: 12345 } registers { name: \"rip\" value: "
+           "139637976800000 } }\n"
            "binary_images { base_address: 4194304 size: 8192 name: \"/opt/hx/HXConnect.app/HXConnect\" "
            "uuid: \"\\x00\\x11\\x22\\x33\\x44\\x55\\x66\\x77\\x88\\x99\\xaa\\xbb\\xcc\\xdd\\xee\\xff\" "
            "code_type { encoding: TYPE_ENCODING_MACH type: 16777223 subtype: 3 } }\n"
@@ -48,8 +51,8 @@ std::string report(const std::string& timestamp, const std::string& extra = "") 
 
 TEST(ErrorLogFormatter, CrashReportBecomesTheCrashLog) {
     LogCapture capture;
-    auto r = reportFrom(report("1700000000",
-                               "exception { name: \"std::runtime_error\" reason: \"boom\" frames { pc: 4198400 } }\n"));
+    auto r = reportFrom(
+        report("1700000000", "exception { name: \"std::runtime_error\" reason: \"boom\" frames { pc: 4198400 } }\n"));
     ASSERT_TRUE(r);
     auto log = ZIVOErrorLogFormatter::errorLogFromCrashReport(*r);
     auto dict = log->serializeToDictionary();
@@ -93,8 +96,11 @@ TEST(ErrorLogFormatter, ImageTypes) {
     const std::string exe = "/var/App/HX.app/HX";
     EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(exe, exe), 0);
     EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/var/App/HX.app/./HX"), exe), 0);
-    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/var/App/HX.app/Frameworks/A.framework/A"), exe), 1);
-    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/var/App/HX.app/Frameworks/libswiftCore.dylib"), exe), 2);
+    EXPECT_EQ(
+        ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/var/App/HX.app/Frameworks/A.framework/A"), exe), 1);
+    EXPECT_EQ(
+        ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/var/App/HX.app/Frameworks/libswiftCore.dylib"), exe),
+        2);
     EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/usr/lib/libc.dylib"), exe), 2);
     EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::nullopt, exe), 2);
 }

@@ -5,7 +5,6 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_report.h"
 #include "platform/foundation/json.h"
-#include "platform/foundation/json.h"
 #include "platform/foundation/uuid.h"
 #include "tests/crashes/crashes_test_support.h"
 #include "tests/telemetry/log_capture.h"
@@ -59,8 +58,8 @@ std::shared_ptr<ZIVOAppleErrorLog> fullCrashLog() {
 
     auto crashed = std::make_shared<ZIVOThread>();
     crashed->setThreadId(0);
-    crashed->setFrames(ZIVOThread::Frames{frame("0x0000000000401010", "0x400000 + 4112"),
-                                          frame("0x00007f0000001234", "abort + 20")});
+    crashed->setFrames(
+        ZIVOThread::Frames{frame("0x0000000000401010", "0x400000 + 4112"), frame("0x00007f0000001234", "abort + 20")});
     crashed->setException(exception);
     auto idle = std::make_shared<ZIVOThread>();
     idle->setThreadId(1);
@@ -190,8 +189,8 @@ TEST(ExceptionModel, FromAnErrorTakesDomainPrintedUserInfoAndTheCurrentStack) {
     auto empty = ZIVOExceptionModel::initWithError(foundation::Error("HXDomain", 7));
     EXPECT_FALSE(empty->message().has_value());
     EXPECT_FALSE(empty->serializeToDictionary().contains("message"));
-    auto parts = ZIVOExceptionModel::initWithType(std::string("T"), std::string("M"),
-                                                  std::vector<std::string>{"a b", "c"});
+    auto parts =
+        ZIVOExceptionModel::initWithType(std::string("T"), std::string("M"), std::vector<std::string>{"a b", "c"});
     EXPECT_EQ(parts->stackTrace(), "(\n    \"a b\",\n    c\n)");
     ASSERT_TRUE(parts->frames().has_value());
     EXPECT_TRUE(parts->frames()->empty());
@@ -241,7 +240,8 @@ TEST(HandledErrorLog, GoldenJSONAndPresenceOnlyValidity) {
     EXPECT_TRUE(log.isValid());
     exception->setFrames(ZIVOExceptionModel::Frames{});
     EXPECT_TRUE(log.isValid());
-    exception->setFrames(ZIVOExceptionModel::loadStackTrace({"0   HXConnect 0x0000000100e3c2a4 -[HXStore save:] + 12"}));
+    exception->setFrames(
+        ZIVOExceptionModel::loadStackTrace({"0   HXConnect 0x0000000100e3c2a4 -[HXStore save:] + 12"}));
     EXPECT_EQ(canonicalJSON(jsonOf(log)), canonicalJSON(golden("handled_error.json")));
 }
 

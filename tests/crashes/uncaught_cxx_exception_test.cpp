@@ -33,7 +33,8 @@ void recordingHandler(const CXXExceptionInfo* info) {
     say("message=" + std::string(info->exceptionMessage ? info->exceptionMessage : "(null)"));
     say("name=" + wrapper.name + " reason=" + wrapper.reason);
     std::string frames = "frames=";
-    for (uint32_t i = 0; i < info->exceptionFramesCount && i < 6; ++i) frames += symbolAt(info->exceptionFrames[i]) + ",";
+    for (uint32_t i = 0; i < info->exceptionFramesCount && i < 6; ++i)
+        frames += symbolAt(info->exceptionFrames[i]) + ",";
     say(frames);
     say("count=" + std::to_string(info->exceptionFramesCount) +
         " wrapperframes=" + std::to_string(wrapper.callStackReturnAddresses.size()));
@@ -69,9 +70,7 @@ std::string inChild(void (*body)(), int* status) {
 extern "C" __attribute__((noinline)) void zivoTestThrowRuntimeError() {
     throw std::runtime_error("the dial plan is empty");
 }
-extern "C" __attribute__((noinline)) void zivoTestEarlierThrow() {
-    throw std::logic_error("caught long ago");
-}
+extern "C" __attribute__((noinline)) void zivoTestEarlierThrow() { throw std::logic_error("caught long ago"); }
 
 TEST(UncaughtCXXException, StdExceptionReachesEveryHandlerWithTypeTextAndThrowSite) {
     int status = 0;

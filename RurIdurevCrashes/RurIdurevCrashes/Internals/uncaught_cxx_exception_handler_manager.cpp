@@ -162,5 +162,6 @@ ZIVOCrashesCXXExceptionWrapperException::ZIVOCrashesCXXExceptionWrapperException
     free(demangled);
     reason = record && record->exceptionMessage ? record->exceptionMessage : "";
     if (record && record->exceptionFrames)
-        callStackReturnAddresses.assign(record->exceptionFrames, record->exceptionFrames + record->exceptionFramesCount);
+        callStackReturnAddresses.assign(record->exceptionFrames,
+                                        record->exceptionFrames + record->exceptionFramesCount);
 }

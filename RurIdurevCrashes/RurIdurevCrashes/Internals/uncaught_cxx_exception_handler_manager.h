@@ -7,9 +7,9 @@
 #include "platform/kernel/uncaught_exception.h"
 
 struct CXXExceptionInfo {
-    const void* exception;            // the terminate hook's handle of the current exception
-    const char* exceptionTypeName;    // mangled
-    const char* exceptionMessage;     // may be null
+    const void* exception;          // the terminate hook's handle of the current exception
+    const char* exceptionTypeName;  // mangled
+    const char* exceptionMessage;   // may be null
     uint32_t exceptionFramesCount;
     const uint64_t* exceptionFrames;  // throw-site return addresses, innermost first
 };

@@ -22,8 +22,8 @@ ZIVOErrorAttachmentLog::ZIVOErrorAttachmentLog(std::optional<std::string> filena
     : ZIVOErrorAttachmentLog(std::move(filename), foundation::Data(attachmentText.begin(), attachmentText.end()),
                              std::string("text/plain")) {}
 
-std::shared_ptr<ZIVOErrorAttachmentLog> ZIVOErrorAttachmentLog::attachmentWithText(const std::string& text,
-                                                                                   std::optional<std::string> filename) {
+std::shared_ptr<ZIVOErrorAttachmentLog> ZIVOErrorAttachmentLog::attachmentWithText(
+    const std::string& text, std::optional<std::string> filename) {
     return std::make_shared<ZIVOErrorAttachmentLog>(std::move(filename), text);
 }
 
@@ -45,10 +45,14 @@ foundation::Dictionary ZIVOErrorAttachmentLog::serializeToDictionary() const {
 bool ZIVOErrorAttachmentLog::isValid() const {
     if (!ZIVOAbstractLog::isValid()) return false;
     const char* missing = nullptr;
-    if (!errorId_) missing = "errorId";
-    else if (!attachmentId_) missing = "attachmentId";
-    else if (!data_) missing = "data";
-    else if (!contentType_) missing = "contentType";
+    if (!errorId_)
+        missing = "errorId";
+    else if (!attachmentId_)
+        missing = "attachmentId";
+    else if (!data_)
+        missing = "data";
+    else if (!contentType_)
+        missing = "contentType";
     if (missing) {
         zivoLogInvalidField(className(), missing);
         return false;
@@ -58,9 +62,8 @@ bool ZIVOErrorAttachmentLog::isValid() const {
 
 bool ZIVOErrorAttachmentLog::isEqual(const ZIVOSerializableObject& other) const {
     const auto* log = dynamic_cast<const ZIVOErrorAttachmentLog*>(&other);
-    return log && ZIVOAbstractLog::isEqual(other) && attachmentId_ == log->attachmentId_ &&
-           errorId_ == log->errorId_ && contentType_ == log->contentType_ && filename_ == log->filename_ &&
-           data_ == log->data_;
+    return log && ZIVOAbstractLog::isEqual(other) && attachmentId_ == log->attachmentId_ && errorId_ == log->errorId_ &&
+           contentType_ == log->contentType_ && filename_ == log->filename_ && data_ == log->data_;
 }
 
 void ZIVOErrorAttachmentLog::encode(foundation::Coder& coder) const {

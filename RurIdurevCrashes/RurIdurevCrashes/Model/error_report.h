@@ -1,9 +1,9 @@
 // The read-only summary of one error that the application is shown (never sent, never archived).
 #pragma once
 
+#include "RurIdurev/RurIdurev/Model/device.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/binary.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/thread.h"
-#include "RurIdurev/RurIdurev/Model/device.h"
 
 class ZIVOErrorReport {
 public:

@@ -75,11 +75,12 @@ std::string symbolLine(size_t index, uint64_t address) {
             offset = address - reinterpret_cast<uint64_t>(info.dli_fbase);
         }
     }
-    if (symbol.empty()) symbol = "0x" + [&] {
-        char b[32];
-        std::snprintf(b, sizeof b, "%llx", static_cast<unsigned long long>(address - offset));
-        return std::string(b);
-    }();
+    if (symbol.empty())
+        symbol = "0x" + [&] {
+            char b[32];
+            std::snprintf(b, sizeof b, "%llx", static_cast<unsigned long long>(address - offset));
+            return std::string(b);
+        }();
     char buffer[512];
     std::snprintf(buffer, sizeof buffer, "%-4zu%-35s 0x%016llx %s + %llu", index, module.c_str(),
                   static_cast<unsigned long long>(address), symbol.c_str(), static_cast<unsigned long long>(offset));
@@ -164,9 +165,9 @@ std::shared_ptr<ZIVOExceptionModel> ZIVOExceptionModel::initWithException(const 
     return model;
 }
 
-std::shared_ptr<ZIVOExceptionModel> ZIVOExceptionModel::initWithType(std::optional<std::string> type,
-                                                                      std::optional<std::string> exceptionMessage,
-                                                                      std::optional<std::vector<std::string>> stackTrace) {
+std::shared_ptr<ZIVOExceptionModel> ZIVOExceptionModel::initWithType(
+    std::optional<std::string> type, std::optional<std::string> exceptionMessage,
+    std::optional<std::vector<std::string>> stackTrace) {
     auto model = std::make_shared<ZIVOExceptionModel>();
     model->setType(std::move(type));
     model->setMessage(std::move(exceptionMessage));

@@ -37,12 +37,11 @@ bool ZIVOAbstractErrorLog::isValid() const {
 
 bool ZIVOAbstractErrorLog::isEqual(const ZIVOSerializableObject& other) const {
     const auto* log = dynamic_cast<const ZIVOAbstractErrorLog*>(&other);
-    return log && ZIVOLogWithProperties::isEqual(other) && errorId_ == log->errorId_ &&
-           processId_ == log->processId_ && processName_ == log->processName_ &&
-           parentProcessId_ == log->parentProcessId_ && parentProcessName_ == log->parentProcessName_ &&
-           errorThreadId_ == log->errorThreadId_ && errorThreadName_ == log->errorThreadName_ &&
-           fatal_ == log->fatal_ && appLaunchTimestamp_ == log->appLaunchTimestamp_ &&
-           architecture_ == log->architecture_;
+    return log && ZIVOLogWithProperties::isEqual(other) && errorId_ == log->errorId_ && processId_ == log->processId_ &&
+           processName_ == log->processName_ && parentProcessId_ == log->parentProcessId_ &&
+           parentProcessName_ == log->parentProcessName_ && errorThreadId_ == log->errorThreadId_ &&
+           errorThreadName_ == log->errorThreadName_ && fatal_ == log->fatal_ &&
+           appLaunchTimestamp_ == log->appLaunchTimestamp_ && architecture_ == log->architecture_;
 }
 
 void ZIVOAbstractErrorLog::encode(foundation::Coder& coder) const {

@@ -17,9 +17,11 @@ foundation::Dictionary ZIVOBinary::serializeToDictionary() const {
 }
 
 bool ZIVOBinary::isValid() const {
-    const std::pair<const char*, const std::optional<std::string>*> required[] = {
-        {"binaryId", &binaryId_}, {"startAddress", &startAddress_}, {"endAddress", &endAddress_},
-        {"name", &name_},         {"path", &path_}};
+    const std::pair<const char*, const std::optional<std::string>*> required[] = {{"binaryId", &binaryId_},
+                                                                                  {"startAddress", &startAddress_},
+                                                                                  {"endAddress", &endAddress_},
+                                                                                  {"name", &name_},
+                                                                                  {"path", &path_}};
     for (const auto& [field, value] : required) {
         if (!*value) {
             zivoLogInvalidField(className(), field);

@@ -13,9 +13,8 @@ foundation::Dictionary ZIVOStackFrame::serializeToDictionary() const {
 
 bool ZIVOStackFrame::isEqual(const ZIVOSerializableObject& other) const {
     const auto* frame = dynamic_cast<const ZIVOStackFrame*>(&other);
-    return frame && address_ == frame->address_ && code_ == frame->code_ &&
-           frameClassName_ == frame->frameClassName_ && methodName_ == frame->methodName_ &&
-           lineNumber_ == frame->lineNumber_ && fileName_ == frame->fileName_;
+    return frame && address_ == frame->address_ && code_ == frame->code_ && frameClassName_ == frame->frameClassName_ &&
+           methodName_ == frame->methodName_ && lineNumber_ == frame->lineNumber_ && fileName_ == frame->fileName_;
 }
 
 void ZIVOStackFrame::encode(foundation::Coder& coder) const {

@@ -139,11 +139,20 @@ std::optional<std::string> ZIVOErrorLogFormatter::selectorRegisterValueFromRepor
     const ZVCrashReport& report, const ZVCrashReportThreadInfo* crashedThread, uint64_t codeType) {
     std::vector<const char*> names;
     switch (codeType) {
-        case kCPUTypeARM64: names = {"x1"}; break;
-        case kCPUTypeARM: names = {"r1", "r2"}; break;
-        case kCPUTypeX86_64: names = {"rsi", "rdx"}; break;
-        case kCPUTypeX86: names = {"ecx"}; break;
-        default: return std::nullopt;
+        case kCPUTypeARM64:
+            names = {"x1"};
+            break;
+        case kCPUTypeARM:
+            names = {"r1", "r2"};
+            break;
+        case kCPUTypeX86_64:
+            names = {"rsi", "rdx"};
+            break;
+        case kCPUTypeX86:
+            names = {"ecx"};
+            break;
+        default:
+            return std::nullopt;
     }
     if (!crashedThread) return std::nullopt;
     for (const char* name : names) {
@@ -159,8 +168,8 @@ std::optional<std::string> ZIVOErrorLogFormatter::selectorRegisterValueFromRepor
 }
 
 ZIVOAppleErrorLog::Threads ZIVOErrorLogFormatter::extractThreadsFromReport(const ZVCrashReport& report,
-                                                                          const ZVCrashReportThreadInfo* crashedThread,
-                                                                          bool is64bit) {
+                                                                           const ZVCrashReportThreadInfo* crashedThread,
+                                                                           bool is64bit) {
     std::shared_ptr<ZIVOExceptionModel> exception;
     const auto& info = report.exceptionInfo();
     if (info && info->stackFrames && !info->stackFrames->empty()) {
@@ -212,9 +221,17 @@ std::string ZIVOErrorLogFormatter::formatStackFrame(const ZVCrashReportStackFram
         std::string name = frame.symbolInfo->symbolName;
         if (name.size() >= 2 && name[0] == '_') {
             switch (report.systemInfo().operatingSystem) {
-                case 0: case 1: case 2: case 4: name.erase(0, 1); break;
-                case 3: ZIVOLogWarning(kZIVOCrashesLogTag, "Symbol \"" + name + "\" prefix rules are unknown for this OS!"); break;
-                default: break;
+                case 0:
+                case 1:
+                case 2:
+                case 4:
+                    name.erase(0, 1);
+                    break;
+                case 3:
+                    ZIVOLogWarning(kZIVOCrashesLogTag, "Symbol \"" + name + "\" prefix rules are unknown for this OS!");
+                    break;
+                default:
+                    break;
             }
         }
         const long long delta = static_cast<long long>(pc - frame.symbolInfo->startAddress);
@@ -264,7 +281,7 @@ std::vector<uint64_t> ZIVOErrorLogFormatter::addressesFromReport(const ZVCrashRe
 }
 
 ZIVOAppleErrorLog::Binaries ZIVOErrorLogFormatter::extractBinaryImagesFromReport(const ZVCrashReport& report,
-                                                                                bool is64bit) {
+                                                                                 bool is64bit) {
     const auto addresses = addressesFromReport(report);
     std::vector<const ZVCrashReportBinaryImageInfo*> images;
     for (const auto& image : report.images()) images.push_back(&image);
@@ -279,16 +296,16 @@ ZIVOAppleErrorLog::Binaries ZIVOErrorLogFormatter::extractBinaryImagesFromReport
         const uint64_t size = image->imageSize == 0 ? 1 : image->imageSize;
         const uint64_t end = start + size - 1;
         const int type = imageTypeForImagePath(image->imageName, processPath);
-        if (type == 2 && std::none_of(addresses.begin(), addresses.end(),
-                                      [&](uint64_t a) { return start <= a && a <= end; }))
+        if (type == 2 &&
+            std::none_of(addresses.begin(), addresses.end(), [&](uint64_t a) { return start <= a && a <= end; }))
             continue;
         auto binary = std::make_shared<ZIVOBinary>();
         binary->setBinaryId(image->imageUUID ? *image->imageUUID : std::string("???"));
         binary->setStartAddress(formatAddress(start, is64bit));
         binary->setEndAddress(formatAddress(end, is64bit));
         binary->setPath(image->imageName);
-        std::string name = image->imageName.empty() ? std::string()
-                                                    : std::filesystem::path(image->imageName).filename().string();
+        std::string name =
+            image->imageName.empty() ? std::string() : std::filesystem::path(image->imageName).filename().string();
         binary->setName(name.empty() ? std::string("???") : name);
         binary->setPrimaryArchitectureId(image->codeType ? image->codeType->type : 0);
         binary->setArchitectureVariantId(image->codeType ? image->codeType->subtype : 0);
@@ -338,12 +355,18 @@ std::shared_ptr<ZIVODevice> ZIVOErrorLogFormatter::deviceForTimestamp(foundation
 
 std::string ZIVOErrorLogFormatter::convertCodeTypeToString(uint64_t type) {
     switch (type) {
-        case kCPUTypeARM: return "ARM";
-        case kCPUTypeARM64: return "ARM-64";
-        case kCPUTypeX86: return "X86";
-        case kCPUTypeX86_64: return "X86-64";
-        case kCPUTypePPC: return "PPC";
-        default: return "Unknown (" + std::to_string(type) + ")";
+        case kCPUTypeARM:
+            return "ARM";
+        case kCPUTypeARM64:
+            return "ARM-64";
+        case kCPUTypeX86:
+            return "X86";
+        case kCPUTypeX86_64:
+            return "X86-64";
+        case kCPUTypePPC:
+            return "PPC";
+        default:
+            return "Unknown (" + std::to_string(type) + ")";
     }
 }
 
@@ -354,10 +377,14 @@ std::string ZIVOErrorLogFormatter::convertArchNameToString(uint64_t type, uint64
             return subtype == 6 ? "armv6" : subtype == 9 ? "armv7" : subtype == 11 ? "armv7s" : "arm-unknown";
         case kCPUTypeARM64:
             return subtype == 0 ? "arm64" : subtype == 1 ? "armv8" : subtype == 2 ? "arm64e" : "arm64-unknown";
-        case kCPUTypeX86: return "i386";
-        case kCPUTypeX86_64: return "x86_64";
-        case kCPUTypePPC: return "powerpc";
-        default: return "???";
+        case kCPUTypeX86:
+            return "i386";
+        case kCPUTypeX86_64:
+            return "x86_64";
+        case kCPUTypePPC:
+            return "powerpc";
+        default:
+            return "???";
     }
 }
 
@@ -367,10 +394,10 @@ std::shared_ptr<ZIVOErrorReport> ZIVOErrorLogFormatter::errorReportFromLog(const
     std::string archName = log.primaryArchitectureId() && log.architectureVariantId()
                                ? convertArchNameToString(*log.primaryArchitectureId(), *log.architectureVariantId())
                                : "???";
-    return std::make_shared<ZIVOErrorReport>(
-        log.errorId(), reporterKey, log.osExceptionType(), log.exceptionType(), log.exceptionReason(),
-        log.appLaunchTimestamp(), log.timestamp(), codeType, archName, log.applicationPath(), log.threads(),
-        log.binaries(), log.device(), static_cast<uint64_t>(log.processId().value_or(0)));
+    return std::make_shared<ZIVOErrorReport>(log.errorId(), reporterKey, log.osExceptionType(), log.exceptionType(),
+                                             log.exceptionReason(), log.appLaunchTimestamp(), log.timestamp(), codeType,
+                                             archName, log.applicationPath(), log.threads(), log.binaries(),
+                                             log.device(), static_cast<uint64_t>(log.processId().value_or(0)));
 }
 
 std::shared_ptr<ZIVOErrorReport> ZIVOErrorLogFormatter::errorReportFromCrashReport(const ZVCrashReport* report) {
