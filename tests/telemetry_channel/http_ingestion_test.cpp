@@ -274,6 +274,24 @@ TEST_F(HttpIngestionTest, DroppedConnectionWaitsForReachability) {
     EXPECT_EQ(service.requestCount(), 2u);
 }
 
+// A refused connection is not a connectivity loss: the call completes with the transport's error.
+TEST_F(HttpIngestionTest, OtherTransportErrorsCompleteTheCall) {
+    int port;
+    {
+        IngestionService closed;  // a port that had a listener and has none now
+        port = closed.port();
+    }
+    ingestion->setBaseURL("http://127.0.0.1:" + std::to_string(port));
+    Outcome outcome;
+    send(container(1), outcome);
+    ASSERT_TRUE(waitDone(outcome));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->domain, net::kURLErrorDomain);
+    EXPECT_FALSE(outcome.response);
+    EXPECT_EQ(client->pendingCallCount(), 0u);
+    EXPECT_FALSE(client->isPaused());
+}
+
 TEST_F(HttpIngestionTest, DisabledOrForbiddenNetworkFailsWithCode3AndInvalidContainerWithCode1) {
     Outcome invalid;
     send(std::make_shared<ZIVOLogContainer>(std::string("X"), std::vector<std::shared_ptr<ZIVOAbstractLog>>{}), invalid);
