@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/uuid.h"
 #include "tests/crashes/crashes_test_support.h"
 #include "tests/crashreporter/report_test_support.h"
 #include "tests/telemetry/log_capture.h"
+#include "tests/telemetry/telemetry_environment.h"
 
 using crashestest::canonicalJSON;
 
@@ -47,9 +50,24 @@ std::string report(const std::string& timestamp, const std::string& extra = "") 
            extra;
 }
 
+// The formatter looks up wrapper exceptions in the SDK files directory: keep that in a scratch home.
+class ErrorLogFormatter : public TelemetryTest {
+protected:
+    void SetUp() override {
+        TelemetryTest::SetUp();
+        ZIVOUtility::resetRurIdurevDirectoryForTesting();
+        ZIVOCrashesUtil::resetDirectory();
+    }
+    void TearDown() override {
+        ZIVOCrashesUtil::resetDirectory();
+        TelemetryTest::TearDown();
+        ZIVOUtility::resetRurIdurevDirectoryForTesting();
+    }
+};
+
 }  // namespace
 
-TEST(ErrorLogFormatter, CrashReportBecomesTheCrashLog) {
+TEST_F(ErrorLogFormatter, CrashReportBecomesTheCrashLog) {
     LogCapture capture;
     auto r = reportFrom(
         report("1700000000", "exception { name: \"std::runtime_error\" reason: \"boom\" frames { pc: 4198400 } }\n"));
@@ -70,7 +88,7 @@ TEST(ErrorLogFormatter, CrashReportBecomesTheCrashLog) {
     EXPECT_TRUE(capture.contains("Cannot find image for 0x3039"));
 }
 
-TEST(ErrorLogFormatter, WholeSecondCrashTimesMoveToTheEndOfTheSecondAlsoAfter2038) {
+TEST_F(ErrorLogFormatter, WholeSecondCrashTimesMoveToTheEndOfTheSecondAlsoAfter2038) {
     auto whole = ZIVOErrorLogFormatter::getCrashTimeFromReport(*reportFrom(report("1700000000")));
     EXPECT_DOUBLE_EQ(whole.secondsSince1970, 1700000000.999);
     // 2100-01-01: past the 32-bit range, still a whole second.
@@ -78,7 +96,7 @@ TEST(ErrorLogFormatter, WholeSecondCrashTimesMoveToTheEndOfTheSecondAlsoAfter203
     EXPECT_DOUBLE_EQ(late.secondsSince1970, 4102444800.999);
 }
 
-TEST(ErrorLogFormatter, NamesOfProcessorsAndArchitectures) {
+TEST_F(ErrorLogFormatter, NamesOfProcessorsAndArchitectures) {
     EXPECT_EQ(ZIVOErrorLogFormatter::convertCodeTypeToString(0x100000C), "ARM-64");
     EXPECT_EQ(ZIVOErrorLogFormatter::convertCodeTypeToString(99), "Unknown (99)");
     EXPECT_EQ(ZIVOErrorLogFormatter::convertArchNameToString(0x100000C, 2), "arm64e");
@@ -92,7 +110,7 @@ TEST(ErrorLogFormatter, NamesOfProcessorsAndArchitectures) {
     EXPECT_EQ(ZIVOErrorLogFormatter::formatAddress(0x1234, true), "0x0000000000001234");
 }
 
-TEST(ErrorLogFormatter, ImageTypes) {
+TEST_F(ErrorLogFormatter, ImageTypes) {
     const std::string exe = "/var/App/HX.app/HX";
     EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(exe, exe), 0);
     EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/var/App/HX.app/./HX"), exe), 0);
@@ -105,7 +123,7 @@ TEST(ErrorLogFormatter, ImageTypes) {
     EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::nullopt, exe), 2);
 }
 
-TEST(ErrorLogFormatter, ErrorReportCarriesTheLogsSummaryAndRandomIdsWithoutUUID) {
+TEST_F(ErrorLogFormatter, ErrorReportCarriesTheLogsSummaryAndRandomIdsWithoutUUID) {
     auto r = reportFrom(report("1700000000"));
     auto errorReport = ZIVOErrorLogFormatter::errorReportFromCrashReport(r.get());
     ASSERT_TRUE(errorReport);

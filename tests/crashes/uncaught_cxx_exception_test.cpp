@@ -168,9 +168,12 @@ TEST(UncaughtCXXException, RegistrationsCountAndAStackedTerminateHandlerIsKept) 
 
 // ---- Through the crash reporter: the report of the dead child names the exception and its throw site.
 
+#include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/cxx_exception_callback.h"
 #include "crashreporter/crash_reporter.h"
+#include "platform/foundation/files.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -220,7 +223,14 @@ TEST(UncaughtCXXException, ChildCrashReportCarriesTypeTextAndThrowSiteFrames) {
     // The child was forked from this process, so its code lies at the same addresses.
     EXPECT_EQ(symbolAt((*exception->stackFrames)[0].instructionPointer), "zivoTestThrowRuntimeError");
 
+    // The formatter's wrapper-exception lookup reads the SDK files directory: a scratch home.
+    foundation::setHomeDirectory(dir / "home");
+    ZIVOUtility::resetRurIdurevDirectoryForTesting();
+    ZIVOCrashesUtil::resetDirectory();
     auto log = ZIVOErrorLogFormatter::errorLogFromCrashReport(*report.value());
+    ZIVOCrashesUtil::resetDirectory();
+    foundation::setHomeDirectory({});
+    ZIVOUtility::resetRurIdurevDirectoryForTesting();
     EXPECT_EQ(log->exceptionType(), "std::runtime_error");
     EXPECT_EQ(log->exceptionReason(), "the dial plan is empty");
     EXPECT_EQ(log->osExceptionType(), "SIGABRT");

@@ -4,7 +4,9 @@
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/apple_error_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/handled_error_log.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/wrapper_exception_manager.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Model/wrapper_exception_model.h"
 #include "platform/dispatch/dispatch.h"
 
 void ZIVOCrashesArchiverUtil::registerCrashesModuleClasses() {
@@ -20,6 +22,8 @@ void ZIVOCrashesArchiverUtil::registerCrashesModuleClasses() {
         registry.registerClass<ZIVOStackFrame>("ZIVOStackFrame");
         registry.registerClass<ZIVOBinary>("ZIVOBinary");
         registry.registerClass<ZIVOExceptionModel>("ZIVOExceptionModel");
+        registry.registerClass<ZIVOWrapperExceptionModel>("ZIVOWrapperExceptionModel");
+        registry.registerClass<ZIVOWrapperException>("ZIVOWrapperException");
     });
 }
 

@@ -9,6 +9,7 @@
 #include "RurIdurev/RurIdurev/logger.h"
 #include "RurIdurev/RurIdurev/rur_idurev.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_log_tag.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/wrapper_exception_manager.h"
 #include "platform/foundation/uuid.h"
 
 namespace {
@@ -132,6 +133,10 @@ std::shared_ptr<ZIVOAppleErrorLog> ZIVOErrorLogFormatter::errorLogFromCrashRepor
     log->setRegisters(extractRegistersFromCrashedThread(crashed, is64bit));
     log->setBinaries(extractBinaryImagesFromReport(report, is64bit));
     log->setDevice(deviceForTimestamp(*log->timestamp(), report));
+    if (auto uuid = uuidRefToString(report)) {
+        if (auto wrapper = ZIVOWrapperExceptionManager::loadWrapperExceptionWithUUIDString(*uuid))
+            log->setException(wrapper->modelException);
+    }
     return log;
 }
 
