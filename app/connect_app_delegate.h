@@ -10,15 +10,23 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/error.h"
 
 class HXCPhoneFormat;
 class HX_Account;
 class CustomCookieJar;
+namespace store {
+class Context;
+class Coordinator;
+class Model;
+}  // namespace store
 
 class HX_ConnectAppDelegate {
 public:
@@ -46,6 +54,33 @@ public:
     // Uses of private child contexts at work on the store.
     uint64_t mocAccessCount() const;
     void setMocAccessCount(uint64_t count);
+
+    // ---- message store (model/connect_app_delegate_store.cpp)
+
+    // The user name whose store the operations use: the current account's, empty when there is
+    // no account or it has none.
+    virtual std::string currentUsername() const;
+    std::shared_ptr<const store::Model> managedObjectModel() const;
+    // The coordinator of the current user name, made and opened on first request; a null value
+    // without a user name. A store that cannot be opened (busy, permissions, disk full) is an
+    // error and is not kept, so the next request tries again.
+    foundation::Result<std::shared_ptr<store::Coordinator>> persistentStoreCoordinator();
+    // The main-queue context of the current user name; null without a user name or when its
+    // store cannot be opened (openManagedObjectContext() says why).
+    std::shared_ptr<store::Context> managedObjectContext();
+    foundation::Result<std::shared_ptr<store::Context>> openManagedObjectContext();
+    // Empties the current user's store (file and journal companions) and opens it afresh.
+    foundation::Status resetPersistentStore();
+    static std::string storePathForAccount(const std::optional<std::string>& username);
+    static std::string applicationDocumentsDirectory();
+    static std::string applicationCachesDirectory();
+    // A private-queue child of managedObjectContext() counted in mocAccessCount, or null when
+    // there is no main context. Its work ends in saveMOC2Parent or in decreaseMocAccessCount().
+    std::shared_ptr<store::Context> newChildContext();
+    // One child's work ended without a save; never below 0.
+    void decreaseMocAccessCount();
+    // How long opening or saving a store waits for another connection's lock.
+    void setStoreBusyTimeout(double seconds) { storeBusyTimeout_ = seconds; }
 
     // s escaped as the inside of a JSON string literal.
     std::string JSONStringFromString(std::string_view s) const;
@@ -111,4 +146,8 @@ private:
     std::shared_ptr<CustomCookieJar> cookieJar_;
     dispatch::QueuePtr messageParsingQueue_;
     std::function<void()> completionHandler_;
+    double storeBusyTimeout_ = 5;
+    // User name -> coordinator / main context; guarded by monitor_.
+    std::map<std::string, std::shared_ptr<store::Coordinator>> persistentStoreCoordinators_;
+    std::map<std::string, std::shared_ptr<store::Context>> managedObjectContexts_;
 };
