@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/error.h"
@@ -26,6 +27,7 @@ namespace store {
 class Context;
 class Coordinator;
 class Model;
+class ManagedObject;
 }  // namespace store
 
 class HX_ConnectAppDelegate {
@@ -81,6 +83,26 @@ public:
     void decreaseMocAccessCount();
     // How long opening or saving a store waits for another connection's lock.
     void setStoreBusyTimeout(double seconds) { storeBusyTimeout_ = seconds; }
+
+    // ---- save chain, new-message notifications and search indexing (model/save_chain.cpp)
+
+    // Background-fetch results as the platform numbers them.
+    enum BackgroundFetchResult : int { BackgroundFetchNewData = 0, BackgroundFetchNoData = 1, BackgroundFetchFailed = 2 };
+    using BackgroundFetchCompletion = std::function<void(int result)>;
+    // Saves context and hands on to its parent (on the parent's queue, one use of mocAccessCount
+    // given back), up to the main context, which is written only when no child is at work.
+    // completion runs once, when the chain reaches the main context. A fetch handler is answered
+    // exactly once, on the main queue: at once with "no data" when the chain saves nothing, or by
+    // the main-context save that writes the items, together with their notifications.
+    void saveMOC2Parent(const std::shared_ptr<store::Context>& context, std::function<void()> completion = {},
+                        BackgroundFetchCompletion backgroundFetchCompletionHandler = {});
+    // Hands text messages and voicemails of the current store to the search index.
+    void addMessagesToCSIndex(const std::vector<std::shared_ptr<store::ManagedObject>>& messages);
+    // Indexes or withdraws the whole current store as useSpotlight() says (background queue).
+    void indexMessages();
+    // Seams of the passcode lock: its Spotlight preference, and showing the lock when one is set.
+    virtual bool useSpotlight() const { return false; }
+    virtual void showPasscodeLockIfNeeded() {}
 
     // s escaped as the inside of a JSON string literal.
     std::string JSONStringFromString(std::string_view s) const;
@@ -147,6 +169,10 @@ private:
     dispatch::QueuePtr messageParsingQueue_;
     std::function<void()> completionHandler_;
     double storeBusyTimeout_ = 5;
+    // Fetch handlers whose items wait for the deferred main-context save; guarded by monitor_.
+    std::vector<BackgroundFetchCompletion> deferredFetchHandlers_;
+    void answerFetchHandlers(std::vector<BackgroundFetchCompletion> handlers, int result);
+    void postNewMessageNotification(const std::shared_ptr<store::ManagedObject>& message, int64_t types);
     // User name -> coordinator / main context; guarded by monitor_.
     std::map<std::string, std::shared_ptr<store::Coordinator>> persistentStoreCoordinators_;
     std::map<std::string, std::shared_ptr<store::Context>> managedObjectContexts_;

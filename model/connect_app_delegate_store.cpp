@@ -97,6 +97,16 @@ std::shared_ptr<store::Context> HX_ConnectAppDelegate::newChildContext() {
 }
 
 void HX_ConnectAppDelegate::decreaseMocAccessCount() {
-    std::lock_guard lock(monitor_);
-    if (mocAccessCount_ > 0) --mocAccessCount_;
+    bool pending = false;
+    {
+        std::lock_guard lock(monitor_);
+        if (mocAccessCount_ > 0) --mocAccessCount_;
+        pending = mocAccessCount_ == 0 && !deferredFetchHandlers_.empty();
+    }
+    // The last child ended without a save: the main-context save it held back runs now, so the
+    // fetch handlers waiting for it are answered.
+    if (pending)
+        dispatch::Queue::main()->async([this] {
+            if (auto main = managedObjectContext()) saveMOC2Parent(main);
+        });
 }
