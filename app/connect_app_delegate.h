@@ -9,8 +9,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -87,7 +87,11 @@ public:
     // ---- save chain, new-message notifications and search indexing (model/save_chain.cpp)
 
     // Background-fetch results as the platform numbers them.
-    enum BackgroundFetchResult : int { BackgroundFetchNewData = 0, BackgroundFetchNoData = 1, BackgroundFetchFailed = 2 };
+    enum BackgroundFetchResult : int {
+        BackgroundFetchNewData = 0,
+        BackgroundFetchNoData = 1,
+        BackgroundFetchFailed = 2
+    };
     using BackgroundFetchCompletion = std::function<void(int result)>;
     // Saves context and hands on to its parent (on the parent's queue, one use of mocAccessCount
     // given back), up to the main context, which is written only when no child is at work.

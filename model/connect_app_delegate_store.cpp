@@ -21,9 +21,7 @@ std::shared_ptr<const store::Model> HX_ConnectAppDelegate::managedObjectModel() 
     return HXMessageStore::managedObjectModel();
 }
 
-std::string HX_ConnectAppDelegate::applicationDocumentsDirectory() {
-    return foundation::documentsDirectory().string();
-}
+std::string HX_ConnectAppDelegate::applicationDocumentsDirectory() { return foundation::documentsDirectory().string(); }
 
 std::string HX_ConnectAppDelegate::applicationCachesDirectory() { return foundation::cachesDirectory().string(); }
 

@@ -95,16 +95,14 @@ std::string storeFileName(const std::optional<std::string>& username) {
 }
 
 foundation::Result<store::PersistentStorePtr> openStore(const store::CoordinatorPtr& coordinator,
-                                                        const std::string& path,
-                                                        const store::StoreOptions& options) {
+                                                        const std::string& path, const store::StoreOptions& options) {
     auto added = coordinator->addPersistentStore(path, options);
     if (added.ok() || added.error().code != store::kIncompatibleVersionHashError) return added;
     return resetStore(coordinator, path, options);
 }
 
 foundation::Result<store::PersistentStorePtr> resetStore(const store::CoordinatorPtr& coordinator,
-                                                         const std::string& path,
-                                                         const store::StoreOptions& options) {
+                                                         const std::string& path, const store::StoreOptions& options) {
     if (auto existing = coordinator->persistentStoreForPath(path)) (void)coordinator->removePersistentStore(existing);
     // The companions go too: a stale journal would be replayed into the fresh file.
     if (auto destroyed = store::Coordinator::destroyPersistentStore(path); !destroyed.ok()) return destroyed.error();

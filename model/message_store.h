@@ -35,14 +35,12 @@ std::string storeFileName(const std::optional<std::string>& username);
 // the store mirrors the service, which refills it. Any other failure (busy, permissions, disk
 // full) leaves the file alone and is returned.
 foundation::Result<store::PersistentStorePtr> openStore(const store::CoordinatorPtr& coordinator,
-                                                        const std::string& path,
-                                                        const store::StoreOptions& options);
+                                                        const std::string& path, const store::StoreOptions& options);
 
 // Empties the store at path: removes it from coordinator, deletes the file and its companions and
 // adds a fresh store.
 foundation::Result<store::PersistentStorePtr> resetStore(const store::CoordinatorPtr& coordinator,
-                                                         const std::string& path,
-                                                         const store::StoreOptions& options);
+                                                         const std::string& path, const store::StoreOptions& options);
 
 // The context of the child-context work running on this thread (null outside such work).
 store::ContextPtr currentThreadContext();

@@ -139,7 +139,8 @@ void HX_ConnectAppDelegate::saveMOC2Parent(const std::shared_ptr<store::Context>
                 if (types >= 1)
                     for (const auto& m : newItems)
                         if (!m->value("from").boolValue()) postNewMessageNotification(m, types);
-                answerFetchHandlers(std::move(handlers), newItems.empty() ? BackgroundFetchNoData : BackgroundFetchNewData);
+                answerFetchHandlers(std::move(handlers),
+                                    newItems.empty() ? BackgroundFetchNoData : BackgroundFetchNewData);
             }
         } else {
             if (handler) handlers.push_back(std::move(handler));
@@ -270,8 +271,9 @@ void HX_ConnectAppDelegate::addMessagesToCSIndex(const std::vector<ManagedObject
         }
         set.contentDescription = stringValue(m->value("message"));
         set.supportsPhoneCall = false;
-        items.push_back({foundation::format("%@.%@.%@", v.conversationID(), m->value("number").int64Value(), encodedUser),
-                         foundation::format("%@.%@", domainUser, v.conversationID()), std::move(set)});
+        items.push_back(
+            {foundation::format("%@.%@.%@", v.conversationID(), m->value("number").int64Value(), encodedUser),
+             foundation::format("%@.%@", domainUser, v.conversationID()), std::move(set)});
     }
     services::SearchableIndex::defaultSearchableIndex()->indexSearchableItems(std::move(items));
 }

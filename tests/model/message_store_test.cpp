@@ -85,11 +85,12 @@ TEST_F(MessageStore, EachTemplateSelectsExactlyItsRows) {
     ASSERT_TRUE(main);
     const Date d100{100}, d200{200}, d300{300};
     conversation(main, "sms-unread", 10, {{"isRead", false}, {"phoneNumber", "+15550001"}, {"lastdate", d200}});
-    conversation(main, "sms-read", 10, {{"isRead", true}, {"phoneNumber", "+15550002"}, {"lastdate", d100},
-                                        {"ABName", "Ann"}});
+    conversation(main, "sms-read", 10,
+                 {{"isRead", true}, {"phoneNumber", "+15550002"}, {"lastdate", d100}, {"ABName", "Ann"}});
     conversation(main, "vm-unread", 2, {{"isRead", false}, {"phoneNumber", "+15550002"}, {"lastdate", d300}});
-    conversation(main, "group", 10, {{"isRead", true}, {"sender", "Group Message"},
-                                     {"phoneNumber", "+15550003|+15550002"}, {"lastdate", d200}});
+    conversation(
+        main, "group", 10,
+        {{"isRead", true}, {"sender", "Group Message"}, {"phoneNumber", "+15550003|+15550002"}, {"lastdate", d200}});
     conversation(main, "trash", 10, {{"isTrash", true}, {"isRead", true}, {"lastdate", d200}});
     auto m1 = main->insertNewObject("HX_Message").value();
     auto m2 = main->insertNewObject("HX_Message").value();
@@ -115,8 +116,7 @@ TEST_F(MessageStore, EachTemplateSelectsExactlyItsRows) {
     EXPECT_EQ(run("cv_phone", {{"NUMBER", "+15550002"}}), (V{"sms-read", "vm-unread"}));
     // ABName != NAME: the nil name of vm-unread differs from "Ann" too.
     EXPECT_EQ(run("cv_phone_abname", {{"NUMBER", "+15550002"}, {"NAME", "Ann"}}), V{"vm-unread"});
-    EXPECT_EQ(run("cv_group_abname", {{"NUMBER", "+15550002"}, {"GROUP_MESSAGE_HEADER", "Group Message"}}),
-              V{"group"});
+    EXPECT_EQ(run("cv_group_abname", {{"NUMBER", "+15550002"}, {"GROUP_MESSAGE_HEADER", "Group Message"}}), V{"group"});
     EXPECT_EQ(run("cv_stale", {{"TYPELIST", Array{10}},
                                {"FIRSTMESSAGE", d100},
                                {"LASTMESSAGE", d200},

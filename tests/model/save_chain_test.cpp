@@ -2,6 +2,8 @@
 // application object, on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <atomic>
 
 #include "app/connect_app_delegate.h"
@@ -244,7 +246,8 @@ TEST_F(SaveChain, ARootSaveWaitsForChildrenAndTheHandlerTravelsToIt) {
     auto child = delegate->newChildContext();
     child->perform([&] {
         add(child, "c", 10, {{1}});
-        delegate->saveMOC2Parent(child, [&] { ++done; }, [&](int r) { results.push_back(r); });
+        delegate->saveMOC2Parent(
+            child, [&] { ++done; }, [&](int r) { results.push_back(r); });
     });
     ASSERT_TRUE(clock->runUntil([&] { return done.load() == 1; }, 10));
     clock->runUntilIdle();
@@ -290,6 +293,29 @@ TEST_F(SaveChain, NothingSavedAnswersNoDataAtOnceAndOnlyOnce) {
     bool ran = false;
     delegate->saveMOC2Parent(delegate->managedObjectContext(), [&] { ran = true; });
     EXPECT_TRUE(ran);
+}
+
+TEST_F(SaveChain, AFailedSaveAnswersFailedOnceAndKeepsTheChanges) {
+    // Another connection holds the file, so the main context's write fails.
+    sqlite3* other = nullptr;
+    auto path = HX_ConnectAppDelegate::storePathForAccount(delegate->username);
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    int completions = 0;
+    auto results = backgroundFetch([](const ContextPtr& ctx) { add(ctx, "f", 10, {{1}}); }, &completions);
+    sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(results, std::vector<int>{HX_ConnectAppDelegate::BackgroundFetchFailed});
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(delegate->lockChecks, 1);
+    EXPECT_TRUE(notificationIds().empty());
+    // The items were not lost: the next save writes and announces them.
+    results.clear();
+    std::vector<int> later;
+    delegate->saveMOC2Parent(delegate->managedObjectContext(), {}, [&](int r) { later.push_back(r); });
+    clock->runUntilIdle();
+    EXPECT_EQ(later, std::vector<int>{HX_ConnectAppDelegate::BackgroundFetchNewData});
+    EXPECT_EQ(notificationIds(), std::vector<std::string>{"f_1"});
 }
 
 TEST_F(SaveChain, SpotlightOnIndexesAndOffWithdraws) {
