@@ -16,6 +16,7 @@
 #include "crashreporter/image_list.h"
 #include "crashreporter/log_writer.h"
 #include "crashreporter/signal_handler.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/kernel/loaded_images.h"
 #include "platform/kernel/thread_state.h"
 
@@ -247,6 +248,9 @@ bool ZVCrashReporter::enableCrashReporterAndReturnError(foundation::Error* error
     kernel::thread_stop_install();
 
     auto* handler = ZVCrashSignalHandler::sharedHandler();
+    // The handler's alternate stack serves the registering thread; the pool's workers get their own,
+    // so a stack overflow in a block is reported too.
+    dispatch::setWorkerAltStackSize(handler->sigstk().ss_size);
     switch (config_->signalHandlerType()) {
         case ZVCrashSignalHandlerTypeBSD:
         case ZVCrashSignalHandlerTypeMach:  // no Mach exceptions here: the signals catch the faults

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -188,35 +187,6 @@ kern_return_t thread_get_state(thread_t thread, machine_thread_state* out) {
         return KERN_SUCCESS;
     }
     return KERN_FAILURE;
-}
-
-namespace {
-struct AltStack {
-    void* memory = nullptr;
-    ~AltStack() {
-        if (!memory) return;
-        stack_t off{};
-        off.ss_flags = SS_DISABLE;
-        ::sigaltstack(&off, nullptr);
-        std::free(memory);
-    }
-};
-thread_local AltStack tAltStack;
-}  // namespace
-
-bool thread_install_alt_stack(size_t size) {
-    if (tAltStack.memory) return true;
-    void* memory = std::malloc(size);
-    if (!memory) return false;
-    stack_t stack{};
-    stack.ss_sp = memory;
-    stack.ss_size = size;
-    if (::sigaltstack(&stack, nullptr) != 0) {
-        std::free(memory);
-        return false;
-    }
-    tAltStack.memory = memory;
-    return true;
 }
 
 }  // namespace kernel

@@ -62,8 +62,4 @@ void threads_resume_all();
 // thread is not parked. Async-signal-safe.
 kern_return_t thread_get_state(thread_t thread, machine_thread_state* out);
 
-// Gives the calling thread its own alternate signal stack (normal context), so a stack overflow
-// on it can still be reported. Idempotent per thread; the stack is freed when the thread ends.
-bool thread_install_alt_stack(size_t size = 65536);
-
 }  // namespace kernel

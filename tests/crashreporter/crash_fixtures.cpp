@@ -37,6 +37,12 @@ __attribute__((noinline)) void hx_fixture_abort() {
     std::abort();
 }
 
+__attribute__((noinline)) int hx_fixture_overflow(int depth) {
+    volatile char pad[512];
+    pad[0] = static_cast<char>(depth);
+    return hx_fixture_overflow(depth + 1) + pad[0];
+}
+
 __attribute__((noinline)) int hx_fixture_recurse(int depth, void (*park)(void*), void* context) {
     if (depth <= 1) {
         park(context);

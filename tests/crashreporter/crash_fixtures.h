@@ -9,6 +9,7 @@ void hx_fixture_null_write_middle();
 void hx_fixture_null_write_inner();
 void hx_fixture_trap();               // executes a trap instruction
 void hx_fixture_abort();              // calls abort()
+int hx_fixture_overflow(int depth);   // recurses until the stack runs out
 // Recurses `depth` frames, then calls `park(context)`.
 int hx_fixture_recurse(int depth, void (*park)(void*), void* context);
 }

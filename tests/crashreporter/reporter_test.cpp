@@ -18,6 +18,7 @@
 #include "crashreporter/crash_report.h"
 #include "crashreporter/crash_reporter.h"
 #include "crashreporter/host_info.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/kernel/sysctl.h"
 #include "platform/kernel/uncaught_exception.h"
 #include "tests/crashreporter/crash_fixtures.h"
@@ -230,6 +231,26 @@ TEST(CrashReporterCrash, TrapInstructionIsReportedAtItsAddress) {
     ASSERT_FALSE(crashed->stackFrames.empty());
     EXPECT_EQ(crashed->stackFrames[0].instructionPointer, r.report->signalInfo().address);
     expectProcessAndSystem(r);
+}
+
+TEST(CrashReporterCrash, AStackOverflowOnAPoolWorkerIsReported) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path());
+    int status = runInChild([&] {
+        if (!reporter->enableCrashReporter()) _exit(11);
+        dispatch::Queue::global()->async([] { hx_fixture_overflow(0); });
+        for (;;) pause();
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGSEGV");
+    const auto* crashed = crashedThread(*decoded.value());
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_FALSE(crashed->stackFrames.empty());
+    EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_overflow");
+    EXPECT_EQ(crashed->stackFrames.size(), 512u);  // the walk stops at its cap
 }
 
 TEST(CrashReporterCrash, MachTypeCatchesFaultsThroughSignals) {
