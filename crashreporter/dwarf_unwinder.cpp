@@ -11,6 +11,7 @@ void zvcrash_async_dwarf_source_init(zvcrash_async_dwarf_source* src, const kern
     src->task = task;
     src->start = start;
     src->end = end < start ? start : end;
+    src->in_place = false;
     for (int i = 0; i < zvcrash_async_dwarf_source::kLines; ++i) {
         src->line_base[i] = 0;
         src->line_len[i] = 0;
@@ -21,6 +22,10 @@ void zvcrash_async_dwarf_source_init(zvcrash_async_dwarf_source* src, const kern
 zvcrash_error_t zvcrash_async_dwarf_source_read(zvcrash_async_dwarf_source* src, uint64_t address, void* dest, size_t length) {
     if (address < src->start || address > src->end || length > src->end - address) return ZVCRASH_EINVAL;
     if (length == 0) return ZVCRASH_ESUCCESS;
+    if (src->in_place) {
+        zvcrash_async_memcpy(dest, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), length);
+        return ZVCRASH_ESUCCESS;
+    }
     for (int i = 0; i < zvcrash_async_dwarf_source::kLines; ++i) {
         const uint64_t base = src->line_base[i];
         if (src->line_len[i] && address >= base && address - base <= src->line_len[i] &&
@@ -1014,21 +1019,43 @@ namespace {
 
 // The end of the loaded segment that holds `address`, from the image's program headers.
 bool segmentEnd(const kernel::Task* task, const zvcrash_async_image* image, uint64_t address, uint64_t* end) {
+    // The header and program headers of a listed image of this process lie in its first segment.
+    if (image->task == kernel::task_self()) {
+        const auto* eh = reinterpret_cast<const Elf64_Ehdr*>(static_cast<uintptr_t>(image->header_addr));
+        if (eh->e_phentsize != sizeof(Elf64_Phdr) || eh->e_phnum == 0) return false;
+        const auto* ph = reinterpret_cast<const Elf64_Phdr*>(static_cast<uintptr_t>(image->header_addr + eh->e_phoff));
+        for (int i = 0; i < eh->e_phnum && i < 256; ++i) {
+            if (ph[i].p_type != PT_LOAD) continue;
+            const uint64_t lo = image->elf.load_bias + ph[i].p_vaddr;
+            const uint64_t hi = lo + ph[i].p_memsz;
+            if (address >= lo && address < hi) {
+                *end = hi;
+                return true;
+            }
+        }
+        return false;
+    }
     Elf64_Ehdr eh;
     if (zvcrash_async_task_memcpy(task, image->header_addr, 0, &eh, sizeof eh) != ZVCRASH_ESUCCESS) return false;
-    if (eh.e_phentsize != sizeof(Elf64_Phdr) || eh.e_phnum == 0 || eh.e_phnum > 256) return false;
-    for (int i = 0; i < eh.e_phnum; ++i) {
-        Elf64_Phdr ph;
-        if (zvcrash_async_task_memcpy(task, image->header_addr, static_cast<int64_t>(eh.e_phoff + i * sizeof ph), &ph, sizeof ph) !=
-            ZVCRASH_ESUCCESS) {
+    if (eh.e_phentsize != sizeof(Elf64_Phdr) || eh.e_phnum == 0) return false;
+    // In batches, one copy each: most images have fewer program headers than one batch holds.
+    constexpr int kBatch = 16;
+    Elf64_Phdr phdrs[kBatch];
+    for (int first = 0; first < eh.e_phnum && first < 256; first += kBatch) {
+        const int n = eh.e_phnum - first < kBatch ? eh.e_phnum - first : kBatch;
+        if (zvcrash_async_task_memcpy(task, image->header_addr, static_cast<int64_t>(eh.e_phoff + first * sizeof(Elf64_Phdr)), phdrs,
+                                      n * sizeof(Elf64_Phdr)) != ZVCRASH_ESUCCESS) {
             return false;
         }
-        if (ph.p_type != PT_LOAD) continue;
-        const uint64_t lo = image->elf.load_bias + ph.p_vaddr;
-        const uint64_t hi = lo + ph.p_memsz;
-        if (address >= lo && address < hi) {
-            *end = hi;
-            return true;
+        for (int i = 0; i < n; ++i) {
+            const Elf64_Phdr& ph = phdrs[i];
+            if (ph.p_type != PT_LOAD) continue;
+            const uint64_t lo = image->elf.load_bias + ph.p_vaddr;
+            const uint64_t hi = lo + ph.p_memsz;
+            if (address >= lo && address < hi) {
+                *end = hi;
+                return true;
+            }
         }
     }
     return false;
@@ -1042,14 +1069,20 @@ zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const
     if (image->format != ZVCRASH_IMAGE_FORMAT_ELF || image->elf.eh_frame_hdr == 0) return ZVCRASH_ENOTFOUND;
     const uint64_t hdr = image->elf.eh_frame_hdr;
     zvcrash_async_dwarf_source_init(src, task, hdr, hdr + image->elf.eh_frame_hdr_size);
+    const bool self = image->task == kernel::task_self();
+    // Only what lies inside a loaded segment of the image is read in place.
+    uint64_t hdrEnd;
+    if (self && (!segmentEnd(task, image, hdr, &hdrEnd) || hdr + image->elf.eh_frame_hdr_size > hdrEnd)) return ZVCRASH_EINVAL;
+    src->in_place = self;
     uint64_t ehFrame = 0, fdeAddress = 0;
     zvcrash_error_t tableErr = zvcrash_async_dwarf_eh_frame_hdr_lookup(src, true, hdr, pc, &ehFrame, &fdeAddress);
     if (tableErr != ZVCRASH_ESUCCESS && tableErr != ZVCRASH_ENOTSUP && tableErr != ZVCRASH_ENOTFOUND) return tableErr;
     if (ehFrame == 0) return ZVCRASH_ENOTFOUND;
     uint64_t end;
     if (!segmentEnd(task, image, ehFrame, &end)) return ZVCRASH_EINVAL;
+
     // The header's lines stay: the FDE and its CIE get the remaining ones.
-    src->start = ehFrame < hdr ? ehFrame : hdr;
+    src->start = (self || ehFrame < hdr) ? ehFrame : hdr;
     src->end = end;
     gnu_ehptr_reader reader(true);
     if (use_table && tableErr == ZVCRASH_ENOTFOUND) return ZVCRASH_ENOTFOUND;

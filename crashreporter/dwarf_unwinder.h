@@ -18,10 +18,13 @@
 // per byte.
 struct zvcrash_async_dwarf_source {
     static constexpr int kLines = 4;
-    static constexpr uint32_t kLineSize = 256;
+    static constexpr uint32_t kLineSize = 1024;
     const kernel::Task* task;
     uint64_t start;
     uint64_t end;
+    // Set for an image of this very process whose window lies in its loaded segments: those stay
+    // mapped while the image is listed, so they are read in place rather than copied.
+    bool in_place;
     uint64_t line_base[kLines];
     uint32_t line_len[kLines];
     uint32_t victim;
