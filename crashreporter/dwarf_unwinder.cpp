@@ -774,7 +774,10 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
         return ZVCRASH_ESUCCESS;
     };
 
+    // Backward branches can loop forever; a crash-time walk must end, so the work is bounded.
+    int budget = 10000;
     while (at < end) {
+        if (--budget < 0) return ZVCRASH_EINVAL;
         uint8_t op;
         if (zvcrash_async_dwarf_source_read(src, at++, &op, 1) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
         uint64_t u, a, b;

@@ -286,6 +286,8 @@ TEST(DwarfExpression, ArithmeticBranchesAndLimits) {
     EXPECT_EQ(err, ZVCRASH_ENOTSUP);  // register location
     evalExpr({}, &err);
     EXPECT_EQ(err, ZVCRASH_EINVAL);  // empty result
+    evalExpr({0x2F, 0xFD, 0xFF}, &err);
+    EXPECT_EQ(err, ZVCRASH_EINVAL);  // a skip onto itself would never end
     std::vector<uint8_t> many(101, 0x30);
     evalExpr(many, &err);
     EXPECT_EQ(err, ZVCRASH_EINTERNAL);
