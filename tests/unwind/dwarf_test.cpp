@@ -18,6 +18,7 @@
 #include "crashreporter/dwarf_unwinder.h"
 #include "crashreporter/frame_cursor.h"
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <algorithm>
 #include "tests/support/test_support.h"
@@ -447,6 +448,108 @@ TEST(DwarfLive, ACrashInCodeWithoutFramePointersIsWalkedThroughItsCallers) {
     EXPECT_EQ(at[1], "hx_unwind_mid");
     EXPECT_EQ(at[2], "hx_unwind_outer");
     EXPECT_EQ(at[3], "hx_unwind_crash");
+}
+
+}  // namespace
+
+namespace {
+
+// Rows of `llvm-dwarfdump --eh-frame` for this executable, rebuilt from the unwinder's rule state
+// at each row's address. Rows that need a DWARF expression are compared by their CFA alone.
+std::string ruleText(const dwarf_cfa_state& s, bool* complete) {
+    static const char* const kNames[] = {"RAX", "RDX", "RCX", "RBX", "RSI", "RDI", "RBP", "RSP", "R8",
+                                         "R9",  "R10", "R11", "R12", "R13", "R14", "R15", "RIP"};
+    auto name = [&](uint32_t r) { return r < 17 ? std::string(kNames[r]) : "reg" + std::to_string(r); };
+    auto signedOffset = [](int64_t v) { return v < 0 ? "-" + std::to_string(-v) : "+" + std::to_string(v); };
+    std::string out;
+    const auto cfa = s.get_cfa_rule();
+    if (cfa.type == DWARF_CFA_RULE_EXPRESSION) {
+        *complete = false;
+        return {};
+    }
+    out = "CFA=" + name(cfa.reg) + (cfa.offset ? signedOffset(cfa.offset) : "");
+    std::vector<std::pair<uint32_t, std::string>> regs;
+    auto it = s.iterate();
+    uint32_t reg;
+    dwarf_cfa_reg_rule_t rule;
+    int64_t value;
+    while (it.next(&reg, &rule, &value)) {
+        std::string text;
+        switch (rule) {
+            case DWARF_CFA_REG_RULE_OFFSET: text = "[CFA" + signedOffset(value) + "]"; break;
+            case DWARF_CFA_REG_RULE_VAL_OFFSET: text = "CFA" + signedOffset(value); break;
+            case DWARF_CFA_REG_RULE_REGISTER: text = name(static_cast<uint32_t>(value)); break;
+            case DWARF_CFA_REG_RULE_SAME_VALUE: text = "same"; break;
+            case DWARF_CFA_REG_RULE_UNDEFINED: text = "undefined"; break;
+            default: *complete = false; break;
+        }
+        regs.emplace_back(reg, name(reg) + "=" + text);
+    }
+    std::sort(regs.begin(), regs.end());
+    for (size_t i = 0; i < regs.size(); ++i) out += (i == 0 ? ": " : ", ") + regs[i].second;
+    return out;
+}
+
+TEST(DwarfElf, RowsMatchTheDwarfDumpOfThisExecutable) {
+    char exe[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    std::string dump;
+    ASSERT_EQ(hxtest::runCommand(std::string("llvm-dwarfdump --eh-frame ") + exe, &dump), 0);
+    zvcrash_async_image* image = zvcrash_async_image_list_image_containing_address(
+        &images().list, reinterpret_cast<uint64_t>(&hx_unwind_outer));
+    ASSERT_NE(image, nullptr);
+    std::istringstream in(dump);
+    std::string line;
+    int rows = 0, fullRows = 0;
+    bool inFde = false;
+    // This toolchain's dumper does not carry the CFA rule across remember/restore_state, while
+    // the unwinders do (and the code of those functions relies on it): in such FDEs only the
+    // register rules are compared.
+    uint64_t location = 0, firstRestore = UINT64_MAX;
+    int restoredRows = 0;
+    while (std::getline(in, line)) {
+        if (line.find(" FDE ") != std::string::npos) {
+            inFde = true;
+            firstRestore = UINT64_MAX;
+            location = std::stoull(line.substr(line.find("pc=") + 3), nullptr, 16);
+            continue;
+        }
+        if (line.rfind("  DW_CFA_advance_loc", 0) == 0) location += std::stoull(line.substr(line.find(": ") + 2));
+        if (line.find("DW_CFA_restore_state") != std::string::npos && firstRestore == UINT64_MAX) firstRestore = location;
+        if (line.find(" CIE") != std::string::npos) { inFde = false; continue; }
+        if (!inFde || line.rfind("  0x", 0) != 0) continue;
+        const size_t colon = line.find(": ");
+        const uint64_t linkPc = std::stoull(line.substr(2, colon - 2), nullptr, 16);
+        const std::string expected = line.substr(colon + 2);
+        const uint64_t pc = linkPc + image->elf.load_bias;
+        zvcrash_async_dwarf_source src;
+        zvcrash_async_dwarf_fde_info fde;
+        zvcrash_async_dwarf_cie_info cie;
+        ASSERT_EQ(zvcrash_async_dwarf_elf_find_fde(kernel::task_self(), image, pc, true, &src, &fde, &cie), ZVCRASH_ESUCCESS) << line;
+        gnu_ehptr_reader reader(true);
+        dwarf_cfa_state s;
+        ASSERT_EQ(s.eval_program(&src, pc, fde.pc_start, &cie, &reader, cie.initial_instructions_offset, cie.initial_instructions_length),
+                  ZVCRASH_ESUCCESS);
+        ASSERT_EQ(s.eval_program(&src, pc, fde.pc_start, &cie, &reader, fde.instructions_offset, fde.instructions_length), ZVCRASH_ESUCCESS);
+        bool complete = true;
+        const std::string ours = ruleText(s, &complete);
+        ++rows;
+        if (!complete || expected.find("DW_OP") != std::string::npos) {
+            if (!ours.empty()) EXPECT_EQ(ours.substr(0, ours.find(':')), expected.substr(0, expected.find(':'))) << line;
+            continue;
+        }
+        ++fullRows;
+        if (linkPc >= firstRestore) {
+            ++restoredRows;
+            auto regsOf = [](const std::string& t) { const size_t c = t.find(": "); return c == std::string::npos ? std::string() : t.substr(c); };
+            EXPECT_EQ(regsOf(ours), regsOf(expected)) << "row at " << std::hex << linkPc;
+            continue;
+        }
+        EXPECT_EQ(ours, expected) << "row at " << std::hex << linkPc;
+    }
+    EXPECT_GT(rows, 1000);
+    EXPECT_GT(fullRows, rows / 2);
+    EXPECT_LT(restoredRows, fullRows / 2);
 }
 
 }  // namespace
