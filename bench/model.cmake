@@ -13,6 +13,4 @@ if(HX_PHONENUMBER_LIBRARY AND HX_PHONENUMBER_INCLUDE)
   endif()
 endif()
 
-if(HX_MODEL_CACHES)
-  hx_bench(model_cache SOURCES ${CMAKE_CURRENT_LIST_DIR}/model/cache_bench.cpp LIBS hx_model)
-endif()
+hx_bench(model_cache SOURCES ${CMAKE_CURRENT_LIST_DIR}/model/cache_bench.cpp LIBS hx_model)

@@ -1,14 +1,32 @@
-// What the object caches hold: an archivable object (an image value, ...) or a plain value
-// (data and the other property-list values). Shared and immutable once made.
+// What the object caches hold: an archivable object (an image, ...) or a plain value (data and
+// the other property-list values). Shared and immutable once made.
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "platform/foundation/image.h"
+#include "platform/foundation/keyed_archiver.h"
 #include "platform/foundation/value.h"
 
-namespace foundation {
-class Archivable;
-}
+// An image in an archive: its encoded bytes with their pixel size, scale and format, so
+// contact thumbnails and attachment previews can be cached and read back as images.
+class HXCCachedImage : public foundation::Archivable {
+public:
+    explicit HXCCachedImage(foundation::Image image) : image_(std::move(image)) {}
+    const foundation::Image& image() const { return image_; }
+
+    static constexpr const char* kClassName = "UIImage";
+    std::string className() const override { return kClassName; }
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<HXCCachedImage> decode(foundation::Decoder& decoder);
+    // Makes the class known to the archive readers (once; safe from any thread).
+    static void registerClass();
+
+private:
+    foundation::Image image_;
+};
 
 struct HXCCachedObject {
     std::shared_ptr<const foundation::Archivable> archivable;
@@ -22,6 +40,15 @@ struct HXCCachedObject {
     }
     static std::shared_ptr<const HXCCachedObject> withArchivable(std::shared_ptr<const foundation::Archivable> object) {
         return std::make_shared<const HXCCachedObject>(HXCCachedObject{std::move(object), {}});
+    }
+    static std::shared_ptr<const HXCCachedObject> withImage(foundation::Image image) {
+        return withArchivable(std::make_shared<HXCCachedImage>(std::move(image)));
+    }
+
+    // The image this object holds, if it is one.
+    std::optional<foundation::Image> image() const {
+        if (auto held = std::dynamic_pointer_cast<const HXCCachedImage>(archivable)) return held->image();
+        return std::nullopt;
     }
 };
 

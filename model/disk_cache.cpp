@@ -47,6 +47,7 @@ foundation::Result<foundation::Data> archive(const HXCCacheObject& object) {
 }
 
 HXCCacheObject unarchive(const foundation::Data& bytes) {
+    HXCCachedImage::registerClass();
     auto decoded = foundation::unarchivedAny(bytes);
     if (!decoded.ok()) return nullptr;
     auto object = std::make_shared<HXCCachedObject>();

@@ -18,12 +18,19 @@ std::string queueName(const void* address) {
     return buffer;
 }
 
+template <typename T>
+T plain(const T& v) {
+    return v;
+}
+double plain(const std::atomic<double>& v) { return v.load(std::memory_order_relaxed); }
+
 // Keys in ascending order of a map's values; equal values in key order.
 template <typename Map>
 std::vector<std::string> keysSortedByValue(const Map& map) {
-    std::vector<std::pair<typename Map::mapped_type, std::string>> entries;
+    using V = decltype(plain(map.begin()->second));
+    std::vector<std::pair<V, std::string>> entries;
     entries.reserve(map.size());
-    for (const auto& [key, value] : map) entries.emplace_back(value, key);
+    for (const auto& [key, value] : map) entries.emplace_back(plain(value), key);
     std::sort(entries.begin(), entries.end());
     std::vector<std::string> keys;
     keys.reserve(entries.size());
@@ -61,11 +68,22 @@ HXCMemoryCache::~HXCMemoryCache() { foundation::NotificationCenter::defaultCente
 
 // ---- the procedures, inside a barrier
 
+void HXCMemoryCache::touch(const std::string& key, foundation::Date date) {
+    // Inside a read: the entry cannot go away meanwhile (removals are barriers), and the date
+    // is the one value readers write, atomically.
+    if (auto d = dates_.find(key); d != dates_.end()) {
+        double seen = d->second.load(std::memory_order_relaxed);
+        while (seen < date.secondsSince1970 &&
+               !d->second.compare_exchange_weak(seen, date.secondsSince1970, std::memory_order_relaxed)) {
+        }
+    }
+}
+
 void HXCMemoryCache::addObject(const std::string& key, Object object, uint64_t cost, foundation::Date date) {
     if (willAddObjectBlock_) willAddObjectBlock_(*this, key, object);
     if (auto it = costs_.find(key); it != costs_.end()) totalCost_ -= it->second;
     dictionary_[key] = object;
-    dates_[key] = date;
+    dates_[key].store(date.secondsSince1970, std::memory_order_relaxed);
     costs_[key] = cost;
     totalCost_ += cost;
     if (didAddObjectBlock_) didAddObjectBlock_(*this, key, object);
@@ -87,7 +105,7 @@ void HXCMemoryCache::trimMemoryToDate(foundation::Date date) {
     for (const auto& key : keysSortedByValue(dates_)) {
         auto it = dates_.find(key);
         if (it == dates_.end()) continue;  // a hook removed it meanwhile
-        if (!(it->second < date)) break;
+        if (!(it->second.load(std::memory_order_relaxed) < date.secondsSince1970)) break;
         removeObjectAndExecuteBlocksForKey(key);
     }
 }
@@ -144,11 +162,7 @@ void HXCMemoryCache::objectForKey(const std::string& key, ObjectBlock block) {
         if (auto it = self->dictionary_.find(key); it != self->dictionary_.end()) {
             object = it->second;
             // The access refreshes the entry's date without holding up other readers.
-            self->queue_->barrierAsync([weak, key, calledAt] {
-                auto cache = weak.lock();
-                if (!cache) return;
-                if (auto d = cache->dates_.find(key); d != cache->dates_.end()) d->second = calledAt;
-            });
+            self->touch(key, calledAt);
         }
         block(*self, key, object);
     });
@@ -258,6 +272,10 @@ void HXCMemoryCache::enumerateObjectsWithBlock(ObjectBlock block, CacheBlock com
 }
 
 // ---- synchronous operations
+//
+// Each does what its asynchronous twin does and returns once that is done. The queue runs a
+// synchronous block on the caller's thread (with the same exclusion as the twin's step), so the
+// caller waits without a hop to a pool thread and back.
 
 void HXCMemoryCache::waitFor(const std::function<void(dispatch::Block done)>& start) {
     // Waiting on the cache's own queue could never end.
@@ -268,46 +286,55 @@ void HXCMemoryCache::waitFor(const std::function<void(dispatch::Block done)>& st
 }
 
 HXCMemoryCache::Object HXCMemoryCache::objectForKey(const std::string& key) {
-    auto result = std::make_shared<Object>();
-    waitFor([&](dispatch::Block done) {
-        objectForKey(key, [result, done](HXCMemoryCache&, const std::string&, const Object& object) {
-            *result = object;
-            done();
-        });
+    assert(!queue_->isCurrent());
+    const foundation::Date calledAt = now();
+    Object object;
+    queue_->sync([&] {
+        auto it = dictionary_.find(key);
+        if (it == dictionary_.end()) return;
+        object = it->second;
+        touch(key, calledAt);
     });
-    return *result;
+    return object;
 }
 
 void HXCMemoryCache::setObject(Object object, const std::string& key) { setObject(std::move(object), key, 0); }
 
 void HXCMemoryCache::setObject(Object object, const std::string& key, uint64_t withCost) {
     if (!object) return;
-    waitFor([&](dispatch::Block done) {
-        setObject(std::move(object), key, withCost, [done](HXCMemoryCache&, const std::string&, const Object&) { done(); });
-    });
+    assert(!queue_->isCurrent());
+    const foundation::Date calledAt = now();
+    queue_->barrierSync([&] { addObject(key, object, withCost, calledAt); });
 }
 
 void HXCMemoryCache::removeObjectForKey(const std::string& key) {
-    waitFor([&](dispatch::Block done) {
-        removeObjectForKey(key, [done](HXCMemoryCache&, const std::string&, const Object&) { done(); });
-    });
+    assert(!queue_->isCurrent());
+    queue_->barrierSync([&] { removeObjectAndExecuteBlocksForKey(key); });
 }
 
 void HXCMemoryCache::trimToDate(std::optional<foundation::Date> date) {
     if (!date) return;
-    waitFor([&](dispatch::Block done) { trimToDate(date, [done](HXCMemoryCache&) { done(); }); });
+    if (*date == foundation::distantPast()) {
+        removeAllObjects();
+        return;
+    }
+    assert(!queue_->isCurrent());
+    queue_->barrierSync([&] { trimMemoryToDate(*date); });
 }
 
 void HXCMemoryCache::trimToCost(uint64_t cost) {
-    waitFor([&](dispatch::Block done) { trimToCost(cost, [done](HXCMemoryCache&) { done(); }); });
+    assert(!queue_->isCurrent());
+    queue_->barrierSync([&] { trimToCostLimit(cost); });
 }
 
 void HXCMemoryCache::trimToCostByDate(uint64_t cost) {
-    waitFor([&](dispatch::Block done) { trimToCostByDate(cost, [done](HXCMemoryCache&) { done(); }); });
+    assert(!queue_->isCurrent());
+    queue_->barrierSync([&] { trimToCostLimitByDate(cost); });
 }
 
 void HXCMemoryCache::removeAllObjects() {
-    waitFor([&](dispatch::Block done) { removeAllObjects([done](HXCMemoryCache&) { done(); }); });
+    assert(!queue_->isCurrent());
+    queue_->barrierSync([&] { removeAllNow(); });
 }
 
 void HXCMemoryCache::enumerateObjectsWithBlock(ObjectBlock block) {

@@ -97,6 +97,8 @@ private:
     // Run inside a barrier on the queue.
     void addObject(const std::string& key, Object object, uint64_t cost, foundation::Date now);
     void removeObjectAndExecuteBlocksForKey(const std::string& key);
+    // Run inside a read.
+    void touch(const std::string& key, foundation::Date date);
     void trimMemoryToDate(foundation::Date date);
     void trimToCostLimit(uint64_t limit);
     void trimToCostLimitByDate(uint64_t limit);
@@ -117,6 +119,8 @@ private:
         didEnterBackgroundBlock_;
     dispatch::QueuePtr queue_;
     std::unordered_map<std::string, Object> dictionary_;
-    std::unordered_map<std::string, foundation::Date> dates_;
+    // Seconds since 1970 of each key's last access. The map's shape changes only in barriers;
+    // a read refreshes its entry in place, so lookups never wait for one another.
+    std::unordered_map<std::string, std::atomic<double>> dates_;
     std::unordered_map<std::string, uint64_t> costs_;
 };

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/dates.h"
 
 namespace {
@@ -351,8 +352,12 @@ HXCPhoneFormat& HXCPhoneFormat::instance() {
 }
 
 std::string HXCPhoneFormat::ruleFilePath() {
-    std::lock_guard lock(rulePathMutex());
-    return rulePathStorage();
+    {
+        std::lock_guard lock(rulePathMutex());
+        if (!rulePathStorage().empty()) return rulePathStorage();
+    }
+    auto path = foundation::Bundle::main().pathForResource("PhoneFormats", "dat");
+    return path ? path->string() : std::string();
 }
 
 void HXCPhoneFormat::setRuleFilePath(std::string path) {

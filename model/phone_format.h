@@ -94,7 +94,8 @@ public:
     static std::string strip(std::string_view s);
     // A process-wide instance made once with the default constructor.
     static HXCPhoneFormat& instance();
-    // Where the main bundle's rule file lies; settable for processes without a bundle.
+    // The rule file: the main bundle's resource "PhoneFormats" of type "dat", unless a path was
+    // set (an empty path returns to the bundle's).
     static std::string ruleFilePath();
     static void setRuleFilePath(std::string path);
 

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <unistd.h>
 #include <random>
 #include <shared_mutex>
 #include <string>

@@ -373,6 +373,23 @@ Date addingDays(Date date, int days, std::string_view timeZone) {
     return Date{t / 1000.0 + (date.secondsSince1970 - whole / 1000.0)};
 }
 
+// ---- Formatter caches
+
+struct FormatterCache::State {
+    std::mutex mutex;
+    std::string key;
+    std::unique_ptr<icu::Format> plain;     // the formatter for the key
+    std::unique_ptr<icu::Format> relative;  // with relative day names, when asked for
+};
+
+FormatterCache::FormatterCache() : state_(std::make_unique<State>()) {}
+FormatterCache::~FormatterCache() = default;
+FormatterCache::FormatterCache(const FormatterCache&) : state_(std::make_unique<State>()) {}
+FormatterCache& FormatterCache::operator=(const FormatterCache&) {
+    state_ = std::make_unique<State>();
+    return *this;
+}
+
 // ---- DateFormatter
 
 namespace {
@@ -444,30 +461,47 @@ std::unique_ptr<icu::DateFormat> makeDateFormat(const std::string& pattern, Date
 
 }  // namespace
 
+namespace {
+
+std::string dateKey(const std::string& pattern, DateFormatter::Style d, DateFormatter::Style t, const std::string& loc,
+                    const std::string& zone) {
+    return pattern + '\x1f' + std::to_string(static_cast<int>(d)) + '\x1f' + std::to_string(static_cast<int>(t)) + '\x1f' +
+           loc + '\x1f' + zone;
+}
+
+}  // namespace
+
 std::string DateFormatter::string(Date date) const {
     const std::string zone = timeZone();
     const std::string loc = locale();
-    auto format = [&](const icu::DateFormat& fmt, Date d) {
+    FormatterCache::State& c = cache_.state();
+    std::lock_guard lock(c.mutex);
+    const std::string key = dateKey(pattern_, dateStyle_, timeStyle_, loc, zone);
+    if (c.key != key || !c.plain) {
+        c.plain = makeDateFormat(pattern_, dateStyle_, timeStyle_, false, loc, zone);
+        c.relative.reset();
+        c.key = c.plain ? key : std::string();
+    }
+    if (!c.plain) return {};
+    auto format = [&](const icu::Format& fmt, Date d) {
         icu::UnicodeString out;
-        fmt.format(std::floor(d.secondsSince1970 * 1000.0 + 1e-3), out);
+        static_cast<const icu::DateFormat&>(fmt).format(std::floor(d.secondsSince1970 * 1000.0 + 1e-3), out);
         return fromICU(out);
     };
     const bool relative = relative_ && pattern_.empty() && dateStyle_ != Style::None;
-    auto plain = makeDateFormat(pattern_, dateStyle_, timeStyle_, false, loc, zone);
-    if (!plain) return {};
     if (relative && std::abs(dayDifference(now(), date, zone)) <= 2) {
         // ICU picks "Today"/"Yesterday" against the system clock, not the process clock. Shift
         // the date by the whole days between the two "todays" and keep ICU's answer only when it
         // used a relative word; otherwise the plain form of the real date stands.
         const int shift = dayDifference(now(), Date{systemTime()}, zone);
         const Date shifted = shift == 0 ? date : addingDays(date, shift, zone);
-        auto rel = makeDateFormat(pattern_, dateStyle_, timeStyle_, true, loc, zone);
-        if (rel) {
-            const std::string word = format(*rel, shifted);
-            if (word != format(*plain, shifted)) return word;
+        if (!c.relative) c.relative = makeDateFormat(pattern_, dateStyle_, timeStyle_, true, loc, zone);
+        if (c.relative) {
+            const std::string word = format(*c.relative, shifted);
+            if (word != format(*c.plain, shifted)) return word;
         }
     }
-    return format(*plain, date);
+    return format(*c.plain, date);
 }
 
 std::optional<Date> DateFormatter::date(std::string_view text) const {
@@ -515,20 +549,36 @@ std::unique_ptr<icu::NumberFormat> makeNumberFormat(NumberFormatter::Style style
 
 std::string NumberFormatter::locale() const { return localeId_.empty() ? currentLocaleIdentifier() : localeId_; }
 
-std::string NumberFormatter::string(double number) const {
-    auto fmt = makeNumberFormat(style_, locale(), currencyCode_, minFraction_, maxFraction_, grouping_);
-    if (!fmt) return {};
+namespace {
+
+// Formats with the cached ICU formatter of these settings (built when they changed).
+template <typename T>
+std::string formatNumber(const FormatterCache& cache, NumberFormatter::Style style, const std::string& loc, const std::string& currency,
+                         int minFraction, int maxFraction, std::optional<bool> grouping, T number) {
+    FormatterCache::State& c = cache.state();
+    std::lock_guard lock(c.mutex);
+    const std::string key = std::to_string(static_cast<int>(style)) + '\x1f' + loc + '\x1f' + currency + '\x1f' +
+                            std::to_string(minFraction) + '\x1f' + std::to_string(maxFraction) + '\x1f' +
+                            (grouping ? (*grouping ? "1" : "0") : "-");
+    if (c.key != key || !c.plain) {
+        c.plain = makeNumberFormat(style, loc, currency, minFraction, maxFraction, grouping);
+        c.key = c.plain ? key : std::string();
+    }
+    if (!c.plain) return {};
     icu::UnicodeString out;
-    fmt->format(number, out);
+    static_cast<const icu::NumberFormat&>(*c.plain).format(number, out);
     return fromICU(out);
 }
 
+}  // namespace
+
+std::string NumberFormatter::string(double number) const {
+    return formatNumber(cache_, style_, locale(), currencyCode_, minFraction_, maxFraction_, grouping_, number);
+}
+
 std::string NumberFormatter::string(int64_t number) const {
-    auto fmt = makeNumberFormat(style_, locale(), currencyCode_, minFraction_, maxFraction_, grouping_);
-    if (!fmt) return {};
-    icu::UnicodeString out;
-    fmt->format(static_cast<int64_t>(number), out);
-    return fromICU(out);
+    return formatNumber(cache_, style_, locale(), currencyCode_, minFraction_, maxFraction_, grouping_,
+                        static_cast<int64_t>(number));
 }
 
 std::optional<double> NumberFormatter::number(std::string_view text) const {

@@ -2,6 +2,7 @@
 // "Now" is read from the process clock, so tests that install a virtual clock see their own time.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,6 +81,21 @@ bool isSameDay(Date a, Date b, std::string_view timeZone = {});
 // Adds whole calendar days (keeping the wall-clock time across daylight-saving changes).
 Date addingDays(Date date, int days, std::string_view timeZone = {});
 
+// The ICU formatter a formatter built last, reused while its settings stay the same. Copies start
+// empty, and a lock makes one formatter safe to use from several threads.
+class FormatterCache {
+public:
+    FormatterCache();
+    ~FormatterCache();
+    FormatterCache(const FormatterCache&);
+    FormatterCache& operator=(const FormatterCache&);
+    struct State;
+    State& state() const { return *state_; }
+
+private:
+    std::unique_ptr<State> state_;
+};
+
 // ---- Formatters
 
 class DateFormatter {
@@ -111,6 +127,7 @@ private:
     Style dateStyle_ = Style::None;
     Style timeStyle_ = Style::None;
     bool relative_ = false;
+    FormatterCache cache_;
 };
 
 class NumberFormatter {
@@ -138,6 +155,7 @@ private:
     int minFraction_ = -1;
     int maxFraction_ = -1;
     std::optional<bool> grouping_;
+    FormatterCache cache_;
 };
 
 }  // namespace foundation

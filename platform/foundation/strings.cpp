@@ -5,10 +5,13 @@
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/uniset.h>
+#include <unicode/uloc.h>
+#include <unicode/uscript.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
 #include <limits>
+#include <map>
 
 namespace foundation {
 
@@ -316,6 +319,15 @@ Folded fold(std::string_view s, unsigned options) {
     return f;
 }
 
+bool isAscii(std::string_view s) {
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
 std::u32string foldOnly(std::string_view s, unsigned options) {
     if (options == kCompareLiteral) return toCodePoints(s);
     std::u32string out;
@@ -350,6 +362,15 @@ int compare(std::string_view a, std::string_view b, unsigned options) {
         const int c = a.compare(b);
         return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
+    if (isAscii(a) && isAscii(b)) {
+        const size_t n = std::min(a.size(), b.size());
+        for (size_t k = 0; k < n; ++k) {
+            const char x = (options & kCaseInsensitive) ? asciiLower(a[k]) : a[k];
+            const char y = (options & kCaseInsensitive) ? asciiLower(b[k]) : b[k];
+            if (x != y) return x < y ? -1 : 1;
+        }
+        return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+    }
     const std::u32string fa = foldOnly(a, options);
     const std::u32string fb = foldOnly(b, options);
     const int c = fa.compare(fb);
@@ -379,11 +400,20 @@ Range rangeOf(std::string_view haystack, std::string_view needle, unsigned optio
 bool contains(std::string_view haystack, std::string_view needle, unsigned options) {
     if (needle.empty()) return false;
     if (options == kCompareLiteral) return haystack.find(needle) != std::string_view::npos;
-    return rangeOf(haystack, needle, options).found();
+    if (isAscii(haystack) && isAscii(needle)) {
+        // Plain ASCII folds byte by byte and has no marks: search in place, no allocation.
+        const auto eq = [&](char a, char b) { return (options & kCaseInsensitive) ? asciiLower(a) == asciiLower(b) : a == b; };
+        return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), eq) != haystack.end();
+    }
+    // Only the answer is needed, not where: skip the offset bookkeeping of rangeOf.
+    const std::u32string h = foldOnly(haystack, options);
+    const std::u32string n = foldOnly(needle, options);
+    return !n.empty() && std::search(h.begin(), h.end(), n.begin(), n.end()) != h.end();
 }
 
 bool hasPrefix(std::string_view s, std::string_view prefix, unsigned options) {
     if (options == kCompareLiteral) return s.starts_with(prefix);
+    if (isAscii(s) && isAscii(prefix)) return s.size() >= prefix.size() && compare(s.substr(0, prefix.size()), prefix, options) == 0;
     const std::u32string fs = foldOnly(s, options);
     const std::u32string fp = foldOnly(prefix, options);
     return fs.size() >= fp.size() && fs.compare(0, fp.size(), fp) == 0;
@@ -787,6 +817,61 @@ std::string Regex::escapedTemplate(std::string_view text) {
         out.push_back(c);
     }
     return out;
+}
+
+// ---- Language of a text
+
+std::optional<std::string> bestStringLanguage(std::string_view text) {
+    static const std::map<UScriptCode, const char*> languages = {
+        {USCRIPT_ARABIC, "ar"},   {USCRIPT_HEBREW, "he"},     {USCRIPT_CYRILLIC, "ru"},   {USCRIPT_GREEK, "el"},
+        {USCRIPT_HAN, "zh"},      {USCRIPT_HIRAGANA, "ja"},   {USCRIPT_KATAKANA, "ja"},   {USCRIPT_HANGUL, "ko"},
+        {USCRIPT_THAI, "th"},     {USCRIPT_DEVANAGARI, "hi"}, {USCRIPT_SYRIAC, "syr"},    {USCRIPT_THAANA, "dv"},
+        {USCRIPT_ARMENIAN, "hy"}, {USCRIPT_GEORGIAN, "ka"},   {USCRIPT_LATIN, nullptr},
+    };
+    std::map<std::string, size_t> votes;
+    size_t latin = 0;
+    bool kana = false;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t len;
+        const char32_t cp = decodeUtf8(text, i, &len);
+        i += len;
+        if (!u_isalpha(static_cast<UChar32>(cp))) continue;
+        UErrorCode status = U_ZERO_ERROR;
+        const UScriptCode script = uscript_getScript(static_cast<UChar32>(cp), &status);
+        if (U_FAILURE(status)) continue;
+        if (script == USCRIPT_LATIN) {
+            ++latin;
+            continue;
+        }
+        const auto it = languages.find(script);
+        if (it == languages.end() || !it->second) continue;
+        if (script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA) kana = true;
+        ++votes[it->second];
+    }
+    // Japanese mixes kanji with kana: any kana makes the Han letters Japanese.
+    if (kana && votes.count("zh")) {
+        votes["ja"] += votes["zh"];
+        votes.erase("zh");
+    }
+    const std::string* best = nullptr;
+    size_t most = 0;
+    for (const auto& [language, count] : votes) {
+        if (count > most) {
+            most = count;
+            best = &language;
+        }
+    }
+    if (!best || most < latin) return std::nullopt;
+    return *best;
+}
+
+bool isRightToLeftLanguage(std::string_view language) {
+    std::string id(language);
+    for (char& c : id) {
+        if (c == '-') c = '_';
+    }
+    return !id.empty() && uloc_isRightToLeft(id.c_str());
 }
 
 // ---- Hashing

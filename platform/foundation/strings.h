@@ -200,6 +200,16 @@ private:
     std::string pattern_;
 };
 
+// ---- Language of a text
+
+// The language a text is most likely written in, judged by the script most of its letters use
+// (Arabic "ar", Hebrew "he", Cyrillic "ru", Greek "el", Han "zh", kana "ja", Hangul "ko", Thai
+// "th", Devanagari "hi", Syriac "syr", Thaana "dv", Armenian "hy", Georgian "ka"). Latin and
+// other scripts shared by many languages give nothing, as does a text without letters.
+std::optional<std::string> bestStringLanguage(std::string_view text);
+// True when the language ("ar", "he", "fa_IR") is written right to left.
+bool isRightToLeftLanguage(std::string_view language);
+
 // ---- Hashing
 
 // A 64-bit hash that never changes between runs, builds or machines, for keys that are

@@ -37,7 +37,7 @@ TEST(PhoneExtensions, SharedFormatterIsTakenAndGivenBack) {
     HX_ConnectAppDelegate::setSharedDelegate(nullptr);
     EXPECT_EQ(formattedPhoneNumberFromString("5551234567"), "5551234567");  // no application object
 
-    HXCPhoneFormat::setRuleFilePath(std::string(HX_RESOURCES_DIR) + "/PhoneFormats.dat");
+    // The formatter reads the rule file from the main bundle's resources.
     auto app = std::make_shared<HX_ConnectAppDelegate>();
     HX_ConnectAppDelegate::setSharedDelegate(app);
     EXPECT_EQ(formattedPhoneNumberFromString("5551234567"), "(555) 123-4567");

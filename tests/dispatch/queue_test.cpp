@@ -46,6 +46,25 @@ TEST_F(QueueTest, SerialQueueRunsBlocksOneAtATimeInSubmissionOrder) {
     EXPECT_EQ(queue->label(), "com.hxconnect.test.serial");
 }
 
+TEST_F(QueueTest, QueueDroppedByItsOwnerStillRunsWhatWasQueued) {
+    std::atomic<int> ran{0};
+    std::weak_ptr<Queue> weak;
+    {
+        auto serial = Queue::serial("dropped.serial");
+        auto concurrent = Queue::concurrent("dropped.concurrent");
+        weak = serial;
+        for (int i = 0; i < 100; ++i) {
+            serial->async([&] { ran++; });
+            concurrent->async([&] { ran++; });
+        }
+        concurrent->barrierAsync([&] { ran++; });
+        serial->after(3, [&] { ran++; });
+    }
+    clock->advance(3);
+    EXPECT_EQ(ran.load(), 202);
+    EXPECT_TRUE(weak.expired());
+}
+
 TEST_F(QueueTest, BlockEnqueuingOntoItsOwnQueueRunsAfterTheCurrentOne) {
     auto queue = Queue::serial("reentrant");
     std::vector<std::string> order;
@@ -533,4 +552,11 @@ TEST_F(QueueDeathTest, SyncOntoTheSerialQueueYouAreOnAborts) {
         },
         "would deadlock");
     EXPECT_DEATH(Queue::main()->sync([] {}), "sync onto the main queue from the main thread");
+    EXPECT_DEATH(
+        {
+            auto queue = Queue::concurrent("readers");
+            queue->sync([&] { queue->barrierSync([] {}); });
+        },
+        "barrierSync onto queue \"readers\"");
+    EXPECT_DEATH(Group().leave(), "Group::leave without a matching enter");
 }

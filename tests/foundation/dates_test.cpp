@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/dispatch/dispatch.h"
 #include "tests/support/test_support.h"
@@ -213,4 +215,31 @@ TEST(TimeZones, OffsetsStartOfDayAndComponents) {
     // A day added across the autumn change keeps the wall-clock time (25 hours pass).
     auto before = parseISO8601("2023-10-28T10:00:00.000Z");
     EXPECT_EQ(addingDays(*before, 1, "Europe/Berlin").secondsSince1970 - before->secondsSince1970, 90000.0);
+}
+
+TEST(Formatters, OneFormatterSharedBetweenThreadsAndCopied) {
+    DateFormatter f;
+    f.setLocale("en_US");
+    f.setTimeZone("UTC");
+    f.setDateFormat("yyyy-MM-dd HH:mm:ss");
+    NumberFormatter n;
+    n.setStyle(NumberFormatter::Style::Decimal);
+    n.setLocale("en_US");
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 300; ++i) {
+                const double s = 1700000000 + t * 100000 + i;
+                if (f.string(Date{s}) != iso8601String(Date{s}).substr(0, 19).replace(10, 1, " ")) ++wrong;
+                if (n.string(int64_t{1000} * (t + 1)) != std::to_string(t + 1) + ",000") ++wrong;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(wrong.load(), 0);
+    DateFormatter copy = f;
+    copy.setTimeZone("Asia/Tokyo");
+    EXPECT_EQ(copy.string(Date{1700000000}), "2023-11-15 07:13:20");
+    EXPECT_EQ(f.string(Date{1700000000}), "2023-11-14 22:13:20");
 }

@@ -75,6 +75,23 @@ TEST(Compare, CaseAndDiacriticInsensitive) {
     EXPECT_FALSE(hasPrefix("ab", "abc", cd));
 }
 
+TEST(Compare, AsciiShortcutAgreesWithTheUnicodePath) {
+    // Appending a non-ASCII character sends the same comparison through the Unicode folding.
+    const std::string tail = "\xC3\xA9";
+    const std::vector<std::string> words = {"", "a", "A", "ab", "aB", "b", "Zed", "zebra", "main st", "MAIN", "x-y", "X_Y"};
+    for (const auto& a : words) {
+        for (const auto& b : words) {
+            for (unsigned o : std::initializer_list<unsigned>{kCaseInsensitive, kDiacriticInsensitive, kCaseInsensitive | kDiacriticInsensitive}) {
+                if (a.size() == b.size() || compare(a, b, o) == 0) {
+                    EXPECT_EQ(compare(a, b, o), compare(a + tail, b + tail, o)) << a << " / " << b << " / " << o;
+                }
+                EXPECT_EQ(contains(a, b, o), contains(a + tail, b, o)) << a << " / " << b;
+                EXPECT_EQ(hasPrefix(a, b, o), hasPrefix(a + tail, b, o)) << a << " / " << b;
+            }
+        }
+    }
+}
+
 TEST(Compare, RangeOfMapsBackToTheOriginalText) {
     const std::string text = "\xF0\x9F\x98\x80 Jos\xC3\xA9 ";  // emoji, space, José
     const Range r = rangeOf(text, "JOSE", kCaseInsensitive | kDiacriticInsensitive);
@@ -170,6 +187,24 @@ TEST(Regex, MatchGroupsReplaceAndErrors) {
     EXPECT_TRUE(literal->matches("xa.b*(c)y"));
     EXPECT_FALSE(literal->matches("aXbbc"));
     EXPECT_EQ(Regex::make("x")->replaceAll("x", Regex::escapedTemplate("$1\\")), "$1\\");
+}
+
+TEST(Language, BestLanguageAndDirection) {
+    EXPECT_EQ(bestStringLanguage("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D 123"), "he");  // שלום
+    EXPECT_EQ(bestStringLanguage("\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 ok"), "ar");  // مرحبا
+    EXPECT_EQ(bestStringLanguage("\xE6\x97\xA5\xE6\x9C\xAC\xE3\x81\xA7\xE3\x81\x99"), "ja");  // 日本です
+    EXPECT_EQ(bestStringLanguage("\xE4\xB8\xAD\xE6\x96\x87"), "zh");
+    EXPECT_EQ(bestStringLanguage("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"), "ru");
+    EXPECT_EQ(bestStringLanguage("Hello there"), std::nullopt);
+    EXPECT_EQ(bestStringLanguage("Hello \xD7\xA9"), std::nullopt);  // mostly Latin
+    EXPECT_EQ(bestStringLanguage("123 !?"), std::nullopt);
+    EXPECT_EQ(bestStringLanguage(""), std::nullopt);
+    EXPECT_TRUE(isRightToLeftLanguage("he"));
+    EXPECT_TRUE(isRightToLeftLanguage("ar"));
+    EXPECT_TRUE(isRightToLeftLanguage("fa-IR"));
+    EXPECT_FALSE(isRightToLeftLanguage("en"));
+    EXPECT_FALSE(isRightToLeftLanguage("ja"));
+    EXPECT_FALSE(isRightToLeftLanguage(""));
 }
 
 TEST(Hash, StableFnv1a64) {

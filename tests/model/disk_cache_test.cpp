@@ -13,6 +13,7 @@
 
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/image.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -211,6 +212,43 @@ TEST(HXCDiskCache, RestartRebuildsTheMapsFromTheDirectory) {
         ASSERT_EQ(std::sscanf(out.c_str(), "%lu %lu", &blocks, &unit), 2);
         EXPECT_EQ(cache->sizes().at("two"), blocks * unit);
     }
+}
+
+// A 1x1 PNG: signature, header chunk, one data chunk, end chunk.
+const foundation::Data kPNG = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+                               0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
+                               0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0A, 0x49, 0x44, 0x41, 0x54, 0x78,
+                               0x9C, 0x63, 0x00, 0x01, 0x00, 0x00, 0x05, 0x00, 0x01, 0x0D, 0x0A, 0x2D, 0xB4, 0x00,
+                               0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+
+TEST(HXCDiskCache, ImagesComeBackAsImages) {
+    hxtest::TempDir root;
+    auto image = foundation::Image::fromEncoded(kPNG, 2);
+    ASSERT_TRUE(image.ok());
+    {
+        auto cache = HXCDiskCache::create(std::string("Images"), root.path());
+        cache->setObject(HXCCachedObject::withImage(*image), "+15551234567");
+        cache->setObject(HXCCachedObject::withData(kPNG), "att_ORIGINAL");
+    }
+    auto cache = HXCDiskCache::create(std::string("Images"), root.path());
+    auto thumb = cache->objectForKey("+15551234567");
+    ASSERT_TRUE(thumb);
+    ASSERT_TRUE(thumb->image());
+    EXPECT_EQ(*thumb->image(), *image);
+    EXPECT_EQ(thumb->image()->scale, 2);
+    auto original = cache->objectForKey("att_ORIGINAL");
+    ASSERT_TRUE(original);
+    EXPECT_FALSE(original->image());
+    EXPECT_EQ(original->value.asData(), kPNG);
+    // The archive is a binary property list that an independent reader opens.
+    if (!hxtest::haveProgram("/usr/bin/python3")) return;
+    std::string out;
+    ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c \"import plistlib,sys; d=plistlib.load(open(sys.argv[1],'rb')); "
+                                 "print(sorted(k for o in d['\\$objects'] if isinstance(o, dict) for k in o))\" '" +
+                                     (cache->cacheURL() / "+15551234567").string() + "'",
+                                 &out),
+              0);
+    EXPECT_NE(out.find("pixelWidth"), std::string::npos) << out;
 }
 
 TEST(HXCDiskCache, AnUnreadableArchiveLeavesThroughTheRemovePath) {
