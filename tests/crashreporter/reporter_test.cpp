@@ -264,21 +264,85 @@ TEST(CrashReporterCrash, AStackOverflowOnAPoolWorkerIsReported) {
     EXPECT_EQ(crashed->stackFrames.size(), 512u);  // the walk stops at its cap
 }
 
-TEST(CrashReporterCrash, MachTypeCatchesFaultsThroughSignals) {
+TEST(CrashReporterCrash, MachTypeReportsTheExceptionFromTheServerThread) {
 #if defined(HX_SANITIZER_ADDRESS)
     GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
 #endif
     hxtest::TempDir dir;
+    const std::string marker = (dir / "marker").string();
     auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
     int status = runInChild([&] {
+        alarm(20);  // a lost reply would hang the child instead of failing
+        gMarkerPath = marker.c_str();
+        ZVCrashReporterCallbacks callbacks{0, nullptr, &postCrash};
+        if (!reporter->setCrashCallbacks(&callbacks).ok()) _exit(10);
         if (!reporter->enableCrashReporter()) _exit(11);
         hx_fixture_null_write_outer();
     });
+    // The failure reply ends the process by the signal the fault would have raised.
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGSEGV);
     auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
-    ASSERT_TRUE(decoded.ok());
-    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGSEGV");
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    const auto& report = *decoded.value();
+    ASSERT_TRUE(report.machExceptionInfo());
+    EXPECT_EQ(report.machExceptionInfo()->type, 1u);  // EXC_BAD_ACCESS
+    EXPECT_EQ(report.machExceptionInfo()->codes, (std::vector<uint64_t>{1, 0}));  // KERN_INVALID_ADDRESS at 0
+    EXPECT_EQ(report.signalInfo().name, "SIGSEGV");
+    EXPECT_EQ(report.signalInfo().code, "SEGV_MAPERR");
+    EXPECT_EQ(report.signalInfo().address, 0u);
+    // The crashed thread is shown at its fault, not inside the stand-in's handler; the server
+    // thread that wrote the report is in it too.
+    const auto* crashed = crashedThread(report);
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_GE(crashed->stackFrames.size(), 3u);
+    EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_null_write_inner");
+    EXPECT_EQ(symbolOf(crashed->stackFrames[1].instructionPointer), "hx_fixture_null_write_middle");
+    EXPECT_EQ(symbolOf(crashed->stackFrames[2].instructionPointer), "hx_fixture_null_write_outer");
+    EXPECT_GE(report.threads().size(), 2u);
+    // The post-crash callback got the mapped signal.
+    const auto bytes = readFile(marker);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes[1], '0' + SIGSEGV % 10);
+}
+
+TEST(CrashReporterCrash, MachTypeTrapDiesByItsOwnSignal) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
+    int status = runInChild([&] {
+        alarm(20);
+        if (!reporter->enableCrashReporter()) _exit(11);
+        hx_fixture_trap();
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    ASSERT_TRUE(decoded.value()->machExceptionInfo());
+#if defined(__x86_64__)
+    EXPECT_EQ(WTERMSIG(status), SIGILL);
+    EXPECT_EQ(decoded.value()->machExceptionInfo()->type, 2u);  // EXC_BAD_INSTRUCTION
+    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGILL");
+#else
+    EXPECT_EQ(WTERMSIG(status), SIGTRAP);
+    EXPECT_EQ(decoded.value()->machExceptionInfo()->type, 6u);  // EXC_BREAKPOINT
+#endif
+    EXPECT_EQ(symbolOf(decoded.value()->machExceptionInfo()->codes.at(1)), "hx_fixture_trap");
+}
+
+TEST(CrashReporterCrash, MachTypeAbortStillGoesThroughTheSignalHandler) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
+    int status = runInChild([&] {
+        alarm(20);
+        if (!reporter->enableCrashReporter()) _exit(11);
+        hx_fixture_abort();
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGABRT);
+    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGABRT");
+    EXPECT_FALSE(decoded.value()->machExceptionInfo());
 }
 
 TEST(CrashReporterCrash, AnUncaughtExceptionIsRecordedOnceAndAborts) {
