@@ -1,5 +1,6 @@
 #include "crashreporter/compact_unwind.h"
 
+#include "crashreporter/image_list.h"
 #include "crashreporter/thread_state.h"
 
 namespace {
@@ -221,4 +222,107 @@ zvcrash_error_t zvcrash_async_cfe_entry_init(zvcrash_async_cfe_entry* entry, uin
         }
         default: return ZVCRASH_ENOTSUP;
     }
+}
+
+zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t function_address, const zvcrash_async_thread_state* current,
+                                              const zvcrash_async_cfe_entry* entry, zvcrash_async_thread_state* next) {
+    zvcrash_async_thread_state_copy(next, current);
+    zvcrash_async_thread_state_clear_volatile_regs(next);
+    const uint64_t w = zvcrash_async_thread_state_get_greg_size(current);
+    auto readWord = [&](uint64_t address, uint64_t* out) -> zvcrash_error_t {
+        uint64_t v = 0;
+        zvcrash_error_t err = zvcrash_async_task_memcpy(task, address, 0, &v, static_cast<size_t>(w));
+        *out = w == 4 ? (v & 0xFFFFFFFFULL) : v;
+        return err;
+    };
+    uint64_t savedStart = 0;
+    zvcrash_error_t err;
+    switch (entry->type) {
+        case ZVCRASH_ASYNC_CFE_TYPE_FRAME_PTR: {
+            if (!zvcrash_async_thread_state_has_reg(current, ZVCRASH_REG_FP)) return ZVCRASH_ENOTFOUND;
+            const uint64_t fp = zvcrash_async_thread_state_get_reg(current, ZVCRASH_REG_FP);
+            uint64_t callerFp, ra;
+            if ((err = readWord(fp, &callerFp)) != ZVCRASH_ESUCCESS) return err;
+            if ((err = readWord(fp + w, &ra)) != ZVCRASH_ESUCCESS) return err;
+            zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_SP, fp + 2 * w);
+            zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_FP, callerFp);
+            zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_IP, ra);
+            savedStart = fp + static_cast<uint64_t>(entry->stack_offset);
+            break;
+        }
+        case ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD:
+        case ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_INDIRECT: {
+            if (!zvcrash_async_thread_state_has_reg(current, ZVCRASH_REG_SP)) return ZVCRASH_ENOTFOUND;
+            uint64_t size = static_cast<uint64_t>(entry->stack_offset);
+            if (entry->type == ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_INDIRECT) {
+                uint32_t word;
+                if ((err = zvcrash_async_task_memcpy(task, function_address, entry->stack_offset, &word, 4)) != ZVCRASH_ESUCCESS) return err;
+                size = static_cast<uint64_t>(word) + entry->stack_adjust;
+            }
+            const uint64_t sp = zvcrash_async_thread_state_get_reg(current, ZVCRASH_REG_SP) + size;
+            zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_SP, sp);
+            const uint64_t regsSize = w * entry->register_count;
+            if (entry->return_address_register != ZVCRASH_ASYNC_CFE_REG_NONE) {
+                const int ra = static_cast<int>(entry->return_address_register);
+                if (!zvcrash_async_thread_state_has_reg(current, ra)) return ZVCRASH_ENOTFOUND;
+                zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_IP, zvcrash_async_thread_state_get_reg(current, ra));
+                savedStart = sp - regsSize;
+            } else {
+                uint64_t ra;
+                if ((err = readWord(sp - w, &ra)) != ZVCRASH_ESUCCESS) return err;
+                zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_IP, ra);
+                savedStart = sp - w - regsSize;
+            }
+            break;
+        }
+        default: return ZVCRASH_ENOTSUP;
+    }
+    for (uint32_t i = 0; i < entry->register_count && i < ZVCRASH_ASYNC_CFE_MAX_REGS; ++i) {
+        if (entry->register_list[i] == ZVCRASH_ASYNC_CFE_REG_NONE) continue;
+        uint64_t v;
+        if ((err = readWord(savedStart + i * w, &v)) != ZVCRASH_ESUCCESS) return err;
+        zvcrash_async_thread_state_set_reg(next, static_cast<int>(entry->register_list[i]), v);
+    }
+    return ZVCRASH_ESUCCESS;
+}
+
+zvcrash_frame_error_t zvcrash_frame_compact_unwind_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
+                                                          const zvcrash_async_thread_state* current,
+                                                          const zvcrash_async_thread_state* previous, zvcrash_async_thread_state* next) {
+    if (!zvcrash_async_thread_state_has_reg(current, ZVCRASH_REG_IP)) return ZVCRASH_FRAME_EBADFRAME;
+    const uint64_t pc = zvcrash_async_thread_state_get_reg(current, ZVCRASH_REG_IP);
+    if (pc == 0 || !image_list) return ZVCRASH_FRAME_ENOTSUP;
+    // Above the first frame the pc is a return address; the call before it is what is looked up.
+    const uint64_t lookup = previous ? pc - 1 : pc;
+    zvcrash_frame_error_t result = ZVCRASH_FRAME_ENOTSUP;
+    zvcrash_async_image_list_set_reading(image_list, true);
+    zvcrash_async_image* image = zvcrash_async_image_list_image_containing_address(image_list, lookup);
+    zvcrash_async_mobject section;
+    if (image && image->format == ZVCRASH_IMAGE_FORMAT_MACHO &&
+        zvcrash_async_macho_map_section(&image->macho, "__TEXT", "__unwind_info", &section) == ZVCRASH_ESUCCESS) {
+        zvcrash_async_cfe_reader reader;
+        const uint32_t cpu = zvcrash_async_macho_cpu_type(&image->macho);
+        if (zvcrash_async_cfe_reader_init(&reader, &section, cpu) != ZVCRASH_ESUCCESS) {
+            result = ZVCRASH_FRAME_EINVAL;
+        } else {
+            uint64_t base;
+            uint32_t encoding;
+            zvcrash_async_cfe_entry entry;
+            if (zvcrash_async_cfe_reader_find_pc(&reader, lookup - image->header_addr, &base, &encoding) == ZVCRASH_ESUCCESS &&
+                zvcrash_async_cfe_entry_init(&entry, cpu, encoding) == ZVCRASH_ESUCCESS) {
+                uint64_t function;
+                if (entry.type == ZVCRASH_ASYNC_CFE_TYPE_NONE) {
+                    result = ZVCRASH_FRAME_ENOFRAME;
+                } else if (!zvcrash_async_address_apply_offset(image->header_addr, static_cast<int64_t>(base), &function)) {
+                    result = ZVCRASH_FRAME_EINVAL;
+                } else {
+                    result = zvcrash_async_cfe_entry_apply(task, function, current, &entry, next) == ZVCRASH_ESUCCESS ? ZVCRASH_FRAME_ESUCCESS
+                                                                                                                   : ZVCRASH_FRAME_ENOFRAME;
+                }
+            }
+        }
+        zvcrash_async_mobject_free(&section);
+    }
+    zvcrash_async_image_list_set_reading(image_list, false);
+    return result;
 }

@@ -42,3 +42,15 @@ zvcrash_error_t zvcrash_async_cfe_reader_find_pc(zvcrash_async_cfe_reader* reade
                                                  uint32_t* encoding);
 zvcrash_error_t zvcrash_async_cfe_entry_init(zvcrash_async_cfe_entry* entry, uint32_t cpu_type, uint32_t encoding);
 zvcrash_error_t zvcrash_async_cfe_register_decode(uint32_t permutation, uint32_t count, uint32_t registers[]);
+
+#include "crashreporter/frame_cursor.h"
+
+// Applies a decoded entry to `current` (whose function starts at `function_address`) to make the
+// caller's state. DWARF and none entries are not applied ("Operation not supported").
+zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t function_address, const zvcrash_async_thread_state* current,
+                                              const zvcrash_async_cfe_entry* entry, zvcrash_async_thread_state* next);
+
+// The frame reader of the cursor's table, over the __TEXT,__unwind_info of the image holding pc.
+zvcrash_frame_error_t zvcrash_frame_compact_unwind_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
+                                                          const zvcrash_async_thread_state* current,
+                                                          const zvcrash_async_thread_state* previous, zvcrash_async_thread_state* next);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "crashreporter/compact_unwind.h"
+#include "crashreporter/thread_state.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -111,6 +112,46 @@ TEST(CompactUnwind, X86PermutationDecoding) {
     ASSERT_EQ(e.register_count, 1u);
     EXPECT_EQ(e.register_list[0], 4u);  // rbx
     EXPECT_EQ(zvcrash_async_cfe_entry_init(&e, 0x1000007, 0x05000000), ZVCRASH_ENOTSUP);
+}
+
+}  // namespace
+
+namespace {
+
+zvcrash_async_thread_state arm64State() {
+    zvcrash_async_thread_state s;
+    zvcrash_async_thread_state_init(&s, ZVCRASH_THREAD_ARCH_ARM64);
+    return s;
+}
+
+TEST(CompactUnwind, Arm64ApplyFramelessAndFrame) {
+    // Stack words at 0x8000: [fp-16]=x20, [fp-8]=x19, [fp]=caller fp, [fp+8]=return address.
+    const uint64_t words[4] = {0x2020, 0x1919, 0x9000, 0x4444};
+    zvcrash_buffer_task task;
+    zvcrash_buffer_task_init(&task, 0x8000, words, sizeof words);
+    zvcrash_async_cfe_entry e;
+    ASSERT_EQ(zvcrash_async_cfe_entry_init(&e, 0x100000C, 0x04000001), ZVCRASH_ESUCCESS);
+    auto cur = arm64State();
+    zvcrash_async_thread_state_set_reg(&cur, ZVCRASH_REG_IP, 0x1234);
+    zvcrash_async_thread_state_set_reg(&cur, ZVCRASH_REG_FP, 0x8010);
+    zvcrash_async_thread_state next;
+    ASSERT_EQ(zvcrash_async_cfe_entry_apply(&task.task, 0x1000, &cur, &e, &next), ZVCRASH_ESUCCESS);
+    EXPECT_EQ(zvcrash_async_thread_state_get_reg(&next, ZVCRASH_REG_IP), 0x4444u);
+    EXPECT_EQ(zvcrash_async_thread_state_get_reg(&next, ZVCRASH_REG_FP), 0x9000u);
+    EXPECT_EQ(zvcrash_async_thread_state_get_reg(&next, ZVCRASH_REG_SP), 0x8020u);
+    EXPECT_EQ(zvcrash_async_thread_state_get_reg(&next, 3 + 20), 0x2020u);
+    EXPECT_EQ(zvcrash_async_thread_state_get_reg(&next, 3 + 19), 0x1919u);
+    // Frameless with no stack: sp stays, pc = lr; without a known lr it fails.
+    ASSERT_EQ(zvcrash_async_cfe_entry_init(&e, 0x100000C, 0x02000000), ZVCRASH_ESUCCESS);
+    zvcrash_async_thread_state_set_reg(&cur, ZVCRASH_REG_SP, 0x8000);
+    EXPECT_EQ(zvcrash_async_cfe_entry_apply(&task.task, 0x1000, &cur, &e, &next), ZVCRASH_ENOTFOUND);
+    zvcrash_async_thread_state_set_reg(&cur, 32, 0x5555);
+    ASSERT_EQ(zvcrash_async_cfe_entry_apply(&task.task, 0x1000, &cur, &e, &next), ZVCRASH_ESUCCESS);
+    EXPECT_EQ(zvcrash_async_thread_state_get_reg(&next, ZVCRASH_REG_SP), 0x8000u);
+    EXPECT_EQ(zvcrash_async_thread_state_get_reg(&next, ZVCRASH_REG_IP), 0x5555u);
+    // DWARF entries are never applied here.
+    ASSERT_EQ(zvcrash_async_cfe_entry_init(&e, 0x100000C, 0x03000010), ZVCRASH_ESUCCESS);
+    EXPECT_EQ(zvcrash_async_cfe_entry_apply(&task.task, 0x1000, &cur, &e, &next), ZVCRASH_ENOTSUP);
 }
 
 }  // namespace
