@@ -39,11 +39,11 @@ struct Port {
     std::atomic<int> memberOf{-1};
     std::atomic<mach_port_t> noSendersNotify{MACH_PORT_NULL};
     std::atomic<int> receiver{0};  // the thread last waiting to receive here
-    std::atomic<uint64_t> nextTicket{1};
     MessageSlot slots[kSlotsPerPort];
 };
 
 Port gPorts[kPortCount];
+std::atomic<uint64_t> gNextTicket{1};  // arrival order across the members of a set
 
 long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
     return ::syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
@@ -81,7 +81,7 @@ mach_msg_return_t send(const mach_msg_header_t* msg, uint32_t size) {
         header->msgh_local_port = msg->msgh_remote_port;
         header->msgh_remote_port = msg->msgh_local_port;
         slot.size = size;
-        slot.ticket = port->nextTicket.fetch_add(1, std::memory_order_relaxed);
+        slot.ticket = gNextTicket.fetch_add(1, std::memory_order_relaxed);
         slot.state.store(kFull, std::memory_order_release);
         bump(port);
         const int set = port->memberOf.load(std::memory_order_acquire);
