@@ -34,7 +34,8 @@ struct MessageSlot {
 
 struct Port {
     std::atomic<int> kind{kFreePort};
-    std::atomic<int> seq{0};  // futex word: bumped on every arrival
+    std::atomic<int> seq{0};    // futex word: bumped on every arrival
+    std::atomic<int> freed{0};  // futex word: bumped whenever a slot empties
     std::atomic<int32_t> sendRefs{0};
     std::atomic<int> memberOf{-1};
     std::atomic<mach_port_t> noSendersNotify{MACH_PORT_NULL};
@@ -71,24 +72,40 @@ mach_msg_return_t send(const mach_msg_header_t* msg, uint32_t size) {
     if (size > kMachMessageMax) return MACH_SEND_TOO_LARGE;
     Port* port = lookup(msg->msgh_remote_port, kReceive);
     if (!port) return MACH_SEND_INVALID_DEST;
-    for (MessageSlot& slot : port->slots) {
-        int expected = kEmpty;
-        if (!slot.state.compare_exchange_strong(expected, kWriting, std::memory_order_acq_rel)) continue;
-        std::memcpy(slot.bytes, msg, size);
-        // The receiver sees the message from its side: its own port is local, the reply port remote.
-        auto* header = reinterpret_cast<mach_msg_header_t*>(slot.bytes);
-        header->msgh_size = size;
-        header->msgh_local_port = msg->msgh_remote_port;
-        header->msgh_remote_port = msg->msgh_local_port;
-        slot.size = size;
-        slot.ticket = gNextTicket.fetch_add(1, std::memory_order_relaxed);
-        slot.state.store(kFull, std::memory_order_release);
-        bump(port);
-        const int set = port->memberOf.load(std::memory_order_acquire);
-        if (set >= 0) bump(&gPorts[set]);
-        return MACH_MSG_SUCCESS;
+    // A full queue makes the sender wait for room, as a send without a time-out does.
+    for (;;) {
+        const int freed = port->freed.load(std::memory_order_acquire);
+        for (MessageSlot& slot : port->slots) {
+            int expected = kEmpty;
+            if (!slot.state.compare_exchange_strong(expected, kWriting, std::memory_order_acq_rel)) continue;
+            std::memcpy(slot.bytes, msg, size);
+            // The receiver sees the message from its side: its own port is local, the reply port remote.
+            auto* header = reinterpret_cast<mach_msg_header_t*>(slot.bytes);
+            header->msgh_size = size;
+            header->msgh_local_port = msg->msgh_remote_port;
+            header->msgh_remote_port = msg->msgh_local_port;
+            slot.size = size;
+            slot.ticket = gNextTicket.fetch_add(1, std::memory_order_relaxed);
+            slot.state.store(kFull, std::memory_order_release);
+            bump(port);
+            const int set = port->memberOf.load(std::memory_order_acquire);
+            if (set >= 0) bump(&gPorts[set]);
+            return MACH_MSG_SUCCESS;
+        }
+        const timespec wait{0, 20 * 1000000};
+        futex(&port->freed, FUTEX_WAIT, freed, &wait);
+        if (port->kind.load(std::memory_order_acquire) != kReceive) return MACH_SEND_INVALID_DEST;
     }
-    return MACH_SEND_NO_BUFFER;
+}
+
+void slotEmptied(MessageSlot* slot) {
+    slot->state.store(kEmpty, std::memory_order_release);
+    for (Port& port : gPorts) {
+        if (slot < port.slots || slot >= port.slots + kSlotsPerPort) continue;
+        port.freed.fetch_add(1, std::memory_order_acq_rel);
+        futex(&port.freed, FUTEX_WAKE, INT32_MAX, nullptr);
+        return;
+    }
 }
 
 // The oldest queued message among the ports a receive on `index` serves.
@@ -138,13 +155,16 @@ mach_msg_return_t receive(mach_msg_header_t* msg, mach_msg_option_t option, uint
                     return MACH_RCV_TOO_LARGE;
                 }
                 int expected = kFull;
-                if (slot->state.compare_exchange_strong(expected, kEmpty)) return MACH_RCV_TOO_LARGE;
+                if (slot->state.compare_exchange_strong(expected, kReading)) {
+                    slotEmptied(slot);
+                    return MACH_RCV_TOO_LARGE;
+                }
                 continue;
             }
             int expected = kFull;
             if (!slot->state.compare_exchange_strong(expected, kReading, std::memory_order_acq_rel)) continue;
             std::memcpy(msg, slot->bytes, slot->size);
-            slot->state.store(kEmpty, std::memory_order_release);
+            slotEmptied(slot);
             return MACH_MSG_SUCCESS;
         }
         timespec wait{};
@@ -170,6 +190,8 @@ void destroy(int index) {
     }
     const int set = port.memberOf.exchange(-1);
     for (MessageSlot& slot : port.slots) slot.state.store(kEmpty, std::memory_order_release);
+    port.freed.fetch_add(1);
+    futex(&port.freed, FUTEX_WAKE, INT32_MAX, nullptr);  // a waiting sender finds the port gone
     port.sendRefs.store(0);
     port.noSendersNotify.store(MACH_PORT_NULL);
     port.receiver.store(0);
