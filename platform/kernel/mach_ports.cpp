@@ -201,8 +201,12 @@ void destroy(int index) {
 }
 
 void sendNoSenders(mach_port_t notify) {
-    mach_msg_header_t message{MACH_MSGH_BITS(MACH_MSG_TYPE_MOVE_SEND_ONCE, 0), sizeof(mach_msg_header_t), notify,
-                              MACH_PORT_NULL, MACH_PORT_NULL, MACH_NOTIFY_NO_SENDERS};
+    mach_msg_header_t message{MACH_MSGH_BITS(MACH_MSG_TYPE_MOVE_SEND_ONCE, 0),
+                              sizeof(mach_msg_header_t),
+                              notify,
+                              MACH_PORT_NULL,
+                              MACH_PORT_NULL,
+                              MACH_NOTIFY_NO_SENDERS};
     send(&message, sizeof message);
 }
 
@@ -255,8 +259,8 @@ void putU64(uint8_t* at, uint64_t value) { std::memcpy(at, &value, 8); }
 size_t requestPrologue(uint8_t* buffer, mach_port_t port, mach_port_t reply, int32_t id, bool identity,
                        mach_port_t thread, mach_port_t task) {
     auto* header = reinterpret_cast<mach_msg_header_t*>(buffer);
-    header->msgh_bits = MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, MACH_MSG_TYPE_MAKE_SEND_ONCE) |
-                        (identity ? 0x80000000u : 0u);
+    header->msgh_bits =
+        MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, MACH_MSG_TYPE_MAKE_SEND_ONCE) | (identity ? 0x80000000u : 0u);
     header->msgh_remote_port = port;
     header->msgh_local_port = reply;
     header->msgh_voucher_port = MACH_PORT_NULL;
@@ -298,8 +302,8 @@ kern_return_t exchange(uint8_t* request, uint32_t size, uint8_t* reply, uint32_t
     return kr;
 }
 
-kern_return_t raiseFault(mach_port_t port, exception_behavior_t behavior, exception_type_t type,
-                         const int64_t* codes, uint32_t count) {
+kern_return_t raiseFault(mach_port_t port, exception_behavior_t behavior, exception_type_t type, const int64_t* codes,
+                         uint32_t count) {
     const bool wide = (behavior & MACH_EXCEPTION_CODES) != 0;
     alignas(8) uint8_t request[128] = {};
     size_t at = requestPrologue(request, port, MACH_PORT_NULL, wide ? kMachExceptionRaiseId : kExceptionRaiseId, true,
@@ -538,7 +542,7 @@ kern_return_t vm_deallocate(mach_port_t task, uint64_t address, uint64_t size) {
     if (task != kTaskSelfName) return KERN_INVALID_ARGUMENT;
     if (size == 0) return KERN_SUCCESS;
     return ::munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), size) == 0 ? KERN_SUCCESS
-                                                                                          : KERN_INVALID_ADDRESS;
+                                                                                         : KERN_INVALID_ADDRESS;
 }
 
 namespace {
@@ -557,18 +561,21 @@ uint32_t collect(exception_mask_t mask, exception_mask_t* masks, uint32_t capaci
         if (i < count) {
             masks[i] |= 1u << type;
             // One reference goes out per entry; the table's other references on it are dropped.
-            if (transferRefs && port != MACH_PORT_NULL) mach_port_mod_refs(kTaskSelfName, port, MACH_PORT_RIGHT_SEND, -1);
+            if (transferRefs && port != MACH_PORT_NULL)
+                mach_port_mod_refs(kTaskSelfName, port, MACH_PORT_RIGHT_SEND, -1);
             continue;
         }
         if (count == capacity) {
-            if (transferRefs && port != MACH_PORT_NULL) mach_port_mod_refs(kTaskSelfName, port, MACH_PORT_RIGHT_SEND, -1);
+            if (transferRefs && port != MACH_PORT_NULL)
+                mach_port_mod_refs(kTaskSelfName, port, MACH_PORT_RIGHT_SEND, -1);
             continue;
         }
         masks[count] = 1u << type;
         ports[count] = port;
         behaviors[count] = behavior;
         flavors[count] = flavor;
-        if (!transferRefs && port != MACH_PORT_NULL) mach_port_insert_right(kTaskSelfName, port, port, MACH_MSG_TYPE_MAKE_SEND);
+        if (!transferRefs && port != MACH_PORT_NULL)
+            mach_port_insert_right(kTaskSelfName, port, port, MACH_MSG_TYPE_MAKE_SEND);
         ++count;
     }
     return count;
@@ -622,14 +629,14 @@ namespace {
 
 kern_return_t raiseState(mach_port_t port, bool identity, mach_port_t thread, mach_port_t task,
                          exception_type_t exception, const exception_data_type_t* codes, uint32_t codeCount,
-                         thread_state_flavor_t* flavor, const uint32_t* state, uint32_t stateCount,
-                         uint32_t* newState, uint32_t* newStateCount) {
+                         thread_state_flavor_t* flavor, const uint32_t* state, uint32_t stateCount, uint32_t* newState,
+                         uint32_t* newStateCount) {
     if (!flavor || codeCount > 64 || stateCount > THREAD_STATE_MAX) return KERN_INVALID_ARGUMENT;
     static_assert(kMachMessageMax >= 80 + 64 * 4 + THREAD_STATE_MAX * 4);
     alignas(8) uint8_t request[kMachMessageMax] = {};
-    size_t at = requestPrologue(request, port, MACH_PORT_NULL,
-                                identity ? kExceptionRaiseStateIdentityId : kExceptionRaiseStateId, identity, thread,
-                                task);
+    size_t at =
+        requestPrologue(request, port, MACH_PORT_NULL,
+                        identity ? kExceptionRaiseStateIdentityId : kExceptionRaiseStateId, identity, thread, task);
     putU32(request + at, static_cast<uint32_t>(exception));
     putU32(request + at + 4, codeCount);
     at += 8;
@@ -669,9 +676,8 @@ kern_return_t exception_raise_state(mach_port_t port, exception_type_t exception
 
 kern_return_t exception_raise_state_identity(mach_port_t port, mach_port_t thread, mach_port_t task,
                                              exception_type_t exception, const exception_data_type_t* codes,
-                                             uint32_t codeCount, thread_state_flavor_t* flavor,
-                                             const uint32_t* state, uint32_t stateCount, uint32_t* newState,
-                                             uint32_t* newStateCount) {
+                                             uint32_t codeCount, thread_state_flavor_t* flavor, const uint32_t* state,
+                                             uint32_t stateCount, uint32_t* newState, uint32_t* newStateCount) {
     return raiseState(port, true, thread, task, exception, codes, codeCount, flavor, state, stateCount, newState,
                       newStateCount);
 }

@@ -27,7 +27,11 @@ uint32_t u32(const uint8_t* p) {
 std::vector<uint8_t> request(uint32_t count, uint32_t announced, mach_port_t dest, int32_t id = 2405) {
     std::vector<uint8_t> bytes(68 + count * 8, 0);
     mach_msg_header_t header{MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, MACH_MSG_TYPE_MAKE_SEND_ONCE),
-                             static_cast<uint32_t>(bytes.size()), dest, MACH_PORT_NULL, MACH_PORT_NULL, id};
+                             static_cast<uint32_t>(bytes.size()),
+                             dest,
+                             MACH_PORT_NULL,
+                             MACH_PORT_NULL,
+                             id};
     std::memcpy(bytes.data(), &header, sizeof header);
     const uint32_t thread = 0x1234, task = 0x0F, type = EXC_BAD_ACCESS;
     std::memcpy(&bytes[28], &thread, 4);
@@ -110,7 +114,8 @@ TEST(MachExceptionCodec, RequestSizesAndCounts) {
     // 75 bytes is refused; 76 (one code) is a request.
     auto shortOne = request(1, 1, 0x200);
     reinterpret_cast<mach_msg_header_t*>(shortOne.data())->msgh_size = 75;
-    EXPECT_EQ(zvcrash_exception_request_parse(shortOne.data(), 4096, &parsed), zvcrash_exception_request_result::TooShort);
+    EXPECT_EQ(zvcrash_exception_request_parse(shortOne.data(), 4096, &parsed),
+              zvcrash_exception_request_result::TooShort);
     auto one = request(1, 1, 0x200);
     ASSERT_EQ(one.size(), 76u);
     ASSERT_EQ(zvcrash_exception_request_parse(one.data(), 4096, &parsed), zvcrash_exception_request_result::Request);
@@ -126,7 +131,8 @@ TEST(MachExceptionCodec, RequestSizesAndCounts) {
     EXPECT_EQ(zvcrash_exception_request_parse(tooMany.data(), 4096, &parsed),
               zvcrash_exception_request_result::Oversized);
     auto wraps = request(1, 0x20000000, 0x200);
-    EXPECT_EQ(zvcrash_exception_request_parse(wraps.data(), 4096, &parsed), zvcrash_exception_request_result::Oversized);
+    EXPECT_EQ(zvcrash_exception_request_parse(wraps.data(), 4096, &parsed),
+              zvcrash_exception_request_result::Oversized);
     auto zero = request(1, 0, 0x200);
     EXPECT_EQ(zvcrash_exception_request_parse(zero.data(), 4096, &parsed), zvcrash_exception_request_result::Request);
 }
@@ -200,9 +206,9 @@ TEST(MachPorts, DroppingTheLastSendRightNotifies) {
     ASSERT_EQ(mach_port_mod_refs(mach_task_self(), port, MACH_PORT_RIGHT_SEND, -1), KERN_SUCCESS);
     std::vector<uint8_t> got;
     alignas(8) uint8_t buffer[64];
-    EXPECT_EQ(mach_msg(reinterpret_cast<mach_msg_header_t*>(buffer), MACH_RCV_MSG | MACH_RCV_TIMEOUT, 0, 64, notify,
-                       10, 0),
-              MACH_RCV_TIMED_OUT);
+    EXPECT_EQ(
+        mach_msg(reinterpret_cast<mach_msg_header_t*>(buffer), MACH_RCV_MSG | MACH_RCV_TIMEOUT, 0, 64, notify, 10, 0),
+        MACH_RCV_TIMED_OUT);
     ASSERT_EQ(mach_port_mod_refs(mach_task_self(), port, MACH_PORT_RIGHT_SEND, -1), KERN_SUCCESS);
     ASSERT_TRUE(receiveOne(notify, &got));
     EXPECT_EQ(reinterpret_cast<mach_msg_header_t*>(got.data())->msgh_id, MACH_NOTIFY_NO_SENDERS);
@@ -222,8 +228,8 @@ struct Seen {
     std::atomic<mach_port_t> thread{0};
 };
 
-kern_return_t recordingCallback(mach_port_t, mach_port_t thread, exception_type_t, const mach_exception_data_type_t* codes,
-                                uint32_t count, void* context) {
+kern_return_t recordingCallback(mach_port_t, mach_port_t thread, exception_type_t,
+                                const mach_exception_data_type_t* codes, uint32_t count, void* context) {
     auto* seen = static_cast<Seen*>(context);
     for (uint32_t i = 0; i < count && i < 4; ++i) seen->codes[i] = codes[i];
     seen->count.store(count);
@@ -350,9 +356,9 @@ TEST(MachExceptionForward, FirstMatchingEntryWith32BitCodes) {
     form.behaviors[1] = EXCEPTION_DEFAULT | MACH_EXCEPTION_CODES;
     EXPECT_EQ(zvcrash_exception_port_forward(&form, mach_task_self(), 77, EXC_BAD_ACCESS, codes, 2), KERN_FAILURE);
     alignas(8) uint8_t buffer[128];
-    EXPECT_EQ(mach_msg(reinterpret_cast<mach_msg_header_t*>(buffer), MACH_RCV_MSG | MACH_RCV_TIMEOUT, 0, 128, second,
-                       10, 0),
-              MACH_RCV_TIMED_OUT);
+    EXPECT_EQ(
+        mach_msg(reinterpret_cast<mach_msg_header_t*>(buffer), MACH_RCV_MSG | MACH_RCV_TIMEOUT, 0, 128, second, 10, 0),
+        MACH_RCV_TIMED_OUT);
     // No entry for the type, or no entries: failure.
     EXPECT_EQ(zvcrash_exception_port_forward(&form, mach_task_self(), 77, EXC_BREAKPOINT, codes, 2), KERN_FAILURE);
     form.count = 0;
@@ -367,8 +373,8 @@ namespace {
 
 char* gPage = nullptr;
 
-kern_return_t unprotectAndResume(mach_port_t, mach_port_t, exception_type_t type, const mach_exception_data_type_t* codes,
-                                 uint32_t count, void*) {
+kern_return_t unprotectAndResume(mach_port_t, mach_port_t, exception_type_t type,
+                                 const mach_exception_data_type_t* codes, uint32_t count, void*) {
     if (type != EXC_BAD_ACCESS || count < 2 || codes[0] != KERN_PROTECTION_FAILURE) return KERN_FAILURE;
     return ::mprotect(gPage, 4096, PROT_READ | PROT_WRITE) == 0 ? KERN_SUCCESS : KERN_FAILURE;
 }
