@@ -11,6 +11,7 @@
 #include "crashreporter/mach_exception_port_set.h"
 #include "crashreporter/mach_exception_server.h"
 #include "platform/kernel/mach_ports.h"
+#include "tests/crashreporter/crash_fixtures.h"
 #include "tests/crashreporter/report_test_support.h"
 
 using namespace kernel;
@@ -381,7 +382,7 @@ kern_return_t unprotectAndResume(mach_port_t, mach_port_t, exception_type_t type
 
 kern_return_t faultItself(mach_port_t, mach_port_t, exception_type_t, const mach_exception_data_type_t*, uint32_t,
                           void*) {
-    *reinterpret_cast<volatile int*>(static_cast<uintptr_t>(8)) = 1;
+    hx_fixture_null_write_outer();
     return KERN_FAILURE;
 }
 
@@ -426,7 +427,7 @@ TEST(MachExceptionFaults, AFaultOnTheServerThreadTakesTheDefaultAction) {
         alarm(20);
         std::shared_ptr<ZVCrashMachExceptionServer> server;
         serveTask(&faultItself, &server);
-        *reinterpret_cast<volatile int*>(static_cast<uintptr_t>(16)) = 1;
+        hx_fixture_null_write_outer();
     });
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGSEGV);
@@ -467,7 +468,7 @@ TEST(MachExceptionFaults, AFailureReplyReRaisesTheFaultsSignal) {
         if (!port->registerForTask(mach_task_self(), &previous, &error)) _exit(40);
         if (!previous || previous->asyncSafeRepresentation().count != 1) _exit(41);
         if (previous->asyncSafeRepresentation().masks[0] != 0x6E) _exit(42);
-        *reinterpret_cast<volatile int*>(static_cast<uintptr_t>(16)) = 1;
+        hx_fixture_null_write_outer();
     });
     ASSERT_TRUE(WIFSIGNALED(status)) << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     EXPECT_EQ(WTERMSIG(status), SIGSEGV);
