@@ -14,9 +14,9 @@ bool validPort(mach_port_t port) { return port != MACH_PORT_NULL && port != MACH
 }  // namespace
 
 std::shared_ptr<ZVCrashMachExceptionPort> ZVCrashMachExceptionPort::initWithServerPort(mach_port_t port,
-                                                                                     exception_mask_t mask,
-                                                                                     exception_behavior_t behavior,
-                                                                                     thread_state_flavor_t flavor) {
+                                                                                       exception_mask_t mask,
+                                                                                       exception_behavior_t behavior,
+                                                                                       thread_state_flavor_t flavor) {
     auto object = std::shared_ptr<ZVCrashMachExceptionPort>(new ZVCrashMachExceptionPort());
     object->serverPort_ = port;
     object->mask_ = mask;
@@ -24,7 +24,8 @@ std::shared_ptr<ZVCrashMachExceptionPort> ZVCrashMachExceptionPort::initWithServ
     object->flavor_ = flavor;
     if (validPort(port)) {
         const kern_return_t kr = mach_port_mod_refs(mach_task_self(), port, MACH_PORT_RIGHT_SEND, 1);
-        if (kr != KERN_SUCCESS) zvcrash_log("[ZVCrashReporter] Unexpected error incrementing mach port reference: %d", kr);
+        if (kr != KERN_SUCCESS)
+            zvcrash_log("[ZVCrashReporter] Unexpected error incrementing mach port reference: %d", kr);
     }
     return object;
 }
@@ -40,9 +41,9 @@ bool ZVCrashMachExceptionPort::registerForTask(mach_port_t task,
                                                foundation::Error* error) const {
     zvcrash_mach_exception_port_state_set previous{};
     previous.count = EXC_TYPES_COUNT;
-    const kern_return_t kr = task_swap_exception_ports(task, mask_, serverPort_, behavior_, flavor_, previous.masks,
-                                                       &previous.count, previous.ports, previous.behaviors,
-                                                       previous.flavors);
+    const kern_return_t kr =
+        task_swap_exception_ports(task, mask_, serverPort_, behavior_, flavor_, previous.masks, &previous.count,
+                                  previous.ports, previous.behaviors, previous.flavors);
     if (kr != KERN_SUCCESS) {
         zvcrash_populate_mach_error(error, kr, "Failed to swap mach exception ports");
         return false;
@@ -54,8 +55,8 @@ bool ZVCrashMachExceptionPort::registerForTask(mach_port_t task,
 }
 
 std::shared_ptr<ZVCrashMachExceptionPortSet> ZVCrashMachExceptionPort::exceptionPortsForTask(mach_port_t task,
-                                                                                           exception_mask_t mask,
-                                                                                           foundation::Error* error) {
+                                                                                             exception_mask_t mask,
+                                                                                             foundation::Error* error) {
     zvcrash_mach_exception_port_state_set current{};
     current.count = EXC_TYPES_COUNT;
     const kern_return_t kr = task_get_exception_ports(task, mask, current.masks, &current.count, current.ports,

@@ -109,6 +109,10 @@ void releasePorts(zvcrash_mach_exception_server_context* context) {
 
 zvcrash_exception_request_result zvcrash_exception_request_parse(const uint8_t* buffer, size_t bufferSize,
                                                                  zvcrash_exception_request* out) {
+    if (bufferSize < sizeof(mach_msg_header_t)) {
+        out->header = {};
+        return zvcrash_exception_request_result::TooShort;
+    }
     std::memcpy(&out->header, buffer, sizeof(mach_msg_header_t));
     if (out->header.msgh_size < kZVCrashExceptionRequestMinSize || bufferSize < kZVCrashExceptionRequestMinSize)
         return zvcrash_exception_request_result::TooShort;
@@ -125,8 +129,12 @@ zvcrash_exception_request_result zvcrash_exception_request_parse(const uint8_t* 
 
 void zvcrash_exception_reply_build(const mach_msg_header_t& request, kern_return_t result,
                                    uint8_t out[kZVCrashExceptionReplySize]) {
-    mach_msg_header_t header{MACH_MSGH_BITS_REMOTE(request.msgh_bits), static_cast<uint32_t>(kZVCrashExceptionReplySize),
-                             request.msgh_remote_port, MACH_PORT_NULL, MACH_PORT_NULL, request.msgh_id + 100};
+    mach_msg_header_t header{MACH_MSGH_BITS_REMOTE(request.msgh_bits),
+                             static_cast<uint32_t>(kZVCrashExceptionReplySize),
+                             request.msgh_remote_port,
+                             MACH_PORT_NULL,
+                             MACH_PORT_NULL,
+                             request.msgh_id + 100};
     std::memcpy(out, &header, sizeof header);
     std::memcpy(out + 24, &NDR_record, sizeof NDR_record);
     putU32(out + 32, static_cast<uint32_t>(result));
@@ -134,8 +142,11 @@ void zvcrash_exception_reply_build(const mach_msg_header_t& request, kern_return
 
 void zvcrash_termination_message_build(mach_port_t notifyPort, uint8_t out[kZVCrashTerminationMessageSize]) {
     mach_msg_header_t header{MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, MACH_MSG_TYPE_MAKE_SEND_ONCE),
-                             static_cast<uint32_t>(kZVCrashTerminationMessageSize), notifyPort, MACH_PORT_NULL,
-                             MACH_PORT_NULL, kZVCrashTerminationMessageId};
+                             static_cast<uint32_t>(kZVCrashTerminationMessageSize),
+                             notifyPort,
+                             MACH_PORT_NULL,
+                             MACH_PORT_NULL,
+                             kZVCrashTerminationMessageId};
     std::memcpy(out, &header, sizeof header);
 }
 
@@ -168,10 +179,18 @@ bool zvcrash_exception_to_signal(exception_type_t exception, const mach_exceptio
 #endif
         case EXC_SOFTWARE:
             switch (codes[0]) {
-                case 0x10000: signo = SIGSYS; break;
-                case 0x10001: signo = SIGPIPE; break;
-                case 0x10003: signo = SIGKILL; break;
-                default: signo = SIGABRT; break;
+                case 0x10000:
+                    signo = SIGSYS;
+                    break;
+                case 0x10001:
+                    signo = SIGPIPE;
+                    break;
+                case 0x10003:
+                    signo = SIGKILL;
+                    break;
+                default:
+                    signo = SIGABRT;
+                    break;
             }
             break;
         case EXC_BREAKPOINT:
@@ -190,7 +209,8 @@ bool zvcrash_exception_to_signal(exception_type_t exception, const mach_exceptio
 foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>> ZVCrashMachExceptionServer::initWithCallBack(
     ZVCrashMachExceptionServerCallback callback, void* context) {
     auto server = std::shared_ptr<ZVCrashMachExceptionServer>(new ZVCrashMachExceptionServer());
-    auto* ctx = static_cast<zvcrash_mach_exception_server_context*>(std::calloc(1, sizeof(zvcrash_mach_exception_server_context)));
+    auto* ctx = static_cast<zvcrash_mach_exception_server_context*>(
+        std::calloc(1, sizeof(zvcrash_mach_exception_server_context)));
     if (!ctx) {
         foundation::Error error;
         zvcrash_populate_posix_error(&error, ENOMEM, "Failed to allocate exception server context");
@@ -229,7 +249,8 @@ foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>> ZVCrashMachExcep
     kr = mach_port_request_notification(task, ctx->server_port, MACH_NOTIFY_NO_SENDERS, 1, ctx->notify_port,
                                         MACH_MSG_TYPE_MAKE_SEND_ONCE, &previous);
     if (kr != KERN_SUCCESS) {
-        zvcrash_populate_mach_error(&error, kr, "Failed to request MACH_NOTIFY_NO_SENDERS on the exception server's port");
+        zvcrash_populate_mach_error(&error, kr,
+                                    "Failed to request MACH_NOTIFY_NO_SENDERS on the exception server's port");
         return error;
     }
     kr = mach_port_allocate(task, MACH_PORT_RIGHT_PORT_SET, &ctx->port_set);
@@ -256,14 +277,17 @@ foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>> ZVCrashMachExcep
     pthread_t thread;
     // Held across the start so that `serverThread` never reads a port the thread hasn't recorded.
     pthread_mutex_lock(&ctx->lock);
-    const int rc = pthread_create(&thread, &attr, [](void* raw) -> void* {
-        auto* c = static_cast<zvcrash_mach_exception_server_context*>(raw);
-        pthread_mutex_lock(&c->lock);
-        c->server_thread = mach_thread_self();
-        pthread_cond_broadcast(&c->server_cond);
-        pthread_mutex_unlock(&c->lock);
-        return serverLoop(raw);
-    }, ctx);
+    const int rc = pthread_create(
+        &thread, &attr,
+        [](void* raw) -> void* {
+            auto* c = static_cast<zvcrash_mach_exception_server_context*>(raw);
+            pthread_mutex_lock(&c->lock);
+            c->server_thread = mach_thread_self();
+            pthread_cond_broadcast(&c->server_cond);
+            pthread_mutex_unlock(&c->lock);
+            return serverLoop(raw);
+        },
+        ctx);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
         pthread_mutex_unlock(&ctx->lock);
@@ -318,7 +342,7 @@ mach_port_t ZVCrashMachExceptionServer::copySendRightForServerAndReturningError(
 }
 
 std::shared_ptr<ZVCrashMachExceptionPort> ZVCrashMachExceptionServer::exceptionPortWithMask(exception_mask_t mask,
-                                                                                           foundation::Error* error) {
+                                                                                            foundation::Error* error) {
     const mach_port_t port = copySendRightForServerAndReturningError(error);
     if (port == MACH_PORT_NULL || port == MACH_PORT_DEAD) return nullptr;
     auto object = ZVCrashMachExceptionPort::initWithServerPort(port, mask, EXCEPTION_DEFAULT | MACH_EXCEPTION_CODES, 1);

@@ -51,9 +51,9 @@ struct zvcrash_exception_request {
 };
 
 enum class zvcrash_exception_request_result {
-    Request,   // parsed: call the callback
-    TooShort,  // reply KERN_FAILURE
-    Oversized, // announced more codes than the buffer holds: drop without a reply
+    Request,    // parsed: call the callback
+    TooShort,   // reply KERN_FAILURE
+    Oversized,  // announced more codes than the buffer holds: drop without a reply
 };
 
 // Reads a request out of a received buffer of `bufferSize` bytes.

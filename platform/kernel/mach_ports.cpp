@@ -34,16 +34,17 @@ struct MessageSlot {
 
 struct Port {
     std::atomic<int> kind{kFreePort};
-    std::atomic<int> seq{0};  // futex word: bumped on every arrival
+    std::atomic<int> seq{0};    // futex word: bumped on every arrival
+    std::atomic<int> freed{0};  // futex word: bumped whenever a slot empties
     std::atomic<int32_t> sendRefs{0};
     std::atomic<int> memberOf{-1};
     std::atomic<mach_port_t> noSendersNotify{MACH_PORT_NULL};
     std::atomic<int> receiver{0};  // the thread last waiting to receive here
-    std::atomic<uint64_t> nextTicket{1};
     MessageSlot slots[kSlotsPerPort];
 };
 
 Port gPorts[kPortCount];
+std::atomic<uint64_t> gNextTicket{1};  // arrival order across the members of a set
 
 long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
     return ::syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
@@ -71,24 +72,40 @@ mach_msg_return_t send(const mach_msg_header_t* msg, uint32_t size) {
     if (size > kMachMessageMax) return MACH_SEND_TOO_LARGE;
     Port* port = lookup(msg->msgh_remote_port, kReceive);
     if (!port) return MACH_SEND_INVALID_DEST;
-    for (MessageSlot& slot : port->slots) {
-        int expected = kEmpty;
-        if (!slot.state.compare_exchange_strong(expected, kWriting, std::memory_order_acq_rel)) continue;
-        std::memcpy(slot.bytes, msg, size);
-        // The receiver sees the message from its side: its own port is local, the reply port remote.
-        auto* header = reinterpret_cast<mach_msg_header_t*>(slot.bytes);
-        header->msgh_size = size;
-        header->msgh_local_port = msg->msgh_remote_port;
-        header->msgh_remote_port = msg->msgh_local_port;
-        slot.size = size;
-        slot.ticket = port->nextTicket.fetch_add(1, std::memory_order_relaxed);
-        slot.state.store(kFull, std::memory_order_release);
-        bump(port);
-        const int set = port->memberOf.load(std::memory_order_acquire);
-        if (set >= 0) bump(&gPorts[set]);
-        return MACH_MSG_SUCCESS;
+    // A full queue makes the sender wait for room, as a send without a time-out does.
+    for (;;) {
+        const int freed = port->freed.load(std::memory_order_acquire);
+        for (MessageSlot& slot : port->slots) {
+            int expected = kEmpty;
+            if (!slot.state.compare_exchange_strong(expected, kWriting, std::memory_order_acq_rel)) continue;
+            std::memcpy(slot.bytes, msg, size);
+            // The receiver sees the message from its side: its own port is local, the reply port remote.
+            auto* header = reinterpret_cast<mach_msg_header_t*>(slot.bytes);
+            header->msgh_size = size;
+            header->msgh_local_port = msg->msgh_remote_port;
+            header->msgh_remote_port = msg->msgh_local_port;
+            slot.size = size;
+            slot.ticket = gNextTicket.fetch_add(1, std::memory_order_relaxed);
+            slot.state.store(kFull, std::memory_order_release);
+            bump(port);
+            const int set = port->memberOf.load(std::memory_order_acquire);
+            if (set >= 0) bump(&gPorts[set]);
+            return MACH_MSG_SUCCESS;
+        }
+        const timespec wait{0, 20 * 1000000};
+        futex(&port->freed, FUTEX_WAIT, freed, &wait);
+        if (port->kind.load(std::memory_order_acquire) != kReceive) return MACH_SEND_INVALID_DEST;
     }
-    return MACH_SEND_NO_BUFFER;
+}
+
+void slotEmptied(MessageSlot* slot) {
+    slot->state.store(kEmpty, std::memory_order_release);
+    for (Port& port : gPorts) {
+        if (slot < port.slots || slot >= port.slots + kSlotsPerPort) continue;
+        port.freed.fetch_add(1, std::memory_order_acq_rel);
+        futex(&port.freed, FUTEX_WAKE, INT32_MAX, nullptr);
+        return;
+    }
 }
 
 // The oldest queued message among the ports a receive on `index` serves.
@@ -138,13 +155,16 @@ mach_msg_return_t receive(mach_msg_header_t* msg, mach_msg_option_t option, uint
                     return MACH_RCV_TOO_LARGE;
                 }
                 int expected = kFull;
-                if (slot->state.compare_exchange_strong(expected, kEmpty)) return MACH_RCV_TOO_LARGE;
+                if (slot->state.compare_exchange_strong(expected, kReading)) {
+                    slotEmptied(slot);
+                    return MACH_RCV_TOO_LARGE;
+                }
                 continue;
             }
             int expected = kFull;
             if (!slot->state.compare_exchange_strong(expected, kReading, std::memory_order_acq_rel)) continue;
             std::memcpy(msg, slot->bytes, slot->size);
-            slot->state.store(kEmpty, std::memory_order_release);
+            slotEmptied(slot);
             return MACH_MSG_SUCCESS;
         }
         timespec wait{};
@@ -170,6 +190,8 @@ void destroy(int index) {
     }
     const int set = port.memberOf.exchange(-1);
     for (MessageSlot& slot : port.slots) slot.state.store(kEmpty, std::memory_order_release);
+    port.freed.fetch_add(1);
+    futex(&port.freed, FUTEX_WAKE, INT32_MAX, nullptr);  // a waiting sender finds the port gone
     port.sendRefs.store(0);
     port.noSendersNotify.store(MACH_PORT_NULL);
     port.receiver.store(0);
@@ -179,8 +201,12 @@ void destroy(int index) {
 }
 
 void sendNoSenders(mach_port_t notify) {
-    mach_msg_header_t message{MACH_MSGH_BITS(MACH_MSG_TYPE_MOVE_SEND_ONCE, 0), sizeof(mach_msg_header_t), notify,
-                              MACH_PORT_NULL, MACH_PORT_NULL, MACH_NOTIFY_NO_SENDERS};
+    mach_msg_header_t message{MACH_MSGH_BITS(MACH_MSG_TYPE_MOVE_SEND_ONCE, 0),
+                              sizeof(mach_msg_header_t),
+                              notify,
+                              MACH_PORT_NULL,
+                              MACH_PORT_NULL,
+                              MACH_NOTIFY_NO_SENDERS};
     send(&message, sizeof message);
 }
 
@@ -233,8 +259,8 @@ void putU64(uint8_t* at, uint64_t value) { std::memcpy(at, &value, 8); }
 size_t requestPrologue(uint8_t* buffer, mach_port_t port, mach_port_t reply, int32_t id, bool identity,
                        mach_port_t thread, mach_port_t task) {
     auto* header = reinterpret_cast<mach_msg_header_t*>(buffer);
-    header->msgh_bits = MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, MACH_MSG_TYPE_MAKE_SEND_ONCE) |
-                        (identity ? 0x80000000u : 0u);
+    header->msgh_bits =
+        MACH_MSGH_BITS(MACH_MSG_TYPE_COPY_SEND, MACH_MSG_TYPE_MAKE_SEND_ONCE) | (identity ? 0x80000000u : 0u);
     header->msgh_remote_port = port;
     header->msgh_local_port = reply;
     header->msgh_voucher_port = MACH_PORT_NULL;
@@ -276,8 +302,8 @@ kern_return_t exchange(uint8_t* request, uint32_t size, uint8_t* reply, uint32_t
     return kr;
 }
 
-kern_return_t raiseFault(mach_port_t port, exception_behavior_t behavior, exception_type_t type,
-                         const int64_t* codes, uint32_t count) {
+kern_return_t raiseFault(mach_port_t port, exception_behavior_t behavior, exception_type_t type, const int64_t* codes,
+                         uint32_t count) {
     const bool wide = (behavior & MACH_EXCEPTION_CODES) != 0;
     alignas(8) uint8_t request[128] = {};
     size_t at = requestPrologue(request, port, MACH_PORT_NULL, wide ? kMachExceptionRaiseId : kExceptionRaiseId, true,
@@ -516,7 +542,7 @@ kern_return_t vm_deallocate(mach_port_t task, uint64_t address, uint64_t size) {
     if (task != kTaskSelfName) return KERN_INVALID_ARGUMENT;
     if (size == 0) return KERN_SUCCESS;
     return ::munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), size) == 0 ? KERN_SUCCESS
-                                                                                          : KERN_INVALID_ADDRESS;
+                                                                                         : KERN_INVALID_ADDRESS;
 }
 
 namespace {
@@ -535,18 +561,21 @@ uint32_t collect(exception_mask_t mask, exception_mask_t* masks, uint32_t capaci
         if (i < count) {
             masks[i] |= 1u << type;
             // One reference goes out per entry; the table's other references on it are dropped.
-            if (transferRefs && port != MACH_PORT_NULL) mach_port_mod_refs(kTaskSelfName, port, MACH_PORT_RIGHT_SEND, -1);
+            if (transferRefs && port != MACH_PORT_NULL)
+                mach_port_mod_refs(kTaskSelfName, port, MACH_PORT_RIGHT_SEND, -1);
             continue;
         }
         if (count == capacity) {
-            if (transferRefs && port != MACH_PORT_NULL) mach_port_mod_refs(kTaskSelfName, port, MACH_PORT_RIGHT_SEND, -1);
+            if (transferRefs && port != MACH_PORT_NULL)
+                mach_port_mod_refs(kTaskSelfName, port, MACH_PORT_RIGHT_SEND, -1);
             continue;
         }
         masks[count] = 1u << type;
         ports[count] = port;
         behaviors[count] = behavior;
         flavors[count] = flavor;
-        if (!transferRefs && port != MACH_PORT_NULL) mach_port_insert_right(kTaskSelfName, port, port, MACH_MSG_TYPE_MAKE_SEND);
+        if (!transferRefs && port != MACH_PORT_NULL)
+            mach_port_insert_right(kTaskSelfName, port, port, MACH_MSG_TYPE_MAKE_SEND);
         ++count;
     }
     return count;
@@ -600,14 +629,14 @@ namespace {
 
 kern_return_t raiseState(mach_port_t port, bool identity, mach_port_t thread, mach_port_t task,
                          exception_type_t exception, const exception_data_type_t* codes, uint32_t codeCount,
-                         thread_state_flavor_t* flavor, const uint32_t* state, uint32_t stateCount,
-                         uint32_t* newState, uint32_t* newStateCount) {
+                         thread_state_flavor_t* flavor, const uint32_t* state, uint32_t stateCount, uint32_t* newState,
+                         uint32_t* newStateCount) {
     if (!flavor || codeCount > 64 || stateCount > THREAD_STATE_MAX) return KERN_INVALID_ARGUMENT;
     static_assert(kMachMessageMax >= 80 + 64 * 4 + THREAD_STATE_MAX * 4);
     alignas(8) uint8_t request[kMachMessageMax] = {};
-    size_t at = requestPrologue(request, port, MACH_PORT_NULL,
-                                identity ? kExceptionRaiseStateIdentityId : kExceptionRaiseStateId, identity, thread,
-                                task);
+    size_t at =
+        requestPrologue(request, port, MACH_PORT_NULL,
+                        identity ? kExceptionRaiseStateIdentityId : kExceptionRaiseStateId, identity, thread, task);
     putU32(request + at, static_cast<uint32_t>(exception));
     putU32(request + at + 4, codeCount);
     at += 8;
@@ -647,9 +676,8 @@ kern_return_t exception_raise_state(mach_port_t port, exception_type_t exception
 
 kern_return_t exception_raise_state_identity(mach_port_t port, mach_port_t thread, mach_port_t task,
                                              exception_type_t exception, const exception_data_type_t* codes,
-                                             uint32_t codeCount, thread_state_flavor_t* flavor,
-                                             const uint32_t* state, uint32_t stateCount, uint32_t* newState,
-                                             uint32_t* newStateCount) {
+                                             uint32_t codeCount, thread_state_flavor_t* flavor, const uint32_t* state,
+                                             uint32_t stateCount, uint32_t* newState, uint32_t* newStateCount) {
     return raiseState(port, true, thread, task, exception, codes, codeCount, flavor, state, stateCount, newState,
                       newStateCount);
 }

@@ -135,8 +135,8 @@ kern_return_t mach_port_insert_right(mach_port_t task, mach_port_name_t name, ma
 kern_return_t mach_port_mod_refs(mach_port_t task, mach_port_name_t name, mach_port_right_t right, int32_t delta);
 kern_return_t mach_port_mod_refs_count(mach_port_name_t name, uint32_t* sendRefs);
 kern_return_t mach_port_move_member(mach_port_t task, mach_port_name_t member, mach_port_name_t after);
-kern_return_t mach_port_request_notification(mach_port_t task, mach_port_name_t name, int32_t msgid,
-                                             uint32_t sync, mach_port_t notify, mach_msg_type_name_t notifyPoly,
+kern_return_t mach_port_request_notification(mach_port_t task, mach_port_name_t name, int32_t msgid, uint32_t sync,
+                                             mach_port_t notify, mach_msg_type_name_t notifyPoly,
                                              mach_port_t* previous);
 
 // Sends and/or receives. A receive waits for `timeoutMs` with MACH_RCV_TIMEOUT, else forever; a
@@ -170,9 +170,8 @@ kern_return_t exception_raise_state(mach_port_t port, exception_type_t exception
                                     uint32_t stateCount, uint32_t* newState, uint32_t* newStateCount);
 kern_return_t exception_raise_state_identity(mach_port_t port, mach_port_t thread, mach_port_t task,
                                              exception_type_t exception, const exception_data_type_t* codes,
-                                             uint32_t codeCount, thread_state_flavor_t* flavor,
-                                             const uint32_t* state, uint32_t stateCount, uint32_t* newState,
-                                             uint32_t* newStateCount);
+                                             uint32_t codeCount, thread_state_flavor_t* flavor, const uint32_t* state,
+                                             uint32_t stateCount, uint32_t* newState, uint32_t* newStateCount);
 
 // The registers of a thread as words of a flavour (x86_THREAD_STATE64 or ARM_THREAD_STATE64): the
 // fault context of a thread waiting in an exception, or a stopped thread's. Async-signal-safe.
