@@ -177,6 +177,7 @@ void fold(std::string& out, const std::string& line) {
     while (line.size() - pos > limit) {
         size_t cut = pos + limit;
         while (cut > pos && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+        if (cut == pos) cut = pos + limit;  // not UTF-8 at all: cut where the limit falls
         out.append(line, pos, cut - pos);
         out += "\r\n ";
         pos = cut;
@@ -376,7 +377,10 @@ foundation::Result<std::vector<Contact>> readVCards(std::string_view text) {
         else if (name == "ORG") card->organizationName = trim(splitEscaped(line->value, ';').front());
         else if (name == "TEL") {
             std::string number = trim(unescape(line->value));
-            if (number.rfind("tel:", 0) == 0) number = number.substr(4);
+            // Only a URI value carries the scheme; in a text value "tel:" is part of the number.
+            bool uri = version == "4.0";
+            for (const auto& [k, v] : line->params) uri = uri || (k == "VALUE" && upper(trim(v)) == "URI");
+            if (uri && number.rfind("tel:", 0) == 0) number = number.substr(4);
             if (!number.empty()) card->phoneNumbers.push_back({labelForTypes(typesOf(*line)), number});
         } else if (name == "PHOTO") {
             if (auto data = photoData(*line)) {
