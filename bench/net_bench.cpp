@@ -1,13 +1,14 @@
-// 1,000 GET requests to the emulated service over loopback: through the connection layer
-// (libcurl multi on a loop, delegate callbacks) against plain libcurl easy requests on one
-// reused handle. Both keep their connection alive, so the difference is the layer's own cost.
+// 1,000 GET requests to the emulated service over loopback: through the connection layer as the
+// app runs it (libcurl multi on the main run loop, delegate callbacks) against plain libcurl easy
+// requests on one reused handle. Both keep their connection alive, so the difference is the
+// layer's own cost.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
 #include "emulator/emulator.h"
 #include "platform/net/curl_transport.h"
 #include "platform/net/url_connection.h"
-#include "tests/net/poll_loop.h"
+#include "platform/dispatch/run_loop.h"
 
 namespace {
 
@@ -34,8 +35,8 @@ public:
 
 void BM_ConnectionLayer(benchmark::State& state) {
     const std::string url = service().origin() + "/accounts/AccountLogin";
-    hxtest::PollLoop loop;
-    auto transport = net::CurlTransport::create(loop);
+    auto& loop = dispatch::RunLoop::main();
+    auto transport = net::CurlTransport::create(net::EventLoop::main());
     size_t bytes = 0;
     for (auto _ : state) {
         for (int i = 0; i < kRequests; ++i) {

@@ -129,11 +129,12 @@ void BM_RawSqliteInsert10kMessages(benchmark::State& state) {
         sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         sqlite3_stmt* conv = nullptr;
         sqlite3_stmt* msg = nullptr;
-        sqlite3_prepare_v2(db,
-                           "INSERT INTO HX_Conversation (conversationID, isRead, isSpam, isStarred, isTrash, isArchived, "
-                           "lastdate, lastMessageText, phoneNumber, sender, type, numberOfMessages, ABName) VALUES "
-                           "(?, 0, 0, 0, 0, 0, ?, NULL, ?, NULL, ?, 0, NULL)",
-                           -1, &conv, nullptr);
+        sqlite3_prepare_v2(
+            db,
+            "INSERT INTO HX_Conversation (conversationID, isRead, isSpam, isStarred, isTrash, isArchived, "
+            "lastdate, lastMessageText, phoneNumber, sender, type, numberOfMessages, ABName) VALUES "
+            "(?, 0, 0, 0, 0, 0, ?, NULL, ?, NULL, ?, 0, NULL)",
+            -1, &conv, nullptr);
         sqlite3_prepare_v2(db,
                            "INSERT INTO HX_Message (id, message, number, \"from\", date, Conversation) VALUES "
                            "(?, ?, ?, ?, ?, ?)",

@@ -1,21 +1,22 @@
 #include "crashreporter/crash_reporter.h"
 
+#include <fcntl.h>
+#include <ucontext.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <ucontext.h>
-#include <unistd.h>
 
 #include "crashreporter/async_file.h"
 #include "crashreporter/host_info.h"
 #include "crashreporter/image_list.h"
 #include "crashreporter/log_writer.h"
 #include "crashreporter/signal_handler.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/kernel/loaded_images.h"
 #include "platform/kernel/thread_state.h"
 
@@ -36,7 +37,7 @@ std::atomic<void*> gCallbackContext{nullptr};
 std::atomic<void (*)(siginfo_t*, ucontext_t*, void*)> gPostCrashCallback{nullptr};
 std::atomic<uint8_t> gUncaughtLatch{0};
 std::mutex gEnableLock;
-bool gEnabledOnce = false;  // guarded by gEnableLock
+bool gEnabledOnce = false;   // guarded by gEnableLock
 std::mutex gLiveReportLock;  // the thread-stop slots serve one write at a time
 
 foundation::Error exceptionError(const std::string& reason) {
@@ -62,7 +63,8 @@ zvcrash_error_t writeReport(const char* path, zvcrash_log_writer_t* writer, kern
     if (fd < 0) return ZVCRASH_EINTERNAL;
     zvcrash_async_file_t file;
     zvcrash_async_file_init(&file, fd, ZVCRASH_REPORT_LIMIT);
-    zvcrash_error_t err = zvcrash_log_writer_write(writer, crashed, ZVCrashReporter::sharedImageList(), &file, signal, state, threads);
+    zvcrash_error_t err =
+        zvcrash_log_writer_write(writer, crashed, ZVCrashReporter::sharedImageList(), &file, signal, state, threads);
     if (!zvcrash_async_file_close(&file)) return ZVCRASH_EINTERNAL;
     return err;
 }
@@ -113,8 +115,8 @@ __attribute__((noinline)) void captureAndWrite(LiveWrite* job) {
     ::getcontext(&context);
     zvcrash_async_thread_state state;
     zvcrash_async_thread_state_mcontext_init(&state, &context);
-    job->result = zvcrash_log_writer_write(job->writer, job->thread, ZVCrashReporter::sharedImageList(), job->file, job->signal,
-                                           &state, job->threads);
+    job->result = zvcrash_log_writer_write(job->writer, job->thread, ZVCrashReporter::sharedImageList(), job->file,
+                                           job->signal, &state, job->threads);
     asm volatile("" ::: "memory");  // keep this frame, and the captured one, until the write is done
 }
 
@@ -179,8 +181,8 @@ foundation::Result<std::shared_ptr<ZVCrashReporter>> ZVCrashReporter::initWithBu
 }
 
 std::shared_ptr<ZVCrashReporter> ZVCrashReporter::initWithApplicationIdentifier(
-    const std::string& applicationIdentifier, const std::string& appVersion, std::optional<std::string> appMarketingVersion,
-    std::shared_ptr<ZVCrashReporterConfig> configuration) {
+    const std::string& applicationIdentifier, const std::string& appVersion,
+    std::optional<std::string> appMarketingVersion, std::shared_ptr<ZVCrashReporterConfig> configuration) {
     sharedImageList();
     auto reporter = std::shared_ptr<ZVCrashReporter>(new ZVCrashReporter());
     reporter->config_ = configuration ? std::move(configuration) : ZVCrashReporterConfig::defaultConfiguration();
@@ -223,7 +225,8 @@ bool ZVCrashReporter::enableCrashReporterAndReturnError(foundation::Error* error
     {
         std::lock_guard guard(gEnableLock);
         if (gEnabledOnce) {
-            zvcrash_populate_error(error, ZVCrashReporterErrorResourceBusy, "A ZVCrashReporter instance has already been enabled");
+            zvcrash_populate_error(error, ZVCrashReporterErrorResourceBusy,
+                                   "A ZVCrashReporter instance has already been enabled");
             return false;
         }
         gEnabledOnce = true;
@@ -247,6 +250,9 @@ bool ZVCrashReporter::enableCrashReporterAndReturnError(foundation::Error* error
     kernel::thread_stop_install();
 
     auto* handler = ZVCrashSignalHandler::sharedHandler();
+    // The handler's alternate stack serves the registering thread; the pool's workers get their own,
+    // so a stack overflow in a block is reported too.
+    dispatch::setWorkerAltStackSize(handler->sigstk().ss_size);
     switch (config_->signalHandlerType()) {
         case ZVCrashSignalHandlerTypeBSD:
         case ZVCrashSignalHandlerTypeMach:  // no Mach exceptions here: the signals catch the faults
@@ -257,7 +263,8 @@ bool ZVCrashReporter::enableCrashReporterAndReturnError(foundation::Error* error
         default:
             break;
     }
-    if (config_->shouldRegisterUncaughtExceptionHandler()) kernel::setUncaughtExceptionHandler(&uncaughtExceptionHandler);
+    if (config_->shouldRegisterUncaughtExceptionHandler())
+        kernel::setUncaughtExceptionHandler(&uncaughtExceptionHandler);
     enabled_ = true;
     return true;
 }
@@ -269,7 +276,9 @@ bool ZVCrashReporter::hasPendingCrashReport() const {
 
 foundation::Result<std::vector<uint8_t>> ZVCrashReporter::loadPendingCrashReportDataAndReturnError() const {
     std::ifstream in(crashReportPath(), std::ios::binary);
-    if (!in) return foundation::Error::withDescription("NSPOSIXErrorDomain", errno ? errno : ENOENT, "The file couldn't be opened.");
+    if (!in)
+        return foundation::Error::withDescription("NSPOSIXErrorDomain", errno ? errno : ENOENT,
+                                                  "The file couldn't be opened.");
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) return foundation::Error::withDescription("NSPOSIXErrorDomain", EIO, "The file couldn't be read.");
     return bytes;
@@ -288,12 +297,13 @@ foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReport() {
     return generateLiveReportWithThread(kernel::thread_self(), nullptr);
 }
 
-foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithException(const kernel::PlatformException* exception) {
+foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithException(
+    const kernel::PlatformException* exception) {
     return generateLiveReportWithThread(kernel::thread_self(), exception);
 }
 
-foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithThread(kernel::thread_t thread,
-                                                                                      const kernel::PlatformException* exception) {
+foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithThread(
+    kernel::thread_t thread, const kernel::PlatformException* exception) {
     std::lock_guard guard(gLiveReportLock);
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/live_crash_report.XXXXXX";
@@ -306,11 +316,14 @@ foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWith
     kernel::thread_stop_install();
     zvcrash_log_writer_t writer;
     const std::string* marketing = applicationMarketingVersion_ ? &*applicationMarketingVersion_ : nullptr;
-    zvcrash_log_writer_init(&writer, applicationIdentifier_, applicationVersion_, marketing, config_->symbolicationStrategy() & 3, true);
+    zvcrash_log_writer_init(&writer, applicationIdentifier_, applicationVersion_, marketing,
+                            config_->symbolicationStrategy() & 3, true);
     zvcrash_async_file_t file;
     zvcrash_async_file_init(&file, fd, ZVCRASH_REPORT_LIMIT);
     if (customData_) zvcrash_log_writer_set_custom_data(&writer, &*customData_);
-    if (exception) zvcrash_log_writer_set_exception(&writer, exception->name, &exception->reason, &exception->callStackReturnAddresses);
+    if (exception)
+        zvcrash_log_writer_set_exception(&writer, exception->name, &exception->reason,
+                                         &exception->callStackReturnAddresses);
 
     zvcrash_log_bsd_signal_info bsd{SIGTRAP, TRAP_TRACE,
                                     static_cast<uint64_t>(reinterpret_cast<uintptr_t>(__builtin_return_address(0)))};

@@ -31,19 +31,41 @@ const store::Model& model() {
     return *m;
 }
 
+// Dictionaries and data have no literal form in the format language.
+bool printable(const Value& v) {
+    if (v.isDictionary() || v.isData()) return false;
+    for (const auto& e : v.asArray())
+        if (!printable(e)) return false;
+    return true;
+}
+
+bool printable(const store::Expression& e) {
+    if (!printable(e.constant)) return false;
+    for (const auto& el : e.elements)
+        if (!printable(el)) return false;
+    return true;
+}
+
+bool printable(const store::PredicateNode& n) {
+    for (const auto& c : n.children)
+        if (!printable(c)) return false;
+    return printable(n.lhs) && printable(n.rhs);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    const Array args{Value("name"), Value(Array{Value(1), Value("x")}), Value(3.5), Value(Dictionary{{"k", 1}}),
-                     Value(foundation::Date{10}), Value()};
+    const Array args{Value("name"),
+                     Value(Array{Value(1), Value("x")}),
+                     Value(3.5),
+                     Value(Dictionary{{"k", 1}}),
+                     Value(foundation::Date{10}),
+                     Value()};
     auto parsed = store::Predicate::parse(text, args);
     if (!parsed) return 0;
     auto again = store::Predicate::parse(parsed->format());
-    // Dictionaries and data have no literal form, so only their absence makes the round trip exact.
-    if (parsed->format().find("{\"k\"") == std::string::npos && parsed->format().find("<") == std::string::npos) {
-        if (!again || !(again.value() == parsed.value())) std::abort();
-    }
+    if (printable(parsed->root()) && (!again || !(again.value() == parsed.value()))) std::abort();
     Value object = Dictionary{{"name", "Zoë"}, {"type", 2}, {"items", Array{Value(Dictionary{{"text", "a"}})}}};
     (void)parsed->evaluate(object);
     Dictionary vars{{"A", 1}, {"B", Array{Value("x")}}, {"TYPELIST", Array{Value(1), Value(2)}}};

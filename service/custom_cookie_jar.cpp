@@ -1,15 +1,14 @@
 #include "service/custom_cookie_jar.h"
 
 #include <algorithm>
-#include <chrono>
 
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/keyed_archiver.h"
 #include "platform/net/url_parts.h"
 
 namespace {
 
-double systemWallNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
+double processWallNow() { return dispatch::wallNow(); }
 
 std::string toLower(std::string s) {
     for (auto& c : s)
@@ -32,13 +31,13 @@ bool sameCookie(const net::Cookie& a, const net::Cookie& b) {
 
 }  // namespace
 
-CustomCookieJar::CustomCookieJar() : wallNow_(systemWallNow) {}
+CustomCookieJar::CustomCookieJar() : wallNow_(processWallNow) {}
 
-CustomCookieJar::CustomCookieJar(std::vector<net::Cookie> cookies) : cookies_(std::move(cookies)), wallNow_(systemWallNow) {}
+CustomCookieJar::CustomCookieJar(std::vector<net::Cookie> cookies) : cookies_(std::move(cookies)), wallNow_(processWallNow) {}
 
 void CustomCookieJar::setClock(std::function<double()> wallNow) {
     std::lock_guard lock(mutex_);
-    wallNow_ = wallNow ? std::move(wallNow) : systemWallNow;
+    wallNow_ = wallNow ? std::move(wallNow) : processWallNow;
 }
 
 void CustomCookieJar::updateFromResponse(const net::HTTPURLResponse& response) {
@@ -132,4 +131,17 @@ std::vector<net::Cookie> CustomCookieJar::cookiesFromArchiveValue(const foundati
         if (cookie) cookies.push_back(std::move(cookie.value()));
     }
     return cookies;
+}
+
+foundation::Result<foundation::Data> CustomCookieJar::archivedCookies() const {
+    return foundation::archivedData(archiveValue());
+}
+
+foundation::Result<std::vector<net::Cookie>> CustomCookieJar::cookiesFromArchive(const foundation::Data& archive) {
+    auto value = foundation::unarchivedValue(archive);
+    if (!value) return value.error();
+    if (!value->isArray())
+        return foundation::Error::withDescription(foundation::kArchiveErrorDomain, foundation::kArchiveReadCorruptError,
+                                                  "the archive does not hold a cookie array");
+    return cookiesFromArchiveValue(value.value());
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 #include "platform/net/cookie.h"
 #include "platform/net/url_request.h"
@@ -44,7 +45,12 @@ public:
     foundation::Value archiveValue() const;
     static std::vector<net::Cookie> cookiesFromArchiveValue(const foundation::Value& value);
 
-    // Where "now" comes from (seconds since 1970), for expiry.
+    // The keyed archive of the cookie array (what the "cookies" preference keeps per account),
+    // and the cookies of such an archive; an archive that is not one is an error.
+    foundation::Result<foundation::Data> archivedCookies() const;
+    static foundation::Result<std::vector<net::Cookie>> cookiesFromArchive(const foundation::Data& archive);
+
+    // Where "now" comes from (seconds since 1970) for expiry; the process clock by default.
     void setClock(std::function<double()> wallNow);
 
 private:

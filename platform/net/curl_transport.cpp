@@ -65,7 +65,7 @@ struct CurlTransport::Impl : std::enable_shared_from_this<CurlTransport::Impl> {
     uint64_t timerId = 0;
     bool timerArmed = false;
     std::map<CURL*, std::shared_ptr<CurlExchangeState>> active;
-    std::function<bool()> networkAvailable;
+    std::function<bool(const std::string&)> networkAvailable;
     bool processing = false;  // inside curl_multi_socket_action: removals wait
 
     explicit Impl(EventLoop& l) : loop(l) {}
@@ -320,10 +320,10 @@ std::shared_ptr<CurlTransport> CurlTransport::create(EventLoop& loop) {
 
 CurlTransport::~CurlTransport() = default;
 
-void CurlTransport::setNetworkAvailable(std::function<bool()> available) { impl_->networkAvailable = std::move(available); }
+void CurlTransport::setNetworkAvailable(std::function<bool(const std::string&)> available) { impl_->networkAvailable = std::move(available); }
 
 std::unique_ptr<Exchange> CurlTransport::start(const URLRequest& request, TransportClient& client) {
-    if (impl_->networkAvailable && !impl_->networkAvailable())
+    if (impl_->networkAvailable && !impl_->networkAvailable(request.url()))
         return std::make_unique<FailedExchange>(loop_, client, urlError(kURLErrorNotConnectedToInternet, request.url()));
     auto state = std::make_shared<CurlExchangeState>();
     state->client = &client;

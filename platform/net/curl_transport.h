@@ -18,9 +18,9 @@ public:
     std::unique_ptr<Exchange> start(const URLRequest& request, TransportClient& client) override;
     EventLoop& loop() override { return loop_; }
 
-    // When set and answering false, exchanges fail at once with "not connected" instead of
-    // trying (the platform's behaviour while the device has no network).
-    void setNetworkAvailable(std::function<bool()> available);
+    // When set and answering false for a request's URL, the exchange fails at once with "not
+    // connected" instead of trying (the platform's behaviour while the device has no network).
+    void setNetworkAvailable(std::function<bool(const std::string& url)> available);
 
     struct Impl;
 

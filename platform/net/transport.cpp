@@ -3,6 +3,8 @@
 #include <mutex>
 
 #include "platform/net/curl_transport.h"
+#include "platform/net/reachability.h"
+#include "platform/net/url_parts.h"
 
 namespace net {
 
@@ -13,9 +15,18 @@ std::shared_ptr<Transport> gShared;
 
 std::shared_ptr<Transport> Transport::shared() {
     std::lock_guard lock(gSharedMutex);
-#ifndef HX_NET_NO_MAIN_LOOP
-    if (!gShared) gShared = CurlTransport::create(EventLoop::main());
-#endif
+    if (!gShared) {
+        auto curl = CurlTransport::create(EventLoop::main());
+        curl->setNetworkAvailable([](const std::string& url) {
+            auto parts = URLParts::parse(url);
+            if (!parts) return true;  // the exchange reports the bad URL itself
+            auto target = ReachabilityTarget::withHostName(parts->host);
+            if (!target) return true;
+            auto flags = target->getFlags();
+            return !flags || (*flags & kReachabilityReachable) != 0;
+        });
+        gShared = curl;
+    }
     return gShared;
 }
 

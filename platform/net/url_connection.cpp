@@ -174,6 +174,17 @@ void URLConnection::deliverRedirectAsReply() {
     foundation::Data body = std::move(redirectBody_);
     redirect_.reset();
     auto keep = shared_from_this();
+    // The redirect's body was held back still encoded; it is delivered like any other.
+    if (auto encoding = response.headers.get("Content-Encoding"); encoding && !body.empty()) {
+        if (auto decoder = ContentDecoder::forEncoding(*encoding)) {
+            foundation::Data plain;
+            if (!decoder->decode(body.data(), body.size(), plain) || !decoder->finished()) {
+                fail(urlError(kURLErrorCannotDecodeContentData, current_.url()));
+                return;
+            }
+            body = std::move(plain);
+        }
+    }
     if (auto delegate = delegate_) delegate->didReceiveResponse(*this, response);
     if (ended_) return;
     if (!body.empty())

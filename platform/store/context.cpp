@@ -125,7 +125,8 @@ foundation::Result<Row> Context::rowForChild(const ObjectID& id) {
 foundation::Result<std::vector<ObjectID>> Context::toManyLocked(const ObjectID& owner, const Relationship& rel,
                                                                 bool useOwn) {
     if (useOwn)
-        if (auto object = registeredLocked(owner.get()); object && object->toMany_[rel.index]) return *object->toMany_[rel.index];
+        if (auto object = registeredLocked(owner.get()); object && object->toMany_[rel.index])
+            return *object->toMany_[rel.index];
     foundation::Result<std::vector<ObjectID>> base = std::vector<ObjectID>{};
     if (parent_) {
         base = parent_->toManyForChild(owner, rel);
@@ -140,8 +141,10 @@ foundation::Result<std::vector<ObjectID>> Context::toManyLocked(const ObjectID& 
         if (&o->entity() != rel.destination || o->fault_) return;
         auto it = std::find(ids.begin(), ids.end(), o->id_);
         bool member = !gone && o->toOne_[inverse] == owner;
-        if (member && it == ids.end()) ids.push_back(o->id_);
-        else if (!member && it != ids.end()) ids.erase(it);
+        if (member && it == ids.end())
+            ids.push_back(o->id_);
+        else if (!member && it != ids.end())
+            ids.erase(it);
     };
     for (const auto& o : inserted_)
         if (o->inserted_) apply(o, o->deleted_);
@@ -260,8 +263,8 @@ foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequ
     std::lock_guard lock(mutex_);
     bool pushLimit = !plan.residual && !plan.sortInMemory;
     bool ordered = true;
-    auto rows = rowsLocked(*entity, plan, bound, pushLimit ? request.fetchLimit : 0, pushLimit ? request.fetchOffset : 0,
-                           ordered);
+    auto rows = rowsLocked(*entity, plan, bound, pushLimit ? request.fetchLimit : 0,
+                           pushLimit ? request.fetchOffset : 0, ordered);
     if (!rows) return rows.error();
     // The SQL applied limit and offset only when nobody along the chain had to merge changes.
     bool limited = pushLimit && ordered;
@@ -287,7 +290,8 @@ foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequ
         objects.push_back(std::move(object));
     }
     if (plan.residual)
-        std::erase_if(objects, [&](const ManagedObjectPtr& o) { return !plan.residual->evaluate(o->keyValueSource()); });
+        std::erase_if(objects,
+                      [&](const ManagedObjectPtr& o) { return !plan.residual->evaluate(o->keyValueSource()); });
     if (!ordered || plan.sortInMemory) {
         std::vector<std::pair<ManagedObjectPtr, std::vector<Value>>> keyed;
         keyed.reserve(objects.size());
@@ -466,7 +470,8 @@ void Context::deleteLocked(ManagedObject& object) {
                 deleteLocked(*member);
             } else {
                 member->fireFaultLocked();
-                if (member->toOne_[r.inverse->index] == object.id_) setToOneLocked(*member, *r.inverse, nullptr, true, true);
+                if (member->toOne_[r.inverse->index] == object.id_)
+                    setToOneLocked(*member, *r.inverse, nullptr, true, true);
             }
         }
     }
@@ -551,8 +556,9 @@ foundation::Status Context::save() {
             }
             auto coordinator = persistentStoreCoordinator();
             Coordinator::SaveBatch batch{std::move(inserted), std::move(updated), std::move(deleted)};
-            foundation::Status written = coordinator ? coordinator->commit(batch)
-                                                     : foundation::Status(makeError(kNoStoreError, "The context has no coordinator."));
+            foundation::Status written =
+                coordinator ? coordinator->commit(batch)
+                            : foundation::Status(makeError(kNoStoreError, "The context has no coordinator."));
             for (size_t i = 0; i < changes.inserted.size(); ++i) {
                 changes.inserted[i]->values_ = std::move(batch.inserted[i].values);
                 changes.inserted[i]->toOne_ = std::move(batch.inserted[i].toOne);
@@ -696,7 +702,6 @@ void Context::announce(ChangeKind kind, const Changes& changes) {
         for (const auto& l : listeners_) listeners.push_back(l.second);
     }
     for (auto& l : listeners) l(*this, kind, changes);
-#if HX_STORE_POSTS_NOTIFICATIONS
     foundation::Dictionary info;
     auto uris = [](const std::vector<ManagedObjectPtr>& objects) {
         foundation::Array a;
@@ -710,7 +715,6 @@ void Context::announce(ChangeKind kind, const Changes& changes) {
     foundation::NotificationCenter::defaultCenter().post(
         kind == ChangeKind::DidSave ? kContextDidSaveNotification : kContextObjectsDidChangeNotification,
         shared_from_this(), std::move(info));
-#endif
 }
 
 }  // namespace store

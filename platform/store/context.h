@@ -29,7 +29,8 @@ namespace store {
 // Posted on the context's own thread with the context as object and userInfo "inserted",
 // "updated", "deleted": arrays of the objects' URI representations.
 inline constexpr const char* kContextDidSaveNotification = "NSManagedObjectContextDidSaveNotification";
-inline constexpr const char* kContextObjectsDidChangeNotification = "NSManagedObjectContextObjectsDidChangeNotification";
+inline constexpr const char* kContextObjectsDidChangeNotification =
+    "NSManagedObjectContextObjectsDidChangeNotification";
 inline constexpr const char* kInsertedObjectsKey = "inserted";
 inline constexpr const char* kUpdatedObjectsKey = "updated";
 inline constexpr const char* kDeletedObjectsKey = "deleted";

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <functional>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <unordered_set>
 
@@ -37,11 +37,15 @@ struct StatementUse {
 
 const char* columnType(AttributeType type) {
     switch (type) {
-    case AttributeType::String: return "TEXT";
-    case AttributeType::Date:
-    case AttributeType::Double: return "REAL";
-    case AttributeType::Transformable: return "BLOB";
-    default: return "INTEGER";
+        case AttributeType::String:
+            return "TEXT";
+        case AttributeType::Date:
+        case AttributeType::Double:
+            return "REAL";
+        case AttributeType::Transformable:
+            return "BLOB";
+        default:
+            return "INTEGER";
     }
 }
 
@@ -135,11 +139,15 @@ void Coordinator::closeLocked() {
 Error Coordinator::sqliteErrorLocked(int code, const std::string& what) const {
     int primary = code & 0xff;
     int64_t storeCode = kStoreOpenError;
-    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) storeCode = kIncompatibleVersionHashError;
-    else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) storeCode = kStoreTimeoutError;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
+        storeCode = kIncompatibleVersionHashError;
+    else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+        storeCode = kStoreTimeoutError;
     std::string message = what;
-    if (db_) message += ": " + std::string(sqlite3_errmsg(db_));
-    else message += ": " + std::string(sqlite3_errstr(code));
+    if (db_)
+        message += ": " + std::string(sqlite3_errmsg(db_));
+    else
+        message += ": " + std::string(sqlite3_errstr(code));
     Error e = makeError(storeCode, message);
     e.userInfo.set(kSQLiteErrorCodeKey, static_cast<int64_t>(code));
     if (store_) e.userInfo.set(kStorePathKey, store_->path());
@@ -154,7 +162,8 @@ sqlite3_stmt* Coordinator::statementLocked(const std::string& sql, Error* error)
         statements_.clear();
     }
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+    int rc =
+        sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
     if (rc != SQLITE_OK) {
         if (error) *error = sqliteErrorLocked(rc, "Cannot prepare a statement");
         sqlite3_finalize(stmt);
@@ -175,23 +184,34 @@ Status Coordinator::execLocked(const std::string& sql) {
 Status Coordinator::bindValue(sqlite3_stmt* stmt, int index, const Value& v) {
     int rc = SQLITE_OK;
     switch (v.type()) {
-    case Value::Type::Null: rc = sqlite3_bind_null(stmt, index); break;
-    case Value::Type::Bool: rc = sqlite3_bind_int64(stmt, index, *v.ifBool() ? 1 : 0); break;
-    case Value::Type::Int: rc = sqlite3_bind_int64(stmt, index, *v.ifInt()); break;
-    case Value::Type::Double: rc = sqlite3_bind_double(stmt, index, *v.ifDouble()); break;
-    case Value::Type::Date: rc = sqlite3_bind_double(stmt, index, v.ifDate()->secondsSince1970); break;
-    case Value::Type::String:
-        rc = sqlite3_bind_text64(stmt, index, v.ifString()->data(), v.ifString()->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-        break;
-    case Value::Type::Data:
-        rc = sqlite3_bind_blob64(stmt, index, v.ifData()->data(), v.ifData()->size(), SQLITE_TRANSIENT);
-        break;
-    case Value::Type::Array:
-    case Value::Type::Dictionary: {
-        auto bytes = encodeValue(v);
-        rc = sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
-        break;
-    }
+        case Value::Type::Null:
+            rc = sqlite3_bind_null(stmt, index);
+            break;
+        case Value::Type::Bool:
+            rc = sqlite3_bind_int64(stmt, index, *v.ifBool() ? 1 : 0);
+            break;
+        case Value::Type::Int:
+            rc = sqlite3_bind_int64(stmt, index, *v.ifInt());
+            break;
+        case Value::Type::Double:
+            rc = sqlite3_bind_double(stmt, index, *v.ifDouble());
+            break;
+        case Value::Type::Date:
+            rc = sqlite3_bind_double(stmt, index, v.ifDate()->secondsSince1970);
+            break;
+        case Value::Type::String:
+            rc = sqlite3_bind_text64(stmt, index, v.ifString()->data(), v.ifString()->size(), SQLITE_TRANSIENT,
+                                     SQLITE_UTF8);
+            break;
+        case Value::Type::Data:
+            rc = sqlite3_bind_blob64(stmt, index, v.ifData()->data(), v.ifData()->size(), SQLITE_TRANSIENT);
+            break;
+        case Value::Type::Array:
+        case Value::Type::Dictionary: {
+            auto bytes = encodeValue(v);
+            rc = sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+            break;
+        }
     }
     if (rc != SQLITE_OK) return sqliteErrorLocked(rc, "Cannot bind a value");
     return {};
@@ -204,7 +224,8 @@ foundation::Result<PersistentStorePtr> Coordinator::addPersistentStore(const std
     std::lock_guard lock(mutex_);
     if (store_) return makeError(kStoreOpenError, "The coordinator already has a store (" + store_->path() + ").");
     if (!model_->finished()) return makeError(kInvalidRequestError, "The model is not finished.");
-    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc =
+        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         Error e = sqliteErrorLocked(rc, "Cannot open the store at " + path);
         closeLocked();
@@ -275,8 +296,10 @@ Status Coordinator::prepareSchemaLocked(const StoreOptions& options) {
                 const unsigned char* t = sqlite3_column_text(stmt, i);
                 return std::string(t ? reinterpret_cast<const char*>(t) : "");
             };
-            if (col(0).empty() && col(1) == "UUID") identifier = col(2);
-            else stored[col(0)][col(1)] = col(2);
+            if (col(0).empty() && col(1) == "UUID")
+                identifier = col(2);
+            else
+                stored[col(0)][col(1)] = col(2);
         }
         if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot read the store's metadata");
     }
@@ -353,8 +376,9 @@ Status Coordinator::prepareSchemaLocked(const StoreOptions& options) {
         }
     }
     if (!ours) {
-        ddl.insert(ddl.begin(), "CREATE TABLE Z_METADATA (Z_ENTITY TEXT NOT NULL, Z_NAME TEXT NOT NULL, Z_TYPE TEXT, "
-                                "PRIMARY KEY (Z_ENTITY, Z_NAME))");
+        ddl.insert(ddl.begin(),
+                   "CREATE TABLE Z_METADATA (Z_ENTITY TEXT NOT NULL, Z_NAME TEXT NOT NULL, Z_TYPE TEXT, "
+                   "PRIMARY KEY (Z_ENTITY, Z_NAME))");
         identifier = randomIdentifier();
         metadata.push_back({"", "UUID", identifier});
     }
@@ -461,22 +485,30 @@ Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int fir
         if (t == SQLITE_NULL) continue;
         Value& v = row.values[i];
         switch (attrs[i].type) {
-        case AttributeType::String: {
-            const unsigned char* p = sqlite3_column_text(stmt, col);
-            v = std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt, col)));
-            break;
-        }
-        case AttributeType::Boolean: v = sqlite3_column_int64(stmt, col) != 0; break;
-        case AttributeType::Date: v = foundation::Date{sqlite3_column_double(stmt, col)}; break;
-        case AttributeType::Double: v = sqlite3_column_double(stmt, col); break;
-        case AttributeType::Transformable: {
-            if (t != SQLITE_BLOB) break;
-            auto p = static_cast<const uint8_t*>(sqlite3_column_blob(stmt, col));
-            auto decoded = decodeValue({p, static_cast<size_t>(sqlite3_column_bytes(stmt, col))});
-            if (decoded) v = std::move(decoded.value());
-            break;
-        }
-        default: v = static_cast<int64_t>(sqlite3_column_int64(stmt, col)); break;
+            case AttributeType::String: {
+                const unsigned char* p = sqlite3_column_text(stmt, col);
+                v = std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt, col)));
+                break;
+            }
+            case AttributeType::Boolean:
+                v = sqlite3_column_int64(stmt, col) != 0;
+                break;
+            case AttributeType::Date:
+                v = foundation::Date{sqlite3_column_double(stmt, col)};
+                break;
+            case AttributeType::Double:
+                v = sqlite3_column_double(stmt, col);
+                break;
+            case AttributeType::Transformable: {
+                if (t != SQLITE_BLOB) break;
+                auto p = static_cast<const uint8_t*>(sqlite3_column_blob(stmt, col));
+                auto decoded = decodeValue({p, static_cast<size_t>(sqlite3_column_bytes(stmt, col))});
+                if (decoded) v = std::move(decoded.value());
+                break;
+            }
+            default:
+                v = static_cast<int64_t>(sqlite3_column_int64(stmt, col));
+                break;
         }
     }
     const auto& rels = entity.relationships();
@@ -618,8 +650,10 @@ Status Coordinator::commit(const SaveBatch& batch) {
                     if (!pk && insertIndex != SIZE_MAX) fixups.push_back({insertIndex, i, p->second});
                 }
             }
-            if (pk) sqlite3_bind_int64(stmt, index++, pk);
-            else sqlite3_bind_null(stmt, index++);
+            if (pk)
+                sqlite3_bind_int64(stmt, index++, pk);
+            else
+                sqlite3_bind_null(stmt, index++);
         }
         return {};
     };
@@ -637,7 +671,8 @@ Status Coordinator::commit(const SaveBatch& batch) {
     for (const auto& id : batch.deleted) {
         if (id->isTemporary()) continue;
         Error err;
-        sqlite3_stmt* stmt = statementLocked("DELETE FROM " + quoteIdentifier(id->entity().name()) + " WHERE Z_PK = ?", &err);
+        sqlite3_stmt* stmt =
+            statementLocked("DELETE FROM " + quoteIdentifier(id->entity().name()) + " WHERE Z_PK = ?", &err);
         if (!stmt) return fail(err);
         StatementUse use{stmt};
         sqlite3_bind_int64(stmt, 1, id->primaryKey());

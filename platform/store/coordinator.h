@@ -59,7 +59,8 @@ public:
     // model, a damaged file or a file that is not a database gives kIncompatibleVersionHashError
     // (134100); any other failure (busy, permissions, disk full) gives another code and leaves
     // the file alone. One store per coordinator.
-    foundation::Result<PersistentStorePtr> addPersistentStore(const std::string& path, const StoreOptions& options = {});
+    foundation::Result<PersistentStorePtr> addPersistentStore(const std::string& path,
+                                                              const StoreOptions& options = {});
     foundation::Status removePersistentStore(const PersistentStorePtr& store);
     PersistentStorePtr persistentStoreForPath(const std::string& path) const;
     std::vector<PersistentStorePtr> persistentStores() const;
@@ -75,7 +76,8 @@ public:
     // A new temporary identity for an object inserted into a context.
     ObjectID newTemporaryIdentity(const Entity& entity);
 
-    foundation::Result<std::vector<Row>> fetchRows(const Entity& entity, const SqlPlan& plan, size_t limit, size_t offset);
+    foundation::Result<std::vector<Row>> fetchRows(const Entity& entity, const SqlPlan& plan, size_t limit,
+                                                   size_t offset);
     foundation::Result<size_t> countRows(const Entity& entity, const SqlPlan& plan);
     // The stored row, or an error when it no longer exists.
     foundation::Result<Row> loadRow(const ObjectID& id);

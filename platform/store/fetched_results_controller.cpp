@@ -30,8 +30,8 @@ std::shared_ptr<FetchedResultsController> FetchedResultsController::create(Fetch
     auto controller = std::shared_ptr<FetchedResultsController>(
         new FetchedResultsController(std::move(request), std::move(context), std::move(cacheName)));
     std::weak_ptr<FetchedResultsController> weak = controller;
-    controller->listener_ = controller->context_->addChangeListener(
-        [weak](Context&, Context::ChangeKind, const Context::Changes& changes) {
+    controller->listener_ =
+        controller->context_->addChangeListener([weak](Context&, Context::ChangeKind, const Context::Changes& changes) {
             if (auto self = weak.lock()) self->contextChanged(changes);
         });
     return controller;
@@ -87,8 +87,10 @@ std::optional<IndexPath> FetchedResultsController::indexPathForObject(const Mana
 
 void FetchedResultsController::deleteCacheWithName(const std::optional<std::string>& name) {
     std::lock_guard lock(sectionCache().mutex);
-    if (name) sectionCache().entries.erase(*name);
-    else sectionCache().entries.clear();
+    if (name)
+        sectionCache().entries.erase(*name);
+    else
+        sectionCache().entries.clear();
 }
 
 void FetchedResultsController::contextChanged(const Context::Changes& changes) {
@@ -108,7 +110,8 @@ void FetchedResultsController::contextChanged(const Context::Changes& changes) {
         }
         return false;
     };
-    if (!touches(changes.inserted, false) && !touches(changes.updated, false) && !touches(changes.deleted, true)) return;
+    if (!touches(changes.inserted, false) && !touches(changes.updated, false) && !touches(changes.deleted, true))
+        return;
     auto delegate = delegate_.lock();
     if (delegate) delegate->controllerWillChangeContent(*this);
     auto objects = context_->fetch(request_);

@@ -18,32 +18,34 @@ std::string ObjectIdentity::uriRepresentation() const {
 Value normalizeAttributeValue(AttributeType type, Value v) {
     if (v.isNull()) return v;
     switch (type) {
-    case AttributeType::String:
-        if (v.isString()) return v;
-        if (v.isInt() || v.isDouble() || v.isBool()) return v.stringValue();
-        return {};
-    case AttributeType::Boolean:
-        if (v.isBool()) return v;
-        if (v.isNumber() || v.isString()) return v.boolValue();
-        return {};
-    case AttributeType::Integer16:
-        if (v.isNumber() || v.isBool() || v.isString()) return static_cast<int64_t>(static_cast<int16_t>(v.int64Value()));
-        return {};
-    case AttributeType::Integer32:
-        if (v.isNumber() || v.isBool() || v.isString()) return static_cast<int64_t>(v.int32Value());
-        return {};
-    case AttributeType::Integer64:
-        if (v.isNumber() || v.isBool() || v.isString()) return v.int64Value();
-        return {};
-    case AttributeType::Double:
-        if (v.isDouble()) return v;
-        if (v.isNumber() || v.isBool() || v.isString()) return v.doubleValue();
-        return {};
-    case AttributeType::Date:
-        if (v.isDate()) return v;
-        if (v.isNumber()) return foundation::Date{v.doubleValue()};
-        return {};
-    case AttributeType::Transformable: return v;
+        case AttributeType::String:
+            if (v.isString()) return v;
+            if (v.isInt() || v.isDouble() || v.isBool()) return v.stringValue();
+            return {};
+        case AttributeType::Boolean:
+            if (v.isBool()) return v;
+            if (v.isNumber() || v.isString()) return v.boolValue();
+            return {};
+        case AttributeType::Integer16:
+            if (v.isNumber() || v.isBool() || v.isString())
+                return static_cast<int64_t>(static_cast<int16_t>(v.int64Value()));
+            return {};
+        case AttributeType::Integer32:
+            if (v.isNumber() || v.isBool() || v.isString()) return static_cast<int64_t>(v.int32Value());
+            return {};
+        case AttributeType::Integer64:
+            if (v.isNumber() || v.isBool() || v.isString()) return v.int64Value();
+            return {};
+        case AttributeType::Double:
+            if (v.isDouble()) return v;
+            if (v.isNumber() || v.isBool() || v.isString()) return v.doubleValue();
+            return {};
+        case AttributeType::Date:
+            if (v.isDate()) return v;
+            if (v.isNumber()) return foundation::Date{v.doubleValue()};
+            return {};
+        case AttributeType::Transformable:
+            return v;
     }
     return {};
 }
@@ -65,7 +67,7 @@ std::shared_ptr<Context> ManagedObject::managedObjectContext() const {
 
 // Locks the owning context (when there is one) for the length of an accessor: a child
 // context reads this object from its own thread.
-#define HX_LOCK_CONTEXT() \
+#define HX_LOCK_CONTEXT()                                \
     std::unique_lock<std::recursive_mutex> contextLock_; \
     if (context_) contextLock_ = std::unique_lock<std::recursive_mutex>(context_->mutex_)
 
@@ -127,7 +129,8 @@ Value ManagedObject::valueAt(int index) const {
 foundation::Status ManagedObject::setValue(std::string_view key, Value value) {
     int i = entity().attributeIndex(key);
     if (i < 0)
-        return makeError(kInvalidRequestError, "The entity " + entity().name() + " has no attribute " + std::string(key) + ".");
+        return makeError(kInvalidRequestError,
+                         "The entity " + entity().name() + " has no attribute " + std::string(key) + ".");
     setValueAt(i, std::move(value));
     return {};
 }
@@ -158,10 +161,11 @@ std::shared_ptr<ManagedObject> ManagedObject::object(std::string_view key) const
 foundation::Status ManagedObject::setObject(std::string_view key, const std::shared_ptr<ManagedObject>& target) {
     const Relationship* r = entity().relationship(key);
     if (!r || r->toMany)
-        return makeError(kInvalidRequestError, "The entity " + entity().name() + " has no to-one relationship " +
-                                                   std::string(key) + ".");
+        return makeError(kInvalidRequestError,
+                         "The entity " + entity().name() + " has no to-one relationship " + std::string(key) + ".");
     if (target && &target->entity() != r->destination)
-        return makeError(kInvalidRequestError, "Relationship " + std::string(key) + " takes " + r->destinationName + ".");
+        return makeError(kInvalidRequestError,
+                         "Relationship " + std::string(key) + " takes " + r->destinationName + ".");
     if (!context_ || (target && target->context_ != context_))
         return makeError(kInvalidRequestError, "Both objects must live in the same context.");
     std::lock_guard lock(context_->mutex_);
@@ -190,16 +194,16 @@ std::vector<std::shared_ptr<ManagedObject>> ManagedObject::objects(std::string_v
 foundation::Status ManagedObject::addObject(std::string_view key, const std::shared_ptr<ManagedObject>& member) {
     const Relationship* r = entity().relationship(key);
     if (!r || !r->toMany || !member)
-        return makeError(kInvalidRequestError, "The entity " + entity().name() + " has no to-many relationship " +
-                                                   std::string(key) + ".");
+        return makeError(kInvalidRequestError,
+                         "The entity " + entity().name() + " has no to-many relationship " + std::string(key) + ".");
     return member->setObject(r->inverse->name, shared_from_this());
 }
 
 foundation::Status ManagedObject::removeObject(std::string_view key, const std::shared_ptr<ManagedObject>& member) {
     const Relationship* r = entity().relationship(key);
     if (!r || !r->toMany || !member)
-        return makeError(kInvalidRequestError, "The entity " + entity().name() + " has no to-many relationship " +
-                                                   std::string(key) + ".");
+        return makeError(kInvalidRequestError,
+                         "The entity " + entity().name() + " has no to-many relationship " + std::string(key) + ".");
     auto current = member->object(r->inverse->name);
     if (current.get() != this) return {};
     return member->setObject(r->inverse->name, nullptr);
@@ -288,7 +292,8 @@ void resolveFrom(const ManagedObject* object, const std::vector<std::string>& pa
 
 }  // namespace
 
-void ManagedObject::Source::resolve(const std::vector<std::string>& keyPath, std::vector<Value>& out, bool& many) const {
+void ManagedObject::Source::resolve(const std::vector<std::string>& keyPath, std::vector<Value>& out,
+                                    bool& many) const {
     resolveFrom(object, keyPath, 0, out, many);
 }
 

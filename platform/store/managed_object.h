@@ -28,7 +28,9 @@ class ObjectIdentity {
 public:
     ObjectIdentity(const Entity* entity, int64_t primaryKey, uint64_t temporaryNumber,
                    std::shared_ptr<const std::string> storeIdentifier)
-        : entity_(entity), primaryKey_(primaryKey), temporaryNumber_(temporaryNumber),
+        : entity_(entity),
+          primaryKey_(primaryKey),
+          temporaryNumber_(temporaryNumber),
           storeIdentifier_(std::move(storeIdentifier)) {}
 
     const Entity& entity() const { return *entity_; }

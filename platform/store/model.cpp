@@ -6,14 +6,22 @@ namespace store {
 
 const char* attributeTypeName(AttributeType type) {
     switch (type) {
-    case AttributeType::String: return "String";
-    case AttributeType::Boolean: return "Boolean";
-    case AttributeType::Date: return "Date";
-    case AttributeType::Integer16: return "Integer16";
-    case AttributeType::Integer32: return "Integer32";
-    case AttributeType::Integer64: return "Integer64";
-    case AttributeType::Double: return "Double";
-    case AttributeType::Transformable: return "Transformable";
+        case AttributeType::String:
+            return "String";
+        case AttributeType::Boolean:
+            return "Boolean";
+        case AttributeType::Date:
+            return "Date";
+        case AttributeType::Integer16:
+            return "Integer16";
+        case AttributeType::Integer32:
+            return "Integer32";
+        case AttributeType::Integer64:
+            return "Integer64";
+        case AttributeType::Double:
+            return "Double";
+        case AttributeType::Transformable:
+            return "Transformable";
     }
     return "?";
 }
@@ -103,7 +111,8 @@ foundation::Status Model::finish() {
     }
     for (const auto& [name, request] : templates_)
         if (!entityNamed(request.entityName))
-            return makeError(kInvalidRequestError, "Template " + name + " names the unknown entity " + request.entityName + ".");
+            return makeError(kInvalidRequestError,
+                             "Template " + name + " names the unknown entity " + request.entityName + ".");
     finished_ = true;
     return {};
 }

@@ -100,7 +100,8 @@ class Model {
 public:
     Entity& entity(std::string name);
     // A named template: a request on entity whose predicate may hold $VARIABLES.
-    foundation::Status addFetchRequestTemplate(std::string name, std::string entityName, std::string_view predicateFormat);
+    foundation::Status addFetchRequestTemplate(std::string name, std::string entityName,
+                                               std::string_view predicateFormat);
 
     // Resolves relationships and their inverses; the model is read-only afterwards.
     foundation::Status finish();

@@ -34,8 +34,14 @@ double numericValue(const Value& v) {
 }
 
 bool integral(const Value& v, int64_t& out) {
-    if (auto b = v.ifBool()) { out = *b; return true; }
-    if (auto i = v.ifInt()) { out = *i; return true; }
+    if (auto b = v.ifBool()) {
+        out = *b;
+        return true;
+    }
+    if (auto i = v.ifInt()) {
+        out = *i;
+        return true;
+    }
     return false;
 }
 
@@ -47,7 +53,10 @@ int typeRank(const Value& v) {
     return 4;
 }
 
-template <typename T> int cmp3(const T& a, const T& b) { return a < b ? -1 : (b < a ? 1 : 0); }
+template <typename T>
+int cmp3(const T& a, const T& b) {
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
 
 // Folds for [c]/[d]: full case folding and the removal of combining marks after canonical
 // decomposition, over ICU so that every script is treated alike.
@@ -124,24 +133,26 @@ int compareValues(const Value& a, const Value& b) {
     int ra = typeRank(a), rb = typeRank(b);
     if (ra != rb) return ra < rb ? -1 : 1;
     switch (ra) {
-    case 0: return 0;
-    case 1: {
-        int64_t ia, ib;
-        if (integral(a, ia) && integral(b, ib)) return cmp3(ia, ib);
-        return cmp3(numericValue(a), numericValue(b));
-    }
-    case 2: {
-        int c = a.asString().compare(b.asString());
-        return c < 0 ? -1 : (c > 0 ? 1 : 0);
-    }
-    case 3: {
-        const auto &da = a.asData(), &db = b.asData();
-        size_t n = std::min(da.size(), db.size());
-        int c = n ? std::memcmp(da.data(), db.data(), n) : 0;
-        if (c) return c < 0 ? -1 : 1;
-        return cmp3(da.size(), db.size());
-    }
-    default: return a == b ? 0 : cmp3(a.description(), b.description());
+        case 0:
+            return 0;
+        case 1: {
+            int64_t ia, ib;
+            if (integral(a, ia) && integral(b, ib)) return cmp3(ia, ib);
+            return cmp3(numericValue(a), numericValue(b));
+        }
+        case 2: {
+            int c = a.asString().compare(b.asString());
+            return c < 0 ? -1 : (c > 0 ? 1 : 0);
+        }
+        case 3: {
+            const auto &da = a.asData(), &db = b.asData();
+            size_t n = std::min(da.size(), db.size());
+            int c = n ? std::memcmp(da.data(), db.data(), n) : 0;
+            if (c) return c < 0 ? -1 : 1;
+            return cmp3(da.size(), db.size());
+        }
+        default:
+            return a == b ? 0 : cmp3(a.description(), b.description());
     }
 }
 
@@ -160,111 +171,149 @@ bool compareStrings(ComparisonOp op, uint8_t options, std::string_view lhs, std:
             rhs = r;
         }
         switch (op) {
-        case ComparisonOp::Equal: return lhs == rhs;
-        case ComparisonOp::NotEqual: return lhs != rhs;
-        case ComparisonOp::Less: return lhs < rhs;
-        case ComparisonOp::LessEqual: return lhs <= rhs;
-        case ComparisonOp::Greater: return lhs > rhs;
-        case ComparisonOp::GreaterEqual: return lhs >= rhs;
-        case ComparisonOp::Contains: return lhs.find(rhs) != std::string_view::npos;
-        case ComparisonOp::In: return rhs.find(lhs) != std::string_view::npos;
-        case ComparisonOp::BeginsWith: return lhs.substr(0, rhs.size()) == rhs;
-        case ComparisonOp::EndsWith: return lhs.size() >= rhs.size() && lhs.substr(lhs.size() - rhs.size()) == rhs;
-        case ComparisonOp::Like: break;
-        case ComparisonOp::Between: return false;
+            case ComparisonOp::Equal:
+                return lhs == rhs;
+            case ComparisonOp::NotEqual:
+                return lhs != rhs;
+            case ComparisonOp::Less:
+                return lhs < rhs;
+            case ComparisonOp::LessEqual:
+                return lhs <= rhs;
+            case ComparisonOp::Greater:
+                return lhs > rhs;
+            case ComparisonOp::GreaterEqual:
+                return lhs >= rhs;
+            case ComparisonOp::Contains:
+                return lhs.find(rhs) != std::string_view::npos;
+            case ComparisonOp::In:
+                return rhs.find(lhs) != std::string_view::npos;
+            case ComparisonOp::BeginsWith:
+                return lhs.substr(0, rhs.size()) == rhs;
+            case ComparisonOp::EndsWith:
+                return lhs.size() >= rhs.size() && lhs.substr(lhs.size() - rhs.size()) == rhs;
+            case ComparisonOp::Like:
+                break;
+            case ComparisonOp::Between:
+                return false;
         }
     }
     icu::UnicodeString l = folded(lhs, options), r = folded(rhs, options);
     switch (op) {
-    case ComparisonOp::Equal: return l == r;
-    case ComparisonOp::NotEqual: return l != r;
-    case ComparisonOp::Less: return l.compareCodePointOrder(r) < 0;
-    case ComparisonOp::LessEqual: return l.compareCodePointOrder(r) <= 0;
-    case ComparisonOp::Greater: return l.compareCodePointOrder(r) > 0;
-    case ComparisonOp::GreaterEqual: return l.compareCodePointOrder(r) >= 0;
-    case ComparisonOp::Contains: return l.indexOf(r) >= 0;
-    case ComparisonOp::In: return r.indexOf(l) >= 0;
-    case ComparisonOp::BeginsWith: return l.startsWith(r);
-    case ComparisonOp::EndsWith: return l.endsWith(r);
-    case ComparisonOp::Like: return likeMatch(codePoints(l), codePoints(r));
-    case ComparisonOp::Between: return false;
+        case ComparisonOp::Equal:
+            return l == r;
+        case ComparisonOp::NotEqual:
+            return l != r;
+        case ComparisonOp::Less:
+            return l.compareCodePointOrder(r) < 0;
+        case ComparisonOp::LessEqual:
+            return l.compareCodePointOrder(r) <= 0;
+        case ComparisonOp::Greater:
+            return l.compareCodePointOrder(r) > 0;
+        case ComparisonOp::GreaterEqual:
+            return l.compareCodePointOrder(r) >= 0;
+        case ComparisonOp::Contains:
+            return l.indexOf(r) >= 0;
+        case ComparisonOp::In:
+            return r.indexOf(l) >= 0;
+        case ComparisonOp::BeginsWith:
+            return l.startsWith(r);
+        case ComparisonOp::EndsWith:
+            return l.endsWith(r);
+        case ComparisonOp::Like:
+            return likeMatch(codePoints(l), codePoints(r));
+        case ComparisonOp::Between:
+            return false;
     }
     return false;
 }
 
 bool compareScalar(ComparisonOp op, uint8_t options, const Value& lhs, const Value& rhs) {
     switch (op) {
-    case ComparisonOp::Equal:
-    case ComparisonOp::NotEqual: {
-        bool eq = (options && lhs.isString() && rhs.isString())
-                      ? compareStrings(ComparisonOp::Equal, options, lhs.asString(), rhs.asString())
-                      : valuesEqual(lhs, rhs);
-        return op == ComparisonOp::Equal ? eq : !eq;
-    }
-    case ComparisonOp::Less:
-    case ComparisonOp::LessEqual:
-    case ComparisonOp::Greater:
-    case ComparisonOp::GreaterEqual: {
-        // An ordering against nothing is unknown, hence false (as in SQL).
-        if (lhs.isNull() || rhs.isNull()) return false;
-        if (options && lhs.isString() && rhs.isString()) return compareStrings(op, options, lhs.asString(), rhs.asString());
-        int c = compareValues(lhs, rhs);
-        if (op == ComparisonOp::Less) return c < 0;
-        if (op == ComparisonOp::LessEqual) return c <= 0;
-        if (op == ComparisonOp::Greater) return c > 0;
-        return c >= 0;
-    }
-    case ComparisonOp::In: {
-        if (lhs.isNull()) return false;
-        if (auto a = rhs.ifArray()) {
-            for (const auto& e : *a)
-                if (compareScalar(ComparisonOp::Equal, options, lhs, e)) return true;
+        case ComparisonOp::Equal:
+        case ComparisonOp::NotEqual: {
+            bool eq = (options && lhs.isString() && rhs.isString())
+                          ? compareStrings(ComparisonOp::Equal, options, lhs.asString(), rhs.asString())
+                          : valuesEqual(lhs, rhs);
+            return op == ComparisonOp::Equal ? eq : !eq;
+        }
+        case ComparisonOp::Less:
+        case ComparisonOp::LessEqual:
+        case ComparisonOp::Greater:
+        case ComparisonOp::GreaterEqual: {
+            // An ordering against nothing is unknown, hence false (as in SQL).
+            if (lhs.isNull() || rhs.isNull()) return false;
+            if (options && lhs.isString() && rhs.isString())
+                return compareStrings(op, options, lhs.asString(), rhs.asString());
+            int c = compareValues(lhs, rhs);
+            if (op == ComparisonOp::Less) return c < 0;
+            if (op == ComparisonOp::LessEqual) return c <= 0;
+            if (op == ComparisonOp::Greater) return c > 0;
+            return c >= 0;
+        }
+        case ComparisonOp::In: {
+            if (lhs.isNull()) return false;
+            if (auto a = rhs.ifArray()) {
+                for (const auto& e : *a)
+                    if (compareScalar(ComparisonOp::Equal, options, lhs, e)) return true;
+                return false;
+            }
+            if (auto d = rhs.ifDictionary()) {
+                for (const auto& [k, e] : *d)
+                    if (compareScalar(ComparisonOp::Equal, options, lhs, e)) return true;
+                return false;
+            }
+            if (lhs.isString() && rhs.isString())
+                return compareStrings(ComparisonOp::In, options, lhs.asString(), rhs.asString());
             return false;
         }
-        if (auto d = rhs.ifDictionary()) {
-            for (const auto& [k, e] : *d)
-                if (compareScalar(ComparisonOp::Equal, options, lhs, e)) return true;
-            return false;
+        case ComparisonOp::Between: {
+            auto a = rhs.ifArray();
+            if (!a || a->size() != 2) return false;
+            return compareScalar(ComparisonOp::GreaterEqual, options, lhs, (*a)[0]) &&
+                   compareScalar(ComparisonOp::LessEqual, options, lhs, (*a)[1]);
         }
-        if (lhs.isString() && rhs.isString()) return compareStrings(ComparisonOp::In, options, lhs.asString(), rhs.asString());
-        return false;
-    }
-    case ComparisonOp::Between: {
-        auto a = rhs.ifArray();
-        if (!a || a->size() != 2) return false;
-        return compareScalar(ComparisonOp::GreaterEqual, options, lhs, (*a)[0]) &&
-               compareScalar(ComparisonOp::LessEqual, options, lhs, (*a)[1]);
-    }
-    case ComparisonOp::Contains:
-        if (auto a = lhs.ifArray()) {
-            for (const auto& e : *a)
-                if (compareScalar(ComparisonOp::Equal, options, e, rhs)) return true;
-            return false;
-        }
-        [[fallthrough]];
-    case ComparisonOp::BeginsWith:
-    case ComparisonOp::EndsWith:
-    case ComparisonOp::Like:
-        if (!lhs.isString() || !rhs.isString()) return false;
-        return compareStrings(op, options, lhs.asString(), rhs.asString());
+        case ComparisonOp::Contains:
+            if (auto a = lhs.ifArray()) {
+                for (const auto& e : *a)
+                    if (compareScalar(ComparisonOp::Equal, options, e, rhs)) return true;
+                return false;
+            }
+            [[fallthrough]];
+        case ComparisonOp::BeginsWith:
+        case ComparisonOp::EndsWith:
+        case ComparisonOp::Like:
+            if (!lhs.isString() || !rhs.isString()) return false;
+            return compareStrings(op, options, lhs.asString(), rhs.asString());
     }
     return false;
 }
 
 const char* comparisonOpName(ComparisonOp op) {
     switch (op) {
-    case ComparisonOp::Equal: return "==";
-    case ComparisonOp::NotEqual: return "!=";
-    case ComparisonOp::Less: return "<";
-    case ComparisonOp::LessEqual: return "<=";
-    case ComparisonOp::Greater: return ">";
-    case ComparisonOp::GreaterEqual: return ">=";
-    case ComparisonOp::In: return "IN";
-    case ComparisonOp::Between: return "BETWEEN";
-    case ComparisonOp::Contains: return "CONTAINS";
-    case ComparisonOp::BeginsWith: return "BEGINSWITH";
-    case ComparisonOp::EndsWith: return "ENDSWITH";
-    case ComparisonOp::Like: return "LIKE";
+        case ComparisonOp::Equal:
+            return "==";
+        case ComparisonOp::NotEqual:
+            return "!=";
+        case ComparisonOp::Less:
+            return "<";
+        case ComparisonOp::LessEqual:
+            return "<=";
+        case ComparisonOp::Greater:
+            return ">";
+        case ComparisonOp::GreaterEqual:
+            return ">=";
+        case ComparisonOp::In:
+            return "IN";
+        case ComparisonOp::Between:
+            return "BETWEEN";
+        case ComparisonOp::Contains:
+            return "CONTAINS";
+        case ComparisonOp::BeginsWith:
+            return "BEGINSWITH";
+        case ComparisonOp::EndsWith:
+            return "ENDSWITH";
+        case ComparisonOp::Like:
+            return "LIKE";
     }
     return "?";
 }
@@ -301,7 +350,25 @@ namespace {
 
 constexpr int kMaxNesting = 200;
 
-enum class Tok { End, Ident, String, Number, Variable, Arg, LParen, RParen, LBrace, RBrace, Comma, Dot, Op, Options, Not, And, Or };
+enum class Tok {
+    End,
+    Ident,
+    String,
+    Number,
+    Variable,
+    Arg,
+    LParen,
+    RParen,
+    LBrace,
+    RBrace,
+    Comma,
+    Dot,
+    Op,
+    Options,
+    Not,
+    And,
+    Or
+};
 
 struct Token {
     Tok kind = Tok::End;
@@ -320,16 +387,16 @@ bool keywordIs(const Token& t, const char* word) {
     return true;
 }
 
-const char* const kReserved[] = {"AND", "OR", "NOT", "IN", "BETWEEN", "CONTAINS", "BEGINSWITH", "ENDSWITH", "LIKE",
-                                 "MATCHES", "ANY", "ALL", "NONE", "SOME", "TRUEPREDICATE", "FALSEPREDICATE", "YES",
-                                 "NO", "TRUE", "FALSE", "NIL", "NULL", "SELF", "CAST", "FIRST", "LAST", "SIZE"};
+const char* const kReserved[] = {
+    "AND",     "OR",    "NOT", "IN",   "BETWEEN", "CONTAINS",      "BEGINSWITH",     "ENDSWITH", "LIKE",
+    "MATCHES", "ANY",   "ALL", "NONE", "SOME",    "TRUEPREDICATE", "FALSEPREDICATE", "YES",      "NO",
+    "TRUE",    "FALSE", "NIL", "NULL", "SELF",    "CAST",          "FIRST",          "LAST",     "SIZE"};
 
 bool isReservedWord(std::string_view s) {
     for (const char* w : kReserved) {
         if (s.size() != std::strlen(w)) continue;
         bool same = true;
-        for (size_t i = 0; i < s.size() && same; ++i)
-            same = std::toupper(static_cast<unsigned char>(s[i])) == w[i];
+        for (size_t i = 0; i < s.size() && same; ++i) same = std::toupper(static_cast<unsigned char>(s[i])) == w[i];
         if (same) return true;
     }
     return false;
@@ -359,9 +426,8 @@ private:
     foundation::Error error_;
 
     bool fail(const std::string& what, size_t pos) {
-        error_ = makeError(kInvalidRequestError,
-                           "Unable to parse the predicate format \"" + std::string(s_) + "\": " + what + " at " +
-                               std::to_string(pos) + ".");
+        error_ = makeError(kInvalidRequestError, "Unable to parse the predicate format \"" + std::string(s_) +
+                                                     "\": " + what + " at " + std::to_string(pos) + ".");
         return false;
     }
 
@@ -381,15 +447,31 @@ private:
             }
             char c = s_[i];
             auto two = [&](const char* op) { return s_.compare(i, 2, op) == 0; };
-            if (c == '(') { t.kind = Tok::LParen; ++i; }
-            else if (c == ')') { t.kind = Tok::RParen; ++i; }
-            else if (c == '{') { t.kind = Tok::LBrace; ++i; }
-            else if (c == '}') { t.kind = Tok::RBrace; ++i; }
-            else if (c == ',') { t.kind = Tok::Comma; ++i; }
-            else if (c == '.' && !(i + 1 < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i + 1])))) { t.kind = Tok::Dot; ++i; }
-            else if (two("&&")) { t.kind = Tok::And; i += 2; }
-            else if (two("||")) { t.kind = Tok::Or; i += 2; }
-            else if (two("==") || two("!=") || two("<>") || two("<=") || two(">=") || two("=<") || two("=>")) {
+            if (c == '(') {
+                t.kind = Tok::LParen;
+                ++i;
+            } else if (c == ')') {
+                t.kind = Tok::RParen;
+                ++i;
+            } else if (c == '{') {
+                t.kind = Tok::LBrace;
+                ++i;
+            } else if (c == '}') {
+                t.kind = Tok::RBrace;
+                ++i;
+            } else if (c == ',') {
+                t.kind = Tok::Comma;
+                ++i;
+            } else if (c == '.' && !(i + 1 < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i + 1])))) {
+                t.kind = Tok::Dot;
+                ++i;
+            } else if (two("&&")) {
+                t.kind = Tok::And;
+                i += 2;
+            } else if (two("||")) {
+                t.kind = Tok::Or;
+                i += 2;
+            } else if (two("==") || two("!=") || two("<>") || two("<=") || two(">=") || two("=<") || two("=>")) {
                 t.kind = Tok::Op;
                 t.text = std::string(s_.substr(i, 2));
                 i += 2;
@@ -397,8 +479,10 @@ private:
                 t.kind = Tok::Op;
                 t.text = std::string(1, c);
                 ++i;
-            } else if (c == '!') { t.kind = Tok::Not; ++i; }
-            else if (c == '[') {
+            } else if (c == '!') {
+                t.kind = Tok::Not;
+                ++i;
+            } else if (c == '[') {
                 size_t end = s_.find(']', i);
                 if (end == std::string_view::npos) return fail("unterminated options", i);
                 t.kind = Tok::Options;
@@ -432,14 +516,19 @@ private:
                     ++j;
                 }
                 size_t start = j;
-                while (j < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[j])) || s_[j] == '_' || s_[j] == '@')) ++j;
+                while (j < s_.size() &&
+                       (std::isalnum(static_cast<unsigned char>(s_[j])) || s_[j] == '_' || s_[j] == '@'))
+                    ++j;
                 if (j == start) return fail("empty identifier", i);
                 t.kind = Tok::Ident;
                 t.text = std::string(s_.substr(start, j - start));
                 i = j;
-                if (keywordIs(t, "AND")) t.kind = Tok::And;
-                else if (keywordIs(t, "OR")) t.kind = Tok::Or;
-                else if (keywordIs(t, "NOT")) t.kind = Tok::Not;
+                if (keywordIs(t, "AND"))
+                    t.kind = Tok::And;
+                else if (keywordIs(t, "OR"))
+                    t.kind = Tok::Or;
+                else if (keywordIs(t, "NOT"))
+                    t.kind = Tok::Not;
             } else {
                 return fail(std::string("unexpected character '") + c + "'", i);
             }
@@ -457,11 +546,21 @@ private:
                 if (i >= s_.size()) break;
                 char e = s_[i++];
                 switch (e) {
-                case 'n': out += '\n'; break;
-                case 't': out += '\t'; break;
-                case 'r': out += '\r'; break;
-                case '0': out += '\0'; break;
-                default: out += e; break;
+                    case 'n':
+                        out += '\n';
+                        break;
+                    case 't':
+                        out += '\t';
+                        break;
+                    case 'r':
+                        out += '\r';
+                        break;
+                    case '0':
+                        out += '\0';
+                        break;
+                    default:
+                        out += e;
+                        break;
                 }
             } else {
                 out += c;
@@ -487,8 +586,8 @@ private:
             while (j < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[j]))) {
                 if (v >> 60) return fail("number too large", start);
                 v = v * 16 + static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(s_[j]))
-                                                        ? s_[j] - '0'
-                                                        : std::tolower(static_cast<unsigned char>(s_[j])) - 'a' + 10);
+                                                       ? s_[j] - '0'
+                                                       : std::tolower(static_cast<unsigned char>(s_[j])) - 'a' + 10);
                 ++j;
             }
             if (j == i + 2) return fail("bad hexadecimal number", start);
@@ -521,11 +620,14 @@ private:
             errno = 0;
             char* end = nullptr;
             long long v = std::strtoll(text.c_str(), &end, 10);
-            if (errno == ERANGE) t.number = std::strtod(text.c_str(), nullptr);
-            else t.number = static_cast<int64_t>(v);
+            if (errno == ERANGE)
+                t.number = std::strtod(text.c_str(), nullptr);
+            else
+                t.number = static_cast<int64_t>(v);
         } else {
             t.number = std::strtod(text.c_str(), nullptr);
         }
+        if (t.number.isDouble() && !std::isfinite(*t.number.ifDouble())) return fail("number out of range", start);
         i = j;
         return true;
     }
@@ -628,27 +730,44 @@ private:
         Token op = take();
         if (op.kind == Tok::Op) {
             const std::string& o = op.text;
-            if (o == "=" || o == "==") out.op = ComparisonOp::Equal;
-            else if (o == "!=" || o == "<>") out.op = ComparisonOp::NotEqual;
-            else if (o == "<") out.op = ComparisonOp::Less;
-            else if (o == "<=" || o == "=<") out.op = ComparisonOp::LessEqual;
-            else if (o == ">") out.op = ComparisonOp::Greater;
-            else out.op = ComparisonOp::GreaterEqual;
-        } else if (keywordIs(op, "IN")) out.op = ComparisonOp::In;
-        else if (keywordIs(op, "BETWEEN")) out.op = ComparisonOp::Between;
-        else if (keywordIs(op, "CONTAINS")) out.op = ComparisonOp::Contains;
-        else if (keywordIs(op, "BEGINSWITH")) out.op = ComparisonOp::BeginsWith;
-        else if (keywordIs(op, "ENDSWITH")) out.op = ComparisonOp::EndsWith;
-        else if (keywordIs(op, "LIKE")) out.op = ComparisonOp::Like;
-        else if (keywordIs(op, "MATCHES")) return fail("MATCHES is not supported", op.pos);
-        else return fail("expected an operator", op.pos);
+            if (o == "=" || o == "==")
+                out.op = ComparisonOp::Equal;
+            else if (o == "!=" || o == "<>")
+                out.op = ComparisonOp::NotEqual;
+            else if (o == "<")
+                out.op = ComparisonOp::Less;
+            else if (o == "<=" || o == "=<")
+                out.op = ComparisonOp::LessEqual;
+            else if (o == ">")
+                out.op = ComparisonOp::Greater;
+            else
+                out.op = ComparisonOp::GreaterEqual;
+        } else if (keywordIs(op, "IN"))
+            out.op = ComparisonOp::In;
+        else if (keywordIs(op, "BETWEEN"))
+            out.op = ComparisonOp::Between;
+        else if (keywordIs(op, "CONTAINS"))
+            out.op = ComparisonOp::Contains;
+        else if (keywordIs(op, "BEGINSWITH"))
+            out.op = ComparisonOp::BeginsWith;
+        else if (keywordIs(op, "ENDSWITH"))
+            out.op = ComparisonOp::EndsWith;
+        else if (keywordIs(op, "LIKE"))
+            out.op = ComparisonOp::Like;
+        else if (keywordIs(op, "MATCHES"))
+            return fail("MATCHES is not supported", op.pos);
+        else
+            return fail("expected an operator", op.pos);
         if (peek().kind == Tok::Options) {
             Token o = take();
             for (char c : o.text) {
-                if (c == 'c' || c == 'C') out.options |= CaseInsensitive;
-                else if (c == 'd' || c == 'D') out.options |= DiacriticInsensitive;
+                if (c == 'c' || c == 'C')
+                    out.options |= CaseInsensitive;
+                else if (c == 'd' || c == 'D')
+                    out.options |= DiacriticInsensitive;
                 else if (c == 'n' || c == 'N') {
-                } else return fail("unknown option '" + std::string(1, c) + "'", o.pos);
+                } else
+                    return fail("unknown option '" + std::string(1, c) + "'", o.pos);
             }
         }
         if (!parseExpression(out.rhs, 0)) return false;
@@ -672,66 +791,83 @@ private:
         Token t = take();
         e = Expression{};
         switch (t.kind) {
-        case Tok::String: e.constant = t.text; return true;
-        case Tok::Number: e.constant = t.number; return true;
-        case Tok::Variable: e.kind = Expression::Kind::Variable; e.variable = t.text; return true;
-        case Tok::Arg: {
-            Value v;
-            if (!argumentValue(t, v)) return false;
-            if (t.text == "K") {
-                if (!v.isString() || v.asString().empty()) return fail("%K needs a key path string", t.pos);
-                e.kind = Expression::Kind::KeyPath;
-                std::string_view path = v.asString();
-                size_t start = 0;
-                while (true) {
-                    size_t dot = path.find('.', start);
-                    e.keyPath.emplace_back(path.substr(start, dot - start));
-                    if (dot == std::string_view::npos) break;
-                    start = dot + 1;
+            case Tok::String:
+                e.constant = t.text;
+                return true;
+            case Tok::Number:
+                e.constant = t.number;
+                return true;
+            case Tok::Variable:
+                e.kind = Expression::Kind::Variable;
+                e.variable = t.text;
+                return true;
+            case Tok::Arg: {
+                Value v;
+                if (!argumentValue(t, v)) return false;
+                if (t.text == "K") {
+                    if (!v.isString() || v.asString().empty()) return fail("%K needs a key path string", t.pos);
+                    e.kind = Expression::Kind::KeyPath;
+                    std::string_view path = v.asString();
+                    size_t start = 0;
+                    while (true) {
+                        size_t dot = path.find('.', start);
+                        e.keyPath.emplace_back(path.substr(start, dot - start));
+                        if (dot == std::string_view::npos) break;
+                        start = dot + 1;
+                    }
+                    return true;
                 }
+                e.constant = std::move(v);
                 return true;
             }
-            e.constant = std::move(v);
-            return true;
-        }
-        case Tok::LBrace: {
-            e.kind = Expression::Kind::Aggregate;
-            if (peek().kind == Tok::RBrace) {
-                take();
+            case Tok::LBrace: {
+                e.kind = Expression::Kind::Aggregate;
+                if (peek().kind == Tok::RBrace) {
+                    take();
+                    normalizeAggregate(e);
+                    return true;
+                }
+                while (true) {
+                    Expression element;
+                    if (!parseExpression(element, depth + 1)) return false;
+                    e.elements.push_back(std::move(element));
+                    Token sep = take();
+                    if (sep.kind == Tok::RBrace) break;
+                    if (sep.kind != Tok::Comma) return fail("expected ',' or '}'", sep.pos);
+                }
                 normalizeAggregate(e);
                 return true;
             }
-            while (true) {
-                Expression element;
-                if (!parseExpression(element, depth + 1)) return false;
-                e.elements.push_back(std::move(element));
-                Token sep = take();
-                if (sep.kind == Tok::RBrace) break;
-                if (sep.kind != Tok::Comma) return fail("expected ',' or '}'", sep.pos);
+            case Tok::Ident: {
+                if (!t.escaped) {
+                    if (keywordIs(t, "YES") || keywordIs(t, "TRUE")) {
+                        e.constant = true;
+                        return true;
+                    }
+                    if (keywordIs(t, "NO") || keywordIs(t, "FALSE")) {
+                        e.constant = false;
+                        return true;
+                    }
+                    if (keywordIs(t, "NIL") || keywordIs(t, "NULL")) return true;
+                    if (keywordIs(t, "SELF")) {
+                        e.kind = Expression::Kind::Self;
+                        return true;
+                    }
+                    if (keywordIs(t, "CAST")) return parseCast(e, t);
+                    if (isReservedWord(t.text)) return fail("unexpected keyword " + t.text, t.pos);
+                }
+                e.kind = Expression::Kind::KeyPath;
+                e.keyPath.push_back(t.text);
+                while (peek().kind == Tok::Dot) {
+                    take();
+                    Token part = take();
+                    if (part.kind != Tok::Ident) return fail("expected a key after '.'", part.pos);
+                    e.keyPath.push_back(part.text);
+                }
+                return true;
             }
-            normalizeAggregate(e);
-            return true;
-        }
-        case Tok::Ident: {
-            if (!t.escaped) {
-                if (keywordIs(t, "YES") || keywordIs(t, "TRUE")) { e.constant = true; return true; }
-                if (keywordIs(t, "NO") || keywordIs(t, "FALSE")) { e.constant = false; return true; }
-                if (keywordIs(t, "NIL") || keywordIs(t, "NULL")) return true;
-                if (keywordIs(t, "SELF")) { e.kind = Expression::Kind::Self; return true; }
-                if (keywordIs(t, "CAST")) return parseCast(e, t);
-                if (isReservedWord(t.text)) return fail("unexpected keyword " + t.text, t.pos);
-            }
-            e.kind = Expression::Kind::KeyPath;
-            e.keyPath.push_back(t.text);
-            while (peek().kind == Tok::Dot) {
-                take();
-                Token part = take();
-                if (part.kind != Tok::Ident) return fail("expected a key after '.'", part.pos);
-                e.keyPath.push_back(part.text);
-            }
-            return true;
-        }
-        default: return fail("expected an expression", t.pos);
+            default:
+                return fail("expected an expression", t.pos);
         }
     }
 
@@ -768,39 +904,53 @@ struct Evaluator {
     // The value(s) of an expression; many is set for a collection.
     void values(const Expression& e, std::vector<Value>& out, bool& many) const {
         switch (e.kind) {
-        case Expression::Kind::Constant: out.push_back(e.constant); return;
-        case Expression::Kind::Variable: out.emplace_back(); return;  // unsubstituted: nil
-        case Expression::Kind::Self: out.push_back(source.self()); return;
-        case Expression::Kind::KeyPath: source.resolve(e.keyPath, out, many); return;
-        case Expression::Kind::Aggregate: {
-            Array a;
-            for (const auto& el : e.elements) {
-                std::vector<Value> v;
-                bool m = false;
-                values(el, v, m);
-                if (m) a.push_back(Array(v.begin(), v.end()));
-                else if (!v.empty()) a.push_back(std::move(v[0]));
+            case Expression::Kind::Constant:
+                out.push_back(e.constant);
+                return;
+            case Expression::Kind::Variable:
+                out.emplace_back();
+                return;  // unsubstituted: nil
+            case Expression::Kind::Self:
+                out.push_back(source.self());
+                return;
+            case Expression::Kind::KeyPath:
+                source.resolve(e.keyPath, out, many);
+                return;
+            case Expression::Kind::Aggregate: {
+                Array a;
+                for (const auto& el : e.elements) {
+                    std::vector<Value> v;
+                    bool m = false;
+                    values(el, v, m);
+                    if (m)
+                        a.push_back(Array(v.begin(), v.end()));
+                    else if (!v.empty())
+                        a.push_back(std::move(v[0]));
+                }
+                out.emplace_back(std::move(a));
+                return;
             }
-            out.emplace_back(std::move(a));
-            return;
-        }
         }
     }
 
     bool node(const PredicateNode& n) const {
         switch (n.kind) {
-        case PredicateNode::Kind::True: return true;
-        case PredicateNode::Kind::False: return false;
-        case PredicateNode::Kind::And:
-            for (const auto& c : n.children)
-                if (!node(c)) return false;
-            return true;
-        case PredicateNode::Kind::Or:
-            for (const auto& c : n.children)
-                if (node(c)) return true;
-            return false;
-        case PredicateNode::Kind::Not: return n.children.empty() || !node(n.children[0]);
-        case PredicateNode::Kind::Comparison: return comparison(n);
+            case PredicateNode::Kind::True:
+                return true;
+            case PredicateNode::Kind::False:
+                return false;
+            case PredicateNode::Kind::And:
+                for (const auto& c : n.children)
+                    if (!node(c)) return false;
+                return true;
+            case PredicateNode::Kind::Or:
+                for (const auto& c : n.children)
+                    if (node(c)) return true;
+                return false;
+            case PredicateNode::Kind::Not:
+                return n.children.empty() || !node(n.children[0]);
+            case PredicateNode::Kind::Comparison:
+                return comparison(n);
         }
         return false;
     }
@@ -889,13 +1039,26 @@ void quote(std::string& out, const std::string& s) {
     out += '"';
     for (char c : s) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\0': out += "\\0"; break;
-        default: out += c;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\0':
+                out += "\\0";
+                break;
+            default:
+                out += c;
         }
     }
     out += '"';
@@ -913,90 +1076,126 @@ void formatNumber(std::string& out, double d) {
 void formatConstant(std::string& out, const Value& v) {
     using T = Value::Type;
     switch (v.type()) {
-    case T::Null: out += "nil"; break;
-    case T::Bool: out += *v.ifBool() ? "YES" : "NO"; break;
-    case T::Int: out += std::to_string(*v.ifInt()); break;
-    case T::Double: formatNumber(out, *v.ifDouble()); break;
-    case T::String: quote(out, v.asString()); break;
-    case T::Date:
-        out += "CAST(";
-        formatNumber(out, v.ifDate()->secondsSince1970);
-        out += ", \"NSDate\")";
-        break;
-    case T::Array: {
-        out += '{';
-        bool first = true;
-        for (const auto& e : v.asArray()) {
-            if (!first) out += ", ";
-            first = false;
-            formatConstant(out, e);
+        case T::Null:
+            out += "nil";
+            break;
+        case T::Bool:
+            out += *v.ifBool() ? "YES" : "NO";
+            break;
+        case T::Int:
+            out += std::to_string(*v.ifInt());
+            break;
+        case T::Double:
+            formatNumber(out, *v.ifDouble());
+            break;
+        case T::String:
+            quote(out, v.asString());
+            break;
+        case T::Date:
+            out += "CAST(";
+            formatNumber(out, v.ifDate()->secondsSince1970);
+            out += ", \"NSDate\")";
+            break;
+        case T::Array: {
+            out += '{';
+            bool first = true;
+            for (const auto& e : v.asArray()) {
+                if (!first) out += ", ";
+                first = false;
+                formatConstant(out, e);
+            }
+            out += '}';
+            break;
         }
-        out += '}';
-        break;
-    }
-    case T::Data:
-    case T::Dictionary: quote(out, v.description()); break;  // no literal form; shown for reading
+        case T::Data:
+        case T::Dictionary:
+            quote(out, v.description());
+            break;  // no literal form; shown for reading
     }
 }
 
 void formatExpression(std::string& out, const Expression& e) {
     switch (e.kind) {
-    case Expression::Kind::Constant: formatConstant(out, e.constant); break;
-    case Expression::Kind::Variable: out += '$' + e.variable; break;
-    case Expression::Kind::Self: out += "SELF"; break;
-    case Expression::Kind::KeyPath:
-        for (size_t i = 0; i < e.keyPath.size(); ++i) {
-            if (i) out += '.';
-            if (isReservedWord(e.keyPath[i])) out += '#';
-            out += e.keyPath[i];
+        case Expression::Kind::Constant:
+            formatConstant(out, e.constant);
+            break;
+        case Expression::Kind::Variable:
+            out += '$' + e.variable;
+            break;
+        case Expression::Kind::Self:
+            out += "SELF";
+            break;
+        case Expression::Kind::KeyPath:
+            for (size_t i = 0; i < e.keyPath.size(); ++i) {
+                if (i) out += '.';
+                // Reserved words and names that would read as numbers keep their escape.
+                if (isReservedWord(e.keyPath[i]) ||
+                    (!e.keyPath[i].empty() && std::isdigit(static_cast<unsigned char>(e.keyPath[i][0]))))
+                    out += '#';
+                out += e.keyPath[i];
+            }
+            break;
+        case Expression::Kind::Aggregate: {
+            out += '{';
+            for (size_t i = 0; i < e.elements.size(); ++i) {
+                if (i) out += ", ";
+                formatExpression(out, e.elements[i]);
+            }
+            out += '}';
+            break;
         }
-        break;
-    case Expression::Kind::Aggregate: {
-        out += '{';
-        for (size_t i = 0; i < e.elements.size(); ++i) {
-            if (i) out += ", ";
-            formatExpression(out, e.elements[i]);
-        }
-        out += '}';
-        break;
     }
-    }
+}
+
+void formatNode(std::string& out, const PredicateNode& n);
+
+void formatChild(std::string& out, const PredicateNode& n) {
+    bool compound = n.kind == PredicateNode::Kind::And || n.kind == PredicateNode::Kind::Or;
+    if (compound) out += '(';
+    formatNode(out, n);
+    if (compound) out += ')';
 }
 
 void formatNode(std::string& out, const PredicateNode& n) {
     switch (n.kind) {
-    case PredicateNode::Kind::True: out += "TRUEPREDICATE"; return;
-    case PredicateNode::Kind::False: out += "FALSEPREDICATE"; return;
-    case PredicateNode::Kind::Not:
-        out += "NOT (";
-        if (!n.children.empty()) formatNode(out, n.children[0]);
-        out += ')';
-        return;
-    case PredicateNode::Kind::And:
-    case PredicateNode::Kind::Or:
-        for (size_t i = 0; i < n.children.size(); ++i) {
-            if (i) out += n.kind == PredicateNode::Kind::And ? " AND " : " OR ";
-            out += '(';
-            formatNode(out, n.children[i]);
-            out += ')';
-        }
-        return;
-    case PredicateNode::Kind::Comparison:
-        if (n.modifier == ComparisonModifier::Any) out += "ANY ";
-        else if (n.modifier == ComparisonModifier::All) out += "ALL ";
-        else if (n.modifier == ComparisonModifier::None) out += "NONE ";
-        formatExpression(out, n.lhs);
-        out += ' ';
-        out += comparisonOpName(n.op);
-        if (n.options) {
-            out += '[';
-            if (n.options & CaseInsensitive) out += 'c';
-            if (n.options & DiacriticInsensitive) out += 'd';
-            out += ']';
-        }
-        out += ' ';
-        formatExpression(out, n.rhs);
-        return;
+        case PredicateNode::Kind::True:
+            out += "TRUEPREDICATE";
+            return;
+        case PredicateNode::Kind::False:
+            out += "FALSEPREDICATE";
+            return;
+        // Parentheses only around compound children, so that the text nests no deeper than the
+        // tree (the parser limits nesting).
+        case PredicateNode::Kind::Not:
+            out += "NOT ";
+            if (!n.children.empty()) formatChild(out, n.children[0]);
+            return;
+        case PredicateNode::Kind::And:
+        case PredicateNode::Kind::Or:
+            for (size_t i = 0; i < n.children.size(); ++i) {
+                if (i) out += n.kind == PredicateNode::Kind::And ? " AND " : " OR ";
+                formatChild(out, n.children[i]);
+            }
+            return;
+        case PredicateNode::Kind::Comparison:
+            if (n.modifier == ComparisonModifier::Any)
+                out += "ANY ";
+            else if (n.modifier == ComparisonModifier::All)
+                out += "ALL ";
+            else if (n.modifier == ComparisonModifier::None)
+                out += "NONE ";
+            formatExpression(out, n.lhs);
+            out += ' ';
+            out += comparisonOpName(n.op);
+            if (n.options) {
+                out += '[';
+                if (n.options & CaseInsensitive) out += 'c';
+                if (n.options & DiacriticInsensitive) out += 'd';
+                out += ']';
+            }
+            out += ' ';
+            formatExpression(out, n.rhs);
+            return;
     }
 }
 

@@ -17,7 +17,18 @@
 namespace store {
 
 enum class ComparisonOp : uint8_t {
-    Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual, In, Between, Contains, BeginsWith, EndsWith, Like
+    Equal,
+    NotEqual,
+    Less,
+    LessEqual,
+    Greater,
+    GreaterEqual,
+    In,
+    Between,
+    Contains,
+    BeginsWith,
+    EndsWith,
+    Like
 };
 enum class ComparisonModifier : uint8_t { Direct, Any, All, None };
 // [c], [d] and [cd] after a string operator.

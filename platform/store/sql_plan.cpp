@@ -66,29 +66,30 @@ PathInfo describePath(const Entity& entity, const std::vector<std::string>& path
 
 Value coerce(const Value& v, AttributeType type) {
     switch (type) {
-    case AttributeType::String:
-        if (v.isInt() || v.isDouble() || v.isBool()) return v.stringValue();
-        return v;
-    case AttributeType::Boolean:
-    case AttributeType::Integer16:
-    case AttributeType::Integer32:
-    case AttributeType::Integer64:
-        if (v.isString()) {
-            const std::string& s = v.asString();
-            char* end = nullptr;
-            long long n = std::strtoll(s.c_str(), &end, 10);
-            if (!s.empty() && end && *end == 0) return static_cast<int64_t>(n);
-        }
-        return v;
-    case AttributeType::Double:
-        if (v.isString()) {
-            const std::string& s = v.asString();
-            char* end = nullptr;
-            double d = std::strtod(s.c_str(), &end);
-            if (!s.empty() && end && *end == 0) return d;
-        }
-        return v;
-    default: return v;
+        case AttributeType::String:
+            if (v.isInt() || v.isDouble() || v.isBool()) return v.stringValue();
+            return v;
+        case AttributeType::Boolean:
+        case AttributeType::Integer16:
+        case AttributeType::Integer32:
+        case AttributeType::Integer64:
+            if (v.isString()) {
+                const std::string& s = v.asString();
+                char* end = nullptr;
+                long long n = std::strtoll(s.c_str(), &end, 10);
+                if (!s.empty() && end && *end == 0) return static_cast<int64_t>(n);
+            }
+            return v;
+        case AttributeType::Double:
+            if (v.isString()) {
+                const std::string& s = v.asString();
+                char* end = nullptr;
+                double d = std::strtod(s.c_str(), &end);
+                if (!s.empty() && end && *end == 0) return d;
+            }
+            return v;
+        default:
+            return v;
     }
 }
 
@@ -167,11 +168,16 @@ struct Gen {
 
     static ComparisonOp mirrored(ComparisonOp op) {
         switch (op) {
-        case ComparisonOp::Less: return ComparisonOp::Greater;
-        case ComparisonOp::LessEqual: return ComparisonOp::GreaterEqual;
-        case ComparisonOp::Greater: return ComparisonOp::Less;
-        case ComparisonOp::GreaterEqual: return ComparisonOp::LessEqual;
-        default: return op;
+            case ComparisonOp::Less:
+                return ComparisonOp::Greater;
+            case ComparisonOp::LessEqual:
+                return ComparisonOp::GreaterEqual;
+            case ComparisonOp::Greater:
+                return ComparisonOp::Less;
+            case ComparisonOp::GreaterEqual:
+                return ComparisonOp::LessEqual;
+            default:
+                return op;
         }
     }
 
@@ -234,28 +240,29 @@ struct Gen {
             return std::nullopt;
         }
         switch (op) {
-        case ComparisonOp::Equal:
-            if (rIsNull) return l + " IS NULL";
-            return options ? strFn(op, options, l, r) : l + " IS " + r;
-        case ComparisonOp::NotEqual:
-            if (rIsNull) return l + " IS NOT NULL";
-            return options ? "NOT " + strFn(ComparisonOp::Equal, options, l, r) : l + " IS NOT " + r;
-        case ComparisonOp::Less:
-        case ComparisonOp::LessEqual:
-        case ComparisonOp::Greater:
-        case ComparisonOp::GreaterEqual: {
-            if (rIsNull) return "0";
-            if (options) return "(" + l + " IS NOT NULL AND " + strFn(op, options, l, r) + ")";
-            return l + " " + comparisonOpName(op) + " " + r;
-        }
-        case ComparisonOp::Contains:
-        case ComparisonOp::BeginsWith:
-        case ComparisonOp::EndsWith:
-        case ComparisonOp::Like:
-            if (rIsNull) return "0";
-            if (!lString) return std::nullopt;  // collections and numbers: memory
-            return strFn(op, options, l, r);
-        default: return std::nullopt;
+            case ComparisonOp::Equal:
+                if (rIsNull) return l + " IS NULL";
+                return options ? strFn(op, options, l, r) : l + " IS " + r;
+            case ComparisonOp::NotEqual:
+                if (rIsNull) return l + " IS NOT NULL";
+                return options ? "NOT " + strFn(ComparisonOp::Equal, options, l, r) : l + " IS NOT " + r;
+            case ComparisonOp::Less:
+            case ComparisonOp::LessEqual:
+            case ComparisonOp::Greater:
+            case ComparisonOp::GreaterEqual: {
+                if (rIsNull) return "0";
+                if (options) return "(" + l + " IS NOT NULL AND " + strFn(op, options, l, r) + ")";
+                return l + " " + comparisonOpName(op) + " " + r;
+            }
+            case ComparisonOp::Contains:
+            case ComparisonOp::BeginsWith:
+            case ComparisonOp::EndsWith:
+            case ComparisonOp::Like:
+                if (rIsNull) return "0";
+                if (!lString) return std::nullopt;  // collections and numbers: memory
+                return strFn(op, options, l, r);
+            default:
+                return std::nullopt;
         }
     }
 
@@ -306,37 +313,39 @@ struct Gen {
     // the evaluator's two-valued logic.
     std::optional<std::string> node(const PredicateNode& n, bool underNot) {
         switch (n.kind) {
-        case PredicateNode::Kind::True: return "1";
-        case PredicateNode::Kind::False: return "0";
-        case PredicateNode::Kind::Not: {
-            if (n.children.empty()) return "0";
-            auto c = node(n.children[0], true);
-            if (!c) return std::nullopt;
-            return "NOT (" + *c + ")";
-        }
-        case PredicateNode::Kind::And:
-        case PredicateNode::Kind::Or: {
-            std::string out;
-            for (const auto& c : n.children) {
-                auto s = node(c, underNot);
-                if (!s) return std::nullopt;
-                if (!out.empty()) out += n.kind == PredicateNode::Kind::And ? " AND " : " OR ";
-                out += "(" + *s + ")";
+            case PredicateNode::Kind::True:
+                return "1";
+            case PredicateNode::Kind::False:
+                return "0";
+            case PredicateNode::Kind::Not: {
+                if (n.children.empty()) return "0";
+                auto c = node(n.children[0], true);
+                if (!c) return std::nullopt;
+                return "NOT (" + *c + ")";
             }
-            return out.empty() ? (n.kind == PredicateNode::Kind::And ? "1" : "0") : out;
-        }
-        case PredicateNode::Kind::Comparison: {
-            size_t mark = params.size();
-            int aliasMark = aliases;
-            auto s = comparison(n, root, "t0");
-            if (!s) {
-                params.resize(mark);
-                aliases = aliasMark;
-                return std::nullopt;
+            case PredicateNode::Kind::And:
+            case PredicateNode::Kind::Or: {
+                std::string out;
+                for (const auto& c : n.children) {
+                    auto s = node(c, underNot);
+                    if (!s) return std::nullopt;
+                    if (!out.empty()) out += n.kind == PredicateNode::Kind::And ? " AND " : " OR ";
+                    out += "(" + *s + ")";
+                }
+                return out.empty() ? (n.kind == PredicateNode::Kind::And ? "1" : "0") : out;
             }
-            if (underNot) return "COALESCE(" + *s + ", 0)";
-            return s;
-        }
+            case PredicateNode::Kind::Comparison: {
+                size_t mark = params.size();
+                int aliasMark = aliases;
+                auto s = comparison(n, root, "t0");
+                if (!s) {
+                    params.resize(mark);
+                    aliases = aliasMark;
+                    return std::nullopt;
+                }
+                if (underNot) return "COALESCE(" + *s + ", 0)";
+                return s;
+            }
         }
         return std::nullopt;
     }
@@ -374,8 +383,10 @@ SqlPlan planQuery(const Entity& entity, const std::optional<Predicate>& bound, c
                 rest.children.push_back(*p);
             }
         }
-        if (rest.children.size() == 1) plan.residual = Predicate::fromNode(std::move(rest.children[0]));
-        else if (!rest.children.empty()) plan.residual = Predicate::fromNode(std::move(rest));
+        if (rest.children.size() == 1)
+            plan.residual = Predicate::fromNode(std::move(rest.children[0]));
+        else if (!rest.children.empty())
+            plan.residual = Predicate::fromNode(std::move(rest));
     } else if (bound) {
         plan.residual = bound;
     }

@@ -16,7 +16,7 @@ class Entity;
 struct SortDescriptor;
 
 struct SqlPlan {
-    std::string where;                  // empty: every row; the main table's alias is t0
+    std::string where;  // empty: every row; the main table's alias is t0
     std::vector<foundation::Value> params;
     std::optional<Predicate> residual;  // still to be checked in memory
     std::string orderBy;                // empty: no SQL order
@@ -29,8 +29,8 @@ foundation::Result<Predicate> bindPredicate(const Predicate& predicate, const En
 
 // Plans a query over entity; forceMemory keeps the whole predicate in memory (used by tests
 // to check that both paths agree).
-SqlPlan planQuery(const Entity& entity, const std::optional<Predicate>& bound,
-                  const std::vector<SortDescriptor>& sort, bool forceMemory = false);
+SqlPlan planQuery(const Entity& entity, const std::optional<Predicate>& bound, const std::vector<SortDescriptor>& sort,
+                  bool forceMemory = false);
 
 std::string quoteIdentifier(const std::string& name);
 

@@ -117,6 +117,18 @@ TEST_F(Fixture, RefusedRedirectDeliversTheRedirectItselfAnd307KeepsTheBody) {
     EXPECT_EQ(delegate->body, "moved");
     EXPECT_EQ(transport->requestCount(), 1u);
 
+    // A refused redirect's encoded body arrives decoded too.
+    delegate = std::make_shared<hxtest::RecordingDelegate>();
+    delegate->onWillSend = [](net::URLRequest r, const net::HTTPURLResponse* redirectResponse) {
+        return redirectResponse ? std::optional<net::URLRequest>() : std::optional<net::URLRequest>(std::move(r));
+    };
+    Reply encoded = Reply::redirect(302, "/elsewhere");
+    encoded.headers.set("Content-Encoding", "gzip");
+    encoded.body = gzipWithTool("<html>moved</html>");
+    transport->enqueue(encoded);
+    run(net::URLRequest("http://service.test/voice/"));
+    EXPECT_EQ(delegate->body, "<html>moved</html>");
+
     delegate = std::make_shared<hxtest::RecordingDelegate>();
     transport->clearRequests();
     transport->enqueue(Reply::redirect(307, "http://other.test/x"));

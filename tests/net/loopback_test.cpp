@@ -153,7 +153,7 @@ TEST_F(Loopback, NoNetworkIs1009AndNothingIsSent) {
     hxtest::PollLoop loop;
     auto transport = net::CurlTransport::create(loop);
     bool online = false;
-    transport->setNetworkAvailable([&] { return online; });
+    transport->setNetworkAvailable([&](const std::string&) { return online; });
     auto d = fetch(loop, transport, net::URLRequest(service.origin() + "/voice/x"));
     ASSERT_TRUE(d->error);
     EXPECT_EQ(d->error->code, net::kURLErrorNotConnectedToInternet);
@@ -190,4 +190,12 @@ TEST_F(Loopback, ManyConnectionsShareTheLoop) {
     }));
     for (auto& d : delegates) EXPECT_EQ(d->events.back(), "finish");
     EXPECT_EQ(service.requestCount(), 20u);
+}
+
+TEST_F(Loopback, TLSToAServerThatDoesNotSpeakItIsASecureConnectionFailure) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    auto d = fetch(loop, transport, net::URLRequest("https://127.0.0.1:" + std::to_string(service.port()) + "/voice/"));
+    ASSERT_TRUE(d->error);
+    EXPECT_EQ(d->error->code, net::kURLErrorSecureConnectionFailed);
 }

@@ -2,6 +2,8 @@
 // Cookie header it sets, and its archive form.
 #include <gtest/gtest.h>
 
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/keyed_archiver.h"
 #include "service/custom_cookie_jar.h"
 
 namespace {
@@ -104,4 +106,31 @@ TEST_F(Jar, ArchiveRoundTripDropsMalformedEntries) {
     tampered.push_back(foundation::Value(foundation::Dictionary{{"Name", foundation::Value(7)}}));
     EXPECT_EQ(CustomCookieJar::cookiesFromArchiveValue(foundation::Value(tampered)).size(), 2u);
     EXPECT_TRUE(CustomCookieJar::cookiesFromArchiveValue(foundation::Value("junk")).empty());
+}
+
+TEST_F(Jar, KeyedArchiveRoundTripAndForeignArchivesAreErrors) {
+    jar.set_cookies({{"SID", "s3cr3t", ".example.test", "/", kNow + 3600, true, true}, {"pref", "x y", "h.test", "/voice"}});
+    auto archive = jar.archivedCookies();
+    ASSERT_TRUE(archive.ok());
+    auto restored = CustomCookieJar::cookiesFromArchive(archive.value());
+    ASSERT_TRUE(restored.ok());
+    EXPECT_EQ(restored.value(), jar._cookies());
+
+    auto notCookies = foundation::archivedData(foundation::Value("just text"));
+    ASSERT_TRUE(notCookies.ok());
+    EXPECT_FALSE(CustomCookieJar::cookiesFromArchive(notCookies.value()).ok());
+    EXPECT_FALSE(CustomCookieJar::cookiesFromArchive(foundation::Data{1, 2, 3}).ok());
+}
+
+TEST(JarClock, ExpiryFollowsTheProcessClock) {
+    dispatch::ScopedVirtualClock clock(kNow);
+    CustomCookieJar jar;
+    net::HTTPURLResponse r = responseSetting("http://s.test/", {"a=1; Max-Age=30"});
+    jar.updateFromResponse(r);
+    ASSERT_EQ(jar.numberOfCookies(), 1u);
+    EXPECT_DOUBLE_EQ(*jar._cookies()[0].expiresDate, kNow + 30);
+    clock->advance(29);
+    EXPECT_TRUE(jar.cookiesForURL("http://s.test/"));
+    clock->advance(1);
+    EXPECT_FALSE(jar.cookiesForURL("http://s.test/"));
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/foundation/notification_center.h"
 #include "platform/store/fetched_results_controller.h"
 #include "tests/store/store_test_support.h"
 
@@ -116,8 +117,9 @@ TEST_F(ContextTest, RelationshipsKeepBothSidesAndDeleteRulesApply) {
     EXPECT_EQ(a->objects("Messages"), std::vector<store::ManagedObjectPtr>{m2});
     EXPECT_EQ(m1->object("Conversation"), b);
     ASSERT_TRUE(main->save().ok());
-    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message m JOIN HX_Conversation c ON m.Conversation=c.Z_PK "
-                                      "WHERE c.conversationID='b'"),
+    EXPECT_EQ(storetest::sqlite(path,
+                                "SELECT count(*) FROM HX_Message m JOIN HX_Conversation c ON m.Conversation=c.Z_PK "
+                                "WHERE c.conversationID='b'"),
               "2");
     ASSERT_TRUE(b->removeObject("Messages", m3).ok());
     EXPECT_TRUE(m3->object("Conversation") == nullptr);
@@ -174,7 +176,8 @@ TEST_F(ContextTest, PendingChangesShowInFetchesAndCountsAlongTheChain) {
     EXPECT_FALSE(coordinator->model().fetchRequestFromTemplate("cv_unread", {}).ok());
     EXPECT_FALSE(coordinator->model().fetchRequestFromTemplate("nope", {}).ok());
     ASSERT_TRUE(main->save().ok());
-    EXPECT_EQ(storetest::sqlite(path, "SELECT group_concat(conversationID || ':' || isRead) FROM HX_Conversation ORDER BY Z_PK"),
+    EXPECT_EQ(storetest::sqlite(
+                  path, "SELECT group_concat(conversationID || ':' || isRead) FROM HX_Conversation ORDER BY Z_PK"),
               "stored:1,main-only:0,child-only:0");
     (void)unsavedInMain;
 }
@@ -187,6 +190,15 @@ TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
         notified.push_back(std::string(kind == Context::ChangeKind::DidSave ? "save:" : "change:") +
                            std::to_string(changes.inserted.size()));
     });
+    std::vector<std::string> posted;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    for (const char* name : {store::kContextDidSaveNotification, store::kContextObjectsDidChangeNotification})
+        center.addObserver(this, name, [&, ctx = main.get()](const foundation::Notification& n) {
+            if (n.object.get() != ctx) return;  // the child's own did-save is not ours
+            const auto& inserted = n.userInfo.get(store::kInsertedObjectsKey);
+            EXPECT_EQ(inserted.at(0).asString().rfind("x-hxstore://", 0), 0u);
+            posted.push_back(n.name + ":" + std::to_string(inserted.size()));
+        });
     ch->perform([&] {
         onMain = dispatch::isMainThread();
         conversation(ch, "x");
@@ -199,6 +211,10 @@ TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
     EXPECT_TRUE(main->hasChanges());
     ASSERT_TRUE(main->save().ok());
     EXPECT_EQ(notified, (std::vector<std::string>{"change:1", "save:1"}));
+    // The same two reached the notification centre, with the context and the objects' URIs.
+    EXPECT_EQ(posted, (std::vector<std::string>{std::string(store::kContextObjectsDidChangeNotification) + ":1",
+                                                std::string(store::kContextDidSaveNotification) + ":1"}));
+    center.removeObserver(this);
     // performAndWait on the main context from the main thread runs inline.
     bool inline_ = false;
     main->performAndWait([&] { inline_ = true; });
@@ -208,7 +224,8 @@ TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
 TEST_F(ContextTest, KeyValueObservationOfAttributesAndToMany) {
     auto c = conversation(main, "k");
     std::vector<std::string> keys;
-    auto token = c->addObserver("isStarred", [&](store::ManagedObject&, const std::string& key) { keys.push_back(key); });
+    auto token =
+        c->addObserver("isStarred", [&](store::ManagedObject&, const std::string& key) { keys.push_back(key); });
     c->addObserver("Messages", [&](store::ManagedObject& o, const std::string& key) {
         keys.push_back(key + ":" + std::to_string(o.objects("Messages").size()));
     });
@@ -250,7 +267,8 @@ TEST_F(ContextTest, FetchedResultsControllerFollowsSavesAndMerges) {
     ASSERT_TRUE(main->save().ok());
 
     FetchRequest r("HX_Conversation");
-    r.predicate = Predicate::parse("isTrash == NO AND type IN %@", {Value(foundation::Array{Value(10), Value(11)})}).value();
+    r.predicate =
+        Predicate::parse("isTrash == NO AND type IN %@", {Value(foundation::Array{Value(10), Value(11)})}).value();
     r.sortDescriptors = {{"lastdate", false}};
     r.fetchBatchSize = 20;
     auto frc = store::FetchedResultsController::create(r, main, std::string("sms"));

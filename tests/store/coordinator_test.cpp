@@ -37,14 +37,16 @@ TEST_F(StoreFile, SchemaHasOneTablePerEntityIndexesAndTheJournalMode) {
               "HX_Conversation\nHX_Message");
     EXPECT_EQ(sqlite(path, "SELECT group_concat(name) FROM pragma_table_info('HX_Message')"),
               "Z_PK,id,message,number,from,isIndexedForSearch,attachments,small,Conversation");
-    std::string indexes = sqlite(path, "SELECT name FROM sqlite_master WHERE type='index' AND name NOT LIKE 'sqlite_%' ORDER BY name");
+    std::string indexes =
+        sqlite(path, "SELECT name FROM sqlite_master WHERE type='index' AND name NOT LIKE 'sqlite_%' ORDER BY name");
     for (const char* index : {"HX_Conversation_conversationID", "HX_Conversation_lastdate", "HX_Conversation_type",
                               "HX_Conversation_type_lastdate", "HX_Message_Conversation", "HX_Message_number"})
         EXPECT_NE(indexes.find(index), std::string::npos) << index << " in " << indexes;
     EXPECT_EQ(sqlite(path, "PRAGMA journal_mode"), "delete");
     // The list query the screens run is answered from an index, not a table scan.
-    std::string plan = sqlite(path, "EXPLAIN QUERY PLAN SELECT * FROM HX_Conversation t0 WHERE t0.type IN (10, 11) "
-                                    "ORDER BY t0.lastdate DESC");
+    std::string plan = sqlite(path,
+                              "EXPLAIN QUERY PLAN SELECT * FROM HX_Conversation t0 WHERE t0.type IN (10, 11) "
+                              "ORDER BY t0.lastdate DESC");
     EXPECT_NE(plan.find("USING INDEX"), std::string::npos) << plan;
 }
 
@@ -59,7 +61,8 @@ TEST_F(StoreFile, ChildSaveStaysInMemoryRootSaveReachesTheDisk) {
     ASSERT_TRUE(m->setValue("message", "it's \"quoted\"").ok());
     ASSERT_TRUE(m->setValue("number", int64_t(1700000000123)).ok());
     ASSERT_TRUE(m->setValue("attachments", foundation::Array{Value(foundation::Dictionary{
-                                               {"id", "a1"}, {"mimeType", "image/jpeg"},
+                                               {"id", "a1"},
+                                               {"mimeType", "image/jpeg"},
                                                {"imageMetaData", foundation::Array{Value(foundation::Dictionary{
                                                                      {"sizeSpec", "s512"}, {"width", 512}})}}})})
                     .ok());
@@ -79,8 +82,9 @@ TEST_F(StoreFile, ChildSaveStaysInMemoryRootSaveReachesTheDisk) {
     ASSERT_TRUE(root->save().ok());
     EXPECT_FALSE(root->hasChanges());
     EXPECT_FALSE(m->objectID()->isTemporary());
-    EXPECT_EQ(sqlite(path, "SELECT m.message, m.number, c.conversationID, c.lastdate FROM HX_Message m JOIN "
-                           "HX_Conversation c ON m.Conversation = c.Z_PK"),
+    EXPECT_EQ(sqlite(path,
+                     "SELECT m.message, m.number, c.conversationID, c.lastdate FROM HX_Message m JOIN "
+                     "HX_Conversation c ON m.Conversation = c.Z_PK"),
               "it's \"quoted\"|1700000000123|t1|1700000000.5");
     // A fresh coordinator reads everything back, the transformable value included.
     auto fresh = storetest::openStore(path);
@@ -132,7 +136,8 @@ TEST_F(StoreFile, AnIncompatibleModelGives134100AndAnAdditiveOneMigrates) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0]->value("conversationID"), Value("kept"));
     EXPECT_TRUE(rows[0]->value("paginationToken").isNull());
-    EXPECT_EQ(sqlite(path, "SELECT count(*) FROM pragma_table_info('HX_Conversation') WHERE name='paginationToken'"), "1");
+    EXPECT_EQ(sqlite(path, "SELECT count(*) FROM pragma_table_info('HX_Conversation') WHERE name='paginationToken'"),
+              "1");
 }
 
 TEST_F(StoreFile, DamagedFilesGive134100) {
@@ -161,7 +166,8 @@ TEST_F(StoreFile, DamagedFilesGive134100) {
     // A file of another program's tables is not ours to use either.
     ASSERT_TRUE(store::Coordinator::destroyPersistentStore(path).ok());
     sqlite(path, "CREATE TABLE notes (x TEXT)");
-    auto other = store::Coordinator::create(storetest::messageModel())->addPersistentStore(path, storetest::storeOptions());
+    auto other =
+        store::Coordinator::create(storetest::messageModel())->addPersistentStore(path, storetest::storeOptions());
     ASSERT_FALSE(other.ok());
     EXPECT_EQ(other.error().code, store::kIncompatibleVersionHashError);
 }
@@ -171,8 +177,9 @@ TEST_F(StoreFile, ABusyOrUnreadableFileIsNotReportedAsCorrupt) {
     // Another connection holds the file exclusively.
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE; INSERT INTO Z_METADATA VALUES ('x','y','z');", nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(other, "BEGIN EXCLUSIVE; INSERT INTO Z_METADATA VALUES ('x','y','z');", nullptr, nullptr, nullptr),
+        SQLITE_OK);
     auto coordinator = store::Coordinator::create(storetest::messageModel());
     auto added = coordinator->addPersistentStore(path, storetest::storeOptions());
     ASSERT_FALSE(added.ok());

@@ -104,9 +104,9 @@ TEST(Predicate, FormatParsesBackToTheSamePredicate) {
 }
 
 TEST(Predicate, BadFormatsGiveErrorsNotCrashes) {
-    for (const char* text : {"", "type ==", "== 3", "(a == 1", "a == 'open", "a ==[x] 1", "a MATCHES 'x'", "a == %@",
-                             "a IN {1, 2", "a == $", "a.b. == 1", "AND", "a == 1 b == 2", "a == CAST(1, 'NSString')",
-                             "a < %z", "%K == 1", "a == 1 )"}) {
+    for (const char* text :
+         {"", "type ==", "== 3", "(a == 1", "a == 'open", "a ==[x] 1", "a MATCHES 'x'", "a == %@", "a IN {1, 2",
+          "a == $", "a.b. == 1", "AND", "a == 1 b == 2", "a == CAST(1, 'NSString')", "a < %z", "%K == 1", "a == 1 )"}) {
         auto p = Predicate::parse(text);
         EXPECT_FALSE(p.ok()) << text;
         if (!p.ok()) {
@@ -142,7 +142,8 @@ protected:
         coordinator = storetest::openStore((dir / "agree.sqlite").string());
         context = store::Context::create(store::ConcurrencyType::MainQueue, dispatch::Queue::main());
         context->setPersistentStoreCoordinator(coordinator);
-        const char* names[] = {"Zoë Adams", "zoe adams", "ZOE", "Émile", "emile", "", "Bob", "Ågot", "bob smith", "Günther"};
+        const char* names[] = {"Zoë Adams", "zoe adams", "ZOE",  "Émile",     "emile",
+                               "",          "Bob",       "Ågot", "bob smith", "Günther"};
         const char* numbers[] = {"+15551234", "+15559999|+15551234", "Unknown", "5551234", "+4420"};
         for (int i = 0; i < 60; ++i) {
             auto c = context->insertNewObject("HX_Conversation").value();
@@ -211,7 +212,9 @@ TEST_F(PredicateAgreement, EveryOperatorGivesTheSameRowsInSqlAndInMemory) {
         {"HX_Conversation", "type == '10'", {}},
         {"HX_Conversation", "score BETWEEN {0.5, 1.5}", {}},
         {"HX_Conversation", "NOT (score BETWEEN {0.5, 1.5})", {}},
-        {"HX_Conversation", "lastdate BETWEEN %@", {Value(Array{Value(foundation::Date{1010}), Value(foundation::Date{1030})})}},
+        {"HX_Conversation",
+         "lastdate BETWEEN %@",
+         {Value(Array{Value(foundation::Date{1010}), Value(foundation::Date{1030})})}},
         {"HX_Conversation", "lastdate > %@", {foundation::Date{1025}}},
         {"HX_Conversation", "NOT (lastdate > %@)", {foundation::Date{1025}}},
         {"HX_Conversation", "lastdate == nil", {}},
@@ -242,8 +245,9 @@ TEST_F(PredicateAgreement, EveryOperatorGivesTheSameRowsInSqlAndInMemory) {
         {"HX_Conversation", "NONE Messages.message == 'bye'", {}},
         {"HX_Conversation", "ANY Messages.number > 30000 AND NOT (ANY Messages.isIndexedForSearch == YES)", {}},
         {"HX_Conversation", "ALL Messages.message == 'bye'", {}},
-        {"HX_Conversation", "isTrash == NO AND isSpam == NO AND type IN %@ AND (sender contains[cd] %@ OR ABName "
-                            "contains[cd] %@)",
+        {"HX_Conversation",
+         "isTrash == NO AND isSpam == NO AND type IN %@ AND (sender contains[cd] %@ OR ABName "
+         "contains[cd] %@)",
          {Value(types), Value("ad"), Value("ad")}},
         {"HX_Message", "Conversation.conversationID == %@", {Value("c13")}},
         {"HX_Message", "Conversation.isRead == NO AND from == NO", {}},
