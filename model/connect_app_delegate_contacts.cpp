@@ -136,20 +136,22 @@ ContactList HX_ConnectAppDelegate::allContacts() {
         }
     }
     if (startLoad) {
+        // Each block leaves through its own copy of the group, so a waiter that wakes and
+        // destroys this object cannot pull the group out from under the leaving thread.
         contactsLoadGroup_.enter();
-        dispatch::Queue::global(dispatch::Priority::Low)->async([this] {
+        dispatch::Queue::global(dispatch::Priority::Low)->async([this, group = contactsLoadGroup_]() mutable {
             loadAllContacts();
-            contactsLoadGroup_.leave();
+            group.leave();
         });
     } else if (startFallback) {
         contactsLoadGroup_.enter();
-        dispatch::Queue::global(dispatch::Priority::Default)->async([this] {
+        dispatch::Queue::global(dispatch::Priority::Default)->async([this, group = contactsLoadGroup_]() mutable {
             ContactList cached = cachedContacts();
             {
                 std::lock_guard lock(contactsMutex_);
                 if (!allContacts_ || allContacts_->empty()) allContacts_ = std::move(cached);
             }
-            contactsLoadGroup_.leave();
+            group.leave();
         });
     }
     std::lock_guard lock(contactsMutex_);
@@ -165,7 +167,8 @@ void HX_ConnectAppDelegate::loadAllContacts() {
     // The answer may come on any thread, after this function has returned; until it has been
     // handled the load counts as running.
     contactsLoadGroup_.enter();
-    store->requestAccess([this, store, picks](bool granted, std::optional<foundation::Error>) {
+    store->requestAccess([this, store, picks, group = contactsLoadGroup_](bool granted,
+                                                                          std::optional<foundation::Error>) mutable {
         if (granted) {
             std::vector<std::string> keys = {services::kContactPhoneNumbersKey, services::kContactThumbnailImageDataKey,
                                              services::kContactIdentifierKey, services::kContactNicknameKey,
@@ -213,7 +216,7 @@ void HX_ConnectAppDelegate::loadAllContacts() {
                 foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
             }
         }
-        contactsLoadGroup_.leave();
+        group.leave();
     });
     foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
     std::lock_guard lock(contactsMutex_);
