@@ -13,16 +13,21 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/value.h"
 #include "platform/foundation/error.h"
 
 class HXCPhoneFormat;
 class HX_Account;
 class CustomCookieJar;
+namespace services {
+class ContactStore;
+}
 namespace store {
 class Context;
 class Coordinator;
@@ -111,6 +116,42 @@ public:
     // s escaped as the inside of a JSON string literal.
     std::string JSONStringFromString(std::string_view s) const;
 
+    // ---- contacts (model/connect_app_delegate_contacts.cpp)
+
+    // One contact phone number: "number", "name", "recordID", "label", "nickname", "company",
+    // "lastSelection". Entries are immutable and shared; an entry's identity is its pointer.
+    using ContactEntry = std::shared_ptr<const foundation::Dictionary>;
+    using ContactList = std::vector<ContactEntry>;
+
+    // Stable across runs: the keys of "lastContactSelection" are persisted.
+    std::string hashForContact(const foundation::Dictionary& entry) const;
+    // Records a pick: the entry is replaced by a copy with the new time, moved to the front.
+    void updateLastSelectionForContact(const ContactEntry& entry);
+    // The list of the cache file (read once); never fails, empty when there is none.
+    ContactList cachedContacts();
+    // The live list; starts the full load (or the fallback to the cache file) once.
+    ContactList allContacts();
+    ContactList contactsMatchingPhone(std::string_view number);
+    ContactList contactsMatchingName(std::string_view query);
+    std::string recordIDForNumber(std::string_view number);
+    std::string contactNameForNumber(std::string_view number);
+    std::string updateGroupContactsForNumber(std::string_view numbers);
+    // Resolves number once per load and hands the name to the contact-name writer.
+    void lookupPhone(const std::optional<std::string>& number);
+    // True (after asking the alert presenter to tell the user) when contacts may not be read.
+    bool isABAccessRestricted();
+    // Forgets the lists and the looked-up numbers and re-arms the once-only loads.
+    void resetContacts();
+    // Waits for a full load in flight; true when none is left.
+    bool waitForContactsLoad(double timeoutSeconds);
+    // The contact store (the platform's shared one unless one is set).
+    std::shared_ptr<services::ContactStore> contactStore() const;
+    void setContactStore(std::shared_ptr<services::ContactStore> store);
+    // Seams to subsystems built elsewhere: the store writes a resolved name into the
+    // conversations of a number; the shell shows the contacts-access alert.
+    void setContactNameWriter(std::function<void(const std::string& number, const std::string& name)> writer);
+    void setContactsAccessAlertPresenter(std::function<void(const std::string& title, const std::string& message)> presenter);
+
     // ---- shared state that the shell sets and the data model and web client read
 
     // The current account and the cookie jar of that account.
@@ -172,6 +213,23 @@ private:
     std::shared_ptr<CustomCookieJar> cookieJar_;
     dispatch::QueuePtr messageParsingQueue_;
     std::function<void()> completionHandler_;
+
+    // Contacts: contactsMutex_ guards the three collections and the seams; the loading flag
+    // belongs to monitor_.
+    void loadAllContacts();
+    void setAllContactsList(ContactList list);
+    mutable std::mutex contactsMutex_;
+    std::optional<ContactList> allContacts_;
+    std::optional<ContactList> cachedContacts_;
+    std::set<std::string> lookupNumbers_;
+    bool contactsCacheLoading_ = false;
+    bool contactsCacheRead_ = false;
+    bool contactsFullLoadStarted_ = false;
+    bool contactsFallbackStarted_ = false;
+    dispatch::Group contactsLoadGroup_;
+    std::shared_ptr<services::ContactStore> contactStore_;
+    std::function<void(const std::string&, const std::string&)> contactNameWriter_;
+    std::function<void(const std::string&, const std::string&)> contactsAccessAlertPresenter_;
     double storeBusyTimeout_ = 5;
     // Fetch handlers whose items wait for the deferred main-context save; guarded by monitor_.
     std::vector<BackgroundFetchCompletion> deferredFetchHandlers_;

@@ -1,0 +1,326 @@
+// The application object's contact list: the device's contacts flattened to one entry per phone
+// number, a copy in the caches folder for the next launch, and the lookups built on it.
+#include <algorithm>
+#include <cinttypes>
+
+#include "app/connect_app_delegate.h"
+#include "model/cache.h"
+#include "model/contacts.h"
+#include "model/phone_extensions.h"
+#include "model/phone_format.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/dates.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/image.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/property_list.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/contacts.h"
+
+using foundation::Dictionary;
+using foundation::Value;
+using ContactEntry = HX_ConnectAppDelegate::ContactEntry;
+using ContactList = HX_ConnectAppDelegate::ContactList;
+
+namespace {
+
+constexpr const char* kNoBreakSpace = "\xC2\xA0";
+
+std::filesystem::path contactsCachePath() { return foundation::cachesDirectory() / "contactsCache"; }
+
+const std::string* field(const Dictionary& e, const char* key) { return e.get(key).ifString(); }
+
+}  // namespace
+
+std::string HX_ConnectAppDelegate::hashForContact(const Dictionary& entry) const {
+    const std::string text = entry.get("number").stringValue() + entry.get("name").stringValue();
+    return std::to_string(foundation::stableHash64(text));
+}
+
+std::shared_ptr<services::ContactStore> HX_ConnectAppDelegate::contactStore() const {
+    std::lock_guard lock(contactsMutex_);
+    return contactStore_ ? contactStore_ : services::ContactStore::shared();
+}
+
+void HX_ConnectAppDelegate::setContactStore(std::shared_ptr<services::ContactStore> store) {
+    std::lock_guard lock(contactsMutex_);
+    contactStore_ = std::move(store);
+}
+
+void HX_ConnectAppDelegate::setContactNameWriter(std::function<void(const std::string&, const std::string&)> writer) {
+    std::lock_guard lock(contactsMutex_);
+    contactNameWriter_ = std::move(writer);
+}
+
+void HX_ConnectAppDelegate::setContactsAccessAlertPresenter(
+    std::function<void(const std::string&, const std::string&)> presenter) {
+    std::lock_guard lock(contactsMutex_);
+    contactsAccessAlertPresenter_ = std::move(presenter);
+}
+
+void HX_ConnectAppDelegate::setAllContactsList(ContactList list) {
+    std::lock_guard lock(contactsMutex_);
+    allContacts_ = std::move(list);
+}
+
+void HX_ConnectAppDelegate::updateLastSelectionForContact(const ContactEntry& entry) {
+    if (!entry) return;
+    const double now = foundation::timeIntervalSinceReferenceDate(foundation::now());
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    Dictionary picks = defaults->dictionaryForKey("lastContactSelection").value_or(Dictionary{});
+    picks.set(hashForContact(*entry), Value(now));
+    (void)defaults->setObject(Value(std::move(picks)), "lastContactSelection");
+
+    // The old entry stays valid for whoever holds it; the list gets a new one.
+    auto picked = std::make_shared<Dictionary>(*entry);
+    picked->set("lastSelection", Value(now));
+    std::lock_guard lock(contactsMutex_);
+    ContactList list = allContacts_.value_or(ContactList{});
+    std::erase_if(list, [&](const ContactEntry& e) { return e == entry; });
+    list.insert(list.begin(), std::move(picked));
+    allContacts_ = std::move(list);
+}
+
+ContactList HX_ConnectAppDelegate::cachedContacts() {
+    bool read = false;
+    {
+        std::lock_guard lock(contactsMutex_);
+        if (!contactsCacheRead_) {
+            contactsCacheRead_ = true;
+            read = true;
+        }
+    }
+    if (read) {
+        {
+            std::lock_guard lock(monitor_);
+            contactsCacheLoading_ = true;
+        }
+        ContactList list;
+        bool found = false;
+        if (foundation::files::exists(contactsCachePath())) {
+            auto value = foundation::readPropertyListFile(contactsCachePath());
+            if (value.ok() && value->isArray()) {
+                found = true;
+                for (const Value& v : value->asArray()) {
+                    // Only well-formed entries: a number and a record id, both text.
+                    const Dictionary* d = v.ifDictionary();
+                    if (d && d->get("number").isString() && d->get("recordID").isString())
+                        list.push_back(std::make_shared<const Dictionary>(*d));
+                }
+            }
+        }
+        {
+            std::lock_guard lock(contactsMutex_);
+            cachedContacts_ = std::move(list);
+        }
+        if (found) foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
+        std::lock_guard lock(monitor_);
+        contactsCacheLoading_ = false;
+    }
+    std::lock_guard lock(contactsMutex_);
+    return cachedContacts_.value_or(ContactList{});
+}
+
+ContactList HX_ConnectAppDelegate::allContacts() {
+    bool startLoad = false, startFallback = false;
+    {
+        std::lock_guard lock(contactsMutex_);
+        if (!isInBackground() && !contactsFullLoadStarted_) {
+            contactsFullLoadStarted_ = true;
+            startLoad = true;
+        } else if (!contactsFallbackStarted_) {
+            contactsFallbackStarted_ = true;
+            startFallback = true;
+        }
+    }
+    if (startLoad) {
+        // Each block leaves through its own copy of the group, so a waiter that wakes and
+        // destroys this object cannot pull the group out from under the leaving thread.
+        contactsLoadGroup_.enter();
+        dispatch::Queue::global(dispatch::Priority::Low)->async([this, group = contactsLoadGroup_]() mutable {
+            loadAllContacts();
+            group.leave();
+        });
+    } else if (startFallback) {
+        contactsLoadGroup_.enter();
+        dispatch::Queue::global(dispatch::Priority::Default)->async([this, group = contactsLoadGroup_]() mutable {
+            ContactList cached = cachedContacts();
+            {
+                std::lock_guard lock(contactsMutex_);
+                if (!allContacts_ || allContacts_->empty()) allContacts_ = std::move(cached);
+            }
+            group.leave();
+        });
+    }
+    std::lock_guard lock(contactsMutex_);
+    return allContacts_.value_or(ContactList{});
+}
+
+bool HX_ConnectAppDelegate::waitForContactsLoad(double timeoutSeconds) { return contactsLoadGroup_.wait(timeoutSeconds); }
+
+void HX_ConnectAppDelegate::loadAllContacts() {
+    Dictionary picks =
+        foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("lastContactSelection").value_or(Dictionary{});
+    auto store = contactStore();
+    // The answer may come on any thread, after this function has returned; until it has been
+    // handled the load counts as running.
+    contactsLoadGroup_.enter();
+    store->requestAccess([this, store, picks, group = contactsLoadGroup_](bool granted,
+                                                                          std::optional<foundation::Error>) mutable {
+        if (granted) {
+            std::vector<std::string> keys = {services::kContactPhoneNumbersKey, services::kContactThumbnailImageDataKey,
+                                             services::kContactIdentifierKey, services::kContactNicknameKey,
+                                             services::kContactOrganizationNameKey};
+            for (auto& k : services::ContactFormatter::descriptorForRequiredKeys()) keys.push_back(k);
+            keys.push_back(services::kContactImageDataAvailableKey);
+
+            auto cache = HXCCache::sharedCache();
+            ContactList list;
+            std::set<std::string> seen;
+            (void)store->enumerateContacts(keys, [&](const services::Contact& c, bool* stop) {
+                if (isInBackground()) {
+                    *stop = true;
+                    return;
+                }
+                auto entries = hxcontacts::entriesForContact(c, [&](const std::string& raw) {
+                    auto formatter = phoneFormatter();
+                    std::string n = PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(raw, *formatter);
+                    decreasePhoneFormatterAccessCount();
+                    return n;
+                });
+                std::optional<foundation::Image> thumb;
+                if (c.imageDataAvailable() && c.thumbnailImageData) {
+                    auto image = foundation::Image::fromEncoded(*c.thumbnailImageData);
+                    if (image.ok()) thumb = hxcontacts::fittingThumbnail(*image);
+                }
+                for (auto& e : entries) {
+                    const std::string number = e.get("number").asString();
+                    if (seen.insert(number).second) {
+                        if (thumb) cache->setObject(HXCCachedObject::withImage(*thumb), number);
+                        else if (cache->objectForKey(number)) cache->removeObjectForKey(number);
+                    }
+                    const Value* when = picks.find(hashForContact(e));
+                    e.set("lastSelection", Value(when ? when->doubleValue(0) : 0.0));
+                    list.push_back(std::make_shared<const Dictionary>(std::move(e)));
+                }
+            });
+            if (!isInBackground()) {
+                hxcontacts::sortByRecency(list);
+                setAllContactsList(list);
+                foundation::Array plist;
+                plist.reserve(list.size());
+                for (const auto& e : list) plist.emplace_back(*e);
+                (void)foundation::writePropertyListFile(Value(std::move(plist)), contactsCachePath());
+                foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
+            }
+        }
+        group.leave();
+    });
+    foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
+    std::lock_guard lock(contactsMutex_);
+    cachedContacts_.reset();
+}
+
+ContactList HX_ConnectAppDelegate::contactsMatchingPhone(std::string_view number) {
+    ContactList list;
+    {
+        std::lock_guard lock(contactsMutex_);
+        list = allContacts_.value_or(ContactList{});
+    }
+    return hxcontacts::matchingPhone(list, number);
+}
+
+ContactList HX_ConnectAppDelegate::contactsMatchingName(std::string_view query) {
+    ContactList list;
+    {
+        std::lock_guard lock(contactsMutex_);
+        list = allContacts_.value_or(ContactList{});
+    }
+    return hxcontacts::matchingName(list, query);
+}
+
+std::string HX_ConnectAppDelegate::recordIDForNumber(std::string_view number) {
+    if (number.empty()) return {};
+    auto matches = contactsMatchingPhone(number);
+    if (matches.empty()) return {};
+    const std::string* id = field(*matches.front(), "recordID");
+    return id ? *id : std::string();
+}
+
+std::string HX_ConnectAppDelegate::contactNameForNumber(std::string_view number) {
+    if (number.empty()) return {};
+    return hxcontacts::displayName(contactsMatchingPhone(number),
+                                   services::ContactStore::defaultSortOrder() == services::ContactSortOrder::FamilyName);
+}
+
+std::string HX_ConnectAppDelegate::updateGroupContactsForNumber(std::string_view numbers) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        size_t bar = numbers.find('|', start);
+        parts.emplace_back(numbers.substr(start, bar - start));
+        if (bar == std::string_view::npos) break;
+        start = bar + 1;
+    }
+    if (parts.size() < 2) return std::string(numbers);
+    auto formatter = phoneFormatter();
+    auto nameFor = [&](const std::string& part) {
+        std::string f = PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(part, *formatter);
+        std::string n = contactNameForNumber(f);
+        if (auto cut = n.rfind(std::string(kNoBreakSpace) + "("); cut != std::string::npos) n.resize(cut);
+        return n.empty() ? f : n;
+    };
+    std::string result;
+    if (parts.size() == 2) result = foundation::format("%@ & %@", nameFor(parts[0]), nameFor(parts[1]));
+    else if (parts.size() == 3)
+        result = foundation::format("%@, %@, %@", nameFor(parts[0]), nameFor(parts[1]), nameFor(parts[2]));
+    else result = foundation::format("%@ & %lu others", nameFor(parts[0]), static_cast<uint64_t>(parts.size() - 1));
+    decreasePhoneFormatterAccessCount();
+    return result;
+}
+
+void HX_ConnectAppDelegate::lookupPhone(const std::optional<std::string>& number) {
+    if (!number) return;
+    bool loading;
+    {
+        std::lock_guard lock(monitor_);
+        loading = contactsCacheLoading_;
+    }
+    std::function<void(const std::string&, const std::string&)> writer;
+    {
+        std::lock_guard lock(contactsMutex_);
+        if (contactsFullLoadStarted_ && loading) return;
+        if (!allContacts_ || allContacts_->empty()) return;
+        if (lookupNumbers_.count(*number)) return;
+        if (!loading) lookupNumbers_.insert(*number);
+        writer = contactNameWriter_;
+    }
+    auto formatter = phoneFormatter();
+    const std::string formatted = PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(*number, *formatter);
+    decreasePhoneFormatterAccessCount();
+    // An unknown number gets the empty name, which clears a stale one.
+    const std::string name = contactNameForNumber(formatted);
+    if (writer) writer(*number, name);
+}
+
+bool HX_ConnectAppDelegate::isABAccessRestricted() {
+    if (services::ContactStore::authorizationStatus() == services::AuthorizationStatus::Authorized) return false;
+    std::function<void(const std::string&, const std::string&)> presenter;
+    {
+        std::lock_guard lock(contactsMutex_);
+        presenter = contactsAccessAlertPresenter_;
+    }
+    if (presenter) presenter(foundation::localizedString("Contacts Access Restricted"), kContactsAccessRestrictedMessage);
+    return true;
+}
+
+void HX_ConnectAppDelegate::resetContacts() {
+    std::lock_guard lock(contactsMutex_);
+    allContacts_.reset();
+    lookupNumbers_.clear();
+    contactsCacheRead_ = false;
+    contactsFullLoadStarted_ = false;
+    contactsFallbackStarted_ = false;
+}

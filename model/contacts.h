@@ -1,0 +1,42 @@
+// The rules of the contact list: how a device contact becomes entries, how numbers and names
+// match, and how one or several matches are named. The application object's contact operations
+// (connect_app_delegate_contacts.cpp) keep the list; these functions only read what they get.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/connect_app_delegate.h"
+#include "platform/foundation/image.h"
+#include "platform/foundation/value.h"
+#include "platform/services/contacts.h"
+
+inline constexpr const char* kContactsCacheUpdatedNotification = "kContactsCacheUpdatedNotification";
+inline constexpr const char* kContactsAccessRestrictedMessage =
+    "HX Connect currently does not have access to the contacts database. Please change the privacy setting in the "
+    "'Settings' application in order for the application to be able to access your contacts.";
+
+namespace hxcontacts {
+
+using ContactEntry = HX_ConnectAppDelegate::ContactEntry;
+using ContactList = HX_ConnectAppDelegate::ContactList;
+
+// A formatted number in international form where the formatter left it national.
+std::string normalizedNumber(std::string n);
+// One entry per phone number (without "lastSelection"); format turns the raw number into the
+// display form.
+std::vector<foundation::Dictionary> entriesForContact(const services::Contact& contact,
+                                                      const std::function<std::string(const std::string&)>& format);
+// The image shown at no more than 40 x 40 points.
+foundation::Image fittingThumbnail(foundation::Image image);
+// Most recently picked first, then by name (stable).
+void sortByRecency(ContactList& list);
+
+ContactList matchingPhone(const ContactList& list, std::string_view number);
+ContactList matchingName(const ContactList& list, std::string_view query);
+// The display name of the matches of one number ("" for none).
+std::string displayName(const ContactList& matches, bool familyNameOrder);
+
+}  // namespace hxcontacts

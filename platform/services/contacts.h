@@ -1,0 +1,125 @@
+// The device's contacts database, standing in for the platform's: an in-memory store that tests
+// fill and that the running app loads from a vCard file in its home, with authorisation,
+// keyed enumeration and the full-name formatter. vCard 3.0 and 4.0 are read and written here
+// (received contact cards use the same reader).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+
+namespace services {
+
+inline constexpr const char* kContactsErrorDomain = "CNErrorDomain";
+inline constexpr int64_t kContactsErrorAuthorizationDenied = 100;
+inline constexpr int64_t kContactsErrorVCardMalformed = 700;
+
+// Phone-number labels; any other text is a custom label and shown as it is.
+inline constexpr const char* kLabelPhoneNumberMobile = "mobile";
+inline constexpr const char* kLabelPhoneNumberiPhone = "iPhone";
+inline constexpr const char* kLabelPhoneNumberMain = "main";
+inline constexpr const char* kLabelPhoneNumberHomeFax = "homeFax";
+inline constexpr const char* kLabelPhoneNumberWorkFax = "workFax";
+inline constexpr const char* kLabelPhoneNumberPager = "pager";
+inline constexpr const char* kLabelHome = "home";
+inline constexpr const char* kLabelWork = "work";
+inline constexpr const char* kLabelOther = "other";
+
+// Keys a fetch asks for; what is not asked for stays empty in the fetched contact.
+inline constexpr const char* kContactIdentifierKey = "identifier";
+inline constexpr const char* kContactPhoneNumbersKey = "phoneNumbers";
+inline constexpr const char* kContactNicknameKey = "nickname";
+inline constexpr const char* kContactOrganizationNameKey = "organizationName";
+inline constexpr const char* kContactThumbnailImageDataKey = "thumbnailImageData";
+inline constexpr const char* kContactImageDataKey = "imageData";
+inline constexpr const char* kContactImageDataAvailableKey = "imageDataAvailable";
+inline constexpr const char* kContactGivenNameKey = "givenName";
+inline constexpr const char* kContactFamilyNameKey = "familyName";
+inline constexpr const char* kContactMiddleNameKey = "middleName";
+inline constexpr const char* kContactNamePrefixKey = "namePrefix";
+inline constexpr const char* kContactNameSuffixKey = "nameSuffix";
+
+struct LabeledPhoneNumber {
+    std::string label;
+    std::string stringValue;
+    friend bool operator==(const LabeledPhoneNumber&, const LabeledPhoneNumber&) = default;
+};
+
+struct Contact {
+    std::string identifier;
+    std::string namePrefix, givenName, middleName, familyName, nameSuffix;
+    std::string nickname;
+    std::string organizationName;
+    std::vector<LabeledPhoneNumber> phoneNumbers;
+    std::optional<foundation::Data> imageData;
+    std::optional<foundation::Data> thumbnailImageData;
+    bool imageDataAvailable() const { return imageData.has_value() || thumbnailImageData.has_value(); }
+    friend bool operator==(const Contact&, const Contact&) = default;
+};
+
+// The label's text for display (custom labels come back unchanged).
+std::string localizedStringForLabel(std::string_view label);
+
+enum class AuthorizationStatus { NotDetermined, Restricted, Denied, Authorized };
+enum class ContactSortOrder { GivenName, FamilyName };
+
+class ContactFormatter {
+public:
+    // The full name in the sort order's style, or nullopt when the contact has no name to show.
+    static std::optional<std::string> fullName(const Contact& contact);
+    // The name keys the full name needs.
+    static std::vector<std::string> descriptorForRequiredKeys();
+};
+
+class ContactStore {
+public:
+    ContactStore() = default;
+    // The app's store, loaded on first use from contactsFilePath() when that file exists.
+    static std::shared_ptr<ContactStore> shared();
+    // <library>/Contacts/contacts.vcf in the app home.
+    static std::filesystem::path contactsFilePath();
+
+    // Process-wide, as on the device: tests and the emulator set what the user decided and the
+    // answer a first request will get.
+    static AuthorizationStatus authorizationStatus();
+    static void setAuthorizationStatus(AuthorizationStatus status);
+    static void setAnswerToAccessRequest(bool grant);
+    static ContactSortOrder defaultSortOrder();
+    static void setDefaultSortOrder(ContactSortOrder order);
+
+    // Asks for access (the first time, the prepared answer decides); the completion runs later
+    // on a global queue, never on the caller's stack.
+    void requestAccess(std::function<void(bool granted, std::optional<foundation::Error> error)> completion);
+
+    // Calls block for every contact with the keys asked for filled in, until it sets *stop.
+    // Fails without access.
+    foundation::Status enumerateContacts(const std::vector<std::string>& keys,
+                                         const std::function<void(const Contact&, bool* stop)>& block) const;
+
+    void addContact(Contact contact);
+    void removeAllContacts();
+    size_t count() const;
+    // Replaces the contents with the cards of a vCard file; on error the store is unchanged.
+    foundation::Status loadVCardFile(const std::filesystem::path& path);
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Contact> contacts_;
+};
+
+// Reads every card of a vCard 3.0 or 4.0 text. Cards without a UID get a new identifier.
+foundation::Result<std::vector<Contact>> readVCards(std::string_view text);
+// Writes cards in version 3 or 4, lines folded at 75 octets, CRLF line ends.
+std::string writeVCards(const std::vector<Contact>& contacts, int version = 3);
+
+}  // namespace services

@@ -1,0 +1,378 @@
+#include "model/contacts.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "app/connect_app_delegate.h"
+#include "model/phone_extensions.h"
+#include "model/phone_format.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/property_list.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/contacts.h"
+#include "tests/support/test_support.h"
+
+using foundation::Dictionary;
+using foundation::Value;
+using hxcontacts::ContactEntry;
+using hxcontacts::ContactList;
+
+namespace {
+
+ContactEntry entry(std::string number, std::optional<std::string> name, double last = 0,
+                   std::optional<std::string> label = std::nullopt, std::string id = "r") {
+    Dictionary d;
+    d.set("number", Value(std::move(number)));
+    if (name) d.set("name", Value(*name));
+    d.set("recordID", Value(std::move(id)));
+    if (label) d.set("label", Value(*label));
+    d.set("lastSelection", Value(last));
+    return std::make_shared<const Dictionary>(std::move(d));
+}
+
+std::vector<std::string> names(const ContactList& l) {
+    std::vector<std::string> out;
+    for (auto& e : l) out.push_back(e->get("name").stringValue("<none>"));
+    return out;
+}
+
+services::Contact person(std::string given, std::string family, std::vector<services::LabeledPhoneNumber> phones,
+                         std::string id = "") {
+    services::Contact c;
+    c.givenName = std::move(given);
+    c.familyName = std::move(family);
+    c.phoneNumbers = std::move(phones);
+    c.identifier = std::move(id);
+    return c;
+}
+
+// ---- vCard
+
+TEST(VCardTest, ReadsVersion3WithFoldingEscapesTypesAndPhoto) {
+    const std::string text =
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Smith;John;Q;Dr.;\r\nFN:Dr. John Q Smith\r\n"
+        "NICKNAME:Johnny\\, J\r\nORG:Acme\\; Sons;Sales\r\n"
+        "item1.TEL;TYPE=CELL,VOICE:+1 555 12\r\n 3 4567\r\nTEL;type=WORK;type=FAX:+1 555 000 1111\r\n"
+        "TEL;HOME:555-2222\r\nPHOTO;ENCODING=b;TYPE=JPEG:AAEC\r\n AwQ=\r\nUID:abc-1\r\nEND:VCARD\r\n";
+    auto cards = services::readVCards(text);
+    ASSERT_TRUE(cards.ok()) << cards.error().description();
+    ASSERT_EQ(cards->size(), 1u);
+    const auto& c = cards->front();
+    EXPECT_EQ(c.familyName, "Smith");
+    EXPECT_EQ(c.givenName, "John");
+    EXPECT_EQ(c.middleName, "Q");
+    EXPECT_EQ(c.namePrefix, "Dr.");
+    EXPECT_EQ(c.nickname, "Johnny, J");
+    EXPECT_EQ(c.organizationName, "Acme; Sons");
+    EXPECT_EQ(c.identifier, "abc-1");
+    ASSERT_EQ(c.phoneNumbers.size(), 3u);
+    EXPECT_EQ(c.phoneNumbers[0], (services::LabeledPhoneNumber{"mobile", "+1 555 123 4567"}));
+    EXPECT_EQ(c.phoneNumbers[1].label, "workFax");
+    EXPECT_EQ(c.phoneNumbers[2].label, "home");
+    ASSERT_TRUE(c.thumbnailImageData);
+    EXPECT_EQ(*c.thumbnailImageData, (foundation::Data{0, 1, 2, 3, 4}));
+}
+
+TEST(VCardTest, ReadsVersion4AndBothVersionsRoundTrip) {
+    const std::string text =
+        "BEGIN:VCARD\nVERSION:4.0\nFN:Mizar Ltd\nTEL;VALUE=uri;TYPE=\"voice,cell\":tel:+44-20-7946-0000\n"
+        "PHOTO:data:image/png;base64,AAEC\nEND:VCARD\n";
+    auto cards = services::readVCards(text);
+    ASSERT_TRUE(cards.ok()) << cards.error().description();
+    ASSERT_EQ(cards->size(), 1u);
+    EXPECT_EQ(cards->front().givenName, "Mizar Ltd") << "without N the formatted name stands in";
+    EXPECT_EQ(cards->front().phoneNumbers.at(0), (services::LabeledPhoneNumber{"mobile", "+44-20-7946-0000"}));
+    EXPECT_FALSE(cards->front().identifier.empty());
+
+    services::Contact c = person("Zoë", "Ünal, Jr; \\x", {{"mobile", "+1 555"}, {"Boat", "+2"}, {"workFax", "+3"}}, "id-9");
+    c.nickname = std::string(100, 'n') + "\u00e9\u00e9\u00e9";
+    c.organizationName = "Org\nLine";
+    c.imageData = foundation::Data(300, 7);
+    c.thumbnailImageData = c.imageData;
+    for (int version : {3, 4}) {
+        const std::string written = services::writeVCards({c, person("A", "B", {{"", "1"}}, "id-2")}, version);
+        for (size_t start = 0, end; (end = written.find("\r\n", start)) != std::string::npos; start = end + 2)
+            EXPECT_LE(end - start, 75u) << "version " << version;
+        auto back = services::readVCards(written);
+        ASSERT_TRUE(back.ok()) << back.error().description();
+        ASSERT_EQ(back->size(), 2u);
+        EXPECT_EQ(back->at(0), c) << "version " << version << "\n" << written;
+        EXPECT_EQ(back->at(1).phoneNumbers.at(0).label, "");
+    }
+}
+
+TEST(VCardTest, MalformedCardsAreErrors) {
+    for (const char* bad : {"BEGIN:VCARD\nVERSION:3.0\nN:A;B\n", "BEGIN:VCARD\nVERSION:2.1\nEND:VCARD\n",
+                            "BEGIN:VCARD\nVERSION:3.0\nno colon here\nEND:VCARD\n",
+                            "BEGIN:VCARD\nVERSION:3.0\nBEGIN:VCARD\nEND:VCARD\n"}) {
+        auto r = services::readVCards(bad);
+        ASSERT_FALSE(r.ok()) << bad;
+        EXPECT_EQ(r.error().domain, services::kContactsErrorDomain);
+    }
+    auto empty = services::readVCards("");
+    ASSERT_TRUE(empty.ok());
+    EXPECT_TRUE(empty->empty());
+}
+
+TEST(ContactStoreTest, EnumerationFillsOnlyTheKeysAskedForAndStops) {
+    services::ContactStore store;
+    auto c = person("Ann", "Lee", {{"home", "1"}}, "a");
+    c.nickname = "Annie";
+    store.addContact(c);
+    store.addContact(person("Bob", "Ray", {}, "b"));
+    services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Denied);
+    EXPECT_FALSE(store.enumerateContacts({}, [](const services::Contact&, bool*) {}).ok());
+    services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    std::vector<services::Contact> seen;
+    ASSERT_TRUE(store.enumerateContacts({services::kContactGivenNameKey}, [&](const services::Contact& x, bool* stop) {
+                         seen.push_back(x);
+                         *stop = true;
+                     }).ok());
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].givenName, "Ann");
+    EXPECT_EQ(seen[0].identifier, "a");
+    EXPECT_EQ(seen[0].nickname, "");
+    EXPECT_TRUE(seen[0].phoneNumbers.empty());
+
+    services::ContactStore::setDefaultSortOrder(services::ContactSortOrder::FamilyName);
+    EXPECT_EQ(services::ContactFormatter::fullName(c), "Lee Ann");
+    services::ContactStore::setDefaultSortOrder(services::ContactSortOrder::GivenName);
+    EXPECT_EQ(services::ContactFormatter::fullName(c), "Ann Lee");
+    EXPECT_FALSE(services::ContactFormatter::fullName(person("", " ", {})));
+}
+
+// ---- the rules of the list
+
+TEST(ContactRulesTest, EntriesPerNumberWithNormalisedNumbers) {
+    auto c = person("John", "Smith", {{"mobile", "a"}, {"workFax", "b"}, {"", "c"}, {"home", "d"}}, "rec-1");
+    c.nickname = "  JJ ";
+    c.organizationName = " ";
+    const std::map<std::string, std::string> rendered = {
+        {"a", "(555) 123-4567"}, {"b", "011 44 20 7946 0000"}, {"c", "1 (555) 000-0000"}, {"d", "555-1234"}};
+    auto entries = hxcontacts::entriesForContact(c, [&](const std::string& raw) { return rendered.at(raw); });
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].get("number"), Value("+1 (555) 123-4567"));
+    EXPECT_EQ(entries[1].get("number"), Value("+44 20 7946 0000"));
+    EXPECT_EQ(entries[2].get("number"), Value("+1 (555) 000-0000"));
+    EXPECT_EQ(entries[3].get("number"), Value("555-1234"));
+    EXPECT_EQ(entries[0].get("recordID"), entries[1].get("recordID"));
+    EXPECT_EQ(entries[0].get("name"), Value("John Smith"));
+    EXPECT_EQ(entries[0].get("label"), Value("mobile"));
+    EXPECT_EQ(entries[1].get("label"), Value("work fax"));
+    EXPECT_FALSE(entries[2].contains("label"));
+    EXPECT_EQ(entries[0].get("nickname"), Value("JJ"));
+    EXPECT_FALSE(entries[0].contains("company"));
+    EXPECT_TRUE(hxcontacts::entriesForContact(person("No", "Phone", {}), [](const std::string& s) { return s; }).empty());
+
+    foundation::Image big{400, 200, 2, "public.png", {1}};
+    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big).width(), 40);
+    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big).height(), 20);
+    foundation::Image small{20, 20, 1, "public.png", {1}};
+    EXPECT_EQ(hxcontacts::fittingThumbnail(small).scale, 1);
+}
+
+TEST(ContactRulesTest, MatchingByNumber) {
+    ContactList list = {entry("+1 (555) 123-4567", "John Smith", 1), entry("+1 (555) 123-4567", "Jane Smith", 5),
+                        entry("+1 (555) 123-4567", "john smith", 0), entry("5551234567", "Ten Digits"),
+                        entry("+44 20 7946 0000", "London"), entry("0+49 30 1234", "Berlin")};
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "+1 (555) 123-4567")), (std::vector<std::string>{"Jane Smith", "John Smith"}));
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "5551234567")), (std::vector<std::string>{"Ten Digits"}));
+    EXPECT_TRUE(hxcontacts::matchingPhone(list, "1234567").empty()) << "no suffix search for short national numbers";
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "+49 30 1234")), (std::vector<std::string>{"Berlin"})) << "suffix with +";
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "20 7946 0000 ")), (std::vector<std::string>{})) ;
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "44 20 7946 0000")), (std::vector<std::string>{"London"})) << "14 characters";
+
+    // Equal duplicates collapse; an entry with an empty name goes, one without a name stays.
+    auto dup = entry("9", "Ann");
+    ContactList more = {dup, entry("9", "Ann"), entry("9", ""), entry("9", std::nullopt), entry("9", "Bob", 3)};
+    EXPECT_EQ(names(hxcontacts::matchingPhone(more, "9")), (std::vector<std::string>{"Bob", "<none>", "Ann"}));
+}
+
+TEST(ContactRulesTest, DisplayNamesOfOneTwoAndMoreMatches) {
+    auto john = entry("1", "John Smith", 0, "mobile");
+    auto jane = entry("1", "Jane Smith");
+    EXPECT_EQ(hxcontacts::displayName({john}, false), "John Smith\xC2\xA0(mobile)");
+    EXPECT_EQ(hxcontacts::displayName({jane, john}, false), "Jane or John Smith");
+    EXPECT_EQ(hxcontacts::displayName({john, jane}, false), "John or Jane Smith\xC2\xA0(mobile)");
+    EXPECT_EQ(hxcontacts::displayName({entry("1", "Ann Lee"), entry("1", "Bob Ray")}, false), "Ann Lee or Bob Ray");
+    EXPECT_EQ(hxcontacts::displayName({entry("1", "Smith John"), entry("1", "Smith Jane")}, true), "Smith John or Jane");
+    EXPECT_EQ(hxcontacts::displayName({john, jane, entry("1", "X")}, false), "John Smith or 2 others\xC2\xA0(mobile)");
+    EXPECT_EQ(hxcontacts::displayName({}, false), "");
+}
+
+TEST(ContactRulesTest, MatchingByName) {
+    ContactList list;
+    auto add = [&](std::string name, std::string nick = "", std::string company = "") {
+        Dictionary d{{"number", "1"}, {"recordID", "r"}, {"name", Value(name)}};
+        if (!nick.empty()) d.set("nickname", Value(nick));
+        if (!company.empty()) d.set("company", Value(company));
+        list.push_back(std::make_shared<const Dictionary>(std::move(d)));
+    };
+    add("Tom Miller");
+    add("Mike");
+    add("Ann", "Mimi");
+    add("Bob", "", "Mizar");
+    add("Tommi");
+    add("M\u00edra \u00c9mile");
+    EXPECT_EQ(names(hxcontacts::matchingName(list, "mi")),
+              (std::vector<std::string>{"Tom Miller", "Mike", "Ann", "Bob", "M\u00edra \u00c9mile"}));
+    EXPECT_EQ(names(hxcontacts::matchingName(list, "EMI")), (std::vector<std::string>{"M\u00edra \u00c9mile"}));
+    EXPECT_TRUE(hxcontacts::matchingName(list, "Mikey").empty());
+}
+
+// ---- the application object's list
+
+class ContactsAppTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        foundation::setHomeDirectory(home_.path());
+        foundation::UserDefaults::resetStandardUserDefaults();
+        services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+        store_ = std::make_shared<services::ContactStore>();
+        store_->addContact(person("John", "Smith", {{"mobile", "+15551234567"}, {"home", "+15550001111"}}, "j"));
+        store_->addContact(person("Jane", "Smith", {{"", "+15551234567"}}, "n"));
+        store_->addContact(person("Nobody", "Phone", {}, "x"));
+        app_.setContactStore(store_);
+        observer_ = foundation::NotificationCenter::defaultCenter().addObserver(
+            this, kContactsCacheUpdatedNotification, [this](const foundation::Notification&) { ++posts_; });
+    }
+    void TearDown() override {
+        app_.waitForContactsLoad(10);
+        foundation::NotificationCenter::defaultCenter().removeObserver(observer_);
+        foundation::UserDefaults::resetStandardUserDefaults();
+        foundation::setHomeDirectory({});
+    }
+    std::string formatted(const std::string& n) {
+        auto f = app_.phoneFormatter();
+        std::string out = hxcontacts::normalizedNumber(PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(n, *f));
+        app_.decreasePhoneFormatterAccessCount();
+        return out;
+    }
+    hxtest::TempDir home_;
+    std::shared_ptr<services::ContactStore> store_;
+    HX_ConnectAppDelegate app_;
+    std::atomic<int> posts_{0};
+    foundation::NotificationCenter::ObserverId observer_{};
+};
+
+TEST_F(ContactsAppTest, FullLoadFillsTheListWritesTheCacheAndAnnouncesBoth) {
+    app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    EXPECT_EQ(posts_.load(), 2) << "when the load starts and when the list has arrived";
+    auto list = app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(app_.contactNameForNumber(formatted("+15551234567")), "Jane or John Smith");
+    EXPECT_EQ(app_.recordIDForNumber(formatted("+15550001111")), "j");
+    EXPECT_EQ(app_.recordIDForNumber(""), "");
+    EXPECT_EQ(app_.contactNameForNumber(formatted("+15559999999")), "");
+
+    // The cache file is a property list any reader can open.
+    const auto cacheFile = foundation::cachesDirectory() / "contactsCache";
+    ASSERT_TRUE(foundation::files::exists(cacheFile));
+    if (hxtest::haveProgram("/usr/bin/python3")) {
+        std::string out;
+        ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c \"import plistlib,sys; l=plistlib.load(open(sys.argv[1],'rb')); "
+                                     "print(len(l), sorted(set(e['recordID'] for e in l)))\" " + cacheFile.string(), &out), 0);
+        EXPECT_EQ(out, "3 ['j', 'n']\n");
+    }
+
+    // A pick swaps in a new entry at the front; holders of the old one keep it unchanged.
+    ContactEntry old = list.back();
+    app_.updateLastSelectionForContact(old);
+    auto after = app_.allContacts();
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_NE(after.front(), old);
+    EXPECT_EQ(after.front()->get("number"), old->get("number"));
+    EXPECT_GT(after.front()->get("lastSelection").doubleValue(), 0);
+    EXPECT_EQ(old->get("lastSelection").doubleValue(), 0);
+    auto picks = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("lastContactSelection");
+    ASSERT_TRUE(picks);
+    EXPECT_TRUE(picks->contains(app_.hashForContact(*old)));
+
+    // The next launch: the picked entry sorts first after a reload, and the cache file is read once.
+    HX_ConnectAppDelegate next;
+    next.setContactStore(store_);
+    posts_ = 0;
+    EXPECT_EQ(next.cachedContacts().size(), 3u);
+    EXPECT_EQ(posts_.load(), 1);
+    next.cachedContacts();
+    EXPECT_EQ(posts_.load(), 1);
+    next.allContacts();
+    ASSERT_TRUE(next.waitForContactsLoad(10));
+    EXPECT_EQ(next.allContacts().front()->get("number"), old->get("number"));
+    EXPECT_EQ(next.cachedContacts().size(), 0u) << "dropped once the full load has started";
+    ASSERT_TRUE(next.waitForContactsLoad(10));
+}
+
+TEST_F(ContactsAppTest, InTheBackgroundTheListComesFromTheCacheFile) {
+    ContactList seed = {entry("+1 (555) 123-4567", "Cached Person", 0, std::nullopt, "c")};
+    foundation::Array plist;
+    for (auto& e : seed) plist.emplace_back(*e);
+    plist.emplace_back(Value("not an entry"));
+    ASSERT_TRUE(foundation::files::createDirectory(foundation::cachesDirectory()).ok() ||
+                foundation::files::exists(foundation::cachesDirectory()));
+    ASSERT_TRUE(foundation::writePropertyListFile(Value(plist), foundation::cachesDirectory() / "contactsCache").ok());
+    app_.setIsInBackground(true);
+    app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    auto list = app_.allContacts();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0]->get("name"), Value("Cached Person"));
+}
+
+TEST_F(ContactsAppTest, LookupWritesEachNumberOnceAndGroupsAreNamed) {
+    std::vector<std::pair<std::string, std::string>> written;
+    std::mutex m;
+    app_.setContactNameWriter([&](const std::string& n, const std::string& name) {
+        std::lock_guard lock(m);
+        written.emplace_back(n, name);
+    });
+    app_.lookupPhone("+15551234567");
+    EXPECT_TRUE(written.empty()) << "nothing before the list is loaded";
+    app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    app_.lookupPhone("+15551234567");
+    app_.lookupPhone("+15551234567");
+    app_.lookupPhone("+15559999999");
+    app_.lookupPhone(std::nullopt);
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0].second, "Jane or John Smith");
+    EXPECT_EQ(written[1].second, "") << "an unknown number clears a stale name";
+    app_.resetContacts();
+    app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    app_.lookupPhone("+15551234567");
+    EXPECT_EQ(written.size(), 3u) << "a reset resolves numbers again";
+
+    EXPECT_EQ(app_.updateGroupContactsForNumber("+15550001111"), "+15550001111");
+    EXPECT_EQ(app_.updateGroupContactsForNumber("+15550001111|+15559999999"),
+              "John Smith & " + formatted("+15559999999"));
+    EXPECT_EQ(app_.updateGroupContactsForNumber("+15550001111|+15550001111|+15550001111"),
+              "John Smith, John Smith, John Smith");
+    EXPECT_EQ(app_.updateGroupContactsForNumber("+15550001111|2|3|4"), "John Smith & 3 others");
+    EXPECT_EQ(app_.phoneFormatterAccessCount(), 0u);
+}
+
+TEST_F(ContactsAppTest, RefusedAccessKeepsTheListAndTellsTheUser) {
+    services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Denied);
+    std::string title, message;
+    app_.setContactsAccessAlertPresenter([&](const std::string& t, const std::string& msg) {
+        title = t;
+        message = msg;
+    });
+    app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    EXPECT_TRUE(app_.allContacts().empty());
+    EXPECT_TRUE(app_.isABAccessRestricted());
+    EXPECT_EQ(title, "Contacts Access Restricted");
+    EXPECT_EQ(message, kContactsAccessRestrictedMessage);
+    services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    title.clear();
+    EXPECT_FALSE(app_.isABAccessRestricted());
+    EXPECT_TRUE(title.empty());
+}
+
+}  // namespace
