@@ -316,6 +316,108 @@ zvcrash_error_t walkModern(Walker* w) {
     return ZVCRASH_ESUCCESS;
 }
 
+// The legacy (32-bit) metadata: module records lead to symbol tables of class and category
+// definitions; a class's methods are one list or an array of lists.
+zvcrash_error_t walkLegacyList(Walker* w, uint64_t list, uint64_t className, bool isClass) {
+    if (list == 0) return ZVCRASH_ESUCCESS;
+    uint32_t count;
+    if (read32(w, list + 4, &count) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVALID_DATA;
+    if (count > 0x100000) return ZVCRASH_EINVALID_DATA;
+    for (uint32_t i = 0; i < count && !w->done; ++i) {
+        uint32_t name, imp;
+        const uint64_t entry = list + 8 + static_cast<uint64_t>(i) * 12;
+        if (read32(w, entry, &name) != ZVCRASH_ESUCCESS || read32(w, entry + 8, &imp) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVALID_DATA;
+        const zvcrash_error_t err = w->visit(w, isClass, className, name, imp);
+        if (err != ZVCRASH_ESUCCESS) return err;
+    }
+    return ZVCRASH_ESUCCESS;
+}
+
+zvcrash_error_t walkLegacyClass(Walker* w, uint64_t cls, bool isClass) {
+    uint32_t name, info, lists;
+    if (read32(w, cls + 8, &name) != ZVCRASH_ESUCCESS || read32(w, cls + 16, &info) != ZVCRASH_ESUCCESS ||
+        read32(w, cls + 28, &lists) != ZVCRASH_ESUCCESS)
+        return ZVCRASH_EINVALID_DATA;
+    if (info & 0x4000) return walkLegacyList(w, lists, name, isClass);
+    if (lists == 0) return ZVCRASH_ESUCCESS;
+    // An array of lists ended by 0 or all ones; bounded so that a corrupt array cannot run on.
+    for (uint32_t i = 0; i < 4096 && !w->done; ++i) {
+        uint32_t list;
+        if (read32(w, lists + 4ull * i, &list) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVALID_DATA;
+        if (list == 0 || list == 0xFFFFFFFFu) break;
+        const zvcrash_error_t err = walkLegacyList(w, list, name, isClass);
+        if (err != ZVCRASH_ESUCCESS) return err;
+    }
+    return ZVCRASH_ESUCCESS;
+}
+
+// ENOTFOUND when the image has no legacy metadata.
+zvcrash_error_t walkLegacy(Walker* w) {
+    zvcrash_async_mobject modules;
+    if (zvcrash_async_macho_map_section(w->image, "__OBJC", "__module_info", &modules) != ZVCRASH_ESUCCESS) return ZVCRASH_ENOTFOUND;
+    const uint64_t base = zvcrash_async_mobject_base_address(&modules);
+    const uint64_t n = zvcrash_async_mobject_length(&modules) / 16;
+    zvcrash_error_t err = ZVCRASH_ESUCCESS;
+    for (uint64_t m = 0; m < n && !w->done && err == ZVCRASH_ESUCCESS; ++m) {
+        uint32_t symtab;
+        if (zvcrash_async_mobject_read_uint32(&modules, w->image->byteorder, base + m * 16, 12, &symtab) != ZVCRASH_ESUCCESS) {
+            err = ZVCRASH_EINVALID_DATA;
+            break;
+        }
+        if (symtab == 0) continue;
+        // Two 16-bit counts in the image's byte order: classes, then categories.
+        uint16_t counts[2];
+        if (readRaw(w, symtab + 8, counts, sizeof counts) != ZVCRASH_ESUCCESS) {
+            err = ZVCRASH_EINVALID_DATA;
+            break;
+        }
+        const uint16_t classes = w->image->byteorder->swap16(counts[0]);
+        const uint16_t categories = w->image->byteorder->swap16(counts[1]);
+        for (uint32_t i = 0; i < static_cast<uint32_t>(classes) + categories && !w->done; ++i) {
+            uint32_t def;
+            if (read32(w, symtab + 12 + 4ull * i, &def) != ZVCRASH_ESUCCESS) {
+                err = ZVCRASH_EINVALID_DATA;
+                break;
+            }
+            if (i < classes) {
+                err = walkLegacyClass(w, def, false);
+                uint32_t meta;
+                if (err == ZVCRASH_ESUCCESS && !w->done) err = read32(w, def, &meta);
+                if (err == ZVCRASH_ESUCCESS && !w->done) err = walkLegacyClass(w, meta, true);
+            } else {
+                // A category record: its name, the class's name, then instance and class method lists.
+                uint32_t className, inst, cls;
+                if (read32(w, def + 4, &className) != ZVCRASH_ESUCCESS || read32(w, def + 8, &inst) != ZVCRASH_ESUCCESS ||
+                    read32(w, def + 12, &cls) != ZVCRASH_ESUCCESS) {
+                    err = ZVCRASH_EINVALID_DATA;
+                    break;
+                }
+                err = walkLegacyList(w, inst, className, false);
+                if (err == ZVCRASH_ESUCCESS && !w->done) err = walkLegacyList(w, cls, className, true);
+            }
+            if (err != ZVCRASH_ESUCCESS) break;
+        }
+    }
+    zvcrash_async_mobject_free(&modules);
+    return err;
+}
+
+// Legacy metadata first unless a modern walk already completed for this report; the modern
+// metadata when the legacy walk offered nothing.
+zvcrash_error_t walkAll(Walker* w, bool* legacyOnly) {
+    if (!w->cache->modern_walk_completed && !*legacyOnly) {
+        const zvcrash_error_t err = walkLegacy(w);
+        if (err != ZVCRASH_ESUCCESS && err != ZVCRASH_ENOTFOUND) return err;
+        if (err == ZVCRASH_ESUCCESS && (w->haveBest || w->done)) {
+            *legacyOnly = true;
+            return ZVCRASH_ESUCCESS;
+        }
+    } else if (*legacyOnly) {
+        return walkLegacy(w);
+    }
+    return walkModern(w);
+}
+
 zvcrash_error_t visitBest(Walker* w, bool, uint64_t, uint64_t, uint64_t imp) {
     if (imp <= w->pc && (!w->haveBest || imp > w->best)) {
         w->haveBest = true;
@@ -417,11 +519,12 @@ zvcrash_error_t zvcrash_async_objc_find_method(zvcrash_async_macho_image* image,
     w.callback = callback;
     w.context = context;
     w.visit = &visitBest;
-    zvcrash_error_t err = walkModern(&w);
+    bool legacyOnly = false;
+    zvcrash_error_t err = walkAll(&w, &legacyOnly);
     if (err != ZVCRASH_ESUCCESS) return err;
     if (!w.haveBest) return ZVCRASH_ENOTFOUND;
     w.visit = &visitReport;
-    err = walkModern(&w);
+    err = walkAll(&w, &legacyOnly);
     if (err != ZVCRASH_ESUCCESS) return err;
     return w.done ? ZVCRASH_ESUCCESS : ZVCRASH_ENOTFOUND;
 }

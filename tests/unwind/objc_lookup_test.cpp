@@ -216,4 +216,63 @@ TEST(ObjcLookup, LazyStringsGrowPageByPageAndStopAtUnreadable) {
     munmap(area, 3 * page);
 }
 
+// The legacy layout exists only in 32-bit images, which no linker here produces: the image is
+// written by hand below 4 GiB, following the runtime's published record layouts.
+TEST(ObjcLookup, LegacyModulesClassesMetaclassesAndCategories) {
+    auto* mem = static_cast<uint8_t*>(mmap(nullptr, 0x2000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0));
+    ASSERT_NE(mem, MAP_FAILED);
+    std::memset(mem, 0, 0x2000);
+    const uint32_t base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(mem));
+    auto put = [&](uint32_t off, std::initializer_list<uint32_t> words) {
+        for (uint32_t w : words) { std::memcpy(mem + off, &w, 4); off += 4; }
+    };
+    auto str = [&](uint32_t off, const char* text) { std::strcpy(reinterpret_cast<char*>(mem + off), text); return base + off; };
+    put(0, {0xfeedface, 7, 3, 2, 2, 56 + 124, 0});
+    put(28, {1, 56});
+    std::memcpy(mem + 36, "__TEXT", 6);
+    put(28 + 24, {base, 0x1000, 0, 0x1000, 5, 5, 0, 0});
+    put(84, {1, 124});
+    std::memcpy(mem + 92, "__OBJC", 6);
+    put(84 + 24, {base + 0x1000, 0x1000, 0x1000, 0x1000, 3, 3, 1, 0});
+    std::memcpy(mem + 140, "__module_info", 13);
+    std::memcpy(mem + 156, "__OBJC", 6);
+    put(172, {base + 0x1000, 16});
+    const uint32_t cls = str(0x1800, "Legacy");
+    put(0x1000, {7, 16, 0, base + 0x1100});
+    put(0x1100, {0, 0, 1u | (1u << 16), base + 0x1200, base + 0x1300});
+    put(0x1200, {base + 0x1240, 0, cls, 0, 0x1, 8, 0, base + 0x1400, 0, 0});          // lists in an array
+    put(0x1240, {base + 0x1240, 0, cls, 0, 0x2 | 0x4000, 40, 0, base + 0x1580, 0, 0});  // one list
+    put(0x1400, {base + 0x1500, 0xFFFFFFFF, base + 0x1600});                           // ends before the third
+    put(0x1500, {0, 2, str(0x1810, "run"), 0, base + 0x100, str(0x1820, "walk"), 0, base + 0x200});
+    put(0x1580, {0, 1, str(0x1830, "make"), 0, base + 0x180});
+    put(0x1300, {str(0x1840, "Extra"), cls, base + 0x1680, 0, 0});
+    put(0x1680, {0, 1, str(0x1850, "extra"), 0, base + 0x300});
+    put(0x1600, {0, 1, str(0x1860, "hidden"), 0, base + 0x380});
+
+    zvcrash_async_macho_image image;
+    ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), "legacy", base), ZVCRASH_ESUCCESS);
+    zvcrash_async_objc_cache cache;
+    zvcrash_async_objc_cache_init(&cache);
+    const struct { uint32_t pc; const char* name; } cases[] = {
+        {0x100, "-[Legacy run]"}, {0x17f, "-[Legacy run]"}, {0x1a0, "+[Legacy make]"},
+        {0x250, "-[Legacy walk]"}, {0x3ff, "-[Legacy extra]"},
+    };
+    for (const auto& c : cases) {
+        Symbol s;
+        ASSERT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_OBJC, &cache, base + c.pc, &collectSymbol, &s), ZVCRASH_ESUCCESS) << c.name;
+        EXPECT_EQ(s.name, c.name);
+        EXPECT_EQ(s.calls, 1);
+    }
+    Method m;
+    EXPECT_EQ(zvcrash_async_objc_find_method(&image, &cache, base + 0xff, &collectMethod, &m), ZVCRASH_ENOTFOUND);
+    EXPECT_FALSE(cache.modern_walk_completed);
+    // A method name that runs into unmapped memory fails the lookup instead of reading past it.
+    std::memset(mem + 0x1810, 'x', 0x2000 - 0x1810);
+    EXPECT_EQ(zvcrash_async_objc_find_method(&image, &cache, base + 0x100, &collectMethod, &m), ZVCRASH_EINVAL);
+    EXPECT_EQ(m.calls, 0);
+    zvcrash_async_objc_cache_free(&cache);
+    zvcrash_async_macho_image_free(&image);
+    munmap(mem, 0x2000);
+}
+
 }  // namespace
