@@ -109,6 +109,10 @@ void releasePorts(zvcrash_mach_exception_server_context* context) {
 
 zvcrash_exception_request_result zvcrash_exception_request_parse(const uint8_t* buffer, size_t bufferSize,
                                                                  zvcrash_exception_request* out) {
+    if (bufferSize < sizeof(mach_msg_header_t)) {
+        out->header = {};
+        return zvcrash_exception_request_result::TooShort;
+    }
     std::memcpy(&out->header, buffer, sizeof(mach_msg_header_t));
     if (out->header.msgh_size < kZVCrashExceptionRequestMinSize || bufferSize < kZVCrashExceptionRequestMinSize)
         return zvcrash_exception_request_result::TooShort;

@@ -134,6 +134,8 @@ TEST(MachExceptionCodec, RequestSizesAndCounts) {
     auto wraps = request(1, 0x20000000, 0x200);
     EXPECT_EQ(zvcrash_exception_request_parse(wraps.data(), 4096, &parsed),
               zvcrash_exception_request_result::Oversized);
+    // A buffer too small for a header isn't read beyond its end.
+    EXPECT_EQ(zvcrash_exception_request_parse(one.data(), 10, &parsed), zvcrash_exception_request_result::TooShort);
     auto zero = request(1, 0, 0x200);
     EXPECT_EQ(zvcrash_exception_request_parse(zero.data(), 4096, &parsed), zvcrash_exception_request_result::Request);
 }
