@@ -96,7 +96,7 @@ void checkAgainstNm(const std::string& file) {
     for (const auto& [addr, name] : symbols) {
         Found f;
         const uint64_t pc = reinterpret_cast<uint64_t>(l.base) + (addr - l.low);
-        ASSERT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, pc, &collect, &f), ZVCRASH_ESUCCESS) << name;
+        ASSERT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc, &collect, &f), ZVCRASH_ESUCCESS) << name;
         EXPECT_EQ(f.calls, 1);
         EXPECT_EQ(f.address, pc);
         // Symbols sharing an address: any of them may be the table's first.
@@ -107,8 +107,8 @@ void checkAgainstNm(const std::string& file) {
     // Below every symbol, and with strategy 0, nothing is found.
     Found f;
     const uint64_t lowest = reinterpret_cast<uint64_t>(l.base) + (symbols.front().first - l.low);
-    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, lowest - 1, &collect, &f), ZVCRASH_ENOTFOUND);
-    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_NONE, lowest, &collect, &f), ZVCRASH_ENOTFOUND);
+    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, lowest - 1, &collect, &f), ZVCRASH_ENOTFOUND);
+    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_NONE, nullptr, lowest, &collect, &f), ZVCRASH_ENOTFOUND);
     EXPECT_EQ(f.calls, 0);
     zvcrash_async_macho_image_free(&image);
 }
