@@ -1,0 +1,75 @@
+#include "platform/services/region.h"
+
+#include <cmath>
+#include <mutex>
+
+
+namespace services {
+
+namespace {
+constexpr double kEarthRadius = 6371008.8;  // mean radius, metres
+
+std::optional<uint16_t> readShort(foundation::Decoder& d, std::string_view key) {
+    if (!d.containsValue(key)) return std::nullopt;
+    int64_t v = d.decodeInt64(key, -1);
+    if (v < 0 || v > 0xFFFF) return std::nullopt;
+    return static_cast<uint16_t>(v);
+}
+}  // namespace
+
+void Region::registerClasses() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        auto& registry = foundation::ArchiveClassRegistry::shared();
+        registry.registerClass<CircularRegion>(CircularRegion::kClassName);
+        registry.registerClass<BeaconRegion>(BeaconRegion::kClassName);
+    });
+}
+
+bool CircularRegion::containsCoordinate(Coordinate c) const {
+    constexpr double rad = M_PI / 180.0;
+    const double dLat = (c.latitude - center_.latitude) * rad;
+    const double dLon = (c.longitude - center_.longitude) * rad;
+    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) +
+                     std::cos(center_.latitude * rad) * std::cos(c.latitude * rad) * std::sin(dLon / 2) * std::sin(dLon / 2);
+    const double distance = 2 * kEarthRadius * std::atan2(std::sqrt(a), std::sqrt(1 - a));
+    return distance <= radius_;
+}
+
+void CircularRegion::encode(foundation::Coder& coder) const {
+    coder.encodeString("identifier", identifier_);
+    coder.encodeDouble("latitude", center_.latitude);
+    coder.encodeDouble("longitude", center_.longitude);
+    coder.encodeDouble("radius", radius_);
+}
+
+std::shared_ptr<CircularRegion> CircularRegion::decode(foundation::Decoder& d) {
+    auto identifier = d.decodeString("identifier");
+    const double lat = d.decodeDouble("latitude");
+    const double lon = d.decodeDouble("longitude");
+    const double radius = d.decodeDouble("radius");
+    if (d.failed() || !identifier) return nullptr;
+    if (!std::isfinite(lat) || !std::isfinite(lon) || !std::isfinite(radius) || std::fabs(lat) > 90 ||
+        std::fabs(lon) > 180 || radius < 0) {
+        return nullptr;
+    }
+    return std::make_shared<CircularRegion>(Coordinate{lat, lon}, radius, *identifier);
+}
+
+void BeaconRegion::encode(foundation::Coder& coder) const {
+    coder.encodeString("identifier", identifier_);
+    coder.encodeString("uuid", uuid_);
+    if (major_) coder.encodeInt64("major", *major_);
+    if (minor_) coder.encodeInt64("minor", *minor_);
+}
+
+std::shared_ptr<BeaconRegion> BeaconRegion::decode(foundation::Decoder& d) {
+    auto identifier = d.decodeString("identifier");
+    auto uuid = d.decodeString("uuid");
+    auto major = readShort(d, "major");
+    auto minor = readShort(d, "minor");
+    if (d.failed() || !identifier || !uuid) return nullptr;
+    return std::make_shared<BeaconRegion>(*uuid, major, minor, *identifier);
+}
+
+}  // namespace services

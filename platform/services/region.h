@@ -1,0 +1,71 @@
+// Location regions that presets and region monitoring archive: a circle on the globe or a
+// beacon region. Values only; no monitoring happens here.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/keyed_archiver.h"
+
+namespace services {
+
+struct Coordinate {
+    double latitude = 0;
+    double longitude = 0;
+    friend bool operator==(const Coordinate&, const Coordinate&) = default;
+};
+
+class Region : public foundation::Archivable {
+public:
+    explicit Region(std::string identifier) : identifier_(std::move(identifier)) {}
+    const std::string& identifier() const { return identifier_; }
+    // Makes both region classes known to the archive readers (once; thread-safe).
+    static void registerClasses();
+
+protected:
+    std::string identifier_;
+};
+
+class CircularRegion : public Region {
+public:
+    static constexpr const char* kClassName = "CLCircularRegion";
+    CircularRegion(Coordinate center, double radius, std::string identifier)
+        : Region(std::move(identifier)), center_(center), radius_(radius) {}
+    Coordinate center() const { return center_; }
+    // Metres.
+    double radius() const { return radius_; }
+    bool containsCoordinate(Coordinate c) const;
+
+    std::string className() const override { return kClassName; }
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<CircularRegion> decode(foundation::Decoder& decoder);
+
+private:
+    Coordinate center_;
+    double radius_;
+};
+
+class BeaconRegion : public Region {
+public:
+    static constexpr const char* kClassName = "CLBeaconRegion";
+    // major and minor narrow the region when given (a minor only together with a major).
+    BeaconRegion(std::string proximityUUID, std::optional<uint16_t> major, std::optional<uint16_t> minor,
+                 std::string identifier)
+        : Region(std::move(identifier)), uuid_(std::move(proximityUUID)), major_(major), minor_(major ? minor : std::nullopt) {}
+    const std::string& proximityUUID() const { return uuid_; }
+    std::optional<uint16_t> major() const { return major_; }
+    std::optional<uint16_t> minor() const { return minor_; }
+
+    std::string className() const override { return kClassName; }
+    void encode(foundation::Coder& coder) const override;
+    static std::shared_ptr<BeaconRegion> decode(foundation::Decoder& decoder);
+
+private:
+    std::string uuid_;
+    std::optional<uint16_t> major_;
+    std::optional<uint16_t> minor_;
+};
+
+}  // namespace services
