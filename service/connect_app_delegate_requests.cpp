@@ -7,6 +7,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/net/url_parts.h"
 #include "service/custom_cookie_jar.h"
 #include "service/http_extensions.h"
 #include "service/request_machinery.h"
@@ -36,6 +37,8 @@ std::string api(std::string_view endpoint) { return std::string(kHXApiPath) + st
 std::shared_ptr<AsyncURLConnection> AsyncURLConnection::create(const net::URLRequest& request,
                                                                std::weak_ptr<HX_ConnectAppDelegate> delegate,
                                                                std::string tag) {
+    // As the platform's connection, none is made for a request without a usable URL.
+    if (!net::URLParts::parse(request.url())) return nullptr;
     auto c = std::shared_ptr<AsyncURLConnection>(new AsyncURLConnection());
     c->delegate_ = std::move(delegate);
     c->tag_ = std::move(tag);

@@ -226,3 +226,116 @@ TEST(ReplyScanners, AuthV2AndSMSErrorCode) {
     EXPECT_EQ(HXSMSErrorCodeFromText("{\"a\":1,\n\"error_code\":\"E42\",\"error_code\":\"E2\"}").value_or("-"), "E42");
     EXPECT_FALSE(HXSMSErrorCodeFromText("{\"error\":1}").has_value());
 }
+
+TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
+    std::vector<std::string> routed;
+    auto& hooks = app->webClient().hooks;
+    auto record = [&](const char* name) {
+        return [&routed, name](const HXRoutedReply& r) {
+            routed.push_back(std::string(name) + ":" + r.text);
+            return true;
+        };
+    };
+    hooks.branches[int(HXReplyRow::AccountGet)] = record("get");
+    hooks.branches[int(HXReplyRow::AccountUpdate)] = record("update");
+    hooks.branches[int(HXReplyRow::ClientAuth)] = record("clientauth");
+    hooks.branches[int(HXReplyRow::SMSSend)] = record("send");
+    const std::string api = service.origin() + "/voice/v1/voiceclient/";
+    service.script("/voice/v1/voiceclient/account/", {.body = "A"}, 2);
+    service.script("/voice/sms/send/", {.body = "S"});
+    service.script("/signin", {.body = "C"});
+    // API tags are the request path, without the origin.
+    app->startAsyncLoadWithRequest(net::URLRequest(api + "account/get?alt=json"), "/voice/v1/voiceclient/account/get?alt=json_X");
+    app->startAsyncLoadWithRequest(net::URLRequest(api + "account/update?alt=json"),
+                                   "/voice/v1/voiceclient/account/update?alt=json_DND");
+    ASSERT_TRUE(runUntil([&] { return routed.size() == 1 && inFlight() == 0; }));
+    EXPECT_EQ(routed, std::vector<std::string>{"update:A"});
+    std::vector<bool> indicator;
+    hooks.setNetworkActivityIndicatorVisible = [&](bool v) { indicator.push_back(v); };
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), page() + "sms/send/k1");
+    app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/signin"), "ClientAuth");
+    ASSERT_TRUE(runUntil([&] { return routed.size() == 3; }));
+    // The send keeps its entry (its own Part ends it); "ClientAuth" removed its own first.
+    EXPECT_EQ(inFlight(), 1u);
+    auto& web = app->webClient();
+    EXPECT_EQ(web.urlData.count(page() + "sms/send/k1"), 1u);
+    EXPECT_EQ(indicator, std::vector<bool>{true});
+}
+
+TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
+    auto& web = app->webClient();
+    web.firstReachabilityHandled = true;
+    app->setConnectionAvailable(false);
+    bool switching = false;
+    web.hooks.locationSwitchTaskRunning = [&] { return switching; };
+    const std::string list = page() + "inbox/recent/all/";
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    EXPECT_EQ(noConnection, 1);
+    EXPECT_EQ(inFlight(), 0u);
+    switching = true;
+    service.script("/voice/inbox/recent/all/", {.body = "H"});
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    ASSERT_TRUE(runUntil([&] { return posted["kHistoryNotification"] == 1; }));
+    switching = false;
+    // A message send goes out offline; its -1009 failure asks once, and not after a deferral.
+    std::map<std::string, uint64_t> tasks;
+    std::vector<uint64_t> ended;
+    uint64_t next = 10;
+    auto queueState = HXWebClientHooks::QueueState::Present;
+    web.hooks.beginBackgroundTask = [&](std::function<void()>) { return next++; };
+    web.hooks.endBackgroundTask = [&](uint64_t t) { ended.push_back(t); };
+    web.hooks.addBackgroundTaskIdentifierForQueuedSMS = [&](uint64_t t, const std::string& k) { tasks[k] = t; };
+    web.hooks.removeBackgroundTaskIdentifierForQueuedSMS = [&](const std::string& k) { tasks.erase(k); };
+    web.hooks.backgroundTaskIdentiferForSMS = [&](const std::string& k) -> std::optional<uint64_t> {
+        auto it = tasks.find(k);
+        return it == tasks.end() ? std::nullopt : std::optional<uint64_t>(it->second);
+    };
+    web.hooks.smsQueueState = [&](const std::string&) { return queueState; };
+    std::optional<HXAlert> shown;
+    web.hooks.presentAlert = [&](const HXAlert& a) { shown = a; };
+    auto transport = net::CurlTransport::create(net::EventLoop::main());
+    transport->setNetworkAvailable([](const std::string&) { return false; });
+    net::Transport::setShared(transport);
+    const std::string send = page() + "sms/send/q1";
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
+    ASSERT_TRUE(runUntil([&] { return shown.has_value(); }));
+    EXPECT_EQ(shown->title, "No Network Connection");
+    ASSERT_EQ(shown->actions.size(), 2u);
+    EXPECT_EQ(shown->actions[1].title, "Send Later");
+    EXPECT_TRUE(tasks.empty());
+    EXPECT_EQ(ended, std::vector<uint64_t>{10});
+    queueState = HXWebClientHooks::QueueState::Queued;
+    shown.reset();
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 0 && ended.size() == 2; }));
+    EXPECT_FALSE(shown.has_value());
+    // A send whose connection cannot be made leaves no task id in its queue entry.
+    app->startAsyncLoadWithRequest(net::URLRequest("not a url"), page() + "sms/send/q2");
+    EXPECT_EQ(tasks.count("q2"), 0u);
+    EXPECT_EQ(ended.back(), 12u);
+}
+
+TEST_F(WebClient, ApiRequestsNeedATokenAndCarryTheirHeadersInOrder) {
+    auto& web = app->webClient();
+    std::optional<std::string> token;
+    web.hooks.retrieveOAuth = [&] { return token; };
+    foundation::Dictionary d{{"url", "/voice/v1/voiceclient/account/get?alt=json"},
+                             {"contentType", "application/json+protobuf"},
+                             {"body", "[null,\"\xc3\xa9\"]"}};
+    EXPECT_FALSE(app->apiRequestWithDict(d).has_value());
+    token = "Bearer t0k";
+    auto request = app->apiRequestWithDict(d);
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->url(), service.origin() + "/voice/v1/voiceclient/account/get?alt=json");
+    std::vector<std::string> names;
+    for (const auto& [name, value] : request->allHTTPHeaderFields().fields()) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Authorization", "X-Origin", "Origin", "Content-Type",
+                                               "X-Requested-With", "Content-Length"}));
+    EXPECT_EQ(request->valueForHTTPHeaderField("Content-Length").value_or(""), "11");
+    EXPECT_EQ(request->httpMethod(), "POST");
+    foundation::Array infos{foundation::Dictionary{{"size_spec", "s64"}}, foundation::Dictionary{{"sizeSpec", "s512"}}};
+    auto info = app->imageInfoForSize("s512", infos);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->get("index").int64Value(), 1);
+    EXPECT_FALSE(app->imageInfoForSize("s1", infos).has_value());
+}
