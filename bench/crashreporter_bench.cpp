@@ -1,13 +1,13 @@
 // Live report of a process with 20 threads parked 50 frames deep, and one thread's 50-frame walk
 // by the frame-pointer cursor against libunwind and glibc's backtrace() over the same frames.
-#include <atomic>
 #include <benchmark/benchmark.h>
 #include <execinfo.h>
 #include <linux/futex.h>
 #include <sys/syscall.h>
-#include <thread>
 #include <ucontext.h>
 #include <unistd.h>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #define UNW_LOCAL_ONLY
@@ -24,7 +24,8 @@ std::atomic<int> gRelease{0};
 
 void park(void*) {
     gParked.fetch_add(1);
-    while (gRelease.load() == 0) syscall(SYS_futex, reinterpret_cast<int*>(&gRelease), FUTEX_WAIT, 0, nullptr, nullptr, 0);
+    while (gRelease.load() == 0)
+        syscall(SYS_futex, reinterpret_cast<int*>(&gRelease), FUTEX_WAIT, 0, nullptr, nullptr, 0);
 }
 
 void BM_LiveReport20Threads(benchmark::State& state) {
@@ -38,8 +39,10 @@ void BM_LiveReport20Threads(benchmark::State& state) {
     size_t bytes = 0;
     for (auto _ : state) {
         auto report = reporter->generateLiveReport();
-        if (!report.ok()) state.SkipWithError("live report failed");
-        else bytes = report.value().size();
+        if (!report.ok())
+            state.SkipWithError("live report failed");
+        else
+            bytes = report.value().size();
     }
     gRelease.store(1);
     syscall(SYS_futex, reinterpret_cast<int*>(&gRelease), FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);

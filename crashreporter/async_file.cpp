@@ -75,10 +75,24 @@ size_t zvcrash_writer_pack(zvcrash_async_file_t* file, uint32_t field_id, int ty
     uint8_t scratch[32];
     uint32_t wire = 0;
     switch (type) {
-        case ZVCRASH_FIELD_SFIXED32: case ZVCRASH_FIELD_FIXED32: case ZVCRASH_FIELD_FLOAT: wire = 5; break;
-        case ZVCRASH_FIELD_SFIXED64: case ZVCRASH_FIELD_FIXED64: case ZVCRASH_FIELD_DOUBLE: wire = 1; break;
-        case ZVCRASH_FIELD_STRING: case ZVCRASH_FIELD_BYTES: case ZVCRASH_FIELD_MESSAGE: wire = 2; break;
-        default: wire = 0; break;
+        case ZVCRASH_FIELD_SFIXED32:
+        case ZVCRASH_FIELD_FIXED32:
+        case ZVCRASH_FIELD_FLOAT:
+            wire = 5;
+            break;
+        case ZVCRASH_FIELD_SFIXED64:
+        case ZVCRASH_FIELD_FIXED64:
+        case ZVCRASH_FIELD_DOUBLE:
+            wire = 1;
+            break;
+        case ZVCRASH_FIELD_STRING:
+        case ZVCRASH_FIELD_BYTES:
+        case ZVCRASH_FIELD_MESSAGE:
+            wire = 2;
+            break;
+        default:
+            wire = 0;
+            break;
     }
     size_t n = putVarint(scratch, (static_cast<uint64_t>(field_id) << 3) | wire);
     const void* payload = nullptr;
@@ -99,16 +113,22 @@ size_t zvcrash_writer_pack(zvcrash_async_file_t* file, uint32_t field_id, int ty
             n += putVarint(scratch + n, (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63));
             break;
         }
-        case ZVCRASH_FIELD_UINT32: case ZVCRASH_FIELD_ENUM:
+        case ZVCRASH_FIELD_UINT32:
+        case ZVCRASH_FIELD_ENUM:
             n += putVarint(scratch + n, load<uint32_t>(value));
             break;
-        case ZVCRASH_FIELD_INT64: case ZVCRASH_FIELD_UINT64:
+        case ZVCRASH_FIELD_INT64:
+        case ZVCRASH_FIELD_UINT64:
             n += putVarint(scratch + n, load<uint64_t>(value));
             break;
-        case ZVCRASH_FIELD_SFIXED32: case ZVCRASH_FIELD_FIXED32: case ZVCRASH_FIELD_FLOAT:
+        case ZVCRASH_FIELD_SFIXED32:
+        case ZVCRASH_FIELD_FIXED32:
+        case ZVCRASH_FIELD_FLOAT:
             n += putFixed(scratch + n, load<uint32_t>(value), 4);
             break;
-        case ZVCRASH_FIELD_SFIXED64: case ZVCRASH_FIELD_FIXED64: case ZVCRASH_FIELD_DOUBLE:
+        case ZVCRASH_FIELD_SFIXED64:
+        case ZVCRASH_FIELD_FIXED64:
+        case ZVCRASH_FIELD_DOUBLE:
             n += putFixed(scratch + n, load<uint64_t>(value), 8);
             break;
         case ZVCRASH_FIELD_BOOL:

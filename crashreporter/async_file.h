@@ -7,10 +7,10 @@
 
 struct zvcrash_async_file_t {
     int fd;
-    uint64_t limit_bytes;   // 0 = unlimited
-    uint64_t total_bytes;   // bytes accepted so far
-    size_t buflen;          // bytes held in the buffer
-    bool refused;           // a write was refused: every later one is too, so no length prefix lies
+    uint64_t limit_bytes;  // 0 = unlimited
+    uint64_t total_bytes;  // bytes accepted so far
+    size_t buflen;         // bytes held in the buffer
+    bool refused;          // a write was refused: every later one is too, so no length prefix lies
     uint8_t buffer[256];
 };
 

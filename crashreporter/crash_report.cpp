@@ -38,7 +38,7 @@ std::shared_ptr<const ZVCrashReportProcessorInfo> processor(const Zvcrash__Crash
 }
 
 foundation::Result<ZVCrashReportStackFrameInfo> stackFrame(const Zvcrash__CrashReport__Thread__StackFrame* frame,
-                                                          bool maskPointerAuthentication) {
+                                                           bool maskPointerAuthentication) {
     if (!frame) return invalid("Crash report is missing stack frame information");
     ZVCrashReportStackFrameInfo info;
     info.instructionPointer = maskPointerAuthentication ? (frame->pc & 0xFFFFFFFFFULL) : frame->pc;
@@ -70,7 +70,8 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
     return initWithData(data.data(), data.size());
 }
 
-foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWithData(const uint8_t* data, size_t length) {
+foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWithData(const uint8_t* data,
+                                                                                     size_t length) {
     if (!data || length < 9) return invalid("Could not decode truncated crash log");
     if (std::memcmp(data, "zvcrash", 7) != 0) return invalid("Could not decode invalid crash log header");
     if (data[7] != 1) return invalid("Could not decode unsupported crash report version: " + std::to_string(data[7]));
@@ -105,11 +106,13 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
     if (!m->system_info->os_version) return invalid("Crash report is missing System Information OS version field");
     {
         auto& s = report->systemInfo_;
-        s.operatingSystem = m->system_info->has_operating_system ? static_cast<uint32_t>(m->system_info->operating_system) : 0;
+        s.operatingSystem =
+            m->system_info->has_operating_system ? static_cast<uint32_t>(m->system_info->operating_system) : 0;
         s.operatingSystemVersion = m->system_info->os_version;
         s.operatingSystemBuild = optString(m->system_info->os_build);
         s.architecture = static_cast<uint32_t>(m->system_info->architecture);
-        if (m->system_info->timestamp != 0) s.timestamp = foundation::Date{static_cast<double>(m->system_info->timestamp)};
+        if (m->system_info->timestamp != 0)
+            s.timestamp = foundation::Date{static_cast<double>(m->system_info->timestamp)};
         if (machineProcessor) {
             s.processorInfo = machineProcessor;
         } else {
@@ -124,8 +127,10 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
     }
 
     if (!m->application_info) return invalid("Crash report is missing Application Information section");
-    if (!m->application_info->identifier) return invalid("Crash report is missing Application Information app identifier field");
-    if (!m->application_info->version) return invalid("Crash report is missing Application Information app version field");
+    if (!m->application_info->identifier)
+        return invalid("Crash report is missing Application Information app identifier field");
+    if (!m->application_info->version)
+        return invalid("Crash report is missing Application Information app version field");
     report->applicationInfo_.applicationIdentifier = m->application_info->identifier;
     report->applicationInfo_.applicationVersion = m->application_info->version;
     report->applicationInfo_.applicationMarketingVersion = optString(m->application_info->marketing_version);
@@ -135,7 +140,8 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
         p->processName = optString(m->process_info->process_name);
         p->processID = m->process_info->process_id;
         p->processPath = optString(m->process_info->process_path);
-        if (m->process_info->has_start_time) p->processStartTime = foundation::Date{static_cast<double>(m->process_info->start_time)};
+        if (m->process_info->has_start_time)
+            p->processStartTime = foundation::Date{static_cast<double>(m->process_info->start_time)};
         p->parentProcessName = optString(m->process_info->parent_process_name);
         p->parentProcessID = m->process_info->parent_process_id;
         p->native = m->process_info->native;
@@ -173,7 +179,8 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
         for (size_t k = 0; k < t->n_registers; ++k) {
             if (!t->registers[k]->name) {
                 Error error;
-                zvcrash_populate_error(&error, ZVCrashReporterErrorCrashReportInvalid, "Missing register name in register value");
+                zvcrash_populate_error(&error, ZVCrashReporterErrorCrashReportInvalid,
+                                       "Missing register name in register value");
                 return error;
             }
             thread.registers.push_back({t->registers[k]->name, t->registers[k]->value});
@@ -186,7 +193,8 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
         const auto* b = m->binary_images[i];
         if (!b->name) {
             Error error;
-            zvcrash_populate_error(&error, ZVCrashReporterErrorCrashReportInvalid, "Missing image name in image record");
+            zvcrash_populate_error(&error, ZVCrashReporterErrorCrashReportInvalid,
+                                   "Missing image name in image record");
             return error;
         }
         ZVCrashReportBinaryImageInfo image;

@@ -109,7 +109,9 @@ public:
     const ZVCrashReportApplicationInfo& applicationInfo() const { return applicationInfo_; }
     const std::shared_ptr<const ZVCrashReportProcessInfo>& processInfo() const { return processInfo_; }
     const ZVCrashReportSignalInfo& signalInfo() const { return signalInfo_; }
-    const std::shared_ptr<const ZVCrashReportMachExceptionInfo>& machExceptionInfo() const { return machExceptionInfo_; }
+    const std::shared_ptr<const ZVCrashReportMachExceptionInfo>& machExceptionInfo() const {
+        return machExceptionInfo_;
+    }
     const std::vector<ZVCrashReportThreadInfo>& threads() const { return threads_; }
     const std::vector<ZVCrashReportBinaryImageInfo>& images() const { return images_; }
     const std::shared_ptr<const ZVCrashReportExceptionInfo>& exceptionInfo() const { return exceptionInfo_; }

@@ -1,21 +1,23 @@
 #include "crashreporter/crash_reporter.h"
 
+#include <fcntl.h>
+#include <ucontext.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <ucontext.h>
-#include <unistd.h>
 
 #include "crashreporter/async_file.h"
 #include "crashreporter/host_info.h"
 #include "crashreporter/image_list.h"
 #include "crashreporter/log_writer.h"
+#include "crashreporter/mach_exception_server.h"
 #include "crashreporter/signal_handler.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/kernel/loaded_images.h"
 #include "platform/kernel/thread_state.h"
 
@@ -29,6 +31,7 @@ struct CrashContext {
     zvcrash_log_writer_t writer;
     char* path = nullptr;
     zvcrash_async_thread_list threads;
+    zvcrash_mach_exception_port_state_set previousMachPorts;
 };
 
 CrashContext gCrashContext;
@@ -36,7 +39,10 @@ std::atomic<void*> gCallbackContext{nullptr};
 std::atomic<void (*)(siginfo_t*, ucontext_t*, void*)> gPostCrashCallback{nullptr};
 std::atomic<uint8_t> gUncaughtLatch{0};
 std::mutex gEnableLock;
-bool gEnabledOnce = false;  // guarded by gEnableLock
+bool gEnabledOnce = false;   // guarded by gEnableLock
+// The server and the ports it displaced live as long as the process; set once while enabling.
+std::shared_ptr<ZVCrashMachExceptionServer> gMachServer;
+std::shared_ptr<ZVCrashMachExceptionPortSet> gPreviousMachPorts;
 std::mutex gLiveReportLock;  // the thread-stop slots serve one write at a time
 
 foundation::Error exceptionError(const std::string& reason) {
@@ -62,7 +68,8 @@ zvcrash_error_t writeReport(const char* path, zvcrash_log_writer_t* writer, kern
     if (fd < 0) return ZVCRASH_EINTERNAL;
     zvcrash_async_file_t file;
     zvcrash_async_file_init(&file, fd, ZVCRASH_REPORT_LIMIT);
-    zvcrash_error_t err = zvcrash_log_writer_write(writer, crashed, ZVCrashReporter::sharedImageList(), &file, signal, state, threads);
+    zvcrash_error_t err =
+        zvcrash_log_writer_write(writer, crashed, ZVCrashReporter::sharedImageList(), &file, signal, state, threads);
     if (!zvcrash_async_file_close(&file)) return ZVCRASH_EINTERNAL;
     return err;
 }
@@ -90,6 +97,87 @@ bool bsdCrashCallback(int signo, siginfo_t* info, ucontext_t* uap, void* context
     return false;
 }
 
+struct MachWrite {
+    CrashContext* context;
+    kernel::thread_t crashed;
+    const zvcrash_log_signal_info* signal;
+    zvcrash_error_t result;
+};
+
+// The server thread's own registers, captured in this frame, which stays alive during the write.
+__attribute__((noinline)) void captureServerAndWrite(MachWrite* job) {
+    ucontext_t context;
+    ::getcontext(&context);
+    zvcrash_async_thread_state state;
+    zvcrash_async_thread_state_mcontext_init(&state, &context);
+    job->result = writeReport(job->context->path, &job->context->writer, job->crashed, job->signal, &state,
+                              &job->context->threads);
+    asm volatile("" ::: "memory");
+}
+
+kernel::kern_return_t machCrashCallback(kernel::mach_port_t task, kernel::mach_port_t thread,
+                                        kernel::exception_type_t exception,
+                                        const kernel::mach_exception_data_type_t* codes, uint32_t codeCount,
+                                        void* context) {
+    auto* ctx = static_cast<CrashContext*>(context);
+    // A handler that was there before us gets the first say.
+    if (zvcrash_exception_port_forward(&ctx->previousMachPorts, task, thread, exception, codes, codeCount) ==
+        kernel::KERN_SUCCESS)
+        return kernel::KERN_SUCCESS;
+    zvcrash_mapped_signal mapped{};
+    if (!zvcrash_exception_to_signal(exception, codes, codeCount, kernel::kHostCpuType, &mapped))
+        return kernel::KERN_FAILURE;
+    zvcrash_log_bsd_signal_info bsd{mapped.signo, mapped.code, mapped.address};
+    zvcrash_log_mach_signal_info mach{exception, reinterpret_cast<const uint64_t*>(codes), codeCount};
+    zvcrash_log_signal_info signal{&bsd, &mach};
+    zvcrash_async_thread_list_suspend(&ctx->threads, kThreadStopTimeoutMs);
+    MachWrite job{ctx, static_cast<kernel::thread_t>(thread), &signal, ZVCRASH_ESUCCESS};
+    captureServerAndWrite(&job);
+    auto callback = gPostCrashCallback.load();
+    if (job.result == ZVCRASH_ESUCCESS && callback) {
+        siginfo_t info;
+        std::memset(&info, 0, sizeof info);
+        info.si_signo = mapped.signo;
+        info.si_code = mapped.code;
+        info.si_addr = reinterpret_cast<void*>(static_cast<uintptr_t>(mapped.address));
+        ucontext_t uap;
+        std::memset(&uap, 0, sizeof uap);
+        callback(&info, &uap, gCallbackContext.load());
+    }
+    zvcrash_async_thread_list_resume(&ctx->threads);
+    return kernel::KERN_FAILURE;
+}
+
+foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>> enableMachExceptionServer(
+    std::shared_ptr<ZVCrashMachExceptionPortSet>* previousPortSet, ZVCrashMachExceptionServerCallback callback,
+    void* context) {
+    kernel::exception_mask_t mask = kernel::EXC_MASK_BAD_ACCESS | kernel::EXC_MASK_BAD_INSTRUCTION |
+                                    kernel::EXC_MASK_ARITHMETIC | kernel::EXC_MASK_SOFTWARE |
+                                    kernel::EXC_MASK_BREAKPOINT;
+    if (auto host = ZVCrashHostInfo::currentHostInfo(); host && host->darwinVersion().major >= 13)
+        mask |= kernel::EXC_MASK_GUARD;
+    foundation::Error error;
+    auto server = ZVCrashMachExceptionServer::initWithCallBack(callback, context);
+    if (!server.ok()) {
+        zvcrash_populate_error(&error, ZVCrashReporterErrorOperatingSystem,
+                               "Failed to instantiate the Mach exception server.", &server.error());
+        return error;
+    }
+    foundation::Error underlying;
+    auto port = server.value()->exceptionPortWithMask(mask, &underlying);
+    if (!port) {
+        zvcrash_populate_error(&error, ZVCrashReporterErrorOperatingSystem,
+                               "Failed to instantiate the Mach exception port.", &underlying);
+        return error;
+    }
+    if (!port->registerForTask(kernel::mach_task_self(), previousPortSet, &underlying)) {
+        zvcrash_populate_error(&error, ZVCrashReporterErrorOperatingSystem,
+                               "Failed to set the target task's mach exception ports.", &underlying);
+        return error;
+    }
+    return server;
+}
+
 void uncaughtExceptionHandler(const kernel::PlatformException& exception) {
     if (gUncaughtLatch.exchange(1) != 0) return;
     zvcrash_log_writer_set_exception(&gCrashContext.writer, exception.name, &exception.reason,
@@ -113,8 +201,8 @@ __attribute__((noinline)) void captureAndWrite(LiveWrite* job) {
     ::getcontext(&context);
     zvcrash_async_thread_state state;
     zvcrash_async_thread_state_mcontext_init(&state, &context);
-    job->result = zvcrash_log_writer_write(job->writer, job->thread, ZVCrashReporter::sharedImageList(), job->file, job->signal,
-                                           &state, job->threads);
+    job->result = zvcrash_log_writer_write(job->writer, job->thread, ZVCrashReporter::sharedImageList(), job->file,
+                                           job->signal, &state, job->threads);
     asm volatile("" ::: "memory");  // keep this frame, and the captured one, until the write is done
 }
 
@@ -179,8 +267,8 @@ foundation::Result<std::shared_ptr<ZVCrashReporter>> ZVCrashReporter::initWithBu
 }
 
 std::shared_ptr<ZVCrashReporter> ZVCrashReporter::initWithApplicationIdentifier(
-    const std::string& applicationIdentifier, const std::string& appVersion, std::optional<std::string> appMarketingVersion,
-    std::shared_ptr<ZVCrashReporterConfig> configuration) {
+    const std::string& applicationIdentifier, const std::string& appVersion,
+    std::optional<std::string> appMarketingVersion, std::shared_ptr<ZVCrashReporterConfig> configuration) {
     sharedImageList();
     auto reporter = std::shared_ptr<ZVCrashReporter>(new ZVCrashReporter());
     reporter->config_ = configuration ? std::move(configuration) : ZVCrashReporterConfig::defaultConfiguration();
@@ -223,7 +311,8 @@ bool ZVCrashReporter::enableCrashReporterAndReturnError(foundation::Error* error
     {
         std::lock_guard guard(gEnableLock);
         if (gEnabledOnce) {
-            zvcrash_populate_error(error, ZVCrashReporterErrorResourceBusy, "A ZVCrashReporter instance has already been enabled");
+            zvcrash_populate_error(error, ZVCrashReporterErrorResourceBusy,
+                                   "A ZVCrashReporter instance has already been enabled");
             return false;
         }
         gEnabledOnce = true;
@@ -247,9 +336,23 @@ bool ZVCrashReporter::enableCrashReporterAndReturnError(foundation::Error* error
     kernel::thread_stop_install();
 
     auto* handler = ZVCrashSignalHandler::sharedHandler();
+    // The handler's alternate stack serves the registering thread; the pool's workers get their own,
+    // so a stack overflow in a block is reported too.
+    dispatch::setWorkerAltStackSize(handler->sigstk().ss_size);
     switch (config_->signalHandlerType()) {
+        case ZVCrashSignalHandlerTypeMach: {
+            if (!handler->registerHandlerForSignal(SIGABRT, &bsdCrashCallback, &gCrashContext, error)) return false;
+            auto server = enableMachExceptionServer(&gPreviousMachPorts, &machCrashCallback, &gCrashContext);
+            if (!server.ok()) {
+                if (error) *error = server.error();
+                return false;
+            }
+            gMachServer = server.value();
+            gCrashContext.previousMachPorts =
+                gPreviousMachPorts ? gPreviousMachPorts->asyncSafeRepresentation() : zvcrash_mach_exception_port_state_set{};
+            break;
+        }
         case ZVCrashSignalHandlerTypeBSD:
-        case ZVCrashSignalHandlerTypeMach:  // no Mach exceptions here: the signals catch the faults
             for (int signo : kFatalSignals) {
                 if (!handler->registerHandlerForSignal(signo, &bsdCrashCallback, &gCrashContext, error)) return false;
             }
@@ -257,7 +360,8 @@ bool ZVCrashReporter::enableCrashReporterAndReturnError(foundation::Error* error
         default:
             break;
     }
-    if (config_->shouldRegisterUncaughtExceptionHandler()) kernel::setUncaughtExceptionHandler(&uncaughtExceptionHandler);
+    if (config_->shouldRegisterUncaughtExceptionHandler())
+        kernel::setUncaughtExceptionHandler(&uncaughtExceptionHandler);
     enabled_ = true;
     return true;
 }
@@ -269,7 +373,9 @@ bool ZVCrashReporter::hasPendingCrashReport() const {
 
 foundation::Result<std::vector<uint8_t>> ZVCrashReporter::loadPendingCrashReportDataAndReturnError() const {
     std::ifstream in(crashReportPath(), std::ios::binary);
-    if (!in) return foundation::Error::withDescription("NSPOSIXErrorDomain", errno ? errno : ENOENT, "The file couldn't be opened.");
+    if (!in)
+        return foundation::Error::withDescription("NSPOSIXErrorDomain", errno ? errno : ENOENT,
+                                                  "The file couldn't be opened.");
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) return foundation::Error::withDescription("NSPOSIXErrorDomain", EIO, "The file couldn't be read.");
     return bytes;
@@ -288,12 +394,13 @@ foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReport() {
     return generateLiveReportWithThread(kernel::thread_self(), nullptr);
 }
 
-foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithException(const kernel::PlatformException* exception) {
+foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithException(
+    const kernel::PlatformException* exception) {
     return generateLiveReportWithThread(kernel::thread_self(), exception);
 }
 
-foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithThread(kernel::thread_t thread,
-                                                                                      const kernel::PlatformException* exception) {
+foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithThread(
+    kernel::thread_t thread, const kernel::PlatformException* exception) {
     std::lock_guard guard(gLiveReportLock);
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/live_crash_report.XXXXXX";
@@ -306,11 +413,14 @@ foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWith
     kernel::thread_stop_install();
     zvcrash_log_writer_t writer;
     const std::string* marketing = applicationMarketingVersion_ ? &*applicationMarketingVersion_ : nullptr;
-    zvcrash_log_writer_init(&writer, applicationIdentifier_, applicationVersion_, marketing, config_->symbolicationStrategy() & 3, true);
+    zvcrash_log_writer_init(&writer, applicationIdentifier_, applicationVersion_, marketing,
+                            config_->symbolicationStrategy() & 3, true);
     zvcrash_async_file_t file;
     zvcrash_async_file_init(&file, fd, ZVCRASH_REPORT_LIMIT);
     if (customData_) zvcrash_log_writer_set_custom_data(&writer, &*customData_);
-    if (exception) zvcrash_log_writer_set_exception(&writer, exception->name, &exception->reason, &exception->callStackReturnAddresses);
+    if (exception)
+        zvcrash_log_writer_set_exception(&writer, exception->name, &exception->reason,
+                                         &exception->callStackReturnAddresses);
 
     zvcrash_log_bsd_signal_info bsd{SIGTRAP, TRAP_TRACE,
                                     static_cast<uint64_t>(reinterpret_cast<uintptr_t>(__builtin_return_address(0)))};

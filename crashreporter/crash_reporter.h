@@ -17,7 +17,7 @@
 
 enum ZVCrashSignalHandlerType : uint32_t {
     ZVCrashSignalHandlerTypeBSD = 0,
-    // Mach exceptions; on a host without Mach this installs the BSD signal handlers.
+    // Mach exceptions through the kernel stand-in's exception ports (SIGABRT still by signal).
     ZVCrashSignalHandlerTypeMach = 1,
 };
 
@@ -80,9 +80,10 @@ public:
 
     // A report of the running process; `thread` defaults to the calling thread.
     foundation::Result<std::vector<uint8_t>> generateLiveReport();
-    foundation::Result<std::vector<uint8_t>> generateLiveReportWithException(const kernel::PlatformException* exception);
-    foundation::Result<std::vector<uint8_t>> generateLiveReportWithThread(kernel::thread_t thread,
-                                                                         const kernel::PlatformException* exception = nullptr);
+    foundation::Result<std::vector<uint8_t>> generateLiveReportWithException(
+        const kernel::PlatformException* exception);
+    foundation::Result<std::vector<uint8_t>> generateLiveReportWithThread(
+        kernel::thread_t thread, const kernel::PlatformException* exception = nullptr);
 
     std::shared_ptr<ZVCrashReporterConfig> config() const { return config_; }
     const std::string& applicationIdentifier() const { return applicationIdentifier_; }

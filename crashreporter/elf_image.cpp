@@ -1,8 +1,8 @@
 // ELF images of this host: base is the ELF header, the code extent is that of the executable
 // PT_LOAD segments, the UUID is the first 16 bytes of the GNU build id.
+#include <elf.h>
 #include <cstdlib>
 #include <cstring>
-#include <elf.h>
 
 #include "crashreporter/image_list.h"
 
@@ -10,17 +10,28 @@ namespace {
 
 uint32_t machCpuType(uint16_t machine, uint32_t* subtype) {
     switch (machine) {
-        case EM_X86_64: *subtype = kernel::CPU_SUBTYPE_X86_64_ALL; return kernel::CPU_TYPE_X86_64;
-        case EM_AARCH64: *subtype = kernel::CPU_SUBTYPE_ARM64_ALL; return kernel::CPU_TYPE_ARM64;
-        case EM_386: *subtype = 3; return kernel::CPU_TYPE_X86;
-        case EM_ARM: *subtype = 9; return kernel::CPU_TYPE_ARM;
-        default: *subtype = 0; return 0;
+        case EM_X86_64:
+            *subtype = kernel::CPU_SUBTYPE_X86_64_ALL;
+            return kernel::CPU_TYPE_X86_64;
+        case EM_AARCH64:
+            *subtype = kernel::CPU_SUBTYPE_ARM64_ALL;
+            return kernel::CPU_TYPE_ARM64;
+        case EM_386:
+            *subtype = 3;
+            return kernel::CPU_TYPE_X86;
+        case EM_ARM:
+            *subtype = 9;
+            return kernel::CPU_TYPE_ARM;
+        default:
+            *subtype = 0;
+            return 0;
     }
 }
 
 }  // namespace
 
-zvcrash_error_t zvcrash_async_elf_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name, uint64_t header) {
+zvcrash_error_t zvcrash_async_elf_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name,
+                                             uint64_t header) {
     Elf64_Ehdr eh;
     if (zvcrash_async_task_memcpy(task, header, 0, &eh, sizeof eh) != ZVCRASH_ESUCCESS) return ZVCRASH_EINTERNAL;
     if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64 ||
@@ -29,8 +40,8 @@ zvcrash_error_t zvcrash_async_elf_image_init(zvcrash_async_image* image, const k
         return ZVCRASH_EINVAL;
     }
     Elf64_Phdr phdrs[256];
-    if (zvcrash_async_task_memcpy(task, header, static_cast<int64_t>(eh.e_phoff), phdrs, sizeof(Elf64_Phdr) * eh.e_phnum) !=
-        ZVCRASH_ESUCCESS) {
+    if (zvcrash_async_task_memcpy(task, header, static_cast<int64_t>(eh.e_phoff), phdrs,
+                                  sizeof(Elf64_Phdr) * eh.e_phnum) != ZVCRASH_ESUCCESS) {
         return ZVCRASH_EINVAL;
     }
     // The segment that maps file offset 0 holds the header, which fixes the load bias.
@@ -71,7 +82,8 @@ zvcrash_error_t zvcrash_async_elf_image_init(zvcrash_async_image* image, const k
                 const uint64_t nameSize = (nh[0] + 3ULL) & ~3ULL, descSize = (nh[1] + 3ULL) & ~3ULL;
                 const uint64_t desc = at + 12 + nameSize;
                 if (nh[2] == NT_GNU_BUILD_ID && nh[0] == 4 && nh[1] >= 16 && desc + nh[1] <= end) {
-                    if (zvcrash_async_task_memcpy(task, desc, 0, image->uuid, 16) == ZVCRASH_ESUCCESS) image->has_uuid = true;
+                    if (zvcrash_async_task_memcpy(task, desc, 0, image->uuid, 16) == ZVCRASH_ESUCCESS)
+                        image->has_uuid = true;
                     break;
                 }
                 at = desc + descSize;

@@ -1,9 +1,11 @@
 #include "crashreporter/frame_cursor.h"
 
+#include "crashreporter/compact_unwind.h"
+#include "crashreporter/dwarf_unwinder.h"
 #include "crashreporter/task_memory.h"
 
 namespace {
-const zvcrash_frame_reader_t kDefaultReaders[] = {&zvcrash_frame_fp_reader};
+const zvcrash_frame_reader_t kDefaultReaders[] = {&zvcrash_frame_compact_unwind_reader, &zvcrash_frame_dwarf_reader, &zvcrash_frame_fp_reader};
 }
 
 const zvcrash_frame_reader_t* zvcrash_frame_default_readers(int* count) {
@@ -12,7 +14,8 @@ const zvcrash_frame_reader_t* zvcrash_frame_default_readers(int* count) {
 }
 
 zvcrash_error_t zvcrash_frame_cursor_init(zvcrash_frame_cursor* cursor, const kernel::Task* task,
-                                          const zvcrash_async_thread_state* state, zvcrash_async_image_list* image_list) {
+                                          const zvcrash_async_thread_state* state,
+                                          zvcrash_async_image_list* image_list) {
     zvcrash_async_memset(cursor, 0, sizeof *cursor);
     zvcrash_async_task_cache_init(&cursor->cache, task);
     cursor->task = &cursor->cache.task;
@@ -28,8 +31,8 @@ zvcrash_frame_error_t zvcrash_frame_cursor_next(zvcrash_frame_cursor* cursor) {
     return zvcrash_frame_cursor_next_with_readers(cursor, readers, count);
 }
 
-zvcrash_frame_error_t zvcrash_frame_cursor_next_with_readers(zvcrash_frame_cursor* cursor, const zvcrash_frame_reader_t* readers,
-                                                             int count) {
+zvcrash_frame_error_t zvcrash_frame_cursor_next_with_readers(zvcrash_frame_cursor* cursor,
+                                                             const zvcrash_frame_reader_t* readers, int count) {
     if (cursor->depth == 0) {
         cursor->depth = 1;
         return ZVCRASH_FRAME_ESUCCESS;
@@ -71,7 +74,8 @@ void zvcrash_frame_cursor_free(zvcrash_frame_cursor* cursor) { cursor->task = nu
 
 zvcrash_frame_error_t zvcrash_frame_fp_reader(const kernel::Task* task, zvcrash_async_image_list*,
                                               const zvcrash_async_thread_state* current,
-                                              const zvcrash_async_thread_state* previous, zvcrash_async_thread_state* next) {
+                                              const zvcrash_async_thread_state* previous,
+                                              zvcrash_async_thread_state* next) {
     if (!zvcrash_async_thread_state_has_reg(current, ZVCRASH_REG_FP)) return ZVCRASH_FRAME_EBADFRAME;
     const uint64_t fp = zvcrash_async_thread_state_get_reg(current, ZVCRASH_REG_FP);
     if (fp == 0) return ZVCRASH_FRAME_ENOFRAME;
@@ -89,11 +93,13 @@ zvcrash_frame_error_t zvcrash_frame_fp_reader(const kernel::Task* task, zvcrash_
     uint64_t words[2] = {0, 0};
     if (width == 4) {
         uint32_t small[2];
-        if (zvcrash_async_task_memcpy(task, fp, 0, small, sizeof small) != ZVCRASH_ESUCCESS) return ZVCRASH_FRAME_EBADFRAME;
+        if (zvcrash_async_task_memcpy(task, fp, 0, small, sizeof small) != ZVCRASH_ESUCCESS)
+            return ZVCRASH_FRAME_EBADFRAME;
         words[0] = small[0];
         words[1] = small[1];
     } else {
-        if (zvcrash_async_task_memcpy(task, fp, 0, words, sizeof words) != ZVCRASH_ESUCCESS) return ZVCRASH_FRAME_EBADFRAME;
+        if (zvcrash_async_task_memcpy(task, fp, 0, words, sizeof words) != ZVCRASH_ESUCCESS)
+            return ZVCRASH_FRAME_EBADFRAME;
     }
     zvcrash_async_thread_state_copy(next, current);
     zvcrash_async_thread_state_clear_all_regs(next);

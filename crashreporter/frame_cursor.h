@@ -34,10 +34,11 @@ using zvcrash_frame_reader_t = zvcrash_frame_error_t (*)(const kernel::Task* tas
                                                          zvcrash_async_thread_state* next);
 
 zvcrash_error_t zvcrash_frame_cursor_init(zvcrash_frame_cursor* cursor, const kernel::Task* task,
-                                          const zvcrash_async_thread_state* state, zvcrash_async_image_list* image_list);
+                                          const zvcrash_async_thread_state* state,
+                                          zvcrash_async_image_list* image_list);
 zvcrash_frame_error_t zvcrash_frame_cursor_next(zvcrash_frame_cursor* cursor);
-zvcrash_frame_error_t zvcrash_frame_cursor_next_with_readers(zvcrash_frame_cursor* cursor, const zvcrash_frame_reader_t* readers,
-                                                             int count);
+zvcrash_frame_error_t zvcrash_frame_cursor_next_with_readers(zvcrash_frame_cursor* cursor,
+                                                             const zvcrash_frame_reader_t* readers, int count);
 zvcrash_frame_error_t zvcrash_frame_cursor_get_reg(const zvcrash_frame_cursor* cursor, int index, uint64_t* value);
 const char* zvcrash_frame_cursor_get_regname(const zvcrash_frame_cursor* cursor, int index);
 int zvcrash_frame_cursor_get_regcount(const zvcrash_frame_cursor* cursor);
@@ -49,4 +50,5 @@ const zvcrash_frame_reader_t* zvcrash_frame_default_readers(int* count);
 
 zvcrash_frame_error_t zvcrash_frame_fp_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
                                               const zvcrash_async_thread_state* current,
-                                              const zvcrash_async_thread_state* previous, zvcrash_async_thread_state* next);
+                                              const zvcrash_async_thread_state* previous,
+                                              zvcrash_async_thread_state* next);

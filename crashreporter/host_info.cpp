@@ -36,10 +36,16 @@ ZVCrashHostInfoVersion ZVCrashHostInfo::parseRelease(const std::string& release)
     bool ok = true;
     for (int i = 0; i < 3 && ok; ++i) {
         if (i > 0) {
-            if (*p != '.') { ok = false; break; }
+            if (*p != '.') {
+                ok = false;
+                break;
+            }
             ++p;
         }
-        if (*p < '0' || *p > '9') { ok = false; break; }
+        if (*p < '0' || *p > '9') {
+            ok = false;
+            break;
+        }
         uint64_t value = 0;
         while (*p >= '0' && *p <= '9') value = value * 10 + static_cast<uint64_t>(*p++ - '0');
         *parts[i] = value;
@@ -96,17 +102,30 @@ size_t zvcrash_sysctl_valid_utf8_bytes_max(const uint8_t* bytes, size_t length) 
     while (i < length) {
         const uint8_t lead = bytes[i];
         if (lead == 0) break;
-        if (lead < 0x80) { ++i; continue; }
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
         size_t need;
         uint32_t cp;
-        if ((lead & 0xE0) == 0xC0) { need = 1; cp = lead & 0x1F; }
-        else if ((lead & 0xF0) == 0xE0) { need = 2; cp = lead & 0x0F; }
-        else if ((lead & 0xF8) == 0xF0) { need = 3; cp = lead & 0x07; }
-        else break;
+        if ((lead & 0xE0) == 0xC0) {
+            need = 1;
+            cp = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            need = 2;
+            cp = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            need = 3;
+            cp = lead & 0x07;
+        } else
+            break;
         if (length - i - 1 < need) break;
         bool ok = true;
         for (size_t k = 1; k <= need; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) { ok = false; break; }
+            if ((bytes[i + k] & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
             cp = (cp << 6) | (bytes[i + k] & 0x3F);
         }
         if (!ok) break;

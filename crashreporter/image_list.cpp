@@ -4,7 +4,8 @@
 #include <cstring>
 #include <new>
 
-zvcrash_error_t zvcrash_async_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name, uint64_t header) {
+zvcrash_error_t zvcrash_async_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name,
+                                         uint64_t header) {
     zvcrash_async_memset(image, 0, sizeof *image);
     uint8_t magic[4];
     if (zvcrash_async_task_memcpy(task, header, 0, magic, sizeof magic) != ZVCRASH_ESUCCESS) return ZVCRASH_EINTERNAL;
@@ -44,6 +45,24 @@ void zvcrash_async_image_list_init(zvcrash_async_image_list* list, const kernel:
     list->shared = shared;
 }
 
+void zvcrash_async_image_list_free(zvcrash_async_image_list* list) {
+    zvcrash_image_list_shared* s = list->shared;
+    if (!s) return;
+    for (zvcrash_image_node* heads[2] = {s->head.load(), s->free_list}; auto* n : heads) {
+        while (n) {
+            zvcrash_image_node* next = n->next.load();
+            if (n->image) {
+                zvcrash_async_image_free(n->image);
+                std::free(n->image);
+            }
+            delete n;
+            n = next;
+        }
+    }
+    delete s;
+    list->shared = nullptr;
+}
+
 void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t header, const char* name) {
     auto* image = static_cast<zvcrash_async_image*>(std::calloc(1, sizeof(zvcrash_async_image)));
     if (!image) return;
@@ -56,6 +75,12 @@ void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t he
     zvcrash_image_node* node = s->free_list;
     if (node) {
         s->free_list = node->next.load(std::memory_order_relaxed);
+        // The parked node still names the removed image; with no reader inside, nothing can
+        // reach that image any more.
+        if (node->image && s->refcount.load() == 0) {
+            zvcrash_async_image_free(node->image);
+            std::free(node->image);
+        }
     } else {
         node = new zvcrash_image_node();
     }
@@ -98,8 +123,10 @@ void zvcrash_async_image_list_remove(zvcrash_async_image_list* list, uint64_t he
                 zvcrash_image_node* expected = n;
                 n->prev->next.compare_exchange_strong(expected, next);
             }
-            if (next) next->prev = n->prev;
-            else s->tail = n->prev;
+            if (next)
+                next->prev = n->prev;
+            else
+                s->tail = n->prev;
             // A reader may stand on this node: park it for reuse instead of freeing it.
             if (s->refcount.load() >= 1) {
                 n->prev = nullptr;
@@ -114,8 +141,10 @@ void zvcrash_async_image_list_remove(zvcrash_async_image_list* list, uint64_t he
 }
 
 void zvcrash_async_image_list_set_reading(zvcrash_async_image_list* list, bool enable) {
-    if (enable) list->shared->refcount.fetch_add(1);
-    else list->shared->refcount.fetch_sub(1);
+    if (enable)
+        list->shared->refcount.fetch_add(1);
+    else
+        list->shared->refcount.fetch_sub(1);
 }
 
 zvcrash_async_image* zvcrash_async_image_list_next(zvcrash_async_image_list* list, zvcrash_async_image* current) {
@@ -126,7 +155,8 @@ zvcrash_async_image* zvcrash_async_image_list_next(zvcrash_async_image_list* lis
     return node->image;
 }
 
-zvcrash_async_image* zvcrash_async_image_list_image_containing_address(zvcrash_async_image_list* list, uint64_t address) {
+zvcrash_async_image* zvcrash_async_image_list_image_containing_address(zvcrash_async_image_list* list,
+                                                                       uint64_t address) {
     for (zvcrash_async_image* image = zvcrash_async_image_list_next(list, nullptr); image;
          image = zvcrash_async_image_list_next(list, image)) {
         if (zvcrash_async_image_contains_address(image, address)) return image;

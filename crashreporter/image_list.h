@@ -17,10 +17,10 @@ enum zvcrash_image_format : uint32_t {
 };
 
 struct zvcrash_async_elf_image {
-    uint64_t load_bias;           // runtime address minus link-time address
-    uint64_t eh_frame_hdr;        // PT_GNU_EH_FRAME's runtime address, 0 when absent
+    uint64_t load_bias;     // runtime address minus link-time address
+    uint64_t eh_frame_hdr;  // PT_GNU_EH_FRAME's runtime address, 0 when absent
     uint64_t eh_frame_hdr_size;
-    uint16_t machine;             // e_machine
+    uint16_t machine;  // e_machine
 };
 
 struct zvcrash_image_node;
@@ -29,7 +29,7 @@ struct zvcrash_async_image {
     uint32_t format;
     const kernel::Task* task;
     uint64_t header_addr;
-    uint64_t text_size;           // [header_addr, header_addr + text_size) holds the image's code
+    uint64_t text_size;  // [header_addr, header_addr + text_size) holds the image's code
     char* name;
     bool has_uuid;
     uint8_t uuid[16];
@@ -41,8 +41,10 @@ struct zvcrash_async_image {
 };
 
 // Reads the image at `header` (an ELF or Mach-O header). Normal context.
-zvcrash_error_t zvcrash_async_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name, uint64_t header);
-zvcrash_error_t zvcrash_async_elf_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name, uint64_t header);
+zvcrash_error_t zvcrash_async_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name,
+                                         uint64_t header);
+zvcrash_error_t zvcrash_async_elf_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name,
+                                             uint64_t header);
 void zvcrash_async_image_free(zvcrash_async_image* image);
 bool zvcrash_async_image_contains_address(const zvcrash_async_image* image, uint64_t address);
 
@@ -66,9 +68,12 @@ struct zvcrash_async_image_list {
 };
 
 void zvcrash_async_image_list_init(zvcrash_async_image_list* list, const kernel::Task* task);
+// Releases a list that no reader can reach any more (the process-wide list is never released).
+void zvcrash_async_image_list_free(zvcrash_async_image_list* list);
 // Builds the image and appends it; an image that can't be read is not added. Normal context.
 void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t header, const char* name);
 void zvcrash_async_image_list_remove(zvcrash_async_image_list* list, uint64_t header);
 void zvcrash_async_image_list_set_reading(zvcrash_async_image_list* list, bool enable);
 zvcrash_async_image* zvcrash_async_image_list_next(zvcrash_async_image_list* list, zvcrash_async_image* current);
-zvcrash_async_image* zvcrash_async_image_list_image_containing_address(zvcrash_async_image_list* list, uint64_t address);
+zvcrash_async_image* zvcrash_async_image_list_image_containing_address(zvcrash_async_image_list* list,
+                                                                       uint64_t address);

@@ -1,11 +1,11 @@
 #include "crashreporter/log_writer.h"
 
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/host_info.h"
@@ -22,14 +22,12 @@ struct SignalName {
 
 // First match wins, so SIGABRT is named before its alias SIGIOT.
 const SignalName kSignalNames[] = {
-    {SIGHUP, "SIGHUP"},   {SIGINT, "SIGINT"},     {SIGQUIT, "SIGQUIT"},     {SIGILL, "SIGILL"},
-    {SIGTRAP, "SIGTRAP"}, {SIGABRT, "SIGABRT"},   {SIGIOT, "SIGIOT"},       {SIGFPE, "SIGFPE"},
-    {SIGKILL, "SIGKILL"}, {SIGBUS, "SIGBUS"},     {SIGSEGV, "SIGSEGV"},     {SIGSYS, "SIGSYS"},
-    {SIGPIPE, "SIGPIPE"}, {SIGALRM, "SIGALRM"},   {SIGTERM, "SIGTERM"},     {SIGURG, "SIGURG"},
-    {SIGSTOP, "SIGSTOP"}, {SIGTSTP, "SIGTSTP"},   {SIGCONT, "SIGCONT"},     {SIGCHLD, "SIGCHLD"},
-    {SIGTTIN, "SIGTTIN"}, {SIGTTOU, "SIGTTOU"},   {SIGIO, "SIGIO"},         {SIGXCPU, "SIGXCPU"},
-    {SIGXFSZ, "SIGXFSZ"}, {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"},   {SIGWINCH, "SIGWINCH"},
-    {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"},
+    {SIGHUP, "SIGHUP"},       {SIGINT, "SIGINT"},   {SIGQUIT, "SIGQUIT"},   {SIGILL, "SIGILL"},   {SIGTRAP, "SIGTRAP"},
+    {SIGABRT, "SIGABRT"},     {SIGIOT, "SIGIOT"},   {SIGFPE, "SIGFPE"},     {SIGKILL, "SIGKILL"}, {SIGBUS, "SIGBUS"},
+    {SIGSEGV, "SIGSEGV"},     {SIGSYS, "SIGSYS"},   {SIGPIPE, "SIGPIPE"},   {SIGALRM, "SIGALRM"}, {SIGTERM, "SIGTERM"},
+    {SIGURG, "SIGURG"},       {SIGSTOP, "SIGSTOP"}, {SIGTSTP, "SIGTSTP"},   {SIGCONT, "SIGCONT"}, {SIGCHLD, "SIGCHLD"},
+    {SIGTTIN, "SIGTTIN"},     {SIGTTOU, "SIGTTOU"}, {SIGIO, "SIGIO"},       {SIGXCPU, "SIGXCPU"}, {SIGXFSZ, "SIGXFSZ"},
+    {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"}, {SIGWINCH, "SIGWINCH"}, {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"},
 };
 
 struct CodeName {
@@ -39,14 +37,13 @@ struct CodeName {
 };
 
 const CodeName kCodeNames[] = {
-    {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"}, {SIGILL, ILL_ILLTRP, "ILL_ILLTRP"}, {SIGILL, ILL_PRVOPC, "ILL_PRVOPC"},
-    {SIGILL, ILL_ILLOPN, "ILL_ILLOPN"}, {SIGILL, ILL_ILLADR, "ILL_ILLADR"}, {SIGILL, ILL_PRVREG, "ILL_PRVREG"},
-    {SIGILL, ILL_COPROC, "ILL_COPROC"}, {SIGILL, ILL_BADSTK, "ILL_BADSTK"},
-    {SIGFPE, FPE_FLTDIV, "FPE_FLTDIV"}, {SIGFPE, FPE_FLTOVF, "FPE_FLTOVF"}, {SIGFPE, FPE_FLTUND, "FPE_FLTUND"},
-    {SIGFPE, FPE_FLTRES, "FPE_FLTRES"}, {SIGFPE, FPE_FLTINV, "FPE_FLTINV"}, {SIGFPE, FPE_FLTSUB, "FPE_FLTSUB"},
-    {SIGFPE, FPE_INTDIV, "FPE_INTDIV"}, {SIGFPE, FPE_INTOVF, "FPE_INTOVF"},
-    {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"}, {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
-    {SIGBUS, BUS_ADRALN, "BUS_ADRALN"}, {SIGBUS, BUS_ADRERR, "BUS_ADRERR"}, {SIGBUS, BUS_OBJERR, "BUS_OBJERR"},
+    {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"},  {SIGILL, ILL_ILLTRP, "ILL_ILLTRP"},    {SIGILL, ILL_PRVOPC, "ILL_PRVOPC"},
+    {SIGILL, ILL_ILLOPN, "ILL_ILLOPN"},  {SIGILL, ILL_ILLADR, "ILL_ILLADR"},    {SIGILL, ILL_PRVREG, "ILL_PRVREG"},
+    {SIGILL, ILL_COPROC, "ILL_COPROC"},  {SIGILL, ILL_BADSTK, "ILL_BADSTK"},    {SIGFPE, FPE_FLTDIV, "FPE_FLTDIV"},
+    {SIGFPE, FPE_FLTOVF, "FPE_FLTOVF"},  {SIGFPE, FPE_FLTUND, "FPE_FLTUND"},    {SIGFPE, FPE_FLTRES, "FPE_FLTRES"},
+    {SIGFPE, FPE_FLTINV, "FPE_FLTINV"},  {SIGFPE, FPE_FLTSUB, "FPE_FLTSUB"},    {SIGFPE, FPE_INTDIV, "FPE_INTDIV"},
+    {SIGFPE, FPE_INTOVF, "FPE_INTOVF"},  {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"}, {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
+    {SIGBUS, BUS_ADRALN, "BUS_ADRALN"},  {SIGBUS, BUS_ADRERR, "BUS_ADRERR"},    {SIGBUS, BUS_OBJERR, "BUS_OBJERR"},
     {SIGTRAP, TRAP_BRKPT, "TRAP_BRKPT"}, {SIGTRAP, TRAP_TRACE, "TRAP_TRACE"},
 };
 
@@ -148,17 +145,22 @@ zvcrash_error_t zvcrash_log_writer_init(zvcrash_log_writer_t* writer, const std:
     const std::string path = kernel::executable_path();
     if (!path.empty()) setString(&writer->process_info.process_path, path);
     writer->process_info.parent_process_id = static_cast<uint32_t>(process->parentProcessID());
-    if (auto parent = ZVCrashProcessInfo::initWithProcessID(process->parentProcessID()); parent && parent->processName()) {
+    if (auto parent = ZVCrashProcessInfo::initWithProcessID(process->parentProcessID());
+        parent && parent->processName()) {
         setString(&writer->process_info.parent_process_name, *parent->processName());
     }
 
     const std::string model = sysctlString("hw.machine");
     if (!model.empty()) setString(&writer->machine_info.model, model);
     int32_t value = 0;
-    if (zvcrash_sysctlbyname_int32("hw.cputype", &value)) writer->machine_info.cpu_type = static_cast<uint64_t>(static_cast<int64_t>(value));
-    if (zvcrash_sysctlbyname_int32("hw.cpusubtype", &value)) writer->machine_info.cpu_subtype = static_cast<uint64_t>(static_cast<int64_t>(value));
-    if (zvcrash_sysctlbyname_int32("hw.physicalcpu_max", &value)) writer->machine_info.processor_count = static_cast<uint32_t>(value);
-    if (zvcrash_sysctlbyname_int32("hw.logicalcpu_max", &value)) writer->machine_info.logical_processor_count = static_cast<uint32_t>(value);
+    if (zvcrash_sysctlbyname_int32("hw.cputype", &value))
+        writer->machine_info.cpu_type = static_cast<uint64_t>(static_cast<int64_t>(value));
+    if (zvcrash_sysctlbyname_int32("hw.cpusubtype", &value))
+        writer->machine_info.cpu_subtype = static_cast<uint64_t>(static_cast<int64_t>(value));
+    if (zvcrash_sysctlbyname_int32("hw.physicalcpu_max", &value))
+        writer->machine_info.processor_count = static_cast<uint32_t>(value);
+    if (zvcrash_sysctlbyname_int32("hw.logicalcpu_max", &value))
+        writer->machine_info.logical_processor_count = static_cast<uint32_t>(value);
 
     writer->process_info.native = true;
     if (zvcrash_sysctlbyname_int32("sysctl.proc_native", &value) && value == 0) writer->process_info.native = false;
@@ -236,7 +238,9 @@ size_t packBool(File* f, uint32_t field, bool v) {
     uint8_t b = v ? 1 : 0;
     return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_BOOL, &b);
 }
-size_t packString(File* f, uint32_t field, const char* s) { return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_STRING, s); }
+size_t packString(File* f, uint32_t field, const char* s) {
+    return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_STRING, s);
+}
 size_t packBytes(File* f, uint32_t field, const void* data, size_t len) {
     zvcrash_data_pair pair{len, data};
     return zvcrash_writer_pack(f, field, ZVCRASH_FIELD_BYTES, &pair);
@@ -284,9 +288,7 @@ void captureThread(ThreadCapture* capture, const zvcrash_async_thread_state* sta
     zvcrash_frame_cursor_free(&cursor);
 }
 
-size_t writeFrame(File* f, uint64_t pc) {
-    return packU64(f, 3, pc);
-}
+size_t writeFrame(File* f, uint64_t pc) { return packU64(f, 3, pc); }
 
 size_t writeThreadBody(File* f, const ThreadCapture* t, uint32_t number) {
     size_t n = packU32(f, 1, number);
@@ -388,7 +390,7 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
         size_t n = packEnum(f, 1, 1);  // IPHONE_OS
         n += packString(f, 2, str(writer->system_info.version));
         n += packString(f, 5, str(writer->system_info.build));
-        n += packEnum(f, 3, 6);        // ARCHITECTURE_UNKNOWN: the processor is in machine_info
+        n += packEnum(f, 3, 6);  // ARCHITECTURE_UNKNOWN: the processor is in machine_info
         n += packI64(f, 4, timestamp);
         return n;
     };
@@ -424,17 +426,24 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
     // The budget: what must always be there, then what is kept room for, then threads and images.
     const uint64_t limit = file->limit_bytes;
     uint64_t used = file->total_bytes + 8;
-    used += packMessage(nullptr, 9, reportInfo) + packMessage(nullptr, 1, systemInfo) + packMessage(nullptr, 8, machineInfo) +
-            packMessage(nullptr, 2, applicationInfo) + packMessage(nullptr, 7, processInfo) + packMessage(nullptr, 6, signal);
+    used += packMessage(nullptr, 9, reportInfo) + packMessage(nullptr, 1, systemInfo) +
+            packMessage(nullptr, 8, machineInfo) + packMessage(nullptr, 2, applicationInfo) +
+            packMessage(nullptr, 7, processInfo) + packMessage(nullptr, 6, signal);
     auto fits = [&](uint64_t size) { return limit == 0 || used + size <= limit; };
     bool writeException = false, writeCustom = false;
     if (writer->uncaught_exception.has_exception) {
         const size_t size = packMessage(nullptr, 5, exception);
-        if (fits(size)) { used += size; writeException = true; }
+        if (fits(size)) {
+            used += size;
+            writeException = true;
+        }
     }
     if (writer->custom_data.data && writer->custom_data.len > 0) {
         const size_t size = packBytes(nullptr, 10, writer->custom_data.data, writer->custom_data.len);
-        if (fits(size)) { used += size; writeCustom = true; }
+        if (fits(size)) {
+            used += size;
+            writeCustom = true;
+        }
     }
 
     zvcrash_async_file_write(file, "zvcrash", 7);

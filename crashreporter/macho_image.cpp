@@ -37,8 +37,8 @@ bool commandReadable(const zvcrash_async_macho_image* image, const void* cmd, si
 
 }  // namespace
 
-zvcrash_error_t zvcrash_async_macho_image_init(zvcrash_async_macho_image* image, const kernel::Task* task, const char* name,
-                                               uint64_t header) {
+zvcrash_error_t zvcrash_async_macho_image_init(zvcrash_async_macho_image* image, const kernel::Task* task,
+                                               const char* name, uint64_t header) {
     zvcrash_async_memset(image, 0, sizeof *image);
     image->name = ::strdup(name ? name : "");
     image->task = task;
@@ -50,11 +50,25 @@ zvcrash_error_t zvcrash_async_macho_image_init(zvcrash_async_macho_image* image,
         goto fail;
     }
     switch (image->header.magic) {
-        case ZVCRASH_MH_MAGIC: image->m64 = false; image->byteorder = zvcrash_async_byteorder_direct(); break;
-        case ZVCRASH_MH_MAGIC_64: image->m64 = true; image->byteorder = zvcrash_async_byteorder_direct(); break;
-        case ZVCRASH_MH_CIGAM: image->m64 = false; image->byteorder = zvcrash_async_byteorder_swapped(); break;
-        case ZVCRASH_MH_CIGAM_64: image->m64 = true; image->byteorder = zvcrash_async_byteorder_swapped(); break;
-        default: err = ZVCRASH_EINVAL; goto fail;
+        case ZVCRASH_MH_MAGIC:
+            image->m64 = false;
+            image->byteorder = zvcrash_async_byteorder_direct();
+            break;
+        case ZVCRASH_MH_MAGIC_64:
+            image->m64 = true;
+            image->byteorder = zvcrash_async_byteorder_direct();
+            break;
+        case ZVCRASH_MH_CIGAM:
+            image->m64 = false;
+            image->byteorder = zvcrash_async_byteorder_swapped();
+            break;
+        case ZVCRASH_MH_CIGAM_64:
+            image->m64 = true;
+            image->byteorder = zvcrash_async_byteorder_swapped();
+            break;
+        default:
+            err = ZVCRASH_EINVAL;
+            goto fail;
     }
     image->header_size = image->m64 ? 32 : 28;
     image->ncmds = image->byteorder->swap32(image->header.ncmds);
@@ -184,8 +198,8 @@ void zvcrash_async_macho_mapped_segment_free(zvcrash_async_macho_mapped_segment*
     zvcrash_async_mobject_free(&segment->mobj);
 }
 
-zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname, const char* sectname,
-                                                zvcrash_async_mobject* mobj) {
+zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname,
+                                                const char* sectname, zvcrash_async_mobject* mobj) {
     const void* cmd = zvcrash_async_macho_find_segment_cmd(image, segname);
     if (!cmd) return ZVCRASH_ENOTFOUND;
     const size_t segSize = image->m64 ? kSegment64Size : kSegment32Size;
@@ -205,7 +219,8 @@ zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image
     return ZVCRASH_ENOTFOUND;
 }
 
-zvcrash_error_t zvcrash_async_macho_symtab_reader_init(zvcrash_async_macho_symtab_reader* reader, zvcrash_async_macho_image* image) {
+zvcrash_error_t zvcrash_async_macho_symtab_reader_init(zvcrash_async_macho_symtab_reader* reader,
+                                                       zvcrash_async_macho_image* image) {
     zvcrash_async_memset(reader, 0, sizeof *reader);
     reader->image = image;
     const void* symtab = zvcrash_async_macho_find_command(image, ZVCRASH_LC_SYMTAB);
@@ -213,7 +228,8 @@ zvcrash_error_t zvcrash_async_macho_symtab_reader_init(zvcrash_async_macho_symta
     const void* dysymtab = zvcrash_async_macho_find_command(image, ZVCRASH_LC_DYSYMTAB);
     if (dysymtab && !commandReadable(image, dysymtab, 24)) dysymtab = nullptr;
 
-    if (zvcrash_async_macho_map_segment(image, "__LINKEDIT", &reader->linkedit) != ZVCRASH_ESUCCESS) return ZVCRASH_EINTERNAL;
+    if (zvcrash_async_macho_map_segment(image, "__LINKEDIT", &reader->linkedit) != ZVCRASH_ESUCCESS)
+        return ZVCRASH_EINTERNAL;
     const uint32_t symoff = u32(image, symtab, 8);
     const uint32_t nsyms = u32(image, symtab, 12);
     const uint32_t stroff = u32(image, symtab, 16);
@@ -224,9 +240,11 @@ zvcrash_error_t zvcrash_async_macho_symtab_reader_init(zvcrash_async_macho_symta
     const void* table = nullptr;
     const void* strings = nullptr;
     if (symoff >= fileoff && stroff >= fileoff) {
-        table = zvcrash_async_mobject_remap_address(&reader->linkedit.mobj, base, static_cast<int64_t>(symoff - fileoff),
-                                                    static_cast<size_t>(nsyms) * entrySize);
-        strings = zvcrash_async_mobject_remap_address(&reader->linkedit.mobj, base, static_cast<int64_t>(stroff - fileoff), strsize);
+        table =
+            zvcrash_async_mobject_remap_address(&reader->linkedit.mobj, base, static_cast<int64_t>(symoff - fileoff),
+                                                static_cast<size_t>(nsyms) * entrySize);
+        strings = zvcrash_async_mobject_remap_address(&reader->linkedit.mobj, base,
+                                                      static_cast<int64_t>(stroff - fileoff), strsize);
     }
     if (!table || !strings) {
         zvcrash_async_macho_mapped_segment_free(&reader->linkedit);
@@ -257,7 +275,9 @@ zvcrash_async_macho_symtab_entry zvcrash_async_macho_symtab_reader_read(zvcrash_
     const zvcrash_async_macho_image* image = reader->image;
     const size_t entrySize = image->m64 ? 16 : 12;
     const auto* p = static_cast<const uint8_t*>(table) + static_cast<size_t>(index) * entrySize;
-    if (!zvcrash_async_mobject_verify_local_pointer(&reader->linkedit.mobj, reinterpret_cast<uintptr_t>(p), 0, entrySize)) return entry;
+    if (!zvcrash_async_mobject_verify_local_pointer(&reader->linkedit.mobj, reinterpret_cast<uintptr_t>(p), 0,
+                                                    entrySize))
+        return entry;
     entry.n_strx = u32(image, p, 0);
     entry.n_type = p[4];
     entry.n_sect = p[5];

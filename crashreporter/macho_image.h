@@ -70,8 +70,8 @@ struct zvcrash_async_macho_symtab_reader {
     size_t string_table_size;
 };
 
-zvcrash_error_t zvcrash_async_macho_image_init(zvcrash_async_macho_image* image, const kernel::Task* task, const char* name,
-                                               uint64_t header);
+zvcrash_error_t zvcrash_async_macho_image_init(zvcrash_async_macho_image* image, const kernel::Task* task,
+                                               const char* name, uint64_t header);
 void zvcrash_async_macho_image_free(zvcrash_async_macho_image* image);
 bool zvcrash_async_macho_contains_address(const zvcrash_async_macho_image* image, uint64_t address);
 uint32_t zvcrash_async_macho_cpu_type(const zvcrash_async_macho_image* image);
@@ -87,10 +87,11 @@ bool zvcrash_async_macho_get_uuid(zvcrash_async_macho_image* image, uint8_t uuid
 zvcrash_error_t zvcrash_async_macho_map_segment(zvcrash_async_macho_image* image, const char* segname,
                                                 zvcrash_async_macho_mapped_segment* segment);
 void zvcrash_async_macho_mapped_segment_free(zvcrash_async_macho_mapped_segment* segment);
-zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname, const char* sectname,
-                                                zvcrash_async_mobject* mobj);
+zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname,
+                                                const char* sectname, zvcrash_async_mobject* mobj);
 
-zvcrash_error_t zvcrash_async_macho_symtab_reader_init(zvcrash_async_macho_symtab_reader* reader, zvcrash_async_macho_image* image);
+zvcrash_error_t zvcrash_async_macho_symtab_reader_init(zvcrash_async_macho_symtab_reader* reader,
+                                                       zvcrash_async_macho_image* image);
 // `table` is one of the reader's symbol-table pointers; the index must be below that table's count.
 zvcrash_async_macho_symtab_entry zvcrash_async_macho_symtab_reader_read(zvcrash_async_macho_symtab_reader* reader,
                                                                         const void* table, uint32_t index);

@@ -54,8 +54,10 @@ public:
     }
 
     void setReading(bool on) {
-        if (on) readers_.fetch_add(1);
-        else readers_.fetch_sub(1);
+        if (on)
+            readers_.fetch_add(1);
+        else
+            readers_.fetch_sub(1);
     }
 
     Node* next(Node* current) const {
@@ -112,7 +114,8 @@ bool chainStep(int signo, siginfo_t* info, ucontext_t* uap, void* context) {
     return runFrom(static_cast<CallbackNode*>(context), signo, info, uap);
 }
 
-bool previousActionDispatcher(int signo, siginfo_t* info, ucontext_t* uap, void*, zvcrash_signal_handler_callback* next) {
+bool previousActionDispatcher(int signo, siginfo_t* info, ucontext_t* uap, void*,
+                              zvcrash_signal_handler_callback* next) {
     if (next && next->callback(signo, info, uap, next->context)) return true;
     auto& list = previousActions();
     list.setReading(true);
@@ -143,7 +146,8 @@ void signalHandler(int signo, siginfo_t* info, void* uap) {
     // Unless a callback already put another action in place, that would be this handler again,
     // forever: the default action takes over, so the process ends by the signal.
     struct sigaction current {};
-    if (::sigaction(signo, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) && current.sa_sigaction == &signalHandler) {
+    if (::sigaction(signo, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) &&
+        current.sa_sigaction == &signalHandler) {
         struct sigaction dfl {};
         dfl.sa_handler = SIG_DFL;
         sigemptyset(&dfl.sa_mask);
@@ -182,7 +186,8 @@ bool ZVCrashSignalHandler::registerHandlerForSignal(int signo, ZVCrashSignalHand
 bool ZVCrashSignalHandler::registerHandlerWithSignal(int signo, foundation::Error* error) {
     std::lock_guard guard(registrationLock());
     if (!sigstk_.ss_sp || ::sigaltstack(&sigstk_, nullptr) != 0) {
-        zvcrash_populate_posix_error(error, sigstk_.ss_sp ? errno : ENOMEM, "Could not initialize alternative signal stack");
+        zvcrash_populate_posix_error(error, sigstk_.ss_sp ? errno : ENOMEM,
+                                     "Could not initialize alternative signal stack");
         return false;
     }
     if (!gDispatcherAdded) {

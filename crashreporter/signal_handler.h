@@ -17,7 +17,7 @@ struct zvcrash_signal_handler_callback {
 // A crash callback: returns true when it handled the signal. It may call `next` (null when no
 // entry follows) to let the later entries try.
 using ZVCrashSignalHandlerCallbackFunc = bool (*)(int signo, siginfo_t* info, ucontext_t* uap, void* context,
-                                                   zvcrash_signal_handler_callback* next);
+                                                  zvcrash_signal_handler_callback* next);
 
 class ZVCrashSignalHandler {
 public:

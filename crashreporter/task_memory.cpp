@@ -16,10 +16,14 @@ const zvcrash_async_byteorder kSwapped{&swap16, &swap32, &swap64};
 
 zvcrash_error_t mapKernelResult(kernel::kern_return_t kr) {
     switch (kr) {
-        case kernel::KERN_SUCCESS: return ZVCRASH_ESUCCESS;
-        case kernel::KERN_INVALID_ADDRESS: return ZVCRASH_ENOTFOUND;
-        case kernel::KERN_PROTECTION_FAILURE: return ZVCRASH_EACCESS;
-        default: return ZVCRASH_EUNKNOWN;
+        case kernel::KERN_SUCCESS:
+            return ZVCRASH_ESUCCESS;
+        case kernel::KERN_INVALID_ADDRESS:
+            return ZVCRASH_ENOTFOUND;
+        case kernel::KERN_PROTECTION_FAILURE:
+            return ZVCRASH_EACCESS;
+        default:
+            return ZVCRASH_EUNKNOWN;
     }
 }
 
@@ -35,7 +39,10 @@ kernel::kern_return_t readBuffer(const kernel::Task* task, uint64_t address, voi
 kernel::kern_return_t readCached(const kernel::Task* task, uint64_t address, void* dest, size_t length) {
     auto* cache = reinterpret_cast<zvcrash_async_task_cache*>(const_cast<kernel::Task*>(task));
     constexpr uint64_t kPage = sizeof cache->bytes;
-    auto hit = [&] { return cache->valid > 0 && address >= cache->base && length <= cache->valid && address - cache->base <= cache->valid - length; };
+    auto hit = [&] {
+        return cache->valid > 0 && address >= cache->base && length <= cache->valid &&
+               address - cache->base <= cache->valid - length;
+    };
     if (!hit()) {
         const uint64_t page = address & ~(kPage - 1);
         if (address + length > page + kPage || address + length < address) {
@@ -65,7 +72,8 @@ void zvcrash_async_task_cache_init(zvcrash_async_task_cache* cache, const kernel
 const zvcrash_async_byteorder* zvcrash_async_byteorder_direct() { return &kDirect; }
 const zvcrash_async_byteorder* zvcrash_async_byteorder_swapped() { return &kSwapped; }
 
-zvcrash_error_t zvcrash_async_task_memcpy(const kernel::Task* task, uint64_t address, int64_t offset, void* dest, size_t length) {
+zvcrash_error_t zvcrash_async_task_memcpy(const kernel::Task* task, uint64_t address, int64_t offset, void* dest,
+                                          size_t length) {
     uint64_t target;
     if (!zvcrash_async_address_apply_offset(address, offset, &target)) return ZVCRASH_ENOMEM;
     return mapKernelResult(kernel::vm_read_overwrite(task, target, length, dest));
@@ -132,7 +140,8 @@ uint64_t zvcrash_async_mobject_base_address(const zvcrash_async_mobject* mobj) {
 uint64_t zvcrash_async_mobject_length(const zvcrash_async_mobject* mobj) { return mobj->length; }
 const kernel::Task* zvcrash_async_mobject_task(const zvcrash_async_mobject* mobj) { return mobj->task; }
 
-bool zvcrash_async_mobject_verify_local_pointer(const zvcrash_async_mobject* mobj, uintptr_t address, int64_t offset, size_t length) {
+bool zvcrash_async_mobject_verify_local_pointer(const zvcrash_async_mobject* mobj, uintptr_t address, int64_t offset,
+                                                size_t length) {
     uint64_t start;
     if (!zvcrash_async_address_apply_offset(address, offset, &start)) return false;
     uint64_t end;
@@ -141,7 +150,8 @@ bool zvcrash_async_mobject_verify_local_pointer(const zvcrash_async_mobject* mob
     return start >= mobj->address && end <= mobj->address + mobj->length;
 }
 
-const void* zvcrash_async_mobject_remap_address(const zvcrash_async_mobject* mobj, uint64_t address, int64_t offset, size_t length) {
+const void* zvcrash_async_mobject_remap_address(const zvcrash_async_mobject* mobj, uint64_t address, int64_t offset,
+                                                size_t length) {
     if (address < mobj->target || address - mobj->target > mobj->length) return nullptr;
     uintptr_t local = mobj->address + static_cast<uintptr_t>(address - mobj->target);
     if (!zvcrash_async_mobject_verify_local_pointer(mobj, local, offset, length)) return nullptr;
@@ -160,26 +170,30 @@ zvcrash_error_t readValue(const zvcrash_async_mobject* mobj, uint64_t address, i
 }
 }  // namespace
 
-zvcrash_error_t zvcrash_async_mobject_read_uint8(const zvcrash_async_mobject* mobj, uint64_t address, int64_t offset, uint8_t* result) {
+zvcrash_error_t zvcrash_async_mobject_read_uint8(const zvcrash_async_mobject* mobj, uint64_t address, int64_t offset,
+                                                 uint8_t* result) {
     return readValue(mobj, address, offset, result);
 }
 
-zvcrash_error_t zvcrash_async_mobject_read_uint16(const zvcrash_async_mobject* mobj, const zvcrash_async_byteorder* order,
-                                                 uint64_t address, int64_t offset, uint16_t* result) {
+zvcrash_error_t zvcrash_async_mobject_read_uint16(const zvcrash_async_mobject* mobj,
+                                                  const zvcrash_async_byteorder* order, uint64_t address,
+                                                  int64_t offset, uint16_t* result) {
     zvcrash_error_t err = readValue(mobj, address, offset, result);
     if (err == ZVCRASH_ESUCCESS) *result = order->swap16(*result);
     return err;
 }
 
-zvcrash_error_t zvcrash_async_mobject_read_uint32(const zvcrash_async_mobject* mobj, const zvcrash_async_byteorder* order,
-                                                 uint64_t address, int64_t offset, uint32_t* result) {
+zvcrash_error_t zvcrash_async_mobject_read_uint32(const zvcrash_async_mobject* mobj,
+                                                  const zvcrash_async_byteorder* order, uint64_t address,
+                                                  int64_t offset, uint32_t* result) {
     zvcrash_error_t err = readValue(mobj, address, offset, result);
     if (err == ZVCRASH_ESUCCESS) *result = order->swap32(*result);
     return err;
 }
 
-zvcrash_error_t zvcrash_async_mobject_read_uint64(const zvcrash_async_mobject* mobj, const zvcrash_async_byteorder* order,
-                                                 uint64_t address, int64_t offset, uint64_t* result) {
+zvcrash_error_t zvcrash_async_mobject_read_uint64(const zvcrash_async_mobject* mobj,
+                                                  const zvcrash_async_byteorder* order, uint64_t address,
+                                                  int64_t offset, uint64_t* result) {
     zvcrash_error_t err = readValue(mobj, address, offset, result);
     if (err == ZVCRASH_ESUCCESS) *result = order->swap64(*result);
     return err;

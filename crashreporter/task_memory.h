@@ -18,7 +18,8 @@ struct zvcrash_async_byteorder {
 const zvcrash_async_byteorder* zvcrash_async_byteorder_direct();
 const zvcrash_async_byteorder* zvcrash_async_byteorder_swapped();
 
-zvcrash_error_t zvcrash_async_task_memcpy(const kernel::Task* task, uint64_t address, int64_t offset, void* dest, size_t length);
+zvcrash_error_t zvcrash_async_task_memcpy(const kernel::Task* task, uint64_t address, int64_t offset, void* dest,
+                                          size_t length);
 zvcrash_error_t zvcrash_async_task_read_uint32(const kernel::Task* task, const zvcrash_async_byteorder* order,
                                                uint64_t address, int64_t offset, uint32_t* result);
 zvcrash_error_t zvcrash_async_task_read_uint64(const kernel::Task* task, const zvcrash_async_byteorder* order,
@@ -41,16 +42,22 @@ zvcrash_error_t zvcrash_async_mobject_init(zvcrash_async_mobject* mobj, const ke
 uint64_t zvcrash_async_mobject_base_address(const zvcrash_async_mobject* mobj);
 uint64_t zvcrash_async_mobject_length(const zvcrash_async_mobject* mobj);
 const kernel::Task* zvcrash_async_mobject_task(const zvcrash_async_mobject* mobj);
-bool zvcrash_async_mobject_verify_local_pointer(const zvcrash_async_mobject* mobj, uintptr_t address, int64_t offset, size_t length);
+bool zvcrash_async_mobject_verify_local_pointer(const zvcrash_async_mobject* mobj, uintptr_t address, int64_t offset,
+                                                size_t length);
 // The local pointer for a target range inside the window, or null.
-const void* zvcrash_async_mobject_remap_address(const zvcrash_async_mobject* mobj, uint64_t address, int64_t offset, size_t length);
-zvcrash_error_t zvcrash_async_mobject_read_uint8(const zvcrash_async_mobject* mobj, uint64_t address, int64_t offset, uint8_t* result);
-zvcrash_error_t zvcrash_async_mobject_read_uint16(const zvcrash_async_mobject* mobj, const zvcrash_async_byteorder* order,
-                                                 uint64_t address, int64_t offset, uint16_t* result);
-zvcrash_error_t zvcrash_async_mobject_read_uint32(const zvcrash_async_mobject* mobj, const zvcrash_async_byteorder* order,
-                                                 uint64_t address, int64_t offset, uint32_t* result);
-zvcrash_error_t zvcrash_async_mobject_read_uint64(const zvcrash_async_mobject* mobj, const zvcrash_async_byteorder* order,
-                                                 uint64_t address, int64_t offset, uint64_t* result);
+const void* zvcrash_async_mobject_remap_address(const zvcrash_async_mobject* mobj, uint64_t address, int64_t offset,
+                                                size_t length);
+zvcrash_error_t zvcrash_async_mobject_read_uint8(const zvcrash_async_mobject* mobj, uint64_t address, int64_t offset,
+                                                 uint8_t* result);
+zvcrash_error_t zvcrash_async_mobject_read_uint16(const zvcrash_async_mobject* mobj,
+                                                  const zvcrash_async_byteorder* order, uint64_t address,
+                                                  int64_t offset, uint16_t* result);
+zvcrash_error_t zvcrash_async_mobject_read_uint32(const zvcrash_async_mobject* mobj,
+                                                  const zvcrash_async_byteorder* order, uint64_t address,
+                                                  int64_t offset, uint32_t* result);
+zvcrash_error_t zvcrash_async_mobject_read_uint64(const zvcrash_async_mobject* mobj,
+                                                  const zvcrash_async_byteorder* order, uint64_t address,
+                                                  int64_t offset, uint64_t* result);
 void zvcrash_async_mobject_free(zvcrash_async_mobject* mobj);
 
 // A task over a buffer that stands at `base` in its address space (tests and fuzzers).

@@ -4,11 +4,10 @@ namespace {
 
 const char* const kX86_64Names[] = {"rip", "rbp", "rsp", "rax", "rbx", "rcx", "rdx", "rdi", "rsi",
                                     "r8",  "r9",  "r10", "r11", "r12", "r13", "r14", "r15"};
-const char* const kArm64Names[] = {"pc",  "fp",  "sp",  "x0",  "x1",  "x2",  "x3",  "x4",  "x5",
-                                   "x6",  "x7",  "x8",  "x9",  "x10", "x11", "x12", "x13", "x14",
-                                   "x15", "x16", "x17", "x18", "x19", "x20", "x21", "x22", "x23",
-                                   "x24", "x25", "x26", "x27", "x28", "lr",  "cpsr"};
-const char* const kArm32Names[] = {"pc", "r7", "sp", "r0", "r1", "r2",  "r3", "r4",  "r5",
+const char* const kArm64Names[] = {"pc",  "fp",  "sp",  "x0",  "x1",  "x2",  "x3",  "x4",  "x5",  "x6",  "x7",  "x8",
+                                   "x9",  "x10", "x11", "x12", "x13", "x14", "x15", "x16", "x17", "x18", "x19", "x20",
+                                   "x21", "x22", "x23", "x24", "x25", "x26", "x27", "x28", "lr",  "cpsr"};
+const char* const kArm32Names[] = {"pc", "r7", "sp", "r0",  "r1",  "r2",  "r3", "r4",  "r5",
                                    "r6", "r8", "r9", "r10", "r11", "r12", "lr", "cpsr"};
 
 const int kX86_64CalleeSaved[] = {4, 1, 13, 14, 15, 16};
@@ -31,16 +30,21 @@ struct ArchTable {
 };
 
 template <typename T, int N>
-constexpr int countOf(T (&)[N]) { return N; }
+constexpr int countOf(T (&)[N]) {
+    return N;
+}
 
 ArchTable table(const zvcrash_async_thread_state* state) {
     switch (state->arch) {
         case ZVCRASH_THREAD_ARCH_ARM64:
-            return {kArm64Names, countOf(kArm64Names), kArm64CalleeSaved, countOf(kArm64CalleeSaved), kArm64Dwarf, countOf(kArm64Dwarf)};
+            return {kArm64Names, countOf(kArm64Names), kArm64CalleeSaved, countOf(kArm64CalleeSaved),
+                    kArm64Dwarf, countOf(kArm64Dwarf)};
         case ZVCRASH_THREAD_ARCH_ARM32:
-            return {kArm32Names, countOf(kArm32Names), kArm32CalleeSaved, countOf(kArm32CalleeSaved), kArm32Dwarf, countOf(kArm32Dwarf)};
+            return {kArm32Names, countOf(kArm32Names), kArm32CalleeSaved, countOf(kArm32CalleeSaved),
+                    kArm32Dwarf, countOf(kArm32Dwarf)};
         default:
-            return {kX86_64Names, countOf(kX86_64Names), kX86_64CalleeSaved, countOf(kX86_64CalleeSaved), kX86_64Dwarf, countOf(kX86_64Dwarf)};
+            return {kX86_64Names, countOf(kX86_64Names), kX86_64CalleeSaved, countOf(kX86_64CalleeSaved),
+                    kX86_64Dwarf, countOf(kX86_64Dwarf)};
     }
 }
 
@@ -80,7 +84,8 @@ void zvcrash_async_thread_state_mcontext_init(zvcrash_async_thread_state* state,
     zvcrash_async_thread_state_machine_init(state, &machine);
 }
 
-zvcrash_error_t zvcrash_async_thread_state_mach_thread_init(zvcrash_async_thread_state* state, kernel::thread_t thread) {
+zvcrash_error_t zvcrash_async_thread_state_mach_thread_init(zvcrash_async_thread_state* state,
+                                                            kernel::thread_t thread) {
     kernel::machine_thread_state machine;
     if (kernel::thread_get_state(thread, &machine) != kernel::KERN_SUCCESS) return ZVCRASH_EINTERNAL;
     zvcrash_async_thread_state_machine_init(state, &machine);

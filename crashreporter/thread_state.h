@@ -5,8 +5,8 @@
 // Async-signal-safe.
 #pragma once
 
-#include <cstdint>
 #include <ucontext.h>
+#include <cstdint>
 
 #include "crashreporter/async_utils.h"
 #include "platform/kernel/thread_state.h"
@@ -37,7 +37,8 @@ void zvcrash_async_thread_state_init(zvcrash_async_thread_state* state, zvcrash_
 // From a signal context of this host; every register valid.
 void zvcrash_async_thread_state_mcontext_init(zvcrash_async_thread_state* state, const ucontext_t* context);
 // From a kernel thread state (x86-64 or arm64 flavor); every register valid.
-void zvcrash_async_thread_state_machine_init(zvcrash_async_thread_state* state, const kernel::machine_thread_state* machine);
+void zvcrash_async_thread_state_machine_init(zvcrash_async_thread_state* state,
+                                             const kernel::machine_thread_state* machine);
 // Reads a stopped thread's registers; "Internal error" when the thread is not stopped.
 zvcrash_error_t zvcrash_async_thread_state_mach_thread_init(zvcrash_async_thread_state* state, kernel::thread_t thread);
 

@@ -20,8 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              c = zvcrash_async_macho_next_command(macho, c)) {
             ++commands;
         }
-        const char* sections[][2] = {{"__TEXT", "__text"}, {"__TEXT", "__unwind_info"}, {"__TEXT", "__eh_frame"},
-                                     {"__DATA", "__data"}, {"__DATA", "__objc_classlist"}};
+        const char* sections[][2] = {{"__TEXT", "__text"},
+                                     {"__TEXT", "__unwind_info"},
+                                     {"__TEXT", "__eh_frame"},
+                                     {"__DATA", "__data"},
+                                     {"__DATA", "__objc_classlist"}};
         for (const auto& s : sections) {
             zvcrash_async_mobject mobj;
             if (zvcrash_async_macho_map_section(macho, s[0], s[1], &mobj) == ZVCRASH_ESUCCESS) {

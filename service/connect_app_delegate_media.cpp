@@ -25,16 +25,12 @@ std::shared_ptr<HXCCache> objectCache(HXWebClient& web) {
 std::string userFolder(HX_ConnectAppDelegate& app) {
     auto account = app.account();
     std::string user = account ? account->username() : std::string();
-    return (std::filesystem::path(app.applicationCachesDirectory()) / foundation::safePathComponent(user)).string();
+    auto& web = app.webClient();
+    const std::string root = web.cachesDirectory ? *web.cachesDirectory : HX_ConnectAppDelegate::applicationCachesDirectory();
+    return (std::filesystem::path(root) / foundation::safePathComponent(user)).string();
 }
 
 }  // namespace
-
-std::string HX_ConnectAppDelegate::applicationCachesDirectory() {
-    auto& web = webClient();
-    if (web.cachesDirectory) return *web.cachesDirectory;
-    return foundation::cachesDirectory().string();
-}
 
 std::string HX_ConnectAppDelegate::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
     std::string extension;

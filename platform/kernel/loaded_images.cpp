@@ -116,5 +116,4 @@ int dlclose(void* handle) {
     if (result == 0) kernel::dyld_refresh_images();
     return result;
 }
-
 }

@@ -1,12 +1,12 @@
 #include "platform/kernel/sysctl.h"
 
+#include <sys/utsname.h>
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <sys/utsname.h>
-#include <unistd.h>
 
 #include "platform/kernel/mach.h"
 
@@ -14,19 +14,37 @@ namespace kernel {
 namespace {
 
 int answerString(const std::string& value, void* oldp, size_t* oldlenp) {
-    if (!oldlenp) { errno = EINVAL; return -1; }
+    if (!oldlenp) {
+        errno = EINVAL;
+        return -1;
+    }
     const size_t needed = value.size() + 1;
-    if (!oldp) { *oldlenp = needed; return 0; }
-    if (*oldlenp < needed) { errno = ENOMEM; return -1; }
+    if (!oldp) {
+        *oldlenp = needed;
+        return 0;
+    }
+    if (*oldlenp < needed) {
+        errno = ENOMEM;
+        return -1;
+    }
     std::memcpy(oldp, value.c_str(), needed);
     *oldlenp = needed;
     return 0;
 }
 
 int answerInt(int32_t value, void* oldp, size_t* oldlenp) {
-    if (!oldlenp) { errno = EINVAL; return -1; }
-    if (!oldp) { *oldlenp = sizeof value; return 0; }
-    if (*oldlenp < sizeof value) { errno = ENOMEM; return -1; }
+    if (!oldlenp) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!oldp) {
+        *oldlenp = sizeof value;
+        return 0;
+    }
+    if (*oldlenp < sizeof value) {
+        errno = ENOMEM;
+        return -1;
+    }
     std::memcpy(oldp, &value, sizeof value);
     *oldlenp = sizeof value;
     return 0;
@@ -43,7 +61,10 @@ std::string readFile(const std::string& path) {
 }  // namespace
 
 int sysctlbyname(const char* name, void* oldp, size_t* oldlenp) {
-    if (!name) { errno = EINVAL; return -1; }
+    if (!name) {
+        errno = EINVAL;
+        return -1;
+    }
     std::string n = name;
     utsname u{};
     if (n == "kern.osrelease" || n == "kern.osversion" || n == "hw.machine") {
@@ -54,8 +75,10 @@ int sysctlbyname(const char* name, void* oldp, size_t* oldlenp) {
     }
     if (n == "hw.cputype") return answerInt(kHostCpuType, oldp, oldlenp);
     if (n == "hw.cpusubtype") return answerInt(kHostCpuSubtype, oldp, oldlenp);
-    if (n == "hw.physicalcpu_max") return answerInt(static_cast<int32_t>(::sysconf(_SC_NPROCESSORS_CONF)), oldp, oldlenp);
-    if (n == "hw.logicalcpu_max") return answerInt(static_cast<int32_t>(::sysconf(_SC_NPROCESSORS_ONLN)), oldp, oldlenp);
+    if (n == "hw.physicalcpu_max")
+        return answerInt(static_cast<int32_t>(::sysconf(_SC_NPROCESSORS_CONF)), oldp, oldlenp);
+    if (n == "hw.logicalcpu_max")
+        return answerInt(static_cast<int32_t>(::sysconf(_SC_NPROCESSORS_ONLN)), oldp, oldlenp);
     if (n == "sysctl.proc_native") return answerInt(1, oldp, oldlenp);
     errno = ENOENT;
     return -1;
@@ -64,10 +87,16 @@ int sysctlbyname(const char* name, void* oldp, size_t* oldlenp) {
 bool proc_info(int32_t pid, kinfo_proc* out) {
     const std::string dir = "/proc/" + std::to_string(pid);
     const std::string stat = readFile(dir + "/stat");
-    if (stat.empty()) { errno = ESRCH; return false; }
+    if (stat.empty()) {
+        errno = ESRCH;
+        return false;
+    }
     // The command name sits in parentheses and may itself hold ") "; the fields follow the last ')'.
     const size_t close = stat.rfind(')');
-    if (close == std::string::npos) { errno = EINVAL; return false; }
+    if (close == std::string::npos) {
+        errno = EINVAL;
+        return false;
+    }
     std::istringstream fields(stat.substr(close + 2));
     std::string field;
     std::string values[20];

@@ -1,16 +1,16 @@
 #include "platform/kernel/thread_state.h"
+#include "platform/kernel/mach_ports.h"
 
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <linux/futex.h>
 #include <mutex>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace kernel {
 
@@ -20,11 +20,24 @@ void thread_state_from_ucontext(const ucontext_t* context, machine_thread_state*
     const greg_t* g = context->uc_mcontext.gregs;
     out->flavor = x86_THREAD_STATE64;
     auto& s = out->x86_64;
-    s.rax = g[REG_RAX]; s.rbx = g[REG_RBX]; s.rcx = g[REG_RCX]; s.rdx = g[REG_RDX];
-    s.rdi = g[REG_RDI]; s.rsi = g[REG_RSI]; s.rbp = g[REG_RBP]; s.rsp = g[REG_RSP];
-    s.r8 = g[REG_R8]; s.r9 = g[REG_R9]; s.r10 = g[REG_R10]; s.r11 = g[REG_R11];
-    s.r12 = g[REG_R12]; s.r13 = g[REG_R13]; s.r14 = g[REG_R14]; s.r15 = g[REG_R15];
-    s.rip = g[REG_RIP]; s.rflags = g[REG_EFL];
+    s.rax = g[REG_RAX];
+    s.rbx = g[REG_RBX];
+    s.rcx = g[REG_RCX];
+    s.rdx = g[REG_RDX];
+    s.rdi = g[REG_RDI];
+    s.rsi = g[REG_RSI];
+    s.rbp = g[REG_RBP];
+    s.rsp = g[REG_RSP];
+    s.r8 = g[REG_R8];
+    s.r9 = g[REG_R9];
+    s.r10 = g[REG_R10];
+    s.r11 = g[REG_R11];
+    s.r12 = g[REG_R12];
+    s.r13 = g[REG_R13];
+    s.r14 = g[REG_R14];
+    s.r15 = g[REG_R15];
+    s.rip = g[REG_RIP];
+    s.rflags = g[REG_EFL];
     s.cs = static_cast<uint64_t>(g[REG_CSGSFS]) & 0xFFFF;
     s.gs = (static_cast<uint64_t>(g[REG_CSGSFS]) >> 16) & 0xFFFF;
     s.fs = (static_cast<uint64_t>(g[REG_CSGSFS]) >> 32) & 0xFFFF;
@@ -180,6 +193,8 @@ void threads_resume_all() {
 }
 
 kern_return_t thread_get_state(thread_t thread, machine_thread_state* out) {
+    // A thread waiting in an exception is reported at its fault, not inside the fault's handler.
+    if (exception_thread_state(thread, out) == KERN_SUCCESS) return KERN_SUCCESS;
     const int count = gSlotCount.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) {
         if (gSlots[i].tid.load(std::memory_order_acquire) != thread) continue;
@@ -188,35 +203,6 @@ kern_return_t thread_get_state(thread_t thread, machine_thread_state* out) {
         return KERN_SUCCESS;
     }
     return KERN_FAILURE;
-}
-
-namespace {
-struct AltStack {
-    void* memory = nullptr;
-    ~AltStack() {
-        if (!memory) return;
-        stack_t off{};
-        off.ss_flags = SS_DISABLE;
-        ::sigaltstack(&off, nullptr);
-        std::free(memory);
-    }
-};
-thread_local AltStack tAltStack;
-}  // namespace
-
-bool thread_install_alt_stack(size_t size) {
-    if (tAltStack.memory) return true;
-    void* memory = std::malloc(size);
-    if (!memory) return false;
-    stack_t stack{};
-    stack.ss_sp = memory;
-    stack.ss_size = size;
-    if (::sigaltstack(&stack, nullptr) != 0) {
-        std::free(memory);
-        return false;
-    }
-    tAltStack.memory = memory;
-    return true;
 }
 
 }  // namespace kernel

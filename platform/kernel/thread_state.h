@@ -3,8 +3,8 @@
 // interrupted context in a pre-allocated slot until the stopper lets it go.
 #pragma once
 
-#include <cstdint>
 #include <ucontext.h>
+#include <cstdint>
 
 #include "platform/kernel/mach.h"
 
@@ -61,9 +61,5 @@ void threads_resume_all();
 // The registers of a parked thread (the stand-in for thread_get_state). KERN_FAILURE when the
 // thread is not parked. Async-signal-safe.
 kern_return_t thread_get_state(thread_t thread, machine_thread_state* out);
-
-// Gives the calling thread its own alternate signal stack (normal context), so a stack overflow
-// on it can still be reported. Idempotent per thread; the stack is freed when the thread ends.
-bool thread_install_alt_stack(size_t size = 65536);
 
 }  // namespace kernel

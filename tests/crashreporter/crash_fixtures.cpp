@@ -9,7 +9,7 @@ volatile int gSink = 0;
 // Keeps the faulting functions from being leaves: the compiler sets up no frame record in a leaf
 // even when told to keep frame pointers.
 __attribute__((noinline)) void touch() { asm volatile("" ::: "memory"); }
-}
+}  // namespace
 
 extern "C" {
 
@@ -33,8 +33,12 @@ __attribute__((noinline)) void hx_fixture_trap() {
     __builtin_trap();
 }
 
-__attribute__((noinline)) void hx_fixture_abort() {
-    std::abort();
+__attribute__((noinline)) void hx_fixture_abort() { std::abort(); }
+
+__attribute__((noinline)) int hx_fixture_overflow(int depth) {
+    volatile char pad[512];
+    pad[0] = static_cast<char>(depth);
+    return hx_fixture_overflow(depth + 1) + pad[0];
 }
 
 __attribute__((noinline)) int hx_fixture_recurse(int depth, void (*park)(void*), void* context) {
@@ -46,5 +50,4 @@ __attribute__((noinline)) int hx_fixture_recurse(int depth, void (*park)(void*),
     gSink = gSink + 1;
     return result + 1;
 }
-
 }

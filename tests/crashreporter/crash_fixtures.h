@@ -4,11 +4,12 @@
 #include <atomic>
 
 extern "C" {
-void hx_fixture_null_write_outer();   // -> middle -> inner, which writes through a null pointer
+void hx_fixture_null_write_outer();  // -> middle -> inner, which writes through a null pointer
 void hx_fixture_null_write_middle();
 void hx_fixture_null_write_inner();
-void hx_fixture_trap();               // executes a trap instruction
-void hx_fixture_abort();              // calls abort()
+void hx_fixture_trap();              // executes a trap instruction
+void hx_fixture_abort();             // calls abort()
+int hx_fixture_overflow(int depth);  // recurses until the stack runs out
 // Recurses `depth` frames, then calls `park(context)`.
 int hx_fixture_recurse(int depth, void (*park)(void*), void* context);
 }

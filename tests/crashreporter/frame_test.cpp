@@ -13,7 +13,7 @@ TEST(ThreadState, RegisterTablesOfEachArchitecture) {
     zvcrash_async_thread_state_init(&s, ZVCRASH_THREAD_ARCH_X86_64);
     ASSERT_EQ(zvcrash_async_thread_state_get_reg_count(&s), 17);
     const char* x86[] = {"rip", "rbp", "rsp", "rax", "rbx", "rcx", "rdx", "rdi", "rsi",
-                         "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15"};
+                         "r8",  "r9",  "r10", "r11", "r12", "r13", "r14", "r15"};
     for (int i = 0; i < 17; ++i) EXPECT_STREQ(zvcrash_async_thread_state_get_reg_name(&s, i), x86[i]);
     EXPECT_EQ(zvcrash_async_thread_state_get_reg_name(&s, 17), nullptr);
     int index = -1;
@@ -58,7 +58,8 @@ TEST(ThreadState, ClearingVolatileRegistersKeepsTheCalleeSavedOnes) {
     zvcrash_async_thread_state_clear_volatile_regs(&s);
     for (int i = 0; i < 17; ++i) {
         const std::string name = zvcrash_async_thread_state_get_reg_name(&s, i);
-        const bool calleeSaved = name == "rbx" || name == "rbp" || name == "r12" || name == "r13" || name == "r14" || name == "r15";
+        const bool calleeSaved =
+            name == "rbx" || name == "rbp" || name == "r12" || name == "r13" || name == "r14" || name == "r15";
         EXPECT_EQ(zvcrash_async_thread_state_has_reg(&s, i), calleeSaved) << name;
     }
     zvcrash_async_thread_state_init(&s, ZVCRASH_THREAD_ARCH_ARM64);
@@ -162,23 +163,26 @@ struct Compare {
 
 TEST(FramePointerWalk, AgreesWithBacktraceOnRealFrames) {
     Compare compare;
-    hx_fixture_recurse(20, [](void* ctx) {
-        auto* c = static_cast<Compare*>(ctx);
-        void* frames[64];
-        int n = backtrace(frames, 64);
-        for (int i = 0; i < n; ++i) c->theirs.push_back(reinterpret_cast<uint64_t>(frames[i]));
-        ucontext_t context;
-        getcontext(&context);
-        zvcrash_async_thread_state state;
-        zvcrash_async_thread_state_mcontext_init(&state, &context);
-        zvcrash_frame_cursor cursor;
-        zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &state, nullptr);
-        while (zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS && c->ours.size() < 64) {
-            uint64_t pc;
-            zvcrash_frame_cursor_get_reg(&cursor, ZVCRASH_REG_IP, &pc);
-            c->ours.push_back(pc);
-        }
-    }, &compare);
+    hx_fixture_recurse(
+        20,
+        [](void* ctx) {
+            auto* c = static_cast<Compare*>(ctx);
+            void* frames[64];
+            int n = backtrace(frames, 64);
+            for (int i = 0; i < n; ++i) c->theirs.push_back(reinterpret_cast<uint64_t>(frames[i]));
+            ucontext_t context;
+            getcontext(&context);
+            zvcrash_async_thread_state state;
+            zvcrash_async_thread_state_mcontext_init(&state, &context);
+            zvcrash_frame_cursor cursor;
+            zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &state, nullptr);
+            while (zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS && c->ours.size() < 64) {
+                uint64_t pc;
+                zvcrash_frame_cursor_get_reg(&cursor, ZVCRASH_REG_IP, &pc);
+                c->ours.push_back(pc);
+            }
+        },
+        &compare);
     // Both lists go on through the 20 recursion frames; the return addresses there must match.
     ASSERT_GE(compare.ours.size(), 22u);
     ASSERT_GE(compare.theirs.size(), 22u);

@@ -5,7 +5,9 @@
 
 namespace {
 
-size_t prefix(const std::vector<uint8_t>& bytes) { return zvcrash_sysctl_valid_utf8_bytes_max(bytes.data(), bytes.size()); }
+size_t prefix(const std::vector<uint8_t>& bytes) {
+    return zvcrash_sysctl_valid_utf8_bytes_max(bytes.data(), bytes.size());
+}
 
 TEST(HostInfo, ReleaseParsing) {
     auto v = ZVCrashHostInfo::parseRelease("22.6.0");

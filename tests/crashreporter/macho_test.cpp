@@ -1,10 +1,10 @@
-#include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <map>
-#include <sstream>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <cstring>
+#include <map>
+#include <sstream>
 
 #include "crashreporter/image_list.h"
 #include "crashreporter/macho_image.h"
@@ -43,7 +43,9 @@ struct LoadedFixture {
         file = crashtest::readFile(path);
         if (read<uint32_t>(file, 0) != 0xfeedfacf) return false;
         const uint32_t ncmds = read<uint32_t>(file, 16);
-        struct Segment { uint64_t vmaddr, vmsize, fileoff, filesize; };
+        struct Segment {
+            uint64_t vmaddr, vmsize, fileoff, filesize;
+        };
         std::vector<Segment> segments;
         size_t at = 32;
         uint64_t low = UINT64_MAX, high = 0;
@@ -97,15 +99,22 @@ ObjdumpFacts objdumpFacts(const std::string& path) {
         std::string key, value;
         words >> key >> value;
         if (key == "MH_MAGIC_64") facts.cputype = value;
-        if (key == "cmd") { inText = false; inSection = false; }
-        if (key == "Section") { inSection = true; inText = false; }
+        if (key == "cmd") {
+            inText = false;
+            inSection = false;
+        }
+        if (key == "Section") {
+            inSection = true;
+            inText = false;
+        }
         if (key == "segname" && !inSection) inText = value == "__TEXT";
         if (key == "segname" && inSection) currentSeg = value;
         if (key == "sectname") sectname = value;
         if (key == "vmaddr" && inText) facts.textVmaddr = std::stoull(value, nullptr, 16);
         if (key == "vmsize" && inText) facts.textVmsize = std::stoull(value, nullptr, 16);
         if (key == "addr" && inSection) addr = std::stoull(value, nullptr, 16);
-        if (key == "size" && inSection) facts.sections.emplace_back(currentSeg, sectname, addr, std::stoull(value, nullptr, 16));
+        if (key == "size" && inSection)
+            facts.sections.emplace_back(currentSeg, sectname, addr, std::stoull(value, nullptr, 16));
         if (key == "uuid") facts.uuid = value;
     }
     return facts;
@@ -113,8 +122,8 @@ ObjdumpFacts objdumpFacts(const std::string& path) {
 
 std::string uuidText(const uint8_t u[16]) {
     char text[40];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", u[0], u[1], u[2],
-                  u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12], u[13], u[14], u[15]);
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", u[0], u[1],
+                  u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12], u[13], u[14], u[15]);
     return text;
 }
 
@@ -143,7 +152,8 @@ void checkFixture(const std::string& name, uint32_t cpuType, const std::string& 
     for (const auto& [seg, sect, addr, size] : facts.sections) {
         if (size == 0 || sect == "__common" || sect == "__bss") continue;  // zero-fill: not in the file
         zvcrash_async_mobject mobj;
-        ASSERT_EQ(zvcrash_async_macho_map_section(&image.macho, seg.c_str(), sect.c_str(), &mobj), ZVCRASH_ESUCCESS) << sect;
+        ASSERT_EQ(zvcrash_async_macho_map_section(&image.macho, seg.c_str(), sect.c_str(), &mobj), ZVCRASH_ESUCCESS)
+            << sect;
         EXPECT_EQ(zvcrash_async_mobject_base_address(&mobj), addr + image.macho.vmaddr_slide) << sect;
         EXPECT_EQ(zvcrash_async_mobject_length(&mobj), size) << sect;
         zvcrash_async_mobject_free(&mobj);
@@ -227,12 +237,37 @@ TEST(MachOReader, AByteSwappedImageIsReadInItsOwnOrder) {
     Builder b;
     b.swap = true;
     // 32-bit header, big-endian: magic, cputype ARM, subtype 9, filetype, ncmds 2, sizeofcmds, flags.
-    b.u32(0xfeedface); b.u32(12); b.u32(9); b.u32(6); b.u32(2); b.u32(56 + 68 + 24); b.u32(0);
-    b.u32(1); b.u32(56 + 68); b.name16("__TEXT"); b.u32(0x1000); b.u32(0x2000); b.u32(0); b.u32(0x200);
-    b.u32(5); b.u32(5); b.u32(1); b.u32(0);
-    b.name16("__text"); b.name16("__TEXT"); b.u32(0x1080); b.u32(0x40); b.u32(0x80); b.u32(2); b.u32(0); b.u32(0);
-    b.u32(0); b.u32(0); b.u32(0);
-    b.u32(0x1b); b.u32(24);
+    b.u32(0xfeedface);
+    b.u32(12);
+    b.u32(9);
+    b.u32(6);
+    b.u32(2);
+    b.u32(56 + 68 + 24);
+    b.u32(0);
+    b.u32(1);
+    b.u32(56 + 68);
+    b.name16("__TEXT");
+    b.u32(0x1000);
+    b.u32(0x2000);
+    b.u32(0);
+    b.u32(0x200);
+    b.u32(5);
+    b.u32(5);
+    b.u32(1);
+    b.u32(0);
+    b.name16("__text");
+    b.name16("__TEXT");
+    b.u32(0x1080);
+    b.u32(0x40);
+    b.u32(0x80);
+    b.u32(2);
+    b.u32(0);
+    b.u32(0);
+    b.u32(0);
+    b.u32(0);
+    b.u32(0);
+    b.u32(0x1b);
+    b.u32(24);
     for (uint8_t i = 0; i < 16; ++i) b.bytes.push_back(i);
     b.bytes.resize(0x200, 0);
     zvcrash_buffer_task task;
@@ -259,13 +294,38 @@ TEST(MachOReader, AByteSwappedImageIsReadInItsOwnOrder) {
 std::vector<uint8_t> image64(uint32_t firstCmdSize, uint32_t iextdefsym = 0, uint32_t nextdefsym = 0) {
     Builder b;
     const uint32_t sizeofcmds = 72 + 24 + 80;
-    b.u32(0xfeedfacf); b.u32(0x01000007); b.u32(3); b.u32(6); b.u32(3); b.u32(sizeofcmds); b.u32(0); b.u32(0);
+    b.u32(0xfeedfacf);
+    b.u32(0x01000007);
+    b.u32(3);
+    b.u32(6);
+    b.u32(3);
+    b.u32(sizeofcmds);
+    b.u32(0);
+    b.u32(0);
     // __TEXT, 64-bit: vmaddr 0, vmsize 0x1000, fileoff 0, filesize 0x1000.
-    b.u32(0x19); b.u32(72); b.name16("__TEXT");
-    for (uint64_t v : {0ULL, 0x1000ULL, 0ULL, 0x1000ULL}) { b.u32(static_cast<uint32_t>(v)); b.u32(static_cast<uint32_t>(v >> 32)); }
-    b.u32(5); b.u32(5); b.u32(0); b.u32(0);
-    b.u32(2); b.u32(24); b.u32(0x400); b.u32(2); b.u32(0x420); b.u32(8);  // LC_SYMTAB: 2 symbols
-    b.u32(0xb); b.u32(80); b.u32(0); b.u32(1); b.u32(iextdefsym); b.u32(nextdefsym);
+    b.u32(0x19);
+    b.u32(72);
+    b.name16("__TEXT");
+    for (uint64_t v : {0ULL, 0x1000ULL, 0ULL, 0x1000ULL}) {
+        b.u32(static_cast<uint32_t>(v));
+        b.u32(static_cast<uint32_t>(v >> 32));
+    }
+    b.u32(5);
+    b.u32(5);
+    b.u32(0);
+    b.u32(0);
+    b.u32(2);
+    b.u32(24);
+    b.u32(0x400);
+    b.u32(2);
+    b.u32(0x420);
+    b.u32(8);  // LC_SYMTAB: 2 symbols
+    b.u32(0xb);
+    b.u32(80);
+    b.u32(0);
+    b.u32(1);
+    b.u32(iextdefsym);
+    b.u32(nextdefsym);
     for (int i = 0; i < 14; ++i) b.u32(0);
     b.bytes.resize(0x1000, 0);
     b.put32(32 + 4, firstCmdSize);
@@ -279,7 +339,9 @@ TEST(MachOReader, TheLoadCommandWalkStopsAtASizeBelowEight) {
     zvcrash_async_macho_image image;
     ASSERT_EQ(zvcrash_async_macho_image_init(&image, &task.task, "ok", 0x10000), ZVCRASH_ESUCCESS);
     int count = 0;
-    for (const void* c = zvcrash_async_macho_next_command(&image, nullptr); c; c = zvcrash_async_macho_next_command(&image, c)) ++count;
+    for (const void* c = zvcrash_async_macho_next_command(&image, nullptr); c;
+         c = zvcrash_async_macho_next_command(&image, c))
+        ++count;
     EXPECT_EQ(count, 3);
     EXPECT_NE(zvcrash_async_macho_find_command(&image, 0xb), nullptr);
     zvcrash_async_macho_image_free(&image);
@@ -302,14 +364,16 @@ TEST(MachOReader, DynamicSymbolRangesBeyondTheTableAreRefused) {
     zvcrash_buffer_task task;
     zvcrash_buffer_task_init(&task, 0x10000, bytes.data(), bytes.size());
     zvcrash_async_macho_image image;
-    EXPECT_EQ(zvcrash_async_macho_image_init(&image, &task.task, "no text", 0x10000), ZVCRASH_EINVAL);  // ...so no __TEXT
+    EXPECT_EQ(zvcrash_async_macho_image_init(&image, &task.task, "no text", 0x10000),
+              ZVCRASH_EINVAL);  // ...so no __TEXT
 
     // Two segment commands would need a longer builder; check the range rule on a real fixture
     // instead: its dysymtab counts are within nsyms and the reader accepts them.
     if (!haveFixtures()) return;
     LoadedFixture loaded;
     ASSERT_TRUE(loaded.load(fixture("libfixture_x86_64.dylib")));
-    ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), "x", reinterpret_cast<uint64_t>(loaded.base)), ZVCRASH_ESUCCESS);
+    ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), "x", reinterpret_cast<uint64_t>(loaded.base)),
+              ZVCRASH_ESUCCESS);
     // Point the dysymtab's external range past the table in the loaded copy.
     const void* dysym = zvcrash_async_macho_find_command(&image, ZVCRASH_LC_DYSYMTAB);
     ASSERT_NE(dysym, nullptr);
@@ -317,7 +381,8 @@ TEST(MachOReader, DynamicSymbolRangesBeyondTheTableAreRefused) {
     uint32_t* fields = reinterpret_cast<uint32_t*>(loaded.base + 32 + offset);
     zvcrash_async_macho_image_free(&image);
     fields[5] = 100000;  // nextdefsym
-    ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), "x", reinterpret_cast<uint64_t>(loaded.base)), ZVCRASH_ESUCCESS);
+    ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), "x", reinterpret_cast<uint64_t>(loaded.base)),
+              ZVCRASH_ESUCCESS);
     zvcrash_async_macho_symtab_reader reader;
     EXPECT_EQ(zvcrash_async_macho_symtab_reader_init(&reader, &image), ZVCRASH_EINVAL);
     zvcrash_async_macho_image_free(&image);
@@ -325,7 +390,8 @@ TEST(MachOReader, DynamicSymbolRangesBeyondTheTableAreRefused) {
 
 TEST(MemoryObject, AWindowEndsAtTheFirstUnreadablePageUnlessItMustBeWhole) {
     const size_t page = kernel::vm_page_size();
-    auto* pages = static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    auto* pages =
+        static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(pages, MAP_FAILED);
     pages[page - 1] = 0x5A;
     ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
@@ -335,12 +401,15 @@ TEST(MemoryObject, AWindowEndsAtTheFirstUnreadablePageUnlessItMustBeWhole) {
     ASSERT_EQ(zvcrash_async_mobject_init(&mobj, kernel::task_self(), start, 2 * page - 32, false), ZVCRASH_ESUCCESS);
     EXPECT_EQ(zvcrash_async_mobject_length(&mobj), page - 16);
     uint8_t value = 0;
-    EXPECT_EQ(zvcrash_async_mobject_read_uint8(&mobj, reinterpret_cast<uint64_t>(pages) + page - 1, 0, &value), ZVCRASH_ESUCCESS);
+    EXPECT_EQ(zvcrash_async_mobject_read_uint8(&mobj, reinterpret_cast<uint64_t>(pages) + page - 1, 0, &value),
+              ZVCRASH_ESUCCESS);
     EXPECT_EQ(value, 0x5A);
-    EXPECT_EQ(zvcrash_async_mobject_read_uint8(&mobj, reinterpret_cast<uint64_t>(pages) + page, 0, &value), ZVCRASH_EINVAL);
+    EXPECT_EQ(zvcrash_async_mobject_read_uint8(&mobj, reinterpret_cast<uint64_t>(pages) + page, 0, &value),
+              ZVCRASH_EINVAL);
     EXPECT_EQ(zvcrash_async_mobject_read_uint8(&mobj, start, -1, &value), ZVCRASH_EINVAL);
     uint32_t word = 0;
-    EXPECT_EQ(zvcrash_async_mobject_read_uint32(&mobj, zvcrash_async_byteorder_direct(), reinterpret_cast<uint64_t>(pages) + page - 2, 0, &word),
+    EXPECT_EQ(zvcrash_async_mobject_read_uint32(&mobj, zvcrash_async_byteorder_direct(),
+                                                reinterpret_cast<uint64_t>(pages) + page - 2, 0, &word),
               ZVCRASH_EINVAL);  // straddles the end
     EXPECT_EQ(zvcrash_async_mobject_remap_address(&mobj, start, INT64_MAX, 1), nullptr);
     EXPECT_FALSE(zvcrash_async_mobject_verify_local_pointer(&mobj, mobj.address, 0, mobj.length + 1));
@@ -365,7 +434,8 @@ TEST(ImageList, RemovingWhileAReaderIsInsideParksTheNodeForTheNextAdd) {
     auto names = [&] {
         std::vector<std::string> out;
         zvcrash_async_image_list_set_reading(&list, true);
-        for (auto* i = zvcrash_async_image_list_next(&list, nullptr); i; i = zvcrash_async_image_list_next(&list, i)) out.push_back(i->name);
+        for (auto* i = zvcrash_async_image_list_next(&list, nullptr); i; i = zvcrash_async_image_list_next(&list, i))
+            out.push_back(i->name);
         zvcrash_async_image_list_set_reading(&list, false);
         return out;
     };
@@ -392,6 +462,7 @@ TEST(ImageList, RemovingWhileAReaderIsInsideParksTheNodeForTheNextAdd) {
     zvcrash_async_image_list_remove(&list, 0x101000);
     zvcrash_async_image_list_remove(&list, 0x102000);
     EXPECT_TRUE(names().empty());
+    zvcrash_async_image_list_free(&list);
 }
 
 TEST(ImageList, ElfImagesOfThisProcess) {

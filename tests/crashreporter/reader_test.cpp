@@ -6,9 +6,11 @@
 
 namespace {
 
-const char* kSystem = "system_info { operating_system: IPHONE_OS os_version: \"16.1\" architecture: X86_64 timestamp: 1700000000 }\n";
+const char* kSystem =
+    "system_info { operating_system: IPHONE_OS os_version: \"16.1\" architecture: X86_64 timestamp: 1700000000 }\n";
 const char* kApp = "application_info { identifier: \"com.example\" version: \"3\" }\n";
-const char* kThread = "threads { thread_number: 0 crashed: true frames { pc: 4096 } registers { name: \"rip\" value: 4096 } }\n";
+const char* kThread =
+    "threads { thread_number: 0 crashed: true frames { pc: 4096 } registers { name: \"rip\" value: 4096 } }\n";
 const char* kImage = "binary_images { base_address: 4096 size: 256 name: \"/bin/app\" uuid: \"\\x0a\\xbc\" }\n";
 const char* kSignal = "signal { name: \"SIGSEGV\" code: \"SEGV_MAPERR\" address: 0 }\n";
 
@@ -35,8 +37,10 @@ std::string failure(const std::string& text, bool loose = false) {
 std::string base() { return std::string(kSystem) + kApp + kThread + kImage + kSignal; }
 
 TEST(ReportReader, DecodesAReportMadeByProtoc) {
-    auto result = decode(base() + "process_info { process_name: \"app\" process_id: 12 parent_process_id: 1 native: true start_time: 1600000000 }\n"
-                                  "report_info { user_requested: false uuid: \"0123456789abcdef\" }\ncustom_data: \"xyz\"\n");
+    auto result = decode(base() +
+                         "process_info { process_name: \"app\" process_id: 12 parent_process_id: 1 native: true "
+                         "start_time: 1600000000 }\n"
+                         "report_info { user_requested: false uuid: \"0123456789abcdef\" }\ncustom_data: \"xyz\"\n");
     ASSERT_TRUE(result.ok()) << result.error().description();
     const auto& r = *result.value();
     EXPECT_EQ(r.systemInfo().operatingSystem, 1u);
@@ -65,7 +69,8 @@ TEST(ReportReader, DecodesAReportMadeByProtoc) {
     EXPECT_EQ(r.images()[0].imageUUID, "0abc");
     EXPECT_TRUE(r.images()[0].hasImageUUID);
     EXPECT_EQ(r.images()[0].codeType, nullptr);
-    EXPECT_EQ(r.uuidRef(), std::vector<uint8_t>({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'}));
+    EXPECT_EQ(r.uuidRef(),
+              std::vector<uint8_t>({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'}));
     EXPECT_EQ(r.customData(), std::vector<uint8_t>({'x', 'y', 'z'}));
     EXPECT_FALSE(r.hasExceptionInfo());
     // The end of an image is exclusive.
@@ -97,19 +102,23 @@ TEST(ReportReader, HeaderChecks) {
 
 TEST(ReportReader, MissingSectionsAndFields) {
     // A missing required field fails inside the decoder itself.
-    EXPECT_EQ(failure(std::string(kApp) + kThread + kImage + kSignal, true), "An unknown error occured decoding the crash report");
-    EXPECT_EQ(failure(std::string(kSystem) + kApp + kImage + kSignal), "Crash report is missing thread state information");
-    EXPECT_EQ(failure(std::string(kSystem) + kApp + kThread + kSignal), "Crash report is missing binary image information");
+    EXPECT_EQ(failure(std::string(kApp) + kThread + kImage + kSignal, true),
+              "An unknown error occured decoding the crash report");
+    EXPECT_EQ(failure(std::string(kSystem) + kApp + kImage + kSignal),
+              "Crash report is missing thread state information");
+    EXPECT_EQ(failure(std::string(kSystem) + kApp + kThread + kSignal),
+              "Crash report is missing binary image information");
     EXPECT_EQ(failure(base() + "report_info { user_requested: true uuid: \"0123456789abcde\" }"),
               "Report UUID value is not a standard 16 bytes");
-    EXPECT_EQ(failure(std::string("system_info { os_version: \"1\" architecture: ARCHITECTURE_UNKNOWN timestamp: 0 }") + kApp +
-                      kThread + kImage + kSignal),
+    EXPECT_EQ(failure(std::string("system_info { os_version: \"1\" architecture: ARCHITECTURE_UNKNOWN timestamp: 0 }") +
+                      kApp + kThread + kImage + kSignal),
               "Crash report has an unknown architecture");
     // With machine info, the processor comes from there and any architecture is fine.
-    auto r = decode(std::string("system_info { os_version: \"1\" architecture: ARCHITECTURE_UNKNOWN timestamp: 0 }") + kApp +
-                    kThread + kImage + kSignal +
-                    "machine_info { processor { encoding: TYPE_ENCODING_MACH type: 16777228 subtype: 0 } processor_count: 4 "
-                    "logical_processor_count: 8 }");
+    auto r =
+        decode(std::string("system_info { os_version: \"1\" architecture: ARCHITECTURE_UNKNOWN timestamp: 0 }") + kApp +
+               kThread + kImage + kSignal +
+               "machine_info { processor { encoding: TYPE_ENCODING_MACH type: 16777228 subtype: 0 } processor_count: 4 "
+               "logical_processor_count: 8 }");
     ASSERT_TRUE(r.ok()) << r.error().description();
     EXPECT_EQ(r.value()->systemInfo().processorInfo->type, 16777228u);
     EXPECT_FALSE(r.value()->systemInfo().timestamp.has_value());  // 0 means unknown
@@ -125,10 +134,14 @@ TEST(ReportReader, MissingSectionsAndFields) {
 TEST(ReportReader, Arm64eAddressesLosePointerAuthenticationBits) {
     const std::string frames = "threads { thread_number: 0 crashed: true frames { pc: 0x8a1b000123456789 } }\n";
     const std::string rest = std::string(kSystem) + kApp + frames + kImage + kSignal;
-    auto arm64e = decode(rest + "machine_info { processor { type: 0x100000C subtype: 2 } processor_count: 1 logical_processor_count: 1 }");
+    auto arm64e = decode(
+        rest +
+        "machine_info { processor { type: 0x100000C subtype: 2 } processor_count: 1 logical_processor_count: 1 }");
     ASSERT_TRUE(arm64e.ok());
     EXPECT_EQ(arm64e.value()->threads()[0].stackFrames[0].instructionPointer, 0x123456789u);
-    auto arm64 = decode(rest + "machine_info { processor { type: 0x100000C subtype: 0 } processor_count: 1 logical_processor_count: 1 }");
+    auto arm64 = decode(
+        rest +
+        "machine_info { processor { type: 0x100000C subtype: 0 } processor_count: 1 logical_processor_count: 1 }");
     ASSERT_TRUE(arm64.ok());
     EXPECT_EQ(arm64.value()->threads()[0].stackFrames[0].instructionPointer, 0x8a1b000123456789u);
 }

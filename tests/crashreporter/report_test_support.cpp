@@ -1,9 +1,9 @@
 #include "tests/crashreporter/report_test_support.h"
 
-#include <fstream>
-#include <iterator>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <fstream>
+#include <iterator>
 
 #include "tests/support/test_support.h"
 
@@ -56,8 +56,9 @@ std::vector<uint8_t> protocEncode(const std::string& text, bool loose) {
         protoPath = dir.path().string();
     }
     std::ofstream(dir / "report.txt") << text;
-    const std::string command = std::string(HX_PROTOC) + " --encode=zvcrash.CrashReport -I" + protoPath + " zvcrash.proto < " +
-                                (dir / "report.txt").string() + " > " + (dir / "body.bin").string();
+    const std::string command = std::string(HX_PROTOC) + " --encode=zvcrash.CrashReport -I" + protoPath +
+                                " zvcrash.proto < " + (dir / "report.txt").string() + " > " +
+                                (dir / "body.bin").string();
     if (hxtest::runCommand(command) != 0) return {};
     return readFile(dir / "body.bin");
 }

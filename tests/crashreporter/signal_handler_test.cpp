@@ -1,7 +1,7 @@
-#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include "crashreporter/signal_handler.h"
 #include "tests/crashreporter/report_test_support.h"
@@ -11,14 +11,17 @@ namespace {
 using crashtest::runInChild;
 
 // Each case runs in its own process: the handler and its lists are process-wide.
-int exitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0); }
+int exitCodeOf(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
 
 volatile sig_atomic_t gOrder[4];
 volatile sig_atomic_t gCount = 0;
 volatile sig_atomic_t gPreviousArgs = 0;
 volatile sig_atomic_t gOnAltStack = 0;
 
-bool recordAndContinue(int signo, siginfo_t* info, ucontext_t* uap, void* context, zvcrash_signal_handler_callback* next) {
+bool recordAndContinue(int signo, siginfo_t* info, ucontext_t* uap, void* context,
+                       zvcrash_signal_handler_callback* next) {
     gOrder[gCount++] = static_cast<int>(reinterpret_cast<intptr_t>(context));
     return next ? next->callback(signo, info, uap, next->context) : false;
 }
@@ -56,7 +59,9 @@ TEST(SignalHandler, MostRecentCallbackRunsFirstAndTheChainCanBeCut) {
     EXPECT_EQ(exitCodeOf(status), 100 + SIGUSR2);
 }
 
-void threeArgumentAction(int, siginfo_t* info, void* uap) { gPreviousArgs = (info != nullptr && uap != nullptr) ? 3 : -1; }
+void threeArgumentAction(int, siginfo_t* info, void* uap) {
+    gPreviousArgs = (info != nullptr && uap != nullptr) ? 3 : -1;
+}
 void oneArgumentAction(int signo) { gPreviousArgs = signo == SIGUSR1 ? 1 : -1; }
 
 TEST(SignalHandler, PreviousActionsAreCalledTheWayTheyWereInstalled) {
@@ -131,7 +136,8 @@ TEST(SignalHandler, CallbacksRunOnTheAlternateStack) {
 TEST(SignalHandler, AnInvalidSignalIsRefusedWithThePosixError) {
     int status = runInChild([] {
         foundation::Error error;
-        if (ZVCrashSignalHandler::sharedHandler()->registerHandlerForSignal(SIGKILL, &handled, nullptr, &error)) _exit(1);
+        if (ZVCrashSignalHandler::sharedHandler()->registerHandlerForSignal(SIGKILL, &handled, nullptr, &error))
+            _exit(1);
         if (error.code != 1 || error.localizedDescription() != "Failed to register signal handler") _exit(2);
         _exit(0);
     });

@@ -1,9 +1,9 @@
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstring>
 
 #include "crashreporter/async_file.h"
 #include "crashreporter/crash_report.h"
@@ -71,9 +71,9 @@ TEST(FieldEncoder, EveryTypeCodeDecodesWithProtocAndBothPassesAgree) {
 
     const std::string text = crashtest::protocDecodeRaw(readFile(out.path));
     EXPECT_NE(text.find("1: 18446744073709551615"), std::string::npos) << text;
-    EXPECT_NE(text.find("2: 5"), std::string::npos) << text;          // zigzag(-3)
+    EXPECT_NE(text.find("2: 5"), std::string::npos) << text;  // zigzag(-3)
     EXPECT_NE(text.find("3: 0x12345678"), std::string::npos) << text;
-    EXPECT_NE(text.find("4: 3"), std::string::npos) << text;          // zigzag(-2)
+    EXPECT_NE(text.find("4: 3"), std::string::npos) << text;  // zigzag(-2)
     EXPECT_NE(text.find("5: 9223372036854775808"), std::string::npos) << text;
     EXPECT_NE(text.find("6: 0x0102030405060708"), std::string::npos) << text;
     EXPECT_NE(text.find("7: 300"), std::string::npos) << text;
@@ -172,7 +172,8 @@ WrittenReport writeReport(zvcrash_log_writer_t* writer, int signo, int code, uin
     zvcrash_async_thread_state state;
     zvcrash_async_thread_state_mcontext_init(&state, &context);
     kernel::thread_stop_install();
-    EXPECT_EQ(zvcrash_log_writer_write(writer, kernel::thread_self(), ZVCrashReporter::sharedImageList(), &file, &signal, &state, nullptr),
+    EXPECT_EQ(zvcrash_log_writer_write(writer, kernel::thread_self(), ZVCrashReporter::sharedImageList(), &file,
+                                       &signal, &state, nullptr),
               ZVCRASH_ESUCCESS);
     EXPECT_TRUE(zvcrash_async_file_close(&file));
     WrittenReport report;
@@ -312,10 +313,13 @@ TEST(LogWriter, AThreadIsWalkedToAtMost512Frames) {
     zvcrash_log_writer_t writer;
     ASSERT_EQ(zvcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false), ZVCRASH_ESUCCESS);
     DeepWalk walk{&writer, {}};
-    hx_fixture_recurse(600, [](void* ctx) {
-        auto* w = static_cast<DeepWalk*>(ctx);
-        w->report = writeReport(w->writer, SIGTRAP, TRAP_TRACE, ZVCRASH_REPORT_LIMIT);
-    }, &walk);
+    hx_fixture_recurse(
+        600,
+        [](void* ctx) {
+            auto* w = static_cast<DeepWalk*>(ctx);
+            w->report = writeReport(w->writer, SIGTRAP, TRAP_TRACE, ZVCRASH_REPORT_LIMIT);
+        },
+        &walk);
     auto decoded = ZVCrashReport::initWithData(walk.report.bytes);
     ASSERT_TRUE(decoded.ok());
     ASSERT_EQ(decoded.value()->threads().size(), 1u);

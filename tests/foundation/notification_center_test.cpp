@@ -93,7 +93,9 @@ TEST(NotificationCenter, ConcurrentPostingAndRemovalNeverCallsARemovedObserver) 
         center.addObserver(&owner, "tick", [removed, &lateCalls](const Notification&) {
             if (removed->load()) ++lateCalls;
         });
-        std::this_thread::yield();
+        // Remove while posts are in flight: wait (boundedly) until this round's observer was reached.
+        const long before = delivered.load();
+        for (int spins = 0; delivered.load() == before && spins < 1'000'000; ++spins) std::this_thread::yield();
         center.removeObserver(&owner);
         removed->store(true);
     }

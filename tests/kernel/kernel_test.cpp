@@ -1,13 +1,13 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/utsname.h>
+#include <unistd.h>
 #include <atomic>
 #include <climits>
 #include <cstring>
-#include <dlfcn.h>
-#include <gtest/gtest.h>
 #include <mutex>
-#include <sys/mman.h>
-#include <sys/utsname.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/kernel/loaded_images.h"
@@ -33,7 +33,8 @@ TEST(TaskMemory, CopiesMappedMemoryAndRefusesUnmappedPages) {
 
     const size_t page = kernel::vm_page_size();
     EXPECT_EQ(page, static_cast<size_t>(sysconf(_SC_PAGESIZE)));
-    auto* pages = static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    auto* pages =
+        static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(pages, MAP_FAILED);
     ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
     uint8_t buffer[16];
@@ -84,7 +85,8 @@ TEST(Sysctl, ProcessRecordMatchesTheProcess) {
     ASSERT_TRUE(kernel::proc_info(getpid(), &record));
     EXPECT_EQ(record.pid, getpid());
     EXPECT_EQ(record.ppid, getppid());
-    EXPECT_EQ(std::string(record.comm, strnlen(record.comm, 16)), std::string(program_invocation_short_name).substr(0, 15));
+    EXPECT_EQ(std::string(record.comm, strnlen(record.comm, 16)),
+              std::string(program_invocation_short_name).substr(0, 15));
     EXPECT_GT(record.start.tv_sec, 1600000000);
     EXPECT_LE(record.start.tv_sec, time(nullptr));
     EXPECT_FALSE(record.traced);
@@ -187,7 +189,8 @@ std::vector<uint64_t>& removed() {
 }
 
 TEST(LoadedImages, ReportsExistingImagesAndFollowsDlopenAndDlclose) {
-    kernel::dyld_register_func_for_add_image([](uint64_t header, const char* path) { added().emplace_back(header, path); });
+    kernel::dyld_register_func_for_add_image(
+        [](uint64_t header, const char* path) { added().emplace_back(header, path); });
     kernel::dyld_register_func_for_remove_image([](uint64_t header, const char*) { removed().push_back(header); });
     ASSERT_FALSE(added().empty());
     // The main program comes first, under its real path, with its ELF header at the reported base.

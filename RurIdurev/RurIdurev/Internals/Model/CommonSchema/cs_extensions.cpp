@@ -1,0 +1,240 @@
+#include "RurIdurev/RurIdurev/Internals/Model/CommonSchema/cs_extensions.h"
+
+namespace {
+
+template <typename T>
+bool sameObject(const std::shared_ptr<T>& a, const std::shared_ptr<T>& b) {
+    if (!a || !b) return !a && !b;
+    return a->isEqual(*b);
+}
+
+}  // namespace
+
+// ---- Metadata
+
+std::optional<foundation::Dictionary> ZIVOMetadataExtension::metadata() const {
+    std::lock_guard lock(mutex_);
+    return metadata_;
+}
+void ZIVOMetadataExtension::setMetadata(std::optional<foundation::Dictionary> value) {
+    std::lock_guard lock(mutex_);
+    metadata_ = std::move(value);
+}
+foundation::Dictionary ZIVOMetadataExtension::serializeToDictionary() const { return metadata().value_or(foundation::Dictionary{}); }
+std::optional<foundation::Dictionary> ZIVOMetadataExtension::jsonForm() const { return metadata(); }
+bool ZIVOMetadataExtension::isEqual(const ZIVOSerializableObject& other) const {
+    const auto* o = dynamic_cast<const ZIVOMetadataExtension*>(&other);
+    return o && metadata() == o->metadata();
+}
+void ZIVOMetadataExtension::encode(foundation::Coder& coder) const {
+    if (auto m = metadata()) coder.encodeValue("metadata", foundation::Value(*m));
+}
+std::shared_ptr<ZIVOMetadataExtension> ZIVOMetadataExtension::decode(foundation::Decoder& decoder) {
+    auto out = std::make_shared<ZIVOMetadataExtension>();
+    auto value = decoder.decodeValue("metadata");
+    if (const auto* dict = value.ifDictionary()) out->setMetadata(*dict);
+    return out;
+}
+
+// ---- Protocol
+
+foundation::Dictionary ZIVOProtocolExtension::serializeToDictionary() const {
+    foundation::Dictionary dict;
+    if (ticketKeys_) {
+        foundation::Array keys;
+        for (const auto& key : *ticketKeys_) keys.emplace_back(key);
+        dict.set("ticketKeys", std::move(keys));
+    }
+    zivoSetIfPresent(dict, "devMake", devMake_);
+    zivoSetIfPresent(dict, "devModel", devModel_);
+    return dict;
+}
+bool ZIVOProtocolExtension::isEqual(const ZIVOSerializableObject& other) const {
+    const auto* o = dynamic_cast<const ZIVOProtocolExtension*>(&other);
+    return o && ticketKeys_ == o->ticketKeys_ && devMake_ == o->devMake_ && devModel_ == o->devModel_;
+}
+void ZIVOProtocolExtension::encode(foundation::Coder& coder) const {
+    if (ticketKeys_) {
+        foundation::Array keys;
+        for (const auto& key : *ticketKeys_) keys.emplace_back(key);
+        coder.encodeValue("ticketKeys", foundation::Value(std::move(keys)));
+    }
+    zivoEncodeIfPresent(coder, "devMake", devMake_);
+    zivoEncodeIfPresent(coder, "devModel", devModel_);
+}
+std::shared_ptr<ZIVOProtocolExtension> ZIVOProtocolExtension::decode(foundation::Decoder& decoder) {
+    auto out = std::make_shared<ZIVOProtocolExtension>();
+    auto keys = decoder.decodeValue("ticketKeys");
+    if (const auto* list = keys.ifArray()) {
+        std::vector<std::string> texts;
+        for (const auto& key : *list)
+            if (key.isString()) texts.push_back(key.asString());
+        out->ticketKeys_ = std::move(texts);
+    }
+    out->devMake_ = decoder.decodeString("devMake");
+    out->devModel_ = decoder.decodeString("devModel");
+    return out;
+}
+
+// ---- The text-only extensions: (JSON and archive key, field) pairs.
+
+#define ZIVO_CS_TEXT_EXTENSION_DEFS(Class, FIELDS)                                                     \
+    foundation::Dictionary Class::serializeToDictionary() const {                                      \
+        foundation::Dictionary dict;                                                                   \
+        auto put = [&](const char* key, const std::optional<std::string>& v) { zivoSetIfPresent(dict, key, v); }; \
+        FIELDS(put)                                                                                    \
+        return dict;                                                                                   \
+    }                                                                                                  \
+    bool Class::isEqual(const ZIVOSerializableObject& other) const {                                   \
+        const auto* o = dynamic_cast<const Class*>(&other);                                            \
+        return o && serializeToDictionary() == o->serializeToDictionary();                             \
+    }                                                                                                  \
+    void Class::encode(foundation::Coder& coder) const {                                               \
+        auto put = [&](const char* key, const std::optional<std::string>& v) { zivoEncodeIfPresent(coder, key, v); }; \
+        FIELDS(put)                                                                                    \
+    }
+
+#define USER_FIELDS(f) f("localId", localId_); f("locale", locale_);
+ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOUserExtension, USER_FIELDS)
+std::shared_ptr<ZIVOUserExtension> ZIVOUserExtension::decode(foundation::Decoder& d) {
+    auto out = std::make_shared<ZIVOUserExtension>();
+    out->localId_ = d.decodeString("localId");
+    out->locale_ = d.decodeString("locale");
+    return out;
+}
+
+#define DEVICE_FIELDS(f) f("localId", localId_);
+ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVODeviceExtension, DEVICE_FIELDS)
+std::shared_ptr<ZIVODeviceExtension> ZIVODeviceExtension::decode(foundation::Decoder& d) {
+    auto out = std::make_shared<ZIVODeviceExtension>();
+    out->localId_ = d.decodeString("localId");
+    return out;
+}
+
+#define OS_FIELDS(f) f("ver", ver_); f("name", name_);
+ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOOSExtension, OS_FIELDS)
+std::shared_ptr<ZIVOOSExtension> ZIVOOSExtension::decode(foundation::Decoder& d) {
+    auto out = std::make_shared<ZIVOOSExtension>();
+    out->ver_ = d.decodeString("ver");
+    out->name_ = d.decodeString("name");
+    return out;
+}
+
+#define APP_FIELDS(f) f("id", appId_); f("ver", ver_); f("name", name_); f("locale", locale_); f("userId", userId_);
+ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOAppExtension, APP_FIELDS)
+std::shared_ptr<ZIVOAppExtension> ZIVOAppExtension::decode(foundation::Decoder& d) {
+    auto out = std::make_shared<ZIVOAppExtension>();
+    out->appId_ = d.decodeString("id");
+    out->ver_ = d.decodeString("ver");
+    out->name_ = d.decodeString("name");
+    out->locale_ = d.decodeString("locale");
+    out->userId_ = d.decodeString("userId");
+    return out;
+}
+
+#define NET_FIELDS(f) f("provider", provider_);
+ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVONetExtension, NET_FIELDS)
+std::shared_ptr<ZIVONetExtension> ZIVONetExtension::decode(foundation::Decoder& d) {
+    auto out = std::make_shared<ZIVONetExtension>();
+    out->provider_ = d.decodeString("provider");
+    return out;
+}
+
+#define LOC_FIELDS(f) f("tz", tz_);
+ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOLocExtension, LOC_FIELDS)
+std::shared_ptr<ZIVOLocExtension> ZIVOLocExtension::decode(foundation::Decoder& d) {
+    auto out = std::make_shared<ZIVOLocExtension>();
+    out->tz_ = d.decodeString("tz");
+    return out;
+}
+
+// ---- SDK: the sequence number is written only when not 0.
+
+foundation::Dictionary ZIVOSDKExtension::serializeToDictionary() const {
+    foundation::Dictionary dict;
+    zivoSetIfPresent(dict, "libVer", libVer_);
+    zivoSetIfPresent(dict, "epoch", epoch_);
+    zivoSetIfPresent(dict, "installId", installId_);
+    if (seq_ != 0) dict.set("seq", seq_);
+    return dict;
+}
+bool ZIVOSDKExtension::isEqual(const ZIVOSerializableObject& other) const {
+    const auto* o = dynamic_cast<const ZIVOSDKExtension*>(&other);
+    return o && libVer_ == o->libVer_ && epoch_ == o->epoch_ && installId_ == o->installId_ && seq_ == o->seq_;
+}
+void ZIVOSDKExtension::encode(foundation::Coder& coder) const {
+    zivoEncodeIfPresent(coder, "libVer", libVer_);
+    zivoEncodeIfPresent(coder, "epoch", epoch_);
+    coder.encodeInt64("seq", seq_);
+    zivoEncodeIfPresent(coder, "installId", installId_);
+}
+std::shared_ptr<ZIVOSDKExtension> ZIVOSDKExtension::decode(foundation::Decoder& d) {
+    auto out = std::make_shared<ZIVOSDKExtension>();
+    out->libVer_ = d.decodeString("libVer");
+    out->epoch_ = d.decodeString("epoch");
+    out->seq_ = d.decodeInt64("seq");
+    out->installId_ = d.decodeString("installId");
+    return out;
+}
+
+// ---- The set of extensions
+
+foundation::Dictionary ZIVOCSExtensions::serializeToDictionary() const {
+    foundation::Dictionary dict;
+    auto put = [&](const char* key, const std::shared_ptr<ZIVOCSExtension>& ext) {
+        if (!ext) return;
+        if (auto form = ext->jsonForm()) dict.set(key, std::move(*form));
+    };
+    put("metadata", metadataExt);
+    put("protocol", protocolExt);
+    put("user", userExt);
+    put("device", deviceExt);
+    put("os", osExt);
+    put("app", appExt);
+    put("net", netExt);
+    put("sdk", sdkExt);
+    put("loc", locExt);
+    return dict;
+}
+
+bool ZIVOCSExtensions::isValid() const {
+    // Every extension answers YES, so the set is valid whatever it holds.
+    return true;
+}
+
+bool ZIVOCSExtensions::isEqual(const ZIVOSerializableObject& other) const {
+    const auto* o = dynamic_cast<const ZIVOCSExtensions*>(&other);
+    return o && sameObject(metadataExt, o->metadataExt) && sameObject(protocolExt, o->protocolExt) &&
+           sameObject(userExt, o->userExt) && sameObject(deviceExt, o->deviceExt) && sameObject(osExt, o->osExt) &&
+           sameObject(appExt, o->appExt) && sameObject(netExt, o->netExt) && sameObject(sdkExt, o->sdkExt) &&
+           sameObject(locExt, o->locExt);
+}
+
+void ZIVOCSExtensions::encode(foundation::Coder& coder) const {
+    auto put = [&](const char* key, const std::shared_ptr<ZIVOCSExtension>& ext) {
+        if (ext) coder.encodeObject(key, std::shared_ptr<const foundation::Archivable>(ext));
+    };
+    put("metadata", metadataExt);
+    put("protocol", protocolExt);
+    put("user", userExt);
+    put("device", deviceExt);
+    put("os", osExt);
+    put("app", appExt);
+    put("net", netExt);
+    put("sdk", sdkExt);
+    put("loc", locExt);
+}
+
+std::shared_ptr<ZIVOCSExtensions> ZIVOCSExtensions::decode(foundation::Decoder& d) {
+    auto out = std::make_shared<ZIVOCSExtensions>();
+    out->metadataExt = d.decodeObject<ZIVOMetadataExtension>("metadata");
+    out->protocolExt = d.decodeObject<ZIVOProtocolExtension>("protocol");
+    out->userExt = d.decodeObject<ZIVOUserExtension>("user");
+    out->deviceExt = d.decodeObject<ZIVODeviceExtension>("device");
+    out->osExt = d.decodeObject<ZIVOOSExtension>("os");
+    out->appExt = d.decodeObject<ZIVOAppExtension>("app");
+    out->netExt = d.decodeObject<ZIVONetExtension>("net");
+    out->sdkExt = d.decodeObject<ZIVOSDKExtension>("sdk");
+    out->locExt = d.decodeObject<ZIVOLocExtension>("loc");
+    return out;
+}

@@ -1,0 +1,96 @@
+// The one entry point of the telemetry SDK: start-up with the secret and the services, and the
+// SDK-wide switches (enabled, network requests, log URL, storage size, region, install id).
+// Every state change happens under the singleton's recursive lock.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "RurIdurev/RurIdurev/sdk_state.h"
+#include "RurIdurev/RurIdurev/service_abstract.h"
+
+class ZIVOChannelGroupDefault;
+class ZIVOZidAzaduzuriChannelDelegate;
+class ZIVOChannelUnitProtocol;
+class ZIVOHttpClientProtocol;
+
+// A slot through which another HTTP client can be put in place before start-up.
+class ZIVODependencyConfiguration {
+public:
+    static std::shared_ptr<ZIVOHttpClientProtocol> httpClient();
+    static void setHttpClient(std::shared_ptr<ZIVOHttpClientProtocol> client);
+};
+
+class ZIVORurIdurev : public ZIVOSdkState, public std::enable_shared_from_this<ZIVORurIdurev> {
+public:
+    static constexpr int64_t kMinUpperSizeLimitInBytes = 24576;
+    static constexpr const char* kDefaultLogUrl = "https://in.ruridurev.dorazadav.com";
+
+    static std::shared_ptr<ZIVORurIdurev> sharedInstance();
+    static void resetSharedInstance();
+
+    using Services = std::vector<std::shared_ptr<ZIVOServiceAbstract>>;
+    static void start(const std::optional<std::string>& appSecret, const Services& services);
+    static void startFromLibraryWithServices(const Services& services);
+    static void configureWithAppSecret(const std::optional<std::string>& appSecret);
+    static void startService(const std::shared_ptr<ZIVOServiceAbstract>& service);
+    static bool isConfigured();
+    static void setEnabled(bool isEnabled);
+    static bool isEnabledClass();
+    static void setNetworkRequestsAllowed(bool isAllowed);
+    static bool isNetworkRequestsAllowed();
+    static void setLogUrl(const std::string& logUrl);
+    static std::optional<std::string> logUrl();
+    static void setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool)> completionHandler);
+    static void setDataResidencyRegion(std::optional<std::string> region);
+    static std::optional<std::string> dataResidencyRegion();
+    static std::string installId();
+    static std::string sdkVersion();
+    static std::string logTag() { return "RurIdurev"; }
+    static std::string groupId() { return "RurIdurev"; }
+
+    // ---- What services and other parts ask of the instance
+    bool isSdkConfigured() override;
+    bool isConfiguredFromApplication();
+    bool isEnabled() override;
+    bool isEnabledStateUpdating() override;
+    std::optional<std::string> appSecret();
+    std::shared_ptr<ZIVOChannelGroupDefault> channelGroup();
+    std::shared_ptr<ZIVOChannelUnitProtocol> channelUnit();
+    std::string installIdInstance();
+
+private:
+    ZIVORurIdurev();
+    bool configure(std::optional<std::string> appSecret, std::optional<std::string> token, bool fromApplication);
+    void startServices(Services services, bool fromApplication);
+    bool startServiceSync(const std::shared_ptr<ZIVOServiceAbstract>& service, bool fromApplication);
+    void initializeChannelGroup();
+    void applyPipelineEnabledState(bool isEnabled);
+    void sendStartServiceLog(const std::vector<std::string>& names);
+    bool canBeUsed();
+    void setEnabledInstance(bool isEnabled);
+    static bool shouldDisable(const std::string& serviceName);
+
+    std::recursive_mutex mutex_;
+    bool sdkConfigured_ = false;
+    bool configuredFromApplication_ = false;
+    bool enabledStateUpdating_ = false;
+    bool setMaxStorageSizeHasBeenCalled_ = false;
+    std::optional<std::string> installId_;
+    std::optional<std::string> logUrl_;
+    std::shared_ptr<ZIVOChannelUnitProtocol> channelUnit_;
+    std::shared_ptr<ZIVOChannelGroupDefault> channelGroup_;
+    std::shared_ptr<ZIVOZidAzaduzuriChannelDelegate> zidAzaduzuriChannelDelegate_;
+    Services services_;
+    std::optional<std::vector<std::string>> startedServiceNames_;
+    std::optional<std::string> appSecret_;
+    bool appSecretStored_ = false;
+    std::optional<std::string> defaultTransmissionTargetToken_;
+    bool tokenStored_ = false;
+    std::optional<int64_t> requestedMaxStorageSizeInBytes_;
+    std::function<void(bool)> maxStorageSizeCompletionHandler_;
+};
