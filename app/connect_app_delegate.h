@@ -21,6 +21,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/value.h"
 #include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
 
 class HXCPhoneFormat;
 class HX_Account;
@@ -28,6 +29,13 @@ class CustomCookieJar;
 namespace services {
 class ContactStore;
 }
+class AsyncURLConnection;
+struct HXWebClient;
+struct HXRoutedReply;
+namespace net {
+class URLRequest;
+struct HTTPURLResponse;
+}  // namespace net
 namespace store {
 class Context;
 class Coordinator;
@@ -35,7 +43,7 @@ class Model;
 class ManagedObject;
 }  // namespace store
 
-class HX_ConnectAppDelegate {
+class HX_ConnectAppDelegate : public std::enable_shared_from_this<HX_ConnectAppDelegate> {
 public:
     HX_ConnectAppDelegate() = default;
     virtual ~HX_ConnectAppDelegate() = default;
@@ -190,6 +198,42 @@ public:
     bool showNotesInMessageLists() const { return showNotesInMessageLists_; }
     void setShowNotesInMessageLists(bool v) { showNotesInMessageLists_ = v; }
 
+    // ---- web client (service/)
+
+    // Endpoints, shell hooks, the request table (`urlData`) and its lock.
+    HXWebClient& webClient();
+
+    // Sends request under tag (on the main thread).
+    void startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag);
+    // The reply buffer of the connection while the table names it for its tag; null otherwise.
+    std::shared_ptr<foundation::Data> dataForConnection(const AsyncURLConnection& connection);
+    net::URLRequest postRequestForURL(const std::string& url, const foundation::Data& data);
+    net::URLRequest postRequestForURLWithDict(const std::string& url, const foundation::Dictionary& dict);
+    // Null when there is no valid token (one is being fetched): nothing is to be sent.
+    std::optional<net::URLRequest> apiRequestWithDict(const foundation::Dictionary& description);
+    std::optional<foundation::Value> parseObjectFromApiResponse(std::string_view text) const;
+    std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
+                                                           const foundation::Array& infoArray) const;
+    void showSMSErrorFromData(const foundation::Data& data);
+    std::optional<std::string> parseAuthV2FromString(std::string_view text) const;
+
+    std::optional<net::URLRequest> connectionWillSendRequest(AsyncURLConnection& connection, net::URLRequest request,
+                                                             const net::HTTPURLResponse* redirectResponse);
+    void connectionDidReceiveResponse(AsyncURLConnection& connection, const net::HTTPURLResponse& response);
+    void connectionDidReceiveData(AsyncURLConnection& connection, const uint8_t* data, size_t size);
+    void connectionDidFinishLoading(AsyncURLConnection& connection);
+    void connectionDidFailWithError(AsyncURLConnection& connection, const foundation::Error& error);
+
+    // Media: local files below the caches folder, downloads and their removal.
+    std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType);
+    void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview = false);
+    void downloadVMforID(const std::string& mediaID);
+    void downloadRecordedCallForID(const std::string& mediaID);
+    void downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl);
+    void removeMediaForAttachment(const std::string& mediaID, const std::string& mimeType);
+    // The media branches of the reply router.
+    void storeMediaReply(const HXRoutedReply& reply);
+
     // The application object's monitor (`@synchronized(self)`): around the access counts, the
     // contacts-loading flag and the login state.
     std::recursive_mutex& monitor() const { return monitor_; }
@@ -230,6 +274,7 @@ private:
     std::shared_ptr<services::ContactStore> contactStore_;
     std::function<void(const std::string&, const std::string&)> contactNameWriter_;
     std::function<void(const std::string&, const std::string&)> contactsAccessAlertPresenter_;
+    std::shared_ptr<HXWebClient> webClient_;
     double storeBusyTimeout_ = 5;
     // Fetch handlers whose items wait for the deferred main-context save; guarded by monitor_.
     std::vector<BackgroundFetchCompletion> deferredFetchHandlers_;

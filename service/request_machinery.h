@@ -1,0 +1,165 @@
+// The request machinery of the web client: every request the app sends goes out under a tag,
+// its reply is collected per connection and, when the connection ends, routed by tag. The
+// request table maps each tag to the connection that currently speaks for it; a connection
+// superseded under its tag keeps its own buffer and still feeds the cookie jar, but its end
+// is ignored, so two replies never mix and never remove each other's entry.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+#include "platform/net/url_connection.h"
+#include "platform/net/url_request.h"
+
+class HX_ConnectAppDelegate;
+
+// The origins ("scheme://host[:port]") of the service's host roles. Configuration, so tests and
+// the local run can point every role at the emulator.
+struct HXEndpoints {
+    std::string service = "https://voice.hx.example";
+    std::string signIn = "https://accounts.hx.example";
+    std::string api = "https://clients.hx.example";
+    std::string protobufApi = "https://pb.hx.example";
+    std::string webClient = "https://web.hx.example";
+    std::string contacts = "https://contacts.hx.example";
+
+    // Every role served by one origin (the emulator answers for all of them).
+    static HXEndpoints allAt(const std::string& origin) {
+        return {origin, origin, origin, origin, origin, origin};
+    }
+    std::string servicePageBase() const { return service + "/voice/"; }
+    std::string mediaBase() const { return webClient + "/a/"; }
+};
+
+inline constexpr std::string_view kHXApiPath = "/voice/v1/voiceclient/";
+
+// One request in flight: the platform connection, its tag and its own reply buffer.
+class AsyncURLConnection : public net::URLConnectionDelegate,
+                           public std::enable_shared_from_this<AsyncURLConnection> {
+public:
+    // Null when the connection cannot be made (no transport).
+    static std::shared_ptr<AsyncURLConnection> create(const net::URLRequest& request,
+                                                      std::weak_ptr<HX_ConnectAppDelegate> delegate,
+                                                      std::string tag);
+    const std::string& tag() const { return tag_; }
+    const std::shared_ptr<foundation::Data>& buffer() const { return buffer_; }
+    // Status of the last response, 0 before one arrived.
+    int statusCode() const { return statusCode_; }
+    void cancel();
+    net::URLConnection* connection() const { return connection_.get(); }
+
+    std::optional<net::URLRequest> willSendRequest(net::URLConnection&, net::URLRequest request,
+                                                   const net::HTTPURLResponse* redirect) override;
+    void didReceiveResponse(net::URLConnection&, const net::HTTPURLResponse& response) override;
+    void didReceiveData(net::URLConnection&, const uint8_t* data, size_t size) override;
+    void didFinishLoading(net::URLConnection&) override;
+    void didFailWithError(net::URLConnection&, const foundation::Error& error) override;
+
+private:
+    friend class HX_ConnectAppDelegate;
+    std::weak_ptr<HX_ConnectAppDelegate> delegate_;
+    std::string tag_;
+    std::shared_ptr<foundation::Data> buffer_ = std::make_shared<foundation::Data>();
+    std::shared_ptr<net::URLConnection> connection_;
+    int statusCode_ = 0;
+};
+
+struct HXRequestEntry {
+    std::shared_ptr<foundation::Data> data;
+    std::shared_ptr<AsyncURLConnection> connection;
+};
+
+// A finished reply handed to a branch of the router.
+struct HXRoutedReply {
+    std::string tag;
+    std::shared_ptr<foundation::Data> data;  // null when the tag had no buffer
+    std::string text;                        // data as UTF-8, "" without data
+    int statusCode = 0;
+};
+
+struct HXAlertAction {
+    enum class Style { Default, Cancel };
+    std::string title;
+    Style style = Style::Default;
+    std::function<void()> handler;
+};
+struct HXAlert {
+    std::string title;
+    std::string message;
+    std::vector<HXAlertAction> actions;
+};
+
+// Routing rows of the finished-reply handler, in the order they are tested.
+enum class HXReplyRow : int {
+    OAuthListSessions = 1, OAuthIssueToken, DirectCall, ClientAuth, Unread, ThreadingInfo, Api2Thread,
+    SMSList, VoicemailList, Spam, Archive, History, Search, AccountGet, AccountUpdate, ThreadItemDelete,
+    DeleteForever, ArchiveMessages, Mark, MarkSpam, Block, AddContact, SMSSend, MediaAudio, MediaFile,
+    MediaImage, None
+};
+
+// What the machinery needs from the shell and from the later parts of the web client. The
+// branch slots return whether the common tail (entry removal, activity indicator) runs.
+struct HXWebClientHooks {
+    using Branch = std::function<bool(const HXRoutedReply&)>;
+    std::array<Branch, 27> branches;  // indexed by HXReplyRow
+
+    std::function<void(bool visible)> setNetworkActivityIndicatorVisible;
+    std::function<uint64_t(std::function<void()> expiration)> beginBackgroundTask;  // 0: invalid
+    std::function<void(uint64_t)> endBackgroundTask;
+    std::function<bool()> locationSwitchTaskRunning;
+    std::function<bool()> loadingOverlayShown;
+    std::function<void()> removeLoadingOverlay;
+    std::function<void()> alertNoConnection;
+    std::function<void()> alertSlowConnection;
+    std::function<void(const HXAlert&)> presentAlert;
+    std::function<void()> queueRefresh;
+    std::function<void()> login;
+    // The Authorization value while the token is valid; otherwise nil (and a token is requested).
+    std::function<std::optional<std::string>()> retrieveOAuth;
+    std::function<std::optional<uint64_t>(const std::string& key)> backgroundTaskIdentiferForSMS;
+    std::function<void(uint64_t, const std::string& key)> addBackgroundTaskIdentifierForQueuedSMS;
+    std::function<void(const std::string& key)> removeBackgroundTaskIdentifierForQueuedSMS;
+    std::function<void(const std::string& key)> removeSMSfromQueue;
+    // The queue entry of a key: absent, present, or present and deferred ("queued").
+    enum class QueueState { Absent, Present, Queued };
+    std::function<QueueState(const std::string& key)> smsQueueState;
+    std::function<void(const std::string& key)> markSMSQueued;
+    std::function<void()> abortLoadingOfCurrentList;
+    std::function<void()> setFirstResponder;
+    std::function<void()> clearSettingsLoading;
+    // The quick setting of a pending location switch, if one is pending.
+    std::function<std::optional<std::string>()> pendingLocationSwitch;
+    std::function<void(const std::string& name, double delay)> rescheduleSwitchToLocation;
+};
+
+// The web client's state on the application object.
+struct HXWebClient {
+    HXEndpoints endpoints;
+    HXWebClientHooks hooks;
+    // The request table and its monitor (re-entered: a media check starts a request under it).
+    std::recursive_mutex urlDataLock;
+    std::map<std::string, HXRequestEntry> urlData;
+    bool networkActivityIndicatorVisible = false;
+    // The request URL (with its query) of an added contact, set by the contacts operations;
+    // empty while none is known, so no tag is taken for one.
+    std::string addContactURL;
+    bool firstReachabilityHandled = false;
+    // Where media files go; the platform's caches folder unless set.
+    std::optional<std::string> cachesDirectory;
+    // The object cache for pictures and previews; the shared one unless set.
+    std::shared_ptr<class HXCCache> objectCache;
+};
+
+// Scanners of reply texts (pure; used by the app object's operations and the fuzzers).
+std::optional<std::string> HXParseAuthV2FromString(std::string_view text);
+std::optional<std::string> HXSMSErrorCodeFromText(std::string_view text);

@@ -1,0 +1,341 @@
+// The web client's request machinery and media against the emulated service over loopback.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "app/connect_app_delegate.h"
+#include "emulator/emulator.h"
+#include "model/account.h"
+#include "model/cache.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/net/curl_transport.h"
+#include "platform/net/event_loop.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
+
+namespace {
+
+struct WebClient : ::testing::Test {
+    dispatch::ScopedVirtualClock clock;
+    emulator::Emulator service;
+    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+    std::map<std::string, int> posted;
+    std::map<std::string, std::string> postedData;
+    int noConnection = 0, slowConnection = 0, logins = 0, alerts = 0;
+    std::filesystem::path dir;
+
+    void SetUp() override {
+        dispatch::RunLoop::main();
+        ASSERT_TRUE(service.start().ok());
+        dir = std::filesystem::temp_directory_path() / ("hx_web_" + std::to_string(::getpid()) + "_" +
+                                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        auto& web = app->webClient();
+        web.endpoints = HXEndpoints::allAt(service.origin());
+        web.cachesDirectory = dir.string();
+        web.objectCache = HXCCache::create("objects", dir / "cache");
+        web.hooks.alertNoConnection = [this] { ++noConnection; };
+        web.hooks.alertSlowConnection = [this] { ++slowConnection; };
+        web.hooks.login = [this] { ++logins; };
+        web.hooks.presentAlert = [this](const HXAlert&) { ++alerts; };
+        auto account = std::make_shared<HX_Account>();
+        account->setUsername("user@example.test");
+        account->setAuthV2(std::string("auth"));
+        app->setAccount(account);
+        app->setCookieJar(std::make_shared<CustomCookieJar>());
+        foundation::NotificationCenter::defaultCenter().addObserver(this, "", [this](const foundation::Notification& n) {
+            ++posted[n.name];
+            if (n.object) {
+                auto* d = static_cast<foundation::Data*>(n.object.get());
+                postedData[n.name].assign(d->begin(), d->end());
+            }
+        });
+    }
+    void TearDown() override {
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+        net::Transport::setShared(nullptr);
+        std::filesystem::remove_all(dir);
+    }
+    std::string page() { return service.origin() + "/voice/"; }
+    std::string media() { return service.origin() + "/a/"; }
+    size_t inFlight() {
+        auto& web = app->webClient();
+        std::lock_guard lock(web.urlDataLock);
+        return web.urlData.size();
+    }
+    bool runUntil(const std::function<bool()>& p) { return clock->runUntil(p, 20); }
+};
+
+}  // namespace
+
+TEST_F(WebClient, ANewRequestUnderATagInFlightKeepsItsOwnReply) {
+    const std::string tag = page() + "inbox/recent/sms/";
+    service.script("/voice/inbox/recent/sms/first", {.body = "FIRST", .hold = true});
+    service.script("/voice/inbox/recent/sms/second", {.body = "SECOND"});
+    app->startAsyncLoadWithRequest(net::URLRequest(tag + "first"), tag);
+    ASSERT_TRUE(runUntil([&] { return service.requestCount() == 1; }));
+    app->startAsyncLoadWithRequest(net::URLRequest(tag + "second"), tag);
+    ASSERT_TRUE(runUntil([&] { return posted["kSMSNotification"] == 1; }));
+    EXPECT_EQ(postedData["kSMSNotification"], "SECOND");
+    EXPECT_EQ(inFlight(), 0u);
+    service.releaseHeld();
+    // The superseded reply ends unrouted: no second list notification, nothing mixed in.
+    clock->runUntil([] { return false; }, 2);
+    EXPECT_EQ(posted["kSMSNotification"], 1);
+    EXPECT_EQ(postedData["kSMSNotification"], "SECOND");
+}
+
+TEST_F(WebClient, TheRedirectToTheSignInPageEndsTheRequestAndSignsInOnlyInTheForeground) {
+    for (bool background : {false, true}) {
+        app->setIsInBackground(background);
+        service.script("/voice/inbox/recent/all/", {.redirectTo = service.origin() + "/accounts/AccountLogin?x=1"});
+        app->startAsyncLoadWithRequest(net::URLRequest(page() + "inbox/recent/all/"), page() + "inbox/recent/all/");
+        const int before = posted["kCookiesExpiredNotification"];
+        ASSERT_TRUE(runUntil([&] { return posted["kCookiesExpiredNotification"] == before + 1; }));
+        EXPECT_EQ(inFlight(), 0u);
+        EXPECT_EQ(posted["kHistoryNotification"], 0);
+    }
+    EXPECT_EQ(logins, 1);
+    for (const auto& r : service.requests()) EXPECT_NE(r.path, "/accounts/AccountLogin");
+}
+
+TEST_F(WebClient, RequestsCarryTheHeadersAndGzipRepliesArriveDecoded) {
+    std::string body;
+    for (int i = 0; i < 500; ++i) body += "{\"n\":" + std::to_string(i) + "}\n";
+    service.script("/voice/inbox/search/", {.status = 404, .body = body, .contentEncoding = "gzip"});
+    const std::string tag = page() + "inbox/search/?q=abc";
+    app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
+    ASSERT_TRUE(runUntil([&] { return posted["kSearchResultsNotification"] == 1; }));
+    // A 404 is routed like any reply; its body arrives decoded.
+    EXPECT_EQ(postedData["kSearchResultsNotification"], body);
+    auto r = service.requests().back();
+    EXPECT_EQ(r.header("Accept-Encoding").value_or(""), "gzip, deflate");
+    EXPECT_EQ(r.header("Connection").value_or("").find("eep-"), 1u);
+}
+
+TEST_F(WebClient, CookiesRoundTripThroughTheJarAndItsArchive) {
+    service.script("/voice/inbox/recent/sms/", {.body = "x", .headers = {{"Set-Cookie", "HXT=abc123; Path=/"}}});
+    const std::string tag = page() + "inbox/recent/sms/";
+    app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
+    ASSERT_TRUE(runUntil([&] { return posted["kSMSNotification"] == 1; }));
+    auto archive = app->cookieJar()->archivedCookies();
+    ASSERT_TRUE(archive.ok());
+    auto cookies = CustomCookieJar::cookiesFromArchive(archive.value());
+    ASSERT_TRUE(cookies.ok());
+    app->setCookieJar(std::make_shared<CustomCookieJar>(cookies.value()));
+    service.script("/voice/inbox/recent/sms/2", {.body = "y"});
+    app->startAsyncLoadWithRequest(net::URLRequest(tag + "2"), tag);
+    ASSERT_TRUE(runUntil([&] { return posted["kSMSNotification"] == 2; }));
+    EXPECT_EQ(service.requests().back().header("Cookie").value_or(""), "HXT=abc123");
+}
+
+TEST_F(WebClient, FailuresAlertByCodeAndTag) {
+    const std::string unread = page() + "inbox/recent/unread/";
+    const std::string list = page() + "inbox/recent/voicemail/";
+    // -1005: a dropped connection shows nothing, but the waiting list hears of the end.
+    service.script("/voice/inbox/recent/voicemail/", {.body = std::string(4000, 'v'), .dropMidBody = true});
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    ASSERT_TRUE(runUntil([&] { return posted["kVMNotification"] == 1; }));
+    EXPECT_EQ(noConnection + slowConnection, 0);
+    // -1001: the list alerts, the unread poll does not.
+    for (const std::string& tag : {unread, list}) {
+        service.script("/voice/inbox/recent/", {.hold = true});
+        app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
+        ASSERT_TRUE(clock->runUntil([&] { return inFlight() == 0; }, 200));
+        service.releaseHeld();
+    }
+    EXPECT_EQ(slowConnection, 1);
+    // -1009: the same split.
+    auto transport = net::CurlTransport::create(net::EventLoop::main());
+    transport->setNetworkAvailable([](const std::string&) { return false; });
+    net::Transport::setShared(transport);
+    for (const std::string& tag : {unread, list}) {
+        app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
+        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+    }
+    EXPECT_EQ(noConnection, 1);
+    bool completed = false;
+    app->setCompletionHandler([&] { completed = true; });
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    ASSERT_TRUE(runUntil([&] { return completed; }));
+    EXPECT_FALSE(app->completionHandler());
+}
+
+TEST_F(WebClient, MediaIsDownloadedOnceStoredAndAnnounced) {
+    service.script("/a/au/m1", {.body = "AUDIO"});
+    app->downloadMediaIfNeeded("m1", "audio/mpeg");
+    app->downloadMediaIfNeeded("m1", "audio/mpeg");
+    ASSERT_TRUE(runUntil([&] { return posted["m1"] == 1; }));
+    clock->runUntilIdle();
+    EXPECT_EQ(service.requestCount(), 1u);
+    auto stored = foundation::files::readString(dir / "user@example.test" / "m1.mp3");
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(stored.value(), "AUDIO");
+    app->downloadMediaIfNeeded("m1", "audio/mpeg");  // already stored
+    app->downloadMediaIfNeeded("p", "image/png");    // pictures go through "i/"
+    clock->runUntilIdle();
+    EXPECT_EQ(service.requestCount(), 1u);
+    EXPECT_EQ(service.requests()[0].header("Referer").value_or(""), service.origin());
+    // A voicemail id keeps "c." in its file and notification but not in its URL.
+    service.script("/a/v/77", {.body = "VM"});
+    app->downloadVMforID("c.77");
+    ASSERT_TRUE(runUntil([&] { return posted["c.77"] == 1; }));
+    EXPECT_EQ(service.requests().back().path, "/a/v/77");
+    EXPECT_TRUE(foundation::files::exists(dir / "user@example.test" / "c.77.mp3"));
+}
+
+TEST_F(WebClient, ErrorRepliesAreNotStoredAsMediaAndVoicemail500IsRetriedAsARecordedCall) {
+    service.script("/a/i/p1", {.status = 404, .body = "<html>not found</html>"});
+    app->startAsyncLoadWithRequest(net::URLRequest(media() + "i/p1?s=3"), media() + "i/_p1");
+    service.script("/a/vi/v1", {.status = 403, .body = "denied"});
+    app->downloadMediaIfNeeded("v1", "video/mp4", true);
+    ASSERT_TRUE(runUntil([&] { return posted["p1"] == 1 && posted["v1"] == 1; }));
+    EXPECT_EQ(app->webClient().objectCache->objectForKey("p1"), nullptr);
+    EXPECT_EQ(app->webClient().objectCache->objectForKey("v1"), nullptr);
+    // A later ask fetches again.
+    service.script("/a/vi/v1", {.body = "THUMB"});
+    app->downloadMediaIfNeeded("v1", "video/mp4", true);
+    ASSERT_TRUE(runUntil([&] { return posted["v1"] == 2; }));
+    auto object = app->webClient().objectCache->objectForKey("v1");
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(object->value.asData(), foundation::Data({'T', 'H', 'U', 'M', 'B'}));
+    EXPECT_EQ(posted["kMessageReloadingCompleteNotification"], 3);
+
+    service.script("/a/v/9", {.status = 500, .body = "oops"});
+    service.script("/a/cr/cra:9", {.body = "CALL"});
+    app->downloadVMforID("9");
+    ASSERT_TRUE(runUntil([&] { return posted["9"] == 1; }));
+    EXPECT_EQ(service.requests().back().path, "/a/cr/cra:9");
+    auto stored = foundation::files::readString(dir / "user@example.test" / "9.mp3");
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(stored.value(), "CALL");
+}
+
+TEST(ReplyScanners, AuthV2AndSMSErrorCode) {
+    const std::string page =
+        "<script>_hx.pageProto['ClientFlags'] = [ [\"x\"],\n\"client_flags-response\", \"http://no\","
+        " [\"https://h.example/a\",\"\",\"TOKEN123\",\"later\"]]</script>";
+    EXPECT_EQ(HXParseAuthV2FromString(page).value_or("-"), "TOKEN123");
+    EXPECT_FALSE(HXParseAuthV2FromString("no proto here https://x,\"y\"").has_value());
+    EXPECT_FALSE(HXParseAuthV2FromString("_hx.pageProto['ClientFlags'] x = [client_flags.response https://a,\"b\"").has_value());
+    EXPECT_EQ(HXSMSErrorCodeFromText("{\"a\":1,\n\"error_code\":\"E42\",\"error_code\":\"E2\"}").value_or("-"), "E42");
+    EXPECT_FALSE(HXSMSErrorCodeFromText("{\"error\":1}").has_value());
+}
+
+TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
+    std::vector<std::string> routed;
+    auto& hooks = app->webClient().hooks;
+    auto record = [&](const char* name) {
+        return [&routed, name](const HXRoutedReply& r) {
+            routed.push_back(std::string(name) + ":" + r.text);
+            return true;
+        };
+    };
+    hooks.branches[int(HXReplyRow::AccountGet)] = record("get");
+    hooks.branches[int(HXReplyRow::AccountUpdate)] = record("update");
+    hooks.branches[int(HXReplyRow::ClientAuth)] = record("clientauth");
+    hooks.branches[int(HXReplyRow::SMSSend)] = record("send");
+    const std::string api = service.origin() + "/voice/v1/voiceclient/";
+    service.script("/voice/v1/voiceclient/account/", {.body = "A"}, 2);
+    service.script("/voice/sms/send/", {.body = "S"});
+    service.script("/signin", {.body = "C"});
+    // API tags are the request path, without the origin.
+    app->startAsyncLoadWithRequest(net::URLRequest(api + "account/get?alt=json"), "/voice/v1/voiceclient/account/get?alt=json_X");
+    app->startAsyncLoadWithRequest(net::URLRequest(api + "account/update?alt=json"),
+                                   "/voice/v1/voiceclient/account/update?alt=json_DND");
+    ASSERT_TRUE(runUntil([&] { return routed.size() == 1 && inFlight() == 0; }));
+    EXPECT_EQ(routed, std::vector<std::string>{"update:A"});
+    std::vector<bool> indicator;
+    hooks.setNetworkActivityIndicatorVisible = [&](bool v) { indicator.push_back(v); };
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), page() + "sms/send/k1");
+    app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/signin"), "ClientAuth");
+    ASSERT_TRUE(runUntil([&] { return routed.size() == 3; }));
+    // The send keeps its entry (its own Part ends it); "ClientAuth" removed its own first.
+    EXPECT_EQ(inFlight(), 1u);
+    auto& web = app->webClient();
+    EXPECT_EQ(web.urlData.count(page() + "sms/send/k1"), 1u);
+    EXPECT_EQ(indicator, std::vector<bool>{true});
+}
+
+TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
+    auto& web = app->webClient();
+    web.firstReachabilityHandled = true;
+    app->setConnectionAvailable(false);
+    bool switching = false;
+    web.hooks.locationSwitchTaskRunning = [&] { return switching; };
+    const std::string list = page() + "inbox/recent/all/";
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    EXPECT_EQ(noConnection, 1);
+    EXPECT_EQ(inFlight(), 0u);
+    switching = true;
+    service.script("/voice/inbox/recent/all/", {.body = "H"});
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    ASSERT_TRUE(runUntil([&] { return posted["kHistoryNotification"] == 1; }));
+    switching = false;
+    // A message send goes out offline; its -1009 failure asks once, and not after a deferral.
+    std::map<std::string, uint64_t> tasks;
+    std::vector<uint64_t> ended;
+    uint64_t next = 10;
+    auto queueState = HXWebClientHooks::QueueState::Present;
+    web.hooks.beginBackgroundTask = [&](std::function<void()>) { return next++; };
+    web.hooks.endBackgroundTask = [&](uint64_t t) { ended.push_back(t); };
+    web.hooks.addBackgroundTaskIdentifierForQueuedSMS = [&](uint64_t t, const std::string& k) { tasks[k] = t; };
+    web.hooks.removeBackgroundTaskIdentifierForQueuedSMS = [&](const std::string& k) { tasks.erase(k); };
+    web.hooks.backgroundTaskIdentiferForSMS = [&](const std::string& k) -> std::optional<uint64_t> {
+        auto it = tasks.find(k);
+        return it == tasks.end() ? std::nullopt : std::optional<uint64_t>(it->second);
+    };
+    web.hooks.smsQueueState = [&](const std::string&) { return queueState; };
+    std::optional<HXAlert> shown;
+    web.hooks.presentAlert = [&](const HXAlert& a) { shown = a; };
+    auto transport = net::CurlTransport::create(net::EventLoop::main());
+    transport->setNetworkAvailable([](const std::string&) { return false; });
+    net::Transport::setShared(transport);
+    const std::string send = page() + "sms/send/q1";
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
+    ASSERT_TRUE(runUntil([&] { return shown.has_value(); }));
+    EXPECT_EQ(shown->title, "No Network Connection");
+    ASSERT_EQ(shown->actions.size(), 2u);
+    EXPECT_EQ(shown->actions[1].title, "Send Later");
+    EXPECT_TRUE(tasks.empty());
+    EXPECT_EQ(ended, std::vector<uint64_t>{10});
+    queueState = HXWebClientHooks::QueueState::Queued;
+    shown.reset();
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 0 && ended.size() == 2; }));
+    EXPECT_FALSE(shown.has_value());
+    // A send whose connection cannot be made leaves no task id in its queue entry.
+    app->startAsyncLoadWithRequest(net::URLRequest("not a url"), page() + "sms/send/q2");
+    EXPECT_EQ(tasks.count("q2"), 0u);
+    EXPECT_EQ(ended.back(), 12u);
+}
+
+TEST_F(WebClient, ApiRequestsNeedATokenAndCarryTheirHeadersInOrder) {
+    auto& web = app->webClient();
+    std::optional<std::string> token;
+    web.hooks.retrieveOAuth = [&] { return token; };
+    foundation::Dictionary d{{"url", "/voice/v1/voiceclient/account/get?alt=json"},
+                             {"contentType", "application/json+protobuf"},
+                             {"body", "[null,\"\xc3\xa9\"]"}};
+    EXPECT_FALSE(app->apiRequestWithDict(d).has_value());
+    token = "Bearer t0k";
+    auto request = app->apiRequestWithDict(d);
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->url(), service.origin() + "/voice/v1/voiceclient/account/get?alt=json");
+    std::vector<std::string> names;
+    for (const auto& [name, value] : request->allHTTPHeaderFields().fields()) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Authorization", "X-Origin", "Origin", "Content-Type",
+                                               "X-Requested-With", "Content-Length"}));
+    EXPECT_EQ(request->valueForHTTPHeaderField("Content-Length").value_or(""), "11");
+    EXPECT_EQ(request->httpMethod(), "POST");
+    foundation::Array infos{foundation::Dictionary{{"size_spec", "s64"}}, foundation::Dictionary{{"sizeSpec", "s512"}}};
+    auto info = app->imageInfoForSize("s512", infos);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->get("index").int64Value(), 1);
+    EXPECT_FALSE(app->imageInfoForSize("s1", infos).has_value());
+}
