@@ -215,3 +215,16 @@ TEST_F(FacadeSwitchesTest, DebuggerIsSeenInATracedChildAndNotInAnUntracedOne) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FacadeSwitchesTest, StartWithoutSecretConfiguresAsTheApplicationOnlyOnce) {
+    ZIVORurIdurev::startWithServices({});
+    EXPECT_TRUE(ZIVORurIdurev::isConfigured());
+    EXPECT_FALSE(ZIVORurIdurev::sharedInstance()->appSecret());
+    ZIVORurIdurev::configure();
+    EXPECT_TRUE(logged(ZIVOLogLevelAssert, "Rur Idurev SDK has already been configured."));
+    EXPECT_TRUE(logged(ZIVOLogLevelAssert, "Rur Idurev SDK configuration failed."));
+}
+
+}  // namespace
