@@ -9,16 +9,26 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/error.h"
 
 class HXCPhoneFormat;
 class HX_Account;
 class CustomCookieJar;
+namespace store {
+class Context;
+class Coordinator;
+class Model;
+class ManagedObject;
+}  // namespace store
 
 class HX_ConnectAppDelegate {
 public:
@@ -46,6 +56,57 @@ public:
     // Uses of private child contexts at work on the store.
     uint64_t mocAccessCount() const;
     void setMocAccessCount(uint64_t count);
+
+    // ---- message store (model/connect_app_delegate_store.cpp)
+
+    // The user name whose store the operations use: the current account's, empty when there is
+    // no account or it has none.
+    virtual std::string currentUsername() const;
+    std::shared_ptr<const store::Model> managedObjectModel() const;
+    // The coordinator of the current user name, made and opened on first request; a null value
+    // without a user name. A store that cannot be opened (busy, permissions, disk full) is an
+    // error and is not kept, so the next request tries again.
+    foundation::Result<std::shared_ptr<store::Coordinator>> persistentStoreCoordinator();
+    // The main-queue context of the current user name; null without a user name or when its
+    // store cannot be opened (openManagedObjectContext() says why).
+    std::shared_ptr<store::Context> managedObjectContext();
+    foundation::Result<std::shared_ptr<store::Context>> openManagedObjectContext();
+    // Empties the current user's store (file and journal companions) and opens it afresh.
+    foundation::Status resetPersistentStore();
+    static std::string storePathForAccount(const std::optional<std::string>& username);
+    static std::string applicationDocumentsDirectory();
+    static std::string applicationCachesDirectory();
+    // A private-queue child of managedObjectContext() counted in mocAccessCount, or null when
+    // there is no main context. Its work ends in saveMOC2Parent or in decreaseMocAccessCount().
+    std::shared_ptr<store::Context> newChildContext();
+    // One child's work ended without a save; never below 0.
+    void decreaseMocAccessCount();
+    // How long opening or saving a store waits for another connection's lock.
+    void setStoreBusyTimeout(double seconds) { storeBusyTimeout_ = seconds; }
+
+    // ---- save chain, new-message notifications and search indexing (model/save_chain.cpp)
+
+    // Background-fetch results as the platform numbers them.
+    enum BackgroundFetchResult : int {
+        BackgroundFetchNewData = 0,
+        BackgroundFetchNoData = 1,
+        BackgroundFetchFailed = 2
+    };
+    using BackgroundFetchCompletion = std::function<void(int result)>;
+    // Saves context and hands on to its parent (on the parent's queue, one use of mocAccessCount
+    // given back), up to the main context, which is written only when no child is at work.
+    // completion runs once, when the chain reaches the main context. A fetch handler is answered
+    // exactly once, on the main queue: at once with "no data" when the chain saves nothing, or by
+    // the main-context save that writes the items, together with their notifications.
+    void saveMOC2Parent(const std::shared_ptr<store::Context>& context, std::function<void()> completion = {},
+                        BackgroundFetchCompletion backgroundFetchCompletionHandler = {});
+    // Hands text messages and voicemails of the current store to the search index.
+    void addMessagesToCSIndex(const std::vector<std::shared_ptr<store::ManagedObject>>& messages);
+    // Indexes or withdraws the whole current store as useSpotlight() says (background queue).
+    void indexMessages();
+    // Seams of the passcode lock: its Spotlight preference, and showing the lock when one is set.
+    virtual bool useSpotlight() const { return false; }
+    virtual void showPasscodeLockIfNeeded() {}
 
     // s escaped as the inside of a JSON string literal.
     std::string JSONStringFromString(std::string_view s) const;
@@ -111,4 +172,12 @@ private:
     std::shared_ptr<CustomCookieJar> cookieJar_;
     dispatch::QueuePtr messageParsingQueue_;
     std::function<void()> completionHandler_;
+    double storeBusyTimeout_ = 5;
+    // Fetch handlers whose items wait for the deferred main-context save; guarded by monitor_.
+    std::vector<BackgroundFetchCompletion> deferredFetchHandlers_;
+    void answerFetchHandlers(std::vector<BackgroundFetchCompletion> handlers, int result);
+    void postNewMessageNotification(const std::shared_ptr<store::ManagedObject>& message, int64_t types);
+    // User name -> coordinator / main context; guarded by monitor_.
+    std::map<std::string, std::shared_ptr<store::Coordinator>> persistentStoreCoordinators_;
+    std::map<std::string, std::shared_ptr<store::Context>> managedObjectContexts_;
 };

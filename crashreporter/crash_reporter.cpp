@@ -15,6 +15,7 @@
 #include "crashreporter/host_info.h"
 #include "crashreporter/image_list.h"
 #include "crashreporter/log_writer.h"
+#include "crashreporter/mach_exception_server.h"
 #include "crashreporter/signal_handler.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/kernel/loaded_images.h"
@@ -30,6 +31,7 @@ struct CrashContext {
     zvcrash_log_writer_t writer;
     char* path = nullptr;
     zvcrash_async_thread_list threads;
+    zvcrash_mach_exception_port_state_set previousMachPorts;
 };
 
 CrashContext gCrashContext;
@@ -38,6 +40,9 @@ std::atomic<void (*)(siginfo_t*, ucontext_t*, void*)> gPostCrashCallback{nullptr
 std::atomic<uint8_t> gUncaughtLatch{0};
 std::mutex gEnableLock;
 bool gEnabledOnce = false;   // guarded by gEnableLock
+// The server and the ports it displaced live as long as the process; set once while enabling.
+std::shared_ptr<ZVCrashMachExceptionServer> gMachServer;
+std::shared_ptr<ZVCrashMachExceptionPortSet> gPreviousMachPorts;
 std::mutex gLiveReportLock;  // the thread-stop slots serve one write at a time
 
 foundation::Error exceptionError(const std::string& reason) {
@@ -90,6 +95,87 @@ bool bsdCrashCallback(int signo, siginfo_t* info, ucontext_t* uap, void* context
     if (err == ZVCRASH_ESUCCESS && callback) callback(info, uap, gCallbackContext.load());
     zvcrash_async_thread_list_resume(&ctx->threads);
     return false;
+}
+
+struct MachWrite {
+    CrashContext* context;
+    kernel::thread_t crashed;
+    const zvcrash_log_signal_info* signal;
+    zvcrash_error_t result;
+};
+
+// The server thread's own registers, captured in this frame, which stays alive during the write.
+__attribute__((noinline)) void captureServerAndWrite(MachWrite* job) {
+    ucontext_t context;
+    ::getcontext(&context);
+    zvcrash_async_thread_state state;
+    zvcrash_async_thread_state_mcontext_init(&state, &context);
+    job->result = writeReport(job->context->path, &job->context->writer, job->crashed, job->signal, &state,
+                              &job->context->threads);
+    asm volatile("" ::: "memory");
+}
+
+kernel::kern_return_t machCrashCallback(kernel::mach_port_t task, kernel::mach_port_t thread,
+                                        kernel::exception_type_t exception,
+                                        const kernel::mach_exception_data_type_t* codes, uint32_t codeCount,
+                                        void* context) {
+    auto* ctx = static_cast<CrashContext*>(context);
+    // A handler that was there before us gets the first say.
+    if (zvcrash_exception_port_forward(&ctx->previousMachPorts, task, thread, exception, codes, codeCount) ==
+        kernel::KERN_SUCCESS)
+        return kernel::KERN_SUCCESS;
+    zvcrash_mapped_signal mapped{};
+    if (!zvcrash_exception_to_signal(exception, codes, codeCount, kernel::kHostCpuType, &mapped))
+        return kernel::KERN_FAILURE;
+    zvcrash_log_bsd_signal_info bsd{mapped.signo, mapped.code, mapped.address};
+    zvcrash_log_mach_signal_info mach{exception, reinterpret_cast<const uint64_t*>(codes), codeCount};
+    zvcrash_log_signal_info signal{&bsd, &mach};
+    zvcrash_async_thread_list_suspend(&ctx->threads, kThreadStopTimeoutMs);
+    MachWrite job{ctx, static_cast<kernel::thread_t>(thread), &signal, ZVCRASH_ESUCCESS};
+    captureServerAndWrite(&job);
+    auto callback = gPostCrashCallback.load();
+    if (job.result == ZVCRASH_ESUCCESS && callback) {
+        siginfo_t info;
+        std::memset(&info, 0, sizeof info);
+        info.si_signo = mapped.signo;
+        info.si_code = mapped.code;
+        info.si_addr = reinterpret_cast<void*>(static_cast<uintptr_t>(mapped.address));
+        ucontext_t uap;
+        std::memset(&uap, 0, sizeof uap);
+        callback(&info, &uap, gCallbackContext.load());
+    }
+    zvcrash_async_thread_list_resume(&ctx->threads);
+    return kernel::KERN_FAILURE;
+}
+
+foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>> enableMachExceptionServer(
+    std::shared_ptr<ZVCrashMachExceptionPortSet>* previousPortSet, ZVCrashMachExceptionServerCallback callback,
+    void* context) {
+    kernel::exception_mask_t mask = kernel::EXC_MASK_BAD_ACCESS | kernel::EXC_MASK_BAD_INSTRUCTION |
+                                    kernel::EXC_MASK_ARITHMETIC | kernel::EXC_MASK_SOFTWARE |
+                                    kernel::EXC_MASK_BREAKPOINT;
+    if (auto host = ZVCrashHostInfo::currentHostInfo(); host && host->darwinVersion().major >= 13)
+        mask |= kernel::EXC_MASK_GUARD;
+    foundation::Error error;
+    auto server = ZVCrashMachExceptionServer::initWithCallBack(callback, context);
+    if (!server.ok()) {
+        zvcrash_populate_error(&error, ZVCrashReporterErrorOperatingSystem,
+                               "Failed to instantiate the Mach exception server.", &server.error());
+        return error;
+    }
+    foundation::Error underlying;
+    auto port = server.value()->exceptionPortWithMask(mask, &underlying);
+    if (!port) {
+        zvcrash_populate_error(&error, ZVCrashReporterErrorOperatingSystem,
+                               "Failed to instantiate the Mach exception port.", &underlying);
+        return error;
+    }
+    if (!port->registerForTask(kernel::mach_task_self(), previousPortSet, &underlying)) {
+        zvcrash_populate_error(&error, ZVCrashReporterErrorOperatingSystem,
+                               "Failed to set the target task's mach exception ports.", &underlying);
+        return error;
+    }
+    return server;
 }
 
 void uncaughtExceptionHandler(const kernel::PlatformException& exception) {
@@ -254,8 +340,19 @@ bool ZVCrashReporter::enableCrashReporterAndReturnError(foundation::Error* error
     // so a stack overflow in a block is reported too.
     dispatch::setWorkerAltStackSize(handler->sigstk().ss_size);
     switch (config_->signalHandlerType()) {
+        case ZVCrashSignalHandlerTypeMach: {
+            if (!handler->registerHandlerForSignal(SIGABRT, &bsdCrashCallback, &gCrashContext, error)) return false;
+            auto server = enableMachExceptionServer(&gPreviousMachPorts, &machCrashCallback, &gCrashContext);
+            if (!server.ok()) {
+                if (error) *error = server.error();
+                return false;
+            }
+            gMachServer = server.value();
+            gCrashContext.previousMachPorts =
+                gPreviousMachPorts ? gPreviousMachPorts->asyncSafeRepresentation() : zvcrash_mach_exception_port_state_set{};
+            break;
+        }
         case ZVCrashSignalHandlerTypeBSD:
-        case ZVCrashSignalHandlerTypeMach:  // no Mach exceptions here: the signals catch the faults
             for (int signo : kFatalSignals) {
                 if (!handler->registerHandlerForSignal(signo, &bsdCrashCallback, &gCrashContext, error)) return false;
             }

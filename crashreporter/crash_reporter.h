@@ -17,7 +17,7 @@
 
 enum ZVCrashSignalHandlerType : uint32_t {
     ZVCrashSignalHandlerTypeBSD = 0,
-    // Mach exceptions; on a host without Mach this installs the BSD signal handlers.
+    // Mach exceptions through the kernel stand-in's exception ports (SIGABRT still by signal).
     ZVCrashSignalHandlerTypeMach = 1,
 };
 

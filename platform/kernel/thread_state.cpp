@@ -1,4 +1,5 @@
 #include "platform/kernel/thread_state.h"
+#include "platform/kernel/mach_ports.h"
 
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -192,6 +193,8 @@ void threads_resume_all() {
 }
 
 kern_return_t thread_get_state(thread_t thread, machine_thread_state* out) {
+    // A thread waiting in an exception is reported at its fault, not inside the fault's handler.
+    if (exception_thread_state(thread, out) == KERN_SUCCESS) return KERN_SUCCESS;
     const int count = gSlotCount.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) {
         if (gSlots[i].tid.load(std::memory_order_acquire) != thread) continue;

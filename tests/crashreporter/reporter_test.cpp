@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/futex.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include "crashreporter/crash_report.h"
 #include "crashreporter/crash_reporter.h"
 #include "crashreporter/host_info.h"
+#include "crashreporter/mach_exception_server.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/kernel/sysctl.h"
 #include "platform/kernel/uncaught_exception.h"
@@ -264,21 +266,154 @@ TEST(CrashReporterCrash, AStackOverflowOnAPoolWorkerIsReported) {
     EXPECT_EQ(crashed->stackFrames.size(), 512u);  // the walk stops at its cap
 }
 
-TEST(CrashReporterCrash, MachTypeCatchesFaultsThroughSignals) {
+TEST(CrashReporterCrash, MachTypeReportsTheExceptionFromTheServerThread) {
+#if defined(HX_SANITIZER_ADDRESS)
+    GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
+#endif
+    hxtest::TempDir dir;
+    const std::string marker = (dir / "marker").string();
+    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
+    int status = runInChild([&] {
+        alarm(20);  // a lost reply would hang the child instead of failing
+        gMarkerPath = marker.c_str();
+        ZVCrashReporterCallbacks callbacks{0, nullptr, &postCrash};
+        if (!reporter->setCrashCallbacks(&callbacks).ok()) _exit(10);
+        if (!reporter->enableCrashReporter()) _exit(11);
+        hx_fixture_null_write_outer();
+    });
+    // The failure reply ends the process by the signal the fault would have raised.
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    const auto& report = *decoded.value();
+    ASSERT_TRUE(report.machExceptionInfo());
+    EXPECT_EQ(report.machExceptionInfo()->type, 1u);  // EXC_BAD_ACCESS
+    EXPECT_EQ(report.machExceptionInfo()->codes, (std::vector<uint64_t>{1, 0}));  // KERN_INVALID_ADDRESS at 0
+    EXPECT_EQ(report.signalInfo().name, "SIGSEGV");
+    EXPECT_EQ(report.signalInfo().code, "SEGV_MAPERR");
+    EXPECT_EQ(report.signalInfo().address, 0u);
+    // The crashed thread is shown at its fault, not inside the stand-in's handler; the server
+    // thread that wrote the report is in it too.
+    const auto* crashed = crashedThread(report);
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_GE(crashed->stackFrames.size(), 3u);
+    EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_null_write_inner");
+    EXPECT_EQ(symbolOf(crashed->stackFrames[1].instructionPointer), "hx_fixture_null_write_middle");
+    EXPECT_EQ(symbolOf(crashed->stackFrames[2].instructionPointer), "hx_fixture_null_write_outer");
+    EXPECT_GE(report.threads().size(), 2u);
+    // The post-crash callback got the mapped signal.
+    const auto bytes = readFile(marker);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes[1], '0' + SIGSEGV % 10);
+}
+
+char* gReadOnlyPage = nullptr;
+
+TEST(CrashReporterCrash, MachTypeLeavesAFaultToThePreviousPortThatHandlesIt) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
+    int status = runInChild([&] {
+        alarm(20);
+        gReadOnlyPage = static_cast<char*>(::mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        // A handler that was there first, taking the old 32-bit form: it makes the page writable.
+        kernel::mach_port_t port = kernel::MACH_PORT_NULL;
+        if (kernel::mach_port_allocate(kernel::mach_task_self(), kernel::MACH_PORT_RIGHT_RECEIVE, &port) != 0) _exit(20);
+        kernel::mach_port_insert_right(kernel::mach_task_self(), port, port, kernel::MACH_MSG_TYPE_MAKE_SEND);
+        foundation::Error error;
+        auto previous = ZVCrashMachExceptionPort::initWithServerPort(port, kernel::EXC_MASK_BAD_ACCESS,
+                                                                     kernel::EXCEPTION_DEFAULT, 0);
+        if (!previous->registerForTask(kernel::mach_task_self(), nullptr, &error)) _exit(21);
+        std::thread([port] {
+            alignas(8) uint8_t buffer[256];
+            auto* header = reinterpret_cast<kernel::mach_msg_header_t*>(buffer);
+            if (kernel::mach_msg(header, kernel::MACH_RCV_MSG, 0, sizeof buffer, port, 0, 0) != 0) _exit(22);
+            uint32_t count = 0, code0 = 0;
+            std::memcpy(&count, buffer + 64, 4);
+            std::memcpy(&code0, buffer + 68, 4);
+            const bool ok = header->msgh_id == 2401 && count == 2 && code0 == 2 &&  // KERN_PROTECTION_FAILURE
+                            ::mprotect(gReadOnlyPage, 4096, PROT_READ | PROT_WRITE) == 0;
+            uint8_t reply[36];
+            zvcrash_exception_reply_build(*header, ok ? 0 : 5, reply);
+            kernel::mach_msg(reinterpret_cast<kernel::mach_msg_header_t*>(reply), kernel::MACH_SEND_MSG, 36, 0, 0, 0, 0);
+        }).detach();
+        if (!reporter->enableCrashReporter()) _exit(11);
+        *reinterpret_cast<volatile char*>(gReadOnlyPage) = 5;
+        _exit(gReadOnlyPage[0] == 5 ? 0 : 23);
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(reporter->hasPendingCrashReport());
+}
+
+TEST(CrashReporterCrash, MachTypeManyThreadsFaultingAtOnceGiveOneReport) {
 #if defined(HX_SANITIZER_ADDRESS)
     GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
 #endif
     hxtest::TempDir dir;
     auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
     int status = runInChild([&] {
+        alarm(20);
         if (!reporter->enableCrashReporter()) _exit(11);
-        hx_fixture_null_write_outer();
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 12; ++i)
+            threads.emplace_back([&go] {
+                while (!go.load()) {
+                }
+                hx_fixture_null_write_outer();
+            });
+        go.store(true);
+        for (auto& t : threads) t.join();
     });
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGSEGV);
     auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
-    ASSERT_TRUE(decoded.ok());
-    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGSEGV");
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    ASSERT_TRUE(decoded.value()->machExceptionInfo());
+    const auto* crashed = crashedThread(*decoded.value());
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_FALSE(crashed->stackFrames.empty());
+    EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_null_write_inner");
+}
+
+TEST(CrashReporterCrash, MachTypeTrapDiesByItsOwnSignal) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
+    int status = runInChild([&] {
+        alarm(20);
+        if (!reporter->enableCrashReporter()) _exit(11);
+        hx_fixture_trap();
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    ASSERT_TRUE(decoded.value()->machExceptionInfo());
+#if defined(__x86_64__)
+    EXPECT_EQ(WTERMSIG(status), SIGILL);
+    EXPECT_EQ(decoded.value()->machExceptionInfo()->type, 2u);  // EXC_BAD_INSTRUCTION
+    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGILL");
+#else
+    EXPECT_EQ(WTERMSIG(status), SIGTRAP);
+    EXPECT_EQ(decoded.value()->machExceptionInfo()->type, 6u);  // EXC_BREAKPOINT
+#endif
+    EXPECT_EQ(symbolOf(decoded.value()->machExceptionInfo()->codes.at(1)), "hx_fixture_trap");
+}
+
+TEST(CrashReporterCrash, MachTypeAbortStillGoesThroughTheSignalHandler) {
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
+    int status = runInChild([&] {
+        alarm(20);
+        if (!reporter->enableCrashReporter()) _exit(11);
+        hx_fixture_abort();
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGABRT);
+    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGABRT");
+    EXPECT_FALSE(decoded.value()->machExceptionInfo());
 }
 
 TEST(CrashReporterCrash, AnUncaughtExceptionIsRecordedOnceAndAborts) {

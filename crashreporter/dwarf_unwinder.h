@@ -1,0 +1,229 @@
+// The DWARF call-frame unwinder: finds the FDE that covers a pc (through the sorted search table
+// of an ELF image's PT_GNU_EH_FRAME when there is one, else by a linear scan), parses its CIE, runs
+// the CFA programs through a bounded register-rule state machine and applies the rules to make the
+// caller's register state. Every byte of unwind data is read through a bounds-checked window over
+// task memory; nothing allocates or locks, so the whole unwinder is async-signal-safe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "crashreporter/frame_cursor.h"
+#include "crashreporter/image_list.h"
+#include "crashreporter/task_memory.h"
+#include "crashreporter/thread_state.h"
+
+// A bounded window [start, end) over a task's memory with a small read-through line cache: CFI
+// parsing reads a few bytes at a time, and one copy per line keeps that from costing a system call
+// per byte.
+struct zvcrash_async_dwarf_source {
+    static constexpr int kLines = 4;
+    static constexpr uint32_t kLineSize = 1024;
+    const kernel::Task* task;
+    uint64_t start;
+    uint64_t end;
+    // Set for an image of this very process whose window lies in its loaded segments: those stay
+    // mapped while the image is listed, so they are read in place rather than copied.
+    bool in_place;
+    uint64_t line_base[kLines];
+    uint32_t line_len[kLines];
+    uint32_t victim;
+    uint8_t lines[kLines][kLineSize];
+};
+
+void zvcrash_async_dwarf_source_init(zvcrash_async_dwarf_source* src, const kernel::Task* task, uint64_t start, uint64_t end);
+// "Invalid argument" for a range outside the window, the task's error for an unreadable one.
+zvcrash_error_t zvcrash_async_dwarf_source_read(zvcrash_async_dwarf_source* src, uint64_t address, void* dest, size_t length);
+
+zvcrash_error_t zvcrash_async_dwarf_read_uintmax(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, int width,
+                                                 uint64_t* out);
+zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint64_t* out,
+                                                 uint64_t* consumed);
+zvcrash_error_t zvcrash_async_dwarf_read_sleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, int64_t* out,
+                                                 uint64_t* consumed);
+
+// DW_EH_PE pointer encodings.
+inline constexpr uint8_t ZVCRASH_DW_EH_PE_omit = 0xFF;
+inline constexpr uint8_t ZVCRASH_DW_EH_PE_indirect = 0x80;
+
+// Reads DW_EH_PE-encoded pointers of one word width. Bases that a caller does not set make their
+// applications unsupported.
+struct gnu_ehptr_reader {
+    bool m64;
+    bool has_frame_section_base;
+    uint64_t frame_section_base;
+    bool has_text_base;
+    uint64_t text_base;
+    bool has_data_base;
+    uint64_t data_base;
+    bool has_func_base;
+    uint64_t func_base;
+
+    explicit gnu_ehptr_reader(bool is64);
+    zvcrash_error_t read(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint8_t encoding, uint64_t* value,
+                         uint64_t* consumed) const;
+};
+
+struct zvcrash_async_dwarf_cie_info {
+    uint64_t cie_offset;  // address of the content (after the length field)
+    uint64_t cie_length;
+    uint64_t cie_id;
+    uint8_t cie_version;
+    uint8_t address_size;
+    uint8_t segment_size;
+    uint64_t code_alignment_factor;
+    int64_t data_alignment_factor;
+    uint64_t return_address_register;
+    bool has_z;
+    bool has_lsda_encoding;
+    uint8_t lsda_encoding;
+    bool has_personality;
+    uint64_t personality_address;
+    bool has_pointer_encoding;
+    uint8_t pointer_encoding;
+    bool signal_frame;
+    uint64_t initial_instructions_offset;  // address
+    uint64_t initial_instructions_length;
+};
+
+struct zvcrash_async_dwarf_fde_info {
+    uint64_t fde_offset;  // address of the content
+    uint64_t fde_length;
+    uint64_t cie_offset;  // address of the CIE entry
+    uint64_t pc_start;
+    uint64_t pc_end;
+    uint64_t instructions_offset;
+    uint64_t instructions_length;
+};
+
+// Addresses here are task addresses inside the source window. `debug_frame` selects the
+// __debug_frame conventions (CIE ids of all ones, CIE pointers relative to `section_start`).
+zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* info, zvcrash_async_dwarf_source* src,
+                                                  const gnu_ehptr_reader* reader, uint64_t address);
+zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
+                                                  zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader, uint64_t address,
+                                                  bool debug_frame, uint64_t section_start);
+// Linear scan of a frame section from `address` to the window's end for the FDE with
+// pc_start <= pc < pc_end.
+zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader, uint64_t address,
+                                                    bool debug_frame, uint64_t pc, zvcrash_async_dwarf_fde_info* fde,
+                                                    zvcrash_async_dwarf_cie_info* cie);
+// The search table of an .eh_frame_hdr at `hdr`: the FDE address for pc, "Not found" when the
+// table has none or the pc precedes it, "Operation not supported" when there is no table (the
+// caller then scans from *eh_frame).
+zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr, uint64_t pc,
+                                                        uint64_t* eh_frame, uint64_t* fde_address);
+
+namespace zvcrash::MS::async {
+
+enum dwarf_cfa_reg_rule_t : uint8_t {
+    DWARF_CFA_REG_RULE_OFFSET = 0,
+    DWARF_CFA_REG_RULE_VAL_OFFSET = 1,
+    DWARF_CFA_REG_RULE_REGISTER = 2,
+    DWARF_CFA_REG_RULE_EXPRESSION = 3,
+    DWARF_CFA_REG_RULE_VAL_EXPRESSION = 4,
+    DWARF_CFA_REG_RULE_SAME_VALUE = 5,
+    // Set by DW_CFA_undefined: unlike a register with no rule at all, an explicitly undefined
+    // return address marks the outermost frame.
+    DWARF_CFA_REG_RULE_UNDEFINED = 6,
+};
+
+enum dwarf_cfa_rule_type : uint8_t {
+    DWARF_CFA_RULE_UNDEFINED = 0,
+    DWARF_CFA_RULE_EXPRESSION = 1,
+    DWARF_CFA_RULE_REGISTER = 2,
+    DWARF_CFA_RULE_REGISTER_SIGNED = 3,
+};
+
+struct dwarf_cfa_rule {
+    dwarf_cfa_rule_type type;
+    uint32_t reg;
+    int64_t offset;           // unsigned offsets are kept as their bit pattern
+    uint64_t expression;      // address of the expression block
+    uint64_t expression_len;
+};
+
+// Register rules: at most 6 levels (the initial one and 5 remembered), 100 rule entries shared by
+// all levels, 14 hash chains per level.
+class dwarf_cfa_state {
+public:
+    static constexpr int kLevels = 6;
+    static constexpr int kEntries = 100;
+    static constexpr int kBuckets = 14;
+    static constexpr uint8_t kNone = 255;
+
+    dwarf_cfa_state();
+    bool set_register(uint32_t reg, dwarf_cfa_reg_rule_t rule, int64_t value);
+    bool get_register_rule(uint32_t reg, dwarf_cfa_reg_rule_t* rule, int64_t* value) const;
+    void remove_register(uint32_t reg);
+    void set_cfa_register(uint32_t reg, uint64_t offset);
+    void set_cfa_register_signed(uint32_t reg, int64_t offset);
+    void set_cfa_expression(uint64_t address, uint64_t length);
+    dwarf_cfa_rule get_cfa_rule() const { return levels_[level_].cfa; }
+    bool push_state();
+    bool pop_state();
+    int level() const { return level_; }
+    uint8_t register_count() const { return levels_[level_].count; }
+
+    // Runs the program at [address, address + length) of `src` from location `pc_start` while the
+    // location stays at or below `pc`.
+    zvcrash_error_t eval_program(zvcrash_async_dwarf_source* src, uint64_t pc, uint64_t pc_start, const zvcrash_async_dwarf_cie_info* cie,
+                                 const gnu_ehptr_reader* reader, uint64_t address, uint64_t length);
+    zvcrash_error_t apply_state(const kernel::Task* task, zvcrash_async_dwarf_source* src, const zvcrash_async_dwarf_cie_info* cie,
+                                const zvcrash_async_thread_state* current, zvcrash_async_thread_state* next) const;
+
+    // Iteration over the current level, bucket by bucket, each chain in order.
+    struct iterator {
+        const dwarf_cfa_state* state;
+        int bucket;
+        uint8_t entry;
+        bool next(uint32_t* reg, dwarf_cfa_reg_rule_t* rule, int64_t* value);
+    };
+    iterator iterate() const { return iterator{this, -1, kNone}; }
+
+private:
+    struct entry {
+        int64_t value;
+        uint32_t reg;
+        dwarf_cfa_reg_rule_t rule;
+        uint8_t next;
+    };
+    struct level_state {
+        dwarf_cfa_rule cfa;
+        uint8_t count;
+        uint8_t buckets[kBuckets];
+    };
+    uint8_t alloc();
+    void release_level(int level);
+
+    entry entries_[kEntries];
+    uint8_t free_;
+    level_state levels_[kLevels];
+    int level_;
+};
+
+}  // namespace zvcrash::MS::async
+
+// Evaluates the expression block [address, address + length) of `src` with `initial` pushed in
+// order; registers come from `state`, memory reads from `task`.
+zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* src, const kernel::Task* task,
+                                                    const zvcrash_async_thread_state* state, uint64_t address, uint64_t length,
+                                                    const uint64_t* initial, int initial_count, uint64_t* result);
+
+// One step over a located FDE: evaluates and applies its rules for the frame `current` whose
+// lookup pc is `pc`. Exposed for tests and the benchmark.
+zvcrash_error_t zvcrash_async_dwarf_unwind_with_fde(const kernel::Task* task, zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
+                                                   const zvcrash_async_dwarf_cie_info* cie, const zvcrash_async_dwarf_fde_info* fde,
+                                                   uint64_t pc, const zvcrash_async_thread_state* current,
+                                                   zvcrash_async_thread_state* next);
+
+// Locates the FDE for `pc` in the ELF image's unwind data. With `use_table` false the search table
+// is ignored and .eh_frame is scanned linearly (tests compare both).
+zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const zvcrash_async_image* image, uint64_t pc, bool use_table,
+                                                 zvcrash_async_dwarf_source* src, zvcrash_async_dwarf_fde_info* fde,
+                                                 zvcrash_async_dwarf_cie_info* cie);
+
+// The frame reader of the cursor's table.
+zvcrash_frame_error_t zvcrash_frame_dwarf_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
+                                                 const zvcrash_async_thread_state* current, const zvcrash_async_thread_state* previous,
+                                                 zvcrash_async_thread_state* next);

@@ -1,0 +1,135 @@
+#include "model/message_store.h"
+
+#include "model/conversation.h"
+#include "model/phone_extensions.h"
+#include "platform/foundation/files.h"
+#include "platform/store/store_error.h"
+
+namespace HXMessageStore {
+
+using store::AttributeType;
+
+namespace {
+
+store::ModelPtr buildModel() {
+    auto model = std::make_shared<store::Model>();
+    auto& c = model->entity(kConversationEntity);
+    c.attribute("conversationID", AttributeType::String, {}, true)
+        .attribute("isRead", AttributeType::Boolean, false)
+        .attribute("isSpam", AttributeType::Boolean, false)
+        .attribute("isStarred", AttributeType::Boolean, false)
+        .attribute("isTrash", AttributeType::Boolean, false)
+        .attribute("isArchived", AttributeType::Boolean, false)
+        .attribute("lastdate", AttributeType::Date, {}, true)
+        .attribute("lastMessageText", AttributeType::String)
+        .attribute("lastMessageLength", AttributeType::String)
+        .attribute("note", AttributeType::String)
+        .attribute("phoneNumber", AttributeType::String, {}, true)
+        .attribute("sender", AttributeType::String)
+        .attribute("type", AttributeType::Integer32, 0, true)
+        .attribute("cost", AttributeType::String)
+        .attribute("numberOfMessages", AttributeType::Integer32, 0)
+        .attribute("ABName", AttributeType::String)
+        .attribute("formattedNumber", AttributeType::String)
+        .attribute("paginationToken", AttributeType::String)
+        .attribute("isSenderBlocked", AttributeType::Boolean, false)
+        .toMany("Messages", kMessageEntity, "Conversation", store::DeleteRule::Cascade)
+        // Lists filter on the type and sort on the date.
+        .index({"type", "lastdate"});
+    auto& m = model->entity(kMessageEntity);
+    m.attribute("id", AttributeType::String)
+        .attribute("message", AttributeType::String)
+        .attribute("length", AttributeType::String)
+        .attribute("number", AttributeType::Integer64, {}, true)
+        .attribute("date", AttributeType::String)
+        .attribute("from", AttributeType::Boolean, false)
+        .attribute("senderNumber", AttributeType::String)
+        .attribute("senderName", AttributeType::String)
+        .attribute("isIndexedForSearch", AttributeType::Boolean, false, true)
+        .attribute("attachments", AttributeType::Transformable)
+        .toOne("Conversation", kConversationEntity, "Messages");
+
+    const std::pair<const char*, const char*> conversationTemplates[] = {
+        {"cv_unread", "isRead == NO AND type IN $TYPELIST"},
+        {"cv_type", "type IN $TYPELIST"},
+        {"cv_ID", "conversationID == $ID"},
+        {"cv_phone", "phoneNumber == $NUMBER"},
+        {"cv_phone_abname", "phoneNumber == $NUMBER AND ABName != $NAME"},
+        {"cv_group_abname", "sender == $GROUP_MESSAGE_HEADER AND phoneNumber CONTAINS $NUMBER"},
+        // Bounds inclusive: an item exactly at the page's edge belongs to the page.
+        {"cv_stale",
+         "type IN $TYPELIST AND lastdate BETWEEN {$FIRSTMESSAGE, $LASTMESSAGE} AND NOT (conversationID IN $IDLIST) "
+         "AND isTrash == $ISTRASH AND isSpam == $ISSPAM"},
+    };
+    for (const auto& [name, format] : conversationTemplates) {
+        auto added = model->addFetchRequestTemplate(name, kConversationEntity, format);
+        if (!added.ok()) return nullptr;
+    }
+    if (!model->addFetchRequestTemplate("msg_unindexed", kMessageEntity, "isIndexedForSearch != YES").ok())
+        return nullptr;
+    if (!model->finish().ok()) return nullptr;
+    return model;
+}
+
+thread_local store::ContextPtr tlsContext;
+
+}  // namespace
+
+store::ModelPtr managedObjectModel() {
+    static const store::ModelPtr model = buildModel();
+    return model;
+}
+
+store::StoreOptions storeOptions(double busyTimeoutSeconds) {
+    store::StoreOptions o;
+    o.migratePersistentStoresAutomatically = true;
+    o.inferMappingModelAutomatically = true;
+    o.sqlitePragmas.set("journal_mode", "DELETE");
+    o.busyTimeoutSeconds = busyTimeoutSeconds;
+    return o;
+}
+
+std::string storeFileName(const std::optional<std::string>& username) {
+    if (!username) return "MessageData.sqlite";
+    return "MessageData-" + foundation::safePathComponent(*username) + ".sqlite";
+}
+
+foundation::Result<store::PersistentStorePtr> openStore(const store::CoordinatorPtr& coordinator,
+                                                        const std::string& path, const store::StoreOptions& options) {
+    auto added = coordinator->addPersistentStore(path, options);
+    if (added.ok() || added.error().code != store::kIncompatibleVersionHashError) return added;
+    return resetStore(coordinator, path, options);
+}
+
+foundation::Result<store::PersistentStorePtr> resetStore(const store::CoordinatorPtr& coordinator,
+                                                         const std::string& path, const store::StoreOptions& options) {
+    if (auto existing = coordinator->persistentStoreForPath(path)) (void)coordinator->removePersistentStore(existing);
+    // The companions go too: a stale journal would be replayed into the fresh file.
+    if (auto destroyed = store::Coordinator::destroyPersistentStore(path); !destroyed.ok()) return destroyed.error();
+    return coordinator->addPersistentStore(path, options);
+}
+
+store::ContextPtr currentThreadContext() { return tlsContext; }
+
+void performWithThreadContext(const store::ContextPtr& context, std::function<void()> block) {
+    context->perform([context, block = std::move(block)] {
+        auto saved = tlsContext;
+        tlsContext = context;
+        block();
+        tlsContext = saved;
+    });
+}
+
+}  // namespace HXMessageStore
+
+std::string HX_Conversation::formattedNumber() const {
+    auto stored = object_->value("formattedNumber");
+    if (stored.isString()) return stored.asString();
+    std::string number = phoneNumber();
+    std::string computed;
+    if (!number.empty() && number != "Unknown" && number != "Group Message")
+        computed = PhoneExtensions::formattedPhoneNumberFromString(number);
+    if (object_->isFault() || object_->isTurningIntoFault()) return {};
+    (void)object_->setValue("formattedNumber", computed);
+    return computed;
+}

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include "RurIdurev/RurIdurev/Internals/Util/utility.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
+#include "platform/foundation/json.h"
+#include "platform/foundation/uuid.h"
+#include "tests/crashes/crashes_test_support.h"
+#include "tests/crashreporter/report_test_support.h"
+#include "tests/telemetry/log_capture.h"
+#include "tests/telemetry/telemetry_environment.h"
+
+using crashestest::canonicalJSON;
+
+namespace {
+
+std::shared_ptr<const ZVCrashReport> reportFrom(const std::string& text) {
+    auto body = crashtest::protocEncode(text);
+    EXPECT_FALSE(body.empty()) << "protoc could not encode:\n" << text;
+    std::string header("zvcrash\x01", 8);
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    bytes.resize(8 + body.size());
+    std::copy(body.begin(), body.end(), bytes.begin() + 8);
+    auto result = ZVCrashReport::initWithData(bytes);
+    EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().description());
+    return result.ok() ? result.value() : nullptr;
+}
+
+std::string report(const std::string& timestamp, const std::string& extra = "") {
+    return "system_info { operating_system: IPHONE_OS os_version: \"12.4\" architecture: X86_64 timestamp: " +
+           timestamp +
+           " }\n"
+           "application_info { identifier: \"com.hxconnect\" version: \"34\" marketing_version: \"1.2\" }\n"
+           "process_info { process_name: \"HXConnect\" process_id: 4321 process_path: "
+           "\"/opt/hx/HXConnect.app/HXConnect\" parent_process_name: \"launchd\" parent_process_id: 1 native: true "
+           "start_time: 1699999990 }\n"
+           "threads { thread_number: 0 crashed: true frames { pc: 4198416 } frames { pc: 139637976731700 "
+           "symbol { name: \"_abort\" start_address: 139637976731680 } } "
+           "registers { name: \"rip\" value: 4198416 } registers { name: \"rsi\" value: 7 } }\n"
+           "threads { thread_number: 1 crashed: false frames { pc: 12345 } registers { name: \"rip\" value: "
+           "139637976800000 } }\n"
+           "binary_images { base_address: 4194304 size: 8192 name: \"/opt/hx/HXConnect.app/HXConnect\" "
+           "uuid: \"\\x00\\x11\\x22\\x33\\x44\\x55\\x66\\x77\\x88\\x99\\xaa\\xbb\\xcc\\xdd\\xee\\xff\" "
+           "code_type { encoding: TYPE_ENCODING_MACH type: 16777223 subtype: 3 } }\n"
+           "binary_images { base_address: 139637976727552 size: 8192 name: \"/lib/libc.so.6\" }\n"
+           "binary_images { base_address: 139637976800000 size: 0 name: \"/lib/unused.so\" }\n"
+           "signal { name: \"SIGSEGV\" code: \"SEGV_MAPERR\" address: 0 }\n"
+           "report_info { user_requested: false uuid: "
+           "\"\\x0a\\x1b\\x2c\\x3d\\x4e\\x5f\\x60\\x71\\x82\\x93\\xa4\\xb5\\xc6\\xd7\\xe8\\xf9\" }\n" +
+           extra;
+}
+
+// The formatter looks up wrapper exceptions in the SDK files directory: keep that in a scratch home.
+class ErrorLogFormatter : public TelemetryTest {
+protected:
+    void SetUp() override {
+        TelemetryTest::SetUp();
+        ZIVOUtility::resetRurIdurevDirectoryForTesting();
+        ZIVOCrashesUtil::resetDirectory();
+    }
+    void TearDown() override {
+        ZIVOCrashesUtil::resetDirectory();
+        TelemetryTest::TearDown();
+        ZIVOUtility::resetRurIdurevDirectoryForTesting();
+    }
+};
+
+}  // namespace
+
+TEST_F(ErrorLogFormatter, CrashReportBecomesTheCrashLog) {
+    LogCapture capture;
+    auto r = reportFrom(
+        report("1700000000", "exception { name: \"std::runtime_error\" reason: \"boom\" frames { pc: 4198400 } }\n"));
+    ASSERT_TRUE(r);
+    auto log = ZIVOErrorLogFormatter::errorLogFromCrashReport(*r);
+    auto dict = log->serializeToDictionary();
+    // The tracked device differs per machine; the report's own facts must win.
+    ASSERT_TRUE(dict.contains("device"));
+    EXPECT_EQ(dict.get("device")["osVersion"].asString(), "12.4");
+    EXPECT_EQ(dict.get("device")["appBuild"].asString(), "34");
+    EXPECT_EQ(dict.get("device")["appVersion"].asString(), "1.2");
+    EXPECT_EQ(dict.get("device")["appNamespace"].asString(), "com.hxconnect");
+    dict.remove("device");
+    auto json = foundation::toJSON(dict);
+    ASSERT_TRUE(json.ok());
+    EXPECT_EQ(canonicalJSON(*json), canonicalJSON(crashestest::golden("formatted_apple_error.json")));
+    // Frame 12345 lies in no image.
+    EXPECT_TRUE(capture.contains("Cannot find image for 0x3039"));
+}
+
+TEST_F(ErrorLogFormatter, WholeSecondCrashTimesMoveToTheEndOfTheSecondAlsoAfter2038) {
+    auto whole = ZIVOErrorLogFormatter::getCrashTimeFromReport(*reportFrom(report("1700000000")));
+    EXPECT_DOUBLE_EQ(whole.secondsSince1970, 1700000000.999);
+    // 2100-01-01: past the 32-bit range, still a whole second.
+    auto late = ZIVOErrorLogFormatter::getCrashTimeFromReport(*reportFrom(report("4102444800")));
+    EXPECT_DOUBLE_EQ(late.secondsSince1970, 4102444800.999);
+}
+
+TEST_F(ErrorLogFormatter, NamesOfProcessorsAndArchitectures) {
+    EXPECT_EQ(ZIVOErrorLogFormatter::convertCodeTypeToString(0x100000C), "ARM-64");
+    EXPECT_EQ(ZIVOErrorLogFormatter::convertCodeTypeToString(99), "Unknown (99)");
+    EXPECT_EQ(ZIVOErrorLogFormatter::convertArchNameToString(0x100000C, 2), "arm64e");
+    EXPECT_EQ(ZIVOErrorLogFormatter::convertArchNameToString(0x100000C, 0x80000002), "arm64e");
+    EXPECT_EQ(ZIVOErrorLogFormatter::convertArchNameToString(12, 11), "armv7s");
+    EXPECT_EQ(ZIVOErrorLogFormatter::convertArchNameToString(12, 5), "arm-unknown");
+    EXPECT_EQ(ZIVOErrorLogFormatter::convertArchNameToString(0x1000007, 3), "x86_64");
+    EXPECT_EQ(ZIVOErrorLogFormatter::convertArchNameToString(5, 0), "???");
+    EXPECT_EQ(ZIVOErrorLogFormatter::formatAddress(0x1234, false), "0x00001234");
+    EXPECT_EQ(ZIVOErrorLogFormatter::formatAddress(0x123456789, false), "0x123456789");
+    EXPECT_EQ(ZIVOErrorLogFormatter::formatAddress(0x1234, true), "0x0000000000001234");
+}
+
+TEST_F(ErrorLogFormatter, ImageTypes) {
+    const std::string exe = "/var/App/HX.app/HX";
+    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(exe, exe), 0);
+    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/var/App/HX.app/./HX"), exe), 0);
+    EXPECT_EQ(
+        ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/var/App/HX.app/Frameworks/A.framework/A"), exe), 1);
+    EXPECT_EQ(
+        ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/var/App/HX.app/Frameworks/libswiftCore.dylib"), exe),
+        2);
+    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/usr/lib/libc.dylib"), exe), 2);
+    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::nullopt, exe), 2);
+}
+
+TEST_F(ErrorLogFormatter, ErrorReportCarriesTheLogsSummaryAndRandomIdsWithoutUUID) {
+    auto r = reportFrom(report("1700000000"));
+    auto errorReport = ZIVOErrorLogFormatter::errorReportFromCrashReport(r.get());
+    ASSERT_TRUE(errorReport);
+    EXPECT_EQ(errorReport->incidentIdentifier(), "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");
+    EXPECT_EQ(errorReport->codeType(), "X86-64");
+    EXPECT_EQ(errorReport->archName(), "x86_64");
+    EXPECT_EQ(errorReport->signal(), "SIGSEGV");
+    EXPECT_EQ(errorReport->appProcessIdentifier(), 4321u);
+    EXPECT_FALSE(ZIVOErrorLogFormatter::errorReportFromCrashReport(nullptr));
+
+    ZIVOAppleErrorLog bare;
+    auto none = ZIVOErrorLogFormatter::errorReportFromLog(bare);
+    EXPECT_EQ(none->codeType(), "???");
+    EXPECT_EQ(none->archName(), "???");
+    bare.setPrimaryArchitectureId(7);
+    EXPECT_EQ(ZIVOErrorLogFormatter::errorReportFromLog(bare)->codeType(), "X86");
+    EXPECT_EQ(ZIVOErrorLogFormatter::errorReportFromLog(bare)->archName(), "???");
+
+    std::string text = report("1700000000");
+    text = text.substr(0, text.find("report_info"));
+    auto noUUID = reportFrom(text);
+    auto a = ZIVOErrorLogFormatter::errorLogFromCrashReport(*noUUID)->errorId();
+    auto b = ZIVOErrorLogFormatter::errorLogFromCrashReport(*noUUID)->errorId();
+    EXPECT_NE(a, b);
+}

@@ -1,0 +1,280 @@
+// The per-account message store through the application object: templates, the save path to
+// disk, the opening rules of a damaged, incompatible or busy file, and per-user separation.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <fstream>
+
+#include "app/connect_app_delegate.h"
+#include "model/conversation.h"
+#include "model/message_store.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/files.h"
+#include "platform/store/context.h"
+#include "platform/store/coordinator.h"
+#include "platform/store/store_error.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using foundation::Array;
+using foundation::Date;
+using foundation::Dictionary;
+using foundation::Value;
+
+class TestDelegate : public HX_ConnectAppDelegate {
+public:
+    std::string username;
+    std::string currentUsername() const override { return username; }
+};
+
+class MessageStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        foundation::setHomeDirectory(home.path());
+        delegate = std::make_shared<TestDelegate>();
+        delegate->setStoreBusyTimeout(0);
+    }
+    void TearDown() override { dispatch::setClock(nullptr); }
+
+    store::ManagedObjectPtr conversation(const store::ContextPtr& ctx, const std::string& id, int type,
+                                         Dictionary values = {}) {
+        auto c = ctx->insertNewObject("HX_Conversation").value();
+        EXPECT_TRUE(c->setValue("conversationID", id).ok());
+        EXPECT_TRUE(c->setValue("type", type).ok());
+        for (const auto& [k, v] : values) EXPECT_TRUE(c->setValue(k.string(), v).ok());
+        return c;
+    }
+    size_t countOnDisk(const std::string& user) {
+        auto coordinator = store::Coordinator::create(HXMessageStore::managedObjectModel());
+        auto added = coordinator->addPersistentStore(HX_ConnectAppDelegate::storePathForAccount(user),
+                                                     HXMessageStore::storeOptions(0));
+        EXPECT_TRUE(added.ok());
+        if (!added.ok()) return SIZE_MAX;
+        auto main = store::Context::create(store::ConcurrencyType::MainQueue);
+        main->setPersistentStoreCoordinator(coordinator);
+        return main->count(store::FetchRequest("HX_Conversation")).value();
+    }
+
+    hxtest::TempDir home;
+    std::shared_ptr<TestDelegate> delegate;
+};
+
+std::vector<std::string> ids(const std::vector<store::ManagedObjectPtr>& objects) {
+    std::vector<std::string> out;
+    for (const auto& o : objects) out.push_back(o->value("conversationID").asString());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST_F(MessageStore, StoreNamesAndNoUser) {
+    EXPECT_EQ(HXMessageStore::storeFileName(std::nullopt), "MessageData.sqlite");
+    EXPECT_EQ(HXMessageStore::storeFileName("a.b@mail.example"), "MessageData-a.b@mail.example.sqlite");
+    // A user name cannot climb out of the documents folder.
+    auto path = std::filesystem::path(HX_ConnectAppDelegate::storePathForAccount("../../x/y"));
+    EXPECT_EQ(path.parent_path(), foundation::documentsDirectory());
+    EXPECT_EQ(delegate->managedObjectContext(), nullptr);
+    EXPECT_TRUE(delegate->persistentStoreCoordinator().ok());
+    EXPECT_EQ(delegate->persistentStoreCoordinator().value(), nullptr);
+}
+
+TEST_F(MessageStore, EachTemplateSelectsExactlyItsRows) {
+    delegate->username = "t@example.com";
+    auto main = delegate->managedObjectContext();
+    ASSERT_TRUE(main);
+    const Date d100{100}, d200{200}, d300{300};
+    conversation(main, "sms-unread", 10, {{"isRead", false}, {"phoneNumber", "+15550001"}, {"lastdate", d200}});
+    conversation(main, "sms-read", 10,
+                 {{"isRead", true}, {"phoneNumber", "+15550002"}, {"lastdate", d100}, {"ABName", "Ann"}});
+    conversation(main, "vm-unread", 2, {{"isRead", false}, {"phoneNumber", "+15550002"}, {"lastdate", d300}});
+    conversation(
+        main, "group", 10,
+        {{"isRead", true}, {"sender", "Group Message"}, {"phoneNumber", "+15550003|+15550002"}, {"lastdate", d200}});
+    conversation(main, "trash", 10, {{"isTrash", true}, {"isRead", true}, {"lastdate", d200}});
+    auto m1 = main->insertNewObject("HX_Message").value();
+    auto m2 = main->insertNewObject("HX_Message").value();
+    ASSERT_TRUE(m1->setValue("id", "indexed").ok());
+    ASSERT_TRUE(m1->setValue("isIndexedForSearch", true).ok());
+    ASSERT_TRUE(m2->setValue("id", "plain").ok());
+    ASSERT_TRUE(main->save().ok());
+
+    auto model = delegate->managedObjectModel();
+    auto run = [&](const std::string& name, Dictionary vars) {
+        auto request = model->fetchRequestFromTemplate(name, vars);
+        EXPECT_TRUE(request.ok()) << name;
+        if (!request.ok()) return std::vector<std::string>{};
+        auto rows = main->fetch(request.value());
+        EXPECT_TRUE(rows.ok()) << name;
+        return rows.ok() ? ids(rows.value()) : std::vector<std::string>{};
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(run("cv_unread", {{"TYPELIST", Array{10}}}), V{"sms-unread"});
+    EXPECT_EQ(run("cv_unread", {{"TYPELIST", Array{2, 10}}}), (V{"sms-unread", "vm-unread"}));
+    EXPECT_EQ(run("cv_type", {{"TYPELIST", Array{2}}}), V{"vm-unread"});
+    EXPECT_EQ(run("cv_ID", {{"ID", "group"}}), V{"group"});
+    EXPECT_EQ(run("cv_phone", {{"NUMBER", "+15550002"}}), (V{"sms-read", "vm-unread"}));
+    // ABName != NAME: the nil name of vm-unread differs from "Ann" too.
+    EXPECT_EQ(run("cv_phone_abname", {{"NUMBER", "+15550002"}, {"NAME", "Ann"}}), V{"vm-unread"});
+    EXPECT_EQ(run("cv_group_abname", {{"NUMBER", "+15550002"}, {"GROUP_MESSAGE_HEADER", "Group Message"}}), V{"group"});
+    EXPECT_EQ(run("cv_stale", {{"TYPELIST", Array{10}},
+                               {"FIRSTMESSAGE", d100},
+                               {"LASTMESSAGE", d200},
+                               {"IDLIST", Array{"group"}},
+                               {"ISTRASH", false},
+                               {"ISSPAM", false}}),
+              (V{"sms-read", "sms-unread"}));
+    EXPECT_EQ(run("cv_stale", {{"TYPELIST", Array{10}},
+                               {"FIRSTMESSAGE", d100},
+                               {"LASTMESSAGE", d200},
+                               {"IDLIST", Array{}},
+                               {"ISTRASH", true},
+                               {"ISSPAM", false}}),
+              V{"trash"});
+    auto unindexed = main->fetch(model->fetchRequestFromTemplate("msg_unindexed", {}).value());
+    ASSERT_TRUE(unindexed.ok());
+    ASSERT_EQ(unindexed.value().size(), 1u);
+    EXPECT_EQ(unindexed.value()[0]->value("id").asString(), "plain");
+}
+
+TEST_F(MessageStore, AChildSaveAloneIsNotOnDiskARootSaveIs) {
+    dispatch::ScopedVirtualClock clock;
+    delegate->username = "disk@example.com";
+    auto child = delegate->newChildContext();
+    ASSERT_TRUE(child);
+    EXPECT_EQ(delegate->mocAccessCount(), 1u);
+    std::atomic<bool> saved{false};
+    store::ContextPtr seen;
+    HXMessageStore::performWithThreadContext(child, [&] {
+        seen = HXMessageStore::currentThreadContext();
+        conversation(child, "c1", 10);
+        EXPECT_TRUE(child->save().ok());
+        saved = true;
+    });
+    ASSERT_TRUE(clock->runUntil([&] { return saved.load(); }, 10));
+    EXPECT_EQ(seen, child);
+    EXPECT_EQ(HXMessageStore::currentThreadContext(), nullptr);
+    EXPECT_EQ(countOnDisk("disk@example.com"), 0u);
+    ASSERT_TRUE(delegate->managedObjectContext()->save().ok());
+    EXPECT_EQ(countOnDisk("disk@example.com"), 1u);
+    delegate->decreaseMocAccessCount();
+    delegate->decreaseMocAccessCount();
+    EXPECT_EQ(delegate->mocAccessCount(), 0u);
+    // Journal mode DELETE leaves one file behind, as the sqlite3 tool confirms.
+    auto path = HX_ConnectAppDelegate::storePathForAccount("disk@example.com");
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+    if (hxtest::haveProgram("sqlite3")) {
+        std::string out;
+        ASSERT_EQ(hxtest::runCommand("sqlite3 '" + path + "' 'PRAGMA journal_mode;'", &out), 0);
+        EXPECT_EQ(out, "delete\n");
+    }
+}
+
+TEST_F(MessageStore, ADamagedOrForeignFileIsRecreatedOnceWithItsCompanions) {
+    for (const char* content : {"this is not a database at all, just some text\n", ""}) {
+        delegate = std::make_shared<TestDelegate>();
+        delegate->setStoreBusyTimeout(0);
+        delegate->username = std::string("bad") + std::to_string(strlen(content)) + "@example.com";
+        auto path = HX_ConnectAppDelegate::storePathForAccount(delegate->username);
+        std::filesystem::create_directories(foundation::documentsDirectory());
+        std::string garbage(4096, 'x');
+        garbage.replace(0, strlen(content), content);
+        std::ofstream(path) << garbage;
+        std::ofstream(path + "-journal") << "stale journal";
+        auto main = delegate->managedObjectContext();
+        ASSERT_TRUE(main);
+        EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+        EXPECT_EQ(main->count(store::FetchRequest("HX_Conversation")).value(), 0u);
+        conversation(main, "fresh", 10);
+        ASSERT_TRUE(main->save().ok());
+        EXPECT_EQ(countOnDisk(delegate->username), 1u);
+    }
+}
+
+TEST_F(MessageStore, AnIncompatibleModelFileIsRecreated) {
+    delegate->username = "old@example.com";
+    auto path = HX_ConnectAppDelegate::storePathForAccount(delegate->username);
+    std::filesystem::create_directories(foundation::documentsDirectory());
+    {
+        // A store whose conversations hold their type as text cannot be migrated by addition.
+        auto model = std::make_shared<store::Model>();
+        model->entity("HX_Conversation").attribute("type", store::AttributeType::String);
+        ASSERT_TRUE(model->finish().ok());
+        auto old = store::Coordinator::create(model);
+        ASSERT_TRUE(old->addPersistentStore(path, HXMessageStore::storeOptions(0)).ok());
+        auto ctx = store::Context::create(store::ConcurrencyType::MainQueue);
+        ctx->setPersistentStoreCoordinator(old);
+        ASSERT_TRUE(ctx->insertNewObject("HX_Conversation").value()->setValue("type", "x").ok());
+        ASSERT_TRUE(ctx->save().ok());
+    }
+    auto main = delegate->managedObjectContext();
+    ASSERT_TRUE(main);
+    EXPECT_EQ(main->count(store::FetchRequest("HX_Conversation")).value(), 0u);
+}
+
+TEST_F(MessageStore, ABusyFileIsKeptAndReportedThenOpensLater) {
+    delegate->username = "busy@example.com";
+    auto path = HX_ConnectAppDelegate::storePathForAccount(delegate->username);
+    {
+        auto main = delegate->managedObjectContext();
+        conversation(main, "kept", 10);
+        ASSERT_TRUE(main->save().ok());
+    }
+    auto second = std::make_shared<TestDelegate>();
+    second->setStoreBusyTimeout(0);
+    second->username = delegate->username;
+    delegate.reset();  // closes the first connection
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    auto opened = second->openManagedObjectContext();
+    ASSERT_FALSE(opened.ok());
+    EXPECT_NE(opened.error().code, store::kIncompatibleVersionHashError);
+    EXPECT_EQ(second->managedObjectContext(), nullptr);
+    sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    // Nothing was deleted, and the next request opens the same file.
+    auto main = second->managedObjectContext();
+    ASSERT_TRUE(main);
+    EXPECT_EQ(main->count(store::FetchRequest("HX_Conversation")).value(), 1u);
+}
+
+TEST_F(MessageStore, TwoUsersNeverShareRows) {
+    delegate->username = "a@example.com";
+    auto a = delegate->managedObjectContext();
+    conversation(a, "of-a", 10);
+    ASSERT_TRUE(a->save().ok());
+    delegate->username = "b@example.com";
+    auto b = delegate->managedObjectContext();
+    ASSERT_NE(a, b);
+    EXPECT_NE(delegate->persistentStoreCoordinator().value(), a->persistentStoreCoordinator());
+    EXPECT_EQ(b->count(store::FetchRequest("HX_Conversation")).value(), 0u);
+    conversation(b, "of-b", 10);
+    ASSERT_TRUE(b->save().ok());
+    delegate->username = "a@example.com";
+    EXPECT_EQ(delegate->managedObjectContext(), a);
+    EXPECT_EQ(ids(a->fetch(store::FetchRequest("HX_Conversation")).value()), std::vector<std::string>{"of-a"});
+    EXPECT_EQ(countOnDisk("a@example.com"), 1u);
+    EXPECT_EQ(countOnDisk("b@example.com"), 1u);
+    // Resetting a's store leaves b's alone.
+    ASSERT_TRUE(delegate->resetPersistentStore().ok());
+    EXPECT_EQ(countOnDisk("a@example.com"), 0u);
+    EXPECT_EQ(countOnDisk("b@example.com"), 1u);
+}
+
+TEST_F(MessageStore, FormattedNumberOfSpecialNumbersIsEmptyAndStored) {
+    delegate->username = "f@example.com";
+    auto main = delegate->managedObjectContext();
+    for (const char* number : {"Group Message", "Unknown"}) {
+        HX_Conversation c(conversation(main, number, 10, {{"phoneNumber", number}}));
+        EXPECT_EQ(c.formattedNumber(), "");
+        EXPECT_EQ(c.object()->value("formattedNumber"), Value(""));
+    }
+    HX_Conversation none(conversation(main, "none", 10));
+    EXPECT_EQ(none.formattedNumber(), "");
+    HX_Conversation stored(conversation(main, "s", 10, {{"phoneNumber", "+1555"}, {"formattedNumber", "kept"}}));
+    EXPECT_EQ(stored.formattedNumber(), "kept");
+    EXPECT_EQ(stored.contactImage(), nullptr);
+}
+
+}  // namespace
