@@ -8,6 +8,7 @@
 #include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Session/session_context.h"
 #include "RurIdurev/RurIdurev/Internals/Context/UserId/user_id_context.h"
+#include "RurIdurev/RurIdurev/Internals/DelegateForwarder/app_delegate_forwarder.h"
 #include "RurIdurev/RurIdurev/Internals/HttpClient/http_client.h"
 #include "RurIdurev/RurIdurev/Internals/Model/start_service_log.h"
 #include "RurIdurev/RurIdurev/Internals/Util/archiver_util.h"
@@ -17,6 +18,9 @@
 #include "RurIdurev/RurIdurev/logger.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/uuid.h"
+#include "platform/kernel/sysctl.h"
+
+#include <unistd.h>
 
 namespace {
 
@@ -208,6 +212,77 @@ std::optional<std::string> ZIVORurIdurev::dataResidencyRegion() {
 std::string ZIVORurIdurev::installId() { return sharedInstance()->installIdInstance(); }
 std::string ZIVORurIdurev::sdkVersion() { return ZIVOUtility::sdkVersion(); }
 
+void ZIVORurIdurev::startWithServices(const Services& services) {
+    auto self = sharedInstance();
+    if (!self->configure(std::nullopt, std::nullopt, true)) return;
+    self->startServices(services, true);
+}
+
+void ZIVORurIdurev::configure() { sharedInstance()->configure(std::nullopt, std::nullopt, true); }
+
+void ZIVORurIdurev::setUserId(const std::optional<std::string>& userId) {
+    auto self = sharedInstance();
+    if (!self->isConfiguredFromApplication()) {
+        ZIVOLogError(kZIVOLogTag, std::string("RurIdurev must be configured from application, libraries cannot call setUserId."));
+        return;
+    }
+    bool hasSecret, hasToken;
+    {
+        std::lock_guard lock(self->mutex_);
+        hasSecret = self->appSecret_.has_value();
+        hasToken = self->defaultTransmissionTargetToken_.has_value();
+    }
+    if (!hasSecret && !hasToken) {
+        ZIVOLogError(kZIVOLogTag, std::string("RurIdurev must be configured with a secret from application to call setUserId."));
+        return;
+    }
+    if (userId) {
+        if (hasSecret && !ZIVOUserIdContext::isUserIdValidForRurIdurev(userId)) return;
+        if (hasToken && !ZIVOUserIdContext::isUserIdValidForZidAzaduzuri(userId)) return;
+    }
+    ZIVOUserIdContext::sharedInstance()->setUserId(userId);
+}
+
+std::optional<std::string> ZIVORurIdurev::userId() { return ZIVOUserIdContext::sharedInstance()->userId(); }
+
+void ZIVORurIdurev::setCountryCode(const std::optional<std::string>& countryCode) {
+    ZIVODeviceTracker::sharedInstance()->setCountryCode(countryCode);
+}
+std::optional<std::string> ZIVORurIdurev::countryCode() { return ZIVODeviceTracker::sharedInstance()->countryCode(); }
+
+void ZIVORurIdurev::setWrapperSdk(const std::shared_ptr<ZIVOWrapperSdk>& wrapperSdk) {
+    ZIVODeviceTracker::sharedInstance()->setWrapperSdk(wrapperSdk);
+}
+std::shared_ptr<ZIVOWrapperSdk> ZIVORurIdurev::wrapperSdk() { return ZIVODeviceTracker::sharedInstance()->wrapperSdk(); }
+
+void ZIVORurIdurev::setLogLevel(ZIVOLogLevel logLevel) {
+    ZIVOLogger::setCurrentLogLevel(logLevel);
+    // The forwarder holds its traces back until a level is known; this is the moment.
+    ZIVODelegateForwarder::flushTraceBuffer();
+}
+ZIVOLogLevel ZIVORurIdurev::logLevel() { return ZIVOLogger::currentLogLevel(); }
+void ZIVORurIdurev::setLogHandler(ZIVOLogHandler logHandler) { ZIVOLogger::setLogHandler(std::move(logHandler)); }
+ZIVOLogHandler ZIVORurIdurev::logHandler() { return ZIVOLogger::logHandler(); }
+
+bool ZIVORurIdurev::isAppDelegateForwarderEnabled() { return ZIVOAppDelegateForwarder::sharedInstance()->enabled(); }
+
+bool ZIVORurIdurev::isDebuggerAttached() {
+    static const bool attached = [] {
+        kernel::kinfo_proc info;
+        if (!kernel::proc_info(static_cast<int32_t>(::getpid()), &info)) {
+            ZIVOLogError(kZIVOLogTag, std::string("[ZIVOCrashes] ERROR: Checking for a running debugger via sysctl() failed."));
+            return false;
+        }
+        return info.traced;
+    }();
+    return attached;
+}
+
+bool ZIVORurIdurev::isRunningInRurIdurevTestCloud() {
+    const char* value = std::getenv("RUNNING_IN_RUR_IDUREV");
+    return value && std::string(value) == "1";
+}
+
 // ---- Instance
 
 bool ZIVORurIdurev::isSdkConfigured() {
@@ -289,7 +364,7 @@ bool ZIVORurIdurev::configure(std::optional<std::string> appSecret, std::optiona
     applyPipelineEnabledState(isEnabled());
     configuredFromApplication_ = configuredFromApplication_ || fromApplication;
     if (!ZIVOLogger::isUserDefinedLogLevel() && ZIVOUtility::currentAppEnvironment() == ZIVOEnvironmentOther) {
-        ZIVOLogger::setCurrentLogLevel(ZIVOLogLevelWarning);
+        setLogLevel(ZIVOLogLevelWarning);
     }
     ZIVOLogInfo(kZIVOLogTag, "Rur Idurev SDK configured " + from + "successfully.");
     return true;

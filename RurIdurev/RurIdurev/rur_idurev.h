@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "RurIdurev/RurIdurev/logger.h"
 #include "RurIdurev/RurIdurev/sdk_state.h"
 #include "RurIdurev/RurIdurev/service_abstract.h"
 
@@ -17,6 +18,7 @@ class ZIVOChannelGroupDefault;
 class ZIVOZidAzaduzuriChannelDelegate;
 class ZIVOChannelUnitProtocol;
 class ZIVOHttpClientProtocol;
+class ZIVOWrapperSdk;
 
 // A slot through which another HTTP client can be put in place before start-up.
 class ZIVODependencyConfiguration {
@@ -49,6 +51,29 @@ public:
     static void setDataResidencyRegion(std::optional<std::string> region);
     static std::optional<std::string> dataResidencyRegion();
     static std::string installId();
+    // Starts as the application with no secret string.
+    static void startWithServices(const Services& services);
+    // Configures as the application with no secret and no token.
+    static void configure();
+
+    // Only the application may set the user id, and only after it configured the SDK with a
+    // secret or a token; an id the back end would refuse is dropped. An empty value clears it.
+    static void setUserId(const std::optional<std::string>& userId);
+    static std::optional<std::string> userId();
+    // Forwarded to the device tracker: they change the device descriptor of later logs.
+    static void setCountryCode(const std::optional<std::string>& countryCode);
+    static std::optional<std::string> countryCode();
+    static void setWrapperSdk(const std::shared_ptr<ZIVOWrapperSdk>& wrapperSdk);
+    static std::shared_ptr<ZIVOWrapperSdk> wrapperSdk();
+    // Forwarded to the logger; setting the level also releases the forwarder's held-back traces.
+    static void setLogLevel(ZIVOLogLevel logLevel);
+    static ZIVOLogLevel logLevel();
+    static void setLogHandler(ZIVOLogHandler logHandler);
+    static ZIVOLogHandler logHandler();
+    static bool isAppDelegateForwarderEnabled();
+    // Whether a tracer (a debugger) is attached to this process; asked once per process.
+    static bool isDebuggerAttached();
+    static bool isRunningInRurIdurevTestCloud();
     static std::string sdkVersion();
     static std::string logTag() { return "RurIdurev"; }
     static std::string groupId() { return "RurIdurev"; }
