@@ -155,9 +155,7 @@ public:
     // The contact store (the platform's shared one unless one is set).
     std::shared_ptr<services::ContactStore> contactStore() const;
     void setContactStore(std::shared_ptr<services::ContactStore> store);
-    // Seams to subsystems built elsewhere: the store writes a resolved name into the
-    // conversations of a number; the shell shows the contacts-access alert.
-    void setContactNameWriter(std::function<void(const std::string& number, const std::string& name)> writer);
+    // A seam to the shell, which shows the contacts-access alert.
     void setContactsAccessAlertPresenter(std::function<void(const std::string& title, const std::string& message)> presenter);
 
     // ---- shared state that the shell sets and the data model and web client read
@@ -272,7 +270,6 @@ private:
     bool contactsFallbackStarted_ = false;
     dispatch::Group contactsLoadGroup_;
     std::shared_ptr<services::ContactStore> contactStore_;
-    std::function<void(const std::string&, const std::string&)> contactNameWriter_;
     std::function<void(const std::string&, const std::string&)> contactsAccessAlertPresenter_;
     std::shared_ptr<HXWebClient> webClient_;
     double storeBusyTimeout_ = 5;

@@ -6,6 +6,7 @@
 #include "app/connect_app_delegate.h"
 #include "model/cache.h"
 #include "model/contacts.h"
+#include "model/message_store.h"
 #include "model/phone_extensions.h"
 #include "model/phone_format.h"
 #include "platform/foundation/bundle.h"
@@ -18,6 +19,8 @@
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
+#include "platform/store/context.h"
+#include "platform/store/model.h"
 
 using foundation::Dictionary;
 using foundation::Value;
@@ -47,11 +50,6 @@ std::shared_ptr<services::ContactStore> HX_ConnectAppDelegate::contactStore() co
 void HX_ConnectAppDelegate::setContactStore(std::shared_ptr<services::ContactStore> store) {
     std::lock_guard lock(contactsMutex_);
     contactStore_ = std::move(store);
-}
-
-void HX_ConnectAppDelegate::setContactNameWriter(std::function<void(const std::string&, const std::string&)> writer) {
-    std::lock_guard lock(contactsMutex_);
-    contactNameWriter_ = std::move(writer);
 }
 
 void HX_ConnectAppDelegate::setContactsAccessAlertPresenter(
@@ -288,21 +286,55 @@ void HX_ConnectAppDelegate::lookupPhone(const std::optional<std::string>& number
         std::lock_guard lock(monitor_);
         loading = contactsCacheLoading_;
     }
-    std::function<void(const std::string&, const std::string&)> writer;
     {
         std::lock_guard lock(contactsMutex_);
         if (contactsFullLoadStarted_ && loading) return;
         if (!allContacts_ || allContacts_->empty()) return;
         if (lookupNumbers_.count(*number)) return;
         if (!loading) lookupNumbers_.insert(*number);
-        writer = contactNameWriter_;
     }
     auto formatter = phoneFormatter();
     const std::string formatted = PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(*number, *formatter);
     decreasePhoneFormatterAccessCount();
     // An unknown number gets the empty name, which clears a stale one.
     const std::string name = contactNameForNumber(formatted);
-    if (writer) writer(*number, name);
+
+    auto child = newChildContext();
+    if (!child) return;
+    HXMessageStore::performWithThreadContext(child, [this, child, p = *number, name] {
+        auto model = HXMessageStore::managedObjectModel();
+        // Runs the template and hands each match to apply; the number of matches (0 on any error).
+        auto update = [&](const char* templateName, const Dictionary& variables,
+                          const std::function<void(const store::ManagedObjectPtr&)>& apply) -> size_t {
+            auto request = model->fetchRequestFromTemplate(templateName, variables);
+            if (!request.ok()) return 0;
+            auto count = child->count(request.value());
+            if (!count.ok() || count.value() == 0) return 0;
+            auto found = child->fetch(request.value());
+            if (!found.ok()) return count.value();
+            for (const auto& o : found.value()) apply(o);
+            return count.value();
+        };
+        Dictionary phoneVars;
+        phoneVars.set("NUMBER", Value(p));
+        phoneVars.set("NAME", Value(name));
+        const size_t direct = update("cv_phone_abname", phoneVars, [&](const store::ManagedObjectPtr& c) {
+            (void)c->setValue("ABName", Value(name));
+        });
+        Dictionary groupVars;
+        groupVars.set("NUMBER", Value(p));
+        groupVars.set("GROUP_MESSAGE_HEADER", Value("Group Message"));
+        const size_t groups = update("cv_group_abname", groupVars, [&](const store::ManagedObjectPtr& c) {
+            const Value numbers = c->value("phoneNumber");
+            if (const std::string* s = numbers.ifString())
+                (void)c->setValue("ABName", Value(updateGroupContactsForNumber(*s)));
+        });
+        if (direct == 0 && groups == 0) {
+            decreaseMocAccessCount();
+            return;
+        }
+        saveMOC2Parent(child);
+    });
 }
 
 bool HX_ConnectAppDelegate::isABAccessRestricted() {

@@ -2,16 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <atomic>
+#include <map>
 
 #include "app/connect_app_delegate.h"
+#include "model/message_store.h"
 #include "model/phone_extensions.h"
 #include "model/phone_format.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
+#include "platform/store/context.h"
 #include "tests/support/test_support.h"
 
 using foundation::Dictionary;
@@ -224,6 +230,36 @@ TEST(ContactRulesTest, MatchingByName) {
 
 // ---- the application object's list
 
+// An application object with an account, so that it opens a message store.
+class StoreDelegate : public HX_ConnectAppDelegate {
+public:
+    std::string username;
+    std::string currentUsername() const override { return username; }
+};
+
+// The stored contact name of each conversation, read straight from the store file ("<null>" for
+// none).
+std::map<std::string, std::string> storedNames(const std::string& path) {
+    std::map<std::string, std::string> out;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return out;
+    }
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT conversationID, ABName FROM HX_Conversation", -1, &st, nullptr) == SQLITE_OK)
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            auto text = [&](int i) {
+                const unsigned char* t = sqlite3_column_text(st, i);
+                return t ? std::string(reinterpret_cast<const char*>(t)) : std::string("<null>");
+            };
+            out[text(0)] = text(1);
+        }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return out;
+}
+
 class ContactsAppTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -252,7 +288,7 @@ protected:
     }
     hxtest::TempDir home_;
     std::shared_ptr<services::ContactStore> store_;
-    HX_ConnectAppDelegate app_;
+    StoreDelegate app_;
     std::atomic<int> posts_{0};
     foundation::NotificationCenter::ObserverId observer_{};
 };
@@ -323,30 +359,97 @@ TEST_F(ContactsAppTest, InTheBackgroundTheListComesFromTheCacheFile) {
     EXPECT_EQ(list[0]->get("name"), Value("Cached Person"));
 }
 
-TEST_F(ContactsAppTest, LookupWritesEachNumberOnceAndGroupsAreNamed) {
-    std::vector<std::pair<std::string, std::string>> written;
-    std::mutex m;
-    app_.setContactNameWriter([&](const std::string& n, const std::string& name) {
-        std::lock_guard lock(m);
-        written.emplace_back(n, name);
+TEST_F(ContactsAppTest, LookupWritesTheNameIntoTheConversationsOnceAndNamesGroups) {
+    app_.username = "me.user@example.com";
+    app_.setStoreBusyTimeout(0);
+    // The list loads on real threads; the store work afterwards runs on the virtual clock.
+    app_.lookupPhone("+15551234567");  // nothing loaded yet: no store work at all
+    EXPECT_EQ(app_.mocAccessCount(), 0u);
+    app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    dispatch::ScopedVirtualClock clock;
+
+    auto main = app_.managedObjectContext();
+    ASSERT_TRUE(main);
+    auto add = [&](const std::string& id, const std::string& numbers, const std::string& sender,
+                   std::optional<std::string> abName) {
+        auto c = main->insertNewObject("HX_Conversation").value();
+        (void)c->setValue("conversationID", id);
+        (void)c->setValue("type", 10);
+        (void)c->setValue("phoneNumber", numbers);
+        (void)c->setValue("sender", sender);
+        if (abName) (void)c->setValue("ABName", *abName);
+    };
+    add("known", "+15551234567", "+15551234567", "Stale Name");
+    add("group", "+15550001111|+15551234567", "Group Message", std::nullopt);
+    add("otherGroup", "+15550001111|+15552223333", "Group Message", "Untouched");
+    add("notAGroup", "+15550001111|+15551234567", "Someone", "Untouched");
+    add("stranger", "+15559999999", "+15559999999", "Old Stranger");
+    add("nameless", "+15558887777", "+15558887777", std::nullopt);
+    ASSERT_TRUE(main->save().ok());
+    const std::string path = app_.storePathForAccount(app_.username);
+
+    auto settle = [&] {
+        EXPECT_TRUE(clock->runUntil([&] { return app_.mocAccessCount() == 0; }, 10));
+        clock->runUntilIdle();
+        EXPECT_EQ(app_.mocAccessCount(), 0u);
+    };
+    app_.lookupPhone("+15551234567");
+    settle();
+    auto names = storedNames(path);
+    EXPECT_EQ(names["known"], "Jane or John Smith");
+    EXPECT_EQ(names["group"], "John Smith & Jane or John Smith");
+    EXPECT_EQ(names["otherGroup"], "Untouched") << "a group without the number keeps its name";
+    EXPECT_EQ(names["notAGroup"], "Untouched") << "only group conversations are renamed by member";
+    EXPECT_EQ(names["stranger"], "Old Stranger");
+
+    // Each number is resolved once per load: a rename in between is not undone.
+    main->performAndWait([&] {
+        auto request = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate(
+            "cv_phone_abname", {{"NUMBER", Value("+15551234567")}, {"NAME", Value("")}});
+        ASSERT_TRUE(request.ok());
+        auto found = main->fetch(request.value());
+        ASSERT_TRUE(found.ok());
+        ASSERT_EQ(found->size(), 1u);
+        (void)found->front()->setValue("ABName", Value("Renamed"));
+        ASSERT_TRUE(main->save().ok());
     });
     app_.lookupPhone("+15551234567");
-    EXPECT_TRUE(written.empty()) << "nothing before the list is loaded";
-    app_.allContacts();
-    ASSERT_TRUE(app_.waitForContactsLoad(10));
-    app_.lookupPhone("+15551234567");
-    app_.lookupPhone("+15551234567");
-    app_.lookupPhone("+15559999999");
-    app_.lookupPhone(std::nullopt);
-    ASSERT_EQ(written.size(), 2u);
-    EXPECT_EQ(written[0].second, "Jane or John Smith");
-    EXPECT_EQ(written[1].second, "") << "an unknown number clears a stale name";
-    app_.resetContacts();
-    app_.allContacts();
-    ASSERT_TRUE(app_.waitForContactsLoad(10));
-    app_.lookupPhone("+15551234567");
-    EXPECT_EQ(written.size(), 3u) << "a reset resolves numbers again";
+    settle();
+    EXPECT_EQ(storedNames(path)["known"], "Renamed");
 
+    // A number no contact has clears a stale name and gives a nameless conversation no name.
+    app_.lookupPhone("+15559999999");
+    app_.lookupPhone("+15558887777");
+    app_.lookupPhone(std::nullopt);
+    settle();
+    names = storedNames(path);
+    EXPECT_EQ(names["stranger"], "");
+    EXPECT_TRUE(names["nameless"] == "<null>" || names["nameless"] == "") << names["nameless"];
+    EXPECT_EQ(names["known"], "Renamed");
+
+    // After a reset the number is resolved again.
+    app_.resetContacts();
+    clock->runUntilIdle();
+    app_.setIsInBackground(true);  // the list comes from the cache file the first load wrote
+    app_.allContacts();
+    ASSERT_TRUE(clock->runUntil([&] { return !app_.allContacts().empty(); }, 10));
+    app_.lookupPhone("+15551234567");
+    settle();
+    EXPECT_EQ(storedNames(path)["known"], "Jane or John Smith");
+    EXPECT_EQ(app_.phoneFormatterAccessCount(), 0u);
+}
+
+TEST_F(ContactsAppTest, LookupWithoutAnAccountStoreDoesNothing) {
+    app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    app_.lookupPhone("+15551234567");  // no user name: no store, no child context
+    EXPECT_EQ(app_.mocAccessCount(), 0u);
+}
+
+TEST_F(ContactsAppTest, GroupsAreNamedFromTheirMembers) {
+    app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
     EXPECT_EQ(app_.updateGroupContactsForNumber("+15550001111"), "+15550001111");
     EXPECT_EQ(app_.updateGroupContactsForNumber("+15550001111|+15559999999"),
               "John Smith & " + formatted("+15559999999"));
