@@ -284,6 +284,10 @@ void ZIVOCrashes::processCrashReports() {
         return;
     }
     clearUnprocessedReports();
+    {
+        std::lock_guard guard(stateMutex_);
+        processedReports_ = true;
+    }
     // Kept in the order of crashFiles so that the three lists line up with the stored files.
     struct Parsed {
         fs::path url;
@@ -334,5 +338,151 @@ void ZIVOCrashes::processCrashReports() {
         unprocessedLogs_.push_back(log);
         unprocessedReports_.push_back(p.errorReport);
         unprocessedFilePaths_.push_back(p.url);
+    }
+    if (automaticProcessingEnabled()) sendCrashReportsOrAwaitUserConfirmation();
+}
+
+void ZIVOCrashes::setUserConfirmationHandler(UserConfirmationHandler handler) {
+    auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->stateMutex_);
+    crashes->userConfirmationHandler_ = std::move(handler);
+}
+
+ZIVOCrashes::UserConfirmationHandler ZIVOCrashes::userConfirmationHandler() {
+    auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->stateMutex_);
+    return crashes->userConfirmationHandler_;
+}
+
+void ZIVOCrashes::classNotifyWithUserConfirmation(unsigned userConfirmation) {
+    sharedInstance()->notifyWithUserConfirmation(userConfirmation);
+}
+
+bool ZIVOCrashes::shouldAlwaysSend() {
+    return ZIVORurIdurevUserDefaults::shared()->objectForKey("CrashesUserConfirmation").boolValue();
+}
+
+bool ZIVOCrashes::userPromptedForConfirmation() {
+    UserConfirmationHandler handler;
+    {
+        std::lock_guard guard(stateMutex_);
+        handler = userConfirmationHandler_;
+    }
+    return handler ? handler(unprocessedReports()) : false;
+}
+
+bool ZIVOCrashes::sendCrashReportsOrAwaitUserConfirmation() {
+    const bool alwaysSend = shouldAlwaysSend();
+    if (unprocessedReports().empty()) return alwaysSend;
+    if (alwaysSend) {
+        ZIVOLogDebug(kZIVOCrashesLogTag,
+                     std::string("The flag for user confirmation is set to ZIVOUserConfirmationAlways, continue "
+                                 "sending logs"));
+        handleUserConfirmation(ZIVOUserConfirmationSend);
+        return true;
+    }
+    if (automaticProcessingEnabled()) {
+        if (!userPromptedForConfirmation()) {
+            ZIVOLogDebug(kZIVOCrashesLogTag,
+                         std::string("The user confirmation handler is not implemented or returned NO, continue "
+                                     "sending logs"));
+            handleUserConfirmation(ZIVOUserConfirmationSend);
+        }
+        return false;
+    }
+    ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Automatic crash processing is disabled and \"AlwaysSend\" is "
+                                                 "false. Awaiting user confirmation."));
+    return false;
+}
+
+void ZIVOCrashes::notifyWithUserConfirmation(unsigned userConfirmation) {
+    bool usable;
+    {
+        std::lock_guard guard(stateMutex_);
+        usable = static_cast<bool>(userConfirmationHandler_) || processedReports_;
+    }
+    if (!usable) {
+        ZIVOLogError(kZIVOCrashesLogTag,
+                     std::string("Incorrect usage of notifyWithUserConfirmation: it should only be called from "
+                                 "userConfirmationHandler. For more information refer to the documentation."));
+        return;
+    }
+    handleUserConfirmation(userConfirmation);
+}
+
+void ZIVOCrashes::handleUserConfirmation(unsigned userConfirmation) {
+    auto logs = unprocessedLogs();
+    auto reports = unprocessedReports();
+    auto paths = unprocessedFilePaths();
+    auto forget = [&](size_t i) {
+        ZIVOCrashFiles::deleteCrashReportWithFileURL(paths[i]);
+        if (i < reports.size() && reports[i] && reports[i]->incidentIdentifier())
+            ZIVOWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*reports[i]->incidentIdentifier());
+        std::lock_guard guard(stateMutex_);
+        crashFiles_.erase(std::remove(crashFiles_.begin(), crashFiles_.end(), paths[i]), crashFiles_.end());
+    };
+    if (userConfirmation == ZIVOUserConfirmationDontSend) {
+        for (size_t i = 0; i < paths.size(); ++i) forget(i);
+    } else {
+        if (userConfirmation == ZIVOUserConfirmationAlways)
+            ZIVORurIdurevUserDefaults::shared()->setObject(true, "CrashesUserConfirmation");
+        std::shared_ptr<ZIVOCrashesDelegate> delegate;
+        {
+            std::lock_guard guard(stateMutex_);
+            delegate = delegate_.lock();
+        }
+        auto unit = channelUnit();
+        const size_t count = std::min({logs.size(), reports.size(), paths.size()});
+        for (size_t i = 0; i < count; ++i) {
+            const auto& log = logs[i];
+            const auto& report = reports[i];
+            std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>> attachments;
+            if (delegate && delegate->respondsToAttachmentsWithCrashes()) {
+                for (auto& attachment : delegate->attachmentsWithCrashes(*this, report)) {
+                    if (!attachment) continue;
+                    if (!attachment->device()) attachment->setDevice(log->device());
+                    attachments.push_back(attachment);
+                }
+            } else {
+                ZIVOLogDebug(kZIVOCrashesLogTag, std::string("attachmentsWithCrashes is not implemented"));
+            }
+            // The session and user in force when the crash happened, not those of this launch.
+            if (log->timestamp()) {
+                log->setSid(ZIVOSessionContext::sharedInstance()->sessionIdAt(*log->timestamp()));
+                log->setUserId(ZIVOUserIdContext::sharedInstance()->userIdAt(*log->timestamp()));
+            }
+            if (unit) unit->enqueueItem(log, 2);
+            sendErrorAttachments(attachments, report ? report->incidentIdentifier().value_or("") : std::string());
+            forget(i);
+        }
+    }
+    clearUnprocessedReports();
+    clearContextHistoryAndKeepCurrentSession();
+}
+
+bool ZIVOCrashes::validatePropertiesForAttachment(const ZIVOErrorAttachmentLog& attachment) {
+    auto present = [](const std::optional<std::string>& text) { return text && !text->empty(); };
+    return present(attachment.errorId()) && present(attachment.attachmentId()) && attachment.data() &&
+           !attachment.data()->empty() && present(attachment.contentType());
+}
+
+void ZIVOCrashes::sendErrorAttachments(const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments,
+                                       const std::string& incidentIdentifier) {
+    auto unit = channelUnit();
+    for (const auto& attachment : attachments) {
+        if (!attachment) continue;
+        attachment->setErrorId(incidentIdentifier);
+        if (!validatePropertiesForAttachment(*attachment)) {
+            ZIVOLogError(kZIVOCrashesLogTag, std::string("Not all required fields are present in ZIVOErrorAttachmentLog."));
+            continue;
+        }
+        const size_t size = attachment->data()->size();
+        if (size > kMaxAttachmentSize) {
+            std::string name = attachment->filename().value_or("(null)");
+            ZIVOLogError(kZIVOCrashesLogTag, "Discarding attachment with size above " + std::to_string(kMaxAttachmentSize) +
+                                                 " bytes: size=" + std::to_string(size) + ", fileName=" + name + ".");
+            continue;
+        }
+        if (unit) unit->enqueueItem(attachment, 1);
     }
 }

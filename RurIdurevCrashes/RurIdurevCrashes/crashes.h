@@ -15,6 +15,7 @@
 #include "RurIdurev/RurIdurev/Internals/Channel/channel_delegate.h"
 #include "RurIdurev/RurIdurev/service_abstract.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/apple_error_log.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_report.h"
 #include "crashreporter/crash_reporter.h"
 #include "platform/foundation/value.h"
@@ -27,6 +28,11 @@ public:
     virtual ~ZIVOCrashesDelegate() = default;
     virtual bool respondsToShouldProcessErrorReport() const { return false; }
     virtual bool crashesShouldProcessErrorReport(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) { return true; }
+    virtual bool respondsToAttachmentsWithCrashes() const { return false; }
+    virtual std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>> attachmentsWithCrashes(
+        ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) {
+        return {};
+    }
 };
 
 enum ZIVOUserConfirmation : unsigned {
@@ -81,6 +87,22 @@ public:
     std::vector<std::shared_ptr<ZIVOErrorReport>> unprocessedReports();
     std::vector<std::filesystem::path> unprocessedFilePaths();
     void clearUnprocessedReports();
+    // ---- Confirmation and sending
+    // Answers whether the user's Always answer was stored.
+    bool sendCrashReportsOrAwaitUserConfirmation();
+    bool shouldAlwaysSend();
+    bool userPromptedForConfirmation();
+    void notifyWithUserConfirmation(unsigned userConfirmation);
+    void handleUserConfirmation(unsigned userConfirmation);
+    void sendErrorAttachments(const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments,
+                              const std::string& incidentIdentifier);
+    static bool validatePropertiesForAttachment(const ZIVOErrorAttachmentLog& attachment);
+    static constexpr size_t kMaxAttachmentSize = 7340032;
+    using UserConfirmationHandler = std::function<bool(const std::vector<std::shared_ptr<ZIVOErrorReport>>&)>;
+    static void setUserConfirmationHandler(UserConfirmationHandler handler);
+    static UserConfirmationHandler userConfirmationHandler();
+    static void classNotifyWithUserConfirmation(unsigned userConfirmation);
+
     bool automaticProcessingEnabled() const { return automaticProcessingEnabled_; }
     void setAutomaticProcessingEnabled(bool enabled) { automaticProcessingEnabled_ = enabled; }
 
@@ -107,6 +129,9 @@ private:
     std::vector<std::shared_ptr<ZIVOErrorReport>> unprocessedReports_;
     std::vector<std::filesystem::path> unprocessedFilePaths_;
     std::weak_ptr<ZIVOCrashesDelegate> delegate_;
+    UserConfirmationHandler userConfirmationHandler_;
+    // Set once processing made the lists in this process (even when they came out empty).
+    bool processedReports_ = false;
     std::shared_ptr<ZVCrashReporter> zvCrashReporter_;
     std::optional<std::string> reporterBasePath_;
     kernel::UncaughtExceptionHandler exceptionHandler_ = nullptr;

@@ -41,6 +41,48 @@ public:
     std::vector<std::string> asked;
 };
 
+class RecordingUnit : public ZIVOChannelUnitProtocol {
+public:
+    void setEnabled(bool, bool) override {}
+    void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags) override {
+        std::lock_guard guard(mutex);
+        items.emplace_back(item, flags);
+    }
+    std::mutex mutex;
+    std::vector<std::pair<std::shared_ptr<ZIVOAbstractLog>, uint32_t>> items;
+};
+
+class RecordingGroup : public ZIVOChannelGroupProtocol {
+public:
+    std::shared_ptr<ZIVOChannelUnitProtocol> addChannelUnitWithConfiguration(
+        const ZIVOChannelUnitConfiguration& configuration) override {
+        groupIds.push_back(configuration.groupId);
+        return unit;
+    }
+    std::shared_ptr<RecordingUnit> unit = std::make_shared<RecordingUnit>();
+    std::vector<std::string> groupIds;
+};
+
+class AttachingDelegate : public ZIVOCrashesDelegate {
+public:
+    bool respondsToAttachmentsWithCrashes() const override { return true; }
+    std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>> attachmentsWithCrashes(
+        ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) override {
+        auto text = std::make_shared<ZIVOErrorAttachmentLog>();
+        text->setAttachmentId(std::string("att-1"));
+        text->setContentType(std::string("text/plain"));
+        text->setData(foundation::Data{'h', 'i'});
+        auto huge = std::make_shared<ZIVOErrorAttachmentLog>();
+        huge->setAttachmentId(std::string("att-2"));
+        huge->setContentType(std::string("application/octet-stream"));
+        huge->setFilename(std::string("big.bin"));
+        huge->setData(foundation::Data(ZIVOCrashes::kMaxAttachmentSize + 1, 0));
+        auto incomplete = std::make_shared<ZIVOErrorAttachmentLog>();
+        incomplete->setAttachmentId(std::string("att-3"));
+        return {text, nullptr, huge, incomplete};
+    }
+};
+
 class CrashesServiceTest : public TelemetryTest {
 protected:
     void SetUp() override {
@@ -147,7 +189,14 @@ TEST_F(CrashesServiceTest, PendingReportBecomesAStoredCrashAndAnUnprocessedLog) 
     storeFile("2", {});
     storeFile("3", {1, 2, 3});
     crashes->setCrashFiles(ZIVOCrashFiles::persistedCrashReports());
+    // The application asks its user: the crashes wait in the lists.
+    int asked = 0;
+    ZIVOCrashes::setUserConfirmationHandler([&](const std::vector<std::shared_ptr<ZIVOErrorReport>>& reports) {
+        asked += static_cast<int>(reports.size());
+        return true;
+    });
     crashes->processCrashReports();
+    EXPECT_EQ(asked, 1);
     auto logs = crashes->unprocessedLogs();
     auto reports = crashes->unprocessedReports();
     auto paths = crashes->unprocessedFilePaths();
@@ -198,6 +247,7 @@ TEST_F(CrashesServiceTest, DisablingDeletesStoredCrashesAndPendingReport) {
     storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
     auto crashes = makeService();
     crashes->applyEnabledState(true);
+    ZIVOCrashes::setUserConfirmationHandler([](const auto&) { return true; });
     crashes->processCrashReports();
     ASSERT_EQ(crashes->unprocessedReports().size(), 1u);
     writePending(reportBytes("bbbbbbbbbbbbbbbb"));
@@ -227,4 +277,74 @@ TEST_F(CrashesServiceTest, SwitchingOnFromOffNeverReportsACrashOfTheOffTime) {
     EXPECT_FALSE(ZIVOCrashes::hasCrashedInLastSession());
     EXPECT_FALSE(probe->hasPendingCrashReport());
     EXPECT_TRUE(ZIVOCrashFiles::persistedCrashReports().empty());
+}
+
+TEST_F(CrashesServiceTest, StartingSendsStoredCrashesWithTheirAttachments) {
+    LogCapture capture;
+    storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
+    auto crashes = makeService();
+    auto attaching = std::make_shared<AttachingDelegate>();
+    ZIVOCrashes::setDelegate(attaching);
+    auto group = std::make_shared<RecordingGroup>();
+    crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
+    EXPECT_EQ(group->groupIds, std::vector<std::string>{"Crashes"});
+    ASSERT_EQ(crashes->crashFiles().size(), 1u);
+    crashes->processCrashReports();
+
+    ASSERT_EQ(group->unit->items.size(), 2u) << "the crash log and the one valid attachment";
+    auto log = std::dynamic_pointer_cast<ZIVOAppleErrorLog>(group->unit->items[0].first);
+    ASSERT_TRUE(log);
+    EXPECT_EQ(group->unit->items[0].second, 2u);
+    auto attachment = std::dynamic_pointer_cast<ZIVOErrorAttachmentLog>(group->unit->items[1].first);
+    ASSERT_TRUE(attachment);
+    EXPECT_EQ(group->unit->items[1].second, 1u);
+    EXPECT_EQ(attachment->attachmentId(), "att-1");
+    EXPECT_EQ(attachment->errorId(), log->errorId());
+    EXPECT_EQ(attachment->device(), log->device()) << "an attachment without device gets the crash's device";
+    EXPECT_TRUE(ZIVOCrashFiles::persistedCrashReports().empty()) << "a sent crash's file is deleted";
+    EXPECT_TRUE(crashes->unprocessedReports().empty());
+    ZIVOLogger::flush();
+    EXPECT_TRUE(capture.contains("Discarding attachment with size above 7340032 bytes: size=7340033, fileName=big.bin."));
+    EXPECT_TRUE(capture.contains("Not all required fields are present in ZIVOErrorAttachmentLog."));
+}
+
+TEST_F(CrashesServiceTest, UserAnswersDropSendOrAlwaysSend) {
+    LogCapture capture;
+    auto crashes = makeService();
+    crashes->notifyWithUserConfirmation(ZIVOUserConfirmationSend);
+    ZIVOLogger::flush();
+    EXPECT_TRUE(capture.contains("Incorrect usage of notifyWithUserConfirmation: it should only be called from "
+                                 "userConfirmationHandler. For more information refer to the documentation."));
+
+    auto group = std::make_shared<RecordingGroup>();
+    crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
+    int asked = 0;
+    ZIVOCrashes::setUserConfirmationHandler([&](const auto&) { ++asked; return true; });
+    for (const char* name : {"700000001", "700000002", "700000003"}) storeFile(name, reportBytes(std::string(16, name[8])));
+    crashes->setCrashFiles(ZIVOCrashFiles::persistedCrashReports());
+    crashes->processCrashReports();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(crashes->unprocessedReports().size(), 3u);
+    ZIVOCrashes::classNotifyWithUserConfirmation(ZIVOUserConfirmationDontSend);
+    EXPECT_TRUE(group->unit->items.empty());
+    EXPECT_TRUE(ZIVOCrashFiles::persistedCrashReports().empty());
+    EXPECT_TRUE(crashes->crashFiles().empty());
+
+    storeFile("700000004", reportBytes("dddddddddddddddd"));
+    crashes->setCrashFiles(ZIVOCrashFiles::persistedCrashReports());
+    crashes->processCrashReports();
+    ZIVOCrashes::classNotifyWithUserConfirmation(ZIVOUserConfirmationAlways);
+    EXPECT_EQ(group->unit->items.size(), 1u);
+    EXPECT_TRUE(ZIVORurIdurevUserDefaults::shared()->objectForKey("CrashesUserConfirmation").boolValue());
+
+    // After Always the handler is not asked again.
+    storeFile("700000005", reportBytes("eeeeeeeeeeeeeeee"));
+    crashes->setCrashFiles(ZIVOCrashFiles::persistedCrashReports());
+    asked = 0;
+    crashes->processCrashReports();
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(group->unit->items.size(), 2u);
+    ZIVOLogger::flush();
+    EXPECT_TRUE(capture.contains(
+        "The flag for user confirmation is set to ZIVOUserConfirmationAlways, continue sending logs"));
 }
