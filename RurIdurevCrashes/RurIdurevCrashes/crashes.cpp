@@ -19,6 +19,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/wrapper_exception_manager.h"
 #include "crashreporter/crash_report.h"
+#include "platform/foundation/application.h"
 
 namespace fs = std::filesystem;
 
@@ -26,6 +27,9 @@ namespace {
 
 std::mutex gSharedMutex;
 std::shared_ptr<ZIVOCrashes> gSharedInstance;
+// Delayed processing runs once per process; only resetting the shared instance allows another.
+std::mutex gDelayedMutex;
+bool gDelayedProcessingRan = false;
 
 // The record handed to the reporter lives for the whole process: the reporter keeps its address.
 const ZVCrashReporterCallbacks kCrashCallbacks{0, nullptr, nullptr};
@@ -54,6 +58,8 @@ std::shared_ptr<ZIVOCrashes> ZIVOCrashes::sharedInstance() {
 void ZIVOCrashes::resetSharedInstance() {
     std::lock_guard guard(gSharedMutex);
     gSharedInstance.reset();
+    std::lock_guard delayed(gDelayedMutex);
+    gDelayedProcessingRan = false;
 }
 
 void ZIVOCrashes::setDelegate(std::weak_ptr<ZIVOCrashesDelegate> delegate) {
@@ -142,7 +148,12 @@ void ZIVOCrashes::applyEnabledState(bool isEnabled) {
         }
         auto files = ZIVOCrashFiles::persistedCrashReports();
         setCrashFiles(files);
-        if (files.empty()) clearContextHistoryAndKeepCurrentSession();
+        if (!files.empty()) {
+            startDelayedCrashProcessing();
+        } else {
+            delayedProcessingSemaphore_.signal();
+            clearContextHistoryAndKeepCurrentSession();
+        }
         if (ZIVORurIdurev::isDebuggerAttached())
             ZIVOLogInfo(kZIVOCrashesLogTag,
                         std::string("Crashes service has been enabled but the service cannot detect crashes due to "
@@ -217,10 +228,16 @@ void ZIVOCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool
     }
     auto after = kernel::getUncaughtExceptionHandler();
     if (after && after != before) {
-        exceptionHandler_ = after;
+        {
+            std::lock_guard guard(stateMutex_);
+            exceptionHandler_ = after;
+        }
         ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Exception handler successfully initialized."));
     } else if (after && !enable) {
-        exceptionHandler_ = after;
+        {
+            std::lock_guard guard(stateMutex_);
+            exceptionHandler_ = after;
+        }
         ZIVOLogDebug(kZIVOCrashesLogTag,
                      std::string("Exception handler successfully initialized but it has not been registered due to "
                                  "the wrapper SDK."));
@@ -262,6 +279,47 @@ void ZIVOCrashes::clearUnprocessedReports() {
     unprocessedLogs_.clear();
     unprocessedReports_.clear();
     unprocessedFilePaths_.clear();
+}
+
+void ZIVOCrashes::startDelayedCrashProcessing() {
+    auto self = shared_from_this();
+    dispatch::Queue::global()->after(1.0, [self] {
+        if (self->automaticProcessingEnabled() &&
+            foundation::Application::shared().applicationState() == foundation::ApplicationState::Background) {
+            ZIVOLogWarning(kZIVOCrashesLogTag,
+                           std::string("Crashes will not be processed because the application is in the background."));
+            return;
+        }
+        {
+            std::lock_guard guard(gDelayedMutex);
+            if (gDelayedProcessingRan) return;
+            gDelayedProcessingRan = true;
+        }
+        self->startCrashProcessing();
+        self->delayedProcessingSemaphore_.signal();
+    });
+}
+
+void ZIVOCrashes::startCrashProcessing() {
+    ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Start delayed CrashManager processing"));
+    kernel::UncaughtExceptionHandler remembered;
+    {
+        std::lock_guard guard(stateMutex_);
+        remembered = exceptionHandler_;
+    }
+    if (remembered && kernel::getUncaughtExceptionHandler() != remembered)
+        ZIVOLogWarning(kZIVOCrashesLogTag,
+                       std::string("Another exception handler was added. If this invokes any kind of exit() after "
+                                   "processing the exception, which causes any subsequent error handler not to be "
+                                   "invoked, these crashes will NOT be reported to Rur Idurev!"));
+    processCrashReports();
+}
+
+std::vector<std::shared_ptr<ZIVOErrorReport>> ZIVOCrashes::unprocessedCrashReports() {
+    delayedProcessingSemaphore_.wait();
+    // Passed on at once so that every caller gets through.
+    delayedProcessingSemaphore_.signal();
+    return unprocessedReports();
 }
 
 bool ZIVOCrashes::shouldProcessErrorReport(const std::shared_ptr<ZIVOErrorReport>& report) {

@@ -18,6 +18,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_report.h"
 #include "crashreporter/crash_reporter.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/value.h"
 
 class ZIVOCrashes;
@@ -79,6 +80,12 @@ public:
     void clearContextHistoryAndKeepCurrentSession();
 
     // ---- Stored reports
+    // One second later on a global queue, once per process unless the application is in the
+    // background then (a later foreground start tries again).
+    void startDelayedCrashProcessing();
+    void startCrashProcessing();
+    // Blocks until delayed processing finished (or there was nothing to process).
+    std::vector<std::shared_ptr<ZIVOErrorReport>> unprocessedCrashReports();
     void processCrashReports();
     bool shouldProcessErrorReport(const std::shared_ptr<ZIVOErrorReport>& report);
     std::vector<std::filesystem::path> crashFiles();
@@ -121,6 +128,7 @@ private:
     std::atomic<bool> enableMachExceptionHandler_{true};
     std::atomic<bool> automaticProcessingEnabled_{true};
     ZIVOChannelUnitConfiguration channelUnitConfiguration_;
+    dispatch::Semaphore delayedProcessingSemaphore_{0};
 
     mutable std::mutex stateMutex_;
     std::shared_ptr<ZIVOErrorReport> lastSessionCrashReport_;

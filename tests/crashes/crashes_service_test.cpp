@@ -9,6 +9,8 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "crashreporter/crash_report.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
 #include "tests/crashreporter/report_test_support.h"
 #include "tests/telemetry/log_capture.h"
 #include "tests/telemetry/telemetry_environment.h"
@@ -86,6 +88,8 @@ public:
 class CrashesServiceTest : public TelemetryTest {
 protected:
     void SetUp() override {
+        // Delayed processing waits for virtual time, so a test decides when it runs.
+        dispatch::setClock(&clock);
         TelemetryTest::SetUp();
         ZIVOUtility::resetRurIdurevDirectoryForTesting();
         ZIVOCrashesUtil::resetDirectory();
@@ -103,6 +107,7 @@ protected:
         ZIVOCrashesUtil::resetDirectory();
         TelemetryTest::TearDown();
         ZIVOUtility::resetRurIdurevDirectoryForTesting();
+        dispatch::setClock(nullptr);
     }
     std::shared_ptr<ZIVOCrashes> makeService() {
         auto crashes = ZIVOCrashes::sharedInstance();
@@ -120,6 +125,7 @@ protected:
         crashtest::writeFile(crashesDir() / name, bytes);
     }
 
+    dispatch::VirtualClock clock;
     std::string basePath;
     std::shared_ptr<ZVCrashReporter> probe;
 };
@@ -347,4 +353,35 @@ TEST_F(CrashesServiceTest, UserAnswersDropSendOrAlwaysSend) {
     ZIVOLogger::flush();
     EXPECT_TRUE(capture.contains(
         "The flag for user confirmation is set to ZIVOUserConfirmationAlways, continue sending logs"));
+}
+
+TEST_F(CrashesServiceTest, DelayedProcessingRunsOnceASecondAfterEnablingAndNotInBackground) {
+    auto crashes = makeService();
+    crashes->applyEnabledState(true);
+    // Nothing stored: the semaphore was signalled, so asking does not block.
+    EXPECT_TRUE(crashes->unprocessedCrashReports().empty());
+    ZIVOCrashes::resetSharedInstance();
+
+    storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
+    crashes = makeService();
+    std::atomic<int> asked{0};
+    ZIVOCrashes::setUserConfirmationHandler([&](const auto&) { ++asked; return true; });
+    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
+    crashes->applyEnabledState(true);
+    clock.advance(1.5);
+    clock.runUntilIdle();
+    EXPECT_TRUE(crashes->unprocessedReports().empty()) << "not processed while in the background";
+
+    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
+    crashes->startDelayedCrashProcessing();
+    crashes->startDelayedCrashProcessing();
+    clock.advance(0.5);
+    clock.runUntilIdle();
+    EXPECT_TRUE(crashes->unprocessedReports().empty()) << "not before the second has passed";
+    EXPECT_TRUE(clock.runUntil([&] { return crashes->unprocessedReports().size() == 1u; }, 2.0));
+    clock.runUntilIdle();
+    clock.advance(3);
+    clock.runUntilIdle();
+    EXPECT_EQ(crashes->unprocessedCrashReports().size(), 1u);
+    EXPECT_EQ(asked.load(), 1) << "processed once although started three times";
 }
