@@ -77,8 +77,10 @@ zvcrash_error_t zvcrash_async_dwarf_read_uintmax(zvcrash_async_dwarf_source* src
     }
 }
 
-zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint64_t* out,
-                                                 uint64_t* consumed) {
+// Both LEB128 forms: the low bits, how many bits were shifted in, and the last byte (whose 0x40
+// bit carries the sign of the signed form). At most ten bytes, as a 64-bit value needs.
+static zvcrash_error_t readLeb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint64_t* bits,
+                                  unsigned* shifted, uint8_t* last, uint64_t* consumed) {
     uint64_t at;
     if (!addOffset(address, offset, &at)) return ZVCRASH_EINVAL;
     uint64_t result = 0;
@@ -89,7 +91,9 @@ zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src
         if (shift < 64) result |= static_cast<uint64_t>(byte & 0x7F) << shift;
         shift += 7;
         if (!(byte & 0x80)) {
-            *out = result;
+            *bits = result;
+            *shifted = shift;
+            *last = byte;
             *consumed = static_cast<uint64_t>(i) + 1;
             return ZVCRASH_ESUCCESS;
         }
@@ -97,25 +101,23 @@ zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src
     return ZVCRASH_ENOTSUP;
 }
 
+zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint64_t* out,
+                                                 uint64_t* consumed) {
+    unsigned shift;
+    uint8_t last;
+    return readLeb128(src, address, offset, out, &shift, &last, consumed);
+}
+
 zvcrash_error_t zvcrash_async_dwarf_read_sleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, int64_t* out,
                                                  uint64_t* consumed) {
-    uint64_t at;
-    if (!addOffset(address, offset, &at)) return ZVCRASH_EINVAL;
-    uint64_t result = 0;
-    unsigned shift = 0;
-    for (int i = 0; i < 10; ++i) {
-        uint8_t byte;
-        if (readU8(src, at + i, &byte) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
-        if (shift < 64) result |= static_cast<uint64_t>(byte & 0x7F) << shift;
-        shift += 7;
-        if (!(byte & 0x80)) {
-            if (shift < 64 && (byte & 0x40)) result |= ~0ULL << shift;
-            *out = static_cast<int64_t>(result);
-            *consumed = static_cast<uint64_t>(i) + 1;
-            return ZVCRASH_ESUCCESS;
-        }
-    }
-    return ZVCRASH_ENOTSUP;
+    uint64_t result;
+    unsigned shift;
+    uint8_t last;
+    zvcrash_error_t err = readLeb128(src, address, offset, &result, &shift, &last, consumed);
+    if (err != ZVCRASH_ESUCCESS) return err;
+    if (shift < 64 && (last & 0x40)) result |= ~0ULL << shift;
+    *out = static_cast<int64_t>(result);
+    return ZVCRASH_ESUCCESS;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -665,34 +665,30 @@ Value Decoder::decodeValue(std::string_view key) {
     return plainValue(node, uid, state_->depth);
 }
 
-std::optional<std::string> Decoder::decodeString(std::string_view key) {
+// The typed reads share one shape: absent or null gives nothing, a value of another kind fails
+// the decode with the key and the kind expected.
+template <typename T>
+std::optional<T> Decoder::decodeTyped(std::string_view key, const char* kind, const T* (*extract)(const Value&)) {
     Value v = decodeValue(key);
     if (failed() || v.isNull()) return std::nullopt;
-    if (!v.isString()) {
-        fail("the value under \"" + std::string(key) + "\" is not a string");
+    const T* payload = extract(v);
+    if (!payload) {
+        fail("the value under \"" + std::string(key) + "\" is not " + kind);
         return std::nullopt;
     }
-    return v.asString();
+    return *payload;
+}
+
+std::optional<std::string> Decoder::decodeString(std::string_view key) {
+    return decodeTyped<std::string>(key, "a string", [](const Value& v) { return v.ifString(); });
 }
 
 std::optional<Data> Decoder::decodeData(std::string_view key) {
-    Value v = decodeValue(key);
-    if (failed() || v.isNull()) return std::nullopt;
-    if (!v.isData()) {
-        fail("the value under \"" + std::string(key) + "\" is not data");
-        return std::nullopt;
-    }
-    return v.asData();
+    return decodeTyped<Data>(key, "data", [](const Value& v) { return v.ifData(); });
 }
 
 std::optional<Date> Decoder::decodeDate(std::string_view key) {
-    Value v = decodeValue(key);
-    if (failed() || v.isNull()) return std::nullopt;
-    if (!v.isDate()) {
-        fail("the value under \"" + std::string(key) + "\" is not a date");
-        return std::nullopt;
-    }
-    return *v.ifDate();
+    return decodeTyped<Date>(key, "a date", [](const Value& v) { return v.ifDate(); });
 }
 
 std::shared_ptr<Archivable> Decoder::decodeArchivable(std::string_view key) {

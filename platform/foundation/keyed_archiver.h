@@ -240,6 +240,8 @@ private:
     }
     void failWrongClass(const std::string& className, std::string_view key);
     void fail(std::string message);
+    template <typename T>
+    std::optional<T> decodeTyped(std::string_view key, const char* kind, const T* (*extract)(const Value&));
     // Nodes are the backend's; void* keeps it out of this header.
     void* lookup(std::string_view key) const;
     void* resolve(void* node, uint64_t* uid);
