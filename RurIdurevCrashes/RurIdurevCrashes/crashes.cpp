@@ -1,0 +1,546 @@
+#include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
+
+#include <algorithm>
+#include <map>
+
+#include "RurIdurev/RurIdurev/Internals/Channel/channel_group_default.h"
+#include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
+#include "RurIdurev/RurIdurev/Internals/Context/Session/session_context.h"
+#include "RurIdurev/RurIdurev/Internals/Context/UserId/user_id_context.h"
+#include "RurIdurev/RurIdurev/Internals/Util/rur_idurev_user_defaults.h"
+#include "RurIdurev/RurIdurev/Internals/Util/utility.h"
+#include "RurIdurev/RurIdurev/logger.h"
+#include "RurIdurev/RurIdurev/rur_idurev.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/crash_files.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_log_tag.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/cxx_exception_callback.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/crashes_archiver_util.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/wrapper_exception_manager.h"
+#include "crashreporter/crash_report.h"
+#include "platform/foundation/application.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex gSharedMutex;
+std::shared_ptr<ZIVOCrashes> gSharedInstance;
+// Delayed processing runs once per process; only resetting the shared instance allows another.
+std::mutex gDelayedMutex;
+bool gDelayedProcessingRan = false;
+
+// The record handed to the reporter lives for the whole process: the reporter keeps its address.
+const ZVCrashReporterCallbacks kCrashCallbacks{0, nullptr, nullptr};
+
+std::optional<std::vector<uint8_t>> readWholeFile(const fs::path& url) {
+    std::error_code ec;
+    auto size = fs::file_size(url, ec);
+    if (ec) return std::nullopt;
+    std::vector<uint8_t> bytes(size);
+    FILE* file = std::fopen(url.c_str(), "rb");
+    if (!file) return std::nullopt;
+    size_t read = size ? std::fread(bytes.data(), 1, size, file) : 0;
+    std::fclose(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+}  // namespace
+
+std::shared_ptr<ZIVOCrashes> ZIVOCrashes::sharedInstance() {
+    std::lock_guard guard(gSharedMutex);
+    if (!gSharedInstance) gSharedInstance = std::make_shared<ZIVOCrashes>();
+    return gSharedInstance;
+}
+
+void ZIVOCrashes::resetSharedInstance() {
+    std::lock_guard guard(gSharedMutex);
+    gSharedInstance.reset();
+    std::lock_guard delayed(gDelayedMutex);
+    gDelayedProcessingRan = false;
+}
+
+void ZIVOCrashes::setDelegate(std::weak_ptr<ZIVOCrashesDelegate> delegate) {
+    auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->stateMutex_);
+    crashes->delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<ZIVOCrashesDelegate> ZIVOCrashes::delegate() {
+    auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->stateMutex_);
+    return crashes->delegate_.lock();
+}
+
+bool ZIVOCrashes::hasCrashedInLastSession() { return sharedInstance()->didCrashInLastSession(); }
+
+bool ZIVOCrashes::hasReceivedMemoryWarningInLastSession() {
+    return sharedInstance()->didReceiveMemoryWarningInLastSession();
+}
+
+std::shared_ptr<ZIVOErrorReport> ZIVOCrashes::lastSessionCrashReport() {
+    auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->stateMutex_);
+    return crashes->lastSessionCrashReport_;
+}
+
+ZIVOCrashes::ZIVOCrashes() {
+    ZIVORurIdurevUserDefaults::shared()->migrateKeys(
+        {{"ZVRurIdurevCrashesIsEnabled", std::string("kZVCrashesIsEnabledKey")},
+         {"ZVRurIdurevAppDidReceiveMemoryWarning", std::string("ZVAppDidReceiveMemoryWarning")},
+         {"ZVRurIdurevCrashesUserConfirmation", std::string("ZVUserConfirmation")}},
+        "Crashes");
+    ZIVOCrashesArchiverUtil::addMigrationClasses();
+    ZIVOCrashesArchiverUtil::addAllowedCrashesModuleClasses();
+    appStartTime_ = foundation::Date{ZIVOUtility::nowInMilliseconds() / 1000.0};
+    crashesPathComponent_ = ZIVOCrashesUtil::crashesDir();
+    logBufferPathComponent_ = ZIVOCrashesUtil::logBufferDir();
+    analyzerInProgressFilePathComponent_ = ZIVOCrashesUtil::crashesDir() + "/ZVCrashes.analyzer";
+    channelUnitConfiguration_.groupId = "Crashes";
+    channelUnitConfiguration_.priority = 2;
+    channelUnitConfiguration_.flushInterval = 1;
+    channelUnitConfiguration_.batchSizeLimit = 1;
+    channelUnitConfiguration_.pendingBatchesLimit = 3;
+}
+
+std::optional<ZIVOChannelUnitConfiguration> ZIVOCrashes::channelUnitConfiguration() const {
+    return channelUnitConfiguration_;
+}
+
+void ZIVOCrashes::startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol> channelGroup,
+                                        std::optional<std::string> appSecret,
+                                        std::optional<std::string> transmissionTargetToken, bool fromApplication) {
+    ZIVOServiceAbstract::startWithChannelGroup(channelGroup, std::move(appSecret), std::move(transmissionTargetToken),
+                                               fromApplication);
+    if (auto group = std::dynamic_pointer_cast<ZIVOChannelGroupDefault>(channelGroup))
+        group->addDelegate(shared_from_this());
+    ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Started crash service."));
+}
+
+void ZIVOCrashes::setCrashReporterBasePath(std::optional<std::string> basePath) {
+    std::lock_guard guard(stateMutex_);
+    reporterBasePath_ = std::move(basePath);
+}
+
+std::shared_ptr<ZVCrashReporter> ZIVOCrashes::crashReporter() {
+    std::lock_guard guard(stateMutex_);
+    return zvCrashReporter_;
+}
+
+void ZIVOCrashes::applyEnabledState(bool isEnabled) {
+    ZIVOServiceAbstract::applyEnabledState(isEnabled);
+    if (isEnabled) {
+        configureCrashReporterWithUncaughtExceptionHandlerEnabled(true);
+        auto reporter = crashReporter();
+        // A crash of the time when the service was off is never reported.
+        if (reporter && !this->isEnabled()) reporter->purgePendingCrashReport();
+        if (reporter && reporter->hasPendingCrashReport()) {
+            didCrashInLastSession_ = true;
+            ZIVOLogDebug(kZIVOCrashesLogTag, std::string("The application crashed in the last session."));
+            auto report = ZIVOCrashFiles::handleLatestCrashReport(*reporter);
+            {
+                std::lock_guard guard(stateMutex_);
+                lastSessionCrashReport_ = report;
+            }
+            if (report) ZIVOWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport({report});
+        }
+        auto files = ZIVOCrashFiles::persistedCrashReports();
+        setCrashFiles(files);
+        if (!files.empty()) {
+            startDelayedCrashProcessing();
+        } else {
+            delayedProcessingSemaphore_.signal();
+            clearContextHistoryAndKeepCurrentSession();
+        }
+        if (ZIVORurIdurev::isDebuggerAttached())
+            ZIVOLogInfo(kZIVOCrashesLogTag,
+                        std::string("Crashes service has been enabled but the service cannot detect crashes due to "
+                                    "running the application with a debugger attached."));
+        else
+            ZIVOLogInfo(kZIVOCrashesLogTag, std::string("Crashes service has been enabled."));
+    } else {
+        ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Cleaning up all crash files."));
+        ZIVOWrapperExceptionManager::deleteAllWrapperExceptions();
+        ZIVOCrashFiles::deleteAllFromCrashesDirectory();
+        setCrashFiles({});
+        ZIVOCrashFiles::removeAnalyzerFile();
+        if (auto reporter = crashReporter()) reporter->purgePendingCrashReport();
+        clearUnprocessedReports();
+        clearContextHistoryAndKeepCurrentSession();
+        ZIVORurIdurevUserDefaults::shared()->removeObjectForKey("AppDidReceiveMemoryWarning");
+        ZIVOLogInfo(kZIVOCrashesLogTag, std::string("Crashes service has been disabled."));
+    }
+}
+
+void ZIVOCrashes::clearContextHistoryAndKeepCurrentSession() {
+    ZIVODeviceTracker::sharedInstance()->clearDevices();
+    ZIVOSessionContext::sharedInstance()->clearSessionHistoryAndKeepCurrentSession(true);
+    ZIVOUserIdContext::sharedInstance()->clearUserIdHistory();
+}
+
+void ZIVOCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool enable) {
+    std::optional<std::string> basePath;
+    {
+        std::lock_guard guard(stateMutex_);
+        if (zvCrashReporter_) {
+            ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Already configured ZVCrashReporter."));
+            return;
+        }
+        basePath = reporterBasePath_;
+    }
+    if (enable)
+        ZIVOLogDebug(kZIVOCrashesLogTag, std::string("EnableUncaughtExceptionHandler is set to YES"));
+    else
+        ZIVOLogDebug(kZIVOCrashesLogTag,
+                     std::string("EnableUncaughtExceptionHandler is set to NO, we're running in a Xamarin runtime."));
+    uint32_t type = ZVCrashSignalHandlerTypeBSD;
+    if (isMachExceptionHandlerEnabled()) {
+        type = ZVCrashSignalHandlerTypeMach;
+        ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Enabled Mach exception handler."));
+    }
+    auto config = ZVCrashReporterConfig::initWithSignalHandlerType(type, 0, enable, basePath);
+    auto made = ZVCrashReporter::initWithConfiguration(config);
+    if (!made.ok()) {
+        std::string text = made.error().localizedDescription();
+        ZIVOLogError(kZIVOCrashesLogTag, "Could not enable crash reporter: " + text);
+        return;
+    }
+    auto reporter = made.value();
+    {
+        std::lock_guard guard(stateMutex_);
+        zvCrashReporter_ = reporter;
+    }
+    ZIVOWrapperExceptionManager::setCrashReporter(reporter);
+    if (ZIVORurIdurev::isDebuggerAttached()) {
+        ZIVOLogWarning(kZIVOCrashesLogTag,
+                       std::string("Detecting crashes is NOT enabled due to running the app with a debugger attached."));
+        return;
+    }
+    auto before = kernel::getUncaughtExceptionHandler();
+    if (auto status = reporter->setCrashCallbacks(&kCrashCallbacks); !status.ok())
+        ZIVOLogError(kZIVOCrashesLogTag, "Could not set the crash callbacks: " + status.error().localizedDescription());
+    foundation::Error error;
+    if (!reporter->enableCrashReporterAndReturnError(&error)) {
+        std::string text = error.localizedDescription();
+        ZIVOLogError(kZIVOCrashesLogTag, "Could not enable crash reporter: " + text);
+    }
+    auto after = kernel::getUncaughtExceptionHandler();
+    if (after && after != before) {
+        {
+            std::lock_guard guard(stateMutex_);
+            exceptionHandler_ = after;
+        }
+        ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Exception handler successfully initialized."));
+    } else if (after && !enable) {
+        {
+            std::lock_guard guard(stateMutex_);
+            exceptionHandler_ = after;
+        }
+        ZIVOLogDebug(kZIVOCrashesLogTag,
+                     std::string("Exception handler successfully initialized but it has not been registered due to "
+                                 "the wrapper SDK."));
+    } else {
+        ZIVOLogError(kZIVOCrashesLogTag,
+                     std::string("Exception handler could not be set. Make sure there is no other exception handler "
+                                 "set up!"));
+    }
+    ZIVOCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(&zivoCrashesUncaughtCXXExceptionCallback);
+}
+
+std::vector<fs::path> ZIVOCrashes::crashFiles() {
+    std::lock_guard guard(stateMutex_);
+    return crashFiles_;
+}
+
+void ZIVOCrashes::setCrashFiles(std::vector<fs::path> files) {
+    std::lock_guard guard(stateMutex_);
+    crashFiles_ = std::move(files);
+}
+
+std::vector<std::shared_ptr<ZIVOAppleErrorLog>> ZIVOCrashes::unprocessedLogs() {
+    std::lock_guard guard(stateMutex_);
+    return unprocessedLogs_;
+}
+
+std::vector<std::shared_ptr<ZIVOErrorReport>> ZIVOCrashes::unprocessedReports() {
+    std::lock_guard guard(stateMutex_);
+    return unprocessedReports_;
+}
+
+std::vector<fs::path> ZIVOCrashes::unprocessedFilePaths() {
+    std::lock_guard guard(stateMutex_);
+    return unprocessedFilePaths_;
+}
+
+void ZIVOCrashes::clearUnprocessedReports() {
+    std::lock_guard guard(stateMutex_);
+    unprocessedLogs_.clear();
+    unprocessedReports_.clear();
+    unprocessedFilePaths_.clear();
+}
+
+void ZIVOCrashes::startDelayedCrashProcessing() {
+    auto self = shared_from_this();
+    dispatch::Queue::global()->after(1.0, [self] {
+        if (self->automaticProcessingEnabled() &&
+            foundation::Application::shared().applicationState() == foundation::ApplicationState::Background) {
+            ZIVOLogWarning(kZIVOCrashesLogTag,
+                           std::string("Crashes will not be processed because the application is in the background."));
+            return;
+        }
+        {
+            std::lock_guard guard(gDelayedMutex);
+            if (gDelayedProcessingRan) return;
+            gDelayedProcessingRan = true;
+        }
+        self->startCrashProcessing();
+        self->delayedProcessingSemaphore_.signal();
+    });
+}
+
+void ZIVOCrashes::startCrashProcessing() {
+    ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Start delayed CrashManager processing"));
+    kernel::UncaughtExceptionHandler remembered;
+    {
+        std::lock_guard guard(stateMutex_);
+        remembered = exceptionHandler_;
+    }
+    if (remembered && kernel::getUncaughtExceptionHandler() != remembered)
+        ZIVOLogWarning(kZIVOCrashesLogTag,
+                       std::string("Another exception handler was added. If this invokes any kind of exit() after "
+                                   "processing the exception, which causes any subsequent error handler not to be "
+                                   "invoked, these crashes will NOT be reported to Rur Idurev!"));
+    processCrashReports();
+}
+
+std::vector<std::shared_ptr<ZIVOErrorReport>> ZIVOCrashes::unprocessedCrashReports() {
+    delayedProcessingSemaphore_.wait();
+    // Passed on at once so that every caller gets through.
+    delayedProcessingSemaphore_.signal();
+    return unprocessedReports();
+}
+
+bool ZIVOCrashes::shouldProcessErrorReport(const std::shared_ptr<ZIVOErrorReport>& report) {
+    std::shared_ptr<ZIVOCrashesDelegate> delegate;
+    {
+        std::lock_guard guard(stateMutex_);
+        delegate = delegate_.lock();
+    }
+    if (delegate && delegate->respondsToShouldProcessErrorReport())
+        return delegate->crashesShouldProcessErrorReport(*this, report);
+    return true;
+}
+
+void ZIVOCrashes::processCrashReports() {
+    if (!isEnabled()) {
+        ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Crashes service is disabled; discard all crash reports"));
+        ZIVOCrashFiles::deleteAllFromCrashesDirectory();
+        setCrashFiles({});
+        ZIVOWrapperExceptionManager::deleteAllWrapperExceptions();
+        return;
+    }
+    clearUnprocessedReports();
+    {
+        std::lock_guard guard(stateMutex_);
+        processedReports_ = true;
+    }
+    // Kept in the order of crashFiles so that the three lists line up with the stored files.
+    struct Parsed {
+        fs::path url;
+        std::shared_ptr<const ZVCrashReport> report;
+        std::shared_ptr<ZIVOErrorReport> errorReport;
+    };
+    std::vector<Parsed> parsedReports;
+    for (const auto& url : crashFiles()) {
+        auto bytes = readWholeFile(url);
+        if (!bytes || bytes->empty()) continue;
+        auto parsed = ZVCrashReport::initWithData(*bytes);
+        if (!parsed.ok()) {
+            std::string text = parsed.error().localizedDescription();
+            ZIVOLogWarning(kZIVOCrashesLogTag, "Crash report found but couldn't parse it, discard the crash report: " +
+                                                   text);
+            continue;
+        }
+        parsedReports.push_back({url, parsed.value(), ZIVOErrorLogFormatter::errorReportFromCrashReport(parsed.value().get())});
+    }
+    std::vector<std::shared_ptr<ZIVOErrorReport>> errorReports;
+    for (const auto& p : parsedReports)
+        if (p.errorReport) errorReports.push_back(p.errorReport);
+    ZIVOWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport(errorReports);
+
+    for (const auto& p : parsedReports) {
+        ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Crash reports found"));
+        auto log = ZIVOErrorLogFormatter::errorLogFromCrashReport(*p.report);
+        const bool automatic = automaticProcessingEnabled();
+        if (automatic && p.errorReport && !shouldProcessErrorReport(p.errorReport)) {
+            ZIVOLogDebug(kZIVOCrashesLogTag,
+                         "shouldProcessErrorReport returned NO, discard the crash report: " + p.url.filename().string());
+            if (p.errorReport->incidentIdentifier())
+                ZIVOWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*p.errorReport->incidentIdentifier());
+            ZIVOCrashFiles::deleteCrashReportWithFileURL(p.url);
+            std::lock_guard guard(stateMutex_);
+            crashFiles_.erase(std::remove(crashFiles_.begin(), crashFiles_.end(), p.url), crashFiles_.end());
+            continue;
+        }
+        if (automatic)
+            ZIVOLogDebug(kZIVOCrashesLogTag,
+                         "shouldProcessErrorReport is not implemented or returned YES, processing the crash report: " +
+                             p.url.filename().string());
+        else
+            ZIVOLogDebug(kZIVOCrashesLogTag,
+                         "Automatic crash processing is disabled, storing the crash report for later processing: " +
+                             p.url.filename().string());
+        std::lock_guard guard(stateMutex_);
+        unprocessedLogs_.push_back(log);
+        unprocessedReports_.push_back(p.errorReport);
+        unprocessedFilePaths_.push_back(p.url);
+    }
+    if (automaticProcessingEnabled()) sendCrashReportsOrAwaitUserConfirmation();
+}
+
+void ZIVOCrashes::setUserConfirmationHandler(UserConfirmationHandler handler) {
+    auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->stateMutex_);
+    crashes->userConfirmationHandler_ = std::move(handler);
+}
+
+ZIVOCrashes::UserConfirmationHandler ZIVOCrashes::userConfirmationHandler() {
+    auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->stateMutex_);
+    return crashes->userConfirmationHandler_;
+}
+
+void ZIVOCrashes::classNotifyWithUserConfirmation(unsigned userConfirmation) {
+    sharedInstance()->notifyWithUserConfirmation(userConfirmation);
+}
+
+bool ZIVOCrashes::shouldAlwaysSend() {
+    return ZIVORurIdurevUserDefaults::shared()->objectForKey("CrashesUserConfirmation").boolValue();
+}
+
+bool ZIVOCrashes::userPromptedForConfirmation() {
+    UserConfirmationHandler handler;
+    {
+        std::lock_guard guard(stateMutex_);
+        handler = userConfirmationHandler_;
+    }
+    return handler ? handler(unprocessedReports()) : false;
+}
+
+bool ZIVOCrashes::sendCrashReportsOrAwaitUserConfirmation() {
+    const bool alwaysSend = shouldAlwaysSend();
+    if (unprocessedReports().empty()) return alwaysSend;
+    if (alwaysSend) {
+        ZIVOLogDebug(kZIVOCrashesLogTag,
+                     std::string("The flag for user confirmation is set to ZIVOUserConfirmationAlways, continue "
+                                 "sending logs"));
+        handleUserConfirmation(ZIVOUserConfirmationSend);
+        return true;
+    }
+    if (automaticProcessingEnabled()) {
+        if (!userPromptedForConfirmation()) {
+            ZIVOLogDebug(kZIVOCrashesLogTag,
+                         std::string("The user confirmation handler is not implemented or returned NO, continue "
+                                     "sending logs"));
+            handleUserConfirmation(ZIVOUserConfirmationSend);
+        }
+        return false;
+    }
+    ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Automatic crash processing is disabled and \"AlwaysSend\" is "
+                                                 "false. Awaiting user confirmation."));
+    return false;
+}
+
+void ZIVOCrashes::notifyWithUserConfirmation(unsigned userConfirmation) {
+    bool usable;
+    {
+        std::lock_guard guard(stateMutex_);
+        usable = static_cast<bool>(userConfirmationHandler_) || processedReports_;
+    }
+    if (!usable) {
+        ZIVOLogError(kZIVOCrashesLogTag,
+                     std::string("Incorrect usage of notifyWithUserConfirmation: it should only be called from "
+                                 "userConfirmationHandler. For more information refer to the documentation."));
+        return;
+    }
+    handleUserConfirmation(userConfirmation);
+}
+
+void ZIVOCrashes::handleUserConfirmation(unsigned userConfirmation) {
+    auto logs = unprocessedLogs();
+    auto reports = unprocessedReports();
+    auto paths = unprocessedFilePaths();
+    auto forget = [&](size_t i) {
+        ZIVOCrashFiles::deleteCrashReportWithFileURL(paths[i]);
+        if (i < reports.size() && reports[i] && reports[i]->incidentIdentifier())
+            ZIVOWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*reports[i]->incidentIdentifier());
+        std::lock_guard guard(stateMutex_);
+        crashFiles_.erase(std::remove(crashFiles_.begin(), crashFiles_.end(), paths[i]), crashFiles_.end());
+    };
+    if (userConfirmation == ZIVOUserConfirmationDontSend) {
+        for (size_t i = 0; i < paths.size(); ++i) forget(i);
+    } else {
+        if (userConfirmation == ZIVOUserConfirmationAlways)
+            ZIVORurIdurevUserDefaults::shared()->setObject(true, "CrashesUserConfirmation");
+        std::shared_ptr<ZIVOCrashesDelegate> delegate;
+        {
+            std::lock_guard guard(stateMutex_);
+            delegate = delegate_.lock();
+        }
+        auto unit = channelUnit();
+        const size_t count = std::min({logs.size(), reports.size(), paths.size()});
+        for (size_t i = 0; i < count; ++i) {
+            const auto& log = logs[i];
+            const auto& report = reports[i];
+            std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>> attachments;
+            if (delegate && delegate->respondsToAttachmentsWithCrashes()) {
+                for (auto& attachment : delegate->attachmentsWithCrashes(*this, report)) {
+                    if (!attachment) continue;
+                    if (!attachment->device()) attachment->setDevice(log->device());
+                    attachments.push_back(attachment);
+                }
+            } else {
+                ZIVOLogDebug(kZIVOCrashesLogTag, std::string("attachmentsWithCrashes is not implemented"));
+            }
+            // The session and user in force when the crash happened, not those of this launch.
+            if (log->timestamp()) {
+                log->setSid(ZIVOSessionContext::sharedInstance()->sessionIdAt(*log->timestamp()));
+                log->setUserId(ZIVOUserIdContext::sharedInstance()->userIdAt(*log->timestamp()));
+            }
+            if (unit) unit->enqueueItem(log, 2);
+            sendErrorAttachments(attachments, report ? report->incidentIdentifier().value_or("") : std::string());
+            forget(i);
+        }
+    }
+    clearUnprocessedReports();
+    clearContextHistoryAndKeepCurrentSession();
+}
+
+bool ZIVOCrashes::validatePropertiesForAttachment(const ZIVOErrorAttachmentLog& attachment) {
+    auto present = [](const std::optional<std::string>& text) { return text && !text->empty(); };
+    return present(attachment.errorId()) && present(attachment.attachmentId()) && attachment.data() &&
+           !attachment.data()->empty() && present(attachment.contentType());
+}
+
+void ZIVOCrashes::sendErrorAttachments(const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments,
+                                       const std::string& incidentIdentifier) {
+    auto unit = channelUnit();
+    for (const auto& attachment : attachments) {
+        if (!attachment) continue;
+        attachment->setErrorId(incidentIdentifier);
+        if (!validatePropertiesForAttachment(*attachment)) {
+            ZIVOLogError(kZIVOCrashesLogTag, std::string("Not all required fields are present in ZIVOErrorAttachmentLog."));
+            continue;
+        }
+        const size_t size = attachment->data()->size();
+        if (size > kMaxAttachmentSize) {
+            std::string name = attachment->filename().value_or("(null)");
+            ZIVOLogError(kZIVOCrashesLogTag, "Discarding attachment with size above " + std::to_string(kMaxAttachmentSize) +
+                                                 " bytes: size=" + std::to_string(size) + ", fileName=" + name + ".");
+            continue;
+        }
+        if (unit) unit->enqueueItem(attachment, 1);
+    }
+}

@@ -1,0 +1,151 @@
+// The crash reporting service: configures the in-process crash reporter once, moves the report of
+// the previous run's crash into "crashes" at enabling, and turns stored reports into crash logs
+// waiting in three parallel lists (log, error report, file) for sending.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "RurIdurev/RurIdurev/Internals/Channel/channel_delegate.h"
+#include "RurIdurev/RurIdurev/service_abstract.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/apple_error_log.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Model/error_report.h"
+#include "crashreporter/crash_reporter.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/value.h"
+
+class ZIVOCrashes;
+
+// All operations optional: an implementation overrides only what it needs.
+class ZIVOCrashesDelegate {
+public:
+    virtual ~ZIVOCrashesDelegate() = default;
+    virtual bool respondsToShouldProcessErrorReport() const { return false; }
+    virtual bool crashesShouldProcessErrorReport(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) { return true; }
+    virtual bool respondsToAttachmentsWithCrashes() const { return false; }
+    virtual std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>> attachmentsWithCrashes(
+        ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) {
+        return {};
+    }
+};
+
+enum ZIVOUserConfirmation : unsigned {
+    ZIVOUserConfirmationDontSend = 0,
+    ZIVOUserConfirmationSend = 1,
+    ZIVOUserConfirmationAlways = 2,
+};
+
+class ZIVOCrashes : public ZIVOServiceAbstract,
+                    public ZIVOChannelDelegate,
+                    public std::enable_shared_from_this<ZIVOCrashes> {
+public:
+    static std::shared_ptr<ZIVOCrashes> sharedInstance();
+    static void resetSharedInstance();
+    static std::string staticServiceName() { return "Crashes"; }
+    static std::string staticLogTag() { return "RurIdurevCrashes"; }
+
+    // ---- Public class operations
+    static void setDelegate(std::weak_ptr<ZIVOCrashesDelegate> delegate);
+    static std::shared_ptr<ZIVOCrashesDelegate> delegate();
+    static bool hasCrashedInLastSession();
+    static bool hasReceivedMemoryWarningInLastSession();
+    static std::shared_ptr<ZIVOErrorReport> lastSessionCrashReport();
+
+    // ---- The service interface
+    std::string className() const override { return "ZIVOCrashes"; }
+    std::string serviceName() const override { return staticServiceName(); }
+    std::string logTag() const override { return staticLogTag(); }
+    std::string groupId() const override { return "Crashes"; }
+    int initializationPriority() const override { return 999; }
+    std::optional<ZIVOChannelUnitConfiguration> channelUnitConfiguration() const override;
+    void startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol> channelGroup,
+                               std::optional<std::string> appSecret,
+                               std::optional<std::string> transmissionTargetToken, bool fromApplication) override;
+    void applyEnabledState(bool isEnabled) override;
+
+    // ---- Crash reporter set-up
+    void configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool enableUncaughtExceptionHandler);
+    std::shared_ptr<ZVCrashReporter> crashReporter();
+    // Where the reporter keeps its pending report; none means the reporter's default place.
+    void setCrashReporterBasePath(std::optional<std::string> basePath);
+    bool isMachExceptionHandlerEnabled() const { return enableMachExceptionHandler_; }
+    void setMachExceptionHandlerEnabled(bool enabled) { enableMachExceptionHandler_ = enabled; }
+    void clearContextHistoryAndKeepCurrentSession();
+
+    // ---- Stored reports
+    // One second later on a global queue, once per process unless the application is in the
+    // background then (a later foreground start tries again).
+    void startDelayedCrashProcessing();
+    void startCrashProcessing();
+    // Blocks until delayed processing finished (or there was nothing to process).
+    std::vector<std::shared_ptr<ZIVOErrorReport>> unprocessedCrashReports();
+    void processCrashReports();
+    bool shouldProcessErrorReport(const std::shared_ptr<ZIVOErrorReport>& report);
+    std::vector<std::filesystem::path> crashFiles();
+    void setCrashFiles(std::vector<std::filesystem::path> files);
+    std::vector<std::shared_ptr<ZIVOAppleErrorLog>> unprocessedLogs();
+    std::vector<std::shared_ptr<ZIVOErrorReport>> unprocessedReports();
+    std::vector<std::filesystem::path> unprocessedFilePaths();
+    void clearUnprocessedReports();
+    // ---- Confirmation and sending
+    // Answers whether the user's Always answer was stored.
+    bool sendCrashReportsOrAwaitUserConfirmation();
+    bool shouldAlwaysSend();
+    bool userPromptedForConfirmation();
+    void notifyWithUserConfirmation(unsigned userConfirmation);
+    void handleUserConfirmation(unsigned userConfirmation);
+    void sendErrorAttachments(const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments,
+                              const std::string& incidentIdentifier);
+    static bool validatePropertiesForAttachment(const ZIVOErrorAttachmentLog& attachment);
+    static constexpr size_t kMaxAttachmentSize = 7340032;
+    using UserConfirmationHandler = std::function<bool(const std::vector<std::shared_ptr<ZIVOErrorReport>>&)>;
+    static void setUserConfirmationHandler(UserConfirmationHandler handler);
+    static UserConfirmationHandler userConfirmationHandler();
+    static void classNotifyWithUserConfirmation(unsigned userConfirmation);
+
+    bool automaticProcessingEnabled() const { return automaticProcessingEnabled_; }
+    void setAutomaticProcessingEnabled(bool enabled) { automaticProcessingEnabled_ = enabled; }
+
+    bool didCrashInLastSession() const { return didCrashInLastSession_; }
+    bool didReceiveMemoryWarningInLastSession() const { return didReceiveMemoryWarningInLastSession_; }
+    foundation::Date appStartTime() const { return appStartTime_; }
+    const std::string& crashesPathComponent() const { return crashesPathComponent_; }
+    const std::string& logBufferPathComponent() const { return logBufferPathComponent_; }
+    const std::string& analyzerInProgressFilePathComponent() const { return analyzerInProgressFilePathComponent_; }
+
+    ZIVOCrashes();
+
+private:
+    std::atomic<bool> didCrashInLastSession_{false};
+    std::atomic<bool> didReceiveMemoryWarningInLastSession_{false};
+    std::atomic<bool> enableMachExceptionHandler_{true};
+    std::atomic<bool> automaticProcessingEnabled_{true};
+    ZIVOChannelUnitConfiguration channelUnitConfiguration_;
+    dispatch::Semaphore delayedProcessingSemaphore_{0};
+
+    mutable std::mutex stateMutex_;
+    std::shared_ptr<ZIVOErrorReport> lastSessionCrashReport_;
+    std::vector<std::filesystem::path> crashFiles_;
+    std::vector<std::shared_ptr<ZIVOAppleErrorLog>> unprocessedLogs_;
+    std::vector<std::shared_ptr<ZIVOErrorReport>> unprocessedReports_;
+    std::vector<std::filesystem::path> unprocessedFilePaths_;
+    std::weak_ptr<ZIVOCrashesDelegate> delegate_;
+    UserConfirmationHandler userConfirmationHandler_;
+    // Set once processing made the lists in this process (even when they came out empty).
+    bool processedReports_ = false;
+    std::shared_ptr<ZVCrashReporter> zvCrashReporter_;
+    std::optional<std::string> reporterBasePath_;
+    kernel::UncaughtExceptionHandler exceptionHandler_ = nullptr;
+
+    std::string crashesPathComponent_;
+    std::string logBufferPathComponent_;
+    std::string analyzerInProgressFilePathComponent_;
+    foundation::Date appStartTime_;
+};
