@@ -36,7 +36,7 @@ function(hx_test area)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   set(exe test_${area})
   add_executable(${exe} ${srcs} ${ARG_SOURCES})
-  target_link_libraries(${exe} PRIVATE ${ARG_LIBS} hx_test_support GTest::gtest_main GTest::gmock)
+  target_link_libraries(${exe} PRIVATE ${ARG_LIBS} hx_test_support GTest::gtest GTest::gmock)
   target_compile_definitions(${exe} PRIVATE HX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" HX_BINARY_DIR="${CMAKE_BINARY_DIR}")
   gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${area} ENVIRONMENT "HX_SOURCE_DIR=${CMAKE_SOURCE_DIR}")

@@ -1,7 +1,9 @@
 // The web client's request machinery and media against the emulated service over loopback.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <map>
 
 #include "app/connect_app_delegate.h"
@@ -59,7 +61,14 @@ struct WebClient : ::testing::Test {
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
         net::Transport::setShared(nullptr);
-        std::filesystem::remove_all(dir);
+        app->webClient().objectCache.reset();
+        // The object cache's queues may still be finishing a write into the folder: retry the
+        // removal a bounded number of times rather than fail the test on the race.
+        std::error_code ec;
+        for (int attempt = 0; attempt < 50 && std::filesystem::exists(dir); ++attempt) {
+            std::filesystem::remove_all(dir, ec);
+            if (ec) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
     std::string page() { return service.origin() + "/voice/"; }
     std::string media() { return service.origin() + "/a/"; }

@@ -1,0 +1,18 @@
+// The test executables' entry point. Every test process gets an app home of its own, so tests
+// that run side by side (ctest -j) never share preferences, keychain, caches or trash folders,
+// and nothing a test writes lands in the user's real home.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tests/support/test_support.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::optional<hxtest::TempDir> home;
+    if (const char* keep = std::getenv("HX_TEST_KEEP_HOME"); !keep || !*keep) {
+        home.emplace();
+        ::setenv("HXCONNECT_HOME", (home->path() / "home").c_str(), 1);
+    }
+    return RUN_ALL_TESTS();
+}
