@@ -126,6 +126,9 @@ struct ParkedThreads {
 };
 
 TEST(ThreadStop, ListsStopsReadsAndResumesThreads) {
+#if defined(HX_SANITIZER_THREAD)
+    GTEST_SKIP() << "the thread sanitizer's own helper thread is listed in /proc/self/task and does not answer the stop signal";
+#endif
     ASSERT_TRUE(kernel::thread_stop_install());
     ParkedThreads parked(4);
     kernel::thread_t list[kernel::kMaxThreads];
