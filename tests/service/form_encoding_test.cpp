@@ -1,4 +1,4 @@
-// Form encoding of dictionaries, checked against the spec's examples and decoded again by an
+// Form encoding of dictionaries, checked against known encodings and decoded again by an
 // independent form parser.
 #include <gtest/gtest.h>
 
