@@ -32,7 +32,7 @@ std::mutex gDelayedMutex;
 bool gDelayedProcessingRan = false;
 
 // The record handed to the reporter lives for the whole process: the reporter keeps its address.
-const ZVCrashReporterCallbacks kCrashCallbacks{0, nullptr, nullptr};
+const ZVCrashReporterCallbacks kCrashCallbacks{0, nullptr, &crashesPostCrashCallback};
 
 std::optional<std::vector<uint8_t>> readWholeFile(const fs::path& url) {
     std::error_code ec;
@@ -103,6 +103,8 @@ ZIVOCrashes::ZIVOCrashes() {
     channelUnitConfiguration_.flushInterval = 1;
     channelUnitConfiguration_.batchSizeLimit = 1;
     channelUnitConfiguration_.pendingBatchesLimit = 3;
+    logBuffer_ = std::make_unique<ZIVOCrashesLogBuffer>(logBufferPathComponent_);
+    logBuffer_->setupLogBuffer();
 }
 
 std::optional<ZIVOChannelUnitConfiguration> ZIVOCrashes::channelUnitConfiguration() const {
@@ -116,7 +118,24 @@ void ZIVOCrashes::startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol
                                                fromApplication);
     if (auto group = std::dynamic_pointer_cast<ZIVOChannelGroupDefault>(channelGroup))
         group->addDelegate(shared_from_this());
+    if (channelGroup) logBuffer_->processLogBufferAfterCrash(*channelGroup);
     ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Started crash service."));
+}
+
+void ZIVOCrashes::updateConfigurationWithAppSecret(std::optional<std::string> appSecret,
+                                                   std::optional<std::string> transmissionTargetToken) {
+    if (auto group = channelGroup()) logBuffer_->processLogBufferAfterCrash(*group);
+    ZIVOServiceAbstract::updateConfigurationWithAppSecret(std::move(appSecret), std::move(transmissionTargetToken));
+}
+
+void ZIVOCrashes::channelDidPrepareLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log,
+                                       const std::string& internalId, uint32_t) {
+    if (log) logBuffer_->channelDidPrepareLog(log, internalId, isEnabled());
+}
+
+void ZIVOCrashes::channelDidCompleteEnqueueingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log,
+                                                  const std::string& internalId) {
+    logBuffer_->channelDidCompleteEnqueueingLog(log, internalId);
 }
 
 void ZIVOCrashes::setCrashReporterBasePath(std::optional<std::string> basePath) {
@@ -165,6 +184,7 @@ void ZIVOCrashes::applyEnabledState(bool isEnabled) {
         ZIVOWrapperExceptionManager::deleteAllWrapperExceptions();
         ZIVOCrashFiles::deleteAllFromCrashesDirectory();
         setCrashFiles({});
+        logBuffer_->emptyLogBufferFiles();
         ZIVOCrashFiles::removeAnalyzerFile();
         if (auto reporter = crashReporter()) reporter->purgePendingCrashReport();
         clearUnprocessedReports();

@@ -15,6 +15,7 @@
 #include "RurIdurev/RurIdurev/Internals/Channel/channel_delegate.h"
 #include "RurIdurev/RurIdurev/service_abstract.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/apple_error_log.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_log_buffer.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_report.h"
 #include "crashreporter/crash_reporter.h"
@@ -69,6 +70,15 @@ public:
                                std::optional<std::string> appSecret,
                                std::optional<std::string> transmissionTargetToken, bool fromApplication) override;
     void applyEnabledState(bool isEnabled) override;
+    void updateConfigurationWithAppSecret(std::optional<std::string> appSecret,
+                                          std::optional<std::string> transmissionTargetToken) override;
+
+    // ---- The crash-time log buffer
+    void channelDidPrepareLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log, const std::string& internalId,
+                              uint32_t flags) override;
+    void channelDidCompleteEnqueueingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log,
+                                         const std::string& internalId) override;
+    ZIVOCrashesLogBuffer& logBuffer() { return *logBuffer_; }
 
     // ---- Crash reporter set-up
     void configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool enableUncaughtExceptionHandler);
@@ -148,4 +158,5 @@ private:
     std::string logBufferPathComponent_;
     std::string analyzerInProgressFilePathComponent_;
     foundation::Date appStartTime_;
+    std::unique_ptr<ZIVOCrashesLogBuffer> logBuffer_;
 };

@@ -293,7 +293,7 @@ TEST_F(CrashesServiceTest, StartingSendsStoredCrashesWithTheirAttachments) {
     ZIVOCrashes::setDelegate(attaching);
     auto group = std::make_shared<RecordingGroup>();
     crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
-    EXPECT_EQ(group->groupIds, std::vector<std::string>{"Crashes"});
+    EXPECT_EQ(group->groupIds, (std::vector<std::string>{"Crashes", "CrashesBuffer"}));
     ASSERT_EQ(crashes->crashFiles().size(), 1u);
     crashes->processCrashReports();
 
