@@ -5,6 +5,9 @@
 
 #include <csignal>
 
+#include "RurIdurev/RurIdurev/Internals/Channel/channel_group_default.h"
+#include "RurIdurev/RurIdurev/Internals/HttpClient/http_client.h"
+#include "RurIdurev/RurIdurev/Internals/HttpClient/reachability.h"
 #include "RurIdurev/RurIdurev/Internals/Model/start_service_log.h"
 #include "RurIdurev/RurIdurev/Internals/Util/archiver_util.h"
 #include "RurIdurev/RurIdurev/Internals/Util/encrypter.h"
@@ -178,6 +181,35 @@ TEST_F(CrashesLogBufferTest, SetUpGivesEverySlotItsFilesAndAFullBufferReplacesTh
     crashes->channelDidCompleteEnqueueingLog(nullptr, nullptr, "id-1");
     crashes->channelDidCompleteEnqueueingLog(nullptr, nullptr, "");
     for (int i = 0; i < 60; ++i) EXPECT_FALSE(ZIVOCrashesLogBuffer::slot(i).buffer.empty()) << i;
+}
+
+// Through a real channel group: the slot is taken while the log is on its way and is free once
+// the unit has stored it.
+TEST_F(CrashesLogBufferTest, ALogThatReachesTheStoreLeavesTheBufferThroughTheChannelGroup) {
+    LogCapture capture;
+    auto crashes = makeService();
+    auto reachability =
+        ZIVO_Reachability::reachabilityWithFlagsSource([] { return ZIVO_Reachability::kFlagReachable; });
+    // Nothing is sent: the clock never reaches a flush.
+    auto ingestion = ZIVORurIdurevIngestion::create(ZIVOHttpClient::create(nullptr, reachability), "http://127.0.0.1:9",
+                                                    "7B0F4F4E-2C43-4F4A-9A7D-6B1E2F3A4C5D");
+    ingestion->setAppSecret(std::string("0d6a6b4e-3f1c-4a52-9c1e-7a2b5c8d9e01"));
+    auto group = ZIVOChannelGroupDefault::create(ingestion);
+    group->addDelegate(crashes);
+    auto unit = group->addChannelUnitWithConfiguration(ZIVOChannelUnitConfiguration::defaultConfiguration("Test"));
+    // The unit takes the group as its delegate on the channel queue.
+    group->logsDispatchQueue()->sync([] {});
+    unit->enqueueItem(startLog("sid-stored"), 1);
+    clock.runUntilIdle();
+    group->logsDispatchQueue()->sync([] {});
+    EXPECT_TRUE(ZIVOCrashesLogBuffer::slot(0).buffer.empty());
+    EXPECT_TRUE(ZIVOCrashesLogBuffer::slot(0).internalId.empty());
+    EXPECT_TRUE(capture.contains("Storing a log to Crashes Buffer: (sid: sid-stored, type: startService)"));
+    bool deleted = false;
+    for (const auto& message : capture.messages(ZIVOLogLevelVerbose))
+        deleted = deleted || message.rfind("Deleting a log from buffer with id ", 0) == 0;
+    EXPECT_TRUE(deleted);
+    EXPECT_EQ(group->storage()->countLogs(), 1u);
 }
 
 TEST_F(CrashesLogBufferTest, OnlyLogsWithoutTheirOwnWayBackAreBufferedWhileTheServiceIsEnabled) {
