@@ -390,9 +390,6 @@ TEST_F(CrashesLogBufferTest, LogsOfAChildThatCrashedComeBackAtTheNextLaunch) {
 #if defined(HX_SANITIZER_ADDRESS)
     GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
 #endif
-#if defined(HX_SANITIZER_THREAD)
-    GTEST_SKIP() << "not run under the thread sanitizer, whose runtime takes fatal signals itself";
-#endif
     auto crashes = makeService();
     prepare(*crashes, startLog("sid-a", std::string("token-a")), "id-a");
     prepare(*crashes, startLog("sid-b"), "id-b");
