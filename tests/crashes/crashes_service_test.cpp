@@ -96,9 +96,10 @@ protected:
         ZIVOCrashes::resetSharedInstance();
         ZIVOLogger::setCurrentLogLevel(ZIVOLogLevelVerbose);
         basePath = (dir / "reporter").string();
-        // A second reporter object on the same base path names the pending report's file.
+        // A second reporter object for the same application and base path names the pending
+        // report's file.
         auto config = ZVCrashReporterConfig::initWithSignalHandlerType(ZVCrashSignalHandlerTypeBSD, 0, true, basePath);
-        auto made = ZVCrashReporter::initWithConfiguration(config);
+        auto made = ZVCrashReporter::initWithBundle({std::string("com.hxconnect.test"), {}, {}}, config);
         ASSERT_TRUE(made.ok());
         probe = made.value();
     }
