@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 #include "RurIdurev/RurIdurev/Internals/Channel/channel_group_default.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
@@ -80,10 +81,11 @@ void ZIVOCrashes::setDelegate(std::weak_ptr<ZIVOCrashesDelegate> delegate) {
     crashes->delegate_ = std::move(delegate);
 }
 
-std::shared_ptr<ZIVOCrashesDelegate> ZIVOCrashes::delegate() {
-    auto crashes = sharedInstance();
-    std::lock_guard guard(crashes->stateMutex_);
-    return crashes->delegate_.lock();
+std::shared_ptr<ZIVOCrashesDelegate> ZIVOCrashes::delegate() { return sharedInstance()->currentDelegate(); }
+
+std::shared_ptr<ZIVOCrashesDelegate> ZIVOCrashes::currentDelegate() {
+    std::lock_guard guard(stateMutex_);
+    return delegate_.lock();
 }
 
 bool ZIVOCrashes::hasCrashedInLastSession() { return sharedInstance()->didCrashInLastSession(); }
@@ -133,14 +135,14 @@ void ZIVOCrashes::startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol
                                                fromApplication);
     if (auto group = std::dynamic_pointer_cast<ZIVOChannelGroupDefault>(channelGroup))
         group->addDelegate(shared_from_this());
-    // The crash-time log buffer is re-sent first, then the previous run's memory warning is read.
+    // Re-sending the crash-time log buffer belongs right here, before the memory warning is read.
     processMemoryWarningInLastSession();
     ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Started crash service."));
 }
 
 void ZIVOCrashes::updateConfigurationWithAppSecret(std::optional<std::string> appSecret,
                                                    std::optional<std::string> transmissionTargetToken) {
-    // The crash-time log buffer is re-sent before the base applies the configuration again.
+    // Re-sending the crash-time log buffer belongs right here, before the base enables again.
     ZIVOServiceAbstract::updateConfigurationWithAppSecret(std::move(appSecret), std::move(transmissionTargetToken));
 }
 
@@ -229,8 +231,13 @@ void ZIVOCrashes::observeApplication() {
                 if (level == dispatch::MemoryPressure::Normal) return;
                 if (auto self = weak.lock()) self->didReceiveMemoryWarning();
             });
-        std::lock_guard guard(stateMutex_);
-        memoryPressureSource_ = std::move(source);
+        std::shared_ptr<dispatch::MemoryPressureSource> previous;
+        {
+            std::lock_guard guard(stateMutex_);
+            previous = std::exchange(memoryPressureSource_, std::move(source));
+        }
+        // Enabling again must not leave an earlier source reporting twice.
+        if (previous) previous->cancel();
     } else {
         center.addObserver(this, foundation::kApplicationDidReceiveMemoryWarningNotification,
                            [weak](const foundation::Notification&) {
@@ -679,7 +686,7 @@ namespace {
 void notifyDelegateAboutCrashLog(
     ZIVOCrashes& crashes, const std::shared_ptr<ZIVOAbstractLog>& log, bool (ZIVOCrashesDelegate::*responds)() const,
     std::function<void(ZIVOCrashesDelegate&, ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&)> call) {
-    auto delegate = ZIVOCrashes::delegate();
+    auto delegate = crashes.currentDelegate();
     if (!delegate || !((*delegate).*responds)()) return;
     auto crashLog = std::dynamic_pointer_cast<ZIVOAppleErrorLog>(log);
     if (!crashLog) return;

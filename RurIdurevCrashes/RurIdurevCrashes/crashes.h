@@ -63,6 +63,8 @@ public:
     // ---- Public class operations
     static void setDelegate(std::weak_ptr<ZIVOCrashesDelegate> delegate);
     static std::shared_ptr<ZIVOCrashesDelegate> delegate();
+    // This instance's delegate (the class operation asks the shared instance).
+    std::shared_ptr<ZIVOCrashesDelegate> currentDelegate();
     static bool hasCrashedInLastSession();
     static bool hasReceivedMemoryWarningInLastSession();
     static std::shared_ptr<ZIVOErrorReport> lastSessionCrashReport();
