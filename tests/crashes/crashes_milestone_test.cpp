@@ -222,9 +222,6 @@ TEST(CrashesMilestone, ACrashIsOfferedAtTheNextLaunchAndSentOrDroppedAsTheUserAn
 #if defined(HX_SANITIZER_ADDRESS)
     GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
 #endif
-#if defined(HX_SANITIZER_THREAD)
-    GTEST_SKIP() << "the thread sanitizer's runtime takes fatal signals itself";
-#endif
     hxtest::TempDir dir;
     emulator::IngestionService service;
     prepareEnvironment(dir.path());
