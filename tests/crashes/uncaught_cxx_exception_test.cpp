@@ -91,7 +91,7 @@ TEST(UncaughtCXXException, StdExceptionReachesEveryHandlerWithTypeTextAndThrowSi
     EXPECT_NE(out.find(once, out.find(once) + 1), std::string::npos) << out;
     // The innermost frame is the throwing function, not the hook.
 #if defined(HX_SANITIZER_ADDRESS) || defined(HX_SANITIZER_THREAD)
-    // A sanitizer's own interceptor of the throw entry point sits between the hook and the
+    // The sanitizer's own interceptor of the throw entry point sits between the hook and the
     // throwing function.
     EXPECT_NE(out.find("frames=__cxa_throw,zivoTestThrowRuntimeError,"), std::string::npos) << out;
 #else

@@ -100,6 +100,20 @@ TEST_F(ChannelUnitTest, OneSecondUnitNeverFlushesOnCount) {
     EXPECT_EQ(ingestion->count(), 1u);
 }
 
+TEST_F(ChannelUnitTest, ABatchWaitingInTheIngestionDoesNotKeepTheUnitAlive) {
+    auto unit = makeUnit(6, 1, 3);
+    unit->enqueueItem(makeLog("a"), 1);
+    clock->runUntilIdle();
+    ASSERT_EQ(ingestion->count(), 1u);
+    std::weak_ptr<ZIVOChannelUnitDefault> weak = unit;
+    unit.reset();
+    clock->runUntilIdle();
+    EXPECT_TRUE(weak.expired());
+    ingestion->answer(0, 200);  // a late reply for a unit that is gone is dropped
+    clock->runUntilIdle();
+    EXPECT_EQ(storage->countLogs(), 1u);
+}
+
 TEST_F(ChannelUnitTest, BatchesInFlightAreBoundedAndASuccessFlushesAgain) {
     auto unit = makeUnit(6, 1, 3);
     for (int i = 0; i < 5; ++i) unit->enqueueItem(makeLog("l" + std::to_string(i)), 1);

@@ -12,57 +12,9 @@
 
 #include "crashreporter/symbol_lookup.h"
 #include "tests/support/test_support.h"
+#include "tests/unwind/macho_test_image.h"
 
 namespace {
-
-template <typename T>
-T at(const std::vector<uint8_t>& b, size_t off) {
-    T v{};
-    if (off + sizeof(T) <= b.size()) std::memcpy(&v, b.data() + off, sizeof(T));
-    return v;
-}
-
-// Maps a non-PIE executable at its link address: the metadata holds absolute pointers that only
-// a loader's rebasing would otherwise fix.
-struct FixedImage {
-    std::vector<uint8_t> file;
-    uint8_t* base = nullptr;
-    size_t span = 0;
-    std::string skip;
-    bool load(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (at<uint32_t>(file, 0) != 0xfeedfacf) return false;
-        struct Seg { uint64_t vmaddr, vmsize, fileoff, filesize; };
-        std::vector<Seg> segs;
-        uint64_t lo = UINT64_MAX, hi = 0;
-        size_t off = 32;
-        for (uint32_t i = 0, n = at<uint32_t>(file, 16); i < n; ++i) {
-            if (at<uint32_t>(file, off) == 0x19 && at<uint32_t>(file, off + 60) != 0) {
-                Seg s{at<uint64_t>(file, off + 24), at<uint64_t>(file, off + 32), at<uint64_t>(file, off + 40), at<uint64_t>(file, off + 48)};
-                segs.push_back(s);
-                lo = std::min(lo, s.vmaddr);
-                hi = std::max(hi, s.vmaddr + s.vmsize);
-            }
-            off += at<uint32_t>(file, off + 4);
-        }
-        span = hi - lo;
-        void* want = reinterpret_cast<void*>(lo);
-        void* p = mmap(want, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-        if (p != want) {
-            if (p != MAP_FAILED) munmap(p, span);
-            skip = "link address taken";
-            return true;
-        }
-        base = static_cast<uint8_t*>(p);
-        for (const auto& s : segs) {
-            if (s.fileoff + s.filesize > file.size()) return false;
-            std::memcpy(base + (s.vmaddr - lo), file.data() + s.fileoff, s.filesize);
-        }
-        return true;
-    }
-    ~FixedImage() { if (base) munmap(base, span); }
-};
 
 struct Expected {
     bool isClass;
@@ -138,8 +90,8 @@ void collectSymbol(uint64_t address, const char* name, void* context) {
 void checkImage(const std::string& file, size_t expectedCount) {
     const std::string path = std::string(HX_UNWIND_FIXTURE_DIR) + "/" + file;
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "no clang/ld64.lld fixtures";
-    FixedImage fixed;
-    ASSERT_TRUE(fixed.load(path));
+    hxtest::MachOTestImage fixed;
+    ASSERT_TRUE(fixed.load(path, hxtest::MachOTestImage::Placement::AtLinkAddress));
     if (!fixed.skip.empty()) GTEST_SKIP() << fixed.skip;
     const std::vector<Expected> methods = expectedMethods(path);
     ASSERT_EQ(methods.size(), expectedCount);

@@ -12,52 +12,9 @@
 
 #include "crashreporter/symbol_lookup.h"
 #include "tests/support/test_support.h"
+#include "tests/unwind/macho_test_image.h"
 
 namespace {
-
-template <typename T>
-T at(const std::vector<uint8_t>& b, size_t off) {
-    T v{};
-    if (off + sizeof(T) <= b.size()) std::memcpy(&v, b.data() + off, sizeof(T));
-    return v;
-}
-
-// Copies each segment's file bytes to base + (vmaddr - lowest vmaddr), as a loader would.
-struct Loaded {
-    std::vector<uint8_t> file;
-    uint8_t* base = nullptr;
-    size_t span = 0;
-    uint64_t low = 0;
-    bool load(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (at<uint32_t>(file, 0) != 0xfeedfacf) return false;
-        struct Seg { uint64_t vmaddr, vmsize, fileoff, filesize; };
-        std::vector<Seg> segs;
-        uint64_t lo = UINT64_MAX, hi = 0;
-        size_t off = 32;
-        for (uint32_t i = 0, n = at<uint32_t>(file, 16); i < n; ++i) {
-            if (at<uint32_t>(file, off) == 0x19 && at<uint32_t>(file, off + 60) != 0) {
-                Seg s{at<uint64_t>(file, off + 24), at<uint64_t>(file, off + 32), at<uint64_t>(file, off + 40), at<uint64_t>(file, off + 48)};
-                segs.push_back(s);
-                lo = std::min(lo, s.vmaddr);
-                hi = std::max(hi, s.vmaddr + s.vmsize);
-            }
-            off += at<uint32_t>(file, off + 4);
-        }
-        low = lo;
-        span = hi - lo;
-        void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) return false;
-        base = static_cast<uint8_t*>(p);
-        for (const auto& s : segs) {
-            if (s.fileoff + s.filesize > file.size()) return false;
-            std::memcpy(base + (s.vmaddr - lo), file.data() + s.fileoff, s.filesize);
-        }
-        return true;
-    }
-    ~Loaded() { if (base) munmap(base, span); }
-};
 
 struct Found {
     std::string name;
@@ -75,7 +32,7 @@ void collect(uint64_t address, const char* name, void* context) {
 void checkAgainstNm(const std::string& file) {
     const std::string path = std::string(HX_UNWIND_FIXTURE_DIR) + "/" + file;
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "no clang/ld64.lld fixtures";
-    Loaded l;
+    hxtest::MachOTestImage l;
     ASSERT_TRUE(l.load(path));
     zvcrash_async_macho_image image;
     ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), file.c_str(), reinterpret_cast<uint64_t>(l.base)), ZVCRASH_ESUCCESS);
@@ -95,7 +52,7 @@ void checkAgainstNm(const std::string& file) {
     ASSERT_GE(symbols.size(), 4u);
     for (const auto& [addr, name] : symbols) {
         Found f;
-        const uint64_t pc = reinterpret_cast<uint64_t>(l.base) + (addr - l.low);
+        const uint64_t pc = l.runtimeAddress(addr);
         ASSERT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc, &collect, &f), ZVCRASH_ESUCCESS) << name;
         EXPECT_EQ(f.calls, 1);
         EXPECT_EQ(f.address, pc);
@@ -106,7 +63,7 @@ void checkAgainstNm(const std::string& file) {
     }
     // Below every symbol, and with strategy 0, nothing is found.
     Found f;
-    const uint64_t lowest = reinterpret_cast<uint64_t>(l.base) + (symbols.front().first - l.low);
+    const uint64_t lowest = l.runtimeAddress(symbols.front().first);
     EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, lowest - 1, &collect, &f), ZVCRASH_ENOTFOUND);
     EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_NONE, nullptr, lowest, &collect, &f), ZVCRASH_ENOTFOUND);
     EXPECT_EQ(f.calls, 0);

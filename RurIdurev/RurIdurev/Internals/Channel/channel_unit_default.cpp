@@ -237,10 +237,14 @@ void ZIVOChannelUnitDefault::sendLogContainer(const std::shared_ptr<ZIVOLogConta
     const void* channel = this;
     for (const auto& d : delegatesSnapshot())
         for (const auto& log : logs) d->channelWillSendLog(channel, log);
-    auto self = shared_from_this();
-    ingestion_->sendAsync(container, [self, container](const std::string& id, const std::optional<net::HTTPURLResponse>& response,
+    // The ingestion keeps this handler while the call waits (paused, retrying): a strong reference
+    // here would keep the unit alive through its own ingestion for as long as that lasts.
+    std::weak_ptr<ZIVOChannelUnitDefault> weak = weak_from_this();
+    ingestion_->sendAsync(container, [weak, container](const std::string& id, const std::optional<net::HTTPURLResponse>& response,
                                                        const std::optional<foundation::Data>&,
                                                        const std::optional<foundation::Error>& error) {
+        auto self = weak.lock();
+        if (!self) return;
         self->logsDispatchQueue_->async(
             [self, id, response, container, error] { self->handleReply(id, response, container, error); });
     });

@@ -82,7 +82,7 @@ std::shared_ptr<ZIVOProtocolExtension> ZIVOProtocolExtension::decode(foundation:
     foundation::Dictionary Class::serializeToDictionary() const {                                      \
         foundation::Dictionary dict;                                                                   \
         auto put = [&](const char* key, const std::optional<std::string>& v) { zivoSetIfPresent(dict, key, v); }; \
-        FIELDS(put)                                                                                    \
+        FIELDS(put, this->)                                                                            \
         return dict;                                                                                   \
     }                                                                                                  \
     bool Class::isEqual(const ZIVOSerializableObject& other) const {                                   \
@@ -91,62 +91,32 @@ std::shared_ptr<ZIVOProtocolExtension> ZIVOProtocolExtension::decode(foundation:
     }                                                                                                  \
     void Class::encode(foundation::Coder& coder) const {                                               \
         auto put = [&](const char* key, const std::optional<std::string>& v) { zivoEncodeIfPresent(coder, key, v); }; \
-        FIELDS(put)                                                                                    \
+        FIELDS(put, this->)                                                                            \
+    }                                                                                                  \
+    std::shared_ptr<Class> Class::decode(foundation::Decoder& decoder) {                               \
+        auto out = std::make_shared<Class>();                                                          \
+        auto take = [&](const char* key, std::optional<std::string>& v) { v = decoder.decodeString(key); }; \
+        FIELDS(take, out->)                                                                            \
+        return out;                                                                                    \
     }
 
-#define USER_FIELDS(f) f("localId", localId_); f("locale", locale_);
+#define USER_FIELDS(f, self) f("localId", self localId_); f("locale", self locale_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOUserExtension, USER_FIELDS)
-std::shared_ptr<ZIVOUserExtension> ZIVOUserExtension::decode(foundation::Decoder& d) {
-    auto out = std::make_shared<ZIVOUserExtension>();
-    out->localId_ = d.decodeString("localId");
-    out->locale_ = d.decodeString("locale");
-    return out;
-}
 
-#define DEVICE_FIELDS(f) f("localId", localId_);
+#define DEVICE_FIELDS(f, self) f("localId", self localId_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVODeviceExtension, DEVICE_FIELDS)
-std::shared_ptr<ZIVODeviceExtension> ZIVODeviceExtension::decode(foundation::Decoder& d) {
-    auto out = std::make_shared<ZIVODeviceExtension>();
-    out->localId_ = d.decodeString("localId");
-    return out;
-}
 
-#define OS_FIELDS(f) f("ver", ver_); f("name", name_);
+#define OS_FIELDS(f, self) f("ver", self ver_); f("name", self name_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOOSExtension, OS_FIELDS)
-std::shared_ptr<ZIVOOSExtension> ZIVOOSExtension::decode(foundation::Decoder& d) {
-    auto out = std::make_shared<ZIVOOSExtension>();
-    out->ver_ = d.decodeString("ver");
-    out->name_ = d.decodeString("name");
-    return out;
-}
 
-#define APP_FIELDS(f) f("id", appId_); f("ver", ver_); f("name", name_); f("locale", locale_); f("userId", userId_);
+#define APP_FIELDS(f, self) f("id", self appId_); f("ver", self ver_); f("name", self name_); f("locale", self locale_); f("userId", self userId_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOAppExtension, APP_FIELDS)
-std::shared_ptr<ZIVOAppExtension> ZIVOAppExtension::decode(foundation::Decoder& d) {
-    auto out = std::make_shared<ZIVOAppExtension>();
-    out->appId_ = d.decodeString("id");
-    out->ver_ = d.decodeString("ver");
-    out->name_ = d.decodeString("name");
-    out->locale_ = d.decodeString("locale");
-    out->userId_ = d.decodeString("userId");
-    return out;
-}
 
-#define NET_FIELDS(f) f("provider", provider_);
+#define NET_FIELDS(f, self) f("provider", self provider_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVONetExtension, NET_FIELDS)
-std::shared_ptr<ZIVONetExtension> ZIVONetExtension::decode(foundation::Decoder& d) {
-    auto out = std::make_shared<ZIVONetExtension>();
-    out->provider_ = d.decodeString("provider");
-    return out;
-}
 
-#define LOC_FIELDS(f) f("tz", tz_);
+#define LOC_FIELDS(f, self) f("tz", self tz_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOLocExtension, LOC_FIELDS)
-std::shared_ptr<ZIVOLocExtension> ZIVOLocExtension::decode(foundation::Decoder& d) {
-    auto out = std::make_shared<ZIVOLocExtension>();
-    out->tz_ = d.decodeString("tz");
-    return out;
-}
 
 // ---- SDK: the sequence number is written only when not 0.
 
