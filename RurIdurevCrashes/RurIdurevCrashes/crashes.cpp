@@ -135,15 +135,8 @@ void ZIVOCrashes::startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol
                                                fromApplication);
     if (auto group = std::dynamic_pointer_cast<ZIVOChannelGroupDefault>(channelGroup))
         group->addDelegate(shared_from_this());
-    // Re-sending the crash-time log buffer belongs right here, before the memory warning is read.
     processMemoryWarningInLastSession();
     ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Started crash service."));
-}
-
-void ZIVOCrashes::updateConfigurationWithAppSecret(std::optional<std::string> appSecret,
-                                                   std::optional<std::string> transmissionTargetToken) {
-    // Re-sending the crash-time log buffer belongs right here, before the base enables again.
-    ZIVOServiceAbstract::updateConfigurationWithAppSecret(std::move(appSecret), std::move(transmissionTargetToken));
 }
 
 void ZIVOCrashes::setCrashReporterBasePath(std::optional<std::string> basePath) {

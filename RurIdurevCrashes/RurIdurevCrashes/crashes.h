@@ -94,8 +94,6 @@ public:
     void startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol> channelGroup,
                                std::optional<std::string> appSecret, std::optional<std::string> transmissionTargetToken,
                                bool fromApplication) override;
-    void updateConfigurationWithAppSecret(std::optional<std::string> appSecret,
-                                          std::optional<std::string> transmissionTargetToken) override;
     void applyEnabledState(bool isEnabled) override;
 
     // ---- Channel callbacks, passed on to the delegate for crash logs
