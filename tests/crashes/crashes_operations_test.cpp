@@ -380,3 +380,39 @@ TEST_F(CrashesOperationsTest, TestCrashOnlyWarnsInTheAppStoreAndOtherwiseIsCaptu
     EXPECT_EQ(report.value()->exceptionInfo()->exceptionName, "HXStoreCorrupted");
     EXPECT_EQ(report.value()->exceptionInfo()->exceptionReason, "the message store cannot be opened");
 }
+
+// An application extension has no memory-warning notification: the service watches memory
+// pressure instead. The executable's path decides, so this test runs a copy of itself from
+// inside an ".appex" folder.
+TEST_F(CrashesOperationsTest, AnExtensionWatchesMemoryPressureWhileEnabled) {
+    const fs::path appex = dir / "Widget.appex";
+    fs::create_directories(appex);
+    fs::copy_file(fs::read_symlink("/proc/self/exe"), appex / "widget");
+    const std::string command = "HX_EXTENSION_CHILD=1 '" + (appex / "widget").string() +
+                                "' --gtest_filter=CrashesOperationsTest.ExtensionChild 2>&1";
+    std::string out;
+    int status = hxtest::runCommand(command, &out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+    EXPECT_EQ(out.find("SKIPPED"), std::string::npos) << out;
+}
+
+TEST_F(CrashesOperationsTest, ExtensionChild) {
+    if (!std::getenv("HX_EXTENSION_CHILD")) GTEST_SKIP() << "runs inside AnExtensionWatchesMemoryPressureWhileEnabled";
+    auto defaults = ZIVORurIdurevUserDefaults::shared();
+    auto crashes = startService();
+    ASSERT_TRUE(crashes->hasMemoryPressureSource());
+    foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationDidReceiveMemoryWarningNotification);
+    dispatch::MemoryPressureSource::fire(dispatch::MemoryPressure::Normal);
+    clock.runUntilIdle();
+    EXPECT_TRUE(defaults->objectForKey("AppDidReceiveMemoryWarning").isNull()) << "no notification, no normal level";
+    dispatch::MemoryPressureSource::fire(dispatch::MemoryPressure::Critical);
+    clock.runUntilIdle();
+    EXPECT_TRUE(defaults->objectForKey("AppDidReceiveMemoryWarning").boolValue());
+
+    crashes->setEnabled(false);
+    EXPECT_FALSE(crashes->hasMemoryPressureSource());
+    dispatch::MemoryPressureSource::fire(dispatch::MemoryPressure::Warning);
+    clock.runUntilIdle();
+    EXPECT_TRUE(defaults->objectForKey("AppDidReceiveMemoryWarning").isNull());
+}
