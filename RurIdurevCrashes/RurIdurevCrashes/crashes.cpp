@@ -2,24 +2,32 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 #include "RurIdurev/RurIdurev/Internals/Channel/channel_group_default.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Session/session_context.h"
 #include "RurIdurev/RurIdurev/Internals/Context/UserId/user_id_context.h"
+#include "RurIdurev/RurIdurev/Internals/Util/dispatcher_util.h"
 #include "RurIdurev/RurIdurev/Internals/Util/rur_idurev_user_defaults.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurev/RurIdurev/logger.h"
 #include "RurIdurev/RurIdurev/rur_idurev.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/handled_error_log.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/crashes_archiver_util.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/application_forwarder.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crash_files.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_log_tag.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/cxx_exception_callback.h"
-#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/crashes_archiver_util.h"
-#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/wrapper_exception_manager.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/wrapper_crashes_helper.h"
 #include "crashreporter/crash_report.h"
 #include "platform/foundation/application.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/uuid.h"
 
 namespace fs = std::filesystem;
 
@@ -47,6 +55,11 @@ std::optional<std::vector<uint8_t>> readWholeFile(const fs::path& url) {
     return bytes;
 }
 
+std::optional<std::string> optionalText(const foundation::Value& value) {
+    if (!value.isString()) return std::nullopt;
+    return value.asString();
+}
+
 }  // namespace
 
 std::shared_ptr<ZIVOCrashes> ZIVOCrashes::sharedInstance() {
@@ -68,10 +81,11 @@ void ZIVOCrashes::setDelegate(std::weak_ptr<ZIVOCrashesDelegate> delegate) {
     crashes->delegate_ = std::move(delegate);
 }
 
-std::shared_ptr<ZIVOCrashesDelegate> ZIVOCrashes::delegate() {
-    auto crashes = sharedInstance();
-    std::lock_guard guard(crashes->stateMutex_);
-    return crashes->delegate_.lock();
+std::shared_ptr<ZIVOCrashesDelegate> ZIVOCrashes::delegate() { return sharedInstance()->currentDelegate(); }
+
+std::shared_ptr<ZIVOCrashesDelegate> ZIVOCrashes::currentDelegate() {
+    std::lock_guard guard(stateMutex_);
+    return delegate_.lock();
 }
 
 bool ZIVOCrashes::hasCrashedInLastSession() { return sharedInstance()->didCrashInLastSession(); }
@@ -107,6 +121,11 @@ ZIVOCrashes::ZIVOCrashes() {
     logBuffer_->setupLogBuffer();
 }
 
+ZIVOCrashes::~ZIVOCrashes() {
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
+    if (memoryPressureSource_) memoryPressureSource_->cancel();
+}
+
 std::optional<ZIVOChannelUnitConfiguration> ZIVOCrashes::channelUnitConfiguration() const {
     return channelUnitConfiguration_;
 }
@@ -119,6 +138,7 @@ void ZIVOCrashes::startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol
     if (auto group = std::dynamic_pointer_cast<ZIVOChannelGroupDefault>(channelGroup))
         group->addDelegate(shared_from_this());
     if (channelGroup) logBuffer_->processLogBufferAfterCrash(*channelGroup);
+    processMemoryWarningInLastSession();
     ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Started crash service."));
 }
 
@@ -150,8 +170,18 @@ std::shared_ptr<ZVCrashReporter> ZIVOCrashes::crashReporter() {
 
 void ZIVOCrashes::applyEnabledState(bool isEnabled) {
     ZIVOServiceAbstract::applyEnabledState(isEnabled);
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
     if (isEnabled) {
-        configureCrashReporterWithUncaughtExceptionHandlerEnabled(true);
+        auto setupDelegate = ZIVOWrapperCrashesHelper::crashHandlerSetupDelegate();
+        bool enableUncaughtExceptionHandler = true;
+        if (setupDelegate) {
+            if (auto answer = setupDelegate->shouldEnableUncaughtExceptionHandler())
+                enableUncaughtExceptionHandler = *answer;
+            setupDelegate->willSetUpCrashHandlers();
+        }
+        configureCrashReporterWithUncaughtExceptionHandlerEnabled(enableUncaughtExceptionHandler);
+        if (setupDelegate) setupDelegate->didSetUpCrashHandlers();
+        observeApplication();
         auto reporter = crashReporter();
         // A crash of the time when the service was off is never reported.
         if (reporter && !this->isEnabled()) reporter->purgePendingCrashReport();
@@ -180,6 +210,12 @@ void ZIVOCrashes::applyEnabledState(bool isEnabled) {
         else
             ZIVOLogInfo(kZIVOCrashesLogTag, std::string("Crashes service has been enabled."));
     } else {
+        std::shared_ptr<dispatch::MemoryPressureSource> source;
+        {
+            std::lock_guard guard(stateMutex_);
+            source = std::move(memoryPressureSource_);
+        }
+        if (source) source->cancel();
         ZIVOLogDebug(kZIVOCrashesLogTag, std::string("Cleaning up all crash files."));
         ZIVOWrapperExceptionManager::deleteAllWrapperExceptions();
         ZIVOCrashFiles::deleteAllFromCrashesDirectory();
@@ -192,6 +228,44 @@ void ZIVOCrashes::applyEnabledState(bool isEnabled) {
         ZIVORurIdurevUserDefaults::shared()->removeObjectForKey("AppDidReceiveMemoryWarning");
         ZIVOLogInfo(kZIVOCrashesLogTag, std::string("Crashes service has been disabled."));
     }
+}
+
+void ZIVOCrashes::observeApplication() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    std::weak_ptr<ZIVOCrashes> weak = weak_from_this();
+    center.addObserver(this, foundation::kApplicationWillEnterForegroundNotification,
+                       [weak](const foundation::Notification&) {
+                           if (auto self = weak.lock()) self->applicationWillEnterForeground();
+                       });
+    // An application extension gets no memory-warning notification, only memory pressure.
+    if (foundation::Bundle::executablePath().string().find(".appex/") != std::string::npos) {
+        auto source = std::make_shared<dispatch::MemoryPressureSource>(
+            dispatch::Queue::main(), [weak](dispatch::MemoryPressure level) {
+                if (level == dispatch::MemoryPressure::Normal) return;
+                if (auto self = weak.lock()) self->didReceiveMemoryWarning();
+            });
+        std::shared_ptr<dispatch::MemoryPressureSource> previous;
+        {
+            std::lock_guard guard(stateMutex_);
+            previous = std::exchange(memoryPressureSource_, std::move(source));
+        }
+        // Enabling again must not leave an earlier source reporting twice.
+        if (previous) previous->cancel();
+    } else {
+        center.addObserver(this, foundation::kApplicationDidReceiveMemoryWarningNotification,
+                           [weak](const foundation::Notification&) {
+                               if (auto self = weak.lock()) self->didReceiveMemoryWarning();
+                           });
+    }
+}
+
+bool ZIVOCrashes::hasMemoryPressureSource() {
+    std::lock_guard guard(stateMutex_);
+    return memoryPressureSource_ != nullptr;
+}
+
+void ZIVOCrashes::applicationWillEnterForeground() {
+    if (!crashFiles().empty()) startDelayedCrashProcessing();
 }
 
 void ZIVOCrashes::clearContextHistoryAndKeepCurrentSession() {
@@ -221,7 +295,14 @@ void ZIVOCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool
         ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Enabled Mach exception handler."));
     }
     auto config = ZVCrashReporterConfig::initWithSignalHandlerType(type, 0, enable, basePath);
-    auto made = ZVCrashReporter::initWithConfiguration(config);
+    // The reporter names the application after the main bundle: identifier and both versions, which
+    // become the crash log's device fields.
+    auto& bundle = foundation::Bundle::main();
+    auto made = ZVCrashReporter::initWithBundle(
+        ZVCrashReporterBundleInfo{bundle.bundleIdentifier(),
+                                  optionalText(bundle.objectForInfoDictionaryKey("CFBundleVersion")),
+                                  optionalText(bundle.objectForInfoDictionaryKey("CFBundleShortVersionString"))},
+        config);
     if (!made.ok()) {
         std::string text = made.error().localizedDescription();
         ZIVOLogError(kZIVOCrashesLogTag, "Could not enable crash reporter: " + text);
@@ -234,8 +315,9 @@ void ZIVOCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool
     }
     ZIVOWrapperExceptionManager::setCrashReporter(reporter);
     if (ZIVORurIdurev::isDebuggerAttached()) {
-        ZIVOLogWarning(kZIVOCrashesLogTag,
-                       std::string("Detecting crashes is NOT enabled due to running the app with a debugger attached."));
+        ZIVOLogWarning(
+            kZIVOCrashesLogTag,
+            std::string("Detecting crashes is NOT enabled due to running the app with a debugger attached."));
         return;
     }
     auto before = kernel::getUncaughtExceptionHandler();
@@ -267,6 +349,7 @@ void ZIVOCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool
                                  "set up!"));
     }
     ZIVOCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(&zivoCrashesUncaughtCXXExceptionCallback);
+    ZIVOApplicationForwarder::registerForwarding();
 }
 
 std::vector<fs::path> ZIVOCrashes::crashFiles() {
@@ -379,11 +462,12 @@ void ZIVOCrashes::processCrashReports() {
         auto parsed = ZVCrashReport::initWithData(*bytes);
         if (!parsed.ok()) {
             std::string text = parsed.error().localizedDescription();
-            ZIVOLogWarning(kZIVOCrashesLogTag, "Crash report found but couldn't parse it, discard the crash report: " +
-                                                   text);
+            ZIVOLogWarning(kZIVOCrashesLogTag,
+                           "Crash report found but couldn't parse it, discard the crash report: " + text);
             continue;
         }
-        parsedReports.push_back({url, parsed.value(), ZIVOErrorLogFormatter::errorReportFromCrashReport(parsed.value().get())});
+        parsedReports.push_back(
+            {url, parsed.value(), ZIVOErrorLogFormatter::errorReportFromCrashReport(parsed.value().get())});
     }
     std::vector<std::shared_ptr<ZIVOErrorReport>> errorReports;
     for (const auto& p : parsedReports)
@@ -395,8 +479,8 @@ void ZIVOCrashes::processCrashReports() {
         auto log = ZIVOErrorLogFormatter::errorLogFromCrashReport(*p.report);
         const bool automatic = automaticProcessingEnabled();
         if (automatic && p.errorReport && !shouldProcessErrorReport(p.errorReport)) {
-            ZIVOLogDebug(kZIVOCrashesLogTag,
-                         "shouldProcessErrorReport returned NO, discard the crash report: " + p.url.filename().string());
+            ZIVOLogDebug(kZIVOCrashesLogTag, "shouldProcessErrorReport returned NO, discard the crash report: " +
+                                                 p.url.filename().string());
             if (p.errorReport->incidentIdentifier())
                 ZIVOWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*p.errorReport->incidentIdentifier());
             ZIVOCrashFiles::deleteCrashReportWithFileURL(p.url);
@@ -446,7 +530,44 @@ bool ZIVOCrashes::userPromptedForConfirmation() {
         std::lock_guard guard(stateMutex_);
         handler = userConfirmationHandler_;
     }
-    return handler ? handler(unprocessedReports()) : false;
+    if (!handler) return false;
+    auto reports = unprocessedReports();
+    if (dispatch::isMainThread()) return handler(reports);
+    // The application shows its alert from the main thread; processing waits for the answer.
+    bool answer = false;
+    dispatch::Queue::main()->sync([&] { answer = handler(reports); });
+    return answer;
+}
+
+bool ZIVOCrashes::sendCrashReportsOrAwaitUserConfirmationForFilteredIds(const std::vector<std::string>& filteredIds) {
+    std::vector<fs::path> dropped;
+    {
+        std::lock_guard guard(stateMutex_);
+        std::vector<std::shared_ptr<ZIVOAppleErrorLog>> logs;
+        std::vector<std::shared_ptr<ZIVOErrorReport>> reports;
+        std::vector<fs::path> paths;
+        const size_t count =
+            std::min({unprocessedLogs_.size(), unprocessedReports_.size(), unprocessedFilePaths_.size()});
+        for (size_t i = 0; i < count; ++i) {
+            const auto& report = unprocessedReports_[i];
+            const auto id = report ? report->incidentIdentifier() : std::nullopt;
+            if (id && std::find(filteredIds.begin(), filteredIds.end(), *id) != filteredIds.end()) {
+                logs.push_back(unprocessedLogs_[i]);
+                reports.push_back(report);
+                paths.push_back(unprocessedFilePaths_[i]);
+                continue;
+            }
+            if (id) ZIVOWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*id);
+            dropped.push_back(unprocessedFilePaths_[i]);
+        }
+        unprocessedLogs_ = std::move(logs);
+        unprocessedReports_ = std::move(reports);
+        unprocessedFilePaths_ = std::move(paths);
+        for (const auto& url : dropped)
+            crashFiles_.erase(std::remove(crashFiles_.begin(), crashFiles_.end(), url), crashFiles_.end());
+    }
+    for (const auto& url : dropped) ZIVOCrashFiles::deleteCrashReportWithFileURL(url);
+    return sendCrashReportsOrAwaitUserConfirmation();
 }
 
 bool ZIVOCrashes::sendCrashReportsOrAwaitUserConfirmation() {
@@ -551,16 +672,154 @@ void ZIVOCrashes::sendErrorAttachments(const std::vector<std::shared_ptr<ZIVOErr
         if (!attachment) continue;
         attachment->setErrorId(incidentIdentifier);
         if (!validatePropertiesForAttachment(*attachment)) {
-            ZIVOLogError(kZIVOCrashesLogTag, std::string("Not all required fields are present in ZIVOErrorAttachmentLog."));
+            ZIVOLogError(kZIVOCrashesLogTag,
+                         std::string("Not all required fields are present in ZIVOErrorAttachmentLog."));
             continue;
         }
         const size_t size = attachment->data()->size();
         if (size > kMaxAttachmentSize) {
             std::string name = attachment->filename().value_or("(null)");
-            ZIVOLogError(kZIVOCrashesLogTag, "Discarding attachment with size above " + std::to_string(kMaxAttachmentSize) +
+            ZIVOLogError(kZIVOCrashesLogTag, "Discarding attachment with size above " +
+                                                 std::to_string(kMaxAttachmentSize) +
                                                  " bytes: size=" + std::to_string(size) + ", fileName=" + name + ".");
             continue;
         }
         if (unit) unit->enqueueItem(attachment, 1);
     }
+}
+
+void ZIVOCrashes::classSendErrorAttachments(const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments,
+                                            const std::string& incidentIdentifier) {
+    sharedInstance()->sendErrorAttachments(attachments, incidentIdentifier);
+}
+
+namespace {
+
+// Hands a crash log's report to the delegate on the main thread; other logs cause no call.
+void notifyDelegateAboutCrashLog(
+    ZIVOCrashes& crashes, const std::shared_ptr<ZIVOAbstractLog>& log, bool (ZIVOCrashesDelegate::*responds)() const,
+    std::function<void(ZIVOCrashesDelegate&, ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&)> call) {
+    auto delegate = crashes.currentDelegate();
+    if (!delegate || !((*delegate).*responds)()) return;
+    auto crashLog = std::dynamic_pointer_cast<ZIVOAppleErrorLog>(log);
+    if (!crashLog) return;
+    auto report = ZIVOErrorLogFormatter::errorReportFromLog(*crashLog);
+    auto self = crashes.shared_from_this();
+    ZIVODispatcherUtil::performBlockOnMainThread([self, delegate, report, call] { call(*delegate, *self, report); });
+}
+
+}  // namespace
+
+void ZIVOCrashes::channelWillSendLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log) {
+    notifyDelegateAboutCrashLog(*this, log, &ZIVOCrashesDelegate::respondsToWillSendErrorReport,
+                                [](ZIVOCrashesDelegate& delegate, ZIVOCrashes& crashes, const auto& report) {
+                                    delegate.crashesWillSendErrorReport(crashes, report);
+                                });
+}
+
+void ZIVOCrashes::channelDidSucceedSendingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log) {
+    notifyDelegateAboutCrashLog(*this, log, &ZIVOCrashesDelegate::respondsToDidSucceedSendingErrorReport,
+                                [](ZIVOCrashesDelegate& delegate, ZIVOCrashes& crashes, const auto& report) {
+                                    delegate.crashesDidSucceedSendingErrorReport(crashes, report);
+                                });
+}
+
+void ZIVOCrashes::channelDidFailSendingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log,
+                                           const std::optional<foundation::Error>& error) {
+    notifyDelegateAboutCrashLog(*this, log, &ZIVOCrashesDelegate::respondsToDidFailSendingErrorReport,
+                                [error](ZIVOCrashesDelegate& delegate, ZIVOCrashes& crashes, const auto& report) {
+                                    delegate.crashesDidFailSendingErrorReport(crashes, report, error);
+                                });
+}
+
+// ---- Memory warnings
+
+namespace {
+const char* const kMemoryWarningKey = "AppDidReceiveMemoryWarning";
+const char* const kMemoryWarningMessage = "The application received a low memory warning in the last session.";
+}  // namespace
+
+void ZIVOCrashes::didReceiveMemoryWarning() {
+    ZIVOLogDebug(kZIVOCrashesLogTag, std::string(kMemoryWarningMessage));
+    ZIVORurIdurevUserDefaults::shared()->setObject(true, kMemoryWarningKey);
+}
+
+void ZIVOCrashes::processMemoryWarningInLastSession() {
+    if (!isEnabled()) return;
+    auto defaults = ZIVORurIdurevUserDefaults::shared();
+    const bool received = defaults->objectForKey(kMemoryWarningKey).boolValue();
+    didReceiveMemoryWarningInLastSession_ = received;
+    if (received) ZIVOLogDebug(kZIVOCrashesLogTag, std::string(kMemoryWarningMessage));
+    defaults->removeObjectForKey(kMemoryWarningKey);
+}
+
+// ---- Handled errors
+
+std::optional<std::string> ZIVOCrashes::trackError(
+    const foundation::Error& error, const foundation::Dictionary& properties,
+    const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments) {
+    return sharedInstance()->trackError(ZIVOExceptionModel::initWithError(error), properties, attachments);
+}
+
+std::optional<std::string> ZIVOCrashes::trackException(
+    const std::shared_ptr<ZIVOExceptionModel>& exception, const foundation::Dictionary& properties,
+    const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments) {
+    return sharedInstance()->trackError(exception, properties, attachments);
+}
+
+std::optional<std::string> ZIVOCrashes::trackError(
+    const std::shared_ptr<ZIVOExceptionModel>& exception, const foundation::Dictionary& properties,
+    const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments) {
+    std::lock_guard guard(lock());
+    if (!canBeUsed() || !isEnabled()) return std::nullopt;
+    auto log = std::make_shared<ZIVOHandledErrorLog>();
+    log->setUserId(ZIVOUserIdContext::sharedInstance()->userId());
+    const std::string errorId = foundation::UUID::random().string();
+    log->setErrorId(errorId);
+    log->setException(exception);
+    if (!properties.empty())
+        log->setProperties(
+            ZIVOUtility::validateProperties(properties, "ErrorLog: " + errorId, log->type().value_or("")));
+    if (auto unit = channelUnit()) unit->enqueueItem(log, 1);
+    if (!attachments.empty()) sendErrorAttachments(attachments, errorId);
+    return errorId;
+}
+
+std::shared_ptr<ZIVOErrorReport> ZIVOCrashes::buildHandledErrorReportWithErrorID(const std::string& errorId) {
+    return std::make_shared<ZIVOErrorReport>(errorId, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                             appStartTime_, foundation::Date{ZIVOUtility::nowInMilliseconds() / 1000.0},
+                                             std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                             ZIVODeviceTracker::sharedInstance()->device(), 0);
+}
+
+// ---- The remaining public operations
+
+void ZIVOCrashes::generateTestCrash() {
+    auto crashes = sharedInstance();
+    std::lock_guard guard(crashes->lock());
+    if (!crashes->canBeUsed()) return;
+    if (ZIVOUtility::currentAppEnvironment() == ZIVOEnvironmentAppStore) {
+        ZIVOLogWarning(kZIVOCrashesLogTag, std::string("GenerateTestCrash was just called in an App Store environment. "
+                                                       "The call will be ignored."));
+        return;
+    }
+    if (ZIVORurIdurev::isDebuggerAttached()) {
+        ZIVOLogWarning(kZIVOCrashesLogTag,
+                       std::string("The debugger is attached. The following crash cannot be detected by the SDK!"));
+        // The process ends below: the line must be out before it does.
+        ZIVOLogger::flush();
+    }
+    __builtin_trap();
+}
+
+void ZIVOCrashes::disableMachExceptionHandler() { sharedInstance()->setMachExceptionHandlerEnabled(false); }
+
+void ZIVOCrashes::applicationDidReportException(const kernel::PlatformException& exception) {
+    auto crashes = sharedInstance();
+    kernel::UncaughtExceptionHandler handler;
+    {
+        std::lock_guard guard(crashes->stateMutex_);
+        handler = crashes->exceptionHandler_;
+    }
+    if (!ZIVORurIdurev::isDebuggerAttached() && handler) handler(exception);
 }

@@ -18,6 +18,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_log_buffer.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_report.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Model/exception_model.h"
 #include "crashreporter/crash_reporter.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/value.h"
@@ -35,6 +36,14 @@ public:
         ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) {
         return {};
     }
+    // The three sending callbacks arrive on the main thread, for crash logs only.
+    virtual bool respondsToWillSendErrorReport() const { return false; }
+    virtual void crashesWillSendErrorReport(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) {}
+    virtual bool respondsToDidSucceedSendingErrorReport() const { return false; }
+    virtual void crashesDidSucceedSendingErrorReport(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) {}
+    virtual bool respondsToDidFailSendingErrorReport() const { return false; }
+    virtual void crashesDidFailSendingErrorReport(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&,
+                                                  const std::optional<foundation::Error>&) {}
 };
 
 enum ZIVOUserConfirmation : unsigned {
@@ -55,9 +64,26 @@ public:
     // ---- Public class operations
     static void setDelegate(std::weak_ptr<ZIVOCrashesDelegate> delegate);
     static std::shared_ptr<ZIVOCrashesDelegate> delegate();
+    // This instance's delegate (the class operation asks the shared instance).
+    std::shared_ptr<ZIVOCrashesDelegate> currentDelegate();
     static bool hasCrashedInLastSession();
     static bool hasReceivedMemoryWarningInLastSession();
     static std::shared_ptr<ZIVOErrorReport> lastSessionCrashReport();
+    // A trap the crash reporter captures as a crash; only a warning in the App Store environment.
+    static void generateTestCrash();
+    // Effective only before the service is first enabled: the reporter is configured once.
+    static void disableMachExceptionHandler();
+    // Hands an exception the application considers fatal to the reporter's handler.
+    static void applicationDidReportException(const kernel::PlatformException& exception);
+    // Handled errors: the new error id, or none when the service cannot be used or is disabled.
+    static std::optional<std::string> trackError(
+        const foundation::Error& error, const foundation::Dictionary& properties,
+        const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments);
+    static std::optional<std::string> trackException(
+        const std::shared_ptr<ZIVOExceptionModel>& exception, const foundation::Dictionary& properties,
+        const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments);
+    static void classSendErrorAttachments(const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments,
+                                          const std::string& incidentIdentifier);
 
     // ---- The service interface
     std::string className() const override { return "ZIVOCrashes"; }
@@ -67,8 +93,8 @@ public:
     int initializationPriority() const override { return 999; }
     std::optional<ZIVOChannelUnitConfiguration> channelUnitConfiguration() const override;
     void startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol> channelGroup,
-                               std::optional<std::string> appSecret,
-                               std::optional<std::string> transmissionTargetToken, bool fromApplication) override;
+                               std::optional<std::string> appSecret, std::optional<std::string> transmissionTargetToken,
+                               bool fromApplication) override;
     void applyEnabledState(bool isEnabled) override;
     void updateConfigurationWithAppSecret(std::optional<std::string> appSecret,
                                           std::optional<std::string> transmissionTargetToken) override;
@@ -79,6 +105,25 @@ public:
     void channelDidCompleteEnqueueingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log,
                                          const std::string& internalId) override;
     ZIVOCrashesLogBuffer& logBuffer() { return *logBuffer_; }
+
+    // ---- Channel callbacks, passed on to the delegate for crash logs
+    void channelWillSendLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log) override;
+    void channelDidSucceedSendingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log) override;
+    void channelDidFailSendingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log,
+                                  const std::optional<foundation::Error>& error) override;
+
+    // ---- Observers
+    void applicationWillEnterForeground();
+    void didReceiveMemoryWarning();
+    void processMemoryWarningInLastSession();
+    // The memory-pressure source exists only in an application extension while enabled.
+    bool hasMemoryPressureSource();
+
+    // ---- Handled errors
+    std::optional<std::string> trackError(const std::shared_ptr<ZIVOExceptionModel>& exception,
+                                          const foundation::Dictionary& properties,
+                                          const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments);
+    std::shared_ptr<ZIVOErrorReport> buildHandledErrorReportWithErrorID(const std::string& errorId);
 
     // ---- Crash reporter set-up
     void configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool enableUncaughtExceptionHandler);
@@ -107,6 +152,8 @@ public:
     // ---- Confirmation and sending
     // Answers whether the user's Always answer was stored.
     bool sendCrashReportsOrAwaitUserConfirmation();
+    // Keeps only the waiting crashes whose incident identifiers are listed; the others are deleted.
+    bool sendCrashReportsOrAwaitUserConfirmationForFilteredIds(const std::vector<std::string>& filteredIds);
     bool shouldAlwaysSend();
     bool userPromptedForConfirmation();
     void notifyWithUserConfirmation(unsigned userConfirmation);
@@ -131,8 +178,12 @@ public:
     const std::string& analyzerInProgressFilePathComponent() const { return analyzerInProgressFilePathComponent_; }
 
     ZIVOCrashes();
+    ~ZIVOCrashes() override;
 
 private:
+    // Foreground and memory-warning observers (or the memory-pressure source of an extension).
+    void observeApplication();
+
     std::atomic<bool> didCrashInLastSession_{false};
     std::atomic<bool> didReceiveMemoryWarningInLastSession_{false};
     std::atomic<bool> enableMachExceptionHandler_{true};
@@ -153,6 +204,7 @@ private:
     std::shared_ptr<ZVCrashReporter> zvCrashReporter_;
     std::optional<std::string> reporterBasePath_;
     kernel::UncaughtExceptionHandler exceptionHandler_ = nullptr;
+    std::shared_ptr<dispatch::MemoryPressureSource> memoryPressureSource_;
 
     std::string crashesPathComponent_;
     std::string logBufferPathComponent_;

@@ -11,27 +11,16 @@
 #include "crashreporter/crash_report.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
+#include "tests/crashes/crashes_service_fixture.h"
 #include "tests/crashreporter/report_test_support.h"
 #include "tests/telemetry/log_capture.h"
 #include "tests/telemetry/telemetry_environment.h"
 
 namespace fs = std::filesystem;
 
-namespace {
+using namespace crashestest;
 
-std::vector<uint8_t> reportBytes(const std::string& uuid) {
-    auto body = crashtest::protocEncode(
-        "system_info { operating_system: IPHONE_OS os_version: \"12\" architecture: X86_64 timestamp: 1700000000 }\n"
-        "application_info { identifier: \"com.hxconnect\" version: \"34\" }\n"
-        "threads { thread_number: 0 crashed: true frames { pc: 4096 } }\n"
-        "binary_images { base_address: 4096 size: 256 name: \"/bin/app\" }\n"
-        "signal { name: \"SIGSEGV\" code: \"SEGV_MAPERR\" address: 0 }\n"
-        "report_info { user_requested: false uuid: \"" + uuid + "\" }\n");
-    std::string header("zvcrash\x01", 8);
-    std::vector<uint8_t> bytes(header.begin(), header.end());
-    bytes.insert(bytes.end(), body.begin(), body.end());
-    return bytes;
-}
+namespace {
 
 class RejectingDelegate : public ZIVOCrashesDelegate {
 public:
@@ -41,28 +30,6 @@ public:
         return false;
     }
     std::vector<std::string> asked;
-};
-
-class RecordingUnit : public ZIVOChannelUnitProtocol {
-public:
-    void setEnabled(bool, bool) override {}
-    void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags) override {
-        std::lock_guard guard(mutex);
-        items.emplace_back(item, flags);
-    }
-    std::mutex mutex;
-    std::vector<std::pair<std::shared_ptr<ZIVOAbstractLog>, uint32_t>> items;
-};
-
-class RecordingGroup : public ZIVOChannelGroupProtocol {
-public:
-    std::shared_ptr<ZIVOChannelUnitProtocol> addChannelUnitWithConfiguration(
-        const ZIVOChannelUnitConfiguration& configuration) override {
-        groupIds.push_back(configuration.groupId);
-        return unit;
-    }
-    std::shared_ptr<RecordingUnit> unit = std::make_shared<RecordingUnit>();
-    std::vector<std::string> groupIds;
 };
 
 class AttachingDelegate : public ZIVOCrashesDelegate {
@@ -83,51 +50,6 @@ public:
         incomplete->setAttachmentId(std::string("att-3"));
         return {text, nullptr, huge, incomplete};
     }
-};
-
-class CrashesServiceTest : public TelemetryTest {
-protected:
-    void SetUp() override {
-        // Delayed processing waits for virtual time, so a test decides when it runs.
-        dispatch::setClock(&clock);
-        TelemetryTest::SetUp();
-        ZIVOUtility::resetRurIdurevDirectoryForTesting();
-        ZIVOCrashesUtil::resetDirectory();
-        ZIVOCrashes::resetSharedInstance();
-        ZIVOLogger::setCurrentLogLevel(ZIVOLogLevelVerbose);
-        basePath = (dir / "reporter").string();
-        // A second reporter object on the same base path names the pending report's file.
-        auto config = ZVCrashReporterConfig::initWithSignalHandlerType(ZVCrashSignalHandlerTypeBSD, 0, true, basePath);
-        auto made = ZVCrashReporter::initWithConfiguration(config);
-        ASSERT_TRUE(made.ok());
-        probe = made.value();
-    }
-    void TearDown() override {
-        ZIVOCrashes::resetSharedInstance();
-        ZIVOCrashesUtil::resetDirectory();
-        TelemetryTest::TearDown();
-        ZIVOUtility::resetRurIdurevDirectoryForTesting();
-        dispatch::setClock(nullptr);
-    }
-    std::shared_ptr<ZIVOCrashes> makeService() {
-        auto crashes = ZIVOCrashes::sharedInstance();
-        crashes->setMachExceptionHandlerEnabled(false);
-        crashes->setCrashReporterBasePath(basePath);
-        return crashes;
-    }
-    void writePending(const std::vector<uint8_t>& bytes) {
-        fs::create_directories(fs::path(probe->crashReportPath()).parent_path());
-        crashtest::writeFile(probe->crashReportPath(), bytes);
-    }
-    fs::path crashesDir() { return ZIVOUtility::rurIdurevDirectoryURL() / "crashes"; }
-    void storeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-        fs::create_directories(crashesDir());
-        crashtest::writeFile(crashesDir() / name, bytes);
-    }
-
-    dispatch::VirtualClock clock;
-    std::string basePath;
-    std::shared_ptr<ZVCrashReporter> probe;
 };
 
 }  // namespace
@@ -310,7 +232,8 @@ TEST_F(CrashesServiceTest, StartingSendsStoredCrashesWithTheirAttachments) {
     EXPECT_TRUE(ZIVOCrashFiles::persistedCrashReports().empty()) << "a sent crash's file is deleted";
     EXPECT_TRUE(crashes->unprocessedReports().empty());
     ZIVOLogger::flush();
-    EXPECT_TRUE(capture.contains("Discarding attachment with size above 7340032 bytes: size=7340033, fileName=big.bin."));
+    EXPECT_TRUE(
+        capture.contains("Discarding attachment with size above 7340032 bytes: size=7340033, fileName=big.bin."));
     EXPECT_TRUE(capture.contains("Not all required fields are present in ZIVOErrorAttachmentLog."));
 }
 
@@ -319,14 +242,19 @@ TEST_F(CrashesServiceTest, UserAnswersDropSendOrAlwaysSend) {
     auto crashes = makeService();
     crashes->notifyWithUserConfirmation(ZIVOUserConfirmationSend);
     ZIVOLogger::flush();
-    EXPECT_TRUE(capture.contains("Incorrect usage of notifyWithUserConfirmation: it should only be called from "
-                                 "userConfirmationHandler. For more information refer to the documentation."));
+    EXPECT_TRUE(
+        capture.contains("Incorrect usage of notifyWithUserConfirmation: it should only be called from "
+                         "userConfirmationHandler. For more information refer to the documentation."));
 
     auto group = std::make_shared<RecordingGroup>();
     crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
     int asked = 0;
-    ZIVOCrashes::setUserConfirmationHandler([&](const auto&) { ++asked; return true; });
-    for (const char* name : {"700000001", "700000002", "700000003"}) storeFile(name, reportBytes(std::string(16, name[8])));
+    ZIVOCrashes::setUserConfirmationHandler([&](const auto&) {
+        ++asked;
+        return true;
+    });
+    for (const char* name : {"700000001", "700000002", "700000003"})
+        storeFile(name, reportBytes(std::string(16, name[8])));
     crashes->setCrashFiles(ZIVOCrashFiles::persistedCrashReports());
     crashes->processCrashReports();
     EXPECT_EQ(asked, 1);
@@ -351,8 +279,8 @@ TEST_F(CrashesServiceTest, UserAnswersDropSendOrAlwaysSend) {
     EXPECT_EQ(asked, 0);
     EXPECT_EQ(group->unit->items.size(), 2u);
     ZIVOLogger::flush();
-    EXPECT_TRUE(capture.contains(
-        "The flag for user confirmation is set to ZIVOUserConfirmationAlways, continue sending logs"));
+    EXPECT_TRUE(
+        capture.contains("The flag for user confirmation is set to ZIVOUserConfirmationAlways, continue sending logs"));
 }
 
 TEST_F(CrashesServiceTest, DelayedProcessingRunsOnceASecondAfterEnablingAndNotInBackground) {
@@ -365,7 +293,10 @@ TEST_F(CrashesServiceTest, DelayedProcessingRunsOnceASecondAfterEnablingAndNotIn
     storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
     crashes = makeService();
     std::atomic<int> asked{0};
-    ZIVOCrashes::setUserConfirmationHandler([&](const auto&) { ++asked; return true; });
+    ZIVOCrashes::setUserConfirmationHandler([&](const auto&) {
+        ++asked;
+        return true;
+    });
     foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
     crashes->applyEnabledState(true);
     clock.advance(1.5);
