@@ -18,6 +18,7 @@
 #include "crashreporter/mach_exception_server.h"
 #include "crashreporter/signal_handler.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
 #include "platform/kernel/loaded_images.h"
 #include "platform/kernel/thread_state.h"
 
@@ -243,7 +244,15 @@ zvcrash_async_image_list* ZVCrashReporter::sharedImageList() {
 
 foundation::Result<std::shared_ptr<ZVCrashReporter>> ZVCrashReporter::initWithConfiguration(
     std::shared_ptr<ZVCrashReporterConfig> configuration) {
-    return initWithBundle(ZVCrashReporterBundleInfo{}, std::move(configuration));
+    auto& bundle = foundation::Bundle::main();
+    auto text = [&](std::string_view key) -> std::optional<std::string> {
+        foundation::Value value = bundle.objectForInfoDictionaryKey(key);
+        if (!value.isString()) return std::nullopt;
+        return value.asString();
+    };
+    return initWithBundle(
+        ZVCrashReporterBundleInfo{bundle.bundleIdentifier(), text("CFBundleVersion"), text("CFBundleShortVersionString")},
+        std::move(configuration));
 }
 
 foundation::Result<std::shared_ptr<ZVCrashReporter>> ZVCrashReporter::initWithBundle(

@@ -55,11 +55,6 @@ std::optional<std::vector<uint8_t>> readWholeFile(const fs::path& url) {
     return bytes;
 }
 
-std::optional<std::string> optionalText(const foundation::Value& value) {
-    if (!value.isString()) return std::nullopt;
-    return value.asString();
-}
-
 }  // namespace
 
 std::shared_ptr<ZIVOCrashes> ZIVOCrashes::sharedInstance() {
@@ -297,12 +292,7 @@ void ZIVOCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(bool
     auto config = ZVCrashReporterConfig::initWithSignalHandlerType(type, 0, enable, basePath);
     // The reporter names the application after the main bundle: identifier and both versions, which
     // become the crash log's device fields.
-    auto& bundle = foundation::Bundle::main();
-    auto made = ZVCrashReporter::initWithBundle(
-        ZVCrashReporterBundleInfo{bundle.bundleIdentifier(),
-                                  optionalText(bundle.objectForInfoDictionaryKey("CFBundleVersion")),
-                                  optionalText(bundle.objectForInfoDictionaryKey("CFBundleShortVersionString"))},
-        config);
+    auto made = ZVCrashReporter::initWithConfiguration(config);
     if (!made.ok()) {
         std::string text = made.error().localizedDescription();
         ZIVOLogError(kZIVOCrashesLogTag, "Could not enable crash reporter: " + text);

@@ -21,6 +21,8 @@
 #include "crashreporter/host_info.h"
 #include "crashreporter/mach_exception_server.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/property_list.h"
 #include "platform/kernel/sysctl.h"
 #include "platform/kernel/uncaught_exception.h"
 #include "tests/crashreporter/crash_fixtures.h"
@@ -164,7 +166,9 @@ void expectProcessAndSystem(const CrashResult& r) {
         sawExecutable = true;
         const std::string buildId =
             command("readelf -n " + kernel::executable_path() + " | awk '/Build ID/ {print $3}'");
-        if (!buildId.empty()) EXPECT_EQ(image.imageUUID, buildId.substr(0, 32));
+        if (!buildId.empty()) {
+            EXPECT_EQ(image.imageUUID, buildId.substr(0, 32));
+        }
         ASSERT_TRUE(image.codeType);
         EXPECT_EQ(image.codeType->typeEncoding, 1u);
     }
@@ -521,6 +525,22 @@ TEST(CrashReporterFiles, DirectoryNamesAndPendingReport) {
     ASSERT_TRUE(fromBundle.ok());
     EXPECT_EQ(fromBundle.value()->applicationIdentifier(), program_invocation_short_name);
     EXPECT_EQ(fromBundle.value()->applicationVersion(), "");
+
+    // Without a bundle given, the reporter names the application after the main bundle.
+    hxtest::TempDir resources;
+    ASSERT_TRUE(foundation::writePropertyListFile(
+                    foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.reporter"},
+                                           {"CFBundleShortVersionString", "4.5"},
+                                           {"CFBundleVersion", "67"}},
+                    resources.path() / "Info.plist")
+                    .ok());
+    foundation::Bundle::main().setResourcesDirectory(resources.path());
+    auto fromMain = ZVCrashReporter::initWithConfiguration(defaults);
+    foundation::Bundle::main().setResourcesDirectory({});
+    ASSERT_TRUE(fromMain.ok());
+    EXPECT_EQ(fromMain.value()->applicationIdentifier(), "com.hxconnect.reporter");
+    EXPECT_EQ(fromMain.value()->applicationVersion(), "67");
+    EXPECT_EQ(fromMain.value()->applicationMarketingVersion(), std::optional<std::string>("4.5"));
 }
 
 TEST(CrashReporterLiveReport, CallingThreadReportIsATraceTrapAndLeavesNoFile) {
