@@ -342,6 +342,7 @@ TEST_F(CrashesOperationsTest, SetupDelegateCanKeepTheUncaughtExceptionHandlerOut
 }
 
 TEST_F(CrashesOperationsTest, TestCrashOnlyWarnsInTheAppStoreAndOtherwiseIsCapturedAsATrap) {
+    HX_REQUIRE_FRESH_PROCESS();
     LogCapture capture;
     ZIVOCrashes::generateTestCrash();  // not started: nothing happens
     setInfo({{"CFBundleIdentifier", "com.hxconnect.test"}, {"RurIdurevAppEnvironment", int64_t{0}}});

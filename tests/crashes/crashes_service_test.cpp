@@ -82,6 +82,7 @@ TEST_F(CrashesServiceTest, ConstructionNamesTheServiceAndMakesItsDirectories) {
 }
 
 TEST_F(CrashesServiceTest, EnablingWithoutPendingReportConfiguresTheReporterOnce) {
+    HX_REQUIRE_FRESH_PROCESS();
     LogCapture capture;
     auto crashes = makeService();
     crashes->applyEnabledState(true);

@@ -14,8 +14,21 @@
 extern "C" const char* __tsan_default_suppressions() { return "race:libcpp-httplib.so\n"; }
 #endif
 
+namespace {
+
+int testsStarted = 0;
+
+struct StartCounter : ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override { ++testsStarted; }
+};
+
+}  // namespace
+
+bool hxtest::firstTestInProcess() { return testsStarted <= 1; }
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new StartCounter);
     std::optional<hxtest::TempDir> home;
     if (const char* keep = std::getenv("HX_TEST_KEEP_HOME"); !keep || !*keep) {
         home.emplace();

@@ -31,4 +31,14 @@ int runCommand(const std::string& command, std::string* output = nullptr);
 // True when a program is on PATH (independent-check tools: sqlite3, protoc, openssl, python3).
 bool haveProgram(const std::string& name);
 
+// Some tests set up what a process can set up only once (the crash reporter's signal handlers,
+// the C++ terminate hook). CTest runs every test in a process of its own; a whole executable
+// run by hand does not, so such a test skips itself unless it is the first one in its process.
+bool firstTestInProcess();
+#define HX_REQUIRE_FRESH_PROCESS()                                                                   \
+    do {                                                                                             \
+        if (!::hxtest::firstTestInProcess())                                                         \
+            GTEST_SKIP() << "sets up process-wide crash handling: run it alone (as ctest does)";     \
+    } while (0)
+
 }  // namespace hxtest
