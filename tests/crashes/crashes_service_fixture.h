@@ -30,10 +30,7 @@ inline std::vector<uint8_t> reportBytes(const std::string& uuid) {
         "signal { name: \"SIGSEGV\" code: \"SEGV_MAPERR\" address: 0 }\n"
         "report_info { user_requested: false uuid: \"" +
         uuid + "\" }\n");
-    std::string header("zvcrash\x01", 8);
-    std::vector<uint8_t> bytes(header.begin(), header.end());
-    bytes.insert(bytes.end(), body.begin(), body.end());
-    return bytes;
+    return crashtest::withReportHeader(body);
 }
 
 class RecordingUnit : public ZIVOChannelUnitProtocol {

@@ -35,11 +35,15 @@ __attribute__((noinline)) void hx_fixture_trap() {
 
 __attribute__((noinline)) void hx_fixture_abort() { std::abort(); }
 
+// Recurses until the stack runs out: the overflow is the point.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
 __attribute__((noinline)) int hx_fixture_overflow(int depth) {
     volatile char pad[512];
     pad[0] = static_cast<char>(depth);
     return hx_fixture_overflow(depth + 1) + pad[0];
 }
+#pragma GCC diagnostic pop
 
 __attribute__((noinline)) int hx_fixture_recurse(int depth, void (*park)(void*), void* context) {
     if (depth <= 1) {

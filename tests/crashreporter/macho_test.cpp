@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -223,8 +224,9 @@ struct Builder {
         bytes.insert(bytes.end(), reinterpret_cast<uint8_t*>(&v), reinterpret_cast<uint8_t*>(&v) + 4);
     }
     void name16(const char* n) {
+        // A Mach-O name field: up to 16 bytes, NUL-padded, not necessarily terminated.
         char field[16] = {};
-        std::strncpy(field, n, 16);
+        std::memcpy(field, n, std::min<size_t>(std::strlen(n), sizeof field));
         bytes.insert(bytes.end(), field, field + 16);
     }
     void put32(size_t at, uint32_t v) {

@@ -14,16 +14,10 @@ const char* kThread =
 const char* kImage = "binary_images { base_address: 4096 size: 256 name: \"/bin/app\" uuid: \"\\x0a\\xbc\" }\n";
 const char* kSignal = "signal { name: \"SIGSEGV\" code: \"SEGV_MAPERR\" address: 0 }\n";
 
-std::vector<uint8_t> withHeader(const std::vector<uint8_t>& body, uint8_t version = 1) {
-    std::vector<uint8_t> bytes = {'z', 'v', 'c', 'r', 'a', 's', 'h', version};
-    bytes.insert(bytes.end(), body.begin(), body.end());
-    return bytes;
-}
-
 foundation::Result<std::shared_ptr<const ZVCrashReport>> decode(const std::string& text, bool loose = false) {
     auto body = crashtest::protocEncode(text, loose);
     EXPECT_FALSE(body.empty()) << "protoc could not encode:\n" << text;
-    return ZVCrashReport::initWithData(withHeader(body));
+    return ZVCrashReport::initWithData(crashtest::withReportHeader(body));
 }
 
 std::string failure(const std::string& text, bool loose = false) {
@@ -89,15 +83,15 @@ TEST(ReportReader, HeaderChecks) {
     };
     EXPECT_EQ(error({'z', 'v', 'c', 'r', 'a', 's', 'h', 1}), "Could not decode truncated crash log");
     EXPECT_EQ(error({}), "Could not decode truncated crash log");
-    auto bad = withHeader(body);
+    auto bad = crashtest::withReportHeader(body);
     bad[6] = 'x';
     EXPECT_EQ(error(bad), "Could not decode invalid crash log header");
-    bad = withHeader(body);
+    bad = crashtest::withReportHeader(body);
     bad[0] = 'Z';
     EXPECT_EQ(error(bad), "Could not decode invalid crash log header");
-    EXPECT_EQ(error(withHeader(body, 2)), "Could not decode unsupported crash report version: 2");
-    EXPECT_EQ(error(withHeader({0xFF, 0xFF, 0xFF})), "An unknown error occured decoding the crash report");
-    EXPECT_EQ(error(withHeader(body)), "decoded");
+    EXPECT_EQ(error(crashtest::withReportHeader(body, 2)), "Could not decode unsupported crash report version: 2");
+    EXPECT_EQ(error(crashtest::withReportHeader({0xFF, 0xFF, 0xFF})), "An unknown error occured decoding the crash report");
+    EXPECT_EQ(error(crashtest::withReportHeader(body)), "decoded");
 }
 
 TEST(ReportReader, MissingSectionsAndFields) {

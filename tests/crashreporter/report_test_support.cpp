@@ -1,5 +1,6 @@
 #include "tests/crashreporter/report_test_support.h"
 
+#include <algorithm>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <fstream>
@@ -73,6 +74,15 @@ int runInChild(const std::function<void()>& body) {
     int status = 0;
     waitpid(pid, &status, 0);
     return status;
+}
+
+std::vector<uint8_t> withReportHeader(const std::vector<uint8_t>& body, uint8_t version) {
+    static constexpr uint8_t kMagic[] = {'z', 'v', 'c', 'r', 'a', 's', 'h'};
+    std::vector<uint8_t> bytes(sizeof kMagic + 1 + body.size());
+    std::copy(std::begin(kMagic), std::end(kMagic), bytes.begin());
+    bytes[sizeof kMagic] = version;
+    std::copy(body.begin(), body.end(), bytes.begin() + sizeof kMagic + 1);
+    return bytes;
 }
 
 }  // namespace crashtest

@@ -20,6 +20,9 @@ std::string protocDecodeRaw(const std::vector<uint8_t>& body);
 // with every field optional, to build bodies that lack required fields.
 std::vector<uint8_t> protocEncode(const std::string& text, bool loose = false);
 
+// A report file: the 8-byte header ("zvcrash" and the format version) followed by the body.
+std::vector<uint8_t> withReportHeader(const std::vector<uint8_t>& body, uint8_t version = 1);
+
 // Runs `body` in a forked child and returns the raw wait status.
 int runInChild(const std::function<void()>& body);
 

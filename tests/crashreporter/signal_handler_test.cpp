@@ -20,19 +20,25 @@ volatile sig_atomic_t gCount = 0;
 volatile sig_atomic_t gPreviousArgs = 0;
 volatile sig_atomic_t gOnAltStack = 0;
 
+void record(void* context) {
+    const int at = gCount;
+    gOrder[at] = static_cast<int>(reinterpret_cast<intptr_t>(context));
+    gCount = at + 1;
+}
+
 bool recordAndContinue(int signo, siginfo_t* info, ucontext_t* uap, void* context,
                        zvcrash_signal_handler_callback* next) {
-    gOrder[gCount++] = static_cast<int>(reinterpret_cast<intptr_t>(context));
+    record(context);
     return next ? next->callback(signo, info, uap, next->context) : false;
 }
 
 bool handled(int, siginfo_t*, ucontext_t*, void* context, zvcrash_signal_handler_callback*) {
-    gOrder[gCount++] = static_cast<int>(reinterpret_cast<intptr_t>(context));
+    record(context);
     return true;
 }
 
 bool declined(int, siginfo_t*, ucontext_t*, void* context, zvcrash_signal_handler_callback*) {
-    gOrder[gCount++] = static_cast<int>(reinterpret_cast<intptr_t>(context));
+    record(context);
     return false;
 }
 

@@ -187,7 +187,9 @@ TEST(DwarfCfi, LevelAndPoolLimits) {
     int64_t value;
     int count = 0;
     while (it.next(&reg, &rule, &value)) {
-        if (count) EXPECT_GE(reg % 14, last % 14);
+        if (count) {
+            EXPECT_GE(reg % 14, last % 14);
+        }
         last = reg;
         ++count;
     }
@@ -535,7 +537,9 @@ TEST(DwarfElf, RowsMatchTheDwarfDumpOfThisExecutable) {
         const std::string ours = ruleText(s, &complete);
         ++rows;
         if (!complete || expected.find("DW_OP") != std::string::npos) {
-            if (!ours.empty()) EXPECT_EQ(ours.substr(0, ours.find(':')), expected.substr(0, expected.find(':'))) << line;
+            if (!ours.empty()) {
+                EXPECT_EQ(ours.substr(0, ours.find(':')), expected.substr(0, expected.find(':'))) << line;
+            }
             continue;
         }
         ++fullRows;
