@@ -28,16 +28,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingUnit : public ZIVOChannelUnitProtocol {
-public:
-    void setEnabled(bool, bool) override {}
-    void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags) override {
-        std::lock_guard guard(mutex);
-        items.emplace_back(item, flags);
-    }
-    std::mutex mutex;
-    std::vector<std::pair<std::shared_ptr<ZIVOAbstractLog>, uint32_t>> items;
-};
+using crashestest::RecordingUnit;
 
 // Each group id gets its own unit, so a test sees what went to "CrashesBuffer" alone.
 class RecordingGroup : public ZIVOChannelGroupProtocol {

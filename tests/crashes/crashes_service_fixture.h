@@ -13,6 +13,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "platform/dispatch/dispatch.h"
+#include "tests/crashes/crashes_test_support.h"
 #include "tests/crashreporter/report_test_support.h"
 #include "tests/telemetry/telemetry_environment.h"
 
@@ -32,17 +33,6 @@ inline std::vector<uint8_t> reportBytes(const std::string& uuid) {
         uuid + "\" }\n");
     return crashtest::withReportHeader(body);
 }
-
-class RecordingUnit : public ZIVOChannelUnitProtocol {
-public:
-    void setEnabled(bool, bool) override {}
-    void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags) override {
-        std::lock_guard guard(mutex);
-        items.emplace_back(item, flags);
-    }
-    std::mutex mutex;
-    std::vector<std::pair<std::shared_ptr<ZIVOAbstractLog>, uint32_t>> items;
-};
 
 class RecordingGroup : public ZIVOChannelGroupProtocol {
 public:

@@ -3,13 +3,30 @@
 
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "RurIdurev/RurIdurev/Internals/Channel/channel_protocols.h"
 #include "RurIdurev/RurIdurev/Model/device.h"
 #include "tests/support/test_support.h"
 
 namespace crashestest {
+
+// A channel unit that keeps what was enqueued on it, with the flags.
+class RecordingUnit : public ZIVOChannelUnitProtocol {
+public:
+    void setEnabled(bool, bool) override {}
+    void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags) override {
+        std::lock_guard guard(mutex);
+        items.emplace_back(item, flags);
+    }
+    std::mutex mutex;
+    std::vector<std::pair<std::shared_ptr<ZIVOAbstractLog>, uint32_t>> items;
+};
+
 
 inline std::shared_ptr<ZIVODevice> validDevice() {
     auto d = std::make_shared<ZIVODevice>();
