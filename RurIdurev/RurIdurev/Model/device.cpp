@@ -2,24 +2,29 @@
 
 #include "RurIdurev/RurIdurev/logger.h"
 
+template <typename Visit, typename... Self>
+void ZIVODevice::forEachField(Visit&& visit, Self&... self) {
+    visit("sdkName", self.sdkName_...);
+    visit("sdkVersion", self.sdkVersion_...);
+    visit("model", self.model_...);
+    visit("oemName", self.oemName_...);
+    visit("osName", self.osName_...);
+    visit("osVersion", self.osVersion_...);
+    visit("osBuild", self.osBuild_...);
+    visit("osApiLevel", self.osApiLevel_...);
+    visit("locale", self.locale_...);
+    visit("timeZoneOffset", self.timeZoneOffset_...);
+    visit("screenSize", self.screenSize_...);
+    visit("appVersion", self.appVersion_...);
+    visit("carrierName", self.carrierName_...);
+    visit("carrierCountry", self.carrierCountry_...);
+    visit("appBuild", self.appBuild_...);
+    visit("appNamespace", self.appNamespace_...);
+}
+
 foundation::Dictionary ZIVODevice::serializeToDictionary() const {
     foundation::Dictionary dict = ZIVOWrapperSdk::serializeToDictionary();
-    zivoSetIfPresent(dict, "sdkName", sdkName_);
-    zivoSetIfPresent(dict, "sdkVersion", sdkVersion_);
-    zivoSetIfPresent(dict, "model", model_);
-    zivoSetIfPresent(dict, "oemName", oemName_);
-    zivoSetIfPresent(dict, "osName", osName_);
-    zivoSetIfPresent(dict, "osVersion", osVersion_);
-    zivoSetIfPresent(dict, "osBuild", osBuild_);
-    if (osApiLevel_) dict.set("osApiLevel", *osApiLevel_);
-    zivoSetIfPresent(dict, "locale", locale_);
-    if (timeZoneOffset_) dict.set("timeZoneOffset", *timeZoneOffset_);
-    zivoSetIfPresent(dict, "screenSize", screenSize_);
-    zivoSetIfPresent(dict, "appVersion", appVersion_);
-    zivoSetIfPresent(dict, "carrierName", carrierName_);
-    zivoSetIfPresent(dict, "carrierCountry", carrierCountry_);
-    zivoSetIfPresent(dict, "appBuild", appBuild_);
-    zivoSetIfPresent(dict, "appNamespace", appNamespace_);
+    forEachField([&](const char* key, const auto& value) { zivoSetIfPresent(dict, key, value); }, *this);
     return dict;
 }
 
@@ -42,52 +47,20 @@ bool ZIVODevice::isValid() const {
 
 bool ZIVODevice::isEqual(const ZIVOSerializableObject& other) const {
     const auto* d = dynamic_cast<const ZIVODevice*>(&other);
-    return d && ZIVOWrapperSdk::isEqual(other) && sdkName_ == d->sdkName_ && sdkVersion_ == d->sdkVersion_ &&
-           model_ == d->model_ && oemName_ == d->oemName_ && osName_ == d->osName_ && osVersion_ == d->osVersion_ &&
-           osBuild_ == d->osBuild_ && osApiLevel_ == d->osApiLevel_ && locale_ == d->locale_ &&
-           timeZoneOffset_ == d->timeZoneOffset_ && screenSize_ == d->screenSize_ && appVersion_ == d->appVersion_ &&
-           carrierName_ == d->carrierName_ && carrierCountry_ == d->carrierCountry_ && appBuild_ == d->appBuild_ &&
-           appNamespace_ == d->appNamespace_;
+    if (!d || !ZIVOWrapperSdk::isEqual(other)) return false;
+    bool equal = true;
+    forEachField([&](const char*, const auto& a, const auto& b) { equal = equal && a == b; }, *this, *d);
+    return equal;
 }
 
 void ZIVODevice::encode(foundation::Coder& coder) const {
     ZIVOWrapperSdk::encode(coder);
-    zivoEncodeIfPresent(coder, "sdkName", sdkName_);
-    zivoEncodeIfPresent(coder, "sdkVersion", sdkVersion_);
-    zivoEncodeIfPresent(coder, "model", model_);
-    zivoEncodeIfPresent(coder, "oemName", oemName_);
-    zivoEncodeIfPresent(coder, "osName", osName_);
-    zivoEncodeIfPresent(coder, "osVersion", osVersion_);
-    zivoEncodeIfPresent(coder, "osBuild", osBuild_);
-    if (osApiLevel_) coder.encodeInt64("osApiLevel", *osApiLevel_);
-    zivoEncodeIfPresent(coder, "locale", locale_);
-    if (timeZoneOffset_) coder.encodeInt64("timeZoneOffset", *timeZoneOffset_);
-    zivoEncodeIfPresent(coder, "screenSize", screenSize_);
-    zivoEncodeIfPresent(coder, "appVersion", appVersion_);
-    zivoEncodeIfPresent(coder, "carrierName", carrierName_);
-    zivoEncodeIfPresent(coder, "carrierCountry", carrierCountry_);
-    zivoEncodeIfPresent(coder, "appBuild", appBuild_);
-    zivoEncodeIfPresent(coder, "appNamespace", appNamespace_);
+    forEachField([&](const char* key, const auto& value) { zivoEncodeIfPresent(coder, key, value); }, *this);
 }
 
 void ZIVODevice::decodeFields(foundation::Decoder& decoder) {
     ZIVOWrapperSdk::decodeFields(decoder);
-    sdkName_ = decoder.decodeString("sdkName");
-    sdkVersion_ = decoder.decodeString("sdkVersion");
-    model_ = decoder.decodeString("model");
-    oemName_ = decoder.decodeString("oemName");
-    osName_ = decoder.decodeString("osName");
-    osVersion_ = decoder.decodeString("osVersion");
-    osBuild_ = decoder.decodeString("osBuild");
-    if (decoder.containsValue("osApiLevel")) osApiLevel_ = decoder.decodeInt64("osApiLevel");
-    locale_ = decoder.decodeString("locale");
-    if (decoder.containsValue("timeZoneOffset")) timeZoneOffset_ = decoder.decodeInt64("timeZoneOffset");
-    screenSize_ = decoder.decodeString("screenSize");
-    appVersion_ = decoder.decodeString("appVersion");
-    carrierName_ = decoder.decodeString("carrierName");
-    carrierCountry_ = decoder.decodeString("carrierCountry");
-    appBuild_ = decoder.decodeString("appBuild");
-    appNamespace_ = decoder.decodeString("appNamespace");
+    forEachField([&](const char* key, auto& value) { zivoDecodeIfPresent(decoder, key, value); }, *this);
 }
 
 std::shared_ptr<ZIVODevice> ZIVODevice::decode(foundation::Decoder& decoder) {

@@ -21,6 +21,12 @@ public:
 protected:
     void decodeFields(foundation::Decoder& decoder);
 
+private:
+    // Calls visit(key, field of each object...) for every field of its own, in the JSON order;
+    // the key is also the archive key.
+    template <typename Visit, typename... Self>
+    static void forEachField(Visit&& visit, Self&... self);
+
 public:
 
     ZIVO_TEXT_PROPERTY(sdkName, SdkName)

@@ -12,33 +12,28 @@ ZIVOWrapperSdk::ZIVOWrapperSdk(std::optional<std::string> wrapperSdkVersion, std
       liveUpdateDeploymentKey_(std::move(liveUpdateDeploymentKey)),
       liveUpdatePackageHash_(std::move(liveUpdatePackageHash)) {}
 
+template <typename Visit, typename... Self>
+void ZIVOWrapperSdk::forEachField(Visit&& visit, Self&... self) {
+    visit("wrapperSdkVersion", self.wrapperSdkVersion_...);
+    visit("wrapperSdkName", self.wrapperSdkName_...);
+    visit("wrapperRuntimeVersion", self.wrapperRuntimeVersion_...);
+    visit("liveUpdateReleaseLabel", self.liveUpdateReleaseLabel_...);
+    visit("liveUpdateDeploymentKey", self.liveUpdateDeploymentKey_...);
+    visit("liveUpdatePackageHash", self.liveUpdatePackageHash_...);
+}
+
 foundation::Dictionary ZIVOWrapperSdk::serializeToDictionary() const {
     foundation::Dictionary dict;
-    zivoSetIfPresent(dict, "wrapperSdkVersion", wrapperSdkVersion_);
-    zivoSetIfPresent(dict, "wrapperSdkName", wrapperSdkName_);
-    zivoSetIfPresent(dict, "wrapperRuntimeVersion", wrapperRuntimeVersion_);
-    zivoSetIfPresent(dict, "liveUpdateReleaseLabel", liveUpdateReleaseLabel_);
-    zivoSetIfPresent(dict, "liveUpdateDeploymentKey", liveUpdateDeploymentKey_);
-    zivoSetIfPresent(dict, "liveUpdatePackageHash", liveUpdatePackageHash_);
+    forEachField([&](const char* key, const auto& value) { zivoSetIfPresent(dict, key, value); }, *this);
     return dict;
 }
 
 void ZIVOWrapperSdk::encode(foundation::Coder& coder) const {
-    zivoEncodeIfPresent(coder, "wrapperSdkVersion", wrapperSdkVersion_);
-    zivoEncodeIfPresent(coder, "wrapperSdkName", wrapperSdkName_);
-    zivoEncodeIfPresent(coder, "wrapperRuntimeVersion", wrapperRuntimeVersion_);
-    zivoEncodeIfPresent(coder, "liveUpdateReleaseLabel", liveUpdateReleaseLabel_);
-    zivoEncodeIfPresent(coder, "liveUpdateDeploymentKey", liveUpdateDeploymentKey_);
-    zivoEncodeIfPresent(coder, "liveUpdatePackageHash", liveUpdatePackageHash_);
+    forEachField([&](const char* key, const auto& value) { zivoEncodeIfPresent(coder, key, value); }, *this);
 }
 
 void ZIVOWrapperSdk::decodeFields(foundation::Decoder& decoder) {
-    wrapperSdkVersion_ = decoder.decodeString("wrapperSdkVersion");
-    wrapperSdkName_ = decoder.decodeString("wrapperSdkName");
-    wrapperRuntimeVersion_ = decoder.decodeString("wrapperRuntimeVersion");
-    liveUpdateReleaseLabel_ = decoder.decodeString("liveUpdateReleaseLabel");
-    liveUpdateDeploymentKey_ = decoder.decodeString("liveUpdateDeploymentKey");
-    liveUpdatePackageHash_ = decoder.decodeString("liveUpdatePackageHash");
+    forEachField([&](const char* key, auto& value) { zivoDecodeIfPresent(decoder, key, value); }, *this);
 }
 
 std::shared_ptr<ZIVOWrapperSdk> ZIVOWrapperSdk::decode(foundation::Decoder& decoder) {
@@ -49,9 +44,8 @@ std::shared_ptr<ZIVOWrapperSdk> ZIVOWrapperSdk::decode(foundation::Decoder& deco
 
 bool ZIVOWrapperSdk::isEqual(const ZIVOSerializableObject& other) const {
     const auto* sdk = dynamic_cast<const ZIVOWrapperSdk*>(&other);
-    return sdk && wrapperSdkVersion_ == sdk->wrapperSdkVersion_ && wrapperSdkName_ == sdk->wrapperSdkName_ &&
-           wrapperRuntimeVersion_ == sdk->wrapperRuntimeVersion_ &&
-           liveUpdateReleaseLabel_ == sdk->liveUpdateReleaseLabel_ &&
-           liveUpdateDeploymentKey_ == sdk->liveUpdateDeploymentKey_ &&
-           liveUpdatePackageHash_ == sdk->liveUpdatePackageHash_;
+    if (!sdk) return false;
+    bool equal = true;
+    forEachField([&](const char*, const auto& a, const auto& b) { equal = equal && a == b; }, *this, *sdk);
+    return equal;
 }

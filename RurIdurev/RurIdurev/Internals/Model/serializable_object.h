@@ -2,6 +2,7 @@
 // JSON object, and equality in the platform's sense (same class or a subclass, then the fields).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,12 +43,24 @@ public:                                                                         
 private:                                                                                     \
     std::optional<std::string> name##_;
 
-// Writes an optional text under key when present (an absent value leaves the key out).
+// Writes an optional text or number under key when present (an absent value leaves the key out).
 inline void zivoEncodeIfPresent(foundation::Coder& coder, const char* key, const std::optional<std::string>& value) {
     if (value) coder.encodeString(key, *value);
 }
+inline void zivoEncodeIfPresent(foundation::Coder& coder, const char* key, const std::optional<int64_t>& value) {
+    if (value) coder.encodeInt64(key, *value);
+}
 
-// Writes an optional text under key when present.
-inline void zivoSetIfPresent(foundation::Dictionary& dict, const char* key, const std::optional<std::string>& value) {
+// Writes an optional text or number under key when present.
+template <typename T>
+void zivoSetIfPresent(foundation::Dictionary& dict, const char* key, const std::optional<T>& value) {
     if (value) dict.set(key, *value);
+}
+
+// Reads what zivoEncodeIfPresent wrote: absent stays absent.
+inline void zivoDecodeIfPresent(foundation::Decoder& decoder, const char* key, std::optional<std::string>& value) {
+    value = decoder.decodeString(key);
+}
+inline void zivoDecodeIfPresent(foundation::Decoder& decoder, const char* key, std::optional<int64_t>& value) {
+    value = decoder.containsValue(key) ? std::optional<int64_t>(decoder.decodeInt64(key)) : std::nullopt;
 }

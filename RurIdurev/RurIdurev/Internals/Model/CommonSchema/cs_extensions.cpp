@@ -95,7 +95,7 @@ std::shared_ptr<ZIVOProtocolExtension> ZIVOProtocolExtension::decode(foundation:
     }                                                                                                  \
     std::shared_ptr<Class> Class::decode(foundation::Decoder& decoder) {                               \
         auto out = std::make_shared<Class>();                                                          \
-        auto take = [&](const char* key, std::optional<std::string>& v) { v = decoder.decodeString(key); }; \
+        auto take = [&](const char* key, std::optional<std::string>& v) { zivoDecodeIfPresent(decoder, key, v); }; \
         FIELDS(take, out->)                                                                            \
         return out;                                                                                    \
     }
