@@ -2,6 +2,8 @@
 
 #include <elf.h>
 
+#include <type_traits>
+
 using namespace zvcrash::MS::async;
 
 // ---------------------------------------------------------------------------------------------
@@ -119,6 +121,28 @@ zvcrash_error_t zvcrash_async_dwarf_read_sleb128(zvcrash_async_dwarf_source* src
     *out = static_cast<int64_t>(result);
     return ZVCRASH_ESUCCESS;
 }
+
+namespace {
+
+// Reads the LEB128 operand at `at`, which must end before `end`, and moves `at` past it: the
+// instruction streams of CFA programs and expressions are bounded by their own length.
+template <typename T>
+zvcrash_error_t readBoundedLeb128(zvcrash_async_dwarf_source* src, uint64_t& at, uint64_t end, T* out) {
+    if (at >= end) return ZVCRASH_EINVAL;
+    uint64_t n = 0;
+    zvcrash_error_t err;
+    if constexpr (std::is_signed_v<T>) {
+        err = zvcrash_async_dwarf_read_sleb128(src, at, 0, out, &n);
+    } else {
+        err = zvcrash_async_dwarf_read_uleb128(src, at, 0, out, &n);
+    }
+    if (err != ZVCRASH_ESUCCESS) return err;
+    if (n > end - at) return ZVCRASH_EINVAL;
+    at += n;
+    return ZVCRASH_ESUCCESS;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Pointer reader
@@ -564,22 +588,8 @@ zvcrash_error_t dwarf_cfa_state::eval_program(zvcrash_async_dwarf_source* src, u
     uint64_t at = address;
     uint64_t n;
     zvcrash_error_t err;
-    auto uleb = [&](uint64_t* out) -> zvcrash_error_t {
-        if (at >= end) return ZVCRASH_EINVAL;
-        zvcrash_error_t e = zvcrash_async_dwarf_read_uleb128(src, at, 0, out, &n);
-        if (e != ZVCRASH_ESUCCESS) return e;
-        if (at + n > end) return ZVCRASH_EINVAL;
-        at += n;
-        return ZVCRASH_ESUCCESS;
-    };
-    auto sleb = [&](int64_t* out) -> zvcrash_error_t {
-        if (at >= end) return ZVCRASH_EINVAL;
-        zvcrash_error_t e = zvcrash_async_dwarf_read_sleb128(src, at, 0, out, &n);
-        if (e != ZVCRASH_ESUCCESS) return e;
-        if (at + n > end) return ZVCRASH_EINVAL;
-        at += n;
-        return ZVCRASH_ESUCCESS;
-    };
+    auto uleb = [&](uint64_t* out) { return readBoundedLeb128(src, at, end, out); };
+    auto sleb = [&](int64_t* out) { return readBoundedLeb128(src, at, end, out); };
     auto regnum = [&](uint64_t* out) -> zvcrash_error_t {
         zvcrash_error_t e = uleb(out);
         if (e != ZVCRASH_ESUCCESS) return e;
@@ -738,7 +748,6 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
     const uint64_t mask = m64 ? ~0ULL : 0xFFFFFFFFULL;
     auto sext = [&](uint64_t v) -> int64_t { return m64 ? static_cast<int64_t>(v) : static_cast<int64_t>(static_cast<int32_t>(v)); };
     uint64_t at = address;
-    uint64_t n;
     zvcrash_error_t err;
 #define NEED(k) do { if (sp < (k)) return ZVCRASH_EINTERNAL; } while (0)
 #define PUSH(v) do { const uint64_t pushed_ = (v); if (sp >= kStack) return ZVCRASH_EINTERNAL; stack[sp] = pushed_ & mask; ++sp; } while (0)
@@ -748,20 +757,8 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
         at += width;
         return ZVCRASH_ESUCCESS;
     };
-    auto uleb = [&](uint64_t* out) -> zvcrash_error_t {
-        if (at >= end) return ZVCRASH_EINVAL;
-        if ((err = zvcrash_async_dwarf_read_uleb128(src, at, 0, out, &n)) != ZVCRASH_ESUCCESS) return err;
-        if (n > end - at) return ZVCRASH_EINVAL;
-        at += n;
-        return ZVCRASH_ESUCCESS;
-    };
-    auto sleb = [&](int64_t* out) -> zvcrash_error_t {
-        if (at >= end) return ZVCRASH_EINVAL;
-        if ((err = zvcrash_async_dwarf_read_sleb128(src, at, 0, out, &n)) != ZVCRASH_ESUCCESS) return err;
-        if (n > end - at) return ZVCRASH_EINVAL;
-        at += n;
-        return ZVCRASH_ESUCCESS;
-    };
+    auto uleb = [&](uint64_t* out) { return readBoundedLeb128(src, at, end, out); };
+    auto sleb = [&](int64_t* out) { return readBoundedLeb128(src, at, end, out); };
     auto deref = [&](uint64_t addr, int size, uint64_t* out) -> zvcrash_error_t {
         uint64_t v = 0;
         if (zvcrash_async_task_memcpy(task, addr, 0, &v, static_cast<size_t>(size)) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
