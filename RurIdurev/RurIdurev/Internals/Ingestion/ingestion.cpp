@@ -158,6 +158,16 @@ std::shared_ptr<ZIVORurIdurevIngestion> ZIVORurIdurevIngestion::create(std::shar
     return ingestion;
 }
 
+bool ZIVOHttpIngestion::rejectInvalidContainer(const std::shared_ptr<ZIVOLogContainer>& container,
+                                               const std::string& batchId,
+                                               const ZIVOSendAsyncCompletionHandler& completionHandler) {
+    if (container && container->isValid()) return false;
+    auto error = ZIVOHttpUtil::sdkError(kZIVOLogInvalidContainerErrorCode);
+    ZIVOLogError(kZIVOLogTag, error.localizedDescription());
+    if (completionHandler) completionHandler(batchId, std::nullopt, std::nullopt, error);
+    return true;
+}
+
 void ZIVORurIdurevIngestion::setAppSecret(std::optional<std::string> secret) {
     std::lock_guard lock(secretMutex_);
     appSecret_ = std::move(secret);
@@ -171,12 +181,7 @@ std::optional<std::string> ZIVORurIdurevIngestion::appSecret() const {
 void ZIVORurIdurevIngestion::sendAsync(const std::shared_ptr<ZIVOLogContainer>& container,
                                        const ZIVOSendAsyncCompletionHandler& completionHandler) {
     std::string batchId = container && container->batchId() ? *container->batchId() : std::string();
-    if (!container || !container->isValid()) {
-        auto error = ZIVOHttpUtil::sdkError(kZIVOLogInvalidContainerErrorCode);
-        ZIVOLogError(kZIVOLogTag, error.localizedDescription());
-        if (completionHandler) completionHandler(batchId, std::nullopt, std::nullopt, error);
-        return;
-    }
+    if (rejectInvalidContainer(container, batchId, completionHandler)) return;
     auto secret = appSecret();
     if (!secret) {
         ZIVOLogError(kZIVOLogTag, std::string("RurIdurev ingestion is used without app secret."));

@@ -50,6 +50,10 @@ protected:
     void attach();
     void sendAsync(const foundation::Data& payload, const ZIVOHttpHeaders& headers, const std::string& callId,
                    const ZIVOSendAsyncCompletionHandler& completionHandler);
+    // An absent or invalid container is answered at once with the SDK's invalid-container error;
+    // true when it was (nothing is to be sent).
+    static bool rejectInvalidContainer(const std::shared_ptr<ZIVOLogContainer>& container, const std::string& batchId,
+                                       const ZIVOSendAsyncCompletionHandler& completionHandler);
     virtual std::string className() const = 0;
     virtual std::string obfuscateResponsePayload(const std::string& payload) const { return payload; }
     void printResponse(const std::optional<net::HTTPURLResponse>& response, const std::optional<foundation::Data>& body,

@@ -42,12 +42,7 @@ std::shared_ptr<ZIVOZidAzaduzuriIngestion> ZIVOZidAzaduzuriIngestion::create(
 void ZIVOZidAzaduzuriIngestion::sendAsync(const std::shared_ptr<ZIVOLogContainer>& container,
                                           const ZIVOSendAsyncCompletionHandler& completionHandler) {
     std::string batchId = container && container->batchId() ? *container->batchId() : std::string();
-    if (!container || !container->isValid()) {
-        auto error = ZIVOHttpUtil::sdkError(kZIVOLogInvalidContainerErrorCode);
-        ZIVOLogError(kZIVOLogTag, error.localizedDescription());
-        if (completionHandler) completionHandler(batchId, std::nullopt, std::nullopt, error);
-        return;
-    }
+    if (rejectInvalidContainer(container, batchId, completionHandler)) return;
     std::set<std::string> tokens;
     foundation::Dictionary tickets;
     std::string body;
