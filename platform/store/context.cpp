@@ -243,10 +243,14 @@ int compareIdentity(const ObjectIdentity& a, const ObjectIdentity& b) {
     return ka < kb ? -1 : (ka > kb ? 1 : 0);
 }
 
-}  // namespace
+// The request's entity in the coordinator's model, and its predicate bound to that entity.
+struct ResolvedRequest {
+    CoordinatorPtr coordinator;
+    const Entity* entity;
+    std::optional<Predicate> bound;
+};
 
-foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequest& request) {
-    auto coordinator = persistentStoreCoordinator();
+foundation::Result<ResolvedRequest> resolveRequest(CoordinatorPtr coordinator, const FetchRequest& request) {
     if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
     const Entity* entity = coordinator->model().entityNamed(request.entityName);
     if (!entity) return makeError(kInvalidRequestError, "No entity named " + request.entityName + ".");
@@ -256,6 +260,15 @@ foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequ
         if (!b) return b.error();
         bound = std::move(b.value());
     }
+    return ResolvedRequest{std::move(coordinator), entity, std::move(bound)};
+}
+
+}  // namespace
+
+foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequest& request) {
+    auto resolved = resolveRequest(persistentStoreCoordinator(), request);
+    if (!resolved) return resolved.error();
+    auto& [coordinator, entity, bound] = resolved.value();
     SqlPlan plan = planQuery(*entity, bound, request.sortDescriptors);
     for (const auto& d : request.sortDescriptors)
         if (d.keyPath.empty()) return makeError(kInvalidRequestError, "A sort descriptor needs a key path.");
@@ -319,16 +332,9 @@ foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequ
 }
 
 foundation::Result<size_t> Context::count(const FetchRequest& request) {
-    auto coordinator = persistentStoreCoordinator();
-    if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
-    const Entity* entity = coordinator->model().entityNamed(request.entityName);
-    if (!entity) return makeError(kInvalidRequestError, "No entity named " + request.entityName + ".");
-    std::optional<Predicate> bound;
-    if (request.predicate) {
-        auto b = bindPredicate(*request.predicate, *entity);
-        if (!b) return b.error();
-        bound = std::move(b.value());
-    }
+    auto resolved = resolveRequest(persistentStoreCoordinator(), request);
+    if (!resolved) return resolved.error();
+    auto& [coordinator, entity, bound] = resolved.value();
     SqlPlan plan = planQuery(*entity, bound, {});
     if (!plan.residual && !chainTouches(*entity)) {
         auto n = coordinator->countRows(*entity, plan);
