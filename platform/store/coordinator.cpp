@@ -522,6 +522,13 @@ Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int fir
     return row;
 }
 
+Status Coordinator::bindPlanParameters(sqlite3_stmt* stmt, const SqlPlan& plan) {
+    const int count = sqlite3_bind_parameter_count(stmt);
+    for (int i = 0; i < count && i < static_cast<int>(plan.params.size()); ++i)
+        if (Status s = bindValue(stmt, i + 1, plan.params[i]); !s) return s;
+    return {};
+}
+
 foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity, const SqlPlan& plan, size_t limit,
                                                             size_t offset) {
     std::string sql = "SELECT " + selectColumns_[entity.number()] + " FROM " + quoteIdentifier(entity.name()) + " t0";
@@ -535,9 +542,7 @@ foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity
     sqlite3_stmt* stmt = statementLocked(sql, &err);
     if (!stmt) return err;
     StatementUse use{stmt};
-    int count = sqlite3_bind_parameter_count(stmt);
-    for (int i = 0; i < count && i < static_cast<int>(plan.params.size()); ++i)
-        if (Status s = bindValue(stmt, i + 1, plan.params[i]); !s) return s.error();
+    if (Status s = bindPlanParameters(stmt, plan); !s) return s.error();
     std::vector<Row> rows;
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) rows.push_back(readRowLocked(entity, stmt, 0));
@@ -554,9 +559,7 @@ foundation::Result<size_t> Coordinator::countRows(const Entity& entity, const Sq
     sqlite3_stmt* stmt = statementLocked(sql, &err);
     if (!stmt) return err;
     StatementUse use{stmt};
-    int count = sqlite3_bind_parameter_count(stmt);
-    for (int i = 0; i < count && i < static_cast<int>(plan.params.size()); ++i)
-        if (Status s = bindValue(stmt, i + 1, plan.params[i]); !s) return s.error();
+    if (Status s = bindPlanParameters(stmt, plan); !s) return s.error();
     int rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW) return sqliteErrorLocked(rc, "Cannot count " + entity.name());
     return static_cast<size_t>(sqlite3_column_int64(stmt, 0));
