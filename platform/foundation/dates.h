@@ -24,6 +24,8 @@ inline Date dateSinceReferenceDate(double seconds) { return Date{seconds + kTime
 inline double timeIntervalSince1970(Date d) { return d.secondsSince1970; }
 inline double timeIntervalSinceReferenceDate(Date d) { return d.secondsSince1970 - kTimeIntervalBetween1970AndReferenceDate; }
 inline double timeIntervalSinceNow(Date d) { return d.secondsSince1970 - now().secondsSince1970; }
+// Days since 1970-01-01 of a proleptic Gregorian calendar date (month 1-12, day 1-31).
+int64_t daysFromCivil(int64_t year, unsigned month, unsigned day);
 // 0001-01-01 and 4001-01-01, 00:00 UTC.
 Date distantPast();
 Date distantFuture();

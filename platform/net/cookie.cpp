@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "platform/foundation/dates.h"
 #include "platform/net/url_parts.h"
 
 namespace net {
@@ -60,15 +61,6 @@ bool parseTime(std::string_view token, int& h, int& m, int& s) {
     m = parts[1];
     s = parts[2];
     return true;
-}
-
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
 bool domainMatches(const std::string& host, const std::string& domain) {
@@ -133,7 +125,7 @@ std::optional<double> parseCookieDate(std::string_view text) {
     static const int kDaysIn[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     if (day > kDaysIn[month - 1] || (month == 2 && !leap && day > 28)) return std::nullopt;
-    int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    int64_t days = foundation::daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     return static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second);
 }
 

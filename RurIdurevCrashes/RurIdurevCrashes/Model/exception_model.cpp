@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "RurIdurev/RurIdurev/logger.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/model_util.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_log_tag.h"
 
 namespace {
@@ -208,22 +209,10 @@ bool ZIVOExceptionModel::isValid() const {
     return true;
 }
 
-namespace {
-template <typename T>
-bool listsEqual(const std::optional<std::vector<std::shared_ptr<T>>>& a,
-                const std::optional<std::vector<std::shared_ptr<T>>>& b) {
-    if (!a || !b) return !a && !b;
-    if (a->size() != b->size()) return false;
-    for (size_t i = 0; i < a->size(); ++i)
-        if (!zivoObjectEquals((*a)[i], (*b)[i])) return false;
-    return true;
-}
-}  // namespace
-
 bool ZIVOExceptionModel::isEqual(const ZIVOSerializableObject& other) const {
     const auto* model = dynamic_cast<const ZIVOExceptionModel*>(&other);
     return model && type_ == model->type_ && message_ == model->message_ && stackTrace_ == model->stackTrace_ &&
-           listsEqual(frames_, model->frames_);
+           zivoListsEqual(frames_, model->frames_);
 }
 
 void ZIVOExceptionModel::encode(foundation::Coder& coder) const {
