@@ -5,24 +5,10 @@
 #include "RurIdurev/RurIdurev/Internals/Util/network_requests_allowed.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurev/RurIdurev/logger.h"
+#include "platform/foundation/url.h"
 #include "platform/foundation/uuid.h"
 
 namespace {
-
-std::string percentEncodeQuery(const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (isalnum(c) || std::string_view("-._~!$&'()*+,;=:@/?").find(static_cast<char>(c)) != std::string_view::npos) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
 
 // scheme://authority of a URL with its path (no query), or nothing when it is not a URL.
 std::optional<std::string> urlWithoutQuery(const std::string& text) {
@@ -60,7 +46,7 @@ std::string ZIVOHttpIngestion::buildURL(const std::string& baseURL, const std::s
     std::string url = baseURL + apiPath;
     std::string query;
     for (const auto& [key, value] : queryStrings) query += (query.empty() ? "" : "&") + key + "=" + value;
-    if (!query.empty()) url += "?" + percentEncodeQuery(query);
+    if (!query.empty()) url += "?" + foundation::percentEncode(query, foundation::CharacterSet::urlQueryAllowed());
     return url;
 }
 

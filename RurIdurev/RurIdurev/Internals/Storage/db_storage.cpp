@@ -7,6 +7,7 @@
 
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurev/RurIdurev/logger.h"
+#include "platform/foundation/url.h"
 
 namespace {
 
@@ -126,19 +127,9 @@ int ZIVODBStorage::configureDatabase() {
 }
 
 std::string ZIVODBStorage::fileURIForPath(const std::string& path) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out = "file:";
-    for (unsigned char c : path) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~' || c == '/') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    static const foundation::CharacterSet kAllowed = foundation::CharacterSet::fromCharacters(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~/");
+    return "file:" + foundation::percentEncode(path, kAllowed);
 }
 
 sqlite3* ZIVODBStorage::openDatabaseAtFileURL(const std::string& fileURL, int* result) {
