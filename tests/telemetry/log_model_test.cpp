@@ -9,49 +9,17 @@
 #include "platform/foundation/json.h"
 #include "tests/support/test_support.h"
 #include "tests/telemetry/log_capture.h"
+#include "tests/telemetry/model_test_support.h"
 
-namespace {
-
-std::shared_ptr<ZIVODevice> validDevice() {
-    auto d = std::make_shared<ZIVODevice>();
-    d->setSdkName(std::string("ruridurev.ios"));
-    d->setSdkVersion(std::string("5.0.5"));
-    d->setOsName(std::string("Debian GNU/Linux"));
-    d->setOsVersion(std::string("12"));
-    d->setLocale(std::string("en_US"));
-    d->setTimeZoneOffset(-300);
-    d->setAppVersion(std::string("1.2"));
-    d->setAppBuild(std::string("34"));
-    return d;
-}
-
-// python3's own reading of the JSON text, re-written with sorted keys and no spaces: an
-// independent check of what the text says.
-std::string viaPython(const std::string& json) {
-    hxtest::TempDir dir;
-    {
-        std::ofstream out(dir / "in.json", std::ios::binary);
-        out << json;
-    }
-    std::string output;
-    int status = hxtest::runCommand(
-        "/usr/bin/python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1], encoding=\"utf-8\")), "
-        "sort_keys=True, separators=(\",\",\":\"), ensure_ascii=False))' '" +
-            (dir / "in.json").string() + "'",
-        &output);
-    EXPECT_EQ(status, 0) << json;
-    while (!output.empty() && output.back() == '\n') output.pop_back();
-    return output;
-}
-
-}  // namespace
+using telemetrytest::canonicalJSON;
+using telemetrytest::validDevice;
 
 TEST(Device, RequiredFieldsOnlyGiveExactlyEightKeys) {
     auto d = validDevice();
     EXPECT_TRUE(d->isValid());
     auto json = foundation::toJSON(d->serializeToDictionary());
     ASSERT_TRUE(json.ok());
-    EXPECT_EQ(viaPython(*json),
+    EXPECT_EQ(canonicalJSON(*json),
               R"({"appBuild":"34","appVersion":"1.2","locale":"en_US","osName":"Debian GNU/Linux","osVersion":"12",)"
               R"("sdkName":"ruridurev.ios","sdkVersion":"5.0.5","timeZoneOffset":-300})");
 }
@@ -93,7 +61,7 @@ TEST(AbstractLog, MinimalValidLogHasExactlyThreeKeys) {
     EXPECT_EQ(dict.size(), 3u);
     auto text = log.serializeLogWithPrettyPrinting(false);
     ASSERT_TRUE(text.has_value());
-    EXPECT_EQ(viaPython(*text),
+    EXPECT_EQ(canonicalJSON(*text),
               R"({"device":{"appBuild":"34","appVersion":"1.2","locale":"en_US","osName":"Debian GNU/Linux",)"
               R"("osVersion":"12","sdkName":"ruridurev.ios","sdkVersion":"5.0.5","timeZoneOffset":-300},)"
               R"("timestamp":"2024-03-05T14:07:09.123Z","type":"startService"})");
@@ -112,11 +80,11 @@ TEST(AbstractLog, SlashesAreNotEscapedAndEveryFieldIsWritten) {
     ASSERT_TRUE(text.has_value());
     EXPECT_NE(text->find("\"a/b\""), std::string::npos);
     EXPECT_EQ(text->find("\\/"), std::string::npos);
-    EXPECT_EQ(viaPython(*text),
+    EXPECT_EQ(canonicalJSON(*text),
               R"({"dataResidencyRegion":"eu","distributionGroupId":"g","properties":{"k":"v/w"},"sid":"s-1",)"
               R"("timestamp":"1970-01-01T00:00:00.000Z","type":"custom","userId":"a/b"})");
     // Pretty text says the same.
-    EXPECT_EQ(viaPython(*log.serializeLogWithPrettyPrinting(true)), viaPython(*text));
+    EXPECT_EQ(canonicalJSON(*log.serializeLogWithPrettyPrinting(true)), canonicalJSON(*text));
 
     log.setProperties(foundation::Dictionary{});
     EXPECT_FALSE(log.serializeToDictionary().contains("properties"));
@@ -213,7 +181,7 @@ TEST(LogContainer, ValidityAndJson) {
         R"("osVersion":"12","sdkName":"ruridurev.ios","sdkVersion":"5.0.5","timeZoneOffset":-300},)"
         R"("isZidAzaduzuriEnabled":false,"services":["Crashes"],"timestamp":"1970-01-01T00:00:01.000Z",)"
         R"("type":"startService"})";
-    EXPECT_EQ(viaPython(*text), "{\"logs\":[" + one + "," + one + "]}");
+    EXPECT_EQ(canonicalJSON(*text), "{\"logs\":[" + one + "," + one + "]}");
     // Compact means no whitespace between tokens.
     EXPECT_EQ(text->find('\n'), std::string::npos);
     EXPECT_EQ(text->rfind("{\"logs\":[", 0), 0u);
@@ -245,20 +213,20 @@ TEST(TypedProperties, JsonAndEquality) {
     auto text = foundation::toJSON(big.serializeToDictionary());
     ASSERT_TRUE(text.ok());
     EXPECT_NE(text->find("9223372036854775807"), std::string::npos);
-    EXPECT_EQ(viaPython(*text), R"({"name":"n","type":"long","value":9223372036854775807})");
+    EXPECT_EQ(canonicalJSON(*text), R"({"name":"n","type":"long","value":9223372036854775807})");
 
     ZIVODateTimeTypedProperty noDate;
     noDate.setName(std::string("d"));
-    EXPECT_EQ(viaPython(*foundation::toJSON(noDate.serializeToDictionary())), R"({"name":"d","type":"dateTime"})");
+    EXPECT_EQ(canonicalJSON(*foundation::toJSON(noDate.serializeToDictionary())), R"({"name":"d","type":"dateTime"})");
     noDate.setValue(foundation::Date{1709647629.123});
     EXPECT_EQ(noDate.serializeToDictionary().get("value").asString(), "2024-03-05T14:07:09.123Z");
 
     ZIVOBooleanTypedProperty flag;
     flag.setValue(true);
-    EXPECT_EQ(viaPython(*foundation::toJSON(flag.serializeToDictionary())), R"({"type":"boolean","value":true})");
+    EXPECT_EQ(canonicalJSON(*foundation::toJSON(flag.serializeToDictionary())), R"({"type":"boolean","value":true})");
     ZIVODoubleTypedProperty real;
     real.setValue(2.5);
-    EXPECT_EQ(viaPython(*foundation::toJSON(real.serializeToDictionary())), R"({"type":"double","value":2.5})");
+    EXPECT_EQ(canonicalJSON(*foundation::toJSON(real.serializeToDictionary())), R"({"type":"double","value":2.5})");
 
     ZIVOStringTypedProperty s1, s2;
     s1.setName(std::string("a"));

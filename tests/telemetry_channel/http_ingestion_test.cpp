@@ -15,26 +15,15 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/net/url_error.h"
 #include "tests/telemetry/log_capture.h"
+#include "tests/telemetry/model_test_support.h"
 #include "tests/telemetry/telemetry_environment.h"
 
 namespace {
 
 using emulator::IngestionService;
+using telemetrytest::validDevice;
 constexpr const char* kSecret = "0d6a6b4e-3f1c-4a52-9c1e-7a2b5c8d9e01";
 constexpr const char* kInstallId = "7B0F4F4E-2C43-4F4A-9A7D-6B1E2F3A4C5D";
-
-std::shared_ptr<ZIVODevice> validDevice() {
-    auto d = std::make_shared<ZIVODevice>();
-    d->setSdkName(std::string("ruridurev.ios"));
-    d->setSdkVersion(std::string("5.0.5"));
-    d->setOsName(std::string("Debian GNU/Linux"));
-    d->setOsVersion(std::string("12"));
-    d->setLocale(std::string("en_US"));
-    d->setTimeZoneOffset(-300);
-    d->setAppVersion(std::string("1.2"));
-    d->setAppBuild(std::string("34"));
-    return d;
-}
 
 std::shared_ptr<ZIVOLogContainer> container(size_t logs, size_t padding = 0, std::string batchId = "B1") {
     std::vector<std::shared_ptr<ZIVOAbstractLog>> list;
