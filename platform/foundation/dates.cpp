@@ -19,6 +19,7 @@
 #include <mutex>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/icu_text.h"
 #include "platform/foundation/strings.h"
 
 namespace foundation {
@@ -32,16 +33,6 @@ double systemTime() {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-icu::UnicodeString toICU(std::string_view s) {
-    return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-}
-
-std::string fromICU(const icu::UnicodeString& u) {
-    std::string out;
-    u.toUTF8String(out);
-    return out;
 }
 
 std::mutex& overridesMutex() {

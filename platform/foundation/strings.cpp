@@ -13,6 +13,8 @@
 #include <limits>
 #include <map>
 
+#include "platform/foundation/icu_text.h"
+
 namespace foundation {
 
 // ---- UTF-8 / UTF-16
@@ -235,16 +237,6 @@ std::string truncateUtf16(std::string_view s, size_t maxUnits) {
 // ---- Case and comparison
 
 namespace {
-
-icu::UnicodeString toICU(std::string_view s) {
-    return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-}
-
-std::string fromICU(const icu::UnicodeString& u) {
-    std::string out;
-    u.toUTF8String(out);
-    return out;
-}
 
 // The text folded for comparison: code points plus, for each, the UTF-16 range of the source code
 // point it came from (so matches map back to the original text).

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/foundation/icu_text.h"
 #include "platform/store/store_error.h"
 
 namespace store {
@@ -61,7 +62,7 @@ int cmp3(const T& a, const T& b) {
 // Folds for [c]/[d]: full case folding and the removal of combining marks after canonical
 // decomposition, over ICU so that every script is treated alike.
 icu::UnicodeString folded(std::string_view s, uint8_t options) {
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+    icu::UnicodeString u = foundation::toICU(s);
     if (options & DiacriticInsensitive) {
         UErrorCode status = U_ZERO_ERROR;
         const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
