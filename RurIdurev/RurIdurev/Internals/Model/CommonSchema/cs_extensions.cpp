@@ -1,14 +1,6 @@
 #include "RurIdurev/RurIdurev/Internals/Model/CommonSchema/cs_extensions.h"
 
-namespace {
-
-template <typename T>
-bool sameObject(const std::shared_ptr<T>& a, const std::shared_ptr<T>& b) {
-    if (!a || !b) return !a && !b;
-    return a->isEqual(*b);
-}
-
-}  // namespace
+#include <type_traits>
 
 // ---- Metadata
 
@@ -149,21 +141,33 @@ std::shared_ptr<ZIVOSDKExtension> ZIVOSDKExtension::decode(foundation::Decoder& 
 
 // ---- The set of extensions
 
+namespace {
+
+// Calls visit(key, extension of each set...) for every extension, in the JSON order; the key is
+// also the archive key.
+template <typename Visit, typename... Set>
+void forEachExtension(Visit&& visit, Set&... set) {
+    visit("metadata", set.metadataExt...);
+    visit("protocol", set.protocolExt...);
+    visit("user", set.userExt...);
+    visit("device", set.deviceExt...);
+    visit("os", set.osExt...);
+    visit("app", set.appExt...);
+    visit("net", set.netExt...);
+    visit("sdk", set.sdkExt...);
+    visit("loc", set.locExt...);
+}
+
+}  // namespace
+
 foundation::Dictionary ZIVOCSExtensions::serializeToDictionary() const {
     foundation::Dictionary dict;
-    auto put = [&](const char* key, const std::shared_ptr<ZIVOCSExtension>& ext) {
-        if (!ext) return;
-        if (auto form = ext->jsonForm()) dict.set(key, std::move(*form));
-    };
-    put("metadata", metadataExt);
-    put("protocol", protocolExt);
-    put("user", userExt);
-    put("device", deviceExt);
-    put("os", osExt);
-    put("app", appExt);
-    put("net", netExt);
-    put("sdk", sdkExt);
-    put("loc", locExt);
+    forEachExtension(
+        [&](const char* key, const auto& ext) {
+            if (!ext) return;
+            if (auto form = ext->jsonForm()) dict.set(key, std::move(*form));
+        },
+        *this);
     return dict;
 }
 
@@ -174,37 +178,27 @@ bool ZIVOCSExtensions::isValid() const {
 
 bool ZIVOCSExtensions::isEqual(const ZIVOSerializableObject& other) const {
     const auto* o = dynamic_cast<const ZIVOCSExtensions*>(&other);
-    return o && sameObject(metadataExt, o->metadataExt) && sameObject(protocolExt, o->protocolExt) &&
-           sameObject(userExt, o->userExt) && sameObject(deviceExt, o->deviceExt) && sameObject(osExt, o->osExt) &&
-           sameObject(appExt, o->appExt) && sameObject(netExt, o->netExt) && sameObject(sdkExt, o->sdkExt) &&
-           sameObject(locExt, o->locExt);
+    if (!o) return false;
+    bool equal = true;
+    forEachExtension([&](const char*, const auto& a, const auto& b) { equal = equal && zivoObjectEquals(a, b); }, *this,
+                     *o);
+    return equal;
 }
 
 void ZIVOCSExtensions::encode(foundation::Coder& coder) const {
-    auto put = [&](const char* key, const std::shared_ptr<ZIVOCSExtension>& ext) {
-        if (ext) coder.encodeObject(key, std::shared_ptr<const foundation::Archivable>(ext));
-    };
-    put("metadata", metadataExt);
-    put("protocol", protocolExt);
-    put("user", userExt);
-    put("device", deviceExt);
-    put("os", osExt);
-    put("app", appExt);
-    put("net", netExt);
-    put("sdk", sdkExt);
-    put("loc", locExt);
+    forEachExtension(
+        [&](const char* key, const auto& ext) {
+            if (ext) coder.encodeObject(key, std::shared_ptr<const foundation::Archivable>(ext));
+        },
+        *this);
 }
 
 std::shared_ptr<ZIVOCSExtensions> ZIVOCSExtensions::decode(foundation::Decoder& d) {
     auto out = std::make_shared<ZIVOCSExtensions>();
-    out->metadataExt = d.decodeObject<ZIVOMetadataExtension>("metadata");
-    out->protocolExt = d.decodeObject<ZIVOProtocolExtension>("protocol");
-    out->userExt = d.decodeObject<ZIVOUserExtension>("user");
-    out->deviceExt = d.decodeObject<ZIVODeviceExtension>("device");
-    out->osExt = d.decodeObject<ZIVOOSExtension>("os");
-    out->appExt = d.decodeObject<ZIVOAppExtension>("app");
-    out->netExt = d.decodeObject<ZIVONetExtension>("net");
-    out->sdkExt = d.decodeObject<ZIVOSDKExtension>("sdk");
-    out->locExt = d.decodeObject<ZIVOLocExtension>("loc");
+    forEachExtension(
+        [&](const char* key, auto& ext) {
+            ext = d.decodeObject<typename std::remove_reference_t<decltype(ext)>::element_type>(key);
+        },
+        *out);
     return out;
 }
