@@ -214,8 +214,10 @@ zvcrash_error_t gnu_ehptr_reader::read(zvcrash_async_dwarf_source* src, uint64_t
 
 namespace {
 
-// Reads an entry's length; sets the content address and the id width.
-zvcrash_error_t readEntryLength(zvcrash_async_dwarf_source* src, uint64_t address, uint64_t* length, uint64_t* content, bool* is64) {
+// Reads an entry's length; sets the content address, the address just past the entry and the id
+// width. A length that wraps the address space or exceeds 2^40 bytes is refused.
+zvcrash_error_t readEntryHeader(zvcrash_async_dwarf_source* src, uint64_t address, uint64_t* length, uint64_t* content,
+                                uint64_t* end, bool* is64) {
     uint64_t len32;
     if (zvcrash_async_dwarf_read_uintmax(src, address, 0, 4, &len32) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
     if (len32 == 0xFFFFFFFFULL) {
@@ -228,6 +230,7 @@ zvcrash_error_t readEntryLength(zvcrash_async_dwarf_source* src, uint64_t addres
         *is64 = false;
     }
     if (*content < address) return ZVCRASH_EINVAL;
+    if (!addOffset(*content, static_cast<int64_t>(*length), end) || *length > (1ULL << 40)) return ZVCRASH_EINVAL;
     return ZVCRASH_ESUCCESS;
 }
 
@@ -238,10 +241,9 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
     zvcrash_async_memset(info, 0, sizeof *info);
     uint64_t length, content;
     bool is64;
-    zvcrash_error_t err = readEntryLength(src, address, &length, &content, &is64);
-    if (err != ZVCRASH_ESUCCESS) return err;
     uint64_t end;
-    if (!addOffset(content, static_cast<int64_t>(length), &end) || length > (1ULL << 40)) return ZVCRASH_EINVAL;
+    zvcrash_error_t err = readEntryHeader(src, address, &length, &content, &end, &is64);
+    if (err != ZVCRASH_ESUCCESS) return err;
     info->cie_offset = content;
     info->cie_length = length;
     uint64_t at = content;
@@ -317,10 +319,9 @@ zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* 
     zvcrash_async_memset(info, 0, sizeof *info);
     uint64_t length, content;
     bool is64;
-    zvcrash_error_t err = readEntryLength(src, address, &length, &content, &is64);
-    if (err != ZVCRASH_ESUCCESS) return err;
     uint64_t end;
-    if (!addOffset(content, static_cast<int64_t>(length), &end) || length > (1ULL << 40)) return ZVCRASH_EINVAL;
+    zvcrash_error_t err = readEntryHeader(src, address, &length, &content, &end, &is64);
+    if (err != ZVCRASH_ESUCCESS) return err;
     info->fde_offset = content;
     info->fde_length = length;
     uint64_t ciePointer;
@@ -367,10 +368,9 @@ zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* 
     while (at < src->end) {
         uint64_t length, content;
         bool is64;
-        if (readEntryLength(src, at, &length, &content, &is64) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
-        if (length == 0) return ZVCRASH_ENOTFOUND;
         uint64_t next;
-        if (!addOffset(content, static_cast<int64_t>(length), &next) || length > (1ULL << 40)) return ZVCRASH_EINVAL;
+        if (readEntryHeader(src, at, &length, &content, &next, &is64) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
+        if (length == 0) return ZVCRASH_ENOTFOUND;
         uint64_t id;
         if (zvcrash_async_dwarf_read_uintmax(src, content, 0, is64 ? 8 : 4, &id) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
         const bool isCie = debug_frame ? id == (is64 ? ~0ULL : 0xFFFFFFFFULL) : id == 0;
