@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "platform/dispatch/dispatch.h"
-#include "platform/foundation/value.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 
@@ -156,7 +155,8 @@ public:
     std::shared_ptr<services::ContactStore> contactStore() const;
     void setContactStore(std::shared_ptr<services::ContactStore> store);
     // A seam to the shell, which shows the contacts-access alert.
-    void setContactsAccessAlertPresenter(std::function<void(const std::string& title, const std::string& message)> presenter);
+    void setContactsAccessAlertPresenter(
+        std::function<void(const std::string& title, const std::string& message)> presenter);
 
     // ---- shared state that the shell sets and the data model and web client read
 

@@ -1,13 +1,13 @@
 // Live report of a process with 20 threads parked 50 frames deep, and one thread's 50-frame walk
 // by the frame-pointer cursor against libunwind and glibc's backtrace() over the same frames.
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <execinfo.h>
 #include <linux/futex.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <ucontext.h>
 #include <unistd.h>
-#include <atomic>
-#include <thread>
 #include <vector>
 
 #define UNW_LOCAL_ONLY

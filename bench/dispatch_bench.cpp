@@ -76,7 +76,8 @@ struct Countdown {
     }
 };
 
-template <typename Submit> void runMillion(benchmark::State& state, Submit submit) {
+template <typename Submit>
+void runMillion(benchmark::State& state, Submit submit) {
     for (auto _ : state) {
         Countdown countdown;
         for (int i = 0; i < kBlocks; ++i) submit([&countdown] { countdown.hit(); });

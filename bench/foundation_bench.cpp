@@ -18,8 +18,8 @@ namespace {
 const std::string& serviceReply() {
     static const std::string text = [] {
         std::mt19937 rng(7);
-        const char* words[] = {"hello", "call", "me", "back", "tomorrow", "caf\\u00e9", "ok", "\\ud83d\\ude00",
-                               "meeting", "at", "noon", "thanks", "see", "you", "soon"};
+        const char* words[] = {"hello",   "call", "me",   "back",   "tomorrow", "caf\\u00e9", "ok",  "\\ud83d\\ude00",
+                               "meeting", "at",   "noon", "thanks", "see",      "you",        "soon"};
         std::string s = "{\"response\":{\"status\":0,\"paginationToken\":\"CAESBAgBEAE\",\"conversation\":[";
         int thread = 0;
         while (s.size() < (1u << 20) - 4096) {
@@ -33,8 +33,8 @@ const std::string& serviceReply() {
                 std::string text;
                 int words_n = 3 + static_cast<int>(rng() % 12);
                 for (int w = 0; w < words_n; ++w) text += std::string(w ? " " : "") + words[rng() % 15];
-                s += "{\"id\":\"m" + std::to_string(thread * 10 + m) + "\",\"startTime\":" +
-                     std::to_string(1700000000000LL + static_cast<int64_t>(rng())) +
+                s += "{\"id\":\"m" + std::to_string(thread * 10 + m) +
+                     "\",\"startTime\":" + std::to_string(1700000000000LL + static_cast<int64_t>(rng())) +
                      ",\"message\":\"" + text + "\",\"fromMe\":" + (rng() % 2 ? "true" : "false") +
                      ",\"duration\":" + std::to_string(rng() % 600) + ",\"cost\":" + std::to_string(rng() % 100) +
                      ".25,\"attachments\":[],\"senderName\":null}";
@@ -128,7 +128,8 @@ const Value& benchValues() {
     static const Value v = [] {
         Array list;
         for (const auto& item : benchItems()) {
-            list.push_back(Dictionary{{"name", item->name}, {"id", item->id}, {"flag", item->flag}, {"score", item->score}});
+            list.push_back(
+                Dictionary{{"name", item->name}, {"id", item->id}, {"flag", item->flag}, {"score", item->score}});
         }
         return Value(std::move(list));
     }();

@@ -5,12 +5,12 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
+#include "app/connect_app_delegate.h"
 #include "emulator/emulator.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/net/curl_transport.h"
 #include "platform/net/url_connection.h"
-#include "platform/dispatch/run_loop.h"
-#include "app/connect_app_delegate.h"
-#include "platform/foundation/notification_center.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 
@@ -89,8 +89,8 @@ void BM_PlainCurlEasy(benchmark::State& state) { plainCurlEasy(state, service().
 // entry removed; against plain easy requests for the same URL.
 const std::string& benchURL() {
     static const std::string url = [] {
-        service().script("/voice/inbox/recent/sms/", {.body = std::string(2048, 'm'),
-                                                      .headers = {{"Set-Cookie", "HXB=1; Path=/"}}}, -1);
+        service().script("/voice/inbox/recent/sms/",
+                         {.body = std::string(2048, 'm'), .headers = {{"Set-Cookie", "HXB=1; Path=/"}}}, -1);
         return service().origin() + "/voice/inbox/recent/sms/";
     }();
     return url;

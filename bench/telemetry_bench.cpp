@@ -70,10 +70,11 @@ void BM_EnqueuePersist(benchmark::State& state) {
         state.PauseTiming();
         freshStore();
         auto client = ZIVOHttpClient::create();
-        auto group = ZIVOChannelGroupDefault::create(client, "7B0F4F4E-2C43-4F4A-9A7D-6B1E2F3A4C5D", "http://127.0.0.1:9");
+        auto group =
+            ZIVOChannelGroupDefault::create(client, "7B0F4F4E-2C43-4F4A-9A7D-6B1E2F3A4C5D", "http://127.0.0.1:9");
         group->setAppSecret(std::string("0d6a6b4e-3f1c-4a52-9c1e-7a2b5c8d9e01"));
-        auto unit = group->addChannelUnitWithConfiguration(ZIVOChannelUnitConfiguration::defaultConfiguration("RurIdurev"),
-                                                           nullptr);
+        auto unit = group->addChannelUnitWithConfiguration(
+            ZIVOChannelUnitConfiguration::defaultConfiguration("RurIdurev"), nullptr);
         // Ten thousand logs with their device take more than the default 10 MiB.
         group->setMaxStorageSize(256 << 20, nullptr);
         auto lane = std::make_shared<int>(0);

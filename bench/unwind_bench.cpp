@@ -51,8 +51,10 @@ void walk(void* context) {
     auto* job = static_cast<Job*>(context);
     unw_context_t uc;
     unw_getcontext(&uc);
-    if (job->walker == Walker::LibunwindUncached) unw_set_caching_policy(unw_local_addr_space, UNW_CACHE_NONE);
-    else unw_set_caching_policy(unw_local_addr_space, UNW_CACHE_GLOBAL);
+    if (job->walker == Walker::LibunwindUncached)
+        unw_set_caching_policy(unw_local_addr_space, UNW_CACHE_NONE);
+    else
+        unw_set_caching_policy(unw_local_addr_space, UNW_CACHE_GLOBAL);
     const zvcrash_frame_reader_t readers[] = {&zvcrash_frame_dwarf_reader};
     for (auto _ : *job->state) {
         size_t frames = 0;
@@ -61,7 +63,9 @@ void walk(void* context) {
             zvcrash_async_thread_state_mcontext_init(&state, reinterpret_cast<const ucontext_t*>(&uc));
             zvcrash_frame_cursor cursor;
             zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &state, job->images);
-            while (frames < 512 && zvcrash_frame_cursor_next_with_readers(&cursor, readers, 1) == ZVCRASH_FRAME_ESUCCESS) ++frames;
+            while (frames < 512 &&
+                   zvcrash_frame_cursor_next_with_readers(&cursor, readers, 1) == ZVCRASH_FRAME_ESUCCESS)
+                ++frames;
             zvcrash_frame_cursor_free(&cursor);
         } else {
             unw_cursor_t c;
@@ -79,8 +83,8 @@ void BM_Walk(benchmark::State& state, Walker walker) {
     Job job{&state, walker, imageList()};
     hx_unwind_recurse(50, &walk, &job);
     state.counters["frames"] = static_cast<double>(job.frames);
-    state.counters["frames_per_s"] =
-        benchmark::Counter(static_cast<double>(job.frames) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames_per_s"] = benchmark::Counter(
+        static_cast<double>(job.frames) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(BM_Walk, dwarf, Walker::Dwarf)->Unit(benchmark::kMicrosecond);

@@ -1,9 +1,9 @@
 #include "crashreporter/async_utils.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <cerrno>
 #include <cstring>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 const char* zvcrash_async_strerror(zvcrash_error_t error) {
     switch (error) {

@@ -2,9 +2,9 @@
 // allocates. Everything here is async-signal-safe.
 #pragma once
 
-#include <sys/types.h>
 #include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
 
 #include "platform/kernel/mach.h"
 

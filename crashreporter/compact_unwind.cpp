@@ -8,16 +8,16 @@ namespace {
 constexpr uint32_t kX86 = 7, kX86_64 = 0x1000007, kArm64 = 0x100000C;
 
 zvcrash_error_t read32(zvcrash_async_cfe_reader* r, uint64_t offset, uint32_t* out) {
-    if (zvcrash_async_mobject_read_uint32(r->mobj, r->byteorder, zvcrash_async_mobject_base_address(r->mobj), static_cast<int64_t>(offset), out) !=
-        ZVCRASH_ESUCCESS) {
+    if (zvcrash_async_mobject_read_uint32(r->mobj, r->byteorder, zvcrash_async_mobject_base_address(r->mobj),
+                                          static_cast<int64_t>(offset), out) != ZVCRASH_ESUCCESS) {
         return ZVCRASH_EINVAL;
     }
     return ZVCRASH_ESUCCESS;
 }
 
 zvcrash_error_t read16(zvcrash_async_cfe_reader* r, uint64_t offset, uint16_t* out) {
-    if (zvcrash_async_mobject_read_uint16(r->mobj, r->byteorder, zvcrash_async_mobject_base_address(r->mobj), static_cast<int64_t>(offset), out) !=
-        ZVCRASH_ESUCCESS) {
+    if (zvcrash_async_mobject_read_uint16(r->mobj, r->byteorder, zvcrash_async_mobject_base_address(r->mobj),
+                                          static_cast<int64_t>(offset), out) != ZVCRASH_ESUCCESS) {
         return ZVCRASH_EINVAL;
     }
     return ZVCRASH_ESUCCESS;
@@ -36,8 +36,10 @@ zvcrash_error_t search(uint32_t count, uint32_t target, Key key, uint32_t* found
         const uint32_t mid = lo + (hi - lo) / 2;
         uint32_t v;
         if ((err = key(mid, &v)) != ZVCRASH_ESUCCESS) return err;
-        if (v <= target) lo = mid;
-        else hi = mid;
+        if (v <= target)
+            lo = mid;
+        else
+            hi = mid;
     }
     *found = lo;
     return ZVCRASH_ESUCCESS;
@@ -45,7 +47,8 @@ zvcrash_error_t search(uint32_t count, uint32_t target, Key key, uint32_t* found
 
 }  // namespace
 
-zvcrash_error_t zvcrash_async_cfe_reader_init(zvcrash_async_cfe_reader* reader, zvcrash_async_mobject* mobj, uint32_t cpu_type) {
+zvcrash_error_t zvcrash_async_cfe_reader_init(zvcrash_async_cfe_reader* reader, zvcrash_async_mobject* mobj,
+                                              uint32_t cpu_type) {
     if (cpu_type != kX86 && cpu_type != kX86_64 && cpu_type != kArm64) return ZVCRASH_ENOTSUP;
     reader->mobj = mobj;
     reader->cpu_type = cpu_type;
@@ -65,7 +68,9 @@ zvcrash_error_t zvcrash_async_cfe_reader_find_pc(zvcrash_async_cfe_reader* reade
     // The last first-level entry is a sentinel that holds no page.
     if (indexCount < 2) return ZVCRASH_ENOTFOUND;
     uint32_t first;
-    zvcrash_error_t err = search(indexCount - 1, target, [&](uint32_t i, uint32_t* v) { return read32(reader, indexOffset + 12ULL * i, v); }, &first);
+    zvcrash_error_t err = search(
+        indexCount - 1, target, [&](uint32_t i, uint32_t* v) { return read32(reader, indexOffset + 12ULL * i, v); },
+        &first);
     if (err != ZVCRASH_ESUCCESS) return err;
     uint32_t firstFunction, page;
     if ((err = read32(reader, indexOffset + 12ULL * first, &firstFunction)) != ZVCRASH_ESUCCESS) return err;
@@ -78,7 +83,9 @@ zvcrash_error_t zvcrash_async_cfe_reader_find_pc(zvcrash_async_cfe_reader* reade
     const uint64_t entries = page + static_cast<uint64_t>(entriesOffset);
     uint32_t at;
     if (kind == 2) {
-        if ((err = search(entryCount, target, [&](uint32_t i, uint32_t* v) { return read32(reader, entries + 8ULL * i, v); }, &at)) != ZVCRASH_ESUCCESS) {
+        if ((err = search(
+                 entryCount, target, [&](uint32_t i, uint32_t* v) { return read32(reader, entries + 8ULL * i, v); },
+                 &at)) != ZVCRASH_ESUCCESS) {
             return err;
         }
         uint32_t fn;
@@ -106,7 +113,8 @@ zvcrash_error_t zvcrash_async_cfe_reader_find_pc(zvcrash_async_cfe_reader* reade
         if ((err = read32(reader, reader->header[1] + 4ULL * index, encoding)) != ZVCRASH_ESUCCESS) return err;
     } else {
         if (index - commonCount >= encodingsCount) return ZVCRASH_EINVAL;
-        if ((err = read32(reader, page + encodingsOffset + 4ULL * (index - commonCount), encoding)) != ZVCRASH_ESUCCESS) return err;
+        if ((err = read32(reader, page + encodingsOffset + 4ULL * (index - commonCount), encoding)) != ZVCRASH_ESUCCESS)
+            return err;
     }
     *function_base = firstFunction + (e & 0xFFFFFF);
     return ZVCRASH_ESUCCESS;
@@ -116,14 +124,33 @@ zvcrash_error_t zvcrash_async_cfe_register_decode(uint32_t p, uint32_t count, ui
     if (count > 6) return ZVCRASH_EINVAL;
     uint32_t digits[6] = {0, 0, 0, 0, 0, 0};
     switch (count) {
-        case 0: return ZVCRASH_ESUCCESS;
-        case 1: digits[0] = p; break;
-        case 2: digits[0] = p / 5; digits[1] = p % 5; break;
-        case 3: digits[0] = p / 20; digits[1] = (p % 20) / 4; digits[2] = p % 4; break;
-        case 4: digits[0] = p / 60; digits[1] = (p % 60) / 12; digits[2] = (p % 60 % 12) / 3; digits[3] = p % 60 % 12 % 3; break;
+        case 0:
+            return ZVCRASH_ESUCCESS;
+        case 1:
+            digits[0] = p;
+            break;
+        case 2:
+            digits[0] = p / 5;
+            digits[1] = p % 5;
+            break;
+        case 3:
+            digits[0] = p / 20;
+            digits[1] = (p % 20) / 4;
+            digits[2] = p % 4;
+            break;
+        case 4:
+            digits[0] = p / 60;
+            digits[1] = (p % 60) / 12;
+            digits[2] = (p % 60 % 12) / 3;
+            digits[3] = p % 60 % 12 % 3;
+            break;
         default:
-            digits[0] = p / 120; digits[1] = (p % 120) / 24; digits[2] = (p % 120 % 24) / 6; digits[3] = (p % 120 % 24 % 6) / 2;
-            digits[4] = p & 1; digits[5] = 0;
+            digits[0] = p / 120;
+            digits[1] = (p % 120) / 24;
+            digits[2] = (p % 120 % 24) / 6;
+            digits[3] = (p % 120 % 24 % 6) / 2;
+            digits[4] = p & 1;
+            digits[5] = 0;
             break;
     }
     bool used[7] = {false, false, false, false, false, false, false};
@@ -132,7 +159,10 @@ zvcrash_error_t zvcrash_async_cfe_register_decode(uint32_t p, uint32_t count, ui
         uint32_t chosen = 0;
         for (uint32_t r = 1; r <= 6; ++r) {
             if (used[r]) continue;
-            if (seen == digits[i]) { chosen = r; break; }
+            if (seen == digits[i]) {
+                chosen = r;
+                break;
+            }
             ++seen;
         }
         if (chosen == 0) return ZVCRASH_EINVAL;
@@ -148,7 +178,10 @@ namespace {
 uint32_t x86Register(uint32_t number, bool* ok) {
     // rbx, r12, r13, r14, r15, rbp in this host's x86-64 index table.
     static const uint32_t kIndex[] = {ZVCRASH_ASYNC_CFE_REG_NONE, 4, 13, 14, 15, 16, 1};
-    if (number > 6) { *ok = false; return 0; }
+    if (number > 6) {
+        *ok = false;
+        return 0;
+    }
     return kIndex[number];
 }
 
@@ -162,17 +195,29 @@ zvcrash_error_t zvcrash_async_cfe_entry_init(zvcrash_async_cfe_entry* entry, uin
     const uint32_t mode = (encoding >> 24) & 0xF;
     if (cpu_type == kArm64) {
         switch (mode) {
-            case 0: entry->type = ZVCRASH_ASYNC_CFE_TYPE_NONE; return ZVCRASH_ESUCCESS;
-            case 3: entry->type = ZVCRASH_ASYNC_CFE_TYPE_DWARF; entry->stack_offset = encoding & 0xFFFFFF; return ZVCRASH_ESUCCESS;
-            case 2: case 4: {
+            case 0:
+                entry->type = ZVCRASH_ASYNC_CFE_TYPE_NONE;
+                return ZVCRASH_ESUCCESS;
+            case 3:
+                entry->type = ZVCRASH_ASYNC_CFE_TYPE_DWARF;
+                entry->stack_offset = encoding & 0xFFFFFF;
+                return ZVCRASH_ESUCCESS;
+            case 2:
+            case 4: {
                 entry->type = mode == 2 ? ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD : ZVCRASH_ASYNC_CFE_TYPE_FRAME_PTR;
                 if (mode == 2) {
                     entry->stack_offset = static_cast<int64_t>(((encoding >> 12) & 0xFFF) * 16);
                     entry->return_address_register = 32;  // lr
                 }
                 // x19 is index 22: xn = 3 + n.
-                const struct { uint32_t flag; uint32_t hi, lo; } pairs[] = {
-                    {0x10, 3 + 28, 3 + 27}, {0x08, 3 + 26, 3 + 25}, {0x04, 3 + 24, 3 + 23}, {0x02, 3 + 22, 3 + 21}, {0x01, 3 + 20, 3 + 19}};
+                const struct {
+                    uint32_t flag;
+                    uint32_t hi, lo;
+                } pairs[] = {{0x10, 3 + 28, 3 + 27},
+                             {0x08, 3 + 26, 3 + 25},
+                             {0x04, 3 + 24, 3 + 23},
+                             {0x02, 3 + 22, 3 + 21},
+                             {0x01, 3 + 20, 3 + 19}};
                 uint32_t n = 0;
                 for (const auto& p : pairs) {
                     if (!(encoding & p.flag)) continue;
@@ -183,15 +228,21 @@ zvcrash_error_t zvcrash_async_cfe_entry_init(zvcrash_async_cfe_entry* entry, uin
                 if (mode == 4) entry->stack_offset = -8 * static_cast<int64_t>(n);
                 return ZVCRASH_ESUCCESS;
             }
-            default: return ZVCRASH_ENOTSUP;
+            default:
+                return ZVCRASH_ENOTSUP;
         }
     }
     if (cpu_type != kX86 && cpu_type != kX86_64) return ZVCRASH_ENOTSUP;
     const uint32_t word = cpu_type == kX86_64 ? 8 : 4;
     bool ok = true;
     switch (mode) {
-        case 0: entry->type = ZVCRASH_ASYNC_CFE_TYPE_NONE; return ZVCRASH_ESUCCESS;
-        case 4: entry->type = ZVCRASH_ASYNC_CFE_TYPE_DWARF; entry->stack_offset = encoding & 0xFFFFFF; return ZVCRASH_ESUCCESS;
+        case 0:
+            entry->type = ZVCRASH_ASYNC_CFE_TYPE_NONE;
+            return ZVCRASH_ESUCCESS;
+        case 4:
+            entry->type = ZVCRASH_ASYNC_CFE_TYPE_DWARF;
+            entry->stack_offset = encoding & 0xFFFFFF;
+            return ZVCRASH_ESUCCESS;
         case 1: {
             entry->type = ZVCRASH_ASYNC_CFE_TYPE_FRAME_PTR;
             entry->stack_offset = -static_cast<int64_t>(((encoding >> 16) & 0xFF) * word);
@@ -204,7 +255,8 @@ zvcrash_error_t zvcrash_async_cfe_entry_init(zvcrash_async_cfe_entry* entry, uin
             entry->register_count = n;
             return ok ? ZVCRASH_ESUCCESS : ZVCRASH_EINVAL;
         }
-        case 2: case 3: {
+        case 2:
+        case 3: {
             entry->type = mode == 2 ? ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD : ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_INDIRECT;
             if (mode == 2) {
                 entry->stack_offset = static_cast<int64_t>(((encoding >> 16) & 0xFF) * word);
@@ -220,11 +272,13 @@ zvcrash_error_t zvcrash_async_cfe_entry_init(zvcrash_async_cfe_entry* entry, uin
             entry->register_count = count;
             return ok ? ZVCRASH_ESUCCESS : ZVCRASH_EINVAL;
         }
-        default: return ZVCRASH_ENOTSUP;
+        default:
+            return ZVCRASH_ENOTSUP;
     }
 }
 
-zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t function_address, const zvcrash_async_thread_state* current,
+zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t function_address,
+                                              const zvcrash_async_thread_state* current,
                                               const zvcrash_async_cfe_entry* entry, zvcrash_async_thread_state* next) {
     zvcrash_async_thread_state_copy(next, current);
     zvcrash_async_thread_state_clear_volatile_regs(next);
@@ -256,7 +310,9 @@ zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t
             uint64_t size = static_cast<uint64_t>(entry->stack_offset);
             if (entry->type == ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_INDIRECT) {
                 uint32_t word;
-                if ((err = zvcrash_async_task_memcpy(task, function_address, entry->stack_offset, &word, 4)) != ZVCRASH_ESUCCESS) return err;
+                if ((err = zvcrash_async_task_memcpy(task, function_address, entry->stack_offset, &word, 4)) !=
+                    ZVCRASH_ESUCCESS)
+                    return err;
                 size = static_cast<uint64_t>(word) + entry->stack_adjust;
             }
             const uint64_t sp = zvcrash_async_thread_state_get_reg(current, ZVCRASH_REG_SP) + size;
@@ -265,7 +321,8 @@ zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t
             if (entry->return_address_register != ZVCRASH_ASYNC_CFE_REG_NONE) {
                 const int ra = static_cast<int>(entry->return_address_register);
                 if (!zvcrash_async_thread_state_has_reg(current, ra)) return ZVCRASH_ENOTFOUND;
-                zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_IP, zvcrash_async_thread_state_get_reg(current, ra));
+                zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_IP,
+                                                   zvcrash_async_thread_state_get_reg(current, ra));
                 savedStart = sp - regsSize;
             } else {
                 uint64_t ra;
@@ -275,7 +332,8 @@ zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t
             }
             break;
         }
-        default: return ZVCRASH_ENOTSUP;
+        default:
+            return ZVCRASH_ENOTSUP;
     }
     for (uint32_t i = 0; i < entry->register_count && i < ZVCRASH_ASYNC_CFE_MAX_REGS; ++i) {
         if (entry->register_list[i] == ZVCRASH_ASYNC_CFE_REG_NONE) continue;
@@ -286,9 +344,11 @@ zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t
     return ZVCRASH_ESUCCESS;
 }
 
-zvcrash_frame_error_t zvcrash_frame_compact_unwind_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
+zvcrash_frame_error_t zvcrash_frame_compact_unwind_reader(const kernel::Task* task,
+                                                          zvcrash_async_image_list* image_list,
                                                           const zvcrash_async_thread_state* current,
-                                                          const zvcrash_async_thread_state* previous, zvcrash_async_thread_state* next) {
+                                                          const zvcrash_async_thread_state* previous,
+                                                          zvcrash_async_thread_state* next) {
     if (!zvcrash_async_thread_state_has_reg(current, ZVCRASH_REG_IP)) return ZVCRASH_FRAME_EBADFRAME;
     const uint64_t pc = zvcrash_async_thread_state_get_reg(current, ZVCRASH_REG_IP);
     if (pc == 0 || !image_list) return ZVCRASH_FRAME_ENOTSUP;
@@ -308,16 +368,19 @@ zvcrash_frame_error_t zvcrash_frame_compact_unwind_reader(const kernel::Task* ta
             uint64_t base;
             uint32_t encoding;
             zvcrash_async_cfe_entry entry;
-            if (zvcrash_async_cfe_reader_find_pc(&reader, lookup - image->header_addr, &base, &encoding) == ZVCRASH_ESUCCESS &&
+            if (zvcrash_async_cfe_reader_find_pc(&reader, lookup - image->header_addr, &base, &encoding) ==
+                    ZVCRASH_ESUCCESS &&
                 zvcrash_async_cfe_entry_init(&entry, cpu, encoding) == ZVCRASH_ESUCCESS) {
                 uint64_t function;
                 if (entry.type == ZVCRASH_ASYNC_CFE_TYPE_NONE) {
                     result = ZVCRASH_FRAME_ENOFRAME;
-                } else if (!zvcrash_async_address_apply_offset(image->header_addr, static_cast<int64_t>(base), &function)) {
+                } else if (!zvcrash_async_address_apply_offset(image->header_addr, static_cast<int64_t>(base),
+                                                               &function)) {
                     result = ZVCRASH_FRAME_EINVAL;
                 } else {
-                    result = zvcrash_async_cfe_entry_apply(task, function, current, &entry, next) == ZVCRASH_ESUCCESS ? ZVCRASH_FRAME_ESUCCESS
-                                                                                                                   : ZVCRASH_FRAME_ENOFRAME;
+                    result = zvcrash_async_cfe_entry_apply(task, function, current, &entry, next) == ZVCRASH_ESUCCESS
+                                 ? ZVCRASH_FRAME_ESUCCESS
+                                 : ZVCRASH_FRAME_ENOFRAME;
                 }
             }
         }

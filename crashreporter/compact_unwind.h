@@ -29,15 +29,16 @@ inline constexpr int ZVCRASH_ASYNC_CFE_MAX_REGS = 10;
 struct zvcrash_async_cfe_entry {
     uint32_t cpu_type;
     zvcrash_async_cfe_type type;
-    int64_t stack_offset;       // frame: offset of the saved registers from fp; frameless: stack size
-                                // (indirect: offset of the size word in the function); DWARF: section offset
-    uint32_t stack_adjust;      // x86 family, indirect
+    int64_t stack_offset;   // frame: offset of the saved registers from fp; frameless: stack size
+                            // (indirect: offset of the size word in the function); DWARF: section offset
+    uint32_t stack_adjust;  // x86 family, indirect
     uint32_t return_address_register;
     uint32_t register_count;
     uint32_t register_list[ZVCRASH_ASYNC_CFE_MAX_REGS];  // lowest address first
 };
 
-zvcrash_error_t zvcrash_async_cfe_reader_init(zvcrash_async_cfe_reader* reader, zvcrash_async_mobject* mobj, uint32_t cpu_type);
+zvcrash_error_t zvcrash_async_cfe_reader_init(zvcrash_async_cfe_reader* reader, zvcrash_async_mobject* mobj,
+                                              uint32_t cpu_type);
 zvcrash_error_t zvcrash_async_cfe_reader_find_pc(zvcrash_async_cfe_reader* reader, uint64_t pc, uint64_t* function_base,
                                                  uint32_t* encoding);
 zvcrash_error_t zvcrash_async_cfe_entry_init(zvcrash_async_cfe_entry* entry, uint32_t cpu_type, uint32_t encoding);
@@ -47,10 +48,13 @@ zvcrash_error_t zvcrash_async_cfe_register_decode(uint32_t permutation, uint32_t
 
 // Applies a decoded entry to `current` (whose function starts at `function_address`) to make the
 // caller's state. DWARF and none entries are not applied ("Operation not supported").
-zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t function_address, const zvcrash_async_thread_state* current,
+zvcrash_error_t zvcrash_async_cfe_entry_apply(const kernel::Task* task, uint64_t function_address,
+                                              const zvcrash_async_thread_state* current,
                                               const zvcrash_async_cfe_entry* entry, zvcrash_async_thread_state* next);
 
 // The frame reader of the cursor's table, over the __TEXT,__unwind_info of the image holding pc.
-zvcrash_frame_error_t zvcrash_frame_compact_unwind_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
+zvcrash_frame_error_t zvcrash_frame_compact_unwind_reader(const kernel::Task* task,
+                                                          zvcrash_async_image_list* image_list,
                                                           const zvcrash_async_thread_state* current,
-                                                          const zvcrash_async_thread_state* previous, zvcrash_async_thread_state* next);
+                                                          const zvcrash_async_thread_state* previous,
+                                                          zvcrash_async_thread_state* next);

@@ -1,15 +1,15 @@
 #include "crashreporter/crash_reporter.h"
 
-#include <fcntl.h>
-#include <ucontext.h>
-#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <ucontext.h>
+#include <unistd.h>
 
 #include "crashreporter/async_file.h"
 #include "crashreporter/host_info.h"
@@ -40,7 +40,7 @@ std::atomic<void*> gCallbackContext{nullptr};
 std::atomic<void (*)(siginfo_t*, ucontext_t*, void*)> gPostCrashCallback{nullptr};
 std::atomic<uint8_t> gUncaughtLatch{0};
 std::mutex gEnableLock;
-bool gEnabledOnce = false;   // guarded by gEnableLock
+bool gEnabledOnce = false;  // guarded by gEnableLock
 // The server and the ports it displaced live as long as the process; set once while enabling.
 std::shared_ptr<ZVCrashMachExceptionServer> gMachServer;
 std::shared_ptr<ZVCrashMachExceptionPortSet> gPreviousMachPorts;
@@ -149,9 +149,9 @@ kernel::kern_return_t machCrashCallback(kernel::mach_port_t task, kernel::mach_p
     return kernel::KERN_FAILURE;
 }
 
-foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>> enableMachExceptionServer(
-    std::shared_ptr<ZVCrashMachExceptionPortSet>* previousPortSet, ZVCrashMachExceptionServerCallback callback,
-    void* context) {
+foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>>
+enableMachExceptionServer(std::shared_ptr<ZVCrashMachExceptionPortSet>* previousPortSet,
+                          ZVCrashMachExceptionServerCallback callback, void* context) {
     kernel::exception_mask_t mask = kernel::EXC_MASK_BAD_ACCESS | kernel::EXC_MASK_BAD_INSTRUCTION |
                                     kernel::EXC_MASK_ARITHMETIC | kernel::EXC_MASK_SOFTWARE |
                                     kernel::EXC_MASK_BREAKPOINT;
@@ -219,9 +219,10 @@ std::shared_ptr<ZVCrashReporterConfig> ZVCrashReporterConfig::initWithBasePath(s
     return initWithSignalHandlerType(ZVCrashSignalHandlerTypeBSD, 0, true, std::move(basePath));
 }
 
-std::shared_ptr<ZVCrashReporterConfig> ZVCrashReporterConfig::initWithSignalHandlerType(
-    uint32_t signalHandlerType, uint32_t symbolicationStrategy, bool shouldRegisterUncaughtExceptionHandler,
-    std::optional<std::string> basePath) {
+std::shared_ptr<ZVCrashReporterConfig>
+ZVCrashReporterConfig::initWithSignalHandlerType(uint32_t signalHandlerType, uint32_t symbolicationStrategy,
+                                                 bool shouldRegisterUncaughtExceptionHandler,
+                                                 std::optional<std::string> basePath) {
     auto config = std::shared_ptr<ZVCrashReporterConfig>(new ZVCrashReporterConfig());
     config->signalHandlerType_ = signalHandlerType;
     config->symbolicationStrategy_ = symbolicationStrategy;
@@ -242,21 +243,22 @@ zvcrash_async_image_list* ZVCrashReporter::sharedImageList() {
     return &gImageList;
 }
 
-foundation::Result<std::shared_ptr<ZVCrashReporter>> ZVCrashReporter::initWithConfiguration(
-    std::shared_ptr<ZVCrashReporterConfig> configuration) {
+foundation::Result<std::shared_ptr<ZVCrashReporter>>
+ZVCrashReporter::initWithConfiguration(std::shared_ptr<ZVCrashReporterConfig> configuration) {
     auto& bundle = foundation::Bundle::main();
     auto text = [&](std::string_view key) -> std::optional<std::string> {
         foundation::Value value = bundle.objectForInfoDictionaryKey(key);
         if (!value.isString()) return std::nullopt;
         return value.asString();
     };
-    return initWithBundle(
-        ZVCrashReporterBundleInfo{bundle.bundleIdentifier(), text("CFBundleVersion"), text("CFBundleShortVersionString")},
-        std::move(configuration));
+    return initWithBundle(ZVCrashReporterBundleInfo{bundle.bundleIdentifier(), text("CFBundleVersion"),
+                                                    text("CFBundleShortVersionString")},
+                          std::move(configuration));
 }
 
-foundation::Result<std::shared_ptr<ZVCrashReporter>> ZVCrashReporter::initWithBundle(
-    const ZVCrashReporterBundleInfo& bundle, std::shared_ptr<ZVCrashReporterConfig> configuration) {
+foundation::Result<std::shared_ptr<ZVCrashReporter>>
+ZVCrashReporter::initWithBundle(const ZVCrashReporterBundleInfo& bundle,
+                                std::shared_ptr<ZVCrashReporterConfig> configuration) {
     std::string identifier;
     if (bundle.identifier) {
         identifier = *bundle.identifier;
@@ -275,9 +277,10 @@ foundation::Result<std::shared_ptr<ZVCrashReporter>> ZVCrashReporter::initWithBu
     return initWithApplicationIdentifier(identifier, version, bundle.shortVersionString, std::move(configuration));
 }
 
-std::shared_ptr<ZVCrashReporter> ZVCrashReporter::initWithApplicationIdentifier(
-    const std::string& applicationIdentifier, const std::string& appVersion,
-    std::optional<std::string> appMarketingVersion, std::shared_ptr<ZVCrashReporterConfig> configuration) {
+std::shared_ptr<ZVCrashReporter>
+ZVCrashReporter::initWithApplicationIdentifier(const std::string& applicationIdentifier, const std::string& appVersion,
+                                               std::optional<std::string> appMarketingVersion,
+                                               std::shared_ptr<ZVCrashReporterConfig> configuration) {
     sharedImageList();
     auto reporter = std::shared_ptr<ZVCrashReporter>(new ZVCrashReporter());
     reporter->config_ = configuration ? std::move(configuration) : ZVCrashReporterConfig::defaultConfiguration();
@@ -357,8 +360,8 @@ bool ZVCrashReporter::enableCrashReporterAndReturnError(foundation::Error* error
                 return false;
             }
             gMachServer = server.value();
-            gCrashContext.previousMachPorts =
-                gPreviousMachPorts ? gPreviousMachPorts->asyncSafeRepresentation() : zvcrash_mach_exception_port_state_set{};
+            gCrashContext.previousMachPorts = gPreviousMachPorts ? gPreviousMachPorts->asyncSafeRepresentation()
+                                                                 : zvcrash_mach_exception_port_state_set{};
             break;
         }
         case ZVCrashSignalHandlerTypeBSD:
@@ -403,13 +406,13 @@ foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReport() {
     return generateLiveReportWithThread(kernel::thread_self(), nullptr);
 }
 
-foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithException(
-    const kernel::PlatformException* exception) {
+foundation::Result<std::vector<uint8_t>>
+ZVCrashReporter::generateLiveReportWithException(const kernel::PlatformException* exception) {
     return generateLiveReportWithThread(kernel::thread_self(), exception);
 }
 
-foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReportWithThread(
-    kernel::thread_t thread, const kernel::PlatformException* exception) {
+foundation::Result<std::vector<uint8_t>>
+ZVCrashReporter::generateLiveReportWithThread(kernel::thread_t thread, const kernel::PlatformException* exception) {
     std::lock_guard guard(gLiveReportLock);
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/live_crash_report.XXXXXX";

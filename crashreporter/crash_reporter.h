@@ -25,9 +25,10 @@ class ZVCrashReporterConfig {
 public:
     static std::shared_ptr<ZVCrashReporterConfig> defaultConfiguration();
     static std::shared_ptr<ZVCrashReporterConfig> initWithBasePath(std::optional<std::string> basePath);
-    static std::shared_ptr<ZVCrashReporterConfig> initWithSignalHandlerType(
-        uint32_t signalHandlerType, uint32_t symbolicationStrategy, bool shouldRegisterUncaughtExceptionHandler = true,
-        std::optional<std::string> basePath = std::nullopt);
+    static std::shared_ptr<ZVCrashReporterConfig>
+    initWithSignalHandlerType(uint32_t signalHandlerType, uint32_t symbolicationStrategy,
+                              bool shouldRegisterUncaughtExceptionHandler = true,
+                              std::optional<std::string> basePath = std::nullopt);
 
     uint32_t signalHandlerType() const { return signalHandlerType_; }
     uint32_t symbolicationStrategy() const { return symbolicationStrategy_; }
@@ -57,13 +58,14 @@ struct ZVCrashReporterCallbacks {
 class ZVCrashReporter {
 public:
     // Errors carry the domain "ZVCrashReporterException" where the reporter refuses a call.
-    static foundation::Result<std::shared_ptr<ZVCrashReporter>> initWithBundle(
-        const ZVCrashReporterBundleInfo& bundle, std::shared_ptr<ZVCrashReporterConfig> configuration);
-    static foundation::Result<std::shared_ptr<ZVCrashReporter>> initWithConfiguration(
-        std::shared_ptr<ZVCrashReporterConfig> configuration);
-    static std::shared_ptr<ZVCrashReporter> initWithApplicationIdentifier(
-        const std::string& applicationIdentifier, const std::string& appVersion,
-        std::optional<std::string> appMarketingVersion, std::shared_ptr<ZVCrashReporterConfig> configuration);
+    static foundation::Result<std::shared_ptr<ZVCrashReporter>>
+    initWithBundle(const ZVCrashReporterBundleInfo& bundle, std::shared_ptr<ZVCrashReporterConfig> configuration);
+    static foundation::Result<std::shared_ptr<ZVCrashReporter>>
+    initWithConfiguration(std::shared_ptr<ZVCrashReporterConfig> configuration);
+    static std::shared_ptr<ZVCrashReporter>
+    initWithApplicationIdentifier(const std::string& applicationIdentifier, const std::string& appVersion,
+                                  std::optional<std::string> appMarketingVersion,
+                                  std::shared_ptr<ZVCrashReporterConfig> configuration);
 
     foundation::Status setCrashCallbacks(const ZVCrashReporterCallbacks* callbacks);
     void setCustomData(std::optional<std::vector<uint8_t>> data);
@@ -80,10 +82,10 @@ public:
 
     // A report of the running process; `thread` defaults to the calling thread.
     foundation::Result<std::vector<uint8_t>> generateLiveReport();
-    foundation::Result<std::vector<uint8_t>> generateLiveReportWithException(
-        const kernel::PlatformException* exception);
-    foundation::Result<std::vector<uint8_t>> generateLiveReportWithThread(
-        kernel::thread_t thread, const kernel::PlatformException* exception = nullptr);
+    foundation::Result<std::vector<uint8_t>>
+    generateLiveReportWithException(const kernel::PlatformException* exception);
+    foundation::Result<std::vector<uint8_t>>
+    generateLiveReportWithThread(kernel::thread_t thread, const kernel::PlatformException* exception = nullptr);
 
     std::shared_ptr<ZVCrashReporterConfig> config() const { return config_; }
     const std::string& applicationIdentifier() const { return applicationIdentifier_; }

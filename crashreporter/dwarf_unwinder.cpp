@@ -9,7 +9,8 @@ using namespace zvcrash::MS::async;
 // ---------------------------------------------------------------------------------------------
 // Source window
 
-void zvcrash_async_dwarf_source_init(zvcrash_async_dwarf_source* src, const kernel::Task* task, uint64_t start, uint64_t end) {
+void zvcrash_async_dwarf_source_init(zvcrash_async_dwarf_source* src, const kernel::Task* task, uint64_t start,
+                                     uint64_t end) {
     src->task = task;
     src->start = start;
     src->end = end < start ? start : end;
@@ -21,7 +22,8 @@ void zvcrash_async_dwarf_source_init(zvcrash_async_dwarf_source* src, const kern
     src->victim = 0;
 }
 
-zvcrash_error_t zvcrash_async_dwarf_source_read(zvcrash_async_dwarf_source* src, uint64_t address, void* dest, size_t length) {
+zvcrash_error_t zvcrash_async_dwarf_source_read(zvcrash_async_dwarf_source* src, uint64_t address, void* dest,
+                                                size_t length) {
     if (address < src->start || address > src->end || length > src->end - address) return ZVCRASH_EINVAL;
     if (length == 0) return ZVCRASH_ESUCCESS;
     if (src->in_place) {
@@ -36,7 +38,8 @@ zvcrash_error_t zvcrash_async_dwarf_source_read(zvcrash_async_dwarf_source* src,
             return ZVCRASH_ESUCCESS;
         }
     }
-    if (length > zvcrash_async_dwarf_source::kLineSize) return zvcrash_async_task_memcpy(src->task, address, 0, dest, length);
+    if (length > zvcrash_async_dwarf_source::kLineSize)
+        return zvcrash_async_task_memcpy(src->task, address, 0, dest, length);
     const uint32_t slot = src->victim;
     src->victim = (src->victim + 1) % zvcrash_async_dwarf_source::kLines;
     uint64_t fill = src->end - address;
@@ -57,7 +60,9 @@ zvcrash_error_t zvcrash_async_dwarf_source_read(zvcrash_async_dwarf_source* src,
 
 namespace {
 
-bool addOffset(uint64_t address, int64_t offset, uint64_t* out) { return zvcrash_async_address_apply_offset(address, offset, out); }
+bool addOffset(uint64_t address, int64_t offset, uint64_t* out) {
+    return zvcrash_async_address_apply_offset(address, offset, out);
+}
 
 zvcrash_error_t readU8(zvcrash_async_dwarf_source* src, uint64_t address, uint8_t* out) {
     return zvcrash_async_dwarf_source_read(src, address, out, 1);
@@ -65,17 +70,38 @@ zvcrash_error_t readU8(zvcrash_async_dwarf_source* src, uint64_t address, uint8_
 
 }  // namespace
 
-zvcrash_error_t zvcrash_async_dwarf_read_uintmax(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, int width,
-                                                 uint64_t* out) {
+zvcrash_error_t zvcrash_async_dwarf_read_uintmax(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
+                                                 int width, uint64_t* out) {
     uint64_t at;
     if (!addOffset(address, offset, &at)) return ZVCRASH_EINVAL;
     zvcrash_error_t err;
     switch (width) {
-        case 1: { uint8_t v; err = zvcrash_async_dwarf_source_read(src, at, &v, 1); *out = v; return err; }
-        case 2: { uint16_t v; err = zvcrash_async_dwarf_source_read(src, at, &v, 2); *out = v; return err; }
-        case 4: { uint32_t v; err = zvcrash_async_dwarf_source_read(src, at, &v, 4); *out = v; return err; }
-        case 8: { uint64_t v; err = zvcrash_async_dwarf_source_read(src, at, &v, 8); *out = v; return err; }
-        default: return ZVCRASH_EINVAL;
+        case 1: {
+            uint8_t v;
+            err = zvcrash_async_dwarf_source_read(src, at, &v, 1);
+            *out = v;
+            return err;
+        }
+        case 2: {
+            uint16_t v;
+            err = zvcrash_async_dwarf_source_read(src, at, &v, 2);
+            *out = v;
+            return err;
+        }
+        case 4: {
+            uint32_t v;
+            err = zvcrash_async_dwarf_source_read(src, at, &v, 4);
+            *out = v;
+            return err;
+        }
+        case 8: {
+            uint64_t v;
+            err = zvcrash_async_dwarf_source_read(src, at, &v, 8);
+            *out = v;
+            return err;
+        }
+        default:
+            return ZVCRASH_EINVAL;
     }
 }
 
@@ -103,15 +129,15 @@ static zvcrash_error_t readLeb128(zvcrash_async_dwarf_source* src, uint64_t addr
     return ZVCRASH_ENOTSUP;
 }
 
-zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint64_t* out,
-                                                 uint64_t* consumed) {
+zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
+                                                 uint64_t* out, uint64_t* consumed) {
     unsigned shift;
     uint8_t last;
     return readLeb128(src, address, offset, out, &shift, &last, consumed);
 }
 
-zvcrash_error_t zvcrash_async_dwarf_read_sleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, int64_t* out,
-                                                 uint64_t* consumed) {
+zvcrash_error_t zvcrash_async_dwarf_read_sleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
+                                                 int64_t* out, uint64_t* consumed) {
     uint64_t result;
     unsigned shift;
     uint8_t last;
@@ -148,11 +174,18 @@ zvcrash_error_t readBoundedLeb128(zvcrash_async_dwarf_source* src, uint64_t& at,
 // Pointer reader
 
 gnu_ehptr_reader::gnu_ehptr_reader(bool is64)
-    : m64(is64), has_frame_section_base(false), frame_section_base(0), has_text_base(false), text_base(0), has_data_base(false),
-      data_base(0), has_func_base(false), func_base(0) {}
+    : m64(is64),
+      has_frame_section_base(false),
+      frame_section_base(0),
+      has_text_base(false),
+      text_base(0),
+      has_data_base(false),
+      data_base(0),
+      has_func_base(false),
+      func_base(0) {}
 
-zvcrash_error_t gnu_ehptr_reader::read(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint8_t encoding,
-                                       uint64_t* value, uint64_t* consumed) const {
+zvcrash_error_t gnu_ehptr_reader::read(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
+                                       uint8_t encoding, uint64_t* value, uint64_t* consumed) const {
     if (encoding == ZVCRASH_DW_EH_PE_omit) return ZVCRASH_ENOTFOUND;
     uint64_t at;
     if (!addOffset(address, offset, &at)) return ZVCRASH_EINVAL;
@@ -160,11 +193,23 @@ zvcrash_error_t gnu_ehptr_reader::read(zvcrash_async_dwarf_source* src, uint64_t
     uint64_t base = 0;
     uint64_t skip = 0;
     switch (encoding & 0x70) {
-        case 0x00: break;
-        case 0x10: base = at; break;
-        case 0x20: if (!has_text_base) return ZVCRASH_ENOTSUP; base = text_base; break;
-        case 0x30: if (!has_data_base) return ZVCRASH_ENOTSUP; base = data_base; break;
-        case 0x40: if (!has_func_base) return ZVCRASH_ENOTSUP; base = func_base; break;
+        case 0x00:
+            break;
+        case 0x10:
+            base = at;
+            break;
+        case 0x20:
+            if (!has_text_base) return ZVCRASH_ENOTSUP;
+            base = text_base;
+            break;
+        case 0x30:
+            if (!has_data_base) return ZVCRASH_ENOTSUP;
+            base = data_base;
+            break;
+        case 0x40:
+            if (!has_func_base) return ZVCRASH_ENOTSUP;
+            base = func_base;
+            break;
         case 0x50: {
             if (!has_frame_section_base) return ZVCRASH_ENOTSUP;
             const uint64_t rel = at - frame_section_base;
@@ -173,22 +218,54 @@ zvcrash_error_t gnu_ehptr_reader::read(zvcrash_async_dwarf_source* src, uint64_t
             at += skip;
             break;
         }
-        default: return ZVCRASH_ENOTSUP;
+        default:
+            return ZVCRASH_ENOTSUP;
     }
     uint64_t raw = 0;
     uint64_t n = 0;
     zvcrash_error_t err = ZVCRASH_ESUCCESS;
     switch (encoding & 0x0F) {
-        case 0x00: err = zvcrash_async_dwarf_read_uintmax(src, at, 0, static_cast<int>(width), &raw); n = width; break;
-        case 0x01: err = zvcrash_async_dwarf_read_uleb128(src, at, 0, &raw, &n); break;
-        case 0x02: err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 2, &raw); n = 2; break;
-        case 0x03: err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 4, &raw); n = 4; break;
-        case 0x04: err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 8, &raw); n = 8; break;
-        case 0x09: { int64_t s; err = zvcrash_async_dwarf_read_sleb128(src, at, 0, &s, &n); raw = static_cast<uint64_t>(s); break; }
-        case 0x0A: err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 2, &raw); raw = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int16_t>(raw))); n = 2; break;
-        case 0x0B: err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 4, &raw); raw = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(raw))); n = 4; break;
-        case 0x0C: err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 8, &raw); n = 8; break;
-        default: return ZVCRASH_ENOTSUP;
+        case 0x00:
+            err = zvcrash_async_dwarf_read_uintmax(src, at, 0, static_cast<int>(width), &raw);
+            n = width;
+            break;
+        case 0x01:
+            err = zvcrash_async_dwarf_read_uleb128(src, at, 0, &raw, &n);
+            break;
+        case 0x02:
+            err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 2, &raw);
+            n = 2;
+            break;
+        case 0x03:
+            err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 4, &raw);
+            n = 4;
+            break;
+        case 0x04:
+            err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 8, &raw);
+            n = 8;
+            break;
+        case 0x09: {
+            int64_t s;
+            err = zvcrash_async_dwarf_read_sleb128(src, at, 0, &s, &n);
+            raw = static_cast<uint64_t>(s);
+            break;
+        }
+        case 0x0A:
+            err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 2, &raw);
+            raw = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int16_t>(raw)));
+            n = 2;
+            break;
+        case 0x0B:
+            err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 4, &raw);
+            raw = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(raw)));
+            n = 4;
+            break;
+        case 0x0C:
+            err = zvcrash_async_dwarf_read_uintmax(src, at, 0, 8, &raw);
+            n = 8;
+            break;
+        default:
+            return ZVCRASH_ENOTSUP;
     }
     if (err != ZVCRASH_ESUCCESS) return err;
     uint64_t result = base + raw;
@@ -247,7 +324,8 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
     info->cie_offset = content;
     info->cie_length = length;
     uint64_t at = content;
-    if (zvcrash_async_dwarf_read_uintmax(src, at, 0, is64 ? 8 : 4, &info->cie_id) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
+    if (zvcrash_async_dwarf_read_uintmax(src, at, 0, is64 ? 8 : 4, &info->cie_id) != ZVCRASH_ESUCCESS)
+        return ZVCRASH_EINVAL;
     if (info->cie_id != 0 && info->cie_id != (is64 ? ~0ULL : 0xFFFFFFFFULL)) return ZVCRASH_EINVAL;
     at += is64 ? 8 : 4;
     if (readU8(src, at++, &info->cie_version) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
@@ -271,11 +349,14 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
         if (readU8(src, at++, &info->segment_size) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
     }
     uint64_t n;
-    if ((err = zvcrash_async_dwarf_read_uleb128(src, at, 0, &info->code_alignment_factor, &n)) != ZVCRASH_ESUCCESS) return err;
+    if ((err = zvcrash_async_dwarf_read_uleb128(src, at, 0, &info->code_alignment_factor, &n)) != ZVCRASH_ESUCCESS)
+        return err;
     at += n;
-    if ((err = zvcrash_async_dwarf_read_sleb128(src, at, 0, &info->data_alignment_factor, &n)) != ZVCRASH_ESUCCESS) return err;
+    if ((err = zvcrash_async_dwarf_read_sleb128(src, at, 0, &info->data_alignment_factor, &n)) != ZVCRASH_ESUCCESS)
+        return err;
     at += n;
-    if ((err = zvcrash_async_dwarf_read_uleb128(src, at, 0, &info->return_address_register, &n)) != ZVCRASH_ESUCCESS) return err;
+    if ((err = zvcrash_async_dwarf_read_uleb128(src, at, 0, &info->return_address_register, &n)) != ZVCRASH_ESUCCESS)
+        return err;
     at += n;
 
     if (info->has_z) {
@@ -293,7 +374,8 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
             } else if (c == 'P') {
                 uint8_t enc;
                 if (readU8(src, data++, &enc) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
-                if ((err = reader->read(src, data, 0, enc, &info->personality_address, &n)) != ZVCRASH_ESUCCESS) return err;
+                if ((err = reader->read(src, data, 0, enc, &info->personality_address, &n)) != ZVCRASH_ESUCCESS)
+                    return err;
                 data += n;
                 info->has_personality = true;
             } else if (c == 'R') {
@@ -314,8 +396,8 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
 }
 
 zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
-                                                  zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader, uint64_t address,
-                                                  bool debug_frame, uint64_t section_start) {
+                                                  zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
+                                                  uint64_t address, bool debug_frame, uint64_t section_start) {
     zvcrash_async_memset(info, 0, sizeof *info);
     uint64_t length, content;
     bool is64;
@@ -326,9 +408,11 @@ zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* 
     info->fde_length = length;
     uint64_t ciePointer;
     const int idWidth = is64 ? 8 : 4;
-    if (zvcrash_async_dwarf_read_uintmax(src, content, 0, idWidth, &ciePointer) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
+    if (zvcrash_async_dwarf_read_uintmax(src, content, 0, idWidth, &ciePointer) != ZVCRASH_ESUCCESS)
+        return ZVCRASH_EINVAL;
     if (debug_frame) {
-        if (!addOffset(section_start, static_cast<int64_t>(ciePointer), &info->cie_offset) || static_cast<int64_t>(ciePointer) < 0) {
+        if (!addOffset(section_start, static_cast<int64_t>(ciePointer), &info->cie_offset) ||
+            static_cast<int64_t>(ciePointer) < 0) {
             return ZVCRASH_EINVAL;
         }
     } else {
@@ -360,8 +444,9 @@ zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* 
     return ZVCRASH_ESUCCESS;
 }
 
-zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader, uint64_t address,
-                                                    bool debug_frame, uint64_t pc, zvcrash_async_dwarf_fde_info* fde,
+zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
+                                                    uint64_t address, bool debug_frame, uint64_t pc,
+                                                    zvcrash_async_dwarf_fde_info* fde,
                                                     zvcrash_async_dwarf_cie_info* cie) {
     const uint64_t sectionStart = src->start;
     uint64_t at = address;
@@ -372,10 +457,12 @@ zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* 
         if (readEntryHeader(src, at, &length, &content, &next, &is64) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
         if (length == 0) return ZVCRASH_ENOTFOUND;
         uint64_t id;
-        if (zvcrash_async_dwarf_read_uintmax(src, content, 0, is64 ? 8 : 4, &id) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
+        if (zvcrash_async_dwarf_read_uintmax(src, content, 0, is64 ? 8 : 4, &id) != ZVCRASH_ESUCCESS)
+            return ZVCRASH_EINVAL;
         const bool isCie = debug_frame ? id == (is64 ? ~0ULL : 0xFFFFFFFFULL) : id == 0;
         if (!isCie) {
-            zvcrash_error_t err = zvcrash_async_dwarf_fde_info_init(fde, cie, src, reader, at, debug_frame, sectionStart);
+            zvcrash_error_t err =
+                zvcrash_async_dwarf_fde_info_init(fde, cie, src, reader, at, debug_frame, sectionStart);
             if (err == ZVCRASH_ESUCCESS && fde->pc_start <= pc && pc < fde->pc_end) return ZVCRASH_ESUCCESS;
         }
         at = next;
@@ -383,8 +470,8 @@ zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* 
     return ZVCRASH_ENOTFOUND;
 }
 
-zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr, uint64_t pc,
-                                                        uint64_t* eh_frame, uint64_t* fde_address) {
+zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr,
+                                                        uint64_t pc, uint64_t* eh_frame, uint64_t* fde_address) {
     uint8_t head[4];
     if (zvcrash_async_dwarf_source_read(hdrsrc, hdr, head, 4) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
     if (head[0] != 1) return ZVCRASH_EINVAL;
@@ -409,8 +496,10 @@ zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_sour
     while (hi - lo > 1) {
         const uint64_t mid = lo + (hi - lo) / 2;
         if (zvcrash_async_dwarf_source_read(hdrsrc, at + mid * 8, pair, 4) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
-        if (hdr + static_cast<int64_t>(pair[0]) <= pc) lo = mid;
-        else hi = mid;
+        if (hdr + static_cast<int64_t>(pair[0]) <= pc)
+            lo = mid;
+        else
+            hi = mid;
     }
     if (zvcrash_async_dwarf_source_read(hdrsrc, at + lo * 8, pair, 8) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
     if (hdr + static_cast<int64_t>(pair[0]) > pc) return ZVCRASH_ENOTFOUND;
@@ -556,10 +645,11 @@ bool dwarf_cfa_state::iterator::next(uint32_t* reg, dwarf_cfa_reg_rule_t* rule, 
 }
 
 zvcrash_error_t dwarf_cfa_state::eval_program(zvcrash_async_dwarf_source* src, uint64_t pc, uint64_t pc_start,
-                                              const zvcrash_async_dwarf_cie_info* cie, const gnu_ehptr_reader* reader, uint64_t address,
-                                              uint64_t length) {
+                                              const zvcrash_async_dwarf_cie_info* cie, const gnu_ehptr_reader* reader,
+                                              uint64_t address, uint64_t length) {
     uint64_t end;
-    if (!addOffset(address, static_cast<int64_t>(length), &end) || end > src->end || address < src->start) return ZVCRASH_EINVAL;
+    if (!addOffset(address, static_cast<int64_t>(length), &end) || end > src->end || address < src->start)
+        return ZVCRASH_EINVAL;
     // The restore instructions go back to the rules in force when the program began. Kept as a
     // small list on the stack: an initial rule set never holds more than the pool does.
     struct initial_rule {
@@ -578,7 +668,9 @@ zvcrash_error_t dwarf_cfa_state::eval_program(zvcrash_async_dwarf_source* src, u
     }
     auto restore = [&](uint64_t reg) -> zvcrash_error_t {
         for (int i = 0; i < initialCount; ++i) {
-            if (initial[i].reg == reg) return set_register(static_cast<uint32_t>(reg), initial[i].rule, initial[i].value) ? ZVCRASH_ESUCCESS : ZVCRASH_ENOMEM;
+            if (initial[i].reg == reg)
+                return set_register(static_cast<uint32_t>(reg), initial[i].rule, initial[i].value) ? ZVCRASH_ESUCCESS
+                                                                                                   : ZVCRASH_ENOMEM;
         }
         remove_register(static_cast<uint32_t>(reg));
         return ZVCRASH_ESUCCESS;
@@ -617,14 +709,16 @@ zvcrash_error_t dwarf_cfa_state::eval_program(zvcrash_async_dwarf_source* src, u
                 break;
             case 0x80:
                 if ((err = uleb(&u)) != ZVCRASH_ESUCCESS) return err;
-                if ((err = setReg(low, DWARF_CFA_REG_RULE_OFFSET, static_cast<int64_t>(u) * daf)) != ZVCRASH_ESUCCESS) return err;
+                if ((err = setReg(low, DWARF_CFA_REG_RULE_OFFSET, static_cast<int64_t>(u) * daf)) != ZVCRASH_ESUCCESS)
+                    return err;
                 break;
             case 0xC0:
                 if ((err = restore(low)) != ZVCRASH_ESUCCESS) return err;
                 break;
             default:
                 switch (op) {
-                    case 0x00: break;
+                    case 0x00:
+                        break;
                     case 0x01: {
                         if (cie->segment_size != 0) return ZVCRASH_ENOTSUP;
                         const uint8_t enc = cie->has_pointer_encoding ? cie->pointer_encoding : 0;
@@ -633,17 +727,22 @@ zvcrash_error_t dwarf_cfa_state::eval_program(zvcrash_async_dwarf_source* src, u
                         at += n;
                         break;
                     }
-                    case 0x02: case 0x03: case 0x04: {
+                    case 0x02:
+                    case 0x03:
+                    case 0x04: {
                         const int width = op == 0x02 ? 1 : op == 0x03 ? 2 : 4;
                         if (at + width > end) return ZVCRASH_EINVAL;
-                        if (zvcrash_async_dwarf_read_uintmax(src, at, 0, width, &u) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
+                        if (zvcrash_async_dwarf_read_uintmax(src, at, 0, width, &u) != ZVCRASH_ESUCCESS)
+                            return ZVCRASH_EINVAL;
                         at += width;
                         location += u * caf;
                         break;
                     }
                     case 0x05:
                         if ((err = regnum(&r)) != ZVCRASH_ESUCCESS || (err = uleb(&u)) != ZVCRASH_ESUCCESS) return err;
-                        if ((err = setReg(r, DWARF_CFA_REG_RULE_OFFSET, static_cast<int64_t>(u) * daf)) != ZVCRASH_ESUCCESS) return err;
+                        if ((err = setReg(r, DWARF_CFA_REG_RULE_OFFSET, static_cast<int64_t>(u) * daf)) !=
+                            ZVCRASH_ESUCCESS)
+                            return err;
                         break;
                     case 0x06:
                         if ((err = regnum(&r)) != ZVCRASH_ESUCCESS) return err;
@@ -658,8 +757,11 @@ zvcrash_error_t dwarf_cfa_state::eval_program(zvcrash_async_dwarf_source* src, u
                         if ((err = setReg(r, DWARF_CFA_REG_RULE_SAME_VALUE, 0)) != ZVCRASH_ESUCCESS) return err;
                         break;
                     case 0x09:
-                        if ((err = regnum(&r)) != ZVCRASH_ESUCCESS || (err = regnum(&r2)) != ZVCRASH_ESUCCESS) return err;
-                        if ((err = setReg(r, DWARF_CFA_REG_RULE_REGISTER, static_cast<int64_t>(r2))) != ZVCRASH_ESUCCESS) return err;
+                        if ((err = regnum(&r)) != ZVCRASH_ESUCCESS || (err = regnum(&r2)) != ZVCRASH_ESUCCESS)
+                            return err;
+                        if ((err = setReg(r, DWARF_CFA_REG_RULE_REGISTER, static_cast<int64_t>(r2))) !=
+                            ZVCRASH_ESUCCESS)
+                            return err;
                         break;
                     case 0x0A:
                         if (!push_state()) return ZVCRASH_ENOMEM;
@@ -687,13 +789,15 @@ zvcrash_error_t dwarf_cfa_state::eval_program(zvcrash_async_dwarf_source* src, u
                         set_cfa_expression(at, u);
                         at += u;
                         break;
-                    case 0x10: case 0x16: {
+                    case 0x10:
+                    case 0x16: {
                         if ((err = regnum(&r)) != ZVCRASH_ESUCCESS) return err;
                         const uint64_t block = at;
                         if ((err = uleb(&u)) != ZVCRASH_ESUCCESS) return err;
                         if (u > end - at) return ZVCRASH_EINVAL;
                         at += u;
-                        const auto rule = op == 0x10 ? DWARF_CFA_REG_RULE_EXPRESSION : DWARF_CFA_REG_RULE_VAL_EXPRESSION;
+                        const auto rule =
+                            op == 0x10 ? DWARF_CFA_REG_RULE_EXPRESSION : DWARF_CFA_REG_RULE_VAL_EXPRESSION;
                         if ((err = setReg(r, rule, static_cast<int64_t>(block))) != ZVCRASH_ESUCCESS) return err;
                         break;
                     }
@@ -712,7 +816,9 @@ zvcrash_error_t dwarf_cfa_state::eval_program(zvcrash_async_dwarf_source* src, u
                         break;
                     case 0x14:
                         if ((err = regnum(&r)) != ZVCRASH_ESUCCESS || (err = uleb(&u)) != ZVCRASH_ESUCCESS) return err;
-                        if ((err = setReg(r, DWARF_CFA_REG_RULE_VAL_OFFSET, static_cast<int64_t>(u) * daf)) != ZVCRASH_ESUCCESS) return err;
+                        if ((err = setReg(r, DWARF_CFA_REG_RULE_VAL_OFFSET, static_cast<int64_t>(u) * daf)) !=
+                            ZVCRASH_ESUCCESS)
+                            return err;
                         break;
                     case 0x15:
                         if ((err = regnum(&r)) != ZVCRASH_ESUCCESS || (err = sleb(&s)) != ZVCRASH_ESUCCESS) return err;
@@ -735,22 +841,35 @@ zvcrash_error_t dwarf_cfa_state::eval_program(zvcrash_async_dwarf_source* src, u
 // Expressions
 
 zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* src, const kernel::Task* task,
-                                                    const zvcrash_async_thread_state* state, uint64_t address, uint64_t length,
-                                                    const uint64_t* initial, int initial_count, uint64_t* result) {
+                                                    const zvcrash_async_thread_state* state, uint64_t address,
+                                                    uint64_t length, const uint64_t* initial, int initial_count,
+                                                    uint64_t* result) {
     constexpr int kStack = 100;
     uint64_t stack[kStack];
     int sp = 0;
     uint64_t end;
-    if (!addOffset(address, static_cast<int64_t>(length), &end) || end > src->end || address < src->start) return ZVCRASH_EINVAL;
+    if (!addOffset(address, static_cast<int64_t>(length), &end) || end > src->end || address < src->start)
+        return ZVCRASH_EINVAL;
     if (initial_count < 0 || initial_count > kStack) return ZVCRASH_EINTERNAL;
     for (int i = 0; i < initial_count; ++i) stack[sp++] = initial[i];
     const bool m64 = zvcrash_async_thread_state_get_greg_size(state) == 8;
     const uint64_t mask = m64 ? ~0ULL : 0xFFFFFFFFULL;
-    auto sext = [&](uint64_t v) -> int64_t { return m64 ? static_cast<int64_t>(v) : static_cast<int64_t>(static_cast<int32_t>(v)); };
+    auto sext = [&](uint64_t v) -> int64_t {
+        return m64 ? static_cast<int64_t>(v) : static_cast<int64_t>(static_cast<int32_t>(v));
+    };
     uint64_t at = address;
     zvcrash_error_t err;
-#define NEED(k) do { if (sp < (k)) return ZVCRASH_EINTERNAL; } while (0)
-#define PUSH(v) do { const uint64_t pushed_ = (v); if (sp >= kStack) return ZVCRASH_EINTERNAL; stack[sp] = pushed_ & mask; ++sp; } while (0)
+#define NEED(k)                                                                                                        \
+    do {                                                                                                               \
+        if (sp < (k)) return ZVCRASH_EINTERNAL;                                                                        \
+    } while (0)
+#define PUSH(v)                                                                                                        \
+    do {                                                                                                               \
+        const uint64_t pushed_ = (v);                                                                                  \
+        if (sp >= kStack) return ZVCRASH_EINTERNAL;                                                                    \
+        stack[sp] = pushed_ & mask;                                                                                    \
+        ++sp;                                                                                                          \
+    } while (0)
     auto fixed = [&](int width, uint64_t* out) -> zvcrash_error_t {
         if (static_cast<uint64_t>(width) > end - at) return ZVCRASH_EINVAL;
         if (zvcrash_async_dwarf_read_uintmax(src, at, 0, width, out) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
@@ -761,7 +880,8 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
     auto sleb = [&](int64_t* out) { return readBoundedLeb128(src, at, end, out); };
     auto deref = [&](uint64_t addr, int size, uint64_t* out) -> zvcrash_error_t {
         uint64_t v = 0;
-        if (zvcrash_async_task_memcpy(task, addr, 0, &v, static_cast<size_t>(size)) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
+        if (zvcrash_async_task_memcpy(task, addr, 0, &v, static_cast<size_t>(size)) != ZVCRASH_ESUCCESS)
+            return ZVCRASH_EINVAL;
         *out = v;
         return ZVCRASH_ESUCCESS;
     };
@@ -781,7 +901,10 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
         if (zvcrash_async_dwarf_source_read(src, at++, &op, 1) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
         uint64_t u, a, b;
         int64_t s;
-        if (op >= 0x30 && op <= 0x4F) { PUSH(static_cast<uint64_t>(op - 0x30)); continue; }
+        if (op >= 0x30 && op <= 0x4F) {
+            PUSH(static_cast<uint64_t>(op - 0x30));
+            continue;
+        }
         if (op >= 0x70 && op <= 0x8F) {
             if ((err = sleb(&s)) != ZVCRASH_ESUCCESS) return err;
             if ((err = breg(op - 0x70, s)) != ZVCRASH_ESUCCESS) return err;
@@ -793,56 +916,165 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
                 if ((err = deref(stack[sp - 1], m64 ? 8 : 4, &u)) != ZVCRASH_ESUCCESS) return err;
                 stack[sp - 1] = u;
                 break;
-            case 0x08: if ((err = fixed(1, &u)) != ZVCRASH_ESUCCESS) return err; PUSH(u); break;
-            case 0x09: if ((err = fixed(1, &u)) != ZVCRASH_ESUCCESS) return err; PUSH(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int8_t>(u)))); break;
-            case 0x0A: if ((err = fixed(2, &u)) != ZVCRASH_ESUCCESS) return err; PUSH(u); break;
-            case 0x0B: if ((err = fixed(2, &u)) != ZVCRASH_ESUCCESS) return err; PUSH(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int16_t>(u)))); break;
-            case 0x0C: if ((err = fixed(4, &u)) != ZVCRASH_ESUCCESS) return err; PUSH(u); break;
-            case 0x0D: if ((err = fixed(4, &u)) != ZVCRASH_ESUCCESS) return err; PUSH(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(u)))); break;
-            case 0x0E: case 0x0F: if ((err = fixed(8, &u)) != ZVCRASH_ESUCCESS) return err; PUSH(u); break;
-            case 0x10: if ((err = uleb(&u)) != ZVCRASH_ESUCCESS) return err; PUSH(u); break;
-            case 0x11: if ((err = sleb(&s)) != ZVCRASH_ESUCCESS) return err; PUSH(static_cast<uint64_t>(s)); break;
-            case 0x12: NEED(1); PUSH(stack[sp - 1]); break;
-            case 0x13: NEED(1); --sp; break;
-            case 0x14: NEED(2); PUSH(stack[sp - 2]); break;
+            case 0x08:
+                if ((err = fixed(1, &u)) != ZVCRASH_ESUCCESS) return err;
+                PUSH(u);
+                break;
+            case 0x09:
+                if ((err = fixed(1, &u)) != ZVCRASH_ESUCCESS) return err;
+                PUSH(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int8_t>(u))));
+                break;
+            case 0x0A:
+                if ((err = fixed(2, &u)) != ZVCRASH_ESUCCESS) return err;
+                PUSH(u);
+                break;
+            case 0x0B:
+                if ((err = fixed(2, &u)) != ZVCRASH_ESUCCESS) return err;
+                PUSH(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int16_t>(u))));
+                break;
+            case 0x0C:
+                if ((err = fixed(4, &u)) != ZVCRASH_ESUCCESS) return err;
+                PUSH(u);
+                break;
+            case 0x0D:
+                if ((err = fixed(4, &u)) != ZVCRASH_ESUCCESS) return err;
+                PUSH(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(u))));
+                break;
+            case 0x0E:
+            case 0x0F:
+                if ((err = fixed(8, &u)) != ZVCRASH_ESUCCESS) return err;
+                PUSH(u);
+                break;
+            case 0x10:
+                if ((err = uleb(&u)) != ZVCRASH_ESUCCESS) return err;
+                PUSH(u);
+                break;
+            case 0x11:
+                if ((err = sleb(&s)) != ZVCRASH_ESUCCESS) return err;
+                PUSH(static_cast<uint64_t>(s));
+                break;
+            case 0x12:
+                NEED(1);
+                PUSH(stack[sp - 1]);
+                break;
+            case 0x13:
+                NEED(1);
+                --sp;
+                break;
+            case 0x14:
+                NEED(2);
+                PUSH(stack[sp - 2]);
+                break;
             case 0x15:
                 if ((err = fixed(1, &u)) != ZVCRASH_ESUCCESS) return err;
                 NEED(static_cast<int>(u) + 1);
                 PUSH(stack[sp - 1 - static_cast<int>(u)]);
                 break;
-            case 0x16: NEED(2); a = stack[sp - 1]; stack[sp - 1] = stack[sp - 2]; stack[sp - 2] = a; break;
-            case 0x17: NEED(3); a = stack[sp - 1]; stack[sp - 1] = stack[sp - 2]; stack[sp - 2] = stack[sp - 3]; stack[sp - 3] = a; break;
+            case 0x16:
+                NEED(2);
+                a = stack[sp - 1];
+                stack[sp - 1] = stack[sp - 2];
+                stack[sp - 2] = a;
+                break;
+            case 0x17:
+                NEED(3);
+                a = stack[sp - 1];
+                stack[sp - 1] = stack[sp - 2];
+                stack[sp - 2] = stack[sp - 3];
+                stack[sp - 3] = a;
+                break;
             case 0x18:
                 NEED(2);
                 if ((err = deref(stack[sp - 1], m64 ? 8 : 4, &u)) != ZVCRASH_ESUCCESS) return err;
                 --sp;
                 stack[sp - 1] = u;
                 break;
-            case 0x19: NEED(1); if (sext(stack[sp - 1]) < 0) stack[sp - 1] = (0 - stack[sp - 1]) & mask; break;
-            case 0x1A: NEED(2); b = stack[--sp]; stack[sp - 1] &= b; break;
-            case 0x1B:
-                NEED(2); b = stack[--sp];
-                if (b == 0) return ZVCRASH_EINVAL;
-                if (sext(b) == -1) stack[sp - 1] = (0 - stack[sp - 1]) & mask;  // avoids INT_MIN / -1
-                else stack[sp - 1] = static_cast<uint64_t>(sext(stack[sp - 1]) / sext(b)) & mask;
+            case 0x19:
+                NEED(1);
+                if (sext(stack[sp - 1]) < 0) stack[sp - 1] = (0 - stack[sp - 1]) & mask;
                 break;
-            case 0x1C: NEED(2); b = stack[--sp]; stack[sp - 1] = (stack[sp - 1] - b) & mask; break;
-            case 0x1D: NEED(2); b = stack[--sp]; if (b == 0) return ZVCRASH_EINVAL; stack[sp - 1] = stack[sp - 1] % b; break;
-            case 0x1E: NEED(2); b = stack[--sp]; stack[sp - 1] = (stack[sp - 1] * b) & mask; break;
-            case 0x1F: NEED(1); stack[sp - 1] = (0 - stack[sp - 1]) & mask; break;
-            case 0x20: NEED(1); stack[sp - 1] = ~stack[sp - 1] & mask; break;
-            case 0x21: NEED(2); b = stack[--sp]; stack[sp - 1] |= b; break;
-            case 0x22: NEED(2); b = stack[--sp]; stack[sp - 1] = (stack[sp - 1] + b) & mask; break;
-            case 0x23: NEED(1); if ((err = uleb(&u)) != ZVCRASH_ESUCCESS) return err; stack[sp - 1] = (stack[sp - 1] + u) & mask; break;
-            case 0x24: NEED(2); b = stack[--sp]; stack[sp - 1] = b >= 64 ? 0 : (stack[sp - 1] << b) & mask; break;
-            case 0x25: NEED(2); b = stack[--sp]; stack[sp - 1] = b >= 64 ? 0 : stack[sp - 1] >> b; break;
-            case 0x26: NEED(2); b = stack[--sp]; stack[sp - 1] = static_cast<uint64_t>(sext(stack[sp - 1]) >> (b >= 63 ? 63 : b)) & mask; break;
-            case 0x27: NEED(2); b = stack[--sp]; stack[sp - 1] ^= b; break;
-            case 0x28: case 0x2F: {
+            case 0x1A:
+                NEED(2);
+                b = stack[--sp];
+                stack[sp - 1] &= b;
+                break;
+            case 0x1B:
+                NEED(2);
+                b = stack[--sp];
+                if (b == 0) return ZVCRASH_EINVAL;
+                if (sext(b) == -1)
+                    stack[sp - 1] = (0 - stack[sp - 1]) & mask;  // avoids INT_MIN / -1
+                else
+                    stack[sp - 1] = static_cast<uint64_t>(sext(stack[sp - 1]) / sext(b)) & mask;
+                break;
+            case 0x1C:
+                NEED(2);
+                b = stack[--sp];
+                stack[sp - 1] = (stack[sp - 1] - b) & mask;
+                break;
+            case 0x1D:
+                NEED(2);
+                b = stack[--sp];
+                if (b == 0) return ZVCRASH_EINVAL;
+                stack[sp - 1] = stack[sp - 1] % b;
+                break;
+            case 0x1E:
+                NEED(2);
+                b = stack[--sp];
+                stack[sp - 1] = (stack[sp - 1] * b) & mask;
+                break;
+            case 0x1F:
+                NEED(1);
+                stack[sp - 1] = (0 - stack[sp - 1]) & mask;
+                break;
+            case 0x20:
+                NEED(1);
+                stack[sp - 1] = ~stack[sp - 1] & mask;
+                break;
+            case 0x21:
+                NEED(2);
+                b = stack[--sp];
+                stack[sp - 1] |= b;
+                break;
+            case 0x22:
+                NEED(2);
+                b = stack[--sp];
+                stack[sp - 1] = (stack[sp - 1] + b) & mask;
+                break;
+            case 0x23:
+                NEED(1);
+                if ((err = uleb(&u)) != ZVCRASH_ESUCCESS) return err;
+                stack[sp - 1] = (stack[sp - 1] + u) & mask;
+                break;
+            case 0x24:
+                NEED(2);
+                b = stack[--sp];
+                stack[sp - 1] = b >= 64 ? 0 : (stack[sp - 1] << b) & mask;
+                break;
+            case 0x25:
+                NEED(2);
+                b = stack[--sp];
+                stack[sp - 1] = b >= 64 ? 0 : stack[sp - 1] >> b;
+                break;
+            case 0x26:
+                NEED(2);
+                b = stack[--sp];
+                stack[sp - 1] = static_cast<uint64_t>(sext(stack[sp - 1]) >> (b >= 63 ? 63 : b)) & mask;
+                break;
+            case 0x27:
+                NEED(2);
+                b = stack[--sp];
+                stack[sp - 1] ^= b;
+                break;
+            case 0x28:
+            case 0x2F: {
                 if ((err = fixed(2, &u)) != ZVCRASH_ESUCCESS) return err;
                 const int16_t delta = static_cast<int16_t>(u);
                 bool jump = true;
-                if (op == 0x28) { NEED(1); jump = stack[--sp] != 0; }
+                if (op == 0x28) {
+                    NEED(1);
+                    jump = stack[--sp] != 0;
+                }
                 if (jump) {
                     uint64_t target;
                     if (!addOffset(at, delta, &target) || target < address || target > end) return ZVCRASH_EINVAL;
@@ -850,18 +1082,35 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
                 }
                 break;
             }
-            case 0x29: case 0x2A: case 0x2B: case 0x2C: case 0x2D: case 0x2E: {
+            case 0x29:
+            case 0x2A:
+            case 0x2B:
+            case 0x2C:
+            case 0x2D:
+            case 0x2E: {
                 NEED(2);
                 const int64_t y = sext(stack[--sp]);
                 const int64_t x = sext(stack[sp - 1]);
                 bool r = false;
                 switch (op) {
-                    case 0x29: r = x == y; break;
-                    case 0x2A: r = x >= y; break;
-                    case 0x2B: r = x > y; break;
-                    case 0x2C: r = x <= y; break;
-                    case 0x2D: r = x < y; break;
-                    default: r = x != y; break;
+                    case 0x29:
+                        r = x == y;
+                        break;
+                    case 0x2A:
+                        r = x >= y;
+                        break;
+                    case 0x2B:
+                        r = x > y;
+                        break;
+                    case 0x2C:
+                        r = x <= y;
+                        break;
+                    case 0x2D:
+                        r = x < y;
+                        break;
+                    default:
+                        r = x != y;
+                        break;
                 }
                 stack[sp - 1] = r ? 1 : 0;
                 break;
@@ -870,7 +1119,8 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
                 if ((err = uleb(&u)) != ZVCRASH_ESUCCESS || (err = sleb(&s)) != ZVCRASH_ESUCCESS) return err;
                 if ((err = breg(u, s)) != ZVCRASH_ESUCCESS) return err;
                 break;
-            case 0x94: case 0x95: {
+            case 0x94:
+            case 0x95: {
                 if ((err = fixed(1, &u)) != ZVCRASH_ESUCCESS) return err;
                 if (u != 1 && u != 2 && u != 4 && u != 8) return ZVCRASH_EINVAL;
                 NEED(op == 0x95 ? 2 : 1);
@@ -879,8 +1129,10 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
                 stack[sp - 1] = a & mask;
                 break;
             }
-            case 0x96: break;
-            default: return ZVCRASH_ENOTSUP;
+            case 0x96:
+                break;
+            default:
+                return ZVCRASH_ENOTSUP;
         }
     }
 #undef NEED
@@ -893,8 +1145,10 @@ zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* 
 // ---------------------------------------------------------------------------------------------
 // Applying the rules
 
-zvcrash_error_t dwarf_cfa_state::apply_state(const kernel::Task* task, zvcrash_async_dwarf_source* src, const zvcrash_async_dwarf_cie_info* cie,
-                                             const zvcrash_async_thread_state* current, zvcrash_async_thread_state* next) const {
+zvcrash_error_t dwarf_cfa_state::apply_state(const kernel::Task* task, zvcrash_async_dwarf_source* src,
+                                             const zvcrash_async_dwarf_cie_info* cie,
+                                             const zvcrash_async_thread_state* current,
+                                             zvcrash_async_thread_state* next) const {
     zvcrash_async_thread_state_copy(next, current);
     zvcrash_async_thread_state_clear_volatile_regs(next);
     const uint64_t width = zvcrash_async_thread_state_get_greg_size(current);
@@ -913,12 +1167,14 @@ zvcrash_error_t dwarf_cfa_state::apply_state(const kernel::Task* task, zvcrash_a
             break;
         }
         case DWARF_CFA_RULE_EXPRESSION:
-            if ((err = zvcrash_async_dwarf_expression_eval(src, task, current, cfaRule.expression, cfaRule.expression_len, nullptr, 0, &cfa)) !=
+            if ((err = zvcrash_async_dwarf_expression_eval(src, task, current, cfaRule.expression,
+                                                           cfaRule.expression_len, nullptr, 0, &cfa)) !=
                 ZVCRASH_ESUCCESS) {
                 return err;
             }
             break;
-        default: return ZVCRASH_EINVAL;
+        default:
+            return ZVCRASH_EINVAL;
     }
     zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_SP, cfa);
 
@@ -953,7 +1209,8 @@ zvcrash_error_t dwarf_cfa_state::apply_state(const kernel::Task* task, zvcrash_a
                 break;
             case DWARF_CFA_REG_RULE_REGISTER: {
                 int other;
-                if (!zvcrash_async_thread_state_map_dwarf_to_reg(current, static_cast<uint64_t>(value), &other)) return ZVCRASH_EINVAL;
+                if (!zvcrash_async_thread_state_map_dwarf_to_reg(current, static_cast<uint64_t>(value), &other))
+                    return ZVCRASH_EINVAL;
                 if (!zvcrash_async_thread_state_has_reg(current, other)) return ZVCRASH_ENOTFOUND;
                 v = zvcrash_async_thread_state_get_reg(current, other);
                 break;
@@ -964,7 +1221,9 @@ zvcrash_error_t dwarf_cfa_state::apply_state(const kernel::Task* task, zvcrash_a
                 const uint64_t block = static_cast<uint64_t>(value);
                 if ((err = zvcrash_async_dwarf_read_uleb128(src, block, 0, &len, &n)) != ZVCRASH_ESUCCESS) return err;
                 uint64_t r;
-                if ((err = zvcrash_async_dwarf_expression_eval(src, task, current, block + n, len, &cfa, 1, &r)) != ZVCRASH_ESUCCESS) return err;
+                if ((err = zvcrash_async_dwarf_expression_eval(src, task, current, block + n, len, &cfa, 1, &r)) !=
+                    ZVCRASH_ESUCCESS)
+                    return err;
                 if (rule == DWARF_CFA_REG_RULE_EXPRESSION) {
                     if ((err = readWord(r, &v)) != ZVCRASH_ESUCCESS) return err;
                 } else {
@@ -1004,10 +1263,12 @@ zvcrash_error_t dwarf_cfa_state::apply_state(const kernel::Task* task, zvcrash_a
 // ---------------------------------------------------------------------------------------------
 // The reader
 
-zvcrash_error_t zvcrash_async_dwarf_unwind_with_fde(const kernel::Task* task, zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
-                                                   const zvcrash_async_dwarf_cie_info* cie, const zvcrash_async_dwarf_fde_info* fde,
-                                                   uint64_t pc, const zvcrash_async_thread_state* current,
-                                                   zvcrash_async_thread_state* next) {
+zvcrash_error_t zvcrash_async_dwarf_unwind_with_fde(const kernel::Task* task, zvcrash_async_dwarf_source* src,
+                                                    const gnu_ehptr_reader* reader,
+                                                    const zvcrash_async_dwarf_cie_info* cie,
+                                                    const zvcrash_async_dwarf_fde_info* fde, uint64_t pc,
+                                                    const zvcrash_async_thread_state* current,
+                                                    zvcrash_async_thread_state* next) {
     dwarf_cfa_state state;
     zvcrash_error_t err = state.eval_program(src, pc, fde->pc_start, cie, reader, cie->initial_instructions_offset,
                                              cie->initial_instructions_length);
@@ -1045,7 +1306,8 @@ bool segmentEnd(const kernel::Task* task, const zvcrash_async_image* image, uint
     Elf64_Phdr phdrs[kBatch];
     for (int first = 0; first < eh.e_phnum && first < 256; first += kBatch) {
         const int n = eh.e_phnum - first < kBatch ? eh.e_phnum - first : kBatch;
-        if (zvcrash_async_task_memcpy(task, image->header_addr, static_cast<int64_t>(eh.e_phoff + first * sizeof(Elf64_Phdr)), phdrs,
+        if (zvcrash_async_task_memcpy(task, image->header_addr,
+                                      static_cast<int64_t>(eh.e_phoff + first * sizeof(Elf64_Phdr)), phdrs,
                                       n * sizeof(Elf64_Phdr)) != ZVCRASH_ESUCCESS) {
             return false;
         }
@@ -1065,16 +1327,17 @@ bool segmentEnd(const kernel::Task* task, const zvcrash_async_image* image, uint
 
 }  // namespace
 
-zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const zvcrash_async_image* image, uint64_t pc, bool use_table,
-                                                 zvcrash_async_dwarf_source* src, zvcrash_async_dwarf_fde_info* fde,
-                                                 zvcrash_async_dwarf_cie_info* cie) {
+zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const zvcrash_async_image* image,
+                                                 uint64_t pc, bool use_table, zvcrash_async_dwarf_source* src,
+                                                 zvcrash_async_dwarf_fde_info* fde, zvcrash_async_dwarf_cie_info* cie) {
     if (image->format != ZVCRASH_IMAGE_FORMAT_ELF || image->elf.eh_frame_hdr == 0) return ZVCRASH_ENOTFOUND;
     const uint64_t hdr = image->elf.eh_frame_hdr;
     zvcrash_async_dwarf_source_init(src, task, hdr, hdr + image->elf.eh_frame_hdr_size);
     const bool self = image->task == kernel::task_self();
     // Only what lies inside a loaded segment of the image is read in place.
     uint64_t hdrEnd;
-    if (self && (!segmentEnd(task, image, hdr, &hdrEnd) || hdr + image->elf.eh_frame_hdr_size > hdrEnd)) return ZVCRASH_EINVAL;
+    if (self && (!segmentEnd(task, image, hdr, &hdrEnd) || hdr + image->elf.eh_frame_hdr_size > hdrEnd))
+        return ZVCRASH_EINVAL;
     src->in_place = self;
     uint64_t ehFrame = 0, fdeAddress = 0;
     zvcrash_error_t tableErr = zvcrash_async_dwarf_eh_frame_hdr_lookup(src, true, hdr, pc, &ehFrame, &fdeAddress);
@@ -1100,7 +1363,8 @@ zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const
 }
 
 zvcrash_frame_error_t zvcrash_frame_dwarf_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
-                                                 const zvcrash_async_thread_state* current, const zvcrash_async_thread_state* previous,
+                                                 const zvcrash_async_thread_state* current,
+                                                 const zvcrash_async_thread_state* previous,
                                                  zvcrash_async_thread_state* next) {
     if (!zvcrash_async_thread_state_has_reg(current, ZVCRASH_REG_IP)) return ZVCRASH_FRAME_EBADFRAME;
     const uint64_t pc = zvcrash_async_thread_state_get_reg(current, ZVCRASH_REG_IP);
@@ -1124,16 +1388,19 @@ zvcrash_frame_error_t zvcrash_frame_dwarf_reader(const kernel::Task* task, zvcra
                 // A signal frame's pc is where execution resumes, not a return address.
                 const uint64_t target = cie.signal_frame ? pc : lookup;
                 dwarf_cfa_state state;
-                zvcrash_error_t err = state.eval_program(&src, target, fde.pc_start, &cie, &reader, cie.initial_instructions_offset,
-                                                         cie.initial_instructions_length);
+                zvcrash_error_t err =
+                    state.eval_program(&src, target, fde.pc_start, &cie, &reader, cie.initial_instructions_offset,
+                                       cie.initial_instructions_length);
                 if (err == ZVCRASH_ESUCCESS) {
-                    err = state.eval_program(&src, target, fde.pc_start, &cie, &reader, fde.instructions_offset, fde.instructions_length);
+                    err = state.eval_program(&src, target, fde.pc_start, &cie, &reader, fde.instructions_offset,
+                                             fde.instructions_length);
                 }
                 if (err != ZVCRASH_ESUCCESS) {
                     result = ZVCRASH_FRAME_ENOTSUP;
                 } else {
-                    result = state.apply_state(task, &src, &cie, current, next) == ZVCRASH_ESUCCESS ? ZVCRASH_FRAME_ESUCCESS
-                                                                                                   : ZVCRASH_FRAME_ENOFRAME;
+                    result = state.apply_state(task, &src, &cie, current, next) == ZVCRASH_ESUCCESS
+                                 ? ZVCRASH_FRAME_ESUCCESS
+                                 : ZVCRASH_FRAME_ENOFRAME;
                 }
             }
         }

@@ -31,16 +31,18 @@ struct zvcrash_async_dwarf_source {
     uint8_t lines[kLines][kLineSize];
 };
 
-void zvcrash_async_dwarf_source_init(zvcrash_async_dwarf_source* src, const kernel::Task* task, uint64_t start, uint64_t end);
+void zvcrash_async_dwarf_source_init(zvcrash_async_dwarf_source* src, const kernel::Task* task, uint64_t start,
+                                     uint64_t end);
 // "Invalid argument" for a range outside the window, the task's error for an unreadable one.
-zvcrash_error_t zvcrash_async_dwarf_source_read(zvcrash_async_dwarf_source* src, uint64_t address, void* dest, size_t length);
+zvcrash_error_t zvcrash_async_dwarf_source_read(zvcrash_async_dwarf_source* src, uint64_t address, void* dest,
+                                                size_t length);
 
-zvcrash_error_t zvcrash_async_dwarf_read_uintmax(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, int width,
-                                                 uint64_t* out);
-zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint64_t* out,
-                                                 uint64_t* consumed);
-zvcrash_error_t zvcrash_async_dwarf_read_sleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, int64_t* out,
-                                                 uint64_t* consumed);
+zvcrash_error_t zvcrash_async_dwarf_read_uintmax(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
+                                                 int width, uint64_t* out);
+zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
+                                                 uint64_t* out, uint64_t* consumed);
+zvcrash_error_t zvcrash_async_dwarf_read_sleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
+                                                 int64_t* out, uint64_t* consumed);
 
 // DW_EH_PE pointer encodings.
 inline constexpr uint8_t ZVCRASH_DW_EH_PE_omit = 0xFF;
@@ -60,8 +62,8 @@ struct gnu_ehptr_reader {
     uint64_t func_base;
 
     explicit gnu_ehptr_reader(bool is64);
-    zvcrash_error_t read(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint8_t encoding, uint64_t* value,
-                         uint64_t* consumed) const;
+    zvcrash_error_t read(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint8_t encoding,
+                         uint64_t* value, uint64_t* consumed) const;
 };
 
 struct zvcrash_async_dwarf_cie_info {
@@ -101,18 +103,19 @@ struct zvcrash_async_dwarf_fde_info {
 zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* info, zvcrash_async_dwarf_source* src,
                                                   const gnu_ehptr_reader* reader, uint64_t address);
 zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
-                                                  zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader, uint64_t address,
-                                                  bool debug_frame, uint64_t section_start);
+                                                  zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
+                                                  uint64_t address, bool debug_frame, uint64_t section_start);
 // Linear scan of a frame section from `address` to the window's end for the FDE with
 // pc_start <= pc < pc_end.
-zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader, uint64_t address,
-                                                    bool debug_frame, uint64_t pc, zvcrash_async_dwarf_fde_info* fde,
+zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
+                                                    uint64_t address, bool debug_frame, uint64_t pc,
+                                                    zvcrash_async_dwarf_fde_info* fde,
                                                     zvcrash_async_dwarf_cie_info* cie);
 // The search table of an .eh_frame_hdr at `hdr`: the FDE address for pc, "Not found" when the
 // table has none or the pc precedes it, "Operation not supported" when there is no table (the
 // caller then scans from *eh_frame).
-zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr, uint64_t pc,
-                                                        uint64_t* eh_frame, uint64_t* fde_address);
+zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr,
+                                                        uint64_t pc, uint64_t* eh_frame, uint64_t* fde_address);
 
 namespace zvcrash::MS::async {
 
@@ -138,8 +141,8 @@ enum dwarf_cfa_rule_type : uint8_t {
 struct dwarf_cfa_rule {
     dwarf_cfa_rule_type type;
     uint32_t reg;
-    int64_t offset;           // unsigned offsets are kept as their bit pattern
-    uint64_t expression;      // address of the expression block
+    int64_t offset;       // unsigned offsets are kept as their bit pattern
+    uint64_t expression;  // address of the expression block
     uint64_t expression_len;
 };
 
@@ -167,10 +170,12 @@ public:
 
     // Runs the program at [address, address + length) of `src` from location `pc_start` while the
     // location stays at or below `pc`.
-    zvcrash_error_t eval_program(zvcrash_async_dwarf_source* src, uint64_t pc, uint64_t pc_start, const zvcrash_async_dwarf_cie_info* cie,
-                                 const gnu_ehptr_reader* reader, uint64_t address, uint64_t length);
-    zvcrash_error_t apply_state(const kernel::Task* task, zvcrash_async_dwarf_source* src, const zvcrash_async_dwarf_cie_info* cie,
-                                const zvcrash_async_thread_state* current, zvcrash_async_thread_state* next) const;
+    zvcrash_error_t eval_program(zvcrash_async_dwarf_source* src, uint64_t pc, uint64_t pc_start,
+                                 const zvcrash_async_dwarf_cie_info* cie, const gnu_ehptr_reader* reader,
+                                 uint64_t address, uint64_t length);
+    zvcrash_error_t apply_state(const kernel::Task* task, zvcrash_async_dwarf_source* src,
+                                const zvcrash_async_dwarf_cie_info* cie, const zvcrash_async_thread_state* current,
+                                zvcrash_async_thread_state* next) const;
 
     // Iteration over the current level, bucket by bucket, each chain in order.
     struct iterator {
@@ -207,23 +212,27 @@ private:
 // Evaluates the expression block [address, address + length) of `src` with `initial` pushed in
 // order; registers come from `state`, memory reads from `task`.
 zvcrash_error_t zvcrash_async_dwarf_expression_eval(zvcrash_async_dwarf_source* src, const kernel::Task* task,
-                                                    const zvcrash_async_thread_state* state, uint64_t address, uint64_t length,
-                                                    const uint64_t* initial, int initial_count, uint64_t* result);
+                                                    const zvcrash_async_thread_state* state, uint64_t address,
+                                                    uint64_t length, const uint64_t* initial, int initial_count,
+                                                    uint64_t* result);
 
 // One step over a located FDE: evaluates and applies its rules for the frame `current` whose
 // lookup pc is `pc`. Exposed for tests and the benchmark.
-zvcrash_error_t zvcrash_async_dwarf_unwind_with_fde(const kernel::Task* task, zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
-                                                   const zvcrash_async_dwarf_cie_info* cie, const zvcrash_async_dwarf_fde_info* fde,
-                                                   uint64_t pc, const zvcrash_async_thread_state* current,
-                                                   zvcrash_async_thread_state* next);
+zvcrash_error_t zvcrash_async_dwarf_unwind_with_fde(const kernel::Task* task, zvcrash_async_dwarf_source* src,
+                                                    const gnu_ehptr_reader* reader,
+                                                    const zvcrash_async_dwarf_cie_info* cie,
+                                                    const zvcrash_async_dwarf_fde_info* fde, uint64_t pc,
+                                                    const zvcrash_async_thread_state* current,
+                                                    zvcrash_async_thread_state* next);
 
 // Locates the FDE for `pc` in the ELF image's unwind data. With `use_table` false the search table
 // is ignored and .eh_frame is scanned linearly (tests compare both).
-zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const zvcrash_async_image* image, uint64_t pc, bool use_table,
-                                                 zvcrash_async_dwarf_source* src, zvcrash_async_dwarf_fde_info* fde,
-                                                 zvcrash_async_dwarf_cie_info* cie);
+zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const zvcrash_async_image* image,
+                                                 uint64_t pc, bool use_table, zvcrash_async_dwarf_source* src,
+                                                 zvcrash_async_dwarf_fde_info* fde, zvcrash_async_dwarf_cie_info* cie);
 
 // The frame reader of the cursor's table.
 zvcrash_frame_error_t zvcrash_frame_dwarf_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
-                                                 const zvcrash_async_thread_state* current, const zvcrash_async_thread_state* previous,
+                                                 const zvcrash_async_thread_state* current,
+                                                 const zvcrash_async_thread_state* previous,
                                                  zvcrash_async_thread_state* next);

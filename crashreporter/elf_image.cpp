@@ -1,8 +1,8 @@
 // ELF images of this host: base is the ELF header, the code extent is that of the executable
 // PT_LOAD segments, the UUID is the first 16 bytes of the GNU build id.
-#include <elf.h>
 #include <cstdlib>
 #include <cstring>
+#include <elf.h>
 
 #include "crashreporter/image_list.h"
 

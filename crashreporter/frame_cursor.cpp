@@ -5,7 +5,8 @@
 #include "crashreporter/task_memory.h"
 
 namespace {
-const zvcrash_frame_reader_t kDefaultReaders[] = {&zvcrash_frame_compact_unwind_reader, &zvcrash_frame_dwarf_reader, &zvcrash_frame_fp_reader};
+const zvcrash_frame_reader_t kDefaultReaders[] = {&zvcrash_frame_compact_unwind_reader, &zvcrash_frame_dwarf_reader,
+                                                  &zvcrash_frame_fp_reader};
 }
 
 const zvcrash_frame_reader_t* zvcrash_frame_default_readers(int* count) {

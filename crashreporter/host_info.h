@@ -2,12 +2,12 @@
 // builders. Normal context only.
 #pragma once
 
-#include <sys/time.h>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/time.h>
 
 #include "platform/foundation/error.h"
 

@@ -1,11 +1,11 @@
 #include "crashreporter/log_writer.h"
 
-#include <sys/random.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sys/random.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/host_info.h"

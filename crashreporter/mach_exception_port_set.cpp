@@ -54,9 +54,8 @@ bool ZVCrashMachExceptionPort::registerForTask(mach_port_t task,
     return true;
 }
 
-std::shared_ptr<ZVCrashMachExceptionPortSet> ZVCrashMachExceptionPort::exceptionPortsForTask(mach_port_t task,
-                                                                                             exception_mask_t mask,
-                                                                                             foundation::Error* error) {
+std::shared_ptr<ZVCrashMachExceptionPortSet>
+ZVCrashMachExceptionPort::exceptionPortsForTask(mach_port_t task, exception_mask_t mask, foundation::Error* error) {
     zvcrash_mach_exception_port_state_set current{};
     current.count = EXC_TYPES_COUNT;
     const kern_return_t kr = task_get_exception_ports(task, mask, current.masks, &current.count, current.ports,
@@ -68,8 +67,8 @@ std::shared_ptr<ZVCrashMachExceptionPortSet> ZVCrashMachExceptionPort::exception
     return ZVCrashMachExceptionPortSet::initWithAsyncSafeRepresentation(current);
 }
 
-std::shared_ptr<ZVCrashMachExceptionPortSet> ZVCrashMachExceptionPortSet::initWithAsyncSafeRepresentation(
-    const zvcrash_mach_exception_port_state_set& form) {
+std::shared_ptr<ZVCrashMachExceptionPortSet>
+ZVCrashMachExceptionPortSet::initWithAsyncSafeRepresentation(const zvcrash_mach_exception_port_state_set& form) {
     if (form.count > static_cast<uint32_t>(EXC_TYPES_COUNT)) {
         std::fprintf(stderr, "Count of %lu exceeds EXC_TYPES_COUNT (%lu)\n", static_cast<unsigned long>(form.count),
                      static_cast<unsigned long>(EXC_TYPES_COUNT));

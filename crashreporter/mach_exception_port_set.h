@@ -34,9 +34,8 @@ public:
     // Swaps the task's exception ports for this one; the previous entries land in `previousPortSet`.
     bool registerForTask(kernel::mach_port_t task, std::shared_ptr<ZVCrashMachExceptionPortSet>* previousPortSet,
                          foundation::Error* error) const;
-    static std::shared_ptr<ZVCrashMachExceptionPortSet> exceptionPortsForTask(kernel::mach_port_t task,
-                                                                              kernel::exception_mask_t mask,
-                                                                              foundation::Error* error);
+    static std::shared_ptr<ZVCrashMachExceptionPortSet>
+    exceptionPortsForTask(kernel::mach_port_t task, kernel::exception_mask_t mask, foundation::Error* error);
 
     kernel::mach_port_t server_port() const { return serverPort_; }
     kernel::exception_mask_t mask() const { return mask_; }
@@ -54,8 +53,8 @@ private:
 class ZVCrashMachExceptionPortSet {
 public:
     // Takes over the send references the swap handed out: one per valid entry.
-    static std::shared_ptr<ZVCrashMachExceptionPortSet> initWithAsyncSafeRepresentation(
-        const zvcrash_mach_exception_port_state_set& form);
+    static std::shared_ptr<ZVCrashMachExceptionPortSet>
+    initWithAsyncSafeRepresentation(const zvcrash_mach_exception_port_state_set& form);
 
     zvcrash_mach_exception_port_state_set asyncSafeRepresentation() const { return form_; }
     const std::vector<std::shared_ptr<ZVCrashMachExceptionPort>>& set() const { return set_; }

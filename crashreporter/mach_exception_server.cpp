@@ -206,8 +206,8 @@ bool zvcrash_exception_to_signal(exception_type_t exception, const mach_exceptio
     return true;
 }
 
-foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>> ZVCrashMachExceptionServer::initWithCallBack(
-    ZVCrashMachExceptionServerCallback callback, void* context) {
+foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>>
+ZVCrashMachExceptionServer::initWithCallBack(ZVCrashMachExceptionServerCallback callback, void* context) {
     auto server = std::shared_ptr<ZVCrashMachExceptionServer>(new ZVCrashMachExceptionServer());
     auto* ctx = static_cast<zvcrash_mach_exception_server_context*>(
         std::calloc(1, sizeof(zvcrash_mach_exception_server_context)));

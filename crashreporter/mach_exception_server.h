@@ -4,11 +4,11 @@
 // codec the thread uses, kept apart so they can be checked without a server.
 #pragma once
 
-#include <pthread.h>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <pthread.h>
 
 #include "crashreporter/mach_exception_port_set.h"
 #include "platform/foundation/error.h"
@@ -80,8 +80,8 @@ bool zvcrash_exception_to_signal(kernel::exception_type_t exception, const kerne
 
 class ZVCrashMachExceptionServer {
 public:
-    static foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>> initWithCallBack(
-        ZVCrashMachExceptionServerCallback callback, void* context);
+    static foundation::Result<std::shared_ptr<ZVCrashMachExceptionServer>>
+    initWithCallBack(ZVCrashMachExceptionServerCallback callback, void* context);
     ~ZVCrashMachExceptionServer();
     ZVCrashMachExceptionServer(const ZVCrashMachExceptionServer&) = delete;
     ZVCrashMachExceptionServer& operator=(const ZVCrashMachExceptionServer&) = delete;

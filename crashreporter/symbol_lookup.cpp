@@ -11,7 +11,8 @@ struct Best {
     uint64_t normalized = 0;
 };
 
-void searchTable(zvcrash_async_macho_symtab_reader* reader, const void* table, uint32_t count, uint64_t target, Best* best) {
+void searchTable(zvcrash_async_macho_symtab_reader* reader, const void* table, uint32_t count, uint64_t target,
+                 Best* best) {
     for (uint32_t i = 0; i < count; ++i) {
         const zvcrash_async_macho_symtab_entry e = zvcrash_async_macho_symtab_reader_read(reader, table, i);
         // Section symbols only: no debugging entries, no undefined or absolute ones.
@@ -28,8 +29,8 @@ void searchTable(zvcrash_async_macho_symtab_reader* reader, const void* table, u
 
 }  // namespace
 
-zvcrash_error_t zvcrash_async_macho_find_symbol_by_pc(zvcrash_async_macho_image* image, uint64_t pc, zvcrash_async_found_symbol_cb callback,
-                                                      void* context) {
+zvcrash_error_t zvcrash_async_macho_find_symbol_by_pc(zvcrash_async_macho_image* image, uint64_t pc,
+                                                      zvcrash_async_found_symbol_cb callback, void* context) {
     zvcrash_async_macho_symtab_reader reader;
     zvcrash_error_t err = zvcrash_async_macho_symtab_reader_init(&reader, image);
     if (err != ZVCRASH_ESUCCESS) return err;
@@ -85,11 +86,16 @@ zvcrash_error_t setUpCache(zvcrash_async_macho_image* image, zvcrash_async_objc_
     cache->mapped[kConst] = mapDataSection(image, "__objc_const", &cache->sections[kConst]);
     cache->mapped[kClassList] = mapDataSection(image, "__objc_classlist", &cache->sections[kClassList]);
     cache->mapped[kCatList] = mapDataSection(image, "__objc_catlist", &cache->sections[kCatList]);
-    cache->mapped[kObjcData] = zvcrash_async_macho_map_section(image, "__DATA", "__objc_data", &cache->sections[kObjcData]) == ZVCRASH_ESUCCESS;
-    cache->mapped[kConstAx] = zvcrash_async_macho_map_section(image, "__DATA", "__objc_const_ax", &cache->sections[kConstAx]) == ZVCRASH_ESUCCESS;
-    cache->mapped[kMethList] = zvcrash_async_macho_map_section(image, "__TEXT", "__objc_methlist", &cache->sections[kMethList]) == ZVCRASH_ESUCCESS;
-    cache->mapped[kSelRefs] = zvcrash_async_macho_map_section(image, "__DATA", "__objc_selrefs", &cache->sections[kSelRefs]) == ZVCRASH_ESUCCESS;
-    cache->mapped[kData] = zvcrash_async_macho_map_section(image, "__DATA", "__data", &cache->sections[kData]) == ZVCRASH_ESUCCESS;
+    cache->mapped[kObjcData] = zvcrash_async_macho_map_section(image, "__DATA", "__objc_data",
+                                                               &cache->sections[kObjcData]) == ZVCRASH_ESUCCESS;
+    cache->mapped[kConstAx] = zvcrash_async_macho_map_section(image, "__DATA", "__objc_const_ax",
+                                                              &cache->sections[kConstAx]) == ZVCRASH_ESUCCESS;
+    cache->mapped[kMethList] = zvcrash_async_macho_map_section(image, "__TEXT", "__objc_methlist",
+                                                               &cache->sections[kMethList]) == ZVCRASH_ESUCCESS;
+    cache->mapped[kSelRefs] = zvcrash_async_macho_map_section(image, "__DATA", "__objc_selrefs",
+                                                              &cache->sections[kSelRefs]) == ZVCRASH_ESUCCESS;
+    cache->mapped[kData] =
+        zvcrash_async_macho_map_section(image, "__DATA", "__data", &cache->sections[kData]) == ZVCRASH_ESUCCESS;
     cache->image_set = true;
     cache->image_header = image->header_addr;
     // An image with classes but no categories (or the reverse) has only one of the two lists; that
@@ -100,7 +106,8 @@ zvcrash_error_t setUpCache(zvcrash_async_macho_image* image, zvcrash_async_objc_
 }
 
 bool inSection(const zvcrash_async_objc_cache* cache, int index, uint64_t address, size_t length) {
-    return cache->mapped[index] && zvcrash_async_mobject_remap_address(&cache->sections[index], address, 0, length) != nullptr;
+    return cache->mapped[index] &&
+           zvcrash_async_mobject_remap_address(&cache->sections[index], address, 0, length) != nullptr;
 }
 
 struct Walker {
@@ -128,8 +135,9 @@ zvcrash_error_t readRaw(Walker* w, uint64_t address, void* out, size_t length) {
             return ZVCRASH_ESUCCESS;
         }
     }
-    return zvcrash_async_task_memcpy(w->image->task, address, 0, out, length) == ZVCRASH_ESUCCESS ? ZVCRASH_ESUCCESS
-                                                                                                   : ZVCRASH_EINVALID_DATA;
+    return zvcrash_async_task_memcpy(w->image->task, address, 0, out, length) == ZVCRASH_ESUCCESS
+               ? ZVCRASH_ESUCCESS
+               : ZVCRASH_EINVALID_DATA;
 }
 
 zvcrash_error_t read32(Walker* w, uint64_t address, uint32_t* out) {
@@ -158,7 +166,10 @@ zvcrash_error_t walkMethodList(Walker* w, uint64_t list, uint64_t className, boo
     const int owners[] = {kConst, kConstAx, kMethList};
     int owner = -1;
     for (int o : owners)
-        if (inSection(w->cache, o, list, 8)) { owner = o; break; }
+        if (inSection(w->cache, o, list, 8)) {
+            owner = o;
+            break;
+        }
     if (owner < 0) return ZVCRASH_EINVALID_DATA;
     const zvcrash_async_mobject* mobj = &w->cache->sections[owner];
     const auto* order = w->image->byteorder;
@@ -171,7 +182,8 @@ zvcrash_error_t walkMethodList(Walker* w, uint64_t list, uint64_t className, boo
     const uint32_t needed = relative ? 12 : (m64 ? 24 : 12);
     if (entsize < needed) return ZVCRASH_EINVALID_DATA;
     // The whole list must lie in its section before any entry is read.
-    if (!zvcrash_async_mobject_remap_address(mobj, list, 8, static_cast<size_t>(count) * entsize)) return ZVCRASH_EINVALID_DATA;
+    if (!zvcrash_async_mobject_remap_address(mobj, list, 8, static_cast<size_t>(count) * entsize))
+        return ZVCRASH_EINVALID_DATA;
     for (uint32_t i = 0; i < count && !w->done; ++i) {
         const uint64_t entry = list + 8 + static_cast<uint64_t>(i) * entsize;
         uint64_t name, imp;
@@ -255,7 +267,8 @@ zvcrash_error_t walkClass(Walker* w, uint64_t cls, bool isClass) {
     zvcrash_error_t err = findClassRo(w, cls, &ro);
     if (err != ZVCRASH_ESUCCESS) return err;
     uint64_t name, methods;
-    if (readWord(w, ro + (m64 ? 24 : 16), &name) != ZVCRASH_ESUCCESS || readWord(w, ro + (m64 ? 32 : 20), &methods) != ZVCRASH_ESUCCESS)
+    if (readWord(w, ro + (m64 ? 24 : 16), &name) != ZVCRASH_ESUCCESS ||
+        readWord(w, ro + (m64 ? 32 : 20), &methods) != ZVCRASH_ESUCCESS)
         return ZVCRASH_EINVALID_DATA;
     return walkMethodList(w, methods, name, isClass);
 }
@@ -280,7 +293,8 @@ zvcrash_error_t walkModern(Walker* w) {
             uint64_t cls;
             if (readWord(w, base + i * word, &cls) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVALID_DATA;
             const size_t recordSize = m64 ? 40 : 20;
-            if (!inSection(cache, kObjcData, cls, recordSize) && !inSection(cache, kData, cls, recordSize)) return ZVCRASH_EINVALID_DATA;
+            if (!inSection(cache, kObjcData, cls, recordSize) && !inSection(cache, kData, cls, recordSize))
+                return ZVCRASH_EINVALID_DATA;
             err = walkClass(w, cls, false);
             if (err == ZVCRASH_ESUCCESS && !w->done) {
                 uint64_t meta;
@@ -301,7 +315,8 @@ zvcrash_error_t walkModern(Walker* w) {
             uint64_t cat, cls, inst, meta;
             if (readWord(w, base + i * word, &cat) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVALID_DATA;
             if (!inSection(cache, kConst, cat, 4 * word)) return ZVCRASH_EINVALID_DATA;
-            if (readWord(w, cat + word, &cls) != ZVCRASH_ESUCCESS || readWord(w, cat + 2 * word, &inst) != ZVCRASH_ESUCCESS ||
+            if (readWord(w, cat + word, &cls) != ZVCRASH_ESUCCESS ||
+                readWord(w, cat + 2 * word, &inst) != ZVCRASH_ESUCCESS ||
                 readWord(w, cat + 3 * word, &meta) != ZVCRASH_ESUCCESS)
                 return ZVCRASH_EINVALID_DATA;
             // A category of a class in another image has no class here: its name stays empty.
@@ -326,7 +341,8 @@ zvcrash_error_t walkLegacyList(Walker* w, uint64_t list, uint64_t className, boo
     for (uint32_t i = 0; i < count && !w->done; ++i) {
         uint32_t name, imp;
         const uint64_t entry = list + 8 + static_cast<uint64_t>(i) * 12;
-        if (read32(w, entry, &name) != ZVCRASH_ESUCCESS || read32(w, entry + 8, &imp) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVALID_DATA;
+        if (read32(w, entry, &name) != ZVCRASH_ESUCCESS || read32(w, entry + 8, &imp) != ZVCRASH_ESUCCESS)
+            return ZVCRASH_EINVALID_DATA;
         const zvcrash_error_t err = w->visit(w, isClass, className, name, imp);
         if (err != ZVCRASH_ESUCCESS) return err;
     }
@@ -354,13 +370,15 @@ zvcrash_error_t walkLegacyClass(Walker* w, uint64_t cls, bool isClass) {
 // ENOTFOUND when the image has no legacy metadata.
 zvcrash_error_t walkLegacy(Walker* w) {
     zvcrash_async_mobject modules;
-    if (zvcrash_async_macho_map_section(w->image, "__OBJC", "__module_info", &modules) != ZVCRASH_ESUCCESS) return ZVCRASH_ENOTFOUND;
+    if (zvcrash_async_macho_map_section(w->image, "__OBJC", "__module_info", &modules) != ZVCRASH_ESUCCESS)
+        return ZVCRASH_ENOTFOUND;
     const uint64_t base = zvcrash_async_mobject_base_address(&modules);
     const uint64_t n = zvcrash_async_mobject_length(&modules) / 16;
     zvcrash_error_t err = ZVCRASH_ESUCCESS;
     for (uint64_t m = 0; m < n && !w->done && err == ZVCRASH_ESUCCESS; ++m) {
         uint32_t symtab;
-        if (zvcrash_async_mobject_read_uint32(&modules, w->image->byteorder, base + m * 16, 12, &symtab) != ZVCRASH_ESUCCESS) {
+        if (zvcrash_async_mobject_read_uint32(&modules, w->image->byteorder, base + m * 16, 12, &symtab) !=
+            ZVCRASH_ESUCCESS) {
             err = ZVCRASH_EINVALID_DATA;
             break;
         }
@@ -387,8 +405,8 @@ zvcrash_error_t walkLegacy(Walker* w) {
             } else {
                 // A category record: its name, the class's name, then instance and class method lists.
                 uint32_t className, inst, cls;
-                if (read32(w, def + 4, &className) != ZVCRASH_ESUCCESS || read32(w, def + 8, &inst) != ZVCRASH_ESUCCESS ||
-                    read32(w, def + 12, &cls) != ZVCRASH_ESUCCESS) {
+                if (read32(w, def + 4, &className) != ZVCRASH_ESUCCESS ||
+                    read32(w, def + 8, &inst) != ZVCRASH_ESUCCESS || read32(w, def + 12, &cls) != ZVCRASH_ESUCCESS) {
                     err = ZVCRASH_EINVALID_DATA;
                     break;
                 }
@@ -455,7 +473,8 @@ void zvcrash_async_objc_cache_free(zvcrash_async_objc_cache* cache) {
     cache->class_cache = nullptr;
 }
 
-void zvcrash_async_objc_string_init(zvcrash_async_objc_string* string, zvcrash_async_macho_image* image, uint64_t address) {
+void zvcrash_async_objc_string_init(zvcrash_async_objc_string* string, zvcrash_async_macho_image* image,
+                                    uint64_t address) {
     zvcrash_async_memset(string, 0, sizeof *string);
     string->task = image->task;
     string->address = address;
@@ -469,7 +488,8 @@ zvcrash_error_t mapString(zvcrash_async_objc_string* s) {
     uint64_t want = page - (s->address % page);
     for (;;) {
         zvcrash_async_mobject mobj;
-        if (zvcrash_async_mobject_init(&mobj, s->task, s->address, want, false) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
+        if (zvcrash_async_mobject_init(&mobj, s->task, s->address, want, false) != ZVCRASH_ESUCCESS)
+            return ZVCRASH_EINVAL;
         const uint64_t have = zvcrash_async_mobject_length(&mobj);
         const auto* bytes = static_cast<const char*>(zvcrash_async_mobject_remap_address(&mobj, s->address, 0, have));
         for (uint64_t i = 0; bytes && i < have; ++i) {
@@ -510,8 +530,9 @@ void zvcrash_async_objc_string_free(zvcrash_async_objc_string* string) {
     string->mapped = false;
 }
 
-zvcrash_error_t zvcrash_async_objc_find_method(zvcrash_async_macho_image* image, zvcrash_async_objc_cache* cache, uint64_t pc,
-                                               zvcrash_async_objc_found_method_cb callback, void* context) {
+zvcrash_error_t zvcrash_async_objc_find_method(zvcrash_async_macho_image* image, zvcrash_async_objc_cache* cache,
+                                               uint64_t pc, zvcrash_async_objc_found_method_cb callback,
+                                               void* context) {
     Walker w{};
     w.image = image;
     w.cache = cache;
@@ -568,7 +589,8 @@ void offerMethod(bool isClass, const char* className, const char* methodName, ui
 
 }  // namespace
 
-zvcrash_error_t zvcrash_async_find_symbol(zvcrash_async_macho_image* image, uint32_t strategy, zvcrash_async_objc_cache* cache, uint64_t pc,
+zvcrash_error_t zvcrash_async_find_symbol(zvcrash_async_macho_image* image, uint32_t strategy,
+                                          zvcrash_async_objc_cache* cache, uint64_t pc,
                                           zvcrash_async_found_symbol_cb callback, void* context) {
     Record record;
     record.found = false;
@@ -576,7 +598,8 @@ zvcrash_error_t zvcrash_async_find_symbol(zvcrash_async_macho_image* image, uint
     record.name[0] = 0;
     bool tableOk = false;
     bool objcOk = false;
-    if (strategy & ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE) tableOk = zvcrash_async_macho_find_symbol_by_pc(image, pc, &offer, &record) == ZVCRASH_ESUCCESS;
+    if (strategy & ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE)
+        tableOk = zvcrash_async_macho_find_symbol_by_pc(image, pc, &offer, &record) == ZVCRASH_ESUCCESS;
     if ((strategy & ZVCRASH_ASYNC_SYMBOL_STRATEGY_OBJC) && cache)
         objcOk = zvcrash_async_objc_find_method(image, cache, pc, &offerMethod, &record) == ZVCRASH_ESUCCESS;
     if (!tableOk && !objcOk) return ZVCRASH_ENOTFOUND;

@@ -5,8 +5,8 @@
 // Async-signal-safe.
 #pragma once
 
-#include <ucontext.h>
 #include <cstdint>
+#include <ucontext.h>
 
 #include "crashreporter/async_utils.h"
 #include "platform/kernel/thread_state.h"

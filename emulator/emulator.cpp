@@ -128,20 +128,23 @@ struct Emulator::Impl {
         if (reply.dropMidBody) {
             size_t length = body.size() < 2 ? 2 : body.size();
             auto shared = std::make_shared<std::string>(body);
-            res.set_content_provider(length, contentType.c_str(), [shared](size_t offset, size_t, httplib::DataSink& sink) {
-                if (offset == 0 && !shared->empty()) sink.write(shared->data(), std::max<size_t>(1, shared->size() / 2));
-                return false;  // the connection goes down mid-body
-            });
+            res.set_content_provider(length, contentType.c_str(),
+                                     [shared](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset == 0 && !shared->empty())
+                                             sink.write(shared->data(), std::max<size_t>(1, shared->size() / 2));
+                                         return false;  // the connection goes down mid-body
+                                     });
             return;
         }
         if (!reply.contentEncoding.empty()) {
             // A provider of known length is sent as it is; a plain body would be compressed
             // a second time by the server library when the client accepts gzip.
             auto shared = std::make_shared<std::string>(std::move(body));
-            res.set_content_provider(shared->size(), contentType.c_str(), [shared](size_t offset, size_t length, httplib::DataSink& sink) {
-                sink.write(shared->data() + offset, std::min(length, shared->size() - offset));
-                return true;
-            });
+            res.set_content_provider(shared->size(), contentType.c_str(),
+                                     [shared](size_t offset, size_t length, httplib::DataSink& sink) {
+                                         sink.write(shared->data() + offset, std::min(length, shared->size() - offset));
+                                         return true;
+                                     });
             return;
         }
         res.set_content(body, contentType.c_str());
@@ -171,7 +174,8 @@ foundation::Status Emulator::start() {
     impl_->running = true;
     impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
     // A stop() before the accept loop is up would be lost and leave the loop running forever.
-    for (int i = 0; i < 5000 && !impl_->server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 5000 && !impl_->server.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!impl_->server.is_running()) {
         stop();
         return foundation::Error::withDescription("emulator", 2, "the server did not start");
@@ -230,7 +234,8 @@ void Emulator::releaseHeld() {
 
 std::string Emulator::sessionValue() const {
     std::lock_guard lock(impl_->mutex);
-    if (impl_->session.empty()) impl_->session = "session-" + std::to_string(reinterpret_cast<uintptr_t>(this) % 100000);
+    if (impl_->session.empty())
+        impl_->session = "session-" + std::to_string(reinterpret_cast<uintptr_t>(this) % 100000);
     return impl_->session;
 }
 
@@ -255,8 +260,7 @@ Account sampleAccount() {
     t1.id = "t.+15550133";
     t1.read = false;
     t1.numbers = {"+15550133"};
-    t1.items = {{"m1", 1'700'000'000'000, "Hello there", "+15550133", 10},
-                {"m2", 1'700'000'060'000, "Hi!", "", 11}};
+    t1.items = {{"m1", 1'700'000'000'000, "Hello there", "+15550133", 10}, {"m2", 1'700'000'060'000, "Hi!", "", 11}};
     Thread t2;
     t2.id = "t.+15550144";
     t2.numbers = {"+15550144"};

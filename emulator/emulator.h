@@ -77,9 +77,9 @@ struct Account {
     std::vector<Phone> phones;
     std::vector<Thread> threads;
     std::map<std::string, std::string> settings;  // name -> "true"/"false" or text
-    std::map<std::string, Media> media;            // media id -> content
-    std::string accessNumber = "+15550199";        // what direct-call reservations hand out
-    std::string sessionCookie = "SID";             // name of the service's session cookie
+    std::map<std::string, Media> media;           // media id -> content
+    std::string accessNumber = "+15550199";       // what direct-call reservations hand out
+    std::string sessionCookie = "SID";            // name of the service's session cookie
 };
 
 class Emulator {

@@ -29,7 +29,7 @@ public:
     };
     struct Request {
         std::string method;
-        std::string target;  // path and query
+        std::string target;                          // path and query
         std::map<std::string, std::string> headers;  // names in lower case
         std::string rawBody;
         std::string body;  // gunzipped when the request said so

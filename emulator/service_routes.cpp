@@ -105,10 +105,11 @@ ServiceReply accountJson(const Account& a) {
         auto it = a.settings.find(key);
         return it != a.settings.end() && it->second == "true";
     };
-    json account = {{"primaryDid", a.serviceNumber},
-                    {"communication",
-                     {{"doNotDisturb", {{"enabled", flag("doNotDisturb")}}}, {"useDidAsCallerId", flag("useDidAsCallerId")}}},
-                    {"phones", {{"linkedPhone", linked}, {"linkedVoipDevice", json::array()}}}};
+    json account = {
+        {"primaryDid", a.serviceNumber},
+        {"communication",
+         {{"doNotDisturb", {{"enabled", flag("doNotDisturb")}}}, {"useDidAsCallerId", flag("useDidAsCallerId")}}},
+        {"phones", {{"linkedPhone", linked}, {"linkedVoipDevice", json::array()}}}};
     return jsonReply({{"account", account}});
 }
 
@@ -117,12 +118,12 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
     bool protobufBody = startsWith(endpoint, "api2thread/sendsms");
     if (!token || !emulator.isValidAccessToken(*token)) {
         if (protobufBody) return textReply(401, "Invalid Credentials", "text/plain");
-        return jsonReply({{"error", {{"code", 401}, {"message", "Request had invalid authentication credentials."}}}}, 401);
+        return jsonReply({{"error", {{"code", 401}, {"message", "Request had invalid authentication credentials."}}}},
+                         401);
     }
     if (protobufBody) {
         auto message = hxcpb::parse<HXCPB_SendSMSRequest>(request.body);
-        if (!message || !message->has_messagetext())
-            return textReply(400, "INVALID_ARGUMENT", "text/plain");
+        if (!message || !message->has_messagetext()) return textReply(400, "INVALID_ARGUMENT", "text/plain");
         HXCPB_SendSMSResponse reply;
         emulator.withAccount([&](Account& a) {
             Thread* thread = nullptr;
@@ -166,10 +167,11 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
                 bool voicemail = !t.items.empty() && t.items.back().type == 2;
                 (voicemail ? unreadVoicemail : unreadText)++;
             }
-            return jsonReply({{"info",
-                               {{"viewInfo",
-                                 {{{"view", "textThreads"}, {"unreadThreadCount", unreadText}},
-                                  {{"view", "voicemailAndRecordingThreads"}, {"unreadThreadCount", unreadVoicemail}}}}}}});
+            return jsonReply(
+                {{"info",
+                  {{"viewInfo",
+                    {{{"view", "textThreads"}, {"unreadThreadCount", unreadText}},
+                     {{"view", "voicemailAndRecordingThreads"}, {"unreadThreadCount", unreadVoicemail}}}}}}});
         });
     }
     if (startsWith(endpoint, "api2thread/list")) {
@@ -178,7 +180,8 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             json threads = json::array();
             for (const auto& t : a.threads) {
                 bool voicemail = !t.items.empty() && t.items.back().type == 2;
-                if ((listCode == 1 && t.read) || (listCode == 2 && voicemail) || (listCode == 4 && !voicemail)) continue;
+                if ((listCode == 1 && t.read) || (listCode == 2 && voicemail) || (listCode == 4 && !voicemail))
+                    continue;
                 threads.push_back(threadJson(t));
             }
             return jsonReply({{"thread", threads}});
@@ -257,10 +260,9 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
 }
 
 ServiceReply signInForm(const std::string& action) {
-    return textReply(200,
-                     "<html><body><form id=\"hxc_form\" method=\"post\" action=\"" + action +
-                         "\"><input type=\"email\" name=\"identifier\" id=\"identifierId\"/>"
-                         "<input type=\"hidden\" name=\"continue\" value=\"/voice/\"/></form></body></html>");
+    return textReply(200, "<html><body><form id=\"hxc_form\" method=\"post\" action=\"" + action +
+                              "\"><input type=\"email\" name=\"identifier\" id=\"identifierId\"/>"
+                              "<input type=\"hidden\" name=\"continue\" value=\"/voice/\"/></form></body></html>");
 }
 
 }  // namespace
@@ -334,10 +336,9 @@ ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& requ
         if (!hasSession(emulator, request, cookieName)) return signInRedirect(request);
         if (path == "/voice/b/0" || path == "/voice/") {
             std::string token = "AuthV2-" + emulator.sessionValue();
-            return textReply(200,
-                             "<html><head><script>_hx.pageProto['ClientFlags'] = [[\"client_flags.response\",null,"
-                             "\"https://www.example.test/voice\",\"" +
-                                 token + "\"]];</script></head><body></body></html>");
+            return textReply(200, "<html><head><script>_hx.pageProto['ClientFlags'] = [[\"client_flags.response\",null,"
+                                  "\"https://www.example.test/voice\",\"" +
+                                      token + "\"]];</script></head><body></body></html>");
         }
         if (startsWith(path, "/voice/inbox/")) return jsonReply({{"ok", true}});
         return textReply(404, "<html><body>Not Found</body></html>");

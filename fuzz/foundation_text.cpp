@@ -20,45 +20,51 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t selector = data[0];
     const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
     switch (selector % 8) {
-    case 0: {
-        if (auto url = URL::parse(text)) {
-            (void)url->queryItems();
-            (void)url->host();
-            (void)url->path();
-            (void)url->lastPathComponent();
+        case 0: {
+            if (auto url = URL::parse(text)) {
+                (void)url->queryItems();
+                (void)url->host();
+                (void)url->path();
+                (void)url->lastPathComponent();
+            }
+            static const URL base = *URL::parse("http://a/b/c/d;p?q");
+            (void)base.resolve(text);
+            (void)percentDecode(text);
+            break;
         }
-        static const URL base = *URL::parse("http://a/b/c/d;p?q");
-        (void)base.resolve(text);
-        (void)percentDecode(text);
-        break;
-    }
-    case 1:
-        (void)base64Decode(text, Base64Decoding::Strict);
-        (void)base64Decode(text, Base64Decoding::IgnoreUnknownCharacters);
-        break;
-    case 2:
-        if (auto d = parseISO8601(text); d.ok()) (void)iso8601String(*d);
-        break;
-    case 3: (void)parseStringsTable(Data(text.begin(), text.end())); break;
-    case 4: (void)readImageHeader(data + 1, size - 1); break;
-    case 5: (void)formatString(text, {Value("s"), Value(42), Value(2.5), Value()}); break;
-    case 6: {
-        const size_t n = selector / 8;
-        (void)utf16Length(text);
-        (void)truncateUtf16(text, n);
-        (void)substringUtf16(text, Range{n / 2, n});
-        (void)utf8Offset(text, n);
-        (void)utf16Offset(text, n);
-        (void)percentEncode(text, CharacterSet::urlQueryAllowed());
-        (void)contains(text, "e", kCaseInsensitive | kDiacriticInsensitive);
-        (void)parseLeadingInteger(text);
-        break;
-    }
-    case 7:
-        if (text.size() < 256) {
-            if (auto re = Regex::make(text); re.ok()) (void)re->allMatches("abc 123 \xC3\xA9\xF0\x9F\x98\x80");
+        case 1:
+            (void)base64Decode(text, Base64Decoding::Strict);
+            (void)base64Decode(text, Base64Decoding::IgnoreUnknownCharacters);
+            break;
+        case 2:
+            if (auto d = parseISO8601(text); d.ok()) (void)iso8601String(*d);
+            break;
+        case 3:
+            (void)parseStringsTable(Data(text.begin(), text.end()));
+            break;
+        case 4:
+            (void)readImageHeader(data + 1, size - 1);
+            break;
+        case 5:
+            (void)formatString(text, {Value("s"), Value(42), Value(2.5), Value()});
+            break;
+        case 6: {
+            const size_t n = selector / 8;
+            (void)utf16Length(text);
+            (void)truncateUtf16(text, n);
+            (void)substringUtf16(text, Range{n / 2, n});
+            (void)utf8Offset(text, n);
+            (void)utf16Offset(text, n);
+            (void)percentEncode(text, CharacterSet::urlQueryAllowed());
+            (void)contains(text, "e", kCaseInsensitive | kDiacriticInsensitive);
+            (void)parseLeadingInteger(text);
+            break;
         }
-        break;
+        case 7:
+            if (text.size() < 256) {
+                if (auto re = Regex::make(text); re.ok()) (void)re->allMatches("abc 123 \xC3\xA9\xF0\x9F\x98\x80");
+            }
+            break;
     }
     return 0;
 }

@@ -22,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint64_t pc : pcs) {
         zvcrash_async_dwarf_fde_info fde;
         zvcrash_async_dwarf_cie_info cie;
-        if (zvcrash_async_dwarf_find_fde_linear(&src, &reader, kBase + 1, debugFrame, pc, &fde, &cie) != ZVCRASH_ESUCCESS) continue;
+        if (zvcrash_async_dwarf_find_fde_linear(&src, &reader, kBase + 1, debugFrame, pc, &fde, &cie) !=
+            ZVCRASH_ESUCCESS)
+            continue;
         zvcrash_async_thread_state next;
         (void)zvcrash_async_dwarf_unwind_with_fde(&task.task, &src, &reader, &cie, &fde, pc, &current, &next);
     }

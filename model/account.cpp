@@ -22,8 +22,10 @@ std::string HX_Account::usernamePathComponent() const { return foundation::safeP
 
 void HX_Account::encode(foundation::Coder& coder) const {
     auto optionalString = [&](std::string_view key, const std::optional<std::string>& s) {
-        if (s) coder.encodeString(key, *s);
-        else coder.encodeValue(key, foundation::Value());
+        if (s)
+            coder.encodeString(key, *s);
+        else
+            coder.encodeValue(key, foundation::Value());
     };
     coder.encodeString("username", username_);
     optionalString("balance", balance_);

@@ -35,7 +35,8 @@ std::optional<std::map<int64_t, std::shared_ptr<T>>> readObjectsById(foundation:
 
 // The inverse: integer keys, nil objects left out.
 template <typename T>
-void encodeObjectsById(foundation::Coder& coder, std::string_view key, const std::map<int64_t, std::shared_ptr<T>>& objects) {
+void encodeObjectsById(foundation::Coder& coder, std::string_view key,
+                       const std::map<int64_t, std::shared_ptr<T>>& objects) {
     std::vector<std::pair<foundation::Key, std::shared_ptr<const foundation::Archivable>>> list;
     list.reserve(objects.size());
     for (const auto& [id, object] : objects) {

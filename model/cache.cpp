@@ -46,29 +46,29 @@ void HXCCache::objectForKey(const std::string& key, ObjectBlock block) {
     queue_->async([weak, key, block = std::move(block)] {
         auto self = weak.lock();
         if (!self) return;
-        self->memoryCache_->objectForKey(key, [weak, block](HXCMemoryCache&, const std::string& key,
-                                                            const Object& object) {
-            auto cache = weak.lock();
-            if (!cache) return;
-            if (object) {
-                // Only to refresh the file's date, so the disk level sees the access too.
-                cache->diskCache_->fileURLForKey(key, [](HXCDiskCache&, const std::string&, const Object&,
-                                                         const HXCDiskCache::FileURL&) {});
-                cache->queue_->async([weak, block, key, object] {
-                    if (auto c = weak.lock()) block(*c, key, object);
-                });
-                return;
-            }
-            cache->diskCache_->objectForKey(key, [weak, block](HXCDiskCache&, const std::string& key,
-                                                               const Object& found, const HXCDiskCache::FileURL&) {
-                auto c = weak.lock();
-                if (!c) return;
-                if (found) c->memoryCache_->setObject(found, key, nullptr);
-                c->queue_->async([weak, block, key, found] {
-                    if (auto again = weak.lock()) block(*again, key, found);
+        self->memoryCache_->objectForKey(
+            key, [weak, block](HXCMemoryCache&, const std::string& key, const Object& object) {
+                auto cache = weak.lock();
+                if (!cache) return;
+                if (object) {
+                    // Only to refresh the file's date, so the disk level sees the access too.
+                    cache->diskCache_->fileURLForKey(
+                        key, [](HXCDiskCache&, const std::string&, const Object&, const HXCDiskCache::FileURL&) {});
+                    cache->queue_->async([weak, block, key, object] {
+                        if (auto c = weak.lock()) block(*c, key, object);
+                    });
+                    return;
+                }
+                cache->diskCache_->objectForKey(key, [weak, block](HXCDiskCache&, const std::string& key,
+                                                                   const Object& found, const HXCDiskCache::FileURL&) {
+                    auto c = weak.lock();
+                    if (!c) return;
+                    if (found) c->memoryCache_->setObject(found, key, nullptr);
+                    c->queue_->async([weak, block, key, found] {
+                        if (auto again = weak.lock()) block(*again, key, found);
+                    });
                 });
             });
-        });
     });
 }
 
@@ -91,9 +91,8 @@ void HXCCache::setObject(Object object, const std::string& key, ObjectBlock bloc
     std::weak_ptr<HXCCache> weak = weak_from_this();
     onBothLevels(
         [&](dispatch::Block memoryDone, dispatch::Block diskDone) {
-            memoryCache_->setObject(object, key, [memoryDone](HXCMemoryCache&, const std::string&, const Object&) {
-                memoryDone();
-            });
+            memoryCache_->setObject(object, key,
+                                    [memoryDone](HXCMemoryCache&, const std::string&, const Object&) { memoryDone(); });
             diskCache_->setObject(object, key,
                                   [diskDone](HXCDiskCache&, const std::string&, const Object&,
                                              const HXCDiskCache::FileURL&) { diskDone(); });
@@ -114,10 +113,8 @@ void HXCCache::removeObjectForKey(const std::string& key, ObjectBlock block) {
         [&](dispatch::Block memoryDone, dispatch::Block diskDone) {
             memoryCache_->removeObjectForKey(
                 key, [memoryDone](HXCMemoryCache&, const std::string&, const Object&) { memoryDone(); });
-            diskCache_->removeObjectForKey(
-                key, [diskDone](HXCDiskCache&, const std::string&, const Object&, const HXCDiskCache::FileURL&) {
-                    diskDone();
-                });
+            diskCache_->removeObjectForKey(key, [diskDone](HXCDiskCache&, const std::string&, const Object&,
+                                                           const HXCDiskCache::FileURL&) { diskDone(); });
         },
         [weak, block, key] {
             if (auto self = weak.lock()) block(*self, key, nullptr);

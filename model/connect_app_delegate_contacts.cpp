@@ -156,11 +156,14 @@ ContactList HX_ConnectAppDelegate::allContacts() {
     return allContacts_.value_or(ContactList{});
 }
 
-bool HX_ConnectAppDelegate::waitForContactsLoad(double timeoutSeconds) { return contactsLoadGroup_.wait(timeoutSeconds); }
+bool HX_ConnectAppDelegate::waitForContactsLoad(double timeoutSeconds) {
+    return contactsLoadGroup_.wait(timeoutSeconds);
+}
 
 void HX_ConnectAppDelegate::loadAllContacts() {
-    Dictionary picks =
-        foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("lastContactSelection").value_or(Dictionary{});
+    Dictionary picks = foundation::UserDefaults::standardUserDefaults()
+                           ->dictionaryForKey("lastContactSelection")
+                           .value_or(Dictionary{});
     auto store = contactStore();
     // The answer may come on any thread, after this function has returned; until it has been
     // handled the load counts as running.
@@ -196,8 +199,10 @@ void HX_ConnectAppDelegate::loadAllContacts() {
                 for (auto& e : entries) {
                     const std::string number = e.get("number").asString();
                     if (seen.insert(number).second) {
-                        if (thumb) cache->setObject(HXCCachedObject::withImage(*thumb), number);
-                        else if (cache->objectForKey(number)) cache->removeObjectForKey(number);
+                        if (thumb)
+                            cache->setObject(HXCCachedObject::withImage(*thumb), number);
+                        else if (cache->objectForKey(number))
+                            cache->removeObjectForKey(number);
                     }
                     const Value* when = picks.find(hashForContact(e));
                     e.set("lastSelection", Value(when ? when->doubleValue(0) : 0.0));
@@ -249,8 +254,8 @@ std::string HX_ConnectAppDelegate::recordIDForNumber(std::string_view number) {
 
 std::string HX_ConnectAppDelegate::contactNameForNumber(std::string_view number) {
     if (number.empty()) return {};
-    return hxcontacts::displayName(contactsMatchingPhone(number),
-                                   services::ContactStore::defaultSortOrder() == services::ContactSortOrder::FamilyName);
+    return hxcontacts::displayName(contactsMatchingPhone(number), services::ContactStore::defaultSortOrder() ==
+                                                                      services::ContactSortOrder::FamilyName);
 }
 
 std::string HX_ConnectAppDelegate::updateGroupContactsForNumber(std::string_view numbers) {
@@ -271,10 +276,12 @@ std::string HX_ConnectAppDelegate::updateGroupContactsForNumber(std::string_view
         return n.empty() ? f : n;
     };
     std::string result;
-    if (parts.size() == 2) result = foundation::format("%@ & %@", nameFor(parts[0]), nameFor(parts[1]));
+    if (parts.size() == 2)
+        result = foundation::format("%@ & %@", nameFor(parts[0]), nameFor(parts[1]));
     else if (parts.size() == 3)
         result = foundation::format("%@, %@, %@", nameFor(parts[0]), nameFor(parts[1]), nameFor(parts[2]));
-    else result = foundation::format("%@ & %lu others", nameFor(parts[0]), static_cast<uint64_t>(parts.size() - 1));
+    else
+        result = foundation::format("%@ & %lu others", nameFor(parts[0]), static_cast<uint64_t>(parts.size() - 1));
     decreasePhoneFormatterAccessCount();
     return result;
 }
@@ -344,7 +351,8 @@ bool HX_ConnectAppDelegate::isABAccessRestricted() {
         std::lock_guard lock(contactsMutex_);
         presenter = contactsAccessAlertPresenter_;
     }
-    if (presenter) presenter(foundation::localizedString("Contacts Access Restricted"), kContactsAccessRestrictedMessage);
+    if (presenter)
+        presenter(foundation::localizedString("Contacts Access Restricted"), kContactsAccessRestrictedMessage);
     return true;
 }
 

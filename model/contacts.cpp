@@ -139,8 +139,9 @@ ContactList matchingPhone(const ContactList& list, std::string_view p) {
             last = std::move(lower);
         }
     }
-    std::stable_sort(kept.begin(), kept.end(),
-                     [](const ContactEntry& a, const ContactEntry& b) { return lastSelectionOf(*a) > lastSelectionOf(*b); });
+    std::stable_sort(kept.begin(), kept.end(), [](const ContactEntry& a, const ContactEntry& b) {
+        return lastSelectionOf(*a) > lastSelectionOf(*b);
+    });
     return kept;
 }
 

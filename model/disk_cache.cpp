@@ -67,8 +67,8 @@ const dispatch::QueuePtr& HXCDiskCache::sharedQueue() {
 }
 
 const dispatch::QueuePtr& HXCDiskCache::sharedTrashQueue() {
-    static const dispatch::QueuePtr queue =
-        dispatch::Queue::serial(std::string(kPrefix) + ".trash", dispatch::Queue::global(dispatch::Priority::Background));
+    static const dispatch::QueuePtr queue = dispatch::Queue::serial(
+        std::string(kPrefix) + ".trash", dispatch::Queue::global(dispatch::Priority::Background));
     return queue;
 }
 
@@ -128,11 +128,21 @@ std::string HXCDiskCache::encodedString(std::string_view key) {
     out.reserve(key.size());
     for (char c : key) {
         switch (c) {
-        case '%': out += "%25"; break;
-        case '.': out += "%2E"; break;
-        case ':': out += "%3A"; break;
-        case '/': out += "%2F"; break;
-        default: out.push_back(c); break;
+            case '%':
+                out += "%25";
+                break;
+            case '.':
+                out += "%2E";
+                break;
+            case ':':
+                out += "%3A";
+                break;
+            case '/':
+                out += "%2F";
+                break;
+            default:
+                out.push_back(c);
+                break;
         }
     }
     return out;
@@ -155,9 +165,7 @@ std::optional<std::string> HXCDiskCache::keyForEncodedFileURL(const std::filesys
 // ---- construction
 
 HXCDiskCache::HXCDiskCache(Passkey, std::string name, std::filesystem::path rootPath)
-    : name_(std::move(name)),
-      cacheURL_(rootPath / (std::string(kPrefix) + "." + name_)),
-      queue_(sharedQueue()) {}
+    : name_(std::move(name)), cacheURL_(rootPath / (std::string(kPrefix) + "." + name_)), queue_(sharedQueue()) {}
 
 std::shared_ptr<HXCDiskCache> HXCDiskCache::create(const std::optional<std::string>& name) {
     return create(name, foundation::cachesDirectory());
@@ -252,7 +260,8 @@ void HXCDiskCache::writeObject(const std::string& key, const Object& object, fou
     if (written) {
         setFileModificationDate(date, *url);
         if (auto attributes = files::attributes(*url); attributes.ok()) {
-            if (auto it = sizes_.find(key); it != sizes_.end()) byteCount_.fetch_sub(std::min(it->second, byteCount_.load()));
+            if (auto it = sizes_.find(key); it != sizes_.end())
+                byteCount_.fetch_sub(std::min(it->second, byteCount_.load()));
             sizes_[key] = attributes->allocatedSize;
             byteCount_.fetch_add(attributes->allocatedSize);
         }
@@ -421,7 +430,8 @@ void HXCDiskCache::enumerateObjectsWithBlock(ObjectBlock block, CacheBlock compl
     if (!block) return;
     run(
         [block = std::move(block), completionBlock = std::move(completionBlock)](HXCDiskCache& self) {
-            for (const auto& key : keysSortedByValue(self.dates_)) block(self, key, nullptr, self.encodedFileURLForKey(key));
+            for (const auto& key : keysSortedByValue(self.dates_))
+                block(self, key, nullptr, self.encodedFileURLForKey(key));
             if (completionBlock) completionBlock(self);
         },
         true);
@@ -492,9 +502,8 @@ void HXCDiskCache::removeAllObjects() {
 
 void HXCDiskCache::enumerateObjectsWithBlock(ObjectBlock block) {
     if (!block) return;
-    waitFor([&](dispatch::Block done) {
-        enumerateObjectsWithBlock(std::move(block), [done](HXCDiskCache&) { done(); });
-    });
+    waitFor(
+        [&](dispatch::Block done) { enumerateObjectsWithBlock(std::move(block), [done](HXCDiskCache&) { done(); }); });
 }
 
 // ---- properties
@@ -529,10 +538,10 @@ void HXCDiskCache::setAgeLimit(double seconds) {
         true);
 }
 
-#define HXC_DISK_CACHE_HOOK(Type, getter, setter, field)                                                    \
-    HXCDiskCache::Type HXCDiskCache::getter() const { return readOnQueue(field); }                          \
-    void HXCDiskCache::setter(Type block) {                                                                 \
-        run([block = std::move(block)](HXCDiskCache& self) { self.field = block; }, false);                 \
+#define HXC_DISK_CACHE_HOOK(Type, getter, setter, field)                                                               \
+    HXCDiskCache::Type HXCDiskCache::getter() const { return readOnQueue(field); }                                     \
+    void HXCDiskCache::setter(Type block) {                                                                            \
+        run([block = std::move(block)](HXCDiskCache& self) { self.field = block; }, false);                            \
     }
 
 HXC_DISK_CACHE_HOOK(ObjectBlock, willAddObjectBlock, setWillAddObjectBlock, willAddObjectBlock_)

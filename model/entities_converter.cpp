@@ -59,9 +59,12 @@ size_t decodeAt(std::string_view s, size_t i, std::string& out) {
         while (j < s.size() && j - digitsStart < 10) {
             const char c = s[j];
             int d = -1;
-            if (c >= '0' && c <= '9') d = c - '0';
-            else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-            else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+            if (c >= '0' && c <= '9')
+                d = c - '0';
+            else if (hex && c >= 'a' && c <= 'f')
+                d = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F')
+                d = c - 'A' + 10;
             if (d < 0) break;
             cp = cp * (hex ? 16 : 10) + uint64_t(d);
             ++j;

@@ -24,8 +24,7 @@ public:
                                                              const std::optional<std::string>& andServiceName,
                                                              ErrorOut error);
     // Adds the item, or (with updateExisting) changes a different stored value; true on success.
-    static bool storeUsername(const std::optional<std::string>& username,
-                              const std::optional<std::string>& andPassword,
+    static bool storeUsername(const std::optional<std::string>& username, const std::optional<std::string>& andPassword,
                               const std::optional<std::string>& forServiceName, bool updateExisting, ErrorOut error);
     static bool deleteItemForUsername(const std::optional<std::string>& username,
                                       const std::optional<std::string>& andServiceName, ErrorOut error);

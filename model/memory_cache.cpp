@@ -74,8 +74,7 @@ void HXCMemoryCache::touch(const std::string& key, foundation::Date date) {
     if (auto d = dates_.find(key); d != dates_.end()) {
         double seen = d->second.load(std::memory_order_relaxed);
         while (seen < date.secondsSince1970 &&
-               !d->second.compare_exchange_weak(seen, date.secondsSince1970, std::memory_order_relaxed)) {
-        }
+               !d->second.compare_exchange_weak(seen, date.secondsSince1970, std::memory_order_relaxed)) {}
     }
 }
 
@@ -377,13 +376,13 @@ void HXCMemoryCache::setCostLimit(uint64_t cost) {
     });
 }
 
-#define HXC_MEMORY_CACHE_HOOK(Type, getter, setter, field)                            \
-    HXCMemoryCache::Type HXCMemoryCache::getter() const { return readOnQueue(field); } \
-    void HXCMemoryCache::setter(Type block) {                                         \
-        std::weak_ptr<HXCMemoryCache> weak = weak_from_this();                        \
-        queue_->barrierAsync([weak, block = std::move(block)] {                       \
-            if (auto self = weak.lock()) self->field = block;                         \
-        });                                                                           \
+#define HXC_MEMORY_CACHE_HOOK(Type, getter, setter, field)                                                             \
+    HXCMemoryCache::Type HXCMemoryCache::getter() const { return readOnQueue(field); }                                 \
+    void HXCMemoryCache::setter(Type block) {                                                                          \
+        std::weak_ptr<HXCMemoryCache> weak = weak_from_this();                                                         \
+        queue_->barrierAsync([weak, block = std::move(block)] {                                                        \
+            if (auto self = weak.lock()) self->field = block;                                                          \
+        });                                                                                                            \
     }
 
 HXC_MEMORY_CACHE_HOOK(ObjectBlock, willAddObjectBlock, setWillAddObjectBlock, willAddObjectBlock_)

@@ -91,8 +91,10 @@ std::string phoneNumberFromLetters(std::string_view s) {
                                          '6', '6', '7', '7', '7', '7', '8', '8', '8', '9', '9', '9', '9'};
     std::string out(s);
     for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = kKeypad[c - 'a'];
-        else if (c >= 'A' && c <= 'Z') c = kKeypad[c - 'A'];
+        if (c >= 'a' && c <= 'z')
+            c = kKeypad[c - 'a'];
+        else if (c >= 'A' && c <= 'Z')
+            c = kKeypad[c - 'A'];
     }
     return out;
 }
@@ -124,9 +126,12 @@ std::string stringByUnescapingEntities(std::string_view s) {
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
-        if (c == '<') escaped.append("&lt;");
-        else if (c == '>') escaped.append("&gt;");
-        else escaped.push_back(c);
+        if (c == '<')
+            escaped.append("&lt;");
+        else if (c == '>')
+            escaped.append("&gt;");
+        else
+            escaped.push_back(c);
     }
     MREntitiesConverter converter;
     return converter.convertEntiesInString(escaped);
@@ -139,12 +144,12 @@ std::string stringByUsingGraphicalEmoticons(std::string_view s) {
         bool anyCase;
     };
     static constexpr std::array<Emoticon, 19> kEmoticons = {{
-        {":-)", "\xEE\x90\x95", false},   {":)", "\xEE\x90\x95", false},   {";-)", "\xEE\x90\x85", false},
-        {";)", "\xEE\x90\x85", false},    {":-p", "\xEE\x90\x89", true},   {";-p", "\xEE\x84\x85", true},
-        {">:-(", "\xEE\x90\x87", false},  {":-(", "\xEE\x81\x98", false},  {":(", "\xEE\x81\x98", false},
-        {":-D", "\xEE\x81\x97", false},   {":D", "\xEE\x81\x97", false},   {":-*", "\xEE\x90\x97", false},
-        {":'-(", "\xEE\x90\x93", false},  {":-<>", "\xEE\x84\x87", false}, {":-o", "\xEE\x90\x8B", false},
-        {":-||", "\xEE\x81\x99", false},  {":-x", "\xEE\x90\x98", false},  {"<3", "\xEE\x80\xA2", false},
+        {":-)", "\xEE\x90\x95", false},  {":)", "\xEE\x90\x95", false},   {";-)", "\xEE\x90\x85", false},
+        {";)", "\xEE\x90\x85", false},   {":-p", "\xEE\x90\x89", true},   {";-p", "\xEE\x84\x85", true},
+        {">:-(", "\xEE\x90\x87", false}, {":-(", "\xEE\x81\x98", false},  {":(", "\xEE\x81\x98", false},
+        {":-D", "\xEE\x81\x97", false},  {":D", "\xEE\x81\x97", false},   {":-*", "\xEE\x90\x97", false},
+        {":'-(", "\xEE\x90\x93", false}, {":-<>", "\xEE\x84\x87", false}, {":-o", "\xEE\x90\x8B", false},
+        {":-||", "\xEE\x81\x99", false}, {":-x", "\xEE\x90\x98", false},  {"<3", "\xEE\x80\xA2", false},
         {":-/", "\xEE\x90\x82", false},
     }};
     std::string out(s);

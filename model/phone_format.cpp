@@ -118,27 +118,27 @@ std::string PhoneRule::format(std::string_view s, std::optional<std::string_view
     char previous = 0;
     for (char ch : format_) {
         switch (ch) {
-        case '#':
-            if (k < s.size()) {
-                result.push_back(s[k++]);
-            } else if (groupOpen) {
-                result.push_back(' ');
-            }
-            break;
-        case 'c':
-            if (intlPrefix) result.append(*intlPrefix);
-            intlPlaced = true;
-            break;
-        case 'n':
-            if (trunkPrefix) result.append(*trunkPrefix);
-            trunkPlaced = true;
-            break;
-        default:
-            if (ch == '(' && k < s.size()) groupOpen = true;
-            if (ch == ' ' && ((previous == 'n' && !trunkPrefix) || (previous == 'c' && !intlPrefix))) break;
-            if (k < s.size() || (ch == ')' && groupOpen)) result.push_back(ch);
-            if (ch == ')') groupOpen = false;
-            break;
+            case '#':
+                if (k < s.size()) {
+                    result.push_back(s[k++]);
+                } else if (groupOpen) {
+                    result.push_back(' ');
+                }
+                break;
+            case 'c':
+                if (intlPrefix) result.append(*intlPrefix);
+                intlPlaced = true;
+                break;
+            case 'n':
+                if (trunkPrefix) result.append(*trunkPrefix);
+                trunkPlaced = true;
+                break;
+            default:
+                if (ch == '(' && k < s.size()) groupOpen = true;
+                if (ch == ' ' && ((previous == 'n' && !trunkPrefix) || (previous == 'c' && !intlPrefix))) break;
+                if (k < s.size() || (ch == ')' && groupOpen)) result.push_back(ch);
+                if (ch == ')') groupOpen = false;
+                break;
         }
         previous = ch;
     }
@@ -459,7 +459,8 @@ std::shared_ptr<const CallingCodeInfo> HXCPhoneFormat::callingCodeInfo(std::stri
     if (auto it = callingCodeData_.find(callingCode); it != callingCodeData_.end()) return it->second;
     std::shared_ptr<const CallingCodeInfo> info = readRecord(offset->first, offset->second);
     callingCodeData_.emplace(offset->first, info);
-    if (const int n = numericCode(callingCode); n > 0) numericData_[size_t(n)].store(info.get(), std::memory_order_release);
+    if (const int n = numericCode(callingCode); n > 0)
+        numericData_[size_t(n)].store(info.get(), std::memory_order_release);
     return info;
 }
 
@@ -477,8 +478,8 @@ const CallingCodeInfo* HXCPhoneFormat::findInfo(std::string_view digits) const {
     for (size_t len = 1; len <= 3 && len <= digits.size(); ++len) {
         std::string_view prefix = digits.substr(0, len);
         const int n = numericCode(prefix);
-        const bool known = n > 0 ? numericOffsets_[size_t(n)] >= 0
-                                 : callingCodeOffsets_.find(prefix) != callingCodeOffsets_.end();
+        const bool known =
+            n > 0 ? numericOffsets_[size_t(n)] >= 0 : callingCodeOffsets_.find(prefix) != callingCodeOffsets_.end();
         if (known) return infoFor(prefix);
     }
     return nullptr;
@@ -492,7 +493,9 @@ std::shared_ptr<const CallingCodeInfo> HXCPhoneFormat::findCallingCodeInfo(std::
     return nullptr;
 }
 
-std::optional<std::string> HXCPhoneFormat::defaultCallingCode() const { return callingCodeForCountryCode(defaultCountry_); }
+std::optional<std::string> HXCPhoneFormat::defaultCallingCode() const {
+    return callingCodeForCountryCode(defaultCountry_);
+}
 
 std::optional<std::string> HXCPhoneFormat::callingCodeForCountryCode(std::string_view countryCode) const {
     auto it = countryCallingCode_.find(lowercaseASCII(countryCode));

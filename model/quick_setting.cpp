@@ -32,8 +32,10 @@ bool HX_QuickSetting::quickSettingUpdated(const HX_Account& account) {
     PhoneMap kept;
     bool changed = false;
     for (const auto& [id, phone] : phones_) {
-        if (current.count(id)) kept[id] = phone;
-        else changed = true;
+        if (current.count(id))
+            kept[id] = phone;
+        else
+            changed = true;
     }
     if (kept.size() < current.size()) {
         for (const auto& [id, phone] : current) {
@@ -64,10 +66,14 @@ void HX_QuickSetting::encode(foundation::Coder& coder) const {
     coder.encodeBool("emailNotificationSMS", emailNotificationSMS_);
     coder.encodeBool("emailNotificationMissedCalls", emailNotificationMissedCalls_);
     coder.encodeObject("region", std::shared_ptr<const foundation::Archivable>(region_));
-    if (regionTitle_) coder.encodeString("regionTitle", *regionTitle_);
-    else coder.encodeValue("regionTitle", foundation::Value());
-    if (regionSubtitle_) coder.encodeString("regionSubtitle", *regionSubtitle_);
-    else coder.encodeValue("regionSubtitle", foundation::Value());
+    if (regionTitle_)
+        coder.encodeString("regionTitle", *regionTitle_);
+    else
+        coder.encodeValue("regionTitle", foundation::Value());
+    if (regionSubtitle_)
+        coder.encodeString("regionSubtitle", *regionSubtitle_);
+    else
+        coder.encodeValue("regionSubtitle", foundation::Value());
     coder.encodeInt64("autoRefresh", autoRefresh_);
     coder.encodeInt64("messageSounds", messageSounds_);
     coder.encodeInt64("prefetchVM", prefetchVM_);

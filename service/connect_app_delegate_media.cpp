@@ -26,7 +26,8 @@ std::string userFolder(HX_ConnectAppDelegate& app) {
     auto account = app.account();
     std::string user = account ? account->username() : std::string();
     auto& web = app.webClient();
-    const std::string root = web.cachesDirectory ? *web.cachesDirectory : HX_ConnectAppDelegate::applicationCachesDirectory();
+    const std::string root =
+        web.cachesDirectory ? *web.cachesDirectory : HX_ConnectAppDelegate::applicationCachesDirectory();
     return (std::filesystem::path(root) / foundation::safePathComponent(user)).string();
 }
 
@@ -34,10 +35,14 @@ std::string userFolder(HX_ConnectAppDelegate& app) {
 
 std::string HX_ConnectAppDelegate::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
     std::string extension;
-    if (startsWith(mimeType, "audio/")) extension = "mp3";
-    else if (startsWith(mimeType, "video/")) extension = "mov";
-    else if (mimeType == "text/x-vcard") extension = "vcf";
-    return (std::filesystem::path(userFolder(*this)) / foundation::safePathComponent(mediaID + "." + extension)).string();
+    if (startsWith(mimeType, "audio/"))
+        extension = "mp3";
+    else if (startsWith(mimeType, "video/"))
+        extension = "mov";
+    else if (mimeType == "text/x-vcard")
+        extension = "vcf";
+    return (std::filesystem::path(userFolder(*this)) / foundation::safePathComponent(mediaID + "." + extension))
+        .string();
 }
 
 void HX_ConnectAppDelegate::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
@@ -52,12 +57,15 @@ void HX_ConnectAppDelegate::downloadMediaIfNeeded(const std::string& mediaID, co
     };
     if (stored()) return;
     std::string path, suffix;
-    if (startsWith(mimeType, "audio/")) path = "au/";
+    if (startsWith(mimeType, "audio/"))
+        path = "au/";
     else if (startsWith(mimeType, "video/")) {
         path = "vi/";
         suffix = forPreview ? "?m=thumbnail" : "?m=content";
-    } else if (mimeType == "text/x-vcard") path = "vc/";
-    else return;
+    } else if (mimeType == "text/x-vcard")
+        path = "vc/";
+    else
+        return;
     const std::string base = web.endpoints.mediaBase() + path;
     const std::string tag = base + "_" + mediaID + "_" + (forPreview ? "1" : "0");
     net::URLRequest request(base + mediaID + suffix);

@@ -226,8 +226,8 @@ std::optional<foundation::Value> HX_ConnectAppDelegate::parseObjectFromApiRespon
     return std::move(parsed).value();
 }
 
-std::optional<foundation::Dictionary> HX_ConnectAppDelegate::imageInfoForSize(const std::string& size,
-                                                                              const foundation::Array& infoArray) const {
+std::optional<foundation::Dictionary>
+HX_ConnectAppDelegate::imageInfoForSize(const std::string& size, const foundation::Array& infoArray) const {
     for (size_t i = 0; i < infoArray.size(); ++i) {
         if (!infoArray[i].isDictionary()) continue;
         const auto& d = infoArray[i].asDictionary();
@@ -249,7 +249,8 @@ void HX_ConnectAppDelegate::showSMSErrorFromData(const foundation::Data& data) {
     std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
     std::string message = "Failed to send the message - please verify the target number.";
     if (auto code = HXSMSErrorCodeFromText(text)) message += "\n\nHX Voice returned an error:\n" + *code;
-    call(web.hooks.presentAlert, HXAlert{"Sending Message Failed", message, {{"Dismiss", HXAlertAction::Style::Default, {}}}});
+    call(web.hooks.presentAlert,
+         HXAlert{"Sending Message Failed", message, {{"Dismiss", HXAlertAction::Style::Default, {}}}});
     post("kSMSSendingFailureNotification");
 }
 
@@ -295,7 +296,8 @@ void HX_ConnectAppDelegate::connectionDidReceiveResponse(AsyncURLConnection& con
     if (current && response.statusCode == 500 && startsWith(connection.tag(), voicemail)) {
         connection.cancel();
         removeEntry(web, connection);
-        downloadRecordedCallForID(connection.tag().size() > voicemail.size() ? connection.tag().substr(voicemail.size() + 1) : "");
+        downloadRecordedCallForID(
+            connection.tag().size() > voicemail.size() ? connection.tag().substr(voicemail.size() + 1) : "");
         hideIndicatorIfIdle(web);
         return;
     }
@@ -368,48 +370,59 @@ void HX_ConnectAppDelegate::connectionDidFinishLoading(AsyncURLConnection& conne
     };
     using R = HXReplyRow;
     switch (row) {
-    case R::ClientAuth:
-        removeEntry(web, connection);
-        branch(row);
-        tail = false;
-        break;
-    case R::SMSSend:
-        branch(row);
-        tail = false;
-        break;
-    case R::Unread:
-        if (reply.text.empty()) {
-            if (!isInBackground() && autoRefresh()) {
-                std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();
-                dispatch::Queue::main()->async([weakSelf] {
-                    if (auto self = weakSelf.lock()) call(self->webClient().hooks.queueRefresh);
-                    post("kUnreadItemsProcessedNotification");
-                });
+        case R::ClientAuth:
+            removeEntry(web, connection);
+            branch(row);
+            tail = false;
+            break;
+        case R::SMSSend:
+            branch(row);
+            tail = false;
+            break;
+        case R::Unread:
+            if (reply.text.empty()) {
+                if (!isInBackground() && autoRefresh()) {
+                    std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();
+                    dispatch::Queue::main()->async([weakSelf] {
+                        if (auto self = weakSelf.lock()) call(self->webClient().hooks.queueRefresh);
+                        post("kUnreadItemsProcessedNotification");
+                    });
+                }
+            } else if (const auto& slot = web.hooks.branches[static_cast<int>(row)]) {
+                dispatch::Queue::global(dispatch::Priority::Background)->async([slot, reply] { slot(reply); });
             }
-        } else if (const auto& slot = web.hooks.branches[static_cast<int>(row)]) {
-            dispatch::Queue::global(dispatch::Priority::Background)->async([slot, reply] { slot(reply); });
-        }
-        break;
-    case R::SMSList: post("kSMSNotification", reply.data); break;
-    case R::VoicemailList: post("kVMNotification", reply.data); break;
-    case R::History: post("kHistoryNotification", reply.data); break;
-    case R::Search: post("kSearchResultsNotification", reply.data); break;
-    case R::Api2Thread:
-    case R::Spam:
-    case R::Archive:
-        if (!reply.text.empty()) tail = branch(row);
-        break;
-    case R::AccountGet:
-    case R::AccountUpdate:
-        if (reply.data) tail = branch(row);
-        break;
-    case R::MediaAudio:
-    case R::MediaFile:
-    case R::MediaImage:
-        storeMediaReply(reply);
-        break;
-    case R::None: break;
-    default: tail = branch(row); break;
+            break;
+        case R::SMSList:
+            post("kSMSNotification", reply.data);
+            break;
+        case R::VoicemailList:
+            post("kVMNotification", reply.data);
+            break;
+        case R::History:
+            post("kHistoryNotification", reply.data);
+            break;
+        case R::Search:
+            post("kSearchResultsNotification", reply.data);
+            break;
+        case R::Api2Thread:
+        case R::Spam:
+        case R::Archive:
+            if (!reply.text.empty()) tail = branch(row);
+            break;
+        case R::AccountGet:
+        case R::AccountUpdate:
+            if (reply.data) tail = branch(row);
+            break;
+        case R::MediaAudio:
+        case R::MediaFile:
+        case R::MediaImage:
+            storeMediaReply(reply);
+            break;
+        case R::None:
+            break;
+        default:
+            tail = branch(row);
+            break;
     }
     if (!tail) return;
     removeEntry(web, connection);
@@ -463,7 +476,8 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
                                              auto self = weakSelf.lock();
                                              if (!self) return;
                                              auto& h = self->webClient().hooks;
-                                             if (h.smsQueueState && h.smsQueueState(key) != HXWebClientHooks::QueueState::Absent) {
+                                             if (h.smsQueueState &&
+                                                 h.smsQueueState(key) != HXWebClientHooks::QueueState::Absent) {
                                                  call(h.markSMSQueued, key);
                                                  post("kSMSReplySentNotification");
                                              }
@@ -479,15 +493,20 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
             call(web.hooks.abortLoadingOfCurrentList);
         }
     } else if (error.code == kTimedOut) {
-        if (tag != api("threadinginfo/get?alt=json") && tag != page + "inbox/recent/unread/" && tag != "OAuth_issueToken")
+        if (tag != api("threadinginfo/get?alt=json") && tag != page + "inbox/recent/unread/" &&
+            tag != "OAuth_issueToken")
             call(web.hooks.alertSlowConnection);
     }
 
     removeOverlay(web);
-    if (startsWith(tag, page + "inbox/recent/sms/")) post("kSMSNotification");
-    else if (startsWith(tag, page + "inbox/recent/voicemail/")) post("kVMNotification");
-    else if (startsWith(tag, page + "inbox/recent/all/")) post("kHistoryNotification");
-    else if (startsWith(tag, page + "inbox/search/?q=")) post("kSearchResultsNotification");
+    if (startsWith(tag, page + "inbox/recent/sms/"))
+        post("kSMSNotification");
+    else if (startsWith(tag, page + "inbox/recent/voicemail/"))
+        post("kVMNotification");
+    else if (startsWith(tag, page + "inbox/recent/all/"))
+        post("kHistoryNotification");
+    else if (startsWith(tag, page + "inbox/search/?q="))
+        post("kSearchResultsNotification");
     else if (tag == page + "inbox/recent/unread/" && !isInBackground()) {
         std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();
         dispatch::Queue::main()->async([weakSelf] {

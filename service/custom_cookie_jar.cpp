@@ -33,7 +33,8 @@ bool sameCookie(const net::Cookie& a, const net::Cookie& b) {
 
 CustomCookieJar::CustomCookieJar() : wallNow_(processWallNow) {}
 
-CustomCookieJar::CustomCookieJar(std::vector<net::Cookie> cookies) : cookies_(std::move(cookies)), wallNow_(processWallNow) {}
+CustomCookieJar::CustomCookieJar(std::vector<net::Cookie> cookies)
+    : cookies_(std::move(cookies)), wallNow_(processWallNow) {}
 
 void CustomCookieJar::setClock(std::function<double()> wallNow) {
     std::lock_guard lock(mutex_);
@@ -50,7 +51,8 @@ void CustomCookieJar::updateFromResponse(const net::HTTPURLResponse& response) {
     for (auto& cookie : parsed) {
         if (cookie.name.empty()) continue;
         if (cookie.expiresDate && *cookie.expiresDate <= now) continue;
-        auto it = std::find_if(cookies_.begin(), cookies_.end(), [&](const net::Cookie& c) { return sameCookie(c, cookie); });
+        auto it =
+            std::find_if(cookies_.begin(), cookies_.end(), [&](const net::Cookie& c) { return sameCookie(c, cookie); });
         if (it != cookies_.end()) cookies_.erase(it);
         cookies_.push_back(std::move(cookie));
     }

@@ -9,7 +9,8 @@ std::string escape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (unsigned char c : text) {
-        bool reserved = c >= 0x80 || c < 0x20 || c == 0x7F || std::string_view(";:@&=/+%?").find(static_cast<char>(c)) != std::string_view::npos;
+        bool reserved = c >= 0x80 || c < 0x20 || c == 0x7F ||
+                        std::string_view(";:@&=/+%?").find(static_cast<char>(c)) != std::string_view::npos;
         if (reserved) {
             out += '%';
             out += kHex[c >> 4];

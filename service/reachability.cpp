@@ -49,7 +49,8 @@ Reachability::NetworkStatus Reachability::networkStatusForFlags(uint32_t flags) 
     if (!(flags & net::kReachabilityReachable)) return NotReachable;
     if (flags & net::kReachabilityIsWWAN) return ReachableViaWWAN;
     bool automatic = (flags & net::kReachabilityConnectionOnTraffic) || (flags & net::kReachabilityConnectionOnDemand);
-    if ((flags & net::kReachabilityConnectionRequired) && ((flags & net::kReachabilityInterventionRequired) || !automatic))
+    if ((flags & net::kReachabilityConnectionRequired) &&
+        ((flags & net::kReachabilityInterventionRequired) || !automatic))
         return NotReachable;
     return ReachableViaWiFi;
 }

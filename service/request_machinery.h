@@ -34,9 +34,7 @@ struct HXEndpoints {
     std::string contacts = "https://contacts.hx.example";
 
     // Every role served by one origin (the emulator answers for all of them).
-    static HXEndpoints allAt(const std::string& origin) {
-        return {origin, origin, origin, origin, origin, origin};
-    }
+    static HXEndpoints allAt(const std::string& origin) { return {origin, origin, origin, origin, origin, origin}; }
     std::string servicePageBase() const { return service + "/voice/"; }
     std::string mediaBase() const { return webClient + "/a/"; }
 };
@@ -44,13 +42,11 @@ struct HXEndpoints {
 inline constexpr std::string_view kHXApiPath = "/voice/v1/voiceclient/";
 
 // One request in flight: the platform connection, its tag and its own reply buffer.
-class AsyncURLConnection : public net::URLConnectionDelegate,
-                           public std::enable_shared_from_this<AsyncURLConnection> {
+class AsyncURLConnection : public net::URLConnectionDelegate, public std::enable_shared_from_this<AsyncURLConnection> {
 public:
     // Null when the connection cannot be made (no transport).
     static std::shared_ptr<AsyncURLConnection> create(const net::URLRequest& request,
-                                                      std::weak_ptr<HX_ConnectAppDelegate> delegate,
-                                                      std::string tag);
+                                                      std::weak_ptr<HX_ConnectAppDelegate> delegate, std::string tag);
     const std::string& tag() const { return tag_; }
     const std::shared_ptr<foundation::Data>& buffer() const { return buffer_; }
     // Status of the last response, 0 before one arrived.
@@ -101,10 +97,33 @@ struct HXAlert {
 
 // Routing rows of the finished-reply handler, in the order they are tested.
 enum class HXReplyRow : int {
-    OAuthListSessions = 1, OAuthIssueToken, DirectCall, ClientAuth, Unread, ThreadingInfo, Api2Thread,
-    SMSList, VoicemailList, Spam, Archive, History, Search, AccountGet, AccountUpdate, ThreadItemDelete,
-    DeleteForever, ArchiveMessages, Mark, MarkSpam, Block, AddContact, SMSSend, MediaAudio, MediaFile,
-    MediaImage, None
+    OAuthListSessions = 1,
+    OAuthIssueToken,
+    DirectCall,
+    ClientAuth,
+    Unread,
+    ThreadingInfo,
+    Api2Thread,
+    SMSList,
+    VoicemailList,
+    Spam,
+    Archive,
+    History,
+    Search,
+    AccountGet,
+    AccountUpdate,
+    ThreadItemDelete,
+    DeleteForever,
+    ArchiveMessages,
+    Mark,
+    MarkSpam,
+    Block,
+    AddContact,
+    SMSSend,
+    MediaAudio,
+    MediaFile,
+    MediaImage,
+    None
 };
 
 // What the machinery needs from the shell and from the later parts of the web client. The

@@ -66,13 +66,20 @@ void writeToSystemLog(const std::string& line) {
 
 const char* ZIVOLogger::levelName(ZIVOLogLevel level) {
     switch (level) {
-        case ZIVOLogLevelVerbose: return "VERBOSE";
-        case ZIVOLogLevelDebug: return "DEBUG";
-        case ZIVOLogLevelInfo: return "INFO";
-        case ZIVOLogLevelWarning: return "WARNING";
-        case ZIVOLogLevelError: return "ERROR";
-        case ZIVOLogLevelAssert: return "ASSERT";
-        default: return "";
+        case ZIVOLogLevelVerbose:
+            return "VERBOSE";
+        case ZIVOLogLevelDebug:
+            return "DEBUG";
+        case ZIVOLogLevelInfo:
+            return "INFO";
+        case ZIVOLogLevelWarning:
+            return "WARNING";
+        case ZIVOLogLevelError:
+            return "ERROR";
+        case ZIVOLogLevelAssert:
+            return "ASSERT";
+        default:
+            return "";
     }
 }
 
@@ -146,7 +153,9 @@ void ZIVOLogger::setSystemLogSink(std::function<void(const std::string&)> sink) 
     s.sink = std::move(sink);
 }
 
-void ZIVOLogger::flush() { loggerQueue()->sync([] {}); }
+void ZIVOLogger::flush() {
+    loggerQueue()->sync([] {});
+}
 
 void ZIVOLogger::resetForTesting() {
     flush();

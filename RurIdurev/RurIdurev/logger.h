@@ -23,9 +23,9 @@ enum ZIVOLogLevel : unsigned {
 };
 
 using ZIVOLogMessageProvider = std::function<std::string()>;
-using ZIVOLogHandler = std::function<void(const ZIVOLogMessageProvider& messageProvider, ZIVOLogLevel level,
-                                          const std::string& tag, const char* file, const char* function,
-                                          uint32_t line)>;
+using ZIVOLogHandler =
+    std::function<void(const ZIVOLogMessageProvider& messageProvider, ZIVOLogLevel level, const std::string& tag,
+                       const char* file, const char* function, uint32_t line)>;
 
 class ZIVOLogger {
 public:
@@ -63,9 +63,9 @@ public:
 
 // Call-site helpers: the message expression is evaluated lazily, on the logger queue, with
 // everything it names captured by value.
-#define ZIVO_LOG(level, tag, ...)                                                                      \
-    ZIVOLogger::logMessage([=]() -> std::string { return (__VA_ARGS__); }, (level), (tag), __FILE__, \
-                           __func__, static_cast<uint32_t>(__LINE__))
+#define ZIVO_LOG(level, tag, ...)                                                                                      \
+    ZIVOLogger::logMessage([=]() -> std::string { return (__VA_ARGS__); }, (level), (tag), __FILE__, __func__,         \
+                           static_cast<uint32_t>(__LINE__))
 #define ZIVOLogVerbose(tag, ...) ZIVO_LOG(ZIVOLogLevelVerbose, tag, __VA_ARGS__)
 #define ZIVOLogDebug(tag, ...) ZIVO_LOG(ZIVOLogLevelDebug, tag, __VA_ARGS__)
 #define ZIVOLogInfo(tag, ...) ZIVO_LOG(ZIVOLogLevelInfo, tag, __VA_ARGS__)

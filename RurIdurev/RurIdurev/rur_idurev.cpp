@@ -101,7 +101,8 @@ ZIVORurIdurev::ZIVORurIdurev() {
 
 void ZIVORurIdurev::start(const std::optional<std::string>& appSecret, const Services& services) {
     auto self = sharedInstance();
-    if (!self->configure(ZIVOUtility::appSecretFrom(appSecret), ZIVOUtility::transmissionTargetTokenFrom(appSecret), true))
+    if (!self->configure(ZIVOUtility::appSecretFrom(appSecret), ZIVOUtility::transmissionTargetTokenFrom(appSecret),
+                         true))
         return;
     self->startServices(services, true);
 }
@@ -113,8 +114,8 @@ void ZIVORurIdurev::startFromLibraryWithServices(const Services& services) {
 }
 
 void ZIVORurIdurev::configureWithAppSecret(const std::optional<std::string>& appSecret) {
-    sharedInstance()->configure(ZIVOUtility::appSecretFrom(appSecret), ZIVOUtility::transmissionTargetTokenFrom(appSecret),
-                                true);
+    sharedInstance()->configure(ZIVOUtility::appSecretFrom(appSecret),
+                                ZIVOUtility::transmissionTargetTokenFrom(appSecret), true);
 }
 
 void ZIVORurIdurev::startService(const std::shared_ptr<ZIVOServiceAbstract>& service) {
@@ -134,7 +135,8 @@ bool ZIVORurIdurev::isEnabledClass() { return sharedInstance()->isEnabled(); }
 void ZIVORurIdurev::setNetworkRequestsAllowed(bool isAllowed) {
     auto self = sharedInstance();
     std::lock_guard lock(self->mutex_);
-    ZIVOLogInfo(kZIVOLogTag, std::string("Rur Idurev SDK network requests are ") + (isAllowed ? "allowed" : "forbidden") + ".");
+    ZIVOLogInfo(kZIVOLogTag,
+                std::string("Rur Idurev SDK network requests are ") + (isAllowed ? "allowed" : "forbidden") + ".");
     // The flag itself is an atomic, so senders read it without this lock.
     ZIVONetworkRequestsAllowed::set(isAllowed);
     if (self->sdkConfigured_ && self->channelGroup_) {
@@ -174,7 +176,8 @@ void ZIVORurIdurev::setMaxStorageSize(int64_t sizeInBytes, std::function<void(bo
     if (sizeInBytes < kMinUpperSizeLimitInBytes) {
         if (completionHandler) completionHandler(false);
         ZIVOLogWarning(kZIVOLogTag, "Cannot set storage size to " + std::to_string(sizeInBytes) +
-                                        " bytes, minimum value is " + std::to_string(kMinUpperSizeLimitInBytes) + " bytes");
+                                        " bytes, minimum value is " + std::to_string(kMinUpperSizeLimitInBytes) +
+                                        " bytes");
         return;
     }
     auto self = sharedInstance();
@@ -182,12 +185,15 @@ void ZIVORurIdurev::setMaxStorageSize(int64_t sizeInBytes, std::function<void(bo
     {
         std::lock_guard lock(self->mutex_);
         if (self->setMaxStorageSizeHasBeenCalled_) {
-            ZIVOLogWarning(kZIVOLogTag, std::string("setMaxStorageSize:completionHandler: may only be called once per app launch"));
+            ZIVOLogWarning(kZIVOLogTag,
+                           std::string("setMaxStorageSize:completionHandler: may only be called once per app launch"));
             failed = true;
         } else {
             self->setMaxStorageSizeHasBeenCalled_ = true;
             if (self->configuredFromApplication_) {
-                ZIVOLogWarning(kZIVOLogTag, std::string("Unable to set storage size after the application has configured Rur Idurev"));
+                ZIVOLogWarning(
+                    kZIVOLogTag,
+                    std::string("Unable to set storage size after the application has configured Rur Idurev"));
                 failed = true;
             } else {
                 self->requestedMaxStorageSizeInBytes_ = sizeInBytes;
@@ -223,7 +229,8 @@ void ZIVORurIdurev::configure() { sharedInstance()->configure(std::nullopt, std:
 void ZIVORurIdurev::setUserId(const std::optional<std::string>& userId) {
     auto self = sharedInstance();
     if (!self->isConfiguredFromApplication()) {
-        ZIVOLogError(kZIVOLogTag, std::string("RurIdurev must be configured from application, libraries cannot call setUserId."));
+        ZIVOLogError(kZIVOLogTag,
+                     std::string("RurIdurev must be configured from application, libraries cannot call setUserId."));
         return;
     }
     bool hasSecret, hasToken;
@@ -233,7 +240,8 @@ void ZIVORurIdurev::setUserId(const std::optional<std::string>& userId) {
         hasToken = self->defaultTransmissionTargetToken_.has_value();
     }
     if (!hasSecret && !hasToken) {
-        ZIVOLogError(kZIVOLogTag, std::string("RurIdurev must be configured with a secret from application to call setUserId."));
+        ZIVOLogError(kZIVOLogTag,
+                     std::string("RurIdurev must be configured with a secret from application to call setUserId."));
         return;
     }
     if (userId) {
@@ -253,7 +261,9 @@ std::optional<std::string> ZIVORurIdurev::countryCode() { return ZIVODeviceTrack
 void ZIVORurIdurev::setWrapperSdk(const std::shared_ptr<ZIVOWrapperSdk>& wrapperSdk) {
     ZIVODeviceTracker::sharedInstance()->setWrapperSdk(wrapperSdk);
 }
-std::shared_ptr<ZIVOWrapperSdk> ZIVORurIdurev::wrapperSdk() { return ZIVODeviceTracker::sharedInstance()->wrapperSdk(); }
+std::shared_ptr<ZIVOWrapperSdk> ZIVORurIdurev::wrapperSdk() {
+    return ZIVODeviceTracker::sharedInstance()->wrapperSdk();
+}
 
 void ZIVORurIdurev::setLogLevel(ZIVOLogLevel logLevel) {
     ZIVOLogger::setCurrentLogLevel(logLevel);
@@ -270,7 +280,8 @@ bool ZIVORurIdurev::isDebuggerAttached() {
     static const bool attached = [] {
         kernel::kinfo_proc info;
         if (!kernel::proc_info(static_cast<int32_t>(::getpid()), &info)) {
-            ZIVOLogError(kZIVOLogTag, std::string("[ZIVOCrashes] ERROR: Checking for a running debugger via sysctl() failed."));
+            ZIVOLogError(kZIVOLogTag,
+                         std::string("[ZIVOCrashes] ERROR: Checking for a running debugger via sysctl() failed."));
             return false;
         }
         return info.traced;

@@ -745,21 +745,22 @@ void ZIVOCrashes::processMemoryWarningInLastSession() {
 
 // ---- Handled errors
 
-std::optional<std::string> ZIVOCrashes::trackError(
-    const foundation::Error& error, const foundation::Dictionary& properties,
-    const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments) {
+std::optional<std::string>
+ZIVOCrashes::trackError(const foundation::Error& error, const foundation::Dictionary& properties,
+                        const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments) {
     return sharedInstance()->trackError(ZIVOExceptionModel::initWithError(error), properties, attachments);
 }
 
-std::optional<std::string> ZIVOCrashes::trackException(
-    const std::shared_ptr<ZIVOExceptionModel>& exception, const foundation::Dictionary& properties,
-    const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments) {
+std::optional<std::string>
+ZIVOCrashes::trackException(const std::shared_ptr<ZIVOExceptionModel>& exception,
+                            const foundation::Dictionary& properties,
+                            const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments) {
     return sharedInstance()->trackError(exception, properties, attachments);
 }
 
-std::optional<std::string> ZIVOCrashes::trackError(
-    const std::shared_ptr<ZIVOExceptionModel>& exception, const foundation::Dictionary& properties,
-    const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments) {
+std::optional<std::string>
+ZIVOCrashes::trackError(const std::shared_ptr<ZIVOExceptionModel>& exception, const foundation::Dictionary& properties,
+                        const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments) {
     std::lock_guard guard(lock());
     if (!canBeUsed() || !isEnabled()) return std::nullopt;
     auto log = std::make_shared<ZIVOHandledErrorLog>();

@@ -32,8 +32,8 @@ public:
     virtual bool respondsToShouldProcessErrorReport() const { return false; }
     virtual bool crashesShouldProcessErrorReport(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) { return true; }
     virtual bool respondsToAttachmentsWithCrashes() const { return false; }
-    virtual std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>> attachmentsWithCrashes(
-        ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) {
+    virtual std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>
+    attachmentsWithCrashes(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) {
         return {};
     }
     // The three sending callbacks arrive on the main thread, for crash logs only.
@@ -76,12 +76,12 @@ public:
     // Hands an exception the application considers fatal to the reporter's handler.
     static void applicationDidReportException(const kernel::PlatformException& exception);
     // Handled errors: the new error id, or none when the service cannot be used or is disabled.
-    static std::optional<std::string> trackError(
-        const foundation::Error& error, const foundation::Dictionary& properties,
-        const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments);
-    static std::optional<std::string> trackException(
-        const std::shared_ptr<ZIVOExceptionModel>& exception, const foundation::Dictionary& properties,
-        const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments);
+    static std::optional<std::string>
+    trackError(const foundation::Error& error, const foundation::Dictionary& properties,
+               const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments);
+    static std::optional<std::string>
+    trackException(const std::shared_ptr<ZIVOExceptionModel>& exception, const foundation::Dictionary& properties,
+                   const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments);
     static void classSendErrorAttachments(const std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>& attachments,
                                           const std::string& incidentIdentifier);
 

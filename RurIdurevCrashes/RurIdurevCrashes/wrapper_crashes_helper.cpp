@@ -43,7 +43,7 @@ void ZIVOWrapperCrashesHelper::sendErrorAttachments(
     ZIVOCrashes::sharedInstance()->sendErrorAttachments(attachments, incidentIdentifier);
 }
 
-std::shared_ptr<ZIVOErrorReport> ZIVOWrapperCrashesHelper::buildHandledErrorReportWithErrorID(
-    const std::string& errorId) {
+std::shared_ptr<ZIVOErrorReport>
+ZIVOWrapperCrashesHelper::buildHandledErrorReportWithErrorID(const std::string& errorId) {
     return ZIVOCrashes::sharedInstance()->buildHandledErrorReportWithErrorID(errorId);
 }

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <unistd.h>
 #include <random>
 #include <shared_mutex>
 #include <string>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 

@@ -29,14 +29,24 @@ const std::vector<std::string>& mixedNumbers() {
         while (out.size() < 100000) {
             const std::string digits = std::to_string(2000000000ULL + rng() % 7999999999ULL).substr(0, 10);
             switch (out.size() % 5) {
-            case 0: out.push_back(examples.empty() ? "+44 20 7946 0958" : examples[rng() % examples.size()]); break;
-            case 1: out.push_back("(" + digits.substr(0, 3) + ") " + digits.substr(3, 3) + "-" + digits.substr(6)); break;
-            case 2: out.push_back("+1" + digits); break;
-            case 3: out.push_back(digits); break;
-            default:
-                if (!examples.empty()) out.push_back("011 " + examples[rng() % examples.size()].substr(1));
-                else out.push_back("1" + digits);
-                break;
+                case 0:
+                    out.push_back(examples.empty() ? "+44 20 7946 0958" : examples[rng() % examples.size()]);
+                    break;
+                case 1:
+                    out.push_back("(" + digits.substr(0, 3) + ") " + digits.substr(3, 3) + "-" + digits.substr(6));
+                    break;
+                case 2:
+                    out.push_back("+1" + digits);
+                    break;
+                case 3:
+                    out.push_back(digits);
+                    break;
+                default:
+                    if (!examples.empty())
+                        out.push_back("011 " + examples[rng() % examples.size()].substr(1));
+                    else
+                        out.push_back("1" + digits);
+                    break;
             }
         }
         return out;

@@ -116,7 +116,8 @@ void Scheduler::timerLoop() {
         Seconds now = c.now();
         Seconds when = items_.begin()->first.first;
         if (when > now) {
-            auto wait = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(when - now));
+            auto wait = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(when - now));
             changed_.wait_until(lock, std::chrono::steady_clock::now() + wait);
             continue;
         }
@@ -214,7 +215,9 @@ bool VirtualClock::runUntil(const std::function<bool()>& predicate, Seconds time
     if (gClock.load() != this) return predicate();
     requireMainThread("runUntil");
     auto realStart = std::chrono::steady_clock::now();
-    auto realElapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count(); };
+    auto realElapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+    };
     runUntilIdle();
     for (;;) {
         if (predicate()) return true;

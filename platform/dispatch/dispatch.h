@@ -193,7 +193,8 @@ private:
 std::any threadValue(const std::string& key);
 // An empty value removes the key.
 void setThreadValue(const std::string& key, std::any value);
-template <typename T> std::optional<T> threadValueAs(const std::string& key) {
+template <typename T>
+std::optional<T> threadValueAs(const std::string& key) {
     std::any v = threadValue(key);
     if (auto* p = std::any_cast<T>(&v)) return *p;
     return std::nullopt;

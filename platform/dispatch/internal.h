@@ -84,7 +84,8 @@ struct Job {
 // priority; workers take the highest priority first.
 // A FIFO over one growing ring buffer: no allocation once warm, unlike a deque's chunks, which
 // are allocated by the producing thread and freed by the consuming one for every few blocks.
-template <typename T> class Ring {
+template <typename T>
+class Ring {
 public:
     bool empty() const { return count_ == 0; }
     size_t size() const { return count_; }
@@ -121,7 +122,8 @@ private:
 };
 
 // Spins up to about 50 microseconds for condition(); true if it came to hold.
-template <typename Condition> bool spinUntil(Condition condition) {
+template <typename Condition>
+bool spinUntil(Condition condition) {
     auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
     for (int i = 1;; ++i) {
         if (condition()) return true;

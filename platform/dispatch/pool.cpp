@@ -70,7 +70,8 @@ void applyAltStack() {
     size_t minimum = MINSIGSTKSZ;
 #ifdef _SC_MINSIGSTKSZ
     long dynamicMinimum = sysconf(_SC_MINSIGSTKSZ);
-    if (dynamicMinimum > 0 && static_cast<size_t>(dynamicMinimum) > minimum) minimum = static_cast<size_t>(dynamicMinimum);
+    if (dynamicMinimum > 0 && static_cast<size_t>(dynamicMinimum) > minimum)
+        minimum = static_cast<size_t>(dynamicMinimum);
 #endif
     if (wanted < minimum) wanted = minimum;
     wanted = (wanted + static_cast<size_t>(page) - 1) / static_cast<size_t>(page) * static_cast<size_t>(page);
@@ -205,26 +206,26 @@ void Pool::spinForWork() {
 void Pool::run(Job& job) {
     applyAltStack();
     switch (job.kind) {
-    case Job::Run: {
-        FrameScope scope(job.queue);
-        job.block();
-        clearThreadValues();
-        break;
-    }
-    case Job::Drain:
-        job.queue->drain();
-        break;
-    case Job::Item:
-    case Job::BarrierItem: {
-        {
+        case Job::Run: {
             FrameScope scope(job.queue);
             job.block();
-            job.block = nullptr;
             clearThreadValues();
+            break;
         }
-        job.queue->itemDone(job.kind == Job::BarrierItem);
-        break;
-    }
+        case Job::Drain:
+            job.queue->drain();
+            break;
+        case Job::Item:
+        case Job::BarrierItem: {
+            {
+                FrameScope scope(job.queue);
+                job.block();
+                job.block = nullptr;
+                clearThreadValues();
+            }
+            job.queue->itemDone(job.kind == Job::BarrierItem);
+            break;
+        }
     }
 }
 
@@ -299,8 +300,9 @@ bool Waiter::wait(std::unique_lock<std::mutex>& lock, std::condition_variable& c
     if (timeout < 0) {
         cv.wait(lock, [&] { return released_; });
     } else {
-        auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(timeout));
+        auto deadline =
+            std::chrono::steady_clock::now() +
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(timeout));
         cv.wait_until(lock, deadline, [&] { return released_; });
     }
     if (deactivated_) {
@@ -354,7 +356,8 @@ void setThreadValue(const std::string& key, std::any value) {
     }
 }
 
-ScopedThreadValue::ScopedThreadValue(std::string key, std::any value) : key_(std::move(key)), previous_(threadValue(key_)) {
+ScopedThreadValue::ScopedThreadValue(std::string key, std::any value)
+    : key_(std::move(key)), previous_(threadValue(key_)) {
     setThreadValue(key_, std::move(value));
 }
 

@@ -160,7 +160,7 @@ public:
 
     void drain() override {
         constexpr int kBudget = 1024;  // then yield the thread to other queues of the pool
-        constexpr size_t kTake = 64;  // blocks moved out per lock
+        constexpr size_t kTake = 64;   // blocks moved out per lock
         std::vector<Item> batch;
         batch.reserve(kTake);
         int ran = 0;
@@ -377,20 +377,20 @@ void submitToTarget(QueueBase* target, Job job) {
     target->async([shared] {
         Job& j = *shared;
         switch (j.kind) {
-        case Job::Drain:
-            j.queue->drain();
-            break;
-        case Job::Run:
-        case Job::Item:
-        case Job::BarrierItem: {
-            {
-                FrameScope scope(j.queue);
-                j.block();
-                j.block = nullptr;
+            case Job::Drain:
+                j.queue->drain();
+                break;
+            case Job::Run:
+            case Job::Item:
+            case Job::BarrierItem: {
+                {
+                    FrameScope scope(j.queue);
+                    j.block();
+                    j.block = nullptr;
+                }
+                if (j.kind != Job::Run) j.queue->itemDone(j.kind == Job::BarrierItem);
+                break;
             }
-            if (j.kind != Job::Run) j.queue->itemDone(j.kind == Job::BarrierItem);
-            break;
-        }
         }
     });
 }
@@ -415,11 +415,16 @@ void ConcurrentQueue::after(Seconds delay, Block block) { scheduleAfter(shared_f
 
 const char* priorityName(Priority p) {
     switch (p) {
-    case Priority::Background: return "com.hxconnect.root.background";
-    case Priority::Low: return "com.hxconnect.root.low";
-    case Priority::Utility: return "com.hxconnect.root.utility";
-    case Priority::Default: return "com.hxconnect.root.default";
-    case Priority::High: return "com.hxconnect.root.high";
+        case Priority::Background:
+            return "com.hxconnect.root.background";
+        case Priority::Low:
+            return "com.hxconnect.root.low";
+        case Priority::Utility:
+            return "com.hxconnect.root.utility";
+        case Priority::Default:
+            return "com.hxconnect.root.default";
+        case Priority::High:
+            return "com.hxconnect.root.high";
     }
     return "com.hxconnect.root.default";
 }

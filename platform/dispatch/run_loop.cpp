@@ -219,8 +219,7 @@ struct RunLoop::Impl {
         bool any = false;
         if (pfds.back().revents) {
             uint64_t value;
-            while (::read(wakeFd, &value, sizeof value) > 0) {
-            }
+            while (::read(wakeFd, &value, sizeof value) > 0) {}
         }
         for (size_t i = 0; i + 1 < pfds.size(); ++i) {
             short re = pfds[i].revents;
@@ -445,8 +444,9 @@ struct PerformSource : detail::RunLoopSource {
 
 }  // namespace
 
-void RunLoop::perform(const std::shared_ptr<void>& target, const std::string& selector, const foundation::Value& argument,
-                      Seconds delay, std::function<void(const foundation::Value&)> action, bool weakTarget) {
+void RunLoop::perform(const std::shared_ptr<void>& target, const std::string& selector,
+                      const foundation::Value& argument, Seconds delay,
+                      std::function<void(const foundation::Value&)> action, bool weakTarget) {
     auto source = std::make_shared<PerformSource>();
     source->target = target.get();
     source->isWeak = weakTarget && target;

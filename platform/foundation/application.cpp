@@ -33,23 +33,23 @@ void Application::setApplicationState(ApplicationState target) {
     };
     while (applicationState() != target) {
         switch (applicationState()) {
-        case ApplicationState::Active:
-            if (!post(kApplicationWillResignActiveNotification)) return;
-            set(ApplicationState::Inactive);
-            break;
-        case ApplicationState::Inactive:
-            if (target == ApplicationState::Background) {
-                set(ApplicationState::Background);
-                if (!post(kApplicationDidEnterBackgroundNotification)) return;
-            } else {
-                set(ApplicationState::Active);
-                if (!post(kApplicationDidBecomeActiveNotification)) return;
-            }
-            break;
-        case ApplicationState::Background:
-            if (!post(kApplicationWillEnterForegroundNotification)) return;
-            set(ApplicationState::Inactive);
-            break;
+            case ApplicationState::Active:
+                if (!post(kApplicationWillResignActiveNotification)) return;
+                set(ApplicationState::Inactive);
+                break;
+            case ApplicationState::Inactive:
+                if (target == ApplicationState::Background) {
+                    set(ApplicationState::Background);
+                    if (!post(kApplicationDidEnterBackgroundNotification)) return;
+                } else {
+                    set(ApplicationState::Active);
+                    if (!post(kApplicationDidBecomeActiveNotification)) return;
+                }
+                break;
+            case ApplicationState::Background:
+                if (!post(kApplicationWillEnterForegroundNotification)) return;
+                set(ApplicationState::Inactive);
+                break;
         }
     }
 }

@@ -73,8 +73,11 @@ public:
 
 private:
     Result<Dictionary> fail(const std::string& what) const {
-        const size_t line = 1 + static_cast<size_t>(std::count(t_.begin(), t_.begin() + static_cast<long>(std::min(i_, t_.size())), '\n'));
-        return Error::withDescription("NSCocoaErrorDomain", 3840, "Strings table: " + what + " on line " + std::to_string(line) + ".");
+        const size_t line =
+            1 +
+            static_cast<size_t>(std::count(t_.begin(), t_.begin() + static_cast<long>(std::min(i_, t_.size())), '\n'));
+        return Error::withDescription("NSCocoaErrorDomain", 3840,
+                                      "Strings table: " + what + " on line " + std::to_string(line) + ".");
     }
 
     bool skipSpaceAndComments() {
@@ -129,46 +132,61 @@ private:
             if (i_ >= t_.size()) return false;
             const char e = t_[i_++];
             switch (e) {
-            case 'n': out.push_back('\n'); break;
-            case 't': out.push_back('\t'); break;
-            case 'r': out.push_back('\r'); break;
-            case 'a': out.push_back('\a'); break;
-            case 'b': out.push_back('\b'); break;
-            case 'f': out.push_back('\f'); break;
-            case 'v': out.push_back('\v'); break;
-            case 'U':
-            case 'u': {
-                char32_t cp = 0;
-                for (int k = 0; k < 4; ++k) {
-                    if (i_ >= t_.size() || hex(t_[i_]) < 0) return false;
-                    cp = cp << 4 | static_cast<char32_t>(hex(t_[i_++]));
-                }
-                // A surrogate pair written as two escapes joins into one character.
-                if (cp >= 0xD800 && cp <= 0xDBFF && t_.substr(i_, 2).size() == 2 && t_[i_] == '\\' &&
-                    (t_.substr(i_ + 1, 1) == "U" || t_.substr(i_ + 1, 1) == "u") && i_ + 6 <= t_.size()) {
-                    char32_t low = 0;
-                    bool ok = true;
-                    for (size_t k = 0; k < 4; ++k) {
-                        const int h = hex(t_[i_ + 2 + k]);
-                        if (h < 0) ok = false;
-                        low = low << 4 | static_cast<char32_t>(h < 0 ? 0 : h);
+                case 'n':
+                    out.push_back('\n');
+                    break;
+                case 't':
+                    out.push_back('\t');
+                    break;
+                case 'r':
+                    out.push_back('\r');
+                    break;
+                case 'a':
+                    out.push_back('\a');
+                    break;
+                case 'b':
+                    out.push_back('\b');
+                    break;
+                case 'f':
+                    out.push_back('\f');
+                    break;
+                case 'v':
+                    out.push_back('\v');
+                    break;
+                case 'U':
+                case 'u': {
+                    char32_t cp = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        if (i_ >= t_.size() || hex(t_[i_]) < 0) return false;
+                        cp = cp << 4 | static_cast<char32_t>(hex(t_[i_++]));
                     }
-                    if (ok && low >= 0xDC00 && low <= 0xDFFF) {
-                        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                        i_ += 6;
+                    // A surrogate pair written as two escapes joins into one character.
+                    if (cp >= 0xD800 && cp <= 0xDBFF && t_.substr(i_, 2).size() == 2 && t_[i_] == '\\' &&
+                        (t_.substr(i_ + 1, 1) == "U" || t_.substr(i_ + 1, 1) == "u") && i_ + 6 <= t_.size()) {
+                        char32_t low = 0;
+                        bool ok = true;
+                        for (size_t k = 0; k < 4; ++k) {
+                            const int h = hex(t_[i_ + 2 + k]);
+                            if (h < 0) ok = false;
+                            low = low << 4 | static_cast<char32_t>(h < 0 ? 0 : h);
+                        }
+                        if (ok && low >= 0xDC00 && low <= 0xDFFF) {
+                            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                            i_ += 6;
+                        }
                     }
+                    appendUtf8(out, cp);
+                    break;
                 }
-                appendUtf8(out, cp);
-                break;
-            }
-            default:
-                if (e >= '0' && e <= '7') {
-                    int v = e - '0';
-                    for (int k = 0; k < 2 && i_ < t_.size() && t_[i_] >= '0' && t_[i_] <= '7'; ++k) v = v * 8 + (t_[i_++] - '0');
-                    appendUtf8(out, static_cast<char32_t>(v));
-                } else {
-                    out.push_back(e);  // \" \\ \' and anything else stand for themselves
-                }
+                default:
+                    if (e >= '0' && e <= '7') {
+                        int v = e - '0';
+                        for (int k = 0; k < 2 && i_ < t_.size() && t_[i_] >= '0' && t_[i_] <= '7'; ++k)
+                            v = v * 8 + (t_[i_++] - '0');
+                        appendUtf8(out, static_cast<char32_t>(v));
+                    } else {
+                        out.push_back(e);  // \" \\ \' and anything else stand for themselves
+                    }
             }
         }
         return false;
@@ -181,11 +199,14 @@ private:
 }  // namespace
 
 Result<Dictionary> parseStringsTable(const Data& bytes) {
-    const bool plistXml = bytes.size() >= 5 && std::string_view(reinterpret_cast<const char*>(bytes.data()), 5) == "<?xml";
-    const bool plistBinary = bytes.size() >= 6 && std::string_view(reinterpret_cast<const char*>(bytes.data()), 6) == "bplist";
+    const bool plistXml =
+        bytes.size() >= 5 && std::string_view(reinterpret_cast<const char*>(bytes.data()), 5) == "<?xml";
+    const bool plistBinary =
+        bytes.size() >= 6 && std::string_view(reinterpret_cast<const char*>(bytes.data()), 6) == "bplist";
     if (plistXml || plistBinary) {
         auto v = readPropertyList(bytes);
-        if (!v.ok() || !v->isDictionary()) return Error::withDescription("NSCocoaErrorDomain", 3840, "Strings table: not a dictionary.");
+        if (!v.ok() || !v->isDictionary())
+            return Error::withDescription("NSCocoaErrorDomain", 3840, "Strings table: not a dictionary.");
         Dictionary out;
         for (const auto& [k, val] : v->asDictionary()) {
             if (val.isString()) out.set(k, val);
@@ -193,7 +214,8 @@ Result<Dictionary> parseStringsTable(const Data& bytes) {
         return out;
     }
     auto text = decodeText(bytes);
-    if (!text) return Error::withDescription("NSCocoaErrorDomain", 3840, "Strings table: the text is not UTF-8 or UTF-16.");
+    if (!text)
+        return Error::withDescription("NSCocoaErrorDomain", 3840, "Strings table: the text is not UTF-8 or UTF-16.");
     return StringsParser(*text).parse();
 }
 
@@ -243,7 +265,8 @@ fs::path Bundle::executablePath() {
     return p;
 }
 
-std::optional<fs::path> Bundle::pathForResource(std::string_view name, std::string_view type, std::string_view subdirectory) const {
+std::optional<fs::path> Bundle::pathForResource(std::string_view name, std::string_view type,
+                                                std::string_view subdirectory) const {
     if (type.starts_with(".")) type.remove_prefix(1);
     std::string file(name);
     if (!type.empty()) file += "." + std::string(type);

@@ -40,7 +40,8 @@ public:
     std::optional<std::filesystem::path> pathForResource(std::string_view name, std::string_view type = {},
                                                          std::string_view subdirectory = {}) const;
     // Every file with the extension type (all files when empty) in resources[/subdirectory], sorted.
-    std::vector<std::filesystem::path> pathsForResources(std::string_view type, std::string_view subdirectory = {}) const;
+    std::vector<std::filesystem::path> pathsForResources(std::string_view type,
+                                                         std::string_view subdirectory = {}) const;
 
     // Info.plist's top-level dictionary (empty when the file is missing or unreadable).
     Dictionary infoDictionary() const;

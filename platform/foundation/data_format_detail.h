@@ -28,7 +28,7 @@ inline size_t utf8SequenceLength(const unsigned char* s, const unsigned char* en
     }
     if (c >= 0xF0 && c <= 0xF4) {
         if (avail < 4 || !cont(s[1]) || !cont(s[2]) || !cont(s[3])) return 0;
-        if (c == 0xF0 && s[1] < 0x90) return 0;  // overlong
+        if (c == 0xF0 && s[1] < 0x90) return 0;   // overlong
         if (c == 0xF4 && s[1] >= 0x90) return 0;  // above U+10FFFF
         return 4;
     }

@@ -162,8 +162,8 @@ std::string iso8601String(Date date) {
     unsigned m, d;
     civilFromDays(days, y, m, d);
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(y), m, d,
-                  static_cast<long long>(rest / 3'600'000), static_cast<long long>(rest / 60'000 % 60),
+    std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(y), m,
+                  d, static_cast<long long>(rest / 3'600'000), static_cast<long long>(rest / 60'000 % 60),
                   static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
     return buffer;
 }
@@ -171,7 +171,8 @@ std::string iso8601String(Date date) {
 Result<Date> parseISO8601(std::string_view t) {
     auto fail = [&]() -> Result<Date> {
         return Error::withDescription("NSCocoaErrorDomain", 2048,
-                                      "\xE2\x80\x9C" + std::string(t) + "\xE2\x80\x9D is not a yyyy-MM-dd'T'HH:mm:ss.SSS'Z' date.");
+                                      "\xE2\x80\x9C" + std::string(t) +
+                                          "\xE2\x80\x9D is not a yyyy-MM-dd'T'HH:mm:ss.SSS'Z' date.");
     };
     // 0123456789012345678901234
     // yyyy-MM-ddTHH:mm:ss.SSSZ
@@ -216,9 +217,7 @@ void setCurrentLocaleIdentifier(std::string identifier) {
     localeOverride() = normaliseLocale(identifier);
 }
 
-std::string localeLanguageCode(std::string_view id) {
-    return icu::Locale(normaliseLocale(id).c_str()).getLanguage();
-}
+std::string localeLanguageCode(std::string_view id) { return icu::Locale(normaliseLocale(id).c_str()).getLanguage(); }
 std::string localeScriptCode(std::string_view id) { return icu::Locale(normaliseLocale(id).c_str()).getScript(); }
 std::string localeCountryCode(std::string_view id) { return icu::Locale(normaliseLocale(id).c_str()).getCountry(); }
 
@@ -257,8 +256,7 @@ std::string localizedCountryName(std::string_view countryCode, std::string_view 
 
 bool usesMetricSystem(std::string_view localeIdentifier) {
     UErrorCode status = U_ZERO_ERROR;
-    const UMeasurementSystem system =
-        ulocdata_getMeasurementSystem(normaliseLocale(localeIdentifier).c_str(), &status);
+    const UMeasurementSystem system = ulocdata_getMeasurementSystem(normaliseLocale(localeIdentifier).c_str(), &status);
     if (U_FAILURE(status)) return true;
     return system != UMS_US;
 }
@@ -387,11 +385,16 @@ namespace {
 
 icu::DateFormat::EStyle icuStyle(DateFormatter::Style s) {
     switch (s) {
-    case DateFormatter::Style::None: return icu::DateFormat::kNone;
-    case DateFormatter::Style::Short: return icu::DateFormat::kShort;
-    case DateFormatter::Style::Medium: return icu::DateFormat::kMedium;
-    case DateFormatter::Style::Long: return icu::DateFormat::kLong;
-    case DateFormatter::Style::Full: return icu::DateFormat::kFull;
+        case DateFormatter::Style::None:
+            return icu::DateFormat::kNone;
+        case DateFormatter::Style::Short:
+            return icu::DateFormat::kShort;
+        case DateFormatter::Style::Medium:
+            return icu::DateFormat::kMedium;
+        case DateFormatter::Style::Long:
+            return icu::DateFormat::kLong;
+        case DateFormatter::Style::Full:
+            return icu::DateFormat::kFull;
     }
     return icu::DateFormat::kNone;
 }
@@ -437,7 +440,8 @@ std::unique_ptr<icu::DateFormat> makeDateFormat(const std::string& pattern, Date
         int ds = icuStyle(dateStyle);
         const bool relativeDay = relative && dateStyle != DateFormatter::Style::None;
         if (relativeDay) ds |= icu::DateFormat::kRelative;
-        fmt.reset(icu::DateFormat::createDateTimeInstance(static_cast<icu::DateFormat::EStyle>(ds), icuStyle(timeStyle), loc));
+        fmt.reset(icu::DateFormat::createDateTimeInstance(static_cast<icu::DateFormat::EStyle>(ds), icuStyle(timeStyle),
+                                                          loc));
         if (!fmt) return nullptr;
         if (relativeDay) {
             // "Today" and "Yesterday" stand alone in a label, so they start with a capital.
@@ -456,8 +460,8 @@ namespace {
 
 std::string dateKey(const std::string& pattern, DateFormatter::Style d, DateFormatter::Style t, const std::string& loc,
                     const std::string& zone) {
-    return pattern + '\x1f' + std::to_string(static_cast<int>(d)) + '\x1f' + std::to_string(static_cast<int>(t)) + '\x1f' +
-           loc + '\x1f' + zone;
+    return pattern + '\x1f' + std::to_string(static_cast<int>(d)) + '\x1f' + std::to_string(static_cast<int>(t)) +
+           '\x1f' + loc + '\x1f' + zone;
 }
 
 }  // namespace
@@ -544,8 +548,9 @@ namespace {
 
 // Formats with the cached ICU formatter of these settings (built when they changed).
 template <typename T>
-std::string formatNumber(const FormatterCache& cache, NumberFormatter::Style style, const std::string& loc, const std::string& currency,
-                         int minFraction, int maxFraction, std::optional<bool> grouping, T number) {
+std::string formatNumber(const FormatterCache& cache, NumberFormatter::Style style, const std::string& loc,
+                         const std::string& currency, int minFraction, int maxFraction, std::optional<bool> grouping,
+                         T number) {
     FormatterCache::State& c = cache.state();
     std::lock_guard lock(c.mutex);
     const std::string key = std::to_string(static_cast<int>(style)) + '\x1f' + loc + '\x1f' + currency + '\x1f' +

@@ -22,7 +22,9 @@ Date now();
 inline Date dateSince1970(double seconds) { return Date{seconds}; }
 inline Date dateSinceReferenceDate(double seconds) { return Date{seconds + kTimeIntervalBetween1970AndReferenceDate}; }
 inline double timeIntervalSince1970(Date d) { return d.secondsSince1970; }
-inline double timeIntervalSinceReferenceDate(Date d) { return d.secondsSince1970 - kTimeIntervalBetween1970AndReferenceDate; }
+inline double timeIntervalSinceReferenceDate(Date d) {
+    return d.secondsSince1970 - kTimeIntervalBetween1970AndReferenceDate;
+}
 inline double timeIntervalSinceNow(Date d) { return d.secondsSince1970 - now().secondsSince1970; }
 // Days since 1970-01-01 of a proleptic Gregorian calendar date (month 1-12, day 1-31).
 int64_t daysFromCivil(int64_t year, unsigned month, unsigned day);

@@ -42,11 +42,23 @@ public:
     bool ok() const { return v_.index() == 0; }
     explicit operator bool() const { return ok(); }
 
-    T& value() & { assert(ok()); return std::get<0>(v_); }
-    const T& value() const& { assert(ok()); return std::get<0>(v_); }
-    T&& value() && { assert(ok()); return std::get<0>(std::move(v_)); }
+    T& value() & {
+        assert(ok());
+        return std::get<0>(v_);
+    }
+    const T& value() const& {
+        assert(ok());
+        return std::get<0>(v_);
+    }
+    T&& value() && {
+        assert(ok());
+        return std::get<0>(std::move(v_));
+    }
     T valueOr(T fallback) const { return ok() ? std::get<0>(v_) : std::move(fallback); }
-    const Error& error() const { assert(!ok()); return std::get<1>(v_); }
+    const Error& error() const {
+        assert(!ok());
+        return std::get<1>(v_);
+    }
 
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
@@ -66,7 +78,10 @@ public:
 
     bool ok() const { return !failed_; }
     explicit operator bool() const { return ok(); }
-    const Error& error() const { assert(failed_); return error_; }
+    const Error& error() const {
+        assert(failed_);
+        return error_;
+    }
 
 private:
     Error error_;

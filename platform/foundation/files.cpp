@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +32,8 @@ fs::path& homeOverride() {
 
 fs::path defaultHome() {
     if (const char* env = std::getenv("HXCONNECT_HOME"); env && *env) return env;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg && xdg[0] == '/') return fs::path(xdg) / "hxconnect";
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg && xdg[0] == '/')
+        return fs::path(xdg) / "hxconnect";
     const char* home = std::getenv("HOME");
     std::string homeDir = home && *home ? home : "";
     if (homeDir.empty()) {
@@ -52,16 +53,26 @@ enum class Op { Read, Write, Other };
 Error fileError(int err, const fs::path& path, Op op) {
     int64_t code;
     switch (err) {
-    case ENOENT:
-    case ENOTDIR: code = op == Op::Read ? kFileReadNoSuchFileError : kFileNoSuchFileError; break;
-    case EEXIST:
-    case ENOTEMPTY: code = kFileWriteFileExistsError; break;
-    case EACCES:
-    case EPERM:
-    case EROFS: code = op == Op::Read ? kFileReadNoPermissionError : kFileWriteNoPermissionError; break;
-    case ENOSPC:
-    case EDQUOT: code = kFileWriteOutOfSpaceError; break;
-    default: code = op == Op::Read ? kFileReadUnknownError : kFileWriteUnknownError; break;
+        case ENOENT:
+        case ENOTDIR:
+            code = op == Op::Read ? kFileReadNoSuchFileError : kFileNoSuchFileError;
+            break;
+        case EEXIST:
+        case ENOTEMPTY:
+            code = kFileWriteFileExistsError;
+            break;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            code = op == Op::Read ? kFileReadNoPermissionError : kFileWriteNoPermissionError;
+            break;
+        case ENOSPC:
+        case EDQUOT:
+            code = kFileWriteOutOfSpaceError;
+            break;
+        default:
+            code = op == Op::Read ? kFileReadUnknownError : kFileWriteUnknownError;
+            break;
     }
     Dictionary info;
     info.set(kFilePathErrorKey, path.string());
@@ -70,9 +81,7 @@ Error fileError(int err, const fs::path& path, Op op) {
     return Error(kCocoaErrorDomain, code, std::move(info));
 }
 
-Date dateOf(const timespec& ts) {
-    return Date{static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9};
-}
+Date dateOf(const timespec& ts) { return Date{static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9}; }
 
 FileAttributes attributesOf(const struct stat& st) {
     FileAttributes a;
@@ -111,7 +120,7 @@ void syncDirectory(const fs::path& dir) {
 Status copyFile(const fs::path& from, const fs::path& to) {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return fileError(errno, from, Op::Read);
-    struct stat st{};
+    struct stat st {};
     ::fstat(in, &st);
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
     if (out < 0) {
@@ -140,7 +149,7 @@ Status copyFile(const fs::path& from, const fs::path& to) {
 }
 
 Status copyTree(const fs::path& from, const fs::path& to) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) return fileError(errno, from, Op::Read);
     if (S_ISLNK(st.st_mode)) {
         std::error_code ec;
@@ -229,18 +238,18 @@ std::string DirectoryEntry::extension() const {
 namespace files {
 
 bool exists(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool isDirectory(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 Status createDirectory(const fs::path& path, mode_t mode) {
     if (path.empty()) return fileError(ENOENT, path, Op::Write);
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         return S_ISDIR(st.st_mode) ? Status() : Status(fileError(EEXIST, path, Op::Write));
     }
@@ -262,8 +271,8 @@ Status writeAtomically(const fs::path& path, const void* bytes, size_t length, W
         uint8_t random[8];
         if (!secureRandomBytes(random, sizeof random)) return fileError(EIO, path, Op::Write);
         char suffix[24];
-        std::snprintf(suffix, sizeof suffix, ".%02x%02x%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2], random[3],
-                      random[4], random[5], random[6], random[7]);
+        std::snprintf(suffix, sizeof suffix, ".%02x%02x%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2],
+                      random[3], random[4], random[5], random[6], random[7]);
         temp = dir / ("." + path.filename().string() + suffix);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
         if (fd < 0 && errno != EEXIST) return fileError(errno, path, Op::Write);
@@ -297,7 +306,7 @@ Status writeAtomically(const fs::path& path, const void* bytes, size_t length, W
 Result<Data> readData(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return fileError(errno, path, Op::Read);
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         return fileError(EISDIR, path, Op::Read);
@@ -363,7 +372,7 @@ Status remove(const fs::path& path) {
 }
 
 Result<FileAttributes> attributes(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return fileError(errno, path, Op::Read);
     return attributesOf(st);
 }
@@ -379,7 +388,7 @@ Result<std::vector<DirectoryEntry>> listDirectory(const fs::path& directory, boo
         entry.name = it->path().filename().string();
         if (skipHidden && entry.name.starts_with(".")) continue;
         entry.path = it->path();
-        struct stat st{};
+        struct stat st {};
         // An entry removed while listing is skipped rather than failing the whole listing.
         if (::lstat(entry.path.c_str(), &st) != 0) continue;
         entry.attributes = attributesOf(st);

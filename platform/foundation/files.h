@@ -85,10 +85,12 @@ Status createDirectory(const std::filesystem::path& path, mode_t mode = 0755);
 // the old or the new contents, never a part. FailIfExists fails with 516 when path exists.
 Status writeAtomically(const std::filesystem::path& path, const void* bytes, size_t length,
                        WriteMode mode = WriteMode::Overwrite, mode_t permissions = 0644);
-inline Status writeAtomically(const std::filesystem::path& path, const Data& data, WriteMode mode = WriteMode::Overwrite) {
+inline Status writeAtomically(const std::filesystem::path& path, const Data& data,
+                              WriteMode mode = WriteMode::Overwrite) {
     return writeAtomically(path, data.data(), data.size(), mode);
 }
-inline Status writeAtomically(const std::filesystem::path& path, std::string_view text, WriteMode mode = WriteMode::Overwrite) {
+inline Status writeAtomically(const std::filesystem::path& path, std::string_view text,
+                              WriteMode mode = WriteMode::Overwrite) {
     return writeAtomically(path, text.data(), text.size(), mode);
 }
 Result<Data> readData(const std::filesystem::path& path);

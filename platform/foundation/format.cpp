@@ -80,14 +80,18 @@ std::string cFormat(const std::string& spec, T value) {
 
 std::string textOf(const Value& v, bool objectConversion) {
     switch (v.type()) {
-    case Value::Type::Null: return "(null)";
-    case Value::Type::String: return v.asString();
-    case Value::Type::Bool:
-        // An object conversion of a boolean number prints 1/0, as numbers do.
-        return objectConversion ? (*v.ifBool() ? "1" : "0") : v.stringValue();
-    case Value::Type::Int:
-    case Value::Type::Double: return v.stringValue();
-    default: return v.description();
+        case Value::Type::Null:
+            return "(null)";
+        case Value::Type::String:
+            return v.asString();
+        case Value::Type::Bool:
+            // An object conversion of a boolean number prints 1/0, as numbers do.
+            return objectConversion ? (*v.ifBool() ? "1" : "0") : v.stringValue();
+        case Value::Type::Int:
+        case Value::Type::Double:
+            return v.stringValue();
+        default:
+            return v.description();
     }
 }
 
@@ -106,8 +110,8 @@ std::string padText(std::string text, const Spec& s) {
 
 std::string formatInteger(const Spec& s, const Value& v) {
     const int64_t n = v.int64Value();
-    const bool wide = s.length == "l" || s.length == "ll" || s.length == "q" || s.length == "z" ||
-                      s.length == "t" || s.length == "j" || s.length == "L";
+    const bool wide = s.length == "l" || s.length == "ll" || s.length == "q" || s.length == "z" || s.length == "t" ||
+                      s.length == "j" || s.length == "L";
     const bool isSigned = s.conversion == 'd' || s.conversion == 'i';
     char conv[8] = {};
     if (isSigned) {
@@ -193,59 +197,63 @@ std::string formatString(std::string_view f, const std::vector<Value>& arguments
         spec.conversion = f[i++];
         auto argument = [&]() -> const Value& { return position ? args.positional(*position) : args.next(); };
         switch (spec.conversion) {
-        case '@': out += padText(textOf(argument(), true), spec); break;
-        case 's':
-        case 'S': out += padText(textOf(argument(), false), spec); break;
-        case 'c':
-        case 'C': {
-            std::string ch;
-            const int64_t cp = argument().int64Value();
-            if (cp > 0) appendUtf8(ch, static_cast<char32_t>(cp));
-            Spec textSpec = spec;
-            textSpec.precision = -1;
-            out += padText(ch, textSpec);
-            break;
-        }
-        case 'd':
-        case 'i':
-        case 'u':
-        case 'x':
-        case 'X':
-        case 'o':
-        case 'D':
-        case 'U':
-        case 'O': {
-            Spec s = spec;
-            if (s.conversion == 'D' || s.conversion == 'U' || s.conversion == 'O') {
-                // The upper-case forms are long conversions.
-                s.conversion = static_cast<char>(s.conversion - 'A' + 'a');
-                s.length = "l";
+            case '@':
+                out += padText(textOf(argument(), true), spec);
+                break;
+            case 's':
+            case 'S':
+                out += padText(textOf(argument(), false), spec);
+                break;
+            case 'c':
+            case 'C': {
+                std::string ch;
+                const int64_t cp = argument().int64Value();
+                if (cp > 0) appendUtf8(ch, static_cast<char32_t>(cp));
+                Spec textSpec = spec;
+                textSpec.precision = -1;
+                out += padText(ch, textSpec);
+                break;
             }
-            out += formatInteger(s, argument());
-            break;
-        }
-        case 'f':
-        case 'F':
-        case 'e':
-        case 'E':
-        case 'g':
-        case 'G':
-        case 'a':
-        case 'A': {
-            const char conv[2] = {spec.conversion, 0};
-            out += cFormat(cSpec(spec, conv), argument().doubleValue());
-            break;
-        }
-        case 'p': {
-            Spec s = spec;
-            s.flags += '#';
-            out += cFormat(cSpec(s, "llx"), static_cast<unsigned long long>(argument().int64Value()));
-            break;
-        }
-        default:
-            // Not a conversion: keep the text as written.
-            out.append(f.substr(start, i - start));
-            break;
+            case 'd':
+            case 'i':
+            case 'u':
+            case 'x':
+            case 'X':
+            case 'o':
+            case 'D':
+            case 'U':
+            case 'O': {
+                Spec s = spec;
+                if (s.conversion == 'D' || s.conversion == 'U' || s.conversion == 'O') {
+                    // The upper-case forms are long conversions.
+                    s.conversion = static_cast<char>(s.conversion - 'A' + 'a');
+                    s.length = "l";
+                }
+                out += formatInteger(s, argument());
+                break;
+            }
+            case 'f':
+            case 'F':
+            case 'e':
+            case 'E':
+            case 'g':
+            case 'G':
+            case 'a':
+            case 'A': {
+                const char conv[2] = {spec.conversion, 0};
+                out += cFormat(cSpec(spec, conv), argument().doubleValue());
+                break;
+            }
+            case 'p': {
+                Spec s = spec;
+                s.flags += '#';
+                out += cFormat(cSpec(s, "llx"), static_cast<unsigned long long>(argument().int64Value()));
+                break;
+            }
+            default:
+                // Not a conversion: keep the text as written.
+                out.append(f.substr(start, i - start));
+                break;
         }
     }
     return out;

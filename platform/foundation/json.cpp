@@ -91,20 +91,25 @@ private:
 
     bool parseValue(Value& out, int depth) {
         switch (*p_) {
-        case '{': return parseObject(out, depth + 1);
-        case '[': return parseArray(out, depth + 1);
-        case '"': {
-            std::string s;
-            if (!parseString(s)) return false;
-            out = Value(std::move(s));
-            return true;
-        }
-        case 't': return parseLiteral("true", 4, Value(true), out);
-        case 'f': return parseLiteral("false", 5, Value(false), out);
-        case 'n': return parseLiteral("null", 4, Value(), out);
-        default:
-            if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9')) return parseNumber(out);
-            return fail("Invalid value", p_);
+            case '{':
+                return parseObject(out, depth + 1);
+            case '[':
+                return parseArray(out, depth + 1);
+            case '"': {
+                std::string s;
+                if (!parseString(s)) return false;
+                out = Value(std::move(s));
+                return true;
+            }
+            case 't':
+                return parseLiteral("true", 4, Value(true), out);
+            case 'f':
+                return parseLiteral("false", 5, Value(false), out);
+            case 'n':
+                return parseLiteral("null", 4, Value(), out);
+            default:
+                if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9')) return parseNumber(out);
+                return fail("Invalid value", p_);
         }
     }
 
@@ -221,31 +226,49 @@ private:
         if (p_ == end_) return fail("Unterminated string", p_);
         const unsigned char e = *p_++;
         switch (e) {
-        case '"': out += '"'; return true;
-        case '\\': out += '\\'; return true;
-        case '/': out += '/'; return true;
-        case 'b': out += '\b'; return true;
-        case 'f': out += '\f'; return true;
-        case 'n': out += '\n'; return true;
-        case 'r': out += '\r'; return true;
-        case 't': out += '\t'; return true;
-        case 'u': {
-            const unsigned char* at = p_ - 2;
-            uint32_t cp;
-            if (!parseHex4(cp)) return false;
-            if (cp >= 0xDC00 && cp <= 0xDFFF) return fail("Unpaired low surrogate in \\u escape", at);
-            if (cp >= 0xD800 && cp <= 0xDBFF) {
-                if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') return fail("Unpaired high surrogate in \\u escape", at);
-                p_ += 2;
-                uint32_t low;
-                if (!parseHex4(low)) return false;
-                if (low < 0xDC00 || low > 0xDFFF) return fail("Unpaired high surrogate in \\u escape", at);
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            case '"':
+                out += '"';
+                return true;
+            case '\\':
+                out += '\\';
+                return true;
+            case '/':
+                out += '/';
+                return true;
+            case 'b':
+                out += '\b';
+                return true;
+            case 'f':
+                out += '\f';
+                return true;
+            case 'n':
+                out += '\n';
+                return true;
+            case 'r':
+                out += '\r';
+                return true;
+            case 't':
+                out += '\t';
+                return true;
+            case 'u': {
+                const unsigned char* at = p_ - 2;
+                uint32_t cp;
+                if (!parseHex4(cp)) return false;
+                if (cp >= 0xDC00 && cp <= 0xDFFF) return fail("Unpaired low surrogate in \\u escape", at);
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u')
+                        return fail("Unpaired high surrogate in \\u escape", at);
+                    p_ += 2;
+                    uint32_t low;
+                    if (!parseHex4(low)) return false;
+                    if (low < 0xDC00 || low > 0xDFFF) return fail("Unpaired high surrogate in \\u escape", at);
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                }
+                appendUTF8(out, cp);
+                return true;
             }
-            appendUTF8(out, cp);
-            return true;
-        }
-        default: return fail("Invalid escape", p_ - 2);
+            default:
+                return fail("Invalid escape", p_ - 2);
         }
     }
 
@@ -333,73 +356,80 @@ public:
     bool write(const Value& v, int depth) {
         if (depth > kMaxDepth) return fail("Too deeply nested");
         switch (v.type()) {
-        case Value::Type::Null: out_ += "null"; return true;
-        case Value::Type::Bool: out_ += *v.ifBool() ? "true" : "false"; return true;
-        case Value::Type::Int: {
-            char buf[24];
-            auto r = std::to_chars(buf, buf + sizeof buf, *v.ifInt());
-            out_.append(buf, r.ptr);
-            return true;
-        }
-        case Value::Type::Double: {
-            const double d = *v.ifDouble();
-            if (!std::isfinite(d)) return fail("Invalid number (infinite or NaN) in JSON write");
-            char buf[40];
-            auto r = std::to_chars(buf, buf + sizeof buf, d);
-            out_.append(buf, r.ptr);
-            return true;
-        }
-        case Value::Type::String: return writeString(*v.ifString());
-        case Value::Type::Data: return fail("Invalid type in JSON write (data)");
-        case Value::Type::Date: return fail("Invalid type in JSON write (date)");
-        case Value::Type::Array: {
-            const Array& a = *v.ifArray();
-            if (a.empty()) {
-                out_ += "[]";
+            case Value::Type::Null:
+                out_ += "null";
+                return true;
+            case Value::Type::Bool:
+                out_ += *v.ifBool() ? "true" : "false";
+                return true;
+            case Value::Type::Int: {
+                char buf[24];
+                auto r = std::to_chars(buf, buf + sizeof buf, *v.ifInt());
+                out_.append(buf, r.ptr);
                 return true;
             }
-            out_ += '[';
-            bool first = true;
-            for (const Value& item : a) {
-                if (!first) out_ += ',';
-                first = false;
-                newline(depth + 1);
-                if (!write(item, depth + 1)) return false;
-            }
-            newline(depth);
-            out_ += ']';
-            return true;
-        }
-        case Value::Type::Dictionary: {
-            const Dictionary& d = *v.ifDictionary();
-            if (d.empty()) {
-                out_ += "{}";
+            case Value::Type::Double: {
+                const double d = *v.ifDouble();
+                if (!std::isfinite(d)) return fail("Invalid number (infinite or NaN) in JSON write");
+                char buf[40];
+                auto r = std::to_chars(buf, buf + sizeof buf, d);
+                out_.append(buf, r.ptr);
                 return true;
             }
-            std::vector<const Dictionary::Entry*> entries;
-            entries.reserve(d.size());
-            for (const auto& e : d) {
-                if (!e.first.isString()) return fail("Invalid (non-string) key in JSON dictionary");
-                entries.push_back(&e);
+            case Value::Type::String:
+                return writeString(*v.ifString());
+            case Value::Type::Data:
+                return fail("Invalid type in JSON write (data)");
+            case Value::Type::Date:
+                return fail("Invalid type in JSON write (date)");
+            case Value::Type::Array: {
+                const Array& a = *v.ifArray();
+                if (a.empty()) {
+                    out_ += "[]";
+                    return true;
+                }
+                out_ += '[';
+                bool first = true;
+                for (const Value& item : a) {
+                    if (!first) out_ += ',';
+                    first = false;
+                    newline(depth + 1);
+                    if (!write(item, depth + 1)) return false;
+                }
+                newline(depth);
+                out_ += ']';
+                return true;
             }
-            if (options_.sortedKeys) {
-                std::sort(entries.begin(), entries.end(),
-                          [](auto* a, auto* b) { return a->first.string() < b->first.string(); });
+            case Value::Type::Dictionary: {
+                const Dictionary& d = *v.ifDictionary();
+                if (d.empty()) {
+                    out_ += "{}";
+                    return true;
+                }
+                std::vector<const Dictionary::Entry*> entries;
+                entries.reserve(d.size());
+                for (const auto& e : d) {
+                    if (!e.first.isString()) return fail("Invalid (non-string) key in JSON dictionary");
+                    entries.push_back(&e);
+                }
+                if (options_.sortedKeys) {
+                    std::sort(entries.begin(), entries.end(),
+                              [](auto* a, auto* b) { return a->first.string() < b->first.string(); });
+                }
+                out_ += '{';
+                bool first = true;
+                for (const auto* e : entries) {
+                    if (!first) out_ += ',';
+                    first = false;
+                    newline(depth + 1);
+                    if (!writeString(e->first.string())) return false;
+                    out_ += options_.pretty ? ": " : ":";
+                    if (!write(e->second, depth + 1)) return false;
+                }
+                newline(depth);
+                out_ += '}';
+                return true;
             }
-            out_ += '{';
-            bool first = true;
-            for (const auto* e : entries) {
-                if (!first) out_ += ',';
-                first = false;
-                newline(depth + 1);
-                if (!writeString(e->first.string())) return false;
-                out_ += options_.pretty ? ": " : ":";
-                if (!write(e->second, depth + 1)) return false;
-            }
-            newline(depth);
-            out_ += '}';
-            return true;
-        }
         }
         return fail("Invalid type in JSON write");
     }
@@ -430,17 +460,31 @@ private:
             out_.append(s, run, i - run);
             run = i + 1;
             switch (c) {
-            case '"': out_ += "\\\""; break;
-            case '\\': out_ += "\\\\"; break;
-            case '\n': out_ += "\\n"; break;
-            case '\r': out_ += "\\r"; break;
-            case '\t': out_ += "\\t"; break;
-            case '\b': out_ += "\\b"; break;
-            case '\f': out_ += "\\f"; break;
-            default:
-                out_ += "\\u00";
-                out_ += kHex[c >> 4];
-                out_ += kHex[c & 15];
+                case '"':
+                    out_ += "\\\"";
+                    break;
+                case '\\':
+                    out_ += "\\\\";
+                    break;
+                case '\n':
+                    out_ += "\\n";
+                    break;
+                case '\r':
+                    out_ += "\\r";
+                    break;
+                case '\t':
+                    out_ += "\\t";
+                    break;
+                case '\b':
+                    out_ += "\\b";
+                    break;
+                case '\f':
+                    out_ += "\\f";
+                    break;
+                default:
+                    out_ += "\\u00";
+                    out_ += kHex[c >> 4];
+                    out_ += kHex[c & 15];
             }
         }
         out_.append(s, run, std::string::npos);

@@ -17,8 +17,8 @@ inline constexpr const char* kJSONErrorDomain = "NSCocoaErrorDomain";
 inline constexpr int64_t kJSONReadCorruptError = 3840;
 
 struct JSONWriteOptions {
-    bool pretty = false;     // two-space indentation and ": " separators
-    bool sortedKeys = false; // keys in byte order instead of insertion order
+    bool pretty = false;      // two-space indentation and ": " separators
+    bool sortedKeys = false;  // keys in byte order instead of insertion order
 };
 
 // Parses UTF-8 JSON text (a top-level scalar is accepted). Fails with code 3840 and the offset

@@ -95,9 +95,7 @@ void Coder::put(std::string_view key, void* node) {
 
 void Coder::encodeBool(std::string_view key, bool value) { put(key, plist_new_bool(value ? 1 : 0)); }
 void Coder::encodeInt32(std::string_view key, int32_t value) { encodeInt64(key, value); }
-void Coder::encodeInt64(std::string_view key, int64_t value) {
-    put(key, plist_new_uint(static_cast<uint64_t>(value)));
-}
+void Coder::encodeInt64(std::string_view key, int64_t value) { put(key, plist_new_uint(static_cast<uint64_t>(value))); }
 void Coder::encodeDouble(std::string_view key, double value) { put(key, plist_new_real(value)); }
 void Coder::encodeString(std::string_view key, std::string_view value) { encodeValue(key, Value(value)); }
 void Coder::encodeData(std::string_view key, const Data& value) { encodeValue(key, Value(value)); }
@@ -140,9 +138,9 @@ void Coder::encodeArrayOfObjects(std::string_view key, const std::vector<std::sh
         plist_array_append_item(refs, plist_new_uid(o ? referenceTo(*o, o) : 0));
     }
     plist_t node = plist_new_dict();
-    plist_dict_set_item(node, "$class",
-                        plist_new_uid(classReference(s.classRefs, kArchiveArrayClass,
-                                                     [&s](plist_t n) { return s.append(n); })));
+    plist_dict_set_item(node, "$class", plist_new_uid(classReference(s.classRefs, kArchiveArrayClass, [&s](plist_t n) {
+                            return s.append(n);
+                        })));
     plist_dict_set_item(node, "objects", refs);
     put(key, plist_new_uid(s.append(node)));
 }
@@ -159,9 +157,9 @@ void Coder::encodeDictionaryOfObjects(std::string_view key,
         plist_array_append_item(refs, plist_new_uid(o ? referenceTo(*o, o) : 0));
     }
     plist_t node = plist_new_dict();
-    plist_dict_set_item(node, "$class",
-                        plist_new_uid(classReference(s.classRefs, kArchiveDictionaryClass,
-                                                     [&s](plist_t n) { return s.append(n); })));
+    plist_dict_set_item(
+        node, "$class",
+        plist_new_uid(classReference(s.classRefs, kArchiveDictionaryClass, [&s](plist_t n) { return s.append(n); })));
     plist_dict_set_item(node, "keys", keys);
     plist_dict_set_item(node, "objects", refs);
     put(key, plist_new_uid(s.append(node)));
@@ -175,59 +173,63 @@ uint64_t Coder::referenceTo(const Value& value, int depth) {
         return 0;
     }
     switch (value.type()) {
-    case Value::Type::Null: return 0;
-    case Value::Type::Bool: return s.append(plist_new_bool(*value.ifBool() ? 1 : 0));
-    case Value::Type::Int: return s.append(plist_new_uint(static_cast<uint64_t>(*value.ifInt())));
-    case Value::Type::Double: return s.append(plist_new_real(*value.ifDouble()));
-    case Value::Type::String: {
-        const std::string& text = *value.ifString();
-        if (auto it = s.stringRefs.find(text); it != s.stringRefs.end()) return it->second;
-        auto node = detail::plistString(text);
-        if (!node.ok()) {
-            failWithError(archiveError(kArchiveInvalidValueError, "a string is not valid UTF-8 without NUL"));
+        case Value::Type::Null:
             return 0;
+        case Value::Type::Bool:
+            return s.append(plist_new_bool(*value.ifBool() ? 1 : 0));
+        case Value::Type::Int:
+            return s.append(plist_new_uint(static_cast<uint64_t>(*value.ifInt())));
+        case Value::Type::Double:
+            return s.append(plist_new_real(*value.ifDouble()));
+        case Value::Type::String: {
+            const std::string& text = *value.ifString();
+            if (auto it = s.stringRefs.find(text); it != s.stringRefs.end()) return it->second;
+            auto node = detail::plistString(text);
+            if (!node.ok()) {
+                failWithError(archiveError(kArchiveInvalidValueError, "a string is not valid UTF-8 without NUL"));
+                return 0;
+            }
+            const uint64_t uid = s.append(static_cast<plist_t>(node.value().release()));
+            s.stringRefs.emplace(text, uid);
+            return uid;
         }
-        const uint64_t uid = s.append(static_cast<plist_t>(node.value().release()));
-        s.stringRefs.emplace(text, uid);
-        return uid;
-    }
-    case Value::Type::Data: {
-        const Data& d = *value.ifData();
-        return s.append(plist_new_data(reinterpret_cast<const char*>(d.data()), d.size()));
-    }
-    case Value::Type::Date: {
-        plist_t node = plist_new_dict();
-        plist_dict_set_item(node, "$class", plist_new_uid(classReference(s.classRefs, kArchiveDateClass, append)));
-        plist_dict_set_item(node, "time", plist_new_real(value.ifDate()->secondsSince1970));
-        return s.append(node);
-    }
-    case Value::Type::Array: {
-        plist_t refs = plist_new_array();
-        for (const Value& item : *value.ifArray()) {
-            if (item.isNull()) failWithError(archiveError(kArchiveInvalidValueError, "null inside an array"));
-            plist_array_append_item(refs, plist_new_uid(referenceTo(item, depth + 1)));
+        case Value::Type::Data: {
+            const Data& d = *value.ifData();
+            return s.append(plist_new_data(reinterpret_cast<const char*>(d.data()), d.size()));
         }
-        plist_t node = plist_new_dict();
-        plist_dict_set_item(node, "$class", plist_new_uid(classReference(s.classRefs, kArchiveArrayClass, append)));
-        plist_dict_set_item(node, "objects", refs);
-        return s.append(node);
-    }
-    case Value::Type::Dictionary: {
-        plist_t keys = plist_new_array();
-        plist_t refs = plist_new_array();
-        for (const auto& [k, item] : *value.ifDictionary()) {
-            const Value keyValue = k.isString() ? Value(k.string()) : Value(k.number());
-            plist_array_append_item(keys, plist_new_uid(referenceTo(keyValue, depth + 1)));
-            if (item.isNull()) failWithError(archiveError(kArchiveInvalidValueError, "null inside a dictionary"));
-            plist_array_append_item(refs, plist_new_uid(referenceTo(item, depth + 1)));
+        case Value::Type::Date: {
+            plist_t node = plist_new_dict();
+            plist_dict_set_item(node, "$class", plist_new_uid(classReference(s.classRefs, kArchiveDateClass, append)));
+            plist_dict_set_item(node, "time", plist_new_real(value.ifDate()->secondsSince1970));
+            return s.append(node);
         }
-        plist_t node = plist_new_dict();
-        plist_dict_set_item(node, "$class",
-                            plist_new_uid(classReference(s.classRefs, kArchiveDictionaryClass, append)));
-        plist_dict_set_item(node, "keys", keys);
-        plist_dict_set_item(node, "objects", refs);
-        return s.append(node);
-    }
+        case Value::Type::Array: {
+            plist_t refs = plist_new_array();
+            for (const Value& item : *value.ifArray()) {
+                if (item.isNull()) failWithError(archiveError(kArchiveInvalidValueError, "null inside an array"));
+                plist_array_append_item(refs, plist_new_uid(referenceTo(item, depth + 1)));
+            }
+            plist_t node = plist_new_dict();
+            plist_dict_set_item(node, "$class", plist_new_uid(classReference(s.classRefs, kArchiveArrayClass, append)));
+            plist_dict_set_item(node, "objects", refs);
+            return s.append(node);
+        }
+        case Value::Type::Dictionary: {
+            plist_t keys = plist_new_array();
+            plist_t refs = plist_new_array();
+            for (const auto& [k, item] : *value.ifDictionary()) {
+                const Value keyValue = k.isString() ? Value(k.string()) : Value(k.number());
+                plist_array_append_item(keys, plist_new_uid(referenceTo(keyValue, depth + 1)));
+                if (item.isNull()) failWithError(archiveError(kArchiveInvalidValueError, "null inside a dictionary"));
+                plist_array_append_item(refs, plist_new_uid(referenceTo(item, depth + 1)));
+            }
+            plist_t node = plist_new_dict();
+            plist_dict_set_item(node, "$class",
+                                plist_new_uid(classReference(s.classRefs, kArchiveDictionaryClass, append)));
+            plist_dict_set_item(node, "keys", keys);
+            plist_dict_set_item(node, "objects", refs);
+            return s.append(node);
+        }
     }
     return 0;
 }
@@ -323,7 +325,8 @@ Result<std::unique_ptr<Decoder>> Decoder::open(const Data& archive, UnarchiveOpt
     plist_t root = parsed.value().get();
     if (plist_get_node_type(root) != PLIST_DICT) return corrupt("the top level is not a dictionary");
     plist_t archiver = plist_dict_get_item(root, "$archiver");
-    if (!archiver || plist_get_node_type(archiver) != PLIST_STRING || plist_string_val_compare(archiver, kArchiverName) != 0) {
+    if (!archiver || plist_get_node_type(archiver) != PLIST_STRING ||
+        plist_string_val_compare(archiver, kArchiverName) != 0) {
         return corrupt("not a keyed archive");
     }
     plist_t objects = plist_dict_get_item(root, "$objects");
@@ -447,35 +450,38 @@ Value Decoder::plainValue(void* raw, uint64_t uid, int depth) {
         return Value();
     }
     switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN:
-    case PLIST_UINT:
-    case PLIST_REAL: {
-        if (!allowed(kArchiveNumberClass) || !charge(1)) return Value();
-        auto v = detail::valueFromPlist(node);
-        return v.ok() ? std::move(v).value() : Value();
-    }
-    case PLIST_STRING: {
-        if (!allowed(kArchiveStringClass)) return Value();
-        auto v = detail::stringFromPlist(node);
-        if (!v.ok()) {
-            fail("a string is not valid UTF-8");
-            return Value();
+        case PLIST_BOOLEAN:
+        case PLIST_UINT:
+        case PLIST_REAL: {
+            if (!allowed(kArchiveNumberClass) || !charge(1)) return Value();
+            auto v = detail::valueFromPlist(node);
+            return v.ok() ? std::move(v).value() : Value();
         }
-        if (!charge(1 + static_cast<int64_t>(v.value().size()))) return Value();
-        return Value(std::move(v).value());
-    }
-    case PLIST_DATA: {
-        if (!allowed(kArchiveDataClass)) return Value();
-        auto v = detail::valueFromPlist(node);
-        if (!v.ok() || !charge(1 + static_cast<int64_t>(v.value().size()))) return Value();
-        return std::move(v).value();
-    }
-    case PLIST_DATE: {
-        if (!allowed(kArchiveDateClass) || !charge(1)) return Value();
-        return Value(detail::dateFromPlist(node));
-    }
-    case PLIST_DICT: break;
-    default: fail("an object of an unknown kind"); return Value();
+        case PLIST_STRING: {
+            if (!allowed(kArchiveStringClass)) return Value();
+            auto v = detail::stringFromPlist(node);
+            if (!v.ok()) {
+                fail("a string is not valid UTF-8");
+                return Value();
+            }
+            if (!charge(1 + static_cast<int64_t>(v.value().size()))) return Value();
+            return Value(std::move(v).value());
+        }
+        case PLIST_DATA: {
+            if (!allowed(kArchiveDataClass)) return Value();
+            auto v = detail::valueFromPlist(node);
+            if (!v.ok() || !charge(1 + static_cast<int64_t>(v.value().size()))) return Value();
+            return std::move(v).value();
+        }
+        case PLIST_DATE: {
+            if (!allowed(kArchiveDateClass) || !charge(1)) return Value();
+            return Value(detail::dateFromPlist(node));
+        }
+        case PLIST_DICT:
+            break;
+        default:
+            fail("an object of an unknown kind");
+            return Value();
     }
     const std::string name = classNameOf(node);
     if (failed()) return Value();
@@ -612,50 +618,45 @@ std::shared_ptr<Archivable> Decoder::archivableAt(uint64_t uid) {
 
 bool Decoder::containsValue(std::string_view key) const { return lookup(key) != nullptr; }
 
-#define HX_DECODE_NUMBER(FALLBACK, FROM_BOOL, FROM_INT, FROM_DOUBLE)                              \
-    if (failed()) return FALLBACK;                                                               \
-    uint64_t uid = 0;                                                                            \
-    plist_t node = static_cast<plist_t>(resolve(lookup(key), &uid));                             \
-    if (!node) return FALLBACK;                                                                  \
-    switch (plist_get_node_type(node)) {                                                         \
-    case PLIST_BOOLEAN: {                                                                        \
-        uint8_t b = 0;                                                                           \
-        plist_get_bool_val(node, &b);                                                            \
-        return FROM_BOOL;                                                                        \
-    }                                                                                            \
-    case PLIST_UINT: {                                                                           \
-        uint64_t u = 0;                                                                          \
-        plist_get_uint_val(node, &u);                                                            \
-        const int64_t i = static_cast<int64_t>(u);                                               \
-        return FROM_INT;                                                                         \
-    }                                                                                            \
-    case PLIST_REAL: {                                                                           \
-        double d = 0;                                                                            \
-        plist_get_real_val(node, &d);                                                            \
-        return FROM_DOUBLE;                                                                      \
-    }                                                                                            \
-    default:                                                                                     \
-        fail("the value under \"" + std::string(key) + "\" is not a number");                    \
-        return FALLBACK;                                                                         \
+#define HX_DECODE_NUMBER(FALLBACK, FROM_BOOL, FROM_INT, FROM_DOUBLE)                                                   \
+    if (failed()) return FALLBACK;                                                                                     \
+    uint64_t uid = 0;                                                                                                  \
+    plist_t node = static_cast<plist_t>(resolve(lookup(key), &uid));                                                   \
+    if (!node) return FALLBACK;                                                                                        \
+    switch (plist_get_node_type(node)) {                                                                               \
+        case PLIST_BOOLEAN: {                                                                                          \
+            uint8_t b = 0;                                                                                             \
+            plist_get_bool_val(node, &b);                                                                              \
+            return FROM_BOOL;                                                                                          \
+        }                                                                                                              \
+        case PLIST_UINT: {                                                                                             \
+            uint64_t u = 0;                                                                                            \
+            plist_get_uint_val(node, &u);                                                                              \
+            const int64_t i = static_cast<int64_t>(u);                                                                 \
+            return FROM_INT;                                                                                           \
+        }                                                                                                              \
+        case PLIST_REAL: {                                                                                             \
+            double d = 0;                                                                                              \
+            plist_get_real_val(node, &d);                                                                              \
+            return FROM_DOUBLE;                                                                                        \
+        }                                                                                                              \
+        default:                                                                                                       \
+            fail("the value under \"" + std::string(key) + "\" is not a number");                                      \
+            return FALLBACK;                                                                                           \
     }
 
-bool Decoder::decodeBool(std::string_view key, bool fallback) {
-    HX_DECODE_NUMBER(fallback, b != 0, i != 0, d != 0.0)
-}
+bool Decoder::decodeBool(std::string_view key, bool fallback){HX_DECODE_NUMBER(fallback, b != 0, i != 0, d != 0.0)}
 
-int64_t Decoder::decodeInt64(std::string_view key, int64_t fallback) {
-    HX_DECODE_NUMBER(fallback, static_cast<int64_t>(b != 0), i, Value(d).int64Value())
-}
+int64_t Decoder::decodeInt64(std::string_view key, int64_t fallback){
+    HX_DECODE_NUMBER(fallback, static_cast<int64_t>(b != 0), i, Value(d).int64Value())}
 
 int32_t Decoder::decodeInt32(std::string_view key, int32_t fallback) {
     HX_DECODE_NUMBER(fallback, static_cast<int32_t>(b != 0), static_cast<int32_t>(i),
                      static_cast<int32_t>(Value(d).int64Value()))
 }
 
-double Decoder::decodeDouble(std::string_view key, double fallback) {
-    HX_DECODE_NUMBER(fallback, b ? 1.0 : 0.0, static_cast<double>(i), d)
-}
-
+double Decoder::decodeDouble(std::string_view key,
+                             double fallback){HX_DECODE_NUMBER(fallback, b ? 1.0 : 0.0, static_cast<double>(i), d)}
 #undef HX_DECODE_NUMBER
 
 Value Decoder::decodeValue(std::string_view key) {
@@ -745,8 +746,8 @@ std::optional<std::vector<std::shared_ptr<Archivable>>> Decoder::decodeArrayOfOb
     return out;
 }
 
-std::optional<std::vector<std::pair<Key, std::shared_ptr<Archivable>>>> Decoder::decodeDictionaryOfObjects(
-    std::string_view key) {
+std::optional<std::vector<std::pair<Key, std::shared_ptr<Archivable>>>>
+Decoder::decodeDictionaryOfObjects(std::string_view key) {
     if (failed()) return std::nullopt;
     uint64_t uid = 0;
     void* node = resolve(lookup(key), &uid);
@@ -806,6 +807,5 @@ Result<ArchivedObject> unarchivedAny(const Data& archive, UnarchiveOptions optio
     if ((*decoder)->failed()) return *(*decoder)->error();
     return v;
 }
-
 
 }  // namespace foundation

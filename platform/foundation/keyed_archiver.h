@@ -221,8 +221,8 @@ public:
     ArchivedObject decodeAny(std::string_view key);
     std::shared_ptr<Archivable> decodeArchivable(std::string_view key);
     std::optional<std::vector<std::shared_ptr<Archivable>>> decodeArrayOfObjects(std::string_view key);
-    std::optional<std::vector<std::pair<Key, std::shared_ptr<Archivable>>>> decodeDictionaryOfObjects(
-        std::string_view key);
+    std::optional<std::vector<std::pair<Key, std::shared_ptr<Archivable>>>>
+    decodeDictionaryOfObjects(std::string_view key);
 
     void failWithError(Error error);
     bool failed() const { return error_.has_value(); }
@@ -273,7 +273,8 @@ Result<std::shared_ptr<T>> unarchivedObject(const Data& archive, UnarchiveOption
     if (!decoder.ok()) return decoder.error();
     auto object = (*decoder)->template decodeObject<T>(kArchiveRootKey);
     if ((*decoder)->failed()) return *(*decoder)->error();
-    if (!object) return Error::withDescription(kArchiveErrorDomain, kArchiveReadCorruptError, "The archive has no root object.");
+    if (!object)
+        return Error::withDescription(kArchiveErrorDomain, kArchiveReadCorruptError, "The archive has no root object.");
     return object;
 }
 template <typename T>
@@ -282,7 +283,8 @@ Result<std::vector<std::shared_ptr<T>>> unarchivedArray(const Data& archive, Una
     if (!decoder.ok()) return decoder.error();
     auto list = (*decoder)->template decodeArray<T>(kArchiveRootKey);
     if ((*decoder)->failed()) return *(*decoder)->error();
-    if (!list) return Error::withDescription(kArchiveErrorDomain, kArchiveReadCorruptError, "The archive has no root array.");
+    if (!list)
+        return Error::withDescription(kArchiveErrorDomain, kArchiveReadCorruptError, "The archive has no root array.");
     return std::move(*list);
 }
 // The root as a plain value (nil gives null).

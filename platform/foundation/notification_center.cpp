@@ -67,7 +67,8 @@ struct NotificationCenter::Impl {
         std::vector<std::shared_ptr<Observer>> gone;
         {
             std::lock_guard lock(mutex);
-            auto it = std::stable_partition(observers.begin(), observers.end(), [&](const auto& o) { return !pred(*o); });
+            auto it =
+                std::stable_partition(observers.begin(), observers.end(), [&](const auto& o) { return !pred(*o); });
             gone.assign(std::make_move_iterator(it), std::make_move_iterator(observers.end()));
             observers.erase(it, observers.end());
         }
@@ -84,8 +85,8 @@ NotificationCenter& NotificationCenter::defaultCenter() {
     return *center;
 }
 
-NotificationCenter::ObserverId NotificationCenter::addObserver(const void* owner, const std::string& name, Handler handler,
-                                                               const void* object) {
+NotificationCenter::ObserverId NotificationCenter::addObserver(const void* owner, const std::string& name,
+                                                               Handler handler, const void* object) {
     auto o = std::make_shared<Observer>();
     o->id = impl_->nextId.fetch_add(1);
     o->owner = owner;

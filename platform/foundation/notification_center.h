@@ -29,8 +29,7 @@ public:
 
     // Observes name (empty: every name), optionally only from object. owner groups observers so
     // that removeObserver(owner) drops them all. Registering twice delivers twice.
-    ObserverId addObserver(const void* owner, const std::string& name, Handler handler,
-                           const void* object = nullptr);
+    ObserverId addObserver(const void* owner, const std::string& name, Handler handler, const void* object = nullptr);
     // Once a removal returns, the handler is not started again, and calls that other threads
     // were making have finished (so an owner may remove its observers in its destructor and then
     // die safely). A handler may remove itself or others; the removing thread's own running call

@@ -174,41 +174,47 @@ Result<std::string> stringFromPlist(plist_t node) {
 Result<PlistPtr> plistFromValue(const Value& v, int depth) {
     if (depth > kPropertyListMaxDepth) return plistWriteError("nesting too deep");
     switch (v.type()) {
-    case Value::Type::Null: return plistWriteError("null is not a property-list value");
-    case Value::Type::Bool: return PlistPtr(plist_new_bool(*v.ifBool() ? 1 : 0));
-    case Value::Type::Int: return PlistPtr(plist_new_uint(static_cast<uint64_t>(*v.ifInt())));
-    case Value::Type::Double: return PlistPtr(plist_new_real(*v.ifDouble()));
-    case Value::Type::String: return plistString(*v.ifString());
-    case Value::Type::Data: {
-        const Data& d = *v.ifData();
-        return PlistPtr(plist_new_data(reinterpret_cast<const char*>(d.data()), d.size()));
-    }
-    case Value::Type::Date: return plistDate(*v.ifDate());
-    case Value::Type::Array: {
-        PlistPtr array(plist_new_array());
-        for (const Value& item : *v.ifArray()) {
-            auto child = plistFromValue(item, depth + 1);
-            if (!child.ok()) return child.error();
-            plist_array_append_item(array.get(), child.value().release());
+        case Value::Type::Null:
+            return plistWriteError("null is not a property-list value");
+        case Value::Type::Bool:
+            return PlistPtr(plist_new_bool(*v.ifBool() ? 1 : 0));
+        case Value::Type::Int:
+            return PlistPtr(plist_new_uint(static_cast<uint64_t>(*v.ifInt())));
+        case Value::Type::Double:
+            return PlistPtr(plist_new_real(*v.ifDouble()));
+        case Value::Type::String:
+            return plistString(*v.ifString());
+        case Value::Type::Data: {
+            const Data& d = *v.ifData();
+            return PlistPtr(plist_new_data(reinterpret_cast<const char*>(d.data()), d.size()));
         }
-        return array;
-    }
-    case Value::Type::Dictionary: {
-        PlistPtr dict(plist_new_dict());
-        for (const auto& [key, item] : *v.ifDictionary()) {
-            if (!key.isString()) {
-                return plistWriteError("dictionary key " + key.description() + " is a number, not a string");
+        case Value::Type::Date:
+            return plistDate(*v.ifDate());
+        case Value::Type::Array: {
+            PlistPtr array(plist_new_array());
+            for (const Value& item : *v.ifArray()) {
+                auto child = plistFromValue(item, depth + 1);
+                if (!child.ok()) return child.error();
+                plist_array_append_item(array.get(), child.value().release());
             }
-            const std::string& k = key.string();
-            if (k.find('\0') != std::string::npos || !isValidUTF8(k)) {
-                return plistWriteError("a dictionary key is not valid UTF-8 text");
-            }
-            auto child = plistFromValue(item, depth + 1);
-            if (!child.ok()) return child.error();
-            plist_dict_set_item(dict.get(), k.c_str(), child.value().release());
+            return array;
         }
-        return dict;
-    }
+        case Value::Type::Dictionary: {
+            PlistPtr dict(plist_new_dict());
+            for (const auto& [key, item] : *v.ifDictionary()) {
+                if (!key.isString()) {
+                    return plistWriteError("dictionary key " + key.description() + " is a number, not a string");
+                }
+                const std::string& k = key.string();
+                if (k.find('\0') != std::string::npos || !isValidUTF8(k)) {
+                    return plistWriteError("a dictionary key is not valid UTF-8 text");
+                }
+                auto child = plistFromValue(item, depth + 1);
+                if (!child.ok()) return child.error();
+                plist_dict_set_item(dict.get(), k.c_str(), child.value().release());
+            }
+            return dict;
+        }
     }
     return plistWriteError("unknown value type");
 }
@@ -216,84 +222,88 @@ Result<PlistPtr> plistFromValue(const Value& v, int depth) {
 Result<Value> valueFromPlist(plist_t node, int depth) {
     if (depth > kPropertyListMaxDepth) return plistReadError("nesting too deep");
     switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t b = 0;
-        plist_get_bool_val(node, &b);
-        return Value(b != 0);
-    }
-    case PLIST_UINT: {
-        uint64_t u = 0;
-        plist_get_uint_val(node, &u);
-        return Value(static_cast<int64_t>(u));
-    }
-    case PLIST_REAL: {
-        double d = 0;
-        plist_get_real_val(node, &d);
-        return Value(d);
-    }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-        auto s = stringFromPlist(node);
-        if (!s.ok()) return s.error();
-        return Value(std::move(s).value());
-    }
-    case PLIST_DATA: {
-        uint64_t length = 0;
-        const char* p = plist_get_data_ptr(node, &length);
-        Data d;
-        if (p && length) d.assign(reinterpret_cast<const uint8_t*>(p), reinterpret_cast<const uint8_t*>(p) + length);
-        return Value(std::move(d));
-    }
-    case PLIST_DATE: return Value(dateFromPlist(node));
-    case PLIST_ARRAY: {
-        Array array;
-        array.reserve(plist_array_get_size(node));
-        Result<Value> failure = Value();
-        forEachArrayItem(node, [&](plist_t item) {
-            auto child = valueFromPlist(item, depth + 1);
-            if (!child.ok()) {
-                failure = child.error();
-                return false;
-            }
-            array.push_back(std::move(child).value());
-            return true;
-        });
-        if (!failure.ok()) return failure.error();
-        return Value(std::move(array));
-    }
-    case PLIST_DICT: {
-        Dictionary dict;
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        if (!iter) return plistReadError("unreadable dictionary");
-        Result<Value> failure = Value();
-        for (;;) {
-            char* key = nullptr;
-            plist_t item = nullptr;
-            plist_dict_next_item(node, iter, &key, &item);
-            if (!item) {
-                std::free(key);
-                break;
-            }
-            std::string k = key ? key : "";
-            std::free(key);
-            if (!isValidUTF8(k)) {
-                failure = plistReadError("a dictionary key is not valid UTF-8");
-                break;
-            }
-            auto child = valueFromPlist(item, depth + 1);
-            if (!child.ok()) {
-                failure = child.error();
-                break;
-            }
-            dict.set(Key(std::move(k)), std::move(child).value());
+        case PLIST_BOOLEAN: {
+            uint8_t b = 0;
+            plist_get_bool_val(node, &b);
+            return Value(b != 0);
         }
-        std::free(iter);
-        if (!failure.ok()) return failure.error();
-        return Value(std::move(dict));
-    }
-    case PLIST_UID: return plistReadError("a keyed-archive reference (UID) in a plain property list");
-    default: return plistReadError("unknown node type");
+        case PLIST_UINT: {
+            uint64_t u = 0;
+            plist_get_uint_val(node, &u);
+            return Value(static_cast<int64_t>(u));
+        }
+        case PLIST_REAL: {
+            double d = 0;
+            plist_get_real_val(node, &d);
+            return Value(d);
+        }
+        case PLIST_STRING:
+        case PLIST_KEY: {
+            auto s = stringFromPlist(node);
+            if (!s.ok()) return s.error();
+            return Value(std::move(s).value());
+        }
+        case PLIST_DATA: {
+            uint64_t length = 0;
+            const char* p = plist_get_data_ptr(node, &length);
+            Data d;
+            if (p && length)
+                d.assign(reinterpret_cast<const uint8_t*>(p), reinterpret_cast<const uint8_t*>(p) + length);
+            return Value(std::move(d));
+        }
+        case PLIST_DATE:
+            return Value(dateFromPlist(node));
+        case PLIST_ARRAY: {
+            Array array;
+            array.reserve(plist_array_get_size(node));
+            Result<Value> failure = Value();
+            forEachArrayItem(node, [&](plist_t item) {
+                auto child = valueFromPlist(item, depth + 1);
+                if (!child.ok()) {
+                    failure = child.error();
+                    return false;
+                }
+                array.push_back(std::move(child).value());
+                return true;
+            });
+            if (!failure.ok()) return failure.error();
+            return Value(std::move(array));
+        }
+        case PLIST_DICT: {
+            Dictionary dict;
+            plist_dict_iter iter = nullptr;
+            plist_dict_new_iter(node, &iter);
+            if (!iter) return plistReadError("unreadable dictionary");
+            Result<Value> failure = Value();
+            for (;;) {
+                char* key = nullptr;
+                plist_t item = nullptr;
+                plist_dict_next_item(node, iter, &key, &item);
+                if (!item) {
+                    std::free(key);
+                    break;
+                }
+                std::string k = key ? key : "";
+                std::free(key);
+                if (!isValidUTF8(k)) {
+                    failure = plistReadError("a dictionary key is not valid UTF-8");
+                    break;
+                }
+                auto child = valueFromPlist(item, depth + 1);
+                if (!child.ok()) {
+                    failure = child.error();
+                    break;
+                }
+                dict.set(Key(std::move(k)), std::move(child).value());
+            }
+            std::free(iter);
+            if (!failure.ok()) return failure.error();
+            return Value(std::move(dict));
+        }
+        case PLIST_UID:
+            return plistReadError("a keyed-archive reference (UID) in a plain property list");
+        default:
+            return plistReadError("unknown node type");
     }
 }
 

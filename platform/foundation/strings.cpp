@@ -4,10 +4,10 @@
 #include <unicode/normalizer2.h>
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
-#include <unicode/uniset.h>
 #include <unicode/uloc.h>
-#include <unicode/uscript.h>
+#include <unicode/uniset.h>
 #include <unicode/unistr.h>
+#include <unicode/uscript.h>
 
 #include <algorithm>
 #include <limits>
@@ -394,7 +394,9 @@ bool contains(std::string_view haystack, std::string_view needle, unsigned optio
     if (options == kCompareLiteral) return haystack.find(needle) != std::string_view::npos;
     if (isAscii(haystack) && isAscii(needle)) {
         // Plain ASCII folds byte by byte and has no marks: search in place, no allocation.
-        const auto eq = [&](char a, char b) { return (options & kCaseInsensitive) ? asciiLower(a) == asciiLower(b) : a == b; };
+        const auto eq = [&](char a, char b) {
+            return (options & kCaseInsensitive) ? asciiLower(a) == asciiLower(b) : a == b;
+        };
         return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), eq) != haystack.end();
     }
     // Only the answer is needed, not where: skip the offset bookkeeping of rangeOf.
@@ -405,7 +407,8 @@ bool contains(std::string_view haystack, std::string_view needle, unsigned optio
 
 bool hasPrefix(std::string_view s, std::string_view prefix, unsigned options) {
     if (options == kCompareLiteral) return s.starts_with(prefix);
-    if (isAscii(s) && isAscii(prefix)) return s.size() >= prefix.size() && compare(s.substr(0, prefix.size()), prefix, options) == 0;
+    if (isAscii(s) && isAscii(prefix))
+        return s.size() >= prefix.size() && compare(s.substr(0, prefix.size()), prefix, options) == 0;
     const std::u32string fs = foldOnly(s, options);
     const std::u32string fp = foldOnly(prefix, options);
     return fs.size() >= fp.size() && fs.compare(0, fp.size(), fp) == 0;
@@ -494,7 +497,8 @@ CharacterSet CharacterSet::fromCharacters(std::string_view characters) {
 }
 CharacterSet CharacterSet::fromRange(char32_t first, char32_t last) {
     icu::UnicodeSet set;
-    if (first <= last && first <= 0x10FFFF) set.add(static_cast<UChar32>(first), static_cast<UChar32>(std::min<char32_t>(last, 0x10FFFF)));
+    if (first <= last && first <= 0x10FFFF)
+        set.add(static_cast<UChar32>(first), static_cast<UChar32>(std::min<char32_t>(last, 0x10FFFF)));
     return CharacterSet(frozen(std::move(set)));
 }
 
@@ -815,9 +819,9 @@ std::string Regex::escapedTemplate(std::string_view text) {
 
 std::optional<std::string> bestStringLanguage(std::string_view text) {
     static const std::map<UScriptCode, const char*> languages = {
-        {USCRIPT_ARABIC, "ar"},   {USCRIPT_HEBREW, "he"},     {USCRIPT_CYRILLIC, "ru"},   {USCRIPT_GREEK, "el"},
-        {USCRIPT_HAN, "zh"},      {USCRIPT_HIRAGANA, "ja"},   {USCRIPT_KATAKANA, "ja"},   {USCRIPT_HANGUL, "ko"},
-        {USCRIPT_THAI, "th"},     {USCRIPT_DEVANAGARI, "hi"}, {USCRIPT_SYRIAC, "syr"},    {USCRIPT_THAANA, "dv"},
+        {USCRIPT_ARABIC, "ar"},   {USCRIPT_HEBREW, "he"},     {USCRIPT_CYRILLIC, "ru"}, {USCRIPT_GREEK, "el"},
+        {USCRIPT_HAN, "zh"},      {USCRIPT_HIRAGANA, "ja"},   {USCRIPT_KATAKANA, "ja"}, {USCRIPT_HANGUL, "ko"},
+        {USCRIPT_THAI, "th"},     {USCRIPT_DEVANAGARI, "hi"}, {USCRIPT_SYRIAC, "syr"},  {USCRIPT_THAANA, "dv"},
         {USCRIPT_ARMENIAN, "hy"}, {USCRIPT_GEORGIAN, "ka"},   {USCRIPT_LATIN, nullptr},
     };
     std::map<std::string, size_t> votes;

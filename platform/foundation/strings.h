@@ -195,7 +195,8 @@ public:
 
 private:
     struct Impl;
-    Regex(std::shared_ptr<const Impl> impl, std::string pattern) : impl_(std::move(impl)), pattern_(std::move(pattern)) {}
+    Regex(std::shared_ptr<const Impl> impl, std::string pattern)
+        : impl_(std::move(impl)), pattern_(std::move(pattern)) {}
     std::shared_ptr<const Impl> impl_;
     std::string pattern_;
 };

@@ -26,16 +26,18 @@ bool allowedInURL(char c) {
     const auto u = static_cast<unsigned char>(c);
     if (u <= 0x20 || u >= 0x7F) return false;
     switch (c) {
-    case '"':
-    case '<':
-    case '>':
-    case '\\':
-    case '^':
-    case '`':
-    case '{':
-    case '|':
-    case '}': return false;
-    default: return true;
+        case '"':
+        case '<':
+        case '>':
+        case '\\':
+        case '^':
+        case '`':
+        case '{':
+        case '|':
+        case '}':
+            return false;
+        default:
+            return true;
     }
 }
 
@@ -347,7 +349,10 @@ std::optional<URL> URLComponents::url() const {
         }
         if (host) {
             const bool ipv6 = host->find(':') != std::string::npos;
-            u.host_ = ipv6 ? "[" + *host + "]" : percentEncode(*host, CharacterSet::urlHostAllowed().subtracting(CharacterSet::fromCharacters(":[]")));
+            u.host_ =
+                ipv6 ? "[" + *host + "]"
+                     : percentEncode(*host,
+                                     CharacterSet::urlHostAllowed().subtracting(CharacterSet::fromCharacters(":[]")));
         }
         u.port_ = port;
         if (!path.empty() && path[0] != '/') return std::nullopt;

@@ -18,8 +18,8 @@ UserDefaults::UserDefaults(std::filesystem::path path) : path_(std::move(path)) 
         stored_ = loaded.value().asDictionary();
         return;
     }
-    loadError_ = loaded.ok() ? detail::plistReadError("the preferences file does not hold a dictionary")
-                             : loaded.error();
+    loadError_ =
+        loaded.ok() ? detail::plistReadError("the preferences file does not hold a dictionary") : loaded.error();
     // Keep the unreadable bytes for inspection instead of overwriting them at the next write.
     std::filesystem::path aside = path_;
     aside += ".unreadable";

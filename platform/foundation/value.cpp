@@ -195,59 +195,76 @@ const Value& Value::null() {
 
 int64_t Value::int64Value(int64_t fallback) const {
     switch (type()) {
-    case Type::Bool: return std::get<bool>(v_) ? 1 : 0;
-    case Type::Int: return std::get<int64_t>(v_);
-    case Type::Double: return saturatingTruncate(std::get<double>(v_));
-    case Type::String: {
-        const auto& s = std::get<std::string>(v_);
-        if (auto n = parseLeadingInteger(s)) return *n;
-        return fallback;
-    }
-    default: return fallback;
+        case Type::Bool:
+            return std::get<bool>(v_) ? 1 : 0;
+        case Type::Int:
+            return std::get<int64_t>(v_);
+        case Type::Double:
+            return saturatingTruncate(std::get<double>(v_));
+        case Type::String: {
+            const auto& s = std::get<std::string>(v_);
+            if (auto n = parseLeadingInteger(s)) return *n;
+            return fallback;
+        }
+        default:
+            return fallback;
     }
 }
 
 double Value::doubleValue(double fallback) const {
     switch (type()) {
-    case Type::Bool: return std::get<bool>(v_) ? 1.0 : 0.0;
-    case Type::Int: return static_cast<double>(std::get<int64_t>(v_));
-    case Type::Double: return std::get<double>(v_);
-    case Type::String: {
-        const auto& s = std::get<std::string>(v_);
-        char* end = nullptr;
-        double d = std::strtod(s.c_str(), &end);
-        return end == s.c_str() ? fallback : d;
-    }
-    default: return fallback;
+        case Type::Bool:
+            return std::get<bool>(v_) ? 1.0 : 0.0;
+        case Type::Int:
+            return static_cast<double>(std::get<int64_t>(v_));
+        case Type::Double:
+            return std::get<double>(v_);
+        case Type::String: {
+            const auto& s = std::get<std::string>(v_);
+            char* end = nullptr;
+            double d = std::strtod(s.c_str(), &end);
+            return end == s.c_str() ? fallback : d;
+        }
+        default:
+            return fallback;
     }
 }
 
 bool Value::boolValue(bool fallback) const {
     switch (type()) {
-    case Type::Bool: return std::get<bool>(v_);
-    case Type::Int: return std::get<int64_t>(v_) != 0;
-    case Type::Double: return std::get<double>(v_) != 0.0;
-    case Type::String: {
-        const auto& s = std::get<std::string>(v_);
-        size_t i = 0;
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n')) ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-        while (i < s.size() && s[i] == '0') ++i;
-        if (i >= s.size()) return false;
-        char c = s[i];
-        return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
-    }
-    default: return fallback;
+        case Type::Bool:
+            return std::get<bool>(v_);
+        case Type::Int:
+            return std::get<int64_t>(v_) != 0;
+        case Type::Double:
+            return std::get<double>(v_) != 0.0;
+        case Type::String: {
+            const auto& s = std::get<std::string>(v_);
+            size_t i = 0;
+            while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n')) ++i;
+            if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+            while (i < s.size() && s[i] == '0') ++i;
+            if (i >= s.size()) return false;
+            char c = s[i];
+            return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+        }
+        default:
+            return fallback;
     }
 }
 
 std::string Value::stringValue(std::string_view fallback) const {
     switch (type()) {
-    case Type::String: return std::get<std::string>(v_);
-    case Type::Int: return std::to_string(std::get<int64_t>(v_));
-    case Type::Double: return formatDouble(std::get<double>(v_));
-    case Type::Bool: return std::get<bool>(v_) ? "1" : "0";
-    default: return std::string(fallback);
+        case Type::String:
+            return std::get<std::string>(v_);
+        case Type::Int:
+            return std::to_string(std::get<int64_t>(v_));
+        case Type::Double:
+            return formatDouble(std::get<double>(v_));
+        case Type::Bool:
+            return std::get<bool>(v_) ? "1" : "0";
+        default:
+            return std::string(fallback);
     }
 }
 
@@ -280,11 +297,16 @@ const Value& Value::at(size_t index) const {
 
 size_t Value::size() const {
     switch (type()) {
-    case Type::Array: return std::get<Array>(v_).size();
-    case Type::Dictionary: return std::get<Dictionary>(v_).size();
-    case Type::String: return std::get<std::string>(v_).size();
-    case Type::Data: return std::get<Data>(v_).size();
-    default: return 0;
+        case Type::Array:
+            return std::get<Array>(v_).size();
+        case Type::Dictionary:
+            return std::get<Dictionary>(v_).size();
+        case Type::String:
+            return std::get<std::string>(v_).size();
+        case Type::Data:
+            return std::get<Data>(v_).size();
+        default:
+            return 0;
     }
 }
 
@@ -303,76 +325,86 @@ bool operator==(const Value& a, const Value& b) {
 
 size_t Value::hash() const {
     switch (type()) {
-    case Type::Null: return 0x6e756c6c;
-    case Type::Bool: return std::get<bool>(v_) ? 0x74727565 : 0x66616c73;
-    case Type::Int: return std::hash<int64_t>{}(std::get<int64_t>(v_));
-    case Type::Double: {
-        double d = std::get<double>(v_);
-        // Integral doubles hash like the equal integer.
-        if (d >= -9223372036854775808.0 && d < 9223372036854775808.0 && d == std::floor(d)) {
-            return std::hash<int64_t>{}(static_cast<int64_t>(d));
+        case Type::Null:
+            return 0x6e756c6c;
+        case Type::Bool:
+            return std::get<bool>(v_) ? 0x74727565 : 0x66616c73;
+        case Type::Int:
+            return std::hash<int64_t>{}(std::get<int64_t>(v_));
+        case Type::Double: {
+            double d = std::get<double>(v_);
+            // Integral doubles hash like the equal integer.
+            if (d >= -9223372036854775808.0 && d < 9223372036854775808.0 && d == std::floor(d)) {
+                return std::hash<int64_t>{}(static_cast<int64_t>(d));
+            }
+            return std::hash<double>{}(d);
         }
-        return std::hash<double>{}(d);
-    }
-    case Type::String: return std::hash<std::string>{}(std::get<std::string>(v_));
-    case Type::Data: {
-        const auto& d = std::get<Data>(v_);
-        return std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(d.data()), d.size()));
-    }
-    case Type::Date: return std::hash<double>{}(std::get<Date>(v_).secondsSince1970);
-    case Type::Array: {
-        size_t h = 0xa77a;
-        for (const auto& v : std::get<Array>(v_)) h = mix(h, v.hash());
-        return h;
-    }
-    case Type::Dictionary: {
-        // Order-independent, like equality.
-        size_t h = 0xd1c7;
-        for (const auto& [k, v] : std::get<Dictionary>(v_)) h += mix(k.hash(), v.hash());
-        return h;
-    }
+        case Type::String:
+            return std::hash<std::string>{}(std::get<std::string>(v_));
+        case Type::Data: {
+            const auto& d = std::get<Data>(v_);
+            return std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(d.data()), d.size()));
+        }
+        case Type::Date:
+            return std::hash<double>{}(std::get<Date>(v_).secondsSince1970);
+        case Type::Array: {
+            size_t h = 0xa77a;
+            for (const auto& v : std::get<Array>(v_)) h = mix(h, v.hash());
+            return h;
+        }
+        case Type::Dictionary: {
+            // Order-independent, like equality.
+            size_t h = 0xd1c7;
+            for (const auto& [k, v] : std::get<Dictionary>(v_)) h += mix(k.hash(), v.hash());
+            return h;
+        }
     }
     return 0;
 }
 
 std::string Value::description() const {
     switch (type()) {
-    case Type::Null: return "null";
-    case Type::Bool: return std::get<bool>(v_) ? "true" : "false";
-    case Type::Int:
-    case Type::Double: return stringValue();
-    case Type::String: return "\"" + std::get<std::string>(v_) + "\"";
-    case Type::Data: {
-        static const char* hex = "0123456789abcdef";
-        std::string out = "<";
-        for (uint8_t b : std::get<Data>(v_)) {
-            out += hex[b >> 4];
-            out += hex[b & 15];
+        case Type::Null:
+            return "null";
+        case Type::Bool:
+            return std::get<bool>(v_) ? "true" : "false";
+        case Type::Int:
+        case Type::Double:
+            return stringValue();
+        case Type::String:
+            return "\"" + std::get<std::string>(v_) + "\"";
+        case Type::Data: {
+            static const char* hex = "0123456789abcdef";
+            std::string out = "<";
+            for (uint8_t b : std::get<Data>(v_)) {
+                out += hex[b >> 4];
+                out += hex[b & 15];
+            }
+            return out + ">";
         }
-        return out + ">";
-    }
-    case Type::Date: return "date(" + formatDouble(std::get<Date>(v_).secondsSince1970) + ")";
-    case Type::Array: {
-        std::string out = "[";
-        bool first = true;
-        for (const auto& v : std::get<Array>(v_)) {
-            if (!first) out += ", ";
-            first = false;
-            out += v.description();
+        case Type::Date:
+            return "date(" + formatDouble(std::get<Date>(v_).secondsSince1970) + ")";
+        case Type::Array: {
+            std::string out = "[";
+            bool first = true;
+            for (const auto& v : std::get<Array>(v_)) {
+                if (!first) out += ", ";
+                first = false;
+                out += v.description();
+            }
+            return out + "]";
         }
-        return out + "]";
-    }
-    case Type::Dictionary: {
-        std::string out = "{";
-        bool first = true;
-        for (const auto& [k, v] : std::get<Dictionary>(v_)) {
-            if (!first) out += ", ";
-            first = false;
-            out += k.isString() ? "\"" + k.string() + "\"" : k.description();
-            out += ": " + v.description();
+        case Type::Dictionary: {
+            std::string out = "{";
+            bool first = true;
+            for (const auto& [k, v] : std::get<Dictionary>(v_)) {
+                if (!first) out += ", ";
+                first = false;
+                out += k.isString() ? "\"" + k.string() + "\"" : k.description();
+                out += ": " + v.description();
+            }
+            return out + "}";
         }
-        return out + "}";
-    }
     }
     return {};
 }

@@ -127,7 +127,8 @@ public:
     Value(foundation::Array a) : v_(std::move(a)) {}
     Value(foundation::Dictionary d) : v_(std::move(d)) {}
     // Pointers other than const char* must not silently become booleans.
-    template <typename T> Value(T*) = delete;
+    template <typename T>
+    Value(T*) = delete;
 
     Type type() const { return static_cast<Type>(v_.index()); }
     bool isNull() const { return type() == Type::Null; }
@@ -203,9 +204,11 @@ inline Dictionary::iterator Dictionary::end() { return entries_.end(); }
 
 }  // namespace foundation
 
-template <> struct std::hash<foundation::Value> {
+template <>
+struct std::hash<foundation::Value> {
     size_t operator()(const foundation::Value& v) const noexcept { return v.hash(); }
 };
-template <> struct std::hash<foundation::Key> {
+template <>
+struct std::hash<foundation::Key> {
     size_t operator()(const foundation::Key& k) const noexcept { return k.hash(); }
 };

@@ -1,15 +1,15 @@
 #include "platform/kernel/mach_ports.h"
 
-#include <linux/futex.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <linux/futex.h>
 #include <mutex>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace kernel {
 

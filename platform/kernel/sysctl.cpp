@@ -1,12 +1,12 @@
 #include "platform/kernel/sysctl.h"
 
-#include <sys/utsname.h>
-#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <sys/utsname.h>
+#include <unistd.h>
 
 #include "platform/kernel/mach.h"
 

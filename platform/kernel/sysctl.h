@@ -2,10 +2,10 @@
 // sysconf and /proc. Normal context only.
 #pragma once
 
-#include <sys/time.h>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/time.h>
 
 namespace kernel {
 

@@ -1,9 +1,9 @@
 #include "platform/kernel/mach.h"
 
+#include <cerrno>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
-#include <cerrno>
 
 namespace kernel {
 namespace {

@@ -1,16 +1,16 @@
 #include "platform/kernel/thread_state.h"
 #include "platform/kernel/mach_ports.h"
 
-#include <fcntl.h>
-#include <linux/futex.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <linux/futex.h>
 #include <mutex>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace kernel {
 

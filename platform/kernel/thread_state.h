@@ -3,8 +3,8 @@
 // interrupted context in a pre-allocated slot until the stopper lets it go.
 #pragma once
 
-#include <ucontext.h>
 #include <cstdint>
+#include <ucontext.h>
 
 #include "platform/kernel/mach.h"
 

@@ -13,10 +13,10 @@ struct ContentDecoder::State {
     Kind kind;
     z_stream zs{};
     bool initialised = false;
-    bool raw = false;         // deflate without the zlib wrapper
-    bool ended = false;       // the stream's end marker was seen
-    bool sawOutput = false;   // a raw retry is only possible before anything was produced
-    foundation::Data pending; // input kept for a raw retry of a deflate body
+    bool raw = false;          // deflate without the zlib wrapper
+    bool ended = false;        // the stream's end marker was seen
+    bool sawOutput = false;    // a raw retry is only possible before anything was produced
+    foundation::Data pending;  // input kept for a raw retry of a deflate body
 
     bool init(bool rawDeflate) {
         if (initialised) inflateEnd(&zs);
@@ -77,7 +77,8 @@ foundation::Status ContentDecoder::decode(const uint8_t* data, size_t size, foun
             if (!s.init(true)) return foundation::Error(kURLErrorDomain, kURLErrorCannotDecodeContentData);
             return decode(replay.data(), replay.size(), out);
         }
-        if (rc != Z_OK && rc != Z_BUF_ERROR) return foundation::Error(kURLErrorDomain, kURLErrorCannotDecodeContentData);
+        if (rc != Z_OK && rc != Z_BUF_ERROR)
+            return foundation::Error(kURLErrorDomain, kURLErrorCannotDecodeContentData);
         if (rc == Z_BUF_ERROR && produced == 0) break;
     }
     return foundation::Status::success();

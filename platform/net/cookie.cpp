@@ -142,7 +142,8 @@ foundation::Result<Cookie> Cookie::parseSetCookie(std::string_view fieldValue, s
     size_t semi = fieldValue.find(';');
     std::string_view pair = fieldValue.substr(0, semi);
     size_t eq = pair.find('=');
-    if (eq == std::string_view::npos) return foundation::Error::withDescription(kCookieErrorDomain, 2, "no name=value pair");
+    if (eq == std::string_view::npos)
+        return foundation::Error::withDescription(kCookieErrorDomain, 2, "no name=value pair");
     Cookie cookie;
     cookie.name = std::string(trim(pair.substr(0, eq)));
     cookie.value = std::string(trim(pair.substr(eq + 1)));
@@ -193,7 +194,8 @@ foundation::Result<Cookie> Cookie::parseSetCookie(std::string_view fieldValue, s
     cookie.expiresDate = maxAgeExpiry ? maxAgeExpiry : expires;
     if (domainAttribute) {
         if (!domainMatches(parts->host, *domainAttribute))
-            return foundation::Error::withDescription(kCookieErrorDomain, 4, "the Domain attribute does not cover the host");
+            return foundation::Error::withDescription(kCookieErrorDomain, 4,
+                                                      "the Domain attribute does not cover the host");
         // An address cannot have subdomains: its cookie stays a host cookie.
         cookie.domain = isIPAddress(*domainAttribute) ? *domainAttribute : "." + *domainAttribute;
     } else {
@@ -203,7 +205,8 @@ foundation::Result<Cookie> Cookie::parseSetCookie(std::string_view fieldValue, s
     return cookie;
 }
 
-std::vector<Cookie> Cookie::cookiesWithResponseHeaderFields(const HeaderMap& headers, std::string_view url, double now) {
+std::vector<Cookie> Cookie::cookiesWithResponseHeaderFields(const HeaderMap& headers, std::string_view url,
+                                                            double now) {
     std::vector<Cookie> cookies;
     for (const auto& field : headers.getAll("Set-Cookie")) {
         auto cookie = parseSetCookie(field, url, now);

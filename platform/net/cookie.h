@@ -32,7 +32,8 @@ struct Cookie {
     // host does not belong to, a URL without a host).
     static foundation::Result<Cookie> parseSetCookie(std::string_view fieldValue, std::string_view url, double now);
     // Every cookie the Set-Cookie fields of a response set, in order; ignored ones left out.
-    static std::vector<Cookie> cookiesWithResponseHeaderFields(const HeaderMap& headers, std::string_view url, double now);
+    static std::vector<Cookie> cookiesWithResponseHeaderFields(const HeaderMap& headers, std::string_view url,
+                                                               double now);
     // The value of a Cookie header for these cookies ("a=1; b=2"), or none for no cookies.
     static std::optional<std::string> requestHeaderValue(const std::vector<Cookie>& cookies);
 

@@ -18,28 +18,37 @@ std::once_flag gCurlInit;
 int64_t mapCurlError(CURLcode code, long osErrno) {
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_RESOLVE_PROXY: return kURLErrorCannotFindHost;
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return kURLErrorCannotFindHost;
         case CURLE_COULDNT_CONNECT:
             if (osErrno == ENETUNREACH || osErrno == ENETDOWN) return kURLErrorNotConnectedToInternet;
             return kURLErrorCannotConnectToHost;
-        case CURLE_OPERATION_TIMEDOUT: return kURLErrorTimedOut;
+        case CURLE_OPERATION_TIMEDOUT:
+            return kURLErrorTimedOut;
         case CURLE_GOT_NOTHING:
         case CURLE_PARTIAL_FILE:
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
         case CURLE_HTTP2:
-        case CURLE_HTTP2_STREAM: return kURLErrorNetworkConnectionLost;
-        case CURLE_URL_MALFORMAT: return kURLErrorBadURL;
-        case CURLE_UNSUPPORTED_PROTOCOL: return kURLErrorUnsupportedURL;
-        case CURLE_WEIRD_SERVER_REPLY: return kURLErrorBadServerResponse;
+        case CURLE_HTTP2_STREAM:
+            return kURLErrorNetworkConnectionLost;
+        case CURLE_URL_MALFORMAT:
+            return kURLErrorBadURL;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return kURLErrorUnsupportedURL;
+        case CURLE_WEIRD_SERVER_REPLY:
+            return kURLErrorBadServerResponse;
         case CURLE_PEER_FAILED_VERIFICATION:
-        case CURLE_SSL_CACERT_BADFILE: return kURLErrorServerCertificateUntrusted;
+        case CURLE_SSL_CACERT_BADFILE:
+            return kURLErrorServerCertificateUntrusted;
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_SSL_ENGINE_NOTFOUND:
         case CURLE_SSL_CERTPROBLEM:
         case CURLE_SSL_CIPHER:
-        case CURLE_USE_SSL_FAILED: return kURLErrorSecureConnectionFailed;
-        default: return kURLErrorUnknown;
+        case CURLE_USE_SSL_FAILED:
+            return kURLErrorSecureConnectionFailed;
+        default:
+            return kURLErrorUnknown;
     }
 }
 
@@ -320,11 +329,14 @@ std::shared_ptr<CurlTransport> CurlTransport::create(EventLoop& loop) {
 
 CurlTransport::~CurlTransport() = default;
 
-void CurlTransport::setNetworkAvailable(std::function<bool(const std::string&)> available) { impl_->networkAvailable = std::move(available); }
+void CurlTransport::setNetworkAvailable(std::function<bool(const std::string&)> available) {
+    impl_->networkAvailable = std::move(available);
+}
 
 std::unique_ptr<Exchange> CurlTransport::start(const URLRequest& request, TransportClient& client) {
     if (impl_->networkAvailable && !impl_->networkAvailable(request.url()))
-        return std::make_unique<FailedExchange>(loop_, client, urlError(kURLErrorNotConnectedToInternet, request.url()));
+        return std::make_unique<FailedExchange>(loop_, client,
+                                                urlError(kURLErrorNotConnectedToInternet, request.url()));
     auto state = std::make_shared<CurlExchangeState>();
     state->client = &client;
     state->url = request.url();

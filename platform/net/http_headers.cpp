@@ -16,20 +16,25 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 void HeaderMap::set(std::string_view name, std::string_view value) {
-    auto first = std::find_if(fields_.begin(), fields_.end(), [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
+    auto first =
+        std::find_if(fields_.begin(), fields_.end(), [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
     if (first == fields_.end()) {
         fields_.emplace_back(std::string(name), std::string(value));
         return;
     }
     first->second = std::string(value);
-    auto rest = std::remove_if(first + 1, fields_.end(), [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
+    auto rest =
+        std::remove_if(first + 1, fields_.end(), [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
     fields_.erase(rest, fields_.end());
 }
 
-void HeaderMap::add(std::string_view name, std::string_view value) { fields_.emplace_back(std::string(name), std::string(value)); }
+void HeaderMap::add(std::string_view name, std::string_view value) {
+    fields_.emplace_back(std::string(name), std::string(value));
+}
 
 bool HeaderMap::remove(std::string_view name) {
-    auto rest = std::remove_if(fields_.begin(), fields_.end(), [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
+    auto rest = std::remove_if(fields_.begin(), fields_.end(),
+                               [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
     bool removed = rest != fields_.end();
     fields_.erase(rest, fields_.end());
     return removed;

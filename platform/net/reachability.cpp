@@ -88,7 +88,8 @@ std::optional<bool> LinuxReachabilityBackend::hasDefaultRoute() const {
         while (std::getline(v6, line)) {
             std::istringstream fields(line);
             std::string destination, prefixLength, src, srcLength, nextHop, metric, refCount, use, flagsHex, iface;
-            if (!(fields >> destination >> prefixLength >> src >> srcLength >> nextHop >> metric >> refCount >> use >> flagsHex >> iface))
+            if (!(fields >> destination >> prefixLength >> src >> srcLength >> nextHop >> metric >> refCount >> use >>
+                  flagsHex >> iface))
                 continue;
             unsigned long flags = std::strtoul(flagsHex.c_str(), nullptr, 16);
             if (destination == std::string(32, '0') && prefixLength == "00" && (flags & 0x1) && iface != "lo" &&

@@ -111,7 +111,8 @@ public:
             if (!live()) return;
             if (reply.failure) {
                 if (!reply.body.empty()) {
-                    target->exchangeDidReceiveData(reinterpret_cast<const uint8_t*>(reply.body.data()), reply.body.size() / 2);
+                    target->exchangeDidReceiveData(reinterpret_cast<const uint8_t*>(reply.body.data()),
+                                                   reply.body.size() / 2);
                     if (!live()) return;
                 }
                 *alive.lock() = false;

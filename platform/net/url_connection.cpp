@@ -13,7 +13,10 @@ struct URLConnection::Decoding {
 
 URLConnection::URLConnection(URLRequest request, std::shared_ptr<URLConnectionDelegate> delegate,
                              std::shared_ptr<Transport> transport)
-    : transport_(std::move(transport)), delegate_(std::move(delegate)), original_(request), current_(std::move(request)) {}
+    : transport_(std::move(transport)),
+      delegate_(std::move(delegate)),
+      original_(request),
+      current_(std::move(request)) {}
 
 URLConnection::~URLConnection() {
     ended_ = true;
@@ -21,10 +24,12 @@ URLConnection::~URLConnection() {
     disarmIdleTimer();
 }
 
-std::shared_ptr<URLConnection> URLConnection::create(URLRequest request, std::shared_ptr<URLConnectionDelegate> delegate,
+std::shared_ptr<URLConnection> URLConnection::create(URLRequest request,
+                                                     std::shared_ptr<URLConnectionDelegate> delegate,
                                                      bool startImmediately, std::shared_ptr<Transport> transport) {
     if (!transport) transport = Transport::shared();
-    auto connection = std::shared_ptr<URLConnection>(new URLConnection(std::move(request), std::move(delegate), std::move(transport)));
+    auto connection = std::shared_ptr<URLConnection>(
+        new URLConnection(std::move(request), std::move(delegate), std::move(transport)));
     if (startImmediately) connection->start();
     return connection;
 }
@@ -59,8 +64,9 @@ void URLConnection::end() {
 void URLConnection::send(URLRequest request, std::optional<HTTPURLResponse> redirectResponse) {
     auto keep = shared_from_this();
     auto delegate = delegate_;
-    std::optional<URLRequest> next = delegate ? delegate->willSendRequest(*this, std::move(request), redirectResponse ? &*redirectResponse : nullptr)
-                                              : std::optional<URLRequest>(std::move(request));
+    std::optional<URLRequest> next =
+        delegate ? delegate->willSendRequest(*this, std::move(request), redirectResponse ? &*redirectResponse : nullptr)
+                 : std::optional<URLRequest>(std::move(request));
     if (ended_) return;
     if (!next) {
         if (redirectResponse) {
@@ -116,7 +122,8 @@ void URLConnection::exchangeDidReceiveResponse(const HTTPURLResponse& response) 
         return;
     }
     decoding_ = std::make_unique<Decoding>();
-    if (auto encoding = response.headers.get("Content-Encoding")) decoding_->decoder = ContentDecoder::forEncoding(*encoding);
+    if (auto encoding = response.headers.get("Content-Encoding"))
+        decoding_->decoder = ContentDecoder::forEncoding(*encoding);
     auto keep = shared_from_this();
     if (auto delegate = delegate_) delegate->didReceiveResponse(*this, response);
 }

@@ -54,7 +54,8 @@ public:
     static constexpr int kMaximumRedirects = 16;
 
 private:
-    URLConnection(URLRequest request, std::shared_ptr<URLConnectionDelegate> delegate, std::shared_ptr<Transport> transport);
+    URLConnection(URLRequest request, std::shared_ptr<URLConnectionDelegate> delegate,
+                  std::shared_ptr<Transport> transport);
 
     void send(URLRequest request, std::optional<HTTPURLResponse> redirectResponse);
     void exchangeDidReceiveResponse(const HTTPURLResponse& response) override;

@@ -18,7 +18,9 @@ struct URLSessionDataTask::Runner : URLConnectionDelegate {
         response = r;
         data.clear();
     }
-    void didReceiveData(URLConnection&, const uint8_t* bytes, size_t size) override { data.insert(data.end(), bytes, bytes + size); }
+    void didReceiveData(URLConnection&, const uint8_t* bytes, size_t size) override {
+        data.insert(data.end(), bytes, bytes + size);
+    }
     void didFinishLoading(URLConnection&) override {
         if (auto t = task.lock()) t->complete(data, response, std::nullopt);
         connection.reset();
@@ -29,8 +31,8 @@ struct URLSessionDataTask::Runner : URLConnectionDelegate {
     }
 };
 
-URLSessionDataTask::URLSessionDataTask(std::shared_ptr<URLSession> session, URLRequest request, DataTaskCompletion completion,
-                                       uint64_t id)
+URLSessionDataTask::URLSessionDataTask(std::shared_ptr<URLSession> session, URLRequest request,
+                                       DataTaskCompletion completion, uint64_t id)
     : session_(session),
       transport_(session->configuration_.transport ? session->configuration_.transport : Transport::shared()),
       queue_(session->queue_),
@@ -107,7 +109,8 @@ URLSession::URLSession(URLSessionConfiguration configuration, dispatch::QueuePtr
     : configuration_(std::move(configuration)), queue_(std::move(queue)) {}
 
 std::shared_ptr<URLSession> URLSession::sharedSession() {
-    static std::shared_ptr<URLSession> shared = sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
+    static std::shared_ptr<URLSession> shared =
+        sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration());
     return shared;
 }
 

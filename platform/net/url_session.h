@@ -28,8 +28,8 @@ struct URLSessionConfiguration {
 };
 
 // (data, response, error): a response and its body, or an error (cancelled: -999).
-using DataTaskCompletion =
-    std::function<void(const foundation::Data&, const std::optional<HTTPURLResponse>&, const std::optional<foundation::Error>&)>;
+using DataTaskCompletion = std::function<void(const foundation::Data&, const std::optional<HTTPURLResponse>&,
+                                              const std::optional<foundation::Error>&)>;
 
 class URLSession;
 
@@ -48,7 +48,8 @@ public:
 
 private:
     friend class URLSession;
-    URLSessionDataTask(std::shared_ptr<URLSession> session, URLRequest request, DataTaskCompletion completion, uint64_t id);
+    URLSessionDataTask(std::shared_ptr<URLSession> session, URLRequest request, DataTaskCompletion completion,
+                       uint64_t id);
     void complete(const foundation::Data& data, const std::optional<HTTPURLResponse>& response,
                   const std::optional<foundation::Error>& error);
 

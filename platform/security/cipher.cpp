@@ -21,7 +21,8 @@ struct CipherCtxFree {
 
 foundation::Result<Data> aes256Cbc(CryptOperation operation, std::span<const uint8_t> input,
                                    std::span<const uint8_t> key, std::span<const uint8_t> iv) {
-    if (key.size() != kAes256KeySize) return cryptoError(CryptoErrorCode::InvalidParameter, "AES-256 needs a 32-byte key");
+    if (key.size() != kAes256KeySize)
+        return cryptoError(CryptoErrorCode::InvalidParameter, "AES-256 needs a 32-byte key");
     if (iv.size() != kAesBlockSize)
         return cryptoError(CryptoErrorCode::InvalidParameter, "AES-CBC needs a 16-byte initialisation vector");
     const bool encrypt = operation == CryptOperation::Encrypt;

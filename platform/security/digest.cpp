@@ -11,12 +11,18 @@ namespace {
 
 const EVP_MD* mdFor(DigestAlgorithm algorithm) {
     switch (algorithm) {
-        case DigestAlgorithm::MD5: return EVP_md5();
-        case DigestAlgorithm::SHA1: return EVP_sha1();
-        case DigestAlgorithm::SHA224: return EVP_sha224();
-        case DigestAlgorithm::SHA256: return EVP_sha256();
-        case DigestAlgorithm::SHA384: return EVP_sha384();
-        case DigestAlgorithm::SHA512: return EVP_sha512();
+        case DigestAlgorithm::MD5:
+            return EVP_md5();
+        case DigestAlgorithm::SHA1:
+            return EVP_sha1();
+        case DigestAlgorithm::SHA224:
+            return EVP_sha224();
+        case DigestAlgorithm::SHA256:
+            return EVP_sha256();
+        case DigestAlgorithm::SHA384:
+            return EVP_sha384();
+        case DigestAlgorithm::SHA512:
+            return EVP_sha512();
     }
     return EVP_sha256();
 }
@@ -32,7 +38,8 @@ size_t digestLength(DigestAlgorithm algorithm) { return static_cast<size_t>(EVP_
 Data digest(DigestAlgorithm algorithm, std::span<const uint8_t> bytes) {
     Data out(EVP_MAX_MD_SIZE);
     unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, mdFor(algorithm), nullptr) != 1) cryptoUnavailable();
+    if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, mdFor(algorithm), nullptr) != 1)
+        cryptoUnavailable();
     out.resize(length);
     return out;
 }
@@ -46,7 +53,8 @@ std::string digestHex(DigestAlgorithm algorithm, std::span<const uint8_t> bytes)
 std::string digestHex(DigestAlgorithm algorithm, std::string_view text) { return hexString(digest(algorithm, text)); }
 
 DigestContext::DigestContext(DigestAlgorithm algorithm) : algorithm_(algorithm), ctx_(EVP_MD_CTX_new()) {
-    if (!ctx_ || EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), mdFor(algorithm_), nullptr) != 1) cryptoUnavailable();
+    if (!ctx_ || EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), mdFor(algorithm_), nullptr) != 1)
+        cryptoUnavailable();
 }
 
 DigestContext::~DigestContext() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_)); }

@@ -59,12 +59,22 @@ std::string escape(std::string_view s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case ',': out += "\\,"; break;
-            case ';': out += "\\;"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case ',':
+                out += "\\,";
+                break;
+            case ';':
+                out += "\\;";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -81,7 +91,8 @@ std::optional<Line> parseLine(std::string_view raw) {
     bool quoted = false;
     size_t colon = std::string_view::npos;
     for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '"') quoted = !quoted;
+        if (raw[i] == '"')
+            quoted = !quoted;
         else if (raw[i] == ':' && !quoted) {
             colon = i;
             break;
@@ -95,11 +106,13 @@ std::optional<Line> parseLine(std::string_view raw) {
     std::string cur;
     quoted = false;
     for (char c : head) {
-        if (c == '"') quoted = !quoted;
+        if (c == '"')
+            quoted = !quoted;
         else if (c == ';' && !quoted) {
             fields.push_back(cur);
             cur.clear();
-        } else cur += c;
+        } else
+            cur += c;
     }
     fields.push_back(cur);
     std::string name = upper(trim(fields[0]));
@@ -108,8 +121,10 @@ std::optional<Line> parseLine(std::string_view raw) {
     line.name = name;
     for (size_t i = 1; i < fields.size(); ++i) {
         auto eq = fields[i].find('=');
-        if (eq == std::string::npos) line.params.emplace_back("TYPE", fields[i]);  // bare type (older cards)
-        else line.params.emplace_back(upper(trim(fields[i].substr(0, eq))), fields[i].substr(eq + 1));
+        if (eq == std::string::npos)
+            line.params.emplace_back("TYPE", fields[i]);  // bare type (older cards)
+        else
+            line.params.emplace_back(upper(trim(fields[i].substr(0, eq))), fields[i].substr(eq + 1));
     }
     return line;
 }
@@ -161,7 +176,8 @@ std::optional<foundation::Data> photoData(const Line& line) {
     std::string value = trim(line.value);
     if (value.rfind("data:", 0) == 0) {
         auto comma = value.find(',');
-        if (comma == std::string::npos || value.substr(0, comma).find(";base64") == std::string::npos) return std::nullopt;
+        if (comma == std::string::npos || value.substr(0, comma).find(";base64") == std::string::npos)
+            return std::nullopt;
         return foundation::base64Decode(value.substr(comma + 1), foundation::Base64Decoding::IgnoreUnknownCharacters);
     }
     for (const auto& [k, v] : line.params) {
@@ -243,10 +259,12 @@ void ContactStore::requestAccess(std::function<void(bool, std::optional<foundati
                                     gAnswer.load() ? AuthorizationStatus::Authorized : AuthorizationStatus::Denied);
     const bool granted = gStatus.load() == AuthorizationStatus::Authorized;
     dispatch::Queue::global(dispatch::Priority::Default)->async([completion = std::move(completion), granted] {
-        if (granted) completion(true, std::nullopt);
+        if (granted)
+            completion(true, std::nullopt);
         else
-            completion(false, foundation::Error::withDescription(kContactsErrorDomain, kContactsErrorAuthorizationDenied,
-                                                                 "Access to contacts was denied."));
+            completion(false,
+                       foundation::Error::withDescription(kContactsErrorDomain, kContactsErrorAuthorizationDenied,
+                                                          "Access to contacts was denied."));
     });
 }
 
@@ -361,9 +379,12 @@ foundation::Result<std::vector<Contact>> readVCards(std::string_view text) {
             continue;
         }
         const std::string& name = line->name;
-        if (name == "VERSION") version = trim(line->value);
-        else if (name == "UID") card->identifier = unescape(trim(line->value));
-        else if (name == "FN") formatted = trim(unescape(line->value));
+        if (name == "VERSION")
+            version = trim(line->value);
+        else if (name == "UID")
+            card->identifier = unescape(trim(line->value));
+        else if (name == "FN")
+            formatted = trim(unescape(line->value));
         else if (name == "N") {
             auto parts = splitEscaped(line->value, ';');
             parts.resize(std::max<size_t>(parts.size(), 5));
@@ -373,8 +394,10 @@ foundation::Result<std::vector<Contact>> readVCards(std::string_view text) {
             card->namePrefix = trim(parts[3]);
             card->nameSuffix = trim(parts[4]);
             haveN = !(card->familyName.empty() && card->givenName.empty() && card->middleName.empty());
-        } else if (name == "NICKNAME") card->nickname = trim(splitEscaped(line->value, ',').front());
-        else if (name == "ORG") card->organizationName = trim(splitEscaped(line->value, ';').front());
+        } else if (name == "NICKNAME")
+            card->nickname = trim(splitEscaped(line->value, ',').front());
+        else if (name == "ORG")
+            card->organizationName = trim(splitEscaped(line->value, ';').front());
         else if (name == "TEL") {
             std::string number = trim(unescape(line->value));
             // Only a URI value carries the scheme; in a text value "tel:" is part of the number.
@@ -408,14 +431,18 @@ std::string writeVCards(const std::vector<Contact>& contacts, int version) {
             std::string types = typesForLabel(p.label);
             std::string line = "TEL";
             if (!types.empty()) line += v4 ? ";TYPE=\"" + types + "\"" : ";TYPE=" + types;
-            if (v4) line += ";VALUE=uri:tel:" + escape(p.stringValue);
-            else line += ":" + escape(p.stringValue);
+            if (v4)
+                line += ";VALUE=uri:tel:" + escape(p.stringValue);
+            else
+                line += ":" + escape(p.stringValue);
             fold(out, line);
         }
         const auto& photo = c.imageData ? c.imageData : c.thumbnailImageData;
         if (photo && !photo->empty()) {
-            if (v4) fold(out, "PHOTO:data:application/octet-stream;base64," + foundation::base64Encode(*photo));
-            else fold(out, "PHOTO;ENCODING=b:" + foundation::base64Encode(*photo));
+            if (v4)
+                fold(out, "PHOTO:data:application/octet-stream;base64," + foundation::base64Encode(*photo));
+            else
+                fold(out, "PHOTO;ENCODING=b:" + foundation::base64Encode(*photo));
         }
         if (!c.identifier.empty()) fold(out, "UID:" + escape(c.identifier));
         fold(out, "END:VCARD");

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <mutex>
 
-
 namespace services {
 
 namespace {
@@ -30,8 +29,9 @@ bool CircularRegion::containsCoordinate(Coordinate c) const {
     constexpr double rad = M_PI / 180.0;
     const double dLat = (c.latitude - center_.latitude) * rad;
     const double dLon = (c.longitude - center_.longitude) * rad;
-    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) +
-                     std::cos(center_.latitude * rad) * std::cos(c.latitude * rad) * std::sin(dLon / 2) * std::sin(dLon / 2);
+    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) + std::cos(center_.latitude * rad) *
+                                                                   std::cos(c.latitude * rad) * std::sin(dLon / 2) *
+                                                                   std::sin(dLon / 2);
     const double distance = 2 * kEarthRadius * std::atan2(std::sqrt(a), std::sqrt(1 - a));
     return distance <= radius_;
 }

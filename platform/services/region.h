@@ -53,7 +53,10 @@ public:
     // major and minor narrow the region when given (a minor only together with a major).
     BeaconRegion(std::string proximityUUID, std::optional<uint16_t> major, std::optional<uint16_t> minor,
                  std::string identifier)
-        : Region(std::move(identifier)), uuid_(std::move(proximityUUID)), major_(major), minor_(major ? minor : std::nullopt) {}
+        : Region(std::move(identifier)),
+          uuid_(std::move(proximityUUID)),
+          major_(major),
+          minor_(major ? minor : std::nullopt) {}
     const std::string& proximityUUID() const { return uuid_; }
     std::optional<uint16_t> major() const { return major_; }
     std::optional<uint16_t> minor() const { return minor_; }

@@ -6,9 +6,8 @@
 
 namespace services {
 
-foundation::Result<NotificationAttachment> NotificationAttachment::create(std::string identifier,
-                                                                          std::filesystem::path url,
-                                                                          std::string typeHint) {
+foundation::Result<NotificationAttachment>
+NotificationAttachment::create(std::string identifier, std::filesystem::path url, std::string typeHint) {
     auto data = foundation::files::readData(url);
     if (!data.ok()) return data.error();
     return NotificationAttachment{std::move(identifier), std::move(url), std::move(typeHint), std::move(data.value())};

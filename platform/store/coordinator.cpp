@@ -270,8 +270,7 @@ Status Coordinator::prepareSchemaLocked(const StoreOptions& options) {
         if (!stmt) return err;
         StatementUse use{stmt};
         int rc;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        }
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {}
         if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot apply the pragma " + key.string());
         statements_.erase("PRAGMA " + key.string() + " = " + v);
         sqlite3_finalize(use.stmt);
@@ -376,9 +375,8 @@ Status Coordinator::prepareSchemaLocked(const StoreOptions& options) {
         }
     }
     if (!ours) {
-        ddl.insert(ddl.begin(),
-                   "CREATE TABLE Z_METADATA (Z_ENTITY TEXT NOT NULL, Z_NAME TEXT NOT NULL, Z_TYPE TEXT, "
-                   "PRIMARY KEY (Z_ENTITY, Z_NAME))");
+        ddl.insert(ddl.begin(), "CREATE TABLE Z_METADATA (Z_ENTITY TEXT NOT NULL, Z_NAME TEXT NOT NULL, Z_TYPE TEXT, "
+                                "PRIMARY KEY (Z_ENTITY, Z_NAME))");
         identifier = randomIdentifier();
         metadata.push_back({"", "UUID", identifier});
     }

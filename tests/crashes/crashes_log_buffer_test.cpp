@@ -33,8 +33,8 @@ using crashestest::RecordingUnit;
 // Each group id gets its own unit, so a test sees what went to "CrashesBuffer" alone.
 class RecordingGroup : public ZIVOChannelGroupProtocol {
 public:
-    std::shared_ptr<ZIVOChannelUnitProtocol> addChannelUnitWithConfiguration(
-        const ZIVOChannelUnitConfiguration& configuration) override {
+    std::shared_ptr<ZIVOChannelUnitProtocol>
+    addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration) override {
         configurations.push_back(configuration);
         auto unit = std::make_shared<RecordingUnit>();
         units[configuration.groupId] = unit;
@@ -59,14 +59,13 @@ std::string decrypted(const std::string& encrypted) { return ZIVOEncrypter().dec
 // python3's own reading of a buffer file: the root object's class name and its "sid".
 std::string plistRootClassAndSid(const fs::path& file) {
     std::string out;
-    int status = hxtest::runCommand(
-        "/usr/bin/python3 -c 'import plistlib,sys\n"
-        "p=plistlib.load(open(sys.argv[1],\"rb\"))\n"
-        "o=p[\"$objects\"]; r=o[p[\"$top\"][\"root\"].data]\n"
-        "v=lambda x: o[x.data] if isinstance(x, plistlib.UID) else x\n"
-        "print(v(r[\"$class\"])[\"$classname\"], v(r[\"sid\"]))' '" +
-            file.string() + "'",
-        &out);
+    int status = hxtest::runCommand("/usr/bin/python3 -c 'import plistlib,sys\n"
+                                    "p=plistlib.load(open(sys.argv[1],\"rb\"))\n"
+                                    "o=p[\"$objects\"]; r=o[p[\"$top\"][\"root\"].data]\n"
+                                    "v=lambda x: o[x.data] if isinstance(x, plistlib.UID) else x\n"
+                                    "print(v(r[\"$class\"])[\"$classname\"], v(r[\"sid\"]))' '" +
+                                        file.string() + "'",
+                                    &out);
     if (status != 0) return "python3 rejected " + file.string();
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;

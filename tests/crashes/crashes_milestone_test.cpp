@@ -207,11 +207,10 @@ print("ok")
 // The preferences file as python3's plistlib reads it.
 std::string storedAlwaysAnswer(const fs::path& dir) {
     std::string out;
-    hxtest::runCommand(
-        "/usr/bin/python3 -c 'import plistlib,sys; "
-        "print(plistlib.load(open(sys.argv[1],\"rb\")).get(\"ZVRurIdurevCrashesUserConfirmation\"))' '" +
-            (dir / "preferences.plist").string() + "'",
-        &out);
+    hxtest::runCommand("/usr/bin/python3 -c 'import plistlib,sys; "
+                       "print(plistlib.load(open(sys.argv[1],\"rb\")).get(\"ZVRurIdurevCrashesUserConfirmation\"))' '" +
+                           (dir / "preferences.plist").string() + "'",
+                       &out);
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
@@ -284,8 +283,8 @@ namespace {
 class LaunchDelegate : public ZIVOCrashesDelegate {
 public:
     bool respondsToAttachmentsWithCrashes() const override { return true; }
-    std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>> attachmentsWithCrashes(
-        ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) override {
+    std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>
+    attachmentsWithCrashes(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) override {
         return {ZIVOErrorAttachmentLog::attachmentWithText(kAttachmentText, std::string("log.txt"))};
     }
     bool respondsToWillSendErrorReport() const override { return true; }

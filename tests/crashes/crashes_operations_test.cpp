@@ -189,9 +189,8 @@ TEST_F(CrashesOperationsTest, LaunchInTheBackgroundProcessesOnceASecondAfterComi
 TEST_F(CrashesOperationsTest, HandledErrorsCarryTheirIdToAttachmentsAndKeepTwentyProperties) {
     LogCapture capture;
     EXPECT_FALSE(ZIVOCrashes::trackError(foundation::Error{"HXConnect", 3, {}}, {}, {})) << "the SDK was not started";
-    EXPECT_TRUE(
-        capture.contains("Crashes service hasn't been started. You need to call [ZIVORurIdurev "
-                         "start:YOUR_APP_SECRET withServices:LIST_OF_SERVICES] first."));
+    EXPECT_TRUE(capture.contains("Crashes service hasn't been started. You need to call [ZIVORurIdurev "
+                                 "start:YOUR_APP_SECRET withServices:LIST_OF_SERVICES] first."));
 
     auto crashes = startService();
     ZIVOUserIdContext::sharedInstance()->setUserId(std::string("alice"));
@@ -322,9 +321,8 @@ TEST_F(CrashesOperationsTest, SetupDelegateCanKeepTheUncaughtExceptionHandlerOut
     EXPECT_FALSE(crashes->crashReporter()->config()->shouldRegisterUncaughtExceptionHandler());
     EXPECT_EQ(kernel::getUncaughtExceptionHandler(), nullptr);
     EXPECT_TRUE(capture.contains("EnableUncaughtExceptionHandler is set to NO, we're running in a Xamarin runtime."));
-    EXPECT_TRUE(
-        capture.contains("Exception handler could not be set. Make sure there is no other exception handler "
-                         "set up!"));
+    EXPECT_TRUE(capture.contains("Exception handler could not be set. Make sure there is no other exception handler "
+                                 "set up!"));
     EXPECT_TRUE(capture.contains(
         "Application forwarder for info.plist key 'RurIdurevApplicationForwarderEnabled' disabled. It won't use "
         "swizzling."));

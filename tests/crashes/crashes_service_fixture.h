@@ -36,8 +36,8 @@ inline std::vector<uint8_t> reportBytes(const std::string& uuid) {
 
 class RecordingGroup : public ZIVOChannelGroupProtocol {
 public:
-    std::shared_ptr<ZIVOChannelUnitProtocol> addChannelUnitWithConfiguration(
-        const ZIVOChannelUnitConfiguration& configuration) override {
+    std::shared_ptr<ZIVOChannelUnitProtocol>
+    addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration) override {
         groupIds.push_back(configuration.groupId);
         return unit;
     }

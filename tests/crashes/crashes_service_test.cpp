@@ -35,8 +35,8 @@ public:
 class AttachingDelegate : public ZIVOCrashesDelegate {
 public:
     bool respondsToAttachmentsWithCrashes() const override { return true; }
-    std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>> attachmentsWithCrashes(
-        ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) override {
+    std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>
+    attachmentsWithCrashes(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) override {
         auto text = std::make_shared<ZIVOErrorAttachmentLog>();
         text->setAttachmentId(std::string("att-1"));
         text->setContentType(std::string("text/plain"));
@@ -243,9 +243,8 @@ TEST_F(CrashesServiceTest, UserAnswersDropSendOrAlwaysSend) {
     auto crashes = makeService();
     crashes->notifyWithUserConfirmation(ZIVOUserConfirmationSend);
     ZIVOLogger::flush();
-    EXPECT_TRUE(
-        capture.contains("Incorrect usage of notifyWithUserConfirmation: it should only be called from "
-                         "userConfirmationHandler. For more information refer to the documentation."));
+    EXPECT_TRUE(capture.contains("Incorrect usage of notifyWithUserConfirmation: it should only be called from "
+                                 "userConfirmationHandler. For more information refer to the documentation."));
 
     auto group = std::make_shared<RecordingGroup>();
     crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);

@@ -33,7 +33,6 @@ public:
     std::vector<std::pair<std::shared_ptr<ZIVOAbstractLog>, uint32_t>> items;
 };
 
-
 inline std::string golden(const std::string& name) {
     std::ifstream in(std::string(HX_SOURCE_DIR) + "/tests/crashes/golden/" + name, std::ios::binary);
     std::stringstream s;

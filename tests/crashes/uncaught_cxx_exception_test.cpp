@@ -93,9 +93,8 @@ TEST_F(UncaughtCXXException, StdExceptionReachesEveryHandlerWithTypeTextAndThrow
         &status);
     ASSERT_TRUE(WIFSIGNALED(status)) << out;
     EXPECT_EQ(WTERMSIG(status), SIGABRT);
-    const std::string once =
-        "type=St13runtime_error\nmessage=the dial plan is empty\n"
-        "name=std::runtime_error reason=the dial plan is empty\n";
+    const std::string once = "type=St13runtime_error\nmessage=the dial plan is empty\n"
+                             "name=std::runtime_error reason=the dial plan is empty\n";
     ASSERT_NE(out.find(once), std::string::npos) << out;
     // Registered twice, so called twice.
     EXPECT_NE(out.find(once, out.find(once) + 1), std::string::npos) << out;

@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "crashreporter/mach_exception_port_set.h"

@@ -1,11 +1,11 @@
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <algorithm>
 #include <cstring>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "crashreporter/image_list.h"
 #include "crashreporter/macho_image.h"

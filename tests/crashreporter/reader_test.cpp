@@ -31,10 +31,10 @@ std::string failure(const std::string& text, bool loose = false) {
 std::string base() { return std::string(kSystem) + kApp + kThread + kImage + kSignal; }
 
 TEST(ReportReader, DecodesAReportMadeByProtoc) {
-    auto result = decode(base() +
-                         "process_info { process_name: \"app\" process_id: 12 parent_process_id: 1 native: true "
-                         "start_time: 1600000000 }\n"
-                         "report_info { user_requested: false uuid: \"0123456789abcdef\" }\ncustom_data: \"xyz\"\n");
+    auto result =
+        decode(base() + "process_info { process_name: \"app\" process_id: 12 parent_process_id: 1 native: true "
+                        "start_time: 1600000000 }\n"
+                        "report_info { user_requested: false uuid: \"0123456789abcdef\" }\ncustom_data: \"xyz\"\n");
     ASSERT_TRUE(result.ok()) << result.error().description();
     const auto& r = *result.value();
     EXPECT_EQ(r.systemInfo().operatingSystem, 1u);
@@ -90,7 +90,8 @@ TEST(ReportReader, HeaderChecks) {
     bad[0] = 'Z';
     EXPECT_EQ(error(bad), "Could not decode invalid crash log header");
     EXPECT_EQ(error(crashtest::withReportHeader(body, 2)), "Could not decode unsupported crash report version: 2");
-    EXPECT_EQ(error(crashtest::withReportHeader({0xFF, 0xFF, 0xFF})), "An unknown error occured decoding the crash report");
+    EXPECT_EQ(error(crashtest::withReportHeader({0xFF, 0xFF, 0xFF})),
+              "An unknown error occured decoding the crash report");
     EXPECT_EQ(error(crashtest::withReportHeader(body)), "decoded");
 }
 

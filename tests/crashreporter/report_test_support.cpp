@@ -1,10 +1,10 @@
 #include "tests/crashreporter/report_test_support.h"
 
 #include <algorithm>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <fstream>
 #include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/support/test_support.h"
 

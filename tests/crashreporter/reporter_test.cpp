@@ -1,20 +1,20 @@
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <linux/futex.h>
-#include <sys/mman.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <linux/futex.h>
 #include <mutex>
 #include <optional>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "crashreporter/crash_report.h"
 #include "crashreporter/crash_reporter.h"
@@ -55,9 +55,8 @@ std::string command(const std::string& cmd) {
 
 // Expected "major.minor[.patch]" from `uname -r`, worked out apart from the writer.
 std::string expectedOsVersion() {
-    return command(
-        "uname -r | sed -E 's/^([0-9]+)\\.([0-9]+)(\\.([0-9]+))?.*/\\1 \\2 \\4/' | "
-        "awk '{ if ($3 != \"\" && $3 > 0) print $1\".\"$2\".\"$3; else print $1\".\"$2 }'");
+    return command("uname -r | sed -E 's/^([0-9]+)\\.([0-9]+)(\\.([0-9]+))?.*/\\1 \\2 \\4/' | "
+                   "awk '{ if ($3 != \"\" && $3 > 0) print $1\".\"$2\".\"$3; else print $1\".\"$2 }'");
 }
 
 std::shared_ptr<ZVCrashReporter> makeReporter(const std::filesystem::path& base,
@@ -103,8 +102,7 @@ CrashResult crashChild(void (*crash)(), bool withCounterThread = false) {
             std::thread([] {
                 for (;;) gCounter.fetch_add(1);
             }).detach();
-            while (gCounter.load() < 1000) {
-            }
+            while (gCounter.load() < 1000) {}
         }
         crash();
         _exit(12);
@@ -292,7 +290,7 @@ TEST(CrashReporterCrash, MachTypeReportsTheExceptionFromTheServerThread) {
     ASSERT_TRUE(decoded.ok()) << decoded.error().description();
     const auto& report = *decoded.value();
     ASSERT_TRUE(report.machExceptionInfo());
-    EXPECT_EQ(report.machExceptionInfo()->type, 1u);  // EXC_BAD_ACCESS
+    EXPECT_EQ(report.machExceptionInfo()->type, 1u);                              // EXC_BAD_ACCESS
     EXPECT_EQ(report.machExceptionInfo()->codes, (std::vector<uint64_t>{1, 0}));  // KERN_INVALID_ADDRESS at 0
     EXPECT_EQ(report.signalInfo().name, "SIGSEGV");
     EXPECT_EQ(report.signalInfo().code, "SEGV_MAPERR");
@@ -322,7 +320,8 @@ TEST(CrashReporterCrash, MachTypeLeavesAFaultToThePreviousPortThatHandlesIt) {
         gReadOnlyPage = static_cast<char*>(::mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
         // A handler that was there first, taking the old 32-bit form: it makes the page writable.
         kernel::mach_port_t port = kernel::MACH_PORT_NULL;
-        if (kernel::mach_port_allocate(kernel::mach_task_self(), kernel::MACH_PORT_RIGHT_RECEIVE, &port) != 0) _exit(20);
+        if (kernel::mach_port_allocate(kernel::mach_task_self(), kernel::MACH_PORT_RIGHT_RECEIVE, &port) != 0)
+            _exit(20);
         kernel::mach_port_insert_right(kernel::mach_task_self(), port, port, kernel::MACH_MSG_TYPE_MAKE_SEND);
         foundation::Error error;
         auto previous = ZVCrashMachExceptionPort::initWithServerPort(port, kernel::EXC_MASK_BAD_ACCESS,
@@ -339,7 +338,8 @@ TEST(CrashReporterCrash, MachTypeLeavesAFaultToThePreviousPortThatHandlesIt) {
                             ::mprotect(gReadOnlyPage, 4096, PROT_READ | PROT_WRITE) == 0;
             uint8_t reply[36];
             zvcrash_exception_reply_build(*header, ok ? 0 : 5, reply);
-            kernel::mach_msg(reinterpret_cast<kernel::mach_msg_header_t*>(reply), kernel::MACH_SEND_MSG, 36, 0, 0, 0, 0);
+            kernel::mach_msg(reinterpret_cast<kernel::mach_msg_header_t*>(reply), kernel::MACH_SEND_MSG, 36, 0, 0, 0,
+                             0);
         }).detach();
         if (!reporter->enableCrashReporter()) _exit(11);
         *reinterpret_cast<volatile char*>(gReadOnlyPage) = 5;
@@ -363,8 +363,7 @@ TEST(CrashReporterCrash, MachTypeManyThreadsFaultingAtOnceGiveOneReport) {
         std::vector<std::thread> threads;
         for (int i = 0; i < 12; ++i)
             threads.emplace_back([&go] {
-                while (!go.load()) {
-                }
+                while (!go.load()) {}
                 hx_fixture_null_write_outer();
             });
         go.store(true);
@@ -430,8 +429,7 @@ TEST(CrashReporterCrash, AnUncaughtExceptionIsRecordedOnceAndAborts) {
         // Two threads race; one exception is recorded whole, the other handler returns.
         std::atomic<bool> go{false};
         auto thrower = [&](const char* name, const char* reason, uint64_t frame) {
-            while (!go.load()) {
-            }
+            while (!go.load()) {}
             handler(kernel::PlatformException{name, reason, {0x1111, frame}});
         };
         std::thread a(thrower, "FirstException", "first reason", 0x2222);
@@ -528,12 +526,12 @@ TEST(CrashReporterFiles, DirectoryNamesAndPendingReport) {
 
     // Without a bundle given, the reporter names the application after the main bundle.
     hxtest::TempDir resources;
-    ASSERT_TRUE(foundation::writePropertyListFile(
-                    foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.reporter"},
-                                           {"CFBundleShortVersionString", "4.5"},
-                                           {"CFBundleVersion", "67"}},
-                    resources.path() / "Info.plist")
-                    .ok());
+    ASSERT_TRUE(
+        foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.reporter"},
+                                                                 {"CFBundleShortVersionString", "4.5"},
+                                                                 {"CFBundleVersion", "67"}},
+                                          resources.path() / "Info.plist")
+            .ok());
     foundation::Bundle::main().setResourcesDirectory(resources.path());
     auto fromMain = ZVCrashReporter::initWithConfiguration(defaults);
     foundation::Bundle::main().setResourcesDirectory({});
@@ -635,7 +633,8 @@ void releaseParked() {
 
 TEST(CrashReporterLiveReport, TwentyThreadsFiftyFramesDeep) {
 #if defined(HX_SANITIZER_THREAD)
-    GTEST_SKIP() << "the writer reads other threads' stacks while they are stopped, which the thread sanitizer reports as races";
+    GTEST_SKIP()
+        << "the writer reads other threads' stacks while they are stopped, which the thread sanitizer reports as races";
 #endif
     hxtest::TempDir dir;
     auto reporter = makeReporter(dir.path());
@@ -668,7 +667,8 @@ TEST(CrashReporterLiveReport, TwentyThreadsFiftyFramesDeep) {
 
 TEST(CrashReporterLiveReport, AnotherThreadIsReportedAsTheCrashedOne) {
 #if defined(HX_SANITIZER_THREAD)
-    GTEST_SKIP() << "the writer reads other threads' stacks while they are stopped, which the thread sanitizer reports as races";
+    GTEST_SKIP()
+        << "the writer reads other threads' stacks while they are stopped, which the thread sanitizer reports as races";
 #endif
     hxtest::TempDir dir;
     auto reporter = makeReporter(dir.path());

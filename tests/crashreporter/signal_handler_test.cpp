@@ -1,7 +1,7 @@
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <csignal>
 
 #include "crashreporter/signal_handler.h"
 #include "tests/crashreporter/report_test_support.h"

@@ -1,9 +1,9 @@
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <csignal>
-#include <cstring>
 
 #include "crashreporter/async_file.h"
 #include "crashreporter/crash_report.h"

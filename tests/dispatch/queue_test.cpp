@@ -151,8 +151,7 @@ TEST_F(QueueTest, ConcurrentQueueBarrierExcludesReaders) {
     auto reader = [&] {
         int now = readers.fetch_add(1) + 1;
         int seen = maxReaders.load();
-        while (now > seen && !maxReaders.compare_exchange_weak(seen, now)) {
-        }
+        while (now > seen && !maxReaders.compare_exchange_weak(seen, now)) {}
         if (inBarrier) readerSawBarrier = true;
         spin(2000);
         readers.fetch_sub(1);
@@ -419,7 +418,8 @@ TEST_F(QueueTest, MemoryPressureReachesLiveSourcesOnTheirQueues) {
         EXPECT_TRUE(isMainThread());
         seen.push_back(level);
     });
-    auto cancelled = std::make_unique<MemoryPressureSource>(Queue::main(), [&](MemoryPressure) { seen.push_back(MemoryPressure::Normal); });
+    auto cancelled = std::make_unique<MemoryPressureSource>(
+        Queue::main(), [&](MemoryPressure) { seen.push_back(MemoryPressure::Normal); });
     cancelled->cancel();
     MemoryPressureSource::fire(MemoryPressure::Warning);
     MemoryPressureSource::fire(MemoryPressure::Critical);
@@ -478,7 +478,8 @@ void recordStack(int) {
 }  // namespace
 
 TEST_F(QueueTest, WorkersRunSignalHandlersOnTheirAlternateStack) {
-    struct sigaction action {}, old{};
+    struct sigaction action {
+    }, old{};
     action.sa_handler = recordStack;
     action.sa_flags = SA_ONSTACK;
     sigemptyset(&action.sa_mask);

@@ -124,8 +124,10 @@ TEST_F(RunLoopTest, RunLoopKeepsTheTimerAndItsClosureAliveUntilInvalidated) {
 
 TEST_F(RunLoopTest, DefaultModeTimersWaitWhileTheLoopTracks) {
     int defaultFired = 0, commonFired = 0;
-    auto a = Timer::scheduled(0, false, [&](Timer&) { ++defaultFired; }, RunLoopMode::Default);
-    auto b = Timer::scheduled(0, false, [&](Timer&) { ++commonFired; }, RunLoopMode::Common);
+    auto a = Timer::scheduled(
+        0, false, [&](Timer&) { ++defaultFired; }, RunLoopMode::Default);
+    auto b = Timer::scheduled(
+        0, false, [&](Timer&) { ++commonFired; }, RunLoopMode::Common);
     RunLoop::main().runOnceInMode(RunLoopMode::Tracking, 0);
     EXPECT_EQ(defaultFired, 0);
     EXPECT_EQ(commonFired, 1);
@@ -193,14 +195,16 @@ TEST_F(RunLoopTest, WeakTargetThatIsGoneIsNotPerformed) {
     auto target = std::make_shared<Target>();
     std::weak_ptr<Target> weak = target;
     int fired = 0;
-    RunLoop::main().perform(target, "tick", Value(), 1, [&](const Value&) { ++fired; }, /*weakTarget=*/true);
+    RunLoop::main().perform(
+        target, "tick", Value(), 1, [&](const Value&) { ++fired; }, /*weakTarget=*/true);
     target.reset();
     EXPECT_TRUE(weak.expired());  // not kept alive
     clock->advance(1);
     EXPECT_EQ(fired, 0);
 
     auto alive = std::make_shared<Target>();
-    RunLoop::main().perform(alive, "tick", Value(), 1, [&](const Value&) { ++fired; }, true);
+    RunLoop::main().perform(
+        alive, "tick", Value(), 1, [&](const Value&) { ++fired; }, true);
     clock->advance(1);
     EXPECT_EQ(fired, 1);
 }

@@ -57,7 +57,8 @@ TEST_F(Service, ScriptedRepliesApplyByPrefixAndCountThenTheServiceAnswersAgain) 
     service.script("/voice/v1/voiceclient/account/", {.status = 503, .body = "busy"}, 2);
     auto token = service.issueAccessToken();
     for (int i = 0; i < 3; ++i) {
-        auto d = send(post("/voice/v1/voiceclient/account/get?alt=json", "[null,1]", "application/json+protobuf", token));
+        auto d =
+            send(post("/voice/v1/voiceclient/account/get?alt=json", "[null,1]", "application/json+protobuf", token));
         if (i < 2) {
             EXPECT_EQ(d->responses.at(0).statusCode, 503);
             EXPECT_EQ(d->body, "busy");
@@ -76,20 +77,23 @@ TEST_F(Service, ScriptedRepliesApplyByPrefixAndCountThenTheServiceAnswersAgain) 
 }
 
 TEST_F(Service, TokenRequestsNeedTheSessionAndApiRequestsNeedAToken) {
-    net::URLRequest list(service.origin() + "/o/oauth2/tokenrpc?action=listSessions&client_id=c&origin=https%3A%2F%2Fw.test");
+    net::URLRequest list(service.origin() +
+                         "/o/oauth2/tokenrpc?action=listSessions&client_id=c&origin=https%3A%2F%2Fw.test");
     auto loggedOut = send(list);
     EXPECT_EQ(nlohmann::json::parse(loggedOut->body)["error"], "USER_LOGGED_OUT");
     list.setValue(sessionCookie(), "Cookie");
     auto sessions = nlohmann::json::parse(send(list)->body);
     std::string hint = sessions["sessions"][0]["login_hint"];
-    net::URLRequest issue(service.origin() + "/o/oauth2/tokenrpc?action=issueToken&response_type=token&login_hint=" + hint);
+    net::URLRequest issue(service.origin() +
+                          "/o/oauth2/tokenrpc?action=issueToken&response_type=token&login_hint=" + hint);
     issue.setValue(sessionCookie(), "Cookie");
     auto token = nlohmann::json::parse(send(issue)->body);
     ASSERT_TRUE(token.contains("access_token"));
     EXPECT_EQ(token["token_type"], "Bearer");
     EXPECT_EQ(token["expires_in"], "3599");
 
-    auto refused = send(post("/voice/v1/voiceclient/threadinginfo/get?alt=json", "[]", "application/json+protobuf", "forged"));
+    auto refused =
+        send(post("/voice/v1/voiceclient/threadinginfo/get?alt=json", "[]", "application/json+protobuf", "forged"));
     EXPECT_EQ(refused->responses.at(0).statusCode, 401);
     EXPECT_EQ(nlohmann::json::parse(refused->body)["error"]["code"], 401);
     auto info = send(post("/voice/v1/voiceclient/threadinginfo/get?alt=json", "[]", "application/json+protobuf",
@@ -110,16 +114,19 @@ TEST_F(Service, DirectCallReservationSpeaksProtobuf) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->response().accessnumber().numberstring(), "+15550199");
 
-    auto bad = send(post("/voice/v1/proxynumbers/reserve", *hxcpb::serialize(request), "application/x-protobuf", "nope"));
+    auto bad =
+        send(post("/voice/v1/proxynumbers/reserve", *hxcpb::serialize(request), "application/x-protobuf", "nope"));
     EXPECT_EQ(bad->body, "Invalid Credentials");
     auto garbage = send(post("/voice/v1/proxynumbers/reserve", "\x0a\xff", "application/x-protobuf", token));
     EXPECT_NE(garbage->body.find("INVALID_ARGUMENT"), std::string::npos);
 
     if (!hxtest::haveProgram("protoc")) GTEST_SKIP();
-    EXPECT_EQ(protocDecode("DirectCallRequest", service.requests().at(0).body),
-              "target {\n  number {\n    numberString: \"+15550177\"\n  }\n}\nsource {\n  numberString: \"+15550111\"\n}\n");
+    EXPECT_EQ(
+        protocDecode("DirectCallRequest", service.requests().at(0).body),
+        "target {\n  number {\n    numberString: \"+15550177\"\n  }\n}\nsource {\n  numberString: \"+15550111\"\n}\n");
     EXPECT_EQ(protocDecode("DirectCallResponse", d->body),
-              "response {\n  accessNumber {\n    numberString: \"+15550199\"\n  }\n  timeStamp: 1700000000\n  resultCode: 0\n}\n");
+              "response {\n  accessNumber {\n    numberString: \"+15550199\"\n  }\n  timeStamp: 1700000000\n  "
+              "resultCode: 0\n}\n");
 }
 
 TEST_F(Service, SendingAnSMSLandsInTheAccount) {
@@ -128,7 +135,8 @@ TEST_F(Service, SendingAnSMSLandsInTheAccount) {
     request.set_messagetext("On my way");
     request.add_targetnumber("+15550155");
     request.set_randomid(42);
-    auto d = send(post("/voice/v1/voiceclient/api2thread/sendsms", *hxcpb::serialize(request), "application/x-protobuf", token));
+    auto d = send(
+        post("/voice/v1/voiceclient/api2thread/sendsms", *hxcpb::serialize(request), "application/x-protobuf", token));
     auto reply = hxcpb::parse<HXCPB_SendSMSResponse>(d->body);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->conversationid(), "t.+15550155");
@@ -141,8 +149,8 @@ TEST_F(Service, SendingAnSMSLandsInTheAccount) {
     EXPECT_EQ(texts, "On my way");
 
     // The conversation reads back through the JSON API.
-    auto thread = send(post("/voice/v1/voiceclient/api2thread/get?alt=json", R"(["t.+15550155",100,null,[null,true,true]])",
-                            "application/json+protobuf", token));
+    auto thread = send(post("/voice/v1/voiceclient/api2thread/get?alt=json",
+                            R"(["t.+15550155",100,null,[null,true,true]])", "application/json+protobuf", token));
     EXPECT_EQ(nlohmann::json::parse(thread->body)["thread"]["item"][0]["messageText"], "On my way");
 }
 

@@ -10,10 +10,12 @@ namespace {
 
 struct Recorder {
     Recorder() {
-        for (const char* name : {kApplicationWillResignActiveNotification, kApplicationDidEnterBackgroundNotification,
-                                 kApplicationWillEnterForegroundNotification, kApplicationDidBecomeActiveNotification}) {
+        for (const char* name :
+             {kApplicationWillResignActiveNotification, kApplicationDidEnterBackgroundNotification,
+              kApplicationWillEnterForegroundNotification, kApplicationDidBecomeActiveNotification}) {
             NotificationCenter::defaultCenter().addObserver(this, name, [this](const Notification& n) {
-                log.push_back(n.name + "@" + std::to_string(static_cast<int>(Application::shared().applicationState())));
+                log.push_back(n.name + "@" +
+                              std::to_string(static_cast<int>(Application::shared().applicationState())));
             });
         }
     }
@@ -42,9 +44,10 @@ TEST(Application, AnObserverMayChangeTheStateAgain) {
     Application::shared().setApplicationState(ApplicationState::Active);
     Recorder r;
     int owner = 0;
-    NotificationCenter::defaultCenter().addObserver(&owner, kApplicationDidEnterBackgroundNotification, [](const Notification&) {
-        Application::shared().setApplicationState(ApplicationState::Active);  // re-entrant: must not hang or loop
-    });
+    NotificationCenter::defaultCenter().addObserver(
+        &owner, kApplicationDidEnterBackgroundNotification, [](const Notification&) {
+            Application::shared().setApplicationState(ApplicationState::Active);  // re-entrant: must not hang or loop
+        });
     Application::shared().setApplicationState(ApplicationState::Background);
     NotificationCenter::defaultCenter().removeObserver(&owner);
     EXPECT_EQ(Application::shared().applicationState(), ApplicationState::Active);

@@ -11,8 +11,13 @@ Data bytes(std::string_view s) { return Data(s.begin(), s.end()); }
 }  // namespace
 
 TEST(Base64, Rfc4648Vectors) {
-    const std::pair<const char*, const char*> vectors[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+    const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
+                                                           {"foobar", "Zm9vYmFy"}};
     for (auto [plain, encoded] : vectors) {
         EXPECT_EQ(base64Encode(std::string_view(plain)), encoded);
         EXPECT_EQ(base64Decode(encoded), bytes(plain)) << encoded;
@@ -40,7 +45,8 @@ TEST(Base64, LongBinaryAgreesWithCoreutils) {
     const std::string encoded = base64Encode(data);
     EXPECT_EQ(encoded.find('\n'), std::string::npos);
     std::string out;
-    ASSERT_EQ(hxtest::runCommand("printf '%s' '" + encoded + "' | base64 -d | od -An -v -tu1 | tr -s ' \\n' ' '", &out), 0);
+    ASSERT_EQ(hxtest::runCommand("printf '%s' '" + encoded + "' | base64 -d | od -An -v -tu1 | tr -s ' \\n' ' '", &out),
+              0);
     std::string expected;
     for (uint8_t b : data) expected += " " + std::to_string(b);
     EXPECT_EQ(out, expected + " ");

@@ -32,7 +32,10 @@ protected:
         ASSERT_TRUE(files::writeAtomically(res() / "de.lproj" / "Help.html", std::string_view("<p>Hilfe")).ok());
     }
     void TearDown() override {
-        if (savedLanguage) ::setenv("LANGUAGE", savedLanguage->c_str(), 1); else ::unsetenv("LANGUAGE");
+        if (savedLanguage)
+            ::setenv("LANGUAGE", savedLanguage->c_str(), 1);
+        else
+            ::unsetenv("LANGUAGE");
     }
     fs::path res() const { return tmp.path() / "resources"; }
 
@@ -46,9 +49,12 @@ TEST_F(BundleFixture, InfoValuesFromAPropertyListWrittenByPython) {
     if (!hxtest::haveProgram("python3")) GTEST_SKIP();
     for (const char* format : {"FMT_XML", "FMT_BINARY"}) {
         const std::string script =
-            "import plistlib,datetime; plistlib.dump({'CFBundleIdentifier':'com.hxconnect.test','CFBundleDisplayName':'HX Connect',"
-            "'CFBundleShortVersionString':'4.2','CFBundleVersion':'417','RurIdurevAppDelegateForwarderEnabled':False,'Count':-3,"
-            "'When':datetime.datetime(2001,1,2)}, open('" + (res() / "Info.plist").string() + "','wb'), fmt=plistlib." + format + ")";
+            "import plistlib,datetime; "
+            "plistlib.dump({'CFBundleIdentifier':'com.hxconnect.test','CFBundleDisplayName':'HX Connect',"
+            "'CFBundleShortVersionString':'4.2','CFBundleVersion':'417','RurIdurevAppDelegateForwarderEnabled':False,'"
+            "Count':-3,"
+            "'When':datetime.datetime(2001,1,2)}, open('" +
+            (res() / "Info.plist").string() + "','wb'), fmt=plistlib." + format + ")";
         ASSERT_EQ(hxtest::runCommand("python3 -c \"" + script + "\""), 0);
         Bundle b(res());
         EXPECT_EQ(b.bundleIdentifier(), "com.hxconnect.test") << format;
@@ -90,17 +96,21 @@ TEST_F(BundleFixture, ResourcePaths) {
 
 TEST_F(BundleFixture, LocalizedStringsFromTablesWithFallbacks) {
     // German table in UTF-16 little endian with a byte-order mark, as tables often are.
-    const std::u16string de = u"/* Buttons */\n\"Cancel\" = \"Abbrechen\";\n// line comment\n\"Quote \\\"x\\\"\" = \"\\U00C4\\n\\ud83d\\ude00\";\n";
+    const std::u16string de = u"/* Buttons */\n\"Cancel\" = \"Abbrechen\";\n// line comment\n\"Quote \\\"x\\\"\" = "
+                              u"\"\\U00C4\\n\\ud83d\\ude00\";\n";
     Data utf16{0xFF, 0xFE};
     for (char16_t u : de) {
         utf16.push_back(static_cast<uint8_t>(u & 0xFF));
         utf16.push_back(static_cast<uint8_t>(u >> 8));
     }
     ASSERT_TRUE(files::writeAtomically(res() / "de.lproj" / "Localizable.strings", utf16).ok());
-    ASSERT_TRUE(files::writeAtomically(res() / "en.lproj" / "Localizable.strings",
-                                       std::string_view("\"Cancel\" = \"Cancel\";\n\"Only English\" = \"Only in en\";\nOK;\n"))
-                    .ok());
-    ASSERT_TRUE(files::writeAtomically(res() / "de.lproj" / "Broken.strings", std::string_view("\"a\" = \"b\"\n\"c\" = \"d\";")).ok());
+    ASSERT_TRUE(
+        files::writeAtomically(res() / "en.lproj" / "Localizable.strings",
+                               std::string_view("\"Cancel\" = \"Cancel\";\n\"Only English\" = \"Only in en\";\nOK;\n"))
+            .ok());
+    ASSERT_TRUE(
+        files::writeAtomically(res() / "de.lproj" / "Broken.strings", std::string_view("\"a\" = \"b\"\n\"c\" = \"d\";"))
+            .ok());
     Bundle b(res());
     EXPECT_EQ(b.localizedString("Cancel"), "Abbrechen");
     EXPECT_EQ(b.localizedString("Quote \"x\""), "\xC3\x84\n\xF0\x9F\x98\x80");
@@ -114,7 +124,8 @@ TEST_F(BundleFixture, LocalizedStringsFromTablesWithFallbacks) {
     auto err = parseStringsTable(bytes("\"a\" = \"b\";\n\"c\" = \"d\"\n\"e\" = \"f\";"));
     ASSERT_FALSE(err.ok());
     EXPECT_NE(err.error().localizedDescription().find("line 3"), std::string::npos);
-    for (const char* bad : {"\"unterminated", "/* open", "\"a\" = ;", "= \"b\";", "\"a\" = \"\\u12\";", "\"a\" \"b\";"}) {
+    for (const char* bad :
+         {"\"unterminated", "/* open", "\"a\" = ;", "= \"b\";", "\"a\" = \"\\u12\";", "\"a\" \"b\";"}) {
         EXPECT_FALSE(parseStringsTable(bytes(bad)).ok()) << bad;
     }
     EXPECT_TRUE(parseStringsTable(bytes("")).ok());

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <thread>
 
@@ -60,9 +60,9 @@ TEST(Dates, Iso8601RoundTripAndStrictParsing) {
         ASSERT_TRUE(d.ok()) << text;
         EXPECT_EQ(iso8601String(*d), text);
     }
-    for (const char* bad : {"2023-02-29T00:00:00.000Z", "2023-13-01T00:00:00.000Z", "2023-01-01T24:00:00.000Z",
-                            "2023-01-01T00:00:00Z", "2023-01-01 00:00:00.000Z", "2023-01-01T00:00:00.000+01:00",
-                            "２023-01-01T00:00:00.000Z", ""}) {
+    for (const char* bad :
+         {"2023-02-29T00:00:00.000Z", "2023-13-01T00:00:00.000Z", "2023-01-01T24:00:00.000Z", "2023-01-01T00:00:00Z",
+          "2023-01-01 00:00:00.000Z", "2023-01-01T00:00:00.000+01:00", "２023-01-01T00:00:00.000Z", ""}) {
         EXPECT_FALSE(parseISO8601(bad).ok()) << bad;
     }
 }
@@ -144,7 +144,8 @@ TEST(Numbers, CurrencyDecimalAndParsing) {
     currency.setCurrencyCode("USD");
     EXPECT_EQ(currency.string(1234.5), "$1,234.50");
     currency.setCurrencyCode("EUR");
-    EXPECT_EQ(currency.string(2.0), "\xE2\x82\xAC" "2.00");
+    EXPECT_EQ(currency.string(2.0), "\xE2\x82\xAC"
+                                    "2.00");
 
     NumberFormatter decimal;
     decimal.setStyle(NumberFormatter::Style::Decimal);
@@ -187,8 +188,8 @@ TEST(Locale, FromTheEnvironment) {
 TEST(TimeZones, OffsetsStartOfDayAndComponents) {
     EXPECT_TRUE(isKnownTimeZone("Europe/Berlin"));
     EXPECT_FALSE(isKnownTimeZone("Mars/Olympus"));
-    EXPECT_EQ(secondsFromGMT("Europe/Berlin", Date{1700000000}), 3600);       // November: CET
-    EXPECT_EQ(secondsFromGMT("Europe/Berlin", Date{1690000000}), 7200);       // July: CEST
+    EXPECT_EQ(secondsFromGMT("Europe/Berlin", Date{1700000000}), 3600);  // November: CET
+    EXPECT_EQ(secondsFromGMT("Europe/Berlin", Date{1690000000}), 7200);  // July: CEST
     EXPECT_EQ(secondsFromGMT("Mars/Olympus", Date{1690000000}), 0);
     setDefaultTimeZone("Asia/Kolkata");
     EXPECT_EQ(currentTimeZoneName(), "Asia/Kolkata");

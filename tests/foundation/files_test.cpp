@@ -34,14 +34,17 @@ TEST(AppHome, RootFromTheEnvironment) {
     const std::string savedXdg = oldXdg ? oldXdg : "";
     ::setenv("XDG_DATA_HOME", (tmp.path() / "xdg").c_str(), 1);
     EXPECT_EQ(homeDirectory(), tmp.path() / "xdg" / "hxconnect");
-    if (oldXdg) ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1); else ::unsetenv("XDG_DATA_HOME");
+    if (oldXdg)
+        ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
     if (old) ::setenv("HXCONNECT_HOME", saved.c_str(), 1);
 }
 
 TEST_F(HomeFixture, StandardDirectoriesExist) {
     EXPECT_EQ(homeDirectory(), tmp.path() / "home");
-    for (const fs::path& p : {documentsDirectory(), cachesDirectory(), applicationSupportDirectory(), preferencesDirectory(),
-                              temporaryDirectory()}) {
+    for (const fs::path& p : {documentsDirectory(), cachesDirectory(), applicationSupportDirectory(),
+                              preferencesDirectory(), temporaryDirectory()}) {
         EXPECT_TRUE(files::isDirectory(p)) << p;
     }
     EXPECT_EQ(cachesDirectory(), tmp.path() / "home" / "Library" / "Caches");
@@ -62,9 +65,14 @@ TEST_F(HomeFixture, AtomicWriteReadAndErrors) {
     EXPECT_EQ(files::readData(file).value(), (Data{0, 1, 2}));  // untouched
     // No temporary files are left behind.
     EXPECT_EQ(files::listDirectory(dir)->size(), 1u);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+    EXPECT_EQ(
+        st.st_mode & 0777, 0644u & ~[] {
+            mode_t m = ::umask(0);
+            ::umask(m);
+            return m;
+        }());
 
     auto missing = files::readData(dir / "nope");
     ASSERT_FALSE(missing.ok());
@@ -142,9 +150,27 @@ TEST_F(HomeFixture, SafePathComponentIsInjectiveAndUsable) {
     EXPECT_EQ(safePathComponent("100%"), "100%25");
     EXPECT_EQ(safePathComponent(std::string_view("a\0b", 3)), "a%00b");
 
-    const std::vector<std::string> names = {"", ".", "..", "...", "/", "//", "%", "%25", "%2F", "a/b", "a%2Fb", "a%252Fb",
-                                            ".a", "%2Ea", std::string("\0", 1), "%00", "a.", "x/../y", std::string(300, 'a'),
-                                            std::string(300, 'a') + "b", std::string(199, 'a') + "%%%%"};
+    const std::vector<std::string> names = {"",
+                                            ".",
+                                            "..",
+                                            "...",
+                                            "/",
+                                            "//",
+                                            "%",
+                                            "%25",
+                                            "%2F",
+                                            "a/b",
+                                            "a%2Fb",
+                                            "a%252Fb",
+                                            ".a",
+                                            "%2Ea",
+                                            std::string("\0", 1),
+                                            "%00",
+                                            "a.",
+                                            "x/../y",
+                                            std::string(300, 'a'),
+                                            std::string(300, 'a') + "b",
+                                            std::string(199, 'a') + "%%%%"};
     std::set<std::string> seen;
     for (const auto& n : names) {
         const std::string c = safePathComponent(n);

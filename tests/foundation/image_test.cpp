@@ -12,8 +12,8 @@ namespace {
 // A minimal baseline JPEG prefix: SOI, an APP0 segment, then SOF0 for 640x480 (fill bytes before
 // the frame marker are legal).
 Data jpeg640x480() {
-    return Data{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x06, 'J', 'F', 'I', 'F', 0xFF, 0xFF, 0xC0, 0x00, 0x0B, 0x08,
-                0x01, 0xE0, 0x02, 0x80, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
+    return Data{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x06, 'J',  'F',  'I',  'F',  0xFF, 0xFF, 0xC0,
+                0x00, 0x0B, 0x08, 0x01, 0xE0, 0x02, 0x80, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
 }
 
 }  // namespace
@@ -48,13 +48,14 @@ TEST(Image, PngWrittenByPython) {
     if (!hxtest::haveProgram("python3")) GTEST_SKIP();
     hxtest::TempDir tmp;
     const auto path = tmp / "t.png";
-    const std::string script =
-        "import struct,zlib\n"
-        "def chunk(t,d): return struct.pack('>I',len(d))+t+d+struct.pack('>I',zlib.crc32(t+d))\n"
-        "w,h=33,17\n"
-        "raw=b''.join(b'\\x00'+b'\\x80'*(w*3) for _ in range(h))\n"
-        "png=b'\\x89PNG\\r\\n\\x1a\\n'+chunk(b'IHDR',struct.pack('>IIBBBBB',w,h,8,2,0,0,0))+chunk(b'IDAT',zlib.compress(raw))+chunk(b'IEND',b'')\n"
-        "open('" + path.string() + "','wb').write(png)\n";
+    const std::string script = "import struct,zlib\n"
+                               "def chunk(t,d): return struct.pack('>I',len(d))+t+d+struct.pack('>I',zlib.crc32(t+d))\n"
+                               "w,h=33,17\n"
+                               "raw=b''.join(b'\\x00'+b'\\x80'*(w*3) for _ in range(h))\n"
+                               "png=b'\\x89PNG\\r\\n\\x1a\\n'+chunk(b'IHDR',struct.pack('>IIBBBBB',w,h,8,2,0,0,0))+"
+                               "chunk(b'IDAT',zlib.compress(raw))+chunk(b'IEND',b'')\n"
+                               "open('" +
+                               path.string() + "','wb').write(png)\n";
     ASSERT_TRUE(files::writeAtomically(tmp / "mk.py", script).ok());
     ASSERT_EQ(hxtest::runCommand("python3 " + (tmp / "mk.py").string()), 0);
     auto image = Image::fromEncoded(files::readData(path).value(), 2);

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <cmath>
+#include <fstream>
 #include <limits>
 
 #include "tests/support/test_support.h"
@@ -38,25 +38,31 @@ std::string written(const Value& v, JSONWriteOptions options = {}) {
 // A compact type signature of a parsed document, computed the same way in python below.
 std::string shape(const Value& v) {
     switch (v.type()) {
-    case Value::Type::Null: return "n";
-    case Value::Type::Bool: return *v.ifBool() ? "T" : "F";
-    case Value::Type::Int: return "i" + std::to_string(*v.ifInt());
-    case Value::Type::Double: return "d";
-    case Value::Type::String: return "s" + std::to_string(v.asString().size());
-    case Value::Type::Array: {
-        std::string out = "[";
-        for (const auto& item : v.asArray()) out += shape(item) + ",";
-        return out + "]";
-    }
-    case Value::Type::Dictionary: {
-        std::vector<std::string> parts;
-        for (const auto& [k, item] : v.asDictionary()) parts.push_back(k.string() + ":" + shape(item));
-        std::sort(parts.begin(), parts.end());
-        std::string out = "{";
-        for (const auto& p : parts) out += p + ",";
-        return out + "}";
-    }
-    default: return "?";
+        case Value::Type::Null:
+            return "n";
+        case Value::Type::Bool:
+            return *v.ifBool() ? "T" : "F";
+        case Value::Type::Int:
+            return "i" + std::to_string(*v.ifInt());
+        case Value::Type::Double:
+            return "d";
+        case Value::Type::String:
+            return "s" + std::to_string(v.asString().size());
+        case Value::Type::Array: {
+            std::string out = "[";
+            for (const auto& item : v.asArray()) out += shape(item) + ",";
+            return out + "]";
+        }
+        case Value::Type::Dictionary: {
+            std::vector<std::string> parts;
+            for (const auto& [k, item] : v.asDictionary()) parts.push_back(k.string() + ":" + shape(item));
+            std::sort(parts.begin(), parts.end());
+            std::string out = "{";
+            for (const auto& p : parts) out += p + ",";
+            return out + "}";
+        }
+        default:
+            return "?";
     }
 }
 
@@ -161,8 +167,9 @@ TEST(JSON, WritesCompactAndPretty) {
 }
 
 TEST(JSON, WritingNonJSONValuesFails) {
-    for (const Value& bad : {Value(Data{1}), Value(Date{5}), Value(std::nan("")), Value(std::numeric_limits<double>::infinity()),
-                             Value(Dictionary{{7, "number key"}}), Value(Array{Value("\xFF")})}) {
+    for (const Value& bad :
+         {Value(Data{1}), Value(Date{5}), Value(std::nan("")), Value(std::numeric_limits<double>::infinity()),
+          Value(Dictionary{{7, "number key"}}), Value(Array{Value("\xFF")})}) {
         auto r = toJSON(Array{1, bad});
         ASSERT_FALSE(r.ok()) << bad.description();
         EXPECT_EQ(r.error().code, 3840);
@@ -191,31 +198,24 @@ TEST(JSON, AgreesWithPythonOnShapesAndValues) {
         R"("big":-9223372036854775808,"exp":1E+2,"text":"caf\u00e9 \ud83d\ude00 a\/b","none":null,)"
         R"("children":[[],{},[1,[2,[3]]]]}],"paginationToken":"abc","ratio":-0.0}})";
     hxtest::TempDir dir;
-    {
-        std::ofstream(dir / "in.json") << doc;
-    }
+    { std::ofstream(dir / "in.json") << doc; }
     Value ours = parsed(doc);
-    {
-        std::ofstream(dir / "ours.json") << written(ours, {.pretty = true});
-    }
-    const std::string script =
-        "import json,sys\n"
-        "def shape(v):\n"
-        "  if v is None: return 'n'\n"
-        "  if v is True: return 'T'\n"
-        "  if v is False: return 'F'\n"
-        "  if isinstance(v,int): return 'i%d'%v\n"
-        "  if isinstance(v,float): return 'd'\n"
-        "  if isinstance(v,str): return 's%d'%len(v.encode())\n"
-        "  if isinstance(v,list): return '['+''.join(shape(x)+',' for x in v)+']'\n"
-        "  return '{'+''.join(p+',' for p in sorted(k+':'+shape(x) for k,x in v.items()))+'}'\n"
-        "a=json.load(open(sys.argv[1],encoding='utf-8'))\n"
-        "b=json.load(open(sys.argv[2],encoding='utf-8'))\n"
-        "assert a==b, 'values differ'\n"
-        "print(shape(a))\n";
-    {
-        std::ofstream(dir / "check.py") << script;
-    }
+    { std::ofstream(dir / "ours.json") << written(ours, {.pretty = true}); }
+    const std::string script = "import json,sys\n"
+                               "def shape(v):\n"
+                               "  if v is None: return 'n'\n"
+                               "  if v is True: return 'T'\n"
+                               "  if v is False: return 'F'\n"
+                               "  if isinstance(v,int): return 'i%d'%v\n"
+                               "  if isinstance(v,float): return 'd'\n"
+                               "  if isinstance(v,str): return 's%d'%len(v.encode())\n"
+                               "  if isinstance(v,list): return '['+''.join(shape(x)+',' for x in v)+']'\n"
+                               "  return '{'+''.join(p+',' for p in sorted(k+':'+shape(x) for k,x in v.items()))+'}'\n"
+                               "a=json.load(open(sys.argv[1],encoding='utf-8'))\n"
+                               "b=json.load(open(sys.argv[2],encoding='utf-8'))\n"
+                               "assert a==b, 'values differ'\n"
+                               "print(shape(a))\n";
+    { std::ofstream(dir / "check.py") << script; }
     std::string out;
     int rc = hxtest::runCommand("/usr/bin/python3 " + (dir / "check.py").string() + " " + (dir / "in.json").string() +
                                     " " + (dir / "ours.json").string(),

@@ -101,7 +101,8 @@ protected:
         r.registerClass<TestPhone>("TestPhone");
         r.registerClass<TestAccount>("TestAccount");
         r.registerClass("TestRefusing", [](Decoder&) { return std::shared_ptr<Archivable>(); });
-        r.registerClass("TestThrowing", [](Decoder&) -> std::shared_ptr<Archivable> { throw std::runtime_error("boom"); });
+        r.registerClass("TestThrowing",
+                        [](Decoder&) -> std::shared_ptr<Archivable> { throw std::runtime_error("boom"); });
     }
 
     static std::shared_ptr<TestAccount> sampleAccount() {
@@ -140,9 +141,7 @@ Result<std::shared_ptr<TestAccount>> roundTrip(const TestAccount& a, UnarchiveOp
 }
 
 std::string runPython(const std::filesystem::path& dir, const std::string& script, const std::string& args) {
-    {
-        std::ofstream(dir / "script.py") << script;
-    }
+    { std::ofstream(dir / "script.py") << script; }
     std::string out;
     int rc = hxtest::runCommand("/usr/bin/python3 " + (dir / "script.py").string() + " " + args + " 2>&1", &out);
     EXPECT_EQ(rc, 0) << out;
@@ -249,15 +248,16 @@ TEST_F(KeyedArchiver, WrongTypesAreErrors) {
 
 TEST_F(KeyedArchiver, SecureDecodingChecksEveryClass) {
     auto a = sampleAccount();
-    std::set<std::string> all = {"TestAccount", "TestPhone", "NSString", "NSNumber", "NSData",
-                                 "NSDate",      "NSArray",   "NSDictionary"};
+    std::set<std::string> all = {"TestAccount", "TestPhone", "NSString", "NSNumber",
+                                 "NSData",      "NSDate",    "NSArray",  "NSDictionary"};
     EXPECT_TRUE(roundTrip(*a, allowing(all)).ok());
     for (const std::string& missing : all) {
         auto list = all;
         list.erase(missing);
         auto r = roundTrip(*a, allowing(list));
         ASSERT_FALSE(r.ok()) << missing;
-        EXPECT_NE(r.error().localizedDescription().find(missing), std::string::npos) << r.error().localizedDescription();
+        EXPECT_NE(r.error().localizedDescription().find(missing), std::string::npos)
+            << r.error().localizedDescription();
     }
     // Mutable variants allow the same kinds.
     auto mutableNames = all;
@@ -335,31 +335,31 @@ TEST_F(KeyedArchiver, PythonPlistlibReadsTheArchive) {
     ASSERT_TRUE(data.ok());
     {
         std::ofstream out(dir / "a.archive", std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data.value().data()), static_cast<std::streamsize>(data.value().size()));
+        out.write(reinterpret_cast<const char*>(data.value().data()),
+                  static_cast<std::streamsize>(data.value().size()));
     }
-    const std::string script =
-        "import plistlib,sys\n"
-        "p=plistlib.load(open(sys.argv[1],'rb'))\n"
-        "objs=p['$objects']\n"
-        "assert objs[0]=='$null'\n"
-        "def cls(o): return objs[o['$class'].data]['$classname']\n"
-        "root=objs[p['$top']['root'].data]\n"
-        "assert cls(root)=='TestAccount'\n"
-        "assert objs[root['username'].data]=='user@example.test'\n"
-        "assert root['forwardingPhoneID']==-2 and root['callOptions'] is False\n"
-        "assert objs[root['$$odd'].data]=='dollar key'\n"
-        "phones=objs[root['phones'].data]\n"
-        "assert cls(phones)=='NSDictionary'\n"
-        "keys=[objs[k.data] for k in phones['keys']]\n"
-        "assert keys==[1,2,0x100000003], keys\n"
-        "p2=objs[phones['objects'][1].data]\n"
-        "assert cls(p2)=='TestPhone' and p2['forwarded'] is True and p2['phoneId']==2\n"
-        "hist=objs[root['history'].data]\n"
-        "assert hist['objects'][0]==hist['objects'][2]==phones['objects'][0]\n"
-        "qs=objs[root['quickSettings'].data]\n"
-        "inner=plistlib.loads(objs[qs['objects'][0].data])\n"
-        "assert inner['$archiver']=='HXKeyedArchive'\n"
-        "print('ok')\n";
+    const std::string script = "import plistlib,sys\n"
+                               "p=plistlib.load(open(sys.argv[1],'rb'))\n"
+                               "objs=p['$objects']\n"
+                               "assert objs[0]=='$null'\n"
+                               "def cls(o): return objs[o['$class'].data]['$classname']\n"
+                               "root=objs[p['$top']['root'].data]\n"
+                               "assert cls(root)=='TestAccount'\n"
+                               "assert objs[root['username'].data]=='user@example.test'\n"
+                               "assert root['forwardingPhoneID']==-2 and root['callOptions'] is False\n"
+                               "assert objs[root['$$odd'].data]=='dollar key'\n"
+                               "phones=objs[root['phones'].data]\n"
+                               "assert cls(phones)=='NSDictionary'\n"
+                               "keys=[objs[k.data] for k in phones['keys']]\n"
+                               "assert keys==[1,2,0x100000003], keys\n"
+                               "p2=objs[phones['objects'][1].data]\n"
+                               "assert cls(p2)=='TestPhone' and p2['forwarded'] is True and p2['phoneId']==2\n"
+                               "hist=objs[root['history'].data]\n"
+                               "assert hist['objects'][0]==hist['objects'][2]==phones['objects'][0]\n"
+                               "qs=objs[root['quickSettings'].data]\n"
+                               "inner=plistlib.loads(objs[qs['objects'][0].data])\n"
+                               "assert inner['$archiver']=='HXKeyedArchive'\n"
+                               "print('ok')\n";
     EXPECT_EQ(runPython(dir.path(), script, (dir / "a.archive").string()), "ok\n");
 }
 
@@ -370,7 +370,9 @@ TEST_F(KeyedArchiver, HostileArchivesFailCleanly) {
         "import plistlib,sys,os\n"
         "U=plistlib.UID\n"
         "def arc(objs,root=1,name='HXKeyedArchive'):\n"
-        "  return plistlib.dumps({'$archiver':name,'$version':1,'$top':{'root':U(root)},'$objects':objs},fmt=plistlib.FMT_BINARY)\n"
+        "  return "
+        "plistlib.dumps({'$archiver':name,'$version':1,'$top':{'root':U(root)},'$objects':objs},fmt=plistlib.FMT_"
+        "BINARY)\n"
         "A={'$classname':'NSArray','$classes':['NSArray']}\n"
         "D={'$classname':'NSDictionary','$classes':['NSDictionary']}\n"
         "P={'$classname':'TestPhone','$classes':['TestPhone']}\n"

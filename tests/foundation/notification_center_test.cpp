@@ -14,9 +14,11 @@ TEST(NotificationCenter, DeliveryByNameObjectAndOrder) {
     int ownerA = 0, ownerB = 0;
     auto sender = std::make_shared<int>(1);
     auto other = std::make_shared<int>(2);
-    center.addObserver(&ownerA, "N", [&](const Notification& n) { log.push_back("a:" + n.userInfo.get("k").stringValue()); });
+    center.addObserver(&ownerA, "N",
+                       [&](const Notification& n) { log.push_back("a:" + n.userInfo.get("k").stringValue()); });
     center.addObserver(&ownerB, "", [&](const Notification& n) { log.push_back("all:" + n.name); });
-    center.addObserver(&ownerB, "N", [&](const Notification&) { log.push_back("b-from-sender"); }, sender.get());
+    center.addObserver(
+        &ownerB, "N", [&](const Notification&) { log.push_back("b-from-sender"); }, sender.get());
     center.post("N", sender, Dictionary{{"k", "v"}});
     center.post("N", other);
     center.post("M");

@@ -26,9 +26,7 @@ Value sample() {
 }
 
 std::string python(const std::string& script, const std::filesystem::path& dir, const std::string& args) {
-    {
-        std::ofstream(dir / "script.py") << script;
-    }
+    { std::ofstream(dir / "script.py") << script; }
     std::string out;
     int rc = hxtest::runCommand("/usr/bin/python3 " + (dir / "script.py").string() + " " + args + " 2>&1", &out);
     EXPECT_EQ(rc, 0) << out;
@@ -56,21 +54,20 @@ TEST(PropertyList, PythonReadsWhatWeWrite) {
     if (!hxtest::haveProgram("/usr/bin/python3")) GTEST_SKIP() << "no python3";
     hxtest::TempDir dir;
     ASSERT_TRUE(writePropertyListFile(sample(), dir / "out.plist").ok());
-    const std::string script =
-        "import plistlib,sys,datetime\n"
-        "raw=open(sys.argv[1],'rb').read()\n"
-        "assert raw.startswith(b'bplist00')\n"
-        "p=plistlib.loads(raw)\n"
-        "assert p['bool'] is True and p['no'] is False\n"
-        "assert p['int']==-9007199254740993 and p['max']==2**63-1 and p['small']==-2\n"
-        "assert p['real']==2.5 and isinstance(p['real'],float)\n"
-        "assert p['text']=='caf\\u00e9 \\U0001F600'\n"
-        "assert p['data']==bytes([0,1,2,255])\n"
-        "assert p['date']==datetime.datetime(2023,11,14,22,13,20,250000), p['date']\n"
-        "assert p['list']==[1,'two',[],{}]\n"
-        "assert p['nested']=={'user':{'n':7}}\n"
-        "assert list(p.keys())[:3]==['bool','no','int']\n"
-        "print('ok')\n";
+    const std::string script = "import plistlib,sys,datetime\n"
+                               "raw=open(sys.argv[1],'rb').read()\n"
+                               "assert raw.startswith(b'bplist00')\n"
+                               "p=plistlib.loads(raw)\n"
+                               "assert p['bool'] is True and p['no'] is False\n"
+                               "assert p['int']==-9007199254740993 and p['max']==2**63-1 and p['small']==-2\n"
+                               "assert p['real']==2.5 and isinstance(p['real'],float)\n"
+                               "assert p['text']=='caf\\u00e9 \\U0001F600'\n"
+                               "assert p['data']==bytes([0,1,2,255])\n"
+                               "assert p['date']==datetime.datetime(2023,11,14,22,13,20,250000), p['date']\n"
+                               "assert p['list']==[1,'two',[],{}]\n"
+                               "assert p['nested']=={'user':{'n':7}}\n"
+                               "assert list(p.keys())[:3]==['bool','no','int']\n"
+                               "print('ok')\n";
     EXPECT_EQ(python(script, dir.path(), (dir / "out.plist").string()), "ok\n");
 }
 
@@ -87,8 +84,9 @@ TEST(PropertyList, ReadsWhatPythonWritesInBothFormats) {
         "open(sys.argv[3],'wb').write(plistlib.dumps({'ok':1,'a\\x00b':{'\\u4e2d\\x00':2}},fmt=plistlib.FMT_BINARY))\n"
         "open(sys.argv[4],'wb').write(plistlib.dumps({'big':2**63},fmt=plistlib.FMT_BINARY))\n"
         "print('ok')\n";
-    ASSERT_EQ(python(script, dir.path(), (dir / "b.plist").string() + " " + (dir / "x.plist").string() + " " +
-                                           (dir / "nul.plist").string() + " " + (dir / "big.plist").string()),
+    ASSERT_EQ(python(script, dir.path(),
+                     (dir / "b.plist").string() + " " + (dir / "x.plist").string() + " " +
+                         (dir / "nul.plist").string() + " " + (dir / "big.plist").string()),
               "ok\n");
     // Keys with NUL characters cannot be carried (and would stop the backend): refused.
     auto nul = readPropertyListFile(dir / "nul.plist");

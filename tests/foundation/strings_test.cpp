@@ -8,7 +8,8 @@ using namespace foundation;
 
 namespace {
 // "a😀b": the emoji takes four UTF-8 bytes and two UTF-16 units.
-const std::string kEmoji = "a\xF0\x9F\x98\x80" "b";
+const std::string kEmoji = "a\xF0\x9F\x98\x80"
+                           "b";
 }  // namespace
 
 TEST(Utf16, LengthsAndOffsetsAroundSurrogatePairs) {
@@ -27,7 +28,7 @@ TEST(Utf16, LengthsAndOffsetsAroundSurrogatePairs) {
 
 TEST(Utf16, SubstringAndTruncateNeverSplitACharacter) {
     EXPECT_EQ(substringUtf16(kEmoji, {1, 2}), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(substringUtf16(kEmoji, {2, 1}), "\xF0\x9F\x98\x80");  // starts inside the pair
+    EXPECT_EQ(substringUtf16(kEmoji, {2, 1}), "\xF0\x9F\x98\x80");   // starts inside the pair
     EXPECT_EQ(substringUtf16(kEmoji, {0, 2}), kEmoji.substr(0, 5));  // ends inside the pair
     EXPECT_EQ(substringUtf16(kEmoji, {3, 100}), "b");
     EXPECT_EQ(substringUtf16(kEmoji, {9, 1}), "");
@@ -47,10 +48,11 @@ TEST(Utf16, SubstringAndTruncateNeverSplitACharacter) {
 }
 
 TEST(Utf16, MalformedBytesCountOnceAndSurviveConversions) {
-    const std::string bad = "a\xFF\xC3" "b";  // stray byte, truncated sequence
+    const std::string bad = "a\xFF\xC3"
+                            "b";  // stray byte, truncated sequence
     EXPECT_FALSE(isValidUtf8(bad));
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // encoded surrogate
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));  // encoded surrogate
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));      // overlong
     EXPECT_FALSE(stringFromUtf8(Data{0x61, 0xF8}).has_value());
     EXPECT_EQ(stringFromUtf8(Data{0x61, 0x62}), "ab");
     EXPECT_EQ(utf16Length(bad), 4u);
@@ -67,7 +69,10 @@ TEST(Compare, CaseAndDiacriticInsensitive) {
     EXPECT_FALSE(contains("Ren\xC3\xA9 M\xC3\xBCller", "muller", kDiacriticInsensitive));
     EXPECT_TRUE(hasPrefix("\xC3\x89LODIE", "elo", cd));
     EXPECT_TRUE(hasPrefix("e\xCC\x81lan", "\xC3\xA9", kCaseInsensitive));  // canonical equivalence
-    EXPECT_TRUE(equals("STRASSE", "stra\xC3\x9F" "e", kCaseInsensitive));     // full folding of ß
+    EXPECT_TRUE(equals("STRASSE",
+                       "stra\xC3\x9F"
+                       "e",
+                       kCaseInsensitive));  // full folding of ß
     EXPECT_TRUE(hasSuffix("caf\xC3\x89", "E", cd));
     EXPECT_LT(compare("apple", "Banana", kCaseInsensitive), 0);
     EXPECT_GT(compare("apple", "Banana"), 0);
@@ -78,10 +83,12 @@ TEST(Compare, CaseAndDiacriticInsensitive) {
 TEST(Compare, AsciiShortcutAgreesWithTheUnicodePath) {
     // Appending a non-ASCII character sends the same comparison through the Unicode folding.
     const std::string tail = "\xC3\xA9";
-    const std::vector<std::string> words = {"", "a", "A", "ab", "aB", "b", "Zed", "zebra", "main st", "MAIN", "x-y", "X_Y"};
+    const std::vector<std::string> words = {"",    "a",     "A",       "ab",   "aB",  "b",
+                                            "Zed", "zebra", "main st", "MAIN", "x-y", "X_Y"};
     for (const auto& a : words) {
         for (const auto& b : words) {
-            for (unsigned o : std::initializer_list<unsigned>{kCaseInsensitive, kDiacriticInsensitive, kCaseInsensitive | kDiacriticInsensitive}) {
+            for (unsigned o : std::initializer_list<unsigned>{kCaseInsensitive, kDiacriticInsensitive,
+                                                              kCaseInsensitive | kDiacriticInsensitive}) {
                 if (a.size() == b.size() || compare(a, b, o) == 0) {
                     EXPECT_EQ(compare(a, b, o), compare(a + tail, b + tail, o)) << a << " / " << b << " / " << o;
                 }
@@ -103,7 +110,9 @@ TEST(Compare, RangeOfMapsBackToTheOriginalText) {
 
 TEST(Case, UnicodeMapping) {
     EXPECT_EQ(lowercase("\xC3\x89T\xC3\x89 ABC"), "\xC3\xA9t\xC3\xA9 abc");
-    EXPECT_EQ(uppercase("stra\xC3\x9F" "e"), "STRASSE");
+    EXPECT_EQ(uppercase("stra\xC3\x9F"
+                        "e"),
+              "STRASSE");
 }
 
 TEST(CharacterSets, ClassesFilterTrimAndSplit) {
@@ -120,7 +129,8 @@ TEST(CharacterSets, ClassesFilterTrimAndSplit) {
 
     EXPECT_EQ(keepingOnly("(555) 123-4567", CharacterSet::decimalDigits()), "5551234567");
     EXPECT_EQ(removingCharacters("a-b c\xF0\x9F\x98\x80", CharacterSet::fromCharacters("- \xF0\x9F\x98\x80")), "abc");
-    EXPECT_EQ(keepingOnly("x+1 (2)", CharacterSet::decimalDigits().unionWith(CharacterSet::fromCharacters("+"))), "+12");
+    EXPECT_EQ(keepingOnly("x+1 (2)", CharacterSet::decimalDigits().unionWith(CharacterSet::fromCharacters("+"))),
+              "+12");
     EXPECT_EQ(removingCharacters("abc123", CharacterSet::decimalDigits().inverted()), "123");
     EXPECT_EQ(trim(" \t\n\xC2\xA0hi there\r\n"), "hi there");
     EXPECT_EQ(trim("\xE2\x80\x8Bhi"), "\xE2\x80\x8Bhi");
@@ -190,8 +200,8 @@ TEST(Regex, MatchGroupsReplaceAndErrors) {
 }
 
 TEST(Language, BestLanguageAndDirection) {
-    EXPECT_EQ(bestStringLanguage("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D 123"), "he");  // שלום
-    EXPECT_EQ(bestStringLanguage("\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 ok"), "ar");  // مرحبا
+    EXPECT_EQ(bestStringLanguage("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D 123"), "he");              // שלום
+    EXPECT_EQ(bestStringLanguage("\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 ok"), "ar");       // مرحبا
     EXPECT_EQ(bestStringLanguage("\xE6\x97\xA5\xE6\x9C\xAC\xE3\x81\xA7\xE3\x81\x99"), "ja");  // 日本です
     EXPECT_EQ(bestStringLanguage("\xE4\xB8\xAD\xE6\x96\x87"), "zh");
     EXPECT_EQ(bestStringLanguage("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"), "ru");

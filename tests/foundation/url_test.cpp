@@ -36,23 +36,43 @@ TEST(URL, ParsesEveryComponent) {
 }
 
 TEST(URL, RejectsWhatMustBeEscaped) {
-    for (const char* bad : {"http://a b/", "http://a/%zz", "http://a/%4", "http://a:99999/", "http://a:12x/", "http://a/[x]",
-                            "http://a/\xC3\xA9", "http://a/\"q\"", "http://[::1/", "http://a/\n"}) {
+    for (const char* bad : {"http://a b/", "http://a/%zz", "http://a/%4", "http://a:99999/", "http://a:12x/",
+                            "http://a/[x]", "http://a/\xC3\xA9", "http://a/\"q\"", "http://[::1/", "http://a/\n"}) {
         EXPECT_FALSE(URL::parse(bad)) << bad;
     }
 }
 
 TEST(URL, ResolvesTheRfc3986Examples) {
     const URL base = *URL::parse("http://a/b/c/d;p?q");
-    const std::pair<const char*, const char*> cases[] = {
-        {"g:h", "g:h"}, {"g", "http://a/b/c/g"}, {"./g", "http://a/b/c/g"}, {"g/", "http://a/b/c/g/"},
-        {"/g", "http://a/g"}, {"//g", "http://g"}, {"?y", "http://a/b/c/d;p?y"}, {"g?y", "http://a/b/c/g?y"},
-        {"#s", "http://a/b/c/d;p?q#s"}, {"g#s", "http://a/b/c/g#s"}, {";x", "http://a/b/c/;x"}, {"", "http://a/b/c/d;p?q"},
-        {".", "http://a/b/c/"}, {"./", "http://a/b/c/"}, {"..", "http://a/b/"}, {"../g", "http://a/b/g"},
-        {"../..", "http://a/"}, {"../../g", "http://a/g"}, {"../../../g", "http://a/g"}, {"/./g", "http://a/g"},
-        {"/../g", "http://a/g"}, {"g.", "http://a/b/c/g."}, {"..g", "http://a/b/c/..g"}, {"./../g", "http://a/b/g"},
-        {"g/./h", "http://a/b/c/g/h"}, {"g/../h", "http://a/b/c/h"}, {"g;x=1/../y", "http://a/b/c/y"},
-        {"g?y/./x", "http://a/b/c/g?y/./x"}, {"g#s/../x", "http://a/b/c/g#s/../x"}};
+    const std::pair<const char*, const char*> cases[] = {{"g:h", "g:h"},
+                                                         {"g", "http://a/b/c/g"},
+                                                         {"./g", "http://a/b/c/g"},
+                                                         {"g/", "http://a/b/c/g/"},
+                                                         {"/g", "http://a/g"},
+                                                         {"//g", "http://g"},
+                                                         {"?y", "http://a/b/c/d;p?y"},
+                                                         {"g?y", "http://a/b/c/g?y"},
+                                                         {"#s", "http://a/b/c/d;p?q#s"},
+                                                         {"g#s", "http://a/b/c/g#s"},
+                                                         {";x", "http://a/b/c/;x"},
+                                                         {"", "http://a/b/c/d;p?q"},
+                                                         {".", "http://a/b/c/"},
+                                                         {"./", "http://a/b/c/"},
+                                                         {"..", "http://a/b/"},
+                                                         {"../g", "http://a/b/g"},
+                                                         {"../..", "http://a/"},
+                                                         {"../../g", "http://a/g"},
+                                                         {"../../../g", "http://a/g"},
+                                                         {"/./g", "http://a/g"},
+                                                         {"/../g", "http://a/g"},
+                                                         {"g.", "http://a/b/c/g."},
+                                                         {"..g", "http://a/b/c/..g"},
+                                                         {"./../g", "http://a/b/g"},
+                                                         {"g/./h", "http://a/b/c/g/h"},
+                                                         {"g/../h", "http://a/b/c/h"},
+                                                         {"g;x=1/../y", "http://a/b/c/y"},
+                                                         {"g?y/./x", "http://a/b/c/g?y/./x"},
+                                                         {"g#s/../x", "http://a/b/c/g#s/../x"}};
     for (auto [ref, target] : cases) {
         auto r = base.resolve(ref);
         ASSERT_TRUE(r) << ref;
@@ -68,7 +88,9 @@ TEST(PercentEncoding, AllowedSetsAndDecoding) {
     EXPECT_EQ(percentEncode(text, CharacterSet::urlUserAllowed()), "a%20b&c=d%2Fe%3Ff%23g%40h%3Ai+j;k%C3%A9");
     EXPECT_EQ(percentEncode(text, CharacterSet::urlHostAllowed()), "a%20b&c=d%2Fe%3Ff%23g%40h:i+j;k%C3%A9");
     EXPECT_EQ(percentEncode(text, CharacterSet::urlFragmentAllowed()), "a%20b&c=d/e?f%23g@h:i+j;k%C3%A9");
-    const CharacterSet form = CharacterSet::alphanumeric().subtracting(CharacterSet::fromRange(0x80, 0x10FFFF)).unionWith(CharacterSet::fromCharacters("-._*"));
+    const CharacterSet form = CharacterSet::alphanumeric()
+                                  .subtracting(CharacterSet::fromRange(0x80, 0x10FFFF))
+                                  .unionWith(CharacterSet::fromCharacters("-._*"));
     EXPECT_EQ(percentEncode("a+b c*", form), "a%2Bb%20c*");
     EXPECT_EQ(percentEncode("\xF0\x9F\x98\x80", CharacterSet()), "%F0%9F%98%80");
     EXPECT_EQ(percentEncode("\xFF", CharacterSet::alphanumeric().inverted()), "%FF");  // malformed byte still escaped

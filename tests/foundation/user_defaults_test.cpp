@@ -17,9 +17,7 @@ using namespace foundation;
 namespace {
 
 std::string python(const std::filesystem::path& dir, const std::string& script, const std::string& args) {
-    {
-        std::ofstream(dir / "script.py") << script;
-    }
+    { std::ofstream(dir / "script.py") << script; }
     std::string out;
     int rc = hxtest::runCommand("/usr/bin/python3 " + (dir / "script.py").string() + " " + args + " 2>&1", &out);
     EXPECT_EQ(rc, 0) << out;
@@ -120,17 +118,16 @@ TEST(UserDefaults, PythonReadsTheFileAndNothingIsLeftBehind) {
         ASSERT_TRUE(d.synchronize().ok());
         d.setInteger(13, "launchCount");  // unsynchronized: the destructor writes it
     }
-    const std::string script =
-        "import plistlib,sys,datetime\n"
-        "raw=open(sys.argv[1],'rb').read()\n"
-        "assert raw.startswith(b'bplist00')\n"
-        "p=plistlib.loads(raw)\n"
-        "assert p['accountInfo']=={'alice':b'\\xbe\\xef'}\n"
-        "assert p['lastContactSelection']=={'alice@x':1700000000.5}\n"
-        "assert p['firstLaunchDate']==datetime.datetime(2023,11,14,22,13,20)\n"
-        "assert p['launchCount']==13 and p['VMprefetch'] is True\n"
-        "assert 'notificationTypes' not in p and 'username' not in p\n"
-        "print('ok')\n";
+    const std::string script = "import plistlib,sys,datetime\n"
+                               "raw=open(sys.argv[1],'rb').read()\n"
+                               "assert raw.startswith(b'bplist00')\n"
+                               "p=plistlib.loads(raw)\n"
+                               "assert p['accountInfo']=={'alice':b'\\xbe\\xef'}\n"
+                               "assert p['lastContactSelection']=={'alice@x':1700000000.5}\n"
+                               "assert p['firstLaunchDate']==datetime.datetime(2023,11,14,22,13,20)\n"
+                               "assert p['launchCount']==13 and p['VMprefetch'] is True\n"
+                               "assert 'notificationTypes' not in p and 'username' not in p\n"
+                               "print('ok')\n";
     EXPECT_EQ(python(dir.path(), script, file.string()), "ok\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.parent_path()), {}), 1);
 }
@@ -138,9 +135,7 @@ TEST(UserDefaults, PythonReadsTheFileAndNothingIsLeftBehind) {
 TEST(UserDefaults, AnUnreadableFileIsMovedAsideNotLost) {
     hxtest::TempDir dir;
     const auto file = dir / "p.plist";
-    {
-        std::ofstream(file) << "bplist00 this is not a property list";
-    }
+    { std::ofstream(file) << "bplist00 this is not a property list"; }
     UserDefaults d(file);
     ASSERT_TRUE(d.loadError().has_value());
     EXPECT_EQ(d.loadError()->code, kPropertyListReadCorruptError);

@@ -5,14 +5,27 @@
 using namespace foundation;
 
 TEST(UTI, MIMELookupForTheMediaTheAppMeets) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"image/jpeg", "public.jpeg"}, {"image/png", "public.png"}, {"image/gif", "com.compuserve.gif"},
-        {"image/heic", "public.heic"}, {"image/bmp", "com.microsoft.bmp"}, {"image/tiff", "public.tiff"},
-        {"audio/mpeg", "public.mp3"}, {"audio/mp4", "public.mpeg-4-audio"}, {"audio/amr", "org.3gpp.adaptive-multi-rate-audio"},
-        {"audio/wav", "com.microsoft.waveform-audio"}, {"audio/3gpp", "public.3gpp"}, {"video/mp4", "public.mpeg-4"},
-        {"video/3gpp", "public.3gpp"}, {"video/quicktime", "com.apple.quicktime-movie"}, {"text/plain", "public.plain-text"},
-        {"text/vcard", "public.vcard"}, {"text/x-vcard", "public.vcard"}, {"text/html", "public.html"},
-        {"application/pdf", "com.adobe.pdf"}, {"IMAGE/JPEG; name=a.jpg", "public.jpeg"}, {" text/plain ;charset=utf-8", "public.plain-text"}};
+    const std::pair<const char*, const char*> cases[] = {{"image/jpeg", "public.jpeg"},
+                                                         {"image/png", "public.png"},
+                                                         {"image/gif", "com.compuserve.gif"},
+                                                         {"image/heic", "public.heic"},
+                                                         {"image/bmp", "com.microsoft.bmp"},
+                                                         {"image/tiff", "public.tiff"},
+                                                         {"audio/mpeg", "public.mp3"},
+                                                         {"audio/mp4", "public.mpeg-4-audio"},
+                                                         {"audio/amr", "org.3gpp.adaptive-multi-rate-audio"},
+                                                         {"audio/wav", "com.microsoft.waveform-audio"},
+                                                         {"audio/3gpp", "public.3gpp"},
+                                                         {"video/mp4", "public.mpeg-4"},
+                                                         {"video/3gpp", "public.3gpp"},
+                                                         {"video/quicktime", "com.apple.quicktime-movie"},
+                                                         {"text/plain", "public.plain-text"},
+                                                         {"text/vcard", "public.vcard"},
+                                                         {"text/x-vcard", "public.vcard"},
+                                                         {"text/html", "public.html"},
+                                                         {"application/pdf", "com.adobe.pdf"},
+                                                         {"IMAGE/JPEG; name=a.jpg", "public.jpeg"},
+                                                         {" text/plain ;charset=utf-8", "public.plain-text"}};
     for (auto [mime, uti] : cases) EXPECT_EQ(typeIdentifierForMIMEType(mime), uti) << mime;
     EXPECT_EQ(typeIdentifierForMIMEType("application/x-unknown"), std::nullopt);
     EXPECT_EQ(typeIdentifierForMIMEType(""), std::nullopt);

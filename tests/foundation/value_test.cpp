@@ -1,5 +1,5 @@
-#include "platform/foundation/value.h"
 #include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
 
 #include <gtest/gtest.h>
 #include <unordered_set>

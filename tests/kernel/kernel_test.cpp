@@ -1,13 +1,13 @@
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <sys/utsname.h>
-#include <unistd.h>
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <mutex>
+#include <sys/mman.h>
+#include <sys/utsname.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/kernel/loaded_images.h"
@@ -127,7 +127,8 @@ struct ParkedThreads {
 
 TEST(ThreadStop, ListsStopsReadsAndResumesThreads) {
 #if defined(HX_SANITIZER_THREAD)
-    GTEST_SKIP() << "the thread sanitizer's own helper thread is listed in /proc/self/task and does not answer the stop signal";
+    GTEST_SKIP()
+        << "the thread sanitizer's own helper thread is listed in /proc/self/task and does not answer the stop signal";
 #endif
     ASSERT_TRUE(kernel::thread_stop_install());
     ParkedThreads parked(4);

@@ -130,15 +130,16 @@ TEST(HX_AccountTest, NoUnverifiedPhonesWritesNoKey) {
     auto data = a.archived();
     ASSERT_TRUE(data.ok());
     ASSERT_TRUE(foundation::files::writeAtomically(dir.path() / "a.plist", *data).ok());
-    const std::string script =
-        "import plistlib,sys\n"
-        "p=plistlib.load(open(sys.argv[1],'rb'))\n"
-        "o=p['$objects'][p['$top']['root'].data]\n"
-        "print(sorted(k for k in o if not k.startswith('$')))\n";
+    const std::string script = "import plistlib,sys\n"
+                               "p=plistlib.load(open(sys.argv[1],'rb'))\n"
+                               "o=p['$objects'][p['$top']['root'].data]\n"
+                               "print(sorted(k for k in o if not k.startswith('$')))\n";
     ASSERT_TRUE(foundation::files::writeAtomically(dir.path() / "s.py", script).ok());
     std::string out;
-    ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 " + (dir.path() / "s.py").string() + " " +
-                                     (dir.path() / "a.plist").string(), &out), 0) << out;
+    ASSERT_EQ(hxtest::runCommand(
+                  "/usr/bin/python3 " + (dir.path() / "s.py").string() + " " + (dir.path() / "a.plist").string(), &out),
+              0)
+        << out;
     EXPECT_EQ(out.find("unverifiedPhones"), std::string::npos) << out;
     EXPECT_NE(out.find("'username'"), std::string::npos) << out;
     EXPECT_NE(out.find("'callOptions'"), std::string::npos) << out;
@@ -180,8 +181,8 @@ TEST(HX_AccountTest, ValuesOfTheWrongKindFallBackToTheKeysDefault) {
         c.encodeString("thisPhoneID", "x");
         c.encodeString("callOptions", "nope");
         c.encodeValue("vmGreetings", foundation::Value("not a dictionary"));
-        c.encodeValue("refreshDates", foundation::Value(foundation::Dictionary{{"sms", "yesterday"},
-                                                                              {"vm", foundation::Date{5}}}));
+        c.encodeValue("refreshDates",
+                      foundation::Value(foundation::Dictionary{{"sms", "yesterday"}, {"vm", foundation::Date{5}}}));
         c.encodeValue("quickSettings", foundation::Value(foundation::Array{1, 2}));
         c.encodeInt64("defaultQS", 3);
         c.encodeBool("dndEnabled", true);

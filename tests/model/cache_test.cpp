@@ -110,7 +110,8 @@ TEST(HXCCache, SharedCacheLivesInTheCachesFolder) {
     ASSERT_TRUE(shared);
     EXPECT_EQ(shared, HXCCache::sharedCache());
     EXPECT_EQ(shared->name(), "HXCCacheShared");
-    EXPECT_EQ(shared->diskCache()->cacheURL(), foundation::cachesDirectory() / "com.hxconnect.HXCDiskCache.HXCCacheShared");
+    EXPECT_EQ(shared->diskCache()->cacheURL(),
+              foundation::cachesDirectory() / "com.hxconnect.HXCDiskCache.HXCCacheShared");
     shared->setObject(picture(9), "k");
     EXPECT_TRUE(files::exists(shared->diskCache()->cacheURL() / "k"));
     shared->removeAllObjects();

@@ -92,7 +92,8 @@ TEST(VCardTest, ReadsVersion4AndBothVersionsRoundTrip) {
     EXPECT_EQ(cards->front().phoneNumbers.at(0), (services::LabeledPhoneNumber{"mobile", "+44-20-7946-0000"}));
     EXPECT_FALSE(cards->front().identifier.empty());
 
-    services::Contact c = person("Zoë", "Ünal, Jr; \\x", {{"mobile", "+1 555"}, {"Boat", "+2"}, {"workFax", "+3"}}, "id-9");
+    services::Contact c =
+        person("Zoë", "Ünal, Jr; \\x", {{"mobile", "+1 555"}, {"Boat", "+2"}, {"workFax", "+3"}}, "id-9");
     c.nickname = std::string(100, 'n') + "\u00e9\u00e9\u00e9";
     c.organizationName = "Org\nLine";
     c.imageData = foundation::Data(300, 7);
@@ -132,10 +133,13 @@ TEST(ContactStoreTest, EnumerationFillsOnlyTheKeysAskedForAndStops) {
     EXPECT_FALSE(store.enumerateContacts({}, [](const services::Contact&, bool*) {}).ok());
     services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
     std::vector<services::Contact> seen;
-    ASSERT_TRUE(store.enumerateContacts({services::kContactGivenNameKey}, [&](const services::Contact& x, bool* stop) {
-                         seen.push_back(x);
-                         *stop = true;
-                     }).ok());
+    ASSERT_TRUE(store
+                    .enumerateContacts({services::kContactGivenNameKey},
+                                       [&](const services::Contact& x, bool* stop) {
+                                           seen.push_back(x);
+                                           *stop = true;
+                                       })
+                    .ok());
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].givenName, "Ann");
     EXPECT_EQ(seen[0].identifier, "a");
@@ -170,7 +174,8 @@ TEST(ContactRulesTest, EntriesPerNumberWithNormalisedNumbers) {
     EXPECT_FALSE(entries[2].contains("label"));
     EXPECT_EQ(entries[0].get("nickname"), Value("JJ"));
     EXPECT_FALSE(entries[0].contains("company"));
-    EXPECT_TRUE(hxcontacts::entriesForContact(person("No", "Phone", {}), [](const std::string& s) { return s; }).empty());
+    EXPECT_TRUE(
+        hxcontacts::entriesForContact(person("No", "Phone", {}), [](const std::string& s) { return s; }).empty());
 
     foundation::Image big{400, 200, 2, "public.png", {1}};
     EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big).width(), 40);
@@ -182,13 +187,16 @@ TEST(ContactRulesTest, EntriesPerNumberWithNormalisedNumbers) {
 TEST(ContactRulesTest, MatchingByNumber) {
     ContactList list = {entry("+1 (555) 123-4567", "John Smith", 1), entry("+1 (555) 123-4567", "Jane Smith", 5),
                         entry("+1 (555) 123-4567", "john smith", 0), entry("5551234567", "Ten Digits"),
-                        entry("+44 20 7946 0000", "London"), entry("0+49 30 1234", "Berlin")};
-    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "+1 (555) 123-4567")), (std::vector<std::string>{"Jane Smith", "John Smith"}));
+                        entry("+44 20 7946 0000", "London"),         entry("0+49 30 1234", "Berlin")};
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "+1 (555) 123-4567")),
+              (std::vector<std::string>{"Jane Smith", "John Smith"}));
     EXPECT_EQ(names(hxcontacts::matchingPhone(list, "5551234567")), (std::vector<std::string>{"Ten Digits"}));
     EXPECT_TRUE(hxcontacts::matchingPhone(list, "1234567").empty()) << "no suffix search for short national numbers";
-    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "+49 30 1234")), (std::vector<std::string>{"Berlin"})) << "suffix with +";
-    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "20 7946 0000 ")), (std::vector<std::string>{})) ;
-    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "44 20 7946 0000")), (std::vector<std::string>{"London"})) << "14 characters";
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "+49 30 1234")), (std::vector<std::string>{"Berlin"}))
+        << "suffix with +";
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "20 7946 0000 ")), (std::vector<std::string>{}));
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "44 20 7946 0000")), (std::vector<std::string>{"London"}))
+        << "14 characters";
 
     // Equal duplicates collapse; an entry with an empty name goes, one without a name stays.
     auto dup = entry("9", "Ann");
@@ -203,7 +211,8 @@ TEST(ContactRulesTest, DisplayNamesOfOneTwoAndMoreMatches) {
     EXPECT_EQ(hxcontacts::displayName({jane, john}, false), "Jane or John Smith");
     EXPECT_EQ(hxcontacts::displayName({john, jane}, false), "John or Jane Smith\xC2\xA0(mobile)");
     EXPECT_EQ(hxcontacts::displayName({entry("1", "Ann Lee"), entry("1", "Bob Ray")}, false), "Ann Lee or Bob Ray");
-    EXPECT_EQ(hxcontacts::displayName({entry("1", "Smith John"), entry("1", "Smith Jane")}, true), "Smith John or Jane");
+    EXPECT_EQ(hxcontacts::displayName({entry("1", "Smith John"), entry("1", "Smith Jane")}, true),
+              "Smith John or Jane");
     EXPECT_EQ(hxcontacts::displayName({john, jane, entry("1", "X")}, false), "John Smith or 2 others\xC2\xA0(mobile)");
     EXPECT_EQ(hxcontacts::displayName({}, false), "");
 }
@@ -282,7 +291,8 @@ protected:
     }
     std::string formatted(const std::string& n) {
         auto f = app_.phoneFormatter();
-        std::string out = hxcontacts::normalizedNumber(PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(n, *f));
+        std::string out =
+            hxcontacts::normalizedNumber(PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(n, *f));
         app_.decreasePhoneFormatterAccessCount();
         return out;
     }
@@ -310,8 +320,12 @@ TEST_F(ContactsAppTest, FullLoadFillsTheListWritesTheCacheAndAnnouncesBoth) {
     ASSERT_TRUE(foundation::files::exists(cacheFile));
     if (hxtest::haveProgram("/usr/bin/python3")) {
         std::string out;
-        ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c \"import plistlib,sys; l=plistlib.load(open(sys.argv[1],'rb')); "
-                                     "print(len(l), sorted(set(e['recordID'] for e in l)))\" " + cacheFile.string(), &out), 0);
+        ASSERT_EQ(
+            hxtest::runCommand("/usr/bin/python3 -c \"import plistlib,sys; l=plistlib.load(open(sys.argv[1],'rb')); "
+                               "print(len(l), sorted(set(e['recordID'] for e in l)))\" " +
+                                   cacheFile.string(),
+                               &out),
+            0);
         EXPECT_EQ(out, "3 ['j', 'n']\n");
     }
 

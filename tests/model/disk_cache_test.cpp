@@ -35,11 +35,11 @@ Stat statOf(const std::filesystem::path& p) {
 
 std::vector<std::string> keysInOrder(HXCDiskCache& cache) {
     std::vector<std::string> keys;
-    cache.enumerateObjectsWithBlock([&keys](HXCDiskCache&, const std::string& k, const HXCCacheObject& o,
-                                            const HXCDiskCache::FileURL&) {
-        EXPECT_EQ(o, nullptr);  // enumeration does not read objects
-        keys.push_back(k);
-    });
+    cache.enumerateObjectsWithBlock(
+        [&keys](HXCDiskCache&, const std::string& k, const HXCCacheObject& o, const HXCDiskCache::FileURL&) {
+            EXPECT_EQ(o, nullptr);  // enumeration does not read objects
+            keys.push_back(k);
+        });
     return keys;
 }
 
@@ -198,8 +198,8 @@ TEST(HXCDiskCache, RestartRebuildsTheMapsFromTheDirectory) {
 
     auto cache = HXCDiskCache::create(std::string("Restart"), root.path());
     const auto dir = cache->cacheURL();
-    const uint64_t expected = statOf(dir / "one%2Ejpg").allocated + statOf(dir / "two").allocated +
-                              statOf(dir / "100%25 three").allocated;
+    const uint64_t expected =
+        statOf(dir / "one%2Ejpg").allocated + statOf(dir / "two").allocated + statOf(dir / "100%25 three").allocated;
     EXPECT_EQ(cache->byteLimit(), 0u);  // queued after the start-up step
     EXPECT_EQ(cache->byteCount(), expected);
     EXPECT_EQ(sumOfSizes(*cache), expected);
@@ -283,14 +283,18 @@ TEST(HXCDiskCache, ConcurrentWritersAndReadersKeepTheByteCount) {
                 const std::string key = "key:" + std::to_string(rng() % 12);
                 const uint8_t fill = uint8_t(rng());
                 switch (rng() % 3) {
-                case 0: cache->setObject(bytes(1000 + rng() % 9000, fill), key, nullptr); break;
-                case 1: cache->removeObjectForKey(key, nullptr); break;
-                default:
-                    cache->objectForKey(key, [&](HXCDiskCache&, const std::string&, const HXCCacheObject& o,
-                                                 const HXCDiskCache::FileURL&) {
-                        if (o && o->value.asData().empty()) ++mismatches;
-                    });
-                    break;
+                    case 0:
+                        cache->setObject(bytes(1000 + rng() % 9000, fill), key, nullptr);
+                        break;
+                    case 1:
+                        cache->removeObjectForKey(key, nullptr);
+                        break;
+                    default:
+                        cache->objectForKey(key, [&](HXCDiskCache&, const std::string&, const HXCCacheObject& o,
+                                                     const HXCDiskCache::FileURL&) {
+                            if (o && o->value.asData().empty()) ++mismatches;
+                        });
+                        break;
                 }
                 (void)cache->byteCount();
             }

@@ -34,7 +34,8 @@ void record(HXCMemoryCache& cache, Recorder& r) {
     cache.setWillAddObjectBlock([&r](HXCMemoryCache&, const std::string& k, const HXCCacheObject& o) {
         r.add("willAdd " + k + (o ? "" : " (none)"));
     });
-    cache.setDidAddObjectBlock([&r](HXCMemoryCache&, const std::string& k, const HXCCacheObject&) { r.add("didAdd " + k); });
+    cache.setDidAddObjectBlock(
+        [&r](HXCMemoryCache&, const std::string& k, const HXCCacheObject&) { r.add("didAdd " + k); });
     cache.setWillRemoveObjectBlock([&r](HXCMemoryCache&, const std::string& k, const HXCCacheObject& o) {
         r.add("willRemove " + k + (o ? "" : " (none)"));
     });
@@ -68,9 +69,9 @@ TEST(HXCMemoryCache, SetReplaceAndRemoveKeepCostsAndHooksInStep) {
     cache->removeObjectForKey("a");
     cache->removeObjectForKey("never");  // hooks run for an absent key too
     EXPECT_EQ(cache->totalCost(), 5u);
-    EXPECT_EQ(r.take(), (std::vector<std::string>{"willAdd a", "didAdd a", "willAdd b", "didAdd b", "willAdd a",
-                                                  "didAdd a", "willRemove a", "didRemove a", "willRemove never (none)",
-                                                  "didRemove never"}));
+    EXPECT_EQ(r.take(),
+              (std::vector<std::string>{"willAdd a", "didAdd a", "willAdd b", "didAdd b", "willAdd a", "didAdd a",
+                                        "willRemove a", "didRemove a", "willRemove never (none)", "didRemove never"}));
     // Nothing happens, and no completion comes, without an object or a callback.
     std::atomic<bool> called{false};
     cache->setObject(nullptr, "c", [&](HXCMemoryCache&, const std::string&, const HXCCacheObject&) { called = true; });
@@ -197,10 +198,18 @@ TEST(HXCMemoryCache, ConcurrentReadersAndWritersKeepTheTotals) {
                 const std::string key = "k" + std::to_string(rng() % 32);
                 const int64_t cost = int64_t(rng() % 100);
                 switch (rng() % 4) {
-                case 0: cache->setObject(object(cost), key, uint64_t(cost)); break;
-                case 1: cache->removeObjectForKey(key, nullptr); break;
-                case 2: cache->objectForKey(key, [](HXCMemoryCache&, const std::string&, const HXCCacheObject&) {}); break;
-                default: cache->setObject(object(cost), key, uint64_t(cost), nullptr); break;
+                    case 0:
+                        cache->setObject(object(cost), key, uint64_t(cost));
+                        break;
+                    case 1:
+                        cache->removeObjectForKey(key, nullptr);
+                        break;
+                    case 2:
+                        cache->objectForKey(key, [](HXCMemoryCache&, const std::string&, const HXCCacheObject&) {});
+                        break;
+                    default:
+                        cache->setObject(object(cost), key, uint64_t(cost), nullptr);
+                        break;
                 }
                 if (i % 97 == 0) cache->setRemoveAllObjectsOnMemoryWarning(i % 2 == 0);
             }

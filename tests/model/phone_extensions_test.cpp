@@ -48,10 +48,10 @@ TEST(PhoneExtensions, EntityTableAgreesWithPython) {
     // A sample of names decoded here and by python3's own HTML unescaper.
     const std::string text = "&hearts;&Aring;&frac12;&NotEqualTilde;&zwnj;&fjlig;&bne;&ThickSpace;";
     std::string expected;
-    ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c \"import html,sys; sys.stdout.write(html.unescape('" + text +
-                                     "'))\"",
-                                 &expected),
-              0);
+    ASSERT_EQ(
+        hxtest::runCommand("/usr/bin/python3 -c \"import html,sys; sys.stdout.write(html.unescape('" + text + "'))\"",
+                           &expected),
+        0);
     EXPECT_EQ(stringByUnescapingEntities(text), expected);
 }
 
@@ -62,12 +62,15 @@ TEST(PhoneExtensions, KeypadLettersAndCharacterFiltering) {
     EXPECT_EQ(phoneNumberFromLetters("pqrs tuv wxyz +#*"), "7777 888 9999 +#*");
     // Letters whose lower case has another length leave the walk in step.
     EXPECT_EQ(phoneNumberFromLetters(u8(u8"\u0130ABC\u00e9")), u8(u8"\u0130222\u00e9"));
-    EXPECT_EQ(extractCharactersFromStringUsingCharset("(555) 123-4567", foundation::CharacterSet::fromCharacters("0123456789")),
+    EXPECT_EQ(extractCharactersFromStringUsingCharset("(555) 123-4567",
+                                                      foundation::CharacterSet::fromCharacters("0123456789")),
               "5551234567");
-    EXPECT_EQ(extractCharactersFromStringUsingCharset(u8(u8"caf\u00e9 bar"), foundation::CharacterSet::fromCharacters(u8(u8"\u00e9a"))),
+    EXPECT_EQ(extractCharactersFromStringUsingCharset(u8(u8"caf\u00e9 bar"),
+                                                      foundation::CharacterSet::fromCharacters(u8(u8"\u00e9a"))),
               u8(u8"a\u00e9a"));
-    EXPECT_EQ(extractCharactersFromStringUsingCharset(u8(u8"J\u00fcrgen-99 x"), foundation::CharacterSet::alphanumeric()),
-              u8(u8"J\u00fcrgen99x"));
+    EXPECT_EQ(
+        extractCharactersFromStringUsingCharset(u8(u8"J\u00fcrgen-99 x"), foundation::CharacterSet::alphanumeric()),
+        u8(u8"J\u00fcrgen99x"));
     EXPECT_EQ(localizedString("Cancel"), "Cancel");
 }
 

@@ -41,10 +41,8 @@ foundation::Data handMadeRules() {
     us.countries = {"us", "ca"};
     us.trunk = {"1"};
     us.intl = {"011"};
-    us.sets = {{1,
-                {{2, 9, 7, 0, "###-####"},
-                 {2, 9, 10, 0, "(###) [[x]]###-####"},
-                 {2, 9, 10, kIntl, "c (###) ###-####"}}}};
+    us.sets = {
+        {1, {{2, 9, 7, 0, "###-####"}, {2, 9, 10, 0, "(###) [[x]]###-####"}, {2, 9, 10, kIntl, "c (###) ###-####"}}}};
     return buildRuleFile({uk, us});
 }
 
@@ -175,7 +173,8 @@ TEST(HXCPhoneFormat, DescriptionsUseTheDebugTexts) {
               "Rule: { minVal: 20, maxVal: 20, byte8: 0, maxLen: 10, nFlag: 0, prefixLen: 0, flag12: 2, flag13: 0, "
               "format: c ## #### #### }");
     EXPECT_EQ(uk->ruleSets[0].description().rfind("RuleSet: { matchLen: 2, rules: (\n    Rule: {", 0), 0u);
-    EXPECT_EQ(uk->description().rfind("CountryInfo { countries: (\n    gb,\n    gg\n), code: 44, trunkPrefixes: (\n    0\n)", 0),
+    EXPECT_EQ(uk->description().rfind(
+                  "CountryInfo { countries: (\n    gb,\n    gg\n), code: 44, trunkPrefixes: (\n    0\n)", 0),
               0u);
 }
 
@@ -218,8 +217,8 @@ TEST(HXCPhoneFormat, TruncatedAndMalformedFilesAreReadWithinBounds) {
 TEST(HXCPhoneFormat, SharedInstanceIsSafeFromSeveralThreads) {
     // A fresh formatter, so the first use of every record happens in the race.
     HXCPhoneFormat f(generatedRules(), "us");
-    const std::vector<std::string> numbers = {"+44 20 7946 0958", "+33 1 23 45 67 89", "+49 30 123456",
-                                              "+81 3-1234-5678", "011 61 2 1234 5678", "5551234567"};
+    const std::vector<std::string> numbers = {"+44 20 7946 0958", "+33 1 23 45 67 89",  "+49 30 123456",
+                                              "+81 3-1234-5678",  "011 61 2 1234 5678", "5551234567"};
     std::vector<std::vector<std::string>> results(8);
     std::vector<std::thread> threads;
     for (size_t t = 0; t < results.size(); ++t) {

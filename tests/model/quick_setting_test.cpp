@@ -74,7 +74,8 @@ TEST(HX_QuickSettingTest, RoundTripWithEitherKindOfRegion) {
     EXPECT_EQ(b->hash(), q.hash());
 
     q.setForwardingPhoneID(-1);
-    q.setRegion(std::make_shared<services::BeaconRegion>("E2C56DB5-DFFB-48D2-B060-D0F5A71096E0", 7, std::nullopt, "Desk"));
+    q.setRegion(
+        std::make_shared<services::BeaconRegion>("E2C56DB5-DFFB-48D2-B060-D0F5A71096E0", 7, std::nullopt, "Desk"));
     b = roundTrip(q);
     ASSERT_TRUE(b);
     EXPECT_EQ(b->forwardingPhoneID(), -1);

@@ -65,7 +65,8 @@ inline foundation::Data buildRecord(const RuleRecord& r) {
             }
             put32(sets, uint32_t(rule.minVal));
             put32(sets, uint32_t(rule.maxVal));
-            for (uint8_t b : {uint8_t(0), rule.maxLen, uint8_t(0), uint8_t(0), rule.flag12, uint8_t(0)}) sets.push_back(b);
+            for (uint8_t b : {uint8_t(0), rule.maxLen, uint8_t(0), uint8_t(0), rule.flag12, uint8_t(0)})
+                sets.push_back(b);
             put16(sets, at[rule.pattern]);
         }
     }

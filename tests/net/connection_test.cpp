@@ -46,7 +46,8 @@ TEST_F(Fixture, CallbacksArriveInOrderWithWillSendBeforeTheFirstSend) {
     request.setValue("Keep-Alive", "Connection");
     request.setHTTPBody(std::string_view("a=1"));
     run(request);
-    EXPECT_EQ(delegate->events, (std::vector<std::string>{"willSend http://service.test/voice/x", "response 200", "data", "finish"}));
+    EXPECT_EQ(delegate->events,
+              (std::vector<std::string>{"willSend http://service.test/voice/x", "response 200", "data", "finish"}));
     EXPECT_EQ(delegate->body, "hello");
     auto sent = transport->requests();
     ASSERT_EQ(sent.size(), 1u);
@@ -94,8 +95,8 @@ TEST_F(Fixture, RedirectsAreOfferedToTheDelegateAndPostBecomesGetOn303) {
     };
     run(request);
     EXPECT_EQ(delegate->events, (std::vector<std::string>{"willSend http://service.test/voice/start",
-                                                          "redirect 303 http://service.test/voice/next?x=1", "response 200",
-                                                          "data", "finish"}));
+                                                          "redirect 303 http://service.test/voice/next?x=1",
+                                                          "response 200", "data", "finish"}));
     EXPECT_EQ(cookiesSeen, (std::vector<std::string>{"a=1", "b=2"}));
     auto sent = transport->requests();
     ASSERT_EQ(sent.size(), 2u);
@@ -176,8 +177,8 @@ TEST_F(Fixture, GzipAndDeflateBodiesArriveDecoded) {
 }
 
 TEST_F(Fixture, ConnectionErrorsKeepTheirCodes) {
-    for (int64_t code : {net::kURLErrorNotConnectedToInternet, net::kURLErrorTimedOut, net::kURLErrorNetworkConnectionLost,
-                         net::kURLErrorCannotConnectToHost}) {
+    for (int64_t code : {net::kURLErrorNotConnectedToInternet, net::kURLErrorTimedOut,
+                         net::kURLErrorNetworkConnectionLost, net::kURLErrorCannotConnectToHost}) {
         delegate = std::make_shared<hxtest::RecordingDelegate>();
         transport->enqueue(Reply::fail(code));
         run(net::URLRequest("http://service.test/e"));

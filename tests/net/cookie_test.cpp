@@ -34,7 +34,8 @@ TEST(SetCookie, DefaultsComeFromTheResponseURL) {
 }
 
 TEST(SetCookie, AttributesAndTheirPrecedence) {
-    Cookie c = parse(" n = v w ; Domain=.Example.test; Secure; HttpOnly; SameSite=Lax; Expires=Wed, 21 Oct 2037 07:28:00 GMT");
+    Cookie c =
+        parse(" n = v w ; Domain=.Example.test; Secure; HttpOnly; SameSite=Lax; Expires=Wed, 21 Oct 2037 07:28:00 GMT");
     EXPECT_EQ(c.name, "n");
     EXPECT_EQ(c.value, "v w");
     EXPECT_EQ(c.domain, ".example.test");

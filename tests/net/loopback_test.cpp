@@ -17,8 +17,8 @@ struct Loopback : ::testing::Test {
     void TearDown() override { service.stop(); }
 
     std::shared_ptr<hxtest::RecordingDelegate> fetch(hxtest::PollLoop& loop, std::shared_ptr<net::Transport> transport,
-                                                    net::URLRequest request,
-                                                    std::shared_ptr<hxtest::RecordingDelegate> delegate = nullptr) {
+                                                     net::URLRequest request,
+                                                     std::shared_ptr<hxtest::RecordingDelegate> delegate = nullptr) {
         if (!delegate) delegate = std::make_shared<hxtest::RecordingDelegate>();
         auto c = net::URLConnection::create(std::move(request), delegate, true, transport);
         EXPECT_TRUE(loop.runUntil([&] { return delegate->done; }, 10)) << "no end within 10 s";
@@ -109,7 +109,8 @@ TEST_F(Loopback, SignInRedirectCarriesItsCookieThroughTheJarToTheNextRequest) {
 
     // A later request of the account carries the cookie; a fresh jar's does not and is sent to
     // the sign-in page instead.
-    auto again = fetch(loop, transport, net::URLRequest(service.origin() + "/a/v/v1"), std::make_shared<JarDelegate>(jar));
+    auto again =
+        fetch(loop, transport, net::URLRequest(service.origin() + "/a/v/v1"), std::make_shared<JarDelegate>(jar));
     EXPECT_EQ(again->responses.at(0).statusCode, 200);
     EXPECT_EQ(again->responses.at(0).mimeType(), "audio/mpeg");
     auto stranger = std::make_shared<JarDelegate>(std::make_shared<CustomCookieJar>());
@@ -180,8 +181,9 @@ TEST_F(Loopback, ManyConnectionsShareTheLoop) {
     std::vector<std::shared_ptr<net::URLConnection>> connections;
     for (int i = 0; i < 20; ++i) {
         delegates.push_back(std::make_shared<hxtest::RecordingDelegate>());
-        connections.push_back(net::URLConnection::create(net::URLRequest(service.origin() + "/accounts/AccountLogin?n=" + std::to_string(i)),
-                                                         delegates.back(), true, transport));
+        connections.push_back(net::URLConnection::create(
+            net::URLRequest(service.origin() + "/accounts/AccountLogin?n=" + std::to_string(i)), delegates.back(), true,
+            transport));
     }
     ASSERT_TRUE(loop.runUntil([&] {
         for (auto& d : delegates)

@@ -82,7 +82,8 @@ TEST_F(Session, FailuresAndCancellationCompleteExactlyOnce) {
     transport->enqueue(net::ScriptedTransport::Reply::fail(net::kURLErrorNotConnectedToInternet));
     Outcome offline;
     session->dataTaskWithURL("http://s.test/a", recordInto(offline, queue))->resume();
-    ASSERT_TRUE(clock->runUntil([&] { return offline.calls == 1; }, 5)) << transport->requestCount() << " " << offline.calls;
+    ASSERT_TRUE(clock->runUntil([&] { return offline.calls == 1; }, 5))
+        << transport->requestCount() << " " << offline.calls;
     ASSERT_TRUE(offline.error);
     EXPECT_EQ(offline.error->code, net::kURLErrorNotConnectedToInternet);
     EXPECT_FALSE(offline.response);

@@ -3,8 +3,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 #include <map>
+#include <thread>
 
 #include "app/connect_app_delegate.h"
 #include "emulator/emulator.h"
@@ -33,8 +33,9 @@ struct WebClient : ::testing::Test {
     void SetUp() override {
         dispatch::RunLoop::main();
         ASSERT_TRUE(service.start().ok());
-        dir = std::filesystem::temp_directory_path() / ("hx_web_" + std::to_string(::getpid()) + "_" +
-                                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir =
+            std::filesystem::temp_directory_path() / ("hx_web_" + std::to_string(::getpid()) + "_" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         auto& web = app->webClient();
@@ -50,13 +51,14 @@ struct WebClient : ::testing::Test {
         account->setAuthV2(std::string("auth"));
         app->setAccount(account);
         app->setCookieJar(std::make_shared<CustomCookieJar>());
-        foundation::NotificationCenter::defaultCenter().addObserver(this, "", [this](const foundation::Notification& n) {
-            ++posted[n.name];
-            if (n.object) {
-                auto* d = static_cast<foundation::Data*>(n.object.get());
-                postedData[n.name].assign(d->begin(), d->end());
-            }
-        });
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            this, "", [this](const foundation::Notification& n) {
+                ++posted[n.name];
+                if (n.object) {
+                    auto* d = static_cast<foundation::Data*>(n.object.get());
+                    postedData[n.name].assign(d->begin(), d->end());
+                }
+            });
     }
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
@@ -231,7 +233,8 @@ TEST(ReplyScanners, AuthV2AndSMSErrorCode) {
         " [\"https://h.example/a\",\"\",\"TOKEN123\",\"later\"]]</script>";
     EXPECT_EQ(HXParseAuthV2FromString(page).value_or("-"), "TOKEN123");
     EXPECT_FALSE(HXParseAuthV2FromString("no proto here https://x,\"y\"").has_value());
-    EXPECT_FALSE(HXParseAuthV2FromString("_hx.pageProto['ClientFlags'] x = [client_flags.response https://a,\"b\"").has_value());
+    EXPECT_FALSE(
+        HXParseAuthV2FromString("_hx.pageProto['ClientFlags'] x = [client_flags.response https://a,\"b\"").has_value());
     EXPECT_EQ(HXSMSErrorCodeFromText("{\"a\":1,\n\"error_code\":\"E42\",\"error_code\":\"E2\"}").value_or("-"), "E42");
     EXPECT_FALSE(HXSMSErrorCodeFromText("{\"error\":1}").has_value());
 }
@@ -254,7 +257,8 @@ TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
     service.script("/voice/sms/send/", {.body = "S"});
     service.script("/signin", {.body = "C"});
     // API tags are the request path, without the origin.
-    app->startAsyncLoadWithRequest(net::URLRequest(api + "account/get?alt=json"), "/voice/v1/voiceclient/account/get?alt=json_X");
+    app->startAsyncLoadWithRequest(net::URLRequest(api + "account/get?alt=json"),
+                                   "/voice/v1/voiceclient/account/get?alt=json_X");
     app->startAsyncLoadWithRequest(net::URLRequest(api + "account/update?alt=json"),
                                    "/voice/v1/voiceclient/account/update?alt=json_DND");
     ASSERT_TRUE(runUntil([&] { return routed.size() == 1 && inFlight() == 0; }));

@@ -87,12 +87,10 @@ TEST(Digest, MatchesCoreutils) {
         const Data bytes = someBytes(size, static_cast<uint32_t>(size) + 7);
         const auto file = dir / ("in" + std::to_string(size));
         writeFile(file, bytes);
-        for (auto [tool, algorithm] : {std::pair{"md5sum", DigestAlgorithm::MD5},
-                                       std::pair{"sha1sum", DigestAlgorithm::SHA1},
-                                       std::pair{"sha224sum", DigestAlgorithm::SHA224},
-                                       std::pair{"sha256sum", DigestAlgorithm::SHA256},
-                                       std::pair{"sha384sum", DigestAlgorithm::SHA384},
-                                       std::pair{"sha512sum", DigestAlgorithm::SHA512}}) {
+        for (auto [tool, algorithm] :
+             {std::pair{"md5sum", DigestAlgorithm::MD5}, std::pair{"sha1sum", DigestAlgorithm::SHA1},
+              std::pair{"sha224sum", DigestAlgorithm::SHA224}, std::pair{"sha256sum", DigestAlgorithm::SHA256},
+              std::pair{"sha384sum", DigestAlgorithm::SHA384}, std::pair{"sha512sum", DigestAlgorithm::SHA512}}) {
             std::string out;
             ASSERT_EQ(hxtest::runCommand(std::string(tool) + " '" + file.string() + "'", &out), 0);
             EXPECT_EQ(out.substr(0, out.find(' ')), digestHex(algorithm, bytes)) << tool << " size " << size;
@@ -123,9 +121,8 @@ TEST(Hex, RoundTripAndRejects) {
 TEST(Aes, Cbc256KnownAnswerWithPadding) {
     const Data key = hex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
     const Data iv = hex("000102030405060708090a0b0c0d0e0f");
-    const Data plain = hex(
-        "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-        "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
+    const Data plain = hex("6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+                           "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
     auto cipher = aes256CbcEncrypt(plain, key, iv);
     ASSERT_TRUE(cipher.ok());
     ASSERT_EQ(cipher->size(), 80u);
@@ -184,7 +181,8 @@ TEST(Aes, OutputDecryptsWithOpensslCommand) {
         // And the other way: what the command encrypts, this layer decrypts.
         writeFile(dir / "p2.bin", plain);
         ASSERT_EQ(hxtest::runCommand("openssl enc -aes-256-cbc -K " + hexString(key) + " -iv " + hexString(iv) +
-                                     " -in '" + (dir / "p2.bin").string() + "' -out '" + (dir / "c2.bin").string() + "'"),
+                                     " -in '" + (dir / "p2.bin").string() + "' -out '" + (dir / "c2.bin").string() +
+                                     "'"),
                   0);
         auto back = aes256CbcDecrypt(readFile(dir / "c2.bin"), key, iv);
         ASSERT_TRUE(back.ok());

@@ -81,7 +81,7 @@ TEST_F(KeychainTest, AddCopyUpdateDelete) {
     ASSERT_EQ(keychain.copyMatching(query, &match), errSecSuccess);
     EXPECT_EQ(match.data, bytes("new"));
     EXPECT_EQ(match.accessibility, Accessibility::AfterFirstUnlock);
-    ASSERT_EQ(keychain.copyMatching(KeychainQuery::item("HXC_AuthV2", "bob") , &match), errSecSuccess);
+    ASSERT_EQ(keychain.copyMatching(KeychainQuery::item("HXC_AuthV2", "bob"), &match), errSecSuccess);
     KeychainQuery bob = KeychainQuery::item("HXC_AuthV2", "bob");
     bob.returnData = true;
     ASSERT_EQ(keychain.copyMatching(bob, &match), errSecSuccess);
@@ -175,11 +175,12 @@ TEST_F(KeychainTest, FilePersistsPrivatelyAndAtomically) {
 
 TEST_F(KeychainTest, CorruptFileIsReportedAndNeverOverwritten) {
     std::filesystem::create_directories(file.parent_path());
-    for (const std::string& garbage : {std::string("not json"), std::string("{\"format\":\"hx-keychain-1\",\"items\":[1]}"),
-                                      std::string("{\"format\":\"hx-keychain-1\",\"items\":[{\"service\":\"s\","
-                                                  "\"account\":\"a\",\"data\":\"zz\",\"accessibility\":"
-                                                  "\"kSecAttrAccessibleAlways\"}]}"),
-                                      std::string("[]")}) {
+    for (const std::string& garbage :
+         {std::string("not json"), std::string("{\"format\":\"hx-keychain-1\",\"items\":[1]}"),
+          std::string("{\"format\":\"hx-keychain-1\",\"items\":[{\"service\":\"s\","
+                      "\"account\":\"a\",\"data\":\"zz\",\"accessibility\":"
+                      "\"kSecAttrAccessibleAlways\"}]}"),
+          std::string("[]")}) {
         {
             std::ofstream out(file, std::ios::binary | std::ios::trunc);
             out << garbage;
@@ -210,8 +211,7 @@ TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
             for (int i = 0; i < kPerThread; ++i) {
                 const std::string account = std::to_string(t) + "-" + std::to_string(i);
                 EXPECT_EQ(kc.add(item("svc", account, account)), errSecSuccess);
-                EXPECT_EQ(kc.update(KeychainQuery::item("svc", account), dataChange("u" + account)),
-                          errSecSuccess);
+                EXPECT_EQ(kc.update(KeychainQuery::item("svc", account), dataChange("u" + account)), errSecSuccess);
             }
         });
     }

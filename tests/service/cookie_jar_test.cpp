@@ -28,13 +28,16 @@ std::vector<std::string> names(const std::optional<std::vector<net::Cookie>>& co
 struct Jar : ::testing::Test {
     CustomCookieJar jar;
     double now = kNow;
-    void SetUp() override { jar.setClock([this] { return now; }); }
+    void SetUp() override {
+        jar.setClock([this] { return now; });
+    }
 };
 
 }  // namespace
 
 TEST_F(Jar, AResponseReplacesTheSameCookieAndMovesItLast) {
-    jar.updateFromResponse(responseSetting("http://s.example.test/voice/", {"a=1; Path=/", "b=2; Path=/", "c=3; Path=/"}));
+    jar.updateFromResponse(
+        responseSetting("http://s.example.test/voice/", {"a=1; Path=/", "b=2; Path=/", "c=3; Path=/"}));
     jar.updateFromResponse(responseSetting("http://s.example.test/voice/", {"a=new; Path=/"}));
     EXPECT_EQ(names(jar._cookies()), (std::vector<std::string>{"b=2", "c=3", "a=new"}));
     // Same name on another path is another cookie.
@@ -49,7 +52,8 @@ TEST_F(Jar, AResponseReplacesTheSameCookieAndMovesItLast) {
 
 TEST_F(Jar, ExpiredArrivalsAreIgnoredAndStoredOnesExpireOnLookup) {
     jar.updateFromResponse(responseSetting("http://s.test/", {"keep=1; Path=/", "short=1; Path=/; Max-Age=10"}));
-    jar.updateFromResponse(responseSetting("http://s.test/", {"keep=gone; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT"}));
+    jar.updateFromResponse(
+        responseSetting("http://s.test/", {"keep=gone; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT"}));
     EXPECT_EQ(names(jar.cookiesForURL("http://s.test/")), (std::vector<std::string>{"keep=1", "short=1"}));
     now += 10;  // an expiry equal to now counts as expired
     EXPECT_EQ(names(jar.cookiesForURL("http://s.test/")), (std::vector<std::string>{"keep=1"}));
@@ -109,7 +113,8 @@ TEST_F(Jar, ArchiveRoundTripDropsMalformedEntries) {
 }
 
 TEST_F(Jar, KeyedArchiveRoundTripAndForeignArchivesAreErrors) {
-    jar.set_cookies({{"SID", "s3cr3t", ".example.test", "/", kNow + 3600, true, true}, {"pref", "x y", "h.test", "/voice"}});
+    jar.set_cookies(
+        {{"SID", "s3cr3t", ".example.test", "/", kNow + 3600, true, true}, {"pref", "x y", "h.test", "/voice"}});
     auto archive = jar.archivedCookies();
     ASSERT_TRUE(archive.ok());
     auto restored = CustomCookieJar::cookiesFromArchive(archive.value());

@@ -14,7 +14,8 @@ TEST(FormEncoding, KeepsDictionaryOrderExpandsCollectionsAndEscapesOnlyTheNine) 
     EXPECT_EQ(formatForHTTP(d), "a=x y&b=1&b=2");
     EXPECT_EQ(formatForHTTP(Dictionary{{"k", Value("a=b&c")}}), "k=a%3Db%26c");
     EXPECT_EQ(formatForHTTP(Dictionary{}), "");
-    EXPECT_EQ(formatForHTTP(Dictionary{{"k;:@&=/+%?", Value(";:@&=/+%?")}}), "k%3B%3A%40%26%3D%2F%2B%25%3F=%3B%3A%40%26%3D%2F%2B%25%3F");
+    EXPECT_EQ(formatForHTTP(Dictionary{{"k;:@&=/+%?", Value(";:@&=/+%?")}}),
+              "k%3B%3A%40%26%3D%2F%2B%25%3F=%3B%3A%40%26%3D%2F%2B%25%3F");
     EXPECT_EQ(formatForHTTP(Dictionary{{"n", Value(42)}, {"t", Value(true)}, {"e", Value(Array{})}}), "n=42&t=1");
     EXPECT_EQ(formatForHTTP(Dictionary{{"u", Value("é€")}}), "u=%C3%A9%E2%82%AC");
     EXPECT_EQ(formatForHTTP(Dictionary{{"d", Value(Dictionary{{"x", Value("1")}, {"y", Value("2")}})}}), "d=1&d=2");
@@ -46,9 +47,8 @@ TEST(FormEncoding, AnIndependentParserReadsBackTheSameFields) {
     fclose(f);
     std::string out;
     ASSERT_EQ(hxtest::runCommand("python3 " + script + " < " + bodyFile, &out), 0);
-    EXPECT_EQ(out,
-              "continue\thttps://s.test/voice/?a=1&b=2\n"
-              "name\tZoë & co; 100% +1\n"
-              "multi\tx/y\n"
-              "multi\tp:q\n");
+    EXPECT_EQ(out, "continue\thttps://s.test/voice/?a=1&b=2\n"
+                   "name\tZoë & co; 100% +1\n"
+                   "multi\tx/y\n"
+                   "multi\tp:q\n");
 }

@@ -41,10 +41,12 @@ TEST(ServiceProtobuf, DirectCallRequestCarriesTargetThenSourceAndNeverField5) {
     auto bytes = hxcpb::serialize(request);
     ASSERT_TRUE(bytes);
     // field 1 { field 1 { field 1 "+15550199" } } then field 3 { field 1 "+15550111" }
-    EXPECT_EQ(hex(*bytes), "0a0d0a0b0a092b3135353530313939" "1a0b0a092b3135353530313131");
+    EXPECT_EQ(hex(*bytes), "0a0d0a0b0a092b3135353530313939"
+                           "1a0b0a092b3135353530313131");
     if (!hxtest::haveProgram("protoc")) GTEST_SKIP();
-    EXPECT_EQ(decodeWithProtoc("DirectCallRequest", *bytes),
-              "target {\n  number {\n    numberString: \"+15550199\"\n  }\n}\nsource {\n  numberString: \"+15550111\"\n}\n");
+    EXPECT_EQ(
+        decodeWithProtoc("DirectCallRequest", *bytes),
+        "target {\n  number {\n    numberString: \"+15550199\"\n  }\n}\nsource {\n  numberString: \"+15550111\"\n}\n");
 }
 
 TEST(ServiceProtobuf, SendSMSRequestForNewAndExistingConversations) {
@@ -65,10 +67,12 @@ TEST(ServiceProtobuf, SendSMSRequestForNewAndExistingConversations) {
     auto replyBytes = hxcpb::serialize(reply);
     ASSERT_TRUE(replyBytes);
     if (!hxtest::haveProgram("protoc")) GTEST_SKIP();
-    EXPECT_EQ(decodeWithProtoc("SendSMSRequest", *freshBytes),
-              "messageText: \"Hi\"\ntargetNumber: \"+15550133\"\ntargetNumber: \"+15550144\"\nrandomID: 188900966474565\n");
+    EXPECT_EQ(
+        decodeWithProtoc("SendSMSRequest", *freshBytes),
+        "messageText: \"Hi\"\ntargetNumber: \"+15550133\"\ntargetNumber: \"+15550144\"\nrandomID: 188900966474565\n");
     EXPECT_EQ(decodeWithProtoc("SendSMSRequest", *replyBytes),
-              "messageText: \"Re\"\nconversationID: \"t.+15550133\"\nrandomID: 7\nattachment {\n  imageType: 4\n  data: \"GIF89a\\000\\001\"\n}\n");
+              "messageText: \"Re\"\nconversationID: \"t.+15550133\"\nrandomID: 7\nattachment {\n  imageType: 4\n  "
+              "data: \"GIF89a\\000\\001\"\n}\n");
 }
 
 TEST(ServiceProtobuf, RepliesLackingRequiredFieldsStillParse) {

@@ -18,7 +18,8 @@ TEST(ReachabilityStatus, FlagsTable) {
     auto status = Reachability::networkStatusForFlags;
     EXPECT_EQ(status(kReachabilityReachable), Reachability::ReachableViaWiFi);
     EXPECT_EQ(status(kReachabilityReachable | kReachabilityIsWWAN), Reachability::ReachableViaWWAN);
-    EXPECT_EQ(status(kReachabilityReachable | kReachabilityIsWWAN | kReachabilityConnectionRequired), Reachability::ReachableViaWWAN);
+    EXPECT_EQ(status(kReachabilityReachable | kReachabilityIsWWAN | kReachabilityConnectionRequired),
+              Reachability::ReachableViaWWAN);
     EXPECT_EQ(status(kReachabilityReachable | kReachabilityConnectionRequired), Reachability::NotReachable);
     EXPECT_EQ(status(kReachabilityReachable | kReachabilityConnectionRequired | kReachabilityConnectionOnTraffic),
               Reachability::ReachableViaWiFi);
@@ -77,7 +78,7 @@ TEST_F(Monitor, ChangesPostTheNotificationWithTheMonitorOnTheMainLoop) {
     ASSERT_TRUE(a->startNotifier());
     ASSERT_TRUE(b->startNotifier());
     std::thread([&] { fake->setFlags(0); }).join();  // a change seen off the main thread
-    EXPECT_TRUE(senders.empty());                      // nothing until the main loop turns
+    EXPECT_TRUE(senders.empty());                    // nothing until the main loop turns
     clock->runUntilIdle();
     ASSERT_EQ(senders.size(), 2u);
     EXPECT_TRUE(onMain);
@@ -118,7 +119,8 @@ TEST(LinuxReachability, DefaultRouteDecidesAndUnreadableMeansReachable) {
     write("route", header + "eth0\t00000000\t0100A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
     EXPECT_EQ(backend.flags(remote), static_cast<uint32_t>(kReachabilityReachable));
     write("route", header);
-    write("ipv6_route", "00000000000000000000000000000000 00 00000000000000000000000000000000 00 fe800000000000000000000000000001 00000400 00000001 00000000 00000003     eth0\n");
+    write("ipv6_route", "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+                        "fe800000000000000000000000000001 00000400 00000001 00000000 00000003     eth0\n");
     EXPECT_EQ(backend.hasDefaultRoute(), true);
 
     LinuxReachabilityBackend blind(EventLoop::main(), (proc / "missing").string());

@@ -44,9 +44,8 @@ TEST_F(StoreFile, SchemaHasOneTablePerEntityIndexesAndTheJournalMode) {
         EXPECT_NE(indexes.find(index), std::string::npos) << index << " in " << indexes;
     EXPECT_EQ(sqlite(path, "PRAGMA journal_mode"), "delete");
     // The list query the screens run is answered from an index, not a table scan.
-    std::string plan = sqlite(path,
-                              "EXPLAIN QUERY PLAN SELECT * FROM HX_Conversation t0 WHERE t0.type IN (10, 11) "
-                              "ORDER BY t0.lastdate DESC");
+    std::string plan = sqlite(path, "EXPLAIN QUERY PLAN SELECT * FROM HX_Conversation t0 WHERE t0.type IN (10, 11) "
+                                    "ORDER BY t0.lastdate DESC");
     EXPECT_NE(plan.find("USING INDEX"), std::string::npos) << plan;
 }
 
@@ -82,9 +81,8 @@ TEST_F(StoreFile, ChildSaveStaysInMemoryRootSaveReachesTheDisk) {
     ASSERT_TRUE(root->save().ok());
     EXPECT_FALSE(root->hasChanges());
     EXPECT_FALSE(m->objectID()->isTemporary());
-    EXPECT_EQ(sqlite(path,
-                     "SELECT m.message, m.number, c.conversationID, c.lastdate FROM HX_Message m JOIN "
-                     "HX_Conversation c ON m.Conversation = c.Z_PK"),
+    EXPECT_EQ(sqlite(path, "SELECT m.message, m.number, c.conversationID, c.lastdate FROM HX_Message m JOIN "
+                           "HX_Conversation c ON m.Conversation = c.Z_PK"),
               "it's \"quoted\"|1700000000123|t1|1700000000.5");
     // A fresh coordinator reads everything back, the transformable value included.
     auto fresh = storetest::openStore(path);

@@ -62,8 +62,7 @@ TEST(Durability, AKillDuringTheRootSaveLeavesTheOldOrTheNewRowsNeverAMix) {
         // Vary the moment of the kill across the save (inserting, committing, done).
         int factor = round == rounds - 1 ? 27 : round * 13 / 10;  // the last one well after the commit
         auto until = std::chrono::steady_clock::now() + span * factor / (rounds - 1);
-        while (std::chrono::steady_clock::now() < until) {
-        }
+        while (std::chrono::steady_clock::now() < until) {}
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);

@@ -49,8 +49,6 @@ int runCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool haveProgram(const std::string& name) {
-    return runCommand("command -v '" + name + "' >/dev/null 2>&1") == 0;
-}
+bool haveProgram(const std::string& name) { return runCommand("command -v '" + name + "' >/dev/null 2>&1") == 0; }
 
 }  // namespace hxtest

@@ -35,10 +35,10 @@ bool haveProgram(const std::string& name);
 // the C++ terminate hook). CTest runs every test in a process of its own; a whole executable
 // run by hand does not, so such a test skips itself unless it is the first one in its process.
 bool firstTestInProcess();
-#define HX_REQUIRE_FRESH_PROCESS()                                                                   \
-    do {                                                                                             \
-        if (!::hxtest::firstTestInProcess())                                                         \
-            GTEST_SKIP() << "sets up process-wide crash handling: run it alone (as ctest does)";     \
+#define HX_REQUIRE_FRESH_PROCESS()                                                                                     \
+    do {                                                                                                               \
+        if (!::hxtest::firstTestInProcess())                                                                           \
+            GTEST_SKIP() << "sets up process-wide crash handling: run it alone (as ctest does)";                       \
     } while (0)
 
 }  // namespace hxtest

@@ -29,7 +29,9 @@ protected:
 
 class CountingListener : public ZIVOUserIdContextDelegate {
 public:
-    void userIdContext(ZIVOUserIdContext&, const std::optional<std::string>& userId) override { seen.push_back(userId); }
+    void userIdContext(ZIVOUserIdContext&, const std::optional<std::string>& userId) override {
+        seen.push_back(userId);
+    }
     std::vector<std::optional<std::string>> seen;
 };
 
@@ -48,7 +50,7 @@ TEST_F(Contexts, SessionLookupByTimeAcrossLaunches) {
 
     EXPECT_EQ(context->sessionIdAt({t2 + 1}), "B");
     EXPECT_EQ(context->sessionIdAt({t1 + 50}), "A");
-    EXPECT_EQ(context->sessionIdAt({t2}), "A");   // a record stamped exactly then does not count
+    EXPECT_EQ(context->sessionIdAt({t2}), "A");  // a record stamped exactly then does not count
     EXPECT_EQ(context->sessionIdAt({t1}), std::nullopt);
     EXPECT_EQ(context->sessionIdAt({t1 - 1}), std::nullopt);
     EXPECT_EQ(context->sessionId(), "B");
@@ -124,8 +126,8 @@ TEST(UserIdRules, IngestionLength) {
     for (int i = 0; i < 128; ++i) emoji += "\xF0\x9F\x98\x80";
     EXPECT_TRUE(ZIVOUserIdContext::isUserIdValidForRurIdurev(emoji));
     EXPECT_FALSE(ZIVOUserIdContext::isUserIdValidForRurIdurev(emoji + "x"));
-    EXPECT_EQ(capture.messages(ZIVOLogLevelError),
-              (std::vector<std::string>{"userId is limited to 256 characters.", "userId is limited to 256 characters."}));
+    EXPECT_EQ(capture.messages(ZIVOLogLevelError), (std::vector<std::string>{"userId is limited to 256 characters.",
+                                                                             "userId is limited to 256 characters."}));
 }
 
 TEST(UserIdRules, CommonSchemaPrefix) {

@@ -23,7 +23,8 @@ protected:
 class RecordingDelegate : public ZIVOCustomApplicationDelegate {
 public:
     explicit RecordingDelegate(bool answer) : answer_(answer) {}
-    std::optional<bool> application(const std::string& url, const foundation::Dictionary&, bool returnedValue) override {
+    std::optional<bool> application(const std::string& url, const foundation::Dictionary&,
+                                    bool returnedValue) override {
         seen.push_back(returnedValue);
         lastUrl = url;
         return answer_;
@@ -53,8 +54,9 @@ TEST_F(Forwarder, SwitchLineWaitsForTheFirstLogLevel) {
     auto lines = capture.lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].message, "Start buffering traces.");
-    EXPECT_EQ(lines[1].message,
-              "Delegate forwarder for info.plist key 'RurIdurevAppDelegateForwarderEnabled' enabled. It may use swizzling.");
+    EXPECT_EQ(
+        lines[1].message,
+        "Delegate forwarder for info.plist key 'RurIdurevAppDelegateForwarderEnabled' enabled. It may use swizzling.");
     EXPECT_EQ(lines[1].level, ZIVOLogLevelDebug);
     EXPECT_EQ(lines[2].message, "Stop buffering traces, flushed.");
     // Later flushes do nothing; later traces are written at once.
@@ -78,8 +80,8 @@ TEST_F(Forwarder, DisabledByInfoSwitch) {
     EXPECT_EQ(forwarder->forward(ZIVOAppDelegateForwarder::openURLCall("hx://a", {})), false);
     EXPECT_TRUE(delegate->seen.empty());
     ZIVODelegateForwarder::flushTraceBuffer();
-    EXPECT_TRUE(capture.contains(
-        "Delegate forwarder for info.plist key 'RurIdurevAppDelegateForwarderEnabled' disabled. It won't use swizzling."));
+    EXPECT_TRUE(capture.contains("Delegate forwarder for info.plist key 'RurIdurevAppDelegateForwarderEnabled' "
+                                 "disabled. It won't use swizzling."));
 }
 
 TEST_F(Forwarder, DisablingRemovesRegisteredDelegates) {
@@ -139,10 +141,11 @@ TEST_F(Forwarder, OlderApiOnlyGetsNoNewMethodAndAWarning) {
     ZIVODelegateForwarder::flushTraceBuffer();
     auto warnings = capture.messages(ZIVOLogLevelWarning);
     ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(warnings[0],
-              "Cannot swizzle selector 'application:openURL:options:' of class 'HXAppDelegate'. No implementation found "
-              "for this selector, though an implementation of its deprecated API "
-              "'application:openURL:sourceApplication:annotation:' exists.");
+    EXPECT_EQ(
+        warnings[0],
+        "Cannot swizzle selector 'application:openURL:options:' of class 'HXAppDelegate'. No implementation found "
+        "for this selector, though an implementation of its deprecated API "
+        "'application:openURL:sourceApplication:annotation:' exists.");
 }
 
 TEST_F(Forwarder, NothingRegisteredMeansPlainDelivery) {

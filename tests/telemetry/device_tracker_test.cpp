@@ -22,7 +22,8 @@ protected:
         ZIVOArchiverUtil::addAllowedRurIdurevModuleClasses();
         foundation::setCurrentLocaleIdentifier("de_AT");
         foundation::setDefaultTimeZone("America/New_York");
-        ZIVODeviceTracker::setSystemInfoForTesting(ZIVOSystemInfo{"x86_64", "Debian GNU/Linux", "12", "6.1.0-18-amd64"});
+        ZIVODeviceTracker::setSystemInfoForTesting(
+            ZIVOSystemInfo{"x86_64", "Debian GNU/Linux", "12", "6.1.0-18-amd64"});
         zivo_platform::setInfoValueForTesting("CFBundleShortVersionString", "3.1");
         zivo_platform::setInfoValueForTesting("CFBundleVersion", "310");
         ZIVODeviceTracker::resetSharedInstance();
@@ -56,9 +57,10 @@ TEST_F(DeviceTracker, DescriptorFieldsFromPinnedFacts) {
     EXPECT_TRUE(device->isValid());
     auto json = foundation::toJSON(device->serializeToDictionary(), {.sortedKeys = true});
     ASSERT_TRUE(json.ok());
-    EXPECT_EQ(*json, "{\"appBuild\":\"310\",\"appNamespace\":\"com.hxconnect.test\",\"appVersion\":\"3.1\",\"locale\":\"de_AT\",\"model\":\"x86_64\",\"oemName\":\"Apple\","
-                         "\"osBuild\":\"6.1.0-18-amd64\",\"osName\":\"Debian GNU/Linux\",\"osVersion\":\"12\","
-                         "\"sdkName\":\"ruridurev.ios\",\"sdkVersion\":\"5.0.5\",\"timeZoneOffset\":-300}");
+    EXPECT_EQ(*json, "{\"appBuild\":\"310\",\"appNamespace\":\"com.hxconnect.test\",\"appVersion\":\"3.1\",\"locale\":"
+                     "\"de_AT\",\"model\":\"x86_64\",\"oemName\":\"Apple\","
+                     "\"osBuild\":\"6.1.0-18-amd64\",\"osName\":\"Debian GNU/Linux\",\"osVersion\":\"12\","
+                     "\"sdkName\":\"ruridurev.ios\",\"sdkVersion\":\"5.0.5\",\"timeZoneOffset\":-300}");
     // The same descriptor until something in it changes.
     EXPECT_EQ(ZIVODeviceTracker::sharedInstance()->device(), device);
 }
@@ -148,7 +150,8 @@ TEST_F(DeviceTracker, WrapperSdkReplacesTheNewestRecordAndCountryAddsOne) {
 
 TEST(DeviceFacts, OsReleaseAndCarrierRules) {
     auto fields = ZIVOSystemInfo::parseOsRelease(
-        "# comment\nNAME=\"Debian GNU/Linux\"\nVERSION_ID='12'\nID=debian\nPRETTY_NAME=\"A \\\"quoted\\\" name\"\n\nBAD\n");
+        "# comment\nNAME=\"Debian GNU/Linux\"\nVERSION_ID='12'\nID=debian\nPRETTY_NAME=\"A \\\"quoted\\\" "
+        "name\"\n\nBAD\n");
     EXPECT_EQ(fields["NAME"], "Debian GNU/Linux");
     EXPECT_EQ(fields["VERSION_ID"], "12");
     EXPECT_EQ(fields["ID"], "debian");

@@ -247,7 +247,8 @@ TEST_F(Encrypter, LayoutMatchesTheOpensslCommand) {
               0);
     std::ifstream in(dir / "c.bin", std::ios::binary);
     const Data cipher((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const Data mac = *security::dataFromHex(hmacHex(Data(subkey.begin(), subkey.begin() + 16), (dir / "c.bin").string()));
+    const Data mac =
+        *security::dataFromHex(hmacHex(Data(subkey.begin(), subkey.begin() + 16), (dir / "c.bin").string()));
 
     const Data expected = concat({bytes("kZVEncryptionKeyTagAlternate/AES/HmacSHA256/CBC/PKCS7/32:"), iv, mac, cipher});
     EXPECT_EQ(security::hexString(*out), security::hexString(expected));

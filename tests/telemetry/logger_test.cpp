@@ -95,16 +95,31 @@ TEST(Logger, NoHandlerDropsLinesWithoutBuildingThem) {
     // A handler that blocks the queue until released, so that lines pile up behind it.
     std::mutex gate;
     gate.lock();
-    ZIVOLogger::setLogHandler([&](const ZIVOLogMessageProvider& p, ZIVOLogLevel, const std::string&, const char*,
-                                  const char*, uint32_t) {
-        std::lock_guard lock(gate);
-        p();
-    });
-    ZIVOLogger::logMessage([&] { ++built; return std::string("a"); }, ZIVOLogLevelAssert, "T", "", "f", 1);
-    ZIVOLogger::logMessage([&] { ++built; return std::string("b"); }, ZIVOLogLevelAssert, "T", "", "f", 2);
+    ZIVOLogger::setLogHandler(
+        [&](const ZIVOLogMessageProvider& p, ZIVOLogLevel, const std::string&, const char*, const char*, uint32_t) {
+            std::lock_guard lock(gate);
+            p();
+        });
+    ZIVOLogger::logMessage(
+        [&] {
+            ++built;
+            return std::string("a");
+        },
+        ZIVOLogLevelAssert, "T", "", "f", 1);
+    ZIVOLogger::logMessage(
+        [&] {
+            ++built;
+            return std::string("b");
+        },
+        ZIVOLogLevelAssert, "T", "", "f", 2);
     // Lines already queued are dropped once the handler is gone; new ones are not even queued.
     ZIVOLogger::setLogHandler(nullptr);
-    ZIVOLogger::logMessage([&] { ++built; return std::string("c"); }, ZIVOLogLevelAssert, "T", "", "f", 3);
+    ZIVOLogger::logMessage(
+        [&] {
+            ++built;
+            return std::string("c");
+        },
+        ZIVOLogLevelAssert, "T", "", "f", 3);
     gate.unlock();
     ZIVOLogger::flush();
     EXPECT_LE(built.load(), 1);  // at most the line the handler was already holding

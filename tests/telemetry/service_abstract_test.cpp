@@ -15,8 +15,8 @@ public:
 
 class FakeGroup : public ZIVOChannelGroupProtocol {
 public:
-    std::shared_ptr<ZIVOChannelUnitProtocol> addChannelUnitWithConfiguration(
-        const ZIVOChannelUnitConfiguration& configuration) override {
+    std::shared_ptr<ZIVOChannelUnitProtocol>
+    addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration) override {
         configurations.push_back(configuration);
         unit = std::make_shared<FakeUnit>();
         return unit;

@@ -21,9 +21,10 @@ protected:
         foundation::setHomeDirectory(dir / "home");
         zivo_platform::setStandardUserDefaults(std::make_shared<foundation::UserDefaults>(dir / "preferences.plist"));
         std::filesystem::create_directories(dir / "resources");
-        ASSERT_TRUE(foundation::writePropertyListFile(
-                        foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"}}, dir / "resources/Info.plist")
-                        .ok());
+        ASSERT_TRUE(
+            foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"}},
+                                              dir / "resources/Info.plist")
+                .ok());
         foundation::Bundle::main().setResourcesDirectory(dir / "resources");
         clearDefaults();
         security::Keychain::setDefaultPath(dir / "keychain.json");

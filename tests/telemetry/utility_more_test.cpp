@@ -94,9 +94,9 @@ TEST(AppEnvironment, InfoValueOrDevelopment) {
 
 TEST(Obfuscate, CaseInsensitiveReplaceAndBadPattern) {
     LogCapture capture;
-    EXPECT_EQ(ZIVOUtility::obfuscateString(std::string("App-Secret: abc; app-secret: def"),
-                                           "(app-secret: )[a-z]+", "$1***"),
-              "App-Secret: ***; app-secret: ***");
+    EXPECT_EQ(
+        ZIVOUtility::obfuscateString(std::string("App-Secret: abc; app-secret: def"), "(app-secret: )[a-z]+", "$1***"),
+        "App-Secret: ***; app-secret: ***");
     EXPECT_EQ(ZIVOUtility::obfuscateString(std::nullopt, "x", "y"), std::nullopt);
     EXPECT_EQ(ZIVOUtility::obfuscateString(std::string("text"), "(", "y"), std::nullopt);
     auto errors = capture.messages(ZIVOLogLevelError);

@@ -47,7 +47,8 @@ struct Filter : ZIVOChannelDelegate {
     bool channelUnitShouldFilterLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>& log) override {
         return log->sid() == std::optional<std::string>("drop");
     }
-    void channelDidCompleteEnqueueingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&, const std::string&) override {
+    void channelDidCompleteEnqueueingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&,
+                                         const std::string&) override {
         ++completed;
     }
 };
@@ -65,12 +66,12 @@ protected:
     void SetUp() override {
         TelemetryTest::SetUp();
         std::filesystem::create_directories(dir / "resources");
-        ASSERT_TRUE(foundation::writePropertyListFile(
-                        foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
-                                               {"CFBundleShortVersionString", "1.2"},
-                                               {"CFBundleVersion", "34"}},
-                        dir / "resources/Info.plist")
-                        .ok());
+        ASSERT_TRUE(
+            foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
+                                                                     {"CFBundleShortVersionString", "1.2"},
+                                                                     {"CFBundleVersion", "34"}},
+                                              dir / "resources/Info.plist")
+                .ok());
         ZIVOUtility::resetRurIdurevDirectoryForTesting();
         ZIVODeviceTracker::resetSharedInstance();
         storage = std::make_shared<ZIVOLogDBStorage>();

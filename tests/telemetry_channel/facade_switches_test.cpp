@@ -64,7 +64,8 @@ protected:
 
 TEST_F(FacadeSwitchesTest, UserIdIsRefusedUntilTheApplicationConfiguredWithASecretOrToken) {
     ZIVORurIdurev::setUserId(std::string("alice"));
-    EXPECT_TRUE(logged(ZIVOLogLevelError, "RurIdurev must be configured from application, libraries cannot call setUserId."));
+    EXPECT_TRUE(
+        logged(ZIVOLogLevelError, "RurIdurev must be configured from application, libraries cannot call setUserId."));
     EXPECT_FALSE(ZIVORurIdurev::userId());
 
     // A library's configuration does not count.
@@ -76,7 +77,8 @@ TEST_F(FacadeSwitchesTest, UserIdIsRefusedUntilTheApplicationConfiguredWithASecr
     ZIVORurIdurev::configure();
     ASSERT_TRUE(ZIVORurIdurev::isConfigured());
     ZIVORurIdurev::setUserId(std::string("alice"));
-    EXPECT_TRUE(logged(ZIVOLogLevelError, "RurIdurev must be configured with a secret from application to call setUserId."));
+    EXPECT_TRUE(
+        logged(ZIVOLogLevelError, "RurIdurev must be configured with a secret from application to call setUserId."));
     EXPECT_FALSE(ZIVORurIdurev::userId());
 }
 
@@ -159,11 +161,11 @@ TEST_F(FacadeSwitchesTest, ConfigurationOutsideTheStoresLowersTheLevelThroughThe
 TEST_F(FacadeSwitchesTest, AppDelegateForwarderFlagFollowsTheInfoSwitch) {
     EXPECT_TRUE(ZIVORurIdurev::isAppDelegateForwarderEnabled());
     ZIVOAppDelegateForwarder::resetSharedInstance();
-    ASSERT_TRUE(foundation::writePropertyListFile(
-                    foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
-                                           {"RurIdurevAppDelegateForwarderEnabled", false}},
-                    dir / "resources/Info.plist")
-                    .ok());
+    ASSERT_TRUE(
+        foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
+                                                                 {"RurIdurevAppDelegateForwarderEnabled", false}},
+                                          dir / "resources/Info.plist")
+            .ok());
     foundation::Bundle::main().setResourcesDirectory(dir / "resources");
     EXPECT_FALSE(ZIVORurIdurev::isAppDelegateForwarderEnabled());
 }

@@ -44,7 +44,8 @@ std::string independentRead(const std::string& raw, bool gzipped) {
     hxtest::TempDir dir;
     std::ofstream(dir / "body.bin", std::ios::binary) << raw;
     std::string out;
-    std::string decode = gzipped ? "gzip -dc '" + (dir / "body.bin").string() + "'" : "cat '" + (dir / "body.bin").string() + "'";
+    std::string decode =
+        gzipped ? "gzip -dc '" + (dir / "body.bin").string() + "'" : "cat '" + (dir / "body.bin").string() + "'";
     hxtest::runCommand(decode + " | /usr/bin/python3 -c 'import json,sys; d=json.load(sys.stdin); "
                                 "print(len(d[\"logs\"]), d[\"logs\"][0][\"type\"], d[\"logs\"][0][\"services\"][0])'",
                        &out);
@@ -69,12 +70,13 @@ protected:
         clock->runUntilIdle();
     }
     void send(const std::shared_ptr<ZIVOLogContainer>& c, Outcome& outcome) {
-        ingestion->sendAsync(c, [&outcome](const std::string& id, const auto& response, const auto&, const auto& error) {
-            outcome.callId = id;
-            outcome.response = response;
-            outcome.error = error;
-            outcome.done = true;
-        });
+        ingestion->sendAsync(c,
+                             [&outcome](const std::string& id, const auto& response, const auto&, const auto& error) {
+                                 outcome.callId = id;
+                                 outcome.response = response;
+                                 outcome.error = error;
+                                 outcome.done = true;
+                             });
     }
     bool waitRequests(size_t n) {
         return clock->runUntil([&] { return service.requestCount() >= n; }, 10);
@@ -109,8 +111,8 @@ TEST(CompressionTest, GzipStreamsDecodeIndependently) {
     auto abc = ZIVOCompression::compressData(foundation::Data{'a', 'b', 'c'});
     ASSERT_TRUE(abc);
     hxtest::TempDir dir;
-    std::ofstream(dir / "abc.gz", std::ios::binary).write(reinterpret_cast<const char*>(abc->data()),
-                                                        static_cast<std::streamsize>(abc->size()));
+    std::ofstream(dir / "abc.gz", std::ios::binary)
+        .write(reinterpret_cast<const char*>(abc->data()), static_cast<std::streamsize>(abc->size()));
     std::string out;
     hxtest::runCommand("gzip -dc '" + (dir / "abc.gz").string() + "'", &out);
     EXPECT_EQ(out, "abc");
@@ -283,7 +285,8 @@ TEST_F(HttpIngestionTest, OtherTransportErrorsCompleteTheCall) {
 
 TEST_F(HttpIngestionTest, DisabledOrForbiddenNetworkFailsWithCode3AndInvalidContainerWithCode1) {
     Outcome invalid;
-    send(std::make_shared<ZIVOLogContainer>(std::string("X"), std::vector<std::shared_ptr<ZIVOAbstractLog>>{}), invalid);
+    send(std::make_shared<ZIVOLogContainer>(std::string("X"), std::vector<std::shared_ptr<ZIVOAbstractLog>>{}),
+         invalid);
     ASSERT_TRUE(invalid.done);
     EXPECT_EQ(invalid.error->code, 1);
     EXPECT_EQ(invalid.callId, "X");

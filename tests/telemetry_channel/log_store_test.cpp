@@ -57,10 +57,11 @@ protected:
 TEST_F(LogStoreTest, NewFileHasTheSchemaVersionVacuumAndIndex) {
     ZIVOLogDBStorage store;
     ASSERT_TRUE(store.saveLog(makeLog("a"), "RurIdurev", 1));
-    EXPECT_EQ(sql(".schema logs"),
-              "CREATE TABLE IF NOT EXISTS \"logs\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"groupId\" TEXT NOT NULL, "
-              "\"log\" TEXT NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER);\n"
-              "CREATE INDEX \"ix_logs_priority\" ON \"logs\" (\"priority\");\n");
+    EXPECT_EQ(
+        sql(".schema logs"),
+        "CREATE TABLE IF NOT EXISTS \"logs\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"groupId\" TEXT NOT NULL, "
+        "\"log\" TEXT NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER);\n"
+        "CREATE INDEX \"ix_logs_priority\" ON \"logs\" (\"priority\");\n");
     EXPECT_EQ(sql("PRAGMA user_version"), "5\n");
     EXPECT_EQ(sql("PRAGMA auto_vacuum"), "1\n");
     EXPECT_EQ(sql("SELECT groupId, priority, instr(log, char(10)) FROM logs"), "RurIdurev|1|0\n");
@@ -213,7 +214,8 @@ TEST_F(LogStoreTest, EvictionByPriorityWhenFull) {
     late->setDistributionGroupId(std::string(1500, 'x'));
     EXPECT_FALSE(store.saveLog(late, "G", 1));
     EXPECT_EQ(store.countLogs(), full);
-    EXPECT_TRUE(capture.contains("Storage is full and no logs with equal or lower priority exist; discarding the log."));
+    EXPECT_TRUE(
+        capture.contains("Storage is full and no logs with equal or lower priority exist; discarding the log."));
     EXPECT_EQ(sql("PRAGMA integrity_check"), "ok\n");
 }
 

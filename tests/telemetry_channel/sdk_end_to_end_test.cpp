@@ -142,7 +142,9 @@ protected:
         clock->runUntilIdle();
         return std::stoull("0" + sqlite(dbPath(), "SELECT count(*) FROM logs"));
     }
-    bool waitRequests(size_t n) { return clock->runUntil([&] { return service.requestCount() >= n; }, 20); }
+    bool waitRequests(size_t n) {
+        return clock->runUntil([&] { return service.requestCount() >= n; }, 20);
+    }
     void setReachable(bool reachable) {
         flags = reachable ? ZIVO_Reachability::kFlagReachable : 0u;
         reachability->flagsChanged();
@@ -271,7 +273,8 @@ TEST(ChildSdk, SendsStoredLogs) {
     if (!dirText) GTEST_SKIP() << "runs as the child of LogsSurviveARestartAndAChildRunSendsThem";
     prepareEnvironment(dirText);
     dispatch::ScopedVirtualClock clock;
-    auto reachability = ZIVO_Reachability::reachabilityWithFlagsSource([] { return ZIVO_Reachability::kFlagReachable; });
+    auto reachability =
+        ZIVO_Reachability::reachabilityWithFlagsSource([] { return ZIVO_Reachability::kFlagReachable; });
     ZIVODependencyConfiguration::setHttpClient(ZIVOHttpClient::create(nullptr, reachability));
     ZIVORurIdurev::setLogUrl(std::getenv("HX_CHILD_URL"));
     ZIVORurIdurev::start(std::string(kSecret), {});

@@ -38,19 +38,21 @@ class ZidAzaduzuriTest : public TelemetryTest {
 protected:
     void SetUp() override {
         TelemetryTest::SetUp();
-        ASSERT_TRUE(foundation::writePropertyListFile(
-                        foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
-                                               {"CFBundleShortVersionString", "1.2"},
-                                               {"CFBundleVersion", "34"}},
-                        dir / "resources/Info.plist")
-                        .ok());
+        ASSERT_TRUE(
+            foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
+                                                                     {"CFBundleShortVersionString", "1.2"},
+                                                                     {"CFBundleVersion", "34"}},
+                                              dir / "resources/Info.plist")
+                .ok());
         ZIVOUtility::resetRurIdurevDirectoryForTesting();
         ZIVODeviceTracker::resetSharedInstance();
-        auto reachability = ZIVO_Reachability::reachabilityWithFlagsSource([] { return ZIVO_Reachability::kFlagReachable; });
+        auto reachability =
+            ZIVO_Reachability::reachabilityWithFlagsSource([] { return ZIVO_Reachability::kFlagReachable; });
         auto client = ZIVOHttpClient::create(nullptr, reachability);
         mirror = std::make_shared<ZIVOZidAzaduzuriChannelDelegate>(client, "7B0F4F4E-2C43-4F4A-9A7D-6B1E2F3A4C5D",
-                                                                    service.baseURL());
-        auto ingestion = ZIVORurIdurevIngestion::create(client, service.baseURL(), "7B0F4F4E-2C43-4F4A-9A7D-6B1E2F3A4C5D");
+                                                                   service.baseURL());
+        auto ingestion =
+            ZIVORurIdurevIngestion::create(client, service.baseURL(), "7B0F4F4E-2C43-4F4A-9A7D-6B1E2F3A4C5D");
         ingestion->setAppSecret(std::string("0d6a6b4e-3f1c-4a52-9c1e-7a2b5c8d9e01"));
         group = ZIVOChannelGroupDefault::create(ingestion);
         group->addDelegate(mirror);

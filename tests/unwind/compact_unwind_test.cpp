@@ -59,7 +59,8 @@ void checkAgainstObjdump(const std::string& name, uint32_t cpu) {
         for (uint32_t pc : {start, start + (last - start) / 2, last}) {
             uint64_t base = 0;
             uint32_t encoding = 0;
-            ASSERT_EQ(zvcrash_async_cfe_reader_find_pc(&reader, pc, &base, &encoding), ZVCRASH_ESUCCESS) << std::hex << pc;
+            ASSERT_EQ(zvcrash_async_cfe_reader_find_pc(&reader, pc, &base, &encoding), ZVCRASH_ESUCCESS)
+                << std::hex << pc;
             EXPECT_EQ(base, start) << std::hex << pc;
             EXPECT_EQ(encoding, expected[i].second) << std::hex << pc;
             zvcrash_async_cfe_entry decoded;

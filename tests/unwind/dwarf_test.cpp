@@ -17,11 +17,11 @@
 #include "crashreporter/crash_reporter.h"
 #include "crashreporter/dwarf_unwinder.h"
 #include "crashreporter/frame_cursor.h"
-#include <fstream>
-#include <sstream>
-#include <iterator>
-#include <algorithm>
 #include "tests/support/test_support.h"
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 using namespace zvcrash::MS::async;
 
@@ -42,19 +42,36 @@ constexpr uint64_t kBase = 0x10000;
 struct Cfi {
     std::vector<uint8_t> bytes;
     void u8(uint8_t v) { bytes.push_back(v); }
-    void u32(uint32_t v) { for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i))); }
-    void u64(uint64_t v) { for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i))); }
-    void uleb(uint64_t v) { do { uint8_t b = v & 0x7F; v >>= 7; if (v) b |= 0x80; bytes.push_back(b); } while (v); }
+    void u32(uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+    void u64(uint64_t v) {
+        for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+    void uleb(uint64_t v) {
+        do {
+            uint8_t b = v & 0x7F;
+            v >>= 7;
+            if (v) b |= 0x80;
+            bytes.push_back(b);
+        } while (v);
+    }
     void sleb(int64_t v) {
         bool more = true;
         while (more) {
             uint8_t b = v & 0x7F;
             v >>= 7;
-            if ((v == 0 && !(b & 0x40)) || (v == -1 && (b & 0x40))) more = false; else b |= 0x80;
+            if ((v == 0 && !(b & 0x40)) || (v == -1 && (b & 0x40)))
+                more = false;
+            else
+                b |= 0x80;
             bytes.push_back(b);
         }
     }
-    void str(const char* s) { while (*s) bytes.push_back(static_cast<uint8_t>(*s++)); bytes.push_back(0); }
+    void str(const char* s) {
+        while (*s) bytes.push_back(static_cast<uint8_t>(*s++));
+        bytes.push_back(0);
+    }
     // Patches the 32-bit length at `at` to cover up to the current end.
     void close(size_t at) {
         const uint32_t len = static_cast<uint32_t>(bytes.size() - at - 4);
@@ -64,7 +81,8 @@ struct Cfi {
 
 // An x86-64 style CIE (code 1, data -8, return address 16: CFA = rsp + 8, rip at CFA - 8),
 // augmentation `aug` with `augData` bytes, then an FDE for [0x1000, 0x1100) with `program`.
-Cfi makeCfi(const char* aug, const std::vector<uint8_t>& augData, const std::vector<uint8_t>& program, int fdeAugLength = 0) {
+Cfi makeCfi(const char* aug, const std::vector<uint8_t>& augData, const std::vector<uint8_t>& program,
+            int fdeAugLength = 0) {
     Cfi c;
     c.u32(0);
     c.u32(0);  // CIE id
@@ -77,8 +95,11 @@ Cfi makeCfi(const char* aug, const std::vector<uint8_t>& augData, const std::vec
         c.uleb(augData.size());
         for (uint8_t b : augData) c.u8(b);
     }
-    c.u8(0x0C); c.uleb(7); c.uleb(8);  // def_cfa rsp+8
-    c.u8(0x80 | 16); c.uleb(1);        // rip at CFA-8
+    c.u8(0x0C);
+    c.uleb(7);
+    c.uleb(8);  // def_cfa rsp+8
+    c.u8(0x80 | 16);
+    c.uleb(1);  // rip at CFA-8
     while (c.bytes.size() % 8) c.u8(0);
     c.close(0);
     const size_t fde = c.bytes.size();
@@ -113,10 +134,11 @@ void parse(const Cfi& c, uint64_t pc, Parsed* p) {
 
 zvcrash_error_t run(Parsed* p, uint64_t pc, dwarf_cfa_state* state) {
     gnu_ehptr_reader reader(true);
-    zvcrash_error_t err = state->eval_program(&p->src, pc, p->fde.pc_start, &p->cie, &reader, p->cie.initial_instructions_offset,
-                                              p->cie.initial_instructions_length);
+    zvcrash_error_t err = state->eval_program(&p->src, pc, p->fde.pc_start, &p->cie, &reader,
+                                              p->cie.initial_instructions_offset, p->cie.initial_instructions_length);
     if (err != ZVCRASH_ESUCCESS) return err;
-    return state->eval_program(&p->src, pc, p->fde.pc_start, &p->cie, &reader, p->fde.instructions_offset, p->fde.instructions_length);
+    return state->eval_program(&p->src, pc, p->fde.pc_start, &p->cie, &reader, p->fde.instructions_offset,
+                               p->fde.instructions_length);
 }
 
 TEST(DwarfCfi, CieAugmentationsAndFdeAugmentationData) {
@@ -147,10 +169,10 @@ TEST(DwarfCfi, CieAugmentationsAndFdeAugmentationData) {
 
 TEST(DwarfCfi, RememberAndRestoreState) {
     // at 0x1000: push rbx-like save; remember; at 0x1002 cfa offset 32; at 0x1004 restore.
-    const std::vector<uint8_t> program = {0x80 | 3, 2,   // rbx at CFA-16
-                                          0x41, 0x0A,   // loc 0x1001, remember
-                                          0x41, 0x0E, 32, 0x80 | 6, 3,  // loc 0x1002: cfa+32, rbp at CFA-24
-                                          0x42, 0x0B};  // loc 0x1004: restore
+    const std::vector<uint8_t> program = {0x80 | 3, 2,                      // rbx at CFA-16
+                                          0x41,     0x0A,                   // loc 0x1001, remember
+                                          0x41,     0x0E, 32, 0x80 | 6, 3,  // loc 0x1002: cfa+32, rbp at CFA-24
+                                          0x42,     0x0B};                  // loc 0x1004: restore
     Cfi c = makeCfi("zR", {0x04}, program);
     Parsed p;
     parse(c, 0x1000, &p);
@@ -262,7 +284,8 @@ uint64_t evalExpr(const std::vector<uint8_t>& expr, zvcrash_error_t* err, std::v
     auto st = x86State(0x1000, 0x5000);
     zvcrash_async_thread_state_set_reg(&st, 4, 0x300);  // rbx, DWARF 3
     uint64_t out = 0;
-    *err = zvcrash_async_dwarf_expression_eval(&src, &t.task, &st, kBase, expr.size(), initial.data(), static_cast<int>(initial.size()), &out);
+    *err = zvcrash_async_dwarf_expression_eval(&src, &t.task, &st, kBase, expr.size(), initial.data(),
+                                               static_cast<int>(initial.size()), &out);
     return out;
 }
 
@@ -310,7 +333,8 @@ struct Images {
                 auto* self = static_cast<Images*>(data);
                 for (int i = 0; i < info->dlpi_phnum; ++i) {
                     if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0) {
-                        zvcrash_async_image_list_append(&self->list, info->dlpi_addr + info->dlpi_phdr[i].p_vaddr, info->dlpi_name);
+                        zvcrash_async_image_list_append(&self->list, info->dlpi_addr + info->dlpi_phdr[i].p_vaddr,
+                                                        info->dlpi_name);
                         break;
                     }
                 }
@@ -372,7 +396,8 @@ void walkBoth(void*) {
     zvcrash_frame_cursor cursor;
     zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &state, &images().list);
     const zvcrash_frame_reader_t dwarfOnly[] = {&zvcrash_frame_dwarf_reader};
-    while (gOurs.size() < 200 && zvcrash_frame_cursor_next_with_readers(&cursor, dwarfOnly, 1) == ZVCRASH_FRAME_ESUCCESS) {
+    while (gOurs.size() < 200 &&
+           zvcrash_frame_cursor_next_with_readers(&cursor, dwarfOnly, 1) == ZVCRASH_FRAME_ESUCCESS) {
         uint64_t ip = 0;
         zvcrash_frame_cursor_get_reg(&cursor, ZVCRASH_REG_IP, &ip);
         gOurs.push_back(ip);
@@ -418,13 +443,15 @@ TEST(DwarfLive, AReturnAddressPastANoReturnCallIsLookedUpAtTheCall) {
     // The frame of hx_unwind_ends_in_noreturn returns to the first byte after it; its caller is
     // still found.
     bool sawCaller = false;
-    for (uint64_t pc : gOurs) sawCaller |= symbolOf(pc) == "hx_unwind_after_noreturn" && symbolOf(pc - 1) == "hx_unwind_after_noreturn";
+    for (uint64_t pc : gOurs)
+        sawCaller |= symbolOf(pc) == "hx_unwind_after_noreturn" && symbolOf(pc - 1) == "hx_unwind_after_noreturn";
     EXPECT_TRUE(sawCaller);
 }
 
 TEST(DwarfLive, ACrashInCodeWithoutFramePointersIsWalkedThroughItsCallers) {
     hxtest::TempDir dir;
-    auto config = ZVCrashReporterConfig::initWithSignalHandlerType(ZVCrashSignalHandlerTypeBSD, 0, true, dir.path().string());
+    auto config =
+        ZVCrashReporterConfig::initWithSignalHandlerType(ZVCrashSignalHandlerTypeBSD, 0, true, dir.path().string());
     auto reporter = ZVCrashReporter::initWithApplicationIdentifier("com.example/unwind", "1", std::string("1"), config);
     pid_t pid = fork();
     if (pid == 0) {
@@ -438,7 +465,8 @@ TEST(DwarfLive, ACrashInCodeWithoutFramePointersIsWalkedThroughItsCallers) {
     auto decoded = ZVCrashReport::initWithData(readAll(reporter->crashReportPath()));
     ASSERT_TRUE(decoded.ok());
     const ZVCrashReportThreadInfo* crashed = nullptr;
-    for (const auto& t : decoded.value()->threads()) if (t.crashed) crashed = &t;
+    for (const auto& t : decoded.value()->threads())
+        if (t.crashed) crashed = &t;
     ASSERT_NE(crashed, nullptr);
     std::vector<std::string> names;
     for (const auto& f : crashed->stackFrames) names.push_back(symbolOf(f.instructionPointer));
@@ -478,12 +506,24 @@ std::string ruleText(const dwarf_cfa_state& s, bool* complete) {
     while (it.next(&reg, &rule, &value)) {
         std::string text;
         switch (rule) {
-            case DWARF_CFA_REG_RULE_OFFSET: text = "[CFA" + signedOffset(value) + "]"; break;
-            case DWARF_CFA_REG_RULE_VAL_OFFSET: text = "CFA" + signedOffset(value); break;
-            case DWARF_CFA_REG_RULE_REGISTER: text = name(static_cast<uint32_t>(value)); break;
-            case DWARF_CFA_REG_RULE_SAME_VALUE: text = "same"; break;
-            case DWARF_CFA_REG_RULE_UNDEFINED: text = "undefined"; break;
-            default: *complete = false; break;
+            case DWARF_CFA_REG_RULE_OFFSET:
+                text = "[CFA" + signedOffset(value) + "]";
+                break;
+            case DWARF_CFA_REG_RULE_VAL_OFFSET:
+                text = "CFA" + signedOffset(value);
+                break;
+            case DWARF_CFA_REG_RULE_REGISTER:
+                text = name(static_cast<uint32_t>(value));
+                break;
+            case DWARF_CFA_REG_RULE_SAME_VALUE:
+                text = "same";
+                break;
+            case DWARF_CFA_REG_RULE_UNDEFINED:
+                text = "undefined";
+                break;
+            default:
+                *complete = false;
+                break;
         }
         regs.emplace_back(reg, name(reg) + "=" + text);
     }
@@ -497,8 +537,8 @@ TEST(DwarfElf, RowsMatchTheDwarfDumpOfThisExecutable) {
     ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
     std::string dump;
     ASSERT_EQ(hxtest::runCommand(std::string("llvm-dwarfdump --eh-frame ") + exe, &dump), 0);
-    zvcrash_async_image* image = zvcrash_async_image_list_image_containing_address(
-        &images().list, reinterpret_cast<uint64_t>(&hx_unwind_outer));
+    zvcrash_async_image* image =
+        zvcrash_async_image_list_image_containing_address(&images().list, reinterpret_cast<uint64_t>(&hx_unwind_outer));
     ASSERT_NE(image, nullptr);
     std::istringstream in(dump);
     std::string line;
@@ -517,8 +557,12 @@ TEST(DwarfElf, RowsMatchTheDwarfDumpOfThisExecutable) {
             continue;
         }
         if (line.rfind("  DW_CFA_advance_loc", 0) == 0) location += std::stoull(line.substr(line.find(": ") + 2));
-        if (line.find("DW_CFA_restore_state") != std::string::npos && firstRestore == UINT64_MAX) firstRestore = location;
-        if (line.find(" CIE") != std::string::npos) { inFde = false; continue; }
+        if (line.find("DW_CFA_restore_state") != std::string::npos && firstRestore == UINT64_MAX)
+            firstRestore = location;
+        if (line.find(" CIE") != std::string::npos) {
+            inFde = false;
+            continue;
+        }
         if (!inFde || line.rfind("  0x", 0) != 0) continue;
         const size_t colon = line.find(": ");
         const uint64_t linkPc = std::stoull(line.substr(2, colon - 2), nullptr, 16);
@@ -527,12 +571,17 @@ TEST(DwarfElf, RowsMatchTheDwarfDumpOfThisExecutable) {
         zvcrash_async_dwarf_source src;
         zvcrash_async_dwarf_fde_info fde;
         zvcrash_async_dwarf_cie_info cie;
-        ASSERT_EQ(zvcrash_async_dwarf_elf_find_fde(kernel::task_self(), image, pc, true, &src, &fde, &cie), ZVCRASH_ESUCCESS) << line;
+        ASSERT_EQ(zvcrash_async_dwarf_elf_find_fde(kernel::task_self(), image, pc, true, &src, &fde, &cie),
+                  ZVCRASH_ESUCCESS)
+            << line;
         gnu_ehptr_reader reader(true);
         dwarf_cfa_state s;
-        ASSERT_EQ(s.eval_program(&src, pc, fde.pc_start, &cie, &reader, cie.initial_instructions_offset, cie.initial_instructions_length),
+        ASSERT_EQ(s.eval_program(&src, pc, fde.pc_start, &cie, &reader, cie.initial_instructions_offset,
+                                 cie.initial_instructions_length),
                   ZVCRASH_ESUCCESS);
-        ASSERT_EQ(s.eval_program(&src, pc, fde.pc_start, &cie, &reader, fde.instructions_offset, fde.instructions_length), ZVCRASH_ESUCCESS);
+        ASSERT_EQ(
+            s.eval_program(&src, pc, fde.pc_start, &cie, &reader, fde.instructions_offset, fde.instructions_length),
+            ZVCRASH_ESUCCESS);
         bool complete = true;
         const std::string ours = ruleText(s, &complete);
         ++rows;
@@ -545,7 +594,10 @@ TEST(DwarfElf, RowsMatchTheDwarfDumpOfThisExecutable) {
         ++fullRows;
         if (linkPc >= firstRestore) {
             ++restoredRows;
-            auto regsOf = [](const std::string& t) { const size_t c = t.find(": "); return c == std::string::npos ? std::string() : t.substr(c); };
+            auto regsOf = [](const std::string& t) {
+                const size_t c = t.find(": ");
+                return c == std::string::npos ? std::string() : t.substr(c);
+            };
             EXPECT_EQ(regsOf(ours), regsOf(expected)) << "row at " << std::hex << linkPc;
             continue;
         }

@@ -42,7 +42,8 @@ public:
             const uint32_t size = at<uint32_t>(off + 4);
             if (size == 0) return false;
             if (at<uint32_t>(off) == 0x19 /* LC_SEGMENT_64 */ && at<uint32_t>(off + 60) != 0) {
-                Segment s{at<uint64_t>(off + 24), at<uint64_t>(off + 32), at<uint64_t>(off + 40), at<uint64_t>(off + 48)};
+                Segment s{at<uint64_t>(off + 24), at<uint64_t>(off + 32), at<uint64_t>(off + 40),
+                          at<uint64_t>(off + 48)};
                 if (s.fileoff + s.filesize > file.size() || s.filesize > s.vmsize) return false;
                 segments.push_back(s);
                 lo = std::min(lo, s.vmaddr);
@@ -69,7 +70,9 @@ public:
     }
 
     // Where a link-time address of the image sits in memory.
-    uint64_t runtimeAddress(uint64_t linkAddress) const { return reinterpret_cast<uint64_t>(base) + (linkAddress - low); }
+    uint64_t runtimeAddress(uint64_t linkAddress) const {
+        return reinterpret_cast<uint64_t>(base) + (linkAddress - low);
+    }
 
     std::vector<uint8_t> file;
     uint8_t* base = nullptr;

@@ -96,7 +96,9 @@ void checkImage(const std::string& file, size_t expectedCount) {
     const std::vector<Expected> methods = expectedMethods(path);
     ASSERT_EQ(methods.size(), expectedCount);
     zvcrash_async_macho_image image;
-    ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), file.c_str(), reinterpret_cast<uint64_t>(fixed.base)), ZVCRASH_ESUCCESS);
+    ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), file.c_str(),
+                                             reinterpret_cast<uint64_t>(fixed.base)),
+              ZVCRASH_ESUCCESS);
     ASSERT_EQ(image.vmaddr_slide, 0);
     zvcrash_async_objc_cache cache;
     ASSERT_EQ(zvcrash_async_objc_cache_init(&cache), ZVCRASH_ESUCCESS);
@@ -107,7 +109,8 @@ void checkImage(const std::string& file, size_t expectedCount) {
             lowest = std::min(lowest, e.address);
             for (uint64_t pc : {e.address, e.address + 1}) {
                 Method m;
-                ASSERT_EQ(zvcrash_async_objc_find_method(&image, &cache, pc, &collectMethod, &m), ZVCRASH_ESUCCESS) << e.symbol;
+                ASSERT_EQ(zvcrash_async_objc_find_method(&image, &cache, pc, &collectMethod, &m), ZVCRASH_ESUCCESS)
+                    << e.symbol;
                 EXPECT_EQ(m.calls, 1);
                 EXPECT_EQ(m.isClass, e.isClass) << e.symbol;
                 EXPECT_EQ(m.className, e.className) << e.symbol;
@@ -116,8 +119,9 @@ void checkImage(const std::string& file, size_t expectedCount) {
             }
             // Both sources together: the method form wins the tie with the symbol table's entry.
             Symbol s;
-            ASSERT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE | ZVCRASH_ASYNC_SYMBOL_STRATEGY_OBJC, &cache,
-                                                e.address, &collectSymbol, &s),
+            ASSERT_EQ(zvcrash_async_find_symbol(
+                          &image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE | ZVCRASH_ASYNC_SYMBOL_STRATEGY_OBJC,
+                          &cache, e.address, &collectSymbol, &s),
                       ZVCRASH_ESUCCESS);
             EXPECT_EQ(s.calls, 1);
             EXPECT_EQ(s.address, e.address);
@@ -130,8 +134,11 @@ void checkImage(const std::string& file, size_t expectedCount) {
     EXPECT_EQ(zvcrash_async_objc_find_method(&image, &cache, lowest - 1, &collectMethod, &none), ZVCRASH_ENOTFOUND);
     EXPECT_EQ(none.calls, 0);
     Symbol s;
-    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_OBJC, &cache, lowest - 1, &collectSymbol, &s), ZVCRASH_ENOTFOUND);
-    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_NONE, &cache, lowest, &collectSymbol, &s), ZVCRASH_ENOTFOUND);
+    EXPECT_EQ(
+        zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_OBJC, &cache, lowest - 1, &collectSymbol, &s),
+        ZVCRASH_ENOTFOUND);
+    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_NONE, &cache, lowest, &collectSymbol, &s),
+              ZVCRASH_ENOTFOUND);
     EXPECT_EQ(s.calls, 0);
     zvcrash_async_objc_cache_free(&cache);
     zvcrash_async_macho_image_free(&image);
@@ -144,7 +151,8 @@ TEST(ObjcLookup, ImageWithoutCategoriesStillResolves) { checkImage("objc_x86_64_
 
 TEST(ObjcLookup, LazyStringsGrowPageByPageAndStopAtUnreadable) {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    auto* area = static_cast<char*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    auto* area =
+        static_cast<char*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(area, MAP_FAILED);
     std::memset(area, 'a', 3 * page);
     area[page + 10] = 0;  // a string starting near the end of page 0, ending in page 1
@@ -171,14 +179,21 @@ TEST(ObjcLookup, LazyStringsGrowPageByPageAndStopAtUnreadable) {
 // The legacy layout exists only in 32-bit images, which no linker here produces: the image is
 // written by hand below 4 GiB, following the runtime's published record layouts.
 TEST(ObjcLookup, LegacyModulesClassesMetaclassesAndCategories) {
-    auto* mem = static_cast<uint8_t*>(mmap(nullptr, 0x2000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0));
+    auto* mem = static_cast<uint8_t*>(
+        mmap(nullptr, 0x2000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0));
     ASSERT_NE(mem, MAP_FAILED);
     std::memset(mem, 0, 0x2000);
     const uint32_t base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(mem));
     auto put = [&](uint32_t off, std::initializer_list<uint32_t> words) {
-        for (uint32_t w : words) { std::memcpy(mem + off, &w, 4); off += 4; }
+        for (uint32_t w : words) {
+            std::memcpy(mem + off, &w, 4);
+            off += 4;
+        }
     };
-    auto str = [&](uint32_t off, const char* text) { std::strcpy(reinterpret_cast<char*>(mem + off), text); return base + off; };
+    auto str = [&](uint32_t off, const char* text) {
+        std::strcpy(reinterpret_cast<char*>(mem + off), text);
+        return base + off;
+    };
     put(0, {0xfeedface, 7, 3, 2, 2, 56 + 124, 0});
     put(28, {1, 56});
     std::memcpy(mem + 36, "__TEXT", 6);
@@ -192,9 +207,9 @@ TEST(ObjcLookup, LegacyModulesClassesMetaclassesAndCategories) {
     const uint32_t cls = str(0x1800, "Legacy");
     put(0x1000, {7, 16, 0, base + 0x1100});
     put(0x1100, {0, 0, 1u | (1u << 16), base + 0x1200, base + 0x1300});
-    put(0x1200, {base + 0x1240, 0, cls, 0, 0x1, 8, 0, base + 0x1400, 0, 0});          // lists in an array
+    put(0x1200, {base + 0x1240, 0, cls, 0, 0x1, 8, 0, base + 0x1400, 0, 0});            // lists in an array
     put(0x1240, {base + 0x1240, 0, cls, 0, 0x2 | 0x4000, 40, 0, base + 0x1580, 0, 0});  // one list
-    put(0x1400, {base + 0x1500, 0xFFFFFFFF, base + 0x1600});                           // ends before the third
+    put(0x1400, {base + 0x1500, 0xFFFFFFFF, base + 0x1600});                            // ends before the third
     put(0x1500, {0, 2, str(0x1810, "run"), 0, base + 0x100, str(0x1820, "walk"), 0, base + 0x200});
     put(0x1580, {0, 1, str(0x1830, "make"), 0, base + 0x180});
     put(0x1300, {str(0x1840, "Extra"), cls, base + 0x1680, 0, 0});
@@ -205,13 +220,19 @@ TEST(ObjcLookup, LegacyModulesClassesMetaclassesAndCategories) {
     ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), "legacy", base), ZVCRASH_ESUCCESS);
     zvcrash_async_objc_cache cache;
     zvcrash_async_objc_cache_init(&cache);
-    const struct { uint32_t pc; const char* name; } cases[] = {
-        {0x100, "-[Legacy run]"}, {0x17f, "-[Legacy run]"}, {0x1a0, "+[Legacy make]"},
+    const struct {
+        uint32_t pc;
+        const char* name;
+    } cases[] = {
+        {0x100, "-[Legacy run]"},  {0x17f, "-[Legacy run]"},   {0x1a0, "+[Legacy make]"},
         {0x250, "-[Legacy walk]"}, {0x3ff, "-[Legacy extra]"},
     };
     for (const auto& c : cases) {
         Symbol s;
-        ASSERT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_OBJC, &cache, base + c.pc, &collectSymbol, &s), ZVCRASH_ESUCCESS) << c.name;
+        ASSERT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_OBJC, &cache, base + c.pc,
+                                            &collectSymbol, &s),
+                  ZVCRASH_ESUCCESS)
+            << c.name;
         EXPECT_EQ(s.name, c.name);
         EXPECT_EQ(s.calls, 1);
     }

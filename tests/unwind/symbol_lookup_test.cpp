@@ -35,7 +35,9 @@ void checkAgainstNm(const std::string& file) {
     hxtest::MachOTestImage l;
     ASSERT_TRUE(l.load(path));
     zvcrash_async_macho_image image;
-    ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), file.c_str(), reinterpret_cast<uint64_t>(l.base)), ZVCRASH_ESUCCESS);
+    ASSERT_EQ(
+        zvcrash_async_macho_image_init(&image, kernel::task_self(), file.c_str(), reinterpret_cast<uint64_t>(l.base)),
+        ZVCRASH_ESUCCESS);
     std::string nm;
     ASSERT_EQ(hxtest::runCommand("llvm-nm --defined-only -n " + path, &nm), 0);
     std::istringstream in(nm);
@@ -53,7 +55,10 @@ void checkAgainstNm(const std::string& file) {
     for (const auto& [addr, name] : symbols) {
         Found f;
         const uint64_t pc = l.runtimeAddress(addr);
-        ASSERT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc, &collect, &f), ZVCRASH_ESUCCESS) << name;
+        ASSERT_EQ(
+            zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, pc, &collect, &f),
+            ZVCRASH_ESUCCESS)
+            << name;
         EXPECT_EQ(f.calls, 1);
         EXPECT_EQ(f.address, pc);
         // Symbols sharing an address: any of them may be the table's first.
@@ -64,8 +69,11 @@ void checkAgainstNm(const std::string& file) {
     // Below every symbol, and with strategy 0, nothing is found.
     Found f;
     const uint64_t lowest = l.runtimeAddress(symbols.front().first);
-    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, lowest - 1, &collect, &f), ZVCRASH_ENOTFOUND);
-    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_NONE, nullptr, lowest, &collect, &f), ZVCRASH_ENOTFOUND);
+    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, nullptr, lowest - 1,
+                                        &collect, &f),
+              ZVCRASH_ENOTFOUND);
+    EXPECT_EQ(zvcrash_async_find_symbol(&image, ZVCRASH_ASYNC_SYMBOL_STRATEGY_NONE, nullptr, lowest, &collect, &f),
+              ZVCRASH_ENOTFOUND);
     EXPECT_EQ(f.calls, 0);
     zvcrash_async_macho_image_free(&image);
 }

@@ -31,14 +31,22 @@ foundation::Dictionary ZIVODevice::serializeToDictionary() const {
 bool ZIVODevice::isValid() const {
     if (!ZIVOWrapperSdk::isValid()) return false;
     const char* missing = nullptr;
-    if (!sdkName_) missing = "sdkName";
-    else if (!sdkVersion_) missing = "sdkVersion";
-    else if (!osName_) missing = "osName";
-    else if (!osVersion_) missing = "osVersion";
-    else if (!locale_) missing = "locale";
-    else if (!timeZoneOffset_) missing = "timeZoneOffset";
-    else if (!appVersion_) missing = "appVersion";
-    else if (!appBuild_) missing = "appBuild";
+    if (!sdkName_)
+        missing = "sdkName";
+    else if (!sdkVersion_)
+        missing = "sdkVersion";
+    else if (!osName_)
+        missing = "osName";
+    else if (!osVersion_)
+        missing = "osVersion";
+    else if (!locale_)
+        missing = "locale";
+    else if (!timeZoneOffset_)
+        missing = "timeZoneOffset";
+    else if (!appVersion_)
+        missing = "appVersion";
+    else if (!appBuild_)
+        missing = "appBuild";
     if (!missing) return true;
     std::string name = className(), field = missing;
     ZIVOLogVerbose(kZIVOLogTag, name + ": \"" + field + "\" is not valid.");

@@ -28,7 +28,6 @@ private:
     static void forEachField(Visit&& visit, Self&... self);
 
 public:
-
     ZIVO_TEXT_PROPERTY(sdkName, SdkName)
     ZIVO_TEXT_PROPERTY(sdkVersion, SdkVersion)
     ZIVO_TEXT_PROPERTY(model, Model)

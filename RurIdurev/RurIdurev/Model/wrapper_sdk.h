@@ -9,7 +9,8 @@ public:
     ZIVOWrapperSdk() = default;
     ZIVOWrapperSdk(std::optional<std::string> wrapperSdkVersion, std::optional<std::string> wrapperSdkName,
                    std::optional<std::string> wrapperRuntimeVersion, std::optional<std::string> liveUpdateReleaseLabel,
-                   std::optional<std::string> liveUpdateDeploymentKey, std::optional<std::string> liveUpdatePackageHash);
+                   std::optional<std::string> liveUpdateDeploymentKey,
+                   std::optional<std::string> liveUpdatePackageHash);
 
     std::string className() const override { return "ZIVOWrapperSdk"; }
     foundation::Dictionary serializeToDictionary() const override;
@@ -29,7 +30,6 @@ private:
     static void forEachField(Visit&& visit, Self&... self);
 
 public:
-
     ZIVO_TEXT_PROPERTY(wrapperSdkVersion, WrapperSdkVersion)
     ZIVO_TEXT_PROPERTY(wrapperSdkName, WrapperSdkName)
     ZIVO_TEXT_PROPERTY(wrapperRuntimeVersion, WrapperRuntimeVersion)

@@ -42,8 +42,7 @@ const void* thrownObjectOf(const std::exception_ptr& handle) {
 }
 
 void lock() {
-    while (lockFlag.test_and_set(std::memory_order_acquire)) {
-    }
+    while (lockFlag.test_and_set(std::memory_order_acquire)) {}
 }
 void unlock() { lockFlag.clear(std::memory_order_release); }
 

@@ -67,8 +67,8 @@ void ZIVOWrapperExceptionManager::saveWrapperException(const std::shared_ptr<ZIV
     ZIVOUtility::createFileAtPathComponent(pathFor(withBaseFilename), data, true, true);
 }
 
-std::shared_ptr<ZIVOWrapperException> ZIVOWrapperExceptionManager::loadWrapperExceptionWithBaseFilename(
-    const std::string& name) {
+std::shared_ptr<ZIVOWrapperException>
+ZIVOWrapperExceptionManager::loadWrapperExceptionWithBaseFilename(const std::string& name) {
     const std::string component = pathFor(name);
     if (!ZIVOUtility::fileExistsForPathComponent(component)) {
         ZIVOLogError(kZIVOCrashesLogTag, "Exception data report doesn't exist on disk. File name: " + name);
@@ -83,8 +83,8 @@ std::shared_ptr<ZIVOWrapperException> ZIVOWrapperExceptionManager::loadWrapperEx
     return exception;
 }
 
-std::shared_ptr<ZIVOWrapperException> ZIVOWrapperExceptionManager::loadWrapperExceptionWithUUIDString(
-    const std::string& uuid) {
+std::shared_ptr<ZIVOWrapperException>
+ZIVOWrapperExceptionManager::loadWrapperExceptionWithUUIDString(const std::string& uuid) {
     {
         std::lock_guard lock(state().mutex);
         auto it = state().cache.find(uuid);

@@ -42,8 +42,8 @@ public:
     static void deleteAllWrapperExceptions();
     // Ties the last saved exception to the first report of the same process; nothing to do when
     // no exception was saved.
-    static void correlateLastSavedWrapperExceptionToReport(
-        const std::vector<std::shared_ptr<ZIVOErrorReport>>& reports);
+    static void
+    correlateLastSavedWrapperExceptionToReport(const std::vector<std::shared_ptr<ZIVOErrorReport>>& reports);
     static void saveWrapperExceptionAndCrashReport(const std::shared_ptr<ZIVOWrapperException>& exception);
     static void resetForTesting();
 };

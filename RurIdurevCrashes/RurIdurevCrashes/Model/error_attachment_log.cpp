@@ -22,13 +22,14 @@ ZIVOErrorAttachmentLog::ZIVOErrorAttachmentLog(std::optional<std::string> filena
     : ZIVOErrorAttachmentLog(std::move(filename), foundation::Data(attachmentText.begin(), attachmentText.end()),
                              std::string("text/plain")) {}
 
-std::shared_ptr<ZIVOErrorAttachmentLog> ZIVOErrorAttachmentLog::attachmentWithText(
-    const std::string& text, std::optional<std::string> filename) {
+std::shared_ptr<ZIVOErrorAttachmentLog>
+ZIVOErrorAttachmentLog::attachmentWithText(const std::string& text, std::optional<std::string> filename) {
     return std::make_shared<ZIVOErrorAttachmentLog>(std::move(filename), text);
 }
 
-std::shared_ptr<ZIVOErrorAttachmentLog> ZIVOErrorAttachmentLog::attachmentWithBinary(
-    foundation::Data data, std::optional<std::string> filename, std::optional<std::string> contentType) {
+std::shared_ptr<ZIVOErrorAttachmentLog>
+ZIVOErrorAttachmentLog::attachmentWithBinary(foundation::Data data, std::optional<std::string> filename,
+                                             std::optional<std::string> contentType) {
     return std::make_shared<ZIVOErrorAttachmentLog>(std::move(filename), std::move(data), std::move(contentType));
 }
 

@@ -166,9 +166,9 @@ std::shared_ptr<ZIVOExceptionModel> ZIVOExceptionModel::initWithException(const 
     return model;
 }
 
-std::shared_ptr<ZIVOExceptionModel> ZIVOExceptionModel::initWithType(
-    std::optional<std::string> type, std::optional<std::string> exceptionMessage,
-    std::optional<std::vector<std::string>> stackTrace) {
+std::shared_ptr<ZIVOExceptionModel>
+ZIVOExceptionModel::initWithType(std::optional<std::string> type, std::optional<std::string> exceptionMessage,
+                                 std::optional<std::vector<std::string>> stackTrace) {
     auto model = std::make_shared<ZIVOExceptionModel>();
     model->setType(std::move(type));
     model->setMessage(std::move(exceptionMessage));

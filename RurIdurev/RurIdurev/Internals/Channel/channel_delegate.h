@@ -20,10 +20,11 @@ using ZIVOChannel = const void*;
 class ZIVOChannelDelegate {
 public:
     virtual ~ZIVOChannelDelegate() = default;
-    virtual void channelGroupDidAddChannelUnit(ZIVOChannelGroupDefault&, const std::shared_ptr<ZIVOChannelUnitProtocol>&) {}
+    virtual void channelGroupDidAddChannelUnit(ZIVOChannelGroupDefault&,
+                                               const std::shared_ptr<ZIVOChannelUnitProtocol>&) {}
     virtual void channelPrepareLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&) {}
-    virtual void channelDidPrepareLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&, const std::string& /*internalId*/,
-                                      uint32_t /*flags*/) {}
+    virtual void channelDidPrepareLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&,
+                                      const std::string& /*internalId*/, uint32_t /*flags*/) {}
     virtual void channelDidCompleteEnqueueingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&,
                                                  const std::string& /*internalId*/) {}
     virtual void channelWillSendLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&) {}

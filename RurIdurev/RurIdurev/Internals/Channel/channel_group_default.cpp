@@ -8,14 +8,15 @@ namespace {
 constexpr const char* kWillTerminateNotification = "UIApplicationWillTerminateNotification";
 }
 
-std::shared_ptr<ZIVOChannelGroupDefault> ZIVOChannelGroupDefault::create(std::shared_ptr<ZIVOHttpClientProtocol> httpClient,
-                                                                         const std::string& installId,
-                                                                         const std::string& logUrl) {
+std::shared_ptr<ZIVOChannelGroupDefault>
+ZIVOChannelGroupDefault::create(std::shared_ptr<ZIVOHttpClientProtocol> httpClient, const std::string& installId,
+                                const std::string& logUrl) {
     return create(ZIVORurIdurevIngestion::create(std::move(httpClient), logUrl, installId));
 }
 
-std::shared_ptr<ZIVOChannelGroupDefault> ZIVOChannelGroupDefault::create(std::shared_ptr<ZIVORurIdurevIngestion> ingestion,
-                                                                         std::shared_ptr<ZIVOStorage> storage) {
+std::shared_ptr<ZIVOChannelGroupDefault>
+ZIVOChannelGroupDefault::create(std::shared_ptr<ZIVORurIdurevIngestion> ingestion,
+                                std::shared_ptr<ZIVOStorage> storage) {
     std::shared_ptr<ZIVOChannelGroupDefault> group(new ZIVOChannelGroupDefault());
     group->logsDispatchQueue_ = dispatch::Queue::serial(kZIVOChannelGroupQueueLabel);
     group->storage_ = storage ? std::move(storage) : std::make_shared<ZIVOLogDBStorage>();
@@ -27,13 +28,14 @@ ZIVOChannelGroupDefault::~ZIVOChannelGroupDefault() {
     if (observingTermination_) foundation::NotificationCenter::defaultCenter().removeObserver(this);
 }
 
-std::shared_ptr<ZIVOChannelUnitProtocol> ZIVOChannelGroupDefault::addChannelUnitWithConfiguration(
-    const ZIVOChannelUnitConfiguration& configuration) {
+std::shared_ptr<ZIVOChannelUnitProtocol>
+ZIVOChannelGroupDefault::addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration) {
     return addChannelUnitWithConfiguration(configuration, nullptr);
 }
 
-std::shared_ptr<ZIVOChannelUnitDefault> ZIVOChannelGroupDefault::addChannelUnitWithConfiguration(
-    const ZIVOChannelUnitConfiguration& configuration, std::shared_ptr<ZIVOIngestionProtocol> ingestion) {
+std::shared_ptr<ZIVOChannelUnitDefault>
+ZIVOChannelGroupDefault::addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration,
+                                                         std::shared_ptr<ZIVOIngestionProtocol> ingestion) {
     auto unit = ZIVOChannelUnitDefault::create(ingestion ? std::move(ingestion) : ingestion_, storage_, configuration,
                                                logsDispatchQueue_);
     unit->addDelegate(shared_from_this());
@@ -44,7 +46,8 @@ std::shared_ptr<ZIVOChannelUnitDefault> ZIVOChannelGroupDefault::addChannelUnitW
     return unit;
 }
 
-std::shared_ptr<ZIVOChannelUnitDefault> ZIVOChannelGroupDefault::channelUnitForGroupId(const std::string& groupId) const {
+std::shared_ptr<ZIVOChannelUnitDefault>
+ZIVOChannelGroupDefault::channelUnitForGroupId(const std::string& groupId) const {
     for (const auto& unit : channels_)
         if (unit->configuration().groupId == groupId) return unit;
     return nullptr;
@@ -108,9 +111,8 @@ void ZIVOChannelGroupDefault::resumeWithIdentifyingObject(const std::shared_ptr<
 
 void ZIVOChannelGroupDefault::setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool)> completionHandler) {
     auto storage = storage_;
-    logsDispatchQueue_->async([storage, sizeInBytes, completionHandler] {
-        storage->setMaxStorageSize(sizeInBytes, completionHandler);
-    });
+    logsDispatchQueue_->async(
+        [storage, sizeInBytes, completionHandler] { storage->setMaxStorageSize(sizeInBytes, completionHandler); });
 }
 
 std::string ZIVOChannelGroupDefault::logUrl() const {
@@ -138,7 +140,8 @@ void ZIVOChannelGroupDefault::channelDidPrepareLog(ZIVOChannel c, const std::sha
                                                    const std::string& id, uint32_t flags) {
     for (const auto& d : delegatesSnapshot()) d->channelDidPrepareLog(c, log, id, flags);
 }
-void ZIVOChannelGroupDefault::channelDidCompleteEnqueueingLog(ZIVOChannel c, const std::shared_ptr<ZIVOAbstractLog>& log,
+void ZIVOChannelGroupDefault::channelDidCompleteEnqueueingLog(ZIVOChannel c,
+                                                              const std::shared_ptr<ZIVOAbstractLog>& log,
                                                               const std::string& id) {
     for (const auto& d : delegatesSnapshot()) d->channelDidCompleteEnqueueingLog(c, log, id);
 }

@@ -20,10 +20,11 @@ public:
                                                            std::shared_ptr<ZIVOStorage> storage = nullptr);
     ~ZIVOChannelGroupDefault() override;
 
-    std::shared_ptr<ZIVOChannelUnitProtocol> addChannelUnitWithConfiguration(
-        const ZIVOChannelUnitConfiguration& configuration) override;
-    std::shared_ptr<ZIVOChannelUnitDefault> addChannelUnitWithConfiguration(
-        const ZIVOChannelUnitConfiguration& configuration, std::shared_ptr<ZIVOIngestionProtocol> ingestion);
+    std::shared_ptr<ZIVOChannelUnitProtocol>
+    addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration) override;
+    std::shared_ptr<ZIVOChannelUnitDefault>
+    addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration,
+                                    std::shared_ptr<ZIVOIngestionProtocol> ingestion);
     std::shared_ptr<ZIVOChannelUnitDefault> channelUnitForGroupId(const std::string& groupId) const;
     void addDelegate(const std::shared_ptr<ZIVOChannelDelegate>& delegate);
     void removeDelegate(const std::shared_ptr<ZIVOChannelDelegate>& delegate);
@@ -46,8 +47,10 @@ public:
 
     // ---- Repeated to the group's delegates
     void channelPrepareLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&) override;
-    void channelDidPrepareLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&, const std::string&, uint32_t) override;
-    void channelDidCompleteEnqueueingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&, const std::string&) override;
+    void channelDidPrepareLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&, const std::string&,
+                              uint32_t) override;
+    void channelDidCompleteEnqueueingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&,
+                                         const std::string&) override;
     void channelWillSendLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&) override;
     void channelDidSucceedSendingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&) override;
     void channelDidFailSendingLog(ZIVOChannel, const std::shared_ptr<ZIVOAbstractLog>&,

@@ -28,6 +28,6 @@ public:
 class ZIVOChannelGroupProtocol {
 public:
     virtual ~ZIVOChannelGroupProtocol() = default;
-    virtual std::shared_ptr<ZIVOChannelUnitProtocol> addChannelUnitWithConfiguration(
-        const ZIVOChannelUnitConfiguration& configuration) = 0;
+    virtual std::shared_ptr<ZIVOChannelUnitProtocol>
+    addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration) = 0;
 };

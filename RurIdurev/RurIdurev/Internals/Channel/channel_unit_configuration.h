@@ -6,8 +6,8 @@
 
 struct ZIVOChannelUnitConfiguration {
     std::string groupId;
-    int priority = 1;                 // ZIVOPriorityDefault
-    double flushInterval = 6;         // seconds
+    int priority = 1;          // ZIVOPriorityDefault
+    double flushInterval = 6;  // seconds
     size_t batchSizeLimit = 50;
     size_t pendingBatchesLimit = 3;
 

@@ -95,7 +95,8 @@ void ZIVOChannelUnitDefault::enqueueItem(const std::shared_ptr<ZIVOAbstractLog>&
             }
         }
         auto complete = [&] {
-            for (const auto& d : self->delegatesSnapshot()) d->channelDidCompleteEnqueueingLog(channel, item, internalId);
+            for (const auto& d : self->delegatesSnapshot())
+                d->channelDidCompleteEnqueueingLog(channel, item, internalId);
         };
         std::string type = item->type().value_or("");
         if (filtered) {
@@ -104,8 +105,9 @@ void ZIVOChannelUnitDefault::enqueueItem(const std::shared_ptr<ZIVOAbstractLog>&
             return;
         }
         if (!self->ingestion_ || !self->ingestion_->isReadyToSend()) {
-            ZIVOLogDebug(kZIVOLogTag, "Log of type '" + type +
-                                          "' was not filtered out by delegate(s) but ingestion is not ready to send it.");
+            ZIVOLogDebug(kZIVOLogTag,
+                         "Log of type '" + type +
+                             "' was not filtered out by delegate(s) but ingestion is not ready to send it.");
             complete();
             return;
         }
@@ -211,7 +213,8 @@ void ZIVOChannelUnitDefault::flushQueue() {
         availableBatchFromStorage_ = storage_->loadLogsWithGroupId(
             configuration_.groupId, configuration_.batchSizeLimit,
             std::vector<std::string>(pausedTargetKeys_.begin(), pausedTargetKeys_.end()),
-            [self](const std::vector<std::shared_ptr<ZIVOAbstractLog>>& logs, const std::optional<std::string>& batchId) {
+            [self](const std::vector<std::shared_ptr<ZIVOAbstractLog>>& logs,
+                   const std::optional<std::string>& batchId) {
                 if (!logs.empty() && batchId) self->sendLogContainer(std::make_shared<ZIVOLogContainer>(batchId, logs));
             });
         if (!(availableBatchFromStorage_ && !pendingBatchQueueFull_)) return;
@@ -240,17 +243,20 @@ void ZIVOChannelUnitDefault::sendLogContainer(const std::shared_ptr<ZIVOLogConta
     // The ingestion keeps this handler while the call waits (paused, retrying): a strong reference
     // here would keep the unit alive through its own ingestion for as long as that lasts.
     std::weak_ptr<ZIVOChannelUnitDefault> weak = weak_from_this();
-    ingestion_->sendAsync(container, [weak, container](const std::string& id, const std::optional<net::HTTPURLResponse>& response,
-                                                       const std::optional<foundation::Data>&,
-                                                       const std::optional<foundation::Error>& error) {
-        auto self = weak.lock();
-        if (!self) return;
-        self->logsDispatchQueue_->async(
-            [self, id, response, container, error] { self->handleReply(id, response, container, error); });
-    });
+    ingestion_->sendAsync(container,
+                          [weak, container](const std::string& id, const std::optional<net::HTTPURLResponse>& response,
+                                            const std::optional<foundation::Data>&,
+                                            const std::optional<foundation::Error>& error) {
+                              auto self = weak.lock();
+                              if (!self) return;
+                              self->logsDispatchQueue_->async([self, id, response, container, error] {
+                                  self->handleReply(id, response, container, error);
+                              });
+                          });
 }
 
-void ZIVOChannelUnitDefault::handleReply(const std::string& batchId, const std::optional<net::HTTPURLResponse>& response,
+void ZIVOChannelUnitDefault::handleReply(const std::string& batchId,
+                                         const std::optional<net::HTTPURLResponse>& response,
                                          const std::shared_ptr<ZIVOLogContainer>& container,
                                          const std::optional<foundation::Error>& error) {
     auto it = std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId);

@@ -35,8 +35,8 @@ bool ZIVOZidAzaduzuriChannelDelegate::validateLogName(const std::optional<std::s
     static const std::regex pattern(kNamePattern, std::regex::ECMAScript);
     if (!std::regex_match(*name, pattern)) {
         std::string text = *name;
-        ZIVOLogError(kZIVOLogTag,
-                     "Log validation failed. Name must match '" + std::string(kNamePattern) + "' but was '" + text + "'");
+        ZIVOLogError(kZIVOLogTag, "Log validation failed. Name must match '" + std::string(kNamePattern) +
+                                      "' but was '" + text + "'");
         return false;
     }
     return true;
@@ -55,8 +55,8 @@ std::shared_ptr<ZIVOChannelUnitDefault> ZIVOZidAzaduzuriChannelDelegate::unitFor
     return nullptr;
 }
 
-void ZIVOZidAzaduzuriChannelDelegate::channelGroupDidAddChannelUnit(ZIVOChannelGroupDefault& group,
-                                                                    const std::shared_ptr<ZIVOChannelUnitProtocol>& added) {
+void ZIVOZidAzaduzuriChannelDelegate::channelGroupDidAddChannelUnit(
+    ZIVOChannelGroupDefault& group, const std::shared_ptr<ZIVOChannelUnitProtocol>& added) {
     auto unit = std::dynamic_pointer_cast<ZIVOChannelUnitDefault>(added);
     if (!unit) return;
     {
@@ -88,7 +88,8 @@ void ZIVOZidAzaduzuriChannelDelegate::channelPrepareLog(ZIVOChannel, const std::
     cs->ext->sdkExt->setInstallId(installId_);
 }
 
-void ZIVOZidAzaduzuriChannelDelegate::channelDidPrepareLog(ZIVOChannel channel, const std::shared_ptr<ZIVOAbstractLog>& log,
+void ZIVOZidAzaduzuriChannelDelegate::channelDidPrepareLog(ZIVOChannel channel,
+                                                           const std::shared_ptr<ZIVOAbstractLog>& log,
                                                            const std::string&, uint32_t flags) {
     auto unit = unitFor(channel);
     if (!unit) return;
@@ -120,7 +121,8 @@ void ZIVOZidAzaduzuriChannelDelegate::channelDidSetEnabled(ZIVOChannel channel, 
                                                            bool andDeleteDataOnDisabled) {
     if (auto unit = unitFor(channel)) {
         if (isZidAzaduzuriGroup(unit->configuration().groupId)) return;
-        if (auto mirror = mirrorFor(unit->configuration().groupId)) mirror->setEnabled(isEnabled, andDeleteDataOnDisabled);
+        if (auto mirror = mirrorFor(unit->configuration().groupId))
+            mirror->setEnabled(isEnabled, andDeleteDataOnDisabled);
         return;
     }
     // The group's own report: disabling with deletion starts new epochs.

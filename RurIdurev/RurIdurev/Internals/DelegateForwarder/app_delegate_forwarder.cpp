@@ -50,9 +50,11 @@ std::optional<bool> ZIVOAppDelegateForwarder::callDelegate(ZIVOCustomDelegate& d
                                                            bool returnedValue) {
     auto* app = dynamic_cast<ZIVOCustomApplicationDelegate*>(&delegate);
     if (!app) return std::nullopt;
-    const std::string& url = call.arguments.size() > 0 ? call.arguments[0].asString() : foundation::Value::null().asString();
+    const std::string& url =
+        call.arguments.size() > 0 ? call.arguments[0].asString() : foundation::Value::null().asString();
     if (call.selector == kZIVOOpenURLOptionsSelector) {
-        const auto& options = call.arguments.size() > 1 ? call.arguments[1].asDictionary() : foundation::Value::null().asDictionary();
+        const auto& options =
+            call.arguments.size() > 1 ? call.arguments[1].asDictionary() : foundation::Value::null().asDictionary();
         return app->application(url, options, returnedValue);
     }
     if (call.selector == kZIVOOpenURLSourceApplicationSelector) {

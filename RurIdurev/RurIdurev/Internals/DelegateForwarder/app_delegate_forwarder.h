@@ -5,7 +5,8 @@
 
 inline constexpr const char* kZIVOAppDelegateForwarderEnabledKey = "RurIdurevAppDelegateForwarderEnabled";
 inline constexpr const char* kZIVOOpenURLOptionsSelector = "application:openURL:options:";
-inline constexpr const char* kZIVOOpenURLSourceApplicationSelector = "application:openURL:sourceApplication:annotation:";
+inline constexpr const char* kZIVOOpenURLSourceApplicationSelector =
+    "application:openURL:sourceApplication:annotation:";
 
 class ZIVOAppDelegateForwarder : public ZIVODelegateForwarder {
 public:

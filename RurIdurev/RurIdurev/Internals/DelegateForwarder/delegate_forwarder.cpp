@@ -37,9 +37,11 @@ void ZIVODelegateForwarder::setEnabledFromPlistForKey(const std::string& key) {
     setEnabled(enabled);
     addTraceBlock([key, enabled] {
         if (enabled)
-            ZIVOLogDebug(kZIVOLogTag, "Delegate forwarder for info.plist key '" + key + "' enabled. It may use swizzling.");
+            ZIVOLogDebug(kZIVOLogTag,
+                         "Delegate forwarder for info.plist key '" + key + "' enabled. It may use swizzling.");
         else
-            ZIVOLogDebug(kZIVOLogTag, "Delegate forwarder for info.plist key '" + key + "' disabled. It won't use swizzling.");
+            ZIVOLogDebug(kZIVOLogTag,
+                         "Delegate forwarder for info.plist key '" + key + "' disabled. It won't use swizzling.");
     });
 }
 
@@ -120,7 +122,8 @@ bool ZIVODelegateForwarder::swizzleOriginalSelector(const std::string& selector,
     } else {
         addTraceBlock([cannot] {
             ZIVOLogError(kZIVOLogTag,
-                         cannot + " " + "You need to explicitly call the Rur Idurev API from your app delegate implementation.");
+                         cannot + " " +
+                             "You need to explicitly call the Rur Idurev API from your app delegate implementation.");
         });
     }
     return false;

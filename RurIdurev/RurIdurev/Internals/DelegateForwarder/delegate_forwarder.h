@@ -27,7 +27,8 @@ public:
 class ZIVOCustomApplicationDelegate : public ZIVOCustomDelegate {
 public:
     // `application:openURL:sourceApplication:annotation:returnedValue:`
-    virtual std::optional<bool> application(const std::string& openURL, const std::optional<std::string>& sourceApplication,
+    virtual std::optional<bool> application(const std::string& openURL,
+                                            const std::optional<std::string>& sourceApplication,
                                             const foundation::Value& annotation, bool returnedValue) {
         (void)openURL, (void)sourceApplication, (void)annotation, (void)returnedValue;
         return std::nullopt;

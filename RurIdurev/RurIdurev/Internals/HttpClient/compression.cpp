@@ -10,8 +10,8 @@ std::optional<foundation::Data> ZIVOCompression::compressData(const foundation::
     // Window bits 31: a 15-bit window with the gzip header and trailer.
     int result = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
     if (result != Z_OK) {
-        std::string text = result == Z_VERSION_ERROR ? "Version of zlib.h & libz library do not match!"
-                           : result == Z_MEM_ERROR   ? "Not enough memory."
+        std::string text = result == Z_VERSION_ERROR  ? "Version of zlib.h & libz library do not match!"
+                           : result == Z_MEM_ERROR    ? "Not enough memory."
                            : result == Z_STREAM_ERROR ? "Invalid parameter passed in to function."
                                                       : "Unknown error!";
         ZIVOLogError(kZIVOLogTag, "Compression failed with error: " + text);

@@ -84,9 +84,9 @@ void ZIVOHttpCall::startRetryTimerWithStatusCode(int statusCode, std::optional<u
     timerSource_ = std::make_unique<dispatch::TimerSource>(dispatch::Queue::global(), std::move(event));
     uint32_t delay = retryAfter ? *retryAfter : delayForRetryCount(retryCount_);
     int attempt = retryCount_;
-    ZIVOLogWarning(kZIVOLogTag, "Call attempt #" + std::to_string(attempt) + " failed with status code: " +
-                                    std::to_string(statusCode) + ", it will be retried in " + std::to_string(delay) +
-                                    " ms.");
+    ZIVOLogWarning(kZIVOLogTag, "Call attempt #" + std::to_string(attempt) +
+                                    " failed with status code: " + std::to_string(statusCode) +
+                                    ", it will be retried in " + std::to_string(delay) + " ms.");
     ++retryCount_;
     timerSource_->setTimerAtWallTime(dispatch::wallNow() + delay / 1000.0, 0, 1);
     timerSource_->start();
@@ -105,7 +105,9 @@ struct ZIVOHttpClient::Exchange : net::TransportClient {
     std::atomic<bool> cancelled{false};
 
     void exchangeDidReceiveResponse(const net::HTTPURLResponse& r) override { response = r; }
-    void exchangeDidReceiveData(const uint8_t* data, size_t size) override { body.insert(body.end(), data, data + size); }
+    void exchangeDidReceiveData(const uint8_t* data, size_t size) override {
+        body.insert(body.end(), data, data + size);
+    }
     void exchangeDidFinish() override { end(std::nullopt); }
     void exchangeDidFail(const foundation::Error& error) override { end(error); }
     void end(std::optional<foundation::Error> error) {
@@ -165,7 +167,8 @@ void ZIVOHttpClient::sendAsync(const std::string& url, const std::string& method
                                bool compressionEnabled, ZIVOHttpRequestCompletionHandler completionHandler) {
     std::lock_guard lock(mutex_);
     if (!enabled_) {
-        if (completionHandler) completionHandler(std::nullopt, std::nullopt, ZIVOHttpUtil::sdkError(kZIVODisabledErrorCode));
+        if (completionHandler)
+            completionHandler(std::nullopt, std::nullopt, ZIVOHttpUtil::sdkError(kZIVODisabledErrorCode));
         return;
     }
     auto call = std::make_shared<ZIVOHttpCall>(url, method, headers, std::move(data), std::move(retryIntervals),
@@ -209,15 +212,16 @@ void ZIVOHttpClient::requestCompleted(const std::shared_ptr<ZIVOHttpCall>& call,
         }
         if (ZIVOHttpUtil::isNoInternetConnectionError(error) || ZIVOHttpUtil::isSSLConnectionError(error)) {
             call->resetRetry();
-            std::string why = ZIVOHttpUtil::isNoInternetConnectionError(error) ? "Internet connection is down."
-                                                                               : "Could not establish secure connection.";
+            std::string why = ZIVOHttpUtil::isNoInternetConnectionError(error)
+                                  ? "Internet connection is down."
+                                  : "Could not establish secure connection.";
             ZIVOLogInfo(kZIVOLogTag, "HTTP call failed with error: " + why);
             return;
         }
         if (error) {
             auto e = *error;
-            ZIVOLogError(kZIVOLogTag, "HTTP request error with code: " + std::to_string(e.code) + ", domain: " +
-                                          e.domain + ", description: " + e.localizedDescription());
+            ZIVOLogError(kZIVOLogTag, "HTTP request error with code: " + std::to_string(e.code) +
+                                          ", domain: " + e.domain + ", description: " + e.localizedDescription());
             pendingCalls_.erase(call);
             completeAfterUnlock = call->completionHandler();
         } else {

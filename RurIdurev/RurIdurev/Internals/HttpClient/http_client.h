@@ -18,10 +18,9 @@
 class ZIVO_Reachability;
 
 using ZIVOHttpHeaders = std::vector<std::pair<std::string, std::string>>;
-using ZIVOHttpRequestCompletionHandler =
-    std::function<void(const std::optional<foundation::Data>& responseBody,
-                       const std::optional<net::HTTPURLResponse>& response,
-                       const std::optional<foundation::Error>& error)>;
+using ZIVOHttpRequestCompletionHandler = std::function<void(const std::optional<foundation::Data>& responseBody,
+                                                            const std::optional<net::HTTPURLResponse>& response,
+                                                            const std::optional<foundation::Error>& error)>;
 
 inline const std::vector<double> kZIVODefaultRetryIntervals{10, 300, 1200};
 

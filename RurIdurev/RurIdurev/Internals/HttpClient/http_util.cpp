@@ -47,8 +47,8 @@ std::optional<uint32_t> ZIVOHttpUtil::parseRetryAfterMs(const std::optional<std:
 
 foundation::Error ZIVOHttpUtil::sdkError(int code) {
     const char* text = code == kZIVOLogInvalidContainerErrorCode ? "Invalid log container."
-                       : code == kZIVOCanceledErrorCode         ? "The operation was canceled."
-                       : code == kZIVODisabledErrorCode         ? "The service is disabled."
-                                                                : "Canceled, connection paused with log deletion.";
+                       : code == kZIVOCanceledErrorCode          ? "The operation was canceled."
+                       : code == kZIVODisabledErrorCode          ? "The service is disabled."
+                                                                 : "Canceled, connection paused with log deletion.";
     return foundation::Error(kZIVOErrorDomain, code, foundation::Dictionary{{"NSLocalizedDescription", text}});
 }

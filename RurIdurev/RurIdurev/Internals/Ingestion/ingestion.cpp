@@ -128,14 +128,15 @@ void ZIVOHttpIngestion::printResponse(const std::optional<net::HTTPURLResponse>&
         }
     }
     int status = response ? response->statusCode : 0;
-    ZIVOLogVerbose(kZIVOLogTag, "HTTP response received with status code: " + std::to_string(status) + ", payload:\n" + payload);
+    ZIVOLogVerbose(kZIVOLogTag,
+                   "HTTP response received with status code: " + std::to_string(status) + ", payload:\n" + payload);
 }
 
 // ---- Main endpoint
 
-std::shared_ptr<ZIVORurIdurevIngestion> ZIVORurIdurevIngestion::create(std::shared_ptr<ZIVOHttpClientProtocol> httpClient,
-                                                                       std::string baseURL, std::string installId,
-                                                                       std::vector<double> retryIntervals) {
+std::shared_ptr<ZIVORurIdurevIngestion>
+ZIVORurIdurevIngestion::create(std::shared_ptr<ZIVOHttpClientProtocol> httpClient, std::string baseURL,
+                               std::string installId, std::vector<double> retryIntervals) {
     std::shared_ptr<ZIVORurIdurevIngestion> ingestion(new ZIVORurIdurevIngestion(
         std::move(httpClient), std::move(baseURL), "/logs",
         ZIVOHttpHeaders{{"Content-Type", "application/json"}, {"Install-ID", std::move(installId)}},
@@ -183,7 +184,8 @@ void ZIVORurIdurevIngestion::willSendHTTPRequestToURL(const std::string& url, co
     if (ZIVOLogger::currentLogLevel() >= ZIVOLogLevelDebug) return;
     std::string text;
     for (const auto& [name, value] : headers) {
-        text += (text.empty() ? "" : ", ") + name + " = " + (name == "App-Secret" ? ZIVOHttpUtil::hideSecret(value) : value);
+        text += (text.empty() ? "" : ", ") + name + " = " +
+                (name == "App-Secret" ? ZIVOHttpUtil::hideSecret(value) : value);
     }
     ZIVOLogVerbose(kZIVOLogTag, "URL: " + url);
     ZIVOLogVerbose(kZIVOLogTag, "Headers: " + text);

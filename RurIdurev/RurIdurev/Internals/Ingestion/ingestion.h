@@ -74,9 +74,9 @@ private:
 
 class ZIVORurIdurevIngestion : public ZIVOHttpIngestion {
 public:
-    static std::shared_ptr<ZIVORurIdurevIngestion> create(std::shared_ptr<ZIVOHttpClientProtocol> httpClient,
-                                                          std::string baseURL, std::string installId,
-                                                          std::vector<double> retryIntervals = kZIVODefaultRetryIntervals);
+    static std::shared_ptr<ZIVORurIdurevIngestion>
+    create(std::shared_ptr<ZIVOHttpClientProtocol> httpClient, std::string baseURL, std::string installId,
+           std::vector<double> retryIntervals = kZIVODefaultRetryIntervals);
     void setAppSecret(std::optional<std::string> secret);
     std::optional<std::string> appSecret() const;
     bool isReadyToSend() override { return appSecret().has_value(); }

@@ -28,8 +28,8 @@ void ZIVOTicketCache::clearCache() {
     tickets_.clear();
 }
 
-std::shared_ptr<ZIVOZidAzaduzuriIngestion> ZIVOZidAzaduzuriIngestion::create(
-    std::shared_ptr<ZIVOHttpClientProtocol> httpClient, std::string baseURL) {
+std::shared_ptr<ZIVOZidAzaduzuriIngestion>
+ZIVOZidAzaduzuriIngestion::create(std::shared_ptr<ZIVOHttpClientProtocol> httpClient, std::string baseURL) {
     std::shared_ptr<ZIVOZidAzaduzuriIngestion> ingestion(new ZIVOZidAzaduzuriIngestion(
         std::move(httpClient), std::move(baseURL), "/ZidAzaduzuri/1.0",
         ZIVOHttpHeaders{{"Content-Type", "application/x-json-stream; charset=utf-8"},
@@ -61,13 +61,15 @@ void ZIVOZidAzaduzuriIngestion::sendAsync(const std::shared_ptr<ZIVOLogContainer
     headers.emplace_back("apikey", apikey);
     headers.emplace_back("Upload-Time", std::to_string(static_cast<long long>(ZIVOUtility::nowInMilliseconds())));
     if (!tickets.empty()) {
-        if (auto text = foundation::toJSON(foundation::Value(tickets)); text.ok()) headers.emplace_back("Tickets", text.value());
+        if (auto text = foundation::toJSON(foundation::Value(tickets)); text.ok())
+            headers.emplace_back("Tickets", text.value());
     }
     ZIVOHttpIngestion::sendAsync(foundation::Data(body.begin(), body.end()), headers, batchId, completionHandler);
 }
 
 std::string ZIVOZidAzaduzuriIngestion::obfuscateResponsePayload(const std::string& payload) const {
-    return ZIVOUtility::obfuscateString(payload, "\"token\"\\s*:\\s*\"[^\"]+\"", "\"token\" : \"***\"").value_or(payload);
+    return ZIVOUtility::obfuscateString(payload, "\"token\"\\s*:\\s*\"[^\"]+\"", "\"token\" : \"***\"")
+        .value_or(payload);
 }
 
 std::string ZIVOZidAzaduzuriIngestion::obfuscateTargetTokens(const std::string& tokenString) {
@@ -91,7 +93,9 @@ void ZIVOZidAzaduzuriIngestion::willSendHTTPRequestToURL(const std::string& url,
     if (ZIVOLogger::currentLogLevel() >= ZIVOLogLevelDebug) return;
     std::string text;
     for (const auto& [name, value] : headers) {
-        std::string shown = name == "apikey" ? obfuscateTargetTokens(value) : name == "Tickets" ? obfuscateTickets(value) : value;
+        std::string shown = name == "apikey"    ? obfuscateTargetTokens(value)
+                            : name == "Tickets" ? obfuscateTickets(value)
+                                                : value;
         text += (text.empty() ? "" : ", ") + name + " = " + shown;
     }
     ZIVOLogVerbose(kZIVOLogTag, "URL: " + url);

@@ -35,12 +35,12 @@ bool zivoObjectEquals(const std::shared_ptr<T>& a, const std::shared_ptr<T>& b) 
 }
 
 // Declares an optional text property `name()` / `setName(...)` with its storage.
-#define ZIVO_TEXT_PROPERTY(name, Name)                                                       \
-public:                                                                                      \
-    const std::optional<std::string>& name() const { return name##_; }                       \
-    void set##Name(std::optional<std::string> value) { name##_ = std::move(value); }         \
-                                                                                             \
-private:                                                                                     \
+#define ZIVO_TEXT_PROPERTY(name, Name)                                                                                 \
+public:                                                                                                                \
+    const std::optional<std::string>& name() const { return name##_; }                                                 \
+    void set##Name(std::optional<std::string> value) { name##_ = std::move(value); }                                   \
+                                                                                                                       \
+private:                                                                                                               \
     std::optional<std::string> name##_;
 
 // Writes an optional text or number under key when present (an absent value leaves the key out).

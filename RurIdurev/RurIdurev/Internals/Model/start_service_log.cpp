@@ -29,8 +29,9 @@ std::shared_ptr<ZIVOStartServiceLog> ZIVOStartServiceLog::decode(foundation::Dec
         std::vector<std::string> names;
         for (const auto& name : *list) {
             if (!name.isString()) {
-                decoder.failWithError(foundation::Error::withDescription(
-                    foundation::kArchiveErrorDomain, foundation::kArchiveReadCorruptError, "services holds a non-text name"));
+                decoder.failWithError(foundation::Error::withDescription(foundation::kArchiveErrorDomain,
+                                                                         foundation::kArchiveReadCorruptError,
+                                                                         "services holds a non-text name"));
                 return nullptr;
             }
             names.push_back(name.asString());

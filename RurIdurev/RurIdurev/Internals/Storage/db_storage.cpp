@@ -105,7 +105,8 @@ int ZIVODBStorage::configureDatabase() {
     if (schema_) {
         result = createTablesWithSchema(*schema_, db);
         if (result != SQLITE_OK) {
-            ZIVOLogError(kZIVOLogTag, "Failed to create tables with schema with error \"" + std::to_string(result) + "\".");
+            ZIVOLogError(kZIVOLogTag,
+                         "Failed to create tables with schema with error \"" + std::to_string(result) + "\".");
             sqlite3_close(db);
             return result;
         }
@@ -116,8 +117,8 @@ int ZIVODBStorage::configureDatabase() {
         ZIVOLogInfo(kZIVOLogTag, "Created \"" + name + "\" database with " + std::to_string(requested) + " version.");
         customizeDatabase(db);
     } else if (version < version_) {
-        ZIVOLogInfo(kZIVOLogTag, "Migrating \"" + name + "\" database from version " + std::to_string(version) + " to " +
-                                     std::to_string(requested) + ".");
+        ZIVOLogInfo(kZIVOLogTag, "Migrating \"" + name + "\" database from version " + std::to_string(version) +
+                                     " to " + std::to_string(requested) + ".");
         migrateDatabase(db, version);
     }
     enableAutoVacuumInOpenedDatabase(db);
@@ -127,16 +128,16 @@ int ZIVODBStorage::configureDatabase() {
 }
 
 std::string ZIVODBStorage::fileURIForPath(const std::string& path) {
-    static const foundation::CharacterSet kAllowed = foundation::CharacterSet::fromCharacters(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~/");
+    static const foundation::CharacterSet kAllowed =
+        foundation::CharacterSet::fromCharacters("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~/");
     return "file:" + foundation::percentEncode(path, kAllowed);
 }
 
 sqlite3* ZIVODBStorage::openDatabaseAtFileURL(const std::string& fileURL, int* result) {
     configureSQLite();
     sqlite3* db = nullptr;
-    int code = sqlite3_open_v2(fileURL.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI,
-                               nullptr);
+    int code =
+        sqlite3_open_v2(fileURL.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr);
     if (result) *result = code;
     if (code != SQLITE_OK) {
         ZIVOLogError(kZIVOLogTag, "Failed to open database with result: " + std::to_string(code) + ".");
@@ -151,8 +152,9 @@ int ZIVODBStorage::executeQueryUsingBlock(const std::function<int(sqlite3*)>& bl
     sqlite3* db = openDatabaseAtFileURL(dbFileURL_, &result);
     if (!db) return result;
     if (pageSize_ == 0) {
-        ZIVOLogError(kZIVOLogTag,
-                     std::string("The database was not configured correctly. The page size is expected to be non zero."));
+        ZIVOLogError(
+            kZIVOLogTag,
+            std::string("The database was not configured correctly. The page size is expected to be non zero."));
         sqlite3_close(db);
         return SQLITE_ERROR;
     }
@@ -237,8 +239,9 @@ void ZIVODBStorage::setMaxStorageSize(int64_t sizeInBytes, const std::function<v
         return;
     }
     if (pageSize_ == 0) {
-        ZIVOLogError(kZIVOLogTag,
-                     std::string("The database was not configured correctly. The page size is expected to be non zero."));
+        ZIVOLogError(
+            kZIVOLogTag,
+            std::string("The database was not configured correctly. The page size is expected to be non zero."));
         sqlite3_close(db);
         if (completionHandler) completionHandler(false);
         return;
@@ -248,8 +251,9 @@ void ZIVODBStorage::setMaxStorageSize(int64_t sizeInBytes, const std::function<v
     ZIVOLogDebug(kZIVOLogTag, "Found " + std::to_string(pages) + " pages in the database.");
     int64_t requested = sizeInBytes / pageSize_ + (sizeInBytes % pageSize_ ? 1 : 0);
     if (pages > requested) {
-        ZIVOLogWarning(kZIVOLogTag, "Cannot change database size to " + std::to_string(sizeInBytes) +
-                                        " bytes as it would cause a loss of data. Maximum database size will not be changed.");
+        ZIVOLogWarning(kZIVOLogTag,
+                       "Cannot change database size to " + std::to_string(sizeInBytes) +
+                           " bytes as it would cause a loss of data. Maximum database size will not be changed.");
     } else {
         int result = setMaxPageCount(requested, db);
         if (result != SQLITE_OK) {
@@ -260,7 +264,8 @@ void ZIVODBStorage::setMaxStorageSize(int64_t sizeInBytes, const std::function<v
             int64_t newSize = limit * pageSize_;
             if (limit == requested) {
                 if (newSize == sizeInBytes) {
-                    ZIVOLogInfo(kZIVOLogTag, "Changed maximum database size to " + std::to_string(sizeInBytes) + " bytes.");
+                    ZIVOLogInfo(kZIVOLogTag,
+                                "Changed maximum database size to " + std::to_string(sizeInBytes) + " bytes.");
                 } else {
                     ZIVOLogInfo(kZIVOLogTag, "Changed maximum database size to " + std::to_string(newSize) +
                                                  " bytes (next multiple of 4KiB).");

@@ -132,8 +132,9 @@ bool ZIVOLogDBStorage::saveLog(const std::shared_ptr<ZIVOAbstractLog>& log, cons
         return true;
     }
     if (result == SQLITE_FULL) {
-        ZIVOLogError(kZIVOLogTag,
-                     std::string("Storage is full and no logs with equal or lower priority exist; discarding the log."));
+        ZIVOLogError(
+            kZIVOLogTag,
+            std::string("Storage is full and no logs with equal or lower priority exist; discarding the log."));
     }
     return false;
 }
@@ -272,7 +273,8 @@ int ZIVOLogDBStorage::deleteLogsFromDBWithColumnValues(const std::vector<foundat
         }
         joined += (joined.empty() ? "" : "','") + value.stringValue();
     }
-    std::string query = "DELETE FROM \"logs\" WHERE \"" + columnName + "\" IN " + buildKeyFormatWithCount(values.size());
+    std::string query =
+        "DELETE FROM \"logs\" WHERE \"" + columnName + "\" IN " + buildKeyFormatWithCount(values.size());
     int result = executeNonSelectionQuery(query, db, &bound);
     std::string trace = "Deletion of log(s) by " + columnName + " with value(s) '" + joined + "'";
     if (result == SQLITE_OK) {

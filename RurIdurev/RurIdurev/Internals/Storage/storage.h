@@ -10,9 +10,8 @@
 
 class ZIVOAbstractLog;
 
-using ZIVOLoadDataCompletionHandler =
-    std::function<void(const std::vector<std::shared_ptr<ZIVOAbstractLog>>& logArray,
-                       const std::optional<std::string>& batchId)>;
+using ZIVOLoadDataCompletionHandler = std::function<void(const std::vector<std::shared_ptr<ZIVOAbstractLog>>& logArray,
+                                                         const std::optional<std::string>& batchId)>;
 
 class ZIVOStorage {
 public:

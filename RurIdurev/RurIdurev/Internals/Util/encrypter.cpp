@@ -26,7 +26,9 @@ std::recursive_mutex& keyMutex() {
 constexpr const char* kAlgorithmWithMac = "AES/HmacSHA256";
 constexpr const char* kAlgorithmLegacy = "AES";
 
-bool isKnownTag(const std::string& tag) { return tag == kZIVOEncryptionKeyTag || tag == kZIVOEncryptionKeyTagAlternate; }
+bool isKnownTag(const std::string& tag) {
+    return tag == kZIVOEncryptionKeyTag || tag == kZIVOEncryptionKeyTagAlternate;
+}
 
 void logCryptoFailure() { ZIVOLogError(kZIVOLogTag, std::string("Error performing encryption or decryption.")); }
 
@@ -133,8 +135,9 @@ std::string ZIVOEncrypter::getCurrentKeyTag() {
     const std::string& text = metadata.asString();
     const auto slash = text.find('/');
     const std::string tag = text.substr(0, slash);
-    const auto expiry =
-        slash == std::string::npos ? std::nullopt : ZIVOUtility::dateFromISO8601(std::string_view(text).substr(slash + 1));
+    const auto expiry = slash == std::string::npos
+                            ? std::nullopt
+                            : ZIVOUtility::dateFromISO8601(std::string_view(text).substr(slash + 1));
     if (expiry && expiry->secondsSince1970 > dispatch::wallNow() && isKnownTag(tag)) return tag;
     const std::string next = tag == kZIVOEncryptionKeyTag ? kZIVOEncryptionKeyTagAlternate : kZIVOEncryptionKeyTag;
     rotateToNewKeyTag(next);
@@ -143,7 +146,8 @@ std::string ZIVOEncrypter::getCurrentKeyTag() {
 
 void ZIVOEncrypter::rotateToNewKeyTag(const std::string& tag) {
     std::lock_guard lock(keyMutex());
-    const std::string expiry = ZIVOUtility::dateToISO8601(foundation::Date{dispatch::wallNow() + kZIVOEncryptionKeyLifetime});
+    const std::string expiry =
+        ZIVOUtility::dateToISO8601(foundation::Date{dispatch::wallNow() + kZIVOEncryptionKeyLifetime});
     ZIVORurIdurevUserDefaults::shared()->setObject(tag + "/" + expiry, kZIVOEncryptionKeyMetadataKey);
 }
 

@@ -34,7 +34,8 @@ bool ZIVOKeychainUtil::storeString(const std::string& string, const std::string&
         status = kc->add(item);
     }
     if (status == security::errSecSuccess) {
-        ZIVOLogVerbose(kZIVOLogTag, "Stored a string with key='" + key + "', service='" + serviceName + "' to keychain.");
+        ZIVOLogVerbose(kZIVOLogTag,
+                       "Stored a string with key='" + key + "', service='" + serviceName + "' to keychain.");
         return true;
     }
     ZIVOLogWarning(kZIVOLogTag, "Failed to store item with key='" + key + "', service='" + serviceName +
@@ -68,13 +69,15 @@ std::optional<std::string> ZIVOKeychainUtil::stringForKey(const std::string& key
     return stringForKey(key, defaultServiceName(), statusCode);
 }
 
-std::optional<std::string> ZIVOKeychainUtil::deleteStringForKey(const std::string& key, const std::string& serviceName) {
+std::optional<std::string> ZIVOKeychainUtil::deleteStringForKey(const std::string& key,
+                                                                const std::string& serviceName) {
     // Read from the service the item is deleted from, so that the answer is the deleted string.
     auto string = stringForKey(key, serviceName, nullptr);
     if (!string) return std::nullopt;
     security::OSStatus status = keychain()->remove(generateItem(key, serviceName));
     if (status == security::errSecSuccess) {
-        ZIVOLogVerbose(kZIVOLogTag, "Deleted a string with key='" + key + "', service='" + serviceName + "' from keychain.");
+        ZIVOLogVerbose(kZIVOLogTag,
+                       "Deleted a string with key='" + key + "', service='" + serviceName + "' from keychain.");
         return string;
     }
     ZIVOLogWarning(kZIVOLogTag, "Failed to delete item with key='" + key + "', service='" + serviceName +

@@ -98,14 +98,15 @@ foundation::Dictionary ZIVOUtility::validateProperties(const foundation::Diction
     for (const auto& [key, value] : properties) {
         if (valid.size() >= static_cast<size_t>(kMaxPropertiesPerLog)) {
             ZIVOLogWarning(kZIVOLogTag, logType + " '" + logName + "' : properties cannot contain more than " +
-                                            std::to_string(kMaxPropertiesPerLog) + " items. Skipping other properties.");
+                                            std::to_string(kMaxPropertiesPerLog) +
+                                            " items. Skipping other properties.");
             break;
         }
         if (!key.isString() || !value.isString()) continue;
         std::string name = key.string();
         if (name.empty()) {
-            ZIVOLogWarning(kZIVOLogTag,
-                           logType + " '" + logName + "' : a property key cannot be null or empty. Property will be skipped.");
+            ZIVOLogWarning(kZIVOLogTag, logType + " '" + logName +
+                                            "' : a property key cannot be null or empty. Property will be skipped.");
             continue;
         }
         if (foundation::utf16Length(name) > kMaxPropertyKeyLength) {

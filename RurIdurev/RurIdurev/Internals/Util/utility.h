@@ -60,7 +60,8 @@ public:
     static std::optional<foundation::Data> loadDataForPathComponent(const std::string& component);
     static bool deleteItemForPathComponent(const std::string& component);
     static bool deleteFileAtURL(const std::optional<std::filesystem::path>& url);
-    static std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(const std::optional<std::string>& component);
+    static std::optional<std::vector<std::filesystem::path>>
+    contentsOfDirectory(const std::optional<std::string>& component);
     static bool createFileAtPath(const std::filesystem::path& path, const foundation::Data& contents);
     static bool createDirectoryAtURL(const std::optional<std::filesystem::path>& url);
     // Nothing of this system backs the directory up; the call only checks that there is one.
@@ -82,9 +83,10 @@ public:
 
     // ---- Archiving: secure keyed archives; decoding accepts only the classes of the allowed list
     // and reads renamed classes under their current names. Failures log and answer nothing.
-    static std::optional<foundation::Data> archiveKeyedData(const std::shared_ptr<const foundation::Archivable>& object);
-    static std::optional<foundation::Data> archiveKeyedArray(
-        const std::vector<std::shared_ptr<const foundation::Archivable>>& objects);
+    static std::optional<foundation::Data>
+    archiveKeyedData(const std::shared_ptr<const foundation::Archivable>& object);
+    static std::optional<foundation::Data>
+    archiveKeyedArray(const std::vector<std::shared_ptr<const foundation::Archivable>>& objects);
     template <typename T>
     static std::shared_ptr<T> unarchiveKeyedObject(const std::optional<foundation::Data>& data) {
         if (!data) return nullptr;
@@ -96,7 +98,8 @@ public:
         return std::move(result).value();
     }
     template <typename T>
-    static std::optional<std::vector<std::shared_ptr<T>>> unarchiveKeyedArray(const std::optional<foundation::Data>& data) {
+    static std::optional<std::vector<std::shared_ptr<T>>>
+    unarchiveKeyedArray(const std::optional<foundation::Data>& data) {
         if (!data) return std::nullopt;
         auto result = foundation::unarchivedArray<T>(*data, unarchiveOptions());
         if (!result.ok()) {

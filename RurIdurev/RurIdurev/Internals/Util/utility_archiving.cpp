@@ -23,7 +23,8 @@ std::string reasonOf(const foundation::Error& error) { return error.localizedDes
 
 }  // namespace
 
-std::optional<foundation::Data> ZIVOUtility::archiveKeyedData(const std::shared_ptr<const foundation::Archivable>& object) {
+std::optional<foundation::Data>
+ZIVOUtility::archiveKeyedData(const std::shared_ptr<const foundation::Archivable>& object) {
     if (!object) return std::nullopt;
     auto result = foundation::archivedData(*object);
     if (!result.ok()) {
@@ -34,8 +35,8 @@ std::optional<foundation::Data> ZIVOUtility::archiveKeyedData(const std::shared_
     return std::move(result).value();
 }
 
-std::optional<foundation::Data> ZIVOUtility::archiveKeyedArray(
-    const std::vector<std::shared_ptr<const foundation::Archivable>>& objects) {
+std::optional<foundation::Data>
+ZIVOUtility::archiveKeyedArray(const std::vector<std::shared_ptr<const foundation::Archivable>>& objects) {
     auto result = foundation::archivedDataWithArray(objects);
     if (!result.ok()) {
         std::string reason = reasonOf(result.error());

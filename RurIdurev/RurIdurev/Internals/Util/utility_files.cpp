@@ -52,7 +52,8 @@ int ZIVOUtility::currentAppEnvironment() {
     const foundation::Value value = zivo_platform::infoValue("RurIdurevAppEnvironment");
     if (!value.isNumber() && !value.isString()) return ZIVOEnvironmentOther;
     const int64_t environment = value.int64Value(ZIVOEnvironmentOther);
-    if (environment == ZIVOEnvironmentAppStore || environment == ZIVOEnvironmentTestFlight) return static_cast<int>(environment);
+    if (environment == ZIVOEnvironmentAppStore || environment == ZIVOEnvironmentTestFlight)
+        return static_cast<int>(environment);
     return ZIVOEnvironmentOther;
 }
 

@@ -265,8 +265,8 @@ int ZIVOErrorLogFormatter::imageTypeForImagePath(const std::optional<std::string
     return 2;
 }
 
-foundation::Dictionary ZIVOErrorLogFormatter::extractRegistersFromCrashedThread(
-    const ZVCrashReportThreadInfo* crashedThread, bool is64bit) {
+foundation::Dictionary
+ZIVOErrorLogFormatter::extractRegistersFromCrashedThread(const ZVCrashReportThreadInfo* crashedThread, bool is64bit) {
     foundation::Dictionary registers;
     if (!crashedThread) return registers;
     for (const auto& reg : crashedThread->registers)

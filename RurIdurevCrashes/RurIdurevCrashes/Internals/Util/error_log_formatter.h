@@ -22,9 +22,8 @@ public:
     static std::optional<std::string> selectorRegisterValueFromReport(const ZVCrashReport& report,
                                                                       const ZVCrashReportThreadInfo* crashedThread,
                                                                       uint64_t codeType);
-    static ZIVOAppleErrorLog::Threads extractThreadsFromReport(const ZVCrashReport& report,
-                                                               const ZVCrashReportThreadInfo* crashedThread,
-                                                               bool is64bit);
+    static ZIVOAppleErrorLog::Threads
+    extractThreadsFromReport(const ZVCrashReport& report, const ZVCrashReportThreadInfo* crashedThread, bool is64bit);
     static std::string formatStackFrame(const ZVCrashReportStackFrameInfo& frame, const ZVCrashReport& report);
     // 0 the application's executable, 1 inside the application bundle, 2 anything else.
     static int imageTypeForImagePath(const std::optional<std::string>& imagePath,

@@ -13,7 +13,9 @@ void ZIVOCSData::setProperties(std::optional<foundation::Dictionary> value) {
     std::lock_guard lock(mutex_);
     properties_ = std::move(value);
 }
-foundation::Dictionary ZIVOCSData::serializeToDictionary() const { return jsonForm().value_or(foundation::Dictionary{}); }
+foundation::Dictionary ZIVOCSData::serializeToDictionary() const {
+    return jsonForm().value_or(foundation::Dictionary{});
+}
 std::optional<foundation::Dictionary> ZIVOCSData::jsonForm() const {
     auto props = properties();
     if (!props) return std::nullopt;

@@ -12,7 +12,9 @@ void ZIVOMetadataExtension::setMetadata(std::optional<foundation::Dictionary> va
     std::lock_guard lock(mutex_);
     metadata_ = std::move(value);
 }
-foundation::Dictionary ZIVOMetadataExtension::serializeToDictionary() const { return metadata().value_or(foundation::Dictionary{}); }
+foundation::Dictionary ZIVOMetadataExtension::serializeToDictionary() const {
+    return metadata().value_or(foundation::Dictionary{});
+}
 std::optional<foundation::Dictionary> ZIVOMetadataExtension::jsonForm() const { return metadata(); }
 bool ZIVOMetadataExtension::isEqual(const ZIVOSerializableObject& other) const {
     const auto* o = dynamic_cast<const ZIVOMetadataExtension*>(&other);
@@ -70,38 +72,47 @@ std::shared_ptr<ZIVOProtocolExtension> ZIVOProtocolExtension::decode(foundation:
 
 // ---- The text-only extensions: (JSON and archive key, field) pairs.
 
-#define ZIVO_CS_TEXT_EXTENSION_DEFS(Class, FIELDS)                                                     \
-    foundation::Dictionary Class::serializeToDictionary() const {                                      \
-        foundation::Dictionary dict;                                                                   \
-        auto put = [&](const char* key, const std::optional<std::string>& v) { zivoSetIfPresent(dict, key, v); }; \
-        FIELDS(put, this->)                                                                            \
-        return dict;                                                                                   \
-    }                                                                                                  \
-    bool Class::isEqual(const ZIVOSerializableObject& other) const {                                   \
-        const auto* o = dynamic_cast<const Class*>(&other);                                            \
-        return o && serializeToDictionary() == o->serializeToDictionary();                             \
-    }                                                                                                  \
-    void Class::encode(foundation::Coder& coder) const {                                               \
-        auto put = [&](const char* key, const std::optional<std::string>& v) { zivoEncodeIfPresent(coder, key, v); }; \
-        FIELDS(put, this->)                                                                            \
-    }                                                                                                  \
-    std::shared_ptr<Class> Class::decode(foundation::Decoder& decoder) {                               \
-        auto out = std::make_shared<Class>();                                                          \
-        auto take = [&](const char* key, std::optional<std::string>& v) { zivoDecodeIfPresent(decoder, key, v); }; \
-        FIELDS(take, out->)                                                                            \
-        return out;                                                                                    \
+#define ZIVO_CS_TEXT_EXTENSION_DEFS(Class, FIELDS)                                                                     \
+    foundation::Dictionary Class::serializeToDictionary() const {                                                      \
+        foundation::Dictionary dict;                                                                                   \
+        auto put = [&](const char* key, const std::optional<std::string>& v) { zivoSetIfPresent(dict, key, v); };      \
+        FIELDS(put, this->)                                                                                            \
+        return dict;                                                                                                   \
+    }                                                                                                                  \
+    bool Class::isEqual(const ZIVOSerializableObject& other) const {                                                   \
+        const auto* o = dynamic_cast<const Class*>(&other);                                                            \
+        return o && serializeToDictionary() == o->serializeToDictionary();                                             \
+    }                                                                                                                  \
+    void Class::encode(foundation::Coder& coder) const {                                                               \
+        auto put = [&](const char* key, const std::optional<std::string>& v) { zivoEncodeIfPresent(coder, key, v); };  \
+        FIELDS(put, this->)                                                                                            \
+    }                                                                                                                  \
+    std::shared_ptr<Class> Class::decode(foundation::Decoder& decoder) {                                               \
+        auto out = std::make_shared<Class>();                                                                          \
+        auto take = [&](const char* key, std::optional<std::string>& v) { zivoDecodeIfPresent(decoder, key, v); };     \
+        FIELDS(take, out->)                                                                                            \
+        return out;                                                                                                    \
     }
 
-#define USER_FIELDS(f, self) f("localId", self localId_); f("locale", self locale_);
+#define USER_FIELDS(f, self)                                                                                           \
+    f("localId", self localId_);                                                                                       \
+    f("locale", self locale_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOUserExtension, USER_FIELDS)
 
 #define DEVICE_FIELDS(f, self) f("localId", self localId_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVODeviceExtension, DEVICE_FIELDS)
 
-#define OS_FIELDS(f, self) f("ver", self ver_); f("name", self name_);
+#define OS_FIELDS(f, self)                                                                                             \
+    f("ver", self ver_);                                                                                               \
+    f("name", self name_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOOSExtension, OS_FIELDS)
 
-#define APP_FIELDS(f, self) f("id", self appId_); f("ver", self ver_); f("name", self name_); f("locale", self locale_); f("userId", self userId_);
+#define APP_FIELDS(f, self)                                                                                            \
+    f("id", self appId_);                                                                                              \
+    f("ver", self ver_);                                                                                               \
+    f("name", self name_);                                                                                             \
+    f("locale", self locale_);                                                                                         \
+    f("userId", self userId_);
 ZIVO_CS_TEXT_EXTENSION_DEFS(ZIVOAppExtension, APP_FIELDS)
 
 #define NET_FIELDS(f, self) f("provider", self provider_);

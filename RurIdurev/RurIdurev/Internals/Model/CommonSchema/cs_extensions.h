@@ -54,12 +54,12 @@ private:
 };
 
 // The text-only extensions share one shape: JSON keys equal archive keys.
-#define ZIVO_CS_TEXT_EXTENSION_DECLS(Class)                                        \
-public:                                                                            \
-    std::string className() const override { return #Class; }                      \
-    foundation::Dictionary serializeToDictionary() const override;                 \
-    bool isEqual(const ZIVOSerializableObject& other) const override;              \
-    void encode(foundation::Coder& coder) const override;                          \
+#define ZIVO_CS_TEXT_EXTENSION_DECLS(Class)                                                                            \
+public:                                                                                                                \
+    std::string className() const override { return #Class; }                                                          \
+    foundation::Dictionary serializeToDictionary() const override;                                                     \
+    bool isEqual(const ZIVOSerializableObject& other) const override;                                                  \
+    void encode(foundation::Coder& coder) const override;                                                              \
     static std::shared_ptr<Class> decode(foundation::Decoder& decoder);
 
 class ZIVOUserExtension : public ZIVOCSExtension {
