@@ -4,6 +4,7 @@
 #   ./hx build [--asan|--tsan]                  only build
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
+#   ./hx emulator [--seed N --threads N ...]    build and run the emulated service (--help for options)
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -92,8 +93,13 @@ case "$cmd" in
       for b in "$build_dir"/bench/bench_*; do echo "== $(basename "$b")"; "$b" "$@"; done
     fi
     ;;
+  emulator)
+    install_packages
+    configure_and_build --target hx_emulator_server >/dev/null
+    exec "$build_dir/emulator/hx_emulator" "$@"
+    ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | fuzz TARGET SECONDS | bench [NAME]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | fuzz TARGET SECONDS | bench [NAME] | emulator [options]" >&2
     exit 2
     ;;
 esac
