@@ -11,6 +11,7 @@
 #include "service/custom_cookie_jar.h"
 #include "service/http_extensions.h"
 #include "service/request_machinery.h"
+#include "service/vc_messages.h"
 
 namespace {
 
@@ -353,6 +354,37 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
 
 }  // namespace
 
+namespace {
+
+std::shared_ptr<VC_Messages> messageList(HXWebClient& web, int viewIndex) {
+    return web.hooks.messageListForViewIndex ? web.hooks.messageListForViewIndex(viewIndex) : nullptr;
+}
+
+int currentViewIndex(HXWebClient& web) { return web.hooks.currentViewIndex ? web.hooks.currentViewIndex() : 0; }
+
+// A conversation page goes to the list of the current view (the history list when the dial pad
+// or the settings are shown); spam and archive pages always to the history list.
+void routeThreadList(HXWebClient& web, HXReplyRow row, const HXRoutedReply& reply) {
+    int index = 3;
+    if (row == HXReplyRow::Api2Thread) {
+        index = currentViewIndex(web);
+        if (index == 0 || index == 4) index = 3;
+    }
+    auto list = messageList(web, index);
+    if (!list) return;
+    std::shared_ptr<const foundation::Data> data = reply.data;
+    const bool latest = reply.tag == api("api2thread/get?alt=json");
+    const int flags = row == HXReplyRow::Spam ? VC_Messages::SpamList : VC_Messages::ArchiveList;
+    dispatch::Queue::global(dispatch::Priority::Background)->async([list, data, row, latest, flags] {
+        if (row == HXReplyRow::Api2Thread)
+            list->parseMessagesForConversationFromData(data, latest);
+        else
+            list->parseMessagesFromData(data, flags, {});
+    });
+}
+
+}  // namespace
+
 void HX_ConnectAppDelegate::connectionDidFinishLoading(AsyncURLConnection& connection) {
     auto& web = webClient();
     // A connection superseded under its tag has nothing to route: the table speaks for the new one.
@@ -407,7 +439,7 @@ void HX_ConnectAppDelegate::connectionDidFinishLoading(AsyncURLConnection& conne
         case R::Api2Thread:
         case R::Spam:
         case R::Archive:
-            if (!reply.text.empty()) tail = branch(row);
+            if (!reply.text.empty()) routeThreadList(web, row, reply);
             break;
         case R::AccountGet:
         case R::AccountUpdate:
@@ -490,7 +522,7 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
         if (tag != page + "inbox/recent/unread/" && tag != api("threadinginfo/get?alt=json") &&
             tag != api("account/get?alt=json") && tag != "OAuth_issueToken") {
             call(web.hooks.alertNoConnection);
-            call(web.hooks.abortLoadingOfCurrentList);
+            if (auto list = messageList(web, currentViewIndex(web))) list->abortLoading();
         }
     } else if (error.code == kTimedOut) {
         if (tag != api("threadinginfo/get?alt=json") && tag != page + "inbox/recent/unread/" &&

@@ -22,6 +22,7 @@
 #include "platform/net/url_request.h"
 
 class HX_ConnectAppDelegate;
+class VC_Messages;
 
 // The origins ("scheme://host[:port]") of the service's host roles. Configuration, so tests and
 // the local run can point every role at the emulator.
@@ -63,6 +64,7 @@ public:
 
 private:
     friend class HX_ConnectAppDelegate;
+    class VC_Messages;
     std::weak_ptr<HX_ConnectAppDelegate> delegate_;
     std::string tag_;
     std::shared_ptr<foundation::Data> buffer_ = std::make_shared<foundation::Data>();
@@ -153,12 +155,18 @@ struct HXWebClientHooks {
     enum class QueueState { Absent, Present, Queued };
     std::function<QueueState(const std::string& key)> smsQueueState;
     std::function<void(const std::string& key)> markSMSQueued;
-    std::function<void()> abortLoadingOfCurrentList;
     std::function<void()> setFirstResponder;
     std::function<void()> clearSettingsLoading;
     // The quick setting of a pending location switch, if one is pending.
     std::function<std::optional<std::string>()> pendingLocationSwitch;
     std::function<void(const std::string& name, double delay)> rescheduleSwitchToLocation;
+    // The interface: the index of the current view, the message list of a view (null when the
+    // view's controller is not one), and the unread count shown for a view.
+    std::function<int()> currentViewIndex;
+    std::function<std::shared_ptr<VC_Messages>(int viewIndex)> messageListForViewIndex;
+    std::function<void(uint64_t count, int viewIndex)> setUnreadCountForViewIndex;
+    // Marks a conversation read or unread on the service.
+    std::function<void(const std::string& conversationID, bool read)> markMessageAsRead;
 };
 
 // The web client's state on the application object.
