@@ -8,6 +8,7 @@
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/net/url_parts.h"
+#include "service/calls.h"
 #include "service/custom_cookie_jar.h"
 #include "service/http_extensions.h"
 #include "service/request_machinery.h"
@@ -444,6 +445,9 @@ void HX_ConnectAppDelegate::connectionDidFinishLoading(AsyncURLConnection& conne
         case R::AccountGet:
         case R::AccountUpdate:
             if (reply.data) tail = branch(row);
+            break;
+        case R::DirectCall:
+            tail = HXCalls::of(shared_from_this())->directCallReply(reply);
             break;
         case R::MediaAudio:
         case R::MediaFile:

@@ -86,7 +86,7 @@ struct HXRoutedReply {
 };
 
 struct HXAlertAction {
-    enum class Style { Default, Cancel };
+    enum class Style { Default, Cancel, Destructive };
     std::string title;
     Style style = Style::Default;
     std::function<void()> handler;
@@ -185,6 +185,8 @@ struct HXWebClient {
     std::optional<std::string> cachesDirectory;
     // The object cache for pictures and previews; the shared one unless set.
     std::shared_ptr<class HXCCache> objectCache;
+    // The operations that keep state of their own, made on first use.
+    std::shared_ptr<class HXCalls> calls;
 };
 
 // Scanners of reply texts (pure; used by the app object's operations and the fuzzers).

@@ -17,8 +17,10 @@
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
 #include "platform/services/search_index.h"
+#include "platform/store/predicate.h"
 #include "service/conversation_store.h"
 #include "service/request_machinery.h"
+#include "service/thread_list_reply.h"
 
 namespace {
 
@@ -39,16 +41,6 @@ bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.s
 
 std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
 
-// Milliseconds from a number or a decimal string (the JSON API writes 64-bit values as text).
-int64_t millis(const Value& v) {
-    if (const auto* s = v.ifString()) {
-        int64_t out = 0;
-        auto [p, ec] = std::from_chars(s->data(), s->data() + s->size(), out);
-        return ec == std::errc() && p == s->data() + s->size() ? out : 0;
-    }
-    return v.int64Value();
-}
-
 // A list that may also come as a single object.
 foundation::Array listOf(const Value& v) {
     if (v.isArray()) return v.asArray();
@@ -63,12 +55,6 @@ std::string trimLineBreaks(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-std::string joined(const foundation::Array& a, const char* separator) {
-    std::string out;
-    for (size_t i = 0; i < a.size(); ++i) out += (i ? separator : "") + a[i].stringValue();
-    return out;
-}
-
 std::string pageToken(uint64_t marker) {
     return marker >= 3 ? "\"" + std::to_string(marker * 1000) + "\"" : std::string("null");
 }
@@ -77,8 +63,6 @@ bool signedIn(const HX_ConnectAppDelegate& app) {
     auto account = app.account();
     return account && account->authV2().has_value();
 }
-
-int64_t replyErrorCode(const Value& reply) { return reply["error"]["code"].int64Value(); }
 
 }  // namespace
 
@@ -253,14 +237,12 @@ void VC_Messages::parseMessagesFromData_v2(std::shared_ptr<const foundation::Dat
         if (completion) dispatch::Queue::main()->async([completion] { completion(2); });
     };
     auto a = app();
-    std::string_view text =
+    std::string_view bytes =
         data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size()) : std::string_view();
-    auto parsed = foundation::parseJSON(text);
-    if (!a || !parsed.ok() || parsed.value().size() == 0 ||
-        !(parsed.value().isDictionary() || parsed.value().isArray()))
-        return fail();
-    Value reply = std::move(parsed).value();
-    if (replyErrorCode(reply) == 401) {
+    auto read = HXReadThreadList(bytes);
+    if (!a || !read.ok()) return fail();
+    auto reply = std::make_shared<const HXThreadListReply>(std::move(read).value());
+    if (reply->errorCode == 401) {
         abortLoadingForSpam(spam, archive);
         std::weak_ptr<HX_ConnectAppDelegate> weakApp = a;
         dispatch::Queue::main()->async([weakApp] {
@@ -278,8 +260,8 @@ void VC_Messages::parseMessagesFromData_v2(std::shared_ptr<const foundation::Dat
     HXMessageStore::performWithThreadContext(child, [self, a, child, queue, reply, flags, completion] {
         auto work = [&] {
             ParseResult result;
-            self->parse(a, child, reply, flags, completion, result);
-            self->afterParse(a, reply, flags, result);
+            self->parse(a, child, *reply, flags, completion, result);
+            self->afterParse(a, *reply, flags, result);
         };
         // One parse at a time in the whole app.
         if (queue)
@@ -290,7 +272,7 @@ void VC_Messages::parseMessagesFromData_v2(std::shared_ptr<const foundation::Dat
 }
 
 void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const store::ContextPtr& context,
-                        const Value& reply, int flags, const FetchCompletion& completion, ParseResult& r) {
+                        const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& r) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
     const bool newest = flags & NewestPage;
     const auto settings = viewSettings();
@@ -323,33 +305,40 @@ void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const
     std::vector<std::string> pictureFetches;
     std::vector<std::string> markRead;
 
-    for (const Value& thread : listOf(reply["thread"])) {
-        if (!thread.isDictionary()) continue;
-        const std::string threadID = stringOf(thread["id"]);
-        if (threadID.empty()) continue;
+    // The reply's stored conversations in one fetch: a lookup per thread would scan the
+    // context's unsaved objects every time.
+    std::unordered_map<std::string, store::ManagedObjectPtr> known;
+    {
+        foundation::Array ids;
+        for (const HXThread& thread : reply.threads) ids.push_back(Value(thread.id));
+        auto predicate = store::Predicate::parse("conversationID IN %@", {Value(std::move(ids))});
+        if (predicate.ok() && !reply.threads.empty()) {
+            store::FetchRequest request(HXMessageStore::kConversationEntity);
+            request.predicate = predicate.value();
+            request.relationshipKeyPathsForPrefetching = {"Messages"};
+            auto rows = context->fetch(request);
+            if (rows.ok())
+                for (const auto& c : rows.value()) known.emplace(stringOf(c->value("conversationID")), c);
+        }
+    }
+    for (const HXThread& thread : reply.threads) {
+        const std::string& threadID = thread.id;
         store::ManagedObjectPtr conversation;
         std::unordered_map<std::string, store::ManagedObjectPtr> messagesByID;
-        const foundation::Array contacts = listOf(thread["contact"]);
-        const Value& lastContact = contacts.empty() ? Value::null() : contacts.back();
         std::optional<int64_t> threadEarliest, threadLatest;
-        for (const Value& item : listOf(thread["item"])) {
-            if (!item.isDictionary()) continue;
-            const std::string itemType = stringOf(item["type"]);
-            int64_t mask = CS::maskForItemType(itemType);
-            if (itemType == "inbound" && !stringOf(item["attachment"].at(0)["callRecording"]["attachmentId"]).empty())
-                mask = 16;
-            // a. Items outside the list. An item without an id could never be found again and would
-            // be stored anew by every parse.
+        for (const HXThreadItem& item : thread.items) {
+            const int64_t mask = item.mask;
+            // a. Items outside the list.
             if (!(mask & typeMask) && !((mask & CS::kMessagesMask) && type == 3)) continue;
-            if (stringOf(item["id"]).empty()) continue;
-            const int64_t startTime = millis(item["startTime"]);
+            const int64_t startTime = item.startTime;
             // b. The conversation, at the thread's first item.
             if (!conversation) {
-                conversation = CS::conversationWithID(context, threadID);
+                if (auto it = known.find(threadID); it != known.end()) conversation = it->second;
                 if (!conversation) {
                     auto inserted = context->insertNewObject(HXMessageStore::kConversationEntity);
                     if (!inserted.ok()) break;
                     conversation = inserted.value();
+                    known.emplace(threadID, conversation);
                     (void)conversation->setValue("conversationID", threadID);
                     (void)conversation->setValue("type", CS::typeCodeForMask(mask));
                     if (mask & listMask) r.newConversation = true;
@@ -362,28 +351,25 @@ void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const
                     for (const auto& m : conversation->objects("Messages"))
                         messagesByID.emplace(stringOf(m->value("id")), m);
                 }
-                const Value& token = thread["paginationToken"];
-                (void)conversation->setValue("paginationToken", token.isString() ? token : Value());
-                bool inSpam = false, inArchive = false;
-                for (const Value& view : listOf(thread["view"])) {
-                    inSpam = inSpam || stringOf(view) == "allSpamThreads";
-                    inArchive = inArchive || stringOf(view) == "allArchivedThreads";
-                }
-                (void)conversation->setValue("isSpam", inSpam);
-                (void)conversation->setValue("isArchived", inArchive);
-                (void)conversation->setValue("isRead", thread["read"].boolValue());
+                (void)conversation->setValue("paginationToken",
+                                             thread.paginationToken ? Value(*thread.paginationToken) : Value());
+                (void)conversation->setValue("isSpam", thread.inSpam);
+                (void)conversation->setValue("isArchived", thread.inArchive);
+                (void)conversation->setValue("isRead", thread.read);
                 (void)conversation->setValue("lastdate", foundation::Date{static_cast<double>(startTime / 1000)});
                 (void)conversation->setValue("isTrash", false);
 
                 // c, d. The other party and the name shown for it.
-                const foundation::Array heading = listOf(thread["headingContactsPhoneNumberKey"]);
-                if (heading.size() > 1) {
-                    (void)conversation->setValue("phoneNumber", joined(heading, "|"));
+                if (thread.headingNumbers.size() > 1) {
+                    std::string numbers;
+                    for (size_t i = 0; i < thread.headingNumbers.size(); ++i)
+                        numbers += (i ? "|" : "") + thread.headingNumbers[i];
+                    (void)conversation->setValue("phoneNumber", numbers);
                     (void)conversation->setValue("sender", "Group Message");
                     (void)conversation->setValue("ABName", "");
                 } else {
-                    (void)conversation->setValue("phoneNumber", stringOf(lastContact["phoneNumber"]));
-                    (void)conversation->setValue("sender", stringOf(lastContact["name"]));
+                    (void)conversation->setValue("phoneNumber", thread.contactPhoneNumber);
+                    (void)conversation->setValue("sender", thread.contactName);
                 }
                 std::string number = stringOf(conversation->value("phoneNumber"));
                 if (beginsWith(number, "Unknown")) {
@@ -405,35 +391,32 @@ void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const
             // e. The conversation's type follows its items.
             (void)conversation->setValue("type", CS::typeCodeForMask(mask));
             // f. Seen ids and the time span of the reply.
+            const Value lastdateValue = conversation->value("lastdate");
+            const auto* lastdate = lastdateValue.ifDate();
             const int64_t date =
-                reload ? startTime / 1000
-                       : static_cast<int64_t>(conversation->value("lastdate").ifDate()
-                                                  ? conversation->value("lastdate").ifDate()->secondsSince1970
-                                                  : 0);
-            seen.insert(reload ? stringOf(item["id"]) : threadID);
+                reload ? startTime / 1000 : static_cast<int64_t>(lastdate ? lastdate->secondsSince1970 : 0);
+            seen.insert(reload ? item.id : threadID);
             widen(date);
             threadEarliest = threadEarliest ? std::min(*threadEarliest, startTime) : startTime;
             threadLatest = threadLatest ? std::max(*threadLatest, startTime) : startTime;
             // g. The message.
-            const std::string itemID = stringOf(item["id"]);
             store::ManagedObjectPtr message;
-            if (auto it = messagesByID.find(itemID); it != messagesByID.end()) message = it->second;
+            if (auto it = messagesByID.find(item.id); it != messagesByID.end()) message = it->second;
             if (!message) {
                 auto inserted = context->insertNewObject(HXMessageStore::kMessageEntity);
                 if (!inserted.ok()) continue;
                 message = inserted.value();
-                (void)message->setValue("id", itemID);
-                messagesByID.emplace(itemID, message);
+                (void)message->setValue("id", item.id);
+                messagesByID.emplace(item.id, message);
                 r.newMessage = true;
             }
             // h. Text.
-            const Value& mms = item["mmsMessage"];
             if (!(mask & CS::kVoicemailMask)) {
-                if (mms.isDictionary()) {
-                    (void)message->setValue("message", trimLineBreaks(stringOf(mms["text"])));
+                if (item.hasMMS) {
+                    (void)message->setValue("message", trimLineBreaks(item.mmsText));
                     if (stringOf(conversation->value("sender")) == "Group Message") {
                         auto formatter = app->phoneFormatter();
-                        std::string senderNumber = stringOf(mms["senderPhoneNumber"]);
+                        std::string senderNumber = item.mmsSenderPhoneNumber;
                         if (formatter)
                             senderNumber =
                                 PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(senderNumber, *formatter);
@@ -442,19 +425,16 @@ void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const
                         (void)message->setValue("senderName", app->contactNameForNumber(senderNumber));
                     }
                 } else {
-                    (void)message->setValue("message", trimLineBreaks(stringOf(item["messageText"])));
+                    (void)message->setValue("message", trimLineBreaks(item.messageText.value_or("")));
                 }
             } else {
                 std::string words;
-                for (const Value& w : listOf(item["transcript"]["wordTokens"])) {
-                    if (!w["word"].isString()) continue;
-                    words += (words.empty() ? "" : " ") + w["word"].asString();
-                }
+                for (const auto& w : item.transcriptWords) words += (words.empty() ? "" : " ") + w;
                 if (words.empty()) words = localized((mask & 4) ? "Transcript not available" : "Recorded call");
                 (void)message->setValue("message", words);
             }
             // i. Length.
-            const int64_t duration = item["duration"].int64Value();
+            const int64_t duration = item.duration;
             if (mask & CS::kVoicemailMask) {
                 (void)message->setValue("length", foundation::format("%d:%02d", duration / 60, duration % 60));
             } else if (duration < 60) {
@@ -466,13 +446,12 @@ void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const
                                         foundation::format(localized("%i minute%@"), minutes, minutes == 1 ? "" : "s"));
             }
             // j.
-            (void)message->setValue("from", itemType == "smsOut");
+            (void)message->setValue("from", item.type == "smsOut");
             (void)message->setValue("date", "");
             (void)message->setValue("number", startTime);
-            const Value& attachments = mms["attachment"];
-            (void)message->setValue("attachments", attachments.isArray() ? attachments : Value());
+            (void)message->setValue("attachments", item.attachments);
             // k. Media of the attachments (started after the parse, from the main queue).
-            for (const Value& attachment : listOf(attachments)) {
+            for (const Value& attachment : listOf(item.attachments)) {
                 const std::string id = stringOf(attachment["id"]);
                 const std::string mime = stringOf(attachment["mimeType"]);
                 if (id.empty()) continue;
@@ -483,9 +462,8 @@ void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const
                 }
             }
             // l.
-            (void)conversation->setValue("cost",
-                                         thread["displayableCost"].isString() ? thread["displayableCost"] : Value());
-            (void)conversation->setValue("isSenderBlocked", lastContact["blocked"].boolValue());
+            (void)conversation->setValue("cost", thread.displayableCost ? Value(*thread.displayableCost) : Value());
+            (void)conversation->setValue("isSenderBlocked", thread.contactBlocked);
             (void)message->setObject("Conversation", conversation);
         }
         if (!conversation) continue;
@@ -532,7 +510,7 @@ void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const
             // and this page's newest conversation is in it too.
             last = std::max<int64_t>(last, static_cast<int64_t>(marker));
         // A list that has ended covers everything older as well.
-        if (reply["response"]["conversation"].isNull()) first = INT64_MIN / 2;
+        if (reply.more == HXThreadListReply::More::Absent) first = INT64_MIN / 2;
         foundation::Array ids;
         for (const auto& id : seen) ids.push_back(Value(id));
         foundation::Dictionary vars;
@@ -620,8 +598,8 @@ uint64_t VC_Messages::markerFor(int listType, bool isSignedIn) const {
     return reloadPage();
 }
 
-void VC_Messages::afterParse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const Value& reply, int flags,
-                             const ParseResult& r) {
+void VC_Messages::afterParse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const HXThreadListReply& reply,
+                             int flags, const ParseResult& r) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
     const int listType = selectedListType();
     std::weak_ptr<VC_Messages> weakSelf = weak_from_this();
@@ -630,7 +608,7 @@ void VC_Messages::afterParse(const std::shared_ptr<HX_ConnectAppDelegate>& app, 
             if (auto s = weakSelf.lock()) f(*s);
         });
     };
-    const Value& conversations = reply["response"]["conversation"];
+
     auto endOfList = [&] {
         if (spam) {
             setSpamPage(0);
@@ -647,18 +625,18 @@ void VC_Messages::afterParse(const std::shared_ptr<HX_ConnectAppDelegate>& app, 
                           : listType == Normal             ? reloadPage()
                                                            : 0;
         if (!r.refreshNeeded || (!r.newConversation && marker >= 3)) {
-            if (conversations.isNull()) {
+            if (reply.more == HXThreadListReply::More::Absent) {
                 endOfList();
                 if (!spam && !archive) setReloadPage(0);
                 onMain([](VC_Messages& s) { s.reloadVisibleCells(); });
-            } else if (conversations.isArray() && !conversations.asArray().empty()) {
+            } else if (reply.more == HXThreadListReply::More::Entries) {
                 if (!reload)
                     onMain([](VC_Messages& s) { s.loadMessages(Sender::ListScreen); });
                 else if (r.newConversation)
                     refilter_ = true;
             }
         }
-    } else if ((spam || archive) && conversations.isNull()) {
+    } else if ((spam || archive) && reply.more == HXThreadListReply::More::Absent) {
         endOfList();
     }
     // 3.

@@ -17,6 +17,7 @@
 #include "platform/store/context.h"
 
 class HX_ConnectAppDelegate;
+struct HXThreadListReply;
 
 class VC_Messages : public std::enable_shared_from_this<VC_Messages> {
 public:
@@ -114,8 +115,8 @@ private:
     struct Markers;
     struct ParseResult;
     void parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const store::ContextPtr& context,
-               const foundation::Value& reply, int flags, const FetchCompletion& completion, ParseResult& result);
-    void afterParse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const foundation::Value& reply, int flags,
+               const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& result);
+    void afterParse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const HXThreadListReply& reply, int flags,
                     const ParseResult& result);
     uint64_t markerFor(int listType, bool signedIn) const;
 
