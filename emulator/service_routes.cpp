@@ -364,9 +364,12 @@ bool applyUpdate(Account& a, const json& body) {
 
 // ---- the JSON and protobuf APIs
 
+// A dialable number: an optional "+" and 3 to 15 digits.
 bool validNumber(const std::string& n) {
-    if (n.size() < 4 || n[0] != '+') return false;
-    return std::all_of(n.begin() + 1, n.end(), [](char c) { return c >= '0' && c <= '9'; });
+    std::string_view digits = n;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    return digits.size() >= 3 && digits.size() <= 15 &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 ServiceReply sendSMS(Emulator& emulator, const RecordedRequest& request) {
@@ -492,7 +495,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
         if (!body.is_array() || body.empty() || !body[0].is_number_integer()) return invalid();
         int code = body[0].get<int>();
         if (code < 1 || code > 6) return invalid();
-        size_t pageSize = sizeArg(body, 1, 20, 200);
+        size_t pageSize = sizeArg(body, 1, 20, 1000);
         size_t items = sizeArg(body, 2, 15, 100);
         int64_t bound = body.size() > 3 ? tokenValue(body[3]) : 0;
         if (bound < 0) return invalid();

@@ -12,6 +12,7 @@
 #include "service/custom_cookie_jar.h"
 #include "service/http_extensions.h"
 #include "service/request_machinery.h"
+#include "service/sms_sending.h"
 #include "service/vc_messages.h"
 
 namespace {
@@ -166,12 +167,11 @@ void HX_ConnectAppDelegate::startAsyncLoadWithRequest(net::URLRequest request, c
             task = web.hooks.beginBackgroundTask([weakSelf, key, taskBox] {
                 auto self = weakSelf.lock();
                 if (!self) return;
-                auto& w = self->webClient();
-                call(w.hooks.removeBackgroundTaskIdentifierForQueuedSMS, key);
-                call(w.hooks.endBackgroundTask, *taskBox);
+                HXMessageSender::of(self)->removeBackgroundTaskIdentifierForQueuedSMS(key);
+                call(self->webClient().hooks.endBackgroundTask, *taskBox);
             });
             *taskBox = task;
-            call(web.hooks.addBackgroundTaskIdentifierForQueuedSMS, task, key);
+            HXMessageSender::of(shared_from_this())->addBackgroundTaskIdentifier(task, key);
         }
     }
 
@@ -181,7 +181,7 @@ void HX_ConnectAppDelegate::startAsyncLoadWithRequest(net::URLRequest request, c
             call(web.hooks.endBackgroundTask, task);
             // Without this the queue keeps a task id for a send that never ran, and the message
             // would be dropped as one "under way" at the next start.
-            call(web.hooks.removeBackgroundTaskIdentifierForQueuedSMS, key);
+            HXMessageSender::of(shared_from_this())->removeBackgroundTaskIdentifierForQueuedSMS(key);
         }
         return;
     }
@@ -409,7 +409,7 @@ void HX_ConnectAppDelegate::connectionDidFinishLoading(AsyncURLConnection& conne
             tail = false;
             break;
         case R::SMSSend:
-            branch(row);
+            HXMessageSender::of(shared_from_this())->smsReply(reply);
             tail = false;
             break;
         case R::Unread:
@@ -487,14 +487,13 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
 
     if (isSMS) {
         const std::string key = tag.substr(smsPrefix.size());
-        if (web.hooks.backgroundTaskIdentiferForSMS) {
-            if (auto task = web.hooks.backgroundTaskIdentiferForSMS(key)) {
-                call(web.hooks.endBackgroundTask, *task);
-                call(web.hooks.removeBackgroundTaskIdentifierForQueuedSMS, key);
-            }
+        auto sender = HXMessageSender::of(shared_from_this());
+        if (auto task = sender->backgroundTaskIdentiferForSMS(key)) {
+            call(web.hooks.endBackgroundTask, *task);
+            sender->removeBackgroundTaskIdentifierForQueuedSMS(key);
         }
         if (error.code == kNotConnectedToInternet) {
-            auto state = web.hooks.smsQueueState ? web.hooks.smsQueueState(key) : HXWebClientHooks::QueueState::Absent;
+            auto state = sender->queueState(key);
             if (state != HXWebClientHooks::QueueState::Queued) {
                 std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();
                 HXAlert alert{"No Network Connection",
@@ -505,16 +504,16 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
                 alert.actions.push_back({"Cancel", HXAlertAction::Style::Cancel, [weakSelf, key] {
                                              auto self = weakSelf.lock();
                                              if (!self) return;
-                                             call(self->webClient().hooks.removeSMSfromQueue, key);
+                                             HXMessageSender::of(self)->removeSMSfromQueue(key);
                                              if (self->iPad()) call(self->webClient().hooks.setFirstResponder);
                                          }});
                 alert.actions.push_back({"Send Later", HXAlertAction::Style::Default, [weakSelf, key] {
                                              auto self = weakSelf.lock();
                                              if (!self) return;
                                              auto& h = self->webClient().hooks;
-                                             if (h.smsQueueState &&
-                                                 h.smsQueueState(key) != HXWebClientHooks::QueueState::Absent) {
-                                                 call(h.markSMSQueued, key);
+                                             auto sender = HXMessageSender::of(self);
+                                             if (sender->queueState(key) != HXWebClientHooks::QueueState::Absent) {
+                                                 sender->markQueued(key);
                                                  post("kSMSReplySentNotification");
                                              }
                                              if (self->iPad()) call(h.setFirstResponder);

@@ -147,14 +147,10 @@ struct HXWebClientHooks {
     std::function<void()> login;
     // The Authorization value while the token is valid; otherwise nil (and a token is requested).
     std::function<std::optional<std::string>()> retrieveOAuth;
-    std::function<std::optional<uint64_t>(const std::string& key)> backgroundTaskIdentiferForSMS;
-    std::function<void(uint64_t, const std::string& key)> addBackgroundTaskIdentifierForQueuedSMS;
-    std::function<void(const std::string& key)> removeBackgroundTaskIdentifierForQueuedSMS;
-    std::function<void(const std::string& key)> removeSMSfromQueue;
     // The queue entry of a key: absent, present, or present and deferred ("queued").
     enum class QueueState { Absent, Present, Queued };
-    std::function<QueueState(const std::string& key)> smsQueueState;
-    std::function<void(const std::string& key)> markSMSQueued;
+    // Plays a sound of the bundle ("Message Sent", "NewMessage") or a system sound ("4095").
+    std::function<void(const std::string& name)> playSound;
     std::function<void()> setFirstResponder;
     std::function<void()> clearSettingsLoading;
     // The quick setting of a pending location switch, if one is pending.
@@ -187,6 +183,7 @@ struct HXWebClient {
     std::shared_ptr<class HXCCache> objectCache;
     // The operations that keep state of their own, made on first use.
     std::shared_ptr<class HXCalls> calls;
+    std::shared_ptr<class HXMessageSender> sender;
 };
 
 // Scanners of reply texts (pure; used by the app object's operations and the fuzzers).

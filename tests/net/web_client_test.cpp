@@ -14,6 +14,7 @@
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/net/curl_transport.h"
 #include "platform/net/event_loop.h"
 #include "service/custom_cookie_jar.h"
@@ -251,7 +252,6 @@ TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
     hooks.branches[int(HXReplyRow::AccountGet)] = record("get");
     hooks.branches[int(HXReplyRow::AccountUpdate)] = record("update");
     hooks.branches[int(HXReplyRow::ClientAuth)] = record("clientauth");
-    hooks.branches[int(HXReplyRow::SMSSend)] = record("send");
     const std::string api = service.origin() + "/voice/v1/voiceclient/";
     service.script("/voice/v1/voiceclient/account/", {.body = "A"}, 2);
     service.script("/voice/sms/send/", {.body = "S"});
@@ -267,12 +267,13 @@ TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
     hooks.setNetworkActivityIndicatorVisible = [&](bool v) { indicator.push_back(v); };
     app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), page() + "sms/send/k1");
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/signin"), "ClientAuth");
-    ASSERT_TRUE(runUntil([&] { return routed.size() == 3; }));
-    // The send keeps its entry (its own Part ends it); "ClientAuth" removed its own first.
-    EXPECT_EQ(inFlight(), 1u);
-    auto& web = app->webClient();
-    EXPECT_EQ(web.urlData.count(page() + "sms/send/k1"), 1u);
-    EXPECT_EQ(indicator, std::vector<bool>{true});
+    // "ClientAuth" removes its own entry first and skips the tail; the send's reply goes to the
+    // message sender, which ends the send itself (here a refusal: "S" is no send reply).
+    ASSERT_TRUE(runUntil([&] { return routed.size() == 2 && posted["kSMSSendingFailureNotification"] == 1; }));
+    EXPECT_EQ(routed[1], "clientauth:C");
+    EXPECT_EQ(inFlight(), 0u);
+    ASSERT_FALSE(indicator.empty());
+    EXPECT_TRUE(indicator.front());
 }
 
 TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
@@ -291,19 +292,21 @@ TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
     ASSERT_TRUE(runUntil([&] { return posted["kHistoryNotification"] == 1; }));
     switching = false;
     // A message send goes out offline; its -1009 failure asks once, and not after a deferral.
-    std::map<std::string, uint64_t> tasks;
     std::vector<uint64_t> ended;
     uint64_t next = 10;
-    auto queueState = HXWebClientHooks::QueueState::Present;
     web.hooks.beginBackgroundTask = [&](std::function<void()>) { return next++; };
     web.hooks.endBackgroundTask = [&](uint64_t t) { ended.push_back(t); };
-    web.hooks.addBackgroundTaskIdentifierForQueuedSMS = [&](uint64_t t, const std::string& k) { tasks[k] = t; };
-    web.hooks.removeBackgroundTaskIdentifierForQueuedSMS = [&](const std::string& k) { tasks.erase(k); };
-    web.hooks.backgroundTaskIdentiferForSMS = [&](const std::string& k) -> std::optional<uint64_t> {
-        auto it = tasks.find(k);
-        return it == tasks.end() ? std::nullopt : std::optional<uint64_t>(it->second);
+    // The queue entry of the send, as the message sender keeps it.
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    auto setEntry = [&](foundation::Dictionary entry) {
+        (void)defaults->setObject(
+            foundation::Dictionary{{app->account()->username(), foundation::Dictionary{{"q1", entry}}}}, "smsQueue");
     };
-    web.hooks.smsQueueState = [&](const std::string&) { return queueState; };
+    auto entry = [&](const std::string& key) {
+        return defaults->dictionaryForKey("smsQueue")
+            .value_or(foundation::Dictionary())[app->account()->username()][key];
+    };
+    setEntry({{"message", "m"}, {"number", "+15550100"}});
     std::optional<HXAlert> shown;
     web.hooks.presentAlert = [&](const HXAlert& a) { shown = a; };
     auto transport = net::CurlTransport::create(net::EventLoop::main());
@@ -315,16 +318,17 @@ TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
     EXPECT_EQ(shown->title, "No Network Connection");
     ASSERT_EQ(shown->actions.size(), 2u);
     EXPECT_EQ(shown->actions[1].title, "Send Later");
-    EXPECT_TRUE(tasks.empty());
+    EXPECT_FALSE(entry("q1").asDictionary().contains("backgroundTaskID"));
     EXPECT_EQ(ended, std::vector<uint64_t>{10});
-    queueState = HXWebClientHooks::QueueState::Queued;
+    setEntry({{"message", "m"}, {"number", "+15550100"}, {"queued", true}});
     shown.reset();
     app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
     ASSERT_TRUE(runUntil([&] { return inFlight() == 0 && ended.size() == 2; }));
     EXPECT_FALSE(shown.has_value());
     // A send whose connection cannot be made leaves no task id in its queue entry.
-    app->startAsyncLoadWithRequest(net::URLRequest("not a url"), page() + "sms/send/q2");
-    EXPECT_EQ(tasks.count("q2"), 0u);
+    setEntry({{"message", "m"}, {"number", "+15550100"}});
+    app->startAsyncLoadWithRequest(net::URLRequest("not a url"), page() + "sms/send/q1");
+    EXPECT_FALSE(entry("q1").asDictionary().contains("backgroundTaskID"));
     EXPECT_EQ(ended.back(), 12u);
 }
 

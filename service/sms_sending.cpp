@@ -1,0 +1,327 @@
+#include "service/sms_sending.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "app/connect_app_delegate.h"
+#include "model/account.h"
+#include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "service/proto/hxcpb.h"
+
+namespace {
+
+using foundation::Dictionary;
+using foundation::Value;
+
+constexpr const char* kQueue = "smsQueue";
+
+void post(const char* name, std::shared_ptr<void> object = nullptr) {
+    foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
+}
+
+std::string keepDialable(std::string_view number) {
+    std::string out;
+    for (char c : number)
+        if ((c >= '0' && c <= '9') || c == '+') out += c;
+    return out;
+}
+
+// A decimal key's number; keys that are not numbers sort first.
+uint64_t keyNumber(const std::string& key) {
+    uint64_t n = 0;
+    auto [p, ec] = std::from_chars(key.data(), key.data() + key.size(), n);
+    return ec == std::errc() && p == key.data() + key.size() ? n : 0;
+}
+
+std::vector<std::string> keysInOrder(const Dictionary& queue) {
+    std::vector<std::string> keys;
+    for (const auto& k : queue.keys()) keys.push_back(k.string());
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const std::string& a, const std::string& b) { return keyNumber(a) < keyNumber(b); });
+    return keys;
+}
+
+}  // namespace
+
+std::shared_ptr<HXMessageSender> HXMessageSender::of(const std::shared_ptr<HX_ConnectAppDelegate>& app) {
+    auto& web = app->webClient();
+    std::lock_guard lock(app->monitor());
+    if (!web.sender) web.sender = std::make_shared<HXMessageSender>(app);
+    return web.sender;
+}
+
+std::string HXMessageSender::tagPrefix() const {
+    auto a = app();
+    return a ? a->webClient().endpoints.servicePageBase() + "sms/send/" : std::string();
+}
+
+std::string HXMessageSender::nextKey(const Dictionary& queue) {
+    uint64_t largest = 0;
+    for (const auto& k : queue.keys()) largest = std::max(largest, keyNumber(k.string()));
+    return std::to_string(largest + 1);
+}
+
+std::optional<std::string> HXMessageSender::conversationIDFromReply(std::string_view bytes) {
+    auto reply = hxcpb::parse<HXCPB_SendSMSResponse>(bytes);
+    if (!reply) return std::nullopt;
+    return reply->has_conversationid() ? reply->conversationid() : std::string();
+}
+
+Dictionary HXMessageSender::accountQueue() const {
+    auto a = app();
+    if (!a || !a->account() || a->account()->username().empty()) return {};
+    auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kQueue);
+    if (!all) return {};
+    const Value& mine = all->get(a->account()->username());
+    return mine.isDictionary() ? mine.asDictionary() : Dictionary();
+}
+
+void HXMessageSender::writeQueue(const Dictionary& queue) {
+    auto a = app();
+    if (!a || !a->account() || a->account()->username().empty()) return;
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    Dictionary all = defaults->dictionaryForKey(kQueue).value_or(Dictionary());
+    if (queue.empty())
+        all.remove(a->account()->username());
+    else
+        all.set(a->account()->username(), queue);
+    if (all.empty())
+        defaults->removeObjectForKey(kQueue);
+    else
+        (void)defaults->setObject(all, kQueue);
+    // The queue must outlive the process: a message the user sent is never only in memory.
+    defaults->synchronize();
+}
+
+void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                              const std::optional<std::string>& conversationID) {
+    auto a = app();
+    if (!a || !a->account() || !a->account()->authV2()) return;
+    if (!conversationID && !recipients) return;
+    Dictionary entry;
+    entry.set("message", text);
+    if (conversationID)
+        entry.set("conversation", *conversationID);
+    else
+        entry.set("number", *recipients);
+    // The message keeps its id through every attempt, so the service can tell a repeat.
+    entry.set("randomID", static_cast<int64_t>(getRandomSMS_ID()));
+    std::string key;
+    if (!a->account()->username().empty()) {
+        Dictionary queue = accountQueue();
+        key = nextKey(queue);
+        queue.set(key, entry);
+        writeQueue(queue);
+    }
+    startEntry(key.empty() ? nextKey({}) : key, entry);
+}
+
+void HXMessageSender::startEntry(const std::string& key, const Dictionary& entry) {
+    auto a = app();
+    if (!a) return;
+    auto& web = a->webClient();
+    HXCPB_SendSMSRequest message;
+    if (entry.contains("conversation")) {
+        message.set_conversationid(entry.get("conversation").stringValue());
+    } else {
+        const std::string numbers = entry.get("number").stringValue();
+        size_t at = 0;
+        while (at <= numbers.size()) {
+            size_t bar = numbers.find('|', at);
+            if (bar == std::string::npos) bar = numbers.size();
+            message.add_targetnumber(keepDialable(std::string_view(numbers).substr(at, bar - at)));
+            at = bar + 1;
+        }
+    }
+    message.set_messagetext(entry.get("message").stringValue());
+    message.set_randomid(static_cast<uint64_t>(entry.get("randomID").int64Value()));
+    std::string body = hxcpb::serialize(message).value_or("");
+    net::URLRequest request(web.endpoints.protobufApi + "/voice/v1/voiceclient/api2thread/sendsms");
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(std::string_view(body));
+    request.setValue(std::to_string(body.size()), "Content-Length");
+    request.setValue("application/x-protobuf", "Content-Type");
+    std::optional<std::string> authorization = web.hooks.retrieveOAuth ? web.hooks.retrieveOAuth() : std::nullopt;
+    // Without a token the entry waits in the queue for the next drain.
+    if (!authorization) return;
+    request.setValue(*authorization, "Authorization");
+    a->startAsyncLoadWithRequest(std::move(request), tagPrefix() + key);
+}
+
+void HXMessageSender::sendQueuedSMS() {
+    auto a = app();
+    if (!a) return;
+    auto& web = a->webClient();
+    const std::string prefix = tagPrefix();
+    {
+        std::lock_guard lock(web.urlDataLock);
+        for (const auto& [tag, entry] : web.urlData)
+            if (tag.compare(0, prefix.size(), prefix) == 0) return;
+    }
+    Dictionary queue = accountQueue();
+    if (queue.empty()) return;
+    // Every entry is taken in key order. One that was under way when the app last ran is dropped
+    // (it may have reached the service); the others move to new keys in this same write and
+    // are sent from there.
+    std::vector<std::pair<std::string, Dictionary>> moved;
+    Dictionary next;
+    for (const auto& key : keysInOrder(queue)) {
+        const Value& v = queue.get(key);
+        if (!v.isDictionary() || v.asDictionary().contains("backgroundTaskID")) continue;
+        Dictionary entry = v.asDictionary();
+        entry.remove("queued");
+        if (!entry.get("randomID").isInt()) entry.set("randomID", static_cast<int64_t>(getRandomSMS_ID()));
+        moved.emplace_back(key, std::move(entry));
+    }
+    uint64_t counter = 0;
+    for (const auto& k : queue.keys()) counter = std::max(counter, keyNumber(k.string()));
+    std::vector<std::pair<std::string, Dictionary>> starts;
+    for (auto& [oldKey, entry] : moved) {
+        std::string key = std::to_string(++counter);
+        next.set(key, entry);
+        starts.emplace_back(key, std::move(entry));
+    }
+    writeQueue(next);
+    std::weak_ptr<HXMessageSender> weak = weak_from_this();
+    for (auto& [key, entry] : starts)
+        dispatch::Queue::main()->async([weak, key, entry] {
+            if (auto self = weak.lock()) self->startEntry(key, entry);
+        });
+}
+
+void HXMessageSender::removeSMSfromQueue(const std::string& key) {
+    Dictionary queue = accountQueue();
+    if (!queue.contains(key)) return;
+    queue.remove(key);
+    writeQueue(queue);
+    sendQueuedSMS();
+}
+
+void HXMessageSender::addBackgroundTaskIdentifier(uint64_t task, const std::string& key) {
+    tasks_[key] = task;
+    Dictionary queue = accountQueue();
+    Value* v = queue.find(key);
+    if (!v || !v->isDictionary()) return;
+    Dictionary entry = v->asDictionary();
+    entry.set("backgroundTaskID", static_cast<int64_t>(task));
+    queue.set(key, entry);
+    writeQueue(queue);
+}
+
+void HXMessageSender::removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key) {
+    tasks_.erase(key);
+    Dictionary queue = accountQueue();
+    Value* v = queue.find(key);
+    if (!v || !v->isDictionary() || !v->asDictionary().contains("backgroundTaskID")) return;
+    Dictionary entry = v->asDictionary();
+    entry.remove("backgroundTaskID");
+    queue.set(key, entry);
+    writeQueue(queue);
+}
+
+std::optional<uint64_t> HXMessageSender::backgroundTaskIdentiferForSMS(const std::string& key) const {
+    const Value& v = accountQueue().get(key);
+    if (v.isDictionary() && v["backgroundTaskID"].isInt())
+        return static_cast<uint64_t>(v["backgroundTaskID"].int64Value());
+    if (auto it = tasks_.find(key); it != tasks_.end()) return it->second;
+    return std::nullopt;
+}
+
+HXWebClientHooks::QueueState HXMessageSender::queueState(const std::string& key) const {
+    const Value& v = accountQueue().get(key);
+    if (!v.isDictionary()) return HXWebClientHooks::QueueState::Absent;
+    return v["queued"].boolValue() ? HXWebClientHooks::QueueState::Queued : HXWebClientHooks::QueueState::Present;
+}
+
+void HXMessageSender::markQueued(const std::string& key) {
+    Dictionary queue = accountQueue();
+    Value* v = queue.find(key);
+    if (!v || !v->isDictionary()) return;
+    Dictionary entry = v->asDictionary();
+    entry.set("queued", true);
+    queue.set(key, entry);
+    writeQueue(queue);
+}
+
+void HXMessageSender::endTask(const std::string& key) {
+    auto a = app();
+    if (!a) return;
+    auto task = backgroundTaskIdentiferForSMS(key);
+    tasks_.erase(key);
+    if (task && *task && a->webClient().hooks.endBackgroundTask) a->webClient().hooks.endBackgroundTask(*task);
+}
+
+void HXMessageSender::smsReply(const HXRoutedReply& reply) {
+    auto a = app();
+    if (!a) return;
+    auto& web = a->webClient();
+    const std::string key = reply.tag.substr(std::min(reply.tag.size(), tagPrefix().size()));
+    auto finish = [&] {
+        bool empty;
+        {
+            std::lock_guard lock(web.urlDataLock);
+            web.urlData.erase(reply.tag);
+            empty = web.urlData.empty();
+        }
+        if (empty && web.networkActivityIndicatorVisible) {
+            web.networkActivityIndicatorVisible = false;
+            if (web.hooks.setNetworkActivityIndicatorVisible) web.hooks.setNetworkActivityIndicatorVisible(false);
+        }
+    };
+    auto removeOverlay = [&] {
+        if (web.hooks.loadingOverlayShown && web.hooks.loadingOverlayShown() && web.hooks.removeLoadingOverlay)
+            web.hooks.removeLoadingOverlay();
+    };
+    if (!a->account() || !a->account()->authV2()) {
+        // Signed out meanwhile: the send is over all the same; nothing may keep it alive.
+        endTask(key);
+        finish();
+        return;
+    }
+    std::string_view bytes =
+        reply.data ? std::string_view(reinterpret_cast<const char*>(reply.data->data()), reply.data->size())
+                   : std::string_view();
+    // An error status or an empty body is a refusal, never a send (an empty body reads as a
+    // reply with no fields).
+    std::optional<std::string> conversation;
+    if (!bytes.empty() && reply.statusCode < 400) conversation = conversationIDFromReply(bytes);
+    if (!conversation) {
+        removeOverlay();
+        a->showSMSErrorFromData(reply.data ? *reply.data : foundation::Data());
+    }
+    const auto task = backgroundTaskIdentiferForSMS(key);
+    post("kSMSReplySendingProgressNotification");
+    removeSMSfromQueue(key);
+    if (!conversation || conversation->empty()) {
+        post("kRemoveSMSReplySendingProgressNotification");
+    } else {
+        removeOverlay();
+        post("kSMSReplySentNotification", std::make_shared<std::string>(*conversation));
+        auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kQueue);
+        if (a->newMessageAlert() && (!all || all->size() <= 1) && web.hooks.playSound)
+            web.hooks.playSound("Message Sent");
+        if (a->isInBackground()) foundation::UserDefaults::standardUserDefaults()->synchronize();
+    }
+    finish();
+    tasks_.erase(key);
+    if (task && *task && web.hooks.endBackgroundTask) web.hooks.endBackgroundTask(*task);
+    if (!a->isInBackground()) {
+        std::weak_ptr<HXMessageSender> weak = weak_from_this();
+        dispatch::Queue::main()->async([weak] {
+            if (auto self = weak.lock()) self->sendQueuedSMS();
+        });
+    }
+}
+
+void HXMessageSender::playNewMessageAlertForMessageWithDate(double seconds) {
+    auto a = app();
+    if (!a) return;
+    if (a->newMessageAlert() && a->lastNotification() < seconds && a->webClient().hooks.playSound) {
+        a->webClient().hooks.playSound("4095");
+        a->webClient().hooks.playSound("NewMessage");
+    }
+    a->setLastNotification(dispatch::wallNow());
+}
