@@ -6,6 +6,22 @@ namespace net {
 
 namespace {
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The text with control characters shown as "\xNN", for error messages.
+std::string printable(std::string_view text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
 }  // namespace
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -38,6 +54,19 @@ bool HeaderMap::remove(std::string_view name) {
     bool removed = rest != fields_.end();
     fields_.erase(rest, fields_.end());
     return removed;
+}
+
+std::optional<std::string> unsafeRequestField(const HeaderMap& headers) {
+    auto breaksLine = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+    for (const auto& [name, value] : headers.fields()) {
+        if (name.empty()) return std::string("a header field has no name");
+        for (char c : name)
+            if (breaksLine(c) || c == ':' || c == ' ' || c == '\t')
+                return "the header field name \"" + printable(name) + "\" holds a character names cannot hold";
+        for (char c : value)
+            if (breaksLine(c)) return "the value of the header field \"" + name + "\" holds a CR, LF or NUL character";
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> HeaderMap::get(std::string_view name) const {
