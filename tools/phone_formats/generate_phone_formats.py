@@ -451,6 +451,15 @@ def rules_from_formats(formats, flag, national_prefix):
             fmt = fmt.replace('\\1', head + rule[at:], 1)
         leading = f.leading_digits_pattern[-1] if f.leading_digits_pattern else None
         prefixes = leading_prefixes(leading)
+        # Digits that the national form shows after the trunk prefix (a "0" after the "8" of
+        # "8 0152 45-09-11") are dialled after it too: with the trunk prefix typed, they are
+        # digits of the rest, which the rule takes with "#" and expects in front of the number.
+        extra = ''
+        if flag == FLAG_TRUNK and '\x02' in fmt:
+            lead = fmt[:fmt.find('\\')] if '\\' in fmt else fmt
+            extra = ''.join(ch for ch in lead if ch.isdigit())
+            if extra:
+                prefixes = [extra + p for p in prefixes]
         lo_total = sum(g[0] for g in groups)
         hi_total = sum(g[1] for g in groups)
         patterns = {}
@@ -461,10 +470,13 @@ def rules_from_formats(formats, flag, national_prefix):
             pattern = pattern_for(fmt, sizes)
             if pattern is None:
                 continue
+            if extra:
+                first = pattern.find('#')
+                pattern = ''.join('#' if ch.isdigit() else ch for ch in pattern[:first]) + pattern[first:]
             pattern = pattern.replace('\x02', 'n' if flag == FLAG_TRUNK else (national_prefix or ''))
             if flag == FLAG_INTL:
                 pattern = 'c ' + pattern
-            patterns[total] = pattern
+            patterns[total + len(extra)] = pattern
         if patterns:
             prepared.append((order, prefixes, patterns))
     splits = {min(p) for _, _, p in prepared}
