@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -19,12 +20,21 @@
 
 namespace {
 
+// The scratch folder goes when the process ends (a replay in the normal build leaves nothing).
+// Its name is kept in a plain array, which outlives every static object.
+char gScratch[64];
+
 // The formatter reads the SDK's files (wrapper exceptions, device history) below the app home:
 // a scratch home of this process's own.
 void prepareScratchHome() {
     char pattern[] = "/tmp/hx_fuzz_crash_formatter.XXXXXX";
     const char* home = ::mkdtemp(pattern);
     if (!home) std::abort();
+    std::snprintf(gScratch, sizeof gScratch, "%s", home);
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(gScratch, ec);
+    });
     const std::filesystem::path dir(home);
     foundation::setHomeDirectory(dir / "home");
     std::filesystem::create_directories(dir / "resources");

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,11 +15,23 @@
 
 namespace {
 
+// The scratch folder goes when the process ends (a replay in the normal build leaves nothing).
+// Its name is kept in a plain array, which outlives every static object.
+char gScratch[64];
+void removeAtExit(const char* dir) {
+    std::snprintf(gScratch, sizeof gScratch, "%s", dir);
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(gScratch, ec);
+    });
+}
+
 std::filesystem::path scratch() {
     static const std::filesystem::path dir = [] {
         char pattern[] = "/tmp/hx_fuzz_user_defaults.XXXXXX";
         const char* made = ::mkdtemp(pattern);
         if (!made) std::abort();
+        removeAtExit(made);
         return std::filesystem::path(made);
     }();
     return dir;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -25,11 +26,26 @@
 
 namespace {
 
+// The scratch folder goes when the process ends (a replay in the normal build leaves nothing).
+// Its name is kept in a plain array, which outlives every static object.
+char gScratch[64];
+void removeAtExit(const char* dir) {
+    std::snprintf(gScratch, sizeof gScratch, "%s", dir);
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(gScratch, ec);
+    });
+}
+
 ZIVOLogDBStorage& storage() {
     static ZIVOLogDBStorage* instance = [] {
-        char pattern[] = "/tmp/hx_fuzz_log_store.XXXXXX";
-        const char* dir = ::mkdtemp(pattern);
+        // Memory-backed where the machine has it: the store opens its file for every statement.
+        char shm[] = "/dev/shm/hx_fuzz_log_store.XXXXXX";
+        char tmp[] = "/tmp/hx_fuzz_log_store.XXXXXX";
+        const char* dir = ::mkdtemp(shm);
+        if (!dir) dir = ::mkdtemp(tmp);
         if (!dir) std::abort();
+        removeAtExit(dir);
         foundation::setHomeDirectory(std::filesystem::path(dir) / "home");
         security::Keychain::setDefaultPath(std::filesystem::path(dir) / "keychain.json");
         ZIVOArchiverUtil::addAllowedRurIdurevModuleClasses();
