@@ -5,6 +5,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/strings.h"
+#include "platform/graphics/image_operations.h"
 
 using foundation::Dictionary;
 using foundation::Value;
@@ -90,10 +91,7 @@ std::vector<Dictionary> entriesForContact(const services::Contact& contact,
 }
 
 graphics::ImagePtr fittingThumbnail(const graphics::ImagePtr& image) {
-    // The bytes stay as they are; a larger scale shows them in fewer points.
-    const double side = static_cast<double>(std::max(image->pixelWidth(), image->pixelHeight()));
-    if (side / image->scale() > 40) return image->withScale(side / 40);
-    return image;
+    return graphics::imageScaledToFitSize(image, {40, 40});
 }
 
 void sortByRecency(ContactList& list) {

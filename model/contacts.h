@@ -29,7 +29,7 @@ std::string normalizedNumber(std::string n);
 // display form.
 std::vector<foundation::Dictionary> entriesForContact(const services::Contact& contact,
                                                       const std::function<std::string(const std::string&)>& format);
-// The image shown at no more than 40 x 40 points.
+// The image scaled to fit 40 x 40 points (proportions kept), drawn at the main screen's scale.
 graphics::ImagePtr fittingThumbnail(const graphics::ImagePtr& image);
 // Most recently picked first, then by name (stable).
 void sortByRecency(ContactList& list);
