@@ -1,6 +1,5 @@
 #include "service/calls.h"
 
-#include "app/connect_app_delegate.h"
 #include "model/account.h"
 #include "model/phone.h"
 #include "model/phone_extensions.h"
@@ -11,6 +10,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/url_session.h"
 #include "platform/services/url_opener.h"
+#include "service/application_web_client.h"
 #include "service/check_response.h"
 #include "service/proto/hxcpb.h"
 
@@ -23,9 +23,7 @@ std::string localized(const char* key) { return PhoneExtensions::localizedString
 
 void post(const char* name) { foundation::NotificationCenter::defaultCenter().post(name); }
 
-void present(HXWebClient& web, HXAlert alert) {
-    if (web.hooks.presentAlert) web.hooks.presentAlert(alert);
-}
+void present(HXApplicationWebClient& app, const HXAlert& alert) { app.presentAlert(alert); }
 
 bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
@@ -45,7 +43,7 @@ const std::string kClickToCall = std::string(kHXApiPath) + "communication/startc
 
 }  // namespace
 
-std::shared_ptr<HXCalls> HXCalls::of(const std::shared_ptr<HX_ConnectAppDelegate>& app) {
+std::shared_ptr<HXCalls> HXCalls::of(const std::shared_ptr<HXApplicationWebClient>& app) {
     auto& web = app->webClient();
     std::lock_guard lock(app->monitor());
     if (!web.calls) web.calls = std::make_shared<HXCalls>(app);
@@ -85,7 +83,7 @@ bool HXCalls::isNewForwardingPhoneID(int64_t phoneID) {
     auto a = app();
     if (!a || !a->account() || a->account()->forwardingPhoneID() == phoneID) return false;
     a->account()->setForwardingPhoneID(phoneID);
-    foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(phoneID), "forwardingID");
+    (void)foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(phoneID), "forwardingID");
     return true;
 }
 
@@ -112,14 +110,13 @@ void HXCalls::presentCallbackChooser(const std::string& number) {
                                      self->placeCallTo(number);
                                  }});
     }
-    present(a->webClient(), std::move(alert));
+    present(*a, std::move(alert));
 }
 
 void HXCalls::placeCallTo(const std::string& number) {
     auto a = app();
     if (!a) return;
     auto account = a->account();
-    auto& web = a->webClient();
     if (!account || !account->authV2() || number.empty()) {
         post("kCallButtonUpdateNotification");
         return;
@@ -136,10 +133,9 @@ void HXCalls::placeCallTo(const std::string& number) {
                                      if (!self) return;
                                      self->pendingCallNumber_.reset();
                                      auto app = self->app();
-                                     if (app && app->iPad() && app->webClient().hooks.setFirstResponder)
-                                         app->webClient().hooks.setFirstResponder();
+                                     if (app && app->iPad()) app->setFirstResponder();
                                  }});
-        present(web, std::move(alert));
+        present(*a, std::move(alert));
         post("kCallButtonUpdateNotification");
         return;
     }
@@ -154,7 +150,7 @@ void HXCalls::placeCallTo(const std::string& number) {
         post("kSettingsUpdateNotification");
     }
     const std::string target = reducedNumber(number);
-    foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(target), "lastDialedNumber");
+    (void)foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(target), "lastDialedNumber");
     pendingCallNumber_ = target;
     if (a->isPhone() && account->forwardingPhoneID() == -2) {
         startiPhoneCallWithWarning(true);
@@ -177,7 +173,7 @@ void HXCalls::placeCallback(const std::string& target) {
         presentCallbackChooser(target);
         return;
     }
-    std::optional<std::string> authorization = web.hooks.retrieveOAuth ? web.hooks.retrieveOAuth() : std::nullopt;
+    std::optional<std::string> authorization = a->retrieveOAuth();
     if (!authorization) return;
     net::URLSessionConfiguration configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
     configuration.httpAdditionalHeaders.set("Referer", web.endpoints.webClient);
@@ -223,7 +219,7 @@ void HXCalls::placeCallback(const std::string& target) {
                     post("kCallButtonUpdateNotification");
                     return;
                 }
-                if (HXCheckResponse(w, text)) self->callPlaced_ = true;
+                if (HXCheckResponse(*app, text)) self->callPlaced_ = true;
                 post("kCallButtonUpdateNotification");
             });
         });
@@ -240,12 +236,12 @@ void HXCalls::startDirectCall() {
         determineThisPhoneIDWithTag(2);
         return;
     }
-    std::optional<std::string> authorization = web.hooks.retrieveOAuth ? web.hooks.retrieveOAuth() : std::nullopt;
+    std::optional<std::string> authorization = a->retrieveOAuth();
     if (!authorization) {
-        present(web, {localized("Direct Call Failed"),
-                      localized("Unable to complete a direct call at this time. Please try again or place the call "
-                                "using callback."),
-                      {{localized("Dismiss"), HXAlertAction::Style::Default, {}}}});
+        present(*a, {localized("Direct Call Failed"),
+                     localized("Unable to complete a direct call at this time. Please try again or place the call "
+                               "using callback."),
+                     {{localized("Dismiss"), HXAlertAction::Style::Default, {}}}});
         post("kCallButtonUpdateNotification");
         return;
     }
@@ -278,7 +274,7 @@ bool HXCalls::directCallReply(const HXRoutedReply& reply) {
     auto failed = [&](const char* title, const char* message) {
         pendingCallNumber_.reset();
         callPlaced_ = callHandOver_ = directCallPending_ = false;
-        present(web,
+        present(*a,
                 {localized(title), localized(message), {{localized("Dismiss"), HXAlertAction::Style::Default, {}}}});
     };
     if (auto access = accessNumberFromReply(bytes)) {
@@ -293,7 +289,7 @@ bool HXCalls::directCallReply(const HXRoutedReply& reply) {
         directCallPending_ = true;
         removeEntry();
         if (auto account = a->account()) account->setOAuthDict(std::nullopt);
-        if (web.hooks.retrieveOAuth) web.hooks.retrieveOAuth();
+        a->retrieveOAuth();
         return false;
     } else {
         if (auto account = a->account()) account->setThisPhoneID(-1);
@@ -323,7 +319,7 @@ void HXCalls::determineThisPhoneIDWithTag(int) {
                                      self->startDirectCall();
                                  }});
     }
-    present(a->webClient(), std::move(alert));
+    present(*a, std::move(alert));
 }
 
 void HXCalls::startiPhoneCallWithWarning(bool warn) {
@@ -331,7 +327,7 @@ void HXCalls::startiPhoneCallWithWarning(bool warn) {
     if (!a || !pendingCallNumber_) return;
     if (warn && isInternational(*pendingCallNumber_)) {
         std::weak_ptr<HXCalls> weak = weak_from_this();
-        present(a->webClient(),
+        present(*a,
                 {localized("International Call"),
                  localized("You are placing an international call using your iPhone's dialer instead of your HX Voice "
                            "number. This is likely to incur international charges with your carrier."),
@@ -346,4 +342,12 @@ void HXCalls::startiPhoneCallWithWarning(bool warn) {
     callPlaced_ = callHandOver_ = true;
     services::URLOpener::shared()->openURL("tel:" + encoded);
     pendingCallNumber_.reset();
+}
+
+void HXApplicationWebClient::placeCallTo(const std::string& number) {
+    if (auto self = weakWebClient().lock()) HXCalls::of(self)->placeCallTo(number);
+}
+
+void HXApplicationWebClient::startDirectCall() {
+    if (auto self = weakWebClient().lock()) HXCalls::of(self)->startDirectCall();
 }

@@ -12,14 +12,14 @@
 
 #include "service/request_machinery.h"
 
-class HX_ConnectAppDelegate;
+class HXApplicationWebClient;
 
 class HXCalls : public std::enable_shared_from_this<HXCalls> {
 public:
-    explicit HXCalls(std::weak_ptr<HX_ConnectAppDelegate> app) : app_(std::move(app)) {}
+    explicit HXCalls(std::weak_ptr<HXApplicationWebClient> app) : app_(std::move(app)) {}
 
     // The call operations of the application (made on first use, kept by its web client).
-    static std::shared_ptr<HXCalls> of(const std::shared_ptr<HX_ConnectAppDelegate>& app);
+    static std::shared_ptr<HXCalls> of(const std::shared_ptr<HXApplicationWebClient>& app);
 
     void placeCallTo(const std::string& number);
     void startDirectCall();
@@ -52,9 +52,9 @@ public:
 private:
     void placeCallback(const std::string& target);
     void presentCallbackChooser(const std::string& number);
-    std::shared_ptr<HX_ConnectAppDelegate> app() const { return app_.lock(); }
+    std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
 
-    std::weak_ptr<HX_ConnectAppDelegate> app_;
+    std::weak_ptr<HXApplicationWebClient> app_;
     std::optional<std::string> pendingCallNumber_;
     bool callPlaced_ = false;
     bool callHandOver_ = false;

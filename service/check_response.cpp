@@ -3,7 +3,7 @@
 #include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/json.h"
-#include "service/request_machinery.h"
+#include "service/application_web_client.h"
 
 std::string HXRefusalMessage(std::string_view text) {
     auto parsed = foundation::parseJSON(text);
@@ -19,16 +19,16 @@ std::string HXRefusalMessage(std::string_view text) {
     return PhoneExtensions::localizedString("An unknown error occurred");
 }
 
-bool HXCheckResponse(HXWebClient& web, std::string_view text) {
+bool HXCheckResponse(HXApplicationWebClient& app, std::string_view text) {
     if (text.empty()) return false;
     std::string message = HXRefusalMessage(text);
     if (message.empty()) return true;
-    auto present = web.hooks.presentAlert;
-    if (present) {
-        HXAlert alert{PhoneExtensions::localizedString("Error"),
-                      message,
-                      {{PhoneExtensions::localizedString("OK"), HXAlertAction::Style::Default, {}}}};
-        dispatch::Queue::main()->async([present, alert] { present(alert); });
-    }
+    HXAlert alert{PhoneExtensions::localizedString("Error"),
+                  message,
+                  {{PhoneExtensions::localizedString("OK"), HXAlertAction::Style::Default, {}}}};
+    std::weak_ptr<HXApplicationWebClient> weak = app.weakWebClient();
+    dispatch::Queue::main()->async([weak, alert] {
+        if (auto a = weak.lock()) a->presentAlert(alert);
+    });
     return false;
 }

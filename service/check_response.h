@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
-struct HXWebClient;
+class HXApplicationWebClient;
 
 // The message a refusal shows ("An unknown error occurred", the service's unescaped "error" >
 // "message", or "Invalid Number" for "data" > "code" 1); empty when the reply is no refusal.
 std::string HXRefusalMessage(std::string_view text);
 // Empty text: false and nothing shown. A refusal: the "Error" alert, asynchronously on the main
 // queue, and false.
-bool HXCheckResponse(HXWebClient& web, std::string_view text);
+bool HXCheckResponse(HXApplicationWebClient& app, std::string_view text);

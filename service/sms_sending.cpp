@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <charconv>
 
-#include "app/connect_app_delegate.h"
 #include "model/account.h"
 #include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "service/application_web_client.h"
 #include "service/proto/hxcpb.h"
 
 namespace {
@@ -46,7 +47,7 @@ std::vector<std::string> keysInOrder(const Dictionary& queue) {
 
 }  // namespace
 
-std::shared_ptr<HXMessageSender> HXMessageSender::of(const std::shared_ptr<HX_ConnectAppDelegate>& app) {
+std::shared_ptr<HXMessageSender> HXMessageSender::of(const std::shared_ptr<HXApplicationWebClient>& app) {
     auto& web = app->webClient();
     std::lock_guard lock(app->monitor());
     if (!web.sender) web.sender = std::make_shared<HXMessageSender>(app);
@@ -144,7 +145,7 @@ void HXMessageSender::startEntry(const std::string& key, const Dictionary& entry
     request.setHTTPBody(std::string_view(body));
     request.setValue(std::to_string(body.size()), "Content-Length");
     request.setValue("application/x-protobuf", "Content-Type");
-    std::optional<std::string> authorization = web.hooks.retrieveOAuth ? web.hooks.retrieveOAuth() : std::nullopt;
+    std::optional<std::string> authorization = a->retrieveOAuth();
     // Without a token the entry waits in the queue for the next drain.
     if (!authorization) return;
     request.setValue(*authorization, "Authorization");
@@ -230,10 +231,11 @@ std::optional<uint64_t> HXMessageSender::backgroundTaskIdentiferForSMS(const std
     return std::nullopt;
 }
 
-HXWebClientHooks::QueueState HXMessageSender::queueState(const std::string& key) const {
+HXApplicationWebClient::QueueState HXMessageSender::queueState(const std::string& key) const {
     const Value& v = accountQueue().get(key);
-    if (!v.isDictionary()) return HXWebClientHooks::QueueState::Absent;
-    return v["queued"].boolValue() ? HXWebClientHooks::QueueState::Queued : HXWebClientHooks::QueueState::Present;
+    if (!v.isDictionary()) return HXApplicationWebClient::QueueState::Absent;
+    return v["queued"].boolValue() ? HXApplicationWebClient::QueueState::Queued
+                                   : HXApplicationWebClient::QueueState::Present;
 }
 
 void HXMessageSender::markQueued(const std::string& key) {
@@ -251,7 +253,7 @@ void HXMessageSender::endTask(const std::string& key) {
     if (!a) return;
     auto task = backgroundTaskIdentiferForSMS(key);
     tasks_.erase(key);
-    if (task && *task && a->webClient().hooks.endBackgroundTask) a->webClient().hooks.endBackgroundTask(*task);
+    if (task && *task) foundation::Application::shared().endBackgroundTask(*task);
 }
 
 void HXMessageSender::smsReply(const HXRoutedReply& reply) {
@@ -268,12 +270,11 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
         }
         if (empty && web.networkActivityIndicatorVisible) {
             web.networkActivityIndicatorVisible = false;
-            if (web.hooks.setNetworkActivityIndicatorVisible) web.hooks.setNetworkActivityIndicatorVisible(false);
+            a->setNetworkActivityIndicatorVisible(false);
         }
     };
     auto removeOverlay = [&] {
-        if (web.hooks.loadingOverlayShown && web.hooks.loadingOverlayShown() && web.hooks.removeLoadingOverlay)
-            web.hooks.removeLoadingOverlay();
+        if (a->loadingOverlayShown()) a->removeLoadingOverlay();
     };
     if (!a->account() || !a->account()->authV2()) {
         // Signed out meanwhile: the send is over all the same; nothing may keep it alive.
@@ -301,13 +302,12 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
         removeOverlay();
         post("kSMSReplySentNotification", std::make_shared<std::string>(*conversation));
         auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kQueue);
-        if (a->newMessageAlert() && (!all || all->size() <= 1) && web.hooks.playSound)
-            web.hooks.playSound("Message Sent");
+        if (a->newMessageAlert() && (!all || all->size() <= 1)) a->playSound("Message Sent");
         if (a->isInBackground()) foundation::UserDefaults::standardUserDefaults()->synchronize();
     }
     finish();
     tasks_.erase(key);
-    if (task && *task && web.hooks.endBackgroundTask) web.hooks.endBackgroundTask(*task);
+    if (task && *task) foundation::Application::shared().endBackgroundTask(*task);
     if (!a->isInBackground()) {
         std::weak_ptr<HXMessageSender> weak = weak_from_this();
         dispatch::Queue::main()->async([weak] {
@@ -319,9 +319,55 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
 void HXMessageSender::playNewMessageAlertForMessageWithDate(double seconds) {
     auto a = app();
     if (!a) return;
-    if (a->newMessageAlert() && a->lastNotification() < seconds && a->webClient().hooks.playSound) {
-        a->webClient().hooks.playSound("4095");
-        a->webClient().hooks.playSound("NewMessage");
+    if (a->newMessageAlert() && a->lastNotification() < seconds) {
+        a->playSound("4095");
+        a->playSound("NewMessage");
     }
     a->setLastNotification(dispatch::wallNow());
+}
+
+// ---- the application's queue operations, for the request machinery and the shell
+
+namespace {
+
+std::shared_ptr<HXMessageSender> senderOf(HXApplicationWebClient& app) {
+    auto self = app.weakWebClient().lock();
+    return self ? HXMessageSender::of(self) : nullptr;
+}
+
+}  // namespace
+
+std::optional<uint64_t> HXApplicationWebClient::backgroundTaskIdentiferForSMS(const std::string& key) {
+    auto sender = senderOf(*this);
+    return sender ? sender->backgroundTaskIdentiferForSMS(key) : std::nullopt;
+}
+
+void HXApplicationWebClient::addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key) {
+    if (auto sender = senderOf(*this)) sender->addBackgroundTaskIdentifier(task, key);
+}
+
+void HXApplicationWebClient::removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key) {
+    if (auto sender = senderOf(*this)) sender->removeBackgroundTaskIdentifierForQueuedSMS(key);
+}
+
+void HXApplicationWebClient::removeSMSfromQueue(const std::string& key) {
+    if (auto sender = senderOf(*this)) sender->removeSMSfromQueue(key);
+}
+
+HXApplicationWebClient::QueueState HXApplicationWebClient::smsQueueState(const std::string& key) {
+    auto sender = senderOf(*this);
+    return sender ? sender->queueState(key) : QueueState::Absent;
+}
+
+void HXApplicationWebClient::markSMSQueued(const std::string& key) {
+    if (auto sender = senderOf(*this)) sender->markQueued(key);
+}
+
+void HXApplicationWebClient::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                                     const std::optional<std::string>& conversationID) {
+    if (auto sender = senderOf(*this)) sender->sendSMS(text, recipients, conversationID);
+}
+
+void HXApplicationWebClient::sendQueuedSMS() {
+    if (auto sender = senderOf(*this)) sender->sendQueuedSMS();
 }

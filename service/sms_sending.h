@@ -12,15 +12,16 @@
 #include <string>
 
 #include "platform/foundation/value.h"
+#include "service/application_web_client.h"
 #include "service/request_machinery.h"
 
-class HX_ConnectAppDelegate;
+class HXApplicationWebClient;
 
 class HXMessageSender : public std::enable_shared_from_this<HXMessageSender> {
 public:
-    explicit HXMessageSender(std::weak_ptr<HX_ConnectAppDelegate> app) : app_(std::move(app)) {}
+    explicit HXMessageSender(std::weak_ptr<HXApplicationWebClient> app) : app_(std::move(app)) {}
     // The sender of the application (made on first use, kept by its web client).
-    static std::shared_ptr<HXMessageSender> of(const std::shared_ptr<HX_ConnectAppDelegate>& app);
+    static std::shared_ptr<HXMessageSender> of(const std::shared_ptr<HXApplicationWebClient>& app);
 
     // recipients: numbers separated by "|" (used without a conversation id).
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
@@ -31,7 +32,7 @@ public:
     void removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key);
     std::optional<uint64_t> backgroundTaskIdentiferForSMS(const std::string& key) const;
     // The entry of a key: absent, present, or deferred by the user ("queued").
-    HXWebClientHooks::QueueState queueState(const std::string& key) const;
+    HXApplicationWebClient::QueueState queueState(const std::string& key) const;
     void markQueued(const std::string& key);
     // The reply of a text message ("sms/send/" tags). The router's common tail never runs.
     void smsReply(const HXRoutedReply& reply);
@@ -46,7 +47,7 @@ public:
     static std::optional<std::string> conversationIDFromReply(std::string_view bytes);
 
 private:
-    std::shared_ptr<HX_ConnectAppDelegate> app() const { return app_.lock(); }
+    std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
     std::string tagPrefix() const;
     // Writes the account's queue (dropping empty levels) and the preferences file.
     void writeQueue(const foundation::Dictionary& queue);
@@ -54,7 +55,7 @@ private:
     void startEntry(const std::string& key, const foundation::Dictionary& entry);
     void endTask(const std::string& key);
 
-    std::weak_ptr<HX_ConnectAppDelegate> app_;
+    std::weak_ptr<HXApplicationWebClient> app_;
     // Task ids by key, also known here so that a reply arriving after a sign-out can end them.
     std::map<std::string, uint64_t> tasks_;
 };

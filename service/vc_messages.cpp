@@ -5,7 +5,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "app/connect_app_delegate.h"
 #include "model/account.h"
 #include "model/cache.h"
 #include "model/message_store.h"
@@ -18,6 +17,7 @@
 #include "platform/foundation/url.h"
 #include "platform/services/search_index.h"
 #include "platform/store/predicate.h"
+#include "service/application_web_client.h"
 #include "service/conversation_store.h"
 #include "service/request_machinery.h"
 #include "service/thread_list_reply.h"
@@ -59,7 +59,7 @@ std::string pageToken(uint64_t marker) {
     return marker >= 3 ? "\"" + std::to_string(marker * 1000) + "\"" : std::string("null");
 }
 
-bool signedIn(const HX_ConnectAppDelegate& app) {
+bool signedIn(const HXApplicationWebClient& app) {
     auto account = app.account();
     return account && account->authV2().has_value();
 }
@@ -75,7 +75,7 @@ struct VC_Messages::ParseResult {
     std::optional<int64_t> earliest, latest;  // E, L in seconds
 };
 
-VC_Messages::VC_Messages(std::weak_ptr<HX_ConnectAppDelegate> app, foundation::Dictionary viewSettings)
+VC_Messages::VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings)
     : app_(std::move(app)), viewSettings_(std::move(viewSettings)) {}
 
 VC_Messages::~VC_Messages() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
@@ -244,10 +244,9 @@ void VC_Messages::parseMessagesFromData_v2(std::shared_ptr<const foundation::Dat
     auto reply = std::make_shared<const HXThreadListReply>(std::move(read).value());
     if (reply->errorCode == 401) {
         abortLoadingForSpam(spam, archive);
-        std::weak_ptr<HX_ConnectAppDelegate> weakApp = a;
+        std::weak_ptr<HXApplicationWebClient> weakApp = a;
         dispatch::Queue::main()->async([weakApp] {
-            if (auto app = weakApp.lock())
-                if (auto& login = app->webClient().hooks.login) login();
+            if (auto app = weakApp.lock()) app->login();
         });
         return;
     }
@@ -271,7 +270,7 @@ void VC_Messages::parseMessagesFromData_v2(std::shared_ptr<const foundation::Dat
     });
 }
 
-void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const store::ContextPtr& context,
+void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
                         const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& r) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
     const bool newest = flags & NewestPage;
@@ -547,7 +546,7 @@ void VC_Messages::parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const
     }
 
     // k, n. Requests start on the main thread.
-    std::weak_ptr<HX_ConnectAppDelegate> weakApp = app;
+    std::weak_ptr<HXApplicationWebClient> weakApp = app;
     std::weak_ptr<VC_Messages> weakSelf = weak_from_this();
     if (!mediaFetches.empty() || !pictureFetches.empty() || !markRead.empty()) {
         dispatch::Queue::main()->async([weakApp, weakSelf, mediaFetches, pictureFetches, markRead, mediaBase] {
@@ -598,7 +597,7 @@ uint64_t VC_Messages::markerFor(int listType, bool isSignedIn) const {
     return reloadPage();
 }
 
-void VC_Messages::afterParse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const HXThreadListReply& reply,
+void VC_Messages::afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply,
                              int flags, const ParseResult& r) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
     const int listType = selectedListType();
@@ -641,7 +640,7 @@ void VC_Messages::afterParse(const std::shared_ptr<HX_ConnectAppDelegate>& app, 
     }
     // 3.
     setIsLoadingMessages(false);
-    std::weak_ptr<HX_ConnectAppDelegate> weakApp = app;
+    std::weak_ptr<HXApplicationWebClient> weakApp = app;
     onMain([weakApp](VC_Messages& s) {
         double now = dispatch::wallNow();
         {
@@ -809,8 +808,7 @@ void VC_Messages::messagesReceived(const std::shared_ptr<void>& object, bool sea
     std::string text(data->begin(), data->end());
     for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (text.find("<title>unauthorized</title>") != std::string::npos) {
-        if (auto a = app())
-            if (auto& login = a->webClient().hooks.login) login();
+        if (auto a = app()) a->login();
         return;
     }
     auto self = shared_from_this();
@@ -853,8 +851,7 @@ void VC_Messages::updateBadgeValue() {
     const int64_t mask = settings.get("typeMask").int64Value();
     context->performAndWait([&] { count = countConversations(context, "cv_unread", mask); });
     if (count != 0 && isShownScreen() && shownConversationIsRead() == false) --count;
-    if (auto& set = a->webClient().hooks.setUnreadCountForViewIndex)
-        set(count, static_cast<int>(settings.get("viewType").int64Value()));
+    a->setUnreadCountForViewIndex(count, static_cast<int>(settings.get("viewType").int64Value()));
     std::weak_ptr<VC_Messages> weak = weak_from_this();
     dispatch::Queue::main()->async([weak, count] {
         if (auto s = weak.lock()) s->showBackButtonCount(count);
@@ -869,6 +866,5 @@ void VC_Messages::markConversationRead(const std::string& conversationID) {
 }
 
 void VC_Messages::markMessageRead(const std::string& conversationID) {
-    if (auto a = app())
-        if (auto& mark = a->webClient().hooks.markMessageAsRead) mark(conversationID, true);
+    if (auto a = app()) a->markMessageAsRead(conversationID, true);
 }

@@ -15,11 +15,12 @@
 
 #include "platform/foundation/value.h"
 #include "platform/store/context.h"
+#include "service/message_list_screen.h"
 
-class HX_ConnectAppDelegate;
+class HXApplicationWebClient;
 struct HXThreadListReply;
 
-class VC_Messages : public std::enable_shared_from_this<VC_Messages> {
+class VC_Messages : public HXMessageListScreen, public std::enable_shared_from_this<VC_Messages> {
 public:
     // Bits of a parse's flags.
     enum ParseFlags : int { SpamList = 1, ArchiveList = 2, ConversationReload = 4, NewestPage = 8 };
@@ -31,7 +32,7 @@ public:
     using FetchCompletion = std::function<void(int result)>;
 
     // viewSettings: "viewType" (1 SMS, 2 voicemail, 3 history), "typeMask", "URL", "viewTag".
-    VC_Messages(std::weak_ptr<HX_ConnectAppDelegate> app, foundation::Dictionary viewSettings);
+    VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings);
     virtual ~VC_Messages();
     VC_Messages(const VC_Messages&) = delete;
     VC_Messages& operator=(const VC_Messages&) = delete;
@@ -86,21 +87,21 @@ public:
     void updateBadgeValue();
     void markConversationRead(const std::string& conversationID);
     void markMessageRead(const std::string& conversationID);
-    void abortLoadingForSpam(bool spam, bool archive);
+    void abortLoadingForSpam(bool spam, bool archive) override;
 
     // ---- the screen's operations (overridable; the defaults are those of a list without views)
     // Whether this list is the controller of the current view.
     virtual bool isShownScreen() const { return shown_; }
     void setShownScreen(bool shown) { shown_ = shown; }
     // Asynchronously on the main queue: clears the loading flag and calls refreshComplete().
-    virtual void abortLoading();
+    void abortLoading() override;
     // Stops observing the sign-in notifications, ends the refresh animation, shows the date.
-    virtual void refreshComplete();
-    virtual void reloadVisibleCells() {}
-    virtual void filterTable() {}
-    virtual void scrollToTopWithAnimation(bool /*animated*/) {}
-    virtual void updateLastRefreshDate() {}
-    virtual void controllerDidChangeContent() {}
+    void refreshComplete() override;
+    void reloadVisibleCells() override {}
+    void filterTable() override {}
+    void scrollToTopWithAnimation(bool /*animated*/) override {}
+    void updateLastRefreshDate() override {}
+    void controllerDidChangeContent() override {}
     virtual void beginRefreshing(const std::string& /*title*/) {}
     virtual void endRefreshing() {}
     // The shown conversation screen's conversation: read state, or none when none is shown.
@@ -109,18 +110,18 @@ public:
     virtual void showBackButtonCount(uint64_t /*count*/) {}
 
 protected:
-    std::shared_ptr<HX_ConnectAppDelegate> app() const { return app_.lock(); }
+    std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
 
 private:
     struct Markers;
     struct ParseResult;
-    void parse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const store::ContextPtr& context,
+    void parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
                const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& result);
-    void afterParse(const std::shared_ptr<HX_ConnectAppDelegate>& app, const HXThreadListReply& reply, int flags,
+    void afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply, int flags,
                     const ParseResult& result);
     uint64_t markerFor(int listType, bool signedIn) const;
 
-    std::weak_ptr<HX_ConnectAppDelegate> app_;
+    std::weak_ptr<HXApplicationWebClient> app_;
     mutable std::mutex mutex_;  // the screen's monitor: loading flag, settings, search text, date
     foundation::Dictionary viewSettings_;
     bool isLoadingMessages_ = false;

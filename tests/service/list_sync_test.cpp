@@ -20,6 +20,7 @@
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "service/vc_messages.h"
+#include "tests/service/web_fixture.h"
 
 namespace {
 
@@ -55,24 +56,17 @@ struct StoredConversation {
 struct ListSync : ::testing::Test {
     dispatch::ScopedVirtualClock clock{1'760'000'100.0};
     std::unique_ptr<emulator::Emulator> service;
-    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+    std::shared_ptr<hxtest::TokenApp> app = std::make_shared<hxtest::TokenApp>();
     std::shared_ptr<RecordingList> list;
     std::string token;
-    int logins = 0;
 
     void start(emulator::Account seededAccount) {
         dispatch::RunLoop::main();
         service = std::make_unique<emulator::Emulator>(std::move(seededAccount));
         ASSERT_TRUE(service->start().ok());
-        token = service->issueAccessToken();
+        token = app->token = service->issueAccessToken();
         auto& web = app->webClient();
         web.endpoints = HXEndpoints::allAt(service->origin());
-        web.hooks.retrieveOAuth = [this] { return std::optional<std::string>("Bearer " + token); };
-        web.hooks.login = [this] { ++logins; };
-        web.hooks.currentViewIndex = [] { return 1; };
-        web.hooks.messageListForViewIndex = [this](int index) {
-            return index == 1 ? std::static_pointer_cast<VC_Messages>(list) : nullptr;
-        };
         auto account = std::make_shared<HX_Account>();
         account->setUsername("sync-" + std::to_string(::getpid()) + "@example.test");
         account->setAuthV2(std::string("AuthV2"));
@@ -88,7 +82,13 @@ struct ListSync : ::testing::Test {
         list = std::make_shared<RecordingList>(app, VC_Messages::smsViewSettings(web.endpoints.servicePageBase()));
         list->setShownScreen(true);
         list->startObservingReplies();
+        app->shell().changeScript([this](HXShellStandIn::Script& script) {
+            script.messageLists[1] = list;
+            script.currentViewIndex = 1;
+            script.currentMessageList = list;
+        });
     }
+    size_t logins() { return app->shell().count("login"); }
     void TearDown() override {
         if (list) list->stopObservingReplies();
         clock->runUntilIdle();
@@ -188,7 +188,7 @@ TEST_F(ListSync, AThousandThreadsArePagedIntoTheStoreAndARefreshFollowsTheServic
     // 50 full pages and the empty one that tells the list it has ended.
     EXPECT_EQ(requests, 51);
     expectStoreEqualsService();
-    EXPECT_EQ(logins, 0);
+    EXPECT_EQ(logins(), 0u);
     EXPECT_GT(list->contentChanges, 0);
     EXPECT_GT(list->reloads, 0);
     // Every list request asked for 20 threads of 15 items, the first without a page token.
@@ -233,7 +233,7 @@ TEST_F(ListSync, AReplyThatIsNotAListEndsTheLoadingAndStoresNothing) {
     // A 401 reply to the list renews the session.
     service->inject(emulator::Fault::Unauthorized, "/voice/v1/voiceclient/api2thread/list");
     list->loadMessages(VC_Messages::Sender::None);
-    EXPECT_TRUE(clock->runUntil([&] { return logins == 1; }, 30));
+    EXPECT_TRUE(clock->runUntil([&] { return logins() == 1; }, 30));
     clock->runUntilIdle();
     EXPECT_TRUE(stored().empty());
 }

@@ -20,6 +20,7 @@
 #include <atomic>
 
 #include "app/connect_app_delegate.h"
+#include "app/shell_stand_in.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
@@ -47,10 +48,7 @@ std::shared_ptr<HX_ConnectAppDelegate> makeApp(const std::string& port, const st
     auto app = std::make_shared<HX_ConnectAppDelegate>();
     auto& web = app->webClient();
     web.endpoints = HXEndpoints::allAt("http://127.0.0.1:" + port);
-    web.hooks.retrieveOAuth = [token]() -> std::optional<std::string> { return "Bearer " + token; };
-    static uint64_t tasks = 0;
-    web.hooks.beginBackgroundTask = [](std::function<void()>) { return ++tasks; };
-    web.hooks.endBackgroundTask = [](uint64_t) {};
+    app->shell().changeScript([token](HXShellStandIn::Script& s) { s.authorization = "Bearer " + token; });
     auto account = std::make_shared<HX_Account>();
     account->setUsername("queue@example.test");
     account->setAuthV2(std::string("AuthV2"));

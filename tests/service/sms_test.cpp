@@ -3,6 +3,7 @@
 // status with an empty body), and arriving after a sign-out.
 #include <gtest/gtest.h>
 
+#include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
 #include "service/proto/hxcpb.h"
 #include "service/sms_sending.h"
@@ -15,18 +16,13 @@ using foundation::Value;
 
 struct SMS : hxtest::WebFixture {
     std::shared_ptr<HXMessageSender> sender;
-    std::vector<uint64_t> ended;
-    std::vector<std::string> sounds;
-    uint64_t nextTask = 100;
+    size_t tasksBefore = 0;
     std::vector<std::shared_ptr<void>> sentObjects;
     void SetUp() override {
         startService();
         foundation::UserDefaults::standardUserDefaults()->removeObjectForKey("smsQueue");
         sender = HXMessageSender::of(app);
-        auto& hooks = app->webClient().hooks;
-        hooks.beginBackgroundTask = [this](std::function<void()>) { return nextTask++; };
-        hooks.endBackgroundTask = [this](uint64_t t) { ended.push_back(t); };
-        hooks.playSound = [this](const std::string& s) { sounds.push_back(s); };
+        tasksBefore = foundation::Application::shared().activeBackgroundTaskCount();
         foundation::NotificationCenter::defaultCenter().addObserver(
             &sentObjects, "kSMSReplySentNotification",
             [this](const foundation::Notification& n) { sentObjects.push_back(n.object); });
@@ -68,10 +64,11 @@ TEST_F(SMS, ANewMessageIsQueuedSentToEveryRecipientAndTakenOffTheQueue) {
     ASSERT_TRUE(queue.contains("1"));
     EXPECT_EQ(queue.get("1")["message"], Value("On my way \"now\""));
     EXPECT_EQ(queue.get("1")["number"], Value("(555) 010-3000|+1 555 010 4000"));
-    EXPECT_EQ(queue.get("1")["backgroundTaskID"], Value(int64_t{100}));
+    EXPECT_TRUE(queue.get("1")["backgroundTaskID"].isInt());
+    EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskNames().back(), "SMS 1");
     ASSERT_TRUE(runUntil([&] { return idle() && !sentObjects.empty(); }));
     EXPECT_FALSE(storedQueue().has_value());  // the last entry of the last account takes the key along
-    EXPECT_EQ(ended, std::vector<uint64_t>{100});
+    EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskCount(), tasksBefore);
     auto got = received();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(*std::static_pointer_cast<std::string>(sentObjects[0]), "t.5550103000,+15550104000");
@@ -91,7 +88,8 @@ TEST_F(SMS, AReplyInAConversationCarriesItsIdAndNoRecipients) {
     sender->sendSMS("Hi!", std::nullopt, std::string("t.+15550133"));
     ASSERT_TRUE(runUntil([&] { return idle() && !sentObjects.empty(); }));
     EXPECT_EQ(*std::static_pointer_cast<std::string>(sentObjects[0]), "t.+15550133");
-    EXPECT_EQ(sounds, std::vector<std::string>{"Message Sent"});
+    EXPECT_EQ(app->shell().count("playSound"), 1u);
+    EXPECT_EQ(app->shell().count("playSound Message Sent"), 1u);
     if (!hxtest::haveProgram("protoc")) GTEST_SKIP() << "no protoc";
     EXPECT_EQ(hxtest::protocDecode("SendSMSRequest", requestsTo(kSend).at(0).body),
               "messageText: \"Hi!\"\nconversationID: \"t.+15550133\"\nrandomID: " +
@@ -104,39 +102,38 @@ TEST_F(SMS, RefusalsAreToldAboutAndNeverTakenForASend) {
         const char* code;  // the service's error code shown, or ""
     } cases[] = {{emulator::Fault::ServerErrorEmpty, ""}, {emulator::Fault::InvalidCredentials, ""}};
     for (const auto& c : cases) {
-        alerts.clear();
+        alertMark = alerts().size();
         sentObjects.clear();
         const int failures = posted["kSMSSendingFailureNotification"];
         service->inject(c.fault, kSend);
         sender->sendSMS("x", std::string("+15550103000"), std::nullopt);
         ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] > failures; }));
-        ASSERT_EQ(alerts.size(), 1u);
-        EXPECT_EQ(alerts[0].title, "Sending Message Failed");
-        EXPECT_EQ(alerts[0].message, "Failed to send the message - please verify the target number.");
+        ASSERT_EQ((alerts().size() - alertMark), 1u);
+        EXPECT_EQ(alerts()[alertMark].title, "Sending Message Failed");
+        EXPECT_EQ(alerts()[alertMark].message, "Failed to send the message - please verify the target number.");
         EXPECT_TRUE(sentObjects.empty());
         EXPECT_TRUE(sender->accountQueue().empty());
     }
     // A refusal with the service's error code names it.
-    alerts.clear();
+    alertMark = alerts().size();
     sender->sendSMS("x", std::string("12"), std::nullopt);
-    ASSERT_TRUE(runUntil([&] { return idle() && !alerts.empty(); }));
-    EXPECT_EQ(alerts[0].message,
+    ASSERT_TRUE(runUntil([&] { return idle() && alerts().size() > alertMark; }));
+    EXPECT_EQ(alerts()[alertMark].message,
               "Failed to send the message - please verify the target number.\n\nHX Voice returned an "
               "error:\nINVALID_NUMBER");
     EXPECT_TRUE(received().empty());
 }
 
 TEST_F(SMS, AReplyAfterASignOutEndsTheSendWithoutTouchingTheQueue) {
-    std::vector<bool> indicator;
-    app->webClient().hooks.setNetworkActivityIndicatorVisible = [&](bool v) { indicator.push_back(v); };
     service->inject(emulator::Fault::Slow, kSend);
     sender->sendSMS("late", std::string("+15550103000"), std::nullopt);
     ASSERT_TRUE(runUntil([&] { return service->requestCount() == 1; }));
     app->account()->setAuthV2(std::nullopt);
     service->releaseHeld();
     ASSERT_TRUE(runUntil([&] { return idle(); }));
-    EXPECT_EQ(ended, std::vector<uint64_t>{100});
-    EXPECT_EQ(indicator, (std::vector<bool>{true, false}));
+    EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskCount(), tasksBefore);
+    EXPECT_EQ(app->shell().count("setNetworkActivityIndicatorVisible 1"), 1u);
+    EXPECT_EQ(app->shell().count("setNetworkActivityIndicatorVisible 0"), 1u);
     EXPECT_TRUE(sentObjects.empty());
     // The queue drains again: no tag of a finished send blocks it.
     app->account()->setAuthV2(std::string("AuthV2"));
@@ -188,20 +185,20 @@ TEST_F(SMS, TheQueueDrainsInKeyOrderKeepingIdsAndDroppingSendsThatWereUnderWay) 
 }
 
 TEST_F(SMS, WithoutATokenTheMessageWaitsInTheQueue) {
-    tokenAvailable = false;
+    app->tokenAvailable = false;
     sender->sendSMS("later", std::string("+15550103000"), std::nullopt);
     EXPECT_EQ(inFlight(), 0u);
     EXPECT_EQ(sender->accountQueue().keys(), std::vector<foundation::Key>{"1"});
-    tokenAvailable = true;
+    app->tokenAvailable = true;
     sender->sendQueuedSMS();
     ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1; }));
     EXPECT_TRUE(sender->accountQueue().empty());
     // A drain while a send is in flight does nothing.
     service->inject(emulator::Fault::Slow, kSend);
     sender->sendSMS("a", std::string("+15550103000"), std::nullopt);
-    tokenAvailable = false;
+    app->tokenAvailable = false;
     sender->sendSMS("b", std::string("+15550103000"), std::nullopt);
-    tokenAvailable = true;
+    app->tokenAvailable = true;
     const auto before = sender->accountQueue().keys();
     sender->sendQueuedSMS();
     EXPECT_EQ(sender->accountQueue().keys(), before);

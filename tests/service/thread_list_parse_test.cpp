@@ -21,7 +21,6 @@ using foundation::Value;
 struct Parse : ::testing::Test {
     dispatch::ScopedVirtualClock clock{1'760'000'100.0};
     std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
-    int logins = 0;
     std::atomic<int> saved{0};
 
     void SetUp() override {
@@ -31,7 +30,6 @@ struct Parse : ::testing::Test {
         account->setAuthV2(std::string("AuthV2"));
         app->setAccount(account);
         app->setMessageParsingQueue(dispatch::Queue::serial("parse"));
-        app->webClient().hooks.login = [this] { ++logins; };
         ASSERT_TRUE(app->resetPersistentStore().ok());
         foundation::NotificationCenter::defaultCenter().addObserver(
             this, "kOlderConversationMessagesLoadedNotification", [this](const foundation::Notification&) { ++saved; });
@@ -210,14 +208,14 @@ TEST_F(Parse, MalformedRepliesEndTheLoadingAndStoreNothing) {
     data->assign(unauthorized.begin(), unauthorized.end());
     l->parseMessagesFromData_v2(data, 0, {});
     clock->runUntilIdle();
-    EXPECT_EQ(logins, 1);
+    EXPECT_EQ(app->shell().count("login"), 1u);
     // Signed out, nothing is parsed; without bytes the fetch completion hears "failed".
     app->account()->setAuthV2(std::nullopt);
     l->parseMessagesFromData(std::make_shared<foundation::Data>(unauthorized.begin(), unauthorized.end()), 0, {});
     int result = -1;
     l->parseMessagesFromData(nullptr, 0, [&](int r) { result = r; });
     clock->runUntilIdle();
-    EXPECT_EQ(logins, 1);
+    EXPECT_EQ(app->shell().count("login"), 1u);
     EXPECT_EQ(result, 2);
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "model/phone.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/cookie.h"
@@ -40,32 +42,36 @@ inline std::string protocDecode(const std::string& type, const std::string& byte
     return out;
 }
 
+// The application object with the token flow answered by the test: a valid token while
+// tokenAvailable, each request for one counted.
+class TokenApp : public HX_ConnectAppDelegate {
+public:
+    std::string token;
+    bool tokenAvailable = true;
+    std::atomic<int> tokenRequests{0};
+    std::optional<std::string> retrieveOAuth() override {
+        ++tokenRequests;
+        if (!tokenAvailable) return std::nullopt;
+        return "Bearer " + token;
+    }
+};
+
 struct WebFixture : ::testing::Test {
     dispatch::ScopedVirtualClock clock{1'760'000'100.0};
     std::unique_ptr<emulator::Emulator> service;
-    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+    std::shared_ptr<TokenApp> app = std::make_shared<TokenApp>();
     std::string token;
-    bool tokenAvailable = true;
-    int tokenRequests = 0;
-    int logins = 0;
-    std::vector<HXAlert> alerts;
     std::map<std::string, int> posted;
+    size_t alertMark = 0;  // alerts before this index are an earlier step's
 
     void startService(emulator::Account account = emulator::sampleAccount()) {
         dispatch::RunLoop::main();
         services::URLOpener::setShared(nullptr);
         service = std::make_unique<emulator::Emulator>(std::move(account));
         ASSERT_TRUE(service->start().ok());
-        token = service->issueAccessToken();
+        token = app->token = service->issueAccessToken();
         auto& web = app->webClient();
         web.endpoints = HXEndpoints::allAt(service->origin());
-        web.hooks.retrieveOAuth = [this]() -> std::optional<std::string> {
-            ++tokenRequests;
-            if (!tokenAvailable) return std::nullopt;
-            return "Bearer " + token;
-        };
-        web.hooks.login = [this] { ++logins; };
-        web.hooks.presentAlert = [this](const HXAlert& alert) { alerts.push_back(alert); };
         auto a = std::make_shared<HX_Account>();
         a->setUsername("web-" + std::to_string(::getpid()) + "@example.test");
         a->setAuthV2(std::string("AuthV2"));
@@ -78,6 +84,8 @@ struct WebFixture : ::testing::Test {
         foundation::NotificationCenter::defaultCenter().addObserver(
             this, "", [this](const foundation::Notification& n) { ++posted[n.name]; });
     }
+    std::vector<HXAlert> alerts() { return app->shell().alerts(); }
+    size_t logins() { return app->shell().count("login"); }
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
         clock->runUntilIdle();
@@ -113,15 +121,8 @@ struct WebFixture : ::testing::Test {
             if (r.path == path) out.push_back(r);
         return out;
     }
-    // Presses the alert's button of this title.
-    void press(const HXAlert& alert, const std::string& title) {
-        for (const auto& a : alert.actions)
-            if (a.title == title) {
-                if (a.handler) a.handler();
-                return;
-            }
-        ADD_FAILURE() << "no button " << title << " in " << alert.title;
-    }
+    // Presses the button of this title of the last alert presented.
+    void press(const std::string& title) { EXPECT_TRUE(app->shell().tap(title)) << "no button " << title; }
 };
 
 }  // namespace hxtest

@@ -1,0 +1,181 @@
+// The web client's slice of the application object, above the data model's: the cookie jar of
+// the current account, the request machinery (requests under tags, the request table, the reply
+// router and the failure handler) and media. What it needs from the layers above it (the shell's
+// alerts and overlay, the sign-in panel, the message lists, the quick-setting location switch,
+// and, until they are built here, the token and the message queue) it declares as pure virtual
+// members; the application object implements them. The message lists are reached through
+// HXMessageListScreen, an interface of this layer that the list screens implement.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/application_model.h"
+
+class CustomCookieJar;
+class AsyncURLConnection;
+class HXMessageListScreen;
+class VC_Messages;
+struct HXWebClient;
+struct HXRoutedReply;
+enum class HXReplyRow : int;
+namespace net {
+class URLRequest;
+struct HTTPURLResponse;
+}  // namespace net
+
+class HXApplicationWebClient : public HXApplicationModel {
+public:
+    HXApplicationWebClient();
+    ~HXApplicationWebClient() override;
+
+    // ---- what the web client asks of the layers above (implemented by the application object)
+
+    // The platform's network activity indicator in the status bar.
+    virtual void setNetworkActivityIndicatorVisible(bool visible) = 0;
+    // The "No Network Connection" and "Slow Network Connection" alerts of the shell.
+    virtual void alertNoConnection() = 0;
+    virtual void alertSlowConnection() = 0;
+    // The shell's loading overlay.
+    virtual bool loadingOverlayShown() const = 0;
+    virtual void removeLoadingOverlay() = 0;
+    // Schedules the next automatic refresh of the unread messages.
+    virtual void queueRefresh() = 0;
+    // Starts the sign-in (shows the sign-in panel).
+    virtual void login() = 0;
+    // On the iPad the master list becomes first responder again.
+    virtual void setFirstResponder() = 0;
+    // The list screen of the current view, when that view is a message list; null otherwise.
+    virtual std::shared_ptr<HXMessageListScreen> currentMessageList() = 0;
+    // The quick settings' location switch: whether its background task runs, the name of the
+    // switch that waits, and scheduling that switch again (an earlier schedule is cancelled).
+    virtual bool locationSwitchTaskRunning() const = 0;
+    virtual std::optional<std::string> pendingLocationSwitch() const = 0;
+    virtual void rescheduleSwitchToLocation(const std::string& name, double delay) = 0;
+    // The Authorization value while the access token is valid; otherwise none (and a renewal
+    // starts).
+    virtual std::optional<std::string> retrieveOAuth() = 0;
+    // The message list screen of a view index (1 SMS, 2 voicemail, 3 history); null when that
+    // view's controller is no message list. The current view's index.
+    virtual std::shared_ptr<VC_Messages> messageListForViewIndex(int viewIndex) = 0;
+    virtual int currentViewIndex() const = 0;
+    // The unread count shown on a view's tab or master-list row.
+    virtual void setUnreadCountForViewIndex(uint64_t count, int viewIndex) = 0;
+    // Plays a sound of the bundle ("Message Sent", "NewMessage") or a system sound ("4095").
+    virtual void playSound(const std::string& name) = 0;
+    // Whether the current view shows a message list (its navigation controller's visible
+    // screen), and whether the device can send mail.
+    virtual bool messageListIsShowing() const = 0;
+    virtual bool canSendMail() const = 0;
+
+    // ---- the queue of unsent messages (service/sms_sending.cpp), by message key: the
+    // background task of a send under way, removal, and whether an entry waits deferred.
+    enum class QueueState { Absent, Present, Queued };
+    std::optional<uint64_t> backgroundTaskIdentiferForSMS(const std::string& key);
+    void addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key);
+    void removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key);
+    void removeSMSfromQueue(const std::string& key);
+    QueueState smsQueueState(const std::string& key);
+    void markSMSQueued(const std::string& key);
+    void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                 const std::optional<std::string>& conversationID);
+    void sendQueuedSMS();
+
+    // ---- conversation operations (service/conversation_operations.cpp)
+    std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID);
+    std::vector<std::shared_ptr<store::ManagedObject>>
+    sortedMessagesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    void markMessageAsRead(const std::string& conversationID, bool read);
+    void changeReadStatusForConversationWithID(const std::string& conversationID);
+    void markMessageAsSpam(const std::string& conversationID, bool spam);
+    void changeSpamStatusForConversationWithID(const std::string& conversationID);
+    void changeArchiveStateForConversationWithID(const std::string& conversationID);
+    void deleteConversationWithID(const std::string& conversationID);
+    void blockContact(bool block, const std::string& conversationID);
+    void setNote(const std::optional<std::string>& note, const std::string& conversationID);
+    void addContact(const std::string& name, const std::string& number, const std::string& type);
+    void updateLastMessagePropertiesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    // The common check of a JSON reply: false (and the service's message shown) for a refusal.
+    bool checkResponse(std::string_view text);
+    // The replies of those operations (the router's rows 16 to 22).
+    void conversationReply(HXReplyRow row, const HXRoutedReply& reply);
+    // The conversation actions offered for a conversation (codes 0 to 13), their titles and
+    // symbol images (service/conversation_actions.cpp).
+    std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    std::vector<int> messageOptionsForConversationWithID(const std::string& conversationID);
+    static std::optional<std::string> titleForConversationAction(int code);
+    static std::optional<std::string> imageForConversationAction(int code);
+
+    // ---- calls (service/calls.cpp)
+    void placeCallTo(const std::string& number);
+    void startDirectCall();
+
+    // ---- shared state
+
+    // The cookie jar of the current account.
+    std::shared_ptr<CustomCookieJar> cookieJar() const { return cookieJar_; }
+    void setCookieJar(std::shared_ptr<CustomCookieJar> jar) { cookieJar_ = std::move(jar); }
+    // The account-settings reload in progress mark (cleared when the "account/get" request ends).
+    bool settingsLoading() const { return settingsLoading_; }
+    void setSettingsLoading(bool loading) { settingsLoading_ = loading; }
+
+    // ---- request machinery (service/web_client_requests.cpp)
+
+    // Endpoints, the reply router's remaining branch table, the request table (`urlData`) and
+    // its lock.
+    HXWebClient& webClient();
+
+    // Sends request under tag (on the main thread).
+    void startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag);
+    // The reply buffer of the connection while the table names it for its tag; null otherwise.
+    std::shared_ptr<foundation::Data> dataForConnection(const AsyncURLConnection& connection);
+    net::URLRequest postRequestForURL(const std::string& url, const foundation::Data& data);
+    net::URLRequest postRequestForURLWithDict(const std::string& url, const foundation::Dictionary& dict);
+    // Null when there is no valid token (one is being fetched): nothing is to be sent.
+    std::optional<net::URLRequest> apiRequestWithDict(const foundation::Dictionary& description);
+    std::optional<foundation::Value> parseObjectFromApiResponse(std::string_view text) const;
+    std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
+                                                           const foundation::Array& infoArray) const;
+    void showSMSErrorFromData(const foundation::Data& data);
+    std::optional<std::string> parseAuthV2FromString(std::string_view text) const;
+
+    std::optional<net::URLRequest> connectionWillSendRequest(AsyncURLConnection& connection, net::URLRequest request,
+                                                             const net::HTTPURLResponse* redirectResponse);
+    void connectionDidReceiveResponse(AsyncURLConnection& connection, const net::HTTPURLResponse& response);
+    void connectionDidReceiveData(AsyncURLConnection& connection, const uint8_t* data, size_t size);
+    void connectionDidFinishLoading(AsyncURLConnection& connection);
+    void connectionDidFailWithError(AsyncURLConnection& connection, const foundation::Error& error);
+
+    // ---- media (service/web_client_media.cpp): local files below the caches folder, downloads
+    // and their removal.
+    std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType);
+    void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview = false);
+    void downloadVMforID(const std::string& mediaID);
+    void downloadRecordedCallForID(const std::string& mediaID);
+    void downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl);
+    void removeMediaForAttachment(const std::string& mediaID, const std::string& mimeType);
+    // The media branches of the reply router.
+    void storeMediaReply(const HXRoutedReply& reply);
+    // The thread-list branches: conversation pages, spam and archive lists.
+    void routeThreadList(HXReplyRow row, const HXRoutedReply& reply);
+
+    // This object as the web client (empty when no shared pointer owns it).
+    std::weak_ptr<HXApplicationWebClient> weakWebClient();
+
+private:
+    bool signedIn() const;
+    void sendConversationChange(const std::string& endpoint, const std::string& body, const std::string& tag);
+    // Runs work in a new private child context (published as the thread's context) and saves it
+    // up the chain; completion runs when the save reached the main context.
+    void inChildContext(std::function<void(const std::shared_ptr<store::Context>&)> work,
+                        std::function<void()> completion);
+    void removeMediaOfMessage(const std::shared_ptr<store::ManagedObject>& message);
+
+    std::shared_ptr<CustomCookieJar> cookieJar_;
+    std::shared_ptr<HXWebClient> webClient_;
+    bool settingsLoading_ = false;
+};
