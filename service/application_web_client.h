@@ -20,6 +20,7 @@ class CustomCookieJar;
 class AsyncURLConnection;
 class HXMessageListScreen;
 class VC_Messages;
+struct HXMMSImage;
 struct HXWebClient;
 struct HXRoutedReply;
 enum class HXReplyRow : int;
@@ -84,6 +85,8 @@ public:
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                  const std::optional<std::string>& conversationID);
     void sendQueuedSMS();
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID);
 
     // ---- conversation operations (service/conversation_operations.cpp)
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID);

@@ -29,8 +29,6 @@ void post(const char* name) { foundation::NotificationCenter::defaultCenter().po
 
 std::string api(std::string_view endpoint) { return std::string(kHXApiPath) + std::string(endpoint); }
 
-bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
 std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
 
 // The rest of a tag after a prefix and `skip` more characters ("" when the tag is shorter).

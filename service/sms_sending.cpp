@@ -9,7 +9,12 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/animated_image.h"
+#include "platform/graphics/image_operations.h"
+#include "platform/net/cookie.h"
+#include "platform/net/url_session.h"
 #include "service/application_web_client.h"
+#include "service/custom_cookie_jar.h"
 #include "service/proto/hxcpb.h"
 
 namespace {
@@ -94,7 +99,7 @@ void HXMessageSender::writeQueue(const Dictionary& queue) {
     else
         (void)defaults->setObject(all, kQueue);
     // The queue must outlive the process: a message the user sent is never only in memory.
-    defaults->synchronize();
+    (void)defaults->synchronize();
 }
 
 void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
@@ -303,7 +308,7 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
         post("kSMSReplySentNotification", std::make_shared<std::string>(*conversation));
         auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kQueue);
         if (a->newMessageAlert() && (!all || all->size() <= 1)) a->playSound("Message Sent");
-        if (a->isInBackground()) foundation::UserDefaults::standardUserDefaults()->synchronize();
+        if (a->isInBackground()) (void)foundation::UserDefaults::standardUserDefaults()->synchronize();
     }
     finish();
     tasks_.erase(key);
@@ -324,6 +329,135 @@ void HXMessageSender::playNewMessageAlertForMessageWithDate(double seconds) {
         a->playSound("NewMessage");
     }
     a->setLastNotification(dispatch::wallNow());
+}
+
+void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                              const std::optional<std::string>& recipients,
+                              const std::optional<std::string>& conversationID) {
+    auto a = app();
+    if (!a || images.empty()) return;
+    // Callers give one of the two; with neither nothing is started (no progress, no task).
+    if (!conversationID && !recipients) return;
+    auto authorization = a->retrieveOAuth();
+    if (!authorization) return;
+    auto& web = a->webClient();
+    std::optional<std::string> cookie;
+    if (auto jar = a->cookieJar()) {
+        std::lock_guard lock(jar->lock());
+        if (auto cookies = jar->cookiesForURL(web.endpoints.servicePageBase() + "inbox/recent/unread/"))
+            cookie = net::Cookie::requestHeaderValue(*cookies);
+    }
+    net::URLSessionConfiguration configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.httpAdditionalHeaders.set("Accept-Encoding", "gzip");
+    if (cookie) configuration.httpAdditionalHeaders.set("Cookie", *cookie);
+    configuration.httpAdditionalHeaders.set("Content-Type", "application/x-protobuf");
+    configuration.httpAdditionalHeaders.set("Authorization", *authorization);
+    configuration.httpAdditionalHeaders.set("Connection", "Keep-Alive");
+    auto session = net::URLSession::sessionWithConfiguration(std::move(configuration));
+    auto& platform = foundation::Application::shared();
+    auto task = std::make_shared<foundation::BackgroundTaskIdentifier>(0);
+    *task = platform.beginBackgroundTask("MMS", [task] { foundation::Application::shared().endBackgroundTask(*task); });
+    post("kSMSReplySendingProgressNotification");
+
+    // The results of the uploads, shared by their completions on the session's queue.
+    struct Shared {
+        std::mutex mutex;
+        std::optional<std::string> conversation;
+        bool allSent = true;
+        std::optional<foundation::Data> failedReply;
+    };
+    auto shared = std::make_shared<Shared>();
+    shared->conversation = conversationID;
+    auto group = std::make_shared<dispatch::Group>();
+    for (size_t i = 0; i < images.size(); ++i) {
+        HXCPB_SendSMSRequest message;
+        if (conversationID) {
+            message.set_conversationid(*conversationID);
+        } else {
+            size_t at = 0;
+            while (at <= recipients->size()) {
+                size_t bar = recipients->find('|', at);
+                if (bar == std::string::npos) bar = recipients->size();
+                message.add_targetnumber(keepDialable(std::string_view(*recipients).substr(at, bar - at)));
+                at = bar + 1;
+            }
+        }
+        message.set_randomid(getRandomSMS_ID());
+        message.set_messagetext(i == 0 ? text : std::string());
+        auto* attachment = message.mutable_attachment();
+        if (images[i].animated) {
+            const auto& gif = images[i].animated->data();
+            attachment->set_imagetype(4);
+            attachment->set_data(std::string(gif.begin(), gif.end()));
+        } else {
+            auto jpeg = graphics::UIImageJPEGRepresentationWithMaxSize(
+                graphics::imageWithFixedOrientationOfImage(images[i].still), 2000000, 0.7);
+            // A picture that cannot be encoded is not sent, and the message does not count as sent.
+            if (!jpeg) {
+                shared->allSent = false;
+                continue;
+            }
+            attachment->set_imagetype(1);
+            attachment->set_data(std::string(jpeg->begin(), jpeg->end()));
+        }
+        std::string body = hxcpb::serialize(message).value_or("");
+        net::URLRequest request(web.endpoints.protobufApi + "/voice/v1/voiceclient/api2thread/sendsms");
+        request.setHTTPMethod("POST");
+        request.setHTTPBody(std::string_view(body));
+        request.setValue(std::to_string(body.size()), "Content-Length");
+        group->enter();
+        auto upload = session->dataTaskWithRequest(
+            std::move(request),
+            [shared, group](const foundation::Data& data, const std::optional<net::HTTPURLResponse>& response,
+                            const std::optional<foundation::Error>& error) {
+                {
+                    std::lock_guard lock(shared->mutex);
+                    if (!error) {
+                        post("kSMSReplySendingProgressNotification");
+                        std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+                        const bool refused = bytes.empty() || (response && response->statusCode >= 400);
+                        auto conversation = refused ? std::nullopt : conversationIDFromReply(bytes);
+                        if (!conversation && !shared->failedReply) shared->failedReply = data;
+                        if (conversation && !conversation->empty() && !shared->conversation)
+                            shared->conversation = conversation;
+                        shared->allSent = shared->allSent && conversation && !conversation->empty();
+                    } else {
+                        shared->allSent = false;
+                    }
+                }
+                group->leave();
+            });
+        a->setNetworkActivityIndicatorVisible(true);
+        upload->resume();
+        post("kSMSReplySendingProgressNotification");
+    }
+    std::weak_ptr<HXApplicationWebClient> weak = a;
+    group->notify(dispatch::Queue::main(), [weak, session, shared, task, group] {
+        session->finishTasksAndInvalidate();
+        post("kRemoveSMSReplySendingProgressNotification");
+        auto a = weak.lock();
+        if (a) {
+            if (shared->allSent) {
+                if (a->loadingOverlayShown()) a->removeLoadingOverlay();
+                post("kSMSReplySentNotification",
+                     shared->conversation ? std::make_shared<std::string>(*shared->conversation) : nullptr);
+                if (a->newMessageAlert()) a->playSound("Message Sent");
+                if (a->isInBackground()) (void)foundation::UserDefaults::standardUserDefaults()->synchronize();
+            } else {
+                // A failure is told, whether the service refused or the upload never got through.
+                if (a->loadingOverlayShown()) a->removeLoadingOverlay();
+                a->showSMSErrorFromData(shared->failedReply.value_or(foundation::Data()));
+            }
+        }
+        foundation::Application::shared().endBackgroundTask(*task);
+        if (!a) return;
+        bool empty;
+        {
+            std::lock_guard lock(a->webClient().urlDataLock);
+            empty = a->webClient().urlData.empty();
+        }
+        if (empty) a->setNetworkActivityIndicatorVisible(false);
+    });
 }
 
 // ---- the application's queue operations, for the request machinery and the shell
@@ -370,4 +504,10 @@ void HXApplicationWebClient::sendSMS(const std::string& text, const std::optiona
 
 void HXApplicationWebClient::sendQueuedSMS() {
     if (auto sender = senderOf(*this)) sender->sendQueuedSMS();
+}
+
+void HXApplicationWebClient::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                                     const std::optional<std::string>& recipients,
+                                     const std::optional<std::string>& conversationID) {
+    if (auto sender = senderOf(*this)) sender->sendMMS(text, images, recipients, conversationID);
 }

@@ -10,12 +10,23 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/value.h"
 #include "service/application_web_client.h"
 #include "service/request_machinery.h"
 
 class HXApplicationWebClient;
+namespace graphics {
+class Image;
+class HXCAnimatedImage;
+}  // namespace graphics
+
+// A picture of a picture message: an animated GIF, sent as it is, or a still picture.
+struct HXMMSImage {
+    std::shared_ptr<graphics::HXCAnimatedImage> animated;
+    std::shared_ptr<const graphics::Image> still;
+};
 
 class HXMessageSender : public std::enable_shared_from_this<HXMessageSender> {
 public:
@@ -27,6 +38,9 @@ public:
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                  const std::optional<std::string>& conversationID);
     void sendQueuedSMS();
+    // One upload per picture, all at once, not queued; only the first carries the text.
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID);
     void removeSMSfromQueue(const std::string& key);
     void addBackgroundTaskIdentifier(uint64_t task, const std::string& key);
     void removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key);
