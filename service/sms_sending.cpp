@@ -192,9 +192,9 @@ void HXMessageSender::sendQueuedSMS() {
     }
     writeQueue(next);
     std::weak_ptr<HXMessageSender> weak = weak_from_this();
-    for (auto& [key, entry] : starts)
-        dispatch::Queue::main()->async([weak, key, entry] {
-            if (auto self = weak.lock()) self->startEntry(key, entry);
+    for (auto& start : starts)
+        dispatch::Queue::main()->async([weak, start] {
+            if (auto self = weak.lock()) self->startEntry(start.first, start.second);
         });
 }
 
