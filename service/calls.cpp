@@ -6,6 +6,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/url_session.h"
@@ -27,13 +28,6 @@ void present(HXApplicationWebClient& app, const HXAlert& alert) { app.presentAle
 
 bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
-std::string keepDialable(std::string_view number) {
-    std::string out;
-    for (char c : number)
-        if ((c >= '0' && c <= '9') || c == '+') out += c;
-    return out;
-}
-
 HX_PhonePtr phoneWithID(const HX_Account& account, int64_t id) {
     auto it = account.phones().find(id);
     return it == account.phones().end() ? nullptr : it->second;
@@ -43,6 +37,11 @@ const std::string kClickToCall = std::string(kHXApiPath) + "communication/startc
 
 }  // namespace
 
+std::string HXKeepDialable(std::string_view number) {
+    static const foundation::CharacterSet dialable = foundation::CharacterSet::fromCharacters("1234567890+");
+    return PhoneExtensions::extractCharactersFromStringUsingCharset(number, dialable);
+}
+
 std::shared_ptr<HXCalls> HXCalls::of(const std::shared_ptr<HXApplicationWebClient>& app) {
     auto& web = app->webClient();
     std::lock_guard lock(app->monitor());
@@ -51,7 +50,7 @@ std::shared_ptr<HXCalls> HXCalls::of(const std::shared_ptr<HXApplicationWebClien
 }
 
 std::string HXCalls::reducedNumber(std::string_view number) {
-    std::string digits = keepDialable(number);
+    std::string digits = HXKeepDialable(number);
     if (beginsWith(digits, "+")) return digits;
     if (digits.size() == 11 && digits[0] == '1') return "+" + digits;
     if (beginsWith(digits, "011")) return "+" + digits.substr(3);
@@ -247,7 +246,7 @@ void HXCalls::startDirectCall() {
     }
     HXCPB_DirectCallRequest message;
     message.mutable_source()->set_numberstring(own->number());
-    message.mutable_target()->mutable_number()->set_numberstring(keepDialable(*pendingCallNumber_));
+    message.mutable_target()->mutable_number()->set_numberstring(HXKeepDialable(*pendingCallNumber_));
     std::string body = hxcpb::serialize(message).value_or("");
     net::URLRequest request(web.endpoints.protobufApi + "/voice/v1/proxynumbers/reserve");
     request.setHTTPMethod("POST");

@@ -14,6 +14,9 @@
 
 class HXApplicationWebClient;
 
+// A number reduced to the characters "1234567890+" (what the service's protobuf requests carry).
+std::string HXKeepDialable(std::string_view number);
+
 class HXCalls : public std::enable_shared_from_this<HXCalls> {
 public:
     explicit HXCalls(std::weak_ptr<HXApplicationWebClient> app) : app_(std::move(app)) {}

@@ -14,6 +14,7 @@
 #include "platform/net/cookie.h"
 #include "platform/net/url_session.h"
 #include "service/application_web_client.h"
+#include "service/calls.h"
 #include "service/custom_cookie_jar.h"
 #include "service/proto/hxcpb.h"
 
@@ -28,11 +29,15 @@ void post(const char* name, std::shared_ptr<void> object = nullptr) {
     foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
 }
 
-std::string keepDialable(std::string_view number) {
-    std::string out;
-    for (char c : number)
-        if ((c >= '0' && c <= '9') || c == '+') out += c;
-    return out;
+// One target number per recipient of "a|b|c", each reduced to its dialable characters.
+void addTargetNumbers(HXCPB_SendSMSRequest& message, std::string_view recipients) {
+    size_t at = 0;
+    while (at <= recipients.size()) {
+        size_t bar = recipients.find('|', at);
+        if (bar == std::string_view::npos) bar = recipients.size();
+        message.add_targetnumber(HXKeepDialable(recipients.substr(at, bar - at)));
+        at = bar + 1;
+    }
 }
 
 // A decimal key's number; keys that are not numbers sort first.
@@ -133,14 +138,7 @@ void HXMessageSender::startEntry(const std::string& key, const Dictionary& entry
     if (entry.contains("conversation")) {
         message.set_conversationid(entry.get("conversation").stringValue());
     } else {
-        const std::string numbers = entry.get("number").stringValue();
-        size_t at = 0;
-        while (at <= numbers.size()) {
-            size_t bar = numbers.find('|', at);
-            if (bar == std::string::npos) bar = numbers.size();
-            message.add_targetnumber(keepDialable(std::string_view(numbers).substr(at, bar - at)));
-            at = bar + 1;
-        }
+        addTargetNumbers(message, entry.get("number").stringValue());
     }
     message.set_messagetext(entry.get("message").stringValue());
     message.set_randomid(static_cast<uint64_t>(entry.get("randomID").int64Value()));
@@ -374,13 +372,7 @@ void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSIm
         if (conversationID) {
             message.set_conversationid(*conversationID);
         } else {
-            size_t at = 0;
-            while (at <= recipients->size()) {
-                size_t bar = recipients->find('|', at);
-                if (bar == std::string::npos) bar = recipients->size();
-                message.add_targetnumber(keepDialable(std::string_view(*recipients).substr(at, bar - at)));
-                at = bar + 1;
-            }
+            addTargetNumbers(message, *recipients);
         }
         message.set_randomid(getRandomSMS_ID());
         message.set_messagetext(i == 0 ? text : std::string());

@@ -53,33 +53,15 @@ struct StoredConversation {
     std::map<std::string, StoredMessage> messages;
 };
 
-struct ListSync : ::testing::Test {
-    dispatch::ScopedVirtualClock clock{1'760'000'100.0};
-    std::unique_ptr<emulator::Emulator> service;
-    std::shared_ptr<hxtest::TokenApp> app = std::make_shared<hxtest::TokenApp>();
+struct ListSync : hxtest::WebFixture {
     std::shared_ptr<RecordingList> list;
-    std::string token;
 
     void start(emulator::Account seededAccount) {
-        dispatch::RunLoop::main();
-        service = std::make_unique<emulator::Emulator>(std::move(seededAccount));
-        ASSERT_TRUE(service->start().ok());
-        token = app->token = service->issueAccessToken();
-        auto& web = app->webClient();
-        web.endpoints = HXEndpoints::allAt(service->origin());
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername("sync-" + std::to_string(::getpid()) + "@example.test");
-        account->setAuthV2(std::string("AuthV2"));
-        app->setAccount(account);
-        app->setConnectionAvailable(true);
+        startService(std::move(seededAccount));
         app->setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue"));
-        // The session cookie the emulator's sign-in sets, so picture downloads are let through.
-        auto cookie = net::Cookie::parseSetCookie("SID=" + service->sessionValue() + "; Path=/",
-                                                  service->origin() + "/", dispatch::wallNow());
-        ASSERT_TRUE(cookie.ok());
-        app->setCookieJar(std::make_shared<CustomCookieJar>(std::vector<net::Cookie>{cookie.value()}));
         ASSERT_TRUE(app->resetPersistentStore().ok());
-        list = std::make_shared<RecordingList>(app, VC_Messages::smsViewSettings(web.endpoints.servicePageBase()));
+        list = std::make_shared<RecordingList>(
+            app, VC_Messages::smsViewSettings(app->webClient().endpoints.servicePageBase()));
         list->setShownScreen(true);
         list->startObservingReplies();
         app->shell().changeScript([this](HXShellStandIn::Script& script) {
@@ -88,16 +70,9 @@ struct ListSync : ::testing::Test {
             script.currentMessageList = list;
         });
     }
-    size_t logins() { return app->shell().count("login"); }
     void TearDown() override {
         if (list) list->stopObservingReplies();
-        clock->runUntilIdle();
-        net::Transport::setShared(nullptr);
-    }
-    size_t inFlight() {
-        auto& web = app->webClient();
-        std::lock_guard lock(web.urlDataLock);
-        return web.urlData.size();
+        hxtest::WebFixture::TearDown();
     }
     // Drives the list as a user scrolling to its end: a refresh from the first page, then the
     // load-more row whenever the list stops with pages left. Returns the requests sent.
