@@ -42,6 +42,16 @@ std::string HXKeepDialable(std::string_view number) {
     return PhoneExtensions::extractCharactersFromStringUsingCharset(number, dialable);
 }
 
+net::URLRequest HXProtobufRequest(const std::string& url, const google::protobuf::MessageLite& message) {
+    std::string body = hxcpb::serialize(message).value_or("");
+    net::URLRequest request(url);
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(std::string_view(body));
+    request.setValue(std::to_string(body.size()), "Content-Length");
+    request.setValue("application/x-protobuf", "Content-Type");
+    return request;
+}
+
 std::shared_ptr<HXCalls> HXCalls::of(const std::shared_ptr<HXApplicationWebClient>& app) {
     auto& web = app->webClient();
     std::lock_guard lock(app->monitor());
@@ -247,12 +257,7 @@ void HXCalls::startDirectCall() {
     HXCPB_DirectCallRequest message;
     message.mutable_source()->set_numberstring(own->number());
     message.mutable_target()->mutable_number()->set_numberstring(HXKeepDialable(*pendingCallNumber_));
-    std::string body = hxcpb::serialize(message).value_or("");
-    net::URLRequest request(web.endpoints.protobufApi + "/voice/v1/proxynumbers/reserve");
-    request.setHTTPMethod("POST");
-    request.setHTTPBody(std::string_view(body));
-    request.setValue(std::to_string(body.size()), "Content-Length");
-    request.setValue("application/x-protobuf", "Content-Type");
+    auto request = HXProtobufRequest(web.endpoints.protobufApi + "/voice/v1/proxynumbers/reserve", message);
     request.setValue(*authorization, "Authorization");
     a->startAsyncLoadWithRequest(std::move(request), "DIRECT_CALL");
     post("kCallButtonUpdateNotification");

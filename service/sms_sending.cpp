@@ -142,12 +142,7 @@ void HXMessageSender::startEntry(const std::string& key, const Dictionary& entry
     }
     message.set_messagetext(entry.get("message").stringValue());
     message.set_randomid(static_cast<uint64_t>(entry.get("randomID").int64Value()));
-    std::string body = hxcpb::serialize(message).value_or("");
-    net::URLRequest request(web.endpoints.protobufApi + "/voice/v1/voiceclient/api2thread/sendsms");
-    request.setHTTPMethod("POST");
-    request.setHTTPBody(std::string_view(body));
-    request.setValue(std::to_string(body.size()), "Content-Length");
-    request.setValue("application/x-protobuf", "Content-Type");
+    auto request = HXProtobufRequest(web.endpoints.protobufApi + "/voice/v1/voiceclient/api2thread/sendsms", message);
     std::optional<std::string> authorization = a->retrieveOAuth();
     // Without a token the entry waits in the queue for the next drain.
     if (!authorization) return;
@@ -392,11 +387,8 @@ void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSIm
             attachment->set_imagetype(1);
             attachment->set_data(std::string(jpeg->begin(), jpeg->end()));
         }
-        std::string body = hxcpb::serialize(message).value_or("");
-        net::URLRequest request(web.endpoints.protobufApi + "/voice/v1/voiceclient/api2thread/sendsms");
-        request.setHTTPMethod("POST");
-        request.setHTTPBody(std::string_view(body));
-        request.setValue(std::to_string(body.size()), "Content-Length");
+        auto request =
+            HXProtobufRequest(web.endpoints.protobufApi + "/voice/v1/voiceclient/api2thread/sendsms", message);
         group->enter();
         auto upload = session->dataTaskWithRequest(
             std::move(request),
