@@ -224,3 +224,48 @@ TEST_F(ListSync, SearchTextIsEscapedIntoTheBodyAndPercentEncodedIntoTheTag) {
     clock->runUntil([&] { return inFlight() == 0; }, 30);
     clock->runUntilIdle();
 }
+
+TEST_F(ListSync, ARefreshWaitsForTheUnreadListAndTheBadgeLeavesOutTheOpenConversation) {
+    start(seeded(12));
+    auto& web = app->webClient();
+    const std::string unread = web.endpoints.servicePageBase() + "inbox/recent/unread/";
+    {
+        std::lock_guard lock(web.urlDataLock);
+        web.urlData[unread] = HXRequestEntry{std::make_shared<foundation::Data>(), nullptr};
+    }
+    list->loadMessages(VC_Messages::Sender::None);
+    clock->advance(1.6);
+    EXPECT_EQ(service->requestCount(), 0u);  // asked again every half second while it runs
+    {
+        std::lock_guard lock(web.urlDataLock);
+        web.urlData.erase(unread);
+    }
+    clock->advance(0.5);
+    ASSERT_TRUE(runUntil([&] { return list->refreshes > 0 && inFlight() == 0; }));
+    clock->runUntilIdle();
+    EXPECT_EQ(requestsTo("/voice/v1/voiceclient/api2thread/list").size(), 1u);
+
+    // The SMS badge counts the unread conversations, less the one open on screen.
+    struct Badge : RecordingList {
+        using RecordingList::RecordingList;
+        std::optional<bool> openRead;
+        std::optional<bool> shownConversationIsRead() const override { return openRead; }
+    };
+    auto badge = std::make_shared<Badge>(app, VC_Messages::smsViewSettings(web.endpoints.servicePageBase()));
+    badge->setShownScreen(true);
+    const size_t unreadStored = [&] {
+        size_t n = 0;
+        for (const auto& [id, c] : stored()) n += !c.read;
+        return n;
+    }();
+    ASSERT_GT(unreadStored, 0u);
+    badge->updateBadgeValue();
+    badge->openRead = false;
+    badge->updateBadgeValue();
+    auto calls = app->shell().calls();
+    std::vector<std::string> counts;
+    for (const auto& c : calls)
+        if (c.rfind("setUnreadCount", 0) == 0) counts.push_back(c);
+    EXPECT_EQ(counts, (std::vector<std::string>{"setUnreadCount " + std::to_string(unreadStored) + " 1",
+                                                "setUnreadCount " + std::to_string(unreadStored - 1) + " 1"}));
+}
