@@ -16,6 +16,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/screen_scale.h"
 #include "platform/services/contacts.h"
 #include "platform/store/context.h"
 #include "tests/support/test_support.h"
@@ -177,11 +178,12 @@ TEST(ContactRulesTest, EntriesPerNumberWithNormalisedNumbers) {
     EXPECT_TRUE(
         hxcontacts::entriesForContact(person("No", "Phone", {}), [](const std::string& s) { return s; }).empty());
 
-    foundation::Image big{400, 200, 2, "public.png", {1}};
-    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big).width(), 40);
-    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big).height(), 20);
-    foundation::Image small{20, 20, 1, "public.png", {1}};
-    EXPECT_EQ(hxcontacts::fittingThumbnail(small).scale, 1);
+    auto big = graphics::Image::fromBitmap(graphics::Bitmap::make(400, 200).value(), 2);
+    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big)->width(), 40);
+    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big)->height(), 20);
+    auto small = graphics::Image::fromBitmap(graphics::Bitmap::make(20, 20).value(), 1);
+    EXPECT_EQ(hxcontacts::fittingThumbnail(small)->size(), (graphics::Size{40, 40})) << "small pictures grow to fit";
+    EXPECT_EQ(hxcontacts::fittingThumbnail(big)->scale(), graphics::mainScreenScale());
 }
 
 TEST(ContactRulesTest, MatchingByNumber) {
