@@ -36,8 +36,8 @@ std::string contentOf(xmlNode* node) {
     return trimmed(std::move(out));
 }
 
-// The nodes of expression; none when the query fails or yields no node set at all (an empty
-// node set is a node set: a page whose challenge query matches nothing has no form to read).
+// The nodes of expression; none when the query fails or yields no node set at all (which is
+// what libxml2 answers for a query that matches nothing).
 std::optional<std::vector<xmlNode*>> query(xmlDoc* doc, const char* expression) {
     std::unique_ptr<xmlXPathContext, ContextFree> context(xmlXPathNewContext(doc));
     if (!context) return std::nullopt;
