@@ -97,13 +97,7 @@ void HXApplicationWebClient::getPhoneSettingsFromData(const foundation::Data& da
         parsed.ok() && parsed->isDictionary() ? parsed->asDictionary().find("account") : nullptr;
     if (!acct || !accountValue || !accountValue->isDictionary()) {
         settingsLoading_ = false;
-        bool clientAuthInFlight;
-        {
-            auto& web = webClient();
-            std::lock_guard lock(web.urlDataLock);
-            clientAuthInFlight = web.urlData.count("ClientAuth") > 0;
-        }
-        if (!isInBackground() && !clientAuthInFlight) login();
+        if (!isInBackground() && !requestInFlight("ClientAuth")) login();
         return;
     }
     const Value& a = *accountValue;

@@ -132,7 +132,9 @@ public:
     void listSessionsReply(const HXRoutedReply& reply);
     void issueTokenReply(const HXRoutedReply& reply);
     void clientAuthReply(const HXRoutedReply& reply);
-    // Work that waits for a token and is replayed by the next token.
+    // Work that waits for a token and is replayed by the next token: the direct call and the
+    // unread load (and, when a token arrives, the settings load first).
+    void replayWorkWaitingForToken(bool includingSettings);
     bool settingsLoadPending() const { return settingsLoadPending_; }
     void setSettingsLoadPending(bool v) { settingsLoadPending_ = v; }
     bool directCallPending() const { return directCallPending_; }
@@ -167,6 +169,8 @@ public:
 
     // Sends request under tag (on the main thread).
     void startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag);
+    // True while the request table holds an entry under tag.
+    bool requestInFlight(const std::string& tag);
     // The reply buffer of the connection while the table names it for its tag; null otherwise.
     std::shared_ptr<foundation::Data> dataForConnection(const AsyncURLConnection& connection);
     net::URLRequest postRequestForURL(const std::string& url, const foundation::Data& data);

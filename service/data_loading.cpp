@@ -23,11 +23,6 @@ void post(const std::string& name) { foundation::NotificationCenter::defaultCent
 
 std::string api(const char* endpoint) { return std::string(kApiPath) + endpoint; }
 
-bool inFlight(HXWebClient& web, const std::string& tag) {
-    std::lock_guard lock(web.urlDataLock);
-    return web.urlData.count(tag) > 0;
-}
-
 bool signedIn(const std::shared_ptr<HX_Account>& account) { return account && account->authV2().has_value(); }
 
 Dictionary apiDescription(const std::string& url, std::string body) {
@@ -78,7 +73,7 @@ void HXApplicationWebClient::loadConversationWithID(const std::optional<std::str
 
 void HXApplicationWebClient::loadMessagesForURL(const std::string& url) {
     auto& web = webClient();
-    if (!connectionAvailable() || inFlight(web, url) || !signedIn(account())) return;
+    if (!connectionAvailable() || requestInFlight(url) || !signedIn(account())) return;
     const std::string page = web.endpoints.servicePageBase();
     const bool unread = url == page + "inbox/recent/unread/";
     if (!retrieveOAuth() && unread) unreadLoadPending_ = true;

@@ -36,11 +36,6 @@ std::string escaped(std::string_view s) {
     return foundation::percentEncode(s, unreserved);
 }
 
-bool inFlight(HXWebClient& web, const std::string& tag) {
-    std::lock_guard lock(web.urlDataLock);
-    return web.urlData.count(tag) > 0;
-}
-
 // "expires_in" as the service sends it: a number, or a number in a string.
 std::optional<double> secondsValue(const foundation::Value& v) {
     if (v.isNumber()) return v.doubleValue();
@@ -80,7 +75,6 @@ net::URLRequest HXApplicationWebClient::oAuthRequest(const std::string& action,
 std::optional<std::string> HXApplicationWebClient::retrieveOAuth() {
     auto acct = account();
     if (!acct) return std::nullopt;
-    auto& web = webClient();
     const auto& dict = acct->oAuthDict();
     if (dict) {
         const auto* token = dict->find("access_token");
@@ -89,23 +83,16 @@ std::optional<std::string> HXApplicationWebClient::retrieveOAuth() {
         if (token && token->isString() && type && type->isString() && expiry && expiry->isDate() &&
             dispatch::wallNow() < expiry->ifDate()->secondsSince1970) {
             const std::string authorization = type->asString() + " " + token->asString();
-            if (directCallPending_) {
-                directCallPending_ = false;
-                startDirectCall();
-            }
-            if (unreadLoadPending_) {
-                unreadLoadPending_ = false;
-                loadUnreadMessages();
-            }
+            replayWorkWaitingForToken(false);
             return authorization;
         }
         if (const auto* hint = dict->find("login_hint"); hint && hint->isString()) {
-            if (!inFlight(web, "OAuth_issueToken"))
+            if (!requestInFlight("OAuth_issueToken"))
                 startAsyncLoadWithRequest(oAuthRequest("issueToken", hint->asString()), "OAuth_issueToken");
             return std::nullopt;
         }
     }
-    if (!inFlight(web, "OAuth_listSessions"))
+    if (!requestInFlight("OAuth_listSessions"))
         startAsyncLoadWithRequest(oAuthRequest("listSessions", std::nullopt), "OAuth_listSessions");
     return std::nullopt;
 }
@@ -166,7 +153,12 @@ void HXApplicationWebClient::issueTokenReply(const HXRoutedReply& reply) {
         (void)HXCKeychainUtils::storeUsername(acct->username(), *text, std::string("HXC_OAuthDict"), true, nullptr);
     dict.set("expirationDate", foundation::Date{expiration});
     acct->setOAuthDict(std::move(dict));
-    if (settingsLoadPending_) {
+    replayWorkWaitingForToken(true);
+}
+
+void HXApplicationWebClient::replayWorkWaitingForToken(bool includingSettings) {
+    // Each flag is cleared before its work runs: the work may find no token again and set it.
+    if (includingSettings && settingsLoadPending_) {
         settingsLoadPending_ = false;
         loadPhoneSettings();
     }

@@ -125,6 +125,12 @@ void removeOverlay(HXApplicationWebClient& app) {
 
 }  // namespace
 
+bool HXApplicationWebClient::requestInFlight(const std::string& tag) {
+    auto& web = webClient();
+    std::lock_guard lock(web.urlDataLock);
+    return web.urlData.count(tag) > 0;
+}
+
 std::shared_ptr<HXMessageListScreen> HXApplicationWebClient::currentMessageList() {
     return messageListForViewIndex(currentViewIndex());
 }
@@ -266,11 +272,7 @@ std::optional<net::URLRequest> HXApplicationWebClient::connectionWillSendRequest
                                                                                  const net::HTTPURLResponse* redirect) {
     auto& web = webClient();
     if (startsWith(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
-        bool clientAuthInFlight;
-        {
-            std::lock_guard lock(web.urlDataLock);
-            clientAuthInFlight = web.urlData.count("ClientAuth") > 0;
-        }
+        const bool clientAuthInFlight = requestInFlight("ClientAuth");
         const bool isClientAuth = connection.tag() == "ClientAuth" && isCurrent(web, connection);
         connection.cancel();
         removeEntry(web, connection);

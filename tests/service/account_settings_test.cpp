@@ -13,7 +13,7 @@
 #include "platform/security/keychain.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
-#include "tests/support/test_support.h"
+#include "tests/service/web_client_fixture.h"
 
 namespace {
 
@@ -45,29 +45,23 @@ const std::string kPhones = R"({"linkedPhone":[
     {"name":"Fridge","sipDeviceId":"sip:1","clientType":"toaster"},
     {"name":"Tab","sipDeviceId":"sip:2","clientType":"hxIos","forwardingModalities":{"calls":true}}]})";
 
-struct AccountSettings : ::testing::Test {
-    dispatch::ScopedVirtualClock clock{1'700'000'000.0};
-    hxtest::TempDir home;
-    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+struct AccountSettings : WebClientFixture {
     int updates = 0;
 
     void SetUp() override {
-        dispatch::RunLoop::main();
-        foundation::setHomeDirectory(home.path());
-        security::Keychain::setDefaultPath(home / "keychain.json");
-        foundation::UserDefaults::resetStandardUserDefaults();
+        WebClientFixture::SetUp();
+        // Replies are handed over directly; only the loading test reaches the emulator.
+        app->webClient().endpoints = HXEndpoints();
         auto account = std::make_shared<HX_Account>();
         account->setUsername("user@example.test");
         account->setAuthV2(std::string("AUTH"));
         app->setAccount(account);
-        app->setCookieJar(std::make_shared<CustomCookieJar>());
         foundation::NotificationCenter::defaultCenter().addObserver(
             this, "kSettingsUpdateNotification", [this](const foundation::Notification&) { ++updates; });
     }
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
-        clock->runUntilIdle();
-        net::Transport::setShared(nullptr);
+        WebClientFixture::TearDown();
     }
     HX_Account& account() { return *app->account(); }
     void map(const std::string& text) { app->getPhoneSettingsFromData(bytes(text)); }
@@ -212,8 +206,6 @@ TEST_F(AccountSettings, AReplyWithoutAnAccountChangesNothingAndAsksForASignIn) {
 }
 
 TEST_F(AccountSettings, LoadingSendsOneRequestAndWaitsForATokenWhenThereIsNone) {
-    emulator::Emulator service;
-    ASSERT_TRUE(service.start().ok());
     app->webClient().endpoints = HXEndpoints::allAt(service.origin());
     service.script("/voice/v1/voiceclient/account/get", {.body = reply(kPhones)});
     // No token yet: nothing is sent, and the load waits for the token.
@@ -242,7 +234,6 @@ TEST_F(AccountSettings, LoadingSendsOneRequestAndWaitsForATokenWhenThereIsNone) 
     EXPECT_EQ(service.requests()[0].body, "[null,1]");
     EXPECT_EQ(service.requests()[0].header("Content-Type").value_or(""), "application/json+protobuf");
     EXPECT_EQ(account().phones().size(), 2u);
-    app->webClient().endpoints = HXEndpoints();
 }
 
 }  // namespace

@@ -4,19 +4,8 @@
 #include <algorithm>
 #include <set>
 
-#include "app/connect_app_delegate.h"
-#include "emulator/emulator.h"
-#include "model/account.h"
-#include "platform/dispatch/dispatch.h"
-#include "platform/dispatch/run_loop.h"
-#include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
-#include "platform/foundation/user_defaults.h"
-#include "platform/net/transport.h"
-#include "platform/security/keychain.h"
-#include "service/custom_cookie_jar.h"
-#include "service/request_machinery.h"
-#include "tests/support/test_support.h"
+#include "tests/service/web_client_fixture.h"
 
 namespace {
 
@@ -24,23 +13,13 @@ using foundation::Dictionary;
 
 const std::string kApi = "/voice/v1/voiceclient/";
 
-struct DataLoading : ::testing::Test {
-    dispatch::ScopedVirtualClock clock{1'700'000'000.0};
-    hxtest::TempDir home;
-    emulator::Emulator service;
-    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+struct DataLoading : WebClientFixture {
     std::shared_ptr<HXMessageListStandIn> history = std::make_shared<HXMessageListStandIn>();
     std::shared_ptr<HXMessageListStandIn> sms = std::make_shared<HXMessageListStandIn>();
     std::map<std::string, int> posted;
 
     void SetUp() override {
-        dispatch::RunLoop::main();
-        foundation::setHomeDirectory(home.path());
-        security::Keychain::setDefaultPath(home / "keychain.json");
-        foundation::UserDefaults::resetStandardUserDefaults();
-        ASSERT_TRUE(service.start().ok());
-        app->webClient().endpoints = HXEndpoints::allAt(service.origin());
-        app->setConnectionAvailable(true);
+        WebClientFixture::SetUp();
         auto account = std::make_shared<HX_Account>();
         account->setUsername("user@example.test");
         account->setAuthV2(std::string("AUTH"));
@@ -49,7 +28,6 @@ struct DataLoading : ::testing::Test {
                                          {"login_hint", "h"},
                                          {"expirationDate", foundation::Date{clock->wallNow() + 3600}}});
         app->setAccount(account);
-        app->setCookieJar(std::make_shared<CustomCookieJar>());
         app->shell().changeScript([this](HXShellStandIn::Script& s) {
             s.currentViewIndex = 1;
             s.messageLists = {{1, sms}, {3, history}};
@@ -59,16 +37,8 @@ struct DataLoading : ::testing::Test {
     }
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
-        clock->runUntilIdle();
-        net::Transport::setShared(nullptr);
+        WebClientFixture::TearDown();
     }
-    bool runUntil(const std::function<bool()>& p) { return clock->runUntil(p, 20); }
-    size_t inFlight() {
-        auto& web = app->webClient();
-        std::lock_guard lock(web.urlDataLock);
-        return web.urlData.size();
-    }
-    std::string page() { return service.origin() + "/voice/"; }
     std::shared_ptr<const foundation::Data> data(const std::string& s) {
         return std::make_shared<const foundation::Data>(s.begin(), s.end());
     }

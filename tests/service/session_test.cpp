@@ -6,23 +6,12 @@
 #include <fstream>
 #include <map>
 
-#include "app/connect_app_delegate.h"
-#include "emulator/emulator.h"
-#include "model/account.h"
 #include "model/keychain_utils.h"
-#include "platform/dispatch/dispatch.h"
-#include "platform/dispatch/run_loop.h"
-#include "platform/foundation/files.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
-#include "platform/foundation/user_defaults.h"
 #include "platform/net/cookie_storage.h"
-#include "platform/net/transport.h"
-#include "platform/security/keychain.h"
 #include "platform/services/search_index.h"
-#include "service/custom_cookie_jar.h"
-#include "service/request_machinery.h"
-#include "tests/support/test_support.h"
+#include "tests/service/web_client_fixture.h"
 
 namespace {
 
@@ -39,25 +28,11 @@ void storeKeychainItem(const std::string& user, const std::string& service, cons
     ASSERT_TRUE(HXCKeychainUtils::storeUsername(user, value, service, true, nullptr));
 }
 
-struct SessionTest : ::testing::Test {
-    dispatch::ScopedVirtualClock clock{1'700'000'000.0};
-    hxtest::TempDir home;
-    emulator::Emulator service;
-    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+struct SessionTest : WebClientFixture {
     std::vector<std::string> posted;
 
     void SetUp() override {
-        dispatch::RunLoop::main();
-        foundation::setHomeDirectory(home.path());
-        security::Keychain::setDefaultPath(home / "keychain.json");
-        foundation::UserDefaults::resetStandardUserDefaults();
-        ASSERT_TRUE(service.start().ok());
-        auto& web = app->webClient();
-        web.endpoints = HXEndpoints::allAt(service.origin());
-        web.cachesDirectory = (home / "Caches").string();
-        app->setConnectionAvailable(true);
-        app->setAccount(std::make_shared<HX_Account>());
-        app->setCookieJar(std::make_shared<CustomCookieJar>());
+        WebClientFixture::SetUp();
         foundation::NotificationCenter::defaultCenter().addObserver(this, "",
                                                                     [this](const foundation::Notification& n) {
                                                                         if (n.name.rfind("k", 0) == 0)
@@ -67,15 +42,7 @@ struct SessionTest : ::testing::Test {
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
         app->logout();
-        clock->runUntilIdle();
-        net::Transport::setShared(nullptr);
-    }
-    bool runUntil(const std::function<bool()>& p, double seconds = 20) { return clock->runUntil(p, seconds); }
-    size_t asked(const char* call) { return app->shell().count(call); }
-    size_t inFlight() {
-        auto& web = app->webClient();
-        std::lock_guard lock(web.urlDataLock);
-        return web.urlData.size();
+        WebClientFixture::TearDown();
     }
     size_t timesPosted(const std::string& name) { return std::count(posted.begin(), posted.end(), name); }
     std::vector<emulator::RecordedRequest> requestsTo(const std::string& prefix) {
@@ -84,7 +51,6 @@ struct SessionTest : ::testing::Test {
             if (r.target.rfind(prefix, 0) == 0) out.push_back(r);
         return out;
     }
-    std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
     // A signed-in account whose token is valid for an hour.
     void signIn(const std::string& user = "alice@example.test") {
         auto account = std::make_shared<HX_Account>();
@@ -513,6 +479,31 @@ TEST_F(SessionTest, AClientFlagsPageWithoutATokenShowsThePanelAgainInsteadOfClos
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/voice/b/2"), "ClientAuth");
     ASSERT_TRUE(runUntil([&] { return asked("displayLogin") == 1 && inFlight() == 0; }));
     EXPECT_EQ(asked("removeLoadingOverlay"), 1u);
+}
+
+TEST_F(SessionTest, SignInWithoutThePanelFromTheCookiesTheServiceSetThroughTheFirstSettings) {
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("user@example.test");
+    app->setAccount(account);
+    // Without the session cookie the page sends us to sign in: the panel, no session token.
+    app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/voice/b/0"), "ClientAuth");
+    ASSERT_TRUE(runUntil([&] { return asked("displayLogin") == 1 && inFlight() == 0; }));
+    EXPECT_FALSE(app->account()->authV2());
+    // With it: the page's session token, then tokens, then the account's settings.
+    app->setCookieJar(std::make_shared<CustomCookieJar>(
+        std::vector<net::Cookie>{net::Cookie{.name = "SID", .value = service.sessionValue(), .domain = "127.0.0.1"}}));
+    app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/voice/b/0"), "ClientAuth");
+    ASSERT_TRUE(runUntil([&] { return timesPosted("kSettingsUpdateNotification") == 2 && inFlight() == 0; }));
+    const std::string expected = "AuthV2-" + service.sessionValue();
+    EXPECT_EQ(app->account()->authV2().value_or(""), expected);
+    EXPECT_EQ(keychainItem("user@example.test", "HXC_AuthV2").value_or(""), expected);
+    EXPECT_TRUE(keychainItem("user@example.test", "HXC_OAuthDict"));
+    EXPECT_EQ(app->account()->HXnumber().value_or(""), "+15550100");  // the emulator's account
+    EXPECT_FALSE(app->settingsLoading());
+    // The settings request waited for the token and went out once, with it.
+    auto settings = requestsTo(kApi + "account/get");
+    ASSERT_EQ(settings.size(), 1u);
+    EXPECT_TRUE(service.isValidAccessToken(settings[0].header("Authorization").value_or("").substr(7)));
 }
 
 }  // namespace
