@@ -7,6 +7,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
 #include "platform/net/url_parts.h"
 #include "service/custom_cookie_jar.h"
 #include "service/http_extensions.h"
@@ -16,8 +17,6 @@ namespace {
 
 constexpr int64_t kNotConnectedToInternet = -1009;
 constexpr int64_t kTimedOut = -1001;
-
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 void post(const std::string& name, std::shared_ptr<void> object = nullptr) {
     foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
@@ -131,7 +130,7 @@ std::shared_ptr<foundation::Data> HX_ConnectAppDelegate::dataForConnection(const
 void HX_ConnectAppDelegate::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag) {
     auto& web = webClient();
     const std::string smsPrefix = web.endpoints.servicePageBase() + "sms/send/";
-    const bool isSMS = startsWith(tag, smsPrefix);
+    const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
     const bool locationSwitch = web.hooks.locationSwitchTaskRunning && web.hooks.locationSwitchTaskRunning();
     if (web.firstReachabilityHandled && !locationSwitch && !connectionAvailable() && !isSMS) {
         call(web.hooks.alertNoConnection);
@@ -264,7 +263,7 @@ std::optional<net::URLRequest> HX_ConnectAppDelegate::connectionWillSendRequest(
                                                                                 net::URLRequest request,
                                                                                 const net::HTTPURLResponse* redirect) {
     auto& web = webClient();
-    if (startsWith(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
+    if (foundation::hasPrefix(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
         bool clientAuthInFlight;
         {
             std::lock_guard lock(web.urlDataLock);
@@ -277,7 +276,8 @@ std::optional<net::URLRequest> HX_ConnectAppDelegate::connectionWillSendRequest(
         hideIndicatorIfIdle(web);
         return std::nullopt;
     }
-    if (startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") && isCurrent(web, connection))
+    if (foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
+        isCurrent(web, connection))
         post("kSMSReplySendingProgressNotification");
     auto jar = cookieJar();
     if (redirect && jar) jar->updateFromResponse(*redirect);
@@ -290,10 +290,10 @@ void HX_ConnectAppDelegate::connectionDidReceiveResponse(AsyncURLConnection& con
     auto& web = webClient();
     if (auto jar = cookieJar()) jar->updateFromResponse(response);
     const bool current = isCurrent(web, connection);
-    if (current && startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/"))
+    if (current && foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/"))
         post("kSMSReplySendingProgressNotification");
     const std::string voicemail = web.endpoints.mediaBase() + "v/";
-    if (current && response.statusCode == 500 && startsWith(connection.tag(), voicemail)) {
+    if (current && response.statusCode == 500 && foundation::hasPrefix(connection.tag(), voicemail)) {
         connection.cancel();
         removeEntry(web, connection);
         downloadRecordedCallForID(
@@ -307,7 +307,8 @@ void HX_ConnectAppDelegate::connectionDidReceiveResponse(AsyncURLConnection& con
 void HX_ConnectAppDelegate::connectionDidReceiveData(AsyncURLConnection& connection, const uint8_t* data, size_t size) {
     auto& web = webClient();
     connection.buffer()->insert(connection.buffer()->end(), data, data + size);
-    if (startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") && isCurrent(web, connection))
+    if (foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
+        isCurrent(web, connection))
         post("kSMSReplySendingProgressNotification");
 }
 
@@ -319,7 +320,7 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
     const std::string page = web.endpoints.servicePageBase();
     const std::string media = web.endpoints.mediaBase();
     auto eq = [&](const std::string& s) { return tag == s; };
-    auto begins = [&](const std::string& s) { return startsWith(tag, s); };
+    auto begins = [&](const std::string& s) { return foundation::hasPrefix(tag, s); };
     using R = HXReplyRow;
     if (eq("OAuth_listSessions")) return R::OAuthListSessions;
     if (eq("OAuth_issueToken")) return R::OAuthIssueToken;
@@ -438,7 +439,7 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
     removeEntry(web, connection);
     const std::string page = web.endpoints.servicePageBase();
     const std::string smsPrefix = page + "sms/send/";
-    const bool isSMS = startsWith(tag, smsPrefix);
+    const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
 
     if (tag == api("account/get?alt=json")) {
         call(web.hooks.clearSettingsLoading);
@@ -499,13 +500,13 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
     }
 
     removeOverlay(web);
-    if (startsWith(tag, page + "inbox/recent/sms/"))
+    if (foundation::hasPrefix(tag, page + "inbox/recent/sms/"))
         post("kSMSNotification");
-    else if (startsWith(tag, page + "inbox/recent/voicemail/"))
+    else if (foundation::hasPrefix(tag, page + "inbox/recent/voicemail/"))
         post("kVMNotification");
-    else if (startsWith(tag, page + "inbox/recent/all/"))
+    else if (foundation::hasPrefix(tag, page + "inbox/recent/all/"))
         post("kHistoryNotification");
-    else if (startsWith(tag, page + "inbox/search/?q="))
+    else if (foundation::hasPrefix(tag, page + "inbox/search/?q="))
         post("kSearchResultsNotification");
     else if (tag == page + "inbox/recent/unread/" && !isInBackground()) {
         std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();

@@ -18,7 +18,6 @@
 
 namespace foundation {
 
-inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
 inline constexpr const char* kPOSIXErrorDomain = "NSPOSIXErrorDomain";
 inline constexpr const char* kFilePathErrorKey = "NSFilePath";
 inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";

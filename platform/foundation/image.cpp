@@ -7,8 +7,7 @@ namespace foundation {
 namespace {
 
 Error corrupt(const std::string& why) {
-    return Error::withDescription("NSCocoaErrorDomain", kImageCorruptError,
-                                  "The image data is not usable: " + why + ".");
+    return Error::withDescription(kCocoaErrorDomain, kImageCorruptError, "The image data is not usable: " + why + ".");
 }
 
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
