@@ -170,7 +170,7 @@ std::string iso8601String(Date date) {
 
 Result<Date> parseISO8601(std::string_view t) {
     auto fail = [&]() -> Result<Date> {
-        return Error::withDescription("NSCocoaErrorDomain", 2048,
+        return Error::withDescription(kCocoaErrorDomain, 2048,
                                       "\xE2\x80\x9C" + std::string(t) +
                                           "\xE2\x80\x9D is not a yyyy-MM-dd'T'HH:mm:ss.SSS'Z' date.");
     };

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/foundation/strings.h"
+
 namespace net {
 
 namespace {
@@ -30,8 +32,7 @@ bool validHostName(const std::string& name) {
 
 bool ReachabilityTargetSpec::isLoopback() const {
     if (!hostName.empty()) {
-        std::string h = hostName;
-        std::transform(h.begin(), h.end(), h.begin(), [](unsigned char c) { return std::tolower(c); });
+        const std::string h = foundation::asciiLowercase(hostName);
         if (h == "localhost" || h == "::1" || h == "[::1]") return true;
         in_addr v4{};
         if (inet_pton(AF_INET, h.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
