@@ -5,6 +5,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/strings.h"
+#include "platform/graphics/image_operations.h"
 
 using foundation::Dictionary;
 using foundation::Value;
@@ -89,11 +90,8 @@ std::vector<Dictionary> entriesForContact(const services::Contact& contact,
     return out;
 }
 
-foundation::Image fittingThumbnail(foundation::Image image) {
-    // The bytes stay as they are; a larger scale shows them in fewer points.
-    const double side = static_cast<double>(std::max(image.pixelWidth, image.pixelHeight));
-    if (side / image.scale > 40) image.scale = side / 40;
-    return image;
+graphics::ImagePtr fittingThumbnail(const graphics::ImagePtr& image) {
+    return graphics::imageScaledToFitSize(image, {40, 40});
 }
 
 void sortByRecency(ContactList& list) {
