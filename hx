@@ -4,6 +4,7 @@
 #   ./hx build [--asan|--tsan]                  only build
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
+#   ./hx deps                                   only install the Debian packages listed below
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -17,7 +18,7 @@ packages=(
   libphonenumber-dev libunwind-dev
   libcairo2-dev libpango1.0-dev librsvg2-dev libgif-dev libjpeg62-turbo-dev libpng-dev
   fonts-dejavu-core fonts-dejavu-extra python3-pil
-  clang lld llvm libclang-rt-14-dev
+  clang lld llvm libclang-rt-14-dev clang-format clang-tidy
   python3 python3-phonenumbers tzdata gzip coreutils
 )
 
@@ -67,6 +68,9 @@ case "$cmd" in
     if parse_sanitizer "${1:-}"; then shift; fi
     configure_and_build "$@"
     ;;
+  deps)
+    install_packages
+    ;;
   fuzz)
     target=${1:?usage: ./hx fuzz TARGET SECONDS}
     seconds=${2:-60}
@@ -95,7 +99,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | fuzz TARGET SECONDS | bench [NAME]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | deps | fuzz TARGET SECONDS | bench [NAME]" >&2
     exit 2
     ;;
 esac

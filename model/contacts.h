@@ -1,6 +1,6 @@
 // The rules of the contact list: how a device contact becomes entries, how numbers and names
 // match, and how one or several matches are named. The application object's contact operations
-// (connect_app_delegate_contacts.cpp) keep the list; these functions only read what they get.
+// (application_model_contacts.cpp) keep the list; these functions only read what they get.
 #pragma once
 
 #include <functional>
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/connect_app_delegate.h"
+#include "model/application_model.h"
 #include "platform/foundation/value.h"
 #include "platform/graphics/image.h"
 #include "platform/services/contacts.h"
@@ -20,8 +20,8 @@ inline constexpr const char* kContactsAccessRestrictedMessage =
 
 namespace hxcontacts {
 
-using ContactEntry = HX_ConnectAppDelegate::ContactEntry;
-using ContactList = HX_ConnectAppDelegate::ContactList;
+using ContactEntry = HXApplicationModel::ContactEntry;
+using ContactList = HXApplicationModel::ContactList;
 
 // A formatted number in international form where the formatter left it national.
 std::string normalizedNumber(std::string n);

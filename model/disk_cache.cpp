@@ -20,12 +20,8 @@ constexpr const char* kPrefix = "com.hxconnect.HXCDiskCache";
 
 foundation::Date now() { return foundation::Date{dispatch::wallNow()}; }
 
-std::mutex& managerMutex() {
-    static std::mutex m;
-    return m;
-}
-std::shared_ptr<HXCDiskCache::BackgroundTaskManager>& managerSlot() {
-    static std::shared_ptr<HXCDiskCache::BackgroundTaskManager> manager;
+std::atomic<foundation::Application*>& managerSlot() {
+    static std::atomic<foundation::Application*> manager{nullptr};
     return manager;
 }
 
@@ -96,27 +92,15 @@ void HXCDiskCache::emptyTrash() {
     });
 }
 
-void HXCDiskCache::setBackgroundTaskManager(std::shared_ptr<BackgroundTaskManager> manager) {
-    std::lock_guard lock(managerMutex());
-    managerSlot() = std::move(manager);
-}
+void HXCDiskCache::setBackgroundTaskManager(foundation::Application* manager) { managerSlot() = manager; }
 
 uint64_t HXCDiskCache::beginBackgroundTask() {
-    std::shared_ptr<BackgroundTaskManager> manager;
-    {
-        std::lock_guard lock(managerMutex());
-        manager = managerSlot();
-    }
-    return manager ? manager->beginBackgroundTask() : 0;
+    auto* manager = managerSlot().load();
+    return manager ? manager->beginBackgroundTask(kPrefix) : foundation::kInvalidBackgroundTask;
 }
 
 void HXCDiskCache::endBackgroundTask(uint64_t identifier) {
-    std::shared_ptr<BackgroundTaskManager> manager;
-    {
-        std::lock_guard lock(managerMutex());
-        manager = managerSlot();
-    }
-    if (manager) manager->endBackgroundTask(identifier);
+    if (auto* manager = managerSlot().load()) manager->endBackgroundTask(identifier);
 }
 
 // ---- file names

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 
-#include "app/connect_app_delegate.h"
+#include "model/application_model.h"
 #include "model/cache.h"
 #include "model/contacts.h"
 #include "model/message_store.h"
@@ -24,8 +24,8 @@
 
 using foundation::Dictionary;
 using foundation::Value;
-using ContactEntry = HX_ConnectAppDelegate::ContactEntry;
-using ContactList = HX_ConnectAppDelegate::ContactList;
+using ContactEntry = HXApplicationModel::ContactEntry;
+using ContactList = HXApplicationModel::ContactList;
 
 namespace {
 
@@ -37,33 +37,27 @@ const std::string* field(const Dictionary& e, const char* key) { return e.get(ke
 
 }  // namespace
 
-std::string HX_ConnectAppDelegate::hashForContact(const Dictionary& entry) const {
+std::string HXApplicationModel::hashForContact(const Dictionary& entry) const {
     const std::string text = entry.get("number").stringValue() + entry.get("name").stringValue();
     return std::to_string(foundation::stableHash64(text));
 }
 
-std::shared_ptr<services::ContactStore> HX_ConnectAppDelegate::contactStore() const {
+std::shared_ptr<services::ContactStore> HXApplicationModel::contactStore() const {
     std::lock_guard lock(contactsMutex_);
     return contactStore_ ? contactStore_ : services::ContactStore::shared();
 }
 
-void HX_ConnectAppDelegate::setContactStore(std::shared_ptr<services::ContactStore> store) {
+void HXApplicationModel::setContactStore(std::shared_ptr<services::ContactStore> store) {
     std::lock_guard lock(contactsMutex_);
     contactStore_ = std::move(store);
 }
 
-void HX_ConnectAppDelegate::setContactsAccessAlertPresenter(
-    std::function<void(const std::string&, const std::string&)> presenter) {
-    std::lock_guard lock(contactsMutex_);
-    contactsAccessAlertPresenter_ = std::move(presenter);
-}
-
-void HX_ConnectAppDelegate::setAllContactsList(ContactList list) {
+void HXApplicationModel::setAllContactsList(ContactList list) {
     std::lock_guard lock(contactsMutex_);
     allContacts_ = std::move(list);
 }
 
-void HX_ConnectAppDelegate::updateLastSelectionForContact(const ContactEntry& entry) {
+void HXApplicationModel::updateLastSelectionForContact(const ContactEntry& entry) {
     if (!entry) return;
     const double now = foundation::timeIntervalSinceReferenceDate(foundation::now());
     auto defaults = foundation::UserDefaults::standardUserDefaults();
@@ -81,7 +75,7 @@ void HX_ConnectAppDelegate::updateLastSelectionForContact(const ContactEntry& en
     allContacts_ = std::move(list);
 }
 
-ContactList HX_ConnectAppDelegate::cachedContacts() {
+ContactList HXApplicationModel::cachedContacts() {
     bool read = false;
     {
         std::lock_guard lock(contactsMutex_);
@@ -121,7 +115,7 @@ ContactList HX_ConnectAppDelegate::cachedContacts() {
     return cachedContacts_.value_or(ContactList{});
 }
 
-ContactList HX_ConnectAppDelegate::allContacts() {
+ContactList HXApplicationModel::allContacts() {
     bool startLoad = false, startFallback = false;
     {
         std::lock_guard lock(contactsMutex_);
@@ -156,11 +150,9 @@ ContactList HX_ConnectAppDelegate::allContacts() {
     return allContacts_.value_or(ContactList{});
 }
 
-bool HX_ConnectAppDelegate::waitForContactsLoad(double timeoutSeconds) {
-    return contactsLoadGroup_.wait(timeoutSeconds);
-}
+bool HXApplicationModel::waitForContactsLoad(double timeoutSeconds) { return contactsLoadGroup_.wait(timeoutSeconds); }
 
-void HX_ConnectAppDelegate::loadAllContacts() {
+void HXApplicationModel::loadAllContacts() {
     Dictionary picks = foundation::UserDefaults::standardUserDefaults()
                            ->dictionaryForKey("lastContactSelection")
                            .value_or(Dictionary{});
@@ -226,7 +218,7 @@ void HX_ConnectAppDelegate::loadAllContacts() {
     cachedContacts_.reset();
 }
 
-ContactList HX_ConnectAppDelegate::contactsMatchingPhone(std::string_view number) {
+ContactList HXApplicationModel::contactsMatchingPhone(std::string_view number) {
     ContactList list;
     {
         std::lock_guard lock(contactsMutex_);
@@ -235,7 +227,7 @@ ContactList HX_ConnectAppDelegate::contactsMatchingPhone(std::string_view number
     return hxcontacts::matchingPhone(list, number);
 }
 
-ContactList HX_ConnectAppDelegate::contactsMatchingName(std::string_view query) {
+ContactList HXApplicationModel::contactsMatchingName(std::string_view query) {
     ContactList list;
     {
         std::lock_guard lock(contactsMutex_);
@@ -244,7 +236,7 @@ ContactList HX_ConnectAppDelegate::contactsMatchingName(std::string_view query) 
     return hxcontacts::matchingName(list, query);
 }
 
-std::string HX_ConnectAppDelegate::recordIDForNumber(std::string_view number) {
+std::string HXApplicationModel::recordIDForNumber(std::string_view number) {
     if (number.empty()) return {};
     auto matches = contactsMatchingPhone(number);
     if (matches.empty()) return {};
@@ -252,13 +244,13 @@ std::string HX_ConnectAppDelegate::recordIDForNumber(std::string_view number) {
     return id ? *id : std::string();
 }
 
-std::string HX_ConnectAppDelegate::contactNameForNumber(std::string_view number) {
+std::string HXApplicationModel::contactNameForNumber(std::string_view number) {
     if (number.empty()) return {};
     return hxcontacts::displayName(contactsMatchingPhone(number), services::ContactStore::defaultSortOrder() ==
                                                                       services::ContactSortOrder::FamilyName);
 }
 
-std::string HX_ConnectAppDelegate::updateGroupContactsForNumber(std::string_view numbers) {
+std::string HXApplicationModel::updateGroupContactsForNumber(std::string_view numbers) {
     std::vector<std::string> parts;
     size_t start = 0;
     while (true) {
@@ -286,7 +278,7 @@ std::string HX_ConnectAppDelegate::updateGroupContactsForNumber(std::string_view
     return result;
 }
 
-void HX_ConnectAppDelegate::lookupPhone(const std::optional<std::string>& number) {
+void HXApplicationModel::lookupPhone(const std::optional<std::string>& number) {
     if (!number) return;
     bool loading;
     {
@@ -344,19 +336,19 @@ void HX_ConnectAppDelegate::lookupPhone(const std::optional<std::string>& number
     });
 }
 
-bool HX_ConnectAppDelegate::isABAccessRestricted() {
+bool HXApplicationModel::isABAccessRestricted() {
     if (services::ContactStore::authorizationStatus() == services::AuthorizationStatus::Authorized) return false;
-    std::function<void(const std::string&, const std::string&)> presenter;
-    {
-        std::lock_guard lock(contactsMutex_);
-        presenter = contactsAccessAlertPresenter_;
-    }
-    if (presenter)
-        presenter(foundation::localizedString("Contacts Access Restricted"), kContactsAccessRestrictedMessage);
+    std::weak_ptr<HXApplicationModel> weakSelf = weak_from_this();
+    HXAlert alert{foundation::localizedString("Contacts Access Restricted"), kContactsAccessRestrictedMessage, {}, 1};
+    alert.actions.push_back({PhoneExtensions::localizedString("Cancel"), HXAlertAction::Style::Cancel, {}});
+    alert.actions.push_back({foundation::localizedString("Settings"), HXAlertAction::Style::Default, [weakSelf] {
+                                 if (auto self = weakSelf.lock()) self->openApplicationSettings();
+                             }});
+    presentAlert(alert);
     return true;
 }
 
-void HX_ConnectAppDelegate::resetContacts() {
+void HXApplicationModel::resetContacts() {
     std::lock_guard lock(contactsMutex_);
     allContacts_.reset();
     lookupNumbers_.clear();

@@ -1,14 +1,14 @@
-// Media of the application object: voicemail and recorded-call audio and message attachments,
+// Media of the web client slice of the application object: voicemail and recorded-call audio and message attachments,
 // fetched below the media base, kept as files in the user's caches folder or in the object cache,
 // and announced by a notification named by the media id.
 #include <filesystem>
 
-#include "app/connect_app_delegate.h"
 #include "model/account.h"
 #include "model/cache.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
+#include "service/application_web_client.h"
 #include "service/request_machinery.h"
 
 namespace {
@@ -22,18 +22,18 @@ std::shared_ptr<HXCCache> objectCache(HXWebClient& web) {
     return web.objectCache;
 }
 
-std::string userFolder(HX_ConnectAppDelegate& app) {
+std::string userFolder(HXApplicationWebClient& app) {
     auto account = app.account();
     std::string user = account ? account->username() : std::string();
     auto& web = app.webClient();
     const std::string root =
-        web.cachesDirectory ? *web.cachesDirectory : HX_ConnectAppDelegate::applicationCachesDirectory();
+        web.cachesDirectory ? *web.cachesDirectory : HXApplicationModel::applicationCachesDirectory();
     return (std::filesystem::path(root) / foundation::safePathComponent(user)).string();
 }
 
 }  // namespace
 
-std::string HX_ConnectAppDelegate::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
+std::string HXApplicationWebClient::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
     std::string extension;
     if (startsWith(mimeType, "audio/"))
         extension = "mp3";
@@ -45,10 +45,10 @@ std::string HX_ConnectAppDelegate::localURLForMedia(const std::string& mediaID, 
         .string();
 }
 
-void HX_ConnectAppDelegate::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
-                                                  bool forPreview) {
+void HXApplicationWebClient::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
+                                                   bool forPreview) {
     auto& web = webClient();
-    std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
     auto stored = [weakSelf, mediaID, mimeType, forPreview]() {
         auto self = weakSelf.lock();
         if (!self) return true;
@@ -80,11 +80,13 @@ void HX_ConnectAppDelegate::downloadMediaIfNeeded(const std::string& mediaID, co
     });
 }
 
-void HX_ConnectAppDelegate::downloadVMforID(const std::string& mediaID) { downloadAudioForID(mediaID, false); }
+void HXApplicationWebClient::downloadVMforID(const std::string& mediaID) { downloadAudioForID(mediaID, false); }
 
-void HX_ConnectAppDelegate::downloadRecordedCallForID(const std::string& mediaID) { downloadAudioForID(mediaID, true); }
+void HXApplicationWebClient::downloadRecordedCallForID(const std::string& mediaID) {
+    downloadAudioForID(mediaID, true);
+}
 
-void HX_ConnectAppDelegate::downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl) {
+void HXApplicationWebClient::downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl) {
     auto& web = webClient();
     const std::string base = web.endpoints.mediaBase() + (usingNewCRAUrl ? "cr/cra:" : "v/");
     const std::string tag = base + "_" + mediaID;
@@ -101,7 +103,7 @@ void HX_ConnectAppDelegate::downloadAudioForID(const std::string& mediaID, bool 
     startAsyncLoadWithRequest(std::move(request), tag);
 }
 
-void HX_ConnectAppDelegate::storeMediaReply(const HXRoutedReply& reply) {
+void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {
     auto& web = webClient();
     const std::string media = web.endpoints.mediaBase();
     const std::string& tag = reply.tag;
@@ -147,7 +149,7 @@ void HX_ConnectAppDelegate::storeMediaReply(const HXRoutedReply& reply) {
     }
 }
 
-void HX_ConnectAppDelegate::removeMediaForAttachment(const std::string& mediaID, const std::string& mimeType) {
+void HXApplicationWebClient::removeMediaForAttachment(const std::string& mediaID, const std::string& mimeType) {
     auto cache = objectCache(webClient());
     if (startsWith(mimeType, "image/")) {
         cache->removeObjectForKey(mediaID);

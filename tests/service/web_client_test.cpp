@@ -12,6 +12,7 @@
 #include "model/cache.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/net/curl_transport.h"
@@ -27,7 +28,6 @@ struct WebClient : ::testing::Test {
     std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
     std::map<std::string, int> posted;
     std::map<std::string, std::string> postedData;
-    int noConnection = 0, slowConnection = 0, logins = 0, alerts = 0;
     std::filesystem::path dir;
 
     void SetUp() override {
@@ -42,10 +42,6 @@ struct WebClient : ::testing::Test {
         web.endpoints = HXEndpoints::allAt(service.origin());
         web.cachesDirectory = dir.string();
         web.objectCache = HXCCache::create("objects", dir / "cache");
-        web.hooks.alertNoConnection = [this] { ++noConnection; };
-        web.hooks.alertSlowConnection = [this] { ++slowConnection; };
-        web.hooks.login = [this] { ++logins; };
-        web.hooks.presentAlert = [this](const HXAlert&) { ++alerts; };
         auto account = std::make_shared<HX_Account>();
         account->setUsername("user@example.test");
         account->setAuthV2(std::string("auth"));
@@ -80,6 +76,8 @@ struct WebClient : ::testing::Test {
         return web.urlData.size();
     }
     bool runUntil(const std::function<bool()>& p) { return clock->runUntil(p, 20); }
+    // How often the web client asked the shell for call.
+    size_t asked(const char* call) { return app->shell().count(call); }
 };
 
 }  // namespace
@@ -111,7 +109,7 @@ TEST_F(WebClient, TheRedirectToTheSignInPageEndsTheRequestAndSignsInOnlyInTheFor
         EXPECT_EQ(inFlight(), 0u);
         EXPECT_EQ(posted["kHistoryNotification"], 0);
     }
-    EXPECT_EQ(logins, 1);
+    EXPECT_EQ(asked("login"), 1u);
     for (const auto& r : service.requests()) EXPECT_NE(r.path, "/accounts/AccountLogin");
 }
 
@@ -152,7 +150,7 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
     service.script("/voice/inbox/recent/voicemail/", {.body = std::string(4000, 'v'), .dropMidBody = true});
     app->startAsyncLoadWithRequest(net::URLRequest(list), list);
     ASSERT_TRUE(runUntil([&] { return posted["kVMNotification"] == 1; }));
-    EXPECT_EQ(noConnection + slowConnection, 0);
+    EXPECT_EQ(asked("alertNoConnection") + asked("alertSlowConnection"), 0u);
     // -1001: the list alerts, the unread poll does not.
     for (const std::string& tag : {unread, list}) {
         service.script("/voice/inbox/recent/", {.hold = true});
@@ -160,16 +158,20 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
         ASSERT_TRUE(clock->runUntil([&] { return inFlight() == 0; }, 200));
         service.releaseHeld();
     }
-    EXPECT_EQ(slowConnection, 1);
+    EXPECT_EQ(asked("alertSlowConnection"), 1u);
     // -1009: the same split.
     auto transport = net::CurlTransport::create(net::EventLoop::main());
     transport->setNetworkAvailable([](const std::string&) { return false; });
     net::Transport::setShared(transport);
+    // The list of the current view hears of the abort; the unread poll aborts nothing.
+    auto shown = std::make_shared<HXMessageListStandIn>();
+    app->shell().changeScript([&](HXShellStandIn::Script& s) { s.currentMessageList = shown; });
     for (const std::string& tag : {unread, list}) {
         app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
         ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
     }
-    EXPECT_EQ(noConnection, 1);
+    EXPECT_EQ(asked("alertNoConnection"), 1u);
+    EXPECT_EQ(shown->calls(), std::vector<std::string>{"abortLoading"});
     bool completed = false;
     app->setCompletionHandler([&] { completed = true; });
     app->startAsyncLoadWithRequest(net::URLRequest(list), list);
@@ -263,8 +265,7 @@ TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
                                    "/voice/v1/voiceclient/account/update?alt=json_DND");
     ASSERT_TRUE(runUntil([&] { return routed.size() == 1 && inFlight() == 0; }));
     EXPECT_EQ(routed, std::vector<std::string>{"update:A"});
-    std::vector<bool> indicator;
-    hooks.setNetworkActivityIndicatorVisible = [&](bool v) { indicator.push_back(v); };
+    app->shell().clear();
     app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), page() + "sms/send/k1");
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/signin"), "ClientAuth");
     ASSERT_TRUE(runUntil([&] { return routed.size() == 3; }));
@@ -272,71 +273,83 @@ TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
     EXPECT_EQ(inFlight(), 1u);
     auto& web = app->webClient();
     EXPECT_EQ(web.urlData.count(page() + "sms/send/k1"), 1u);
-    EXPECT_EQ(indicator, std::vector<bool>{true});
+    // The indicator went on and stays on while the send is in the table.
+    EXPECT_EQ(asked("setNetworkActivityIndicatorVisible 1"), 1u);
+    EXPECT_EQ(asked("setNetworkActivityIndicatorVisible 0"), 0u);
 }
 
 TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
     auto& web = app->webClient();
     web.firstReachabilityHandled = true;
     app->setConnectionAvailable(false);
-    bool switching = false;
-    web.hooks.locationSwitchTaskRunning = [&] { return switching; };
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = true; });
     const std::string list = page() + "inbox/recent/all/";
     app->startAsyncLoadWithRequest(net::URLRequest(list), list);
-    EXPECT_EQ(noConnection, 1);
+    EXPECT_EQ(asked("alertNoConnection"), 1u);
+    EXPECT_EQ(asked("removeLoadingOverlay"), 1u);
     EXPECT_EQ(inFlight(), 0u);
-    switching = true;
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.locationSwitchTaskRunning = true; });
     service.script("/voice/inbox/recent/all/", {.body = "H"});
     app->startAsyncLoadWithRequest(net::URLRequest(list), list);
     ASSERT_TRUE(runUntil([&] { return posted["kHistoryNotification"] == 1; }));
-    switching = false;
-    // A message send goes out offline; its -1009 failure asks once, and not after a deferral.
-    std::map<std::string, uint64_t> tasks;
-    std::vector<uint64_t> ended;
-    uint64_t next = 10;
-    auto queueState = HXWebClientHooks::QueueState::Present;
-    web.hooks.beginBackgroundTask = [&](std::function<void()>) { return next++; };
-    web.hooks.endBackgroundTask = [&](uint64_t t) { ended.push_back(t); };
-    web.hooks.addBackgroundTaskIdentifierForQueuedSMS = [&](uint64_t t, const std::string& k) { tasks[k] = t; };
-    web.hooks.removeBackgroundTaskIdentifierForQueuedSMS = [&](const std::string& k) { tasks.erase(k); };
-    web.hooks.backgroundTaskIdentiferForSMS = [&](const std::string& k) -> std::optional<uint64_t> {
-        auto it = tasks.find(k);
-        return it == tasks.end() ? std::nullopt : std::optional<uint64_t>(it->second);
-    };
-    web.hooks.smsQueueState = [&](const std::string&) { return queueState; };
-    std::optional<HXAlert> shown;
-    web.hooks.presentAlert = [&](const HXAlert& a) { shown = a; };
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.locationSwitchTaskRunning = false; });
+    // A message send goes out offline inside a background task of the platform's registry; its
+    // -1009 failure ends the task and asks once, and not after a deferral.
+    auto& platform = foundation::Application::shared();
+    const size_t tasksBefore = platform.activeBackgroundTaskCount();
+    app->shell().setQueuedSMS("q1", {});
     auto transport = net::CurlTransport::create(net::EventLoop::main());
     transport->setNetworkAvailable([](const std::string&) { return false; });
     net::Transport::setShared(transport);
     const std::string send = page() + "sms/send/q1";
     app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
-    ASSERT_TRUE(runUntil([&] { return shown.has_value(); }));
-    EXPECT_EQ(shown->title, "No Network Connection");
-    ASSERT_EQ(shown->actions.size(), 2u);
-    EXPECT_EQ(shown->actions[1].title, "Send Later");
-    EXPECT_TRUE(tasks.empty());
-    EXPECT_EQ(ended, std::vector<uint64_t>{10});
-    queueState = HXWebClientHooks::QueueState::Queued;
-    shown.reset();
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), tasksBefore + 1);
+    EXPECT_TRUE(app->shell().smsQueue()["q1"].task.has_value());
+    ASSERT_TRUE(runUntil([&] { return !app->shell().alerts().empty(); }));
+    HXAlert shown = app->shell().alerts().back();
+    EXPECT_EQ(shown.title, "No Network Connection");
+    ASSERT_EQ(shown.actions.size(), 2u);
+    EXPECT_EQ(shown.actions[1].title, "Send Later");
+    EXPECT_FALSE(app->shell().smsQueue()["q1"].task.has_value());
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), tasksBefore);
+    // "Send Later" keeps the entry, deferred; "Cancel" of a second ask would drop it.
+    ASSERT_TRUE(app->shell().tap("Send Later"));
+    EXPECT_EQ(app->smsQueueState("q1"), HXApplicationWebClient::QueueState::Queued);
+    EXPECT_EQ(posted["kSMSReplySentNotification"], 1);
     app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
-    ASSERT_TRUE(runUntil([&] { return inFlight() == 0 && ended.size() == 2; }));
-    EXPECT_FALSE(shown.has_value());
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 0 && platform.activeBackgroundTaskCount() == tasksBefore; }));
+    EXPECT_EQ(app->shell().alerts().size(), 1u);
+    app->shell().setQueuedSMS("q3", {});
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), page() + "sms/send/q3");
+    ASSERT_TRUE(runUntil([&] { return app->shell().alerts().size() == 2; }));
+    ASSERT_TRUE(app->shell().tap("Cancel"));
+    EXPECT_EQ(app->smsQueueState("q3"), HXApplicationWebClient::QueueState::Absent);
     // A send whose connection cannot be made leaves no task id in its queue entry.
+    app->shell().setQueuedSMS("q2", {});
     app->startAsyncLoadWithRequest(net::URLRequest("not a url"), page() + "sms/send/q2");
-    EXPECT_EQ(tasks.count("q2"), 0u);
-    EXPECT_EQ(ended.back(), 12u);
+    EXPECT_FALSE(app->shell().smsQueue()["q2"].task.has_value());
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), tasksBefore);
+}
+
+TEST_F(WebClient, AFailedSettingsLoadClearsItsMarkAndReschedulesThePendingLocationSwitch) {
+    app->setSettingsLoading(true);
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.pendingLocationSwitch = "Office"; });
+    service.script("/voice/v1/voiceclient/account/get", {.hold = true});
+    const std::string tag = "/voice/v1/voiceclient/account/get?alt=json";
+    app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + tag), tag);
+    ASSERT_TRUE(clock->runUntil([&] { return inFlight() == 0; }, 200));
+    service.releaseHeld();
+    EXPECT_FALSE(app->settingsLoading());
+    EXPECT_EQ(asked("rescheduleSwitchToLocation Office 60"), 1u);
 }
 
 TEST_F(WebClient, ApiRequestsNeedATokenAndCarryTheirHeadersInOrder) {
-    auto& web = app->webClient();
-    std::optional<std::string> token;
-    web.hooks.retrieveOAuth = [&] { return token; };
     foundation::Dictionary d{{"url", "/voice/v1/voiceclient/account/get?alt=json"},
                              {"contentType", "application/json+protobuf"},
                              {"body", "[null,\"\xc3\xa9\"]"}};
     EXPECT_FALSE(app->apiRequestWithDict(d).has_value());
-    token = "Bearer t0k";
+    EXPECT_EQ(asked("retrieveOAuth renewal"), 1u);
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.authorization = "Bearer t0k"; });
     auto request = app->apiRequestWithDict(d);
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(request->url(), service.origin() + "/voice/v1/voiceclient/account/get?alt=json");

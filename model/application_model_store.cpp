@@ -1,35 +1,29 @@
-// The application object's operations on the per-account message store.
-#include "app/connect_app_delegate.h"
+// The data model slice of the application object: the per-account message store.
+#include "model/account.h"
+#include "model/application_model.h"
 #include "model/message_store.h"
 #include "platform/foundation/files.h"
 #include "platform/store/context.h"
 #include "platform/store/coordinator.h"
 
-#if __has_include("model/account.h")
-#include "model/account.h"
-#define HX_HAVE_ACCOUNT_MODEL 1
-#endif
-
-std::string HX_ConnectAppDelegate::currentUsername() const {
-#ifdef HX_HAVE_ACCOUNT_MODEL
+std::string HXApplicationModel::currentUsername() const {
     if (auto a = account()) return a->username();
-#endif
     return {};
 }
 
-std::shared_ptr<const store::Model> HX_ConnectAppDelegate::managedObjectModel() const {
+std::shared_ptr<const store::Model> HXApplicationModel::managedObjectModel() const {
     return HXMessageStore::managedObjectModel();
 }
 
-std::string HX_ConnectAppDelegate::applicationDocumentsDirectory() { return foundation::documentsDirectory().string(); }
+std::string HXApplicationModel::applicationDocumentsDirectory() { return foundation::documentsDirectory().string(); }
 
-std::string HX_ConnectAppDelegate::applicationCachesDirectory() { return foundation::cachesDirectory().string(); }
+std::string HXApplicationModel::applicationCachesDirectory() { return foundation::cachesDirectory().string(); }
 
-std::string HX_ConnectAppDelegate::storePathForAccount(const std::optional<std::string>& username) {
+std::string HXApplicationModel::storePathForAccount(const std::optional<std::string>& username) {
     return (foundation::documentsDirectory() / HXMessageStore::storeFileName(username)).string();
 }
 
-foundation::Result<std::shared_ptr<store::Coordinator>> HX_ConnectAppDelegate::persistentStoreCoordinator() {
+foundation::Result<std::shared_ptr<store::Coordinator>> HXApplicationModel::persistentStoreCoordinator() {
     std::string username = currentUsername();
     if (username.empty()) return std::shared_ptr<store::Coordinator>();
     std::lock_guard lock(monitor_);
@@ -47,7 +41,7 @@ foundation::Result<std::shared_ptr<store::Coordinator>> HX_ConnectAppDelegate::p
     return coordinator;
 }
 
-foundation::Result<std::shared_ptr<store::Context>> HX_ConnectAppDelegate::openManagedObjectContext() {
+foundation::Result<std::shared_ptr<store::Context>> HXApplicationModel::openManagedObjectContext() {
     std::string username = currentUsername();
     if (username.empty()) return std::shared_ptr<store::Context>();
     std::lock_guard lock(monitor_);
@@ -60,12 +54,12 @@ foundation::Result<std::shared_ptr<store::Context>> HX_ConnectAppDelegate::openM
     return context;
 }
 
-std::shared_ptr<store::Context> HX_ConnectAppDelegate::managedObjectContext() {
+std::shared_ptr<store::Context> HXApplicationModel::managedObjectContext() {
     auto context = openManagedObjectContext();
     return context.ok() ? context.value() : nullptr;
 }
 
-foundation::Status HX_ConnectAppDelegate::resetPersistentStore() {
+foundation::Status HXApplicationModel::resetPersistentStore() {
     std::string username = currentUsername();
     if (username.empty()) return foundation::Status::success();
     std::lock_guard lock(monitor_);
@@ -84,7 +78,7 @@ foundation::Status HX_ConnectAppDelegate::resetPersistentStore() {
     return foundation::Status::success();
 }
 
-std::shared_ptr<store::Context> HX_ConnectAppDelegate::newChildContext() {
+std::shared_ptr<store::Context> HXApplicationModel::newChildContext() {
     auto parent = managedObjectContext();
     if (!parent) return nullptr;
     auto child = store::Context::create(store::ConcurrencyType::PrivateQueue);
@@ -94,7 +88,7 @@ std::shared_ptr<store::Context> HX_ConnectAppDelegate::newChildContext() {
     return child;
 }
 
-void HX_ConnectAppDelegate::decreaseMocAccessCount() {
+void HXApplicationModel::decreaseMocAccessCount() {
     bool pending = false;
     {
         std::lock_guard lock(monitor_);

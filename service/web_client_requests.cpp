@@ -1,15 +1,17 @@
-// The request machinery of the application object: sending under a tag, the connection
+// The web client slice of the application object, its request machinery: sending under a tag, the connection
 // callbacks, the reply router and the failure handler.
 #include <cinttypes>
 
-#include "app/connect_app_delegate.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/net/url_parts.h"
+#include "service/application_web_client.h"
 #include "service/custom_cookie_jar.h"
 #include "service/http_extensions.h"
+#include "service/message_list_screen.h"
 #include "service/request_machinery.h"
 
 namespace {
@@ -23,11 +25,6 @@ void post(const std::string& name, std::shared_ptr<void> object = nullptr) {
     foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
 }
 
-template <typename F, typename... A>
-void call(const F& f, A&&... a) {
-    if (f) f(std::forward<A>(a)...);
-}
-
 std::string api(std::string_view endpoint) { return std::string(kHXApiPath) + std::string(endpoint); }
 
 }  // namespace
@@ -35,7 +32,7 @@ std::string api(std::string_view endpoint) { return std::string(kHXApiPath) + st
 // ---- AsyncURLConnection
 
 std::shared_ptr<AsyncURLConnection> AsyncURLConnection::create(const net::URLRequest& request,
-                                                               std::weak_ptr<HX_ConnectAppDelegate> delegate,
+                                                               std::weak_ptr<HXApplicationWebClient> delegate,
                                                                std::string tag) {
     // As the platform's connection, none is made for a request without a usable URL.
     if (!net::URLParts::parse(request.url())) return nullptr;
@@ -79,8 +76,15 @@ void AsyncURLConnection::didFailWithError(net::URLConnection&, const foundation:
 
 // ---- the table
 
-HXWebClient& HX_ConnectAppDelegate::webClient() {
-    std::lock_guard lock(monitor_);
+HXApplicationWebClient::HXApplicationWebClient() = default;
+HXApplicationWebClient::~HXApplicationWebClient() = default;
+
+std::weak_ptr<HXApplicationWebClient> HXApplicationWebClient::weakWebClient() {
+    return std::static_pointer_cast<HXApplicationWebClient>(weak_from_this().lock());
+}
+
+HXWebClient& HXApplicationWebClient::webClient() {
+    std::lock_guard lock(monitor());
     if (!webClient_) webClient_ = std::make_shared<HXWebClient>();
     return *webClient_;
 }
@@ -102,7 +106,8 @@ bool removeEntry(HXWebClient& web, const AsyncURLConnection& connection) {
     return web.urlData.empty();
 }
 
-void hideIndicatorIfIdle(HXWebClient& web) {
+void hideIndicatorIfIdle(HXApplicationWebClient& app) {
+    auto& web = app.webClient();
     bool empty;
     {
         std::lock_guard lock(web.urlDataLock);
@@ -110,17 +115,17 @@ void hideIndicatorIfIdle(HXWebClient& web) {
     }
     if (empty && web.networkActivityIndicatorVisible) {
         web.networkActivityIndicatorVisible = false;
-        call(web.hooks.setNetworkActivityIndicatorVisible, false);
+        app.setNetworkActivityIndicatorVisible(false);
     }
 }
 
-void removeOverlay(HXWebClient& web) {
-    if (web.hooks.loadingOverlayShown && web.hooks.loadingOverlayShown()) call(web.hooks.removeLoadingOverlay);
+void removeOverlay(HXApplicationWebClient& app) {
+    if (app.loadingOverlayShown()) app.removeLoadingOverlay();
 }
 
 }  // namespace
 
-std::shared_ptr<foundation::Data> HX_ConnectAppDelegate::dataForConnection(const AsyncURLConnection& connection) {
+std::shared_ptr<foundation::Data> HXApplicationWebClient::dataForConnection(const AsyncURLConnection& connection) {
     auto& web = webClient();
     std::lock_guard lock(web.urlDataLock);
     auto it = web.urlData.find(connection.tag());
@@ -128,24 +133,23 @@ std::shared_ptr<foundation::Data> HX_ConnectAppDelegate::dataForConnection(const
     return it->second.data;
 }
 
-void HX_ConnectAppDelegate::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag) {
+void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag) {
     auto& web = webClient();
     const std::string smsPrefix = web.endpoints.servicePageBase() + "sms/send/";
     const bool isSMS = startsWith(tag, smsPrefix);
-    const bool locationSwitch = web.hooks.locationSwitchTaskRunning && web.hooks.locationSwitchTaskRunning();
-    if (web.firstReachabilityHandled && !locationSwitch && !connectionAvailable() && !isSMS) {
-        call(web.hooks.alertNoConnection);
-        removeOverlay(web);
+    if (web.firstReachabilityHandled && !locationSwitchTaskRunning() && !connectionAvailable() && !isSMS) {
+        alertNoConnection();
+        removeOverlay(*this);
         return;
     }
-    std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
     dispatch::Queue::main()->async([weakSelf] {
         auto self = weakSelf.lock();
         if (!self) return;
         auto& w = self->webClient();
         if (!w.networkActivityIndicatorVisible) {
             w.networkActivityIndicatorVisible = true;
-            call(w.hooks.setNetworkActivityIndicatorVisible, true);
+            self->setNetworkActivityIndicatorVisible(true);
         }
     });
 
@@ -159,27 +163,22 @@ void HX_ConnectAppDelegate::startAsyncLoadWithRequest(net::URLRequest request, c
     const std::string key = isSMS ? tag.substr(smsPrefix.size()) : std::string();
     if (isSMS) {
         post("kSMSReplySendingProgressNotification");
-        if (web.hooks.beginBackgroundTask) {
-            auto taskBox = std::make_shared<uint64_t>(0);
-            task = web.hooks.beginBackgroundTask([weakSelf, key, taskBox] {
-                auto self = weakSelf.lock();
-                if (!self) return;
-                auto& w = self->webClient();
-                call(w.hooks.removeBackgroundTaskIdentifierForQueuedSMS, key);
-                call(w.hooks.endBackgroundTask, *taskBox);
-            });
-            *taskBox = task;
-            call(web.hooks.addBackgroundTaskIdentifierForQueuedSMS, task, key);
-        }
+        auto taskBox = std::make_shared<uint64_t>(0);
+        task = foundation::Application::shared().beginBackgroundTask("SMS " + key, [weakSelf, key, taskBox] {
+            if (auto self = weakSelf.lock()) self->removeBackgroundTaskIdentifierForQueuedSMS(key);
+            foundation::Application::shared().endBackgroundTask(*taskBox);
+        });
+        *taskBox = task;
+        addBackgroundTaskIdentifierForQueuedSMS(task, key);
     }
 
     auto connection = AsyncURLConnection::create(request, weakSelf, tag);
     if (!connection) {
         if (task) {
-            call(web.hooks.endBackgroundTask, task);
+            foundation::Application::shared().endBackgroundTask(task);
             // Without this the queue keeps a task id for a send that never ran, and the message
             // would be dropped as one "under way" at the next start.
-            call(web.hooks.removeBackgroundTaskIdentifierForQueuedSMS, key);
+            removeBackgroundTaskIdentifierForQueuedSMS(key);
         }
         return;
     }
@@ -187,7 +186,7 @@ void HX_ConnectAppDelegate::startAsyncLoadWithRequest(net::URLRequest request, c
     web.urlData[tag] = HXRequestEntry{connection->buffer(), connection};
 }
 
-net::URLRequest HX_ConnectAppDelegate::postRequestForURL(const std::string& url, const foundation::Data& data) {
+net::URLRequest HXApplicationWebClient::postRequestForURL(const std::string& url, const foundation::Data& data) {
     net::URLRequest request(url);
     request.setHTTPMethod("POST");
     request.setHTTPBody(data);
@@ -196,15 +195,15 @@ net::URLRequest HX_ConnectAppDelegate::postRequestForURL(const std::string& url,
     return request;
 }
 
-net::URLRequest HX_ConnectAppDelegate::postRequestForURLWithDict(const std::string& url,
-                                                                 const foundation::Dictionary& dict) {
+net::URLRequest HXApplicationWebClient::postRequestForURLWithDict(const std::string& url,
+                                                                  const foundation::Dictionary& dict) {
     std::string body = formatForHTTPUsingEncoding(dict, StringEncoding::UTF8);
     return postRequestForURL(url, foundation::Data(body.begin(), body.end()));
 }
 
-std::optional<net::URLRequest> HX_ConnectAppDelegate::apiRequestWithDict(const foundation::Dictionary& description) {
+std::optional<net::URLRequest> HXApplicationWebClient::apiRequestWithDict(const foundation::Dictionary& description) {
     auto& web = webClient();
-    std::optional<std::string> authorization = web.hooks.retrieveOAuth ? web.hooks.retrieveOAuth() : std::nullopt;
+    std::optional<std::string> authorization = retrieveOAuth();
     if (!authorization) return std::nullopt;
     const std::string origin = web.endpoints.api;
     net::URLRequest request(origin + description.get("url").stringValue());
@@ -220,14 +219,14 @@ std::optional<net::URLRequest> HX_ConnectAppDelegate::apiRequestWithDict(const f
     return request;
 }
 
-std::optional<foundation::Value> HX_ConnectAppDelegate::parseObjectFromApiResponse(std::string_view text) const {
+std::optional<foundation::Value> HXApplicationWebClient::parseObjectFromApiResponse(std::string_view text) const {
     auto parsed = foundation::parseJSON(text);
     if (!parsed.ok()) return std::nullopt;
     return std::move(parsed).value();
 }
 
 std::optional<foundation::Dictionary>
-HX_ConnectAppDelegate::imageInfoForSize(const std::string& size, const foundation::Array& infoArray) const {
+HXApplicationWebClient::imageInfoForSize(const std::string& size, const foundation::Array& infoArray) const {
     for (size_t i = 0; i < infoArray.size(); ++i) {
         if (!infoArray[i].isDictionary()) continue;
         const auto& d = infoArray[i].asDictionary();
@@ -244,25 +243,23 @@ HX_ConnectAppDelegate::imageInfoForSize(const std::string& size, const foundatio
     return std::nullopt;
 }
 
-void HX_ConnectAppDelegate::showSMSErrorFromData(const foundation::Data& data) {
-    auto& web = webClient();
+void HXApplicationWebClient::showSMSErrorFromData(const foundation::Data& data) {
     std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
     std::string message = "Failed to send the message - please verify the target number.";
     if (auto code = HXSMSErrorCodeFromText(text)) message += "\n\nHX Voice returned an error:\n" + *code;
-    call(web.hooks.presentAlert,
-         HXAlert{"Sending Message Failed", message, {{"Dismiss", HXAlertAction::Style::Default, {}}}});
+    presentAlert(HXAlert{"Sending Message Failed", message, {{"Dismiss", HXAlertAction::Style::Default, {}}}});
     post("kSMSSendingFailureNotification");
 }
 
-std::optional<std::string> HX_ConnectAppDelegate::parseAuthV2FromString(std::string_view text) const {
+std::optional<std::string> HXApplicationWebClient::parseAuthV2FromString(std::string_view text) const {
     return HXParseAuthV2FromString(text);
 }
 
 // ---- callbacks before the end
 
-std::optional<net::URLRequest> HX_ConnectAppDelegate::connectionWillSendRequest(AsyncURLConnection& connection,
-                                                                                net::URLRequest request,
-                                                                                const net::HTTPURLResponse* redirect) {
+std::optional<net::URLRequest> HXApplicationWebClient::connectionWillSendRequest(AsyncURLConnection& connection,
+                                                                                 net::URLRequest request,
+                                                                                 const net::HTTPURLResponse* redirect) {
     auto& web = webClient();
     if (startsWith(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
         bool clientAuthInFlight;
@@ -273,8 +270,8 @@ std::optional<net::URLRequest> HX_ConnectAppDelegate::connectionWillSendRequest(
         connection.cancel();
         removeEntry(web, connection);
         post("kCookiesExpiredNotification");
-        if (!isInBackground() && !clientAuthInFlight) call(web.hooks.login);
-        hideIndicatorIfIdle(web);
+        if (!isInBackground() && !clientAuthInFlight) login();
+        hideIndicatorIfIdle(*this);
         return std::nullopt;
     }
     if (startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") && isCurrent(web, connection))
@@ -285,8 +282,8 @@ std::optional<net::URLRequest> HX_ConnectAppDelegate::connectionWillSendRequest(
     return request;
 }
 
-void HX_ConnectAppDelegate::connectionDidReceiveResponse(AsyncURLConnection& connection,
-                                                         const net::HTTPURLResponse& response) {
+void HXApplicationWebClient::connectionDidReceiveResponse(AsyncURLConnection& connection,
+                                                          const net::HTTPURLResponse& response) {
     auto& web = webClient();
     if (auto jar = cookieJar()) jar->updateFromResponse(response);
     const bool current = isCurrent(web, connection);
@@ -298,13 +295,14 @@ void HX_ConnectAppDelegate::connectionDidReceiveResponse(AsyncURLConnection& con
         removeEntry(web, connection);
         downloadRecordedCallForID(
             connection.tag().size() > voicemail.size() ? connection.tag().substr(voicemail.size() + 1) : "");
-        hideIndicatorIfIdle(web);
+        hideIndicatorIfIdle(*this);
         return;
     }
     connection.buffer()->clear();
 }
 
-void HX_ConnectAppDelegate::connectionDidReceiveData(AsyncURLConnection& connection, const uint8_t* data, size_t size) {
+void HXApplicationWebClient::connectionDidReceiveData(AsyncURLConnection& connection, const uint8_t* data,
+                                                      size_t size) {
     auto& web = webClient();
     connection.buffer()->insert(connection.buffer()->end(), data, data + size);
     if (startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") && isCurrent(web, connection))
@@ -353,7 +351,7 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
 
 }  // namespace
 
-void HX_ConnectAppDelegate::connectionDidFinishLoading(AsyncURLConnection& connection) {
+void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& connection) {
     auto& web = webClient();
     // A connection superseded under its tag has nothing to route: the table speaks for the new one.
     if (!isCurrent(web, connection)) return;
@@ -382,9 +380,9 @@ void HX_ConnectAppDelegate::connectionDidFinishLoading(AsyncURLConnection& conne
         case R::Unread:
             if (reply.text.empty()) {
                 if (!isInBackground() && autoRefresh()) {
-                    std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();
+                    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
                     dispatch::Queue::main()->async([weakSelf] {
-                        if (auto self = weakSelf.lock()) call(self->webClient().hooks.queueRefresh);
+                        if (auto self = weakSelf.lock()) self->queueRefresh();
                         post("kUnreadItemsProcessedNotification");
                     });
                 }
@@ -426,12 +424,13 @@ void HX_ConnectAppDelegate::connectionDidFinishLoading(AsyncURLConnection& conne
     }
     if (!tail) return;
     removeEntry(web, connection);
-    hideIndicatorIfIdle(web);
+    hideIndicatorIfIdle(*this);
 }
 
 // ---- failure
 
-void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& connection, const foundation::Error& error) {
+void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& connection,
+                                                        const foundation::Error& error) {
     auto& web = webClient();
     if (!isCurrent(web, connection)) return;
     const std::string tag = connection.tag();
@@ -441,26 +440,21 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
     const bool isSMS = startsWith(tag, smsPrefix);
 
     if (tag == api("account/get?alt=json")) {
-        call(web.hooks.clearSettingsLoading);
-        if (web.hooks.pendingLocationSwitch) {
-            if (auto name = web.hooks.pendingLocationSwitch()) call(web.hooks.rescheduleSwitchToLocation, *name, 60.0);
-        }
+        setSettingsLoading(false);
+        if (auto name = pendingLocationSwitch()) rescheduleSwitchToLocation(*name, 60.0);
     }
     if (isSMS) post("kRemoveSMSReplySendingProgressNotification");
-    hideIndicatorIfIdle(web);
+    hideIndicatorIfIdle(*this);
 
     if (isSMS) {
         const std::string key = tag.substr(smsPrefix.size());
-        if (web.hooks.backgroundTaskIdentiferForSMS) {
-            if (auto task = web.hooks.backgroundTaskIdentiferForSMS(key)) {
-                call(web.hooks.endBackgroundTask, *task);
-                call(web.hooks.removeBackgroundTaskIdentifierForQueuedSMS, key);
-            }
+        if (auto task = backgroundTaskIdentiferForSMS(key)) {
+            foundation::Application::shared().endBackgroundTask(*task);
+            removeBackgroundTaskIdentifierForQueuedSMS(key);
         }
         if (error.code == kNotConnectedToInternet) {
-            auto state = web.hooks.smsQueueState ? web.hooks.smsQueueState(key) : HXWebClientHooks::QueueState::Absent;
-            if (state != HXWebClientHooks::QueueState::Queued) {
-                std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();
+            if (smsQueueState(key) != QueueState::Queued) {
+                std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
                 HXAlert alert{"No Network Connection",
                               "The SMS cannot be sent at the moment - do you want to queue it for sending later?\n"
                               "It will be sent automatically the next time data access is available while the HX "
@@ -469,36 +463,34 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
                 alert.actions.push_back({"Cancel", HXAlertAction::Style::Cancel, [weakSelf, key] {
                                              auto self = weakSelf.lock();
                                              if (!self) return;
-                                             call(self->webClient().hooks.removeSMSfromQueue, key);
-                                             if (self->iPad()) call(self->webClient().hooks.setFirstResponder);
+                                             self->removeSMSfromQueue(key);
+                                             if (self->iPad()) self->setFirstResponder();
                                          }});
                 alert.actions.push_back({"Send Later", HXAlertAction::Style::Default, [weakSelf, key] {
                                              auto self = weakSelf.lock();
                                              if (!self) return;
-                                             auto& h = self->webClient().hooks;
-                                             if (h.smsQueueState &&
-                                                 h.smsQueueState(key) != HXWebClientHooks::QueueState::Absent) {
-                                                 call(h.markSMSQueued, key);
+                                             if (self->smsQueueState(key) != QueueState::Absent) {
+                                                 self->markSMSQueued(key);
                                                  post("kSMSReplySentNotification");
                                              }
-                                             if (self->iPad()) call(h.setFirstResponder);
+                                             if (self->iPad()) self->setFirstResponder();
                                          }});
-                call(web.hooks.presentAlert, alert);
+                presentAlert(alert);
             }
         }
     } else if (error.code == kNotConnectedToInternet) {
         if (tag != page + "inbox/recent/unread/" && tag != api("threadinginfo/get?alt=json") &&
             tag != api("account/get?alt=json") && tag != "OAuth_issueToken") {
-            call(web.hooks.alertNoConnection);
-            call(web.hooks.abortLoadingOfCurrentList);
+            alertNoConnection();
+            if (auto list = currentMessageList()) list->abortLoading();
         }
     } else if (error.code == kTimedOut) {
         if (tag != api("threadinginfo/get?alt=json") && tag != page + "inbox/recent/unread/" &&
             tag != "OAuth_issueToken")
-            call(web.hooks.alertSlowConnection);
+            alertSlowConnection();
     }
 
-    removeOverlay(web);
+    removeOverlay(*this);
     if (startsWith(tag, page + "inbox/recent/sms/"))
         post("kSMSNotification");
     else if (startsWith(tag, page + "inbox/recent/voicemail/"))
@@ -508,9 +500,9 @@ void HX_ConnectAppDelegate::connectionDidFailWithError(AsyncURLConnection& conne
     else if (startsWith(tag, page + "inbox/search/?q="))
         post("kSearchResultsNotification");
     else if (tag == page + "inbox/recent/unread/" && !isInBackground()) {
-        std::weak_ptr<HX_ConnectAppDelegate> weakSelf = weak_from_this();
+        std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
         dispatch::Queue::main()->async([weakSelf] {
-            if (auto self = weakSelf.lock()) call(self->webClient().hooks.queueRefresh);
+            if (auto self = weakSelf.lock()) self->queueRefresh();
         });
     }
     if (completionHandler()) {
