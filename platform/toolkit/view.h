@@ -213,6 +213,8 @@ public:
     // The text, state and value the outline prints for this view (empty: nothing to say).
     virtual std::string outlineText() const { return {}; }
     virtual std::string outlineState() const { return {}; }
+    // Controls whose subviews are their own parts say so; the outline shows them as one line.
+    virtual bool outlinesSubviews() const { return true; }
 
     // The controller whose root view this is (weak).
     ViewController* owningController() const { return controller_; }
