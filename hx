@@ -4,6 +4,7 @@
 #   ./hx build [--asan|--tsan]                  only build
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
+#   ./hx deps                                   only install the Debian packages listed below
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -15,7 +16,7 @@ packages=(
   libicu-dev libssl-dev openssl libplist-dev libcurl4-openssl-dev ca-certificates
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libphonenumber-dev libunwind-dev
-  clang lld llvm libclang-rt-14-dev
+  clang lld llvm libclang-rt-14-dev clang-format clang-tidy
   python3 python3-phonenumbers tzdata gzip coreutils
 )
 
@@ -65,6 +66,9 @@ case "$cmd" in
     if parse_sanitizer "${1:-}"; then shift; fi
     configure_and_build "$@"
     ;;
+  deps)
+    install_packages
+    ;;
   fuzz)
     target=${1:?usage: ./hx fuzz TARGET SECONDS}
     seconds=${2:-60}
@@ -93,7 +97,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | fuzz TARGET SECONDS | bench [NAME]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | deps | fuzz TARGET SECONDS | bench [NAME]" >&2
     exit 2
     ;;
 esac

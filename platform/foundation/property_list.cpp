@@ -1,6 +1,8 @@
 #include "platform/foundation/property_list.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -315,36 +317,85 @@ Error posixError(int code, const std::string& what) {
     return Error::withDescription("NSPOSIXErrorDomain", code, what + ": " + std::strerror(code));
 }
 
+std::string temporaryPrefix(const std::filesystem::path& path) { return "." + path.filename().string() + ".tmp-"; }
+
+// A writer holds an exclusive lock on its temporary from creation until the rename, so a
+// temporary whose lock can be taken belongs to a writer that died mid-write (killed, power
+// lost) and would otherwise stay beside the file for good.
+void removeStaleTemporaries(const std::filesystem::path& path) {
+    const std::string prefix = temporaryPrefix(path);
+    const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    std::error_code ec;
+    std::filesystem::directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        int fd = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat opened {
+        }, named{};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+            ::lstat(it->path().c_str(), &named) == 0 && opened.st_ino == named.st_ino && opened.st_dev == named.st_dev)
+            ::unlink(it->path().c_str());
+        ::close(fd);
+    }
+}
+
+// Creates and locks a fresh temporary beside path. A cleaner may take the lock of a temporary
+// in the instant between its creation and its locking and remove it; the writer sees the
+// name gone (no links left) and starts over with another name.
+int createLockedTemporary(const std::filesystem::path& path, std::filesystem::path& temp, int& error) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temp = path.parent_path() /
+               (temporaryPrefix(path) + std::to_string(::getpid()) + "-" + std::to_string(tempCounter.fetch_add(1)));
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            error = errno;
+            return -1;
+        }
+        struct stat st {};
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {}
+        if (::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        ::close(fd);
+    }
+    error = EAGAIN;
+    return -1;
+}
+
 }  // namespace
 
 Status writeFileAtomically(const std::filesystem::path& path, const Data& bytes) {
-    const std::filesystem::path temp =
-        path.parent_path() / ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                              std::to_string(tempCounter.fetch_add(1)));
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return posixError(errno, "cannot create " + temp.string());
+    removeStaleTemporaries(path);
+    std::filesystem::path temp;
+    int createError = 0;
+    int fd = createLockedTemporary(path, temp, createError);
+    if (fd < 0) return posixError(createError, "cannot create " + temp.string());
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             int e = n < 0 ? errno : EIO;
-            ::close(fd);
             ::unlink(temp.c_str());
+            ::close(fd);
             return posixError(e, "cannot write " + temp.string());
         }
         done += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if (::fsync(fd) != 0) {
         int e = errno;
         ::unlink(temp.c_str());
+        ::close(fd);
         return posixError(e, "cannot flush " + temp.string());
     }
+    // Renamed while still locked, so no cleaner ever removes a finished temporary.
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         int e = errno;
         ::unlink(temp.c_str());
+        ::close(fd);
         return posixError(e, "cannot replace " + path.string());
     }
+    ::close(fd);  // flushed by fsync above: nothing left for close to report
     return Status::success();
 }
 
@@ -363,6 +414,7 @@ Result<Data> writeBinaryPropertyList(const Value& value) {
 }
 
 Result<Value> readPropertyListFile(const std::filesystem::path& path) {
+    detail::removeStaleTemporaries(path);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return Error::withDescription("NSPOSIXErrorDomain", ENOENT, "cannot open " + path.string());
