@@ -104,37 +104,37 @@ std::vector<ViewController*> ViewController::appearanceChildren() const {
     return out;
 }
 
-void ViewController::forwardWillAppear(bool animated) {
-    if (appearance_ == AppearanceState::Appearing || appearance_ == AppearanceState::Appeared) return;
-    view();
-    appearance_ = AppearanceState::Appearing;
-    viewWillAppear(animated);
+// One step of the appearance state machine: taken only from the states listed, it reports the
+// callback and passes the step to the visible children.
+void ViewController::appearanceStep(std::initializer_list<AppearanceState> from, AppearanceState to,
+                                    void (ViewController::*callback)(bool), void (ViewController::*forward)(bool),
+                                    bool animated) {
+    if (std::find(from.begin(), from.end(), appearance_) == from.end()) return;
+    if (to == AppearanceState::Appearing) view();
+    appearance_ = to;
+    (this->*callback)(animated);
     if (shouldAutomaticallyForwardAppearanceMethods())
-        for (auto* c : appearanceChildren()) c->forwardWillAppear(animated);
+        for (auto* c : appearanceChildren()) (c->*forward)(animated);
+}
+
+void ViewController::forwardWillAppear(bool animated) {
+    appearanceStep({AppearanceState::Disappeared, AppearanceState::Disappearing}, AppearanceState::Appearing,
+                   &ViewController::viewWillAppear, &ViewController::forwardWillAppear, animated);
 }
 
 void ViewController::forwardDidAppear(bool animated) {
-    if (appearance_ != AppearanceState::Appearing) return;
-    appearance_ = AppearanceState::Appeared;
-    viewDidAppear(animated);
-    if (shouldAutomaticallyForwardAppearanceMethods())
-        for (auto* c : appearanceChildren()) c->forwardDidAppear(animated);
+    appearanceStep({AppearanceState::Appearing}, AppearanceState::Appeared, &ViewController::viewDidAppear,
+                   &ViewController::forwardDidAppear, animated);
 }
 
 void ViewController::forwardWillDisappear(bool animated) {
-    if (appearance_ == AppearanceState::Disappearing || appearance_ == AppearanceState::Disappeared) return;
-    appearance_ = AppearanceState::Disappearing;
-    viewWillDisappear(animated);
-    if (shouldAutomaticallyForwardAppearanceMethods())
-        for (auto* c : appearanceChildren()) c->forwardWillDisappear(animated);
+    appearanceStep({AppearanceState::Appeared, AppearanceState::Appearing}, AppearanceState::Disappearing,
+                   &ViewController::viewWillDisappear, &ViewController::forwardWillDisappear, animated);
 }
 
 void ViewController::forwardDidDisappear(bool animated) {
-    if (appearance_ != AppearanceState::Disappearing) return;
-    appearance_ = AppearanceState::Disappeared;
-    viewDidDisappear(animated);
-    if (shouldAutomaticallyForwardAppearanceMethods())
-        for (auto* c : appearanceChildren()) c->forwardDidDisappear(animated);
+    appearanceStep({AppearanceState::Disappearing}, AppearanceState::Disappeared, &ViewController::viewDidDisappear,
+                   &ViewController::forwardDidDisappear, animated);
 }
 
 namespace {

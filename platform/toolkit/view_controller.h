@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -158,7 +159,8 @@ protected:
 private:
     friend class NavigationController;
     friend class TabBarController;
-    void finishPresentation(bool animated, std::function<void()> completion);
+    void appearanceStep(std::initializer_list<AppearanceState> from, AppearanceState to,
+                        void (ViewController::*callback)(bool), void (ViewController::*forward)(bool), bool animated);
     ModalPresentationStyle adaptedStyle() const;
     Rect presentedFrame(ModalPresentationStyle style) const;
 
