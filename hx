@@ -16,6 +16,8 @@ packages=(
   libicu-dev libssl-dev openssl libplist-dev libcurl4-openssl-dev ca-certificates
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libphonenumber-dev libunwind-dev
+  libcairo2-dev libpango1.0-dev librsvg2-dev libgif-dev libjpeg62-turbo-dev libpng-dev
+  fonts-dejavu-core fonts-dejavu-extra python3-pil
   clang lld llvm libclang-rt-14-dev clang-format clang-tidy
   python3 python3-phonenumbers tzdata gzip coreutils
 )

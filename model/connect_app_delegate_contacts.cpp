@@ -13,11 +13,11 @@
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/format.h"
-#include "platform/foundation/image.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/image.h"
 #include "platform/services/contacts.h"
 #include "platform/store/context.h"
 #include "platform/store/model.h"
@@ -191,16 +191,16 @@ void HX_ConnectAppDelegate::loadAllContacts() {
                     decreasePhoneFormatterAccessCount();
                     return n;
                 });
-                std::optional<foundation::Image> thumb;
+                graphics::ImagePtr thumb;
                 if (c.imageDataAvailable() && c.thumbnailImageData) {
-                    auto image = foundation::Image::fromEncoded(*c.thumbnailImageData);
+                    auto image = graphics::Image::fromEncoded(*c.thumbnailImageData);
                     if (image.ok()) thumb = hxcontacts::fittingThumbnail(*image);
                 }
                 for (auto& e : entries) {
                     const std::string number = e.get("number").asString();
                     if (seen.insert(number).second) {
                         if (thumb)
-                            cache->setObject(HXCCachedObject::withImage(*thumb), number);
+                            cache->setObject(HXCCachedObject::withImage(thumb), number);
                         else if (cache->objectForKey(number))
                             cache->removeObjectForKey(number);
                     }

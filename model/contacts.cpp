@@ -89,10 +89,10 @@ std::vector<Dictionary> entriesForContact(const services::Contact& contact,
     return out;
 }
 
-foundation::Image fittingThumbnail(foundation::Image image) {
+graphics::ImagePtr fittingThumbnail(const graphics::ImagePtr& image) {
     // The bytes stay as they are; a larger scale shows them in fewer points.
-    const double side = static_cast<double>(std::max(image.pixelWidth, image.pixelHeight));
-    if (side / image.scale > 40) image.scale = side / 40;
+    const double side = static_cast<double>(std::max(image->pixelWidth(), image->pixelHeight()));
+    if (side / image->scale() > 40) return image->withScale(side / 40);
     return image;
 }
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/connect_app_delegate.h"
-#include "platform/foundation/image.h"
 #include "platform/foundation/value.h"
+#include "platform/graphics/image.h"
 #include "platform/services/contacts.h"
 
 inline constexpr const char* kContactsCacheUpdatedNotification = "kContactsCacheUpdatedNotification";
@@ -30,7 +30,7 @@ std::string normalizedNumber(std::string n);
 std::vector<foundation::Dictionary> entriesForContact(const services::Contact& contact,
                                                       const std::function<std::string(const std::string&)>& format);
 // The image shown at no more than 40 x 40 points.
-foundation::Image fittingThumbnail(foundation::Image image);
+graphics::ImagePtr fittingThumbnail(const graphics::ImagePtr& image);
 // Most recently picked first, then by name (stable).
 void sortByRecency(ContactList& list);
 

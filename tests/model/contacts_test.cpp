@@ -177,11 +177,11 @@ TEST(ContactRulesTest, EntriesPerNumberWithNormalisedNumbers) {
     EXPECT_TRUE(
         hxcontacts::entriesForContact(person("No", "Phone", {}), [](const std::string& s) { return s; }).empty());
 
-    foundation::Image big{400, 200, 2, "public.png", {1}};
-    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big).width(), 40);
-    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big).height(), 20);
-    foundation::Image small{20, 20, 1, "public.png", {1}};
-    EXPECT_EQ(hxcontacts::fittingThumbnail(small).scale, 1);
+    auto big = graphics::Image::fromBitmap(graphics::Bitmap::make(400, 200).value(), 2);
+    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big)->width(), 40);
+    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big)->height(), 20);
+    auto small = graphics::Image::fromBitmap(graphics::Bitmap::make(20, 20).value(), 1);
+    EXPECT_EQ(hxcontacts::fittingThumbnail(small)->scale(), 1);
 }
 
 TEST(ContactRulesTest, MatchingByNumber) {

@@ -13,7 +13,7 @@
 
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
-#include "platform/foundation/image.h"
+#include "platform/graphics/image.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -223,7 +223,7 @@ const foundation::Data kPNG = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0
 
 TEST(HXCDiskCache, ImagesComeBackAsImages) {
     hxtest::TempDir root;
-    auto image = foundation::Image::fromEncoded(kPNG, 2);
+    auto image = graphics::Image::fromEncoded(kPNG, 2);
     ASSERT_TRUE(image.ok());
     {
         auto cache = HXCDiskCache::create(std::string("Images"), root.path());
@@ -234,8 +234,8 @@ TEST(HXCDiskCache, ImagesComeBackAsImages) {
     auto thumb = cache->objectForKey("+15551234567");
     ASSERT_TRUE(thumb);
     ASSERT_TRUE(thumb->image());
-    EXPECT_EQ(*thumb->image(), *image);
-    EXPECT_EQ(thumb->image()->scale, 2);
+    EXPECT_EQ(*thumb->image(), **image);
+    EXPECT_EQ(thumb->image()->scale(), 2);
     auto original = cache->objectForKey("att_ORIGINAL");
     ASSERT_TRUE(original);
     EXPECT_FALSE(original->image());

@@ -1,15 +1,11 @@
-#include "platform/foundation/image.h"
-
-#include <cmath>
 #include <cstring>
 
-namespace foundation {
+#include "platform/graphics/image.h"
+
+namespace graphics {
 namespace {
 
-Error corrupt(const std::string& why) {
-    return Error::withDescription("NSCocoaErrorDomain", kImageCorruptError,
-                                  "The image data is not usable: " + why + ".");
-}
+foundation::Error corrupt(const std::string& why) { return imageError(kImageCorruptError, why); }
 
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
@@ -18,13 +14,37 @@ int32_t le32(const uint8_t* p) {
     return static_cast<int32_t>(uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
 }
 
-Result<ImageHeader> sized(std::string format, int64_t w, int64_t h) {
+foundation::Result<ImageHeader> sized(std::string format, int64_t w, int64_t h) {
     if (w <= 0 || h <= 0) return corrupt("zero size");
     return ImageHeader{w, h, std::move(format)};
 }
 
-Result<ImageHeader> readJPEG(const uint8_t* p, size_t n) {
+// The orientation tag (0x0112) of IFD0 in an APP1 "Exif" segment; 1 when absent or unreadable.
+int exifOrientation(const uint8_t* p, size_t n) {
+    if (n < 6 + 8 || std::memcmp(p, "Exif\0\0", 6) != 0) return 1;
+    const uint8_t* tiff = p + 6;
+    const size_t size = n - 6;
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return 1;
+    auto u16 = [&](size_t at) -> uint32_t { return little ? le16(tiff + at) : be16(tiff + at); };
+    auto u32 = [&](size_t at) -> uint32_t { return little ? static_cast<uint32_t>(le32(tiff + at)) : be32(tiff + at); };
+    const uint32_t ifd = u32(4);
+    if (ifd > size || size - ifd < 2) return 1;
+    const uint32_t count = u16(ifd);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t entry = ifd + 2 + size_t(i) * 12;
+        if (entry > size || size - entry < 12) return 1;
+        if (u16(entry) == 0x0112 && u16(entry + 2) == 3) {
+            const uint32_t v = u16(entry + 8);
+            return v >= 1 && v <= 8 ? static_cast<int>(v) : 1;
+        }
+    }
+    return 1;
+}
+
+foundation::Result<ImageHeader> readJPEG(const uint8_t* p, size_t n) {
     size_t i = 2;
+    int orientation = 1;
     while (true) {
         // Markers may be preceded by any number of 0xFF fill bytes.
         if (i >= n || p[i] != 0xFF) return corrupt("truncated JPEG");
@@ -36,10 +56,13 @@ Result<ImageHeader> readJPEG(const uint8_t* p, size_t n) {
         if (n - i < 2) return corrupt("truncated JPEG");
         const uint16_t len = be16(p + i);
         if (len < 2 || n - i < len) return corrupt("truncated JPEG segment");
+        if (marker == 0xE1) orientation = exifOrientation(p + i + 2, len - 2u);
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (len < 7) return corrupt("short JPEG frame header");
-            return sized("public.jpeg", be16(p + i + 5), be16(p + i + 3));
+            auto header = sized("public.jpeg", be16(p + i + 5), be16(p + i + 3));
+            if (header.ok()) header->exifOrientation = orientation;
+            return header;
         }
         i += len;
     }
@@ -47,7 +70,7 @@ Result<ImageHeader> readJPEG(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-Result<ImageHeader> readImageHeader(const uint8_t* p, size_t n) {
+foundation::Result<ImageHeader> readImageHeader(const uint8_t* p, size_t n) {
     if (!p || n == 0) return corrupt("no data");
     static const uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (n >= 8 && std::memcmp(p, pngSignature, 8) == 0) {
@@ -71,42 +94,25 @@ Result<ImageHeader> readImageHeader(const uint8_t* p, size_t n) {
     return corrupt("unknown format");
 }
 
-Result<Image> Image::fromEncoded(Data bytes, double scale) {
-    if (!(scale > 0) || !std::isfinite(scale)) return corrupt("scale must be positive");
-    auto header = readImageHeader(bytes.data(), bytes.size());
-    if (!header.ok()) return header.error();
-    Image image;
-    image.pixelWidth = header->pixelWidth;
-    image.pixelHeight = header->pixelHeight;
-    image.scale = scale;
-    image.format = header->format;
-    image.encoded = std::move(bytes);
-    return image;
-}
-
-Dictionary Image::toDictionary() const {
-    return Dictionary{{"pixelWidth", pixelWidth},
-                      {"pixelHeight", pixelHeight},
-                      {"scale", scale},
-                      {"format", format},
-                      {"data", encoded}};
-}
-
-Result<Image> Image::fromDictionary(const Dictionary& d) {
-    const Value& data = d.get("data");
-    const Value& scale = d.get("scale");
-    const Value& w = d.get("pixelWidth");
-    const Value& h = d.get("pixelHeight");
-    const Value& format = d.get("format");
-    if (!data.isData() || !scale.isNumber() || !w.isInt() || !h.isInt() || !format.isString()) {
-        return corrupt("missing or mistyped image fields");
+ImageOrientation orientationFromExif(int exif) {
+    switch (exif) {
+        case 2:
+            return ImageOrientation::upMirrored;
+        case 3:
+            return ImageOrientation::down;
+        case 4:
+            return ImageOrientation::downMirrored;
+        case 5:
+            return ImageOrientation::leftMirrored;
+        case 6:
+            return ImageOrientation::right;
+        case 7:
+            return ImageOrientation::rightMirrored;
+        case 8:
+            return ImageOrientation::left;
+        default:
+            return ImageOrientation::up;
     }
-    auto image = fromEncoded(data.asData(), scale.doubleValue());
-    if (!image.ok()) return image.error();
-    if (image->pixelWidth != *w.ifInt() || image->pixelHeight != *h.ifInt() || image->format != format.asString()) {
-        return corrupt("the recorded size or format does not match the data");
-    }
-    return image;
 }
 
-}  // namespace foundation
+}  // namespace graphics
