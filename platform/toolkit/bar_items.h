@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/toolkit/shim.h"
+#include "platform/toolkit/graphics_types.h"
 
 namespace toolkit {
 

@@ -1,6 +1,7 @@
 #include "platform/toolkit/controls.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "platform/toolkit/event.h"
@@ -160,7 +161,7 @@ Size Label::intrinsicContentSize() const {
 
 ImageView::ImageView(ImagePtr image) : image_(std::move(image)) {
     setUserInteractionEnabled(false);
-    if (image_) setFrame(Rect({0, 0}, image_->size));
+    if (image_) setFrame(Rect({0, 0}, image_->size()));
 }
 
 void ImageView::setImage(ImagePtr image) {
@@ -171,7 +172,7 @@ void ImageView::setImage(ImagePtr image) {
 
 std::string ImageView::outlineText() const {
     const ImagePtr& shown = highlighted && highlightedImage ? highlightedImage : image_;
-    return shown ? "image:" + shown->name : std::string();
+    return shown ? "image:" + shown->name() : std::string();
 }
 
 // ---- Button
@@ -261,7 +262,7 @@ void Button::refresh() {
 
 Size Button::sizeThatFits(Size) const {
     Size t = titleLabel_->text().empty() ? Size{} : titleLabel_->sizeThatFits({});
-    Size i = imageView_->image() ? imageView_->image()->size : Size{};
+    Size i = imageView_->image() ? imageView_->image()->size() : Size{};
     double w = t.width + i.width + contentEdgeInsets.left + contentEdgeInsets.right;
     double h = std::max(t.height, i.height) + contentEdgeInsets.top + contentEdgeInsets.bottom;
     if (type_ == ButtonType::System) h = std::max(h, 30.0);
@@ -269,8 +270,8 @@ Size Button::sizeThatFits(Size) const {
 }
 
 void Button::layoutSubviews() {
-    Rect content = insetRect(bounds(), contentEdgeInsets);
-    Size i = imageView_->image() ? imageView_->image()->size : Size{};
+    Rect content = bounds().inset(contentEdgeInsets);
+    Size i = imageView_->image() ? imageView_->image()->size() : Size{};
     Size t = titleLabel_->text().empty() ? Size{} : titleLabel_->sizeThatFits({});
     t.width = std::min(t.width, std::max(0.0, content.width() - i.width));
     double total = i.width + t.width;
@@ -278,14 +279,14 @@ void Button::layoutSubviews() {
     if (contentHorizontalAlignment == ContentHorizontalAlignment::Left) x = content.minX();
     if (contentHorizontalAlignment == ContentHorizontalAlignment::Right) x = content.maxX() - total;
     imageView_->setFrame(
-        insetRect(Rect(x, content.minY() + (content.height() - i.height) / 2, i.width, i.height), imageEdgeInsets));
-    titleLabel_->setFrame(insetRect(
-        Rect(x + i.width, content.minY() + (content.height() - t.height) / 2, t.width, t.height), titleEdgeInsets));
+        Rect(x, content.minY() + (content.height() - i.height) / 2, i.width, i.height).inset(imageEdgeInsets));
+    titleLabel_->setFrame(Rect(x + i.width, content.minY() + (content.height() - t.height) / 2, t.width, t.height)
+                              .inset(titleEdgeInsets));
 }
 
 std::string Button::outlineText() const {
     if (auto t = currentTitle(); t && !t->empty()) return *t;
-    if (auto i = currentImage()) return "image:" + i->name;
+    if (auto i = currentImage()) return "image:" + i->name();
     return {};
 }
 

@@ -146,8 +146,8 @@ public:
     void setImage(ImagePtr image);
     ImagePtr highlightedImage;
     bool highlighted = false;
-    Size sizeThatFits(Size) const override { return image_ ? image_->size : Size{}; }
-    Size intrinsicContentSize() const override { return image_ ? image_->size : Size{-1, -1}; }
+    Size sizeThatFits(Size) const override { return image_ ? image_->size() : Size{}; }
+    Size intrinsicContentSize() const override { return image_ ? image_->size() : Size{-1, -1}; }
     std::string outlineText() const override;
 
 private:

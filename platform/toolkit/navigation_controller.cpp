@@ -46,7 +46,7 @@ ViewPtr viewForItem(const BarButtonItemPtr& item) {
     if (item->customView) return item->customView;
     std::weak_ptr<BarButtonItem> weak = item;
     std::string text = item->displayTitle();
-    if (text.empty() && item->image) text = item->image->name;
+    if (text.empty() && item->image) text = item->image->name();
     auto v = std::make_shared<BarItemView>(
         "BarButton", text,
         [weak] {

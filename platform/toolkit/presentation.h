@@ -9,7 +9,7 @@
 
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/geometry.h"
-#include "platform/toolkit/shim.h"
+#include "platform/toolkit/graphics_types.h"
 
 namespace toolkit {
 

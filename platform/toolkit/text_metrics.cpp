@@ -72,7 +72,7 @@ const TextMeasurer& textMeasurer() { return *gMeasurer; }
 void setTextMeasurer(const TextMeasurer* m) { gMeasurer = m ? m : &gFixed; }
 
 double FixedMetrics::lineWidth(const std::string& text, const Font& font) const {
-    return static_cast<double>(foundation::utf16Length(text)) * advance_ * font.pointSize;
+    return static_cast<double>(foundation::utf16Length(text)) * advance_ * font.pointSize();
 }
 
 std::vector<std::string> TextMeasurer::lines(const std::string& text, const Font& font, double width, int maxLines,

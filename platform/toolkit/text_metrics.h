@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/toolkit/geometry.h"
-#include "platform/toolkit/shim.h"
+#include "platform/toolkit/graphics_types.h"
 
 namespace toolkit {
 
@@ -33,7 +33,7 @@ class FixedMetrics : public TextMeasurer {
 public:
     // Defaults: half an em per UTF-16 unit, lines 1.2 em high.
     explicit FixedMetrics(double advanceEm = 0.5, double lineEm = 1.2) : advance_(advanceEm), line_(lineEm) {}
-    double lineHeight(const Font& font) const override { return font.pointSize * line_; }
+    double lineHeight(const Font& font) const override { return font.pointSize() * line_; }
     double lineWidth(const std::string& text, const Font& font) const override;
 
 private:

@@ -5,37 +5,26 @@
 
 #include <string>
 
+#include "platform/graphics/color.h"
+#include "platform/graphics/font.h"
 #include "platform/toolkit/geometry.h"
 
 namespace toolkit {
 
 enum class Idiom { Phone, Pad };
-enum class InterfaceStyle { Unspecified, Light, Dark };
+// Light and dark, and the user's text size, as the drawing layer resolves colours and fonts.
+using InterfaceStyle = graphics::UserInterfaceStyle;
+using graphics::ContentSizeCategory;
 enum class SizeClass { Unspecified, Compact, Regular };
 enum class Orientation { Portrait, PortraitUpsideDown, LandscapeLeft, LandscapeRight };
 
-// The text-size setting, smallest to largest; Large is the default.
-enum class ContentSizeCategory {
-    ExtraSmall,
-    Small,
-    Medium,
-    Large,
-    ExtraLarge,
-    ExtraExtraLarge,
-    ExtraExtraExtraLarge,
-    AccessibilityMedium,
-    AccessibilityLarge,
-    AccessibilityExtraLarge,
-    AccessibilityExtraExtraLarge,
-    AccessibilityExtraExtraExtraLarge,
-};
 // The platform's names ("UICTContentSizeCategoryL").
 std::string contentSizeCategoryName(ContentSizeCategory c);
 
 struct TraitCollection {
     Idiom idiom = Idiom::Phone;
-    InterfaceStyle style = InterfaceStyle::Light;
-    ContentSizeCategory contentSize = ContentSizeCategory::Large;
+    InterfaceStyle style = InterfaceStyle::light;
+    ContentSizeCategory contentSize = ContentSizeCategory::large;
     SizeClass horizontal = SizeClass::Compact;
     SizeClass vertical = SizeClass::Regular;
     double displayScale = 2;
@@ -94,8 +83,8 @@ public:
 private:
     ScreenProfile screen_ = ScreenProfile::iPhone8();
     int systemVersion_ = 15;
-    InterfaceStyle style_ = InterfaceStyle::Light;
-    ContentSizeCategory contentSize_ = ContentSizeCategory::Large;
+    InterfaceStyle style_ = InterfaceStyle::light;
+    ContentSizeCategory contentSize_ = ContentSizeCategory::large;
 };
 
 }  // namespace toolkit

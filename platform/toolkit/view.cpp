@@ -1,6 +1,7 @@
 #include "platform/toolkit/view.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "platform/dispatch/run_loop.h"
@@ -35,8 +36,17 @@ std::string describe(const Point& p) { return "(" + num(p.x) + ", " + num(p.y) +
 std::string describe(const Rect& r) {
     return "(" + num(r.origin.x) + ", " + num(r.origin.y) + ", " + num(r.size.width) + ", " + num(r.size.height) + ")";
 }
+std::string describe(const IndexPath& p) { return "s" + std::to_string(p.section) + "r" + std::to_string(p.row); }
 std::string describe(const Color& c) {
-    return "rgba(" + num(c.red) + ", " + num(c.green) + ", " + num(c.blue) + ", " + num(c.alpha) + ")";
+    const graphics::RGBA v = c.rgbaFor(graphics::UserInterfaceStyle::light);
+    return "rgba(" + num(v.red) + ", " + num(v.green) + ", " + num(v.blue) + ", " + num(v.alpha) + ")";
+}
+
+ImagePtr makeImage(const std::string& name, Size size, bool isTemplate) {
+    auto bitmap = graphics::Bitmap::make(std::max<int64_t>(1, std::llround(size.width)),
+                                         std::max<int64_t>(1, std::llround(size.height)));
+    ImagePtr image = graphics::Image::fromBitmap(bitmap ? bitmap.value() : nullptr)->withName(name, false);
+    return isTemplate ? image->withRenderingMode(RenderingMode::alwaysTemplate) : image;
 }
 
 void flushLayout() {
@@ -135,44 +145,25 @@ AffineTransform View::toSuperview() const {
         .concat(AffineTransform::translation(center_.x, center_.y));
 }
 
-Point View::convertPointTo(Point p, const View* view) const {
+AffineTransform View::toRoot() const {
     AffineTransform up;
     for (const View* v = this; v; v = v->superview_) up = up.concat(v->toSuperview());
-    Point root = up.apply(p);
-    if (!view) return root;
-    AffineTransform down;
-    for (const View* v = view; v; v = v->superview_) down = down.concat(v->toSuperview());
-    return down.inverted().apply(root);
+    return up;
 }
 
+// From this view's coordinates to view's (a null view: the screen's).
+AffineTransform View::transformTo(const View* view) const {
+    AffineTransform t = toRoot();
+    return view ? t.concat(view->toRoot().inverted()) : t;
+}
+
+Point View::convertPointTo(Point p, const View* view) const { return transformTo(view).apply(p); }
 Point View::convertPointFrom(Point p, const View* view) const {
-    Point root = p;
-    if (view) {
-        AffineTransform up;
-        for (const View* v = view; v; v = v->superview_) up = up.concat(v->toSuperview());
-        root = up.apply(p);
-    }
-    AffineTransform down;
-    for (const View* v = this; v; v = v->superview_) down = down.concat(v->toSuperview());
-    return down.inverted().apply(root);
+    return view ? view->transformTo(this).apply(p) : toRoot().inverted().apply(p);
 }
-
-Rect View::convertRectTo(const Rect& r, const View* view) const {
-    Rect s = r.standardized();
-    Point p[4] = {convertPointTo(s.origin, view), convertPointTo({s.maxX(), s.minY()}, view),
-                  convertPointTo({s.minX(), s.maxY()}, view), convertPointTo({s.maxX(), s.maxY()}, view)};
-    Rect out(p[0], {0, 0});
-    for (auto& q : p) out = out.unionWith(Rect(q, {0, 0}));
-    return out;
-}
-
+Rect View::convertRectTo(const Rect& r, const View* view) const { return transformTo(view).apply(r); }
 Rect View::convertRectFrom(const Rect& r, const View* view) const {
-    Rect s = r.standardized();
-    Point p[4] = {convertPointFrom(s.origin, view), convertPointFrom({s.maxX(), s.minY()}, view),
-                  convertPointFrom({s.minX(), s.maxY()}, view), convertPointFrom({s.maxX(), s.maxY()}, view)};
-    Rect out(p[0], {0, 0});
-    for (auto& q : p) out = out.unionWith(Rect(q, {0, 0}));
-    return out;
+    return view ? view->transformTo(this).apply(r) : toRoot().inverted().apply(r);
 }
 
 // ---- Hierarchy
@@ -455,18 +446,21 @@ Rect View::safeRectInWindow() const {
     Rect own = convertRectTo(bounds_, nullptr);
     // Extra insets add to what the view inherits from its ancestors.
     Rect inherited = own;
-    if (const auto* w = dynamic_cast<const Window*>(this))
-        inherited = insetRect(own, w->profile().currentSafeArea());
-    else if (superview_)
-        inherited = own.intersection(superview_->safeRectInWindow());
-    if (inherited.isNull()) return inherited;
-    return insetRect(inherited, additionalSafeArea_);
+    if (const auto* w = dynamic_cast<const Window*>(this)) {
+        inherited = own.inset(w->profile().currentSafeArea());
+    } else if (superview_) {
+        const Rect above = superview_->safeRectInWindow();
+        // A view outside its ancestors' safe area has none of its own.
+        if (!own.intersects(above)) return {};
+        inherited = own.intersection(above);
+    }
+    return inherited.inset(additionalSafeArea_);
 }
 
 EdgeInsets View::safeAreaInsets() const {
     Rect own = convertRectTo(bounds_, nullptr);
     Rect safe = safeRectInWindow();
-    if (safe.isNull()) return {};
+    if (safe.isEmpty()) return {};
     return {std::max(0.0, safe.minY() - own.minY()), std::max(0.0, safe.minX() - own.minX()),
             std::max(0.0, own.maxY() - safe.maxY()), std::max(0.0, own.maxX() - safe.maxX())};
 }

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/toolkit/geometry.h"
+#include "platform/toolkit/graphics_types.h"
 #include "platform/toolkit/layer.h"
 #include "platform/toolkit/responder.h"
-#include "platform/toolkit/shim.h"
 #include "platform/toolkit/traits.h"
 
 namespace toolkit {
@@ -171,7 +171,7 @@ public:
     void invalidateIntrinsicContentSize() { setNeedsLayout(); }
     // Insets that keep content clear of bars and the screen's rounded corners.
     EdgeInsets safeAreaInsets() const;
-    Rect safeAreaLayoutFrame() const { return insetRect(bounds_, safeAreaInsets()); }
+    Rect safeAreaLayoutFrame() const { return bounds_.inset(safeAreaInsets()); }
     // Extra safe-area insets set by a container on its child's root view (bars).
     void setAdditionalSafeAreaInsets(const EdgeInsets& insets);
     const EdgeInsets& additionalSafeAreaInsets() const { return additionalSafeArea_; }
@@ -239,6 +239,8 @@ private:
     void insertAt(const ViewPtr& view, size_t index);
     void layoutSubtree();
     AffineTransform toSuperview() const;
+    AffineTransform toRoot() const;
+    AffineTransform transformTo(const View* view) const;
     Rect safeRectInWindow() const;
 
     Rect bounds_;

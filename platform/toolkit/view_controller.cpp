@@ -416,7 +416,7 @@ Rect PopoverPresentationController::anchorInWindow() const {
 
 Rect PopoverPresentationController::layout(Size content, const Rect& wb, const EdgeInsets& safe) {
     Rect a = anchorInWindow();
-    Rect area = insetRect(wb, safe).insetBy(kMargin, kMargin);
+    Rect area = wb.inset(safe).insetBy(kMargin, kMargin);
     double below = area.maxY() - a.maxY() - kArrowHeight;
     double above = a.minY() - area.minY() - kArrowHeight;
     double right = area.maxX() - a.maxX() - kArrowHeight;

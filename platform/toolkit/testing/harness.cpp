@@ -23,7 +23,7 @@ std::string num(double v) {
     return buf;
 }
 
-const char* styleName(InterfaceStyle s) { return s == InterfaceStyle::Dark ? "dark" : "light"; }
+const char* styleName(InterfaceStyle s) { return s == InterfaceStyle::dark ? "dark" : "light"; }
 
 void walk(View* v, const std::function<void(View*, int)>& fn, int depth, bool includeHidden, bool parts = true) {
     if (v->isHidden() && !includeHidden) return;
