@@ -30,8 +30,10 @@ public:
         return View::hitTest(p, e);
     }
     void touchesEnded(const TouchSet&, const Event*) override {
-        if (presenter_->presentedViewController() && !presenter_->presentedViewController()->isModalInPresentation)
-            presenter_->dismiss(true);
+        ViewController* shown = presenter_->presentedViewController();
+        if (!shown || shown->isModalInPresentation || shown->isBeingDismissed()) return;
+        shown->popoverWillDismissFromOutsideTap();
+        presenter_->dismiss(true);
     }
 
 private:
@@ -50,6 +52,33 @@ void TransitionCoordinator::finish() {
     auto list = std::move(completions_);
     completions_.clear();
     for (auto& c : list) c(*this);
+}
+
+ContextTransitioning::ContextTransitioning(View* container, ViewController* from, ViewController* to, bool animated,
+                                           std::function<void(bool)> done)
+    : container_(container), from_(from), to_(to), animated_(animated), done_(std::move(done)) {}
+
+std::shared_ptr<View> ContextTransitioning::viewForKey(TransitionKey key) const {
+    ViewController* vc = viewControllerForKey(key);
+    return vc ? vc->viewIfLoaded() : nullptr;
+}
+
+Rect ContextTransitioning::initialFrameForViewController(const ViewController* vc) const {
+    return vc == from_ ? fromInitial : vc == to_ ? toInitial : Rect{};
+}
+
+Rect ContextTransitioning::finalFrameForViewController(const ViewController* vc) const {
+    return vc == from_ ? fromFinal : vc == to_ ? toFinal : Rect{};
+}
+
+void ContextTransitioning::completeTransition(bool didComplete) {
+    // A second call would run the bookkeeping twice on controllers that have moved on.
+    if (completed_) return;
+    completed_ = true;
+    // The bookkeeping below lets go of the presentation's hold on this context.
+    auto keep = shared_from_this();
+    cancelled_ = !didComplete;
+    if (auto done = std::move(done_)) done(didComplete);
 }
 
 ViewController::ViewController() {}
@@ -321,19 +350,16 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
     vc->coordinator_ = std::make_shared<TransitionCoordinator>(animated, animated ? kPresentDuration : 0);
     if (covers) presenter->forwardWillDisappear(animated);
     vc->forwardWillAppear(animated);
-    if (style == ModalPresentationStyle::Popover) {
+    std::shared_ptr<AnimatedTransitioning> animator;
+    if (auto d = vc->transitioningDelegate.lock(); d && animated)
+        animator = d->animationControllerForPresented(*vc, *presenter, *this);
+    if (!animator && style == ModalPresentationStyle::Popover) {
         auto dim = std::make_shared<PopoverDimmingView>(presenter, vc->popover_.get());
         dim->setFrame(window->bounds());
         dim->setOpaque(false);
         window->addSubview(dim);
         vc->coveredView_ = dim;  // removed with the popover
     }
-    if (contextStyle && presenter->view_->superview() && presenter->view_->window()) {
-        window->addSubview(v);
-    } else {
-        window->addSubview(v);
-    }
-    v->layoutIfNeeded();
     ViewControllerPtr keepVc = vc;
     auto finish = [presenter, keepVc, covers, animated, completion = std::move(completion)] {
         if (covers && presenter->view_ && presenter->view_->superview()) {
@@ -352,6 +378,44 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
         if (coordinator) coordinator->finish();
         if (completion) completion();
     };
+    if (animator) {
+        // The animator puts the view in; a cancelled presentation is undone in reverse.
+        auto cancel = [presenter, keepVc, covers, animated] {
+            if (keepVc->view_) keepVc->view_->removeFromSuperview();
+            keepVc->forwardWillDisappear(animated);
+            keepVc->forwardDidDisappear(animated);
+            if (covers) {
+                presenter->forwardWillAppear(animated);
+                presenter->forwardDidAppear(animated);
+            }
+            presenter->presented_.reset();
+            keepVc->presenting_ = nullptr;
+            keepVc->beingPresented_ = false;
+            auto coordinator = keepVc->coordinator_;
+            keepVc->coordinator_.reset();
+            if (coordinator) coordinator->finish();
+        };
+        Rect target = v->frame();
+        keepVc->context_ = std::make_shared<ContextTransitioning>(
+            window, presenter, vc.get(), animated,
+            [keepVc, animator, finish = std::move(finish), cancel = std::move(cancel)](bool done) mutable {
+                auto context = std::move(keepVc->context_);
+                if (done)
+                    finish();
+                else
+                    cancel();
+                animator->animationEnded(done);
+            });
+        Rect pb = presenter->view_->convertRectTo(presenter->view_->bounds(), nullptr);
+        keepVc->context_->fromInitial = pb;
+        keepVc->context_->fromFinal = pb;
+        keepVc->context_->toFinal = target;
+        auto context = keepVc->context_;
+        animator->animateTransition(*context);
+        return;
+    }
+    window->addSubview(v);
+    v->layoutIfNeeded();
     if (animated)
         scheduleCompletion(kPresentDuration, finish);
     else
@@ -394,6 +458,48 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
         if (coordinator) coordinator->finish();
         if (completion) completion();
     };
+    std::shared_ptr<AnimatedTransitioning> animator;
+    if (auto d = vc->transitioningDelegate.lock(); d && animated) animator = d->animationControllerForDismissed(*vc);
+    if (animator) {
+        // A cancelled dismissal leaves the presented controller where it was.
+        auto cancel = [presenter, vc, covers, animated] {
+            if (covers && presenter->view_ && presenter->view_->superview()) presenter->view_->removeFromSuperview();
+            if (covers) {
+                presenter->forwardWillDisappear(animated);
+                presenter->forwardDidDisappear(animated);
+            }
+            vc->forwardWillAppear(animated);
+            vc->forwardDidAppear(animated);
+            vc->beingDismissed_ = false;
+            auto coordinator = vc->coordinator_;
+            vc->coordinator_.reset();
+            if (coordinator) coordinator->finish();
+        };
+        Window* window = presenter->view_ ? presenter->view_->window() : nullptr;
+        if (!window && vc->view_) window = vc->view_->window();
+        vc->context_ = std::make_shared<ContextTransitioning>(
+            window, vc.get(), presenter, animated,
+            [vc, animator, finish = std::move(finish), cancel = std::move(cancel)](bool done) mutable {
+                auto context = std::move(vc->context_);
+                if (done)
+                    finish();
+                else
+                    cancel();
+                animator->animationEnded(done);
+            });
+        if (vc->view_) {
+            Rect f = vc->view_->convertRectTo(vc->view_->bounds(), nullptr);
+            vc->context_->fromInitial = f;
+        }
+        if (presenter->view_ && presenter->view_->window()) {
+            Rect pf = presenter->view_->convertRectTo(presenter->view_->bounds(), nullptr);
+            vc->context_->toInitial = pf;
+            vc->context_->toFinal = pf;
+        }
+        auto context = vc->context_;
+        animator->animateTransition(*context);
+        return;
+    }
     if (animated)
         scheduleCompletion(kPresentDuration, finish);
     else

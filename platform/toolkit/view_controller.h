@@ -25,6 +25,8 @@ class NavigationController;
 class TabBarController;
 class PopoverPresentationController;
 class TransitionCoordinator;
+class TransitioningDelegate;
+class ContextTransitioning;
 class ViewController;
 using ViewPtr = std::shared_ptr<View>;
 using ViewControllerPtr = std::shared_ptr<ViewController>;
@@ -37,6 +39,7 @@ enum class ModalPresentationStyle {
     OverFullScreen,
     OverCurrentContext,
     Popover,
+    Custom,
     Automatic,
 };
 enum class ModalTransitionStyle { CoverVertical, FlipHorizontal, CrossDissolve, PartialCurl };
@@ -136,6 +139,12 @@ public:
     // become full screen in compact width).
     ModalPresentationStyle presentationStyleInUse() const { return styleInUse_; }
     PopoverPresentationController* popoverPresentationController();
+    // Animators for presenting and dismissing this controller (weak).
+    std::weak_ptr<TransitioningDelegate> transitioningDelegate;
+    // The context of a running custom transition, if any.
+    ContextTransitioning* transitionContext() const { return context_.get(); }
+    // A tap outside the popover this controller is shown in is about to dismiss it.
+    virtual void popoverWillDismissFromOutsideTap() {}
     TransitionCoordinator* transitionCoordinator() const;
 
     Responder* nextResponder() const override;
@@ -187,6 +196,7 @@ private:
     size_t coveredIndex_ = 0;
     std::shared_ptr<PopoverPresentationController> popover_;
     std::shared_ptr<TransitionCoordinator> coordinator_;
+    std::shared_ptr<ContextTransitioning> context_;
     Window* window_ = nullptr;  // set on a window's root controller
 };
 

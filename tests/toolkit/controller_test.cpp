@@ -8,46 +8,13 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/window.h"
+#include "tests/toolkit/logging_controller.h"
 
 using namespace toolkit;
 
+using namespace toolkit_test;
+
 namespace {
-
-std::vector<std::string>* gLog = nullptr;
-
-class LoggingController : public ViewController {
-public:
-    explicit LoggingController(std::string name) : name_(std::move(name)) {}
-    void viewDidLoad() override { log("viewDidLoad"); }
-    void viewWillAppear(bool a) override { log(std::string("willAppear") + (a ? "(a)" : "")); }
-    void viewDidAppear(bool a) override { log(std::string("didAppear") + (a ? "(a)" : "")); }
-    void viewWillDisappear(bool a) override { log(std::string("willDisappear") + (a ? "(a)" : "")); }
-    void viewDidDisappear(bool a) override { log(std::string("didDisappear") + (a ? "(a)" : "")); }
-
-private:
-    void log(const std::string& what) {
-        if (gLog) gLog->push_back(name_ + "." + what);
-    }
-    std::string name_;
-};
-
-struct Fixture {
-    dispatch::ScopedVirtualClock clock;
-    std::vector<std::string> log;
-    Window window{ScreenProfile::iPhone8()};
-    Fixture() {
-        gLog = &log;
-        Device::current().reset();
-    }
-    ~Fixture() { gLog = nullptr; }
-    std::vector<std::string> take() {
-        auto out = log;
-        log.clear();
-        return out;
-    }
-};
-
-using Seq = std::vector<std::string>;
 
 class FocusView : public View {
 public:

@@ -258,6 +258,33 @@ bool Harness::tapBack() {
     return false;
 }
 
+ViewController* Harness::topPresented() {
+    ViewController* top = window_->rootViewController().get();
+    while (top && top->presentedViewController()) top = top->presentedViewController();
+    return top;
+}
+
+AlertController* Harness::visibleAlert() {
+    settle();
+    return dynamic_cast<AlertController*>(topPresented());
+}
+
+bool Harness::tapAlertAction(const std::string& title) {
+    AlertController* alert = visibleAlert();
+    if (!alert) return false;
+    for (auto& b : alert->actionButtons())
+        if (b->action()->title() == title) return tap(*b);
+    return false;
+}
+
+bool Harness::fillAlertField(size_t index, const std::string& text) {
+    AlertController* alert = visibleAlert();
+    if (!alert || index >= alert->textFields().size()) return false;
+    auto field = alert->textFields()[index];
+    if (!tap(*field) || !field->isFirstResponder()) return false;
+    return typeText(text);
+}
+
 View* Harness::find(const std::string& text) {
     settle();
     View* found = nullptr;

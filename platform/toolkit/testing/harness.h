@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
 
@@ -64,6 +65,16 @@ public:
     // Taps the bar button item with this title (or accessibility label) in any navigation bar.
     bool tapBarButton(const std::string& title);
     bool tapBack();
+
+    // The controller shown on top: the end of the root's presentation chain.
+    ViewController* topPresented();
+    // The alert or action sheet shown on top, if any.
+    AlertController* visibleAlert();
+    // Taps the button of the shown alert's action with this title through hit-testing; false
+    // when there is no such button or the tap did not reach it (a disabled action).
+    bool tapAlertAction(const std::string& title);
+    // Focuses the shown alert's text field by a tap and types into it.
+    bool fillAlertField(size_t index, const std::string& text);
 
     // Finders over the visible views (depth first, front-most last).
     View* find(const std::string& textOrLabel);
