@@ -16,6 +16,10 @@
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/traits.h"
 
+namespace graphics {
+class GraphicsContext;
+}
+
 namespace toolkit {
 
 class View;
@@ -124,6 +128,12 @@ public:
     virtual void tintColorDidChange() {}
     const std::shared_ptr<View>& maskView() const { return maskView_; }
     void setMaskView(std::shared_ptr<View> mask) { maskView_ = std::move(mask); }
+    // Custom drawing, in the view's bounds coordinates, above its background and below its
+    // subviews; rect is the area to draw (the bounds).
+    virtual void draw(graphics::GraphicsContext& context, const Rect& rect) {
+        (void)context;
+        (void)rect;
+    }
     // Counts redraw requests; the renderer draws views whose count moved.
     void setNeedsDisplay() { ++displayGeneration_; }
     uint64_t displayGeneration() const { return displayGeneration_; }
