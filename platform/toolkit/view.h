@@ -109,9 +109,9 @@ public:
     long tag() const { return tag_; }
     void setTag(long tag) { tag_ = tag; }
     bool isHidden() const { return hidden_; }
-    void setHidden(bool hidden);
+    virtual void setHidden(bool hidden);
     double alpha() const { return alpha_; }
-    void setAlpha(double alpha);
+    virtual void setAlpha(double alpha);
     bool isOpaque() const { return opaque_; }
     void setOpaque(bool opaque) { opaque_ = opaque; }
     const std::optional<Color>& backgroundColor() const { return backgroundColor_; }
@@ -212,6 +212,7 @@ public:
         std::optional<unsigned> traits;
         bool elementsHidden = false;
         std::string identifier;
+        bool ignoresInvertColors = false;
     };
     Accessibility& accessibility() { return accessibility_; }
     const Accessibility& accessibility() const { return accessibility_; }
