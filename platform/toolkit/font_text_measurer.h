@@ -3,6 +3,10 @@
 // truncation rules are the measurer interface's own.
 #pragma once
 
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
 #include "platform/toolkit/text_metrics.h"
 
 namespace toolkit {
@@ -13,6 +17,10 @@ public:
     double lineWidth(const std::string& text, const Font& font) const override;
     // The process's instance, for setTextMeasurer.
     static const FontTextMeasurer& shared();
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::unordered_map<std::string, double> widths_;
 };
 
 }  // namespace toolkit

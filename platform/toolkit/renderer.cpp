@@ -218,8 +218,11 @@ void renderContents(View& view, GraphicsContext& c) {
     c.save();
     view.draw(c, b);
     c.restore();
+    const Rect visible = c.clipBoundingBox();
     for (const ViewPtr& sub : view.subviews()) {
         if (!sub || sub->isHidden() || sub->alpha() < 0.01) continue;
+        // Views wholly outside the clip are skipped (those with a shadow may reach into it).
+        if (sub->layer().shadowOpacity <= 0 && !sub->frame().intersects(visible)) continue;
         c.save();
         const Rect sb = sub->bounds();
         const Point anchor = sub->layer().anchorPoint;
