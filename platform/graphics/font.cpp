@@ -107,9 +107,13 @@ Font Font::withTraits(SymbolicTraits traits) const {
     return f;
 }
 
-const char* Font::family() const {
-    // DejaVu has three weights worth drawing with: ExtraLight, Book and Bold.
-    return weight_ <= FontWeight::thin ? "DejaVu Sans ExtraLight" : "DejaVu Sans";
+const char* Font::family() const { return "DejaVu Sans"; }
+
+const char* Font::face() const {
+    // DejaVu Sans has three weights worth drawing with: ExtraLight, Book and Bold.
+    if (weight_ <= FontWeight::thin) return "ExtraLight";
+    if (weight_ >= FontWeight::semibold) return italic_ ? "Bold Oblique" : "Bold";
+    return italic_ ? "Oblique" : "Book";
 }
 
 std::string Font::description() const {

@@ -74,6 +74,7 @@ public:
 
     // The bundled family and face this font is drawn with ("DejaVu Sans", "Bold", ...).
     const char* family() const;
+    const char* face() const;
     std::string description() const;
 
     friend bool operator==(const Font&, const Font&) = default;

@@ -363,6 +363,7 @@ void GraphicsContext::strokePath() {
                 cairo_stroke(cr_);
             } else {
                 cairo_push_group(cr_);
+                cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);  // the blend mode applies when the group is drawn
                 setSource(state_.stroke);
                 cairo_stroke(cr_);
                 cairo_pop_group_to_source(cr_);
@@ -499,6 +500,7 @@ void GraphicsContext::drawImage(const Image& image, const Rect& rect) {
             drawImageCore(image, rect);
         } else {
             cairo_push_group(cr_);
+            cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);  // the blend mode applies when the group is drawn
             drawImageCore(image, rect);
             cairo_pop_group_to_source(cr_);
             cairo_paint_with_alpha(cr_, alpha);

@@ -46,11 +46,14 @@ foundation::Result<ImageHeader> readJPEG(const uint8_t* p, size_t n) {
     size_t i = 2;
     int orientation = 1;
     while (true) {
-        // Markers may be preceded by any number of 0xFF fill bytes.
-        if (i >= n || p[i] != 0xFF) return corrupt("truncated JPEG");
+        // As the decoder does: bytes that are not a marker are skipped, markers may be preceded by
+        // any number of 0xFF fill bytes, and 0xFF 0x00 is a stuffed byte, not a marker.
+        while (i < n && p[i] != 0xFF) ++i;
+        if (i >= n) return corrupt("truncated JPEG");
         while (i < n && p[i] == 0xFF) ++i;
         if (i >= n) return corrupt("truncated JPEG");
         const uint8_t marker = p[i++];
+        if (marker == 0x00) continue;
         if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
         if (marker == 0xD9 || marker == 0xDA) return corrupt("JPEG without a frame header");
         if (n - i < 2) return corrupt("truncated JPEG");

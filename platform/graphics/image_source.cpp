@@ -231,7 +231,9 @@ foundation::Result<std::shared_ptr<Bitmap>> ImageSource::frameAt(size_t index) c
             const FrameInfo& last = frames_[composed_].info;
             const int x0 = std::max(0, last.left), y0 = std::max(0, last.top);
             const int x1 = std::min(width_, last.left + last.width), y1 = std::min(height_, last.top + last.height);
-            if (last.disposal == Disposal::background) {
+            if (x1 <= x0 || y1 <= y0) {
+                // The frame lay wholly outside the canvas: nothing to dispose of.
+            } else if (last.disposal == Disposal::background) {
                 for (int y = y0; y < y1; ++y) std::fill(canvas_->row(y) + x0, canvas_->row(y) + x1, 0u);
             } else if (last.disposal == Disposal::previous && x1 > x0) {
                 for (int y = y0; y < y1; ++y) {

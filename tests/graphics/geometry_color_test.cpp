@@ -131,8 +131,10 @@ TEST(Font, PreferredSizesAndFaces) {
     }
     auto thin = Font::named("HelveticaNeue-Thin", 35);
     ASSERT_TRUE(thin);
-    EXPECT_STREQ(thin->family(), "DejaVu Sans ExtraLight");
-    EXPECT_STREQ(Font::named("HelveticaNeue-Bold", 18)->family(), "DejaVu Sans");
+    EXPECT_STREQ(thin->face(), "ExtraLight");
+    EXPECT_STREQ(Font::named("HelveticaNeue-Bold", 18)->face(), "Bold");
+    EXPECT_STREQ(Font::system(10, FontWeight::ultraLight).face(), "ExtraLight");
+    EXPECT_STREQ(Font::italicSystem(10).face(), "Oblique");
     EXPECT_TRUE(Font::named("HelveticaNeue-Bold", 18)->traits().bold);
     EXPECT_FALSE(Font::named("Comic", 12));
     const Font italic = Font::system(13).withTraits({.italic = true});

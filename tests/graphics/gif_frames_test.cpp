@@ -159,6 +159,20 @@ TEST(GifFrames, FramesOutsideTheCanvasAreClippedAndBrokenDataStopsCleanly) {
     const auto last = spec.palette[idx[3 * 30 + 3]];
     EXPECT_EQ((*second)->rgbaAt(9, 9), (std::array<uint8_t, 4>{last[0], last[1], last[2], 255}));
 
+    // Frames wholly outside the canvas draw nothing and dispose of nothing, whatever their disposal.
+    for (int disposal : {1, 2, 3}) {
+        GifSpec outside{10, 10, palette(4, 5), 0, 0, {}};
+        outside.frames.push_back(frame(0, 0, 10, 10, 1, std::nullopt, random, 4));
+        outside.frames.push_back(frame(25, 3, 12, 4, disposal, std::nullopt, random, 4));
+        outside.frames.push_back(frame(3, 30, 2, 2, disposal, std::nullopt, random, 4));
+        outside.frames.push_back(frame(0, 0, 1, 1, 1, std::nullopt, random, 4));
+        auto s = ImageSource::create(hxtest::writeGif(outside));
+        ASSERT_TRUE(s.ok());
+        auto first = (*s)->frameAt(0), last = (*s)->frameAt(3);
+        ASSERT_TRUE(first.ok() && last.ok());
+        EXPECT_EQ((*first)->rgbaAt(9, 9), (*last)->rgbaAt(9, 9)) << disposal;
+    }
+
     // Every prefix: either an error, or a source whose complete frames compose and whose last
     // frame may be incomplete.
     for (size_t n = 0; n < gif.size(); ++n) {

@@ -163,3 +163,14 @@ TEST(ImageHeader, ExifOrientationOfJPEG) {
         EXPECT_EQ(header->exifOrientation, 1);
     }
 }
+
+TEST(ImageHeader, JPEGMarkersAreFoundAsTheDecoderFindsThem) {
+    // Garbage and a stuffed 0xFF 0x00 between segments are skipped; the frame header after them
+    // gives the size (3 x 2).
+    const Data jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 'J',  'F',  0x12, 0x34, 0xFF, 0x00, 0x00, 0x61, 0xFF,
+                       0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x02, 0x00, 0x03, 0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
+    auto header = readImageHeader(jpeg.data(), jpeg.size());
+    ASSERT_TRUE(header.ok());
+    EXPECT_EQ(header->pixelWidth, 3);
+    EXPECT_EQ(header->pixelHeight, 2);
+}

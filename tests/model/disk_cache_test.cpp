@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/foundation/application.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
 #include "platform/graphics/image.h"
@@ -112,6 +113,35 @@ TEST(HXCDiskCache, WritesReadsAndOverwritesKeepTheByteCount) {
     EXPECT_FALSE(files::exists(cache->cacheURL() / "other"));
     EXPECT_EQ(cache->byteCount(), sumOfSizes(*cache));
     EXPECT_EQ(cache->sizes().count("other"), 0u);
+}
+
+TEST(HXCDiskCache, WorkRunsInsideTasksOfThePlatformRegistryOnlyWhenOneIsSet) {
+    hxtest::TempDir root;
+    auto cache = HXCDiskCache::create(std::string("Tasks"), root.path());
+    ASSERT_TRUE(cache);
+    auto& platform = foundation::Application::shared();
+    const size_t before = platform.activeBackgroundTaskCount();
+    // Block the disk queue so the task of the queued write is seen while it waits.
+    dispatch::Semaphore release(0), blocked(0);
+    HXCDiskCache::sharedQueue()->async([&] {
+        blocked.signal();
+        release.wait(10);
+    });
+    ASSERT_TRUE(blocked.wait(10));
+    cache->setObject(bytes(10, 1), "none", {});  // no manager: no task
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), before);
+    HXCDiskCache::setBackgroundTaskManager(&platform);
+    dispatch::Semaphore done(0);
+    cache->setObject(
+        bytes(10, 2), "k",
+        [&](HXCDiskCache&, const std::string&, const HXCCacheObject&, const HXCDiskCache::FileURL&) { done.signal(); });
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), before + 1);
+    EXPECT_EQ(platform.activeBackgroundTaskNames().back(), "com.hxconnect.HXCDiskCache");
+    release.signal();
+    ASSERT_TRUE(done.wait(10));
+    cache->objectForKey("k");  // a synchronous step after the write: its task has ended
+    HXCDiskCache::setBackgroundTaskManager(nullptr);
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), before);
 }
 
 TEST(HXCDiskCache, TrimsBySizeDateAndEverything) {
