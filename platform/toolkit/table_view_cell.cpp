@@ -209,7 +209,7 @@ void TableViewCell::layoutSubviews() {
         case TableViewCellStyle::Value2: {
             double tw = std::min(avail, 91.0);
             if (text_) {
-                text_->textAlignment = TextAlignment::Right;
+                text_->textAlignment = TextAlignment::right;
                 text_->setFrame(Rect(x, std::round((h - th) / 2), tw, th));
             }
             if (detail_) {
