@@ -32,20 +32,32 @@ public:
     void alertSlowConnection() override;
     bool loadingOverlayShown() const override;
     void removeLoadingOverlay() override;
+    void showLoadingOverlay(const std::string& statusText) override;
+    void closeLoginPanel() override;
     void queueRefresh() override;
-    void login() override;
     void setFirstResponder() override;
-    std::shared_ptr<HXMessageListScreen> currentMessageList() override;
+    int currentViewIndex() override;
+    std::shared_ptr<HXMessageListScreen> messageListForViewIndex(int index) override;
+    void setUnreadCount(int64_t count, int forViewIndex) override;
+    void updateAccountPrefs() override;
+    void registerForUserNotifications() override;
+    void requestNotificationAuthorization(int options) override;
+    void stopMonitoringRegions() override;
+    void setBackgroundFetchIntervalNever() override;
+    void removeAccountObservers() override;
+    void openURL(const std::string& url) override;
+    void playSound(const std::string& name) override;
+    // The web client's own operations, noted by the stand-in as they run.
+    void startDirectCall() override;
+    void sendQueuedSMS() override;
+    void playNewMessageAlertForMessageWithDate(double secondsSince1970) override;
+    bool messageListIsShowing() const override;
+    bool canSendMail() const override;
+    // The base form, then the sign-in panel (presented by the shell).
+    void displayLogin() override;
     bool locationSwitchTaskRunning() const override;
     std::optional<std::string> pendingLocationSwitch() const override;
     void rescheduleSwitchToLocation(const std::string& name, double delay) override;
-    std::optional<std::string> retrieveOAuth() override;
-    std::shared_ptr<VC_Messages> messageListForViewIndex(int viewIndex) override;
-    int currentViewIndex() const override;
-    void setUnreadCountForViewIndex(uint64_t count, int viewIndex) override;
-    void playSound(const std::string& name) override;
-    bool messageListIsShowing() const override;
-    bool canSendMail() const override;
 
 private:
     std::unique_ptr<HXShellStandIn> shell_;

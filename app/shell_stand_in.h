@@ -4,6 +4,7 @@
 // unseen. The message-list stand-in does the same for the list screens.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -16,7 +17,6 @@
 
 #include "model/alert.h"
 #include "service/message_list_screen.h"
-#include "service/vc_messages.h"
 
 // Calls recorded in order, safe to use from any thread.
 class HXCallRecord {
@@ -40,14 +40,10 @@ public:
         bool loadingOverlayShown = false;
         bool locationSwitchTaskRunning = false;
         std::optional<std::string> pendingLocationSwitch;
-        // The Authorization value retrieveOAuth answers; none means "no valid token".
-        std::optional<std::string> authorization;
-        // The list screen of the current view; null when the current view is no message list.
-        std::shared_ptr<HXMessageListScreen> currentMessageList;
-        // The message list screens by view index, the current view's index, whether a message
-        // list is the visible screen, and whether the device can send mail.
-        std::map<int, std::shared_ptr<VC_Messages>> messageLists;
-        int currentViewIndex = 1;
+        // The view shown now, and the list screens of the views 1 to 3 that exist.
+        int currentViewIndex = 4;
+        std::map<int, std::shared_ptr<HXMessageListScreen>> messageLists;
+        // Whether a message list is the visible screen, and whether the device can send mail.
         bool messageListIsShowing = false;
         bool canSendMail = true;
     };
@@ -68,6 +64,14 @@ private:
 
 class HXMessageListStandIn : public HXMessageListScreen, public HXCallRecord {
 public:
+    // The bytes of the parses asked for, in order; each completion is answered with fetchResult.
+    std::vector<std::string> parsedData() const;
+    std::atomic<int> fetchResult{0};
+
+    void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) override;
+    void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
+                               FetchCompletion completion) override;
+    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) override;
     void abortLoading() override;
     void abortLoadingForSpam(bool spam, bool orArchive) override;
     void refreshComplete() override;
@@ -76,4 +80,9 @@ public:
     void scrollToTopWithAnimation(bool animated) override;
     void updateLastRefreshDate() override;
     void controllerDidChangeContent() override;
+
+private:
+    void recordParse(std::string call, const std::shared_ptr<const foundation::Data>& data);
+    mutable std::mutex dataMutex_;
+    std::vector<std::string> parsedData_;
 };

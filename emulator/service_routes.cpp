@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/strings.h"
 #include "service/proto/hxcpb.h"
 
 namespace emulator {
@@ -36,13 +37,6 @@ std::string queryValue(const std::string& target, const std::string& name) {
     for (const auto& [k, v] : queryItems(target))
         if (k == name) return v;
     return {};
-}
-
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
-
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
 }
 
 ServiceReply jsonReply(const json& body, int status = 200) {
@@ -454,7 +448,7 @@ ServiceReply updateAttributes(Emulator& emulator, const json& body) {
 
 ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const std::string& endpoint) {
     auto token = bearerToken(request);
-    const bool protobufBody = startsWith(endpoint, "api2thread/sendsms");
+    const bool protobufBody = foundation::hasPrefix(endpoint, "api2thread/sendsms");
     if (!token || !emulator.isValidAccessToken(*token)) {
         if (protobufBody) return textReply(401, "Invalid Credentials", "text/plain");
         return errorReply(401, "Request had invalid authentication credentials.", "UNAUTHENTICATED");
@@ -464,7 +458,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
     auto invalid = [] { return errorReply(400, "Request contains an invalid argument.", "INVALID_ARGUMENT"); };
     if (endpoint == "account/get?alt=json")
         return emulator.withAccount([&](Account& a) { return jsonReply(accountJson(a)); });
-    if (startsWith(endpoint, "account/update?alt=json")) {
+    if (foundation::hasPrefix(endpoint, "account/update?alt=json")) {
         return emulator.withAccount([&](Account& a) {
             // A refused change leaves the account as it was.
             Account before = a;
@@ -475,7 +469,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             return jsonReply(accountJson(a));
         });
     }
-    if (startsWith(endpoint, "threadinginfo/get")) {
+    if (foundation::hasPrefix(endpoint, "threadinginfo/get")) {
         return emulator.withAccount([&](Account& a) {
             int unreadText = 0, unreadVoicemail = 0;
             for (const auto& t : a.threads) {
@@ -490,7 +484,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
                      {{"view", "voicemailAndRecordingThreads"}, {"unreadThreadCount", unreadVoicemail}}}}}}});
         });
     }
-    if (startsWith(endpoint, "api2thread/list")) {
+    if (foundation::hasPrefix(endpoint, "api2thread/list")) {
         // [code, threads, items per thread, page token, null, [null,true,true]]
         if (!body.is_array() || body.empty() || !body[0].is_number_integer()) return invalid();
         int code = body[0].get<int>();
@@ -506,17 +500,17 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             return jsonReply(listPage(std::move(listed), pageSize, items));
         });
     }
-    if (startsWith(endpoint, "api2thread/search")) {
+    if (foundation::hasPrefix(endpoint, "api2thread/search")) {
         // ["text", 200, null, null, null, [null,true,true]]
         if (!body.is_array() || body.empty() || !body[0].is_string()) return invalid();
-        std::string wanted = lower(body[0].get<std::string>());
+        std::string wanted = foundation::asciiLowercase(body[0].get<std::string>());
         size_t limit = sizeArg(body, 1, 200, 200);
         return emulator.withAccount([&](Account& a) {
             std::vector<const Thread*> found;
             for (const auto& t : a.threads) {
-                bool hit = wanted.empty() || lower(t.contactName).find(wanted) != std::string::npos;
+                bool hit = wanted.empty() || foundation::asciiLowercase(t.contactName).find(wanted) != std::string::npos;
                 for (const auto& n : t.numbers) hit = hit || n.find(wanted) != std::string::npos;
-                for (const auto& m : t.items) hit = hit || lower(m.text).find(wanted) != std::string::npos;
+                for (const auto& m : t.items) hit = hit || foundation::asciiLowercase(m.text).find(wanted) != std::string::npos;
                 if (hit) found.push_back(&t);
             }
             json page = listPage(std::move(found), limit, 15);
@@ -524,7 +518,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             return jsonReply(page);
         });
     }
-    if (startsWith(endpoint, "api2thread/get")) {
+    if (foundation::hasPrefix(endpoint, "api2thread/get")) {
         // ["ID", items, page token or null, [null,true,true]]
         if (!body.is_array() || body.empty() || !body[0].is_string()) return invalid();
         std::string id = body[0].get<std::string>();
@@ -536,8 +530,8 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             return errorReply(404, "Thread not found", "NOT_FOUND");
         });
     }
-    if (startsWith(endpoint, "thread/updateattributes")) return updateAttributes(emulator, body);
-    if (startsWith(endpoint, "thread/delete")) {
+    if (foundation::hasPrefix(endpoint, "thread/updateattributes")) return updateAttributes(emulator, body);
+    if (foundation::hasPrefix(endpoint, "thread/delete")) {
         if (!body.is_array() || body.empty() || !body[0].is_string()) return invalid();
         std::string id = body[0].get<std::string>();
         return emulator.withAccount([&](Account& a) {
@@ -545,7 +539,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             return removed ? jsonReply(json::object()) : errorReply(404, "Thread not found", "NOT_FOUND");
         });
     }
-    if (startsWith(endpoint, "threaditem/delete")) {
+    if (foundation::hasPrefix(endpoint, "threaditem/delete")) {
         if (!body.is_array() || body.empty() || !body[0].is_string()) return invalid();
         std::string id = body[0].get<std::string>();
         return emulator.withAccount([&](Account& a) {
@@ -557,7 +551,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             return errorReply(404, "Item not found", "NOT_FOUND");
         });
     }
-    if (startsWith(endpoint, "communication/startclicktocall")) {
+    if (foundation::hasPrefix(endpoint, "communication/startclicktocall")) {
         // [["phnnmbr","target"],["phnnmbr","phone to ring back"]]
         const json* target = at(body, {0, 1});
         const json* callback = at(body, {1, 1});
@@ -607,7 +601,7 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
     std::string rest = request.path.substr(3);  // after "/a/"
     std::string id;
     for (const char* kind : {"v/", "cr/cra:", "au/", "vi/", "vc/", "i/"})
-        if (startsWith(rest, kind)) id = rest.substr(std::string_view(kind).size());
+        if (foundation::hasPrefix(rest, kind)) id = rest.substr(std::string_view(kind).size());
     if (id.empty()) return textReply(404, "<html><body>Not Found</body></html>");
     return emulator.withAccount([&](Account& a) -> ServiceReply {
         auto it = a.media.find(id);
@@ -724,22 +718,22 @@ ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& requ
     const std::string& path = request.path;
     std::string cookieName = emulator.withAccount([](Account& a) { return a.sessionCookie; });
 
-    if (startsWith(path, "/o/oauth2/") || startsWith(path, "/signin/") || path == "/accounts/AccountLogin" ||
+    if (foundation::hasPrefix(path, "/o/oauth2/") || foundation::hasPrefix(path, "/signin/") || path == "/accounts/AccountLogin" ||
         path == "/ServiceLogin")
         return signInHost(emulator, request, cookieName);
 
     // Protobuf API host and JSON API host.
     if (path == "/voice/v1/proxynumbers/reserve") return reserveRoute(emulator, request);
-    if (startsWith(request.target, kApi)) return apiRoute(emulator, request, request.target.substr(kApi.size()));
+    if (foundation::hasPrefix(request.target, kApi)) return apiRoute(emulator, request, request.target.substr(kApi.size()));
 
     // Media below the web-client host.
-    if (startsWith(path, "/a/")) {
+    if (foundation::hasPrefix(path, "/a/")) {
         if (!hasSession(emulator, request, cookieName)) return signInRedirect(request);
         return mediaRoute(emulator, request);
     }
 
     // Contacts host.
-    if (startsWith(path, "/v2/people")) {
+    if (foundation::hasPrefix(path, "/v2/people")) {
         auto token = bearerToken(request);
         if (!token || !emulator.isValidAccessToken(*token))
             return errorReply(401, "Request had invalid authentication credentials.", "UNAUTHENTICATED");
@@ -760,14 +754,14 @@ ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& requ
     }
 
     // The service host's pages: the page itself (what ClientAuth fetches), then legacy pages.
-    if (startsWith(path, "/voice")) {
+    if (foundation::hasPrefix(path, "/voice")) {
         if (!hasSession(emulator, request, cookieName)) return signInRedirect(request);
-        if (path == "/voice" || path == "/voice/" || startsWith(path, "/voice/b/")) {
+        if (path == "/voice" || path == "/voice/" || foundation::hasPrefix(path, "/voice/b/")) {
             if (emulator.withAccount([](Account& a) { return a.consentPending; }))
                 return consentPage(emulator, request);
             return clientFlagsPage(emulator);
         }
-        if (startsWith(path, "/voice/inbox/")) return jsonReply({{"ok", true}});
+        if (foundation::hasPrefix(path, "/voice/inbox/")) return jsonReply({{"ok", true}});
         return textReply(404, "<html><body>Not Found</body></html>");
     }
     return textReply(404, "<html><body>Not Found</body></html>");

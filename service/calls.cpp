@@ -79,6 +79,20 @@ std::optional<std::string> HXCalls::accessNumberFromReply(std::string_view bytes
     return reply->response().accessnumber().numberstring();
 }
 
+bool HXCalls::directCallPending() const {
+    auto a = app();
+    return a && a->directCallPending();
+}
+
+void HXCalls::setDirectCallPending(bool v) {
+    if (auto a = app()) a->setDirectCallPending(v);
+}
+
+void HXCalls::clearCallFlags() {
+    callPlaced_ = callHandOver_ = false;
+    setDirectCallPending(false);
+}
+
 std::string HXCalls::forwardingNumberControllerTitle() const {
     std::string title = localized("Select phone to ring back when starting a call");
     auto a = app();
@@ -277,20 +291,21 @@ bool HXCalls::directCallReply(const HXRoutedReply& reply) {
     auto parsed = hxcpb::parse<HXCPB_DirectCallResponse>(bytes);
     auto failed = [&](const char* title, const char* message) {
         pendingCallNumber_.reset();
-        callPlaced_ = callHandOver_ = directCallPending_ = false;
+        callPlaced_ = callHandOver_ = false;
+        setDirectCallPending(false);
         present(*a,
                 {localized(title), localized(message), {{localized("Dismiss"), HXAlertAction::Style::Default, {}}}});
     };
     if (auto access = accessNumberFromReply(bytes)) {
         pendingCallNumber_.reset();
-        directCallPending_ = false;
+        setDirectCallPending(false);
         callPlaced_ = callHandOver_ = true;
         services::URLOpener::shared()->openURL(foundation::format("tel:%@", *access));
     } else if (!parsed && reply.text.find("INVALID_ARGUMENT") != std::string::npos) {
         failed("Error", "Invalid Number");
     } else if (!parsed && reply.text == "Invalid Credentials") {
         // The token was refused: fetch a new one; its reply starts the reservation again.
-        directCallPending_ = true;
+        setDirectCallPending(true);
         removeEntry();
         if (auto account = a->account()) account->setOAuthDict(std::nullopt);
         a->retrieveOAuth();

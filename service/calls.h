@@ -41,10 +41,11 @@ public:
     const std::optional<std::string>& pendingCallNumber() const { return pendingCallNumber_; }
     bool callPlaced() const { return callPlaced_; }
     bool callHandOver() const { return callHandOver_; }
-    bool directCallPending() const { return directCallPending_; }
-    void setDirectCallPending(bool v) { directCallPending_ = v; }
+    // The direct-call pending flag is the application's (the token flow replays it).
+    bool directCallPending() const;
+    void setDirectCallPending(bool v);
     // On the return to the foreground.
-    void clearCallFlags() { callPlaced_ = callHandOver_ = directCallPending_ = false; }
+    void clearCallFlags();
 
     // A dialled number as the service takes it: digits and "+" only, in international form
     // ("+" kept; 11 digits starting with "1" and a leading "011" become "+" and the rest;
@@ -64,5 +65,4 @@ private:
     std::optional<std::string> pendingCallNumber_;
     bool callPlaced_ = false;
     bool callHandOver_ = false;
-    bool directCallPending_ = false;
 };

@@ -61,7 +61,7 @@ void HXApplicationWebClient::updateLastMessagePropertiesForConversation(const st
 
 bool HXApplicationWebClient::checkResponse(std::string_view text) { return HXCheckResponse(*this, text); }
 
-bool HXApplicationWebClient::signedIn() const { return account() && account()->authV2().has_value(); }
+bool HXApplicationWebClient::isSignedIn() const { return account() && account()->authV2().has_value(); }
 
 void HXApplicationWebClient::sendConversationChange(const std::string& endpoint, const std::string& body,
                                                     const std::string& tag) {
@@ -89,7 +89,7 @@ void HXApplicationWebClient::inChildContext(std::function<void(const store::Cont
 // ---- read, spam, block
 
 void HXApplicationWebClient::markMessageAsRead(const std::string& conversationID, bool read) {
-    if (conversationID.empty() || !signedIn()) return;
+    if (conversationID.empty() || !isSignedIn()) return;
     auto conversation = getConversationWithID(conversationID);
     const bool text = conversation && CS::isTextType(conversation->value("type").int64Value());
     const std::string id = JSONStringFromString(conversationID);
@@ -106,7 +106,7 @@ void HXApplicationWebClient::changeReadStatusForConversationWithID(const std::st
 }
 
 void HXApplicationWebClient::markMessageAsSpam(const std::string& conversationID, bool spam) {
-    if (conversationID.empty() || !signedIn()) return;
+    if (conversationID.empty() || !isSignedIn()) return;
     auto conversation = getConversationWithID(conversationID);
     const bool text = conversation && CS::isTextType(conversation->value("type").int64Value());
     sendConversationChange(
@@ -132,7 +132,7 @@ void HXApplicationWebClient::blockContact(bool block, const std::string& convers
 
 void HXApplicationWebClient::changeArchiveStateForConversationWithID(const std::string& conversationID) {
     auto conversation = getConversationWithID(conversationID);
-    if (!conversation || !signedIn()) return;
+    if (!conversation || !isSignedIn()) return;
     const bool archived = conversation->value("isArchived").boolValue();
     const std::string id = stringOf(conversation->value("conversationID"));
     foundation::Dictionary description;
@@ -152,7 +152,7 @@ void HXApplicationWebClient::changeArchiveStateForConversationWithID(const std::
 }
 
 void HXApplicationWebClient::deleteConversationWithID(const std::string& conversationID) {
-    if (conversationID.empty() || !signedIn()) return;
+    if (conversationID.empty() || !isSignedIn()) return;
     auto conversation = getConversationWithID(conversationID);
     if (!conversation || conversation->objects("Messages").empty()) return;
     foundation::Dictionary description;
@@ -193,7 +193,7 @@ void HXApplicationWebClient::setNote(const std::optional<std::string>& note, con
 // ---- contacts
 
 void HXApplicationWebClient::addContact(const std::string& name, const std::string& number, const std::string& type) {
-    if (!signedIn()) return;
+    if (!isSignedIn()) return;
     auto authorization = retrieveOAuth();
     if (!authorization) return;
     auto& web = webClient();
@@ -238,7 +238,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
     const std::string page = web.endpoints.servicePageBase();
     const auto parsed = parseObjectFromApiResponse(reply.text).value_or(Value());
     const std::string user = currentUsername();
-    const bool isSignedIn = signedIn();
+    const bool signedInNow = isSignedIn();
     const std::string tag = reply.tag;
     const std::string text = reply.text;
     std::weak_ptr<HXApplicationWebClient> weak = weakWebClient();
@@ -260,7 +260,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
     const bool emptyDictionary = parsed.isDictionary() && parsed.asDictionary().empty();
     switch (row) {
         case HXReplyRow::Mark: {
-            if (!isSignedIn) {
+            if (!signedInNow) {
                 runCompletionHandler();
                 return;
             }
@@ -301,7 +301,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
             return;
         }
         case HXReplyRow::Block: {
-            if (!isSignedIn) return;
+            if (!signedInNow) return;
             const Value& blocked = parsed["attributes"]["contactBlocked"];
             if (!blocked.ifBool()) {
                 checkResponse(text);
@@ -311,7 +311,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
             const bool value = *blocked.ifBool();
             inChildContext(
                 [this, id, value](const store::ContextPtr& child) {
-                    if (!signedIn()) return;
+                    if (!isSignedIn()) return;
                     if (auto c = CS::conversationWithID(child, id)) (void)c->setValue("isSenderBlocked", value);
                 },
                 {});
@@ -323,7 +323,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
             const bool refused = !archived.ifBool() && !checkResponse(text);
             inChildContext(
                 [this, id, archived, refused](const store::ContextPtr& child) {
-                    if (!signedIn()) return;
+                    if (!isSignedIn()) return;
                     auto c = CS::conversationWithID(child, id);
                     if (!c) return;
                     if (archived.ifBool())
@@ -336,18 +336,18 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
         }
         case HXReplyRow::DeleteForever: {
             const std::string id = tagRest(tag, (page + "inbox/deleteForeverMessages/").size(), 1);
-            if (!emptyDictionary && isSignedIn) checkResponse(text);
+            if (!emptyDictionary && signedInNow) checkResponse(text);
             inChildContext(
-                [this, id, emptyDictionary, isSignedIn, removeConversation](const store::ContextPtr& child) {
+                [this, id, emptyDictionary, signedInNow, removeConversation](const store::ContextPtr& child) {
                     auto c = CS::conversationWithID(child, id);
-                    if (!c || !isSignedIn) return;
+                    if (!c || !signedInNow) return;
                     if (emptyDictionary)
                         removeConversation(child, c);
                     else
                         (void)c->setValue("isTrash", false);
                 },
-                [weak, isSignedIn] {
-                    if (!isSignedIn) return;
+                [weak, signedInNow] {
+                    if (!signedInNow) return;
                     post("kMessageReloadingCompleteNotification");
                 });
             return;
@@ -378,11 +378,11 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
                         (void)c->setValue("numberOfMessages",
                                           std::max<int64_t>(0, c->value("numberOfMessages").int64Value() - 1));
                         child->deleteObject(m);
-                        CS::updateLastMessageProperties(c, signedIn());
+                        CS::updateLastMessageProperties(c, isSignedIn());
                     }
                 },
-                [isSignedIn] {
-                    if (isSignedIn) post("kMessageReloadingCompleteNotification");
+                [signedInNow] {
+                    if (signedInNow) post("kMessageReloadingCompleteNotification");
                 });
             return;
         }

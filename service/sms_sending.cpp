@@ -495,3 +495,7 @@ void HXApplicationWebClient::sendMMS(const std::string& text, const std::vector<
                                      const std::optional<std::string>& conversationID) {
     if (auto sender = senderOf(*this)) sender->sendMMS(text, images, recipients, conversationID);
 }
+
+void HXApplicationWebClient::playNewMessageAlertForMessageWithDate(double secondsSince1970) {
+    if (auto sender = senderOf(*this)) sender->playNewMessageAlertForMessageWithDate(secondsSince1970);
+}

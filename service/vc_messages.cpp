@@ -814,7 +814,7 @@ void VC_Messages::messagesReceived(const std::shared_ptr<void>& object, bool sea
     auto self = shared_from_this();
     std::shared_ptr<const foundation::Data> bytes = data;
     dispatch::Queue::global(dispatch::Priority::Background)->async([self, bytes] {
-        self->parseMessagesFromData(bytes);
+        self->parseMessagesFromData(bytes, {});
     });
     initialLoadDone_ = true;
 }
@@ -851,7 +851,7 @@ void VC_Messages::updateBadgeValue() {
     const int64_t mask = settings.get("typeMask").int64Value();
     context->performAndWait([&] { count = countConversations(context, "cv_unread", mask); });
     if (count != 0 && isShownScreen() && shownConversationIsRead() == false) --count;
-    a->setUnreadCountForViewIndex(count, static_cast<int>(settings.get("viewType").int64Value()));
+    a->setUnreadCount(static_cast<int64_t>(count), static_cast<int>(settings.get("viewType").int64Value()));
     std::weak_ptr<VC_Messages> weak = weak_from_this();
     dispatch::Queue::main()->async([weak, count] {
         if (auto s = weak.lock()) s->showBackButtonCount(count);

@@ -29,7 +29,6 @@ public:
     // Who asked for a load (`loadMessages:`): nothing or a notification (a refresh from the first
     // page), the list itself (its next page), or the load-more row of the table.
     enum class Sender { None, ListScreen, TableCell };
-    using FetchCompletion = std::function<void(int result)>;
 
     // viewSettings: "viewType" (1 SMS, 2 voicemail, 3 history), "typeMask", "URL", "viewTag".
     VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings);
@@ -71,9 +70,10 @@ public:
     static bool listLoadStarted();
 
     // ---- parsing (off the main thread)
-    void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion = {});
-    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest);
-    void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags, FetchCompletion completion);
+    void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) override;
+    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) override;
+    void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
+                               FetchCompletion completion) override;
     void parseMessagesFromData_v2(std::shared_ptr<const foundation::Data> data, int flags, FetchCompletion completion);
 
     // ---- list loading (main thread)

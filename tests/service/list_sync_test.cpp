@@ -67,7 +67,6 @@ struct ListSync : hxtest::WebFixture {
         app->shell().changeScript([this](HXShellStandIn::Script& script) {
             script.messageLists[1] = list;
             script.currentViewIndex = 1;
-            script.currentMessageList = list;
         });
     }
     void TearDown() override {

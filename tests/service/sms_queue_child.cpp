@@ -48,10 +48,14 @@ std::shared_ptr<HX_ConnectAppDelegate> makeApp(const std::string& port, const st
     auto app = std::make_shared<HX_ConnectAppDelegate>();
     auto& web = app->webClient();
     web.endpoints = HXEndpoints::allAt("http://127.0.0.1:" + port);
-    app->shell().changeScript([token](HXShellStandIn::Script& s) { s.authorization = "Bearer " + token; });
+
     auto account = std::make_shared<HX_Account>();
     account->setUsername("queue@example.test");
     account->setAuthV2(std::string("AuthV2"));
+    account->setOAuthDict(
+        foundation::Dictionary{{"access_token", foundation::Value(token)},
+                               {"token_type", foundation::Value("Bearer")},
+                               {"expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600})}});
     app->setAccount(account);
     app->setConnectionAvailable(true);
     return app;

@@ -185,20 +185,20 @@ TEST_F(SMS, TheQueueDrainsInKeyOrderKeepingIdsAndDroppingSendsThatWereUnderWay) 
 }
 
 TEST_F(SMS, WithoutATokenTheMessageWaitsInTheQueue) {
-    app->tokenAvailable = false;
+    setTokenAvailable(false);
     sender->sendSMS("later", std::string("+15550103000"), std::nullopt);
-    EXPECT_EQ(inFlight(), 0u);
+    EXPECT_FALSE(inTable(service->origin() + "/voice/sms/send/1"));
     EXPECT_EQ(sender->accountQueue().keys(), std::vector<foundation::Key>{"1"});
-    app->tokenAvailable = true;
+    setTokenAvailable(true);
     sender->sendQueuedSMS();
     ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1; }));
     EXPECT_TRUE(sender->accountQueue().empty());
     // A drain while a send is in flight does nothing.
     service->inject(emulator::Fault::Slow, kSend);
     sender->sendSMS("a", std::string("+15550103000"), std::nullopt);
-    app->tokenAvailable = false;
+    setTokenAvailable(false);
     sender->sendSMS("b", std::string("+15550103000"), std::nullopt);
-    app->tokenAvailable = true;
+    setTokenAvailable(true);
     const auto before = sender->accountQueue().keys();
     sender->sendQueuedSMS();
     EXPECT_EQ(sender->accountQueue().keys(), before);

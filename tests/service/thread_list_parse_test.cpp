@@ -208,14 +208,14 @@ TEST_F(Parse, MalformedRepliesEndTheLoadingAndStoreNothing) {
     data->assign(unauthorized.begin(), unauthorized.end());
     l->parseMessagesFromData_v2(data, 0, {});
     clock->runUntilIdle();
-    EXPECT_EQ(app->shell().count("login"), 1u);
+    EXPECT_EQ(app->shell().count("displayLogin"), 1u);
     // Signed out, nothing is parsed; without bytes the fetch completion hears "failed".
     app->account()->setAuthV2(std::nullopt);
     l->parseMessagesFromData(std::make_shared<foundation::Data>(unauthorized.begin(), unauthorized.end()), 0, {});
     int result = -1;
     l->parseMessagesFromData(nullptr, 0, [&](int r) { result = r; });
     clock->runUntilIdle();
-    EXPECT_EQ(app->shell().count("login"), 1u);
+    EXPECT_EQ(app->shell().count("displayLogin"), 1u);
     EXPECT_EQ(result, 2);
 }
 

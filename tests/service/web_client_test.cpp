@@ -77,6 +77,13 @@ struct WebClient : ::testing::Test {
         return web.urlData.size();
     }
     bool runUntil(const std::function<bool()>& p) { return clock->runUntil(p, 20); }
+    std::string tagsInFlight() {
+        auto& web = app->webClient();
+        std::lock_guard lock(web.urlDataLock);
+        std::string tags;
+        for (const auto& [tag, entry] : web.urlData) tags += tag + " ";
+        return tags;
+    }
     // How often the web client asked the shell for call.
     size_t asked(const char* call) { return app->shell().count(call); }
 };
@@ -110,7 +117,7 @@ TEST_F(WebClient, TheRedirectToTheSignInPageEndsTheRequestAndSignsInOnlyInTheFor
         EXPECT_EQ(inFlight(), 0u);
         EXPECT_EQ(posted["kHistoryNotification"], 0);
     }
-    EXPECT_EQ(asked("login"), 1u);
+    EXPECT_EQ(asked("showLoadingOverlay"), 1u);  // the sign-in, in the foreground only
     for (const auto& r : service.requests()) EXPECT_NE(r.path, "/accounts/AccountLogin");
 }
 
@@ -166,7 +173,10 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
     net::Transport::setShared(transport);
     // The list of the current view hears of the abort; the unread poll aborts nothing.
     auto shown = std::make_shared<HXMessageListStandIn>();
-    app->shell().changeScript([&](HXShellStandIn::Script& s) { s.currentMessageList = shown; });
+    app->shell().changeScript([&](HXShellStandIn::Script& s) {
+        s.currentViewIndex = 2;
+        s.messageLists[2] = shown;
+    });
     for (const std::string& tag : {unread, list}) {
         app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
         ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
@@ -243,36 +253,30 @@ TEST(ReplyScanners, AuthV2AndSMSErrorCode) {
 }
 
 TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
-    std::vector<std::string> routed;
-    auto& hooks = app->webClient().hooks;
-    auto record = [&](const char* name) {
-        return [&routed, name](const HXRoutedReply& r) {
-            routed.push_back(std::string(name) + ":" + r.text);
-            return true;
-        };
-    };
-    hooks.branches[int(HXReplyRow::AccountGet)] = record("get");
-    hooks.branches[int(HXReplyRow::AccountUpdate)] = record("update");
-    hooks.branches[int(HXReplyRow::ClientAuth)] = record("clientauth");
     const std::string api = service.origin() + "/voice/v1/voiceclient/";
     service.script("/voice/v1/voiceclient/account/", {.body = "A"}, 2);
     service.script("/voice/sms/send/", {.body = "S"});
     service.script("/signin", {.body = "C"});
-    // API tags are the request path, without the origin.
+    // API tags are the request path, without the origin. The settings row takes "account/get"
+    // exactly and every "account/update" tag; a reply without an account asks for a sign-in.
     app->startAsyncLoadWithRequest(net::URLRequest(api + "account/get?alt=json"),
                                    "/voice/v1/voiceclient/account/get?alt=json_X");
     app->startAsyncLoadWithRequest(net::URLRequest(api + "account/update?alt=json"),
                                    "/voice/v1/voiceclient/account/update?alt=json_DND");
-    ASSERT_TRUE(runUntil([&] { return routed.size() == 1 && inFlight() == 0; }));
-    EXPECT_EQ(routed, std::vector<std::string>{"update:A"});
+    ASSERT_TRUE(runUntil([&] { return asked("displayLogin") == 1 && inFlight() == 0; }));
+    EXPECT_EQ(asked("showLoadingOverlay Authenticating\u2026"), 1u);
     app->shell().clear();
     app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), page() + "sms/send/k1");
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/signin"), "ClientAuth");
     // "ClientAuth" removes its own entry first and skips the tail; the send's reply goes to the
     // message sender, which ends the send itself (here a refusal: "S" is no send reply).
-    ASSERT_TRUE(runUntil([&] { return routed.size() == 2 && posted["kSMSSendingFailureNotification"] == 1; }));
-    EXPECT_EQ(routed[1], "clientauth:C");
-    EXPECT_EQ(inFlight(), 0u);
+    auto refused = [&] {
+        for (const auto& a : app->shell().alerts())
+            if (a.title == "Sending Message Failed") return true;
+        return false;
+    };
+    ASSERT_TRUE(runUntil([&] { return refused() && service.requestCount() == 4 && inFlight() == 0; }))
+        << tagsInFlight();
     EXPECT_EQ(asked("setNetworkActivityIndicatorVisible 1"), 1u);
 }
 
@@ -282,11 +286,11 @@ namespace {
 void queueEntryOf(HXApplicationWebClient& app, const std::string& key) {
     auto defaults = foundation::UserDefaults::standardUserDefaults();
     auto all = defaults->dictionaryForKey("smsQueue").value_or(foundation::Dictionary());
-    auto mine = all.get(app.account()->username()).isDictionary() ? all.get(app.account()->username()).asDictionary()
-                                                                  : foundation::Dictionary();
+    const auto& user = app.account()->username();
+    auto mine = all.get(user).isDictionary() ? all.get(user).asDictionary() : foundation::Dictionary();
     mine.set(key,
              foundation::Dictionary{{"message", foundation::Value("m")}, {"number", foundation::Value("+15550100")}});
-    all.set(app.account()->username(), mine);
+    all.set(user, mine);
     (void)defaults->setObject(all, "smsQueue");
 }
 
@@ -320,6 +324,7 @@ TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
     // -1009 failure ends the task and asks once, and not after a deferral.
     auto& platform = foundation::Application::shared();
     const size_t tasksBefore = platform.activeBackgroundTaskCount();
+    app->account()->setUsername("queue@example.test");
     queueEntry("q1");
     auto transport = net::CurlTransport::create(net::EventLoop::main());
     transport->setNetworkAvailable([](const std::string&) { return false; });
@@ -371,8 +376,10 @@ TEST_F(WebClient, ApiRequestsNeedATokenAndCarryTheirHeadersInOrder) {
                              {"contentType", "application/json+protobuf"},
                              {"body", "[null,\"\xc3\xa9\"]"}};
     EXPECT_FALSE(app->apiRequestWithDict(d).has_value());
-    EXPECT_EQ(asked("retrieveOAuth renewal"), 1u);
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.authorization = "Bearer t0k"; });
+    EXPECT_EQ(inFlight(), 1u);  // the token is being fetched
+    app->account()->setOAuthDict(foundation::Dictionary{{"access_token", "t0k"},
+                                                        {"token_type", "Bearer"},
+                                                        {"expirationDate", foundation::Date{clock->wallNow() + 60}}});
     auto request = app->apiRequestWithDict(d);
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(request->url(), service.origin() + "/voice/v1/voiceclient/account/get?alt=json");

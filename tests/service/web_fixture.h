@@ -42,24 +42,10 @@ inline std::string protocDecode(const std::string& type, const std::string& byte
     return out;
 }
 
-// The application object with the token flow answered by the test: a valid token while
-// tokenAvailable, each request for one counted.
-class TokenApp : public HX_ConnectAppDelegate {
-public:
-    std::string token;
-    bool tokenAvailable = true;
-    std::atomic<int> tokenRequests{0};
-    std::optional<std::string> retrieveOAuth() override {
-        ++tokenRequests;
-        if (!tokenAvailable) return std::nullopt;
-        return "Bearer " + token;
-    }
-};
-
 struct WebFixture : ::testing::Test {
     dispatch::ScopedVirtualClock clock{1'760'000'100.0};
     std::unique_ptr<emulator::Emulator> service;
-    std::shared_ptr<TokenApp> app = std::make_shared<TokenApp>();
+    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
     std::string token;
     std::map<std::string, int> posted;
     size_t alertMark = 0;  // alerts before this index are an earlier step's
@@ -69,13 +55,14 @@ struct WebFixture : ::testing::Test {
         services::URLOpener::setShared(nullptr);
         service = std::make_unique<emulator::Emulator>(std::move(account));
         ASSERT_TRUE(service->start().ok());
-        token = app->token = service->issueAccessToken();
+        token = service->issueAccessToken();
         auto& web = app->webClient();
         web.endpoints = HXEndpoints::allAt(service->origin());
         auto a = std::make_shared<HX_Account>();
         a->setUsername("web-" + std::to_string(::getpid()) + "@example.test");
         a->setAuthV2(std::string("AuthV2"));
         app->setAccount(a);
+        setTokenAvailable(true);
         app->setConnectionAvailable(true);
         auto cookie = net::Cookie::parseSetCookie("SID=" + service->sessionValue() + "; Path=/",
                                                   service->origin() + "/", dispatch::wallNow());
@@ -85,7 +72,26 @@ struct WebFixture : ::testing::Test {
             this, "", [this](const foundation::Notification& n) { ++posted[n.name]; });
     }
     std::vector<HXAlert> alerts() { return app->shell().alerts(); }
-    size_t logins() { return app->shell().count("login"); }
+    // A valid access token in the account, or none, with every request for a new one left
+    // unanswered (so nothing waiting for a token goes out).
+    void setTokenAvailable(bool available) {
+        if (available) {
+            // A token request left waiting may answer now.
+            service->clearScripts();
+            service->releaseHeld();
+            app->account()->setOAuthDict(foundation::Dictionary{
+                {"access_token", foundation::Value(token)},
+                {"token_type", foundation::Value("Bearer")},
+                {"expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600})}});
+        } else {
+            app->account()->setOAuthDict(std::nullopt);
+            service->inject(emulator::Fault::Slow, "/o/oauth2/tokenrpc", -1);
+        }
+    }
+    // Requests the client made for a token.
+    size_t tokenRequests() { return requestsTo("/o/oauth2/tokenrpc").size(); }
+    // Sign-ins asked for (the panel shown).
+    size_t logins() { return app->shell().count("displayLogin"); }
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
         clock->runUntilIdle();
