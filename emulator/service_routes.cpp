@@ -508,9 +508,11 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
         return emulator.withAccount([&](Account& a) {
             std::vector<const Thread*> found;
             for (const auto& t : a.threads) {
-                bool hit = wanted.empty() || foundation::asciiLowercase(t.contactName).find(wanted) != std::string::npos;
+                bool hit =
+                    wanted.empty() || foundation::asciiLowercase(t.contactName).find(wanted) != std::string::npos;
                 for (const auto& n : t.numbers) hit = hit || n.find(wanted) != std::string::npos;
-                for (const auto& m : t.items) hit = hit || foundation::asciiLowercase(m.text).find(wanted) != std::string::npos;
+                for (const auto& m : t.items)
+                    hit = hit || foundation::asciiLowercase(m.text).find(wanted) != std::string::npos;
                 if (hit) found.push_back(&t);
             }
             json page = listPage(std::move(found), limit, 15);
@@ -718,13 +720,14 @@ ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& requ
     const std::string& path = request.path;
     std::string cookieName = emulator.withAccount([](Account& a) { return a.sessionCookie; });
 
-    if (foundation::hasPrefix(path, "/o/oauth2/") || foundation::hasPrefix(path, "/signin/") || path == "/accounts/AccountLogin" ||
-        path == "/ServiceLogin")
+    if (foundation::hasPrefix(path, "/o/oauth2/") || foundation::hasPrefix(path, "/signin/") ||
+        path == "/accounts/AccountLogin" || path == "/ServiceLogin")
         return signInHost(emulator, request, cookieName);
 
     // Protobuf API host and JSON API host.
     if (path == "/voice/v1/proxynumbers/reserve") return reserveRoute(emulator, request);
-    if (foundation::hasPrefix(request.target, kApi)) return apiRoute(emulator, request, request.target.substr(kApi.size()));
+    if (foundation::hasPrefix(request.target, kApi))
+        return apiRoute(emulator, request, request.target.substr(kApi.size()));
 
     // Media below the web-client host.
     if (foundation::hasPrefix(path, "/a/")) {
