@@ -7,6 +7,7 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
 #include "platform/net/url_parts.h"
 #include "service/application_web_client.h"
 #include "service/custom_cookie_jar.h"
@@ -18,8 +19,6 @@ namespace {
 
 constexpr int64_t kNotConnectedToInternet = -1009;
 constexpr int64_t kTimedOut = -1001;
-
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 void post(const std::string& name, std::shared_ptr<void> object = nullptr) {
     foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
@@ -146,7 +145,7 @@ std::shared_ptr<foundation::Data> HXApplicationWebClient::dataForConnection(cons
 void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag) {
     auto& web = webClient();
     const std::string smsPrefix = web.endpoints.servicePageBase() + "sms/send/";
-    const bool isSMS = startsWith(tag, smsPrefix);
+    const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
     if (web.firstReachabilityHandled && !locationSwitchTaskRunning() && !connectionAvailable() && !isSMS) {
         alertNoConnection();
         removeOverlay(*this);
@@ -271,7 +270,7 @@ std::optional<net::URLRequest> HXApplicationWebClient::connectionWillSendRequest
                                                                                  net::URLRequest request,
                                                                                  const net::HTTPURLResponse* redirect) {
     auto& web = webClient();
-    if (startsWith(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
+    if (foundation::hasPrefix(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
         const bool clientAuthInFlight = requestInFlight("ClientAuth");
         const bool isClientAuth = connection.tag() == "ClientAuth" && isCurrent(web, connection);
         connection.cancel();
@@ -288,7 +287,8 @@ std::optional<net::URLRequest> HXApplicationWebClient::connectionWillSendRequest
         hideIndicatorIfIdle(*this);
         return std::nullopt;
     }
-    if (startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") && isCurrent(web, connection))
+    if (foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
+        isCurrent(web, connection))
         post("kSMSReplySendingProgressNotification");
     auto jar = cookieJar();
     if (redirect && jar) jar->updateFromResponse(*redirect);
@@ -301,10 +301,10 @@ void HXApplicationWebClient::connectionDidReceiveResponse(AsyncURLConnection& co
     auto& web = webClient();
     if (auto jar = cookieJar()) jar->updateFromResponse(response);
     const bool current = isCurrent(web, connection);
-    if (current && startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/"))
+    if (current && foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/"))
         post("kSMSReplySendingProgressNotification");
     const std::string voicemail = web.endpoints.mediaBase() + "v/";
-    if (current && response.statusCode == 500 && startsWith(connection.tag(), voicemail)) {
+    if (current && response.statusCode == 500 && foundation::hasPrefix(connection.tag(), voicemail)) {
         connection.cancel();
         removeEntry(web, connection);
         downloadRecordedCallForID(
@@ -319,7 +319,8 @@ void HXApplicationWebClient::connectionDidReceiveData(AsyncURLConnection& connec
                                                       size_t size) {
     auto& web = webClient();
     connection.buffer()->insert(connection.buffer()->end(), data, data + size);
-    if (startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") && isCurrent(web, connection))
+    if (foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
+        isCurrent(web, connection))
         post("kSMSReplySendingProgressNotification");
 }
 
@@ -331,7 +332,7 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
     const std::string page = web.endpoints.servicePageBase();
     const std::string media = web.endpoints.mediaBase();
     auto eq = [&](const std::string& s) { return tag == s; };
-    auto begins = [&](const std::string& s) { return startsWith(tag, s); };
+    auto begins = [&](const std::string& s) { return foundation::hasPrefix(tag, s); };
     using R = HXReplyRow;
     if (eq("OAuth_listSessions")) return R::OAuthListSessions;
     if (eq("OAuth_issueToken")) return R::OAuthIssueToken;
@@ -518,7 +519,7 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
     removeEntry(web, connection);
     const std::string page = web.endpoints.servicePageBase();
     const std::string smsPrefix = page + "sms/send/";
-    const bool isSMS = startsWith(tag, smsPrefix);
+    const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
 
     if (tag == api("account/get?alt=json")) {
         setSettingsLoading(false);
@@ -572,13 +573,13 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
     }
 
     removeOverlay(*this);
-    if (startsWith(tag, page + "inbox/recent/sms/"))
+    if (foundation::hasPrefix(tag, page + "inbox/recent/sms/"))
         post("kSMSNotification");
-    else if (startsWith(tag, page + "inbox/recent/voicemail/"))
+    else if (foundation::hasPrefix(tag, page + "inbox/recent/voicemail/"))
         post("kVMNotification");
-    else if (startsWith(tag, page + "inbox/recent/all/"))
+    else if (foundation::hasPrefix(tag, page + "inbox/recent/all/"))
         post("kHistoryNotification");
-    else if (startsWith(tag, page + "inbox/search/?q="))
+    else if (foundation::hasPrefix(tag, page + "inbox/search/?q="))
         post("kSearchResultsNotification");
     else if (tag == page + "inbox/recent/unread/" && !isInBackground()) {
         std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();

@@ -22,12 +22,12 @@ namespace foundation {
 namespace detail {
 
 Error plistReadError(std::string message) {
-    return Error::withDescription(kPropertyListErrorDomain, kPropertyListReadCorruptError,
+    return Error::withDescription(kCocoaErrorDomain, kPropertyListReadCorruptError,
                                   "The property list could not be read: " + message);
 }
 
 Error plistWriteError(std::string message) {
-    return Error::withDescription(kPropertyListErrorDomain, kPropertyListWriteInvalidError,
+    return Error::withDescription(kCocoaErrorDomain, kPropertyListWriteInvalidError,
                                   "The property list could not be written: " + message);
 }
 

@@ -403,6 +403,12 @@ void GraphicsContext::clipToRect(const Rect& r) {
     cairo_new_path(cr_);
 }
 
+Rect GraphicsContext::clipBoundingBox() const {
+    double x0, y0, x1, y1;
+    cairo_clip_extents(cr_, &x0, &y0, &x1, &y1);
+    return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
 void GraphicsContext::fillRect(const Rect& r) {
     const Path kept = path_;
     path_ = Path::rect(r);
