@@ -4,7 +4,6 @@
 #include <map>
 #include <utility>
 
-#include "RurIdurev/RurIdurev/Internals/Channel/channel_group_default.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Session/session_context.h"
 #include "RurIdurev/RurIdurev/Internals/Context/UserId/user_id_context.h"
@@ -130,8 +129,7 @@ void ZIVOCrashes::startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol
                                         std::optional<std::string> transmissionTargetToken, bool fromApplication) {
     ZIVOServiceAbstract::startWithChannelGroup(channelGroup, std::move(appSecret), std::move(transmissionTargetToken),
                                                fromApplication);
-    if (auto group = std::dynamic_pointer_cast<ZIVOChannelGroupDefault>(channelGroup))
-        group->addDelegate(shared_from_this());
+    if (channelGroup) channelGroup->addDelegate(shared_from_this());
     if (channelGroup) logBuffer_->processLogBufferAfterCrash(*channelGroup);
     processMemoryWarningInLastSession();
     ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Started crash service."));

@@ -217,6 +217,8 @@ TEST_F(CrashesServiceTest, StartingSendsStoredCrashesWithTheirAttachments) {
     auto group = std::make_shared<RecordingGroup>();
     crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
     EXPECT_EQ(group->groupIds, (std::vector<std::string>{"Crashes", "CrashesBuffer"}));
+    ASSERT_EQ(group->delegates.size(), 1u) << "the service watches its logs through any group";
+    EXPECT_EQ(group->delegates[0], static_cast<ZIVOChannelDelegate*>(crashes.get()));
     ASSERT_EQ(crashes->crashFiles().size(), 1u);
     crashes->processCrashReports();
 

@@ -23,7 +23,7 @@
 #include <iterator>
 #include <sstream>
 
-using namespace zvcrash::MS::async;
+using namespace zvcrash::ZV::async;
 
 extern "C" {
 typedef void (*hx_unwind_cb)(void*);
@@ -606,6 +606,116 @@ TEST(DwarfElf, RowsMatchTheDwarfDumpOfThisExecutable) {
     EXPECT_GT(rows, 1000);
     EXPECT_GT(fullRows, rows / 2);
     EXPECT_LT(restoredRows, fullRows / 2);
+}
+
+TEST(DwarfMalformed, ErrorsKeepTheirCodesAndNameTheFieldAndAddress) {
+    struct Case {
+        const char* what;
+        Cfi cfi;
+        zvcrash_error_t error;
+        const char* field;
+        uint64_t offset;  // from the section's start
+        bool program;     // the failure is in running the FDE's program, not in finding it
+    };
+    std::vector<Case> cases;
+    {
+        Cfi c = makeCfi("", {}, {});
+        c.bytes[8] = 2;  // the CIE's version byte
+        cases.push_back({"CIE version 2", c, ZVCRASH_EINVAL, "CIE version", 8, false});
+    }
+    cases.push_back({"augmentation eh", makeCfi("eh", {}, {}), ZVCRASH_ENOTSUP, "augmentation string", 9, false});
+    {
+        Cfi c = makeCfi("", {}, {0x3F});
+        const uint64_t at = c.bytes.size() - 5;  // the opcode, before the terminator
+        cases.push_back({"unknown instruction", c, ZVCRASH_ENOTSUP, "call-frame instruction", at, true});
+    }
+    {
+        // rip's offset operand 2^62 times the data alignment factor -8 does not fit in 64 bits.
+        Cfi p;
+        p.u8(0x11);
+        p.uleb(16);
+        p.sleb(int64_t(1) << 62);
+        Cfi c = makeCfi("", {}, p.bytes);
+        const uint64_t at = c.bytes.size() - 4 - p.bytes.size();
+        cases.push_back({"factored offset overflow (signed)", c, ZVCRASH_EINVAL, "factored offset", at, true});
+    }
+    {
+        Cfi p;
+        p.u8(0x80 | 16);
+        p.uleb(uint64_t(1) << 61);
+        Cfi c = makeCfi("", {}, p.bytes);
+        const uint64_t at = c.bytes.size() - 4 - p.bytes.size();
+        cases.push_back({"factored offset overflow (unsigned)", c, ZVCRASH_EINVAL, "factored offset", at, true});
+    }
+    {
+        Cfi p;
+        p.u8(0x12);  // def_cfa_sf
+        p.uleb(7);
+        p.sleb(INT64_MIN / 4);
+        Cfi c = makeCfi("", {}, p.bytes);
+        const uint64_t at = c.bytes.size() - 4 - p.bytes.size();
+        cases.push_back({"def_cfa_sf overflow", c, ZVCRASH_EINVAL, "factored offset", at, true});
+    }
+    {
+        Cfi c = makeCfi("", {}, {0x0E});  // def_cfa_offset with its operand cut off by the FDE's end
+        const uint64_t at = c.bytes.size() - 4;
+        cases.push_back({"operand past the program", c, ZVCRASH_EINVAL, "DW_CFA_def_cfa_offset offset", at, true});
+    }
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Parsed p;
+        parse(c.cfi, 0x1000, &p);
+        zvcrash_error_t err = p.err;
+        if (c.program) {
+            ASSERT_EQ(p.err, ZVCRASH_ESUCCESS);
+            dwarf_cfa_state state;
+            err = run(&p, 0x1000, &state);
+        } else {
+            // The scan passes over an FDE it cannot parse; the CIE's own parse says why.
+            EXPECT_EQ(p.err, ZVCRASH_ENOTFOUND);
+            gnu_ehptr_reader reader(true);
+            err = zvcrash_async_dwarf_cie_info_init(&p.cie, &p.src, &reader, kBase);
+        }
+        EXPECT_EQ(err, c.error);
+        EXPECT_EQ(p.src.fault.code, c.error);
+        ASSERT_NE(p.src.fault.field, nullptr);
+        EXPECT_STREQ(p.src.fault.field, c.field);
+        EXPECT_EQ(p.src.fault.address, kBase + c.offset);
+    }
+}
+
+TEST(DwarfMalformed, ExpressionLimitsNameTheirReason) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> expr;
+        zvcrash_error_t error;
+        const char* field;
+    };
+    std::vector<uint8_t> overflow(101, 0x30);  // 101 x lit0
+    const std::vector<Case> cases = {
+        {"101 pushes", overflow, ZVCRASH_EINTERNAL, "expression stack overflow"},
+        {"drop on an empty stack", {0x13}, ZVCRASH_EINTERNAL, "expression stack underflow"},
+        {"division by zero", {0x31, 0x30, 0x1B}, ZVCRASH_EINVAL, "DW_OP_div by zero"},
+        {"branch outside", {0x2F, 0x10, 0x00}, ZVCRASH_EINVAL, "branch target"},
+        {"register location opcode", {0x50}, ZVCRASH_ENOTSUP, "expression opcode"},
+        {"const4u cut off", {0x0C, 1, 2}, ZVCRASH_EINVAL, "expression operand"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        zvcrash_buffer_task t;
+        zvcrash_buffer_task_init(&t, kBase, c.expr.data(), c.expr.size());
+        zvcrash_async_dwarf_source src;
+        zvcrash_async_dwarf_source_init(&src, &t.task, kBase, kBase + c.expr.size());
+        zvcrash_async_thread_state state;
+        zvcrash_async_thread_state_init(&state, ZVCRASH_THREAD_ARCH_X86_64);
+        uint64_t result = 0;
+        EXPECT_EQ(zvcrash_async_dwarf_expression_eval(&src, &t.task, &state, kBase, c.expr.size(), nullptr, 0, &result),
+                  c.error);
+        ASSERT_NE(src.fault.field, nullptr);
+        EXPECT_STREQ(src.fault.field, c.field);
+        EXPECT_GE(src.fault.address, kBase);
+        EXPECT_LE(src.fault.address, kBase + c.expr.size());
+    }
 }
 
 }  // namespace

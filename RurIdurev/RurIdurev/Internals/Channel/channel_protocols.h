@@ -30,4 +30,6 @@ public:
     virtual ~ZIVOChannelGroupProtocol() = default;
     virtual std::shared_ptr<ZIVOChannelUnitProtocol>
     addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration) = 0;
+    // Watches the logs of every unit of the group.
+    virtual void addDelegate(const std::shared_ptr<ZIVOChannelDelegate>& /*delegate*/) {}
 };
