@@ -38,14 +38,34 @@ struct CodeName {
 };
 
 const CodeName kCodeNames[] = {
-    {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"},  {SIGILL, ILL_ILLTRP, "ILL_ILLTRP"},    {SIGILL, ILL_PRVOPC, "ILL_PRVOPC"},
-    {SIGILL, ILL_ILLOPN, "ILL_ILLOPN"},  {SIGILL, ILL_ILLADR, "ILL_ILLADR"},    {SIGILL, ILL_PRVREG, "ILL_PRVREG"},
-    {SIGILL, ILL_COPROC, "ILL_COPROC"},  {SIGILL, ILL_BADSTK, "ILL_BADSTK"},    {SIGFPE, FPE_FLTDIV, "FPE_FLTDIV"},
-    {SIGFPE, FPE_FLTOVF, "FPE_FLTOVF"},  {SIGFPE, FPE_FLTUND, "FPE_FLTUND"},    {SIGFPE, FPE_FLTRES, "FPE_FLTRES"},
-    {SIGFPE, FPE_FLTINV, "FPE_FLTINV"},  {SIGFPE, FPE_FLTSUB, "FPE_FLTSUB"},    {SIGFPE, FPE_INTDIV, "FPE_INTDIV"},
-    {SIGFPE, FPE_INTOVF, "FPE_INTOVF"},  {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"}, {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
-    {SIGBUS, BUS_ADRALN, "BUS_ADRALN"},  {SIGBUS, BUS_ADRERR, "BUS_ADRERR"},    {SIGBUS, BUS_OBJERR, "BUS_OBJERR"},
-    {SIGTRAP, TRAP_BRKPT, "TRAP_BRKPT"}, {SIGTRAP, TRAP_TRACE, "TRAP_TRACE"},
+    // Code 0 of the fault signals has a name; SIGABRT's and SIGTRAP's code 0 stay "#0".
+    {SIGILL, 0, "ILL_NOOP"},
+    {SIGFPE, 0, "FPE_NOOP"},
+    {SIGSEGV, 0, "SEGV_NOOP"},
+    {SIGBUS, 0, "BUS_NOOP"},
+    {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"},
+    {SIGILL, ILL_ILLTRP, "ILL_ILLTRP"},
+    {SIGILL, ILL_PRVOPC, "ILL_PRVOPC"},
+    {SIGILL, ILL_ILLOPN, "ILL_ILLOPN"},
+    {SIGILL, ILL_ILLADR, "ILL_ILLADR"},
+    {SIGILL, ILL_PRVREG, "ILL_PRVREG"},
+    {SIGILL, ILL_COPROC, "ILL_COPROC"},
+    {SIGILL, ILL_BADSTK, "ILL_BADSTK"},
+    {SIGFPE, FPE_FLTDIV, "FPE_FLTDIV"},
+    {SIGFPE, FPE_FLTOVF, "FPE_FLTOVF"},
+    {SIGFPE, FPE_FLTUND, "FPE_FLTUND"},
+    {SIGFPE, FPE_FLTRES, "FPE_FLTRES"},
+    {SIGFPE, FPE_FLTINV, "FPE_FLTINV"},
+    {SIGFPE, FPE_FLTSUB, "FPE_FLTSUB"},
+    {SIGFPE, FPE_INTDIV, "FPE_INTDIV"},
+    {SIGFPE, FPE_INTOVF, "FPE_INTOVF"},
+    {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"},
+    {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
+    {SIGBUS, BUS_ADRALN, "BUS_ADRALN"},
+    {SIGBUS, BUS_ADRERR, "BUS_ADRERR"},
+    {SIGBUS, BUS_OBJERR, "BUS_OBJERR"},
+    {SIGTRAP, TRAP_BRKPT, "TRAP_BRKPT"},
+    {SIGTRAP, TRAP_TRACE, "TRAP_TRACE"},
 };
 
 }  // namespace
@@ -54,6 +74,20 @@ const char* zvcrash_async_signal_signame(int signo) {
     for (const auto& entry : kSignalNames)
         if (entry.signo == signo) return entry.name;
     return nullptr;
+}
+
+uint64_t zvcrash_async_signal_address(const siginfo_t* info) {
+    if (!info) return 0;
+    // A signal sent by a process (kill, tgkill, sigqueue: abort() raises SIGABRT so) carries the
+    // sender's pid and uid where a fault carries its address.
+    switch (info->si_code) {
+        case SI_USER:
+        case SI_TKILL:
+        case SI_QUEUE:
+            return 0;
+        default:
+            return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info->si_addr));
+    }
 }
 
 const char* zvcrash_async_signal_sigcode(int signo, int code) {
