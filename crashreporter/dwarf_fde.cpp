@@ -348,3 +348,49 @@ zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const
     src->start = ehFrame;
     return zvcrash_async_dwarf_find_fde_linear(src, &reader, ehFrame, false, pc, fde, cie);
 }
+
+zvcrash_error_t zvcrash_async_dwarf_find_section(const kernel::Task* task, const zvcrash_async_image* image,
+                                                 zvcrash_async_dwarf_section* section) {
+    zvcrash_async_memset(section, 0, sizeof *section);
+    if (image->format == ZVCRASH_IMAGE_FORMAT_ELF) {
+        if (image->elf.eh_frame_hdr == 0) return ZVCRASH_ENOTFOUND;
+        const uint64_t hdr = image->elf.eh_frame_hdr;
+        zvcrash_async_dwarf_source src;
+        zvcrash_async_dwarf_source_init(&src, task, hdr, hdr + image->elf.eh_frame_hdr_size);
+        const bool self = image->task == kernel::task_self();
+        uint64_t hdrEnd;
+        if (self && (!segmentEnd(task, image, hdr, &hdrEnd) || hdr + image->elf.eh_frame_hdr_size > hdrEnd))
+            return ZVCRASH_EINVAL;
+        src.in_place = self;
+        uint64_t ehFrame = 0, unused;
+        const zvcrash_error_t err = zvcrash_async_dwarf_eh_frame_hdr_lookup(&src, true, hdr, 0, &ehFrame, &unused);
+        if (err != ZVCRASH_ESUCCESS && err != ZVCRASH_ENOTSUP && err != ZVCRASH_ENOTFOUND) return err;
+        if (ehFrame == 0) return ZVCRASH_ENOTFOUND;
+        uint64_t end;
+        if (!segmentEnd(task, image, ehFrame, &end)) return ZVCRASH_EINVAL;
+        *section = zvcrash_async_dwarf_section{ehFrame, end, false, self, true};
+        return ZVCRASH_ESUCCESS;
+    }
+    if (image->format != ZVCRASH_IMAGE_FORMAT_MACHO) return ZVCRASH_ENOTFOUND;
+    // Only reads: the image's own record is not changed beyond its fault note.
+    auto* macho = const_cast<zvcrash_async_macho_image*>(&image->macho);
+    uint64_t address = 0, size = 0;
+    bool debugFrame = false;
+    zvcrash_error_t err = zvcrash_async_macho_find_section(macho, "__TEXT", "__eh_frame", &address, &size);
+    if (err == ZVCRASH_ENOTFOUND) {
+        debugFrame = true;
+        err = zvcrash_async_macho_find_section(macho, "__DWARF", "__debug_frame", &address, &size);
+    }
+    if (err != ZVCRASH_ESUCCESS) return err;
+    uint64_t end;
+    if (size == 0 || !zvcrash_async_address_apply_offset(address, static_cast<int64_t>(size), &end))
+        return ZVCRASH_ENOTFOUND;
+    *section = zvcrash_async_dwarf_section{address, end, debugFrame, false, macho->m64};
+    return ZVCRASH_ESUCCESS;
+}
+
+void zvcrash_async_dwarf_section_source(const zvcrash_async_dwarf_section* section, const kernel::Task* task,
+                                        zvcrash_async_dwarf_source* src) {
+    zvcrash_async_dwarf_source_init(src, task, section->start, section->end);
+    src->in_place = section->in_place;
+}

@@ -19,6 +19,49 @@ zvcrash_error_t zvcrash_async_dwarf_unwind_with_fde(const kernel::Task* task, zv
     return state.apply_state(task, src, cie, current, next);
 }
 
+namespace {
+
+// Finds the FDE for `lookup` in the image: through its index when it has one, else through an
+// ELF image's search table, else by the linear scan. Frame errors: 2 when the image has no
+// call-frame data, 4 when no FDE covers the pc.
+zvcrash_frame_error_t findFde(const kernel::Task* task, const zvcrash_async_image* image, uint64_t lookup,
+                              zvcrash_async_dwarf_source* src, zvcrash_async_dwarf_fde_info* fde,
+                              zvcrash_async_dwarf_cie_info* cie, bool* m64) {
+    if (image->fde_index) {
+        const zvcrash_async_dwarf_section* section = zvcrash_dwarf_fde_index_section(image->fde_index);
+        zvcrash_async_dwarf_section_source(section, task, src);
+        *m64 = section->m64;
+        const zvcrash_error_t err = zvcrash_async_dwarf_fde_index_lookup(image->fde_index, lookup, fde, cie);
+        if (err == ZVCRASH_ESUCCESS) return ZVCRASH_FRAME_ESUCCESS;
+        if (err == ZVCRASH_ENOTFOUND) return ZVCRASH_FRAME_ENOTSUP;
+        gnu_ehptr_reader reader(section->m64);
+        return zvcrash_async_dwarf_find_fde_linear(src, &reader, section->start, section->debug_frame, lookup, fde,
+                                                   cie) == ZVCRASH_ESUCCESS
+                   ? ZVCRASH_FRAME_ESUCCESS
+                   : ZVCRASH_FRAME_ENOTSUP;
+    }
+    if (image->format == ZVCRASH_IMAGE_FORMAT_ELF) {
+        if (image->elf.eh_frame_hdr == 0) return ZVCRASH_FRAME_ENOFRAME;
+        *m64 = true;
+        return zvcrash_async_dwarf_elf_find_fde(task, image, lookup, true, src, fde, cie) == ZVCRASH_ESUCCESS
+                   ? ZVCRASH_FRAME_ESUCCESS
+                   : ZVCRASH_FRAME_ENOTSUP;
+    }
+    zvcrash_async_dwarf_section section;
+    const zvcrash_error_t err = zvcrash_async_dwarf_find_section(task, image, &section);
+    if (err == ZVCRASH_ENOTFOUND) return ZVCRASH_FRAME_ENOFRAME;
+    if (err != ZVCRASH_ESUCCESS) return ZVCRASH_FRAME_ENOTSUP;
+    zvcrash_async_dwarf_section_source(&section, task, src);
+    *m64 = section.m64;
+    gnu_ehptr_reader reader(section.m64);
+    return zvcrash_async_dwarf_find_fde_linear(src, &reader, section.start, section.debug_frame, lookup, fde, cie) ==
+                   ZVCRASH_ESUCCESS
+               ? ZVCRASH_FRAME_ESUCCESS
+               : ZVCRASH_FRAME_ENOTSUP;
+}
+
+}  // namespace
+
 zvcrash_frame_error_t zvcrash_frame_dwarf_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
                                                  const zvcrash_async_thread_state* current,
                                                  const zvcrash_async_thread_state* previous,
@@ -33,32 +76,29 @@ zvcrash_frame_error_t zvcrash_frame_dwarf_reader(const kernel::Task* task, zvcra
     zvcrash_frame_error_t result = ZVCRASH_FRAME_ENOTSUP;
     zvcrash_async_image_list_set_reading(image_list, true);
     zvcrash_async_image* image = zvcrash_async_image_list_image_containing_address(image_list, lookup);
-    if (image && image->format == ZVCRASH_IMAGE_FORMAT_ELF) {
-        if (image->elf.eh_frame_hdr == 0) {
-            result = ZVCRASH_FRAME_ENOFRAME;
-        } else {
-            zvcrash_async_dwarf_source src;
-            zvcrash_async_dwarf_fde_info fde;
-            zvcrash_async_dwarf_cie_info cie;
-            gnu_ehptr_reader reader(true);
-            if (zvcrash_async_dwarf_elf_find_fde(task, image, lookup, true, &src, &fde, &cie) == ZVCRASH_ESUCCESS) {
-                // A signal frame's pc is where execution resumes, not a return address.
-                const uint64_t target = cie.signal_frame ? pc : lookup;
-                dwarf_cfa_state state;
-                zvcrash_error_t err =
-                    state.eval_program(&src, target, fde.pc_start, &cie, &reader, cie.initial_instructions_offset,
-                                       cie.initial_instructions_length);
-                if (err == ZVCRASH_ESUCCESS) {
-                    err = state.eval_program(&src, target, fde.pc_start, &cie, &reader, fde.instructions_offset,
-                                             fde.instructions_length);
-                }
-                if (err != ZVCRASH_ESUCCESS) {
-                    result = ZVCRASH_FRAME_ENOTSUP;
-                } else {
-                    result = state.apply_state(task, &src, &cie, current, next) == ZVCRASH_ESUCCESS
-                                 ? ZVCRASH_FRAME_ESUCCESS
-                                 : ZVCRASH_FRAME_ENOFRAME;
-                }
+    if (image) {
+        zvcrash_async_dwarf_source src;
+        zvcrash_async_dwarf_fde_info fde;
+        zvcrash_async_dwarf_cie_info cie;
+        bool m64 = true;
+        result = findFde(task, image, lookup, &src, &fde, &cie, &m64);
+        if (result == ZVCRASH_FRAME_ESUCCESS) {
+            gnu_ehptr_reader reader(m64);
+            // A signal frame's pc is where execution resumes, not a return address.
+            const uint64_t target = cie.signal_frame ? pc : lookup;
+            dwarf_cfa_state state;
+            zvcrash_error_t err = state.eval_program(&src, target, fde.pc_start, &cie, &reader,
+                                                     cie.initial_instructions_offset, cie.initial_instructions_length);
+            if (err == ZVCRASH_ESUCCESS) {
+                err = state.eval_program(&src, target, fde.pc_start, &cie, &reader, fde.instructions_offset,
+                                         fde.instructions_length);
+            }
+            if (err != ZVCRASH_ESUCCESS) {
+                result = ZVCRASH_FRAME_ENOTSUP;
+            } else {
+                result = state.apply_state(task, &src, &cie, current, next) == ZVCRASH_ESUCCESS
+                             ? ZVCRASH_FRAME_ESUCCESS
+                             : ZVCRASH_FRAME_ENOFRAME;
             }
         }
     }

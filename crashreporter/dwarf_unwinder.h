@@ -122,6 +122,44 @@ zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* 
 zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr,
                                                         uint64_t pc, uint64_t* eh_frame, uint64_t* fde_address);
 
+// Where an image's call-frame data lies: .eh_frame of an ELF image (through its PT_GNU_EH_FRAME
+// header), __TEXT,__eh_frame of a Mach-O image, or its __DWARF,__debug_frame when it has no
+// __eh_frame.
+struct zvcrash_async_dwarf_section {
+    uint64_t start;
+    uint64_t end;
+    bool debug_frame;
+    bool in_place;  // an image of this process: read where it is mapped
+    bool m64;
+};
+
+// "Not found" when the image has no call-frame data.
+zvcrash_error_t zvcrash_async_dwarf_find_section(const kernel::Task* task, const zvcrash_async_image* image,
+                                                 zvcrash_async_dwarf_section* section);
+void zvcrash_async_dwarf_section_source(const zvcrash_async_dwarf_section* section, const kernel::Task* task,
+                                        zvcrash_async_dwarf_source* src);
+
+// The per-image FDE index, built when an image is added (normal context: it allocates) and read at
+// crash time without allocating. It holds every FDE that the linear scan from the section's start
+// would accept, sorted by start, with its parsed CIE, so a lookup gives the FDE the scan gives.
+// An image whose FDE ranges overlap gets no index (the scan stays).
+struct zvcrash_async_fde_index_entry {
+    zvcrash_async_dwarf_fde_info fde;
+    uint32_t cie;  // into the index's CIEs
+};
+struct zvcrash_async_fde_index;
+zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build(const zvcrash_async_image* image);
+zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Task* task,
+                                                               const zvcrash_async_dwarf_section* section);
+void zvcrash_dwarf_fde_index_free(zvcrash_async_fde_index* index);
+uint32_t zvcrash_dwarf_fde_index_count(const zvcrash_async_fde_index* index);
+const zvcrash_async_dwarf_section* zvcrash_dwarf_fde_index_section(const zvcrash_async_fde_index* index);
+// "Not found" when no FDE covers pc; "Operation not supported" when the index cannot tell (its
+// walk stopped at malformed data) and the caller must scan.
+zvcrash_error_t zvcrash_async_dwarf_fde_index_lookup(const zvcrash_async_fde_index* index, uint64_t pc,
+                                                     zvcrash_async_dwarf_fde_info* fde,
+                                                     zvcrash_async_dwarf_cie_info* cie);
+
 namespace zvcrash::ZV::async {
 
 enum dwarf_cfa_reg_rule_t : uint8_t {

@@ -277,35 +277,43 @@ void zvcrash_async_macho_mapped_segment_free(zvcrash_async_macho_mapped_segment*
     zvcrash_async_mobject_free(&segment->mobj);
 }
 
-zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname,
-                                                const char* sectname, zvcrash_async_mobject* mobj) {
+zvcrash_error_t zvcrash_async_macho_find_section(zvcrash_async_macho_image* image, const char* segname,
+                                                 const char* sectname, uint64_t* address, uint64_t* size) {
     segment_command_64 segment;
     const void* cmd = nullptr;
     if (!findSegment(image, segname, &segment, &cmd)) return ZVCRASH_ENOTFOUND;
     if (segment.nsects == 0) return ZVCRASH_ENOTFOUND;
     const void* cursor = advance(cmd, image->m64 ? sizeof(segment_command_64) : sizeof(segment_command));
     for (uint32_t i = 0; i < segment.nsects; ++i) {
-        uint64_t addr, size;
+        uint64_t addr, length;
         if (image->m64) {
             section_64 sect;
             if (!readRecord(image, cursor, &sect, "section")) return ZVCRASH_EINVAL;
             cursor = advance(cursor, sizeof sect);
             if (!nameEquals(sect.sectname, sectname)) continue;
             addr = sect.addr;
-            size = sect.size;
+            length = sect.size;
         } else {
             section sect;
             if (!readRecord(image, cursor, &sect, "section")) return ZVCRASH_EINVAL;
             cursor = advance(cursor, sizeof sect);
             if (!nameEquals(sect.sectname, sectname)) continue;
             addr = sect.addr;
-            size = sect.size;
+            length = sect.size;
         }
-        uint64_t address;
-        if (!zvcrash_async_address_apply_offset(addr, image->vmaddr_slide, &address)) return ZVCRASH_EINVAL;
-        return zvcrash_async_mobject_init(mobj, image->task, address, size, true);
+        if (!zvcrash_async_address_apply_offset(addr, image->vmaddr_slide, address)) return ZVCRASH_EINVAL;
+        *size = length;
+        return ZVCRASH_ESUCCESS;
     }
     return ZVCRASH_ENOTFOUND;
+}
+
+zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname,
+                                                const char* sectname, zvcrash_async_mobject* mobj) {
+    uint64_t address, size;
+    zvcrash_error_t err = zvcrash_async_macho_find_section(image, segname, sectname, &address, &size);
+    if (err != ZVCRASH_ESUCCESS) return err;
+    return zvcrash_async_mobject_init(mobj, image->task, address, size, true);
 }
 
 zvcrash_error_t zvcrash_async_macho_symtab_reader_init(zvcrash_async_macho_symtab_reader* reader,

@@ -72,6 +72,9 @@ bool zvcrash_async_macho_get_uuid(zvcrash_async_macho_image* image, uint8_t uuid
 zvcrash_error_t zvcrash_async_macho_map_segment(zvcrash_async_macho_image* image, const char* segname,
                                                 zvcrash_async_macho_mapped_segment* segment);
 void zvcrash_async_macho_mapped_segment_free(zvcrash_async_macho_mapped_segment* segment);
+// The task address and size of a section, slide applied.
+zvcrash_error_t zvcrash_async_macho_find_section(zvcrash_async_macho_image* image, const char* segname,
+                                                 const char* sectname, uint64_t* address, uint64_t* size);
 zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname,
                                                 const char* sectname, zvcrash_async_mobject* mobj);
 

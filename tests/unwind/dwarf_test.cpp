@@ -718,4 +718,115 @@ TEST(DwarfMalformed, ExpressionLimitsNameTheirReason) {
     }
 }
 
+// The FDE and CIE that the linear scan from the section's start gives for pc, or its error.
+zvcrash_error_t scanFor(const zvcrash_async_dwarf_section& section, uint64_t pc, zvcrash_async_dwarf_fde_info* fde,
+                        zvcrash_async_dwarf_cie_info* cie) {
+    static zvcrash_async_dwarf_source src;
+    zvcrash_async_dwarf_section_source(&section, kernel::task_self(), &src);
+    gnu_ehptr_reader reader(section.m64);
+    return zvcrash_async_dwarf_find_fde_linear(&src, &reader, section.start, section.debug_frame, pc, fde, cie);
+}
+
+void expectSameFde(const zvcrash_async_dwarf_fde_info& a, const zvcrash_async_dwarf_cie_info& ac,
+                   const zvcrash_async_dwarf_fde_info& b, const zvcrash_async_dwarf_cie_info& bc) {
+    EXPECT_EQ(a.fde_offset, b.fde_offset);
+    EXPECT_EQ(a.pc_start, b.pc_start);
+    EXPECT_EQ(a.pc_end, b.pc_end);
+    EXPECT_EQ(a.instructions_offset, b.instructions_offset);
+    EXPECT_EQ(a.instructions_length, b.instructions_length);
+    EXPECT_EQ(ac.cie_offset, bc.cie_offset);
+    EXPECT_EQ(ac.initial_instructions_offset, bc.initial_instructions_offset);
+    EXPECT_EQ(ac.return_address_register, bc.return_address_register);
+    EXPECT_EQ(ac.signal_frame, bc.signal_frame);
+}
+
+TEST(DwarfIndex, GivesTheFdeOfTheLinearScanForEveryImageOfThisProcess) {
+    int indexed = 0;
+    for (zvcrash_async_image* image = zvcrash_async_image_list_next(&images().list, nullptr); image;
+         image = zvcrash_async_image_list_next(&images().list, image)) {
+        if (!image->fde_index) continue;
+        ++indexed;
+        const zvcrash_async_dwarf_section section = *zvcrash_dwarf_fde_index_section(image->fde_index);
+        // Probe around the starts and ends of FDEs met by walking the section, and in the gaps.
+        zvcrash_async_dwarf_source src;
+        zvcrash_async_dwarf_section_source(&section, kernel::task_self(), &src);
+        gnu_ehptr_reader reader(true);
+        std::vector<uint64_t> pcs = {image->header_addr, image->header_addr + image->text_size - 1};
+        int fdes = 0;
+        for (uint64_t at = section.start; at < section.end && fdes < 400;) {
+            uint64_t next;
+            bool isCie = false, terminator = false;
+            ASSERT_EQ(zvcrash_async_dwarf_next_entry(&src, at, false, &next, &isCie, &terminator), ZVCRASH_ESUCCESS);
+            if (terminator) break;
+            zvcrash_async_dwarf_fde_info f;
+            zvcrash_async_dwarf_cie_info c;
+            if (!isCie && zvcrash_async_dwarf_fde_info_init(&f, &c, &src, &reader, at, false, section.start) ==
+                              ZVCRASH_ESUCCESS) {
+                ++fdes;
+                for (uint64_t pc : {f.pc_start, f.pc_start - 1, (f.pc_start + f.pc_end) / 2, f.pc_end - 1, f.pc_end})
+                    pcs.push_back(pc);
+            }
+            at = next;
+        }
+        for (uint64_t pc : pcs) {
+            zvcrash_async_dwarf_fde_info f1, f2;
+            zvcrash_async_dwarf_cie_info c1, c2;
+            const zvcrash_error_t indexed = zvcrash_async_dwarf_fde_index_lookup(image->fde_index, pc, &f1, &c1);
+            const zvcrash_error_t scanned = scanFor(section, pc, &f2, &c2);
+            ASSERT_EQ(indexed, scanned) << image->name << " pc " << std::hex << pc;
+            if (indexed == ZVCRASH_ESUCCESS) expectSameFde(f1, c1, f2, c2);
+        }
+    }
+    EXPECT_GE(indexed, 2);  // the test itself and the C library at least
+}
+
+TEST(DwarfIndex, OverlappingFdesKeepTheScanAndItsFirstMatch) {
+    // A second FDE after the first: [0x1000, 0x1100) and then [start, start + 0x180).
+    auto withSecond = [](uint64_t start) {
+        Cfi c = makeCfi("", {}, {});
+        c.bytes.resize(c.bytes.size() - 4);  // drop the terminator
+        const size_t second = c.bytes.size();
+        c.u32(0);
+        c.u32(static_cast<uint32_t>(second + 4));
+        c.u64(start);
+        c.u64(0x180);
+        c.close(second);
+        c.u32(0);
+        return c;
+    };
+    struct Case {
+        const char* what;
+        uint64_t secondStart;
+        bool indexed;
+    };
+    for (const Case k : {Case{"disjoint", 0x1100, true}, Case{"overlapping", 0x1080, false}}) {
+        SCOPED_TRACE(k.what);
+        const Cfi c = withSecond(k.secondStart);
+        zvcrash_buffer_task task;
+        zvcrash_buffer_task_init(&task, kBase, c.bytes.data(), c.bytes.size());
+        const zvcrash_async_dwarf_section section{kBase, kBase + c.bytes.size(), false, false, true};
+        zvcrash_async_fde_index* index = zvcrash_dwarf_fde_index_build_section(&task.task, &section);
+        ASSERT_EQ(index != nullptr, k.indexed);
+        // The scan's answer holds either way: the first FDE in section order that covers pc.
+        Parsed p;
+        parse(c, 0x1090, &p);
+        ASSERT_EQ(p.err, ZVCRASH_ESUCCESS);
+        EXPECT_EQ(p.fde.pc_start, 0x1000u);
+        if (index) {
+            EXPECT_EQ(zvcrash_dwarf_fde_index_count(index), 2u);
+            for (uint64_t pc : {0xFFFull, 0x1000ull, 0x10FFull, 0x1100ull, 0x127Full, 0x1280ull}) {
+                SCOPED_TRACE(pc);
+                zvcrash_async_dwarf_fde_info f;
+                zvcrash_async_dwarf_cie_info ci;
+                Parsed q;
+                parse(c, pc, &q);
+                const zvcrash_error_t err = zvcrash_async_dwarf_fde_index_lookup(index, pc, &f, &ci);
+                ASSERT_EQ(err, q.err);
+                if (err == ZVCRASH_ESUCCESS) expectSameFde(f, ci, q.fde, q.cie);
+            }
+            zvcrash_dwarf_fde_index_free(index);
+        }
+    }
+}
+
 }  // namespace
