@@ -4,6 +4,9 @@
 #   ./hx build [--asan|--tsan]                  only build
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
+#   ./hx deps                                   only install the Debian packages listed below
+#   ./hx lint [--all | FILES...]                clang-tidy (.clang-tidy) over the files changed since
+#                                               main (committed or not), the given ones, or all
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -15,7 +18,9 @@ packages=(
   libicu-dev libssl-dev openssl libplist-dev libcurl4-openssl-dev ca-certificates
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libphonenumber-dev libunwind-dev
-  clang lld llvm libclang-rt-14-dev
+  libcairo2-dev libpango1.0-dev librsvg2-dev libgif-dev libjpeg62-turbo-dev libpng-dev
+  fonts-dejavu-core fonts-dejavu-extra python3-pil
+  clang lld llvm libclang-rt-14-dev clang-format clang-tidy
   python3 python3-phonenumbers tzdata gzip coreutils
 )
 
@@ -65,6 +70,37 @@ case "$cmd" in
     if parse_sanitizer "${1:-}"; then shift; fi
     configure_and_build "$@"
     ;;
+  deps)
+    install_packages
+    ;;
+  lint)
+    install_packages
+    cmake -S "$root" -B "$build_dir" "${cmake_args[@]}" >/dev/null
+    mapfile -t known < <(python3 -c 'import json,sys; [print(e["file"]) for e in json.load(open(sys.argv[1]))]' \
+      "$build_dir/compile_commands.json" | sort -u)
+    if [ "${1:-}" = "--all" ]; then
+      candidates=("${known[@]}")
+    elif (($#)); then
+      candidates=("$@")
+    else
+      base=HEAD
+      git rev-parse -q --verify main >/dev/null && base=$(git merge-base HEAD main)
+      mapfile -t candidates < <({ git diff --name-only --diff-filter=d "$base"; git ls-files --others --exclude-standard; } | sort -u)
+    fi
+    # A header is linted through the source of the same name; files the build does not compile are skipped.
+    files=()
+    for f in "${candidates[@]}"; do
+      f=$(realpath -m "$f")
+      case "$f" in *.h | *.hpp) for s in "${f%.*}.cpp" "${f%.*}.c"; do [ -e "$s" ] && f=$s; done ;; esac
+      printf '%s\n' "${known[@]}" | grep -qxF "$f" && files+=("$f")
+    done
+    mapfile -t files < <(printf '%s\n' "${files[@]}" | sort -u | sed '/^$/d')
+    if ((${#files[@]} == 0)); then echo "hx lint: no compiled source to check"; exit 0; fi
+    echo "hx lint: ${#files[@]} file(s)"
+    filter="^$root/(platform|model|service|app|ui|RurIdurev|RurIdurevCrashes|crashreporter|emulator|tools)/"
+    printf '%s\0' "${files[@]}" |
+      xargs -0 -P "$jobs" -n 4 clang-tidy-14 -p "$build_dir" --quiet --header-filter="$filter" 2>/dev/null
+    ;;
   fuzz)
     target=${1:?usage: ./hx fuzz TARGET SECONDS}
     seconds=${2:-60}
@@ -93,7 +129,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | fuzz TARGET SECONDS | bench [NAME]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | bench [NAME]" >&2
     exit 2
     ;;
 esac

@@ -12,15 +12,11 @@
 #include <cstring>
 
 #include "platform/foundation/json.h"
+#include "platform/foundation/strings.h"
 
 namespace emulator {
 
 namespace {
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
-    return s;
-}
 
 bool readSome(int fd, std::string& buffer) {
     pollfd p{fd, POLLIN, 0};
@@ -49,11 +45,16 @@ IngestionService::IngestionService() {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
-    bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listenFd_, 16);
+    // listen() on a socket whose bind failed would pick a port on every interface: only a socket
+    // bound to the loopback address listens, and a service without one answers on port 0.
     socklen_t len = sizeof addr;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    if (listenFd_ >= 0 && bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        listen(listenFd_, 16) == 0 && getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port_ = ntohs(addr.sin_port);
+    } else if (listenFd_ >= 0) {
+        close(listenFd_);
+        listenFd_ = -1;  // poll() skips it, so the serving thread only waits to be woken
+    }
     if (pipe2(wakeFds_, O_CLOEXEC) != 0) wakeFds_[0] = wakeFds_[1] = -1;
     thread_ = std::thread([this] { serve(); });
 }
@@ -61,7 +62,7 @@ IngestionService::IngestionService() {
 IngestionService::~IngestionService() {
     if (wakeFds_[1] >= 0) (void)!write(wakeFds_[1], "x", 1);
     if (thread_.joinable()) thread_.join();
-    close(listenFd_);
+    if (listenFd_ >= 0) close(listenFd_);
     if (wakeFds_[0] >= 0) close(wakeFds_[0]);
     if (wakeFds_[1] >= 0) close(wakeFds_[1]);
 }
@@ -143,7 +144,7 @@ void IngestionService::handle(int fd) {
         if (colon != std::string::npos) {
             std::string value = line.substr(colon + 1);
             value.erase(0, value.find_first_not_of(" \t"));
-            request.headers[lower(line.substr(0, colon))] = value;
+            request.headers[foundation::asciiLowercase(line.substr(0, colon))] = value;
         }
         pos = end + 2;
     }
@@ -158,7 +159,7 @@ void IngestionService::handle(int fd) {
     }
     request.rawBody = body.substr(0, length);
     request.body = request.rawBody;
-    if (lower(request.header("content-encoding")) == "gzip") {
+    if (foundation::asciiLowercase(request.header("content-encoding")) == "gzip") {
         auto plain = gunzip(request.rawBody);
         request.gunzipFailed = !plain;
         if (plain) request.body = *plain;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "app/connect_app_delegate.h"
+#include "model/application_model.h"
 #include "model/archive_read.h"
 #include "model/quick_setting.h"
 #include "platform/foundation/bundle.h"
@@ -141,11 +141,16 @@ std::vector<HX_PhonePtr> HX_Account::callMethods(bool canPlaceCalls) const {
 }
 
 std::vector<HX_PhonePtr> HX_Account::callMethods() const {
-    auto app = HX_ConnectAppDelegate::sharedDelegate();
+    auto app = HXApplicationModel::sharedDelegate();
     return callMethods(app && app->isPhone());
 }
 
-std::shared_ptr<HX_QuickSetting> HX_Account::quickSetting(const HX_ConnectAppDelegate& app,
+std::shared_ptr<HX_QuickSetting> HX_Account::quickSetting(const HXApplicationModel& app,
+                                                          const foundation::UserDefaults& defaults) const {
+    return quickSetting(app.autoRefresh(), app.newMessageAlert(), defaults);
+}
+
+std::shared_ptr<HX_QuickSetting> HX_Account::quickSetting(bool autoRefresh, bool newMessageAlert,
                                                           const foundation::UserDefaults& defaults) const {
     auto qs = std::make_shared<HX_QuickSetting>();
     qs->setCurrentVmGreetingId(currentVmGreetingId_);
@@ -159,14 +164,16 @@ std::shared_ptr<HX_QuickSetting> HX_Account::quickSetting(const HX_ConnectAppDel
     qs->setUseHXasCID(useHXasCID_);
     qs->setCallOptions(callOptions_);
     qs->setVMtranscription(VMtranscription_);
-    qs->setAutoRefresh(app.autoRefresh() ? 2 : 1);
-    qs->setMessageSounds(app.newMessageAlert() ? 2 : 1);
+    qs->setAutoRefresh(autoRefresh ? 2 : 1);
+    qs->setMessageSounds(newMessageAlert ? 2 : 1);
     qs->setPrefetchVM(defaults.boolForKey("VMprefetch") ? 2 : 1);
     return qs;
 }
 
 std::shared_ptr<HX_QuickSetting> HX_Account::quickSetting() const {
-    auto app = HX_ConnectAppDelegate::sharedDelegate();
-    HX_ConnectAppDelegate fallback;
-    return quickSetting(app ? *app : fallback, *foundation::UserDefaults::standardUserDefaults());
+    auto app = HXApplicationModel::sharedDelegate();
+    auto& defaults = *foundation::UserDefaults::standardUserDefaults();
+    if (app) return quickSetting(*app, defaults);
+    // Without an application object, its preferences' launch values: refresh on, sounds off.
+    return quickSetting(true, false, defaults);
 }

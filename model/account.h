@@ -14,7 +14,7 @@
 #include "platform/foundation/value.h"
 
 class HX_QuickSetting;
-class HX_ConnectAppDelegate;
+class HXApplicationModel;
 namespace foundation {
 class UserDefaults;
 }
@@ -98,7 +98,9 @@ public:
 
     // A snapshot of the current settings as a preset; the app settings come from `app` and the
     // preference "VMprefetch" in `defaults`.
-    std::shared_ptr<HX_QuickSetting> quickSetting(const HX_ConnectAppDelegate& app,
+    std::shared_ptr<HX_QuickSetting> quickSetting(const HXApplicationModel& app,
+                                                  const foundation::UserDefaults& defaults) const;
+    std::shared_ptr<HX_QuickSetting> quickSetting(bool autoRefresh, bool newMessageAlert,
                                                   const foundation::UserDefaults& defaults) const;
     // The same with the shared application object and the standard preferences.
     std::shared_ptr<HX_QuickSetting> quickSetting() const;

@@ -3,11 +3,13 @@
 #include <mutex>
 
 void HXCCachedImage::encode(foundation::Coder& coder) const {
-    coder.encodeInt64("pixelWidth", image_.pixelWidth);
-    coder.encodeInt64("pixelHeight", image_.pixelHeight);
-    coder.encodeDouble("scale", image_.scale);
-    coder.encodeString("format", image_.format);
-    coder.encodeData("data", image_.encoded);
+    const foundation::Dictionary fields = image_->toDictionary();
+    coder.encodeInt64("pixelWidth", fields.get("pixelWidth").int64Value());
+    coder.encodeInt64("pixelHeight", fields.get("pixelHeight").int64Value());
+    coder.encodeDouble("scale", fields.get("scale").doubleValue());
+    coder.encodeString("format", fields.get("format").asString());
+    coder.encodeData("data", fields.get("data").asData());
+    if (fields.contains("orientation")) coder.encodeInt64("orientation", fields.get("orientation").int64Value());
 }
 
 std::shared_ptr<HXCCachedImage> HXCCachedImage::decode(foundation::Decoder& decoder) {
@@ -17,8 +19,9 @@ std::shared_ptr<HXCCachedImage> HXCCachedImage::decode(foundation::Decoder& deco
     fields.set("scale", decoder.decodeDouble("scale"));
     if (auto format = decoder.decodeString("format")) fields.set("format", *format);
     if (auto data = decoder.decodeData("data")) fields.set("data", std::move(*data));
+    if (decoder.containsValue("orientation")) fields.set("orientation", decoder.decodeInt64("orientation"));
     // The image value checks the bytes against the recorded size and format.
-    auto image = foundation::Image::fromDictionary(fields);
+    auto image = graphics::Image::fromDictionary(fields);
     if (!image.ok()) return nullptr;
     return std::make_shared<HXCCachedImage>(std::move(*image));
 }

@@ -6,16 +6,16 @@
 #include <optional>
 #include <string>
 
-#include "platform/foundation/image.h"
 #include "platform/foundation/keyed_archiver.h"
 #include "platform/foundation/value.h"
+#include "platform/graphics/image.h"
 
 // An image in an archive: its encoded bytes with their pixel size, scale and format, so
 // contact thumbnails and attachment previews can be cached and read back as images.
 class HXCCachedImage : public foundation::Archivable {
 public:
-    explicit HXCCachedImage(foundation::Image image) : image_(std::move(image)) {}
-    const foundation::Image& image() const { return image_; }
+    explicit HXCCachedImage(graphics::ImagePtr image) : image_(std::move(image)) {}
+    const graphics::ImagePtr& image() const { return image_; }
 
     static constexpr const char* kClassName = "UIImage";
     std::string className() const override { return kClassName; }
@@ -25,7 +25,7 @@ public:
     static void registerClass();
 
 private:
-    foundation::Image image_;
+    graphics::ImagePtr image_;
 };
 
 struct HXCCachedObject {
@@ -41,14 +41,14 @@ struct HXCCachedObject {
     static std::shared_ptr<const HXCCachedObject> withArchivable(std::shared_ptr<const foundation::Archivable> object) {
         return std::make_shared<const HXCCachedObject>(HXCCachedObject{std::move(object), {}});
     }
-    static std::shared_ptr<const HXCCachedObject> withImage(foundation::Image image) {
+    static std::shared_ptr<const HXCCachedObject> withImage(graphics::ImagePtr image) {
         return withArchivable(std::make_shared<HXCCachedImage>(std::move(image)));
     }
 
     // The image this object holds, if it is one.
-    std::optional<foundation::Image> image() const {
+    graphics::ImagePtr image() const {
         if (auto held = std::dynamic_pointer_cast<const HXCCachedImage>(archivable)) return held->image();
-        return std::nullopt;
+        return nullptr;
     }
 };
 

@@ -5,6 +5,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/strings.h"
+#include "platform/graphics/image_operations.h"
 
 using foundation::Dictionary;
 using foundation::Value;
@@ -89,11 +90,8 @@ std::vector<Dictionary> entriesForContact(const services::Contact& contact,
     return out;
 }
 
-foundation::Image fittingThumbnail(foundation::Image image) {
-    // The bytes stay as they are; a larger scale shows them in fewer points.
-    const double side = static_cast<double>(std::max(image.pixelWidth, image.pixelHeight));
-    if (side / image.scale > 40) image.scale = side / 40;
-    return image;
+graphics::ImagePtr fittingThumbnail(const graphics::ImagePtr& image) {
+    return graphics::imageScaledToFitSize(image, {40, 40});
 }
 
 void sortByRecency(ContactList& list) {
@@ -102,6 +100,17 @@ void sortByRecency(ContactList& list) {
         if (sa != sb) return sa > sb;
         return foundation::compare(nameOf(*a), nameOf(*b)) < 0;
     });
+}
+
+std::optional<ContactList> entriesFromCache(const foundation::Value& cache) {
+    if (!cache.isArray()) return std::nullopt;
+    ContactList list;
+    for (const foundation::Value& v : cache.asArray()) {
+        const foundation::Dictionary* d = v.ifDictionary();
+        if (d && d->get("number").isString() && d->get("recordID").isString())
+            list.push_back(std::make_shared<const foundation::Dictionary>(*d));
+    }
+    return list;
 }
 
 ContactList matchingPhone(const ContactList& list, std::string_view p) {

@@ -1,16 +1,17 @@
 // The rules of the contact list: how a device contact becomes entries, how numbers and names
 // match, and how one or several matches are named. The application object's contact operations
-// (connect_app_delegate_contacts.cpp) keep the list; these functions only read what they get.
+// (application_model_contacts.cpp) keep the list; these functions only read what they get.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/connect_app_delegate.h"
-#include "platform/foundation/image.h"
+#include "model/application_model.h"
 #include "platform/foundation/value.h"
+#include "platform/graphics/image.h"
 #include "platform/services/contacts.h"
 
 inline constexpr const char* kContactsCacheUpdatedNotification = "kContactsCacheUpdatedNotification";
@@ -20,8 +21,8 @@ inline constexpr const char* kContactsAccessRestrictedMessage =
 
 namespace hxcontacts {
 
-using ContactEntry = HX_ConnectAppDelegate::ContactEntry;
-using ContactList = HX_ConnectAppDelegate::ContactList;
+using ContactEntry = HXApplicationModel::ContactEntry;
+using ContactList = HXApplicationModel::ContactList;
 
 // A formatted number in international form where the formatter left it national.
 std::string normalizedNumber(std::string n);
@@ -29,10 +30,14 @@ std::string normalizedNumber(std::string n);
 // display form.
 std::vector<foundation::Dictionary> entriesForContact(const services::Contact& contact,
                                                       const std::function<std::string(const std::string&)>& format);
-// The image shown at no more than 40 x 40 points.
-foundation::Image fittingThumbnail(foundation::Image image);
+// The image scaled to fit 40 x 40 points (proportions kept), drawn at the main screen's scale.
+graphics::ImagePtr fittingThumbnail(const graphics::ImagePtr& image);
 // Most recently picked first, then by name (stable).
 void sortByRecency(ContactList& list);
+
+// The entries of the contacts cache file (a property list): only the well-formed ones, a number
+// and a record id both text; nothing when the file does not hold an array.
+std::optional<ContactList> entriesFromCache(const foundation::Value& cache);
 
 ContactList matchingPhone(const ContactList& list, std::string_view number);
 ContactList matchingName(const ContactList& list, std::string_view query);

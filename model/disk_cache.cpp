@@ -1,11 +1,11 @@
 #include "model/disk_cache.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstdio>
 #include <mutex>
 #include <vector>
 
+#include "platform/dispatch/queue_check.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/keyed_archiver.h"
@@ -20,12 +20,8 @@ constexpr const char* kPrefix = "com.hxconnect.HXCDiskCache";
 
 foundation::Date now() { return foundation::Date{dispatch::wallNow()}; }
 
-std::mutex& managerMutex() {
-    static std::mutex m;
-    return m;
-}
-std::shared_ptr<HXCDiskCache::BackgroundTaskManager>& managerSlot() {
-    static std::shared_ptr<HXCDiskCache::BackgroundTaskManager> manager;
+std::atomic<foundation::Application*>& managerSlot() {
+    static std::atomic<foundation::Application*> manager{nullptr};
     return manager;
 }
 
@@ -96,27 +92,15 @@ void HXCDiskCache::emptyTrash() {
     });
 }
 
-void HXCDiskCache::setBackgroundTaskManager(std::shared_ptr<BackgroundTaskManager> manager) {
-    std::lock_guard lock(managerMutex());
-    managerSlot() = std::move(manager);
-}
+void HXCDiskCache::setBackgroundTaskManager(foundation::Application* manager) { managerSlot() = manager; }
 
 uint64_t HXCDiskCache::beginBackgroundTask() {
-    std::shared_ptr<BackgroundTaskManager> manager;
-    {
-        std::lock_guard lock(managerMutex());
-        manager = managerSlot();
-    }
-    return manager ? manager->beginBackgroundTask() : 0;
+    auto* manager = managerSlot().load();
+    return manager ? manager->beginBackgroundTask(kPrefix) : foundation::kInvalidBackgroundTask;
 }
 
 void HXCDiskCache::endBackgroundTask(uint64_t identifier) {
-    std::shared_ptr<BackgroundTaskManager> manager;
-    {
-        std::lock_guard lock(managerMutex());
-        manager = managerSlot();
-    }
-    if (manager) manager->endBackgroundTask(identifier);
+    if (auto* manager = managerSlot().load()) manager->endBackgroundTask(identifier);
 }
 
 // ---- file names
@@ -140,6 +124,9 @@ std::string HXCDiskCache::encodedString(std::string_view key) {
             case '/':
                 out += "%2F";
                 break;
+            case '\0':
+                out += "%00";  // the file system would end the name there, merging "a\0b" into "a"
+                break;
             default:
                 out.push_back(c);
                 break;
@@ -155,7 +142,9 @@ std::optional<std::string> HXCDiskCache::decodedString(std::string_view name) {
 
 HXCDiskCache::FileURL HXCDiskCache::encodedFileURLForKey(const std::string& key) const {
     if (key.empty()) return std::nullopt;
-    return cacheURL_ / encodedString(key);
+    auto name = foundation::boundedFileName(encodedString(key), foundation::kAtomicWriteAffixBytes);
+    if (!name) return std::nullopt;
+    return cacheURL_ / *name;
 }
 
 std::optional<std::string> HXCDiskCache::keyForEncodedFileURL(const std::filesystem::path& url) {
@@ -209,10 +198,12 @@ void HXCDiskCache::run(std::function<void(HXCDiskCache&)> step, bool backgroundT
 // ---- the procedures, on the disk queue
 
 void HXCDiskCache::createCacheDirectory() {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (!files::exists(cacheURL_)) (void)files::createDirectory(cacheURL_);
 }
 
 void HXCDiskCache::initializeDiskProperties() {
+    HX_ASSERT_ON_QUEUE(queue_);
     auto entries = files::listDirectory(cacheURL_, /*skipHidden=*/true);
     if (!entries.ok()) return;
     uint64_t total = 0;
@@ -227,12 +218,14 @@ void HXCDiskCache::initializeDiskProperties() {
 }
 
 bool HXCDiskCache::setFileModificationDate(foundation::Date date, const std::filesystem::path& url) {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (!files::setModificationDate(url, date).ok()) return false;
     if (auto key = keyForEncodedFileURL(url)) dates_[*key] = date;
     return true;
 }
 
 bool HXCDiskCache::removeFileAndExecuteBlocksForKey(const std::string& key) {
+    HX_ASSERT_ON_QUEUE(queue_);
     auto url = encodedFileURLForKey(key);
     if (!url || !files::exists(*url)) return false;
     if (willRemoveObjectBlock_) willRemoveObjectBlock_(*this, key, nullptr, url);
@@ -249,6 +242,7 @@ bool HXCDiskCache::removeFileAndExecuteBlocksForKey(const std::string& key) {
 
 void HXCDiskCache::writeObject(const std::string& key, const Object& object, foundation::Date date,
                                const ObjectBlock& block) {
+    HX_ASSERT_ON_QUEUE(queue_);
     FileURL url = encodedFileURLForKey(key);
     if (willAddObjectBlock_) willAddObjectBlock_(*this, key, object, url);
     bool written = false;
@@ -258,7 +252,7 @@ void HXCDiskCache::writeObject(const std::string& key, const Object& object, fou
         written = bytes.ok() && files::writeAtomically(*url, *bytes).ok();
     }
     if (written) {
-        setFileModificationDate(date, *url);
+        if (setFileModificationDate(date, *url)) dates_[key] = date;
         if (auto attributes = files::attributes(*url); attributes.ok()) {
             if (auto it = sizes_.find(key); it != sizes_.end())
                 byteCount_.fetch_sub(std::min(it->second, byteCount_.load()));
@@ -274,6 +268,7 @@ void HXCDiskCache::writeObject(const std::string& key, const Object& object, fou
 }
 
 void HXCDiskCache::trimDiskToSize(uint64_t limit) {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (byteCount_.load() <= limit) return;
     auto keys = keysSortedByValue(sizes_);
     for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
@@ -283,6 +278,7 @@ void HXCDiskCache::trimDiskToSize(uint64_t limit) {
 }
 
 void HXCDiskCache::trimDiskToSizeByDate(uint64_t limit) {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (byteCount_.load() <= limit) return;
     for (const auto& key : keysSortedByValue(dates_)) {
         removeFileAndExecuteBlocksForKey(key);
@@ -291,6 +287,7 @@ void HXCDiskCache::trimDiskToSizeByDate(uint64_t limit) {
 }
 
 void HXCDiskCache::trimDiskToDate(foundation::Date date) {
+    HX_ASSERT_ON_QUEUE(queue_);
     for (const auto& key : keysSortedByValue(dates_)) {
         auto it = dates_.find(key);
         if (it == dates_.end()) continue;
@@ -300,6 +297,7 @@ void HXCDiskCache::trimDiskToDate(foundation::Date date) {
 }
 
 void HXCDiskCache::removeAllNow() {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (willRemoveAllObjectsBlock_) willRemoveAllObjectsBlock_(*this);
     moveItemAtURLToTrash(cacheURL_);
     emptyTrash();
@@ -311,6 +309,7 @@ void HXCDiskCache::removeAllNow() {
 }
 
 void HXCDiskCache::trimToAgeLimitRecursively() {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (ageLimit_ == 0) return;
     trimDiskToDate(foundation::Date{now().secondsSince1970 - ageLimit_});
     std::weak_ptr<HXCDiskCache> weak = weak_from_this();
@@ -332,7 +331,7 @@ void HXCDiskCache::objectForKey(const std::string& key, ObjectBlock block) {
                 auto bytes = files::readData(*url);
                 object = bytes.ok() ? unarchive(*bytes) : nullptr;
                 if (object) {
-                    self.setFileModificationDate(calledAt, *url);
+                    if (self.setFileModificationDate(calledAt, *url)) self.dates_[key] = calledAt;
                 } else {
                     // An unreadable archive leaves through the remove path, so the maps and the
                     // byte count stay in step with the directory.
@@ -351,7 +350,7 @@ void HXCDiskCache::fileURLForKey(const std::string& key, ObjectBlock block) {
         [key, block = std::move(block), calledAt](HXCDiskCache& self) {
             FileURL url = self.encodedFileURLForKey(key);
             if (url && files::exists(*url)) {
-                self.setFileModificationDate(calledAt, *url);
+                if (self.setFileModificationDate(calledAt, *url)) self.dates_[key] = calledAt;
             } else {
                 url.reset();
             }
@@ -441,7 +440,7 @@ void HXCDiskCache::enumerateObjectsWithBlock(ObjectBlock block, CacheBlock compl
 
 void HXCDiskCache::waitFor(const std::function<void(dispatch::Block done)>& start) const {
     // Every disk cache shares the queue: waiting on it from it could never end.
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     auto semaphore = std::make_shared<dispatch::Semaphore>(0);
     start([semaphore] { semaphore->signal(); });
     semaphore->wait();

@@ -16,6 +16,7 @@
 
 #include "model/cached_object.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/value.h"
 
 class HXCDiskCache : public std::enable_shared_from_this<HXCDiskCache> {
@@ -26,14 +27,6 @@ public:
     using ObjectBlock =
         std::function<void(HXCDiskCache& cache, const std::string& key, const Object& object, const FileURL& fileURL)>;
     using CacheBlock = std::function<void(HXCDiskCache& cache)>;
-
-    // Keeps work alive while the application is in the background.
-    class BackgroundTaskManager {
-    public:
-        virtual ~BackgroundTaskManager() = default;
-        virtual uint64_t beginBackgroundTask() = 0;
-        virtual void endBackgroundTask(uint64_t identifier) = 0;
-    };
 
     // A cache in "<rootPath>/com.hxconnect.HXCDiskCache.<name>"; null without a name. Its maps
     // are rebuilt from the directory by a step queued now, so later operations see them.
@@ -48,9 +41,13 @@ public:
     // Moves what lies at url into the trash under a fresh unique name; false when nothing is there.
     static bool moveItemAtURLToTrash(const std::filesystem::path& url);
     static void emptyTrash();
-    static void setBackgroundTaskManager(std::shared_ptr<BackgroundTaskManager> manager);
+    // Keeps work alive while the application is in the background: the platform's one task
+    // registry, or none (the default), in which case work simply runs.
+    static void setBackgroundTaskManager(foundation::Application* manager);
 
-    // The file name of a key: "%", ".", ":" and "/" percent-escaped, all else unchanged.
+    // The escaped form of a key: "%", ".", ":", "/" and NUL percent-escaped, all else unchanged.
+    // A key's file name is this form, bounded by foundation::boundedFileName so that it and the
+    // writer's temporary fit the file-name limit (a long key's name then no longer decodes).
     static std::string encodedString(std::string_view key);
     // The key of a file name; none when an escape is malformed.
     static std::optional<std::string> decodedString(std::string_view name);

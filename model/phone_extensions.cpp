@@ -5,7 +5,7 @@
 #include <array>
 #include <exception>
 
-#include "app/connect_app_delegate.h"
+#include "model/application_model.h"
 #include "model/entities_converter.h"
 #include "model/phone_format.h"
 
@@ -65,7 +65,7 @@ std::string extractCharactersFromStringUsingCharset(std::string_view s, const fo
 }
 
 std::string formattedPhoneNumberFromString(std::string_view s) {
-    auto app = HX_ConnectAppDelegate::sharedDelegate();
+    auto app = HXApplicationModel::sharedDelegate();
     if (!app) return std::string(s);
     auto formatter = app->phoneFormatter();
     std::string out = formatter ? formattedPhoneNumberFromStringWithFormatter(s, *formatter) : std::string(s);

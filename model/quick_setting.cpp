@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/connect_app_delegate.h"
 #include "model/account.h"
+#include "model/application_model.h"
 #include "model/archive_read.h"
 #include "platform/foundation/strings.h"
 
@@ -47,7 +47,7 @@ bool HX_QuickSetting::quickSettingUpdated(const HX_Account& account) {
 }
 
 bool HX_QuickSetting::quickSettingUpdated() {
-    auto app = HX_ConnectAppDelegate::sharedDelegate();
+    auto app = HXApplicationModel::sharedDelegate();
     std::shared_ptr<HX_Account> account = app ? app->account() : nullptr;
     HX_Account none;
     return quickSettingUpdated(account ? *account : none);

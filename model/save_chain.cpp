@@ -2,7 +2,7 @@
 // notifications of new incoming items (on a background fetch) and the search index.
 #include <algorithm>
 
-#include "app/connect_app_delegate.h"
+#include "model/application_model.h"
 #include "model/cache.h"
 #include "model/conversation.h"
 #include "model/message_store.h"
@@ -75,7 +75,7 @@ std::vector<ManagedObjectPtr> newUnreadItems(const store::Context& context) {
 
 }  // namespace
 
-void HX_ConnectAppDelegate::answerFetchHandlers(std::vector<BackgroundFetchCompletion> handlers, int result) {
+void HXApplicationModel::answerFetchHandlers(std::vector<BackgroundFetchCompletion> handlers, int result) {
     if (handlers.empty()) return;
     dispatch::Queue::main()->async([this, handlers = std::move(handlers), result] {
         showPasscodeLockIfNeeded();
@@ -83,8 +83,8 @@ void HX_ConnectAppDelegate::answerFetchHandlers(std::vector<BackgroundFetchCompl
     });
 }
 
-void HX_ConnectAppDelegate::saveMOC2Parent(const std::shared_ptr<store::Context>& context,
-                                           std::function<void()> completion, BackgroundFetchCompletion handler) {
+void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& context,
+                                        std::function<void()> completion, BackgroundFetchCompletion handler) {
     if (!context) return;
     auto parent = context->parentContext();
     const bool isRoot = !parent;
@@ -161,7 +161,7 @@ void HX_ConnectAppDelegate::saveMOC2Parent(const std::shared_ptr<store::Context>
     }
 }
 
-void HX_ConnectAppDelegate::postNewMessageNotification(const ManagedObjectPtr& message, int64_t types) {
+void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& message, int64_t types) {
     auto conversation = message->object("Conversation");
     if (!conversation) return;
     HX_Conversation v(conversation);
@@ -241,7 +241,7 @@ void HX_ConnectAppDelegate::postNewMessageNotification(const ManagedObjectPtr& m
     services::UserNotificationCenter::currentNotificationCenter()->addNotificationRequest(std::move(request));
 }
 
-void HX_ConnectAppDelegate::addMessagesToCSIndex(const std::vector<ManagedObjectPtr>& messages) {
+void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr>& messages) {
     if (!services::SearchableIndex::isIndexingAvailable()) return;
     const std::string username = currentUsername();
     services::SearchableItemAttributeSet textSet{services::kContentTypeMessage, username, "", "", false};
@@ -278,7 +278,7 @@ void HX_ConnectAppDelegate::addMessagesToCSIndex(const std::vector<ManagedObject
     services::SearchableIndex::defaultSearchableIndex()->indexSearchableItems(std::move(items));
 }
 
-void HX_ConnectAppDelegate::indexMessages() {
+void HXApplicationModel::indexMessages() {
     if (!services::SearchableIndex::isIndexingAvailable()) return;
     dispatch::Queue::global(dispatch::Priority::Background)->async([this] {
         auto child = newChildContext();

@@ -16,12 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "model/alert.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 #include "platform/net/url_connection.h"
 #include "platform/net/url_request.h"
 
-class HX_ConnectAppDelegate;
+class HXApplicationWebClient;
 
 // The origins ("scheme://host[:port]") of the service's host roles. Configuration, so tests and
 // the local run can point every role at the emulator.
@@ -32,9 +33,15 @@ struct HXEndpoints {
     std::string protobufApi = "https://pb.hx.example";
     std::string webClient = "https://web.hx.example";
     std::string contacts = "https://contacts.hx.example";
+    // The domain suffix of the OAuth web client's identifier.
+    std::string clientIdDomain = ".apps.hxusercontent.example";
 
     // Every role served by one origin (the emulator answers for all of them).
-    static HXEndpoints allAt(const std::string& origin) { return {origin, origin, origin, origin, origin, origin}; }
+    static HXEndpoints allAt(const std::string& origin) {
+        HXEndpoints e;
+        e.service = e.signIn = e.api = e.protobufApi = e.webClient = e.contacts = origin;
+        return e;
+    }
     std::string servicePageBase() const { return service + "/voice/"; }
     std::string mediaBase() const { return webClient + "/a/"; }
 };
@@ -46,7 +53,7 @@ class AsyncURLConnection : public net::URLConnectionDelegate, public std::enable
 public:
     // Null when the connection cannot be made (no transport).
     static std::shared_ptr<AsyncURLConnection> create(const net::URLRequest& request,
-                                                      std::weak_ptr<HX_ConnectAppDelegate> delegate, std::string tag);
+                                                      std::weak_ptr<HXApplicationWebClient> delegate, std::string tag);
     const std::string& tag() const { return tag_; }
     const std::shared_ptr<foundation::Data>& buffer() const { return buffer_; }
     // Status of the last response, 0 before one arrived.
@@ -62,8 +69,8 @@ public:
     void didFailWithError(net::URLConnection&, const foundation::Error& error) override;
 
 private:
-    friend class HX_ConnectAppDelegate;
-    std::weak_ptr<HX_ConnectAppDelegate> delegate_;
+    friend class HXApplicationWebClient;
+    std::weak_ptr<HXApplicationWebClient> delegate_;
     std::string tag_;
     std::shared_ptr<foundation::Data> buffer_ = std::make_shared<foundation::Data>();
     std::shared_ptr<net::URLConnection> connection_;
@@ -81,18 +88,6 @@ struct HXRoutedReply {
     std::shared_ptr<foundation::Data> data;  // null when the tag had no buffer
     std::string text;                        // data as UTF-8, "" without data
     int statusCode = 0;
-};
-
-struct HXAlertAction {
-    enum class Style { Default, Cancel };
-    std::string title;
-    Style style = Style::Default;
-    std::function<void()> handler;
-};
-struct HXAlert {
-    std::string title;
-    std::string message;
-    std::vector<HXAlertAction> actions;
 };
 
 // Routing rows of the finished-reply handler, in the order they are tested.
@@ -126,39 +121,22 @@ enum class HXReplyRow : int {
     None
 };
 
-// What the machinery needs from the shell and from the later parts of the web client. The
-// branch slots return whether the common tail (entry removal, activity indicator) runs.
+// The branches of the reply router for rows whose operations are not built yet, one slot per
+// row: the table shrinks as they arrive (the router then calls the operation itself and the
+// row's slot goes). What the machinery asks of the shell is not here: those are virtual members
+// of the application object. A branch returns whether the common tail (entry removal, activity
+// indicator) runs; an empty slot counts as true.
 struct HXWebClientHooks {
     using Branch = std::function<bool(const HXRoutedReply&)>;
-    std::array<Branch, 27> branches;  // indexed by HXReplyRow
-
-    std::function<void(bool visible)> setNetworkActivityIndicatorVisible;
-    std::function<uint64_t(std::function<void()> expiration)> beginBackgroundTask;  // 0: invalid
-    std::function<void(uint64_t)> endBackgroundTask;
-    std::function<bool()> locationSwitchTaskRunning;
-    std::function<bool()> loadingOverlayShown;
-    std::function<void()> removeLoadingOverlay;
-    std::function<void()> alertNoConnection;
-    std::function<void()> alertSlowConnection;
-    std::function<void(const HXAlert&)> presentAlert;
-    std::function<void()> queueRefresh;
-    std::function<void()> login;
-    // The Authorization value while the token is valid; otherwise nil (and a token is requested).
-    std::function<std::optional<std::string>()> retrieveOAuth;
-    std::function<std::optional<uint64_t>(const std::string& key)> backgroundTaskIdentiferForSMS;
-    std::function<void(uint64_t, const std::string& key)> addBackgroundTaskIdentifierForQueuedSMS;
-    std::function<void(const std::string& key)> removeBackgroundTaskIdentifierForQueuedSMS;
-    std::function<void(const std::string& key)> removeSMSfromQueue;
-    // The queue entry of a key: absent, present, or present and deferred ("queued").
-    enum class QueueState { Absent, Present, Queued };
-    std::function<QueueState(const std::string& key)> smsQueueState;
-    std::function<void(const std::string& key)> markSMSQueued;
-    std::function<void()> abortLoadingOfCurrentList;
-    std::function<void()> setFirstResponder;
-    std::function<void()> clearSettingsLoading;
-    // The quick setting of a pending location switch, if one is pending.
-    std::function<std::optional<std::string>()> pendingLocationSwitch;
-    std::function<void(const std::string& name, double delay)> rescheduleSwitchToLocation;
+    Branch directCall;
+    Branch threadItemDelete;
+    Branch deleteForever;
+    Branch archiveMessages;
+    Branch mark;
+    Branch markSpam;
+    Branch block;
+    Branch addContact;
+    Branch smsSend;
 };
 
 // The web client's state on the application object.

@@ -1,6 +1,8 @@
 #include "platform/foundation/property_list.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 
 #include "platform/foundation/data_format_detail.h"
 #include "platform/foundation/plist_backend.h"
@@ -20,12 +23,12 @@ namespace foundation {
 namespace detail {
 
 Error plistReadError(std::string message) {
-    return Error::withDescription(kPropertyListErrorDomain, kPropertyListReadCorruptError,
+    return Error::withDescription(kCocoaErrorDomain, kPropertyListReadCorruptError,
                                   "The property list could not be read: " + message);
 }
 
 Error plistWriteError(std::string message) {
-    return Error::withDescription(kPropertyListErrorDomain, kPropertyListWriteInvalidError,
+    return Error::withDescription(kCocoaErrorDomain, kPropertyListWriteInvalidError,
                                   "The property list could not be written: " + message);
 }
 
@@ -148,6 +151,23 @@ Result<PlistPtr> plistDate(Date d) {
 }
 
 Date dateFromPlist(plist_t node) {
+    // The backend hands out a date's fraction truncated and without its sign, so a date before
+    // 2001 moved forward by up to two seconds, and one whose stored double sits a hair below its
+    // microsecond lost one microsecond at every save. Its binary form of the date alone holds
+    // the stored double itself: "bplist00", then the date object (0x33 and 8 bytes).
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node, &bytes, &length);
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    std::optional<double> stored;
+    if (b && length >= 17 && std::memcmp(b, "bplist00", 8) == 0 && b[8] == 0x33) {
+        const uint64_t bits = readBigEndian(b + 9, 8);
+        double t = 0;
+        std::memcpy(&t, &bits, sizeof t);
+        stored = t;
+    }
+    if (bytes) plist_to_bin_free(bytes);
+    if (stored) return Date{kSecondsFrom1970To2001 + *stored};
     int32_t sec = 0, usec = 0;
     plist_get_date_val(node, &sec, &usec);
     return Date{kSecondsFrom1970To2001 + static_cast<double>(sec) + static_cast<double>(usec) / 1e6};
@@ -315,36 +335,85 @@ Error posixError(int code, const std::string& what) {
     return Error::withDescription("NSPOSIXErrorDomain", code, what + ": " + std::strerror(code));
 }
 
+std::string temporaryPrefix(const std::filesystem::path& path) { return "." + path.filename().string() + ".tmp-"; }
+
+// A writer holds an exclusive lock on its temporary from creation until the rename, so a
+// temporary whose lock can be taken belongs to a writer that died mid-write (killed, power
+// lost) and would otherwise stay beside the file for good.
+void removeStaleTemporaries(const std::filesystem::path& path) {
+    const std::string prefix = temporaryPrefix(path);
+    const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    std::error_code ec;
+    std::filesystem::directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        int fd = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat opened {
+        }, named{};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+            ::lstat(it->path().c_str(), &named) == 0 && opened.st_ino == named.st_ino && opened.st_dev == named.st_dev)
+            ::unlink(it->path().c_str());
+        ::close(fd);
+    }
+}
+
+// Creates and locks a fresh temporary beside path. A cleaner may take the lock of a temporary
+// in the instant between its creation and its locking and remove it; the writer sees the
+// name gone (no links left) and starts over with another name.
+int createLockedTemporary(const std::filesystem::path& path, std::filesystem::path& temp, int& error) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temp = path.parent_path() /
+               (temporaryPrefix(path) + std::to_string(::getpid()) + "-" + std::to_string(tempCounter.fetch_add(1)));
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            error = errno;
+            return -1;
+        }
+        struct stat st {};
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {}
+        if (::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        ::close(fd);
+    }
+    error = EAGAIN;
+    return -1;
+}
+
 }  // namespace
 
 Status writeFileAtomically(const std::filesystem::path& path, const Data& bytes) {
-    const std::filesystem::path temp =
-        path.parent_path() / ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                              std::to_string(tempCounter.fetch_add(1)));
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return posixError(errno, "cannot create " + temp.string());
+    removeStaleTemporaries(path);
+    std::filesystem::path temp;
+    int createError = 0;
+    int fd = createLockedTemporary(path, temp, createError);
+    if (fd < 0) return posixError(createError, "cannot create " + temp.string());
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             int e = n < 0 ? errno : EIO;
-            ::close(fd);
             ::unlink(temp.c_str());
+            ::close(fd);
             return posixError(e, "cannot write " + temp.string());
         }
         done += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if (::fsync(fd) != 0) {
         int e = errno;
         ::unlink(temp.c_str());
+        ::close(fd);
         return posixError(e, "cannot flush " + temp.string());
     }
+    // Renamed while still locked, so no cleaner ever removes a finished temporary.
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         int e = errno;
         ::unlink(temp.c_str());
+        ::close(fd);
         return posixError(e, "cannot replace " + path.string());
     }
+    ::close(fd);  // flushed by fsync above: nothing left for close to report
     return Status::success();
 }
 
@@ -363,6 +432,7 @@ Result<Data> writeBinaryPropertyList(const Value& value) {
 }
 
 Result<Value> readPropertyListFile(const std::filesystem::path& path) {
+    detail::removeStaleTemporaries(path);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return Error::withDescription("NSPOSIXErrorDomain", ENOENT, "cannot open " + path.string());

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/foundation/dates.h"
+#include "platform/foundation/strings.h"
 #include "platform/net/url_parts.h"
 
 namespace net {
@@ -17,19 +18,16 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-std::string toLower(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 bool isDelimiter(unsigned char c) {
     return c == 0x09 || (c >= 0x20 && c <= 0x2F) || (c >= 0x3B && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
            (c >= 0x7B && c <= 0x7E);
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A cookie goes back out inside a Cookie request header: a CR or LF in it would start a header
+// line of the server's choosing, a NUL would cut the line.
+bool breaksHeaderLine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
 
 // Reads 1..maxDigits digits at the start of token; the count read, or 0.
 size_t leadingDigits(std::string_view token, size_t maxDigits, int& value) {
@@ -97,7 +95,7 @@ std::optional<double> parseCookieDate(std::string_view text) {
             continue;
         }
         if (!haveMonth && token.size() >= 3) {
-            std::string prefix = toLower(token.substr(0, 3));
+            std::string prefix = foundation::asciiLowercase(token.substr(0, 3));
             bool found = false;
             for (int k = 0; k < 12; ++k)
                 if (prefix == kMonths[k]) {
@@ -139,6 +137,8 @@ std::string defaultCookiePath(std::string_view requestPath) {
 foundation::Result<Cookie> Cookie::parseSetCookie(std::string_view fieldValue, std::string_view url, double now) {
     auto parts = URLParts::parse(url);
     if (!parts) return foundation::Error::withDescription(kCookieErrorDomain, 1, "the response URL has no host");
+    if (breaksHeaderLine(fieldValue))
+        return foundation::Error::withDescription(kCookieErrorDomain, 6, "the cookie holds a CR, LF or NUL character");
     size_t semi = fieldValue.find(';');
     std::string_view pair = fieldValue.substr(0, semi);
     size_t eq = pair.find('=');
@@ -159,7 +159,7 @@ foundation::Result<Cookie> Cookie::parseSetCookie(std::string_view fieldValue, s
         std::string_view av = rest.substr(0, next);
         rest = next == std::string_view::npos ? std::string_view{} : rest.substr(next + 1);
         size_t avEq = av.find('=');
-        std::string attribute = toLower(trim(av.substr(0, avEq)));
+        std::string attribute = foundation::asciiLowercase(trim(av.substr(0, avEq)));
         std::string_view value = avEq == std::string_view::npos ? std::string_view{} : trim(av.substr(avEq + 1));
         if (attribute == "expires") {
             if (auto date = parseCookieDate(value)) expires = date;
@@ -179,7 +179,7 @@ foundation::Result<Cookie> Cookie::parseSetCookie(std::string_view fieldValue, s
         } else if (attribute == "domain") {
             std::string_view d = value;
             if (!d.empty() && d[0] == '.') d.remove_prefix(1);
-            if (!d.empty()) domainAttribute = toLower(d);
+            if (!d.empty()) domainAttribute = foundation::asciiLowercase(d);
         } else if (attribute == "path") {
             if (!value.empty() && value[0] == '/')
                 pathAttribute = std::string(value);
@@ -258,6 +258,8 @@ foundation::Result<Cookie> Cookie::fromProperties(const foundation::Dictionary& 
     if (!str("Name", c.name, true) || !str("Value", c.value, true) || !str("Domain", c.domain, true) ||
         !str("Path", c.path, false) || !flag("Secure", c.secure) || !flag("HttpOnly", c.httpOnly))
         return foundation::Error::withDescription(kCookieErrorDomain, 5, "malformed cookie properties");
+    if (breaksHeaderLine(c.name) || breaksHeaderLine(c.value) || breaksHeaderLine(c.domain) || breaksHeaderLine(c.path))
+        return foundation::Error::withDescription(kCookieErrorDomain, 6, "the cookie holds a CR, LF or NUL character");
     if (const foundation::Value* v = properties.find("Expires")) {
         if (const foundation::Date* d = v->ifDate())
             c.expiresDate = d->secondsSince1970;

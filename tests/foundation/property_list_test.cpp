@@ -1,6 +1,12 @@
 #include "platform/foundation/property_list.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
 
 #include <fstream>
 #include <iterator>
@@ -173,4 +179,88 @@ TEST(PropertyList, CorruptInputIsAnErrorNotACrash) {
     deep += "</plist>";
     EXPECT_FALSE(readPropertyList(deep).ok());
     EXPECT_FALSE(readPropertyListFile("/nonexistent/x.plist").ok());
+}
+
+namespace {
+
+std::vector<std::string> temporariesIn(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::string name = entry.path().filename().string();
+        if (name.find(".tmp-") != std::string::npos) names.push_back(name);
+    }
+    return names;
+}
+
+// Kills a child that keeps rewriting dir/p.plist while it is in the middle of a write, until a
+// kill leaves a temporary behind (the child may be between two writes when the signal lands).
+bool killAWriterMidWrite(const std::filesystem::path& dir) {
+    for (int trial = 0; trial < 50; ++trial) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            const Data blob(4 << 20, 0x5A);
+            for (;;) (void)writePropertyListFile(Dictionary{{"blob", blob}}, dir / "p.plist");
+        }
+        if (child < 0) return false;
+        bool seen = false;
+        for (long spin = 0; spin < 20'000'000 && !seen; ++spin) seen = !temporariesIn(dir).empty();
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (!temporariesIn(dir).empty()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(PropertyList, AKilledWriteLeavesNoTemporaryForGood) {
+    hxtest::TempDir dir;
+    // Reading the file removes what a killed writer left.
+    ASSERT_TRUE(killAWriterMidWrite(dir.path()));
+    (void)readPropertyListFile(dir / "p.plist");
+    EXPECT_EQ(temporariesIn(dir.path()), std::vector<std::string>{});
+    // So does the next write, which also leaves none of its own.
+    ASSERT_TRUE(killAWriterMidWrite(dir.path()));
+    ASSERT_TRUE(writePropertyListFile(Dictionary{{"after", 1}}, dir / "p.plist").ok());
+    EXPECT_EQ(temporariesIn(dir.path()), std::vector<std::string>{});
+    EXPECT_EQ(readPropertyListFile(dir / "p.plist").value(), Value(Dictionary{{"after", 1}}));
+
+    // A temporary that a live writer still holds is left alone, as are other files' temporaries.
+    const auto busy = dir / ".p.plist.tmp-1-1";
+    const auto other = dir / ".q.plist.tmp-1-1";
+    std::ofstream(other) << "x";
+    int fd = ::open(busy.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    ASSERT_TRUE(writePropertyListFile(Dictionary{{"again", 2}}, dir / "p.plist").ok());
+    (void)readPropertyListFile(dir / "p.plist");
+    EXPECT_TRUE(std::filesystem::exists(busy));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    ::close(fd);  // the writer is gone now
+    (void)readPropertyListFile(dir / "p.plist");
+    EXPECT_FALSE(std::filesystem::exists(busy));
+    EXPECT_TRUE(std::filesystem::exists(other));
+}
+
+TEST(PropertyList, DatesSurviveEverySaveUnchanged) {
+    hxtest::TempDir dir;
+    // After 2001 with a fraction the stored double holds a hair below its microsecond, before
+    // 2001 (negative in the file), on whole seconds, and the file format's epoch itself.
+    const std::vector<double> dates = {1577836800.000274, 1700000000.25,    978307199.5, 978307200.0,
+                                       641977689.125,     946684799.999999, 978307200.75};
+    Array written;
+    for (double d : dates) written.push_back(Date{d});
+    Value current(written);
+    for (int save = 0; save < 5; ++save) {
+        ASSERT_TRUE(writePropertyListFile(current, dir / "d.plist").ok());
+        auto back = readPropertyListFile(dir / "d.plist");
+        ASSERT_TRUE(back.ok());
+        ASSERT_EQ(back.value().asArray().size(), dates.size());
+        for (size_t i = 0; i < dates.size(); ++i) {
+            const double got = back.value().asArray()[i].ifDate()->secondsSince1970;
+            EXPECT_NEAR(got, dates[i], 5e-7) << "date " << i << " after save " << save;
+        }
+        current = back.value();
+    }
 }

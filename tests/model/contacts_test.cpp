@@ -16,6 +16,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/screen_scale.h"
 #include "platform/services/contacts.h"
 #include "platform/store/context.h"
 #include "tests/support/test_support.h"
@@ -177,11 +178,12 @@ TEST(ContactRulesTest, EntriesPerNumberWithNormalisedNumbers) {
     EXPECT_TRUE(
         hxcontacts::entriesForContact(person("No", "Phone", {}), [](const std::string& s) { return s; }).empty());
 
-    foundation::Image big{400, 200, 2, "public.png", {1}};
-    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big).width(), 40);
-    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big).height(), 20);
-    foundation::Image small{20, 20, 1, "public.png", {1}};
-    EXPECT_EQ(hxcontacts::fittingThumbnail(small).scale, 1);
+    auto big = graphics::Image::fromBitmap(graphics::Bitmap::make(400, 200).value(), 2);
+    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big)->width(), 40);
+    EXPECT_DOUBLE_EQ(hxcontacts::fittingThumbnail(big)->height(), 20);
+    auto small = graphics::Image::fromBitmap(graphics::Bitmap::make(20, 20).value(), 1);
+    EXPECT_EQ(hxcontacts::fittingThumbnail(small)->size(), (graphics::Size{40, 40})) << "small pictures grow to fit";
+    EXPECT_EQ(hxcontacts::fittingThumbnail(big)->scale(), graphics::mainScreenScale());
 }
 
 TEST(ContactRulesTest, MatchingByNumber) {
@@ -475,21 +477,28 @@ TEST_F(ContactsAppTest, GroupsAreNamedFromTheirMembers) {
 
 TEST_F(ContactsAppTest, RefusedAccessKeepsTheListAndTellsTheUser) {
     services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Denied);
-    std::string title, message;
-    app_.setContactsAccessAlertPresenter([&](const std::string& t, const std::string& msg) {
-        title = t;
-        message = msg;
-    });
     app_.allContacts();
     ASSERT_TRUE(app_.waitForContactsLoad(10));
     EXPECT_TRUE(app_.allContacts().empty());
     EXPECT_TRUE(app_.isABAccessRestricted());
-    EXPECT_EQ(title, "Contacts Access Restricted");
-    EXPECT_EQ(message, kContactsAccessRestrictedMessage);
+    auto alerts = app_.shell().alerts();
+    ASSERT_FALSE(alerts.empty());
+    const HXAlert& alert = alerts.back();
+    EXPECT_EQ(alert.title, "Contacts Access Restricted");
+    EXPECT_EQ(alert.message, kContactsAccessRestrictedMessage);
+    ASSERT_EQ(alert.actions.size(), 2u);
+    EXPECT_EQ(alert.actions[0].title, "Cancel");
+    EXPECT_EQ(alert.actions[0].style, HXAlertAction::Style::Cancel);
+    EXPECT_EQ(alert.preferredAction, std::optional<size_t>(1));
+    // "Settings" opens the app's settings page through the application object.
+    auto shared = std::make_shared<HX_ConnectAppDelegate>();
+    EXPECT_TRUE(shared->isABAccessRestricted());
+    EXPECT_TRUE(shared->shell().tap("Settings"));
+    EXPECT_EQ(shared->shell().count("openApplicationSettings"), 1u);
     services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
-    title.clear();
+    const size_t shown = app_.shell().alerts().size();
     EXPECT_FALSE(app_.isABAccessRestricted());
-    EXPECT_TRUE(title.empty());
+    EXPECT_EQ(app_.shell().alerts().size(), shown);
 }
 
 }  // namespace

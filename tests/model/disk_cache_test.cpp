@@ -11,9 +11,10 @@
 #include <set>
 #include <thread>
 
+#include "platform/foundation/application.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
-#include "platform/foundation/image.h"
+#include "platform/graphics/image.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -112,6 +113,35 @@ TEST(HXCDiskCache, WritesReadsAndOverwritesKeepTheByteCount) {
     EXPECT_FALSE(files::exists(cache->cacheURL() / "other"));
     EXPECT_EQ(cache->byteCount(), sumOfSizes(*cache));
     EXPECT_EQ(cache->sizes().count("other"), 0u);
+}
+
+TEST(HXCDiskCache, WorkRunsInsideTasksOfThePlatformRegistryOnlyWhenOneIsSet) {
+    hxtest::TempDir root;
+    auto cache = HXCDiskCache::create(std::string("Tasks"), root.path());
+    ASSERT_TRUE(cache);
+    auto& platform = foundation::Application::shared();
+    const size_t before = platform.activeBackgroundTaskCount();
+    // Block the disk queue so the task of the queued write is seen while it waits.
+    dispatch::Semaphore release(0), blocked(0);
+    HXCDiskCache::sharedQueue()->async([&] {
+        blocked.signal();
+        release.wait(10);
+    });
+    ASSERT_TRUE(blocked.wait(10));
+    cache->setObject(bytes(10, 1), "none", {});  // no manager: no task
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), before);
+    HXCDiskCache::setBackgroundTaskManager(&platform);
+    dispatch::Semaphore done(0);
+    cache->setObject(
+        bytes(10, 2), "k",
+        [&](HXCDiskCache&, const std::string&, const HXCCacheObject&, const HXCDiskCache::FileURL&) { done.signal(); });
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), before + 1);
+    EXPECT_EQ(platform.activeBackgroundTaskNames().back(), "com.hxconnect.HXCDiskCache");
+    release.signal();
+    ASSERT_TRUE(done.wait(10));
+    cache->objectForKey("k");  // a synchronous step after the write: its task has ended
+    HXCDiskCache::setBackgroundTaskManager(nullptr);
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), before);
 }
 
 TEST(HXCDiskCache, TrimsBySizeDateAndEverything) {
@@ -223,7 +253,7 @@ const foundation::Data kPNG = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0
 
 TEST(HXCDiskCache, ImagesComeBackAsImages) {
     hxtest::TempDir root;
-    auto image = foundation::Image::fromEncoded(kPNG, 2);
+    auto image = graphics::Image::fromEncoded(kPNG, 2);
     ASSERT_TRUE(image.ok());
     {
         auto cache = HXCDiskCache::create(std::string("Images"), root.path());
@@ -234,8 +264,8 @@ TEST(HXCDiskCache, ImagesComeBackAsImages) {
     auto thumb = cache->objectForKey("+15551234567");
     ASSERT_TRUE(thumb);
     ASSERT_TRUE(thumb->image());
-    EXPECT_EQ(*thumb->image(), *image);
-    EXPECT_EQ(thumb->image()->scale, 2);
+    EXPECT_EQ(*thumb->image(), **image);
+    EXPECT_EQ(thumb->image()->scale(), 2);
     auto original = cache->objectForKey("att_ORIGINAL");
     ASSERT_TRUE(original);
     EXPECT_FALSE(original->image());
@@ -311,3 +341,42 @@ TEST(HXCDiskCache, ConcurrentWritersAndReadersKeepTheByteCount) {
 }
 
 }  // namespace
+
+TEST(HXCDiskCache, KeysWithNulOrPastTheNameLimitAreStoredApart) {
+    dispatch::ScopedVirtualClock clock(1'650'000'000.0);
+    hxtest::TempDir root;
+    const std::string nul("alias\0b", 7);
+    std::vector<std::string> keys = {"alias",
+                                     nul,
+                                     std::string("\0", 1),
+                                     std::string(237, 'k'),
+                                     std::string(238, 'k'),
+                                     std::string(255, 'k'),
+                                     std::string(1000, 'k'),
+                                     std::string(1000, 'k') + "2",
+                                     std::string(120, '.'),
+                                     std::string(400, '.')};
+    {
+        auto cache = HXCDiskCache::create(std::string("Long"), root.path());
+        for (size_t i = 0; i < keys.size(); ++i) cache->setObject(bytes(10 + i, uint8_t(i)), keys[i]);
+        for (size_t i = 0; i < keys.size(); ++i) {
+            auto back = cache->objectForKey(keys[i]);
+            ASSERT_TRUE(back) << i;
+            EXPECT_EQ(back->value.asData(), foundation::Data(10 + i, uint8_t(i))) << i;
+            auto url = cache->fileURLForKey(keys[i]);
+            ASSERT_TRUE(url) << i;
+            EXPECT_LE(url->filename().string().size() + foundation::kAtomicWriteAffixBytes, 255u) << i;
+        }
+        EXPECT_EQ(cache->dates().size(), keys.size());
+        EXPECT_EQ(cache->sizes().size(), keys.size());
+        // Keys that always fit keep the names they were stored under.
+        EXPECT_EQ(cache->fileURLForKey(std::string(237, 'k'))->filename(), std::string(237, 'k'));
+        EXPECT_EQ(cache->fileURLForKey(nul)->filename(), "alias%00b");
+    }
+    // After a reopen "alias" is still its own object, not the one stored under "alias\0b".
+    auto cache = HXCDiskCache::create(std::string("Long"), root.path());
+    EXPECT_EQ(cache->objectForKey("alias")->value.asData(), foundation::Data(10, 0));
+    EXPECT_EQ(cache->objectForKey(nul)->value.asData(), foundation::Data(11, 1));
+    EXPECT_EQ(cache->objectForKey(std::string(1000, 'k'))->value.asData(), foundation::Data(16, 6));
+    EXPECT_TRUE(cache->dates().count(nul));
+}

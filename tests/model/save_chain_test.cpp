@@ -29,11 +29,11 @@ using store::ManagedObjectPtr;
 class FakeDelegate : public HX_ConnectAppDelegate {
 public:
     std::string username = "me.user@example.com";
-    bool spotlight = false;
-    int lockChecks = 0;
     std::string currentUsername() const override { return username; }
-    bool useSpotlight() const override { return spotlight; }
-    void showPasscodeLockIfNeeded() override { ++lockChecks; }
+    size_t lockChecks() { return shell().count("showPasscodeLockIfNeeded"); }
+    void setSpotlight(bool on) {
+        shell().changeScript([on](HXShellStandIn::Script& s) { s.useSpotlight = on; });
+    }
 };
 
 struct Item {
@@ -136,7 +136,7 @@ TEST_F(SaveChain, RepliesSilenceOlderIncomingItemsOnly) {
     EXPECT_EQ(results, std::vector<int>{HX_ConnectAppDelegate::BackgroundFetchNewData});
     EXPECT_EQ(completions, 1);
     EXPECT_EQ(notificationIds(), std::vector<std::string>{"newer_300"});
-    EXPECT_EQ(delegate->lockChecks, 1);
+    EXPECT_EQ(delegate->lockChecks(), 1u);
     EXPECT_EQ(delegate->mocAccessCount(), 0u);
     // Everything answered: no data, and nothing posted.
     center()->removeAllPendingNotificationRequests();
@@ -307,7 +307,7 @@ TEST_F(SaveChain, AFailedSaveAnswersFailedOnceAndKeepsTheChanges) {
     sqlite3_close(other);
     EXPECT_EQ(results, std::vector<int>{HX_ConnectAppDelegate::BackgroundFetchFailed});
     EXPECT_EQ(completions, 1);
-    EXPECT_EQ(delegate->lockChecks, 1);
+    EXPECT_EQ(delegate->lockChecks(), 1u);
     EXPECT_TRUE(notificationIds().empty());
     // The items were not lost: the next save writes and announces them.
     results.clear();
@@ -333,7 +333,7 @@ TEST_F(SaveChain, SpotlightOnIndexesAndOffWithdraws) {
         return main->count(req).value();
     };
     EXPECT_EQ(unindexed(), 4u);
-    delegate->spotlight = true;
+    delegate->setSpotlight(true);
     delegate->indexMessages();
     ASSERT_TRUE(clock->runUntil([&] { return index->items().size() == 3; }, 10));
     clock->runUntilIdle();
@@ -357,7 +357,7 @@ TEST_F(SaveChain, SpotlightOnIndexesAndOffWithdraws) {
     backgroundFetch([](const ContextPtr& ctx) { add(ctx, "t2", 11, {{40}}); });
     EXPECT_EQ(index->items().size(), 4u);
 
-    delegate->spotlight = false;
+    delegate->setSpotlight(false);
     delegate->indexMessages();
     ASSERT_TRUE(clock->runUntil([&] { return unindexed() == 5; }, 10));
     EXPECT_TRUE(index->items().empty());

@@ -1,0 +1,138 @@
+#include "app/connect_app_delegate.h"
+
+#include "platform/foundation/notification_center.h"
+
+HX_ConnectAppDelegate::HX_ConnectAppDelegate() : shell_(std::make_unique<HXShellStandIn>()) {}
+HX_ConnectAppDelegate::~HX_ConnectAppDelegate() = default;
+
+void HX_ConnectAppDelegate::presentAlert(const HXAlert& alert) { shell_->recordAlert(alert); }
+
+bool HX_ConnectAppDelegate::useSpotlight() const {
+    shell_->record("useSpotlight");
+    return shell_->script().useSpotlight;
+}
+
+// The passcode lock never locks until it is built.
+void HX_ConnectAppDelegate::showPasscodeLockIfNeeded() { shell_->record("showPasscodeLockIfNeeded"); }
+
+void HX_ConnectAppDelegate::openApplicationSettings() { shell_->record("openApplicationSettings"); }
+
+void HX_ConnectAppDelegate::setNetworkActivityIndicatorVisible(bool visible) {
+    shell_->record(std::string("setNetworkActivityIndicatorVisible ") + (visible ? "1" : "0"));
+}
+
+void HX_ConnectAppDelegate::alertNoConnection() {
+    shell_->record("alertNoConnection");
+    foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification", nullptr);
+}
+
+void HX_ConnectAppDelegate::alertSlowConnection() {
+    shell_->record("alertSlowConnection");
+    foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification", nullptr);
+}
+
+bool HX_ConnectAppDelegate::loadingOverlayShown() const { return shell_->script().loadingOverlayShown; }
+
+void HX_ConnectAppDelegate::removeLoadingOverlay() {
+    shell_->record("removeLoadingOverlay");
+    shell_->changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = false; });
+}
+
+void HX_ConnectAppDelegate::showLoadingOverlay(const std::string& statusText) {
+    shell_->record("showLoadingOverlay " + statusText);
+    shell_->changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = true; });
+}
+
+void HX_ConnectAppDelegate::closeLoginPanel() { shell_->record("closeLoginPanel"); }
+
+void HX_ConnectAppDelegate::queueRefresh() { shell_->record("queueRefresh"); }
+
+void HX_ConnectAppDelegate::setFirstResponder() { shell_->record("setFirstResponder"); }
+
+int HX_ConnectAppDelegate::currentViewIndex() { return shell_->script().currentViewIndex; }
+
+std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::messageListForViewIndex(int index) {
+    auto lists = shell_->script().messageLists;
+    auto it = lists.find(index);
+    return it == lists.end() ? nullptr : it->second;
+}
+
+void HX_ConnectAppDelegate::setUnreadCount(int64_t count, int forViewIndex) {
+    shell_->record("setUnreadCount " + std::to_string(count) + " " + std::to_string(forViewIndex));
+}
+
+void HX_ConnectAppDelegate::updateAccountPrefs() { shell_->record("updateAccountPrefs"); }
+
+void HX_ConnectAppDelegate::registerForUserNotifications() { shell_->record("registerForUserNotifications"); }
+
+void HX_ConnectAppDelegate::requestNotificationAuthorization(int options) {
+    shell_->record("requestNotificationAuthorization " + std::to_string(options));
+}
+
+void HX_ConnectAppDelegate::stopMonitoringRegions() { shell_->record("stopMonitoringRegions"); }
+
+void HX_ConnectAppDelegate::setBackgroundFetchIntervalNever() { shell_->record("setBackgroundFetchIntervalNever"); }
+
+void HX_ConnectAppDelegate::removeAccountObservers() { shell_->record("removeAccountObservers"); }
+
+void HX_ConnectAppDelegate::openURL(const std::string& url) { shell_->record("openURL " + url); }
+
+void HX_ConnectAppDelegate::startDirectCall() { shell_->record("startDirectCall"); }
+
+void HX_ConnectAppDelegate::sendQueuedSMS() { shell_->record("sendQueuedSMS"); }
+
+void HX_ConnectAppDelegate::playNewMessageAlertForMessageWithDate(double secondsSince1970) {
+    shell_->record("playNewMessageAlertForMessageWithDate " + std::to_string(static_cast<int64_t>(secondsSince1970)));
+}
+
+void HX_ConnectAppDelegate::displayLogin() {
+    HXApplicationWebClient::displayLogin();
+    shell_->record("displayLogin");
+}
+
+bool HX_ConnectAppDelegate::locationSwitchTaskRunning() const { return shell_->script().locationSwitchTaskRunning; }
+
+std::optional<std::string> HX_ConnectAppDelegate::pendingLocationSwitch() const {
+    return shell_->script().pendingLocationSwitch;
+}
+
+void HX_ConnectAppDelegate::rescheduleSwitchToLocation(const std::string& name, double delay) {
+    shell_->record("rescheduleSwitchToLocation " + name + " " + std::to_string(static_cast<int64_t>(delay)));
+}
+
+std::optional<uint64_t> HX_ConnectAppDelegate::backgroundTaskIdentiferForSMS(const std::string& key) {
+    auto queue = shell_->smsQueue();
+    auto it = queue.find(key);
+    return it == queue.end() ? std::nullopt : it->second.task;
+}
+
+void HX_ConnectAppDelegate::addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key) {
+    shell_->changeQueuedSMS(key, [task](std::optional<HXShellStandIn::QueuedSMS>& entry) {
+        if (entry) entry->task = task;
+    });
+}
+
+void HX_ConnectAppDelegate::removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key) {
+    shell_->changeQueuedSMS(key, [](std::optional<HXShellStandIn::QueuedSMS>& entry) {
+        if (entry) entry->task.reset();
+    });
+}
+
+void HX_ConnectAppDelegate::removeSMSfromQueue(const std::string& key) {
+    shell_->record("removeSMSfromQueue " + key);
+    shell_->changeQueuedSMS(key, [](std::optional<HXShellStandIn::QueuedSMS>& entry) { entry.reset(); });
+}
+
+HXApplicationWebClient::QueueState HX_ConnectAppDelegate::smsQueueState(const std::string& key) {
+    auto queue = shell_->smsQueue();
+    auto it = queue.find(key);
+    if (it == queue.end()) return QueueState::Absent;
+    return it->second.queued ? QueueState::Queued : QueueState::Present;
+}
+
+void HX_ConnectAppDelegate::markSMSQueued(const std::string& key) {
+    shell_->record("markSMSQueued " + key);
+    shell_->changeQueuedSMS(key, [](std::optional<HXShellStandIn::QueuedSMS>& entry) {
+        if (entry) entry->queued = true;
+    });
+}

@@ -1,0 +1,129 @@
+#include "app/shell_stand_in.h"
+
+#include <algorithm>
+
+void HXCallRecord::record(std::string call) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+}
+
+std::vector<std::string> HXCallRecord::calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+size_t HXCallRecord::count(std::string_view name) const {
+    std::lock_guard lock(mutex_);
+    return std::count_if(calls_.begin(), calls_.end(), [&](const std::string& c) {
+        return c == name || (c.size() > name.size() && c.compare(0, name.size(), name) == 0 && c[name.size()] == ' ');
+    });
+}
+
+void HXCallRecord::clear() {
+    std::lock_guard lock(mutex_);
+    calls_.clear();
+}
+
+HXShellStandIn::Script HXShellStandIn::script() const {
+    std::lock_guard lock(mutex_);
+    return script_;
+}
+
+void HXShellStandIn::changeScript(const std::function<void(Script&)>& change) {
+    std::lock_guard lock(mutex_);
+    change(script_);
+}
+
+std::vector<HXAlert> HXShellStandIn::alerts() const {
+    std::lock_guard lock(mutex_);
+    return alerts_;
+}
+
+void HXShellStandIn::recordAlert(const HXAlert& alert) {
+    {
+        std::lock_guard lock(mutex_);
+        alerts_.push_back(alert);
+    }
+    record("presentAlert " + alert.title);
+}
+
+bool HXShellStandIn::tap(std::string_view title) {
+    std::function<void()> handler;
+    {
+        std::lock_guard lock(mutex_);
+        if (alerts_.empty()) return false;
+        const auto& actions = alerts_.back().actions;
+        auto it =
+            std::find_if(actions.begin(), actions.end(), [&](const HXAlertAction& a) { return a.title == title; });
+        if (it == actions.end()) return false;
+        handler = it->handler;
+    }
+    // Outside the lock: a handler may ask the shell for more.
+    if (handler) handler();
+    return true;
+}
+
+std::map<std::string, HXShellStandIn::QueuedSMS> HXShellStandIn::smsQueue() const {
+    std::lock_guard lock(mutex_);
+    return smsQueue_;
+}
+
+void HXShellStandIn::setQueuedSMS(const std::string& key, QueuedSMS entry) {
+    std::lock_guard lock(mutex_);
+    smsQueue_[key] = entry;
+}
+
+void HXShellStandIn::changeQueuedSMS(const std::string& key,
+                                     const std::function<void(std::optional<QueuedSMS>&)>& change) {
+    std::lock_guard lock(mutex_);
+    std::optional<QueuedSMS> entry;
+    if (auto it = smsQueue_.find(key); it != smsQueue_.end()) entry = it->second;
+    change(entry);
+    if (entry)
+        smsQueue_[key] = *entry;
+    else
+        smsQueue_.erase(key);
+}
+
+void HXMessageListStandIn::recordParse(std::string call, const std::shared_ptr<const foundation::Data>& data) {
+    {
+        std::lock_guard lock(dataMutex_);
+        parsedData_.emplace_back(data ? std::string(data->begin(), data->end()) : std::string());
+    }
+    record(std::move(call));
+}
+
+std::vector<std::string> HXMessageListStandIn::parsedData() const {
+    std::lock_guard lock(dataMutex_);
+    return parsedData_;
+}
+
+void HXMessageListStandIn::parseMessagesFromData(std::shared_ptr<const foundation::Data> data,
+                                                 FetchCompletion completion) {
+    recordParse(std::string("parseMessagesFromData") + (completion ? " completion" : ""), data);
+    if (completion) completion(fetchResult);
+}
+
+void HXMessageListStandIn::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
+                                                 FetchCompletion completion) {
+    recordParse("parseMessagesFromData flags " + std::to_string(flags), data);
+    if (completion) completion(fetchResult);
+}
+
+void HXMessageListStandIn::parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data,
+                                                                bool isLatest) {
+    recordParse(std::string("parseMessagesForConversationFromData ") + (isLatest ? "latest" : "older"), data);
+}
+
+void HXMessageListStandIn::abortLoading() { record("abortLoading"); }
+void HXMessageListStandIn::abortLoadingForSpam(bool spam, bool orArchive) {
+    record("abortLoadingForSpam " + std::to_string(spam) + " " + std::to_string(orArchive));
+}
+void HXMessageListStandIn::refreshComplete() { record("refreshComplete"); }
+void HXMessageListStandIn::reloadVisibleCells() { record("reloadVisibleCells"); }
+void HXMessageListStandIn::filterTable() { record("filterTable"); }
+void HXMessageListStandIn::scrollToTopWithAnimation(bool animated) {
+    record("scrollToTopWithAnimation " + std::to_string(animated));
+}
+void HXMessageListStandIn::updateLastRefreshDate() { record("updateLastRefreshDate"); }
+void HXMessageListStandIn::controllerDidChangeContent() { record("controllerDidChangeContent"); }

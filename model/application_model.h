@@ -1,0 +1,246 @@
+// The data model's slice of the application object: the shared phone formatter, the per-account
+// message store and its save chain, the contact list, and the shared fields that the data model
+// owns. The application object is one chain of classes, one per layer: this slice, the web
+// client's slice above it (service/application_web_client.h) and `HX_ConnectAppDelegate` (app/),
+// so every operation is a member of the application object and each is defined in exactly one
+// library. What this slice needs from the layers above it (the shell's alerts, the passcode
+// lock's Spotlight switch and lock) it declares as pure virtual members below; the application
+// object implements them. Like the platform's application object, its plain fields belong to the
+// main thread; what other threads share (the access counts) is guarded by monitor().
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/alert.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+
+class HXCPhoneFormat;
+class HX_Account;
+namespace services {
+class ContactStore;
+}
+namespace store {
+class Context;
+class Coordinator;
+class Model;
+class ManagedObject;
+}  // namespace store
+
+class HXApplicationModel : public std::enable_shared_from_this<HXApplicationModel> {
+public:
+    HXApplicationModel() = default;
+    virtual ~HXApplicationModel() = default;
+    HXApplicationModel(const HXApplicationModel&) = delete;
+    HXApplicationModel& operator=(const HXApplicationModel&) = delete;
+
+    // The application's delegate (what the platform's shared application answers); null while
+    // none is installed, in which case the string utilities format nothing.
+    static std::shared_ptr<HXApplicationModel> sharedDelegate();
+    static void setSharedDelegate(std::shared_ptr<HXApplicationModel> delegate);
+
+    // ---- what the data model asks of the layers above (implemented by the application object)
+
+    // presentAlert:fromViewController: with no presenting screen: the shell dismisses the alert
+    // it showed before, if still shown, and presents this one on top of its window.
+    virtual void presentAlert(const HXAlert& alert) = 0;
+    // The passcode lock's Spotlight preference, and showing the lock when one is set.
+    virtual bool useSpotlight() const = 0;
+    virtual void showPasscodeLockIfNeeded() = 0;
+    // Opens the platform's settings page of the app (the contacts-access alert's "Settings").
+    virtual void openApplicationSettings() = 0;
+
+    // ---- data model (model/)
+
+    // The shared formatter (default country "us"), created on first request; each call counts
+    // one use that the caller gives back with decreasePhoneFormatterAccessCount().
+    std::shared_ptr<HXCPhoneFormat> phoneFormatter();
+    void decreasePhoneFormatterAccessCount();
+    uint64_t phoneFormatterAccessCount() const;
+    // On a memory warning: drops the formatter when no use is out, so the next request builds
+    // a new one. True when it was dropped.
+    bool releasePhoneFormatterIfUnused();
+
+    // Uses of private child contexts at work on the store.
+    uint64_t mocAccessCount() const;
+    void setMocAccessCount(uint64_t count);
+
+    // ---- message store (model/connect_app_delegate_store.cpp)
+
+    // The user name whose store the operations use: the current account's, empty when there is
+    // no account or it has none.
+    virtual std::string currentUsername() const;
+    std::shared_ptr<const store::Model> managedObjectModel() const;
+    // The coordinator of the current user name, made and opened on first request; a null value
+    // without a user name. A store that cannot be opened (busy, permissions, disk full) is an
+    // error and is not kept, so the next request tries again.
+    foundation::Result<std::shared_ptr<store::Coordinator>> persistentStoreCoordinator();
+    // The main-queue context of the current user name; null without a user name or when its
+    // store cannot be opened (openManagedObjectContext() says why).
+    std::shared_ptr<store::Context> managedObjectContext();
+    foundation::Result<std::shared_ptr<store::Context>> openManagedObjectContext();
+    // Drops the coordinator and main context kept for username (its store file stays).
+    void forgetStoreOfUser(const std::string& username);
+    // Empties the current user's store (file and journal companions) and opens it afresh.
+    foundation::Status resetPersistentStore();
+    static std::string storePathForAccount(const std::optional<std::string>& username);
+    static std::string applicationDocumentsDirectory();
+    static std::string applicationCachesDirectory();
+    // A private-queue child of managedObjectContext() counted in mocAccessCount, or null when
+    // there is no main context. Its work ends in saveMOC2Parent or in decreaseMocAccessCount().
+    std::shared_ptr<store::Context> newChildContext();
+    // One child's work ended without a save; never below 0.
+    void decreaseMocAccessCount();
+    // How long opening or saving a store waits for another connection's lock.
+    void setStoreBusyTimeout(double seconds) { storeBusyTimeout_ = seconds; }
+
+    // ---- save chain, new-message notifications and search indexing (model/save_chain.cpp)
+
+    // Background-fetch results as the platform numbers them.
+    enum BackgroundFetchResult : int {
+        BackgroundFetchNewData = 0,
+        BackgroundFetchNoData = 1,
+        BackgroundFetchFailed = 2
+    };
+    using BackgroundFetchCompletion = std::function<void(int result)>;
+    // Saves context and hands on to its parent (on the parent's queue, one use of mocAccessCount
+    // given back), up to the main context, which is written only when no child is at work.
+    // completion runs once, when the chain reaches the main context. A fetch handler is answered
+    // exactly once, on the main queue: at once with "no data" when the chain saves nothing, or by
+    // the main-context save that writes the items, together with their notifications.
+    void saveMOC2Parent(const std::shared_ptr<store::Context>& context, std::function<void()> completion = {},
+                        BackgroundFetchCompletion backgroundFetchCompletionHandler = {});
+    // Hands text messages and voicemails of the current store to the search index.
+    void addMessagesToCSIndex(const std::vector<std::shared_ptr<store::ManagedObject>>& messages);
+    // Indexes or withdraws the whole current store as useSpotlight() says (background queue).
+    void indexMessages();
+
+    // s escaped as the inside of a JSON string literal.
+    std::string JSONStringFromString(std::string_view s) const;
+
+    // ---- contacts (model/connect_app_delegate_contacts.cpp)
+
+    // One contact phone number: "number", "name", "recordID", "label", "nickname", "company",
+    // "lastSelection". Entries are immutable and shared; an entry's identity is its pointer.
+    using ContactEntry = std::shared_ptr<const foundation::Dictionary>;
+    using ContactList = std::vector<ContactEntry>;
+
+    // Stable across runs: the keys of "lastContactSelection" are persisted.
+    std::string hashForContact(const foundation::Dictionary& entry) const;
+    // Records a pick: the entry is replaced by a copy with the new time, moved to the front.
+    void updateLastSelectionForContact(const ContactEntry& entry);
+    // The list of the cache file (read once); never fails, empty when there is none.
+    ContactList cachedContacts();
+    // The live list; starts the full load (or the fallback to the cache file) once.
+    ContactList allContacts();
+    ContactList contactsMatchingPhone(std::string_view number);
+    ContactList contactsMatchingName(std::string_view query);
+    std::string recordIDForNumber(std::string_view number);
+    std::string contactNameForNumber(std::string_view number);
+    std::string updateGroupContactsForNumber(std::string_view numbers);
+    // Resolves number once per load and hands the name to the contact-name writer.
+    void lookupPhone(const std::optional<std::string>& number);
+    // True (after asking the shell to tell the user) when contacts may not be read.
+    bool isABAccessRestricted();
+    // Forgets the lists and the looked-up numbers and re-arms the once-only loads.
+    void resetContacts();
+    // True when the live list or the cache file's list holds entries (reads nothing, loads nothing).
+    bool contactsLoaded() const;
+    // Waits for a full load in flight; true when none is left.
+    bool waitForContactsLoad(double timeoutSeconds);
+    // The contact store (the platform's shared one unless one is set).
+    std::shared_ptr<services::ContactStore> contactStore() const;
+    void setContactStore(std::shared_ptr<services::ContactStore> store);
+
+    // ---- shared state that the shell sets and the data model and the web client read
+
+    // The current account.
+    std::shared_ptr<HX_Account> account() const { return account_; }
+    void setAccount(std::shared_ptr<HX_Account> account) { account_ = std::move(account); }
+    // The serial queue on which thread lists are parsed ("com.hxconnect.messageparser.queue").
+    const dispatch::QueuePtr& messageParsingQueue() const { return messageParsingQueue_; }
+    void setMessageParsingQueue(dispatch::QueuePtr queue) { messageParsingQueue_ = std::move(queue); }
+    // A pending completion of the platform (background fetch or notification action), run and
+    // cleared by the web client when its request finishes.
+    const std::function<void()>& completionHandler() const { return completionHandler_; }
+    void setCompletionHandler(std::function<void()> handler) { completionHandler_ = std::move(handler); }
+    // Seconds since 1970 of the last new-message notification.
+    double lastNotification() const { return lastNotification_; }
+    void setLastNotification(double seconds) { lastNotification_ = seconds; }
+    // The last reachability result of the service host.
+    bool connectionAvailable() const { return connectionAvailable_; }
+    void setConnectionAvailable(bool v) { connectionAvailable_ = v; }
+
+    bool isInBackground() const { return isInBackground_; }
+    void setIsInBackground(bool v) { isInBackground_ = v; }
+    bool graphicalEmoticons() const { return graphicalEmoticons_; }
+    void setGraphicalEmoticons(bool v) { graphicalEmoticons_ = v; }
+    bool autoRefresh() const { return autoRefresh_; }
+    void setAutoRefresh(bool v) { autoRefresh_ = v; }
+    bool newMessageAlert() const { return newMessageAlert_; }
+    void setNewMessageAlert(bool v) { newMessageAlert_ = v; }
+    bool isPhone() const { return isPhone_; }
+    void setIsPhone(bool v) { isPhone_ = v; }
+    bool iPad() const { return iPad_; }
+    void setIPad(bool v) { iPad_ = v; }
+    bool useSpeaker() const { return useSpeaker_; }
+    void setUseSpeaker(bool v) { useSpeaker_ = v; }
+    bool showNotesInMessageLists() const { return showNotesInMessageLists_; }
+    void setShowNotesInMessageLists(bool v) { showNotesInMessageLists_ = v; }
+
+    // The application object's monitor (`@synchronized(self)`): around the access counts, the
+    // contacts-loading flag and the login state.
+    std::recursive_mutex& monitor() const { return monitor_; }
+
+private:
+    mutable std::recursive_mutex monitor_;
+    std::shared_ptr<HXCPhoneFormat> phoneFormatter_;
+    uint64_t phoneFormatterAccessCount_ = 0;
+    uint64_t mocAccessCount_ = 0;
+    bool isInBackground_ = false;
+    bool graphicalEmoticons_ = true;
+    bool autoRefresh_ = true;
+    bool newMessageAlert_ = false;
+    bool isPhone_ = false;
+    bool iPad_ = false;
+    bool useSpeaker_ = false;
+    bool showNotesInMessageLists_ = false;
+    bool connectionAvailable_ = false;
+    double lastNotification_ = 0;
+    std::shared_ptr<HX_Account> account_;
+    dispatch::QueuePtr messageParsingQueue_;
+    std::function<void()> completionHandler_;
+
+    // Contacts: contactsMutex_ guards the three collections and the contact store; the loading flag
+    // belongs to monitor_.
+    void loadAllContacts();
+    void setAllContactsList(ContactList list);
+    mutable std::mutex contactsMutex_;
+    std::optional<ContactList> allContacts_;
+    std::optional<ContactList> cachedContacts_;
+    std::set<std::string> lookupNumbers_;
+    bool contactsCacheLoading_ = false;
+    bool contactsCacheRead_ = false;
+    bool contactsFullLoadStarted_ = false;
+    bool contactsFallbackStarted_ = false;
+    dispatch::Group contactsLoadGroup_;
+    std::shared_ptr<services::ContactStore> contactStore_;
+    double storeBusyTimeout_ = 5;
+    // Fetch handlers whose items wait for the deferred main-context save; guarded by monitor_.
+    std::vector<BackgroundFetchCompletion> deferredFetchHandlers_;
+    void answerFetchHandlers(std::vector<BackgroundFetchCompletion> handlers, int result);
+    void postNewMessageNotification(const std::shared_ptr<store::ManagedObject>& message, int64_t types);
+    // User name -> coordinator / main context; guarded by monitor_.
+    std::map<std::string, std::shared_ptr<store::Coordinator>> persistentStoreCoordinators_;
+    std::map<std::string, std::shared_ptr<store::Context>> managedObjectContexts_;
+};

@@ -1,0 +1,25 @@
+// Comparing two pictures as a reviewer would: a pixel differs when any channel (straight RGBA)
+// differs by more than a tolerance, and the pictures match while few enough pixels differ. Gives
+// a difference picture for people to look at.
+#pragma once
+
+#include <memory>
+
+#include "platform/graphics/bitmap.h"
+
+namespace graphics {
+
+struct BitmapComparison {
+    bool sameSize = false;
+    int64_t differingPixels = 0;
+    int64_t totalPixels = 0;
+    // Differing pixels in red over a faded copy of the expected picture; null when sizes differ.
+    std::shared_ptr<Bitmap> difference;
+    bool matches(double maximumFraction = 0.001) const {
+        return sameSize && static_cast<double>(differingPixels) <= maximumFraction * static_cast<double>(totalPixels);
+    }
+};
+
+BitmapComparison compareBitmaps(const Bitmap& actual, const Bitmap& expected, int channelTolerance = 8);
+
+}  // namespace graphics

@@ -1,0 +1,27 @@
+// Encoding and decoding of PNG (libpng), JPEG (libjpeg-turbo) and GIF (giflib) from and to bytes
+// in memory. Decoders check the claimed size against the pixel limit before allocating and turn
+// every library error into an error value; truncated JPEG data gives the rows that arrived.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+#include "platform/graphics/bitmap.h"
+
+namespace graphics {
+
+foundation::Result<std::shared_ptr<Bitmap>> decodePNG(const uint8_t* bytes, size_t length);
+foundation::Result<std::shared_ptr<Bitmap>> decodeJPEG(const uint8_t* bytes, size_t length);
+// The first frame of a GIF, on its full canvas.
+foundation::Result<std::shared_ptr<Bitmap>> decodeGIF(const uint8_t* bytes, size_t length);
+
+// RGBA, 8 bits per channel, not interlaced.
+foundation::Result<foundation::Data> encodePNG(const Bitmap& bitmap);
+// Quality 0-1 (mapped to the library's 0-100 scale, at least 1); alpha is composed over black,
+// as an opaque format must.
+foundation::Result<foundation::Data> encodeJPEG(const Bitmap& bitmap, double quality);
+
+}  // namespace graphics

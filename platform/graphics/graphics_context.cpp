@@ -1,0 +1,661 @@
+#include "platform/graphics/graphics_context.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/graphics/cairo_support.h"
+#include "platform/graphics/screen_scale.h"
+
+namespace graphics {
+namespace {
+
+cairo_operator_t toCairo(BlendMode mode) {
+    switch (mode) {
+        case BlendMode::normal:
+            return CAIRO_OPERATOR_OVER;
+        case BlendMode::multiply:
+            return CAIRO_OPERATOR_MULTIPLY;
+        case BlendMode::screen:
+            return CAIRO_OPERATOR_SCREEN;
+        case BlendMode::overlay:
+            return CAIRO_OPERATOR_OVERLAY;
+        case BlendMode::darken:
+            return CAIRO_OPERATOR_DARKEN;
+        case BlendMode::lighten:
+            return CAIRO_OPERATOR_LIGHTEN;
+        case BlendMode::colorDodge:
+            return CAIRO_OPERATOR_COLOR_DODGE;
+        case BlendMode::colorBurn:
+            return CAIRO_OPERATOR_COLOR_BURN;
+        case BlendMode::softLight:
+            return CAIRO_OPERATOR_SOFT_LIGHT;
+        case BlendMode::hardLight:
+            return CAIRO_OPERATOR_HARD_LIGHT;
+        case BlendMode::difference:
+            return CAIRO_OPERATOR_DIFFERENCE;
+        case BlendMode::exclusion:
+            return CAIRO_OPERATOR_EXCLUSION;
+        case BlendMode::hue:
+            return CAIRO_OPERATOR_HSL_HUE;
+        case BlendMode::saturation:
+            return CAIRO_OPERATOR_HSL_SATURATION;
+        case BlendMode::color:
+            return CAIRO_OPERATOR_HSL_COLOR;
+        case BlendMode::luminosity:
+            return CAIRO_OPERATOR_HSL_LUMINOSITY;
+        case BlendMode::clear:
+            return CAIRO_OPERATOR_CLEAR;
+        case BlendMode::copy:
+            return CAIRO_OPERATOR_SOURCE;
+        case BlendMode::sourceIn:
+            return CAIRO_OPERATOR_IN;
+        case BlendMode::sourceOut:
+            return CAIRO_OPERATOR_OUT;
+        case BlendMode::sourceAtop:
+            return CAIRO_OPERATOR_ATOP;
+        case BlendMode::destinationOver:
+            return CAIRO_OPERATOR_DEST_OVER;
+        case BlendMode::destinationIn:
+            return CAIRO_OPERATOR_DEST_IN;
+        case BlendMode::destinationOut:
+            return CAIRO_OPERATOR_DEST_OUT;
+        case BlendMode::destinationAtop:
+            return CAIRO_OPERATOR_DEST_ATOP;
+        case BlendMode::xorMode:
+            return CAIRO_OPERATOR_XOR;
+        case BlendMode::plusLighter:
+            return CAIRO_OPERATOR_ADD;
+    }
+    return CAIRO_OPERATOR_OVER;
+}
+
+// Three box blurs in each direction approximate a gaussian of the given deviation (in pixels).
+void blurAlpha(cairo_surface_t* a8, double sigma) {
+    if (sigma < 0.5) return;
+    cairo_surface_flush(a8);
+    const int w = cairo_image_surface_get_width(a8), h = cairo_image_surface_get_height(a8);
+    const int stride = cairo_image_surface_get_stride(a8);
+    unsigned char* data = cairo_image_surface_get_data(a8);
+    // Box sizes for three passes with the given deviation.
+    const double ideal = std::sqrt(12 * sigma * sigma / 3 + 1);
+    int lower = static_cast<int>(std::floor(ideal));
+    if (lower % 2 == 0) --lower;
+    const int upper = lower + 2;
+    const int m =
+        static_cast<int>(std::lround((12 * sigma * sigma - 3 * lower * lower - 12 * lower - 9) / (-4.0 * lower - 4)));
+    std::vector<int> line(std::max(w, h)), out(std::max(w, h));
+    for (int pass = 0; pass < 3; ++pass) {
+        const int r = ((pass < m ? lower : upper) - 1) / 2;
+        if (r <= 0) continue;
+        const int size = 2 * r + 1;
+        auto boxLine = [&](int n) {
+            long sum = 0;
+            for (int i = -r; i <= r; ++i) sum += (i >= 0 && i < n) ? line[i] : 0;
+            for (int i = 0; i < n; ++i) {
+                out[i] = static_cast<int>((sum + size / 2) / size);
+                const int add = i + r + 1, drop = i - r;
+                if (add < n) sum += line[add];
+                if (drop >= 0) sum -= line[drop];
+            }
+        };
+        for (int y = 0; y < h; ++y) {
+            unsigned char* row = data + size_t(y) * stride;
+            for (int x = 0; x < w; ++x) line[x] = row[x];
+            boxLine(w);
+            for (int x = 0; x < w; ++x) row[x] = static_cast<unsigned char>(out[x]);
+        }
+        for (int x = 0; x < w; ++x) {
+            for (int y = 0; y < h; ++y) line[y] = data[size_t(y) * stride + x];
+            boxLine(h);
+            for (int y = 0; y < h; ++y) data[size_t(y) * stride + x] = static_cast<unsigned char>(out[y]);
+        }
+    }
+    cairo_surface_mark_dirty(a8);
+}
+
+// The affine map from an image's stored pixels to its upright pixels, for each orientation; the
+// upright size swaps width and height for the four sideways ones.
+AffineTransform uprightTransform(ImageOrientation o, double pw, double ph) {
+    switch (o) {
+        case ImageOrientation::up:
+            return {};
+        case ImageOrientation::down:
+            return {-1, 0, 0, -1, pw, ph};
+        case ImageOrientation::left:  // stored pixels turned a quarter anticlockwise
+            return {0, -1, 1, 0, 0, pw};
+        case ImageOrientation::right:  // a quarter clockwise
+            return {0, 1, -1, 0, ph, 0};
+        case ImageOrientation::upMirrored:
+            return {-1, 0, 0, 1, pw, 0};
+        case ImageOrientation::downMirrored:
+            return {1, 0, 0, -1, 0, ph};
+        case ImageOrientation::leftMirrored:
+            return {0, 1, 1, 0, 0, 0};
+        case ImageOrientation::rightMirrored:
+            return {0, -1, -1, 0, ph, pw};
+    }
+    return {};
+}
+
+bool sideways(ImageOrientation o) {
+    return o == ImageOrientation::left || o == ImageOrientation::right || o == ImageOrientation::leftMirrored ||
+           o == ImageOrientation::rightMirrored;
+}
+
+thread_local std::vector<GraphicsContext*> contextStack;
+thread_local std::vector<std::unique_ptr<GraphicsContext>> ownedImageContexts;
+
+}  // namespace
+
+foundation::Result<std::unique_ptr<GraphicsContext>> GraphicsContext::bitmap(int pixelWidth, int pixelHeight) {
+    auto b = Bitmap::make(pixelWidth, pixelHeight);
+    if (!b.ok()) return b.error();
+    return std::unique_ptr<GraphicsContext>(
+        new GraphicsContext(*b, Size{static_cast<double>(pixelWidth), static_cast<double>(pixelHeight)}, 1));
+}
+
+foundation::Result<std::unique_ptr<GraphicsContext>> GraphicsContext::image(Size size, bool opaque, double scale) {
+    if (!(scale > 0) || !std::isfinite(scale)) scale = mainScreenScale();
+    if (!(size.width > 0) || !(size.height > 0) || !std::isfinite(size.width) || !std::isfinite(size.height)) {
+        return imageError(kImageCorruptError, "an image context needs a positive size");
+    }
+    const double pw = std::ceil(size.width * scale - 1e-9), ph = std::ceil(size.height * scale - 1e-9);
+    if (pw > 1 << 20 || ph > 1 << 20) return imageError(kImageTooLargeError, "image context too large");
+    auto b = Bitmap::make(static_cast<int64_t>(pw), static_cast<int64_t>(ph));
+    if (!b.ok()) return b.error();
+    if (opaque) std::fill((*b)->data(), (*b)->data() + size_t((*b)->width()) * (*b)->height(), 0xFF000000u);
+    std::unique_ptr<GraphicsContext> context(new GraphicsContext(*b, size, scale));
+    cairo_scale(context->cr_, scale, scale);
+    return context;
+}
+
+GraphicsContext::GraphicsContext(std::shared_ptr<Bitmap> bitmap, Size size, double scale)
+    : bitmap_(std::move(bitmap)), size_(size), scale_(scale) {
+    surface_ = surfaceOver(*bitmap_);
+    cr_ = cairo_create(surface_);
+    cairo_set_line_width(cr_, 1);
+    // Antialiased edges as on screen.
+    cairo_set_antialias(cr_, CAIRO_ANTIALIAS_GRAY);
+}
+
+GraphicsContext::~GraphicsContext() {
+    cairo_destroy(cr_);
+    cairo_surface_destroy(surface_);
+}
+
+void GraphicsContext::save() {
+    cairo_save(cr_);
+    saved_.push_back(state_);
+}
+
+void GraphicsContext::restore() {
+    if (saved_.empty()) return;  // unbalanced: nothing to restore
+    cairo_restore(cr_);
+    state_ = saved_.back();
+    saved_.pop_back();
+}
+
+void GraphicsContext::translate(double tx, double ty) { cairo_translate(cr_, tx, ty); }
+void GraphicsContext::scaleBy(double sx, double sy) {
+    if (sx != 0 && sy != 0 && std::isfinite(sx) && std::isfinite(sy)) cairo_scale(cr_, sx, sy);
+}
+void GraphicsContext::rotate(double radians) { cairo_rotate(cr_, radians); }
+void GraphicsContext::concat(const AffineTransform& t) {
+    if (!t.invertible()) return;
+    const cairo_matrix_t m = graphics::toCairo(t);
+    cairo_transform(cr_, &m);
+}
+
+AffineTransform GraphicsContext::ctm() const {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr_, &m);
+    return {m.xx, m.yx, m.xy, m.yy, m.x0, m.y0};
+}
+
+void GraphicsContext::setFillColor(const Color& color) { state_.fill = color; }
+void GraphicsContext::setStrokeColor(const Color& color) { state_.stroke = color; }
+void GraphicsContext::setLineWidth(double width) {
+    if (width >= 0 && std::isfinite(width)) cairo_set_line_width(cr_, width);
+}
+void GraphicsContext::setLineCap(LineCap cap) {
+    cairo_set_line_cap(cr_, cap == LineCap::round    ? CAIRO_LINE_CAP_ROUND
+                            : cap == LineCap::square ? CAIRO_LINE_CAP_SQUARE
+                                                     : CAIRO_LINE_CAP_BUTT);
+}
+void GraphicsContext::setLineJoin(LineJoin join) {
+    cairo_set_line_join(cr_, join == LineJoin::round   ? CAIRO_LINE_JOIN_ROUND
+                             : join == LineJoin::bevel ? CAIRO_LINE_JOIN_BEVEL
+                                                       : CAIRO_LINE_JOIN_MITER);
+}
+void GraphicsContext::setMiterLimit(double limit) { cairo_set_miter_limit(cr_, limit); }
+void GraphicsContext::setLineDash(double phase, const std::vector<double>& lengths) {
+    // All-zero or negative lengths would put cairo into an error state: draw solid instead.
+    bool usable = !lengths.empty();
+    double total = 0;
+    for (double l : lengths) {
+        if (l < 0 || !std::isfinite(l)) usable = false;
+        total += l;
+    }
+    if (!usable || total <= 0) {
+        cairo_set_dash(cr_, nullptr, 0, 0);
+        return;
+    }
+    cairo_set_dash(cr_, lengths.data(), static_cast<int>(lengths.size()), phase);
+}
+void GraphicsContext::setAlpha(double alpha) { state_.alpha = std::isfinite(alpha) ? std::clamp(alpha, 0.0, 1.0) : 1; }
+void GraphicsContext::setBlendMode(BlendMode mode) { state_.blend = mode; }
+void GraphicsContext::setShadow(Size offset, double blur, std::optional<Color> color) {
+    state_.shadow = true;
+    state_.shadowOffset = offset;
+    state_.shadowBlur = std::max(0.0, blur);
+    state_.shadowColor = color.value_or(Color::white(0, 1.0 / 3.0));
+}
+void GraphicsContext::clearShadow() { state_.shadow = false; }
+
+void GraphicsContext::beginPath() {
+    path_ = Path();
+    cairo_new_path(cr_);
+}
+void GraphicsContext::addPath(const Path& path) { path_.addPath(path); }
+void GraphicsContext::moveTo(Point p) { path_.moveTo(p); }
+void GraphicsContext::lineTo(Point p) { path_.lineTo(p); }
+void GraphicsContext::curveTo(Point c1, Point c2, Point end) { path_.curveTo(c1, c2, end); }
+void GraphicsContext::addArc(Point center, double radius, double startAngle, double endAngle, bool clockwise) {
+    path_.addArc(center, radius, startAngle, endAngle, clockwise);
+}
+void GraphicsContext::addRect(const Rect& r) { path_.addRect(r); }
+void GraphicsContext::addEllipse(const Rect& in) { path_.addEllipse(in); }
+void GraphicsContext::closePath() { path_.close(); }
+
+void GraphicsContext::setSource(const Color& color) {
+    const Color c = color.resolved(style_);
+    if (c.isPattern()) {
+        auto bitmap = c.patternImage()->bitmap();
+        if (bitmap) {
+            cairo_surface_t* s = surfaceOver(*bitmap);
+            cairo_pattern_t* p = cairo_pattern_create_for_surface(s);
+            cairo_pattern_set_extend(p, CAIRO_EXTEND_REPEAT);
+            cairo_matrix_t m;
+            const double k = c.patternImage()->scale();
+            cairo_matrix_init_scale(&m, k, k);
+            cairo_pattern_set_matrix(p, &m);
+            cairo_set_source(cr_, p);
+            cairo_pattern_destroy(p);
+            // The source pattern holds the surface; the pixels are kept alive by the colour.
+            cairo_surface_destroy(s);
+            return;
+        }
+    }
+    const RGBA v = c.rgbaFor(style_);
+    cairo_set_source_rgba(cr_, v.red, v.green, v.blue, v.alpha);
+}
+
+// Draws with the state's alpha, blend mode and shadow. `draw` paints with its source at the given
+// alpha in user space.
+template <typename Draw>
+void GraphicsContext::paintWithEffects(Draw draw) {
+    const cairo_operator_t op = toCairo(state_.blend);
+    if (!state_.shadow) {
+        cairo_set_operator(cr_, op);
+        draw(state_.alpha);
+        cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);
+        return;
+    }
+    cairo_push_group(cr_);
+    cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);
+    draw(1.0);
+    cairo_pattern_t* picture = cairo_pop_group(cr_);
+    cairo_matrix_t identity;
+    cairo_matrix_init_identity(&identity);
+    cairo_pattern_set_matrix(picture, &identity);
+
+    // The shadow: the picture's coverage, blurred, offset and filled with the shadow colour. The
+    // offset and blur are in points of the context, whatever the current transform.
+    cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, bitmap_->width(), bitmap_->height());
+    cairo_t* m = cairo_create(mask);
+    cairo_set_source(m, picture);
+    cairo_paint(m);
+    cairo_destroy(m);
+    blurAlpha(mask, state_.shadowBlur * scale_ / 2);
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    cairo_set_operator(cr_, op);
+    const RGBA sc = state_.shadowColor.rgbaFor(style_);
+    cairo_set_source_rgba(cr_, sc.red, sc.green, sc.blue, sc.alpha * state_.alpha);
+    cairo_mask_surface(cr_, mask, state_.shadowOffset.width * scale_, state_.shadowOffset.height * scale_);
+    cairo_set_source(cr_, picture);
+    cairo_paint_with_alpha(cr_, state_.alpha);
+    cairo_restore(cr_);
+    cairo_surface_destroy(mask);
+    cairo_pattern_destroy(picture);
+}
+
+void GraphicsContext::fillPath(FillRule rule) {
+    if (!path_.isEmpty()) {
+        paintWithEffects([&](double alpha) {
+            cairo_new_path(cr_);
+            appendPath(cr_, path_);
+            cairo_set_fill_rule(cr_, rule == FillRule::evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+            if (alpha >= 1) {
+                setSource(state_.fill);
+                cairo_fill(cr_);
+            } else {
+                cairo_save(cr_);
+                cairo_clip(cr_);
+                setSource(state_.fill);
+                cairo_paint_with_alpha(cr_, alpha);
+                cairo_restore(cr_);
+            }
+        });
+    }
+    beginPath();
+}
+
+void GraphicsContext::strokePath() {
+    if (!path_.isEmpty()) {
+        paintWithEffects([&](double alpha) {
+            cairo_new_path(cr_);
+            appendPath(cr_, path_);
+            if (alpha >= 1) {
+                setSource(state_.stroke);
+                cairo_stroke(cr_);
+            } else {
+                cairo_push_group(cr_);
+                cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);  // the blend mode applies when the group is drawn
+                setSource(state_.stroke);
+                cairo_stroke(cr_);
+                cairo_pop_group_to_source(cr_);
+                cairo_paint_with_alpha(cr_, alpha);
+            }
+        });
+    }
+    beginPath();
+}
+
+void GraphicsContext::drawPath(PathDrawingMode mode) {
+    const Path path = path_;
+    const FillRule rule = mode == PathDrawingMode::evenOddFill || mode == PathDrawingMode::evenOddFillStroke
+                              ? FillRule::evenOdd
+                              : FillRule::winding;
+    if (mode != PathDrawingMode::stroke) fillPath(rule);
+    if (mode == PathDrawingMode::stroke || mode == PathDrawingMode::fillStroke ||
+        mode == PathDrawingMode::evenOddFillStroke) {
+        path_ = path;
+        strokePath();
+    }
+    beginPath();
+}
+
+void GraphicsContext::clip(FillRule rule) {
+    cairo_new_path(cr_);
+    appendPath(cr_, path_);
+    cairo_set_fill_rule(cr_, rule == FillRule::evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+    cairo_clip(cr_);
+    beginPath();
+}
+
+void GraphicsContext::clipToRect(const Rect& r) {
+    cairo_new_path(cr_);
+    cairo_rectangle(cr_, r.minX(), r.minY(), r.width(), r.height());
+    cairo_clip(cr_);
+    cairo_new_path(cr_);
+}
+
+Rect GraphicsContext::clipBoundingBox() const {
+    double x0, y0, x1, y1;
+    cairo_clip_extents(cr_, &x0, &y0, &x1, &y1);
+    return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
+void GraphicsContext::fillRect(const Rect& r) {
+    const Path kept = path_;
+    path_ = Path::rect(r);
+    fillPath();
+    path_ = kept;
+}
+
+void GraphicsContext::strokeRect(const Rect& r) {
+    const Path kept = path_;
+    path_ = Path::rect(r);
+    strokePath();
+    path_ = kept;
+}
+
+void GraphicsContext::fillEllipse(const Rect& in) {
+    const Path kept = path_;
+    path_ = Path::ellipse(in);
+    fillPath();
+    path_ = kept;
+}
+
+void GraphicsContext::clearRect(const Rect& r) {
+    cairo_save(cr_);
+    cairo_new_path(cr_);
+    cairo_rectangle(cr_, r.minX(), r.minY(), r.width(), r.height());
+    cairo_set_operator(cr_, CAIRO_OPERATOR_CLEAR);
+    cairo_fill(cr_);
+    cairo_restore(cr_);
+}
+
+void GraphicsContext::drawLinearGradient(const Gradient& g, Point start, Point end, bool before, bool after) {
+    if (g.colors.empty()) return;
+    cairo_pattern_t* p = cairo_pattern_create_linear(start.x, start.y, end.x, end.y);
+    std::vector<std::pair<double, RGBA>> stops;
+    for (size_t i = 0; i < g.colors.size(); ++i) {
+        const double at = i < g.locations.size() ? g.locations[i]
+                          : g.colors.size() > 1  ? static_cast<double>(i) / (g.colors.size() - 1)
+                                                 : 0;
+        stops.emplace_back(std::clamp(std::isfinite(at) ? at : 0.0, 0.0, 1.0), g.colors[i].rgbaFor(style_));
+    }
+    // Between the ends and the outer stops the outer colours hold (cairo would leave it clear).
+    if (stops.front().first > 0) stops.insert(stops.begin(), {0.0, stops.front().second});
+    if (stops.back().first < 1) stops.push_back({1.0, stops.back().second});
+    for (const auto& [at, c] : stops) cairo_pattern_add_color_stop_rgba(p, at, c.red, c.green, c.blue, c.alpha);
+    // Cairo extends both ends or neither; one-sided extension is clipped to the gradient's side.
+    cairo_pattern_set_extend(p, before || after ? CAIRO_EXTEND_PAD : CAIRO_EXTEND_NONE);
+    paintWithEffects([&](double alpha) {
+        cairo_save(cr_);
+        if (before != after) {
+            // Keep the half-plane on the extended side of the other end.
+            // Unit direction, and a reach well inside cairo's fixed-point range.
+            const double length = std::hypot(end.x - start.x, end.y - start.y);
+            const double dx = length > 0 ? (end.x - start.x) / length : 0,
+                         dy = length > 0 ? (end.y - start.y) / length : 1;
+            const Point from = before ? end : start;
+            const double sign = before ? 1 : -1;
+            const double far = 1e5;
+            cairo_move_to(cr_, from.x - dy * far, from.y + dx * far);
+            cairo_line_to(cr_, from.x + dy * far, from.y - dx * far);
+            cairo_line_to(cr_, from.x + dy * far - sign * dx * far, from.y - dx * far - sign * dy * far);
+            cairo_line_to(cr_, from.x - dy * far - sign * dx * far, from.y + dx * far - sign * dy * far);
+            cairo_close_path(cr_);
+            cairo_clip(cr_);
+        }
+        cairo_set_source(cr_, p);
+        cairo_paint_with_alpha(cr_, alpha);
+        cairo_restore(cr_);
+    });
+    cairo_pattern_destroy(p);
+}
+
+void GraphicsContext::beginTransparencyLayer() {
+    layers_.push_back(state_);
+    cairo_push_group(cr_);
+    state_.alpha = 1;
+    state_.blend = BlendMode::normal;
+    state_.shadow = false;
+}
+
+void GraphicsContext::endTransparencyLayer() {
+    if (layers_.empty()) return;
+    cairo_pattern_t* layer = cairo_pop_group(cr_);
+    state_ = layers_.back();
+    layers_.pop_back();
+    paintWithEffects([&](double alpha) {
+        cairo_set_source(cr_, layer);
+        cairo_paint_with_alpha(cr_, alpha);
+    });
+    cairo_pattern_destroy(layer);
+}
+
+void GraphicsContext::drawImage(const Image& image, const Rect& rect) {
+    paintWithEffects([&](double alpha) {
+        if (alpha >= 1) {
+            drawImageCore(image, rect);
+        } else {
+            cairo_push_group(cr_);
+            cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);  // the blend mode applies when the group is drawn
+            drawImageCore(image, rect);
+            cairo_pop_group_to_source(cr_);
+            cairo_paint_with_alpha(cr_, alpha);
+        }
+    });
+}
+
+void GraphicsContext::drawImage(const Image& image, const Rect& rect, BlendMode mode, double alpha) {
+    save();
+    setBlendMode(mode);
+    setAlpha(alpha * state_.alpha);
+    drawImage(image, rect);
+    restore();
+}
+
+void GraphicsContext::drawImage(const Image& image, Point at) { drawImage(image, Rect{at, image.size()}); }
+
+void GraphicsContext::drawBitmap(const Bitmap& bitmap, const Rect& rect) {
+    paintWithEffects([&](double alpha) {
+        cairo_surface_t* s = surfaceOver(bitmap);
+        cairo_save(cr_);
+        cairo_translate(cr_, rect.minX(), rect.minY());
+        cairo_scale(cr_, rect.width() / bitmap.width(), rect.height() / bitmap.height());
+        cairo_set_source_surface(cr_, s, 0, 0);
+        cairo_pattern_set_extend(cairo_get_source(cr_), CAIRO_EXTEND_PAD);
+        cairo_rectangle(cr_, 0, 0, bitmap.width(), bitmap.height());
+        cairo_clip(cr_);
+        cairo_paint_with_alpha(cr_, alpha);
+        cairo_restore(cr_);
+        cairo_surface_destroy(s);
+    });
+}
+
+void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
+    auto bitmap = image.bitmap();
+    if (!bitmap || rect.isEmpty()) return;
+    cairo_surface_t* s = surfaceOver(*bitmap);
+    const double pw = bitmap->width(), ph = bitmap->height();
+    auto paintPiece = [&](const Rect& src, const Rect& dst, bool tile) {
+        if (src.width() <= 0 || src.height() <= 0 || dst.width() <= 0 || dst.height() <= 0) return;
+        cairo_save(cr_);
+        cairo_rectangle(cr_, dst.minX(), dst.minY(), dst.width(), dst.height());
+        cairo_clip(cr_);
+        cairo_surface_t* piece =
+            cairo_surface_create_for_rectangle(s, src.minX(), src.minY(), src.width(), src.height());
+        cairo_pattern_t* p = cairo_pattern_create_for_surface(piece);
+        cairo_matrix_t m;
+        // Pattern space is the piece's pixels; user space is points.
+        const double sx = tile ? image.scale() : src.width() / dst.width();
+        const double sy = tile ? image.scale() : src.height() / dst.height();
+        cairo_matrix_init_scale(&m, sx, sy);
+        cairo_matrix_translate(&m, -dst.minX(), -dst.minY());
+        cairo_pattern_set_matrix(p, &m);
+        cairo_pattern_set_extend(p, tile ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
+        if (image.tintColor()) {
+            setSource(*image.tintColor());
+            cairo_mask(cr_, p);
+        } else {
+            cairo_set_source(cr_, p);
+            cairo_paint(cr_);
+        }
+        cairo_pattern_destroy(p);
+        cairo_surface_destroy(piece);
+        cairo_restore(cr_);
+    };
+    const Size natural = image.size();
+    const bool nine = image.isResizable() && (std::abs(rect.width() - natural.width) > 1e-9 ||
+                                              std::abs(rect.height() - natural.height) > 1e-9);
+    if (nine) {
+        // Caps in points of the image; pieces in its pixels.
+        const EdgeInsets c = image.capInsets();
+        const double k = image.scale();
+        const double srcX[4] = {0, c.left * k, pw - c.right * k, pw};
+        const double srcY[4] = {0, c.top * k, ph - c.bottom * k, ph};
+        const Rect d = rect.standardized();
+        const double dstX[4] = {d.minX(), d.minX() + c.left, d.maxX() - c.right, d.maxX()};
+        const double dstY[4] = {d.minY(), d.minY() + c.top, d.maxY() - c.bottom, d.maxY()};
+        const bool tile = image.resizingMode() == ResizingMode::tile;
+        for (int row = 0; row < 3; ++row) {
+            for (int col = 0; col < 3; ++col) {
+                paintPiece(Rect{srcX[col], srcY[row], srcX[col + 1] - srcX[col], srcY[row + 1] - srcY[row]},
+                           Rect{dstX[col], dstY[row], dstX[col + 1] - dstX[col], dstY[row + 1] - dstY[row]},
+                           tile && (row == 1 || col == 1));
+            }
+        }
+        cairo_surface_destroy(s);
+        return;
+    }
+    const bool turned = sideways(image.orientation());
+    const double uw = turned ? ph : pw, uh = turned ? pw : ph;
+    cairo_save(cr_);
+    const Rect d = rect.standardized();
+    cairo_rectangle(cr_, d.minX(), d.minY(), d.width(), d.height());
+    cairo_clip(cr_);
+    cairo_translate(cr_, d.minX(), d.minY());
+    cairo_scale(cr_, d.width() / uw, d.height() / uh);
+    const cairo_matrix_t o = graphics::toCairo(uprightTransform(image.orientation(), pw, ph));
+    cairo_transform(cr_, &o);
+    cairo_pattern_t* p = cairo_pattern_create_for_surface(s);
+    cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
+    if (image.tintColor()) {
+        setSource(*image.tintColor());
+        cairo_mask(cr_, p);
+    } else {
+        cairo_set_source(cr_, p);
+        cairo_paint(cr_);
+    }
+    cairo_pattern_destroy(p);
+    cairo_restore(cr_);
+    cairo_surface_destroy(s);
+}
+
+const Bitmap& GraphicsContext::pixels() const {
+    cairo_surface_flush(surface_);
+    return *bitmap_;
+}
+
+std::shared_ptr<Bitmap> GraphicsContext::copyBitmap() const { return pixels().copy(); }
+
+ImagePtr GraphicsContext::makeImage() const { return Image::fromBitmap(copyBitmap(), scale_); }
+
+GraphicsContext* currentContext() { return contextStack.empty() ? nullptr : contextStack.back(); }
+void pushContext(GraphicsContext* context) { contextStack.push_back(context); }
+void popContext() {
+    if (!contextStack.empty()) contextStack.pop_back();
+}
+
+void beginImageContext(Size size, bool opaque, double scale) {
+    auto context = GraphicsContext::image(size, opaque, scale);
+    // A size that cannot be drawn leaves no current context, as the platform does; drawing calls
+    // on a null context are the caller's to avoid.
+    if (!context.ok()) {
+        ownedImageContexts.push_back(nullptr);
+        pushContext(nullptr);
+        return;
+    }
+    pushContext(context->get());
+    ownedImageContexts.push_back(std::move(*context));
+}
+
+ImagePtr imageFromCurrentImageContext() {
+    GraphicsContext* c = currentContext();
+    return c ? c->makeImage() : nullptr;
+}
+
+void endImageContext() {
+    if (ownedImageContexts.empty()) return;
+    popContext();
+    ownedImageContexts.pop_back();
+}
+
+}  // namespace graphics

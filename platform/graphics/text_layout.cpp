@@ -1,0 +1,397 @@
+#include "platform/graphics/text_layout.h"
+
+#include <cairo-ft.h>
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
+#include <pango/pangocairo.h>
+#include <pango/pangofc-fontmap.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#include <unistd.h>
+
+#include "platform/foundation/bundle.h"
+#include "platform/graphics/graphics_context.h"
+
+namespace graphics {
+namespace {
+
+constexpr const char* kEllipsis = "\xE2\x80\xA6";
+
+// The one font configuration, font map and pango context of the process. Pango objects are not
+// meant for concurrent use, so every text call holds the mutex.
+struct TextSystem {
+    std::mutex mutex;
+    FcConfig* config = nullptr;
+    PangoFontMap* fontMap = nullptr;
+    PangoContext* context = nullptr;
+    std::vector<std::string> files;
+};
+
+std::mutex directoryMutex;
+std::filesystem::path& directoryOverride() {
+    static std::filesystem::path path;
+    return path;
+}
+
+TextSystem& textSystem() {
+    static TextSystem* system = [] {
+        auto* s = new TextSystem;
+        // A configuration of our own: no system directories, no user files, only the bundled faces.
+        s->config = FcConfigCreate();
+        // A private cache folder (fontconfig complains without a writable one); the cache only
+        // mirrors the bundled files, so it cannot change what is drawn.
+        std::error_code ec;
+        const auto cache = std::filesystem::temp_directory_path(ec) / ("hx-fontconfig-" + std::to_string(getuid()));
+        const std::string conf = "<fontconfig><cachedir>" + cache.string() + "</cachedir></fontconfig>";
+        FcConfigParseAndLoadFromMemory(s->config, reinterpret_cast<const FcChar8*>(conf.c_str()), FcFalse);
+        const std::string directory = fontsDirectory().string();
+        FcConfigAppFontAddDir(s->config, reinterpret_cast<const FcChar8*>(directory.c_str()));
+        if (FcFontSet* set = FcConfigGetFonts(s->config, FcSetApplication)) {
+            for (int i = 0; i < set->nfont; ++i) {
+                FcChar8* file = nullptr;
+                if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) == FcResultMatch) {
+                    s->files.emplace_back(reinterpret_cast<const char*>(file));
+                }
+            }
+            std::sort(s->files.begin(), s->files.end());
+        }
+        s->fontMap = pango_cairo_font_map_new_for_font_type(CAIRO_FONT_TYPE_FT);
+        pango_fc_font_map_set_config(PANGO_FC_FONT_MAP(s->fontMap), s->config);
+        s->context = pango_font_map_create_context(s->fontMap);
+        cairo_font_options_t* options = cairo_font_options_create();
+        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+        cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+        cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+        pango_cairo_context_set_font_options(s->context, options);
+        cairo_font_options_destroy(options);
+        pango_context_set_round_glyph_positions(s->context, FALSE);
+        pango_context_set_language(s->context, pango_language_from_string("en"));
+        return s;
+    }();
+    return *system;
+}
+
+PangoFontDescription* describe(const Font& font) {
+    PangoFontDescription* d = pango_font_description_new();
+    pango_font_description_set_family(d, font.family());
+    const FontWeight w = font.weight();
+    pango_font_description_set_weight(d, w <= FontWeight::thin       ? PANGO_WEIGHT_ULTRALIGHT
+                                         : w >= FontWeight::semibold ? PANGO_WEIGHT_BOLD
+                                                                     : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_style(d, font.italic() ? PANGO_STYLE_OBLIQUE : PANGO_STYLE_NORMAL);
+    const double size = font.pointSize() > 0 && std::isfinite(font.pointSize()) ? font.pointSize() : 1;
+    pango_font_description_set_absolute_size(d, size * PANGO_SCALE);
+    return d;
+}
+
+struct LayoutDeleter {
+    void operator()(PangoLayout* l) const { g_object_unref(l); }
+};
+using LayoutPtr = std::unique_ptr<PangoLayout, LayoutDeleter>;
+
+// A pango layout of the attributed text on one unlimited line (or wrapped at `width` > 0).
+LayoutPtr makeLayout(TextSystem& s, const AttributedString& text, UserInterfaceStyle style) {
+    LayoutPtr layout(pango_layout_new(s.context));
+    pango_layout_set_text(layout.get(), text.string().data(), static_cast<int>(text.string().size()));
+    // The font of an empty text still sets the line's height.
+    PangoFontDescription* base = describe(text.attributesAt(0).font);
+    pango_layout_set_font_description(layout.get(), base);
+    pango_font_description_free(base);
+    PangoAttrList* list = pango_attr_list_new();
+    // Lines broken inside a word get no hyphen (they would measure wider than the text they show).
+    pango_attr_list_insert(list, pango_attr_insert_hyphens_new(FALSE));
+    for (const AttributedString::Run& run : text.runs()) {
+        const auto start = static_cast<guint>(run.start), end = static_cast<guint>(run.start + run.length);
+        auto add = [&](PangoAttribute* a) {
+            a->start_index = start;
+            a->end_index = end;
+            pango_attr_list_insert(list, a);
+        };
+        PangoFontDescription* d = describe(run.attributes.font);
+        add(pango_attr_font_desc_new(d));
+        pango_font_description_free(d);
+        const RGBA c = run.attributes.color.rgbaFor(style);
+        add(pango_attr_foreground_new(static_cast<guint16>(std::lround(c.red * 65535)),
+                                      static_cast<guint16>(std::lround(c.green * 65535)),
+                                      static_cast<guint16>(std::lround(c.blue * 65535))));
+        add(pango_attr_foreground_alpha_new(static_cast<guint16>(std::max(1L, std::lround(c.alpha * 65535)))));
+        if (run.attributes.kern != 0)
+            add(pango_attr_letter_spacing_new(static_cast<int>(run.attributes.kern * PANGO_SCALE)));
+        if (run.attributes.underline) add(pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+        if (run.attributes.baselineOffset != 0) {
+            add(pango_attr_rise_new(static_cast<int>(run.attributes.baselineOffset * PANGO_SCALE)));
+        }
+    }
+    pango_layout_set_attributes(layout.get(), list);
+    pango_attr_list_unref(list);
+    return layout;
+}
+
+struct Measure {
+    double width = 0, height = 0, baseline = 0;
+};
+
+Measure measureLine(TextSystem& s, const AttributedString& text) {
+    LayoutPtr layout = makeLayout(s, text, UserInterfaceStyle::light);
+    PangoRectangle logical;
+    pango_layout_get_extents(layout.get(), nullptr, &logical);
+    return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE,
+            static_cast<double>(pango_layout_get_baseline(layout.get())) / PANGO_SCALE};
+}
+
+// Byte offsets where a cut may fall (grapheme boundaries), from the start to the end.
+std::vector<size_t> cutPoints(TextSystem& s, const AttributedString& text) {
+    LayoutPtr layout = makeLayout(s, text, UserInterfaceStyle::light);
+    int count = 0;
+    const PangoLogAttr* attrs = pango_layout_get_log_attrs_readonly(layout.get(), &count);
+    std::vector<size_t> points;
+    const std::string& str = text.string();
+    size_t offset = 0;
+    for (int i = 0; i < count; ++i) {
+        if (attrs[i].is_cursor_position) points.push_back(offset);
+        if (offset >= str.size()) break;
+        // The next character's start.
+        ++offset;
+        while (offset < str.size() && (static_cast<unsigned char>(str[offset]) & 0xC0) == 0x80) ++offset;
+    }
+    if (points.empty() || points.back() != str.size()) points.push_back(str.size());
+    return points;
+}
+
+AttributedString withoutTrailingSpaces(const AttributedString& text) {
+    size_t end = text.string().size();
+    while (end > 0 && (text.string()[end - 1] == ' ' || text.string()[end - 1] == '\t')) --end;
+    return end == text.string().size() ? text : text.substring(0, end);
+}
+
+AttributedString withoutLeadingSpaces(const AttributedString& text) {
+    size_t start = 0;
+    while (start < text.string().size() && (text.string()[start] == ' ' || text.string()[start] == '\t')) ++start;
+    return start == 0 ? text : text.substring(start, text.string().size());
+}
+
+// The text cut with "…" where the mode says so, as long as still fits in width.
+AttributedString truncate(TextSystem& s, const AttributedString& text, double width, LineBreakMode mode) {
+    if (measureLine(s, text).width <= width) return text;
+    const std::vector<size_t> points = cutPoints(s, text);
+    const size_t graphemes = points.size() - 1;
+    const std::string& str = text.string();
+    auto candidate = [&](size_t keep) {
+        AttributedString out;
+        if (mode == LineBreakMode::truncateHead) {
+            const size_t from = points[graphemes - keep];
+            const AttributedString tail = withoutLeadingSpaces(text.substring(from, str.size()));
+            out.append(kEllipsis, text.attributesAt(from));
+            out.append(tail);
+        } else if (mode == LineBreakMode::truncateMiddle) {
+            const size_t front = (keep + 1) / 2, back = keep - front;
+            out.append(withoutTrailingSpaces(text.substring(0, points[front])));
+            out.append(kEllipsis, text.attributesAt(front > 0 ? points[front] - 1 : 0));
+            out.append(withoutLeadingSpaces(text.substring(points[graphemes - back], str.size())));
+        } else {
+            out.append(withoutTrailingSpaces(text.substring(0, points[keep])));
+            out.append(kEllipsis, text.attributesAt(keep > 0 ? points[keep] - 1 : 0));
+        }
+        return out;
+    };
+    // The most characters kept that still fit; at least the ellipsis alone.
+    size_t lo = 0, hi = graphemes;
+    while (lo < hi) {
+        const size_t mid = (lo + hi + 1) / 2;
+        if (measureLine(s, candidate(mid)).width <= width) {
+            lo = mid;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    return candidate(lo);
+}
+
+}  // namespace
+
+void setFontsDirectory(const std::filesystem::path& directory) {
+    std::lock_guard<std::mutex> lock(directoryMutex);
+    directoryOverride() = directory;
+}
+
+std::filesystem::path fontsDirectory() {
+    {
+        std::lock_guard<std::mutex> lock(directoryMutex);
+        if (!directoryOverride().empty()) return directoryOverride();
+    }
+    return foundation::Bundle::main().resourcesDirectory() / "fonts";
+}
+
+std::vector<std::string> loadedFontFiles() {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.files;
+}
+
+FontMetrics fontMetrics(const Font& font) {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    PangoFontDescription* d = describe(font);
+    PangoFontMetrics* m = pango_context_get_metrics(s.context, d, nullptr);
+    FontMetrics out;
+    out.ascender = static_cast<double>(pango_font_metrics_get_ascent(m)) / PANGO_SCALE;
+    out.descender = -static_cast<double>(pango_font_metrics_get_descent(m)) / PANGO_SCALE;
+    out.lineHeight = static_cast<double>(pango_font_metrics_get_height(m)) / PANGO_SCALE;
+    out.leading = std::max(0.0, out.lineHeight - (out.ascender - out.descender));
+    pango_font_metrics_unref(m);
+    // Cap and x heights from the ink of "H" and "x".
+    for (auto [glyph, target] : {std::pair{"H", &out.capHeight}, std::pair{"x", &out.xHeight}}) {
+        LayoutPtr layout(pango_layout_new(s.context));
+        pango_layout_set_font_description(layout.get(), d);
+        pango_layout_set_text(layout.get(), glyph, -1);
+        PangoRectangle ink;
+        pango_layout_get_extents(layout.get(), &ink, nullptr);
+        *target = static_cast<double>(ink.height) / PANGO_SCALE;
+    }
+    pango_font_description_free(d);
+    return out;
+}
+
+AttributedString::AttributedString(std::string text, TextAttributes attributes) { append(text, attributes); }
+
+void AttributedString::append(const std::string& text, const TextAttributes& attributes) {
+    if (text.empty()) return;
+    if (!runs_.empty() && runs_.back().attributes == attributes) {
+        runs_.back().length += text.size();
+    } else {
+        runs_.push_back({text_.size(), text.size(), attributes});
+    }
+    text_ += text;
+}
+
+void AttributedString::append(const AttributedString& other) {
+    for (const Run& r : other.runs_) append(other.text_.substr(r.start, r.length), r.attributes);
+}
+
+AttributedString AttributedString::substring(size_t start, size_t end) const {
+    AttributedString out;
+    end = std::min(end, text_.size());
+    for (const Run& r : runs_) {
+        const size_t a = std::max(start, r.start), b = std::min(end, r.start + r.length);
+        if (a < b) out.append(text_.substr(a, b - a), r.attributes);
+    }
+    return out;
+}
+
+TextAttributes AttributedString::attributesAt(size_t offset) const {
+    for (const Run& r : runs_) {
+        if (offset >= r.start && offset < r.start + r.length) return r.attributes;
+    }
+    return runs_.empty() ? TextAttributes{} : runs_.back().attributes;
+}
+
+TextLayout::TextLayout(AttributedString text, TextLayoutOptions options) : text_(std::move(text)), options_(options) {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    const LineBreakMode mode = options_.lineBreakMode;
+    const bool truncating = mode == LineBreakMode::truncateHead || mode == LineBreakMode::truncateTail ||
+                            mode == LineBreakMode::truncateMiddle;
+    int maxLines = options_.maximumLines > 0 ? options_.maximumLines : 0;
+    if (truncating && maxLines == 0) maxLines = 1;
+    const bool limited = options_.width > 0 && std::isfinite(options_.width);
+
+    // Where the lines of the whole text start and end when wrapped (or broken only at newlines).
+    std::vector<std::pair<size_t, size_t>> ranges;
+    {
+        LayoutPtr layout = makeLayout(s, text_, UserInterfaceStyle::light);
+        if (limited) {
+            pango_layout_set_width(layout.get(), static_cast<int>(options_.width * PANGO_SCALE));
+            pango_layout_set_wrap(layout.get(),
+                                  mode == LineBreakMode::charWrap ? PANGO_WRAP_CHAR : PANGO_WRAP_WORD_CHAR);
+        }
+        const int count = pango_layout_get_line_count(layout.get());
+        for (int i = 0; i < count; ++i) {
+            PangoLayoutLine* line = pango_layout_get_line_readonly(layout.get(), i);
+            ranges.emplace_back(static_cast<size_t>(line->start_index),
+                                static_cast<size_t>(line->start_index + line->length));
+        }
+    }
+    if (ranges.empty()) ranges.emplace_back(0, 0);
+
+    size_t shown = ranges.size();
+    if (maxLines > 0) shown = std::min(shown, static_cast<size_t>(maxLines));
+    std::vector<AttributedString> contents;
+    for (size_t i = 0; i < shown; ++i) {
+        contents.push_back(withoutTrailingSpaces(text_.substring(ranges[i].first, ranges[i].second)));
+    }
+    const bool cut = shown < ranges.size();
+    if (truncating && limited) {
+        // The last line shown takes the rest of its paragraph and is cut to fit.
+        const size_t last = shown - 1;
+        size_t end = text_.string().find('\n', ranges[last].first);
+        if (end == std::string::npos) end = text_.string().size();
+        AttributedString rest = withoutTrailingSpaces(text_.substring(ranges[last].first, end));
+        AttributedString fitted = truncate(s, rest, options_.width, mode);
+        truncated_ = fitted.string() != rest.string() || (cut && end < text_.string().size());
+        contents[last] = fitted;
+    } else {
+        truncated_ = cut;
+    }
+
+    double y = 0, widest = 0;
+    for (AttributedString& content : contents) {
+        const Measure m = measureLine(s, content);
+        if (options_.maximumHeight > 0 && !lines_.empty() && y + m.height > options_.maximumHeight + 1e-9) {
+            truncated_ = true;
+            break;
+        }
+        lines_.push_back({std::move(content), Rect{0, y, m.width, m.height}, y + m.baseline});
+        widest = std::max(widest, m.width);
+        y += m.height;
+    }
+    size_ = {widest, y};
+    const double box = limited ? options_.width : widest;
+    for (TextLine& line : lines_) {
+        const double free = box - line.frame.width();
+        switch (options_.alignment) {
+            case TextAlignment::center:
+                line.frame.origin.x = free / 2;
+                break;
+            case TextAlignment::right:
+                line.frame.origin.x = free;
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+std::vector<std::string> TextLayout::lineTexts() const {
+    std::vector<std::string> out;
+    for (const TextLine& line : lines_) out.push_back(line.content.string());
+    return out;
+}
+
+void TextLayout::draw(GraphicsContext& context, Point origin) const {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    cairo_t* cr = context.cairo();
+    for (const TextLine& line : lines_) {
+        if (line.content.string().empty()) continue;
+        LayoutPtr layout = makeLayout(s, line.content, context.userInterfaceStyle());
+        cairo_save(cr);
+        cairo_move_to(cr, origin.x + line.frame.minX(), origin.y + line.frame.minY());
+        pango_cairo_show_layout(cr, layout.get());
+        cairo_restore(cr);
+    }
+}
+
+Size sizeOfText(const std::string& text, const Font& font) {
+    TextAttributes attributes;
+    attributes.font = font;
+    return TextLayout(AttributedString(text, attributes), {}).size();
+}
+
+void drawText(GraphicsContext& context, const std::string& text, Point at, const TextAttributes& attributes) {
+    TextLayout(AttributedString(text, attributes), {}).draw(context, at);
+}
+
+}  // namespace graphics

@@ -1,0 +1,112 @@
+// Attributed text: runs of text with a font, colour, letter spacing, underline and baseline
+// offset, laid out in lines (wrapped by word or by character, clipped or truncated at the head,
+// middle or tail within a width and a number of lines), measured and drawn. Shaping and measuring
+// use pango over a private font configuration that sees only the bundled DejaVu faces, unhinted
+// and with unrounded positions, so metrics and pixels are the same on every machine. Safe from any
+// thread (text work is serialised inside).
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/graphics/color.h"
+#include "platform/graphics/font.h"
+#include "platform/graphics/geometry.h"
+
+namespace graphics {
+
+class GraphicsContext;
+
+// Where the bundled fonts are: the main bundle's "fonts" resource folder unless set (before the
+// first text call; later calls are ignored).
+void setFontsDirectory(const std::filesystem::path& directory);
+std::filesystem::path fontsDirectory();
+// The files of the faces text is drawn with, as loaded (for checks that nothing else is used).
+std::vector<std::string> loadedFontFiles();
+
+struct FontMetrics {
+    double ascender = 0;   // above the baseline, positive
+    double descender = 0;  // below the baseline, negative
+    double lineHeight = 0;
+    double leading = 0;
+    double capHeight = 0;
+    double xHeight = 0;
+};
+FontMetrics fontMetrics(const Font& font);
+
+struct TextAttributes {
+    Font font = Font::system(17);
+    Color color = Color::black();
+    double kern = 0;  // extra space after each character, in points
+    bool underline = false;
+    double baselineOffset = 0;  // up is positive
+    friend bool operator==(const TextAttributes&, const TextAttributes&) = default;
+};
+
+class AttributedString {
+public:
+    struct Run {
+        size_t start = 0;  // bytes of the UTF-8 text
+        size_t length = 0;
+        TextAttributes attributes;
+    };
+
+    AttributedString() = default;
+    AttributedString(std::string text, TextAttributes attributes);
+    void append(const std::string& text, const TextAttributes& attributes);
+    void append(const AttributedString& other);
+    // The part between two byte offsets (on character boundaries), attributes kept.
+    AttributedString substring(size_t start, size_t end) const;
+    const std::string& string() const { return text_; }
+    const std::vector<Run>& runs() const { return runs_; }
+    // The attributes at a byte offset (the last run's past the end; defaults when empty).
+    TextAttributes attributesAt(size_t offset) const;
+
+private:
+    std::string text_;
+    std::vector<Run> runs_;
+};
+
+enum class LineBreakMode { wordWrap, charWrap, clip, truncateHead, truncateTail, truncateMiddle };
+enum class TextAlignment { left, center, right, justified, natural };
+
+struct TextLayoutOptions {
+    double width = 0;          // <= 0: unlimited
+    int maximumLines = 0;      // 0: all (a truncating mode with 0 means one line)
+    double maximumHeight = 0;  // <= 0: unlimited; lines that would pass it are not shown
+    LineBreakMode lineBreakMode = LineBreakMode::wordWrap;
+    TextAlignment alignment = TextAlignment::natural;
+};
+
+struct TextLine {
+    AttributedString content;  // the visible text of the line, with "…" where it was cut
+    Rect frame;                // in the layout: x by alignment, y from the top
+    double baseline = 0;       // from the top of the layout
+};
+
+class TextLayout {
+public:
+    TextLayout(AttributedString text, TextLayoutOptions options);
+    const std::vector<TextLine>& lines() const { return lines_; }
+    std::vector<std::string> lineTexts() const;
+    // Width of the widest line, height of the lines shown.
+    Size size() const { return size_; }
+    bool isTruncated() const { return truncated_; }
+    // Draws the lines with their top left at origin (alignment within the layout's width).
+    void draw(GraphicsContext& context, Point origin) const;
+
+private:
+    AttributedString text_;
+    TextLayoutOptions options_;
+    std::vector<TextLine> lines_;
+    Size size_;
+    bool truncated_ = false;
+};
+
+// The size of text on one line, unwrapped.
+Size sizeOfText(const std::string& text, const Font& font);
+// Draws text on one line with its top left at the point.
+void drawText(GraphicsContext& context, const std::string& text, Point at, const TextAttributes& attributes);
+
+}  // namespace graphics

@@ -1,0 +1,161 @@
+// Media of the web client slice of the application object: voicemail and recorded-call audio and message attachments,
+// fetched below the media base, kept as files in the user's caches folder or in the object cache,
+// and announced by a notification named by the media id.
+#include <filesystem>
+
+#include "model/account.h"
+#include "model/cache.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
+#include "service/application_web_client.h"
+#include "service/request_machinery.h"
+
+namespace {
+
+void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
+
+std::shared_ptr<HXCCache> objectCache(HXWebClient& web) {
+    if (!web.objectCache) web.objectCache = HXCCache::sharedCache();
+    return web.objectCache;
+}
+
+std::string userFolder(HXApplicationWebClient& app) {
+    auto account = app.account();
+    std::string user = account ? account->username() : std::string();
+    auto& web = app.webClient();
+    const std::string root =
+        web.cachesDirectory ? *web.cachesDirectory : HXApplicationModel::applicationCachesDirectory();
+    return (std::filesystem::path(root) / foundation::safePathComponent(user)).string();
+}
+
+}  // namespace
+
+std::string HXApplicationWebClient::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
+    std::string extension;
+    if (foundation::hasPrefix(mimeType, "audio/"))
+        extension = "mp3";
+    else if (foundation::hasPrefix(mimeType, "video/"))
+        extension = "mov";
+    else if (mimeType == "text/x-vcard")
+        extension = "vcf";
+    return (std::filesystem::path(userFolder(*this)) / foundation::safePathComponent(mediaID + "." + extension))
+        .string();
+}
+
+void HXApplicationWebClient::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
+                                                   bool forPreview) {
+    auto& web = webClient();
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+    auto stored = [weakSelf, mediaID, mimeType, forPreview]() {
+        auto self = weakSelf.lock();
+        if (!self) return true;
+        if (forPreview) return objectCache(self->webClient())->objectForKey(mediaID) != nullptr;
+        return foundation::files::exists(self->localURLForMedia(mediaID, mimeType));
+    };
+    if (stored()) return;
+    std::string path, suffix;
+    if (foundation::hasPrefix(mimeType, "audio/"))
+        path = "au/";
+    else if (foundation::hasPrefix(mimeType, "video/")) {
+        path = "vi/";
+        suffix = forPreview ? "?m=thumbnail" : "?m=content";
+    } else if (mimeType == "text/x-vcard")
+        path = "vc/";
+    else
+        return;
+    const std::string base = web.endpoints.mediaBase() + path;
+    const std::string tag = base + "_" + mediaID + "_" + (forPreview ? "1" : "0");
+    net::URLRequest request(base + mediaID + suffix);
+    request.setHTTPMethod("GET");
+    request.setValue(web.endpoints.webClient, "Referer");
+    dispatch::Queue::main()->async([weakSelf, tag, request, stored] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        auto& w = self->webClient();
+        std::lock_guard lock(w.urlDataLock);
+        if (w.urlData.count(tag) == 0 && !stored()) self->startAsyncLoadWithRequest(request, tag);
+    });
+}
+
+void HXApplicationWebClient::downloadVMforID(const std::string& mediaID) { downloadAudioForID(mediaID, false); }
+
+void HXApplicationWebClient::downloadRecordedCallForID(const std::string& mediaID) {
+    downloadAudioForID(mediaID, true);
+}
+
+void HXApplicationWebClient::downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl) {
+    auto& web = webClient();
+    const std::string base = web.endpoints.mediaBase() + (usingNewCRAUrl ? "cr/cra:" : "v/");
+    const std::string tag = base + "_" + mediaID;
+    {
+        std::lock_guard lock(web.urlDataLock);
+        if (web.urlData.count(tag)) return;
+    }
+    auto acct = account();
+    if (!acct || !acct->authV2()) return;
+    std::string id = foundation::hasPrefix(mediaID, "c.") ? mediaID.substr(2) : mediaID;
+    net::URLRequest request(base + id);
+    request.setHTTPMethod("GET");
+    request.setValue(web.endpoints.servicePageBase(), "Referer");
+    startAsyncLoadWithRequest(std::move(request), tag);
+}
+
+void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {
+    auto& web = webClient();
+    const std::string media = web.endpoints.mediaBase();
+    const std::string& tag = reply.tag;
+    // An error page is not the item: storing it would make the item look present for good.
+    const bool success = reply.statusCode >= 200 && reply.statusCode < 300 && reply.data;
+    const foundation::Data empty;
+    const foundation::Data& data = reply.data ? *reply.data : empty;
+    auto rest = [&](const std::string& prefix) {
+        return tag.size() > prefix.size() ? tag.substr(prefix.size() + 1) : std::string();
+    };
+    for (const char* p : {"v/", "cr/cra:"}) {
+        if (!foundation::hasPrefix(tag, media + p)) continue;
+        const std::string id = rest(media + p);
+        if (success) {
+            (void)foundation::files::createDirectory(userFolder(*this));
+            (void)foundation::files::writeAtomically(localURLForMedia(id, "audio/"), data);
+        }
+        post(id);
+        return;
+    }
+    static const std::pair<const char*, const char*> kinds[] = {
+        {"vi/", "video/"}, {"au/", "audio/"}, {"vc/", "text/x-vcard"}};
+    for (const auto& [p, mime] : kinds) {
+        if (!foundation::hasPrefix(tag, media + p)) continue;
+        const std::string r = rest(media + p);
+        const bool preview = !r.empty() && r.back() == '1';
+        const std::string id = r.size() >= 2 ? r.substr(0, r.size() - 2) : std::string();
+        if (preview) {
+            if (success) objectCache(web)->setObject(HXCCachedObject::withData(data), id);
+            post("kMessageReloadingCompleteNotification");
+        } else if (success) {
+            (void)foundation::files::createDirectory(userFolder(*this));
+            (void)foundation::files::writeAtomically(localURLForMedia(id, mime), data);
+        }
+        post(id);
+        return;
+    }
+    if (foundation::hasPrefix(tag, media + "i/")) {
+        const std::string id = rest(media + "i/");
+        if (success) objectCache(web)->setObject(HXCCachedObject::withData(data), id);
+        post("kMessageReloadingCompleteNotification");
+        post(id);
+    }
+}
+
+void HXApplicationWebClient::removeMediaForAttachment(const std::string& mediaID, const std::string& mimeType) {
+    auto cache = objectCache(webClient());
+    if (foundation::hasPrefix(mimeType, "image/")) {
+        cache->removeObjectForKey(mediaID);
+        cache->removeObjectForKey(mediaID + "_ORIGINAL");
+        return;
+    }
+    const std::string path = localURLForMedia(mediaID, mimeType);
+    if (foundation::files::exists(path)) (void)foundation::files::remove(path);
+    if (foundation::hasPrefix(mimeType, "video/")) cache->removeObjectForKey(mediaID);
+}

@@ -1,0 +1,595 @@
+// The web client slice of the application object, its request machinery: sending under a tag, the connection
+// callbacks, the reply router and the failure handler.
+#include <cinttypes>
+
+#include "model/account.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/json.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
+#include "platform/net/url_parts.h"
+#include "service/application_web_client.h"
+#include "service/custom_cookie_jar.h"
+#include "service/http_extensions.h"
+#include "service/message_list_screen.h"
+#include "service/request_machinery.h"
+
+namespace {
+
+constexpr int64_t kNotConnectedToInternet = -1009;
+constexpr int64_t kTimedOut = -1001;
+
+void post(const std::string& name, std::shared_ptr<void> object = nullptr) {
+    foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
+}
+
+std::string api(std::string_view endpoint) { return std::string(kHXApiPath) + std::string(endpoint); }
+
+}  // namespace
+
+// ---- AsyncURLConnection
+
+std::shared_ptr<AsyncURLConnection> AsyncURLConnection::create(const net::URLRequest& request,
+                                                               std::weak_ptr<HXApplicationWebClient> delegate,
+                                                               std::string tag) {
+    // As the platform's connection, none is made for a request without a usable URL.
+    if (!net::URLParts::parse(request.url())) return nullptr;
+    auto c = std::shared_ptr<AsyncURLConnection>(new AsyncURLConnection());
+    c->delegate_ = std::move(delegate);
+    c->tag_ = std::move(tag);
+    c->connection_ = net::URLConnection::create(request, c, true);
+    if (!c->connection_) return nullptr;
+    return c;
+}
+
+void AsyncURLConnection::cancel() {
+    if (connection_) connection_->cancel();
+}
+
+std::optional<net::URLRequest> AsyncURLConnection::willSendRequest(net::URLConnection&, net::URLRequest request,
+                                                                   const net::HTTPURLResponse* redirect) {
+    auto app = delegate_.lock();
+    if (!app) return request;
+    return app->connectionWillSendRequest(*this, std::move(request), redirect);
+}
+
+void AsyncURLConnection::didReceiveResponse(net::URLConnection&, const net::HTTPURLResponse& response) {
+    statusCode_ = response.statusCode;
+    if (auto app = delegate_.lock()) app->connectionDidReceiveResponse(*this, response);
+}
+
+void AsyncURLConnection::didReceiveData(net::URLConnection&, const uint8_t* data, size_t size) {
+    if (auto app = delegate_.lock()) app->connectionDidReceiveData(*this, data, size);
+}
+
+void AsyncURLConnection::didFinishLoading(net::URLConnection&) {
+    auto self = shared_from_this();
+    if (auto app = delegate_.lock()) app->connectionDidFinishLoading(*this);
+}
+
+void AsyncURLConnection::didFailWithError(net::URLConnection&, const foundation::Error& error) {
+    auto self = shared_from_this();
+    if (auto app = delegate_.lock()) app->connectionDidFailWithError(*this, error);
+}
+
+// ---- the table
+
+HXApplicationWebClient::HXApplicationWebClient() = default;
+HXApplicationWebClient::~HXApplicationWebClient() = default;
+
+std::weak_ptr<HXApplicationWebClient> HXApplicationWebClient::weakWebClient() {
+    return std::static_pointer_cast<HXApplicationWebClient>(weak_from_this().lock());
+}
+
+HXWebClient& HXApplicationWebClient::webClient() {
+    std::lock_guard lock(monitor());
+    if (!webClient_) webClient_ = std::make_shared<HXWebClient>();
+    return *webClient_;
+}
+
+namespace {
+
+// True while the table names this connection for its tag.
+bool isCurrent(HXWebClient& web, const AsyncURLConnection& connection) {
+    std::lock_guard lock(web.urlDataLock);
+    auto it = web.urlData.find(connection.tag());
+    return it != web.urlData.end() && it->second.connection.get() == &connection;
+}
+
+// Removes the tag's entry when it names this connection; true when the table is then empty.
+bool removeEntry(HXWebClient& web, const AsyncURLConnection& connection) {
+    std::lock_guard lock(web.urlDataLock);
+    auto it = web.urlData.find(connection.tag());
+    if (it != web.urlData.end() && it->second.connection.get() == &connection) web.urlData.erase(it);
+    return web.urlData.empty();
+}
+
+void hideIndicatorIfIdle(HXApplicationWebClient& app) {
+    auto& web = app.webClient();
+    bool empty;
+    {
+        std::lock_guard lock(web.urlDataLock);
+        empty = web.urlData.empty();
+    }
+    if (empty && web.networkActivityIndicatorVisible) {
+        web.networkActivityIndicatorVisible = false;
+        app.setNetworkActivityIndicatorVisible(false);
+    }
+}
+
+void removeOverlay(HXApplicationWebClient& app) {
+    if (app.loadingOverlayShown()) app.removeLoadingOverlay();
+}
+
+}  // namespace
+
+bool HXApplicationWebClient::requestInFlight(const std::string& tag) {
+    auto& web = webClient();
+    std::lock_guard lock(web.urlDataLock);
+    return web.urlData.count(tag) > 0;
+}
+
+std::shared_ptr<HXMessageListScreen> HXApplicationWebClient::currentMessageList() {
+    return messageListForViewIndex(currentViewIndex());
+}
+
+std::shared_ptr<foundation::Data> HXApplicationWebClient::dataForConnection(const AsyncURLConnection& connection) {
+    auto& web = webClient();
+    std::lock_guard lock(web.urlDataLock);
+    auto it = web.urlData.find(connection.tag());
+    if (it == web.urlData.end() || it->second.connection.get() != &connection) return nullptr;
+    return it->second.data;
+}
+
+void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag) {
+    auto& web = webClient();
+    const std::string smsPrefix = web.endpoints.servicePageBase() + "sms/send/";
+    const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
+    if (web.firstReachabilityHandled && !locationSwitchTaskRunning() && !connectionAvailable() && !isSMS) {
+        alertNoConnection();
+        removeOverlay(*this);
+        return;
+    }
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+    dispatch::Queue::main()->async([weakSelf] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        auto& w = self->webClient();
+        if (!w.networkActivityIndicatorVisible) {
+            w.networkActivityIndicatorVisible = true;
+            self->setNetworkActivityIndicatorVisible(true);
+        }
+    });
+
+    request.setValue("gzip, deflate", "Accept-Encoding");
+    request.setValue("Keep-Alive", "Connection");
+    request.setHTTPShouldHandleCookies(false);
+    request.setTimeoutInterval(isInBackground() ? 300 : 90);
+    if (auto jar = cookieJar()) jar->addCookiesToRequest(request);
+
+    uint64_t task = 0;
+    const std::string key = isSMS ? tag.substr(smsPrefix.size()) : std::string();
+    if (isSMS) {
+        post("kSMSReplySendingProgressNotification");
+        auto taskBox = std::make_shared<uint64_t>(0);
+        task = foundation::Application::shared().beginBackgroundTask("SMS " + key, [weakSelf, key, taskBox] {
+            if (auto self = weakSelf.lock()) self->removeBackgroundTaskIdentifierForQueuedSMS(key);
+            foundation::Application::shared().endBackgroundTask(*taskBox);
+        });
+        *taskBox = task;
+        addBackgroundTaskIdentifierForQueuedSMS(task, key);
+    }
+
+    auto connection = AsyncURLConnection::create(request, weakSelf, tag);
+    if (!connection) {
+        if (task) {
+            foundation::Application::shared().endBackgroundTask(task);
+            // Without this the queue keeps a task id for a send that never ran, and the message
+            // would be dropped as one "under way" at the next start.
+            removeBackgroundTaskIdentifierForQueuedSMS(key);
+        }
+        return;
+    }
+    std::lock_guard lock(web.urlDataLock);
+    web.urlData[tag] = HXRequestEntry{connection->buffer(), connection};
+}
+
+net::URLRequest HXApplicationWebClient::postRequestForURL(const std::string& url, const foundation::Data& data) {
+    net::URLRequest request(url);
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(data);
+    request.setValue(std::to_string(data.size()), "Content-Length");
+    request.setValue("application/x-www-form-urlencoded", "Content-Type");
+    return request;
+}
+
+net::URLRequest HXApplicationWebClient::postRequestForURLWithDict(const std::string& url,
+                                                                  const foundation::Dictionary& dict) {
+    std::string body = formatForHTTPUsingEncoding(dict, StringEncoding::UTF8);
+    return postRequestForURL(url, foundation::Data(body.begin(), body.end()));
+}
+
+std::optional<net::URLRequest> HXApplicationWebClient::apiRequestWithDict(const foundation::Dictionary& description) {
+    auto& web = webClient();
+    std::optional<std::string> authorization = retrieveOAuth();
+    if (!authorization) return std::nullopt;
+    const std::string origin = web.endpoints.api;
+    net::URLRequest request(origin + description.get("url").stringValue());
+    request.setValue(*authorization, "Authorization");
+    request.setValue(web.endpoints.webClient, "X-Origin");
+    request.setValue(origin, "Origin");
+    request.setValue(description.get("contentType").stringValue(), "Content-Type");
+    request.setValue("XMLHttpRequest", "X-Requested-With");
+    request.setHTTPMethod("POST");
+    std::string body = description.get("body").stringValue();
+    request.setHTTPBody(std::string_view(body));
+    request.setValue(std::to_string(body.size()), "Content-Length");
+    return request;
+}
+
+std::optional<foundation::Value> HXApplicationWebClient::parseObjectFromApiResponse(std::string_view text) const {
+    auto parsed = foundation::parseJSON(text);
+    if (!parsed.ok()) return std::nullopt;
+    return std::move(parsed).value();
+}
+
+std::optional<foundation::Dictionary>
+HXApplicationWebClient::imageInfoForSize(const std::string& size, const foundation::Array& infoArray) const {
+    for (size_t i = 0; i < infoArray.size(); ++i) {
+        if (!infoArray[i].isDictionary()) continue;
+        const auto& d = infoArray[i].asDictionary();
+        auto matches = [&](const char* key) {
+            const auto* v = d.find(key);
+            return v && v->isString() && v->asString() == size;
+        };
+        if (matches("sizeSpec") || matches("size_spec")) {
+            foundation::Dictionary copy = d;
+            copy.set("index", foundation::Value(static_cast<int64_t>(i)));
+            return copy;
+        }
+    }
+    return std::nullopt;
+}
+
+void HXApplicationWebClient::showSMSErrorFromData(const foundation::Data& data) {
+    std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    std::string message = "Failed to send the message - please verify the target number.";
+    if (auto code = HXSMSErrorCodeFromText(text)) message += "\n\nHX Voice returned an error:\n" + *code;
+    presentAlert(HXAlert{"Sending Message Failed", message, {{"Dismiss", HXAlertAction::Style::Default, {}}}});
+    post("kSMSSendingFailureNotification");
+}
+
+std::optional<std::string> HXApplicationWebClient::parseAuthV2FromString(std::string_view text) const {
+    return HXParseAuthV2FromString(text);
+}
+
+// ---- callbacks before the end
+
+std::optional<net::URLRequest> HXApplicationWebClient::connectionWillSendRequest(AsyncURLConnection& connection,
+                                                                                 net::URLRequest request,
+                                                                                 const net::HTTPURLResponse* redirect) {
+    auto& web = webClient();
+    if (foundation::hasPrefix(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
+        const bool clientAuthInFlight = requestInFlight("ClientAuth");
+        const bool isClientAuth = connection.tag() == "ClientAuth" && isCurrent(web, connection);
+        connection.cancel();
+        removeEntry(web, connection);
+        post("kCookiesExpiredNotification");
+        if (isClientAuth) {
+            // The sign-in's own page sent us back to sign in: nothing else will take the overlay
+            // down, so the panel starts over instead of waiting under it for good.
+            removeOverlay(*this);
+            if (!isInBackground()) displayLogin();
+        } else if (!isInBackground() && !clientAuthInFlight) {
+            login();
+        }
+        hideIndicatorIfIdle(*this);
+        return std::nullopt;
+    }
+    if (foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
+        isCurrent(web, connection))
+        post("kSMSReplySendingProgressNotification");
+    auto jar = cookieJar();
+    if (redirect && jar) jar->updateFromResponse(*redirect);
+    if (jar) jar->addCookiesToRequest(request);
+    return request;
+}
+
+void HXApplicationWebClient::connectionDidReceiveResponse(AsyncURLConnection& connection,
+                                                          const net::HTTPURLResponse& response) {
+    auto& web = webClient();
+    if (auto jar = cookieJar()) jar->updateFromResponse(response);
+    const bool current = isCurrent(web, connection);
+    if (current && foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/"))
+        post("kSMSReplySendingProgressNotification");
+    const std::string voicemail = web.endpoints.mediaBase() + "v/";
+    if (current && response.statusCode == 500 && foundation::hasPrefix(connection.tag(), voicemail)) {
+        connection.cancel();
+        removeEntry(web, connection);
+        downloadRecordedCallForID(
+            connection.tag().size() > voicemail.size() ? connection.tag().substr(voicemail.size() + 1) : "");
+        hideIndicatorIfIdle(*this);
+        return;
+    }
+    connection.buffer()->clear();
+}
+
+void HXApplicationWebClient::connectionDidReceiveData(AsyncURLConnection& connection, const uint8_t* data,
+                                                      size_t size) {
+    auto& web = webClient();
+    connection.buffer()->insert(connection.buffer()->end(), data, data + size);
+    if (foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
+        isCurrent(web, connection))
+        post("kSMSReplySendingProgressNotification");
+}
+
+// ---- routing
+
+namespace {
+
+HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
+    const std::string page = web.endpoints.servicePageBase();
+    const std::string media = web.endpoints.mediaBase();
+    auto eq = [&](const std::string& s) { return tag == s; };
+    auto begins = [&](const std::string& s) { return foundation::hasPrefix(tag, s); };
+    using R = HXReplyRow;
+    if (eq("OAuth_listSessions")) return R::OAuthListSessions;
+    if (eq("OAuth_issueToken")) return R::OAuthIssueToken;
+    if (eq("DIRECT_CALL")) return R::DirectCall;
+    if (eq("ClientAuth")) return R::ClientAuth;
+    if (eq(page + "inbox/recent/unread/")) return R::Unread;
+    if (eq(api("threadinginfo/get?alt=json"))) return R::ThreadingInfo;
+    if (begins(api("api2thread/get?alt=json"))) return R::Api2Thread;
+    if (begins(page + "inbox/recent/sms/")) return R::SMSList;
+    if (begins(page + "inbox/recent/voicemail/")) return R::VoicemailList;
+    if (begins(page + "inbox/recent/spam/")) return R::Spam;
+    if (begins(page + "inbox/recent/archive/")) return R::Archive;
+    if (begins(page + "inbox/recent/all/")) return R::History;
+    if (begins(page + "inbox/search/?q=")) return R::Search;
+    if (eq(api("account/get?alt=json"))) return R::AccountGet;
+    if (begins(api("account/update?alt=json"))) return R::AccountUpdate;
+    if (begins(api("threaditem/delete?alt=json"))) return R::ThreadItemDelete;
+    if (begins(page + "inbox/deleteForeverMessages/")) return R::DeleteForever;
+    if (begins(page + "inbox/archiveMessages/")) return R::ArchiveMessages;
+    if (begins(page + "inbox/mark/")) return R::Mark;
+    if (begins("markSpamStatus")) return R::MarkSpam;
+    if (begins(page + "inbox/block/")) return R::Block;
+    // The tag of an added contact is the whole request URL followed by "_number_name".
+    if (!web.addContactURL.empty() && begins(web.addContactURL)) return R::AddContact;
+    if (begins(page + "sms/send/")) return R::SMSSend;
+    if (begins(media + "v/") || begins(media + "cr/cra:")) return R::MediaAudio;
+    if (begins(media + "vi/") || begins(media + "au/") || begins(media + "vc/")) return R::MediaFile;
+    if (begins(media + "i/")) return R::MediaImage;
+    return R::None;
+}
+
+}  // namespace
+
+namespace {
+
+// The slot of a row still served by the branch table; null for rows the router serves itself.
+HXWebClientHooks::Branch* branchSlot(HXWebClientHooks& hooks, HXReplyRow row) {
+    using R = HXReplyRow;
+    switch (row) {
+        case R::DirectCall:
+            return &hooks.directCall;
+        case R::ThreadItemDelete:
+            return &hooks.threadItemDelete;
+        case R::DeleteForever:
+            return &hooks.deleteForever;
+        case R::ArchiveMessages:
+            return &hooks.archiveMessages;
+        case R::Mark:
+            return &hooks.mark;
+        case R::MarkSpam:
+            return &hooks.markSpam;
+        case R::Block:
+            return &hooks.block;
+        case R::AddContact:
+            return &hooks.addContact;
+        case R::SMSSend:
+            return &hooks.smsSend;
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& connection) {
+    auto& web = webClient();
+    // A connection superseded under its tag has nothing to route: the table speaks for the new one.
+    if (!isCurrent(web, connection)) return;
+    HXRoutedReply reply;
+    reply.tag = connection.tag();
+    reply.data = dataForConnection(connection);
+    if (reply.data) reply.text.assign(reply.data->begin(), reply.data->end());
+    reply.statusCode = connection.statusCode();
+    const HXReplyRow row = rowForTag(web, reply.tag);
+    bool tail = true;
+    auto branch = [&](HXReplyRow r) -> bool {
+        auto* slot = branchSlot(web.hooks, r);
+        return slot && *slot ? (*slot)(reply) : true;
+    };
+    std::shared_ptr<const foundation::Data> bytes = reply.data;
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+    // Hands the bytes to the list screen of a view, taken on the main queue, for a parse on a
+    // background-priority queue.
+    auto parseOnList = [weakSelf, bytes](int viewIndex, std::function<void(HXMessageListScreen&)> parse) {
+        dispatch::Queue::main()->async([weakSelf, viewIndex, parse = std::move(parse)] {
+            auto self = weakSelf.lock();
+            if (!self) return;
+            auto list = self->messageListForViewIndex(viewIndex);
+            if (!list) return;
+            dispatch::Queue::global(dispatch::Priority::Background)->async([list, parse] { parse(*list); });
+        });
+    };
+    using R = HXReplyRow;
+    switch (row) {
+        case R::OAuthListSessions:
+            listSessionsReply(reply);
+            break;
+        case R::OAuthIssueToken:
+            issueTokenReply(reply);
+            break;
+        case R::ClientAuth:
+            removeEntry(web, connection);
+            clientAuthReply(reply);
+            tail = false;
+            break;
+        case R::SMSSend:
+            branch(row);
+            tail = false;
+            break;
+        case R::Unread:
+            if (reply.text.empty()) {
+                if (!isInBackground() && autoRefresh()) {
+                    dispatch::Queue::main()->async([weakSelf] {
+                        if (auto self = weakSelf.lock()) self->queueRefresh();
+                        post("kUnreadItemsProcessedNotification");
+                    });
+                }
+            } else {
+                dispatch::Queue::global(dispatch::Priority::Background)->async([weakSelf, bytes] {
+                    if (auto self = weakSelf.lock()) self->getUnreadMessagesFromData(bytes);
+                });
+            }
+            break;
+        case R::ThreadingInfo:
+            threadingInfoReply(reply);
+            break;
+        case R::Api2Thread:
+            if (!reply.text.empty()) {
+                int index = currentViewIndex();
+                if (index == 0 || index == 4) index = 3;
+                const bool isLatest = reply.tag == api("api2thread/get?alt=json");
+                parseOnList(index, [bytes, isLatest](HXMessageListScreen& list) {
+                    list.parseMessagesForConversationFromData(bytes, isLatest);
+                });
+            }
+            break;
+        case R::SMSList:
+            post("kSMSNotification", reply.data);
+            break;
+        case R::VoicemailList:
+            post("kVMNotification", reply.data);
+            break;
+        case R::History:
+            post("kHistoryNotification", reply.data);
+            break;
+        case R::Search:
+            post("kSearchResultsNotification", reply.data);
+            break;
+        case R::Spam:
+        case R::Archive:
+            if (!reply.text.empty()) {
+                const int flags = row == R::Spam ? HXMessageListScreen::SpamList : HXMessageListScreen::ArchiveList;
+                parseOnList(
+                    3, [bytes, flags](HXMessageListScreen& list) { list.parseMessagesFromData(bytes, flags, {}); });
+            }
+            break;
+        case R::AccountGet:
+        case R::AccountUpdate:
+            if (reply.data) getPhoneSettingsFromData(*reply.data);
+            break;
+        case R::MediaAudio:
+        case R::MediaFile:
+        case R::MediaImage:
+            storeMediaReply(reply);
+            break;
+        case R::None:
+            break;
+        default:
+            tail = branch(row);
+            break;
+    }
+    if (!tail) return;
+    removeEntry(web, connection);
+    hideIndicatorIfIdle(*this);
+}
+
+// ---- failure
+
+void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& connection,
+                                                        const foundation::Error& error) {
+    auto& web = webClient();
+    if (!isCurrent(web, connection)) return;
+    const std::string tag = connection.tag();
+    removeEntry(web, connection);
+    const std::string page = web.endpoints.servicePageBase();
+    const std::string smsPrefix = page + "sms/send/";
+    const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
+
+    if (tag == api("account/get?alt=json")) {
+        setSettingsLoading(false);
+        if (auto name = pendingLocationSwitch()) rescheduleSwitchToLocation(*name, 60.0);
+    }
+    if (isSMS) post("kRemoveSMSReplySendingProgressNotification");
+    hideIndicatorIfIdle(*this);
+
+    if (isSMS) {
+        const std::string key = tag.substr(smsPrefix.size());
+        if (auto task = backgroundTaskIdentiferForSMS(key)) {
+            foundation::Application::shared().endBackgroundTask(*task);
+            removeBackgroundTaskIdentifierForQueuedSMS(key);
+        }
+        if (error.code == kNotConnectedToInternet) {
+            if (smsQueueState(key) != QueueState::Queued) {
+                std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+                HXAlert alert{"No Network Connection",
+                              "The SMS cannot be sent at the moment - do you want to queue it for sending later?\n"
+                              "It will be sent automatically the next time data access is available while the HX "
+                              "Connect is running.",
+                              {}};
+                alert.actions.push_back({"Cancel", HXAlertAction::Style::Cancel, [weakSelf, key] {
+                                             auto self = weakSelf.lock();
+                                             if (!self) return;
+                                             self->removeSMSfromQueue(key);
+                                             if (self->iPad()) self->setFirstResponder();
+                                         }});
+                alert.actions.push_back({"Send Later", HXAlertAction::Style::Default, [weakSelf, key] {
+                                             auto self = weakSelf.lock();
+                                             if (!self) return;
+                                             if (self->smsQueueState(key) != QueueState::Absent) {
+                                                 self->markSMSQueued(key);
+                                                 post("kSMSReplySentNotification");
+                                             }
+                                             if (self->iPad()) self->setFirstResponder();
+                                         }});
+                presentAlert(alert);
+            }
+        }
+    } else if (error.code == kNotConnectedToInternet) {
+        if (tag != page + "inbox/recent/unread/" && tag != api("threadinginfo/get?alt=json") &&
+            tag != api("account/get?alt=json") && tag != "OAuth_issueToken") {
+            alertNoConnection();
+            if (auto list = currentMessageList()) list->abortLoading();
+        }
+    } else if (error.code == kTimedOut) {
+        if (tag != api("threadinginfo/get?alt=json") && tag != page + "inbox/recent/unread/" &&
+            tag != "OAuth_issueToken")
+            alertSlowConnection();
+    }
+
+    removeOverlay(*this);
+    if (foundation::hasPrefix(tag, page + "inbox/recent/sms/"))
+        post("kSMSNotification");
+    else if (foundation::hasPrefix(tag, page + "inbox/recent/voicemail/"))
+        post("kVMNotification");
+    else if (foundation::hasPrefix(tag, page + "inbox/recent/all/"))
+        post("kHistoryNotification");
+    else if (foundation::hasPrefix(tag, page + "inbox/search/?q="))
+        post("kSearchResultsNotification");
+    else if (tag == page + "inbox/recent/unread/" && !isInBackground()) {
+        std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+        dispatch::Queue::main()->async([weakSelf] {
+            if (auto self = weakSelf.lock()) self->queueRefresh();
+        });
+    }
+    if (completionHandler()) {
+        auto handler = completionHandler();
+        setCompletionHandler(nullptr);
+        handler();
+    }
+}

@@ -1,0 +1,374 @@
+// The web client's request machinery and media against the emulated service over loopback.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "app/connect_app_delegate.h"
+#include "emulator/emulator.h"
+#include "model/account.h"
+#include "model/cache.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/net/curl_transport.h"
+#include "platform/net/event_loop.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
+
+namespace {
+
+struct WebClient : ::testing::Test {
+    dispatch::ScopedVirtualClock clock;
+    emulator::Emulator service;
+    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+    std::map<std::string, int> posted;
+    std::map<std::string, std::string> postedData;
+    std::filesystem::path dir;
+
+    void SetUp() override {
+        dispatch::RunLoop::main();
+        ASSERT_TRUE(service.start().ok());
+        dir =
+            std::filesystem::temp_directory_path() / ("hx_web_" + std::to_string(::getpid()) + "_" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        auto& web = app->webClient();
+        web.endpoints = HXEndpoints::allAt(service.origin());
+        web.cachesDirectory = dir.string();
+        web.objectCache = HXCCache::create("objects", dir / "cache");
+        auto account = std::make_shared<HX_Account>();
+        account->setUsername("user@example.test");
+        account->setAuthV2(std::string("auth"));
+        app->setAccount(account);
+        app->setCookieJar(std::make_shared<CustomCookieJar>());
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            this, "", [this](const foundation::Notification& n) {
+                ++posted[n.name];
+                if (n.object) {
+                    auto* d = static_cast<foundation::Data*>(n.object.get());
+                    postedData[n.name].assign(d->begin(), d->end());
+                }
+            });
+    }
+    void TearDown() override {
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+        net::Transport::setShared(nullptr);
+        app->webClient().objectCache.reset();
+        // The object cache's queues may still be finishing a write into the folder: retry the
+        // removal a bounded number of times rather than fail the test on the race.
+        std::error_code ec;
+        for (int attempt = 0; attempt < 50 && std::filesystem::exists(dir); ++attempt) {
+            std::filesystem::remove_all(dir, ec);
+            if (ec) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    std::string page() { return service.origin() + "/voice/"; }
+    std::string media() { return service.origin() + "/a/"; }
+    size_t inFlight() {
+        auto& web = app->webClient();
+        std::lock_guard lock(web.urlDataLock);
+        return web.urlData.size();
+    }
+    bool runUntil(const std::function<bool()>& p) { return clock->runUntil(p, 20); }
+    std::string tagsInFlight() {
+        auto& web = app->webClient();
+        std::lock_guard lock(web.urlDataLock);
+        std::string tags;
+        for (const auto& [tag, entry] : web.urlData) tags += tag + " ";
+        return tags;
+    }
+    // How often the web client asked the shell for call.
+    size_t asked(const char* call) { return app->shell().count(call); }
+};
+
+}  // namespace
+
+TEST_F(WebClient, ANewRequestUnderATagInFlightKeepsItsOwnReply) {
+    const std::string tag = page() + "inbox/recent/sms/";
+    service.script("/voice/inbox/recent/sms/first", {.body = "FIRST", .hold = true});
+    service.script("/voice/inbox/recent/sms/second", {.body = "SECOND"});
+    app->startAsyncLoadWithRequest(net::URLRequest(tag + "first"), tag);
+    ASSERT_TRUE(runUntil([&] { return service.requestCount() == 1; }));
+    app->startAsyncLoadWithRequest(net::URLRequest(tag + "second"), tag);
+    ASSERT_TRUE(runUntil([&] { return posted["kSMSNotification"] == 1; }));
+    EXPECT_EQ(postedData["kSMSNotification"], "SECOND");
+    EXPECT_EQ(inFlight(), 0u);
+    service.releaseHeld();
+    // The superseded reply ends unrouted: no second list notification, nothing mixed in.
+    clock->runUntil([] { return false; }, 2);
+    EXPECT_EQ(posted["kSMSNotification"], 1);
+    EXPECT_EQ(postedData["kSMSNotification"], "SECOND");
+}
+
+TEST_F(WebClient, TheRedirectToTheSignInPageEndsTheRequestAndSignsInOnlyInTheForeground) {
+    for (bool background : {false, true}) {
+        app->setIsInBackground(background);
+        service.script("/voice/inbox/recent/all/", {.redirectTo = service.origin() + "/accounts/AccountLogin?x=1"});
+        app->startAsyncLoadWithRequest(net::URLRequest(page() + "inbox/recent/all/"), page() + "inbox/recent/all/");
+        const int before = posted["kCookiesExpiredNotification"];
+        ASSERT_TRUE(runUntil([&] { return posted["kCookiesExpiredNotification"] == before + 1; }));
+        EXPECT_EQ(inFlight(), 0u);
+        EXPECT_EQ(posted["kHistoryNotification"], 0);
+    }
+    EXPECT_EQ(asked("showLoadingOverlay"), 1u);  // the sign-in, in the foreground only
+    for (const auto& r : service.requests()) EXPECT_NE(r.path, "/accounts/AccountLogin");
+}
+
+TEST_F(WebClient, RequestsCarryTheHeadersAndGzipRepliesArriveDecoded) {
+    std::string body;
+    for (int i = 0; i < 500; ++i) body += "{\"n\":" + std::to_string(i) + "}\n";
+    service.script("/voice/inbox/search/", {.status = 404, .body = body, .contentEncoding = "gzip"});
+    const std::string tag = page() + "inbox/search/?q=abc";
+    app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
+    ASSERT_TRUE(runUntil([&] { return posted["kSearchResultsNotification"] == 1; }));
+    // A 404 is routed like any reply; its body arrives decoded.
+    EXPECT_EQ(postedData["kSearchResultsNotification"], body);
+    auto r = service.requests().back();
+    EXPECT_EQ(r.header("Accept-Encoding").value_or(""), "gzip, deflate");
+    EXPECT_EQ(r.header("Connection").value_or("").find("eep-"), 1u);
+}
+
+TEST_F(WebClient, CookiesRoundTripThroughTheJarAndItsArchive) {
+    service.script("/voice/inbox/recent/sms/", {.body = "x", .headers = {{"Set-Cookie", "HXT=abc123; Path=/"}}});
+    const std::string tag = page() + "inbox/recent/sms/";
+    app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
+    ASSERT_TRUE(runUntil([&] { return posted["kSMSNotification"] == 1; }));
+    auto archive = app->cookieJar()->archivedCookies();
+    ASSERT_TRUE(archive.ok());
+    auto cookies = CustomCookieJar::cookiesFromArchive(archive.value());
+    ASSERT_TRUE(cookies.ok());
+    app->setCookieJar(std::make_shared<CustomCookieJar>(cookies.value()));
+    service.script("/voice/inbox/recent/sms/2", {.body = "y"});
+    app->startAsyncLoadWithRequest(net::URLRequest(tag + "2"), tag);
+    ASSERT_TRUE(runUntil([&] { return posted["kSMSNotification"] == 2; }));
+    EXPECT_EQ(service.requests().back().header("Cookie").value_or(""), "HXT=abc123");
+}
+
+TEST_F(WebClient, FailuresAlertByCodeAndTag) {
+    const std::string unread = page() + "inbox/recent/unread/";
+    const std::string list = page() + "inbox/recent/voicemail/";
+    // -1005: a dropped connection shows nothing, but the waiting list hears of the end.
+    service.script("/voice/inbox/recent/voicemail/", {.body = std::string(4000, 'v'), .dropMidBody = true});
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    ASSERT_TRUE(runUntil([&] { return posted["kVMNotification"] == 1; }));
+    EXPECT_EQ(asked("alertNoConnection") + asked("alertSlowConnection"), 0u);
+    // -1001: the list alerts, the unread poll does not.
+    for (const std::string& tag : {unread, list}) {
+        service.script("/voice/inbox/recent/", {.hold = true});
+        app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
+        ASSERT_TRUE(clock->runUntil([&] { return inFlight() == 0; }, 200));
+        service.releaseHeld();
+    }
+    EXPECT_EQ(asked("alertSlowConnection"), 1u);
+    // -1009: the same split.
+    auto transport = net::CurlTransport::create(net::EventLoop::main());
+    transport->setNetworkAvailable([](const std::string&) { return false; });
+    net::Transport::setShared(transport);
+    // The list of the current view hears of the abort; the unread poll aborts nothing.
+    auto shown = std::make_shared<HXMessageListStandIn>();
+    app->shell().changeScript([&](HXShellStandIn::Script& s) {
+        s.currentViewIndex = 2;
+        s.messageLists[2] = shown;
+    });
+    for (const std::string& tag : {unread, list}) {
+        app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
+        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+    }
+    EXPECT_EQ(asked("alertNoConnection"), 1u);
+    EXPECT_EQ(shown->calls(), std::vector<std::string>{"abortLoading"});
+    bool completed = false;
+    app->setCompletionHandler([&] { completed = true; });
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    ASSERT_TRUE(runUntil([&] { return completed; }));
+    EXPECT_FALSE(app->completionHandler());
+}
+
+TEST_F(WebClient, MediaIsDownloadedOnceStoredAndAnnounced) {
+    service.script("/a/au/m1", {.body = "AUDIO"});
+    app->downloadMediaIfNeeded("m1", "audio/mpeg");
+    app->downloadMediaIfNeeded("m1", "audio/mpeg");
+    ASSERT_TRUE(runUntil([&] { return posted["m1"] == 1; }));
+    clock->runUntilIdle();
+    EXPECT_EQ(service.requestCount(), 1u);
+    auto stored = foundation::files::readString(dir / "user@example.test" / "m1.mp3");
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(stored.value(), "AUDIO");
+    app->downloadMediaIfNeeded("m1", "audio/mpeg");  // already stored
+    app->downloadMediaIfNeeded("p", "image/png");    // pictures go through "i/"
+    clock->runUntilIdle();
+    EXPECT_EQ(service.requestCount(), 1u);
+    EXPECT_EQ(service.requests()[0].header("Referer").value_or(""), service.origin());
+    // A voicemail id keeps "c." in its file and notification but not in its URL.
+    service.script("/a/v/77", {.body = "VM"});
+    app->downloadVMforID("c.77");
+    ASSERT_TRUE(runUntil([&] { return posted["c.77"] == 1; }));
+    EXPECT_EQ(service.requests().back().path, "/a/v/77");
+    EXPECT_TRUE(foundation::files::exists(dir / "user@example.test" / "c.77.mp3"));
+}
+
+TEST_F(WebClient, ErrorRepliesAreNotStoredAsMediaAndVoicemail500IsRetriedAsARecordedCall) {
+    service.script("/a/i/p1", {.status = 404, .body = "<html>not found</html>"});
+    app->startAsyncLoadWithRequest(net::URLRequest(media() + "i/p1?s=3"), media() + "i/_p1");
+    service.script("/a/vi/v1", {.status = 403, .body = "denied"});
+    app->downloadMediaIfNeeded("v1", "video/mp4", true);
+    ASSERT_TRUE(runUntil([&] { return posted["p1"] == 1 && posted["v1"] == 1; }));
+    EXPECT_EQ(app->webClient().objectCache->objectForKey("p1"), nullptr);
+    EXPECT_EQ(app->webClient().objectCache->objectForKey("v1"), nullptr);
+    // A later ask fetches again.
+    service.script("/a/vi/v1", {.body = "THUMB"});
+    app->downloadMediaIfNeeded("v1", "video/mp4", true);
+    ASSERT_TRUE(runUntil([&] { return posted["v1"] == 2; }));
+    auto object = app->webClient().objectCache->objectForKey("v1");
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(object->value.asData(), foundation::Data({'T', 'H', 'U', 'M', 'B'}));
+    EXPECT_EQ(posted["kMessageReloadingCompleteNotification"], 3);
+
+    service.script("/a/v/9", {.status = 500, .body = "oops"});
+    service.script("/a/cr/cra:9", {.body = "CALL"});
+    app->downloadVMforID("9");
+    ASSERT_TRUE(runUntil([&] { return posted["9"] == 1; }));
+    EXPECT_EQ(service.requests().back().path, "/a/cr/cra:9");
+    auto stored = foundation::files::readString(dir / "user@example.test" / "9.mp3");
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(stored.value(), "CALL");
+}
+
+TEST(ReplyScanners, AuthV2AndSMSErrorCode) {
+    const std::string page =
+        "<script>_hx.pageProto['ClientFlags'] = [ [\"x\"],\n\"client_flags-response\", \"http://no\","
+        " [\"https://h.example/a\",\"\",\"TOKEN123\",\"later\"]]</script>";
+    EXPECT_EQ(HXParseAuthV2FromString(page).value_or("-"), "TOKEN123");
+    EXPECT_FALSE(HXParseAuthV2FromString("no proto here https://x,\"y\"").has_value());
+    EXPECT_FALSE(
+        HXParseAuthV2FromString("_hx.pageProto['ClientFlags'] x = [client_flags.response https://a,\"b\"").has_value());
+    EXPECT_EQ(HXSMSErrorCodeFromText("{\"a\":1,\n\"error_code\":\"E42\",\"error_code\":\"E2\"}").value_or("-"), "E42");
+    EXPECT_FALSE(HXSMSErrorCodeFromText("{\"error\":1}").has_value());
+}
+
+TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
+    std::vector<std::string> routed;
+    app->webClient().hooks.smsSend = [&](const HXRoutedReply& r) {
+        routed.push_back("send:" + r.text);
+        return true;
+    };
+    const std::string api = service.origin() + "/voice/v1/voiceclient/";
+    service.script("/voice/v1/voiceclient/account/", {.body = "A"}, 2);
+    service.script("/voice/sms/send/", {.body = "S"});
+    service.script("/signin", {.body = "C"});
+    // API tags are the request path, without the origin. The settings row takes "account/get"
+    // exactly and every "account/update" tag; a reply without an account asks for a sign-in.
+    app->startAsyncLoadWithRequest(net::URLRequest(api + "account/get?alt=json"),
+                                   "/voice/v1/voiceclient/account/get?alt=json_X");
+    app->startAsyncLoadWithRequest(net::URLRequest(api + "account/update?alt=json"),
+                                   "/voice/v1/voiceclient/account/update?alt=json_DND");
+    ASSERT_TRUE(runUntil([&] { return asked("displayLogin") == 1 && inFlight() == 0; }));
+    EXPECT_EQ(asked("showLoadingOverlay Authenticating\u2026"), 1u);
+    app->shell().clear();
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), page() + "sms/send/k1");
+    app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/signin"), "ClientAuth");
+    ASSERT_TRUE(runUntil([&] { return routed.size() == 1 && service.requestCount() == 4 && inFlight() == 1; }));
+    // The send keeps its entry (its own operation ends it); "ClientAuth" removed its own first.
+    EXPECT_EQ(inFlight(), 1u) << tagsInFlight();
+    auto& web = app->webClient();
+    EXPECT_EQ(web.urlData.count(page() + "sms/send/k1"), 1u);
+    EXPECT_EQ(routed, std::vector<std::string>{"send:S"});
+    // The indicator went on and stays on while the send is in the table.
+    EXPECT_EQ(asked("setNetworkActivityIndicatorVisible 1"), 1u);
+    EXPECT_EQ(asked("setNetworkActivityIndicatorVisible 0"), 0u);
+}
+
+TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
+    auto& web = app->webClient();
+    web.firstReachabilityHandled = true;
+    app->setConnectionAvailable(false);
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = true; });
+    const std::string list = page() + "inbox/recent/all/";
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    EXPECT_EQ(asked("alertNoConnection"), 1u);
+    EXPECT_EQ(asked("removeLoadingOverlay"), 1u);
+    EXPECT_EQ(inFlight(), 0u);
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.locationSwitchTaskRunning = true; });
+    service.script("/voice/inbox/recent/all/", {.body = "H"});
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    ASSERT_TRUE(runUntil([&] { return posted["kHistoryNotification"] == 1; }));
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.locationSwitchTaskRunning = false; });
+    // A message send goes out offline inside a background task of the platform's registry; its
+    // -1009 failure ends the task and asks once, and not after a deferral.
+    auto& platform = foundation::Application::shared();
+    const size_t tasksBefore = platform.activeBackgroundTaskCount();
+    app->shell().setQueuedSMS("q1", {});
+    auto transport = net::CurlTransport::create(net::EventLoop::main());
+    transport->setNetworkAvailable([](const std::string&) { return false; });
+    net::Transport::setShared(transport);
+    const std::string send = page() + "sms/send/q1";
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), tasksBefore + 1);
+    EXPECT_TRUE(app->shell().smsQueue()["q1"].task.has_value());
+    ASSERT_TRUE(runUntil([&] { return !app->shell().alerts().empty(); }));
+    HXAlert shown = app->shell().alerts().back();
+    EXPECT_EQ(shown.title, "No Network Connection");
+    ASSERT_EQ(shown.actions.size(), 2u);
+    EXPECT_EQ(shown.actions[1].title, "Send Later");
+    EXPECT_FALSE(app->shell().smsQueue()["q1"].task.has_value());
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), tasksBefore);
+    // "Send Later" keeps the entry, deferred; "Cancel" of a second ask would drop it.
+    ASSERT_TRUE(app->shell().tap("Send Later"));
+    EXPECT_EQ(app->smsQueueState("q1"), HXApplicationWebClient::QueueState::Queued);
+    EXPECT_EQ(posted["kSMSReplySentNotification"], 1);
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 0 && platform.activeBackgroundTaskCount() == tasksBefore; }));
+    EXPECT_EQ(app->shell().alerts().size(), 1u);
+    app->shell().setQueuedSMS("q3", {});
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), page() + "sms/send/q3");
+    ASSERT_TRUE(runUntil([&] { return app->shell().alerts().size() == 2; }));
+    ASSERT_TRUE(app->shell().tap("Cancel"));
+    EXPECT_EQ(app->smsQueueState("q3"), HXApplicationWebClient::QueueState::Absent);
+    // A send whose connection cannot be made leaves no task id in its queue entry.
+    app->shell().setQueuedSMS("q2", {});
+    app->startAsyncLoadWithRequest(net::URLRequest("not a url"), page() + "sms/send/q2");
+    EXPECT_FALSE(app->shell().smsQueue()["q2"].task.has_value());
+    EXPECT_EQ(platform.activeBackgroundTaskCount(), tasksBefore);
+}
+
+TEST_F(WebClient, AFailedSettingsLoadClearsItsMarkAndReschedulesThePendingLocationSwitch) {
+    app->setSettingsLoading(true);
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.pendingLocationSwitch = "Office"; });
+    service.script("/voice/v1/voiceclient/account/get", {.hold = true});
+    const std::string tag = "/voice/v1/voiceclient/account/get?alt=json";
+    app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + tag), tag);
+    ASSERT_TRUE(clock->runUntil([&] { return inFlight() == 0; }, 200));
+    service.releaseHeld();
+    EXPECT_FALSE(app->settingsLoading());
+    EXPECT_EQ(asked("rescheduleSwitchToLocation Office 60"), 1u);
+}
+
+TEST_F(WebClient, ApiRequestsNeedATokenAndCarryTheirHeadersInOrder) {
+    foundation::Dictionary d{{"url", "/voice/v1/voiceclient/account/get?alt=json"},
+                             {"contentType", "application/json+protobuf"},
+                             {"body", "[null,\"\xc3\xa9\"]"}};
+    EXPECT_FALSE(app->apiRequestWithDict(d).has_value());
+    EXPECT_EQ(inFlight(), 1u);  // the token is being fetched
+    app->account()->setOAuthDict(foundation::Dictionary{{"access_token", "t0k"},
+                                                        {"token_type", "Bearer"},
+                                                        {"expirationDate", foundation::Date{clock->wallNow() + 60}}});
+    auto request = app->apiRequestWithDict(d);
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->url(), service.origin() + "/voice/v1/voiceclient/account/get?alt=json");
+    std::vector<std::string> names;
+    for (const auto& [name, value] : request->allHTTPHeaderFields().fields()) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Authorization", "X-Origin", "Origin", "Content-Type",
+                                               "X-Requested-With", "Content-Length"}));
+    EXPECT_EQ(request->valueForHTTPHeaderField("Content-Length").value_or(""), "11");
+    EXPECT_EQ(request->httpMethod(), "POST");
+    foundation::Array infos{foundation::Dictionary{{"size_spec", "s64"}}, foundation::Dictionary{{"sizeSpec", "s512"}}};
+    auto info = app->imageInfoForSize("s512", infos);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->get("index").int64Value(), 1);
+    EXPECT_FALSE(app->imageInfoForSize("s1", infos).has_value());
+}

@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""The layer check against small trees written for each case, and against the real tree."""
+
+import contextlib
+import io
+import os
+import subprocess
+import sys
+import tempfile
+import textwrap
+import unittest
+
+SOURCE_DIR = os.environ.get("HX_SOURCE_DIR") or os.path.abspath(
+    os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+import layer_check  # noqa: E402
+
+TABLE = textwrap.dedent("""\
+    # Architecture
+
+    <!-- layers:begin -->
+    | folder | may include |
+    |---|---|
+    | platform/base | |
+    | platform/store | platform/base |
+    | platform/net | platform/base |
+    | model | platform |
+    | app | platform model |
+    | app/main.cpp | platform model app ui |
+    | ui | platform model app |
+    <!-- layers:end -->
+    """)
+
+
+class Tree:
+    def __init__(self, files, table=TABLE, allow=None):
+        self.dir = tempfile.TemporaryDirectory()
+        self.root = self.dir.name
+        self.write("docs/architecture.md", table)
+        for path, text in files.items():
+            self.write(path, text)
+        if allow is not None:
+            self.write("tools/layer_check_allow.txt", allow)
+
+    def write(self, path, text):
+        full = os.path.join(self.root, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "w", encoding="utf-8") as f:
+            f.write(text)
+
+    def run(self):
+        err = io.StringIO()
+        with contextlib.redirect_stderr(err):
+            rc = layer_check.main(["--root", self.root])
+        return rc, err.getvalue()
+
+    def close(self):
+        self.dir.cleanup()
+
+
+def inc(*paths):
+    return "".join(f'#include "{p}"\n' for p in paths)
+
+
+CLEAN = {
+    "platform/base/value.h": "#pragma once\n",
+    "platform/store/store.h": inc("platform/base/value.h"),
+    "platform/store/store.cpp": inc("platform/store/store.h", "platform/base/value.h") + "#include <vector>\n",
+    "platform/net/net.cpp": inc("platform/base/value.h"),
+    "model/account.cpp": inc("model/account.h", "platform/store/store.h", "platform/net/net.h"),
+    "app/delegate.cpp": inc("model/account.h", "app/delegate.h"),
+    "app/main.cpp": inc("ui/screen.h", "app/delegate.h"),
+    "ui/screen.cpp": inc("app/delegate.h", "ui/screen.h"),
+    "tests/model/account_test.cpp": inc("ui/screen.h", "app/delegate.h"),
+    "bench/anything.cpp": inc("ui/screen.h"),
+    "fuzz/anything.cpp": inc("app/delegate.h"),
+    "README.md": '#include "ui/screen.h"\n',
+}
+
+
+class LayerCheckTest(unittest.TestCase):
+    def check(self, files, allow=None, table=TABLE):
+        tree = Tree(files, table=table, allow=allow)
+        self.addCleanup(tree.close)
+        return tree.run()
+
+    def test_clean_tree_passes(self):
+        rc, err = self.check(CLEAN)
+        self.assertEqual((rc, err), (0, ""))
+
+    def test_forbidden_includes_are_reported_with_file_line_and_include(self):
+        cases = [
+            # (name, file, text, the line that must be reported)
+            ("upward", "model/cache.cpp", inc("platform/base/value.h", "app/delegate.h"),
+             'model/cache.cpp:2: #include "app/delegate.h"'),
+            ("sideways", "platform/store/fetch.cpp", inc("platform/net/net.h"),
+             'platform/store/fetch.cpp:1: #include "platform/net/net.h"'),
+            ("platform reaching model", "platform/base/x.h", "#pragma once\n\n" + inc("model/account.h"),
+             'platform/base/x.h:3: #include "model/account.h"'),
+            ("prefix is a path, not a string", "model/x.cpp", inc("platformx/y.h"),
+             'model/x.cpp:1: #include "platformx/y.h"'),
+            ("own folder's name as a string prefix", "app/x.cpp", inc("apps/y.h"),
+             'app/x.cpp:1: #include "apps/y.h"'),
+            ("the file row does not widen its folder", "app/delegate.cpp", inc("ui/screen.h"),
+             'app/delegate.cpp:1: #include "ui/screen.h"'),
+            ("dot segments are resolved first", "model/x.cpp", inc("platform/../app/delegate.h"),
+             'model/x.cpp:1: #include "app/delegate.h"'),
+            ("spaced directive", "model/y.cpp", '  #  include "ui/screen.h"\n',
+             'model/y.cpp:1: #include "ui/screen.h"'),
+            ("header file", "model/z.hpp", inc("ui/screen.h"), 'model/z.hpp:1: #include "ui/screen.h"'),
+        ]
+        for name, path, text, expected in cases:
+            with self.subTest(name):
+                rc, err = self.check({**CLEAN, path: text})
+                self.assertEqual(rc, 1, err)
+                self.assertIn(expected, err)
+                self.assertEqual(err.count("reaches outside"), 1, err)
+
+    def test_file_without_a_row_fails(self):
+        rc, err = self.check({**CLEAN, "service/client.cpp": inc("model/account.h")})
+        self.assertEqual(rc, 1)
+        self.assertIn("service/client.cpp:1: no row of the layer table covers this file", err)
+
+    def test_every_violation_of_a_file_is_reported(self):
+        rc, err = self.check({**CLEAN, "platform/net/a.cpp": inc("model/a.h", "platform/base/b.h", "ui/c.h")})
+        self.assertEqual(rc, 1)
+        self.assertIn("platform/net/a.cpp:1:", err)
+        self.assertIn("platform/net/a.cpp:3:", err)
+        self.assertNotIn("platform/net/a.cpp:2:", err)
+
+    def test_allow_list_accepts_exactly_its_entries(self):
+        files = {**CLEAN, "model/cache.cpp": inc("app/delegate.h"), "model/other.cpp": inc("app/delegate.h")}
+        listed = "# known\nmodel/cache.cpp: app/delegate.h\n\nmodel/other.cpp: app/delegate.h  # going\n"
+        self.assertEqual(self.check(files, allow=listed), (0, ""))
+
+        # A new violation beside the listed ones fails.
+        rc, err = self.check({**files, "model/new.cpp": inc("app/delegate.h")}, allow=listed)
+        self.assertEqual(rc, 1)
+        self.assertIn("model/new.cpp:1:", err)
+        self.assertNotIn("model/cache.cpp", err)
+
+        # The same include from a different file is not covered by another file's entry.
+        rc, err = self.check({**CLEAN, "model/cache.cpp": inc("app/delegate.h"),
+                              "model/other.cpp": inc("ui/screen.h")}, allow=listed)
+        self.assertEqual(rc, 1)
+        self.assertIn('model/other.cpp:1: #include "ui/screen.h"', err)
+
+    def test_stale_allow_list_entry_fails(self):
+        rc, err = self.check(CLEAN, allow="model/account.cpp: app/delegate.h\n")
+        self.assertEqual(rc, 1)
+        self.assertIn("tools/layer_check_allow.txt:1: 'model/account.cpp: app/delegate.h' is no longer", err)
+
+    def test_malformed_inputs_are_errors_not_passes(self):
+        cases = [
+            ("no markers", TABLE.replace("<!-- layers:end -->", ""), None),
+            ("one cell", TABLE.replace("| model | platform |", "| model platform |"), None),
+            ("duplicate row", TABLE.replace("| ui |", "| model |"), None),
+            ("empty table", "<!-- layers:begin -->\n<!-- layers:end -->\n", None),
+            ("allow-list line without a colon", TABLE, "model/cache.cpp app/delegate.h\n"),
+        ]
+        for name, table, allow in cases:
+            with self.subTest(name):
+                rc, err = self.check(CLEAN, table=table, allow=allow)
+                self.assertEqual(rc, 2, err)
+                self.assertIn("layer_check:", err)
+
+    def test_only_tracked_files_count_in_a_git_tree(self):
+        tree = Tree({**CLEAN, "model/untracked.cpp": inc("ui/screen.h")})
+        self.addCleanup(tree.close)
+        git = ["git", "-c", "init.defaultBranch=main"]
+        subprocess.run(git + ["init", "-q"], cwd=tree.root, check=True)
+        subprocess.run(["git", "add", "--", *CLEAN.keys(), "docs"], cwd=tree.root, check=True)
+        self.assertEqual(tree.run(), (0, ""))
+        subprocess.run(["git", "add", "model/untracked.cpp"], cwd=tree.root, check=True)
+        rc, err = tree.run()
+        self.assertEqual(rc, 1)
+        self.assertIn('model/untracked.cpp:1: #include "ui/screen.h"', err)
+
+    def test_the_repository_passes(self):
+        rc = subprocess.run([sys.executable, os.path.join(SOURCE_DIR, "tools", "layer_check.py"),
+                             "--root", SOURCE_DIR], capture_output=True, text=True)
+        self.assertEqual(rc.returncode, 0, rc.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
