@@ -5,6 +5,8 @@
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
 #   ./hx deps                                   only install the Debian packages listed below
+#   ./hx lint [--all | FILES...]                clang-tidy (.clang-tidy) over the files changed since
+#                                               main (committed or not), the given ones, or all
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -71,6 +73,34 @@ case "$cmd" in
   deps)
     install_packages
     ;;
+  lint)
+    install_packages
+    cmake -S "$root" -B "$build_dir" "${cmake_args[@]}" >/dev/null
+    mapfile -t known < <(python3 -c 'import json,sys; [print(e["file"]) for e in json.load(open(sys.argv[1]))]' \
+      "$build_dir/compile_commands.json" | sort -u)
+    if [ "${1:-}" = "--all" ]; then
+      candidates=("${known[@]}")
+    elif (($#)); then
+      candidates=("$@")
+    else
+      base=HEAD
+      git rev-parse -q --verify main >/dev/null && base=$(git merge-base HEAD main)
+      mapfile -t candidates < <({ git diff --name-only --diff-filter=d "$base"; git ls-files --others --exclude-standard; } | sort -u)
+    fi
+    # A header is linted through the source of the same name; files the build does not compile are skipped.
+    files=()
+    for f in "${candidates[@]}"; do
+      f=$(realpath -m "$f")
+      case "$f" in *.h | *.hpp) for s in "${f%.*}.cpp" "${f%.*}.c"; do [ -e "$s" ] && f=$s; done ;; esac
+      printf '%s\n' "${known[@]}" | grep -qxF "$f" && files+=("$f")
+    done
+    mapfile -t files < <(printf '%s\n' "${files[@]}" | sort -u | sed '/^$/d')
+    if ((${#files[@]} == 0)); then echo "hx lint: no compiled source to check"; exit 0; fi
+    echo "hx lint: ${#files[@]} file(s)"
+    filter="^$root/(platform|model|service|app|ui|RurIdurev|RurIdurevCrashes|crashreporter|emulator|tools)/"
+    printf '%s\0' "${files[@]}" |
+      xargs -0 -P "$jobs" -n 4 clang-tidy-14 -p "$build_dir" --quiet --header-filter="$filter" 2>/dev/null
+    ;;
   fuzz)
     target=${1:?usage: ./hx fuzz TARGET SECONDS}
     seconds=${2:-60}
@@ -99,7 +129,7 @@ case "$cmd" in
     fi
     ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | deps | fuzz TARGET SECONDS | bench [NAME]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | bench [NAME]" >&2
     exit 2
     ;;
 esac

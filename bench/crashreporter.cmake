@@ -3,11 +3,9 @@
 pkg_check_modules(HX_LIBUNWIND QUIET IMPORTED_TARGET libunwind)
 if(HX_LIBUNWIND_FOUND)
   hx_bench(crashreporter
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/crashreporter_bench.cpp ${CMAKE_SOURCE_DIR}/tests/crashreporter/crash_fixtures.cpp
-    LIBS hx_crashreporter hx_kernel PkgConfig::HX_LIBUNWIND)
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/crashreporter_bench.cpp
+    LIBS hx_crashreporter hx_kernel hx_crash_fixtures PkgConfig::HX_LIBUNWIND)
   if(TARGET bench_crashreporter)
     target_compile_options(bench_crashreporter PRIVATE -fno-omit-frame-pointer)
-    set_source_files_properties(${CMAKE_SOURCE_DIR}/tests/crashreporter/crash_fixtures.cpp TARGET_DIRECTORY bench_crashreporter
-      PROPERTIES COMPILE_OPTIONS "-O1;-fno-omit-frame-pointer;-fno-optimize-sibling-calls")
   endif()
 endif()

@@ -49,11 +49,16 @@ IngestionService::IngestionService() {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
-    bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listenFd_, 16);
+    // listen() on a socket whose bind failed would pick a port on every interface: only a socket
+    // bound to the loopback address listens, and a service without one answers on port 0.
     socklen_t len = sizeof addr;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    if (listenFd_ >= 0 && bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        listen(listenFd_, 16) == 0 && getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port_ = ntohs(addr.sin_port);
+    } else if (listenFd_ >= 0) {
+        close(listenFd_);
+        listenFd_ = -1;  // poll() skips it, so the serving thread only waits to be woken
+    }
     if (pipe2(wakeFds_, O_CLOEXEC) != 0) wakeFds_[0] = wakeFds_[1] = -1;
     thread_ = std::thread([this] { serve(); });
 }
@@ -61,7 +66,7 @@ IngestionService::IngestionService() {
 IngestionService::~IngestionService() {
     if (wakeFds_[1] >= 0) (void)!write(wakeFds_[1], "x", 1);
     if (thread_.joinable()) thread_.join();
-    close(listenFd_);
+    if (listenFd_ >= 0) close(listenFd_);
     if (wakeFds_[0] >= 0) close(wakeFds_[0]);
     if (wakeFds_[1] >= 0) close(wakeFds_[1]);
 }

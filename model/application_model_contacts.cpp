@@ -93,13 +93,10 @@ ContactList HXApplicationModel::cachedContacts() {
         bool found = false;
         if (foundation::files::exists(contactsCachePath())) {
             auto value = foundation::readPropertyListFile(contactsCachePath());
-            if (value.ok() && value->isArray()) {
-                found = true;
-                for (const Value& v : value->asArray()) {
-                    // Only well-formed entries: a number and a record id, both text.
-                    const Dictionary* d = v.ifDictionary();
-                    if (d && d->get("number").isString() && d->get("recordID").isString())
-                        list.push_back(std::make_shared<const Dictionary>(*d));
+            if (value.ok()) {
+                if (auto entries = hxcontacts::entriesFromCache(*value)) {
+                    found = true;
+                    list = std::move(*entries);
                 }
             }
         }

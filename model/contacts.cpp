@@ -102,6 +102,17 @@ void sortByRecency(ContactList& list) {
     });
 }
 
+std::optional<ContactList> entriesFromCache(const foundation::Value& cache) {
+    if (!cache.isArray()) return std::nullopt;
+    ContactList list;
+    for (const foundation::Value& v : cache.asArray()) {
+        const foundation::Dictionary* d = v.ifDictionary();
+        if (d && d->get("number").isString() && d->get("recordID").isString())
+            list.push_back(std::make_shared<const foundation::Dictionary>(*d));
+    }
+    return list;
+}
+
 ContactList matchingPhone(const ContactList& list, std::string_view p) {
     ContactList m;
     for (const auto& e : list) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,10 @@ std::vector<foundation::Dictionary> entriesForContact(const services::Contact& c
 graphics::ImagePtr fittingThumbnail(const graphics::ImagePtr& image);
 // Most recently picked first, then by name (stable).
 void sortByRecency(ContactList& list);
+
+// The entries of the contacts cache file (a property list): only the well-formed ones, a number
+// and a record id both text; nothing when the file does not hold an array.
+std::optional<ContactList> entriesFromCache(const foundation::Value& cache);
 
 ContactList matchingPhone(const ContactList& list, std::string_view number);
 ContactList matchingName(const ContactList& list, std::string_view query);

@@ -1,11 +1,11 @@
 #include "model/disk_cache.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstdio>
 #include <mutex>
 #include <vector>
 
+#include "platform/dispatch/queue_check.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/keyed_archiver.h"
@@ -193,10 +193,12 @@ void HXCDiskCache::run(std::function<void(HXCDiskCache&)> step, bool backgroundT
 // ---- the procedures, on the disk queue
 
 void HXCDiskCache::createCacheDirectory() {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (!files::exists(cacheURL_)) (void)files::createDirectory(cacheURL_);
 }
 
 void HXCDiskCache::initializeDiskProperties() {
+    HX_ASSERT_ON_QUEUE(queue_);
     auto entries = files::listDirectory(cacheURL_, /*skipHidden=*/true);
     if (!entries.ok()) return;
     uint64_t total = 0;
@@ -211,12 +213,14 @@ void HXCDiskCache::initializeDiskProperties() {
 }
 
 bool HXCDiskCache::setFileModificationDate(foundation::Date date, const std::filesystem::path& url) {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (!files::setModificationDate(url, date).ok()) return false;
     if (auto key = keyForEncodedFileURL(url)) dates_[*key] = date;
     return true;
 }
 
 bool HXCDiskCache::removeFileAndExecuteBlocksForKey(const std::string& key) {
+    HX_ASSERT_ON_QUEUE(queue_);
     auto url = encodedFileURLForKey(key);
     if (!url || !files::exists(*url)) return false;
     if (willRemoveObjectBlock_) willRemoveObjectBlock_(*this, key, nullptr, url);
@@ -233,6 +237,7 @@ bool HXCDiskCache::removeFileAndExecuteBlocksForKey(const std::string& key) {
 
 void HXCDiskCache::writeObject(const std::string& key, const Object& object, foundation::Date date,
                                const ObjectBlock& block) {
+    HX_ASSERT_ON_QUEUE(queue_);
     FileURL url = encodedFileURLForKey(key);
     if (willAddObjectBlock_) willAddObjectBlock_(*this, key, object, url);
     bool written = false;
@@ -258,6 +263,7 @@ void HXCDiskCache::writeObject(const std::string& key, const Object& object, fou
 }
 
 void HXCDiskCache::trimDiskToSize(uint64_t limit) {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (byteCount_.load() <= limit) return;
     auto keys = keysSortedByValue(sizes_);
     for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
@@ -267,6 +273,7 @@ void HXCDiskCache::trimDiskToSize(uint64_t limit) {
 }
 
 void HXCDiskCache::trimDiskToSizeByDate(uint64_t limit) {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (byteCount_.load() <= limit) return;
     for (const auto& key : keysSortedByValue(dates_)) {
         removeFileAndExecuteBlocksForKey(key);
@@ -275,6 +282,7 @@ void HXCDiskCache::trimDiskToSizeByDate(uint64_t limit) {
 }
 
 void HXCDiskCache::trimDiskToDate(foundation::Date date) {
+    HX_ASSERT_ON_QUEUE(queue_);
     for (const auto& key : keysSortedByValue(dates_)) {
         auto it = dates_.find(key);
         if (it == dates_.end()) continue;
@@ -284,6 +292,7 @@ void HXCDiskCache::trimDiskToDate(foundation::Date date) {
 }
 
 void HXCDiskCache::removeAllNow() {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (willRemoveAllObjectsBlock_) willRemoveAllObjectsBlock_(*this);
     moveItemAtURLToTrash(cacheURL_);
     emptyTrash();
@@ -295,6 +304,7 @@ void HXCDiskCache::removeAllNow() {
 }
 
 void HXCDiskCache::trimToAgeLimitRecursively() {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (ageLimit_ == 0) return;
     trimDiskToDate(foundation::Date{now().secondsSince1970 - ageLimit_});
     std::weak_ptr<HXCDiskCache> weak = weak_from_this();
@@ -425,7 +435,7 @@ void HXCDiskCache::enumerateObjectsWithBlock(ObjectBlock block, CacheBlock compl
 
 void HXCDiskCache::waitFor(const std::function<void(dispatch::Block done)>& start) const {
     // Every disk cache shares the queue: waiting on it from it could never end.
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     auto semaphore = std::make_shared<dispatch::Semaphore>(0);
     start([semaphore] { semaphore->signal(); });
     semaphore->wait();

@@ -1,10 +1,10 @@
 #include "model/memory_cache.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstdio>
 #include <vector>
 
+#include "platform/dispatch/queue_check.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/notification_center.h"
 
@@ -69,6 +69,7 @@ HXCMemoryCache::~HXCMemoryCache() { foundation::NotificationCenter::defaultCente
 // ---- the procedures, inside a barrier
 
 void HXCMemoryCache::touch(const std::string& key, foundation::Date date) {
+    HX_ASSERT_ON_QUEUE(queue_);
     // Inside a read: the entry cannot go away meanwhile (removals are barriers), and the date
     // is the one value readers write, atomically.
     if (auto d = dates_.find(key); d != dates_.end()) {
@@ -79,6 +80,7 @@ void HXCMemoryCache::touch(const std::string& key, foundation::Date date) {
 }
 
 void HXCMemoryCache::addObject(const std::string& key, Object object, uint64_t cost, foundation::Date date) {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (willAddObjectBlock_) willAddObjectBlock_(*this, key, object);
     if (auto it = costs_.find(key); it != costs_.end()) totalCost_ -= it->second;
     dictionary_[key] = object;
@@ -90,6 +92,7 @@ void HXCMemoryCache::addObject(const std::string& key, Object object, uint64_t c
 }
 
 void HXCMemoryCache::removeObjectAndExecuteBlocksForKey(const std::string& key) {
+    HX_ASSERT_ON_QUEUE(queue_);
     Object object;
     if (auto it = dictionary_.find(key); it != dictionary_.end()) object = it->second;
     if (willRemoveObjectBlock_) willRemoveObjectBlock_(*this, key, object);
@@ -101,6 +104,7 @@ void HXCMemoryCache::removeObjectAndExecuteBlocksForKey(const std::string& key) 
 }
 
 void HXCMemoryCache::trimMemoryToDate(foundation::Date date) {
+    HX_ASSERT_ON_QUEUE(queue_);
     for (const auto& key : keysSortedByValue(dates_)) {
         auto it = dates_.find(key);
         if (it == dates_.end()) continue;  // a hook removed it meanwhile
@@ -110,6 +114,7 @@ void HXCMemoryCache::trimMemoryToDate(foundation::Date date) {
 }
 
 void HXCMemoryCache::trimToCostLimit(uint64_t limit) {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (totalCost_ <= limit) return;
     auto keys = keysSortedByValue(costs_);
     for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
@@ -119,6 +124,7 @@ void HXCMemoryCache::trimToCostLimit(uint64_t limit) {
 }
 
 void HXCMemoryCache::trimToCostLimitByDate(uint64_t limit) {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (totalCost_ <= limit) return;
     for (const auto& key : keysSortedByValue(dates_)) {
         removeObjectAndExecuteBlocksForKey(key);
@@ -127,6 +133,7 @@ void HXCMemoryCache::trimToCostLimitByDate(uint64_t limit) {
 }
 
 void HXCMemoryCache::removeAllNow() {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (willRemoveAllObjectsBlock_) willRemoveAllObjectsBlock_(*this);
     dictionary_.clear();
     dates_.clear();
@@ -136,6 +143,7 @@ void HXCMemoryCache::removeAllNow() {
 }
 
 void HXCMemoryCache::trimToAgeLimitRecursively() {
+    HX_ASSERT_ON_QUEUE(queue_);
     if (ageLimit_ == 0) return;
     trimMemoryToDate(foundation::Date{now().secondsSince1970 - ageLimit_});
     std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
@@ -278,14 +286,14 @@ void HXCMemoryCache::enumerateObjectsWithBlock(ObjectBlock block, CacheBlock com
 
 void HXCMemoryCache::waitFor(const std::function<void(dispatch::Block done)>& start) {
     // Waiting on the cache's own queue could never end.
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     auto semaphore = std::make_shared<dispatch::Semaphore>(0);
     start([semaphore] { semaphore->signal(); });
     semaphore->wait();
 }
 
 HXCMemoryCache::Object HXCMemoryCache::objectForKey(const std::string& key) {
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     const foundation::Date calledAt = now();
     Object object;
     queue_->sync([&] {
@@ -301,13 +309,13 @@ void HXCMemoryCache::setObject(Object object, const std::string& key) { setObjec
 
 void HXCMemoryCache::setObject(Object object, const std::string& key, uint64_t withCost) {
     if (!object) return;
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     const foundation::Date calledAt = now();
     queue_->barrierSync([&] { addObject(key, object, withCost, calledAt); });
 }
 
 void HXCMemoryCache::removeObjectForKey(const std::string& key) {
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     queue_->barrierSync([&] { removeObjectAndExecuteBlocksForKey(key); });
 }
 
@@ -317,22 +325,22 @@ void HXCMemoryCache::trimToDate(std::optional<foundation::Date> date) {
         removeAllObjects();
         return;
     }
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     queue_->barrierSync([&] { trimMemoryToDate(*date); });
 }
 
 void HXCMemoryCache::trimToCost(uint64_t cost) {
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     queue_->barrierSync([&] { trimToCostLimit(cost); });
 }
 
 void HXCMemoryCache::trimToCostByDate(uint64_t cost) {
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     queue_->barrierSync([&] { trimToCostLimitByDate(cost); });
 }
 
 void HXCMemoryCache::removeAllObjects() {
-    assert(!queue_->isCurrent());
+    HX_ASSERT_OFF_QUEUE(queue_);
     queue_->barrierSync([&] { removeAllNow(); });
 }
 

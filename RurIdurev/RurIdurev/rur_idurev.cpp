@@ -36,11 +36,11 @@ std::shared_ptr<ZIVORurIdurev>& singleton() {
     return instance;
 }
 // Read by every enqueue on the caller's thread: kept apart from the facade's lock.
-std::mutex regionMutex;
-std::optional<std::string> region;
+foundation::Mutex regionMutex;
+std::optional<std::string> region HX_GUARDED_BY(regionMutex);
 
-std::mutex dependencyMutex;
-std::shared_ptr<ZIVOHttpClientProtocol> dependencyClient;
+foundation::Mutex dependencyMutex;
+std::shared_ptr<ZIVOHttpClientProtocol> dependencyClient HX_GUARDED_BY(dependencyMutex);
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include "RurIdurev/RurIdurev/logger.h"
 #include "RurIdurev/RurIdurev/sdk_state.h"
 #include "RurIdurev/RurIdurev/service_abstract.h"
+#include "platform/foundation/thread_annotations.h"
 
 class ZIVOChannelGroupDefault;
 class ZIVOZidAzaduzuriChannelDelegate;
@@ -93,29 +94,29 @@ private:
     bool configure(std::optional<std::string> appSecret, std::optional<std::string> token, bool fromApplication);
     void startServices(Services services, bool fromApplication);
     bool startServiceSync(const std::shared_ptr<ZIVOServiceAbstract>& service, bool fromApplication);
-    void initializeChannelGroup();
+    void initializeChannelGroup() HX_REQUIRES(mutex_);
     void applyPipelineEnabledState(bool isEnabled);
     void sendStartServiceLog(const std::vector<std::string>& names);
-    bool canBeUsed();
+    bool canBeUsed() HX_REQUIRES(mutex_);
     void setEnabledInstance(bool isEnabled);
     static bool shouldDisable(const std::string& serviceName);
 
-    std::recursive_mutex mutex_;
-    bool sdkConfigured_ = false;
-    bool configuredFromApplication_ = false;
-    bool enabledStateUpdating_ = false;
-    bool setMaxStorageSizeHasBeenCalled_ = false;
-    std::optional<std::string> installId_;
-    std::optional<std::string> logUrl_;
-    std::shared_ptr<ZIVOChannelUnitProtocol> channelUnit_;
-    std::shared_ptr<ZIVOChannelGroupDefault> channelGroup_;
-    std::shared_ptr<ZIVOZidAzaduzuriChannelDelegate> zidAzaduzuriChannelDelegate_;
-    Services services_;
-    std::optional<std::vector<std::string>> startedServiceNames_;
-    std::optional<std::string> appSecret_;
-    bool appSecretStored_ = false;
-    std::optional<std::string> defaultTransmissionTargetToken_;
-    bool tokenStored_ = false;
-    std::optional<int64_t> requestedMaxStorageSizeInBytes_;
-    std::function<void(bool)> maxStorageSizeCompletionHandler_;
+    foundation::RecursiveMutex mutex_;
+    bool sdkConfigured_ HX_GUARDED_BY(mutex_) = false;
+    bool configuredFromApplication_ HX_GUARDED_BY(mutex_) = false;
+    bool enabledStateUpdating_ HX_GUARDED_BY(mutex_) = false;
+    bool setMaxStorageSizeHasBeenCalled_ HX_GUARDED_BY(mutex_) = false;
+    std::optional<std::string> installId_ HX_GUARDED_BY(mutex_);
+    std::optional<std::string> logUrl_ HX_GUARDED_BY(mutex_);
+    std::shared_ptr<ZIVOChannelUnitProtocol> channelUnit_ HX_GUARDED_BY(mutex_);
+    std::shared_ptr<ZIVOChannelGroupDefault> channelGroup_ HX_GUARDED_BY(mutex_);
+    std::shared_ptr<ZIVOZidAzaduzuriChannelDelegate> zidAzaduzuriChannelDelegate_ HX_GUARDED_BY(mutex_);
+    Services services_ HX_GUARDED_BY(mutex_);
+    std::optional<std::vector<std::string>> startedServiceNames_ HX_GUARDED_BY(mutex_);
+    std::optional<std::string> appSecret_ HX_GUARDED_BY(mutex_);
+    bool appSecretStored_ HX_GUARDED_BY(mutex_) = false;
+    std::optional<std::string> defaultTransmissionTargetToken_ HX_GUARDED_BY(mutex_);
+    bool tokenStored_ HX_GUARDED_BY(mutex_) = false;
+    std::optional<int64_t> requestedMaxStorageSizeInBytes_ HX_GUARDED_BY(mutex_);
+    std::function<void(bool)> maxStorageSizeCompletionHandler_ HX_GUARDED_BY(mutex_);
 };

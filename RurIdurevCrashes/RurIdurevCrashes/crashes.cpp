@@ -33,11 +33,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<ZIVOCrashes> gSharedInstance;
+foundation::Mutex gSharedMutex;
+std::shared_ptr<ZIVOCrashes> gSharedInstance HX_GUARDED_BY(gSharedMutex);
 // Delayed processing runs once per process; only resetting the shared instance allows another.
-std::mutex gDelayedMutex;
-bool gDelayedProcessingRan = false;
+foundation::Mutex gDelayedMutex;
+bool gDelayedProcessingRan HX_GUARDED_BY(gDelayedMutex) = false;
 
 // The record handed to the reporter lives for the whole process: the reporter keeps its address.
 const ZVCrashReporterCallbacks kCrashCallbacks{0, nullptr, &crashesPostCrashCallback};

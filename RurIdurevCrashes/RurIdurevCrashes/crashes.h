@@ -21,6 +21,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/exception_model.h"
 #include "crashreporter/crash_reporter.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 
 class ZIVOCrashes;
@@ -191,20 +192,20 @@ private:
     ZIVOChannelUnitConfiguration channelUnitConfiguration_;
     dispatch::Semaphore delayedProcessingSemaphore_{0};
 
-    mutable std::mutex stateMutex_;
-    std::shared_ptr<ZIVOErrorReport> lastSessionCrashReport_;
-    std::vector<std::filesystem::path> crashFiles_;
-    std::vector<std::shared_ptr<ZIVOAppleErrorLog>> unprocessedLogs_;
-    std::vector<std::shared_ptr<ZIVOErrorReport>> unprocessedReports_;
-    std::vector<std::filesystem::path> unprocessedFilePaths_;
-    std::weak_ptr<ZIVOCrashesDelegate> delegate_;
-    UserConfirmationHandler userConfirmationHandler_;
+    mutable foundation::Mutex stateMutex_;
+    std::shared_ptr<ZIVOErrorReport> lastSessionCrashReport_ HX_GUARDED_BY(stateMutex_);
+    std::vector<std::filesystem::path> crashFiles_ HX_GUARDED_BY(stateMutex_);
+    std::vector<std::shared_ptr<ZIVOAppleErrorLog>> unprocessedLogs_ HX_GUARDED_BY(stateMutex_);
+    std::vector<std::shared_ptr<ZIVOErrorReport>> unprocessedReports_ HX_GUARDED_BY(stateMutex_);
+    std::vector<std::filesystem::path> unprocessedFilePaths_ HX_GUARDED_BY(stateMutex_);
+    std::weak_ptr<ZIVOCrashesDelegate> delegate_ HX_GUARDED_BY(stateMutex_);
+    UserConfirmationHandler userConfirmationHandler_ HX_GUARDED_BY(stateMutex_);
     // Set once processing made the lists in this process (even when they came out empty).
-    bool processedReports_ = false;
-    std::shared_ptr<ZVCrashReporter> zvCrashReporter_;
-    std::optional<std::string> reporterBasePath_;
-    kernel::UncaughtExceptionHandler exceptionHandler_ = nullptr;
-    std::shared_ptr<dispatch::MemoryPressureSource> memoryPressureSource_;
+    bool processedReports_ HX_GUARDED_BY(stateMutex_) = false;
+    std::shared_ptr<ZVCrashReporter> zvCrashReporter_ HX_GUARDED_BY(stateMutex_);
+    std::optional<std::string> reporterBasePath_ HX_GUARDED_BY(stateMutex_);
+    kernel::UncaughtExceptionHandler exceptionHandler_ HX_GUARDED_BY(stateMutex_) = nullptr;
+    std::shared_ptr<dispatch::MemoryPressureSource> memoryPressureSource_ HX_GUARDED_BY(stateMutex_);
 
     std::string crashesPathComponent_;
     std::string logBufferPathComponent_;

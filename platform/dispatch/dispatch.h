@@ -14,41 +14,28 @@
 #include <optional>
 #include <string>
 
+#include "platform/clock/clock.h"
+
 namespace dispatch {
 
 using Block = std::function<void()>;
 // Seconds, as the platform's time intervals are.
-using Seconds = double;
+using Seconds = clocks::Seconds;
 
-// ---- Clock
+// ---- Clock (the process clock lives in platform/clock; these are its names here)
 
-class Clock {
-public:
-    virtual ~Clock() = default;
-    // Monotonic seconds since an arbitrary origin; drives timers and delays.
-    virtual Seconds now() const = 0;
-    // Wall-clock seconds since 1970 (what dates are made of).
-    virtual Seconds wallNow() const = 0;
-    virtual bool isVirtual() const { return false; }
-};
-
-// The clock every timer, delay and date in the process reads. Real by default.
-Clock& clock();
-// Seconds since 1970 from the process clock (what "now" means for dates).
-inline Seconds wallNow() { return clock().wallNow(); }
+using clocks::Clock;
+using clocks::clock;
+using clocks::setClock;
+using clocks::wallNow;
 
 // A clock that only moves when told. While installed, queues and run loops order their delayed
 // work by it and nothing waits for real time.
 // Its monotonic time starts at 0; its wall time at wallStart and moves with it.
-class VirtualClock : public Clock {
+class VirtualClock : public clocks::ManualClock {
 public:
-    explicit VirtualClock(Seconds wallStart = 1'700'000'000.0);
+    explicit VirtualClock(Seconds wallStart = 1'700'000'000.0) : ManualClock(wallStart) {}
     ~VirtualClock() override;
-    VirtualClock(const VirtualClock&) = delete;
-    VirtualClock& operator=(const VirtualClock&) = delete;
-    Seconds now() const override;
-    Seconds wallNow() const override;
-    bool isVirtual() const override { return true; }
 
     // Moves time forward by seconds, firing due timers and delayed work in time order on the
     // threads they belong to (the main run loop's work runs on the calling thread, which must be
@@ -62,17 +49,12 @@ public:
     // registered and nothing timed is due within the horizon, it also waits for real I/O, up to
     // timeout seconds of real time, so loopback network tests can use it too.
     bool runUntil(const std::function<bool()>& predicate, Seconds timeout);
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
 };
 
-// Installs clock for the process (nullptr restores the real clock). Tests install a
+// setClock installs a clock for the process (nullptr restores the real clock). Tests install a
 // VirtualClock before creating the objects under test. Changing the clock discards the timed work
 // scheduled under the previous one (delays, timers, delayed performs, timer sources), because
 // their deadlines mean nothing on the new clock; queued untimed blocks are kept.
-void setClock(Clock* clock);
 
 // RAII installation of a virtual clock for a test's scope.
 class ScopedVirtualClock {

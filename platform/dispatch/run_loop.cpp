@@ -87,6 +87,7 @@ struct RunLoop::Impl {
     Impl() {
         wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wakeFd < 0) detail::fatal("the main run loop cannot create its wake-up descriptor");
+        clocks::addClockObserver(detail::runLoopClockChanged);
     }
 
     static RunLoop& loop() {

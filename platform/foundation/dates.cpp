@@ -18,7 +18,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/dispatch/dispatch.h"
+#include "platform/clock/clock.h"
 #include "platform/foundation/icu_text.h"
 #include "platform/foundation/strings.h"
 
@@ -26,7 +26,7 @@ namespace foundation {
 namespace {
 
 // The one place "now" is read: the process clock, so a test's virtual clock moves dates too.
-double currentTime() { return dispatch::wallNow(); }
+double currentTime() { return clocks::wallNow(); }
 
 // The system's own time, for ICU's relative formatter, which reads it behind our back.
 double systemTime() {

@@ -118,7 +118,7 @@ std::string formatInteger(const Spec& s, const Value& v) {
         if (wide) return cFormat(cSpec(s, "lld"), static_cast<long long>(n));
         int32_t narrow = static_cast<int32_t>(n);
         if (s.length == "h") narrow = static_cast<int16_t>(n);
-        if (s.length == "hh") narrow = static_cast<int8_t>(n);
+        if (s.length == "hh") narrow = static_cast<int8_t>(n);  // NOLINT(bugprone-signed-char-misuse): %hhd is signed
         return cFormat(cSpec(s, "d"), static_cast<int>(narrow));
     }
     if (wide) {

@@ -45,6 +45,35 @@ std::optional<int64_t> parseLeadingInteger(const std::string& s) {
     return out;
 }
 
+// Leading whitespace, an optional sign, then a decimal number with an optional exponent: the
+// platform's floating-point reading of a string. Words ("nan", "inf") and hexadecimal forms
+// are no number there, so text never turns into a NaN; only a decimal number too large for a
+// double gives an infinity, as on the platform.
+std::optional<double> parseLeadingDouble(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+    const size_t start = i;
+    auto digitsAt = [&](size_t& at) {
+        size_t from = at;
+        while (at < s.size() && s[at] >= '0' && s[at] <= '9') ++at;
+        return at - from;
+    };
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+    size_t mantissa = digitsAt(i);
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        mantissa += digitsAt(i);
+    }
+    if (mantissa == 0) return std::nullopt;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        size_t e = i + 1;
+        if (e < s.size() && (s[e] == '-' || s[e] == '+')) ++e;
+        if (digitsAt(e) > 0) i = e;
+    }
+    const std::string number = s.substr(start, i - start);
+    return std::strtod(number.c_str(), nullptr);
+}
+
 std::string formatDouble(double d) {
     if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e15) {
         return std::to_string(static_cast<int64_t>(d));
@@ -220,10 +249,8 @@ double Value::doubleValue(double fallback) const {
         case Type::Double:
             return std::get<double>(v_);
         case Type::String: {
-            const auto& s = std::get<std::string>(v_);
-            char* end = nullptr;
-            double d = std::strtod(s.c_str(), &end);
-            return end == s.c_str() ? fallback : d;
+            if (auto d = parseLeadingDouble(std::get<std::string>(v_))) return *d;
+            return fallback;
         }
         default:
             return fallback;

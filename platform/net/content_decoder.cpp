@@ -55,11 +55,16 @@ foundation::Status ContentDecoder::decode(const uint8_t* data, size_t size, foun
     s.zs.next_in = const_cast<Bytef*>(data);
     s.zs.avail_in = static_cast<uInt>(size);
     uint8_t buffer[16384];
-    while (s.zs.avail_in > 0 && !s.ended) {
+    // Runs until the input is used up and inflate had room to spare: with the buffer filled,
+    // inflate may still hold output for input it has already taken, which would otherwise come
+    // out only with the next piece of the body, or never after the last one.
+    bool bufferFilled = false;
+    while ((s.zs.avail_in > 0 || bufferFilled) && !s.ended) {
         s.zs.next_out = buffer;
         s.zs.avail_out = sizeof buffer;
         int rc = inflate(&s.zs, Z_NO_FLUSH);
         size_t produced = sizeof buffer - s.zs.avail_out;
+        bufferFilled = s.zs.avail_out == 0;
         if (produced) {
             out.insert(out.end(), buffer, buffer + produced);
             s.sawOutput = true;

@@ -31,6 +31,10 @@ bool isDelimiter(unsigned char c) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// A cookie goes back out inside a Cookie request header: a CR or LF in it would start a header
+// line of the server's choosing, a NUL would cut the line.
+bool breaksHeaderLine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
+
 // Reads 1..maxDigits digits at the start of token; the count read, or 0.
 size_t leadingDigits(std::string_view token, size_t maxDigits, int& value) {
     size_t n = 0;
@@ -139,6 +143,8 @@ std::string defaultCookiePath(std::string_view requestPath) {
 foundation::Result<Cookie> Cookie::parseSetCookie(std::string_view fieldValue, std::string_view url, double now) {
     auto parts = URLParts::parse(url);
     if (!parts) return foundation::Error::withDescription(kCookieErrorDomain, 1, "the response URL has no host");
+    if (breaksHeaderLine(fieldValue))
+        return foundation::Error::withDescription(kCookieErrorDomain, 6, "the cookie holds a CR, LF or NUL character");
     size_t semi = fieldValue.find(';');
     std::string_view pair = fieldValue.substr(0, semi);
     size_t eq = pair.find('=');
@@ -258,6 +264,8 @@ foundation::Result<Cookie> Cookie::fromProperties(const foundation::Dictionary& 
     if (!str("Name", c.name, true) || !str("Value", c.value, true) || !str("Domain", c.domain, true) ||
         !str("Path", c.path, false) || !flag("Secure", c.secure) || !flag("HttpOnly", c.httpOnly))
         return foundation::Error::withDescription(kCookieErrorDomain, 5, "malformed cookie properties");
+    if (breaksHeaderLine(c.name) || breaksHeaderLine(c.value) || breaksHeaderLine(c.domain) || breaksHeaderLine(c.path))
+        return foundation::Error::withDescription(kCookieErrorDomain, 6, "the cookie holds a CR, LF or NUL character");
     if (const foundation::Value* v = properties.find("Expires")) {
         if (const foundation::Date* d = v->ifDate())
             c.expiresDate = d->secondsSince1970;

@@ -3,10 +3,12 @@
 #include <curl/curl.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
 
+#include "platform/net/response_head.h"
 #include "platform/net/url_error.h"
 
 namespace net {
@@ -52,7 +54,69 @@ int64_t mapCurlError(CURLcode code, long osErrno) {
     }
 }
 
+// The verbose trace (HX_CURL_VERBOSE) goes through here instead of curl's own printer, so that
+// no log line carries a token or a session cookie. Bodies are left out as curl's printer does.
+int verboseTrace(CURL*, curl_infotype type, char* data, size_t size, void*) {
+    const char* mark = nullptr;
+    switch (type) {
+        case CURLINFO_TEXT:
+            mark = "* ";
+            break;
+        case CURLINFO_HEADER_IN:
+            mark = "< ";
+            break;
+        case CURLINFO_HEADER_OUT:
+            mark = "> ";
+            break;
+        default:
+            return 0;
+    }
+    std::string out;
+    std::string masked = maskCredentialHeaderLines(std::string_view(data, size));
+    size_t from = 0;
+    while (from < masked.size()) {
+        size_t end = masked.find('\n', from);
+        size_t next = end == std::string::npos ? masked.size() : end + 1;
+        out += mark;
+        out.append(masked, from, next - from);
+        if (end == std::string::npos) out += '\n';
+        from = next;
+    }
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    return 0;
+}
+
 }  // namespace
+
+std::string maskCredentialHeaderLines(std::string_view text) {
+    static constexpr std::string_view kSecretFields[] = {"Authorization", "Proxy-Authorization", "Cookie",
+                                                         "Set-Cookie"};
+    std::string out;
+    out.reserve(text.size());
+    size_t from = 0;
+    while (from < text.size()) {
+        size_t end = text.find('\n', from);
+        size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        std::string_view line = text.substr(from, next - from);
+        size_t colon = line.find(':');
+        bool secret = false;
+        if (colon != std::string_view::npos) {
+            std::string_view name = line.substr(0, colon);
+            while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+            for (auto field : kSecretFields) secret = secret || equalsIgnoringCase(name, field);
+        }
+        if (secret) {
+            out.append(line.substr(0, colon + 1));
+            out += " ***";
+            size_t content = line.find_last_not_of("\r\n");
+            out.append(line.substr(content == std::string_view::npos ? 0 : content + 1));
+        } else {
+            out.append(line);
+        }
+        from = next;
+    }
+    return out;
+}
 
 // One easy handle and what it has told its client so far.
 struct CurlExchangeState {
@@ -61,8 +125,7 @@ struct CurlExchangeState {
     TransportClient* client = nullptr;  // null once cancelled
     std::string url;
     foundation::Data body;
-    HTTPURLResponse pendingResponse;
-    bool inHeaders = true;
+    ResponseHeadParser head{std::string()};
     bool responseDelivered = false;
     curl_off_t lastDown = 0, lastUp = 0;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
@@ -210,38 +273,10 @@ struct CurlTransport::Impl : std::enable_shared_from_this<CurlTransport::Impl> {
         auto* s = static_cast<CurlExchangeState*>(userp);
         size_t length = size * count;
         if (!s->client) return 0;
-        std::string_view line(data, length);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-        if (line.substr(0, 5) == "HTTP/") {
-            // A new status line: an informational reply before it is forgotten.
-            s->pendingResponse = HTTPURLResponse{};
-            s->pendingResponse.url = s->url;
-            size_t sp = line.find(' ');
-            if (sp != std::string_view::npos) {
-                int status = 0;
-                for (size_t i = sp + 1; i < line.size() && i < sp + 4; ++i) {
-                    if (line[i] < '0' || line[i] > '9') break;
-                    status = status * 10 + (line[i] - '0');
-                }
-                s->pendingResponse.statusCode = status;
-            }
-            s->inHeaders = true;
-            return length;
-        }
-        if (line.empty()) {
-            if (s->inHeaders && s->pendingResponse.statusCode >= 200) {
-                s->inHeaders = false;
-                s->responseDelivered = true;
-                s->client->exchangeDidReceiveResponse(s->pendingResponse);
-                if (!s->client) return 0;
-            }
-            return length;
-        }
-        size_t colon = line.find(':');
-        if (colon != std::string_view::npos && s->inHeaders) {
-            std::string_view value = line.substr(colon + 1);
-            while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-            s->pendingResponse.headers.add(line.substr(0, colon), value);
+        if (s->head.addLine(std::string_view(data, length))) {
+            s->responseDelivered = true;
+            s->client->exchangeDidReceiveResponse(s->head.response());
+            if (!s->client) return 0;
         }
         return length;
     }
@@ -337,9 +372,13 @@ std::unique_ptr<Exchange> CurlTransport::start(const URLRequest& request, Transp
     if (impl_->networkAvailable && !impl_->networkAvailable(request.url()))
         return std::make_unique<FailedExchange>(loop_, client,
                                                 urlError(kURLErrorNotConnectedToInternet, request.url()));
+    if (auto unsafe = unsafeRequestField(request.allHTTPHeaderFields()))
+        return std::make_unique<FailedExchange>(
+            loop_, client, urlError(kURLErrorUnknown, request.url(), "request not sent: " + *unsafe));
     auto state = std::make_shared<CurlExchangeState>();
     state->client = &client;
     state->url = request.url();
+    state->head = ResponseHeadParser(state->url);
     state->body = request.httpBody();
     CURL* easy = curl_easy_init();
     if (!easy) return std::make_unique<FailedExchange>(loop_, client, urlError(kURLErrorUnknown, request.url()));
@@ -360,7 +399,10 @@ std::unique_ptr<Exchange> CurlTransport::start(const URLRequest& request, Transp
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, state.get());
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, state.get());
-    if (getenv("HX_CURL_VERBOSE")) curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    if (getenv("HX_CURL_VERBOSE")) {
+        curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &verboseTrace);
+        curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    }
 
     const std::string& method = request.httpMethod();
     bool hasBody = !state->body.empty();

@@ -5,10 +5,16 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "platform/net/transport.h"
 
 namespace net {
+
+// The text of a verbose trace with the values of credential-bearing header lines
+// (Authorization, Proxy-Authorization, Cookie, Set-Cookie) replaced by "***", line by line.
+std::string maskCredentialHeaderLines(std::string_view text);
 
 class CurlTransport : public Transport, public std::enable_shared_from_this<CurlTransport> {
 public:

@@ -40,6 +40,19 @@ bool HeaderMap::remove(std::string_view name) {
     return removed;
 }
 
+std::optional<std::string> unsafeRequestField(const HeaderMap& headers) {
+    auto breaksLine = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+    for (const auto& [name, value] : headers.fields()) {
+        if (name.empty()) return std::string("a header field has no name");
+        for (char c : name)
+            if (breaksLine(c) || c == ':' || c == ' ' || c == '\t')
+                return std::string("a header field name holds a CR, LF, NUL, colon or blank");
+        for (char c : value)
+            if (breaksLine(c)) return "the value of the header field \"" + name + "\" holds a CR, LF or NUL character";
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> HeaderMap::get(std::string_view name) const {
     for (const auto& f : fields_)
         if (equalsIgnoringCase(f.first, name)) return f.second;

@@ -13,6 +13,14 @@ namespace net {
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
+class HeaderMap;
+
+// Why a request's fields cannot go out as one header line each, or nothing when they can. A
+// CR or LF would end the line early and let the rest pass for a header of the sender's
+// choosing, and a NUL cuts the line short: none may appear in a name or a value, and a name
+// must not be empty nor hold a colon or a blank.
+std::optional<std::string> unsafeRequestField(const HeaderMap& headers);
+
 class HeaderMap {
 public:
     using Field = std::pair<std::string, std::string>;

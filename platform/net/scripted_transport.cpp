@@ -92,6 +92,7 @@ public:
         if (reply.hang) return;
         std::weak_ptr<bool> alive = alive_;
         TransportClient* target = &client;
+        const double delay = reply.delay;
         auto play = [alive, target, reply = std::move(reply), url]() {
             auto live = [&] {
                 auto a = alive.lock();
@@ -128,8 +129,8 @@ public:
             *alive.lock() = false;
             target->exchangeDidFinish();
         };
-        if (reply.delay > 0)
-            timer_ = loop.scheduleTimer(reply.delay, std::move(play)), hasTimer_ = true;
+        if (delay > 0)
+            timer_ = loop.scheduleTimer(delay, std::move(play)), hasTimer_ = true;
         else
             loop.post(std::move(play));
     }

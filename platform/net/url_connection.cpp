@@ -83,6 +83,11 @@ void URLConnection::send(URLRequest request, std::optional<HTTPURLResponse> redi
         fail(urlError(kURLErrorBadURL, current_.url()));
         return;
     }
+    // Checked here, after the delegate's last word, so redirects and rewritten requests too.
+    if (auto unsafe = unsafeRequestField(current_.allHTTPHeaderFields())) {
+        fail(urlError(kURLErrorUnknown, current_.url(), "request not sent: " + *unsafe));
+        return;
+    }
     decoding_.reset();
     lastActivity_ = transport_->loop().now();
     armIdleTimer();

@@ -4,14 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <nlohmann/json.hpp>
-
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 #include "platform/foundation/files.h"
+#include "platform/foundation/json.h"
 #include "platform/security/digest.h"
 
 namespace security {
@@ -142,27 +141,31 @@ OSStatus Keychain::load(std::vector<KeychainItem>* items) const {
     if (!in) return errSecIO;
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (text.empty()) return errSecSuccess;
-    auto json = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (json.is_discarded() || !json.is_object() || json.value(kFormatKey, std::string()) != kFormatName ||
-        !json.contains("items") || !json["items"].is_array())
+    auto json = foundation::parseJSON(text);
+    if (!json) return errSecDecode;
+    const foundation::Dictionary* root = json->ifDictionary();
+    const foundation::Value* format = root ? root->find(kFormatKey) : nullptr;
+    const foundation::Value* list = root ? root->find("items") : nullptr;
+    if (!format || !format->ifString() || *format->ifString() != kFormatName || !list || !list->ifArray())
         return errSecDecode;
-    for (const auto& entry : json["items"]) {
-        if (!entry.is_object()) return errSecDecode;
-        auto stringField = [&](const char* key) -> const nlohmann::json* {
-            auto it = entry.find(key);
-            return it != entry.end() && it->is_string() ? &*it : nullptr;
+    for (const auto& entry : *list->ifArray()) {
+        const foundation::Dictionary* fields = entry.ifDictionary();
+        if (!fields) return errSecDecode;
+        auto stringField = [&](const char* key) -> const std::string* {
+            const foundation::Value* v = fields->find(key);
+            return v ? v->ifString() : nullptr;
         };
-        const auto* service = stringField("service");
-        const auto* account = stringField("account");
-        const auto* data = stringField("data");
-        const auto* access = stringField("accessibility");
+        const std::string* service = stringField("service");
+        const std::string* account = stringField("account");
+        const std::string* data = stringField("data");
+        const std::string* access = stringField("accessibility");
         if (!service || !account || !data || !access) return errSecDecode;
         KeychainItem item;
-        item.service = service->get<std::string>();
-        item.account = account->get<std::string>();
-        if (const auto* label = stringField("label")) item.label = label->get<std::string>();
-        auto bytes = dataFromHex(data->get<std::string>());
-        auto accessibility = accessibilityFromName(access->get<std::string>());
+        item.service = *service;
+        item.account = *account;
+        if (const std::string* label = stringField("label")) item.label = *label;
+        auto bytes = dataFromHex(*data);
+        auto accessibility = accessibilityFromName(*access);
         if (!bytes || !accessibility) return errSecDecode;
         item.data = std::move(*bytes);
         item.accessibility = *accessibility;
@@ -172,16 +175,20 @@ OSStatus Keychain::load(std::vector<KeychainItem>* items) const {
 }
 
 OSStatus Keychain::save(const std::vector<KeychainItem>& items) const {
-    nlohmann::json list = nlohmann::json::array();
+    foundation::Array list;
+    list.reserve(items.size());
     for (const auto& item : items) {
-        nlohmann::json entry = {{"service", item.service},
-                                {"account", item.account},
-                                {"data", hexString(item.data)},
-                                {"accessibility", accessibilityName(item.accessibility)}};
-        if (item.label) entry["label"] = *item.label;
+        foundation::Dictionary entry{{"service", item.service},
+                                     {"account", item.account},
+                                     {"data", hexString(item.data)},
+                                     {"accessibility", std::string(accessibilityName(item.accessibility))}};
+        if (item.label) entry.set("label", *item.label);
         list.push_back(std::move(entry));
     }
-    const std::string text = nlohmann::json{{kFormatKey, kFormatName}, {"items", std::move(list)}}.dump(1) + "\n";
+    auto json = foundation::toJSON(foundation::Dictionary{{kFormatKey, kFormatName}, {"items", std::move(list)}},
+                                   {.pretty = true, .sortedKeys = true});
+    if (!json) return errSecParam;
+    const std::string text = *json + "\n";
 
     std::error_code ec;
     if (path_.has_parent_path()) {

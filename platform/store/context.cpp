@@ -382,7 +382,7 @@ void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, con
     if (markChanged) markUpdatedLocked(object);
     const Relationship& inverse = *rel.inverse;
     // Keeps the other side's loaded state in step; an unloaded side works it out when loaded.
-    auto unlink = [&](const ObjectID& id) {
+    auto unlink = [&](const ObjectID& id) HX_REQUIRES(mutex_) {
         auto other = registeredLocked(id.get());
         if (!other || other->fault_) return;
         if (inverse.toMany) {
@@ -394,7 +394,7 @@ void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, con
         if (markChanged) markUpdatedLocked(*other);
         if (notify) other->notifyObservers(inverse.name);
     };
-    auto link = [&](const ObjectID& id) {
+    auto link = [&](const ObjectID& id) HX_REQUIRES(mutex_) {
         auto other = registeredLocked(id.get());
         if (!other || other->fault_) return;
         if (inverse.toMany) {

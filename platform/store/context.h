@@ -20,6 +20,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/error.h"
+#include "platform/foundation/thread_annotations.h"
 #include "platform/store/coordinator.h"
 #include "platform/store/managed_object.h"
 #include "platform/store/model.h"
@@ -104,44 +105,46 @@ private:
 
     using Lock = std::unique_lock<std::recursive_mutex>;
 
-    ManagedObjectPtr registeredLocked(const ObjectIdentity* id) const;
-    ManagedObjectPtr objectWithIDLocked(const ObjectID& id, bool fault);
-    foundation::Result<Row> rowForLocked(const ObjectID& id);
+    ManagedObjectPtr registeredLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_);
+    ManagedObjectPtr objectWithIDLocked(const ObjectID& id, bool fault) HX_REQUIRES(mutex_);
+    foundation::Result<Row> rowForLocked(const ObjectID& id) HX_REQUIRES(mutex_);
     foundation::Result<Row> rowForChild(const ObjectID& id);
-    foundation::Result<std::vector<ObjectID>> toManyLocked(const ObjectID& owner, const Relationship& rel, bool useOwn);
+    foundation::Result<std::vector<ObjectID>> toManyLocked(const ObjectID& owner, const Relationship& rel, bool useOwn)
+        HX_REQUIRES(mutex_);
     foundation::Result<std::vector<ObjectID>> toManyForChild(const ObjectID& owner, const Relationship& rel);
     foundation::Result<std::vector<Row>> rowsLocked(const Entity& entity, const SqlPlan& plan,
                                                     const std::optional<Predicate>& bound, size_t limit, size_t offset,
-                                                    bool& ordered);
+                                                    bool& ordered) HX_REQUIRES(mutex_);
     foundation::Result<std::vector<Row>> rowsForChild(const Entity& entity, const SqlPlan& plan,
                                                       const std::optional<Predicate>& bound, size_t limit,
                                                       size_t offset, bool& ordered);
-    bool touchesLocked(const Entity& entity) const;
+    bool touchesLocked(const Entity& entity) const HX_REQUIRES(mutex_);
     bool chainTouches(const Entity& entity) const;
-    bool hasChangesLocked() const;
-    Changes changesLocked() const;
-    void clearChangesLocked();
-    void applyRowLocked(ManagedObject& object, const Row& row, bool notify);
+    bool hasChangesLocked() const HX_REQUIRES(mutex_);
+    Changes changesLocked() const HX_REQUIRES(mutex_);
+    void clearChangesLocked() HX_REQUIRES(mutex_);
+    void applyRowLocked(ManagedObject& object, const Row& row, bool notify) HX_REQUIRES(mutex_);
     void setToOneLocked(ManagedObject& object, const Relationship& rel, const ObjectID& target, bool notify,
-                        bool markChanged);
-    void deleteLocked(ManagedObject& object);
-    void markUpdatedLocked(ManagedObject& object);
+                        bool markChanged) HX_REQUIRES(mutex_);
+    void deleteLocked(ManagedObject& object) HX_REQUIRES(mutex_);
+    void markUpdatedLocked(ManagedObject& object) HX_REQUIRES(mutex_);
     void mergeFromChild(const std::vector<Row>& inserted, const std::vector<Row>& updated,
                         const std::vector<ObjectID>& deleted);
     void announce(ChangeKind kind, const Changes& changes);
 
     ConcurrencyType type_;
     dispatch::QueuePtr queue_;
-    mutable std::recursive_mutex mutex_;
-    CoordinatorPtr coordinator_;
-    std::shared_ptr<Context> parent_;
-    std::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> registry_;
+    mutable foundation::RecursiveMutex mutex_;
+    CoordinatorPtr coordinator_ HX_GUARDED_BY(mutex_);
+    std::shared_ptr<Context> parent_ HX_GUARDED_BY(mutex_);
+    std::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> registry_ HX_GUARDED_BY(mutex_);
     // Changed objects, held strongly until saved or rolled back; an entry whose flags no longer
     // say so is skipped (cheaper than erasing from the middle).
-    std::vector<ManagedObjectPtr> inserted_, updated_, deleted_;
-    std::mutex listenersMutex_;
-    std::vector<std::pair<uint64_t, ChangeListener>> listeners_;
-    uint64_t nextListener_ = 1;
+    std::vector<ManagedObjectPtr>
+        inserted_ HX_GUARDED_BY(mutex_), updated_ HX_GUARDED_BY(mutex_), deleted_ HX_GUARDED_BY(mutex_);
+    foundation::Mutex listenersMutex_;
+    std::vector<std::pair<uint64_t, ChangeListener>> listeners_ HX_GUARDED_BY(listenersMutex_);
+    uint64_t nextListener_ HX_GUARDED_BY(listenersMutex_) = 1;
 };
 
 using ContextPtr = std::shared_ptr<Context>;

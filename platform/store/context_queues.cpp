@@ -1,5 +1,6 @@
 // The context factory that makes its own queues (kept apart so that code which passes its own
 // queue does not pull in the dispatch layer).
+#include "platform/foundation/thread_annotations.h"
 #include "platform/store/context.h"
 
 namespace store {

@@ -68,8 +68,8 @@ std::shared_ptr<Context> ManagedObject::managedObjectContext() const {
 // Locks the owning context (when there is one) for the length of an accessor: a child
 // context reads this object from its own thread.
 #define HX_LOCK_CONTEXT()                                                                                              \
-    std::unique_lock<std::recursive_mutex> contextLock_;                                                               \
-    if (context_) contextLock_ = std::unique_lock<std::recursive_mutex>(context_->mutex_)
+    std::unique_lock<foundation::RecursiveMutex> contextLock_;                                                         \
+    if (context_) contextLock_ = std::unique_lock<foundation::RecursiveMutex>(context_->mutex_)
 
 bool ManagedObject::isFault() const {
     HX_LOCK_CONTEXT();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -87,6 +88,33 @@ TEST(UserDefaults, TypedReadsConvertLikeThePlatform) {
     EXPECT_EQ(d.stringForKey("list"), std::nullopt);
     EXPECT_EQ(d.integerForKey("missing"), 0);
     EXPECT_FALSE(d.boolForKey("bytes"));
+}
+
+TEST(UserDefaults, TextIsReadAsADecimalNumberOnly) {
+    hxtest::TempDir dir;
+    UserDefaults d(dir / "p.plist");
+    const std::pair<const char*, double> cases[] = {
+        {" 2.5", 2.5},
+        {"-.5e1x", -5.0},
+        {"+7", 7.0},
+        {"1e", 1.0},
+        {"3.", 3.0},
+        // No decimal number at the start: nothing, never a NaN, an infinity or a hex value.
+        {"nan", 0.0},
+        {"NAN(1)", 0.0},
+        {"inf", 0.0},
+        {"-infinity", 0.0},
+        {"0x1p3", 0.0},
+        {".", 0.0},
+        {"", 0.0},
+    };
+    for (const auto& [text, want] : cases) {
+        ASSERT_TRUE(d.setObject(text, "interval").ok());
+        EXPECT_EQ(d.doubleForKey("interval"), want) << text;
+    }
+    // A decimal number too large for a double is an infinity, as on the platform.
+    ASSERT_TRUE(d.setObject("1e999", "interval").ok());
+    EXPECT_TRUE(std::isinf(d.doubleForKey("interval")));
 }
 
 TEST(UserDefaults, RefusesWhatAFileCannotHoldAndKeepsTheOldValue) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/net/cookie.h"
+#include "platform/net/response_head.h"
 #include "platform/net/url_parts.h"
 
 using net::Cookie;
@@ -64,6 +65,13 @@ TEST(SetCookie, CookiesAUserAgentMustIgnoreAreRejected) {
     EXPECT_FALSE(Cookie::parseSetCookie("a=1; Domain=b.a.example.test", url, kNow).ok());
     EXPECT_FALSE(Cookie::parseSetCookie("a=1", "not a url", kNow).ok());
     EXPECT_TRUE(Cookie::parseSetCookie("a=1; Domain=example.test", url, kNow).ok());
+    // A line break or NUL anywhere would travel back inside the Cookie request header.
+    for (const std::string& field : std::vector<std::string>{"a=1\r\nInjected: yes", "a=1\n", "a\r=1",
+                                                             "a=1; Path=/\r\nX: y", std::string("a=1\0b", 5)}) {
+        auto refused = Cookie::parseSetCookie(field, url, kNow);
+        ASSERT_FALSE(refused.ok()) << field;
+        EXPECT_EQ(refused.error().code, 6);
+    }
     // An address has no parent domain: its cookie stays for that address.
     auto ip = Cookie::parseSetCookie("a=1; Domain=127.0.0.1", "http://127.0.0.1:8080/x", kNow);
     ASSERT_TRUE(ip.ok());
@@ -114,6 +122,14 @@ TEST(CookieProperties, RoundTripAndRejectWrongTypes) {
     EXPECT_FALSE(Cookie::fromProperties(bad).ok());
     foundation::Dictionary missing{{"Name", foundation::Value("n")}};
     EXPECT_FALSE(Cookie::fromProperties(missing).ok());
+    // An archived cookie with a line break is refused like a received one.
+    for (const char* key : {"Name", "Value", "Domain", "Path"}) {
+        auto broken = c.properties();
+        broken.set(key, foundation::Value("x\r\nInjected: yes"));
+        auto r = Cookie::fromProperties(broken);
+        ASSERT_FALSE(r.ok()) << key;
+        EXPECT_EQ(r.error().code, 6) << key;
+    }
 }
 
 TEST(HeaderMap, NamesIgnoreCaseAndSetReplaces) {
@@ -154,4 +170,43 @@ TEST(URLParts, ParsingAndRedirectResolution) {
     EXPECT_EQ(net::resolveURL(base, "https://s.test/x"), "https://s.test/x");
     EXPECT_EQ(net::resolveURL(base, "/../../x"), "http://h.test:81/x");
     EXPECT_FALSE(net::resolveURL("garbage", "/x"));
+}
+
+TEST(ResponseHead, StatusLinesFieldsAndTheEndOfAHead) {
+    struct Case {
+        std::vector<std::string> lines;
+        int completedAt;  // index of the line that completes the head, -1 for none
+        int status;
+        std::vector<std::pair<std::string, std::string>> fields;
+    };
+    const Case cases[] = {
+        {{"HTTP/1.1 200 OK\r\n", "Content-Type: text/html\r\n", "Set-Cookie: a=1\r\n", "Set-Cookie: b=2\r\n", "\r\n"},
+         4,
+         200,
+         {{"Content-Type", "text/html"}, {"Set-Cookie", "a=1"}, {"Set-Cookie", "b=2"}}},
+        // An informational reply is forgotten; only the final head counts.
+        {{"HTTP/1.1 100 Continue\r\n", "X-Early: 1\r\n", "\r\n", "HTTP/1.1 302 Found\r\n", "Location: /x\r\n", "\r\n"},
+         5,
+         302,
+         {{"Location", "/x"}}},
+        {{"HTTP/2 204 \n", "x-a:\t v \n", "no colon\n", "\n"}, 3, 204, {{"x-a", "v "}}},
+        // A status of fewer than three digits, or none, never completes a head.
+        {{"HTTP/1.0 2\r\n", "\r\n"}, -1, 2, {}},
+        {{"HTTP/1.1 abc\r\n", "\r\n"}, -1, 0, {}},
+        {{"HTTP/1.1 20000 Big\r\n", "\r\n"}, 1, 200, {}},
+    };
+    for (const auto& c : cases) {
+        net::ResponseHeadParser parser("http://h.test/a");
+        int completed = -1;
+        for (size_t i = 0; i < c.lines.size(); ++i)
+            if (parser.addLine(c.lines[i])) completed = int(i);
+        EXPECT_EQ(completed, c.completedAt) << c.lines[0];
+        EXPECT_EQ(parser.response().statusCode, c.status) << c.lines[0];
+        EXPECT_EQ(parser.response().url, "http://h.test/a");
+        EXPECT_EQ(parser.response().headers.fields(), c.fields) << c.lines[0];
+    }
+    // Trailers after a complete head do not change it.
+    net::ResponseHeadParser parser("http://h.test/");
+    for (const char* line : {"HTTP/1.1 200 OK\r\n", "A: 1\r\n", "\r\n", "Trailer: t\r\n", "\r\n"}) parser.addLine(line);
+    EXPECT_EQ(parser.response().headers.fields().size(), 1u);
 }

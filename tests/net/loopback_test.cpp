@@ -1,6 +1,12 @@
 // The libcurl transport against the emulated service over 127.0.0.1: decoding, redirects with
 // cookies carried by an account's jar, and the three connection failures callers tell apart.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "emulator/emulator.h"
 #include "platform/net/curl_transport.h"
@@ -8,6 +14,7 @@
 #include "service/custom_cookie_jar.h"
 #include "tests/net/poll_loop.h"
 #include "tests/net/recording_delegate.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -200,4 +207,94 @@ TEST_F(Loopback, TLSToAServerThatDoesNotSpeakItIsASecureConnectionFailure) {
     auto d = fetch(loop, transport, net::URLRequest("https://127.0.0.1:" + std::to_string(service.port()) + "/voice/"));
     ASSERT_TRUE(d->error);
     EXPECT_EQ(d->error->code, net::kURLErrorSecureConnectionFailed);
+}
+
+TEST_F(Loopback, LineBreaksInHeaderFieldsAreRefusedAndNothingIsSent) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    service.script("/voice/inbox/recent/unread/", {.body = "ok"});
+    const std::pair<std::string, std::string> refused[] = {
+        {"X-Note", "a\r\nInjected: yes"},
+        {"X-Note", "a\nInjected: yes"},
+        {"X-Note", "a\rInjected: yes"},
+        {"X-Note", std::string("a\0b", 3)},
+        {"X-Bad\r\nInjected", "yes"},
+        {"X-Bad: Injected", "yes"},
+        {"", "yes"},
+    };
+    for (const auto& [name, value] : refused) {
+        net::URLRequest request(service.origin() + "/voice/inbox/recent/unread/");
+        request.setValue(value, name);
+        auto d = fetch(loop, transport, request);
+        ASSERT_EQ(d->events.back(), "fail -1") << name;
+        EXPECT_EQ(d->error->code, net::kURLErrorUnknown);
+        EXPECT_NE(d->error->description().find("request not sent"), std::string::npos) << d->error->description();
+        // The transport refuses such a request on its own too, for callers below the connection.
+        struct Client : net::TransportClient {
+            std::optional<foundation::Error> failure;
+            void exchangeDidReceiveResponse(const net::HTTPURLResponse&) override {}
+            void exchangeDidReceiveData(const uint8_t*, size_t) override {}
+            void exchangeDidFinish() override {}
+            void exchangeDidFail(const foundation::Error& e) override { failure = e; }
+        } client;
+        auto exchange = transport->start(request, client);
+        ASSERT_TRUE(loop.runUntil([&] { return client.failure.has_value(); }, 10));
+        EXPECT_EQ(client.failure->code, net::kURLErrorUnknown);
+    }
+    EXPECT_TRUE(service.requests().empty());
+    // Tabs and any other text stay allowed.
+    net::URLRequest fine(service.origin() + "/voice/inbox/recent/unread/");
+    fine.setValue("a\tb; c=\"d\"", "X-Note");
+    EXPECT_EQ(fetch(loop, transport, fine)->events.back(), "finish");
+    ASSERT_EQ(service.requests().size(), 1u);
+    EXPECT_EQ(service.requests()[0].header("X-Note"), "a\tb; c=\"d\"");
+    EXPECT_FALSE(service.requests()[0].header("Injected"));
+}
+
+TEST(CurlTrace, CredentialHeaderLinesAreMasked) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"GET / HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer abc\r\nCookie: SID=1; HSID=2\r\n\r\n",
+         "GET / HTTP/1.1\r\nHost: h\r\nAuthorization: ***\r\nCookie: ***\r\n\r\n"},
+        {"set-cookie: a=b; Path=/\r\n", "set-cookie: ***\r\n"},
+        {"PROXY-AUTHORIZATION : Basic eA==", "PROXY-AUTHORIZATION : ***"},
+        {"X-Authorization-Note: public\nCookies: 3\n", "X-Authorization-Note: public\nCookies: 3\n"},
+        {"Connected to 127.0.0.1 (127.0.0.1) port 80 (#0)\n", "Connected to 127.0.0.1 (127.0.0.1) port 80 (#0)\n"},
+        {"", ""},
+    };
+    for (const auto& [in, want] : cases) EXPECT_EQ(net::maskCredentialHeaderLines(in), want) << in;
+}
+
+TEST_F(Loopback, TheVerboseTraceShowsNoCredentials) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    service.script("/voice/inbox/recent/unread/",
+                   {.body = "ok", .headers = {{"Set-Cookie", "SID=server-secret; Path=/"}}});
+    net::URLRequest request(service.origin() + "/voice/inbox/recent/unread/");
+    request.setValue("Bearer ya29.token-secret", "Authorization");
+    request.setValue("SID=cookie-secret", "Cookie");
+    request.setValue("visible", "X-Note");
+
+    hxtest::TempDir dir;
+    const auto tracePath = dir / "trace.txt";
+    std::fflush(stderr);
+    int saved = ::dup(2);
+    FILE* trace = std::fopen(tracePath.c_str(), "w");
+    ASSERT_TRUE(trace && saved >= 0);
+    ::dup2(::fileno(trace), 2);
+    ::setenv("HX_CURL_VERBOSE", "1", 1);
+    auto d = fetch(loop, transport, request);
+    ::unsetenv("HX_CURL_VERBOSE");
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::fclose(trace);
+    EXPECT_EQ(d->events.back(), "finish");
+
+    std::ifstream in(tracePath);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("> Authorization: ***"), std::string::npos) << text;
+    EXPECT_NE(text.find("> Cookie: ***"), std::string::npos) << text;
+    EXPECT_NE(text.find("X-Note: visible"), std::string::npos) << text;
+    for (const char* secret : {"token-secret", "cookie-secret", "server-secret"})
+        EXPECT_EQ(text.find(secret), std::string::npos) << secret << " in:\n" << text;
 }

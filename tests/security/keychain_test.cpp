@@ -242,3 +242,32 @@ TEST(KeychainDefault, LivesInTheAppHomeUnlessMovedElsewhere) {
     EXPECT_EQ(Keychain::defaultKeychain()->path(), dir / "home/Library/Keychains/keychain.json");
     foundation::setHomeDirectory({});
 }
+
+TEST_F(KeychainTest, StoredFilesReadBackAndNewOnesStayPlainJSON) {
+    // The layout that stores already hold: one-space indentation, keys in byte order.
+    std::filesystem::create_directories(file.parent_path());
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << "{\n \"format\": \"hx-keychain-1\",\n \"items\": [\n  {\n"
+               "   \"accessibility\": \"kSecAttrAccessibleAfterFirstUnlock\",\n   \"account\": \"alice\",\n"
+               "   \"data\": \"736563726574\",\n   \"label\": \"caf\\u00e9\",\n   \"service\": \"svc\"\n  }\n ]\n}\n";
+    }
+    KeychainQuery query = KeychainQuery::item("svc", "alice");
+    query.returnData = true;
+    query.returnAttributes = true;
+    KeychainMatch match;
+    ASSERT_EQ(keychain.copyMatching(query, &match), errSecSuccess);
+    EXPECT_EQ(match.data, bytes("secret"));
+    EXPECT_EQ(match.label, std::optional<std::string>("caf\xc3\xa9"));
+
+    ASSERT_EQ(keychain.add(item("svc", "bob", std::string("\0\xff", 2))), errSecSuccess);
+    if (!hxtest::haveProgram("python3")) GTEST_SKIP() << "python3 missing";
+    std::string out;
+    ASSERT_EQ(hxtest::runCommand("python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+                                 "print(d[\"format\"], *[(i[\"account\"], i[\"data\"], i.get(\"label\")) "
+                                 "for i in d[\"items\"]])' '" +
+                                     file.string() + "'",
+                                 &out),
+              0);
+    EXPECT_EQ(out, "hx-keychain-1 ('alice', '736563726574', 'café') ('bob', '00ff', 'svc')\n");
+}

@@ -10,6 +10,7 @@
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "emulator/ingestion_service.h"
 #include "platform/dispatch/dispatch.h"
+#include "tests/telemetry/log_capture.h"
 #include "tests/telemetry/telemetry_environment.h"
 
 namespace {
@@ -138,6 +139,34 @@ TEST_F(ZidAzaduzuriTest, TokenLogsTravelThroughTheMirrorToTheCollector) {
     // The source log stayed out of its own unit; the plain one went out on the main endpoint.
     EXPECT_EQ(main->json["logs"].size(), 1u);
     EXPECT_TRUE(main->json["logs"].at(0)["sid"].isNull());
+}
+
+TEST_F(ZidAzaduzuriTest, VerboseHeaderLinesNeverShowTicketsOrTokens) {
+    auto reachability =
+        ZIVO_Reachability::reachabilityWithFlagsSource([] { return ZIVO_Reachability::kFlagReachable; });
+    auto ingestion =
+        ZIVOZidAzaduzuriIngestion::create(ZIVOHttpClient::create(nullptr, reachability), service.baseURL());
+    // The header as written (compact), with blanks, and with quotes and colons inside the text.
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {R"({"k1":"secret-one","k2":"secret-two"})", {"secret-one", "secret-two"}},
+        {R"({ "k1" : "secret-one" ,"k2":   "secret-two" })", {"secret-one", "secret-two"}},
+        {R"({"k\":":"secret:\"one\"","k2":"p:q"})", {"secret", "one", "p:q"}},
+        {"not json: secret-one", {"secret-one"}},
+    };
+    for (const auto& [tickets, secrets] : cases) {
+        LogCapture capture;
+        ZIVOLogger::setCurrentLogLevel(ZIVOLogLevelVerbose);
+        ingestion->willSendHTTPRequestToURL(service.baseURL() + "/ZidAzaduzuri/1.0",
+                                            {{"apikey", "abcdef-0123456789"}, {"Tickets", tickets}});
+        std::string all;
+        for (const auto& line : capture.messages(ZIVOLogLevelVerbose)) all += line + "\n";
+        ASSERT_NE(all.find("Tickets = "), std::string::npos) << all;
+        for (const auto& secret : secrets) EXPECT_EQ(all.find(secret), std::string::npos) << tickets << " -> " << all;
+        EXPECT_EQ(all.find("0123456789"), std::string::npos) << all;
+    }
+    // The keys stay readable, so a developer still sees which tickets travel.
+    EXPECT_EQ(ZIVOZidAzaduzuriIngestion::obfuscateTickets(R"({"k1":"secret-one","k2":"x"})"),
+              R"({"k1":"***","k2":"***"})");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
-"""Writes the phone-number library's example numbers with its own international form of each,
-one per line: "+<calling code><national number>", a tab, the formatted number.
+"""Writes the phone-number library's example numbers of every region and number type with the
+library's own display forms, one per line, tab-separated:
+  region (lower case, "001" for the non-geographic codes), "+<calling code><national number>",
+  the INTERNATIONAL form, the national significant number, the NATIONAL form.
 
 Usage: example_numbers.py OUT_TSV
-The tests format the left column with the rule file and compare with the right one.
+The tests format the numbers with the rule file and compare with the library's forms.
 """
 import sys
 
@@ -12,7 +14,7 @@ from phonenumbers import PhoneNumberFormat, PhoneNumberType
 
 
 def main():
-    types = [getattr(PhoneNumberType, t) for t in dir(PhoneNumberType) if t.isupper() and t != 'UNKNOWN']
+    types = sorted(getattr(PhoneNumberType, t) for t in dir(PhoneNumberType) if t.isupper() and t != 'UNKNOWN')
     seen = set()
     lines = []
     for cc in sorted(phonenumbers.COUNTRY_CODE_TO_REGION_CODE):
@@ -20,18 +22,21 @@ def main():
         if cc in phonenumbers.COUNTRY_CODES_FOR_NON_GEO_REGIONS:
             n = phonenumbers.example_number_for_non_geo_entity(cc)
             if n:
-                numbers.append(n)
+                numbers.append(('001', n))
         else:
             for region in phonenumbers.COUNTRY_CODE_TO_REGION_CODE[cc]:
                 for t in types:
                     n = phonenumbers.example_number_for_type(region, t)
                     if n:
-                        numbers.append(n)
-        for n in numbers:
-            text = '+%d%s' % (n.country_code, phonenumbers.national_significant_number(n))
-            if text not in seen:
-                seen.add(text)
-                lines.append('%s\t%s\n' % (text, phonenumbers.format_number(n, PhoneNumberFormat.INTERNATIONAL)))
+                        numbers.append((region.lower(), n))
+        for region, n in numbers:
+            nsn = phonenumbers.national_significant_number(n)
+            if (region, nsn) in seen:
+                continue
+            seen.add((region, nsn))
+            lines.append('\t'.join([region, '+%d%s' % (n.country_code, nsn),
+                                    phonenumbers.format_number(n, PhoneNumberFormat.INTERNATIONAL), nsn,
+                                    phonenumbers.format_number(n, PhoneNumberFormat.NATIONAL)]) + '\n')
     with open(sys.argv[1], 'w') as f:
         f.writelines(lines)
 

@@ -368,10 +368,71 @@ def ranges_for(prefixes, match_len):
     return merged
 
 
+FALLBACK_ORDER = 1 << 30  # after every format of the same length
+
+
+def render(pattern, digits, intl=None, trunk=None):
+    """What the app's formatter makes of digits with a rule's pattern (its rule walk)."""
+    out = ''
+    k = 0
+    group = False
+    intl_placed = trunk_placed = False
+    previous = ''
+    for ch in pattern:
+        if ch == '#':
+            if k < len(digits):
+                out += digits[k]
+                k += 1
+            elif group:
+                out += ' '
+        elif ch == 'c':
+            out += intl or ''
+            intl_placed = True
+        elif ch == 'n':
+            out += trunk or ''
+            trunk_placed = True
+        else:
+            if ch == '(' and k < len(digits):
+                group = True
+            if not (ch == ' ' and ((previous == 'n' and not trunk) or (previous == 'c' and not intl))):
+                if k < len(digits) or (ch == ')' and group):
+                    out += ch
+                if ch == ')':
+                    group = False
+        previous = ch
+    if intl and not intl_placed:
+        return intl + ' ' + out
+    if trunk and not trunk_placed:
+        return trunk + out
+    return out
+
+
+def segments(patterns, splits):
+    """Runs of consecutive lengths that one rule can serve: the pattern of the run's longest
+    length formats every shorter length of the run as that length's own pattern does (a rule
+    fits every number up to its length). A run never crosses a length in splits."""
+    runs = []
+    for length in sorted(patterns):
+        if runs and length == runs[-1][1] + 1 and length not in splits:
+            lo = runs[-1][0]
+            candidate = patterns[length]
+            if all(render(candidate, '5' * n) == render(patterns[n], '5' * n) for n in range(lo, length + 1)):
+                runs[-1] = (lo, length)
+                continue
+        runs.append((length, length))
+    return runs
+
+
 def rules_from_formats(formats, flag, national_prefix):
-    """(length, order, prefixes, pattern) per format and number length, in the order a rule
-    set must try them: shortest numbers first, then the library's order of formats."""
-    out = []
+    """(first length, order, prefixes, pattern, length) per format and run of number lengths,
+    to be tried in the order of their first length, then the library's order of formats.
+
+    A rule serves every length of its run; the runs of all formats start anew at every length at
+    which some format starts, so that wherever two formats compete the library's order decides.
+    The national form of a format is written twice: with its trunk prefix as "n" for numbers
+    dialled with it (FLAG_TRUNK), and with the prefix as literal digits for the national
+    significant number alone (flag 0), so both come out as the library's national form."""
+    prepared = []
     for order, f in enumerate(formats):
         if f.format == 'NA':
             continue
@@ -380,8 +441,6 @@ def rules_from_formats(formats, flag, national_prefix):
             continue
         fmt = f.format
         if flag != FLAG_INTL and f.national_prefix_formatting_rule:
-            # The national form with its trunk prefix: the prefix becomes "n", so the same
-            # pattern serves numbers typed with and without it.
             rule = f.national_prefix_formatting_rule
             at = rule.find('\\1')
             if at < 0:
@@ -392,8 +451,18 @@ def rules_from_formats(formats, flag, national_prefix):
             fmt = fmt.replace('\\1', head + rule[at:], 1)
         leading = f.leading_digits_pattern[-1] if f.leading_digits_pattern else None
         prefixes = leading_prefixes(leading)
+        # Digits that the national form shows after the trunk prefix (a "0" after the "8" of
+        # "8 0152 45-09-11") are dialled after it too: with the trunk prefix typed, they are
+        # digits of the rest, which the rule takes with "#" and expects in front of the number.
+        extra = ''
+        if flag == FLAG_TRUNK and '\x02' in fmt:
+            lead = fmt[:fmt.find('\\')] if '\\' in fmt else fmt
+            extra = ''.join(ch for ch in lead if ch.isdigit())
+            if extra:
+                prefixes = [extra + p for p in prefixes]
         lo_total = sum(g[0] for g in groups)
         hi_total = sum(g[1] for g in groups)
+        patterns = {}
         for total in range(lo_total, min(hi_total, 17) + 1):
             sizes = greedy_split(groups, total)
             if sizes is None:
@@ -401,52 +470,109 @@ def rules_from_formats(formats, flag, national_prefix):
             pattern = pattern_for(fmt, sizes)
             if pattern is None:
                 continue
-            pattern = pattern.replace('\x02', 'n')
+            if extra:
+                first = pattern.find('#')
+                pattern = ''.join('#' if ch.isdigit() else ch for ch in pattern[:first]) + pattern[first:]
+            pattern = pattern.replace('\x02', 'n' if flag == FLAG_TRUNK else (national_prefix or ''))
             if flag == FLAG_INTL:
                 pattern = 'c ' + pattern
-            out.append((total, order, prefixes, pattern))
-    out.sort(key=lambda r: (r[0], r[1]))
+            patterns[total + len(extra)] = pattern
+        if patterns:
+            prepared.append((order, prefixes, patterns))
+    splits = {min(p) for _, _, p in prepared}
+    out = []
+    for order, prefixes, patterns in prepared:
+        for lo, hi in segments(patterns, splits):
+            out.append((lo, order, prefixes, patterns[hi], hi))
     return out
+
+
+def fallback_rules(lengths, flag):
+    """One rule per possible length of the code's numbers for any leading digits, tried after
+    the formats of that length: a valid number that no display format covers (a short number,
+    a range whose formats are national-only, a region without formats) is still valid and is
+    shown as the library shows it, its digits in one run after the calling code."""
+    pattern = {FLAG_INTL: 'c ', FLAG_TRUNK: 'n', 0: ''}[flag]
+    return [(length, FALLBACK_ORDER, [''], pattern + '#' * length, length) for length in sorted(lengths)]
 
 
 def rule_sets_for(entries, flag):
     """Rule sets for one kind of rule: one set per distinct depth, deepest first; the set of
     depth d holds every rule that d leading digits can decide, so shorter numbers still find a
-    set they are long enough for."""
+    set they are long enough for. The last set has depth 0 and holds the rules that need no
+    leading digit (the per-length fallbacks), so that no number is too short for every set.
+    Within a set the rules go by first length, then format order: a number reaches the fallback
+    of its own length only after every rule that serves that length."""
     if not entries:
         return []
+    entries = sorted(entries, key=lambda e: (e[0], e[1]))
     depths = sorted({max(len(p) for p in e[2]) for e in entries}, reverse=True)
+    if 0 in depths:
+        depths = [d for d in depths if d != 0][:2] + [0]
+    else:
+        depths = depths[:3]
     sets = []
     for d in depths:
         rules = []
-        for total, _, prefixes, pattern in entries:
+        for _, _, prefixes, pattern, max_len in entries:
             depth = max(len(p) for p in prefixes)
             if depth > d:
                 continue
             for lo, hi in ranges_for(prefixes, d):
-                rules.append(Rule(lo, hi, total, flag, pattern, d))
+                rules.append(Rule(lo, hi, max_len, flag, pattern, d))
         sets.append((d, rules, len(sets)))
-        if len(sets) >= 3:
-            break
     return sets
 
 
-def _drop_rank(rule_set):
-    """Which rule set to give up first when a record outgrows its 16-bit offsets."""
-    _, rules, level = rule_set
-    kind = {FLAG_INTL: 0, FLAG_TRUNK: 1, 0: 2}[rules[0].flag] if rules else 3
-    return (level > 0, level, kind)
+def shrink(sets):
+    """The sets without the ones to give up first when a record outgrows its 16-bit offsets: a
+    shallower set of specific formats (it only serves numbers shorter than the deepest
+    leading-digit test), else every set of one kind at once (a kind keeps its fallbacks only
+    together with its formats): the trunk forms first (a number dialled with the trunk prefix
+    then takes the international grouping after it), then the national forms. None when
+    nothing is left to give up."""
+    kind = lambda k: sets[k][1][0].flag if sets[k][1] else None
+    deepest = {}
+    for k, (depth, rules, _) in enumerate(sets):
+        deepest.setdefault(kind(k), k)
+    shallower = [k for k, (depth, _, _) in enumerate(sets) if depth > 0 and deepest[kind(k)] != k]
+    if shallower:
+        drop = max(shallower, key=lambda k: (sets[k][2], k))
+        return sets[:drop] + sets[drop + 1:]
+    for flag in (FLAG_TRUNK, 0):
+        if any(kind(k) == flag for k in range(len(sets))):
+            return [sets[k] for k in range(len(sets)) if kind(k) != flag]
+    return None
 
 
 def nanp_record():
     """Calling code 1: local, national, trunk and international forms as the app shows them."""
     rules = [
         Rule(2, 9, 7, 0, '###-####', 1),
+        Rule(2, 9, 7, FLAG_INTL, 'c ###-####', 1),
         Rule(2, 9, 10, 0, '(###) ###-####', 1),
         Rule(2, 9, 10, FLAG_TRUNK, 'n (###) ###-####', 1),
         Rule(2, 9, 10, FLAG_INTL, 'c (###) ###-####', 1),
     ]
     return ['1'], ['011'], [(1, rules, 0)]
+
+
+def possible_lengths(cc):
+    """Every national-number length the metadata allows for the calling code, over all of its
+    regions and number types."""
+    lengths = set()
+    regions = phonenumbers.COUNTRY_CODE_TO_REGION_CODE[cc]
+    metas = [PhoneMetadata.metadata_for_nongeo_region(cc)] if regions == ('001',) or \
+        cc in phonenumbers.COUNTRY_CODES_FOR_NON_GEO_REGIONS else \
+        [PhoneMetadata.metadata_for_region(r) for r in regions]
+    for meta in metas:
+        if meta is None:
+            continue
+        for desc in (meta.general_desc, meta.fixed_line, meta.mobile, meta.toll_free, meta.premium_rate,
+                     meta.shared_cost, meta.personal_number, meta.voip, meta.pager, meta.uan, meta.voicemail):
+            if desc is not None:
+                lengths |= {n for n in desc.possible_length if 0 < n <= 17}
+    return lengths
 
 
 def record_for(cc, meta):
@@ -458,11 +584,15 @@ def record_for(cc, meta):
         pref = meta.preferred_international_prefix
         intl = [pref] + [p for p in intl if p != pref]
     intl_formats = list(meta.intl_number_format) or list(meta.number_format)
+    lengths = possible_lengths(cc)
     sets = []
-    national = rules_from_formats(meta.number_format, 0, meta.national_prefix)
-    sets += rule_sets_for(rules_from_formats(intl_formats, FLAG_INTL, None), FLAG_INTL)
-    sets += rule_sets_for(national, FLAG_TRUNK)
-    sets += rule_sets_for(national, 0)
+    sets += rule_sets_for(rules_from_formats(intl_formats, FLAG_INTL, None) + fallback_rules(lengths, FLAG_INTL),
+                          FLAG_INTL)
+    if trunk:
+        sets += rule_sets_for(rules_from_formats(meta.number_format, FLAG_TRUNK, meta.national_prefix) +
+                              fallback_rules(lengths, FLAG_TRUNK), FLAG_TRUNK)
+    sets += rule_sets_for(rules_from_formats(meta.number_format, 0, meta.national_prefix) +
+                          fallback_rules(lengths, 0), 0)
     return trunk, intl, sets
 
 
@@ -511,14 +641,14 @@ def main():
             continue
         trunk, intl, sets = record_for(cc, meta)
         blob = encode_record(trunk, intl, sets)
-        # Too many rules for the 16-bit offsets: give up the shallower sets first (they only
-        # serve numbers shorter than the deepest leading-digit test), then the national forms
-        # without a prefix; the international form goes last.
+        # Too many rules for the 16-bit offsets: give up what serves the fewest numbers first.
         while blob is None and sets:
-            drop = max(range(len(sets)), key=lambda k: _drop_rank(sets[k]) + (k,))
-            sets = sets[:drop] + sets[drop + 1:]
+            sets = shrink(sets)
+            if sets is None:
+                break
             blob = encode_record(trunk, intl, sets)
         if blob is None:
+            print('generate_phone_formats: no record fits for +%d' % cc, file=sys.stderr)
             continue
         records[cc] = blob
         for country in countries:

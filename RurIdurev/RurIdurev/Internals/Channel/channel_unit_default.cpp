@@ -9,6 +9,7 @@
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurev/RurIdurev/logger.h"
 #include "RurIdurev/RurIdurev/rur_idurev.h"
+#include "platform/dispatch/queue_check.h"
 #include "platform/foundation/uuid.h"
 
 namespace {
@@ -134,6 +135,7 @@ void ZIVOChannelUnitDefault::checkPendingLogs() {
 }
 
 void ZIVOChannelUnitDefault::checkPendingLogsSync() {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     // Only the 6-second unit flushes early on count; the others always wait for their timer.
     if (!paused_ && configuration_.flushInterval == 6 && itemsCount_ >= configuration_.batchSizeLimit) {
         flushQueue();
@@ -150,6 +152,7 @@ void ZIVOChannelUnitDefault::checkPendingLogsSync() {
 }
 
 uint64_t ZIVOChannelUnitDefault::resolveFlushInterval() {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     auto interval = static_cast<uint64_t>(configuration_.flushInterval);
     if (interval <= 6) return interval;
     auto defaults = ZIVORurIdurevUserDefaults::shared();
@@ -169,6 +172,7 @@ uint64_t ZIVOChannelUnitDefault::resolveFlushInterval() {
 }
 
 void ZIVOChannelUnitDefault::startTimer(uint64_t seconds) {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     if (!enabled_) return;
     resetTimer();
     std::weak_ptr<ZIVOChannelUnitDefault> weak = weak_from_this();
@@ -184,6 +188,7 @@ void ZIVOChannelUnitDefault::startTimer(uint64_t seconds) {
 }
 
 void ZIVOChannelUnitDefault::resetTimer() {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     if (timerSource_) {
         timerSource_->cancel();
         // The handler may be the one running now; let the source go once it has returned.
@@ -193,6 +198,7 @@ void ZIVOChannelUnitDefault::resetTimer() {
 }
 
 void ZIVOChannelUnitDefault::flushQueue() {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     for (;;) {
         if (!ingestion_ || !ingestion_->isEnabled()) {
             std::string group = configuration_.groupId;
@@ -222,6 +228,7 @@ void ZIVOChannelUnitDefault::flushQueue() {
 }
 
 void ZIVOChannelUnitDefault::sendLogContainer(const std::shared_ptr<ZIVOLogContainer>& container) {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     std::string batchId = container->batchId().value_or("");
     pendingBatchIds_.push_back(batchId);
     if (pendingBatchIds_.size() >= configuration_.pendingBatchesLimit) pendingBatchQueueFull_ = true;
@@ -259,6 +266,7 @@ void ZIVOChannelUnitDefault::handleReply(const std::string& batchId,
                                          const std::optional<net::HTTPURLResponse>& response,
                                          const std::shared_ptr<ZIVOLogContainer>& container,
                                          const std::optional<foundation::Error>& error) {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     auto it = std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId);
     if (it == pendingBatchIds_.end()) {
         ZIVOLogWarning(kZIVOLogTag, "Batch Id " + batchId + " not expected, ignore.");
@@ -299,6 +307,7 @@ void ZIVOChannelUnitDefault::setEnabled(bool isEnabled, bool andDeleteDataOnDisa
 }
 
 void ZIVOChannelUnitDefault::setEnabledSync(bool isEnabled, bool andDeleteDataOnDisabled) {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     if (enabled_ != isEnabled) {
         enabled_ = isEnabled;
         // The unit's own pause lane: a shared pointer that does not own the unit.
@@ -335,6 +344,7 @@ void ZIVOChannelUnitDefault::resumeWithIdentifyingObject(const std::shared_ptr<v
 }
 
 void ZIVOChannelUnitDefault::pauseWithIdentifyingObjectSync(const std::shared_ptr<void>& object) {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     std::erase_if(pausedIdentifyingObjects_, [](const auto& weak) { return weak.expired(); });
     bool present = false;
     for (const auto& weak : pausedIdentifyingObjects_) present |= weak.lock().get() == object.get();
@@ -350,6 +360,7 @@ void ZIVOChannelUnitDefault::pauseWithIdentifyingObjectSync(const std::shared_pt
 }
 
 void ZIVOChannelUnitDefault::resumeWithIdentifyingObjectSync(const std::shared_ptr<void>& object) {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     std::erase_if(pausedIdentifyingObjects_,
                   [&](const auto& weak) { return weak.expired() || weak.lock().get() == object.get(); });
     std::string group = configuration_.groupId;
@@ -383,6 +394,7 @@ void ZIVOChannelUnitDefault::resumeSendingLogsWithToken(const std::string& token
 }
 
 void ZIVOChannelUnitDefault::deleteAllLogsWithErrorSync(const foundation::Error& error) {
+    HX_ASSERT_ON_QUEUE(logsDispatchQueue_);
     for (const auto& batchId : pendingBatchIds_) storage_->deleteLogsWithBatchId(batchId, configuration_.groupId);
     pendingBatchIds_.clear();
     for (const auto& log : storage_->deleteLogsWithGroupId(configuration_.groupId))

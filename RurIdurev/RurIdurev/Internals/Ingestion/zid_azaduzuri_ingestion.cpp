@@ -85,8 +85,17 @@ std::string ZIVOZidAzaduzuriIngestion::obfuscateTargetTokens(const std::string& 
     return out;
 }
 
+// The header is a JSON object from ticket key to ticket. A pattern over the text misses values
+// as soon as the spacing differs from what it expects (the header is written compact), so the
+// object is read and every value replaced; the keys stay readable. Text that is not such an
+// object is hidden whole.
 std::string ZIVOZidAzaduzuriIngestion::obfuscateTickets(const std::string& ticketString) {
-    return ZIVOUtility::obfuscateString(ticketString, ":[^\"]+", ":***").value_or(ticketString);
+    auto parsed = foundation::parseJSON(ticketString);
+    if (!parsed.ok() || !parsed.value().isDictionary()) return "***";
+    foundation::Dictionary masked;
+    for (const auto& [key, value] : parsed.value().asDictionary()) masked.set(key, foundation::Value("***"));
+    auto text = foundation::toJSON(foundation::Value(std::move(masked)));
+    return text.ok() ? text.value() : "***";
 }
 
 void ZIVOZidAzaduzuriIngestion::willSendHTTPRequestToURL(const std::string& url, const ZIVOHttpHeaders& headers) {

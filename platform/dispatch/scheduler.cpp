@@ -1,5 +1,5 @@
-// The process clock (real or virtual), the scheduler of delayed work off the main thread, and the
-// virtual clock's stepping of time through the run loop, the scheduler and the pool.
+// The scheduler of delayed work off the main thread, and the virtual clock's stepping of time
+// through the run loop, the scheduler and the pool. The process clock itself is platform/clock.
 #include <cmath>
 
 #include "platform/dispatch/internal.h"
@@ -7,36 +7,9 @@
 namespace dispatch {
 namespace {
 
-class RealClock final : public Clock {
-public:
-    Seconds now() const override {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    }
-    Seconds wallNow() const override {
-        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    }
-};
-
-RealClock& realClock() {
-    static RealClock* c = new RealClock();
-    return *c;
-}
-
-std::atomic<Clock*> gClock{nullptr};
+void notifyScheduler() { detail::Scheduler::shared().clockChanged(); }
 
 }  // namespace
-
-Clock& clock() {
-    Clock* c = gClock.load(std::memory_order_acquire);
-    return c ? *c : realClock();
-}
-
-void setClock(Clock* c) {
-    Clock* old = gClock.exchange(c, std::memory_order_acq_rel);
-    if (old == c) return;
-    detail::Scheduler::shared().clockChanged();
-    detail::runLoopClockChanged();
-}
 
 namespace detail {
 
@@ -47,7 +20,7 @@ Scheduler& Scheduler::shared() {
     return *s;
 }
 
-Scheduler::Scheduler() = default;
+Scheduler::Scheduler() { clocks::addClockObserver(notifyScheduler); }
 
 Scheduler::Key Scheduler::add(Seconds when, Block post) {
     Key key{when, nextSequence()};
@@ -137,19 +110,9 @@ void Scheduler::timerLoop() {
 
 // ---- VirtualClock
 
-struct VirtualClock::State {
-    std::atomic<double> now{0};
-    Seconds wallStart;
-};
-
-VirtualClock::VirtualClock(Seconds wallStart) : state_(std::make_unique<State>()) { state_->wallStart = wallStart; }
-
 VirtualClock::~VirtualClock() {
-    if (gClock.load() == this) setClock(nullptr);
+    if (isInstalled()) setClock(nullptr);
 }
-
-Seconds VirtualClock::now() const { return state_->now.load(std::memory_order_acquire); }
-Seconds VirtualClock::wallNow() const { return state_->wallStart + now(); }
 
 namespace {
 
@@ -171,7 +134,7 @@ void requireMainThread(const char* what) {
 }  // namespace
 
 void VirtualClock::runUntilIdle() {
-    if (gClock.load() != this) return;
+    if (!isInstalled()) return;
     requireMainThread("runUntilIdle");
     for (;;) {
         bool progress = false;
@@ -193,8 +156,8 @@ void VirtualClock::runUntilIdle() {
 void VirtualClock::advance(Seconds seconds) {
     if (!(seconds > 0)) seconds = 0;  // also NaN
     Seconds target = now() + seconds;
-    if (gClock.load() != this) {
-        state_->now.store(target);
+    if (!isInstalled()) {
+        setNow(target);
         return;
     }
     requireMainThread("advance");
@@ -202,17 +165,17 @@ void VirtualClock::advance(Seconds seconds) {
     for (;;) {
         auto next = earliestDeadline();
         if (!next || *next > target) break;
-        if (*next > now()) state_->now.store(*next);
+        if (*next > now()) setNow(*next);
         runUntilIdle();
     }
-    state_->now.store(target);
+    setNow(target);
     runUntilIdle();
 }
 
 bool VirtualClock::runUntil(const std::function<bool()>& predicate, Seconds timeout) {
     if (!(timeout > 0)) timeout = 0;
     Seconds deadline = now() + timeout;
-    if (gClock.load() != this) return predicate();
+    if (!isInstalled()) return predicate();
     requireMainThread("runUntil");
     auto realStart = std::chrono::steady_clock::now();
     auto realElapsed = [&] {
@@ -230,14 +193,14 @@ bool VirtualClock::runUntil(const std::function<bool()>& predicate, Seconds time
         }
         auto next = earliestDeadline();
         if (next && *next <= deadline) {
-            if (*next > now()) state_->now.store(*next);
+            if (*next > now()) setNow(*next);
             runUntilIdle();
             continue;
         }
         if (detail::runLoopHasFds() && realElapsed() < timeout) continue;
         break;
     }
-    if (now() < deadline) state_->now.store(deadline);
+    if (now() < deadline) setNow(deadline);
     runUntilIdle();
     return predicate();
 }

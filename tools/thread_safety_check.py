@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Clang's thread-safety analysis, as errors, over the sources that carry its annotations.
+
+A source joins the pass when it, or the header of the same name beside it, includes
+platform/foundation/thread_annotations.h. Each is compiled with clang, syntax only (no code
+generation), with the flags of its entry in the build's compile database.
+"""
+
+import argparse
+import concurrent.futures
+import json
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+
+ANNOTATIONS = "platform/foundation/thread_annotations.h"
+INCLUDE_RE = re.compile(r'^\s*#\s*include\s*"' + re.escape(ANNOTATIONS) + '"', re.M)
+HEADER_SUFFIXES = (".h", ".hpp", ".hh")
+ANALYSIS = ["-fsyntax-only", "-Wthread-safety", "-Wthread-safety-beta", "-Werror=thread-safety",
+            "-Werror=thread-safety-beta", "-Wno-unknown-warning-option"]
+
+
+def includes_annotations(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return INCLUDE_RE.search(f.read()) is not None
+    except OSError:
+        return False
+
+
+def annotated(source):
+    if includes_annotations(source):
+        return True
+    stem = os.path.splitext(source)[0]
+    return any(includes_annotations(stem + s) for s in HEADER_SUFFIXES)
+
+
+def find_clang():
+    for name in ("clang++-14", "clang++"):
+        found = shutil.which(name)
+        if found:
+            return found
+    return None
+
+
+def analysis_command(entry, clang):
+    """The entry's compile command with clang as the compiler and only the analysis as output."""
+    args = entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])
+    out = [clang]
+    skip = False
+    for a in args[1:]:
+        if skip:
+            skip = False
+            continue
+        if a in ("-o", "-c", "-MF", "-MT", "-MQ"):
+            skip = a != "-c"
+            continue
+        if a.startswith("-W") or a in ("-MD", "-MMD") or a == entry["file"]:
+            continue
+        out.append(a)
+    return out + ANALYSIS + [entry["file"]]
+
+
+def run_one(entry, clang):
+    cmd = analysis_command(entry, clang)
+    p = subprocess.run(cmd, cwd=entry.get("directory", "."), capture_output=True, text=True)
+    return entry["file"], p.returncode, p.stdout + p.stderr
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("-p", "--build", default="build", help="folder holding compile_commands.json")
+    parser.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("--list", action="store_true", help="only print the sources of the pass")
+    args = parser.parse_args(argv)
+
+    database = os.path.join(args.build, "compile_commands.json")
+    try:
+        with open(database, encoding="utf-8") as f:
+            entries = json.load(f)
+    except (OSError, ValueError) as e:
+        print(f"thread_safety_check: cannot read {database}: {e}", file=sys.stderr)
+        return 2
+    chosen = sorted((e for e in entries if annotated(e["file"])), key=lambda e: e["file"])
+    if args.list:
+        for e in chosen:
+            print(e["file"])
+        return 0
+    if not chosen:
+        print("thread_safety_check: no annotated source in the compile database", file=sys.stderr)
+        return 2
+    clang = find_clang()
+    if clang is None:
+        print("thread_safety_check: clang++ not found", file=sys.stderr)
+        return 2
+
+    failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
+        for source, rc, output in pool.map(lambda e: run_one(e, clang), chosen):
+            if rc != 0:
+                failed += 1
+                sys.stderr.write(output)
+    if failed:
+        print(f"thread_safety_check: {failed} of {len(chosen)} source(s) fail the analysis", file=sys.stderr)
+        return 1
+    print(f"thread_safety_check: {len(chosen)} source(s) pass")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
