@@ -409,25 +409,25 @@ Rect GraphicsContext::clipBoundingBox() const {
     return Rect{x0, y0, x1 - x0, y1 - y0};
 }
 
-void GraphicsContext::fillRect(const Rect& r) {
+// The shape drawn by `draw` on its own, the current path left as it was.
+template <typename Draw>
+void GraphicsContext::withPath(const Path& shape, Draw draw) {
     const Path kept = path_;
-    path_ = Path::rect(r);
-    fillPath();
+    path_ = shape;
+    draw();
     path_ = kept;
+}
+
+void GraphicsContext::fillRect(const Rect& r) {
+    withPath(Path::rect(r), [this] { fillPath(); });
 }
 
 void GraphicsContext::strokeRect(const Rect& r) {
-    const Path kept = path_;
-    path_ = Path::rect(r);
-    strokePath();
-    path_ = kept;
+    withPath(Path::rect(r), [this] { strokePath(); });
 }
 
 void GraphicsContext::fillEllipse(const Rect& in) {
-    const Path kept = path_;
-    path_ = Path::ellipse(in);
-    fillPath();
-    path_ = kept;
+    withPath(Path::ellipse(in), [this] { fillPath(); });
 }
 
 void GraphicsContext::clearRect(const Rect& r) {
