@@ -89,6 +89,8 @@ public:
     // store cannot be opened (openManagedObjectContext() says why).
     std::shared_ptr<store::Context> managedObjectContext();
     foundation::Result<std::shared_ptr<store::Context>> openManagedObjectContext();
+    // Drops the coordinator and main context kept for username (its store file stays).
+    void forgetStoreOfUser(const std::string& username);
     // Empties the current user's store (file and journal companions) and opens it afresh.
     foundation::Status resetPersistentStore();
     static std::string storePathForAccount(const std::optional<std::string>& username);
@@ -152,6 +154,8 @@ public:
     bool isABAccessRestricted();
     // Forgets the lists and the looked-up numbers and re-arms the once-only loads.
     void resetContacts();
+    // True when the live list or the cache file's list holds entries (reads nothing, loads nothing).
+    bool contactsLoaded() const;
     // Waits for a full load in flight; true when none is left.
     bool waitForContactsLoad(double timeoutSeconds);
     // The contact store (the platform's shared one unless one is set).

@@ -8,6 +8,7 @@
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/dates.h"
+#include "platform/foundation/strings.h"
 
 namespace {
 
@@ -52,18 +53,6 @@ std::string cleanPattern(std::string pattern) {
     if (close == std::string::npos) return pattern;
     pattern.erase(open, close + 2 - open);
     return pattern;
-}
-
-bool startsWith(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string lowercaseASCII(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    }
-    return out;
 }
 
 // An array printed the way the platform prints one: "(\n    a,\n    b\n)".
@@ -246,14 +235,14 @@ std::string RuleSet::description() const {
 
 std::optional<std::string> CallingCodeInfo::matchingAccessCode(std::string_view digits) const {
     for (const auto& p : intlPrefixes) {
-        if (startsWith(digits, p)) return p;
+        if (foundation::hasPrefix(digits, p)) return p;
     }
     return std::nullopt;
 }
 
 std::optional<std::string> CallingCodeInfo::matchingTrunkCode(std::string_view digits) const {
     for (const auto& p : trunkPrefixes) {
-        if (startsWith(digits, p)) return p;
+        if (foundation::hasPrefix(digits, p)) return p;
     }
     return std::nullopt;
 }
@@ -267,13 +256,13 @@ struct Split {
 
 Split splitPrefix(const CallingCodeInfo& info, std::string_view s) {
     Split out{std::nullopt, std::nullopt, s};
-    if (startsWith(s, info.callingCode)) {
+    if (foundation::hasPrefix(s, info.callingCode)) {
         out.intl = info.callingCode;
         out.rest = s.substr(info.callingCode.size());
         return out;
     }
     for (const auto& p : info.trunkPrefixes) {
-        if (startsWith(s, p)) {
+        if (foundation::hasPrefix(s, p)) {
             out.trunk = p;
             out.rest = s.substr(p.size());
             return out;
@@ -330,7 +319,7 @@ HXCPhoneFormat::HXCPhoneFormat(foundation::Data data, std::optional<std::string>
     if (defaultCountry && !defaultCountry->empty()) {
         defaultCountry_ = *defaultCountry;
     } else {
-        defaultCountry_ = lowercaseASCII(foundation::currentCountryCode());
+        defaultCountry_ = foundation::asciiLowercase(foundation::currentCountryCode());
     }
     numericOffsets_.fill(-1);
     for (auto& slot : numericData_) slot.store(nullptr, std::memory_order_relaxed);
@@ -498,7 +487,7 @@ std::optional<std::string> HXCPhoneFormat::defaultCallingCode() const {
 }
 
 std::optional<std::string> HXCPhoneFormat::callingCodeForCountryCode(std::string_view countryCode) const {
-    auto it = countryCallingCode_.find(lowercaseASCII(countryCode));
+    auto it = countryCallingCode_.find(foundation::asciiLowercase(countryCode));
     if (it == countryCallingCode_.end()) return std::nullopt;
     return it->second;
 }

@@ -377,8 +377,7 @@ void ZIVOCrashes::clearUnprocessedReports() {
 void ZIVOCrashes::startDelayedCrashProcessing() {
     auto self = shared_from_this();
     dispatch::Queue::global()->after(1.0, [self] {
-        if (self->automaticProcessingEnabled() &&
-            foundation::Application::shared().applicationState() == foundation::ApplicationState::Background) {
+        if (self->automaticProcessingEnabled() && ZIVOUtility::applicationState() == ZIVOApplicationStateBackground) {
             ZIVOLogWarning(kZIVOCrashesLogTag,
                            std::string("Crashes will not be processed because the application is in the background."));
             return;

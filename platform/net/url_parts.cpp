@@ -4,16 +4,11 @@
 
 #include <vector>
 
+#include "platform/foundation/strings.h"
+
 namespace net {
 
 namespace {
-
-std::string toLower(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 bool isSchemeChar(char c, bool first) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
@@ -74,7 +69,7 @@ std::optional<URLParts> URLParts::parse(std::string_view url) {
     size_t schemeLen = schemeLength(url);
     if (schemeLen == 0 || url.substr(schemeLen, 3) != "://") return std::nullopt;
     URLParts p;
-    p.scheme = toLower(url.substr(0, schemeLen));
+    p.scheme = foundation::asciiLowercase(url.substr(0, schemeLen));
     std::string_view rest = url.substr(schemeLen + 3);
     size_t hashAt = rest.find('#');
     if (hashAt != std::string_view::npos) rest = rest.substr(0, hashAt);
@@ -98,7 +93,7 @@ std::optional<URLParts> URLParts::parse(std::string_view url) {
         portPart = authority.substr(colon + 1);
     }
     if (hostPart.empty()) return std::nullopt;
-    p.host = toLower(hostPart);
+    p.host = foundation::asciiLowercase(hostPart);
     if (!portPart.empty()) {
         if (portPart.size() > 5) return std::nullopt;
         int port = 0;

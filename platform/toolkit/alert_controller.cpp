@@ -136,11 +136,11 @@ void AlertController::loadView() {
     titleLabel_ = std::make_shared<Label>();
     titleLabel_->font = Font::boldSystem(17);
     titleLabel_->numberOfLines = 0;
-    titleLabel_->textAlignment = TextAlignment::Center;
+    titleLabel_->textAlignment = TextAlignment::center;
     messageLabel_ = std::make_shared<Label>();
     messageLabel_->font = Font::system(13);
     messageLabel_->numberOfLines = 0;
-    messageLabel_->textAlignment = TextAlignment::Center;
+    messageLabel_->textAlignment = TextAlignment::center;
     panel_->addSubview(titleLabel_);
     panel_->addSubview(messageLabel_);
     build();

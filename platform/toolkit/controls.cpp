@@ -140,7 +140,14 @@ std::string Control::outlineState() const {
 
 // ---- Label
 
+void Label::setAttributedText(std::optional<AttributedString> text) {
+    std::string plain = text ? text->string() : std::string();
+    setText(std::move(plain));
+    attributed_ = std::move(text);
+}
+
 void Label::setText(std::string text) {
+    attributed_.reset();
     text_ = std::move(text);
     invalidateIntrinsicContentSize();
     setNeedsDisplay();
@@ -210,6 +217,23 @@ void Button::setTitle(std::optional<std::string> title, unsigned state) {
 
 std::optional<std::string> Button::titleForState(unsigned state) const { return lookup(titles_, state); }
 
+void Button::setAttributedTitle(std::optional<AttributedString> title, unsigned state) {
+    if (title)
+        attributedTitles_[state] = *title;
+    else
+        attributedTitles_.erase(state);
+    refresh();
+}
+
+std::optional<AttributedString> Button::attributedTitleForState(unsigned state) const {
+    return lookup(attributedTitles_, state);
+}
+
+std::optional<std::string> Button::currentTitle() const {
+    if (auto a = attributedTitleForState(state())) return a->string();
+    return titleForState(state());
+}
+
 void Button::setTitleColor(std::optional<Color> color, unsigned state) {
     if (color)
         titleColors_[state] = *color;
@@ -254,7 +278,10 @@ void Button::setHighlighted(bool h) {
 }
 
 void Button::refresh() {
-    titleLabel_->setText(currentTitle().value_or(""));
+    if (auto a = attributedTitleForState(state()))
+        titleLabel_->setAttributedText(*a);
+    else
+        titleLabel_->setText(titleForState(state()).value_or(""));
     if (auto c = titleColorForState(state())) titleLabel_->textColor = *c;
     imageView_->setImage(currentImage());
     setNeedsLayout();

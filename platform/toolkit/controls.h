@@ -112,14 +112,18 @@ public:
     explicit Label(const Rect& frame) : View(frame) { setUserInteractionEnabled(false), setOpaque(false); }
     std::string className() const override { return "Label"; }
     const std::string& text() const { return text_; }
+    // Plain text drops any attributed text.
     void setText(std::string text);
+    const std::optional<AttributedString>& attributedText() const { return attributed_; }
+    // The text becomes the attributed string's characters; none clears both.
+    void setAttributedText(std::optional<AttributedString> text);
     Font font = Font::system(17);
     Color textColor = Color::black();
     std::optional<Color> highlightedTextColor;
     bool highlighted = false;
     bool enabled = true;
-    TextAlignment textAlignment = TextAlignment::Natural;
-    LineBreakMode lineBreakMode = LineBreakMode::TruncateTail;
+    TextAlignment textAlignment = TextAlignment::natural;
+    LineBreakMode lineBreakMode = LineBreakMode::truncateTail;
     int numberOfLines = 1;
     double preferredMaxLayoutWidth = 0;
     bool adjustsFontSizeToFitWidth = false;
@@ -135,6 +139,7 @@ public:
 
 private:
     std::string text_;
+    std::optional<AttributedString> attributed_;
 };
 
 class ImageView : public View {
@@ -164,6 +169,9 @@ public:
 
     void setTitle(std::optional<std::string> title, unsigned state);
     std::optional<std::string> titleForState(unsigned state) const;
+    // An attributed title wins over the plain one of the same state.
+    void setAttributedTitle(std::optional<AttributedString> title, unsigned state);
+    std::optional<AttributedString> attributedTitleForState(unsigned state) const;
     void setTitleColor(std::optional<Color> color, unsigned state);
     std::optional<Color> titleColorForState(unsigned state) const;
     void setImage(ImagePtr image, unsigned state);
@@ -171,7 +179,7 @@ public:
     void setBackgroundImage(ImagePtr image, unsigned state);
     ImagePtr backgroundImageForState(unsigned state) const;
     // What the button shows now: the entry for its state, else the normal one.
-    std::optional<std::string> currentTitle() const { return titleForState(state()); }
+    std::optional<std::string> currentTitle() const;
     ImagePtr currentImage() const { return imageForState(state()); }
 
     const std::shared_ptr<Label>& titleLabel() const { return titleLabel_; }
@@ -199,6 +207,7 @@ private:
     static std::optional<T> lookup(const std::map<unsigned, T>& m, unsigned state);
     ButtonType type_;
     std::map<unsigned, std::string> titles_;
+    std::map<unsigned, AttributedString> attributedTitles_;
     std::map<unsigned, Color> titleColors_;
     std::map<unsigned, ImagePtr> images_;
     std::map<unsigned, ImagePtr> backgrounds_;

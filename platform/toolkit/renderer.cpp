@@ -19,17 +19,6 @@ namespace {
 
 using graphics::GraphicsContext;
 
-graphics::TextAlignment toGraphics(TextAlignment a) {
-    switch (a) {
-        case TextAlignment::Center:
-            return graphics::TextAlignment::center;
-        case TextAlignment::Right:
-            return graphics::TextAlignment::right;
-        default:
-            return graphics::TextAlignment::left;
-    }
-}
-
 void drawLabel(const Label& label, GraphicsContext& c) {
     if (label.text().empty()) return;
     const Rect b = label.bounds();
@@ -45,8 +34,8 @@ void drawLabel(const Label& label, GraphicsContext& c) {
     for (const std::string& line : lines) {
         const double w = m.lineWidth(line, label.font);
         double x = b.minX();
-        if (toGraphics(label.textAlignment) == graphics::TextAlignment::center) x += (b.width() - w) / 2;
-        if (toGraphics(label.textAlignment) == graphics::TextAlignment::right) x += b.width() - w;
+        if (label.textAlignment == TextAlignment::center) x += (b.width() - w) / 2;
+        if (label.textAlignment == TextAlignment::right) x += b.width() - w;
         graphics::drawText(c, line, {x, y}, a);
         y += lineHeight;
     }

@@ -214,7 +214,7 @@ Size TextView::sizeThatFits(Size size) const {
     double width = (size.width > 0 ? size.width : bounds().width()) - 2 * lineFragmentPadding -
                    textContainerInset.left - textContainerInset.right;
     Size t = textMeasurer().measure(model_.text().empty() ? " " : model_.text(), font, std::max(1.0, width), 0,
-                                    LineBreakMode::WordWrap);
+                                    LineBreakMode::wordWrap);
     return {size.width > 0 ? size.width : bounds().width(),
             t.height + textContainerInset.top + textContainerInset.bottom};
 }

@@ -76,7 +76,7 @@ public:
     std::string placeholder;
     Font font = Font::system(17);
     Color textColor = Color::black();
-    TextAlignment textAlignment = TextAlignment::Natural;
+    TextAlignment textAlignment = TextAlignment::natural;
     TextBorderStyle borderStyle = TextBorderStyle::None;
     bool secureTextEntry = false;
     bool clearsOnBeginEditing = false;
@@ -140,7 +140,7 @@ public:
     void setText(std::string text);
     Font font = Font::system(12);
     Color textColor = Color::black();
-    TextAlignment textAlignment = TextAlignment::Natural;
+    TextAlignment textAlignment = TextAlignment::natural;
     bool editable = true;
     bool selectable = true;
     bool scrollEnabled = true;

@@ -42,12 +42,12 @@ std::string truncate(const TextMeasurer& m, const std::string& s, const Font& f,
     size_t n = foundation::utf16Length(s);
     auto sub = [&](size_t from, size_t len) { return foundation::substringUtf16(s, {from, len}); };
     switch (mode) {
-        case LineBreakMode::TruncateHead: {
+        case LineBreakMode::truncateHead: {
             size_t keep = 0;
             while (keep < n && m.lineWidth(sub(n - keep - 1, keep + 1), f) <= room) ++keep;
             return kEllipsis + sub(n - keep, keep);
         }
-        case LineBreakMode::TruncateMiddle: {
+        case LineBreakMode::truncateMiddle: {
             size_t head = 0, tail = 0;
             for (bool front = true;; front = !front) {
                 size_t h = head + (front ? 1 : 0), t = tail + (front ? 0 : 1);
@@ -56,7 +56,7 @@ std::string truncate(const TextMeasurer& m, const std::string& s, const Font& f,
             }
             return sub(0, head) + kEllipsis + sub(n - tail, tail);
         }
-        case LineBreakMode::Clip:
+        case LineBreakMode::clip:
             return foundation::truncateUtf16(s, fittingUnits(m, s, f, width));
         default: {
             std::string kept = foundation::truncateUtf16(s, fittingUnits(m, s, f, std::max(0.0, room)));
@@ -101,7 +101,7 @@ std::vector<std::string> TextMeasurer::lines(const std::string& text, const Font
             }
             line = word;
         };
-        if (mode == LineBreakMode::CharWrap) {
+        if (mode == LineBreakMode::charWrap) {
             std::string rest = para;
             while (lineWidth(rest, font) > width) {
                 size_t k = std::max<size_t>(1, fittingUnits(*this, rest, font, width));
@@ -121,8 +121,8 @@ std::vector<std::string> TextMeasurer::lines(const std::string& text, const Font
         }
         out.push_back(line);
     }
-    bool truncating = mode == LineBreakMode::TruncateTail || mode == LineBreakMode::TruncateHead ||
-                      mode == LineBreakMode::TruncateMiddle || mode == LineBreakMode::Clip;
+    bool truncating = mode == LineBreakMode::truncateTail || mode == LineBreakMode::truncateHead ||
+                      mode == LineBreakMode::truncateMiddle || mode == LineBreakMode::clip;
     if (maxLines > 0 && out.size() > static_cast<size_t>(maxLines)) {
         // The last visible line carries the rest of the text, cut to fit.
         std::string rest;

@@ -7,13 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/graphics/text_layout.h"
 #include "platform/toolkit/geometry.h"
 #include "platform/toolkit/graphics_types.h"
 
 namespace toolkit {
 
-enum class LineBreakMode { WordWrap, CharWrap, Clip, TruncateHead, TruncateTail, TruncateMiddle };
-enum class TextAlignment { Left, Center, Right, Justified, Natural };
+using graphics::AttributedString;
+using graphics::LineBreakMode;
+using graphics::TextAlignment;
+using graphics::TextAttributes;
 
 class TextMeasurer {
 public:

@@ -26,7 +26,7 @@ void scheduleLayout() {
 
 std::string num(double v) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%g", v);
+    std::snprintf(buf, sizeof buf, "%g", v == 0 ? 0.0 : v);
     return buf;
 }
 
@@ -164,6 +164,13 @@ Point View::convertPointFrom(Point p, const View* view) const {
 Rect View::convertRectTo(const Rect& r, const View* view) const { return transformTo(view).apply(r); }
 Rect View::convertRectFrom(const Rect& r, const View* view) const {
     return view ? view->transformTo(this).apply(r) : toRoot().inverted().apply(r);
+}
+
+std::vector<View*> View::outlineSubviews() const {
+    std::vector<View*> out;
+    if (!outlinesSubviews()) return out;
+    for (auto& s : subviews_) out.push_back(s.get());
+    return out;
 }
 
 // ---- Hierarchy

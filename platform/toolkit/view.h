@@ -226,6 +226,9 @@ public:
     virtual std::string outlineState() const { return {}; }
     // Controls whose subviews are their own parts say so; the outline shows them as one line.
     virtual bool outlinesSubviews() const { return true; }
+    // The subviews the outline lists under this one, in order (all of them, unless the view
+    // outlines itself as one line or orders its parts itself).
+    virtual std::vector<View*> outlineSubviews() const;
 
     // The controller whose root view this is (weak).
     ViewController* owningController() const { return controller_; }

@@ -23,10 +23,10 @@ TEST(FontTextMeasurer, MeasuresAsTheDrawingLayerLaysOut) {
     EXPECT_GT(m.lineWidth("WWWW", font), 2 * m.lineWidth("iiii", font)) << "real glyph widths, not fixed advances";
     // The interface's wrapping uses those widths: a width that holds "iiii iiii" holds no "WWWW WWWW".
     const double width = m.lineWidth("iiii iiii", font) + 0.5;
-    EXPECT_EQ(m.lines("iiii iiii", font, width, 0, LineBreakMode::WordWrap).size(), 1u);
-    EXPECT_GE(m.lines("WWWW WWWW", font, width, 0, LineBreakMode::WordWrap).size(), 2u);
+    EXPECT_EQ(m.lines("iiii iiii", font, width, 0, LineBreakMode::wordWrap).size(), 1u);
+    EXPECT_GE(m.lines("WWWW WWWW", font, width, 0, LineBreakMode::wordWrap).size(), 2u);
     // Truncated lines fit the width they were cut for.
-    const auto cut = m.lines("A long title for a token bubble", font, 100, 1, LineBreakMode::TruncateTail);
+    const auto cut = m.lines("A long title for a token bubble", font, 100, 1, LineBreakMode::truncateTail);
     ASSERT_EQ(cut.size(), 1u);
     EXPECT_LE(m.lineWidth(cut[0], font), 100);
     EXPECT_EQ(cut[0].substr(cut[0].size() - 3), "\xE2\x80\xA6");

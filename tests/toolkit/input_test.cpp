@@ -199,14 +199,14 @@ TEST(ToolkitText, TypingGoesThroughTheDelegateWithUtf16Ranges) {
 TEST(ToolkitText, FixedMetricsWrapAndTruncate) {
     FixedMetrics m;  // 17 pt: 8.5 per unit, 20.4 per line
     Font f = Font::system(17);
-    EXPECT_EQ(m.measure("abcd", f, 0, 1, LineBreakMode::TruncateTail), (Size{34, 20.4}));
-    EXPECT_EQ(m.lines("one two three", f, 60, 0, LineBreakMode::WordWrap),
+    EXPECT_EQ(m.measure("abcd", f, 0, 1, LineBreakMode::truncateTail), (Size{34, 20.4}));
+    EXPECT_EQ(m.lines("one two three", f, 60, 0, LineBreakMode::wordWrap),
               (std::vector<std::string>{"one two", "three"}));
-    EXPECT_EQ(m.lines("abcdefghij", f, 51, 1, LineBreakMode::TruncateTail), (std::vector<std::string>{"abcde\u2026"}));
-    EXPECT_EQ(m.lines("abcdefghij", f, 51, 1, LineBreakMode::TruncateHead), (std::vector<std::string>{"\u2026fghij"}));
-    EXPECT_EQ(m.lines("abcdefghij", f, 51, 1, LineBreakMode::TruncateMiddle),
+    EXPECT_EQ(m.lines("abcdefghij", f, 51, 1, LineBreakMode::truncateTail), (std::vector<std::string>{"abcde\u2026"}));
+    EXPECT_EQ(m.lines("abcdefghij", f, 51, 1, LineBreakMode::truncateHead), (std::vector<std::string>{"\u2026fghij"}));
+    EXPECT_EQ(m.lines("abcdefghij", f, 51, 1, LineBreakMode::truncateMiddle),
               (std::vector<std::string>{"abc\u2026ij"}));
-    EXPECT_EQ(m.lines("one two three four", f, 60, 2, LineBreakMode::TruncateTail),
+    EXPECT_EQ(m.lines("one two three four", f, 60, 2, LineBreakMode::truncateTail),
               (std::vector<std::string>{"one two", "three\u2026"}));
     auto label = std::make_shared<Label>();
     label->setText("Hello");

@@ -128,7 +128,7 @@ double HXCToken::accessoryWidth() const {
 Size HXCToken::titleSize() const {
     const toolkit::TextMeasurer& m = toolkit::textMeasurer();
     const double bound = maxWidth_ - 14 - accessoryWidth();
-    const auto lines = m.lines(title_, font_, std::max(bound, 0.0), 1, toolkit::LineBreakMode::TruncateTail);
+    const auto lines = m.lines(title_, font_, std::max(bound, 0.0), 1, toolkit::LineBreakMode::truncateTail);
     const std::string shown = lines.empty() ? std::string() : lines.front();
     return {m.lineWidth(shown, font_), m.lineHeight(font_)};
 }
@@ -191,7 +191,7 @@ void HXCToken::draw(graphics::GraphicsContext& c, const Rect& rect) {
     }
     const toolkit::TextMeasurer& m = toolkit::textMeasurer();
     const double bound = maxWidth_ - 14 - accessoryWidth();
-    const auto lines = m.lines(title_, font_, std::max(bound, 0.0), 1, toolkit::LineBreakMode::TruncateTail);
+    const auto lines = m.lines(title_, font_, std::max(bound, 0.0), 1, toolkit::LineBreakMode::truncateTail);
     const Size text = titleSize();
     const float vPad = std::floor(static_cast<float>((height - text.height) / 2));
     graphics::TextAttributes a;

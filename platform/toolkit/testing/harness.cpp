@@ -28,7 +28,10 @@ const char* styleName(InterfaceStyle s) { return s == InterfaceStyle::dark ? "da
 void walk(View* v, const std::function<void(View*, int)>& fn, int depth, bool includeHidden, bool parts = true) {
     if (v->isHidden() && !includeHidden) return;
     fn(v, depth);
-    if (!parts && !v->outlinesSubviews()) return;
+    if (!parts) {
+        for (View* s : v->outlineSubviews()) walk(s, fn, depth + 1, includeHidden, parts);
+        return;
+    }
     for (auto& s : std::vector<ViewPtr>(v->subviews())) walk(s.get(), fn, depth + 1, includeHidden, parts);
 }
 
@@ -283,6 +286,77 @@ bool Harness::fillAlertField(size_t index, const std::string& text) {
     auto field = alert->textFields()[index];
     if (!tap(*field) || !field->isFirstResponder()) return false;
     return typeText(text);
+}
+
+bool Harness::selectRow(TableView& table, IndexPath ip) {
+    settle();
+    table.scrollToRow(ip, ScrollPosition::None, false);
+    settle();
+    auto cell = table.cellForRow(ip);
+    return cell && tap(*cell);
+}
+
+std::vector<std::string> Harness::swipeRow(TableView& table, IndexPath ip, SwipeEdge edge) {
+    settle();
+    table.scrollToRow(ip, ScrollPosition::None, false);
+    settle();
+    auto cell = table.cellForRow(ip);
+    if (!cell) return {};
+    Rect r = cell->convertRectTo(cell->bounds(), nullptr);
+    double y = r.midY();
+    Point right{r.maxX() - 20, y}, left{r.minX() + 20, y};
+    if (edge == SwipeEdge::Trailing)
+        swipe(right, {right.x - 150, y});
+    else
+        swipe(left, {left.x + 150, y});
+    std::vector<std::string> titles;
+    for (View* panel : findAll("SwipeActionsView"))
+        for (auto& b : panel->subviews()) titles.push_back(b->outlineText());
+    return titles;
+}
+
+bool Harness::tapSwipeAction(const std::string& title) {
+    for (View* panel : findAll("SwipeActionsView"))
+        for (auto& b : std::vector<ViewPtr>(panel->subviews()))
+            if (b->outlineText() == title) return tap(*b);
+    return false;
+}
+
+std::shared_ptr<ContextMenuSession> Harness::contextMenu(TableView& table, IndexPath ip) {
+    settle();
+    table.scrollToRow(ip, ScrollPosition::None, false);
+    settle();
+    auto cell = table.cellForRow(ip);
+    if (!cell) return nullptr;
+    longPress(cell->convertPointTo({cell->bounds().midX(), cell->bounds().midY()}, nullptr), 0.6);
+    return table.contextMenuSession();
+}
+
+void Harness::scroll(ScrollView& view, Point delta) {
+    settle();
+    Rect r = view.convertRectTo(view.bounds(), nullptr);
+    Point from{r.midX(), r.midY()};
+    swipe(from, {from.x - delta.x, from.y - delta.y}, 1, 8);
+}
+
+void Harness::pullToRefresh(ScrollView& view) {
+    // Past the edge the content follows the finger at half speed.
+    scroll(view, {0, -(2 * RefreshControl::kHeight + 40)});
+}
+
+bool Harness::tapStatusBar() {
+    settle();
+    std::vector<ScrollView*> candidates;
+    walk(
+        window_.get(),
+        [&](View* v, int) {
+            if (auto* sv = dynamic_cast<ScrollView*>(v); sv && sv->scrollsToTop) candidates.push_back(sv);
+        },
+        0, false);
+    if (candidates.size() != 1) return false;
+    bool scrolled = candidates.front()->scrollToTop();
+    settle();
+    return scrolled;
 }
 
 View* Harness::find(const std::string& text) {

@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/table_view.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
 
@@ -75,6 +76,21 @@ public:
     bool tapAlertAction(const std::string& title);
     // Focuses the shown alert's text field by a tap and types into it.
     bool fillAlertField(size_t index, const std::string& text);
+
+    // Scrolls the row into view and taps its cell through hit-testing; false when the touch
+    // did not reach the cell.
+    bool selectRow(TableView& table, IndexPath indexPath);
+    // Drags sideways across the row; the titles of the swipe actions it revealed, in order.
+    std::vector<std::string> swipeRow(TableView& table, IndexPath indexPath, SwipeEdge edge);
+    bool tapSwipeAction(const std::string& title);
+    // Long-presses the row; the context menu it opened, if any.
+    std::shared_ptr<ContextMenuSession> contextMenu(TableView& table, IndexPath indexPath);
+    // Drags the content by delta (the finger moves the other way) and lets go.
+    void scroll(ScrollView& view, Point delta);
+    // Pulls the content down past the refresh control's threshold and lets go.
+    void pullToRefresh(ScrollView& view);
+    // Scrolls the one scroll view that scrolls to the top; false when there is not exactly one.
+    bool tapStatusBar();
 
     // Finders over the visible views (depth first, front-most last).
     View* find(const std::string& textOrLabel);
