@@ -166,6 +166,21 @@ Rect View::convertRectFrom(const Rect& r, const View* view) const {
     return view ? view->transformTo(this).apply(r) : toRoot().inverted().apply(r);
 }
 
+void View::addInteraction(const std::shared_ptr<Interaction>& interaction) {
+    if (!interaction || interaction->view_ == this) return;
+    if (interaction->view_) interaction->view_->removeInteraction(interaction.get());
+    interaction->view_ = this;
+    interactions_.push_back(interaction);
+}
+
+void View::removeInteraction(const Interaction* interaction) {
+    std::erase_if(interactions_, [&](const std::shared_ptr<Interaction>& i) {
+        if (i.get() != interaction) return false;
+        i->view_ = nullptr;
+        return true;
+    });
+}
+
 std::vector<View*> View::outlineSubviews() const {
     std::vector<View*> out;
     if (!outlinesSubviews()) return out;

@@ -55,6 +55,17 @@ enum AccessibilityTrait : unsigned {
     kTraitHeader = 65536,
 };
 
+// Behaviour attached to a view (drag, drop, context menus); the view keeps it alive.
+class Interaction {
+public:
+    virtual ~Interaction() = default;
+    View* view() const { return view_; }
+
+private:
+    friend class View;
+    View* view_ = nullptr;
+};
+
 class View : public Responder {
 public:
     View();
@@ -147,6 +158,10 @@ public:
     const std::vector<std::shared_ptr<GestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
     void addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
     void removeGestureRecognizer(const GestureRecognizer* recognizer);
+
+    const std::vector<std::shared_ptr<Interaction>>& interactions() const { return interactions_; }
+    void addInteraction(const std::shared_ptr<Interaction>& interaction);
+    void removeInteraction(const Interaction* interaction);
 
     virtual void touchesBegan(const TouchSet& touches, const Event* event);
     virtual void touchesMoved(const TouchSet& touches, const Event* event);
@@ -266,6 +281,7 @@ private:
     std::vector<ViewPtr> subviews_;
     std::vector<std::shared_ptr<GestureRecognizer>> recognizers_;
     std::vector<std::shared_ptr<LayoutConstraint>> constraints_;
+    std::vector<std::shared_ptr<Interaction>> interactions_;
     long tag_ = 0;
     bool hidden_ = false;
     double alpha_ = 1;
