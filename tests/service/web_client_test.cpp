@@ -390,7 +390,9 @@ TEST_F(WebClient, ApiRequestsNameTheWebClientAsXOriginAndTheApiAsOrigin) {
     auto& endpoints = app->webClient().endpoints;
     endpoints.webClient = "https://web.hx.test";
     endpoints.api = "https://api.hx.test";
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.authorization = "Bearer t0k"; });
+    app->account()->setOAuthDict(foundation::Dictionary{{"access_token", "t0k"},
+                                                        {"token_type", "Bearer"},
+                                                        {"expirationDate", foundation::Date{clock->wallNow() + 60}}});
     auto request = app->apiRequestWithDict(foundation::Dictionary{{"url", "/voice/v1/voiceclient/account/get?alt=json"},
                                                                   {"contentType", "application/json+protobuf"}});
     ASSERT_TRUE(request.has_value());
