@@ -40,6 +40,35 @@ Path Path::roundedRect(const Rect& rect, double radius) {
     return p;
 }
 
+Path Path::roundedRect(const Rect& rect, unsigned corners, Size radii) {
+    const Rect r = rect.standardized();
+    const double rx = std::clamp(radii.width, 0.0, r.width() / 2);
+    const double ry = std::clamp(radii.height, 0.0, r.height() / 2);
+    Path p;
+    if (rx <= 0 || ry <= 0 || (corners & kAllCorners) == 0) {
+        p.addRect(r);
+        return p;
+    }
+    // A cubic with control points this far along the tangents is within 0.03% of a quarter ellipse.
+    const double k = 0.5522847498307936;
+    const auto corner = [&](unsigned bit, Point square, Point from, Point to) {
+        if (!(corners & bit)) {
+            p.lineTo(square);
+            return;
+        }
+        p.lineTo(from);
+        p.curveTo({from.x + (square.x - from.x) * k, from.y + (square.y - from.y) * k},
+                  {to.x + (square.x - to.x) * k, to.y + (square.y - to.y) * k}, to);
+    };
+    p.moveTo({r.minX() + ((corners & kCornerTopLeft) ? rx : 0), r.minY()});
+    corner(kCornerTopRight, {r.maxX(), r.minY()}, {r.maxX() - rx, r.minY()}, {r.maxX(), r.minY() + ry});
+    corner(kCornerBottomRight, {r.maxX(), r.maxY()}, {r.maxX(), r.maxY() - ry}, {r.maxX() - rx, r.maxY()});
+    corner(kCornerBottomLeft, {r.minX(), r.maxY()}, {r.minX() + rx, r.maxY()}, {r.minX(), r.maxY() - ry});
+    corner(kCornerTopLeft, {r.minX(), r.minY()}, {r.minX(), r.minY() + ry}, {r.minX() + rx, r.minY()});
+    p.close();
+    return p;
+}
+
 Path Path::polygon(const std::vector<Point>& points) {
     Path p;
     for (size_t i = 0; i < points.size(); ++i) {

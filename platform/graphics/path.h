@@ -12,6 +12,15 @@ namespace graphics {
 
 enum class FillRule { winding, evenOdd };
 
+// Corners of a rectangle, for rounding some of them.
+enum RectCorner : unsigned {
+    kCornerTopLeft = 1,
+    kCornerTopRight = 2,
+    kCornerBottomLeft = 4,
+    kCornerBottomRight = 8,
+    kAllCorners = 15,
+};
+
 class Path {
 public:
     enum class Kind { move, line, curve, close };
@@ -24,6 +33,9 @@ public:
     static Path ellipse(const Rect& in);
     // Corners of the given radius, at most half the shorter side.
     static Path roundedRect(const Rect& r, double radius);
+    // Only the corners in the mask rounded, each a quarter ellipse of the radii (width across,
+    // height down), at most half the rectangle's width and height.
+    static Path roundedRect(const Rect& r, unsigned corners, Size radii);
     // A closed polygon through the points.
     static Path polygon(const std::vector<Point>& points);
 

@@ -1,0 +1,72 @@
+#include "platform/toolkit/menu.h"
+
+namespace toolkit {
+
+std::shared_ptr<MenuAction> MenuAction::make(std::string title, ImagePtr image, Handler handler, unsigned attributes) {
+    auto a = std::make_shared<MenuAction>();
+    a->title = std::move(title);
+    a->image = std::move(image);
+    a->handler = std::move(handler);
+    a->attributes = attributes;
+    return a;
+}
+
+bool MenuAction::perform() {
+    if (attributes & (kMenuElementDisabled | kMenuElementHidden)) return false;
+    if (handler) handler(*this);
+    return true;
+}
+
+MenuPtr Menu::make(std::string title, std::vector<MenuElementPtr> children, unsigned options, ImagePtr image) {
+    auto m = std::make_shared<Menu>();
+    m->title = std::move(title);
+    m->children = std::move(children);
+    m->options = options;
+    m->image = std::move(image);
+    return m;
+}
+
+std::shared_ptr<MenuAction> Menu::findAction(const std::string& t) const {
+    for (auto& c : children) {
+        if (auto a = std::dynamic_pointer_cast<MenuAction>(c); a && a->title == t) return a;
+        if (auto m = std::dynamic_pointer_cast<Menu>(c))
+            if (auto found = m->findAction(t)) return found;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> Menu::displayTitles() const {
+    std::vector<std::string> out;
+    for (auto& c : children) {
+        if (auto a = std::dynamic_pointer_cast<MenuAction>(c)) {
+            if (!(a->attributes & kMenuElementHidden)) out.push_back(a->title);
+        } else if (auto m = std::dynamic_pointer_cast<Menu>(c)) {
+            if (m->options & kMenuDisplayInline) {
+                if (!out.empty() && out.back() != "-") out.push_back("-");
+                for (auto& t : m->displayTitles()) out.push_back(t);
+                out.push_back("-");
+            } else {
+                out.push_back(m->title + " >");
+            }
+        }
+    }
+    if (!out.empty() && out.back() == "-") out.pop_back();
+    return out;
+}
+
+ContextMenuConfigurationPtr ContextMenuConfiguration::make(std::string identifier, PreviewProvider preview,
+                                                           ActionProvider actions) {
+    auto c = std::make_shared<ContextMenuConfiguration>();
+    c->identifier = std::move(identifier);
+    c->previewProvider = std::move(preview);
+    c->actionProvider = std::move(actions);
+    return c;
+}
+
+void ContextMenuCommitAnimator::finish() {
+    auto list = std::move(completions_);
+    completions_.clear();
+    for (auto& c : list) c();
+}
+
+}  // namespace toolkit

@@ -1,0 +1,100 @@
+// Menus: titled actions with images and attributes, nested in menus that show inline or as
+// submenus, and the configuration of a context menu (a preview controller and the menu).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/toolkit/graphics_types.h"
+
+namespace toolkit {
+
+class ViewController;
+
+enum MenuElementAttributes : unsigned {
+    kMenuElementNone = 0,
+    kMenuElementDisabled = 1,
+    kMenuElementDestructive = 2,
+    kMenuElementHidden = 4,
+};
+
+enum MenuOptions : unsigned {
+    kMenuOptionsNone = 0,
+    kMenuDisplayInline = 1,
+    kMenuDestructive = 2,
+};
+
+class MenuElement {
+public:
+    virtual ~MenuElement() = default;
+    std::string title;
+    ImagePtr image;
+};
+using MenuElementPtr = std::shared_ptr<MenuElement>;
+
+class MenuAction : public MenuElement {
+public:
+    using Handler = std::function<void(MenuAction&)>;
+    static std::shared_ptr<MenuAction> make(std::string title, ImagePtr image, Handler handler,
+                                            unsigned attributes = kMenuElementNone);
+    std::string identifier;
+    unsigned attributes = kMenuElementNone;
+    bool on = false;
+    Handler handler;
+    // Runs the handler unless the action is disabled or hidden; answers whether it ran.
+    bool perform();
+};
+
+class Menu : public MenuElement {
+public:
+    static std::shared_ptr<Menu> make(std::string title, std::vector<MenuElementPtr> children,
+                                      unsigned options = kMenuOptionsNone, ImagePtr image = nullptr);
+    std::string identifier;
+    unsigned options = kMenuOptionsNone;
+    std::vector<MenuElementPtr> children;
+    // The first action with this title, depth first (inline and nested menus alike).
+    std::shared_ptr<MenuAction> findAction(const std::string& title) const;
+    // The titles as shown: actions by title, submenus as "title >", inline menus flattened
+    // with "-" between groups; hidden actions left out.
+    std::vector<std::string> displayTitles() const;
+};
+using MenuPtr = std::shared_ptr<Menu>;
+
+// What a long press on a row or view shows: an optional preview controller and a menu built
+// from the system's suggested elements.
+class ContextMenuConfiguration {
+public:
+    using PreviewProvider = std::function<std::shared_ptr<ViewController>()>;
+    using ActionProvider = std::function<MenuPtr(const std::vector<MenuElementPtr>& suggested)>;
+    static std::shared_ptr<ContextMenuConfiguration> make(std::string identifier, PreviewProvider preview,
+                                                          ActionProvider actions);
+    std::string identifier;
+    PreviewProvider previewProvider;
+    ActionProvider actionProvider;
+};
+using ContextMenuConfigurationPtr = std::shared_ptr<ContextMenuConfiguration>;
+
+enum class PreviewCommitStyle { Dismiss, Pop };
+
+// Handed to the delegate when the user taps the preview: the delegate sets the style and adds
+// completions, which run once the menu has gone.
+class ContextMenuCommitAnimator {
+public:
+    PreviewCommitStyle preferredCommitStyle = PreviewCommitStyle::Pop;
+    std::shared_ptr<ViewController> previewViewController() const { return preview_; }
+    void addCompletion(std::function<void()> completion) { completions_.push_back(std::move(completion)); }
+    void addAnimations(const std::function<void()>& animations) {
+        if (animations) animations();
+    }
+
+    explicit ContextMenuCommitAnimator(std::shared_ptr<ViewController> preview) : preview_(std::move(preview)) {}
+    void finish();
+
+private:
+    std::shared_ptr<ViewController> preview_;
+    std::vector<std::function<void()>> completions_;
+};
+
+}  // namespace toolkit

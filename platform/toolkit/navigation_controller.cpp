@@ -1,0 +1,503 @@
+#include "platform/toolkit/navigation_controller.h"
+
+#include "platform/toolkit/bars.h"
+
+#include <algorithm>
+
+#include "platform/toolkit/animation.h"
+#include "platform/toolkit/event.h"
+#include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/window.h"
+
+namespace toolkit {
+
+namespace {
+
+// One touchable item of a bar: a bar button item, the back button or a tab. A touch that ends
+// inside it runs its action.
+class BarItemView : public View {
+public:
+    BarItemView(std::string cls, std::string text, std::function<void()> action, bool enabled = true)
+        : cls_(std::move(cls)), text_(std::move(text)), action_(std::move(action)), enabled_(enabled) {
+        accessibility().isElement = true;
+        accessibility().traits = kTraitButton;
+    }
+    std::string className() const override { return cls_; }
+    std::string outlineText() const override { return text_; }
+    std::string outlineState() const override { return enabled_ ? "" : "disabled"; }
+    std::string accessibilityLabel() const override {
+        return accessibility().label.empty() ? text_ : accessibility().label;
+    }
+    View* hitTest(Point p, const Event* e) override { return enabled_ ? View::hitTest(p, e) : nullptr; }
+    void touchesBegan(const TouchSet&, const Event*) override {}
+    void touchesMoved(const TouchSet&, const Event*) override {}
+    void touchesCancelled(const TouchSet&, const Event*) override {}
+    void touchesEnded(const TouchSet& touches, const Event*) override {
+        if (!touches.empty() && bounds().contains(touches[0]->locationInView(this)) && action_) action_();
+    }
+
+private:
+    std::string cls_, text_;
+    std::function<void()> action_;
+    bool enabled_;
+};
+
+double itemWidth(const std::string& text) { return std::max(44.0, 10.0 * static_cast<double>(text.size()) + 16); }
+
+}  // namespace
+
+ViewPtr makeBarItemView(const BarButtonItemPtr& item) {
+    if (item->customView) return item->customView;
+    std::weak_ptr<BarButtonItem> weak = item;
+    std::string text = item->displayTitle();
+    if (text.empty() && item->image) text = item->image->name();
+    auto v = std::make_shared<BarItemView>(
+        "BarButton", text,
+        [weak] {
+            if (auto i = weak.lock()) i->tap();
+        },
+        item->enabled);
+    if (!item->accessibilityLabel.empty()) v->accessibility().label = item->accessibilityLabel;
+    v->setTag(item->tag);
+    v->setFrame(Rect(0, 0, item->width > 0 ? item->width : itemWidth(text), NavigationBar::kHeight));
+    return v;
+}
+
+// ---- Navigation bar
+
+NavigationItem* NavigationBar::topItem() const {
+    auto* top = owner_->topViewController();
+    return top ? &top->navigationItem() : nullptr;
+}
+
+NavigationItem* NavigationBar::backItem() const {
+    const auto& s = owner_->viewControllers();
+    return s.size() >= 2 ? &s[s.size() - 2]->navigationItem() : nullptr;
+}
+
+std::optional<std::string> NavigationBar::backButtonTitle() const {
+    NavigationItem* top = topItem();
+    NavigationItem* back = backItem();
+    if (!back || !top || top->hidesBackButton) return std::nullopt;
+    if (back->backBarButtonItem) return back->backBarButtonItem->displayTitle();
+    if (back->backButtonDisplayMode == BackButtonDisplayMode::Minimal) return std::string();
+    if (back->backButtonTitle) return *back->backButtonTitle;
+    if (back->backButtonDisplayMode == BackButtonDisplayMode::Generic || back->title.empty())
+        return std::string("Back");
+    return back->title;
+}
+
+void NavigationBar::update() {
+    for (auto& v : itemViews_) v->removeFromSuperview();
+    itemViews_.clear();
+    if (titleView_) titleView_->removeFromSuperview();
+    titleView_.reset();
+    NavigationItem* top = topItem();
+    if (!top) return;
+    if (auto back = backButtonTitle(); back && top->leftBarButtonItems.empty()) {
+        NavigationController* nav = owner_;
+        auto v = std::make_shared<BarItemView>("BackButton", *back, [nav] { nav->popViewController(true); });
+        v->accessibility().label = back->empty() ? "Back" : *back;
+        v->setFrame(Rect(0, 0, itemWidth(*back) + 12, kHeight));
+        itemViews_.push_back(v);
+    }
+    for (auto& item : top->leftBarButtonItems)
+        itemViews_.push_back(makeBarItemView(item)), item->setView(itemViews_.back());
+    size_t firstRight = itemViews_.size();
+    for (auto& item : top->rightBarButtonItems)
+        itemViews_.push_back(makeBarItemView(item)), item->setView(itemViews_.back());
+    for (auto& v : itemViews_) addSubview(v);
+    if (top->titleView) {
+        titleView_ = top->titleView;
+        addSubview(titleView_);
+    }
+    (void)firstRight;
+    setNeedsLayout();
+}
+
+void NavigationBar::layoutSubviews() {
+    NavigationItem* top = topItem();
+    if (!top) return;
+    double h = bounds().height();
+    double x = 8;
+    size_t lefts = itemViews_.size() - top->rightBarButtonItems.size();
+    for (size_t i = 0; i < lefts; ++i) {
+        Rect f = itemViews_[i]->frame();
+        itemViews_[i]->setFrame(Rect(x, (h - f.height()) / 2, f.width(), f.height()));
+        x += f.width() + 8;
+    }
+    double right = bounds().width() - 8;
+    for (size_t i = lefts; i < itemViews_.size(); ++i) {
+        Rect f = itemViews_[i]->frame();
+        right -= f.width();
+        itemViews_[i]->setFrame(Rect(right, (h - f.height()) / 2, f.width(), f.height()));
+        right -= 8;
+    }
+    if (titleView_) {
+        Rect f = titleView_->frame();
+        titleView_->setCenter({bounds().width() / 2, h / 2});
+        (void)f;
+    }
+}
+
+std::string NavigationBar::outlineText() const {
+    NavigationItem* top = topItem();
+    if (!top || top->titleView) return {};
+    return top->title;
+}
+
+// ---- Navigation controller
+
+NavigationController::NavigationController(ViewControllerPtr root) {
+    if (root) {
+        addChild(root);
+        stack_.push_back(root);
+    }
+}
+
+NavigationBar& NavigationController::navigationBar() {
+    if (!bar_) bar_ = std::make_shared<NavigationBar>(this);
+    return *bar_;
+}
+
+void NavigationController::loadView() {
+    ViewController::loadView();
+    navigationBar();
+    view()->addSubview(bar_);
+    if (auto* top = topViewController()) placeChild(top);
+    bar_->update();
+}
+
+void NavigationController::placeChild(ViewController* child) {
+    ViewPtr v = child->view();
+    ViewPtr root = view();
+    v->setFrame(root->bounds());
+    v->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
+    if (v->superview() != root.get()) root->insertSubviewBelow(v, bar_.get());
+    v->setAdditionalSafeAreaInsets({barHidden_ ? 0 : NavigationBar::kHeight, 0, 0, 0});
+    std::weak_ptr<NavigationBar> bar = bar_;
+    child->navigationItem().onChange = [bar] {
+        if (auto b = bar.lock()) b->update();
+    };
+}
+
+void NavigationController::viewDidLayoutSubviews() {
+    if (!bar_) return;
+    ViewPtr root = view();
+    EdgeInsets safe = root->safeAreaInsets();
+    double h = NavigationBar::kHeight;
+    if (auto* w = root->window(); w && w->profile().idiom == Idiom::Phone && w->profile().isLandscape())
+        h = NavigationBar::kCompactHeight;
+    // The bar's own inset is not part of the safe area it reads: subtract the top child's share.
+    bar_->setFrame(Rect(0, std::max(0.0, safe.top - root->additionalSafeAreaInsets().top), root->bounds().width(), h));
+    bar_->setHidden(barHidden_);
+    if (auto* top = topViewController(); top && top->isViewLoaded()) {
+        top->view()->setFrame(root->bounds());
+        top->view()->setAdditionalSafeAreaInsets({barHidden_ ? 0 : h, 0, 0, 0});
+    }
+}
+
+std::vector<ViewController*> NavigationController::appearanceChildren() const {
+    if (stack_.empty()) return {};
+    return {stack_.back().get()};
+}
+
+ViewController* NavigationController::visibleViewController() const {
+    ViewController* v = topViewController();
+    if (presentedViewController()) return presentedViewController();
+    return v;
+}
+
+void NavigationController::setNavigationBarHidden(bool hidden, bool) {
+    barHidden_ = hidden;
+    if (isViewLoaded()) view()->setNeedsLayout();
+}
+
+void NavigationController::transition(ViewControllerPtr from, ViewControllerPtr to, bool animated,
+                                      std::vector<ViewControllerPtr> removed) {
+    if (!isViewLoaded()) {
+        for (auto& r : removed) r->removeFromParent();
+        if (bar_) bar_->update();
+        return;
+    }
+    bool visible = appearanceState() == AppearanceState::Appeared || appearanceState() == AppearanceState::Appearing;
+    bool anim = animated && visible && view()->window();
+    transitioning_ = anim;
+    coordinator_ = std::make_shared<TransitionCoordinator>(anim, anim ? kPushDuration : 0);
+    if (from && visible) from->forwardWillDisappear(anim);
+    if (to) {
+        placeChild(to.get());
+        if (visible) to->forwardWillAppear(anim);
+    }
+    bar_->update();
+    view()->setNeedsLayout();
+    auto finish = [this, from, to, anim, visible, removed, keep = selfPtr()] {
+        if (from && from != to && from->isViewLoaded()) from->view()->removeFromSuperview();
+        if (from && visible) from->forwardDidDisappear(anim);
+        if (to && visible) to->forwardDidAppear(anim);
+        for (auto& r : removed) {
+            r->movingFrom_ = false;
+            r->removeFromParent();
+        }
+        if (to) {
+            to->movingTo_ = false;
+            to->didMoveToParent(this);
+        }
+        transitioning_ = false;
+        auto c = coordinator_;
+        coordinator_.reset();
+        if (c) c->finish();
+    };
+    if (anim)
+        scheduleCompletion(kPushDuration, finish);
+    else
+        finish();
+}
+
+void NavigationController::pushViewController(const ViewControllerPtr& vc, bool animated) {
+    TK_MAIN_THREAD("pushViewController");
+    if (!vc || std::find(stack_.begin(), stack_.end(), vc) != stack_.end()) return;
+    ViewControllerPtr from = stack_.empty() ? nullptr : stack_.back();
+    addChild(vc);
+    vc->movingTo_ = true;
+    stack_.push_back(vc);
+    vc->view();  // loads before the outgoing controller hears anything
+    transition(from, vc, animated, {});
+}
+
+ViewControllerPtr NavigationController::popViewController(bool animated) {
+    TK_MAIN_THREAD("popViewController");
+    if (stack_.size() < 2) return nullptr;
+    ViewControllerPtr from = stack_.back();
+    stack_.pop_back();
+    from->movingFrom_ = true;
+    from->willMoveToParent(nullptr);
+    transition(from, stack_.back(), animated, {from});
+    return from;
+}
+
+std::vector<ViewControllerPtr> NavigationController::popToViewController(const ViewController* target, bool animated) {
+    auto it = std::find_if(stack_.begin(), stack_.end(), [&](auto& c) { return c.get() == target; });
+    if (it == stack_.end() || it + 1 == stack_.end()) return {};
+    std::vector<ViewControllerPtr> removed(it + 1, stack_.end());
+    stack_.erase(it + 1, stack_.end());
+    for (auto& r : removed) r->movingFrom_ = true, r->willMoveToParent(nullptr);
+    transition(removed.back(), stack_.back(), animated, removed);
+    return removed;
+}
+
+std::vector<ViewControllerPtr> NavigationController::popToRootViewController(bool animated) {
+    if (stack_.empty()) return {};
+    return popToViewController(stack_.front().get(), animated);
+}
+
+void NavigationController::setViewControllers(std::vector<ViewControllerPtr> list, bool animated) {
+    ViewControllerPtr from = stack_.empty() ? nullptr : stack_.back();
+    std::vector<ViewControllerPtr> removed;
+    for (auto& c : stack_)
+        if (std::find(list.begin(), list.end(), c) == list.end()) removed.push_back(c);
+    for (auto& c : list) addChild(c);
+    stack_ = std::move(list);
+    ViewControllerPtr to = stack_.empty() ? nullptr : stack_.back();
+    if (from == to) {
+        for (auto& r : removed) r->removeFromParent();
+        if (bar_) bar_->update();
+        return;
+    }
+    transition(from, to, animated, removed);
+}
+
+// ---- Tab bar
+
+void TabBar::update() {
+    for (auto& b : buttons_) b->removeFromSuperview();
+    buttons_.clear();
+    const auto& tabs = owner_->viewControllers();
+    for (size_t i = 0; i < tabs.size(); ++i) {
+        TabBarItem& item = tabs[i]->tabBarItem();
+        std::string text = item.title.empty() ? tabs[i]->title() : item.title;
+        if (item.badgeValue) text += " [" + *item.badgeValue + "]";
+        if (i == owner_->selectedIndex()) text = "*" + text;
+        TabBarController* owner = owner_;
+        auto b = std::make_shared<BarItemView>("TabBarButton", text, [owner, i] { owner->userSelect(i); });
+        buttons_.push_back(b);
+        addSubview(b);
+    }
+    setNeedsLayout();
+}
+
+void TabBar::layoutSubviews() {
+    if (buttons_.empty()) return;
+    double w = bounds().width() / static_cast<double>(buttons_.size());
+    for (size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setFrame(Rect(w * static_cast<double>(i), 0, w, kHeight));
+}
+
+std::string TabBar::outlineText() const { return {}; }
+
+TabBarController::TabBarController() {}
+
+TabBar& TabBarController::tabBar() {
+    if (!bar_) bar_ = std::make_shared<TabBar>(this);
+    return *bar_;
+}
+
+void TabBarController::loadView() {
+    ViewController::loadView();
+    tabBar();
+    view()->addSubview(bar_);
+    if (selected_ < tabs_.size()) {
+        ViewPtr v = tabs_[selected_]->view();
+        view()->insertSubviewBelow(v, bar_.get());
+    }
+    bar_->update();
+}
+
+void TabBarController::viewDidLayoutSubviews() {
+    ViewPtr root = view();
+    double bottom = 0;
+    if (auto* w = root->window()) bottom = w->profile().currentSafeArea().bottom;
+    double h = TabBar::kHeight + bottom;
+    bar_->setFrame(Rect(0, root->bounds().height() - h, root->bounds().width(), h));
+    if (auto* sel = selectedViewController(); sel && sel->isViewLoaded()) {
+        sel->view()->setFrame(root->bounds());
+        sel->view()->setAdditionalSafeAreaInsets({0, 0, TabBar::kHeight, 0});
+    }
+}
+
+std::vector<ViewController*> TabBarController::appearanceChildren() const {
+    if (auto* s = selectedViewController()) return {s};
+    return {};
+}
+
+void TabBarController::setViewControllers(std::vector<ViewControllerPtr> list) {
+    ViewController* old = selectedViewController();
+    bool visible = appearanceState() == AppearanceState::Appeared;
+    if (old && visible) old->forwardWillDisappear(false);
+    if (old && old->isViewLoaded()) old->view()->removeFromSuperview();
+    if (old && visible) old->forwardDidDisappear(false);
+    for (auto& t : tabs_) t->removeFromParent();
+    tabs_ = std::move(list);
+    for (auto& t : tabs_) addChild(t);
+    selected_ = 0;
+    if (isViewLoaded()) show(selected_);
+}
+
+void TabBarController::show(size_t index) {
+    if (index >= tabs_.size()) return;
+    ViewController* vc = tabs_[index].get();
+    ViewPtr v = vc->view();
+    v->setFrame(view()->bounds());
+    v->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
+    v->setAdditionalSafeAreaInsets({0, 0, TabBar::kHeight, 0});
+    bool visible = appearanceState() == AppearanceState::Appeared;
+    if (visible) vc->forwardWillAppear(false);
+    view()->insertSubviewBelow(v, bar_.get());
+    if (visible) vc->forwardDidAppear(false);
+    bar_->update();
+    view()->setNeedsLayout();
+}
+
+void TabBarController::setSelectedIndex(size_t index) {
+    TK_MAIN_THREAD("setSelectedIndex");
+    if (index >= tabs_.size() || index == selected_) return;
+    ViewController* old = selectedViewController();
+    bool visible = isViewLoaded() && appearanceState() == AppearanceState::Appeared;
+    if (old && visible) old->forwardWillDisappear(false);
+    selected_ = index;
+    if (!isViewLoaded()) return;
+    ViewController* now = tabs_[index].get();
+    ViewPtr v = now->view();
+    v->setFrame(view()->bounds());
+    v->setAdditionalSafeAreaInsets({0, 0, TabBar::kHeight, 0});
+    if (visible) now->forwardWillAppear(false);
+    view()->insertSubviewBelow(v, bar_.get());
+    if (old && old->isViewLoaded()) old->view()->removeFromSuperview();
+    if (old && visible) old->forwardDidDisappear(false);
+    if (visible) now->forwardDidAppear(false);
+    bar_->update();
+}
+
+void TabBarController::userSelect(size_t index) {
+    if (index >= tabs_.size()) return;
+    auto d = delegate.lock();
+    if (d && !d->shouldSelectViewController(*this, *tabs_[index])) return;
+    setSelectedIndex(index);
+    if (d) d->didSelectViewController(*this, *tabs_[index]);
+}
+
+// ---- Bar items
+
+std::string systemItemTitle(SystemItem item) {
+    switch (item) {
+        case SystemItem::Done:
+            return "Done";
+        case SystemItem::Cancel:
+            return "Cancel";
+        case SystemItem::Edit:
+            return "Edit";
+        case SystemItem::Save:
+            return "Save";
+        default:
+            return {};
+    }
+}
+
+std::shared_ptr<BarButtonItem> BarButtonItem::withTitle(std::string title, BarButtonStyle style, Action action) {
+    auto i = std::make_shared<BarButtonItem>();
+    i->title = std::move(title);
+    i->style = style;
+    i->action = std::move(action);
+    return i;
+}
+
+std::shared_ptr<BarButtonItem> BarButtonItem::withImage(ImagePtr image, BarButtonStyle style, Action action) {
+    auto i = std::make_shared<BarButtonItem>();
+    i->image = std::move(image);
+    i->style = style;
+    i->action = std::move(action);
+    return i;
+}
+
+std::shared_ptr<BarButtonItem> BarButtonItem::withSystemItem(SystemItem item, Action action) {
+    auto i = std::make_shared<BarButtonItem>();
+    i->systemItem = item;
+    i->action = std::move(action);
+    if (item == SystemItem::Done) i->style = BarButtonStyle::Done;
+    return i;
+}
+
+std::shared_ptr<BarButtonItem> BarButtonItem::withCustomView(std::shared_ptr<View> view) {
+    auto i = std::make_shared<BarButtonItem>();
+    i->customView = std::move(view);
+    return i;
+}
+
+std::string BarButtonItem::displayTitle() const { return title.empty() ? systemItemTitle(systemItem) : title; }
+
+bool BarButtonItem::tap() {
+    if (!enabled || !action) return false;
+    auto keep = shared_from_this();
+    action(*this);
+    return true;
+}
+
+void NavigationItem::setLeftBarButtonItem(BarButtonItemPtr item, bool) {
+    leftBarButtonItems.clear();
+    if (item) leftBarButtonItems.push_back(std::move(item));
+    changed();
+}
+void NavigationItem::setRightBarButtonItem(BarButtonItemPtr item, bool) {
+    rightBarButtonItems.clear();
+    if (item) rightBarButtonItems.push_back(std::move(item));
+    changed();
+}
+void NavigationItem::setLeftBarButtonItems(std::vector<BarButtonItemPtr> items, bool) {
+    leftBarButtonItems = std::move(items);
+    changed();
+}
+void NavigationItem::setRightBarButtonItems(std::vector<BarButtonItemPtr> items, bool) {
+    rightBarButtonItems = std::move(items);
+    changed();
+}
+
+}  // namespace toolkit

@@ -1,0 +1,143 @@
+// The navigation controller (a stack of controllers under a navigation bar) and the tab bar
+// controller (one child per tab under a tab bar).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/toolkit/view.h"
+#include "platform/toolkit/view_controller.h"
+
+namespace toolkit {
+
+class NavigationController;
+class TabBarController;
+
+enum class BarStyle { Default, Black };
+
+// The bar shows the top controller's navigation item: its title (or title view), its bar button
+// items and, below the root, a back button titled after the previous item.
+class NavigationBar : public View {
+public:
+    explicit NavigationBar(NavigationController* owner) : owner_(owner) {}
+    std::string className() const override { return "NavigationBar"; }
+    static constexpr double kHeight = 44;
+    static constexpr double kCompactHeight = 32;
+
+    BarStyle barStyle = BarStyle::Default;
+    std::optional<Color> barTintColor;
+    bool translucent = true;
+
+    // Rebuilds the bar from the stack's items.
+    void update();
+    NavigationItem* topItem() const;
+    NavigationItem* backItem() const;
+    // The back button's title ("Back" when the previous item has no title), or none at the root.
+    std::optional<std::string> backButtonTitle() const;
+    std::string outlineText() const override;
+    // The item views and the back button, for hit-testing and taps.
+    const std::vector<ViewPtr>& itemViews() const { return itemViews_; }
+    void layoutSubviews() override;
+
+private:
+    NavigationController* owner_;
+    std::vector<ViewPtr> itemViews_;
+    ViewPtr titleView_;
+};
+
+class NavigationController : public ViewController {
+public:
+    explicit NavigationController(ViewControllerPtr root = nullptr);
+    std::string className() const override { return "NavigationController"; }
+
+    const std::vector<ViewControllerPtr>& viewControllers() const { return stack_; }
+    void setViewControllers(std::vector<ViewControllerPtr> controllers, bool animated);
+    ViewController* topViewController() const { return stack_.empty() ? nullptr : stack_.back().get(); }
+    // The top controller, or what it presents modally.
+    ViewController* visibleViewController() const;
+
+    void pushViewController(const ViewControllerPtr& controller, bool animated);
+    ViewControllerPtr popViewController(bool animated);
+    std::vector<ViewControllerPtr> popToRootViewController(bool animated);
+    std::vector<ViewControllerPtr> popToViewController(const ViewController* controller, bool animated);
+
+    NavigationBar& navigationBar();
+    bool isNavigationBarHidden() const { return barHidden_; }
+    void setNavigationBarHidden(bool hidden, bool animated);
+    bool isTransitioning() const { return transitioning_; }
+
+    void loadView() override;
+    void viewDidLayoutSubviews() override;
+
+    static constexpr double kPushDuration = 0.35;
+
+protected:
+    std::vector<ViewController*> appearanceChildren() const override;
+
+private:
+    void transition(ViewControllerPtr from, ViewControllerPtr to, bool animated,
+                    std::vector<ViewControllerPtr> removed);
+    void placeChild(ViewController* child);
+
+    std::vector<ViewControllerPtr> stack_;
+    std::shared_ptr<NavigationBar> bar_;
+    bool barHidden_ = false;
+    bool transitioning_ = false;
+};
+
+class TabBarControllerDelegate {
+public:
+    virtual ~TabBarControllerDelegate() = default;
+    virtual bool shouldSelectViewController(TabBarController&, ViewController&) { return true; }
+    virtual void didSelectViewController(TabBarController&, ViewController&) {}
+};
+
+class TabBar : public View {
+public:
+    explicit TabBar(TabBarController* owner) : owner_(owner) {}
+    std::string className() const override { return "TabBar"; }
+    static constexpr double kHeight = 49;
+    std::optional<Color> barTintColor;
+    std::string outlineText() const override;
+    void layoutSubviews() override;
+    void update();
+    const std::vector<ViewPtr>& buttons() const { return buttons_; }
+
+private:
+    TabBarController* owner_;
+    std::vector<ViewPtr> buttons_;
+};
+
+class TabBarController : public ViewController {
+public:
+    TabBarController();
+    std::string className() const override { return "TabBarController"; }
+
+    const std::vector<ViewControllerPtr>& viewControllers() const { return tabs_; }
+    void setViewControllers(std::vector<ViewControllerPtr> controllers);
+    size_t selectedIndex() const { return selected_; }
+    // Selecting in code does not ask or tell the delegate.
+    void setSelectedIndex(size_t index);
+    ViewController* selectedViewController() const {
+        return selected_ < tabs_.size() ? tabs_[selected_].get() : nullptr;
+    }
+    // A tap on a tab: asks the delegate, selects, tells the delegate.
+    void userSelect(size_t index);
+    TabBar& tabBar();
+    std::weak_ptr<TabBarControllerDelegate> delegate;
+
+    void loadView() override;
+    void viewDidLayoutSubviews() override;
+
+protected:
+    std::vector<ViewController*> appearanceChildren() const override;
+
+private:
+    void show(size_t index);
+    std::vector<ViewControllerPtr> tabs_;
+    size_t selected_ = 0;
+    std::shared_ptr<TabBar> bar_;
+};
+
+}  // namespace toolkit

@@ -1,0 +1,302 @@
+#include <algorithm>
+#include <cmath>
+
+#include "platform/toolkit/table_view.h"
+#include "platform/toolkit/text_metrics.h"
+
+namespace toolkit {
+
+namespace {
+constexpr double kMargin = 16;
+constexpr double kImageGap = 16;
+constexpr double kEditingControlWidth = 38;
+constexpr double kReorderWidth = 38;
+
+double lineHeightOf(const Label& l) { return std::ceil(textMeasurer().lineHeight(l.font)); }
+
+const char* accessoryName(CellAccessoryType t) {
+    switch (t) {
+        case CellAccessoryType::DisclosureIndicator:
+            return "disclosure";
+        case CellAccessoryType::DetailDisclosureButton:
+            return "detail-disclosure";
+        case CellAccessoryType::Checkmark:
+            return "checkmark";
+        case CellAccessoryType::DetailButton:
+            return "detail";
+        default:
+            return nullptr;
+    }
+}
+}  // namespace
+
+TableViewCell::TableViewCell(TableViewCellStyle style, std::string reuseIdentifier)
+    : style_(style), reuseIdentifier_(std::move(reuseIdentifier)) {
+    setFrame(Rect(0, 0, 320, 44));
+    setClipsToBounds(true);
+    content_ = std::make_shared<View>(bounds());
+    content_->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
+    addSubview(content_);
+}
+
+Label& TableViewCell::textLabel() {
+    if (!text_) {
+        text_ = std::make_shared<Label>();
+        text_->font = Font::system(17);
+        content_->addSubview(text_);
+        setNeedsLayout();
+    }
+    return *text_;
+}
+
+Label* TableViewCell::detailTextLabel() {
+    if (style_ == TableViewCellStyle::Default) return nullptr;
+    if (!detail_) {
+        detail_ = std::make_shared<Label>();
+        detail_->font = Font::system(style_ == TableViewCellStyle::Subtitle ? 12
+                                     : style_ == TableViewCellStyle::Value2 ? 15
+                                                                            : 17);
+        if (style_ == TableViewCellStyle::Value1) detail_->textColor = Color::systemGray();
+        content_->addSubview(detail_);
+        setNeedsLayout();
+    }
+    return detail_.get();
+}
+
+ImageView& TableViewCell::imageView() {
+    if (!image_) {
+        image_ = std::make_shared<ImageView>();
+        content_->addSubview(image_);
+        setNeedsLayout();
+    }
+    return *image_;
+}
+
+void TableViewCell::setAccessoryView(std::shared_ptr<View> view) {
+    if (accessoryView_) accessoryView_->removeFromSuperview();
+    accessoryView_ = std::move(view);
+    if (accessoryView_) addSubview(accessoryView_);
+    setNeedsLayout();
+}
+
+void TableViewCell::setSelectedBackgroundView(std::shared_ptr<View> view) {
+    if (selectedBackground_) selectedBackground_->removeFromSuperview();
+    selectedBackground_ = std::move(view);
+    setSelected(selected_);
+}
+
+void TableViewCell::setSelected(bool selected, bool animated) {
+    (void)animated;
+    selected_ = selected;
+    bool show = (selected_ || highlighted_) && selectionStyle != CellSelectionStyle::None;
+    if (selectedBackground_) {
+        if (show && selectedBackground_->superview() != this) insertSubview(selectedBackground_, 0);
+        if (!show) selectedBackground_->removeFromSuperview();
+        selectedBackground_->setFrame(bounds());
+    }
+    if (text_) text_->highlighted = show;
+    if (detail_) detail_->highlighted = show;
+    if (image_) image_->highlighted = show;
+}
+
+void TableViewCell::setHighlighted(bool highlighted, bool animated) {
+    highlighted_ = highlighted;
+    setSelected(selected_, animated);
+}
+
+void TableViewCell::setEditing(bool editing, bool animated) {
+    (void)animated;
+    editing_ = editing;
+    if (editing_ && editingStyle_ != CellEditingStyle::None) {
+        if (!editingControl_) {
+            editingControl_ = std::make_shared<Button>(ButtonType::Custom);
+            editingControl_->addAction(
+                [this](Control&, const Event*) {
+                    if (auto* t = table()) t->editingControlTapped(*this);
+                },
+                kTouchUpInside);
+            addSubview(editingControl_);
+        }
+        editingControl_->accessibility().label = editingStyle_ == CellEditingStyle::Delete ? "Delete" : "Insert";
+        editingControl_->setHidden(false);
+    } else if (editingControl_) {
+        editingControl_->setHidden(true);
+    }
+    setNeedsLayout();
+}
+
+void TableViewCell::prepareForReuse() {
+    setHighlighted(false);
+    setSelected(false);
+    if (swipeView_) swipeView_->removeFromSuperview(), swipeView_.reset();
+}
+
+TableView* TableViewCell::table() const {
+    for (View* v = superview(); v; v = v->superview())
+        if (auto* t = dynamic_cast<TableView*>(v)) return t;
+    return nullptr;
+}
+
+bool TableViewCell::isStandardPart(const View* v) const {
+    return v == text_.get() || v == detail_.get() || v == image_.get();
+}
+
+void TableViewCell::layoutSubviews() {
+    View::layoutSubviews();
+    Rect b = bounds();
+    double h = b.height();
+    double left = 0, right = b.width();
+    if (editingControl_ && !editingControl_->isHidden()) {
+        editingControl_->setFrame(Rect(0, 0, kEditingControlWidth, h));
+        left = kEditingControlWidth;
+    }
+    if (accessoryButton_) accessoryButton_->setHidden(true);
+    if (!editing_) {
+        if (accessoryView_) {
+            Size s = accessoryView_->frame().size;
+            accessoryView_->setFrame(Rect(right - kMargin - s.width, (h - s.height) / 2, s.width, s.height));
+            right = right - kMargin - s.width - 8;
+        } else if (accessoryType == CellAccessoryType::DetailButton ||
+                   accessoryType == CellAccessoryType::DetailDisclosureButton) {
+            if (!accessoryButton_) {
+                accessoryButton_ = std::make_shared<Button>(ButtonType::DetailDisclosure);
+                accessoryButton_->accessibility().label = "More Info";
+                accessoryButton_->addAction(
+                    [this](Control&, const Event*) {
+                        if (auto* t = table()) t->accessoryTapped(*this);
+                    },
+                    kTouchUpInside);
+                addSubview(accessoryButton_);
+            }
+            double w = accessoryType == CellAccessoryType::DetailButton ? 48 : 70;
+            accessoryButton_->setHidden(false);
+            accessoryButton_->setFrame(Rect(right - w, 0, 44, h));
+            right -= w;
+        } else if (accessoryType != CellAccessoryType::None) {
+            right -= kMargin + 22;
+        }
+    } else if (reorder_) {
+        right -= kReorderWidth;
+    }
+    content_->setFrame(Rect(left, 0, std::max(0.0, right - left), h));
+    double x = kMargin;
+    double end = content_->bounds().width() - (right < b.width() ? 0 : kMargin);
+    if (image_ && image_->image()) {
+        Size s = image_->image()->size();
+        image_->setFrame(Rect(x, (h - s.height) / 2, s.width, s.height));
+        x += s.width + kImageGap;
+    }
+    double avail = std::max(0.0, end - x);
+    double th = text_ ? lineHeightOf(*text_) : 0;
+    bool hasDetail = detail_ && !detail_->text().empty();
+    switch (style_) {
+        case TableViewCellStyle::Subtitle: {
+            double dh = hasDetail ? lineHeightOf(*detail_) : 0;
+            double top = std::round((h - th - dh) / 2);
+            if (text_) text_->setFrame(Rect(x, top, avail, th));
+            if (detail_) detail_->setFrame(Rect(x, top + th, avail, dh));
+            break;
+        }
+        case TableViewCellStyle::Value1: {
+            double dw = hasDetail ? std::min(avail, detail_->sizeThatFits({}).width) : 0;
+            if (detail_) {
+                double dh = lineHeightOf(*detail_);
+                detail_->setFrame(Rect(x + avail - dw, std::round((h - dh) / 2), dw, dh));
+            }
+            if (text_) text_->setFrame(Rect(x, std::round((h - th) / 2), std::max(0.0, avail - dw - 8), th));
+            break;
+        }
+        case TableViewCellStyle::Value2: {
+            double tw = std::min(avail, 91.0);
+            if (text_) {
+                text_->textAlignment = TextAlignment::right;
+                text_->setFrame(Rect(x, std::round((h - th) / 2), tw, th));
+            }
+            if (detail_) {
+                double dh = lineHeightOf(*detail_);
+                detail_->setFrame(Rect(x + tw + 6, std::round((h - dh) / 2), std::max(0.0, avail - tw - 6), dh));
+            }
+            break;
+        }
+        case TableViewCellStyle::Default:
+            if (text_) text_->setFrame(Rect(x, std::round((h - th) / 2), avail, th));
+            break;
+    }
+    if (backgroundView) {
+        if (backgroundView->superview() != this) insertSubview(backgroundView, 0);
+        backgroundView->setFrame(b);
+    }
+    if (selectedBackground_) selectedBackground_->setFrame(b);
+    if (swipeView_) {
+        Rect f = swipeView_->frame();
+        swipeView_->setFrame(Rect(f.minX() <= 0 ? 0 : b.width() - f.width(), 0, f.width(), h));
+        bringSubviewToFront(swipeView_.get());
+    }
+}
+
+std::string TableViewCell::outlineText() const {
+    std::string s = indexPath_ ? describe(*indexPath_) : std::string();
+    auto add = [&](const std::string& t) {
+        if (!t.empty()) s += (s.empty() ? "" : " ") + t;
+    };
+    if (text_) add(text_->text());
+    if (detail_ && !detail_->text().empty()) add("| " + detail_->text());
+    return s;
+}
+
+std::string TableViewCell::outlineState() const {
+    std::vector<std::string> parts;
+    if (!editing_ && !accessoryView_)
+        if (const char* a = accessoryName(accessoryType)) parts.push_back(a);
+    if (selected_) parts.push_back("selected");
+    if (highlighted_) parts.push_back("highlighted");
+    if (editing_ && editingStyle_ == CellEditingStyle::Delete) parts.push_back("editing-delete");
+    if (editing_ && editingStyle_ == CellEditingStyle::Insert) parts.push_back("editing-insert");
+    if (editing_ && reorder_) parts.push_back("reorder");
+    std::string out;
+    for (auto& p : parts) out += (out.empty() ? "" : ", ") + p;
+    return out;
+}
+
+std::vector<View*> TableViewCell::outlineSubviews() const {
+    std::vector<View*> out;
+    if (image_ && image_->image()) out.push_back(image_.get());
+    for (auto& v : content_->subviews())
+        if (!isStandardPart(v.get())) out.push_back(v.get());
+    if (accessoryView_ && !editing_) out.push_back(accessoryView_.get());
+    if (swipeView_) out.push_back(swipeView_.get());
+    return out;
+}
+
+void TableViewCell::touchesBegan(const TouchSet&, const Event*) {
+    if (auto* t = table()) t->cellTouchBegan(*this);
+}
+
+void TableViewCell::touchesEnded(const TouchSet& touches, const Event*) {
+    bool inside = !touches.empty() && bounds().contains(touches.front()->locationInView(this));
+    if (auto* t = table()) t->cellTouchEnded(*this, inside);
+}
+
+void TableViewCell::touchesCancelled(const TouchSet&, const Event*) {
+    if (auto* t = table()) t->cellTouchEnded(*this, false);
+}
+
+Label& TableViewHeaderFooterView::textLabel() {
+    if (!label_) {
+        label_ = std::make_shared<Label>();
+        label_->font = Font::system(13);
+        label_->textColor = Color::systemGray();
+        addSubview(label_);
+    }
+    return *label_;
+}
+
+void TableViewHeaderFooterView::layoutSubviews() {
+    View::layoutSubviews();
+    if (!label_) return;
+    double lh = std::ceil(textMeasurer().lineHeight(label_->font));
+    Rect b = bounds();
+    label_->setFrame(Rect(kMargin, std::max(0.0, b.height() - lh - 6), std::max(0.0, b.width() - 2 * kMargin), lh));
+}
+
+}  // namespace toolkit

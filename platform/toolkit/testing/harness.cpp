@@ -1,0 +1,456 @@
+#include "platform/toolkit/testing/harness.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "platform/foundation/application.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
+#include "platform/toolkit/animation.h"
+#include "platform/toolkit/bars.h"
+#include "platform/toolkit/feedback.h"
+#include "platform/toolkit/menu_controller.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/text_input.h"
+
+namespace toolkit::testing {
+
+namespace {
+
+std::string num(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return buf;
+}
+
+const char* styleName(InterfaceStyle s) { return s == InterfaceStyle::dark ? "dark" : "light"; }
+
+void walk(View* v, const std::function<void(View*, int)>& fn, int depth, bool includeHidden, bool parts = true) {
+    if (v->isHidden() && !includeHidden) return;
+    fn(v, depth);
+    if (!parts) {
+        for (View* s : v->outlineSubviews()) walk(s, fn, depth + 1, includeHidden, parts);
+        return;
+    }
+    for (auto& s : std::vector<ViewPtr>(v->subviews())) walk(s.get(), fn, depth + 1, includeHidden, parts);
+}
+
+}  // namespace
+
+std::string outline(Window& window, const OutlineOptions& o) {
+    flushLayout();
+    std::ostringstream out;
+    const ScreenProfile& p = window.profile();
+    TraitCollection t = window.windowTraits();
+    Rect b = p.bounds();
+    out << "Screen " << num(b.width()) << "x" << num(b.height()) << " @" << num(p.scale) << "x "
+        << (p.idiom == Idiom::Pad ? "pad" : "phone") << " iOS " << Device::current().systemVersion() << " "
+        << styleName(t.style) << " " << contentSizeCategoryName(t.contentSize) << "\n";
+    walk(
+        &window,
+        [&](View* v, int depth) {
+            std::string pad(static_cast<size_t>(depth) * 2, ' ');
+            if (ViewController* c = v->owningController()) {
+                out << pad << "<" << c->className();
+                if (!c->title().empty()) out << " \"" << c->title() << "\"";
+                if (c->presentingViewController()) out << " presented";
+                out << ">\n";
+            }
+            out << pad << v->className();
+            if (v->tag() != 0) out << " #" << v->tag();
+            if (o.frames) out << " " << describe(v->convertRectTo(v->bounds(), nullptr));
+            if (std::string text = v->outlineText(); !text.empty()) out << " \"" << text << "\"";
+            if (std::string state = v->outlineState(); !state.empty()) out << " [" << state << "]";
+            if (v->isHidden()) out << " hidden";
+            if (v->alpha() < 1) out << " alpha=" << num(v->alpha());
+            if (std::string label = v->accessibility().label; !label.empty() && label != v->outlineText())
+                out << " label=\"" << label << "\"";
+            out << "\n";
+        },
+        0, o.hidden, false);
+    return out.str();
+}
+
+Harness::Harness(const ScreenProfile& profile, int systemVersion) {
+    Device::current().reset();
+    Device::current().setScreen(profile);
+    Device::current().setSystemVersion(systemVersion);
+    Animations::setTimed(false);
+    Animations::setEnabled(true);
+    Animations::clearLog();
+    Keyboard::shared().reset();
+    MenuController::shared().reset();
+    SystemSounds::shared().reset();
+    Pasteboard::general().clear();
+    window_ = std::make_unique<Window>(profile);
+}
+
+Harness::~Harness() {
+    if (auto* fr = firstResponder()) fr->dropFocusSilently();
+    window_.reset();
+    Keyboard::shared().reset();
+}
+
+void Harness::setRoot(ViewControllerPtr controller) {
+    window_->setRootViewController(std::move(controller));
+    window_->makeKeyAndVisible();
+    settle();
+}
+
+void Harness::settle() {
+    clock_->runUntilIdle();
+    flushLayout();
+    clock_->runUntilIdle();
+}
+
+void Harness::advance(double seconds) {
+    clock_->advance(seconds);
+    flushLayout();
+}
+
+void Harness::tap(Point p, int taps) {
+    for (int i = 0; i < taps; ++i) {
+        int id = window_->touchDown(p);
+        clock_->advance(0.05);
+        window_->touchUp(id);
+        clock_->advance(0.05);
+    }
+    settle();
+}
+
+bool Harness::tap(View& view) {
+    settle();
+    Point c = view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr);
+    View* hit = window_->hitTest(c, nullptr);
+    tap(c);
+    return hit && hit->isDescendantOf(&view);
+}
+
+void Harness::longPress(Point p, double seconds) {
+    int id = window_->touchDown(p);
+    advance(seconds);
+    window_->touchUp(id);
+    settle();
+}
+
+void Harness::swipe(Point from, Point to, int touches, int steps) {
+    std::vector<Point> starts;
+    for (int i = 0; i < touches; ++i) starts.push_back({from.x, from.y + 20.0 * i});
+    auto ids = window_->touchesDown(starts);
+    for (int s = 1; s <= steps; ++s) {
+        double f = static_cast<double>(s) / steps;
+        std::map<int, Point> moves;
+        for (int i = 0; i < touches; ++i)
+            moves[ids[static_cast<size_t>(i)]] = {from.x + (to.x - from.x) * f,
+                                                  from.y + 20.0 * i + (to.y - from.y) * f};
+        clock_->advance(0.01);
+        window_->touchesMove(moves);
+    }
+    window_->touchesUp(ids);
+    settle();
+}
+
+void Harness::drag(Point from, Point to, int steps) { swipe(from, to, 1, steps); }
+
+bool Harness::typeText(const std::string& text) {
+    auto* input = dynamic_cast<TextInput*>(firstResponder());
+    if (!input) return false;
+    for (char32_t cp : foundation::toCodePoints(text)) {
+        std::string one;
+        foundation::appendUtf8(one, cp);
+        if (one == "\n")
+            input->pressReturn();
+        else
+            input->insertText(one);
+    }
+    settle();
+    return true;
+}
+
+bool Harness::backspace(int count) {
+    auto* input = dynamic_cast<TextInput*>(firstResponder());
+    if (!input) return false;
+    for (int i = 0; i < count; ++i) input->deleteBackward();
+    settle();
+    return true;
+}
+
+bool Harness::pressReturn() {
+    auto* input = dynamic_cast<TextInput*>(firstResponder());
+    if (!input) return false;
+    input->pressReturn();
+    settle();
+    return true;
+}
+
+bool Harness::pressKey(const std::string& input, unsigned modifiers) {
+    Responder* fallback = window_->rootViewController() ? static_cast<Responder*>(window_->rootViewController().get())
+                                                        : static_cast<Responder*>(window_.get());
+    // Without a first responder, keys start at the visible controller.
+    if (auto* root = window_->rootViewController().get()) {
+        ViewController* top = root;
+        while (top->presentedViewController()) top = top->presentedViewController();
+        if (auto* nav = dynamic_cast<NavigationController*>(top); nav && nav->topViewController())
+            top = nav->topViewController();
+        fallback = top;
+    }
+    bool handled = dispatchKeyCommand(input, modifiers, fallback);
+    settle();
+    return handled;
+}
+
+void Harness::shake() {
+    Responder* r = firstResponder();
+    if (!r && window_->rootViewController()) r = window_->rootViewController().get();
+    if (r) {
+        r->motionBegan();
+        r->motionEnded();
+    }
+    settle();
+}
+
+void Harness::rotate(Orientation o) {
+    window_->setProfile(window_->profile().rotatedTo(o));
+    Device::current().setScreen(window_->profile());
+    settle();
+}
+
+void Harness::setInterfaceStyle(InterfaceStyle style) {
+    window_->setInterfaceStyle(style);
+    settle();
+}
+
+void Harness::setContentSizeCategory(ContentSizeCategory c) {
+    Device::current().setContentSizeCategory(c);
+    window_->setContentSizeCategory(c);
+    foundation::Dictionary info;
+    info.set("UIContentSizeCategoryNewValueKey", contentSizeCategoryName(c));
+    foundation::NotificationCenter::defaultCenter().post("UIContentSizeCategoryDidChangeNotification", nullptr, info);
+    settle();
+}
+
+void Harness::memoryWarning() {
+    std::function<void(ViewController*)> tell = [&](ViewController* c) {
+        c->didReceiveMemoryWarning();
+        for (auto& child : std::vector<ViewControllerPtr>(c->children())) tell(child.get());
+        if (c->presentedViewController()) tell(c->presentedViewController());
+    };
+    if (auto root = window_->rootViewController()) tell(root.get());
+    foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationDidReceiveMemoryWarningNotification);
+    settle();
+}
+
+void Harness::enterBackground() {
+    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
+    settle();
+}
+
+void Harness::enterForeground() {
+    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
+    settle();
+}
+
+bool Harness::tapBarButton(const std::string& title) {
+    settle();
+    for (View* bar : findAll("NavigationBar"))
+        for (auto& v : static_cast<NavigationBar*>(bar)->itemViews())
+            if (v->outlineText() == title || v->accessibilityLabel() == title) return tap(*v);
+    std::vector<Toolbar*> toolbars;
+    walk(
+        window_.get(),
+        [&](View* v, int) {
+            if (auto* t = dynamic_cast<Toolbar*>(v)) toolbars.push_back(t);
+        },
+        0, false);
+    for (Toolbar* bar : toolbars)
+        for (auto& v : bar->itemViews())
+            if (v->outlineText() == title || v->accessibilityLabel() == title) return tap(*v);
+    return false;
+}
+
+bool Harness::tapMenuItem(const std::string& title) {
+    bool done = MenuController::shared().performItem(title);
+    settle();
+    return done;
+}
+
+std::shared_ptr<DragSession> Harness::beginDrag(View& view, Point pointInView) {
+    settle();
+    for (auto& i : view.interactions())
+        if (auto drag = std::dynamic_pointer_cast<DragInteraction>(i)) return drag->beginDrag(pointInView);
+    return nullptr;
+}
+
+DropOperation Harness::drop(DragSession& session, Point windowPoint) {
+    settle();
+    DropOperation op = dropSession(*window_, session, windowPoint);
+    settle();
+    return op;
+}
+
+bool Harness::tapBack() {
+    settle();
+    for (View* v : findAll("BackButton")) return tap(*v);
+    return false;
+}
+
+ViewController* Harness::topPresented() {
+    ViewController* top = window_->rootViewController().get();
+    while (top && top->presentedViewController()) top = top->presentedViewController();
+    return top;
+}
+
+AlertController* Harness::visibleAlert() {
+    settle();
+    return dynamic_cast<AlertController*>(topPresented());
+}
+
+bool Harness::tapAlertAction(const std::string& title) {
+    AlertController* alert = visibleAlert();
+    if (!alert) return false;
+    for (auto& b : alert->actionButtons())
+        if (b->action()->title() == title) return tap(*b);
+    return false;
+}
+
+bool Harness::fillAlertField(size_t index, const std::string& text) {
+    AlertController* alert = visibleAlert();
+    if (!alert || index >= alert->textFields().size()) return false;
+    auto field = alert->textFields()[index];
+    if (!tap(*field) || !field->isFirstResponder()) return false;
+    return typeText(text);
+}
+
+bool Harness::selectRow(TableView& table, IndexPath ip) {
+    settle();
+    table.scrollToRow(ip, ScrollPosition::None, false);
+    settle();
+    auto cell = table.cellForRow(ip);
+    return cell && tap(*cell);
+}
+
+std::vector<std::string> Harness::swipeRow(TableView& table, IndexPath ip, SwipeEdge edge) {
+    settle();
+    table.scrollToRow(ip, ScrollPosition::None, false);
+    settle();
+    auto cell = table.cellForRow(ip);
+    if (!cell) return {};
+    Rect r = cell->convertRectTo(cell->bounds(), nullptr);
+    double y = r.midY();
+    Point right{r.maxX() - 20, y}, left{r.minX() + 20, y};
+    if (edge == SwipeEdge::Trailing)
+        swipe(right, {right.x - 150, y});
+    else
+        swipe(left, {left.x + 150, y});
+    std::vector<std::string> titles;
+    for (View* panel : findAll("SwipeActionsView"))
+        for (auto& b : panel->subviews()) titles.push_back(b->outlineText());
+    return titles;
+}
+
+bool Harness::tapSwipeAction(const std::string& title) {
+    for (View* panel : findAll("SwipeActionsView"))
+        for (auto& b : std::vector<ViewPtr>(panel->subviews()))
+            if (b->outlineText() == title) return tap(*b);
+    return false;
+}
+
+std::shared_ptr<ContextMenuSession> Harness::contextMenu(TableView& table, IndexPath ip) {
+    settle();
+    table.scrollToRow(ip, ScrollPosition::None, false);
+    settle();
+    auto cell = table.cellForRow(ip);
+    if (!cell) return nullptr;
+    longPress(cell->convertPointTo({cell->bounds().midX(), cell->bounds().midY()}, nullptr), 0.6);
+    return table.contextMenuSession();
+}
+
+void Harness::scroll(ScrollView& view, Point delta) {
+    settle();
+    Rect r = view.convertRectTo(view.bounds(), nullptr);
+    Point from{r.midX(), r.midY()};
+    swipe(from, {from.x - delta.x, from.y - delta.y}, 1, 8);
+}
+
+void Harness::pullToRefresh(ScrollView& view) {
+    // Past the edge the content follows the finger at half speed.
+    scroll(view, {0, -(2 * RefreshControl::kHeight + 40)});
+}
+
+bool Harness::tapStatusBar() {
+    settle();
+    std::vector<ScrollView*> candidates;
+    walk(
+        window_.get(),
+        [&](View* v, int) {
+            if (auto* sv = dynamic_cast<ScrollView*>(v); sv && sv->scrollsToTop) candidates.push_back(sv);
+        },
+        0, false);
+    if (candidates.size() != 1) return false;
+    bool scrolled = candidates.front()->scrollToTop();
+    settle();
+    return scrolled;
+}
+
+View* Harness::find(const std::string& text) {
+    settle();
+    View* found = nullptr;
+    walk(
+        window_.get(),
+        [&](View* v, int) {
+            if (!found && (v->outlineText() == text || v->accessibilityLabel() == text)) found = v;
+        },
+        0, false);
+    return found;
+}
+
+View* Harness::findByTag(long tag) {
+    settle();
+    return window_->viewWithTag(tag);
+}
+
+std::vector<View*> Harness::findAll(const std::string& className) {
+    std::vector<View*> out;
+    walk(
+        window_.get(),
+        [&](View* v, int) {
+            if (v->className() == className) out.push_back(v);
+        },
+        0, false);
+    return out;
+}
+
+std::string Harness::outline(const OutlineOptions& options) {
+    settle();
+    return testing::outline(*window_, options);
+}
+
+std::string Harness::compareOutline(const std::filesystem::path& golden, const OutlineOptions& options) {
+    std::string actual = outline(options);
+    const char* update = std::getenv("HX_UPDATE_GOLDENS");
+    if (update && std::string(update) == "1") {
+        std::filesystem::create_directories(golden.parent_path());
+        std::ofstream(golden, std::ios::binary) << actual;
+        return {};
+    }
+    std::ifstream in(golden, std::ios::binary);
+    if (!in) return "no golden file " + golden.string() + "; actual outline:\n" + actual;
+    std::string expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (expected == actual) return {};
+    std::istringstream a(actual), e(expected);
+    std::string la, le;
+    for (int line = 1;; ++line) {
+        bool ga = static_cast<bool>(std::getline(a, la)), ge = static_cast<bool>(std::getline(e, le));
+        if (!ga && !ge) break;
+        if (!ga || !ge || la != le)
+            return "line " + std::to_string(line) + ":\n  expected: " + (ge ? le : "<end>") +
+                   "\n  actual:   " + (ga ? la : "<end>") + "\nwhole outline:\n" + actual;
+    }
+    return "outlines differ";
+}
+
+}  // namespace toolkit::testing

@@ -1,0 +1,119 @@
+// The test harness: a window on a screen profile, the virtual clock, and input driven through the
+// same paths a device uses (hit-testing, gesture recognisers, controls, text-input delegates,
+// key commands), plus the deterministic outline of what is on screen and finders over it.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/drag_drop.h"
+#include "platform/toolkit/table_view.h"
+#include "platform/toolkit/view_controller.h"
+#include "platform/toolkit/window.h"
+
+namespace toolkit::testing {
+
+struct OutlineOptions {
+    bool frames = true;
+    bool hidden = false;  // include hidden views
+};
+
+// The outline of a window: the screen, the controllers and every visible view with its class,
+// tag, frame in window coordinates, text and state, one per line, indented by depth.
+std::string outline(Window& window, const OutlineOptions& options = {});
+
+class Harness {
+public:
+    explicit Harness(const ScreenProfile& profile = ScreenProfile::iPhone8(), int systemVersion = 15);
+    ~Harness();
+    Harness(const Harness&) = delete;
+    Harness& operator=(const Harness&) = delete;
+
+    Window& window() { return *window_; }
+    dispatch::VirtualClock& clock() { return *clock_; }
+
+    // Makes controller the window's root and shows it.
+    void setRoot(ViewControllerPtr controller);
+    // Runs everything ready now and the pending layout pass.
+    void settle();
+    void advance(double seconds);
+
+    // Touches, in window coordinates or at a view's centre. tap() answers whether the touch
+    // reached view (or one of its subviews) through hit-testing.
+    void tap(Point p, int taps = 1);
+    bool tap(View& view);
+    void longPress(Point p, double seconds);
+    void swipe(Point from, Point to, int touches = 1, int steps = 5);
+    void drag(Point from, Point to, int steps = 5);
+
+    // Typing goes to the first responder one character at a time through its delegate.
+    bool typeText(const std::string& text);
+    bool backspace(int count = 1);
+    bool pressReturn();
+    bool pressKey(const std::string& input, unsigned modifiers = 0);
+    void shake();
+
+    void rotate(Orientation orientation);
+    void setInterfaceStyle(InterfaceStyle style);
+    void setContentSizeCategory(ContentSizeCategory category);
+    void memoryWarning();
+    void enterBackground();
+    void enterForeground();
+
+    // Taps the bar button item with this title (or accessibility label) in any navigation bar.
+    bool tapBarButton(const std::string& title);
+    bool tapBack();
+
+    // The controller shown on top: the end of the root's presentation chain.
+    ViewController* topPresented();
+    // The alert or action sheet shown on top, if any.
+    AlertController* visibleAlert();
+    // Taps the button of the shown alert's action with this title through hit-testing; false
+    // when there is no such button or the tap did not reach it (a disabled action).
+    bool tapAlertAction(const std::string& title);
+    // Focuses the shown alert's text field by a tap and types into it.
+    bool fillAlertField(size_t index, const std::string& text);
+
+    // Scrolls the row into view and taps its cell through hit-testing; false when the touch
+    // did not reach the cell.
+    bool selectRow(TableView& table, IndexPath indexPath);
+    // Drags sideways across the row; the titles of the swipe actions it revealed, in order.
+    std::vector<std::string> swipeRow(TableView& table, IndexPath indexPath, SwipeEdge edge);
+    bool tapSwipeAction(const std::string& title);
+    // Long-presses the row; the context menu it opened, if any.
+    std::shared_ptr<ContextMenuSession> contextMenu(TableView& table, IndexPath indexPath);
+    // Drags the content by delta (the finger moves the other way) and lets go.
+    void scroll(ScrollView& view, Point delta);
+    // Pulls the content down past the refresh control's threshold and lets go.
+    void pullToRefresh(ScrollView& view);
+    // Scrolls the one scroll view that scrolls to the top; false when there is not exactly one.
+    bool tapStatusBar();
+
+    // A tap on an item of the shown edit menu.
+    bool tapMenuItem(const std::string& title);
+    // Lifts a drag from the drag interaction of view at a point of the view; none when the view
+    // has no such interaction or it gives no items.
+    std::shared_ptr<DragSession> beginDrag(View& view, Point pointInView);
+    // Moves the session to a window point and lets go.
+    DropOperation drop(DragSession& session, Point windowPoint);
+
+    // Finders over the visible views (depth first, front-most last).
+    View* find(const std::string& textOrLabel);
+    View* findByTag(long tag);
+    std::vector<View*> findAll(const std::string& className);
+
+    std::string outline(const OutlineOptions& options = {});
+    // Compares the outline with a golden file; returns an empty string when they match, else
+    // a description of the first difference. With HX_UPDATE_GOLDENS=1 it rewrites the file.
+    std::string compareOutline(const std::filesystem::path& golden, const OutlineOptions& options = {});
+
+private:
+    dispatch::ScopedVirtualClock clock_;
+    std::unique_ptr<Window> window_;
+};
+
+}  // namespace toolkit::testing
