@@ -68,12 +68,7 @@ protected:
     void SetUp() override {
         TelemetryTest::SetUp();
         std::filesystem::create_directories(dir / "resources");
-        ASSERT_TRUE(
-            foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
-                                                                     {"CFBundleShortVersionString", "1.2"},
-                                                                     {"CFBundleVersion", "34"}},
-                                              dir / "resources/Info.plist")
-                .ok());
+        writeVersionedInfo();
         ZIVOUtility::resetRurIdurevDirectoryForTesting();
         ZIVODeviceTracker::resetSharedInstance();
         storage = std::make_shared<ZIVOLogDBStorage>();
