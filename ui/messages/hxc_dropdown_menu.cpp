@@ -442,7 +442,10 @@ void HXCDropdownMenu::layoutComponentSeparators() {
 std::shared_ptr<View> HXCDropdownMenu::dropdownContainer() const {
     if (auto p = presentingView.lock()) return p;
     Window* w = window();
-    return w ? w->self() : nullptr;
+    if (!w) return nullptr;
+    if (auto shared = w->weak_from_this().lock()) return std::static_pointer_cast<View>(shared);
+    // A window its owner does not share (the harness's): borrowed for as long as it shows the list.
+    return std::shared_ptr<View>(std::shared_ptr<View>(), w);
 }
 
 EdgeInsets HXCDropdownMenu::contentInsetForSelectedComponent() {
