@@ -61,7 +61,7 @@ ImagePtr HXCDropdownMenuComponentButton::defaultDisclosureIndicatorImage() {
 }
 
 std::shared_ptr<View> HXCDropdownMenuComponentButton::currentCustomView() const {
-    return container_->subviews().empty() ? nullptr : container_->subviews().back();
+    return hxc_currentCustomView(*container_);
 }
 
 void HXCDropdownMenuComponentButton::setTextAlignment(TextAlignment alignment) {
@@ -73,15 +73,7 @@ void HXCDropdownMenuComponentButton::setTextAlignment(TextAlignment alignment) {
 }
 
 void HXCDropdownMenuComponentButton::setCustomView(std::shared_ptr<View> view) {
-    auto current = currentCustomView();
-    if (view != current) {
-        if (current) current->removeFromSuperview();
-        if (view) {
-            view->setFrame(container_->bounds());
-            view->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
-            container_->addSubview(view);
-        }
-    }
+    hxc_replaceCustomView(*container_, view);
     container_->setHidden(false);
     accessibility().label = view ? view->accessibilityLabel() : std::string();
     Button::setAttributedTitle(std::nullopt, kStateNormal);
