@@ -38,14 +38,56 @@ void HX_ConnectAppDelegate::removeLoadingOverlay() {
     shell_->changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = false; });
 }
 
-void HX_ConnectAppDelegate::queueRefresh() { shell_->record("queueRefresh"); }
+void HX_ConnectAppDelegate::showLoadingOverlay(const std::string& statusText) {
+    shell_->record("showLoadingOverlay " + statusText);
+    shell_->changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = true; });
+}
 
-void HX_ConnectAppDelegate::login() { shell_->record("login"); }
+void HX_ConnectAppDelegate::closeLoginPanel() { shell_->record("closeLoginPanel"); }
+
+void HX_ConnectAppDelegate::queueRefresh() { shell_->record("queueRefresh"); }
 
 void HX_ConnectAppDelegate::setFirstResponder() { shell_->record("setFirstResponder"); }
 
-std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::currentMessageList() {
-    return shell_->script().currentMessageList;
+int HX_ConnectAppDelegate::currentViewIndex() { return shell_->script().currentViewIndex; }
+
+std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::messageListForViewIndex(int index) {
+    auto lists = shell_->script().messageLists;
+    auto it = lists.find(index);
+    return it == lists.end() ? nullptr : it->second;
+}
+
+void HX_ConnectAppDelegate::setUnreadCount(int64_t count, int forViewIndex) {
+    shell_->record("setUnreadCount " + std::to_string(count) + " " + std::to_string(forViewIndex));
+}
+
+void HX_ConnectAppDelegate::updateAccountPrefs() { shell_->record("updateAccountPrefs"); }
+
+void HX_ConnectAppDelegate::registerForUserNotifications() { shell_->record("registerForUserNotifications"); }
+
+void HX_ConnectAppDelegate::requestNotificationAuthorization(int options) {
+    shell_->record("requestNotificationAuthorization " + std::to_string(options));
+}
+
+void HX_ConnectAppDelegate::stopMonitoringRegions() { shell_->record("stopMonitoringRegions"); }
+
+void HX_ConnectAppDelegate::setBackgroundFetchIntervalNever() { shell_->record("setBackgroundFetchIntervalNever"); }
+
+void HX_ConnectAppDelegate::removeAccountObservers() { shell_->record("removeAccountObservers"); }
+
+void HX_ConnectAppDelegate::openURL(const std::string& url) { shell_->record("openURL " + url); }
+
+void HX_ConnectAppDelegate::startDirectCall() { shell_->record("startDirectCall"); }
+
+void HX_ConnectAppDelegate::sendQueuedSMS() { shell_->record("sendQueuedSMS"); }
+
+void HX_ConnectAppDelegate::playNewMessageAlertForMessageWithDate(double secondsSince1970) {
+    shell_->record("playNewMessageAlertForMessageWithDate " + std::to_string(static_cast<int64_t>(secondsSince1970)));
+}
+
+void HX_ConnectAppDelegate::displayLogin() {
+    HXApplicationWebClient::displayLogin();
+    shell_->record("displayLogin");
 }
 
 bool HX_ConnectAppDelegate::locationSwitchTaskRunning() const { return shell_->script().locationSwitchTaskRunning; }
@@ -56,12 +98,6 @@ std::optional<std::string> HX_ConnectAppDelegate::pendingLocationSwitch() const 
 
 void HX_ConnectAppDelegate::rescheduleSwitchToLocation(const std::string& name, double delay) {
     shell_->record("rescheduleSwitchToLocation " + name + " " + std::to_string(static_cast<int64_t>(delay)));
-}
-
-std::optional<std::string> HX_ConnectAppDelegate::retrieveOAuth() {
-    auto authorization = shell_->script().authorization;
-    if (!authorization) shell_->record("retrieveOAuth renewal");
-    return authorization;
 }
 
 std::optional<uint64_t> HX_ConnectAppDelegate::backgroundTaskIdentiferForSMS(const std::string& key) {

@@ -85,6 +85,36 @@ void HXShellStandIn::changeQueuedSMS(const std::string& key,
         smsQueue_.erase(key);
 }
 
+void HXMessageListStandIn::recordParse(std::string call, const std::shared_ptr<const foundation::Data>& data) {
+    {
+        std::lock_guard lock(dataMutex_);
+        parsedData_.emplace_back(data ? std::string(data->begin(), data->end()) : std::string());
+    }
+    record(std::move(call));
+}
+
+std::vector<std::string> HXMessageListStandIn::parsedData() const {
+    std::lock_guard lock(dataMutex_);
+    return parsedData_;
+}
+
+void HXMessageListStandIn::parseMessagesFromData(std::shared_ptr<const foundation::Data> data,
+                                                 FetchCompletion completion) {
+    recordParse(std::string("parseMessagesFromData") + (completion ? " completion" : ""), data);
+    if (completion) completion(fetchResult);
+}
+
+void HXMessageListStandIn::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
+                                                 FetchCompletion completion) {
+    recordParse("parseMessagesFromData flags " + std::to_string(flags), data);
+    if (completion) completion(fetchResult);
+}
+
+void HXMessageListStandIn::parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data,
+                                                                bool isLatest) {
+    recordParse(std::string("parseMessagesForConversationFromData ") + (isLatest ? "latest" : "older"), data);
+}
+
 void HXMessageListStandIn::abortLoading() { record("abortLoading"); }
 void HXMessageListStandIn::abortLoadingForSpam(bool spam, bool orArchive) {
     record("abortLoadingForSpam " + std::to_string(spam) + " " + std::to_string(orArchive));

@@ -4,6 +4,7 @@
 // unseen. The message-list stand-in does the same for the list screens.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -39,10 +40,9 @@ public:
         bool loadingOverlayShown = false;
         bool locationSwitchTaskRunning = false;
         std::optional<std::string> pendingLocationSwitch;
-        // The Authorization value retrieveOAuth answers; none means "no valid token".
-        std::optional<std::string> authorization;
-        // The list screen of the current view; null when the current view is no message list.
-        std::shared_ptr<HXMessageListScreen> currentMessageList;
+        // The view shown now, and the list screens of the views 1 to 3 that exist.
+        int currentViewIndex = 4;
+        std::map<int, std::shared_ptr<HXMessageListScreen>> messageLists;
     };
     Script script() const;
     void changeScript(const std::function<void(Script&)>& change);
@@ -71,6 +71,14 @@ private:
 
 class HXMessageListStandIn : public HXMessageListScreen, public HXCallRecord {
 public:
+    // The bytes of the parses asked for, in order; each completion is answered with fetchResult.
+    std::vector<std::string> parsedData() const;
+    std::atomic<int> fetchResult{0};
+
+    void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) override;
+    void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
+                               FetchCompletion completion) override;
+    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) override;
     void abortLoading() override;
     void abortLoadingForSpam(bool spam, bool orArchive) override;
     void refreshComplete() override;
@@ -79,4 +87,9 @@ public:
     void scrollToTopWithAnimation(bool animated) override;
     void updateLastRefreshDate() override;
     void controllerDidChangeContent() override;
+
+private:
+    void recordParse(std::string call, const std::shared_ptr<const foundation::Data>& data);
+    mutable std::mutex dataMutex_;
+    std::vector<std::string> parsedData_;
 };

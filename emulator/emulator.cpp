@@ -12,17 +12,14 @@
 #include <thread>
 
 #include "emulator/service_routes.h"
+#include "platform/foundation/strings.h"
 
 namespace emulator {
 
 std::optional<std::string> RecordedRequest::header(const std::string& name) const {
-    auto lower = [](std::string s) {
-        for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
-    std::string wanted = lower(name);
+    std::string wanted = foundation::asciiLowercase(name);
     for (const auto& [k, v] : headers)
-        if (lower(k) == wanted) return v;
+        if (foundation::asciiLowercase(k) == wanted) return v;
     return std::nullopt;
 }
 

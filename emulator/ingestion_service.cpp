@@ -12,15 +12,11 @@
 #include <cstring>
 
 #include "platform/foundation/json.h"
+#include "platform/foundation/strings.h"
 
 namespace emulator {
 
 namespace {
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
-    return s;
-}
 
 bool readSome(int fd, std::string& buffer) {
     pollfd p{fd, POLLIN, 0};
@@ -148,7 +144,7 @@ void IngestionService::handle(int fd) {
         if (colon != std::string::npos) {
             std::string value = line.substr(colon + 1);
             value.erase(0, value.find_first_not_of(" \t"));
-            request.headers[lower(line.substr(0, colon))] = value;
+            request.headers[foundation::asciiLowercase(line.substr(0, colon))] = value;
         }
         pos = end + 2;
     }
@@ -163,7 +159,7 @@ void IngestionService::handle(int fd) {
     }
     request.rawBody = body.substr(0, length);
     request.body = request.rawBody;
-    if (lower(request.header("content-encoding")) == "gzip") {
+    if (foundation::asciiLowercase(request.header("content-encoding")) == "gzip") {
         auto plain = gunzip(request.rawBody);
         request.gunzipFailed = !plain;
         if (plain) request.body = *plain;

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/strings.h"
 #include "service/proto/hxcpb.h"
 
 namespace emulator {
@@ -31,8 +32,6 @@ std::string queryValue(const std::string& target, const std::string& name) {
         if (k == name) return v;
     return {};
 }
-
-bool startsWith(const std::string& s, std::string_view prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 ServiceReply jsonReply(const json& body, int status = 200) {
     ServiceReply r;
@@ -115,7 +114,7 @@ ServiceReply accountJson(const Account& a) {
 
 ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const std::string& endpoint) {
     auto token = bearerToken(request);
-    bool protobufBody = startsWith(endpoint, "api2thread/sendsms");
+    bool protobufBody = foundation::hasPrefix(endpoint, "api2thread/sendsms");
     if (!token || !emulator.isValidAccessToken(*token)) {
         if (protobufBody) return textReply(401, "Invalid Credentials", "text/plain");
         return jsonReply({{"error", {{"code", 401}, {"message", "Request had invalid authentication credentials."}}}},
@@ -157,9 +156,9 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
         return r;
     }
     json body = json::parse(request.body, nullptr, false);
-    if (endpoint == "account/get?alt=json" || startsWith(endpoint, "account/update?alt=json"))
+    if (endpoint == "account/get?alt=json" || foundation::hasPrefix(endpoint, "account/update?alt=json"))
         return emulator.withAccount([&](Account& a) { return accountJson(a); });
-    if (startsWith(endpoint, "threadinginfo/get")) {
+    if (foundation::hasPrefix(endpoint, "threadinginfo/get")) {
         return emulator.withAccount([&](Account& a) {
             int unreadText = 0, unreadVoicemail = 0;
             for (const auto& t : a.threads) {
@@ -174,7 +173,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
                      {{"view", "voicemailAndRecordingThreads"}, {"unreadThreadCount", unreadVoicemail}}}}}}});
         });
     }
-    if (startsWith(endpoint, "api2thread/list")) {
+    if (foundation::hasPrefix(endpoint, "api2thread/list")) {
         int listCode = body.is_array() && !body.empty() && body[0].is_number_integer() ? body[0].get<int>() : 0;
         return emulator.withAccount([&](Account& a) {
             json threads = json::array();
@@ -187,7 +186,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             return jsonReply({{"thread", threads}});
         });
     }
-    if (startsWith(endpoint, "api2thread/get")) {
+    if (foundation::hasPrefix(endpoint, "api2thread/get")) {
         std::string id = body.is_array() && !body.empty() && body[0].is_string() ? body[0].get<std::string>() : "";
         return emulator.withAccount([&](Account& a) {
             for (const auto& t : a.threads)
@@ -195,7 +194,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             return jsonReply({{"error", {{"code", 404}, {"message", "Thread not found"}}}}, 404);
         });
     }
-    if (startsWith(endpoint, "thread/updateattributes")) {
+    if (foundation::hasPrefix(endpoint, "thread/updateattributes")) {
         // [["ID",blocked,spam,read,[]],[mask...],1]
         if (!body.is_array() || body.empty() || !body[0].is_array() || body[0].empty() || !body[0][0].is_string())
             return jsonReply({{"error", {{"code", 400}}}}, 400);
@@ -215,7 +214,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
         if (body[0].size() > 5 && body[0][5].is_boolean()) attributes["archived"] = body[0][5].get<bool>();
         return jsonReply({{"attributes", attributes}});
     }
-    if (startsWith(endpoint, "thread/delete")) {
+    if (foundation::hasPrefix(endpoint, "thread/delete")) {
         std::string id = body.is_array() && !body.empty() && body[0].is_string() ? body[0].get<std::string>() : "";
         emulator.withAccount([&](Account& a) {
             std::erase_if(a.threads, [&](const Thread& t) { return t.id == id; });
@@ -223,8 +222,8 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
         });
         return jsonReply(json::object());
     }
-    if (startsWith(endpoint, "threaditem/delete")) return jsonReply(json::object());
-    if (startsWith(endpoint, "communication/startclicktocall")) return jsonReply({{"ok", true}});
+    if (foundation::hasPrefix(endpoint, "threaditem/delete")) return jsonReply(json::object());
+    if (foundation::hasPrefix(endpoint, "communication/startclicktocall")) return jsonReply({{"ok", true}});
     return jsonReply({{"error", {{"code", 404}, {"message", "Not found"}}}}, 404);
 }
 
@@ -250,7 +249,7 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
     std::string rest = request.path.substr(3);  // after "/a/"
     std::string id;
     for (const char* kind : {"v/", "cr/cra:", "au/", "vi/", "vc/", "i/"})
-        if (startsWith(rest, kind)) id = rest.substr(std::string_view(kind).size());
+        if (foundation::hasPrefix(rest, kind)) id = rest.substr(std::string_view(kind).size());
     if (id.empty()) return textReply(404, "<html><body>Not Found</body></html>");
     return emulator.withAccount([&](Account& a) -> ServiceReply {
         auto it = a.media.find(id);
@@ -317,22 +316,23 @@ ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& requ
     // Protobuf API host and JSON API host.
     if (path == "/voice/v1/proxynumbers/reserve") return reserveRoute(emulator, request);
     static const std::string kApi = "/voice/v1/voiceclient/";
-    if (startsWith(request.target, kApi)) return apiRoute(emulator, request, request.target.substr(kApi.size()));
+    if (foundation::hasPrefix(request.target, kApi))
+        return apiRoute(emulator, request, request.target.substr(kApi.size()));
 
     // Media below the web-client host.
-    if (startsWith(path, "/a/")) {
+    if (foundation::hasPrefix(path, "/a/")) {
         if (!hasSession(emulator, request, cookieName)) return signInRedirect(request);
         return mediaRoute(emulator, request);
     }
 
     // Contacts host.
-    if (startsWith(path, "/v2/people")) {
+    if (foundation::hasPrefix(path, "/v2/people")) {
         if (!bearerToken(request)) return jsonReply({{"error", {{"code", 401}}}}, 401);
         return jsonReply({{"personResponse", {{"responseStatus", "SUCCESS"}}}});
     }
 
     // The service host's legacy pages.
-    if (startsWith(path, "/voice/")) {
+    if (foundation::hasPrefix(path, "/voice/")) {
         if (!hasSession(emulator, request, cookieName)) return signInRedirect(request);
         if (path == "/voice/b/0" || path == "/voice/") {
             std::string token = "AuthV2-" + emulator.sessionValue();
@@ -340,7 +340,7 @@ ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& requ
                                   "\"https://www.example.test/voice\",\"" +
                                       token + "\"]];</script></head><body></body></html>");
         }
-        if (startsWith(path, "/voice/inbox/")) return jsonReply({{"ok", true}});
+        if (foundation::hasPrefix(path, "/voice/inbox/")) return jsonReply({{"ok", true}});
         return textReply(404, "<html><body>Not Found</body></html>");
     }
     return textReply(404, "<html><body>Not Found</body></html>");

@@ -9,6 +9,7 @@
 // main thread; what other threads share (the access counts) is guarded by monitor().
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -89,6 +90,8 @@ public:
     // store cannot be opened (openManagedObjectContext() says why).
     std::shared_ptr<store::Context> managedObjectContext();
     foundation::Result<std::shared_ptr<store::Context>> openManagedObjectContext();
+    // Drops the coordinator and main context kept for username (its store file stays).
+    void forgetStoreOfUser(const std::string& username);
     // Empties the current user's store (file and journal companions) and opens it afresh.
     foundation::Status resetPersistentStore();
     static std::string storePathForAccount(const std::optional<std::string>& username);
@@ -152,6 +155,8 @@ public:
     bool isABAccessRestricted();
     // Forgets the lists and the looked-up numbers and re-arms the once-only loads.
     void resetContacts();
+    // True when the live list or the cache file's list holds entries (reads nothing, loads nothing).
+    bool contactsLoaded() const;
     // Waits for a full load in flight; true when none is left.
     bool waitForContactsLoad(double timeoutSeconds);
     // The contact store (the platform's shared one unless one is set).
@@ -203,16 +208,17 @@ private:
     std::shared_ptr<HXCPhoneFormat> phoneFormatter_;
     uint64_t phoneFormatterAccessCount_ = 0;
     uint64_t mocAccessCount_ = 0;
-    bool isInBackground_ = false;
+    // Read by the unread-list parse off the main thread as well.
+    std::atomic<bool> isInBackground_{false};
     bool graphicalEmoticons_ = true;
-    bool autoRefresh_ = true;
+    std::atomic<bool> autoRefresh_{true};
     bool newMessageAlert_ = false;
     bool isPhone_ = false;
     bool iPad_ = false;
     bool useSpeaker_ = false;
     bool showNotesInMessageLists_ = false;
     bool connectionAvailable_ = false;
-    double lastNotification_ = 0;
+    std::atomic<double> lastNotification_{0};
     std::shared_ptr<HX_Account> account_;
     dispatch::QueuePtr messageParsingQueue_;
     std::function<void()> completionHandler_;

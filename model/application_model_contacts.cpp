@@ -147,6 +147,11 @@ ContactList HXApplicationModel::allContacts() {
     return allContacts_.value_or(ContactList{});
 }
 
+bool HXApplicationModel::contactsLoaded() const {
+    std::lock_guard lock(contactsMutex_);
+    return (allContacts_ && !allContacts_->empty()) || (cachedContacts_ && !cachedContacts_->empty());
+}
+
 bool HXApplicationModel::waitForContactsLoad(double timeoutSeconds) { return contactsLoadGroup_.wait(timeoutSeconds); }
 
 void HXApplicationModel::loadAllContacts() {

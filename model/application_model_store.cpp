@@ -59,6 +59,12 @@ std::shared_ptr<store::Context> HXApplicationModel::managedObjectContext() {
     return context.ok() ? context.value() : nullptr;
 }
 
+void HXApplicationModel::forgetStoreOfUser(const std::string& username) {
+    std::lock_guard lock(monitor_);
+    managedObjectContexts_.erase(username);
+    persistentStoreCoordinators_.erase(username);
+}
+
 foundation::Status HXApplicationModel::resetPersistentStore() {
     std::string username = currentUsername();
     if (username.empty()) return foundation::Status::success();

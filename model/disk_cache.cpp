@@ -124,6 +124,9 @@ std::string HXCDiskCache::encodedString(std::string_view key) {
             case '/':
                 out += "%2F";
                 break;
+            case '\0':
+                out += "%00";  // the file system would end the name there, merging "a\0b" into "a"
+                break;
             default:
                 out.push_back(c);
                 break;
@@ -139,7 +142,9 @@ std::optional<std::string> HXCDiskCache::decodedString(std::string_view name) {
 
 HXCDiskCache::FileURL HXCDiskCache::encodedFileURLForKey(const std::string& key) const {
     if (key.empty()) return std::nullopt;
-    return cacheURL_ / encodedString(key);
+    auto name = foundation::boundedFileName(encodedString(key), foundation::kAtomicWriteAffixBytes);
+    if (!name) return std::nullopt;
+    return cacheURL_ / *name;
 }
 
 std::optional<std::string> HXCDiskCache::keyForEncodedFileURL(const std::filesystem::path& url) {
@@ -247,7 +252,7 @@ void HXCDiskCache::writeObject(const std::string& key, const Object& object, fou
         written = bytes.ok() && files::writeAtomically(*url, *bytes).ok();
     }
     if (written) {
-        setFileModificationDate(date, *url);
+        if (setFileModificationDate(date, *url)) dates_[key] = date;
         if (auto attributes = files::attributes(*url); attributes.ok()) {
             if (auto it = sizes_.find(key); it != sizes_.end())
                 byteCount_.fetch_sub(std::min(it->second, byteCount_.load()));
@@ -326,7 +331,7 @@ void HXCDiskCache::objectForKey(const std::string& key, ObjectBlock block) {
                 auto bytes = files::readData(*url);
                 object = bytes.ok() ? unarchive(*bytes) : nullptr;
                 if (object) {
-                    self.setFileModificationDate(calledAt, *url);
+                    if (self.setFileModificationDate(calledAt, *url)) self.dates_[key] = calledAt;
                 } else {
                     // An unreadable archive leaves through the remove path, so the maps and the
                     // byte count stay in step with the directory.
@@ -345,7 +350,7 @@ void HXCDiskCache::fileURLForKey(const std::string& key, ObjectBlock block) {
         [key, block = std::move(block), calledAt](HXCDiskCache& self) {
             FileURL url = self.encodedFileURLForKey(key);
             if (url && files::exists(*url)) {
-                self.setFileModificationDate(calledAt, *url);
+                if (self.setFileModificationDate(calledAt, *url)) self.dates_[key] = calledAt;
             } else {
                 url.reset();
             }

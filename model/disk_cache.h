@@ -45,7 +45,9 @@ public:
     // registry, or none (the default), in which case work simply runs.
     static void setBackgroundTaskManager(foundation::Application* manager);
 
-    // The file name of a key: "%", ".", ":" and "/" percent-escaped, all else unchanged.
+    // The escaped form of a key: "%", ".", ":", "/" and NUL percent-escaped, all else unchanged.
+    // A key's file name is this form, bounded by foundation::boundedFileName so that it and the
+    // writer's temporary fit the file-name limit (a long key's name then no longer decodes).
     static std::string encodedString(std::string_view key);
     // The key of a file name; none when an escape is malformed.
     static std::optional<std::string> decodedString(std::string_view name);

@@ -3,46 +3,50 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/byte_reader.h"
 #include "platform/foundation/dates.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/strings.h"
 
 namespace {
 
-// Bounded little-endian reads over the rule file: a value that would pass the end reads as 0,
-// a string stops at its NUL or at the end of the buffer, whichever comes first.
+// Reads over the rule file at given offsets: a 16- or 32-bit value that would pass the end of the
+// file reads as 0 (the rule file's own convention, which the formatting results depend on), a
+// string stops at its NUL or at the end of the file, whichever comes first.
 class RuleFileReader {
 public:
-    explicit RuleFileReader(const foundation::Data& data) : data_(data) {}
+    explicit RuleFileReader(const foundation::Data& data) : bytes_(data.data(), data.size()) {}
 
-    size_t size() const { return data_.size(); }
+    size_t size() const { return bytes_.size(); }
 
-    uint32_t u32(uint64_t offset) const {
-        if (offset > data_.size() || data_.size() - offset < 4) return 0;
-        const uint8_t* p = data_.data() + offset;
-        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-    }
-    uint16_t u16(uint64_t offset) const {
-        if (offset > data_.size() || data_.size() - offset < 2) return 0;
-        const uint8_t* p = data_.data() + offset;
-        return uint16_t(p[0] | p[1] << 8);
-    }
-    uint8_t u8(uint64_t offset) const { return offset < data_.size() ? data_[offset] : 0; }
+    uint32_t u32(uint64_t offset) const { return read(offset, &foundation::ByteReader::u32le); }
+    uint16_t u16(uint64_t offset) const { return read(offset, &foundation::ByteReader::u16le); }
+    uint8_t u8(uint64_t offset) const { return read(offset, &foundation::ByteReader::u8); }
 
     // The string at offset, at most limit bytes long; *next (when given) is the offset after
     // its terminating NUL, or the end of the buffer.
     std::string string(uint64_t offset, size_t limit = SIZE_MAX, uint64_t* next = nullptr) const {
-        std::string out;
-        uint64_t i = offset;
-        while (i < data_.size() && out.size() < limit && data_[i] != 0) out.push_back(char(data_[i++]));
-        if (next) *next = i < data_.size() ? i + 1 : data_.size();
+        if (offset >= bytes_.size()) {
+            if (next) *next = bytes_.size();
+            return {};
+        }
+        foundation::ByteReader r(bytes_, size_t(offset));
+        std::string out(r.cstring(limit));
+        if (next) *next = r.position();
         return out;
     }
 
 private:
-    const foundation::Data& data_;
+    template <typename T>
+    T read(uint64_t offset, T (foundation::ByteReader::*get)(const char*)) const {
+        if (offset > bytes_.size()) return 0;
+        foundation::ByteReader r(bytes_, size_t(offset));
+        return (r.*get)("rule file value");
+    }
+
+    std::span<const uint8_t> bytes_;
 };
 
 std::string cleanPattern(std::string pattern) {
@@ -52,18 +56,6 @@ std::string cleanPattern(std::string pattern) {
     if (close == std::string::npos) return pattern;
     pattern.erase(open, close + 2 - open);
     return pattern;
-}
-
-bool startsWith(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string lowercaseASCII(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    }
-    return out;
 }
 
 // An array printed the way the platform prints one: "(\n    a,\n    b\n)".
@@ -246,14 +238,14 @@ std::string RuleSet::description() const {
 
 std::optional<std::string> CallingCodeInfo::matchingAccessCode(std::string_view digits) const {
     for (const auto& p : intlPrefixes) {
-        if (startsWith(digits, p)) return p;
+        if (foundation::hasPrefix(digits, p)) return p;
     }
     return std::nullopt;
 }
 
 std::optional<std::string> CallingCodeInfo::matchingTrunkCode(std::string_view digits) const {
     for (const auto& p : trunkPrefixes) {
-        if (startsWith(digits, p)) return p;
+        if (foundation::hasPrefix(digits, p)) return p;
     }
     return std::nullopt;
 }
@@ -267,13 +259,13 @@ struct Split {
 
 Split splitPrefix(const CallingCodeInfo& info, std::string_view s) {
     Split out{std::nullopt, std::nullopt, s};
-    if (startsWith(s, info.callingCode)) {
+    if (foundation::hasPrefix(s, info.callingCode)) {
         out.intl = info.callingCode;
         out.rest = s.substr(info.callingCode.size());
         return out;
     }
     for (const auto& p : info.trunkPrefixes) {
-        if (startsWith(s, p)) {
+        if (foundation::hasPrefix(s, p)) {
             out.trunk = p;
             out.rest = s.substr(p.size());
             return out;
@@ -318,10 +310,8 @@ std::string CallingCodeInfo::description() const {
 HXCPhoneFormat::HXCPhoneFormat(std::optional<std::string> defaultCountry)
     : HXCPhoneFormat(
           [] {
-              foundation::Data bytes;
-              std::ifstream in(ruleFilePath(), std::ios::binary);
-              if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-              return bytes;
+              auto bytes = foundation::files::readData(ruleFilePath());
+              return bytes ? std::move(*bytes) : foundation::Data();
           }(),
           std::move(defaultCountry)) {}
 
@@ -330,7 +320,7 @@ HXCPhoneFormat::HXCPhoneFormat(foundation::Data data, std::optional<std::string>
     if (defaultCountry && !defaultCountry->empty()) {
         defaultCountry_ = *defaultCountry;
     } else {
-        defaultCountry_ = lowercaseASCII(foundation::currentCountryCode());
+        defaultCountry_ = foundation::asciiLowercase(foundation::currentCountryCode());
     }
     numericOffsets_.fill(-1);
     for (auto& slot : numericData_) slot.store(nullptr, std::memory_order_relaxed);
@@ -498,7 +488,7 @@ std::optional<std::string> HXCPhoneFormat::defaultCallingCode() const {
 }
 
 std::optional<std::string> HXCPhoneFormat::callingCodeForCountryCode(std::string_view countryCode) const {
-    auto it = countryCallingCode_.find(lowercaseASCII(countryCode));
+    auto it = countryCallingCode_.find(foundation::asciiLowercase(countryCode));
     if (it == countryCallingCode_.end()) return std::nullopt;
     return it->second;
 }

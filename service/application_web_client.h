@@ -14,6 +14,8 @@
 
 #include "model/application_model.h"
 
+inline constexpr const char* kHXFormSubmissionURLKey = "hxc_FormSubmissionURL";
+
 class CustomCookieJar;
 class AsyncURLConnection;
 class HXMessageListScreen;
@@ -39,22 +41,46 @@ public:
     // The shell's loading overlay.
     virtual bool loadingOverlayShown() const = 0;
     virtual void removeLoadingOverlay() = 0;
+    // Puts the loading overlay over the front-most screen with this label.
+    virtual void showLoadingOverlay(const std::string& statusText) = 0;
+    // A sign-in completed: closes the sign-in panel and, where the shell's rules say, covers the
+    // shown screen with the overlay "Loading settings…".
+    virtual void closeLoginPanel() = 0;
     // Schedules the next automatic refresh of the unread messages.
     virtual void queueRefresh() = 0;
-    // Starts the sign-in (shows the sign-in panel).
-    virtual void login() = 0;
     // On the iPad the master list becomes first responder again.
     virtual void setFirstResponder() = 0;
+    // The view shown now (0 dial pad, 1 SMS, 2 voicemail, 3 history, 4 settings), the list
+    // screen of a view (null for a view that is no message list), and a view's unread badge.
+    virtual int currentViewIndex() = 0;
+    virtual std::shared_ptr<HXMessageListScreen> messageListForViewIndex(int index) = 0;
+    virtual void setUnreadCount(int64_t count, int forViewIndex) = 0;
+    // Archives the current account, its cookies and its last-notification time into the
+    // preferences.
+    virtual void updateAccountPrefs() = 0;
+    // The user-notification registration, and the authorisation request with these options.
+    virtual void registerForUserNotifications() = 0;
+    virtual void requestNotificationAuthorization(int options) = 0;
+    // Stops monitoring every region of the location manager (the account's quick settings).
+    virtual void stopMonitoringRegions() = 0;
+    // Sets the platform's background-fetch interval to "never".
+    virtual void setBackgroundFetchIntervalNever() = 0;
+    // Removes the settings screen's observers of the current account.
+    virtual void removeAccountObservers() = 0;
+    // Opens url in the browser.
+    virtual void openURL(const std::string& url) = 0;
+    // Operations of the calls and message-sending parts, until they are built here: the direct
+    // call, sending the queued messages, and the new-message alert for a message time.
+    virtual void startDirectCall() = 0;
+    virtual void sendQueuedSMS() = 0;
+    virtual void playNewMessageAlertForMessageWithDate(double secondsSince1970) = 0;
     // The list screen of the current view, when that view is a message list; null otherwise.
-    virtual std::shared_ptr<HXMessageListScreen> currentMessageList() = 0;
+    std::shared_ptr<HXMessageListScreen> currentMessageList();
     // The quick settings' location switch: whether its background task runs, the name of the
     // switch that waits, and scheduling that switch again (an earlier schedule is cancelled).
     virtual bool locationSwitchTaskRunning() const = 0;
     virtual std::optional<std::string> pendingLocationSwitch() const = 0;
     virtual void rescheduleSwitchToLocation(const std::string& name, double delay) = 0;
-    // The Authorization value while the access token is valid; otherwise none (and a renewal
-    // starts).
-    virtual std::optional<std::string> retrieveOAuth() = 0;
     // The queue of unsent messages of the current account, by message key: the background task
     // of a send under way, removal, and whether an entry waits deferred ("Send Later").
     enum class QueueState { Absent, Present, Queued };
@@ -74,6 +100,77 @@ public:
     bool settingsLoading() const { return settingsLoading_; }
     void setSettingsLoading(bool loading) { settingsLoading_ = loading; }
 
+    // ---- session (service/session.cpp)
+
+    // Makes the stored account of username current, with its cookies and keychain items, and
+    // loads its data (or asks for a sign-in).
+    void selectAccountForUserName(const std::string& username);
+    // Loads authV2 and oAuthDict of the current account from the keychain; the read error, if any.
+    std::optional<foundation::Error> retrieveKeychainItems();
+    // The session needs renewing: with a session token, the overlay and the sign-in panel;
+    // without, the keychain is read again and the panel shown only when that fails.
+    void login();
+    // Copies the account's cookies into the shared cookie storage; the shell's forms extend it
+    // to present the sign-in panel.
+    virtual void displayLogin();
+    // Ends the session: saves the account, cancels every request, leaves an empty account.
+    void logout();
+    // Removes everything kept for username: keychain items, preference entries, store file,
+    // media folder and search items.
+    void deleteAccountForUsername(const std::string& username);
+    // The folder of username's media inside the caches folder.
+    std::string cachesFolderForUser(const std::string& username);
+    // The once marker of loadInitialData: armed means the next call loads.
+    bool initialDataArmed() const { return initialDataArmed_; }
+    void rearmInitialData() { initialDataArmed_ = true; }
+
+    // ---- tokens and the completion of a sign-in (service/oauth.cpp)
+
+    // The Authorization value while the access token is valid; otherwise none (and a renewal
+    // starts).
+    std::optional<std::string> retrieveOAuth();
+    // The token requests (GET to the sign-in host).
+    net::URLRequest oAuthRequest(const std::string& action, const std::optional<std::string>& loginHint);
+    void listSessionsReply(const HXRoutedReply& reply);
+    void issueTokenReply(const HXRoutedReply& reply);
+    void clientAuthReply(const HXRoutedReply& reply);
+    // The form of an HTML page: the form with id "challenge" when there is one and no partialURL
+    // is given, else the first form whose action contains partialURL (the first form without
+    // one). The result maps each input name to its value; an empty value is taken from fieldDict
+    // under the input's lower-case name, or left out. The action is stored under
+    // kHXFormSubmissionURLKey. None when the page has no such form or the form has no named input.
+    static std::optional<foundation::Dictionary> parseFormFromData(std::string_view html,
+                                                                   const std::optional<std::string>& partialURL,
+                                                                   const foundation::Dictionary& fieldDict);
+    // Work that waits for a token and is replayed by the next token: the direct call and the
+    // unread load (and, when a token arrives, the settings load first).
+    void replayWorkWaitingForToken(bool includingSettings);
+    bool settingsLoadPending() const { return settingsLoadPending_; }
+    void setSettingsLoadPending(bool v) { settingsLoadPending_ = v; }
+    bool directCallPending() const { return directCallPending_; }
+    void setDirectCallPending(bool v) { directCallPending_ = v; }
+    bool unreadLoadPending() const { return unreadLoadPending_; }
+    void setUnreadLoadPending(bool v) { unreadLoadPending_ = v; }
+
+    // ---- account settings (service/account_settings.cpp)
+
+    void loadPhoneSettings();
+    void getPhoneSettingsFromData(const foundation::Data& data);
+
+    // ---- data loading (service/data_loading.cpp)
+
+    void loadInitialData();
+    void loadConversationWithID(const std::optional<std::string>& threadID,
+                                const std::optional<std::string>& paginationToken);
+    void loadMessagesForURL(const std::string& url);
+    void loadUnreadMessages();
+    void loadSpam();
+    void loadArchive();
+    // An unread-list reply; completion is a background fetch's (1 no data, 2 failed).
+    void getUnreadMessagesFromData(std::shared_ptr<const foundation::Data> data,
+                                   BackgroundFetchCompletion completion = {});
+    void threadingInfoReply(const HXRoutedReply& reply);
+
     // ---- request machinery (service/web_client_requests.cpp)
 
     // Endpoints, the reply router's remaining branch table, the request table (`urlData`) and
@@ -82,6 +179,8 @@ public:
 
     // Sends request under tag (on the main thread).
     void startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag);
+    // True while the request table holds an entry under tag.
+    bool requestInFlight(const std::string& tag);
     // The reply buffer of the connection while the table names it for its tag; null otherwise.
     std::shared_ptr<foundation::Data> dataForConnection(const AsyncURLConnection& connection);
     net::URLRequest postRequestForURL(const std::string& url, const foundation::Data& data);
@@ -117,7 +216,19 @@ protected:
     std::weak_ptr<HXApplicationWebClient> weakWebClient();
 
 private:
+    // The API request of a list code (1 unread, 5 spam, 6 archive) or the unread counts.
+    std::optional<net::URLRequest> listRequest(int listCode);
+
     std::shared_ptr<CustomCookieJar> cookieJar_;
     std::shared_ptr<HXWebClient> webClient_;
+    // Main-thread state of the session and the data loads.
     bool settingsLoading_ = false;
+    bool initialDataArmed_ = true;
+    bool settingsLoadPending_ = false;
+    bool directCallPending_ = false;
+    bool unreadLoadPending_ = false;
+    // "invalid_grant" restarts since the last token; a second one in a row asks for a sign-in.
+    int tokenRestarts_ = 0;
+    // Consent pages answered since the sign-in's last ClientAuth page.
+    int consentPosts_ = 0;
 };

@@ -4,17 +4,12 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/strings.h"
 #include "platform/net/url_parts.h"
 
 namespace {
 
 double processWallNow() { return dispatch::wallNow(); }
-
-std::string toLower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 // Whether a cookie of domain (lower case, maybe with a leading dot) goes to host. The match
 // needs a label boundary, so that "example.test" never reaches "badexample.test".
@@ -69,7 +64,7 @@ std::optional<std::vector<net::Cookie>> CustomCookieJar::cookiesForURL(const std
     std::vector<net::Cookie> matching;
     for (const auto& cookie : cookies_) {
         if (cookie.name.empty()) continue;
-        if (!domainMatches(host, toLower(cookie.domain))) continue;
+        if (!domainMatches(host, foundation::asciiLowercase(cookie.domain))) continue;
         if (cookie.path != "/" && path.compare(0, cookie.path.size(), cookie.path) != 0) continue;
         if (cookie.secure && scheme != "https") continue;
         matching.push_back(cookie);
@@ -143,7 +138,7 @@ foundation::Result<std::vector<net::Cookie>> CustomCookieJar::cookiesFromArchive
     auto value = foundation::unarchivedValue(archive);
     if (!value) return value.error();
     if (!value->isArray())
-        return foundation::Error::withDescription(foundation::kArchiveErrorDomain, foundation::kArchiveReadCorruptError,
+        return foundation::Error::withDescription(foundation::kCocoaErrorDomain, foundation::kArchiveReadCorruptError,
                                                   "the archive does not hold a cookie array");
     return cookiesFromArchiveValue(value.value());
 }

@@ -33,9 +33,15 @@ struct HXEndpoints {
     std::string protobufApi = "https://pb.hx.example";
     std::string webClient = "https://web.hx.example";
     std::string contacts = "https://contacts.hx.example";
+    // The domain suffix of the OAuth web client's identifier.
+    std::string clientIdDomain = ".apps.hxusercontent.example";
 
     // Every role served by one origin (the emulator answers for all of them).
-    static HXEndpoints allAt(const std::string& origin) { return {origin, origin, origin, origin, origin, origin}; }
+    static HXEndpoints allAt(const std::string& origin) {
+        HXEndpoints e;
+        e.service = e.signIn = e.api = e.protobufApi = e.webClient = e.contacts = origin;
+        return e;
+    }
     std::string servicePageBase() const { return service + "/voice/"; }
     std::string mediaBase() const { return webClient + "/a/"; }
 };
@@ -115,14 +121,22 @@ enum class HXReplyRow : int {
     None
 };
 
-// The branches of the reply router for rows whose operations are not built yet: a table that
-// shrinks as they arrive (the router then calls the operation itself and the row's slot goes).
-// What the machinery asks of the shell is not here: those are virtual members of the
-// application object. A branch returns whether the common tail (entry removal, activity
+// The branches of the reply router for rows whose operations are not built yet, one slot per
+// row: the table shrinks as they arrive (the router then calls the operation itself and the
+// row's slot goes). What the machinery asks of the shell is not here: those are virtual members
+// of the application object. A branch returns whether the common tail (entry removal, activity
 // indicator) runs; an empty slot counts as true.
 struct HXWebClientHooks {
     using Branch = std::function<bool(const HXRoutedReply&)>;
-    std::array<Branch, 27> branches;  // indexed by HXReplyRow
+    Branch directCall;
+    Branch threadItemDelete;
+    Branch deleteForever;
+    Branch archiveMessages;
+    Branch mark;
+    Branch markSpam;
+    Branch block;
+    Branch addContact;
+    Branch smsSend;
 };
 
 // The web client's state on the application object.

@@ -8,12 +8,11 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
 #include "service/application_web_client.h"
 #include "service/request_machinery.h"
 
 namespace {
-
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
 
@@ -24,25 +23,21 @@ std::shared_ptr<HXCCache> objectCache(HXWebClient& web) {
 
 std::string userFolder(HXApplicationWebClient& app) {
     auto account = app.account();
-    std::string user = account ? account->username() : std::string();
-    auto& web = app.webClient();
-    const std::string root =
-        web.cachesDirectory ? *web.cachesDirectory : HXApplicationModel::applicationCachesDirectory();
-    return (std::filesystem::path(root) / foundation::safePathComponent(user)).string();
+    return app.cachesFolderForUser(account ? account->username() : std::string());
 }
 
 }  // namespace
 
 std::string HXApplicationWebClient::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
     std::string extension;
-    if (startsWith(mimeType, "audio/"))
+    if (foundation::hasPrefix(mimeType, "audio/"))
         extension = "mp3";
-    else if (startsWith(mimeType, "video/"))
+    else if (foundation::hasPrefix(mimeType, "video/"))
         extension = "mov";
     else if (mimeType == "text/x-vcard")
         extension = "vcf";
-    return (std::filesystem::path(userFolder(*this)) / foundation::safePathComponent(mediaID + "." + extension))
-        .string();
+    auto name = foundation::boundedPathComponent(mediaID + "." + extension, foundation::kAtomicWriteAffixBytes);
+    return (std::filesystem::path(userFolder(*this)) / (name.ok() ? name.value() : std::string("%~"))).string();
 }
 
 void HXApplicationWebClient::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
@@ -57,9 +52,9 @@ void HXApplicationWebClient::downloadMediaIfNeeded(const std::string& mediaID, c
     };
     if (stored()) return;
     std::string path, suffix;
-    if (startsWith(mimeType, "audio/"))
+    if (foundation::hasPrefix(mimeType, "audio/"))
         path = "au/";
-    else if (startsWith(mimeType, "video/")) {
+    else if (foundation::hasPrefix(mimeType, "video/")) {
         path = "vi/";
         suffix = forPreview ? "?m=thumbnail" : "?m=content";
     } else if (mimeType == "text/x-vcard")
@@ -96,7 +91,7 @@ void HXApplicationWebClient::downloadAudioForID(const std::string& mediaID, bool
     }
     auto acct = account();
     if (!acct || !acct->authV2()) return;
-    std::string id = startsWith(mediaID, "c.") ? mediaID.substr(2) : mediaID;
+    std::string id = foundation::hasPrefix(mediaID, "c.") ? mediaID.substr(2) : mediaID;
     net::URLRequest request(base + id);
     request.setHTTPMethod("GET");
     request.setValue(web.endpoints.servicePageBase(), "Referer");
@@ -115,7 +110,7 @@ void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {
         return tag.size() > prefix.size() ? tag.substr(prefix.size() + 1) : std::string();
     };
     for (const char* p : {"v/", "cr/cra:"}) {
-        if (!startsWith(tag, media + p)) continue;
+        if (!foundation::hasPrefix(tag, media + p)) continue;
         const std::string id = rest(media + p);
         if (success) {
             (void)foundation::files::createDirectory(userFolder(*this));
@@ -127,7 +122,7 @@ void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {
     static const std::pair<const char*, const char*> kinds[] = {
         {"vi/", "video/"}, {"au/", "audio/"}, {"vc/", "text/x-vcard"}};
     for (const auto& [p, mime] : kinds) {
-        if (!startsWith(tag, media + p)) continue;
+        if (!foundation::hasPrefix(tag, media + p)) continue;
         const std::string r = rest(media + p);
         const bool preview = !r.empty() && r.back() == '1';
         const std::string id = r.size() >= 2 ? r.substr(0, r.size() - 2) : std::string();
@@ -141,7 +136,7 @@ void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {
         post(id);
         return;
     }
-    if (startsWith(tag, media + "i/")) {
+    if (foundation::hasPrefix(tag, media + "i/")) {
         const std::string id = rest(media + "i/");
         if (success) objectCache(web)->setObject(HXCCachedObject::withData(data), id);
         post("kMessageReloadingCompleteNotification");
@@ -151,12 +146,12 @@ void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {
 
 void HXApplicationWebClient::removeMediaForAttachment(const std::string& mediaID, const std::string& mimeType) {
     auto cache = objectCache(webClient());
-    if (startsWith(mimeType, "image/")) {
+    if (foundation::hasPrefix(mimeType, "image/")) {
         cache->removeObjectForKey(mediaID);
         cache->removeObjectForKey(mediaID + "_ORIGINAL");
         return;
     }
     const std::string path = localURLForMedia(mediaID, mimeType);
     if (foundation::files::exists(path)) (void)foundation::files::remove(path);
-    if (startsWith(mimeType, "video/")) cache->removeObjectForKey(mediaID);
+    if (foundation::hasPrefix(mimeType, "video/")) cache->removeObjectForKey(mediaID);
 }

@@ -7,6 +7,7 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
 #include "platform/net/url_parts.h"
 #include "service/application_web_client.h"
 #include "service/custom_cookie_jar.h"
@@ -18,8 +19,6 @@ namespace {
 
 constexpr int64_t kNotConnectedToInternet = -1009;
 constexpr int64_t kTimedOut = -1001;
-
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 void post(const std::string& name, std::shared_ptr<void> object = nullptr) {
     foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
@@ -125,6 +124,16 @@ void removeOverlay(HXApplicationWebClient& app) {
 
 }  // namespace
 
+bool HXApplicationWebClient::requestInFlight(const std::string& tag) {
+    auto& web = webClient();
+    std::lock_guard lock(web.urlDataLock);
+    return web.urlData.count(tag) > 0;
+}
+
+std::shared_ptr<HXMessageListScreen> HXApplicationWebClient::currentMessageList() {
+    return messageListForViewIndex(currentViewIndex());
+}
+
 std::shared_ptr<foundation::Data> HXApplicationWebClient::dataForConnection(const AsyncURLConnection& connection) {
     auto& web = webClient();
     std::lock_guard lock(web.urlDataLock);
@@ -136,7 +145,7 @@ std::shared_ptr<foundation::Data> HXApplicationWebClient::dataForConnection(cons
 void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag) {
     auto& web = webClient();
     const std::string smsPrefix = web.endpoints.servicePageBase() + "sms/send/";
-    const bool isSMS = startsWith(tag, smsPrefix);
+    const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
     if (web.firstReachabilityHandled && !locationSwitchTaskRunning() && !connectionAvailable() && !isSMS) {
         alertNoConnection();
         removeOverlay(*this);
@@ -261,20 +270,25 @@ std::optional<net::URLRequest> HXApplicationWebClient::connectionWillSendRequest
                                                                                  net::URLRequest request,
                                                                                  const net::HTTPURLResponse* redirect) {
     auto& web = webClient();
-    if (startsWith(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
-        bool clientAuthInFlight;
-        {
-            std::lock_guard lock(web.urlDataLock);
-            clientAuthInFlight = web.urlData.count("ClientAuth") > 0;
-        }
+    if (foundation::hasPrefix(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
+        const bool clientAuthInFlight = requestInFlight("ClientAuth");
+        const bool isClientAuth = connection.tag() == "ClientAuth" && isCurrent(web, connection);
         connection.cancel();
         removeEntry(web, connection);
         post("kCookiesExpiredNotification");
-        if (!isInBackground() && !clientAuthInFlight) login();
+        if (isClientAuth) {
+            // The sign-in's own page sent us back to sign in: nothing else will take the overlay
+            // down, so the panel starts over instead of waiting under it for good.
+            removeOverlay(*this);
+            if (!isInBackground()) displayLogin();
+        } else if (!isInBackground() && !clientAuthInFlight) {
+            login();
+        }
         hideIndicatorIfIdle(*this);
         return std::nullopt;
     }
-    if (startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") && isCurrent(web, connection))
+    if (foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
+        isCurrent(web, connection))
         post("kSMSReplySendingProgressNotification");
     auto jar = cookieJar();
     if (redirect && jar) jar->updateFromResponse(*redirect);
@@ -287,10 +301,10 @@ void HXApplicationWebClient::connectionDidReceiveResponse(AsyncURLConnection& co
     auto& web = webClient();
     if (auto jar = cookieJar()) jar->updateFromResponse(response);
     const bool current = isCurrent(web, connection);
-    if (current && startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/"))
+    if (current && foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/"))
         post("kSMSReplySendingProgressNotification");
     const std::string voicemail = web.endpoints.mediaBase() + "v/";
-    if (current && response.statusCode == 500 && startsWith(connection.tag(), voicemail)) {
+    if (current && response.statusCode == 500 && foundation::hasPrefix(connection.tag(), voicemail)) {
         connection.cancel();
         removeEntry(web, connection);
         downloadRecordedCallForID(
@@ -305,7 +319,8 @@ void HXApplicationWebClient::connectionDidReceiveData(AsyncURLConnection& connec
                                                       size_t size) {
     auto& web = webClient();
     connection.buffer()->insert(connection.buffer()->end(), data, data + size);
-    if (startsWith(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") && isCurrent(web, connection))
+    if (foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
+        isCurrent(web, connection))
         post("kSMSReplySendingProgressNotification");
 }
 
@@ -317,7 +332,7 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
     const std::string page = web.endpoints.servicePageBase();
     const std::string media = web.endpoints.mediaBase();
     auto eq = [&](const std::string& s) { return tag == s; };
-    auto begins = [&](const std::string& s) { return startsWith(tag, s); };
+    auto begins = [&](const std::string& s) { return foundation::hasPrefix(tag, s); };
     using R = HXReplyRow;
     if (eq("OAuth_listSessions")) return R::OAuthListSessions;
     if (eq("OAuth_issueToken")) return R::OAuthIssueToken;
@@ -351,6 +366,37 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
 
 }  // namespace
 
+namespace {
+
+// The slot of a row still served by the branch table; null for rows the router serves itself.
+HXWebClientHooks::Branch* branchSlot(HXWebClientHooks& hooks, HXReplyRow row) {
+    using R = HXReplyRow;
+    switch (row) {
+        case R::DirectCall:
+            return &hooks.directCall;
+        case R::ThreadItemDelete:
+            return &hooks.threadItemDelete;
+        case R::DeleteForever:
+            return &hooks.deleteForever;
+        case R::ArchiveMessages:
+            return &hooks.archiveMessages;
+        case R::Mark:
+            return &hooks.mark;
+        case R::MarkSpam:
+            return &hooks.markSpam;
+        case R::Block:
+            return &hooks.block;
+        case R::AddContact:
+            return &hooks.addContact;
+        case R::SMSSend:
+            return &hooks.smsSend;
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
 void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& connection) {
     auto& web = webClient();
     // A connection superseded under its tag has nothing to route: the table speaks for the new one.
@@ -363,14 +409,33 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     const HXReplyRow row = rowForTag(web, reply.tag);
     bool tail = true;
     auto branch = [&](HXReplyRow r) -> bool {
-        const auto& slot = web.hooks.branches[static_cast<int>(r)];
-        return slot ? slot(reply) : true;
+        auto* slot = branchSlot(web.hooks, r);
+        return slot && *slot ? (*slot)(reply) : true;
+    };
+    std::shared_ptr<const foundation::Data> bytes = reply.data;
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+    // Hands the bytes to the list screen of a view, taken on the main queue, for a parse on a
+    // background-priority queue.
+    auto parseOnList = [weakSelf, bytes](int viewIndex, std::function<void(HXMessageListScreen&)> parse) {
+        dispatch::Queue::main()->async([weakSelf, viewIndex, parse = std::move(parse)] {
+            auto self = weakSelf.lock();
+            if (!self) return;
+            auto list = self->messageListForViewIndex(viewIndex);
+            if (!list) return;
+            dispatch::Queue::global(dispatch::Priority::Background)->async([list, parse] { parse(*list); });
+        });
     };
     using R = HXReplyRow;
     switch (row) {
+        case R::OAuthListSessions:
+            listSessionsReply(reply);
+            break;
+        case R::OAuthIssueToken:
+            issueTokenReply(reply);
+            break;
         case R::ClientAuth:
             removeEntry(web, connection);
-            branch(row);
+            clientAuthReply(reply);
             tail = false;
             break;
         case R::SMSSend:
@@ -380,14 +445,28 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
         case R::Unread:
             if (reply.text.empty()) {
                 if (!isInBackground() && autoRefresh()) {
-                    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
                     dispatch::Queue::main()->async([weakSelf] {
                         if (auto self = weakSelf.lock()) self->queueRefresh();
                         post("kUnreadItemsProcessedNotification");
                     });
                 }
-            } else if (const auto& slot = web.hooks.branches[static_cast<int>(row)]) {
-                dispatch::Queue::global(dispatch::Priority::Background)->async([slot, reply] { slot(reply); });
+            } else {
+                dispatch::Queue::global(dispatch::Priority::Background)->async([weakSelf, bytes] {
+                    if (auto self = weakSelf.lock()) self->getUnreadMessagesFromData(bytes);
+                });
+            }
+            break;
+        case R::ThreadingInfo:
+            threadingInfoReply(reply);
+            break;
+        case R::Api2Thread:
+            if (!reply.text.empty()) {
+                int index = currentViewIndex();
+                if (index == 0 || index == 4) index = 3;
+                const bool isLatest = reply.tag == api("api2thread/get?alt=json");
+                parseOnList(index, [bytes, isLatest](HXMessageListScreen& list) {
+                    list.parseMessagesForConversationFromData(bytes, isLatest);
+                });
             }
             break;
         case R::SMSList:
@@ -402,14 +481,17 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
         case R::Search:
             post("kSearchResultsNotification", reply.data);
             break;
-        case R::Api2Thread:
         case R::Spam:
         case R::Archive:
-            if (!reply.text.empty()) tail = branch(row);
+            if (!reply.text.empty()) {
+                const int flags = row == R::Spam ? HXMessageListScreen::SpamList : HXMessageListScreen::ArchiveList;
+                parseOnList(
+                    3, [bytes, flags](HXMessageListScreen& list) { list.parseMessagesFromData(bytes, flags, {}); });
+            }
             break;
         case R::AccountGet:
         case R::AccountUpdate:
-            if (reply.data) tail = branch(row);
+            if (reply.data) getPhoneSettingsFromData(*reply.data);
             break;
         case R::MediaAudio:
         case R::MediaFile:
@@ -437,7 +519,7 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
     removeEntry(web, connection);
     const std::string page = web.endpoints.servicePageBase();
     const std::string smsPrefix = page + "sms/send/";
-    const bool isSMS = startsWith(tag, smsPrefix);
+    const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
 
     if (tag == api("account/get?alt=json")) {
         setSettingsLoading(false);
@@ -491,13 +573,13 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
     }
 
     removeOverlay(*this);
-    if (startsWith(tag, page + "inbox/recent/sms/"))
+    if (foundation::hasPrefix(tag, page + "inbox/recent/sms/"))
         post("kSMSNotification");
-    else if (startsWith(tag, page + "inbox/recent/voicemail/"))
+    else if (foundation::hasPrefix(tag, page + "inbox/recent/voicemail/"))
         post("kVMNotification");
-    else if (startsWith(tag, page + "inbox/recent/all/"))
+    else if (foundation::hasPrefix(tag, page + "inbox/recent/all/"))
         post("kHistoryNotification");
-    else if (startsWith(tag, page + "inbox/search/?q="))
+    else if (foundation::hasPrefix(tag, page + "inbox/search/?q="))
         post("kSearchResultsNotification");
     else if (tag == page + "inbox/recent/unread/" && !isInBackground()) {
         std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();

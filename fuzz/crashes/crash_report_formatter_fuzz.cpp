@@ -1,7 +1,6 @@
 // Stored crash reports, whatever a crash or a bad disk left in them, turned into the crash log
 // that is sent and the summary the application is shown. Every log made from a report that reads
 // must serialise to JSON and give a summary.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +12,7 @@
 #include "RurIdurev/RurIdurev/logger.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
 #include "crashreporter/crash_report.h"
+#include "fuzz/scratch_dir.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/json.h"
@@ -20,22 +20,10 @@
 
 namespace {
 
-// The scratch folder goes when the process ends (a replay in the normal build leaves nothing).
-// Its name is kept in a plain array, which outlives every static object.
-char gScratch[64];
-
 // The formatter reads the SDK's files (wrapper exceptions, device history) below the app home:
 // a scratch home of this process's own.
 void prepareScratchHome() {
-    char pattern[] = "/tmp/hx_fuzz_crash_formatter.XXXXXX";
-    const char* home = ::mkdtemp(pattern);
-    if (!home) std::abort();
-    std::snprintf(gScratch, sizeof gScratch, "%s", home);
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(gScratch, ec);
-    });
-    const std::filesystem::path dir(home);
+    const std::filesystem::path dir = fuzzsupport::scratchDirectory();
     foundation::setHomeDirectory(dir / "home");
     std::filesystem::create_directories(dir / "resources");
     foundation::Bundle::main().setResourcesDirectory(dir / "resources");

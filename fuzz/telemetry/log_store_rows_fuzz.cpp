@@ -5,7 +5,6 @@
 // Layout: byte 0 holds flags, the rest is group id, log, target token and target key separated
 // by 0x1F. Flag 1: the log field is raw archive bytes to base-64 encode; flag 2: the token field
 // is a plain token to encrypt first; flag 4: no token (NULL); flag 8: the priority as text.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -20,34 +19,18 @@
 #include "RurIdurev/RurIdurev/Internals/Util/archiver_util.h"
 #include "RurIdurev/RurIdurev/Internals/Util/encrypter.h"
 #include "RurIdurev/RurIdurev/logger.h"
+#include "fuzz/scratch_dir.h"
 #include "platform/foundation/base64.h"
 #include "platform/foundation/files.h"
 #include "platform/security/keychain.h"
 
 namespace {
 
-// The scratch folder goes when the process ends (a replay in the normal build leaves nothing).
-// Its name is kept in a plain array, which outlives every static object.
-char gScratch[64];
-void removeAtExit(const char* dir) {
-    std::snprintf(gScratch, sizeof gScratch, "%s", dir);
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(gScratch, ec);
-    });
-}
-
 ZIVOLogDBStorage& storage() {
     static ZIVOLogDBStorage* instance = [] {
-        // Memory-backed where the machine has it: the store opens its file for every statement.
-        char shm[] = "/dev/shm/hx_fuzz_log_store.XXXXXX";
-        char tmp[] = "/tmp/hx_fuzz_log_store.XXXXXX";
-        const char* dir = ::mkdtemp(shm);
-        if (!dir) dir = ::mkdtemp(tmp);
-        if (!dir) std::abort();
-        removeAtExit(dir);
-        foundation::setHomeDirectory(std::filesystem::path(dir) / "home");
-        security::Keychain::setDefaultPath(std::filesystem::path(dir) / "keychain.json");
+        const std::filesystem::path dir = fuzzsupport::scratchDirectory();
+        foundation::setHomeDirectory(dir / "home");
+        security::Keychain::setDefaultPath(dir / "keychain.json");
         ZIVOArchiverUtil::addAllowedRurIdurevModuleClasses();
         ZIVOLogger::setLogHandler(nullptr);
         return new ZIVOLogDBStorage();

@@ -76,7 +76,7 @@ private:
         const size_t line =
             1 +
             static_cast<size_t>(std::count(t_.begin(), t_.begin() + static_cast<long>(std::min(i_, t_.size())), '\n'));
-        return Error::withDescription("NSCocoaErrorDomain", 3840,
+        return Error::withDescription(kCocoaErrorDomain, 3840,
                                       "Strings table: " + what + " on line " + std::to_string(line) + ".");
     }
 
@@ -206,7 +206,7 @@ Result<Dictionary> parseStringsTable(const Data& bytes) {
     if (plistXml || plistBinary) {
         auto v = readPropertyList(bytes);
         if (!v.ok() || !v->isDictionary())
-            return Error::withDescription("NSCocoaErrorDomain", 3840, "Strings table: not a dictionary.");
+            return Error::withDescription(kCocoaErrorDomain, 3840, "Strings table: not a dictionary.");
         Dictionary out;
         for (const auto& [k, val] : v->asDictionary()) {
             if (val.isString()) out.set(k, val);
@@ -215,7 +215,7 @@ Result<Dictionary> parseStringsTable(const Data& bytes) {
     }
     auto text = decodeText(bytes);
     if (!text)
-        return Error::withDescription("NSCocoaErrorDomain", 3840, "Strings table: the text is not UTF-8 or UTF-16.");
+        return Error::withDescription(kCocoaErrorDomain, 3840, "Strings table: the text is not UTF-8 or UTF-16.");
     return StringsParser(*text).parse();
 }
 

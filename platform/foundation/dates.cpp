@@ -17,6 +17,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "platform/clock/clock.h"
 #include "platform/foundation/icu_text.h"
@@ -85,17 +86,28 @@ std::string normaliseLocale(std::string_view raw) {
 }
 
 std::string environmentLocale() {
-    if (const char* language = std::getenv("LANGUAGE"); language && *language) {
-        const std::string first = split(language, ":")[0];
-        if (std::string n = normaliseLocale(first); !n.empty()) return n;
-    }
+    // The locale categories' setting: the first of LC_ALL, LC_MESSAGES and LANG that is set.
+    std::optional<std::string> categories;
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* v = std::getenv(name);
         if (v && *v) {
-            const std::string n = normaliseLocale(v);
-            return n.empty() ? "en_US" : n;
+            categories = normaliseLocale(v);
+            break;
         }
     }
+    if (const char* language = std::getenv("LANGUAGE"); language && *language) {
+        const std::string first = split(language, ":")[0];
+        if (std::string n = normaliseLocale(first); !n.empty()) {
+            // The current locale joins the preferred language with the region setting: a
+            // language named without a region takes the categories' region.
+            if (!*icu::Locale(n.c_str()).getCountry() && categories && !categories->empty()) {
+                const icu::Locale regionLocale(categories->c_str());
+                if (const std::string region = regionLocale.getCountry(); !region.empty()) n += "_" + region;
+            }
+            return n;
+        }
+    }
+    if (categories) return categories->empty() ? "en_US" : *categories;
     return "en_US";
 }
 
@@ -170,7 +182,7 @@ std::string iso8601String(Date date) {
 
 Result<Date> parseISO8601(std::string_view t) {
     auto fail = [&]() -> Result<Date> {
-        return Error::withDescription("NSCocoaErrorDomain", 2048,
+        return Error::withDescription(kCocoaErrorDomain, 2048,
                                       "\xE2\x80\x9C" + std::string(t) +
                                           "\xE2\x80\x9D is not a yyyy-MM-dd'T'HH:mm:ss.SSS'Z' date.");
     };

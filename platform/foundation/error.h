@@ -31,6 +31,9 @@ struct Error {
 };
 
 inline constexpr const char* kLocalizedDescriptionKey = "NSLocalizedDescription";
+// The domain of the platform's own failures: files, JSON, property lists, archives, patterns,
+// dates and the object store.
+inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
 
 // A value or the error that kept it from being made.
 template <typename T>

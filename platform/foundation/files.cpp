@@ -194,7 +194,9 @@ fs::path applicationSupportDirectory() { return ensured(homeDirectory() / "Libra
 fs::path preferencesDirectory() { return ensured(homeDirectory() / "Library" / "Preferences"); }
 fs::path temporaryDirectory() { return ensured(homeDirectory() / "tmp"); }
 
-std::string safePathComponent(std::string_view name) {
+namespace {
+
+std::string escapedPathComponent(std::string_view name) {
     if (name.empty()) return "%";
     std::string out;
     out.reserve(name.size());
@@ -212,22 +214,47 @@ std::string safePathComponent(std::string_view name) {
             out.push_back(c);
         }
     }
-    if (out.size() > 255) {
-        char suffix[24];
-        std::snprintf(suffix, sizeof suffix, "%%~%016llx", static_cast<unsigned long long>(stableHash64(name)));
-        // Cut on a UTF-8 boundary and never inside an escape.
-        size_t cut = 200;
-        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-        for (size_t back = 1; back <= 2 && cut >= back; ++back) {
-            if (out[cut - back] == '%') {
-                cut -= back;
-                break;
-            }
-        }
-        out = out.substr(0, cut) + suffix;
-    }
     return out;
 }
+
+constexpr size_t kHashedSuffixBytes = 18;  // "%~" and 16 hex digits
+constexpr size_t kLongestKeptPrefix = 200;
+
+Result<std::string> bounded(std::string escaped, uint64_t hash, std::string_view name, size_t affixBytes) {
+    if (affixBytes > kMaxFileNameBytes - kHashedSuffixBytes) {
+        return Error::withDescription(kCocoaErrorDomain, kFileNameTooLongError,
+                                      "No file name for \"" + std::string(name.substr(0, 64)) + "\" fits in " +
+                                          std::to_string(kMaxFileNameBytes) + " bytes beside " +
+                                          std::to_string(affixBytes) + " bytes of affixes.");
+    }
+    const size_t room = kMaxFileNameBytes - affixBytes;
+    if (escaped.size() <= room) return escaped;
+    // Cut on a UTF-8 boundary and never inside an escape.
+    size_t cut = std::min(kLongestKeptPrefix, room - kHashedSuffixBytes);
+    while (cut > 0 && (static_cast<unsigned char>(escaped[cut]) & 0xC0) == 0x80) --cut;
+    for (size_t back = 1; back <= 2 && cut >= back; ++back) {
+        if (escaped[cut - back] == '%') {
+            cut -= back;
+            break;
+        }
+    }
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "%%~%016llx", static_cast<unsigned long long>(hash));
+    escaped.resize(cut);
+    return escaped + suffix;
+}
+
+}  // namespace
+
+Result<std::string> boundedPathComponent(std::string_view name, size_t affixBytes) {
+    return bounded(escapedPathComponent(name), stableHash64(name), name, affixBytes);
+}
+
+Result<std::string> boundedFileName(std::string_view escaped, size_t affixBytes) {
+    return bounded(std::string(escaped), stableHash64(escaped), escaped, affixBytes);
+}
+
+std::string safePathComponent(std::string_view name) { return boundedPathComponent(name, 0).value(); }
 
 std::string DirectoryEntry::extension() const {
     const size_t dot = name.rfind('.');

@@ -18,7 +18,6 @@
 
 namespace foundation {
 
-inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
 inline constexpr const char* kPOSIXErrorDomain = "NSPOSIXErrorDomain";
 inline constexpr const char* kFilePathErrorKey = "NSFilePath";
 inline constexpr const char* kUnderlyingErrorKey = "NSUnderlyingError";
@@ -52,6 +51,32 @@ std::filesystem::path temporaryDirectory();
 // name's stableHash64; "%~" never appears otherwise, so only a 64-bit hash collision between two
 // such long names could make them meet.
 std::string safePathComponent(std::string_view name);
+
+// ---- Names within the file-name limit
+
+// The longest file name the file systems in use accept, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+// What files::writeAtomically adds to a name for its temporary: "." before, "." and 16 hex digits
+// after.
+inline constexpr size_t kAtomicWriteAffixBytes = 18;
+
+// The one mapping from outside names (user names, media ids, cache keys) to file names that stay
+// within kMaxFileNameBytes once affixBytes more are added around them: a prefix, an extension, and
+// the temporary or side files that writers make beside a file (kAtomicWriteAffixBytes, SQLite's
+// "-journal"). Count every byte that any of those adds.
+// A name whose safePathComponent fits in the room left maps exactly as safePathComponent maps it,
+// so files stored under short names keep their names. A longer one keeps the start of its escaped
+// form (cut on a character boundary, never inside an escape, at most 200 bytes) followed by "%~"
+// and the 16 hex digits of the name's stableHash64; "%~" appears in no escaped name, so only a
+// 64-bit hash collision between two long names could make them meet. Such a name cannot be
+// decoded back. When affixBytes leaves no room for the 18 bytes of the hashed form, the result is
+// an error (kCocoaErrorDomain, kFileNameTooLongError) naming the limit, never a name that fails later.
+inline constexpr int64_t kFileNameTooLongError = 514;
+Result<std::string> boundedPathComponent(std::string_view name, size_t affixBytes);
+// The same bound for a component that its owner already escaped (every byte allowed in a file
+// name, "%" escaped so that "%~" never occurs): kept when it fits, else cut and suffixed with the
+// hash of the component itself.
+Result<std::string> boundedFileName(std::string_view escaped, size_t affixBytes);
 
 struct FileAttributes {
     bool isDirectory = false;

@@ -21,7 +21,7 @@ Error jsonError(std::string message, size_t offset) {
     info.set(kLocalizedDescriptionKey, Value(message + " (offset " + std::to_string(offset) + ")"));
     info.set("NSDebugDescription", Value(std::move(message)));
     info.set("NSJSONSerializationErrorIndex", Value(static_cast<int64_t>(offset)));
-    return Error(kJSONErrorDomain, kJSONReadCorruptError, std::move(info));
+    return Error(kCocoaErrorDomain, kJSONReadCorruptError, std::move(info));
 }
 
 // Bytes a string scan can pass without a closer look: everything except '"', '\\', control
@@ -507,7 +507,7 @@ Result<std::string> toJSON(const Value& value, JSONWriteOptions options) {
         Dictionary info;
         info.set(kLocalizedDescriptionKey, Value(writer.message()));
         info.set("NSDebugDescription", Value(writer.message()));
-        return Error(kJSONErrorDomain, kJSONReadCorruptError, std::move(info));
+        return Error(kCocoaErrorDomain, kJSONReadCorruptError, std::move(info));
     }
     return writer.take();
 }

@@ -13,7 +13,6 @@
 
 namespace foundation {
 
-inline constexpr const char* kJSONErrorDomain = "NSCocoaErrorDomain";
 inline constexpr int64_t kJSONReadCorruptError = 3840;
 
 struct JSONWriteOptions {

@@ -16,7 +16,7 @@ constexpr const char* kArchiverName = "HXKeyedArchive";
 constexpr const char* kNullMarker = "$null";
 
 Error archiveError(int64_t code, const std::string& message) {
-    return Error::withDescription(kArchiveErrorDomain, code,
+    return Error::withDescription(kCocoaErrorDomain, code,
                                   (code == kArchiveInvalidValueError ? "The object could not be archived: "
                                                                      : "The archive could not be decoded: ") +
                                       message);

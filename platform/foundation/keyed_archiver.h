@@ -37,7 +37,6 @@
 
 namespace foundation {
 
-inline constexpr const char* kArchiveErrorDomain = "NSCocoaErrorDomain";
 inline constexpr int64_t kArchiveReadCorruptError = 4864;
 inline constexpr int64_t kArchiveInvalidValueError = 4866;
 inline constexpr const char* kArchiveRootKey = "root";
@@ -274,7 +273,7 @@ Result<std::shared_ptr<T>> unarchivedObject(const Data& archive, UnarchiveOption
     auto object = (*decoder)->template decodeObject<T>(kArchiveRootKey);
     if ((*decoder)->failed()) return *(*decoder)->error();
     if (!object)
-        return Error::withDescription(kArchiveErrorDomain, kArchiveReadCorruptError, "The archive has no root object.");
+        return Error::withDescription(kCocoaErrorDomain, kArchiveReadCorruptError, "The archive has no root object.");
     return object;
 }
 template <typename T>
@@ -284,7 +283,7 @@ Result<std::vector<std::shared_ptr<T>>> unarchivedArray(const Data& archive, Una
     auto list = (*decoder)->template decodeArray<T>(kArchiveRootKey);
     if ((*decoder)->failed()) return *(*decoder)->error();
     if (!list)
-        return Error::withDescription(kArchiveErrorDomain, kArchiveReadCorruptError, "The archive has no root array.");
+        return Error::withDescription(kCocoaErrorDomain, kArchiveReadCorruptError, "The archive has no root array.");
     return std::move(*list);
 }
 // The root as a plain value (nil gives null).

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 
 #include "platform/foundation/data_format_detail.h"
 #include "platform/foundation/plist_backend.h"
@@ -22,12 +23,12 @@ namespace foundation {
 namespace detail {
 
 Error plistReadError(std::string message) {
-    return Error::withDescription(kPropertyListErrorDomain, kPropertyListReadCorruptError,
+    return Error::withDescription(kCocoaErrorDomain, kPropertyListReadCorruptError,
                                   "The property list could not be read: " + message);
 }
 
 Error plistWriteError(std::string message) {
-    return Error::withDescription(kPropertyListErrorDomain, kPropertyListWriteInvalidError,
+    return Error::withDescription(kCocoaErrorDomain, kPropertyListWriteInvalidError,
                                   "The property list could not be written: " + message);
 }
 
@@ -150,6 +151,23 @@ Result<PlistPtr> plistDate(Date d) {
 }
 
 Date dateFromPlist(plist_t node) {
+    // The backend hands out a date's fraction truncated and without its sign, so a date before
+    // 2001 moved forward by up to two seconds, and one whose stored double sits a hair below its
+    // microsecond lost one microsecond at every save. Its binary form of the date alone holds
+    // the stored double itself: "bplist00", then the date object (0x33 and 8 bytes).
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node, &bytes, &length);
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    std::optional<double> stored;
+    if (b && length >= 17 && std::memcmp(b, "bplist00", 8) == 0 && b[8] == 0x33) {
+        const uint64_t bits = readBigEndian(b + 9, 8);
+        double t = 0;
+        std::memcpy(&t, &bits, sizeof t);
+        stored = t;
+    }
+    if (bytes) plist_to_bin_free(bytes);
+    if (stored) return Date{kSecondsFrom1970To2001 + *stored};
     int32_t sec = 0, usec = 0;
     plist_get_date_val(node, &sec, &usec);
     return Date{kSecondsFrom1970To2001 + static_cast<double>(sec) + static_cast<double>(usec) / 1e6};

@@ -20,7 +20,6 @@
 
 namespace foundation {
 
-inline constexpr const char* kPropertyListErrorDomain = "NSCocoaErrorDomain";
 inline constexpr int64_t kPropertyListReadCorruptError = 3840;
 inline constexpr int64_t kPropertyListWriteInvalidError = 3851;
 inline constexpr int kPropertyListMaxDepth = 512;

@@ -342,6 +342,12 @@ std::string lowercase(std::string_view s) {
     return fromICU(u);
 }
 
+std::string asciiLowercase(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = asciiLower(c);
+    return out;
+}
+
 std::string uppercase(std::string_view s) {
     icu::UnicodeString u = toICU(s);
     u.toUpper(icu::Locale::getRoot());
@@ -699,7 +705,7 @@ Result<Regex> Regex::make(std::string_view pattern, unsigned options) {
     auto impl = std::make_shared<Impl>();
     impl->pattern.reset(icu::RegexPattern::compile(toICU(pattern), flags, parseError, status));
     if (U_FAILURE(status) || !impl->pattern) {
-        return Error::withDescription(kRegexErrorDomain, kRegexPatternError,
+        return Error::withDescription(kCocoaErrorDomain, kRegexPatternError,
                                       std::string("The value \xE2\x80\x9C") + std::string(pattern) +
                                           "\xE2\x80\x9D is invalid (" + u_errorName(status) + " at offset " +
                                           std::to_string(parseError.offset) + ").");

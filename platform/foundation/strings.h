@@ -75,6 +75,9 @@ enum CompareOptions : unsigned {
 
 std::string lowercase(std::string_view s);
 std::string uppercase(std::string_view s);
+// A-Z to a-z and every other byte as it is: for protocol tokens (header, attribute and scheme
+// names, hosts, region codes), which ignore ASCII case only and must keep their other bytes.
+std::string asciiLowercase(std::string_view s);
 
 // Negative, zero or positive, comparing code points after the folding the options ask for.
 int compare(std::string_view a, std::string_view b, unsigned options = kCompareLiteral);
@@ -152,7 +155,6 @@ std::optional<int64_t> parseLeadingInteger(std::string_view s);
 
 // ---- Regular expressions (ICU syntax and semantics)
 
-inline constexpr const char* kRegexErrorDomain = "NSCocoaErrorDomain";
 inline constexpr int64_t kRegexPatternError = 2048;
 
 struct RegexMatch {

@@ -14,7 +14,8 @@ void setDecodedPixelLimit(int64_t pixels) {
 }
 
 foundation::Error imageError(int64_t code, const std::string& why) {
-    return foundation::Error::withDescription("NSCocoaErrorDomain", code, "The image data is not usable: " + why + ".");
+    return foundation::Error::withDescription(foundation::kCocoaErrorDomain, code,
+                                              "The image data is not usable: " + why + ".");
 }
 
 foundation::Result<std::shared_ptr<Bitmap>> Bitmap::make(int64_t width, int64_t height) {

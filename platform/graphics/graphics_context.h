@@ -123,6 +123,9 @@ public:
     // Narrows the clip to the current path.
     void clip(FillRule rule = FillRule::winding);
     void clipToRect(const Rect& r);
+    // The smallest rectangle in user space that holds the current clip (drawing outside it shows
+    // nothing, so callers may skip it).
+    Rect clipBoundingBox() const;
     void fillRect(const Rect& r);
     void strokeRect(const Rect& r);
     void fillEllipse(const Rect& in);
@@ -160,6 +163,8 @@ private:
     void setSource(const Color& color);
     template <typename Draw>
     void paintWithEffects(Draw draw);
+    template <typename Draw>
+    void withPath(const Path& shape, Draw draw);
     void drawImageCore(const Image& image, const Rect& rect);
 
     struct State {

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <mutex>
 
+#include <unistd.h>
+
 #include "platform/foundation/bundle.h"
 #include "platform/graphics/graphics_context.h"
 
@@ -39,6 +41,12 @@ TextSystem& textSystem() {
         auto* s = new TextSystem;
         // A configuration of our own: no system directories, no user files, only the bundled faces.
         s->config = FcConfigCreate();
+        // A private cache folder (fontconfig complains without a writable one); the cache only
+        // mirrors the bundled files, so it cannot change what is drawn.
+        std::error_code ec;
+        const auto cache = std::filesystem::temp_directory_path(ec) / ("hx-fontconfig-" + std::to_string(getuid()));
+        const std::string conf = "<fontconfig><cachedir>" + cache.string() + "</cachedir></fontconfig>";
+        FcConfigParseAndLoadFromMemory(s->config, reinterpret_cast<const FcChar8*>(conf.c_str()), FcFalse);
         const std::string directory = fontsDirectory().string();
         FcConfigAppFontAddDir(s->config, reinterpret_cast<const FcChar8*>(directory.c_str()));
         if (FcFontSet* set = FcConfigGetFonts(s->config, FcSetApplication)) {

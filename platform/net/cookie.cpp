@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/foundation/dates.h"
+#include "platform/foundation/strings.h"
 #include "platform/net/url_parts.h"
 
 namespace net {
@@ -15,13 +16,6 @@ std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
     return s;
-}
-
-std::string toLower(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
 }
 
 bool isDelimiter(unsigned char c) {
@@ -101,7 +95,7 @@ std::optional<double> parseCookieDate(std::string_view text) {
             continue;
         }
         if (!haveMonth && token.size() >= 3) {
-            std::string prefix = toLower(token.substr(0, 3));
+            std::string prefix = foundation::asciiLowercase(token.substr(0, 3));
             bool found = false;
             for (int k = 0; k < 12; ++k)
                 if (prefix == kMonths[k]) {
@@ -165,7 +159,7 @@ foundation::Result<Cookie> Cookie::parseSetCookie(std::string_view fieldValue, s
         std::string_view av = rest.substr(0, next);
         rest = next == std::string_view::npos ? std::string_view{} : rest.substr(next + 1);
         size_t avEq = av.find('=');
-        std::string attribute = toLower(trim(av.substr(0, avEq)));
+        std::string attribute = foundation::asciiLowercase(trim(av.substr(0, avEq)));
         std::string_view value = avEq == std::string_view::npos ? std::string_view{} : trim(av.substr(avEq + 1));
         if (attribute == "expires") {
             if (auto date = parseCookieDate(value)) expires = date;
@@ -185,7 +179,7 @@ foundation::Result<Cookie> Cookie::parseSetCookie(std::string_view fieldValue, s
         } else if (attribute == "domain") {
             std::string_view d = value;
             if (!d.empty() && d[0] == '.') d.remove_prefix(1);
-            if (!d.empty()) domainAttribute = toLower(d);
+            if (!d.empty()) domainAttribute = foundation::asciiLowercase(d);
         } else if (attribute == "path") {
             if (!value.empty() && value[0] == '/')
                 pathAttribute = std::string(value);

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/foundation/strings.h"
+
 namespace net {
 
 namespace {
@@ -30,8 +32,7 @@ bool validHostName(const std::string& name) {
 
 bool ReachabilityTargetSpec::isLoopback() const {
     if (!hostName.empty()) {
-        std::string h = hostName;
-        std::transform(h.begin(), h.end(), h.begin(), [](unsigned char c) { return std::tolower(c); });
+        const std::string h = foundation::asciiLowercase(hostName);
         if (h == "localhost" || h == "::1" || h == "[::1]") return true;
         in_addr v4{};
         if (inet_pton(AF_INET, h.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
@@ -58,8 +59,10 @@ void ReachabilityBackend::setShared(std::shared_ptr<ReachabilityBackend> backend
 
 // ---- Linux
 
-LinuxReachabilityBackend::LinuxReachabilityBackend(EventLoop& loop, std::string procRoot)
-    : loop_(loop), procRoot_(std::move(procRoot)) {}
+LinuxReachabilityBackend::LinuxReachabilityBackend(EventLoop& loop, std::string procRoot, int events)
+    : loop_(loop), procRoot_(std::move(procRoot)), socket_(events) {
+    if (socket_ >= 0) sourceId_ = loop_.addFd(socket_, EventLoop::Readable, [this](int, int) { onNetlink(); });
+}
 
 LinuxReachabilityBackend::~LinuxReachabilityBackend() {
     if (sourceId_) loop_.removeFd(sourceId_);
@@ -123,15 +126,43 @@ void LinuxReachabilityBackend::openNetlink() {
     sourceId_ = loop_.addFd(fd, EventLoop::Readable, [this](int, int) { onNetlink(); });
 }
 
-void LinuxReachabilityBackend::onNetlink() {
-    char buffer[8192];
-    bool any = false;
-    for (;;) {
-        ssize_t n = ::recv(socket_, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        any = true;
+bool LinuxReachabilityBackend::isNetworkChange(const uint8_t* data, size_t size) {
+    // NLMSG_OK checks that a whole header is there and that the message's length stays inside
+    // what is left of the datagram, so a hostile length never walks past the buffer.
+    int left = static_cast<int>(std::min<size_t>(size, INT32_MAX));
+    for (auto* h = reinterpret_cast<const nlmsghdr*>(data); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+        switch (h->nlmsg_type) {
+            case NLMSG_DONE:
+                return false;
+            case RTM_NEWLINK:
+            case RTM_DELLINK:
+            case RTM_NEWADDR:
+            case RTM_DELADDR:
+            case RTM_NEWROUTE:
+            case RTM_DELROUTE:
+                return true;
+            default:
+                break;
+        }
     }
-    if (!any) return;
+    return false;
+}
+
+void LinuxReachabilityBackend::onNetlink() {
+    alignas(nlmsghdr) uint8_t buffer[8192];
+    bool changed = false;
+    for (;;) {
+        sockaddr_nl from{};
+        socklen_t fromLength = sizeof from;
+        ssize_t n =
+            ::recvfrom(socket_, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n <= 0) break;
+        // On the route socket only the kernel (port 0) speaks for the network; another process
+        // could send to our port.
+        if (fromLength >= sizeof from && from.nl_family == AF_NETLINK && from.nl_pid != 0) continue;
+        changed = isNetworkChange(buffer, static_cast<size_t>(n)) || changed;
+    }
+    if (!changed) return;
     std::vector<std::function<void()>> listeners;
     {
         std::lock_guard lock(mutex_);

@@ -57,13 +57,18 @@ public:
 // of "offline". Changes arrive as netlink route, address and link events on the loop.
 class LinuxReachabilityBackend : public ReachabilityBackend {
 public:
-    explicit LinuxReachabilityBackend(EventLoop& loop, std::string procRoot = "/proc");
+    // events: a descriptor to read netlink messages from instead of the kernel's route socket
+    // (tests write messages into it); the backend owns and closes it.
+    explicit LinuxReachabilityBackend(EventLoop& loop, std::string procRoot = "/proc", int events = -1);
     ~LinuxReachabilityBackend() override;
     std::optional<uint32_t> flags(const ReachabilityTargetSpec& target) override;
     uint64_t addListener(std::function<void()> listener) override;
     void removeListener(uint64_t id) override;
     // Whether the tables under procRoot name a default route; none when unreadable.
     std::optional<bool> hasDefaultRoute() const;
+    // Whether one datagram holds a well-formed message about a link, an address or a route.
+    // Anything else (other types, a truncated header, a length past the datagram) says nothing.
+    static bool isNetworkChange(const uint8_t* data, size_t size);
 
 private:
     void openNetlink();

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/foundation/icu_text.h"
+#include "platform/foundation/strings.h"
 #include "platform/store/predicate.h"
 
 namespace store {
@@ -115,12 +116,6 @@ bool asciiOnly(std::string_view s) {
     return true;
 }
 
-std::string asciiLower(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 }  // namespace
 
 int compareValues(const Value& a, const Value& b) {
@@ -159,8 +154,8 @@ bool compareStrings(ComparisonOp op, uint8_t options, std::string_view lhs, std:
     if (options == 0 || (options == CaseInsensitive && asciiOnly(lhs) && asciiOnly(rhs))) {
         std::string l, r;
         if (options) {
-            l = asciiLower(lhs);
-            r = asciiLower(rhs);
+            l = foundation::asciiLowercase(lhs);
+            r = foundation::asciiLowercase(rhs);
             lhs = l;
             rhs = r;
         }

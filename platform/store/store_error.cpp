@@ -3,7 +3,7 @@
 namespace store {
 
 foundation::Error makeError(int64_t code, std::string description) {
-    return foundation::Error::withDescription(kErrorDomain, code, std::move(description));
+    return foundation::Error::withDescription(foundation::kCocoaErrorDomain, code, std::move(description));
 }
 
 }  // namespace store

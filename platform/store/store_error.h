@@ -8,8 +8,6 @@
 
 namespace store {
 
-inline constexpr const char* kErrorDomain = "NSCocoaErrorDomain";
-
 // The file was written by an incompatible model, or is not a readable store at all (damaged, or
 // not a database): the caller may delete it and start afresh.
 inline constexpr int64_t kIncompatibleVersionHashError = 134100;

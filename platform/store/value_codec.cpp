@@ -223,7 +223,7 @@ foundation::Result<foundation::Value> decodeValue(std::span<const uint8_t> bytes
     uint8_t magic;
     foundation::Value v;
     if (!r.byte(magic) || magic != kMagic || !r.value(v, 0) || r.pos != bytes.size()) {
-        return foundation::Error::withDescription("NSCocoaErrorDomain", 4864, "The stored value is damaged.");
+        return foundation::Error::withDescription(foundation::kCocoaErrorDomain, 4864, "The stored value is damaged.");
     }
     return v;
 }

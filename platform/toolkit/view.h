@@ -16,6 +16,10 @@
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/traits.h"
 
+namespace graphics {
+class GraphicsContext;
+}
+
 namespace toolkit {
 
 class View;
@@ -116,9 +120,9 @@ public:
     long tag() const { return tag_; }
     void setTag(long tag) { tag_ = tag; }
     bool isHidden() const { return hidden_; }
-    void setHidden(bool hidden);
+    virtual void setHidden(bool hidden);
     double alpha() const { return alpha_; }
-    void setAlpha(double alpha);
+    virtual void setAlpha(double alpha);
     bool isOpaque() const { return opaque_; }
     void setOpaque(bool opaque) { opaque_ = opaque; }
     const std::optional<Color>& backgroundColor() const { return backgroundColor_; }
@@ -135,6 +139,12 @@ public:
     virtual void tintColorDidChange() {}
     const std::shared_ptr<View>& maskView() const { return maskView_; }
     void setMaskView(std::shared_ptr<View> mask) { maskView_ = std::move(mask); }
+    // Custom drawing, in the view's bounds coordinates, above its background and below its
+    // subviews; rect is the area to draw (the bounds).
+    virtual void draw(graphics::GraphicsContext& context, const Rect& rect) {
+        (void)context;
+        (void)rect;
+    }
     // Counts redraw requests; the renderer draws views whose count moved.
     void setNeedsDisplay() { ++displayGeneration_; }
     uint64_t displayGeneration() const { return displayGeneration_; }
@@ -219,6 +229,7 @@ public:
         std::optional<unsigned> traits;
         bool elementsHidden = false;
         std::string identifier;
+        bool ignoresInvertColors = false;
     };
     Accessibility& accessibility() { return accessibility_; }
     const Accessibility& accessibility() const { return accessibility_; }

@@ -2,6 +2,8 @@
 // launches, handled errors, the send callbacks handed to the delegate, the wrapper SDK's filtered
 // sending and set-up delegate, the answers to the confirmation, and the test crash.
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -342,14 +344,14 @@ TEST_F(CrashesOperationsTest, SetupDelegateCanKeepTheUncaughtExceptionHandlerOut
 TEST_F(CrashesOperationsTest, TestCrashOnlyWarnsInTheAppStoreAndOtherwiseIsCapturedAsATrap) {
     HX_REQUIRE_FRESH_PROCESS();
     LogCapture capture;
-    ZIVOCrashes::generateTestCrash();  // not started: nothing happens
-    setInfo({{"CFBundleIdentifier", "com.hxconnect.test"}, {"RurIdurevAppEnvironment", int64_t{0}}});
+    ZIVOCrashes::generateTestCrash();                         // not started: nothing happens
+    setInfo({{"CFBundleIdentifier", "com.hxconnect.test"}});  // no provisioning profile: the App Store
     auto crashes = startService();
     ZIVOCrashes::generateTestCrash();
     EXPECT_TRUE(
         capture.contains("GenerateTestCrash was just called in an App Store environment. The call will be ignored."));
 
-    setInfo({{"CFBundleIdentifier", "com.hxconnect.test"}});
+    std::ofstream(dir / "resources/embedded.mobileprovision") << "profile";  // a development build
     int status = crashtest::runInChild([] {
         alarm(20);
         ZIVOCrashes::generateTestCrash();

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <sys/stat.h>
 
@@ -191,4 +193,65 @@ TEST_F(HomeFixture, SafePathComponentIsInjectiveAndUsable) {
         EXPECT_EQ(p.parent_path(), documentsDirectory());
     }
     EXPECT_EQ(files::listDirectory(documentsDirectory(), true)->size(), names.size());
+}
+
+TEST_F(HomeFixture, BoundedNamesFitBesideTheirAffixesOnTheRealFileSystem) {
+    // Side files that writers make beside a stored file: SQLite's journal and an atomic write's
+    // temporary are the longest.
+    const std::string prefix = "MessageData-", extension = ".sqlite", journal = "-journal";
+    const size_t affix = prefix.size() + extension.size() + journal.size();
+    std::set<std::string> seen;
+    for (size_t length : {1, 100, 200, 227, 228, 229, 236, 237, 238, 255, 256, 300, 1000, 4096}) {
+        for (char fill : {'a', '.', '%', '/'}) {
+            std::string name(length, fill);
+            if (fill == '.') name[0] = 'x';  // keep one name per length free of escapes
+            auto bounded = boundedPathComponent(name, affix);
+            ASSERT_TRUE(bounded.ok()) << length;
+            const std::string& c = *bounded;
+            EXPECT_LE(c.size() + affix, kMaxFileNameBytes) << length;
+            EXPECT_TRUE(seen.insert(c).second) << "collision at " << length << fill;
+            // Short names keep the name they have always had.
+            if (safePathComponent(name).size() + affix <= kMaxFileNameBytes) {
+                EXPECT_EQ(c, safePathComponent(name));
+            } else {
+                EXPECT_NE(c.find("%~"), std::string::npos);
+            }
+            for (const std::string& side : {prefix + c + extension, prefix + c + extension + journal}) {
+                ASSERT_TRUE(files::writeAtomically(documentsDirectory() / side, std::string_view("x")).ok() ||
+                            side.size() + kAtomicWriteAffixBytes > kMaxFileNameBytes)
+                    << side.size();
+                std::FILE* f = std::fopen((documentsDirectory() / side).c_str(), "w");
+                ASSERT_NE(f, nullptr) << side.size() << ": " << std::strerror(errno);
+                std::fclose(f);
+            }
+        }
+    }
+    // Names just past the room differ in their tails only: the hash keeps them apart.
+    const std::string a = std::string(240, 'n') + "1", b = std::string(240, 'n') + "2";
+    EXPECT_NE(*boundedPathComponent(a, affix), *boundedPathComponent(b, affix));
+    // The old unbounded form stays what it was for names past the limit on their own.
+    EXPECT_EQ(*boundedPathComponent(std::string(300, 'a'), 0), safePathComponent(std::string(300, 'a')));
+    EXPECT_EQ(safePathComponent(std::string(300, 'a')).size(), 218u);
+}
+
+TEST_F(HomeFixture, BoundedNamesRefuseAffixesThatLeaveNoRoom) {
+    EXPECT_TRUE(boundedPathComponent("x", kMaxFileNameBytes - 18).ok());
+    EXPECT_EQ(boundedPathComponent(std::string(300, 'x'), kMaxFileNameBytes - 18)->size(), 18u);
+    for (size_t affix : {kMaxFileNameBytes - 17, kMaxFileNameBytes, size_t(10000)}) {
+        auto r = boundedPathComponent("short", affix);
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().domain, kCocoaErrorDomain);
+        EXPECT_EQ(r.error().code, kFileNameTooLongError);
+        EXPECT_NE(r.error().localizedDescription().find("255"), std::string::npos);
+        EXPECT_FALSE(boundedFileName("short", affix).ok());
+    }
+    // An escaped component is kept as it is when it fits, hashed on its own bytes when it does not.
+    EXPECT_EQ(*boundedFileName("a%2Eb", kAtomicWriteAffixBytes), "a%2Eb");
+    const std::string longer(300, 'k');
+    auto c = boundedFileName(longer, kAtomicWriteAffixBytes);
+    ASSERT_TRUE(c.ok());
+    EXPECT_LE(c->size() + kAtomicWriteAffixBytes, kMaxFileNameBytes);
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(stableHash64(longer)));
+    EXPECT_EQ(*c, std::string(200, 'k') + "%~" + hash);
 }

@@ -242,3 +242,25 @@ TEST(PropertyList, AKilledWriteLeavesNoTemporaryForGood) {
     EXPECT_FALSE(std::filesystem::exists(busy));
     EXPECT_TRUE(std::filesystem::exists(other));
 }
+
+TEST(PropertyList, DatesSurviveEverySaveUnchanged) {
+    hxtest::TempDir dir;
+    // After 2001 with a fraction the stored double holds a hair below its microsecond, before
+    // 2001 (negative in the file), on whole seconds, and the file format's epoch itself.
+    const std::vector<double> dates = {1577836800.000274, 1700000000.25,    978307199.5, 978307200.0,
+                                       641977689.125,     946684799.999999, 978307200.75};
+    Array written;
+    for (double d : dates) written.push_back(Date{d});
+    Value current(written);
+    for (int save = 0; save < 5; ++save) {
+        ASSERT_TRUE(writePropertyListFile(current, dir / "d.plist").ok());
+        auto back = readPropertyListFile(dir / "d.plist");
+        ASSERT_TRUE(back.ok());
+        ASSERT_EQ(back.value().asArray().size(), dates.size());
+        for (size_t i = 0; i < dates.size(); ++i) {
+            const double got = back.value().asArray()[i].ifDate()->secondsSince1970;
+            EXPECT_NEAR(got, dates[i], 5e-7) << "date " << i << " after save " << save;
+        }
+        current = back.value();
+    }
+}

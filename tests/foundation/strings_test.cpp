@@ -223,3 +223,16 @@ TEST(Hash, StableFnv1a64) {
     EXPECT_EQ(stableHash64("a"), 0xaf63dc4c8601ec8cULL);
     EXPECT_EQ(stableHash64("foobar"), 0x85944171f73967e8ULL);
 }
+
+TEST(Compare, AsciiLowercaseTouchesOnlyAsciiLetters) {
+    // Protocol tokens: other bytes, malformed UTF-8 included, must come out as they went in,
+    // where the Unicode lowercase would fold or replace them.
+    const std::string bytes("Content-TYPE \xC3\x89\xFF\x80@[`{Z\0A", 22);
+    EXPECT_EQ(asciiLowercase(bytes), std::string("content-type \xC3\x89\xFF\x80@[`{z\0a", 22));
+    EXPECT_NE(lowercase("\xC3\x89"), asciiLowercase("\xC3\x89"));
+    for (int c = 0; c < 256; ++c) {
+        const std::string one(1, static_cast<char>(c));
+        const char want = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : static_cast<char>(c);
+        EXPECT_EQ(asciiLowercase(one), std::string(1, want)) << c;
+    }
+}

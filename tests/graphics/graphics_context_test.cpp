@@ -272,7 +272,7 @@ TEST(GraphicsContext, ResizableImagesKeepTheirCaps) {
 TEST(GraphicsContext, EachThreadHasItsOwnCurrentContext) {
     std::vector<std::thread> threads;
     std::vector<RGBA8> results(6);
-    std::vector<bool> ownContext(6);
+    std::vector<char> ownContext(6);  // one byte each: the threads write their own
     for (int i = 0; i < 6; ++i) {
         threads.emplace_back([i, &results, &ownContext] {
             beginImageContext({8, 8}, false, 2);

@@ -341,3 +341,42 @@ TEST(HXCDiskCache, ConcurrentWritersAndReadersKeepTheByteCount) {
 }
 
 }  // namespace
+
+TEST(HXCDiskCache, KeysWithNulOrPastTheNameLimitAreStoredApart) {
+    dispatch::ScopedVirtualClock clock(1'650'000'000.0);
+    hxtest::TempDir root;
+    const std::string nul("alias\0b", 7);
+    std::vector<std::string> keys = {"alias",
+                                     nul,
+                                     std::string("\0", 1),
+                                     std::string(237, 'k'),
+                                     std::string(238, 'k'),
+                                     std::string(255, 'k'),
+                                     std::string(1000, 'k'),
+                                     std::string(1000, 'k') + "2",
+                                     std::string(120, '.'),
+                                     std::string(400, '.')};
+    {
+        auto cache = HXCDiskCache::create(std::string("Long"), root.path());
+        for (size_t i = 0; i < keys.size(); ++i) cache->setObject(bytes(10 + i, uint8_t(i)), keys[i]);
+        for (size_t i = 0; i < keys.size(); ++i) {
+            auto back = cache->objectForKey(keys[i]);
+            ASSERT_TRUE(back) << i;
+            EXPECT_EQ(back->value.asData(), foundation::Data(10 + i, uint8_t(i))) << i;
+            auto url = cache->fileURLForKey(keys[i]);
+            ASSERT_TRUE(url) << i;
+            EXPECT_LE(url->filename().string().size() + foundation::kAtomicWriteAffixBytes, 255u) << i;
+        }
+        EXPECT_EQ(cache->dates().size(), keys.size());
+        EXPECT_EQ(cache->sizes().size(), keys.size());
+        // Keys that always fit keep the names they were stored under.
+        EXPECT_EQ(cache->fileURLForKey(std::string(237, 'k'))->filename(), std::string(237, 'k'));
+        EXPECT_EQ(cache->fileURLForKey(nul)->filename(), "alias%00b");
+    }
+    // After a reopen "alias" is still its own object, not the one stored under "alias\0b".
+    auto cache = HXCDiskCache::create(std::string("Long"), root.path());
+    EXPECT_EQ(cache->objectForKey("alias")->value.asData(), foundation::Data(10, 0));
+    EXPECT_EQ(cache->objectForKey(nul)->value.asData(), foundation::Data(11, 1));
+    EXPECT_EQ(cache->objectForKey(std::string(1000, 'k'))->value.asData(), foundation::Data(16, 6));
+    EXPECT_TRUE(cache->dates().count(nul));
+}

@@ -76,6 +76,13 @@ struct WebClient : ::testing::Test {
         return web.urlData.size();
     }
     bool runUntil(const std::function<bool()>& p) { return clock->runUntil(p, 20); }
+    std::string tagsInFlight() {
+        auto& web = app->webClient();
+        std::lock_guard lock(web.urlDataLock);
+        std::string tags;
+        for (const auto& [tag, entry] : web.urlData) tags += tag + " ";
+        return tags;
+    }
     // How often the web client asked the shell for call.
     size_t asked(const char* call) { return app->shell().count(call); }
 };
@@ -109,7 +116,7 @@ TEST_F(WebClient, TheRedirectToTheSignInPageEndsTheRequestAndSignsInOnlyInTheFor
         EXPECT_EQ(inFlight(), 0u);
         EXPECT_EQ(posted["kHistoryNotification"], 0);
     }
-    EXPECT_EQ(asked("login"), 1u);
+    EXPECT_EQ(asked("showLoadingOverlay"), 1u);  // the sign-in, in the foreground only
     for (const auto& r : service.requests()) EXPECT_NE(r.path, "/accounts/AccountLogin");
 }
 
@@ -165,7 +172,10 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
     net::Transport::setShared(transport);
     // The list of the current view hears of the abort; the unread poll aborts nothing.
     auto shown = std::make_shared<HXMessageListStandIn>();
-    app->shell().changeScript([&](HXShellStandIn::Script& s) { s.currentMessageList = shown; });
+    app->shell().changeScript([&](HXShellStandIn::Script& s) {
+        s.currentViewIndex = 2;
+        s.messageLists[2] = shown;
+    });
     for (const std::string& tag : {unread, list}) {
         app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
         ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
@@ -243,36 +253,31 @@ TEST(ReplyScanners, AuthV2AndSMSErrorCode) {
 
 TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
     std::vector<std::string> routed;
-    auto& hooks = app->webClient().hooks;
-    auto record = [&](const char* name) {
-        return [&routed, name](const HXRoutedReply& r) {
-            routed.push_back(std::string(name) + ":" + r.text);
-            return true;
-        };
+    app->webClient().hooks.smsSend = [&](const HXRoutedReply& r) {
+        routed.push_back("send:" + r.text);
+        return true;
     };
-    hooks.branches[int(HXReplyRow::AccountGet)] = record("get");
-    hooks.branches[int(HXReplyRow::AccountUpdate)] = record("update");
-    hooks.branches[int(HXReplyRow::ClientAuth)] = record("clientauth");
-    hooks.branches[int(HXReplyRow::SMSSend)] = record("send");
     const std::string api = service.origin() + "/voice/v1/voiceclient/";
     service.script("/voice/v1/voiceclient/account/", {.body = "A"}, 2);
     service.script("/voice/sms/send/", {.body = "S"});
     service.script("/signin", {.body = "C"});
-    // API tags are the request path, without the origin.
+    // API tags are the request path, without the origin. The settings row takes "account/get"
+    // exactly and every "account/update" tag; a reply without an account asks for a sign-in.
     app->startAsyncLoadWithRequest(net::URLRequest(api + "account/get?alt=json"),
                                    "/voice/v1/voiceclient/account/get?alt=json_X");
     app->startAsyncLoadWithRequest(net::URLRequest(api + "account/update?alt=json"),
                                    "/voice/v1/voiceclient/account/update?alt=json_DND");
-    ASSERT_TRUE(runUntil([&] { return routed.size() == 1 && inFlight() == 0; }));
-    EXPECT_EQ(routed, std::vector<std::string>{"update:A"});
+    ASSERT_TRUE(runUntil([&] { return asked("displayLogin") == 1 && inFlight() == 0; }));
+    EXPECT_EQ(asked("showLoadingOverlay Authenticating\u2026"), 1u);
     app->shell().clear();
     app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), page() + "sms/send/k1");
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/signin"), "ClientAuth");
-    ASSERT_TRUE(runUntil([&] { return routed.size() == 3; }));
-    // The send keeps its entry (its own Part ends it); "ClientAuth" removed its own first.
-    EXPECT_EQ(inFlight(), 1u);
+    ASSERT_TRUE(runUntil([&] { return routed.size() == 1 && service.requestCount() == 4 && inFlight() == 1; }));
+    // The send keeps its entry (its own operation ends it); "ClientAuth" removed its own first.
+    EXPECT_EQ(inFlight(), 1u) << tagsInFlight();
     auto& web = app->webClient();
     EXPECT_EQ(web.urlData.count(page() + "sms/send/k1"), 1u);
+    EXPECT_EQ(routed, std::vector<std::string>{"send:S"});
     // The indicator went on and stays on while the send is in the table.
     EXPECT_EQ(asked("setNetworkActivityIndicatorVisible 1"), 1u);
     EXPECT_EQ(asked("setNetworkActivityIndicatorVisible 0"), 0u);
@@ -341,6 +346,75 @@ TEST_F(WebClient, AFailedSettingsLoadClearsItsMarkAndReschedulesThePendingLocati
     service.releaseHeld();
     EXPECT_FALSE(app->settingsLoading());
     EXPECT_EQ(asked("rescheduleSwitchToLocation Office 60"), 1u);
+    // Unlike the polls, a settings fetch that times out tells the user the network is slow.
+    EXPECT_EQ(asked("alertSlowConnection"), 1u);
+    EXPECT_EQ(asked("alertNoConnection"), 0u);
+}
+
+TEST_F(WebClient, ASettingsFetchWithoutANetworkAlertsNothing) {
+    auto transport = net::CurlTransport::create(net::EventLoop::main());
+    transport->setNetworkAvailable([](const std::string&) { return false; });
+    net::Transport::setShared(transport);
+    const std::string tag = "/voice/v1/voiceclient/account/get?alt=json";
+    app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + tag), tag);
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+    EXPECT_EQ(asked("alertSlowConnection") + asked("alertNoConnection"), 0u);
+}
+
+// A request gives up after 90 s without an answer in the foreground and after 300 s in the
+// background, measured on the process clock from its start.
+TEST_F(WebClient, RequestsTimeOutAfter90SecondsInTheForegroundAnd300InTheBackground) {
+    const std::string list = page() + "inbox/recent/voicemail/";
+    size_t sent = 0;
+    for (bool background : {false, true}) {
+        SCOPED_TRACE(background ? "background" : "foreground");
+        app->setIsInBackground(background);
+        service.script("/voice/inbox/recent/voicemail/", {.hold = true});
+        const double start = dispatch::clock().now();
+        app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+        ASSERT_TRUE(runUntil([&] { return service.requestCount() == sent + 1; }));
+        ++sent;
+        const double limit = background ? 300 : 90;
+        clock->advance(limit - 1 - (dispatch::clock().now() - start));
+        clock->runUntilIdle();
+        EXPECT_EQ(inFlight(), 1u) << "still waiting a second before the limit";
+        clock->advance(2);
+        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+        EXPECT_LE(dispatch::clock().now() - start, limit + 1);
+        service.releaseHeld();
+    }
+    EXPECT_EQ(asked("alertSlowConnection"), 2u);
+}
+
+TEST_F(WebClient, ApiRequestsNameTheWebClientAsXOriginAndTheApiAsOrigin) {
+    auto& endpoints = app->webClient().endpoints;
+    endpoints.webClient = "https://web.hx.test";
+    endpoints.api = "https://api.hx.test";
+    app->account()->setOAuthDict(foundation::Dictionary{{"access_token", "t0k"},
+                                                        {"token_type", "Bearer"},
+                                                        {"expirationDate", foundation::Date{clock->wallNow() + 60}}});
+    auto request = app->apiRequestWithDict(foundation::Dictionary{{"url", "/voice/v1/voiceclient/account/get?alt=json"},
+                                                                  {"contentType", "application/json+protobuf"}});
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->valueForHTTPHeaderField("X-Origin").value_or(""), "https://web.hx.test");
+    EXPECT_EQ(request->valueForHTTPHeaderField("Origin").value_or(""), "https://api.hx.test");
+    EXPECT_EQ(request->valueForHTTPHeaderField("X-Requested-With").value_or(""), "XMLHttpRequest");
+}
+
+TEST_F(WebClient, LocalMediaFilesAreNamedByType) {
+    struct Case {
+        const char* mimeType;
+        const char* file;
+    } cases[] = {
+        {"audio/mpeg", "m7.mp3"},
+        {"audio/amr", "m7.mp3"},
+        {"video/mp4", "m7.mov"},
+        {"text/x-vcard", "m7.vcf"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mimeType);
+        EXPECT_EQ(std::filesystem::path(app->localURLForMedia("m7", c.mimeType)), dir / "user@example.test" / c.file);
+    }
 }
 
 TEST_F(WebClient, ApiRequestsNeedATokenAndCarryTheirHeadersInOrder) {
@@ -348,8 +422,10 @@ TEST_F(WebClient, ApiRequestsNeedATokenAndCarryTheirHeadersInOrder) {
                              {"contentType", "application/json+protobuf"},
                              {"body", "[null,\"\xc3\xa9\"]"}};
     EXPECT_FALSE(app->apiRequestWithDict(d).has_value());
-    EXPECT_EQ(asked("retrieveOAuth renewal"), 1u);
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.authorization = "Bearer t0k"; });
+    EXPECT_EQ(inFlight(), 1u);  // the token is being fetched
+    app->account()->setOAuthDict(foundation::Dictionary{{"access_token", "t0k"},
+                                                        {"token_type", "Bearer"},
+                                                        {"expirationDate", foundation::Date{clock->wallNow() + 60}}});
     auto request = app->apiRequestWithDict(d);
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(request->url(), service.origin() + "/voice/v1/voiceclient/account/get?alt=json");

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +48,31 @@ int runCommand(const std::string& command, std::string* output) {
     }
     int status = ::pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, int* readFd) {
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Reports go to descriptor 3, apart from the test framework's own output.
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::string filterArg = "--gtest_filter=" + filter;
+    std::vector<char*> argv{self.data(), filterArg.data(), nullptr};
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
+    envStrings.insert(envStrings.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    *readFd = fds[0];
+    return pid;
 }
 
 bool haveProgram(const std::string& name) { return runCommand("command -v '" + name + "' >/dev/null 2>&1") == 0; }

@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 namespace hxtest {
 
@@ -27,6 +30,11 @@ std::filesystem::path sourceDir();
 
 // Runs a shell command, returns its exit status and (optionally) what it printed on stdout.
 int runCommand(const std::string& command, std::string* output = nullptr);
+
+// Runs this test executable again with only the test named by filter and the extra environment
+// entries ("NAME=value") given; the child's descriptor 3 is a pipe whose read end comes back in
+// readFd. Returns the child's pid, or -1.
+pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, int* readFd);
 
 // True when a program is on PATH (independent-check tools: sqlite3, protoc, openssl, python3).
 bool haveProgram(const std::string& name);

@@ -75,6 +75,34 @@ TEST_F(DeviceTracker, LocaleForms) {
     ::setenv("LANGUAGE", "zh_Hant_TW", 1);
     EXPECT_EQ(ZIVODeviceTracker::locale(), "zh-Hant_TW");
     ::unsetenv("LANGUAGE");
+    // From the environment alone: the first preferred language with the locale categories' region.
+    struct Env {
+        const char *language, *lcAll, *lang;
+        const char* locale;
+    } environments[] = {
+        {"fr:de", nullptr, "en_GB.UTF-8", "fr_GB"},
+        {"fr", "de_CH.UTF-8", "en_GB.UTF-8", "fr_CH"},
+        {"pt_BR:en", nullptr, "en_GB.UTF-8", "pt_BR"},
+        {"zh_Hant", nullptr, "zh_TW.UTF-8", "zh-Hant_TW"},
+        {"fr", "C", "en_GB.UTF-8", "fr"},
+        {nullptr, nullptr, "en_GB.UTF-8", "en_GB"},
+    };
+    foundation::setCurrentLocaleIdentifier("");
+    std::optional<std::string> saved[3];
+    const char* names[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    for (int i = 0; i < 3; ++i)
+        if (const char* v = std::getenv(names[i])) saved[i] = v;
+    for (const auto& e : environments) {
+        SCOPED_TRACE(e.locale);
+        auto set = [](const char* name, const char* value) { value ? ::setenv(name, value, 1) : ::unsetenv(name); };
+        set("LANGUAGE", e.language);
+        set("LC_ALL", e.lcAll);
+        set("LC_MESSAGES", nullptr);
+        set("LANG", e.lang);
+        EXPECT_EQ(ZIVODeviceTracker::locale(), e.locale);
+    }
+    for (int i = 0; i < 3; ++i) saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
+    ::unsetenv("LANGUAGE");
     // No region anywhere: the language alone, never a placeholder region.
     foundation::setCurrentLocaleIdentifier("de");
     EXPECT_EQ(ZIVODeviceTracker::locale(), "de");

@@ -7,6 +7,8 @@
 #include "RurIdurev/RurIdurev/Internals/Util/ordered_dictionary.h"
 #include "RurIdurev/RurIdurev/Internals/Util/platform_adapters.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/bundle.h"
 #include "tests/support/test_support.h"
 #include "tests/telemetry/log_capture.h"
 
@@ -81,15 +83,71 @@ TEST_F(SdkFiles, DirectoryAndFileOperations) {
     EXPECT_TRUE(capture.contains("Couldn't create new file at path " + (root / "block/inner").string()));
 }
 
-TEST(AppEnvironment, InfoValueOrDevelopment) {
-    EXPECT_EQ(ZIVOUtility::currentAppEnvironment(), ZIVOEnvironmentOther);
-    zivo_platform::setInfoValueForTesting("RurIdurevAppEnvironment", 0);
+// The environment comes from what the main bundle holds: a provisioning profile marks a
+// development or ad-hoc build, a sandbox receipt a TestFlight install; neither is the App Store.
+TEST(AppEnvironment, ProfileThenSandboxReceiptElseTheStore) {
+    hxtest::TempDir dir;
+    foundation::Bundle::main().setResourcesDirectory(dir.path());
+    struct Case {
+        const char* name;
+        std::vector<std::string> files;
+        int environment;
+        bool profile, sandbox;
+    } cases[] = {
+        {"nothing", {}, ZIVOEnvironmentAppStore, false, false},
+        {"store receipt", {"StoreKit/receipt"}, ZIVOEnvironmentAppStore, false, false},
+        {"sandbox receipt", {"StoreKit/sandboxReceipt"}, ZIVOEnvironmentTestFlight, false, true},
+        {"profile", {"embedded.mobileprovision"}, ZIVOEnvironmentOther, true, false},
+        {"profile wins", {"embedded.mobileprovision", "StoreKit/sandboxReceipt"}, ZIVOEnvironmentOther, true, true},
+        {"other profile name",
+         {"Embedded.mobileprovision", "embedded.provision"},
+         ZIVOEnvironmentAppStore,
+         false,
+         false},
+        {"receipt folder named like the receipt", {"StoreKit/sandboxReceipt/x"}, ZIVOEnvironmentAppStore, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir.path());
+        for (const auto& file : c.files) {
+            std::filesystem::create_directories((dir / file).parent_path());
+            std::ofstream(dir / file) << "x";
+        }
+        EXPECT_EQ(ZIVOUtility::hasEmbeddedMobileProvision(), c.profile);
+        EXPECT_EQ(ZIVOUtility::isAppStoreReceiptSandbox(), c.sandbox);
+        EXPECT_EQ(ZIVOUtility::currentAppEnvironment(), c.environment);
+    }
+    // An Info value of the old form decides nothing.
+    std::filesystem::remove_all(dir.path());
+    zivo_platform::setInfoValueForTesting("RurIdurevAppEnvironment", 99);
     EXPECT_EQ(ZIVOUtility::currentAppEnvironment(), ZIVOEnvironmentAppStore);
-    zivo_platform::setInfoValueForTesting("RurIdurevAppEnvironment", 1);
-    EXPECT_EQ(ZIVOUtility::currentAppEnvironment(), ZIVOEnvironmentTestFlight);
-    zivo_platform::setInfoValueForTesting("RurIdurevAppEnvironment", 7);
-    EXPECT_EQ(ZIVOUtility::currentAppEnvironment(), ZIVOEnvironmentOther);
     zivo_platform::setInfoValueForTesting("RurIdurevAppEnvironment", {});
+    foundation::Bundle::main().setResourcesDirectory({});
+}
+
+TEST(ApplicationState, ThePlatformsStateOutsideAnExtensionAndUnknownInside) {
+    auto& app = ZIVOUtility::sharedApp();
+    EXPECT_EQ(&app, &foundation::Application::shared());
+    for (auto state : {foundation::ApplicationState::Inactive, foundation::ApplicationState::Background,
+                       foundation::ApplicationState::Active}) {
+        app.setApplicationState(state);
+        EXPECT_EQ(ZIVOUtility::sharedAppState(), static_cast<int>(state));
+        EXPECT_EQ(ZIVOUtility::applicationState(), static_cast<int>(state));
+    }
+    app.setApplicationState(foundation::ApplicationState::Background);
+    for (const char* path : {"/apps/Share.appex/share", "/x/Widget.appex/Frameworks/y"}) {
+        zivo_platform::setExecutablePathForTesting(path);
+        EXPECT_EQ(ZIVOUtility::applicationState(), ZIVOApplicationStateUnknown) << path;
+        EXPECT_EQ(ZIVOUtility::sharedAppState(), ZIVOApplicationStateBackground) << path;
+    }
+    // Only a folder named so: a file or a name that merely contains the word does not count.
+    for (const char* path : {"/apps/Share.appex", "/apps/Share.appexample/share", "/apps/appex/share"}) {
+        zivo_platform::setExecutablePathForTesting(path);
+        EXPECT_EQ(ZIVOUtility::applicationState(), ZIVOApplicationStateBackground) << path;
+    }
+    zivo_platform::setExecutablePathForTesting({});
+    app.setApplicationState(foundation::ApplicationState::Active);
 }
 
 TEST(Obfuscate, CaseInsensitiveReplaceAndBadPattern) {

@@ -149,13 +149,21 @@ TEST_F(FacadeSwitchesTest, LogLevelAndHandlerGoToTheLoggerAndTheLevelReleasesHel
 }
 
 TEST_F(FacadeSwitchesTest, ConfigurationOutsideTheStoresLowersTheLevelThroughTheFacade) {
-    if (ZIVOUtility::currentAppEnvironment() != ZIVOEnvironmentOther) GTEST_SKIP() << "only for environment other";
+    std::ofstream(dir / "resources/embedded.mobileprovision") << "profile";  // a development build
+    ASSERT_EQ(ZIVOUtility::currentAppEnvironment(), ZIVOEnvironmentOther);
     bool traced = false;
     ZIVODelegateForwarder::addTraceBlock([&traced] { traced = true; });
     ZIVOLogger::resetForTesting();
     ZIVORurIdurev::start(std::string(kSecret), {});
     EXPECT_EQ(ZIVOLogger::currentLogLevel(), ZIVOLogLevelWarning);
     EXPECT_TRUE(traced);
+}
+
+TEST_F(FacadeSwitchesTest, ConfigurationInTheStoresKeepsTheLevel) {
+    ASSERT_EQ(ZIVOUtility::currentAppEnvironment(), ZIVOEnvironmentAppStore);
+    ZIVOLogger::resetForTesting();
+    ZIVORurIdurev::start(std::string(kSecret), {});
+    EXPECT_EQ(ZIVOLogger::currentLogLevel(), ZIVOLogLevelAssert);
 }
 
 TEST_F(FacadeSwitchesTest, AppDelegateForwarderFlagFollowsTheInfoSwitch) {

@@ -59,33 +59,6 @@ std::string sqlite(const std::filesystem::path& db, const std::string& statement
     return out;
 }
 
-// Runs this test binary's child entry with the environment given; returns its pid and the read
-// end of its standard output.
-pid_t spawnChild(const std::string& filter, const std::vector<std::string>& env, int* readFd) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // Reports go to descriptor 3, apart from the test framework's own output.
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::string filterArg = "--gtest_filter=" + filter;
-    std::vector<char*> argv{self.data(), filterArg.data(), nullptr};
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
-    envStrings.insert(envStrings.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    *readFd = fds[0];
-    return pid;
-}
-
 // An application bundle whose Info gives the versions every log's device carries.
 void writeInfo(const std::filesystem::path& dir) {
     std::filesystem::create_directories(dir / "resources");
@@ -251,8 +224,8 @@ TEST_F(SdkEndToEndTest, LogsSurviveARestartAndAChildRunSendsThem) {
     clock->runUntilIdle();
 
     int fd = -1;
-    pid_t pid = spawnChild("ChildSdk.SendsStoredLogs",
-                           {"HX_CHILD_DIR=" + dir.path().string(), "HX_CHILD_URL=" + service.baseURL()}, &fd);
+    pid_t pid = hxtest::spawnSelf("ChildSdk.SendsStoredLogs",
+                                  {"HX_CHILD_DIR=" + dir.path().string(), "HX_CHILD_URL=" + service.baseURL()}, &fd);
     ASSERT_GT(pid, 0);
     std::string out;
     char buffer[512];
@@ -296,7 +269,7 @@ TEST_F(SdkEndToEndTest, AcknowledgedSavesSurviveSigkill) {
     for (int k : {1, 7, 40, 150}) {
         hxtest::TempDir childDir;
         int fd = -1;
-        pid_t pid = spawnChild("ChildStore.SavesUntilKilled", {"HX_CHILD_DIR=" + childDir.path().string()}, &fd);
+        pid_t pid = hxtest::spawnSelf("ChildStore.SavesUntilKilled", {"HX_CHILD_DIR=" + childDir.path().string()}, &fd);
         ASSERT_GT(pid, 0);
         std::string reported;
         int lines = 0;

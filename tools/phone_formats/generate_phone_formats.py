@@ -12,9 +12,12 @@ The rule file layout (little-endian):
   NUL-terminated patterns that the rules point at (offset P rel. R+S+F).
 
 A rule picks a pattern by the value of the leading matchLen digits (an inclusive range) and by
-the number's length (at most maxLen). The metadata selects a format by a leading-digits regular
-expression and a full-number pattern, so each format becomes one rule per number length it
-accepts and per range of leading digits its leading-digits expression allows.
+the number's length (at most maxLen; validity wants it exact). The metadata selects a format by
+a leading-digits regular expression and a full-number pattern, so each format becomes one rule
+per range of leading digits its expression allows and per run of lengths that one pattern
+serves, and every possible length of the code's numbers gets a fallback rule for any leading
+digits (the digits in one run, as the library shows a number no format covers). Each kind of
+rule (international, with the trunk prefix, national) has its own rule sets.
 """
 import struct
 import sys

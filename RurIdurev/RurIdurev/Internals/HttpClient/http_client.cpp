@@ -210,25 +210,32 @@ void ZIVOHttpClient::requestCompleted(const std::shared_ptr<ZIVOHttpCall>& call,
             ZIVOLogDebug(kZIVOLogTag, std::string("HTTP call was canceled; do not process further."));
             return;
         }
-        if (ZIVOHttpUtil::isNoInternetConnectionError(error) || ZIVOHttpUtil::isSSLConnectionError(error)) {
-            call->resetRetry();
+        const bool connectivity =
+            ZIVOHttpUtil::isNoInternetConnectionError(error) || ZIVOHttpUtil::isSSLConnectionError(error);
+        if (connectivity) {
             std::string why = ZIVOHttpUtil::isNoInternetConnectionError(error)
                                   ? "Internet connection is down."
                                   : "Could not establish secure connection.";
             ZIVOLogInfo(kZIVOLogTag, "HTTP call failed with error: " + why);
-            return;
+            // Held until the network comes back, which the reachability will announce. While it
+            // reports the network as there, no change may ever come to end the hold: such a call
+            // goes through the retries of status 0 below instead.
+            if (reachability_->currentReachabilityStatus() == ZIVONotReachable) {
+                call->resetRetry();
+                return;
+            }
         }
-        if (error) {
+        if (error && !connectivity) {
             auto e = *error;
             ZIVOLogError(kZIVOLogTag, "HTTP request error with code: " + std::to_string(e.code) +
                                           ", domain: " + e.domain + ", description: " + e.localizedDescription());
             pendingCalls_.erase(call);
             completeAfterUnlock = call->completionHandler();
         } else {
-            int status = response ? response->statusCode : 0;
+            int status = response && !error ? response->statusCode : 0;
             if (ZIVOHttpUtil::isRecoverableError(status) && !call->hasReachedMaxRetries()) {
                 auto retryAfter = ZIVOHttpUtil::parseRetryAfterMs(
-                    response ? response->valueForHTTPHeaderField("x-zv-retry-after-ms") : std::nullopt);
+                    response && !error ? response->valueForHTTPHeaderField("x-zv-retry-after-ms") : std::nullopt);
                 std::weak_ptr<ZIVOHttpClient> weak = weak_from_this();
                 std::weak_ptr<ZIVOHttpCall> weakCall = call;
                 call->startRetryTimerWithStatusCode(status, retryAfter, [weak, weakCall] {

@@ -1,41 +1,45 @@
 #include "RurIdurev/RurIdurev/Internals/HttpClient/reachability.h"
 
-#include <fstream>
-#include <sstream>
+#include <netinet/in.h>
 
 #include "RurIdurev/RurIdurev/Internals/Util/dispatcher_util.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/net/reachability.h"
 
-namespace {
+ZIVO_Reachability::ZIVO_Reachability(FlagsSource source, std::shared_ptr<net::ReachabilityTarget> target)
+    : source_(std::move(source)), target_(std::move(target)) {}
 
-// A default route in the routing table is as close as this system gets to "reachable".
-std::optional<uint32_t> routeTableFlags() {
-    std::ifstream in("/proc/net/route");
-    if (!in) return ZIVO_Reachability::kFlagReachable;
-    std::string line;
-    std::getline(in, line);
-    bool any = false;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string iface, destination;
-        fields >> iface >> destination;
-        any = true;
-        if (destination == "00000000") return ZIVO_Reachability::kFlagReachable;
-    }
-    return any ? 0u : ZIVO_Reachability::kFlagReachable;
+std::shared_ptr<ZIVO_Reachability> ZIVO_Reachability::withTarget(std::shared_ptr<net::ReachabilityTarget> target) {
+    if (!target) return nullptr;
+    auto raw = target.get();
+    return std::shared_ptr<ZIVO_Reachability>(
+        new ZIVO_Reachability([raw] { return raw->getFlags(); }, std::move(target)));
 }
 
-}  // namespace
+std::shared_ptr<ZIVO_Reachability> ZIVO_Reachability::reachabilityWithHostName(const std::string& hostName) {
+    return withTarget(net::ReachabilityTarget::withHostName(hostName));
+}
+
+std::shared_ptr<ZIVO_Reachability> ZIVO_Reachability::reachabilityWithAddress(const sockaddr* address) {
+    return withTarget(net::ReachabilityTarget::withAddress(address));
+}
 
 std::shared_ptr<ZIVO_Reachability> ZIVO_Reachability::reachabilityForInternetConnection() {
-    return std::shared_ptr<ZIVO_Reachability>(new ZIVO_Reachability(routeTableFlags));
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    return reachabilityWithAddress(reinterpret_cast<const sockaddr*>(&any));
 }
 
 std::shared_ptr<ZIVO_Reachability> ZIVO_Reachability::reachabilityWithFlagsSource(FlagsSource source) {
-    return std::shared_ptr<ZIVO_Reachability>(new ZIVO_Reachability(std::move(source)));
+    return std::shared_ptr<ZIVO_Reachability>(new ZIVO_Reachability(std::move(source), nullptr));
 }
 
-ZIVO_Reachability::~ZIVO_Reachability() { notifying_ = false; }
+ZIVO_Reachability::~ZIVO_Reachability() {
+    notifying_ = false;
+    // The target stops listening as it goes; its callback only holds this object weakly.
+    if (auto target = std::move(target_))
+        ZIVODispatcherUtil::performBlockOnMainThread([target] { target->unschedule(); });
+}
 
 ZIVONetworkStatus ZIVO_Reachability::networkStatusForFlags(uint32_t flags) {
     if (!(flags & kFlagReachable)) return ZIVONotReachable;
@@ -67,11 +71,30 @@ void ZIVO_Reachability::postChange() {
 
 void ZIVO_Reachability::startNotifier() {
     if (notifying_.exchange(true)) return;
-    // Observers learn the current state at once.
-    postChange();
+    std::weak_ptr<ZIVO_Reachability> weak = weak_from_this();
+    ZIVODispatcherUtil::performBlockOnMainThread([weak] {
+        auto self = weak.lock();
+        if (!self || !self->notifying_) return;
+        if (self->target_) {
+            // The target calls back on the main loop after each change the network layer sees.
+            self->target_->setCallback([weak](uint32_t) {
+                if (auto again = weak.lock()) again->flagsChanged();
+            });
+            if (!self->target_->scheduleWithLoop(net::EventLoop::main())) return;
+        }
+        // Observers learn the current state at once.
+        self->postChange();
+    });
 }
 
-void ZIVO_Reachability::stopNotifier() { notifying_ = false; }
+void ZIVO_Reachability::stopNotifier() {
+    notifying_ = false;
+    std::weak_ptr<ZIVO_Reachability> weak = weak_from_this();
+    ZIVODispatcherUtil::performBlockOnMainThread([weak] {
+        auto self = weak.lock();
+        if (self && self->target_ && !self->notifying_) self->target_->unschedule();
+    });
+}
 
 void ZIVO_Reachability::flagsChanged() {
     if (notifying_) postChange();

@@ -1,7 +1,7 @@
 // Whether the device can reach the internet, with a change notification on the main thread.
-// On this system the status comes from a source: by default the kernel's routing table (a
-// default route means reachable through the local network; unreadable means reachable, so that
-// an unsure answer never pauses the transport); tests install a fake source and drive changes.
+// The status comes from the network layer's reachability target (on Linux the routing table,
+// with changes announced by netlink while the notifier runs); tests may install a source of
+// their own and drive changes through flagsChanged().
 #pragma once
 
 #include <atomic>
@@ -12,9 +12,15 @@
 #include <optional>
 #include <string>
 
+#include <sys/socket.h>
+
 enum ZIVONetworkStatus : int { ZIVONotReachable = 0, ZIVOReachableViaWiFi = 1, ZIVOReachableViaWWAN = 2 };
 
 inline constexpr const char* kZVNetworkReachabilityChangedNotification = "kZVNetworkReachabilityChangedNotification";
+
+namespace net {
+class ReachabilityTarget;
+}
 
 class ZIVO_Reachability : public std::enable_shared_from_this<ZIVO_Reachability> {
 public:
@@ -27,6 +33,11 @@ public:
 
     using FlagsSource = std::function<std::optional<uint32_t>()>;
 
+    // None when the target cannot be made (an empty or malformed host name, an address of
+    // another family than IPv4 or IPv6).
+    static std::shared_ptr<ZIVO_Reachability> reachabilityWithHostName(const std::string& hostName);
+    static std::shared_ptr<ZIVO_Reachability> reachabilityWithAddress(const sockaddr* address);
+    // The IPv4 "any" address.
     static std::shared_ptr<ZIVO_Reachability> reachabilityForInternetConnection();
     // A reachability whose flags come from source (tests).
     static std::shared_ptr<ZIVO_Reachability> reachabilityWithFlagsSource(FlagsSource source);
@@ -43,9 +54,12 @@ public:
     bool isNotifying() const { return notifying_; }
 
 private:
-    explicit ZIVO_Reachability(FlagsSource source) : source_(std::move(source)) {}
+    ZIVO_Reachability(FlagsSource source, std::shared_ptr<net::ReachabilityTarget> target);
+    static std::shared_ptr<ZIVO_Reachability> withTarget(std::shared_ptr<net::ReachabilityTarget> target);
     void postChange();
 
     FlagsSource source_;
+    // Scheduled on the main loop while the notifier runs; touched on the main thread only.
+    std::shared_ptr<net::ReachabilityTarget> target_;
     std::atomic<bool> notifying_{false};
 };

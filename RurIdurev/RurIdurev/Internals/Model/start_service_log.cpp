@@ -29,7 +29,7 @@ std::shared_ptr<ZIVOStartServiceLog> ZIVOStartServiceLog::decode(foundation::Dec
         std::vector<std::string> names;
         for (const auto& name : *list) {
             if (!name.isString()) {
-                decoder.failWithError(foundation::Error::withDescription(foundation::kArchiveErrorDomain,
+                decoder.failWithError(foundation::Error::withDescription(foundation::kCocoaErrorDomain,
                                                                          foundation::kArchiveReadCorruptError,
                                                                          "services holds a non-text name"));
                 return nullptr;

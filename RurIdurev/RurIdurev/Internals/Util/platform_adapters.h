@@ -34,6 +34,14 @@ foundation::Value infoValue(const std::string& key);
 // Tests pin Info values (a null value removes the pin); pinned values win over the bundle's.
 void setInfoValueForTesting(const std::string& key, const foundation::Value& value);
 
+// The running executable's path (tests may pretend to be another; empty restores the real one).
+std::filesystem::path executablePath();
+void setExecutablePathForTesting(std::filesystem::path path);
+
+// The main bundle's store receipt: the file "StoreKit/sandboxReceipt" (a sandbox install) or
+// "StoreKit/receipt" among its resources; none when it holds neither.
+std::optional<std::filesystem::path> appStoreReceiptURL();
+
 // The first Application Support directory of the user domain (under the app home).
 std::filesystem::path applicationSupportDirectory();
 // Tests put the directory elsewhere (an empty path restores the app home's).

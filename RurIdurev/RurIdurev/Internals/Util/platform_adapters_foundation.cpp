@@ -15,6 +15,7 @@ struct State {
     std::shared_ptr<foundation::UserDefaults> defaults;
     foundation::Dictionary pinnedInfo;
     std::filesystem::path applicationSupportOverride;
+    std::filesystem::path executableOverride;
 };
 
 State& state() {
@@ -95,6 +96,29 @@ void setApplicationSupportDirectoryForTesting(std::filesystem::path directory) {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     s.applicationSupportOverride = std::move(directory);
+}
+
+std::filesystem::path executablePath() {
+    {
+        auto& s = state();
+        std::lock_guard lock(s.mutex);
+        if (!s.executableOverride.empty()) return s.executableOverride;
+    }
+    return foundation::Bundle::executablePath();
+}
+
+void setExecutablePathForTesting(std::filesystem::path path) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.executableOverride = std::move(path);
+}
+
+std::optional<std::filesystem::path> appStoreReceiptURL() {
+    const auto storeKit = foundation::Bundle::main().resourcesDirectory() / "StoreKit";
+    std::error_code ec;
+    for (const char* name : {"sandboxReceipt", "receipt"})
+        if (std::filesystem::is_regular_file(storeKit / name, ec)) return storeKit / name;
+    return std::nullopt;
 }
 
 }  // namespace zivo_platform

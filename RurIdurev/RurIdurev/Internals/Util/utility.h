@@ -21,6 +21,18 @@ enum ZIVOAppEnvironment : int {
     ZIVOEnvironmentOther = 99,
 };
 
+// Application state values (`applicationState`): the platform's three, and 3 for unknown.
+enum ZIVOApplicationState : int {
+    ZIVOApplicationStateActive = 0,
+    ZIVOApplicationStateInactive = 1,
+    ZIVOApplicationStateBackground = 2,
+    ZIVOApplicationStateUnknown = 3,
+};
+
+namespace foundation {
+class Application;
+}
+
 class ZIVOUtility {
 public:
     ZIVOUtility() = delete;
@@ -45,9 +57,18 @@ public:
     static foundation::Dictionary validateProperties(const foundation::Dictionary& properties,
                                                      const std::string& logName, const std::string& logType);
 
-    // ---- Environment: 0 App Store, 1 TestFlight, 99 other. The bundle says which in its Info
-    // value "RurIdurevAppEnvironment"; a bundle that does not say is a development build (99).
+    // ---- Application. An app extension (".appex/" in the executable's path) must not touch the
+    // shared application: its state reads unknown (3) there.
+    static int applicationState();
+    static foundation::Application& sharedApp();
+    static int sharedAppState();
+
+    // ---- Environment: 99 (other) when the main bundle holds the resource "embedded" of type
+    // "mobileprovision" (a development or ad-hoc build), else 1 (TestFlight) when its store
+    // receipt is the sandbox one, else 0 (App Store).
     static int currentAppEnvironment();
+    static bool hasEmbeddedMobileProvision();
+    static bool isAppStoreReceiptSandbox();
 
     // ---- Files, all inside the SDK directory "<Application Support>/com.dorazadav.ruridurev"
     static std::filesystem::path rurIdurevDirectoryURL();

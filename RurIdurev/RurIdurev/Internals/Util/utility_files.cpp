@@ -8,6 +8,8 @@
 #include "RurIdurev/RurIdurev/Internals/Util/platform_adapters.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurev/RurIdurev/logger.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/bundle.h"
 
 namespace fs = std::filesystem;
 
@@ -48,13 +50,29 @@ bool writeFile(const fs::path& path, const foundation::Data& data, bool atomical
 
 }  // namespace
 
+int ZIVOUtility::applicationState() {
+    if (zivo_platform::executablePath().string().find(".appex/") != std::string::npos)
+        return ZIVOApplicationStateUnknown;
+    return sharedAppState();
+}
+
+foundation::Application& ZIVOUtility::sharedApp() { return foundation::Application::shared(); }
+
+int ZIVOUtility::sharedAppState() { return static_cast<int>(sharedApp().applicationState()); }
+
+bool ZIVOUtility::hasEmbeddedMobileProvision() {
+    return foundation::Bundle::main().pathForResource("embedded", "mobileprovision").has_value();
+}
+
+bool ZIVOUtility::isAppStoreReceiptSandbox() {
+    auto receipt = zivo_platform::appStoreReceiptURL();
+    return receipt && receipt->filename() == "sandboxReceipt";
+}
+
 int ZIVOUtility::currentAppEnvironment() {
-    const foundation::Value value = zivo_platform::infoValue("RurIdurevAppEnvironment");
-    if (!value.isNumber() && !value.isString()) return ZIVOEnvironmentOther;
-    const int64_t environment = value.int64Value(ZIVOEnvironmentOther);
-    if (environment == ZIVOEnvironmentAppStore || environment == ZIVOEnvironmentTestFlight)
-        return static_cast<int>(environment);
-    return ZIVOEnvironmentOther;
+    if (hasEmbeddedMobileProvision()) return ZIVOEnvironmentOther;
+    if (isAppStoreReceiptSandbox()) return ZIVOEnvironmentTestFlight;
+    return ZIVOEnvironmentAppStore;
 }
 
 fs::path ZIVOUtility::rurIdurevDirectoryURL() {

@@ -10,20 +10,18 @@
 #include "RurIdurev/RurIdurev/rur_idurev.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_log_tag.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/wrapper_exception_manager.h"
+#include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
+#include "platform/kernel/mach.h"
 
 namespace {
 
-constexpr uint64_t kCPUTypeARM = 12;
-constexpr uint64_t kCPUTypeARM64 = 0x100000C;
-constexpr uint64_t kCPUTypeX86 = 7;
-constexpr uint64_t kCPUTypeX86_64 = 0x1000007;
-constexpr uint64_t kCPUTypePPC = 18;
-
-std::string lowercase(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
+// The report carries Mach CPU types widened to 64 bits.
+constexpr uint64_t kCPUTypeARM = static_cast<uint64_t>(kernel::CPU_TYPE_ARM);
+constexpr uint64_t kCPUTypeARM64 = static_cast<uint64_t>(kernel::CPU_TYPE_ARM64);
+constexpr uint64_t kCPUTypeX86 = static_cast<uint64_t>(kernel::CPU_TYPE_X86);
+constexpr uint64_t kCPUTypeX86_64 = static_cast<uint64_t>(kernel::CPU_TYPE_X86_64);
+constexpr uint64_t kCPUTypePPC = static_cast<uint64_t>(kernel::CPU_TYPE_POWERPC);
 
 std::string hexText(const char* format, unsigned long long value) {
     char buffer[64];
@@ -253,9 +251,9 @@ int ZIVOErrorLogFormatter::imageTypeForImagePath(const std::optional<std::string
     if (!imagePath || !processPath) return 2;
     std::string standardized = std::filesystem::path(*imagePath).lexically_normal().string();
     if (standardized.size() > 1 && standardized.back() == '/') standardized.pop_back();
-    const std::string p = lowercase(standardized);
-    const std::string i = lowercase(*imagePath);
-    const std::string e = lowercase(*processPath);
+    const std::string p = foundation::asciiLowercase(standardized);
+    const std::string i = foundation::asciiLowercase(*imagePath);
+    const std::string e = foundation::asciiLowercase(*processPath);
     const bool swiftLibrary = p.find("frameworks/libswift") != std::string::npos && p.size() >= 6 &&
                               p.compare(p.size() - 6, 6, ".dylib") == 0;
     if (p.find(".app/") != std::string::npos && !swiftLibrary) {

@@ -1,0 +1,71 @@
+// Rendering a list screen at 2x: a 375 x 667 window holding 60 rows of 44 points (icon, title,
+// detail, badge, separator), text measured and drawn with the bundled fonts. The goal is one frame
+// within 16 ms on one core, so a window can refresh at 60 Hz.
+#include <benchmark/benchmark.h>
+
+#include "platform/graphics/graphics_context.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/font_text_measurer.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/window.h"
+#include "ui/widgets/hxc_badge_view.h"
+
+namespace {
+
+std::shared_ptr<toolkit::View> listScreen() {
+    using namespace toolkit;
+    auto screen = View::make(Rect(0, 0, 375, 667));
+    screen->setBackgroundColor(Color::systemBackground());
+    auto dot = graphics::Bitmap::make(58, 58).value();
+    for (int y = 0; y < 58; ++y) {
+        for (int x = 0; x < 58; ++x) dot->setRGBA(x, y, 30, 120, static_cast<uint8_t>(x * 4), 255);
+    }
+    auto picture = graphics::Image::fromBitmap(dot, 2);
+    for (int row = 0; row < 60; ++row) {
+        auto cell = View::make(Rect(0, 64 + row * 44.0, 375, 44));
+        cell->setBackgroundColor(Color::secondarySystemGroupedBackground());
+        auto icon = std::make_shared<ImageView>(picture);
+        icon->setFrame(Rect(12, 7, 29, 29));
+        icon->layer().cornerRadius = 14.5;
+        icon->setClipsToBounds(true);
+        cell->addSubview(icon);
+        auto title = std::make_shared<Label>(Rect(52, 4, 250, 20));
+        title->font = Font::boldSystem(15);
+        title->textColor = Color::label();
+        title->setText("Conversation " + std::to_string(row + 1) + " with a long name");
+        cell->addSubview(title);
+        auto detail = std::make_shared<Label>(Rect(52, 23, 250, 17));
+        detail->font = Font::system(13);
+        detail->textColor = Color::secondaryLabel();
+        detail->setText("See you tomorrow at the station, bring the tickets please");
+        cell->addSubview(detail);
+        auto badge = std::make_shared<HXCBadgeView>();
+        badge->setText(std::to_string(row % 12 + 1));
+        badge->setTintColor(Color::systemRed());
+        badge->setFrame(Rect({320, 7}, badge->sizeThatFits({})));
+        cell->addSubview(badge);
+        auto separator = View::make(Rect(52, 43.5, 323, 0.5));
+        separator->setBackgroundColor(Color::separator());
+        cell->addSubview(separator);
+        screen->addSubview(cell);
+    }
+    return screen;
+}
+
+void BM_RenderListScreen2x(benchmark::State& state) {
+    toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared());
+    toolkit::Window window(toolkit::ScreenProfile::iPhone8());
+    auto screen = listScreen();
+    window.addSubview(screen);
+    for (auto _ : state) {
+        auto context = graphics::GraphicsContext::image({375, 667}, true, 2).value();
+        toolkit::renderView(*screen, *context);
+        benchmark::DoNotOptimize(context->pixels().data());
+    }
+    toolkit::setTextMeasurer(nullptr);
+}
+BENCHMARK(BM_RenderListScreen2x)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

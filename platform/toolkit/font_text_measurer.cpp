@@ -1,0 +1,39 @@
+#include "platform/toolkit/font_text_measurer.h"
+
+#include "platform/graphics/text_layout.h"
+
+namespace {
+constexpr size_t kMaxCachedWidths = 20000;
+}
+
+namespace toolkit {
+
+double FontTextMeasurer::lineHeight(const Font& font) const {
+    graphics::TextAttributes attributes;
+    attributes.font = font;
+    // An empty line in the font: the height every line of that font takes.
+    return graphics::TextLayout(graphics::AttributedString("", attributes), {}).size().height;
+}
+
+double FontTextMeasurer::lineWidth(const std::string& text, const Font& font) const {
+    // Layout measures the same strings again and again (truncation searches, every redraw).
+    std::string key = font.description();
+    key += '\n';
+    key += text;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (auto it = widths_.find(key); it != widths_.end()) return it->second;
+    }
+    const double width = graphics::sizeOfText(text, font).width;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (widths_.size() >= kMaxCachedWidths) widths_.clear();
+    widths_.emplace(std::move(key), width);
+    return width;
+}
+
+const FontTextMeasurer& FontTextMeasurer::shared() {
+    static const FontTextMeasurer measurer;
+    return measurer;
+}
+
+}  // namespace toolkit

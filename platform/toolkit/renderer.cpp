@@ -1,0 +1,310 @@
+#include "platform/toolkit/renderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+
+#include "platform/foundation/files.h"
+#include "platform/graphics/bitmap_compare.h"
+#include "platform/graphics/codecs.h"
+#include "platform/graphics/screen_scale.h"
+#include "platform/graphics/text_layout.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/text_metrics.h"
+#include "platform/toolkit/window.h"
+
+namespace toolkit {
+namespace {
+
+using graphics::GraphicsContext;
+
+void drawLabel(const Label& label, GraphicsContext& c) {
+    if (label.text().empty()) return;
+    const Rect b = label.bounds();
+    const TextMeasurer& m = textMeasurer();
+    const auto lines = m.lines(label.text(), label.font, b.width(), label.numberOfLines, label.lineBreakMode);
+    const double lineHeight = m.lineHeight(label.font);
+    // Labels centre their text vertically.
+    double y = b.minY() + (b.height() - lineHeight * static_cast<double>(lines.size())) / 2;
+    graphics::TextAttributes a;
+    a.font = label.font;
+    a.color = label.highlighted && label.highlightedTextColor ? *label.highlightedTextColor : label.textColor;
+    if (!label.enabled) a.color = Color::systemGray();
+    for (const std::string& line : lines) {
+        const double w = m.lineWidth(line, label.font);
+        double x = b.minX();
+        if (label.textAlignment == TextAlignment::center) x += (b.width() - w) / 2;
+        if (label.textAlignment == TextAlignment::right) x += b.width() - w;
+        graphics::drawText(c, line, {x, y}, a);
+        y += lineHeight;
+    }
+}
+
+Rect imageRect(const Rect& b, Size s, ContentMode mode) {
+    if (s.width <= 0 || s.height <= 0) return b;
+    switch (mode) {
+        case ContentMode::ScaleAspectFit:
+        case ContentMode::ScaleAspectFill: {
+            const double k = mode == ContentMode::ScaleAspectFit ? std::min(b.width() / s.width, b.height() / s.height)
+                                                                 : std::max(b.width() / s.width, b.height() / s.height);
+            return {b.midX() - s.width * k / 2, b.midY() - s.height * k / 2, s.width * k, s.height * k};
+        }
+        case ContentMode::Center:
+            return {b.midX() - s.width / 2, b.midY() - s.height / 2, s.width, s.height};
+        case ContentMode::Top:
+            return {b.midX() - s.width / 2, b.minY(), s.width, s.height};
+        case ContentMode::Bottom:
+            return {b.midX() - s.width / 2, b.maxY() - s.height, s.width, s.height};
+        case ContentMode::Left:
+            return {b.minX(), b.midY() - s.height / 2, s.width, s.height};
+        case ContentMode::Right:
+            return {b.maxX() - s.width, b.midY() - s.height / 2, s.width, s.height};
+        default:
+            return b;
+    }
+}
+
+void drawImageIn(const ImagePtr& image, const Rect& rect, const Color& tint, GraphicsContext& c) {
+    if (!image) return;
+    // Template images take the view's tint unless they carry a colour of their own.
+    if (image->renderingMode() == RenderingMode::alwaysTemplate && !image->tintColor()) {
+        c.drawImage(*image->withTintColor(tint), rect);
+    } else {
+        c.drawImage(*image, rect);
+    }
+}
+
+void drawImageView(const ImageView& view, GraphicsContext& c) {
+    const ImagePtr image = view.highlighted && view.highlightedImage ? view.highlightedImage : view.image();
+    if (!image) return;
+    c.save();
+    c.clipToRect(view.bounds());
+    drawImageIn(image, imageRect(view.bounds(), image->size(), view.contentMode()), view.tintColor(), c);
+    c.restore();
+}
+
+void drawSwitch(const Switch& s, GraphicsContext& c) {
+    const Rect b = s.bounds();
+    const Rect track{b.minX(), b.midY() - 15.5, 51, 31};
+    c.addPath(graphics::Path::roundedRect(track, 15.5));
+    c.setFillColor(s.isOn() ? s.onTintColor.value_or(Color::systemGreen()) : Color::systemGray5());
+    c.fillPath();
+    const double x = s.isOn() ? track.maxX() - 29 : track.minX() + 2;
+    c.save();
+    c.setShadow({0, 2}, 4, Color::white(0, 0.2));
+    c.setFillColor(Color::whiteColor());
+    c.fillEllipse({x, track.minY() + 2, 27, 27});
+    c.restore();
+}
+
+void drawSlider(const Slider& s, GraphicsContext& c) {
+    const Rect b = s.bounds();
+    const double span = s.maximumValue - s.minimumValue;
+    const double f = span > 0 ? std::clamp((s.value() - s.minimumValue) / span, 0.0, 1.0) : 0;
+    const double thumb = 28, left = b.minX() + thumb / 2, right = b.maxX() - thumb / 2;
+    const double x = left + (right - left) * f;
+    c.setFillColor(Color::systemGray4());
+    c.addPath(graphics::Path::roundedRect({b.minX(), b.midY() - 2, b.width(), 4}, 2));
+    c.fillPath();
+    c.setFillColor(s.minimumTrackTintColor.value_or(s.tintColor()));
+    c.addPath(graphics::Path::roundedRect({b.minX(), b.midY() - 2, x - b.minX(), 4}, 2));
+    c.fillPath();
+    c.save();
+    c.setShadow({0, 2}, 4, Color::white(0, 0.25));
+    c.setFillColor(Color::whiteColor());
+    c.fillEllipse({x - thumb / 2, b.midY() - thumb / 2, thumb, thumb});
+    c.restore();
+}
+
+void drawProgress(const ProgressView& p, GraphicsContext& c) {
+    const Rect b = p.bounds();
+    const double h = std::max(2.0, std::min(4.0, b.height()));
+    const Rect track{b.minX(), b.midY() - h / 2, b.width(), h};
+    c.setFillColor(Color::systemGray5());
+    c.addPath(graphics::Path::roundedRect(track, h / 2));
+    c.fillPath();
+    c.setFillColor(p.tintColor());
+    c.addPath(graphics::Path::roundedRect(
+        {track.minX(), track.minY(), track.width() * std::clamp(p.progress(), 0.0, 1.0), h}, h / 2));
+    c.fillPath();
+}
+
+void drawSpinner(const ActivityIndicatorView& a, GraphicsContext& c) {
+    const Rect b = a.bounds();
+    const bool large = a.style == ActivityIndicatorStyle::WhiteLarge || a.style == ActivityIndicatorStyle::Large;
+    const double radius = large ? 18 : 10, inner = radius * 0.45, width = large ? 3.5 : 2;
+    const Color colour =
+        a.color.value_or(a.style == ActivityIndicatorStyle::Gray || a.style == ActivityIndicatorStyle::Medium ||
+                                 a.style == ActivityIndicatorStyle::Large
+                             ? Color::systemGray()
+                             : Color::whiteColor());
+    c.setLineWidth(width);
+    c.setLineCap(graphics::LineCap::round);
+    for (int i = 0; i < 8; ++i) {
+        const double angle = -std::numbers::pi / 2 + i * std::numbers::pi / 4;
+        c.setStrokeColor(colour.withAlphaComponent(0.25 + 0.75 * (8 - i) / 8.0));
+        c.moveTo({b.midX() + inner * std::cos(angle), b.midY() + inner * std::sin(angle)});
+        c.lineTo({b.midX() + radius * std::cos(angle), b.midY() + radius * std::sin(angle)});
+        c.strokePath();
+    }
+}
+
+void drawButtonBackground(const Button& button, GraphicsContext& c) {
+    if (ImagePtr background = button.backgroundImageForState(button.state())) {
+        drawImageIn(background, button.bounds(), button.tintColor(), c);
+    }
+}
+
+// The built-in look of the toolkit's controls.
+void drawOwnLook(View& view, GraphicsContext& c) {
+    if (auto* label = dynamic_cast<Label*>(&view)) return drawLabel(*label, c);
+    if (auto* image = dynamic_cast<ImageView*>(&view)) return drawImageView(*image, c);
+    if (auto* sw = dynamic_cast<Switch*>(&view)) return drawSwitch(*sw, c);
+    if (auto* slider = dynamic_cast<Slider*>(&view)) return drawSlider(*slider, c);
+    if (auto* progress = dynamic_cast<ProgressView*>(&view)) return drawProgress(*progress, c);
+    if (auto* spinner = dynamic_cast<ActivityIndicatorView*>(&view)) return drawSpinner(*spinner, c);
+    if (auto* button = dynamic_cast<Button*>(&view)) return drawButtonBackground(*button, c);
+}
+
+void drawShape(const ShapeLayer& shape, GraphicsContext& c) {
+    if (shape.fillColor) {
+        c.setFillColor(*shape.fillColor);
+        c.addPath(shape.path);
+        c.fillPath();
+    }
+    if (shape.strokeColor && shape.lineWidth > 0) {
+        c.setStrokeColor(*shape.strokeColor);
+        c.setLineWidth(shape.lineWidth);
+        c.addPath(shape.path);
+        c.strokePath();
+    }
+}
+
+void renderContents(View& view, GraphicsContext& c) {
+    const Rect b = view.bounds();
+    const Layer& layer = view.layer();
+    const double radius = std::max(0.0, layer.cornerRadius);
+    if (layer.mask) {
+        c.addPath(layer.mask->path);
+        c.clip();
+    }
+    if (view.clipsToBounds()) {
+        c.addPath(graphics::Path::roundedRect(b, radius));
+        c.clip();
+    }
+    if (view.backgroundColor()) {
+        c.setFillColor(*view.backgroundColor());
+        c.addPath(graphics::Path::roundedRect(b, radius));
+        c.fillPath();
+    }
+    for (const auto& shape : layer.shapeSublayers) {
+        if (shape) drawShape(*shape, c);
+    }
+    c.save();
+    drawOwnLook(view, c);
+    c.restore();
+    c.save();
+    view.draw(c, b);
+    c.restore();
+    const Rect visible = c.clipBoundingBox();
+    for (const ViewPtr& sub : view.subviews()) {
+        if (!sub || sub->isHidden() || sub->alpha() < 0.01) continue;
+        // Views wholly outside the clip are skipped (those with a shadow may reach into it).
+        if (sub->layer().shadowOpacity <= 0 && !sub->frame().intersects(visible)) continue;
+        c.save();
+        const Rect sb = sub->bounds();
+        const Point anchor = sub->layer().anchorPoint;
+        c.translate(sub->center().x, sub->center().y);
+        c.concat(sub->transform());
+        c.translate(-anchor.x * sb.width() - sb.minX(), -anchor.y * sb.height() - sb.minY());
+        renderView(*sub, c);
+        c.restore();
+    }
+    if (layer.borderWidth > 0) {
+        const double w = layer.borderWidth;
+        c.setStrokeColor(layer.borderColor);
+        c.setLineWidth(w);
+        c.addPath(graphics::Path::roundedRect(b.insetBy(w / 2, w / 2), std::max(0.0, radius - w / 2)));
+        c.strokePath();
+    }
+}
+
+}  // namespace
+
+void renderView(View& view, GraphicsContext& c) {
+    c.save();
+    const Layer& layer = view.layer();
+    const bool shadow = layer.shadowOpacity > 0 && layer.shadowColor;
+    const bool group = view.alpha() < 1 || shadow;
+    if (shadow) {
+        c.setShadow(layer.shadowOffset, layer.shadowRadius,
+                    layer.shadowColor->withAlphaComponent(layer.shadowColor->alpha() * layer.shadowOpacity));
+    }
+    if (group) {
+        c.setAlpha(view.alpha());
+        c.beginTransparencyLayer();
+    }
+    renderContents(view, c);
+    if (group) c.endTransparencyLayer();
+    c.restore();
+}
+
+std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale) {
+    view.layoutIfNeeded();
+    if (!(scale > 0)) {
+        const Window* window = dynamic_cast<const Window*>(&view);
+        if (!window) window = view.window();
+        scale = window ? window->profile().scale : graphics::mainScreenScale();
+    }
+    const Rect b = view.bounds();
+    auto context = GraphicsContext::image({std::max(b.width(), 1e-3), std::max(b.height(), 1e-3)}, false, scale);
+    if (!context.ok()) return nullptr;
+    (*context)->setUserInterfaceStyle(view.traitCollection().style);
+    (*context)->translate(-b.minX(), -b.minY());
+    renderView(view, **context);
+    return (*context)->copyBitmap();
+}
+
+foundation::Status snapshotPNG(View& view, const std::filesystem::path& path, double scale) {
+    auto bitmap = snapshot(view, scale);
+    if (!bitmap) return graphics::imageError(graphics::kImageTooLargeError, "the view cannot be drawn");
+    auto png = graphics::encodePNG(*bitmap);
+    if (!png.ok()) return png.error();
+    return foundation::files::writeAtomically(path, *png);
+}
+
+SnapshotComparison compareWithGolden(const graphics::Bitmap& actual, const std::filesystem::path& golden,
+                                     const std::filesystem::path& failureDirectory) {
+    const char* update = std::getenv("HX_UPDATE_SNAPSHOTS");
+    auto png = graphics::encodePNG(actual);
+    if (!png.ok()) return {false, "cannot encode the snapshot"};
+    if (update && std::string(update) == "1") {
+        std::error_code ec;
+        std::filesystem::create_directories(golden.parent_path(), ec);
+        auto written = foundation::files::writeAtomically(golden, *png);
+        return {written.ok(), written.ok() ? "golden rewritten" : "cannot write " + golden.string()};
+    }
+    auto bytes = foundation::files::readData(golden);
+    if (!bytes.ok()) return {false, "no golden " + golden.string() + " (HX_UPDATE_SNAPSHOTS=1 writes it)"};
+    auto expected = graphics::decodePNG(bytes->data(), bytes->size());
+    if (!expected.ok()) return {false, "unreadable golden " + golden.string()};
+    const graphics::BitmapComparison c = graphics::compareBitmaps(actual, **expected);
+    if (c.matches()) return {true, {}};
+    std::error_code ec;
+    std::filesystem::create_directories(failureDirectory, ec);
+    const std::string stem = golden.stem().string();
+    (void)foundation::files::writeAtomically(failureDirectory / (stem + ".actual.png"), *png);
+    if (c.difference) {
+        if (auto diff = graphics::encodePNG(*c.difference); diff.ok()) {
+            (void)foundation::files::writeAtomically(failureDirectory / (stem + ".diff.png"), *diff);
+        }
+    }
+    return {false, stem + ": " +
+                       (c.sameSize ? std::to_string(c.differingPixels) + " of " + std::to_string(c.totalPixels) +
+                                         " pixels differ"
+                                   : std::string("sizes differ")) +
+                       "; actual and difference written to " + failureDirectory.string()};
+}
+
+}  // namespace toolkit

@@ -1,0 +1,37 @@
+// Drawing a view tree to pixels: each view placed by its center, transform and anchor point,
+// faded as a group by its alpha, its shadow cast by the whole group, clipped to its rounded bounds
+// when it clips, then its background, shape sublayers, own drawing (the controls' flat look in
+// light and dark, or a custom draw), subviews and border. Snapshots render a view or window alone
+// and compare with golden PNGs.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/foundation/error.h"
+#include "platform/graphics/bitmap.h"
+#include "platform/graphics/graphics_context.h"
+#include "platform/toolkit/view.h"
+
+namespace toolkit {
+
+// Draws the view's contents and subviews in its bounds coordinates on the context.
+void renderView(View& view, graphics::GraphicsContext& context);
+
+// The view (laid out first) as pixels at a scale (0: its window's screen scale, else the main
+// screen's), its own position and transform ignored.
+std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale = 0);
+foundation::Status snapshotPNG(View& view, const std::filesystem::path& path, double scale = 0);
+
+// Compares pixels with a golden PNG: a pixel differs when a channel differs by more than 8, and a
+// snapshot fails past 0.1 % differing pixels. On a mismatch NAME.actual.png and NAME.diff.png are
+// written into failureDirectory; with HX_UPDATE_SNAPSHOTS=1 the golden is rewritten instead.
+struct SnapshotComparison {
+    bool matches = false;
+    std::string message;
+};
+SnapshotComparison compareWithGolden(const graphics::Bitmap& actual, const std::filesystem::path& golden,
+                                     const std::filesystem::path& failureDirectory);
+
+}  // namespace toolkit

@@ -1,0 +1,198 @@
+// Loading the account's data: the start sequence after a sign-in or an account switch, the
+// unread list with its counts, the spam and archive lists, single conversations, and where
+// their replies go.
+#include <algorithm>
+
+#include "model/account.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/json.h"
+#include "platform/foundation/notification_center.h"
+#include "service/application_web_client.h"
+#include "service/message_list_screen.h"
+#include "service/request_machinery.h"
+
+namespace {
+
+using foundation::Dictionary;
+using foundation::Value;
+
+constexpr const char* kApiPath = "/voice/v1/voiceclient/";
+constexpr int kHistoryViewIndex = 3;
+
+void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
+
+std::string api(const char* endpoint) { return std::string(kApiPath) + endpoint; }
+
+bool signedIn(const std::shared_ptr<HX_Account>& account) { return account && account->authV2().has_value(); }
+
+Dictionary apiDescription(const std::string& url, std::string body) {
+    return Dictionary{{"url", url}, {"contentType", "application/json+protobuf"}, {"body", std::move(body)}};
+}
+
+}  // namespace
+
+std::optional<net::URLRequest> HXApplicationWebClient::listRequest(int listCode) {
+    return apiRequestWithDict(apiDescription(api("api2thread/list?alt=json"),
+                                             "[" + std::to_string(listCode) + ",20,15,null,null,[null,true,true]]"));
+}
+
+void HXApplicationWebClient::loadInitialData() {
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+    dispatch::Queue::main()->after(0.2, [weakSelf] {
+        if (auto self = weakSelf.lock()) self->indexMessages();
+    });
+    if (!connectionAvailable() || !initialDataArmed_) return;
+    initialDataArmed_ = false;
+    (void)retrieveOAuth();
+    settingsLoading_ = false;
+    post("kLoginNotification");
+    loadPhoneSettings();
+    dispatch::Queue::main()->after(1.0, [weakSelf] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        self->loadUnreadMessages();
+        self->loadSpam();
+        self->loadArchive();
+        dispatch::Queue::main()->async([weakSelf] {
+            if (auto self = weakSelf.lock()) self->sendQueuedSMS();
+        });
+    });
+}
+
+void HXApplicationWebClient::loadConversationWithID(const std::optional<std::string>& threadID,
+                                                    const std::optional<std::string>& paginationToken) {
+    if (!threadID || !signedIn(account())) return;
+    // Ids and tokens go into the body as JSON strings, whatever characters they hold.
+    auto quoted = [this](const std::string& s) { return "\"" + JSONStringFromString(s) + "\""; };
+    const std::string body = "[" + quoted(*threadID) + ",100," + (paginationToken ? quoted(*paginationToken) : "null") +
+                             ",[null,true,true]]";
+    auto request = apiRequestWithDict(apiDescription(api("api2thread/get?alt=json"), body));
+    if (request)
+        startAsyncLoadWithRequest(std::move(*request), api("api2thread/get?alt=json") + paginationToken.value_or(""));
+}
+
+void HXApplicationWebClient::loadMessagesForURL(const std::string& url) {
+    auto& web = webClient();
+    if (!connectionAvailable() || requestInFlight(url) || !signedIn(account())) return;
+    const std::string page = web.endpoints.servicePageBase();
+    const bool unread = url == page + "inbox/recent/unread/";
+    if (!retrieveOAuth() && unread) unreadLoadPending_ = true;
+    std::vector<std::pair<net::URLRequest, std::string>> requests;
+    std::optional<net::URLRequest> list = listRequest(unread ? 1 : url == page + "inbox/recent/archive/" ? 6 : 5);
+    if (list) requests.emplace_back(std::move(*list), url);
+    if (unread) {
+        if (auto counts = apiRequestWithDict(apiDescription(api("threadinginfo/get?alt=json"), "[]")))
+            requests.emplace_back(std::move(*counts), api("threadinginfo/get?alt=json"));
+    }
+    if (!list) post("kCookiesExpiredNotification");
+    for (auto& [request, tag] : requests) startAsyncLoadWithRequest(std::move(request), tag);
+}
+
+void HXApplicationWebClient::loadUnreadMessages() {
+    loadMessagesForURL(webClient().endpoints.servicePageBase() + "inbox/recent/unread/");
+}
+
+void HXApplicationWebClient::loadSpam() {
+    loadMessagesForURL(webClient().endpoints.servicePageBase() + "inbox/recent/spam/");
+}
+
+void HXApplicationWebClient::loadArchive() {
+    loadMessagesForURL(webClient().endpoints.servicePageBase() + "inbox/recent/archive/");
+}
+
+void HXApplicationWebClient::threadingInfoReply(const HXRoutedReply& reply) {
+    auto parsed = parseObjectFromApiResponse(reply.text);
+    if (!parsed || !parsed->isDictionary()) return;
+    int64_t sms = 0, voicemail = 0;
+    const Value& info = parsed->asDictionary().get("info");
+    const Value& views = info.isDictionary() ? info.asDictionary().get("viewInfo") : Value();
+    if (views.isArray()) {
+        for (const auto& view : views.asArray()) {
+            if (!view.isDictionary()) continue;
+            const auto& d = view.asDictionary();
+            const std::string name = d.get("view").stringValue();
+            if (name == "textThreads") sms = d.get("unreadThreadCount").int64Value();
+            if (name == "voicemailAndRecordingThreads") voicemail = d.get("unreadThreadCount").int64Value();
+        }
+    }
+    setUnreadCount(sms, 1);
+    setUnreadCount(voicemail, 2);
+}
+
+void HXApplicationWebClient::getUnreadMessagesFromData(std::shared_ptr<const foundation::Data> data,
+                                                       BackgroundFetchCompletion completion) {
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+    double newest = 0;
+    if (signedIn(account()) && data) {
+        auto parsed =
+            foundation::parseJSON(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+        const Dictionary* reply = parsed.ok() ? parsed->ifDictionary() : nullptr;
+        if (reply) {
+            const Value& error = reply->get("error");
+            if (error.isDictionary() && error.asDictionary().get("code").int64Value() == 401) {
+                dispatch::Queue::main()->async([weakSelf] {
+                    if (auto self = weakSelf.lock()) self->displayLogin();
+                });
+                return;
+            }
+            std::vector<const Dictionary*> items;
+            const Value& threads = reply->get("thread");
+            if (threads.isArray()) {
+                for (const auto& thread : threads.asArray()) {
+                    const auto* t = thread.ifDictionary();
+                    if (!t || !t->get("read").isBool() || t->get("read").boolValue()) continue;
+                    const Value& list = t->get("item");
+                    if (!list.isArray()) continue;
+                    for (const auto& item : list.asArray())
+                        if (const auto* i = item.ifDictionary()) items.push_back(i);
+                }
+            }
+            auto start = [](const Dictionary* d) { return d->get("startTime").int64Value(); };
+            std::stable_sort(items.begin(), items.end(),
+                             [&](const Dictionary* a, const Dictionary* b) { return start(a) < start(b); });
+            if (!items.empty()) newest = static_cast<double>(start(items.back()) / 1000);
+        }
+    }
+    // Hands the reply to the history list (taken on the main queue) for a parse off it; a fetch
+    // without a list to parse is answered as failed rather than never.
+    auto parseOnHistoryList = [weakSelf, data](BackgroundFetchCompletion c) {
+        dispatch::Queue::main()->async([weakSelf, data, c] {
+            auto self = weakSelf.lock();
+            auto list = self ? self->messageListForViewIndex(kHistoryViewIndex) : nullptr;
+            if (!list) {
+                if (c) c(BackgroundFetchFailed);
+                return;
+            }
+            dispatch::Queue::global(dispatch::Priority::Background)->async([list, data, c] {
+                list->parseMessagesFromData(data, c);
+            });
+        });
+    };
+    if (newest > lastNotification()) {
+        if (completion && !contactsLoaded()) (void)cachedContacts();
+        parseOnHistoryList(completion);
+        const bool background = isInBackground();
+        // The time is the main thread's to change: readers of it run there.
+        dispatch::Queue::main()->async([weakSelf, background, newest] {
+            auto self = weakSelf.lock();
+            if (!self) return;
+            if (background)
+                self->setLastNotification(dispatch::wallNow());
+            else
+                self->playNewMessageAlertForMessageWithDate(newest);
+        });
+    } else if (completion) {
+        dispatch::Queue::main()->async([weakSelf, completion] {
+            if (auto self = weakSelf.lock()) self->showPasscodeLockIfNeeded();
+            completion(BackgroundFetchNoData);
+        });
+    } else {
+        parseOnHistoryList({});
+    }
+    if (!isInBackground() && autoRefresh()) {
+        dispatch::Queue::main()->async([weakSelf] {
+            if (auto self = weakSelf.lock()) self->queueRefresh();
+            post("kUnreadItemsProcessedNotification");
+        });
+    }
+}

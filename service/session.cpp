@@ -1,0 +1,200 @@
+// The session operations of the web client slice: selecting an account, reading its tokens,
+// asking for a sign-in, logging out and deleting everything kept for an account.
+#include <filesystem>
+
+#include "model/account.h"
+#include "model/keychain_utils.h"
+#include "model/phone_extensions.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/dates.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/json.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/net/cookie_storage.h"
+#include "platform/services/search_index.h"
+#include "platform/store/fetched_results_controller.h"
+#include "service/application_web_client.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
+
+namespace {
+
+// User-notification authorisation options: badge, sound and alert.
+constexpr int kNotificationOptionsBadgeSoundAlert = 7;
+constexpr int64_t kKeychainInteractionNotAllowed = -25308;
+
+void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
+
+std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
+
+}  // namespace
+
+std::optional<foundation::Error> HXApplicationWebClient::retrieveKeychainItems() {
+    auto acct = account();
+    if (!acct || acct->username().empty()) return std::nullopt;
+    const std::string user = acct->username();
+    std::optional<foundation::Error> authError, dictError;
+    acct->setAuthV2(HXCKeychainUtils::getPasswordForUsername(user, std::string("HXC_AuthV2"), &authError));
+    auto text = HXCKeychainUtils::getPasswordForUsername(user, std::string("HXC_OAuthDict"), &dictError);
+    std::optional<foundation::Error> error = dictError ? dictError : authError;
+    if (!error && text) {
+        auto parsed = foundation::parseJSON(*text);
+        if (parsed.ok() && parsed->isDictionary()) {
+            foundation::Dictionary dict = parsed->asDictionary();
+            if (const auto* expiry = dict.find("expirationDate"); expiry && expiry->isNumber())
+                dict.set("expirationDate", foundation::Date{expiry->doubleValue()});
+            acct->setOAuthDict(std::move(dict));
+        } else {
+            acct->setOAuthDict(std::nullopt);
+        }
+    }
+    if (!error) post("kAccountSelectedNotification");
+    return error;
+}
+
+void HXApplicationWebClient::selectAccountForUserName(const std::string& username) {
+    post("kLogoutNotification");
+    auto prefs = defaults();
+    (void)prefs->setObject(foundation::Value(username), "username");
+    std::shared_ptr<HX_Account> selected;
+    if (auto infos = prefs->dictionaryForKey("accountInfo")) {
+        if (const auto* archive = infos->find(username); archive && archive->isData()) {
+            auto unarchived = HX_Account::unarchived(archive->asData());
+            if (unarchived.ok() && unarchived.value()) selected = unarchived.value();
+        }
+    }
+    if (!selected) selected = std::make_shared<HX_Account>();
+    setAccount(selected);
+    post("kAccountSelectedNotification");
+
+    const std::string& user = selected->username();
+    std::optional<double> stored;
+    if (auto times = prefs->dictionaryForKey("lastNotification")) {
+        if (const auto* t = times->find(user); t && t->isNumber()) stored = static_cast<double>(t->int64Value());
+    }
+    setLastNotification(stored ? *stored : static_cast<double>(static_cast<int64_t>(dispatch::wallNow())));
+
+    std::shared_ptr<CustomCookieJar> jar;
+    if (auto archives = prefs->dictionaryForKey("cookies")) {
+        if (const auto* archive = archives->find(user); archive && archive->isData()) {
+            auto cookies = CustomCookieJar::cookiesFromArchive(archive->asData());
+            if (cookies.ok()) jar = std::make_shared<CustomCookieJar>(cookies.value());
+        }
+    }
+    setCookieJar(jar ? jar : std::make_shared<CustomCookieJar>());
+
+    auto error = retrieveKeychainItems();
+    if (!error || error->code != kKeychainInteractionNotAllowed) {
+        if (!selected->username().empty()) {
+            registerForUserNotifications();
+            if (selected->authV2()) {
+                (void)retrieveOAuth();
+                rearmInitialData();
+            }
+            loadInitialData();
+            requestNotificationAuthorization(kNotificationOptionsBadgeSoundAlert);
+        } else {
+            std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+            dispatch::Queue::main()->after(0, [weakSelf] {
+                if (auto self = weakSelf.lock()) self->displayLogin();
+            });
+        }
+    }
+    (void)HXCKeychainUtils::deleteItemForUsername(username, std::string("HXC_ClientAuth"), nullptr);
+    webClient().firstReachabilityHandled = false;
+}
+
+void HXApplicationWebClient::login() {
+    bool signedIn;
+    {
+        std::lock_guard lock(monitor());
+        auto acct = account();
+        signedIn = acct && acct->authV2() && !acct->authV2()->empty();
+        if (signedIn) showLoadingOverlay(foundation::localizedString("Authenticating\u2026"));
+    }
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+    auto later = [weakSelf] {
+        dispatch::Queue::main()->async([weakSelf] {
+            if (auto self = weakSelf.lock()) self->displayLogin();
+        });
+    };
+    if (signedIn) {
+        later();
+        return;
+    }
+    if (retrieveKeychainItems()) later();
+}
+
+void HXApplicationWebClient::displayLogin() {
+    auto acct = account();
+    auto jar = cookieJar();
+    if (!acct || acct->username().empty() || !jar) return;
+    auto& storage = net::HTTPCookieStorage::sharedHTTPCookieStorage();
+    for (const auto& cookie : jar->_cookies()) storage.setCookie(cookie);
+}
+
+void HXApplicationWebClient::logout() {
+    stopMonitoringRegions();
+    updateAccountPrefs();
+    setMocAccessCount(0);
+    if (auto main = managedObjectContext()) saveMOC2Parent(main);
+    dispatch::RunLoop::main().cancelPerform(this, "loadPhoneSettings", foundation::Value());
+    std::map<std::string, HXRequestEntry> cancelled;
+    {
+        auto& web = webClient();
+        std::lock_guard lock(web.urlDataLock);
+        cancelled.swap(web.urlData);
+    }
+    // Outside the table's lock: a cancelled connection may call back into the machinery.
+    for (auto& [tag, entry] : cancelled)
+        if (entry.connection) entry.connection->cancel();
+    removeAccountObservers();
+    if (auto jar = cookieJar()) jar->empty();
+    store::FetchedResultsController::deleteCacheWithName(std::nullopt);
+    setAccount(std::make_shared<HX_Account>());
+    post("kLogoutNotification");
+    setBackgroundFetchIntervalNever();
+    rearmInitialData();
+}
+
+std::string HXApplicationWebClient::cachesFolderForUser(const std::string& username) {
+    auto& web = webClient();
+    const std::string root = web.cachesDirectory ? *web.cachesDirectory : applicationCachesDirectory();
+    return (std::filesystem::path(root) / HX_Account::pathComponentForUsername(username)).string();
+}
+
+void HXApplicationWebClient::deleteAccountForUsername(const std::string& username) {
+    for (const char* service : {"HXC_Password", "HXC_authToken", "HXC_OAuthDict", "HXC_AuthV2"})
+        (void)HXCKeychainUtils::deleteItemForUsername(username, std::string(service), nullptr);
+    store::FetchedResultsController::deleteCacheWithName(std::nullopt);
+    forgetStoreOfUser(username);
+    dispatch::RunLoop::main().cancelPerform(this, "loadUnreadMessages", foundation::Value());
+    auto prefs = defaults();
+    for (const char* key : {"favorites", "accountInfo", "cookies", "lastNotification", "smsQueue"}) {
+        auto value = prefs->objectForKey(key);
+        if (const auto* dict = value.ifDictionary()) {
+            foundation::Dictionary copy = *dict;
+            copy.remove(username);
+            if (copy.empty())
+                prefs->removeObjectForKey(key);
+            else
+                (void)prefs->setObject(foundation::Value(std::move(copy)), key);
+        } else {
+            prefs->removeObjectForKey(key);
+        }
+    }
+    // Without a name there is no store file or folder of this account; a path made from an empty
+    // name must never reach the shared folders.
+    if (!username.empty()) {
+        (void)foundation::files::remove(storePathForAccount(username));
+        for (const char* companion : {"-wal", "-shm", "-journal"})
+            (void)foundation::files::remove(storePathForAccount(username) + companion);
+        std::error_code ignored;
+        std::filesystem::remove_all(cachesFolderForUser(username), ignored);
+    }
+    services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
+        {PhoneExtensions::extractCharactersFromStringUsingCharset(username, foundation::CharacterSet::alphanumeric())});
+}
