@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "duktape.h"
 #include "platform/foundation/json.h"
 #include "platform/web/dom.h"
+#include <duktape.h>
 
 namespace web {
 
