@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/net/cookie_storage.h"
 #include "platform/net/scripted_transport.h"
 #include "platform/toolkit/testing/harness.h"
@@ -210,6 +212,52 @@ TEST(WebCookieStore, RemovingDataModifiedSinceKeepsOlderCookies) {
     auto def = web::HTTPCookieStore::defaultStore();
     ASSERT_EQ(def->cookiesForURL("https://accounts.example.test/").size(), 1u);
     def->removeDataModifiedSince(0);
+    EXPECT_TRUE(shared.cookies().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A re-sign-in with the default store: the account's cookies, copied into the process-wide
+// storage beforehand, go with the sign-in page's request; the page's new cookies join them; the
+// panel takes them all and then clears everything since 1970.
+TEST(WebViewSharedStore, ReSignInSendsTheCopiedCookiesAndClearingEmptiesTheSharedStorage) {
+    toolkit::testing::Harness harness;
+    auto& shared = net::HTTPCookieStorage::sharedHTTPCookieStorage();
+    shared.removeAllCookies();
+    net::Cookie copied;
+    copied.name = "SID";
+    copied.value = "from-jar";
+    copied.domain = ".example.test";
+    copied.secure = true;
+    shared.setCookie(copied);
+    net::Cookie elsewhere = copied;
+    elsewhere.name = "OTHER";
+    elsewhere.domain = ".other.test";
+    shared.setCookie(elsewhere);
+
+    auto transport = ScriptedTransport::create(net::EventLoop::main());
+    net::HeaderMap headers;
+    headers.add("Set-Cookie", "LSID=new; Domain=example.test; Path=/; Secure");
+    transport->enqueue(ScriptedTransport::Reply::ok(kIdentify, headers));
+    auto controller = std::make_shared<toolkit::ViewController>();
+    harness.setRoot(controller);
+    auto view = std::make_shared<web::WebView>(controller->view()->bounds());
+    view->transport = transport;
+    controller->view()->addSubview(view);
+    view->load(net::URLRequest("https://accounts.example.test/signin/identify?service=x"));
+    harness.settle();
+
+    auto sent = transport->requests();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].headers.get("Cookie").value_or(""), "SID=from-jar");
+    std::vector<std::string> names;
+    for (auto& c : view->cookieStore().allCookies()) names.push_back(c.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"LSID", "OTHER", "SID"}));
+
+    view->cookieStore().removeDataModifiedSince(0);
     EXPECT_TRUE(shared.cookies().empty());
 }
 
