@@ -1,7 +1,8 @@
-#include "service/form_reader.h"
-
+// The form reader of the sign-in pages, over libxml2's HTML parser and XPath.
 #include <libxml/HTMLparser.h>
 #include <libxml/xpath.h>
+
+#include "service/application_web_client.h"
 
 #include <algorithm>
 #include <memory>
@@ -56,9 +57,9 @@ std::string lowercase(std::string s) {
 
 }  // namespace
 
-std::optional<foundation::Dictionary> HXParseFormFromData(std::string_view html,
-                                                          const std::optional<std::string>& partialURL,
-                                                          const foundation::Dictionary& fieldDict) {
+std::optional<foundation::Dictionary>
+HXApplicationWebClient::parseFormFromData(std::string_view html, const std::optional<std::string>& partialURL,
+                                          const foundation::Dictionary& fieldDict) {
     if (html.empty() || html.size() > static_cast<size_t>(INT32_MAX)) return std::nullopt;
     std::unique_ptr<xmlDoc, DocFree> doc(htmlReadMemory(html.data(), static_cast<int>(html.size()), "", nullptr,
                                                         HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET));

@@ -204,6 +204,37 @@ std::optional<URL> URL::parse(std::string_view text) {
     return url;
 }
 
+std::optional<URL> URL::parseLenient(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    // Brackets belong to the host only: the authority ends at the first "/", "?" or "#" after "//".
+    size_t hostBegin = std::string_view::npos, hostEnd = std::string_view::npos;
+    if (const size_t slashes = text.find("//"); slashes != std::string_view::npos) {
+        const size_t colon = text.find(':');
+        if (slashes == 0 || (colon != std::string_view::npos && slashes == colon + 1)) {
+            hostBegin = slashes + 2;
+            hostEnd = text.find_first_of("/?#", hostBegin);
+            if (hostEnd == std::string_view::npos) hostEnd = text.size();
+        }
+    }
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool inHost = hostBegin != std::string_view::npos && i >= hostBegin && i < hostEnd;
+        const bool startsEscape =
+            c == '%' && text.size() - i >= 3 && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0;
+        if ((allowedInURL(c) && c != '%' && ((c != '[' && c != ']') || inHost)) || startsEscape) {
+            escaped.push_back(c);
+        } else {
+            const auto u = static_cast<unsigned char>(c);
+            escaped.push_back('%');
+            escaped.push_back(kHex[u >> 4]);
+            escaped.push_back(kHex[u & 15]);
+        }
+    }
+    return parse(escaped);
+}
+
 URL URL::fileURL(std::string_view path) {
     URL url;
     url.scheme_ = "file";

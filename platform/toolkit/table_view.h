@@ -330,6 +330,8 @@ public:
     void dismissContextMenu();
 
     void layoutSubviews() override;
+    // Finds the cell under a point by its row rather than by trying every visible cell.
+    View* hitTest(Point point, const Event* event) override;
     std::vector<View*> outlineSubviews() const override;
 
     // Cells call these from their touches.
@@ -371,6 +373,8 @@ private:
     std::map<std::string, std::function<TableViewCellPtr()>> factories_;
     std::map<std::string, std::vector<TableViewCellPtr>> queues_;
     std::map<IndexPath, TableViewCellPtr> visible_;
+    // The visible cells' addresses, sorted: hit-testing skips them without touching them.
+    std::vector<const View*> visibleCellViews_;
     std::map<std::pair<long, bool>, std::shared_ptr<View>> supplementary_;
     std::vector<Section> sections_;
     bool geometryDirty_ = true;

@@ -359,6 +359,47 @@ TEST(MachOReader, TheLoadCommandWalkStopsAtASizeBelowEight) {
     EXPECT_EQ(zvcrash_async_macho_image_init(&image, &task.task, "long", 0x10000), ZVCRASH_EINVAL);
 }
 
+TEST(MachOReader, MalformedImagesNameTheRecordAndWhereItLies) {
+    constexpr uint64_t kAt = 0x10000;
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        zvcrash_error_t error;
+        const char* field;
+        uint64_t offset;  // from the header
+    };
+    std::vector<Case> cases;
+    {
+        auto b = image64(72);
+        b[0] = 0x00;
+        cases.push_back({"bad magic", b, ZVCRASH_EINVAL, "Mach-O magic", 0});
+    }
+    {
+        auto b = image64(72);
+        std::memset(b.data() + 20, 0, 4);  // sizeofcmds
+        cases.push_back({"no load commands", b, ZVCRASH_EINVAL, "sizeofcmds", 20});
+    }
+    // The first command claims more than the load-command window holds.
+    cases.push_back({"command past the window", image64(0x7fffffff), ZVCRASH_EINVAL, "load command size", 32});
+    {
+        // A header that says its commands run past the readable bytes.
+        auto b = image64(72);
+        const uint32_t huge = 0x2000;
+        std::memcpy(b.data() + 20, &huge, 4);
+        cases.push_back({"load commands past the image", b, ZVCRASH_ENOMEM, "load commands", 32});
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        zvcrash_buffer_task task;
+        zvcrash_buffer_task_init(&task, kAt, c.bytes.data(), c.bytes.size());
+        zvcrash_async_macho_image image;
+        EXPECT_EQ(zvcrash_async_macho_image_init(&image, &task.task, "bad", kAt), c.error);
+        ASSERT_NE(image.fault.field, nullptr);
+        EXPECT_STREQ(image.fault.field, c.field);
+        EXPECT_EQ(image.fault.address, kAt + c.offset);
+    }
+}
+
 TEST(MachOReader, DynamicSymbolRangesBeyondTheTableAreRefused) {
     // __LINKEDIT is missing here, so first give the image one by reusing __TEXT's span.
     auto bytes = image64(72, 1, 1);
@@ -377,7 +418,7 @@ TEST(MachOReader, DynamicSymbolRangesBeyondTheTableAreRefused) {
     ASSERT_EQ(zvcrash_async_macho_image_init(&image, kernel::task_self(), "x", reinterpret_cast<uint64_t>(loaded.base)),
               ZVCRASH_ESUCCESS);
     // Point the dysymtab's external range past the table in the loaded copy.
-    const void* dysym = zvcrash_async_macho_find_command(&image, ZVCRASH_LC_DYSYMTAB);
+    const void* dysym = zvcrash_async_macho_find_command(&image, zvcrash::macho::LC_DYSYMTAB);
     ASSERT_NE(dysym, nullptr);
     const uint64_t offset = reinterpret_cast<uintptr_t>(dysym) - image.load_cmds.address;
     uint32_t* fields = reinterpret_cast<uint32_t*>(loaded.base + 32 + offset);

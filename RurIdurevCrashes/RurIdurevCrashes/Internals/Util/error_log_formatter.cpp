@@ -12,14 +12,16 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/wrapper_exception_manager.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
+#include "platform/kernel/mach.h"
 
 namespace {
 
-constexpr uint64_t kCPUTypeARM = 12;
-constexpr uint64_t kCPUTypeARM64 = 0x100000C;
-constexpr uint64_t kCPUTypeX86 = 7;
-constexpr uint64_t kCPUTypeX86_64 = 0x1000007;
-constexpr uint64_t kCPUTypePPC = 18;
+// The report carries Mach CPU types widened to 64 bits.
+constexpr uint64_t kCPUTypeARM = static_cast<uint64_t>(kernel::CPU_TYPE_ARM);
+constexpr uint64_t kCPUTypeARM64 = static_cast<uint64_t>(kernel::CPU_TYPE_ARM64);
+constexpr uint64_t kCPUTypeX86 = static_cast<uint64_t>(kernel::CPU_TYPE_X86);
+constexpr uint64_t kCPUTypeX86_64 = static_cast<uint64_t>(kernel::CPU_TYPE_X86_64);
+constexpr uint64_t kCPUTypePPC = static_cast<uint64_t>(kernel::CPU_TYPE_POWERPC);
 
 std::string hexText(const char* format, unsigned long long value) {
     char buffer[64];
