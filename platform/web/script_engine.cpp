@@ -450,6 +450,46 @@ const duk_function_list_entry kNatives[] = {
     {nullptr, nullptr, 0},
 };
 
+// Everything that touches the heap runs inside a protected call, so that an allocation refused
+// anywhere comes back as an error of that call instead of leaving the engine.
+duk_ret_t setUpHeap(duk_context* ctx, void*) {
+    duk_eval_string(ctx, kPrelude);
+    duk_push_object(ctx);
+    duk_put_function_list(ctx, -1, kNatives);
+    duk_push_global_object(ctx);
+    duk_call(ctx, 2);
+    duk_pop(ctx);
+    // The JSON writer the results go through, kept where a script cannot replace it.
+    duk_push_global_stash(ctx);
+    duk_get_global_string(ctx, "JSON");
+    duk_get_prop_string(ctx, -1, "stringify");
+    duk_put_prop_string(ctx, -3, "stringify");
+    duk_pop_2(ctx);
+    return 0;
+}
+
+struct Evaluation {
+    std::string_view script;
+    std::string json;
+    bool undefined = false;
+};
+
+duk_ret_t evaluateProgram(duk_context* ctx, void* udata) {
+    auto* e = static_cast<Evaluation*>(udata);
+    duk_push_global_stash(ctx);
+    duk_get_prop_string(ctx, -1, "stringify");
+    duk_eval_lstring(ctx, e->script.data(), e->script.size());
+    duk_call(ctx, 1);
+    if (duk_is_undefined(ctx, -1)) {
+        e->undefined = true;
+    } else {
+        duk_size_t len = 0;
+        const char* text = duk_get_lstring(ctx, -1, &len);
+        e->json = text ? fromEngineText(text, len) : std::string("null");
+    }
+    return 0;
+}
+
 // Keeps the stack balanced however a step leaves.
 struct StackGuard {
     duk_context* ctx;
@@ -518,19 +558,17 @@ bool ScriptEngine::ensureHeap() {
     if (!ctx) return false;
     s->ctx = ctx;
     ++s->heaps;
+    bool ready = false;
     try {
         StackGuard guard(ctx);
-        if (duk_peval_string(ctx, kPrelude) != 0) return false;
-        duk_push_object(ctx);
-        duk_put_function_list(ctx, -1, kNatives);
-        duk_push_global_object(ctx);
-        if (duk_pcall(ctx, 2) != 0) return false;
-        // The JSON writer the results go through, kept where a script cannot replace it.
-        duk_push_global_stash(ctx);
-        duk_get_global_string(ctx, "JSON");
-        duk_get_prop_string(ctx, -1, "stringify");
-        duk_put_prop_string(ctx, -3, "stringify");
+        ready = duk_safe_call(ctx, setUpHeap, nullptr, 0, 1) == 0;
     } catch (const FatalError&) {
+        return false;
+    }
+    if (!ready) {
+        // A heap that could not take the page's object model is of no use: start again next time.
+        duk_destroy_heap(ctx);
+        s->ctx = nullptr;
         return false;
     }
     return true;
@@ -553,29 +591,14 @@ foundation::Result<foundation::Value> ScriptEngine::evaluate(std::string_view sc
         ~Disarm() { s->armed = false; }
     } disarm{s};
 
-    std::string json;
-    bool isUndefined = false;
+    Evaluation evaluation{script};
     std::string failure;
     bool failed = false;
     try {
         StackGuard guard(ctx);
-        if (duk_peval_lstring(ctx, script.data(), script.size()) != 0) {
+        if (duk_safe_call(ctx, evaluateProgram, &evaluation, 0, 1) != 0) {
             failed = true;
             failure = stringArg(ctx, -1);
-        } else {
-            duk_push_global_stash(ctx);
-            duk_get_prop_string(ctx, -1, "stringify");
-            duk_dup(ctx, -3);
-            if (duk_pcall(ctx, 1) != 0) {
-                failed = true;
-                failure = stringArg(ctx, -1);
-            } else if (duk_is_undefined(ctx, -1)) {
-                isUndefined = true;
-            } else {
-                duk_size_t len = 0;
-                const char* text = duk_get_lstring(ctx, -1, &len);
-                if (text) json = fromEngineText(text, len);
-            }
         }
     } catch (const FatalError&) {
         s->ctx = nullptr;
@@ -588,8 +611,8 @@ foundation::Result<foundation::Value> ScriptEngine::evaluate(std::string_view sc
         if (s->allocationRefused) return error(kScriptErrorOutOfMemory, "the script ran out of memory: " + failure);
         return error(kScriptErrorException, failure);
     }
-    if (isUndefined) return foundation::Value();
-    auto parsed = foundation::parseJSON(json);
+    if (evaluation.undefined) return foundation::Value();
+    auto parsed = foundation::parseJSON(evaluation.json);
     if (!parsed) return error(kScriptErrorResultType, "the result could not be converted");
     return std::move(parsed).value();
 }

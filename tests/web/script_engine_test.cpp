@@ -228,3 +228,30 @@ TEST(ScriptEngine, StringLiteralsRoundTripThroughTheEngine) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every cap, down to none at all: the engine answers with a value or an error, never stops the
+// process; caps too small for the page's object model report that the engine could not start.
+TEST(ScriptEngine, TinyHeapCapsGiveErrorsNeverAborts) {
+    auto doc = web::Document::parseHTML("<p id=p>x</p>").value();
+    int started = 0;
+    for (size_t cap : {size_t{0}, size_t{1} << 10, size_t{16} << 10, size_t{64} << 10, size_t{128} << 10,
+                       size_t{192} << 10, size_t{256} << 10, size_t{512} << 10, size_t{1} << 20}) {
+        web::ScriptEngine engine(*doc, {.seconds = 1, .heapBytes = cap});
+        for (int round = 0; round < 2; ++round) {
+            auto r = engine.evaluate("document.getElementById('p').innerHTML + [1,2,3].join('')");
+            if (r.ok()) {
+                EXPECT_EQ(*r, foundation::Value("x123")) << cap;
+                ++started;
+            } else {
+                EXPECT_TRUE(r.error().code == web::kScriptErrorEngine || r.error().code == web::kScriptErrorOutOfMemory)
+                    << cap << ": " << r.error().description();
+            }
+            EXPECT_LE(engine.peakHeapBytes(), cap);
+        }
+    }
+    EXPECT_GT(started, 0);
+}
+
+}  // namespace
