@@ -8,6 +8,7 @@
 #include "platform/foundation/base64.h"
 #include "platform/graphics/image.h"
 #include "platform/net/url_connection.h"
+#include "platform/net/url_error.h"
 #include "platform/net/url_parts.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/text_input.h"
@@ -192,6 +193,7 @@ void WebView::load(net::URLRequest request) { navigate(std::move(request), Navig
 
 void WebView::navigate(net::URLRequest request, NavigationType type, bool isRedirect) {
     uint64_t generation = ++navigationGeneration_;
+    if (!isRedirect) redirectsFollowed_ = 0;
     NavigationAction action{request, type, isRedirect};
     std::weak_ptr<int> alive = alive_;
     auto decide = [this, alive, generation, request](NavigationPolicy policy) mutable {
@@ -236,6 +238,11 @@ void WebView::loadFinished(const net::HTTPURLResponse& response, std::string bod
         auto target = net::resolveURL(response.url.empty() ? url_ : response.url, *location);
         if (!target) {
             loadFailed(foundation::Error::withDescription(kDomain, 3, "the redirect names no usable URL"));
+            return;
+        }
+        // A server that keeps redirecting must not keep the view loading for ever.
+        if (++redirectsFollowed_ > kMaximumRedirects) {
+            loadFailed(net::urlError(net::kURLErrorHTTPTooManyRedirects, *target, "too many redirects"));
             return;
         }
         net::URLRequest next(*target);

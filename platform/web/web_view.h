@@ -55,6 +55,8 @@ public:
     std::shared_ptr<net::Transport> transport;
     ScriptLimits scriptLimits;
     static constexpr size_t kMaximumPageBytes = 8u << 20;
+    // Redirects one navigation may follow before it fails (as the connection layer would).
+    static constexpr int kMaximumRedirects = 16;
 
     void load(net::URLRequest request);
     void loadHTMLString(const std::string& html, const std::string& baseURL);
@@ -101,6 +103,7 @@ private:
     double laidOutWidth_ = -1;
     uint64_t laidOutGeneration_ = ~0ull;
     uint64_t navigationGeneration_ = 0;
+    int redirectsFollowed_ = 0;
     std::map<const Node*, double> heights_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

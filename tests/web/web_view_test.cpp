@@ -262,3 +262,39 @@ TEST(WebViewSharedStore, ReSignInSendsTheCopiedCookiesAndClearingEmptiesTheShare
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WebViewTest, EndlessRedirectsAndFailuresEndTheLoadWithAnError) {
+    int served = 0;
+    transport->setHandler([&](const net::URLRequest& r) {
+        ++served;
+        return ScriptedTransport::Reply::redirect(302, r.url() + "x");
+    });
+    view->load(net::URLRequest("https://loop.example.test/a"));
+    harness.settle();
+    EXPECT_FALSE(view->isLoading());
+    EXPECT_EQ(delegate->failed, 1);
+    EXPECT_EQ(served, web::WebView::kMaximumRedirects + 1);
+    EXPECT_EQ(delegate->actions.size(), static_cast<size_t>(web::WebView::kMaximumRedirects + 1));
+
+    // A new navigation starts a new count.
+    transport->setHandler(nullptr);
+    transport->enqueue(ScriptedTransport::Reply::fail(-1009));
+    view->load(net::URLRequest("https://offline.example.test/"));
+    harness.settle();
+    EXPECT_EQ(delegate->failed, 2);
+    EXPECT_EQ(view->document(), nullptr);
+
+    // A page past the size the view takes fails instead of growing without bound.
+    ScriptedTransport::Reply huge = ScriptedTransport::Reply::ok(std::string(web::WebView::kMaximumPageBytes + 1, 'x'));
+    huge.chunkSize = 1 << 20;
+    transport->enqueue(huge);
+    view->load(net::URLRequest("https://big.example.test/"));
+    harness.settle();
+    EXPECT_EQ(delegate->failed, 3);
+    EXPECT_FALSE(view->isLoading());
+    EXPECT_EQ(view->document(), nullptr);
+}
+
+}  // namespace
