@@ -385,9 +385,11 @@ void WebView::relayout() {
             field->secureTextEntry = lower(n.attribute("type").value_or("")) == "password";
             field->borderStyle = toolkit::TextBorderStyle::RoundedRect;
             Node* node = &n;
+            // The field already shows what it wrote into the page: no new layout for that.
             field->addAction(
-                [node](toolkit::Control& c, const toolkit::Event*) {
+                [this, node](toolkit::Control& c, const toolkit::Event*) {
                     node->setValue(static_cast<toolkit::TextField&>(c).text());
+                    if (document_) laidOutGeneration_ = document_->generation();
                 },
                 toolkit::kEditingChanged);
             auto delegate = std::make_shared<FieldDelegate>(this, node);

@@ -298,3 +298,39 @@ TEST_F(WebViewTest, EndlessRedirectsAndFailuresEndTheLoadWithAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reading the form while the user types (the sign-in panel does so before every navigation)
+// must not rebuild the field under the user's fingers; a script that sets the value does.
+TEST_F(WebViewTest, TypingKeepsTheFieldAndScriptsThatSetValuesShowThem) {
+    view->loadHTMLString(kIdentify, "https://accounts.example.test/");
+    harness.settle();
+    auto fields = harness.findAll("TextField");
+    ASSERT_EQ(fields.size(), 1u);
+    toolkit::View* field = fields[0];
+    ASSERT_TRUE(harness.tap(*field));
+    ASSERT_TRUE(harness.typeText("ann"));
+    foundation::Value form;
+    view->evaluateJavaScript(
+        "var object={};(new FormData(document.getElementsByTagName('form')[0])).forEach(function(value, "
+        "key){object[key]=value;});object;",
+        [&](foundation::Result<foundation::Value> r) { form = r.valueOr({}); });
+    harness.settle();
+    EXPECT_EQ(form, foundation::Value(foundation::Dictionary{{"identifier", "ann"}}));
+    ASSERT_EQ(harness.findAll("TextField").size(), 1u);
+    EXPECT_EQ(harness.findAll("TextField")[0], field);
+    EXPECT_TRUE(field->isFirstResponder());
+    ASSERT_TRUE(harness.typeText("@example.test"));
+    EXPECT_EQ(view->document()->getElementById("identifierId")->value(), "ann@example.test");
+
+    view->evaluateJavaScript("document.getElementById('identifierId').value=" +
+                                 web::javaScriptStringLiteral("o'neil@example.test"),
+                             nullptr);
+    harness.settle();
+    auto now = harness.findAll("TextField");
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_EQ(static_cast<toolkit::TextField*>(now[0])->text(), "o'neil@example.test");
+}
+
+}  // namespace
