@@ -10,10 +10,11 @@ void zvcrash_async_file_init(zvcrash_async_file_t* file, int fd, uint64_t limit_
     file->total_bytes = 0;
     file->buflen = 0;
     file->refused = false;
+    file->failed = false;
 }
 
 bool zvcrash_async_file_write(zvcrash_async_file_t* file, const void* data, size_t length) {
-    if (file->refused) return false;
+    if (file->refused || file->failed) return false;
     if (file->limit_bytes != 0 && file->total_bytes + length > file->limit_bytes) {
         // Accepting a later, smaller write would leave the stream with a length prefix that no
         // longer matches what follows it; once one write is refused, the output ends here.
@@ -25,7 +26,9 @@ bool zvcrash_async_file_write(zvcrash_async_file_t* file, const void* data, size
         if (!zvcrash_async_file_flush(file)) return false;
     }
     if (length > sizeof file->buffer) {
-        return zvcrash_async_writen(file->fd, data, length) >= 0;
+        if (zvcrash_async_writen(file->fd, data, length) >= 0) return true;
+        file->failed = true;
+        return false;
     }
     zvcrash_async_memcpy(file->buffer + file->buflen, data, length);
     file->buflen += length;
@@ -33,9 +36,11 @@ bool zvcrash_async_file_write(zvcrash_async_file_t* file, const void* data, size
 }
 
 bool zvcrash_async_file_flush(zvcrash_async_file_t* file) {
+    if (file->failed) return false;
     if (file->buflen == 0) return true;
     ssize_t n = zvcrash_async_writen(file->fd, file->buffer, file->buflen);
     file->buflen = 0;
+    if (n < 0) file->failed = true;
     return n >= 0;
 }
 

@@ -11,12 +11,15 @@ struct zvcrash_async_file_t {
     uint64_t total_bytes;  // bytes accepted so far
     size_t buflen;         // bytes held in the buffer
     bool refused;          // a write was refused: every later one is too, so no length prefix lies
+    bool failed;           // the descriptor failed a write: every later write is refused and close
+                           // answers false, so a damaged report is never reported as written
     uint8_t buffer[256];
 };
 
 void zvcrash_async_file_init(zvcrash_async_file_t* file, int fd, uint64_t limit_bytes);
 bool zvcrash_async_file_write(zvcrash_async_file_t* file, const void* data, size_t length);
 bool zvcrash_async_file_flush(zvcrash_async_file_t* file);
+// Flushes and closes the descriptor; false when any write or flush of the file failed.
 bool zvcrash_async_file_close(zvcrash_async_file_t* file);
 
 // Field type codes (protobuf-c's numbering).

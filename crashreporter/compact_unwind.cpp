@@ -1,26 +1,44 @@
 #include "crashreporter/compact_unwind.h"
 
+#include "crashreporter/async_reader.h"
+#include "crashreporter/compact_unwind_format.h"
 #include "crashreporter/image_list.h"
 #include "crashreporter/thread_state.h"
 
+using namespace zvcrash::compact_unwind;
+
 namespace {
 
-constexpr uint32_t kX86 = 7, kX86_64 = 0x1000007, kArm64 = 0x100000C;
-
-zvcrash_error_t read32(zvcrash_async_cfe_reader* r, uint64_t offset, uint32_t* out) {
-    if (zvcrash_async_mobject_read_uint32(r->mobj, r->byteorder, zvcrash_async_mobject_base_address(r->mobj),
-                                          static_cast<int64_t>(offset), out) != ZVCRASH_ESUCCESS) {
-        return ZVCRASH_EINVAL;
-    }
-    return ZVCRASH_ESUCCESS;
+bool supportedCpu(uint32_t cpu_type) {
+    return cpu_type == static_cast<uint32_t>(kernel::CPU_TYPE_X86) ||
+           cpu_type == static_cast<uint32_t>(kernel::CPU_TYPE_X86_64) ||
+           cpu_type == static_cast<uint32_t>(kernel::CPU_TYPE_ARM64);
 }
 
-zvcrash_error_t read16(zvcrash_async_cfe_reader* r, uint64_t offset, uint16_t* out) {
-    if (zvcrash_async_mobject_read_uint16(r->mobj, r->byteorder, zvcrash_async_mobject_base_address(r->mobj),
-                                          static_cast<int64_t>(offset), out) != ZVCRASH_ESUCCESS) {
-        return ZVCRASH_EINVAL;
+// Reads the whole record of type T at `offset` from the section's start; a failure stays in the
+// reader's fault with `field`.
+template <typename T>
+bool readRecord(zvcrash_async_cfe_reader* reader, uint64_t offset, T* out, const char* field) {
+    zvcrash_async_reader r;
+    zvcrash_async_reader_init_mobject(&r, reader->mobj, reader->byteorder);
+    uint64_t at;
+    if (!zvcrash_async_address_apply_offset(r.start, static_cast<int64_t>(offset), &at) || offset > INT64_MAX) {
+        zvcrash_async_fault_set(&reader->fault, ZVCRASH_EINVAL, field, r.start);
+        return false;
     }
-    return ZVCRASH_ESUCCESS;
+    zvcrash_async_reader_seek(&r, at, field);
+    zvcrash_async_reader_copy(&r, out, sizeof(T), field);
+    if (!zvcrash_async_reader_ok(&r)) {
+        // Every unreadable table entry is an invalid table, whatever the window said.
+        zvcrash_async_fault_set(&reader->fault, ZVCRASH_EINVAL, r.fault.field, r.fault.address);
+        return false;
+    }
+    return true;
+}
+
+zvcrash_error_t failed(zvcrash_async_cfe_reader* reader, zvcrash_error_t code, const char* field, uint64_t offset) {
+    zvcrash_async_fault_set(&reader->fault, code, field, reader->mobj->target + offset);
+    return code;
 }
 
 // The last of `count` entries whose key (read by `key`) is at or below `target`.
@@ -29,13 +47,12 @@ zvcrash_error_t search(uint32_t count, uint32_t target, Key key, uint32_t* found
     if (count == 0) return ZVCRASH_ENOTFOUND;
     uint32_t lo = 0, hi = count;
     uint32_t first;
-    zvcrash_error_t err = key(0, &first);
-    if (err != ZVCRASH_ESUCCESS) return err;
+    if (!key(0, &first)) return ZVCRASH_EINVAL;
     if (first > target) return ZVCRASH_ENOTFOUND;
     while (hi - lo > 1) {
         const uint32_t mid = lo + (hi - lo) / 2;
         uint32_t v;
-        if ((err = key(mid, &v)) != ZVCRASH_ESUCCESS) return err;
+        if (!key(mid, &v)) return ZVCRASH_EINVAL;
         if (v <= target)
             lo = mid;
         else
@@ -49,74 +66,87 @@ zvcrash_error_t search(uint32_t count, uint32_t target, Key key, uint32_t* found
 
 zvcrash_error_t zvcrash_async_cfe_reader_init(zvcrash_async_cfe_reader* reader, zvcrash_async_mobject* mobj,
                                               uint32_t cpu_type) {
-    if (cpu_type != kX86 && cpu_type != kX86_64 && cpu_type != kArm64) return ZVCRASH_ENOTSUP;
+    zvcrash_async_fault_clear(&reader->fault);
     reader->mobj = mobj;
     reader->cpu_type = cpu_type;
     reader->byteorder = zvcrash_async_byteorder_direct();
-    for (int i = 0; i < 7; ++i) {
-        if (read32(reader, 4 * static_cast<uint64_t>(i), &reader->header[i]) != ZVCRASH_ESUCCESS) return ZVCRASH_EINVAL;
-    }
-    if (reader->header[0] != 1) return ZVCRASH_ENOTSUP;
+    if (!supportedCpu(cpu_type)) return failed(reader, ZVCRASH_ENOTSUP, "CPU type", 0);
+    if (!readRecord(reader, 0, &reader->header, "section header")) return ZVCRASH_EINVAL;
+    if (reader->header.version != UNWIND_SECTION_VERSION) return failed(reader, ZVCRASH_ENOTSUP, "section version", 0);
     return ZVCRASH_ESUCCESS;
 }
 
 zvcrash_error_t zvcrash_async_cfe_reader_find_pc(zvcrash_async_cfe_reader* reader, uint64_t pc, uint64_t* function_base,
                                                  uint32_t* encoding) {
+    zvcrash_async_fault_clear(&reader->fault);
     if (pc > 0xFFFFFFFFULL) return ZVCRASH_ENOTFOUND;
     const uint32_t target = static_cast<uint32_t>(pc);
-    const uint32_t indexOffset = reader->header[5], indexCount = reader->header[6];
+    const uint64_t indexOffset = reader->header.indexSectionOffset;
+    const uint32_t indexCount = reader->header.indexCount;
+    using IndexEntry = unwind_info_section_header_index_entry;
     // The last first-level entry is a sentinel that holds no page.
     if (indexCount < 2) return ZVCRASH_ENOTFOUND;
+    IndexEntry index{};
     uint32_t first;
     zvcrash_error_t err = search(
-        indexCount - 1, target, [&](uint32_t i, uint32_t* v) { return read32(reader, indexOffset + 12ULL * i, v); },
+        indexCount - 1, target,
+        [&](uint32_t i, uint32_t* v) {
+            const bool ok = readRecord(reader, indexOffset + sizeof(IndexEntry) * i, &index, "first-level index entry");
+            *v = index.functionOffset;
+            return ok;
+        },
         &first);
     if (err != ZVCRASH_ESUCCESS) return err;
-    uint32_t firstFunction, page;
-    if ((err = read32(reader, indexOffset + 12ULL * first, &firstFunction)) != ZVCRASH_ESUCCESS) return err;
-    if ((err = read32(reader, indexOffset + 12ULL * first + 4, &page)) != ZVCRASH_ESUCCESS) return err;
+    if (!readRecord(reader, indexOffset + sizeof(IndexEntry) * first, &index, "first-level index entry"))
+        return ZVCRASH_EINVAL;
+    const uint64_t page = index.secondLevelPagesSectionOffset;
     uint32_t kind;
-    if ((err = read32(reader, page, &kind)) != ZVCRASH_ESUCCESS) return err;
-    uint16_t entriesOffset, entryCount;
-    if ((err = read16(reader, page + 4ULL, &entriesOffset)) != ZVCRASH_ESUCCESS) return err;
-    if ((err = read16(reader, page + 6ULL, &entryCount)) != ZVCRASH_ESUCCESS) return err;
-    const uint64_t entries = page + static_cast<uint64_t>(entriesOffset);
+    if (!readRecord(reader, page, &kind, "second-level page kind")) return ZVCRASH_EINVAL;
     uint32_t at;
-    if (kind == 2) {
-        if ((err = search(
-                 entryCount, target, [&](uint32_t i, uint32_t* v) { return read32(reader, entries + 8ULL * i, v); },
-                 &at)) != ZVCRASH_ESUCCESS) {
-            return err;
-        }
-        uint32_t fn;
-        if ((err = read32(reader, entries + 8ULL * at, &fn)) != ZVCRASH_ESUCCESS) return err;
-        if ((err = read32(reader, entries + 8ULL * at + 4, encoding)) != ZVCRASH_ESUCCESS) return err;
-        *function_base = fn;
+    if (kind == UNWIND_SECOND_LEVEL_REGULAR) {
+        unwind_info_regular_second_level_page_header header;
+        if (!readRecord(reader, page, &header, "regular page header")) return ZVCRASH_EINVAL;
+        const uint64_t entries = page + header.entryPageOffset;
+        unwind_info_regular_second_level_entry entry{};
+        auto key = [&](uint32_t i, uint32_t* v) {
+            const bool ok = readRecord(reader, entries + sizeof entry * i, &entry, "regular page entry");
+            *v = entry.functionOffset;
+            return ok;
+        };
+        if ((err = search(header.entryCount, target, key, &at)) != ZVCRASH_ESUCCESS) return err;
+        uint32_t function;
+        if (!key(at, &function)) return ZVCRASH_EINVAL;
+        *encoding = entry.encoding;
+        *function_base = entry.functionOffset;
         return ZVCRASH_ESUCCESS;
     }
-    if (kind != 3) return ZVCRASH_EINVAL;
-    uint16_t encodingsOffset, encodingsCount;
-    if ((err = read16(reader, page + 8ULL, &encodingsOffset)) != ZVCRASH_ESUCCESS) return err;
-    if ((err = read16(reader, page + 10ULL, &encodingsCount)) != ZVCRASH_ESUCCESS) return err;
+    if (kind != UNWIND_SECOND_LEVEL_COMPRESSED) return failed(reader, ZVCRASH_EINVAL, "second-level page kind", page);
+    unwind_info_compressed_second_level_page_header header;
+    if (!readRecord(reader, page, &header, "compressed page header")) return ZVCRASH_EINVAL;
+    const uint64_t entries = page + header.entryPageOffset;
+    uint32_t entry = 0;
     auto key = [&](uint32_t i, uint32_t* v) {
-        uint32_t e;
-        zvcrash_error_t r = read32(reader, entries + 4ULL * i, &e);
-        *v = firstFunction + (e & 0xFFFFFF);
-        return r;
+        const bool ok = readRecord(reader, entries + sizeof entry * i, &entry, "compressed page entry");
+        *v = index.functionOffset + (entry & UNWIND_INFO_COMPRESSED_ENTRY_FUNC_OFFSET_MASK);
+        return ok;
     };
-    if ((err = search(entryCount, target, key, &at)) != ZVCRASH_ESUCCESS) return err;
-    uint32_t e;
-    if ((err = read32(reader, entries + 4ULL * at, &e)) != ZVCRASH_ESUCCESS) return err;
-    const uint32_t index = e >> 24;
-    const uint32_t commonCount = reader->header[2];
-    if (index < commonCount) {
-        if ((err = read32(reader, reader->header[1] + 4ULL * index, encoding)) != ZVCRASH_ESUCCESS) return err;
+    if ((err = search(header.entryCount, target, key, &at)) != ZVCRASH_ESUCCESS) return err;
+    uint32_t function;
+    if (!key(at, &function)) return ZVCRASH_EINVAL;
+    const uint32_t encodingIndex = entry >> UNWIND_INFO_COMPRESSED_ENTRY_ENCODING_INDEX_SHIFT;
+    const uint32_t commonCount = reader->header.commonEncodingsArrayCount;
+    if (encodingIndex < commonCount) {
+        if (!readRecord(reader, reader->header.commonEncodingsArraySectionOffset + 4ULL * encodingIndex, encoding,
+                        "common encoding"))
+            return ZVCRASH_EINVAL;
     } else {
-        if (index - commonCount >= encodingsCount) return ZVCRASH_EINVAL;
-        if ((err = read32(reader, page + encodingsOffset + 4ULL * (index - commonCount), encoding)) != ZVCRASH_ESUCCESS)
-            return err;
+        if (encodingIndex - commonCount >= header.encodingsCount)
+            return failed(reader, ZVCRASH_EINVAL, "page encoding index", entries + sizeof entry * at);
+        if (!readRecord(reader, page + header.encodingsPageOffset + 4ULL * (encodingIndex - commonCount), encoding,
+                        "page encoding"))
+            return ZVCRASH_EINVAL;
     }
-    *function_base = firstFunction + (e & 0xFFFFFF);
+    *function_base = function;
     return ZVCRASH_ESUCCESS;
 }
 
@@ -192,32 +222,35 @@ zvcrash_error_t zvcrash_async_cfe_entry_init(zvcrash_async_cfe_entry* entry, uin
     entry->cpu_type = cpu_type;
     entry->return_address_register = ZVCRASH_ASYNC_CFE_REG_NONE;
     for (auto& r : entry->register_list) r = ZVCRASH_ASYNC_CFE_REG_NONE;
-    const uint32_t mode = (encoding >> 24) & 0xF;
-    if (cpu_type == kArm64) {
+    const uint32_t mode = (encoding >> UNWIND_MODE_SHIFT) & UNWIND_MODE_MASK;
+    if (cpu_type == static_cast<uint32_t>(kernel::CPU_TYPE_ARM64)) {
         switch (mode) {
-            case 0:
+            case UNWIND_ARM64_MODE_NONE:
                 entry->type = ZVCRASH_ASYNC_CFE_TYPE_NONE;
                 return ZVCRASH_ESUCCESS;
-            case 3:
+            case UNWIND_ARM64_MODE_DWARF:
                 entry->type = ZVCRASH_ASYNC_CFE_TYPE_DWARF;
-                entry->stack_offset = encoding & 0xFFFFFF;
+                entry->stack_offset = encoding & UNWIND_DWARF_SECTION_OFFSET_MASK;
                 return ZVCRASH_ESUCCESS;
-            case 2:
-            case 4: {
-                entry->type = mode == 2 ? ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD : ZVCRASH_ASYNC_CFE_TYPE_FRAME_PTR;
-                if (mode == 2) {
-                    entry->stack_offset = static_cast<int64_t>(((encoding >> 12) & 0xFFF) * 16);
-                    entry->return_address_register = 32;  // lr
+            case UNWIND_ARM64_MODE_FRAMELESS:
+            case UNWIND_ARM64_MODE_FRAME: {
+                const bool frameless = mode == UNWIND_ARM64_MODE_FRAMELESS;
+                entry->type = frameless ? ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD : ZVCRASH_ASYNC_CFE_TYPE_FRAME_PTR;
+                if (frameless) {
+                    entry->stack_offset = static_cast<int64_t>(((encoding >> UNWIND_ARM64_FRAMELESS_STACK_SIZE_SHIFT) &
+                                                                UNWIND_ARM64_FRAMELESS_STACK_SIZE_MASK) *
+                                                               UNWIND_ARM64_FRAMELESS_STACK_SIZE_UNIT);
+                    entry->return_address_register = ZVCRASH_REG_ARM64_LR;
                 }
-                // x19 is index 22: xn = 3 + n.
+                // Register indexes: xn is 3 + n.
                 const struct {
                     uint32_t flag;
                     uint32_t hi, lo;
-                } pairs[] = {{0x10, 3 + 28, 3 + 27},
-                             {0x08, 3 + 26, 3 + 25},
-                             {0x04, 3 + 24, 3 + 23},
-                             {0x02, 3 + 22, 3 + 21},
-                             {0x01, 3 + 20, 3 + 19}};
+                } pairs[] = {{UNWIND_ARM64_FRAME_X27_X28_PAIR, 3 + 28, 3 + 27},
+                             {UNWIND_ARM64_FRAME_X25_X26_PAIR, 3 + 26, 3 + 25},
+                             {UNWIND_ARM64_FRAME_X23_X24_PAIR, 3 + 24, 3 + 23},
+                             {UNWIND_ARM64_FRAME_X21_X22_PAIR, 3 + 22, 3 + 21},
+                             {UNWIND_ARM64_FRAME_X19_X20_PAIR, 3 + 20, 3 + 19}};
                 uint32_t n = 0;
                 for (const auto& p : pairs) {
                     if (!(encoding & p.flag)) continue;
@@ -225,48 +258,60 @@ zvcrash_error_t zvcrash_async_cfe_entry_init(zvcrash_async_cfe_entry* entry, uin
                     entry->register_list[n++] = p.lo;
                 }
                 entry->register_count = n;
-                if (mode == 4) entry->stack_offset = -8 * static_cast<int64_t>(n);
+                if (!frameless) entry->stack_offset = -8 * static_cast<int64_t>(n);
                 return ZVCRASH_ESUCCESS;
             }
             default:
                 return ZVCRASH_ENOTSUP;
         }
     }
-    if (cpu_type != kX86 && cpu_type != kX86_64) return ZVCRASH_ENOTSUP;
-    const uint32_t word = cpu_type == kX86_64 ? 8 : 4;
+    if (cpu_type != static_cast<uint32_t>(kernel::CPU_TYPE_X86) &&
+        cpu_type != static_cast<uint32_t>(kernel::CPU_TYPE_X86_64))
+        return ZVCRASH_ENOTSUP;
+    const uint32_t word = cpu_type == static_cast<uint32_t>(kernel::CPU_TYPE_X86_64) ? 8 : 4;
     bool ok = true;
     switch (mode) {
-        case 0:
+        case UNWIND_X86_MODE_NONE:
             entry->type = ZVCRASH_ASYNC_CFE_TYPE_NONE;
             return ZVCRASH_ESUCCESS;
-        case 4:
+        case UNWIND_X86_MODE_DWARF:
             entry->type = ZVCRASH_ASYNC_CFE_TYPE_DWARF;
-            entry->stack_offset = encoding & 0xFFFFFF;
+            entry->stack_offset = encoding & UNWIND_DWARF_SECTION_OFFSET_MASK;
             return ZVCRASH_ESUCCESS;
-        case 1: {
+        case UNWIND_X86_MODE_BP_FRAME: {
             entry->type = ZVCRASH_ASYNC_CFE_TYPE_FRAME_PTR;
-            entry->stack_offset = -static_cast<int64_t>(((encoding >> 16) & 0xFF) * word);
-            const uint32_t regs = encoding & 0x7FFF;
+            entry->stack_offset = -static_cast<int64_t>(
+                ((encoding >> UNWIND_X86_BP_FRAME_OFFSET_SHIFT) & UNWIND_X86_BP_FRAME_OFFSET_MASK) * word);
+            const uint32_t regs = encoding & UNWIND_X86_BP_FRAME_REGISTERS_MASK;
+            const uint32_t fieldMask = (1u << UNWIND_X86_BP_FRAME_REGISTER_BITS) - 1;
             uint32_t n = 0;
-            for (uint32_t shift = 0; shift < 15 && (regs >> shift) != 0; shift += 3) {
-                const uint32_t r = (regs >> shift) & 7;
+            for (uint32_t shift = 0; shift < 15 && (regs >> shift) != 0; shift += UNWIND_X86_BP_FRAME_REGISTER_BITS) {
+                const uint32_t r = (regs >> shift) & fieldMask;
                 entry->register_list[n++] = r == 0 ? ZVCRASH_ASYNC_CFE_REG_NONE : x86Register(r, &ok);
             }
             entry->register_count = n;
             return ok ? ZVCRASH_ESUCCESS : ZVCRASH_EINVAL;
         }
-        case 2:
-        case 3: {
-            entry->type = mode == 2 ? ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD : ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_INDIRECT;
-            if (mode == 2) {
-                entry->stack_offset = static_cast<int64_t>(((encoding >> 16) & 0xFF) * word);
+        case UNWIND_X86_MODE_STACK_IMMD:
+        case UNWIND_X86_MODE_STACK_IND: {
+            const uint32_t size =
+                (encoding >> UNWIND_X86_FRAMELESS_STACK_SIZE_SHIFT) & UNWIND_X86_FRAMELESS_STACK_SIZE_MASK;
+            if (mode == UNWIND_X86_MODE_STACK_IMMD) {
+                entry->type = ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_IMMD;
+                entry->stack_offset = static_cast<int64_t>(size * word);
             } else {
-                entry->stack_offset = static_cast<int64_t>((encoding >> 16) & 0xFF);
-                entry->stack_adjust = ((encoding >> 13) & 7) * word;
+                // The size is a 32-bit word in the function's code at this offset.
+                entry->type = ZVCRASH_ASYNC_CFE_TYPE_FRAMELESS_INDIRECT;
+                entry->stack_offset = static_cast<int64_t>(size);
+                entry->stack_adjust =
+                    ((encoding >> UNWIND_X86_FRAMELESS_STACK_ADJUST_SHIFT) & UNWIND_X86_FRAMELESS_STACK_ADJUST_MASK) *
+                    word;
             }
-            const uint32_t count = (encoding >> 10) & 7;
+            const uint32_t count =
+                (encoding >> UNWIND_X86_FRAMELESS_STACK_REG_COUNT_SHIFT) & UNWIND_X86_FRAMELESS_STACK_REG_COUNT_MASK;
             uint32_t numbers[6];
-            zvcrash_error_t err = zvcrash_async_cfe_register_decode(encoding & 0x3FF, count, numbers);
+            zvcrash_error_t err = zvcrash_async_cfe_register_decode(
+                encoding & UNWIND_X86_FRAMELESS_STACK_REG_PERMUTATION_MASK, count, numbers);
             if (err != ZVCRASH_ESUCCESS) return err;
             for (uint32_t i = 0; i < count; ++i) entry->register_list[i] = x86Register(numbers[i], &ok);
             entry->register_count = count;

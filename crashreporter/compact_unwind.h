@@ -5,14 +5,17 @@
 
 #include <cstdint>
 
+#include "crashreporter/async_reader.h"
+#include "crashreporter/compact_unwind_format.h"
 #include "crashreporter/task_memory.h"
 
 struct zvcrash_async_cfe_reader {
     zvcrash_async_mobject* mobj;
     uint32_t cpu_type;
-    uint32_t header[7];  // version, common encodings offset and count, personalities offset and
-                         // count, first-level index offset and count
+    zvcrash::compact_unwind::unwind_info_section_header header;
     const zvcrash_async_byteorder* byteorder;
+    // Why the last failing call failed: code, field and the task address it was read at.
+    zvcrash_async_fault fault;
 };
 
 enum zvcrash_async_cfe_type : uint32_t {

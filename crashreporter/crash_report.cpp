@@ -3,7 +3,10 @@
 #include <cstring>
 
 #include "crashreporter/host_info.h"
+#include "crashreporter/report_format.h"
 #include "crashreporter/zvcrash.pb-c.h"
+#include "platform/foundation/byte_reader.h"
+#include "platform/kernel/mach.h"
 
 namespace {
 
@@ -72,11 +75,16 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
 
 foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWithData(const uint8_t* data,
                                                                                      size_t length) {
-    if (!data || length < 9) return invalid("Could not decode truncated crash log");
-    if (std::memcmp(data, "zvcrash", 7) != 0) return invalid("Could not decode invalid crash log header");
-    if (data[7] != 1) return invalid("Could not decode unsupported crash report version: " + std::to_string(data[7]));
+    if (!data || length < ZVCRASH_REPORT_HEADER_LENGTH + 1) return invalid("Could not decode truncated crash log");
+    foundation::ByteReader reader(std::span<const uint8_t>(data, length));
+    if (!reader.expect(std::string_view(ZVCRASH_REPORT_MAGIC, ZVCRASH_REPORT_MAGIC_LENGTH), "magic"))
+        return invalid("Could not decode invalid crash log header");
+    const uint8_t version = reader.u8("version");
+    if (version != ZVCRASH_REPORT_VERSION)
+        return invalid("Could not decode unsupported crash report version: " + std::to_string(version));
+    const auto body = reader.bytes(reader.remaining(), "report");
     Unpacked unpacked;
-    unpacked.message = zvcrash__crash_report__unpack(nullptr, length - 8, data + 8);
+    unpacked.message = zvcrash__crash_report__unpack(nullptr, body.size(), body.data());
     if (!unpacked.message) return invalid("An unknown error occured decoding the crash report");
     const Report* m = unpacked.message;
 
@@ -116,7 +124,14 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
         if (machineProcessor) {
             s.processorInfo = machineProcessor;
         } else {
-            static const uint64_t kTable[6][2] = {{7, 3}, {0x1000007, 3}, {12, 6}, {18, 0}, {0x1000012, 0}, {12, 9}};
+            // By the report's architecture enumeration: X86_32, X86_64, ARMV6, PPC, PPC64, ARMV7.
+            using namespace kernel;
+            static const int32_t kTable[6][2] = {{CPU_TYPE_X86, CPU_SUBTYPE_X86_ALL},
+                                                 {CPU_TYPE_X86_64, CPU_SUBTYPE_X86_64_ALL},
+                                                 {CPU_TYPE_ARM, CPU_SUBTYPE_ARM_V6},
+                                                 {CPU_TYPE_POWERPC, CPU_SUBTYPE_POWERPC_ALL},
+                                                 {CPU_TYPE_POWERPC64, CPU_SUBTYPE_POWERPC_ALL},
+                                                 {CPU_TYPE_ARM, CPU_SUBTYPE_ARM_V7}};
             if (s.architecture > 5) return invalid("Crash report has an unknown architecture");
             auto synth = std::make_shared<ZVCrashReportProcessorInfo>();
             synth->typeEncoding = 1;
@@ -163,7 +178,9 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
     }
 
     // Pointer-authentication bits sit above bit 35 of arm64e code addresses.
-    const bool maskPointers = machineProcessor && machineProcessor->type == 0x100000C && machineProcessor->subtype == 2;
+    const bool maskPointers = machineProcessor &&
+                              machineProcessor->type == static_cast<uint64_t>(kernel::CPU_TYPE_ARM64) &&
+                              machineProcessor->subtype == static_cast<uint64_t>(kernel::CPU_SUBTYPE_ARM64E);
 
     if (m->n_threads == 0) return invalid("Crash report is missing thread state information");
     for (size_t i = 0; i < m->n_threads; ++i) {

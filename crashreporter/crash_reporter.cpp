@@ -86,8 +86,7 @@ bool bsdCrashCallback(int signo, siginfo_t* info, ucontext_t* uap, void* context
     }
     zvcrash_async_thread_state state;
     zvcrash_async_thread_state_mcontext_init(&state, uap);
-    zvcrash_log_bsd_signal_info bsd{signo, info ? info->si_code : 0,
-                                    info ? static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info->si_addr)) : 0};
+    zvcrash_log_bsd_signal_info bsd{signo, info ? info->si_code : 0, zvcrash_async_signal_address(info)};
     zvcrash_log_signal_info signal{&bsd, nullptr};
     zvcrash_async_thread_list_suspend(&ctx->threads, kThreadStopTimeoutMs);
     zvcrash_error_t err = writeReport(ctx->path, &ctx->writer, kernel::thread_self(), &signal, &state, &ctx->threads);

@@ -8,45 +8,44 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crashreporter/async_reader.h"
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/image_list.h"
 #include "crashreporter/task_memory.h"
 #include "crashreporter/thread_state.h"
 
-// A bounded window [start, end) over a task's memory with a small read-through line cache: CFI
-// parsing reads a few bytes at a time, and one copy per line keeps that from costing a system call
-// per byte.
+// The frame section being read: a bounded window [start, end) over a task's memory. Call-frame
+// data is read through async readers over it (see async_reader.h), which copy through the
+// window's line cache, or read in place for an image of this very process whose window lies in
+// its loaded segments (those stay mapped while the image is listed).
 struct zvcrash_async_dwarf_source {
-    static constexpr int kLines = 4;
-    static constexpr uint32_t kLineSize = 1024;
     const kernel::Task* task;
     uint64_t start;
     uint64_t end;
-    // Set for an image of this very process whose window lies in its loaded segments: those stay
-    // mapped while the image is listed, so they are read in place rather than copied.
     bool in_place;
-    uint64_t line_base[kLines];
-    uint32_t line_len[kLines];
-    uint32_t victim;
-    uint8_t lines[kLines][kLineSize];
+    zvcrash_async_line_cache cache;
+    // Why the last failing call over this source failed: its code, field and address.
+    zvcrash_async_fault fault;
 };
 
 void zvcrash_async_dwarf_source_init(zvcrash_async_dwarf_source* src, const kernel::Task* task, uint64_t start,
                                      uint64_t end);
+// A reader over the source's window positioned at `address` (outside -> a failed reader).
+zvcrash_async_reader zvcrash_async_dwarf_source_reader(zvcrash_async_dwarf_source* src, uint64_t address);
 // "Invalid argument" for a range outside the window, the task's error for an unreadable one.
 zvcrash_error_t zvcrash_async_dwarf_source_read(zvcrash_async_dwarf_source* src, uint64_t address, void* dest,
                                                 size_t length);
+// Records why a call over the source failed and answers the code.
+zvcrash_error_t zvcrash_async_dwarf_source_failed(zvcrash_async_dwarf_source* src, const zvcrash_async_reader* reader);
 
+// Single reads at address + offset (the LEB128 forms also report the bytes consumed); a failure
+// leaves its reason in the source's fault.
 zvcrash_error_t zvcrash_async_dwarf_read_uintmax(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
                                                  int width, uint64_t* out);
 zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
                                                  uint64_t* out, uint64_t* consumed);
 zvcrash_error_t zvcrash_async_dwarf_read_sleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
                                                  int64_t* out, uint64_t* consumed);
-
-// DW_EH_PE pointer encodings.
-inline constexpr uint8_t ZVCRASH_DW_EH_PE_omit = 0xFF;
-inline constexpr uint8_t ZVCRASH_DW_EH_PE_indirect = 0x80;
 
 // Reads DW_EH_PE-encoded pointers of one word width. Bases that a caller does not set make their
 // applications unsupported.
@@ -64,6 +63,8 @@ struct gnu_ehptr_reader {
     explicit gnu_ehptr_reader(bool is64);
     zvcrash_error_t read(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, uint8_t encoding,
                          uint64_t* value, uint64_t* consumed) const;
+    // Reads one pointer at the reader's position and moves past it; failures stay in the reader.
+    uint64_t read(zvcrash_async_reader* reader, uint8_t encoding, const char* field) const;
 };
 
 struct zvcrash_async_dwarf_cie_info {
@@ -105,6 +106,10 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
 zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
                                                   zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
                                                   uint64_t address, bool debug_frame, uint64_t section_start);
+// Reads the entry header at `address`: the address after the entry, whether it is a CIE (by the
+// id conventions of the section kind) and whether it is the zero-length terminator.
+zvcrash_error_t zvcrash_async_dwarf_next_entry(zvcrash_async_dwarf_source* src, uint64_t address, bool debug_frame,
+                                               uint64_t* next, bool* is_cie, bool* terminator);
 // Linear scan of a frame section from `address` to the window's end for the FDE with
 // pc_start <= pc < pc_end.
 zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
@@ -117,7 +122,45 @@ zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* 
 zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr,
                                                         uint64_t pc, uint64_t* eh_frame, uint64_t* fde_address);
 
-namespace zvcrash::MS::async {
+// Where an image's call-frame data lies: .eh_frame of an ELF image (through its PT_GNU_EH_FRAME
+// header), __TEXT,__eh_frame of a Mach-O image, or its __DWARF,__debug_frame when it has no
+// __eh_frame.
+struct zvcrash_async_dwarf_section {
+    uint64_t start;
+    uint64_t end;
+    bool debug_frame;
+    bool in_place;  // an image of this process: read where it is mapped
+    bool m64;
+};
+
+// "Not found" when the image has no call-frame data.
+zvcrash_error_t zvcrash_async_dwarf_find_section(const kernel::Task* task, const zvcrash_async_image* image,
+                                                 zvcrash_async_dwarf_section* section);
+void zvcrash_async_dwarf_section_source(const zvcrash_async_dwarf_section* section, const kernel::Task* task,
+                                        zvcrash_async_dwarf_source* src);
+
+// The per-image FDE index, built when an image is added (normal context: it allocates) and read at
+// crash time without allocating. It holds every FDE that the linear scan from the section's start
+// would accept, sorted by start, with its parsed CIE, so a lookup gives the FDE the scan gives.
+// An image whose FDE ranges overlap gets no index (the scan stays).
+struct zvcrash_async_fde_index_entry {
+    zvcrash_async_dwarf_fde_info fde;
+    uint32_t cie;  // into the index's CIEs
+};
+struct zvcrash_async_fde_index;
+zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build(const zvcrash_async_image* image);
+zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Task* task,
+                                                               const zvcrash_async_dwarf_section* section);
+void zvcrash_dwarf_fde_index_free(zvcrash_async_fde_index* index);
+uint32_t zvcrash_dwarf_fde_index_count(const zvcrash_async_fde_index* index);
+const zvcrash_async_dwarf_section* zvcrash_dwarf_fde_index_section(const zvcrash_async_fde_index* index);
+// "Not found" when no FDE covers pc; "Operation not supported" when the index cannot tell (its
+// walk stopped at malformed data) and the caller must scan.
+zvcrash_error_t zvcrash_async_dwarf_fde_index_lookup(const zvcrash_async_fde_index* index, uint64_t pc,
+                                                     zvcrash_async_dwarf_fde_info* fde,
+                                                     zvcrash_async_dwarf_cie_info* cie);
+
+namespace zvcrash::ZV::async {
 
 enum dwarf_cfa_reg_rule_t : uint8_t {
     DWARF_CFA_REG_RULE_OFFSET = 0,
@@ -207,7 +250,7 @@ private:
     int level_;
 };
 
-}  // namespace zvcrash::MS::async
+}  // namespace zvcrash::ZV::async
 
 // Evaluates the expression block [address, address + length) of `src` with `initial` pushed in
 // order; registers come from `state`, memory reads from `task`.

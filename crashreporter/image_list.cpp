@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "crashreporter/dwarf_unwinder.h"
+
 zvcrash_error_t zvcrash_async_image_init(zvcrash_async_image* image, const kernel::Task* task, const char* name,
                                          uint64_t header) {
     zvcrash_async_memset(image, 0, sizeof *image);
@@ -26,6 +28,8 @@ zvcrash_error_t zvcrash_async_image_init(zvcrash_async_image* image, const kerne
 }
 
 void zvcrash_async_image_free(zvcrash_async_image* image) {
+    zvcrash_dwarf_fde_index_free(image->fde_index);
+    image->fde_index = nullptr;
     if (image->format == ZVCRASH_IMAGE_FORMAT_MACHO) zvcrash_async_macho_image_free(&image->macho);
     std::free(image->name);
     image->name = nullptr;
@@ -70,6 +74,8 @@ void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t he
         std::free(image);
         return;
     }
+    // Here, not at crash time: building reads the whole frame section and allocates.
+    image->fde_index = zvcrash_dwarf_fde_index_build(image);
     zvcrash_image_list_shared* s = list->shared;
     std::lock_guard guard(s->write_lock);
     zvcrash_image_node* node = s->free_list;

@@ -24,6 +24,7 @@ struct zvcrash_async_elf_image {
 };
 
 struct zvcrash_image_node;
+struct zvcrash_async_fde_index;
 
 struct zvcrash_async_image {
     uint32_t format;
@@ -35,9 +36,10 @@ struct zvcrash_async_image {
     uint8_t uuid[16];
     uint32_t cpu_type;
     uint32_t cpu_subtype;
-    zvcrash_async_macho_image macho;  // format Mach-O
-    zvcrash_async_elf_image elf;      // format ELF
-    zvcrash_image_node* node;         // the list node that last returned this image
+    zvcrash_async_macho_image macho;     // format Mach-O
+    zvcrash_async_elf_image elf;         // format ELF
+    zvcrash_image_node* node;            // the list node that last returned this image
+    zvcrash_async_fde_index* fde_index;  // built when the image is added; null: scan its frame data
 };
 
 // Reads the image at `header` (an ELF or Mach-O header). Normal context.

@@ -9,6 +9,8 @@
 
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/host_info.h"
+#include "crashreporter/report_format.h"
+#include "crashreporter/symbol_lookup.h"
 #include "platform/kernel/sysctl.h"
 
 // --- Names -------------------------------------------------------------------------------------
@@ -37,14 +39,34 @@ struct CodeName {
 };
 
 const CodeName kCodeNames[] = {
-    {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"},  {SIGILL, ILL_ILLTRP, "ILL_ILLTRP"},    {SIGILL, ILL_PRVOPC, "ILL_PRVOPC"},
-    {SIGILL, ILL_ILLOPN, "ILL_ILLOPN"},  {SIGILL, ILL_ILLADR, "ILL_ILLADR"},    {SIGILL, ILL_PRVREG, "ILL_PRVREG"},
-    {SIGILL, ILL_COPROC, "ILL_COPROC"},  {SIGILL, ILL_BADSTK, "ILL_BADSTK"},    {SIGFPE, FPE_FLTDIV, "FPE_FLTDIV"},
-    {SIGFPE, FPE_FLTOVF, "FPE_FLTOVF"},  {SIGFPE, FPE_FLTUND, "FPE_FLTUND"},    {SIGFPE, FPE_FLTRES, "FPE_FLTRES"},
-    {SIGFPE, FPE_FLTINV, "FPE_FLTINV"},  {SIGFPE, FPE_FLTSUB, "FPE_FLTSUB"},    {SIGFPE, FPE_INTDIV, "FPE_INTDIV"},
-    {SIGFPE, FPE_INTOVF, "FPE_INTOVF"},  {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"}, {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
-    {SIGBUS, BUS_ADRALN, "BUS_ADRALN"},  {SIGBUS, BUS_ADRERR, "BUS_ADRERR"},    {SIGBUS, BUS_OBJERR, "BUS_OBJERR"},
-    {SIGTRAP, TRAP_BRKPT, "TRAP_BRKPT"}, {SIGTRAP, TRAP_TRACE, "TRAP_TRACE"},
+    // Code 0 of the fault signals has a name; SIGABRT's and SIGTRAP's code 0 stay "#0".
+    {SIGILL, 0, "ILL_NOOP"},
+    {SIGFPE, 0, "FPE_NOOP"},
+    {SIGSEGV, 0, "SEGV_NOOP"},
+    {SIGBUS, 0, "BUS_NOOP"},
+    {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"},
+    {SIGILL, ILL_ILLTRP, "ILL_ILLTRP"},
+    {SIGILL, ILL_PRVOPC, "ILL_PRVOPC"},
+    {SIGILL, ILL_ILLOPN, "ILL_ILLOPN"},
+    {SIGILL, ILL_ILLADR, "ILL_ILLADR"},
+    {SIGILL, ILL_PRVREG, "ILL_PRVREG"},
+    {SIGILL, ILL_COPROC, "ILL_COPROC"},
+    {SIGILL, ILL_BADSTK, "ILL_BADSTK"},
+    {SIGFPE, FPE_FLTDIV, "FPE_FLTDIV"},
+    {SIGFPE, FPE_FLTOVF, "FPE_FLTOVF"},
+    {SIGFPE, FPE_FLTUND, "FPE_FLTUND"},
+    {SIGFPE, FPE_FLTRES, "FPE_FLTRES"},
+    {SIGFPE, FPE_FLTINV, "FPE_FLTINV"},
+    {SIGFPE, FPE_FLTSUB, "FPE_FLTSUB"},
+    {SIGFPE, FPE_INTDIV, "FPE_INTDIV"},
+    {SIGFPE, FPE_INTOVF, "FPE_INTOVF"},
+    {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"},
+    {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
+    {SIGBUS, BUS_ADRALN, "BUS_ADRALN"},
+    {SIGBUS, BUS_ADRERR, "BUS_ADRERR"},
+    {SIGBUS, BUS_OBJERR, "BUS_OBJERR"},
+    {SIGTRAP, TRAP_BRKPT, "TRAP_BRKPT"},
+    {SIGTRAP, TRAP_TRACE, "TRAP_TRACE"},
 };
 
 }  // namespace
@@ -53,6 +75,20 @@ const char* zvcrash_async_signal_signame(int signo) {
     for (const auto& entry : kSignalNames)
         if (entry.signo == signo) return entry.name;
     return nullptr;
+}
+
+uint64_t zvcrash_async_signal_address(const siginfo_t* info) {
+    if (!info) return 0;
+    // A signal sent by a process (kill, tgkill, sigqueue: abort() raises SIGABRT so) carries the
+    // sender's pid and uid where a fault carries its address.
+    switch (info->si_code) {
+        case SI_USER:
+        case SI_TKILL:
+        case SI_QUEUE:
+            return 0;
+        default:
+            return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info->si_addr));
+    }
 }
 
 const char* zvcrash_async_signal_sigcode(int signo, int code) {
@@ -227,6 +263,7 @@ void zvcrash_log_writer_free(zvcrash_log_writer_t* writer) {
 namespace {
 
 using File = zvcrash_async_file_t;
+namespace Report = zvcrash::fields::CrashReport;
 
 const char* str(const zvcrash_log_string& s) { return s.data ? s.data : ""; }
 
@@ -256,9 +293,9 @@ size_t packMessage(File* f, uint32_t field, Body&& body) {
 }
 
 size_t writeProcessor(File* f, uint64_t type, uint64_t subtype) {
-    size_t n = packEnum(f, 1, 1);
-    n += packU64(f, 2, type);
-    n += packU64(f, 3, subtype);
+    size_t n = packEnum(f, Report::Processor::encoding, Report::Processor::TypeEncoding::TYPE_ENCODING_MACH);
+    n += packU64(f, Report::Processor::type, type);
+    n += packU64(f, Report::Processor::subtype, subtype);
     return n;
 }
 
@@ -288,11 +325,61 @@ void captureThread(ThreadCapture* capture, const zvcrash_async_thread_state* sta
     zvcrash_frame_cursor_free(&cursor);
 }
 
-size_t writeFrame(File* f, uint64_t pc) { return packU64(f, 3, pc); }
+// What a frame needs to carry a symbol: the strategy's sources, the images and the metadata cache
+// of this report. A null symbolizer (or strategy 0) writes bare frames.
+struct Symbolizer {
+    uint32_t strategy;
+    zvcrash_async_image_list* images;
+    zvcrash_async_objc_cache* cache;
+};
 
-size_t writeThreadBody(File* f, const ThreadCapture* t, uint32_t number) {
-    size_t n = packU32(f, 1, number);
-    n += packBool(f, 3, t->crashed);
+struct FoundSymbol {
+    bool found;
+    uint64_t start;
+    char name[256];
+};
+
+void takeSymbol(uint64_t address, const char* name, void* context) {
+    auto* out = static_cast<FoundSymbol*>(context);
+    size_t n = 0;
+    while (name && name[n] && n < sizeof out->name - 1) {
+        out->name[n] = name[n];
+        ++n;
+    }
+    out->name[n] = '\0';
+    out->start = address;
+    out->found = true;
+}
+
+// The symbol for pc through the symbol lookup, when the strategy asks for one and an image of the
+// list holds pc. Runs once per pass: sizing and writing must agree, and the lookup is
+// deterministic over memory that holds still while the other threads are suspended.
+bool lookupSymbol(const Symbolizer* s, uint64_t pc, FoundSymbol* out) {
+    out->found = false;
+    if (!s || s->strategy == ZVCRASH_ASYNC_SYMBOL_STRATEGY_NONE || !s->images) return false;
+    zvcrash_async_image_list_set_reading(s->images, true);
+    zvcrash_async_image* image = zvcrash_async_image_list_image_containing_address(s->images, pc);
+    if (image && image->format == ZVCRASH_IMAGE_FORMAT_MACHO)
+        zvcrash_async_find_symbol(&image->macho, s->strategy, s->cache, pc, &takeSymbol, out);
+    zvcrash_async_image_list_set_reading(s->images, false);
+    return out->found;
+}
+
+size_t writeFrame(File* f, uint64_t pc, const Symbolizer* symbolizer) {
+    size_t n = packU64(f, Report::Thread::StackFrame::pc, pc);
+    FoundSymbol symbol;
+    if (lookupSymbol(symbolizer, pc, &symbol)) {
+        n += packMessage(f, Report::Thread::StackFrame::symbol, [&](File* g) {
+            return packString(g, Report::Symbol::name, symbol.name) +
+                   packU64(g, Report::Symbol::start_address, symbol.start);
+        });
+    }
+    return n;
+}
+
+size_t writeThreadBody(File* f, const ThreadCapture* t, uint32_t number, const Symbolizer* symbolizer) {
+    size_t n = packU32(f, Report::Thread::thread_number, number);
+    n += packBool(f, Report::Thread::crashed, t->crashed);
     if (t->crashed && t->has_state && t->frame_count > 0) {
         const int count = zvcrash_async_thread_state_get_reg_count(&t->registers);
         for (int i = 0; i < count; ++i) {
@@ -300,24 +387,27 @@ size_t writeThreadBody(File* f, const ThreadCapture* t, uint32_t number) {
             const uint64_t value = zvcrash_async_thread_state_has_reg(&t->registers, i)
                                        ? zvcrash_async_thread_state_get_reg(&t->registers, i)
                                        : 0;
-            n += packMessage(f, 4, [&](File* g) { return packString(g, 1, name) + packU64(g, 2, value); });
+            n += packMessage(f, Report::Thread::registers, [&](File* g) {
+                return packString(g, Report::Thread::RegisterValue::name, name) +
+                       packU64(g, Report::Thread::RegisterValue::value, value);
+            });
         }
     }
     for (uint32_t i = 0; i < t->frame_count; ++i) {
         const uint64_t pc = t->frames[i];
-        n += packMessage(f, 2, [&](File* g) { return writeFrame(g, pc); });
+        n += packMessage(f, Report::Thread::frames, [&](File* g) { return writeFrame(g, pc, symbolizer); });
     }
     return n;
 }
 
 size_t writeImageBody(File* f, const zvcrash_async_image* image) {
-    size_t n = packU64(f, 2, image->text_size);
-    n += packU64(f, 1, image->header_addr);
-    n += packString(f, 3, image->name ? image->name : "");
-    if (image->has_uuid) n += packBytes(f, 4, image->uuid, 16);
+    size_t n = packU64(f, Report::BinaryImage::size, image->text_size);
+    n += packU64(f, Report::BinaryImage::base_address, image->header_addr);
+    n += packString(f, Report::BinaryImage::name, image->name ? image->name : "");
+    if (image->has_uuid) n += packBytes(f, Report::BinaryImage::uuid, image->uuid, 16);
     const uint64_t type = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(image->cpu_type)));
     const uint64_t subtype = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(image->cpu_subtype)));
-    n += packMessage(f, 5, [&](File* g) { return writeProcessor(g, type, subtype); });
+    n += packMessage(f, Report::BinaryImage::code_type, [&](File* g) { return writeProcessor(g, type, subtype); });
     return n;
 }
 
@@ -335,28 +425,30 @@ size_t writeSignalBody(File* f, const zvcrash_log_signal_info* info) {
         zvcrash_async_format_hash_int(codeBuffer, sizeof codeBuffer, code);
         codeName = codeBuffer;
     }
-    size_t n = packString(f, 1, name);
-    n += packString(f, 2, codeName);
-    n += packU64(f, 3, info->bsd_info ? info->bsd_info->address : 0);
+    size_t n = packString(f, Report::Signal::name, name);
+    n += packString(f, Report::Signal::code, codeName);
+    n += packU64(f, Report::Signal::address, info->bsd_info ? info->bsd_info->address : 0);
     if (info->mach_info) {
         const zvcrash_log_mach_signal_info* mach = info->mach_info;
-        n += packMessage(f, 4, [&](File* g) {
-            size_t m = packU64(g, 1, static_cast<uint64_t>(static_cast<int64_t>(mach->type)));
-            for (uint32_t i = 0; i < mach->code_count; ++i) m += packU64(g, 2, mach->code[i]);
+        n += packMessage(f, Report::Signal::mach_exception, [&](File* g) {
+            size_t m = packU64(g, Report::Signal::MachException::type,
+                               static_cast<uint64_t>(static_cast<int64_t>(mach->type)));
+            for (uint32_t i = 0; i < mach->code_count; ++i)
+                m += packU64(g, Report::Signal::MachException::codes, mach->code[i]);
             return m;
         });
     }
     return n;
 }
 
-size_t writeExceptionBody(File* f, const zvcrash_log_writer_t* w) {
+size_t writeExceptionBody(File* f, const zvcrash_log_writer_t* w, const Symbolizer* symbolizer) {
     const auto& e = w->uncaught_exception;
-    size_t n = packString(f, 1, e.name ? e.name : "");
-    n += packString(f, 2, e.reason ? e.reason : "");
+    size_t n = packString(f, Report::Exception::name, e.name ? e.name : "");
+    n += packString(f, Report::Exception::reason, e.reason ? e.reason : "");
     const size_t count = e.callstack_count < ZVCRASH_MAX_FRAMES ? e.callstack_count : ZVCRASH_MAX_FRAMES;
     for (size_t i = 0; i < count; ++i) {
         const uint64_t pc = e.callstack[i];
-        n += packMessage(f, 3, [&](File* g) { return writeFrame(g, pc); });
+        n += packMessage(f, Report::Exception::frames, [&](File* g) { return writeFrame(g, pc, symbolizer); });
     }
     return n;
 }
@@ -384,76 +476,88 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
     const int64_t timestamp = currentTime();  // once, so both passes agree
 
     auto reportInfo = [&](File* f) {
-        return packBool(f, 1, writer->report_info.user_requested) + packBytes(f, 2, writer->report_info.uuid, 16);
+        return packBool(f, Report::ReportInfo::user_requested, writer->report_info.user_requested) +
+               packBytes(f, Report::ReportInfo::uuid, writer->report_info.uuid, 16);
     };
     auto systemInfo = [&](File* f) {
-        size_t n = packEnum(f, 1, 1);  // IPHONE_OS
-        n += packString(f, 2, str(writer->system_info.version));
-        n += packString(f, 5, str(writer->system_info.build));
-        n += packEnum(f, 3, 6);  // ARCHITECTURE_UNKNOWN: the processor is in machine_info
-        n += packI64(f, 4, timestamp);
+        using namespace Report::SystemInfo;
+        size_t n = packEnum(f, operating_system, OperatingSystem::IPHONE_OS);
+        n += packString(f, os_version, str(writer->system_info.version));
+        n += packString(f, os_build, str(writer->system_info.build));
+        // The processor is in machine_info and in each image's code type.
+        n += packEnum(f, architecture, zvcrash::fields::Architecture::ARCHITECTURE_UNKNOWN);
+        n += packI64(f, Report::SystemInfo::timestamp, timestamp);
         return n;
     };
     auto machineInfo = [&](File* f) {
         size_t n = 0;
-        if (writer->machine_info.model.data) n += packString(f, 1, writer->machine_info.model.data);
-        n += packMessage(f, 2, [&](File* g) {
+        using namespace Report::MachineInfo;
+        if (writer->machine_info.model.data) n += packString(f, model, writer->machine_info.model.data);
+        n += packMessage(f, processor, [&](File* g) {
             return writeProcessor(g, writer->machine_info.cpu_type, writer->machine_info.cpu_subtype);
         });
-        n += packU32(f, 3, writer->machine_info.processor_count);
-        n += packU32(f, 4, writer->machine_info.logical_processor_count);
+        n += packU32(f, processor_count, writer->machine_info.processor_count);
+        n += packU32(f, logical_processor_count, writer->machine_info.logical_processor_count);
         return n;
     };
     auto applicationInfo = [&](File* f) {
-        return packString(f, 1, str(writer->application_info.app_identifier)) +
-               packString(f, 2, str(writer->application_info.app_version)) +
-               packString(f, 3, str(writer->application_info.app_marketing_version));
+        using namespace Report::ApplicationInfo;
+        return packString(f, identifier, str(writer->application_info.app_identifier)) +
+               packString(f, version, str(writer->application_info.app_version)) +
+               packString(f, marketing_version, str(writer->application_info.app_marketing_version));
     };
     auto processInfo = [&](File* f) {
         const auto& p = writer->process_info;
-        size_t n = packString(f, 1, str(p.process_name));
-        n += packU32(f, 2, p.process_id);
-        n += packString(f, 3, str(p.process_path));
-        n += packString(f, 4, str(p.parent_process_name));
-        n += packU32(f, 5, p.parent_process_id);
-        n += packBool(f, 6, p.native);
-        n += packU64(f, 7, p.start_time);
+        using namespace Report::ProcessInfo;
+        size_t n = packString(f, process_name, str(p.process_name));
+        n += packU32(f, process_id, p.process_id);
+        n += packString(f, process_path, str(p.process_path));
+        n += packString(f, parent_process_name, str(p.parent_process_name));
+        n += packU32(f, parent_process_id, p.parent_process_id);
+        n += packBool(f, native, p.native);
+        n += packU64(f, start_time, p.start_time);
         return n;
     };
     auto signal = [&](File* f) { return writeSignalBody(f, signal_info); };
-    auto exception = [&](File* f) { return writeExceptionBody(f, writer); };
+    // The metadata cache lives for this report only: prepared before the threads are walked.
+    zvcrash_async_objc_cache objcCache;
+    zvcrash_async_objc_cache_init(&objcCache);
+    const Symbolizer symbolizer{writer->symbolication_strategy, image_list, &objcCache};
+    auto exception = [&](File* f) { return writeExceptionBody(f, writer, &symbolizer); };
 
     // The budget: what must always be there, then what is kept room for, then threads and images.
     const uint64_t limit = file->limit_bytes;
     uint64_t used = file->total_bytes + 8;
-    used += packMessage(nullptr, 9, reportInfo) + packMessage(nullptr, 1, systemInfo) +
-            packMessage(nullptr, 8, machineInfo) + packMessage(nullptr, 2, applicationInfo) +
-            packMessage(nullptr, 7, processInfo) + packMessage(nullptr, 6, signal);
+    used += packMessage(nullptr, Report::report_info, reportInfo) +
+            packMessage(nullptr, Report::system_info, systemInfo) +
+            packMessage(nullptr, Report::machine_info, machineInfo) +
+            packMessage(nullptr, Report::application_info, applicationInfo) +
+            packMessage(nullptr, Report::process_info, processInfo) + packMessage(nullptr, Report::signal, signal);
     auto fits = [&](uint64_t size) { return limit == 0 || used + size <= limit; };
     bool writeException = false, writeCustom = false;
     if (writer->uncaught_exception.has_exception) {
-        const size_t size = packMessage(nullptr, 5, exception);
+        const size_t size = packMessage(nullptr, Report::exception, exception);
         if (fits(size)) {
             used += size;
             writeException = true;
         }
     }
     if (writer->custom_data.data && writer->custom_data.len > 0) {
-        const size_t size = packBytes(nullptr, 10, writer->custom_data.data, writer->custom_data.len);
+        const size_t size = packBytes(nullptr, Report::custom_data, writer->custom_data.data, writer->custom_data.len);
         if (fits(size)) {
             used += size;
             writeCustom = true;
         }
     }
 
-    zvcrash_async_file_write(file, "zvcrash", 7);
-    const uint8_t version = 1;
+    zvcrash_async_file_write(file, ZVCRASH_REPORT_MAGIC, ZVCRASH_REPORT_MAGIC_LENGTH);
+    const uint8_t version = ZVCRASH_REPORT_VERSION;
     zvcrash_async_file_write(file, &version, 1);
-    packMessage(file, 9, reportInfo);
-    packMessage(file, 1, systemInfo);
-    packMessage(file, 8, machineInfo);
-    packMessage(file, 2, applicationInfo);
-    packMessage(file, 7, processInfo);
+    packMessage(file, Report::report_info, reportInfo);
+    packMessage(file, Report::system_info, systemInfo);
+    packMessage(file, Report::machine_info, machineInfo);
+    packMessage(file, Report::application_info, applicationInfo);
+    packMessage(file, Report::process_info, processInfo);
 
     ThreadCapture capture;
     uint32_t number = 0;
@@ -471,11 +575,11 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
         capture.crashed = thread == crashed_thread;
         captureThread(&capture, statePtr, image_list);
         const uint32_t n = number;
-        auto body = [&](File* f) { return writeThreadBody(f, &capture, n); };
-        const size_t size = packMessage(nullptr, 3, body);
+        auto body = [&](File* f) { return writeThreadBody(f, &capture, n, &symbolizer); };
+        const size_t size = packMessage(nullptr, Report::threads, body);
         if (!fits(size)) continue;
         used += size;
-        packMessage(file, 3, body);
+        packMessage(file, Report::threads, body);
         ++number;
     }
 
@@ -484,18 +588,19 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
         for (zvcrash_async_image* image = zvcrash_async_image_list_next(image_list, nullptr); image;
              image = zvcrash_async_image_list_next(image_list, image)) {
             auto body = [&](File* f) { return writeImageBody(f, image); };
-            const size_t size = packMessage(nullptr, 4, body);
+            const size_t size = packMessage(nullptr, Report::binary_images, body);
             if (!fits(size)) continue;
             used += size;
-            packMessage(file, 4, body);
+            packMessage(file, Report::binary_images, body);
         }
         zvcrash_async_image_list_set_reading(image_list, false);
     }
 
-    if (writeException) packMessage(file, 5, exception);
-    packMessage(file, 6, signal);
-    if (writeCustom) packBytes(file, 10, writer->custom_data.data, writer->custom_data.len);
+    if (writeException) packMessage(file, Report::exception, exception);
+    packMessage(file, Report::signal, signal);
+    if (writeCustom) packBytes(file, Report::custom_data, writer->custom_data.data, writer->custom_data.len);
 
+    zvcrash_async_objc_cache_free(&objcCache);
     if (ownList) zvcrash_async_thread_list_resume(threads);
     return ZVCRASH_ESUCCESS;
 }

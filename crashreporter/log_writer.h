@@ -6,6 +6,8 @@
 // File: "zvcrash", the version byte 1, then one zvcrash.CrashReport message (zvcrash.proto).
 #pragma once
 
+#include <csignal>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -124,3 +126,5 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
 // holds "#" and the number). Async-signal-safe.
 const char* zvcrash_async_signal_signame(int signo);
 const char* zvcrash_async_signal_sigcode(int signo, int code);
+// The faulting address of a signal; 0 for one that a process sent, whose si_addr is the sender.
+uint64_t zvcrash_async_signal_address(const siginfo_t* info);

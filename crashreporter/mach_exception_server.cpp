@@ -127,6 +127,14 @@ zvcrash_exception_request_result zvcrash_exception_request_parse(const uint8_t* 
     return zvcrash_exception_request_result::Request;
 }
 
+namespace {
+
+// A reply's id is its request's plus 100, in the 32 bits of the field: an id near the top of the
+// range wraps as the field does rather than overflowing a signed sum.
+int32_t replyId(int32_t requestId) { return static_cast<int32_t>(static_cast<uint32_t>(requestId) + 100u); }
+
+}  // namespace
+
 void zvcrash_exception_reply_build(const mach_msg_header_t& request, kern_return_t result,
                                    uint8_t out[kZVCrashExceptionReplySize]) {
     mach_msg_header_t header{MACH_MSGH_BITS_REMOTE(request.msgh_bits),
@@ -134,7 +142,7 @@ void zvcrash_exception_reply_build(const mach_msg_header_t& request, kern_return
                              request.msgh_remote_port,
                              MACH_PORT_NULL,
                              MACH_PORT_NULL,
-                             request.msgh_id + 100};
+                             replyId(request.msgh_id)};
     std::memcpy(out, &header, sizeof header);
     std::memcpy(out + 24, &NDR_record, sizeof NDR_record);
     putU32(out + 32, static_cast<uint32_t>(result));

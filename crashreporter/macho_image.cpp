@@ -1,38 +1,125 @@
 #include "crashreporter/macho_image.h"
 
+#include "crashreporter/async_reader.h"
+
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+
+using namespace zvcrash::macho;
 
 namespace {
 
-constexpr size_t kSegment32Size = 56;
-constexpr size_t kSegment64Size = 72;
-constexpr size_t kSection32Size = 68;
-constexpr size_t kSection64Size = 80;
+// Byte-order conversion of whole records, field by field.
+struct Swap {
+    const zvcrash_async_byteorder* order;
+    void operator()(uint16_t& v) const { v = order->swap16(v); }
+    void operator()(uint32_t& v) const { v = order->swap32(v); }
+    void operator()(int32_t& v) const { v = static_cast<int32_t>(order->swap32(static_cast<uint32_t>(v))); }
+    void operator()(uint64_t& v) const { v = order->swap64(v); }
+    void operator()(load_command& c) const {
+        (*this)(c.cmd);
+        (*this)(c.cmdsize);
+    }
+    void operator()(segment_command& c) const {
+        for (uint32_t* f : {&c.cmd, &c.cmdsize, &c.vmaddr, &c.vmsize, &c.fileoff, &c.filesize, &c.nsects, &c.flags})
+            (*this)(*f);
+        (*this)(c.maxprot);
+        (*this)(c.initprot);
+    }
+    void operator()(segment_command_64& c) const {
+        for (uint32_t* f : {&c.cmd, &c.cmdsize, &c.nsects, &c.flags}) (*this)(*f);
+        for (uint64_t* f : {&c.vmaddr, &c.vmsize, &c.fileoff, &c.filesize}) (*this)(*f);
+        (*this)(c.maxprot);
+        (*this)(c.initprot);
+    }
+    void operator()(section& c) const {
+        for (uint32_t* f :
+             {&c.addr, &c.size, &c.offset, &c.align, &c.reloff, &c.nreloc, &c.flags, &c.reserved1, &c.reserved2})
+            (*this)(*f);
+    }
+    void operator()(section_64& c) const {
+        (*this)(c.addr);
+        (*this)(c.size);
+        for (uint32_t* f :
+             {&c.offset, &c.align, &c.reloff, &c.nreloc, &c.flags, &c.reserved1, &c.reserved2, &c.reserved3})
+            (*this)(*f);
+    }
+    void operator()(symtab_command& c) const {
+        for (uint32_t* f : {&c.cmd, &c.cmdsize, &c.symoff, &c.nsyms, &c.stroff, &c.strsize}) (*this)(*f);
+    }
+    void operator()(dysymtab_command& c) const {
+        auto* words = reinterpret_cast<uint32_t*>(&c);
+        for (size_t i = 0; i < sizeof c / 4; ++i) (*this)(words[i]);
+    }
+    void operator()(uuid_command& c) const {
+        (*this)(c.cmd);
+        (*this)(c.cmdsize);
+    }
+};
 
-uint32_t u32(const zvcrash_async_macho_image* image, const void* p, size_t offset) {
-    uint32_t v;
-    zvcrash_async_memcpy(&v, static_cast<const uint8_t*>(p) + offset, 4);
-    return image->byteorder->swap32(v);
-}
-
-uint64_t u64(const zvcrash_async_macho_image* image, const void* p, size_t offset) {
-    uint64_t v;
-    zvcrash_async_memcpy(&v, static_cast<const uint8_t*>(p) + offset, 8);
-    return image->byteorder->swap64(v);
-}
-
-bool nameEquals(const void* field16, const char* name) {
-    const char* f = static_cast<const char*>(field16);
+bool nameEquals(const char (&field)[16], const char* name) {
     size_t n = zvcrash_async_strlen(name);
     if (n > 16) return false;
     for (size_t i = 0; i < n; ++i)
-        if (f[i] != name[i]) return false;
-    return n == 16 || f[n] == '\0';
+        if (field[i] != name[i]) return false;
+    return n == 16 || field[n] == '\0';
 }
 
 bool commandReadable(const zvcrash_async_macho_image* image, const void* cmd, size_t length) {
     return zvcrash_async_mobject_verify_local_pointer(&image->load_cmds, reinterpret_cast<uintptr_t>(cmd), 0, length);
+}
+
+// Reads the whole record T at `at` (a local pointer into the load-command window) and converts it
+// from the image's byte order; a record that does not lie in the window is the image's fault.
+template <typename T>
+bool readRecord(zvcrash_async_macho_image* image, const void* at, T* out, const char* field) {
+    const zvcrash_async_mobject* window = &image->load_cmds;
+    zvcrash_async_reader r;
+    zvcrash_async_reader_init_mobject(&r, window, image->byteorder);
+    const uintptr_t local = reinterpret_cast<uintptr_t>(at);
+    if (local < window->address) {
+        zvcrash_async_fault_set(&image->fault, ZVCRASH_EINVAL, field, window->target);
+        return false;
+    }
+    zvcrash_async_reader_seek(&r, window->target + (local - window->address), field);
+    zvcrash_async_reader_copy(&r, out, sizeof(T), field);
+    if (!zvcrash_async_reader_ok(&r)) {
+        zvcrash_async_fault_set(&image->fault, r.fault.code, r.fault.field, r.fault.address);
+        return false;
+    }
+    Swap{image->byteorder}(*out);
+    return true;
+}
+
+const void* advance(const void* p, uint64_t by) {
+    return reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(p) + static_cast<uintptr_t>(by));
+}
+
+// The segment named `segname` as a 64-bit record (a 32-bit image's record widened), with the
+// local pointer to its command.
+bool findSegment(zvcrash_async_macho_image* image, const char* segname, segment_command_64* out, const void** cmd_out) {
+    const uint32_t type = image->m64 ? LC_SEGMENT_64 : LC_SEGMENT;
+    for (const void* cmd = zvcrash_async_macho_next_command(image, nullptr); cmd;
+         cmd = zvcrash_async_macho_next_command(image, cmd)) {
+        load_command lc;
+        if (!readRecord(image, cmd, &lc, "load command") || lc.cmd != type) continue;
+        // A segment command shorter than its own structure is malformed, whatever follows it.
+        if (image->m64) {
+            if (lc.cmdsize < sizeof(segment_command_64) || !readRecord(image, cmd, out, "segment command")) continue;
+        } else {
+            segment_command seg;
+            if (lc.cmdsize < sizeof seg || !readRecord(image, cmd, &seg, "segment command")) continue;
+            *out = segment_command_64{seg.cmd,      seg.cmdsize, {},           seg.vmaddr, seg.vmsize, seg.fileoff,
+                                      seg.filesize, seg.maxprot, seg.initprot, seg.nsects, seg.flags};
+            zvcrash_async_memcpy(out->segname, seg.segname, sizeof seg.segname);
+        }
+        if (!nameEquals(out->segname, segname)) continue;
+        if (cmd_out) *cmd_out = cmd;
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -40,62 +127,65 @@ bool commandReadable(const zvcrash_async_macho_image* image, const void* cmd, si
 zvcrash_error_t zvcrash_async_macho_image_init(zvcrash_async_macho_image* image, const kernel::Task* task,
                                                const char* name, uint64_t header) {
     zvcrash_async_memset(image, 0, sizeof *image);
+    zvcrash_async_fault_clear(&image->fault);
     image->name = ::strdup(name ? name : "");
     image->task = task;
     image->header_addr = header;
     zvcrash_error_t err = ZVCRASH_ESUCCESS;
 
     if (zvcrash_async_task_memcpy(task, header, 0, &image->header, sizeof image->header) != ZVCRASH_ESUCCESS) {
+        zvcrash_async_fault_set(&image->fault, ZVCRASH_EINTERNAL, "Mach-O header", header);
         err = ZVCRASH_EINTERNAL;
         goto fail;
     }
     switch (image->header.magic) {
-        case ZVCRASH_MH_MAGIC:
+        case MH_MAGIC:
             image->m64 = false;
             image->byteorder = zvcrash_async_byteorder_direct();
             break;
-        case ZVCRASH_MH_MAGIC_64:
+        case MH_MAGIC_64:
             image->m64 = true;
             image->byteorder = zvcrash_async_byteorder_direct();
             break;
-        case ZVCRASH_MH_CIGAM:
+        case MH_CIGAM:
             image->m64 = false;
             image->byteorder = zvcrash_async_byteorder_swapped();
             break;
-        case ZVCRASH_MH_CIGAM_64:
+        case MH_CIGAM_64:
             image->m64 = true;
             image->byteorder = zvcrash_async_byteorder_swapped();
             break;
         default:
+            zvcrash_async_fault_set(&image->fault, ZVCRASH_EINVAL, "Mach-O magic", header);
             err = ZVCRASH_EINVAL;
             goto fail;
     }
-    image->header_size = image->m64 ? 32 : 28;
+    image->header_size = image->m64 ? sizeof(mach_header_64) : sizeof(mach_header);
     image->ncmds = image->byteorder->swap32(image->header.ncmds);
     {
         const uint32_t sizeofcmds = image->byteorder->swap32(image->header.sizeofcmds);
         if (sizeofcmds == 0) {
+            zvcrash_async_fault_set(&image->fault, ZVCRASH_EINVAL, "sizeofcmds",
+                                    header + offsetof(mach_header, sizeofcmds));
             err = ZVCRASH_EINVAL;
             goto fail;
         }
         err = zvcrash_async_mobject_init(&image->load_cmds, task, header + image->header_size, sizeofcmds, true);
-        if (err != ZVCRASH_ESUCCESS) goto fail;
+        if (err != ZVCRASH_ESUCCESS) {
+            zvcrash_async_fault_set(&image->fault, err, "load commands", header + image->header_size);
+            goto fail;
+        }
     }
     {
-        const void* text = zvcrash_async_macho_find_segment_cmd(image, "__TEXT");
-        const size_t need = image->m64 ? kSegment64Size : kSegment32Size;
-        if (!text || !commandReadable(image, text, need)) {
+        segment_command_64 text;
+        if (!findSegment(image, "__TEXT", &text, nullptr)) {
+            zvcrash_async_fault_set(&image->fault, ZVCRASH_EINVAL, "__TEXT segment", header + image->header_size);
             err = ZVCRASH_EINVAL;
             zvcrash_async_mobject_free(&image->load_cmds);
             goto fail;
         }
-        if (image->m64) {
-            image->text_vmaddr = u64(image, text, 24);
-            image->text_size = u64(image, text, 32);
-        } else {
-            image->text_vmaddr = u32(image, text, 24);
-            image->text_size = u32(image, text, 28);
-        }
+        image->text_vmaddr = text.vmaddr;
+        image->text_size = text.vmsize;
         image->vmaddr_slide = static_cast<int64_t>(header - image->text_vmaddr);
     }
     return ZVCRASH_ESUCCESS;
@@ -126,145 +216,154 @@ uint32_t zvcrash_async_macho_cpu_subtype(const zvcrash_async_macho_image* image)
 
 const void* zvcrash_async_macho_next_command(zvcrash_async_macho_image* image, const void* previous) {
     const zvcrash_async_mobject* window = &image->load_cmds;
-    if (!previous) {
-        if (window->length < sizeof(zvcrash_macho_load_command)) return nullptr;
-        const void* first = reinterpret_cast<const void*>(window->address);
-        if (!commandReadable(image, first, sizeof(zvcrash_macho_load_command))) return nullptr;
-        if (!commandReadable(image, first, u32(image, first, 4))) return nullptr;
-        return first;
+    const void* cmd = reinterpret_cast<const void*>(window->address);
+    if (previous) {
+        load_command lc;
+        if (!readRecord(image, previous, &lc, "load command")) return nullptr;
+        if (lc.cmdsize < sizeof lc) return nullptr;
+        uint64_t next;
+        if (!zvcrash_async_address_apply_offset(reinterpret_cast<uintptr_t>(previous), lc.cmdsize, &next))
+            return nullptr;
+        cmd = reinterpret_cast<const void*>(static_cast<uintptr_t>(next));
     }
-    if (!commandReadable(image, previous, sizeof(zvcrash_macho_load_command))) return nullptr;
-    const uint32_t size = u32(image, previous, 4);
-    if (size < sizeof(zvcrash_macho_load_command)) return nullptr;
-    uint64_t next;
-    if (!zvcrash_async_address_apply_offset(reinterpret_cast<uintptr_t>(previous), size, &next)) return nullptr;
-    const void* cmd = reinterpret_cast<const void*>(static_cast<uintptr_t>(next));
-    if (!commandReadable(image, cmd, sizeof(zvcrash_macho_load_command))) return nullptr;
-    if (!commandReadable(image, cmd, u32(image, cmd, 4))) return nullptr;
+    // The end of the window ends the walk quietly; a command that overruns it is malformed.
+    if (!commandReadable(image, cmd, sizeof(load_command))) return nullptr;
+    load_command lc;
+    if (!readRecord(image, cmd, &lc, "load command")) return nullptr;
+    if (!commandReadable(image, cmd, lc.cmdsize)) {
+        zvcrash_async_fault_set(&image->fault, ZVCRASH_EINVAL, "load command size",
+                                window->target + (reinterpret_cast<uintptr_t>(cmd) - window->address));
+        return nullptr;
+    }
     return cmd;
 }
 
 const void* zvcrash_async_macho_find_command(zvcrash_async_macho_image* image, uint32_t type) {
     for (const void* cmd = zvcrash_async_macho_next_command(image, nullptr); cmd;
          cmd = zvcrash_async_macho_next_command(image, cmd)) {
-        if (u32(image, cmd, 0) == type) return cmd;
+        load_command lc;
+        if (readRecord(image, cmd, &lc, "load command") && lc.cmd == type) return cmd;
     }
     return nullptr;
 }
 
 const void* zvcrash_async_macho_find_segment_cmd(zvcrash_async_macho_image* image, const char* segname) {
-    const uint32_t type = image->m64 ? ZVCRASH_LC_SEGMENT_64 : ZVCRASH_LC_SEGMENT;
-    const size_t need = image->m64 ? kSegment64Size : kSegment32Size;
-    for (const void* cmd = zvcrash_async_macho_next_command(image, nullptr); cmd;
-         cmd = zvcrash_async_macho_next_command(image, cmd)) {
-        if (u32(image, cmd, 0) != type) continue;
-        // A segment command shorter than its own structure is malformed, whatever follows it.
-        if (u32(image, cmd, 4) < need || !commandReadable(image, cmd, need)) continue;
-        if (nameEquals(static_cast<const uint8_t*>(cmd) + 8, segname)) return cmd;
-    }
-    return nullptr;
+    segment_command_64 segment;
+    const void* cmd = nullptr;
+    return findSegment(image, segname, &segment, &cmd) ? cmd : nullptr;
 }
 
 bool zvcrash_async_macho_get_uuid(zvcrash_async_macho_image* image, uint8_t uuid[16]) {
-    const void* cmd = zvcrash_async_macho_find_command(image, ZVCRASH_LC_UUID);
-    if (!cmd || !commandReadable(image, cmd, 24)) return false;
-    zvcrash_async_memcpy(uuid, static_cast<const uint8_t*>(cmd) + 8, 16);
+    const void* cmd = zvcrash_async_macho_find_command(image, LC_UUID);
+    uuid_command command;
+    if (!cmd || !readRecord(image, cmd, &command, "LC_UUID command")) return false;
+    zvcrash_async_memcpy(uuid, command.uuid, sizeof command.uuid);
     return true;
 }
 
 zvcrash_error_t zvcrash_async_macho_map_segment(zvcrash_async_macho_image* image, const char* segname,
                                                 zvcrash_async_macho_mapped_segment* segment) {
     zvcrash_async_memset(segment, 0, sizeof *segment);
-    const void* cmd = zvcrash_async_macho_find_segment_cmd(image, segname);
-    if (!cmd) return ZVCRASH_ENOTFOUND;
-    uint64_t vmaddr, vmsize;
-    if (image->m64) {
-        vmaddr = u64(image, cmd, 24);
-        vmsize = u64(image, cmd, 32);
-        segment->fileoff = u64(image, cmd, 40);
-        segment->filesize = u64(image, cmd, 48);
-    } else {
-        vmaddr = u32(image, cmd, 24);
-        vmsize = u32(image, cmd, 28);
-        segment->fileoff = u32(image, cmd, 32);
-        segment->filesize = u32(image, cmd, 36);
-    }
+    segment_command_64 cmd;
+    if (!findSegment(image, segname, &cmd, nullptr)) return ZVCRASH_ENOTFOUND;
+    segment->fileoff = cmd.fileoff;
+    segment->filesize = cmd.filesize;
     uint64_t address;
-    if (!zvcrash_async_address_apply_offset(vmaddr, image->vmaddr_slide, &address)) return ZVCRASH_EINVAL;
-    return zvcrash_async_mobject_init(&segment->mobj, image->task, address, vmsize, false);
+    if (!zvcrash_async_address_apply_offset(cmd.vmaddr, image->vmaddr_slide, &address)) return ZVCRASH_EINVAL;
+    return zvcrash_async_mobject_init(&segment->mobj, image->task, address, cmd.vmsize, false);
 }
 
 void zvcrash_async_macho_mapped_segment_free(zvcrash_async_macho_mapped_segment* segment) {
     zvcrash_async_mobject_free(&segment->mobj);
 }
 
-zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname,
-                                                const char* sectname, zvcrash_async_mobject* mobj) {
-    const void* cmd = zvcrash_async_macho_find_segment_cmd(image, segname);
-    if (!cmd) return ZVCRASH_ENOTFOUND;
-    const size_t segSize = image->m64 ? kSegment64Size : kSegment32Size;
-    const size_t sectSize = image->m64 ? kSection64Size : kSection32Size;
-    const uint32_t nsects = u32(image, cmd, image->m64 ? 64 : 48);
-    if (nsects == 0) return ZVCRASH_ENOTFOUND;
-    const auto* cursor = static_cast<const uint8_t*>(cmd) + segSize;
-    for (uint32_t i = 0; i < nsects; ++i, cursor += sectSize) {
-        if (!commandReadable(image, cursor, sectSize)) return ZVCRASH_EINVAL;
-        if (!nameEquals(cursor, sectname)) continue;
-        uint64_t addr = image->m64 ? u64(image, cursor, 32) : u32(image, cursor, 32);
-        uint64_t size = image->m64 ? u64(image, cursor, 40) : u32(image, cursor, 36);
-        uint64_t address;
-        if (!zvcrash_async_address_apply_offset(addr, image->vmaddr_slide, &address)) return ZVCRASH_EINVAL;
-        return zvcrash_async_mobject_init(mobj, image->task, address, size, true);
+zvcrash_error_t zvcrash_async_macho_find_section(zvcrash_async_macho_image* image, const char* segname,
+                                                 const char* sectname, uint64_t* address, uint64_t* size) {
+    segment_command_64 segment;
+    const void* cmd = nullptr;
+    if (!findSegment(image, segname, &segment, &cmd)) return ZVCRASH_ENOTFOUND;
+    if (segment.nsects == 0) return ZVCRASH_ENOTFOUND;
+    const void* cursor = advance(cmd, image->m64 ? sizeof(segment_command_64) : sizeof(segment_command));
+    for (uint32_t i = 0; i < segment.nsects; ++i) {
+        uint64_t addr, length;
+        if (image->m64) {
+            section_64 sect;
+            if (!readRecord(image, cursor, &sect, "section")) return ZVCRASH_EINVAL;
+            cursor = advance(cursor, sizeof sect);
+            if (!nameEquals(sect.sectname, sectname)) continue;
+            addr = sect.addr;
+            length = sect.size;
+        } else {
+            section sect;
+            if (!readRecord(image, cursor, &sect, "section")) return ZVCRASH_EINVAL;
+            cursor = advance(cursor, sizeof sect);
+            if (!nameEquals(sect.sectname, sectname)) continue;
+            addr = sect.addr;
+            length = sect.size;
+        }
+        if (!zvcrash_async_address_apply_offset(addr, image->vmaddr_slide, address)) return ZVCRASH_EINVAL;
+        *size = length;
+        return ZVCRASH_ESUCCESS;
     }
     return ZVCRASH_ENOTFOUND;
+}
+
+zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname,
+                                                const char* sectname, zvcrash_async_mobject* mobj) {
+    uint64_t address, size;
+    zvcrash_error_t err = zvcrash_async_macho_find_section(image, segname, sectname, &address, &size);
+    if (err != ZVCRASH_ESUCCESS) return err;
+    return zvcrash_async_mobject_init(mobj, image->task, address, size, true);
 }
 
 zvcrash_error_t zvcrash_async_macho_symtab_reader_init(zvcrash_async_macho_symtab_reader* reader,
                                                        zvcrash_async_macho_image* image) {
     zvcrash_async_memset(reader, 0, sizeof *reader);
     reader->image = image;
-    const void* symtab = zvcrash_async_macho_find_command(image, ZVCRASH_LC_SYMTAB);
-    if (!symtab || !commandReadable(image, symtab, 24)) return ZVCRASH_ENOTFOUND;
-    const void* dysymtab = zvcrash_async_macho_find_command(image, ZVCRASH_LC_DYSYMTAB);
-    if (dysymtab && !commandReadable(image, dysymtab, 24)) dysymtab = nullptr;
+    const void* symtabCmd = zvcrash_async_macho_find_command(image, LC_SYMTAB);
+    symtab_command symtab;
+    if (!symtabCmd || !readRecord(image, symtabCmd, &symtab, "LC_SYMTAB command")) return ZVCRASH_ENOTFOUND;
+    const void* dysymtabCmd = zvcrash_async_macho_find_command(image, LC_DYSYMTAB);
+    dysymtab_command dysymtab;
+    // An LC_DYSYMTAB shorter than its record is ignored: the whole table is searched instead.
+    const bool hasDysymtab = dysymtabCmd && readRecord(image, dysymtabCmd, &dysymtab, "LC_DYSYMTAB command");
 
     if (zvcrash_async_macho_map_segment(image, "__LINKEDIT", &reader->linkedit) != ZVCRASH_ESUCCESS)
         return ZVCRASH_EINTERNAL;
-    const uint32_t symoff = u32(image, symtab, 8);
-    const uint32_t nsyms = u32(image, symtab, 12);
-    const uint32_t stroff = u32(image, symtab, 16);
-    const uint32_t strsize = u32(image, symtab, 20);
-    const size_t entrySize = image->m64 ? 16 : 12;
+    const size_t entrySize = image->m64 ? sizeof(nlist_64) : sizeof(nlist);
     const uint64_t base = zvcrash_async_mobject_base_address(&reader->linkedit.mobj);
     const uint64_t fileoff = reader->linkedit.fileoff;
     const void* table = nullptr;
     const void* strings = nullptr;
-    if (symoff >= fileoff && stroff >= fileoff) {
-        table =
-            zvcrash_async_mobject_remap_address(&reader->linkedit.mobj, base, static_cast<int64_t>(symoff - fileoff),
-                                                static_cast<size_t>(nsyms) * entrySize);
+    if (symtab.symoff >= fileoff && symtab.stroff >= fileoff) {
+        table = zvcrash_async_mobject_remap_address(&reader->linkedit.mobj, base,
+                                                    static_cast<int64_t>(symtab.symoff - fileoff),
+                                                    static_cast<size_t>(symtab.nsyms) * entrySize);
         strings = zvcrash_async_mobject_remap_address(&reader->linkedit.mobj, base,
-                                                      static_cast<int64_t>(stroff - fileoff), strsize);
+                                                      static_cast<int64_t>(symtab.stroff - fileoff), symtab.strsize);
     }
     if (!table || !strings) {
+        zvcrash_async_fault_set(&image->fault, ZVCRASH_EINTERNAL, table ? "string table" : "symbol table",
+                                base + (table ? symtab.stroff : symtab.symoff) - fileoff);
         zvcrash_async_macho_mapped_segment_free(&reader->linkedit);
         return ZVCRASH_EINTERNAL;
     }
     reader->symtab = table;
-    reader->nsyms = nsyms;
+    reader->nsyms = symtab.nsyms;
     reader->string_table = static_cast<const char*>(strings);
-    reader->string_table_size = strsize;
-    if (dysymtab) {
-        const uint64_t ilocal = u32(image, dysymtab, 8), nlocal = u32(image, dysymtab, 12);
-        const uint64_t iext = u32(image, dysymtab, 16), next = u32(image, dysymtab, 20);
-        if (iext + next > nsyms || ilocal + nlocal > nsyms) {
+    reader->string_table_size = symtab.strsize;
+    if (hasDysymtab) {
+        const uint64_t nsyms = symtab.nsyms;
+        if (uint64_t(dysymtab.iextdefsym) + dysymtab.nextdefsym > nsyms ||
+            uint64_t(dysymtab.ilocalsym) + dysymtab.nlocalsym > nsyms) {
+            zvcrash_async_fault_set(&image->fault, ZVCRASH_EINVAL, "LC_DYSYMTAB symbol ranges", 0);
             zvcrash_async_macho_mapped_segment_free(&reader->linkedit);
             return ZVCRASH_EINVAL;
         }
-        reader->symtab_global = static_cast<const uint8_t*>(table) + iext * entrySize;
-        reader->nsyms_global = static_cast<uint32_t>(next);
-        reader->symtab_local = static_cast<const uint8_t*>(table) + ilocal * entrySize;
-        reader->nsyms_local = static_cast<uint32_t>(nlocal);
+        reader->symtab_global = static_cast<const uint8_t*>(table) + dysymtab.iextdefsym * entrySize;
+        reader->nsyms_global = dysymtab.nextdefsym;
+        reader->symtab_local = static_cast<const uint8_t*>(table) + dysymtab.ilocalsym * entrySize;
+        reader->nsyms_local = dysymtab.nlocalsym;
     }
     return ZVCRASH_ESUCCESS;
 }
@@ -273,20 +372,32 @@ zvcrash_async_macho_symtab_entry zvcrash_async_macho_symtab_reader_read(zvcrash_
                                                                         const void* table, uint32_t index) {
     zvcrash_async_macho_symtab_entry entry{};
     const zvcrash_async_macho_image* image = reader->image;
-    const size_t entrySize = image->m64 ? 16 : 12;
+    const size_t entrySize = image->m64 ? sizeof(nlist_64) : sizeof(nlist);
     const auto* p = static_cast<const uint8_t*>(table) + static_cast<size_t>(index) * entrySize;
     if (!zvcrash_async_mobject_verify_local_pointer(&reader->linkedit.mobj, reinterpret_cast<uintptr_t>(p), 0,
                                                     entrySize))
         return entry;
-    entry.n_strx = u32(image, p, 0);
-    entry.n_type = p[4];
-    entry.n_sect = p[5];
-    uint16_t desc;
-    zvcrash_async_memcpy(&desc, p + 6, 2);
-    entry.n_desc = image->byteorder->swap16(desc);
-    entry.n_value = image->m64 ? u64(image, p, 8) : u32(image, p, 8);
+    const Swap swap{image->byteorder};
+    if (image->m64) {
+        nlist_64 n;
+        zvcrash_async_memcpy(&n, p, sizeof n);
+        entry = {n.n_strx, n.n_type, n.n_sect, n.n_desc, n.n_value, 0};
+    } else {
+        nlist n;
+        zvcrash_async_memcpy(&n, p, sizeof n);
+        entry = {n.n_strx, n.n_type, n.n_sect, n.n_desc, n.n_value, 0};
+    }
+    swap(entry.n_strx);
+    swap(entry.n_desc);
+    if (image->m64) {
+        swap(entry.n_value);
+    } else {
+        uint32_t v = static_cast<uint32_t>(entry.n_value);
+        swap(v);
+        entry.n_value = v;
+    }
     entry.normalized_value = entry.n_value;
-    if (entry.n_desc & ZVCRASH_N_ARM_THUMB_DEF) entry.normalized_value |= 1;
+    if (entry.n_desc & N_ARM_THUMB_DEF) entry.normalized_value |= 1;
     return entry;
 }
 

@@ -6,33 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crashreporter/async_reader.h"
+#include "crashreporter/macho_format.h"
 #include "crashreporter/task_memory.h"
-
-inline constexpr uint32_t ZVCRASH_MH_MAGIC = 0xfeedface;
-inline constexpr uint32_t ZVCRASH_MH_CIGAM = 0xcefaedfe;
-inline constexpr uint32_t ZVCRASH_MH_MAGIC_64 = 0xfeedfacf;
-inline constexpr uint32_t ZVCRASH_MH_CIGAM_64 = 0xcffaedfe;
-inline constexpr uint32_t ZVCRASH_LC_SEGMENT = 0x1;
-inline constexpr uint32_t ZVCRASH_LC_SYMTAB = 0x2;
-inline constexpr uint32_t ZVCRASH_LC_DYSYMTAB = 0xb;
-inline constexpr uint32_t ZVCRASH_LC_SEGMENT_64 = 0x19;
-inline constexpr uint32_t ZVCRASH_LC_UUID = 0x1b;
-inline constexpr uint16_t ZVCRASH_N_ARM_THUMB_DEF = 0x0008;
-
-struct zvcrash_macho_header {
-    uint32_t magic, cputype, cpusubtype, filetype, ncmds, sizeofcmds, flags;
-};
-
-struct zvcrash_macho_load_command {
-    uint32_t cmd, cmdsize;
-};
 
 struct zvcrash_async_macho_image {
     const kernel::Task* task;
     uint64_t header_addr;
     int64_t vmaddr_slide;
     char* name;
-    zvcrash_macho_header header;  // as read, in the image's byte order
+    zvcrash::macho::mach_header header;  // as read, in the image's byte order
     uint32_t header_size;
     uint32_t ncmds;
     zvcrash_async_mobject load_cmds;
@@ -40,6 +23,8 @@ struct zvcrash_async_macho_image {
     uint64_t text_size;
     bool m64;
     const zvcrash_async_byteorder* byteorder;
+    // The first malformed record met: code, field and the task address it was read at.
+    zvcrash_async_fault fault;
 };
 
 struct zvcrash_async_macho_mapped_segment {
@@ -87,6 +72,9 @@ bool zvcrash_async_macho_get_uuid(zvcrash_async_macho_image* image, uint8_t uuid
 zvcrash_error_t zvcrash_async_macho_map_segment(zvcrash_async_macho_image* image, const char* segname,
                                                 zvcrash_async_macho_mapped_segment* segment);
 void zvcrash_async_macho_mapped_segment_free(zvcrash_async_macho_mapped_segment* segment);
+// The task address and size of a section, slide applied.
+zvcrash_error_t zvcrash_async_macho_find_section(zvcrash_async_macho_image* image, const char* segname,
+                                                 const char* sectname, uint64_t* address, uint64_t* size);
 zvcrash_error_t zvcrash_async_macho_map_section(zvcrash_async_macho_image* image, const char* segname,
                                                 const char* sectname, zvcrash_async_mobject* mobj);
 

@@ -110,6 +110,12 @@ void zvcrash_async_thread_state_clear_all_regs(zvcrash_async_thread_state* state
 
 uint64_t zvcrash_async_thread_state_get_reg(const zvcrash_async_thread_state* state, int index) {
     if (index < 0 || index >= table(state).count) return 0;
+    // The code and stack pointers of a 64-bit ARM state may carry pointer-authentication bits
+    // above bit 35; the addresses are their low 36 bits.
+    constexpr uint64_t kArm64AddressMask = 0xFFFFFFFFFULL;
+    if (state->arch == ZVCRASH_THREAD_ARCH_ARM64 && (index == ZVCRASH_REG_IP || index == ZVCRASH_REG_FP ||
+                                                     index == ZVCRASH_REG_SP || index == ZVCRASH_REG_ARM64_LR))
+        return state->regs[index] & kArm64AddressMask;
     return state->regs[index];
 }
 

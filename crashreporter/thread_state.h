@@ -22,6 +22,7 @@ inline constexpr uint32_t ZVCRASH_STACK_DIRECTION_DOWN = 2;
 inline constexpr int ZVCRASH_REG_IP = 0;
 inline constexpr int ZVCRASH_REG_FP = 1;
 inline constexpr int ZVCRASH_REG_SP = 2;
+inline constexpr int ZVCRASH_REG_ARM64_LR = 32;  // arm64 only
 inline constexpr int ZVCRASH_MAX_REGS = 34;
 
 struct zvcrash_async_thread_state {

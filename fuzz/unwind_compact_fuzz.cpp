@@ -12,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zvcrash_buffer_task_init(&task, kBase, data, size);
     zvcrash_async_mobject mobj;
     if (zvcrash_async_mobject_init(&mobj, &task.task, kBase, size, true) != ZVCRASH_ESUCCESS) return 0;
-    const uint32_t cpus[] = {7, 0x1000007, 0x100000C};
+    const uint32_t cpus[] = {static_cast<uint32_t>(kernel::CPU_TYPE_X86),
+                             static_cast<uint32_t>(kernel::CPU_TYPE_X86_64),
+                             static_cast<uint32_t>(kernel::CPU_TYPE_ARM64)};
     for (uint32_t cpu : cpus) {
         zvcrash_async_cfe_reader reader;
         if (zvcrash_async_cfe_reader_init(&reader, &mobj, cpu) != ZVCRASH_ESUCCESS) continue;

@@ -18,7 +18,13 @@ void encodePhones(foundation::Coder& coder, std::string_view key, const HX_Accou
 
 }  // namespace
 
-std::string HX_Account::usernamePathComponent() const { return foundation::safePathComponent(username_); }
+std::string HX_Account::usernamePathComponent() const { return pathComponentForUsername(username_); }
+
+std::string HX_Account::pathComponentForUsername(std::string_view username, size_t affixBytes) {
+    auto component = foundation::boundedPathComponent(username, affixBytes);
+    // Only affixes that leave no room for a hashed name fail; "%~" is no escaped name's prefix.
+    return component.ok() ? std::move(component).value() : std::string("%~");
+}
 
 void HX_Account::encode(foundation::Coder& coder) const {
     auto optionalString = [&](std::string_view key, const std::optional<std::string>& s) {

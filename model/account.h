@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/phone.h"
@@ -59,6 +60,10 @@ public:
     // The user name as one file-system path component (store file, media folder): whatever
     // the name holds, it can never reach outside the folder it is put in.
     std::string usernamePathComponent() const;
+    // The one mapping from a user name to a file name: whatever the name holds, it stays one
+    // component within the file-name limit with affixBytes more put around it (a prefix, an
+    // extension, the side files of its writers).
+    static std::string pathComponentForUsername(std::string_view username, size_t affixBytes = 0);
     const std::string& currentVmGreetingId() const { return currentVmGreetingId_; }
     void setCurrentVmGreetingId(std::string v) { currentVmGreetingId_ = std::move(v); }
     // -1 direct call, -2 the device's own dialer, else the id of the phone rung back.

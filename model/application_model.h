@@ -9,6 +9,7 @@
 // main thread; what other threads share (the access counts) is guarded by monitor().
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -207,16 +208,17 @@ private:
     std::shared_ptr<HXCPhoneFormat> phoneFormatter_;
     uint64_t phoneFormatterAccessCount_ = 0;
     uint64_t mocAccessCount_ = 0;
-    bool isInBackground_ = false;
+    // Read by the unread-list parse off the main thread as well.
+    std::atomic<bool> isInBackground_{false};
     bool graphicalEmoticons_ = true;
-    bool autoRefresh_ = true;
+    std::atomic<bool> autoRefresh_{true};
     bool newMessageAlert_ = false;
     bool isPhone_ = false;
     bool iPad_ = false;
     bool useSpeaker_ = false;
     bool showNotesInMessageLists_ = false;
     bool connectionAvailable_ = false;
-    double lastNotification_ = 0;
+    std::atomic<double> lastNotification_{0};
     std::shared_ptr<HX_Account> account_;
     dispatch::QueuePtr messageParsingQueue_;
     std::function<void()> completionHandler_;

@@ -1,5 +1,6 @@
 #include "model/message_store.h"
 
+#include "model/account.h"
 #include "model/conversation.h"
 #include "model/phone_extensions.h"
 #include "platform/foundation/files.h"
@@ -91,7 +92,10 @@ store::StoreOptions storeOptions(double busyTimeoutSeconds) {
 
 std::string storeFileName(const std::optional<std::string>& username) {
     if (!username) return "MessageData.sqlite";
-    return "MessageData-" + foundation::safePathComponent(*username) + ".sqlite";
+    static constexpr std::string_view prefix = "MessageData-", suffix = ".sqlite", journal = "-journal";
+    return std::string(prefix) +
+           HX_Account::pathComponentForUsername(*username, prefix.size() + suffix.size() + journal.size()) +
+           std::string(suffix);
 }
 
 foundation::Result<store::PersistentStorePtr> openStore(const store::CoordinatorPtr& coordinator,

@@ -3,47 +3,50 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/byte_reader.h"
 #include "platform/foundation/dates.h"
+#include "platform/foundation/files.h"
 #include "platform/foundation/strings.h"
 
 namespace {
 
-// Bounded little-endian reads over the rule file: a value that would pass the end reads as 0,
-// a string stops at its NUL or at the end of the buffer, whichever comes first.
+// Reads over the rule file at given offsets: a 16- or 32-bit value that would pass the end of the
+// file reads as 0 (the rule file's own convention, which the formatting results depend on), a
+// string stops at its NUL or at the end of the file, whichever comes first.
 class RuleFileReader {
 public:
-    explicit RuleFileReader(const foundation::Data& data) : data_(data) {}
+    explicit RuleFileReader(const foundation::Data& data) : bytes_(data.data(), data.size()) {}
 
-    size_t size() const { return data_.size(); }
+    size_t size() const { return bytes_.size(); }
 
-    uint32_t u32(uint64_t offset) const {
-        if (offset > data_.size() || data_.size() - offset < 4) return 0;
-        const uint8_t* p = data_.data() + offset;
-        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-    }
-    uint16_t u16(uint64_t offset) const {
-        if (offset > data_.size() || data_.size() - offset < 2) return 0;
-        const uint8_t* p = data_.data() + offset;
-        return uint16_t(p[0] | p[1] << 8);
-    }
-    uint8_t u8(uint64_t offset) const { return offset < data_.size() ? data_[offset] : 0; }
+    uint32_t u32(uint64_t offset) const { return read(offset, &foundation::ByteReader::u32le); }
+    uint16_t u16(uint64_t offset) const { return read(offset, &foundation::ByteReader::u16le); }
+    uint8_t u8(uint64_t offset) const { return read(offset, &foundation::ByteReader::u8); }
 
     // The string at offset, at most limit bytes long; *next (when given) is the offset after
     // its terminating NUL, or the end of the buffer.
     std::string string(uint64_t offset, size_t limit = SIZE_MAX, uint64_t* next = nullptr) const {
-        std::string out;
-        uint64_t i = offset;
-        while (i < data_.size() && out.size() < limit && data_[i] != 0) out.push_back(char(data_[i++]));
-        if (next) *next = i < data_.size() ? i + 1 : data_.size();
+        if (offset >= bytes_.size()) {
+            if (next) *next = bytes_.size();
+            return {};
+        }
+        foundation::ByteReader r(bytes_, size_t(offset));
+        std::string out(r.cstring(limit));
+        if (next) *next = r.position();
         return out;
     }
 
 private:
-    const foundation::Data& data_;
+    template <typename T>
+    T read(uint64_t offset, T (foundation::ByteReader::*get)(const char*)) const {
+        if (offset > bytes_.size()) return 0;
+        foundation::ByteReader r(bytes_, size_t(offset));
+        return (r.*get)("rule file value");
+    }
+
+    std::span<const uint8_t> bytes_;
 };
 
 std::string cleanPattern(std::string pattern) {
@@ -307,10 +310,8 @@ std::string CallingCodeInfo::description() const {
 HXCPhoneFormat::HXCPhoneFormat(std::optional<std::string> defaultCountry)
     : HXCPhoneFormat(
           [] {
-              foundation::Data bytes;
-              std::ifstream in(ruleFilePath(), std::ios::binary);
-              if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-              return bytes;
+              auto bytes = foundation::files::readData(ruleFilePath());
+              return bytes ? std::move(*bytes) : foundation::Data();
           }(),
           std::move(defaultCountry)) {}
 

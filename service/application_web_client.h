@@ -16,6 +16,8 @@
 
 #include "model/application_model.h"
 
+inline constexpr const char* kHXFormSubmissionURLKey = "hxc_FormSubmissionURL";
+
 class CustomCookieJar;
 class AsyncURLConnection;
 class HXMessageListScreen;
@@ -174,6 +176,14 @@ public:
     void listSessionsReply(const HXRoutedReply& reply);
     void issueTokenReply(const HXRoutedReply& reply);
     void clientAuthReply(const HXRoutedReply& reply);
+    // The form of an HTML page: the form with id "challenge" when there is one and no partialURL
+    // is given, else the first form whose action contains partialURL (the first form without
+    // one). The result maps each input name to its value; an empty value is taken from fieldDict
+    // under the input's lower-case name, or left out. The action is stored under
+    // kHXFormSubmissionURLKey. None when the page has no such form or the form has no named input.
+    static std::optional<foundation::Dictionary> parseFormFromData(std::string_view html,
+                                                                   const std::optional<std::string>& partialURL,
+                                                                   const foundation::Dictionary& fieldDict);
     // Work that waits for a token and is replayed by the next token: the direct call and the
     // unread load (and, when a token arrives, the settings load first).
     void replayWorkWaitingForToken(bool includingSettings);

@@ -1,7 +1,9 @@
-#include "service/form_reader.h"
-
+// The form reader of the sign-in pages, over libxml2's HTML parser and XPath.
 #include <libxml/HTMLparser.h>
 #include <libxml/xpath.h>
+
+#include "platform/foundation/strings.h"
+#include "service/application_web_client.h"
 
 #include <algorithm>
 #include <memory>
@@ -49,16 +51,11 @@ std::optional<std::vector<xmlNode*>> query(xmlDoc* doc, const char* expression) 
     return nodes;
 }
 
-std::string lowercase(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 }  // namespace
 
-std::optional<foundation::Dictionary> HXParseFormFromData(std::string_view html,
-                                                          const std::optional<std::string>& partialURL,
-                                                          const foundation::Dictionary& fieldDict) {
+std::optional<foundation::Dictionary>
+HXApplicationWebClient::parseFormFromData(std::string_view html, const std::optional<std::string>& partialURL,
+                                          const foundation::Dictionary& fieldDict) {
     if (html.empty() || html.size() > static_cast<size_t>(INT32_MAX)) return std::nullopt;
     std::unique_ptr<xmlDoc, DocFree> doc(htmlReadMemory(html.data(), static_cast<int>(html.size()), "", nullptr,
                                                         HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET));
@@ -92,7 +89,7 @@ std::optional<foundation::Dictionary> HXParseFormFromData(std::string_view html,
             value = contentOf(reinterpret_cast<xmlNode*>(attr));
         if (!value.empty()) {
             form.set(name, foundation::Value(value));
-        } else if (const auto* fill = fieldDict.find(lowercase(name))) {
+        } else if (const auto* fill = fieldDict.find(foundation::asciiLowercase(name))) {
             form.set(name, *fill);
         }
     }

@@ -11,7 +11,6 @@
 #include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
 #include "service/application_web_client.h"
-#include "service/form_reader.h"
 #include "service/request_machinery.h"
 
 namespace {
@@ -175,7 +174,7 @@ void HXApplicationWebClient::replayWorkWaitingForToken(bool includingSettings) {
 void HXApplicationWebClient::clientAuthReply(const HXRoutedReply& reply) {
     const std::string& text = reply.text;
     if (text.find("/signin/consent/save") != std::string::npos) {
-        auto form = HXParseFormFromData(text, std::nullopt, foundation::Dictionary{});
+        auto form = parseFormFromData(text, std::nullopt, foundation::Dictionary{});
         // A page without a form to send back, or one that keeps coming back, cannot complete the
         // sign-in: the panel starts over rather than posting nothing or looping.
         if (!form || ++consentPosts_ > kMaxConsentPosts) {

@@ -163,7 +163,7 @@ void HXApplicationWebClient::logout() {
 std::string HXApplicationWebClient::cachesFolderForUser(const std::string& username) {
     auto& web = webClient();
     const std::string root = web.cachesDirectory ? *web.cachesDirectory : applicationCachesDirectory();
-    return (std::filesystem::path(root) / foundation::safePathComponent(username)).string();
+    return (std::filesystem::path(root) / HX_Account::pathComponentForUsername(username)).string();
 }
 
 void HXApplicationWebClient::deleteAccountForUsername(const std::string& username) {

@@ -23,11 +23,7 @@ std::shared_ptr<HXCCache> objectCache(HXWebClient& web) {
 
 std::string userFolder(HXApplicationWebClient& app) {
     auto account = app.account();
-    std::string user = account ? account->username() : std::string();
-    auto& web = app.webClient();
-    const std::string root =
-        web.cachesDirectory ? *web.cachesDirectory : HXApplicationModel::applicationCachesDirectory();
-    return (std::filesystem::path(root) / foundation::safePathComponent(user)).string();
+    return app.cachesFolderForUser(account ? account->username() : std::string());
 }
 
 }  // namespace
@@ -40,8 +36,8 @@ std::string HXApplicationWebClient::localURLForMedia(const std::string& mediaID,
         extension = "mov";
     else if (mimeType == "text/x-vcard")
         extension = "vcf";
-    return (std::filesystem::path(userFolder(*this)) / foundation::safePathComponent(mediaID + "." + extension))
-        .string();
+    auto name = foundation::boundedPathComponent(mediaID + "." + extension, foundation::kAtomicWriteAffixBytes);
+    return (std::filesystem::path(userFolder(*this)) / (name.ok() ? name.value() : std::string("%~"))).string();
 }
 
 void HXApplicationWebClient::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,

@@ -296,18 +296,12 @@ bool ZIVORurIdurev::isRunningInRurIdurevTestCloud() {
 
 // ---- Instance
 
-bool ZIVORurIdurev::isSdkConfigured() {
-    std::lock_guard lock(mutex_);
-    return sdkConfigured_;
-}
+bool ZIVORurIdurev::isSdkConfigured() { return sdkConfigured_; }
 bool ZIVORurIdurev::isConfiguredFromApplication() {
     std::lock_guard lock(mutex_);
     return configuredFromApplication_;
 }
-bool ZIVORurIdurev::isEnabledStateUpdating() {
-    std::lock_guard lock(mutex_);
-    return enabledStateUpdating_;
-}
+bool ZIVORurIdurev::isEnabledStateUpdating() { return enabledStateUpdating_; }
 std::optional<std::string> ZIVORurIdurev::appSecret() {
     std::lock_guard lock(mutex_);
     return appSecret_;
@@ -321,8 +315,8 @@ std::shared_ptr<ZIVOChannelUnitProtocol> ZIVORurIdurev::channelUnit() {
     return channelUnit_;
 }
 
+// Without the facade's lock, as services ask it under theirs; the stored switch has its own lock.
 bool ZIVORurIdurev::isEnabled() {
-    std::lock_guard lock(mutex_);
     if (!canBeUsed()) return false;
     auto stored = ZIVORurIdurevUserDefaults::shared()->objectForKey(kEnabledKey);
     return stored.isNull() || stored.boolValue();

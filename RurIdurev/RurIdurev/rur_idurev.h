@@ -3,6 +3,7 @@
 // Every state change happens under the singleton's recursive lock.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -97,14 +98,17 @@ private:
     void initializeChannelGroup() HX_REQUIRES(mutex_);
     void applyPipelineEnabledState(bool isEnabled);
     void sendStartServiceLog(const std::vector<std::string>& names);
-    bool canBeUsed() HX_REQUIRES(mutex_);
+    bool canBeUsed();
     void setEnabledInstance(bool isEnabled);
     static bool shouldDisable(const std::string& serviceName);
 
     foundation::RecursiveMutex mutex_;
-    bool sdkConfigured_ HX_GUARDED_BY(mutex_) = false;
+    // Services ask these under their own locks while the facade, holding its lock, starts and
+    // switches them: read without the facade's lock (written under it), so the two locks are
+    // never taken in both orders.
+    std::atomic<bool> sdkConfigured_{false};
+    std::atomic<bool> enabledStateUpdating_{false};
     bool configuredFromApplication_ HX_GUARDED_BY(mutex_) = false;
-    bool enabledStateUpdating_ HX_GUARDED_BY(mutex_) = false;
     bool setMaxStorageSizeHasBeenCalled_ HX_GUARDED_BY(mutex_) = false;
     std::optional<std::string> installId_ HX_GUARDED_BY(mutex_);
     std::optional<std::string> logUrl_ HX_GUARDED_BY(mutex_);

@@ -4,7 +4,6 @@
 #include <map>
 #include <utility>
 
-#include "RurIdurev/RurIdurev/Internals/Channel/channel_group_default.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Session/session_context.h"
 #include "RurIdurev/RurIdurev/Internals/Context/UserId/user_id_context.h"
@@ -130,8 +129,7 @@ void ZIVOCrashes::startWithChannelGroup(std::shared_ptr<ZIVOChannelGroupProtocol
                                         std::optional<std::string> transmissionTargetToken, bool fromApplication) {
     ZIVOServiceAbstract::startWithChannelGroup(channelGroup, std::move(appSecret), std::move(transmissionTargetToken),
                                                fromApplication);
-    if (auto group = std::dynamic_pointer_cast<ZIVOChannelGroupDefault>(channelGroup))
-        group->addDelegate(shared_from_this());
+    if (channelGroup) channelGroup->addDelegate(shared_from_this());
     if (channelGroup) logBuffer_->processLogBufferAfterCrash(*channelGroup);
     processMemoryWarningInLastSession();
     ZIVOLogVerbose(kZIVOCrashesLogTag, std::string("Started crash service."));
@@ -602,12 +600,22 @@ void ZIVOCrashes::handleUserConfirmation(unsigned userConfirmation) {
     auto logs = unprocessedLogs();
     auto reports = unprocessedReports();
     auto paths = unprocessedFilePaths();
-    auto forget = [&](size_t i) {
-        ZIVOCrashFiles::deleteCrashReportWithFileURL(paths[i]);
-        if (i < reports.size() && reports[i] && reports[i]->incidentIdentifier())
-            ZIVOWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*reports[i]->incidentIdentifier());
+    // Deletes a report's file and its wrapper exception.
+    auto deleteFiles = [](const std::string& path, std::optional<std::string> incident) {
+        ZIVOCrashFiles::deleteCrashReportWithFileURL(path);
+        if (incident) ZIVOWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*incident);
+    };
+    auto incidentOf = [&](size_t i) -> std::optional<std::string> {
+        if (i < reports.size() && reports[i]) return reports[i]->incidentIdentifier();
+        return std::nullopt;
+    };
+    auto handled = [&](size_t i) {
         std::lock_guard guard(stateMutex_);
         crashFiles_.erase(std::remove(crashFiles_.begin(), crashFiles_.end(), paths[i]), crashFiles_.end());
+    };
+    auto forget = [&](size_t i) {
+        deleteFiles(paths[i], incidentOf(i));
+        handled(i);
     };
     if (userConfirmation == ZIVOUserConfirmationDontSend) {
         for (size_t i = 0; i < paths.size(); ++i) forget(i);
@@ -639,9 +647,16 @@ void ZIVOCrashes::handleUserConfirmation(unsigned userConfirmation) {
                 log->setSid(ZIVOSessionContext::sharedInstance()->sessionIdAt(*log->timestamp()));
                 log->setUserId(ZIVOUserIdContext::sharedInstance()->userIdAt(*log->timestamp()));
             }
-            if (unit) unit->enqueueItem(log, 2);
+            // The report's file goes only once the log store holds its log: a log that is
+            // filtered, refused or not saved keeps the file for the next launch. (A process killed
+            // between the save and the deletion sends the crash again then: twice, never zero times.)
+            if (unit) {
+                unit->enqueueItem(log, 2, [deleteFiles, path = paths[i], incident = incidentOf(i)](bool saved) {
+                    if (saved) deleteFiles(path, incident);
+                });
+            }
             sendErrorAttachments(attachments, report ? report->incidentIdentifier().value_or("") : std::string());
-            forget(i);
+            handled(i);
         }
     }
     clearUnprocessedReports();

@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "service/form_reader.h"
+#include "service/application_web_client.h"
 #include "service/request_machinery.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view page(reinterpret_cast<const char*>(data), size);
     const foundation::Dictionary fill{{"email", "user@example.test"}};
     for (const auto& partial : {std::optional<std::string>(), std::optional<std::string>("consent")}) {
-        auto form = HXParseFormFromData(page, partial, fill);
+        auto form = HXApplicationWebClient::parseFormFromData(page, partial, fill);
         if (!form) continue;
         if (!form->get(kHXFormSubmissionURLKey).isString()) std::abort();
         for (const auto& [key, value] : *form) {

@@ -101,8 +101,8 @@ std::string environmentLocale() {
             // The current locale joins the preferred language with the region setting: a
             // language named without a region takes the categories' region.
             if (!*icu::Locale(n.c_str()).getCountry() && categories && !categories->empty()) {
-                if (const char* region = icu::Locale(categories->c_str()).getCountry(); *region)
-                    n += "_" + std::string(region);
+                const icu::Locale regionLocale(categories->c_str());
+                if (const std::string region = regionLocale.getCountry(); !region.empty()) n += "_" + region;
             }
             return n;
         }

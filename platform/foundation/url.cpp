@@ -204,6 +204,42 @@ std::optional<URL> URL::parse(std::string_view text) {
     return url;
 }
 
+std::optional<URL> URL::parseLenient(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    // Brackets belong to the host only: the authority ends at the first "/", "?" or "#" after "//".
+    size_t hostBegin = std::string_view::npos, hostEnd = std::string_view::npos;
+    if (const size_t slashes = text.find("//"); slashes != std::string_view::npos) {
+        const size_t colon = text.find(':');
+        if (slashes == 0 || (colon != std::string_view::npos && slashes == colon + 1)) {
+            hostBegin = slashes + 2;
+            hostEnd = text.find_first_of("/?#", hostBegin);
+            if (hostEnd == std::string_view::npos) hostEnd = text.size();
+        }
+    }
+    auto keeps = [&](size_t i) {
+        const char c = text[i];
+        if (c == '%') return text.size() - i >= 3 && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0;
+        if (c == '[' || c == ']') return hostBegin != std::string_view::npos && i >= hostBegin && i < hostEnd;
+        return allowedInURL(c);
+    };
+    size_t first = 0;
+    while (first < text.size() && keeps(first)) ++first;
+    if (first == text.size()) return parse(text);  // the usual case: nothing to escape
+    std::string escaped(text.substr(0, first));
+    escaped.reserve(text.size() + 16);
+    for (size_t i = first; i < text.size(); ++i) {
+        if (keeps(i)) {
+            escaped.push_back(text[i]);
+        } else {
+            const auto u = static_cast<unsigned char>(text[i]);
+            escaped.push_back('%');
+            escaped.push_back(kHex[u >> 4]);
+            escaped.push_back(kHex[u & 15]);
+        }
+    }
+    return parse(escaped);
+}
+
 URL URL::fileURL(std::string_view path) {
     URL url;
     url.scheme_ = "file";

@@ -31,6 +31,11 @@ public:
     // (spaces, controls, non-ASCII, quotes, "<>\^`{|}"), malformed escapes, a port that is not a
     // number up to 65535, and brackets outside an IPv6 host.
     static std::optional<URL> parse(std::string_view text);
+    // Parses text as peers write it (a Location header, a request line): what parse refuses
+    // byte by byte is percent-encoded first (spaces, controls, non-ASCII, quotes, "<>\\^`{|}",
+    // a "%" that starts no escape, brackets outside the host); the result still fails where the
+    // structure does (a bad port, an unclosed host bracket).
+    static std::optional<URL> parseLenient(std::string_view text);
     // "file://" plus the absolute path, percent-encoded.
     static URL fileURL(std::string_view path);
 

@@ -14,26 +14,20 @@ struct TypeInfo {
     std::initializer_list<const char*> extensions;  // preferred first
 };
 
-// Table order decides which identifier comes first for a shared tag ("video/3gpp" before the
-// audio-only reading of "3gp").
+// The types the app meets: the service's media (pictures, audio, video, contact cards), text, and
+// the ancestors they conform to. Table order decides which identifier comes first for a shared tag
+// ("video/3gpp" before the audio-only reading of "3gp").
 const TypeInfo kTypes[] = {
     {"public.item", {}, {}, {}},
     {"public.content", {}, {}, {}},
     {"public.data", {"public.item"}, {"application/octet-stream"}, {}},
-    {"public.composite-content", {"public.content"}, {}, {}},
     {"public.text", {"public.data", "public.content"}, {}, {}},
     {"public.plain-text", {"public.text"}, {"text/plain"}, {"txt", "text"}},
-    {"public.utf8-plain-text", {"public.plain-text"}, {}, {}},
-    {"public.html", {"public.text"}, {"text/html"}, {"html", "htm"}},
-    {"public.xml", {"public.text"}, {"application/xml", "text/xml"}, {"xml"}},
-    {"public.json", {"public.text"}, {"application/json"}, {"json"}},
-    {"public.comma-separated-values-text", {"public.text"}, {"text/csv"}, {"csv"}},
     {"public.vcard",
      {"public.text", "public.contact"},
      {"text/vcard", "text/x-vcard", "text/directory"},
      {"vcf", "vcard"}},
     {"public.contact", {"public.item"}, {}, {}},
-    {"public.calendar-event", {"public.item"}, {"text/calendar"}, {"ics"}},
     {"public.image", {"public.data", "public.content"}, {}, {}},
     {"public.jpeg", {"public.image"}, {"image/jpeg", "image/jpg", "image/pjpeg"}, {"jpeg", "jpg", "jpe"}},
     {"public.png", {"public.image"}, {"image/png"}, {"png"}},
@@ -41,11 +35,6 @@ const TypeInfo kTypes[] = {
     {"public.heic", {"public.heif-standard"}, {"image/heic"}, {"heic"}},
     {"public.heif", {"public.heif-standard"}, {"image/heif"}, {"heif"}},
     {"public.heif-standard", {"public.image"}, {}, {}},
-    {"com.microsoft.bmp", {"public.image"}, {"image/bmp", "image/x-bmp", "image/x-ms-bmp"}, {"bmp"}},
-    {"public.tiff", {"public.image"}, {"image/tiff", "image/tiff-fx"}, {"tiff", "tif"}},
-    {"org.webmproject.webp", {"public.image"}, {"image/webp"}, {"webp"}},
-    {"public.svg-image", {"public.image", "public.xml"}, {"image/svg+xml"}, {"svg"}},
-    {"com.microsoft.ico", {"public.image"}, {"image/vnd.microsoft.icon", "image/x-icon"}, {"ico"}},
     {"public.audiovisual-content", {"public.data", "public.content"}, {}, {}},
     {"public.audio", {"public.audiovisual-content"}, {}, {}},
     {"public.movie", {"public.audiovisual-content"}, {}, {}},
@@ -54,20 +43,10 @@ const TypeInfo kTypes[] = {
     {"public.mpeg-4-audio", {"public.mpeg-4", "public.audio"}, {"audio/mp4", "audio/x-m4a", "audio/m4a"}, {"m4a"}},
     {"public.aac-audio", {"public.audio"}, {"audio/aac", "audio/x-aac"}, {"aac"}},
     {"org.3gpp.adaptive-multi-rate-audio", {"public.audio"}, {"audio/amr"}, {"amr"}},
-    {"com.microsoft.waveform-audio",
-     {"public.audio"},
-     {"audio/wav", "audio/vnd.wave", "audio/wave", "audio/x-wav"},
-     {"wav", "wave"}},
-    {"com.apple.coreaudio-format", {"public.audio"}, {"audio/x-caf"}, {"caf"}},
-    {"public.aiff-audio", {"public.audio"}, {"audio/aiff", "audio/x-aiff"}, {"aiff", "aif"}},
-    {"org.xiph.ogg-audio", {"public.audio"}, {"audio/ogg"}, {"oga", "ogg"}},
     {"public.mpeg-4", {"public.movie"}, {"video/mp4", "video/mp4v"}, {"mp4", "mpeg4"}},
     {"public.3gpp", {"public.movie"}, {"video/3gpp", "audio/3gpp"}, {"3gp", "3gpp"}},
     {"public.3gpp2", {"public.movie"}, {"video/3gpp2", "audio/3gpp2"}, {"3g2", "3gp2"}},
     {"com.apple.quicktime-movie", {"public.movie"}, {"video/quicktime"}, {"mov", "qt"}},
-    {"public.mpeg", {"public.movie"}, {"video/mpeg"}, {"mpeg", "mpg"}},
-    {"com.adobe.pdf", {"public.data", "public.composite-content"}, {"application/pdf"}, {"pdf"}},
-    {"public.zip-archive", {"public.data"}, {"application/zip"}, {"zip"}},
 };
 
 const TypeInfo* find(std::string_view identifier) {

@@ -1,6 +1,6 @@
-// Uniform type identifiers: a fixed table of the types the app meets, with their MIME types,
-// file extensions and conformance ("public.jpeg" conforms to "public.image", which conforms to
-// "public.data" and "public.content", and so on up to "public.item").
+// Uniform type identifiers: a fixed table of the types the app meets (the service's media and text), with their MIME
+// types, file extensions and conformance ("public.jpeg" conforms to "public.image", which conforms to "public.data" and
+// "public.content", and so on up to "public.item").
 #pragma once
 
 #include <optional>
@@ -23,7 +23,6 @@ inline constexpr const char* kTypeAudio = "public.audio";
 inline constexpr const char* kTypeMovie = "public.movie";
 inline constexpr const char* kTypeMPEG4 = "public.mpeg-4";
 inline constexpr const char* kTypeVCard = "public.vcard";
-inline constexpr const char* kTypePDF = "com.adobe.pdf";
 
 // Every identifier whose MIME types include mime (case-insensitive, parameters such as
 // "; charset=utf-8" ignored), preferred first. Empty for an unknown MIME type.

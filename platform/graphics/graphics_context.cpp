@@ -409,25 +409,25 @@ Rect GraphicsContext::clipBoundingBox() const {
     return Rect{x0, y0, x1 - x0, y1 - y0};
 }
 
-void GraphicsContext::fillRect(const Rect& r) {
+// The shape drawn by `draw` on its own, the current path left as it was.
+template <typename Draw>
+void GraphicsContext::withPath(const Path& shape, Draw draw) {
     const Path kept = path_;
-    path_ = Path::rect(r);
-    fillPath();
+    path_ = shape;
+    draw();
     path_ = kept;
+}
+
+void GraphicsContext::fillRect(const Rect& r) {
+    withPath(Path::rect(r), [this] { fillPath(); });
 }
 
 void GraphicsContext::strokeRect(const Rect& r) {
-    const Path kept = path_;
-    path_ = Path::rect(r);
-    strokePath();
-    path_ = kept;
+    withPath(Path::rect(r), [this] { strokePath(); });
 }
 
 void GraphicsContext::fillEllipse(const Rect& in) {
-    const Path kept = path_;
-    path_ = Path::ellipse(in);
-    fillPath();
-    path_ = kept;
+    withPath(Path::ellipse(in), [this] { fillPath(); });
 }
 
 void GraphicsContext::clearRect(const Rect& r) {
@@ -545,6 +545,16 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
     if (!bitmap || rect.isEmpty()) return;
     cairo_surface_t* s = surfaceOver(*bitmap);
     const double pw = bitmap->width(), ph = bitmap->height();
+    // The picture's pixels, or its shape in the tint colour.
+    auto paintPattern = [&](cairo_pattern_t* p) {
+        if (image.tintColor()) {
+            setSource(*image.tintColor());
+            cairo_mask(cr_, p);
+        } else {
+            cairo_set_source(cr_, p);
+            cairo_paint(cr_);
+        }
+    };
     auto paintPiece = [&](const Rect& src, const Rect& dst, bool tile) {
         if (src.width() <= 0 || src.height() <= 0 || dst.width() <= 0 || dst.height() <= 0) return;
         cairo_save(cr_);
@@ -561,13 +571,7 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
         cairo_matrix_translate(&m, -dst.minX(), -dst.minY());
         cairo_pattern_set_matrix(p, &m);
         cairo_pattern_set_extend(p, tile ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
-        if (image.tintColor()) {
-            setSource(*image.tintColor());
-            cairo_mask(cr_, p);
-        } else {
-            cairo_set_source(cr_, p);
-            cairo_paint(cr_);
-        }
+        paintPattern(p);
         cairo_pattern_destroy(p);
         cairo_surface_destroy(piece);
         cairo_restore(cr_);
@@ -607,13 +611,7 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
     cairo_transform(cr_, &o);
     cairo_pattern_t* p = cairo_pattern_create_for_surface(s);
     cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
-    if (image.tintColor()) {
-        setSource(*image.tintColor());
-        cairo_mask(cr_, p);
-    } else {
-        cairo_set_source(cr_, p);
-        cairo_paint(cr_);
-    }
+    paintPattern(p);
     cairo_pattern_destroy(p);
     cairo_restore(cr_);
     cairo_surface_destroy(s);

@@ -163,6 +163,8 @@ private:
     void setSource(const Color& color);
     template <typename Draw>
     void paintWithEffects(Draw draw);
+    template <typename Draw>
+    void withPath(const Path& shape, Draw draw);
     void drawImageCore(const Image& image, const Rect& rect);
 
     struct State {

@@ -68,40 +68,38 @@ HXCFont::FontPtr HXCFont::HXCFontForType(uint32_t type) {
     return made;
 }
 
-void HXCFont::clearFontCache() {
+namespace {
+// Reads or changes the shared state under its lock.
+template <typename F>
+auto locked(F f) {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    s.cache.clear();
+    return f(s);
 }
-
-std::map<uint32_t, HXCFont::FontPtr> HXCFont::fontCache() {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.cache;
-}
+}  // namespace
 
 void HXCFont::setContentSizeCategory(ContentSizeCategory category) {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.category = category;
+    locked([&](State& s) { s.category = category; });
 }
 
 ContentSizeCategory HXCFont::contentSizeCategory() {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.category;
+    return locked([](State& s) { return s.category; });
 }
 
 void HXCFont::setIPad(bool iPad) {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.iPad = iPad;
+    locked([&](State& s) { s.iPad = iPad; });
 }
 
 bool HXCFont::iPad() {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.iPad;
+    return locked([](State& s) { return s.iPad; });
+}
+
+void HXCFont::clearFontCache() {
+    locked([](State& s) { s.cache.clear(); });
+}
+
+std::map<uint32_t, HXCFont::FontPtr> HXCFont::fontCache() {
+    return locked([](State& s) { return s.cache; });
 }
 
 }  // namespace graphics

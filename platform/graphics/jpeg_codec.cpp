@@ -30,6 +30,12 @@ void onError(j_common_ptr info) {
 
 void onMessage(j_common_ptr, int) {}
 
+void installErrors(j_common_ptr info, ErrorManager& errors) {
+    info->err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = onError;
+    errors.base.emit_message = onMessage;
+}
+
 struct ScanLimit {
     jpeg_progress_mgr base;
 };
@@ -69,9 +75,7 @@ namespace {
 
 // The stages that the library may leave by longjmp hold no objects with destructors.
 bool readHeader(DecompressGuard& guard, ErrorManager& errors, ScanLimit& scans, const uint8_t* bytes, size_t length) {
-    guard.info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = onError;
-    errors.base.emit_message = onMessage;
+    installErrors(reinterpret_cast<j_common_ptr>(&guard.info), errors);
     if (setjmp(errors.jump)) return false;
     jpeg_create_decompress(&guard.info);
     guard.made = true;
@@ -114,9 +118,7 @@ bool readRows(DecompressGuard& guard, ErrorManager& errors, Bitmap* bitmap, uint
 }
 
 bool writeRows(CompressGuard& guard, ErrorManager& errors, const Bitmap& bitmap, double quality, uint8_t* row) {
-    guard.info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = onError;
-    errors.base.emit_message = onMessage;
+    installErrors(reinterpret_cast<j_common_ptr>(&guard.info), errors);
     if (setjmp(errors.jump)) return false;
     jpeg_create_compress(&guard.info);
     guard.made = true;

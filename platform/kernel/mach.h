@@ -23,7 +23,13 @@ inline constexpr cpu_type_t CPU_TYPE_X86 = 7;
 inline constexpr cpu_type_t CPU_TYPE_X86_64 = CPU_TYPE_X86 | CPU_ARCH_ABI64;
 inline constexpr cpu_type_t CPU_TYPE_ARM = 12;
 inline constexpr cpu_type_t CPU_TYPE_ARM64 = CPU_TYPE_ARM | CPU_ARCH_ABI64;
+inline constexpr cpu_type_t CPU_TYPE_POWERPC = 18;
+inline constexpr cpu_type_t CPU_TYPE_POWERPC64 = CPU_TYPE_POWERPC | CPU_ARCH_ABI64;
+inline constexpr cpu_subtype_t CPU_SUBTYPE_X86_ALL = 3;
 inline constexpr cpu_subtype_t CPU_SUBTYPE_X86_64_ALL = 3;
+inline constexpr cpu_subtype_t CPU_SUBTYPE_ARM_V6 = 6;
+inline constexpr cpu_subtype_t CPU_SUBTYPE_ARM_V7 = 9;
+inline constexpr cpu_subtype_t CPU_SUBTYPE_POWERPC_ALL = 0;
 inline constexpr cpu_subtype_t CPU_SUBTYPE_ARM64_ALL = 0;
 inline constexpr cpu_subtype_t CPU_SUBTYPE_ARM64E = 2;
 

@@ -76,13 +76,21 @@ ManagedObjectPtr Context::registeredLocked(const ObjectIdentity* id) const {
     return it->second.lock();
 }
 
-ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault) {
-    if (auto existing = registeredLocked(id.get())) return existing;
+ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, bool* created) {
+    auto [slot, added] = registry_.try_emplace(id.get());
+    if (!added) {
+        if (auto existing = slot->second.lock()) {
+            if (created) *created = false;
+            return existing;
+        }
+    }
     auto object = std::make_shared<ManagedObject>(this, id, fault);
-    registry_[id.get()] = object;
-    if (registry_.size() > 1024 && registry_.size() % 1024 == 0) {
+    slot->second = object;
+    if (created) *created = true;
+    if (registry_.size() >= registrySweepAt_) {
         for (auto i = registry_.begin(); i != registry_.end();)
             i = i->second.expired() ? registry_.erase(i) : std::next(i);
+        registrySweepAt_ = std::max<size_t>(1024, 2 * registry_.size());
     }
     return object;
 }
@@ -285,8 +293,8 @@ foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequ
     std::vector<ManagedObjectPtr> objects;
     objects.reserve(rows->size());
     for (auto& row : rows.value()) {
-        bool fresh = !registeredLocked(row.id.get());
-        auto object = objectWithIDLocked(row.id, false);
+        bool fresh = false;
+        auto object = objectWithIDLocked(row.id, false, &fresh);
         if (fresh) {
             // A new object takes the row's storage; only its to-one links need the bookkeeping.
             object->values_ = std::move(row.values);

@@ -106,7 +106,9 @@ private:
     using Lock = std::unique_lock<std::recursive_mutex>;
 
     ManagedObjectPtr registeredLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_);
-    ManagedObjectPtr objectWithIDLocked(const ObjectID& id, bool fault) HX_REQUIRES(mutex_);
+    // The registered object of id, made (as a fault or not) when none is alive; created tells
+    // which of the two happened.
+    ManagedObjectPtr objectWithIDLocked(const ObjectID& id, bool fault, bool* created = nullptr) HX_REQUIRES(mutex_);
     foundation::Result<Row> rowForLocked(const ObjectID& id) HX_REQUIRES(mutex_);
     foundation::Result<Row> rowForChild(const ObjectID& id);
     foundation::Result<std::vector<ObjectID>> toManyLocked(const ObjectID& owner, const Relationship& rel, bool useOwn)
@@ -138,6 +140,9 @@ private:
     CoordinatorPtr coordinator_ HX_GUARDED_BY(mutex_);
     std::shared_ptr<Context> parent_ HX_GUARDED_BY(mutex_);
     std::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> registry_ HX_GUARDED_BY(mutex_);
+    // The registry size at which entries of objects that are gone are swept out next: twice the
+    // size left by the last sweep, so that sweeping costs a constant per registration.
+    size_t registrySweepAt_ HX_GUARDED_BY(mutex_) = 1024;
     // Changed objects, held strongly until saved or rolled back; an entry whose flags no longer
     // say so is skipped (cheaper than erasing from the middle).
     std::vector<ManagedObjectPtr>

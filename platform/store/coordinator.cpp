@@ -441,17 +441,17 @@ Status Coordinator::destroyPersistentStore(const std::string& path) {
 // ---------------------------------------------------------------- identities
 
 ObjectID Coordinator::identityForLocked(const Entity& entity, int64_t primaryKey) {
-    auto key = std::make_pair(entity.number(), primaryKey);
-    auto it = identities_.find(key);
-    if (it != identities_.end())
-        if (auto id = it->second.lock()) return id;
+    auto [slot, added] = identities_.try_emplace(std::make_pair(entity.number(), primaryKey));
+    if (!added)
+        if (auto id = slot->second.lock()) return id;
     auto id = std::make_shared<ObjectIdentity>(&entity, primaryKey, 0,
                                                store_ ? store_->identifier_ : std::make_shared<const std::string>());
-    identities_[key] = id;
-    if (identities_.size() > 4096 && identities_.size() % 4096 == 0) {
+    slot->second = id;
+    if (identities_.size() >= identitiesSweepAt_) {
         // Sweep the entries whose identities are gone, now and then.
         for (auto i = identities_.begin(); i != identities_.end();)
             i = i->second.expired() ? identities_.erase(i) : std::next(i);
+        identitiesSweepAt_ = std::max<size_t>(4096, 2 * identities_.size());
     }
     return id;
 }

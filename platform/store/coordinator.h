@@ -119,6 +119,9 @@ private:
         }
     };
     std::unordered_map<std::pair<int, int64_t>, std::weak_ptr<ObjectIdentity>, KeyHash> identities_;
+    // The size at which entries of identities that are gone are swept out next (twice the size
+    // left by the last sweep: a constant cost per identity).
+    size_t identitiesSweepAt_ = 4096;
     std::atomic<uint64_t> nextTemporary_{1};
     // Per entity number: the column list of a full row, and the insert and update statements.
     std::vector<std::string> selectColumns_, insertSql_, updateSql_;

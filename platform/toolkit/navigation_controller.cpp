@@ -1,5 +1,7 @@
 #include "platform/toolkit/navigation_controller.h"
 
+#include "platform/toolkit/bars.h"
+
 #include <algorithm>
 
 #include "platform/toolkit/animation.h"
@@ -42,7 +44,9 @@ private:
 
 double itemWidth(const std::string& text) { return std::max(44.0, 10.0 * static_cast<double>(text.size()) + 16); }
 
-ViewPtr viewForItem(const BarButtonItemPtr& item) {
+}  // namespace
+
+ViewPtr makeBarItemView(const BarButtonItemPtr& item) {
     if (item->customView) return item->customView;
     std::weak_ptr<BarButtonItem> weak = item;
     std::string text = item->displayTitle();
@@ -58,8 +62,6 @@ ViewPtr viewForItem(const BarButtonItemPtr& item) {
     v->setFrame(Rect(0, 0, item->width > 0 ? item->width : itemWidth(text), NavigationBar::kHeight));
     return v;
 }
-
-}  // namespace
 
 // ---- Navigation bar
 
@@ -100,10 +102,10 @@ void NavigationBar::update() {
         itemViews_.push_back(v);
     }
     for (auto& item : top->leftBarButtonItems)
-        itemViews_.push_back(viewForItem(item)), item->setView(itemViews_.back());
+        itemViews_.push_back(makeBarItemView(item)), item->setView(itemViews_.back());
     size_t firstRight = itemViews_.size();
     for (auto& item : top->rightBarButtonItems)
-        itemViews_.push_back(viewForItem(item)), item->setView(itemViews_.back());
+        itemViews_.push_back(makeBarItemView(item)), item->setView(itemViews_.back());
     for (auto& v : itemViews_) addSubview(v);
     if (top->titleView) {
         titleView_ = top->titleView;

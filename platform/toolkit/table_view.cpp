@@ -129,21 +129,16 @@ void TableView::setRowHeight(double h) {
     setNeedsLayout();
 }
 
-void TableView::setTableHeaderView(std::shared_ptr<View> view) {
-    if (tableHeader_) tableHeader_->removeFromSuperview();
-    tableHeader_ = std::move(view);
-    if (tableHeader_) addSubview(tableHeader_);
+void TableView::replaceEndView(std::shared_ptr<View>& slot, std::shared_ptr<View> view) {
+    if (slot) slot->removeFromSuperview();
+    slot = std::move(view);
+    if (slot) addSubview(slot);
     geometryDirty_ = true;
     setNeedsLayout();
 }
 
-void TableView::setTableFooterView(std::shared_ptr<View> view) {
-    if (tableFooter_) tableFooter_->removeFromSuperview();
-    tableFooter_ = std::move(view);
-    if (tableFooter_) addSubview(tableFooter_);
-    geometryDirty_ = true;
-    setNeedsLayout();
-}
+void TableView::setTableHeaderView(std::shared_ptr<View> view) { replaceEndView(tableHeader_, std::move(view)); }
+void TableView::setTableFooterView(std::shared_ptr<View> view) { replaceEndView(tableFooter_, std::move(view)); }
 
 // ---- Cells
 
@@ -363,11 +358,15 @@ void TableView::placeCell(const TableViewCellPtr& cell, IndexPath ip) {
     bool sel = selected_.count(ip) > 0;
     if (cell->selected_ != sel) cell->setSelected(sel);
     visible_[ip] = cell;
+    auto at = std::lower_bound(visibleCellViews_.begin(), visibleCellViews_.end(), cell.get());
+    if (at == visibleCellViews_.end() || *at != cell.get()) visibleCellViews_.insert(at, cell.get());
 }
 
 void TableView::retire(IndexPath ip, const TableViewCellPtr& cell) {
     if (swiped_ == ip) hideSwipeActions();
     visible_.erase(ip);
+    auto at = std::lower_bound(visibleCellViews_.begin(), visibleCellViews_.end(), cell.get());
+    if (at != visibleCellViews_.end() && *at == cell.get()) visibleCellViews_.erase(at);
     if (auto d = tableDelegate()) d->didEndDisplayingCell(*this, *cell, ip);
     cell->removeFromSuperview();
     cell->indexPath_.reset();
@@ -424,11 +423,11 @@ void TableView::layoutSubviews() {
     }
     if (tableHeader_) tableHeader_->setFrame(Rect(0, 0, b.width(), tableHeader_->frame().height()));
     double top = b.minY(), bottom = b.maxY();
+    // The rows come in order, so membership is a binary search.
     std::vector<IndexPath> want = indexPathsForRowsInRect(Rect(0, top, b.width(), b.height()));
-    std::set<IndexPath> wanted(want.begin(), want.end());
     std::vector<std::pair<IndexPath, TableViewCellPtr>> leaving;
     for (auto& [ip, c] : visible_)
-        if (!wanted.count(ip)) leaving.push_back({ip, c});
+        if (!std::binary_search(want.begin(), want.end(), ip)) leaving.push_back({ip, c});
     for (auto& [ip, c] : leaving) retire(ip, c);
     auto ds = dataSource();
     auto d = tableDelegate();
@@ -456,6 +455,20 @@ void TableView::layoutSubviews() {
                                        : sections_.back().footerY + sections_.back().footerH;
         tableFooter_->setFrame(Rect(0, end, b.width(), tableFooter_->frame().height()));
     }
+}
+
+View* TableView::hitTest(Point p, const Event* event) {
+    if (isHidden() || !isUserInteractionEnabled() || alpha() < 0.01 || !pointInside(p, event)) return nullptr;
+    auto ip = indexPathForRowAtPoint(p);
+    auto it = ip ? visible_.find(*ip) : visible_.end();
+    const View* rowCell = it == visible_.end() ? nullptr : it->second.get();
+    const auto& subs = subviews();
+    for (auto s = subs.rbegin(); s != subs.rend(); ++s) {
+        View* v = s->get();
+        if (v != rowCell && std::binary_search(visibleCellViews_.begin(), visibleCellViews_.end(), v)) continue;
+        if (View* hit = v->hitTest(v->pointFromSuperview(p), event)) return hit;
+    }
+    return this;
 }
 
 std::vector<View*> TableView::outlineSubviews() const {

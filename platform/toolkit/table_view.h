@@ -330,6 +330,8 @@ public:
     void dismissContextMenu();
 
     void layoutSubviews() override;
+    // Finds the cell under a point by its row rather than by trying every visible cell.
+    View* hitTest(Point point, const Event* event) override;
     std::vector<View*> outlineSubviews() const override;
 
     // Cells call these from their touches.
@@ -349,6 +351,8 @@ private:
         IndexPath a, b;
     };
     void setup();
+    // The table's own header or footer view in its slot.
+    void replaceEndView(std::shared_ptr<View>& slot, std::shared_ptr<View> view);
     void computeGeometry();
     void ensureGeometry() const;
     double rowX() const;
@@ -371,6 +375,8 @@ private:
     std::map<std::string, std::function<TableViewCellPtr()>> factories_;
     std::map<std::string, std::vector<TableViewCellPtr>> queues_;
     std::map<IndexPath, TableViewCellPtr> visible_;
+    // The visible cells' addresses, sorted: hit-testing skips them without touching them.
+    std::vector<const View*> visibleCellViews_;
     std::map<std::pair<long, bool>, std::shared_ptr<View>> supplementary_;
     std::vector<Section> sections_;
     bool geometryDirty_ = true;

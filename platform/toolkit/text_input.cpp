@@ -1,6 +1,7 @@
 #include "platform/toolkit/text_input.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "platform/foundation/notification_center.h"
@@ -232,16 +233,18 @@ Keyboard& Keyboard::shared() {
 
 void Keyboard::reset() { *this = Keyboard(); }
 
-std::string rectToString(const Rect& r) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "{{%g, %g}, {%g, %g}}", r.origin.x, r.origin.y, r.size.width, r.size.height);
-    return buf;
-}
+std::string rectToString(const Rect& r) { return graphics::toString(r); }
 
 std::optional<Rect> rectFromString(const std::string& s) {
     double x, y, w, h;
-    char tail;
-    if (std::sscanf(s.c_str(), "{{%lf, %lf}, {%lf, %lf}}%c", &x, &y, &w, &h, &tail) != 4) return std::nullopt;
+    int used = -1;
+    // The count of conversions says nothing about the closing braces: the whole text must match.
+    if (std::sscanf(s.c_str(), "{{%lf, %lf}, {%lf, %lf}}%n", &x, &y, &w, &h, &used) != 4 ||
+        used != static_cast<int>(s.size()))
+        return std::nullopt;
+    // "nan" and "inf" scan as numbers; no rectangle has them.
+    for (double v : {x, y, w, h})
+        if (!std::isfinite(v)) return std::nullopt;
     return Rect(x, y, w, h);
 }
 

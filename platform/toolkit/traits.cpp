@@ -1,5 +1,7 @@
 #include "platform/toolkit/traits.h"
 
+#include "platform/graphics/screen_scale.h"
+
 #include <utility>
 
 namespace toolkit {
@@ -79,6 +81,14 @@ Device& Device::current() {
     return device;
 }
 
-void Device::reset() { *this = Device(); }
+void Device::reset() {
+    *this = Device();
+    graphics::setMainScreenScale(screen_.scale);
+}
+
+void Device::setScreen(const ScreenProfile& p) {
+    screen_ = p;
+    graphics::setMainScreenScale(p.scale);
+}
 
 }  // namespace toolkit

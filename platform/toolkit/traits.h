@@ -67,7 +67,8 @@ class Device {
 public:
     static Device& current();
     const ScreenProfile& screen() const { return screen_; }
-    void setScreen(const ScreenProfile& p) { screen_ = p; }
+    // Also the drawing layer's main-screen scale.
+    void setScreen(const ScreenProfile& p);
     // Major system version (12 ... 18); code paths compare against it.
     int systemVersion() const { return systemVersion_; }
     void setSystemVersion(int v) { systemVersion_ = v; }

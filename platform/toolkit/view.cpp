@@ -83,12 +83,17 @@ Rect View::frame() const {
     Size s = bounds_.size;
     Point a = layer_.anchorPoint;
     Rect local(-a.x * s.width, -a.y * s.height, s.width, s.height);
-    if (!transform_.isIdentity()) local = transform_.apply(local);
+    if (!identityTransform_) local = transform_.apply(local);
     return local.offsetBy(center_.x, center_.y);
 }
 
 void View::setFrame(const Rect& f) {
     TK_MAIN_THREAD("setFrame");
+    // Layout passes mostly set the frames views already have.
+    if (identityTransform_ && f.size.width >= 0 && f.size.height >= 0 && f.size == bounds_.size &&
+        f.origin.x + layer_.anchorPoint.x * f.size.width == center_.x &&
+        f.origin.y + layer_.anchorPoint.y * f.size.height == center_.y)
+        return;
     Size old = bounds_.size;
     setFrameNoResize(f);
     if (!(old == bounds_.size)) {
@@ -99,7 +104,7 @@ void View::setFrame(const Rect& f) {
 
 void View::setFrameNoResize(const Rect& f) {
     Rect r = f.standardized();
-    if (!transform_.isIdentity()) {
+    if (!identityTransform_) {
         // With a transform the frame is the bounding box; keep the size, move the centre.
         Rect cur = frame();
         center_ = {center_.x + r.midX() - cur.midX(), center_.y + r.midY() - cur.midY()};
@@ -130,6 +135,7 @@ void View::setCenter(Point c) {
 void View::setTransform(const AffineTransform& t) {
     TK_MAIN_THREAD("setTransform");
     transform_ = t;
+    identityTransform_ = t.isIdentity();
 }
 
 void View::setAnchorPoint(Point anchor) {
@@ -145,6 +151,16 @@ AffineTransform View::toSuperview() const {
         .concat(AffineTransform::translation(center_.x, center_.y));
 }
 
+Point View::pointFromSuperview(Point p) const {
+    if (identityTransform_) {
+        // Only a translation: the frame's origin maps to the bounds' origin.
+        Point a = layer_.anchorPoint;
+        return {p.x - center_.x + a.x * bounds_.size.width + bounds_.origin.x,
+                p.y - center_.y + a.y * bounds_.size.height + bounds_.origin.y};
+    }
+    return toSuperview().inverted().apply(p);
+}
+
 AffineTransform View::toRoot() const {
     AffineTransform up;
     for (const View* v = this; v; v = v->superview_) up = up.concat(v->toSuperview());
@@ -157,13 +173,56 @@ AffineTransform View::transformTo(const View* view) const {
     return view ? t.concat(view->toRoot().inverted()) : t;
 }
 
-Point View::convertPointTo(Point p, const View* view) const { return transformTo(view).apply(p); }
+std::optional<Point> View::offsetToRoot() const {
+    Point o;
+    for (const View* v = this; v; v = v->superview_) {
+        if (!v->identityTransform_) return std::nullopt;
+        o.x += v->center_.x - v->layer_.anchorPoint.x * v->bounds_.size.width - v->bounds_.origin.x;
+        o.y += v->center_.y - v->layer_.anchorPoint.y * v->bounds_.size.height - v->bounds_.origin.y;
+    }
+    return o;
+}
+
+// How far to shift this view's coordinates to get view's, when no transform is on either way.
+std::optional<Point> View::offsetTo(const View* view) const {
+    auto a = offsetToRoot();
+    if (!a) return std::nullopt;
+    if (!view) return a;
+    auto b = view->offsetToRoot();
+    if (!b) return std::nullopt;
+    return Point{a->x - b->x, a->y - b->y};
+}
+
+Point View::convertPointTo(Point p, const View* view) const {
+    if (auto d = offsetTo(view)) return {p.x + d->x, p.y + d->y};
+    return transformTo(view).apply(p);
+}
 Point View::convertPointFrom(Point p, const View* view) const {
+    if (auto d = view ? view->offsetTo(this) : std::optional<Point>()) return {p.x + d->x, p.y + d->y};
     return view ? view->transformTo(this).apply(p) : toRoot().inverted().apply(p);
 }
-Rect View::convertRectTo(const Rect& r, const View* view) const { return transformTo(view).apply(r); }
+Rect View::convertRectTo(const Rect& r, const View* view) const {
+    if (auto d = offsetTo(view)) return r.standardized().offsetBy(d->x, d->y);
+    return transformTo(view).apply(r);
+}
 Rect View::convertRectFrom(const Rect& r, const View* view) const {
+    if (auto d = view ? view->offsetTo(this) : std::optional<Point>()) return r.standardized().offsetBy(d->x, d->y);
     return view ? view->transformTo(this).apply(r) : toRoot().inverted().apply(r);
+}
+
+void View::addInteraction(const std::shared_ptr<Interaction>& interaction) {
+    if (!interaction || interaction->view_ == this) return;
+    if (interaction->view_) interaction->view_->removeInteraction(interaction.get());
+    interaction->view_ = this;
+    interactions_.push_back(interaction);
+}
+
+void View::removeInteraction(const Interaction* interaction) {
+    std::erase_if(interactions_, [&](const std::shared_ptr<Interaction>& i) {
+        if (i.get() != interaction) return false;
+        i->view_ = nullptr;
+        return true;
+    });
 }
 
 std::vector<View*> View::outlineSubviews() const {
@@ -257,8 +316,13 @@ void View::removeFromSuperview() {
 }
 
 void View::moveToWindow(Window* window) {
-    Window* old = window_;
+    // Everything below moves with this view: the traits before and after are the same for all.
     TraitCollection before = traitCollection();
+    TraitCollection after = window ? window->windowTraits() : Window::deviceTraits();
+    moveSubtreeToWindow(window, before, after);
+}
+
+void View::moveSubtreeToWindow(Window* window, const TraitCollection& before, const TraitCollection& after) {
     window_ = window;
     if (!window) {
         // Leaving the window takes the keyboard focus with it.
@@ -266,17 +330,18 @@ void View::moveToWindow(Window* window) {
             if (!fr->resignFirstResponder()) fr->dropFocusSilently();
         }
     }
-    for (auto& s : std::vector<ViewPtr>(subviews_)) {
+    for (size_t i = 0; i < subviews_.size(); ++i) {
+        ViewPtr s = subviews_[i];
         s->willMoveToWindow(window);
-        s->moveToWindow(window);
+        s->moveSubtreeToWindow(window, before, after);
     }
     if (window) {
         needsLayout_ = true;
+        descendantNeedsLayout_ = !subviews_.empty();
         scheduleLayout();
     }
-    (void)old;
     didMoveToWindow();
-    if (!(before == traitCollection())) traitCollectionDidChange(before);
+    if (!(before == after)) traitCollectionDidChange(before);
 }
 
 bool View::isDescendantOf(const View* view) const {
@@ -340,8 +405,9 @@ View* View::hitTest(Point p, const Event* event) {
     if (!pointInside(p, event)) return nullptr;
     for (auto it = subviews_.rbegin(); it != subviews_.rend(); ++it) {
         View* s = it->get();
-        Point q = s->convertPointFrom(p, this);
-        if (View* hit = s->hitTest(q, event)) return hit;
+        // Views that take no touches are skipped before their coordinates are worked out.
+        if (s->hidden_ || !s->interaction_) continue;
+        if (View* hit = s->hitTest(s->pointFromSuperview(p), event)) return hit;
     }
     return this;
 }
@@ -408,6 +474,8 @@ void View::resizeSubviews(Size old) {
 
 void View::setNeedsLayout() {
     needsLayout_ = true;
+    // Ancestors learn that something below them waits, so clean branches can be skipped.
+    for (View* v = superview_; v && !v->descendantNeedsLayout_; v = v->superview_) v->descendantNeedsLayout_ = true;
     if (window_) scheduleLayout();
 }
 
@@ -419,6 +487,8 @@ void View::layoutIfNeeded() {
 }
 
 void View::layoutSubtree() {
+    if (!needsLayout_ && !descendantNeedsLayout_) return;
+    descendantNeedsLayout_ = false;
     if (needsLayout_) {
         needsLayout_ = false;
         if (controller_) controller_->viewWillLayoutSubviews();
@@ -426,7 +496,11 @@ void View::layoutSubtree() {
         layoutSubviews();
         if (controller_) controller_->viewDidLayoutSubviews();
     }
-    for (auto& s : std::vector<ViewPtr>(subviews_)) s->layoutSubtree();
+    // By index, holding each child: a layout pass may add or remove subviews as it goes.
+    for (size_t i = 0; i < subviews_.size(); ++i) {
+        ViewPtr s = subviews_[i];
+        s->layoutSubtree();
+    }
 }
 
 void View::layoutSubviews() {}
@@ -485,14 +559,7 @@ void View::removeConstraint(const LayoutConstraint* c) {
 
 // ---- Traits
 
-TraitCollection View::traitCollection() const {
-    if (window_) return window_->windowTraits();
-    const Device& d = Device::current();
-    TraitCollection t = d.screen().traits();
-    t.style = d.interfaceStyle();
-    t.contentSize = d.contentSizeCategory();
-    return t;
-}
+TraitCollection View::traitCollection() const { return window_ ? window_->windowTraits() : Window::deviceTraits(); }
 
 void View::propagateTraitChange(const TraitCollection& previous) {
     traitCollectionDidChange(previous);

@@ -55,6 +55,17 @@ enum AccessibilityTrait : unsigned {
     kTraitHeader = 65536,
 };
 
+// Behaviour attached to a view (drag, drop, context menus); the view keeps it alive.
+class Interaction {
+public:
+    virtual ~Interaction() = default;
+    View* view() const { return view_; }
+
+private:
+    friend class View;
+    View* view_ = nullptr;
+};
+
 class View : public Responder {
 public:
     View();
@@ -147,6 +158,12 @@ public:
     const std::vector<std::shared_ptr<GestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
     void addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
     void removeGestureRecognizer(const GestureRecognizer* recognizer);
+
+    const std::vector<std::shared_ptr<Interaction>>& interactions() const { return interactions_; }
+    void addInteraction(const std::shared_ptr<Interaction>& interaction);
+    void removeInteraction(const Interaction* interaction);
+    // A point of the superview's coordinates in this view's.
+    Point pointFromSuperview(Point p) const;
 
     virtual void touchesBegan(const TouchSet& touches, const Event* event);
     virtual void touchesMoved(const TouchSet& touches, const Event* event);
@@ -249,23 +266,28 @@ private:
     void setFrameNoResize(const Rect& frame);
     void resizeSubviews(Size oldSize);
     void moveToWindow(Window* window);
+    void moveSubtreeToWindow(Window* window, const TraitCollection& before, const TraitCollection& after);
     void detachChild(const View* child);
     void insertAt(const ViewPtr& view, size_t index);
     void layoutSubtree();
     AffineTransform toSuperview() const;
     AffineTransform toRoot() const;
     AffineTransform transformTo(const View* view) const;
+    std::optional<Point> offsetToRoot() const;
+    std::optional<Point> offsetTo(const View* view) const;
     Rect safeRectInWindow() const;
 
     Rect bounds_;
     Point center_;
     AffineTransform transform_;
+    bool identityTransform_ = true;
     Layer layer_;
     View* superview_ = nullptr;
     Window* window_ = nullptr;
     std::vector<ViewPtr> subviews_;
     std::vector<std::shared_ptr<GestureRecognizer>> recognizers_;
     std::vector<std::shared_ptr<LayoutConstraint>> constraints_;
+    std::vector<std::shared_ptr<Interaction>> interactions_;
     long tag_ = 0;
     bool hidden_ = false;
     double alpha_ = 1;
@@ -273,6 +295,7 @@ private:
     bool clips_ = false;
     bool interaction_ = true;
     bool needsLayout_ = true;
+    bool descendantNeedsLayout_ = false;
     bool autoresizesSubviews_ = true;
     bool preservesMargins_ = false;
     bool marginsFromSafeArea_ = true;

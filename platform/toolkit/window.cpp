@@ -41,6 +41,14 @@ void Window::makeKeyAndVisible() {
     if (root_) root_->attachToWindow(this);
 }
 
+TraitCollection Window::deviceTraits() {
+    const Device& d = Device::current();
+    TraitCollection t = d.screen().traits();
+    t.style = d.interfaceStyle();
+    t.contentSize = d.contentSizeCategory();
+    return t;
+}
+
 TraitCollection Window::windowTraits() const {
     const Device& d = Device::current();
     TraitCollection t = profile_.traits();

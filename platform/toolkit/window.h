@@ -31,6 +31,8 @@ public:
     // Rotation or a different screen: the frame follows, traits change, everything re-lays out.
     void setProfile(const ScreenProfile& profile);
     TraitCollection windowTraits() const;
+    // What views outside any window see: the device's screen and settings.
+    static TraitCollection deviceTraits();
     void setInterfaceStyle(InterfaceStyle style);
     void setContentSizeCategory(ContentSizeCategory category);
 

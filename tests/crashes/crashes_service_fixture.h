@@ -41,8 +41,13 @@ public:
         groupIds.push_back(configuration.groupId);
         return unit;
     }
+    // Not owned: the service holds its group, so a strong reference here would keep both alive.
+    void addDelegate(const std::shared_ptr<ZIVOChannelDelegate>& delegate) override {
+        delegates.push_back(delegate.get());
+    }
     std::shared_ptr<RecordingUnit> unit = std::make_shared<RecordingUnit>();
     std::vector<std::string> groupIds;
+    std::vector<ZIVOChannelDelegate*> delegates;
 };
 
 class CrashesServiceTest : public TelemetryTest {

@@ -1,4 +1,7 @@
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -217,6 +220,8 @@ TEST_F(CrashesServiceTest, StartingSendsStoredCrashesWithTheirAttachments) {
     auto group = std::make_shared<RecordingGroup>();
     crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
     EXPECT_EQ(group->groupIds, (std::vector<std::string>{"Crashes", "CrashesBuffer"}));
+    ASSERT_EQ(group->delegates.size(), 1u) << "the service watches its logs through any group";
+    EXPECT_EQ(group->delegates[0], static_cast<ZIVOChannelDelegate*>(crashes.get()));
     ASSERT_EQ(crashes->crashFiles().size(), 1u);
     crashes->processCrashReports();
 
@@ -236,6 +241,52 @@ TEST_F(CrashesServiceTest, StartingSendsStoredCrashesWithTheirAttachments) {
     EXPECT_TRUE(
         capture.contains("Discarding attachment with size above 7340032 bytes: size=7340033, fileName=big.bin."));
     EXPECT_TRUE(capture.contains("Not all required fields are present in ZIVOErrorAttachmentLog."));
+}
+
+TEST_F(CrashesServiceTest, AStoredCrashIsDeletedOnlyOnceItsLogIsSaved) {
+    for (const bool saved : {false, true}) {
+        SCOPED_TRACE(saved ? "saved" : "not saved");
+        storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
+        auto crashes = makeService();
+        auto group = std::make_shared<RecordingGroup>();
+        group->unit->holdSaves = true;
+        crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
+        crashes->processCrashReports();
+        ASSERT_EQ(group->unit->items.size(), 1u);
+        EXPECT_EQ(ZIVOCrashFiles::persistedCrashReports().size(), 1u) << "enqueued, not yet saved: the file stays";
+        group->unit->answerSaves(saved);
+        EXPECT_EQ(ZIVOCrashFiles::persistedCrashReports().size(), saved ? 0u : 1u);
+        ZIVOCrashes::resetSharedInstance();
+    }
+}
+
+TEST_F(CrashesServiceTest, AProcessKilledBetweenEnqueueAndSaveKeepsTheCrashForTheNextLaunch) {
+    storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(20);  // never outlive a stuck child
+        auto crashes = makeService();
+        auto group = std::make_shared<RecordingGroup>();
+        group->unit->holdSaves = true;  // the save is still queued...
+        crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
+        crashes->processCrashReports();
+        if (group->unit->items.size() != 1) _exit(3);
+        ::kill(getpid(), SIGKILL);  // ...when the process dies
+        _exit(4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    // The next launch finds the crash and sends it.
+    ASSERT_EQ(ZIVOCrashFiles::persistedCrashReports().size(), 1u);
+    auto crashes = makeService();
+    auto group = std::make_shared<RecordingGroup>();
+    crashes->startWithChannelGroup(group, std::string("secret"), std::nullopt, true);
+    crashes->processCrashReports();
+    EXPECT_EQ(group->unit->items.size(), 1u);
+    EXPECT_TRUE(ZIVOCrashFiles::persistedCrashReports().empty());
 }
 
 TEST_F(CrashesServiceTest, UserAnswersDropSendOrAlwaysSend) {

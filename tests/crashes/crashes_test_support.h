@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -29,8 +30,30 @@ public:
         std::lock_guard guard(mutex);
         items.emplace_back(item, flags);
     }
+    // Saves at once, unless told to hold the saves (they are then answered by `answerSaves`).
+    void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags,
+                     std::function<void(bool)> saved) override {
+        enqueueItem(item, flags);
+        if (!holdSaves) {
+            if (saved) saved(true);
+            return;
+        }
+        std::lock_guard guard(mutex);
+        pendingSaves.push_back(std::move(saved));
+    }
+    void answerSaves(bool result) {
+        std::vector<std::function<void(bool)>> pending;
+        {
+            std::lock_guard guard(mutex);
+            pending.swap(pendingSaves);
+        }
+        for (auto& s : pending)
+            if (s) s(result);
+    }
     std::mutex mutex;
     std::vector<std::pair<std::shared_ptr<ZIVOAbstractLog>, uint32_t>> items;
+    bool holdSaves = false;
+    std::vector<std::function<void(bool)>> pendingSaves;
 };
 
 inline std::string golden(const std::string& name) {

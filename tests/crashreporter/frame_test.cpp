@@ -38,9 +38,16 @@ TEST(ThreadState, RegisterTablesOfEachArchitecture) {
     ASSERT_TRUE(zvcrash_async_thread_state_map_dwarf_to_reg(&s, 31, &index));
     EXPECT_EQ(index, ZVCRASH_REG_SP);
     EXPECT_FALSE(zvcrash_async_thread_state_map_dwarf_to_reg(&s, 32, &index));
-    // No pointer mask on this host's arm64: a 48-bit address stays whole.
-    zvcrash_async_thread_state_set_reg(&s, ZVCRASH_REG_IP, 0xffff12345678ULL);
-    EXPECT_EQ(zvcrash_async_thread_state_get_reg(&s, ZVCRASH_REG_IP), 0xffff12345678ULL);
+    // pc, fp, sp and lr of a 64-bit state read as their low 36 bits (pointer-authentication
+    // bits above bit 35 removed); every other register, and the stored value, stay whole.
+    const uint64_t signedPointer = 0x8f2a000123456789ULL;
+    for (int i = 0; i < 34; ++i) zvcrash_async_thread_state_set_reg(&s, i, signedPointer);
+    for (int i = 0; i < 34; ++i) {
+        SCOPED_TRACE(zvcrash_async_thread_state_get_reg_name(&s, i));
+        const bool address = i == ZVCRASH_REG_IP || i == ZVCRASH_REG_FP || i == ZVCRASH_REG_SP || i == 32;
+        EXPECT_EQ(zvcrash_async_thread_state_get_reg(&s, i), address ? 0x123456789ULL : signedPointer);
+        EXPECT_EQ(s.regs[i], signedPointer);
+    }
 
     zvcrash_async_thread_state_init(&s, ZVCRASH_THREAD_ARCH_ARM32);
     ASSERT_EQ(zvcrash_async_thread_state_get_reg_count(&s), 17);

@@ -140,6 +140,18 @@ TEST(MachExceptionCodec, RequestSizesAndCounts) {
     EXPECT_EQ(zvcrash_exception_request_parse(zero.data(), 4096, &parsed), zvcrash_exception_request_result::Request);
 }
 
+TEST(MachExceptionCodec, AReplyIdWrapsInItsThirtyTwoBits) {
+    for (const auto& [request, reply] : std::vector<std::pair<int32_t, uint32_t>>{
+             {2405, 2505u}, {INT32_MAX - 20, 0x80000000u + 79u}, {INT32_MAX, 0x80000000u + 99u}, {-100, 0u}}) {
+        SCOPED_TRACE(request);
+        mach_msg_header_t req{};
+        req.msgh_id = request;
+        uint8_t out[kZVCrashExceptionReplySize];
+        zvcrash_exception_reply_build(req, KERN_SUCCESS, out);
+        EXPECT_EQ(u32(out + 20), reply);
+    }
+}
+
 TEST(MachExceptionCodec, ReplyAndTerminationBytes) {
     mach_msg_header_t req{0x80001513, 84, 0x345, 0x200, 0, 2405};
     uint8_t reply[36];

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -88,7 +89,9 @@ struct CrashResult {
     pid_t child = 0;
 };
 
-CrashResult crashChild(void (*crash)(), bool withCounterThread = false) {
+// With `fileSizeLimit` the child may write no file beyond that many bytes (RLIMIT_FSIZE), so the
+// report's writes fail part-way.
+CrashResult crashChild(void (*crash)(), bool withCounterThread = false, rlim_t fileSizeLimit = 0) {
     hxtest::TempDir dir;
     const std::string marker = (dir / "marker").string();
     auto reporter = makeReporter(dir.path());
@@ -98,6 +101,11 @@ CrashResult crashChild(void (*crash)(), bool withCounterThread = false) {
         ZVCrashReporterCallbacks callbacks{0, nullptr, &postCrash};
         if (!reporter->setCrashCallbacks(&callbacks).ok()) _exit(10);
         if (!reporter->enableCrashReporter()) _exit(11);
+        if (fileSizeLimit) {
+            ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(13);
+        }
         if (withCounterThread) {
             std::thread([] {
                 for (;;) gCounter.fetch_add(1);
@@ -115,7 +123,7 @@ CrashResult crashChild(void (*crash)(), bool withCounterThread = false) {
     auto decoded = ZVCrashReport::initWithData(result.bytes);
     if (decoded.ok())
         result.report = decoded.value();
-    else
+    else if (!fileSizeLimit)
         ADD_FAILURE() << decoded.error().description();
     return result;
 }
@@ -211,6 +219,19 @@ TEST(CrashReporterCrash, NullWriteWithFramePointersGivesTheCallersInOrder) {
     expectProcessAndSystem(r);
 }
 
+TEST(CrashReporterCrash, AReportCutShortByTheFileSizeLimitIsAFailureNotASuccess) {
+    auto r = crashChild(&hx_fixture_abort, false, 1024);
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_EQ(WTERMSIG(r.status), SIGABRT);
+    EXPECT_LE(r.bytes.size(), 1024u);
+    EXPECT_FALSE(r.bytes.empty());
+    // The write failed with "Internal error": the post-crash callback is not called for it...
+    EXPECT_EQ(r.marker, "");
+    // ...and the next launch's decode refuses the truncated file.
+    EXPECT_FALSE(r.report);
+    EXPECT_FALSE(ZVCrashReport::initWithData(r.bytes).ok());
+}
+
 TEST(CrashReporterCrash, AbortIsReportedWithItsLinuxCode) {
     auto r = crashChild(&hx_fixture_abort);
     ASSERT_TRUE(WIFSIGNALED(r.status));
@@ -218,6 +239,7 @@ TEST(CrashReporterCrash, AbortIsReportedWithItsLinuxCode) {
     ASSERT_TRUE(r.report);
     EXPECT_EQ(r.report->signalInfo().name, "SIGABRT");
     EXPECT_EQ(r.report->signalInfo().code, "#-6");  // SI_TKILL: raised by the process itself
+    EXPECT_EQ(r.report->signalInfo().address, 0u) << "si_addr holds the sender's pid for a sent signal";
     const auto* crashed = crashedThread(*r.report);
     ASSERT_NE(crashed, nullptr);
     ASSERT_FALSE(crashed->stackFrames.empty());

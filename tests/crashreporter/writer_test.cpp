@@ -28,6 +28,28 @@ struct OpenFile {
     }
 };
 
+TEST(LogWriter, ASentSignalHasNoFaultAddress) {
+    struct Case {
+        int code;
+        bool sent;
+    };
+    for (const Case c : {Case{SI_USER, true}, Case{SI_TKILL, true}, Case{SI_QUEUE, true}, Case{SEGV_MAPERR, false},
+                         Case{BUS_ADRALN, false}, Case{SI_KERNEL, false}}) {
+        SCOPED_TRACE(c.code);
+        siginfo_t info{};
+        info.si_code = c.code;
+        if (c.sent) {
+            info.si_pid = 4242;  // shares its bytes with si_addr
+            info.si_uid = 1000;
+            EXPECT_NE(reinterpret_cast<uintptr_t>(info.si_addr), 0u);
+        } else {
+            info.si_addr = reinterpret_cast<void*>(0x1234);
+        }
+        EXPECT_EQ(zvcrash_async_signal_address(&info), c.sent ? 0u : 0x1234u);
+    }
+    EXPECT_EQ(zvcrash_async_signal_address(nullptr), 0u);
+}
+
 TEST(FieldEncoder, EveryTypeCodeDecodesWithProtocAndBothPassesAgree) {
     OpenFile out;
     zvcrash_async_file_t file;
@@ -123,6 +145,32 @@ TEST(AsyncFile, CloseReportsAFailedDescriptor) {
     EXPECT_FALSE(zvcrash_async_file_close(&file));
 }
 
+TEST(AsyncFile, TheFirstFailedWriteIsStickyAndCloseAnswersFalse) {
+    // /dev/full refuses every write with ENOSPC, as a full disk or a file-size limit does.
+    const int fd = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    zvcrash_async_file_t file;
+    zvcrash_async_file_init(&file, fd, 0);
+    const std::vector<uint8_t> large(300, 'L');
+    EXPECT_FALSE(zvcrash_async_file_write(&file, large.data(), large.size())) << "passed straight through and failed";
+    EXPECT_FALSE(zvcrash_async_file_write(&file, "x", 1)) << "a later write is refused, not buffered";
+    EXPECT_EQ(file.buflen, 0u);
+    EXPECT_FALSE(zvcrash_async_file_flush(&file));
+    EXPECT_FALSE(zvcrash_async_file_close(&file)) << "the buffer is empty, but the report is not whole";
+}
+
+TEST(AsyncFile, AFailedFlushIsStickyToo) {
+    const int fd = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    zvcrash_async_file_t file;
+    zvcrash_async_file_init(&file, fd, 0);
+    const std::vector<uint8_t> chunk(200, 'c');
+    EXPECT_TRUE(zvcrash_async_file_write(&file, chunk.data(), chunk.size())) << "buffered";
+    EXPECT_FALSE(zvcrash_async_file_write(&file, chunk.data(), chunk.size())) << "the flush before it failed";
+    EXPECT_FALSE(zvcrash_async_file_write(&file, "x", 1));
+    EXPECT_FALSE(zvcrash_async_file_close(&file));
+}
+
 TEST(AsyncUtils, ErrorTextsAndOffsets) {
     EXPECT_STREQ(zvcrash_async_strerror(ZVCRASH_ESUCCESS), "No error");
     EXPECT_STREQ(zvcrash_async_strerror(ZVCRASH_EINVALID_DATA), "The input data is in an unknown or invalid format.");
@@ -152,6 +200,11 @@ TEST(SignalNames, FollowTheHostNumbering) {
     EXPECT_STREQ(zvcrash_async_signal_sigcode(SIGSEGV, SEGV_ACCERR), "SEGV_ACCERR");
     EXPECT_STREQ(zvcrash_async_signal_sigcode(SIGTRAP, TRAP_TRACE), "TRAP_TRACE");
     EXPECT_EQ(zvcrash_async_signal_sigcode(SIGABRT, 0), nullptr);
+    EXPECT_EQ(zvcrash_async_signal_sigcode(SIGTRAP, 0), nullptr);
+    EXPECT_STREQ(zvcrash_async_signal_sigcode(SIGILL, 0), "ILL_NOOP");
+    EXPECT_STREQ(zvcrash_async_signal_sigcode(SIGFPE, 0), "FPE_NOOP");
+    EXPECT_STREQ(zvcrash_async_signal_sigcode(SIGSEGV, 0), "SEGV_NOOP");
+    EXPECT_STREQ(zvcrash_async_signal_sigcode(SIGBUS, 0), "BUS_NOOP");
 }
 
 // Writes one report with the writer alone (no reporter), for the calling thread.

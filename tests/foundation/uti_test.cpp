@@ -9,12 +9,11 @@ TEST(UTI, MIMELookupForTheMediaTheAppMeets) {
                                                          {"image/png", "public.png"},
                                                          {"image/gif", "com.compuserve.gif"},
                                                          {"image/heic", "public.heic"},
-                                                         {"image/bmp", "com.microsoft.bmp"},
-                                                         {"image/tiff", "public.tiff"},
+
                                                          {"audio/mpeg", "public.mp3"},
                                                          {"audio/mp4", "public.mpeg-4-audio"},
                                                          {"audio/amr", "org.3gpp.adaptive-multi-rate-audio"},
-                                                         {"audio/wav", "com.microsoft.waveform-audio"},
+
                                                          {"audio/3gpp", "public.3gpp"},
                                                          {"video/mp4", "public.mpeg-4"},
                                                          {"video/3gpp", "public.3gpp"},
@@ -22,8 +21,7 @@ TEST(UTI, MIMELookupForTheMediaTheAppMeets) {
                                                          {"text/plain", "public.plain-text"},
                                                          {"text/vcard", "public.vcard"},
                                                          {"text/x-vcard", "public.vcard"},
-                                                         {"text/html", "public.html"},
-                                                         {"application/pdf", "com.adobe.pdf"},
+
                                                          {"IMAGE/JPEG; name=a.jpg", "public.jpeg"},
                                                          {" text/plain ;charset=utf-8", "public.plain-text"}};
     for (auto [mime, uti] : cases) EXPECT_EQ(typeIdentifierForMIMEType(mime), uti) << mime;
@@ -51,8 +49,24 @@ TEST(UTI, ConformanceAndExtensions) {
     EXPECT_EQ(typeIdentifierForFilenameExtension("JPG"), "public.jpeg");
     EXPECT_EQ(typeIdentifierForFilenameExtension(".gif"), "com.compuserve.gif");
     EXPECT_EQ(typeIdentifierForFilenameExtension("3gp"), "public.3gpp");
-    EXPECT_EQ(typeIdentifierForFilenameExtension("caf"), "com.apple.coreaudio-format");
+    EXPECT_EQ(typeIdentifierForFilenameExtension("mov"), "com.apple.quicktime-movie");
+    EXPECT_EQ(typeIdentifierForFilenameExtension("vcf"), "public.vcard");
     EXPECT_EQ(typeIdentifierForFilenameExtension("nope"), std::nullopt);
     EXPECT_EQ(preferredFilenameExtension("public.jpeg"), "jpeg");
     EXPECT_EQ(preferredFilenameExtension("public.vcard"), "vcf");
+}
+
+TEST(UTI, TypesNoMediaOfTheServiceCarriesAreUnknown) {
+    for (const char* mime : {"image/bmp", "image/x-icon", "image/vnd.microsoft.icon", "audio/wav", "audio/x-wav",
+                             "image/tiff", "application/pdf", "text/html", "application/zip"})
+        EXPECT_EQ(typeIdentifierForMIMEType(mime), std::nullopt) << mime;
+    for (const char* ext : {"bmp", "ico", "wav", "wave", "caf", "pdf"})
+        EXPECT_EQ(typeIdentifierForFilenameExtension(ext), std::nullopt) << ext;
+    // Every kind the service sends, by the MIME types its replies and the app's own sends use.
+    for (const char* mime : {"image/jpeg", "image/png", "image/gif", "audio/mpeg", "audio/mpeg3", "audio/amr",
+                             "video/mp4", "video/3gpp", "video/quicktime", "text/x-vcard"})
+        EXPECT_TRUE(isKnownType(typeIdentifierForMIMEType(mime).value_or(""))) << mime;
+    EXPECT_TRUE(typeConformsTo(*typeIdentifierForMIMEType("audio/mpeg3"), kTypeAudio));
+    EXPECT_TRUE(typeConformsTo(*typeIdentifierForMIMEType("video/quicktime"), kTypeMovie));
+    EXPECT_TRUE(typeConformsTo(*typeIdentifierForMIMEType("image/gif"), kTypeImage));
 }

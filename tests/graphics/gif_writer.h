@@ -88,6 +88,12 @@ inline foundation::Data writeGif(const GifSpec& spec) {
                                           f.indices.begin() + size_t(y + 1) * f.width);
             EGifPutLine(gif, row.data(), f.width);
         }
+        // The encoder keeps its own copy of a local colour table and forgets it at the next
+        // frame without freeing it.
+        if (gif->Image.ColorMap) {
+            GifFreeMapObject(gif->Image.ColorMap);
+            gif->Image.ColorMap = nullptr;
+        }
     }
     EGifCloseFile(gif, &error);
     if (global) GifFreeMapObject(global);

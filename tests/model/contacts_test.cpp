@@ -198,7 +198,11 @@ TEST(ContactRulesTest, MatchingByNumber) {
         << "suffix with +";
     EXPECT_EQ(names(hxcontacts::matchingPhone(list, "20 7946 0000 ")), (std::vector<std::string>{}));
     EXPECT_EQ(names(hxcontacts::matchingPhone(list, "44 20 7946 0000")), (std::vector<std::string>{"London"}))
+        << "15 characters";
+    // The threshold itself: a suffix of exactly 14 characters is searched, one of 13 is not.
+    EXPECT_EQ(names(hxcontacts::matchingPhone(list, "4 20 7946 0000")), (std::vector<std::string>{"London"}))
         << "14 characters";
+    EXPECT_TRUE(hxcontacts::matchingPhone(list, " 20 7946 0000").empty()) << "13 characters";
 
     // Equal duplicates collapse; an entry with an empty name goes, one without a name stays.
     auto dup = entry("9", "Ann");

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "platform/foundation/json.h"
-#include "service/form_reader.h"
+#include "service/application_web_client.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -89,7 +89,7 @@ TEST(FormReader, ReadsTheFormsAnIndependentParserReads) {
             << page.name;
         auto expected = foundation::parseJSON(out);
         ASSERT_TRUE(expected.ok()) << page.name << ": " << out;
-        auto form = HXParseFormFromData(page.html, page.partial, fill);
+        auto form = HXApplicationWebClient::parseFormFromData(page.html, page.partial, fill);
         if (expected->isNull()) {
             EXPECT_FALSE(form) << page.name;
             continue;
@@ -102,14 +102,14 @@ TEST(FormReader, ReadsTheFormsAnIndependentParserReads) {
 }
 
 TEST(FormReader, KeepsTheInputOrderAndTheFirstValueAttribute) {
-    auto form = HXParseFormFromData(
+    auto form = HXApplicationWebClient::parseFormFromData(
         R"(<form id="challenge" action="/x"><input name="b" value="2"><input name="a" value="1"></form>)", std::nullopt,
         {});
     ASSERT_TRUE(form);
     std::vector<std::string> keys;
     for (const auto& [key, value] : *form) keys.push_back(key.string());
     EXPECT_EQ(keys, (std::vector<std::string>{"b", "a", kHXFormSubmissionURLKey}));
-    EXPECT_FALSE(HXParseFormFromData("", std::nullopt, {}));
+    EXPECT_FALSE(HXApplicationWebClient::parseFormFromData("", std::nullopt, {}));
 }
 
 }  // namespace

@@ -369,6 +369,75 @@ TEST_F(WebClient, AFailedSettingsLoadClearsItsMarkAndReschedulesThePendingLocati
     service.releaseHeld();
     EXPECT_FALSE(app->settingsLoading());
     EXPECT_EQ(asked("rescheduleSwitchToLocation Office 60"), 1u);
+    // Unlike the polls, a settings fetch that times out tells the user the network is slow.
+    EXPECT_EQ(asked("alertSlowConnection"), 1u);
+    EXPECT_EQ(asked("alertNoConnection"), 0u);
+}
+
+TEST_F(WebClient, ASettingsFetchWithoutANetworkAlertsNothing) {
+    auto transport = net::CurlTransport::create(net::EventLoop::main());
+    transport->setNetworkAvailable([](const std::string&) { return false; });
+    net::Transport::setShared(transport);
+    const std::string tag = "/voice/v1/voiceclient/account/get?alt=json";
+    app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + tag), tag);
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+    EXPECT_EQ(asked("alertSlowConnection") + asked("alertNoConnection"), 0u);
+}
+
+// A request gives up after 90 s without an answer in the foreground and after 300 s in the
+// background, measured on the process clock from its start.
+TEST_F(WebClient, RequestsTimeOutAfter90SecondsInTheForegroundAnd300InTheBackground) {
+    const std::string list = page() + "inbox/recent/voicemail/";
+    size_t sent = 0;
+    for (bool background : {false, true}) {
+        SCOPED_TRACE(background ? "background" : "foreground");
+        app->setIsInBackground(background);
+        service.script("/voice/inbox/recent/voicemail/", {.hold = true});
+        const double start = dispatch::clock().now();
+        app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+        ASSERT_TRUE(runUntil([&] { return service.requestCount() == sent + 1; }));
+        ++sent;
+        const double limit = background ? 300 : 90;
+        clock->advance(limit - 1 - (dispatch::clock().now() - start));
+        clock->runUntilIdle();
+        EXPECT_EQ(inFlight(), 1u) << "still waiting a second before the limit";
+        clock->advance(2);
+        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+        EXPECT_LE(dispatch::clock().now() - start, limit + 1);
+        service.releaseHeld();
+    }
+    EXPECT_EQ(asked("alertSlowConnection"), 2u);
+}
+
+TEST_F(WebClient, ApiRequestsNameTheWebClientAsXOriginAndTheApiAsOrigin) {
+    auto& endpoints = app->webClient().endpoints;
+    endpoints.webClient = "https://web.hx.test";
+    endpoints.api = "https://api.hx.test";
+    app->account()->setOAuthDict(foundation::Dictionary{{"access_token", "t0k"},
+                                                        {"token_type", "Bearer"},
+                                                        {"expirationDate", foundation::Date{clock->wallNow() + 60}}});
+    auto request = app->apiRequestWithDict(foundation::Dictionary{{"url", "/voice/v1/voiceclient/account/get?alt=json"},
+                                                                  {"contentType", "application/json+protobuf"}});
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->valueForHTTPHeaderField("X-Origin").value_or(""), "https://web.hx.test");
+    EXPECT_EQ(request->valueForHTTPHeaderField("Origin").value_or(""), "https://api.hx.test");
+    EXPECT_EQ(request->valueForHTTPHeaderField("X-Requested-With").value_or(""), "XMLHttpRequest");
+}
+
+TEST_F(WebClient, LocalMediaFilesAreNamedByType) {
+    struct Case {
+        const char* mimeType;
+        const char* file;
+    } cases[] = {
+        {"audio/mpeg", "m7.mp3"},
+        {"audio/amr", "m7.mp3"},
+        {"video/mp4", "m7.mov"},
+        {"text/x-vcard", "m7.vcf"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mimeType);
+        EXPECT_EQ(std::filesystem::path(app->localURLForMedia("m7", c.mimeType)), dir / "user@example.test" / c.file);
+    }
 }
 
 TEST_F(WebClient, ApiRequestsNeedATokenAndCarryTheirHeadersInOrder) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 
 #include "platform/foundation/notification_center.h"
@@ -370,3 +372,49 @@ TEST_F(ContextTest, ConcurrentChildrenPushIntoOneParent) {
 }
 
 }  // namespace
+
+TEST_F(ContextTest, RegistrationsAcrossSweepsKeepOneObjectPerRowAndForgetDeadOnes) {
+    // Enough rows to cross several sweeps of the context's registry and of the coordinator's
+    // identity table, with some objects kept alive and the rest dropped between fetches.
+    constexpr int kRows = 9000;
+    {
+        auto writer = Context::create(ConcurrencyType::PrivateQueue);
+        writer->setPersistentStoreCoordinator(coordinator);
+        for (int i = 0; i < kRows; ++i) conversation(writer, "c" + std::to_string(i), i % 2 ? 10 : 11);
+        ASSERT_TRUE(writer->save().ok());
+    }
+    std::vector<std::string> ids;
+    for (int i = 0; i < kRows; ++i) ids.push_back("c" + std::to_string(i));
+    std::sort(ids.begin(), ids.end());
+    FetchRequest all("HX_Conversation");
+    all.sortDescriptors = {{"conversationID", true}};
+    auto first = main->fetch(all);
+    ASSERT_TRUE(first.ok());
+    ASSERT_EQ(first->size(), size_t(kRows));
+    std::vector<store::ManagedObjectPtr> kept;
+    for (size_t i = 0; i < first->size(); i += 7) kept.push_back((*first)[i]);
+    ASSERT_TRUE(kept[3]->setValue("note", "edited, not saved").ok());
+    first->clear();
+
+    for (int round = 0; round < 3; ++round) {
+        auto again = main->fetch(all);
+        ASSERT_TRUE(again.ok());
+        ASSERT_EQ(again->size(), size_t(kRows));
+        for (size_t k = 0; k < kept.size(); ++k) EXPECT_EQ((*again)[k * 7], kept[k]) << round << " " << k;
+        EXPECT_EQ((*again)[21]->value("note"), foundation::Value("edited, not saved"));
+        // Objects nobody held were made afresh from their rows.
+        for (size_t i : {size_t(1), size_t(4000), size_t(kRows - 1)}) {
+            EXPECT_EQ((*again)[i]->value("conversationID").asString(), ids[i]);
+            EXPECT_FALSE((*again)[i]->isFault());
+        }
+        EXPECT_EQ(main->objectWithID((*again)[5]->objectID()), (*again)[5]);
+    }
+    // A second context sees its own objects for the same rows.
+    auto other = Context::create(ConcurrencyType::MainQueue);
+    other->setPersistentStoreCoordinator(coordinator);
+    auto theirs = other->fetch(all);
+    ASSERT_TRUE(theirs.ok());
+    EXPECT_NE((*theirs)[0], kept[0]);
+    EXPECT_EQ((*theirs)[0]->objectID(), kept[0]->objectID());
+    EXPECT_TRUE((*theirs)[21]->value("note").isNull());
+}

@@ -39,6 +39,15 @@ protected:
         foundation::Bundle::main().setResourcesDirectory({});
         foundation::setHomeDirectory({});
     }
+    // An Info whose versions every log's device carries (a device without them is not valid).
+    void writeVersionedInfo() {
+        ASSERT_TRUE(
+            foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
+                                                                     {"CFBundleShortVersionString", "1.2"},
+                                                                     {"CFBundleVersion", "34"}},
+                                              dir / "resources/Info.plist")
+                .ok());
+    }
     static void clearDefaults() {
         for (const auto& key : zivo_platform::defaultsKeys()) zivo_platform::removeDefaultsObject(key);
     }

@@ -1,5 +1,7 @@
 // The channel unit's flush decisions, batches in flight, pause lanes and filters, with a fake
 // ingestion that holds replies until the test answers them, over the real store.
+#include <algorithm>
+
 #include "RurIdurev/RurIdurev/Internals/Channel/channel_group_default.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
 #include "RurIdurev/RurIdurev/Internals/Model/log_container.h"
@@ -66,12 +68,7 @@ protected:
     void SetUp() override {
         TelemetryTest::SetUp();
         std::filesystem::create_directories(dir / "resources");
-        ASSERT_TRUE(
-            foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
-                                                                     {"CFBundleShortVersionString", "1.2"},
-                                                                     {"CFBundleVersion", "34"}},
-                                              dir / "resources/Info.plist")
-                .ok());
+        writeVersionedInfo();
         ZIVOUtility::resetRurIdurevDirectoryForTesting();
         ZIVODeviceTracker::resetSharedInstance();
         storage = std::make_shared<ZIVOLogDBStorage>();
@@ -161,6 +158,25 @@ TEST_F(ChannelUnitTest, PauseLanesAndFilters) {
     clock->advance(1);
     ASSERT_EQ(ingestion->count(), 1u);
     EXPECT_EQ(ingestion->sent[0].container->logs().size(), 1u);
+}
+
+TEST_F(ChannelUnitTest, TheSaveAnswerIsTheStoresOwnResult) {
+    auto unit = makeUnit(1, 50, 3);
+    auto filter = std::make_shared<Filter>();
+    unit->addDelegate(filter);
+    std::vector<std::pair<std::string, bool>> answers;
+    auto record = [&answers](std::string what) {
+        return [&answers, what](bool saved) { answers.emplace_back(what, saved); };
+    };
+    unit->enqueueItem(makeLog("keep"), 1, record("kept"));
+    unit->enqueueItem(makeLog("drop"), 1, record("filtered"));
+    unit->enqueueItem(nullptr, 1, record("invalid"));
+    clock->runUntilIdle();
+    EXPECT_EQ(filter->completed.load(), 2) << "completion fires for the filtered log too";
+    std::sort(answers.begin(), answers.end());
+    EXPECT_EQ(answers,
+              (std::vector<std::pair<std::string, bool>>{{"filtered", false}, {"invalid", false}, {"kept", true}}));
+    EXPECT_EQ(storage->countLogs(), 1u);
 }
 
 TEST_F(ChannelUnitTest, LongIntervalKeepsItsPeriodAcrossLaunches) {

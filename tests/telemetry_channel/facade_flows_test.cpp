@@ -63,13 +63,7 @@ class FacadeFlows : public TelemetryTest {
 protected:
     void SetUp() override {
         TelemetryTest::SetUp();
-        // Every log's device carries the application's versions.
-        ASSERT_TRUE(
-            foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
-                                                                     {"CFBundleShortVersionString", "1.2"},
-                                                                     {"CFBundleVersion", "34"}},
-                                              dir / "resources/Info.plist")
-                .ok());
+        writeVersionedInfo();
         dispatch::RunLoop::main();
         resetAll();
         ::unsetenv("RUR_IDUREV_DISABLE");

@@ -203,6 +203,13 @@ protected:
     bool waitRequests(size_t n) {
         return clock->runUntil([&] { return transport->requestCount() >= n; }, 5);
     }
+    // A call whose first attempt fails with code and whose second is answered.
+    void sendFailingOnce(int64_t code, Outcome& outcome) {
+        transport->clearRequests();
+        transport->enqueue(net::ScriptedTransport::Reply::fail(code));
+        transport->enqueue(net::ScriptedTransport::Reply::ok("{}"));
+        send(*client, outcome);
+    }
 
     dispatch::ScopedVirtualClock clock;
     std::atomic<uint32_t> flags{ZIVO_Reachability::kFlagReachable};
@@ -218,11 +225,8 @@ constexpr int64_t kConnectivityCodes[] = {net::kURLErrorNotConnectedToInternet, 
 TEST_F(ConnectivityFailure, WhileTheNetworkIsThereTheCallIsRetriedAsStatusZero) {
     for (int64_t code : kConnectivityCodes) {
         SCOPED_TRACE(code);
-        transport->clearRequests();
-        transport->enqueue(net::ScriptedTransport::Reply::fail(code));
-        transport->enqueue(net::ScriptedTransport::Reply::ok("{}"));
         Outcome outcome;
-        send(*client, outcome);
+        sendFailingOnce(code, outcome);
         ASSERT_TRUE(waitRequests(1));
         clock->runUntilIdle();
         EXPECT_FALSE(outcome.done);
@@ -242,11 +246,8 @@ TEST_F(ConnectivityFailure, WhileTheNetworkIsThereTheCallIsRetriedAsStatusZero) 
 TEST_F(ConnectivityFailure, WhileTheNetworkIsAwayTheCallIsHeldUntilItReturns) {
     for (int64_t code : kConnectivityCodes) {
         SCOPED_TRACE(code);
-        transport->clearRequests();
-        transport->enqueue(net::ScriptedTransport::Reply::fail(code));
-        transport->enqueue(net::ScriptedTransport::Reply::ok("{}"));
         Outcome outcome;
-        send(*client, outcome);
+        sendFailingOnce(code, outcome);
         // The network goes away; its announcement has not arrived when the failure does.
         flags = 0;
         ASSERT_TRUE(waitRequests(1));

@@ -39,12 +39,7 @@ class ZidAzaduzuriTest : public TelemetryTest {
 protected:
     void SetUp() override {
         TelemetryTest::SetUp();
-        ASSERT_TRUE(
-            foundation::writePropertyListFile(foundation::Dictionary{{"CFBundleIdentifier", "com.hxconnect.test"},
-                                                                     {"CFBundleShortVersionString", "1.2"},
-                                                                     {"CFBundleVersion", "34"}},
-                                              dir / "resources/Info.plist")
-                .ok());
+        writeVersionedInfo();
         ZIVOUtility::resetRurIdurevDirectoryForTesting();
         ZIVODeviceTracker::resetSharedInstance();
         auto reachability =

@@ -240,3 +240,50 @@ TEST(ToolkitView, VisualFormatsPinEdgesAndSizes) {
         EXPECT_FALSE(cs.ok()) << bad;
     }
 }
+
+namespace {
+struct PassCountingView : View {
+    int layouts = 0;
+    void layoutSubviews() override { ++layouts; }
+};
+}  // namespace
+
+TEST(ToolkitView, LayoutPassesSkipCleanBranchesButReachMarkedAndNewViews) {
+    dispatch::ScopedVirtualClock clock;
+    Window window(ScreenProfile::iPhone8());
+    auto a = std::make_shared<PassCountingView>(), b = std::make_shared<PassCountingView>();
+    auto c = std::make_shared<PassCountingView>(), sibling = std::make_shared<PassCountingView>();
+    window.addSubview(a);
+    a->addSubview(b);
+    b->addSubview(c);
+    a->addSubview(sibling);
+    flushLayout();
+    std::vector<PassCountingView*> all{a.get(), b.get(), c.get(), sibling.get()};
+    for (auto* v : all) EXPECT_EQ(v->layouts, 1);
+    // A mark deep down lays out that view only.
+    c->setNeedsLayout();
+    flushLayout();
+    EXPECT_EQ(c->layouts, 2);
+    EXPECT_EQ(a->layouts + b->layouts + sibling->layouts, 3);
+    // A subtree that arrives is laid out whole, though its new parent was clean.
+    auto d = std::make_shared<PassCountingView>(), e = std::make_shared<PassCountingView>();
+    d->addSubview(e);
+    flushLayout();
+    EXPECT_EQ(e->layouts, 0) << "outside a window nothing is laid out";
+    sibling->addSubview(d);
+    clock->runUntilIdle();
+    EXPECT_EQ(d->layouts, 1);
+    EXPECT_EQ(e->layouts, 1);
+    EXPECT_EQ(c->layouts, 2);
+    // Conversions agree whether or not a transform is on the way.
+    b->setFrame(Rect(10, 20, 100, 100));
+    c->setFrame(Rect(5, 5, 50, 50));
+    Point plain = c->convertPointTo({1, 2}, nullptr);
+    EXPECT_EQ(plain, Point(16, 27));
+    EXPECT_EQ(c->convertPointFrom(plain, nullptr), Point(1, 2));
+    b->setTransform(AffineTransform::scale(2, 2));
+    Point scaled = c->convertPointTo({1, 2}, nullptr);
+    EXPECT_NEAR(c->convertPointFrom(scaled, nullptr).x, 1, 1e-9);
+    EXPECT_NEAR(c->convertPointFrom(scaled, nullptr).y, 2, 1e-9);
+    EXPECT_EQ(c->convertRectTo(Rect(0, 0, 10, 10), sibling.get()), Rect(scaled.x - 2 - 0, scaled.y - 4, 20, 20));
+}

@@ -156,3 +156,102 @@ TEST(CompactUnwind, Arm64ApplyFramelessAndFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+// A section built word by word in the host's order.
+struct UnwindInfo {
+    std::vector<uint8_t> bytes;
+    void u32(uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+    void u16(uint16_t v) {
+        bytes.push_back(static_cast<uint8_t>(v));
+        bytes.push_back(static_cast<uint8_t>(v >> 8));
+    }
+};
+
+struct Malformed {
+    const char* what;
+    UnwindInfo section;
+    zvcrash_error_t initError;
+    zvcrash_error_t findError;
+    const char* field;
+    uint64_t offset;  // from the section's start
+};
+
+// Header with an index at 28 of two entries (one page, one sentinel) and the page at 52.
+UnwindInfo withPage(uint32_t kind, uint16_t entryOffset, uint16_t entryCount, uint16_t encodingsOffset = 0,
+                    uint16_t encodingsCount = 0) {
+    UnwindInfo s;
+    for (uint32_t w : {1u, 28u, 0u, 28u, 0u, 28u, 2u}) s.u32(w);
+    for (uint32_t w : {0x100u, 52u, 0u, 0x900u, 0u, 0u}) s.u32(w);
+    s.u32(kind);
+    s.u16(entryOffset);
+    s.u16(entryCount);
+    s.u16(encodingsOffset);
+    s.u16(encodingsCount);
+    return s;
+}
+
+}  // namespace
+
+TEST(CompactUnwindMalformed, ErrorsKeepTheirCodesAndNameTheFieldAndOffset) {
+    const uint32_t arm64 = static_cast<uint32_t>(kernel::CPU_TYPE_ARM64);
+    std::vector<Malformed> cases;
+    {
+        UnwindInfo s;
+        for (uint32_t w : {1u, 0u, 0u}) s.u32(w);
+        cases.push_back({"truncated header", s, ZVCRASH_EINVAL, ZVCRASH_ESUCCESS, "section header", 0});
+    }
+    {
+        UnwindInfo s;
+        for (uint32_t w : {2u, 28u, 0u, 28u, 0u, 28u, 0u}) s.u32(w);
+        cases.push_back({"version 2", s, ZVCRASH_ENOTSUP, ZVCRASH_ESUCCESS, "section version", 0});
+    }
+    cases.push_back(
+        {"page of kind 5", withPage(5, 12, 1), ZVCRASH_ESUCCESS, ZVCRASH_EINVAL, "second-level page kind", 52});
+    cases.push_back({"regular entries past the end", withPage(2, 200, 1), ZVCRASH_ESUCCESS, ZVCRASH_EINVAL,
+                     "regular page entry", 252});
+    {
+        // One compressed entry with encoding index 3, but no common and no page encodings.
+        UnwindInfo s = withPage(3, 12, 1, 16, 0);
+        s.u32(3u << 24);
+        cases.push_back(
+            {"page encoding index out of range", s, ZVCRASH_ESUCCESS, ZVCRASH_EINVAL, "page encoding index", 64});
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        zvcrash_buffer_task task;
+        constexpr uint64_t kAt = 0x200000;
+        zvcrash_buffer_task_init(&task, kAt, c.section.bytes.data(), c.section.bytes.size());
+        zvcrash_async_mobject mobj;
+        ASSERT_EQ(zvcrash_async_mobject_init(&mobj, &task.task, kAt, c.section.bytes.size(), true), ZVCRASH_ESUCCESS);
+        zvcrash_async_cfe_reader reader;
+        const zvcrash_error_t init = zvcrash_async_cfe_reader_init(&reader, &mobj, arm64);
+        EXPECT_EQ(init, c.initError);
+        if (init == ZVCRASH_ESUCCESS) {
+            uint64_t base;
+            uint32_t encoding;
+            EXPECT_EQ(zvcrash_async_cfe_reader_find_pc(&reader, 0x180, &base, &encoding), c.findError);
+        }
+        ASSERT_NE(reader.fault.field, nullptr);
+        EXPECT_STREQ(reader.fault.field, c.field);
+        EXPECT_EQ(reader.fault.address, kAt + c.offset);
+        EXPECT_EQ(reader.fault.code, c.initError != ZVCRASH_ESUCCESS ? c.initError : c.findError);
+        zvcrash_async_mobject_free(&mobj);
+    }
+}
+
+TEST(CompactUnwindMalformed, AnUnknownCpuTypeIsUnsupported) {
+    std::vector<uint8_t> bytes(28, 0);
+    zvcrash_buffer_task task;
+    zvcrash_buffer_task_init(&task, 0x1000, bytes.data(), bytes.size());
+    zvcrash_async_mobject mobj;
+    ASSERT_EQ(zvcrash_async_mobject_init(&mobj, &task.task, 0x1000, bytes.size(), true), ZVCRASH_ESUCCESS);
+    zvcrash_async_cfe_reader reader;
+    EXPECT_EQ(zvcrash_async_cfe_reader_init(&reader, &mobj, static_cast<uint32_t>(kernel::CPU_TYPE_POWERPC)),
+              ZVCRASH_ENOTSUP);
+    EXPECT_STREQ(reader.fault.field, "CPU type");
+    zvcrash_async_mobject_free(&mobj);
+}

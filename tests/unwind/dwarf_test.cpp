@@ -23,7 +23,7 @@
 #include <iterator>
 #include <sstream>
 
-using namespace zvcrash::MS::async;
+using namespace zvcrash::ZV::async;
 
 extern "C" {
 typedef void (*hx_unwind_cb)(void*);
@@ -606,6 +606,227 @@ TEST(DwarfElf, RowsMatchTheDwarfDumpOfThisExecutable) {
     EXPECT_GT(rows, 1000);
     EXPECT_GT(fullRows, rows / 2);
     EXPECT_LT(restoredRows, fullRows / 2);
+}
+
+TEST(DwarfMalformed, ErrorsKeepTheirCodesAndNameTheFieldAndAddress) {
+    struct Case {
+        const char* what;
+        Cfi cfi;
+        zvcrash_error_t error;
+        const char* field;
+        uint64_t offset;  // from the section's start
+        bool program;     // the failure is in running the FDE's program, not in finding it
+    };
+    std::vector<Case> cases;
+    {
+        Cfi c = makeCfi("", {}, {});
+        c.bytes[8] = 2;  // the CIE's version byte
+        cases.push_back({"CIE version 2", c, ZVCRASH_EINVAL, "CIE version", 8, false});
+    }
+    cases.push_back({"augmentation eh", makeCfi("eh", {}, {}), ZVCRASH_ENOTSUP, "augmentation string", 9, false});
+    {
+        Cfi c = makeCfi("", {}, {0x3F});
+        const uint64_t at = c.bytes.size() - 5;  // the opcode, before the terminator
+        cases.push_back({"unknown instruction", c, ZVCRASH_ENOTSUP, "call-frame instruction", at, true});
+    }
+    {
+        // rip's offset operand 2^62 times the data alignment factor -8 does not fit in 64 bits.
+        Cfi p;
+        p.u8(0x11);
+        p.uleb(16);
+        p.sleb(int64_t(1) << 62);
+        Cfi c = makeCfi("", {}, p.bytes);
+        const uint64_t at = c.bytes.size() - 4 - p.bytes.size();
+        cases.push_back({"factored offset overflow (signed)", c, ZVCRASH_EINVAL, "factored offset", at, true});
+    }
+    {
+        Cfi p;
+        p.u8(0x80 | 16);
+        p.uleb(uint64_t(1) << 61);
+        Cfi c = makeCfi("", {}, p.bytes);
+        const uint64_t at = c.bytes.size() - 4 - p.bytes.size();
+        cases.push_back({"factored offset overflow (unsigned)", c, ZVCRASH_EINVAL, "factored offset", at, true});
+    }
+    {
+        Cfi p;
+        p.u8(0x12);  // def_cfa_sf
+        p.uleb(7);
+        p.sleb(INT64_MIN / 4);
+        Cfi c = makeCfi("", {}, p.bytes);
+        const uint64_t at = c.bytes.size() - 4 - p.bytes.size();
+        cases.push_back({"def_cfa_sf overflow", c, ZVCRASH_EINVAL, "factored offset", at, true});
+    }
+    {
+        Cfi c = makeCfi("", {}, {0x0E});  // def_cfa_offset with its operand cut off by the FDE's end
+        const uint64_t at = c.bytes.size() - 4;
+        cases.push_back({"operand past the program", c, ZVCRASH_EINVAL, "DW_CFA_def_cfa_offset offset", at, true});
+    }
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Parsed p;
+        parse(c.cfi, 0x1000, &p);
+        zvcrash_error_t err = p.err;
+        if (c.program) {
+            ASSERT_EQ(p.err, ZVCRASH_ESUCCESS);
+            dwarf_cfa_state state;
+            err = run(&p, 0x1000, &state);
+        } else {
+            // The scan passes over an FDE it cannot parse; the CIE's own parse says why.
+            EXPECT_EQ(p.err, ZVCRASH_ENOTFOUND);
+            gnu_ehptr_reader reader(true);
+            err = zvcrash_async_dwarf_cie_info_init(&p.cie, &p.src, &reader, kBase);
+        }
+        EXPECT_EQ(err, c.error);
+        EXPECT_EQ(p.src.fault.code, c.error);
+        ASSERT_NE(p.src.fault.field, nullptr);
+        EXPECT_STREQ(p.src.fault.field, c.field);
+        EXPECT_EQ(p.src.fault.address, kBase + c.offset);
+    }
+}
+
+TEST(DwarfMalformed, ExpressionLimitsNameTheirReason) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> expr;
+        zvcrash_error_t error;
+        const char* field;
+    };
+    std::vector<uint8_t> overflow(101, 0x30);  // 101 x lit0
+    const std::vector<Case> cases = {
+        {"101 pushes", overflow, ZVCRASH_EINTERNAL, "expression stack overflow"},
+        {"drop on an empty stack", {0x13}, ZVCRASH_EINTERNAL, "expression stack underflow"},
+        {"division by zero", {0x31, 0x30, 0x1B}, ZVCRASH_EINVAL, "DW_OP_div by zero"},
+        {"branch outside", {0x2F, 0x10, 0x00}, ZVCRASH_EINVAL, "branch target"},
+        {"register location opcode", {0x50}, ZVCRASH_ENOTSUP, "expression opcode"},
+        {"const4u cut off", {0x0C, 1, 2}, ZVCRASH_EINVAL, "expression operand"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        zvcrash_buffer_task t;
+        zvcrash_buffer_task_init(&t, kBase, c.expr.data(), c.expr.size());
+        zvcrash_async_dwarf_source src;
+        zvcrash_async_dwarf_source_init(&src, &t.task, kBase, kBase + c.expr.size());
+        zvcrash_async_thread_state state;
+        zvcrash_async_thread_state_init(&state, ZVCRASH_THREAD_ARCH_X86_64);
+        uint64_t result = 0;
+        EXPECT_EQ(zvcrash_async_dwarf_expression_eval(&src, &t.task, &state, kBase, c.expr.size(), nullptr, 0, &result),
+                  c.error);
+        ASSERT_NE(src.fault.field, nullptr);
+        EXPECT_STREQ(src.fault.field, c.field);
+        EXPECT_GE(src.fault.address, kBase);
+        EXPECT_LE(src.fault.address, kBase + c.expr.size());
+    }
+}
+
+// The FDE and CIE that the linear scan from the section's start gives for pc, or its error.
+zvcrash_error_t scanFor(const zvcrash_async_dwarf_section& section, uint64_t pc, zvcrash_async_dwarf_fde_info* fde,
+                        zvcrash_async_dwarf_cie_info* cie) {
+    static zvcrash_async_dwarf_source src;
+    zvcrash_async_dwarf_section_source(&section, kernel::task_self(), &src);
+    gnu_ehptr_reader reader(section.m64);
+    return zvcrash_async_dwarf_find_fde_linear(&src, &reader, section.start, section.debug_frame, pc, fde, cie);
+}
+
+void expectSameFde(const zvcrash_async_dwarf_fde_info& a, const zvcrash_async_dwarf_cie_info& ac,
+                   const zvcrash_async_dwarf_fde_info& b, const zvcrash_async_dwarf_cie_info& bc) {
+    EXPECT_EQ(a.fde_offset, b.fde_offset);
+    EXPECT_EQ(a.pc_start, b.pc_start);
+    EXPECT_EQ(a.pc_end, b.pc_end);
+    EXPECT_EQ(a.instructions_offset, b.instructions_offset);
+    EXPECT_EQ(a.instructions_length, b.instructions_length);
+    EXPECT_EQ(ac.cie_offset, bc.cie_offset);
+    EXPECT_EQ(ac.initial_instructions_offset, bc.initial_instructions_offset);
+    EXPECT_EQ(ac.return_address_register, bc.return_address_register);
+    EXPECT_EQ(ac.signal_frame, bc.signal_frame);
+}
+
+TEST(DwarfIndex, GivesTheFdeOfTheLinearScanForEveryImageOfThisProcess) {
+    int indexed = 0;
+    for (zvcrash_async_image* image = zvcrash_async_image_list_next(&images().list, nullptr); image;
+         image = zvcrash_async_image_list_next(&images().list, image)) {
+        if (!image->fde_index) continue;
+        ++indexed;
+        const zvcrash_async_dwarf_section section = *zvcrash_dwarf_fde_index_section(image->fde_index);
+        // Probe around the starts and ends of FDEs met by walking the section, and in the gaps.
+        zvcrash_async_dwarf_source src;
+        zvcrash_async_dwarf_section_source(&section, kernel::task_self(), &src);
+        gnu_ehptr_reader reader(true);
+        std::vector<uint64_t> pcs = {image->header_addr, image->header_addr + image->text_size - 1};
+        int fdes = 0;
+        for (uint64_t at = section.start; at < section.end && fdes < 400;) {
+            uint64_t next;
+            bool isCie = false, terminator = false;
+            ASSERT_EQ(zvcrash_async_dwarf_next_entry(&src, at, false, &next, &isCie, &terminator), ZVCRASH_ESUCCESS);
+            if (terminator) break;
+            zvcrash_async_dwarf_fde_info f;
+            zvcrash_async_dwarf_cie_info c;
+            if (!isCie && zvcrash_async_dwarf_fde_info_init(&f, &c, &src, &reader, at, false, section.start) ==
+                              ZVCRASH_ESUCCESS) {
+                ++fdes;
+                for (uint64_t pc : {f.pc_start, f.pc_start - 1, (f.pc_start + f.pc_end) / 2, f.pc_end - 1, f.pc_end})
+                    pcs.push_back(pc);
+            }
+            at = next;
+        }
+        for (uint64_t pc : pcs) {
+            zvcrash_async_dwarf_fde_info f1, f2;
+            zvcrash_async_dwarf_cie_info c1, c2;
+            const zvcrash_error_t indexed = zvcrash_async_dwarf_fde_index_lookup(image->fde_index, pc, &f1, &c1);
+            const zvcrash_error_t scanned = scanFor(section, pc, &f2, &c2);
+            ASSERT_EQ(indexed, scanned) << image->name << " pc " << std::hex << pc;
+            if (indexed == ZVCRASH_ESUCCESS) expectSameFde(f1, c1, f2, c2);
+        }
+    }
+    EXPECT_GE(indexed, 2);  // the test itself and the C library at least
+}
+
+TEST(DwarfIndex, OverlappingFdesKeepTheScanAndItsFirstMatch) {
+    // A second FDE after the first: [0x1000, 0x1100) and then [start, start + 0x180).
+    auto withSecond = [](uint64_t start) {
+        Cfi c = makeCfi("", {}, {});
+        c.bytes.resize(c.bytes.size() - 4);  // drop the terminator
+        const size_t second = c.bytes.size();
+        c.u32(0);
+        c.u32(static_cast<uint32_t>(second + 4));
+        c.u64(start);
+        c.u64(0x180);
+        c.close(second);
+        c.u32(0);
+        return c;
+    };
+    struct Case {
+        const char* what;
+        uint64_t secondStart;
+        bool indexed;
+    };
+    for (const Case k : {Case{"disjoint", 0x1100, true}, Case{"overlapping", 0x1080, false}}) {
+        SCOPED_TRACE(k.what);
+        const Cfi c = withSecond(k.secondStart);
+        zvcrash_buffer_task task;
+        zvcrash_buffer_task_init(&task, kBase, c.bytes.data(), c.bytes.size());
+        const zvcrash_async_dwarf_section section{kBase, kBase + c.bytes.size(), false, false, true};
+        zvcrash_async_fde_index* index = zvcrash_dwarf_fde_index_build_section(&task.task, &section);
+        ASSERT_EQ(index != nullptr, k.indexed);
+        // The scan's answer holds either way: the first FDE in section order that covers pc.
+        Parsed p;
+        parse(c, 0x1090, &p);
+        ASSERT_EQ(p.err, ZVCRASH_ESUCCESS);
+        EXPECT_EQ(p.fde.pc_start, 0x1000u);
+        if (index) {
+            EXPECT_EQ(zvcrash_dwarf_fde_index_count(index), 2u);
+            for (uint64_t pc : {0xFFFull, 0x1000ull, 0x10FFull, 0x1100ull, 0x127Full, 0x1280ull}) {
+                SCOPED_TRACE(pc);
+                zvcrash_async_dwarf_fde_info f;
+                zvcrash_async_dwarf_cie_info ci;
+                Parsed q;
+                parse(c, pc, &q);
+                const zvcrash_error_t err = zvcrash_async_dwarf_fde_index_lookup(index, pc, &f, &ci);
+                ASSERT_EQ(err, q.err);
+                if (err == ZVCRASH_ESUCCESS) expectSameFde(f, ci, q.fde, q.cie);
+            }
+            zvcrash_dwarf_fde_index_free(index);
+        }
+    }
 }
 
 }  // namespace

@@ -123,3 +123,31 @@ TEST(HXCAnimatedImageView, SameImageChangesNothingAndNoneShowsThePlainImage) {
     EXPECT_TRUE(weak.expired());
     stage.clock->advance(1);
 }
+
+TEST(HXCAnimatedImageView, WaitingForAFrameKeepsThePreviousOneAndLosesNoTime) {
+    Stage stage;
+    // A cache of one frame: every frame but the poster is decoded when asked for, and reaches the
+    // view only when the main queue runs.
+    hxtest::GifSpec spec{4, 4, {}, 0, 0, {}};
+    for (int i = 0; i < 4; ++i) spec.palette.push_back({static_cast<uint8_t>(i * 30), 0, 0});
+    for (int f = 0; f < 3; ++f) {
+        hxtest::GifFrameSpec frame;
+        frame.width = frame.height = 4;
+        frame.delayHundredths = 10;
+        frame.indices.assign(16, static_cast<uint8_t>(f));
+        spec.frames.push_back(std::move(frame));
+    }
+    stage.view->setAnimatedImage(HXCAnimatedImage::initWithAnimatedGIFData(hxtest::writeGif(spec), 1, 1, false));
+    stage.view->displayDidRefresh(100.0);  // one refresh (0.1 s at 10 per second): on to frame 1
+    EXPECT_EQ(stage.view->currentFrameIndex(), 1u);
+    stage.view->displayDidRefresh(105.0);  // frame 1 is not there yet
+    stage.view->displayDidRefresh(105.05);
+    EXPECT_EQ(stage.view->currentFrameIndex(), 1u);
+    EXPECT_EQ(redOf(stage.view->displayedImage()), 0) << "the poster stays shown";
+    stage.clock->runUntilIdle();  // the decoded frame arrives
+    stage.view->displayDidRefresh(105.1);
+    EXPECT_EQ(redOf(stage.view->displayedImage()), 30);
+    EXPECT_EQ(stage.view->currentFrameIndex(), 1u) << "only 0.05 s counted, not the five seconds of waiting";
+    stage.view->displayDidRefresh(105.15);
+    EXPECT_EQ(stage.view->currentFrameIndex(), 2u);
+}

@@ -10,7 +10,11 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/bars.h"
+#include "platform/toolkit/feedback.h"
+#include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/text_input.h"
 
 namespace toolkit::testing {
@@ -79,6 +83,9 @@ Harness::Harness(const ScreenProfile& profile, int systemVersion) {
     Animations::setEnabled(true);
     Animations::clearLog();
     Keyboard::shared().reset();
+    MenuController::shared().reset();
+    SystemSounds::shared().reset();
+    Pasteboard::general().clear();
     window_ = std::make_unique<Window>(profile);
 }
 
@@ -119,8 +126,10 @@ bool Harness::tap(View& view) {
     settle();
     Point c = view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr);
     View* hit = window_->hitTest(c, nullptr);
+    // Asked before the tap: what the tap does may free the view it hit (a dismissed popover's).
+    bool reached = hit && hit->isDescendantOf(&view);
     tap(c);
-    return hit && hit->isDescendantOf(&view);
+    return reached;
 }
 
 void Harness::longPress(Point p, double seconds) {
@@ -252,7 +261,37 @@ bool Harness::tapBarButton(const std::string& title) {
     for (View* bar : findAll("NavigationBar"))
         for (auto& v : static_cast<NavigationBar*>(bar)->itemViews())
             if (v->outlineText() == title || v->accessibilityLabel() == title) return tap(*v);
+    std::vector<Toolbar*> toolbars;
+    walk(
+        window_.get(),
+        [&](View* v, int) {
+            if (auto* t = dynamic_cast<Toolbar*>(v)) toolbars.push_back(t);
+        },
+        0, false);
+    for (Toolbar* bar : toolbars)
+        for (auto& v : bar->itemViews())
+            if (v->outlineText() == title || v->accessibilityLabel() == title) return tap(*v);
     return false;
+}
+
+bool Harness::tapMenuItem(const std::string& title) {
+    bool done = MenuController::shared().performItem(title);
+    settle();
+    return done;
+}
+
+std::shared_ptr<DragSession> Harness::beginDrag(View& view, Point pointInView) {
+    settle();
+    for (auto& i : view.interactions())
+        if (auto drag = std::dynamic_pointer_cast<DragInteraction>(i)) return drag->beginDrag(pointInView);
+    return nullptr;
+}
+
+DropOperation Harness::drop(DragSession& session, Point windowPoint) {
+    settle();
+    DropOperation op = dropSession(*window_, session, windowPoint);
+    settle();
+    return op;
 }
 
 bool Harness::tapBack() {

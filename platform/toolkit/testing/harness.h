@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/drag_drop.h"
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
@@ -91,6 +92,14 @@ public:
     void pullToRefresh(ScrollView& view);
     // Scrolls the one scroll view that scrolls to the top; false when there is not exactly one.
     bool tapStatusBar();
+
+    // A tap on an item of the shown edit menu.
+    bool tapMenuItem(const std::string& title);
+    // Lifts a drag from the drag interaction of view at a point of the view; none when the view
+    // has no such interaction or it gives no items.
+    std::shared_ptr<DragSession> beginDrag(View& view, Point pointInView);
+    // Moves the session to a window point and lets go.
+    DropOperation drop(DragSession& session, Point windowPoint);
 
     // Finders over the visible views (depth first, front-most last).
     View* find(const std::string& textOrLabel);

@@ -26,7 +26,7 @@ public:
     addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration,
                                     std::shared_ptr<ZIVOIngestionProtocol> ingestion);
     std::shared_ptr<ZIVOChannelUnitDefault> channelUnitForGroupId(const std::string& groupId) const;
-    void addDelegate(const std::shared_ptr<ZIVOChannelDelegate>& delegate);
+    void addDelegate(const std::shared_ptr<ZIVOChannelDelegate>& delegate) override;
     void removeDelegate(const std::shared_ptr<ZIVOChannelDelegate>& delegate);
     void setEnabled(bool isEnabled, bool andDeleteDataOnDisabled);
     void pauseWithIdentifyingObject(const std::shared_ptr<void>& identifyingObject);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,13 @@ public:
     virtual void setEnabled(bool isEnabled, bool andDeleteDataOnDisabled) = 0;
     // The low 8 bits of flags are the log's persistence priority (1 ordinary, 2 crash).
     virtual void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& /*item*/, uint32_t /*flags*/) {}
+    // As above, then tells `saved` whether the log store saved the log: false when the log was
+    // invalid, filtered, refused or not saved. A unit that cannot tell answers false.
+    virtual void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags,
+                             std::function<void(bool saved)> saved) {
+        enqueueItem(item, flags);
+        if (saved) saved(false);
+    }
     virtual void addDelegate(const std::shared_ptr<ZIVOChannelDelegate>& /*delegate*/) {}
     virtual void removeDelegate(const std::shared_ptr<ZIVOChannelDelegate>& /*delegate*/) {}
     virtual void pauseWithIdentifyingObject(const std::shared_ptr<void>& /*identifyingObject*/) {}
@@ -30,4 +38,6 @@ public:
     virtual ~ZIVOChannelGroupProtocol() = default;
     virtual std::shared_ptr<ZIVOChannelUnitProtocol>
     addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration) = 0;
+    // Watches the logs of every unit of the group.
+    virtual void addDelegate(const std::shared_ptr<ZIVOChannelDelegate>& /*delegate*/) {}
 };

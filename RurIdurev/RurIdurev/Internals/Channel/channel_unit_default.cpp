@@ -70,8 +70,17 @@ void ZIVOChannelUnitDefault::removeDelegate(const std::shared_ptr<ZIVOChannelDel
 }
 
 void ZIVOChannelUnitDefault::enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags) {
+    enqueueItem(item, flags, nullptr);
+}
+
+void ZIVOChannelUnitDefault::enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags,
+                                         std::function<void(bool saved)> saved) {
+    auto answer = [&saved](bool result) {
+        if (saved) saved(result);
+    };
     if (!item) {
         ZIVOLogWarning(kZIVOLogTag, std::string("Log is not valid."));
+        answer(false);
         return;
     }
     if (!item->timestamp()) item->setTimestamp(foundation::Date{dispatch::wallNow()});
@@ -79,6 +88,7 @@ void ZIVOChannelUnitDefault::enqueueItem(const std::shared_ptr<ZIVOAbstractLog>&
     if (!item->dataResidencyRegion()) item->setDataResidencyRegion(ZIVORurIdurev::dataResidencyRegion());
     if (!item->isValid()) {
         ZIVOLogWarning(kZIVOLogTag, std::string("Log is not valid."));
+        answer(false);
         return;
     }
     std::string internalId = foundation::UUID::random().string();
@@ -87,7 +97,10 @@ void ZIVOChannelUnitDefault::enqueueItem(const std::shared_ptr<ZIVOAbstractLog>&
     for (const auto& d : delegatesSnapshot()) d->channelDidPrepareLog(channel, item, internalId, flags);
 
     auto self = shared_from_this();
-    logsDispatchQueue_->async([self, item, internalId, flags, channel] {
+    logsDispatchQueue_->async([self, item, internalId, flags, channel, saved = std::move(saved)] {
+        auto answer = [&saved](bool result) {
+            if (saved) saved(result);
+        };
         bool filtered = false;
         for (const auto& d : self->delegatesSnapshot()) {
             if (d->channelUnitShouldFilterLog(channel, item)) {
@@ -103,6 +116,7 @@ void ZIVOChannelUnitDefault::enqueueItem(const std::shared_ptr<ZIVOAbstractLog>&
         if (filtered) {
             ZIVOLogDebug(kZIVOLogTag, "Log of type '" + type + "' was filtered out by delegate(s)");
             complete();
+            answer(false);
             return;
         }
         if (!self->ingestion_ || !self->ingestion_->isReadyToSend()) {
@@ -110,6 +124,7 @@ void ZIVOChannelUnitDefault::enqueueItem(const std::shared_ptr<ZIVOAbstractLog>&
                          "Log of type '" + type +
                              "' was not filtered out by delegate(s) but ingestion is not ready to send it.");
             complete();
+            answer(false);
             return;
         }
         if (self->discardLogs_) {
@@ -117,12 +132,14 @@ void ZIVOChannelUnitDefault::enqueueItem(const std::shared_ptr<ZIVOAbstractLog>&
             ZIVOLogWarning(kZIVOLogTag, "Channel " + group + " disabled in log discarding mode, discard this log.");
             self->notifyFailureBeforeSendingForItem(item, cancellationError());
             complete();
+            answer(false);
             return;
         }
         ZIVOLogDebug(kZIVOLogTag, "Saving log, type: " + type + ", flags: " + std::to_string(flags) + ".");
-        bool saved = self->storage_->saveLog(item, self->configuration_.groupId, flags);
+        const bool stored = self->storage_->saveLog(item, self->configuration_.groupId, flags);
         complete();
-        if (saved) {
+        answer(stored);
+        if (stored) {
             ++self->itemsCount_;
             self->checkPendingLogsSync();
         }

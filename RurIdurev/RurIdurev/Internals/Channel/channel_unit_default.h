@@ -25,6 +25,8 @@ public:
                                                           dispatch::QueuePtr logsDispatchQueue);
 
     void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags) override;
+    void enqueueItem(const std::shared_ptr<ZIVOAbstractLog>& item, uint32_t flags,
+                     std::function<void(bool saved)> saved) override;
     void setEnabled(bool isEnabled, bool andDeleteDataOnDisabled) override;
     void addDelegate(const std::shared_ptr<ZIVOChannelDelegate>& delegate) override;
     void removeDelegate(const std::shared_ptr<ZIVOChannelDelegate>& delegate) override;

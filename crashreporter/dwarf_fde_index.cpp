@@ -1,0 +1,122 @@
+// The per-image FDE index: built in normal context when an image is added, by the same walk as the
+// linear scan, so that the crash-time lookup is a binary search over parsed FDEs and their CIEs.
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "crashreporter/dwarf_unwinder.h"
+
+struct zvcrash_async_fde_index {
+    zvcrash_async_dwarf_section section;
+    uint32_t count;
+    uint32_t cie_count;
+    // Sorted by pc_start, without overlaps: at most one entry covers a pc.
+    zvcrash_async_fde_index_entry* entries;
+    zvcrash_async_dwarf_cie_info* cies;
+    // The walk reached the section's terminator or end: a pc outside every entry has no FDE.
+    bool complete;
+};
+
+zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build(const zvcrash_async_image* image) {
+    zvcrash_async_dwarf_section section;
+    if (zvcrash_async_dwarf_find_section(image->task, image, &section) != ZVCRASH_ESUCCESS) return nullptr;
+    return zvcrash_dwarf_fde_index_build_section(image->task, &section);
+}
+
+zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Task* task,
+                                                               const zvcrash_async_dwarf_section* frames) {
+    const zvcrash_async_dwarf_section section = *frames;
+    auto* src = static_cast<zvcrash_async_dwarf_source*>(std::malloc(sizeof(zvcrash_async_dwarf_source)));
+    if (!src) return nullptr;
+    zvcrash_async_dwarf_section_source(&section, task, src);
+    gnu_ehptr_reader reader(section.m64);
+    std::vector<zvcrash_async_fde_index_entry> entries;
+    std::vector<zvcrash_async_dwarf_cie_info> cies;
+    bool complete = true;
+    for (uint64_t at = section.start; at < section.end;) {
+        uint64_t next;
+        bool isCie = false, terminator = false;
+        if (zvcrash_async_dwarf_next_entry(src, at, section.debug_frame, &next, &isCie, &terminator) !=
+            ZVCRASH_ESUCCESS) {
+            complete = false;  // the scan would answer "Invalid argument" past here: leave it to the scan
+            break;
+        }
+        if (terminator) break;
+        if (!isCie) {
+            zvcrash_async_dwarf_fde_info fde;
+            zvcrash_async_dwarf_cie_info cie;
+            if (zvcrash_async_dwarf_fde_info_init(&fde, &cie, src, &reader, at, section.debug_frame, section.start) ==
+                    ZVCRASH_ESUCCESS &&
+                fde.pc_start < fde.pc_end) {
+                uint32_t slot = 0;
+                while (slot < cies.size() && cies[slot].cie_offset != cie.cie_offset) ++slot;
+                if (slot == cies.size()) cies.push_back(cie);
+                entries.push_back({fde, slot});
+            }
+        }
+        at = next;
+    }
+    std::free(src);
+    if (entries.empty() || cies.size() > UINT32_MAX || entries.size() > UINT32_MAX) return nullptr;
+    // The scan answers the first FDE in section order that covers pc; with overlapping ranges a
+    // sorted search could answer another, so such an image keeps the scan.
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const auto& a, const auto& b) { return a.fde.pc_start < b.fde.pc_start; });
+    for (size_t i = 1; i < entries.size(); ++i)
+        if (entries[i].fde.pc_start < entries[i - 1].fde.pc_end) return nullptr;
+
+    auto* index = static_cast<zvcrash_async_fde_index*>(std::calloc(1, sizeof(zvcrash_async_fde_index)));
+    if (!index) return nullptr;
+    index->entries = static_cast<zvcrash_async_fde_index_entry*>(
+        std::malloc(entries.size() * sizeof(zvcrash_async_fde_index_entry)));
+    index->cies =
+        static_cast<zvcrash_async_dwarf_cie_info*>(std::malloc(cies.size() * sizeof(zvcrash_async_dwarf_cie_info)));
+    if (!index->entries || !index->cies) {
+        zvcrash_dwarf_fde_index_free(index);
+        return nullptr;
+    }
+    std::copy(entries.begin(), entries.end(), index->entries);
+    std::copy(cies.begin(), cies.end(), index->cies);
+    index->count = static_cast<uint32_t>(entries.size());
+    index->cie_count = static_cast<uint32_t>(cies.size());
+    index->section = section;
+    index->complete = complete;
+    return index;
+}
+
+void zvcrash_dwarf_fde_index_free(zvcrash_async_fde_index* index) {
+    if (!index) return;
+    std::free(index->entries);
+    std::free(index->cies);
+    std::free(index);
+}
+
+uint32_t zvcrash_dwarf_fde_index_count(const zvcrash_async_fde_index* index) { return index ? index->count : 0; }
+
+zvcrash_error_t zvcrash_async_dwarf_fde_index_lookup(const zvcrash_async_fde_index* index, uint64_t pc,
+                                                     zvcrash_async_dwarf_fde_info* fde,
+                                                     zvcrash_async_dwarf_cie_info* cie) {
+    // The last entry starting at or below pc.
+    uint32_t lo = 0, hi = index->count;
+    while (lo < hi) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        if (index->entries[mid].fde.pc_start <= pc)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo > 0) {
+        const zvcrash_async_fde_index_entry& e = index->entries[lo - 1];
+        if (pc < e.fde.pc_end) {
+            *fde = e.fde;
+            *cie = index->cies[e.cie];
+            return ZVCRASH_ESUCCESS;
+        }
+    }
+    // An incomplete walk cannot rule the pc out: the caller scans.
+    return index->complete ? ZVCRASH_ENOTFOUND : ZVCRASH_ENOTSUP;
+}
+
+const zvcrash_async_dwarf_section* zvcrash_dwarf_fde_index_section(const zvcrash_async_fde_index* index) {
+    return &index->section;
+}

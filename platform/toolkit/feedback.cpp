@@ -1,0 +1,56 @@
+#include "platform/toolkit/feedback.h"
+
+#include <algorithm>
+
+#include "platform/toolkit/main_thread.h"
+
+namespace toolkit {
+
+void ImpactFeedbackGenerator::impactOccurred() {
+    TK_MAIN_THREAD("impactOccurred");
+    SystemSounds::shared().impacts_.push_back(style_);
+}
+
+SystemSounds& SystemSounds::shared() {
+    static SystemSounds sounds;
+    return sounds;
+}
+
+SystemSoundID SystemSounds::create(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return 0;
+    SystemSoundID id = next_++;
+    sounds_.push_back({id, file.filename().string(), false});
+    return id;
+}
+
+void SystemSounds::setUISound(SystemSoundID id, bool on) {
+    for (auto& s : sounds_)
+        if (s.id == id) s.ui = on;
+}
+
+void SystemSounds::play(SystemSoundID id) {
+    TK_MAIN_THREAD("SystemSounds::play");
+    if (id == 0) return;
+    auto it = std::find_if(sounds_.begin(), sounds_.end(), [&](const Sound& s) { return s.id == id; });
+    if (it == sounds_.end()) {
+        // Ids below the created range are the system's own sounds.
+        if (id < 0x1000) plays_.push_back({id, {}});
+        return;
+    }
+    if (it->ui && !interfaceSoundsOn) return;
+    plays_.push_back({id, it->file});
+}
+
+void SystemSounds::dispose(SystemSoundID id) {
+    std::erase_if(sounds_, [&](const Sound& s) { return s.id == id; });
+}
+
+void SystemSounds::reset() {
+    sounds_.clear();
+    plays_.clear();
+    impacts_.clear();
+    interfaceSoundsOn = true;
+}
+
+}  // namespace toolkit

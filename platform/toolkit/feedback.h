@@ -1,0 +1,61 @@
+// Haptic feedback and system sounds, recorded rather than felt or heard: tests read what was
+// played, in order. Sounds are created from files (a missing file gives id 0 and an error) and
+// may be marked as interface sounds, which the device's own setting silences.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace toolkit {
+
+enum class ImpactStyle { Light, Medium, Heavy };
+
+class ImpactFeedbackGenerator {
+public:
+    explicit ImpactFeedbackGenerator(ImpactStyle style = ImpactStyle::Medium) : style_(style) {}
+    void prepare() {}
+    void impactOccurred();
+    ImpactStyle style() const { return style_; }
+
+private:
+    ImpactStyle style_;
+};
+
+using SystemSoundID = unsigned;
+inline constexpr SystemSoundID kSystemSoundVibrate = 4095;
+
+class SystemSounds {
+public:
+    static SystemSounds& shared();
+    // A sound for a file; 0 when the file does not exist.
+    SystemSoundID create(const std::filesystem::path& file);
+    void setUISound(SystemSoundID id, bool on);
+    // Plays a created sound or a system id (1105, the vibration); an interface sound is silent
+    // while interface sounds are off.
+    void play(SystemSoundID id);
+    void dispose(SystemSoundID id);
+    bool interfaceSoundsOn = true;
+
+    struct Play {
+        SystemSoundID id;
+        std::string file;  // empty for system ids
+    };
+    const std::vector<Play>& plays() const { return plays_; }
+    const std::vector<ImpactStyle>& impacts() const { return impacts_; }
+    void reset();
+
+private:
+    friend class ImpactFeedbackGenerator;
+    struct Sound {
+        SystemSoundID id;
+        std::string file;
+        bool ui = false;
+    };
+    std::vector<Sound> sounds_;
+    std::vector<Play> plays_;
+    std::vector<ImpactStyle> impacts_;
+    SystemSoundID next_ = 0x1000;
+};
+
+}  // namespace toolkit
