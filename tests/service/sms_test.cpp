@@ -193,16 +193,16 @@ TEST_F(SMS, WithoutATokenTheMessageWaitsInTheQueue) {
     sender->sendQueuedSMS();
     ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1; }));
     EXPECT_TRUE(sender->accountQueue().empty());
-    // A drain while a send is in flight does nothing.
-    service->inject(emulator::Fault::Slow, kSend);
-    sender->sendSMS("a", std::string("+15550103000"), std::nullopt);
+    // A drain while a send is in flight does nothing; the send's success drains the rest.
     setTokenAvailable(false);
     sender->sendSMS("b", std::string("+15550103000"), std::nullopt);
     setTokenAvailable(true);
+    service->inject(emulator::Fault::Slow, kSend);
+    sender->sendSMS("a", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return requestsTo(kSend).size() == 2; }));
     const auto before = sender->accountQueue().keys();
     sender->sendQueuedSMS();
     EXPECT_EQ(sender->accountQueue().keys(), before);
-    ASSERT_TRUE(runUntil([&] { return requestsTo(kSend).size() == 2; }));
     service->releaseHeld();
     ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 3; }));
     EXPECT_TRUE(sender->accountQueue().empty());
