@@ -149,7 +149,9 @@ TEST(EmulatorGenerator, TheSameSeedGivesTheSameAccountAndThreadsLieApartInTime) 
         groups += t.numbers.size() > 1;
         // Items oldest first; whole seconds between threads, so page bounds never split two.
         for (size_t k = 1; k < t.items.size(); ++k) EXPECT_LT(t.items[k - 1].startTimeMs, t.items[k].startTimeMs);
-        if (i) EXPECT_LE(t.lastTimeMs() / 1000, a.threads[i - 1].lastTimeMs() / 1000 - 1);
+        if (i) {
+            EXPECT_LE(t.lastTimeMs() / 1000, a.threads[i - 1].lastTimeMs() / 1000 - 1);
+        }
     }
     EXPECT_EQ(text, 300);
     EXPECT_EQ(voicemail, 20);
@@ -365,12 +367,14 @@ TEST_F(Stateful, InjectedFaultsLookAsTheServiceShowsThem) {
         service.inject(c.fault, "/voice/v1/voiceclient/account/get");
         auto r = api("account/get?alt=json", "[null,1]");
         EXPECT_EQ(r.status, c.status) << int(c.fault);
-        if (*c.bodyHas)
+        if (*c.bodyHas) {
             EXPECT_NE(r.body.find(c.bodyHas), std::string::npos) << r.body;
-        else
+        } else {
             EXPECT_TRUE(r.body.empty());
-        if (c.fault == emulator::Fault::SignInRedirect)
+        }
+        if (c.fault == emulator::Fault::SignInRedirect) {
             EXPECT_EQ(r.location.rfind(service.origin() + "/accounts/AccountLogin", 0), 0u) << r.location;
+        }
         // Once only: the service answers again.
         EXPECT_EQ(api("account/get?alt=json", "[null,1]").status, 200);
     }

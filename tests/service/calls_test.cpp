@@ -142,7 +142,9 @@ TEST_F(Calls, DirectCallFailuresFollowTheirReply) {
         calls->placeCallTo("5550102000");
         ASSERT_TRUE(runUntil([&] { return alerts().size() > alertMark; }));
         EXPECT_EQ(alerts()[alertMark].title, c.title);
-        if (c.message) EXPECT_EQ(alerts()[alertMark].message, c.message);
+        if (c.message) {
+            EXPECT_EQ(alerts()[alertMark].message, c.message);
+        }
         EXPECT_FALSE(calls->pendingCallNumber());
         EXPECT_FALSE(inTable("DIRECT_CALL"));
     }

@@ -66,7 +66,9 @@ TEST_F(MMS, EachPictureIsItsOwnUploadAndOnlyTheFirstCarriesTheText) {
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(texts, (std::vector<std::string>{"", "", "look"}));
     for (const auto& m : got) {
-        if (m.imageType == 4) EXPECT_EQ(m.attachmentBytes, gifBytes.size());
+        if (m.imageType == 4) {
+            EXPECT_EQ(m.attachmentBytes, gifBytes.size());
+        }
         EXPECT_TRUE(m.imageType == 4 || m.imageType == 1);
     }
     auto requests = requestsTo(kSend);

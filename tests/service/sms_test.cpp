@@ -172,8 +172,12 @@ TEST_F(SMS, TheQueueDrainsInKeyOrderKeepingIdsAndDroppingSendsThatWereUnderWay) 
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(texts, (std::vector<std::string>{"nine", "one", "ten"}));
     for (const auto& m : got) {
-        if (m.text == "one") EXPECT_EQ(m.randomId, 101u);
-        if (m.text == "nine") EXPECT_EQ(m.randomId, 909u);
+        if (m.text == "one") {
+            EXPECT_EQ(m.randomId, 101u);
+        }
+        if (m.text == "nine") {
+            EXPECT_EQ(m.randomId, 909u);
+        }
     }
     // Requests started in key order.
     auto requests = requestsTo(kSend);
