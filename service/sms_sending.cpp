@@ -222,7 +222,8 @@ void HXMessageSender::removeBackgroundTaskIdentifierForQueuedSMS(const std::stri
 }
 
 std::optional<uint64_t> HXMessageSender::backgroundTaskIdentiferForSMS(const std::string& key) const {
-    const Value& v = accountQueue().get(key);
+    const Dictionary queue = accountQueue();
+    const Value& v = queue.get(key);
     if (v.isDictionary() && v["backgroundTaskID"].isInt())
         return static_cast<uint64_t>(v["backgroundTaskID"].int64Value());
     if (auto it = tasks_.find(key); it != tasks_.end()) return it->second;
@@ -230,7 +231,8 @@ std::optional<uint64_t> HXMessageSender::backgroundTaskIdentiferForSMS(const std
 }
 
 HXApplicationWebClient::QueueState HXMessageSender::queueState(const std::string& key) const {
-    const Value& v = accountQueue().get(key);
+    const Dictionary queue = accountQueue();
+    const Value& v = queue.get(key);
     if (!v.isDictionary()) return HXApplicationWebClient::QueueState::Absent;
     return v["queued"].boolValue() ? HXApplicationWebClient::QueueState::Queued
                                    : HXApplicationWebClient::QueueState::Present;
