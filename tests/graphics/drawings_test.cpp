@@ -289,3 +289,38 @@ TEST_F(Drawings, ContactSheetMatchesItsGolden) {
     }
     hxtest::expectMatchesGolden(*context->makeImage()->bitmap(), "drawings_contact_sheet");
 }
+
+TEST_F(Drawings, StretchedDrawingsAreUniformWhereTheirCapsLetThemStretch) {
+    // The caps the screens give each stretched drawing (points: top, left, bottom, right); the
+    // rows and columns between them are repeated when stretched, so each must be one profile.
+    struct Stretch {
+        const char* name;
+        EdgeInsets caps;
+    };
+    const Stretch stretches[] = {
+        {"BalloonFlat", {17, 20, 17, 27}},
+        {"textbg", {13, 6, 27 - 13 - 1, 13 - 6 - 1}},
+        {"SearchShadow", {19, 0, 0, 4 - 1}},
+        {"toolbarbg", {22, 5, 44 - 22 - 2, 10 - 5 - 2}},
+    };
+    const int k = 2;
+    for (const Stretch& s : stretches) {
+        SCOPED_TRACE(s.name);
+        ImagePtr image = imageNamed(s.name, k);
+        ASSERT_TRUE(image);
+        auto b = image->bitmap();
+        const int left = int(s.caps.left) * k, right = b->width() - int(s.caps.right) * k;
+        const int top = int(s.caps.top) * k, bottom = b->height() - int(s.caps.bottom) * k;
+        ASSERT_LT(left, right) << "no column left to stretch";
+        ASSERT_LT(top, bottom) << "no row left to stretch";
+        int64_t unevenColumns = 0, unevenRows = 0;
+        for (int y = 0; y < b->height(); ++y) {
+            for (int x = left + 1; x < right; ++x) unevenColumns += b->rgbaAt(x, y) != b->rgbaAt(left, y);
+        }
+        for (int x = 0; x < b->width(); ++x) {
+            for (int y = top + 1; y < bottom; ++y) unevenRows += b->rgbaAt(x, y) != b->rgbaAt(x, top);
+        }
+        EXPECT_EQ(unevenColumns, 0);
+        EXPECT_EQ(unevenRows, 0);
+    }
+}
