@@ -8,17 +8,13 @@
 #include <mutex>
 #include <set>
 
+#include "platform/foundation/strings.h"
+
 namespace web {
 
 namespace {
 
 constexpr const char* kDomain = "HXWebDOMErrorDomain";
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::string trim(std::string_view s) {
     size_t b = 0, e = s.size();
@@ -36,7 +32,7 @@ std::vector<std::pair<std::string, std::string>> parseStyle(std::string_view tex
         std::string_view decl = text.substr(start, end - start);
         size_t colon = decl.find(':');
         if (colon != std::string_view::npos) {
-            std::string name = lower(trim(decl.substr(0, colon)));
+            std::string name = foundation::asciiLowercase(trim(decl.substr(0, colon)));
             std::string value = trim(decl.substr(colon + 1));
             if (!name.empty() && !value.empty()) {
                 auto it = std::find_if(out.begin(), out.end(), [&](auto& p) { return p.first == name; });
@@ -101,7 +97,7 @@ std::string escapeHTML(std::string_view text, bool withQuotes) {
 // ---- Node
 
 std::optional<std::string> Node::attribute(std::string_view name) const {
-    std::string key = lower(name);
+    std::string key = foundation::asciiLowercase(name);
     if (key == "style" && isElement()) {
         if (styles_.empty() &&
             std::none_of(attributes_.begin(), attributes_.end(), [](auto& a) { return a.first == "style"; }))
@@ -114,7 +110,7 @@ std::optional<std::string> Node::attribute(std::string_view name) const {
 }
 
 void Node::setAttribute(std::string_view name, std::string value) {
-    std::string key = lower(name);
+    std::string key = foundation::asciiLowercase(name);
     if (key == "style") styles_ = parseStyle(value);
     if (key == "value" && (name_ == "input")) value_.reset();
     if (key == "checked") checked_.reset();
@@ -127,7 +123,7 @@ void Node::setAttribute(std::string_view name, std::string value) {
 }
 
 void Node::removeAttribute(std::string_view name) {
-    std::string key = lower(name);
+    std::string key = foundation::asciiLowercase(name);
     if (key == "style") styles_.clear();
     if (key == "checked") checked_.reset();
     std::erase_if(attributes_, [&](auto& a) { return a.first == key; });
@@ -150,14 +146,14 @@ bool Node::hasClass(std::string_view cls) const {
 }
 
 std::string Node::style(std::string_view property) const {
-    std::string key = lower(property);
+    std::string key = foundation::asciiLowercase(property);
     for (auto& [k, v] : styles_)
         if (k == key) return v;
     return {};
 }
 
 void Node::setStyle(std::string_view property, std::string value) {
-    std::string key = lower(trim(property));
+    std::string key = foundation::asciiLowercase(trim(property));
     if (key.empty()) return;
     value = trim(value);
     auto it = std::find_if(styles_.begin(), styles_.end(), [&](auto& p) { return p.first == key; });
@@ -174,12 +170,13 @@ void Node::setStyle(std::string_view property, std::string value) {
 bool Node::isRendered() const {
     for (const Node* n = this; n; n = n->parent_) {
         if (!n->isElement()) continue;
-        std::string display = lower(n->style("display"));
+        std::string display = foundation::asciiLowercase(n->style("display"));
         if (display == "none" || n->hasAttribute("hidden")) return false;
         if (n->name_ == "head" || n->name_ == "script" || n->name_ == "style" || n->name_ == "template" ||
             n->name_ == "title" || n->name_ == "meta" || n->name_ == "link" || n->name_ == "noscript")
             return false;
-        if (n->name_ == "input" && lower(n->attribute("type").value_or("")) == "hidden") return false;
+        if (n->name_ == "input" && foundation::asciiLowercase(n->attribute("type").value_or("")) == "hidden")
+            return false;
     }
     return true;
 }
@@ -206,10 +203,11 @@ std::string Node::value() const {
         return first ? first->attribute("value").value_or(first->textContent()) : std::string();
     }
     if (name_ == "option") return attribute("value").value_or(textContent());
-    return attribute("value").value_or(name_ == "input" && (lower(attribute("type").value_or("")) == "checkbox" ||
-                                                            lower(attribute("type").value_or("")) == "radio")
-                                           ? "on"
-                                           : "");
+    return attribute("value").value_or(
+        name_ == "input" && (foundation::asciiLowercase(attribute("type").value_or("")) == "checkbox" ||
+                             foundation::asciiLowercase(attribute("type").value_or("")) == "radio")
+            ? "on"
+            : "");
 }
 
 void Node::setValue(std::string value) {
@@ -263,12 +261,12 @@ foundation::Status Document::importChildren(void* from, Node* parent, size_t dep
         if (nodes_.size() >= kMaximumNodes)
             return foundation::Error::withDescription(kDomain, 2, "the page holds too many nodes");
         if (c->type == XML_ELEMENT_NODE) {
-            Node* el = make(Node::Kind::Element, lower(reinterpret_cast<const char*>(c->name)));
+            Node* el = make(Node::Kind::Element, foundation::asciiLowercase(reinterpret_cast<const char*>(c->name)));
             for (xmlAttrPtr a = c->properties; a; a = a->next) {
                 xmlChar* v = xmlNodeListGetString(c->doc, a->children, 1);
                 std::string value = v ? reinterpret_cast<const char*>(v) : "";
                 if (v) xmlFree(v);
-                std::string key = lower(reinterpret_cast<const char*>(a->name));
+                std::string key = foundation::asciiLowercase(reinterpret_cast<const char*>(a->name));
                 if (el->hasAttribute(key)) continue;
                 if (key == "style") el->styles_ = parseStyle(value);
                 el->attributes_.emplace_back(std::move(key), std::move(value));
@@ -315,7 +313,7 @@ foundation::Result<std::unique_ptr<Document>> Document::parseHTML(std::string_vi
     if (top) {
         for (xmlAttrPtr a = top->properties; a; a = a->next) {
             xmlChar* v = xmlNodeListGetString(parsed, a->children, 1);
-            doc->root_->attributes_.emplace_back(lower(reinterpret_cast<const char*>(a->name)),
+            doc->root_->attributes_.emplace_back(foundation::asciiLowercase(reinterpret_cast<const char*>(a->name)),
                                                  v ? reinterpret_cast<const char*>(v) : "");
             if (v) xmlFree(v);
         }
@@ -380,7 +378,7 @@ Node* Document::getElementById(std::string_view id) const {
 }
 
 std::vector<Node*> Document::getElementsByTagName(std::string_view tag) const {
-    std::string t = lower(tag);
+    std::string t = foundation::asciiLowercase(tag);
     std::vector<Node*> out;
     for (Node* n : elementsIn(*root_))
         if (t == "*" || n->name_ == t) out.push_back(n);
@@ -454,7 +452,7 @@ foundation::Result<std::vector<Complex>> parseSelectors(std::string_view s) {
                 ++i;
             } else if (isIdentChar(c)) {
                 if (!ident(step.simple.tag)) return bad();
-                step.simple.tag = lower(step.simple.tag);
+                step.simple.tag = foundation::asciiLowercase(step.simple.tag);
             } else if (c == '#' || c == '.') {
                 ++i;
                 std::string name;
@@ -465,7 +463,7 @@ foundation::Result<std::vector<Complex>> parseSelectors(std::string_view s) {
                 Simple::Attr a;
                 while (i < s.size() && s[i] == ' ') ++i;
                 if (!ident(a.name)) return bad();
-                a.name = lower(a.name);
+                a.name = foundation::asciiLowercase(a.name);
                 while (i < s.size() && s[i] == ' ') ++i;
                 if (i < s.size() && s[i] == '=') {
                     ++i;
@@ -620,7 +618,8 @@ std::vector<std::pair<std::string, std::string>> Document::formData(const Node& 
         if (!n->isFormControl() || formOwner(*n) != &form) continue;
         auto name = n->attribute("name");
         if (!name || name->empty() || n->hasAttribute("disabled")) continue;
-        std::string type = lower(n->attribute("type").value_or(n->tagName() == "button" ? "submit" : "text"));
+        std::string type =
+            foundation::asciiLowercase(n->attribute("type").value_or(n->tagName() == "button" ? "submit" : "text"));
         if (n->tagName() == "button" || (n->tagName() == "input" && (type == "submit" || type == "image"))) {
             if (n == submitter) out.emplace_back(*name, n->value());
             continue;

@@ -28,14 +28,40 @@ struct ScriptEngine::State {
     bool allocationRefused = false;
     bool fatal = false;
     int heaps = 0;
+    void* blocks = nullptr;  // the heap's live blocks, newest first
 };
 
 namespace {
 
 struct FatalError {};
 
-// Each block carries its size in front, so the cap counts what the heap really holds.
-constexpr size_t kHeader = 16;
+// Each block carries a header in front: its size, so the cap counts what the heap really
+// holds, and links to the heap's other blocks, so a heap abandoned after an engine fault can be
+// given back block by block without running any of the engine's code.
+struct BlockHeader {
+    size_t size;
+    BlockHeader* prev;
+    BlockHeader* next;
+};
+constexpr size_t kHeader = (sizeof(BlockHeader) + 15) & ~size_t{15};
+
+BlockHeader* headerOf(void* ptr) { return reinterpret_cast<BlockHeader*>(static_cast<unsigned char*>(ptr) - kHeader); }
+void* payloadOf(BlockHeader* h) { return reinterpret_cast<unsigned char*>(h) + kHeader; }
+
+void link(ScriptEngine::State* s, BlockHeader* h) {
+    h->prev = nullptr;
+    h->next = static_cast<BlockHeader*>(s->blocks);
+    if (h->next) h->next->prev = h;
+    s->blocks = h;
+}
+
+void unlink(ScriptEngine::State* s, BlockHeader* h) {
+    if (h->prev)
+        h->prev->next = h->next;
+    else
+        s->blocks = h->next;
+    if (h->next) h->next->prev = h->prev;
+}
 
 void* engineAlloc(void* udata, duk_size_t size) {
     auto* s = static_cast<ScriptEngine::State*>(udata);
@@ -44,22 +70,22 @@ void* engineAlloc(void* udata, duk_size_t size) {
         s->allocationRefused = true;
         return nullptr;
     }
-    auto* raw = static_cast<unsigned char*>(std::malloc(size + kHeader));
-    if (!raw) return nullptr;
-    std::memcpy(raw, &size, sizeof size);
+    auto* h = static_cast<BlockHeader*>(std::malloc(size + kHeader));
+    if (!h) return nullptr;
+    h->size = size;
+    link(s, h);
     s->used += size;
     if (s->used > s->peak) s->peak = s->used;
-    return raw + kHeader;
+    return payloadOf(h);
 }
 
 void engineFree(void* udata, void* ptr) {
     if (!ptr) return;
     auto* s = static_cast<ScriptEngine::State*>(udata);
-    auto* raw = static_cast<unsigned char*>(ptr) - kHeader;
-    size_t size;
-    std::memcpy(&size, raw, sizeof size);
-    s->used -= size;
-    std::free(raw);
+    BlockHeader* h = headerOf(ptr);
+    unlink(s, h);
+    s->used -= h->size;
+    std::free(h);
 }
 
 void* engineRealloc(void* udata, void* ptr, duk_size_t size) {
@@ -69,19 +95,36 @@ void* engineRealloc(void* udata, void* ptr, duk_size_t size) {
         engineFree(udata, ptr);
         return nullptr;
     }
-    auto* raw = static_cast<unsigned char*>(ptr) - kHeader;
-    size_t old;
-    std::memcpy(&old, raw, sizeof old);
+    BlockHeader* h = headerOf(ptr);
+    size_t old = h->size;
     if (size > old && (size > s->limits.heapBytes || s->used - old + size > s->limits.heapBytes)) {
         s->allocationRefused = true;
         return nullptr;
     }
-    auto* grown = static_cast<unsigned char*>(std::realloc(raw, size + kHeader));
-    if (!grown) return nullptr;
-    std::memcpy(grown, &size, sizeof size);
+    unlink(s, h);
+    auto* grown = static_cast<BlockHeader*>(std::realloc(h, size + kHeader));
+    if (!grown) {
+        link(s, h);
+        return nullptr;
+    }
+    grown->size = size;
+    link(s, grown);
     s->used = s->used - old + size;
     if (s->used > s->peak) s->peak = s->used;
-    return grown + kHeader;
+    return payloadOf(grown);
+}
+
+// Gives back every block of a heap that must not be touched by the engine again.
+void reclaimAbandonedHeap(ScriptEngine::State* s) {
+    auto* h = static_cast<BlockHeader*>(s->blocks);
+    while (h) {
+        BlockHeader* next = h->next;
+        std::free(h);
+        h = next;
+    }
+    s->blocks = nullptr;
+    s->used = 0;
+    s->ctx = nullptr;
 }
 
 // An engine fault leaves the heap unusable: mark it and leave through an exception the
@@ -490,13 +533,14 @@ duk_ret_t evaluateProgram(duk_context* ctx, void* udata) {
     return 0;
 }
 
-// Keeps the stack balanced however a step leaves.
+// Keeps the stack balanced however a step leaves (but never touches a heap after a fault).
 struct StackGuard {
     duk_context* ctx;
+    const ScriptEngine::State* state;
     duk_idx_t top;
-    explicit StackGuard(duk_context* c) : ctx(c), top(duk_get_top(c)) {}
+    StackGuard(duk_context* c, const ScriptEngine::State* s) : ctx(c), state(s), top(duk_get_top(c)) {}
     ~StackGuard() {
-        if (duk_get_top(ctx) > top) duk_set_top(ctx, top);
+        if (!state->fatal && duk_get_top(ctx) > top) duk_set_top(ctx, top);
     }
 };
 
@@ -523,9 +567,12 @@ ScriptEngine::ScriptEngine(Document& document, ScriptLimits limits)
 }
 
 ScriptEngine::~ScriptEngine() {
-    // A heap left behind by an engine fault is abandoned, never destroyed: its state is unknown.
-    if (state_->ctx && !state_->fatal) duk_destroy_heap(state_->ctx);
-    if (state_->fatal) (void)state_.release();
+    // A heap left behind by an engine fault is never destroyed through the engine (its state is
+    // unknown); its blocks are given back directly.
+    if (state_->fatal)
+        reclaimAbandonedHeap(state_.get());
+    else if (state_->ctx)
+        duk_destroy_heap(state_->ctx);
 }
 
 void ScriptEngine::setHeightProvider(HeightProvider provider) { state_->heights = std::move(provider); }
@@ -536,15 +583,9 @@ int ScriptEngine::heapsCreated() const { return state_->heaps; }
 
 bool ScriptEngine::ensureHeap() {
     if (state_->fatal) {
-        // The faulted heap keeps its state object (the allocator's udata); start over with a
-        // fresh one and let the old pair go unreclaimed.
-        auto fresh = std::make_unique<State>();
-        fresh->document = &document_;
-        fresh->limits = limits_;
-        fresh->heights = state_->heights;
-        fresh->heaps = state_->heaps;
-        (void)state_.release();
-        state_ = std::move(fresh);
+        // The faulted heap is given back without the engine's help; then start over.
+        reclaimAbandonedHeap(state_.get());
+        state_->fatal = false;
     }
     if (state_->ctx) return true;
     State* s = state_.get();
@@ -560,7 +601,7 @@ bool ScriptEngine::ensureHeap() {
     ++s->heaps;
     bool ready = false;
     try {
-        StackGuard guard(ctx);
+        StackGuard guard(ctx, s);
         ready = duk_safe_call(ctx, setUpHeap, nullptr, 0, 1) == 0;
     } catch (const FatalError&) {
         return false;
@@ -595,7 +636,7 @@ foundation::Result<foundation::Value> ScriptEngine::evaluate(std::string_view sc
     std::string failure;
     bool failed = false;
     try {
-        StackGuard guard(ctx);
+        StackGuard guard(ctx, s);
         if (duk_safe_call(ctx, evaluateProgram, &evaluation, 0, 1) != 0) {
             failed = true;
             failure = stringArg(ctx, -1);

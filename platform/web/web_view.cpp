@@ -6,6 +6,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/base64.h"
+#include "platform/foundation/strings.h"
 #include "platform/graphics/image.h"
 #include "platform/net/url_connection.h"
 #include "platform/net/url_error.h"
@@ -61,22 +62,17 @@ std::string collapse(const std::string& text) {
     return out;
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool isTextInput(const Node& n) {
     if (n.tagName() == "textarea") return true;
     if (n.tagName() != "input") return false;
-    std::string t = lower(n.attribute("type").value_or("text"));
+    std::string t = foundation::asciiLowercase(n.attribute("type").value_or("text"));
     return t == "text" || t == "email" || t == "password" || t == "search" || t == "tel" || t == "url" ||
            t == "number" || t.empty();
 }
 
 bool isSubmit(const Node& n) {
-    if (n.tagName() == "button") return lower(n.attribute("type").value_or("submit")) == "submit";
-    return n.tagName() == "input" && (lower(n.attribute("type").value_or("")) == "submit");
+    if (n.tagName() == "button") return foundation::asciiLowercase(n.attribute("type").value_or("submit")) == "submit";
+    return n.tagName() == "input" && (foundation::asciiLowercase(n.attribute("type").value_or("")) == "submit");
 }
 
 // Interactive or replaced content makes a block lay out its children one by one.
@@ -150,7 +146,7 @@ struct WebView::Load : net::URLConnectionDelegate {
         body.append(reinterpret_cast<const char*>(data), size);
     }
     void didFinishLoading(net::URLConnection&) override {
-        if (view && view->load_.get() == this) view->loadFinished(response, std::move(body));
+        if (view && view->load_.get() == this) view->loadFinished(response, body);
     }
     void didFailWithError(net::URLConnection&, const foundation::Error& error) override {
         if (view && view->load_.get() == this) view->loadFailed(error);
@@ -229,7 +225,7 @@ void WebView::startLoad(net::URLRequest request) {
     load->connection = net::URLConnection::create(request, load, true, transport);
 }
 
-void WebView::loadFinished(const net::HTTPURLResponse& response, std::string body) {
+void WebView::loadFinished(const net::HTTPURLResponse& response, const std::string& body) {
     auto finished = load_;
     load_.reset();
     int status = response.statusCode;
@@ -322,7 +318,7 @@ void WebView::activateLink(const Node& anchor) {
 void WebView::submitForm(const Node& form, const Node* submitter) {
     if (!document_) return;
     std::string action = resolve(form.attribute("action").value_or(url_));
-    std::string method = lower(form.attribute("method").value_or("get"));
+    std::string method = foundation::asciiLowercase(form.attribute("method").value_or("get"));
     std::string body = formEncode(document_->formData(form, submitter));
     net::URLRequest request;
     if (method == "post") {
@@ -382,7 +378,7 @@ void WebView::relayout() {
             auto field = std::make_shared<toolkit::TextField>(toolkit::Rect{{kMargin, y}, {width, 30}});
             field->setText(n.value());
             field->placeholder = n.attribute("placeholder").value_or("");
-            field->secureTextEntry = lower(n.attribute("type").value_or("")) == "password";
+            field->secureTextEntry = foundation::asciiLowercase(n.attribute("type").value_or("")) == "password";
             field->borderStyle = toolkit::TextBorderStyle::RoundedRect;
             Node* node = &n;
             // The field already shows what it wrote into the page: no new layout for that.

@@ -25,13 +25,22 @@ constexpr const char* kIdentify = R"(<html><body>
 <a id="link-signup" href="/signup">Create account</a>
 </body></html>)";
 
+net::Cookie domainCookie(std::string name, std::string value, std::string domain, bool secure = false) {
+    net::Cookie c;
+    c.name = std::move(name);
+    c.value = std::move(value);
+    c.domain = std::move(domain);
+    c.secure = secure;
+    return c;
+}
+
 struct RecordingDelegate : web::NavigationDelegate {
     std::vector<NavigationAction> actions;
     std::function<NavigationPolicy(const NavigationAction&)> decide;
     int finished = 0;
     int failed = 0;
     void decidePolicyForNavigationAction(web::WebView&, const NavigationAction& action,
-                                         std::function<void(NavigationPolicy)> handler) override {
+                                         const std::function<void(NavigationPolicy)>& handler) override {
         actions.push_back(action);
         handler(decide ? decide(action) : NavigationPolicy::Allow);
     }
@@ -204,11 +213,7 @@ TEST(WebCookieStore, RemovingDataModifiedSinceKeepsOlderCookies) {
     // removing everything since 1970 clears cookies the view never saw created.
     auto& shared = net::HTTPCookieStorage::sharedHTTPCookieStorage();
     shared.removeAllCookies();
-    net::Cookie copied;
-    copied.name = "SID";
-    copied.value = "jar";
-    copied.domain = ".example.test";
-    shared.setCookie(copied);
+    shared.setCookie(domainCookie("SID", "jar", ".example.test"));
     auto def = web::HTTPCookieStore::defaultStore();
     ASSERT_EQ(def->cookiesForURL("https://accounts.example.test/").size(), 1u);
     def->removeDataModifiedSince(0);
@@ -226,16 +231,8 @@ TEST(WebViewSharedStore, ReSignInSendsTheCopiedCookiesAndClearingEmptiesTheShare
     toolkit::testing::Harness harness;
     auto& shared = net::HTTPCookieStorage::sharedHTTPCookieStorage();
     shared.removeAllCookies();
-    net::Cookie copied;
-    copied.name = "SID";
-    copied.value = "from-jar";
-    copied.domain = ".example.test";
-    copied.secure = true;
-    shared.setCookie(copied);
-    net::Cookie elsewhere = copied;
-    elsewhere.name = "OTHER";
-    elsewhere.domain = ".other.test";
-    shared.setCookie(elsewhere);
+    shared.setCookie(domainCookie("SID", "from-jar", ".example.test", true));
+    shared.setCookie(domainCookie("OTHER", "from-jar", ".other.test", true));
 
     auto transport = ScriptedTransport::create(net::EventLoop::main());
     net::HeaderMap headers;
