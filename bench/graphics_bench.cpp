@@ -8,7 +8,7 @@
 #include <random>
 
 #include "platform/graphics/image_source.h"
-#include "tests/graphics/gif_writer.h"
+#include "tests/platform/graphics/gif_writer.h"
 
 namespace {
 

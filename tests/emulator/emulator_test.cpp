@@ -10,8 +10,8 @@
 #include "emulator/service_routes.h"
 #include "platform/net/curl_transport.h"
 #include "service/proto/hxcpb.h"
-#include "tests/net/poll_loop.h"
-#include "tests/net/recording_delegate.h"
+#include "tests/platform/net/poll_loop.h"
+#include "tests/platform/net/recording_delegate.h"
 #include "tests/support/test_support.h"
 
 namespace {

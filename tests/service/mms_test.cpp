@@ -7,7 +7,7 @@
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/image.h"
 #include "service/sms_sending.h"
-#include "tests/graphics/gif_writer.h"
+#include "tests/platform/graphics/gif_writer.h"
 #include "tests/service/web_fixture.h"
 
 namespace {

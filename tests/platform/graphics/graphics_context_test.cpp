@@ -1,0 +1,320 @@
+#include "platform/graphics/graphics_context.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <thread>
+
+#include "platform/graphics/codecs.h"
+#include "platform/graphics/screen_scale.h"
+#include "tests/platform/graphics/pil.h"
+
+using namespace graphics;
+using RGBA8 = std::array<uint8_t, 4>;
+
+namespace {
+
+std::unique_ptr<GraphicsContext> context(double w, double h, double scale = 1) {
+    return std::move(GraphicsContext::image({w, h}, false, scale).value());
+}
+
+RGBA8 at(const GraphicsContext& c, int x, int y) { return c.pixels().rgbaAt(x, y); }
+
+const RGBA8 kClear{0, 0, 0, 0};
+const RGBA8 kRed{255, 0, 0, 255};
+const RGBA8 kBlue{0, 0, 255, 255};
+
+// A small picture with a distinct colour in every pixel.
+std::shared_ptr<Bitmap> distinct(int w, int h) {
+    auto b = Bitmap::make(w, h).value();
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x)
+            b->setRGBA(x, y, static_cast<uint8_t>(40 * x + 10), static_cast<uint8_t>(60 * y + 5), 99, 255);
+    }
+    return b;
+}
+
+}  // namespace
+
+TEST(GraphicsContext, ImageContextsHaveTheirPixelSizeAndScale) {
+    setMainScreenScale(3);
+    struct Case {
+        Size size;
+        double scale;
+        int pw, ph;
+        double imageScale;
+    } cases[] = {{{10.5, 3}, 2, 21, 6, 2}, {{10.5, 3}, 3, 32, 9, 3}, {{1, 1}, 0, 3, 3, 3}, {{0.1, 0.1}, 1, 1, 1, 1}};
+    for (const Case& c : cases) {
+        auto ctx = context(c.size.width, c.size.height, c.scale);
+        EXPECT_EQ(ctx->pixelWidth(), c.pw);
+        EXPECT_EQ(ctx->pixelHeight(), c.ph);
+        auto image = ctx->makeImage();
+        EXPECT_EQ(image->scale(), c.imageScale);
+        EXPECT_EQ(image->pixelWidth(), c.pw);
+    }
+    setMainScreenScale(2);
+    EXPECT_FALSE(GraphicsContext::image({0, 5}, false, 1).ok());
+    auto opaque = GraphicsContext::image({2, 2}, true, 1);
+    ASSERT_TRUE(opaque.ok());
+    EXPECT_EQ(at(**opaque, 1, 1), (RGBA8{0, 0, 0, 255})) << "opaque contexts start black";
+}
+
+TEST(GraphicsContext, FillsClipsAndTransformsLandOnThePixelsExpected) {
+    auto c = context(10, 10, 2);
+    c->setFillColor(Color::red());
+    c->fillRect({1, 1, 2, 2});  // pixels 2..5
+    EXPECT_EQ(at(*c, 2, 2), kRed);
+    EXPECT_EQ(at(*c, 5, 5), kRed);
+    EXPECT_EQ(at(*c, 6, 6), kClear);
+    EXPECT_EQ(at(*c, 1, 1), kClear);
+
+    c->save();
+    c->clipToRect({5, 0, 5, 10});
+    c->setFillColor(Color::blue());
+    c->fillRect({0, 8, 10, 2});
+    c->restore();
+    EXPECT_EQ(at(*c, 9, 17), kClear) << "clipped away";
+    EXPECT_EQ(at(*c, 11, 17), kBlue);
+    c->fillRect({0, 0, 1, 1});
+    EXPECT_EQ(at(*c, 0, 0), kRed) << "restore brings back the fill colour and the clip";
+
+    // Turn a quarter about the origin after moving right: (x, y) lands at (tx - y, x).
+    auto t = context(10, 10);
+    t->translate(10, 0);
+    t->rotate(std::numbers::pi / 2);
+    t->setFillColor(Color::blue());
+    t->fillRect({0, 0, 4, 2});
+    EXPECT_EQ(at(*t, 9, 0), kBlue);
+    EXPECT_EQ(at(*t, 8, 3), kBlue);
+    EXPECT_EQ(at(*t, 7, 3), kClear);
+    EXPECT_EQ(at(*t, 8, 4), kClear);
+    EXPECT_NEAR(t->ctm().apply(Point{1, 0}).y, 1, 1e-9);
+
+    // Even-odd leaves the hole of a ring; winding fills it.
+    for (FillRule rule : {FillRule::evenOdd, FillRule::winding}) {
+        auto r = context(10, 10);
+        r->addRect({0, 0, 10, 10});
+        r->addRect({3, 3, 4, 4});
+        r->fillPath(rule);
+        EXPECT_EQ(at(*r, 5, 5)[3], rule == FillRule::evenOdd ? 0 : 255);
+        EXPECT_EQ(at(*r, 1, 1)[3], 255);
+    }
+}
+
+TEST(GraphicsContext, DashesAndCaps) {
+    auto c = context(20, 4);
+    c->setStrokeColor(Color::black());
+    c->setLineWidth(2);
+    c->setLineDash(1, {4, 2});  // starts one unit into the first dash
+    c->moveTo({0, 2});
+    c->lineTo({20, 2});
+    c->strokePath();
+    std::string pattern;
+    for (int x = 0; x < 20; ++x) pattern += at(*c, x, 1)[3] == 255 ? '#' : at(*c, x, 1)[3] == 0 ? '.' : '?';
+    EXPECT_EQ(pattern, "###..####..####..###");
+    // A zero-length dash table draws a solid line rather than failing.
+    auto solid = context(10, 4);
+    solid->setLineWidth(2);
+    solid->setLineDash(0, {0, 0});
+    solid->moveTo({0, 2});
+    solid->lineTo({10, 2});
+    solid->strokePath();
+    EXPECT_EQ(at(*solid, 5, 1)[3], 255);
+    // Round caps reach half the width past the ends; butt caps do not.
+    for (LineCap cap : {LineCap::butt, LineCap::round, LineCap::square}) {
+        auto k = context(20, 10);
+        k->setLineWidth(6);
+        k->setLineCap(cap);
+        k->moveTo({6, 5});
+        k->lineTo({14, 5});
+        k->strokePath();
+        EXPECT_EQ(at(*k, 4, 5)[3] > 0, cap != LineCap::butt);
+        EXPECT_EQ(at(*k, 3, 2)[3] > 128, cap == LineCap::square) << "the square cap fills the corner";
+    }
+}
+
+TEST(GraphicsContext, GradientsStopAtTheirEndsUnlessAsked) {
+    auto c = context(4, 100);
+    c->drawLinearGradient({{Color::red(), Color::blue()}, {}}, {0, 20}, {0, 80});
+    EXPECT_EQ(at(*c, 1, 10), kClear);
+    EXPECT_EQ(at(*c, 1, 90), kClear);
+    const RGBA8 mid = at(*c, 1, 50);
+    EXPECT_NEAR(mid[0], 128, 4);
+    EXPECT_NEAR(mid[2], 128, 4);
+    EXPECT_EQ(mid[3], 255);
+    auto after = context(4, 100);
+    after->drawLinearGradient({{Color::red(), Color::blue()}, {0, 1}}, {0, 20}, {0, 80}, false, true);
+    EXPECT_EQ(at(*after, 1, 10), kClear);
+    EXPECT_EQ(at(*after, 1, 90), kBlue);
+    auto both = context(4, 100);
+    both->drawLinearGradient({{Color::red(), Color::blue()}, {0, 1}}, {0, 20}, {0, 80}, true, true);
+    EXPECT_EQ(at(*both, 1, 10), kRed);
+    // Stops at 0 and 0.95: solid past 95 %.
+    auto stops = context(4, 100);
+    stops->drawLinearGradient({{Color::red(), Color::blue()}, {0, 0.95}}, {0, 0}, {0, 100});
+    EXPECT_EQ(at(*stops, 1, 97), kBlue);
+}
+
+TEST(GraphicsContext, ShadowsAreOffsetAndBlurred) {
+    auto hard = context(20, 20, 2);
+    hard->setShadow({3, 2}, 0, Color::black());
+    hard->setFillColor(Color::red());
+    hard->fillRect({2, 2, 5, 5});
+    EXPECT_EQ(at(*hard, 4, 4), kRed);
+    EXPECT_EQ(at(*hard, 15, 12), (RGBA8{0, 0, 0, 255})) << "the shadow, 6 and 4 pixels off at scale 2";
+    EXPECT_EQ(at(*hard, 20, 15), kClear);
+    EXPECT_EQ(at(*hard, 19, 17), (RGBA8{0, 0, 0, 255}));
+
+    auto soft = context(40, 40);
+    soft->setShadow({0, 0}, 8, Color::black());
+    soft->setFillColor(Color::clear());
+    soft->fillRect({15, 15, 10, 10});
+    // A clear shape casts no shadow; an opaque one casts a soft edge that falls off outwards.
+    EXPECT_EQ(at(*soft, 20, 20)[3], 0);
+    soft->setFillColor(Color::whiteColor());
+    soft->fillRect({15, 15, 10, 10});
+    int last = 256;
+    for (int x = 15; x >= 5; --x) {
+        const int a = at(*soft, x, 20)[3];
+        EXPECT_LE(a, last) << x;
+        last = a;
+    }
+    EXPECT_GT(at(*soft, 13, 20)[3], 20);
+    EXPECT_LT(at(*soft, 13, 20)[3], 235);
+    EXPECT_EQ(at(*soft, 20, 20), (RGBA8{255, 255, 255, 255}));
+    EXPECT_EQ(at(*soft, 13, 20)[3], at(*soft, 26, 20)[3]) << "symmetric";
+}
+
+TEST(GraphicsContext, TransparencyLayersComposeBeforeTheirAlpha) {
+    for (bool layered : {false, true}) {
+        auto c = context(30, 10);
+        c->setAlpha(0.5);
+        if (layered) c->beginTransparencyLayer();
+        c->setFillColor(Color::red());
+        c->fillRect({0, 0, 20, 10});
+        c->fillRect({10, 0, 20, 10});
+        if (layered) c->endTransparencyLayer();
+        const int single = at(*c, 5, 5)[3], overlap = at(*c, 15, 5)[3];
+        EXPECT_NEAR(single, 128, 1);
+        if (layered) {
+            EXPECT_EQ(overlap, single) << "the layer is drawn once at half alpha";
+        } else {
+            EXPECT_NEAR(overlap, 191, 1) << "two half-alpha fills";
+        }
+    }
+}
+
+TEST(GraphicsContext, ImagesAreDrawnUprightByOrientationAsPILTransposesThem) {
+    HX_REQUIRE_PIL();
+    hxtest::TempDir dir;
+    auto source = distinct(3, 2);
+    ASSERT_TRUE(foundation::files::writeAtomically(dir / "s.png", encodePNG(*source).value()).ok());
+    // PIL's transposes for the Exif values that correspond to each orientation.
+    hxtest::runPIL(dir, R"(
+im = Image.open('s.png')
+ops = {'up': None, 'down': Image.ROTATE_180, 'left': Image.ROTATE_90, 'right': Image.ROTATE_270,
+       'upMirrored': Image.FLIP_LEFT_RIGHT, 'downMirrored': Image.FLIP_TOP_BOTTOM,
+       'leftMirrored': Image.TRANSPOSE, 'rightMirrored': Image.TRANSVERSE}
+for name, op in ops.items():
+    out = im if op is None else im.transpose(op)
+    open(name + '.rgba', 'wb').write(out.convert('RGBA').tobytes())
+)");
+    const char* names[] = {"up",         "down",         "left",         "right",
+                           "upMirrored", "downMirrored", "leftMirrored", "rightMirrored"};
+    for (int o = 0; o < 8; ++o) {
+        const ImagePtr image = Image::fromBitmap(source, 1, ImageOrientation(o));
+        auto c = context(image->width(), image->height(), 1);
+        c->drawImage(*image, Point{0, 0});
+        EXPECT_EQ(hxtest::pixelsOf(c->pixels()),
+                  hxtest::premultipliedRGBA(hxtest::readBytes(dir / (std::string(names[o]) + ".rgba"))))
+            << names[o];
+        // At scale 2 an image of scale 2 fills the same points pixel for pixel.
+        const ImagePtr retina = Image::fromBitmap(source, 2, ImageOrientation(o));
+        auto r = context(retina->width(), retina->height(), 2);
+        r->drawImage(*retina, Point{0, 0});
+        EXPECT_EQ(hxtest::pixelsOf(r->pixels()), hxtest::pixelsOf(c->pixels())) << names[o];
+    }
+}
+
+TEST(GraphicsContext, ResizableImagesKeepTheirCaps) {
+    auto b = distinct(6, 6);
+    for (ResizingMode mode : {ResizingMode::stretch, ResizingMode::tile}) {
+        const ImagePtr image = Image::fromBitmap(b)->resizableWithCapInsets({2, 2, 2, 2}, mode);
+        auto c = context(20, 10);
+        c->drawImage(*image, Rect{0, 0, 20, 10});
+        for (int y : {0, 1}) {
+            for (int x : {0, 1}) {
+                EXPECT_EQ(at(*c, x, y), b->rgbaAt(x, y));
+                EXPECT_EQ(at(*c, 18 + x, 8 + y), b->rgbaAt(4 + x, 4 + y)) << "bottom-right cap";
+            }
+        }
+        // The top edge between the caps repeats or stretches the source's middle columns.
+        if (mode == ResizingMode::tile) {
+            EXPECT_EQ(at(*c, 2, 0), b->rgbaAt(2, 0));
+            EXPECT_EQ(at(*c, 3, 0), b->rgbaAt(3, 0));
+            EXPECT_EQ(at(*c, 4, 0), b->rgbaAt(2, 0)) << "tiles repeat";
+        } else {
+            EXPECT_EQ(at(*c, 2, 0), b->rgbaAt(2, 0));
+            EXPECT_EQ(at(*c, 17, 0), b->rgbaAt(3, 0));
+        }
+    }
+    // A tinted image draws its shape in the tint.
+    auto shape = Bitmap::make(2, 1).value();
+    shape->setRGBA(0, 0, 10, 20, 30, 255);
+    const ImagePtr tinted = Image::fromBitmap(shape)->withTintColor(Color::blue());
+    auto c = context(2, 1);
+    c->drawImage(*tinted, Point{0, 0});
+    EXPECT_EQ(at(*c, 0, 0), kBlue);
+    EXPECT_EQ(at(*c, 1, 0), kClear);
+}
+
+TEST(GraphicsContext, EachThreadHasItsOwnCurrentContext) {
+    std::vector<std::thread> threads;
+    std::vector<RGBA8> results(6);
+    std::vector<char> ownContext(6);  // one byte each: the threads write their own
+    for (int i = 0; i < 6; ++i) {
+        threads.emplace_back([i, &results, &ownContext] {
+            beginImageContext({8, 8}, false, 2);
+            GraphicsContext* mine = currentContext();
+            for (int round = 0; round < 50; ++round) {
+                mine->setFillColor(Color::rgb(i / 10.0, 0, 0));
+                mine->fillRect({0, 0, 8, 8});
+            }
+            ownContext[i] = currentContext() == mine;
+            ImagePtr image = imageFromCurrentImageContext();
+            endImageContext();
+            results[i] = image->bitmap()->rgbaAt(15, 15);
+            ownContext[i] = ownContext[i] && currentContext() == nullptr;
+        });
+    }
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_TRUE(ownContext[i]);
+        EXPECT_NEAR(results[i][0], std::lround(i / 10.0 * 255), 1);
+    }
+    EXPECT_EQ(currentContext(), nullptr);
+}
+
+TEST(Path, ShapesMeasureAndHitTest) {
+    const Path rounded = Path::roundedRect({0, 0, 100, 40}, 30);  // radius capped at 20
+    EXPECT_FALSE(rounded.contains({1, 1}));
+    EXPECT_TRUE(rounded.contains({20, 1}));
+    EXPECT_TRUE(rounded.contains({50, 20}));
+    const Rect box = Path::ellipse({10, 20, 30, 40}).boundingBox();
+    EXPECT_NEAR(box.minX(), 10, 1e-6);
+    EXPECT_NEAR(box.maxY(), 60, 1e-6);
+    Path arc;
+    arc.addArc({50, 50}, 10, 3 * std::numbers::pi / 2, 0, true);  // a quarter, top to right
+    const Rect q = arc.boundingBox();
+    EXPECT_NEAR(q.minX(), 50, 1e-6);
+    EXPECT_NEAR(q.maxX(), 60, 1e-6);
+    EXPECT_NEAR(q.minY(), 40, 1e-6);
+    EXPECT_NEAR(q.maxY(), 50, 1e-6);
+    Path reverse;
+    reverse.addArc({50, 50}, 10, 3 * std::numbers::pi / 2, 0, false);  // three quarters the other way
+    EXPECT_NEAR(reverse.boundingBox().minX(), 40, 1e-6);
+    const Path moved = Path::rect({0, 0, 2, 2}).transformed(AffineTransform::translation(5, 5));
+    EXPECT_TRUE(moved.contains({6, 6}));
+    EXPECT_FALSE(moved.contains({1, 1}));
+}

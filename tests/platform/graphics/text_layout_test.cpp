@@ -1,0 +1,200 @@
+#include "platform/graphics/text_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "platform/graphics/bitmap_compare.h"
+#include "platform/graphics/graphics_context.h"
+#include "tests/platform/graphics/golden.h"
+#include "tests/platform/graphics/pil.h"
+
+using namespace graphics;
+
+namespace {
+
+TextAttributes in(const Font& font, const Color& color = Color::black()) {
+    TextAttributes a;
+    a.font = font;
+    a.color = color;
+    return a;
+}
+
+std::vector<std::string> lines(const std::string& text, double width, int maxLines, LineBreakMode mode,
+                               double size = 17) {
+    TextLayoutOptions o;
+    o.width = width;
+    o.maximumLines = maxLines;
+    o.lineBreakMode = mode;
+    return TextLayout(AttributedString(text, in(Font::system(size))), o).lineTexts();
+}
+
+}  // namespace
+
+TEST(TextLayout, OnlyTheBundledFacesAreSeen) {
+    const auto files = loadedFontFiles();
+    ASSERT_EQ(files.size(), 6u);
+    for (const std::string& f : files) {
+        EXPECT_EQ(std::filesystem::path(f).parent_path(), fontsDirectory()) << f;
+    }
+    // Each weight draws with a face of its own.
+    const double regular = sizeOfText("Weights", Font::system(20)).width;
+    const double bold = sizeOfText("Weights", Font::boldSystem(20)).width;
+    const double thin = sizeOfText("Weights", *Font::named("HelveticaNeue-Thin", 20)).width;
+    EXPECT_GT(bold, regular);
+    EXPECT_NE(thin, regular);
+    EXPECT_EQ(sizeOfText("0123456789", Font::system(20)).width, sizeOfText("1111111111", Font::system(20)).width)
+        << "digits are all one width";
+}
+
+TEST(TextLayout, WidthsAgreeWithFreeTypeThroughPIL) {
+    HX_REQUIRE_PIL();
+    hxtest::TempDir dir;
+    const std::vector<std::string> samples = {"Hello", "AVAV", "Token bubble 123", "Load older messages"};
+    std::string list;
+    for (const auto& s : samples) list += "'" + s + "',";
+    const std::string out = hxtest::runPIL(dir, "from PIL import ImageFont\nf = ImageFont.truetype('" +
+                                                    (fontsDirectory() / "DejaVuSans.ttf").string() +
+                                                    "', 100)\nfor s in [" + list + "]:\n    print(f.getlength(s))\n");
+    std::istringstream widths(out);
+    for (const auto& s : samples) {
+        double pil = 0;
+        widths >> pil;
+        EXPECT_NEAR(sizeOfText(s, Font::system(100)).width, pil, pil * 0.01) << s;
+    }
+    const FontMetrics m = fontMetrics(Font::system(100));
+    EXPECT_GT(m.ascender, 80);
+    EXPECT_LT(m.descender, -15);
+    EXPECT_NEAR(m.lineHeight, m.ascender - m.descender + m.leading, 1e-9);
+    EXPECT_GT(m.capHeight, m.xHeight);
+}
+
+TEST(TextLayout, WrappingAndTruncation) {
+    const std::string text = "The quick brown fox jumps over the lazy dog";
+    const double full = sizeOfText(text, Font::system(17)).width;
+    EXPECT_EQ(lines(text, 0, 0, LineBreakMode::wordWrap), std::vector<std::string>{text}) << "no width: one line";
+    const auto wrapped = lines(text, full * 0.55, 0, LineBreakMode::wordWrap);
+    ASSERT_EQ(wrapped.size(), 2u);
+    EXPECT_EQ(wrapped[0] + " " + wrapped[1], text) << "broken at a space, the space dropped";
+    const auto chars = lines("abcdefghijklmnopqrstuvwxyz", sizeOfText("abcdefghij", Font::system(17)).width + 0.5, 0,
+                             LineBreakMode::charWrap);
+    ASSERT_GE(chars.size(), 3u);
+    EXPECT_EQ(chars[0], "abcdefghij");
+    std::string joined;
+    for (const auto& l : chars) joined += l;
+    EXPECT_EQ(joined, "abcdefghijklmnopqrstuvwxyz") << "broken between letters, none lost";
+
+    const double width = full * 0.4;
+    const auto tail = lines(text, width, 0, LineBreakMode::truncateTail);
+    ASSERT_EQ(tail.size(), 1u);
+    EXPECT_EQ(tail[0].rfind("The quick", 0), 0u);
+    EXPECT_EQ(tail[0].substr(tail[0].size() - 3), "\xE2\x80\xA6");
+    const auto head = lines(text, width, 0, LineBreakMode::truncateHead);
+    EXPECT_EQ(head[0].rfind("\xE2\x80\xA6", 0), 0u);
+    EXPECT_EQ(head[0].substr(head[0].size() - 8), "lazy dog");
+    const auto middle = lines(text, width, 0, LineBreakMode::truncateMiddle);
+    EXPECT_EQ(middle[0].rfind("The", 0), 0u);
+    EXPECT_NE(middle[0].find("\xE2\x80\xA6"), std::string::npos);
+    EXPECT_EQ(middle[0].substr(middle[0].size() - 3), "dog");
+    for (const auto& l : {tail[0], head[0], middle[0]}) {
+        EXPECT_LE(sizeOfText(l, Font::system(17)).width, width) << l;
+        EXPECT_GT(sizeOfText(l, Font::system(17)).width, width * 0.75) << "as much kept as fits: " << l;
+    }
+    // Two lines, the second cut at its tail; text that fits is left alone.
+    const auto two = lines(text, full * 0.35, 2, LineBreakMode::truncateTail);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(text.rfind(two[0], 0), 0u);
+    EXPECT_EQ(two[1].substr(two[1].size() - 3), "\xE2\x80\xA6");
+    EXPECT_EQ(lines("short", 500, 0, LineBreakMode::truncateTail), std::vector<std::string>{"short"});
+    // A clipped layout of two lines shows the first two lines unchanged.
+    const auto clipped = lines(text, full * 0.35, 2, LineBreakMode::wordWrap);
+    ASSERT_EQ(clipped.size(), 2u);
+    EXPECT_EQ(clipped[1].find("\xE2\x80\xA6"), std::string::npos);
+    // Newlines always break; an empty text is one empty line with the font's height.
+    EXPECT_EQ(lines("one\ntwo", 0, 0, LineBreakMode::wordWrap), (std::vector<std::string>{"one", "two"}));
+    TextLayout empty(AttributedString(), {});
+    EXPECT_EQ(empty.lines().size(), 1u);
+    EXPECT_GT(empty.size().height, 15);
+    EXPECT_EQ(empty.size().width, 0);
+}
+
+TEST(TextLayout, AttributedRunsAndHeights) {
+    AttributedString s("Big ", in(Font::system(30)));
+    s.append("small", in(Font::system(10), Color::systemRed()));
+    EXPECT_EQ(s.runs().size(), 2u);
+    TextLayout layout(s, {});
+    const double bigOnly = TextLayout(AttributedString("Big ", in(Font::system(30))), {}).size().height;
+    EXPECT_NEAR(layout.size().height, bigOnly, 0.5) << "the tallest run sets the line";
+    EXPECT_GT(layout.size().width, sizeOfText("Big ", Font::system(30)).width);
+    TextAttributes spaced = in(Font::system(17));
+    spaced.kern = 4;
+    EXPECT_NEAR(TextLayout(AttributedString("abcd", spaced), {}).size().width,
+                sizeOfText("abcd", Font::system(17)).width + 12, 0.01)
+        << "the kern adds between each pair of the four characters";
+    // Maximum height keeps only whole lines.
+    TextLayoutOptions o;
+    o.width = 60;
+    o.maximumHeight = fontMetrics(Font::system(17)).lineHeight * 2.5;
+    TextLayout tall(AttributedString("one two three four five six seven", in(Font::system(17))), o);
+    EXPECT_EQ(tall.lines().size(), 2u);
+    EXPECT_TRUE(tall.isTruncated());
+    // Alignment places each line in the width.
+    TextLayoutOptions right;
+    right.width = 200;
+    right.alignment = TextAlignment::right;
+    TextLayout r(AttributedString("x", in(Font::system(17))), right);
+    EXPECT_NEAR(r.lines()[0].frame.maxX(), 200, 1e-9);
+}
+
+TEST(TextLayout, DrawnTextIsTheSameEverywhere) {
+    auto c = GraphicsContext::image({180, 60}, false, 2).value();
+    c->setFillColor(Color::whiteColor());
+    c->fillRect({0, 0, 180, 60});
+    AttributedString s("Badge 12 ", in(Font::boldSystem(16), Color::systemBlue()));
+    s.append("thin", in(*Font::named("HelveticaNeue-Thin", 16)));
+    TextAttributes under = in(Font::italicSystem(13), Color::label());
+    under.underline = true;
+    under.baselineOffset = -1.5;
+    s.append(" link", under);
+    TextLayout(s, {}).draw(*c, {4, 4});
+    drawText(*c, "The quick brown fox", {4, 30}, in(Font::system(14), Color::darkGray()));
+    hxtest::expectMatchesGolden(c->pixels(), "text_sample");
+    // Dark appearance resolves the dynamic label colour to white.
+    auto dark = GraphicsContext::image({40, 20}, false, 1).value();
+    dark->setUserInterfaceStyle(UserInterfaceStyle::dark);
+    drawText(*dark, "HH", {2, 2}, in(Font::boldSystem(14), Color::label()));
+    bool white = false;
+    for (int y = 0; y < 20; ++y) {
+        for (int x = 0; x < 40; ++x)
+            white = white || dark->pixels().rgbaAt(x, y) == std::array<uint8_t, 4>{255, 255, 255, 255};
+    }
+    EXPECT_TRUE(white);
+}
+
+TEST(BitmapCompare, TolerancePerChannelAndShareOfPixels) {
+    auto a = Bitmap::make(100, 20).value();
+    auto b = a->copy();
+    b->setRGBA(0, 0, 8, 0, 0, 8);
+    EXPECT_EQ(compareBitmaps(*a, *b).differingPixels, 0) << "8 levels is within tolerance";
+    b->setRGBA(1, 0, 9, 0, 0, 9);
+    b->setRGBA(2, 0, 0, 0, 0, 200);
+    const BitmapComparison two = compareBitmaps(*a, *b);
+    EXPECT_EQ(two.differingPixels, 2);
+    EXPECT_TRUE(two.matches()) << "2 of 2000 is 0.1 %";
+    b->setRGBA(3, 0, 0, 0, 0, 200);
+    EXPECT_FALSE(compareBitmaps(*a, *b).matches());
+    EXPECT_EQ(compareBitmaps(*a, *b).difference->rgbaAt(3, 0), (std::array<uint8_t, 4>{255, 0, 0, 255}));
+    EXPECT_FALSE(compareBitmaps(*Bitmap::make(3, 3).value(), *a).matches());
+}
+
+TEST(TextLayout, PixelsDoNotDependOnTheUsersFontSetup) {
+    // The same drawing in a process with no environment but a hostile font configuration.
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    hxtest::TempDir home;
+    const std::string command = "env -i HOME='" + home.path().string() +
+                                "' FONTCONFIG_FILE=/dev/null "
+                                "FONTCONFIG_PATH=/nonexistent XDG_CONFIG_HOME=/nonexistent HX_SOURCE_DIR='" +
+                                hxtest::sourceDir().string() + "' '" + self +
+                                "' --gtest_filter=TextLayout.DrawnTextIsTheSameEverywhere >/dev/null 2>&1";
+    EXPECT_EQ(hxtest::runCommand(command), 0);
+}

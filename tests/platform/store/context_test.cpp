@@ -1,0 +1,420 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <atomic>
+
+#include "platform/foundation/notification_center.h"
+#include "platform/store/fetched_results_controller.h"
+#include "tests/platform/store/store_test_support.h"
+
+namespace {
+
+using foundation::Value;
+using store::ConcurrencyType;
+using store::Context;
+using store::FetchRequest;
+using store::Predicate;
+
+class ContextTest : public ::testing::Test {
+protected:
+    dispatch::ScopedVirtualClock clock;
+    hxtest::TempDir dir;
+    std::string path = (dir / "ctx.sqlite").string();
+    store::CoordinatorPtr coordinator = storetest::openStore(path);
+    store::ContextPtr main = Context::create(ConcurrencyType::MainQueue);
+
+    void SetUp() override { main->setPersistentStoreCoordinator(coordinator); }
+
+    store::ContextPtr child() {
+        auto c = Context::create(ConcurrencyType::PrivateQueue);
+        c->setParentContext(main);
+        return c;
+    }
+
+    store::ManagedObjectPtr conversation(const store::ContextPtr& ctx, const std::string& id, int type = 10) {
+        auto c = ctx->insertNewObject("HX_Conversation").value();
+        EXPECT_TRUE(c->setValue("conversationID", id).ok());
+        EXPECT_TRUE(c->setValue("type", type).ok());
+        return c;
+    }
+
+    store::ManagedObjectPtr message(const store::ContextPtr& ctx, const store::ManagedObjectPtr& conv, int64_t number) {
+        auto m = ctx->insertNewObject("HX_Message").value();
+        EXPECT_TRUE(m->setValue("number", number).ok());
+        EXPECT_TRUE(m->setObject("Conversation", conv).ok());
+        return m;
+    }
+
+    size_t count(const store::ContextPtr& ctx, const std::string& entity, const char* format = nullptr) {
+        FetchRequest r(entity);
+        if (format) r.predicate = Predicate::parse(format).value();
+        auto n = ctx->count(r);
+        EXPECT_TRUE(n.ok());
+        auto objects = ctx->fetch(r);
+        EXPECT_TRUE(objects.ok());
+        EXPECT_EQ(n.valueOr(0), objects.ok() ? objects->size() : 0u) << "count and fetch disagree for " << entity;
+        return n.valueOr(0);
+    }
+};
+
+TEST_F(ContextTest, ChangeTrackingAndRollback) {
+    EXPECT_FALSE(main->hasChanges());
+    auto c = conversation(main, "a");
+    EXPECT_TRUE(main->hasChanges());
+    EXPECT_TRUE(c->isInserted());
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_FALSE(main->hasChanges());
+    EXPECT_FALSE(c->isInserted());
+
+    ASSERT_TRUE(c->setValue("isRead", true).ok());
+    EXPECT_TRUE(c->isUpdated());
+    EXPECT_EQ(main->updatedObjects(), std::vector<store::ManagedObjectPtr>{c});
+    // Setting the same value again is no change.
+    ASSERT_TRUE(main->save().ok());
+    ASSERT_TRUE(c->setValue("isRead", true).ok());
+    EXPECT_FALSE(main->hasChanges());
+    EXPECT_FALSE(c->setValue("noSuchKey", 1).ok());
+
+    auto d = conversation(main, "b");
+    ASSERT_TRUE(c->setValue("note", "draft").ok());
+    main->deleteObject(c);
+    EXPECT_EQ(main->deletedObjects().size(), 1u);
+    EXPECT_EQ(main->insertedObjects().size(), 1u);
+    main->rollback();
+    EXPECT_FALSE(main->hasChanges());
+    EXPECT_EQ(d->managedObjectContext(), nullptr);
+    EXPECT_TRUE(c->isFault());
+    EXPECT_TRUE(c->value("note").isNull());  // the draft is gone, the row reloads
+    EXPECT_EQ(c->value("isRead"), Value(true));
+    EXPECT_EQ(count(main, "HX_Conversation"), 1u);
+}
+
+TEST_F(ContextTest, FaultsLoadOnFirstAccess) {
+    auto c = conversation(main, "f");
+    ASSERT_TRUE(c->setValue("note", "hello").ok());
+    ASSERT_TRUE(main->save().ok());
+    auto other = Context::create(ConcurrencyType::MainQueue);
+    other->setPersistentStoreCoordinator(coordinator);
+    auto fault = other->objectWithID(c->objectID());
+    EXPECT_TRUE(fault->isFault());
+    EXPECT_EQ(fault->value("note"), Value("hello"));
+    EXPECT_FALSE(fault->isFault());
+    EXPECT_EQ(other->existingObjectWithID(c->objectID()).value(), fault);
+    // A row that is gone gives an error from existingObjectWithID, and empty values from a fault.
+    main->deleteObject(c);
+    ASSERT_TRUE(main->save().ok());
+    auto third = Context::create(ConcurrencyType::MainQueue);
+    third->setPersistentStoreCoordinator(coordinator);
+    EXPECT_FALSE(third->existingObjectWithID(c->objectID()).ok());
+    EXPECT_TRUE(third->objectWithID(c->objectID())->value("note").isNull());
+}
+
+TEST_F(ContextTest, RelationshipsKeepBothSidesAndDeleteRulesApply) {
+    auto a = conversation(main, "a");
+    auto b = conversation(main, "b");
+    auto m1 = message(main, a, 1), m2 = message(main, a, 2), m3 = message(main, b, 3);
+    EXPECT_EQ(a->objects("Messages").size(), 2u);
+    ASSERT_TRUE(b->addObject("Messages", m1).ok());
+    EXPECT_EQ(a->objects("Messages"), std::vector<store::ManagedObjectPtr>{m2});
+    EXPECT_EQ(m1->object("Conversation"), b);
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(storetest::sqlite(path,
+                                "SELECT count(*) FROM HX_Message m JOIN HX_Conversation c ON m.Conversation=c.Z_PK "
+                                "WHERE c.conversationID='b'"),
+              "2");
+    ASSERT_TRUE(b->removeObject("Messages", m3).ok());
+    EXPECT_TRUE(m3->object("Conversation") == nullptr);
+    EXPECT_FALSE(m1->setObject("Messages", a).ok());  // not a to-one
+
+    // Cascade: deleting a conversation deletes its messages, also when loaded from the store.
+    ASSERT_TRUE(main->save().ok());
+    auto fresh = Context::create(ConcurrencyType::MainQueue);
+    fresh->setPersistentStoreCoordinator(coordinator);
+    auto freshB = fresh->objectWithID(b->objectID());
+    fresh->deleteObject(freshB);
+    EXPECT_EQ(fresh->deletedObjects().size(), 2u);
+    EXPECT_EQ(count(fresh, "HX_Message"), 2u);  // pending deletes count already
+    ASSERT_TRUE(fresh->save().ok());
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message"), "2");
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Conversation"), "1");
+}
+
+TEST_F(ContextTest, PendingChangesShowInFetchesAndCountsAlongTheChain) {
+    conversation(main, "stored", 10);
+    ASSERT_TRUE(main->save().ok());
+    auto unsavedInMain = conversation(main, "main-only", 10);
+    auto ch = child();
+    size_t seen = 0, unread = 0, stored = 0;
+    ch->performAndWait([&] {
+        seen = count(ch, "HX_Conversation", "type == 10");
+        auto s = ch->fetch([] {
+                       FetchRequest r("HX_Conversation");
+                       r.predicate = Predicate::parse("conversationID == 'stored'").value();
+                       return r;
+                   }())
+                     .value();
+        ASSERT_EQ(s.size(), 1u);
+        ASSERT_TRUE(s[0]->setValue("isRead", true).ok());
+        conversation(ch, "child-only", 11);
+        unread = count(ch, "HX_Conversation", "isRead == NO");
+        stored = count(ch, "HX_Conversation");
+    });
+    EXPECT_EQ(seen, 2u);    // the parent's unsaved conversation is visible to the child
+    EXPECT_EQ(unread, 2u);  // main-only and child-only; the child's change to "stored" counts
+    EXPECT_EQ(stored, 3u);
+    EXPECT_EQ(count(main, "HX_Conversation"), 2u);  // nothing pushed yet
+    // The template lookup with variables.
+    auto request = coordinator->model().fetchRequestFromTemplate(
+        "cv_unread", foundation::Dictionary{{"TYPELIST", Value(foundation::Array{Value(10), Value(11)})}});
+    ASSERT_TRUE(request.ok());
+    size_t viaTemplate = 0;
+    ch->performAndWait([&] {
+        viaTemplate = ch->count(request.value()).value();
+        ASSERT_TRUE(ch->save().ok());
+    });
+    EXPECT_EQ(viaTemplate, 2u);
+    EXPECT_EQ(main->count(request.value()).value(), 2u);
+    EXPECT_FALSE(coordinator->model().fetchRequestFromTemplate("cv_unread", {}).ok());
+    EXPECT_FALSE(coordinator->model().fetchRequestFromTemplate("nope", {}).ok());
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(storetest::sqlite(
+                  path, "SELECT group_concat(conversationID || ':' || isRead) FROM HX_Conversation ORDER BY Z_PK"),
+              "stored:1,main-only:0,child-only:0");
+    (void)unsavedInMain;
+}
+
+TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
+    auto ch = child();
+    std::atomic<bool> ran{false}, onMain{true};
+    std::vector<std::string> notified;
+    main->addChangeListener([&](Context&, Context::ChangeKind kind, const Context::Changes& changes) {
+        notified.push_back(std::string(kind == Context::ChangeKind::DidSave ? "save:" : "change:") +
+                           std::to_string(changes.inserted.size()));
+    });
+    std::vector<std::string> posted;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    for (const char* name : {store::kContextDidSaveNotification, store::kContextObjectsDidChangeNotification})
+        center.addObserver(this, name, [&, ctx = main.get()](const foundation::Notification& n) {
+            if (n.object.get() != ctx) return;  // the child's own did-save is not ours
+            const auto& inserted = n.userInfo.get(store::kInsertedObjectsKey);
+            EXPECT_EQ(inserted.at(0).asString().rfind("x-hxstore://", 0), 0u);
+            posted.push_back(n.name + ":" + std::to_string(inserted.size()));
+        });
+    ch->perform([&] {
+        onMain = dispatch::isMainThread();
+        conversation(ch, "x");
+        ASSERT_TRUE(ch->save().ok());
+        ran = true;
+    });
+    ASSERT_TRUE(clock->runUntil([&] { return ran.load() && !notified.empty(); }, 10));
+    EXPECT_FALSE(onMain.load());
+    EXPECT_EQ(notified, std::vector<std::string>{"change:1"});
+    EXPECT_TRUE(main->hasChanges());
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(notified, (std::vector<std::string>{"change:1", "save:1"}));
+    // The same two reached the notification centre, with the context and the objects' URIs.
+    EXPECT_EQ(posted, (std::vector<std::string>{std::string(store::kContextObjectsDidChangeNotification) + ":1",
+                                                std::string(store::kContextDidSaveNotification) + ":1"}));
+    center.removeObserver(this);
+    // performAndWait on the main context from the main thread runs inline.
+    bool inline_ = false;
+    main->performAndWait([&] { inline_ = true; });
+    EXPECT_TRUE(inline_);
+}
+
+TEST_F(ContextTest, KeyValueObservationOfAttributesAndToMany) {
+    auto c = conversation(main, "k");
+    std::vector<std::string> keys;
+    auto token =
+        c->addObserver("isStarred", [&](store::ManagedObject&, const std::string& key) { keys.push_back(key); });
+    c->addObserver("Messages", [&](store::ManagedObject& o, const std::string& key) {
+        keys.push_back(key + ":" + std::to_string(o.objects("Messages").size()));
+    });
+    ASSERT_TRUE(c->setValue("isStarred", true).ok());
+    ASSERT_TRUE(c->setValue("isStarred", true).ok());  // no change, no callback
+    ASSERT_TRUE(c->setValue("note", "n").ok());        // not observed
+    auto m = message(main, c, 5);
+    main->deleteObject(m);
+    c->removeObserver(token);
+    ASSERT_TRUE(c->setValue("isStarred", false).ok());
+    EXPECT_EQ(keys, (std::vector<std::string>{"isStarred", "Messages:1", "Messages:0"}));
+
+    // A child's save merged into the main context reaches the observers of the main object.
+    ASSERT_TRUE(main->save().ok());
+    std::vector<Value> seen;
+    c->addObserver("note", [&](store::ManagedObject& o, const std::string&) { seen.push_back(o.value("note")); });
+    auto ch = child();
+    ch->performAndWait([&] {
+        auto mine = ch->objectWithID(c->objectID());
+        ASSERT_TRUE(mine->setValue("note", "from child").ok());
+        ASSERT_TRUE(ch->save().ok());
+    });
+    EXPECT_EQ(seen, std::vector<Value>{Value("from child")});
+    EXPECT_TRUE(c->isUpdated());
+}
+
+class Delegate : public store::FetchedResultsControllerDelegate {
+public:
+    int changes = 0;
+    void controllerDidChangeContent(store::FetchedResultsController&) override { ++changes; }
+};
+
+TEST_F(ContextTest, FetchedResultsControllerFollowsSavesAndMerges) {
+    for (int i = 0; i < 3; ++i) {
+        auto c = conversation(main, "s" + std::to_string(i), 10);
+        ASSERT_TRUE(c->setValue("lastdate", foundation::Date{100.0 + i}).ok());
+    }
+    conversation(main, "voicemail", 2);
+    ASSERT_TRUE(main->save().ok());
+
+    FetchRequest r("HX_Conversation");
+    r.predicate =
+        Predicate::parse("isTrash == NO AND type IN %@", {Value(foundation::Array{Value(10), Value(11)})}).value();
+    r.sortDescriptors = {{"lastdate", false}};
+    r.fetchBatchSize = 20;
+    auto frc = store::FetchedResultsController::create(r, main, std::string("sms"));
+    auto delegate = std::make_shared<Delegate>();
+    frc->setDelegate(delegate);
+    EXPECT_TRUE(frc->sections().empty());
+    EXPECT_FALSE(frc->objectAtIndexPath({0, 0}).ok());
+    ASSERT_TRUE(frc->performFetch().ok());
+    ASSERT_EQ(frc->sections().size(), 1u);
+    EXPECT_EQ(frc->sections()[0].numberOfObjects, 3u);
+    EXPECT_EQ(frc->objectAtIndexPath({0, 0}).value()->value("conversationID"), Value("s2"));
+    EXPECT_FALSE(frc->objectAtIndexPath({0, 3}).ok());
+    EXPECT_FALSE(frc->objectAtIndexPath({1, 0}).ok());
+
+    // A child inserts a matching conversation: after the merge the list has it, first.
+    auto ch = child();
+    ch->perform([&] {
+        auto c = conversation(ch, "new", 11);
+        c->setValue("lastdate", foundation::Date{500}).ok();
+        ch->save().ok();
+    });
+    ASSERT_TRUE(clock->runUntil([&] { return delegate->changes == 1; }, 10));
+    EXPECT_EQ(frc->fetchedObjects().size(), 4u);
+    EXPECT_EQ(frc->fetchedObjects()[0]->value("conversationID"), Value("new"));
+
+    // A change to a row outside the list does not disturb it; one that moves a row out does.
+    std::atomic<bool> saved{false};
+    ch->perform([&] {
+        FetchRequest vm("HX_Conversation");
+        vm.predicate = Predicate::parse("type == 2").value();
+        ch->fetch(vm).value()[0]->setValue("note", "x").ok();
+        ch->save().ok();
+        saved = true;
+    });
+    ASSERT_TRUE(clock->runUntil([&] { return saved.load(); }, 10));
+    clock->runUntilIdle();
+    EXPECT_TRUE(main->hasChanges());  // the merge arrived...
+    EXPECT_EQ(delegate->changes, 1);
+    auto shown = frc->fetchedObjects()[1];
+    ASSERT_TRUE(shown->setValue("isTrash", true).ok());
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(delegate->changes, 2);
+    EXPECT_EQ(frc->fetchedObjects().size(), 3u);
+    EXPECT_FALSE(frc->indexPathForObject(shown).has_value());
+
+    // A new predicate applies at the next fetch; the cache can be dropped by name.
+    frc->fetchRequest().predicate = Predicate::parse("type == 2").value();
+    ASSERT_TRUE(frc->performFetch().ok());
+    EXPECT_EQ(frc->fetchedObjects().size(), 1u);
+    store::FetchedResultsController::deleteCacheWithName(std::string("sms"));
+    store::FetchedResultsController::deleteCacheWithName(std::nullopt);
+}
+
+TEST_F(ContextTest, ChildSaveFromAPrivateQueueWhileMainWaitsDoesNotDeadlock) {
+    conversation(main, "base");
+    ASSERT_TRUE(main->save().ok());
+    auto ch = child();
+    size_t seen = 0;
+    // The main thread blocks on the child; the child reads and pushes into the main context.
+    ch->performAndWait([&] {
+        seen = ch->count(FetchRequest("HX_Conversation")).value();
+        conversation(ch, "more");
+        ASSERT_TRUE(ch->save().ok());
+    });
+    EXPECT_EQ(seen, 1u);
+    EXPECT_EQ(main->insertedObjects().size(), 1u);
+}
+
+TEST_F(ContextTest, ConcurrentChildrenPushIntoOneParent) {
+    constexpr int kChildren = 4, kEach = 50;
+    std::atomic<int> finished{0};
+    std::vector<store::ContextPtr> children;
+    for (int k = 0; k < kChildren; ++k) {
+        auto ch = child();
+        children.push_back(ch);
+        ch->perform([&, ch, k] {
+            for (int i = 0; i < kEach; ++i) {
+                auto c = conversation(ch, "k" + std::to_string(k) + "-" + std::to_string(i));
+                message(ch, c, i);
+                // Reads through the parent while the others write into it.
+                (void)ch->count(FetchRequest("HX_Conversation"));
+                if (i % 10 == 9) (void)ch->save();
+            }
+            ++finished;
+        });
+    }
+    // The main thread keeps reading its own context meanwhile.
+    ASSERT_TRUE(clock->runUntil(
+        [&] {
+            (void)main->count(FetchRequest("HX_Message"));
+            return finished.load() == kChildren;
+        },
+        30));
+    clock->runUntilIdle();
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Conversation"), std::to_string(kChildren * kEach));
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message WHERE Conversation IS NOT NULL"),
+              std::to_string(kChildren * kEach));
+}
+
+}  // namespace
+
+TEST_F(ContextTest, RegistrationsAcrossSweepsKeepOneObjectPerRowAndForgetDeadOnes) {
+    // Enough rows to cross several sweeps of the context's registry and of the coordinator's
+    // identity table, with some objects kept alive and the rest dropped between fetches.
+    constexpr int kRows = 9000;
+    {
+        auto writer = Context::create(ConcurrencyType::PrivateQueue);
+        writer->setPersistentStoreCoordinator(coordinator);
+        for (int i = 0; i < kRows; ++i) conversation(writer, "c" + std::to_string(i), i % 2 ? 10 : 11);
+        ASSERT_TRUE(writer->save().ok());
+    }
+    std::vector<std::string> ids;
+    for (int i = 0; i < kRows; ++i) ids.push_back("c" + std::to_string(i));
+    std::sort(ids.begin(), ids.end());
+    FetchRequest all("HX_Conversation");
+    all.sortDescriptors = {{"conversationID", true}};
+    auto first = main->fetch(all);
+    ASSERT_TRUE(first.ok());
+    ASSERT_EQ(first->size(), size_t(kRows));
+    std::vector<store::ManagedObjectPtr> kept;
+    for (size_t i = 0; i < first->size(); i += 7) kept.push_back((*first)[i]);
+    ASSERT_TRUE(kept[3]->setValue("note", "edited, not saved").ok());
+    first->clear();
+
+    for (int round = 0; round < 3; ++round) {
+        auto again = main->fetch(all);
+        ASSERT_TRUE(again.ok());
+        ASSERT_EQ(again->size(), size_t(kRows));
+        for (size_t k = 0; k < kept.size(); ++k) EXPECT_EQ((*again)[k * 7], kept[k]) << round << " " << k;
+        EXPECT_EQ((*again)[21]->value("note"), foundation::Value("edited, not saved"));
+        // Objects nobody held were made afresh from their rows.
+        for (size_t i : {size_t(1), size_t(4000), size_t(kRows - 1)}) {
+            EXPECT_EQ((*again)[i]->value("conversationID").asString(), ids[i]);
+            EXPECT_FALSE((*again)[i]->isFault());
+        }
+        EXPECT_EQ(main->objectWithID((*again)[5]->objectID()), (*again)[5]);
+    }
+    // A second context sees its own objects for the same rows.
+    auto other = Context::create(ConcurrencyType::MainQueue);
+    other->setPersistentStoreCoordinator(coordinator);
+    auto theirs = other->fetch(all);
+    ASSERT_TRUE(theirs.ok());
+    EXPECT_NE((*theirs)[0], kept[0]);
+    EXPECT_EQ((*theirs)[0]->objectID(), kept[0]->objectID());
+    EXPECT_TRUE((*theirs)[21]->value("note").isNull());
+}

@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+
+#include "tests/platform/store/store_test_support.h"
+
+namespace {
+
+using foundation::Value;
+using storetest::sqlite;
+
+store::ContextPtr rootContext(const store::CoordinatorPtr& coordinator) {
+    auto context = store::Context::create(store::ConcurrencyType::MainQueue, dispatch::Queue::main());
+    context->setPersistentStoreCoordinator(coordinator);
+    return context;
+}
+
+store::ContextPtr childOf(const store::ContextPtr& parent) {
+    auto child = store::Context::create(store::ConcurrencyType::PrivateQueue, dispatch::Queue::serial("test.child"));
+    child->setParentContext(parent);
+    return child;
+}
+
+class StoreFile : public ::testing::Test {
+protected:
+    hxtest::TempDir dir;
+    std::string path = (dir / "MessageData-user@example.com.sqlite").string();
+    void SetUp() override {
+        if (!hxtest::haveProgram("sqlite3")) GTEST_SKIP() << "sqlite3 CLI missing";
+    }
+};
+
+TEST_F(StoreFile, SchemaHasOneTablePerEntityIndexesAndTheJournalMode) {
+    auto coordinator = storetest::openStore(path);
+    EXPECT_EQ(sqlite(path, "SELECT name FROM sqlite_master WHERE type='table' AND name LIKE 'HX_%' ORDER BY name"),
+              "HX_Conversation\nHX_Message");
+    EXPECT_EQ(sqlite(path, "SELECT group_concat(name) FROM pragma_table_info('HX_Message')"),
+              "Z_PK,id,message,number,from,isIndexedForSearch,attachments,small,Conversation");
+    std::string indexes =
+        sqlite(path, "SELECT name FROM sqlite_master WHERE type='index' AND name NOT LIKE 'sqlite_%' ORDER BY name");
+    for (const char* index : {"HX_Conversation_conversationID", "HX_Conversation_lastdate", "HX_Conversation_type",
+                              "HX_Conversation_type_lastdate", "HX_Message_Conversation", "HX_Message_number"})
+        EXPECT_NE(indexes.find(index), std::string::npos) << index << " in " << indexes;
+    EXPECT_EQ(sqlite(path, "PRAGMA journal_mode"), "delete");
+    // The list query the screens run is answered from an index, not a table scan.
+    std::string plan = sqlite(path, "EXPLAIN QUERY PLAN SELECT * FROM HX_Conversation t0 WHERE t0.type IN (10, 11) "
+                                    "ORDER BY t0.lastdate DESC");
+    EXPECT_NE(plan.find("USING INDEX"), std::string::npos) << plan;
+}
+
+TEST_F(StoreFile, ChildSaveStaysInMemoryRootSaveReachesTheDisk) {
+    auto coordinator = storetest::openStore(path);
+    auto root = rootContext(coordinator);
+    auto child = childOf(root);
+    auto c = child->insertNewObject("HX_Conversation").value();
+    ASSERT_TRUE(c->setValue("conversationID", "t1").ok());
+    ASSERT_TRUE(c->setValue("lastdate", foundation::Date{1700000000.5}).ok());
+    auto m = child->insertNewObject("HX_Message").value();
+    ASSERT_TRUE(m->setValue("message", "it's \"quoted\"").ok());
+    ASSERT_TRUE(m->setValue("number", int64_t(1700000000123)).ok());
+    ASSERT_TRUE(m->setValue("attachments", foundation::Array{Value(foundation::Dictionary{
+                                               {"id", "a1"},
+                                               {"mimeType", "image/jpeg"},
+                                               {"imageMetaData", foundation::Array{Value(foundation::Dictionary{
+                                                                     {"sizeSpec", "s512"}, {"width", 512}})}}})})
+                    .ok());
+    ASSERT_TRUE(m->setObject("Conversation", c).ok());
+    ASSERT_TRUE(child->save().ok());
+    EXPECT_FALSE(child->hasChanges());
+    EXPECT_TRUE(root->hasChanges());
+    EXPECT_EQ(root->insertedObjects().size(), 2u);
+
+    // Not on disk: neither a fresh coordinator nor the sqlite3 tool sees the rows.
+    {
+        auto fresh = storetest::openStore(path);
+        EXPECT_EQ(rootContext(fresh)->count(store::FetchRequest("HX_Message")).value(), 0u);
+    }
+    EXPECT_EQ(sqlite(path, "SELECT count(*) FROM HX_Message"), "0");
+
+    ASSERT_TRUE(root->save().ok());
+    EXPECT_FALSE(root->hasChanges());
+    EXPECT_FALSE(m->objectID()->isTemporary());
+    EXPECT_EQ(sqlite(path, "SELECT m.message, m.number, c.conversationID, c.lastdate FROM HX_Message m JOIN "
+                           "HX_Conversation c ON m.Conversation = c.Z_PK"),
+              "it's \"quoted\"|1700000000123|t1|1700000000.5");
+    // A fresh coordinator reads everything back, the transformable value included.
+    auto fresh = storetest::openStore(path);
+    auto freshContext = rootContext(fresh);
+    auto messages = freshContext->fetch(store::FetchRequest("HX_Message"));
+    ASSERT_TRUE(messages.ok());
+    ASSERT_EQ(messages->size(), 1u);
+    auto read = messages->at(0);
+    EXPECT_EQ(read->value("attachments"), m->value("attachments"));
+    EXPECT_EQ(read->value("attachments").at(0)["imageMetaData"].at(0)["width"].int64Value(), 512);
+    EXPECT_EQ(read->valueForKeyPath("Conversation.conversationID"), Value("t1"));
+    EXPECT_EQ(read->object("Conversation")->objects("Messages").size(), 1u);
+    EXPECT_EQ(sqlite(path, "PRAGMA integrity_check"), "ok");
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+}
+
+TEST_F(StoreFile, AnIncompatibleModelGives134100AndAnAdditiveOneMigrates) {
+    { auto coordinator = storetest::openStore(path); }
+    // A changed attribute type is incompatible.
+    auto changed = std::make_shared<store::Model>();
+    changed->entity("HX_Conversation").attribute("conversationID", store::AttributeType::Integer64);
+    changed->entity("HX_Message").attribute("id", store::AttributeType::String);
+    ASSERT_TRUE(changed->finish().ok());
+    auto coordinator = store::Coordinator::create(changed);
+    auto added = coordinator->addPersistentStore(path, storetest::storeOptions());
+    ASSERT_FALSE(added.ok());
+    EXPECT_EQ(added.error().code, store::kIncompatibleVersionHashError);
+    EXPECT_TRUE(coordinator->persistentStores().empty());
+
+    // An added attribute without the migration options is incompatible too...
+    store::StoreOptions plain;
+    plain.busyTimeoutSeconds = 0;
+    auto strict = store::Coordinator::create(storetest::messageModel(true));
+    auto refused = strict->addPersistentStore(path, plain);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code, store::kIncompatibleVersionHashError);
+
+    // ...and with them the column is added and the old rows stay.
+    {
+        auto old = storetest::openStore(path);
+        auto ctx = rootContext(old);
+        ctx->insertNewObject("HX_Conversation").value()->setValue("conversationID", "kept").ok();
+        ASSERT_TRUE(ctx->save().ok());
+    }
+    auto migrated = storetest::openStore(path, storetest::messageModel(true));
+    auto ctx = rootContext(migrated);
+    auto rows = ctx->fetch(store::FetchRequest("HX_Conversation")).value();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]->value("conversationID"), Value("kept"));
+    EXPECT_TRUE(rows[0]->value("paginationToken").isNull());
+    EXPECT_EQ(sqlite(path, "SELECT count(*) FROM pragma_table_info('HX_Conversation') WHERE name='paginationToken'"),
+              "1");
+}
+
+TEST_F(StoreFile, DamagedFilesGive134100) {
+    // Not a database at all.
+    {
+        std::ofstream(path) << std::string(4096, 'x');
+        auto coordinator = store::Coordinator::create(storetest::messageModel());
+        auto added = coordinator->addPersistentStore(path, storetest::storeOptions());
+        ASSERT_FALSE(added.ok());
+        EXPECT_EQ(added.error().code, store::kIncompatibleVersionHashError) << added.error().description();
+        EXPECT_TRUE(std::filesystem::exists(path));  // reporting never deletes: the caller decides
+    }
+    // A real store whose schema page is overwritten.
+    ASSERT_TRUE(store::Coordinator::destroyPersistentStore(path).ok());
+    { auto coordinator = storetest::openStore(path); }
+    {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(100);
+        std::string junk(3000, '\xA5');
+        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    auto coordinator = store::Coordinator::create(storetest::messageModel());
+    auto added = coordinator->addPersistentStore(path, storetest::storeOptions());
+    ASSERT_FALSE(added.ok());
+    EXPECT_EQ(added.error().code, store::kIncompatibleVersionHashError) << added.error().description();
+    // A file of another program's tables is not ours to use either.
+    ASSERT_TRUE(store::Coordinator::destroyPersistentStore(path).ok());
+    sqlite(path, "CREATE TABLE notes (x TEXT)");
+    auto other =
+        store::Coordinator::create(storetest::messageModel())->addPersistentStore(path, storetest::storeOptions());
+    ASSERT_FALSE(other.ok());
+    EXPECT_EQ(other.error().code, store::kIncompatibleVersionHashError);
+}
+
+TEST_F(StoreFile, ABusyOrUnreadableFileIsNotReportedAsCorrupt) {
+    { auto coordinator = storetest::openStore(path); }
+    // Another connection holds the file exclusively.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(other, "BEGIN EXCLUSIVE; INSERT INTO Z_METADATA VALUES ('x','y','z');", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    auto coordinator = store::Coordinator::create(storetest::messageModel());
+    auto added = coordinator->addPersistentStore(path, storetest::storeOptions());
+    ASSERT_FALSE(added.ok());
+    EXPECT_NE(added.error().code, store::kIncompatibleVersionHashError);
+    EXPECT_EQ(added.error().code, store::kStoreTimeoutError);
+    EXPECT_EQ(added.error().userInfo.get(store::kSQLiteErrorCodeKey).int64Value() & 0xff, SQLITE_BUSY);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    // Once free, the same coordinator opens it.
+    EXPECT_TRUE(coordinator->addPersistentStore(path, storetest::storeOptions()).ok());
+
+    // A folder that cannot be written: an open error, not 134100.
+    if (::geteuid() != 0) {
+        auto locked = dir / "locked";
+        std::filesystem::create_directory(locked);
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        auto c = store::Coordinator::create(storetest::messageModel());
+        auto result = c->addPersistentStore((locked / "s.sqlite").string(), storetest::storeOptions());
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().code, store::kStoreOpenError);
+        std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    }
+}
+
+TEST_F(StoreFile, RemoveAndDestroyLeaveNoCompanionsBehind) {
+    auto coordinator = storetest::openStore(path);
+    auto stores = coordinator->persistentStores();
+    ASSERT_EQ(stores.size(), 1u);
+    EXPECT_EQ(coordinator->persistentStoreForPath(path), stores[0]);
+    EXPECT_FALSE(coordinator->addPersistentStore(path, storetest::storeOptions()).ok());  // one store each
+    std::ofstream(path + "-journal") << "stale";
+    std::ofstream(path + "-wal") << "stale";
+    ASSERT_TRUE(coordinator->removePersistentStore(stores[0]).ok());
+    EXPECT_TRUE(coordinator->persistentStores().empty());
+    EXPECT_FALSE(rootContext(coordinator)->fetch(store::FetchRequest("HX_Message")).ok());
+    ASSERT_TRUE(store::Coordinator::destroyPersistentStore(path).ok());
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) EXPECT_FALSE(std::filesystem::exists(path + suffix));
+    EXPECT_TRUE(coordinator->addPersistentStore(path, storetest::storeOptions()).ok());
+    EXPECT_EQ(rootContext(coordinator)->count(store::FetchRequest("HX_Message")).value(), 0u);
+}
+
+TEST_F(StoreFile, PragmaOptionsCannotInjectSql) {
+    auto options = storetest::storeOptions();
+    options.sqlitePragmas.set("journal_mode", "DELETE; DROP TABLE Z_METADATA");
+    auto result = store::Coordinator::create(storetest::messageModel())->addPersistentStore(path, options);
+    ASSERT_FALSE(result.ok());
+    EXPECT_NE(result.error().code, store::kIncompatibleVersionHashError);
+}
+
+}  // namespace

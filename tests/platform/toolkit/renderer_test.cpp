@@ -1,0 +1,221 @@
+#include "platform/toolkit/renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <numbers>
+
+#include "platform/foundation/files.h"
+#include "platform/graphics/codecs.h"
+#include "platform/graphics/graphics_context.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/font_text_measurer.h"
+#include "platform/toolkit/window.h"
+#include "tests/support/test_support.h"
+
+using namespace toolkit;
+using RGBA8 = std::array<uint8_t, 4>;
+
+namespace {
+
+const RGBA8 kRed{255, 0, 0, 255}, kBlue{0, 0, 255, 255}, kClear{0, 0, 0, 0};
+
+std::shared_ptr<View> box(Rect frame, const Color& colour) {
+    auto v = View::make(frame);
+    v->setBackgroundColor(colour);
+    return v;
+}
+
+RGBA8 at(const graphics::Bitmap& b, int x, int y) { return b.rgbaAt(x, y); }
+
+std::filesystem::path golden(const std::string& name) {
+    return hxtest::sourceDir() / "tests" / "platform" / "toolkit" / "snapshots" / (name + ".png");
+}
+
+std::filesystem::path failures() {
+    return std::filesystem::path(HX_BINARY_DIR) / "tests" / "platform" / "toolkit" / "snapshot-failures";
+}
+
+struct UsingFonts {
+    UsingFonts() { setTextMeasurer(&FontTextMeasurer::shared()); }
+    ~UsingFonts() { setTextMeasurer(nullptr); }
+};
+
+}  // namespace
+
+TEST(Renderer, PlacesSubviewsByCenterTransformAndAnchor) {
+    auto root = View::make(Rect(0, 0, 100, 100));
+    auto bar = box(Rect(40, 45, 20, 10), Color::red());  // centre (50, 50)
+    bar->setTransform(graphics::AffineTransform::rotation(std::numbers::pi / 2));
+    root->addSubview(bar);
+    auto pixels = snapshot(*root, 1);
+    ASSERT_TRUE(pixels);
+    EXPECT_EQ(at(*pixels, 50, 41), kRed) << "turned about its centre: now 10 wide and 20 tall";
+    EXPECT_EQ(at(*pixels, 42, 50), kClear);
+    // About the top left corner instead: the bar swings down and to the left of its corner.
+    auto pinned = box(Rect(0, 0, 20, 10), Color::blue());
+    pinned->setAnchorPoint({0, 0});
+    pinned->setCenter({60, 20});
+    pinned->setTransform(graphics::AffineTransform::rotation(std::numbers::pi / 2));
+    root->addSubview(pinned);
+    pixels = snapshot(*root, 1);
+    EXPECT_EQ(at(*pixels, 55, 30), kBlue);
+    EXPECT_EQ(at(*pixels, 65, 25), kClear);
+    // A scrolled parent (bounds origin moved) shows its content moved up.
+    auto scroller = View::make(Rect(0, 0, 50, 50));
+    scroller->addSubview(box(Rect(0, 20, 50, 10), Color::red()));
+    scroller->setBounds(Rect(0, 20, 50, 50));
+    pixels = snapshot(*scroller, 1);
+    EXPECT_EQ(at(*pixels, 5, 5), kRed);
+    EXPECT_EQ(at(*pixels, 5, 25), kClear);
+}
+
+TEST(Renderer, ClipsToRoundedBoundsFadesGroupsAndDrawsBordersOnTop) {
+    auto root = View::make(Rect(0, 0, 60, 60));
+    auto card = box(Rect(0, 0, 60, 60), Color::whiteColor());
+    card->layer().cornerRadius = 20;
+    card->setClipsToBounds(true);
+    card->addSubview(box(Rect(0, 0, 60, 60), Color::red()));
+    card->layer().borderWidth = 2;
+    card->layer().borderColor = Color::blue();
+    root->addSubview(card);
+    auto pixels = snapshot(*root, 1);
+    EXPECT_EQ(at(*pixels, 1, 1)[3], 0) << "the child is cut at the rounded corner";
+    EXPECT_EQ(at(*pixels, 30, 30), kRed);
+    EXPECT_EQ(at(*pixels, 30, 0), kBlue) << "the border over the subview";
+
+    // Group alpha: overlapping opaque children of a half-transparent parent stay even.
+    auto faded = View::make(Rect(0, 0, 30, 10));
+    faded->setAlpha(0.5);
+    faded->addSubview(box(Rect(0, 0, 20, 10), Color::red()));
+    faded->addSubview(box(Rect(10, 0, 20, 10), Color::red()));
+    auto holder = View::make(Rect(0, 0, 30, 10));
+    holder->addSubview(faded);
+    pixels = snapshot(*holder, 1);
+    EXPECT_EQ(at(*pixels, 5, 5)[3], at(*pixels, 15, 5)[3]);
+    EXPECT_NEAR(at(*pixels, 15, 5)[3], 128, 1);
+    // Hidden and fully transparent views are not drawn.
+    faded->setHidden(true);
+    EXPECT_EQ(at(*snapshot(*holder, 1), 5, 5), kClear);
+    faded->setHidden(false);
+    faded->setAlpha(0);
+    EXPECT_EQ(at(*snapshot(*holder, 1), 5, 5), kClear);
+}
+
+TEST(Renderer, DynamicColoursFollowTheWindowsAppearance) {
+    Window window(ScreenProfile::iPhone8());
+    auto v = box(Rect(0, 0, 10, 10), Color::systemBackground());
+    window.addSubview(v);
+    EXPECT_EQ(at(*snapshot(*v, 1), 5, 5), (RGBA8{255, 255, 255, 255}));
+    window.setInterfaceStyle(InterfaceStyle::dark);
+    EXPECT_EQ(at(*snapshot(*v, 1), 5, 5), (RGBA8{0, 0, 0, 255}));
+    EXPECT_EQ(snapshot(*v)->width(), 20) << "the window's screen scale";
+}
+
+TEST(Renderer, GoldenComparisonWritesActualAndDifferenceOnAMismatch) {
+    hxtest::TempDir dir;
+    auto a = graphics::Bitmap::make(40, 30).value();
+    auto b = a->copy();
+    for (int x = 0; x < 10; ++x) b->setRGBA(x, 0, 255, 0, 0, 255);
+    ASSERT_TRUE(foundation::files::writeAtomically(dir / "g.png", graphics::encodePNG(*a).value()).ok());
+    EXPECT_TRUE(compareWithGolden(*a, dir / "g.png", dir / "out").matches);
+    const SnapshotComparison c = compareWithGolden(*b, dir / "g.png", dir / "out");
+    EXPECT_FALSE(c.matches);
+    EXPECT_NE(c.message.find("10 of 1200 pixels differ"), std::string::npos) << c.message;
+    EXPECT_TRUE(std::filesystem::exists(dir / "out" / "g.actual.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "out" / "g.diff.png"));
+    EXPECT_FALSE(compareWithGolden(*b, dir / "missing.png", dir / "out").matches);
+    setenv("HX_UPDATE_SNAPSHOTS", "1", 1);
+    EXPECT_TRUE(compareWithGolden(*b, dir / "g.png", dir / "out").matches);
+    unsetenv("HX_UPDATE_SNAPSHOTS");
+    EXPECT_TRUE(compareWithGolden(*b, dir / "g.png", dir / "out").matches) << "rewritten";
+}
+
+namespace {
+
+// Every control of the toolkit on one panel.
+std::shared_ptr<View> gallery() {
+    auto panel = View::make(Rect(0, 0, 220, 250));
+    panel->setBackgroundColor(Color::systemGroupedBackground());
+    auto title = std::make_shared<Label>(Rect(10, 8, 200, 22));
+    title->font = Font::boldSystem(17);
+    title->textColor = Color::label();
+    title->setText("Settings");
+    panel->addSubview(title);
+    auto detail = std::make_shared<Label>(Rect(10, 30, 200, 34));
+    detail->font = Font::system(13);
+    detail->textColor = Color::secondaryLabel();
+    detail->numberOfLines = 2;
+    detail->setText("Calls and messages are forwarded to the phones you choose below.");
+    panel->addSubview(detail);
+    auto on = std::make_shared<Switch>();
+    on->setFrame(Rect(10, 70, 51, 31));
+    on->setOn(true);
+    panel->addSubview(on);
+    auto off = std::make_shared<Switch>();
+    off->setFrame(Rect(70, 70, 51, 31));
+    panel->addSubview(off);
+    auto spinner = std::make_shared<ActivityIndicatorView>(ActivityIndicatorStyle::Gray);
+    spinner->setFrame(Rect(140, 75, 20, 20));
+    spinner->startAnimating();
+    panel->addSubview(spinner);
+    auto slider = std::make_shared<Slider>();
+    slider->setFrame(Rect(10, 110, 200, 30));
+    slider->setValue(0.3);
+    panel->addSubview(slider);
+    auto progress = std::make_shared<ProgressView>();
+    progress->setFrame(Rect(10, 148, 200, 4));
+    progress->setProgress(0.6);
+    panel->addSubview(progress);
+    auto button = std::make_shared<Button>(ButtonType::System);
+    button->setFrame(Rect(10, 160, 90, 30));
+    button->setTitle("Send", 0);
+    panel->addSubview(button);
+    auto filled = std::make_shared<Button>(ButtonType::Custom);
+    filled->setFrame(Rect(110, 160, 100, 30));
+    filled->setTitle("Call", 0);
+    filled->setTitleColor(Color::whiteColor(), 0);
+    filled->setBackgroundColor(Color::systemBlue());
+    filled->layer().cornerRadius = 8;
+    panel->addSubview(filled);
+    auto dot = graphics::Bitmap::make(16, 16).value();
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            if ((x - 7.5) * (x - 7.5) + (y - 7.5) * (y - 7.5) < 49) dot->setRGBA(x, y, 0, 0, 0, 255);
+        }
+    }
+    auto icon =
+        std::make_shared<ImageView>(Image::fromBitmap(dot, 1)->withRenderingMode(RenderingMode::alwaysTemplate));
+    icon->setFrame(Rect(10, 200, 24, 24));
+    icon->setContentMode(ContentMode::Center);
+    panel->addSubview(icon);
+    auto card = View::make(Rect(50, 198, 150, 40));
+    card->setBackgroundColor(Color::secondarySystemGroupedBackground());
+    card->layer().cornerRadius = 10;
+    card->layer().borderWidth = 1;
+    card->layer().borderColor = Color::separator();
+    card->layer().shadowOpacity = 0.3;
+    card->layer().shadowOffset = {0, 2};
+    panel->addSubview(card);
+    return panel;
+}
+
+}  // namespace
+
+TEST(Renderer, GalleryOfControlsInLightAndDarkAtEachScale) {
+    UsingFonts fonts;
+    for (InterfaceStyle style : {InterfaceStyle::light, InterfaceStyle::dark}) {
+        Window window(ScreenProfile::iPhone8());
+        window.setInterfaceStyle(style);
+        auto panel = gallery();
+        window.addSubview(panel);
+        for (double scale : {1.0, 2.0, 3.0}) {
+            auto pixels = snapshot(*panel, scale);
+            ASSERT_TRUE(pixels);
+            EXPECT_EQ(pixels->width(), static_cast<int>(220 * scale));
+            const std::string name = std::string("gallery_") + (style == InterfaceStyle::dark ? "dark" : "light") +
+                                     "_" + std::to_string(static_cast<int>(scale)) + "x";
+            const SnapshotComparison c = compareWithGolden(*pixels, golden(name), failures());
+            EXPECT_TRUE(c.matches) << c.message;
+        }
+    }
+}

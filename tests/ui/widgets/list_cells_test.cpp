@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "platform/toolkit/font_text_measurer.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/traits.h"
+#include "platform/toolkit/window.h"
+#include "tests/support/test_support.h"
+#include "ui/widgets/master_table_view_cell.h"
+#include "ui/widgets/toggle_cell.h"
+
+using toolkit::Color;
+using toolkit::Rect;
+
+namespace {
+struct SystemVersion {
+    explicit SystemVersion(int v) { toolkit::Device::current().setSystemVersion(v); }
+    ~SystemVersion() { toolkit::Device::current().reset(); }
+};
+}  // namespace
+
+TEST(MasterTableViewCell, BadgeShowsPositiveCountsAtTheRightEdge) {
+    SystemVersion version(15);
+    auto cell = makeMasterTableCell();
+    EXPECT_EQ(cell->reuseIdentifier(), "MasterTableCell");
+    auto badge = cell->badgeView.lock();
+    ASSERT_TRUE(badge);
+    for (long value : {0L, -3L}) {
+        cell->badgeValue = value;
+        cell->setNeedsLayout();
+        cell->layoutIfNeeded();
+        EXPECT_TRUE(badge->isHidden()) << value;
+    }
+    const double y = badge->frame().minY();
+    cell->badgeValue = 42;
+    cell->setNeedsLayout();
+    cell->layoutIfNeeded();
+    EXPECT_FALSE(badge->isHidden());
+    EXPECT_EQ(badge->text(), "42");
+    EXPECT_EQ(badge->frame().size, badge->sizeThatFits({}));
+    EXPECT_DOUBLE_EQ(badge->frame().maxX(), cell->contentView().bounds().maxX() - 4);
+    EXPECT_DOUBLE_EQ(badge->frame().minY(), y) << "moved sideways only";
+    EXPECT_EQ(cell->backgroundColor(), Color::groupTableViewBackground());
+    EXPECT_EQ(cell->cellLabel.lock()->textColor, Color::label());
+    EXPECT_EQ(cell->cellImage.lock()->tintColor(), Color::systemBlue());
+    // Reuse clears the count and restores the badge's colours.
+    badge->setTintColor(Color::blue());
+    badge->setTextColor(Color::black());
+    cell->prepareForReuse();
+    EXPECT_EQ(cell->badgeValue, 0);
+    EXPECT_EQ(badge->tintColor(), Color::red());
+    EXPECT_EQ(badge->textColor(), Color::whiteColor());
+}
+
+TEST(MasterTableViewCell, BeforeVersion13TheColoursAreLeftAlone) {
+    SystemVersion version(12);
+    auto cell = makeMasterTableCell();
+    cell->layoutIfNeeded();
+    EXPECT_FALSE(cell->backgroundColor());
+    EXPECT_EQ(cell->cellLabel.lock()->textColor, Color::black());
+}
+
+TEST(MasterTableViewCell, LooksInLightAndDark) {
+    SystemVersion version(15);
+    toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared());
+    for (auto style : {toolkit::InterfaceStyle::light, toolkit::InterfaceStyle::dark}) {
+        toolkit::Window window(toolkit::ScreenProfile::iPad());
+        window.setInterfaceStyle(style);
+        auto cell = makeMasterTableCell();
+        cell->cellLabel.lock()->setText("Messages");
+        cell->badgeValue = 7;
+        window.addSubview(cell);
+        cell->setNeedsLayout();
+        auto pixels = toolkit::snapshot(*cell, 2);
+        ASSERT_TRUE(pixels);
+        const std::string name = style == toolkit::InterfaceStyle::dark ? "master_cell_dark" : "master_cell_light";
+        const auto c = toolkit::compareWithGolden(
+            *pixels, hxtest::sourceDir() / "tests" / "ui" / "widgets" / "snapshots" / (name + ".png"),
+            std::filesystem::path(HX_BINARY_DIR) / "tests" / "ui" / "widgets" / "snapshot-failures");
+        EXPECT_TRUE(c.matches) << c.message;
+    }
+    toolkit::setTextMeasurer(nullptr);
+}
+
+TEST(ToggleCell, SwitchAccessoryAndSpokenState) {
+    ToggleCell cell;
+    ASSERT_TRUE(cell.onOff);
+    EXPECT_EQ(cell.accessoryView(), cell.onOff);
+    EXPECT_EQ(cell.selectionStyle, toolkit::CellSelectionStyle::None);
+    EXPECT_EQ(cell.accessoryType, toolkit::CellAccessoryType::None);
+    cell.textLabel().setText("Automatic Refresh");
+    cell.onOff->setOn(true);
+    EXPECT_EQ(cell.accessibilityLabel(), "Automatic Refresh, On");
+    cell.onOff->setOn(false);
+    EXPECT_EQ(cell.accessibilityLabel(), "Automatic Refresh, Off");
+}
