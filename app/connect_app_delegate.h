@@ -10,7 +10,14 @@
 #include <string>
 
 #include "app/shell_stand_in.h"
+#include "platform/foundation/notification_center.h"
 #include "service/application_web_client.h"
+
+namespace toolkit {
+class AlertController;
+class ViewController;
+class Window;
+}  // namespace toolkit
 
 class HX_ConnectAppDelegate : public HXApplicationWebClient {
 public:
@@ -61,6 +68,58 @@ public:
     QueueState smsQueueState(const std::string& key) override;
     void markSMSQueued(const std::string& key) override;
 
+    // ---- the shell (app/shell_launch.cpp, app/shell_life_cycle.cpp)
+
+    // The window the interface is built in; the application main (or a test) gives it before
+    // the launch. Without one, alerts and views exist only as the stand-in's records.
+    void setWindow(toolkit::Window* window) { window_ = window; }
+    toolkit::Window* window() const { return window_; }
+
+    // The launch sequence; answers YES. launchSteps() names each step as it ran, in order.
+    bool applicationDidFinishLaunchingWithOptions(const foundation::Dictionary& options = {});
+    const std::vector<std::string>& launchSteps() const { return launchSteps_; }
+
+    // The routing interface that the device forms implement (base: no interface).
+    virtual void setupInterface() {}
+    virtual void selectViewForIndex(int index) { (void)index; }
+    virtual std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index) {
+        (void)index;
+        return nullptr;
+    }
+    virtual bool isSplitViewCollapsed() { return true; }
+
+    // Life cycle.
+    virtual void applicationWillTerminate();
+    virtual void applicationDidReceiveMemoryWarning();
+    // The minimum background-fetch interval from autoRefresh and the platform's refresh status.
+    void setBackgroundRefreshStatus();
+    // Mirrors the cloud key-value store's changed keys into the preferences.
+    void updateKVStoreItems(const foundation::Notification& notification);
+    // The bit positions set in mask, ascending.
+    static std::vector<int> typesForMask(uint64_t mask);
+
+    // The one way alerts are shown: dismisses the alert shown last through here if it is still
+    // up, then presents alert from the given controller, or from the top of the window's root.
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from);
+    // -1, or 3 while the no-connection alert is up or scheduled, 4 while the slow one is up.
+    int connectionAlertState() const { return connectionAlertState_; }
+
+    // The version text shown to the user, built on first use and dropped on a memory warning.
+    const std::string& versionString();
+    bool hasVersionString() const { return versionString_.has_value(); }
+
+protected:
+    std::vector<std::string> launchSteps_;
+
 private:
+    void launchStep(std::string name) { launchSteps_.push_back(std::move(name)); }
+    void repairAccountChoice();
+    std::shared_ptr<toolkit::AlertController> makeAlertController(const HXAlert& alert);
+    std::shared_ptr<void> performTarget();
+
     std::unique_ptr<HXShellStandIn> shell_;
+    toolkit::Window* window_ = nullptr;
+    std::weak_ptr<toolkit::AlertController> shownAlert_;
+    int connectionAlertState_ = -1;
+    std::optional<std::string> versionString_;
 };

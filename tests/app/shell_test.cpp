@@ -1,0 +1,403 @@
+// The shell: the launch sequence, the phone's tab bar, alerts, refresh scheduling and the
+// platform services it drives.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/security/keychain.h"
+#include "platform/services/device.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/testing/harness.h"
+#include "tests/service/web_client_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using foundation::Dictionary;
+using foundation::Value;
+
+const std::filesystem::path kGoldens = std::filesystem::path(HX_SOURCE_DIR) / "tests/app/goldens";
+
+struct Shell : ::testing::Test {
+    toolkit::testing::Harness harness;
+    hxtest::TempDir home;
+    std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
+
+    void SetUp() override {
+        foundation::setHomeDirectory(home.path());
+        security::Keychain::setDefaultPath(home / "keychain.json");
+        foundation::UserDefaults::resetStandardUserDefaults();
+        services::resetDeviceServices();
+        app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        app->setWindow(&harness.window());
+    }
+    void TearDown() override {
+        harness.clock().runUntilIdle();
+        app.reset();
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+    }
+    std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
+    void storeAccounts(const std::vector<std::string>& users) {
+        Dictionary infos;
+        for (const auto& user : users) {
+            HX_Account account;
+            account.setUsername(user);
+            auto archive = account.archived();
+            ASSERT_TRUE(archive.ok());
+            infos.set(user, archive.value());
+        }
+        ASSERT_TRUE(prefs()->setObject(infos, "accountInfo").ok());
+    }
+    void launch() {
+        ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+        harness.settle();
+    }
+    std::optional<std::string> badge(int index) {
+        return app->tabBarController()->viewControllers()[index]->tabBarItem().badgeValue;
+    }
+};
+
+TEST_F(Shell, LaunchRunsItsStepsInOrder) {
+    launch();
+    // The order the start-up is specified in, one name per step.
+    const std::vector<std::string> expected{
+        "startTelemetry",
+        "messageParsingQueue",
+        "isPhone",
+        "passcodeDefaults",
+        "registerDefaults",
+        "cacheCleanUp",
+        "readMirrors",
+        "requestTable",
+        "appearance",
+        "setupInterface",
+        "selectFirstView",
+        "lookupNumbers",
+        "observeReachability",
+        "selectAccount",
+        "shortcuts",
+        "notificationCenterRegistration",
+        "observeLifeCycle",
+        "postDidFinishLaunching",
+        "isInBackground",
+        "passcodeAppearance",
+        "showPasscodeLockIfNeededForStartup",
+        "locationManager",
+        "observeContentSize",
+        "backgroundRefreshStatus",
+    };
+    EXPECT_EQ(app->launchSteps(), expected);
+    ASSERT_TRUE(app->messageParsingQueue());
+    // The telemetry start is asked for before anything else reaches the shell.
+    ASSERT_FALSE(app->shell().calls().empty());
+    EXPECT_EQ(app->shell().calls().front(), "startTelemetry");
+    // The formatter stays lazy: the launch does not build it.
+    EXPECT_EQ(app->phoneFormatterAccessCount(), 0u);
+}
+
+TEST_F(Shell, FreshInstallationShowsSettingsWithoutPasscodeAndRegistersOnce) {
+    launch();
+    EXPECT_EQ(app->currentViewIndex(), 4);
+    EXPECT_EQ(app->tabBarController()->selectedIndex(), 4u);
+    EXPECT_EQ(app->shell().count("setPasscodeRequired"), 1u);
+    EXPECT_TRUE(prefs()->boolForKey("notificationCenterRegistration"));
+    EXPECT_EQ(services::AppBadge::shared().updates(), 1);
+    const std::vector<services::ShortcutItem> shortcuts{{"com.hxconnect.shortcut_call", "Place Call", "phone"},
+                                                        {"com.hxconnect.shortcut_sms", "New SMS", "compose"}};
+    EXPECT_EQ(services::ShortcutItems::shared().shortcutItems(), shortcuts);
+    // Registered defaults, with a stored value winning.
+    EXPECT_EQ(prefs()->integerForKey("badgeType"), 2);
+    EXPECT_EQ(prefs()->integerForKey("notificationTypes"), 7);
+    EXPECT_TRUE(app->autoRefresh());
+    EXPECT_FALSE(app->newMessageAlert());
+
+    // A second launch does not post the registration notification again.
+    auto again = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    again->setWindow(&harness.window());
+    ASSERT_TRUE(again->applicationDidFinishLaunchingWithOptions());
+    EXPECT_EQ(services::AppBadge::shared().updates(), 1);
+    again.reset();
+}
+
+TEST_F(Shell, IsPhoneNeedsTheTelSchemeAndACarrier) {
+    struct Case {
+        bool tel;
+        std::optional<std::string> carrier;
+        bool isPhone;
+    } cases[] = {
+        {true, "HX Mobile", true}, {true, std::nullopt, false}, {true, "", false}, {false, "HX Mobile", false}};
+    for (const auto& c : cases) {
+        services::Telephony::shared().setSchemeOpens("tel", c.tel);
+        services::Telephony::shared().setCarrierName(c.carrier);
+        auto form = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        ASSERT_TRUE(form->applicationDidFinishLaunchingWithOptions());
+        EXPECT_EQ(form->isPhone(), c.isPhone) << c.tel << " " << c.carrier.value_or("(none)");
+    }
+}
+
+TEST_F(Shell, CacheCleanUpRunsOncePerInstallation) {
+    const auto caches = foundation::cachesDirectory();
+    std::ofstream(caches / "+stale") << "x";
+    std::filesystem::create_directories(caches / "+folder" / "inner");
+    std::ofstream(caches / "kept") << "x";
+    launch();
+    harness.clock().runUntilIdle();
+    EXPECT_FALSE(std::filesystem::exists(caches / "+stale"));
+    EXPECT_FALSE(std::filesystem::exists(caches / "+folder"));
+    EXPECT_TRUE(std::filesystem::exists(caches / "kept"));
+    EXPECT_TRUE(prefs()->boolForKey("CIcleaned"));
+
+    std::ofstream(caches / "+later") << "x";
+    auto again = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    ASSERT_TRUE(again->applicationDidFinishLaunchingWithOptions());
+    harness.clock().runUntilIdle();
+    EXPECT_TRUE(std::filesystem::exists(caches / "+later"));
+}
+
+TEST_F(Shell, LaunchRepairsTheAccountChoiceAndOpensTheStoredTab) {
+    storeAccounts({"", "bob@example.test", "carol@example.test"});
+    ASSERT_TRUE(prefs()->setObject(Value("gone@example.test"), "username").ok());
+    prefs()->setInteger(1, "tabBarIndex");
+    launch();
+    auto infos = prefs()->dictionaryForKey("accountInfo");
+    ASSERT_TRUE(infos);
+    EXPECT_FALSE(infos->contains(std::string()));
+    EXPECT_EQ(prefs()->stringForKey("username"), "bob@example.test");
+    ASSERT_TRUE(app->account());
+    EXPECT_EQ(app->account()->username(), "bob@example.test");
+    EXPECT_EQ(app->currentViewIndex(), 1);
+    EXPECT_EQ(app->shell().count("setPasscodeRequired"), 0u);
+}
+
+TEST_F(Shell, TabBarHasFiveNavigationControllersWithTheirTitles) {
+    launch();
+    const auto& tabs = app->tabBarController()->viewControllers();
+    ASSERT_EQ(tabs.size(), 5u);
+    const char* titles[] = {"Call", "SMS", "Voicemail", "History", "Settings"};
+    const char* screens[] = {"VC_Call", "VC_SMS", "VC_VM", "VC_History", "VC_Settings"};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(dynamic_cast<toolkit::NavigationController*>(tabs[i].get())) << i;
+        EXPECT_EQ(tabs[i]->tabBarItem().title, titles[i]);
+        ASSERT_TRUE(app->viewControllerForIndex(i));
+        EXPECT_EQ(app->viewControllerForIndex(i)->className(), screens[i]);
+    }
+    EXPECT_FALSE(app->viewControllerForIndex(5));
+    app->setUnreadCount(3, 1);
+    harness.settle();
+    EXPECT_EQ(harness.compareOutline(kGoldens / "phone_tab_bar.txt"), "");
+
+    // A tap on a tab selects it and is remembered at termination.
+    app->tabBarController()->userSelect(2);
+    EXPECT_EQ(app->currentViewIndex(), 2);
+    app->applicationWillTerminate();
+    EXPECT_EQ(prefs()->integerForKey("tabBarIndex"), 2);
+}
+
+TEST_F(Shell, UnreadBadgesOnTabsAndAppIcon) {
+    launch();
+    struct Case {
+        int badgeType;
+        int64_t sms, vm;
+        long icon;
+    } cases[] = {{0, 5, 2, 5}, {1, 5, 2, 2}, {2, 5, 2, 7}, {3, 5, 2, 0}, {2, 0, 4, 4}};
+    for (const auto& c : cases) {
+        prefs()->setInteger(c.badgeType, "badgeType");
+        app->setUnreadCount(c.vm, 2);
+        app->setUnreadCount(c.sms, 1);
+        harness.clock().runUntilIdle();
+        EXPECT_EQ(services::AppBadge::shared().badgeNumber(), c.icon) << c.badgeType << " " << c.sms << " " << c.vm;
+        // A count of 0 removes the badge instead of showing "0".
+        EXPECT_EQ(badge(1), c.sms ? std::optional<std::string>(std::to_string(c.sms)) : std::nullopt);
+        EXPECT_EQ(badge(2), std::to_string(c.vm));
+    }
+    // Another index changes no tab and gives the icon no count.
+    app->setUnreadCount(9, 3);
+    harness.clock().runUntilIdle();
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 0);
+}
+
+TEST_F(Shell, AnAlertReplacesTheOneShownBefore) {
+    launch();
+    int tapped = 0;
+    app->presentAlert(HXAlert{"First", "one", {{"OK", HXAlertAction::Style::Default, [&] { tapped = 1; }}}, {}});
+    harness.settle();
+    ASSERT_TRUE(harness.visibleAlert());
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "First");
+    app->presentAlert(HXAlert{"Second", "two", {{"OK", HXAlertAction::Style::Default, [&] { tapped = 2; }}}, {}});
+    harness.settle();
+    ASSERT_TRUE(harness.visibleAlert());
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Second");
+    EXPECT_TRUE(harness.tapAlertAction("OK"));
+    harness.settle();
+    EXPECT_EQ(tapped, 2);
+    EXPECT_FALSE(harness.visibleAlert());
+}
+
+TEST_F(Shell, ConnectionAlertsDoNotStack) {
+    launch();
+    int failed = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(this, "kNetworkConnectionFailedNotification",
+                                                                [&](const foundation::Notification&) { ++failed; });
+    app->alertNoConnection();
+    app->alertNoConnection();
+    harness.settle();
+    EXPECT_EQ(app->shell().alerts().size(), 1u);
+    EXPECT_EQ(app->connectionAlertState(), 3);
+    ASSERT_TRUE(harness.visibleAlert());
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "No Network Connection");
+    EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
+    harness.settle();
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(app->connectionAlertState(), -1);
+
+    app->alertSlowConnection();
+    app->alertSlowConnection();
+    EXPECT_EQ(app->shell().alerts().size(), 2u);
+    EXPECT_EQ(app->shell().alerts().back().title, "Slow Network Connection");
+    // Nothing while in the background.
+    EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
+    app->setIsInBackground(true);
+    app->alertNoConnection();
+    app->alertSlowConnection();
+    EXPECT_EQ(app->shell().alerts().size(), 2u);
+}
+
+TEST_F(Shell, BackgroundFetchIntervalFollowsAutoRefreshAndTheRefreshStatus) {
+    launch();
+    using services::BackgroundRefreshStatus;
+    auto& fetch = services::BackgroundFetch::shared();
+    EXPECT_EQ(fetch.minimumBackgroundFetchInterval(), services::kBackgroundFetchIntervalMinimum);
+    struct Case {
+        bool autoRefresh;
+        BackgroundRefreshStatus status;
+        double interval;
+    } cases[] = {{true, BackgroundRefreshStatus::Denied, services::kBackgroundFetchIntervalNever},
+                 {true, BackgroundRefreshStatus::Available, services::kBackgroundFetchIntervalMinimum},
+                 {true, BackgroundRefreshStatus::Restricted, services::kBackgroundFetchIntervalNever},
+                 {false, BackgroundRefreshStatus::Available, services::kBackgroundFetchIntervalNever}};
+    for (const auto& c : cases) {
+        app->setAutoRefresh(c.autoRefresh);
+        // The change notification alone re-applies the interval.
+        fetch.setBackgroundRefreshStatus(c.status);
+        if (!c.autoRefresh) app->setBackgroundRefreshStatus();
+        EXPECT_EQ(fetch.minimumBackgroundFetchInterval(), c.interval) << c.autoRefresh << static_cast<int>(c.status);
+    }
+}
+
+TEST_F(Shell, NotificationCategoriesReplaceTheRegisteredOnes) {
+    services::NotificationSettings::shared().setNotificationCategories({{"old"}});
+    app->registerForUserNotifications();
+    auto categories = services::NotificationSettings::shared().notificationCategories();
+    ASSERT_EQ(categories.size(), 2u);
+    EXPECT_EQ(categories[0].identifier, "com.hxconnect.markRead");
+    ASSERT_EQ(categories[0].actions.size(), 1u);
+    EXPECT_EQ(categories[0].actions[0].title, "Mark as read");
+    EXPECT_EQ(categories[1].identifier, "com.hxconnect.composeReply");
+    ASSERT_EQ(categories[1].actions.size(), 2u);
+    const auto& reply = categories[1].actions[0];
+    EXPECT_TRUE(reply.textInput);
+    EXPECT_EQ(reply.identifier, "com.hxconnect.composeReply");
+    EXPECT_EQ(reply.title, "Reply");
+    EXPECT_EQ(reply.textInputButtonTitle, "Send");
+    EXPECT_EQ(reply.textInputPlaceholder, "Text Message");
+    EXPECT_EQ(categories[1].actions[1].identifier, "com.hxconnect.markRead");
+    for (const auto& c : categories) {
+        EXPECT_EQ(c.hiddenPreviewsBodyPlaceholder, "HIDDEN_BODY_SUMMARY");
+        EXPECT_EQ(c.categorySummaryFormat, "NOTIFICATION_SUMMARY");
+        EXPECT_TRUE(c.intentIdentifiers.empty());
+    }
+}
+
+TEST_F(Shell, KeyValueStoreChangesFromTheServerReachThePreferences) {
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, services::kKeyValueStoreDidChangeExternallyNotification,
+        [&](const foundation::Notification& n) { app->updateKVStoreItems(n); });
+    struct Case {
+        int reason;
+        bool copied;
+    } cases[] = {{services::KeyValueStoreServerChange, true},
+                 {services::KeyValueStoreInitialSyncChange, true},
+                 {services::KeyValueStoreQuotaViolationChange, false},
+                 {services::KeyValueStoreAccountChange, false}};
+    for (const auto& c : cases) {
+        const std::string key = "kv" + std::to_string(c.reason);
+        services::KeyValueStore::shared().receiveExternalChange(c.reason, Dictionary{{key, "v"}});
+        EXPECT_EQ(prefs()->stringForKey(key).has_value(), c.copied) << c.reason;
+    }
+}
+
+TEST_F(Shell, MemoryWarningDropsTheVersionTextAndAnUnusedFormatter) {
+    HX_ConnectAppDelegate::setSharedDelegate(app);
+    const std::string version = app->versionString();
+    EXPECT_TRUE(app->hasVersionString());
+    auto held = app->phoneFormatter();
+    app->applicationDidReceiveMemoryWarning();
+    EXPECT_FALSE(app->hasVersionString());
+    EXPECT_EQ(app->phoneFormatter(), held);  // still in use: kept
+    app->decreasePhoneFormatterAccessCount();
+    app->decreasePhoneFormatterAccessCount();
+    app->applicationDidReceiveMemoryWarning();
+    EXPECT_NE(app->phoneFormatter(), held);
+    app->decreasePhoneFormatterAccessCount();
+    EXPECT_EQ(app->versionString(), version);
+    HX_ConnectAppDelegate::setSharedDelegate(nullptr);
+}
+
+TEST(ShellTypes, TypesForMaskListsTheSetBitsInOrder) {
+    EXPECT_EQ(HX_ConnectAppDelegate::typesForMask(0), std::vector<int>{});
+    EXPECT_EQ(HX_ConnectAppDelegate::typesForMask(3072), (std::vector<int>{10, 11}));
+    EXPECT_EQ(HX_ConnectAppDelegate::typesForMask(4), std::vector<int>{2});
+    EXPECT_EQ(HX_ConnectAppDelegate::typesForMask(uint64_t{1} << 63 | 1), (std::vector<int>{0, 63}));
+}
+
+// The unread refresh against the emulated service, on the virtual clock.
+struct ShellRefresh : WebClientFixture {
+    void SetUp() override {
+        WebClientFixture::SetUp();
+        services::resetDeviceServices();
+        auto account = std::make_shared<HX_Account>();
+        account->setUsername("alice@example.test");
+        account->setAuthV2(std::string("AUTH"));
+        account->setOAuthDict(Dictionary{{"access_token", "TOK"},
+                                         {"token_type", "Bearer"},
+                                         {"login_hint", "hint"},
+                                         {"expirationDate", foundation::Date{clock->wallNow() + 36000}}});
+        app->setAccount(account);
+        net::Cookie cookie{"SID", "s", "127.0.0.1"};
+        app->cookieJar()->set_cookies({cookie});
+        service.script("/voice/v1/voiceclient/threadinginfo/get", {.body = R"({"info":{"viewInfo":[]}})"});
+        service.script("/voice/v1/voiceclient/api2thread/list", {.body = ""});
+    }
+    size_t unreadLoads() {
+        size_t n = 0;
+        for (const auto& r : service.requests())
+            if (r.target.find("threadinginfo/get") != std::string::npos) ++n;
+        return n;
+    }
+};
+
+TEST_F(ShellRefresh, NextUnreadLoadAfterOneMinuteOrFiveInLowPowerMode) {
+    struct Case {
+        bool lowPower;
+        double delay;
+    } cases[] = {{false, 60.0}, {true, 300.0}};
+    for (const auto& c : cases) {
+        services::PowerState::shared().setLowPowerModeEnabled(c.lowPower);
+        const size_t before = unreadLoads();
+        app->queueRefresh();
+        app->queueRefresh();  // a second request replaces the first
+        clock->advance(c.delay - 1);
+        clock->runUntilIdle();
+        EXPECT_EQ(unreadLoads(), before) << c.lowPower;
+        // The load's own reply schedules the next one; only the first is counted here.
+        ASSERT_TRUE(runUntil([&] { return unreadLoads() == before + 1 && inFlight() == 0; }, 2)) << c.lowPower;
+        dispatch::RunLoop::main().cancelPerforms(app.get());
+    }
+}
+
+}  // namespace
