@@ -12,6 +12,7 @@
 #include "app/shell_stand_in.h"
 #include "platform/foundation/notification_center.h"
 #include "service/application_web_client.h"
+#include "service/reachability.h"
 
 namespace toolkit {
 class AlertController;
@@ -89,12 +90,26 @@ public:
     virtual bool isSplitViewCollapsed() { return true; }
 
     // Life cycle.
+    void resignActive();
+    void resumeActive();
+    void applicationDidEnterBackground();
+    void applicationWillEnterForeground();
     virtual void applicationWillTerminate();
     virtual void applicationDidReceiveMemoryWarning();
     // The minimum background-fetch interval from autoRefresh and the platform's refresh status.
     void setBackgroundRefreshStatus();
     // Mirrors the cloud key-value store's changed keys into the preferences.
     void updateKVStoreItems(const foundation::Notification& notification);
+    // A reachability report of the service host (0: not reachable).
+    void reachabilityChanged(int status);
+    // The platform's background fetch: completion gets 0 new data, 1 no data or 2 failed, exactly
+    // once; a path that never answers is answered as failed when it lets go of the completion.
+    void applicationPerformFetchWithCompletionHandler(BackgroundFetchCompletion completion);
+    // Flags of the call operations read here: a call was placed from the app, and the app itself
+    // handed a call to the phone's dialer (which makes it resign).
+    bool callPlaced = false;
+    bool callHandOver = false;
+
     // The bit positions set in mask, ascending.
     static std::vector<int> typesForMask(uint64_t mask);
 
@@ -114,6 +129,8 @@ protected:
 private:
     void launchStep(std::string name) { launchSteps_.push_back(std::move(name)); }
     void repairAccountChoice();
+    void observeWhileActive();
+    std::string deviceModelName() const;
     std::shared_ptr<toolkit::AlertController> makeAlertController(const HXAlert& alert);
     std::shared_ptr<void> performTarget();
 
@@ -122,4 +139,7 @@ private:
     std::weak_ptr<toolkit::AlertController> shownAlert_;
     int connectionAlertState_ = -1;
     std::optional<std::string> versionString_;
+    std::shared_ptr<Reachability> serviceReach_;
+    // Delayed work checks this token so that it never runs on a destroyed application object.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -10,6 +10,8 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
 #include "platform/services/search_index.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
 
 namespace {
 
@@ -120,9 +122,15 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     launchStep("lookupNumbers");
 
     launchStep("observeReachability");
-    center.removeObserver(this, "kNetworkReachabilityChangedNotification");
-    center.addObserver(this, "kNetworkReachabilityChangedNotification",
-                       [this](const foundation::Notification&) { shell_->record("reachabilityChanged"); });
+    {
+        // The host of the service's origin ("https://host:port").
+        std::string host = webClient().endpoints.service;
+        if (auto scheme = host.find("://"); scheme != std::string::npos) host.erase(0, scheme + 3);
+        host = host.substr(0, host.find_first_of(":/"));
+        serviceReach_ = Reachability::reachabilityWithHostName(host);
+    }
+    // Without a passcode the notifier starts now; with one, when the unlocked app becomes active.
+    observeWhileActive();
 
     launchStep("selectAccount");
     repairAccountChoice();
@@ -143,9 +151,9 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     }
 
     launchStep("observeLifeCycle");
-    center.removeObserver(this, "UIApplicationWillResignActiveNotification");
-    center.addObserver(this, "UIApplicationWillResignActiveNotification",
-                       [this](const foundation::Notification&) { shell_->record("resignActive"); });
+    center.removeObserver(this, foundation::kApplicationWillResignActiveNotification);
+    center.addObserver(this, foundation::kApplicationWillResignActiveNotification,
+                       [this](const foundation::Notification&) { resignActive(); });
     center.removeObserver(this, "kDidFinishLaunchingNotification");
     center.addObserver(this, "kDidFinishLaunchingNotification", [this](const foundation::Notification&) {
         foundation::NotificationCenter::defaultCenter().removeObserver(this, "kDidFinishLaunchingNotification");

@@ -1,14 +1,18 @@
 // The application object over the app's life: alerts, refresh scheduling, background refresh,
 // the cloud key-value mirror, termination and memory warnings.
 #include "app/connect_app_delegate.h"
+#include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/window.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
 
 namespace {
 
@@ -166,4 +170,176 @@ void HX_ConnectAppDelegate::applicationDidReceiveMemoryWarning() {
     versionString_.reset();
     releasePhoneFormatterIfUnused();
     (void)foundation::UserDefaults::standardUserDefaults()->synchronize();
+}
+
+void HX_ConnectAppDelegate::resignActive() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, "kNetworkReachabilityChangedNotification");
+    center.removeObserver(this, foundation::kApplicationWillResignActiveNotification);
+    shell_->record("stopReachabilityNotifier");
+    auto& loop = dispatch::RunLoop::main();
+    if (autoRefresh()) loop.cancelPerform(this, "loadUnreadMessages", foundation::Value());
+    loop.cancelPerform(this, "loadPhoneSettings", foundation::Value());
+    center.removeObserver(this, foundation::kApplicationDidBecomeActiveNotification);
+    center.addObserver(this, foundation::kApplicationDidBecomeActiveNotification,
+                       [this](const foundation::Notification&) { resumeActive(); });
+    // The passcode lock's timer is the lock's own; what this decides is whether one starts.
+    if (callHandOver) {
+        foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
+        callHandOver = false;
+    } else {
+        shell_->record("scheduleShowPasscodeLockIfNeeded 30");
+    }
+}
+
+void HX_ConnectAppDelegate::resumeActive() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, foundation::kApplicationDidBecomeActiveNotification);
+    shell_->record("cancelShowPasscodeLockIfNeeded");
+    observeWhileActive();
+    if (autoRefresh() && account() && !account()->username().empty() && !account()->authV2().value_or("").empty())
+        loadUnreadMessages();
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    defaults->setInteger(defaults->integerForKey("launchCount") + 1, "launchCount");
+}
+
+void HX_ConnectAppDelegate::observeWhileActive() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, foundation::kApplicationWillResignActiveNotification);
+    center.addObserver(this, foundation::kApplicationWillResignActiveNotification,
+                       [this](const foundation::Notification&) { resignActive(); });
+    center.removeObserver(this, "kNetworkReachabilityChangedNotification");
+    center.addObserver(this, "kNetworkReachabilityChangedNotification", [this](const foundation::Notification& n) {
+        auto reach = std::static_pointer_cast<Reachability>(n.object);
+        reachabilityChanged(reach ? reach->currentReachabilityStatus() : 0);
+    });
+    if (serviceReach_) serviceReach_->startNotifier();
+}
+
+void HX_ConnectAppDelegate::applicationDidEnterBackground() {
+    setIsInBackground(true);
+    if (foundation::Application::shared().isInBackground()) showPasscodeLockIfNeeded();
+    // Alerts that carry a non-zero tag stay; the ones shown through presentAlert have none.
+    if (auto shown = shownAlert_.lock()) {
+        if (shown->presentingViewController() && shown->view()->tag() == 0) shown->dismiss(false);
+        shownAlert_.reset();
+    }
+    if (callPlaced) foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
+    setSettingsLoading(false);
+    {
+        // Message sends finish in the background; every other request is cancelled and forgotten.
+        auto& web = webClient();
+        const std::string sends = web.endpoints.servicePageBase() + "sms/send/";
+        std::vector<std::shared_ptr<AsyncURLConnection>> cancelled;
+        {
+            std::lock_guard lock(web.urlDataLock);
+            for (auto it = web.urlData.begin(); it != web.urlData.end();) {
+                if (it->first.starts_with(sends)) {
+                    ++it;
+                    continue;
+                }
+                if (it->second.connection) cancelled.push_back(it->second.connection);
+                it = web.urlData.erase(it);
+            }
+        }
+        for (auto& connection : cancelled) connection->cancel();
+    }
+    removeLoadingOverlay();
+    applicationWillTerminate();
+    applicationDidReceiveMemoryWarning();
+    resetContacts();
+    webClient().firstReachabilityHandled = false;
+    rearmInitialData();
+    setBackgroundRefreshStatus();
+}
+
+void HX_ConnectAppDelegate::applicationWillEnterForeground() {
+    const std::string username = account() ? account()->username() : std::string();
+    if (!username.empty()) (void)retrieveKeychainItems();
+    setSettingsLoading(false);
+    setIsInBackground(false);
+    if (auto name = pendingLocationSwitch()) shell_->record("switchToLocation " + *name);
+    callPlaced = false;
+    callHandOver = false;
+    setSettingsLoadPending(false);
+    setUnreadLoadPending(false);
+    // A missing user name asks for a sign-in; an empty one (an account being set up) does not.
+    if (!foundation::UserDefaults::standardUserDefaults()->stringForKey("username")) {
+        displayLogin();
+    } else if (connectionAvailable() && !username.empty() && !account()->authV2().value_or("").empty()) {
+        loadInitialData();
+    }
+    (void)allContacts();
+}
+
+void HX_ConnectAppDelegate::reachabilityChanged(int status) {
+    setConnectionAvailable(status != 0);
+    auto& web = webClient();
+    const bool signedIn = account() && !account()->authV2().value_or("").empty();
+    const auto jar = cookieJar();
+    auto jarHasCookies = [&] {
+        if (!jar) return false;
+        std::lock_guard lock(jar->lock());
+        return !jar->_cookies().empty();
+    };
+    if (!web.firstReachabilityHandled) {
+        if (status != 0) {
+            if (signedIn && jarHasCookies()) {
+                loadInitialData();
+            } else if (retrieveKeychainItems()) {
+                displayLogin();
+            } else if (!requestInFlight("ClientAuth")) {
+                login();
+            }
+            web.firstReachabilityHandled = true;
+            shell_->record("reprocessURLIfPending");
+        } else {
+            std::string message;
+            bool show = true;
+            if (signedIn) {
+                if (connectionAlertState_ == 3) {
+                    show = false;
+                } else {
+                    connectionAlertState_ = 3;
+                    message = "Usage of the application will be limited to read-only access of previous data already "
+                              "downloaded to this " +
+                              deviceModelName() + " until an active internet connection is detected.";
+                }
+            } else {
+                message = "An internet connection is required for initial setup of this application.\nPlease make "
+                          "sure that there is an active internet connection and then start the application again.";
+            }
+            if (show) {
+                dispatch::Queue::main()->after(1.0, [alive = std::weak_ptr<int>(alive_), self = this, message] {
+                    if (!alive.expired()) {
+                        if (self->connectionAvailable()) return;
+                        self->presentAlert(HXAlert{"No Network Connection",
+                                                   message,
+                                                   {{"Dismiss", HXAlertAction::Style::Default,
+                                                     [self] {
+                                                         foundation::NotificationCenter::defaultCenter().post(
+                                                             "kNetworkConnectionFailedNotification");
+                                                         self->connectionAlertState_ = -1;
+                                                         if (self->iPad()) self->setFirstResponder();
+                                                     }}},
+                                                   std::nullopt});
+                    }
+                });
+            }
+        }
+    }
+    if (status != 0 && signedIn && jarHasCookies()) {
+        dispatch::Queue::main()->async([this] {
+            if (autoRefresh()) queueRefresh();
+            sendQueuedSMS();
+        });
+    } else if (status == 0) {
+        dispatch::RunLoop::main().cancelPerform(this, "loadUnreadMessages", foundation::Value());
+    }
+}
+
+std::string HX_ConnectAppDelegate::deviceModelName() const {
+    // The device's model name comes from the device-names component; the form factor is what
+    // the sentence needs until then.
+    return iPad() ? "iPad" : "iPhone";
 }

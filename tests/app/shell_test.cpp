@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "app/connect_app_delegate_iphone.h"
+#include "app/shell_stand_in.h"
 #include "model/account.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/user_defaults.h"
@@ -370,8 +371,6 @@ struct ShellRefresh : WebClientFixture {
         app->setAccount(account);
         net::Cookie cookie{"SID", "s", "127.0.0.1"};
         app->cookieJar()->set_cookies({cookie});
-        service.script("/voice/v1/voiceclient/threadinginfo/get", {.body = R"({"info":{"viewInfo":[]}})"});
-        service.script("/voice/v1/voiceclient/api2thread/list", {.body = ""});
     }
     size_t unreadLoads() {
         size_t n = 0;
@@ -386,6 +385,8 @@ TEST_F(ShellRefresh, NextUnreadLoadAfterOneMinuteOrFiveInLowPowerMode) {
         bool lowPower;
         double delay;
     } cases[] = {{false, 60.0}, {true, 300.0}};
+    service.script("/voice/v1/voiceclient/threadinginfo/get", {.body = R"({"info":{"viewInfo":[]}})"}, -1);
+    service.script("/voice/v1/voiceclient/api2thread/list", {.body = ""}, -1);
     for (const auto& c : cases) {
         services::PowerState::shared().setLowPowerModeEnabled(c.lowPower);
         const size_t before = unreadLoads();
@@ -398,6 +399,152 @@ TEST_F(ShellRefresh, NextUnreadLoadAfterOneMinuteOrFiveInLowPowerMode) {
         ASSERT_TRUE(runUntil([&] { return unreadLoads() == before + 1 && inFlight() == 0; }, 2)) << c.lowPower;
         dispatch::RunLoop::main().cancelPerforms(app.get());
     }
+}
+
+struct ShellFetch : ShellRefresh {
+    std::shared_ptr<HXMessageListStandIn> history = std::make_shared<HXMessageListStandIn>();
+    std::vector<int> answers;
+    void SetUp() override {
+        ShellRefresh::SetUp();
+        app->shell().changeScript([this](HXShellStandIn::Script& s) { s.messageLists = {{3, history}}; });
+    }
+    void fetch() {
+        app->applicationPerformFetchWithCompletionHandler([this](int result) { answers.push_back(result); });
+    }
+    bool answered() {
+        return runUntil([&] { return !answers.empty() && inFlight() == 0; }, 30);
+    }
+    static std::string countsReply(int sms, int vm) {
+        return R"({"info":{"viewInfo":[{"view":"textThreads","unreadThreadCount":)" + std::to_string(sms) +
+               R"(},{"view":"voicemailAndRecordingThreads","unreadThreadCount":)" + std::to_string(vm) + "}]}}";
+    }
+};
+
+TEST_F(ShellFetch, AnsweredExactlyOnceWithNewDataNoDataOrFailed) {
+    struct Case {
+        const char* name;
+        bool cookies;
+        std::string counts;
+        emulator::ScriptedReply list;
+        int parseResult;
+        int expected;
+        const char* badges;  // the counts set for views 1 and 2, if any
+    } cases[] = {
+        {"no cookies", false, countsReply(1, 0), {.body = "{}"}, 0, HXApplicationModel::BackgroundFetchNoData, ""},
+        {"nothing unread",
+         true,
+         countsReply(0, 0),
+         {.body = "{}"},
+         0,
+         HXApplicationModel::BackgroundFetchNoData,
+         "0 0"},
+        {"new messages",
+         true,
+         countsReply(2, 1),
+         {.body = R"({"thread":[{"read":false,"item":[{"startTime":"9000000000"}]}]})"},
+         HXApplicationModel::BackgroundFetchNewData,
+         HXApplicationModel::BackgroundFetchNewData,
+         "2 1"},
+        // The list says the session is gone: the sign-in panel is asked for, and the fetch is
+        // answered as failed instead of never.
+        {"signed out",
+         true,
+         countsReply(0, 3),
+         {.body = R"({"error":{"code":401}})"},
+         0,
+         HXApplicationModel::BackgroundFetchFailed,
+         "0 3"},
+        {"connection lost",
+         true,
+         countsReply(4, 0),
+         {.body = "{\"thread\":[]}", .dropMidBody = true},
+         0,
+         HXApplicationModel::BackgroundFetchFailed,
+         "4 0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        answers.clear();
+        app->shell().clear();
+        if (!c.cookies) app->cookieJar()->set_cookies({});
+        // Each scripted reply waits for its request: the list only when something is unread.
+        if (c.cookies) service.script("/voice/v1/voiceclient/threadinginfo/get", {.body = c.counts});
+        if (c.cookies && std::string(c.badges) != "0 0")
+            service.script("/voice/v1/voiceclient/api2thread/list", c.list);
+        history->fetchResult = c.parseResult;
+        fetch();
+        ASSERT_TRUE(answered());
+        clock->advance(1);
+        clock->runUntilIdle();
+        EXPECT_EQ(answers, std::vector<int>{c.expected});
+        std::string badges;
+        for (const auto& call : app->shell().calls())
+            if (call.starts_with("setUnreadCount "))
+                badges += (badges.empty() ? "" : " ") + call.substr(15, call.find(' ', 15) - 15);
+        EXPECT_EQ(badges, c.badges);
+        // The lock covers the app before each answer.
+        EXPECT_GE(app->shell().count("showPasscodeLockIfNeeded"), 1u);
+        if (!c.cookies) app->cookieJar()->set_cookies({net::Cookie{"SID", "s", "127.0.0.1"}});
+    }
+}
+
+TEST_F(ShellRefresh, EnteringTheBackgroundKeepsOnlyMessageSends) {
+    service.script("/voice/inbox/recent/all/", {.hold = true});
+    service.script("/voice/sms/send/", {.hold = true});
+    const std::string list = page() + "inbox/recent/all/";
+    const std::string send = page() + "sms/send/k1";
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
+    ASSERT_EQ(inFlight(), 2u);
+    app->webClient().firstReachabilityHandled = true;
+    app->applicationDidEnterBackground();
+    EXPECT_TRUE(app->isInBackground());
+    EXPECT_FALSE(app->requestInFlight(list));
+    EXPECT_TRUE(app->requestInFlight(send));
+    EXPECT_FALSE(app->webClient().firstReachabilityHandled);
+    EXPECT_EQ(services::BackgroundFetch::shared().minimumBackgroundFetchInterval(),
+              services::kBackgroundFetchIntervalMinimum);
+    service.releaseHeld();
+}
+
+TEST_F(ShellRefresh, ForegroundLoadsOnlyWithAUserNameThatIsSet) {
+    struct Case {
+        std::optional<std::string> storedUsername;
+        size_t logins;
+    } cases[] = {{std::nullopt, 1}, {"", 0}, {"alice@example.test", 0}};
+    for (const auto& c : cases) {
+        app->shell().clear();
+        if (c.storedUsername)
+            ASSERT_TRUE(prefs()->setObject(Value(*c.storedUsername), "username").ok());
+        else
+            prefs()->removeObjectForKey("username");
+        app->applicationWillEnterForeground();
+        EXPECT_FALSE(app->isInBackground());
+        EXPECT_EQ(app->shell().count("displayLogin"), c.logins) << c.storedUsername.value_or("(missing)");
+    }
+}
+
+TEST_F(ShellRefresh, LosingTheConnectionBeforeTheFirstReportWarnsOnceAfterASecond) {
+    app->reachabilityChanged(0);
+    app->reachabilityChanged(0);
+    clock->advance(0.9);
+    EXPECT_TRUE(app->shell().alerts().empty());
+    clock->advance(0.2);
+    ASSERT_EQ(app->shell().alerts().size(), 1u);
+    EXPECT_NE(app->shell().alerts()[0].message.find("read-only access"), std::string::npos);
+    // The connection came back within the second: no alert.
+    ASSERT_TRUE(app->shell().tap("Dismiss"));
+    app->reachabilityChanged(0);
+    clock->advance(0.5);
+    app->setConnectionAvailable(true);
+    clock->advance(1);
+    EXPECT_EQ(app->shell().alerts().size(), 1u);
+    // The first reachable report with a session loads the data and starts the refresh.
+    app->reachabilityChanged(1);
+    EXPECT_TRUE(app->webClient().firstReachabilityHandled);
+    clock->runUntilIdle();
+    EXPECT_EQ(app->shell().count("queueRefresh"), 1u);
+    EXPECT_EQ(app->shell().count("sendQueuedSMS"), 1u);
 }
 
 }  // namespace
