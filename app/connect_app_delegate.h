@@ -5,6 +5,8 @@
 // application object derive from this class.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,6 +102,8 @@ public:
     void setBackgroundRefreshStatus();
     // Mirrors the cloud key-value store's changed keys into the preferences.
     void updateKVStoreItems(const foundation::Notification& notification);
+    // The host of the service's origin: the target of the reachability monitor.
+    std::string serviceHost();
     // A reachability report of the service host (0: not reachable).
     void reachabilityChanged(int status);
     // The platform's background fetch: completion gets 0 new data, 1 no data or 2 failed, exactly
@@ -109,6 +113,28 @@ public:
     // handed a call to the phone's dialer (which makes it resign).
     bool callPlaced = false;
     bool callHandOver = false;
+
+    // ---- entry points (app/shell_entry_points.cpp)
+
+    // A URL of the app's scheme ("hxconnect://host?query"); answers whether it was handled.
+    bool applicationOpenURL(const std::string& url);
+    // Replays the pending URL, if any.
+    void reprocessURL();
+    const std::optional<std::string>& pendingURL() const { return pendingURL_; }
+    // Answers whether the shortcut's type is one of the app's two.
+    bool performActionForShortcutItem(const std::string& type);
+    bool continueUserActivity(const std::string& activityType, const foundation::Dictionary& userInfo);
+    // completion runs at once unless an operation kept it as completionHandler().
+    void didReceiveNotificationResponse(const std::string& actionIdentifier, const foundation::Dictionary& userInfo,
+                                        const std::optional<std::string>& userText, std::function<void()> completion);
+    void showDialPad();
+    void openConversationWithID(const std::string& conversationID, const std::optional<std::string>& reply = {},
+                                long messageNumber = -1);
+    // Whether the app can act on an entry point now: a window, and the passcode lock not up.
+    bool canActNow() const;
+    bool focusReply() const { return focusReply_; }
+    // The passcode lock's shown flag (the lock sets it).
+    bool lockShown = false;
 
     // The bit positions set in mask, ascending.
     static std::vector<int> typesForMask(uint64_t mask);
@@ -140,6 +166,12 @@ private:
     int connectionAlertState_ = -1;
     std::optional<std::string> versionString_;
     std::shared_ptr<Reachability> serviceReach_;
+    std::optional<std::string> pendingURL_;
+    bool focusReply_ = false;
+    void switchAccountIfNeeded(const std::string& username, bool evenIfCurrent);
+    bool openSMSURL(const std::string& url, const std::optional<std::string>& query);
+    bool openCallURL(const std::string& url, const std::optional<std::string>& query,
+                     const std::map<std::string, std::string>& values);
     // Delayed work checks this token so that it never runs on a destroyed application object.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -32,6 +32,7 @@ class PlaceholderScreen : public toolkit::ViewController {
 public:
     explicit PlaceholderScreen(std::string screenClass) : screenClass_(std::move(screenClass)) {}
     std::string className() const override { return screenClass_; }
+    void viewDidLoad() override { view()->setBackgroundColor(graphics::Color::systemBackground()); }
 
 private:
     std::string screenClass_;

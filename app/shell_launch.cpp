@@ -122,13 +122,7 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     launchStep("lookupNumbers");
 
     launchStep("observeReachability");
-    {
-        // The host of the service's origin ("https://host:port").
-        std::string host = webClient().endpoints.service;
-        if (auto scheme = host.find("://"); scheme != std::string::npos) host.erase(0, scheme + 3);
-        host = host.substr(0, host.find_first_of(":/"));
-        serviceReach_ = Reachability::reachabilityWithHostName(host);
-    }
+    serviceReach_ = Reachability::reachabilityWithHostName(serviceHost());
     // Without a passcode the notifier starts now; with one, when the unlocked app becomes active.
     observeWhileActive();
 
@@ -219,4 +213,11 @@ std::vector<int> HX_ConnectAppDelegate::typesForMask(uint64_t mask) {
     for (int bit = 0; bit < 64; ++bit)
         if (mask & (uint64_t{1} << bit)) types.push_back(bit);
     return types;
+}
+
+std::string HX_ConnectAppDelegate::serviceHost() {
+    // The origin is "scheme://host[:port]".
+    std::string host = webClient().endpoints.service;
+    if (auto scheme = host.find("://"); scheme != std::string::npos) host.erase(0, scheme + 3);
+    return host.substr(0, host.find_first_of(":/"));
 }

@@ -8,6 +8,7 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "app/shell_stand_in.h"
 #include "model/account.h"
+#include "model/phone.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/security/keychain.h"
@@ -545,6 +546,210 @@ TEST_F(ShellRefresh, LosingTheConnectionBeforeTheFirstReportWarnsOnceAfterASecon
     clock->runUntilIdle();
     EXPECT_EQ(app->shell().count("queueRefresh"), 1u);
     EXPECT_EQ(app->shell().count("sendQueuedSMS"), 1u);
+}
+
+// Entry points on the phone form, after the first reachability report.
+struct ShellEntry : Shell {
+    void SetUp() override {
+        Shell::SetUp();
+        storeAccounts({"alice@example.test", "bob@example.test"});
+        launch();
+        app->webClient().firstReachabilityHandled = true;
+        app->shell().clear();
+    }
+    std::vector<std::string> asked(std::string_view prefix) {
+        std::vector<std::string> out;
+        for (const auto& c : app->shell().calls())
+            if (c.starts_with(prefix)) out.push_back(c);
+        return out;
+    }
+};
+
+TEST_F(ShellEntry, URLHostsRouteToTheirViews) {
+    struct Case {
+        const char* url;
+        bool answer;
+        int view;  // -1: unchanged
+    } cases[] = {
+        {"hxconnect://vm", true, 2},
+        {"hxconnect://history", true, 3},
+        {"hxconnect://settings", true, 4},
+        {"hxconnect://sms", true, 1},
+        {"hxconnect://call?number=FAVORITES", true, 0},
+        {"hxconnect://VM", false, -1},
+        {"hxconnect://elsewhere", false, -1},
+        {"hxconnect:", false, -1},
+        {"hxconnect://quicksetting?", false, -1},
+    };
+    for (const auto& c : cases) {
+        app->selectViewForIndex(3 == c.view ? 4 : 3);
+        const int before = app->currentViewIndex();
+        EXPECT_EQ(app->applicationOpenURL(c.url), c.answer) << c.url;
+        EXPECT_EQ(app->currentViewIndex(), c.view < 0 ? before : c.view) << c.url;
+    }
+    EXPECT_EQ(asked("openFavorites").size(), 1u);
+    EXPECT_TRUE(asked("dialPadNumber").empty());  // "FAVORITES" is never formatted or dialled
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://quicksetting?Office%20Hours"));
+    EXPECT_EQ(asked("selectQuickSettingWithName"), std::vector<std::string>{"selectQuickSettingWithName Office Hours"});
+}
+
+TEST_F(ShellEntry, SMSURLNumbers) {
+    std::string many;
+    for (int i = 1; i <= 25; ++i) many += (i > 1 ? "," : "") + std::to_string(5550100 + i);
+    std::string first20;
+    for (int i = 1; i <= 20; ++i) first20 += (i > 1 ? "," : "") + std::to_string(5550100 + i);
+    struct Case {
+        std::string url;
+        std::string asked;
+    } cases[] = {
+        {"hxconnect://sms?5551234,5556789", "newMessageToNumber 5551234,5556789||"},
+        {"hxconnect://sms?number=" + many, "newMessageToNumber " + first20 + "||"},
+        {"hxconnect://sms?number=1800FLOWERS&message=hi%2520there&conversationID=c7",
+         "newMessageToNumber 18003569377|hi there|c7"},
+        {"hxconnect://sms?message=only", "newMessageToNumber |only|"},
+    };
+    for (const auto& c : cases) {
+        app->shell().clear();
+        EXPECT_TRUE(app->applicationOpenURL(c.url));
+        EXPECT_EQ(asked("newMessageToNumber"), std::vector<std::string>{c.asked}) << c.url;
+        EXPECT_EQ(app->currentViewIndex(), 1);
+    }
+}
+
+TEST_F(ShellEntry, PendingURLsWhileTheAppCannotAct) {
+    // Before the first reachability report every URL waits, the latest one winning.
+    app->webClient().firstReachabilityHandled = false;
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://nowhere"));
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://vm"));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://vm");
+    app->webClient().firstReachabilityHandled = true;
+    app->reprocessURL();
+    EXPECT_EQ(app->currentViewIndex(), 2);
+    EXPECT_FALSE(app->pendingURL());
+
+    // With the lock up: the first "sms" stays pending, the second is dropped...
+    app->lockShown = true;
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://sms?111"));
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://sms?222"));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?111");
+    // ...while a "reply" replaces what is pending.
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=a"));
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=b"));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://reply?conversationID=b");
+    EXPECT_TRUE(asked("newMessageToNumber").empty());
+    app->lockShown = false;
+    app->reprocessURL();
+    EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID b|(nil)|-1"});
+}
+
+TEST_F(ShellEntry, ReplyFocusesTheFieldOrScrollsToTheMessage) {
+    std::vector<Dictionary> focused;
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, "kFocusSMSReplyFieldNotification",
+        [&](const foundation::Notification& n) { focused.push_back(n.userInfo); });
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=c1&messageNum=3"));
+    EXPECT_FALSE(app->focusReply());
+    harness.advance(1);
+    EXPECT_TRUE(focused.empty());
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=c1&messageText=see%20you"));
+    EXPECT_TRUE(app->focusReply());
+    harness.advance(0.29);
+    EXPECT_TRUE(focused.empty());
+    harness.advance(0.02);
+    ASSERT_EQ(focused.size(), 1u);
+    EXPECT_EQ(focused[0].get("messageText").stringValue(), "see you");
+    EXPECT_FALSE(app->focusReply());
+}
+
+TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
+    // Numbers are formatted through the application's shared formatter.
+    HX_ConnectAppDelegate::setSharedDelegate(app);
+    auto phone = std::make_shared<HX_Phone>();
+    phone->setName("Work");
+    phone->setNumber("+15550001111");
+    app->account()->phones()[7] = phone;
+    struct Case {
+        const char* url;
+        bool isPhone;
+        int64_t forwarding;
+        bool placed;
+    } cases[] = {
+        {"hxconnect://call?number=5551234567&callmethod=Work", false, 7, true},
+        {"hxconnect://call?number=5551234567&callmethod=DirectCall", false, 0, false},
+        {"hxconnect://call?number=5551234567&callmethod=DirectCall", true, -1, true},
+        {"hxconnect://call?number=5551234567&callmethod=iPhoneDialer", true, -2, true},
+        {"hxconnect://call?number=5551234567&callmethod=Pigeon", true, 0, false},
+        {"hxconnect://call?5551234567", true, 0, false},
+    };
+    for (const auto& c : cases) {
+        app->shell().clear();
+        app->account()->setForwardingPhoneID(0);
+        app->setIsPhone(c.isPhone);
+        app->selectViewForIndex(4);
+        EXPECT_TRUE(app->applicationOpenURL(c.url));
+        harness.advance(0.1);
+        EXPECT_EQ(app->currentViewIndex(), 0) << c.url;
+        EXPECT_EQ(app->account()->forwardingPhoneID(), c.forwarding) << c.url;
+        EXPECT_EQ(asked("dialPadNumber"), std::vector<std::string>{"dialPadNumber (555) 123-4567"}) << c.url;
+        EXPECT_EQ(asked("placeCallTo").size(), c.placed ? 1u : 0u) << c.url;
+        EXPECT_EQ(asked("retrieveOAuth").size(), c.forwarding == -1 ? 1u : 0u) << c.url;
+    }
+    HX_ConnectAppDelegate::setSharedDelegate(nullptr);
+}
+
+TEST_F(ShellEntry, ShortcutsAndUserActivities) {
+    app->selectViewForIndex(4);
+    EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_call"));
+    EXPECT_EQ(app->currentViewIndex(), 0);
+    EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_sms"));
+    EXPECT_EQ(asked("newMessageToNumber"), std::vector<std::string>{"newMessageToNumber ||"});
+    EXPECT_FALSE(app->performActionForShortcutItem("com.hxconnect.other"));
+    app->lockShown = true;
+    EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_sms"));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?number=");
+
+    // Activities that cannot run now become URLs that carry everything, the account included.
+    EXPECT_TRUE(app->continueUserActivity(
+        "com.hxconnect.activity_sms", Dictionary{{"number", "555 1234"}, {"messageText", "a&b"}, {"account", "bob"}}));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?number=555%201234&message=a&b&conversationID=&account=bob");
+    EXPECT_TRUE(app->continueUserActivity(
+        services::kSearchableItemActionType,
+        Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4.bob%40example.test"}}));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://reply?conversationID=c9&messageNum=4&account=bob@example.test");
+    app->lockShown = false;
+
+    // A search result switches to its account, even the current one, and opens the message.
+    app->shell().clear();
+    EXPECT_TRUE(app->continueUserActivity(
+        services::kSearchableItemActionType,
+        Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4.bob%40example.test"}}));
+    EXPECT_EQ(app->account()->username(), "bob@example.test");
+    EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID c9|(nil)|4"});
+    EXPECT_FALSE(app->continueUserActivity(services::kSearchableItemActionType,
+                                           Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4"}}));
+    EXPECT_FALSE(app->continueUserActivity("com.hxconnect.activity_other", {}));
+}
+
+TEST_F(ShellEntry, NotificationResponsesKeepTheCompletionForTheirRequest) {
+    int completed = 0;
+    auto done = [&] { ++completed; };
+    app->didReceiveNotificationResponse(services::kNotificationDismissActionIdentifier, Dictionary{{"id", "c1"}},
+                                        std::nullopt, done);
+    EXPECT_EQ(completed, 1);
+    EXPECT_TRUE(app->shell().calls().empty());
+    app->didReceiveNotificationResponse(services::kNotificationDefaultActionIdentifier,
+                                        Dictionary{{"quicksetting", "Office"}}, std::nullopt, done);
+    EXPECT_EQ(app->currentViewIndex(), 4);
+    EXPECT_EQ(completed, 2);
+    app->didReceiveNotificationResponse("com.hxconnect.composeReply",
+                                        Dictionary{{"id", "c1"}, {"phoneNumber", "+1555"}}, std::string("on my way"),
+                                        done);
+    EXPECT_EQ(completed, 2);  // kept until the send ends
+    ASSERT_TRUE(app->completionHandler());
+    EXPECT_EQ(asked("sendSMS"), std::vector<std::string>{"sendSMS on my way|+1555|c1"});
+    EXPECT_EQ(asked("markMessage"), std::vector<std::string>{"markMessage c1 asRead 1"});
+    app->completionHandler()();
+    EXPECT_EQ(completed, 3);
 }
 
 }  // namespace
