@@ -39,6 +39,19 @@ EntryHeader readEntryHeader(zvcrash_async_reader* r) {
 
 uint64_t idWidth(const EntryHeader& h) { return h.is64 ? 8 : 4; }
 
+// The instructions run from the reader's position to the entry's end; a position past the end
+// is a failure of `field`.
+zvcrash_error_t instructionsToEnd(zvcrash_async_dwarf_source* src, zvcrash_async_reader* r, const EntryHeader& h,
+                                  const char* field, uint64_t* offset, uint64_t* length) {
+    if (r->pos > h.end) {
+        zvcrash_async_fault_set(&r->fault, ZVCRASH_EINVAL, field, r->pos);
+        return zvcrash_async_dwarf_source_failed(src, r);
+    }
+    *offset = r->pos;
+    *length = h.end - r->pos;
+    return ZVCRASH_ESUCCESS;
+}
+
 }  // namespace
 
 zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* info, zvcrash_async_dwarf_source* src,
@@ -120,13 +133,8 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
         // Whatever was interpreted, the instructions follow the whole augmentation data.
         r.pos = dataEnd;
     }
-    if (r.pos > h.end) {
-        zvcrash_async_fault_set(&r.fault, ZVCRASH_EINVAL, "initial instructions", r.pos);
-        return zvcrash_async_dwarf_source_failed(src, &r);
-    }
-    info->initial_instructions_offset = r.pos;
-    info->initial_instructions_length = h.end - r.pos;
-    return ZVCRASH_ESUCCESS;
+    return instructionsToEnd(src, &r, h, "initial instructions", &info->initial_instructions_offset,
+                             &info->initial_instructions_length);
 }
 
 zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
@@ -171,13 +179,7 @@ zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* 
         zvcrash_async_reader_skip(&r, augLength, "FDE augmentation data");
         if (!zvcrash_async_reader_ok(&r)) return zvcrash_async_dwarf_source_failed(src, &r);
     }
-    if (r.pos > h.end) {
-        zvcrash_async_fault_set(&r.fault, ZVCRASH_EINVAL, "FDE instructions", r.pos);
-        return zvcrash_async_dwarf_source_failed(src, &r);
-    }
-    info->instructions_offset = r.pos;
-    info->instructions_length = h.end - r.pos;
-    return ZVCRASH_ESUCCESS;
+    return instructionsToEnd(src, &r, h, "FDE instructions", &info->instructions_offset, &info->instructions_length);
 }
 
 // One entry of a frame section walk: a CIE (skipped by lookups) or an FDE.

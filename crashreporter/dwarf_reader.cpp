@@ -1,5 +1,7 @@
 // The frame-section window, its primitive reads (fixed widths, LEB128) and the DW_EH_PE pointer
 // reader.
+#include <type_traits>
+
 #include "crashreporter/dwarf_format.h"
 #include "crashreporter/dwarf_unwinder.h"
 
@@ -59,24 +61,34 @@ zvcrash_error_t zvcrash_async_dwarf_read_uintmax(zvcrash_async_dwarf_source* src
     return ZVCRASH_ESUCCESS;
 }
 
-zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
-                                                 uint64_t* out, uint64_t* consumed) {
+namespace {
+
+// One LEB128 value at address + offset and the bytes it took.
+template <typename T>
+zvcrash_error_t readLeb128At(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset, T* out,
+                             uint64_t* consumed) {
     zvcrash_async_reader r = readerAt(src, address, offset);
     const uint64_t start = r.pos;
-    *out = zvcrash_async_reader_uleb128(&r, "ULEB128 value");
+    if constexpr (std::is_signed_v<T>) {
+        *out = zvcrash_async_reader_sleb128(&r, "SLEB128 value");
+    } else {
+        *out = zvcrash_async_reader_uleb128(&r, "ULEB128 value");
+    }
     if (!zvcrash_async_reader_ok(&r)) return zvcrash_async_dwarf_source_failed(src, &r);
     *consumed = r.pos - start;
     return ZVCRASH_ESUCCESS;
 }
 
+}  // namespace
+
+zvcrash_error_t zvcrash_async_dwarf_read_uleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
+                                                 uint64_t* out, uint64_t* consumed) {
+    return readLeb128At(src, address, offset, out, consumed);
+}
+
 zvcrash_error_t zvcrash_async_dwarf_read_sleb128(zvcrash_async_dwarf_source* src, uint64_t address, int64_t offset,
                                                  int64_t* out, uint64_t* consumed) {
-    zvcrash_async_reader r = readerAt(src, address, offset);
-    const uint64_t start = r.pos;
-    *out = zvcrash_async_reader_sleb128(&r, "SLEB128 value");
-    if (!zvcrash_async_reader_ok(&r)) return zvcrash_async_dwarf_source_failed(src, &r);
-    *consumed = r.pos - start;
-    return ZVCRASH_ESUCCESS;
+    return readLeb128At(src, address, offset, out, consumed);
 }
 
 // ---------------------------------------------------------------------------------------------

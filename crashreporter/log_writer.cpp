@@ -10,6 +10,7 @@
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/host_info.h"
 #include "crashreporter/report_format.h"
+#include "crashreporter/symbol_lookup.h"
 #include "platform/kernel/sysctl.h"
 
 // --- Names -------------------------------------------------------------------------------------
@@ -324,9 +325,59 @@ void captureThread(ThreadCapture* capture, const zvcrash_async_thread_state* sta
     zvcrash_frame_cursor_free(&cursor);
 }
 
-size_t writeFrame(File* f, uint64_t pc) { return packU64(f, Report::Thread::StackFrame::pc, pc); }
+// What a frame needs to carry a symbol: the strategy's sources, the images and the metadata cache
+// of this report. A null symbolizer (or strategy 0) writes bare frames.
+struct Symbolizer {
+    uint32_t strategy;
+    zvcrash_async_image_list* images;
+    zvcrash_async_objc_cache* cache;
+};
 
-size_t writeThreadBody(File* f, const ThreadCapture* t, uint32_t number) {
+struct FoundSymbol {
+    bool found;
+    uint64_t start;
+    char name[256];
+};
+
+void takeSymbol(uint64_t address, const char* name, void* context) {
+    auto* out = static_cast<FoundSymbol*>(context);
+    size_t n = 0;
+    while (name && name[n] && n < sizeof out->name - 1) {
+        out->name[n] = name[n];
+        ++n;
+    }
+    out->name[n] = '\0';
+    out->start = address;
+    out->found = true;
+}
+
+// The symbol for pc through the symbol lookup, when the strategy asks for one and an image of the
+// list holds pc. Runs once per pass: sizing and writing must agree, and the lookup is
+// deterministic over memory that holds still while the other threads are suspended.
+bool lookupSymbol(const Symbolizer* s, uint64_t pc, FoundSymbol* out) {
+    out->found = false;
+    if (!s || s->strategy == ZVCRASH_ASYNC_SYMBOL_STRATEGY_NONE || !s->images) return false;
+    zvcrash_async_image_list_set_reading(s->images, true);
+    zvcrash_async_image* image = zvcrash_async_image_list_image_containing_address(s->images, pc);
+    if (image && image->format == ZVCRASH_IMAGE_FORMAT_MACHO)
+        zvcrash_async_find_symbol(&image->macho, s->strategy, s->cache, pc, &takeSymbol, out);
+    zvcrash_async_image_list_set_reading(s->images, false);
+    return out->found;
+}
+
+size_t writeFrame(File* f, uint64_t pc, const Symbolizer* symbolizer) {
+    size_t n = packU64(f, Report::Thread::StackFrame::pc, pc);
+    FoundSymbol symbol;
+    if (lookupSymbol(symbolizer, pc, &symbol)) {
+        n += packMessage(f, Report::Thread::StackFrame::symbol, [&](File* g) {
+            return packString(g, Report::Symbol::name, symbol.name) +
+                   packU64(g, Report::Symbol::start_address, symbol.start);
+        });
+    }
+    return n;
+}
+
+size_t writeThreadBody(File* f, const ThreadCapture* t, uint32_t number, const Symbolizer* symbolizer) {
     size_t n = packU32(f, Report::Thread::thread_number, number);
     n += packBool(f, Report::Thread::crashed, t->crashed);
     if (t->crashed && t->has_state && t->frame_count > 0) {
@@ -344,7 +395,7 @@ size_t writeThreadBody(File* f, const ThreadCapture* t, uint32_t number) {
     }
     for (uint32_t i = 0; i < t->frame_count; ++i) {
         const uint64_t pc = t->frames[i];
-        n += packMessage(f, Report::Thread::frames, [&](File* g) { return writeFrame(g, pc); });
+        n += packMessage(f, Report::Thread::frames, [&](File* g) { return writeFrame(g, pc, symbolizer); });
     }
     return n;
 }
@@ -390,14 +441,14 @@ size_t writeSignalBody(File* f, const zvcrash_log_signal_info* info) {
     return n;
 }
 
-size_t writeExceptionBody(File* f, const zvcrash_log_writer_t* w) {
+size_t writeExceptionBody(File* f, const zvcrash_log_writer_t* w, const Symbolizer* symbolizer) {
     const auto& e = w->uncaught_exception;
     size_t n = packString(f, Report::Exception::name, e.name ? e.name : "");
     n += packString(f, Report::Exception::reason, e.reason ? e.reason : "");
     const size_t count = e.callstack_count < ZVCRASH_MAX_FRAMES ? e.callstack_count : ZVCRASH_MAX_FRAMES;
     for (size_t i = 0; i < count; ++i) {
         const uint64_t pc = e.callstack[i];
-        n += packMessage(f, Report::Exception::frames, [&](File* g) { return writeFrame(g, pc); });
+        n += packMessage(f, Report::Exception::frames, [&](File* g) { return writeFrame(g, pc, symbolizer); });
     }
     return n;
 }
@@ -468,7 +519,11 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
         return n;
     };
     auto signal = [&](File* f) { return writeSignalBody(f, signal_info); };
-    auto exception = [&](File* f) { return writeExceptionBody(f, writer); };
+    // The metadata cache lives for this report only: prepared before the threads are walked.
+    zvcrash_async_objc_cache objcCache;
+    zvcrash_async_objc_cache_init(&objcCache);
+    const Symbolizer symbolizer{writer->symbolication_strategy, image_list, &objcCache};
+    auto exception = [&](File* f) { return writeExceptionBody(f, writer, &symbolizer); };
 
     // The budget: what must always be there, then what is kept room for, then threads and images.
     const uint64_t limit = file->limit_bytes;
@@ -520,7 +575,7 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
         capture.crashed = thread == crashed_thread;
         captureThread(&capture, statePtr, image_list);
         const uint32_t n = number;
-        auto body = [&](File* f) { return writeThreadBody(f, &capture, n); };
+        auto body = [&](File* f) { return writeThreadBody(f, &capture, n, &symbolizer); };
         const size_t size = packMessage(nullptr, Report::threads, body);
         if (!fits(size)) continue;
         used += size;
@@ -545,6 +600,7 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
     packMessage(file, Report::signal, signal);
     if (writeCustom) packBytes(file, Report::custom_data, writer->custom_data.data, writer->custom_data.len);
 
+    zvcrash_async_objc_cache_free(&objcCache);
     if (ownList) zvcrash_async_thread_list_resume(threads);
     return ZVCRASH_ESUCCESS;
 }

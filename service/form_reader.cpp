@@ -2,6 +2,7 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/xpath.h>
 
+#include "platform/foundation/strings.h"
 #include "service/application_web_client.h"
 
 #include <algorithm>
@@ -50,11 +51,6 @@ std::optional<std::vector<xmlNode*>> query(xmlDoc* doc, const char* expression) 
     return nodes;
 }
 
-std::string lowercase(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 }  // namespace
 
 std::optional<foundation::Dictionary>
@@ -93,7 +89,7 @@ HXApplicationWebClient::parseFormFromData(std::string_view html, const std::opti
             value = contentOf(reinterpret_cast<xmlNode*>(attr));
         if (!value.empty()) {
             form.set(name, foundation::Value(value));
-        } else if (const auto* fill = fieldDict.find(lowercase(name))) {
+        } else if (const auto* fill = fieldDict.find(foundation::asciiLowercase(name))) {
             form.set(name, *fill);
         }
     }

@@ -216,17 +216,22 @@ std::optional<URL> URL::parseLenient(std::string_view text) {
             if (hostEnd == std::string_view::npos) hostEnd = text.size();
         }
     }
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
+    auto keeps = [&](size_t i) {
         const char c = text[i];
-        const bool inHost = hostBegin != std::string_view::npos && i >= hostBegin && i < hostEnd;
-        const bool startsEscape =
-            c == '%' && text.size() - i >= 3 && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0;
-        if ((allowedInURL(c) && c != '%' && ((c != '[' && c != ']') || inHost)) || startsEscape) {
-            escaped.push_back(c);
+        if (c == '%') return text.size() - i >= 3 && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0;
+        if (c == '[' || c == ']') return hostBegin != std::string_view::npos && i >= hostBegin && i < hostEnd;
+        return allowedInURL(c);
+    };
+    size_t first = 0;
+    while (first < text.size() && keeps(first)) ++first;
+    if (first == text.size()) return parse(text);  // the usual case: nothing to escape
+    std::string escaped(text.substr(0, first));
+    escaped.reserve(text.size() + 16);
+    for (size_t i = first; i < text.size(); ++i) {
+        if (keeps(i)) {
+            escaped.push_back(text[i]);
         } else {
-            const auto u = static_cast<unsigned char>(c);
+            const auto u = static_cast<unsigned char>(text[i]);
             escaped.push_back('%');
             escaped.push_back(kHex[u >> 4]);
             escaped.push_back(kHex[u & 15]);

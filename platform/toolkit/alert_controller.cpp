@@ -243,7 +243,7 @@ void AlertController::viewDidLayoutSubviews() {
     double height = y;
     if (inPopover()) {
         panel_->setFrame(Rect(0, 0, width, rb.height()));
-        setPreferredContentSize({std::max(width, 270.0), height});
+        setPreferredContentSize({kAlertWidth, height});
         return;
     }
     if (sheet) {

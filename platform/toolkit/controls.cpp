@@ -178,7 +178,7 @@ void ImageView::setImage(ImagePtr image) {
 }
 
 std::string ImageView::outlineText() const {
-    const ImagePtr& shown = highlighted && highlightedImage ? highlightedImage : image_;
+    const ImagePtr& shown = highlighted_ && highlightedImage ? highlightedImage : image_;
     return shown ? "image:" + shown->name() : std::string();
 }
 

@@ -150,13 +150,15 @@ public:
     const ImagePtr& image() const { return image_; }
     void setImage(ImagePtr image);
     ImagePtr highlightedImage;
-    bool highlighted = false;
+    bool isHighlighted() const { return highlighted_; }
+    virtual void setHighlighted(bool highlighted) { highlighted_ = highlighted; }
     Size sizeThatFits(Size) const override { return image_ ? image_->size() : Size{}; }
     Size intrinsicContentSize() const override { return image_ ? image_->size() : Size{-1, -1}; }
     std::string outlineText() const override;
 
 private:
     ImagePtr image_;
+    bool highlighted_ = false;
 };
 
 enum class ButtonType { Custom, System, DetailDisclosure, InfoLight, InfoDark, ContactAdd, Close };

@@ -76,7 +76,7 @@ void drawImageIn(const ImagePtr& image, const Rect& rect, const Color& tint, Gra
 }
 
 void drawImageView(const ImageView& view, GraphicsContext& c) {
-    const ImagePtr image = view.highlighted && view.highlightedImage ? view.highlightedImage : view.image();
+    const ImagePtr image = view.isHighlighted() && view.highlightedImage ? view.highlightedImage : view.image();
     if (!image) return;
     c.save();
     c.clipToRect(view.bounds());

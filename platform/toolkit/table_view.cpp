@@ -129,21 +129,16 @@ void TableView::setRowHeight(double h) {
     setNeedsLayout();
 }
 
-void TableView::setTableHeaderView(std::shared_ptr<View> view) {
-    if (tableHeader_) tableHeader_->removeFromSuperview();
-    tableHeader_ = std::move(view);
-    if (tableHeader_) addSubview(tableHeader_);
+void TableView::replaceEndView(std::shared_ptr<View>& slot, std::shared_ptr<View> view) {
+    if (slot) slot->removeFromSuperview();
+    slot = std::move(view);
+    if (slot) addSubview(slot);
     geometryDirty_ = true;
     setNeedsLayout();
 }
 
-void TableView::setTableFooterView(std::shared_ptr<View> view) {
-    if (tableFooter_) tableFooter_->removeFromSuperview();
-    tableFooter_ = std::move(view);
-    if (tableFooter_) addSubview(tableFooter_);
-    geometryDirty_ = true;
-    setNeedsLayout();
-}
+void TableView::setTableHeaderView(std::shared_ptr<View> view) { replaceEndView(tableHeader_, std::move(view)); }
+void TableView::setTableFooterView(std::shared_ptr<View> view) { replaceEndView(tableFooter_, std::move(view)); }
 
 // ---- Cells
 

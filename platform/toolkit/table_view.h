@@ -351,6 +351,8 @@ private:
         IndexPath a, b;
     };
     void setup();
+    // The table's own header or footer view in its slot.
+    void replaceEndView(std::shared_ptr<View>& slot, std::shared_ptr<View> view);
     void computeGeometry();
     void ensureGeometry() const;
     double rowX() const;

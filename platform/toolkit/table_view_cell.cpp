@@ -96,7 +96,7 @@ void TableViewCell::setSelected(bool selected, bool animated) {
     }
     if (text_) text_->highlighted = show;
     if (detail_) detail_->highlighted = show;
-    if (image_) image_->highlighted = show;
+    if (image_) image_->setHighlighted(show);
 }
 
 void TableViewCell::setHighlighted(bool highlighted, bool animated) {

@@ -114,6 +114,13 @@ void ViewController::loadView() {
     setView(v);
 }
 
+void ViewController::setPreferredContentSize(Size s) {
+    if (s == preferredContentSize_) return;
+    preferredContentSize_ = s;
+    if (styleInUse_ == ModalPresentationStyle::Popover && presenting_ && view_ && view_->window())
+        view_->setFrame(presentedFrame(ModalPresentationStyle::Popover));
+}
+
 void ViewController::setTitle(const std::string& title) {
     title_ = title;
     navigationItem_.title = title;

@@ -103,7 +103,8 @@ public:
     NavigationItem& navigationItem() { return navigationItem_; }
     TabBarItem& tabBarItem() { return tabBarItem_; }
     Size preferredContentSize() const { return preferredContentSize_; }
-    void setPreferredContentSize(Size s) { preferredContentSize_ = s; }
+    // A popover showing this controller takes the new size at once.
+    void setPreferredContentSize(Size s);
     bool hidesBottomBarWhenPushed = false;
     unsigned edgesForExtendedLayout = 15;
     bool extendedLayoutIncludesOpaqueBars = false;

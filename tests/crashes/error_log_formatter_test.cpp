@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <cstring>
 
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/uuid.h"
+#include "platform/kernel/mach.h"
 #include "tests/crashes/crashes_test_support.h"
 #include "tests/crashreporter/report_test_support.h"
 #include "tests/telemetry/log_capture.h"
@@ -149,3 +153,107 @@ TEST_F(ErrorLogFormatter, ErrorReportCarriesTheLogsSummaryAndRandomIdsWithoutUUI
     auto b = ZIVOErrorLogFormatter::errorLogFromCrashReport(*noUUID)->errorId();
     EXPECT_NE(a, b);
 }
+
+namespace {
+
+// A 64-bit Mach-O image in one page of this process: __TEXT at 0 with an __objc_methname section
+// at 0x200 of 0x40 bytes, and an LC_UUID.
+struct MethodNameImage {
+    uint8_t* page = nullptr;
+    static constexpr uint8_t kUuid[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                                          0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
+    MethodNameImage() {
+        page = static_cast<uint8_t*>(mmap(nullptr, 0x1000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        std::vector<uint8_t> b;
+        auto u32 = [&](uint32_t v) {
+            for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        };
+        auto u64 = [&](uint64_t v) {
+            u32(static_cast<uint32_t>(v));
+            u32(static_cast<uint32_t>(v >> 32));
+        };
+        auto name16 = [&](const char* n) {
+            char field[16] = {};
+            std::strncpy(field, n, sizeof field);
+            b.insert(b.end(), field, field + 16);
+        };
+        for (uint32_t v : {0xfeedfacfu, 0x01000007u, 3u, 6u, 2u, 72u + 80u + 24u, 0u, 0u}) u32(v);
+        u32(0x19);  // LC_SEGMENT_64 __TEXT, one section
+        u32(72 + 80);
+        name16("__TEXT");
+        for (uint64_t v : {0ull, 0x1000ull, 0ull, 0x1000ull}) u64(v);
+        for (uint32_t v : {5u, 5u, 1u, 0u}) u32(v);
+        name16("__objc_methname");
+        name16("__TEXT");
+        u64(0x200);
+        u64(0x40);
+        for (int i = 0; i < 8; ++i) u32(0);
+        u32(0x1b);  // LC_UUID
+        u32(24);
+        b.insert(b.end(), kUuid, kUuid + 16);
+        std::memcpy(page, b.data(), b.size());
+        const char names[] = "doSomething:\0other";
+        std::memcpy(page + 0x200, names, sizeof names);
+        std::memset(page + 0x230, 'x', 0x10);  // a name that runs to the section's end without a NUL
+    }
+    ~MethodNameImage() { munmap(page, 0x1000); }
+    uint64_t header() const { return reinterpret_cast<uint64_t>(page); }
+};
+
+std::shared_ptr<const ZVCrashReport> selectorReport(uint64_t rsi, const std::string& uuid) {
+    return reportFrom("system_info { operating_system: IPHONE_OS os_version: \"12\" architecture: X86_64 "
+                      "timestamp: 1 }\n"
+                      "application_info { identifier: \"a\" version: \"1\" }\n"
+                      "threads { thread_number: 0 crashed: true frames { pc: 1048576 } "
+                      "registers { name: \"rdx\" value: 7 } registers { name: \"rsi\" value: " +
+                      std::to_string(rsi) +
+                      " } }\n"
+                      "binary_images { base_address: 1048576 size: 4096 name: \"/App/Hx\" uuid: \"" +
+                      uuid +
+                      "\" }\n"
+                      "signal { name: \"SIGSEGV\" code: \"SEGV_MAPERR\" address: 0 }\n");
+}
+
+TEST(ErrorLogFormatterSelector, ReadsTheSelectorFromTheSameImageLoadedNow) {
+    MethodNameImage image;
+    const std::string uuid = "\\000\\021\\\"3DUfw\\210\\231\\252\\273\\314\\335\\356\\377";
+    const std::string other = "\\001\\021\\\"3DUfw\\210\\231\\252\\273\\314\\335\\356\\377";
+    const uint64_t base = 1048576;
+    struct Case {
+        const char* what;
+        uint64_t rsi;
+        std::string uuid;
+        std::string loadedPath;
+        std::optional<std::string> expected;
+    };
+    const std::vector<Case> cases = {
+        {"at a name", base + 0x200, uuid, "/App/Hx", "doSomething:"},
+        {"inside the section, at the second name", base + 0x20D, uuid, "/App/Hx", "other"},
+        {"a name without its NUL in the section", base + 0x230, uuid, "/App/Hx", std::nullopt},
+        {"outside the section", base + 0x100, uuid, "/App/Hx", std::nullopt},
+        {"another build of the image", base + 0x200, other, "/App/Hx", std::nullopt},
+        {"another path", base + 0x200, uuid, "/App/Other", std::nullopt},
+        {"in no image of the report", 0x5000, uuid, "/App/Hx", std::nullopt},
+        {"zero", 0, uuid, "/App/Hx", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto r = selectorReport(c.rsi, c.uuid);
+        ASSERT_TRUE(r);
+        const std::vector<kernel::LoadedImage> loaded = {{0x1000, "/App/Hx.elf"}, {image.header(), c.loadedPath}};
+        const auto* crashed = ZIVOErrorLogFormatter::findCrashedThreadInReport(*r);
+        ASSERT_NE(crashed, nullptr);
+        EXPECT_EQ(ZIVOErrorLogFormatter::selectorRegisterValueFromReport(
+                      *r, crashed, static_cast<uint64_t>(kernel::CPU_TYPE_X86_64), &loaded),
+                  c.expected);
+    }
+    // Other processor types read other registers: arm64's x1 is absent here.
+    auto r = selectorReport(base + 0x200, uuid);
+    const std::vector<kernel::LoadedImage> loaded = {{image.header(), "/App/Hx"}};
+    EXPECT_EQ(
+        ZIVOErrorLogFormatter::selectorRegisterValueFromReport(*r, ZIVOErrorLogFormatter::findCrashedThreadInReport(*r),
+                                                               static_cast<uint64_t>(kernel::CPU_TYPE_ARM64), &loaded),
+        std::nullopt);
+}
+
+}  // namespace

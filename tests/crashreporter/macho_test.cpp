@@ -1,13 +1,19 @@
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
 #include <sys/mman.h>
+#include <ucontext.h>
 #include <unistd.h>
 
+#include "crashreporter/async_file.h"
+#include "crashreporter/crash_report.h"
+#include "crashreporter/crash_reporter.h"
 #include "crashreporter/image_list.h"
+#include "crashreporter/log_writer.h"
 #include "crashreporter/macho_image.h"
 #include "crashreporter/task_memory.h"
 #include "tests/crashreporter/report_test_support.h"
@@ -186,6 +192,73 @@ void checkFixture(const std::string& name, uint32_t cpuType, const std::string& 
 
 TEST(MachOFixture, Arm64DylibMatchesTheLlvmTools) { checkFixture("libfixture_arm64.dylib", 0x0100000C, "ARM64"); }
 TEST(MachOFixture, X86_64DylibMatchesTheLlvmTools) { checkFixture("libfixture_x86_64.dylib", 0x01000007, "X86_64"); }
+
+TEST(MachOFixture, ReportFramesCarrySymbolsWhenTheStrategyAsks) {
+    if (!haveFixtures()) GTEST_SKIP() << "clang and ld64.lld are not available";
+    const std::string path = fixture("libfixture_x86_64.dylib");
+    LoadedFixture loaded;
+    ASSERT_TRUE(loaded.load(path));
+    const uint64_t header = reinterpret_cast<uint64_t>(loaded.base);
+    const int64_t slide = static_cast<int64_t>(header - loaded.textVmaddr);
+    // The defined code symbols as llvm-nm sees them: one address inside each.
+    std::istringstream nm(run("llvm-nm -n --defined-only " + path));
+    std::vector<std::pair<uint64_t, std::string>> symbols;
+    for (std::string line; std::getline(nm, line);) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name && (type == "T" || type == "t"))
+            symbols.emplace_back(std::stoull(address, nullptr, 16) + slide, name);
+    }
+    ASSERT_GE(symbols.size(), 2u);
+    std::vector<uint64_t> pcs;
+    for (const auto& symbol : symbols) pcs.push_back(symbol.first + 1);
+    pcs.push_back(0x1000);  // in no image: never a symbol
+
+    zvcrash_async_image_list list;
+    zvcrash_async_image_list_init(&list, kernel::task_self());
+    zvcrash_async_image_list_append(&list, header, path.c_str());
+    kernel::thread_stop_install();
+    for (const uint32_t strategy : {0u, 1u}) {
+        SCOPED_TRACE(strategy);
+        zvcrash_log_writer_t writer;
+        ASSERT_EQ(zvcrash_log_writer_init(&writer, "id", "1", nullptr, strategy, false), ZVCRASH_ESUCCESS);
+        std::string reason = "r";
+        zvcrash_log_writer_set_exception(&writer, "E", &reason, &pcs);
+        char name[] = "/tmp/hx_symbolicated.XXXXXX";
+        const int fd = ::mkstemp(name);
+        ASSERT_GE(fd, 0);
+        zvcrash_async_file_t file;
+        zvcrash_async_file_init(&file, fd, ZVCRASH_REPORT_LIMIT);
+        zvcrash_log_bsd_signal_info bsd{SIGABRT, 0, 0};
+        zvcrash_log_signal_info signal{&bsd, nullptr};
+        ucontext_t context;
+        getcontext(&context);
+        zvcrash_async_thread_state state;
+        zvcrash_async_thread_state_mcontext_init(&state, &context);
+        EXPECT_EQ(zvcrash_log_writer_write(&writer, kernel::thread_self(), &list, &file, &signal, &state, nullptr),
+                  ZVCRASH_ESUCCESS);
+        ASSERT_TRUE(zvcrash_async_file_close(&file));
+        const auto bytes = crashtest::readFile(name);
+        ::unlink(name);
+        zvcrash_log_writer_free(&writer);
+        auto decoded = ZVCrashReport::initWithData(bytes);
+        ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+        const auto& frames = *decoded.value()->exceptionInfo()->stackFrames;
+        ASSERT_EQ(frames.size(), pcs.size());
+        for (size_t i = 0; i < symbols.size(); ++i) {
+            SCOPED_TRACE(symbols[i].second);
+            if (strategy == 0) {
+                EXPECT_FALSE(frames[i].symbolInfo);
+                continue;
+            }
+            ASSERT_TRUE(frames[i].symbolInfo);
+            EXPECT_EQ(frames[i].symbolInfo->symbolName, symbols[i].second);
+            EXPECT_EQ(frames[i].symbolInfo->startAddress, symbols[i].first);
+        }
+        EXPECT_FALSE(frames.back().symbolInfo);
+    }
+    zvcrash_async_image_list_free(&list);
+}
 
 TEST(MachOFixture, ExecutableAtItsLinkAddressHasNoSlide) {
 #if defined(HX_SANITIZER_ADDRESS) || defined(HX_FUZZING)

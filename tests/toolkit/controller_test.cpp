@@ -275,7 +275,9 @@ TEST(ToolkitController, SheetsAndPopoversAdaptToTheSizeClass) {
             f.clock->runUntilIdle();
             EXPECT_EQ(a->presentedViewController(), nullptr);
         }
-        if (c.used == ModalPresentationStyle::FullScreen) EXPECT_EQ(b->view()->frame(), f.window.bounds());
+        if (c.used == ModalPresentationStyle::FullScreen) {
+            EXPECT_EQ(b->view()->frame(), f.window.bounds());
+        }
     }
 }
 

@@ -151,3 +151,21 @@ TEST(HXCAnimatedImageView, WaitingForAFrameKeepsThePreviousOneAndLosesNoTime) {
     stage.view->displayDidRefresh(105.15);
     EXPECT_EQ(stage.view->currentFrameIndex(), 2u);
 }
+
+TEST(HXCAnimatedImageView, HighlightingIsIgnoredWhileAnimated) {
+    Stage stage;
+    auto plain = graphics::Image::fromBitmap(graphics::Bitmap::make(2, 2).value());
+    stage.view->setImage(plain);
+    stage.view->setHighlighted(true);
+    EXPECT_TRUE(stage.view->isHighlighted()) << "a plain image view highlights";
+    // Setting an animated image clears the highlight, and it cannot be turned back on.
+    stage.view->setAnimatedImage(animation({10, 10}, 0));
+    EXPECT_FALSE(stage.view->isHighlighted());
+    toolkit::View& asView = *stage.view;
+    static_cast<toolkit::ImageView&>(asView).setHighlighted(true);
+    EXPECT_FALSE(stage.view->isHighlighted()) << "through the base class too";
+    // Without the animated image the view highlights again.
+    stage.view->setAnimatedImage(nullptr);
+    stage.view->setHighlighted(true);
+    EXPECT_TRUE(stage.view->isHighlighted());
+}

@@ -61,7 +61,7 @@ ImagePtr HXCDropdownMenuComponentButton::defaultDisclosureIndicatorImage() {
 }
 
 std::shared_ptr<View> HXCDropdownMenuComponentButton::currentCustomView() const {
-    return container_->subviews().empty() ? nullptr : container_->subviews().back();
+    return hxc_currentCustomView(*container_);
 }
 
 void HXCDropdownMenuComponentButton::setTextAlignment(TextAlignment alignment) {
@@ -73,15 +73,7 @@ void HXCDropdownMenuComponentButton::setTextAlignment(TextAlignment alignment) {
 }
 
 void HXCDropdownMenuComponentButton::setCustomView(std::shared_ptr<View> view) {
-    auto current = currentCustomView();
-    if (view != current) {
-        if (current) current->removeFromSuperview();
-        if (view) {
-            view->setFrame(container_->bounds());
-            view->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
-            container_->addSubview(view);
-        }
-    }
+    hxc_replaceCustomView(*container_, view);
     container_->setHidden(false);
     accessibility().label = view ? view->accessibilityLabel() : std::string();
     Button::setAttributedTitle(std::nullopt, kStateNormal);
@@ -442,7 +434,10 @@ void HXCDropdownMenu::layoutComponentSeparators() {
 std::shared_ptr<View> HXCDropdownMenu::dropdownContainer() const {
     if (auto p = presentingView.lock()) return p;
     Window* w = window();
-    return w ? w->self() : nullptr;
+    if (!w) return nullptr;
+    if (auto shared = w->weak_from_this().lock()) return std::static_pointer_cast<View>(shared);
+    // A window its owner does not share (the harness's): borrowed for as long as it shows the list.
+    return std::shared_ptr<View>(std::shared_ptr<View>(), w);
 }
 
 EdgeInsets HXCDropdownMenu::contentInsetForSelectedComponent() {

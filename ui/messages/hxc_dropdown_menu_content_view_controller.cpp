@@ -25,6 +25,20 @@ void activateFormat(const std::string& format, const std::map<std::string, View*
 
 Color hxc_defaultSeparatorColor() { return Color::rgb(0.78, 0.78, 0.8, 1.0); }
 
+std::shared_ptr<View> hxc_currentCustomView(const View& container) {
+    return container.subviews().empty() ? nullptr : container.subviews().back();
+}
+
+void hxc_replaceCustomView(View& container, const std::shared_ptr<View>& view) {
+    auto current = hxc_currentCustomView(container);
+    if (view == current) return;
+    if (current) current->removeFromSuperview();
+    if (!view) return;
+    view->setFrame(container.bounds());
+    view->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
+    container.addSubview(view);
+}
+
 // ---- Row cell
 
 HXCDropdownMenuTableViewCell::HXCDropdownMenuTableViewCell(std::string reuseIdentifier)
@@ -37,19 +51,11 @@ HXCDropdownMenuTableViewCell::HXCDropdownMenuTableViewCell(std::string reuseIden
 }
 
 std::shared_ptr<View> HXCDropdownMenuTableViewCell::currentCustomView() const {
-    return container_->subviews().empty() ? nullptr : container_->subviews().back();
+    return hxc_currentCustomView(*container_);
 }
 
 void HXCDropdownMenuTableViewCell::setCustomView(std::shared_ptr<View> view) {
-    auto current = currentCustomView();
-    if (view != current) {
-        if (current) current->removeFromSuperview();
-        if (view) {
-            view->setFrame(container_->bounds());
-            view->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
-            container_->addSubview(view);
-        }
-    }
+    hxc_replaceCustomView(*container_, view);
     // A reused cell's container was hidden; a custom view must show again.
     if (view) container_->setHidden(false);
     setAttributedTitle(std::nullopt);

@@ -16,6 +16,11 @@
 // Red 0.78, green 0.78, blue 0.8: the dropdown's separators, top line and border.
 toolkit::Color hxc_defaultSeparatorColor();
 
+// The last subview of a container holding at most one custom view, and its replacement: a
+// different view takes the current one's place, filling the container.
+std::shared_ptr<toolkit::View> hxc_currentCustomView(const toolkit::View& container);
+void hxc_replaceCustomView(toolkit::View& container, const std::shared_ptr<toolkit::View>& view);
+
 class HXCDropdownMenuContentViewControllerDelegate {
 public:
     virtual ~HXCDropdownMenuContentViewControllerDelegate() = default;

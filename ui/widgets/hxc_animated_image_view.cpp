@@ -47,7 +47,7 @@ void HXCAnimatedImageView::setAnimatedImage(std::shared_ptr<graphics::HXCAnimate
     if (animatedImage_ && image == animatedImage_) return;
     if (image) {
         ImageView::setImage(nullptr);
-        highlighted = false;
+        ImageView::setHighlighted(false);
         invalidateIntrinsicContentSize();
     } else {
         stopAnimating();
@@ -68,6 +68,11 @@ toolkit::ImagePtr HXCAnimatedImageView::displayedImage() const { return animated
 void HXCAnimatedImageView::setImage(toolkit::ImagePtr image) {
     if (image) setAnimatedImage(nullptr);
     ImageView::setImage(std::move(image));
+}
+
+void HXCAnimatedImageView::setHighlighted(bool highlighted) {
+    if (animatedImage_) return;
+    ImageView::setHighlighted(highlighted);
 }
 
 double HXCAnimatedImageView::frameDelayGreatestCommonDivisor(const graphics::HXCAnimatedImage& image) {

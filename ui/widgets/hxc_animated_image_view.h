@@ -33,6 +33,8 @@ public:
     toolkit::ImagePtr displayedImage() const;
     // A plain image clears the animated image first.
     void setImage(toolkit::ImagePtr image);
+    // Ignored while an animated image is set: the frames have no highlighted form.
+    void setHighlighted(bool highlighted) override;
 
     std::function<void(size_t loopCountRemaining)> loopCompletionBlock;
     const toolkit::ImagePtr& currentFrame() const { return currentFrame_; }

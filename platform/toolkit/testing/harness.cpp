@@ -126,8 +126,10 @@ bool Harness::tap(View& view) {
     settle();
     Point c = view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr);
     View* hit = window_->hitTest(c, nullptr);
+    // Asked before the tap: what the tap does may free the view it hit (a dismissed popover's).
+    bool reached = hit && hit->isDescendantOf(&view);
     tap(c);
-    return hit && hit->isDescendantOf(&view);
+    return reached;
 }
 
 void Harness::longPress(Point p, double seconds) {

@@ -1,5 +1,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include "RurIdurev/RurIdurev/rur_idurev.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_log_tag.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/wrapper_exception_manager.h"
+#include "crashreporter/macho_image.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
 #include "platform/kernel/mach.h"
@@ -138,8 +141,10 @@ std::shared_ptr<ZIVOAppleErrorLog> ZIVOErrorLogFormatter::errorLogFromCrashRepor
     return log;
 }
 
-std::optional<std::string> ZIVOErrorLogFormatter::selectorRegisterValueFromReport(
-    const ZVCrashReport& report, const ZVCrashReportThreadInfo* crashedThread, uint64_t codeType) {
+std::optional<std::string>
+ZIVOErrorLogFormatter::selectorRegisterValueFromReport(const ZVCrashReport& report,
+                                                       const ZVCrashReportThreadInfo* crashedThread, uint64_t codeType,
+                                                       const std::vector<kernel::LoadedImage>* loadedImages) {
     std::vector<const char*> names;
     switch (codeType) {
         case kCPUTypeARM64:
@@ -161,11 +166,62 @@ std::optional<std::string> ZIVOErrorLogFormatter::selectorRegisterValueFromRepor
     for (const char* name : names) {
         for (const auto& reg : crashedThread->registers) {
             if (reg.registerName != name) continue;
-            // The method-name section of the same image loaded now is read through the loader's
-            // Mach-O image list; this platform's loader has none, so no selector name is found.
-            if (reg.registerValue == 0 || !report.imageForAddress(reg.registerValue)) return std::nullopt;
-            return std::nullopt;
+            if (loadedImages) return selectorForRegisterWithName(name, *crashedThread, report, *loadedImages);
+            return selectorForRegisterWithName(name, *crashedThread, report, kernel::dyld_images());
         }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string>
+ZIVOErrorLogFormatter::selectorForRegisterWithName(const std::string& name, const ZVCrashReportThreadInfo& thread,
+                                                   const ZVCrashReport& report,
+                                                   const std::vector<kernel::LoadedImage>& loadedImages) {
+    uint64_t value = 0;
+    bool found = false;
+    for (const auto& reg : thread.registers) {
+        if (reg.registerName == name) {
+            value = reg.registerValue;
+            found = true;
+            break;
+        }
+    }
+    if (!found || value == 0) return std::nullopt;
+    const ZVCrashReportBinaryImageInfo* image = report.imageForAddress(value);
+    if (!image) return std::nullopt;
+    for (const auto& loaded : loadedImages) {
+        if (loaded.path != image->imageName) continue;
+        // Images of other formats (this host's own) are not Mach-O and are passed over.
+        zvcrash_async_macho_image macho;
+        if (zvcrash_async_macho_image_init(&macho, kernel::task_self(), loaded.path.c_str(), loaded.header) !=
+            ZVCRASH_ESUCCESS)
+            continue;
+        uint8_t uuid[16];
+        const bool hasUuid = zvcrash_async_macho_get_uuid(&macho, uuid);
+        std::string uuidText;
+        for (uint8_t byte : uuid) uuidText += hexText("%02llx", byte);
+        if (!hasUuid || !image->imageUUID || uuidText != *image->imageUUID) {
+            zvcrash_async_macho_image_free(&macho);
+            continue;
+        }
+        std::optional<std::string> selector;
+        zvcrash_async_mobject section;
+        if (zvcrash_async_macho_map_section(&macho, "__TEXT", "__objc_methname", &section) == ZVCRASH_ESUCCESS) {
+            const uint64_t candidate = loaded.header + (value - image->imageBaseAddress);
+            const uint64_t start = zvcrash_async_mobject_base_address(&section);
+            const uint64_t length = zvcrash_async_mobject_length(&section);
+            if (candidate >= start && candidate - start < length) {
+                const auto* text = static_cast<const char*>(
+                    zvcrash_async_mobject_remap_address(&section, candidate, 0, length - (candidate - start)));
+                // The name must end inside the section.
+                const size_t room = length - (candidate - start);
+                const size_t n = text ? strnlen(text, room) : room;
+                if (text && n < room) selector = std::string(text, n);
+            }
+            zvcrash_async_mobject_free(&section);
+        }
+        zvcrash_async_macho_image_free(&macho);
+        return selector;
     }
     return std::nullopt;
 }

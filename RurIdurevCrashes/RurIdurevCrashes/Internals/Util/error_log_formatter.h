@@ -5,6 +5,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Model/apple_error_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_report.h"
 #include "crashreporter/crash_report.h"
+#include "platform/kernel/loaded_images.h"
 
 class ZIVOErrorLogFormatter {
 public:
@@ -19,9 +20,16 @@ public:
     static foundation::Date getCrashTimeFromReport(const ZVCrashReport& report);
     static bool isCodeType64bit(uint64_t type);
     static std::string formatAddress(uint64_t address, bool is64bit);
-    static std::optional<std::string> selectorRegisterValueFromReport(const ZVCrashReport& report,
-                                                                      const ZVCrashReportThreadInfo* crashedThread,
-                                                                      uint64_t codeType);
+    // The selector name in the crashed thread's selector register, looked up in the method-name
+    // section of the same image (path and UUID) loaded in this process; `loadedImages` defaults to
+    // the loader's list.
+    static std::optional<std::string>
+    selectorRegisterValueFromReport(const ZVCrashReport& report, const ZVCrashReportThreadInfo* crashedThread,
+                                    uint64_t codeType, const std::vector<kernel::LoadedImage>* loadedImages = nullptr);
+    static std::optional<std::string> selectorForRegisterWithName(const std::string& name,
+                                                                  const ZVCrashReportThreadInfo& thread,
+                                                                  const ZVCrashReport& report,
+                                                                  const std::vector<kernel::LoadedImage>& loadedImages);
     static ZIVOAppleErrorLog::Threads
     extractThreadsFromReport(const ZVCrashReport& report, const ZVCrashReportThreadInfo* crashedThread, bool is64bit);
     static std::string formatStackFrame(const ZVCrashReportStackFrameInfo& frame, const ZVCrashReport& report);
