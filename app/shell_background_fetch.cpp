@@ -78,20 +78,10 @@ void HX_ConnectAppDelegate::applicationPerformFetchWithCompletionHandler(Backgro
         [this, weak, session, answer](const foundation::Data& data, const std::optional<net::HTTPURLResponse>&,
                                       const std::optional<foundation::Error>& error) {
             if (error || weak.expired()) return answer(BackgroundFetchFailed);
-            int64_t sms = 0, voicemail = 0;
-            auto parsed =
-                parseObjectFromApiResponse(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-            if (parsed && parsed->isDictionary()) {
-                const auto& info = parsed->asDictionary().get("info");
-                const auto& views = info.isDictionary() ? info.asDictionary().get("viewInfo") : foundation::Value();
-                for (const auto& view : views.asArray()) {
-                    if (!view.isDictionary()) continue;
-                    const auto& d = view.asDictionary();
-                    const std::string name = d.get("view").stringValue();
-                    if (name == "textThreads") sms = d.get("unreadThreadCount").int64Value();
-                    if (name == "voicemailAndRecordingThreads") voicemail = d.get("unreadThreadCount").int64Value();
-                }
-            }
+            const auto counts =
+                unreadCountsFromReply(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()))
+                    .value_or(std::pair<int64_t, int64_t>{0, 0});
+            const int64_t sms = counts.first, voicemail = counts.second;
             auto setCounts = [&] {
                 setUnreadCount(sms, 1);
                 setUnreadCount(voicemail, 2);
