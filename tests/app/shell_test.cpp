@@ -752,4 +752,46 @@ TEST_F(ShellEntry, NotificationResponsesKeepTheCompletionForTheirRequest) {
     EXPECT_EQ(completed, 3);
 }
 
+TEST_F(Shell, ReTappingARootTabWithTwoAccountsOpensTheAccountList) {
+    struct Case {
+        std::vector<std::string> accounts;
+        bool pushed;
+        bool opens;
+    } cases[] = {
+        {{"a@x.test", "b@x.test"}, false, true}, {{"a@x.test", "b@x.test"}, true, false}, {{"a@x.test"}, false, false}};
+    for (const auto& c : cases) {
+        storeAccounts(c.accounts);
+        auto form = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        form->setWindow(&harness.window());
+        ASSERT_TRUE(form->applicationDidFinishLaunchingWithOptions());
+        form->selectViewForIndex(1);
+        harness.settle();
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(form->tabBarController()->viewControllers()[1].get());
+        ASSERT_TRUE(nav);
+        if (c.pushed) nav->pushViewController(std::make_shared<toolkit::ViewController>(), false);
+        form->tabBarController()->userSelect(1);
+        EXPECT_EQ(form->shell().count("presentAccounts"), c.opens ? 1u : 0u) << c.accounts.size() << c.pushed;
+        EXPECT_EQ(form->shell().count("updateAccountPrefs"), c.opens ? 1u : 0u);
+        // Selecting another tab never opens it.
+        form->tabBarController()->userSelect(0);
+        EXPECT_EQ(form->shell().count("presentAccounts"), c.opens ? 1u : 0u);
+    }
+}
+
+TEST_F(Shell, TheSettingsTabShowsTheOverlayUntilTheServiceNumberIsKnown) {
+    storeAccounts({"a@x.test"});
+    launch();
+    app->shell().clear();
+    app->selectViewForIndex(4);
+    harness.settle();
+    // Without a service number the settings tab shows the progress overlay while it loads.
+    app->tabBarController()->userSelect(3);
+    app->tabBarController()->userSelect(4);
+    EXPECT_EQ(app->shell().count("showLoadingOverlay Loading settings\u2026"), 1u);
+    app->account()->setHXnumber(std::string("+15550100"));
+    app->tabBarController()->userSelect(3);
+    app->tabBarController()->userSelect(4);
+    EXPECT_EQ(app->shell().count("showLoadingOverlay"), 1u);
+}
+
 }  // namespace
