@@ -145,6 +145,14 @@ public:
     // -1, or 3 while the no-connection alert is up or scheduled, 4 while the slow one is up.
     int connectionAlertState() const { return connectionAlertState_; }
 
+    // ---- the crash service's side (app/shell_crash_prompt.cpp)
+
+    // Makes the application object the crash service's delegate and installs the confirmation
+    // handler that asks the user whether to send the crash reports.
+    void installCrashConfirmation();
+    // The text of the "AppInfo.txt" attachment of a crash report.
+    std::string appInfoText();
+
     // The version text shown to the user, built on first use and dropped on a memory warning.
     const std::string& versionString();
     bool hasVersionString() const { return versionString_.has_value(); }
@@ -166,6 +174,7 @@ private:
     int connectionAlertState_ = -1;
     std::optional<std::string> versionString_;
     std::shared_ptr<Reachability> serviceReach_;
+    std::shared_ptr<class HXCrashesDelegate> crashesDelegate_;
     std::optional<std::string> pendingURL_;
     bool focusReply_ = false;
     void switchAccountIfNeeded(const std::string& username, bool evenIfCurrent);

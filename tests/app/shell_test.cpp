@@ -5,11 +5,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "app/shell_stand_in.h"
 #include "model/account.h"
 #include "model/phone.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
@@ -792,6 +795,49 @@ TEST_F(Shell, TheSettingsTabShowsTheOverlayUntilTheServiceNumberIsKnown) {
     app->tabBarController()->userSelect(3);
     app->tabBarController()->userSelect(4);
     EXPECT_EQ(app->shell().count("showLoadingOverlay"), 1u);
+}
+
+TEST_F(Shell, CrashPromptAsksAndAlwaysSendIsRemembered) {
+    launch();
+    auto handler = ZIVOCrashes::userConfirmationHandler();
+    ASSERT_TRUE(handler);
+    EXPECT_TRUE(handler({}));
+    harness.settle();
+    auto* alert = harness.visibleAlert();
+    ASSERT_TRUE(alert);
+    const std::string name = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
+    EXPECT_EQ(alert->alertTitle(), name + "\nQuit Unexpectedly");
+    std::vector<std::pair<std::string, toolkit::AlertActionStyle>> buttons;
+    for (const auto& action : alert->actions()) buttons.emplace_back(action->title(), action->style());
+    const std::vector<std::pair<std::string, toolkit::AlertActionStyle>> expected{
+        {"Don't Send", toolkit::AlertActionStyle::Cancel},
+        {"Send", toolkit::AlertActionStyle::Default},
+        {"Always Send", toolkit::AlertActionStyle::Default}};
+    EXPECT_EQ(buttons, expected);
+    EXPECT_FALSE(ZIVOCrashes::sharedInstance()->shouldAlwaysSend());
+    EXPECT_TRUE(harness.tapAlertAction("Always Send"));
+    EXPECT_TRUE(ZIVOCrashes::sharedInstance()->shouldAlwaysSend());
+    ZIVOCrashes::resetSharedInstance();
+}
+
+TEST_F(Shell, AppInfoAttachmentDescribesTheAccount) {
+    storeAccounts({"a@x.test", "b@x.test"});
+    launch();
+    app->account()->setAuthV2(std::string("12345"));
+    app->account()->phones()[1] = std::make_shared<HX_Phone>();
+    app->account()->quickSettings()["Office"] = foundation::Data{1};
+    const std::string text = app->appInfoText();
+    auto lines = foundation::split(text, "\n");
+    ASSERT_EQ(lines.size(), 8u) << text;
+    EXPECT_TRUE(lines[0].starts_with("CNContactStore authorizationStatus: "));
+    EXPECT_TRUE(lines[1].starts_with("cachedContacts: "));
+    EXPECT_TRUE(lines[2].starts_with("allContacts: "));
+    EXPECT_EQ(lines[3], "2 Account(s)");
+    EXPECT_EQ(lines[4], "1 Linked Numbers");
+    EXPECT_EQ(lines[5], "AuthV2: 5 chars");
+    EXPECT_EQ(lines[6], "1 Quick Settings");
+    EXPECT_EQ(lines[7], app->versionString());
+    app->waitForContactsLoad(10);
 }
 
 }  // namespace
