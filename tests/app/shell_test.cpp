@@ -8,6 +8,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "app/shell_stand_in.h"
+#include "emulator/emulator.h"
 #include "model/account.h"
 #include "model/phone.h"
 #include "platform/foundation/bundle.h"
@@ -838,6 +839,37 @@ TEST_F(Shell, AppInfoAttachmentDescribesTheAccount) {
     EXPECT_EQ(lines[6], "1 Quick Settings");
     EXPECT_EQ(lines[7], app->versionString());
     app->waitForContactsLoad(10);
+}
+
+TEST(AppProgram, HeadlessRunWritesASnapshotAndAnOutlineOfEachView) {
+    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    emulator::Emulator service;
+    ASSERT_TRUE(service.start().ok());
+    hxtest::TempDir home, out;
+    std::string printed;
+    const int rc =
+        hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                               "' --headless --service " + service.origin() + " --out '" + out.path().string() + "'",
+                           &printed);
+    ASSERT_EQ(rc, 0) << printed;
+    EXPECT_EQ(printed, out.path().string() + "\n");
+    const char* names[] = {"0-call", "1-sms", "2-voicemail", "3-history", "4-settings"};
+    const char* titles[] = {"Call", "SMS", "Voicemail", "History", "Settings"};
+    for (int i = 0; i < 5; ++i) {
+        std::ifstream outline(out / (std::string(names[i]) + ".txt"));
+        std::string text((std::istreambuf_iterator<char>(outline)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find(std::string("\"*") + titles[i] + "\""), std::string::npos) << names[i] << "\n" << text;
+        if (!hxtest::haveProgram("/usr/bin/python3")) continue;
+        // An independent reader opens the picture at the screen's pixel size.
+        std::string size;
+        ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                     "print(*Image.open(sys.argv[1]).size)\" '" +
+                                         (out / (std::string(names[i]) + ".png")).string() + "'",
+                                     &size),
+                  0);
+        EXPECT_EQ(size, "750 1334\n") << names[i];
+    }
 }
 
 }  // namespace
