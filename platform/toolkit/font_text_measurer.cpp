@@ -11,8 +11,9 @@ namespace toolkit {
 double FontTextMeasurer::lineHeight(const Font& font) const {
     graphics::TextAttributes attributes;
     attributes.font = font;
-    // An empty line in the font: the height every line of that font takes.
-    return graphics::TextLayout(graphics::AttributedString("", attributes), {}).size().height;
+    // One line set in the font: the height every line of that font takes. (An empty or blank
+    // string keeps no run to carry the font, so it would measure the default font instead.)
+    return graphics::TextLayout(graphics::AttributedString("Hg", attributes), {}).size().height;
 }
 
 double FontTextMeasurer::lineWidth(const std::string& text, const Font& font) const {

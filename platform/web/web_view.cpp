@@ -146,7 +146,7 @@ struct WebView::Load : net::URLConnectionDelegate {
         body.append(reinterpret_cast<const char*>(data), size);
     }
     void didFinishLoading(net::URLConnection&) override {
-        if (view && view->load_.get() == this) view->loadFinished(response, std::move(body));
+        if (view && view->load_.get() == this) view->loadFinished(response, body);
     }
     void didFailWithError(net::URLConnection&, const foundation::Error& error) override {
         if (view && view->load_.get() == this) view->loadFailed(error);
@@ -225,7 +225,7 @@ void WebView::startLoad(net::URLRequest request) {
     load->connection = net::URLConnection::create(request, load, true, transport);
 }
 
-void WebView::loadFinished(const net::HTTPURLResponse& response, std::string body) {
+void WebView::loadFinished(const net::HTTPURLResponse& response, const std::string& body) {
     auto finished = load_;
     load_.reset();
     int status = response.statusCode;

@@ -35,9 +35,9 @@ struct NavigationAction {
 class NavigationDelegate {
 public:
     virtual ~NavigationDelegate() = default;
-    // Called before every navigation; the handler may be called later (once).
+    // Called before every navigation; the handler may be copied and called later (once).
     virtual void decidePolicyForNavigationAction(WebView&, const NavigationAction&,
-                                                 std::function<void(NavigationPolicy)> decisionHandler) {
+                                                 const std::function<void(NavigationPolicy)>& decisionHandler) {
         decisionHandler(NavigationPolicy::Allow);
     }
     virtual void didFinishNavigation(WebView&) {}
@@ -87,7 +87,7 @@ private:
     friend struct Load;
     void navigate(net::URLRequest request, NavigationType type, bool isRedirect);
     void startLoad(net::URLRequest request);
-    void loadFinished(const net::HTTPURLResponse& response, std::string body);
+    void loadFinished(const net::HTTPURLResponse& response, const std::string& body);
     void loadFailed(const foundation::Error& error);
     void showDocument(std::unique_ptr<Document> document, const std::string& url);
     void relayout();

@@ -32,6 +32,20 @@ TEST(FontTextMeasurer, MeasuresAsTheDrawingLayerLaysOut) {
     EXPECT_EQ(cut[0].substr(cut[0].size() - 3), "\xE2\x80\xA6");
 }
 
+TEST(FontTextMeasurer, LineHeightFollowsTheFontItIsAskedFor) {
+    const FontTextMeasurer& m = FontTextMeasurer::shared();
+    // The default attributes' font is the 17-point system font, so every other font must tell.
+    const Font fonts[] = {Font::system(12), Font::system(16), Font::system(32), Font::boldSystem(32)};
+    double previous = 0;
+    for (const Font& font : fonts) {
+        SCOPED_TRACE(font.description());
+        EXPECT_EQ(m.lineHeight(font), graphics::sizeOfText("Hg", font).height);
+        EXPECT_GE(m.lineHeight(font), previous);
+        previous = m.lineHeight(font);
+    }
+    EXPECT_GT(m.lineHeight(Font::system(32)), 1.5 * m.lineHeight(Font::system(16)));
+}
+
 TEST(FontTextMeasurer, LabelsSizeThemselvesWithIt) {
     UsingFonts fonts;
     Label label;

@@ -40,7 +40,7 @@ struct RecordingDelegate : web::NavigationDelegate {
     int finished = 0;
     int failed = 0;
     void decidePolicyForNavigationAction(web::WebView&, const NavigationAction& action,
-                                         std::function<void(NavigationPolicy)> handler) override {
+                                         const std::function<void(NavigationPolicy)>& handler) override {
         actions.push_back(action);
         handler(decide ? decide(action) : NavigationPolicy::Allow);
     }
