@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "model/application_model.h"
 
