@@ -136,6 +136,11 @@ public:
     // The passcode lock's shown flag (the lock sets it).
     bool lockShown = false;
 
+    // After the launch: the unread counts, region monitoring and the key-value store's mirror.
+    virtual void preload();
+    // Counts the unread text and voicemail conversations of the store into the badges.
+    void updateUnreadCounts();
+
     // The bit positions set in mask, ascending.
     static std::vector<int> typesForMask(uint64_t mask);
 

@@ -179,3 +179,11 @@ void HX_ConnectAppDelegate_iPhone::applicationWillTerminate() {
         static_cast<int64_t>(tabBarController_->selectedIndex()), "tabBarIndex");
     HX_ConnectAppDelegate::applicationWillTerminate();
 }
+
+void HX_ConnectAppDelegate_iPhone::preload() {
+    HX_ConnectAppDelegate::preload();
+    dispatch::Queue::main()->async([this] {
+        for (auto& root : rootScreens_)
+            if (root) (void)root->view();
+    });
+}

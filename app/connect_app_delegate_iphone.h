@@ -28,6 +28,8 @@ public:
     void setUnreadCount(int64_t count, int forViewIndex) override;
     void displayLogin() override;
     void applicationWillTerminate() override;
+    // The base preload, then every tab's root screen loads its view.
+    void preload() override;
 
     // The tab bar controller's delegate.
     bool tabBarControllerShouldSelect(toolkit::ViewController& controller);

@@ -4,6 +4,7 @@
 #include "app/connect_app_delegate.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/run_loop.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
@@ -152,7 +153,9 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     center.removeObserver(this, "kDidFinishLaunchingNotification");
     center.addObserver(this, "kDidFinishLaunchingNotification", [this](const foundation::Notification&) {
         foundation::NotificationCenter::defaultCenter().removeObserver(this, "kDidFinishLaunchingNotification");
-        shell_->record("preloadWithDelay");
+        if (!account() || account()->username().empty()) return;
+        dispatch::RunLoop::main().perform(performTarget(), "preload", foundation::Value(), 0,
+                                          [this](const foundation::Value&) { preload(); });
     });
     if (services::SearchableIndex::isIndexingAvailable()) {
         center.removeObserver(this, "HXCPasscodeLockSpotlightPrefeChangedNotification");

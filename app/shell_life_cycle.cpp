@@ -2,6 +2,7 @@
 // the cloud key-value mirror, termination and memory warnings.
 #include "app/connect_app_delegate.h"
 #include "model/account.h"
+#include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/application.h"
@@ -342,4 +343,45 @@ std::string HX_ConnectAppDelegate::deviceModelName() const {
     // The device's model name comes from the device-names component; the form factor is what
     // the sentence needs until then.
     return iPad() ? "iPad" : "iPhone";
+}
+
+void HX_ConnectAppDelegate::preload() {
+    updateUnreadCounts();
+    const bool regions =
+        services::LocationServices::shared().authorizationStatus() == services::LocationAuthorization::Always &&
+        foundation::UserDefaults::standardUserDefaults()->boolForKey("useQSLocation");
+    dispatch::Queue::global(dispatch::Priority::Background)->async([alive = std::weak_ptr<int>(alive_), this, regions] {
+        if (alive.expired()) return;
+        // The regions of the named quick settings belong to the quick-settings component.
+        if (regions) shell_->record("monitorQuickSettingRegions");
+        auto& store = services::KeyValueStore::shared();
+        if (!store.isAvailable()) return;
+        dispatch::Queue::main()->async([alive, this] {
+            if (alive.expired()) return;
+            auto& center = foundation::NotificationCenter::defaultCenter();
+            center.removeObserver(this, services::kKeyValueStoreDidChangeExternallyNotification);
+            center.addObserver(this, services::kKeyValueStoreDidChangeExternallyNotification,
+                               [this](const foundation::Notification& n) { updateKVStoreItems(n); });
+        });
+        store.synchronize();
+    });
+}
+
+void HX_ConnectAppDelegate::updateUnreadCounts() {
+    auto child = newChildContext();
+    if (!child) return;
+    HXMessageStore::performWithThreadContext(child, [this, child] {
+        auto model = HXMessageStore::managedObjectModel();
+        auto count = [&](uint64_t mask) -> int64_t {
+            foundation::Array types;
+            for (int type : typesForMask(mask)) types.emplace_back(type);
+            auto request = model->fetchRequestFromTemplate("cv_unread", foundation::Dictionary{{"TYPELIST", types}});
+            if (!request.ok()) return 0;
+            auto n = child->count(request.value());
+            return n.ok() ? static_cast<int64_t>(n.value()) : 0;
+        };
+        setUnreadCount(count(3072), 1);
+        setUnreadCount(count(4), 2);
+        decreaseMocAccessCount();
+    });
 }

@@ -872,4 +872,30 @@ TEST(AppProgram, HeadlessRunWritesASnapshotAndAnOutlineOfEachView) {
     }
 }
 
+TEST_F(Shell, PreloadAfterLaunchCountsUnreadLoadsTheTabsAndMirrorsTheKeyValueStore) {
+    storeAccounts({"a@x.test"});
+    prefs()->setInteger(2, "tabBarIndex");
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    // Nothing before the next turn of the main run loop (view 3 is never shown before).
+    EXPECT_FALSE(app->viewControllerForIndex(3)->isViewLoaded());
+    EXPECT_EQ(services::KeyValueStore::shared().synchronizeCount(), 0);
+    harness.advance(0.1);
+    harness.clock().runUntilIdle();
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(app->viewControllerForIndex(i)->isViewLoaded()) << i;
+    EXPECT_EQ(services::KeyValueStore::shared().synchronizeCount(), 1);
+    // The store's counts reach the badges (an empty store: none), and the child context is given back.
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 0);
+    EXPECT_EQ(app->mocAccessCount(), 0u);
+    services::KeyValueStore::shared().receiveExternalChange(services::KeyValueStoreServerChange,
+                                                            Dictionary{{"shakeRefresh", true}});
+    EXPECT_TRUE(prefs()->boolForKey("shakeRefresh"));
+}
+
+TEST_F(Shell, NoPreloadWithoutAnAccount) {
+    launch();
+    harness.advance(0.1);
+    EXPECT_EQ(services::KeyValueStore::shared().synchronizeCount(), 0);
+    EXPECT_FALSE(app->viewControllerForIndex(3)->isViewLoaded());
+}
+
 }  // namespace
