@@ -10,6 +10,7 @@
 #   ./hx deps                                   only install the Debian packages listed below
 #   ./hx lint [--all | FILES...]                clang-tidy (.clang-tidy) over the files changed since
 #                                               main (committed or not), the given ones, or all
+#   ./hx emulator [--seed N --threads N ...]    build and run the emulated service (--help for options)
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -150,8 +151,13 @@ case "$cmd" in
       for b in "$build_dir"/bench/bench_*; do echo "== $(basename "$b")"; "$b" "$@"; done
     fi
     ;;
+  emulator)
+    install_packages
+    configure_and_build --target hx_emulator_server >/dev/null
+    exec "$build_dir/emulator/hx_emulator" "$@"
+    ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | bench [NAME]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | bench [NAME] | emulator [options]" >&2
     exit 2
     ;;
 esac

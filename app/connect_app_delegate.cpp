@@ -63,13 +63,26 @@ void HX_ConnectAppDelegate::removeAccountObservers() { shell_->record("removeAcc
 
 void HX_ConnectAppDelegate::openURL(const std::string& url) { shell_->record("openURL " + url); }
 
-void HX_ConnectAppDelegate::startDirectCall() { shell_->record("startDirectCall"); }
+void HX_ConnectAppDelegate::playSound(const std::string& name) { shell_->record("playSound " + name); }
 
-void HX_ConnectAppDelegate::sendQueuedSMS() { shell_->record("sendQueuedSMS"); }
+void HX_ConnectAppDelegate::startDirectCall() {
+    shell_->record("startDirectCall");
+    HXApplicationWebClient::startDirectCall();
+}
+
+void HX_ConnectAppDelegate::sendQueuedSMS() {
+    shell_->record("sendQueuedSMS");
+    HXApplicationWebClient::sendQueuedSMS();
+}
 
 void HX_ConnectAppDelegate::playNewMessageAlertForMessageWithDate(double secondsSince1970) {
     shell_->record("playNewMessageAlertForMessageWithDate " + std::to_string(static_cast<int64_t>(secondsSince1970)));
+    HXApplicationWebClient::playNewMessageAlertForMessageWithDate(secondsSince1970);
 }
+
+bool HX_ConnectAppDelegate::messageListIsShowing() const { return shell_->script().messageListIsShowing; }
+
+bool HX_ConnectAppDelegate::canSendMail() const { return shell_->script().canSendMail; }
 
 void HX_ConnectAppDelegate::displayLogin() {
     HXApplicationWebClient::displayLogin();
@@ -84,41 +97,4 @@ std::optional<std::string> HX_ConnectAppDelegate::pendingLocationSwitch() const 
 
 void HX_ConnectAppDelegate::rescheduleSwitchToLocation(const std::string& name, double delay) {
     shell_->record("rescheduleSwitchToLocation " + name + " " + std::to_string(static_cast<int64_t>(delay)));
-}
-
-std::optional<uint64_t> HX_ConnectAppDelegate::backgroundTaskIdentiferForSMS(const std::string& key) {
-    auto queue = shell_->smsQueue();
-    auto it = queue.find(key);
-    return it == queue.end() ? std::nullopt : it->second.task;
-}
-
-void HX_ConnectAppDelegate::addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key) {
-    shell_->changeQueuedSMS(key, [task](std::optional<HXShellStandIn::QueuedSMS>& entry) {
-        if (entry) entry->task = task;
-    });
-}
-
-void HX_ConnectAppDelegate::removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key) {
-    shell_->changeQueuedSMS(key, [](std::optional<HXShellStandIn::QueuedSMS>& entry) {
-        if (entry) entry->task.reset();
-    });
-}
-
-void HX_ConnectAppDelegate::removeSMSfromQueue(const std::string& key) {
-    shell_->record("removeSMSfromQueue " + key);
-    shell_->changeQueuedSMS(key, [](std::optional<HXShellStandIn::QueuedSMS>& entry) { entry.reset(); });
-}
-
-HXApplicationWebClient::QueueState HX_ConnectAppDelegate::smsQueueState(const std::string& key) {
-    auto queue = shell_->smsQueue();
-    auto it = queue.find(key);
-    if (it == queue.end()) return QueueState::Absent;
-    return it->second.queued ? QueueState::Queued : QueueState::Present;
-}
-
-void HX_ConnectAppDelegate::markSMSQueued(const std::string& key) {
-    shell_->record("markSMSQueued " + key);
-    shell_->changeQueuedSMS(key, [](std::optional<HXShellStandIn::QueuedSMS>& entry) {
-        if (entry) entry->queued = true;
-    });
 }

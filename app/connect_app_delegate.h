@@ -56,20 +56,18 @@ public:
     void setBackgroundFetchIntervalNever() override;
     void removeAccountObservers() override;
     void openURL(const std::string& url) override;
+    void playSound(const std::string& name) override;
+    // The web client's own operations, noted by the stand-in as they run.
     void startDirectCall() override;
     void sendQueuedSMS() override;
     void playNewMessageAlertForMessageWithDate(double secondsSince1970) override;
+    bool messageListIsShowing() const override;
+    bool canSendMail() const override;
     // The base form, then the sign-in panel (presented by the shell).
     void displayLogin() override;
     bool locationSwitchTaskRunning() const override;
     std::optional<std::string> pendingLocationSwitch() const override;
     void rescheduleSwitchToLocation(const std::string& name, double delay) override;
-    std::optional<uint64_t> backgroundTaskIdentiferForSMS(const std::string& key) override;
-    void addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key) override;
-    void removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key) override;
-    void removeSMSfromQueue(const std::string& key) override;
-    QueueState smsQueueState(const std::string& key) override;
-    void markSMSQueued(const std::string& key) override;
 
     // ---- the shell (app/shell_launch.cpp, app/shell_life_cycle.cpp)
 

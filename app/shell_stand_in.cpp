@@ -63,28 +63,6 @@ bool HXShellStandIn::tap(std::string_view title) {
     return true;
 }
 
-std::map<std::string, HXShellStandIn::QueuedSMS> HXShellStandIn::smsQueue() const {
-    std::lock_guard lock(mutex_);
-    return smsQueue_;
-}
-
-void HXShellStandIn::setQueuedSMS(const std::string& key, QueuedSMS entry) {
-    std::lock_guard lock(mutex_);
-    smsQueue_[key] = entry;
-}
-
-void HXShellStandIn::changeQueuedSMS(const std::string& key,
-                                     const std::function<void(std::optional<QueuedSMS>&)>& change) {
-    std::lock_guard lock(mutex_);
-    std::optional<QueuedSMS> entry;
-    if (auto it = smsQueue_.find(key); it != smsQueue_.end()) entry = it->second;
-    change(entry);
-    if (entry)
-        smsQueue_[key] = *entry;
-    else
-        smsQueue_.erase(key);
-}
-
 void HXMessageListStandIn::recordParse(std::string call, const std::shared_ptr<const foundation::Data>& data) {
     {
         std::lock_guard lock(dataMutex_);

@@ -43,6 +43,9 @@ public:
         // The view shown now, and the list screens of the views 1 to 3 that exist.
         int currentViewIndex = 4;
         std::map<int, std::shared_ptr<HXMessageListScreen>> messageLists;
+        // Whether a message list is the visible screen, and whether the device can send mail.
+        bool messageListIsShowing = false;
+        bool canSendMail = true;
     };
     Script script() const;
     void changeScript(const std::function<void(Script&)>& change);
@@ -53,20 +56,10 @@ public:
     // Runs the handler of the button titled title of the last alert presented; false without one.
     bool tap(std::string_view title);
 
-    // The queue of unsent messages, by key, as the web client sees it.
-    struct QueuedSMS {
-        bool queued = false;           // deferred with "Send Later"
-        std::optional<uint64_t> task;  // the background task of the send under way
-    };
-    std::map<std::string, QueuedSMS> smsQueue() const;
-    void setQueuedSMS(const std::string& key, QueuedSMS entry);
-    void changeQueuedSMS(const std::string& key, const std::function<void(std::optional<QueuedSMS>&)>& change);
-
 private:
     mutable std::mutex mutex_;
     Script script_;
     std::vector<HXAlert> alerts_;
-    std::map<std::string, QueuedSMS> smsQueue_;
 };
 
 class HXMessageListStandIn : public HXMessageListScreen, public HXCallRecord {

@@ -6,6 +6,7 @@
 #include "crashreporter/report_format.h"
 #include "crashreporter/zvcrash.pb-c.h"
 #include "platform/foundation/byte_reader.h"
+#include "platform/foundation/strings.h"
 #include "platform/kernel/mach.h"
 
 namespace {
@@ -27,9 +28,24 @@ struct Unpacked {
     }
 };
 
+// The report's text fields come from a file that a dying process or a damaged disk may have left
+// with any bytes, and all of them end up in the JSON of the crash log. Optional text that is not
+// well-formed UTF-8 reads as absent, as any text made from such bytes would. Required text keeps
+// its place with each malformed byte read as U+FFFD: the report still becomes a crash log that
+// can be sent, and the rest of the text stays readable.
 std::optional<std::string> optString(const char* s) {
     if (!s) return std::nullopt;
-    return std::string(s);
+    return foundation::stringFromUtf8(std::string_view(s));
+}
+
+std::string text(const char* s) {
+    const std::string_view bytes(s);
+    if (foundation::isValidUtf8(bytes)) return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    for (size_t i = 0, length = 0; i < bytes.size(); i += length)
+        foundation::appendUtf8(out, foundation::decodeUtf8(bytes, i, &length));
+    return out;
 }
 
 std::shared_ptr<const ZVCrashReportProcessorInfo> processor(const Zvcrash__CrashReport__Processor* p) {
@@ -48,7 +64,7 @@ foundation::Result<ZVCrashReportStackFrameInfo> stackFrame(const Zvcrash__CrashR
     if (frame->symbol) {
         if (!frame->symbol->name) return invalid("Crash report is missing symbol information");
         auto symbol = std::make_shared<ZVCrashReportSymbolInfo>();
-        symbol->symbolName = frame->symbol->name;
+        symbol->symbolName = text(frame->symbol->name);
         symbol->startAddress = frame->symbol->start_address;
         symbol->endAddress = frame->symbol->has_end_address ? frame->symbol->end_address : 0;
         info.symbolInfo = symbol;
@@ -116,7 +132,7 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
         auto& s = report->systemInfo_;
         s.operatingSystem =
             m->system_info->has_operating_system ? static_cast<uint32_t>(m->system_info->operating_system) : 0;
-        s.operatingSystemVersion = m->system_info->os_version;
+        s.operatingSystemVersion = text(m->system_info->os_version);
         s.operatingSystemBuild = optString(m->system_info->os_build);
         s.architecture = static_cast<uint32_t>(m->system_info->architecture);
         if (m->system_info->timestamp != 0)
@@ -146,8 +162,8 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
         return invalid("Crash report is missing Application Information app identifier field");
     if (!m->application_info->version)
         return invalid("Crash report is missing Application Information app version field");
-    report->applicationInfo_.applicationIdentifier = m->application_info->identifier;
-    report->applicationInfo_.applicationVersion = m->application_info->version;
+    report->applicationInfo_.applicationIdentifier = text(m->application_info->identifier);
+    report->applicationInfo_.applicationVersion = text(m->application_info->version);
     report->applicationInfo_.applicationMarketingVersion = optString(m->application_info->marketing_version);
 
     if (m->process_info) {
@@ -166,7 +182,7 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
     if (!m->signal) return invalid("Crash report is missing Signal Information section");
     if (!m->signal->name) return invalid("Crash report is missing signal name field");
     if (!m->signal->code) return invalid("Crash report is missing signal code field");
-    report->signalInfo_ = {m->signal->name, m->signal->code, m->signal->address};
+    report->signalInfo_ = {text(m->signal->name), text(m->signal->code), m->signal->address};
 
     if (m->signal->mach_exception) {
         const auto* mach = m->signal->mach_exception;
@@ -200,7 +216,7 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
                                        "Missing register name in register value");
                 return error;
             }
-            thread.registers.push_back({t->registers[k]->name, t->registers[k]->value});
+            thread.registers.push_back({text(t->registers[k]->name), t->registers[k]->value});
         }
         report->threads_.push_back(std::move(thread));
     }
@@ -217,7 +233,7 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
         ZVCrashReportBinaryImageInfo image;
         image.imageBaseAddress = b->base_address;
         image.imageSize = b->size;
-        image.imageName = b->name;
+        image.imageName = text(b->name);
         if (b->has_uuid && b->uuid.len > 0) {
             image.hasImageUUID = true;
             image.imageUUID = hex(b->uuid.data, b->uuid.len);
@@ -230,8 +246,8 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
         if (!m->exception->name) return invalid("Crash report is missing exception name field");
         if (!m->exception->reason) return invalid("Crash report is missing exception reason field");
         auto e = std::make_shared<ZVCrashReportExceptionInfo>();
-        e->exceptionName = m->exception->name;
-        e->exceptionReason = m->exception->reason;
+        e->exceptionName = text(m->exception->name);
+        e->exceptionReason = text(m->exception->reason);
         if (m->exception->n_frames > 0) {
             std::vector<ZVCrashReportStackFrameInfo> frames;
             for (size_t k = 0; k < m->exception->n_frames; ++k) {

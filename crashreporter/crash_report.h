@@ -1,5 +1,7 @@
 // Decodes the bytes of a crash report file (the 8-byte header, then one zvcrash.CrashReport) into
 // immutable model objects: all or nothing.
+// Text fields are always well-formed UTF-8: optional text stored malformed reads as absent,
+// required text with each malformed byte as U+FFFD.
 #pragma once
 
 #include <cstdint>

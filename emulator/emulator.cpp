@@ -59,6 +59,9 @@ struct Emulator::Impl {
     std::deque<Script> scripts;
     uint64_t tokenCounter = 0;
     std::vector<std::string> tokens;
+    size_t firstValidToken = 0;  // tokens before this index have expired
+    int tokenLifetime = 3599;
+    bool signedIn = true;
     std::string session;
 
     explicit Impl(Emulator& e) : owner(e) {}
@@ -90,8 +93,11 @@ struct Emulator::Impl {
             recorded.push_back(record);
         }
         if (auto scripted = takeScript(req.target)) {
-            play(*scripted, res);
-            return;
+            if (!scripted->passThrough) {
+                play(*scripted, res);
+                return;
+            }
+            wait(*scripted);
         }
         ServiceReply reply = routeServiceRequest(owner, record);
         res.status = reply.status;
@@ -100,13 +106,17 @@ struct Emulator::Impl {
         res.set_content(reply.body, contentType.c_str());
     }
 
-    void play(const ScriptedReply& reply, httplib::Response& res) {
+    void wait(const ScriptedReply& reply) {
         if (reply.hold) {
             std::unique_lock lock(mutex);
             uint64_t generation = releaseGeneration;
             heldCondition.wait(lock, [&] { return stopping || releaseGeneration != generation; });
         }
         if (reply.delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(reply.delay));
+    }
+
+    void play(const ScriptedReply& reply, httplib::Response& res) {
+        wait(reply);
         res.status = reply.status;
         for (const auto& [k, v] : reply.headers)
             if (strcasecmp(k.c_str(), "Content-Type") != 0) res.set_header(k, v);
@@ -148,11 +158,13 @@ struct Emulator::Impl {
     }
 };
 
-Emulator::Emulator() : impl_(std::make_unique<Impl>(*this)), account_(sampleAccount()) {}
+Emulator::Emulator() : Emulator(sampleAccount()) {}
+
+Emulator::Emulator(Account account) : impl_(std::make_unique<Impl>(*this)), account_(std::move(account)) {}
 
 Emulator::~Emulator() { stop(); }
 
-foundation::Status Emulator::start() {
+foundation::Status Emulator::start(int requestedPort) {
     if (impl_->running) return foundation::Status::success();
     auto handler = [this](const httplib::Request& req, httplib::Response& res) { impl_->handle(req, res); };
     impl_->server.Get(".*", handler);
@@ -165,7 +177,8 @@ foundation::Status Emulator::start() {
     // Head and body leave in separate writes; without this each reply waits out a delayed ACK.
     impl_->server.set_tcp_nodelay(true);
     impl_->server.set_payload_max_length(64 * 1024 * 1024);
-    int port = impl_->server.bind_to_any_port("127.0.0.1");
+    int port = requestedPort > 0 ? (impl_->server.bind_to_port("127.0.0.1", requestedPort) ? requestedPort : -1)
+                                 : impl_->server.bind_to_any_port("127.0.0.1");
     if (port <= 0) return foundation::Error::withDescription("emulator", 1, "cannot listen on 127.0.0.1");
     impl_->port = port;
     impl_->running = true;
@@ -245,9 +258,106 @@ std::string Emulator::issueAccessToken() {
 
 bool Emulator::isValidAccessToken(const std::string& token) const {
     std::lock_guard lock(impl_->mutex);
-    for (const auto& t : impl_->tokens)
-        if (t == token) return true;
+    for (size_t i = impl_->firstValidToken; i < impl_->tokens.size(); ++i)
+        if (impl_->tokens[i] == token) return true;
     return false;
+}
+
+void Emulator::expireTokens() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->firstValidToken = impl_->tokens.size();
+}
+
+void Emulator::setTokenLifetime(int seconds) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->tokenLifetime = seconds;
+}
+
+int Emulator::tokenLifetime() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->tokenLifetime;
+}
+
+void Emulator::setSignedIn(bool signedIn) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->signedIn = signedIn;
+}
+
+bool Emulator::signedIn() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->signedIn;
+}
+
+void Emulator::inject(Fault fault, const std::string& prefix, int times, double seconds) {
+    ScriptedReply r;
+    const std::vector<std::pair<std::string, std::string>> json = {{"Content-Type", "application/json"}};
+    switch (fault) {
+        case Fault::Unauthorized:
+            r.status = 401;
+            r.headers = json;
+            r.body = R"({"error":{"code":401,"message":"Request had invalid authentication credentials.",)"
+                     R"("status":"UNAUTHENTICATED"}})";
+            break;
+        case Fault::SignInRedirect:
+            r.redirectTo = origin() + "/accounts/AccountLogin?continue=" + prefix;
+            r.body = "<html><body>Moved</body></html>";
+            break;
+        case Fault::InvalidGrant:
+            r.headers = json;
+            r.body = R"({"error":"invalid_grant"})";
+            break;
+        case Fault::UserLoggedOut:
+            r.headers = json;
+            r.body = R"({"error":"USER_LOGGED_OUT","detail":"No active session found."})";
+            break;
+        case Fault::ServerErrorEmpty:
+            r.status = 500;
+            break;
+        case Fault::InvalidArgument:
+            r.status = 400;
+            r.headers = json;
+            r.body = R"({"error":{"code":400,"message":"Request contains an invalid argument.",)"
+                     R"("status":"INVALID_ARGUMENT"}})";
+            break;
+        case Fault::InvalidCredentials:
+            r.status = 401;
+            r.body = "Invalid Credentials";
+            break;
+        case Fault::Slow:
+            r.hold = seconds <= 0;
+            r.delay = seconds;
+            r.passThrough = true;
+            break;
+        case Fault::Drop:
+            r.body = std::string(4096, ' ');
+            r.dropMidBody = true;
+            break;
+    }
+    script(prefix, std::move(r), times);
+}
+
+int64_t Thread::lastTimeMs() const {
+    int64_t last = 0;
+    for (const auto& m : items) last = std::max(last, m.startTimeMs);
+    return last;
+}
+
+bool Thread::isText() const {
+    for (const auto& m : items)
+        if (m.type == "smsIn" || m.type == "smsOut") return true;
+    return false;
+}
+
+bool Thread::isVoicemail() const {
+    for (const auto& m : items)
+        if (m.type == "voicemail" || m.type == "recording") return true;
+    return false;
+}
+
+Thread* Account::thread(const std::string& id) {
+    for (auto& t : threads)
+        if (t.id == id) return &t;
+    return nullptr;
 }
 
 Account sampleAccount() {
@@ -257,13 +367,13 @@ Account sampleAccount() {
     t1.id = "t.+15550133";
     t1.read = false;
     t1.numbers = {"+15550133"};
-    t1.items = {{"m1", 1'700'000'000'000, "Hello there", "+15550133", 10}, {"m2", 1'700'000'060'000, "Hi!", "", 11}};
+    t1.items = {{"m1", 1'700'000'000'000, "Hello there", "+15550133", "smsIn"},
+                {"m2", 1'700'000'060'000, "Hi!", "", "smsOut"}};
     Thread t2;
     t2.id = "t.+15550144";
     t2.numbers = {"+15550144"};
-    t2.items = {{"v1", 1'700'000'100'000, "Please call me back", "+15550144", 2}};
+    t2.items = {{"v1", 1'700'000'100'000, "Please call me back", "+15550144", "voicemail", 14}};
     a.threads = {t1, t2};
-    a.settings = {{"doNotDisturb", "false"}, {"useDidAsCallerId", "true"}};
     a.media["v1"] = {"audio/mpeg", std::string("ID3\x03\x00voicemail-audio", 20)};
     a.media["img1"] = {"image/jpeg", "\xFF\xD8\xFF\xE0jpeg-bytes"};
     return a;

@@ -1,7 +1,9 @@
 // The emulated service: one plain-HTTP server on 127.0.0.1 and an ephemeral port that answers
 // for every host role of the service (sign-in, service pages, JSON API, protobuf API, media,
-// contacts) from a small in-memory account. Tests and the local run command point the app's
-// configured origins at it. Every request is recorded; replies can be scripted per path.
+// contacts) from an in-memory account whose state follows what clients do to it (marking,
+// archiving, blocking, deleting, sending). Tests and the local run command point the app's
+// configured origins at it. Every request is recorded; replies can be scripted per path, and
+// the failures the client must survive can be injected by name.
 #pragma once
 
 #include <cstdint>
@@ -42,21 +44,53 @@ struct ScriptedReply {
     std::string contentEncoding;
     // A redirect: status 302 (unless status is a 3xx) with this Location.
     std::string redirectTo;
+    // After the wait (delay or hold), the service answers as it would have.
+    bool passThrough = false;
 };
 
+// The failures a client of the service has to handle, as the service shows them.
+enum class Fault {
+    Unauthorized,        // HTTP 401 with the JSON error {"error":{"code":401,...}}
+    SignInRedirect,      // 302 to the service host's "/accounts/AccountLogin" (session expired)
+    InvalidGrant,        // token reply {"error":"invalid_grant"}
+    UserLoggedOut,       // token reply {"error":"USER_LOGGED_OUT"}
+    ServerErrorEmpty,    // HTTP 500 with an empty body
+    InvalidArgument,     // HTTP 400 whose body names INVALID_ARGUMENT
+    InvalidCredentials,  // HTTP 401 with the plain text "Invalid Credentials" (protobuf API)
+    Slow,                // the reply waits (releaseHeld(), or `seconds` of real time)
+    Drop,                // the connection closes in the middle of the body
+};
+
+struct Attachment {
+    std::string id;
+    std::string mimeType;
+};
+
+// One item of a thread. `type` is the service's item type name ("smsIn", "smsOut",
+// "voicemail", "missed", "inbound", "callReturn", "recording", ...).
 struct Message {
     std::string id;
     int64_t startTimeMs = 0;
-    std::string text;
-    std::string fromNumber;  // empty for an outgoing message
-    int type = 10;           // the service's item type: 10 SMS in, 11 SMS out, 2 voicemail
+    std::string text;        // SMS text, or the voicemail's transcript
+    std::string fromNumber;  // empty for an outgoing item
+    std::string type = "smsIn";
+    int durationSeconds = 0;
+    std::vector<Attachment> attachments;  // MMS pictures, or a call recording
 };
 
 struct Thread {
     std::string id;
     bool read = true;
-    std::vector<std::string> numbers;
-    std::vector<Message> items;
+    bool spam = false;
+    bool archived = false;
+    bool blocked = false;
+    std::vector<std::string> numbers;  // two or more: a group conversation
+    std::string contactName;
+    std::vector<Message> items;  // oldest first
+    // Time of the newest item (0 for none).
+    int64_t lastTimeMs() const;
+    bool isText() const;       // its items are text messages
+    bool isVoicemail() const;  // its items include a voicemail or recording
 };
 
 struct Phone {
@@ -66,31 +100,106 @@ struct Phone {
     bool verified = true;
 };
 
+struct VoipDevice {
+    std::string name;
+    std::string sipDeviceId;
+    std::string clientType = "hxIos";
+    bool forwarding = true;
+};
+
 struct Media {
     std::string mimeType;
     std::string bytes;
+};
+
+// Service settings, as "account/get" reports them and "account/update" changes them.
+struct Settings {
+    bool doNotDisturb = false;
+    bool useDidAsCallerId = true;
+    bool directConnect = false;  // call screening off ("none")
+    bool voicemailTranscription = true;
+    bool inCallCommands = true;
+    bool globalSpamFiltering = false;
+    bool emailVoicemails = false;
+    bool emailSMS = false;
+    bool emailMissedCalls = false;
+    // Greetings: id -> custom name ("" for the system's standard greeting).
+    std::vector<std::pair<std::string, std::string>> greetings = {{"g0", ""}, {"g1", "At work"}};
+    std::string activeGreeting = "g0";
+    std::string currencyCode = "USD";
+    int64_t creditUnits = 2;
+    int64_t creditNanos = 500000000;
+};
+
+// What the service was asked to do that leaves no thread behind.
+struct Callback {
+    std::string target;
+    std::string callbackNumber;
+};
+struct Reservation {
+    std::string source;
+    std::string target;
+};
+struct SentMessage {
+    uint64_t randomId = 0;
+    std::string text;
+    std::string conversationId;
+    std::vector<std::string> targets;
+    int imageType = 0;  // 0 without an attachment
+    size_t attachmentBytes = 0;
+};
+struct AddedContact {
+    std::string name;
+    std::string number;
+    std::string type;
 };
 
 struct Account {
     std::string username = "user@example.test";
     std::string serviceNumber = "+15550100";
     std::vector<Phone> phones;
+    std::vector<VoipDevice> voipDevices;
     std::vector<Thread> threads;
-    std::map<std::string, std::string> settings;  // name -> "true"/"false" or text
-    std::map<std::string, Media> media;           // media id -> content
-    std::string accessNumber = "+15550199";       // what direct-call reservations hand out
-    std::string sessionCookie = "SID";            // name of the service's session cookie
+    Settings settings;
+    std::map<std::string, Media> media;      // media id -> content
+    std::string accessNumber = "+15550199";  // what direct-call reservations hand out
+    std::string sessionCookie = "SID";       // name of the service's session cookie
+    // A new-features page stands between the sign-in and the service page until it is saved.
+    bool consentPending = false;
+    std::vector<Callback> callbacks;
+    std::vector<Reservation> reservations;
+    std::vector<SentMessage> sent;
+    std::vector<AddedContact> addedContacts;
+    uint64_t nextItemNumber = 1;  // ids of items the service creates
+
+    Thread* thread(const std::string& id);
 };
+
+// A deterministic account: the same options give the same threads, items, texts and times on
+// every machine (the generator draws from its own arithmetic, not from library distributions).
+struct GeneratorOptions {
+    uint64_t seed = 1;
+    int smsThreads = 20;
+    int voicemailThreads = 0;
+    int callThreads = 0;
+    int itemsPerThread = 10;
+    // The newest thread's last item; older threads lie further back, at least a second apart.
+    int64_t newestTimeMs = 1'760'000'000'000;
+};
+Account generateAccount(const GeneratorOptions& options);
+// Adds `count` new text threads newer than every thread of the account (ids not used before).
+void addGeneratedTextThreads(Account& account, uint64_t seed, int count, int itemsPerThread);
 
 class Emulator {
 public:
     Emulator();
+    explicit Emulator(Account account);
     ~Emulator();
     Emulator(const Emulator&) = delete;
     Emulator& operator=(const Emulator&) = delete;
 
-    // Listens on 127.0.0.1 and an ephemeral port, serving on a background thread.
-    foundation::Status start();
+    // Listens on 127.0.0.1 and an ephemeral port (or the given one), serving on a background thread.
+    foundation::Status start(int port = 0);
     void stop();
 
     int port() const;
@@ -105,6 +214,8 @@ public:
     void script(const std::string& prefix, ScriptedReply reply, int times = 1);
     void clearScripts();
     void releaseHeld();
+    // The next `times` requests whose target begins with prefix fail as `fault` does.
+    void inject(Fault fault, const std::string& prefix, int times = 1, double seconds = 0);
 
     // The in-memory account, under the emulator's lock.
     template <typename F>
@@ -116,6 +227,15 @@ public:
     std::string sessionValue() const;
     std::string issueAccessToken();
     bool isValidAccessToken(const std::string& token) const;
+    // Every access token handed out so far stops working (as when they expire).
+    void expireTokens();
+    // "expires_in" of new tokens, in seconds.
+    void setTokenLifetime(int seconds);
+    int tokenLifetime() const;
+    // While signed out, the session cookie proves nothing: token requests answer
+    // USER_LOGGED_OUT and service pages redirect to the sign-in page.
+    void setSignedIn(bool signedIn);
+    bool signedIn() const;
 
     struct Impl;
 

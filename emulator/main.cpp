@@ -1,18 +1,107 @@
 // Runs the emulated service until interrupted, printing the origin to point the app at.
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <thread>
 
 #include "emulator/emulator.h"
 
 namespace {
+
 volatile std::sig_atomic_t gStop = 0;
 void onSignal(int) { gStop = 1; }
+
+constexpr const char* kUsage =
+    "usage: hx_emulator [options]\n"
+    "Serves the emulated HX Voice service on 127.0.0.1 and prints its origin.\n"
+    "\n"
+    "  --seed N        seed of the generated account (the same seed gives the same account)\n"
+    "  --threads N     text-message threads to generate\n"
+    "  --voicemail N   voicemail threads to generate (default 0)\n"
+    "  --calls N       call-history threads to generate (default 0)\n"
+    "  --items N       items per text thread (default 10)\n"
+    "  --user NAME     the account's user name (default user@example.test)\n"
+    "  --port N        listen on this port instead of an ephemeral one\n"
+    "  --consent       put the new-features page between sign-in and the service page\n"
+    "  --help          this text\n"
+    "\n"
+    "Without --seed or --threads the small sample account is served.\n";
+
+bool number(const char* text, long long low, long long high, long long& out) {
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(text, &end, 10);
+    if (errno || end == text || *end || v < low || v > high) return false;
+    out = v;
+    return true;
+}
+
 }  // namespace
 
-int main() {
-    emulator::Emulator service;
-    auto started = service.start();
+int main(int argc, char** argv) {
+    emulator::GeneratorOptions options;
+    bool generated = false, consent = false;
+    long long port = 0;
+    std::string user;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--consent") {
+            consent = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "hx_emulator: %s needs a value\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+        const char* value = argv[++i];
+        long long v = 0;
+        bool ok = true;
+        if (arg == "--seed") {
+            ok = number(value, 0, INT64_MAX, v);
+            options.seed = static_cast<uint64_t>(v);
+            generated = true;
+        } else if (arg == "--threads") {
+            ok = number(value, 0, 1000000, v);
+            options.smsThreads = static_cast<int>(v);
+            generated = true;
+        } else if (arg == "--voicemail") {
+            ok = number(value, 0, 1000000, v);
+            options.voicemailThreads = static_cast<int>(v);
+            generated = true;
+        } else if (arg == "--calls") {
+            ok = number(value, 0, 1000000, v);
+            options.callThreads = static_cast<int>(v);
+            generated = true;
+        } else if (arg == "--items") {
+            ok = number(value, 1, 1000, v);
+            options.itemsPerThread = static_cast<int>(v);
+        } else if (arg == "--port") {
+            ok = number(value, 1, 65535, port);
+        } else if (arg == "--user") {
+            user = value;
+            ok = !user.empty();
+        } else {
+            std::fprintf(stderr, "hx_emulator: unknown option %s\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "hx_emulator: bad value for %s: %s\n", arg.c_str(), value);
+            return 2;
+        }
+    }
+    emulator::Account account = generated ? emulator::generateAccount(options) : emulator::sampleAccount();
+    if (!user.empty()) account.username = user;
+    account.consentPending = consent;
+    emulator::Emulator service(std::move(account));
+    auto started = service.start(static_cast<int>(port));
     if (!started) {
         std::fprintf(stderr, "hx_emulator: %s\n", started.error().localizedDescription().c_str());
         return 1;

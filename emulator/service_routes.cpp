@@ -1,5 +1,7 @@
 #include "emulator/service_routes.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/foundation/strings.h"
@@ -10,6 +12,8 @@ namespace emulator {
 namespace {
 
 using nlohmann::json;
+
+constexpr std::string_view kApi = "/voice/v1/voiceclient/";
 
 std::string percentDecode(std::string_view s) {
     std::string out;
@@ -27,6 +31,8 @@ std::string percentDecode(std::string_view s) {
     return out;
 }
 
+std::vector<std::pair<std::string, std::string>> formItems(const std::string& body) { return queryItems("?" + body); }
+
 std::string queryValue(const std::string& target, const std::string& name) {
     for (const auto& [k, v] : queryItems(target))
         if (k == name) return v;
@@ -40,6 +46,10 @@ ServiceReply jsonReply(const json& body, int status = 200) {
     return r;
 }
 
+ServiceReply errorReply(int code, const std::string& message, const std::string& status) {
+    return jsonReply({{"error", {{"code", code}, {"message", message}, {"status", status}}}}, code);
+}
+
 ServiceReply textReply(int status, std::string body, std::string type = "text/html; charset=utf-8") {
     ServiceReply r;
     r.status = status;
@@ -48,11 +58,42 @@ ServiceReply textReply(int status, std::string body, std::string type = "text/ht
     return r;
 }
 
+ServiceReply protobufReply(const google::protobuf::MessageLite& message) {
+    ServiceReply r;
+    r.contentType = "application/x-protobuf";
+    r.body = hxcpb::serialize(message).value_or("");
+    return r;
+}
+
 std::string hostOrigin(const RecordedRequest& request) {
     return "http://" + request.header("Host").value_or("127.0.0.1");
 }
 
+std::string htmlEscape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
 bool hasSession(Emulator& emulator, const RecordedRequest& request, const std::string& cookieName) {
+    if (!emulator.signedIn()) return false;
     auto cookies = request.header("Cookie");
     if (!cookies) return false;
     std::string wanted = cookieName + "=" + emulator.sessionValue();
@@ -80,91 +121,361 @@ std::optional<std::string> bearerToken(const RecordedRequest& request) {
     return auth->substr(7);
 }
 
-json threadJson(const Thread& t) {
-    json items = json::array();
-    for (const auto& m : t.items) {
-        json item = {{"id", m.id}, {"type", m.type}, {"startTime", std::to_string(m.startTimeMs)}};
-        if (!m.text.empty()) item["messageText"] = m.text;
-        if (!m.fromNumber.empty()) item["contact"] = {{"phoneNumber", m.fromNumber}};
-        items.push_back(item);
+// ---- threads as the JSON API lists them
+
+json itemJson(const Message& m) {
+    json item = {{"id", m.id}, {"type", m.type}, {"startTime", std::to_string(m.startTimeMs)}};
+    const bool audio = m.type == "voicemail" || m.type == "recording";
+    if (audio) {
+        json words = json::array();
+        size_t at = 0;
+        while (at < m.text.size()) {
+            size_t end = m.text.find(' ', at);
+            if (end == std::string::npos) end = m.text.size();
+            if (end > at) words.push_back({{"word", m.text.substr(at, end - at)}});
+            at = end + 1;
+        }
+        if (!words.empty()) item["transcript"] = {{"wordTokens", words}};
+        item["duration"] = std::to_string(m.durationSeconds);
+        if (m.type == "recording") {
+            // The service files a recorded call as an inbound call carrying its recording.
+            item["type"] = "inbound";
+            item["attachment"] = json::array({{{"callRecording", {{"attachmentId", m.attachments.at(0).id}}}}});
+        }
+    } else if (m.type == "smsIn" || m.type == "smsOut") {
+        if (m.attachments.empty()) {
+            item["messageText"] = m.text;
+        } else {
+            json attachments = json::array();
+            for (const auto& a : m.attachments)
+                attachments.push_back(
+                    {{"id", a.id},
+                     {"mimeType", a.mimeType},
+                     {"imageMetaData", json::array({{{"sizeSpec", "s128"}, {"width", 128}, {"height", 96}},
+                                                    {{"sizeSpec", "s512"}, {"width", 512}, {"height", 384}}})}});
+            item["mmsMessage"] = {{"text", m.text}, {"attachment", attachments}};
+            if (!m.fromNumber.empty()) item["mmsMessage"]["senderPhoneNumber"] = m.fromNumber;
+        }
+    } else {
+        item["duration"] = std::to_string(m.durationSeconds);
     }
-    json contacts = json::array();
-    for (const auto& n : t.numbers) contacts.push_back({{"phoneNumber", n}, {"name", ""}, {"blocked", false}});
-    return {{"id", t.id}, {"read", t.read}, {"item", items}, {"contact", contacts}};
+    return item;
 }
 
-ServiceReply accountJson(const Account& a) {
+// A thread with its newest `limit` items older than `beforeMs` (0: no bound), newest first.
+json threadJson(const Thread& t, size_t limit, int64_t beforeMs = 0) {
+    json items = json::array();
+    size_t listed = 0;
+    bool more = false;
+    int64_t oldest = 0;
+    for (auto it = t.items.rbegin(); it != t.items.rend(); ++it) {
+        if (beforeMs > 0 && it->startTimeMs >= beforeMs) continue;
+        if (listed == limit) {
+            more = true;
+            break;
+        }
+        items.push_back(itemJson(*it));
+        oldest = it->startTimeMs;
+        ++listed;
+    }
+    json contacts = json::array();
+    for (const auto& n : t.numbers)
+        contacts.push_back({{"phoneNumber", n}, {"name", t.contactName}, {"blocked", t.blocked}});
+    json views = json::array();
+    if (t.spam) views.push_back("allSpamThreads");
+    if (t.archived) views.push_back("allArchivedThreads");
+    views.push_back(t.isText() ? "textThreads" : (t.isVoicemail() ? "voicemailAndRecordingThreads" : "callThreads"));
+    json thread = {{"id", t.id}, {"read", t.read}, {"item", items}, {"contact", contacts}, {"view", views}};
+    if (t.numbers.size() > 1) thread["headingContactsPhoneNumberKey"] = t.numbers;
+    if (more) thread["paginationToken"] = std::to_string(oldest);
+    return thread;
+}
+
+// The list codes of "api2thread/list": 1 unread, 2 SMS, 3 history, 4 voicemail, 5 spam, 6 archive.
+bool inList(const Thread& t, int code) {
+    switch (code) {
+        case 1:
+            return !t.read && !t.spam && !t.archived;
+        case 2:
+            return t.isText() && !t.spam && !t.archived;
+        case 3:
+            return !t.isText() && !t.spam && !t.archived;
+        case 4:
+            return t.isVoicemail() && !t.spam && !t.archived;
+        case 5:
+            return t.spam;
+        case 6:
+            return t.archived && !t.spam;
+        default:
+            return false;
+    }
+}
+
+// One page of threads, newest first. The page token is an upper bound in milliseconds whose
+// whole second is included; "response" > "conversation" lists the page's ids while older
+// threads follow, and is left out on the last page.
+json listPage(std::vector<const Thread*> threads, size_t pageSize, size_t itemsPerThread) {
+    std::sort(threads.begin(), threads.end(),
+              [](const Thread* a, const Thread* b) { return a->lastTimeMs() > b->lastTimeMs(); });
+    json out = {{"thread", json::array()}};
+    json ids = json::array();
+    for (size_t i = 0; i < threads.size() && i < pageSize; ++i) {
+        out["thread"].push_back(threadJson(*threads[i], itemsPerThread));
+        ids.push_back({{"id", threads[i]->id}});
+    }
+    if (threads.size() > pageSize) out["response"] = {{"conversation", ids}};
+    return out;
+}
+
+int64_t tokenValue(const json& v) {
+    if (v.is_string()) {
+        try {
+            return std::stoll(v.get<std::string>());
+        } catch (...) {
+            return -1;
+        }
+    }
+    if (v.is_number_integer()) return v.get<int64_t>();
+    return 0;
+}
+
+size_t sizeArg(const json& body, size_t index, size_t fallback, size_t limit) {
+    if (!body.is_array() || body.size() <= index || !body[index].is_number_integer()) return fallback;
+    auto v = body[index].get<int64_t>();
+    return v <= 0 ? fallback : std::min<size_t>(static_cast<size_t>(v), limit);
+}
+
+// ---- account settings
+
+json accountJson(const Account& a) {
     json linked = json::array();
     for (const auto& p : a.phones)
         linked.push_back({{"name", p.name},
                           {"phoneNumber", {{"e164", p.e164}}},
                           {"forwardingModalities", {{"calls", p.forwarding}}},
                           {"verificationState", {{"currentlyVerified", p.verified}}}});
-    auto flag = [&](const std::string& key) {
-        auto it = a.settings.find(key);
-        return it != a.settings.end() && it->second == "true";
-    };
+    json voip = json::array();
+    for (const auto& d : a.voipDevices)
+        voip.push_back({{"name", d.name},
+                        {"sipDeviceId", d.sipDeviceId},
+                        {"clientType", d.clientType},
+                        {"forwardingModalities", {{"calls", d.forwarding}}}});
+    const Settings& s = a.settings;
+    json greetings = json::array();
+    for (const auto& [id, name] : s.greetings) {
+        json g = {{"greetingId", id}};
+        if (name.empty())
+            g["predefinedName"] = "systemStandard";
+        else
+            g["customName"] = name;
+        greetings.push_back(g);
+    }
     json account = {
         {"primaryDid", a.serviceNumber},
         {"communication",
-         {{"doNotDisturb", {{"enabled", flag("doNotDisturb")}}}, {"useDidAsCallerId", flag("useDidAsCallerId")}}},
-        {"phones", {{"linkedPhone", linked}, {"linkedVoipDevice", json::array()}}}};
-    return jsonReply({{"account", account}});
+         {{"doNotDisturb", {{"enabled", s.doNotDisturb}}},
+          {"useDidAsCallerId", s.useDidAsCallerId},
+          {"callScreening", s.directConnect ? "none" : "basic"},
+          {"transcription", {{"enableForVoicemail", s.voicemailTranscription}}},
+          {"enableInCallCommands", s.inCallCommands},
+          {"enableGlobalSpamFiltering", s.globalSpamFiltering},
+          {"emailForwardingModalities",
+           {{"voicemails", s.emailVoicemails}, {"sms", s.emailSMS}, {"missedCalls", s.emailMissedCalls}}},
+          {"voicemailGreeting", {{"item", greetings}, {"active", {{"defaultId", s.activeGreeting}}}}}}},
+        {"billing",
+         {{"credit",
+           {{"currencyCode", s.currencyCode}, {"units", std::to_string(s.creditUnits)}, {"nanos", s.creditNanos}}}}},
+        {"phones", {{"linkedPhone", linked}, {"linkedVoipDevice", voip}}}};
+    return {{"account", account}};
+}
+
+const json* at(const json& j, std::initializer_list<size_t> path) {
+    const json* cur = &j;
+    for (size_t i : path) {
+        if (!cur->is_array() || cur->size() <= i) return nullptr;
+        cur = &(*cur)[i];
+    }
+    return cur;
+}
+
+// Applies an "account/update" body [value, mask, null, 1]: the mask marks with true the places
+// of the value that change. False when the body is not one the service understands.
+bool applyUpdate(Account& a, const json& body) {
+    if (!body.is_array() || body.size() < 2 || !body[0].is_array() || !body[1].is_array()) return false;
+    const json& value = body[0];
+    const json& mask = body[1];
+    auto marked = [&](std::initializer_list<size_t> path) {
+        const json* m = at(mask, path);
+        return m && m->is_boolean() && m->get<bool>();
+    };
+    auto boolAt = [&](std::initializer_list<size_t> path, bool& field) {
+        if (!marked(path)) return true;
+        const json* v = at(value, path);
+        if (!v || !v->is_boolean()) return false;
+        field = v->get<bool>();
+        return true;
+    };
+    Settings& s = a.settings;
+    bool ok = boolAt({3, 0}, s.globalSpamFiltering) && boolAt({3, 1, 0}, s.doNotDisturb) &&
+              boolAt({3, 2, 0}, s.voicemailTranscription) && boolAt({3, 5}, s.inCallCommands) &&
+              boolAt({3, 7, 0}, s.emailSMS) && boolAt({3, 7, 1}, s.emailMissedCalls) &&
+              boolAt({3, 7, 2}, s.emailVoicemails) && boolAt({3, 14}, s.useDidAsCallerId);
+    if (!ok) return false;
+    if (marked({3, 8})) {
+        const json* v = at(value, {3, 8});
+        if (!v || !v->is_number_integer() || (v->get<int>() != 1 && v->get<int>() != 2)) return false;
+        s.directConnect = v->get<int>() == 1;
+    }
+    if (marked({3, 10, 1, 0})) {
+        const json* v = at(value, {3, 10, 1, 0});
+        if (!v || !v->is_string()) return false;
+        std::string id = v->get<std::string>();
+        if (std::none_of(s.greetings.begin(), s.greetings.end(), [&](const auto& g) { return g.first == id; }))
+            return false;
+        s.activeGreeting = id;
+    }
+    // Forwarding to a linked phone ([null,null,P], P[1][0] = E) or a VoIP client (P[4][0] = E).
+    if (const json* phone = at(value, {2, 1, 0})) {
+        const json* number = at(*phone, {0, 1});
+        const json* status = at(*phone, {4, 0});
+        if (!number || !number->is_string() || !status || !status->is_boolean()) return false;
+        auto it = std::find_if(a.phones.begin(), a.phones.end(),
+                               [&](const Phone& p) { return p.e164 == number->get<std::string>(); });
+        if (it == a.phones.end()) return false;
+        it->forwarding = status->get<bool>();
+    }
+    if (const json* device = at(value, {2, 4, 0})) {
+        const json* id = at(*device, {0});
+        const json* status = at(*device, {4, 0});
+        if (!id || !id->is_string() || !status || !status->is_boolean()) return false;
+        auto it = std::find_if(a.voipDevices.begin(), a.voipDevices.end(),
+                               [&](const VoipDevice& d) { return d.sipDeviceId == id->get<std::string>(); });
+        if (it == a.voipDevices.end()) return false;
+        it->forwarding = status->get<bool>();
+    }
+    return true;
+}
+
+// ---- the JSON and protobuf APIs
+
+// A dialable number: an optional "+" and 3 to 15 digits.
+bool validNumber(const std::string& n) {
+    std::string_view digits = n;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    return digits.size() >= 3 && digits.size() <= 15 &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+ServiceReply sendSMS(Emulator& emulator, const RecordedRequest& request) {
+    auto message = hxcpb::parse<HXCPB_SendSMSRequest>(request.body);
+    if (!message || !message->has_messagetext() || !message->has_randomid())
+        return textReply(400, "INVALID_ARGUMENT", "text/plain");
+    if (!message->has_conversationid() && message->targetnumber_size() == 0)
+        return textReply(400, "INVALID_ARGUMENT: no recipient", "text/plain");
+    for (const auto& n : message->targetnumber())
+        if (!validNumber(n)) return jsonReply({{"error_code", "INVALID_NUMBER"}, {"number", n}}, 400);
+    return emulator.withAccount([&](Account& a) -> ServiceReply {
+        Thread* thread = nullptr;
+        if (message->has_conversationid()) {
+            thread = a.thread(message->conversationid());
+            if (!thread) return jsonReply({{"error_code", "THREAD_NOT_FOUND"}}, 404);
+        } else {
+            std::string id = "t.";
+            for (int i = 0; i < message->targetnumber_size(); ++i) id += (i ? "," : "") + message->targetnumber(i);
+            thread = a.thread(id);
+            if (!thread) {
+                Thread t;
+                t.id = id;
+                t.numbers.assign(message->targetnumber().begin(), message->targetnumber().end());
+                a.threads.push_back(std::move(t));
+                thread = &a.threads.back();
+            }
+        }
+        SentMessage sent;
+        sent.randomId = message->randomid();
+        sent.text = message->messagetext();
+        sent.conversationId = message->conversationid();
+        sent.targets.assign(message->targetnumber().begin(), message->targetnumber().end());
+        Message m;
+        m.id = "s" + std::to_string(message->randomid());
+        m.text = message->messagetext();
+        m.type = "smsOut";
+        m.startTimeMs = std::max<int64_t>(thread->lastTimeMs() + 1000, 1'700'000'000'000);
+        if (message->has_attachment()) {
+            sent.imageType = message->attachment().imagetype();
+            sent.attachmentBytes = message->attachment().data().size();
+            Attachment p{"img" + m.id, message->attachment().imagetype() == 4 ? "image/gif" : "image/jpeg"};
+            a.media[p.id] = {p.mimeType, message->attachment().data()};
+            m.attachments.push_back(p);
+        }
+        thread->items.push_back(m);
+        thread->read = true;
+        a.sent.push_back(sent);
+        HXCPB_SendSMSResponse reply;
+        reply.set_conversationid(thread->id);
+        reply.set_messageid(m.id);
+        reply.set_timestamp(static_cast<uint32_t>(m.startTimeMs / 1000));
+        return protobufReply(reply);
+    });
+}
+
+ServiceReply updateAttributes(Emulator& emulator, const json& body) {
+    // [["ID",blocked,spam,read,[],archived],[mask...],1]: the mask's true places change.
+    if (!body.is_array() || body.size() < 2 || !body[0].is_array() || body[0].empty() || !body[0][0].is_string() ||
+        !body[1].is_array())
+        return errorReply(400, "Request contains an invalid argument.", "INVALID_ARGUMENT");
+    const json& value = body[0];
+    const json& mask = body[1];
+    std::string id = value[0].get<std::string>();
+    auto marked = [&](size_t i) { return mask.size() > i && mask[i].is_boolean() && mask[i].get<bool>(); };
+    auto flag = [&](size_t i) -> std::optional<bool> {
+        if (!marked(i)) return std::nullopt;
+        if (value.size() <= i || !value[i].is_boolean()) return std::nullopt;
+        return value[i].get<bool>();
+    };
+    return emulator.withAccount([&](Account& a) -> ServiceReply {
+        Thread* t = a.thread(id);
+        if (!t) return errorReply(404, "Thread not found", "NOT_FOUND");
+        json attributes = json::object();
+        if (auto v = flag(1)) attributes["contactBlocked"] = t->blocked = *v;
+        if (auto v = flag(2)) attributes["contactSpammer"] = t->spam = *v;
+        if (auto v = flag(3)) attributes["read"] = t->read = *v;
+        if (auto v = flag(5)) attributes["archived"] = t->archived = *v;
+        if (attributes.empty()) return errorReply(400, "Request contains an invalid argument.", "INVALID_ARGUMENT");
+        return jsonReply({{"attributes", attributes}});
+    });
 }
 
 ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const std::string& endpoint) {
     auto token = bearerToken(request);
-    bool protobufBody = foundation::hasPrefix(endpoint, "api2thread/sendsms");
+    const bool protobufBody = foundation::hasPrefix(endpoint, "api2thread/sendsms");
     if (!token || !emulator.isValidAccessToken(*token)) {
         if (protobufBody) return textReply(401, "Invalid Credentials", "text/plain");
-        return jsonReply({{"error", {{"code", 401}, {"message", "Request had invalid authentication credentials."}}}},
-                         401);
+        return errorReply(401, "Request had invalid authentication credentials.", "UNAUTHENTICATED");
     }
-    if (protobufBody) {
-        auto message = hxcpb::parse<HXCPB_SendSMSRequest>(request.body);
-        if (!message || !message->has_messagetext()) return textReply(400, "INVALID_ARGUMENT", "text/plain");
-        HXCPB_SendSMSResponse reply;
-        emulator.withAccount([&](Account& a) {
-            Thread* thread = nullptr;
-            if (message->has_conversationid()) {
-                for (auto& t : a.threads)
-                    if (t.id == message->conversationid()) thread = &t;
-            }
-            if (!thread) {
-                Thread t;
-                std::string numbers;
-                for (const auto& n : message->targetnumber()) {
-                    t.numbers.push_back(n);
-                    numbers += (numbers.empty() ? "" : "|") + n;
-                }
-                t.id = "t." + numbers;
-                a.threads.push_back(t);
-                thread = &a.threads.back();
-            }
-            Message m;
-            m.id = "s" + std::to_string(message->randomid());
-            m.text = message->messagetext();
-            m.type = 11;
-            thread->items.push_back(m);
-            reply.set_conversationid(thread->id);
-            reply.set_messageid(m.id);
-            reply.set_timestamp(1700000000u);
-        });
-        ServiceReply r;
-        r.contentType = "application/x-protobuf";
-        r.body = hxcpb::serialize(reply).value_or("");
-        return r;
-    }
+    if (protobufBody) return sendSMS(emulator, request);
     json body = json::parse(request.body, nullptr, false);
-    if (endpoint == "account/get?alt=json" || foundation::hasPrefix(endpoint, "account/update?alt=json"))
-        return emulator.withAccount([&](Account& a) { return accountJson(a); });
+    auto invalid = [] { return errorReply(400, "Request contains an invalid argument.", "INVALID_ARGUMENT"); };
+    if (endpoint == "account/get?alt=json")
+        return emulator.withAccount([&](Account& a) { return jsonReply(accountJson(a)); });
+    if (foundation::hasPrefix(endpoint, "account/update?alt=json")) {
+        return emulator.withAccount([&](Account& a) {
+            // A refused change leaves the account as it was.
+            Account before = a;
+            if (!applyUpdate(a, body)) {
+                a = std::move(before);
+                return errorReply(400, "Request contains an invalid argument.", "INVALID_ARGUMENT");
+            }
+            return jsonReply(accountJson(a));
+        });
+    }
     if (foundation::hasPrefix(endpoint, "threadinginfo/get")) {
         return emulator.withAccount([&](Account& a) {
             int unreadText = 0, unreadVoicemail = 0;
             for (const auto& t : a.threads) {
-                if (t.read) continue;
-                bool voicemail = !t.items.empty() && t.items.back().type == 2;
-                (voicemail ? unreadVoicemail : unreadText)++;
+                if (t.read || t.spam || t.archived) continue;
+                if (t.isText()) ++unreadText;
+                if (t.isVoicemail()) ++unreadVoicemail;
             }
             return jsonReply(
                 {{"info",
@@ -174,57 +485,92 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
         });
     }
     if (foundation::hasPrefix(endpoint, "api2thread/list")) {
-        int listCode = body.is_array() && !body.empty() && body[0].is_number_integer() ? body[0].get<int>() : 0;
+        // [code, threads, items per thread, page token, null, [null,true,true]]
+        if (!body.is_array() || body.empty() || !body[0].is_number_integer()) return invalid();
+        int code = body[0].get<int>();
+        if (code < 1 || code > 6) return invalid();
+        size_t pageSize = sizeArg(body, 1, 20, 1000);
+        size_t items = sizeArg(body, 2, 15, 100);
+        int64_t bound = body.size() > 3 ? tokenValue(body[3]) : 0;
+        if (bound < 0) return invalid();
         return emulator.withAccount([&](Account& a) {
-            json threads = json::array();
+            std::vector<const Thread*> listed;
+            for (const auto& t : a.threads)
+                if (inList(t, code) && (bound == 0 || t.lastTimeMs() / 1000 <= bound / 1000)) listed.push_back(&t);
+            return jsonReply(listPage(std::move(listed), pageSize, items));
+        });
+    }
+    if (foundation::hasPrefix(endpoint, "api2thread/search")) {
+        // ["text", 200, null, null, null, [null,true,true]]
+        if (!body.is_array() || body.empty() || !body[0].is_string()) return invalid();
+        std::string wanted = foundation::asciiLowercase(body[0].get<std::string>());
+        size_t limit = sizeArg(body, 1, 200, 200);
+        return emulator.withAccount([&](Account& a) {
+            std::vector<const Thread*> found;
             for (const auto& t : a.threads) {
-                bool voicemail = !t.items.empty() && t.items.back().type == 2;
-                if ((listCode == 1 && t.read) || (listCode == 2 && voicemail) || (listCode == 4 && !voicemail))
-                    continue;
-                threads.push_back(threadJson(t));
+                bool hit =
+                    wanted.empty() || foundation::asciiLowercase(t.contactName).find(wanted) != std::string::npos;
+                for (const auto& n : t.numbers) hit = hit || n.find(wanted) != std::string::npos;
+                for (const auto& m : t.items)
+                    hit = hit || foundation::asciiLowercase(m.text).find(wanted) != std::string::npos;
+                if (hit) found.push_back(&t);
             }
-            return jsonReply({{"thread", threads}});
+            json page = listPage(std::move(found), limit, 15);
+            page.erase("response");
+            return jsonReply(page);
         });
     }
     if (foundation::hasPrefix(endpoint, "api2thread/get")) {
-        std::string id = body.is_array() && !body.empty() && body[0].is_string() ? body[0].get<std::string>() : "";
+        // ["ID", items, page token or null, [null,true,true]]
+        if (!body.is_array() || body.empty() || !body[0].is_string()) return invalid();
+        std::string id = body[0].get<std::string>();
+        size_t items = sizeArg(body, 1, 100, 100);
+        int64_t before = body.size() > 2 ? tokenValue(body[2]) : 0;
+        if (before < 0) return invalid();
         return emulator.withAccount([&](Account& a) {
-            for (const auto& t : a.threads)
-                if (t.id == id) return jsonReply({{"thread", threadJson(t)}});
-            return jsonReply({{"error", {{"code", 404}, {"message", "Thread not found"}}}}, 404);
+            if (const Thread* t = a.thread(id)) return jsonReply({{"thread", threadJson(*t, items, before)}});
+            return errorReply(404, "Thread not found", "NOT_FOUND");
         });
     }
-    if (foundation::hasPrefix(endpoint, "thread/updateattributes")) {
-        // [["ID",blocked,spam,read,[]],[mask...],1]
-        if (!body.is_array() || body.empty() || !body[0].is_array() || body[0].empty() || !body[0][0].is_string())
-            return jsonReply({{"error", {{"code", 400}}}}, 400);
-        std::string id = body[0][0].get<std::string>();
-        json attributes = json::object();
-        if (body[0].size() > 3 && body[0][3].is_boolean()) {
-            bool read = body[0][3].get<bool>();
-            emulator.withAccount([&](Account& a) {
-                for (auto& t : a.threads)
-                    if (t.id == id) t.read = read;
-                return 0;
-            });
-            attributes["read"] = read;
-        }
-        if (body[0].size() > 2 && body[0][2].is_boolean()) attributes["contactSpammer"] = body[0][2].get<bool>();
-        if (body[0].size() > 1 && body[0][1].is_boolean()) attributes["contactBlocked"] = body[0][1].get<bool>();
-        if (body[0].size() > 5 && body[0][5].is_boolean()) attributes["archived"] = body[0][5].get<bool>();
-        return jsonReply({{"attributes", attributes}});
-    }
+    if (foundation::hasPrefix(endpoint, "thread/updateattributes")) return updateAttributes(emulator, body);
     if (foundation::hasPrefix(endpoint, "thread/delete")) {
-        std::string id = body.is_array() && !body.empty() && body[0].is_string() ? body[0].get<std::string>() : "";
-        emulator.withAccount([&](Account& a) {
-            std::erase_if(a.threads, [&](const Thread& t) { return t.id == id; });
-            return 0;
+        if (!body.is_array() || body.empty() || !body[0].is_string()) return invalid();
+        std::string id = body[0].get<std::string>();
+        return emulator.withAccount([&](Account& a) {
+            auto removed = std::erase_if(a.threads, [&](const Thread& t) { return t.id == id; });
+            return removed ? jsonReply(json::object()) : errorReply(404, "Thread not found", "NOT_FOUND");
         });
-        return jsonReply(json::object());
     }
-    if (foundation::hasPrefix(endpoint, "threaditem/delete")) return jsonReply(json::object());
-    if (foundation::hasPrefix(endpoint, "communication/startclicktocall")) return jsonReply({{"ok", true}});
-    return jsonReply({{"error", {{"code", 404}, {"message", "Not found"}}}}, 404);
+    if (foundation::hasPrefix(endpoint, "threaditem/delete")) {
+        if (!body.is_array() || body.empty() || !body[0].is_string()) return invalid();
+        std::string id = body[0].get<std::string>();
+        return emulator.withAccount([&](Account& a) {
+            for (auto& t : a.threads) {
+                if (std::erase_if(t.items, [&](const Message& m) { return m.id == id; }) == 0) continue;
+                if (t.items.empty()) std::erase_if(a.threads, [&](const Thread& x) { return x.items.empty(); });
+                return jsonReply(json::object());
+            }
+            return errorReply(404, "Item not found", "NOT_FOUND");
+        });
+    }
+    if (foundation::hasPrefix(endpoint, "communication/startclicktocall")) {
+        // [["phnnmbr","target"],["phnnmbr","phone to ring back"]]
+        const json* target = at(body, {0, 1});
+        const json* callback = at(body, {1, 1});
+        if (!target || !target->is_string() || !callback || !callback->is_string()) return invalid();
+        if (!validNumber(target->get<std::string>())) return jsonReply({{"ok", false}, {"data", {{"code", 1}}}});
+        return emulator.withAccount([&](Account& a) {
+            auto it = std::find_if(a.phones.begin(), a.phones.end(), [&](const Phone& p) {
+                return p.e164 == callback->get<std::string>() && p.verified;
+            });
+            if (it == a.phones.end())
+                return jsonReply(
+                    {{"ok", false}, {"error", {{"message", "The callback number is not linked &amp; verified."}}}});
+            a.callbacks.push_back({target->get<std::string>(), callback->get<std::string>()});
+            return jsonReply({{"ok", true}});
+        });
+    }
+    return errorReply(404, "Not found", "NOT_FOUND");
 }
 
 ServiceReply reserveRoute(Emulator& emulator, const RecordedRequest& request) {
@@ -232,17 +578,25 @@ ServiceReply reserveRoute(Emulator& emulator, const RecordedRequest& request) {
     if (!token || !emulator.isValidAccessToken(*token)) return textReply(401, "Invalid Credentials", "text/plain");
     auto message = hxcpb::parse<HXCPB_DirectCallRequest>(request.body);
     if (!message || !message->has_target() || !message->target().has_number() ||
-        message->target().number().numberstring().empty())
+        !validNumber(message->target().number().numberstring()))
         return textReply(400, "INVALID_ARGUMENT", "text/plain");
-    HXCPB_DirectCallResponse reply;
-    auto* server = reply.mutable_response();
-    server->mutable_accessnumber()->set_numberstring(emulator.withAccount([](Account& a) { return a.accessNumber; }));
-    server->set_timestamp(1700000000u);
-    server->set_resultcode(0);
-    ServiceReply r;
-    r.contentType = "application/x-protobuf";
-    r.body = hxcpb::serialize(reply).value_or("");
-    return r;
+    return emulator.withAccount([&](Account& a) {
+        HXCPB_DirectCallResponse reply;
+        auto* server = reply.mutable_response();
+        server->set_timestamp(1700000000u);
+        const std::string source = message->has_source() ? message->source().numberstring() : "";
+        bool linked = std::any_of(a.phones.begin(), a.phones.end(),
+                                  [&](const Phone& p) { return p.e164 == source && p.verified; });
+        if (!linked) {
+            // No access number for a device that is not one of the account's phones.
+            server->set_resultcode(7);
+            return protobufReply(reply);
+        }
+        a.reservations.push_back({source, message->target().number().numberstring()});
+        server->mutable_accessnumber()->set_numberstring(a.accessNumber);
+        server->set_resultcode(0);
+        return protobufReply(reply);
+    });
 }
 
 ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
@@ -253,15 +607,93 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
     if (id.empty()) return textReply(404, "<html><body>Not Found</body></html>");
     return emulator.withAccount([&](Account& a) -> ServiceReply {
         auto it = a.media.find(id);
+        // Voicemail ids may have lost their "c." on the way into the URL.
+        if (it == a.media.end()) it = a.media.find("c." + id);
         if (it == a.media.end()) return textReply(404, "<html><body>Not Found</body></html>");
         return textReply(200, it->second.bytes, it->second.mimeType);
     });
 }
 
-ServiceReply signInForm(const std::string& action) {
-    return textReply(200, "<html><body><form id=\"hxc_form\" method=\"post\" action=\"" + action +
-                              "\"><input type=\"email\" name=\"identifier\" id=\"identifierId\"/>"
-                              "<input type=\"hidden\" name=\"continue\" value=\"/voice/\"/></form></body></html>");
+// ---- sign-in pages
+
+ServiceReply signInForm(const std::string& action, const std::string& continueURL) {
+    return textReply(200, "<html><body><form id=\"challenge\" method=\"post\" action=\"" + htmlEscape(action) +
+                              "\"><input type=\"email\" name=\"Email\" id=\"identifierId\"/>"
+                              "<input type=\"password\" name=\"Passwd\"/>"
+                              "<input type=\"hidden\" name=\"continue\" value=\"" +
+                              htmlEscape(continueURL) +
+                              "\"/></form><span id=\"link-signup\"><span>Create account</span></span></body></html>");
+}
+
+std::string consentToken(Emulator& emulator) { return "consent-" + emulator.sessionValue(); }
+
+ServiceReply consentPage(Emulator& emulator, const RecordedRequest& request) {
+    return textReply(200, "<html><body><h1>New features</h1><form id=\"challenge\" method=\"post\" action=\"" +
+                              hostOrigin(request) +
+                              "/signin/consent/save\">"
+                              "<input type=\"hidden\" name=\"consent_token\" value=\"" +
+                              consentToken(emulator) + "\"/><input type=\"hidden\" name=\"continue\" value=\"" +
+                              htmlEscape(request.path) +
+                              "\"/><input type=\"checkbox\" name=\"agree\"/>"
+                              "<input type=\"submit\" name=\"submit\" value=\"Continue\"/></form></body></html>");
+}
+
+ServiceReply clientFlagsPage(Emulator& emulator) {
+    std::string token = "AuthV2-" + emulator.sessionValue();
+    return textReply(200, "<html><head><script>_hx.pageProto['ClientFlags'] = [[\"client_flags.response\",null,"
+                          "\"https://www.example.test/voice\",\"" +
+                              token + "\"]];</script></head><body></body></html>");
+}
+
+ServiceReply signInHost(Emulator& emulator, const RecordedRequest& request, const std::string& cookieName) {
+    const std::string& path = request.path;
+    if (path == "/o/oauth2/tokenrpc") {
+        std::string action = queryValue(request.target, "action");
+        if (!hasSession(emulator, request, cookieName)) return jsonReply({{"error", "USER_LOGGED_OUT"}});
+        std::string user = emulator.withAccount([](Account& a) { return a.username; });
+        if (action == "listSessions")
+            return jsonReply({{"sessions", {{{"login_hint", "hint-" + user}, {"email", user}}}}});
+        if (action == "issueToken") {
+            if (queryValue(request.target, "login_hint") != "hint-" + user)
+                return jsonReply({{"error", "invalid_grant"}});
+            return jsonReply({{"access_token", emulator.issueAccessToken()},
+                              {"token_type", "Bearer"},
+                              {"expires_in", std::to_string(emulator.tokenLifetime())},
+                              {"scope", queryValue(request.target, "scope")},
+                              {"session_state", {{"extraQueryParams", {{"authuser", "0"}}}}}});
+        }
+        return jsonReply({{"error", "unsupported_action"}}, 400);
+    }
+    if (path == "/signin/identify" || path == "/accounts/AccountLogin" || path == "/ServiceLogin") {
+        std::string next = queryValue(request.target, "continue");
+        return signInForm("/signin/challenge", next.empty() ? hostOrigin(request) + "/voice/" : next);
+    }
+    if (path == "/signin/challenge" && request.method == "POST") {
+        std::string email, next;
+        for (const auto& [k, v] : formItems(request.body)) {
+            if (k == "Email" || k == "identifier") email = v;
+            if (k == "continue") next = v;
+        }
+        std::string user = emulator.withAccount([](Account& a) { return a.username; });
+        if (email != user) return signInForm("/signin/challenge", next);
+        emulator.setSignedIn(true);
+        ServiceReply r = textReply(302, "<html><body>Moved</body></html>");
+        r.headers.emplace_back("Set-Cookie", cookieName + "=" + emulator.sessionValue() + "; Path=/; HttpOnly");
+        if (next.empty()) next = "/voice/";
+        r.headers.emplace_back("Location", next.front() == '/' ? hostOrigin(request) + next : next);
+        return r;
+    }
+    if (path == "/signin/consent/save") {
+        if (!hasSession(emulator, request, cookieName)) return signInRedirect(request);
+        std::string token;
+        for (const auto& [k, v] : formItems(request.body))
+            if (k == "consent_token") token = v;
+        if (request.method != "POST" || token != consentToken(emulator))
+            return textReply(400, "<html><body>The form has expired.</body></html>");
+        emulator.withAccount([](Account& a) { return a.consentPending = false; });
+        return clientFlagsPage(emulator);
+    }
+    return textReply(404, "<html><body>Not Found</body></html>");
 }
 
 }  // namespace
@@ -288,34 +720,12 @@ ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& requ
     const std::string& path = request.path;
     std::string cookieName = emulator.withAccount([](Account& a) { return a.sessionCookie; });
 
-    // Sign-in host.
-    if (path == "/o/oauth2/tokenrpc") {
-        std::string action = queryValue(request.target, "action");
-        if (!hasSession(emulator, request, cookieName)) return jsonReply({{"error", "USER_LOGGED_OUT"}});
-        if (action == "listSessions") {
-            std::string user = emulator.withAccount([](Account& a) { return a.username; });
-            return jsonReply({{"sessions", {{{"login_hint", "hint-" + user}, {"email", user}}}}});
-        }
-        if (action == "issueToken") {
-            if (queryValue(request.target, "login_hint").empty()) return jsonReply({{"error", "invalid_grant"}});
-            return jsonReply({{"access_token", emulator.issueAccessToken()},
-                              {"token_type", "Bearer"},
-                              {"expires_in", "3599"},
-                              {"scope", queryValue(request.target, "scope")}});
-        }
-        return jsonReply({{"error", "unsupported_action"}}, 400);
-    }
-    if (path == "/accounts/AccountLogin" || path == "/ServiceLogin") return signInForm("/signin/consent/save");
-    if (path == "/signin/consent/save") {
-        ServiceReply r = textReply(302, "<html><body>Moved</body></html>");
-        r.headers.emplace_back("Set-Cookie", cookieName + "=" + emulator.sessionValue() + "; Path=/; HttpOnly");
-        r.headers.emplace_back("Location", hostOrigin(request) + "/voice/b/0");
-        return r;
-    }
+    if (foundation::hasPrefix(path, "/o/oauth2/") || foundation::hasPrefix(path, "/signin/") ||
+        path == "/accounts/AccountLogin" || path == "/ServiceLogin")
+        return signInHost(emulator, request, cookieName);
 
     // Protobuf API host and JSON API host.
     if (path == "/voice/v1/proxynumbers/reserve") return reserveRoute(emulator, request);
-    static const std::string kApi = "/voice/v1/voiceclient/";
     if (foundation::hasPrefix(request.target, kApi))
         return apiRoute(emulator, request, request.target.substr(kApi.size()));
 
@@ -327,18 +737,32 @@ ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& requ
 
     // Contacts host.
     if (foundation::hasPrefix(path, "/v2/people")) {
-        if (!bearerToken(request)) return jsonReply({{"error", {{"code", 401}}}}, 401);
-        return jsonReply({{"personResponse", {{"responseStatus", "SUCCESS"}}}});
+        auto token = bearerToken(request);
+        if (!token || !emulator.isValidAccessToken(*token))
+            return errorReply(401, "Request had invalid authentication credentials.", "UNAUTHENTICATED");
+        json body = json::parse(request.body, nullptr, false);
+        if (!body.is_object() || !body.contains("name") || !body.contains("phone"))
+            return errorReply(400, "Request contains an invalid argument.", "INVALID_ARGUMENT");
+        AddedContact c;
+        c.name = body["name"].value("display_name", "");
+        c.number = body["phone"].value("value", "");
+        c.type = body["phone"].value("type", "");
+        emulator.withAccount([&](Account& a) {
+            a.addedContacts.push_back(c);
+            for (auto& t : a.threads)
+                if (t.numbers.size() == 1 && t.numbers[0] == c.number) t.contactName = c.name;
+            return 0;
+        });
+        return jsonReply({{"personResponse", {{"responseStatus", "SUCCESS"}, {"person", {{"name", c.name}}}}}});
     }
 
-    // The service host's legacy pages.
-    if (foundation::hasPrefix(path, "/voice/")) {
+    // The service host's pages: the page itself (what ClientAuth fetches), then legacy pages.
+    if (foundation::hasPrefix(path, "/voice")) {
         if (!hasSession(emulator, request, cookieName)) return signInRedirect(request);
-        if (path == "/voice/b/0" || path == "/voice/") {
-            std::string token = "AuthV2-" + emulator.sessionValue();
-            return textReply(200, "<html><head><script>_hx.pageProto['ClientFlags'] = [[\"client_flags.response\",null,"
-                                  "\"https://www.example.test/voice\",\"" +
-                                      token + "\"]];</script></head><body></body></html>");
+        if (path == "/voice" || path == "/voice/" || foundation::hasPrefix(path, "/voice/b/")) {
+            if (emulator.withAccount([](Account& a) { return a.consentPending; }))
+                return consentPage(emulator, request);
+            return clientFlagsPage(emulator);
         }
         if (foundation::hasPrefix(path, "/voice/inbox/")) return jsonReply({{"ok", true}});
         return textReply(404, "<html><body>Not Found</body></html>");

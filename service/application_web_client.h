@@ -11,7 +11,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "model/application_model.h"
 
@@ -20,6 +22,8 @@ inline constexpr const char* kHXFormSubmissionURLKey = "hxc_FormSubmissionURL";
 class CustomCookieJar;
 class AsyncURLConnection;
 class HXMessageListScreen;
+struct HXMMSImage;
+enum class HXReplyRow : int;
 struct HXWebClient;
 struct HXRoutedReply;
 namespace net {
@@ -70,11 +74,12 @@ public:
     virtual void removeAccountObservers() = 0;
     // Opens url in the browser.
     virtual void openURL(const std::string& url) = 0;
-    // Operations of the calls and message-sending parts, until they are built here: the direct
-    // call, sending the queued messages, and the new-message alert for a message time.
-    virtual void startDirectCall() = 0;
-    virtual void sendQueuedSMS() = 0;
-    virtual void playNewMessageAlertForMessageWithDate(double secondsSince1970) = 0;
+    // Plays a sound of the bundle ("Message Sent", "NewMessage") or a system sound ("4095").
+    virtual void playSound(const std::string& name) = 0;
+    // Whether the current view shows a message list (its navigation controller's visible
+    // screen), and whether the device can send mail.
+    virtual bool messageListIsShowing() const = 0;
+    virtual bool canSendMail() const = 0;
     // The list screen of the current view, when that view is a message list; null otherwise.
     std::shared_ptr<HXMessageListScreen> currentMessageList();
     // The quick settings' location switch: whether its background task runs, the name of the
@@ -82,15 +87,52 @@ public:
     virtual bool locationSwitchTaskRunning() const = 0;
     virtual std::optional<std::string> pendingLocationSwitch() const = 0;
     virtual void rescheduleSwitchToLocation(const std::string& name, double delay) = 0;
-    // The queue of unsent messages of the current account, by message key: the background task
-    // of a send under way, removal, and whether an entry waits deferred ("Send Later").
+
+    // ---- the queue of unsent messages and sending (service/sms_sending.cpp), by message key:
+    // the background task of a send under way, removal, and whether an entry waits deferred.
     enum class QueueState { Absent, Present, Queued };
-    virtual std::optional<uint64_t> backgroundTaskIdentiferForSMS(const std::string& key) = 0;
-    virtual void addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key) = 0;
-    virtual void removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key) = 0;
-    virtual void removeSMSfromQueue(const std::string& key) = 0;
-    virtual QueueState smsQueueState(const std::string& key) = 0;
-    virtual void markSMSQueued(const std::string& key) = 0;
+    std::optional<uint64_t> backgroundTaskIdentiferForSMS(const std::string& key);
+    void addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key);
+    void removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key);
+    void removeSMSfromQueue(const std::string& key);
+    QueueState smsQueueState(const std::string& key);
+    void markSMSQueued(const std::string& key);
+    void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                 const std::optional<std::string>& conversationID);
+    // Virtual so that the application object can also note the calls (its stand-in records them).
+    virtual void sendQueuedSMS();
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID);
+    virtual void playNewMessageAlertForMessageWithDate(double secondsSince1970);
+
+    // ---- conversation operations (service/conversation_operations.cpp)
+    std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID);
+    std::vector<std::shared_ptr<store::ManagedObject>>
+    sortedMessagesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    void markMessageAsRead(const std::string& conversationID, bool read);
+    void changeReadStatusForConversationWithID(const std::string& conversationID);
+    void markMessageAsSpam(const std::string& conversationID, bool spam);
+    void changeSpamStatusForConversationWithID(const std::string& conversationID);
+    void changeArchiveStateForConversationWithID(const std::string& conversationID);
+    void deleteConversationWithID(const std::string& conversationID);
+    void blockContact(bool block, const std::string& conversationID);
+    void setNote(const std::optional<std::string>& note, const std::string& conversationID);
+    void addContact(const std::string& name, const std::string& number, const std::string& type);
+    void updateLastMessagePropertiesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    // The common check of a JSON reply: false (and the service's message shown) for a refusal.
+    bool checkResponse(std::string_view text);
+    // The replies of those operations (the router's rows 16 to 22).
+    void conversationReply(HXReplyRow row, const HXRoutedReply& reply);
+    // The conversation actions offered for a conversation (codes 0 to 13), their titles and
+    // symbol images (service/conversation_actions.cpp).
+    std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    std::vector<int> messageOptionsForConversationWithID(const std::string& conversationID);
+    static std::optional<std::string> titleForConversationAction(int code);
+    static std::optional<std::string> imageForConversationAction(int code);
+
+    // ---- calls (service/calls.cpp)
+    void placeCallTo(const std::string& number);
+    virtual void startDirectCall();
 
     // ---- shared state
 
@@ -215,11 +257,17 @@ public:
     // The media branches of the reply router.
     void storeMediaReply(const HXRoutedReply& reply);
 
-protected:
     // This object as the web client, held weakly (empty when no shared pointer owns it).
     std::weak_ptr<HXApplicationWebClient> weakWebClient();
 
 private:
+    bool isSignedIn() const;
+    void sendConversationChange(const std::string& endpoint, const std::string& body, const std::string& tag);
+    // Runs work in a new private child context (published as the thread's context) and saves it
+    // up the chain; completion runs when the save reached the main context.
+    void inChildContext(std::function<void(const std::shared_ptr<store::Context>&)> work,
+                        std::function<void()> completion);
+    void removeMediaOfMessage(const std::shared_ptr<store::ManagedObject>& message);
     // The API request of a list code (1 unread, 5 spam, 6 archive) or the unread counts.
     std::optional<net::URLRequest> listRequest(int listCode);
 

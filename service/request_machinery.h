@@ -121,28 +121,9 @@ enum class HXReplyRow : int {
     None
 };
 
-// The branches of the reply router for rows whose operations are not built yet, one slot per
-// row: the table shrinks as they arrive (the router then calls the operation itself and the
-// row's slot goes). What the machinery asks of the shell is not here: those are virtual members
-// of the application object. A branch returns whether the common tail (entry removal, activity
-// indicator) runs; an empty slot counts as true.
-struct HXWebClientHooks {
-    using Branch = std::function<bool(const HXRoutedReply&)>;
-    Branch directCall;
-    Branch threadItemDelete;
-    Branch deleteForever;
-    Branch archiveMessages;
-    Branch mark;
-    Branch markSpam;
-    Branch block;
-    Branch addContact;
-    Branch smsSend;
-};
-
 // The web client's state on the application object.
 struct HXWebClient {
     HXEndpoints endpoints;
-    HXWebClientHooks hooks;
     // The request table and its monitor (re-entered: a media check starts a request under it).
     std::recursive_mutex urlDataLock;
     std::map<std::string, HXRequestEntry> urlData;
@@ -155,6 +136,9 @@ struct HXWebClient {
     std::optional<std::string> cachesDirectory;
     // The object cache for pictures and previews; the shared one unless set.
     std::shared_ptr<class HXCCache> objectCache;
+    // The operations that keep state of their own, made on first use.
+    std::shared_ptr<class HXCalls> calls;
+    std::shared_ptr<class HXMessageSender> sender;
 };
 
 // Scanners of reply texts (pure; used by the app object's operations and the fuzzers).

@@ -10,10 +10,12 @@
 #include "platform/foundation/strings.h"
 #include "platform/net/url_parts.h"
 #include "service/application_web_client.h"
+#include "service/calls.h"
 #include "service/custom_cookie_jar.h"
 #include "service/http_extensions.h"
 #include "service/message_list_screen.h"
 #include "service/request_machinery.h"
+#include "service/sms_sending.h"
 
 namespace {
 
@@ -366,37 +368,6 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
 
 }  // namespace
 
-namespace {
-
-// The slot of a row still served by the branch table; null for rows the router serves itself.
-HXWebClientHooks::Branch* branchSlot(HXWebClientHooks& hooks, HXReplyRow row) {
-    using R = HXReplyRow;
-    switch (row) {
-        case R::DirectCall:
-            return &hooks.directCall;
-        case R::ThreadItemDelete:
-            return &hooks.threadItemDelete;
-        case R::DeleteForever:
-            return &hooks.deleteForever;
-        case R::ArchiveMessages:
-            return &hooks.archiveMessages;
-        case R::Mark:
-            return &hooks.mark;
-        case R::MarkSpam:
-            return &hooks.markSpam;
-        case R::Block:
-            return &hooks.block;
-        case R::AddContact:
-            return &hooks.addContact;
-        case R::SMSSend:
-            return &hooks.smsSend;
-        default:
-            return nullptr;
-    }
-}
-
-}  // namespace
-
 void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& connection) {
     auto& web = webClient();
     // A connection superseded under its tag has nothing to route: the table speaks for the new one.
@@ -408,10 +379,6 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     reply.statusCode = connection.statusCode();
     const HXReplyRow row = rowForTag(web, reply.tag);
     bool tail = true;
-    auto branch = [&](HXReplyRow r) -> bool {
-        auto* slot = branchSlot(web.hooks, r);
-        return slot && *slot ? (*slot)(reply) : true;
-    };
     std::shared_ptr<const foundation::Data> bytes = reply.data;
     std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
     // Hands the bytes to the list screen of a view, taken on the main queue, for a parse on a
@@ -439,8 +406,20 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
             tail = false;
             break;
         case R::SMSSend:
-            branch(row);
+            if (auto self = weakSelf.lock()) HXMessageSender::of(self)->smsReply(reply);
             tail = false;
+            break;
+        case R::DirectCall:
+            if (auto self = weakSelf.lock()) tail = HXCalls::of(self)->directCallReply(reply);
+            break;
+        case R::ThreadItemDelete:
+        case R::DeleteForever:
+        case R::ArchiveMessages:
+        case R::Mark:
+        case R::MarkSpam:
+        case R::Block:
+        case R::AddContact:
+            conversationReply(row, reply);
             break;
         case R::Unread:
             if (reply.text.empty()) {
@@ -499,9 +478,6 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
             storeMediaReply(reply);
             break;
         case R::None:
-            break;
-        default:
-            tail = branch(row);
             break;
     }
     if (!tail) return;

@@ -42,8 +42,11 @@ std::vector<std::string> Menu::displayTitles() const {
             if (!(a->attributes & kMenuElementHidden)) out.push_back(a->title);
         } else if (auto m = std::dynamic_pointer_cast<Menu>(c)) {
             if (m->options & kMenuDisplayInline) {
+                // An inline group stands between separators; an empty one leaves no trace.
+                auto group = m->displayTitles();
+                if (group.empty()) continue;
                 if (!out.empty() && out.back() != "-") out.push_back("-");
-                for (auto& t : m->displayTitles()) out.push_back(t);
+                out.insert(out.end(), group.begin(), group.end());
                 out.push_back("-");
             } else {
                 out.push_back(m->title + " >");

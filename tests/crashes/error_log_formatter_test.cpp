@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "RurIdurev/RurIdurev/Internals/Model/log_container.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
@@ -90,6 +91,66 @@ TEST_F(ErrorLogFormatter, CrashReportBecomesTheCrashLog) {
     EXPECT_EQ(canonicalJSON(*json), canonicalJSON(crashestest::golden("formatted_apple_error.json")));
     // Frame 12345 lies in no image.
     EXPECT_TRUE(capture.contains("Cannot find image for 0x3039"));
+}
+
+// Whatever bytes a damaged report holds in its text fields, the crash log made from it is valid,
+// serialises to the JSON the ingestion sends (python3 as the independent reader) and carries the
+// readable rest of each required text.
+TEST_F(ErrorLogFormatter, TextThatIsNotUtf8StillGivesACrashLogThatIsSent) {
+    // The application's own versions stand in for a marketing version the report lacks.
+    writeVersionedInfo();
+    const std::string fffd = "\xEF\xBF\xBD";
+    const std::string exception =
+        "exception { name: \"std::runtime_error\" reason: \"boom\" frames { pc: 4198400 } }\n"
+        "machine_info { model: \"HX10,1\" processor { encoding: TYPE_ENCODING_MACH type: 16777223 subtype: 3 } "
+        "processor_count: 4 logical_processor_count: 8 }\n";
+    struct Case {
+        std::string stored;    // in the report's text form
+        std::string damaged;   // the same with bytes that are not UTF-8
+        std::string expected;  // in the canonical JSON of the log; empty: only the log's validity counts
+    } cases[] = {
+        {"name: \"SIGSEGV\"", "name: \"SIG\\xb2SEGV\"", "\"osExceptionType\":\"SIG" + fffd + "SEGV\""},
+        {"code: \"SEGV_MAPERR\"", "code: \"SE\\xb2\\xa9\\xa0\\xb2APERR\"",
+         "\"osExceptionCode\":\"SE" + fffd + fffd + fffd + fffd + "APERR\""},
+        {"name: \"std::runtime_error\"", "name: \"std::\\xffruntime_error\"",
+         "\"exceptionType\":\"std::" + fffd + "runtime_error\""},
+        {"reason: \"boom\"", "reason: \"bo\\xc0\\xafom\"", "\"exceptionReason\":\"bo" + fffd + fffd + "om\""},
+        {"name: \"/opt/hx/HXConnect.app/HXConnect\" uuid", "name: \"/opt/hx/HXConnect.app/HX\\xe2\\x82\" uuid",
+         "\"name\":\"HX" + fffd + fffd + "\",\"path\":\"/opt/hx/HXConnect.app/HX" + fffd + fffd + "\""},
+        {"name: \"/lib/libc.so.6\"", "name: \"/lib/\\xed\\xa0\\x80.so\"",
+         "\"path\":\"/lib/" + fffd + fffd + fffd + ".so\""},
+        {"name: \"_abort\"", "name: \"_ab\\xf4\\x90\\x80\\x80ort\"",
+         "\"code\":\"ab" + fffd + fffd + fffd + fffd + "ort + 20\""},
+        {"name: \"rip\" value: 4198416", "name: \"r\\xffip\" value: 4198416", "\"r" + fffd + "ip\":\"0x"},
+        {"os_version: \"12.4\"", "os_version: \"12.\\xff4\"", "\"osVersion\":\"12." + fffd + "4\""},
+        {"identifier: \"com.hxconnect\"", "identifier: \"com.\\xffhx\"", "\"appNamespace\":\"com." + fffd + "hx\""},
+        {"version: \"34\"", "version: \"3\\xff4\"", "\"appBuild\":\"3" + fffd + "4\""},
+        {"process_name: \"HXConnect\"", "process_name: \"HX\\xffConnect\"", "\"processName\":\"???\""},
+        {"process_path: \"/opt/hx/HXConnect.app/HXConnect\"", "process_path: \"/opt/hx/\\xff\"",
+         "\"applicationPath\":\"???\""},
+        {"parent_process_name: \"launchd\"", "parent_process_name: \"l\\xffaunchd\"", "\"parentProcessName\":\"???\""},
+        {"marketing_version: \"1.2\"", "marketing_version: \"1.\\xff\"", ""},
+        {"os_version: \"12.4\"", "os_version: \"12.4\" os_build: \"16\\xffG\"", ""},
+        {"model: \"HX10,1\"", "model: \"HX\\xff\"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damaged);
+        std::string text = report("1700000000", exception);
+        const size_t at = text.find(c.stored);
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, c.stored.size(), c.damaged);
+        auto r = reportFrom(text);
+        ASSERT_TRUE(r);
+        auto log = ZIVOErrorLogFormatter::errorLogFromCrashReport(*r);
+        ASSERT_TRUE(log);
+        const ZIVOLogContainer container(std::nullopt, {log});
+        EXPECT_TRUE(container.isValid());
+        const auto sent = container.serializeLog();
+        ASSERT_TRUE(sent.has_value());
+        const std::string canonical = canonicalJSON(*sent);
+        if (!c.expected.empty()) EXPECT_NE(canonical.find(c.expected), std::string::npos) << canonical;
+        EXPECT_TRUE(ZIVOErrorLogFormatter::errorReportFromLog(*log));
+    }
 }
 
 TEST_F(ErrorLogFormatter, WholeSecondCrashTimesMoveToTheEndOfTheSecondAlsoAfter2038) {
@@ -194,6 +255,8 @@ struct MethodNameImage {
         std::memcpy(page, b.data(), b.size());
         const char names[] = "doSomething:\0other";
         std::memcpy(page + 0x200, names, sizeof names);
+        const char malformed[] = "se\xffl:";  // not UTF-8
+        std::memcpy(page + 0x220, malformed, sizeof malformed);
         std::memset(page + 0x230, 'x', 0x10);  // a name that runs to the section's end without a NUL
     }
     ~MethodNameImage() { munmap(page, 0x1000); }
@@ -230,6 +293,7 @@ TEST(ErrorLogFormatterSelector, ReadsTheSelectorFromTheSameImageLoadedNow) {
         {"at a name", base + 0x200, uuid, "/App/Hx", "doSomething:"},
         {"inside the section, at the second name", base + 0x20D, uuid, "/App/Hx", "other"},
         {"a name without its NUL in the section", base + 0x230, uuid, "/App/Hx", std::nullopt},
+        {"a name that is not UTF-8", base + 0x220, uuid, "/App/Hx", std::nullopt},
         {"outside the section", base + 0x100, uuid, "/App/Hx", std::nullopt},
         {"another build of the image", base + 0x200, other, "/App/Hx", std::nullopt},
         {"another path", base + 0x200, uuid, "/App/Other", std::nullopt},

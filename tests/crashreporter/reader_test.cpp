@@ -155,4 +155,72 @@ TEST(ReportReader, MachCodesUpTo255) {
     EXPECT_EQ(failure(rest + signalWith(256)), "Crash report includes too many Mach Exception codes");
 }
 
+// Malformed bytes in a required text field read as U+FFFD, one per byte that starts no well-formed
+// sequence; well-formed text, multi-byte characters included, is kept byte for byte.
+TEST(ReportReader, RequiredTextThatIsNotUtf8KeepsItsPlace) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    struct Case {
+        const char* stored;  // text-format escapes
+        std::string read;
+    } cases[] = {
+        {"SE\\xb2GV", "SE" + fffd + "GV"},
+        {"\\xff\\xfe", fffd + fffd},
+        {"x\\xe2\\x82", "x" + fffd + fffd},                   // cut short at the end
+        {"\\xc0\\xafx", fffd + fffd + "x"},                   // overlong "/"
+        {"\\xed\\xa0\\x80", fffd + fffd + fffd},              // a UTF-16 surrogate
+        {"\\xf4\\x90\\x80\\x80", fffd + fffd + fffd + fffd},  // above U+10FFFF
+        {"caf\\xc3\\xa9 \\xf0\\x9f\\x92\\xa5", "caf\xC3\xA9 \xF0\x9F\x92\xA5"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        auto r = decode(std::string(kSystem) + kApp + kThread + kImage + "signal { name: \"SIGSEGV\" code: \"" +
+                        c.stored + "\" address: 0 }\n");
+        ASSERT_TRUE(r.ok()) << r.error().description();
+        EXPECT_EQ(r.value()->signalInfo().code, c.read);
+    }
+
+    auto r = decode(
+        "system_info { os_version: \"1\\xff\" architecture: X86_64 timestamp: 1 }\n"
+        "application_info { identifier: \"com.\\xff\" version: \"\\xff3\" }\n"
+        "threads { thread_number: 0 crashed: true frames { pc: 4096 symbol { name: \"_m\\xff\" start_address: 4090 } }"
+        " registers { name: \"r\\xffip\" value: 4096 } }\n"
+        "binary_images { base_address: 4096 size: 256 name: \"/bin/\\xff\" }\n"
+        "signal { name: \"SIG\\xff\" code: \"\\xff\" address: 0 }\n"
+        "exception { name: \"std::\\xff\" reason: \"boom\\xff\" frames { pc: 4096 symbol { name: \"\\xff\" "
+        "start_address: 1 } } }\n");
+    ASSERT_TRUE(r.ok()) << r.error().description();
+    const auto& report = *r.value();
+    EXPECT_EQ(report.systemInfo().operatingSystemVersion, "1" + fffd);
+    EXPECT_EQ(report.applicationInfo().applicationIdentifier, "com." + fffd);
+    EXPECT_EQ(report.applicationInfo().applicationVersion, fffd + "3");
+    EXPECT_EQ(report.threads()[0].stackFrames[0].symbolInfo->symbolName, "_m" + fffd);
+    EXPECT_EQ(report.threads()[0].registers[0].registerName, "r" + fffd + "ip");
+    EXPECT_EQ(report.images()[0].imageName, "/bin/" + fffd);
+    EXPECT_EQ(report.signalInfo().name, "SIG" + fffd);
+    EXPECT_EQ(report.exceptionInfo()->exceptionName, "std::" + fffd);
+    EXPECT_EQ(report.exceptionInfo()->exceptionReason, "boom" + fffd);
+    EXPECT_EQ((*report.exceptionInfo()->stackFrames)[0].symbolInfo->symbolName, fffd);
+}
+
+// Optional text that is not UTF-8 reads as absent; its well-formed neighbours are unaffected.
+TEST(ReportReader, OptionalTextThatIsNotUtf8IsAbsent) {
+    auto r = decode(
+        "system_info { os_version: \"1\" os_build: \"16\\xc3G\" architecture: X86_64 timestamp: 1 }\n"
+        "application_info { identifier: \"i\" version: \"3\" marketing_version: \"1.\\x80\" }\n"
+        "machine_info { model: \"Phone\\xfe\" processor { type: 7 subtype: 3 } processor_count: 1 "
+        "logical_processor_count: 1 }\n"
+        "process_info { process_name: \"a\\xffpp\" process_path: \"/bin/\\xe2\\x82\" parent_process_name: \"init\" "
+        "process_id: 9 parent_process_id: 1 native: true }\n" +
+        std::string(kThread) + kImage + kSignal);
+    ASSERT_TRUE(r.ok()) << r.error().description();
+    const auto& report = *r.value();
+    EXPECT_FALSE(report.systemInfo().operatingSystemBuild.has_value());
+    EXPECT_FALSE(report.applicationInfo().applicationMarketingVersion.has_value());
+    EXPECT_FALSE(report.machineInfo()->modelName.has_value());
+    EXPECT_FALSE(report.processInfo()->processName.has_value());
+    EXPECT_FALSE(report.processInfo()->processPath.has_value());
+    EXPECT_EQ(report.processInfo()->parentProcessName, "init");
+    EXPECT_EQ(report.processInfo()->processID, 9u);
+}
+
 }  // namespace

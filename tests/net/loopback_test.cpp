@@ -101,9 +101,9 @@ TEST_F(Loopback, SignInRedirectCarriesItsCookieThroughTheJarToTheNextRequest) {
     auto transport = net::CurlTransport::create(loop);
     auto jar = std::make_shared<CustomCookieJar>();
     auto delegate = std::make_shared<JarDelegate>(jar);
-    net::URLRequest form(service.origin() + "/signin/consent/save");
+    net::URLRequest form(service.origin() + "/signin/challenge");
     form.setHTTPMethod("POST");
-    form.setHTTPBody(std::string_view("continue=%2Fvoice%2F"));
+    form.setHTTPBody(std::string_view("Email=user%40example.test&continue=%2Fvoice%2Fb%2F0"));
     auto d = fetch(loop, transport, form, delegate);
     EXPECT_EQ(d->events.at(1), "redirect 302 " + service.origin() + "/voice/b/0");
     EXPECT_EQ(d->responses.at(0).statusCode, 200);

@@ -213,10 +213,10 @@ ZIVOErrorLogFormatter::selectorForRegisterWithName(const std::string& name, cons
             if (candidate >= start && candidate - start < length) {
                 const auto* text = static_cast<const char*>(
                     zvcrash_async_mobject_remap_address(&section, candidate, 0, length - (candidate - start)));
-                // The name must end inside the section.
+                // The name must end inside the section, and be text: it goes into the log's JSON.
                 const size_t room = length - (candidate - start);
                 const size_t n = text ? strnlen(text, room) : room;
-                if (text && n < room) selector = std::string(text, n);
+                if (text && n < room) selector = foundation::stringFromUtf8(std::string_view(text, n));
             }
             zvcrash_async_mobject_free(&section);
         }

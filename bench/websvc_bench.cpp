@@ -1,0 +1,190 @@
+// A 1,000-thread list reply (10 items each) parsed and stored as the message list does it, beside
+// the floor of the same work done by hand in the same run: the foundation's JSON parser and
+// plain SQLite prepared inserts of the same rows in one transaction, on the same schema. Each
+// benchmark also reports the peak resident memory it reached (VmHWM, reset before it starts).
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/connect_app_delegate.h"
+#include "emulator/emulator.h"
+#include "emulator/service_routes.h"
+#include "model/account.h"
+#include "model/message_store.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/json.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/store/coordinator.h"
+#include "service/vc_messages.h"
+
+namespace {
+
+using foundation::Value;
+
+const std::string& reply() {
+    static const std::string bytes = [] {
+        emulator::GeneratorOptions o;
+        o.seed = 1000;
+        o.smsThreads = 1000;
+        o.itemsPerThread = 10;
+        emulator::Emulator service(emulator::generateAccount(o));
+        emulator::RecordedRequest request;
+        request.method = "POST";
+        request.target = "/voice/v1/voiceclient/api2thread/list?alt=json";
+        request.path = "/voice/v1/voiceclient/api2thread/list";
+        request.body = "[2,1000,10,null,null,[null,true,true]]";
+        request.headers = {{"Authorization", "Bearer " + service.issueAccessToken()}};
+        return emulator::routeServiceRequest(service, request).body;
+    }();
+    return bytes;
+}
+
+double statusMiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::string_view(field).size())) / 1024.0;
+    return 0;
+}
+
+// Resets the peak to the current resident size and returns that size, so a benchmark can report
+// how far above its start it went.
+double resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    return statusMiB("VmHWM:");
+}
+
+double peakMiB() { return statusMiB("VmHWM:"); }
+
+void BM_ListParseIntoStore(benchmark::State& state) {
+    const std::string& bytes = reply();
+    dispatch::ScopedVirtualClock clock(1'760'000'100.0);
+    dispatch::RunLoop::main();
+    auto app = std::make_shared<HX_ConnectAppDelegate>();
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("bench@example.test");
+    account->setAuthV2(std::string("AuthV2"));
+    app->setAccount(account);
+    app->setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue"));
+    auto list = std::make_shared<VC_Messages>(app, VC_Messages::smsViewSettings("https://voice.test/voice/"));
+    std::atomic<int> saved{0};
+    foundation::NotificationCenter::defaultCenter().addObserver(&saved, "kOlderConversationMessagesLoadedNotification",
+                                                                [&](const foundation::Notification&) { ++saved; });
+    auto data = std::make_shared<const foundation::Data>(bytes.begin(), bytes.end());
+    size_t stored = 0;
+    const double start = resetPeak();
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!app->resetPersistentStore().ok()) state.SkipWithError("no store");
+        const int before = saved;
+        state.ResumeTiming();
+        list->parseMessagesFromData_v2(data, 0, {});
+        if (!clock->runUntil([&] { return saved > before; }, 600)) state.SkipWithError("the parse never saved");
+    }
+    state.counters["peak_MiB"] = peakMiB();
+    state.counters["peak_growth_MiB"] = peakMiB() - start;
+    auto context = app->managedObjectContext();
+    context->performAndWait(
+        [&] { stored = context->count(store::FetchRequest(HXMessageStore::kMessageEntity)).value(); });
+    state.counters["messages"] = static_cast<double>(stored);
+    state.counters["reply_KiB"] = static_cast<double>(bytes.size()) / 1024.0;
+    foundation::NotificationCenter::defaultCenter().removeObserver(&saved);
+    clock->runUntilIdle();
+}
+
+void BM_JsonAndRawSqliteFloor(benchmark::State& state) {
+    const std::string& bytes = reply();
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("hx-websvc-floor-" + std::to_string(::getpid()) + ".sqlite"))
+            .string();
+    size_t messages = 0;
+    const double start = resetPeak();
+    for (auto _ : state) {
+        state.PauseTiming();
+        (void)store::Coordinator::destroyPersistentStore(path);
+        {
+            auto coordinator = store::Coordinator::create(HXMessageStore::managedObjectModel());
+            (void)coordinator->addPersistentStore(path, HXMessageStore::storeOptions());
+        }
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+        state.ResumeTiming();
+
+        auto parsed = foundation::parseJSON(bytes);
+        if (!parsed.ok()) state.SkipWithError("bad reply");
+        const Value& root = parsed.value();
+        sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        sqlite3_stmt* conv = nullptr;
+        sqlite3_stmt* msg = nullptr;
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO HX_Conversation (conversationID, isRead, isSpam, isStarred, isTrash, "
+                           "isArchived, lastdate, lastMessageText, phoneNumber, sender, type, numberOfMessages) "
+                           "VALUES (?, ?, 0, 0, 0, 0, ?, ?, ?, ?, ?, ?)",
+                           -1, &conv, nullptr);
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO HX_Message (id, message, length, number, \"from\", date, "
+                           "isIndexedForSearch, Conversation) VALUES (?, ?, ?, ?, ?, '', 0, ?)",
+                           -1, &msg, nullptr);
+        messages = 0;
+        for (const Value& thread : root["thread"].asArray()) {
+            const auto& items = thread["item"].asArray();
+            const Value& contact = thread["contact"].asArray().back();
+            sqlite3_bind_text(conv, 1, thread["id"].asString().c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_int(conv, 2, thread["read"].boolValue());
+            sqlite3_bind_double(conv, 3, std::stod(items.front()["startTime"].asString()) / 1000);
+            sqlite3_bind_text(conv, 4, items.front()["messageText"].stringValue().c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(conv, 5, contact["phoneNumber"].stringValue().c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(conv, 6, contact["name"].stringValue().c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_int(conv, 7, items.back()["type"].asString() == "smsOut" ? 11 : 10);
+            sqlite3_bind_int(conv, 8, static_cast<int>(items.size()));
+            sqlite3_step(conv);
+            sqlite3_reset(conv);
+            const int64_t owner = sqlite3_last_insert_rowid(db);
+            for (const Value& item : items) {
+                sqlite3_bind_text(msg, 1, item["id"].asString().c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_text(msg, 2, item["messageText"].stringValue().c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_text(msg, 3, "0 seconds", -1, SQLITE_STATIC);
+                sqlite3_bind_int64(msg, 4, std::stoll(item["startTime"].asString()));
+                sqlite3_bind_int(msg, 5, item["type"].asString() == "smsOut");
+                sqlite3_bind_int64(msg, 6, owner);
+                sqlite3_step(msg);
+                sqlite3_reset(msg);
+                ++messages;
+            }
+        }
+        sqlite3_finalize(conv);
+        sqlite3_finalize(msg);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        state.PauseTiming();
+        sqlite3_close(db);
+        state.ResumeTiming();
+    }
+    state.counters["peak_MiB"] = peakMiB();
+    state.counters["peak_growth_MiB"] = peakMiB() - start;
+    state.counters["messages"] = static_cast<double>(messages);
+    (void)store::Coordinator::destroyPersistentStore(path);
+}
+
+}  // namespace
+
+// The floor first: its peak is then not raised by the object store's run.
+BENCHMARK(BM_JsonAndRawSqliteFloor)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_ListParseIntoStore)->Unit(benchmark::kMillisecond)->MinTime(2);
+
+int main(int argc, char** argv) {
+    // The store file goes below a home of its own.
+    auto home = std::filesystem::temp_directory_path() / ("hx-websvc-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(home);
+    ::setenv("HXCONNECT_HOME", home.c_str(), 1);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::filesystem::remove_all(home);
+    return 0;
+}

@@ -1,0 +1,91 @@
+#include "platform/services/url_opener.h"
+
+#include <algorithm>
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/url.h"
+
+namespace services {
+
+namespace {
+
+std::mutex gSharedMutex;
+std::shared_ptr<URLOpener> gShared;
+
+std::string schemeOf(const std::string& url) {
+    size_t colon = url.find(':');
+    if (colon == std::string::npos || colon == 0) return {};
+    std::string scheme = url.substr(0, colon);
+    for (auto& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme;
+}
+
+}  // namespace
+
+void Dialer::dial(std::string number) {
+    std::lock_guard lock(mutex_);
+    numbers_.push_back(std::move(number));
+}
+
+std::vector<std::string> Dialer::dialedNumbers() const {
+    std::lock_guard lock(mutex_);
+    return numbers_;
+}
+
+void Dialer::clear() {
+    std::lock_guard lock(mutex_);
+    numbers_.clear();
+}
+
+std::shared_ptr<URLOpener> URLOpener::shared() {
+    std::lock_guard lock(gSharedMutex);
+    if (!gShared) gShared = std::make_shared<URLOpener>();
+    return gShared;
+}
+
+void URLOpener::setShared(std::shared_ptr<URLOpener> opener) {
+    std::lock_guard lock(gSharedMutex);
+    gShared = std::move(opener);
+}
+
+bool URLOpener::canOpenURL(const std::string& url) const {
+    const std::string scheme = schemeOf(url);
+    std::lock_guard lock(mutex_);
+    return !scheme.empty() && std::find(schemes_.begin(), schemes_.end(), scheme) != schemes_.end();
+}
+
+void URLOpener::registerScheme(const std::string& scheme) {
+    std::lock_guard lock(mutex_);
+    schemes_.push_back(scheme);
+}
+
+void URLOpener::openURL(const std::string& url, const foundation::Dictionary&, Completion completion) {
+    const bool can = canOpenURL(url);
+    {
+        std::lock_guard lock(mutex_);
+        opened_.push_back(url);
+    }
+    bool success = can;
+    if (can && schemeOf(url) == "tel") {
+        // "tel:" and the number; a number that is not validly escaped does not dial.
+        auto number = foundation::percentDecode(std::string_view(url).substr(4));
+        if (number && !number->empty())
+            dialer_->dial(*number);
+        else
+            success = false;
+    }
+    if (completion) dispatch::Queue::main()->async([completion, success] { completion(success); });
+}
+
+std::vector<std::string> URLOpener::openedURLs() const {
+    std::lock_guard lock(mutex_);
+    return opened_;
+}
+
+void URLOpener::clear() {
+    std::lock_guard lock(mutex_);
+    opened_.clear();
+    dialer_->clear();
+}
+
+}  // namespace services

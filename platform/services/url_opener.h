@@ -1,0 +1,54 @@
+// Opening URLs as the platform's application does (openURL:options:completionHandler:), for a
+// device without the platform: every URL asked for is recorded in order, "tel:" URLs are handed
+// to an in-memory dialer that keeps the numbers it was given, and "http"/"https" URLs count as
+// opened in the browser. Tests and the shell read what was opened.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/value.h"
+
+namespace services {
+
+// The phone's own dialer: the numbers handed to it, percent escapes removed.
+class Dialer {
+public:
+    void dial(std::string number);
+    std::vector<std::string> dialedNumbers() const;
+    void clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> numbers_;
+};
+
+class URLOpener {
+public:
+    using Completion = std::function<void(bool success)>;
+
+    static std::shared_ptr<URLOpener> shared();
+    // Replaces the process's opener (null: a fresh one).
+    static void setShared(std::shared_ptr<URLOpener> opener);
+
+    // Whether a URL of this scheme has somewhere to go: "tel", "http", "https" and registered ones.
+    bool canOpenURL(const std::string& url) const;
+    void registerScheme(const std::string& scheme);
+    // Records the URL and hands it on; completion, when given, hears the result on the main queue.
+    void openURL(const std::string& url, const foundation::Dictionary& options = {}, Completion completion = {});
+
+    std::vector<std::string> openedURLs() const;
+    void clear();
+    const std::shared_ptr<Dialer>& dialer() const { return dialer_; }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> opened_;
+    std::vector<std::string> schemes_ = {"tel", "http", "https"};
+    std::shared_ptr<Dialer> dialer_ = std::make_shared<Dialer>();
+};
+
+}  // namespace services

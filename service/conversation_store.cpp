@@ -1,0 +1,159 @@
+#include "service/conversation_store.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "model/message_store.h"
+#include "model/phone_extensions.h"
+#include "platform/foundation/format.h"
+
+namespace HXConversationStore {
+
+namespace {
+
+std::string localized(const char* key) { return PhoneExtensions::localizedString(key); }
+
+std::string stringOf(const foundation::Value& v) { return v.isString() ? v.asString() : std::string(); }
+
+bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+std::string mimeTypeOf(const foundation::Value& attachment) {
+    if (!attachment.isDictionary()) return {};
+    const auto& d = attachment.asDictionary();
+    for (const char* key : {"mimeType", "mime_type"})
+        if (const auto* v = d.find(key); v && v->isString()) return v->asString();
+    return {};
+}
+
+const char* kindOfOne(const std::string& type) {
+    if (beginsWith(type, "image/")) return "image";
+    if (beginsWith(type, "audio/")) return "audio file";
+    if (beginsWith(type, "video/")) return "video";
+    if (type == "text/x-vcard") return "contact card";
+    return nullptr;
+}
+
+const char* kindOfMany(const std::string& type) {
+    if (beginsWith(type, "image")) return "images";
+    if (beginsWith(type, "audio")) return "audio files";
+    if (beginsWith(type, "video")) return "videos";
+    if (type == "text/x-vcard") return "contact cards";
+    return nullptr;
+}
+
+}  // namespace
+
+int64_t maskForItemType(std::string_view type) {
+    static const std::unordered_map<std::string_view, int64_t> table = {
+        {"missed", 1},
+        {"inbound", 2},
+        {"voicemail", 4},
+        {"recording", 16},
+        {"callReturn", 128},
+        {"click2call", 256},
+        {"smsIn", 1024},
+        {"smsOut", 2048},
+        {"chatCall", 4096},
+        {"managedCall", 8192},
+        {"mobileDialerCallThrough", 32768},
+        {"shadowNumberCall", 32768},
+        {"webCall", 32768},
+        {"partnerOutboundCallCarrier", 65536},
+        {"sip", 131072},
+        {"settings", 0},
+        {"unroutable", 0},
+    };
+    auto it = table.find(type);
+    return it == table.end() ? 0 : it->second;
+}
+
+foundation::Array typesForMask(int64_t mask) {
+    foundation::Array types;
+    for (int bit = 0; bit < 63; ++bit)
+        if (mask & (int64_t{1} << bit)) types.push_back(foundation::Value(static_cast<int64_t>(bit)));
+    return types;
+}
+
+int64_t typeCodeForMask(int64_t mask) {
+    for (int bit = 0; bit < 63; ++bit)
+        if (mask & (int64_t{1} << bit)) return bit;
+    return 0;
+}
+
+bool isTextType(int64_t type) { return type == 10 || type == 11; }
+
+bool isHistoryType(int64_t type) { return type >= 0 && type < 63 && (kHistoryTypes & (int64_t{1} << type)); }
+
+store::ManagedObjectPtr conversationWithID(const store::ContextPtr& context, const std::string& conversationID) {
+    if (!context) return nullptr;
+    auto coordinator = context->persistentStoreCoordinator();
+    if (!coordinator) return nullptr;
+    foundation::Dictionary vars;
+    vars.set("ID", conversationID);
+    auto request = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate("cv_ID", vars);
+    if (!request.ok()) return nullptr;
+    auto found = request.value();
+    found.fetchLimit = 1;
+    found.relationshipKeyPathsForPrefetching = {"Messages"};
+    auto rows = context->fetch(found);
+    if (!rows.ok() || rows.value().empty()) return nullptr;
+    return rows.value().front();
+}
+
+std::vector<store::ManagedObjectPtr> sortedMessages(const store::ManagedObjectPtr& conversation) {
+    auto messages = conversation->objects("Messages");
+    if (messages.size() > 1)
+        std::stable_sort(messages.begin(), messages.end(), [](const auto& a, const auto& b) {
+            return a->value("number").int64Value() < b->value("number").int64Value();
+        });
+    return messages;
+}
+
+std::string attachmentSummary(const foundation::Array& attachments) {
+    if (attachments.empty()) return {};
+    const std::string first = mimeTypeOf(attachments[0]);
+    if (attachments.size() == 1) {
+        const char* kind = kindOfOne(first);
+        return foundation::format(localized("Attachment: 1 %@"), kind ? localized(kind) : first);
+    }
+    bool mixed = std::any_of(attachments.begin(), attachments.end(),
+                             [&](const foundation::Value& a) { return mimeTypeOf(a) != first; });
+    const char* kind = mixed ? "mixed attachments" : kindOfMany(first);
+    return foundation::format(localized("Attachment: %lu %@"), static_cast<uint64_t>(attachments.size()),
+                              kind ? localized(kind) : first);
+}
+
+void updateLastMessageProperties(const store::ManagedObjectPtr& conversation, bool signedIn) {
+    if (!conversation) return;
+    auto messages = sortedMessages(conversation);
+    if (messages.empty()) return;
+    const auto& newest = messages.back();
+    static const std::string nbsp = "\u00A0";
+    std::string prefix;
+    if (stringOf(conversation->value("sender")) == "Group Message") {
+        if (newest->value("from").boolValue()) {
+            prefix = localized("Me:") + nbsp;
+        } else {
+            std::string name = stringOf(newest->value("senderName"));
+            if (auto cut = name.rfind(nbsp + "("); cut != std::string::npos) name.erase(cut);
+            if (name.empty()) name = stringOf(newest->value("senderNumber"));
+            prefix = name + ":" + nbsp;
+        }
+    }
+    if (signedIn)
+        (void)conversation->setValue(
+            "lastdate", foundation::Date{static_cast<double>(newest->value("number").int64Value() / 1000)});
+    const std::string text = stringOf(newest->value("message"));
+    auto attachments = newest->value("attachments");
+    if (!text.empty())
+        (void)conversation->setValue("lastMessageText", prefix + text);
+    else if (attachments.isArray() && !attachments.asArray().empty())
+        (void)conversation->setValue("lastMessageText", prefix + attachmentSummary(attachments.asArray()));
+    const int64_t type = conversation->value("type").int64Value();
+    if (isHistoryType(type))
+        (void)conversation->setValue("lastMessageLength", newest->value("length"));
+    else if (type >= 0 && type < 63 && (kVoicemailOrTextTypes & (int64_t{1} << type)))
+        (void)conversation->setValue("numberOfMessages", static_cast<int64_t>(messages.size()));
+}
+
+}  // namespace HXConversationStore

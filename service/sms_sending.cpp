@@ -1,0 +1,503 @@
+#include "service/sms_sending.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "model/account.h"
+#include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/animated_image.h"
+#include "platform/graphics/image_operations.h"
+#include "platform/net/cookie.h"
+#include "platform/net/url_session.h"
+#include "service/application_web_client.h"
+#include "service/calls.h"
+#include "service/custom_cookie_jar.h"
+#include "service/proto/hxcpb.h"
+
+namespace {
+
+using foundation::Dictionary;
+using foundation::Value;
+
+constexpr const char* kQueue = "smsQueue";
+
+void post(const char* name, std::shared_ptr<void> object = nullptr) {
+    foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
+}
+
+// One target number per recipient of "a|b|c", each reduced to its dialable characters.
+void addTargetNumbers(HXCPB_SendSMSRequest& message, std::string_view recipients) {
+    size_t at = 0;
+    while (at <= recipients.size()) {
+        size_t bar = recipients.find('|', at);
+        if (bar == std::string_view::npos) bar = recipients.size();
+        message.add_targetnumber(HXKeepDialable(recipients.substr(at, bar - at)));
+        at = bar + 1;
+    }
+}
+
+// A decimal key's number; keys that are not numbers sort first.
+uint64_t keyNumber(const std::string& key) {
+    uint64_t n = 0;
+    auto [p, ec] = std::from_chars(key.data(), key.data() + key.size(), n);
+    return ec == std::errc() && p == key.data() + key.size() ? n : 0;
+}
+
+std::vector<std::string> keysInOrder(const Dictionary& queue) {
+    std::vector<std::string> keys;
+    for (const auto& k : queue.keys()) keys.push_back(k.string());
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const std::string& a, const std::string& b) { return keyNumber(a) < keyNumber(b); });
+    return keys;
+}
+
+}  // namespace
+
+std::shared_ptr<HXMessageSender> HXMessageSender::of(const std::shared_ptr<HXApplicationWebClient>& app) {
+    auto& web = app->webClient();
+    std::lock_guard lock(app->monitor());
+    if (!web.sender) web.sender = std::make_shared<HXMessageSender>(app);
+    return web.sender;
+}
+
+std::string HXMessageSender::tagPrefix() const {
+    auto a = app();
+    return a ? a->webClient().endpoints.servicePageBase() + "sms/send/" : std::string();
+}
+
+std::string HXMessageSender::nextKey(const Dictionary& queue) {
+    uint64_t largest = 0;
+    for (const auto& k : queue.keys()) largest = std::max(largest, keyNumber(k.string()));
+    return std::to_string(largest + 1);
+}
+
+std::optional<std::string> HXMessageSender::conversationIDFromReply(std::string_view bytes) {
+    auto reply = hxcpb::parse<HXCPB_SendSMSResponse>(bytes);
+    if (!reply) return std::nullopt;
+    return reply->has_conversationid() ? reply->conversationid() : std::string();
+}
+
+Dictionary HXMessageSender::accountQueue() const {
+    auto a = app();
+    if (!a || !a->account() || a->account()->username().empty()) return {};
+    auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kQueue);
+    if (!all) return {};
+    const Value& mine = all->get(a->account()->username());
+    return mine.isDictionary() ? mine.asDictionary() : Dictionary();
+}
+
+void HXMessageSender::writeQueue(const Dictionary& queue) {
+    auto a = app();
+    if (!a || !a->account() || a->account()->username().empty()) return;
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    Dictionary all = defaults->dictionaryForKey(kQueue).value_or(Dictionary());
+    if (queue.empty())
+        all.remove(a->account()->username());
+    else
+        all.set(a->account()->username(), queue);
+    if (all.empty())
+        defaults->removeObjectForKey(kQueue);
+    else
+        (void)defaults->setObject(all, kQueue);
+    // The queue must outlive the process: a message the user sent is never only in memory.
+    (void)defaults->synchronize();
+}
+
+void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                              const std::optional<std::string>& conversationID) {
+    auto a = app();
+    if (!a || !a->account() || !a->account()->authV2()) return;
+    if (!conversationID && !recipients) return;
+    Dictionary entry;
+    entry.set("message", text);
+    if (conversationID)
+        entry.set("conversation", *conversationID);
+    else
+        entry.set("number", *recipients);
+    // The message keeps its id through every attempt, so the service can tell a repeat.
+    entry.set("randomID", static_cast<int64_t>(getRandomSMS_ID()));
+    std::string key;
+    if (!a->account()->username().empty()) {
+        Dictionary queue = accountQueue();
+        key = nextKey(queue);
+        queue.set(key, entry);
+        writeQueue(queue);
+    }
+    startEntry(key.empty() ? nextKey({}) : key, entry);
+}
+
+void HXMessageSender::startEntry(const std::string& key, const Dictionary& entry) {
+    auto a = app();
+    if (!a) return;
+    auto& web = a->webClient();
+    HXCPB_SendSMSRequest message;
+    if (entry.contains("conversation")) {
+        message.set_conversationid(entry.get("conversation").stringValue());
+    } else {
+        addTargetNumbers(message, entry.get("number").stringValue());
+    }
+    message.set_messagetext(entry.get("message").stringValue());
+    message.set_randomid(static_cast<uint64_t>(entry.get("randomID").int64Value()));
+    auto request = HXProtobufRequest(web.endpoints.protobufApi + "/voice/v1/voiceclient/api2thread/sendsms", message);
+    std::optional<std::string> authorization = a->retrieveOAuth();
+    // Without a token the entry waits in the queue for the next drain.
+    if (!authorization) return;
+    request.setValue(*authorization, "Authorization");
+    a->startAsyncLoadWithRequest(std::move(request), tagPrefix() + key);
+}
+
+void HXMessageSender::sendQueuedSMS() {
+    auto a = app();
+    if (!a) return;
+    auto& web = a->webClient();
+    const std::string prefix = tagPrefix();
+    {
+        std::lock_guard lock(web.urlDataLock);
+        for (const auto& [tag, entry] : web.urlData)
+            if (tag.compare(0, prefix.size(), prefix) == 0) return;
+    }
+    Dictionary queue = accountQueue();
+    if (queue.empty()) return;
+    // Every entry is taken in key order. One that was under way when the app last ran is dropped
+    // (it may have reached the service); the others move to new keys in this same write and
+    // are sent from there.
+    std::vector<std::pair<std::string, Dictionary>> moved;
+    Dictionary next;
+    for (const auto& key : keysInOrder(queue)) {
+        const Value& v = queue.get(key);
+        if (!v.isDictionary() || v.asDictionary().contains("backgroundTaskID")) continue;
+        Dictionary entry = v.asDictionary();
+        entry.remove("queued");
+        if (!entry.get("randomID").isInt()) entry.set("randomID", static_cast<int64_t>(getRandomSMS_ID()));
+        moved.emplace_back(key, std::move(entry));
+    }
+    uint64_t counter = 0;
+    for (const auto& k : queue.keys()) counter = std::max(counter, keyNumber(k.string()));
+    std::vector<std::pair<std::string, Dictionary>> starts;
+    for (auto& [oldKey, entry] : moved) {
+        std::string key = std::to_string(++counter);
+        next.set(key, entry);
+        starts.emplace_back(key, std::move(entry));
+    }
+    writeQueue(next);
+    std::weak_ptr<HXMessageSender> weak = weak_from_this();
+    for (auto& start : starts)
+        dispatch::Queue::main()->async([weak, start] {
+            if (auto self = weak.lock()) self->startEntry(start.first, start.second);
+        });
+}
+
+void HXMessageSender::removeSMSfromQueue(const std::string& key) {
+    Dictionary queue = accountQueue();
+    if (!queue.contains(key)) return;
+    queue.remove(key);
+    writeQueue(queue);
+    sendQueuedSMS();
+}
+
+void HXMessageSender::addBackgroundTaskIdentifier(uint64_t task, const std::string& key) {
+    tasks_[key] = task;
+    Dictionary queue = accountQueue();
+    Value* v = queue.find(key);
+    if (!v || !v->isDictionary()) return;
+    Dictionary entry = v->asDictionary();
+    entry.set("backgroundTaskID", static_cast<int64_t>(task));
+    queue.set(key, entry);
+    writeQueue(queue);
+}
+
+void HXMessageSender::removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key) {
+    tasks_.erase(key);
+    Dictionary queue = accountQueue();
+    Value* v = queue.find(key);
+    if (!v || !v->isDictionary() || !v->asDictionary().contains("backgroundTaskID")) return;
+    Dictionary entry = v->asDictionary();
+    entry.remove("backgroundTaskID");
+    queue.set(key, entry);
+    writeQueue(queue);
+}
+
+std::optional<uint64_t> HXMessageSender::backgroundTaskIdentiferForSMS(const std::string& key) const {
+    const Dictionary queue = accountQueue();
+    const Value& v = queue.get(key);
+    if (v.isDictionary() && v["backgroundTaskID"].isInt())
+        return static_cast<uint64_t>(v["backgroundTaskID"].int64Value());
+    if (auto it = tasks_.find(key); it != tasks_.end()) return it->second;
+    return std::nullopt;
+}
+
+HXApplicationWebClient::QueueState HXMessageSender::queueState(const std::string& key) const {
+    const Dictionary queue = accountQueue();
+    const Value& v = queue.get(key);
+    if (!v.isDictionary()) return HXApplicationWebClient::QueueState::Absent;
+    return v["queued"].boolValue() ? HXApplicationWebClient::QueueState::Queued
+                                   : HXApplicationWebClient::QueueState::Present;
+}
+
+void HXMessageSender::markQueued(const std::string& key) {
+    Dictionary queue = accountQueue();
+    Value* v = queue.find(key);
+    if (!v || !v->isDictionary()) return;
+    Dictionary entry = v->asDictionary();
+    entry.set("queued", true);
+    queue.set(key, entry);
+    writeQueue(queue);
+}
+
+void HXMessageSender::endTask(const std::string& key) {
+    auto a = app();
+    if (!a) return;
+    auto task = backgroundTaskIdentiferForSMS(key);
+    tasks_.erase(key);
+    if (task && *task) foundation::Application::shared().endBackgroundTask(*task);
+}
+
+void HXMessageSender::smsReply(const HXRoutedReply& reply) {
+    auto a = app();
+    if (!a) return;
+    auto& web = a->webClient();
+    const std::string key = reply.tag.substr(std::min(reply.tag.size(), tagPrefix().size()));
+    auto finish = [&] {
+        bool empty;
+        {
+            std::lock_guard lock(web.urlDataLock);
+            web.urlData.erase(reply.tag);
+            empty = web.urlData.empty();
+        }
+        if (empty && web.networkActivityIndicatorVisible) {
+            web.networkActivityIndicatorVisible = false;
+            a->setNetworkActivityIndicatorVisible(false);
+        }
+    };
+    auto removeOverlay = [&] {
+        if (a->loadingOverlayShown()) a->removeLoadingOverlay();
+    };
+    if (!a->account() || !a->account()->authV2()) {
+        // Signed out meanwhile: the send is over all the same; nothing may keep it alive.
+        endTask(key);
+        finish();
+        return;
+    }
+    std::string_view bytes =
+        reply.data ? std::string_view(reinterpret_cast<const char*>(reply.data->data()), reply.data->size())
+                   : std::string_view();
+    // An error status or an empty body is a refusal, never a send (an empty body reads as a
+    // reply with no fields).
+    std::optional<std::string> conversation;
+    if (!bytes.empty() && reply.statusCode < 400) conversation = conversationIDFromReply(bytes);
+    if (!conversation) {
+        removeOverlay();
+        a->showSMSErrorFromData(reply.data ? *reply.data : foundation::Data());
+    }
+    const auto task = backgroundTaskIdentiferForSMS(key);
+    post("kSMSReplySendingProgressNotification");
+    removeSMSfromQueue(key);
+    if (!conversation || conversation->empty()) {
+        post("kRemoveSMSReplySendingProgressNotification");
+    } else {
+        removeOverlay();
+        post("kSMSReplySentNotification", std::make_shared<std::string>(*conversation));
+        auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kQueue);
+        if (a->newMessageAlert() && (!all || all->size() <= 1)) a->playSound("Message Sent");
+        if (a->isInBackground()) (void)foundation::UserDefaults::standardUserDefaults()->synchronize();
+    }
+    finish();
+    tasks_.erase(key);
+    if (task && *task) foundation::Application::shared().endBackgroundTask(*task);
+    if (!a->isInBackground()) {
+        std::weak_ptr<HXMessageSender> weak = weak_from_this();
+        dispatch::Queue::main()->async([weak] {
+            if (auto self = weak.lock()) self->sendQueuedSMS();
+        });
+    }
+}
+
+void HXMessageSender::playNewMessageAlertForMessageWithDate(double seconds) {
+    auto a = app();
+    if (!a) return;
+    if (a->newMessageAlert() && a->lastNotification() < seconds) {
+        a->playSound("4095");
+        a->playSound("NewMessage");
+    }
+    a->setLastNotification(dispatch::wallNow());
+}
+
+void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                              const std::optional<std::string>& recipients,
+                              const std::optional<std::string>& conversationID) {
+    auto a = app();
+    if (!a || images.empty()) return;
+    // Callers give one of the two; with neither nothing is started (no progress, no task).
+    if (!conversationID && !recipients) return;
+    auto authorization = a->retrieveOAuth();
+    if (!authorization) return;
+    auto& web = a->webClient();
+    std::optional<std::string> cookie;
+    if (auto jar = a->cookieJar()) {
+        std::lock_guard lock(jar->lock());
+        if (auto cookies = jar->cookiesForURL(web.endpoints.servicePageBase() + "inbox/recent/unread/"))
+            cookie = net::Cookie::requestHeaderValue(*cookies);
+    }
+    net::URLSessionConfiguration configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.httpAdditionalHeaders.set("Accept-Encoding", "gzip");
+    if (cookie) configuration.httpAdditionalHeaders.set("Cookie", *cookie);
+    configuration.httpAdditionalHeaders.set("Content-Type", "application/x-protobuf");
+    configuration.httpAdditionalHeaders.set("Authorization", *authorization);
+    configuration.httpAdditionalHeaders.set("Connection", "Keep-Alive");
+    auto session = net::URLSession::sessionWithConfiguration(std::move(configuration));
+    auto& platform = foundation::Application::shared();
+    auto task = std::make_shared<foundation::BackgroundTaskIdentifier>(0);
+    *task = platform.beginBackgroundTask("MMS", [task] { foundation::Application::shared().endBackgroundTask(*task); });
+    post("kSMSReplySendingProgressNotification");
+
+    // The results of the uploads, shared by their completions on the session's queue.
+    struct Shared {
+        std::mutex mutex;
+        std::optional<std::string> conversation;
+        bool allSent = true;
+        std::optional<foundation::Data> failedReply;
+    };
+    auto shared = std::make_shared<Shared>();
+    shared->conversation = conversationID;
+    auto group = std::make_shared<dispatch::Group>();
+    for (size_t i = 0; i < images.size(); ++i) {
+        HXCPB_SendSMSRequest message;
+        if (conversationID) {
+            message.set_conversationid(*conversationID);
+        } else {
+            addTargetNumbers(message, *recipients);
+        }
+        message.set_randomid(getRandomSMS_ID());
+        message.set_messagetext(i == 0 ? text : std::string());
+        auto* attachment = message.mutable_attachment();
+        if (images[i].animated) {
+            const auto& gif = images[i].animated->data();
+            attachment->set_imagetype(4);
+            attachment->set_data(std::string(gif.begin(), gif.end()));
+        } else {
+            auto jpeg = graphics::UIImageJPEGRepresentationWithMaxSize(
+                graphics::imageWithFixedOrientationOfImage(images[i].still), 2000000, 0.7);
+            // A picture that cannot be encoded is not sent, and the message does not count as sent.
+            if (!jpeg) {
+                shared->allSent = false;
+                continue;
+            }
+            attachment->set_imagetype(1);
+            attachment->set_data(std::string(jpeg->begin(), jpeg->end()));
+        }
+        auto request =
+            HXProtobufRequest(web.endpoints.protobufApi + "/voice/v1/voiceclient/api2thread/sendsms", message);
+        group->enter();
+        auto upload = session->dataTaskWithRequest(
+            std::move(request),
+            [shared, group](const foundation::Data& data, const std::optional<net::HTTPURLResponse>& response,
+                            const std::optional<foundation::Error>& error) {
+                {
+                    std::lock_guard lock(shared->mutex);
+                    if (!error) {
+                        post("kSMSReplySendingProgressNotification");
+                        std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+                        const bool refused = bytes.empty() || (response && response->statusCode >= 400);
+                        auto conversation = refused ? std::nullopt : conversationIDFromReply(bytes);
+                        if (!conversation && !shared->failedReply) shared->failedReply = data;
+                        if (conversation && !conversation->empty() && !shared->conversation)
+                            shared->conversation = conversation;
+                        shared->allSent = shared->allSent && conversation && !conversation->empty();
+                    } else {
+                        shared->allSent = false;
+                    }
+                }
+                group->leave();
+            });
+        a->setNetworkActivityIndicatorVisible(true);
+        upload->resume();
+        post("kSMSReplySendingProgressNotification");
+    }
+    std::weak_ptr<HXApplicationWebClient> weak = a;
+    group->notify(dispatch::Queue::main(), [weak, session, shared, task, group] {
+        session->finishTasksAndInvalidate();
+        post("kRemoveSMSReplySendingProgressNotification");
+        auto a = weak.lock();
+        if (a) {
+            if (shared->allSent) {
+                if (a->loadingOverlayShown()) a->removeLoadingOverlay();
+                post("kSMSReplySentNotification",
+                     shared->conversation ? std::make_shared<std::string>(*shared->conversation) : nullptr);
+                if (a->newMessageAlert()) a->playSound("Message Sent");
+                if (a->isInBackground()) (void)foundation::UserDefaults::standardUserDefaults()->synchronize();
+            } else {
+                // A failure is told, whether the service refused or the upload never got through.
+                if (a->loadingOverlayShown()) a->removeLoadingOverlay();
+                a->showSMSErrorFromData(shared->failedReply.value_or(foundation::Data()));
+            }
+        }
+        foundation::Application::shared().endBackgroundTask(*task);
+        if (!a) return;
+        bool empty;
+        {
+            std::lock_guard lock(a->webClient().urlDataLock);
+            empty = a->webClient().urlData.empty();
+        }
+        if (empty) a->setNetworkActivityIndicatorVisible(false);
+    });
+}
+
+// ---- the application's queue operations, for the request machinery and the shell
+
+namespace {
+
+std::shared_ptr<HXMessageSender> senderOf(HXApplicationWebClient& app) {
+    auto self = app.weakWebClient().lock();
+    return self ? HXMessageSender::of(self) : nullptr;
+}
+
+}  // namespace
+
+std::optional<uint64_t> HXApplicationWebClient::backgroundTaskIdentiferForSMS(const std::string& key) {
+    auto sender = senderOf(*this);
+    return sender ? sender->backgroundTaskIdentiferForSMS(key) : std::nullopt;
+}
+
+void HXApplicationWebClient::addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key) {
+    if (auto sender = senderOf(*this)) sender->addBackgroundTaskIdentifier(task, key);
+}
+
+void HXApplicationWebClient::removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key) {
+    if (auto sender = senderOf(*this)) sender->removeBackgroundTaskIdentifierForQueuedSMS(key);
+}
+
+void HXApplicationWebClient::removeSMSfromQueue(const std::string& key) {
+    if (auto sender = senderOf(*this)) sender->removeSMSfromQueue(key);
+}
+
+HXApplicationWebClient::QueueState HXApplicationWebClient::smsQueueState(const std::string& key) {
+    auto sender = senderOf(*this);
+    return sender ? sender->queueState(key) : QueueState::Absent;
+}
+
+void HXApplicationWebClient::markSMSQueued(const std::string& key) {
+    if (auto sender = senderOf(*this)) sender->markQueued(key);
+}
+
+void HXApplicationWebClient::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                                     const std::optional<std::string>& conversationID) {
+    if (auto sender = senderOf(*this)) sender->sendSMS(text, recipients, conversationID);
+}
+
+void HXApplicationWebClient::sendQueuedSMS() {
+    if (auto sender = senderOf(*this)) sender->sendQueuedSMS();
+}
+
+void HXApplicationWebClient::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                                     const std::optional<std::string>& recipients,
+                                     const std::optional<std::string>& conversationID) {
+    if (auto sender = senderOf(*this)) sender->sendMMS(text, images, recipients, conversationID);
+}
+
+void HXApplicationWebClient::playNewMessageAlertForMessageWithDate(double secondsSince1970) {
+    if (auto sender = senderOf(*this)) sender->playNewMessageAlertForMessageWithDate(secondsSince1970);
+}

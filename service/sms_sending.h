@@ -1,0 +1,75 @@
+// Sending text messages through the service with a queue of unsent messages that survives the
+// app's end (the preference "smsQueue": user name -> decimal key -> entry), and the replies of
+// those sends. Every queue change is written to disk at once, and a queued message is moved to
+// its new key in the same write that takes it off its old one, so no stop of the process loses
+// it. Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/value.h"
+#include "service/application_web_client.h"
+#include "service/request_machinery.h"
+
+class HXApplicationWebClient;
+namespace graphics {
+class Image;
+class HXCAnimatedImage;
+}  // namespace graphics
+
+// A picture of a picture message: an animated GIF, sent as it is, or a still picture.
+struct HXMMSImage {
+    std::shared_ptr<graphics::HXCAnimatedImage> animated;
+    std::shared_ptr<const graphics::Image> still;
+};
+
+class HXMessageSender : public std::enable_shared_from_this<HXMessageSender> {
+public:
+    explicit HXMessageSender(std::weak_ptr<HXApplicationWebClient> app) : app_(std::move(app)) {}
+    // The sender of the application (made on first use, kept by its web client).
+    static std::shared_ptr<HXMessageSender> of(const std::shared_ptr<HXApplicationWebClient>& app);
+
+    // recipients: numbers separated by "|" (used without a conversation id).
+    void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                 const std::optional<std::string>& conversationID);
+    void sendQueuedSMS();
+    // One upload per picture, all at once, not queued; only the first carries the text.
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID);
+    void removeSMSfromQueue(const std::string& key);
+    void addBackgroundTaskIdentifier(uint64_t task, const std::string& key);
+    void removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key);
+    std::optional<uint64_t> backgroundTaskIdentiferForSMS(const std::string& key) const;
+    // The entry of a key: absent, present, or deferred by the user ("queued").
+    HXApplicationWebClient::QueueState queueState(const std::string& key) const;
+    void markQueued(const std::string& key);
+    // The reply of a text message ("sms/send/" tags). The router's common tail never runs.
+    void smsReply(const HXRoutedReply& reply);
+    void playNewMessageAlertForMessageWithDate(double seconds);
+
+    // The current account's queue (empty without one).
+    foundation::Dictionary accountQueue() const;
+    // One more than the largest key read as a number; "1" for an empty queue.
+    static std::string nextKey(const foundation::Dictionary& queue);
+    // The conversation id of a send reply: none when the bytes are not a reply; an empty id when
+    // the reply has none.
+    static std::optional<std::string> conversationIDFromReply(std::string_view bytes);
+
+private:
+    std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
+    std::string tagPrefix() const;
+    // Writes the account's queue (dropping empty levels) and the preferences file.
+    void writeQueue(const foundation::Dictionary& queue);
+    // Starts the request of a queued entry under its key.
+    void startEntry(const std::string& key, const foundation::Dictionary& entry);
+    void endTask(const std::string& key);
+
+    std::weak_ptr<HXApplicationWebClient> app_;
+    // Task ids by key, also known here so that a reply arriving after a sign-out can end them.
+    std::map<std::string, uint64_t> tasks_;
+};

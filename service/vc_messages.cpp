@@ -1,0 +1,870 @@
+#include "service/vc_messages.h"
+
+#include <algorithm>
+#include <charconv>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "model/account.h"
+#include "model/cache.h"
+#include "model/message_store.h"
+#include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/json.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/url.h"
+#include "platform/services/search_index.h"
+#include "platform/store/predicate.h"
+#include "service/application_web_client.h"
+#include "service/conversation_store.h"
+#include "service/request_machinery.h"
+#include "service/thread_list_reply.h"
+
+namespace {
+
+namespace CS = HXConversationStore;
+using foundation::Value;
+
+std::mutex gOpenConversationMutex;
+std::string gOpenConversationID;
+std::atomic<bool> gListLoadStarted{false};
+
+std::string localized(const char* key) { return PhoneExtensions::localizedString(key); }
+
+void post(const std::string& name, std::shared_ptr<void> object = nullptr, foundation::Dictionary info = {}) {
+    foundation::NotificationCenter::defaultCenter().post(name, std::move(object), std::move(info));
+}
+
+bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
+
+// A list that may also come as a single object.
+foundation::Array listOf(const Value& v) {
+    if (v.isArray()) return v.asArray();
+    if (v.isDictionary()) return foundation::Array{v};
+    return {};
+}
+
+std::string trimLineBreaks(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == '\n' || s[b] == '\r')) ++b;
+    while (e > b && (s[e - 1] == '\n' || s[e - 1] == '\r')) --e;
+    return s.substr(b, e - b);
+}
+
+std::string pageToken(uint64_t marker) {
+    return marker >= 3 ? "\"" + std::to_string(marker * 1000) + "\"" : std::string("null");
+}
+
+bool signedIn(const HXApplicationWebClient& app) {
+    auto account = app.account();
+    return account && account->authV2().has_value();
+}
+
+}  // namespace
+
+// Markers of one parse, handed from the parse to the decisions after it.
+struct VC_Messages::ParseResult {
+    bool refreshNeeded = false;               // R
+    bool newConversation = false;             // N
+    bool newMessage = false;                  // M
+    bool newVoicemail = false;                // V
+    std::optional<int64_t> earliest, latest;  // E, L in seconds
+};
+
+VC_Messages::VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings)
+    : app_(std::move(app)), viewSettings_(std::move(viewSettings)) {}
+
+VC_Messages::~VC_Messages() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
+
+foundation::Dictionary VC_Messages::smsViewSettings(const std::string& pageBase) {
+    return {{"viewType", Value(int64_t{1})},
+            {"typeMask", Value(int64_t{3072})},
+            {"URL", Value(pageBase + "inbox/recent/sms/")},
+            {"viewTag", Value("SMS")}};
+}
+
+foundation::Dictionary VC_Messages::voicemailViewSettings(const std::string& pageBase) {
+    return {{"viewType", Value(int64_t{2})},
+            {"typeMask", Value(int64_t{20})},
+            {"URL", Value(pageBase + "inbox/recent/voicemail/")},
+            {"viewTag", Value("VM")}};
+}
+
+foundation::Dictionary VC_Messages::historyViewSettings(const std::string& pageBase, bool showFullHistory) {
+    return {{"viewType", Value(int64_t{3})},
+            {"typeMask", Value(int64_t{showFullHistory ? 245143 : 242067})},
+            {"URL", Value(pageBase + "inbox/recent/all/")},
+            {"viewTag", Value("History")}};
+}
+
+foundation::Dictionary VC_Messages::viewSettings() const {
+    std::lock_guard lock(mutex_);
+    return viewSettings_;
+}
+
+void VC_Messages::setViewSettings(foundation::Dictionary settings) {
+    std::lock_guard lock(mutex_);
+    viewSettings_ = std::move(settings);
+}
+
+int64_t VC_Messages::viewType() const { return viewSettings().get("viewType").int64Value(); }
+
+bool VC_Messages::isLoadingMessages() const {
+    std::lock_guard lock(mutex_);
+    return isLoadingMessages_;
+}
+
+void VC_Messages::setIsLoadingMessages(bool v) {
+    std::lock_guard lock(mutex_);
+    isLoadingMessages_ = v;
+}
+
+std::optional<double> VC_Messages::lastUpdate() const {
+    std::lock_guard lock(mutex_);
+    return lastUpdate_;
+}
+
+std::string VC_Messages::searchText() const {
+    std::lock_guard lock(mutex_);
+    return searchText_;
+}
+
+void VC_Messages::setSearchText(std::string text) {
+    std::lock_guard lock(mutex_);
+    searchText_ = std::move(text);
+}
+
+std::string VC_Messages::openConversationID() {
+    std::lock_guard lock(gOpenConversationMutex);
+    return gOpenConversationID;
+}
+
+void VC_Messages::setOpenConversationID(std::string id) {
+    std::lock_guard lock(gOpenConversationMutex);
+    gOpenConversationID = std::move(id);
+}
+
+bool VC_Messages::listLoadStarted() { return gListLoadStarted; }
+
+namespace {
+
+// Conversations of the template with the types of mask, counted in context (on its queue).
+uint64_t countConversations(const store::ContextPtr& context, const char* templateName, int64_t mask) {
+    foundation::Dictionary vars;
+    vars.set("TYPELIST", CS::typesForMask(mask));
+    auto request = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate(templateName, vars);
+    if (!request.ok()) return 0;
+    auto n = context->count(request.value());
+    return n.ok() ? n.value() : 0;
+}
+
+}  // namespace
+
+uint64_t VC_Messages::totalMessagesInStore() const {
+    auto a = app();
+    if (!a) return 0;
+    auto context = a->managedObjectContext();
+    if (!context) return 0;
+    uint64_t count = 0;
+    const int64_t mask = viewSettings().get("typeMask").int64Value();
+    context->performAndWait([&] { count = countConversations(context, "cv_type", mask); });
+    return count;
+}
+
+// ---- the screen's default operations
+
+void VC_Messages::abortLoading() {
+    std::weak_ptr<VC_Messages> weak = weak_from_this();
+    dispatch::Queue::main()->async([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->setIsLoadingMessages(false);
+        self->refreshComplete();
+    });
+}
+
+void VC_Messages::refreshComplete() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, "kLoginNotification");
+    center.removeObserver(this, "kCookiesExpiredNotification");
+    gListLoadStarted = false;
+    endRefreshing();
+    updateLastRefreshDate();
+}
+
+void VC_Messages::abortLoadingForSpam(bool spam, bool archive) {
+    if (spam)
+        post("kAdditionalSpamMessagesReloadCompleteNotification", nullptr,
+             {{"spamPage", Value(static_cast<int64_t>(spamPage()))}});
+    if (archive)
+        post("kAdditionalArchiveMessagesReloadCompleteNotification", nullptr,
+             {{"archivePage", Value(static_cast<int64_t>(archivePage()))}});
+    abortLoading();
+}
+
+// ---- parsing
+
+void VC_Messages::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) {
+    parseMessagesFromData(std::move(data), 0, std::move(completion));
+}
+
+void VC_Messages::parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) {
+    parseMessagesFromData_v2(std::move(data), isLatest ? ConversationReload | NewestPage : ConversationReload, {});
+}
+
+void VC_Messages::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
+                                        FetchCompletion completion) {
+    auto a = app();
+    if (!data) {
+        abortLoading();
+        if (completion) dispatch::Queue::main()->async([completion] { completion(2); });
+        return;
+    }
+    // Signed out, a fetch's completion is not called: the background fetch ends on its own.
+    if (!a || !signedIn(*a)) return;
+    parseMessagesFromData_v2(std::move(data), flags, std::move(completion));
+}
+
+void VC_Messages::parseMessagesFromData_v2(std::shared_ptr<const foundation::Data> data, int flags,
+                                           FetchCompletion completion) {
+    const bool spam = flags & SpamList, archive = flags & ArchiveList;
+    auto fail = [&] {
+        abortLoadingForSpam(spam, archive);
+        if (completion) dispatch::Queue::main()->async([completion] { completion(2); });
+    };
+    auto a = app();
+    std::string_view bytes =
+        data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size()) : std::string_view();
+    auto read = HXReadThreadList(bytes);
+    if (!a || !read.ok()) return fail();
+    auto reply = std::make_shared<const HXThreadListReply>(std::move(read).value());
+    if (reply->errorCode == 401) {
+        abortLoadingForSpam(spam, archive);
+        std::weak_ptr<HXApplicationWebClient> weakApp = a;
+        dispatch::Queue::main()->async([weakApp] {
+            if (auto app = weakApp.lock()) app->login();
+        });
+        return;
+    }
+    auto main = a->managedObjectContext();
+    if (viewSettings().empty() || !main) return fail();
+    auto child = a->newChildContext();
+    if (!child) return fail();
+    auto queue = a->messageParsingQueue();
+    auto self = shared_from_this();
+    HXMessageStore::performWithThreadContext(child, [self, a, child, queue, reply, flags, completion] {
+        auto work = [&] {
+            ParseResult result;
+            self->parse(a, child, *reply, flags, completion, result);
+            self->afterParse(a, *reply, flags, result);
+        };
+        // One parse at a time in the whole app.
+        if (queue)
+            queue->sync(work);
+        else
+            work();
+    });
+}
+
+void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+                        const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& r) {
+    const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
+    const bool newest = flags & NewestPage;
+    const auto settings = viewSettings();
+    const int64_t type = settings.get("viewType").int64Value();
+    const int64_t typeMask = settings.get("typeMask").int64Value();
+    const int64_t listMask = (spam || archive) ? CS::kHistoryListMask : typeMask;
+    const bool shown = isShownScreen();
+    const bool inBackground = app->isInBackground();
+    const bool isSignedIn = signedIn(*app);
+    auto& web = app->webClient();
+    const std::string mediaBase = web.endpoints.mediaBase();
+    const std::string openID = openConversationID();
+
+    // 1. Whether the screen needs a refresh whatever the reply holds.
+    if (!shown)
+        r.refreshNeeded = true;
+    else if (spam)
+        r.refreshNeeded = spamPage() > 2;
+    else if (archive)
+        r.refreshNeeded = archivePage() > 2;
+    else
+        r.refreshNeeded = countConversations(context, "cv_type", typeMask) == 0 || reloadPage() > 2;
+
+    std::unordered_set<std::string> seen;
+    auto widen = [&](int64_t d) {
+        r.earliest = r.earliest ? std::min(*r.earliest, d) : d;
+        r.latest = r.latest ? std::max(*r.latest, d) : d;
+    };
+    std::vector<std::pair<std::string, std::string>> mediaFetches;  // id, MIME type
+    std::vector<std::string> pictureFetches;
+    std::vector<std::string> markRead;
+
+    // The reply's stored conversations in one fetch: a lookup per thread would scan the
+    // context's unsaved objects every time.
+    std::unordered_map<std::string, store::ManagedObjectPtr> known;
+    {
+        foundation::Array ids;
+        for (const HXThread& thread : reply.threads) ids.push_back(Value(thread.id));
+        auto predicate = store::Predicate::parse("conversationID IN %@", {Value(std::move(ids))});
+        if (predicate.ok() && !reply.threads.empty()) {
+            store::FetchRequest request(HXMessageStore::kConversationEntity);
+            request.predicate = predicate.value();
+            request.relationshipKeyPathsForPrefetching = {"Messages"};
+            auto rows = context->fetch(request);
+            if (rows.ok())
+                for (const auto& c : rows.value()) known.emplace(stringOf(c->value("conversationID")), c);
+        }
+    }
+    for (const HXThread& thread : reply.threads) {
+        const std::string& threadID = thread.id;
+        store::ManagedObjectPtr conversation;
+        std::unordered_map<std::string, store::ManagedObjectPtr> messagesByID;
+        std::optional<int64_t> threadEarliest, threadLatest;
+        for (const HXThreadItem& item : thread.items) {
+            const int64_t mask = item.mask;
+            // a. Items outside the list.
+            if (!(mask & typeMask) && !((mask & CS::kMessagesMask) && type == 3)) continue;
+            const int64_t startTime = item.startTime;
+            // b. The conversation, at the thread's first item.
+            if (!conversation) {
+                if (auto it = known.find(threadID); it != known.end()) conversation = it->second;
+                if (!conversation) {
+                    auto inserted = context->insertNewObject(HXMessageStore::kConversationEntity);
+                    if (!inserted.ok()) break;
+                    conversation = inserted.value();
+                    known.emplace(threadID, conversation);
+                    (void)conversation->setValue("conversationID", threadID);
+                    (void)conversation->setValue("type", CS::typeCodeForMask(mask));
+                    if (mask & listMask) r.newConversation = true;
+                    if (mask & CS::kSMSMask)
+                        r.newMessage = true;
+                    else if (mask & 4)
+                        r.newVoicemail = true;
+                } else {
+                    if (mask & listMask) r.refreshNeeded = true;
+                    for (const auto& m : conversation->objects("Messages"))
+                        messagesByID.emplace(stringOf(m->value("id")), m);
+                }
+                (void)conversation->setValue("paginationToken",
+                                             thread.paginationToken ? Value(*thread.paginationToken) : Value());
+                (void)conversation->setValue("isSpam", thread.inSpam);
+                (void)conversation->setValue("isArchived", thread.inArchive);
+                (void)conversation->setValue("isRead", thread.read);
+                (void)conversation->setValue("lastdate", foundation::Date{static_cast<double>(startTime / 1000)});
+                (void)conversation->setValue("isTrash", false);
+
+                // c, d. The other party and the name shown for it.
+                if (thread.headingNumbers.size() > 1) {
+                    std::string numbers;
+                    for (size_t i = 0; i < thread.headingNumbers.size(); ++i)
+                        numbers += (i ? "|" : "") + thread.headingNumbers[i];
+                    (void)conversation->setValue("phoneNumber", numbers);
+                    (void)conversation->setValue("sender", "Group Message");
+                    (void)conversation->setValue("ABName", "");
+                } else {
+                    (void)conversation->setValue("phoneNumber", thread.contactPhoneNumber);
+                    (void)conversation->setValue("sender", thread.contactName);
+                }
+                std::string number = stringOf(conversation->value("phoneNumber"));
+                if (beginsWith(number, "Unknown")) {
+                    number = "Unknown";
+                    (void)conversation->setValue("phoneNumber", number);
+                    (void)conversation->setValue("ABName", "");
+                }
+                const std::string sender = stringOf(conversation->value("sender"));
+                if (conversation->value("ABName").isNull() && number != "Unknown" && sender != "Group Message" &&
+                    !number.empty()) {
+                    // The formatted number is stored with the conversation on first use.
+                    auto formatted = PhoneExtensions::formattedPhoneNumberFromString(number);
+                    (void)conversation->setValue("formattedNumber", formatted);
+                    (void)conversation->setValue("ABName", app->contactNameForNumber(formatted));
+                }
+                if (sender == "Group Message")
+                    (void)conversation->setValue("ABName", app->updateGroupContactsForNumber(number));
+            }
+            // e. The conversation's type follows its items.
+            (void)conversation->setValue("type", CS::typeCodeForMask(mask));
+            // f. Seen ids and the time span of the reply.
+            const Value lastdateValue = conversation->value("lastdate");
+            const auto* lastdate = lastdateValue.ifDate();
+            const int64_t date =
+                reload ? startTime / 1000 : static_cast<int64_t>(lastdate ? lastdate->secondsSince1970 : 0);
+            seen.insert(reload ? item.id : threadID);
+            widen(date);
+            threadEarliest = threadEarliest ? std::min(*threadEarliest, startTime) : startTime;
+            threadLatest = threadLatest ? std::max(*threadLatest, startTime) : startTime;
+            // g. The message.
+            store::ManagedObjectPtr message;
+            if (auto it = messagesByID.find(item.id); it != messagesByID.end()) message = it->second;
+            if (!message) {
+                auto inserted = context->insertNewObject(HXMessageStore::kMessageEntity);
+                if (!inserted.ok()) continue;
+                message = inserted.value();
+                (void)message->setValue("id", item.id);
+                messagesByID.emplace(item.id, message);
+                r.newMessage = true;
+            }
+            // h. Text.
+            if (!(mask & CS::kVoicemailMask)) {
+                if (item.hasMMS) {
+                    (void)message->setValue("message", trimLineBreaks(item.mmsText));
+                    if (stringOf(conversation->value("sender")) == "Group Message") {
+                        auto formatter = app->phoneFormatter();
+                        std::string senderNumber = item.mmsSenderPhoneNumber;
+                        if (formatter)
+                            senderNumber =
+                                PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(senderNumber, *formatter);
+                        app->decreasePhoneFormatterAccessCount();
+                        (void)message->setValue("senderNumber", senderNumber);
+                        (void)message->setValue("senderName", app->contactNameForNumber(senderNumber));
+                    }
+                } else {
+                    (void)message->setValue("message", trimLineBreaks(item.messageText.value_or("")));
+                }
+            } else {
+                std::string words;
+                for (const auto& w : item.transcriptWords) words += (words.empty() ? "" : " ") + w;
+                if (words.empty()) words = localized((mask & 4) ? "Transcript not available" : "Recorded call");
+                (void)message->setValue("message", words);
+            }
+            // i. Length.
+            const int64_t duration = item.duration;
+            if (mask & CS::kVoicemailMask) {
+                (void)message->setValue("length", foundation::format("%d:%02d", duration / 60, duration % 60));
+            } else if (duration < 60) {
+                (void)message->setValue(
+                    "length", foundation::format(localized("%i second%@"), duration, duration == 1 ? "" : "s"));
+            } else {
+                int64_t minutes = (duration + 30) / 60;
+                (void)message->setValue("length",
+                                        foundation::format(localized("%i minute%@"), minutes, minutes == 1 ? "" : "s"));
+            }
+            // j.
+            (void)message->setValue("from", item.type == "smsOut");
+            (void)message->setValue("date", "");
+            (void)message->setValue("number", startTime);
+            (void)message->setValue("attachments", item.attachments);
+            // k. Media of the attachments (started after the parse, from the main queue).
+            for (const Value& attachment : listOf(item.attachments)) {
+                const std::string id = stringOf(attachment["id"]);
+                const std::string mime = stringOf(attachment["mimeType"]);
+                if (id.empty()) continue;
+                if (beginsWith(mime, "image/")) {
+                    if (!completion) pictureFetches.push_back(id);
+                } else if (beginsWith(mime, "audio/") || beginsWith(mime, "video/") || mime == "text/x-vcard") {
+                    if (!completion) mediaFetches.emplace_back(id, mime);
+                }
+            }
+            // l.
+            (void)conversation->setValue("cost", thread.displayableCost ? Value(*thread.displayableCost) : Value());
+            (void)conversation->setValue("isSenderBlocked", thread.contactBlocked);
+            (void)message->setObject("Conversation", conversation);
+        }
+        if (!conversation) continue;
+        // m. A conversation page replaces the stored messages of the span it covers.
+        if (reload && threadEarliest) {
+            int64_t from = *threadEarliest, to = *threadLatest;
+            if (newest) to = static_cast<int64_t>(dispatch::wallNow() * 1000);
+            if (conversation->value("paginationToken").isNull()) from = INT64_MIN;
+            const std::string user = app->currentUsername();
+            const std::string encodedUser = foundation::percentEncode(user, foundation::CharacterSet::urlUserAllowed());
+            std::vector<std::string> withdrawn;
+            for (const auto& m : conversation->objects("Messages")) {
+                const int64_t number = m->value("number").int64Value();
+                if (number < from || number > to || seen.count(stringOf(m->value("id")))) continue;
+                for (const Value& attachment : listOf(m->value("attachments")))
+                    app->removeMediaForAttachment(stringOf(attachment["id"]), stringOf(attachment["mimeType"]));
+                withdrawn.push_back(foundation::format("%@.%@.%@", threadID, number, encodedUser));
+                (void)m->setObject("Conversation", nullptr);
+                (void)conversation->setValue(
+                    "numberOfMessages", std::max<int64_t>(0, conversation->value("numberOfMessages").int64Value() - 1));
+                context->deleteObject(m);
+            }
+            if (!withdrawn.empty())
+                services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers(withdrawn);
+        }
+        // n. The open conversation is read as it is shown.
+        if (shown && threadID == openID && !conversation->value("isRead").boolValue()) {
+            (void)conversation->setValue("isRead", true);
+            markRead.push_back(threadID);
+        }
+        // o.
+        CS::updateLastMessageProperties(conversation, isSignedIn);
+    }
+
+    // 5. Conversations the service no longer lists within the span of the reply.
+    if (!inBackground && r.earliest && r.latest && !seen.empty() && !reload && (type == 1 || type == 2)) {
+        const bool firstPage = spam ? spamPage() == 1 : archive ? archivePage() == 1 : reloadPage() == 1;
+        int64_t last = *r.latest, first = *r.earliest;
+        const uint64_t marker = spam ? spamPage() : archive ? archivePage() : reloadPage();
+        if (firstPage)
+            last = static_cast<int64_t>(dispatch::wallNow());
+        else if (marker >= 3)
+            // The page was asked for up to its bound: what lies between the previous page's oldest
+            // and this page's newest conversation is in it too.
+            last = std::max<int64_t>(last, static_cast<int64_t>(marker));
+        // A list that has ended covers everything older as well.
+        if (reply.more == HXThreadListReply::More::Absent) first = INT64_MIN / 2;
+        foundation::Array ids;
+        for (const auto& id : seen) ids.push_back(Value(id));
+        foundation::Dictionary vars;
+        vars.set("TYPELIST", CS::typesForMask(type == 1 ? CS::kSMSMask : CS::kVoicemailMask));
+        vars.set("FIRSTMESSAGE", foundation::Date{static_cast<double>(first)});
+        vars.set("LASTMESSAGE", foundation::Date{static_cast<double>(last) + 0.999});
+        vars.set("IDLIST", std::move(ids));
+        vars.set("ISTRASH", false);
+        vars.set("ISSPAM", spam);
+        auto request = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate("cv_stale", vars);
+        if (request.ok()) {
+            auto stale = context->fetch(request.value());
+            const std::string domainUser = PhoneExtensions::extractCharactersFromStringUsingCharset(
+                app->currentUsername(), foundation::CharacterSet::alphanumeric());
+            std::vector<std::string> domains;
+            if (stale.ok()) {
+                for (const auto& c : stale.value()) {
+                    if (c->value("isArchived").boolValue() != archive || c->value("isSpam").boolValue() != spam)
+                        continue;
+                    const int64_t code = c->value("type").int64Value();
+                    const std::string id = stringOf(c->value("conversationID"));
+                    if (code == 4 || code == 2) {
+                        std::error_code ec;
+                        std::filesystem::remove(app->localURLForMedia(id, "audio/"), ec);
+                    }
+                    context->deleteObject(c);
+                    domains.push_back(foundation::format("%@.%@", domainUser, id));
+                }
+            }
+            if (!domains.empty())
+                services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
+                    domains);
+        }
+    }
+
+    // k, n. Requests start on the main thread.
+    std::weak_ptr<HXApplicationWebClient> weakApp = app;
+    std::weak_ptr<VC_Messages> weakSelf = weak_from_this();
+    if (!mediaFetches.empty() || !pictureFetches.empty() || !markRead.empty()) {
+        dispatch::Queue::main()->async([weakApp, weakSelf, mediaFetches, pictureFetches, markRead, mediaBase] {
+            auto a = weakApp.lock();
+            if (!a) return;
+            auto& w = a->webClient();
+            for (const auto& [id, mime] : mediaFetches) {
+                a->downloadMediaIfNeeded(id, mime);
+                if (beginsWith(mime, "video/")) a->downloadMediaIfNeeded(id, mime, true);
+            }
+            for (const auto& id : pictureFetches) {
+                const std::string tag = mediaBase + "i/" + "_" + id;
+                {
+                    std::lock_guard lock(w.urlDataLock);
+                    if (w.urlData.count(tag)) continue;
+                }
+                auto cache = w.objectCache ? w.objectCache : HXCCache::sharedCache();
+                if (cache->objectForKey(id)) continue;
+                net::URLRequest request(foundation::format("%@%@?s=%ld", mediaBase + "i/", id, int64_t{3}));
+                request.setValue(w.endpoints.webClient, "Referer");
+                a->startAsyncLoadWithRequest(std::move(request), tag);
+            }
+            if (auto self = weakSelf.lock())
+                for (const auto& id : markRead) self->markMessageRead(id);
+        });
+    }
+
+    // 7. Save up the chain.
+    const bool newMessage = r.newMessage, newVoicemail = r.newVoicemail;
+    auto self = shared_from_this();
+    app->saveMOC2Parent(
+        context,
+        [weakSelf, newMessage, newVoicemail, type] {
+            auto s = weakSelf.lock();
+            if (!s) return;
+            s->setIsLoadingMessages(false);
+            s->controllerDidChangeContent();
+            post("kOlderConversationMessagesLoadedNotification");
+            if (newMessage && type != 1) post("kSMSNotification");
+            if (newVoicemail && type != 2) post("kVMNotification");
+        },
+        completion);
+}
+
+uint64_t VC_Messages::markerFor(int listType, bool isSignedIn) const {
+    if (listType == Spam && isSignedIn) return spamPage();
+    if (listType == Archive && isSignedIn) return archivePage();
+    return reloadPage();
+}
+
+void VC_Messages::afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply,
+                             int flags, const ParseResult& r) {
+    const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
+    const int listType = selectedListType();
+    std::weak_ptr<VC_Messages> weakSelf = weak_from_this();
+    auto onMain = [weakSelf](std::function<void(VC_Messages&)> f) {
+        dispatch::Queue::main()->async([weakSelf, f = std::move(f)] {
+            if (auto s = weakSelf.lock()) f(*s);
+        });
+    };
+
+    auto endOfList = [&] {
+        if (spam) {
+            setSpamPage(0);
+            post("kAdditionalSpamMessagesReloadCompleteNotification", nullptr, {{"spamPage", Value(int64_t{0})}});
+        } else if (archive) {
+            setArchivePage(0);
+            post("kAdditionalArchiveMessagesReloadCompleteNotification", nullptr, {{"archivePage", Value(int64_t{0})}});
+        }
+    };
+    // 1, 2.
+    if (isShownScreen()) {
+        uint64_t marker = spam && listType == Spam         ? spamPage()
+                          : archive && listType == Archive ? archivePage()
+                          : listType == Normal             ? reloadPage()
+                                                           : 0;
+        if (!r.refreshNeeded || (!r.newConversation && marker >= 3)) {
+            if (reply.more == HXThreadListReply::More::Absent) {
+                endOfList();
+                if (!spam && !archive) setReloadPage(0);
+                onMain([](VC_Messages& s) { s.reloadVisibleCells(); });
+            } else if (reply.more == HXThreadListReply::More::Entries) {
+                if (!reload)
+                    onMain([](VC_Messages& s) { s.loadMessages(Sender::ListScreen); });
+                else if (r.newConversation)
+                    refilter_ = true;
+            }
+        }
+    } else if ((spam || archive) && reply.more == HXThreadListReply::More::Absent) {
+        endOfList();
+    }
+    // 3.
+    setIsLoadingMessages(false);
+    std::weak_ptr<HXApplicationWebClient> weakApp = app;
+    onMain([weakApp](VC_Messages& s) {
+        double now = dispatch::wallNow();
+        {
+            std::lock_guard lock(s.mutex_);
+            s.lastUpdate_ = now;
+        }
+        auto tag = s.viewSettings().get("viewTag");
+        if (auto a = weakApp.lock())
+            if (auto account = a->account(); account && tag.isString())
+                account->refreshDates().set(tag.asString(), foundation::Date{now});
+        s.updateLastRefreshDate();
+    });
+    // 4.
+    if (refilter_.exchange(false)) {
+        const bool scroll = r.newConversation && listType == Normal && reloadPage() == 1;
+        onMain([scroll](VC_Messages& s) {
+            s.filterTable();
+            if (scroll) s.scrollToTopWithAnimation(true);
+        });
+    }
+    // 5.
+    if (spam)
+        post("kAdditionalSpamMessagesReloadCompleteNotification", nullptr,
+             {{"spamPage", Value(static_cast<int64_t>(spamPage()))}});
+    else if (archive)
+        post("kAdditionalArchiveMessagesReloadCompleteNotification", nullptr,
+             {{"archivePage", Value(static_cast<int64_t>(archivePage()))}});
+    else
+        onMain([](VC_Messages& s) { s.refreshComplete(); });
+    // 6.
+    if (reload) {
+        post("kRemoveSMSReplySendingProgressNotification");
+        return;
+    }
+    // 7.
+    if ((listType == Archive && archivePage() == 0) || (listType == Normal && reloadPage() == 0) ||
+        (listType == Spam && spamPage() == 0)) {
+        onMain([](VC_Messages& s) { s.reloadVisibleCells(); });
+        return;
+    }
+    // 8. The next page ends a second before the oldest conversation of this one.
+    const int64_t bound = (r.earliest ? *r.earliest : static_cast<int64_t>(dispatch::wallNow())) - 1;
+    const uint64_t next = bound > 0 ? static_cast<uint64_t>(bound) : 0;
+    if (spam)
+        setSpamPage(next);
+    else if (archive)
+        setArchivePage(next);
+    else
+        setReloadPage(next);
+}
+
+// ---- list loading
+
+void VC_Messages::loadMessages(Sender sender) {
+    auto a = app();
+    if (!a) return;
+    auto account = a->account();
+    if (!account || account->username().empty() || !isShownScreen()) return;
+    auto& web = a->webClient();
+    const std::string page = web.endpoints.servicePageBase();
+    {
+        std::lock_guard lock(web.urlDataLock);
+        if (web.urlData.count(page + "inbox/recent/unread/")) {
+            std::weak_ptr<VC_Messages> weak = weak_from_this();
+            dispatch::Queue::main()->after(0.5, [weak, sender] {
+                if (auto s = weak.lock()) s->loadMessages(sender);
+            });
+            return;
+        }
+    }
+    const bool isSignedIn = account->authV2().has_value();
+    const std::string text = searchText();
+    std::string url = text.empty() ? viewSettings().get("URL").stringValue() : page + "inbox/search/?q=";
+    if (sender == Sender::TableCell) {
+        if (selectedListType() == Spam) url = page + "inbox/recent/spam/";
+        if (selectedListType() == Archive && isSignedIn) url = page + "inbox/recent/archive/";
+    }
+    if (url.empty()) return;
+    std::string tag;
+    if (sender == Sender::None) {
+        setReloadPage(1);
+        tag = url;
+    } else if (!text.empty()) {
+        tag = page + "inbox/search/?q=" + foundation::percentEncode(text, foundation::CharacterSet::urlQueryAllowed());
+    } else {
+        tag = url + foundation::format("?page=p%lu", markerFor(selectedListType(), isSignedIn));
+    }
+    {
+        std::lock_guard lock(web.urlDataLock);
+        if (web.urlData.count(tag)) return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (isLoadingMessages_) return;
+        isLoadingMessages_ = true;
+    }
+    gListLoadStarted = true;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, "kLoginNotification");
+    center.removeObserver(this, "kCookiesExpiredNotification");
+    std::weak_ptr<VC_Messages> weak = weak_from_this();
+    center.addObserver(this, "kLoginNotification", [weak](const foundation::Notification&) {
+        if (auto s = weak.lock()) s->loadMessages(Sender::None);
+    });
+    center.addObserver(this, "kCookiesExpiredNotification", [weak](const foundation::Notification&) {
+        if (auto s = weak.lock()) s->abortLoading();
+    });
+    beginRefreshing(localized("Refreshing data…"));
+    if (!isSignedIn) {
+        setIsLoadingMessages(false);
+        return;
+    }
+    foundation::Dictionary description;
+    description.set("contentType", "application/json+protobuf");
+    const std::string api(kHXApiPath);
+    if (beginsWith(tag, page + "inbox/search/?q=")) {
+        description.set("url", api + "api2thread/search?alt=json");
+        // The text goes into the body as a JSON string, escaped: quotes and backslashes typed
+        // by the user must not end the string.
+        description.set(
+            "body", foundation::format("[\"%@\",200,null,null,null,[null,true,true]]", a->JSONStringFromString(text)));
+    } else if (beginsWith(tag, page + "inbox/recent/archive/") || beginsWith(tag, page + "inbox/recent/spam/")) {
+        setIsLoadingMessages(false);
+        const bool isArchive = beginsWith(tag, page + "inbox/recent/archive/");
+        description.set("url", api + "api2thread/list?alt=json");
+        description.set("body", foundation::format("[%d,20,15,%@,null,[null,true,true]]", isArchive ? 6 : 5,
+                                                   pageToken(isArchive ? archivePage() : spamPage())));
+    } else {
+        const int64_t t = viewType();
+        description.set("url", api + "api2thread/list?alt=json");
+        description.set("body", foundation::format("[%d,20,15,%@,null,[null,true,true]]",
+                                                   t == 1   ? 2
+                                                   : t == 2 ? 4
+                                                            : 3,
+                                                   pageToken(reloadPage())));
+    }
+    auto request = a->apiRequestWithDict(description);
+    if (!request) {
+        setIsLoadingMessages(false);
+        return;
+    }
+    a->startAsyncLoadWithRequest(std::move(*request), tag);
+}
+
+void VC_Messages::autoReloadMessages() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, "UIApplicationWillEnterForegroundNotification");
+    center.removeObserver(this, "kPasscodeLockDismissedNotification");
+    auto a = app();
+    if (!a || !a->connectionAvailable()) return;
+    auto account = a->account();
+    if (!account || account->username().empty() || !account->authV2() || account->authV2()->empty()) return;
+    loadMessages(Sender::None);
+}
+
+void VC_Messages::messagesReceived(const std::shared_ptr<void>& object, bool searchResults) {
+    if (searchResults && !isShownScreen()) return;
+    auto data = std::static_pointer_cast<foundation::Data>(object);
+    if (!data) {
+        controllerDidChangeContent();
+        // The request failed: the list stops loading, or it would refuse every later load.
+        abortLoading();
+        return;
+    }
+    std::string text(data->begin(), data->end());
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (text.find("<title>unauthorized</title>") != std::string::npos) {
+        if (auto a = app()) a->login();
+        return;
+    }
+    auto self = shared_from_this();
+    std::shared_ptr<const foundation::Data> bytes = data;
+    dispatch::Queue::global(dispatch::Priority::Background)->async([self, bytes] {
+        self->parseMessagesFromData(bytes, {});
+    });
+    initialLoadDone_ = true;
+}
+
+void VC_Messages::startObservingReplies() {
+    static const char* names[] = {"", "kSMSNotification", "kVMNotification", "kHistoryNotification"};
+    const int64_t t = viewType();
+    if (t < 1 || t > 3) return;
+    std::weak_ptr<VC_Messages> weak = weak_from_this();
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.addObserver(this, names[t], [weak](const foundation::Notification& n) {
+        if (auto s = weak.lock()) s->messagesReceived(n.object);
+    });
+    center.addObserver(this, "kSearchResultsNotification", [weak](const foundation::Notification& n) {
+        if (auto s = weak.lock()) s->messagesReceived(n.object, true);
+    });
+}
+
+void VC_Messages::stopObservingReplies() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    for (const char* name :
+         {"kSMSNotification", "kVMNotification", "kHistoryNotification", "kSearchResultsNotification"})
+        center.removeObserver(this, name);
+}
+
+void VC_Messages::updateBadgeValue() {
+    auto settings = viewSettings();
+    if (!settings.contains("typeMask")) return;
+    auto a = app();
+    if (!a) return;
+    auto context = a->managedObjectContext();
+    if (!context) return;
+    uint64_t count = 0;
+    const int64_t mask = settings.get("typeMask").int64Value();
+    context->performAndWait([&] { count = countConversations(context, "cv_unread", mask); });
+    if (count != 0 && isShownScreen() && shownConversationIsRead() == false) --count;
+    a->setUnreadCount(static_cast<int64_t>(count), static_cast<int>(settings.get("viewType").int64Value()));
+    std::weak_ptr<VC_Messages> weak = weak_from_this();
+    dispatch::Queue::main()->async([weak, count] {
+        if (auto s = weak.lock()) s->showBackButtonCount(count);
+    });
+}
+
+void VC_Messages::markConversationRead(const std::string& conversationID) {
+    std::weak_ptr<VC_Messages> weak = weak_from_this();
+    dispatch::Queue::main()->async([weak, conversationID] {
+        if (auto s = weak.lock()) s->markMessageRead(conversationID);
+    });
+}
+
+void VC_Messages::markMessageRead(const std::string& conversationID) {
+    if (auto a = app()) a->markMessageAsRead(conversationID, true);
+}

@@ -1,0 +1,270 @@
+// The message lists against the stateful emulator over loopback: a whole SMS list is paged into
+// the store, a refresh after the service deleted and added threads leaves the store equal to
+// the service, and the list screen's hooks are called as the list loads.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "app/connect_app_delegate.h"
+#include "emulator/emulator.h"
+#include "model/account.h"
+#include "model/message_store.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/net/cookie.h"
+#include "platform/net/transport.h"
+#include "platform/store/context.h"
+#include "service/conversation_store.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
+#include "service/vc_messages.h"
+#include "tests/service/web_fixture.h"
+
+namespace {
+
+// A list screen that writes down what the list asked of it.
+class RecordingList : public VC_Messages {
+public:
+    using VC_Messages::VC_Messages;
+    std::atomic<int> refreshes{0}, reloads{0}, filters{0}, scrolls{0}, aborts{0}, contentChanges{0};
+    void refreshComplete() override {
+        ++refreshes;
+        VC_Messages::refreshComplete();
+    }
+    void abortLoading() override {
+        ++aborts;
+        VC_Messages::abortLoading();
+    }
+    void reloadVisibleCells() override { ++reloads; }
+    void filterTable() override { ++filters; }
+    void scrollToTopWithAnimation(bool) override { ++scrolls; }
+    void controllerDidChangeContent() override { ++contentChanges; }
+};
+
+struct StoredMessage {
+    std::string text;
+    bool from = false;
+};
+struct StoredConversation {
+    int64_t type = 0;
+    bool read = false;
+    std::map<std::string, StoredMessage> messages;
+};
+
+struct ListSync : hxtest::WebFixture {
+    std::shared_ptr<RecordingList> list;
+
+    void start(emulator::Account seededAccount) {
+        startService(std::move(seededAccount));
+        app->setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue"));
+        ASSERT_TRUE(app->resetPersistentStore().ok());
+        list = std::make_shared<RecordingList>(
+            app, VC_Messages::smsViewSettings(app->webClient().endpoints.servicePageBase()));
+        list->setShownScreen(true);
+        list->startObservingReplies();
+        app->shell().changeScript([this](HXShellStandIn::Script& script) {
+            script.messageLists[1] = list;
+            script.currentViewIndex = 1;
+        });
+    }
+    void TearDown() override {
+        if (list) list->stopObservingReplies();
+        hxtest::WebFixture::TearDown();
+    }
+    // Drives the list as a user scrolling to its end: a refresh from the first page, then the
+    // load-more row whenever the list stops with pages left. Returns the requests sent.
+    int syncToEnd() {
+        list->loadMessages(VC_Messages::Sender::None);
+        int requests = 1;
+        for (int round = 0; round < 300; ++round) {
+            const int before = list->refreshes;
+            EXPECT_TRUE(clock->runUntil([&] { return list->refreshes > before && inFlight() == 0; }, 60));
+            clock->runUntilIdle();
+            if (inFlight() || list->isLoadingMessages()) continue;  // the list went on by itself
+            if (list->reloadPage() == 0) return requests;
+            list->loadMessages(VC_Messages::Sender::TableCell);
+            ++requests;
+        }
+        ADD_FAILURE() << "the list never reached its end";
+        return requests;
+    }
+    std::map<std::string, StoredConversation> stored() {
+        std::map<std::string, StoredConversation> out;
+        auto context = app->managedObjectContext();
+        context->performAndWait([&] {
+            auto rows = context->fetch(store::FetchRequest(HXMessageStore::kConversationEntity));
+            ASSERT_TRUE(rows.ok());
+            for (const auto& c : rows.value()) {
+                StoredConversation s;
+                s.type = c->value("type").int64Value();
+                s.read = c->value("isRead").boolValue();
+                for (const auto& m : c->objects("Messages"))
+                    s.messages[m->value("id").stringValue()] = {m->value("message").stringValue(),
+                                                                m->value("from").boolValue()};
+                out[c->value("conversationID").stringValue()] = std::move(s);
+            }
+        });
+        return out;
+    }
+    // What the service lists now, as the store should hold it.
+    std::map<std::string, StoredConversation> listed() {
+        return service->withAccount([](emulator::Account& a) {
+            std::map<std::string, StoredConversation> out;
+            for (const auto& t : a.threads) {
+                if (!t.isText() || t.spam || t.archived) continue;
+                StoredConversation s;
+                s.read = t.read;
+                // The type follows the items in the order listed (newest first): the oldest wins.
+                s.type =
+                    HXConversationStore::typeCodeForMask(HXConversationStore::maskForItemType(t.items.front().type));
+                for (const auto& m : t.items) s.messages[m.id] = {m.text, m.type == "smsOut"};
+                out[t.id] = std::move(s);
+            }
+            return out;
+        });
+    }
+    void expectStoreEqualsService() {
+        auto have = stored(), want = listed();
+        EXPECT_EQ(have.size(), want.size());
+        for (const auto& [id, w] : want) {
+            auto it = have.find(id);
+            if (it == have.end()) {
+                ADD_FAILURE() << "missing " << id;
+                continue;
+            }
+            EXPECT_EQ(it->second.type, w.type) << id;
+            EXPECT_EQ(it->second.read, w.read) << id;
+            ASSERT_EQ(it->second.messages.size(), w.messages.size()) << id;
+            for (const auto& [mid, m] : w.messages) {
+                EXPECT_EQ(it->second.messages[mid].text, m.text) << id << " " << mid;
+                EXPECT_EQ(it->second.messages[mid].from, m.from) << id << " " << mid;
+            }
+        }
+        for (const auto& [id, h] : have) EXPECT_TRUE(want.count(id)) << "stale " << id;
+    }
+};
+
+emulator::Account seeded(int threads) {
+    emulator::GeneratorOptions o;
+    o.seed = 2026;
+    o.smsThreads = threads;
+    return emulator::generateAccount(o);
+}
+
+}  // namespace
+
+TEST_F(ListSync, AThousandThreadsArePagedIntoTheStoreAndARefreshFollowsTheService) {
+    start(seeded(1000));
+    const int requests = syncToEnd();
+    EXPECT_EQ(list->reloadPage(), 0u);
+    // 50 full pages and the empty one that tells the list it has ended.
+    EXPECT_EQ(requests, 51);
+    expectStoreEqualsService();
+    EXPECT_EQ(logins(), 0u);
+    EXPECT_GT(list->contentChanges, 0);
+    EXPECT_GT(list->reloads, 0);
+    // Every list request asked for 20 threads of 15 items, the first without a page token.
+    auto recorded = service->requests();
+    std::vector<std::string> bodies;
+    for (const auto& r : recorded)
+        if (r.path == "/voice/v1/voiceclient/api2thread/list") bodies.push_back(r.body);
+    ASSERT_EQ(bodies.size(), 51u);
+    EXPECT_EQ(bodies[0], "[2,20,15,null,null,[null,true,true]]");
+    EXPECT_EQ(bodies[1].rfind("[2,20,15,\"", 0), 0u) << bodies[1];
+
+    // The service deletes threads (one inside the first page, one between the first two pages,
+    // some further back, the oldest) and gets new ones; a refresh from the first page follows.
+    std::vector<std::string> deleted = service->withAccount([](emulator::Account& a) {
+        std::vector<std::string> ids;
+        for (size_t i : {3, 14, 60, 61, 997, 999}) ids.push_back(a.threads[i].id);
+        std::erase_if(a.threads,
+                      [&](const emulator::Thread& t) { return std::find(ids.begin(), ids.end(), t.id) != ids.end(); });
+        emulator::addGeneratedTextThreads(a, 9, 7, 3);
+        // A thread read elsewhere and one that got a new reply.
+        a.threads[10].read = !a.threads[10].read;
+        return ids;
+    });
+    syncToEnd();
+    EXPECT_EQ(list->reloadPage(), 0u);
+    auto have = stored();
+    for (const auto& id : deleted) EXPECT_EQ(have.count(id), 0u) << "not removed: " << id;
+    expectStoreEqualsService();
+}
+
+TEST_F(ListSync, AReplyThatIsNotAListEndsTheLoadingAndStoresNothing) {
+    start(seeded(30));
+    for (emulator::Fault fault : {emulator::Fault::ServerErrorEmpty, emulator::Fault::Drop}) {
+        service->inject(fault, "/voice/v1/voiceclient/api2thread/list");
+        const int aborts = list->aborts;
+        list->loadMessages(VC_Messages::Sender::None);
+        EXPECT_TRUE(clock->runUntil([&] { return list->aborts > aborts && !list->isLoadingMessages(); }, 30))
+            << int(fault);
+        clock->runUntilIdle();
+        EXPECT_TRUE(stored().empty());
+    }
+    // A 401 reply to the list renews the session.
+    service->inject(emulator::Fault::Unauthorized, "/voice/v1/voiceclient/api2thread/list");
+    list->loadMessages(VC_Messages::Sender::None);
+    EXPECT_TRUE(clock->runUntil([&] { return logins() == 1; }, 30));
+    clock->runUntilIdle();
+    EXPECT_TRUE(stored().empty());
+}
+
+TEST_F(ListSync, SearchTextIsEscapedIntoTheBodyAndPercentEncodedIntoTheTag) {
+    start(seeded(30));
+    list->setSearchText("say \"hi\" \\ o'clock & more");
+    list->loadMessages(VC_Messages::Sender::ListScreen);
+    EXPECT_TRUE(clock->runUntil([&] { return service->requestCount() == 1; }, 30));
+    auto r = service->requests().at(0);
+    EXPECT_EQ(r.path, "/voice/v1/voiceclient/api2thread/search");
+    EXPECT_EQ(r.body, R"(["say \"hi\" \\ o'clock & more",200,null,null,null,[null,true,true]])");
+    clock->runUntil([&] { return inFlight() == 0; }, 30);
+    clock->runUntilIdle();
+}
+
+TEST_F(ListSync, ARefreshWaitsForTheUnreadListAndTheBadgeLeavesOutTheOpenConversation) {
+    start(seeded(12));
+    auto& web = app->webClient();
+    const std::string unread = web.endpoints.servicePageBase() + "inbox/recent/unread/";
+    {
+        std::lock_guard lock(web.urlDataLock);
+        web.urlData[unread] = HXRequestEntry{std::make_shared<foundation::Data>(), nullptr};
+    }
+    list->loadMessages(VC_Messages::Sender::None);
+    clock->advance(1.6);
+    EXPECT_EQ(service->requestCount(), 0u);  // asked again every half second while it runs
+    {
+        std::lock_guard lock(web.urlDataLock);
+        web.urlData.erase(unread);
+    }
+    clock->advance(0.5);
+    ASSERT_TRUE(runUntil([&] { return list->refreshes > 0 && inFlight() == 0; }));
+    clock->runUntilIdle();
+    EXPECT_EQ(requestsTo("/voice/v1/voiceclient/api2thread/list").size(), 1u);
+
+    // The SMS badge counts the unread conversations, less the one open on screen.
+    struct Badge : RecordingList {
+        using RecordingList::RecordingList;
+        std::optional<bool> openRead;
+        std::optional<bool> shownConversationIsRead() const override { return openRead; }
+    };
+    auto badge = std::make_shared<Badge>(app, VC_Messages::smsViewSettings(web.endpoints.servicePageBase()));
+    badge->setShownScreen(true);
+    const size_t unreadStored = [&] {
+        size_t n = 0;
+        for (const auto& [id, c] : stored()) n += !c.read;
+        return n;
+    }();
+    ASSERT_GT(unreadStored, 0u);
+    badge->updateBadgeValue();
+    badge->openRead = false;
+    badge->updateBadgeValue();
+    auto calls = app->shell().calls();
+    std::vector<std::string> counts;
+    for (const auto& c : calls)
+        if (c.rfind("setUnreadCount", 0) == 0) counts.push_back(c);
+    EXPECT_EQ(counts, (std::vector<std::string>{"setUnreadCount " + std::to_string(unreadStored) + " 1",
+                                                "setUnreadCount " + std::to_string(unreadStored - 1) + " 1"}));
+}

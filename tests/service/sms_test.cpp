@@ -1,0 +1,213 @@
+// Text messages against the emulator: the request bytes (decoded by protoc), the queue of unsent
+// messages in the preferences, its drain, and the replies: sent, refused (also by an error
+// status with an empty body), and arriving after a sign-out.
+#include <gtest/gtest.h>
+
+#include "platform/foundation/application.h"
+#include "platform/foundation/user_defaults.h"
+#include "service/proto/hxcpb.h"
+#include "service/sms_sending.h"
+#include "tests/service/web_fixture.h"
+
+namespace {
+
+using foundation::Dictionary;
+using foundation::Value;
+
+struct SMS : hxtest::WebFixture {
+    std::shared_ptr<HXMessageSender> sender;
+    size_t tasksBefore = 0;
+    std::vector<std::shared_ptr<void>> sentObjects;
+    void SetUp() override {
+        startService();
+        foundation::UserDefaults::standardUserDefaults()->removeObjectForKey("smsQueue");
+        sender = HXMessageSender::of(app);
+        tasksBefore = foundation::Application::shared().activeBackgroundTaskCount();
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            &sentObjects, "kSMSReplySentNotification",
+            [this](const foundation::Notification& n) { sentObjects.push_back(n.object); });
+    }
+    void TearDown() override {
+        foundation::NotificationCenter::defaultCenter().removeObserver(&sentObjects);
+        foundation::UserDefaults::standardUserDefaults()->removeObjectForKey("smsQueue");
+        hxtest::WebFixture::TearDown();
+    }
+    std::vector<emulator::SentMessage> received() {
+        return service->withAccount([](emulator::Account& a) { return a.sent; });
+    }
+    std::optional<Dictionary> storedQueue() {
+        return foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("smsQueue");
+    }
+    bool idle() { return inFlight() == 0; }
+};
+
+const std::string kSend = "/voice/v1/voiceclient/api2thread/sendsms";
+
+}  // namespace
+
+TEST(SMSQueueKeys, NextKeyIsOneMoreThanTheLargestNumber) {
+    auto queue = [](std::vector<std::string> keys) {
+        Dictionary d;
+        for (auto& k : keys) d.set(k, Dictionary{});
+        return d;
+    };
+    EXPECT_EQ(HXMessageSender::nextKey(queue({})), "1");
+    EXPECT_EQ(HXMessageSender::nextKey(queue({"1", "2", "9"})), "10");
+    EXPECT_EQ(HXMessageSender::nextKey(queue({"10", "9", "1"})), "11");
+    EXPECT_EQ(HXMessageSender::nextKey(queue({"x", "3"})), "4");
+}
+
+TEST_F(SMS, ANewMessageIsQueuedSentToEveryRecipientAndTakenOffTheQueue) {
+    sender->sendSMS("On my way \"now\"", std::string("(555) 010-3000|+1 555 010 4000"), std::nullopt);
+    // Queued under "1" before the request goes out, with the task that covers it.
+    auto queue = sender->accountQueue();
+    ASSERT_TRUE(queue.contains("1"));
+    EXPECT_EQ(queue.get("1")["message"], Value("On my way \"now\""));
+    EXPECT_EQ(queue.get("1")["number"], Value("(555) 010-3000|+1 555 010 4000"));
+    EXPECT_TRUE(queue.get("1")["backgroundTaskID"].isInt());
+    EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskNames().back(), "SMS 1");
+    ASSERT_TRUE(runUntil([&] { return idle() && !sentObjects.empty(); }));
+    EXPECT_FALSE(storedQueue().has_value());  // the last entry of the last account takes the key along
+    EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskCount(), tasksBefore);
+    auto got = received();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(*std::static_pointer_cast<std::string>(sentObjects[0]), "t.5550103000,+15550104000");
+    auto requests = requestsTo(kSend);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].header("Content-Type"), "application/x-protobuf");
+    EXPECT_EQ(requests[0].header("Authorization"), "Bearer " + token);
+    if (!hxtest::haveProgram("protoc")) GTEST_SKIP() << "no protoc";
+    EXPECT_EQ(hxtest::protocDecode("SendSMSRequest", requests[0].body),
+              "messageText: \"On my way \\\"now\\\"\"\ntargetNumber: \"5550103000\"\ntargetNumber: \"+15550104000\"\n"
+              "randomID: " +
+                  std::to_string(got[0].randomId) + "\n");
+}
+
+TEST_F(SMS, AReplyInAConversationCarriesItsIdAndNoRecipients) {
+    app->setNewMessageAlert(true);
+    sender->sendSMS("Hi!", std::nullopt, std::string("t.+15550133"));
+    ASSERT_TRUE(runUntil([&] { return idle() && !sentObjects.empty(); }));
+    EXPECT_EQ(*std::static_pointer_cast<std::string>(sentObjects[0]), "t.+15550133");
+    EXPECT_EQ(app->shell().count("playSound"), 1u);
+    EXPECT_EQ(app->shell().count("playSound Message Sent"), 1u);
+    if (!hxtest::haveProgram("protoc")) GTEST_SKIP() << "no protoc";
+    EXPECT_EQ(hxtest::protocDecode("SendSMSRequest", requestsTo(kSend).at(0).body),
+              "messageText: \"Hi!\"\nconversationID: \"t.+15550133\"\nrandomID: " +
+                  std::to_string(received().at(0).randomId) + "\n");
+}
+
+TEST_F(SMS, RefusalsAreToldAboutAndNeverTakenForASend) {
+    struct Case {
+        emulator::Fault fault;
+        const char* code;  // the service's error code shown, or ""
+    } cases[] = {{emulator::Fault::ServerErrorEmpty, ""}, {emulator::Fault::InvalidCredentials, ""}};
+    for (const auto& c : cases) {
+        alertMark = alerts().size();
+        sentObjects.clear();
+        const int failures = posted["kSMSSendingFailureNotification"];
+        service->inject(c.fault, kSend);
+        sender->sendSMS("x", std::string("+15550103000"), std::nullopt);
+        ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] > failures; }));
+        ASSERT_EQ((alerts().size() - alertMark), 1u);
+        EXPECT_EQ(alerts()[alertMark].title, "Sending Message Failed");
+        EXPECT_EQ(alerts()[alertMark].message, "Failed to send the message - please verify the target number.");
+        EXPECT_TRUE(sentObjects.empty());
+        EXPECT_TRUE(sender->accountQueue().empty());
+    }
+    // A refusal with the service's error code names it.
+    alertMark = alerts().size();
+    sender->sendSMS("x", std::string("12"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return idle() && alerts().size() > alertMark; }));
+    EXPECT_EQ(alerts()[alertMark].message,
+              "Failed to send the message - please verify the target number.\n\nHX Voice returned an "
+              "error:\nINVALID_NUMBER");
+    EXPECT_TRUE(received().empty());
+}
+
+TEST_F(SMS, AReplyAfterASignOutEndsTheSendWithoutTouchingTheQueue) {
+    service->inject(emulator::Fault::Slow, kSend);
+    sender->sendSMS("late", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return service->requestCount() == 1; }));
+    app->account()->setAuthV2(std::nullopt);
+    service->releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return idle(); }));
+    EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskCount(), tasksBefore);
+    EXPECT_EQ(app->shell().count("setNetworkActivityIndicatorVisible 1"), 1u);
+    EXPECT_EQ(app->shell().count("setNetworkActivityIndicatorVisible 0"), 1u);
+    EXPECT_TRUE(sentObjects.empty());
+    // The queue drains again: no tag of a finished send blocks it.
+    app->account()->setAuthV2(std::string("AuthV2"));
+    sender->removeSMSfromQueue("1");
+    sender->sendSMS("next", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return idle() && !sentObjects.empty(); }));
+}
+
+TEST_F(SMS, TheQueueDrainsInKeyOrderKeepingIdsAndDroppingSendsThatWereUnderWay) {
+    // Left by an earlier run: "2" was under way, "9" was deferred by the user, "10" predates ids.
+    Dictionary queue;
+    queue.set("9", Dictionary{{"message", Value("nine")},
+                              {"number", Value("+15550109")},
+                              {"queued", Value(true)},
+                              {"randomID", Value(int64_t{909})}});
+    queue.set("1",
+              Dictionary{{"message", Value("one")}, {"number", Value("+15550101")}, {"randomID", Value(int64_t{101})}});
+    queue.set("2", Dictionary{{"message", Value("two")},
+                              {"number", Value("+15550102")},
+                              {"backgroundTaskID", Value(int64_t{7})},
+                              {"randomID", Value(int64_t{202})}});
+    queue.set("10", Dictionary{{"message", Value("ten")}, {"conversation", Value("t.+15550133")}});
+    (void)foundation::UserDefaults::standardUserDefaults()->setObject(
+        Dictionary{{app->account()->username(), queue}, {"someone@else.test", Dictionary{{"1", Dictionary{}}}}},
+        "smsQueue");
+    sender->sendQueuedSMS();
+    // One write moved them: the old keys are gone, the new ones follow the largest.
+    auto moved = sender->accountQueue();
+    EXPECT_EQ(moved.keys(), (std::vector<foundation::Key>{"11", "12", "13"}));
+    EXPECT_EQ(moved.get("12")["randomID"], Value(int64_t{909}));
+    EXPECT_FALSE(moved.get("12").asDictionary().contains("queued"));
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 3; }));
+    auto got = received();
+    std::vector<std::string> texts;
+    for (const auto& m : got) texts.push_back(m.text);
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{"nine", "one", "ten"}));
+    for (const auto& m : got) {
+        if (m.text == "one") {
+            EXPECT_EQ(m.randomId, 101u);
+        }
+        if (m.text == "nine") {
+            EXPECT_EQ(m.randomId, 909u);
+        }
+    }
+    // Requests started in key order.
+    auto requests = requestsTo(kSend);
+    EXPECT_TRUE(sender->accountQueue().empty());
+    // Another account's queue waits for that account.
+    ASSERT_TRUE(storedQueue().has_value());
+    EXPECT_TRUE(storedQueue()->contains("someone@else.test"));
+    EXPECT_EQ(requests.size(), 3u);
+}
+
+TEST_F(SMS, WithoutATokenTheMessageWaitsInTheQueue) {
+    setTokenAvailable(false);
+    sender->sendSMS("later", std::string("+15550103000"), std::nullopt);
+    EXPECT_FALSE(inTable(service->origin() + "/voice/sms/send/1"));
+    EXPECT_EQ(sender->accountQueue().keys(), std::vector<foundation::Key>{"1"});
+    setTokenAvailable(true);
+    sender->sendQueuedSMS();
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1; }));
+    EXPECT_TRUE(sender->accountQueue().empty());
+    // A drain while a send is in flight does nothing; the send's success drains the rest.
+    setTokenAvailable(false);
+    sender->sendSMS("b", std::string("+15550103000"), std::nullopt);
+    setTokenAvailable(true);
+    service->inject(emulator::Fault::Slow, kSend);
+    sender->sendSMS("a", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return requestsTo(kSend).size() == 2; }));
+    const auto before = sender->accountQueue().keys();
+    sender->sendQueuedSMS();
+    EXPECT_EQ(sender->accountQueue().keys(), before);
+    service->releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 3; }));
+    EXPECT_TRUE(sender->accountQueue().empty());
+}
