@@ -80,7 +80,7 @@ case "$cmd" in
     for a in "$@"; do [ "$a" = --headless ] || app_args+=("$a"); done
     configure_and_build --target hx_connect hx_emulator_server >/dev/null
     origin_file=$(mktemp)
-    "$build_dir/emulator/hx_emulator" >"$origin_file" &
+    "$build_dir/emulator/hx_emulator" --seed 1 >"$origin_file" &
     emulator_pid=$!
     trap 'kill "$emulator_pid" 2>/dev/null; wait "$emulator_pid" 2>/dev/null; rm -f "$origin_file"' EXIT
     origin=""
@@ -157,7 +157,7 @@ case "$cmd" in
     exec "$build_dir/emulator/hx_emulator" "$@"
     ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | bench [NAME] | emulator [options]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | bench [NAME] | emulator [options] | run [--headless] [--out DIR]" >&2
     exit 2
     ;;
 esac
