@@ -4,6 +4,9 @@
 #   ./hx build [--asan|--tsan]                  only build
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
+#   ./hx run [--headless] [--out DIR]           build and run the app against a local emulator of the
+#                                               service (started and stopped here); prints where its
+#                                               snapshots and outlines are
 #   ./hx deps                                   only install the Debian packages listed below
 #   ./hx lint [--all | FILES...]                clang-tidy (.clang-tidy) over the files changed since
 #                                               main (committed or not), the given ones, or all
@@ -71,6 +74,25 @@ case "$cmd" in
     if parse_sanitizer "${1:-}"; then shift; fi
     configure_and_build "$@"
     ;;
+  run)
+    install_packages
+    app_args=(--headless)
+    for a in "$@"; do [ "$a" = --headless ] || app_args+=("$a"); done
+    configure_and_build --target hx_connect hx_emulator_server >/dev/null
+    origin_file=$(mktemp)
+    "$build_dir/emulator/hx_emulator" --seed 1 >"$origin_file" &
+    emulator_pid=$!
+    trap 'kill "$emulator_pid" 2>/dev/null; wait "$emulator_pid" 2>/dev/null; rm -f "$origin_file"' EXIT
+    origin=""
+    for _ in $(seq 1 100); do
+      origin=$(head -n 1 "$origin_file")
+      [ -n "$origin" ] && break
+      kill -0 "$emulator_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -z "$origin" ]; then echo "hx: the emulator did not start" >&2; exit 1; fi
+    "$build_dir/app/hx_connect" --service "$origin" "${app_args[@]}"
+    ;;
   deps)
     install_packages
     ;;
@@ -135,7 +157,7 @@ case "$cmd" in
     exec "$build_dir/emulator/hx_emulator" "$@"
     ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | bench [NAME] | emulator [options]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | bench [NAME] | emulator [options] | run [--headless] [--out DIR]" >&2
     exit 2
     ;;
 esac

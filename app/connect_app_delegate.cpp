@@ -1,11 +1,13 @@
 #include "app/connect_app_delegate.h"
 
+#include "platform/dispatch/run_loop.h"
 #include "platform/foundation/notification_center.h"
 
 HX_ConnectAppDelegate::HX_ConnectAppDelegate() : shell_(std::make_unique<HXShellStandIn>()) {}
-HX_ConnectAppDelegate::~HX_ConnectAppDelegate() = default;
-
-void HX_ConnectAppDelegate::presentAlert(const HXAlert& alert) { shell_->recordAlert(alert); }
+HX_ConnectAppDelegate::~HX_ConnectAppDelegate() {
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
+    dispatch::RunLoop::main().cancelPerforms(this);
+}
 
 bool HX_ConnectAppDelegate::useSpotlight() const {
     shell_->record("useSpotlight");
@@ -21,16 +23,6 @@ void HX_ConnectAppDelegate::setNetworkActivityIndicatorVisible(bool visible) {
     shell_->record(std::string("setNetworkActivityIndicatorVisible ") + (visible ? "1" : "0"));
 }
 
-void HX_ConnectAppDelegate::alertNoConnection() {
-    shell_->record("alertNoConnection");
-    foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification", nullptr);
-}
-
-void HX_ConnectAppDelegate::alertSlowConnection() {
-    shell_->record("alertSlowConnection");
-    foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification", nullptr);
-}
-
 bool HX_ConnectAppDelegate::loadingOverlayShown() const { return shell_->script().loadingOverlayShown; }
 
 void HX_ConnectAppDelegate::removeLoadingOverlay() {
@@ -44,8 +36,6 @@ void HX_ConnectAppDelegate::showLoadingOverlay(const std::string& statusText) {
 }
 
 void HX_ConnectAppDelegate::closeLoginPanel() { shell_->record("closeLoginPanel"); }
-
-void HX_ConnectAppDelegate::queueRefresh() { shell_->record("queueRefresh"); }
 
 void HX_ConnectAppDelegate::setFirstResponder() { shell_->record("setFirstResponder"); }
 
@@ -63,15 +53,11 @@ void HX_ConnectAppDelegate::setUnreadCount(int64_t count, int forViewIndex) {
 
 void HX_ConnectAppDelegate::updateAccountPrefs() { shell_->record("updateAccountPrefs"); }
 
-void HX_ConnectAppDelegate::registerForUserNotifications() { shell_->record("registerForUserNotifications"); }
-
 void HX_ConnectAppDelegate::requestNotificationAuthorization(int options) {
     shell_->record("requestNotificationAuthorization " + std::to_string(options));
 }
 
 void HX_ConnectAppDelegate::stopMonitoringRegions() { shell_->record("stopMonitoringRegions"); }
-
-void HX_ConnectAppDelegate::setBackgroundFetchIntervalNever() { shell_->record("setBackgroundFetchIntervalNever"); }
 
 void HX_ConnectAppDelegate::removeAccountObservers() { shell_->record("removeAccountObservers"); }
 

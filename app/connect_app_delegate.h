@@ -5,12 +5,22 @@
 // application object derive from this class.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/shell_stand_in.h"
+#include "platform/foundation/notification_center.h"
 #include "service/application_web_client.h"
+#include "service/reachability.h"
+
+namespace toolkit {
+class AlertController;
+class ViewController;
+class Window;
+}  // namespace toolkit
 
 class HX_ConnectAppDelegate : public HXApplicationWebClient {
 public:
@@ -59,6 +69,121 @@ public:
     std::optional<std::string> pendingLocationSwitch() const override;
     void rescheduleSwitchToLocation(const std::string& name, double delay) override;
 
+    // ---- the shell (app/shell_launch.cpp, app/shell_life_cycle.cpp)
+
+    // The window the interface is built in; the application main (or a test) gives it before
+    // the launch. Without one, alerts and views exist only as the stand-in's records.
+    void setWindow(toolkit::Window* window) { window_ = window; }
+    toolkit::Window* window() const { return window_; }
+
+    // The launch sequence; answers YES. launchSteps() names each step as it ran, in order.
+    bool applicationDidFinishLaunchingWithOptions(const foundation::Dictionary& options = {});
+    const std::vector<std::string>& launchSteps() const { return launchSteps_; }
+
+    // The routing interface that the device forms implement (base: no interface).
+    virtual void setupInterface() {}
+    virtual void selectViewForIndex(int index) { (void)index; }
+    virtual std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index) {
+        (void)index;
+        return nullptr;
+    }
+    virtual bool isSplitViewCollapsed() { return true; }
+
+    // Life cycle.
+    void resignActive();
+    void resumeActive();
+    void applicationDidEnterBackground();
+    void applicationWillEnterForeground();
+    virtual void applicationWillTerminate();
+    virtual void applicationDidReceiveMemoryWarning();
+    // The minimum background-fetch interval from autoRefresh and the platform's refresh status.
+    void setBackgroundRefreshStatus();
+    // Mirrors the cloud key-value store's changed keys into the preferences.
+    void updateKVStoreItems(const foundation::Notification& notification);
+    // The host of the service's origin: the target of the reachability monitor.
+    std::string serviceHost();
+    // A reachability report of the service host (0: not reachable).
+    void reachabilityChanged(int status);
+    // The platform's background fetch: completion gets 0 new data, 1 no data or 2 failed, exactly
+    // once; a path that never answers is answered as failed when it lets go of the completion.
+    void applicationPerformFetchWithCompletionHandler(BackgroundFetchCompletion completion);
+    // Flags of the call operations read here: a call was placed from the app, and the app itself
+    // handed a call to the phone's dialer (which makes it resign).
+    bool callPlaced = false;
+    bool callHandOver = false;
+
+    // ---- entry points (app/shell_entry_points.cpp)
+
+    // A URL of the app's scheme ("hxconnect://host?query"); answers whether it was handled.
+    bool applicationOpenURL(const std::string& url);
+    // Replays the pending URL, if any.
+    void reprocessURL();
+    const std::optional<std::string>& pendingURL() const { return pendingURL_; }
+    // Answers whether the shortcut's type is one of the app's two.
+    bool performActionForShortcutItem(const std::string& type);
+    bool continueUserActivity(const std::string& activityType, const foundation::Dictionary& userInfo);
+    // completion runs at once unless an operation kept it as completionHandler().
+    void didReceiveNotificationResponse(const std::string& actionIdentifier, const foundation::Dictionary& userInfo,
+                                        const std::optional<std::string>& userText, std::function<void()> completion);
+    void showDialPad();
+    void openConversationWithID(const std::string& conversationID, const std::optional<std::string>& reply = {},
+                                long messageNumber = -1);
+    // Whether the app can act on an entry point now: a window, and the passcode lock not up.
+    bool canActNow() const;
+    bool focusReply() const { return focusReply_; }
+    // The passcode lock's shown flag (the lock sets it).
+    bool lockShown = false;
+
+    // After the launch: the unread counts, region monitoring and the key-value store's mirror.
+    virtual void preload();
+    // Counts the unread text and voicemail conversations of the store into the badges.
+    void updateUnreadCounts();
+
+    // The bit positions set in mask, ascending.
+    static std::vector<int> typesForMask(uint64_t mask);
+
+    // The one way alerts are shown: dismisses the alert shown last through here if it is still
+    // up, then presents alert from the given controller, or from the top of the window's root.
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from);
+    // -1, or 3 while the no-connection alert is up or scheduled, 4 while the slow one is up.
+    int connectionAlertState() const { return connectionAlertState_; }
+
+    // ---- the crash service's side (app/shell_crash_prompt.cpp)
+
+    // Makes the application object the crash service's delegate and installs the confirmation
+    // handler that asks the user whether to send the crash reports.
+    void installCrashConfirmation();
+    // The text of the "AppInfo.txt" attachment of a crash report.
+    std::string appInfoText();
+
+    // The version text shown to the user, built on first use and dropped on a memory warning.
+    const std::string& versionString();
+    bool hasVersionString() const { return versionString_.has_value(); }
+
+protected:
+    std::vector<std::string> launchSteps_;
+
 private:
+    void launchStep(std::string name) { launchSteps_.push_back(std::move(name)); }
+    void repairAccountChoice();
+    void observeWhileActive();
+    std::string deviceModelName() const;
+    std::shared_ptr<toolkit::AlertController> makeAlertController(const HXAlert& alert);
+    std::shared_ptr<void> performTarget();
+
     std::unique_ptr<HXShellStandIn> shell_;
+    toolkit::Window* window_ = nullptr;
+    std::weak_ptr<toolkit::AlertController> shownAlert_;
+    int connectionAlertState_ = -1;
+    std::optional<std::string> versionString_;
+    std::shared_ptr<Reachability> serviceReach_;
+    std::shared_ptr<class HXCrashesDelegate> crashesDelegate_;
+    std::optional<std::string> pendingURL_;
+    bool focusReply_ = false;
+    void switchAccountIfNeeded(const std::string& username, bool evenIfCurrent);
+    bool openSMSURL(const std::string& url, const std::optional<std::string>& query);
+    bool openCallURL(const std::string& url, const std::optional<std::string>& query,
+                     const std::map<std::string, std::string>& values);
+    // Delayed work checks this token so that it never runs on a destroyed application object.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

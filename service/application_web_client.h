@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/application_model.h"
@@ -212,6 +213,9 @@ public:
     void getUnreadMessagesFromData(std::shared_ptr<const foundation::Data> data,
                                    BackgroundFetchCompletion completion = {});
     void threadingInfoReply(const HXRoutedReply& reply);
+    // The unread SMS and voicemail thread counts of a "threadinginfo/get" reply (missing views
+    // count 0); none when the reply is not an object.
+    std::optional<std::pair<int64_t, int64_t>> unreadCountsFromReply(std::string_view text) const;
 
     // ---- request machinery (service/web_client_requests.cpp)
 

@@ -100,9 +100,9 @@ void HXApplicationWebClient::loadArchive() {
     loadMessagesForURL(webClient().endpoints.servicePageBase() + "inbox/recent/archive/");
 }
 
-void HXApplicationWebClient::threadingInfoReply(const HXRoutedReply& reply) {
-    auto parsed = parseObjectFromApiResponse(reply.text);
-    if (!parsed || !parsed->isDictionary()) return;
+std::optional<std::pair<int64_t, int64_t>> HXApplicationWebClient::unreadCountsFromReply(std::string_view text) const {
+    auto parsed = parseObjectFromApiResponse(text);
+    if (!parsed || !parsed->isDictionary()) return std::nullopt;
     int64_t sms = 0, voicemail = 0;
     const Value& info = parsed->asDictionary().get("info");
     const Value& views = info.isDictionary() ? info.asDictionary().get("viewInfo") : Value();
@@ -115,8 +115,14 @@ void HXApplicationWebClient::threadingInfoReply(const HXRoutedReply& reply) {
             if (name == "voicemailAndRecordingThreads") voicemail = d.get("unreadThreadCount").int64Value();
         }
     }
-    setUnreadCount(sms, 1);
-    setUnreadCount(voicemail, 2);
+    return std::pair{sms, voicemail};
+}
+
+void HXApplicationWebClient::threadingInfoReply(const HXRoutedReply& reply) {
+    auto counts = unreadCountsFromReply(reply.text);
+    if (!counts) return;
+    setUnreadCount(counts->first, 1);
+    setUnreadCount(counts->second, 2);
 }
 
 void HXApplicationWebClient::getUnreadMessagesFromData(std::shared_ptr<const foundation::Data> data,

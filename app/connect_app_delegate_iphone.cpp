@@ -1,0 +1,189 @@
+#include "app/connect_app_delegate_iphone.h"
+
+#include "model/account.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/color.h"
+#include "platform/graphics/named_images.h"
+#include "platform/services/device.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/window.h"
+
+namespace {
+
+struct TabSpec {
+    const char* screen;
+    const char* title;
+    const char* image;
+    const char* selectedImage;
+};
+constexpr TabSpec kTabs[HX_ConnectAppDelegate_iPhone::kViewCount] = {
+    {"VC_Call", "Call", "Call", "Call_on"},
+    {"VC_SMS", "SMS", "SMS", "SMS_on"},
+    {"VC_VM", "Voicemail", "VM", "VM_on"},
+    {"VC_History", "History", "Recents", "Recents_on"},
+    {"VC_Settings", "Settings", "Settings", "Settings_on"},
+};
+
+// A root screen whose own class is not built yet: it carries the class's name and the tab's
+// title so that routing, badges and the tab bar can be exercised and seen.
+class PlaceholderScreen : public toolkit::ViewController {
+public:
+    explicit PlaceholderScreen(std::string screenClass) : screenClass_(std::move(screenClass)) {}
+    std::string className() const override { return screenClass_; }
+    void viewDidLoad() override { view()->setBackgroundColor(graphics::Color::systemBackground()); }
+
+private:
+    std::string screenClass_;
+};
+
+toolkit::ImagePtr tabImage(const std::string& name) {
+    if (auto image = graphics::imageNamed(name)) return image;
+    return toolkit::makeImage(name, {25, 25}, true);
+}
+
+}  // namespace
+
+class HX_ConnectAppDelegate_iPhone::TabDelegate : public toolkit::TabBarControllerDelegate {
+public:
+    explicit TabDelegate(HX_ConnectAppDelegate_iPhone* app) : app_(app) {}
+    bool shouldSelectViewController(toolkit::TabBarController&, toolkit::ViewController& controller) override {
+        return app_->tabBarControllerShouldSelect(controller);
+    }
+    void didSelectViewController(toolkit::TabBarController&, toolkit::ViewController& controller) override {
+        app_->tabBarControllerDidSelect(controller);
+    }
+
+private:
+    HX_ConnectAppDelegate_iPhone* app_;
+};
+
+HX_ConnectAppDelegate_iPhone::HX_ConnectAppDelegate_iPhone()
+    : tabBarController_(std::make_shared<toolkit::TabBarController>()),
+      tabDelegate_(std::make_shared<TabDelegate>(this)) {
+    setIPad(false);
+    tabBarController_->delegate = tabDelegate_;
+    std::vector<toolkit::ViewControllerPtr> tabs;
+    for (const auto& spec : kTabs) {
+        auto root = std::make_shared<PlaceholderScreen>(spec.screen);
+        root->setTitle(spec.title);
+        tabs.push_back(std::make_shared<toolkit::NavigationController>(root));
+    }
+    tabBarController_->setViewControllers(std::move(tabs));
+}
+
+HX_ConnectAppDelegate_iPhone::~HX_ConnectAppDelegate_iPhone() { tabBarController_->delegate.reset(); }
+
+void HX_ConnectAppDelegate_iPhone::setupInterface() {
+    auto& bar = tabBarController_->tabBar();
+    bar.barTintColor = graphics::Color::systemGroupedBackground();
+    bar.setBackgroundColor(graphics::Color::systemGroupedBackground());
+    const auto& tabs = tabBarController_->viewControllers();
+    for (int i = 0; i < kViewCount; ++i) {
+        auto& item = tabs[i]->tabBarItem();
+        item.title = kTabs[i].title;
+        item.image = tabImage(kTabs[i].image);
+        item.selectedImage = tabImage(kTabs[i].selectedImage);
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(tabs[i].get());
+        rootScreens_[i] = nav && !nav->viewControllers().empty() ? nav->viewControllers().front() : tabs[i];
+    }
+    if (auto* w = window()) {
+        w->setBackgroundColor(graphics::Color::black());
+        w->setRootViewController(tabBarController_);
+        w->makeKeyAndVisible();
+    }
+}
+
+void HX_ConnectAppDelegate_iPhone::selectViewForIndex(int index) {
+    if (index < 0 || index >= kViewCount) return;
+    tabBarController_->setSelectedIndex(static_cast<size_t>(index));
+    tabBarControllerDidSelect(*tabBarController_->viewControllers()[index]);
+}
+
+std::shared_ptr<toolkit::ViewController> HX_ConnectAppDelegate_iPhone::viewControllerForIndex(int index) {
+    if (index < 0 || index >= kViewCount) return nullptr;
+    return rootScreens_[index];
+}
+
+bool HX_ConnectAppDelegate_iPhone::tabBarControllerShouldSelect(toolkit::ViewController& controller) {
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    const auto accounts = defaults->dictionaryForKey("accountInfo").value_or(foundation::Dictionary{});
+    const auto& tabs = tabBarController_->viewControllers();
+    const bool settingsTab = &controller == tabs[4].get();
+    if (settingsTab && foundation::Application::shared().applicationState() == foundation::ApplicationState::Active) {
+        const auto username = defaults->stringForKey("username").value_or("");
+        if (accounts.contains(username) && account() && account()->HXnumber().value_or("").empty())
+            showLoadingOverlay("Loading settings\u2026");
+    }
+    if (accounts.size() >= 2 && tabBarController_->selectedViewController() == &controller) {
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(&controller);
+        const bool dialPad = &controller == tabs[0].get();
+        if (dialPad || (nav && nav->viewControllers().size() <= 1)) {
+            updateAccountPrefs();
+            shell().record("presentAccounts");
+        }
+    }
+    return true;
+}
+
+void HX_ConnectAppDelegate_iPhone::tabBarControllerDidSelect(toolkit::ViewController& controller) {
+    (void)controller;
+    const int selected = static_cast<int>(tabBarController_->selectedIndex());
+    tabBarController_->tabBar().setClipsToBounds(selected == 0);
+    currentViewIndex_ = selected;
+    if (selected == 4) dispatch::Queue::main()->async([this] { loadPhoneSettings(); });
+}
+
+void HX_ConnectAppDelegate_iPhone::setUnreadCount(int64_t count, int forViewIndex) {
+    // Callers may be on any thread; the tab bar belongs to the main thread.
+    dispatch::Queue::main()->async([this, count, forViewIndex] {
+        const auto& tabs = tabBarController_->viewControllers();
+        if (forViewIndex >= 0 && forViewIndex < kViewCount) {
+            auto& item = tabs[forViewIndex]->tabBarItem();
+            if (count > 0)
+                item.badgeValue = std::to_string(count);
+            else
+                item.badgeValue.reset();
+            tabBarController_->tabBar().update();
+        }
+        auto badgeOf = [&](int index) -> int64_t {
+            const auto& badge = tabs[index]->tabBarItem().badgeValue;
+            return badge ? foundation::Value(*badge).int64Value() : 0;
+        };
+        int64_t sms = 0, vm = 0;
+        if (forViewIndex == 1) {
+            sms = count;
+            vm = badgeOf(2);
+        } else if (forViewIndex == 2) {
+            sms = badgeOf(1);
+            vm = count;
+        }
+        const auto type = foundation::UserDefaults::standardUserDefaults()->integerForKey("badgeType");
+        const int64_t badge = type == 0 ? sms : type == 1 ? vm : type == 2 ? sms + vm : 0;
+        services::AppBadge::shared().setBadgeNumber(static_cast<long>(badge));
+    });
+}
+
+void HX_ConnectAppDelegate_iPhone::displayLogin() {
+    removeLoadingOverlay();
+    // The sign-in panel is its own screen; until it exists the base form records that it was
+    // asked for, once while it would be up.
+    if (loginPanelShown_) return;
+    HX_ConnectAppDelegate::displayLogin();
+    loginPanelShown_ = true;
+}
+
+void HX_ConnectAppDelegate_iPhone::applicationWillTerminate() {
+    foundation::UserDefaults::standardUserDefaults()->setInteger(
+        static_cast<int64_t>(tabBarController_->selectedIndex()), "tabBarIndex");
+    HX_ConnectAppDelegate::applicationWillTerminate();
+}
+
+void HX_ConnectAppDelegate_iPhone::preload() {
+    HX_ConnectAppDelegate::preload();
+    dispatch::Queue::main()->async([this] {
+        for (auto& root : rootScreens_)
+            if (root) (void)root->view();
+    });
+}

@@ -1,0 +1,65 @@
+// The app's side of the crash service: the prompt that asks whether to send the reports of a
+// crash, and the attachment that describes the app's state.
+#include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
+#include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
+#include "app/connect_app_delegate.h"
+#include "model/account.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/contacts.h"
+
+class HXCrashesDelegate : public ZIVOCrashesDelegate {
+public:
+    explicit HXCrashesDelegate(std::weak_ptr<int> alive, HX_ConnectAppDelegate* app)
+        : alive_(std::move(alive)), app_(app) {}
+    bool respondsToAttachmentsWithCrashes() const override { return true; }
+    std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>
+    attachmentsWithCrashes(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) override {
+        if (alive_.expired()) return {};
+        return {ZIVOErrorAttachmentLog::attachmentWithText(app_->appInfoText(), std::string("AppInfo.txt"))};
+    }
+
+private:
+    std::weak_ptr<int> alive_;
+    HX_ConnectAppDelegate* app_;
+};
+
+void HX_ConnectAppDelegate::installCrashConfirmation() {
+    crashesDelegate_ = std::make_shared<HXCrashesDelegate>(alive_, this);
+    ZIVOCrashes::setDelegate(crashesDelegate_);
+    ZIVOCrashes::setUserConfirmationHandler([alive = std::weak_ptr<int>(alive_),
+                                             this](const std::vector<std::shared_ptr<ZIVOErrorReport>>&) {
+        if (alive.expired()) return false;
+        const std::string name =
+            foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
+        auto choice = [](unsigned confirmation) {
+            return [confirmation] { ZIVOCrashes::classNotifyWithUserConfirmation(confirmation); };
+        };
+        presentAlert(
+            HXAlert{name + "\nQuit Unexpectedly",
+                    "We're very sorry for the inconvenience and will do everything we can to prevent this crash in the "
+                    "future.\n\nWould you like to send an anonymous report so we can fix the problem?",
+                    {{"Don't Send", HXAlertAction::Style::Cancel, choice(ZIVOUserConfirmationDontSend)},
+                     {"Send", HXAlertAction::Style::Default, choice(ZIVOUserConfirmationSend)},
+                     {"Always Send", HXAlertAction::Style::Default, choice(ZIVOUserConfirmationAlways)}},
+                    std::nullopt});
+        // The app asks the user itself.
+        return true;
+    });
+}
+
+std::string HX_ConnectAppDelegate::appInfoText() {
+    const auto infos = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("accountInfo");
+    const auto current = account();
+    std::string text;
+    text += "CNContactStore authorizationStatus: " +
+            std::to_string(static_cast<long>(services::ContactStore::authorizationStatus())) + "\n";
+    text += "cachedContacts: " + std::to_string(cachedContacts().size()) + "\n";
+    text += "allContacts: " + std::to_string(allContacts().size()) + "\n";
+    text += std::to_string(infos ? infos->size() : 0) + " Account(s)\n";
+    text += std::to_string(current ? current->phones().size() : 0) + " Linked Numbers\n";
+    text += "AuthV2: " + std::to_string(current ? current->authV2().value_or("").size() : 0) + " chars\n";
+    text += std::to_string(current ? current->quickSettings().size() : 0) + " Quick Settings\n";
+    text += versionString();
+    return text;
+}

@@ -1,0 +1,307 @@
+// What opens the app at a given place: the notification categories and their actions.
+#include "app/connect_app_delegate.h"
+#include "model/account.h"
+#include "model/phone.h"
+#include "model/phone_extensions.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/url.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/device.h"
+#include "service/request_machinery.h"
+
+void HX_ConnectAppDelegate::registerForUserNotifications() {
+    shell_->record("registerForUserNotifications");
+    const services::NotificationAction markRead{"com.hxconnect.markRead", "Mark as read"};
+    services::NotificationAction reply{"com.hxconnect.composeReply", "Reply"};
+    reply.textInput = true;
+    reply.textInputButtonTitle = "Send";
+    reply.textInputPlaceholder = "Text Message";
+    auto category = [](std::string identifier, std::vector<services::NotificationAction> actions) {
+        services::NotificationCategory made;
+        made.identifier = std::move(identifier);
+        made.actions = std::move(actions);
+        made.hiddenPreviewsBodyPlaceholder = "HIDDEN_BODY_SUMMARY";
+        made.categorySummaryFormat = "NOTIFICATION_SUMMARY";
+        return made;
+    };
+    services::NotificationSettings::shared().setNotificationCategories({
+        category("com.hxconnect.markRead", {markRead}),
+        category("com.hxconnect.composeReply", {reply, markRead}),
+    });
+}
+
+namespace {
+
+constexpr const char* kScheme = "hxconnect://";
+
+std::string decoded(const std::string& text) { return foundation::percentDecode(text).value_or(text); }
+
+std::string queryEncoded(const std::string& text) {
+    return foundation::percentEncode(text, foundation::CharacterSet::urlQueryAllowed());
+}
+
+std::string stringOf(const foundation::Dictionary& d, const char* key) { return d.get(key).stringValue(); }
+
+}  // namespace
+
+bool HX_ConnectAppDelegate::canActNow() const { return window_ != nullptr && !lockShown; }
+
+void HX_ConnectAppDelegate::switchAccountIfNeeded(const std::string& username, bool evenIfCurrent) {
+    if (username.empty()) return;
+    const std::string current = account() ? account()->username() : std::string();
+    if (!evenIfCurrent && username == current) return;
+    auto infos = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("accountInfo");
+    if (!infos || !infos->contains(username)) return;
+    shell_->record("logout 0");
+    selectAccountForUserName(username);
+    loadInitialData();
+}
+
+bool HX_ConnectAppDelegate::applicationOpenURL(const std::string& text) {
+    if (!webClient().firstReachabilityHandled) {
+        pendingURL_ = text;
+        return true;
+    }
+    auto url = foundation::URL::parseLenient(text);
+    auto host = url ? url->host() : std::nullopt;
+    if (!host || host->empty()) return false;
+    if (!account() || account()->username().empty()) return false;
+
+    std::map<std::string, std::string> values;
+    for (const auto& item : url->queryItems()) values[item.name] = decoded(item.value.value_or(""));
+    if (auto it = values.find("account"); it != values.end()) switchAccountIfNeeded(it->second, false);
+
+    auto popOne = [this](int index) {
+        selectViewForIndex(index);
+        shell_->record("popViewController " + std::to_string(index));
+    };
+    if (*host == "vm") return popOne(2), true;
+    if (*host == "history") return popOne(3), true;
+    if (*host == "settings") return selectViewForIndex(4), true;
+    if (*host == "sms") return openSMSURL(text, url->query());
+    if (*host == "call") return openCallURL(text, url->query(), values);
+    if (*host == "reply") {
+        if (!canActNow()) {
+            pendingURL_ = text;
+            return false;
+        }
+        const auto number = values.contains("messageNum") ? values["messageNum"] : std::string("-1");
+        const long messageNumber = foundation::Value(number).int64Value(-1);
+        focusReply_ = messageNumber < 0;
+        openConversationWithID(values["conversationID"],
+                               values.contains("messageText") ? std::optional(values["messageText"]) : std::nullopt,
+                               messageNumber);
+        return false;
+    }
+    if (*host == "quicksetting") {
+        const std::string name = decoded(url->query().value_or(""));
+        if (name.empty()) return false;
+        shell_->record("selectQuickSettingWithName " + name);
+        return true;
+    }
+    return false;
+}
+
+bool HX_ConnectAppDelegate::openSMSURL(const std::string& text, const std::optional<std::string>& query) {
+    selectViewForIndex(1);
+    shell_->record("popToRootViewController 1");
+    if (!query) return true;
+    std::string number, message, conversationID;
+    std::map<std::string, std::string> raw;
+    if (auto url = foundation::URL::parseLenient(text))
+        for (const auto& item : url->queryItems()) raw[item.name] = item.value.value_or("");
+    if (!raw.contains("number") && !raw.contains("message")) {
+        number = *query;
+    } else {
+        number = decoded(raw["number"]);
+        // The message is encoded once more than the other values.
+        message = decoded(decoded(raw["message"]));
+        conversationID = decoded(raw["conversationID"]);
+    }
+    if (number.find(',') != std::string::npos) {
+        auto parts = foundation::split(number, ",");
+        if (parts.size() > 20) parts.resize(20);
+        number = foundation::join(parts, ",");
+    }
+    number = PhoneExtensions::phoneNumberFromLetters(number);
+    if (!canActNow()) {
+        if (!pendingURL_) pendingURL_ = text;
+        return true;
+    }
+    shell_->record("newMessageToNumber " + number + "|" + message + "|" + conversationID);
+    pendingURL_.reset();
+    return true;
+}
+
+bool HX_ConnectAppDelegate::openCallURL(const std::string& text, const std::optional<std::string>& query,
+                                        const std::map<std::string, std::string>& values) {
+    std::string number;
+    std::optional<std::string> method;
+    if (auto it = values.find("number"); it != values.end()) {
+        number = it->second;
+        if (auto m = values.find("callmethod"); m != values.end()) method = m->second;
+    } else {
+        number = decoded(query.value_or(""));
+    }
+    bool accepted = false;
+    if (method && account()) {
+        for (const auto& [id, phone] : account()->phones()) {
+            if (phone &&
+                (phone->name() == *method || phone->number() == *method || phone->formattedNumber() == *method)) {
+                account()->setForwardingPhoneID(id);
+                accepted = true;
+                break;
+            }
+        }
+        if (!accepted && isPhone()) {
+            if (*method == "DirectCall") {
+                account()->setForwardingPhoneID(-1);
+                accepted = true;
+            } else if (*method == "iPhoneDialer") {
+                account()->setForwardingPhoneID(-2);
+                accepted = true;
+            }
+        }
+    }
+    if (account() && account()->forwardingPhoneID() == -1) shell_->record("retrieveOAuth");
+    if (number != "FAVORITES")
+        number = PhoneExtensions::formattedPhoneNumberFromString(PhoneExtensions::phoneNumberFromLetters(number));
+    if (!canActNow()) {
+        if (!iPad() && !lockShown) selectViewForIndex(0);
+        if (!pendingURL_) pendingURL_ = text;
+        return true;
+    }
+    pendingURL_.reset();
+    showDialPad();
+    if (number == "FAVORITES") {
+        shell_->record("openFavorites");
+    } else if (!number.empty()) {
+        shell_->record("dialPadNumber " + number);
+        if (accepted) {
+            const double delay = requestInFlight("OAuth_issueToken") ? 2.0 : 0.0;
+            dispatch::RunLoop::main().perform(
+                performTarget(), "placeCallTo", foundation::Value(number), delay,
+                [this](const foundation::Value& n) { shell_->record("placeCallTo " + n.stringValue()); });
+        }
+    }
+    return true;
+}
+
+void HX_ConnectAppDelegate::reprocessURL() {
+    if (!pendingURL_) return;
+    auto url = std::move(*pendingURL_);
+    pendingURL_.reset();
+    applicationOpenURL(url);
+}
+
+void HX_ConnectAppDelegate::showDialPad() {
+    if (iPad()) {
+        shell_->record("dismissPopoverAnimated 0");
+        shell_->record("showCallPopup");
+    } else {
+        selectViewForIndex(0);
+    }
+}
+
+bool HX_ConnectAppDelegate::performActionForShortcutItem(const std::string& type) {
+    if (type == "com.hxconnect.shortcut_call") {
+        showDialPad();
+        return true;
+    }
+    if (type == "com.hxconnect.shortcut_sms") {
+        if (canActNow())
+            shell_->record("newMessageToNumber ||");
+        else
+            pendingURL_ = std::string(kScheme) + "sms?number=";
+        return true;
+    }
+    return false;
+}
+
+bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const foundation::Dictionary& info) {
+    if (canActNow()) switchAccountIfNeeded(stringOf(info, "account"), false);
+    const std::string account = stringOf(info, "account");
+    if (type == "com.hxconnect.activity_call") {
+        showDialPad();
+        return true;
+    }
+    if (type == "com.hxconnect.activity_sms") {
+        const auto number = stringOf(info, "number"), text = stringOf(info, "messageText"),
+                   id = stringOf(info, "conversationID");
+        if (canActNow())
+            shell_->record("newMessageToNumber " + number + "|" + text + "|" + id);
+        else
+            pendingURL_ = std::string(kScheme) + "sms?number=" + queryEncoded(number) +
+                          "&message=" + queryEncoded(text) + "&conversationID=" + queryEncoded(id) +
+                          "&account=" + queryEncoded(account);
+        return true;
+    }
+    if (type == "com.hxconnect.activity_reply") {
+        const auto id = stringOf(info, "conversationID"), text = stringOf(info, "messageText");
+        if (canActNow())
+            openConversationWithID(id, text, -1);
+        else
+            pendingURL_ = std::string(kScheme) + "reply?conversationID=" + queryEncoded(id) +
+                          "&messageText=" + queryEncoded(text) + "&account=" + queryEncoded(account);
+        return true;
+    }
+    if (type == services::kSearchableItemActionType) {
+        const std::string identifier = stringOf(info, services::kSearchableItemActivityIdentifier);
+        auto parts = foundation::split(identifier, ".");
+        if (identifier.empty() || parts.size() < 3) return false;
+        const std::string id = parts[0];
+        const long messageNumber = foundation::Value(parts[1]).int64Value(-1);
+        const std::string user =
+            decoded(foundation::join(std::vector<std::string>(parts.begin() + 2, parts.end()), "."));
+        if (canActNow()) {
+            switchAccountIfNeeded(user, true);
+            openConversationWithID(id, std::nullopt, messageNumber);
+        } else {
+            pendingURL_ = std::string(kScheme) + "reply?conversationID=" + queryEncoded(id) +
+                          "&messageNum=" + std::to_string(messageNumber) + "&account=" + queryEncoded(user);
+        }
+        return true;
+    }
+    return false;
+}
+
+void HX_ConnectAppDelegate::didReceiveNotificationResponse(const std::string& action,
+                                                           const foundation::Dictionary& info,
+                                                           const std::optional<std::string>& userText,
+                                                           std::function<void()> completion) {
+    const auto* id = info.find("id");
+    if (action == services::kNotificationDefaultActionIdentifier) {
+        if (id)
+            openConversationWithID(id->stringValue());
+        else if (info.contains("quicksetting"))
+            selectViewForIndex(4);
+    } else if (action == "com.hxconnect.markRead" && id) {
+        setCompletionHandler(completion);
+        shell_->record("markMessage " + id->stringValue() + " asRead 1");
+    } else if (action == "com.hxconnect.composeReply" && id) {
+        setCompletionHandler(completion);
+        if (userText) {
+            shell_->record("markMessage " + id->stringValue() + " asRead 1");
+            shell_->record("sendSMS " + *userText + "|" + stringOf(info, "phoneNumber") + "|" + id->stringValue());
+        }
+    }
+    if (!completionHandler() && completion) completion();
+}
+
+void HX_ConnectAppDelegate::openConversationWithID(const std::string& conversationID,
+                                                   const std::optional<std::string>& reply, long messageNumber) {
+    // The conversation screen and the store lookup belong to their own components.
+    shell_->record("openConversationWithID " + conversationID + "|" + reply.value_or("(nil)") + "|" +
+                   std::to_string(messageNumber));
+    if (focusReply_ && !lockShown) {
+        dispatch::RunLoop::main().perform(performTarget(), "focusReply", foundation::Value(reply.value_or("")), 0.3,
+                                          [this, hasText = reply.has_value()](const foundation::Value& text) {
+                                              focusReply_ = false;
+                                              foundation::Dictionary info;
+                                              if (hasText) info.set("messageText", text.stringValue());
+                                              foundation::NotificationCenter::defaultCenter().post(
+                                                  "kFocusSMSReplyFieldNotification", nullptr, info);
+                                          });
+    }
+}

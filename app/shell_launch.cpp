@@ -1,0 +1,227 @@
+// The application object's launch sequence and the small services it keeps for every screen.
+#include <filesystem>
+
+#include "app/connect_app_delegate.h"
+#include "model/account.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/device.h"
+#include "platform/services/search_index.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
+
+namespace {
+
+foundation::Dictionary registeredDefaults(double now) {
+    return foundation::Dictionary{
+        {"username", ""},
+        {"forwardingID", 0},
+        {"tabBarIndex", 4},
+        {"graphicalEmoticons", true},
+        {"autoRefresh", true},
+        {"newMessageAlert", false},
+        {"skipDialpad", false},
+        {"VMprefetch", false},
+        {"useSpeaker", false},
+        {"showNotesInMessageLists", false},
+        {"shakeRefresh", false},
+        {"OpenToFavorites", false},
+        {"smsReturnKeySend", false},
+        {"useTE", true},
+        {"useQSLocation", false},
+        {"badgeType", 2},
+        {"showFullHistory", false},
+        {"sendQSLocationChangeNotifications", false},
+        {"showMessageCounts", true},
+        {"useNativeDialerActions", false},
+        {"firstLaunchDate", now},
+        {"launchCount", 0},
+        {"notificationTypes", 7},
+    };
+}
+
+// Deletes the caches folder's entries whose names begin with "+", once per installation.
+void cleanCachesOnce() {
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    std::error_code ec;
+    const auto caches = foundation::cachesDirectory();
+    for (std::filesystem::directory_iterator it(caches, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename().string().starts_with("+")) {
+            std::error_code ignored;
+            std::filesystem::remove_all(it->path(), ignored);
+        }
+    }
+    defaults->setBool(true, "CIcleaned");
+}
+
+}  // namespace
+
+bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const foundation::Dictionary& options) {
+    (void)options;
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    launchSteps_.clear();
+
+    // The telemetry SDK and its crash service belong to their own component; the shell asks for
+    // them here, first, so that a crash during the rest of the launch is caught.
+    launchStep("startTelemetry");
+    shell_->record("startTelemetry");
+    installCrashConfirmation();
+
+    launchStep("messageParsingQueue");
+    setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue",
+                                                   dispatch::Queue::global(dispatch::Priority::Utility)));
+    setMocAccessCount(0);
+
+    launchStep("isPhone");
+    auto& phone = services::Telephony::shared();
+    bool canCall = phone.canOpenURL("tel:");
+    if (canCall) {
+        auto carrier = phone.carrierName();
+        canCall = carrier && !carrier->empty();
+    }
+    setIsPhone(canCall);
+
+    launchStep("passcodeDefaults");
+    shell_->record("HXCPasscodeLock setDefaultSettings");
+
+    launchStep("registerDefaults");
+    defaults->registerDefaults(registeredDefaults(dispatch::wallNow()));
+
+    launchStep("cacheCleanUp");
+    if (!defaults->boolForKey("CIcleaned"))
+        dispatch::Queue::global(dispatch::Priority::Background)->async(cleanCachesOnce);
+
+    launchStep("readMirrors");
+    setGraphicalEmoticons(defaults->boolForKey("graphicalEmoticons"));
+    setAutoRefresh(defaults->boolForKey("autoRefresh"));
+    setNewMessageAlert(defaults->boolForKey("newMessageAlert"));
+    setUseSpeaker(defaults->boolForKey("useSpeaker"));
+    setShowNotesInMessageLists(defaults->boolForKey("showNotesInMessageLists"));
+
+    launchStep("requestTable");  // the request table and the per-account stores start empty
+
+    launchStep("appearance");
+
+    launchStep("setupInterface");
+    setupInterface();
+    if (iPad() && defaults->integerForKey("tabBarIndex") == 0) defaults->setInteger(4, "tabBarIndex");
+
+    launchStep("selectFirstView");
+    auto accounts = defaults->dictionaryForKey("accountInfo");
+    int first = 4;
+    if (accounts && !accounts->empty()) {
+        first = static_cast<int>(defaults->integerForKey("tabBarIndex"));
+    } else {
+        shell_->record("setPasscodeRequired 0");
+    }
+    selectViewForIndex(first);
+
+    launchStep("lookupNumbers");
+
+    launchStep("observeReachability");
+    serviceReach_ = Reachability::reachabilityWithHostName(serviceHost());
+    // Without a passcode the notifier starts now; with one, when the unlocked app becomes active.
+    observeWhileActive();
+
+    launchStep("selectAccount");
+    repairAccountChoice();
+    selectAccountForUserName(defaults->stringForKey("username").value_or(""));
+
+    launchStep("shortcuts");
+    services::ShortcutItems::shared().setShortcutItems({
+        {"com.hxconnect.shortcut_call", "Place Call", "phone"},
+        {"com.hxconnect.shortcut_sms", "New SMS", "compose"},
+    });
+
+    launchStep("notificationCenterRegistration");
+    if (!defaults->boolForKey("notificationCenterRegistration")) {
+        // A notification that only sets the badge to 0 makes the app appear in the system's
+        // notification settings.
+        services::AppBadge::shared().setBadgeNumber(0);
+        defaults->setBool(true, "notificationCenterRegistration");
+    }
+
+    launchStep("observeLifeCycle");
+    center.removeObserver(this, foundation::kApplicationWillResignActiveNotification);
+    center.addObserver(this, foundation::kApplicationWillResignActiveNotification,
+                       [this](const foundation::Notification&) { resignActive(); });
+    center.removeObserver(this, "kDidFinishLaunchingNotification");
+    center.addObserver(this, "kDidFinishLaunchingNotification", [this](const foundation::Notification&) {
+        foundation::NotificationCenter::defaultCenter().removeObserver(this, "kDidFinishLaunchingNotification");
+        if (!account() || account()->username().empty()) return;
+        dispatch::RunLoop::main().perform(performTarget(), "preload", foundation::Value(), 0,
+                                          [this](const foundation::Value&) { preload(); });
+    });
+    if (services::SearchableIndex::isIndexingAvailable()) {
+        center.removeObserver(this, "HXCPasscodeLockSpotlightPrefeChangedNotification");
+        center.addObserver(this, "HXCPasscodeLockSpotlightPrefeChangedNotification",
+                           [this](const foundation::Notification&) { indexMessages(); });
+    }
+
+    launchStep("postDidFinishLaunching");
+    center.post("kDidFinishLaunchingNotification");
+
+    launchStep("isInBackground");
+    setIsInBackground(foundation::Application::shared().isInBackground());
+
+    launchStep("passcodeAppearance");
+
+    launchStep("showPasscodeLockIfNeededForStartup");
+    shell_->record("showPasscodeLockIfNeededForStartup 1");
+
+    launchStep("locationManager");
+    if (services::LocationServices::shared().isRegionMonitoringAvailable()) shell_->record("locationManager");
+
+    launchStep("observeContentSize");
+    center.removeObserver(this, "UIContentSizeCategoryDidChangeNotification");
+    center.addObserver(this, "UIContentSizeCategoryDidChangeNotification",
+                       [this](const foundation::Notification&) { shell_->record("HXCFont clearFontCache"); });
+
+    launchStep("backgroundRefreshStatus");
+    setBackgroundRefreshStatus();
+    center.removeObserver(this, services::kBackgroundRefreshStatusDidChangeNotification);
+    center.addObserver(this, services::kBackgroundRefreshStatusDidChangeNotification,
+                       [this](const foundation::Notification&) { setBackgroundRefreshStatus(); });
+    return true;
+}
+
+void HX_ConnectAppDelegate::repairAccountChoice() {
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    auto accounts = defaults->dictionaryForKey("accountInfo").value_or(foundation::Dictionary{});
+    if (accounts.remove(std::string())) (void)defaults->setObject(accounts, "accountInfo");
+    auto username = defaults->stringForKey("username");
+    if (username && !accounts.contains(*username)) {
+        defaults->removeObjectForKey("username");
+        username.reset();
+    }
+    if ((!username || username->empty()) && !accounts.empty())
+        (void)defaults->setObject(accounts.keys().front().string(), "username");
+}
+
+const std::string& HX_ConnectAppDelegate::versionString() {
+    if (!versionString_) {
+        const auto& bundle = foundation::Bundle::main();
+        versionString_ = bundle.objectForInfoDictionaryKey("CFBundleShortVersionString").stringValue() + " (" +
+                         bundle.objectForInfoDictionaryKey("CFBundleVersion").stringValue() + ")";
+    }
+    return *versionString_;
+}
+
+std::vector<int> HX_ConnectAppDelegate::typesForMask(uint64_t mask) {
+    std::vector<int> types;
+    for (int bit = 0; bit < 64; ++bit)
+        if (mask & (uint64_t{1} << bit)) types.push_back(bit);
+    return types;
+}
+
+std::string HX_ConnectAppDelegate::serviceHost() {
+    // The origin is "scheme://host[:port]".
+    std::string host = webClient().endpoints.service;
+    if (auto scheme = host.find("://"); scheme != std::string::npos) host.erase(0, scheme + 3);
+    return host.substr(0, host.find_first_of(":/"));
+}

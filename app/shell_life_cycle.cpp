@@ -1,0 +1,387 @@
+// The application object over the app's life: alerts, refresh scheduling, background refresh,
+// the cloud key-value mirror, termination and memory warnings.
+#include "app/connect_app_delegate.h"
+#include "model/account.h"
+#include "model/message_store.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/device.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/split_view_controller.h"
+#include "platform/toolkit/window.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
+
+namespace {
+
+toolkit::AlertActionStyle toolkitStyle(HXAlertAction::Style style) {
+    switch (style) {
+        case HXAlertAction::Style::Cancel:
+            return toolkit::AlertActionStyle::Cancel;
+        case HXAlertAction::Style::Destructive:
+            return toolkit::AlertActionStyle::Destructive;
+        case HXAlertAction::Style::Default:
+            break;
+    }
+    return toolkit::AlertActionStyle::Default;
+}
+
+}  // namespace
+
+std::shared_ptr<void> HX_ConnectAppDelegate::performTarget() {
+    // Delayed performs keep their target alive; an application object that no shared pointer
+    // owns (a test's local) is named without being owned, and cancels its performs when it goes.
+    if (auto self = weak_from_this().lock()) return self;
+    return std::shared_ptr<void>(static_cast<void*>(this), [](void*) {});
+}
+
+std::shared_ptr<toolkit::AlertController> HX_ConnectAppDelegate::makeAlertController(const HXAlert& alert) {
+    auto controller = toolkit::AlertController::make(alert.title, alert.message, toolkit::AlertControllerStyle::Alert);
+    for (size_t i = 0; i < alert.actions.size(); ++i) {
+        const auto& action = alert.actions[i];
+        auto made = toolkit::AlertAction::make(action.title, toolkitStyle(action.style),
+                                               [handler = action.handler](toolkit::AlertAction&) {
+                                                   if (handler) handler();
+                                               });
+        (void)controller->addAction(made);
+        if (alert.preferredAction == i) (void)controller->setPreferredAction(made);
+    }
+    return controller;
+}
+
+void HX_ConnectAppDelegate::presentAlert(const HXAlert& alert) {
+    shell_->recordAlert(alert);
+    if (window_) presentAlert(makeAlertController(alert), nullptr);
+}
+
+void HX_ConnectAppDelegate::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
+                                         toolkit::ViewController* from) {
+    if (auto shown = shownAlert_.lock(); shown && shown->presentingViewController()) shown->dismiss(false);
+    shownAlert_ = alert;
+    if (from) {
+        from->present(alert, true);
+        return;
+    }
+    if (!window_ || !window_->rootViewController()) return;
+    auto* root = window_->rootViewController().get();
+    if (auto* presented = root->presentedViewController()) {
+        if (dynamic_cast<toolkit::AlertController*>(presented)) {
+            root->dismiss(false);
+        } else {
+            auto* nav = dynamic_cast<toolkit::NavigationController*>(presented);
+            auto* target = nav && nav->visibleViewController() ? nav->visibleViewController() : presented;
+            target->present(alert, true);
+            return;
+        }
+    }
+    if (auto* nav = dynamic_cast<toolkit::NavigationController*>(root); nav && nav->visibleViewController()) {
+        nav->visibleViewController()->present(alert, true);
+    } else if (auto* split = dynamic_cast<toolkit::SplitViewController*>(root);
+               split && !split->viewControllers().empty()) {
+        split->viewControllers().back()->present(alert, true);
+    } else {
+        root->present(alert, true);
+    }
+}
+
+void HX_ConnectAppDelegate::alertNoConnection() {
+    shell_->record("alertNoConnection");
+    if (isInBackground()) return;
+    setConnectionAvailable(false);
+    if (connectionAlertState_ == 3) return;
+    connectionAlertState_ = 3;
+    HXAlert alert{"No Network Connection",
+                  "Your request could not be completed as there currently is no internet connection available.\n"
+                  "Please try again after making sure you have a working connection.",
+                  {{"Dismiss", HXAlertAction::Style::Default,
+                    [this] {
+                        foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
+                        connectionAlertState_ = -1;
+                        if (iPad()) setFirstResponder();
+                    }}},
+                  std::nullopt};
+    presentAlert(alert);
+}
+
+void HX_ConnectAppDelegate::alertSlowConnection() {
+    shell_->record("alertSlowConnection");
+    if (isInBackground() || connectionAlertState_ == 4) return;
+    connectionAlertState_ = 4;
+    HXAlert alert{"Slow Network Connection",
+                  "Your request could not be completed as the internet connection timed out.\n"
+                  "Please try again after making sure you have a reliable connection.",
+                  {{"Dismiss", HXAlertAction::Style::Cancel,
+                    [this] {
+                        foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
+                        connectionAlertState_ = -1;
+                    }}},
+                  std::nullopt};
+    presentAlert(alert);
+}
+
+void HX_ConnectAppDelegate::queueRefresh() {
+    shell_->record("queueRefresh");
+    auto& loop = dispatch::RunLoop::main();
+    loop.cancelPerform(this, "loadUnreadMessages", foundation::Value());
+    const double delay = services::PowerState::shared().isLowPowerModeEnabled() ? 300.0 : 60.0;
+    loop.perform(performTarget(), "loadUnreadMessages", foundation::Value(), delay,
+                 [this](const foundation::Value&) { loadUnreadMessages(); });
+}
+
+void HX_ConnectAppDelegate::setBackgroundRefreshStatus() {
+    auto& fetch = services::BackgroundFetch::shared();
+    const bool refresh =
+        autoRefresh() && fetch.backgroundRefreshStatus() == services::BackgroundRefreshStatus::Available;
+    fetch.setMinimumBackgroundFetchInterval(refresh ? services::kBackgroundFetchIntervalMinimum
+                                                    : services::kBackgroundFetchIntervalNever);
+}
+
+void HX_ConnectAppDelegate::setBackgroundFetchIntervalNever() {
+    shell_->record("setBackgroundFetchIntervalNever");
+    services::BackgroundFetch::shared().setMinimumBackgroundFetchInterval(services::kBackgroundFetchIntervalNever);
+}
+
+void HX_ConnectAppDelegate::updateKVStoreItems(const foundation::Notification& notification) {
+    const auto reason = notification.userInfo.get(services::kKeyValueStoreChangeReasonKey).int64Value(-1);
+    if (reason != services::KeyValueStoreServerChange && reason != services::KeyValueStoreInitialSyncChange) return;
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    auto& store = services::KeyValueStore::shared();
+    for (const auto& key : notification.userInfo.get(services::kKeyValueStoreChangedKeysKey).asArray()) {
+        if (auto value = store.objectForKey(key.stringValue())) (void)defaults->setObject(*value, key.stringValue());
+    }
+}
+
+void HX_ConnectAppDelegate::applicationWillTerminate() {
+    if (auto context = managedObjectContext()) saveMOC2Parent(context);
+    updateAccountPrefs();
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    defaults->setBool(graphicalEmoticons(), "graphicalEmoticons");
+    defaults->setBool(showNotesInMessageLists(), "showNotesInMessageLists");
+    defaults->setBool(autoRefresh(), "autoRefresh");
+    defaults->setBool(newMessageAlert(), "newMessageAlert");
+    (void)defaults->synchronize();
+    shell_->record("stopReachabilityNotifier");
+}
+
+void HX_ConnectAppDelegate::applicationDidReceiveMemoryWarning() {
+    shell_->record("releaseLoadingController");
+    versionString_.reset();
+    releasePhoneFormatterIfUnused();
+    (void)foundation::UserDefaults::standardUserDefaults()->synchronize();
+}
+
+void HX_ConnectAppDelegate::resignActive() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, "kNetworkReachabilityChangedNotification");
+    center.removeObserver(this, foundation::kApplicationWillResignActiveNotification);
+    shell_->record("stopReachabilityNotifier");
+    auto& loop = dispatch::RunLoop::main();
+    if (autoRefresh()) loop.cancelPerform(this, "loadUnreadMessages", foundation::Value());
+    loop.cancelPerform(this, "loadPhoneSettings", foundation::Value());
+    center.removeObserver(this, foundation::kApplicationDidBecomeActiveNotification);
+    center.addObserver(this, foundation::kApplicationDidBecomeActiveNotification,
+                       [this](const foundation::Notification&) { resumeActive(); });
+    // The passcode lock's timer is the lock's own; what this decides is whether one starts.
+    if (callHandOver) {
+        foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
+        callHandOver = false;
+    } else {
+        shell_->record("scheduleShowPasscodeLockIfNeeded 30");
+    }
+}
+
+void HX_ConnectAppDelegate::resumeActive() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, foundation::kApplicationDidBecomeActiveNotification);
+    shell_->record("cancelShowPasscodeLockIfNeeded");
+    observeWhileActive();
+    if (autoRefresh() && account() && !account()->username().empty() && !account()->authV2().value_or("").empty())
+        loadUnreadMessages();
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    defaults->setInteger(defaults->integerForKey("launchCount") + 1, "launchCount");
+}
+
+void HX_ConnectAppDelegate::observeWhileActive() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, foundation::kApplicationWillResignActiveNotification);
+    center.addObserver(this, foundation::kApplicationWillResignActiveNotification,
+                       [this](const foundation::Notification&) { resignActive(); });
+    center.removeObserver(this, "kNetworkReachabilityChangedNotification");
+    center.addObserver(this, "kNetworkReachabilityChangedNotification", [this](const foundation::Notification& n) {
+        auto reach = std::static_pointer_cast<Reachability>(n.object);
+        reachabilityChanged(reach ? reach->currentReachabilityStatus() : 0);
+    });
+    if (serviceReach_) serviceReach_->startNotifier();
+}
+
+void HX_ConnectAppDelegate::applicationDidEnterBackground() {
+    setIsInBackground(true);
+    if (foundation::Application::shared().isInBackground()) showPasscodeLockIfNeeded();
+    // Alerts that carry a non-zero tag stay; the ones shown through presentAlert have none.
+    if (auto shown = shownAlert_.lock()) {
+        if (shown->presentingViewController() && shown->view()->tag() == 0) shown->dismiss(false);
+        shownAlert_.reset();
+    }
+    if (callPlaced) foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
+    setSettingsLoading(false);
+    {
+        // Message sends finish in the background; every other request is cancelled and forgotten.
+        auto& web = webClient();
+        const std::string sends = web.endpoints.servicePageBase() + "sms/send/";
+        std::vector<std::shared_ptr<AsyncURLConnection>> cancelled;
+        {
+            std::lock_guard lock(web.urlDataLock);
+            for (auto it = web.urlData.begin(); it != web.urlData.end();) {
+                if (it->first.starts_with(sends)) {
+                    ++it;
+                    continue;
+                }
+                if (it->second.connection) cancelled.push_back(it->second.connection);
+                it = web.urlData.erase(it);
+            }
+        }
+        for (auto& connection : cancelled) connection->cancel();
+    }
+    removeLoadingOverlay();
+    applicationWillTerminate();
+    applicationDidReceiveMemoryWarning();
+    resetContacts();
+    webClient().firstReachabilityHandled = false;
+    rearmInitialData();
+    setBackgroundRefreshStatus();
+}
+
+void HX_ConnectAppDelegate::applicationWillEnterForeground() {
+    const std::string username = account() ? account()->username() : std::string();
+    if (!username.empty()) (void)retrieveKeychainItems();
+    setSettingsLoading(false);
+    setIsInBackground(false);
+    if (auto name = pendingLocationSwitch()) shell_->record("switchToLocation " + *name);
+    callPlaced = false;
+    callHandOver = false;
+    setSettingsLoadPending(false);
+    setUnreadLoadPending(false);
+    // A missing user name asks for a sign-in; an empty one (an account being set up) does not.
+    if (!foundation::UserDefaults::standardUserDefaults()->stringForKey("username")) {
+        displayLogin();
+    } else if (connectionAvailable() && !username.empty() && !account()->authV2().value_or("").empty()) {
+        loadInitialData();
+    }
+    (void)allContacts();
+}
+
+void HX_ConnectAppDelegate::reachabilityChanged(int status) {
+    setConnectionAvailable(status != 0);
+    auto& web = webClient();
+    const bool signedIn = account() && !account()->authV2().value_or("").empty();
+    const auto jar = cookieJar();
+    auto jarHasCookies = [&] {
+        if (!jar) return false;
+        std::lock_guard lock(jar->lock());
+        return !jar->_cookies().empty();
+    };
+    if (!web.firstReachabilityHandled) {
+        if (status != 0) {
+            if (signedIn && jarHasCookies()) {
+                loadInitialData();
+            } else if (retrieveKeychainItems()) {
+                displayLogin();
+            } else if (!requestInFlight("ClientAuth")) {
+                login();
+            }
+            web.firstReachabilityHandled = true;
+            shell_->record("reprocessURLIfPending");
+        } else {
+            std::string message;
+            bool show = true;
+            if (signedIn) {
+                if (connectionAlertState_ == 3) {
+                    show = false;
+                } else {
+                    connectionAlertState_ = 3;
+                    message = "Usage of the application will be limited to read-only access of previous data already "
+                              "downloaded to this " +
+                              deviceModelName() + " until an active internet connection is detected.";
+                }
+            } else {
+                message = "An internet connection is required for initial setup of this application.\nPlease make "
+                          "sure that there is an active internet connection and then start the application again.";
+            }
+            if (show) {
+                dispatch::Queue::main()->after(1.0, [alive = std::weak_ptr<int>(alive_), self = this, message] {
+                    if (!alive.expired()) {
+                        if (self->connectionAvailable()) return;
+                        self->presentAlert(HXAlert{"No Network Connection",
+                                                   message,
+                                                   {{"Dismiss", HXAlertAction::Style::Default,
+                                                     [self] {
+                                                         foundation::NotificationCenter::defaultCenter().post(
+                                                             "kNetworkConnectionFailedNotification");
+                                                         self->connectionAlertState_ = -1;
+                                                         if (self->iPad()) self->setFirstResponder();
+                                                     }}},
+                                                   std::nullopt});
+                    }
+                });
+            }
+        }
+    }
+    if (status != 0 && signedIn && jarHasCookies()) {
+        dispatch::Queue::main()->async([this] {
+            if (autoRefresh()) queueRefresh();
+            sendQueuedSMS();
+        });
+    } else if (status == 0) {
+        dispatch::RunLoop::main().cancelPerform(this, "loadUnreadMessages", foundation::Value());
+    }
+}
+
+std::string HX_ConnectAppDelegate::deviceModelName() const {
+    // The device's model name comes from the device-names component; the form factor is what
+    // the sentence needs until then.
+    return iPad() ? "iPad" : "iPhone";
+}
+
+void HX_ConnectAppDelegate::preload() {
+    updateUnreadCounts();
+    const bool regions =
+        services::LocationServices::shared().authorizationStatus() == services::LocationAuthorization::Always &&
+        foundation::UserDefaults::standardUserDefaults()->boolForKey("useQSLocation");
+    dispatch::Queue::global(dispatch::Priority::Background)->async([alive = std::weak_ptr<int>(alive_), this, regions] {
+        if (alive.expired()) return;
+        // The regions of the named quick settings belong to the quick-settings component.
+        if (regions) shell_->record("monitorQuickSettingRegions");
+        auto& store = services::KeyValueStore::shared();
+        if (!store.isAvailable()) return;
+        dispatch::Queue::main()->async([alive, this] {
+            if (alive.expired()) return;
+            auto& center = foundation::NotificationCenter::defaultCenter();
+            center.removeObserver(this, services::kKeyValueStoreDidChangeExternallyNotification);
+            center.addObserver(this, services::kKeyValueStoreDidChangeExternallyNotification,
+                               [this](const foundation::Notification& n) { updateKVStoreItems(n); });
+        });
+        store.synchronize();
+    });
+}
+
+void HX_ConnectAppDelegate::updateUnreadCounts() {
+    auto child = newChildContext();
+    if (!child) return;
+    HXMessageStore::performWithThreadContext(child, [this, child] {
+        auto model = HXMessageStore::managedObjectModel();
+        auto count = [&](uint64_t mask) -> int64_t {
+            foundation::Array types;
+            for (int type : typesForMask(mask)) types.emplace_back(type);
+            auto request = model->fetchRequestFromTemplate("cv_unread", foundation::Dictionary{{"TYPELIST", types}});
+            if (!request.ok()) return 0;
+            auto n = child->count(request.value());
+            return n.ok() ? static_cast<int64_t>(n.value()) : 0;
+        };
+        setUnreadCount(count(3072), 1);
+        setUnreadCount(count(4), 2);
+        decreaseMocAccessCount();
+    });
+}

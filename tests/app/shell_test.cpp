@@ -1,0 +1,901 @@
+// The shell: the launch sequence, the phone's tab bar, alerts, refresh scheduling and the
+// platform services it drives.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
+#include "app/connect_app_delegate_iphone.h"
+#include "app/shell_stand_in.h"
+#include "emulator/emulator.h"
+#include "model/account.h"
+#include "model/phone.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/security/keychain.h"
+#include "platform/services/device.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/testing/harness.h"
+#include "tests/service/web_client_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using foundation::Dictionary;
+using foundation::Value;
+
+const std::filesystem::path kGoldens = std::filesystem::path(HX_SOURCE_DIR) / "tests/app/goldens";
+
+struct Shell : ::testing::Test {
+    toolkit::testing::Harness harness;
+    hxtest::TempDir home;
+    std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
+
+    void SetUp() override {
+        foundation::setHomeDirectory(home.path());
+        security::Keychain::setDefaultPath(home / "keychain.json");
+        foundation::UserDefaults::resetStandardUserDefaults();
+        services::resetDeviceServices();
+        app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        app->setWindow(&harness.window());
+    }
+    void TearDown() override {
+        harness.clock().runUntilIdle();
+        app.reset();
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+    }
+    std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
+    void storeAccounts(const std::vector<std::string>& users) {
+        Dictionary infos;
+        for (const auto& user : users) {
+            HX_Account account;
+            account.setUsername(user);
+            auto archive = account.archived();
+            ASSERT_TRUE(archive.ok());
+            infos.set(user, archive.value());
+        }
+        ASSERT_TRUE(prefs()->setObject(infos, "accountInfo").ok());
+    }
+    void launch() {
+        ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+        harness.settle();
+    }
+    std::optional<std::string> badge(int index) {
+        return app->tabBarController()->viewControllers()[index]->tabBarItem().badgeValue;
+    }
+};
+
+TEST_F(Shell, LaunchRunsItsStepsInOrder) {
+    launch();
+    // The order the start-up is specified in, one name per step.
+    const std::vector<std::string> expected{
+        "startTelemetry",
+        "messageParsingQueue",
+        "isPhone",
+        "passcodeDefaults",
+        "registerDefaults",
+        "cacheCleanUp",
+        "readMirrors",
+        "requestTable",
+        "appearance",
+        "setupInterface",
+        "selectFirstView",
+        "lookupNumbers",
+        "observeReachability",
+        "selectAccount",
+        "shortcuts",
+        "notificationCenterRegistration",
+        "observeLifeCycle",
+        "postDidFinishLaunching",
+        "isInBackground",
+        "passcodeAppearance",
+        "showPasscodeLockIfNeededForStartup",
+        "locationManager",
+        "observeContentSize",
+        "backgroundRefreshStatus",
+    };
+    EXPECT_EQ(app->launchSteps(), expected);
+    ASSERT_TRUE(app->messageParsingQueue());
+    // The telemetry start is asked for before anything else reaches the shell.
+    ASSERT_FALSE(app->shell().calls().empty());
+    EXPECT_EQ(app->shell().calls().front(), "startTelemetry");
+    // The formatter stays lazy: the launch does not build it.
+    EXPECT_EQ(app->phoneFormatterAccessCount(), 0u);
+}
+
+TEST_F(Shell, FreshInstallationShowsSettingsWithoutPasscodeAndRegistersOnce) {
+    launch();
+    EXPECT_EQ(app->currentViewIndex(), 4);
+    EXPECT_EQ(app->tabBarController()->selectedIndex(), 4u);
+    EXPECT_EQ(app->shell().count("setPasscodeRequired"), 1u);
+    EXPECT_TRUE(prefs()->boolForKey("notificationCenterRegistration"));
+    EXPECT_EQ(services::AppBadge::shared().updates(), 1);
+    const std::vector<services::ShortcutItem> shortcuts{{"com.hxconnect.shortcut_call", "Place Call", "phone"},
+                                                        {"com.hxconnect.shortcut_sms", "New SMS", "compose"}};
+    EXPECT_EQ(services::ShortcutItems::shared().shortcutItems(), shortcuts);
+    // Registered defaults, with a stored value winning.
+    EXPECT_EQ(prefs()->integerForKey("badgeType"), 2);
+    EXPECT_EQ(prefs()->integerForKey("notificationTypes"), 7);
+    EXPECT_TRUE(app->autoRefresh());
+    EXPECT_FALSE(app->newMessageAlert());
+
+    // A second launch does not post the registration notification again.
+    auto again = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    again->setWindow(&harness.window());
+    ASSERT_TRUE(again->applicationDidFinishLaunchingWithOptions());
+    EXPECT_EQ(services::AppBadge::shared().updates(), 1);
+    again.reset();
+}
+
+TEST_F(Shell, IsPhoneNeedsTheTelSchemeAndACarrier) {
+    struct Case {
+        bool tel;
+        std::optional<std::string> carrier;
+        bool isPhone;
+    } cases[] = {
+        {true, "HX Mobile", true}, {true, std::nullopt, false}, {true, "", false}, {false, "HX Mobile", false}};
+    for (const auto& c : cases) {
+        services::Telephony::shared().setSchemeOpens("tel", c.tel);
+        services::Telephony::shared().setCarrierName(c.carrier);
+        auto form = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        ASSERT_TRUE(form->applicationDidFinishLaunchingWithOptions());
+        EXPECT_EQ(form->isPhone(), c.isPhone) << c.tel << " " << c.carrier.value_or("(none)");
+    }
+}
+
+TEST_F(Shell, CacheCleanUpRunsOncePerInstallation) {
+    const auto caches = foundation::cachesDirectory();
+    std::ofstream(caches / "+stale") << "x";
+    std::filesystem::create_directories(caches / "+folder" / "inner");
+    std::ofstream(caches / "kept") << "x";
+    launch();
+    harness.clock().runUntilIdle();
+    EXPECT_FALSE(std::filesystem::exists(caches / "+stale"));
+    EXPECT_FALSE(std::filesystem::exists(caches / "+folder"));
+    EXPECT_TRUE(std::filesystem::exists(caches / "kept"));
+    EXPECT_TRUE(prefs()->boolForKey("CIcleaned"));
+
+    std::ofstream(caches / "+later") << "x";
+    auto again = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    ASSERT_TRUE(again->applicationDidFinishLaunchingWithOptions());
+    harness.clock().runUntilIdle();
+    EXPECT_TRUE(std::filesystem::exists(caches / "+later"));
+}
+
+TEST_F(Shell, LaunchRepairsTheAccountChoiceAndOpensTheStoredTab) {
+    storeAccounts({"", "bob@example.test", "carol@example.test"});
+    ASSERT_TRUE(prefs()->setObject(Value("gone@example.test"), "username").ok());
+    prefs()->setInteger(1, "tabBarIndex");
+    launch();
+    auto infos = prefs()->dictionaryForKey("accountInfo");
+    ASSERT_TRUE(infos);
+    EXPECT_FALSE(infos->contains(std::string()));
+    EXPECT_EQ(prefs()->stringForKey("username"), "bob@example.test");
+    ASSERT_TRUE(app->account());
+    EXPECT_EQ(app->account()->username(), "bob@example.test");
+    EXPECT_EQ(app->currentViewIndex(), 1);
+    EXPECT_EQ(app->shell().count("setPasscodeRequired"), 0u);
+}
+
+TEST_F(Shell, TabBarHasFiveNavigationControllersWithTheirTitles) {
+    launch();
+    const auto& tabs = app->tabBarController()->viewControllers();
+    ASSERT_EQ(tabs.size(), 5u);
+    const char* titles[] = {"Call", "SMS", "Voicemail", "History", "Settings"};
+    const char* screens[] = {"VC_Call", "VC_SMS", "VC_VM", "VC_History", "VC_Settings"};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(dynamic_cast<toolkit::NavigationController*>(tabs[i].get())) << i;
+        EXPECT_EQ(tabs[i]->tabBarItem().title, titles[i]);
+        ASSERT_TRUE(app->viewControllerForIndex(i));
+        EXPECT_EQ(app->viewControllerForIndex(i)->className(), screens[i]);
+    }
+    EXPECT_FALSE(app->viewControllerForIndex(5));
+    app->setUnreadCount(3, 1);
+    harness.settle();
+    EXPECT_EQ(harness.compareOutline(kGoldens / "phone_tab_bar.txt"), "");
+
+    // A tap on a tab selects it and is remembered at termination.
+    app->tabBarController()->userSelect(2);
+    EXPECT_EQ(app->currentViewIndex(), 2);
+    app->applicationWillTerminate();
+    EXPECT_EQ(prefs()->integerForKey("tabBarIndex"), 2);
+}
+
+TEST_F(Shell, UnreadBadgesOnTabsAndAppIcon) {
+    launch();
+    struct Case {
+        int badgeType;
+        int64_t sms, vm;
+        long icon;
+    } cases[] = {{0, 5, 2, 5}, {1, 5, 2, 2}, {2, 5, 2, 7}, {3, 5, 2, 0}, {2, 0, 4, 4}};
+    for (const auto& c : cases) {
+        prefs()->setInteger(c.badgeType, "badgeType");
+        app->setUnreadCount(c.vm, 2);
+        app->setUnreadCount(c.sms, 1);
+        harness.clock().runUntilIdle();
+        EXPECT_EQ(services::AppBadge::shared().badgeNumber(), c.icon) << c.badgeType << " " << c.sms << " " << c.vm;
+        // A count of 0 removes the badge instead of showing "0".
+        EXPECT_EQ(badge(1), c.sms ? std::optional<std::string>(std::to_string(c.sms)) : std::nullopt);
+        EXPECT_EQ(badge(2), std::to_string(c.vm));
+    }
+    // Another index changes no tab and gives the icon no count.
+    app->setUnreadCount(9, 3);
+    harness.clock().runUntilIdle();
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 0);
+}
+
+TEST_F(Shell, AnAlertReplacesTheOneShownBefore) {
+    launch();
+    int tapped = 0;
+    app->presentAlert(HXAlert{"First", "one", {{"OK", HXAlertAction::Style::Default, [&] { tapped = 1; }}}, {}});
+    harness.settle();
+    ASSERT_TRUE(harness.visibleAlert());
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "First");
+    app->presentAlert(HXAlert{"Second", "two", {{"OK", HXAlertAction::Style::Default, [&] { tapped = 2; }}}, {}});
+    harness.settle();
+    ASSERT_TRUE(harness.visibleAlert());
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Second");
+    EXPECT_TRUE(harness.tapAlertAction("OK"));
+    harness.settle();
+    EXPECT_EQ(tapped, 2);
+    EXPECT_FALSE(harness.visibleAlert());
+}
+
+TEST_F(Shell, ConnectionAlertsDoNotStack) {
+    launch();
+    int failed = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(this, "kNetworkConnectionFailedNotification",
+                                                                [&](const foundation::Notification&) { ++failed; });
+    app->alertNoConnection();
+    app->alertNoConnection();
+    harness.settle();
+    EXPECT_EQ(app->shell().alerts().size(), 1u);
+    EXPECT_EQ(app->connectionAlertState(), 3);
+    ASSERT_TRUE(harness.visibleAlert());
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "No Network Connection");
+    EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
+    harness.settle();
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(app->connectionAlertState(), -1);
+
+    app->alertSlowConnection();
+    app->alertSlowConnection();
+    EXPECT_EQ(app->shell().alerts().size(), 2u);
+    EXPECT_EQ(app->shell().alerts().back().title, "Slow Network Connection");
+    // Nothing while in the background.
+    EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
+    app->setIsInBackground(true);
+    app->alertNoConnection();
+    app->alertSlowConnection();
+    EXPECT_EQ(app->shell().alerts().size(), 2u);
+}
+
+TEST_F(Shell, BackgroundFetchIntervalFollowsAutoRefreshAndTheRefreshStatus) {
+    launch();
+    using services::BackgroundRefreshStatus;
+    auto& fetch = services::BackgroundFetch::shared();
+    EXPECT_EQ(fetch.minimumBackgroundFetchInterval(), services::kBackgroundFetchIntervalMinimum);
+    struct Case {
+        bool autoRefresh;
+        BackgroundRefreshStatus status;
+        double interval;
+    } cases[] = {{true, BackgroundRefreshStatus::Denied, services::kBackgroundFetchIntervalNever},
+                 {true, BackgroundRefreshStatus::Available, services::kBackgroundFetchIntervalMinimum},
+                 {true, BackgroundRefreshStatus::Restricted, services::kBackgroundFetchIntervalNever},
+                 {false, BackgroundRefreshStatus::Available, services::kBackgroundFetchIntervalNever}};
+    for (const auto& c : cases) {
+        app->setAutoRefresh(c.autoRefresh);
+        // The change notification alone re-applies the interval.
+        fetch.setBackgroundRefreshStatus(c.status);
+        if (!c.autoRefresh) app->setBackgroundRefreshStatus();
+        EXPECT_EQ(fetch.minimumBackgroundFetchInterval(), c.interval) << c.autoRefresh << static_cast<int>(c.status);
+    }
+}
+
+TEST_F(Shell, NotificationCategoriesReplaceTheRegisteredOnes) {
+    services::NotificationSettings::shared().setNotificationCategories({{"old"}});
+    app->registerForUserNotifications();
+    auto categories = services::NotificationSettings::shared().notificationCategories();
+    ASSERT_EQ(categories.size(), 2u);
+    EXPECT_EQ(categories[0].identifier, "com.hxconnect.markRead");
+    ASSERT_EQ(categories[0].actions.size(), 1u);
+    EXPECT_EQ(categories[0].actions[0].title, "Mark as read");
+    EXPECT_EQ(categories[1].identifier, "com.hxconnect.composeReply");
+    ASSERT_EQ(categories[1].actions.size(), 2u);
+    const auto& reply = categories[1].actions[0];
+    EXPECT_TRUE(reply.textInput);
+    EXPECT_EQ(reply.identifier, "com.hxconnect.composeReply");
+    EXPECT_EQ(reply.title, "Reply");
+    EXPECT_EQ(reply.textInputButtonTitle, "Send");
+    EXPECT_EQ(reply.textInputPlaceholder, "Text Message");
+    EXPECT_EQ(categories[1].actions[1].identifier, "com.hxconnect.markRead");
+    for (const auto& c : categories) {
+        EXPECT_EQ(c.hiddenPreviewsBodyPlaceholder, "HIDDEN_BODY_SUMMARY");
+        EXPECT_EQ(c.categorySummaryFormat, "NOTIFICATION_SUMMARY");
+        EXPECT_TRUE(c.intentIdentifiers.empty());
+    }
+}
+
+TEST_F(Shell, KeyValueStoreChangesFromTheServerReachThePreferences) {
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, services::kKeyValueStoreDidChangeExternallyNotification,
+        [&](const foundation::Notification& n) { app->updateKVStoreItems(n); });
+    struct Case {
+        int reason;
+        bool copied;
+    } cases[] = {{services::KeyValueStoreServerChange, true},
+                 {services::KeyValueStoreInitialSyncChange, true},
+                 {services::KeyValueStoreQuotaViolationChange, false},
+                 {services::KeyValueStoreAccountChange, false}};
+    for (const auto& c : cases) {
+        const std::string key = "kv" + std::to_string(c.reason);
+        services::KeyValueStore::shared().receiveExternalChange(c.reason, Dictionary{{key, "v"}});
+        EXPECT_EQ(prefs()->stringForKey(key).has_value(), c.copied) << c.reason;
+    }
+}
+
+TEST_F(Shell, MemoryWarningDropsTheVersionTextAndAnUnusedFormatter) {
+    HX_ConnectAppDelegate::setSharedDelegate(app);
+    const std::string version = app->versionString();
+    EXPECT_TRUE(app->hasVersionString());
+    auto held = app->phoneFormatter();
+    app->applicationDidReceiveMemoryWarning();
+    EXPECT_FALSE(app->hasVersionString());
+    EXPECT_EQ(app->phoneFormatter(), held);  // still in use: kept
+    app->decreasePhoneFormatterAccessCount();
+    app->decreasePhoneFormatterAccessCount();
+    app->applicationDidReceiveMemoryWarning();
+    EXPECT_NE(app->phoneFormatter(), held);
+    app->decreasePhoneFormatterAccessCount();
+    EXPECT_EQ(app->versionString(), version);
+    HX_ConnectAppDelegate::setSharedDelegate(nullptr);
+}
+
+TEST(ShellTypes, TypesForMaskListsTheSetBitsInOrder) {
+    EXPECT_EQ(HX_ConnectAppDelegate::typesForMask(0), std::vector<int>{});
+    EXPECT_EQ(HX_ConnectAppDelegate::typesForMask(3072), (std::vector<int>{10, 11}));
+    EXPECT_EQ(HX_ConnectAppDelegate::typesForMask(4), std::vector<int>{2});
+    EXPECT_EQ(HX_ConnectAppDelegate::typesForMask(uint64_t{1} << 63 | 1), (std::vector<int>{0, 63}));
+}
+
+// The unread refresh against the emulated service, on the virtual clock.
+struct ShellRefresh : WebClientFixture {
+    void SetUp() override {
+        WebClientFixture::SetUp();
+        services::resetDeviceServices();
+        auto account = std::make_shared<HX_Account>();
+        account->setUsername("alice@example.test");
+        account->setAuthV2(std::string("AUTH"));
+        account->setOAuthDict(Dictionary{{"access_token", "TOK"},
+                                         {"token_type", "Bearer"},
+                                         {"login_hint", "hint"},
+                                         {"expirationDate", foundation::Date{clock->wallNow() + 36000}}});
+        app->setAccount(account);
+        net::Cookie cookie{"SID", "s", "127.0.0.1"};
+        app->cookieJar()->set_cookies({cookie});
+    }
+    size_t unreadLoads() {
+        size_t n = 0;
+        for (const auto& r : service.requests())
+            if (r.target.find("threadinginfo/get") != std::string::npos) ++n;
+        return n;
+    }
+};
+
+TEST_F(ShellRefresh, NextUnreadLoadAfterOneMinuteOrFiveInLowPowerMode) {
+    struct Case {
+        bool lowPower;
+        double delay;
+    } cases[] = {{false, 60.0}, {true, 300.0}};
+    service.script("/voice/v1/voiceclient/threadinginfo/get", {.body = R"({"info":{"viewInfo":[]}})"}, -1);
+    service.script("/voice/v1/voiceclient/api2thread/list", {.body = ""}, -1);
+    for (const auto& c : cases) {
+        services::PowerState::shared().setLowPowerModeEnabled(c.lowPower);
+        const size_t before = unreadLoads();
+        app->queueRefresh();
+        app->queueRefresh();  // a second request replaces the first
+        clock->advance(c.delay - 1);
+        clock->runUntilIdle();
+        EXPECT_EQ(unreadLoads(), before) << c.lowPower;
+        // The load's own reply schedules the next one; only the first is counted here.
+        ASSERT_TRUE(runUntil([&] { return unreadLoads() == before + 1 && inFlight() == 0; }, 2)) << c.lowPower;
+        dispatch::RunLoop::main().cancelPerforms(app.get());
+    }
+}
+
+struct ShellFetch : ShellRefresh {
+    std::shared_ptr<HXMessageListStandIn> history = std::make_shared<HXMessageListStandIn>();
+    std::vector<int> answers;
+    void SetUp() override {
+        ShellRefresh::SetUp();
+        app->shell().changeScript([this](HXShellStandIn::Script& s) { s.messageLists = {{3, history}}; });
+    }
+    void fetch() {
+        app->applicationPerformFetchWithCompletionHandler([this](int result) { answers.push_back(result); });
+    }
+    bool answered() {
+        return runUntil([&] { return !answers.empty() && inFlight() == 0; }, 30);
+    }
+    static std::string countsReply(int sms, int vm) {
+        return R"({"info":{"viewInfo":[{"view":"textThreads","unreadThreadCount":)" + std::to_string(sms) +
+               R"(},{"view":"voicemailAndRecordingThreads","unreadThreadCount":)" + std::to_string(vm) + "}]}}";
+    }
+};
+
+TEST_F(ShellFetch, AnsweredExactlyOnceWithNewDataNoDataOrFailed) {
+    struct Case {
+        const char* name;
+        bool cookies;
+        std::string counts;
+        emulator::ScriptedReply list;
+        int parseResult;
+        int expected;
+        const char* badges;  // the counts set for views 1 and 2, if any
+    } cases[] = {
+        {"no cookies", false, countsReply(1, 0), {.body = "{}"}, 0, HXApplicationModel::BackgroundFetchNoData, ""},
+        {"nothing unread",
+         true,
+         countsReply(0, 0),
+         {.body = "{}"},
+         0,
+         HXApplicationModel::BackgroundFetchNoData,
+         "0 0"},
+        {"new messages",
+         true,
+         countsReply(2, 1),
+         {.body = R"({"thread":[{"read":false,"item":[{"startTime":"9000000000"}]}]})"},
+         HXApplicationModel::BackgroundFetchNewData,
+         HXApplicationModel::BackgroundFetchNewData,
+         "2 1"},
+        // The list says the session is gone: the sign-in panel is asked for, and the fetch is
+        // answered as failed instead of never.
+        {"signed out",
+         true,
+         countsReply(0, 3),
+         {.body = R"({"error":{"code":401}})"},
+         0,
+         HXApplicationModel::BackgroundFetchFailed,
+         "0 3"},
+        {"connection lost",
+         true,
+         countsReply(4, 0),
+         {.body = "{\"thread\":[]}", .dropMidBody = true},
+         0,
+         HXApplicationModel::BackgroundFetchFailed,
+         "4 0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        answers.clear();
+        app->shell().clear();
+        if (!c.cookies) app->cookieJar()->set_cookies({});
+        // Each scripted reply waits for its request: the list only when something is unread.
+        if (c.cookies) service.script("/voice/v1/voiceclient/threadinginfo/get", {.body = c.counts});
+        if (c.cookies && std::string(c.badges) != "0 0")
+            service.script("/voice/v1/voiceclient/api2thread/list", c.list);
+        history->fetchResult = c.parseResult;
+        fetch();
+        ASSERT_TRUE(answered());
+        clock->advance(1);
+        clock->runUntilIdle();
+        EXPECT_EQ(answers, std::vector<int>{c.expected});
+        std::string badges;
+        for (const auto& call : app->shell().calls())
+            if (call.starts_with("setUnreadCount "))
+                badges += (badges.empty() ? "" : " ") + call.substr(15, call.find(' ', 15) - 15);
+        EXPECT_EQ(badges, c.badges);
+        // The lock covers the app before each answer.
+        EXPECT_GE(app->shell().count("showPasscodeLockIfNeeded"), 1u);
+        if (!c.cookies) app->cookieJar()->set_cookies({net::Cookie{"SID", "s", "127.0.0.1"}});
+    }
+}
+
+TEST_F(ShellRefresh, EnteringTheBackgroundKeepsOnlyMessageSends) {
+    service.script("/voice/inbox/recent/all/", {.hold = true});
+    service.script("/voice/sms/send/", {.hold = true});
+    const std::string list = page() + "inbox/recent/all/";
+    const std::string send = page() + "sms/send/k1";
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
+    app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
+    ASSERT_EQ(inFlight(), 2u);
+    app->webClient().firstReachabilityHandled = true;
+    app->applicationDidEnterBackground();
+    EXPECT_TRUE(app->isInBackground());
+    EXPECT_FALSE(app->requestInFlight(list));
+    EXPECT_TRUE(app->requestInFlight(send));
+    EXPECT_FALSE(app->webClient().firstReachabilityHandled);
+    EXPECT_EQ(services::BackgroundFetch::shared().minimumBackgroundFetchInterval(),
+              services::kBackgroundFetchIntervalMinimum);
+    service.releaseHeld();
+}
+
+TEST_F(ShellRefresh, ForegroundLoadsOnlyWithAUserNameThatIsSet) {
+    struct Case {
+        std::optional<std::string> storedUsername;
+        size_t logins;
+    } cases[] = {{std::nullopt, 1}, {"", 0}, {"alice@example.test", 0}};
+    for (const auto& c : cases) {
+        app->shell().clear();
+        if (c.storedUsername)
+            ASSERT_TRUE(prefs()->setObject(Value(*c.storedUsername), "username").ok());
+        else
+            prefs()->removeObjectForKey("username");
+        app->applicationWillEnterForeground();
+        EXPECT_FALSE(app->isInBackground());
+        EXPECT_EQ(app->shell().count("displayLogin"), c.logins) << c.storedUsername.value_or("(missing)");
+    }
+}
+
+TEST_F(ShellRefresh, LosingTheConnectionBeforeTheFirstReportWarnsOnceAfterASecond) {
+    app->reachabilityChanged(0);
+    app->reachabilityChanged(0);
+    clock->advance(0.9);
+    EXPECT_TRUE(app->shell().alerts().empty());
+    clock->advance(0.2);
+    ASSERT_EQ(app->shell().alerts().size(), 1u);
+    EXPECT_NE(app->shell().alerts()[0].message.find("read-only access"), std::string::npos);
+    // The connection came back within the second: no alert.
+    ASSERT_TRUE(app->shell().tap("Dismiss"));
+    app->reachabilityChanged(0);
+    clock->advance(0.5);
+    app->setConnectionAvailable(true);
+    clock->advance(1);
+    EXPECT_EQ(app->shell().alerts().size(), 1u);
+    // The first reachable report with a session loads the data and starts the refresh.
+    app->reachabilityChanged(1);
+    EXPECT_TRUE(app->webClient().firstReachabilityHandled);
+    clock->runUntilIdle();
+    EXPECT_EQ(app->shell().count("queueRefresh"), 1u);
+    EXPECT_EQ(app->shell().count("sendQueuedSMS"), 1u);
+}
+
+// Entry points on the phone form, after the first reachability report.
+struct ShellEntry : Shell {
+    void SetUp() override {
+        Shell::SetUp();
+        storeAccounts({"alice@example.test", "bob@example.test"});
+        launch();
+        app->webClient().firstReachabilityHandled = true;
+        app->shell().clear();
+    }
+    std::vector<std::string> asked(std::string_view prefix) {
+        std::vector<std::string> out;
+        for (const auto& c : app->shell().calls())
+            if (c.starts_with(prefix)) out.push_back(c);
+        return out;
+    }
+};
+
+TEST_F(ShellEntry, URLHostsRouteToTheirViews) {
+    struct Case {
+        const char* url;
+        bool answer;
+        int view;  // -1: unchanged
+    } cases[] = {
+        {"hxconnect://vm", true, 2},
+        {"hxconnect://history", true, 3},
+        {"hxconnect://settings", true, 4},
+        {"hxconnect://sms", true, 1},
+        {"hxconnect://call?number=FAVORITES", true, 0},
+        {"hxconnect://VM", false, -1},
+        {"hxconnect://elsewhere", false, -1},
+        {"hxconnect:", false, -1},
+        {"hxconnect://quicksetting?", false, -1},
+    };
+    for (const auto& c : cases) {
+        app->selectViewForIndex(3 == c.view ? 4 : 3);
+        const int before = app->currentViewIndex();
+        EXPECT_EQ(app->applicationOpenURL(c.url), c.answer) << c.url;
+        EXPECT_EQ(app->currentViewIndex(), c.view < 0 ? before : c.view) << c.url;
+    }
+    EXPECT_EQ(asked("openFavorites").size(), 1u);
+    EXPECT_TRUE(asked("dialPadNumber").empty());  // "FAVORITES" is never formatted or dialled
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://quicksetting?Office%20Hours"));
+    EXPECT_EQ(asked("selectQuickSettingWithName"), std::vector<std::string>{"selectQuickSettingWithName Office Hours"});
+}
+
+TEST_F(ShellEntry, SMSURLNumbers) {
+    std::string many;
+    for (int i = 1; i <= 25; ++i) many += (i > 1 ? "," : "") + std::to_string(5550100 + i);
+    std::string first20;
+    for (int i = 1; i <= 20; ++i) first20 += (i > 1 ? "," : "") + std::to_string(5550100 + i);
+    struct Case {
+        std::string url;
+        std::string asked;
+    } cases[] = {
+        {"hxconnect://sms?5551234,5556789", "newMessageToNumber 5551234,5556789||"},
+        {"hxconnect://sms?number=" + many, "newMessageToNumber " + first20 + "||"},
+        {"hxconnect://sms?number=1800FLOWERS&message=hi%2520there&conversationID=c7",
+         "newMessageToNumber 18003569377|hi there|c7"},
+        {"hxconnect://sms?message=only", "newMessageToNumber |only|"},
+    };
+    for (const auto& c : cases) {
+        app->shell().clear();
+        EXPECT_TRUE(app->applicationOpenURL(c.url));
+        EXPECT_EQ(asked("newMessageToNumber"), std::vector<std::string>{c.asked}) << c.url;
+        EXPECT_EQ(app->currentViewIndex(), 1);
+    }
+}
+
+TEST_F(ShellEntry, PendingURLsWhileTheAppCannotAct) {
+    // Before the first reachability report every URL waits, the latest one winning.
+    app->webClient().firstReachabilityHandled = false;
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://nowhere"));
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://vm"));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://vm");
+    app->webClient().firstReachabilityHandled = true;
+    app->reprocessURL();
+    EXPECT_EQ(app->currentViewIndex(), 2);
+    EXPECT_FALSE(app->pendingURL());
+
+    // With the lock up: the first "sms" stays pending, the second is dropped...
+    app->lockShown = true;
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://sms?111"));
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://sms?222"));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?111");
+    // ...while a "reply" replaces what is pending.
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=a"));
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=b"));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://reply?conversationID=b");
+    EXPECT_TRUE(asked("newMessageToNumber").empty());
+    app->lockShown = false;
+    app->reprocessURL();
+    EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID b|(nil)|-1"});
+}
+
+TEST_F(ShellEntry, ReplyFocusesTheFieldOrScrollsToTheMessage) {
+    std::vector<Dictionary> focused;
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, "kFocusSMSReplyFieldNotification",
+        [&](const foundation::Notification& n) { focused.push_back(n.userInfo); });
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=c1&messageNum=3"));
+    EXPECT_FALSE(app->focusReply());
+    harness.advance(1);
+    EXPECT_TRUE(focused.empty());
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=c1&messageText=see%20you"));
+    EXPECT_TRUE(app->focusReply());
+    harness.advance(0.29);
+    EXPECT_TRUE(focused.empty());
+    harness.advance(0.02);
+    ASSERT_EQ(focused.size(), 1u);
+    EXPECT_EQ(focused[0].get("messageText").stringValue(), "see you");
+    EXPECT_FALSE(app->focusReply());
+}
+
+TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
+    // Numbers are formatted through the application's shared formatter.
+    HX_ConnectAppDelegate::setSharedDelegate(app);
+    auto phone = std::make_shared<HX_Phone>();
+    phone->setName("Work");
+    phone->setNumber("+15550001111");
+    app->account()->phones()[7] = phone;
+    struct Case {
+        const char* url;
+        bool isPhone;
+        int64_t forwarding;
+        bool placed;
+    } cases[] = {
+        {"hxconnect://call?number=5551234567&callmethod=Work", false, 7, true},
+        {"hxconnect://call?number=5551234567&callmethod=DirectCall", false, 0, false},
+        {"hxconnect://call?number=5551234567&callmethod=DirectCall", true, -1, true},
+        {"hxconnect://call?number=5551234567&callmethod=iPhoneDialer", true, -2, true},
+        {"hxconnect://call?number=5551234567&callmethod=Pigeon", true, 0, false},
+        {"hxconnect://call?5551234567", true, 0, false},
+    };
+    for (const auto& c : cases) {
+        app->shell().clear();
+        app->account()->setForwardingPhoneID(0);
+        app->setIsPhone(c.isPhone);
+        app->selectViewForIndex(4);
+        EXPECT_TRUE(app->applicationOpenURL(c.url));
+        harness.advance(0.1);
+        EXPECT_EQ(app->currentViewIndex(), 0) << c.url;
+        EXPECT_EQ(app->account()->forwardingPhoneID(), c.forwarding) << c.url;
+        EXPECT_EQ(asked("dialPadNumber"), std::vector<std::string>{"dialPadNumber (555) 123-4567"}) << c.url;
+        EXPECT_EQ(asked("placeCallTo").size(), c.placed ? 1u : 0u) << c.url;
+        EXPECT_EQ(asked("retrieveOAuth").size(), c.forwarding == -1 ? 1u : 0u) << c.url;
+    }
+    HX_ConnectAppDelegate::setSharedDelegate(nullptr);
+}
+
+TEST_F(ShellEntry, ShortcutsAndUserActivities) {
+    app->selectViewForIndex(4);
+    EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_call"));
+    EXPECT_EQ(app->currentViewIndex(), 0);
+    EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_sms"));
+    EXPECT_EQ(asked("newMessageToNumber"), std::vector<std::string>{"newMessageToNumber ||"});
+    EXPECT_FALSE(app->performActionForShortcutItem("com.hxconnect.other"));
+    app->lockShown = true;
+    EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_sms"));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?number=");
+
+    // Activities that cannot run now become URLs that carry everything, the account included.
+    EXPECT_TRUE(app->continueUserActivity(
+        "com.hxconnect.activity_sms", Dictionary{{"number", "555 1234"}, {"messageText", "a&b"}, {"account", "bob"}}));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?number=555%201234&message=a&b&conversationID=&account=bob");
+    EXPECT_TRUE(app->continueUserActivity(
+        services::kSearchableItemActionType,
+        Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4.bob%40example.test"}}));
+    EXPECT_EQ(app->pendingURL(), "hxconnect://reply?conversationID=c9&messageNum=4&account=bob@example.test");
+    app->lockShown = false;
+
+    // A search result switches to its account, even the current one, and opens the message.
+    app->shell().clear();
+    EXPECT_TRUE(app->continueUserActivity(
+        services::kSearchableItemActionType,
+        Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4.bob%40example.test"}}));
+    EXPECT_EQ(app->account()->username(), "bob@example.test");
+    EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID c9|(nil)|4"});
+    EXPECT_FALSE(app->continueUserActivity(services::kSearchableItemActionType,
+                                           Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4"}}));
+    EXPECT_FALSE(app->continueUserActivity("com.hxconnect.activity_other", {}));
+}
+
+TEST_F(ShellEntry, NotificationResponsesKeepTheCompletionForTheirRequest) {
+    int completed = 0;
+    auto done = [&] { ++completed; };
+    app->didReceiveNotificationResponse(services::kNotificationDismissActionIdentifier, Dictionary{{"id", "c1"}},
+                                        std::nullopt, done);
+    EXPECT_EQ(completed, 1);
+    EXPECT_TRUE(app->shell().calls().empty());
+    app->didReceiveNotificationResponse(services::kNotificationDefaultActionIdentifier,
+                                        Dictionary{{"quicksetting", "Office"}}, std::nullopt, done);
+    EXPECT_EQ(app->currentViewIndex(), 4);
+    EXPECT_EQ(completed, 2);
+    app->didReceiveNotificationResponse("com.hxconnect.composeReply",
+                                        Dictionary{{"id", "c1"}, {"phoneNumber", "+1555"}}, std::string("on my way"),
+                                        done);
+    EXPECT_EQ(completed, 2);  // kept until the send ends
+    ASSERT_TRUE(app->completionHandler());
+    EXPECT_EQ(asked("sendSMS"), std::vector<std::string>{"sendSMS on my way|+1555|c1"});
+    EXPECT_EQ(asked("markMessage"), std::vector<std::string>{"markMessage c1 asRead 1"});
+    app->completionHandler()();
+    EXPECT_EQ(completed, 3);
+}
+
+TEST_F(Shell, ReTappingARootTabWithTwoAccountsOpensTheAccountList) {
+    struct Case {
+        std::vector<std::string> accounts;
+        bool pushed;
+        bool opens;
+    } cases[] = {
+        {{"a@x.test", "b@x.test"}, false, true}, {{"a@x.test", "b@x.test"}, true, false}, {{"a@x.test"}, false, false}};
+    for (const auto& c : cases) {
+        storeAccounts(c.accounts);
+        auto form = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        form->setWindow(&harness.window());
+        ASSERT_TRUE(form->applicationDidFinishLaunchingWithOptions());
+        form->selectViewForIndex(1);
+        harness.settle();
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(form->tabBarController()->viewControllers()[1].get());
+        ASSERT_TRUE(nav);
+        if (c.pushed) nav->pushViewController(std::make_shared<toolkit::ViewController>(), false);
+        form->tabBarController()->userSelect(1);
+        EXPECT_EQ(form->shell().count("presentAccounts"), c.opens ? 1u : 0u) << c.accounts.size() << c.pushed;
+        EXPECT_EQ(form->shell().count("updateAccountPrefs"), c.opens ? 1u : 0u);
+        // Selecting another tab never opens it.
+        form->tabBarController()->userSelect(0);
+        EXPECT_EQ(form->shell().count("presentAccounts"), c.opens ? 1u : 0u);
+    }
+}
+
+TEST_F(Shell, TheSettingsTabShowsTheOverlayUntilTheServiceNumberIsKnown) {
+    storeAccounts({"a@x.test"});
+    launch();
+    app->shell().clear();
+    app->selectViewForIndex(4);
+    harness.settle();
+    // Without a service number the settings tab shows the progress overlay while it loads.
+    app->tabBarController()->userSelect(3);
+    app->tabBarController()->userSelect(4);
+    EXPECT_EQ(app->shell().count("showLoadingOverlay Loading settings\u2026"), 1u);
+    app->account()->setHXnumber(std::string("+15550100"));
+    app->tabBarController()->userSelect(3);
+    app->tabBarController()->userSelect(4);
+    EXPECT_EQ(app->shell().count("showLoadingOverlay"), 1u);
+}
+
+TEST_F(Shell, CrashPromptAsksAndAlwaysSendIsRemembered) {
+    launch();
+    auto handler = ZIVOCrashes::userConfirmationHandler();
+    ASSERT_TRUE(handler);
+    EXPECT_TRUE(handler({}));
+    harness.settle();
+    auto* alert = harness.visibleAlert();
+    ASSERT_TRUE(alert);
+    const std::string name = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
+    EXPECT_EQ(alert->alertTitle(), name + "\nQuit Unexpectedly");
+    std::vector<std::pair<std::string, toolkit::AlertActionStyle>> buttons;
+    for (const auto& action : alert->actions()) buttons.emplace_back(action->title(), action->style());
+    const std::vector<std::pair<std::string, toolkit::AlertActionStyle>> expected{
+        {"Don't Send", toolkit::AlertActionStyle::Cancel},
+        {"Send", toolkit::AlertActionStyle::Default},
+        {"Always Send", toolkit::AlertActionStyle::Default}};
+    EXPECT_EQ(buttons, expected);
+    EXPECT_FALSE(ZIVOCrashes::sharedInstance()->shouldAlwaysSend());
+    EXPECT_TRUE(harness.tapAlertAction("Always Send"));
+    EXPECT_TRUE(ZIVOCrashes::sharedInstance()->shouldAlwaysSend());
+    ZIVOCrashes::resetSharedInstance();
+}
+
+TEST_F(Shell, AppInfoAttachmentDescribesTheAccount) {
+    storeAccounts({"a@x.test", "b@x.test"});
+    launch();
+    app->account()->setAuthV2(std::string("12345"));
+    app->account()->phones()[1] = std::make_shared<HX_Phone>();
+    app->account()->quickSettings()["Office"] = foundation::Data{1};
+    const std::string text = app->appInfoText();
+    auto lines = foundation::split(text, "\n");
+    ASSERT_EQ(lines.size(), 8u) << text;
+    EXPECT_TRUE(lines[0].starts_with("CNContactStore authorizationStatus: "));
+    EXPECT_TRUE(lines[1].starts_with("cachedContacts: "));
+    EXPECT_TRUE(lines[2].starts_with("allContacts: "));
+    EXPECT_EQ(lines[3], "2 Account(s)");
+    EXPECT_EQ(lines[4], "1 Linked Numbers");
+    EXPECT_EQ(lines[5], "AuthV2: 5 chars");
+    EXPECT_EQ(lines[6], "1 Quick Settings");
+    EXPECT_EQ(lines[7], app->versionString());
+    app->waitForContactsLoad(10);
+}
+
+TEST(AppProgram, HeadlessRunWritesASnapshotAndAnOutlineOfEachView) {
+    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    emulator::Emulator service;
+    ASSERT_TRUE(service.start().ok());
+    hxtest::TempDir home, out;
+    std::string printed;
+    const int rc =
+        hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                               "' --headless --service " + service.origin() + " --out '" + out.path().string() + "'",
+                           &printed);
+    ASSERT_EQ(rc, 0) << printed;
+    EXPECT_EQ(printed, out.path().string() + "\n");
+    const char* names[] = {"0-call", "1-sms", "2-voicemail", "3-history", "4-settings"};
+    const char* titles[] = {"Call", "SMS", "Voicemail", "History", "Settings"};
+    for (int i = 0; i < 5; ++i) {
+        std::ifstream outline(out / (std::string(names[i]) + ".txt"));
+        std::string text((std::istreambuf_iterator<char>(outline)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find(std::string("\"*") + titles[i] + "\""), std::string::npos) << names[i] << "\n" << text;
+        if (!hxtest::haveProgram("/usr/bin/python3")) continue;
+        // An independent reader opens the picture at the screen's pixel size.
+        std::string size;
+        ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                     "print(*Image.open(sys.argv[1]).size)\" '" +
+                                         (out / (std::string(names[i]) + ".png")).string() + "'",
+                                     &size),
+                  0);
+        EXPECT_EQ(size, "750 1334\n") << names[i];
+    }
+}
+
+TEST_F(Shell, PreloadAfterLaunchCountsUnreadLoadsTheTabsAndMirrorsTheKeyValueStore) {
+    storeAccounts({"a@x.test"});
+    prefs()->setInteger(2, "tabBarIndex");
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    // Nothing before the next turn of the main run loop (view 3 is never shown before).
+    EXPECT_FALSE(app->viewControllerForIndex(3)->isViewLoaded());
+    EXPECT_EQ(services::KeyValueStore::shared().synchronizeCount(), 0);
+    harness.advance(0.1);
+    harness.clock().runUntilIdle();
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(app->viewControllerForIndex(i)->isViewLoaded()) << i;
+    EXPECT_EQ(services::KeyValueStore::shared().synchronizeCount(), 1);
+    // The store's counts reach the badges (an empty store: none), and the child context is given back.
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 0);
+    EXPECT_EQ(app->mocAccessCount(), 0u);
+    services::KeyValueStore::shared().receiveExternalChange(services::KeyValueStoreServerChange,
+                                                            Dictionary{{"shakeRefresh", true}});
+    EXPECT_TRUE(prefs()->boolForKey("shakeRefresh"));
+}
+
+TEST_F(Shell, NoPreloadWithoutAnAccount) {
+    launch();
+    harness.advance(0.1);
+    EXPECT_EQ(services::KeyValueStore::shared().synchronizeCount(), 0);
+    EXPECT_FALSE(app->viewControllerForIndex(3)->isViewLoaded());
+}
+
+}  // namespace
