@@ -47,7 +47,9 @@ TEST_F(ClockTest, TheRealClockIsTheDefaultAndReadsTheSystemTime) {
     double before = static_cast<double>(::time(nullptr));
     double wall = clocks::wallNow();
     double after = static_cast<double>(::time(nullptr));
-    EXPECT_GE(wall, before);
+    // time() reads the kernel's coarse clock, which can turn to the next second a tick before the
+    // precise one: allow a second either side.
+    EXPECT_GE(wall, before - 1.0);
     EXPECT_LE(wall, after + 1.0);
     double a = c.now();
     double b = c.now();
