@@ -7,6 +7,8 @@
 #include <numbers>
 
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/font_text_measurer.h"
+#include "platform/toolkit/renderer.h"
 #include "platform/toolkit/scroll_view.h"
 #include "platform/toolkit/testing/harness.h"
 #include "ui/messages/hxc_dropdown_menu.h"
@@ -239,6 +241,25 @@ TEST(DropdownMenu, RowsAreReportedAndTapsOutsideClose) {
     s.h.tap(Point{200, 500});
     EXPECT_EQ(s.delegate->take(), (Log{"close 0"}));
     EXPECT_EQ(s.content().viewIfLoaded()->window(), nullptr);
+}
+
+TEST(DropdownMenu, TheOpenMenuLooksAsItsGoldenInLightAndDark) {
+    setTextMeasurer(&FontTextMeasurer::shared());
+    for (auto style : {InterfaceStyle::light, InterfaceStyle::dark}) {
+        const std::string name = style == InterfaceStyle::dark ? "dropdown_open_dark" : "dropdown_open_light";
+        SCOPED_TRACE(name);
+        Screen s({4, 2});
+        s.h.window().setInterfaceStyle(style);
+        s.tapComponent(0);
+        s.h.settle();
+        ASSERT_EQ(s.menu->selectedComponent(), 0);
+        auto pixels = snapshot(s.h.window(), 2);
+        ASSERT_TRUE(pixels);
+        const auto c = compareWithGolden(*pixels, kGoldens.parent_path() / "snapshots" / (name + ".png"),
+                                         std::filesystem::path(HX_BINARY_DIR) / "tests/ui/messages/snapshot-failures");
+        EXPECT_TRUE(c.matches) << c.message;
+    }
+    setTextMeasurer(nullptr);
 }
 
 TEST(DropdownMenu, RowSelectionIsRecordedAndReloadsOnlyAffectedRows) {
