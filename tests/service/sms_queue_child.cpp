@@ -8,6 +8,7 @@
 //                                          PORT; prints "START <key> <randomID>" per send in
 //                                          the order the sends start, "READY", then exits 0
 //                                          once the queue is empty and nothing is in flight
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -104,7 +105,10 @@ int drainMode(const std::string& port, const std::string& token) {
     // order) in its entry before its request goes out.
     auto keys = sender->accountQueue().keys();
     auto& loop = dispatch::RunLoop::main();
-    for (int i = 0; i < 5000; ++i) {
+    // Bounded in real time, not in turns: a busy loop (a slow sanitizer build) turns quickly.
+    using Steady = std::chrono::steady_clock;
+    const auto startBy = Steady::now() + std::chrono::seconds(30);
+    while (Steady::now() < startBy) {
         auto queue = sender->accountQueue();
         bool started = true;
         for (const auto& k : keys)
@@ -121,7 +125,8 @@ int drainMode(const std::string& port, const std::string& token) {
     for (const auto& [task, line] : order) std::printf("START %s\n", line.c_str());
     std::printf("READY\n");
     std::fflush(stdout);
-    for (int i = 0; i < 20000; ++i) {
+    const auto drainBy = Steady::now() + std::chrono::seconds(120);
+    while (Steady::now() < drainBy) {
         loop.runOnce(0.002);
         if (sender->accountQueue().empty() && inFlight(*app) == 0) {
             foundation::UserDefaults::resetStandardUserDefaults();

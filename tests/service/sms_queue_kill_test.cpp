@@ -136,7 +136,7 @@ TEST(SMSQueueUnderKill, EveryStoredMessageReachesTheServiceExactlyOnceInKeyOrder
             for (const auto& r : service.requests()) n += r.path == "/voice/v1/voiceclient/api2thread/sendsms";
             return n;
         };
-        for (int i = 0; i < 5000 && sends() < waiting.size(); ++i)
+        for (int i = 0; i < 15000 && sends() < waiting.size(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         service.clearScripts();
         service.releaseHeld();
