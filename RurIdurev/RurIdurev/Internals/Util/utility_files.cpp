@@ -18,14 +18,16 @@ namespace {
 constexpr const char* kDirectoryName = "com.dorazadav.ruridurev";
 
 // The file operations marked as locked share this lock; the directory is computed once under it.
+// Both live for the whole process and are never destroyed: pool workers may still be writing
+// files while the main thread runs the static destructors at exit.
 std::recursive_mutex& fileMutex() {
-    static std::recursive_mutex m;
-    return m;
+    static auto* m = new std::recursive_mutex;
+    return *m;
 }
 
 std::optional<fs::path>& directorySlot() {
-    static std::optional<fs::path> directory;
-    return directory;
+    static auto* directory = new std::optional<fs::path>;
+    return *directory;
 }
 
 bool writeFile(const fs::path& path, const foundation::Data& data, bool atomically) {
