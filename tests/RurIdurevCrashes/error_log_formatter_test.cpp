@@ -148,7 +148,9 @@ TEST_F(ErrorLogFormatter, TextThatIsNotUtf8StillGivesACrashLogThatIsSent) {
         const auto sent = container.serializeLog();
         ASSERT_TRUE(sent.has_value());
         const std::string canonical = canonicalJSON(*sent);
-        if (!c.expected.empty()) EXPECT_NE(canonical.find(c.expected), std::string::npos) << canonical;
+        if (!c.expected.empty()) {
+            EXPECT_NE(canonical.find(c.expected), std::string::npos) << canonical;
+        }
         EXPECT_TRUE(ZIVOErrorLogFormatter::errorReportFromLog(*log));
     }
 }
