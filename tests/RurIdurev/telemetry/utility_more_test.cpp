@@ -7,8 +7,11 @@
 #include "RurIdurev/RurIdurev/Internals/Util/ordered_dictionary.h"
 #include "RurIdurev/RurIdurev/Internals/Util/platform_adapters.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/run_loop.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
+#include "platform/services/url_opener.h"
 #include "tests/RurIdurev/telemetry/log_capture.h"
 #include "tests/support/test_support.h"
 
@@ -148,6 +151,35 @@ TEST(ApplicationState, ThePlatformsStateOutsideAnExtensionAndUnknownInside) {
     }
     zivo_platform::setExecutablePathForTesting({});
     app.setApplicationState(foundation::ApplicationState::Active);
+}
+
+TEST(ApplicationOpenURL, OpensOnTheNextMainTurnAndFailsAtOnceWhereItCannot) {
+    dispatch::RunLoop::main();
+    dispatch::ScopedVirtualClock clock{1'700'000'000.0};
+    services::URLOpener::setShared(nullptr);
+    std::vector<int> results;
+    auto record = [&](int r) { results.push_back(r); };
+    // Openable: nothing happens before the main queue turns, then the opener hears it and the
+    // completion gets 1.
+    ZIVOUtility::sharedAppOpenUrl("https://example.test/help", {}, record);
+    EXPECT_TRUE(results.empty());
+    EXPECT_TRUE(services::URLOpener::shared()->openedURLs().empty());
+    clock->runUntilIdle();
+    EXPECT_EQ(results, std::vector<int>{1});
+    EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"https://example.test/help"});
+    // No application for the scheme, or inside an extension: 2 at once, nothing opened.
+    results.clear();
+    ZIVOUtility::sharedAppOpenUrl("nosuchscheme://x", {}, record);
+    EXPECT_EQ(results, std::vector<int>{2});
+    zivo_platform::setExecutablePathForTesting("/apps/Share.appex/share");
+    ZIVOUtility::sharedAppOpenUrl("https://example.test/other", {}, record);
+    zivo_platform::setExecutablePathForTesting({});
+    EXPECT_EQ(results, (std::vector<int>{2, 2}));
+    // A missing completion is allowed.
+    ZIVOUtility::sharedAppOpenUrl("tel:5551234", {}, {});
+    clock->runUntilIdle();
+    EXPECT_EQ(services::URLOpener::shared()->openedURLs().size(), 2u);
+    services::URLOpener::setShared(nullptr);
 }
 
 TEST(Obfuscate, CaseInsensitiveReplaceAndBadPattern) {

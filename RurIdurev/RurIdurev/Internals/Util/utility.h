@@ -62,6 +62,11 @@ public:
     static int applicationState();
     static foundation::Application& sharedApp();
     static int sharedAppState();
+    // Opens url through the shared application on the next turn of the main queue; completion (may
+    // be empty) gets 1 when it opened, 0 when it did not, and 2 at once inside an app extension or
+    // where no application can open the URL.
+    static void sharedAppOpenUrl(const std::string& url, const foundation::Dictionary& options,
+                                 std::function<void(int result)> completion);
 
     // ---- Environment: 99 (other) when the main bundle holds the resource "embedded" of type
     // "mobileprovision" (a development or ad-hoc build), else 1 (TestFlight) when its store

@@ -8,8 +8,10 @@
 #include "RurIdurev/RurIdurev/Internals/Util/platform_adapters.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurev/RurIdurev/logger.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
+#include "platform/services/url_opener.h"
 
 namespace fs = std::filesystem;
 
@@ -61,6 +63,20 @@ int ZIVOUtility::applicationState() {
 foundation::Application& ZIVOUtility::sharedApp() { return foundation::Application::shared(); }
 
 int ZIVOUtility::sharedAppState() { return static_cast<int>(sharedApp().applicationState()); }
+
+void ZIVOUtility::sharedAppOpenUrl(const std::string& url, const foundation::Dictionary& options,
+                                   std::function<void(int result)> completion) {
+    auto opener = services::URLOpener::shared();
+    if (applicationState() == ZIVOApplicationStateUnknown || !opener->canOpenURL(url)) {
+        if (completion) completion(2);
+        return;
+    }
+    dispatch::Queue::main()->async([opener, url, options, completion = std::move(completion)] {
+        opener->openURL(url, options, [completion](bool opened) {
+            if (completion) completion(opened ? 1 : 0);
+        });
+    });
+}
 
 bool ZIVOUtility::hasEmbeddedMobileProvision() {
     return foundation::Bundle::main().pathForResource("embedded", "mobileprovision").has_value();
