@@ -162,6 +162,9 @@ public:
 
 protected:
     std::vector<std::string> launchSteps_;
+    // Delayed work checks this token so that it never runs on a destroyed application object.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    std::weak_ptr<int> aliveToken() const { return alive_; }
 
 private:
     void launchStep(std::string name) { launchSteps_.push_back(std::move(name)); }
@@ -184,6 +187,4 @@ private:
     bool openSMSURL(const std::string& url, const std::optional<std::string>& query);
     bool openCallURL(const std::string& url, const std::optional<std::string>& query,
                      const std::map<std::string, std::string>& values);
-    // Delayed work checks this token so that it never runs on a destroyed application object.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -132,12 +132,17 @@ void HX_ConnectAppDelegate_iPhone::tabBarControllerDidSelect(toolkit::ViewContro
     const int selected = static_cast<int>(tabBarController_->selectedIndex());
     tabBarController_->tabBar().setClipsToBounds(selected == 0);
     currentViewIndex_ = selected;
-    if (selected == 4) dispatch::Queue::main()->async([this] { loadPhoneSettings(); });
+    if (selected == 4) {
+        dispatch::Queue::main()->async([alive = aliveToken(), this] {
+            if (!alive.expired()) loadPhoneSettings();
+        });
+    }
 }
 
 void HX_ConnectAppDelegate_iPhone::setUnreadCount(int64_t count, int forViewIndex) {
     // Callers may be on any thread; the tab bar belongs to the main thread.
-    dispatch::Queue::main()->async([this, count, forViewIndex] {
+    dispatch::Queue::main()->async([alive = aliveToken(), this, count, forViewIndex] {
+        if (alive.expired()) return;
         const auto& tabs = tabBarController_->viewControllers();
         if (forViewIndex >= 0 && forViewIndex < kViewCount) {
             auto& item = tabs[forViewIndex]->tabBarItem();
@@ -182,7 +187,8 @@ void HX_ConnectAppDelegate_iPhone::applicationWillTerminate() {
 
 void HX_ConnectAppDelegate_iPhone::preload() {
     HX_ConnectAppDelegate::preload();
-    dispatch::Queue::main()->async([this] {
+    dispatch::Queue::main()->async([alive = aliveToken(), this] {
+        if (alive.expired()) return;
         for (auto& root : rootScreens_)
             if (root) (void)root->view();
     });

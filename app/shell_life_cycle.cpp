@@ -330,7 +330,8 @@ void HX_ConnectAppDelegate::reachabilityChanged(int status) {
         }
     }
     if (status != 0 && signedIn && jarHasCookies()) {
-        dispatch::Queue::main()->async([this] {
+        dispatch::Queue::main()->async([alive = aliveToken(), this] {
+            if (alive.expired()) return;
             if (autoRefresh()) queueRefresh();
             sendQueuedSMS();
         });
