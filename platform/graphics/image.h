@@ -21,7 +21,7 @@ namespace graphics {
 struct ImageHeader {
     int64_t pixelWidth = 0;
     int64_t pixelHeight = 0;
-    std::string format;  // "public.png", "public.jpeg", "com.compuserve.gif", "com.microsoft.bmp"
+    std::string format;  // "public.png", "public.jpeg", "com.compuserve.gif", "public.bmp"
     // The orientation recorded in a JPEG's Exif block (1-8), 1 when none.
     int exifOrientation = 1;
 };

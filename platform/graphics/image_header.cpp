@@ -88,11 +88,11 @@ foundation::Result<ImageHeader> readImageHeader(const uint8_t* p, size_t n) {
     if (n >= 2 && p[0] == 'B' && p[1] == 'M') {
         if (n < 26) return corrupt("truncated BMP");
         const int32_t headerSize = le32(p + 14);
-        if (headerSize == 12) return sized("com.microsoft.bmp", le16(p + 18), le16(p + 20));
+        if (headerSize == 12) return sized("public.bmp", le16(p + 18), le16(p + 20));
         if (headerSize < 40) return corrupt("unknown BMP header");
         // A negative height means the rows are stored top-down.
         const int64_t h = le32(p + 22);
-        return sized("com.microsoft.bmp", le32(p + 18), h < 0 ? -h : h);
+        return sized("public.bmp", le32(p + 18), h < 0 ? -h : h);
     }
     return corrupt("unknown format");
 }

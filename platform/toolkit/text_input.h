@@ -38,7 +38,7 @@ private:
 
 enum class TextBorderStyle { None, Line, Bezel, RoundedRect };
 enum class ViewMode { Never, WhileEditing, UnlessEditing, Always };
-enum class ReturnKeyType { Default, Go, Google, Join, Next, Route, Search, Send, Done };
+enum class ReturnKeyType { Default, Go, WebSearch, Join, Next, Route, Search, Send, Done };
 
 class TextField;
 
