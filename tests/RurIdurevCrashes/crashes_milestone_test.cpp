@@ -84,37 +84,19 @@ struct Launch {
 // own output goes to a file shown on failure.
 Launch launch(const std::string& role, const fs::path& dir, const std::string& url) {
     Launch result;
-    int fds[2];
-    if (pipe(fds) != 0) return result;
     const std::string outPath = (dir / ("output-" + role + ".txt")).string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=CrashesMilestoneLaunch.Run";
-    std::vector<char*> argv{self.data(), filter.data(), nullptr};
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
-    envStrings.push_back("HX_MILESTONE_ROLE=" + role);
-    envStrings.push_back("HX_MILESTONE_DIR=" + dir.string());
-    envStrings.push_back("HX_MILESTONE_URL=" + url);
+    int readFd = -1;
     // The reporter keeps its pending report in the user's cache folder.
-    envStrings.push_back("XDG_CACHE_HOME=" + (dir / "cache").string());
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
+    const pid_t pid = hxtest::spawnSelf("CrashesMilestoneLaunch.Run",
+                                        {"HX_MILESTONE_ROLE=" + role, "HX_MILESTONE_DIR=" + dir.string(),
+                                         "HX_MILESTONE_URL=" + url, "XDG_CACHE_HOME=" + (dir / "cache").string()},
+                                        &readFd, outPath);
+    if (readFd < 0) return result;
     std::string text;
     char buffer[512];
     ssize_t n;
-    while (pid > 0 && (n = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    close(fds[0]);
+    while (pid > 0 && (n = read(readFd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    close(readFd);
     if (pid > 0) waitpid(pid, &result.status, 0);
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) result.lines.push_back(line);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <random>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -50,7 +51,8 @@ int runCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, int* readFd) {
+pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, int* readFd,
+                const std::string& outputPath) {
     int fds[2];
     if (pipe(fds) != 0) return -1;
     posix_spawn_file_actions_t actions;
@@ -58,6 +60,11 @@ pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, 
     // Reports go to descriptor 3, apart from the test framework's own output.
     posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
+    if (!outputPath.empty()) {
+        // The child's own output, both streams, goes to a file the caller can show.
+        posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
     std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     std::string filterArg = "--gtest_filter=" + filter;
     std::vector<char*> argv{self.data(), filterArg.data(), nullptr};

@@ -34,7 +34,8 @@ int runCommand(const std::string& command, std::string* output = nullptr);
 // Runs this test executable again with only the test named by filter and the extra environment
 // entries ("NAME=value") given; the child's descriptor 3 is a pipe whose read end comes back in
 // readFd. Returns the child's pid, or -1.
-pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, int* readFd);
+pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, int* readFd,
+                const std::string& outputPath = {});
 
 // True when a program is on PATH (independent-check tools: sqlite3, protoc, openssl, python3).
 bool haveProgram(const std::string& name);
