@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "app/screens.h"
 #include "app/shell_stand_in.h"
 #include "platform/foundation/notification_center.h"
 #include "service/application_web_client.h"
@@ -75,6 +76,11 @@ public:
     // the launch. Without one, alerts and views exist only as the stand-in's records.
     void setWindow(toolkit::Window* window) { window_ = window; }
     toolkit::Window* window() const { return window_; }
+    // The screen library; the program sets it before the launch (never null).
+    void setScreens(std::shared_ptr<HXScreens> screens) {
+        screens_ = screens ? std::move(screens) : std::make_shared<HXScreens>();
+    }
+    HXScreens& screens() const { return *screens_; }
 
     // The launch sequence; answers YES. launchSteps() names each step as it ran, in order.
     bool applicationDidFinishLaunchingWithOptions(const foundation::Dictionary& options = {});
@@ -176,6 +182,7 @@ private:
 
     std::unique_ptr<HXShellStandIn> shell_;
     toolkit::Window* window_ = nullptr;
+    std::shared_ptr<HXScreens> screens_ = std::make_shared<HXScreens>();
     std::weak_ptr<toolkit::AlertController> shownAlert_;
     int connectionAlertState_ = -1;
     std::optional<std::string> versionString_;

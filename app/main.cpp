@@ -20,6 +20,7 @@
 #include "platform/toolkit/window.h"
 #include "service/reachability.h"
 #include "service/request_machinery.h"
+#include "ui/shell/ui_screens.h"
 
 namespace {
 
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     HXApplicationModel::setSharedDelegate(app);
     if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
     app->setWindow(&window);
+    app->setScreens(std::make_shared<HXUIScreens>());
     app->applicationDidFinishLaunchingWithOptions();
 
     // The first data load starts at the first reachability report of the service host; the

@@ -1,0 +1,1 @@
+#include "ui/shell/ui_screens.h"

@@ -1,0 +1,9 @@
+// The screen library's answer to the shell's makers: the program hands one of these to the
+// application object before the launch, and from then on the shell presents the real screens.
+#pragma once
+
+#include "app/screens.h"
+
+class HXUIScreens : public HXScreens {
+public:
+};
