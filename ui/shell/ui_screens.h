@@ -6,4 +6,8 @@
 
 class HXUIScreens : public HXScreens {
 public:
+    std::shared_ptr<toolkit::ViewController> makeLoginPanel(HX_ConnectAppDelegate& app) override;
+    bool presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel,
+                                    toolkit::ViewController& master,
+                                    const std::shared_ptr<toolkit::BarButtonItem>& anchor) override;
 };

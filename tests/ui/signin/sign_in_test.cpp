@@ -1,0 +1,289 @@
+// The sign-in panel end to end: the phone form of the application object presents it, the page
+// comes from the emulated provider, the account name is typed and submitted through hit-testing,
+// and the navigation into the service page base completes the sign-in through ClientAuth.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "emulator/emulator.h"
+#include "model/account.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/net/cookie_storage.h"
+#include "platform/net/transport.h"
+#include "platform/security/keychain.h"
+#include "platform/services/device.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/testing/harness.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
+#include "tests/support/test_support.h"
+#include "ui/shell/ui_screens.h"
+#include "ui/signin/login_panel.h"
+
+namespace {
+
+using foundation::Dictionary;
+
+struct SignIn : ::testing::Test {
+    // The service outlives the window: connections the page's loads left open close first.
+    emulator::Emulator service{emulator::sampleAccount()};
+    toolkit::testing::Harness harness;
+    hxtest::TempDir home;
+    std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
+    std::vector<std::string> notifications;
+
+    void SetUp() override {
+        foundation::setHomeDirectory(home.path());
+        security::Keychain::setDefaultPath(home / "keychain.json");
+        foundation::UserDefaults::resetStandardUserDefaults();
+        services::resetDeviceServices();
+        net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
+        ASSERT_TRUE(service.start().ok());
+        app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        HXApplicationModel::setSharedDelegate(app);
+        app->webClient().endpoints = HXEndpoints::allAt(service.origin());
+        app->setWindow(&harness.window());
+        app->setScreens(std::make_shared<HXUIScreens>());
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            this, "", [this](const foundation::Notification& n) { notifications.push_back(n.name); });
+    }
+    void TearDown() override {
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+        harness.clock().runUntilIdle();
+        HXApplicationModel::setSharedDelegate(nullptr);
+        app.reset();
+        std::weak_ptr<net::Transport> transport = net::Transport::shared();
+        net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
+        net::Transport::setShared(nullptr);
+        // A load the app started last lets go of the transport when it ends; its connections
+        // must close before the service stops, or the service waits for them to time out.
+        harness.clock().runUntil([&] { return transport.expired(); }, 2);
+    }
+
+    std::string user() {
+        return service.withAccount([](emulator::Account& a) { return a.username; });
+    }
+    VC_LoginPanel* panel() {
+        auto* presented = app->tabBarController()->presentedViewController();
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(presented);
+        if (!nav || nav->viewControllers().empty()) return nullptr;
+        return dynamic_cast<VC_LoginPanel*>(nav->viewControllers().front().get());
+    }
+    // The panel is up and shows a page whose after-load scripts have run.
+    bool waitForPage(const std::string& path = "/signin/identify") {
+        const bool ok = harness.clock().runUntil(
+            [&] {
+                auto* p = panel();
+                return p && p->webView() && p->webView()->document() && !p->webView()->isLoading() &&
+                       p->webView()->url().find(path) != std::string::npos;
+            },
+            10);
+        harness.settle();
+        return ok;
+    }
+    toolkit::TextField* field(const std::string& identifier) {
+        for (auto* v : harness.findAll("TextField"))
+            if (v->accessibility().identifier == identifier) return static_cast<toolkit::TextField*>(v);
+        return nullptr;
+    }
+    // Types name into the page's account field and taps the page's submit button.
+    void typeAndSubmit(const std::string& fieldId, const std::string& name) {
+        auto* f = field(fieldId);
+        ASSERT_NE(f, nullptr) << harness.outline();
+        ASSERT_TRUE(harness.tap(*f));
+        ASSERT_TRUE(harness.typeText(name));
+        auto* next = harness.find("Next");
+        ASSERT_NE(next, nullptr) << harness.outline();
+        ASSERT_TRUE(harness.tap(*next));
+    }
+    std::vector<emulator::RecordedRequest> requestsTo(const std::string& path) {
+        std::vector<emulator::RecordedRequest> out;
+        for (auto& r : service.requests())
+            if (r.path == path) out.push_back(r);
+        return out;
+    }
+    size_t requestsBelow(const std::string& prefix) {
+        size_t n = 0;
+        for (auto& r : service.requests()) n += r.path.starts_with(prefix);
+        return n;
+    }
+    void storeAccount(const std::string& name) {
+        HX_Account account;
+        account.setUsername(name);
+        auto archive = account.archived();
+        ASSERT_TRUE(archive.ok());
+        ASSERT_TRUE(foundation::UserDefaults::standardUserDefaults()
+                        ->setObject(Dictionary{{name, archive.value()}}, "accountInfo")
+                        .ok());
+    }
+    size_t index(const std::string& name, size_t from = 0) {
+        for (size_t i = from; i < notifications.size(); ++i)
+            if (notifications[i] == name) return i;
+        return notifications.size();
+    }
+};
+
+TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(waitForPage());
+    VC_LoginPanel* p = panel();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->title(), "HX Voice Login");
+    EXPECT_FALSE(VC_LoginPanel::reSignInPending());  // no account was current
+    // A fresh installation has no account to go back to: no Cancel.
+    EXPECT_EQ(p->navigationItem().rightBarButtonItem(), nullptr);
+    // The start page names the service and continues to the service page base, form-encoded.
+    auto identify = requestsTo("/signin/identify");
+    ASSERT_EQ(identify.size(), 1u);
+    const std::string base = "http%3A%2F%2F127.0.0.1%3A" + std::to_string(service.port()) + "%2Fvoice%2F";
+    EXPECT_EQ(identify[0].target,
+              "/signin/identify?service=grandcentral&continue=" + base + "&followup=" + base + "&rip=1&ltmpl=open");
+    // The sign-up offers are hidden.
+    EXPECT_FALSE(p->webView()->document()->getElementById("link-signup")->isRendered());
+    EXPECT_EQ(harness.find("Sign up"), nullptr);
+    EXPECT_EQ(harness.find("Create account"), nullptr);
+    EXPECT_NE(harness.find("Sign in"), nullptr);
+
+    const size_t before = notifications.size();
+    typeAndSubmit("Email", user());
+    ASSERT_TRUE(harness.clock().runUntil(
+        [&] { return app->account()->authV2() && !panel() && requestsBelow("/voice/v1/voiceclient/account/get") > 0; },
+        20))
+        << harness.outline();
+
+    // The form went to the provider; its redirect into the service page base never loaded in the
+    // web view: the only fetch of that page is ClientAuth's, with the account jar's cookie.
+    auto posts = requestsTo("/signin/challenge");
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_NE(posts[0].body.find("Email=" + std::string("user%40example.test")), std::string::npos) << posts[0].body;
+    auto pages = requestsTo("/voice/");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].header("Cookie").value_or(""), "SID=" + service.sessionValue());
+    // The new account: its name, a jar made from the web view's cookies, the web view's own
+    // cookies gone, the session token from the service page, stored.
+    EXPECT_EQ(app->account()->username(), user());
+    EXPECT_EQ(*app->account()->authV2(), "AuthV2-" + service.sessionValue());
+    ASSERT_EQ(app->cookieJar()->numberOfCookies(), 1u);
+    EXPECT_EQ(app->cookieJar()->_cookies()[0].value, service.sessionValue());
+    EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookies().empty());
+    EXPECT_EQ(foundation::UserDefaults::standardUserDefaults()->stringForKey("username").value_or(""), user());
+    // The token flow ran with the new cookies, and the settings were asked for after it.
+    EXPECT_FALSE(requestsTo("/o/oauth2/tokenrpc").empty());
+    EXPECT_TRUE(app->account()->oAuthDict());
+    // The sign-in began with a logout notice and ended with the settings announced.
+    const size_t logout = index("kLogoutNotification", before);
+    EXPECT_LT(logout, index("kSettingsUpdateNotification", logout));
+    // The panel closed over the settings view, which the overlay covers while they load.
+    EXPECT_EQ(app->shell().count("closeLoginPanel"), 1u);
+    EXPECT_EQ(app->tabBarController()->selectedIndex(), 4u);
+    EXPECT_GE(app->shell().count("showLoadingOverlay Loading settings\u2026"), 1u);
+}
+
+TEST_F(SignIn, CancelClearsTheWebCookiesAndLeavesTheAccountAlone) {
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    // An account is stored by the time the panel appears: it may be cancelled.
+    storeAccount("kept@example.test");
+    net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(
+        net::Cookie{.name = "NID", .value = "1", .domain = "127.0.0.1"});
+    ASSERT_TRUE(waitForPage());
+    auto account = app->account();
+    ASSERT_NE(panel()->navigationItem().rightBarButtonItem(), nullptr);
+    // The page was asked for with the cookie the shared store held.
+    EXPECT_EQ(requestsTo("/signin/identify").at(0).header("Cookie").value_or(""), "NID=1");
+    ASSERT_TRUE(harness.tapBarButton("Cancel"));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return !panel(); }, 5));
+    EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookies().empty());
+    EXPECT_EQ(app->account(), account);
+    EXPECT_TRUE(requestsTo("/voice/").empty());
+    EXPECT_EQ(app->shell().count("closeLoginPanel"), 0u);
+}
+
+TEST_F(SignIn, AReSignInFillsTheNameAsTextAndSendsTheSharedStoresCookies) {
+    // The current account's jar is copied into the shared store, which is the web view's own.
+    struct Case {
+        std::string name;
+    } cases[] = {{"user@example.test"}, {"o'neil\"</script><b>x</b>');document.body.innerHTML='';//@x.test"}};
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(waitForPage());
+    for (const auto& c : cases) {
+        app->tabBarController()->dismiss(false);
+        harness.settle();
+        net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
+        service.clearRequests();
+        auto account = std::make_shared<HX_Account>();
+        account->setUsername(c.name);
+        app->setAccount(account);
+        app->setCookieJar(std::make_shared<CustomCookieJar>(
+            std::vector<net::Cookie>{net::Cookie{.name = "SID", .value = "old", .domain = "127.0.0.1"}}));
+        app->displayLogin();
+        ASSERT_TRUE(waitForPage()) << c.name;
+        EXPECT_EQ(requestsTo("/signin/identify").at(0).header("Cookie").value_or(""), "SID=old") << c.name;
+        // Filled once, with the name exactly as it is.
+        auto* email = panel()->webView()->document()->getElementById("Email");
+        ASSERT_NE(email, nullptr);
+        EXPECT_EQ(email->value(), c.name);
+        EXPECT_NE(panel()->webView()->document()->body()->children().size(), 0u) << c.name;
+        EXPECT_FALSE(VC_LoginPanel::reSignInPending());
+        ASSERT_NE(field("Email"), nullptr);
+        EXPECT_EQ(field("Email")->text(), c.name);
+    }
+    // The pre-filled page submits as it stands and completes the sign-in of the first name.
+    app->tabBarController()->dismiss(false);
+    harness.settle();
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername(user());
+    app->setAccount(account);
+    app->displayLogin();
+    ASSERT_TRUE(waitForPage());
+    ASSERT_TRUE(harness.tap(*harness.find("Next")));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2() && !panel(); }, 20));
+    EXPECT_EQ(app->account()->username(), user());
+}
+
+TEST_F(SignIn, TheAccountNameComesFromEmailThenIdentifierAndWithoutOneTheServicePageIsOnlyRefused) {
+    const std::string w = service.origin() + "/voice/";
+    struct Case {
+        std::string action;
+        std::string form;
+        std::string expectUser;  // "" when the sign-in must not complete
+    } cases[] = {
+        {"/signin/challenge", "<input name='Email' id='f'><input name='identifier' value='second@x.test'>",
+         "user@example.test"},
+        {"/signin/challenge", "<input name='identifier' id='f'>", "user@example.test"},
+        // A form that goes straight to the service page without an account name.
+        {w + "b/0", "<input name='other' id='f'>", ""},
+    };
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(waitForPage());
+    for (const auto& c : cases) {
+        app->tabBarController()->dismiss(false);
+        harness.settle();
+        app->setAccount(std::make_shared<HX_Account>());
+        service.clearRequests();
+        service.script("/signin/identify", {.body = "<html><body><form method='post' action='" + c.action + "'>" +
+                                                    c.form + "<input type='hidden' name='continue' value='" + w +
+                                                    "'><input type='submit' value='Next'></form></body></html>"});
+        app->displayLogin();
+        ASSERT_TRUE(waitForPage()) << c.form;
+        typeAndSubmit("f", user());
+        if (c.expectUser.empty()) {
+            harness.clock().runUntilIdle();
+            EXPECT_FALSE(harness.clock().runUntil([&] { return !requestsTo("/voice/").empty(); }, 0.2));
+            // Refused, and nothing else: the panel stays and no ClientAuth goes out.
+            EXPECT_NE(panel(), nullptr) << c.form;
+            EXPECT_EQ(panel()->_username(), "");
+            EXPECT_TRUE(requestsTo("/voice/").empty()) << c.form;
+            EXPECT_EQ(app->account()->username(), "");
+            continue;
+        }
+        ASSERT_TRUE(harness.clock().runUntil([&] { return !requestsTo("/voice/").empty(); }, 10)) << c.form;
+        EXPECT_EQ(app->account()->username(), c.expectUser) << c.form;
+        harness.clock().runUntil([&] { return !panel(); }, 10);
+    }
+}
+
+}  // namespace
