@@ -618,7 +618,7 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
 
 // The identify page: the account-name form (the app fills and submits it; the password is the
 // provider's business and any will do here), a sign-up link and a "Create account" offer, the
-// two elements the app's sign-in panel hides.
+// two elements the app's sign-in panel hides, and the provider's footer.
 ServiceReply signInForm(const std::string& action, const std::string& continueURL) {
     return textReply(200, "<html><head><title>Sign in</title></head><body><h1>Sign in</h1>"
                           "<p>to continue to HX Voice</p><form id=\"challenge\" method=\"post\" action=\"" +
@@ -629,7 +629,9 @@ ServiceReply signInForm(const std::string& action, const std::string& continueUR
                               htmlEscape(continueURL) +
                               "\"/><input type=\"submit\" id=\"next\" value=\"Next\"/></form>"
                               "<a id=\"link-signup\" href=\"/signup\">Sign up</a>"
-                              "<span>Create account</span></body></html>");
+                              "<span>Create account</span><p>English (United States)</p>"
+                              "<a href=\"/help\">Help</a><a href=\"/privacy\">Privacy</a><a href=\"/terms\">Terms</a>"
+                              "</body></html>");
 }
 
 std::string consentToken(Emulator& emulator) { return "consent-" + emulator.sessionValue(); }

@@ -218,8 +218,17 @@ void VC_LoginPanel::didFinishNavigation(web::WebView& view) {
     });
 }
 
+namespace {
+// Presentations are made by the root of a containment, so that is where they are found.
+const toolkit::ViewController& containmentRoot(const toolkit::ViewController& controller) {
+    const toolkit::ViewController* root = &controller;
+    while (root->parent()) root = root->parent();
+    return *root;
+}
+}  // namespace
+
 bool presentsLoginPanel(const toolkit::ViewController& presenter) {
-    const toolkit::ViewController* presented = presenter.presentedViewController();
+    const toolkit::ViewController* presented = containmentRoot(presenter).presentedViewController();
     if (!presented) return false;
     return isLoginNavigation(presented) || isLoginNavigation(presented->presentedViewController());
 }
@@ -230,7 +239,7 @@ presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel
     if (!panel || presentsLoginPanel(master)) return nullptr;
     auto nav = std::make_shared<toolkit::NavigationController>(panel);
     nav->isModalInPresentation = true;
-    if (toolkit::ViewController* shown = master.presentedViewController()) {
+    if (toolkit::ViewController* shown = containmentRoot(master).presentedViewController()) {
         nav->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
         shown->present(nav, true);
     } else {
