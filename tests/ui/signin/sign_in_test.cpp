@@ -30,10 +30,11 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
 
     const size_t before = notifications.size();
     typeAndSubmit("Email", user());
-    ASSERT_TRUE(harness.clock().runUntil(
-        [&] { return app->account()->authV2() && !panel() && requestsBelow("/voice/v1/voiceclient/account/get") > 0; },
-        20))
-        << harness.outline();
+    // One step after the other: each may wait for the loopback service in real time.
+    ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2().has_value(); }, 30)) << trace();
+    ASSERT_TRUE(harness.clock().runUntil([&] { return !panel(); }, 10)) << trace();
+    ASSERT_TRUE(harness.clock().runUntil([&] { return requestsBelow("/voice/v1/voiceclient/account/get") > 0; }, 30))
+        << trace();
 
     // The form went to the provider; its redirect into the service page base never loaded in the
     // web view: the only fetch of that page is ClientAuth's, with the account jar's cookie.
@@ -120,7 +121,7 @@ TEST_F(SignIn, AReSignInFillsTheNameAsTextAndSendsTheSharedStoresCookies) {
     app->displayLogin();
     ASSERT_TRUE(waitForPage());
     ASSERT_TRUE(harness.tap(*harness.find("Next")));
-    ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2() && !panel(); }, 20));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2() && !panel(); }, 30)) << trace();
     EXPECT_EQ(app->account()->username(), user());
 }
 
@@ -163,6 +164,56 @@ TEST_F(SignIn, TheAccountNameComesFromEmailThenIdentifierAndWithoutOneTheService
         ASSERT_TRUE(harness.clock().runUntil([&] { return !requestsTo("/voice/").empty(); }, 10)) << c.form;
         EXPECT_EQ(app->account()->username(), c.expectUser) << c.form;
         harness.clock().runUntil([&] { return !panel(); }, 10);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews) {
+    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    emulator::GeneratorOptions seeded;
+    emulator::Emulator service(emulator::generateAccount(seeded));
+    ASSERT_TRUE(service.start().ok());
+    hxtest::TempDir home, out;
+    std::string printed;
+    const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                          "' --headless --service " + service.origin() + " --out '" +
+                                          out.path().string() + "' 2>&1",
+                                      &printed);
+    ASSERT_EQ(rc, 0) << printed;
+    // The account name went into the page's form, the service page was fetched by ClientAuth
+    // only, and the settings were asked for with a token.
+    std::vector<std::string> seen;
+    for (const auto& r : service.requests()) {
+        if (r.path == "/signin/challenge") {
+            EXPECT_NE(r.body.find("Email=user%40example.test"), std::string::npos) << r.body;
+            seen.push_back("challenge");
+        }
+        if (r.path == "/voice/") seen.push_back("page");
+        if (r.path == "/voice/v1/voiceclient/account/get") {
+            EXPECT_TRUE(r.header("Authorization").value_or("").starts_with("Bearer ")) << r.target;
+            seen.push_back("settings");
+        }
+    }
+    // (The settings view asks for them again when it is visited.)
+    ASSERT_GE(seen.size(), 3u) << printed;
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 3),
+              (std::vector<std::string>{"challenge", "page", "settings"}))
+        << printed;
+    // The session token was kept for the next launch, and every view was written.
+    security::Keychain keychain(home / "Library/Keychains/keychain.json");
+    auto query = security::KeychainQuery::item("HXC_AuthV2", "user@example.test");
+    query.returnData = true;
+    security::KeychainMatch match;
+    ASSERT_EQ(keychain.copyMatching(query, &match), 0) << printed;
+    ASSERT_TRUE(match.data);
+    EXPECT_EQ(std::string(match.data->begin(), match.data->end()), "AuthV2-" + service.sessionValue());
+    for (const char* name : {"0-call", "1-sms", "2-voicemail", "3-history", "4-settings"}) {
+        EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".png"))) << name;
+        EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".txt"))) << name;
     }
 }
 

@@ -115,6 +115,14 @@ struct SignInFixture : ::testing::Test {
         for (auto& r : service.requests()) n += r.path.starts_with(prefix);
         return n;
     }
+    // What the service was asked and what the shell was asked, for a failure's message.
+    std::string trace() {
+        std::string t = "requests:\n";
+        for (auto& r : service.requests()) t += "  " + r.method + " " + r.target.substr(0, 80) + "\n";
+        t += "shell:\n";
+        for (auto& c : app->shell().calls()) t += "  " + c + "\n";
+        return t;
+    }
     void storeAccount(const std::string& name) {
         HX_Account account;
         account.setUsername(name);
