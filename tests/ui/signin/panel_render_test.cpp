@@ -110,4 +110,30 @@ TEST_F(TabletPanel, OverWhatTheMasterListPresentsInItsContextAndNotSizedAsAPopov
     EXPECT_FALSE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(*tablet), *master, anchor));
 }
 
+// The tablet's Cancel follows the split view: shown only while it is collapsed (and an account
+// is stored to go back to), tested again at every size change.
+struct SplitTablet : HX_ConnectAppDelegate {
+    bool collapsed = false;
+    bool isSplitViewCollapsed() override { return collapsed; }
+};
+
+TEST_F(TabletPanel, CancelFollowsTheSplitViewAcrossSizeChanges) {
+    storeAccount("kept@example.test");
+    auto split = std::make_shared<SplitTablet>();
+    split->setIPad(true);
+    split->webClient().endpoints = HXEndpoints::allAt(service.origin());
+    HXUIScreens screens;
+    auto made = screens.makeLoginPanel(*split);
+    ASSERT_TRUE(screens.presentLoginPanelInPopover(made, *master, anchor));
+    harness.settle();
+    EXPECT_EQ(made->navigationItem().rightBarButtonItem(), nullptr);
+    split->collapsed = true;
+    harness.rotate(toolkit::Orientation::LandscapeLeft);
+    ASSERT_NE(made->navigationItem().rightBarButtonItem(), nullptr);
+    EXPECT_EQ(made->navigationItem().rightBarButtonItem()->systemItem, toolkit::SystemItem::Cancel);
+    split->collapsed = false;
+    harness.rotate(toolkit::Orientation::Portrait);
+    EXPECT_EQ(made->navigationItem().rightBarButtonItem(), nullptr);
+}
+
 }  // namespace
