@@ -8,6 +8,8 @@ namespace {
 using SignIn = hxtest::SignInFixture;
 
 TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
+    // The provider shows its new-features page once between the sign-in and the service page.
+    service.withAccount([](emulator::Account& a) { return a.consentPending = true; });
     ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
     ASSERT_TRUE(waitForPage());
     VC_LoginPanel* p = panel();
@@ -44,6 +46,8 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
     auto pages = requestsTo("/voice/");
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].header("Cookie").value_or(""), "SID=" + service.sessionValue());
+    // ClientAuth answered the new-features page, whose reply carried the session token.
+    EXPECT_EQ(requestsTo("/signin/consent/save").size(), 1u);
     // The new account: its name, a jar made from the web view's cookies, the web view's own
     // cookies gone, the session token from the service page, stored.
     EXPECT_EQ(app->account()->username(), user());
