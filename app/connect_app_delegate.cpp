@@ -39,6 +39,12 @@ void HX_ConnectAppDelegate::closeLoginPanel() { shell_->record("closeLoginPanel"
 
 void HX_ConnectAppDelegate::setFirstResponder() { shell_->record("setFirstResponder"); }
 
+void HX_ConnectAppDelegate::dismissPopoverAnimated(bool animated) {
+    shell_->record(std::string("dismissPopoverAnimated ") + (animated ? "1" : "0"));
+}
+
+void HX_ConnectAppDelegate::showCallPopup() { shell_->record("showCallPopup"); }
+
 int HX_ConnectAppDelegate::currentViewIndex() { return shell_->script().currentViewIndex; }
 
 std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::messageListForViewIndex(int index) {

@@ -94,6 +94,10 @@ public:
         return nullptr;
     }
     virtual bool isSplitViewCollapsed() { return true; }
+    // The tablet's popovers from its master list: closes whatever the list presents, and opens
+    // the dial pad from its call button. The phone has no popovers; its forms are recorded.
+    virtual void dismissPopoverAnimated(bool animated);
+    virtual void showCallPopup();
 
     // Life cycle.
     void resignActive();
