@@ -35,9 +35,11 @@ bool isMessageList(int view) { return view >= 1 && view <= 3; }
 }  // namespace
 
 VC_SplitView_Master::VC_SplitView_Master(HX_ConnectAppDelegate_iPad& app) : app_(app) {
-    // The responder chain hands a key command's action no sender, so each digit has its own.
+    // The responder chain hands a key command's action no sender, so each digit has its own. The
+    // switch goes through the application object's routing, which makes the view the current one.
     for (int view = 1; view <= 4; ++view)
-        setActionHandler("switchView" + std::to_string(view) + ":", [this, view](Responder*) { selectRow(view); });
+        setActionHandler("switchView" + std::to_string(view) + ":",
+                         [this, view](Responder*) { app_.selectViewForIndex(view); });
     setActionHandler("showCallPopup", [this](Responder*) { showCallPopup(); });
     setActionHandler("showSMSPopup", [this](Responder*) { showSMSPopup(); });
     setActionHandler("showAccounts:", [this](Responder*) { showAccounts(); });
