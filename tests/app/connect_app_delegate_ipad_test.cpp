@@ -3,9 +3,12 @@
 // with the screens in tests/ui/shell.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/connect_app_delegate_ipad.h"
+#include "emulator/emulator.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
@@ -272,6 +275,47 @@ TEST_F(Tablet, MailComposerIsAFormSheetAndAMemoryWarningDropsThePopoverCache) {
     app->popoverCache = note;
     app->applicationDidReceiveMemoryWarning();
     EXPECT_FALSE(app->popoverCache);
+}
+
+TEST(AppProgram, TabletRunShowsTheSplitViewAndTheDialPadPopover) {
+    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    std::string printed;
+    EXPECT_EQ(hxtest::runCommand("'" + program.string() + "' --headless --device watch 2>&1", &printed), 2);
+    EXPECT_NE(printed.find("--device phone|phone-x|tablet"), std::string::npos) << printed;
+
+    emulator::Emulator service;
+    ASSERT_TRUE(service.start().ok());
+    hxtest::TempDir home, out;
+    const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                          "' --headless --device tablet --service " + service.origin() + " --out '" +
+                                          out.path().string() + "'",
+                                      &printed);
+    ASSERT_EQ(rc, 0) << printed;
+    auto read = [&](const std::string& name) {
+        std::ifstream file(out / name);
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    };
+    // The dial pad is a popover over the split view; the lists are its detail column.
+    const auto call = read("0-call.txt");
+    EXPECT_NE(call.find("<VC_SplitView_Master>"), std::string::npos) << call;
+    EXPECT_NE(call.find("<VC_Call \"Call\" presented>"), std::string::npos) << call;
+    const char* names[] = {"1-sms", "2-voicemail", "3-history", "4-settings"};
+    const char* screens[] = {"<VC_SMS", "<VC_VM", "<VC_History", "<VC_Settings"};
+    for (int i = 0; i < 4; ++i) {
+        const auto text = read(std::string(names[i]) + ".txt");
+        EXPECT_NE(text.find(screens[i]), std::string::npos) << names[i] << "\n" << text;
+        EXPECT_EQ(text.find("presented>"), std::string::npos) << names[i] << ": the popover was closed";
+    }
+    if (!hxtest::haveProgram("/usr/bin/python3")) return;
+    // An independent reader opens the picture at the tablet's pixel size.
+    std::string size;
+    ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                 "print(*Image.open(sys.argv[1]).size)\" '" +
+                                     (out / "2-voicemail.png").string() + "'",
+                                 &size),
+              0);
+    EXPECT_EQ(size, "1536 2048\n");
 }
 
 }  // namespace
