@@ -1,6 +1,7 @@
 #include "app/connect_app_delegate_ipad.h"
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/color.h"
 #include "platform/services/device.h"
@@ -26,7 +27,10 @@ HX_ConnectAppDelegate_iPad::HX_ConnectAppDelegate_iPad()
     setIPad(true);
 }
 
-HX_ConnectAppDelegate_iPad::~HX_ConnectAppDelegate_iPad() = default;
+HX_ConnectAppDelegate_iPad::~HX_ConnectAppDelegate_iPad() {
+    // The window may outlive the application object and keep the list: it stops listening here.
+    if (masterList_) foundation::NotificationCenter::defaultCenter().removeObserver(masterList_.get());
+}
 
 void HX_ConnectAppDelegate_iPad::setupInterface() {
     auto& split = *splitViewController_;

@@ -64,6 +64,9 @@ public:
     const std::shared_ptr<dispatch::Queue>& popoverQueue() const { return popoverQueue_; }
     // Unsaved text the note editor keeps between its popovers; dropped on a memory warning.
     std::optional<foundation::Dictionary> popoverCache;
+    // Expires with the application object; the window may keep the master list longer, and
+    // work it posts checks this first.
+    std::weak_ptr<int> lifetime() const { return aliveToken(); }
     // The mail composer, as a form sheet over the split view.
     void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer);
 

@@ -174,7 +174,7 @@ void VC_SplitView_Master::didSelectRow(toolkit::TableView&, IndexPath indexPath)
     const int view = static_cast<int>(indexPath.row) + 1;
     if (!app_.isDetailShown(view)) selectRow(view);
     if (view == 4) {
-        dispatch::Queue::main()->async([alive = std::weak_ptr<Responder>(shared_from_this()), this] {
+        dispatch::Queue::main()->async([alive = app_.lifetime(), this] {
             if (!alive.expired()) app_.loadPhoneSettings();
         });
     }
@@ -182,8 +182,9 @@ void VC_SplitView_Master::didSelectRow(toolkit::TableView&, IndexPath indexPath)
 
 void VC_SplitView_Master::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {
     HXSplitViewMaster::viewWillTransitionToSize(size, coordinator);
-    auto reselect = [alive = std::weak_ptr<Responder>(shared_from_this()), this](toolkit::TransitionCoordinator&) {
-        if (alive.expired() || app_.isSplitViewCollapsed()) return;
+    auto reselect = [list = std::weak_ptr<Responder>(shared_from_this()), alive = app_.lifetime(),
+                     this](toolkit::TransitionCoordinator&) {
+        if (list.expired() || alive.expired() || app_.isSplitViewCollapsed()) return;
         const auto stored = foundation::UserDefaults::standardUserDefaults()->integerForKey("tabBarIndex");
         if (stored >= 1 && stored <= kRowCount) tableView()->selectRow(IndexPath{0, stored - 1}, true);
     };

@@ -343,6 +343,18 @@ TEST_F(MasterList, SignInPanelIsAPopoverThatDoesNotStack) {
     EXPECT_FALSE(accounts->presentedViewController()->presentedViewController()) << "not stacked";
 }
 
+TEST_F(MasterList, AListTheWindowKeepsLongerNoLongerReachesTheApplicationObject) {
+    launchAndCloseSignIn();
+    std::shared_ptr<HXSplitViewMaster> list = app->masterList();
+    // Work the list posted before the application object went away.
+    ASSERT_TRUE(harness.selectRow(table(), IndexPath{0, 3}));
+    app.reset();
+    for (const char* name : {"kLogoutNotification", "kUnreadSMSCountChangedNotification"})
+        foundation::NotificationCenter::defaultCenter().post(name, nullptr);
+    harness.settle();
+    EXPECT_EQ(list->tableView()->numberOfRows(0), 4);
+}
+
 TEST_F(MasterList, SplitViewPictureInBothOrientations) {
     RealTextMetrics metrics;
     Home::storeAccount("ann@example.test", "2025550123");
