@@ -4,6 +4,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/color.h"
+#include "platform/graphics/hxc_font.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
@@ -33,6 +34,9 @@ HX_ConnectAppDelegate_iPad::~HX_ConnectAppDelegate_iPad() {
 }
 
 void HX_ConnectAppDelegate_iPad::setupInterface() {
+    // The message fonts are larger on the tablet.
+    graphics::HXCFont::setIPad(true);
+    graphics::HXCFont::clearFontCache();
     auto& split = *splitViewController_;
     split.preferredDisplayMode = toolkit::SplitDisplayMode::AllVisible;
     split.minimumPrimaryColumnWidth = kMasterColumnWidth;

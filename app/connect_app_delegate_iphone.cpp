@@ -7,6 +7,7 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/color.h"
+#include "platform/graphics/hxc_font.h"
 #include "platform/graphics/named_images.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -43,6 +44,8 @@ HX_ConnectAppDelegate_iPhone::HX_ConnectAppDelegate_iPhone()
 HX_ConnectAppDelegate_iPhone::~HX_ConnectAppDelegate_iPhone() { tabBarController_->delegate.reset(); }
 
 void HX_ConnectAppDelegate_iPhone::setupInterface() {
+    graphics::HXCFont::setIPad(false);
+    graphics::HXCFont::clearFontCache();
     auto& bar = tabBarController_->tabBar();
     bar.barTintColor = graphics::Color::systemGroupedBackground();
     bar.setBackgroundColor(graphics::Color::systemGroupedBackground());

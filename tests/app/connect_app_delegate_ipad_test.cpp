@@ -14,6 +14,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/hxc_font.h"
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -72,12 +73,15 @@ TEST_F(Tablet, LaunchBuildsTheSplitViewInTheSameSteps) {
         harness.clock().runUntilIdle();
         phoneSteps = phone->launchSteps();
         EXPECT_FALSE(phone->iPad());
+        EXPECT_FALSE(graphics::HXCFont::iPad());
     }
     foundation::UserDefaults::resetStandardUserDefaults();
     services::resetDeviceServices();
     launch();
     EXPECT_EQ(app->launchSteps(), phoneSteps);
     EXPECT_EQ(app->launchSteps().size(), 24u);
+    // The message fonts follow the form: 15 % larger on the tablet.
+    EXPECT_TRUE(graphics::HXCFont::iPad());
     EXPECT_TRUE(app->iPad());
 
     auto split = app->splitViewController();
