@@ -98,18 +98,23 @@ void NavigationBar::layoutSubviews() {
     double h = bounds().height();
     // Items keep clear of the rounded corners and the sensor housing in landscape.
     const EdgeInsets safe = safeAreaInsets();
+    // The bar's own items take touches over its whole height (compact bars too); custom views
+    // keep theirs.
+    auto place = [&](const ViewPtr& v, double x) {
+        const Rect f = v->frame();
+        const double height = dynamic_cast<BarItemView*>(v.get()) ? h : f.height();
+        v->setFrame(Rect(x, (h - height) / 2, f.width(), height));
+    };
     double x = safe.left + 8;
     size_t lefts = itemViews_.size() - top->rightBarButtonItems.size();
     for (size_t i = 0; i < lefts; ++i) {
-        Rect f = itemViews_[i]->frame();
-        itemViews_[i]->setFrame(Rect(x, (h - f.height()) / 2, f.width(), f.height()));
-        x += f.width() + 8;
+        place(itemViews_[i], x);
+        x += itemViews_[i]->frame().width() + 8;
     }
     double right = bounds().width() - safe.right - 8;
     for (size_t i = lefts; i < itemViews_.size(); ++i) {
-        Rect f = itemViews_[i]->frame();
-        right -= f.width();
-        itemViews_[i]->setFrame(Rect(right, (h - f.height()) / 2, f.width(), f.height()));
+        right -= itemViews_[i]->frame().width();
+        place(itemViews_[i], right);
         right -= 8;
     }
     if (titleView_) {

@@ -11,7 +11,6 @@
 #include "platform/graphics/screen_scale.h"
 #include "platform/graphics/text_layout.h"
 #include "platform/toolkit/bar_item_view.h"
-#include "platform/toolkit/bars.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer_bars.h"
@@ -172,7 +171,6 @@ void drawOwnLook(View& view, GraphicsContext& c) {
     if (auto* item = dynamic_cast<BarItemView*>(&view)) return drawBarItem(*item, c);
     if (auto* bar = dynamic_cast<NavigationBar*>(&view)) return drawNavigationBar(*bar, c);
     if (auto* bar = dynamic_cast<TabBar*>(&view)) return drawTabBar(*bar, c);
-    if (auto* bar = dynamic_cast<Toolbar*>(&view)) return drawToolbar(*bar, c);
 }
 
 void drawShape(const ShapeLayer& shape, GraphicsContext& c) {

@@ -341,6 +341,8 @@ void drawTabBar(const TabBar& bar, GraphicsContext& c) {
     fill(c, {b.minX(), b.minY() - hairline(c), b.width(), hairline(c)}, hairlineColor());
 }
 
+void Toolbar::draw(GraphicsContext& c, const Rect&) { drawToolbar(*this, c); }
+
 void drawToolbar(const Toolbar& bar, GraphicsContext& c) {
     const Rect b = bar.bounds();
     fill(c, b, barBackground(bar.barTintColor, false, bar.translucent));

@@ -160,23 +160,43 @@ TEST(BarsRender, NavigationBarWithBackTitleAndItemsAndTabBarWithBadgeInLightAndD
 }
 
 TEST(BarsRender, EveryItemIsDrawnInsideTheFrameThatTakesItsTouches) {
+    // Portrait under a status bar, a compact landscape bar, and the notched phone in landscape
+    // with its safe area at both sides.
+    struct Case {
+        const char* name;
+        ScreenProfile profile;
+        std::optional<Orientation> turn;
+    };
+    const Case cases[] = {{"portrait", shortPhone(), std::nullopt},
+                          {"compact landscape", ScreenProfile::iPhone8(), Orientation::LandscapeLeft},
+                          {"notched landscape", ScreenProfile::iPhoneX(), Orientation::LandscapeRight}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        Scene s(k.profile);
+        if (k.turn) s.h.rotate(*k.turn);
+        s.h.settle();
+        const EdgeInsets safe = s.h.window().profile().currentSafeArea();
+        const double width = s.h.window().bounds().width();
+        std::vector<View*> items;
+        for (const ViewPtr& v : s.bar().itemViews()) items.push_back(v.get());
+        for (const ViewPtr& v : s.tabs->tabBar().buttons()) items.push_back(v.get());
+        ASSERT_EQ(items.size(), 6u) << "back, compose, edit and three tabs";
+        for (View* item : items) {
+            SCOPED_TRACE(item->className() + " " + item->outlineText());
+            const Rect frame = item->convertRectTo(item->bounds(), nullptr);
+            EXPECT_GE(frame.minX(), safe.left - 1e-9);
+            EXPECT_LE(frame.maxX(), width - safe.right + 1e-9);
+            const Ink ink = inkOf(s, *item);
+            ASSERT_GT(ink.points.size(), 20u) << "the item draws something";
+            for (const Point& p : ink.points) {
+                ASSERT_TRUE(frame.contains(p)) << describePoint(p) << " drawn outside the item's frame";
+            }
+            // The drawing's centre takes touches for this very item.
+            EXPECT_EQ(s.h.window().hitTest(ink.centre(), nullptr), item);
+        }
+    }
     Scene s;
     NavigationBar& bar = s.bar();
-    std::vector<View*> items;
-    for (const ViewPtr& v : bar.itemViews()) items.push_back(v.get());
-    for (const ViewPtr& v : s.tabs->tabBar().buttons()) items.push_back(v.get());
-    ASSERT_EQ(items.size(), 6u) << "back, compose, edit and three tabs";
-    for (View* item : items) {
-        SCOPED_TRACE(item->className() + " " + item->outlineText());
-        const Ink ink = inkOf(s, *item);
-        ASSERT_GT(ink.points.size(), 20u) << "the item draws something";
-        const Rect frame = item->convertRectTo(item->bounds(), nullptr);
-        for (const Point& p : ink.points) {
-            ASSERT_TRUE(frame.contains(p)) << describePoint(p) << " drawn outside the item's frame";
-        }
-        // The drawing's centre takes touches for this very item.
-        EXPECT_EQ(s.h.window().hitTest(ink.centre(), nullptr), item);
-    }
     // And taps there run the items.
     s.h.tap(inkOf(s, *bar.itemViews()[1]).centre());
     s.h.tap(inkOf(s, *bar.itemViews()[2]).centre());
@@ -279,19 +299,55 @@ TEST(BarsRender, ClippingTheTabBarHidesItsHairline) {
     EXPECT_EQ(pixels->rgbaAt(100, row), pixels->rgbaAt(100, row - 4));
 }
 
-TEST(BarsRender, ItemsKeepInsideTheSafeAreaInLandscape) {
-    Scene s(ScreenProfile::iPhoneX());
-    s.h.rotate(Orientation::LandscapeLeft);
-    s.h.settle();
-    const EdgeInsets safe = s.h.window().profile().currentSafeArea();
-    ASSERT_GT(safe.left, 0);
-    const double width = s.h.window().bounds().width();
-    std::vector<View*> items;
-    for (const ViewPtr& v : s.bar().itemViews()) items.push_back(v.get());
-    for (const ViewPtr& v : s.tabs->tabBar().buttons()) items.push_back(v.get());
-    for (View* item : items) {
-        const Rect f = item->convertRectTo(item->bounds(), nullptr);
-        EXPECT_GE(f.minX(), safe.left - 1e-9) << item->outlineText();
-        EXPECT_LE(f.maxX(), width - safe.right + 1e-9) << item->outlineText();
+namespace {
+
+class StampedToolbar : public Toolbar {
+public:
+    void draw(graphics::GraphicsContext& c, const Rect& rect) override {
+        c.setFillColor(Color::green());
+        c.fillRect(rect);
+    }
+};
+
+}  // namespace
+
+TEST(BarsRender, ToolbarsDrawTheirChromeUnlessASubclassDrawsForItself) {
+    UsingFonts fonts;
+    for (bool stamped : {false, true}) {
+        SCOPED_TRACE(stamped ? "own drawing" : "chrome");
+        Harness h(shortPhone());
+        auto screen = std::make_shared<ViewController>();
+        screen->view()->setBackgroundColor(Color::red());
+        std::shared_ptr<Toolbar> toolbar =
+            stamped ? std::make_shared<StampedToolbar>() : std::make_shared<Toolbar>(Rect(0, 0, 320, 44));
+        toolbar->setFrame(Rect(0, 200, 320, Toolbar::kHeight));
+        int sent = 0;
+        toolbar->setItems({BarButtonItem::withSystemItem(SystemItem::Action),
+                           BarButtonItem::withSystemItem(SystemItem::FlexibleSpace),
+                           BarButtonItem::withTitle("Send", BarButtonStyle::Done, [&](BarButtonItem&) { ++sent; })});
+        screen->view()->addSubview(toolbar);
+        h.setRoot(screen);
+        h.settle();
+        auto pixels = snapshot(h.window(), 2);
+        const auto inside = pixels->rgbaAt(2 * 160, 2 * 222), above = pixels->rgbaAt(2 * 160, 2 * 200 - 1);
+        const std::array<uint8_t, 4> red{255, 0, 0, 255}, green{0, 255, 0, 255};
+        if (stamped) {
+            EXPECT_EQ(inside, green);
+            EXPECT_EQ(above, red) << "no hairline over a bar that draws for itself";
+        } else {
+            EXPECT_GT(inside[1], 230) << "the light chrome";
+            EXPECT_NE(above, red) << "the hairline";
+        }
+        for (const ViewPtr& item : toolbar->itemViews()) {
+            SCOPED_TRACE(item->outlineText());
+            item->setHidden(true);
+            const Ink ink = difference(*pixels, *snapshot(h.window(), 2));
+            item->setHidden(false);
+            ASSERT_GT(ink.points.size(), 20u);
+            const Rect frame = item->convertRectTo(item->bounds(), nullptr);
+            for (const Point& p : ink.points) ASSERT_TRUE(frame.contains(p)) << describePoint(p);
+            if (item->outlineText() == "Send") h.tap(ink.centre());
+        }
+        EXPECT_EQ(sent, 1);
     }
 }
