@@ -10,25 +10,16 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/harness.h"
-#include "tests/support/test_support.h"
+#include "tests/platform/toolkit/snapshot_support.h"
 
 using namespace toolkit;
 using toolkit::testing::Harness;
 
 namespace {
 
-std::filesystem::path golden(const std::string& name) {
-    return hxtest::sourceDir() / "tests" / "platform" / "toolkit" / "snapshots" / (name + ".png");
-}
-
-std::filesystem::path failures() {
-    return std::filesystem::path(HX_BINARY_DIR) / "tests" / "platform" / "toolkit" / "snapshot-failures";
-}
-
-struct UsingFonts {
-    UsingFonts() { setTextMeasurer(&FontTextMeasurer::shared()); }
-    ~UsingFonts() { setTextMeasurer(nullptr); }
-};
+using toolkit_snapshots::failures;
+using toolkit_snapshots::golden;
+using toolkit_snapshots::UsingFonts;
 
 // A short phone, so that the pictures hold little besides the two bars.
 ScreenProfile shortPhone() {
