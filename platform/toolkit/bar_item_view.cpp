@@ -18,6 +18,29 @@ void BarItemView::touchesEnded(const TouchSet& touches, const Event*) {
     if (!touches.empty() && bounds().contains(touches[0]->locationInView(this)) && action_) action_();
 }
 
+bool BarItemView::isEnabled() const {
+    if (auto item = item_.lock()) return item->enabled;
+    return enabled_;
+}
+
+BarItemLook BarItemView::look() const {
+    auto item = item_.lock();
+    if (!item) return look_;
+    BarItemLook look;
+    look.title = item->displayTitle();
+    look.image = item->image;
+    look.compactImage = item->landscapeImage;
+    look.systemItem = item->systemItem;
+    look.prominent = item->style == BarButtonStyle::Done;
+    look.tintColor = item->tintColor;
+    return look;
+}
+
+void BarItemView::setItem(const std::shared_ptr<BarButtonItem>& item) {
+    item_ = item;
+    setNeedsDisplay();
+}
+
 void BarItemView::setLook(BarItemLook look) {
     look_ = std::move(look);
     setNeedsDisplay();

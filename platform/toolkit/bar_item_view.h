@@ -18,6 +18,8 @@ struct BarItemLook {
     std::string title;
     // A bar button's image, or a tab's image while unselected.
     ImagePtr image;
+    // A bar button's image in a compact (landscape phone) bar, when it has one.
+    ImagePtr compactImage;
     ImagePtr selectedImage;
     // Bar buttons without title or image draw the system item's glyph.
     SystemItem systemItem = SystemItem::None;
@@ -28,23 +30,27 @@ struct BarItemLook {
     std::optional<std::string> badge;
 };
 
-// A touch that ends inside the item runs its action; a disabled item takes no touches.
+// A touch that ends inside the item runs its action; a disabled item takes no touches. A bar
+// button item's view reads the item as it is now (title, image, tint, enabled), so that an item
+// changed after the bar placed it is drawn, outlined and touched as it now is.
 class BarItemView : public View {
 public:
     BarItemView(std::string cls, std::string text, std::function<void()> action, bool enabled = true);
     std::string className() const override { return cls_; }
     std::string outlineText() const override { return text_; }
-    std::string outlineState() const override { return enabled_ ? "" : "disabled"; }
+    std::string outlineState() const override { return isEnabled() ? "" : "disabled"; }
     std::string accessibilityLabel() const override;
-    View* hitTest(Point p, const Event* e) override { return enabled_ ? View::hitTest(p, e) : nullptr; }
+    View* hitTest(Point p, const Event* e) override { return isEnabled() ? View::hitTest(p, e) : nullptr; }
     void touchesBegan(const TouchSet&, const Event*) override {}
     void touchesMoved(const TouchSet&, const Event*) override {}
     void touchesCancelled(const TouchSet&, const Event*) override {}
     void touchesEnded(const TouchSet& touches, const Event*) override;
 
-    bool isEnabled() const { return enabled_; }
-    const BarItemLook& look() const { return look_; }
+    bool isEnabled() const;
+    BarItemLook look() const;
     void setLook(BarItemLook look);
+    // The bar button item this view shows.
+    void setItem(const std::shared_ptr<BarButtonItem>& item);
     // The width the item needs to show its look in full (at least a finger's 44 points).
     double preferredWidth() const;
 
@@ -53,6 +59,7 @@ private:
     std::function<void()> action_;
     bool enabled_;
     BarItemLook look_;
+    std::weak_ptr<BarButtonItem> item_;
 };
 
 }  // namespace toolkit

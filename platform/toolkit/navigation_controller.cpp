@@ -23,13 +23,7 @@ ViewPtr makeBarItemView(const BarButtonItemPtr& item) {
             if (auto i = weak.lock()) i->tap();
         },
         item->enabled);
-    BarItemLook look;
-    look.title = item->displayTitle();
-    look.image = item->image;
-    look.systemItem = item->systemItem;
-    look.prominent = item->style == BarButtonStyle::Done;
-    look.tintColor = item->tintColor;
-    v->setLook(std::move(look));
+    v->setItem(item);
     if (!item->accessibilityLabel.empty()) v->accessibility().label = item->accessibilityLabel;
     v->setTag(item->tag);
     v->setFrame(Rect(0, 0, item->width > 0 ? item->width : v->preferredWidth(), NavigationBar::kHeight));
@@ -118,10 +112,31 @@ void NavigationBar::layoutSubviews() {
         right -= 8;
     }
     if (titleView_) {
-        Rect f = titleView_->frame();
-        titleView_->setCenter({bounds().width() / 2, h / 2});
-        (void)f;
+        // Centred where the items leave room, else as near the centre as they allow, and never
+        // wider than the room, so that it covers no item.
+        const Rect area = titleArea();
+        const Rect f = titleView_->frame();
+        const double w = std::min(f.width(), area.width());
+        const double left = std::clamp(bounds().midX() - w / 2, area.minX(), area.maxX() - w);
+        titleView_->setFrame(Rect(left, (h - f.height()) / 2, w, f.height()));
     }
+}
+
+Rect NavigationBar::titleArea() const {
+    const Rect b = bounds();
+    const EdgeInsets safe = safeAreaInsets();
+    double left = b.minX() + safe.left + 8, right = b.maxX() - safe.right - 8;
+    const NavigationItem* top = topItem();
+    const size_t rights = top ? std::min(top->rightBarButtonItems.size(), itemViews_.size()) : 0;
+    for (size_t i = 0; i < itemViews_.size(); ++i) {
+        if (itemViews_[i]->isHidden()) continue;
+        const Rect f = itemViews_[i]->frame();
+        if (i < itemViews_.size() - rights)
+            left = std::max(left, f.maxX() + 8);
+        else
+            right = std::min(right, f.minX() - 8);
+    }
+    return Rect(left, b.minY(), std::max(0.0, right - left), b.height());
 }
 
 std::string NavigationBar::outlineText() const {

@@ -179,8 +179,11 @@ void drawGlyph(GraphicsContext& c, SystemItem item, Point centre, const Color& c
 }
 
 // The image of a bar button, at most kMaximumItemImageHeight high.
-Size itemImageSize(const BarItemLook& look) {
-    return look.image ? fitted(look.image->size(), 1e9, kMaximumItemImageHeight) : Size{};
+Size imageSize(const ImagePtr& image) { return image ? fitted(image->size(), 1e9, kMaximumItemImageHeight) : Size{}; }
+
+// Compact bars show the item's compact image where it has one.
+ImagePtr itemImage(const BarItemLook& look, double barHeight) {
+    return barHeight < NavigationBar::kHeight && look.compactImage ? look.compactImage : look.image;
 }
 
 ImagePtr tabImage(const BarItemLook& look) {
@@ -241,38 +244,19 @@ void drawButton(const BarItemView& view, const BarItemLook& look, const Color& c
     const Rect b = view.bounds();
     if (!look.title.empty()) {
         drawCentred(c, look.title, itemFont(look), colour, b.insetBy(kItemPadding / 2, 0));
-    } else if (look.image) {
-        const Size s = fitted(itemImageSize(look), b.width() - kItemPadding, b.height());
-        drawTinted(c, look.image, {b.midX() - s.width / 2, b.midY() - s.height / 2, s.width, s.height}, colour);
+    } else if (ImagePtr image = itemImage(look, b.height())) {
+        const Size s = fitted(imageSize(image), b.width() - kItemPadding, b.height());
+        drawTinted(c, image, {b.midX() - s.width / 2, b.midY() - s.height / 2, s.width, s.height}, colour);
     } else if (hasGlyph(look.systemItem)) {
         drawGlyph(c, look.systemItem, {b.midX(), b.midY()}, colour);
     }
-}
-
-// The room the title has between the bar's left and right items.
-std::pair<double, double> titleRoom(const NavigationBar& bar) {
-    const Rect b = bar.bounds();
-    const EdgeInsets safe = bar.safeAreaInsets();
-    double left = b.minX() + safe.left + kItemPadding, right = b.maxX() - safe.right - kItemPadding;
-    const NavigationItem* top = bar.topItem();
-    const auto& views = bar.itemViews();
-    const size_t rights = top ? std::min(top->rightBarButtonItems.size(), views.size()) : 0;
-    for (size_t i = 0; i < views.size(); ++i) {
-        if (!views[i] || views[i]->isHidden()) continue;
-        const Rect f = views[i]->frame();
-        if (i < views.size() - rights)
-            left = std::max(left, f.maxX() + kItemPadding);
-        else
-            right = std::min(right, f.minX() - kItemPadding);
-    }
-    return {left, right};
 }
 
 }  // namespace
 
 double BarItemView::preferredWidth() const {
     const TextMeasurer& m = textMeasurer();
-    const BarItemLook& look = look_;
+    const BarItemLook look = this->look();
     double content = 0;
     switch (look.kind) {
         case BarItemLook::Kind::back:
@@ -286,15 +270,15 @@ double BarItemView::preferredWidth() const {
         case BarItemLook::Kind::button:
             if (!look.title.empty())
                 content = m.lineWidth(look.title, itemFont(look)) + 2 * kItemPadding;
-            else if (look.image)
-                content = itemImageSize(look).width + 2 * kItemPadding;
+            else if (look.image || look.compactImage)
+                content = std::max(imageSize(look.image).width, imageSize(look.compactImage).width) + 2 * kItemPadding;
             break;
     }
     return std::max(kMinimumItemWidth, content);
 }
 
 void drawBarItem(const BarItemView& view, GraphicsContext& c) {
-    const BarItemLook& look = view.look();
+    const BarItemLook look = view.look();
     const Color tint = look.tintColor.value_or(view.tintColor());
     const bool faded = !view.isEnabled();
     if (faded) {
@@ -326,11 +310,11 @@ void drawNavigationBar(const NavigationBar& bar, GraphicsContext& c) {
     const NavigationItem* top = bar.topItem();
     if (!top || top->titleView || top->title.empty()) return;
     const Font font = titleFont();
-    const auto [left, right] = titleRoom(bar);
-    if (right - left < 1) return;
-    const double width = std::min(graphics::sizeOfText(top->title, font).width, right - left);
+    const Rect area = bar.titleArea();
+    if (area.width() < 1) return;
+    const double width = std::min(graphics::sizeOfText(top->title, font).width, area.width());
     // Centred on the bar where the items leave room, else as near the centre as they allow.
-    const double x = std::clamp(b.midX() - width / 2, left, right - width);
+    const double x = std::clamp(b.midX() - width / 2, area.minX(), area.maxX() - width);
     const double lineHeight = graphics::fontMetrics(font).lineHeight;
     drawLine(c, top->title, font, black ? Color::whiteColor() : Color::label(), {x, b.midY() - lineHeight / 2}, width);
 }

@@ -229,18 +229,79 @@ TEST(BarsRender, TheTitleKeepsClearOfTheItemsAndLongTitlesAreCut) {
     }
 }
 
-TEST(BarsRender, DisabledItemsAreFadedAndTakeNoTouches) {
+TEST(BarsRender, AnItemChangedAfterTheBarPlacedItShowsAndActsAsItNowIs) {
     Scene s;
     View& edit = *s.bar().itemViews()[2];
     const Ink enabled = inkOf(s, edit);
+    // Disabled in place, with no update of the bar: faded, outlined and untouchable at once.
     s.edit->enabled = false;
-    s.bar().update();
-    View& faded = *s.bar().itemViews()[2];
-    const Ink disabled = inkOf(s, faded);
+    const Ink disabled = inkOf(s, edit);
     ASSERT_FALSE(disabled.points.empty()) << "still drawn";
     EXPECT_LT(disabled.amount, enabled.amount * 0.6);
+    EXPECT_NE(s.h.outline().find("\"Edit\" [disabled]"), std::string::npos) << s.h.outline();
     s.h.tap(disabled.centre());
     EXPECT_EQ(s.edited, 0);
+    s.edit->enabled = true;
+    s.h.tap(disabled.centre());
+    EXPECT_EQ(s.edited, 1);
+    // A new title is drawn in the item's place, cut to it.
+    s.edit->title = "Select";
+    const Ink renamed = inkOf(s, edit);
+    const Rect frame = edit.convertRectTo(edit.bounds(), nullptr);
+    ASSERT_FALSE(renamed.points.empty());
+    for (const Point& p : renamed.points) ASSERT_TRUE(frame.contains(p)) << describePoint(p);
+    EXPECT_NE(renamed.amount, enabled.amount);
+}
+
+TEST(BarsRender, CompactBarsShowTheItemsCompactImage) {
+    Scene s(ScreenProfile::iPhone8());
+    auto wide = BarButtonItem::withImage(icon(1));
+    wide->landscapeImage = icon(0);
+    s.detail->navigationItem().setRightBarButtonItems({wide});
+    s.h.settle();
+    View& item = *s.bar().itemViews()[1];
+    // The portrait image is a box, the compact one a disc: only the box inks the corners of what
+    // it covers.
+    auto inksCorner = [](const Ink& ink) {
+        double left = 1e9, top = 1e9;
+        for (const Point& p : ink.points) left = std::min(left, p.x), top = std::min(top, p.y);
+        for (const Point& p : ink.points) {
+            if (p.x - left < 1 && p.y - top < 1) return true;
+        }
+        return false;
+    };
+    const Ink portrait = inkOf(s, item);
+    ASSERT_FALSE(portrait.points.empty());
+    EXPECT_TRUE(inksCorner(portrait));
+    s.h.rotate(Orientation::LandscapeLeft);
+    const Ink landscape = inkOf(s, item);
+    ASSERT_FALSE(landscape.points.empty());
+    EXPECT_FALSE(inksCorner(landscape));
+    const Rect frame = item.convertRectTo(item.bounds(), nullptr);
+    EXPECT_EQ(frame.height(), NavigationBar::kCompactHeight);
+    for (const Point& p : landscape.points) ASSERT_TRUE(frame.contains(p)) << describePoint(p);
+}
+
+TEST(BarsRender, AWideTitleViewStaysBetweenTheItems) {
+    Scene s;
+    auto wide = View::make(Rect(0, 0, 400, 30));
+    wide->setBackgroundColor(Color::systemOrange());
+    s.detail->navigationItem().titleView = wide;
+    s.bar().update();
+    s.h.settle();
+    const Rect area = s.bar().titleArea();
+    EXPECT_EQ(wide->frame(), Rect(area.minX(), 7, area.width(), 30));
+    for (const ViewPtr& item : s.bar().itemViews()) {
+        const Rect f = item->convertRectTo(item->bounds(), nullptr);
+        EXPECT_EQ(s.h.window().hitTest({f.midX(), f.midY()}, nullptr), item.get()) << item->outlineText();
+    }
+    // A narrow one sits in the middle of the bar where the items leave room for that.
+    s.detail->navigationItem().hidesBackButton = true;
+    s.bar().update();
+    wide->setFrame(Rect(0, 0, 60, 30));
+    s.bar().setNeedsLayout();
+    s.h.settle();
+    EXPECT_EQ(wide->frame(), Rect(130, 7, 60, 30));
 }
 
 TEST(BarsRender, TabsTintTheSelectedItemAndTheBadgeIsRed) {
