@@ -403,3 +403,26 @@ TEST(BarsRender, ToolbarsDrawTheirChromeUnlessASubclassDrawsForItself) {
         EXPECT_EQ(sent, 1);
     }
 }
+
+TEST(BarsRender, ToolbarItemsKeepInsideTheSafeAreaInLandscape) {
+    UsingFonts fonts;
+    Harness h(ScreenProfile::iPhoneX());
+    auto screen = std::make_shared<ViewController>();
+    auto toolbar = std::make_shared<Toolbar>();
+    toolbar->setAutoresizingMask(kFlexibleWidth);
+    toolbar->setFrame(Rect(0, 300, 375, Toolbar::kHeight));
+    toolbar->setItems({BarButtonItem::withTitle("Archive"), BarButtonItem::withSystemItem(SystemItem::FlexibleSpace),
+                       BarButtonItem::withSystemItem(SystemItem::Compose)});
+    screen->view()->addSubview(toolbar);
+    h.setRoot(screen);
+    h.rotate(Orientation::LandscapeLeft);
+    h.settle();
+    const EdgeInsets safe = h.window().profile().currentSafeArea();
+    ASSERT_GT(safe.left, 0);
+    const auto items = toolbar->itemViews();
+    ASSERT_EQ(items.size(), 2u);
+    const Rect first = items[0]->convertRectTo(items[0]->bounds(), nullptr);
+    const Rect last = items[1]->convertRectTo(items[1]->bounds(), nullptr);
+    EXPECT_EQ(first.minX(), safe.left + Toolbar::kEdgeMargin);
+    EXPECT_EQ(last.maxX(), h.window().bounds().width() - safe.right - Toolbar::kEdgeMargin);
+}
