@@ -10,12 +10,12 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
-#include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/platform/toolkit/snapshot_support.h"
 #include "tests/support/test_support.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/shell/ui_screens.h"
@@ -43,12 +43,6 @@ public:
         ++made;
         return std::make_shared<HXPlaceholderScreen>("VC_LoginPanel");
     }
-};
-
-// Pictures are compared with the bundled fonts' real metrics.
-struct RealTextMetrics {
-    RealTextMetrics() { toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared()); }
-    ~RealTextMetrics() { toolkit::setTextMeasurer(nullptr); }
 };
 
 void expectSnapshot(toolkit::Window& window, const std::string& name) {
@@ -356,7 +350,7 @@ TEST_F(MasterList, AListTheWindowKeepsLongerNoLongerReachesTheApplicationObject)
 }
 
 TEST_F(MasterList, SplitViewPictureInBothOrientations) {
-    RealTextMetrics metrics;
+    toolkit_snapshots::UsingFonts fonts;  // pictures are compared with the bundled fonts
     Home::storeAccount("ann@example.test", "2025550123");
     Home::prefs()->setInteger(1, "tabBarIndex");
     launch();
@@ -380,13 +374,16 @@ TEST_F(MasterList, SplitViewPictureInBothOrientations) {
 TEST(PhoneTabBar, PictureInPortrait) {
     toolkit::testing::Harness harness{toolkit::ScreenProfile::iPhone8()};
     Home home;
-    RealTextMetrics metrics;
+    toolkit_snapshots::UsingFonts fonts;  // pictures are compared with the bundled fonts
     auto app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
     app->setWindow(&harness.window());
     app->setScreens(std::make_shared<HXUIScreens>());
     Home::storeAccount("ann@example.test", "2025550123");
     Home::prefs()->setInteger(1, "tabBarIndex");
     ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    // The launch counts the store's unread conversations (none) at its next turn; the counts
+    // come after that.
+    harness.settle();
     app->setUnreadCount(3, 1);
     app->setUnreadCount(1, 2);
     harness.settle();
