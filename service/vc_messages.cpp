@@ -75,8 +75,25 @@ struct VC_Messages::ParseResult {
     std::optional<int64_t> earliest, latest;  // E, L in seconds
 };
 
+// Hands the results controller's changes to the list while the list lives.
+class VC_Messages::FetchDelegate : public store::FetchedResultsControllerDelegate {
+public:
+    explicit FetchDelegate(std::weak_ptr<VC_Messages> list) : list_(std::move(list)) {}
+    void controllerDidChangeContent(store::FetchedResultsController&) override {
+        if (auto list = list_.lock()) list->controllerDidChangeContent();
+    }
+
+private:
+    std::weak_ptr<VC_Messages> list_;
+};
+
 VC_Messages::VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings)
-    : app_(std::move(app)), viewSettings_(std::move(viewSettings)) {}
+    : app_(std::move(app)), viewSettings_(std::move(viewSettings)) {
+    // Logging out happens on the main thread, the controller's own. The observer goes with the
+    // list: the destructor removes every observer of this list.
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, "kLogoutNotification", [this](const foundation::Notification&) { resetFetchedController(); });
+}
 
 VC_Messages::~VC_Messages() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
@@ -173,6 +190,88 @@ uint64_t VC_Messages::totalMessagesInStore() const {
     const int64_t mask = viewSettings().get("typeMask").int64Value();
     context->performAndWait([&] { count = countConversations(context, "cv_type", mask); });
     return count;
+}
+
+// ---- the results controller
+
+store::FetchedResultsControllerPtr VC_Messages::fetchedResultsController() {
+    if (fetchedResultsController_) return fetchedResultsController_;
+    auto a = app();
+    auto context = a ? a->managedObjectContext() : nullptr;
+    if (!context) return nullptr;
+    const auto settings = viewSettings();
+    store::FetchRequest request(HXMessageStore::kConversationEntity);
+    request.sortDescriptors = {store::SortDescriptor{"lastdate", false}};
+    const bool iPad = a->iPad();
+    if (settings.get("viewType").int64Value() == 3) {
+        request.fetchBatchSize = iPad ? 22 : 17;
+        request.propertiesToFetch = {"sender",
+                                     "ABName",
+                                     "type",
+                                     "isSpam",
+                                     "isStarred",
+                                     "isRead",
+                                     "lastdate",
+                                     "note",
+                                     "cost",
+                                     "lastMessageLength",
+                                     "lastMessageText",
+                                     "phoneNumber",
+                                     "formattedNumber",
+                                     "isSenderBlocked"};
+    } else {
+        request.fetchBatchSize = iPad ? 16 : 11;
+        request.propertiesToFetch = {
+            "sender", "ABName",          "isSpam",           "isStarred",   "isRead",          "lastdate",
+            "note",   "lastMessageText", "numberOfMessages", "phoneNumber", "formattedNumber", "isSenderBlocked"};
+    }
+    const Value tag = settings.get("viewTag");
+    fetchedResultsController_ = store::FetchedResultsController::create(
+        std::move(request), context, tag.isString() ? std::optional<std::string>(tag.asString()) : std::nullopt);
+    if (!fetchDelegate_) fetchDelegate_ = std::make_shared<FetchDelegate>(weak_from_this());
+    fetchedResultsController_->setDelegate(fetchDelegate_);
+    std::weak_ptr<VC_Messages> weak = weak_from_this();
+    dispatch::Queue::main()->async([weak] {
+        if (auto self = weak.lock()) self->filterTable();
+    });
+    return fetchedResultsController_;
+}
+
+void VC_Messages::resetFetchedController() { fetchedResultsController_.reset(); }
+
+foundation::Result<store::Predicate> VC_Messages::listPredicate() const {
+    const auto settings = viewSettings();
+    std::string format;
+    switch (selectedListType()) {
+        case Spam:
+            format = "isSpam == YES AND type IN %@";
+            break;
+        case Archive:
+            format = "isArchived == YES AND isSpam == NO AND isTrash == NO AND type IN %@";
+            break;
+        default:
+            format = "isTrash == NO AND isSpam == NO AND type IN %@";
+    }
+    std::vector<Value> arguments{CS::typesForMask(settings.get("typeMask").int64Value())};
+    const std::string text = searchText();
+    if (!text.empty()) {
+        format += " AND (sender contains[cd] %@ OR ABName contains[cd] %@)";
+        arguments.emplace_back(text);
+        arguments.emplace_back(text);
+    }
+    return store::Predicate::parse(format, arguments);
+}
+
+void VC_Messages::filterTable() {
+    auto controller = fetchedResultsController();
+    if (!controller) return;
+    auto settings = viewSettings();
+    if (const Value tag = settings.get("viewTag"); tag.isString())
+        store::FetchedResultsController::deleteCacheWithName(tag.asString());
+    auto predicate = listPredicate();
+    if (!predicate.ok()) return;
+    controller->fetchRequest().predicate = predicate.value();
+    if (controller->performFetch().ok()) reloadTable();
 }
 
 // ---- the screen's default operations
