@@ -129,6 +129,11 @@ private:
     struct ParseResult;
     void parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
                const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& result);
+    void saveParse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+                   const FetchCompletion& completion, const ParseResult& result);
+    // Fetches the pictures into the shared object cache, then runs then (off the main thread).
+    void prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app, const foundation::Array& pictures,
+                          std::function<void()> then);
     void afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply, int flags,
                     const ParseResult& result);
     uint64_t markerFor(int listType, bool signedIn) const;
