@@ -94,6 +94,12 @@ public:
         return nullptr;
     }
     virtual bool isSplitViewCollapsed() { return true; }
+    // Dismisses what is presented over the tablet's split view; the phone has nothing there, so
+    // the base form only records the request.
+    virtual void dismissPopoverAnimated(bool animated);
+    // Presents the mail composer from the tablet's interface; the base form records the request
+    // and presents it over the top of the window's presentations.
+    virtual void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer);
 
     // Life cycle.
     void resignActive();
@@ -162,6 +168,10 @@ public:
     // The text of the "AppInfo.txt" attachment of a crash report.
     std::string appInfoText();
 
+    // The loading overlay while it is shown over the window (none otherwise, and none without a
+    // window or when the screen library makes no overlay).
+    std::shared_ptr<toolkit::ViewController> loadingController() const { return loadingController_; }
+
     // The version text shown to the user, built on first use and dropped on a memory warning.
     const std::string& versionString();
     bool hasVersionString() const { return versionString_.has_value(); }
@@ -184,6 +194,8 @@ private:
     toolkit::Window* window_ = nullptr;
     std::shared_ptr<HXScreens> screens_ = std::make_shared<HXScreens>();
     std::weak_ptr<toolkit::AlertController> shownAlert_;
+    std::shared_ptr<toolkit::ViewController> loadingController_;
+    toolkit::ViewController* topPresentedController() const;
     int connectionAlertState_ = -1;
     std::optional<std::string> versionString_;
     std::shared_ptr<Reachability> serviceReach_;

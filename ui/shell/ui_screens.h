@@ -6,4 +6,5 @@
 
 class HXUIScreens : public HXScreens {
 public:
+    std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
 };
