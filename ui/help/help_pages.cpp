@@ -7,6 +7,8 @@
 #include "platform/foundation/url.h"
 #include "platform/graphics/image_operations.h"
 #include "platform/graphics/named_images.h"
+#include "platform/toolkit/traits.h"
+#include "platform/web/dom.h"
 
 namespace HXHelpPages {
 
@@ -22,32 +24,8 @@ void replaceAll(std::string& text, std::string_view placeholder, std::string_vie
     }
 }
 
-std::string htmlEscaped(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
+// The shown texts go into the page's text.
+std::string htmlEscaped(std::string_view text) { return web::escapeHTML(text, false); }
 
 constexpr const char* kHidden = " style='display:none'";
 
@@ -100,6 +78,19 @@ std::string bundleBaseURL() {
     std::string url = foundation::URL::fileURL(foundation::Bundle::main().resourcesDirectory().string()).string();
     if (!url.ends_with("/")) url += "/";
     return url;
+}
+
+std::shared_ptr<web::WebView> makePageView(std::weak_ptr<web::NavigationDelegate> delegate) {
+    auto view = std::make_shared<web::WebView>(toolkit::Device::current().screen().bounds());
+    view->setOpaque(false);
+    view->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
+    view->navigationDelegate = std::move(delegate);
+    return view;
+}
+
+void loadPage(web::WebView& view, const std::string& name, const std::function<std::string(std::string)>& fill) {
+    auto page = readTemplate(name);
+    view.loadHTMLString(page.ok() ? fill(std::move(page.value())) : unavailablePage(page.error()), bundleBaseURL());
 }
 
 std::string helpIconBase64() {

@@ -2,10 +2,13 @@
 // page shows of the app and the device, and the texts the help screen's links compose.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
+#include "platform/web/web_view.h"
 
 namespace HXHelpPages {
 
@@ -36,6 +39,13 @@ foundation::Result<std::string> readTemplate(const std::string& name);
 std::string unavailablePage(const foundation::Error& error);
 // The file URL of the bundle's resource folder, ending in "/": the pages' base address.
 std::string bundleBaseURL();
+
+// A page's web view as both screens make it: the main screen's size, not opaque, flexible in
+// both directions, with the screen as its navigation delegate.
+std::shared_ptr<web::WebView> makePageView(std::weak_ptr<web::NavigationDelegate> delegate);
+// Loads the bundle's page name, filled by fill, with the resource folder as base address; a page
+// that cannot be read is replaced by one saying why.
+void loadPage(web::WebView& view, const std::string& name, const std::function<std::string(std::string)>& fill);
 
 // The app icon as the help page shows it: "IconLarge" fitted into 57 x 57 points with corners
 // of radius 10, as Base64 PNG; empty when the bundle has no such image.

@@ -28,31 +28,22 @@ VC_Help::~VC_Help() {
 
 void VC_Help::loadView() {
     const auto& device = toolkit::Device::current();
-    webView_ = std::make_shared<web::WebView>(device.screen().bounds());
-    webView_->setOpaque(false);
+    webView_ = HXHelpPages::makePageView(std::dynamic_pointer_cast<VC_Help>(selfPtr()));
     webView_->setBackgroundColor(toolkit::Color::black());
     webView_->setContentMode(toolkit::ContentMode::ScaleToFill);
-    webView_->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
     // The page lays out no colours of its own; its white paper is the scroll view's background,
     // so the black of the view shows only where the page ends.
     webView_->scrollView().setBackgroundColor(toolkit::Color::whiteColor());
-    webView_->navigationDelegate = std::dynamic_pointer_cast<VC_Help>(selfPtr());
     setView(webView_);
-
-    auto page = HXHelpPages::readTemplate("index");
-    std::string html;
-    if (page.ok()) {
+    HXHelpPages::loadPage(*webView_, "index", [this, &device](std::string page) {
         HXHelpPages::HelpValues values;
         values.iconBase64 = HXHelpPages::helpIconBase64();
         values.version = app_.versionString();
         values.hardwareIdentifier = DeviceHardware::platform();
         values.systemVersion = HXHelpPages::systemVersionText(device.systemVersion());
         values.copyright = HXHelpPages::bundleCopyright();
-        html = HXHelpPages::fillHelpTemplate(page.value(), values);
-    } else {
-        html = HXHelpPages::unavailablePage(page.error());
-    }
-    webView_->loadHTMLString(html, HXHelpPages::bundleBaseURL());
+        return HXHelpPages::fillHelpTemplate(std::move(page), values);
+    });
 
     std::weak_ptr<VC_Help> weak = std::dynamic_pointer_cast<VC_Help>(selfPtr());
     doneButton_ = toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::Done, [weak](toolkit::BarButtonItem&) {

@@ -14,19 +14,17 @@ VC_Legal::~VC_Legal() {
 
 void VC_Legal::loadView() {
     const auto& device = toolkit::Device::current();
-    webView_ = std::make_shared<web::WebView>(device.screen().bounds());
-    webView_->setOpaque(false);
-    webView_->navigationDelegate = std::dynamic_pointer_cast<VC_Legal>(selfPtr());
+    webView_ = HXHelpPages::makePageView(std::dynamic_pointer_cast<VC_Legal>(selfPtr()));
     setTitle("Legal");
     const auto paper = toolkit::Color::rgb(0.855, 0.851, 0.875, 1.0);
     webView_->setBackgroundColor(
         device.systemVersionAtLeast(13) ? toolkit::Color::dynamic(paper, toolkit::Color::black()) : paper);
-    webView_->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
     setView(webView_);
-    auto page = HXHelpPages::readTemplate("legal");
-    webView_->loadHTMLString(page.ok() ? HXHelpPages::fillLegalTemplate(page.value(), iPad, device.systemVersion())
-                                       : HXHelpPages::unavailablePage(page.error()),
-                             HXHelpPages::bundleBaseURL());
+    const bool pad = iPad;
+    const int system = device.systemVersion();
+    HXHelpPages::loadPage(*webView_, "legal", [pad, system](std::string page) {
+        return HXHelpPages::fillLegalTemplate(std::move(page), pad, system);
+    });
 }
 
 void VC_Legal::updatePreferredContentSize() {

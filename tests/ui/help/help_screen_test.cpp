@@ -19,9 +19,9 @@
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
-#include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/test_support.h"
+#include "tests/ui/help/help_test_support.h"
 #include "ui/help/help_pages.h"
 #include "ui/help/vc_help.h"
 #include "ui/help/vc_legal.h"
@@ -30,7 +30,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-const fs::path kHere = fs::path(HX_SOURCE_DIR) / "tests/ui/help";
 
 // An application object whose split view state a test sets (the tablet form's question).
 class App : public HX_ConnectAppDelegate {
@@ -157,12 +156,7 @@ TEST_F(HelpScreen, ThePageIsFilledFromTheBundleAndDrawnUnderABlackBar) {
     EXPECT_EQ(nav->navigationBar().barStyle, toolkit::BarStyle::Black);
     EXPECT_FALSE(nav->navigationBar().translucent);
 
-    EXPECT_EQ(harness.compareOutline(kHere / "golden" / "help_page.txt"), "");
-    auto pixels = toolkit::snapshot(harness.window(), 1);
-    ASSERT_TRUE(pixels);
-    auto result = toolkit::compareWithGolden(*pixels, kHere / "snapshots" / "help_page.png",
-                                             fs::path(HX_BINARY_DIR) / "tests/ui/help/failures");
-    EXPECT_TRUE(result.matches) << result.message;
+    EXPECT_EQ(helptest::compareWithGoldens(harness, "help_page"), "");
 
     ASSERT_TRUE(harness.tapBarButton("Done"));
     harness.settle();

@@ -9,16 +9,14 @@
 #include "platform/services/device.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
-#include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/test_support.h"
+#include "tests/ui/help/help_test_support.h"
 #include "ui/help/vc_progress.h"
 #include "ui/shell/ui_screens.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-const fs::path kHere = fs::path(HX_SOURCE_DIR) / "tests/ui/help";
 
 class ProgressOverlay : public ::testing::Test {
 protected:
@@ -67,12 +65,7 @@ TEST_F(ProgressOverlay, TheShellShowsTheScreenLibrarysOverlayOverTheWindowAndRem
     const toolkit::Rect inWindow = bar->convertRectTo(bar->bounds(), nullptr);
     EXPECT_EQ(harness.window().hitTest({inWindow.midX(), inWindow.midY()}, nullptr), overlay->view().get());
 
-    EXPECT_EQ(harness.compareOutline(kHere / "golden" / "progress_overlay.txt"), "");
-    auto pixels = toolkit::snapshot(harness.window(), 1);
-    ASSERT_TRUE(pixels);
-    auto result = toolkit::compareWithGolden(*pixels, kHere / "snapshots" / "progress_overlay.png",
-                                             fs::path(HX_BINARY_DIR) / "tests/ui/help/failures");
-    EXPECT_TRUE(result.matches) << result.message;
+    EXPECT_EQ(helptest::compareWithGoldens(harness, "progress_overlay"), "");
 
     // A second request replaces the overlay rather than stacking a second one.
     app->showLoadingOverlay("Authenticating\u2026");
