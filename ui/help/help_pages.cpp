@@ -1,5 +1,6 @@
 #include "ui/help/help_pages.h"
 
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/base64.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
@@ -8,6 +9,7 @@
 #include "platform/graphics/image_operations.h"
 #include "platform/graphics/named_images.h"
 #include "platform/toolkit/traits.h"
+#include "platform/toolkit/view_controller.h"
 #include "platform/web/dom.h"
 
 namespace HXHelpPages {
@@ -91,6 +93,11 @@ std::shared_ptr<web::WebView> makePageView(std::weak_ptr<web::NavigationDelegate
 void loadPage(web::WebView& view, const std::string& name, const std::function<std::string(std::string)>& fill) {
     auto page = readTemplate(name);
     view.loadHTMLString(page.ok() ? fill(std::move(page.value())) : unavailablePage(page.error()), bundleBaseURL());
+}
+
+void dismissFromPage(toolkit::ViewController& screen) {
+    dispatch::Queue::main()->async([keep = screen.selfPtr()] {});
+    screen.dismiss(false);
 }
 
 std::string helpIconBase64() {

@@ -47,6 +47,11 @@ std::shared_ptr<web::WebView> makePageView(std::weak_ptr<web::NavigationDelegate
 // that cannot be read is replaced by one saying why.
 void loadPage(web::WebView& view, const std::string& name, const std::function<std::string(std::string)>& fill);
 
+// Dismisses the presentation holding screen, without animation, from inside its page's
+// navigation decision. The dismissal may release the screen and its web view while the web
+// view's link handling is still on the stack, so both are kept until the main loop's next turn.
+void dismissFromPage(toolkit::ViewController& screen);
+
 // The app icon as the help page shows it: "IconLarge" fitted into 57 x 57 points with corners
 // of radius 10, as Base64 PNG; empty when the bundle has no such image.
 std::string helpIconBase64();

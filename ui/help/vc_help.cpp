@@ -125,7 +125,7 @@ void VC_Help::decidePolicyForNavigationAction(web::WebView&, const web::Navigati
         showLegal();
     } else {
         services::URLOpener::shared()->openURL(url);
-        if (!app_.iPad()) dismiss(false);
+        if (!app_.iPad()) HXHelpPages::dismissFromPage(*this);
     }
 }
 

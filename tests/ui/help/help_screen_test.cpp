@@ -196,6 +196,21 @@ TEST_F(HelpScreen, AWebLinkLeavesTheAppThroughTheURLServiceAndClosesTheHelp) {
     EXPECT_FALSE(helpShown());
 }
 
+TEST_F(HelpScreen, LeavingTheAppReleasesTheHelpOnlyAfterItsLinkHandlingReturns) {
+    // Held by nothing but the presentation, as the settings screen leaves it.
+    presentHelp();
+    std::weak_ptr<VC_Help> weakHelp = help;
+    std::weak_ptr<web::WebView> weakPage = help->webView();
+    help.reset();
+    nav.reset();
+    ASSERT_FALSE(weakHelp.expired());
+    ASSERT_TRUE(tapLink("Frequently asked questions"));
+    EXPECT_EQ(opened().size(), 1u);
+    harness.clock().runUntilIdle();
+    EXPECT_TRUE(weakHelp.expired());
+    EXPECT_TRUE(weakPage.expired());
+}
+
 TEST_F(HelpScreen, FeedbackIsWrittenToTheSupportAddressAndSentAsAMessageFile) {
     presentHelp();
     ASSERT_TRUE(tapLink("Send feedback"));

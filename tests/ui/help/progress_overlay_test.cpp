@@ -17,7 +17,6 @@
 
 namespace {
 
-
 class ProgressOverlay : public ::testing::Test {
 protected:
     toolkit::testing::Harness harness;
