@@ -64,13 +64,6 @@ TEST(LegalTemplate, HidesTheOtherDeviceAndOldSystemParts) {
         EXPECT_EQ(fillLegalTemplate(page, c.iPad, c.system), c.expected) << c.iPad << " " << c.system;
 }
 
-TEST(HelpFeedback, BodyEndsWithTheVersionAndTheDeviceLine) {
-    const std::string line = HXHelpPages::deviceLine("iPhone", "iOS", "15.0", "iPhone 8");
-    EXPECT_EQ(line, "iPhone (iOS 15.0, iPhone 8)");
-    EXPECT_EQ(HXHelpPages::feedbackBody("1.0 (1)", line),
-              "\n\n\n\n\n\n--\nHX Connect 1.0 (1)\niPhone (iOS 15.0, iPhone 8)");
-}
-
 TEST(HelpScrolling, OnlyAPageTallerThanTheViewLessTwentyScrolls) {
     using foundation::Value;
     struct Case {
