@@ -366,6 +366,11 @@ TEST_F(TabletHelpScreen, TheLegalPageShowsTheTabletAndOldSystemPartsAndKeepsTheH
     ASSERT_NE(legal, nullptr);
     EXPECT_TRUE(legal->iPad);
     EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, 1024}));
+    // From system 13 the paper follows the appearance: black in the dark style.
+    auto paper = legal->webView()->backgroundColor();
+    ASSERT_TRUE(paper);
+    EXPECT_EQ(paper->resolved(toolkit::InterfaceStyle::dark), toolkit::Color::black());
+    EXPECT_EQ(paper->resolved(toolkit::InterfaceStyle::light), toolkit::Color::rgb(0.855, 0.851, 0.875));
     EXPECT_NE(harness.find("On system versions before 14, contact pictures and some symbols are drawn by the app "
                            "itself."),
               nullptr);
