@@ -196,6 +196,7 @@ private:
     std::weak_ptr<toolkit::AlertController> shownAlert_;
     std::shared_ptr<toolkit::ViewController> loadingController_;
     toolkit::ViewController* topPresentedController() const;
+    void onMainForOverlay(bool shown, std::function<void()> work);
     int connectionAlertState_ = -1;
     std::optional<std::string> versionString_;
     std::shared_ptr<Reachability> serviceReach_;

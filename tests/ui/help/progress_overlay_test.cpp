@@ -2,6 +2,8 @@
 // window's presentations, replaced by a second request and taken away again.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "app/connect_app_delegate_iphone.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/user_defaults.h"
@@ -105,6 +107,31 @@ TEST_F(ProgressOverlay, APresentedScreenIsCoveredAndWithoutAMakerOnlyTheRequestI
     EXPECT_TRUE(app->loadingOverlayShown());
     EXPECT_TRUE(overlayViews().empty());
     EXPECT_EQ(app->shell().count("showLoadingOverlay"), 2u);
+}
+
+TEST_F(ProgressOverlay, RequestsFromAReplyQueueAreCarriedOutOnTheMainThreadInTheOrderTheyMatter) {
+    app->setScreens(std::make_shared<HXUIScreens>());
+    // Asked from another thread, the overlay appears once the main loop runs.
+    std::thread([&] { app->showLoadingOverlay("Authenticating\u2026"); }).join();
+    EXPECT_EQ(app->loadingController(), nullptr);
+    harness.settle();
+    ASSERT_NE(app->loadingController(), nullptr);
+    EXPECT_NE(harness.find("Authenticating\u2026"), nullptr);
+
+    // A removal from the reply queue, overtaken by a new overlay on the main thread, leaves
+    // the new one up.
+    std::thread([&] { app->removeLoadingOverlay(); }).join();
+    app->showLoadingOverlay("Loading settings\u2026");
+    harness.settle();
+    EXPECT_NE(harness.find("Loading settings\u2026"), nullptr);
+    EXPECT_EQ(overlayViews().size(), 1u);
+
+    // And a showing on its way when the main thread removes the overlay stays away.
+    std::thread([&] { app->showLoadingOverlay("Authenticating\u2026"); }).join();
+    app->removeLoadingOverlay();
+    harness.settle();
+    EXPECT_TRUE(overlayViews().empty());
+    EXPECT_EQ(app->loadingController(), nullptr);
 }
 
 }  // namespace
