@@ -1,20 +1,25 @@
 // The app as a program: the application object in its phone form, with its window. Headless, it
 // launches, waits for the service's first reachability report, signs in through the sign-in
-// panel, waits for the account's data, visits each view, writes a PNG snapshot and an outline of
-// each into a folder it prints, saves as at termination and exits.
-//   hx_connect --headless [--service ORIGIN] [--user NAME] [--out DIR] [--seconds S]
+// panel and waits for the account's first data, visits each view, writes a PNG snapshot and an
+// outline of each into a folder it prints, saves as at termination and exits.
+//   hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] [--out DIR]
+//              [--seconds S]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
 // built-in hosts stay and nothing signs in. NAME is the account typed into the sign-in page (the
-// emulator's demo account by default).
+// emulator's demo account by default). The device picks the screen and the application object's
+// form.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "app/views.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
@@ -36,6 +41,7 @@ namespace {
 
 struct Options {
     bool headless = false;
+    std::string device = "phone";
     std::string service;
     std::filesystem::path out;
     double seconds = 5;
@@ -43,7 +49,9 @@ struct Options {
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: hx_connect --headless [--service ORIGIN] [--user NAME] [--out DIR] [--seconds S]\n");
+    std::fprintf(stderr,
+                 "usage: hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] "
+                 "[--out DIR] [--seconds S]\n");
     return 2;
 }
 
@@ -58,15 +66,37 @@ bool runLoopUntil(F done, double seconds) {
     return true;
 }
 
+// The screen a device name stands for and the application object's form on it: the phone (the
+// default) and the phone with a notch run the tab bar, the tablet the split view.
+struct DeviceForm {
+    toolkit::ScreenProfile profile;
+    std::shared_ptr<HX_ConnectAppDelegate> app;
+};
+std::optional<DeviceForm> makeDeviceForm(const std::string& device) {
+    if (device == "phone")
+        return DeviceForm{toolkit::ScreenProfile::iPhone8(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
+    if (device == "phone-x")
+        return DeviceForm{toolkit::ScreenProfile::iPhoneX(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
+    if (device == "tablet")
+        return DeviceForm{toolkit::ScreenProfile::iPad(), std::make_shared<HX_ConnectAppDelegate_iPad>()};
+    return std::nullopt;
+}
+
 // ---- signing in headless
 
-// The sign-in panel the tab bar shows, once its page is loaded.
-VC_LoginPanel* shownLoginPanel(HX_ConnectAppDelegate_iPhone& app) {
-    auto* nav = dynamic_cast<toolkit::NavigationController*>(app.tabBarController()->presentedViewController());
-    if (!nav || nav->viewControllers().empty()) return nullptr;
-    auto* panel = dynamic_cast<VC_LoginPanel*>(nav->viewControllers().front().get());
-    if (!panel || !panel->webView() || !panel->webView()->document() || panel->webView()->isLoading()) return nullptr;
-    return panel;
+// The sign-in panel the window shows (presented from its root, or from what that presents).
+VC_LoginPanel* shownLoginPanel(toolkit::Window& window) {
+    const auto& root = window.rootViewController();
+    for (auto* c = root ? root->presentedViewController() : nullptr; c; c = c->presentedViewController()) {
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(c);
+        if (nav && !nav->viewControllers().empty())
+            if (auto* panel = dynamic_cast<VC_LoginPanel*>(nav->viewControllers().front().get())) return panel;
+    }
+    return nullptr;
+}
+
+bool pageLoaded(VC_LoginPanel* panel) {
+    return panel && panel->webView() && panel->webView()->document() && !panel->webView()->isLoading();
 }
 
 // A finger on the view's centre, through the window's hit-testing as a device delivers it.
@@ -87,14 +117,13 @@ toolkit::View* findInPage(toolkit::View& page, const std::function<bool(toolkit:
 
 // Signs in as a user would: the account name typed into the page's field, the page's button
 // tapped; then waits until the account's first data has arrived (the settings and the lists).
-bool signInThroughPanel(HX_ConnectAppDelegate_iPhone& app, toolkit::Window& window, const std::string& user,
-                        double seconds) {
-    if (!runLoopUntil([&] { return shownLoginPanel(app) != nullptr; }, seconds)) {
+bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::Window& window, const std::string& user, double seconds) {
+    if (!runLoopUntil([&] { return pageLoaded(shownLoginPanel(window)); }, seconds)) {
         std::fprintf(stderr, "hx_connect: the sign-in page did not load within %.1f s\n", seconds);
         return false;
     }
     runLoopUntil([] { return false; }, 0.1);  // the page's own scripts after loading
-    auto* page = shownLoginPanel(app)->webView();
+    auto* page = shownLoginPanel(window)->webView();
     auto* field = findInPage(*page, [](toolkit::View& v) {
         return dynamic_cast<toolkit::TextField*>(&v) && v.accessibility().identifier == "Email";
     });
@@ -110,10 +139,12 @@ bool signInThroughPanel(HX_ConnectAppDelegate_iPhone& app, toolkit::Window& wind
     while (input->hasText()) input->deleteBackward();
     input->insertText(user);
     tapView(window, *next);
-    if (!runLoopUntil([&] { return app.account() && app.account()->authV2() && !app.presentsLoginPanel(); }, seconds)) {
+    if (!runLoopUntil([&] { return app.account() && app.account()->authV2(); }, seconds)) {
         std::fprintf(stderr, "hx_connect: the sign-in of %s did not complete within %.1f s\n", user.c_str(), seconds);
         return false;
     }
+    if (!runLoopUntil([&] { return !shownLoginPanel(window); }, seconds))
+        std::fprintf(stderr, "hx_connect: the sign-in panel stayed up after the sign-in\n");
     auto idle = [&] {
         auto& web = app.webClient();
         std::lock_guard lock(web.urlDataLock);
@@ -133,17 +164,20 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--user") {
+        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--device" || arg == "--user") {
             const char* v = value();
             if (!v) return usage();
-            if (arg == "--service") options.service = v;
             if (arg == "--user") options.user = v;
+            if (arg == "--device") options.device = v;
+            if (arg == "--service") options.service = v;
             if (arg == "--out") options.out = v;
             if (arg == "--seconds") options.seconds = std::atof(v);
         } else {
             return usage();
         }
     }
+    auto form = makeDeviceForm(options.device);
+    if (!form) return usage();
     if (!options.headless) {
         std::fprintf(stderr, "hx_connect: only the headless run is available; pass --headless\n");
         return 2;
@@ -157,8 +191,9 @@ int main(int argc, char** argv) {
     }
 
     dispatch::RunLoop::main();
-    toolkit::Window window(toolkit::ScreenProfile::iPhone8());
-    auto app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    toolkit::Device::current().setScreen(form->profile);
+    toolkit::Window window(form->profile);
+    auto app = form->app;
     HXApplicationModel::setSharedDelegate(app);
     if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
     app->setWindow(&window);
@@ -177,8 +212,13 @@ int main(int argc, char** argv) {
     if (!options.service.empty() && !signInThroughPanel(*app, window, options.user, options.seconds)) return 1;
 
     static const char* names[] = {"call", "sms", "voicemail", "history", "settings"};
-    for (int index = 0; index < HX_ConnectAppDelegate_iPhone::kViewCount; ++index) {
-        app->selectViewForIndex(index);
+    for (int index = 0; index < kHXViewCount; ++index) {
+        // On the tablet the dial pad is a popover from the master list, closed for the next view.
+        app->dismissPopoverAnimated(false);
+        if (index == 0)
+            app->showDialPad();
+        else
+            app->selectViewForIndex(index);
         runLoopUntil([] { return false; }, 0.1);
         toolkit::flushLayout();
         const auto stem = options.out / (std::to_string(index) + "-" + names[index]);

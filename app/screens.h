@@ -13,6 +13,8 @@ class ViewController;
 }  // namespace toolkit
 
 class HX_ConnectAppDelegate;
+class HX_ConnectAppDelegate_iPad;
+class HXSplitViewMaster;
 
 class HXScreens {
 public:
@@ -30,6 +32,11 @@ public:
                                             const std::shared_ptr<toolkit::BarButtonItem>& anchor) {
         (void)panel, (void)master, (void)anchor;
         return false;
+    }
+    // The tablet's master list (the split view's fixed column).
+    virtual std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) {
+        (void)app;
+        return nullptr;
     }
     // The loading overlay with its status text.
     virtual std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) {

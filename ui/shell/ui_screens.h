@@ -10,4 +10,6 @@ public:
     bool presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel,
                                     toolkit::ViewController& master,
                                     const std::shared_ptr<toolkit::BarButtonItem>& anchor) override;
+    std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) override;
+    std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
 };
