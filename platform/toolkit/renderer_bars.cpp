@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
-#include <numbers>
 
 #include "platform/graphics/named_images.h"
 #include "platform/graphics/text_layout.h"
