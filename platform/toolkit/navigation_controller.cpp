@@ -521,5 +521,13 @@ void NavigationItem::setRightBarButtonItems(std::vector<BarButtonItemPtr> items,
     rightBarButtonItems = std::move(items);
     changed();
 }
+void NavigationItem::setBackBarButtonItem(BarButtonItemPtr item) {
+    backBarButtonItem = std::move(item);
+    changed();
+}
+void NavigationItem::setBackButtonTitle(std::optional<std::string> title) {
+    backButtonTitle = std::move(title);
+    changed();
+}
 
 }  // namespace toolkit

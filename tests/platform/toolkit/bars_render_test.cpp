@@ -258,26 +258,23 @@ TEST(BarsRender, TheBackButtonShowsThePreviousItemAsItNowIs) {
     // No title, which would move as the button's width changes.
     s.detail->navigationItem().title.clear();
     ViewController& list = *s.navs[1]->viewControllers().front();
-    View& back = *s.bar().itemViews()[0];
-    const Ink titled = inkOf(s, back);
+    const Ink titled = inkOf(s, *s.bar().itemViews()[0]);
     // A count in place of the title, as an image back item: the chevron and the image, in the
-    // frame the next layout gives the button.
-    auto count = BarButtonItem::withImage(icon(0));
-    list.navigationItem().backBarButtonItem = count;
-    s.bar().setNeedsLayout();
+    // frame the bar gives the button at once.
+    list.navigationItem().setBackBarButtonItem(BarButtonItem::withImage(icon(0)));
+    View& back = *s.bar().itemViews()[0];
     const Ink counted = inkOf(s, back);
     const Rect frame = back.convertRectTo(back.bounds(), nullptr);
     EXPECT_LT(frame.width(), 60) << "narrower than \"Messages\"";
     ASSERT_GT(counted.points.size(), 20u);
     for (const Point& p : counted.points) ASSERT_TRUE(frame.contains(p)) << describePoint(p);
     EXPECT_NE(counted.amount, titled.amount);
-    EXPECT_NE(s.h.outline().find("BackButton"), std::string::npos);
     // Back to a longer title: the button grows to hold it, and still pops.
-    list.navigationItem().backBarButtonItem.reset();
-    list.navigationItem().backButtonTitle = "All conversations";
-    s.bar().setNeedsLayout();
-    const Ink longer = inkOf(s, back);
-    const Rect grown = back.convertRectTo(back.bounds(), nullptr);
+    list.navigationItem().setBackBarButtonItem(nullptr);
+    list.navigationItem().setBackButtonTitle("All conversations");
+    View& renamed = *s.bar().itemViews()[0];
+    const Ink longer = inkOf(s, renamed);
+    const Rect grown = renamed.convertRectTo(renamed.bounds(), nullptr);
     EXPECT_GT(grown.width(), frame.width() + 60);
     for (const Point& p : longer.points) ASSERT_TRUE(grown.contains(p)) << describePoint(p);
     EXPECT_NE(s.h.outline().find("BackButton (8, 20, "), std::string::npos) << s.h.outline();
