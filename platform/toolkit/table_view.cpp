@@ -831,14 +831,19 @@ bool TableView::userMoveRow(IndexPath from, IndexPath to) {
     return true;
 }
 
-std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy) {
+std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy,
+                                                            bool& fullSwipe) {
     legacy = false;
+    fullSwipe = false;
     auto d = tableDelegate();
     auto ds = dataSource();
     if (d) {
         auto cfg = edge == SwipeEdge::Trailing ? d->trailingSwipeActions(*this, ip) : d->leadingSwipeActions(*this, ip);
         // A configuration wins; none (or not implemented) falls back to the older sources.
-        if (cfg && *cfg) return (*cfg)->actions;
+        if (cfg && *cfg) {
+            fullSwipe = (*cfg)->performsFirstActionWithFullSwipe;
+            return (*cfg)->actions;
+        }
     }
     if (edge == SwipeEdge::Leading) return {};
     if (!ds || !ds->canEditRow(*this, ip)) return {};
@@ -859,6 +864,8 @@ std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeE
             return out;
         }
     if ((d ? d->editingStyleForRow(*this, ip) : CellEditingStyle::Delete) != CellEditingStyle::Delete) return {};
+    // The table's own delete goes all the way, as a configuration does by default.
+    fullSwipe = true;
     std::weak_ptr<TableViewDataSource> weakDs = ds;
     return {ContextualAction::make(ContextualActionStyle::Destructive, "Delete",
                                    [this, weakDs, ip](ContextualAction&, View&, ContextualAction::Completion done) {
@@ -871,8 +878,9 @@ std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeE
 std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge edge) {
     TK_MAIN_THREAD("revealSwipeActions");
     hideSwipeActions();
-    bool legacy = false;
-    std::vector<ContextualActionPtr> actions = swipeActionsFor(ip, edge, legacy);
+    bool legacy = false, full = false;
+    std::vector<ContextualActionPtr> actions = swipeActionsFor(ip, edge, legacy, full);
+    fullSwipeAllowed_ = full;
     if (!legacy) swipeActions_.clear();
     if (actions.empty()) return {};
     if (!legacy)
@@ -912,27 +920,37 @@ std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge e
 
 bool TableView::tapSwipeAction(const std::string& title) {
     if (!swiped_) return false;
+    for (size_t i = 0; i < swipeActions_.size(); ++i)
+        if (swipeActions_[i].first->title == title) return performSwipeAction(i);
+    return false;
+}
+
+bool TableView::performSwipeAction(size_t index) {
+    if (!swiped_ || index >= swipeActions_.size()) return false;
     IndexPath ip = *swiped_;
     auto cell = cellForRow(ip);
-    for (auto& [ca, ra] : swipeActions_) {
-        if (ca->title != title) continue;
-        if (ra) {
-            // The older actions leave the row swiped; their handlers end editing themselves.
-            if (ra->handler) ra->handler(*ra, ip);
-            return true;
-        }
-        View* source = cell && cell->swipeView_ ? cell->swipeView_.get() : this;
-        std::weak_ptr<TableView> weak = std::static_pointer_cast<TableView>(self());
-        auto action = ca;
-        if (action->handler)
-            action->handler(*action, *source, [weak](bool) {
-                if (auto t = weak.lock()) t->hideSwipeActions();
-            });
-        else
-            hideSwipeActions();
+    auto [ca, ra] = swipeActions_[index];
+    if (ra) {
+        // The older actions leave the row swiped; their handlers end editing themselves.
+        if (ra->handler) ra->handler(*ra, ip);
         return true;
     }
-    return false;
+    View* source = cell && cell->swipeView_ ? cell->swipeView_.get() : this;
+    std::weak_ptr<TableView> weak = std::static_pointer_cast<TableView>(self());
+    if (ca->handler)
+        ca->handler(*ca, *source, [weak](bool) {
+            if (auto t = weak.lock()) t->hideSwipeActions();
+        });
+    else
+        hideSwipeActions();
+    return true;
+}
+
+std::optional<std::string> TableView::fullSwipe(IndexPath ip, SwipeEdge edge) {
+    if (revealSwipeActions(ip, edge).empty() || !fullSwipeAllowed_ || swipeActions_.empty()) return std::nullopt;
+    std::string title = swipeActions_.front().first->title;
+    performSwipeAction(0);
+    return title;
 }
 
 void TableView::hideSwipeActions() {
@@ -959,7 +977,10 @@ void TableView::handleSwipePan(GestureRecognizer& g) {
         hideSwipeActions();
         return;
     }
-    revealSwipeActions(*ip, edge);
+    if (std::fabs(t.x) >= kFullSwipeFraction * rowWidth())
+        fullSwipe(*ip, edge);
+    else
+        revealSwipeActions(*ip, edge);
 }
 
 // ---- Context menus

@@ -319,6 +319,11 @@ public:
     std::vector<std::string> revealSwipeActions(IndexPath indexPath, SwipeEdge edge);
     // Taps a revealed swipe action by title.
     bool tapSwipeAction(const std::string& title);
+    // A swipe all the way across the row: reveals the actions and, when the configuration
+    // allows it, performs the first one. Answers the title of the action performed, if any.
+    std::optional<std::string> fullSwipe(IndexPath indexPath, SwipeEdge edge);
+    // How far (a share of the row's width) a swipe must travel to count as a full swipe.
+    static constexpr double kFullSwipeFraction = 0.6;
     std::optional<IndexPath> swipedRow() const { return swiped_; }
     void hideSwipeActions();
 
@@ -362,7 +367,8 @@ private:
     void clearVisible();
     void updateSupplementary(long section, bool header, bool visible);
     void applySelection(IndexPath ip, bool selected, bool animated);
-    std::vector<ContextualActionPtr> swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy);
+    std::vector<ContextualActionPtr> swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy, bool& fullSwipe);
+    bool performSwipeAction(size_t index);
     void handleSwipePan(GestureRecognizer& g);
     void handleLongPress(GestureRecognizer& g);
     void recordUpdate(Update u);
@@ -388,6 +394,7 @@ private:
     std::vector<Update> pending_;
     std::optional<IndexPath> swiped_;
     std::vector<std::pair<ContextualActionPtr, TableViewRowActionPtr>> swipeActions_;
+    bool fullSwipeAllowed_ = false;
     std::shared_ptr<PanGestureRecognizer> swipePan_;
     std::shared_ptr<GestureRecognizerDelegate> swipeDelegate_;
     std::shared_ptr<LongPressGestureRecognizer> longPress_;

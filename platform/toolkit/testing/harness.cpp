@@ -335,7 +335,7 @@ bool Harness::selectRow(TableView& table, IndexPath ip) {
     return cell && tap(*cell);
 }
 
-std::vector<std::string> Harness::swipeRow(TableView& table, IndexPath ip, SwipeEdge edge) {
+std::vector<std::string> Harness::swipeRow(TableView& table, IndexPath ip, SwipeEdge edge, bool full) {
     settle();
     table.scrollToRow(ip, ScrollPosition::None, false);
     settle();
@@ -343,11 +343,12 @@ std::vector<std::string> Harness::swipeRow(TableView& table, IndexPath ip, Swipe
     if (!cell) return {};
     Rect r = cell->convertRectTo(cell->bounds(), nullptr);
     double y = r.midY();
-    Point right{r.maxX() - 20, y}, left{r.minX() + 20, y};
+    Point right{r.maxX() - 10, y}, left{r.minX() + 10, y};
+    double distance = full ? r.width() - 20 : 150;
     if (edge == SwipeEdge::Trailing)
-        swipe(right, {right.x - 150, y});
+        swipe(right, {right.x - distance, y});
     else
-        swipe(left, {left.x + 150, y});
+        swipe(left, {left.x + distance, y});
     std::vector<std::string> titles;
     for (View* panel : findAll("SwipeActionsView"))
         for (auto& b : panel->subviews()) titles.push_back(b->outlineText());

@@ -81,8 +81,9 @@ public:
     // Scrolls the row into view and taps its cell through hit-testing; false when the touch
     // did not reach the cell.
     bool selectRow(TableView& table, IndexPath indexPath);
-    // Drags sideways across the row; the titles of the swipe actions it revealed, in order.
-    std::vector<std::string> swipeRow(TableView& table, IndexPath indexPath, SwipeEdge edge);
+    // Drags sideways across the row (all the way across for a full swipe); the titles of the
+    // swipe actions showing afterwards, in order.
+    std::vector<std::string> swipeRow(TableView& table, IndexPath indexPath, SwipeEdge edge, bool full = false);
     bool tapSwipeAction(const std::string& title);
     // Long-presses the row; the context menu it opened, if any.
     std::shared_ptr<ContextMenuSession> contextMenu(TableView& table, IndexPath indexPath);
