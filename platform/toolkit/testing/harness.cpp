@@ -72,6 +72,14 @@ std::string outline(Window& window, const OutlineOptions& o) {
             out << "\n";
         },
         0, o.hidden, false);
+    // A menu shown from a button floats above everything, pointing at its button.
+    if (const MenuPtr& menu = PresentedMenu::shared().menu()) {
+        out << "Menu";
+        if (auto anchor = PresentedMenu::shared().anchor()) out << " from \"" << anchor->outlineText() << "\"";
+        out << ":";
+        for (const std::string& t : menu->displayTitles()) out << " \"" << t << "\"";
+        out << "\n";
+    }
     return out.str();
 }
 
@@ -91,6 +99,7 @@ Harness::Harness(const ScreenProfile& profile, int systemVersion) {
 
 Harness::~Harness() {
     if (auto* fr = firstResponder()) fr->dropFocusSilently();
+    PresentedMenu::shared().dismiss();
     window_.reset();
     Keyboard::shared().reset();
 }
@@ -272,6 +281,28 @@ bool Harness::tapBarButton(const std::string& title) {
         for (auto& v : bar->itemViews())
             if (v->outlineText() == title || v->accessibilityLabel() == title) return tap(*v);
     return false;
+}
+
+bool Harness::longPressBarButton(const std::string& title) {
+    settle();
+    for (View* bar : findAll("NavigationBar"))
+        for (auto& v : static_cast<NavigationBar*>(bar)->itemViews())
+            if (v->outlineText() == title || v->accessibilityLabel() == title) {
+                longPress(v->convertPointTo({v->bounds().midX(), v->bounds().midY()}, nullptr), 0.6);
+                return PresentedMenu::shared().isVisible();
+            }
+    return false;
+}
+
+std::vector<std::string> Harness::presentedMenuTitles() const {
+    const MenuPtr& menu = PresentedMenu::shared().menu();
+    return menu ? menu->displayTitles() : std::vector<std::string>{};
+}
+
+bool Harness::chooseMenuAction(const std::string& title) {
+    bool done = PresentedMenu::shared().perform(title);
+    settle();
+    return done;
 }
 
 bool Harness::tapMenuItem(const std::string& title) {

@@ -67,6 +67,13 @@ public:
     // Taps the bar button item with this title (or accessibility label) in any navigation bar.
     bool tapBarButton(const std::string& title);
     bool tapBack();
+    // Holds the bar button item down long enough to show its menu.
+    bool longPressBarButton(const std::string& title);
+    // The titles of the menu shown from a button (see Menu::displayTitles), empty when none is.
+    std::vector<std::string> presentedMenuTitles() const;
+    // Chooses an action of the menu shown from a button; false when none is shown or it has no
+    // such enabled action.
+    bool chooseMenuAction(const std::string& title);
 
     // The controller shown on top: the end of the root's presentation chain.
     ViewController* topPresented();
