@@ -403,11 +403,35 @@ std::shared_ptr<ContextMenuSession> Harness::contextMenu(TableView& table, Index
     return table.contextMenuSession();
 }
 
-void Harness::scroll(ScrollView& view, Point delta) {
-    settle();
+namespace {
+// A one-finger drag across a scroll view in eight even steps of stepSeconds, resting holdSeconds
+// before it lifts.
+void dragAcross(Window& window, dispatch::VirtualClock& clock, ScrollView& view, Point delta, double stepSeconds,
+                double holdSeconds) {
     Rect r = view.convertRectTo(view.bounds(), nullptr);
     Point from{r.midX(), r.midY()};
-    swipe(from, {from.x - delta.x, from.y - delta.y}, 1, 8);
+    constexpr int kSteps = 8;
+    int id = window.touchDown(from);
+    for (int s = 1; s <= kSteps; ++s) {
+        double f = static_cast<double>(s) / kSteps;
+        clock.advance(stepSeconds);
+        window.touchMove(id, {from.x - delta.x * f, from.y - delta.y * f});
+    }
+    if (holdSeconds > 0) clock.advance(holdSeconds);
+    window.touchUp(id);
+}
+}  // namespace
+
+void Harness::scroll(ScrollView& view, Point delta) {
+    settle();
+    dragAcross(*window_, *clock_, view, delta, 0.01, PanGestureRecognizer::kVelocityWindow + 0.05);
+    settle();
+}
+
+void Harness::fling(ScrollView& view, Point delta, double seconds) {
+    settle();
+    dragAcross(*window_, *clock_, view, delta, std::max(seconds, 0.008) / 8, 0);
+    settle();
 }
 
 void Harness::pullToRefresh(ScrollView& view) {

@@ -94,8 +94,12 @@ public:
     bool tapSwipeAction(const std::string& title);
     // Long-presses the row; the context menu it opened, if any.
     std::shared_ptr<ContextMenuSession> contextMenu(TableView& table, IndexPath indexPath);
-    // Drags the content by delta (the finger moves the other way) and lets go.
+    // Drags the content by delta (the finger moves the other way), rests and lets go: the
+    // content stays where the finger left it (or settles back into range).
     void scroll(ScrollView& view, Point delta);
+    // Moves the finger the same way within seconds and lets go while moving: the content glides
+    // on, decelerating on the clock (advance() to watch it).
+    void fling(ScrollView& view, Point delta, double seconds = 0.08);
     // Pulls the content down past the refresh control's threshold and lets go.
     void pullToRefresh(ScrollView& view);
     // Scrolls the one scroll view that scrolls to the top; false when there is not exactly one.
