@@ -381,7 +381,7 @@ void TableView::clearVisible() {
     supplementary_.clear();
 }
 
-void TableView::updateSupplementary(long section, bool header, bool visible) {
+void TableView::updateSupplementary(long section, bool header, bool visible, std::optional<Rect> at) {
     std::pair<long, bool> key{section, header};
     auto it = supplementary_.find(key);
     if (!visible) {
@@ -391,7 +391,7 @@ void TableView::updateSupplementary(long section, bool header, bool visible) {
         }
         return;
     }
-    Rect frame = header ? rectForHeader(section) : rectForFooter(section);
+    Rect frame = at ? *at : header ? rectForHeader(section) : rectForFooter(section);
     if (it != supplementary_.end()) {
         it->second->setFrame(frame);
         return;
@@ -443,10 +443,21 @@ void TableView::layoutSubviews() {
         if (d) d->willDisplayCell(*this, *cell, ip);
         placeCell(cell, ip);
     }
+    // Plain tables pin a section's header to the top of the visible part while the section
+    // scrolls under it; the end of the section pushes it up and away.
+    bool floating = style_ == TableViewStyle::Plain;
+    double pinTop = top + adjustedContentInset().top;
     for (size_t s = 0; s < sections_.size(); ++s) {
         const Section& sec = sections_[s];
-        updateSupplementary(static_cast<long>(s), true,
-                            sec.headerH > 0 && sec.headerY < bottom && sec.headerY + sec.headerH > top);
+        if (floating) {
+            double end = sec.footerY + sec.footerH;
+            double y = std::max(sec.headerY, std::min(pinTop, end - sec.headerH));
+            updateSupplementary(static_cast<long>(s), true, sec.headerH > 0 && y < bottom && y + sec.headerH > top,
+                                Rect(0, y, b.width(), sec.headerH));
+        } else {
+            updateSupplementary(static_cast<long>(s), true,
+                                sec.headerH > 0 && sec.headerY < bottom && sec.headerY + sec.headerH > top);
+        }
         updateSupplementary(static_cast<long>(s), false,
                             sec.footerH > 0 && sec.footerY < bottom && sec.footerY + sec.footerH > top);
     }
