@@ -183,6 +183,7 @@ std::vector<TableViewCellPtr> TableView::visibleCells() const {
 
 std::vector<IndexPath> TableView::indexPathsForVisibleRows() const {
     std::vector<IndexPath> out;
+    out.reserve(visible_.size());
     for (auto& [ip, c] : visible_) out.push_back(ip);
     return out;
 }
@@ -271,10 +272,13 @@ long TableView::numberOfRows(long section) const {
 }
 
 Rect TableView::rectForRow(IndexPath ip) const {
-    if (ip.row < 0 || ip.row >= numberOfRows(ip.section)) return Rect{};
+    ensureGeometry();
+    if (ip.section < 0 || ip.section >= static_cast<long>(sections_.size())) return Rect{};
     const Section& s = sections_[static_cast<size_t>(ip.section)];
+    if (ip.row < 0 || ip.row >= static_cast<long>(s.rowY.size())) return Rect{};
     size_t r = static_cast<size_t>(ip.row);
-    return Rect(rowX(), s.rowY[r], rowWidth(), s.rowH[r]);
+    double x = rowX();
+    return Rect(x, s.rowY[r], std::max(0.0, bounds().width() - 2 * x), s.rowH[r]);
 }
 
 Rect TableView::rectForSection(long section) const {
@@ -311,6 +315,8 @@ std::optional<IndexPath> TableView::indexPathForRowAtPoint(Point p) const {
 std::vector<IndexPath> TableView::indexPathsForRowsInRect(const Rect& rect) const {
     ensureGeometry();
     std::vector<IndexPath> out;
+    // About as many as fit on a screen: one allocation for the common case.
+    out.reserve(std::max<size_t>(16, visible_.size() + 2));
     double top = rect.minY(), bottom = rect.maxY();
     for (size_t s = 0; s < sections_.size(); ++s) {
         const Section& sec = sections_[s];
@@ -446,12 +452,13 @@ void TableView::layoutSubviews() {
     // Plain tables pin a section's header to the top of the visible part while the section
     // scrolls under it; the end of the section pushes it up and away.
     bool floating = style_ == TableViewStyle::Plain;
-    double pinTop = top + adjustedContentInset().top;
+    std::optional<double> pinTop;
     for (size_t s = 0; s < sections_.size(); ++s) {
         const Section& sec = sections_[s];
-        if (floating) {
+        if (floating && sec.headerH > 0) {
+            if (!pinTop) pinTop = top + adjustedContentInset().top;
             double end = sec.footerY + sec.footerH;
-            double y = std::max(sec.headerY, std::min(pinTop, end - sec.headerH));
+            double y = std::max(sec.headerY, std::min(*pinTop, end - sec.headerH));
             updateSupplementary(static_cast<long>(s), true, sec.headerH > 0 && y < bottom && y + sec.headerH > top,
                                 Rect(0, y, b.width(), sec.headerH));
         } else {
@@ -472,13 +479,25 @@ View* TableView::hitTest(Point p, const Event* event) {
     if (isHidden() || !isUserInteractionEnabled() || alpha() < 0.01 || !pointInside(p, event)) return nullptr;
     auto ip = indexPathForRowAtPoint(p);
     auto it = ip ? visible_.find(*ip) : visible_.end();
-    const View* rowCell = it == visible_.end() ? nullptr : it->second.get();
+    View* rowCell = it == visible_.end() ? nullptr : it->second.get();
     const auto& subs = subviews();
-    for (auto s = subs.rbegin(); s != subs.rend(); ++s) {
+    // Headers, footers and the like go in z-order with the row's cell; once none is left below,
+    // the rest are other rows' cells, and only the row's own cell can still take the touch.
+    size_t others = subs.size() - visibleCellViews_.size();
+    bool rowTried = false;
+    for (auto s = subs.rbegin(); s != subs.rend() && others > 0; ++s) {
         View* v = s->get();
-        if (v != rowCell && std::binary_search(visibleCellViews_.begin(), visibleCellViews_.end(), v)) continue;
+        if (v == rowCell) {
+            rowTried = true;
+        } else if (std::binary_search(visibleCellViews_.begin(), visibleCellViews_.end(), v)) {
+            continue;
+        } else {
+            --others;
+        }
         if (View* hit = v->hitTest(v->pointFromSuperview(p), event)) return hit;
     }
+    if (rowCell && !rowTried)
+        if (View* hit = rowCell->hitTest(rowCell->pointFromSuperview(p), event)) return hit;
     return this;
 }
 
