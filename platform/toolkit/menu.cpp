@@ -37,6 +37,12 @@ std::shared_ptr<MenuAction> Menu::findAction(const std::string& t) const {
     return nullptr;
 }
 
+std::shared_ptr<MenuAction> Menu::findChoosableAction(const std::string& t) const {
+    auto action = findAction(t);
+    if (!action || (action->attributes & (kMenuElementDisabled | kMenuElementHidden))) return nullptr;
+    return action;
+}
+
 std::vector<std::string> Menu::displayTitles() const {
     std::vector<std::string> out;
     for (auto& c : children) {
@@ -94,8 +100,8 @@ void PresentedMenu::dismiss() {
 bool PresentedMenu::perform(const std::string& title) {
     TK_MAIN_THREAD("PresentedMenu::perform");
     if (!menu_) return false;
-    auto action = menu_->findAction(title);
-    if (!action || (action->attributes & (kMenuElementDisabled | kMenuElementHidden))) return false;
+    auto action = menu_->findChoosableAction(title);
+    if (!action) return false;
     // The handler may show a menu of its own: this one is gone first.
     dismiss();
     return action->perform();

@@ -57,6 +57,8 @@ public:
     std::vector<MenuElementPtr> children;
     // The first action with this title, depth first (inline and nested menus alike).
     std::shared_ptr<MenuAction> findAction(const std::string& title) const;
+    // The same, when that action can be chosen (neither disabled nor hidden).
+    std::shared_ptr<MenuAction> findChoosableAction(const std::string& title) const;
     // The titles as shown: actions by title, submenus as "title >", inline menus flattened
     // with "-" between groups; hidden actions left out.
     std::vector<std::string> displayTitles() const;

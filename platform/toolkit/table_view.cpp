@@ -1038,8 +1038,8 @@ std::shared_ptr<ContextMenuSession> TableView::beginContextMenu(IndexPath ip, Po
 
 bool TableView::performContextMenuAction(const std::string& title) {
     if (!menuSession_ || !menuSession_->menu) return false;
-    auto action = menuSession_->menu->findAction(title);
-    if (!action || (action->attributes & (kMenuElementDisabled | kMenuElementHidden))) return false;
+    auto action = menuSession_->menu->findChoosableAction(title);
+    if (!action) return false;
     // The menu goes away first; the action runs as it does.
     dismissContextMenu();
     return action->perform();
