@@ -7,10 +7,28 @@
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/event.h"
+#include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/menu.h"
 #include "platform/toolkit/window.h"
 
 namespace toolkit {
+
+namespace {
+
+class MenuPressDelegate : public GestureRecognizerDelegate {
+public:
+    explicit MenuPressDelegate(std::weak_ptr<BarButtonItem> item) : item_(std::move(item)) {}
+    bool gestureRecognizerShouldBegin(GestureRecognizer&) override {
+        auto i = item_.lock();
+        return i && i->enabled && i->menu;
+    }
+
+private:
+    std::weak_ptr<BarButtonItem> item_;
+};
+
+}  // namespace
 
 ViewPtr makeBarItemView(const BarButtonItemPtr& item) {
     if (item->customView) return item->customView;
@@ -27,6 +45,15 @@ ViewPtr makeBarItemView(const BarButtonItemPtr& item) {
     if (!item->accessibilityLabel.empty()) v->accessibility().label = item->accessibilityLabel;
     v->setTag(item->tag);
     v->setFrame(Rect(0, 0, item->width > 0 ? item->width : v->preferredWidth(), NavigationBar::kHeight));
+    // A hold shows the item's menu; without one it stays a tap. Asked when the press begins, as
+    // the menu may come or go while the button shows.
+    auto menuPress = std::make_shared<MenuPressDelegate>(weak);
+    auto press = std::make_shared<LongPressGestureRecognizer>([weak, menuPress](GestureRecognizer& g) {
+        if (g.state() != GestureState::Began) return;
+        if (auto i = weak.lock()) i->longPress();
+    });
+    press->setDelegate(menuPress);
+    v->addGestureRecognizer(press);
     return v;
 }
 
@@ -497,9 +524,16 @@ std::shared_ptr<BarButtonItem> BarButtonItem::withCustomView(std::shared_ptr<Vie
 std::string BarButtonItem::displayTitle() const { return title.empty() ? systemItemTitle(systemItem) : title; }
 
 bool BarButtonItem::tap() {
-    if (!enabled || !action) return false;
+    if (!enabled) return false;
+    if (!action) return longPress();
     auto keep = shared_from_this();
     action(*this);
+    return true;
+}
+
+bool BarButtonItem::longPress() {
+    if (!enabled || !menu) return false;
+    PresentedMenu::shared().show(menu, view());
     return true;
 }
 
