@@ -1,16 +1,19 @@
 // The app as a program: the application object in its phone form, with its window. Headless, it
 // launches, waits for the service's first reachability report, visits each view, writes a PNG
 // snapshot and an outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect --headless [--service ORIGIN] [--out DIR] [--seconds S]
+//   hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--out DIR] [--seconds S]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
-// built-in hosts stay.
+// built-in hosts stay. The device picks the screen and the application object's form.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "app/views.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/files.h"
@@ -26,13 +29,15 @@ namespace {
 
 struct Options {
     bool headless = false;
+    std::string device = "phone";
     std::string service;
     std::filesystem::path out;
     double seconds = 5;
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: hx_connect --headless [--service ORIGIN] [--out DIR] [--seconds S]\n");
+    std::fprintf(stderr, "usage: hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--out DIR] "
+                         "[--seconds S]\n");
     return 2;
 }
 
@@ -47,6 +52,22 @@ bool runLoopUntil(F done, double seconds) {
     return true;
 }
 
+// The screen a device name stands for and the application object's form on it: the phone (the
+// default) and the phone with a notch run the tab bar, the tablet the split view.
+struct DeviceForm {
+    toolkit::ScreenProfile profile;
+    std::shared_ptr<HX_ConnectAppDelegate> app;
+};
+std::optional<DeviceForm> makeDeviceForm(const std::string& device) {
+    if (device == "phone")
+        return DeviceForm{toolkit::ScreenProfile::iPhone8(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
+    if (device == "phone-x")
+        return DeviceForm{toolkit::ScreenProfile::iPhoneX(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
+    if (device == "tablet")
+        return DeviceForm{toolkit::ScreenProfile::iPad(), std::make_shared<HX_ConnectAppDelegate_iPad>()};
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,9 +77,10 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--out" || arg == "--seconds") {
+        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--device") {
             const char* v = value();
             if (!v) return usage();
+            if (arg == "--device") options.device = v;
             if (arg == "--service") options.service = v;
             if (arg == "--out") options.out = v;
             if (arg == "--seconds") options.seconds = std::atof(v);
@@ -66,6 +88,8 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
+    auto form = makeDeviceForm(options.device);
+    if (!form) return usage();
     if (!options.headless) {
         std::fprintf(stderr, "hx_connect: only the headless run is available; pass --headless\n");
         return 2;
@@ -79,8 +103,9 @@ int main(int argc, char** argv) {
     }
 
     dispatch::RunLoop::main();
-    toolkit::Window window(toolkit::ScreenProfile::iPhone8());
-    auto app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    toolkit::Device::current().setScreen(form->profile);
+    toolkit::Window window(form->profile);
+    auto app = form->app;
     HXApplicationModel::setSharedDelegate(app);
     if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
     app->setWindow(&window);
@@ -98,8 +123,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);
 
     static const char* names[] = {"call", "sms", "voicemail", "history", "settings"};
-    for (int index = 0; index < HX_ConnectAppDelegate_iPhone::kViewCount; ++index) {
-        app->selectViewForIndex(index);
+    for (int index = 0; index < kHXViewCount; ++index) {
+        // On the tablet the dial pad is a popover from the master list, closed for the next view.
+        app->dismissPopoverAnimated(false);
+        if (index == 0)
+            app->showDialPad();
+        else
+            app->selectViewForIndex(index);
         runLoopUntil([] { return false; }, 0.1);
         toolkit::flushLayout();
         const auto stem = options.out / (std::to_string(index) + "-" + names[index]);
