@@ -141,7 +141,8 @@ void VC_Help::writeFeedback() {
         HXHelpPages::deviceLine(device.model(), device.systemName(),
                                 HXHelpPages::systemVersionText(device.systemVersion()), DeviceHardware::modelName());
     composer->setMessageBody(HXHelpPages::feedbackBody(app_.versionString(), line), false);
-    composer->mailComposeDelegate = std::dynamic_pointer_cast<VC_Help>(selfPtr());
+    composing_ = std::dynamic_pointer_cast<VC_Help>(selfPtr());
+    composer->mailComposeDelegate = composing_;
     if (app_.iPad()) {
         app_.dismissPopoverAnimated(false);
         app_.presentMailController(composer);
@@ -172,5 +173,7 @@ void VC_Help::didFinishNavigation(web::WebView& view) {
 
 void VC_Help::mailComposeControllerDidFinish(mail::MailComposeViewController& controller, mail::MailComposeResult,
                                              const std::optional<foundation::Error>&) {
+    // Released when this returns, not before.
+    auto keep = std::move(composing_);
     controller.dismiss(true);
 }
