@@ -148,8 +148,15 @@ void HX_ConnectAppDelegate_iPad::displayLogin() {
 }
 
 void HX_ConnectAppDelegate_iPad::closeLoginPanel() {
-    loginStandInShown_ = false;
     HX_ConnectAppDelegate::closeLoginPanel();
+    loginStandInShown_ = false;
+    removeLoadingOverlay();
+    // The panel is what the master list presents, or what that presents in its context: the
+    // inner one goes at once, then the outer one, animated.
+    auto* presented = splitViewController_->presentedViewController();
+    if (!presented) return;
+    if (presented->presentedViewController()) presented->dismiss(false);
+    splitViewController_->dismiss(true);
 }
 
 void HX_ConnectAppDelegate_iPad::presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) {

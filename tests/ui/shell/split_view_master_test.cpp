@@ -335,6 +335,19 @@ TEST_F(MasterList, SignInPanelIsAPopoverThatDoesNotStack) {
     app->displayLogin();
     harness.settle();
     EXPECT_FALSE(accounts->presentedViewController()->presentedViewController()) << "not stacked";
+
+    // The sign-in's end closes the panel and what it was shown over, and the overlay goes.
+    const auto removed = app->shell().count("removeLoadingOverlay");
+    app->closeLoginPanel();
+    harness.settle();
+    EXPECT_FALSE(presented());
+    EXPECT_GT(app->shell().count("removeLoadingOverlay"), removed);
+    app->displayLogin();
+    harness.settle();
+    EXPECT_EQ(presentedRoot(), "VC_LoginPanel") << "asked again once closed";
+    app->closeLoginPanel();
+    harness.settle();
+    EXPECT_FALSE(presented());
 }
 
 TEST_F(MasterList, AListTheWindowKeepsLongerNoLongerReachesTheApplicationObject) {
