@@ -19,6 +19,7 @@
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/vc_messages.h"
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -202,6 +203,37 @@ TEST_F(Shell, TabBarHasFiveNavigationControllersWithTheirTitles) {
     EXPECT_EQ(app->currentViewIndex(), 2);
     app->applicationWillTerminate();
     EXPECT_EQ(prefs()->integerForKey("tabBarIndex"), 2);
+}
+
+TEST_F(Shell, ListViewsCarryTheirMessageListsAndAScriptedListStandsInForThem) {
+    launch();
+    const std::string base = app->webClient().endpoints.servicePageBase();
+    const std::pair<int, const char*> lists[] = {
+        {1, "inbox/recent/sms/"}, {2, "inbox/recent/voicemail/"}, {3, "inbox/recent/all/"}};
+    for (const auto& [index, path] : lists) {
+        auto list = std::dynamic_pointer_cast<VC_Messages>(app->messageListForViewIndex(index));
+        ASSERT_TRUE(list) << index;
+        EXPECT_EQ(list->viewType(), index);
+        EXPECT_EQ(list->viewSettings().get("URL").stringValue(), base + path);
+        // One list per view, kept.
+        EXPECT_EQ(app->messageListForViewIndex(index), list);
+    }
+    EXPECT_FALSE(app->messageListForViewIndex(0));
+    EXPECT_FALSE(app->messageListForViewIndex(4));
+    EXPECT_FALSE(app->messageListForViewIndex(7));
+
+    // Only the list on screen loads: it follows its tab.
+    auto sms = std::dynamic_pointer_cast<VC_Messages>(app->messageListForViewIndex(1));
+    app->selectViewForIndex(1);
+    harness.settle();
+    EXPECT_TRUE(sms->isShownScreen());
+    app->selectViewForIndex(3);
+    harness.settle();
+    EXPECT_FALSE(sms->isShownScreen());
+
+    auto scripted = std::make_shared<HXMessageListStandIn>();
+    app->shell().changeScript([&](HXShellStandIn::Script& s) { s.messageLists[1] = scripted; });
+    EXPECT_EQ(app->messageListForViewIndex(1), scripted);
 }
 
 TEST_F(Shell, UnreadBadgesOnTabsAndAppIcon) {
