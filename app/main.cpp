@@ -1,9 +1,10 @@
 // The app as a program: the application object in its phone form, with its window. Headless, it
 // launches, waits for the service's first reachability report, visits each view, writes a PNG
 // snapshot and an outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect --headless [--service ORIGIN] [--out DIR] [--seconds S]
+//   hx_connect --headless [--service ORIGIN] [--ingestion ORIGIN] [--out DIR] [--seconds S]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
-// built-in hosts stay.
+// built-in hosts stay. --ingestion points the telemetry SDK's logs (and crash reports) at a local
+// ingestion endpoint; without it they go to the telemetry service.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/harness.h"
@@ -27,12 +29,14 @@ namespace {
 struct Options {
     bool headless = false;
     std::string service;
+    std::string ingestion;
     std::filesystem::path out;
     double seconds = 5;
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: hx_connect --headless [--service ORIGIN] [--out DIR] [--seconds S]\n");
+    std::fprintf(stderr,
+                 "usage: hx_connect --headless [--service ORIGIN] [--ingestion ORIGIN] [--out DIR] [--seconds S]\n");
     return 2;
 }
 
@@ -47,6 +51,12 @@ bool runLoopUntil(F done, double seconds) {
     return true;
 }
 
+// The telemetry SDK starts at launch step 1 with its crash service; a run or test against local
+// endpoints has it send there (the only case in which the app sets the SDK's log URL).
+void configureTelemetry(HX_ConnectAppDelegate& app, const Options& options) {
+    app.startTelemetryAtLaunch(options.ingestion.empty() ? std::nullopt : std::optional(options.ingestion));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,10 +66,11 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--out" || arg == "--seconds") {
+        } else if (arg == "--service" || arg == "--ingestion" || arg == "--out" || arg == "--seconds") {
             const char* v = value();
             if (!v) return usage();
             if (arg == "--service") options.service = v;
+            if (arg == "--ingestion") options.ingestion = v;
             if (arg == "--out") options.out = v;
             if (arg == "--seconds") options.seconds = std::atof(v);
         } else {
@@ -82,9 +93,11 @@ int main(int argc, char** argv) {
     toolkit::Window window(toolkit::ScreenProfile::iPhone8());
     auto app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
     HXApplicationModel::setSharedDelegate(app);
+    foundation::Application::shared().setDelegate(app);
     if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
     app->setWindow(&window);
     app->setScreens(std::make_shared<HXUIScreens>());
+    configureTelemetry(*app, options);
     app->applicationDidFinishLaunchingWithOptions();
 
     // The first data load starts at the first reachability report of the service host; the
