@@ -37,51 +37,14 @@ namespace {
 
 constexpr const char* kAppSecret = "5d1e7c40-2b9a-4f63-8e0d-93a6b1f2c7e4";
 
-void say(const std::string& line) {
-    std::string text = line + "\n";
-    (void)!write(3, text.data(), text.size());
-}
-
-struct Launch {
-    int status = 0;
-    std::vector<std::string> lines;
-    std::string output;
-    bool said(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
-    bool crashed() const { return WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV; }
-    bool exitedCleanly() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
-};
-
-Launch launch(const std::string& role, const fs::path& dir, const std::string& ingestion) {
-    Launch result;
-    const std::string outPath = (dir / ("output-" + role + ".txt")).string();
-    int readFd = -1;
-    const pid_t pid = hxtest::spawnSelf(
+hxtest::ChildRun launch(const std::string& role, const fs::path& dir, const std::string& ingestion) {
+    return hxtest::runChild(
         "AppCrashPromptLaunch.Run",
         {"HX_CRASH_E2E_ROLE=" + role, "HX_CRASH_E2E_DIR=" + dir.string(), "HX_CRASH_E2E_INGESTION=" + ingestion},
-        &readFd, outPath);
-    if (readFd < 0) return result;
-    std::string text;
-    char buffer[512];
-    ssize_t n;
-    while (pid > 0 && (n = read(readFd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    close(readFd);
-    if (pid > 0) waitpid(pid, &result.status, 0);
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) result.lines.push_back(line);
-    std::ifstream out(outPath);
-    result.output.assign(std::istreambuf_iterator<char>(out), {});
-    return result;
+        (dir / ("output-" + role + ".txt")).string());
 }
 
-std::vector<foundation::Value> logsOfType(const emulator::IngestionService& service, const std::string& type) {
-    std::vector<foundation::Value> out;
-    for (const auto& request : service.requests()) {
-        const auto& logs = request.json["logs"];
-        for (size_t i = 0; i < logs.size(); ++i)
-            if (logs.at(i)["type"].stringValue() == type) out.push_back(logs.at(i));
-    }
-    return out;
-}
+bool crashed(const hxtest::ChildRun& run) { return WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGSEGV; }
 
 // python3 reads the attachment: tied to the crash, plain text named "AppInfo.txt", its base-64
 // data the app's diagnostics of a fresh installation, line by line.
@@ -133,39 +96,39 @@ TEST(AppCrashPrompt, TheNextLaunchAsksAndSendsTheCrashWithTheAppInfoAttachment) 
     const std::string name = foundation::Bundle::main().displayName();
     ASSERT_FALSE(name.empty());
 
-    const Launch first = launch("crash", dir.path(), ingestion.baseURL());
-    ASSERT_TRUE(first.crashed()) << first.output;
-    EXPECT_TRUE(logsOfType(ingestion, "appleError").empty());
+    const hxtest::ChildRun first = launch("crash", dir.path(), ingestion.baseURL());
+    ASSERT_TRUE(crashed(first)) << first.output;
+    EXPECT_TRUE(ingestion.logsOfType("appleError").empty());
 
     // The user taps "Send": the crash and its attachment arrive; then this run crashes as well.
-    const Launch send = launch("send", dir.path(), ingestion.baseURL());
+    const hxtest::ChildRun send = launch("send", dir.path(), ingestion.baseURL());
     EXPECT_TRUE(send.said("asked " + name + "|Quit Unexpectedly|Don't Send|Send|Always Send")) << send.output;
     EXPECT_TRUE(send.said("sent")) << send.output;
-    EXPECT_TRUE(send.crashed()) << send.output;
-    auto crashes = logsOfType(ingestion, "appleError");
-    auto attachments = logsOfType(ingestion, "errorAttachment");
+    EXPECT_TRUE(crashed(send)) << send.output;
+    auto crashes = ingestion.logsOfType("appleError");
+    auto attachments = ingestion.logsOfType("errorAttachment");
     ASSERT_EQ(crashes.size(), 1u);
     ASSERT_EQ(attachments.size(), 1u);
     EXPECT_EQ(checkAttachment(dir.path(), crashes[0], attachments[0]), "ok");
 
     // "Always Send" sends this crash and is stored; the run after the next crash does not ask.
-    const Launch always = launch("always", dir.path(), ingestion.baseURL());
+    const hxtest::ChildRun always = launch("always", dir.path(), ingestion.baseURL());
     EXPECT_TRUE(always.said("asked " + name + "|Quit Unexpectedly|Don't Send|Send|Always Send")) << always.output;
     EXPECT_TRUE(always.said("sent")) << always.output;
-    EXPECT_TRUE(always.crashed()) << always.output;
-    const Launch remembered = launch("remembered", dir.path(), ingestion.baseURL());
-    EXPECT_TRUE(remembered.exitedCleanly()) << remembered.output;
+    EXPECT_TRUE(crashed(always)) << always.output;
+    const hxtest::ChildRun remembered = launch("remembered", dir.path(), ingestion.baseURL());
+    EXPECT_TRUE(WIFEXITED(remembered.status) && WEXITSTATUS(remembered.status) == 0) << remembered.output;
     EXPECT_TRUE(remembered.said("sent")) << remembered.output;
     EXPECT_FALSE(remembered.said("asked")) << remembered.output;
-    crashes = logsOfType(ingestion, "appleError");
-    attachments = logsOfType(ingestion, "errorAttachment");
+    crashes = ingestion.logsOfType("appleError");
+    attachments = ingestion.logsOfType("errorAttachment");
     ASSERT_EQ(crashes.size(), 3u);
     ASSERT_EQ(attachments.size(), 3u);
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(checkAttachment(dir.path(), crashes[i], attachments[i]), "ok");
 
     // Everything went to the log URL the launches were given, with the app's secret, and each
     // launch's start-service log names the crash service.
-    const auto started = logsOfType(ingestion, "startService");
+    const auto started = ingestion.logsOfType("startService");
     EXPECT_GE(started.size(), 3u) << remembered.output;
     for (const auto& log : started) EXPECT_EQ(log["services"].at(0).stringValue(), "Crashes");
     for (const auto& request : ingestion.requests()) {
@@ -190,11 +153,6 @@ std::string storedLogs() {
                            "' 'SELECT count(*) FROM logs' 2>&1",
                        &out);
     return out;
-}
-
-void nullWrite() {
-    volatile uintptr_t address = 0;
-    *reinterpret_cast<volatile int*>(address) = 1;
 }
 
 }  // namespace
@@ -223,7 +181,7 @@ TEST(AppCrashPromptLaunch, Run) {
     app->startTelemetryAtLaunch(std::string(std::getenv("HX_CRASH_E2E_INGESTION")));
     ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
     harness.settle();
-    if (r == "crash") nullWrite();
+    if (r == "crash") hxtest::nullWrite();
 
     auto& clock = harness.clock();
     bool asked = false;
@@ -234,7 +192,7 @@ TEST(AppCrashPromptLaunch, Run) {
         std::string line = "asked " + alert->alertTitle().value_or("");
         std::replace(line.begin(), line.end(), '\n', '|');
         for (const auto& action : alert->actions()) line += "|" + action->title();
-        say(line);
+        hxtest::tellParent(line);
         EXPECT_TRUE(harness.tapAlertAction(r == "always" ? "Always Send" : "Send"));
     };
     // Sent: the report is gone from the crashes folder and the log store is empty.
@@ -245,10 +203,10 @@ TEST(AppCrashPromptLaunch, Run) {
             return storedCrashReports() == 0 && storedLogs() == "0\n";
         },
         60);
-    if (sent) say("sent");
+    if (sent) hxtest::tellParent("sent");
     EXPECT_TRUE(sent) << "role " << r;
     EXPECT_EQ(asked, r != "remembered");
-    if (r != "remembered") nullWrite();
+    if (r != "remembered") hxtest::nullWrite();
 
     app->applicationWillTerminate();
     HXApplicationModel::setSharedDelegate(nullptr);
