@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "RurIdurev/RurIdurev/Internals/HttpClient/http_client.h"
@@ -214,4 +215,52 @@ TEST(AppCrashPromptLaunch, Run) {
     ZIVORurIdurev::resetSharedInstance();
     ZIVOCrashes::resetSharedInstance();
     clock.runUntilIdle();
+}
+
+namespace {
+
+// The application object as the program launches it, in this process, with or without asking
+// for the telemetry start.
+struct TelemetryLaunch : ::testing::Test {
+    hxtest::TempDir home;
+    std::unique_ptr<toolkit::testing::Harness> harness;
+    std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
+
+    void launch(bool startTelemetry, std::optional<std::string> logUrl) {
+        foundation::setHomeDirectory(home.path());
+        security::Keychain::setDefaultPath(home / "keychain.json");
+        foundation::UserDefaults::resetStandardUserDefaults();
+        services::resetDeviceServices();
+        harness = std::make_unique<toolkit::testing::Harness>();
+        app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        app->setWindow(&harness->window());
+        if (startTelemetry) app->startTelemetryAtLaunch(std::move(logUrl));
+        ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+        harness->settle();
+    }
+    void TearDown() override {
+        app.reset();
+        ZIVORurIdurev::resetSharedInstance();
+        ZIVOCrashes::resetSharedInstance();
+        if (harness) harness->clock().runUntilIdle();
+    }
+};
+
+}  // namespace
+
+TEST_F(TelemetryLaunch, UnaskedTheLaunchStartsNoSdk) {
+    HX_REQUIRE_FRESH_PROCESS();
+    launch(false, std::nullopt);
+    EXPECT_FALSE(ZIVORurIdurev::isConfigured());
+    EXPECT_EQ(ZIVORurIdurev::logUrl(), std::nullopt);
+    // The prompt is installed all the same, for a service started some other way.
+    EXPECT_TRUE(ZIVOCrashes::userConfirmationHandler());
+}
+
+TEST_F(TelemetryLaunch, WithoutAnIngestionOriginTheSdkKeepsItsOwnLogUrl) {
+    HX_REQUIRE_FRESH_PROCESS();
+    launch(true, std::nullopt);
+    EXPECT_TRUE(ZIVORurIdurev::isConfigured());
+    EXPECT_TRUE(ZIVOCrashes::sharedInstance()->isAvailable());
+    EXPECT_EQ(ZIVORurIdurev::logUrl(), std::nullopt);
 }
