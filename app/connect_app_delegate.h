@@ -18,6 +18,10 @@
 #include "service/application_web_client.h"
 #include "service/reachability.h"
 
+namespace mail {
+class MailComposeViewController;
+class MailComposeDelegate;
+}  // namespace mail
 namespace toolkit {
 class AlertController;
 class ViewController;
@@ -65,6 +69,12 @@ public:
     void playNewMessageAlertForMessageWithDate(double secondsSince1970) override;
     bool messageListIsShowing() const override;
     bool canSendMail() const override;
+    void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
+                           const std::string& messageText) override;
+    // The mail composer: presented over the window's root (and kept by mailComposer() until the
+    // user sends or cancels); the application object is its delegate and dismisses it.
+    void presentMailController(const HXMailDraft& draft) override;
+    std::shared_ptr<mail::MailComposeViewController> mailComposer() const { return mailComposer_; }
     // The base form, then the sign-in panel (presented by the shell).
     void displayLogin() override;
     bool locationSwitchTaskRunning() const override;
@@ -95,6 +105,13 @@ public:
         return nullptr;
     }
     virtual bool isSplitViewCollapsed() { return true; }
+    // The tablet's popovers from its master list: closes whatever the list presents, and opens
+    // the dial pad from its call button. The phone has no popovers; its forms are recorded.
+    virtual void dismissPopoverAnimated(bool animated);
+    virtual void showCallPopup();
+    // Presents a mail composer; the base form records the request and presents it over the top of
+    // the window's presentations, the tablet as a form sheet over its split view.
+    virtual void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer);
 
     // Life cycle.
     void resignActive();
@@ -144,7 +161,7 @@ public:
     // After the launch: the unread counts, region monitoring and the key-value store's mirror.
     virtual void preload();
     // Counts the unread text and voicemail conversations of the store into the badges.
-    void updateUnreadCounts();
+    void updateUnreadCounts() override;
 
     // The bit positions set in mask, ascending.
     static std::vector<int> typesForMask(uint64_t mask);
@@ -168,6 +185,10 @@ public:
     // With logUrl (a local ingestion origin for runs and tests) the SDK's log URL is set first.
     void startTelemetryAtLaunch(std::optional<std::string> logUrl);
 
+    // The loading overlay while it is shown over the window (none otherwise, and none without a
+    // window or when the screen library makes no overlay).
+    std::shared_ptr<toolkit::ViewController> loadingController() const { return loadingController_; }
+
     // The version text shown to the user, built on first use and dropped on a memory warning.
     const std::string& versionString();
     bool hasVersionString() const { return versionString_.has_value(); }
@@ -190,6 +211,9 @@ private:
     toolkit::Window* window_ = nullptr;
     std::shared_ptr<HXScreens> screens_ = std::make_shared<HXScreens>();
     std::weak_ptr<toolkit::AlertController> shownAlert_;
+    std::shared_ptr<toolkit::ViewController> loadingController_;
+    toolkit::ViewController* topPresentedController() const;
+    void onMainForOverlay(bool shown, std::function<void()> work);
     int connectionAlertState_ = -1;
     std::optional<std::string> versionString_;
     std::shared_ptr<Reachability> serviceReach_;
@@ -197,6 +221,8 @@ private:
     bool startsTelemetry_ = false;
     std::optional<std::string> telemetryLogUrl_;
     void startTelemetry();
+    std::shared_ptr<mail::MailComposeViewController> mailComposer_;
+    std::shared_ptr<mail::MailComposeDelegate> mailDelegate_;
     std::optional<std::string> pendingURL_;
     bool focusReply_ = false;
     void switchAccountIfNeeded(const std::string& username, bool evenIfCurrent);

@@ -1,17 +1,22 @@
 // The app as a program: the application object in its phone form, with its window. Headless, it
 // launches, waits for the service's first reachability report, visits each view, writes a PNG
 // snapshot and an outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect --headless [--service ORIGIN] [--ingestion ORIGIN] [--out DIR] [--seconds S]
+//   hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN]
+//              [--out DIR] [--seconds S]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
-// built-in hosts stay. --ingestion points the telemetry SDK's logs (and crash reports) at a local
-// ingestion endpoint; without it they go to the telemetry service.
+// built-in hosts stay. The device picks the screen and the application object's form.
+// --ingestion points the telemetry SDK's logs (and crash reports) at a local ingestion endpoint;
+// without it they go to the telemetry service.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "app/views.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/application.h"
@@ -28,6 +33,7 @@ namespace {
 
 struct Options {
     bool headless = false;
+    std::string device = "phone";
     std::string service;
     std::string ingestion;
     std::filesystem::path out;
@@ -35,8 +41,8 @@ struct Options {
 };
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: hx_connect --headless [--service ORIGIN] [--ingestion ORIGIN] [--out DIR] [--seconds S]\n");
+    std::fprintf(stderr, "usage: hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] "
+                         "[--ingestion ORIGIN] [--out DIR] [--seconds S]\n");
     return 2;
 }
 
@@ -57,6 +63,22 @@ void configureTelemetry(HX_ConnectAppDelegate& app, const Options& options) {
     app.startTelemetryAtLaunch(options.ingestion.empty() ? std::nullopt : std::optional(options.ingestion));
 }
 
+// The screen a device name stands for and the application object's form on it: the phone (the
+// default) and the phone with a notch run the tab bar, the tablet the split view.
+struct DeviceForm {
+    toolkit::ScreenProfile profile;
+    std::shared_ptr<HX_ConnectAppDelegate> app;
+};
+std::optional<DeviceForm> makeDeviceForm(const std::string& device) {
+    if (device == "phone")
+        return DeviceForm{toolkit::ScreenProfile::iPhone8(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
+    if (device == "phone-x")
+        return DeviceForm{toolkit::ScreenProfile::iPhoneX(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
+    if (device == "tablet")
+        return DeviceForm{toolkit::ScreenProfile::iPad(), std::make_shared<HX_ConnectAppDelegate_iPad>()};
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,9 +88,11 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--ingestion" || arg == "--out" || arg == "--seconds") {
+        } else if (arg == "--service" || arg == "--ingestion" || arg == "--out" || arg == "--seconds" ||
+                   arg == "--device") {
             const char* v = value();
             if (!v) return usage();
+            if (arg == "--device") options.device = v;
             if (arg == "--service") options.service = v;
             if (arg == "--ingestion") options.ingestion = v;
             if (arg == "--out") options.out = v;
@@ -77,6 +101,8 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
+    auto form = makeDeviceForm(options.device);
+    if (!form) return usage();
     if (!options.headless) {
         std::fprintf(stderr, "hx_connect: only the headless run is available; pass --headless\n");
         return 2;
@@ -90,8 +116,9 @@ int main(int argc, char** argv) {
     }
 
     dispatch::RunLoop::main();
-    toolkit::Window window(toolkit::ScreenProfile::iPhone8());
-    auto app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    toolkit::Device::current().setScreen(form->profile);
+    toolkit::Window window(form->profile);
+    auto app = form->app;
     HXApplicationModel::setSharedDelegate(app);
     foundation::Application::shared().setDelegate(app);
     if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
@@ -111,8 +138,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);
 
     static const char* names[] = {"call", "sms", "voicemail", "history", "settings"};
-    for (int index = 0; index < HX_ConnectAppDelegate_iPhone::kViewCount; ++index) {
-        app->selectViewForIndex(index);
+    for (int index = 0; index < kHXViewCount; ++index) {
+        // On the tablet the dial pad is a popover from the master list, closed for the next view.
+        app->dismissPopoverAnimated(false);
+        if (index == 0)
+            app->showDialPad();
+        else
+            app->selectViewForIndex(index);
         runLoopUntil([] { return false; }, 0.1);
         toolkit::flushLayout();
         const auto stem = options.out / (std::to_string(index) + "-" + names[index]);
