@@ -9,6 +9,7 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "app/shell_stand_in.h"
 #include "emulator/emulator.h"
+#include "emulator/ingestion_service.h"
 #include "model/account.h"
 #include "model/phone.h"
 #include "platform/foundation/bundle.h"
@@ -838,7 +839,8 @@ TEST_F(Shell, CrashPromptAsksAndAlwaysSendIsRemembered) {
     harness.settle();
     auto* alert = harness.visibleAlert();
     ASSERT_TRUE(alert);
-    const std::string name = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
+    const std::string name = foundation::Bundle::main().displayName();
+    ASSERT_FALSE(name.empty());  // the bundle has no display name key: its name stands in
     EXPECT_EQ(alert->alertTitle(), name + "\nQuit Unexpectedly");
     std::vector<std::pair<std::string, toolkit::AlertActionStyle>> buttons;
     for (const auto& action : alert->actions()) buttons.emplace_back(action->title(), action->style());
@@ -878,14 +880,18 @@ TEST(AppProgram, HeadlessRunWritesASnapshotAndAnOutlineOfEachView) {
     if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
     emulator::Emulator service;
     ASSERT_TRUE(service.start().ok());
+    emulator::IngestionService ingestion;
     hxtest::TempDir home, out;
     std::string printed;
-    const int rc =
-        hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                               "' --headless --service " + service.origin() + " --out '" + out.path().string() + "'",
-                           &printed);
+    const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                          "' --headless --service " + service.origin() + " --ingestion " +
+                                          ingestion.baseURL() + " --out '" + out.path().string() + "'",
+                                      &printed);
     ASSERT_EQ(rc, 0) << printed;
     EXPECT_EQ(printed, out.path().string() + "\n");
+    // The program started the telemetry SDK and its crash reporter, both inside the app's home.
+    EXPECT_TRUE(std::filesystem::exists(home / "Library/Application Support/com.dorazadav.ruridurev/Logs.sqlite"));
+    EXPECT_TRUE(std::filesystem::is_directory(home / "Library/Caches/com.zivo.crashreporter.data"));
     const char* names[] = {"0-call", "1-sms", "2-voicemail", "3-history", "4-settings"};
     const char* titles[] = {"Call", "SMS", "Voicemail", "History", "Settings"};
     for (int i = 0; i < 5; ++i) {
