@@ -9,6 +9,7 @@
 #include "platform/foundation/strings.h"
 #include "platform/graphics/color.h"
 #include "platform/mail/mail_compose_controller.h"
+#include "platform/services/url_opener.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
@@ -46,7 +47,10 @@ bool HX_ConnectAppDelegate::useSpotlight() const {
 // The passcode lock never locks until it is built.
 void HX_ConnectAppDelegate::showPasscodeLockIfNeeded() { shell_->record("showPasscodeLockIfNeeded"); }
 
-void HX_ConnectAppDelegate::openApplicationSettings() { shell_->record("openApplicationSettings"); }
+void HX_ConnectAppDelegate::openApplicationSettings() {
+    shell_->record("openApplicationSettings");
+    services::URLOpener::shared()->openURL(services::kOpenSettingsURLString);
+}
 
 void HX_ConnectAppDelegate::setNetworkActivityIndicatorVisible(bool visible) {
     shell_->record(std::string("setNetworkActivityIndicatorVisible ") + (visible ? "1" : "0"));
@@ -152,7 +156,10 @@ void HX_ConnectAppDelegate::stopMonitoringRegions() { shell_->record("stopMonito
 
 void HX_ConnectAppDelegate::removeAccountObservers() { shell_->record("removeAccountObservers"); }
 
-void HX_ConnectAppDelegate::openURL(const std::string& url) { shell_->record("openURL " + url); }
+void HX_ConnectAppDelegate::openURL(const std::string& url) {
+    shell_->record("openURL " + url);
+    services::URLOpener::shared()->openURL(url);
+}
 
 void HX_ConnectAppDelegate::playSound(const std::string& name) { shell_->record("playSound " + name); }
 
