@@ -1,11 +1,15 @@
 #include "app/connect_app_delegate.h"
 
+#include "app/views.h"
+#include "service/vc_messages.h"
+
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/color.h"
 #include "platform/mail/mail_compose_controller.h"
+#include "platform/services/url_opener.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
@@ -43,7 +47,10 @@ bool HX_ConnectAppDelegate::useSpotlight() const {
 // The passcode lock never locks until it is built.
 void HX_ConnectAppDelegate::showPasscodeLockIfNeeded() { shell_->record("showPasscodeLockIfNeeded"); }
 
-void HX_ConnectAppDelegate::openApplicationSettings() { shell_->record("openApplicationSettings"); }
+void HX_ConnectAppDelegate::openApplicationSettings() {
+    shell_->record("openApplicationSettings");
+    services::URLOpener::shared()->openURL(services::kOpenSettingsURLString);
+}
 
 void HX_ConnectAppDelegate::setNetworkActivityIndicatorVisible(bool visible) {
     shell_->record(std::string("setNetworkActivityIndicatorVisible ") + (visible ? "1" : "0"));
@@ -127,9 +134,12 @@ void HX_ConnectAppDelegate::showCallPopup() { shell_->record("showCallPopup"); }
 int HX_ConnectAppDelegate::currentViewIndex() { return shell_->script().currentViewIndex; }
 
 std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::messageListForViewIndex(int index) {
+    // A list a test scripted stands in for the view's own.
     auto lists = shell_->script().messageLists;
-    auto it = lists.find(index);
-    return it == lists.end() ? nullptr : it->second;
+    if (auto it = lists.find(index); it != lists.end()) return it->second;
+    if (auto* root = dynamic_cast<HXMessageListPlaceholderScreen*>(viewControllerForIndex(index).get()))
+        return root->messageList(*this);
+    return nullptr;
 }
 
 void HX_ConnectAppDelegate::setUnreadCount(int64_t count, int forViewIndex) {
@@ -146,7 +156,10 @@ void HX_ConnectAppDelegate::stopMonitoringRegions() { shell_->record("stopMonito
 
 void HX_ConnectAppDelegate::removeAccountObservers() { shell_->record("removeAccountObservers"); }
 
-void HX_ConnectAppDelegate::openURL(const std::string& url) { shell_->record("openURL " + url); }
+void HX_ConnectAppDelegate::openURL(const std::string& url) {
+    shell_->record("openURL " + url);
+    services::URLOpener::shared()->openURL(url);
+}
 
 void HX_ConnectAppDelegate::playSound(const std::string& name) { shell_->record("playSound " + name); }
 
