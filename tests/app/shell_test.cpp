@@ -20,6 +20,7 @@
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/custom_cookie_jar.h"
 #include "service/vc_messages.h"
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/test_support.h"
@@ -235,6 +236,40 @@ TEST_F(Shell, ListViewsCarryTheirMessageListsAndAScriptedListStandsInForThem) {
     auto scripted = std::make_shared<HXMessageListStandIn>();
     app->shell().changeScript([&](HXShellStandIn::Script& s) { s.messageLists[1] = scripted; });
     EXPECT_EQ(app->messageListForViewIndex(1), scripted);
+}
+
+TEST_F(Shell, AccountPrefsSaveEachAccountBesideTheOthersAndSelectingItRestoresThem) {
+    // Without a user name nothing is written.
+    app->setAccount(std::make_shared<HX_Account>());
+    app->updateAccountPrefs();
+    for (const char* key : {"accountInfo", "cookies", "lastNotification"})
+        EXPECT_FALSE(prefs()->dictionaryForKey(key).has_value()) << key;
+
+    storeAccounts({"first@example.test"});
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("second@example.test");
+    account->setHXnumber(std::string("+15550100"));
+    app->setAccount(account);
+    app->setCookieJar(std::make_shared<CustomCookieJar>(
+        std::vector<net::Cookie>{net::Cookie{.name = "SID", .value = "s2", .domain = "127.0.0.1"}}));
+    app->setLastNotification(1'700'000'123);
+    app->updateAccountPrefs();
+    for (const char* key : {"accountInfo", "cookies", "lastNotification"})
+        EXPECT_TRUE(prefs()->dictionaryForKey(key).value_or(Dictionary{}).contains("second@example.test")) << key;
+    EXPECT_TRUE(prefs()->dictionaryForKey("accountInfo")->contains("first@example.test"));
+
+    // A later application object finds the account as it was saved.
+    auto later = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    later->selectAccountForUserName("second@example.test");
+    harness.settle();
+    ASSERT_TRUE(later->account());
+    EXPECT_EQ(later->account()->username(), "second@example.test");
+    EXPECT_EQ(later->account()->HXnumber(), std::optional<std::string>("+15550100"));
+    EXPECT_EQ(later->lastNotification(), 1'700'000'123);
+    ASSERT_TRUE(later->cookieJar());
+    const auto cookies = later->cookieJar()->_cookies();
+    ASSERT_EQ(cookies.size(), 1u);
+    EXPECT_EQ(cookies[0].value, "s2");
 }
 
 TEST_F(Shell, UnreadBadgesOnTabsAndAppIcon) {
