@@ -12,6 +12,7 @@
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/json.h"
+#include "platform/foundation/strings.h"
 #include "platform/graphics/screen_scale.h"
 #include "platform/mail/mail_compose_controller.h"
 #include "service/conversation_email.h"
@@ -156,7 +157,7 @@ TEST(HTMLEscaping, EveryCharacterThatCouldStartMarkup) {
         {"caf\u00e9 \U0001F600", "caf\u00e9 \U0001F600"},
         {"", ""},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(HXHTMLEscaped(in), out) << in;
+    for (const auto& [in, out] : cases) EXPECT_EQ(foundation::htmlEscaped(in), out) << in;
 }
 
 TEST_F(Email, ATextConversationBecomesAPageWithItsFilesAndMarkupStaysText) {
@@ -255,14 +256,14 @@ TEST_F(Email, AGroupListsItsMembersAndSignedOutUndatedMessagesHaveNoDate) {
     EXPECT_EQ(mail.get("subject").stringValue(), "SMS Conversation with Ann & Ben");
     const std::string first = PhoneExtensions::formattedPhoneNumberFromString("+15550100");
     const std::string second = PhoneExtensions::formattedPhoneNumberFromString("+15550101");
-    EXPECT_NE(html.find("Ann &amp; Ben<br /><span style='font-weight:normal'>" + HXHTMLEscaped(first) + "<br /> " +
-                        HXHTMLEscaped(second) + "</span>"),
+    EXPECT_NE(html.find("Ann &amp; Ben<br /><span style='font-weight:normal'>" + foundation::htmlEscaped(first) +
+                        "<br /> " + foundation::htmlEscaped(second) + "</span>"),
               std::string::npos)
         << html;
     foundation::DateFormatter formatter;
     formatter.setDateStyle(foundation::DateFormatter::Style::Short);
     formatter.setTimeStyle(foundation::DateFormatter::Style::Short);
-    const std::string time = HXHTMLEscaped(formatter.string(foundation::Date{1'760'000'100.0}));
+    const std::string time = foundation::htmlEscaped(formatter.string(foundation::Date{1'760'000'100.0}));
     EXPECT_NE(html.find("<div class='date'>" + time + "<br />Ann &lt;3</div>"), std::string::npos) << html;
     EXPECT_NE(html.find("<div class='date'>Yesterday &lt;3</div>"), std::string::npos);
 
