@@ -10,6 +10,7 @@
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/net/transport.h"
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -86,6 +87,8 @@ struct MasterList : ::testing::Test {
     toolkit::testing::Harness harness{toolkit::ScreenProfile::iPad()};
     Home home;
     std::shared_ptr<ScreensWithLoginPanel> screens = std::make_shared<ScreensWithLoginPanel>();
+    // A service for the tests that load; it stops after the application object has gone.
+    std::unique_ptr<emulator::Emulator> service;
     std::shared_ptr<HX_ConnectAppDelegate_iPad> app;
 
     void SetUp() override {
@@ -96,6 +99,9 @@ struct MasterList : ::testing::Test {
     void TearDown() override {
         harness.clock().runUntilIdle();
         app.reset();
+        // Closes the connections the transport keeps, so the service stops at once.
+        if (service) net::Transport::setShared(nullptr);
+        service.reset();
         toolkit::Device::current().reset();
     }
     void launch() {
@@ -229,9 +235,9 @@ TEST_F(MasterList, KeyCommandsFollowTheCurrentView) {
 
     // The screens hand the keyboard back to the list; its commands then drive it. The refresh
     // reloads the shown list from the service's first page.
-    emulator::Emulator service;
-    ASSERT_TRUE(service.start().ok());
-    app->webClient().endpoints = HXEndpoints::allAt(service.origin());
+    service = std::make_unique<emulator::Emulator>();
+    ASSERT_TRUE(service->start().ok());
+    app->webClient().endpoints = HXEndpoints::allAt(service->origin());
     auto account = std::make_shared<HX_Account>();
     account->setUsername("ann@example.test");
     account->setAuthV2("session");
@@ -247,7 +253,7 @@ TEST_F(MasterList, KeyCommandsFollowTheCurrentView) {
     EXPECT_EQ(detail(), app->viewControllerForViewType(2).get());
     auto listRequests = [&] {
         std::vector<std::string> bodies;
-        for (const auto& r : service.requests())
+        for (const auto& r : service->requests())
             if (r.path.ends_with("api2thread/list")) bodies.push_back(r.body);
         return bodies;
     };
