@@ -1,11 +1,15 @@
-// The app as a program: the application object in its phone form, with its window. Headless, it
-// launches, waits for the service's first reachability report, visits each view, writes a PNG
-// snapshot and an outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect --headless [--service ORIGIN] [--out DIR] [--seconds S]
+// The app as a program: the application object in its phone form, with its window. With a
+// display it runs in a desktop window until the window is closed (F6 writes a screenshot into
+// the out folder and prints its path). Headless (no display, or --headless), it launches, waits
+// for the service's first reachability report, visits each view, writes a PNG snapshot and an
+// outline of each into a folder it prints, saves as at termination and exits.
+//   hx_connect [--headless] [--service ORIGIN] [--out DIR] [--seconds S] [--input FILE]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
-// built-in hosts stay.
+// built-in hosts stay. FILE is input played into the window once the app has heard the service's
+// first reachability report (see platform/window/input_script.h), for tests.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,11 +17,13 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/window.h"
+#include "platform/window/front_end.h"
 #include "service/reachability.h"
 #include "service/request_machinery.h"
 #include "ui/shell/ui_screens.h"
@@ -29,11 +35,19 @@ struct Options {
     std::string service;
     std::filesystem::path out;
     double seconds = 5;
+    std::filesystem::path input;
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: hx_connect --headless [--service ORIGIN] [--out DIR] [--seconds S]\n");
+    std::fprintf(stderr,
+                 "usage: hx_connect [--headless] [--service ORIGIN] [--out DIR] [--seconds S] [--input FILE]\n");
     return 2;
+}
+
+bool displayPresent() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* v = std::getenv(name); v && *v) return true;
+    return false;
 }
 
 // Runs the main loop until done() or the time is up (real time: the app talks to a real service).
@@ -47,6 +61,52 @@ bool runLoopUntil(F done, double seconds) {
     return true;
 }
 
+// The desktop window until it is closed, then the save of termination.
+int runInWindow(HX_ConnectAppDelegate_iPhone& app, toolkit::Window& window, const Options& options) {
+    windowing::FrontEndOptions frontEndOptions;
+    frontEndOptions.title = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
+    frontEndOptions.screenshotDirectory = options.out;
+    frontEndOptions.hooks = {[&app] { app.applicationDidReceiveMemoryWarning(); },
+                             [&app] { app.applicationDidEnterBackground(); },
+                             [&app] { app.applicationWillEnterForeground(); }};
+    frontEndOptions.screenshotSaved = [](const std::filesystem::path& path) {
+        std::printf("%s\n", path.c_str());
+        std::fflush(stdout);
+    };
+    if (!options.input.empty()) {
+        auto text = foundation::files::readData(options.input);
+        if (!text.ok()) {
+            std::fprintf(stderr, "hx_connect: cannot read %s\n", options.input.c_str());
+            return 1;
+        }
+        auto script = windowing::parseInputScript(std::string(text->begin(), text->end()));
+        if (!script.ok()) {
+            std::fprintf(stderr, "hx_connect: %s: %s\n", options.input.c_str(),
+                         script.error().localizedDescription().c_str());
+            return 2;
+        }
+        frontEndOptions.script = std::move(*script);
+        frontEndOptions.scriptReady = [&app] { return app.webClient().firstReachabilityHandled; };
+        frontEndOptions.scriptReadyTimeout = options.seconds;
+    }
+    auto frontEnd = windowing::FrontEnd::open(window, std::move(frontEndOptions));
+    if (!frontEnd.ok()) {
+        std::fprintf(stderr, "hx_connect: %s\n", frontEnd.error().localizedDescription().c_str());
+        return 1;
+    }
+    std::fprintf(stderr,
+                 "hx_connect: F1 shake, F2 rotate, F3 light/dark, F4 memory warning, F5 background/foreground, "
+                 "F6 screenshot into %s\n",
+                 options.out.c_str());
+    const auto status = (*frontEnd)->run();
+    app.applicationWillTerminate();
+    if (!status) {
+        std::fprintf(stderr, "hx_connect: %s\n", status.error().localizedDescription().c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,20 +116,18 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--out" || arg == "--seconds") {
+        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--input") {
             const char* v = value();
             if (!v) return usage();
             if (arg == "--service") options.service = v;
             if (arg == "--out") options.out = v;
             if (arg == "--seconds") options.seconds = std::atof(v);
+            if (arg == "--input") options.input = v;
         } else {
             return usage();
         }
     }
-    if (!options.headless) {
-        std::fprintf(stderr, "hx_connect: only the headless run is available; pass --headless\n");
-        return 2;
-    }
+    if (!options.headless && !displayPresent()) options.headless = true;
     if (options.out.empty()) options.out = foundation::temporaryDirectory() / "run";
     std::error_code ec;
     std::filesystem::create_directories(options.out, ec);
@@ -93,6 +151,11 @@ int main(int argc, char** argv) {
         if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()))
             dispatch::Queue::main()->async(
                 [app, reach] { app->reachabilityChanged(reach->currentReachabilityStatus()); });
+    }
+    if (!options.headless) {
+        const int rc = runInWindow(*app, window, options);
+        HXApplicationModel::setSharedDelegate(nullptr);
+        return rc;
     }
     if (!runLoopUntil([&] { return app->webClient().firstReachabilityHandled; }, options.seconds))
         std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);
