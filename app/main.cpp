@@ -28,6 +28,12 @@
 #include "service/request_machinery.h"
 #include "ui/shell/ui_screens.h"
 
+#if defined(HX_SANITIZER_ADDRESS)
+// Starting the desktop window's video opens the message bus, whose library keeps a buffer of its
+// own until the process ends: only a program may shut that library down, and SDL leaves it up.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
+#endif
+
 namespace {
 
 struct Options {

@@ -50,7 +50,9 @@ FrontEnd::~FrontEnd() {
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
-    if (videoStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    // SDL serves this window alone: ending it whole also closes the message-bus connection its
+    // video start opened.
+    if (videoStarted_) SDL_Quit();
 }
 
 foundation::Result<std::unique_ptr<FrontEnd>> FrontEnd::open(toolkit::Window& window, FrontEndOptions options) {
@@ -69,7 +71,9 @@ foundation::Status FrontEnd::create() {
                                static_cast<int>(std::lround(bounds.height() * profile.scale)), SDL_WINDOW_SHOWN);
     if (!window_) return sdlError("cannot open a window");
     fitWindowToProfile();
-    // The software renderer gives the same pixels on every machine, display or not.
+    // The software renderer gives the same pixels on every machine, display or not; its surface
+    // stays the window's own framebuffer rather than a texture of a graphics driver.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (!renderer_) return sdlError("cannot draw into the window");
     return {};
