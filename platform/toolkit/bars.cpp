@@ -49,9 +49,11 @@ void Toolbar::layoutSubviews() {
             fixed += views_[i]->frame().width();
     }
     size_t gaps = items_.empty() ? 0 : items_.size() - 1;
-    double room = b.width() - 2 * kEdgeMargin - fixed - kItemGap * static_cast<double>(gaps);
+    // Items keep clear of the rounded corners and the sensor housing in landscape.
+    const EdgeInsets safe = safeAreaInsets();
+    double room = b.width() - safe.left - safe.right - 2 * kEdgeMargin - fixed - kItemGap * static_cast<double>(gaps);
     double share = flexible > 0 ? std::max(0.0, room / flexible) : 0;
-    double x = kEdgeMargin;
+    double x = safe.left + kEdgeMargin;
     for (size_t i = 0; i < items_.size(); ++i) {
         const auto& item = items_[i];
         if (item->systemItem == SystemItem::FlexibleSpace) {

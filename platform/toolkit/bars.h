@@ -31,6 +31,8 @@ public:
     Size sizeThatFits(Size size) const override { return {size.width > 0 ? size.width : bounds().width(), kHeight}; }
     // Fixed items keep their width; flexible spaces share what is left equally.
     void layoutSubviews() override;
+    // The bar's chrome: a subclass with a drawing of its own draws instead of it.
+    void draw(graphics::GraphicsContext& context, const Rect& rect) override;
 
 private:
     std::vector<BarButtonItemPtr> items_;

@@ -5,46 +5,12 @@
 #include <algorithm>
 
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/event.h"
 #include "platform/toolkit/main_thread.h"
 #include "platform/toolkit/window.h"
 
 namespace toolkit {
-
-namespace {
-
-// One touchable item of a bar: a bar button item, the back button or a tab. A touch that ends
-// inside it runs its action.
-class BarItemView : public View {
-public:
-    BarItemView(std::string cls, std::string text, std::function<void()> action, bool enabled = true)
-        : cls_(std::move(cls)), text_(std::move(text)), action_(std::move(action)), enabled_(enabled) {
-        accessibility().isElement = true;
-        accessibility().traits = kTraitButton;
-    }
-    std::string className() const override { return cls_; }
-    std::string outlineText() const override { return text_; }
-    std::string outlineState() const override { return enabled_ ? "" : "disabled"; }
-    std::string accessibilityLabel() const override {
-        return accessibility().label.empty() ? text_ : accessibility().label;
-    }
-    View* hitTest(Point p, const Event* e) override { return enabled_ ? View::hitTest(p, e) : nullptr; }
-    void touchesBegan(const TouchSet&, const Event*) override {}
-    void touchesMoved(const TouchSet&, const Event*) override {}
-    void touchesCancelled(const TouchSet&, const Event*) override {}
-    void touchesEnded(const TouchSet& touches, const Event*) override {
-        if (!touches.empty() && bounds().contains(touches[0]->locationInView(this)) && action_) action_();
-    }
-
-private:
-    std::string cls_, text_;
-    std::function<void()> action_;
-    bool enabled_;
-};
-
-double itemWidth(const std::string& text) { return std::max(44.0, 10.0 * static_cast<double>(text.size()) + 16); }
-
-}  // namespace
 
 ViewPtr makeBarItemView(const BarButtonItemPtr& item) {
     if (item->customView) return item->customView;
@@ -57,9 +23,10 @@ ViewPtr makeBarItemView(const BarButtonItemPtr& item) {
             if (auto i = weak.lock()) i->tap();
         },
         item->enabled);
+    v->setItem(item);
     if (!item->accessibilityLabel.empty()) v->accessibility().label = item->accessibilityLabel;
     v->setTag(item->tag);
-    v->setFrame(Rect(0, 0, item->width > 0 ? item->width : itemWidth(text), NavigationBar::kHeight));
+    v->setFrame(Rect(0, 0, item->width > 0 ? item->width : v->preferredWidth(), NavigationBar::kHeight));
     return v;
 }
 
@@ -98,7 +65,11 @@ void NavigationBar::update() {
         NavigationController* nav = owner_;
         auto v = std::make_shared<BarItemView>("BackButton", *back, [nav] { nav->popViewController(true); });
         v->accessibility().label = back->empty() ? "Back" : *back;
-        v->setFrame(Rect(0, 0, itemWidth(*back) + 12, kHeight));
+        BarItemLook look;
+        look.kind = BarItemLook::Kind::back;
+        look.title = *back;
+        v->setLook(std::move(look));
+        v->setFrame(Rect(0, 0, v->preferredWidth(), kHeight));
         itemViews_.push_back(v);
     }
     for (auto& item : top->leftBarButtonItems)
@@ -119,25 +90,53 @@ void NavigationBar::layoutSubviews() {
     NavigationItem* top = topItem();
     if (!top) return;
     double h = bounds().height();
-    double x = 8;
+    // Items keep clear of the rounded corners and the sensor housing in landscape.
+    const EdgeInsets safe = safeAreaInsets();
+    // The bar's own items take touches over its whole height (compact bars too); custom views
+    // keep theirs.
+    auto place = [&](const ViewPtr& v, double x) {
+        const Rect f = v->frame();
+        const double height = dynamic_cast<BarItemView*>(v.get()) ? h : f.height();
+        v->setFrame(Rect(x, (h - height) / 2, f.width(), height));
+    };
+    double x = safe.left + 8;
     size_t lefts = itemViews_.size() - top->rightBarButtonItems.size();
     for (size_t i = 0; i < lefts; ++i) {
-        Rect f = itemViews_[i]->frame();
-        itemViews_[i]->setFrame(Rect(x, (h - f.height()) / 2, f.width(), f.height()));
-        x += f.width() + 8;
+        place(itemViews_[i], x);
+        x += itemViews_[i]->frame().width() + 8;
     }
-    double right = bounds().width() - 8;
+    double right = bounds().width() - safe.right - 8;
     for (size_t i = lefts; i < itemViews_.size(); ++i) {
-        Rect f = itemViews_[i]->frame();
-        right -= f.width();
-        itemViews_[i]->setFrame(Rect(right, (h - f.height()) / 2, f.width(), f.height()));
+        right -= itemViews_[i]->frame().width();
+        place(itemViews_[i], right);
         right -= 8;
     }
     if (titleView_) {
-        Rect f = titleView_->frame();
-        titleView_->setCenter({bounds().width() / 2, h / 2});
-        (void)f;
+        // Centred where the items leave room, else as near the centre as they allow, and never
+        // wider than the room, so that it covers no item.
+        const Rect area = titleArea();
+        const Rect f = titleView_->frame();
+        const double w = std::min(f.width(), area.width());
+        const double left = std::clamp(bounds().midX() - w / 2, area.minX(), area.maxX() - w);
+        titleView_->setFrame(Rect(left, (h - f.height()) / 2, w, f.height()));
     }
+}
+
+Rect NavigationBar::titleArea() const {
+    const Rect b = bounds();
+    const EdgeInsets safe = safeAreaInsets();
+    double left = b.minX() + safe.left + 8, right = b.maxX() - safe.right - 8;
+    const NavigationItem* top = topItem();
+    const size_t rights = top ? std::min(top->rightBarButtonItems.size(), itemViews_.size()) : 0;
+    for (size_t i = 0; i < itemViews_.size(); ++i) {
+        if (itemViews_[i]->isHidden()) continue;
+        const Rect f = itemViews_[i]->frame();
+        if (i < itemViews_.size() - rights)
+            left = std::max(left, f.maxX() + 8);
+        else
+            right = std::min(right, f.minX() - 8);
+    }
+    return Rect(left, b.minY(), std::max(0.0, right - left), b.height());
 }
 
 std::string NavigationBar::outlineText() const {
@@ -320,6 +319,14 @@ void TabBar::update() {
         if (i == owner_->selectedIndex()) text = "*" + text;
         TabBarController* owner = owner_;
         auto b = std::make_shared<BarItemView>("TabBarButton", text, [owner, i] { owner->userSelect(i); });
+        BarItemLook look;
+        look.kind = BarItemLook::Kind::tab;
+        look.title = item.title.empty() ? tabs[i]->title() : item.title;
+        look.image = item.image;
+        look.selectedImage = item.selectedImage;
+        look.selected = i == owner_->selectedIndex();
+        look.badge = item.badgeValue;
+        b->setLook(std::move(look));
         buttons_.push_back(b);
         addSubview(b);
     }
@@ -328,8 +335,10 @@ void TabBar::update() {
 
 void TabBar::layoutSubviews() {
     if (buttons_.empty()) return;
-    double w = bounds().width() / static_cast<double>(buttons_.size());
-    for (size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setFrame(Rect(w * static_cast<double>(i), 0, w, kHeight));
+    const EdgeInsets safe = safeAreaInsets();
+    double w = std::max(0.0, bounds().width() - safe.left - safe.right) / static_cast<double>(buttons_.size());
+    for (size_t i = 0; i < buttons_.size(); ++i)
+        buttons_[i]->setFrame(Rect(safe.left + w * static_cast<double>(i), 0, w, kHeight));
 }
 
 std::string TabBar::outlineText() const { return {}; }

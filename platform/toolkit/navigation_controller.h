@@ -38,6 +38,8 @@ public:
     std::string outlineText() const override;
     // The item views and the back button, for hit-testing and taps.
     const std::vector<ViewPtr>& itemViews() const { return itemViews_; }
+    // The part of the bar between its left and right items, where the title (or title view) goes.
+    Rect titleArea() const;
     void layoutSubviews() override;
 
 private:

@@ -10,7 +10,10 @@
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/screen_scale.h"
 #include "platform/graphics/text_layout.h"
+#include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/renderer_bars.h"
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/window.h"
 
@@ -165,6 +168,9 @@ void drawOwnLook(View& view, GraphicsContext& c) {
     if (auto* progress = dynamic_cast<ProgressView*>(&view)) return drawProgress(*progress, c);
     if (auto* spinner = dynamic_cast<ActivityIndicatorView*>(&view)) return drawSpinner(*spinner, c);
     if (auto* button = dynamic_cast<Button*>(&view)) return drawButtonBackground(*button, c);
+    if (auto* item = dynamic_cast<BarItemView*>(&view)) return drawBarItem(*item, c);
+    if (auto* bar = dynamic_cast<NavigationBar*>(&view)) return drawNavigationBar(*bar, c);
+    if (auto* bar = dynamic_cast<TabBar*>(&view)) return drawTabBar(*bar, c);
 }
 
 void drawShape(const ShapeLayer& shape, GraphicsContext& c) {

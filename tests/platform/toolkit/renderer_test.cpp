@@ -10,7 +10,7 @@
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/window.h"
-#include "tests/support/test_support.h"
+#include "tests/platform/toolkit/snapshot_support.h"
 
 using namespace toolkit;
 using RGBA8 = std::array<uint8_t, 4>;
@@ -27,18 +27,9 @@ std::shared_ptr<View> box(Rect frame, const Color& colour) {
 
 RGBA8 at(const graphics::Bitmap& b, int x, int y) { return b.rgbaAt(x, y); }
 
-std::filesystem::path golden(const std::string& name) {
-    return hxtest::sourceDir() / "tests" / "platform" / "toolkit" / "snapshots" / (name + ".png");
-}
-
-std::filesystem::path failures() {
-    return std::filesystem::path(HX_BINARY_DIR) / "tests" / "platform" / "toolkit" / "snapshot-failures";
-}
-
-struct UsingFonts {
-    UsingFonts() { setTextMeasurer(&FontTextMeasurer::shared()); }
-    ~UsingFonts() { setTextMeasurer(nullptr); }
-};
+using toolkit_snapshots::failures;
+using toolkit_snapshots::golden;
+using toolkit_snapshots::UsingFonts;
 
 }  // namespace
 
