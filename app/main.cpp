@@ -5,13 +5,15 @@
 // outline of each into a folder it prints, saves as at termination and exits.
 //   hx_connect [--headless] [--service ORIGIN] [--out DIR] [--seconds S] [--input FILE]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
-// built-in hosts stay. FILE is input played into the window once the app has heard the service's
-// first reachability report (see platform/window/input_script.h), for tests.
+// built-in hosts stay. FILE is input played into the window (platform/window/input_script.h), for
+// tests; the app is idle to it once it has heard the service's first reachability report and no
+// request is under way, and each of its waits lasts at most S seconds.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 
 #include "app/connect_app_delegate_iphone.h"
@@ -92,8 +94,12 @@ int runInWindow(HX_ConnectAppDelegate_iPhone& app, toolkit::Window& window, cons
             return 2;
         }
         frontEndOptions.script = std::move(*script);
-        frontEndOptions.scriptReady = [&app] { return app.webClient().firstReachabilityHandled; };
-        frontEndOptions.scriptReadyTimeout = options.seconds;
+        frontEndOptions.idle = [&app] {
+            auto& web = app.webClient();
+            std::lock_guard lock(web.urlDataLock);
+            return web.firstReachabilityHandled && web.urlData.empty();
+        };
+        frontEndOptions.waitTimeout = options.seconds;
     }
     auto frontEnd = windowing::FrontEnd::open(window, std::move(frontEndOptions));
     if (!frontEnd.ok()) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
@@ -25,6 +26,8 @@ namespace {
 constexpr double kPointsPerWheelNotch = 40;
 // Screenshots never overwrite an earlier one; past this many the folder wants emptying.
 constexpr int kMaxScreenshots = 10000;
+// wait-idle: a tenth of a second of idle frames at the usual rate.
+constexpr int kIdleFrames = 6;
 
 foundation::Error sdlError(const std::string& what) {
     return windowError(kWindowDisplayError, what + ": " + SDL_GetError());
@@ -309,27 +312,73 @@ foundation::Status FrontEnd::saveScreenshot() {
     return {};
 }
 
+toolkit::View* FrontEnd::findVisible(const std::string& label) {
+    toolkit::flushLayout();
+    toolkit::View* found = nullptr;
+    std::function<void(toolkit::View&)> visit = [&](toolkit::View& view) {
+        if (view.isHidden() || view.alpha() < 0.01) return;
+        if (view.outlineText() == label || view.accessibilityLabel() == label ||
+            view.accessibility().identifier == label)
+            found = &view;
+        // Later subviews are in front.
+        for (const auto& sub : std::vector<toolkit::ViewPtr>(view.subviews())) visit(*sub);
+    };
+    visit(toolkitWindow_);
+    return found;
+}
+
+void FrontEnd::stopScript(const InputStep& step, const std::string& why) {
+    std::fprintf(stderr, "hx window: input line %d: %s\n", step.line, why.c_str());
+    if (!failure_) failure_ = windowError(kWindowScriptError, "line " + std::to_string(step.line) + ": " + why);
+    nextStep_ = options_.script.size();
+    closed_ = true;
+}
+
 void FrontEnd::playScript() {
-    if (nextStep_ >= options_.script.size()) return;
+    if (closed_ || nextStep_ >= options_.script.size()) return;
     if (waitFrames_ > 0) {
         --waitFrames_;
         return;
     }
-    if (nextStep_ == 0 && options_.scriptReady && !options_.scriptReady()) {
+    InputStep step = options_.script[nextStep_];
+    if (step.kind == InputStep::WaitFor || step.kind == InputStep::WaitGone || step.kind == InputStep::WaitIdle) {
+        bool done = false;
+        if (step.kind == InputStep::WaitIdle) {
+            // Idle for a few frames running: a request that ends often starts the next one.
+            idleFrames_ = !options_.idle || options_.idle() ? idleFrames_ + 1 : 0;
+            done = idleFrames_ >= kIdleFrames;
+        } else {
+            done = (findVisible(step.text) != nullptr) == (step.kind == InputStep::WaitFor);
+        }
         const double now = dispatch::clock().now();
-        if (scriptStart_ < 0) scriptStart_ = now;
-        if (now - scriptStart_ < options_.scriptReadyTimeout) return;
-        std::fprintf(stderr, "hx window: not ready within %.1f s; playing the input anyway\n",
-                     options_.scriptReadyTimeout);
-        options_.scriptReady = nullptr;
+        if (done) {
+            ++nextStep_;
+            waitStart_ = -1;
+            idleFrames_ = 0;
+        } else if (waitStart_ < 0) {
+            waitStart_ = now;
+        } else if (now - waitStart_ >= options_.waitTimeout) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.1f", options_.waitTimeout);
+            stopScript(step, std::string(step.kind == InputStep::WaitIdle  ? "the application was not idle"
+                                         : step.kind == InputStep::WaitFor ? "\"" + step.text + "\" did not appear"
+                                                                           : "\"" + step.text + "\" did not go") +
+                                 " within " + seconds + " s");
+        }
+        return;
     }
-    const InputStep& step = options_.script[nextStep_++];
+    ++nextStep_;
     if (step.kind == InputStep::Frames) {
         waitFrames_ = step.frames;
         return;
     }
+    if (step.kind == InputStep::ClickOn) {
+        toolkit::View* view = findVisible(step.text);
+        if (!view) return stopScript(step, "no visible view \"" + step.text + "\"");
+        step.point = view->convertPointTo({view->bounds().midX(), view->bounds().midY()}, nullptr);
+    }
     for (SDL_Event event : eventsForStep(step, pointsToPixels(), windowID(), scriptPoint_)) {
-        if (SDL_PushEvent(&event) < 0 && !failure_) failure_ = sdlError("cannot play the input");
+        if (SDL_PushEvent(&event) < 0) return stopScript(step, std::string("cannot play the input: ") + SDL_GetError());
     }
 }
 

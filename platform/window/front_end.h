@@ -31,11 +31,12 @@ struct FrontEndOptions {
     std::filesystem::path screenshotDirectory;
     ApplicationHooks hooks;
     std::function<void(const std::filesystem::path&)> screenshotSaved;
-    // Input played one step per frame once scriptReady() answers true, or once
-    // scriptReadyTimeout seconds of the process clock have passed without it.
+    // Input played one step per frame (see input_script.h). Each of its waits gives up after
+    // waitTimeout seconds of the process clock; idle answers wait-idle (without it the
+    // application counts as idle).
     std::vector<InputStep> script;
-    std::function<bool()> scriptReady;
-    double scriptReadyTimeout = 10;
+    std::function<bool()> idle;
+    double waitTimeout = 10;
     int framesPerSecond = 60;
 };
 
@@ -62,6 +63,10 @@ public:
     foundation::Status run();
 
     bool isClosed() const { return closed_; }
+    // Why a played script stopped short (it then closes the window).
+    const std::optional<foundation::Error>& failure() const { return failure_; }
+    // The front-most visible view whose text, accessibility label or identifier is label.
+    toolkit::View* findVisible(const std::string& label);
     bool scriptFinished() const { return nextStep_ >= options_.script.size() && waitFrames_ == 0; }
     Uint32 windowID() const;
     // Window coordinates per screen point.
@@ -78,6 +83,7 @@ private:
     void handleKey(const SDL_KeyboardEvent& key);
     void handleWheel(const SDL_MouseWheelEvent& wheel);
     void playScript();
+    void stopScript(const InputStep& step, const std::string& why);
     foundation::Status saveScreenshot();
 
     toolkit::Window& toolkitWindow_;
@@ -95,7 +101,8 @@ private:
     std::vector<std::filesystem::path> screenshots_;
     size_t nextStep_ = 0;
     int waitFrames_ = 0;
-    double scriptStart_ = -1;
+    double waitStart_ = -1;
+    int idleFrames_ = 0;
     toolkit::Point scriptPoint_;
     std::optional<foundation::Error> failure_;
 };

@@ -67,6 +67,7 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
         const auto w = words(line);
         if (w.empty() || w[0][0] == '#') continue;
         InputStep step;
+        step.line = number;
         const std::string& verb = w[0];
         if (verb == "click" || verb == "press" || verb == "release" || verb == "wheel") {
             step.kind = verb == "click"   ? InputStep::Click
@@ -79,21 +80,25 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
             step.kind = InputStep::Key;
             if (w.size() != 2 || !parseKey(w[1], step.key, step.modifiers))
                 return fail("\"key\" takes one key name, optionally after ctrl+, alt+ or shift+");
-        } else if (verb == "text") {
-            step.kind = InputStep::Text;
+        } else if (verb == "text" || verb == "click-on" || verb == "wait-for" || verb == "wait-gone") {
+            step.kind = verb == "text"       ? InputStep::Text
+                        : verb == "click-on" ? InputStep::ClickOn
+                        : verb == "wait-for" ? InputStep::WaitFor
+                                             : InputStep::WaitGone;
             // Everything after the one separating space, spaces included.
-            const size_t at = line.find("text") + 4;
+            const size_t at = line.find(verb) + verb.size();
             step.text = at < line.size() ? line.substr(at + 1) : std::string();
-            if (step.text.empty()) return fail("\"text\" needs something to type");
+            if (step.text.empty())
+                return fail("\"" + verb + "\" needs " + (verb == "text" ? "something to type" : "a label"));
         } else if (verb == "frames") {
             step.kind = InputStep::Frames;
             double n = 0;
             if (w.size() != 2 || !parseNumber(w[1], n) || n != std::floor(n) || n < 1 || n > kMaxFrames)
                 return fail("\"frames\" takes a whole number from 1 to " + std::to_string(kMaxFrames));
             step.frames = static_cast<int>(n);
-        } else if (verb == "close") {
-            if (w.size() != 1) return fail("\"close\" takes nothing");
-            step.kind = InputStep::Close;
+        } else if (verb == "close" || verb == "wait-idle") {
+            if (w.size() != 1) return fail("\"" + verb + "\" takes nothing");
+            step.kind = verb == "close" ? InputStep::Close : InputStep::WaitIdle;
         } else {
             return fail("unknown step \"" + verb + "\"");
         }
@@ -129,6 +134,7 @@ std::vector<SDL_Event> eventsForStep(const InputStep& step, double pointsToPixel
     };
     switch (step.kind) {
         case InputStep::Click:
+        case InputStep::ClickOn:
             button(SDL_MOUSEBUTTONDOWN, step.point);
             button(SDL_MOUSEBUTTONUP, step.point);
             lastPoint = step.point;
@@ -193,6 +199,9 @@ std::vector<SDL_Event> eventsForStep(const InputStep& step, double pointsToPixel
             break;
         }
         case InputStep::Frames:
+        case InputStep::WaitFor:
+        case InputStep::WaitGone:
+        case InputStep::WaitIdle:
             break;
     }
     return events;

@@ -99,6 +99,9 @@ protected:
     void SetUp() override { setenv("SDL_VIDEODRIVER", "offscreen", 1); }
 
     void open(const toolkit::ScreenProfile& profile, windowing::FrontEndOptions options = {}) {
+        // One harness at a time: each installs its virtual clock and puts back the one before.
+        frontEnd.reset();
+        harness.reset();
         harness = std::make_unique<toolkit::testing::Harness>(profile);
         screen = std::make_shared<Screen>();
         harness->setRoot(screen);
@@ -338,21 +341,27 @@ TEST_F(WindowFrontEnd, AScreenshotThatCannotBeWrittenIsAnError) {
     EXPECT_TRUE(frontEnd->screenshots().empty());
 }
 
-TEST_F(WindowFrontEnd, AScriptWaitsUntilReadyThenPlaysOneStepAFrame) {
-    bool ready = false;
+TEST_F(WindowFrontEnd, AScriptPlaysOneStepAFrameOnceTheApplicationIsIdleForAWhile) {
+    bool idle = false;
     windowing::FrontEndOptions options;
-    auto script = windowing::parseInputScript("click 50 20\nframes 2\nclick 50 20\nkey F6\nclose\n");
+    auto script = windowing::parseInputScript("wait-idle\nclick 50 20\nframes 2\nclick 50 20\nkey F6\nclose\n");
     ASSERT_TRUE(script.ok());
     options.script = *script;
-    options.scriptReady = [&] { return ready; };
-    options.scriptReadyTimeout = 5;
+    options.idle = [&] { return idle; };
+    options.waitTimeout = 5;
     open(smallProfile(), std::move(options));
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         frontEnd->frame();
         harness->advance(0.5);
     }
+    // Idle, busy again, then idle for six frames running.
+    idle = true;
+    for (int i = 0; i < 5; ++i) frontEnd->frame();
+    idle = false;
+    frontEnd->frame();
+    idle = true;
+    for (int i = 0; i < 6; ++i) frontEnd->frame();
     EXPECT_EQ(screen->taps, 0);
-    ready = true;
     frontEnd->frame();
     EXPECT_EQ(screen->taps, 1);
     frontEnd->frame();  // frames 2
@@ -368,23 +377,69 @@ TEST_F(WindowFrontEnd, AScriptWaitsUntilReadyThenPlaysOneStepAFrame) {
     frontEnd->frame();
     EXPECT_TRUE(frontEnd->isClosed());
     EXPECT_TRUE(frontEnd->scriptFinished());
+    EXPECT_FALSE(frontEnd->failure());
 }
 
-TEST_F(WindowFrontEnd, AScriptWhoseAppNeverGetsReadyPlaysAfterItsTimeOut) {
+TEST_F(WindowFrontEnd, ViewsAreClickedAndAwaitedByTheirLabels) {
     windowing::FrontEndOptions options;
-    auto script = windowing::parseInputScript("click 50 20\n");
+    auto script = windowing::parseInputScript("wait-for Email\nclick-on Email\ntext a@b\nwait-gone Email\nclose\n");
     ASSERT_TRUE(script.ok());
     options.script = *script;
-    options.scriptReady = [] { return false; };
-    options.scriptReadyTimeout = 2;
     open(smallProfile(), std::move(options));
+    screen->field->setHidden(true);
+    screen->field->accessibility().identifier = "Email";
+    for (int i = 0; i < 3; ++i) frontEnd->frame();
+    EXPECT_FALSE(toolkit::firstResponder());
+    screen->field->setHidden(false);
+    frontEnd->frame();  // it appeared
+    frontEnd->frame();  // the click
+    ASSERT_EQ(toolkit::firstResponder(), screen->field.get());
     frontEnd->frame();
-    harness->advance(1.9);
-    frontEnd->frame();
-    EXPECT_EQ(screen->taps, 0);
-    harness->advance(0.2);
-    frontEnd->frame();
-    EXPECT_EQ(screen->taps, 1);
+    EXPECT_EQ(screen->field->text(), "a@b");
+    for (int i = 0; i < 3; ++i) frontEnd->frame();
+    EXPECT_FALSE(frontEnd->isClosed());
+    screen->field->setHidden(true);
+    frontEnd->frame();  // it went
+    frontEnd->frame();  // close
+    EXPECT_TRUE(frontEnd->isClosed());
+    EXPECT_FALSE(frontEnd->failure());
+}
+
+TEST_F(WindowFrontEnd, AWaitThatRunsOutOrAMissingLabelStopsTheScriptNamingItsLine) {
+    struct Case {
+        std::string script;
+        std::string message;
+        int framesBeforeFailing;
+    };
+    const std::vector<Case> cases{
+        {"# waits\nwait-for Nothing\nclick 50 20\n", "line 2: \"Nothing\" did not appear within 2.0 s", 3},
+        {"wait-gone Email\nclick 50 20\n", "line 1: \"Email\" did not go within 2.0 s", 3},
+        {"wait-idle\nclick 50 20\n", "line 1: the application was not idle within 2.0 s", 3},
+        {"click-on Nothing\nclick 50 20\n", "line 1: no visible view \"Nothing\"", 0},
+    };
+    for (const auto& c : cases) {
+        windowing::FrontEndOptions options;
+        auto script = windowing::parseInputScript(c.script);
+        ASSERT_TRUE(script.ok());
+        options.script = *script;
+        options.idle = [] { return false; };
+        options.waitTimeout = 2;
+        open(smallProfile(), std::move(options));
+        screen->field->accessibility().identifier = "Email";
+        // A wait starts at its first frame and gives up at the first frame past the time-out.
+        for (int i = 0; i < c.framesBeforeFailing; ++i) {
+            frontEnd->frame();
+            harness->advance(0.9);
+        }
+        EXPECT_FALSE(frontEnd->isClosed()) << c.script;
+        frontEnd->frame();
+        ASSERT_TRUE(frontEnd->isClosed()) << c.script;
+        ASSERT_TRUE(frontEnd->failure()) << c.script;
+        EXPECT_EQ(frontEnd->failure()->code, windowing::kWindowScriptError);
+        EXPECT_EQ(frontEnd->failure()->localizedDescription(), c.message);
+        frontEnd->frame();
+        EXPECT_EQ(screen->taps, 0) << "nothing after the failed step is played";
+    }
 }
 
 TEST_F(WindowFrontEnd, AScreenLargerThanTheDisplayIsShownScaledDownAndStillHitsItsTargets) {

@@ -21,9 +21,13 @@ TEST(InputScript, ReadsEachKindOfStep) {
                                              "key +\n"
                                              "text  two  spaces \n"
                                              "frames 3\n"
-                                             "close\n");
+                                             "close\n"
+                                             "click-on Sign in\n"
+                                             "wait-for Email\n"
+                                             "wait-gone  Next\n"
+                                             "wait-idle\n");
     ASSERT_TRUE(steps.ok()) << steps.error().localizedDescription();
-    ASSERT_EQ(steps->size(), 10u);
+    ASSERT_EQ(steps->size(), 14u);
     const auto& s = *steps;
     EXPECT_EQ(s[0].kind, InputStep::Click);
     EXPECT_EQ(s[0].point.x, 112);
@@ -44,6 +48,16 @@ TEST(InputScript, ReadsEachKindOfStep) {
     EXPECT_EQ(s[8].kind, InputStep::Frames);
     EXPECT_EQ(s[8].frames, 3);
     EXPECT_EQ(s[9].kind, InputStep::Close);
+    EXPECT_EQ(s[10].kind, InputStep::ClickOn);
+    EXPECT_EQ(s[10].text, "Sign in");
+    EXPECT_EQ(s[11].kind, InputStep::WaitFor);
+    EXPECT_EQ(s[11].text, "Email");
+    EXPECT_EQ(s[12].kind, InputStep::WaitGone);
+    EXPECT_EQ(s[12].text, " Next");
+    EXPECT_EQ(s[13].kind, InputStep::WaitIdle);
+    // Lines are counted with the blank and comment lines, for error messages.
+    EXPECT_EQ(s[0].line, 2);
+    EXPECT_EQ(s[13].line, 16);
 }
 
 TEST(InputScript, RefusesWhatItCannotPlayNamingTheLine) {
@@ -63,6 +77,10 @@ TEST(InputScript, RefusesWhatItCannotPlayNamingTheLine) {
         {"frames 601", "line 1: \"frames\" takes a whole number from 1 to 600"},
         {"frames 1.5", "line 1: \"frames\" takes a whole number from 1 to 600"},
         {"close now", "line 1: \"close\" takes nothing"},
+        {"wait-idle 3", "line 1: \"wait-idle\" takes nothing"},
+        {"click-on", "line 1: \"click-on\" needs a label"},
+        {"wait-for ", "line 1: \"wait-for\" needs a label"},
+        {"wait-gone", "line 1: \"wait-gone\" needs a label"},
         {"tap 1 2", "line 1: unknown step \"tap\""},
     };
     for (const auto& [script, message] : cases) {
@@ -147,8 +165,10 @@ TEST(InputScript, KeysPressAndReleaseAndLongTextComesInWholeCharacters) {
     events = windowing::eventsForStep(close, 1, 3, last);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].type, SDL_QUIT);
-    InputStep frames{.kind = InputStep::Frames, .frames = 2};
-    EXPECT_TRUE(windowing::eventsForStep(frames, 1, 3, last).empty());
+    for (auto kind : {InputStep::Frames, InputStep::WaitFor, InputStep::WaitGone, InputStep::WaitIdle}) {
+        InputStep quiet{.kind = kind, .text = "x", .frames = 2};
+        EXPECT_TRUE(windowing::eventsForStep(quiet, 1, 3, last).empty()) << kind;
+    }
 }
 
 }  // namespace

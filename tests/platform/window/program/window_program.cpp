@@ -43,7 +43,8 @@ TEST(WindowProgram, AClickOnTheSmsTabAndItsScreenshotMatchesTheHeadlessPicture) 
     const auto phone = toolkit::ScreenProfile::iPhone8();
     const double x = phone.size.width / 5 * 1.5, y = phone.size.height - toolkit::TabBar::kHeight / 2;
     const auto input = windowOut / "input.txt";
-    std::ofstream(input) << "click " << x << " " << y << "\nkey F6\nclose\n";
+    // The headless run pictures each view a tenth of a second after selecting it; so does this.
+    std::ofstream(input) << "wait-idle\nclick " << x << " " << y << "\nframes 6\nkey F6\nclose\n";
     printed.clear();
     const int rc = hxtest::runCommand(bounded(windowHome.path(), "--service " + service.origin() + " --out '" +
                                                                      windowOut.path().string() + "' --input '" +
