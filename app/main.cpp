@@ -6,8 +6,8 @@
 //   hx_connect [--headless] [--service ORIGIN] [--out DIR] [--seconds S] [--input FILE]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
 // built-in hosts stay. FILE is input played into the window (platform/window/input_script.h), for
-// tests; the app is idle to it once it has heard the service's first reachability report and no
-// request is under way, and each of its waits lasts at most S seconds.
+// tests; the app is idle to it once it has heard the service's first reachability report, no
+// request is under way and a signed-in account has its number, and each wait lasts at most S s.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +17,7 @@
 #include <string>
 
 #include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/bundle.h"
@@ -95,6 +96,9 @@ int runInWindow(HX_ConnectAppDelegate_iPhone& app, toolkit::Window& window, cons
         }
         frontEndOptions.script = std::move(*script);
         frontEndOptions.idle = [&app] {
+            // A signed-in account is settled once its own number has arrived.
+            const auto account = app.account();
+            if (account && account->authV2() && !account->HXnumber()) return false;
             auto& web = app.webClient();
             std::lock_guard lock(web.urlDataLock);
             return web.firstReachabilityHandled && web.urlData.empty();
