@@ -32,6 +32,7 @@ TEST(WindowProgram, AClickOnTheSmsTabAndItsScreenshotMatchesTheHeadlessPicture) 
     ASSERT_TRUE(service.start().ok());
     hxtest::TempDir headlessHome, windowHome, headlessOut, windowOut;
 
+    // --headless wins over the display this test has (a window would wait to be closed).
     std::string printed;
     ASSERT_EQ(hxtest::runCommand(bounded(headlessHome.path(), "--headless --service " + service.origin() + " --out '" +
                                                                   headlessOut.path().string() + "'"),
