@@ -2,6 +2,29 @@
 
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
+#include "platform/graphics/color.h"
+#include "platform/mail/mail_compose_controller.h"
+#include "platform/toolkit/window.h"
+#include "service/conversation_email.h"
+
+namespace {
+
+// The composer's delegate: a finished composer is dismissed and forgotten.
+class MailDelegate : public mail::MailComposeDelegate {
+public:
+    explicit MailDelegate(std::function<void(mail::MailComposeViewController&)> finished)
+        : finished_(std::move(finished)) {}
+    void mailComposeControllerDidFinish(mail::MailComposeViewController& controller, mail::MailComposeResult,
+                                        const std::optional<foundation::Error>&) override {
+        finished_(controller);
+    }
+
+private:
+    std::function<void(mail::MailComposeViewController&)> finished_;
+};
+
+}  // namespace
 
 HX_ConnectAppDelegate::HX_ConnectAppDelegate() : shell_(std::make_unique<HXShellStandIn>()) {}
 HX_ConnectAppDelegate::~HX_ConnectAppDelegate() {
@@ -38,6 +61,12 @@ void HX_ConnectAppDelegate::showLoadingOverlay(const std::string& statusText) {
 void HX_ConnectAppDelegate::closeLoginPanel() { shell_->record("closeLoginPanel"); }
 
 void HX_ConnectAppDelegate::setFirstResponder() { shell_->record("setFirstResponder"); }
+
+void HX_ConnectAppDelegate::dismissPopoverAnimated(bool animated) {
+    shell_->record(std::string("dismissPopoverAnimated ") + (animated ? "1" : "0"));
+}
+
+void HX_ConnectAppDelegate::showCallPopup() { shell_->record("showCallPopup"); }
 
 int HX_ConnectAppDelegate::currentViewIndex() { return shell_->script().currentViewIndex; }
 
@@ -82,7 +111,35 @@ void HX_ConnectAppDelegate::playNewMessageAlertForMessageWithDate(double seconds
 
 bool HX_ConnectAppDelegate::messageListIsShowing() const { return shell_->script().messageListIsShowing; }
 
-bool HX_ConnectAppDelegate::canSendMail() const { return shell_->script().canSendMail; }
+bool HX_ConnectAppDelegate::canSendMail() const {
+    return shell_->script().canSendMail && mail::MailComposeViewController::canSendMail();
+}
+
+void HX_ConnectAppDelegate::presentNewMessage(const std::vector<std::string>& recipients,
+                                              const std::string& conversationID, const std::string& messageText) {
+    // The new-message screen is not built yet: the stand-in notes the recipients one by one.
+    shell_->record("presentNewMessage " + foundation::join(recipients, ";") + "|" + messageText + "|" + conversationID);
+}
+
+void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {
+    auto composer = std::make_shared<mail::MailComposeViewController>();
+    composer->barTintColor = graphics::Color::systemBlue();
+    composer->setSubject(draft.subject);
+    composer->setMessageBody(draft.htmlBody, true);
+    for (const auto& a : draft.attachments) composer->addAttachmentData(a.data, a.mimeType, a.fileName);
+    if (!mailDelegate_) {
+        std::weak_ptr<int> alive = alive_;
+        mailDelegate_ = std::make_shared<MailDelegate>([this, alive](mail::MailComposeViewController& finished) {
+            if (alive.expired()) return;
+            if (finished.presentingViewController()) finished.presentingViewController()->dismiss(true);
+            if (mailComposer_.get() == &finished) mailComposer_.reset();
+        });
+    }
+    composer->mailComposeDelegate = mailDelegate_;
+    mailComposer_ = composer;
+    shell_->record("presentMailController " + draft.subject);
+    if (window_ && window_->rootViewController()) window_->rootViewController()->present(composer, true);
+}
 
 void HX_ConnectAppDelegate::displayLogin() {
     HXApplicationWebClient::displayLogin();

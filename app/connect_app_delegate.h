@@ -17,6 +17,10 @@
 #include "service/application_web_client.h"
 #include "service/reachability.h"
 
+namespace mail {
+class MailComposeViewController;
+class MailComposeDelegate;
+}  // namespace mail
 namespace toolkit {
 class AlertController;
 class ViewController;
@@ -64,6 +68,12 @@ public:
     void playNewMessageAlertForMessageWithDate(double secondsSince1970) override;
     bool messageListIsShowing() const override;
     bool canSendMail() const override;
+    void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
+                           const std::string& messageText) override;
+    // The mail composer: presented over the window's root (and kept by mailComposer() until the
+    // user sends or cancels); the application object is its delegate and dismisses it.
+    void presentMailController(const HXMailDraft& draft) override;
+    std::shared_ptr<mail::MailComposeViewController> mailComposer() const { return mailComposer_; }
     // The base form, then the sign-in panel (presented by the shell).
     void displayLogin() override;
     bool locationSwitchTaskRunning() const override;
@@ -94,6 +104,10 @@ public:
         return nullptr;
     }
     virtual bool isSplitViewCollapsed() { return true; }
+    // The tablet's popovers from its master list: closes whatever the list presents, and opens
+    // the dial pad from its call button. The phone has no popovers; its forms are recorded.
+    virtual void dismissPopoverAnimated(bool animated);
+    virtual void showCallPopup();
 
     // Life cycle.
     void resignActive();
@@ -143,7 +157,7 @@ public:
     // After the launch: the unread counts, region monitoring and the key-value store's mirror.
     virtual void preload();
     // Counts the unread text and voicemail conversations of the store into the badges.
-    void updateUnreadCounts();
+    void updateUnreadCounts() override;
 
     // The bit positions set in mask, ascending.
     static std::vector<int> typesForMask(uint64_t mask);
@@ -188,6 +202,8 @@ private:
     std::optional<std::string> versionString_;
     std::shared_ptr<Reachability> serviceReach_;
     std::shared_ptr<class HXCrashesDelegate> crashesDelegate_;
+    std::shared_ptr<mail::MailComposeViewController> mailComposer_;
+    std::shared_ptr<mail::MailComposeDelegate> mailDelegate_;
     std::optional<std::string> pendingURL_;
     bool focusReply_ = false;
     void switchAccountIfNeeded(const std::string& username, bool evenIfCurrent);

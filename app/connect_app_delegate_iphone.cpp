@@ -1,49 +1,17 @@
 #include "app/connect_app_delegate_iphone.h"
 
+#include "app/views.h"
+
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/color.h"
+#include "platform/graphics/hxc_font.h"
 #include "platform/graphics/named_images.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/window.h"
-
-namespace {
-
-struct TabSpec {
-    const char* screen;
-    const char* title;
-    const char* image;
-    const char* selectedImage;
-};
-constexpr TabSpec kTabs[HX_ConnectAppDelegate_iPhone::kViewCount] = {
-    {"VC_Call", "Call", "Call", "Call_on"},
-    {"VC_SMS", "SMS", "SMS", "SMS_on"},
-    {"VC_VM", "Voicemail", "VM", "VM_on"},
-    {"VC_History", "History", "Recents", "Recents_on"},
-    {"VC_Settings", "Settings", "Settings", "Settings_on"},
-};
-
-// A root screen whose own class is not built yet: it carries the class's name and the tab's
-// title so that routing, badges and the tab bar can be exercised and seen.
-class PlaceholderScreen : public toolkit::ViewController {
-public:
-    explicit PlaceholderScreen(std::string screenClass) : screenClass_(std::move(screenClass)) {}
-    std::string className() const override { return screenClass_; }
-    void viewDidLoad() override { view()->setBackgroundColor(graphics::Color::systemBackground()); }
-
-private:
-    std::string screenClass_;
-};
-
-toolkit::ImagePtr tabImage(const std::string& name) {
-    if (auto image = graphics::imageNamed(name)) return image;
-    return toolkit::makeImage(name, {25, 25}, true);
-}
-
-}  // namespace
 
 class HX_ConnectAppDelegate_iPhone::TabDelegate : public toolkit::TabBarControllerDelegate {
 public:
@@ -65,8 +33,8 @@ HX_ConnectAppDelegate_iPhone::HX_ConnectAppDelegate_iPhone()
     setIPad(false);
     tabBarController_->delegate = tabDelegate_;
     std::vector<toolkit::ViewControllerPtr> tabs;
-    for (const auto& spec : kTabs) {
-        auto root = std::make_shared<PlaceholderScreen>(spec.screen);
+    for (const auto& spec : kHXViews) {
+        auto root = std::make_shared<HXPlaceholderScreen>(spec.screen);
         root->setTitle(spec.title);
         tabs.push_back(std::make_shared<toolkit::NavigationController>(root));
     }
@@ -76,15 +44,17 @@ HX_ConnectAppDelegate_iPhone::HX_ConnectAppDelegate_iPhone()
 HX_ConnectAppDelegate_iPhone::~HX_ConnectAppDelegate_iPhone() { tabBarController_->delegate.reset(); }
 
 void HX_ConnectAppDelegate_iPhone::setupInterface() {
+    graphics::HXCFont::setIPad(false);
+    graphics::HXCFont::clearFontCache();
     auto& bar = tabBarController_->tabBar();
     bar.barTintColor = graphics::Color::systemGroupedBackground();
     bar.setBackgroundColor(graphics::Color::systemGroupedBackground());
     const auto& tabs = tabBarController_->viewControllers();
     for (int i = 0; i < kViewCount; ++i) {
         auto& item = tabs[i]->tabBarItem();
-        item.title = kTabs[i].title;
-        item.image = tabImage(kTabs[i].image);
-        item.selectedImage = tabImage(kTabs[i].selectedImage);
+        item.title = kHXViews[i].title;
+        item.image = hxBarImageNamed(kHXViews[i].image);
+        item.selectedImage = hxBarImageNamed(kHXViews[i].selectedImage);
         auto* nav = dynamic_cast<toolkit::NavigationController*>(tabs[i].get());
         rootScreens_[i] = nav && !nav->viewControllers().empty() ? nav->viewControllers().front() : tabs[i];
     }
@@ -165,8 +135,7 @@ void HX_ConnectAppDelegate_iPhone::setUnreadCount(int64_t count, int forViewInde
             vm = count;
         }
         const auto type = foundation::UserDefaults::standardUserDefaults()->integerForKey("badgeType");
-        const int64_t badge = type == 0 ? sms : type == 1 ? vm : type == 2 ? sms + vm : 0;
-        services::AppBadge::shared().setBadgeNumber(static_cast<long>(badge));
+        services::AppBadge::shared().setBadgeNumber(hxAppIconBadge(sms, vm, type));
     });
 }
 

@@ -1,22 +1,27 @@
-// The app as a program: the application object in its phone form, with its window. With a
+// The app as a program: the application object in its device's form, with its window. With a
 // display it runs in a desktop window until the window is closed (F6 writes a screenshot into
 // the out folder and prints its path). Headless (no display, or --headless), it launches, waits
 // for the service's first reachability report, visits each view, writes a PNG snapshot and an
 // outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect [--headless] [--service ORIGIN] [--out DIR] [--seconds S] [--input FILE]
+//   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--out DIR] [--seconds S]
+//              [--input FILE]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
-// built-in hosts stay. FILE is input played into the window (platform/window/input_script.h), for
-// tests; the app is idle to it once it has heard the service's first reachability report, no
-// request is under way and a signed-in account has its number, and each wait lasts at most S s.
+// built-in hosts stay. The device picks the screen and the application object's form. FILE is
+// input played into the window (platform/window/input_script.h), for tests; the app is idle to it
+// once it has heard the service's first reachability report, no request is under way and a
+// signed-in account has its number, and each wait lasts at most S s.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "app/views.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
@@ -41,6 +46,7 @@ namespace {
 
 struct Options {
     bool headless = false;
+    std::string device = "phone";
     std::string service;
     std::filesystem::path out;
     double seconds = 5;
@@ -49,7 +55,8 @@ struct Options {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: hx_connect [--headless] [--service ORIGIN] [--out DIR] [--seconds S] [--input FILE]\n");
+                 "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--out DIR] "
+                 "[--seconds S] [--input FILE]\n");
     return 2;
 }
 
@@ -70,8 +77,24 @@ bool runLoopUntil(F done, double seconds) {
     return true;
 }
 
+// The screen a device name stands for and the application object's form on it: the phone (the
+// default) and the phone with a notch run the tab bar, the tablet the split view.
+struct DeviceForm {
+    toolkit::ScreenProfile profile;
+    std::shared_ptr<HX_ConnectAppDelegate> app;
+};
+std::optional<DeviceForm> makeDeviceForm(const std::string& device) {
+    if (device == "phone")
+        return DeviceForm{toolkit::ScreenProfile::iPhone8(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
+    if (device == "phone-x")
+        return DeviceForm{toolkit::ScreenProfile::iPhoneX(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
+    if (device == "tablet")
+        return DeviceForm{toolkit::ScreenProfile::iPad(), std::make_shared<HX_ConnectAppDelegate_iPad>()};
+    return std::nullopt;
+}
+
 // The desktop window until it is closed, then the save of termination.
-int runInWindow(HX_ConnectAppDelegate_iPhone& app, toolkit::Window& window, const Options& options) {
+int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Options& options) {
     windowing::FrontEndOptions frontEndOptions;
     frontEndOptions.title = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
     frontEndOptions.screenshotDirectory = options.out;
@@ -132,9 +155,11 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--input") {
+        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--device" ||
+                   arg == "--input") {
             const char* v = value();
             if (!v) return usage();
+            if (arg == "--device") options.device = v;
             if (arg == "--service") options.service = v;
             if (arg == "--out") options.out = v;
             if (arg == "--seconds") options.seconds = std::atof(v);
@@ -143,6 +168,8 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
+    auto form = makeDeviceForm(options.device);
+    if (!form) return usage();
     if (!options.headless && !displayPresent()) options.headless = true;
     if (options.out.empty()) options.out = foundation::temporaryDirectory() / "run";
     std::error_code ec;
@@ -153,8 +180,9 @@ int main(int argc, char** argv) {
     }
 
     dispatch::RunLoop::main();
-    toolkit::Window window(toolkit::ScreenProfile::iPhone8());
-    auto app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    toolkit::Device::current().setScreen(form->profile);
+    toolkit::Window window(form->profile);
+    auto app = form->app;
     HXApplicationModel::setSharedDelegate(app);
     if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
     app->setWindow(&window);
@@ -177,8 +205,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);
 
     static const char* names[] = {"call", "sms", "voicemail", "history", "settings"};
-    for (int index = 0; index < HX_ConnectAppDelegate_iPhone::kViewCount; ++index) {
-        app->selectViewForIndex(index);
+    for (int index = 0; index < kHXViewCount; ++index) {
+        // On the tablet the dial pad is a popover from the master list, closed for the next view.
+        app->dismissPopoverAnimated(false);
+        if (index == 0)
+            app->showDialPad();
+        else
+            app->selectViewForIndex(index);
         runLoopUntil([] { return false; }, 0.1);
         toolkit::flushLayout();
         const auto stem = options.out / (std::to_string(index) + "-" + names[index]);

@@ -12,6 +12,8 @@ class ViewController;
 }  // namespace toolkit
 
 class HX_ConnectAppDelegate;
+class HX_ConnectAppDelegate_iPad;
+class HXSplitViewMaster;
 
 class HXScreens {
 public:
@@ -19,6 +21,11 @@ public:
 
     // The web sign-in panel, for the phone (full screen) or the tablet (popover) form.
     virtual std::shared_ptr<toolkit::ViewController> makeLoginPanel(HX_ConnectAppDelegate& app) {
+        (void)app;
+        return nullptr;
+    }
+    // The tablet's master list (the split view's fixed column).
+    virtual std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) {
         (void)app;
         return nullptr;
     }

@@ -197,8 +197,8 @@ void HX_ConnectAppDelegate::reprocessURL() {
 
 void HX_ConnectAppDelegate::showDialPad() {
     if (iPad()) {
-        shell_->record("dismissPopoverAnimated 0");
-        shell_->record("showCallPopup");
+        dismissPopoverAnimated(false);
+        showCallPopup();
     } else {
         selectViewForIndex(0);
     }

@@ -23,6 +23,7 @@ class CustomCookieJar;
 class AsyncURLConnection;
 class HXMessageListScreen;
 struct HXMMSImage;
+struct HXMailDraft;
 enum class HXReplyRow : int;
 struct HXWebClient;
 struct HXRoutedReply;
@@ -82,6 +83,14 @@ public:
     virtual bool canSendMail() const = 0;
     // The list screen of the current view, when that view is a message list; null otherwise.
     std::shared_ptr<HXMessageListScreen> currentMessageList();
+    // Counts the unread text and voicemail conversations of the store into the views' badges.
+    virtual void updateUnreadCounts() = 0;
+    // Presents the new-message screen with one recipient token per title, the conversation to
+    // reply into ("" for a new one) and the text to start from.
+    virtual void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
+                                   const std::string& messageText) = 0;
+    // Presents the mail composer filled with the draft; the application object is its delegate.
+    virtual void presentMailController(const HXMailDraft& draft) = 0;
     // The quick settings' location switch: whether its background task runs, the name of the
     // switch that waits, and scheduling that switch again (an earlier schedule is cancelled).
     virtual bool locationSwitchTaskRunning() const = 0;
@@ -129,6 +138,16 @@ public:
     std::vector<int> messageOptionsForConversationWithID(const std::string& conversationID);
     static std::optional<std::string> titleForConversationAction(int code);
     static std::optional<std::string> imageForConversationAction(int code);
+    // Opens the new-message screen: numbers separated by ",", the text, and the conversation to
+    // reply into ("" for a new conversation).
+    void newMessageToNumber(const std::string& numbers, const std::string& text,
+                            const std::string& conversationID = "");
+
+    // ---- the conversation as an e-mail (service/conversation_email.cpp)
+
+    // Builds the conversation's e-mail and hands it to the mail composer; for a voicemail whose
+    // audio is not here yet the user is first asked whether to download it.
+    void createEmailForConversationWithID(const std::string& conversationID);
 
     // ---- calls (service/calls.cpp)
     void placeCallTo(const std::string& number);

@@ -36,6 +36,13 @@ std::string tagRest(const std::string& tag, size_t prefixLength, size_t skip) {
     return tag.size() > prefixLength + skip ? tag.substr(prefixLength + skip) : std::string();
 }
 
+// A stored deletion changes the lists and their unread badges.
+void deletionSaved(const std::weak_ptr<HXApplicationWebClient>& weak, bool signedIn) {
+    if (!signedIn) return;
+    post("kMessageReloadingCompleteNotification");
+    if (auto self = weak.lock()) self->updateUnreadCounts();
+}
+
 std::string userDomain(const std::string& user) {
     return PhoneExtensions::extractCharactersFromStringUsingCharset(user, foundation::CharacterSet::alphanumeric());
 }
@@ -188,6 +195,21 @@ void HXApplicationWebClient::setNote(const std::optional<std::string>& note, con
             if (auto c = CS::conversationWithID(child, conversationID)) (void)c->setValue("note", note.value_or(""));
         },
         {});
+}
+
+// ---- the new-message screen
+
+void HXApplicationWebClient::newMessageToNumber(const std::string& numbers, const std::string& text,
+                                                const std::string& conversationID) {
+    std::vector<std::string> recipients;
+    if (!numbers.empty()) {
+        auto parts = foundation::split(numbers, ",");
+        if (parts.size() < 2)
+            recipients.push_back(numbers);
+        else
+            recipients = std::move(parts);
+    }
+    presentNewMessage(recipients, conversationID, text);
 }
 
 // ---- contacts
@@ -346,10 +368,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
                     else
                         (void)c->setValue("isTrash", false);
                 },
-                [weak, signedInNow] {
-                    if (!signedInNow) return;
-                    post("kMessageReloadingCompleteNotification");
-                });
+                [weak, signedInNow] { deletionSaved(weak, signedInNow); });
             return;
         }
         case HXReplyRow::ThreadItemDelete: {
@@ -381,9 +400,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
                         CS::updateLastMessageProperties(c, isSignedIn());
                     }
                 },
-                [signedInNow] {
-                    if (signedInNow) post("kMessageReloadingCompleteNotification");
-                });
+                [weak, signedInNow] { deletionSaved(weak, signedInNow); });
             return;
         }
         case HXReplyRow::AddContact: {

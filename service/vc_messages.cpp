@@ -15,10 +15,13 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
+#include "platform/net/cookie.h"
+#include "platform/net/url_session.h"
 #include "platform/services/search_index.h"
 #include "platform/store/predicate.h"
 #include "service/application_web_client.h"
 #include "service/conversation_store.h"
+#include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "service/thread_list_reply.h"
 
@@ -73,10 +76,28 @@ struct VC_Messages::ParseResult {
     bool newMessage = false;                  // M
     bool newVoicemail = false;                // V
     std::optional<int64_t> earliest, latest;  // E, L in seconds
+    foundation::Array pictures;               // attachments a background fetch brings along
+};
+
+// Hands the results controller's changes to the list while the list lives.
+class VC_Messages::FetchDelegate : public store::FetchedResultsControllerDelegate {
+public:
+    explicit FetchDelegate(std::weak_ptr<VC_Messages> list) : list_(std::move(list)) {}
+    void controllerDidChangeContent(store::FetchedResultsController&) override {
+        if (auto list = list_.lock()) list->controllerDidChangeContent();
+    }
+
+private:
+    std::weak_ptr<VC_Messages> list_;
 };
 
 VC_Messages::VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings)
-    : app_(std::move(app)), viewSettings_(std::move(viewSettings)) {}
+    : app_(std::move(app)), viewSettings_(std::move(viewSettings)) {
+    // Logging out happens on the main thread, the controller's own. The observer goes with the
+    // list: the destructor removes every observer of this list.
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, "kLogoutNotification", [this](const foundation::Notification&) { resetFetchedController(); });
+}
 
 VC_Messages::~VC_Messages() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
@@ -175,6 +196,88 @@ uint64_t VC_Messages::totalMessagesInStore() const {
     return count;
 }
 
+// ---- the results controller
+
+store::FetchedResultsControllerPtr VC_Messages::fetchedResultsController() {
+    if (fetchedResultsController_) return fetchedResultsController_;
+    auto a = app();
+    auto context = a ? a->managedObjectContext() : nullptr;
+    if (!context) return nullptr;
+    const auto settings = viewSettings();
+    store::FetchRequest request(HXMessageStore::kConversationEntity);
+    request.sortDescriptors = {store::SortDescriptor{"lastdate", false}};
+    const bool iPad = a->iPad();
+    if (settings.get("viewType").int64Value() == 3) {
+        request.fetchBatchSize = iPad ? 22 : 17;
+        request.propertiesToFetch = {"sender",
+                                     "ABName",
+                                     "type",
+                                     "isSpam",
+                                     "isStarred",
+                                     "isRead",
+                                     "lastdate",
+                                     "note",
+                                     "cost",
+                                     "lastMessageLength",
+                                     "lastMessageText",
+                                     "phoneNumber",
+                                     "formattedNumber",
+                                     "isSenderBlocked"};
+    } else {
+        request.fetchBatchSize = iPad ? 16 : 11;
+        request.propertiesToFetch = {
+            "sender", "ABName",          "isSpam",           "isStarred",   "isRead",          "lastdate",
+            "note",   "lastMessageText", "numberOfMessages", "phoneNumber", "formattedNumber", "isSenderBlocked"};
+    }
+    const Value tag = settings.get("viewTag");
+    fetchedResultsController_ = store::FetchedResultsController::create(
+        std::move(request), context, tag.isString() ? std::optional<std::string>(tag.asString()) : std::nullopt);
+    if (!fetchDelegate_) fetchDelegate_ = std::make_shared<FetchDelegate>(weak_from_this());
+    fetchedResultsController_->setDelegate(fetchDelegate_);
+    std::weak_ptr<VC_Messages> weak = weak_from_this();
+    dispatch::Queue::main()->async([weak] {
+        if (auto self = weak.lock()) self->filterTable();
+    });
+    return fetchedResultsController_;
+}
+
+void VC_Messages::resetFetchedController() { fetchedResultsController_.reset(); }
+
+foundation::Result<store::Predicate> VC_Messages::listPredicate() const {
+    const auto settings = viewSettings();
+    std::string format;
+    switch (selectedListType()) {
+        case Spam:
+            format = "isSpam == YES AND type IN %@";
+            break;
+        case Archive:
+            format = "isArchived == YES AND isSpam == NO AND isTrash == NO AND type IN %@";
+            break;
+        default:
+            format = "isTrash == NO AND isSpam == NO AND type IN %@";
+    }
+    std::vector<Value> arguments{CS::typesForMask(settings.get("typeMask").int64Value())};
+    const std::string text = searchText();
+    if (!text.empty()) {
+        format += " AND (sender contains[cd] %@ OR ABName contains[cd] %@)";
+        arguments.emplace_back(text);
+        arguments.emplace_back(text);
+    }
+    return store::Predicate::parse(format, arguments);
+}
+
+void VC_Messages::filterTable() {
+    auto controller = fetchedResultsController();
+    if (!controller) return;
+    auto settings = viewSettings();
+    if (const Value tag = settings.get("viewTag"); tag.isString())
+        store::FetchedResultsController::deleteCacheWithName(tag.asString());
+    auto predicate = listPredicate();
+    if (!predicate.ok()) return;
+    controller->fetchRequest().predicate = predicate.value();
+    if (controller->performFetch().ok()) reloadTable();
+}
+
 // ---- the screen's default operations
 
 void VC_Messages::abortLoading() {
@@ -258,9 +361,16 @@ void VC_Messages::parseMessagesFromData_v2(std::shared_ptr<const foundation::Dat
     auto self = shared_from_this();
     HXMessageStore::performWithThreadContext(child, [self, a, child, queue, reply, flags, completion] {
         auto work = [&] {
-            ParseResult result;
-            self->parse(a, child, *reply, flags, completion, result);
-            self->afterParse(a, *reply, flags, result);
+            auto result = std::make_shared<ParseResult>();
+            self->parse(a, child, *reply, flags, completion, *result);
+            auto finish = [self, a, child, reply, flags, completion, result] {
+                self->saveParse(a, child, completion, *result);
+                self->afterParse(a, *reply, flags, *result);
+            };
+            if (!completion || result->pictures.empty()) return finish();
+            // 6. A background fetch brings the new pictures along before the rows are saved.
+            self->prefetchPictures(a, result->pictures,
+                                   [child, finish] { HXMessageStore::performWithThreadContext(child, finish); });
         };
         // One parse at a time in the whole app.
         if (queue)
@@ -303,6 +413,7 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
     std::vector<std::pair<std::string, std::string>> mediaFetches;  // id, MIME type
     std::vector<std::string> pictureFetches;
     std::vector<std::string> markRead;
+    auto pictureCache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
 
     // The reply's stored conversations in one fetch: a lookup per thread would scan the
     // context's unsaved objects every time.
@@ -455,7 +566,10 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
                 const std::string mime = stringOf(attachment["mimeType"]);
                 if (id.empty()) continue;
                 if (beginsWith(mime, "image/")) {
-                    if (!completion) pictureFetches.push_back(id);
+                    if (!completion)
+                        pictureFetches.push_back(id);
+                    else if (!pictureCache->objectForKey(id))
+                        r.pictures.push_back(attachment);
                 } else if (beginsWith(mime, "audio/") || beginsWith(mime, "video/") || mime == "text/x-vcard") {
                     if (!completion) mediaFetches.emplace_back(id, mime);
                 }
@@ -573,10 +687,14 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
                 for (const auto& id : markRead) self->markMessageRead(id);
         });
     }
+}
 
+void VC_Messages::saveParse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+                            const FetchCompletion& completion, const ParseResult& r) {
     // 7. Save up the chain.
     const bool newMessage = r.newMessage, newVoicemail = r.newVoicemail;
-    auto self = shared_from_this();
+    const int64_t type = viewType();
+    std::weak_ptr<VC_Messages> weakSelf = weak_from_this();
     app->saveMOC2Parent(
         context,
         [weakSelf, newMessage, newVoicemail, type] {
@@ -589,6 +707,49 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
             if (newVoicemail && type != 2) post("kVMNotification");
         },
         completion);
+}
+
+void VC_Messages::prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app,
+                                   const foundation::Array& pictures, std::function<void()> then) {
+    auto& web = app->webClient();
+    std::optional<std::string> cookie;
+    if (auto jar = app->cookieJar()) {
+        std::lock_guard lock(jar->lock());
+        if (auto cookies = jar->cookiesForURL(web.endpoints.servicePageBase() + "inbox/recent/unread/"))
+            cookie = net::Cookie::requestHeaderValue(*cookies);
+    }
+    net::URLSessionConfiguration configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
+    configuration.httpAdditionalHeaders.set("Referer", web.endpoints.webClient);
+    configuration.httpAdditionalHeaders.set("Accept-Encoding", "gzip, deflate");
+    if (cookie) configuration.httpAdditionalHeaders.set("Cookie", *cookie);
+    auto session = net::URLSession::sessionWithConfiguration(std::move(configuration));
+    auto cache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
+    const std::string base = web.endpoints.mediaBase() + "i/";
+    dispatch::Group group;
+    for (const Value& picture : pictures) {
+        const std::string id = stringOf(picture["id"]);
+        const Value& sizes = picture["imageMetaData"];
+        auto info = app->imageInfoForSize("s512", sizes.isArray() ? sizes.asArray() : foundation::Array());
+        const int64_t index = std::max<int64_t>(1, info ? info->get("index").int64Value() : 1);
+        const std::string url = base + id + "?s=" + std::to_string(index);
+        group.enter();
+        dispatch::Queue::main()->async([session, cache, group, id, url]() mutable {
+            auto task = session->dataTaskWithURL(url, [cache, group,
+                                                       id](const foundation::Data& data,
+                                                           const std::optional<net::HTTPURLResponse>& response,
+                                                           const std::optional<foundation::Error>& error) mutable {
+                // Only a picture is kept: an error page would stand for it for good.
+                if (!error && response && response->statusCode >= 200 && response->statusCode < 300 && !data.empty())
+                    cache->setObject(HXCCachedObject::withData(data), id);
+                group.leave();
+            });
+            task->resume();
+        });
+    }
+    group.notify(dispatch::Queue::global(dispatch::Priority::Background), [session, then = std::move(then)] {
+        session->finishTasksAndInvalidate();
+        then();
+    });
 }
 
 uint64_t VC_Messages::markerFor(int listType, bool isSignedIn) const {

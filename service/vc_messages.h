@@ -15,6 +15,7 @@
 
 #include "platform/foundation/value.h"
 #include "platform/store/context.h"
+#include "platform/store/fetched_results_controller.h"
 #include "service/message_list_screen.h"
 
 class HXApplicationWebClient;
@@ -62,6 +63,15 @@ public:
     // Stored conversations of the list's types.
     uint64_t totalMessagesInStore() const;
     bool initialLoadDone() const { return initialLoadDone_; }
+    // The list's conversations in the account's main context, newest first (main thread). Made on
+    // first use when the store has a main context (null otherwise), with the list told of every
+    // change that touches it; filterTable() gives it its predicate on the main queue right after.
+    store::FetchedResultsControllerPtr fetchedResultsController();
+    // Drops the controller (at logout); the next use makes one for the store of that time.
+    void resetFetchedController();
+    // The predicate filterTable() sets: the list's types, narrowed by the selected list type, and
+    // by the search text in the conversation's sender or contact name.
+    foundation::Result<store::Predicate> listPredicate() const;
 
     // The conversation the list opened (class-wide; "" when the list is showing).
     static std::string openConversationID();
@@ -98,7 +108,9 @@ public:
     // Stops observing the sign-in notifications, ends the refresh animation, shows the date.
     void refreshComplete() override;
     void reloadVisibleCells() override {}
-    void filterTable() override {}
+    // Gives the results controller the list's predicate and fetches again; then reloadTable().
+    void filterTable() override;
+    virtual void reloadTable() {}
     void scrollToTopWithAnimation(bool /*animated*/) override {}
     void updateLastRefreshDate() override {}
     void controllerDidChangeContent() override {}
@@ -117,11 +129,20 @@ private:
     struct ParseResult;
     void parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
                const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& result);
+    void saveParse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+                   const FetchCompletion& completion, const ParseResult& result);
+    // Fetches the pictures into the shared object cache, then runs then (off the main thread).
+    void prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app, const foundation::Array& pictures,
+                          std::function<void()> then);
     void afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply, int flags,
                     const ParseResult& result);
     uint64_t markerFor(int listType, bool signedIn) const;
 
+    class FetchDelegate;
     std::weak_ptr<HXApplicationWebClient> app_;
+    // Main-thread state: the results controller and its delegate.
+    store::FetchedResultsControllerPtr fetchedResultsController_;
+    std::shared_ptr<FetchDelegate> fetchDelegate_;
     mutable std::mutex mutex_;  // the screen's monitor: loading flag, settings, search text, date
     foundation::Dictionary viewSettings_;
     bool isLoadingMessages_ = false;

@@ -94,8 +94,16 @@ struct Evaluator {
         std::vector<Value> l, r;
         bool lmany = false, rmany = false;
         values(n.lhs, l, lmany);
-        values(n.rhs, r, rmany);
-        Value rhs = rmany ? Value(Array(r.begin(), r.end())) : (r.empty() ? Value() : std::move(r[0]));
+        // A constant right side (an IN list of a thousand ids, say) is read where it is rather
+        // than copied for every object tested.
+        Value computed;
+        const Value* rhsValue = &n.rhs.constant;
+        if (n.rhs.kind != Expression::Kind::Constant) {
+            values(n.rhs, r, rmany);
+            computed = rmany ? Value(Array(r.begin(), r.end())) : (r.empty() ? Value() : std::move(r[0]));
+            rhsValue = &computed;
+        }
+        const Value& rhs = *rhsValue;
         if (n.modifier == ComparisonModifier::Direct) {
             if (!lmany) return compareScalar(n.op, n.options, l.empty() ? Value() : l[0], rhs);
             // A collection on the left: only membership questions make sense.

@@ -148,12 +148,24 @@ TEST_F(Conversations, DeletingRemovesTheConversationOnlyWhenTheServiceDid) {
     EXPECT_FALSE(conversation(id)->value("isTrash").boolValue());
     setTokenAvailable(true);
 
+    // An unread conversation goes: the badges are counted again from the store.
+    (void)conversation(id)->setValue("isRead", false);
+    ASSERT_TRUE(app->managedObjectContext()->save().ok());
+    int64_t unread = 0;
+    for (const auto& t : threads) unread += t != id && !conversation(t)->value("isRead").boolValue();
+    app->shell().clear();
     app->deleteConversationWithID(id);
     ASSERT_TRUE(settled());
     EXPECT_EQ(lastBody("/voice/v1/voiceclient/thread/delete"), "[\"" + id + "\"]");
     EXPECT_FALSE(conversation(id));
     EXPECT_TRUE(thread(id).id.empty());
     EXPECT_GE(posted["kMessageReloadingCompleteNotification"], 1);
+    const bool vmUnread = !conversation(voicemail)->value("isRead").boolValue();
+    std::vector<std::string> counts;
+    for (const auto& call : app->shell().calls())
+        if (call.rfind("setUnreadCount ", 0) == 0) counts.push_back(call);
+    EXPECT_EQ(counts, (std::vector<std::string>{"setUnreadCount " + std::to_string(unread) + " 1",
+                                                std::string("setUnreadCount ") + (vmUnread ? "1" : "0") + " 2"}));
 }
 
 TEST_F(Conversations, DeletingOneMessageAndTheLastOne) {
@@ -176,6 +188,31 @@ TEST_F(Conversations, DeletingOneMessageAndTheLastOne) {
     EXPECT_EQ(c->value("lastMessageText").stringValue(), items[items.size() - 2].text);
     for (size_t i = 0; i + 1 < items.size(); ++i) ASSERT_TRUE(deleteItem(items[i].id));
     EXPECT_FALSE(conversation(id));
+    // Every stored deletion recounted the badges.
+    EXPECT_EQ(app->shell().count("setUnreadCount"), 2 * items.size());
+}
+
+TEST(NewMessage, RecipientsAreTheNumbersSplitAtCommas) {
+    auto app = std::make_shared<HX_ConnectAppDelegate>();
+    struct Case {
+        std::string numbers, text, conversation, presented;
+    };
+    const Case cases[] = {
+        {"", "", "", "presentNewMessage ||"},
+        {"5551234", "hi there", "c7", "presentNewMessage 5551234|hi there|c7"},
+        {"5551234,5556789", "", "", "presentNewMessage 5551234;5556789||"},
+        // One part: the whole text is the one recipient.
+        {"(555) 123-4567", "", "", "presentNewMessage (555) 123-4567||"},
+        {"1,,2,", "a,b", "", "presentNewMessage 1;;2;|a,b|"},
+    };
+    for (const auto& c : cases) {
+        app->shell().clear();
+        if (c.conversation.empty())
+            app->newMessageToNumber(c.numbers, c.text);
+        else
+            app->newMessageToNumber(c.numbers, c.text, c.conversation);
+        EXPECT_EQ(app->shell().calls(), std::vector<std::string>{c.presented}) << c.numbers;
+    }
 }
 
 TEST_F(Conversations, NotesStayLocalAndContactNamesAreStoredWhole) {

@@ -8,7 +8,9 @@
 
 #include "app/connect_app_delegate.h"
 #include "emulator/emulator.h"
+#include "emulator/service_routes.h"
 #include "model/account.h"
+#include "model/cache.h"
 #include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
@@ -267,4 +269,65 @@ TEST_F(ListSync, ARefreshWaitsForTheUnreadListAndTheBadgeLeavesOutTheOpenConvers
         if (c.rfind("setUnreadCount", 0) == 0) counts.push_back(c);
     EXPECT_EQ(counts, (std::vector<std::string>{"setUnreadCount " + std::to_string(unreadStored) + " 1",
                                                 "setUnreadCount " + std::to_string(unreadStored - 1) + " 1"}));
+}
+
+TEST_F(ListSync, ABackgroundFetchBringsTheNewPicturesAlongBeforeItSaves) {
+    start(seeded(40));
+    hxtest::TempDir cacheRoot;
+    auto cache = HXCCache::create(std::string("PrefetchTest"), cacheRoot.path());
+    app->webClient().objectCache = cache;
+    std::vector<std::string> pictures = service->withAccount([](emulator::Account& a) {
+        std::vector<std::string> ids;
+        for (const auto& t : a.threads)
+            for (const auto& m : t.items)
+                for (const auto& p : m.attachments)
+                    if (p.mimeType.rfind("image/", 0) == 0) ids.push_back(p.id);
+        return ids;
+    });
+    ASSERT_GE(pictures.size(), 2u) << "the seeded account holds pictures";
+    emulator::RecordedRequest request;
+    request.method = "POST";
+    request.target = "/voice/v1/voiceclient/api2thread/list?alt=json";
+    request.path = "/voice/v1/voiceclient/api2thread/list";
+    request.body = "[2,100,15,null,null,[null,true,true]]";
+    request.headers = {{"Authorization", "Bearer " + token}};
+    const std::string reply = emulator::routeServiceRequest(*service, request).body;
+    auto data = std::make_shared<const foundation::Data>(reply.begin(), reply.end());
+
+    // The fetch is answered once, after every picture reached the cache and the rows the store.
+    std::atomic<int> answers{0};
+    size_t cachedAtAnswer = 0;
+    list->parseMessagesFromData(data, [&](int) {
+        ++answers;
+        for (const auto& id : pictures) cachedAtAnswer += cache->objectForKey(id) != nullptr;
+    });
+    ASSERT_TRUE(runUntil([&] { return answers > 0; }));
+    clock->runUntilIdle();
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(cachedAtAnswer, pictures.size());
+    EXPECT_EQ(stored().size(), 40u);
+    for (const auto& id : pictures) {
+        auto asked = requestsTo("/a/i/" + id);
+        ASSERT_EQ(asked.size(), 1u) << id;
+        // The s512 entry of the picture's sizes is its second.
+        EXPECT_EQ(asked[0].target, "/a/i/" + id + "?s=1");
+        EXPECT_NE(asked[0].header("Cookie").value_or("").find("SID=" + service->sessionValue()), std::string::npos);
+        EXPECT_EQ(asked[0].header("Referer").value_or(""), app->webClient().endpoints.webClient);
+        EXPECT_EQ(asked[0].header("Accept-Encoding").value_or(""), "gzip, deflate");
+        auto object = cache->objectForKey(id);
+        ASSERT_TRUE(object && object->value.ifData());
+        EXPECT_EQ(std::string(object->value.ifData()->begin(), object->value.ifData()->end()), "\xFF\xD8\xFF\xE0" + id);
+    }
+
+    // Pictures already here are not fetched again; a missing one is not kept as its error page.
+    const std::string gone = pictures.front();
+    cache->removeObjectForKey(gone);
+    service->withAccount([&](emulator::Account& a) { return a.media.erase(gone); });
+    const size_t before = service->requests().size();
+    list->parseMessagesFromData(data, [&](int) { ++answers; });
+    ASSERT_TRUE(runUntil([&] { return answers > 1; }));
+    clock->runUntilIdle();
+    EXPECT_EQ(service->requests().size(), before + 1);
+    EXPECT_EQ(requestsTo("/a/i/" + gone).size(), 2u);
+    EXPECT_FALSE(cache->objectForKey(gone));
 }

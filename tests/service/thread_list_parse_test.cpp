@@ -219,6 +219,67 @@ TEST_F(Parse, MalformedRepliesEndTheLoadingAndStoreNothing) {
     EXPECT_EQ(result, 2);
 }
 
+TEST_F(Parse, TheListsResultsFollowTheStoreTheListTypeAndTheSearch) {
+    struct Recording : VC_Messages {
+        using VC_Messages::VC_Messages;
+        std::atomic<int> changes{0}, reloads{0};
+        void controllerDidChangeContent() override { ++changes; }
+        void reloadTable() override { ++reloads; }
+    };
+    auto l = std::make_shared<Recording>(app, VC_Messages::smsViewSettings("https://voice.test/voice/"));
+    l->setShownScreen(true);
+    auto frc = l->fetchedResultsController();
+    ASSERT_TRUE(frc);
+    EXPECT_EQ(l->fetchedResultsController(), frc) << "made once";
+    EXPECT_EQ(frc->cacheName(), std::optional<std::string>("SMS"));
+    clock->runUntilIdle();
+    EXPECT_EQ(l->reloads, 1) << "the first filter runs on the main queue";
+    EXPECT_TRUE(frc->fetchedObjects().empty());
+    auto ids = [&] {
+        std::vector<std::string> out;
+        for (const auto& c : frc->fetchedObjects()) out.push_back(c->value("conversationID").stringValue());
+        return out;
+    };
+    ASSERT_TRUE(parse(l, R"({"thread":[
+      {"id":"old","read":true,"contact":[{"phoneNumber":"+15550001","name":"Olga"}],
+       "item":[{"id":"o1","type":"smsIn","startTime":"1700000001000","messageText":"x"}]},
+      {"id":"new","read":false,"view":["allSpamThreads"],"contact":[{"phoneNumber":"+15550002","name":"Nina"}],
+       "item":[{"id":"n1","type":"smsIn","startTime":"1700000009000","messageText":"y"}]},
+      {"id":"arch","read":true,"view":["allArchivedThreads"],"contact":[{"phoneNumber":"+15550003","name":"Ada"}],
+       "item":[{"id":"a1","type":"smsOut","startTime":"1700000005000","messageText":"z"}]},
+      {"id":"vm","contact":[{"phoneNumber":"+15550004","name":"Vic"}],
+       "item":[{"id":"v1","type":"voicemail","startTime":"1700000007000"}]}]})"));
+    // The save reached the main context: the controller fetched again and told the list.
+    EXPECT_GE(l->changes, 1);
+    EXPECT_EQ(ids(), (std::vector<std::string>{"arch", "old"})) << "newest first, no spam, no voicemail";
+
+    struct Case {
+        int listType;
+        std::string search;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {VC_Messages::Spam, "", {"new"}},      {VC_Messages::Archive, "", {"arch"}},
+        {VC_Messages::Normal, "olg", {"old"}}, {VC_Messages::Normal, "ADA", {"arch"}},
+        {VC_Messages::Normal, "nobody", {}},   {VC_Messages::Normal, "", {"arch", "old"}},
+    };
+    for (const auto& c : cases) {
+        l->setSelectedListType(c.listType);
+        l->setSearchText(c.search);
+        const int before = l->reloads;
+        l->filterTable();
+        EXPECT_EQ(l->reloads, before + 1);
+        EXPECT_EQ(ids(), c.shown) << c.listType << " " << c.search;
+    }
+
+    // A logout drops the controller; the next use makes a new one.
+    foundation::NotificationCenter::defaultCenter().post("kLogoutNotification");
+    auto again = l->fetchedResultsController();
+    EXPECT_NE(again, frc);
+    clock->runUntilIdle();
+    EXPECT_EQ(again->fetchedObjects().size(), 2u);
+}
+
 TEST(ConversationSummary, AttachmentKindsAndTypeMasks) {
     auto att = [](std::vector<const char*> types) {
         foundation::Array a;

@@ -1,1 +1,7 @@
 #include "ui/shell/ui_screens.h"
+
+#include "ui/shell/split_view_master.h"
+
+std::shared_ptr<HXSplitViewMaster> HXUIScreens::makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) {
+    return std::make_shared<VC_SplitView_Master>(app);
+}

@@ -6,4 +6,5 @@
 
 class HXUIScreens : public HXScreens {
 public:
+    std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) override;
 };

@@ -1,0 +1,60 @@
+// The five views of the main interface, addressed everywhere by their index, as both device forms
+// show them (tabs on the phone, master rows on the tablet), and the stand-ins for their screens.
+#pragma once
+
+#include <string>
+
+#include "platform/graphics/color.h"
+#include "platform/graphics/named_images.h"
+#include "platform/toolkit/graphics_types.h"
+#include "platform/toolkit/view.h"
+#include "platform/toolkit/view_controller.h"
+
+struct HXViewSpec {
+    const char* screen;  // the root screen's class
+    const char* title;
+    const char* image;
+    const char* selectedImage;
+};
+inline constexpr int kHXViewCount = 5;
+inline constexpr HXViewSpec kHXViews[kHXViewCount] = {
+    {"VC_Call", "Call", "Call", "Call_on"},
+    {"VC_SMS", "SMS", "SMS", "SMS_on"},
+    {"VC_VM", "Voicemail", "VM", "VM_on"},
+    {"VC_History", "History", "Recents", "Recents_on"},
+    {"VC_Settings", "Settings", "Settings", "Settings_on"},
+};
+
+// A screen whose own class is not built yet: it carries the class's name (and, where it has one,
+// its title) so that routing, badges, popovers and the bars can be exercised and seen.
+class HXPlaceholderScreen : public toolkit::ViewController {
+public:
+    explicit HXPlaceholderScreen(std::string screenClass) : screenClass_(std::move(screenClass)) {}
+    std::string className() const override { return screenClass_; }
+    void viewDidLoad() override { view()->setBackgroundColor(graphics::Color::systemBackground()); }
+
+private:
+    std::string screenClass_;
+};
+
+// The app's image of that name, or a blank 25 x 25 template image under the name where the bundle
+// has none (programs and tests run without the resources).
+inline toolkit::ImagePtr hxBarImageNamed(const std::string& name) {
+    if (auto image = graphics::imageNamed(name)) return image;
+    return toolkit::makeImage(name, {25, 25}, true);
+}
+
+// The app icon's badge from the unread text and voicemail counts by the preference "badgeType":
+// 0 the texts, 1 the voicemails, 2 both, any other value none.
+inline long hxAppIconBadge(long long sms, long long voicemail, long long badgeType) {
+    switch (badgeType) {
+        case 0:
+            return static_cast<long>(sms);
+        case 1:
+            return static_cast<long>(voicemail);
+        case 2:
+            return static_cast<long>(sms + voicemail);
+        default:
+            return 0;
+    }
+}

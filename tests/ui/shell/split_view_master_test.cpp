@@ -1,0 +1,397 @@
+// The tablet's master list with the screen library: rows and badges, selection and the detail it
+// shows, key commands, popovers, the header and the sign-in panel; and the pictures of the split
+// view (both orientations) and of the phone's tab bar.
+#include <gtest/gtest.h>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/security/keychain.h"
+#include "platform/services/device.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/presentation.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/split_view_controller.h"
+#include "platform/toolkit/testing/harness.h"
+#include "tests/platform/toolkit/snapshot_support.h"
+#include "tests/support/test_support.h"
+#include "ui/shell/split_view_master.h"
+#include "ui/shell/ui_screens.h"
+#include "ui/widgets/master_table_view_cell.h"
+
+namespace {
+
+using foundation::Dictionary;
+using toolkit::IndexPath;
+
+const std::filesystem::path kGoldens = hxtest::sourceDir() / "tests" / "ui" / "shell" / "goldens";
+
+// Counts the appearances of the screen on top of a detail, which a replaced detail repeats.
+class AppearanceSpy : public toolkit::ViewController {
+public:
+    int appearances = 0;
+    void viewWillAppear(bool) override { ++appearances; }
+};
+
+// The screen library with a sign-in panel, as it will come.
+class ScreensWithLoginPanel : public HXUIScreens {
+public:
+    int made = 0;
+    std::shared_ptr<toolkit::ViewController> makeLoginPanel(HX_ConnectAppDelegate&) override {
+        ++made;
+        return std::make_shared<HXPlaceholderScreen>("VC_LoginPanel");
+    }
+};
+
+void expectSnapshot(toolkit::Window& window, const std::string& name) {
+    toolkit::flushLayout();
+    auto pixels = toolkit::snapshot(window);
+    ASSERT_TRUE(pixels);
+    const auto c = toolkit::compareWithGolden(
+        *pixels, kGoldens / (name + ".png"), std::filesystem::path(HX_BINARY_DIR) / "tests/ui/shell/snapshot-failures");
+    EXPECT_TRUE(c.matches) << name << ": " << c.message;
+}
+
+struct Home {
+    hxtest::TempDir dir;
+    Home() {
+        foundation::setHomeDirectory(dir.path());
+        security::Keychain::setDefaultPath(dir / "keychain.json");
+        foundation::UserDefaults::resetStandardUserDefaults();
+        services::resetDeviceServices();
+    }
+    static std::shared_ptr<foundation::UserDefaults> prefs() {
+        return foundation::UserDefaults::standardUserDefaults();
+    }
+    static void storeAccount(const std::string& user, const std::string& number) {
+        HX_Account account;
+        account.setUsername(user);
+        account.setHXnumber(number);
+        auto archive = account.archived();
+        ASSERT_TRUE(archive.ok());
+        Dictionary infos;
+        infos.set(user, archive.value());
+        ASSERT_TRUE(prefs()->setObject(infos, "accountInfo").ok());
+        ASSERT_TRUE(prefs()->setObject(foundation::Value(user), "username").ok());
+    }
+};
+
+struct MasterList : ::testing::Test {
+    toolkit::testing::Harness harness{toolkit::ScreenProfile::iPad()};
+    Home home;
+    std::shared_ptr<ScreensWithLoginPanel> screens = std::make_shared<ScreensWithLoginPanel>();
+    std::shared_ptr<HX_ConnectAppDelegate_iPad> app;
+
+    void SetUp() override {
+        app = std::make_shared<HX_ConnectAppDelegate_iPad>();
+        app->setWindow(&harness.window());
+        app->setScreens(screens);
+    }
+    void TearDown() override {
+        harness.clock().runUntilIdle();
+        app.reset();
+        toolkit::Device::current().reset();
+    }
+    void launch() {
+        ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+        harness.settle();
+    }
+    // A launch without an account opens the sign-in panel; these tests close it to reach the list.
+    void launchAndCloseSignIn() {
+        launch();
+        app->dismissPopoverAnimated(false);
+        app->closeLoginPanel();
+    }
+    VC_SplitView_Master& master() { return dynamic_cast<VC_SplitView_Master&>(*app->masterList()); }
+    toolkit::TableView& table() { return *master().tableView(); }
+    MasterTableViewCell& cell(long row) {
+        auto c = std::dynamic_pointer_cast<MasterTableViewCell>(table().cellForRow(IndexPath{0, row}));
+        EXPECT_TRUE(c) << row;
+        return *c;
+    }
+    std::optional<long> selectedRow() {
+        auto ip = table().indexPathForSelectedRow();
+        return ip ? std::optional<long>(ip->row) : std::nullopt;
+    }
+    toolkit::ViewController* detail() { return app->splitViewController()->viewControllers().back().get(); }
+    toolkit::ViewController* presented() { return app->splitViewController()->presentedViewController(); }
+    std::string presentedRoot() {
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(presented());
+        return nav ? nav->viewControllers().front()->className() : "";
+    }
+};
+
+TEST_F(MasterList, FourRowsWithBadgesOnTheFirstTwo) {
+    launchAndCloseSignIn();
+    ASSERT_TRUE(app->masterList());
+    EXPECT_EQ(table().numberOfRows(0), 4);
+    EXPECT_EQ(table().rowHeight(), 60.0);
+    EXPECT_FALSE(table().isScrollEnabled());
+    EXPECT_EQ(table().separatorStyle, toolkit::SeparatorStyle::None);
+    const char* titles[] = {"SMS", "Voicemail", "History", "Settings"};
+    const char* images[] = {"SMS", "VM", "Recents", "Settings"};
+    for (long row = 0; row < 4; ++row) {
+        EXPECT_EQ(cell(row).reuseIdentifier(), "MasterTableCell");
+        EXPECT_EQ(cell(row).cellLabel.lock()->text(), titles[row]);
+        auto image = cell(row).cellImage.lock()->image();
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->name(), images[row]);
+        EXPECT_EQ(image->renderingMode(), graphics::RenderingMode::alwaysTemplate);
+        EXPECT_EQ(cell(row).badgeValue, 0);
+    }
+
+    Home::prefs()->setInteger(2, "badgeType");
+    app->setUnreadCount(3, 1);
+    app->setUnreadCount(12, 2);
+    harness.settle();
+    EXPECT_EQ(cell(0).badgeValue, 3);
+    EXPECT_EQ(cell(1).badgeValue, 12);
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 15);
+    // History and settings never show a count.
+    for (int index : {3, 4, 0}) app->setUnreadCount(8, index);
+    harness.settle();
+    EXPECT_EQ(cell(2).badgeValue, 0);
+    EXPECT_EQ(cell(3).badgeValue, 0);
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 15);
+    app->setUnreadCount(0, 1);
+    harness.settle();
+    EXPECT_EQ(cell(0).badgeValue, 0);
+    EXPECT_TRUE(cell(0).badgeView.lock()->isHidden());
+}
+
+TEST_F(MasterList, TouchingARowShowsItsViewOnceAndRemembersIt) {
+    launchAndCloseSignIn();
+    EXPECT_EQ(selectedRow(), 3) << "settings at a fresh installation";
+    EXPECT_EQ(detail(), app->viewControllerForViewType(4).get());
+
+    ASSERT_TRUE(harness.selectRow(table(), IndexPath{0, 2}));
+    EXPECT_EQ(Home::prefs()->integerForKey("tabBarIndex"), 3);
+    EXPECT_EQ(detail(), app->viewControllerForViewType(3).get());
+    EXPECT_EQ(selectedRow(), 2);
+
+    // Selecting the row of the view already shown leaves the detail alone.
+    auto spy = std::make_shared<AppearanceSpy>();
+    app->viewControllerForViewType(3)->pushViewController(spy, false);
+    harness.settle();
+    const int appearances = spy->appearances;
+    ASSERT_TRUE(harness.selectRow(table(), IndexPath{0, 2}));
+    master().selectRow(3);
+    app->selectViewForIndex(3);
+    harness.settle();
+    EXPECT_EQ(spy->appearances, appearances);
+    EXPECT_EQ(app->viewControllerForViewType(3)->topViewController(), spy.get());
+
+    // Settings reloads the account's settings from the service.
+    ASSERT_TRUE(harness.selectRow(table(), IndexPath{0, 3}));
+    EXPECT_EQ(detail(), app->viewControllerForViewType(4).get());
+    // Rows that do not exist select nothing.
+    for (int index : {0, 5, -1}) master().selectRow(index);
+    EXPECT_EQ(selectedRow(), 3);
+    EXPECT_EQ(detail(), app->viewControllerForViewType(4).get());
+}
+
+TEST_F(MasterList, RefreshKeepsTheCurrentRowAndRotationSelectsItAgain) {
+    launchAndCloseSignIn();
+    app->selectViewForIndex(2);
+    table().deselectRow(IndexPath{0, 1}, false);
+    foundation::NotificationCenter::defaultCenter().post("kUnreadVMCountChangedNotification", nullptr);
+    EXPECT_EQ(selectedRow(), 1);
+
+    table().deselectRow(IndexPath{0, 1}, false);
+    harness.rotate(toolkit::Orientation::LandscapeLeft);
+    harness.settle();
+    EXPECT_EQ(selectedRow(), 1);
+}
+
+TEST_F(MasterList, KeyCommandsFollowTheCurrentView) {
+    launchAndCloseSignIn();
+    auto inputs = [&] {
+        std::vector<std::string> out;
+        for (const auto& k : master().keyCommands()) out.push_back(k.input + ":" + k.discoverabilityTitle);
+        return out;
+    };
+    const std::vector<std::string> always{"1:SMS",  "2:Voicemail",   "3:History", "4:Settings",
+                                          "c:Call", "n:New Message", "a:Accounts"};
+    auto withSearch = always;
+    withSearch.insert(withSearch.end(), {"f:Search", "r:Refresh"});
+    const std::pair<int, std::vector<std::string>> cases[] = {
+        {1, withSearch}, {2, withSearch}, {3, withSearch}, {4, always}};
+    for (const auto& [view, expected] : cases) {
+        app->selectViewForIndex(view);
+        EXPECT_EQ(inputs(), expected) << view;
+    }
+
+    // The screens hand the keyboard back to the list; its commands then drive it.
+    app->setFirstResponder();
+    EXPECT_TRUE(master().isFirstResponder());
+    EXPECT_TRUE(harness.pressKey("2", toolkit::kModifierCommand));
+    EXPECT_EQ(detail(), app->viewControllerForViewType(2).get());
+    EXPECT_TRUE(harness.pressKey("r", toolkit::kModifierCommand));
+    EXPECT_TRUE(harness.pressKey("f", toolkit::kModifierCommand));
+    EXPECT_EQ(app->shell().count("loadMessages"), 1u);
+    EXPECT_EQ(app->shell().count("enterSearch"), 1u);
+    EXPECT_FALSE(harness.pressKey("c", toolkit::kModifierCommand)) << "Call is Control-C";
+    EXPECT_TRUE(harness.pressKey("c", toolkit::kModifierControl));
+    harness.settle();
+    EXPECT_EQ(presented(), app->viewControllerForViewType(0).get());
+}
+
+TEST_F(MasterList, EachPopoverClosesTheOneBefore) {
+    launchAndCloseSignIn();
+    master().showAccounts();
+    harness.settle();
+    EXPECT_EQ(presentedRoot(), "VC_Accounts");
+    EXPECT_EQ(app->shell().count("updateAccountPrefs"), 1u);
+    auto* accounts = presented();
+    EXPECT_EQ(accounts->presentationStyleInUse(), toolkit::ModalPresentationStyle::Popover);
+    EXPECT_EQ(accounts->popoverPresentationController()->barButtonItem.lock(),
+              master().navigationItem().rightBarButtonItem());
+
+    master().showCallPopup();
+    harness.settle();
+    auto dialPad = app->viewControllerForViewType(0);
+    EXPECT_EQ(presented(), dialPad.get());
+    auto* popover = dialPad->popoverPresentationController();
+    EXPECT_EQ(popover->barButtonItem.lock(), master().navigationItem().leftBarButtonItems.at(0));
+    EXPECT_EQ(popover->permittedArrowDirections, static_cast<unsigned>(toolkit::kArrowUp));
+    EXPECT_EQ(dialPad->view()->frame().size, (toolkit::Size{320, 411}));
+
+    master().infoButtonClicked();
+    harness.settle();
+    EXPECT_EQ(presentedRoot(), "VC_Help");
+    EXPECT_EQ(presented()->view()->frame().size, (toolkit::Size{320, 514}));
+    EXPECT_EQ(presented()->popoverPresentationController()->permittedArrowDirections,
+              static_cast<unsigned>(toolkit::kArrowLeft));
+
+    master().showSMSPopup();
+    harness.settle();
+    EXPECT_FALSE(presented());
+    EXPECT_EQ(app->shell().count("newMessageToNumber"), 1u);
+
+    // The bar buttons are the same operations.
+    ASSERT_TRUE(master().navigationItem().leftBarButtonItems.at(0)->tap());
+    harness.settle();
+    EXPECT_EQ(presented(), dialPad.get());
+    EXPECT_EQ(master().navigationItem().leftBarButtonItems.at(0)->accessibilityLabel, "Call");
+    app->dismissPopoverAnimated(false);
+    ASSERT_TRUE(harness.tap(*harness.find("About 'HX Connect'")));
+    harness.settle();
+    EXPECT_EQ(presentedRoot(), "VC_Help");
+}
+
+TEST_F(MasterList, HeaderShowsTheAccountOnlyWhenThereIsOne) {
+    launchAndCloseSignIn();
+    auto header = master().headerView();
+    EXPECT_EQ(header->frame().size, (toolkit::Size{258, 220}));
+    auto text = [&](int tag) { return dynamic_cast<toolkit::Label*>(header->viewWithTag(tag))->text(); };
+    EXPECT_EQ(text(VC_SplitView_Master::kUserNameTag), "");
+    EXPECT_EQ(text(VC_SplitView_Master::kNumberTag), "");
+
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("ann@example.test");
+    account->setHXnumber("2025550123");
+    app->setAccount(account);
+    HXApplicationModel::setSharedDelegate(app);
+    master().headerView();
+    HXApplicationModel::setSharedDelegate(nullptr);
+    EXPECT_EQ(text(VC_SplitView_Master::kUserNameTag), "ann@example.test");
+    EXPECT_EQ(text(VC_SplitView_Master::kNumberTag), "(202) 555-0123");
+
+    account->setUsername("");
+    master().headerView();
+    EXPECT_EQ(text(VC_SplitView_Master::kUserNameTag), "");
+    EXPECT_EQ(text(VC_SplitView_Master::kNumberTag), "");
+}
+
+TEST_F(MasterList, SignInPanelIsAPopoverThatDoesNotStack) {
+    launch();
+    // The launch without an account asked for the panel.
+    ASSERT_EQ(presentedRoot(), "VC_LoginPanel");
+    auto* panel = presented();
+    EXPECT_TRUE(panel->isModalInPresentation);
+    EXPECT_EQ(panel->presentationStyleInUse(), toolkit::ModalPresentationStyle::Popover);
+    EXPECT_EQ(panel->popoverPresentationController()->barButtonItem.lock(),
+              master().navigationItem().rightBarButtonItem());
+    const auto asked = app->shell().count("displayLogin");
+    app->displayLogin();
+    harness.settle();
+    EXPECT_EQ(presented(), panel);
+    EXPECT_EQ(app->shell().count("displayLogin"), asked);
+
+    // Over another popover it shows in that popover's context, and the overlay goes.
+    app->dismissPopoverAnimated(false);
+    master().showAccounts();
+    harness.settle();
+    auto* accounts = presented();
+    app->displayLogin();
+    harness.settle();
+    EXPECT_EQ(presented(), accounts);
+    ASSERT_TRUE(accounts->presentedViewController());
+    EXPECT_EQ(accounts->presentedViewController()->modalPresentationStyle,
+              toolkit::ModalPresentationStyle::CurrentContext);
+    EXPECT_GE(app->shell().count("removeLoadingOverlay"), 1u);
+    app->displayLogin();
+    harness.settle();
+    EXPECT_FALSE(accounts->presentedViewController()->presentedViewController()) << "not stacked";
+}
+
+TEST_F(MasterList, AListTheWindowKeepsLongerNoLongerReachesTheApplicationObject) {
+    launchAndCloseSignIn();
+    std::shared_ptr<HXSplitViewMaster> list = app->masterList();
+    // Work the list posted before the application object went away.
+    ASSERT_TRUE(harness.selectRow(table(), IndexPath{0, 3}));
+    app.reset();
+    for (const char* name : {"kLogoutNotification", "kUnreadSMSCountChangedNotification"})
+        foundation::NotificationCenter::defaultCenter().post(name, nullptr);
+    harness.settle();
+    EXPECT_EQ(list->tableView()->numberOfRows(0), 4);
+}
+
+TEST_F(MasterList, SplitViewPictureInBothOrientations) {
+    toolkit_snapshots::UsingFonts fonts;  // pictures are compared with the bundled fonts
+    Home::storeAccount("ann@example.test", "2025550123");
+    Home::prefs()->setInteger(1, "tabBarIndex");
+    launch();
+    HXApplicationModel::setSharedDelegate(app);
+    app->setUnreadCount(3, 1);
+    app->setUnreadCount(12, 2);
+    harness.settle();
+    table().reloadData();
+    master().refreshTable();
+    harness.settle();
+    EXPECT_EQ(harness.compareOutline(kGoldens / "split_portrait.txt"), "");
+    expectSnapshot(harness.window(), "split_portrait");
+    harness.rotate(toolkit::Orientation::LandscapeLeft);
+    harness.settle();
+    EXPECT_EQ(harness.window().bounds().size, (toolkit::Size{1024, 768}));
+    EXPECT_EQ(harness.compareOutline(kGoldens / "split_landscape.txt"), "");
+    expectSnapshot(harness.window(), "split_landscape");
+    HXApplicationModel::setSharedDelegate(nullptr);
+}
+
+TEST(PhoneTabBar, PictureInPortrait) {
+    toolkit::testing::Harness harness{toolkit::ScreenProfile::iPhone8()};
+    Home home;
+    toolkit_snapshots::UsingFonts fonts;  // pictures are compared with the bundled fonts
+    auto app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    app->setWindow(&harness.window());
+    app->setScreens(std::make_shared<HXUIScreens>());
+    Home::storeAccount("ann@example.test", "2025550123");
+    Home::prefs()->setInteger(1, "tabBarIndex");
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    // The launch counts the store's unread conversations (none) at its next turn; the counts
+    // come after that.
+    harness.settle();
+    app->setUnreadCount(3, 1);
+    app->setUnreadCount(1, 2);
+    harness.settle();
+    EXPECT_EQ(harness.compareOutline(kGoldens / "tab_bar_phone.txt"), "");
+    expectSnapshot(harness.window(), "tab_bar_phone");
+    harness.clock().runUntilIdle();
+    app.reset();
+    toolkit::Device::current().reset();
+}
+
+}  // namespace

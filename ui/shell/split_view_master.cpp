@@ -1,0 +1,273 @@
+#include "ui/shell/split_view_master.h"
+
+#include "model/account.h"
+#include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/named_images.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/presentation.h"
+#include "platform/toolkit/split_view_controller.h"
+#include "platform/toolkit/traits.h"
+#include "ui/widgets/master_table_view_cell.h"
+
+using toolkit::Color;
+using toolkit::IndexPath;
+using toolkit::Rect;
+
+namespace {
+
+constexpr int kRowCount = 4;
+constexpr double kWidth = HX_ConnectAppDelegate_iPad::kMasterColumnWidth;
+
+// Row r shows view r + 1.
+const HXViewSpec& rowView(long row) { return kHXViews[row + 1]; }
+
+constexpr const char* kRefreshingNotifications[] = {"kLogoutNotification", "kAccountSelectedNotification",
+                                                    "kSettingsUpdateNotification", "kUnreadSMSCountChangedNotification",
+                                                    "kUnreadVMCountChangedNotification"};
+
+// Views 1 to 3 are the message lists, which can search and reload.
+bool isMessageList(int view) { return view >= 1 && view <= 3; }
+
+}  // namespace
+
+VC_SplitView_Master::VC_SplitView_Master(HX_ConnectAppDelegate_iPad& app) : app_(app) {
+    // The responder chain hands a key command's action no sender, so each digit has its own. The
+    // switch goes through the application object's routing, which makes the view the current one.
+    for (int view = 1; view <= 4; ++view)
+        setActionHandler("switchView" + std::to_string(view) + ":",
+                         [this, view](Responder*) { app_.selectViewForIndex(view); });
+    setActionHandler("showCallPopup", [this](Responder*) { showCallPopup(); });
+    setActionHandler("showSMSPopup", [this](Responder*) { showSMSPopup(); });
+    setActionHandler("showAccounts:", [this](Responder*) { showAccounts(); });
+    setActionHandler("enterSearch", [this](Responder*) { enterSearch(); });
+    setActionHandler("refreshMessages", [this](Responder*) { refreshMessages(); });
+}
+
+VC_SplitView_Master::~VC_SplitView_Master() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
+
+void VC_SplitView_Master::viewDidLoad() {
+    HXSplitViewMaster::viewDidLoad();
+    auto table = tableView();
+    table->setBackgroundColor(Color::groupTableViewBackground());
+    table->setScrollEnabled(false);
+    table->setRowHeight(kRowHeight);
+    table->separatorStyle = toolkit::SeparatorStyle::None;
+    table->sectionHeaderHeight = kHeaderHeight;
+    table->registerCell(kMasterTableCellIdentifier, [] { return makeMasterTableCell(); });
+
+    navigationItem().setRightBarButtonItem(toolkit::BarButtonItem::withTitle(
+        "Accounts", toolkit::BarButtonStyle::Plain, [this](toolkit::BarButtonItem&) { showAccounts(); }));
+    auto callImage = toolkit::Device::current().systemVersionAtLeast(13) ? graphics::systemImageNamed("phone")
+                                                                         : graphics::imageNamed("Call");
+    if (!callImage) callImage = hxBarImageNamed("Call");
+    auto call = toolkit::BarButtonItem::withImage(callImage, toolkit::BarButtonStyle::Plain,
+                                                  [this](toolkit::BarButtonItem&) { showCallPopup(); });
+    call->accessibilityLabel = "Call";
+    auto compose = toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::Compose,
+                                                          [this](toolkit::BarButtonItem&) { showSMSPopup(); });
+    navigationItem().setLeftBarButtonItems({call, compose});
+
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    for (const char* name : kRefreshingNotifications)
+        center.addObserver(this, name, [this](const foundation::Notification&) { refreshTable(); });
+
+    view()->setTintColor(Color::systemBlue());
+    if (auto* nav = navigationController()) nav->navigationBar().barTintColor = Color::groupTableViewBackground();
+}
+
+long VC_SplitView_Master::numberOfRows(toolkit::TableView&, long section) { return section == 0 ? kRowCount : 0; }
+
+toolkit::TableViewCellPtr VC_SplitView_Master::cellForRow(toolkit::TableView& table, IndexPath indexPath) {
+    auto cell = std::dynamic_pointer_cast<MasterTableViewCell>(
+        table.dequeueReusableCell(kMasterTableCellIdentifier, indexPath));
+    if (!cell) return nullptr;
+    const auto& spec = rowView(indexPath.row);
+    if (auto label = cell->cellLabel.lock()) label->setText(spec.title);
+    if (auto image = cell->cellImage.lock()) {
+        image->setImage(hxBarImageNamed(spec.image)->withRenderingMode(graphics::RenderingMode::alwaysTemplate));
+        image->highlightedImage =
+            hxBarImageNamed(spec.selectedImage)->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+    }
+    cell->badgeValue = indexPath.row == 0   ? static_cast<long>(app_.unreadSMSCount())
+                       : indexPath.row == 1 ? static_cast<long>(app_.unreadVMCount())
+                                            : 0;
+    cell->setNeedsLayout();
+    return cell;
+}
+
+std::optional<double> VC_SplitView_Master::heightForHeader(toolkit::TableView&, long) { return kHeaderHeight; }
+
+std::shared_ptr<toolkit::View> VC_SplitView_Master::viewForHeader(toolkit::TableView&, long section) {
+    return section == 0 ? headerView() : nullptr;
+}
+
+std::shared_ptr<toolkit::View> VC_SplitView_Master::headerView() {
+    if (!header_) {
+        header_ = toolkit::View::make(Rect(0, 0, kWidth, kHeaderHeight));
+        header_->setBackgroundColor(Color::groupTableViewBackground());
+        auto icon = std::make_shared<toolkit::ImageView>(hxBarImageNamed("IconLarge"));
+        icon->setFrame(Rect(0, 0, 120, 120));
+        icon->setCenter({kWidth / 2, kHeaderHeight / 2 - 30});
+        icon->layer().cornerRadius = 20;
+        icon->setClipsToBounds(true);
+        header_->addSubview(icon);
+        auto info = std::make_shared<toolkit::Button>(toolkit::ButtonType::InfoDark);
+        info->setFrame(Rect(kWidth - 10 - 40, kHeaderHeight - 60 - 40, 40, 40));
+        info->setAutoresizingMask(toolkit::kFlexibleLeftMargin | toolkit::kFlexibleTopMargin);
+        info->accessibility().label = "About 'HX Connect'";
+        info->addAction([this](toolkit::Control&, const toolkit::Event*) { infoButtonClicked(); },
+                        toolkit::kTouchUpInside);
+        infoButton_ = info;
+        header_->addSubview(info);
+        for (auto [tag, bottom] : {std::pair{kUserNameTag, 40.0}, std::pair{kNumberTag, 15.0}}) {
+            auto label = std::make_shared<toolkit::Label>(Rect(0, kHeaderHeight - bottom - 20, kWidth, 20));
+            label->setTag(tag);
+            label->textAlignment = toolkit::TextAlignment::center;
+            label->textColor = Color::systemGray();
+            label->setBackgroundColor(Color::clear());
+            label->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleTopMargin);
+            header_->addSubview(label);
+        }
+    }
+    auto* name = dynamic_cast<toolkit::Label*>(header_->viewWithTag(kUserNameTag));
+    auto* number = dynamic_cast<toolkit::Label*>(header_->viewWithTag(kNumberTag));
+    const auto account = app_.account();
+    if (account && !account->username().empty()) {
+        name->setText(account->username());
+        number->setText(PhoneExtensions::formattedPhoneNumberFromString(account->HXnumber().value_or("")));
+    } else {
+        name->setText("");
+        number->setText("");
+    }
+    return header_;
+}
+
+void VC_SplitView_Master::selectRow(int index) {
+    if (index < 1 || index > kRowCount) return;
+    selecting_ = true;
+    tableView()->selectRow(IndexPath{0, index - 1}, false);
+    app_.showDetailForViewType(index);
+    selecting_ = false;
+}
+
+void VC_SplitView_Master::refreshTable() {
+    auto table = tableView();
+    table->reloadData();
+    if (!selecting_) table->selectRow(IndexPath{0, app_.currentViewIndex() - 1}, false);
+}
+
+void VC_SplitView_Master::didHighlightRow(toolkit::TableView&, IndexPath indexPath) {
+    // The detail follows the finger as it touches down, before the row is selected.
+    selectRow(static_cast<int>(indexPath.row) + 1);
+}
+
+std::optional<IndexPath> VC_SplitView_Master::willSelectRow(toolkit::TableView&, IndexPath indexPath) {
+    foundation::UserDefaults::standardUserDefaults()->setInteger(indexPath.row + 1, "tabBarIndex");
+    return indexPath;
+}
+
+void VC_SplitView_Master::didSelectRow(toolkit::TableView&, IndexPath indexPath) {
+    const int view = static_cast<int>(indexPath.row) + 1;
+    if (!app_.isDetailShown(view)) selectRow(view);
+    if (view == 4) {
+        dispatch::Queue::main()->async([alive = app_.lifetime(), this] {
+            if (!alive.expired()) app_.loadPhoneSettings();
+        });
+    }
+}
+
+void VC_SplitView_Master::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {
+    HXSplitViewMaster::viewWillTransitionToSize(size, coordinator);
+    auto reselect = [list = std::weak_ptr<Responder>(shared_from_this()), alive = app_.lifetime(),
+                     this](toolkit::TransitionCoordinator&) {
+        if (list.expired() || alive.expired() || app_.isSplitViewCollapsed()) return;
+        const auto stored = foundation::UserDefaults::standardUserDefaults()->integerForKey("tabBarIndex");
+        if (stored >= 1 && stored <= kRowCount) tableView()->selectRow(IndexPath{0, stored - 1}, true);
+    };
+    if (coordinator)
+        coordinator->animateAlongsideTransition([](toolkit::TransitionCoordinator&) {}, reselect);
+    else
+        dispatch::Queue::main()->async([reselect] {
+            toolkit::TransitionCoordinator none(false, 0);
+            reselect(none);
+        });
+}
+
+void VC_SplitView_Master::presentPopover(const std::shared_ptr<toolkit::ViewController>& controller) {
+    controller->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
+    present(controller, true);
+}
+
+void VC_SplitView_Master::showCallPopup() {
+    app_.dismissPopoverAnimated(false);
+    auto dialPad = app_.viewControllerForViewType(0);
+    dialPad->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
+    auto* popover = dialPad->popoverPresentationController();
+    popover->barButtonItem = navigationItem().leftBarButtonItem();
+    popover->permittedArrowDirections = toolkit::kArrowUp;
+    popover->backgroundColor = Color::groupTableViewBackground().withAlphaComponent(0.6);
+    present(dialPad, true);
+}
+
+void VC_SplitView_Master::showSMSPopup() {
+    app_.dismissPopoverAnimated(false);
+    // The new-message screen is its own; until it exists the request is recorded.
+    app_.shell().record("newMessageToNumber ||");
+}
+
+void VC_SplitView_Master::infoButtonClicked() {
+    app_.dismissPopoverAnimated(false);
+    auto help = std::make_shared<toolkit::NavigationController>(std::make_shared<HXPlaceholderScreen>("VC_Help"));
+    help->setPreferredContentSize({320, 514});
+    help->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
+    auto* popover = help->popoverPresentationController();
+    popover->backgroundColor = Color::black();
+    popover->permittedArrowDirections = toolkit::kArrowLeft;
+    popover->sourceView = view();
+    if (auto info = infoButton_.lock()) popover->sourceRect = info->convertRectTo(info->bounds(), view().get());
+    present(help, true);
+}
+
+void VC_SplitView_Master::showAccounts() {
+    app_.dismissPopoverAnimated(false);
+    app_.updateAccountPrefs();
+    auto accounts =
+        std::make_shared<toolkit::NavigationController>(std::make_shared<HXPlaceholderScreen>("VC_Accounts"));
+    accounts->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
+    auto* popover = accounts->popoverPresentationController();
+    popover->barButtonItem = navigationItem().rightBarButtonItem();
+    popover->permittedArrowDirections = toolkit::kArrowUp;
+    present(accounts, true);
+}
+
+void VC_SplitView_Master::enterSearch() {
+    const int view = app_.currentViewIndex();
+    // The lists' search bars come with their screens; until then the request is recorded.
+    if (isMessageList(view)) app_.shell().record("enterSearch " + std::to_string(view));
+}
+
+void VC_SplitView_Master::refreshMessages() {
+    const int view = app_.currentViewIndex();
+    if (isMessageList(view)) app_.shell().record("loadMessages " + std::to_string(view) + " 0");
+}
+
+std::vector<toolkit::KeyCommand> VC_SplitView_Master::keyCommands() const {
+    using toolkit::kModifierCommand;
+    using toolkit::kModifierControl;
+    std::vector<toolkit::KeyCommand> commands;
+    for (int view = 1; view <= kRowCount; ++view)
+        commands.push_back(
+            {std::to_string(view), kModifierCommand, "switchView" + std::to_string(view) + ":", kHXViews[view].title});
+    commands.push_back({"c", kModifierControl, "showCallPopup", "Call"});
+    commands.push_back({"n", kModifierCommand, "showSMSPopup", "New Message"});
+    commands.push_back({"a", kModifierControl, "showAccounts:", "Accounts"});
+    if (isMessageList(app_.currentViewIndex())) {
+        commands.push_back({"f", kModifierCommand, "enterSearch", "Search"});
+        commands.push_back({"r", kModifierCommand, "refreshMessages", "Refresh"});
+    }
+    return commands;
+}

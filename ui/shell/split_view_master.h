@@ -1,0 +1,53 @@
+// The tablet's master list: four rows (SMS, voicemail, history, settings) with the unread badges
+// of the first two, a header with the app's icon and the account's name and number, bar buttons
+// that open the dial pad, a new message and the account list, and the hardware key commands.
+#pragma once
+
+#include <memory>
+
+#include "app/connect_app_delegate_ipad.h"
+
+class VC_SplitView_Master : public HXSplitViewMaster {
+public:
+    explicit VC_SplitView_Master(HX_ConnectAppDelegate_iPad& app);
+    ~VC_SplitView_Master() override;
+
+    static constexpr double kRowHeight = 60.0;
+    static constexpr double kHeaderHeight = 220.0;
+    static constexpr int kUserNameTag = 1;
+    static constexpr int kNumberTag = 2;
+
+    void selectRow(int index) override;
+    void refreshTable() override;
+    void showCallPopup() override;
+    void showSMSPopup();
+    void showAccounts();
+    void infoButtonClicked();
+    // Puts the search bar of the current list in focus, or reloads the current list.
+    void enterSearch();
+    void refreshMessages();
+
+    // The header, built on first request and filled from the current account on each.
+    std::shared_ptr<toolkit::View> headerView();
+
+    void viewDidLoad() override;
+    void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
+    bool canBecomeFirstResponder() const override { return true; }
+    std::vector<toolkit::KeyCommand> keyCommands() const override;
+
+    long numberOfRows(toolkit::TableView&, long section) override;
+    toolkit::TableViewCellPtr cellForRow(toolkit::TableView&, toolkit::IndexPath indexPath) override;
+    std::optional<double> heightForHeader(toolkit::TableView&, long section) override;
+    std::shared_ptr<toolkit::View> viewForHeader(toolkit::TableView&, long section) override;
+    void didHighlightRow(toolkit::TableView&, toolkit::IndexPath indexPath) override;
+    std::optional<toolkit::IndexPath> willSelectRow(toolkit::TableView&, toolkit::IndexPath indexPath) override;
+    void didSelectRow(toolkit::TableView&, toolkit::IndexPath indexPath) override;
+
+private:
+    void presentPopover(const std::shared_ptr<toolkit::ViewController>& controller);
+    HX_ConnectAppDelegate_iPad& app_;
+    std::shared_ptr<toolkit::View> header_;
+    std::weak_ptr<toolkit::View> infoButton_;
+    // Set while selectRow runs, so that a refresh it causes keeps its selection.
+    bool selecting_ = false;
+};
