@@ -1,10 +1,13 @@
 #include "app/connect_app_delegate.h"
 
+#include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/color.h"
 #include "platform/mail/mail_compose_controller.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
 #include "service/conversation_email.h"
 
@@ -51,20 +54,73 @@ bool HX_ConnectAppDelegate::loadingOverlayShown() const { return shell_->script(
 void HX_ConnectAppDelegate::removeLoadingOverlay() {
     shell_->record("removeLoadingOverlay");
     shell_->changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = false; });
+    onMainForOverlay(false, [this] {
+        if (!loadingController_) return;
+        if (auto view = loadingController_->viewIfLoaded()) view->removeFromSuperview();
+        // Dropped with its view: an overlay kept while hidden could only go stale (the next one
+        // is made with its own text).
+        loadingController_.reset();
+    });
 }
 
 void HX_ConnectAppDelegate::showLoadingOverlay(const std::string& statusText) {
     shell_->record("showLoadingOverlay " + statusText);
     shell_->changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = true; });
+    onMainForOverlay(true, [this, statusText] {
+        auto* top = topPresentedController();
+        if (!top) return;
+        auto overlay = screens().makeProgressScreen(statusText);
+        if (!overlay) return;
+        // A second request replaces the overlay shown rather than stacking another one over it.
+        if (loadingController_)
+            if (auto old = loadingController_->viewIfLoaded()) old->removeFromSuperview();
+        loadingController_ = overlay;
+        auto host = top->view();
+        auto view = overlay->view();
+        // The host's bounds, not its frame: a screen below a bar has a frame that does not start
+        // at its own origin, and the overlay would be shifted by it.
+        view->setFrame(host->bounds());
+        view->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
+        host->addSubview(view);
+    });
+}
+
+void HX_ConnectAppDelegate::onMainForOverlay(bool shown, std::function<void()> work) {
+    // The web client asks from its reply queues too, and views belong to the main thread. Work
+    // sent there runs only if the overlay is still wanted that way: a removal asked on the main
+    // thread meanwhile must not be undone by the showing that was on its way (nor the reverse).
+    if (dispatch::isMainThread()) {
+        work();
+        return;
+    }
+    dispatch::Queue::main()->async([alive = aliveToken(), this, shown, work = std::move(work)] {
+        if (!alive.expired() && loadingOverlayShown() == shown) work();
+    });
+}
+
+toolkit::ViewController* HX_ConnectAppDelegate::topPresentedController() const {
+    if (!window_ || !window_->rootViewController()) return nullptr;
+    toolkit::ViewController* top = window_->rootViewController().get();
+    while (auto* presented = top->presentedViewController()) {
+        // An alert is never the host of a screen: what it covers is.
+        if (dynamic_cast<toolkit::AlertController*>(presented)) break;
+        top = presented;
+    }
+    return top;
+}
+
+void HX_ConnectAppDelegate::dismissPopoverAnimated(bool animated) {
+    shell_->record(std::string("dismissPopoverAnimated ") + (animated ? "1" : "0"));
+}
+
+void HX_ConnectAppDelegate::presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) {
+    shell_->record("presentMailController");
+    if (auto* top = topPresentedController(); top && composer) top->present(composer, true);
 }
 
 void HX_ConnectAppDelegate::closeLoginPanel() { shell_->record("closeLoginPanel"); }
 
 void HX_ConnectAppDelegate::setFirstResponder() { shell_->record("setFirstResponder"); }
-
-void HX_ConnectAppDelegate::dismissPopoverAnimated(bool animated) {
-    shell_->record(std::string("dismissPopoverAnimated ") + (animated ? "1" : "0"));
-}
 
 void HX_ConnectAppDelegate::showCallPopup() { shell_->record("showCallPopup"); }
 
@@ -137,8 +193,7 @@ void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {
     }
     composer->mailComposeDelegate = mailDelegate_;
     mailComposer_ = composer;
-    shell_->record("presentMailController " + draft.subject);
-    if (window_ && window_->rootViewController()) window_->rootViewController()->present(composer, true);
+    presentMailController(std::static_pointer_cast<toolkit::ViewController>(composer));
 }
 
 void HX_ConnectAppDelegate::displayLogin() {

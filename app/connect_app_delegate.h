@@ -108,6 +108,9 @@ public:
     // the dial pad from its call button. The phone has no popovers; its forms are recorded.
     virtual void dismissPopoverAnimated(bool animated);
     virtual void showCallPopup();
+    // Presents a mail composer; the base form records the request and presents it over the top of
+    // the window's presentations, the tablet as a form sheet over its split view.
+    virtual void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer);
 
     // Life cycle.
     void resignActive();
@@ -176,6 +179,10 @@ public:
     // The text of the "AppInfo.txt" attachment of a crash report.
     std::string appInfoText();
 
+    // The loading overlay while it is shown over the window (none otherwise, and none without a
+    // window or when the screen library makes no overlay).
+    std::shared_ptr<toolkit::ViewController> loadingController() const { return loadingController_; }
+
     // The version text shown to the user, built on first use and dropped on a memory warning.
     const std::string& versionString();
     bool hasVersionString() const { return versionString_.has_value(); }
@@ -198,6 +205,9 @@ private:
     toolkit::Window* window_ = nullptr;
     std::shared_ptr<HXScreens> screens_ = std::make_shared<HXScreens>();
     std::weak_ptr<toolkit::AlertController> shownAlert_;
+    std::shared_ptr<toolkit::ViewController> loadingController_;
+    toolkit::ViewController* topPresentedController() const;
+    void onMainForOverlay(bool shown, std::function<void()> work);
     int connectionAlertState_ = -1;
     std::optional<std::string> versionString_;
     std::shared_ptr<Reachability> serviceReach_;

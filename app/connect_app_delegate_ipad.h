@@ -68,7 +68,8 @@ public:
     // work it posts checks this first.
     std::weak_ptr<int> lifetime() const { return aliveToken(); }
     // The mail composer, as a form sheet over the split view.
-    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer);
+    using HX_ConnectAppDelegate::presentMailController;
+    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
 
     void setupInterface() override;
     int currentViewIndex() override;

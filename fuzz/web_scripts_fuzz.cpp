@@ -15,6 +15,8 @@ const char* const kScripts[] = {
     "document.getElementById('Email').value='ann@example.test'",
     "document.querySelectorAll('span').forEach(function(element){if(element.innerHTML=='Create "
     "account'){element.style.display='none';}});",
+    // The page height: the sign-in popover's form, and the help page's (which decides whether
+    // the help scrolls).
     "document.body.scrollHeight-document.body.style.marginBottom",
     "document.body.scrollHeight - document.body.style.marginBottom",
 };

@@ -7,4 +7,5 @@
 class HXUIScreens : public HXScreens {
 public:
     std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) override;
+    std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
 };

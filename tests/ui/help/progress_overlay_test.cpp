@@ -1,0 +1,137 @@
+// The loading overlay as the shell shows it: made by the screen library, put over the top of the
+// window's presentations, replaced by a second request and taken away again.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/security/keychain.h"
+#include "platform/services/device.h"
+#include "platform/toolkit/font_text_measurer.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/testing/harness.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/help/help_test_support.h"
+#include "ui/help/vc_progress.h"
+#include "ui/shell/ui_screens.h"
+
+namespace {
+
+class ProgressOverlay : public ::testing::Test {
+protected:
+    toolkit::testing::Harness harness;
+    hxtest::TempDir home;
+    std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
+
+    void SetUp() override {
+        toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared());
+        foundation::setHomeDirectory(home.path());
+        security::Keychain::setDefaultPath(home / "keychain.json");
+        foundation::UserDefaults::resetStandardUserDefaults();
+        services::resetDeviceServices();
+        app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        app->setWindow(&harness.window());
+        app->setupInterface();
+        harness.settle();
+    }
+    void TearDown() override {
+        harness.clock().runUntilIdle();
+        app.reset();
+        toolkit::setTextMeasurer(nullptr);
+    }
+    std::vector<toolkit::View*> overlayViews() {
+        std::vector<toolkit::View*> found;
+        for (auto* label : harness.findAll("ActivityIndicatorView")) found.push_back(label);
+        return found;
+    }
+};
+
+TEST_F(ProgressOverlay, TheShellShowsTheScreenLibrarysOverlayOverTheWindowAndRemovesIt) {
+    app->setScreens(std::make_shared<HXUIScreens>());
+    app->showLoadingOverlay("Loading settings\u2026");
+    harness.settle();
+    EXPECT_EQ(app->shell().count("showLoadingOverlay Loading settings\u2026"), 1u);
+    EXPECT_TRUE(app->loadingOverlayShown());
+    auto overlay = std::dynamic_pointer_cast<VC_Progress>(app->loadingController());
+    ASSERT_NE(overlay, nullptr);
+    auto root = harness.window().rootViewController()->view();
+    EXPECT_EQ(overlay->view()->superview(), root.get());
+    EXPECT_EQ(overlay->view()->frame(), root->bounds());
+    EXPECT_EQ(overlay->statusText()->text(), "Loading settings\u2026");
+    EXPECT_TRUE(overlay->activityView()->isAnimating());
+    // It covers the tabs: a tap on the tab bar reaches the overlay, not the bar.
+    auto* bar = harness.findAll("TabBar").at(0);
+    const toolkit::Rect inWindow = bar->convertRectTo(bar->bounds(), nullptr);
+    EXPECT_EQ(harness.window().hitTest({inWindow.midX(), inWindow.midY()}, nullptr), overlay->view().get());
+
+    EXPECT_EQ(helptest::compareWithGoldens(harness, "progress_overlay"), "");
+
+    // A second request replaces the overlay rather than stacking a second one.
+    app->showLoadingOverlay("Authenticating\u2026");
+    harness.settle();
+    EXPECT_EQ(overlayViews().size(), 1u);
+    EXPECT_NE(harness.find("Authenticating\u2026"), nullptr);
+    EXPECT_EQ(harness.find("Loading settings\u2026"), nullptr);
+
+    app->removeLoadingOverlay();
+    harness.settle();
+    EXPECT_EQ(app->shell().count("removeLoadingOverlay"), 1u);
+    EXPECT_FALSE(app->loadingOverlayShown());
+    EXPECT_EQ(app->loadingController(), nullptr);
+    EXPECT_TRUE(overlayViews().empty());
+}
+
+TEST_F(ProgressOverlay, APresentedScreenIsCoveredAndWithoutAMakerOnlyTheRequestIsNoted) {
+    app->setScreens(std::make_shared<HXUIScreens>());
+    auto panel = std::make_shared<toolkit::NavigationController>(std::make_shared<toolkit::ViewController>());
+    harness.window().rootViewController()->present(panel, false);
+    harness.settle();
+    app->showLoadingOverlay("Loading settings\u2026");
+    harness.settle();
+    ASSERT_NE(app->loadingController(), nullptr);
+    EXPECT_EQ(app->loadingController()->view()->superview(), panel->view().get());
+
+    // A memory warning while it is up does not orphan it: removal still takes it away.
+    app->applicationDidReceiveMemoryWarning();
+    app->removeLoadingOverlay();
+    harness.settle();
+    EXPECT_TRUE(overlayViews().empty());
+
+    // The shell's own tests run without the screen library: the request is recorded, nothing shown.
+    app->setScreens(nullptr);
+    app->showLoadingOverlay("Loading settings\u2026");
+    harness.settle();
+    EXPECT_EQ(app->loadingController(), nullptr);
+    EXPECT_TRUE(app->loadingOverlayShown());
+    EXPECT_TRUE(overlayViews().empty());
+    EXPECT_EQ(app->shell().count("showLoadingOverlay"), 2u);
+}
+
+TEST_F(ProgressOverlay, RequestsFromAReplyQueueAreCarriedOutOnTheMainThreadInTheOrderTheyMatter) {
+    app->setScreens(std::make_shared<HXUIScreens>());
+    // Asked from another thread, the overlay appears once the main loop runs.
+    std::thread([&] { app->showLoadingOverlay("Authenticating\u2026"); }).join();
+    EXPECT_EQ(app->loadingController(), nullptr);
+    harness.settle();
+    ASSERT_NE(app->loadingController(), nullptr);
+    EXPECT_NE(harness.find("Authenticating\u2026"), nullptr);
+
+    // A removal from the reply queue, overtaken by a new overlay on the main thread, leaves
+    // the new one up.
+    std::thread([&] { app->removeLoadingOverlay(); }).join();
+    app->showLoadingOverlay("Loading settings\u2026");
+    harness.settle();
+    EXPECT_NE(harness.find("Loading settings\u2026"), nullptr);
+    EXPECT_EQ(overlayViews().size(), 1u);
+
+    // And a showing on its way when the main thread removes the overlay stays away.
+    std::thread([&] { app->showLoadingOverlay("Authenticating\u2026"); }).join();
+    app->removeLoadingOverlay();
+    harness.settle();
+    EXPECT_TRUE(overlayViews().empty());
+    EXPECT_EQ(app->loadingController(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+// The help and about page: the bundle's help page filled in with the app icon, version, device
+// and copyright, in a web view. Its links place a call, write a feedback mail, open the legal
+// page or leave the app.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/mail/mail_compose_controller.h"
+#include "platform/toolkit/bar_items.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/view_controller.h"
+#include "platform/web/web_view.h"
+
+class HX_ConnectAppDelegate;
+
+class VC_Help : public toolkit::ViewController, public web::NavigationDelegate, public mail::MailComposeDelegate {
+public:
+    explicit VC_Help(HX_ConnectAppDelegate& app);
+    ~VC_Help() override;
+    std::string className() const override { return "VC_Help"; }
+
+    std::shared_ptr<web::WebView> webView() const { return webView_; }
+    std::shared_ptr<toolkit::ActivityIndicatorView> spinner() const { return spinner_; }
+    const toolkit::BarButtonItemPtr& doneButton() const { return doneButton_; }
+
+    void loadView() override;
+    toolkit::StatusBarStyle preferredStatusBarStyle() const override { return toolkit::StatusBarStyle::LightContent; }
+    void viewWillAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+    void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
+
+    // The Done button's action: the help goes (animated).
+    using ViewController::dismiss;
+    void dismiss();
+
+    void decidePolicyForNavigationAction(web::WebView& view, const web::NavigationAction& action,
+                                         const std::function<void(web::NavigationPolicy)>& decisionHandler) override;
+    void didFinishNavigation(web::WebView& view) override;
+    void mailComposeControllerDidFinish(mail::MailComposeViewController& controller, mail::MailComposeResult result,
+                                        const std::optional<foundation::Error>& error) override;
+
+private:
+    void writeFeedback();
+    void showLegal();
+    HX_ConnectAppDelegate& app_;
+    std::shared_ptr<web::WebView> webView_;
+    std::shared_ptr<toolkit::ActivityIndicatorView> spinner_;
+    toolkit::BarButtonItemPtr doneButton_;
+};
