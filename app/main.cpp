@@ -1,20 +1,24 @@
 // The app as a program: the application object in its device's form, with its window. With a
 // display it runs in a desktop window until the window is closed (F6 writes a screenshot into
 // the out folder and prints its path). Headless (no display, or --headless), it launches, waits
-// for the service's first reachability report, visits each view, writes a PNG snapshot and an
-// outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--out DIR] [--seconds S]
-//              [--input FILE]
+// for the service's first reachability report, signs in through the sign-in panel and waits for
+// the account's first data, visits each view, writes a PNG snapshot and an outline of each into a
+// folder it prints, saves as at termination and exits.
+//   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] [--out DIR]
+//              [--seconds S] [--input FILE]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
-// built-in hosts stay. The device picks the screen and the application object's form. FILE is
-// input played into the window (platform/window/input_script.h), for tests; the app is idle to it
-// once it has heard the service's first reachability report, no request is under way and a
-// signed-in account has its number, and each wait lasts at most S s.
+// built-in hosts stay and nothing signs in. NAME is the account typed into the sign-in page (the
+// emulator's demo account by default); in the window the user signs in. The device picks the
+// screen and the application object's form. FILE is input played into the window
+// (platform/window/input_script.h), for tests; the app is idle to it once it has heard the
+// service's first reachability report, no request is under way and a signed-in account has its
+// number, and each wait lasts at most S s.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,14 +31,19 @@
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
+#include "platform/toolkit/responder.h"
 #include "platform/toolkit/testing/harness.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/window.h"
 #include "platform/window/front_end.h"
 #include "service/reachability.h"
 #include "service/request_machinery.h"
 #include "ui/shell/ui_screens.h"
+#include "ui/signin/login_panel.h"
 
 #if defined(HX_SANITIZER_ADDRESS)
 // Libraries that keep process-wide state until the process ends, by their design: the message bus
@@ -53,13 +62,14 @@ struct Options {
     std::string service;
     std::filesystem::path out;
     double seconds = 5;
+    std::string user = "user@example.test";
     std::filesystem::path input;
 };
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--out DIR] "
-                 "[--seconds S] [--input FILE]\n");
+                 "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] "
+                 "[--out DIR] [--seconds S] [--input FILE]\n");
     return 2;
 }
 
@@ -94,6 +104,79 @@ std::optional<DeviceForm> makeDeviceForm(const std::string& device) {
     if (device == "tablet")
         return DeviceForm{toolkit::ScreenProfile::iPad(), std::make_shared<HX_ConnectAppDelegate_iPad>()};
     return std::nullopt;
+}
+
+// ---- signing in headless
+
+// The sign-in panel the window shows (presented from its root, or from what that presents).
+VC_LoginPanel* shownLoginPanel(toolkit::Window& window) {
+    const auto& root = window.rootViewController();
+    for (auto* c = root ? root->presentedViewController() : nullptr; c; c = c->presentedViewController()) {
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(c);
+        if (nav && !nav->viewControllers().empty())
+            if (auto* panel = dynamic_cast<VC_LoginPanel*>(nav->viewControllers().front().get())) return panel;
+    }
+    return nullptr;
+}
+
+bool pageLoaded(VC_LoginPanel* panel) {
+    return panel && panel->webView() && panel->webView()->document() && !panel->webView()->isLoading();
+}
+
+// A finger on the view's centre, through the window's hit-testing as a device delivers it.
+void tapView(toolkit::Window& window, toolkit::View& view) {
+    toolkit::flushLayout();
+    const int touch = window.touchDown(view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr));
+    runLoopUntil([] { return false; }, 0.05);
+    window.touchUp(touch);
+    runLoopUntil([] { return false; }, 0.05);
+}
+
+toolkit::View* findInPage(toolkit::View& page, const std::function<bool(toolkit::View&)>& match) {
+    if (match(page)) return &page;
+    for (auto& sub : page.subviews())
+        if (auto* found = findInPage(*sub, match)) return found;
+    return nullptr;
+}
+
+// Signs in as a user would: the account name typed into the page's field, the page's button
+// tapped; then waits until the account's first data has arrived (the settings and the lists).
+bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::Window& window, const std::string& user, double seconds) {
+    if (!runLoopUntil([&] { return pageLoaded(shownLoginPanel(window)); }, seconds)) {
+        std::fprintf(stderr, "hx_connect: the sign-in page did not load within %.1f s\n", seconds);
+        return false;
+    }
+    runLoopUntil([] { return false; }, 0.1);  // the page's own scripts after loading
+    auto* page = shownLoginPanel(window)->webView();
+    auto* field = findInPage(*page, [](toolkit::View& v) {
+        return dynamic_cast<toolkit::TextField*>(&v) && v.accessibility().identifier == "Email";
+    });
+    auto* next = findInPage(
+        *page, [](toolkit::View& v) { return dynamic_cast<toolkit::Button*>(&v) && v.outlineText() == "Next"; });
+    if (!field || !next) {
+        std::fprintf(stderr, "hx_connect: the sign-in page has no account field or button\n");
+        return false;
+    }
+    tapView(window, *field);
+    auto* input = dynamic_cast<toolkit::TextInput*>(toolkit::firstResponder());
+    if (!input) return false;
+    while (input->hasText()) input->deleteBackward();
+    input->insertText(user);
+    tapView(window, *next);
+    if (!runLoopUntil([&] { return app.account() && app.account()->authV2(); }, seconds)) {
+        std::fprintf(stderr, "hx_connect: the sign-in of %s did not complete within %.1f s\n", user.c_str(), seconds);
+        return false;
+    }
+    if (!runLoopUntil([&] { return !shownLoginPanel(window); }, seconds))
+        std::fprintf(stderr, "hx_connect: the sign-in panel stayed up after the sign-in\n");
+    auto idle = [&] {
+        auto& web = app.webClient();
+        std::lock_guard lock(web.urlDataLock);
+        return web.urlData.empty();
+    };
+    if (!runLoopUntil([&] { return app.account()->HXnumber().has_value() && idle(); }, seconds))
+        std::fprintf(stderr, "hx_connect: the account's data did not arrive within %.1f s\n", seconds);
+    return true;
 }
 
 // The desktop window until it is closed, then the save of termination.
@@ -158,10 +241,11 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--device" ||
+        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--device" || arg == "--user" ||
                    arg == "--input") {
             const char* v = value();
             if (!v) return usage();
+            if (arg == "--user") options.user = v;
             if (arg == "--device") options.device = v;
             if (arg == "--service") options.service = v;
             if (arg == "--out") options.out = v;
@@ -206,6 +290,7 @@ int main(int argc, char** argv) {
     }
     if (!runLoopUntil([&] { return app->webClient().firstReachabilityHandled; }, options.seconds))
         std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);
+    if (!options.service.empty() && !signInThroughPanel(*app, window, options.user, options.seconds)) return 1;
 
     static const char* names[] = {"call", "sms", "voicemail", "history", "settings"};
     for (int index = 0; index < kHXViewCount; ++index) {

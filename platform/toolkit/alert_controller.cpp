@@ -14,6 +14,8 @@ constexpr const char* kDomain = "toolkit.AlertController";
 constexpr double kPadding = 16;
 constexpr double kSheetMargin = 8;
 constexpr double kSheetGap = 8;
+constexpr const char* kReturnAction = "alertReturnKey:";
+constexpr const char* kEscapeAction = "alertEscapeKey:";
 
 foundation::Status refuse(int64_t code, const std::string& why) {
     return foundation::Error::withDescription(kDomain, code, why);
@@ -51,6 +53,28 @@ AlertController::AlertController(std::optional<std::string> title, std::optional
                                                                                : ModalPresentationStyle::OverFullScreen;
     modalTransitionStyle = ModalTransitionStyle::CrossDissolve;
     if (title_) setTitle(*title_);
+    setActionHandler(kReturnAction, [this](Responder*) { performAction(preferred_); });
+    setActionHandler(kEscapeAction, [this](Responder*) { performAction(cancelAction()); });
+}
+
+AlertActionPtr AlertController::cancelAction() const {
+    for (auto& a : actions_)
+        if (a->style() == AlertActionStyle::Cancel) return a;
+    return nullptr;
+}
+
+std::vector<KeyCommand> AlertController::keyCommands() const {
+    return {{"\r", kModifierNone, kReturnAction, ""}, {kInputEscape, kModifierNone, kEscapeAction, ""}};
+}
+
+bool AlertController::canPerformAction(const std::string& action, Responder* sender) const {
+    // A key without its action goes on up the chain.
+    if (action == kReturnAction) return preferred_ && preferred_->isEnabled() && !isBeingDismissed();
+    if (action == kEscapeAction) {
+        AlertActionPtr cancel = cancelAction();
+        return cancel && cancel->isEnabled() && !isBeingDismissed();
+    }
+    return ViewController::canPerformAction(action, sender);
 }
 
 void AlertController::setMessage(std::optional<std::string> message) {
@@ -267,7 +291,23 @@ void AlertController::viewDidLayoutSubviews() {
 
 void AlertController::viewDidAppear(bool animated) {
     ViewController::viewDidAppear(animated);
-    if (!fields_.empty()) fields_.front()->becomeFirstResponder();
+    if (Responder* before = firstResponder()) focusBefore_ = before->weak_from_this();
+    if (!fields_.empty())
+        fields_.front()->becomeFirstResponder();
+    else
+        becomeFirstResponder();
+}
+
+void AlertController::viewDidDisappear(bool animated) {
+    ViewController::viewDidDisappear(animated);
+    // Given back unless something else took it meanwhile (the fields lose it with the window).
+    Responder* now = firstResponder();
+    bool ours = !now || now == this;
+    for (auto& f : fields_) ours = ours || now == f.get();
+    if (!ours) return;
+    if (now) now->resignFirstResponder();
+    if (auto before = focusBefore_.lock()) before->becomeFirstResponder();
+    focusBefore_.reset();
 }
 
 }  // namespace toolkit

@@ -2,7 +2,7 @@
 // only) and a preferred action. Tapping an action's button dismisses the alert and then runs the
 // action's handler. An alert lays itself over the presenter without covering it (the presenter
 // does not disappear); an action sheet on a pad is a popover, whose cancel button is not shown:
-// a tap outside it counts as cancel.
+// a tap outside it counts as cancel. Return and Escape choose the preferred and cancel actions.
 #pragma once
 
 #include <functional>
@@ -87,8 +87,15 @@ public:
     // The buttons in the order shown (the cancel action of a sheet in a popover is not shown).
     std::vector<std::shared_ptr<AlertActionButton>> actionButtons() const;
 
+    // Keys while shown: Return chooses the preferred action, Escape the cancel action (when
+    // they exist and are enabled); the alert takes the focus for them and gives it back after.
+    std::vector<KeyCommand> keyCommands() const override;
+    bool canPerformAction(const std::string& action, Responder* sender) const override;
+    bool canBecomeFirstResponder() const override { return true; }
+
     void loadView() override;
     void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
     void viewDidLayoutSubviews() override;
     void popoverWillDismissFromOutsideTap() override;
 
@@ -109,6 +116,9 @@ private:
     std::shared_ptr<Label> titleLabel_, messageLabel_;
     std::vector<std::shared_ptr<AlertActionButton>> buttons_;
     bool acting_ = false;
+    // Who had the focus before the alert took it.
+    std::weak_ptr<Responder> focusBefore_;
+    AlertActionPtr cancelAction() const;
 };
 
 }  // namespace toolkit

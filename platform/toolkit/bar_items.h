@@ -70,7 +70,10 @@ public:
     // What the item shows: its title, else the system item's title.
     std::string displayTitle() const;
     // Taps on the item's button (the harness and the bars call it); nothing while disabled.
+    // An item with a menu and no action shows the menu; with both, the action runs.
     bool tap();
+    // A long press on the item's button shows its menu, if it has one and is enabled.
+    bool longPress();
     // The view the bar placed for the item (its frame anchors popovers).
     std::shared_ptr<View> view() const { return view_.lock(); }
     void setView(const std::shared_ptr<View>& v) { view_ = v; }
@@ -102,6 +105,10 @@ public:
     void setRightBarButtonItem(BarButtonItemPtr item, bool animated = false);
     void setLeftBarButtonItems(std::vector<BarButtonItemPtr> items, bool animated = false);
     void setRightBarButtonItems(std::vector<BarButtonItemPtr> items, bool animated = false);
+    // What the back button shows while this item is the one below the top: the bar showing it
+    // follows at once.
+    void setBackBarButtonItem(BarButtonItemPtr item);
+    void setBackButtonTitle(std::optional<std::string> title);
 
     // Called by the bar showing the item when anything it draws changes.
     std::function<void()> onChange;

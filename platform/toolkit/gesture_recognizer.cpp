@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/dispatch/dispatch.h"
 #include "platform/toolkit/main_thread.h"
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/window.h"
@@ -322,8 +323,20 @@ void SwipeGestureRecognizer::touchesEnded(const TouchSet&) {
 
 // ---- Pan
 
+void PanGestureRecognizer::reset() {
+    origin_ = {}, offset_ = {};
+    last_ = previous_ = {};
+    lastTime_ = previousTime_ = 0;
+    endTime_ = -1;
+}
+
 void PanGestureRecognizer::touchesBegan(const TouchSet&) {
-    if (state() == GestureState::Possible) origin_ = centroid();
+    if (state() == GestureState::Possible) {
+        origin_ = centroid();
+        last_ = previous_ = origin_;
+        lastTime_ = previousTime_ = dispatch::clock().now();
+        endTime_ = -1;
+    }
     if (touches().size() > maximumNumberOfTouches) {
         if (state() == GestureState::Possible)
             fail();
@@ -333,6 +346,8 @@ void PanGestureRecognizer::touchesBegan(const TouchSet&) {
 }
 
 void PanGestureRecognizer::touchesMoved(const TouchSet&) {
+    previous_ = last_, previousTime_ = lastTime_;
+    last_ = centroid(), lastTime_ = dispatch::clock().now();
     if (state() == GestureState::Possible) {
         if (touches().size() < minimumNumberOfTouches) return;
         if (distance(centroid(), origin_) > kHysteresis) setState(GestureState::Began);
@@ -343,6 +358,7 @@ void PanGestureRecognizer::touchesMoved(const TouchSet&) {
 
 void PanGestureRecognizer::touchesEnded(const TouchSet&) {
     if (!touches().empty() && touches().size() >= minimumNumberOfTouches) return;
+    endTime_ = dispatch::clock().now();
     if (state() == GestureState::Possible)
         fail();
     else
@@ -354,6 +370,15 @@ Point PanGestureRecognizer::translationInView(const View* view) const {
     Point a = view ? view->convertPointFrom(origin_, nullptr) : origin_;
     Point b = view ? view->convertPointFrom(c, nullptr) : c;
     return {b.x - a.x + offset_.x, b.y - a.y + offset_.y};
+}
+
+Point PanGestureRecognizer::velocityInView(const View* view) const {
+    double dt = lastTime_ - previousTime_;
+    double at = endTime_ >= 0 ? endTime_ : dispatch::clock().now();
+    if (dt <= 0 || at - lastTime_ > kVelocityWindow) return {0, 0};
+    Point a = view ? view->convertPointFrom(previous_, nullptr) : previous_;
+    Point b = view ? view->convertPointFrom(last_, nullptr) : last_;
+    return {(b.x - a.x) / dt, (b.y - a.y) / dt};
 }
 
 void PanGestureRecognizer::setTranslation(Point t, const View* view) {

@@ -177,16 +177,23 @@ public:
 
     Point translationInView(const View* view) const;
     void setTranslation(Point translation, const View* view);
+    // Points per second over the last movement; zero when the touches have rested longer than
+    // kVelocityWindow before now or before they lifted.
+    Point velocityInView(const View* view) const;
+    static constexpr double kVelocityWindow = 0.1;
 
 protected:
     void touchesBegan(const TouchSet& touches) override;
     void touchesMoved(const TouchSet& touches) override;
     void touchesEnded(const TouchSet& touches) override;
-    void reset() override { origin_ = {}, offset_ = {}; }
+    void reset() override;
 
 private:
     Point origin_;  // window coordinates where the pan started
     Point offset_;  // translation set by the client
+    // The last two centroids (window coordinates) with their times, and when the touches lifted.
+    Point last_, previous_;
+    double lastTime_ = 0, previousTime_ = 0, endTime_ = -1;
 };
 
 }  // namespace toolkit

@@ -1,5 +1,7 @@
 #include "platform/toolkit/menu.h"
 
+#include "platform/toolkit/main_thread.h"
+
 namespace toolkit {
 
 std::shared_ptr<MenuAction> MenuAction::make(std::string title, ImagePtr image, Handler handler, unsigned attributes) {
@@ -33,6 +35,12 @@ std::shared_ptr<MenuAction> Menu::findAction(const std::string& t) const {
             if (auto found = m->findAction(t)) return found;
     }
     return nullptr;
+}
+
+std::shared_ptr<MenuAction> Menu::findChoosableAction(const std::string& t) const {
+    auto action = findAction(t);
+    if (!action || (action->attributes & (kMenuElementDisabled | kMenuElementHidden))) return nullptr;
+    return action;
 }
 
 std::vector<std::string> Menu::displayTitles() const {
@@ -70,6 +78,33 @@ void ContextMenuCommitAnimator::finish() {
     auto list = std::move(completions_);
     completions_.clear();
     for (auto& c : list) c();
+}
+
+PresentedMenu& PresentedMenu::shared() {
+    static PresentedMenu menu;
+    return menu;
+}
+
+void PresentedMenu::show(MenuPtr menu, const std::shared_ptr<View>& anchor) {
+    TK_MAIN_THREAD("PresentedMenu::show");
+    menu_ = std::move(menu);
+    anchor_ = anchor;
+}
+
+void PresentedMenu::dismiss() {
+    TK_MAIN_THREAD("PresentedMenu::dismiss");
+    menu_.reset();
+    anchor_.reset();
+}
+
+bool PresentedMenu::perform(const std::string& title) {
+    TK_MAIN_THREAD("PresentedMenu::perform");
+    if (!menu_) return false;
+    auto action = menu_->findChoosableAction(title);
+    if (!action) return false;
+    // The handler may show a menu of its own: this one is gone first.
+    dismiss();
+    return action->perform();
 }
 
 }  // namespace toolkit

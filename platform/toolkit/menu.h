@@ -11,6 +11,7 @@
 
 namespace toolkit {
 
+class View;
 class ViewController;
 
 enum MenuElementAttributes : unsigned {
@@ -56,11 +57,34 @@ public:
     std::vector<MenuElementPtr> children;
     // The first action with this title, depth first (inline and nested menus alike).
     std::shared_ptr<MenuAction> findAction(const std::string& title) const;
+    // The same, when that action can be chosen (neither disabled nor hidden).
+    std::shared_ptr<MenuAction> findChoosableAction(const std::string& title) const;
     // The titles as shown: actions by title, submenus as "title >", inline menus flattened
     // with "-" between groups; hidden actions left out.
     std::vector<std::string> displayTitles() const;
 };
 using MenuPtr = std::shared_ptr<Menu>;
+
+// The one menu shown from a button (a bar button item's menu): what is showing, where, and the
+// choice of one of its actions, which closes the menu before the action runs. Showing another
+// menu replaces it.
+class PresentedMenu {
+public:
+    static PresentedMenu& shared();
+    void show(MenuPtr menu, const std::shared_ptr<View>& anchor);
+    void dismiss();
+    const MenuPtr& menu() const { return menu_; }
+    bool isVisible() const { return menu_ != nullptr; }
+    // The view the menu points at; none once that view has gone.
+    std::shared_ptr<View> anchor() const { return anchor_.lock(); }
+    // Chooses the enabled, visible action with this title (nested menus included); false when
+    // there is none, and the menu then stays.
+    bool perform(const std::string& title);
+
+private:
+    MenuPtr menu_;
+    std::weak_ptr<View> anchor_;
+};
 
 // What a long press on a row or view shows: an optional preview controller and a menu built
 // from the system's suggested elements.

@@ -22,6 +22,11 @@ public:
         bool h = owner_->alwaysBounceHorizontal || hi.x > lo.x;
         return vertical ? v : h;
     }
+    // A finger landing on gliding content catches it at once, before any pan begins.
+    bool shouldReceiveTouch(GestureRecognizer&, const Touch&) override {
+        if (owner_->isDecelerating()) owner_->catchGlide();
+        return true;
+    }
 
 private:
     ScrollView* owner_;
@@ -75,9 +80,24 @@ void ScrollView::applyOffset(Point p) {
     contentOffsetDidChange();
 }
 
+void ScrollView::moveByUser(Point p) {
+    bool was = movingByUser_;
+    movingByUser_ = true;
+    setContentOffset(p, false);
+    movingByUser_ = was;
+}
+
+void ScrollView::interruptMotion() {
+    ++settleGeneration_;
+    if (auto t = glideTimer_.lock()) t->invalidate();
+    glideTimer_.reset();
+    // A glide cut short is over: left set, callers waiting for the end would wait forever.
+    decelerating_ = false;
+}
+
 void ScrollView::setContentOffset(Point offset, bool animated) {
     TK_MAIN_THREAD("setContentOffset");
-    ++settleGeneration_;
+    if (!movingByUser_) interruptMotion();
     if (!animated || offset == contentOffset()) {
         applyOffset(offset);
         return;
@@ -210,11 +230,11 @@ bool ScrollView::scrollToTop() {
     auto d = delegate.lock();
     if (d && !d->scrollViewShouldScrollToTop(*this)) return false;
     std::weak_ptr<ScrollView> weak = std::static_pointer_cast<ScrollView>(self());
-    ++settleGeneration_;
+    interruptMotion();
     animate(
         kSettleDuration,
         [&] {
-            applyOffset({contentOffset().x, minimumContentOffset().y});
+            moveByUser({contentOffset().x, minimumContentOffset().y});
         },
         [weak](bool) {
             if (auto s = weak.lock())
@@ -228,8 +248,7 @@ void ScrollView::handlePan(GestureRecognizer& g) {
     auto d = delegate.lock();
     switch (g.state()) {
         case GestureState::Began:
-            ++settleGeneration_;
-            decelerating_ = false;
+            interruptMotion();
             dragging_ = true;
             dragStart_ = contentOffset();
             if (d) d->scrollViewWillBeginDragging(*this);
@@ -247,7 +266,7 @@ void ScrollView::handlePan(GestureRecognizer& g) {
             };
             if (scrollsVertically()) p.y = along(dragStart_.y, t.y, lo.y, hi.y);
             if (scrollsHorizontally()) p.x = along(dragStart_.x, t.x, lo.x, hi.x);
-            applyOffset(p);
+            moveByUser(p);
             break;
         }
         case GestureState::Ended:
@@ -261,21 +280,29 @@ void ScrollView::handlePan(GestureRecognizer& g) {
                 lo = minimumContentOffset();
                 hi = maximumContentOffset();
             }
-            Point target{std::clamp(now.x, lo.x, hi.x), std::clamp(now.y, lo.y, hi.y)};
-            if (d) d->scrollViewWillEndDragging(*this, {0, 0}, &target);
+            // The finger's velocity, turned into the content's along the axes that scroll.
+            Point finger = g.state() == GestureState::Ended ? pan.velocityInView(nullptr) : Point{0, 0};
+            Point velocity{scrollsHorizontally() ? -finger.x / 1000 : 0, scrollsVertically() ? -finger.y / 1000 : 0};
+            Point rest = projectedRest(velocity);
+            Point target{std::clamp(rest.x, lo.x, hi.x), std::clamp(rest.y, lo.y, hi.y)};
+            if (d) d->scrollViewWillEndDragging(*this, velocity, &target);
             dragging_ = false;
             bool decelerate = !(target == now);
             if (d) d->scrollViewDidEndDragging(*this, decelerate);
             if (!decelerate) break;
             decelerating_ = true;
             if (d) d->scrollViewWillBeginDecelerating(*this);
+            if (!(velocity == Point{0, 0})) {
+                glide(target, velocity);
+                break;
+            }
             uint64_t generation = ++settleGeneration_;
             std::weak_ptr<ScrollView> weak = std::static_pointer_cast<ScrollView>(self());
             animate(
-                kSettleDuration, [&] { applyOffset(target); },
+                kSettleDuration, [&] { moveByUser(target); },
                 [weak, generation](bool) {
                     auto s = weak.lock();
-                    // A new drag or offset took over: that one reports its own end.
+                    // A new drag or offset took over and ended this settle.
                     if (!s || s->settleGeneration_ != generation) return;
                     s->decelerating_ = false;
                     if (auto d = s->delegate.lock()) d->scrollViewDidEndDecelerating(*s);
@@ -285,6 +312,61 @@ void ScrollView::handlePan(GestureRecognizer& g) {
         default:
             break;
     }
+}
+
+Point ScrollView::projectedRest(Point velocity) const {
+    // Speed v shrinking by the rate r each millisecond covers v * r / (1 - r) points.
+    double r = std::clamp(decelerationRate, 0.0, 0.9999);
+    double k = r / (1 - r);
+    Point now = contentOffset();
+    return {now.x + velocity.x * k, now.y + velocity.y * k};
+}
+
+void ScrollView::glide(Point target, Point velocity) {
+    Point start = contentOffset();
+    double r = std::clamp(decelerationRate, 0.0, 0.9999);
+    double speed = std::max(std::fabs(velocity.x), std::fabs(velocity.y));
+    // Until less than half a point of the free glide would be left (in milliseconds); the
+    // curve is then scaled to end exactly at the target the delegate and the range allowed.
+    double total = speed * r / (1 - r);
+    double ms = total > 0.5 ? std::log(0.5 / total) / std::log(r) : 0;
+    double duration = std::max(kSettleDuration, ms / 1000);
+    double end = 1 - std::pow(r, duration * 1000);
+    double began = dispatch::clock().now();
+    uint64_t generation = ++settleGeneration_;
+    std::weak_ptr<ScrollView> weak = std::static_pointer_cast<ScrollView>(self());
+    glideTimer_ = dispatch::Timer::scheduled(
+        1.0 / 60, true, [weak, generation, start, target, r, duration, end, began](dispatch::Timer& timer) {
+            auto s = weak.lock();
+            if (!s || s->settleGeneration_ != generation) {
+                timer.invalidate();
+                return;
+            }
+            double t = std::min(duration, dispatch::clock().now() - began);
+            double f = t >= duration ? 1 : (1 - std::pow(r, t * 1000)) / end;
+            s->moveByUser(f >= 1 ? target
+                                 : Point{start.x + (target.x - start.x) * f, start.y + (target.y - start.y) * f});
+            if (t < duration || s->settleGeneration_ != generation) return;
+            timer.invalidate();
+            s->decelerating_ = false;
+            if (auto d = s->delegate.lock()) d->scrollViewDidEndDecelerating(*s);
+        });
+}
+
+void ScrollView::zoomToRect(const Rect& rect, bool animated) {
+    auto d = delegate.lock();
+    View* v = d ? d->viewForZooming(*this) : nullptr;
+    Rect r = rect.standardized();
+    if (!v || r.width() <= 0 || r.height() <= 0) return;
+    Rect b = bounds();
+    setZoomScale(std::min(b.width() / r.width(), b.height() / r.height()), animated);
+    double s = zoom_;
+    Point origin = v->frame().origin;
+    Point centre{origin.x + r.midX() * s, origin.y + r.midY() * s};
+    Point lo = minimumContentOffset(), hi = maximumContentOffset();
+    setContentOffset(
+        {std::clamp(centre.x - b.width() / 2, lo.x, hi.x), std::clamp(centre.y - b.height() / 2, lo.y, hi.y)},
+        animated);
 }
 
 }  // namespace toolkit

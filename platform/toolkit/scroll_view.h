@@ -1,11 +1,16 @@
 // The scroll view: a view whose bounds origin is the content offset. Programmatic offsets are
 // taken as given; a drag moves the content with the finger (at half speed past the edges when
-// it bounces, not at all past them when it does not) and, when released out of range, settles
-// back on the virtual clock while "decelerating". Insets grow by the safe area unless the
-// adjustment is off; zooming scales the delegate's view within the minimum and maximum.
+// it bounces, not at all past them when it does not). Let go while moving, the content glides
+// on, slowing by the deceleration rate each millisecond, to a rest the delegate may move, in
+// steps on the process clock while "decelerating"; let go at rest out of range, it settles
+// back. Every move, the user's included, goes through setContentOffset, so subclasses see them
+// all. Insets grow by the safe area unless the adjustment is off; zooming scales the delegate's
+// view within the minimum and maximum.
 #pragma once
 
 #include <memory>
+
+#include "platform/dispatch/run_loop.h"
 
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/gesture_recognizer.h"
@@ -42,7 +47,8 @@ public:
     virtual ~ScrollViewDelegate() = default;
     virtual void scrollViewDidScroll(ScrollView&) {}
     virtual void scrollViewWillBeginDragging(ScrollView&) {}
-    // The delegate may change where the content comes to rest.
+    // The delegate may change where the content comes to rest. The velocity is the content's,
+    // in points per millisecond (positive: the offset grows).
     virtual void scrollViewWillEndDragging(ScrollView&, Point velocity, Point* targetContentOffset) {
         (void)velocity, (void)targetContentOffset;
     }
@@ -101,6 +107,17 @@ public:
     // Clamped to the minimum and maximum; scales the delegate's view for zooming.
     void setZoomScale(double scale, bool animated = false);
     bool isZooming() const { return false; }
+    // Zooms so that rect (in the zooming view's own coordinates) fills as much of the bounds as
+    // the zoom range allows, and centres it as far as the content reaches.
+    void zoomToRect(const Rect& rect, bool animated);
+
+    // The share of its speed a gliding scroll keeps each millisecond.
+    static constexpr double kDecelerationNormal = 0.998;
+    static constexpr double kDecelerationFast = 0.99;
+    double decelerationRate = kDecelerationNormal;
+    // Where content let go at this velocity (points per millisecond) would come to rest, before
+    // the delegate and the range have their say.
+    Point projectedRest(Point velocity) const;
 
     std::weak_ptr<ScrollViewDelegate> delegate;
     PanGestureRecognizer& panGestureRecognizer() { return *pan_; }
@@ -111,6 +128,8 @@ public:
     bool scrollToTop();
 
     static constexpr double kSettleDuration = 0.3;
+    // Stops a glide or settle where it is (a finger came down on it); no end callback.
+    void catchGlide() { interruptMotion(); }
 
 protected:
     // Subclasses hear about offset changes (after delegates).
@@ -122,6 +141,12 @@ private:
     bool scrollsVertically() const;
     bool scrollsHorizontally() const;
     void applyOffset(Point p);
+    // A move made by the scroll view itself (a drag, a glide, a settle): through the overridable
+    // setter, without stopping the motion it belongs to.
+    void moveByUser(Point p);
+    // A programmatic move or a new drag ends any glide or settle (without its end callback).
+    void interruptMotion();
+    void glide(Point target, Point velocity);
     friend class RefreshControl;
     std::shared_ptr<RefreshControl> refresh_;
     std::shared_ptr<PanGestureRecognizer> pan_;
@@ -135,6 +160,8 @@ private:
     int flashes_ = 0;
     double zoom_ = 1;
     uint64_t settleGeneration_ = 0;
+    bool movingByUser_ = false;
+    std::weak_ptr<dispatch::Timer> glideTimer_;
     std::optional<EdgeInsets> lastAdjusted_;
 };
 

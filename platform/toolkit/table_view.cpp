@@ -183,6 +183,7 @@ std::vector<TableViewCellPtr> TableView::visibleCells() const {
 
 std::vector<IndexPath> TableView::indexPathsForVisibleRows() const {
     std::vector<IndexPath> out;
+    out.reserve(visible_.size());
     for (auto& [ip, c] : visible_) out.push_back(ip);
     return out;
 }
@@ -271,10 +272,13 @@ long TableView::numberOfRows(long section) const {
 }
 
 Rect TableView::rectForRow(IndexPath ip) const {
-    if (ip.row < 0 || ip.row >= numberOfRows(ip.section)) return Rect{};
+    ensureGeometry();
+    if (ip.section < 0 || ip.section >= static_cast<long>(sections_.size())) return Rect{};
     const Section& s = sections_[static_cast<size_t>(ip.section)];
+    if (ip.row < 0 || ip.row >= static_cast<long>(s.rowY.size())) return Rect{};
     size_t r = static_cast<size_t>(ip.row);
-    return Rect(rowX(), s.rowY[r], rowWidth(), s.rowH[r]);
+    double x = rowX();
+    return Rect(x, s.rowY[r], std::max(0.0, bounds().width() - 2 * x), s.rowH[r]);
 }
 
 Rect TableView::rectForSection(long section) const {
@@ -311,6 +315,8 @@ std::optional<IndexPath> TableView::indexPathForRowAtPoint(Point p) const {
 std::vector<IndexPath> TableView::indexPathsForRowsInRect(const Rect& rect) const {
     ensureGeometry();
     std::vector<IndexPath> out;
+    // About as many as fit on a screen: one allocation for the common case.
+    out.reserve(std::max<size_t>(16, visible_.size() + 2));
     double top = rect.minY(), bottom = rect.maxY();
     for (size_t s = 0; s < sections_.size(); ++s) {
         const Section& sec = sections_[s];
@@ -381,7 +387,7 @@ void TableView::clearVisible() {
     supplementary_.clear();
 }
 
-void TableView::updateSupplementary(long section, bool header, bool visible) {
+void TableView::updateSupplementary(long section, bool header, bool visible, std::optional<Rect> at) {
     std::pair<long, bool> key{section, header};
     auto it = supplementary_.find(key);
     if (!visible) {
@@ -391,7 +397,7 @@ void TableView::updateSupplementary(long section, bool header, bool visible) {
         }
         return;
     }
-    Rect frame = header ? rectForHeader(section) : rectForFooter(section);
+    Rect frame = at ? *at : header ? rectForHeader(section) : rectForFooter(section);
     if (it != supplementary_.end()) {
         it->second->setFrame(frame);
         return;
@@ -443,10 +449,22 @@ void TableView::layoutSubviews() {
         if (d) d->willDisplayCell(*this, *cell, ip);
         placeCell(cell, ip);
     }
+    // Plain tables pin a section's header to the top of the visible part while the section
+    // scrolls under it; the end of the section pushes it up and away.
+    bool floating = style_ == TableViewStyle::Plain;
+    std::optional<double> pinTop;
     for (size_t s = 0; s < sections_.size(); ++s) {
         const Section& sec = sections_[s];
-        updateSupplementary(static_cast<long>(s), true,
-                            sec.headerH > 0 && sec.headerY < bottom && sec.headerY + sec.headerH > top);
+        if (floating && sec.headerH > 0) {
+            if (!pinTop) pinTop = top + adjustedContentInset().top;
+            double end = sec.footerY + sec.footerH;
+            double y = std::max(sec.headerY, std::min(*pinTop, end - sec.headerH));
+            updateSupplementary(static_cast<long>(s), true, sec.headerH > 0 && y < bottom && y + sec.headerH > top,
+                                Rect(0, y, b.width(), sec.headerH));
+        } else {
+            updateSupplementary(static_cast<long>(s), true,
+                                sec.headerH > 0 && sec.headerY < bottom && sec.headerY + sec.headerH > top);
+        }
         updateSupplementary(static_cast<long>(s), false,
                             sec.footerH > 0 && sec.footerY < bottom && sec.footerY + sec.footerH > top);
     }
@@ -461,13 +479,25 @@ View* TableView::hitTest(Point p, const Event* event) {
     if (isHidden() || !isUserInteractionEnabled() || alpha() < 0.01 || !pointInside(p, event)) return nullptr;
     auto ip = indexPathForRowAtPoint(p);
     auto it = ip ? visible_.find(*ip) : visible_.end();
-    const View* rowCell = it == visible_.end() ? nullptr : it->second.get();
+    View* rowCell = it == visible_.end() ? nullptr : it->second.get();
     const auto& subs = subviews();
-    for (auto s = subs.rbegin(); s != subs.rend(); ++s) {
+    // Headers, footers and the like go in z-order with the row's cell; once none is left below,
+    // the rest are other rows' cells, and only the row's own cell can still take the touch.
+    size_t others = subs.size() - visibleCellViews_.size();
+    bool rowTried = false;
+    for (auto s = subs.rbegin(); s != subs.rend() && others > 0; ++s) {
         View* v = s->get();
-        if (v != rowCell && std::binary_search(visibleCellViews_.begin(), visibleCellViews_.end(), v)) continue;
+        if (v == rowCell) {
+            rowTried = true;
+        } else if (std::binary_search(visibleCellViews_.begin(), visibleCellViews_.end(), v)) {
+            continue;
+        } else {
+            --others;
+        }
         if (View* hit = v->hitTest(v->pointFromSuperview(p), event)) return hit;
     }
+    if (rowCell && !rowTried)
+        if (View* hit = rowCell->hitTest(rowCell->pointFromSuperview(p), event)) return hit;
     return this;
 }
 
@@ -831,14 +861,19 @@ bool TableView::userMoveRow(IndexPath from, IndexPath to) {
     return true;
 }
 
-std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy) {
+std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy,
+                                                            bool& fullSwipe) {
     legacy = false;
+    fullSwipe = false;
     auto d = tableDelegate();
     auto ds = dataSource();
     if (d) {
         auto cfg = edge == SwipeEdge::Trailing ? d->trailingSwipeActions(*this, ip) : d->leadingSwipeActions(*this, ip);
         // A configuration wins; none (or not implemented) falls back to the older sources.
-        if (cfg && *cfg) return (*cfg)->actions;
+        if (cfg && *cfg) {
+            fullSwipe = (*cfg)->performsFirstActionWithFullSwipe;
+            return (*cfg)->actions;
+        }
     }
     if (edge == SwipeEdge::Leading) return {};
     if (!ds || !ds->canEditRow(*this, ip)) return {};
@@ -859,6 +894,8 @@ std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeE
             return out;
         }
     if ((d ? d->editingStyleForRow(*this, ip) : CellEditingStyle::Delete) != CellEditingStyle::Delete) return {};
+    // The table's own delete goes all the way, as a configuration does by default.
+    fullSwipe = true;
     std::weak_ptr<TableViewDataSource> weakDs = ds;
     return {ContextualAction::make(ContextualActionStyle::Destructive, "Delete",
                                    [this, weakDs, ip](ContextualAction&, View&, ContextualAction::Completion done) {
@@ -871,8 +908,9 @@ std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeE
 std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge edge) {
     TK_MAIN_THREAD("revealSwipeActions");
     hideSwipeActions();
-    bool legacy = false;
-    std::vector<ContextualActionPtr> actions = swipeActionsFor(ip, edge, legacy);
+    bool legacy = false, full = false;
+    std::vector<ContextualActionPtr> actions = swipeActionsFor(ip, edge, legacy, full);
+    fullSwipeAllowed_ = full;
     if (!legacy) swipeActions_.clear();
     if (actions.empty()) return {};
     if (!legacy)
@@ -912,27 +950,37 @@ std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge e
 
 bool TableView::tapSwipeAction(const std::string& title) {
     if (!swiped_) return false;
+    for (size_t i = 0; i < swipeActions_.size(); ++i)
+        if (swipeActions_[i].first->title == title) return performSwipeAction(i);
+    return false;
+}
+
+bool TableView::performSwipeAction(size_t index) {
+    if (!swiped_ || index >= swipeActions_.size()) return false;
     IndexPath ip = *swiped_;
     auto cell = cellForRow(ip);
-    for (auto& [ca, ra] : swipeActions_) {
-        if (ca->title != title) continue;
-        if (ra) {
-            // The older actions leave the row swiped; their handlers end editing themselves.
-            if (ra->handler) ra->handler(*ra, ip);
-            return true;
-        }
-        View* source = cell && cell->swipeView_ ? cell->swipeView_.get() : this;
-        std::weak_ptr<TableView> weak = std::static_pointer_cast<TableView>(self());
-        auto action = ca;
-        if (action->handler)
-            action->handler(*action, *source, [weak](bool) {
-                if (auto t = weak.lock()) t->hideSwipeActions();
-            });
-        else
-            hideSwipeActions();
+    auto [ca, ra] = swipeActions_[index];
+    if (ra) {
+        // The older actions leave the row swiped; their handlers end editing themselves.
+        if (ra->handler) ra->handler(*ra, ip);
         return true;
     }
-    return false;
+    View* source = cell && cell->swipeView_ ? cell->swipeView_.get() : this;
+    std::weak_ptr<TableView> weak = std::static_pointer_cast<TableView>(self());
+    if (ca->handler)
+        ca->handler(*ca, *source, [weak](bool) {
+            if (auto t = weak.lock()) t->hideSwipeActions();
+        });
+    else
+        hideSwipeActions();
+    return true;
+}
+
+std::optional<std::string> TableView::fullSwipe(IndexPath ip, SwipeEdge edge) {
+    if (revealSwipeActions(ip, edge).empty() || !fullSwipeAllowed_ || swipeActions_.empty()) return std::nullopt;
+    std::string title = swipeActions_.front().first->title;
+    performSwipeAction(0);
+    return title;
 }
 
 void TableView::hideSwipeActions() {
@@ -959,7 +1007,10 @@ void TableView::handleSwipePan(GestureRecognizer& g) {
         hideSwipeActions();
         return;
     }
-    revealSwipeActions(*ip, edge);
+    if (std::fabs(t.x) >= kFullSwipeFraction * rowWidth())
+        fullSwipe(*ip, edge);
+    else
+        revealSwipeActions(*ip, edge);
 }
 
 // ---- Context menus
@@ -987,8 +1038,8 @@ std::shared_ptr<ContextMenuSession> TableView::beginContextMenu(IndexPath ip, Po
 
 bool TableView::performContextMenuAction(const std::string& title) {
     if (!menuSession_ || !menuSession_->menu) return false;
-    auto action = menuSession_->menu->findAction(title);
-    if (!action || (action->attributes & (kMenuElementDisabled | kMenuElementHidden))) return false;
+    auto action = menuSession_->menu->findChoosableAction(title);
+    if (!action) return false;
     // The menu goes away first; the action runs as it does.
     dismissContextMenu();
     return action->perform();

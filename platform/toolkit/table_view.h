@@ -1,10 +1,10 @@
 // Tables: rows in sections under optional headers and footers, in plain, grouped and
-// inset-grouped styles. Only the rows in the visible part have cells; cells leaving it go to a
-// reuse queue by identifier and come back through dequeue (prepareForReuse first). Row
-// geometry is computed from the data source and delegate on reload; batch updates are checked
-// against the data source's new counts and move the selection and the visible cells with their
-// rows. Swipe actions, legacy row actions, editing, moves and context menus go through the
-// delegate as the platform's do.
+// inset-grouped styles; plain tables keep the header of the section at the top in view. Only
+// the rows in the visible part have cells; cells leaving it go to a reuse queue by identifier
+// and come back through dequeue (prepareForReuse first). Row geometry is computed from the data
+// source and delegate on reload; batch updates are checked against the data source's new
+// counts and move the selection and the visible cells with their rows. Swipe actions, legacy
+// row actions, editing, moves and context menus go through the delegate as the platform's do.
 #pragma once
 
 #include <functional>
@@ -297,6 +297,8 @@ public:
     // ---- Geometry (content coordinates)
     Rect rectForRow(IndexPath indexPath) const;
     Rect rectForSection(long section) const;
+    // Where the header sits in the content; a plain table's shown header may float below it
+    // (see headerView(section)->frame()).
     Rect rectForHeader(long section) const;
     Rect rectForFooter(long section) const;
     std::optional<IndexPath> indexPathForRowAtPoint(Point point) const;
@@ -319,6 +321,11 @@ public:
     std::vector<std::string> revealSwipeActions(IndexPath indexPath, SwipeEdge edge);
     // Taps a revealed swipe action by title.
     bool tapSwipeAction(const std::string& title);
+    // A swipe all the way across the row: reveals the actions and, when the configuration
+    // allows it, performs the first one. Answers the title of the action performed, if any.
+    std::optional<std::string> fullSwipe(IndexPath indexPath, SwipeEdge edge);
+    // How far (a share of the row's width) a swipe must travel to count as a full swipe.
+    static constexpr double kFullSwipeFraction = 0.6;
     std::optional<IndexPath> swipedRow() const { return swiped_; }
     void hideSwipeActions();
 
@@ -360,9 +367,10 @@ private:
     void placeCell(const TableViewCellPtr& cell, IndexPath ip);
     void retire(IndexPath ip, const TableViewCellPtr& cell);
     void clearVisible();
-    void updateSupplementary(long section, bool header, bool visible);
+    void updateSupplementary(long section, bool header, bool visible, std::optional<Rect> at = std::nullopt);
     void applySelection(IndexPath ip, bool selected, bool animated);
-    std::vector<ContextualActionPtr> swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy);
+    std::vector<ContextualActionPtr> swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy, bool& fullSwipe);
+    bool performSwipeAction(size_t index);
     void handleSwipePan(GestureRecognizer& g);
     void handleLongPress(GestureRecognizer& g);
     void recordUpdate(Update u);
@@ -388,6 +396,7 @@ private:
     std::vector<Update> pending_;
     std::optional<IndexPath> swiped_;
     std::vector<std::pair<ContextualActionPtr, TableViewRowActionPtr>> swipeActions_;
+    bool fullSwipeAllowed_ = false;
     std::shared_ptr<PanGestureRecognizer> swipePan_;
     std::shared_ptr<GestureRecognizerDelegate> swipeDelegate_;
     std::shared_ptr<LongPressGestureRecognizer> longPress_;

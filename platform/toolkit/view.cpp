@@ -523,7 +523,45 @@ void View::setLayoutMargins(const EdgeInsets& m) {
     setNeedsLayout();
 }
 
-Rect View::safeRectInWindow() const {
+Rect View::safeRectInWindow() const { return safeRectInWindow(nullptr); }
+
+Rect View::safeRectInWindow(Rect* ownInWindow) const {
+    // Without transforms on the way up, each view's rectangle in the window is its parent's
+    // offset plus its own: one walk down from the root rather than one walk up per ancestor.
+    constexpr size_t kDepth = 32;
+    const View* chain[kDepth];
+    size_t n = 0;
+    for (const View* v = this; v; v = v->superview_) {
+        if (!v->identityTransform_ || n == kDepth) {
+            if (ownInWindow) *ownInWindow = convertRectTo(bounds_, nullptr);
+            return safeRectInWindowSlow();
+        }
+        chain[n++] = v;
+    }
+    Point offset;
+    Rect above;
+    for (size_t i = n; i-- > 0;) {
+        const View* v = chain[i];
+        offset.x += v->center_.x - v->layer_.anchorPoint.x * v->bounds_.size.width - v->bounds_.origin.x;
+        offset.y += v->center_.y - v->layer_.anchorPoint.y * v->bounds_.size.height - v->bounds_.origin.y;
+        Rect own = v->bounds_.standardized().offsetBy(offset.x, offset.y);
+        if (i == 0 && ownInWindow) *ownInWindow = own;
+        Rect inherited = own;
+        if (i == n - 1) {
+            // A window is its own window.
+            if (static_cast<const View*>(v->window_) == v)
+                inherited = own.inset(v->window_->profile().currentSafeArea());
+        } else {
+            // A view outside its ancestors' safe area has none of its own.
+            if (!own.intersects(above)) return {};
+            inherited = own.intersection(above);
+        }
+        above = inherited.inset(v->additionalSafeArea_);
+    }
+    return above;
+}
+
+Rect View::safeRectInWindowSlow() const {
     Rect own = convertRectTo(bounds_, nullptr);
     // Extra insets add to what the view inherits from its ancestors.
     Rect inherited = own;
@@ -539,8 +577,8 @@ Rect View::safeRectInWindow() const {
 }
 
 EdgeInsets View::safeAreaInsets() const {
-    Rect own = convertRectTo(bounds_, nullptr);
-    Rect safe = safeRectInWindow();
+    Rect own;
+    Rect safe = safeRectInWindow(&own);
     if (safe.isEmpty()) return {};
     return {std::max(0.0, safe.minY() - own.minY()), std::max(0.0, safe.minX() - own.minX()),
             std::max(0.0, own.maxY() - safe.maxY()), std::max(0.0, own.maxX() - safe.maxX())};

@@ -276,6 +276,9 @@ private:
     std::optional<Point> offsetToRoot() const;
     std::optional<Point> offsetTo(const View* view) const;
     Rect safeRectInWindow() const;
+    // Also answers the view's own rectangle in the window.
+    Rect safeRectInWindow(Rect* ownInWindow) const;
+    Rect safeRectInWindowSlow() const;
 
     Rect bounds_;
     Point center_;

@@ -72,6 +72,14 @@ std::string outline(Window& window, const OutlineOptions& o) {
             out << "\n";
         },
         0, o.hidden, false);
+    // A menu shown from a button floats above everything, pointing at its button.
+    if (const MenuPtr& menu = PresentedMenu::shared().menu()) {
+        out << "Menu";
+        if (auto anchor = PresentedMenu::shared().anchor()) out << " from \"" << anchor->outlineText() << "\"";
+        out << ":";
+        for (const std::string& t : menu->displayTitles()) out << " \"" << t << "\"";
+        out << "\n";
+    }
     return out.str();
 }
 
@@ -91,6 +99,7 @@ Harness::Harness(const ScreenProfile& profile, int systemVersion) {
 
 Harness::~Harness() {
     if (auto* fr = firstResponder()) fr->dropFocusSilently();
+    PresentedMenu::shared().dismiss();
     window_.reset();
     Keyboard::shared().reset();
 }
@@ -274,6 +283,28 @@ bool Harness::tapBarButton(const std::string& title) {
     return false;
 }
 
+bool Harness::longPressBarButton(const std::string& title) {
+    settle();
+    for (View* bar : findAll("NavigationBar"))
+        for (auto& v : static_cast<NavigationBar*>(bar)->itemViews())
+            if (v->outlineText() == title || v->accessibilityLabel() == title) {
+                longPress(v->convertPointTo({v->bounds().midX(), v->bounds().midY()}, nullptr), 0.6);
+                return PresentedMenu::shared().isVisible();
+            }
+    return false;
+}
+
+std::vector<std::string> Harness::presentedMenuTitles() const {
+    const MenuPtr& menu = PresentedMenu::shared().menu();
+    return menu ? menu->displayTitles() : std::vector<std::string>{};
+}
+
+bool Harness::chooseMenuAction(const std::string& title) {
+    bool done = PresentedMenu::shared().perform(title);
+    settle();
+    return done;
+}
+
 bool Harness::tapMenuItem(const std::string& title) {
     bool done = MenuController::shared().performItem(title);
     settle();
@@ -335,7 +366,7 @@ bool Harness::selectRow(TableView& table, IndexPath ip) {
     return cell && tap(*cell);
 }
 
-std::vector<std::string> Harness::swipeRow(TableView& table, IndexPath ip, SwipeEdge edge) {
+std::vector<std::string> Harness::swipeRow(TableView& table, IndexPath ip, SwipeEdge edge, bool full) {
     settle();
     table.scrollToRow(ip, ScrollPosition::None, false);
     settle();
@@ -343,11 +374,12 @@ std::vector<std::string> Harness::swipeRow(TableView& table, IndexPath ip, Swipe
     if (!cell) return {};
     Rect r = cell->convertRectTo(cell->bounds(), nullptr);
     double y = r.midY();
-    Point right{r.maxX() - 20, y}, left{r.minX() + 20, y};
+    Point right{r.maxX() - 10, y}, left{r.minX() + 10, y};
+    double distance = full ? r.width() - 20 : 150;
     if (edge == SwipeEdge::Trailing)
-        swipe(right, {right.x - 150, y});
+        swipe(right, {right.x - distance, y});
     else
-        swipe(left, {left.x + 150, y});
+        swipe(left, {left.x + distance, y});
     std::vector<std::string> titles;
     for (View* panel : findAll("SwipeActionsView"))
         for (auto& b : panel->subviews()) titles.push_back(b->outlineText());
@@ -371,11 +403,35 @@ std::shared_ptr<ContextMenuSession> Harness::contextMenu(TableView& table, Index
     return table.contextMenuSession();
 }
 
-void Harness::scroll(ScrollView& view, Point delta) {
-    settle();
+namespace {
+// A one-finger drag across a scroll view in eight even steps of stepSeconds, resting holdSeconds
+// before it lifts.
+void dragAcross(Window& window, dispatch::VirtualClock& clock, ScrollView& view, Point delta, double stepSeconds,
+                double holdSeconds) {
     Rect r = view.convertRectTo(view.bounds(), nullptr);
     Point from{r.midX(), r.midY()};
-    swipe(from, {from.x - delta.x, from.y - delta.y}, 1, 8);
+    constexpr int kSteps = 8;
+    int id = window.touchDown(from);
+    for (int s = 1; s <= kSteps; ++s) {
+        double f = static_cast<double>(s) / kSteps;
+        clock.advance(stepSeconds);
+        window.touchMove(id, {from.x - delta.x * f, from.y - delta.y * f});
+    }
+    if (holdSeconds > 0) clock.advance(holdSeconds);
+    window.touchUp(id);
+}
+}  // namespace
+
+void Harness::scroll(ScrollView& view, Point delta) {
+    settle();
+    dragAcross(*window_, *clock_, view, delta, 0.01, PanGestureRecognizer::kVelocityWindow + 0.05);
+    settle();
+}
+
+void Harness::fling(ScrollView& view, Point delta, double seconds) {
+    settle();
+    dragAcross(*window_, *clock_, view, delta, std::max(seconds, 0.008) / 8, 0);
+    settle();
 }
 
 void Harness::pullToRefresh(ScrollView& view) {

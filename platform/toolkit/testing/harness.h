@@ -67,6 +67,13 @@ public:
     // Taps the bar button item with this title (or accessibility label) in any navigation bar.
     bool tapBarButton(const std::string& title);
     bool tapBack();
+    // Holds the bar button item down long enough to show its menu.
+    bool longPressBarButton(const std::string& title);
+    // The titles of the menu shown from a button (see Menu::displayTitles), empty when none is.
+    std::vector<std::string> presentedMenuTitles() const;
+    // Chooses an action of the menu shown from a button; false when none is shown or it has no
+    // such enabled action.
+    bool chooseMenuAction(const std::string& title);
 
     // The controller shown on top: the end of the root's presentation chain.
     ViewController* topPresented();
@@ -81,13 +88,18 @@ public:
     // Scrolls the row into view and taps its cell through hit-testing; false when the touch
     // did not reach the cell.
     bool selectRow(TableView& table, IndexPath indexPath);
-    // Drags sideways across the row; the titles of the swipe actions it revealed, in order.
-    std::vector<std::string> swipeRow(TableView& table, IndexPath indexPath, SwipeEdge edge);
+    // Drags sideways across the row (all the way across for a full swipe); the titles of the
+    // swipe actions showing afterwards, in order.
+    std::vector<std::string> swipeRow(TableView& table, IndexPath indexPath, SwipeEdge edge, bool full = false);
     bool tapSwipeAction(const std::string& title);
     // Long-presses the row; the context menu it opened, if any.
     std::shared_ptr<ContextMenuSession> contextMenu(TableView& table, IndexPath indexPath);
-    // Drags the content by delta (the finger moves the other way) and lets go.
+    // Drags the content by delta (the finger moves the other way), rests and lets go: the
+    // content stays where the finger left it (or settles back into range).
     void scroll(ScrollView& view, Point delta);
+    // Moves the finger the same way within seconds and lets go while moving: the content glides
+    // on, decelerating on the clock (advance() to watch it).
+    void fling(ScrollView& view, Point delta, double seconds = 0.08);
     // Pulls the content down past the refresh control's threshold and lets go.
     void pullToRefresh(ScrollView& view);
     // Scrolls the one scroll view that scrolls to the top; false when there is not exactly one.

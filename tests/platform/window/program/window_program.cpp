@@ -1,7 +1,7 @@
 // The app in its desktop window, end to end under a virtual display (xvfb-run): against the
-// local emulator it selects the SMS view with a click on its tab, takes one screenshot read back
-// from the window, is closed and exits 0; the screenshot equals the headless run's picture of the
-// same view within the snapshot tolerance.
+// local emulator it signs in through the sign-in page, selects the SMS view with a click on its
+// tab, takes one screenshot read back from the window, is closed and exits 0; the screenshot
+// equals the headless run's picture of the same view within the snapshot tolerance.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,7 +24,7 @@ std::string bounded(const std::filesystem::path& home, const std::string& args) 
     return "HXCONNECT_HOME='" + home.string() + "' timeout 60 '" + program.string() + "' " + args;
 }
 
-TEST(WindowProgram, AClickOnTheSmsTabAndItsScreenshotMatchesTheHeadlessPicture) {
+TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) GTEST_SKIP() << "needs a display: ctest runs it under xvfb-run";
     ASSERT_TRUE(std::filesystem::exists(program)) << program;
@@ -44,8 +44,11 @@ TEST(WindowProgram, AClickOnTheSmsTabAndItsScreenshotMatchesTheHeadlessPicture) 
     const auto phone = toolkit::ScreenProfile::iPhone8();
     const double x = phone.size.width / 5 * 1.5, y = phone.size.height - toolkit::TabBar::kHeight / 2;
     const auto input = windowOut / "input.txt";
-    // The headless run pictures each view a tenth of a second after selecting it; so does this.
-    std::ofstream(input) << "wait-idle\nclick " << x << " " << y << "\nframes 6\nkey F6\nclose\n";
+    // Signed in through the page as the headless run does (it types the same demo account), then
+    // the view pictured a tenth of a second after selecting it, as the headless run does.
+    std::ofstream(input) << "wait-for Email\nclick-on Email\ntext user@example.test\nclick-on Next\n"
+                            "wait-gone Email\nwait-idle\nclick "
+                         << x << " " << y << "\nframes 6\nkey F6\nclose\n";
     printed.clear();
     const int rc = hxtest::runCommand(bounded(windowHome.path(), "--service " + service.origin() + " --out '" +
                                                                      windowOut.path().string() + "' --input '" +
@@ -55,16 +58,18 @@ TEST(WindowProgram, AClickOnTheSmsTabAndItsScreenshotMatchesTheHeadlessPicture) 
     const auto screenshot = windowOut / "screenshot-1.png";
     EXPECT_EQ(printed, screenshot.string() + "\n");
 
-    // The tab the click chose is the one the app stored when it was closed.
+    // The account signed in and the tab the click chose are what the app stored when it was closed.
     if (hxtest::haveProgram("/usr/bin/python3")) {
         std::string stored;
-        ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c \"import glob, plistlib, sys; "
-                                     "print([v for v in (plistlib.load(open(f, 'rb')).get('tabBarIndex') for f in "
-                                     "glob.glob(sys.argv[1] + '/Library/Preferences/*.plist')) if v is not None])\" '" +
-                                         windowHome.path().string() + "'",
-                                     &stored),
-                  0);
-        EXPECT_EQ(stored, "[1]\n");
+        ASSERT_EQ(
+            hxtest::runCommand("/usr/bin/python3 -c \"import glob, plistlib, sys; "
+                               "print(sorted((k, v) for f in glob.glob(sys.argv[1] + '/Library/Preferences/*.plist') "
+                               "for k, v in plistlib.load(open(f, 'rb')).items() if k in ('username', "
+                               "'tabBarIndex')))\" '" +
+                                   windowHome.path().string() + "'",
+                               &stored),
+            0);
+        EXPECT_EQ(stored, "[('tabBarIndex', 1), ('username', 'user@example.test')]\n");
     }
 
     auto bytes = foundation::files::readData(screenshot);
