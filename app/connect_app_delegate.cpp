@@ -1,5 +1,8 @@
 #include "app/connect_app_delegate.h"
 
+#include "app/views.h"
+#include "service/vc_messages.h"
+
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/notification_center.h"
@@ -127,9 +130,12 @@ void HX_ConnectAppDelegate::showCallPopup() { shell_->record("showCallPopup"); }
 int HX_ConnectAppDelegate::currentViewIndex() { return shell_->script().currentViewIndex; }
 
 std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::messageListForViewIndex(int index) {
+    // A list a test scripted stands in for the view's own.
     auto lists = shell_->script().messageLists;
-    auto it = lists.find(index);
-    return it == lists.end() ? nullptr : it->second;
+    if (auto it = lists.find(index); it != lists.end()) return it->second;
+    if (auto* root = dynamic_cast<HXMessageListPlaceholderScreen*>(viewControllerForIndex(index).get()))
+        return root->messageList(*this);
+    return nullptr;
 }
 
 void HX_ConnectAppDelegate::setUnreadCount(int64_t count, int forViewIndex) {

@@ -4,15 +4,16 @@
 // for the service's first reachability report, signs in through the sign-in panel and waits for
 // the account's first data, visits each view, writes a PNG snapshot and an outline of each into a
 // folder it prints, saves as at termination and exits.
-//   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] [--out DIR]
-//              [--seconds S] [--input FILE]
+//   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN]
+//              [--user NAME] [--out DIR] [--seconds S] [--input FILE]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
 // built-in hosts stay and nothing signs in. NAME is the account typed into the sign-in page (the
 // emulator's demo account by default); in the window the user signs in. The device picks the
-// screen and the application object's form. FILE is input played into the window
-// (platform/window/input_script.h), for tests; the app is idle to it once it has heard the
-// service's first reachability report, no request is under way and a signed-in account has its
-// number, and each wait lasts at most S s.
+// screen and the application object's form. --ingestion points the telemetry SDK's logs (and
+// crash reports) at a local ingestion endpoint; without it they go to the telemetry service.
+// FILE is input played into the window (platform/window/input_script.h), for tests; the app is
+// idle to it once it has heard the service's first reachability report, no request is under way
+// and a signed-in account has its number, and each wait lasts at most S s.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/toolkit/controls.h"
@@ -60,6 +62,7 @@ struct Options {
     bool headless = false;
     std::string device = "phone";
     std::string service;
+    std::string ingestion;
     std::filesystem::path out;
     double seconds = 5;
     std::string user = "user@example.test";
@@ -67,9 +70,10 @@ struct Options {
 };
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] "
-                 "[--out DIR] [--seconds S] [--input FILE]\n");
+    std::fprintf(
+        stderr,
+        "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN] "
+        "[--user NAME] [--out DIR] [--seconds S] [--input FILE]\n");
     return 2;
 }
 
@@ -88,6 +92,12 @@ bool runLoopUntil(F done, double seconds) {
         dispatch::RunLoop::main().runOnce(0.02);
     }
     return true;
+}
+
+// The telemetry SDK starts at launch step 1 with its crash service; a run or test against local
+// endpoints has it send there (the only case in which the app sets the SDK's log URL).
+void configureTelemetry(HX_ConnectAppDelegate& app, const Options& options) {
+    app.startTelemetryAtLaunch(options.ingestion.empty() ? std::nullopt : std::optional(options.ingestion));
 }
 
 // The screen a device name stands for and the application object's form on it: the phone (the
@@ -241,13 +251,14 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--device" || arg == "--user" ||
-                   arg == "--input") {
+        } else if (arg == "--service" || arg == "--ingestion" || arg == "--out" || arg == "--seconds" ||
+                   arg == "--device" || arg == "--user" || arg == "--input") {
             const char* v = value();
             if (!v) return usage();
             if (arg == "--user") options.user = v;
             if (arg == "--device") options.device = v;
             if (arg == "--service") options.service = v;
+            if (arg == "--ingestion") options.ingestion = v;
             if (arg == "--out") options.out = v;
             if (arg == "--seconds") options.seconds = std::atof(v);
             if (arg == "--input") options.input = v;
@@ -271,9 +282,11 @@ int main(int argc, char** argv) {
     toolkit::Window window(form->profile);
     auto app = form->app;
     HXApplicationModel::setSharedDelegate(app);
+    foundation::Application::shared().setDelegate(app);
     if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
     app->setWindow(&window);
     app->setScreens(std::make_shared<HXUIScreens>());
+    configureTelemetry(*app, options);
     app->applicationDidFinishLaunchingWithOptions();
 
     // The first data load starts at the first reachability report of the service host; the
