@@ -20,6 +20,7 @@
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/custom_cookie_jar.h"
 #include "service/vc_messages.h"
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/test_support.h"
@@ -235,6 +236,40 @@ TEST_F(Shell, ListViewsCarryTheirMessageListsAndAScriptedListStandsInForThem) {
     auto scripted = std::make_shared<HXMessageListStandIn>();
     app->shell().changeScript([&](HXShellStandIn::Script& s) { s.messageLists[1] = scripted; });
     EXPECT_EQ(app->messageListForViewIndex(1), scripted);
+}
+
+TEST_F(Shell, AccountPrefsSaveEachAccountBesideTheOthersAndSelectingItRestoresThem) {
+    // Without a user name nothing is written.
+    app->setAccount(std::make_shared<HX_Account>());
+    app->updateAccountPrefs();
+    for (const char* key : {"accountInfo", "cookies", "lastNotification"})
+        EXPECT_FALSE(prefs()->dictionaryForKey(key).has_value()) << key;
+
+    storeAccounts({"first@example.test"});
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("second@example.test");
+    account->setHXnumber(std::string("+15550100"));
+    app->setAccount(account);
+    app->setCookieJar(std::make_shared<CustomCookieJar>(
+        std::vector<net::Cookie>{net::Cookie{.name = "SID", .value = "s2", .domain = "127.0.0.1"}}));
+    app->setLastNotification(1'700'000'123);
+    app->updateAccountPrefs();
+    for (const char* key : {"accountInfo", "cookies", "lastNotification"})
+        EXPECT_TRUE(prefs()->dictionaryForKey(key).value_or(Dictionary{}).contains("second@example.test")) << key;
+    EXPECT_TRUE(prefs()->dictionaryForKey("accountInfo")->contains("first@example.test"));
+
+    // A later application object finds the account as it was saved.
+    auto later = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    later->selectAccountForUserName("second@example.test");
+    harness.settle();
+    ASSERT_TRUE(later->account());
+    EXPECT_EQ(later->account()->username(), "second@example.test");
+    EXPECT_EQ(later->account()->HXnumber(), std::optional<std::string>("+15550100"));
+    EXPECT_EQ(later->lastNotification(), 1'700'000'123);
+    ASSERT_TRUE(later->cookieJar());
+    const auto cookies = later->cookieJar()->_cookies();
+    ASSERT_EQ(cookies.size(), 1u);
+    EXPECT_EQ(cookies[0].value, "s2");
 }
 
 TEST_F(Shell, UnreadBadgesOnTabsAndAppIcon) {
@@ -634,21 +669,22 @@ TEST_F(ShellEntry, SMSURLNumbers) {
     std::string many;
     for (int i = 1; i <= 25; ++i) many += (i > 1 ? "," : "") + std::to_string(5550100 + i);
     std::string first20;
-    for (int i = 1; i <= 20; ++i) first20 += (i > 1 ? "," : "") + std::to_string(5550100 + i);
+    for (int i = 1; i <= 20; ++i) first20 += (i > 1 ? ";" : "") + std::to_string(5550100 + i);
     struct Case {
         std::string url;
         std::string asked;
     } cases[] = {
-        {"hxconnect://sms?5551234,5556789", "newMessageToNumber 5551234,5556789||"},
-        {"hxconnect://sms?number=" + many, "newMessageToNumber " + first20 + "||"},
+        // The new-message screen gets the numbers as separate recipients.
+        {"hxconnect://sms?5551234,5556789", "presentNewMessage 5551234;5556789||"},
+        {"hxconnect://sms?number=" + many, "presentNewMessage " + first20 + "||"},
         {"hxconnect://sms?number=1800FLOWERS&message=hi%2520there&conversationID=c7",
-         "newMessageToNumber 18003569377|hi there|c7"},
-        {"hxconnect://sms?message=only", "newMessageToNumber |only|"},
+         "presentNewMessage 18003569377|hi there|c7"},
+        {"hxconnect://sms?message=only", "presentNewMessage |only|"},
     };
     for (const auto& c : cases) {
         app->shell().clear();
         EXPECT_TRUE(app->applicationOpenURL(c.url));
-        EXPECT_EQ(asked("newMessageToNumber"), std::vector<std::string>{c.asked}) << c.url;
+        EXPECT_EQ(asked("presentNewMessage"), std::vector<std::string>{c.asked}) << c.url;
         EXPECT_EQ(app->currentViewIndex(), 1);
     }
 }
@@ -673,7 +709,7 @@ TEST_F(ShellEntry, PendingURLsWhileTheAppCannotAct) {
     EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=a"));
     EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=b"));
     EXPECT_EQ(app->pendingURL(), "hxconnect://reply?conversationID=b");
-    EXPECT_TRUE(asked("newMessageToNumber").empty());
+    EXPECT_TRUE(asked("presentNewMessage").empty());
     app->lockShown = false;
     app->reprocessURL();
     EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID b|(nil)|-1"});
@@ -739,7 +775,7 @@ TEST_F(ShellEntry, ShortcutsAndUserActivities) {
     EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_call"));
     EXPECT_EQ(app->currentViewIndex(), 0);
     EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_sms"));
-    EXPECT_EQ(asked("newMessageToNumber"), std::vector<std::string>{"newMessageToNumber ||"});
+    EXPECT_EQ(asked("presentNewMessage"), std::vector<std::string>{"presentNewMessage ||"});
     EXPECT_FALSE(app->performActionForShortcutItem("com.hxconnect.other"));
     app->lockShown = true;
     EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_sms"));
