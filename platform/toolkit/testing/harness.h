@@ -47,6 +47,7 @@ public:
     void tap(Point p, int taps = 1);
     bool tap(View& view);
     void longPress(Point p, double seconds);
+    // Steps of 10 ms, lifting while still moving: a scroll view under them glides on.
     void swipe(Point from, Point to, int touches = 1, int steps = 5);
     void drag(Point from, Point to, int steps = 5);
 
