@@ -437,10 +437,12 @@ void TableView::layoutSubviews() {
     for (auto& [ip, c] : leaving) retire(ip, c);
     auto ds = dataSource();
     auto d = tableDelegate();
+    // Both in order: one walk along the visible cells finds the ones already there.
+    auto seen = visible_.begin();
     for (const IndexPath& ip : want) {
-        auto it = visible_.find(ip);
-        if (it != visible_.end()) {
-            it->second->setFrame(rectForRow(ip));
+        while (seen != visible_.end() && seen->first < ip) ++seen;
+        if (seen != visible_.end() && seen->first == ip) {
+            seen->second->setFrame(rectForRow(ip));
             continue;
         }
         TableViewCellPtr cell = ds ? ds->cellForRow(*this, ip) : nullptr;
@@ -448,6 +450,8 @@ void TableView::layoutSubviews() {
         if (!cell) cell = std::make_shared<TableViewCell>();
         if (d) d->willDisplayCell(*this, *cell, ip);
         placeCell(cell, ip);
+        // The data source and delegate may have changed the visible cells: find the place again.
+        seen = visible_.lower_bound(ip);
     }
     // Plain tables pin a section's header to the top of the visible part while the section
     // scrolls under it; the end of the section pushes it up and away.
