@@ -5,6 +5,7 @@
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/color.h"
 #include "platform/graphics/hxc_font.h"
@@ -141,11 +142,42 @@ void HX_ConnectAppDelegate_iPhone::setUnreadCount(int64_t count, int forViewInde
 
 void HX_ConnectAppDelegate_iPhone::displayLogin() {
     removeLoadingOverlay();
-    // The sign-in panel is its own screen; until it exists the base form records that it was
-    // asked for, once while it would be up.
-    if (loginPanelShown_) return;
+    if (presentsLoginPanel()) return;
+    auto panel = screens().makeLoginPanel(*this);
+    if (!panel) {
+        // Without the screen library the base form records that the panel was asked for, once
+        // while it would be up.
+        if (loginPanelShown_) return;
+        HX_ConnectAppDelegate::displayLogin();
+        loginPanelShown_ = true;
+        return;
+    }
     HX_ConnectAppDelegate::displayLogin();
-    loginPanelShown_ = true;
+    auto nav = std::make_shared<toolkit::NavigationController>(panel);
+    if (toolkit::Device::current().systemVersionAtLeast(13)) nav->isModalInPresentation = true;
+    tabBarController_->present(nav, true);
+}
+
+bool HX_ConnectAppDelegate_iPhone::presentsLoginPanel() const {
+    auto isPanel = [](const toolkit::ViewController* c) {
+        auto* nav = dynamic_cast<const toolkit::NavigationController*>(c);
+        return nav && !nav->viewControllers().empty() && nav->viewControllers().front()->className() == "VC_LoginPanel";
+    };
+    const toolkit::ViewController* presented = tabBarController_->presentedViewController();
+    return presented && (isPanel(presented) || isPanel(presented->presentedViewController()));
+}
+
+void HX_ConnectAppDelegate_iPhone::closeLoginPanel() {
+    HX_ConnectAppDelegate::closeLoginPanel();
+    if (presentsLoginPanel()) tabBarController_->dismiss(true);
+    loginPanelShown_ = false;
+    removeLoadingOverlay();
+    if (isInBackground()) return;
+    const size_t selected = tabBarController_->selectedIndex();
+    const bool settings =
+        selected == 4 || (selected >= static_cast<size_t>(kViewCount) &&
+                          foundation::UserDefaults::standardUserDefaults()->integerForKey("tabBarIndex") == 4);
+    if (settings) showLoadingOverlay(foundation::localizedString("Loading settings\u2026"));
 }
 
 void HX_ConnectAppDelegate_iPhone::applicationWillTerminate() {

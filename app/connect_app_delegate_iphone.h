@@ -26,7 +26,12 @@ public:
     void selectViewForIndex(int index) override;
     std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index) override;
     void setUnreadCount(int64_t count, int forViewIndex) override;
+    // Presents the sign-in panel the screen library makes (the recorded stand-in without one).
     void displayLogin() override;
+    // Dismisses the panel, then covers the settings view with the overlay while they load.
+    void closeLoginPanel() override;
+    // The tab bar controller presents the sign-in panel (or what it presents does).
+    bool presentsLoginPanel() const;
     void applicationWillTerminate() override;
     // The base preload, then every tab's root screen loads its view.
     void preload() override;

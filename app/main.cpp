@@ -1,29 +1,41 @@
 // The app as a program: the application object in its phone form, with its window. Headless, it
-// launches, waits for the service's first reachability report, visits each view, writes a PNG
-// snapshot and an outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--out DIR] [--seconds S]
+// launches, waits for the service's first reachability report, signs in through the sign-in
+// panel and waits for the account's first data, visits each view, writes a PNG snapshot and an
+// outline of each into a folder it prints, saves as at termination and exits.
+//   hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] [--out DIR]
+//              [--seconds S]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
-// built-in hosts stay. The device picks the screen and the application object's form.
+// built-in hosts stay and nothing signs in. NAME is the account typed into the sign-in page (the
+// emulator's demo account by default). The device picks the screen and the application object's
+// form.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "app/views.h"
+#include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/files.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
+#include "platform/toolkit/responder.h"
 #include "platform/toolkit/testing/harness.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/window.h"
 #include "service/reachability.h"
 #include "service/request_machinery.h"
 #include "ui/shell/ui_screens.h"
+#include "ui/signin/login_panel.h"
 
 namespace {
 
@@ -33,11 +45,13 @@ struct Options {
     std::string service;
     std::filesystem::path out;
     double seconds = 5;
+    std::string user = "user@example.test";
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--out DIR] "
-                         "[--seconds S]\n");
+    std::fprintf(stderr,
+                 "usage: hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] "
+                 "[--out DIR] [--seconds S]\n");
     return 2;
 }
 
@@ -68,6 +82,79 @@ std::optional<DeviceForm> makeDeviceForm(const std::string& device) {
     return std::nullopt;
 }
 
+// ---- signing in headless
+
+// The sign-in panel the window shows (presented from its root, or from what that presents).
+VC_LoginPanel* shownLoginPanel(toolkit::Window& window) {
+    const auto& root = window.rootViewController();
+    for (auto* c = root ? root->presentedViewController() : nullptr; c; c = c->presentedViewController()) {
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(c);
+        if (nav && !nav->viewControllers().empty())
+            if (auto* panel = dynamic_cast<VC_LoginPanel*>(nav->viewControllers().front().get())) return panel;
+    }
+    return nullptr;
+}
+
+bool pageLoaded(VC_LoginPanel* panel) {
+    return panel && panel->webView() && panel->webView()->document() && !panel->webView()->isLoading();
+}
+
+// A finger on the view's centre, through the window's hit-testing as a device delivers it.
+void tapView(toolkit::Window& window, toolkit::View& view) {
+    toolkit::flushLayout();
+    const int touch = window.touchDown(view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr));
+    runLoopUntil([] { return false; }, 0.05);
+    window.touchUp(touch);
+    runLoopUntil([] { return false; }, 0.05);
+}
+
+toolkit::View* findInPage(toolkit::View& page, const std::function<bool(toolkit::View&)>& match) {
+    if (match(page)) return &page;
+    for (auto& sub : page.subviews())
+        if (auto* found = findInPage(*sub, match)) return found;
+    return nullptr;
+}
+
+// Signs in as a user would: the account name typed into the page's field, the page's button
+// tapped; then waits until the account's first data has arrived (the settings and the lists).
+bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::Window& window, const std::string& user, double seconds) {
+    if (!runLoopUntil([&] { return pageLoaded(shownLoginPanel(window)); }, seconds)) {
+        std::fprintf(stderr, "hx_connect: the sign-in page did not load within %.1f s\n", seconds);
+        return false;
+    }
+    runLoopUntil([] { return false; }, 0.1);  // the page's own scripts after loading
+    auto* page = shownLoginPanel(window)->webView();
+    auto* field = findInPage(*page, [](toolkit::View& v) {
+        return dynamic_cast<toolkit::TextField*>(&v) && v.accessibility().identifier == "Email";
+    });
+    auto* next = findInPage(
+        *page, [](toolkit::View& v) { return dynamic_cast<toolkit::Button*>(&v) && v.outlineText() == "Next"; });
+    if (!field || !next) {
+        std::fprintf(stderr, "hx_connect: the sign-in page has no account field or button\n");
+        return false;
+    }
+    tapView(window, *field);
+    auto* input = dynamic_cast<toolkit::TextInput*>(toolkit::firstResponder());
+    if (!input) return false;
+    while (input->hasText()) input->deleteBackward();
+    input->insertText(user);
+    tapView(window, *next);
+    if (!runLoopUntil([&] { return app.account() && app.account()->authV2(); }, seconds)) {
+        std::fprintf(stderr, "hx_connect: the sign-in of %s did not complete within %.1f s\n", user.c_str(), seconds);
+        return false;
+    }
+    if (!runLoopUntil([&] { return !shownLoginPanel(window); }, seconds))
+        std::fprintf(stderr, "hx_connect: the sign-in panel stayed up after the sign-in\n");
+    auto idle = [&] {
+        auto& web = app.webClient();
+        std::lock_guard lock(web.urlDataLock);
+        return web.urlData.empty();
+    };
+    if (!runLoopUntil([&] { return app.account()->HXnumber().has_value() && idle(); }, seconds))
+        std::fprintf(stderr, "hx_connect: the account's data did not arrive within %.1f s\n", seconds);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,9 +164,10 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--device") {
+        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--device" || arg == "--user") {
             const char* v = value();
             if (!v) return usage();
+            if (arg == "--user") options.user = v;
             if (arg == "--device") options.device = v;
             if (arg == "--service") options.service = v;
             if (arg == "--out") options.out = v;
@@ -121,6 +209,7 @@ int main(int argc, char** argv) {
     }
     if (!runLoopUntil([&] { return app->webClient().firstReachabilityHandled; }, options.seconds))
         std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);
+    if (!options.service.empty() && !signInThroughPanel(*app, window, options.user, options.seconds)) return 1;
 
     static const char* names[] = {"call", "sms", "voicemail", "history", "settings"};
     for (int index = 0; index < kHXViewCount; ++index) {

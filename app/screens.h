@@ -8,6 +8,7 @@
 #include <string>
 
 namespace toolkit {
+class BarButtonItem;
 class ViewController;
 }  // namespace toolkit
 
@@ -23,6 +24,14 @@ public:
     virtual std::shared_ptr<toolkit::ViewController> makeLoginPanel(HX_ConnectAppDelegate& app) {
         (void)app;
         return nullptr;
+    }
+    // The tablet form's presentation of a panel made above: from the master list, over what it
+    // presents or as a popover at anchor; false when nothing was presented.
+    virtual bool presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel,
+                                            toolkit::ViewController& master,
+                                            const std::shared_ptr<toolkit::BarButtonItem>& anchor) {
+        (void)panel, (void)master, (void)anchor;
+        return false;
     }
     // The tablet's master list (the split view's fixed column).
     virtual std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) {

@@ -616,13 +616,22 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
 
 // ---- sign-in pages
 
+// The identify page: the account-name form (the app fills and submits it; the password is the
+// provider's business and any will do here), a sign-up link and a "Create account" offer, the
+// two elements the app's sign-in panel hides, and the provider's footer.
 ServiceReply signInForm(const std::string& action, const std::string& continueURL) {
-    return textReply(200, "<html><body><form id=\"challenge\" method=\"post\" action=\"" + htmlEscape(action) +
-                              "\"><input type=\"email\" name=\"Email\" id=\"identifierId\"/>"
-                              "<input type=\"password\" name=\"Passwd\"/>"
+    return textReply(200, "<html><head><title>Sign in</title></head><body><h1>Sign in</h1>"
+                          "<p>to continue to HX Voice</p><form id=\"challenge\" method=\"post\" action=\"" +
+                              htmlEscape(action) +
+                              "\"><input type=\"email\" name=\"Email\" id=\"Email\" placeholder=\"Email or phone\"/>"
+                              "<input type=\"password\" name=\"Passwd\" placeholder=\"Password\"/>"
                               "<input type=\"hidden\" name=\"continue\" value=\"" +
                               htmlEscape(continueURL) +
-                              "\"/></form><span id=\"link-signup\"><span>Create account</span></span></body></html>");
+                              "\"/><input type=\"submit\" id=\"next\" value=\"Next\"/></form>"
+                              "<a id=\"link-signup\" href=\"/signup\">Sign up</a>"
+                              "<span>Create account</span><p>English (United States)</p>"
+                              "<a href=\"/help\">Help</a><a href=\"/privacy\">Privacy</a><a href=\"/terms\">Terms</a>"
+                              "</body></html>");
 }
 
 std::string consentToken(Emulator& emulator) { return "consent-" + emulator.sessionValue(); }
@@ -669,13 +678,17 @@ ServiceReply signInHost(Emulator& emulator, const RecordedRequest& request, cons
         return signInForm("/signin/challenge", next.empty() ? hostOrigin(request) + "/voice/" : next);
     }
     if (path == "/signin/challenge" && request.method == "POST") {
-        std::string email, next;
+        std::optional<std::string> email, identifier;
+        std::string next;
         for (const auto& [k, v] : formItems(request.body)) {
-            if (k == "Email" || k == "identifier") email = v;
+            if (k == "Email") email = v;
+            if (k == "identifier") identifier = v;
             if (k == "continue") next = v;
         }
+        // A form with both fields signs in the "Email" one, as the app reads it.
+        if (!email) email = identifier;
         std::string user = emulator.withAccount([](Account& a) { return a.username; });
-        if (email != user) return signInForm("/signin/challenge", next);
+        if (email.value_or("") != user) return signInForm("/signin/challenge", next);
         emulator.setSignedIn(true);
         ServiceReply r = textReply(302, "<html><body>Moved</body></html>");
         r.headers.emplace_back("Set-Cookie", cookieName + "=" + emulator.sessionValue() + "; Path=/; HttpOnly");

@@ -2,22 +2,23 @@
 // crash, hang (each evaluation has a deadline) or grow the engine's heap past its cap.
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "platform/web/dom.h"
 #include "platform/web/script_engine.h"
+#include "ui/signin/login_scripts.h"
 
 namespace {
-const char* const kScripts[] = {
-    "var object={};(new FormData(document.getElementsByTagName('form')[0])).forEach(function(value, "
-    "key){object[key]=value;});object;",
-    "document.getElementById('link-signup').style.display='none'",
-    "document.getElementById('Email').value='ann@example.test'",
-    "document.querySelectorAll('span').forEach(function(element){if(element.innerHTML=='Create "
-    "account'){element.style.display='none';}});",
-    // The page height: the sign-in popover's form, and the help page's (which decides whether
-    // the help scrolls).
-    "document.body.scrollHeight-document.body.style.marginBottom",
+// The sign-in panel's own scripts (the fill with a name that tries to break out of its literal),
+// then the help page's height script with its spaces.
+const std::string kScripts[] = {
+    signin::kFormReaderScript,
+    signin::hideScript(signin::elementByIdScript(signin::kSignUpLinkId)),
+    signin::fillScript(signin::elementByIdScript(signin::kEmailField), "ann@example.test"),
+    signin::fillScript(signin::elementByIdScript(signin::kEmailField), "o'neil\"');document.body.innerHTML='';//"),
+    signin::kHideCreateAccountScript,
+    signin::kPageHeightScript,
     "document.body.scrollHeight - document.body.style.marginBottom",
 };
 }  // namespace
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     web::ScriptLimits limits;
     limits.seconds = 0.5;
     web::ScriptEngine engine(**doc, limits);
-    for (const char* script : kScripts) {
+    for (const std::string& script : kScripts) {
         (void)engine.evaluate(script);
         if (engine.peakHeapBytes() > limits.heapBytes) std::abort();
     }

@@ -367,19 +367,30 @@ void Context::markUpdatedLocked(ManagedObject& object) {
 }
 
 void Context::applyRowLocked(ManagedObject& object, const Row& row, bool notify) {
+    applyRowLocked(object, row, notify, [](const Value& v) { return v; });
+}
+
+void Context::applyRowLocked(ManagedObject& object, Row&& row, bool notify) {
+    applyRowLocked(object, row, notify, [](Value& v) { return std::move(v); });
+}
+
+template <typename RowT, typename Take>
+void Context::applyRowLocked(ManagedObject& object, RowT& row, bool notify, Take take) {
     const Entity& e = object.entity();
-    std::vector<std::string> changed;
+    // Only an object someone observes needs the names of what changed.
+    const bool observed = notify && !object.observers_.empty();
+    std::vector<const std::string*> changed;
     for (size_t i = 0; i < object.values_.size() && i < row.values.size(); ++i) {
         if (notify && object.values_[i] == row.values[i] && object.values_[i].type() == row.values[i].type()) continue;
-        object.values_[i] = row.values[i];
-        if (notify) changed.push_back(e.attributes()[i].name);
+        object.values_[i] = take(row.values[i]);
+        if (observed) changed.push_back(&e.attributes()[i].name);
     }
     for (const auto& r : e.relationships()) {
         if (r.toMany) continue;
         const ObjectID target = static_cast<size_t>(r.index) < row.toOne.size() ? row.toOne[r.index] : nullptr;
         if (object.toOne_[r.index] != target) setToOneLocked(object, r, target, notify, false);
     }
-    for (const auto& key : changed) object.notifyObservers(key);
+    for (const std::string* key : changed) object.notifyObservers(*key);
 }
 
 void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, const ObjectID& target, bool notify,
@@ -585,7 +596,7 @@ foundation::Status Context::save() {
         } else {
             for (const auto& o : changes.inserted) inserted.push_back(o->snapshotLocked());
             for (const auto& o : changes.updated) updated.push_back(o->snapshotLocked());
-            parent->mergeFromChild(inserted, updated, deleted);
+            parent->mergeFromChild(std::move(inserted), std::move(updated), deleted);
         }
         clearChangesLocked();
     }
@@ -593,12 +604,23 @@ foundation::Status Context::save() {
     return {};
 }
 
-void Context::mergeFromChild(const std::vector<Row>& inserted, const std::vector<Row>& updated,
+void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& updated,
                              const std::vector<ObjectID>& deleted) {
     Changes changes;
+    changes.inserted.reserve(inserted.size());
+    changes.updated.reserve(updated.size());
     {
         std::lock_guard lock(mutex_);
-        for (const auto& row : inserted) {
+        // Room for every object of the merge at once, rather than rehashing as they arrive, and
+        // at most one sweep of released objects for the whole merge.
+        const size_t incoming = inserted.size() + updated.size() + deleted.size();
+        if (registry_.size() + incoming >= registrySweepAt_) {
+            std::erase_if(registry_, [](const auto& entry) { return entry.second.expired(); });
+            registrySweepAt_ = std::max<size_t>(1024, 2 * (registry_.size() + incoming));
+        }
+        registry_.reserve(registry_.size() + incoming);
+        inserted_.reserve(inserted_.size() + inserted.size());
+        for (auto& row : inserted) {
             auto object = objectWithIDLocked(row.id, false);
             object->fault_ = false;
             if (!object->inserted_) {
@@ -607,17 +629,17 @@ void Context::mergeFromChild(const std::vector<Row>& inserted, const std::vector
                 for (const auto& r : object->entity().relationships())
                     if (r.toMany && !object->toMany_[r.index]) object->toMany_[r.index].emplace();
             }
-            applyRowLocked(*object, row, true);
+            applyRowLocked(*object, std::move(row), true);
             changes.inserted.push_back(object);
         }
-        for (const auto& row : updated) {
+        for (auto& row : updated) {
             auto object = objectWithIDLocked(row.id, true);
             if (object->fault_) {
                 // Fill from the parent's own source first, so that relationships unlink properly.
                 object->fireFaultLocked();
                 object->fault_ = false;
             }
-            applyRowLocked(*object, row, true);
+            applyRowLocked(*object, std::move(row), true);
             markUpdatedLocked(*object);
             changes.updated.push_back(object);
         }

@@ -126,12 +126,15 @@ private:
     Changes changesLocked() const HX_REQUIRES(mutex_);
     void clearChangesLocked() HX_REQUIRES(mutex_);
     void applyRowLocked(ManagedObject& object, const Row& row, bool notify) HX_REQUIRES(mutex_);
+    // The same, taking the row's values over (a child's snapshot, made for this merge alone).
+    void applyRowLocked(ManagedObject& object, Row&& row, bool notify) HX_REQUIRES(mutex_);
+    template <typename RowT, typename Take>
+    void applyRowLocked(ManagedObject& object, RowT& row, bool notify, Take take) HX_REQUIRES(mutex_);
     void setToOneLocked(ManagedObject& object, const Relationship& rel, const ObjectID& target, bool notify,
                         bool markChanged) HX_REQUIRES(mutex_);
     void deleteLocked(ManagedObject& object) HX_REQUIRES(mutex_);
     void markUpdatedLocked(ManagedObject& object) HX_REQUIRES(mutex_);
-    void mergeFromChild(const std::vector<Row>& inserted, const std::vector<Row>& updated,
-                        const std::vector<ObjectID>& deleted);
+    void mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& updated, const std::vector<ObjectID>& deleted);
     void announce(ChangeKind kind, const Changes& changes);
 
     ConcurrencyType type_;

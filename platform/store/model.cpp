@@ -27,6 +27,7 @@ const char* attributeTypeName(AttributeType type) {
 }
 
 Entity& Entity::attribute(std::string name, AttributeType type, foundation::Value defaultValue, bool indexed) {
+    attributeIndexes_.clear();  // the names may move
     attributes_.push_back(Attribute{std::move(name), type, std::move(defaultValue), indexed});
     return *this;
 }
@@ -55,6 +56,10 @@ Entity& Entity::index(std::vector<std::string> attributes) {
 
 // Entities have a few dozen properties at most: a scan of the names beats hashing a copy.
 int Entity::attributeIndex(std::string_view name) const {
+    if (!attributeIndexes_.empty()) {
+        auto found = attributeIndexes_.find(name);
+        return found == attributeIndexes_.end() ? -1 : found->second;
+    }
     for (size_t i = 0; i < attributes_.size(); ++i)
         if (attributes_[i].name == name) return static_cast<int>(i);
     return -1;
@@ -108,6 +113,11 @@ foundation::Status Model::finish() {
             for (const auto& a : index)
                 if (e->attributeIndex(a) < 0 && !e->relationship(a))
                     return makeError(kInvalidRequestError, "Index on unknown key " + e->name_ + "." + a + ".");
+    }
+    for (auto& e : entities_) {
+        e->attributeIndexes_.clear();
+        for (size_t i = 0; i < e->attributes_.size(); ++i)
+            e->attributeIndexes_.emplace(e->attributes_[i].name, static_cast<int>(i));
     }
     for (const auto& [name, request] : templates_)
         if (!entityNamed(request.entityName))

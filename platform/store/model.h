@@ -73,6 +73,8 @@ private:
     std::vector<Relationship> relationships_;
     std::vector<std::vector<std::string>> indexes_;
     int number_ = -1;
+    // Attribute positions by name, made when the model is finished (the names no longer move).
+    std::unordered_map<std::string_view, int> attributeIndexes_;
 };
 
 struct SortDescriptor {

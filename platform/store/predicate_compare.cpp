@@ -242,8 +242,16 @@ bool compareScalar(ComparisonOp op, uint8_t options, const Value& lhs, const Val
         case ComparisonOp::In: {
             if (lhs.isNull()) return false;
             if (auto a = rhs.ifArray()) {
-                for (const auto& e : *a)
-                    if (compareScalar(ComparisonOp::Equal, options, lhs, e)) return true;
+                // Text against a list of texts (ids, mostly): compared as they are, without the
+                // general comparison's dispatch for every element.
+                const std::string* text = options == 0 ? lhs.ifString() : nullptr;
+                for (const auto& e : *a) {
+                    if (const std::string* other = text ? e.ifString() : nullptr) {
+                        if (*other == *text) return true;
+                    } else if (compareScalar(ComparisonOp::Equal, options, lhs, e)) {
+                        return true;
+                    }
+                }
                 return false;
             }
             if (auto d = rhs.ifDictionary()) {

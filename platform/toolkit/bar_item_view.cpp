@@ -23,27 +23,45 @@ bool BarItemView::isEnabled() const {
     return enabled_;
 }
 
-BarItemLook BarItemView::look() const {
-    auto item = item_.lock();
-    if (!item) return look_;
-    BarItemLook look;
-    look.title = item->displayTitle();
-    look.image = item->image;
-    look.compactImage = item->landscapeImage;
-    look.systemItem = item->systemItem;
-    look.prominent = item->style == BarButtonStyle::Done;
-    look.tintColor = item->tintColor;
-    return look;
+BarItemLook BarItemView::look() const { return source_ ? source_() : look_; }
+
+std::string BarItemView::outlineText() const {
+    if (!source_) return text_;
+    const BarItemLook look = source_();
+    if (look.title.empty() && look.image) return look.image->name();
+    return look.title;
+}
+
+void BarItemView::setLookSource(std::function<BarItemLook()> source) {
+    source_ = std::move(source);
+    setNeedsDisplay();
 }
 
 void BarItemView::setItem(const std::shared_ptr<BarButtonItem>& item) {
     item_ = item;
-    setNeedsDisplay();
+    std::weak_ptr<BarButtonItem> weak = item;
+    setLookSource([weak] {
+        BarItemLook look;
+        if (auto i = weak.lock()) {
+            look.title = i->displayTitle();
+            look.image = i->image;
+            look.compactImage = i->landscapeImage;
+            look.systemItem = i->systemItem;
+            look.prominent = i->style == BarButtonStyle::Done;
+            look.tintColor = i->tintColor;
+        }
+        return look;
+    });
 }
 
 void BarItemView::setLook(BarItemLook look) {
     look_ = std::move(look);
     setNeedsDisplay();
+}
+
+double barItemWidth(const View& view) {
+    auto* own = dynamic_cast<const BarItemView*>(&view);
+    return own ? own->preferredWidth() : view.frame().width();
 }
 
 }  // namespace toolkit

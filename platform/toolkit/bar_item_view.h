@@ -31,13 +31,14 @@ struct BarItemLook {
 };
 
 // A touch that ends inside the item runs its action; a disabled item takes no touches. A bar
-// button item's view reads the item as it is now (title, image, tint, enabled), so that an item
-// changed after the bar placed it is drawn, outlined and touched as it now is.
+// button item's view reads the item as it is now (title, image, tint, enabled) and the back
+// button reads the bar's back item, so that an item changed after the bar placed it is drawn,
+// outlined and touched as it now is (and sized so at the bar's next layout).
 class BarItemView : public View {
 public:
     BarItemView(std::string cls, std::string text, std::function<void()> action, bool enabled = true);
     std::string className() const override { return cls_; }
-    std::string outlineText() const override { return text_; }
+    std::string outlineText() const override;
     std::string outlineState() const override { return isEnabled() ? "" : "disabled"; }
     std::string accessibilityLabel() const override;
     View* hitTest(Point p, const Event* e) override { return isEnabled() ? View::hitTest(p, e) : nullptr; }
@@ -49,9 +50,12 @@ public:
     bool isEnabled() const;
     BarItemLook look() const;
     void setLook(BarItemLook look);
+    // Where the look is read from each time it is asked for.
+    void setLookSource(std::function<BarItemLook()> source);
     // The bar button item this view shows.
     void setItem(const std::shared_ptr<BarButtonItem>& item);
-    // The width the item needs to show its look in full (at least a finger's 44 points).
+    // The width the item needs to show its look in full (at least a finger's 44 points), or the
+    // fixed width its bar button item asks for.
     double preferredWidth() const;
 
 private:
@@ -59,7 +63,11 @@ private:
     std::function<void()> action_;
     bool enabled_;
     BarItemLook look_;
+    std::function<BarItemLook()> source_;
     std::weak_ptr<BarButtonItem> item_;
 };
+
+// The width a bar gives a view it places: its own item's preferred width, a custom view's own.
+double barItemWidth(const View& view);
 
 }  // namespace toolkit

@@ -105,6 +105,10 @@ public:
     void setRightBarButtonItem(BarButtonItemPtr item, bool animated = false);
     void setLeftBarButtonItems(std::vector<BarButtonItemPtr> items, bool animated = false);
     void setRightBarButtonItems(std::vector<BarButtonItemPtr> items, bool animated = false);
+    // What the back button shows while this item is the one below the top: the bar showing it
+    // follows at once.
+    void setBackBarButtonItem(BarButtonItemPtr item);
+    void setBackButtonTitle(std::optional<std::string> title);
 
     // Called by the bar showing the item when anything it draws changes.
     std::function<void()> onChange;

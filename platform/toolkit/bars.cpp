@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/main_thread.h"
 
 namespace toolkit {
@@ -46,7 +47,7 @@ void Toolbar::layoutSubviews() {
         else if (items_[i]->systemItem == SystemItem::FixedSpace)
             fixed += items_[i]->width;
         else
-            fixed += views_[i]->frame().width();
+            fixed += barItemWidth(*views_[i]);
     }
     size_t gaps = items_.empty() ? 0 : items_.size() - 1;
     // Items keep clear of the rounded corners and the sensor housing in landscape.
@@ -61,9 +62,10 @@ void Toolbar::layoutSubviews() {
         } else if (item->systemItem == SystemItem::FixedSpace) {
             x += item->width;
         } else {
-            Rect f = views_[i]->frame();
-            views_[i]->setFrame(Rect(x, (b.height() - f.height()) / 2, f.width(), f.height()));
-            x += f.width();
+            const Rect f = views_[i]->frame();
+            const double w = barItemWidth(*views_[i]);
+            views_[i]->setFrame(Rect(x, (b.height() - f.height()) / 2, w, f.height()));
+            x += w;
         }
         x += kItemGap;
     }

@@ -81,6 +81,17 @@ std::optional<std::string> NavigationBar::backButtonTitle() const {
     return back->title;
 }
 
+BarItemLook NavigationBar::backButtonLook() const {
+    BarItemLook look;
+    look.kind = BarItemLook::Kind::back;
+    look.title = backButtonTitle().value_or("");
+    if (NavigationItem* back = backItem(); back && back->backBarButtonItem) {
+        look.image = back->backBarButtonItem->image;
+        look.tintColor = back->backBarButtonItem->tintColor;
+    }
+    return look;
+}
+
 void NavigationBar::update() {
     for (auto& v : itemViews_) v->removeFromSuperview();
     itemViews_.clear();
@@ -92,10 +103,11 @@ void NavigationBar::update() {
         NavigationController* nav = owner_;
         auto v = std::make_shared<BarItemView>("BackButton", *back, [nav] { nav->popViewController(true); });
         v->accessibility().label = back->empty() ? "Back" : *back;
-        BarItemLook look;
-        look.kind = BarItemLook::Kind::back;
-        look.title = *back;
-        v->setLook(std::move(look));
+        std::weak_ptr<View> bar = self();
+        v->setLookSource([bar] {
+            auto b = bar.lock();
+            return b ? static_cast<NavigationBar&>(*b).backButtonLook() : BarItemLook{};
+        });
         v->setFrame(Rect(0, 0, v->preferredWidth(), kHeight));
         itemViews_.push_back(v);
     }
@@ -119,23 +131,24 @@ void NavigationBar::layoutSubviews() {
     double h = bounds().height();
     // Items keep clear of the rounded corners and the sensor housing in landscape.
     const EdgeInsets safe = safeAreaInsets();
-    // The bar's own items take touches over its whole height (compact bars too); custom views
-    // keep theirs.
-    auto place = [&](const ViewPtr& v, double x) {
-        const Rect f = v->frame();
-        const double height = dynamic_cast<BarItemView*>(v.get()) ? h : f.height();
-        v->setFrame(Rect(x, (h - height) / 2, f.width(), height));
+    // The bar's own items take touches over its whole height (compact bars too) and are sized
+    // anew from what they show now; custom views keep their size.
+    auto place = [&](const ViewPtr& v, double x, double w) {
+        const double height = dynamic_cast<BarItemView*>(v.get()) ? h : v->frame().height();
+        v->setFrame(Rect(x, (h - height) / 2, w, height));
     };
     double x = safe.left + 8;
     size_t lefts = itemViews_.size() - top->rightBarButtonItems.size();
     for (size_t i = 0; i < lefts; ++i) {
-        place(itemViews_[i], x);
-        x += itemViews_[i]->frame().width() + 8;
+        const double w = barItemWidth(*itemViews_[i]);
+        place(itemViews_[i], x, w);
+        x += w + 8;
     }
     double right = bounds().width() - safe.right - 8;
     for (size_t i = lefts; i < itemViews_.size(); ++i) {
-        right -= itemViews_[i]->frame().width();
-        place(itemViews_[i], right);
+        const double w = barItemWidth(*itemViews_[i]);
+        right -= w;
+        place(itemViews_[i], right, w);
         right -= 8;
     }
     if (titleView_) {
@@ -540,6 +553,14 @@ void NavigationItem::setLeftBarButtonItems(std::vector<BarButtonItemPtr> items, 
 }
 void NavigationItem::setRightBarButtonItems(std::vector<BarButtonItemPtr> items, bool) {
     rightBarButtonItems = std::move(items);
+    changed();
+}
+void NavigationItem::setBackBarButtonItem(BarButtonItemPtr item) {
+    backBarButtonItem = std::move(item);
+    changed();
+}
+void NavigationItem::setBackButtonTitle(std::optional<std::string> title) {
+    backButtonTitle = std::move(title);
     changed();
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/view_controller.h"
 
@@ -35,6 +36,8 @@ public:
     NavigationItem* backItem() const;
     // The back button's title ("Back" when the previous item has no title), or none at the root.
     std::optional<std::string> backButtonTitle() const;
+    // What the back button shows: its title, or the previous item's back item's image.
+    BarItemLook backButtonLook() const;
     std::string outlineText() const override;
     // The item views and the back button, for hit-testing and taps.
     const std::vector<ViewPtr>& itemViews() const { return itemViews_; }

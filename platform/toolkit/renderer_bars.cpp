@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
-#include <numbers>
 
 #include "platform/graphics/named_images.h"
 #include "platform/graphics/text_layout.h"
@@ -233,8 +232,13 @@ void drawBackButton(const BarItemView& view, const BarItemLook& look, const Colo
     c.lineTo({x + 1.5, y});
     c.lineTo({x + kChevronWidth - 1.5, y + kChevronHeight / 2 - 1});
     c.strokePath();
-    if (look.title.empty()) return;
     const double left = x + kChevronWidth + kChevronGap;
+    if (look.title.empty() && look.image) {
+        const Size s = fitted(imageSize(look.image), b.maxX() - kItemPadding - left, b.height());
+        drawTinted(c, look.image, {left, y - s.height / 2, s.width, s.height}, colour);
+        return;
+    }
+    if (look.title.empty()) return;
     const Font font = itemFont(look);
     drawLine(c, look.title, font, colour, {left, y - graphics::fontMetrics(font).lineHeight / 2},
              b.maxX() - kItemPadding - left);
@@ -255,15 +259,18 @@ void drawButton(const BarItemView& view, const BarItemLook& look, const Color& c
 }  // namespace
 
 double BarItemView::preferredWidth() const {
+    if (auto item = item_.lock(); item && item->width > 0) return item->width;
     const TextMeasurer& m = textMeasurer();
     const BarItemLook look = this->look();
     double content = 0;
     switch (look.kind) {
-        case BarItemLook::Kind::back:
-            if (look.title.empty()) return kMinimumItemWidth;
-            content =
-                kItemPadding + kChevronWidth + kChevronGap + m.lineWidth(look.title, itemFont(look)) + kItemPadding;
+        case BarItemLook::Kind::back: {
+            const double shown =
+                !look.title.empty() ? m.lineWidth(look.title, itemFont(look)) : imageSize(look.image).width;
+            if (shown <= 0) return kMinimumItemWidth;
+            content = kItemPadding + kChevronWidth + kChevronGap + shown + kItemPadding;
             break;
+        }
         case BarItemLook::Kind::tab:
             content = m.lineWidth(look.title, tabTitleFont()) + kItemPadding;
             break;

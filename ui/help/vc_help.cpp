@@ -1,5 +1,7 @@
 #include "ui/help/vc_help.h"
 
+#include <cctype>
+
 #include "app/connect_app_delegate.h"
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -35,6 +37,13 @@ void VC_Help::loadView() {
     // so the black of the view shows only where the page ends.
     webView_->scrollView().setBackgroundColor(toolkit::Color::whiteColor());
     setView(webView_);
+    // Up before the page starts loading, whose end stops it.
+    spinner_ = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::WhiteLarge);
+    spinner_->setHidesWhenStopped(true);
+    spinner_->setFrame({{0, 0}, {37, 37}});
+    spinner_->setCenter({app_.iPad() ? 160.0 : webView_->center().x, 170.0});
+    webView_->addSubview(spinner_);
+    spinner_->startAnimating();
     HXHelpPages::loadPage(*webView_, "index", [this, &device](std::string page) {
         HXHelpPages::HelpValues values;
         values.iconBase64 = HXHelpPages::helpIconBase64();
@@ -50,13 +59,6 @@ void VC_Help::loadView() {
         if (auto self = weak.lock()) self->dismiss();
     });
     if (app_.isSplitViewCollapsed()) navigationItem().setRightBarButtonItem(doneButton_, true);
-
-    spinner_ = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::WhiteLarge);
-    spinner_->setHidesWhenStopped(true);
-    spinner_->setFrame({{0, 0}, {37, 37}});
-    spinner_->setCenter({app_.iPad() ? 160.0 : webView_->center().x, 170.0});
-    webView_->addSubview(spinner_);
-    spinner_->startAnimating();
 
     edgesForExtendedLayout = 0;
     if (auto* nav = navigationController()) {
@@ -141,7 +143,8 @@ void VC_Help::writeFeedback() {
         HXHelpPages::deviceLine(device.model(), device.systemName(),
                                 HXHelpPages::systemVersionText(device.systemVersion()), DeviceHardware::modelName());
     composer->setMessageBody(HXHelpPages::feedbackBody(app_.versionString(), line), false);
-    composer->mailComposeDelegate = std::dynamic_pointer_cast<VC_Help>(selfPtr());
+    composing_ = std::dynamic_pointer_cast<VC_Help>(selfPtr());
+    composer->mailComposeDelegate = composing_;
     if (app_.iPad()) {
         app_.dismissPopoverAnimated(false);
         app_.presentMailController(composer);
@@ -172,5 +175,7 @@ void VC_Help::didFinishNavigation(web::WebView& view) {
 
 void VC_Help::mailComposeControllerDidFinish(mail::MailComposeViewController& controller, mail::MailComposeResult,
                                              const std::optional<foundation::Error>&) {
+    // Released when this returns, not before.
+    auto keep = std::move(composing_);
     controller.dismiss(true);
 }

@@ -48,4 +48,7 @@ private:
     std::shared_ptr<web::WebView> webView_;
     std::shared_ptr<toolkit::ActivityIndicatorView> spinner_;
     toolkit::BarButtonItemPtr doneButton_;
+    // The composer's delegate is this screen, which the tablet dismisses before the composer is
+    // shown: it keeps itself until the composer has finished, or the composer would stay up.
+    std::shared_ptr<VC_Help> composing_;
 };

@@ -11,6 +11,7 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/traits.h"
+#include "ui/help/vc_help.h"
 #include "ui/widgets/master_table_view_cell.h"
 
 using toolkit::Color;
@@ -215,13 +216,12 @@ void VC_SplitView_Master::showCallPopup() {
 
 void VC_SplitView_Master::showSMSPopup() {
     app_.dismissPopoverAnimated(false);
-    // The new-message screen is its own; until it exists the request is recorded.
-    app_.shell().record("newMessageToNumber ||");
+    app_.newMessageToNumber("", "");
 }
 
 void VC_SplitView_Master::infoButtonClicked() {
     app_.dismissPopoverAnimated(false);
-    auto help = std::make_shared<toolkit::NavigationController>(std::make_shared<HXPlaceholderScreen>("VC_Help"));
+    auto help = std::make_shared<toolkit::NavigationController>(std::make_shared<VC_Help>(app_));
     help->setPreferredContentSize({320, 514});
     help->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
     auto* popover = help->popoverPresentationController();

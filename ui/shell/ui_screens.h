@@ -6,6 +6,10 @@
 
 class HXUIScreens : public HXScreens {
 public:
+    std::shared_ptr<toolkit::ViewController> makeLoginPanel(HX_ConnectAppDelegate& app) override;
+    bool presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel,
+                                    toolkit::ViewController& master,
+                                    const std::shared_ptr<toolkit::BarButtonItem>& anchor) override;
     std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) override;
     std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
 };

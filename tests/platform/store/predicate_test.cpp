@@ -17,6 +17,29 @@ bool eval(const std::string& format, const Value& object, const Array& args = {}
     return p.ok() && p->evaluate(object);
 }
 
+TEST(Predicate, TextAgainstAnInListMatchesWholeTextsOnly) {
+    Value row = Dictionary{{"id", "t42"}, {"name", "Zo\u00eb"}, {"type", 10}};
+    Array ids;
+    for (int i = 0; i < 1000; ++i) ids.emplace_back("t" + std::to_string(i * 2));
+    struct Case {
+        const char* format;
+        Array list;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"id IN %@", ids, true},
+        {"NOT (id IN %@)", ids, false},
+        {"id IN %@", Array{Value("t4"), Value("t420"), Value("42")}, false},  // whole texts only
+        {"id IN %@", Array{Value(42), Value(Array{Value("t42")}), Value("t42")}, true},
+        {"id IN %@", Array{}, false},
+        {"id IN[c] %@", Array{Value("T42")}, true},
+        {"id IN %@", Array{Value("T42")}, false},
+        {"name IN[cd] %@", Array{Value("zoe")}, true},
+        {"type IN %@", Array{Value("10"), Value(10)}, true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(eval(c.format, row, {Value(c.list)}), c.expected) << c.format;
+}
+
 TEST(Predicate, ComparisonOperatorsOnDictionaries) {
     Value row = Dictionary{{"type", 10}, {"name", "Zoë Smith"}, {"isRead", false}, {"score", 2.5}, {"note", Value()}};
     EXPECT_TRUE(eval("type == 10", row));

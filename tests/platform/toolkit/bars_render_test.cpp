@@ -253,6 +253,37 @@ TEST(BarsRender, AnItemChangedAfterTheBarPlacedItShowsAndActsAsItNowIs) {
     EXPECT_NE(renamed.amount, enabled.amount);
 }
 
+TEST(BarsRender, TheBackButtonShowsThePreviousItemAsItNowIs) {
+    Scene s;
+    // No title, which would move as the button's width changes.
+    s.detail->navigationItem().title.clear();
+    ViewController& list = *s.navs[1]->viewControllers().front();
+    const Ink titled = inkOf(s, *s.bar().itemViews()[0]);
+    // A count in place of the title, as an image back item: the chevron and the image, in the
+    // frame the bar gives the button at once.
+    list.navigationItem().setBackBarButtonItem(BarButtonItem::withImage(icon(0)));
+    View& back = *s.bar().itemViews()[0];
+    const Ink counted = inkOf(s, back);
+    const Rect frame = back.convertRectTo(back.bounds(), nullptr);
+    EXPECT_LT(frame.width(), 60) << "narrower than \"Messages\"";
+    ASSERT_GT(counted.points.size(), 20u);
+    for (const Point& p : counted.points) ASSERT_TRUE(frame.contains(p)) << describePoint(p);
+    EXPECT_NE(counted.amount, titled.amount);
+    // Back to a longer title: the button grows to hold it, and still pops.
+    list.navigationItem().setBackBarButtonItem(nullptr);
+    list.navigationItem().setBackButtonTitle("All conversations");
+    View& renamed = *s.bar().itemViews()[0];
+    const Ink longer = inkOf(s, renamed);
+    const Rect grown = renamed.convertRectTo(renamed.bounds(), nullptr);
+    EXPECT_GT(grown.width(), frame.width() + 60);
+    for (const Point& p : longer.points) ASSERT_TRUE(grown.contains(p)) << describePoint(p);
+    EXPECT_NE(s.h.outline().find("BackButton (8, 20, "), std::string::npos) << s.h.outline();
+    EXPECT_NE(s.h.outline().find("\"All conversations\""), std::string::npos) << s.h.outline();
+    s.h.tap(longer.centre());
+    s.h.advance(1);
+    EXPECT_EQ(s.navs[1]->viewControllers().size(), 1u);
+}
+
 TEST(BarsRender, CompactBarsShowTheItemsCompactImage) {
     Scene s(ScreenProfile::iPhone8());
     auto wide = BarButtonItem::withImage(icon(1));

@@ -36,6 +36,13 @@ class App : public HX_ConnectAppDelegate {
 public:
     bool collapsed = true;
     bool isSplitViewCollapsed() override { return collapsed; }
+    // What the tablet's popover is: dismissed here as the tablet form does.
+    toolkit::ViewController* popover = nullptr;
+    void dismissPopoverAnimated(bool animated) override {
+        HX_ConnectAppDelegate::dismissPopoverAnimated(animated);
+        if (popover) popover->dismiss(animated);
+        popover = nullptr;
+    }
 };
 
 // A bundle of the build's resources with an Info file of its own, so that the version and the
@@ -356,6 +363,26 @@ TEST_F(TabletHelpScreen, FeedbackGoesThroughTheApplicationAndDoneFollowsTheSplit
     ASSERT_TRUE(tapLink("Frequently asked questions"));
     EXPECT_EQ(opened().size(), 1u);
     EXPECT_TRUE(helpShown());
+}
+
+TEST_F(TabletHelpScreen, TheComposerIsAnsweredAfterTheHelpPopoverHasGone) {
+    presentHelp();
+    app->popover = nav.get();
+    std::weak_ptr<VC_Help> weakHelp = help;
+    help.reset();
+    nav.reset();
+    ASSERT_TRUE(tapLink("Send feedback"));
+    // The popover went first; the composer stands alone over the settings.
+    auto* shown = dynamic_cast<mail::MailComposeViewController*>(harness.topPresented());
+    ASSERT_NE(shown, nullptr);
+    auto composer = std::static_pointer_cast<mail::MailComposeViewController>(shown->selfPtr());
+    ASSERT_TRUE(harness.tapBarButton("Send"));
+    harness.clock().runUntilIdle();
+    harness.settle();
+    ASSERT_TRUE(composer->sentFile());
+    EXPECT_TRUE(fs::exists(*composer->sentFile()));
+    EXPECT_EQ(harness.topPresented(), harness.window().rootViewController().get());
+    EXPECT_TRUE(weakHelp.expired());
 }
 
 TEST_F(TabletHelpScreen, TheLegalPageShowsTheTabletAndOldSystemPartsAndKeepsTheHelpOnLinks) {

@@ -268,7 +268,7 @@ TEST_F(MasterList, EachPopoverClosesTheOneBefore) {
     master().showSMSPopup();
     harness.settle();
     EXPECT_FALSE(presented());
-    EXPECT_EQ(app->shell().count("newMessageToNumber"), 1u);
+    EXPECT_EQ(app->shell().count("presentNewMessage"), 1u);
 
     // The bar buttons are the same operations.
     ASSERT_TRUE(master().navigationItem().leftBarButtonItems.at(0)->tap());

@@ -1,0 +1,139 @@
+// The sign-in panel as the screen shows it, with real fonts: full screen in the phone form, and
+// as the tablet form's popover from the master list, sized after the page.
+#include <gtest/gtest.h>
+
+#include "platform/toolkit/font_text_measurer.h"
+#include "platform/toolkit/presentation.h"
+#include "platform/toolkit/renderer.h"
+#include "tests/ui/signin/signin_fixture.h"
+
+namespace {
+
+const std::filesystem::path kHere = hxtest::sourceDir() / "tests" / "ui" / "signin";
+
+struct UsingFonts {
+    UsingFonts() { toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared()); }
+    ~UsingFonts() { toolkit::setTextMeasurer(nullptr); }
+};
+
+void expectPicture(toolkit::View& view, const std::string& name) {
+    auto pixels = toolkit::snapshot(view);
+    ASSERT_TRUE(pixels);
+    auto result = toolkit::compareWithGolden(*pixels, kHere / "snapshots" / (name + ".png"),
+                                             std::filesystem::path(HX_BINARY_DIR) / "tests" / "ui" / "signin");
+    EXPECT_TRUE(result.matches) << result.message;
+}
+
+using PhonePanel = hxtest::SignInFixture;
+
+TEST_F(PhonePanel, ASheetOverTheTabBarWithTheFormAndWithoutTheSignUpOffers) {
+    UsingFonts fonts;
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(waitForPage());
+    auto* nav = app->tabBarController()->presentedViewController();
+    ASSERT_NE(nav, nullptr);
+    // The platform's default modal style, a sheet from iOS 13 on.
+    EXPECT_EQ(nav->presentationStyleInUse(), toolkit::ModalPresentationStyle::PageSheet);
+    EXPECT_TRUE(nav->isModalInPresentation);
+    EXPECT_EQ(panel()->view()->frame().size.width, 375);
+    EXPECT_EQ(harness.compareOutline(kHere / "goldens" / "phone_panel.txt"), "");
+    expectPicture(harness.window(), "phone_panel");
+}
+
+struct TabletPanel : hxtest::SignInFixture {
+    TabletPanel() : SignInFixture(toolkit::ScreenProfile::iPad()) {}
+    std::shared_ptr<HX_ConnectAppDelegate> tablet = std::make_shared<HX_ConnectAppDelegate>();
+    std::shared_ptr<toolkit::ViewController> master = std::make_shared<toolkit::ViewController>();
+    std::shared_ptr<toolkit::BarButtonItem> anchor = toolkit::BarButtonItem::withTitle("Accounts");
+
+    void SetUp() override {
+        SignInFixture::SetUp();
+        tablet->setIPad(true);
+        tablet->webClient().endpoints = HXEndpoints::allAt(service.origin());
+        master->setTitle("HX Voice");
+        master->navigationItem().setRightBarButtonItem(anchor);
+        harness.setRoot(std::make_shared<toolkit::NavigationController>(master));
+    }
+    VC_LoginPanel* tabletPanel(toolkit::ViewController* presented) {
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(presented);
+        return nav ? dynamic_cast<VC_LoginPanel*>(nav->viewControllers().front().get()) : nullptr;
+    }
+    bool waitForTabletPage(VC_LoginPanel* p) {
+        bool ok = harness.clock().runUntil(
+            [&] { return p->webView() && p->webView()->document() && !p->webView()->isLoading(); }, 10);
+        harness.settle();
+        return ok;
+    }
+};
+
+TEST_F(TabletPanel, APopoverAtTheMasterListsButtonSizedAfterThePage) {
+    UsingFonts fonts;
+    HXUIScreens screens;
+    auto made = screens.makeLoginPanel(*tablet);
+    ASSERT_TRUE(screens.presentLoginPanelInPopover(made, *master, anchor));
+    auto* nav = master->navigationController()->presentedViewController();
+    ASSERT_NE(nav, nullptr);
+    VC_LoginPanel* p = tabletPanel(nav);
+    ASSERT_EQ(p, made.get());
+    // Until the page answers, the panel's own size.
+    EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, 496}));
+    ASSERT_TRUE(waitForTabletPage(p));
+    EXPECT_EQ(nav->presentationStyleInUse(), toolkit::ModalPresentationStyle::Popover);
+    EXPECT_EQ(nav->popoverPresentationController()->arrowDirection(), toolkit::kArrowUp);
+    EXPECT_TRUE(nav->isModalInPresentation);
+    // The page's height less the allowance, at the panel's width.
+    const double height = p->webView()->contentHeight();
+    ASSERT_GT(height, VC_LoginPanel::kPopoverHeightAllowance);
+    EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, height - VC_LoginPanel::kPopoverHeightAllowance}));
+    // A second request while the panel is up presents nothing.
+    EXPECT_FALSE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(*tablet), *master, anchor));
+    EXPECT_EQ(master->navigationController()->presentedViewController(), nav);
+    EXPECT_EQ(harness.compareOutline(kHere / "goldens" / "tablet_popover.txt"), "");
+    expectPicture(harness.window(), "tablet_popover");
+}
+
+TEST_F(TabletPanel, OverWhatTheMasterListPresentsInItsContextAndNotSizedAsAPopover) {
+    auto shown = std::make_shared<toolkit::NavigationController>(std::make_shared<toolkit::ViewController>());
+    master->present(shown, false);
+    harness.settle();
+    HXUIScreens screens;
+    ASSERT_TRUE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(*tablet), *master, anchor));
+    auto* nav = shown->presentedViewController();
+    ASSERT_NE(nav, nullptr);
+    EXPECT_EQ(nav->presentationStyleInUse(), toolkit::ModalPresentationStyle::CurrentContext);
+    VC_LoginPanel* p = tabletPanel(nav);
+    ASSERT_NE(p, nullptr);
+    ASSERT_TRUE(waitForTabletPage(p));
+    EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, 496}));
+    // The master list counts as showing the panel through what it presents.
+    EXPECT_TRUE(presentsLoginPanel(*master->navigationController()));
+    EXPECT_FALSE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(*tablet), *master, anchor));
+}
+
+// The tablet's Cancel follows the split view: shown only while it is collapsed (and an account
+// is stored to go back to), tested again at every size change.
+struct SplitTablet : HX_ConnectAppDelegate {
+    bool collapsed = false;
+    bool isSplitViewCollapsed() override { return collapsed; }
+};
+
+TEST_F(TabletPanel, CancelFollowsTheSplitViewAcrossSizeChanges) {
+    storeAccount("kept@example.test");
+    auto split = std::make_shared<SplitTablet>();
+    split->setIPad(true);
+    split->webClient().endpoints = HXEndpoints::allAt(service.origin());
+    HXUIScreens screens;
+    auto made = screens.makeLoginPanel(*split);
+    ASSERT_TRUE(screens.presentLoginPanelInPopover(made, *master, anchor));
+    harness.settle();
+    EXPECT_EQ(made->navigationItem().rightBarButtonItem(), nullptr);
+    split->collapsed = true;
+    harness.rotate(toolkit::Orientation::LandscapeLeft);
+    ASSERT_NE(made->navigationItem().rightBarButtonItem(), nullptr);
+    EXPECT_EQ(made->navigationItem().rightBarButtonItem()->systemItem, toolkit::SystemItem::Cancel);
+    split->collapsed = false;
+    harness.rotate(toolkit::Orientation::Portrait);
+    EXPECT_EQ(made->navigationItem().rightBarButtonItem(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+// The sign-in panel end to end: the phone form of the application object presents it, the page
+// comes from the emulated provider, the account name is typed and submitted through hit-testing,
+// and the navigation into the service page base completes the sign-in through ClientAuth.
+#include "tests/ui/signin/signin_fixture.h"
+
+namespace {
+
+using SignIn = hxtest::SignInFixture;
+
+TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
+    // The provider shows its new-features page once between the sign-in and the service page.
+    service.withAccount([](emulator::Account& a) { return a.consentPending = true; });
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(waitForPage());
+    VC_LoginPanel* p = panel();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->title(), "HX Voice Login");
+    EXPECT_FALSE(VC_LoginPanel::reSignInPending());  // no account was current
+    // A fresh installation has no account to go back to: no Cancel.
+    EXPECT_EQ(p->navigationItem().rightBarButtonItem(), nullptr);
+    // The start page names the service and continues to the service page base, form-encoded.
+    auto identify = requestsTo("/signin/identify");
+    ASSERT_EQ(identify.size(), 1u);
+    const std::string base = "http%3A%2F%2F127.0.0.1%3A" + std::to_string(service.port()) + "%2Fvoice%2F";
+    EXPECT_EQ(identify[0].target,
+              "/signin/identify?service=grandcentral&continue=" + base + "&followup=" + base + "&rip=1&ltmpl=open");
+    // The sign-up offers are hidden.
+    EXPECT_FALSE(p->webView()->document()->getElementById("link-signup")->isRendered());
+    EXPECT_EQ(harness.find("Sign up"), nullptr);
+    EXPECT_EQ(harness.find("Create account"), nullptr);
+    EXPECT_NE(harness.find("Sign in"), nullptr);
+
+    const size_t before = notifications.size();
+    typeAndSubmit("Email", user());
+    // One step after the other: each may wait for the loopback service in real time.
+    ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2().has_value(); }, 30)) << trace();
+    ASSERT_TRUE(harness.clock().runUntil([&] { return !panel(); }, 10)) << trace();
+    ASSERT_TRUE(harness.clock().runUntil([&] { return requestsBelow("/voice/v1/voiceclient/account/get") > 0; }, 30))
+        << trace();
+
+    // The form went to the provider; its redirect into the service page base never loaded in the
+    // web view: the only fetch of that page is ClientAuth's, with the account jar's cookie.
+    auto posts = requestsTo("/signin/challenge");
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_NE(posts[0].body.find("Email=" + std::string("user%40example.test")), std::string::npos) << posts[0].body;
+    auto pages = requestsTo("/voice/");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].header("Cookie").value_or(""), "SID=" + service.sessionValue());
+    // ClientAuth answered the new-features page, whose reply carried the session token.
+    EXPECT_EQ(requestsTo("/signin/consent/save").size(), 1u);
+    // The new account: its name, a jar made from the web view's cookies, the web view's own
+    // cookies gone, the session token from the service page, stored.
+    EXPECT_EQ(app->account()->username(), user());
+    EXPECT_EQ(*app->account()->authV2(), "AuthV2-" + service.sessionValue());
+    ASSERT_EQ(app->cookieJar()->numberOfCookies(), 1u);
+    EXPECT_EQ(app->cookieJar()->_cookies()[0].value, service.sessionValue());
+    EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookies().empty());
+    EXPECT_EQ(foundation::UserDefaults::standardUserDefaults()->stringForKey("username").value_or(""), user());
+    // The token flow ran with the new cookies, and the settings were asked for after it.
+    EXPECT_FALSE(requestsTo("/o/oauth2/tokenrpc").empty());
+    EXPECT_TRUE(app->account()->oAuthDict());
+    // The sign-in began with a logout notice and ended with the settings announced.
+    const size_t logout = index("kLogoutNotification", before);
+    EXPECT_LT(logout, index("kSettingsUpdateNotification", logout));
+    // The panel closed over the settings view, which the overlay covers while they load.
+    EXPECT_EQ(app->shell().count("closeLoginPanel"), 1u);
+    EXPECT_EQ(app->tabBarController()->selectedIndex(), 4u);
+    EXPECT_GE(app->shell().count("showLoadingOverlay Loading settings\u2026"), 1u);
+}
+
+TEST_F(SignIn, CancelClearsTheWebCookiesAndLeavesTheAccountAlone) {
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    // An account is stored by the time the panel appears: it may be cancelled.
+    storeAccount("kept@example.test");
+    net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(
+        net::Cookie{.name = "NID", .value = "1", .domain = "127.0.0.1"});
+    ASSERT_TRUE(waitForPage());
+    auto account = app->account();
+    ASSERT_NE(panel()->navigationItem().rightBarButtonItem(), nullptr);
+    // The page was asked for with the cookie the shared store held.
+    EXPECT_EQ(requestsTo("/signin/identify").at(0).header("Cookie").value_or(""), "NID=1");
+    ASSERT_TRUE(harness.tapBarButton("Cancel"));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return !panel(); }, 5));
+    EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookies().empty());
+    EXPECT_EQ(app->account(), account);
+    EXPECT_TRUE(requestsTo("/voice/").empty());
+    EXPECT_EQ(app->shell().count("closeLoginPanel"), 0u);
+}
+
+TEST_F(SignIn, AReSignInFillsTheNameAsTextAndSendsTheSharedStoresCookies) {
+    // The current account's jar is copied into the shared store, which is the web view's own.
+    struct Case {
+        std::string name;
+    } cases[] = {{"user@example.test"}, {"o'neil\"</script><b>x</b>');document.body.innerHTML='';//@x.test"}};
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(waitForPage());
+    for (const auto& c : cases) {
+        app->tabBarController()->dismiss(false);
+        harness.settle();
+        net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
+        service.clearRequests();
+        auto account = std::make_shared<HX_Account>();
+        account->setUsername(c.name);
+        app->setAccount(account);
+        app->setCookieJar(std::make_shared<CustomCookieJar>(
+            std::vector<net::Cookie>{net::Cookie{.name = "SID", .value = "old", .domain = "127.0.0.1"}}));
+        app->displayLogin();
+        ASSERT_TRUE(waitForPage()) << c.name;
+        EXPECT_EQ(requestsTo("/signin/identify").at(0).header("Cookie").value_or(""), "SID=old") << c.name;
+        // Filled once, with the name exactly as it is.
+        auto* email = panel()->webView()->document()->getElementById("Email");
+        ASSERT_NE(email, nullptr);
+        EXPECT_EQ(email->value(), c.name);
+        EXPECT_NE(panel()->webView()->document()->body()->children().size(), 0u) << c.name;
+        EXPECT_FALSE(VC_LoginPanel::reSignInPending());
+        ASSERT_NE(field("Email"), nullptr);
+        EXPECT_EQ(field("Email")->text(), c.name);
+    }
+    // The pre-filled page submits as it stands and completes the sign-in of the first name.
+    app->tabBarController()->dismiss(false);
+    harness.settle();
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername(user());
+    app->setAccount(account);
+    app->displayLogin();
+    ASSERT_TRUE(waitForPage());
+    ASSERT_TRUE(harness.tap(*harness.find("Next")));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2() && !panel(); }, 30)) << trace();
+    EXPECT_EQ(app->account()->username(), user());
+}
+
+TEST_F(SignIn, TheAccountNameComesFromEmailThenIdentifierAndWithoutOneTheServicePageIsOnlyRefused) {
+    const std::string w = service.origin() + "/voice/";
+    struct Case {
+        std::string action;
+        std::string form;
+        std::string expectUser;  // "" when the sign-in must not complete
+    } cases[] = {
+        {"/signin/challenge", "<input name='Email' id='f'><input name='identifier' value='second@x.test'>",
+         "user@example.test"},
+        {"/signin/challenge", "<input name='identifier' id='f'>", "user@example.test"},
+        // A form that goes straight to the service page without an account name.
+        {w + "b/0", "<input name='other' id='f'>", ""},
+    };
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(waitForPage());
+    for (const auto& c : cases) {
+        app->tabBarController()->dismiss(false);
+        harness.settle();
+        app->setAccount(std::make_shared<HX_Account>());
+        service.clearRequests();
+        service.script("/signin/identify", {.body = "<html><body><form method='post' action='" + c.action + "'>" +
+                                                    c.form + "<input type='hidden' name='continue' value='" + w +
+                                                    "'><input type='submit' value='Next'></form></body></html>"});
+        app->displayLogin();
+        ASSERT_TRUE(waitForPage()) << c.form;
+        typeAndSubmit("f", user());
+        if (c.expectUser.empty()) {
+            harness.clock().runUntilIdle();
+            EXPECT_FALSE(harness.clock().runUntil([&] { return !requestsTo("/voice/").empty(); }, 0.2));
+            // Refused, and nothing else: the panel stays and no ClientAuth goes out.
+            EXPECT_NE(panel(), nullptr) << c.form;
+            EXPECT_EQ(panel()->_username(), "");
+            EXPECT_TRUE(requestsTo("/voice/").empty()) << c.form;
+            EXPECT_EQ(app->account()->username(), "");
+            continue;
+        }
+        ASSERT_TRUE(harness.clock().runUntil([&] { return !requestsTo("/voice/").empty(); }, 10)) << c.form;
+        EXPECT_EQ(app->account()->username(), c.expectUser) << c.form;
+        harness.clock().runUntil([&] { return !panel(); }, 10);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews) {
+    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    emulator::GeneratorOptions seeded;
+    emulator::Emulator service(emulator::generateAccount(seeded));
+    ASSERT_TRUE(service.start().ok());
+    hxtest::TempDir home, out;
+    std::string printed;
+    const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                          "' --headless --service " + service.origin() + " --out '" +
+                                          out.path().string() + "' 2>&1",
+                                      &printed);
+    ASSERT_EQ(rc, 0) << printed;
+    // The account name went into the page's form, the service page was fetched by ClientAuth
+    // only, and the settings were asked for with a token.
+    std::vector<std::string> seen;
+    for (const auto& r : service.requests()) {
+        if (r.path == "/signin/challenge") {
+            EXPECT_NE(r.body.find("Email=user%40example.test"), std::string::npos) << r.body;
+            seen.push_back("challenge");
+        }
+        if (r.path == "/voice/") seen.push_back("page");
+        if (r.path == "/voice/v1/voiceclient/account/get") {
+            EXPECT_TRUE(r.header("Authorization").value_or("").starts_with("Bearer ")) << r.target;
+            seen.push_back("settings");
+        }
+    }
+    // (The settings view asks for them again when it is visited.)
+    ASSERT_GE(seen.size(), 3u) << printed;
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 3),
+              (std::vector<std::string>{"challenge", "page", "settings"}))
+        << printed;
+    // The session token was kept for the next launch, and every view was written.
+    security::Keychain keychain(home / "Library/Keychains/keychain.json");
+    auto query = security::KeychainQuery::item("HXC_AuthV2", "user@example.test");
+    query.returnData = true;
+    security::KeychainMatch match;
+    ASSERT_EQ(keychain.copyMatching(query, &match), 0) << printed;
+    ASSERT_TRUE(match.data);
+    EXPECT_EQ(std::string(match.data->begin(), match.data->end()), "AuthV2-" + service.sessionValue());
+    for (const char* name : {"0-call", "1-sms", "2-voicemail", "3-history", "4-settings"}) {
+        EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".png"))) << name;
+        EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".txt"))) << name;
+    }
+}
+
+}  // namespace

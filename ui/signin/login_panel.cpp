@@ -1,0 +1,254 @@
+#include "ui/signin/login_panel.h"
+
+#include <cmath>
+
+#include "app/connect_app_delegate.h"
+#include "model/account.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/color.h"
+#include "platform/net/url_request.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/presentation.h"
+#include "platform/toolkit/traits.h"
+#include "service/custom_cookie_jar.h"
+#include "service/http_extensions.h"
+#include "service/request_machinery.h"
+#include "ui/signin/login_scripts.h"
+
+bool VC_LoginPanel::reSignIn_ = false;
+
+namespace {
+
+bool isLoginNavigation(const toolkit::ViewController* controller) {
+    auto* nav = dynamic_cast<const toolkit::NavigationController*>(controller);
+    return nav && !nav->viewControllers().empty() && nav->viewControllers().front()->className() == "VC_LoginPanel";
+}
+
+size_t storedAccounts() {
+    auto infos = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("accountInfo");
+    return infos ? infos->size() : 0;
+}
+
+}  // namespace
+
+VC_LoginPanel::VC_LoginPanel(std::weak_ptr<HX_ConnectAppDelegate> app) : app_(std::move(app)) {
+    auto a = app_.lock();
+    reSignIn_ = a && a->account() && !a->account()->username().empty();
+    setPreferredContentSize({kWidth, kHeight});
+}
+
+void VC_LoginPanel::isCreatingNewAccount() { reSignIn_ = false; }
+
+std::string VC_LoginPanel::startURL() const {
+    auto a = app_.lock();
+    HXEndpoints endpoints = a ? a->webClient().endpoints : HXEndpoints{};
+    const std::string w = endpoints.servicePageBase();
+    foundation::Dictionary pairs{{"service", foundation::Value("grandcentral")},
+                                 {"continue", foundation::Value(w)},
+                                 {"followup", foundation::Value(w)},
+                                 {"rip", foundation::Value("1")},
+                                 {"ltmpl", foundation::Value("open")}};
+    return endpoints.signIn + "/signin/identify?" +
+           formatForHTTPUsingEncoding(pairs, StringEncoding::UTF8,
+                                      std::vector<foundation::Key>{"service", "continue", "followup", "rip", "ltmpl"});
+}
+
+void VC_LoginPanel::loadView() {
+    webView_ = std::make_shared<web::WebView>(toolkit::Device::current().screen().bounds());
+    webView_->setContentMode(toolkit::ContentMode::ScaleToFill);
+    webView_->navigationDelegate = std::static_pointer_cast<web::NavigationDelegate>(self());
+    webView_->setOpaque(false);
+    webView_->setBackgroundColor(graphics::Color::white(1));
+    webView_->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
+    setView(webView_);
+    webView_->load(net::URLRequest(startURL()));
+
+    std::weak_ptr<VC_LoginPanel> weak = self();
+    cancelButton_ =
+        toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::Cancel, [weak](toolkit::BarButtonItem&) {
+            if (auto s = weak.lock()) s->dismiss();
+        });
+    updateCancelButton(false);
+    edgesForExtendedLayout = 0;
+}
+
+void VC_LoginPanel::updateCancelButton(bool animated) {
+    auto a = app_.lock();
+    const bool collapsed = !a || !a->iPad() || a->isSplitViewCollapsed();
+    if (collapsed && storedAccounts() >= 1)
+        navigationItem().setRightBarButtonItem(cancelButton_, animated);
+    else
+        navigationItem().setRightBarButtonItem(nullptr, animated);
+}
+
+void VC_LoginPanel::viewWillAppear(bool animated) {
+    ViewController::viewWillAppear(animated);
+    if (auto* nav = navigationController()) {
+        auto& bar = nav->navigationBar();
+        bar.barStyle = toolkit::BarStyle::Default;
+        bar.setTintColor(graphics::Color::systemBlue());
+        bar.translucent = false;
+        auto a = app_.lock();
+        if (a && a->iPad()) nav->setPreferredContentSize(preferredContentSize());
+    }
+    setTitle(foundation::localizedString("HX Voice Login"));
+}
+
+void VC_LoginPanel::viewWillDisappear(bool animated) {
+    if (webView_) {
+        webView_->stopLoading();
+        webView_->navigationDelegate.reset();
+    }
+    ViewController::viewWillDisappear(animated);
+}
+
+void VC_LoginPanel::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {
+    ViewController::viewWillTransitionToSize(size, coordinator);
+    auto a = app_.lock();
+    if (!a || !a->iPad()) return;
+    std::weak_ptr<VC_LoginPanel> weak = self();
+    auto update = [weak](toolkit::TransitionCoordinator&) {
+        if (auto s = weak.lock()) s->updateCancelButton(true);
+    };
+    if (coordinator)
+        coordinator->animateAlongsideTransition(update, nullptr);
+    else
+        updateCancelButton(true);
+}
+
+bool VC_LoginPanel::shownInPopover() const {
+    const toolkit::ViewController* shown = navigationController();
+    if (!shown) shown = this;
+    return shown->presentingViewController() &&
+           shown->presentationStyleInUse() == toolkit::ModalPresentationStyle::Popover;
+}
+
+void VC_LoginPanel::dismiss() {
+    if (webView_) webView_->cookieStore().removeDataModifiedSince(0);
+    std::weak_ptr<VC_LoginPanel> weak = self();
+    dispatch::Queue::main()->async([weak] {
+        auto s = weak.lock();
+        if (!s) return;
+        toolkit::ViewController* shown = s->navigationController();
+        if (!shown) shown = s.get();
+        if (shown->presentingViewController()) shown->presentingViewController()->dismiss(true);
+    });
+}
+
+void VC_LoginPanel::decidePolicyForNavigationAction(web::WebView& view, const web::NavigationAction& action,
+                                                    const std::function<void(web::NavigationPolicy)>& decisionHandler) {
+    auto a = app_.lock();
+    const std::string w = a ? a->webClient().endpoints.servicePageBase() : std::string();
+    const std::string url = action.request.url();
+    std::weak_ptr<VC_LoginPanel> weak = self();
+    // The decision waits for the form's fields: the name typed there is the new account's.
+    view.evaluateJavaScript(signin::kFormReaderScript,
+                            [weak, w, url, decisionHandler](foundation::Result<foundation::Value> fields) {
+                                auto s = weak.lock();
+                                if (!s) {
+                                    decisionHandler(web::NavigationPolicy::Cancel);
+                                    return;
+                                }
+                                if (fields.ok() && fields->isDictionary()) {
+                                    const auto& dict = fields->asDictionary();
+                                    if (const auto* email = dict.find(signin::kEmailField))
+                                        s->set_username(email->stringValue());
+                                    else if (const auto* identifier = dict.find(signin::kIdentifierField))
+                                        s->set_username(identifier->stringValue());
+                                }
+                                if (!w.empty() && url.starts_with(w)) {
+                                    decisionHandler(web::NavigationPolicy::Cancel);
+                                    if (!s->_username().empty()) s->completeSignIn(url);
+                                    return;
+                                }
+                                decisionHandler(web::NavigationPolicy::Allow);
+                            });
+}
+
+void VC_LoginPanel::completeSignIn(const std::string& url) {
+    auto a = app_.lock();
+    if (!a) return;
+    const std::string name = username_;
+    foundation::NotificationCenter::defaultCenter().post("kLogoutNotification", nullptr);
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername(name);
+    a->setAccount(account);
+    a->setCookieJar(std::make_shared<CustomCookieJar>(webView_->cookieStore().allCookies()));
+    (void)foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(name), "username");
+    // The session now lives in the account's jar; the web view keeps no copy of it.
+    webView_->cookieStore().removeDataModifiedSince(0);
+    std::weak_ptr<HX_ConnectAppDelegate> weakApp = a;
+    dispatch::Queue::main()->async([weakApp, url] {
+        auto app = weakApp.lock();
+        if (!app) return;
+        (void)app->retrieveOAuth();
+        app->startAsyncLoadWithRequest(net::URLRequest(url), "ClientAuth");
+        app->showLoadingOverlay(foundation::localizedString("Loading settings\u2026"));
+    });
+}
+
+void VC_LoginPanel::didFinishNavigation(web::WebView& view) {
+    view.evaluateJavaScript(signin::hideScript(signin::elementByIdScript(signin::kSignUpLinkId)), nullptr);
+    view.evaluateJavaScript(signin::kHideCreateAccountScript, nullptr);
+    std::weak_ptr<VC_LoginPanel> weak = self();
+    view.evaluateJavaScript(signin::kFormReaderScript, [weak](foundation::Result<foundation::Value> fields) {
+        auto s = weak.lock();
+        if (!s || !s->webView_ || !fields.ok() || !fields->isDictionary()) return;
+        if (!fields->asDictionary().find(signin::kEmailField) || !reSignIn_) return;
+        auto a = s->app_.lock();
+        const std::string name = a && a->account() ? a->account()->username() : std::string();
+        s->webView_->evaluateJavaScript(signin::fillScript(signin::elementByIdScript(signin::kEmailField), name),
+                                        nullptr);
+        reSignIn_ = false;
+    });
+    if (!shownInPopover()) return;
+    view.evaluateJavaScript(signin::kPageHeightScript, [weak](foundation::Result<foundation::Value> height) {
+        auto s = weak.lock();
+        if (!s || !height.ok() || !height->isNumber()) return;
+        // A page shorter than the allowance (or one whose height is not a number) keeps the size
+        // the popover has rather than taking a negative one.
+        const double h = height->doubleValue() - kPopoverHeightAllowance;
+        if (!std::isfinite(h) || h <= 0) return;
+        toolkit::ViewController* shown = s->navigationController();
+        if (!shown) shown = s.get();
+        shown->setPreferredContentSize({kWidth, h});
+    });
+}
+
+namespace {
+// Presentations are made by the root of a containment, so that is where they are found.
+const toolkit::ViewController& containmentRoot(const toolkit::ViewController& controller) {
+    const toolkit::ViewController* root = &controller;
+    while (root->parent()) root = root->parent();
+    return *root;
+}
+}  // namespace
+
+bool presentsLoginPanel(const toolkit::ViewController& presenter) {
+    const toolkit::ViewController* presented = containmentRoot(presenter).presentedViewController();
+    if (!presented) return false;
+    return isLoginNavigation(presented) || isLoginNavigation(presented->presentedViewController());
+}
+
+std::shared_ptr<toolkit::NavigationController>
+presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel, toolkit::ViewController& master,
+                           const std::shared_ptr<toolkit::BarButtonItem>& anchor) {
+    if (!panel || presentsLoginPanel(master)) return nullptr;
+    auto nav = std::make_shared<toolkit::NavigationController>(panel);
+    nav->isModalInPresentation = true;
+    if (toolkit::ViewController* shown = containmentRoot(master).presentedViewController()) {
+        nav->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
+        shown->present(nav, true);
+    } else {
+        nav->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
+        if (auto* popover = nav->popoverPresentationController()) {
+            popover->barButtonItem = anchor;
+            popover->permittedArrowDirections = toolkit::kArrowUp;
+        }
+        master.present(nav, true);
+    }
+    return nav->presentingViewController() ? nav : nullptr;
+}
