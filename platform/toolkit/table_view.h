@@ -361,6 +361,7 @@ private:
     // The table's own header or footer view in its slot.
     void replaceEndView(std::shared_ptr<View>& slot, std::shared_ptr<View> view);
     void computeGeometry();
+    void rowsInRect(const Rect& rect, std::vector<IndexPath>& out) const;
     void ensureGeometry() const;
     double rowX() const;
     double rowWidth() const;
@@ -385,6 +386,7 @@ private:
     std::map<IndexPath, TableViewCellPtr> visible_;
     // The visible cells' addresses, sorted: hit-testing skips them without touching them.
     std::vector<const View*> visibleCellViews_;
+    std::vector<IndexPath> wantScratch_;
     std::map<std::pair<long, bool>, std::shared_ptr<View>> supplementary_;
     std::vector<Section> sections_;
     bool geometryDirty_ = true;
