@@ -129,7 +129,7 @@ bool HX_ConnectAppDelegate::openSMSURL(const std::string& text, const std::optio
         if (!pendingURL_) pendingURL_ = text;
         return true;
     }
-    shell_->record("newMessageToNumber " + number + "|" + message + "|" + conversationID);
+    newMessageToNumber(number, message, conversationID);
     pendingURL_.reset();
     return true;
 }
@@ -211,7 +211,7 @@ bool HX_ConnectAppDelegate::performActionForShortcutItem(const std::string& type
     }
     if (type == "com.hxconnect.shortcut_sms") {
         if (canActNow())
-            shell_->record("newMessageToNumber ||");
+            newMessageToNumber("", "");
         else
             pendingURL_ = std::string(kScheme) + "sms?number=";
         return true;
@@ -230,7 +230,7 @@ bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const 
         const auto number = stringOf(info, "number"), text = stringOf(info, "messageText"),
                    id = stringOf(info, "conversationID");
         if (canActNow())
-            shell_->record("newMessageToNumber " + number + "|" + text + "|" + id);
+            newMessageToNumber(number, text, id);
         else
             pendingURL_ = std::string(kScheme) + "sms?number=" + queryEncoded(number) +
                           "&message=" + queryEncoded(text) + "&conversationID=" + queryEncoded(id) +

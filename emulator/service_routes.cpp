@@ -69,29 +69,6 @@ std::string hostOrigin(const RecordedRequest& request) {
     return "http://" + request.header("Host").value_or("127.0.0.1");
 }
 
-std::string htmlEscape(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 bool hasSession(Emulator& emulator, const RecordedRequest& request, const std::string& cookieName) {
     if (!emulator.signedIn()) return false;
     auto cookies = request.header("Cookie");
@@ -622,11 +599,11 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
 ServiceReply signInForm(const std::string& action, const std::string& continueURL) {
     return textReply(200, "<html><head><title>Sign in</title></head><body><h1>Sign in</h1>"
                           "<p>to continue to HX Voice</p><form id=\"challenge\" method=\"post\" action=\"" +
-                              htmlEscape(action) +
+                              foundation::htmlEscaped(action) +
                               "\"><input type=\"email\" name=\"Email\" id=\"Email\" placeholder=\"Email or phone\"/>"
                               "<input type=\"password\" name=\"Passwd\" placeholder=\"Password\"/>"
                               "<input type=\"hidden\" name=\"continue\" value=\"" +
-                              htmlEscape(continueURL) +
+                              foundation::htmlEscaped(continueURL) +
                               "\"/><input type=\"submit\" id=\"next\" value=\"Next\"/></form>"
                               "<a id=\"link-signup\" href=\"/signup\">Sign up</a>"
                               "<span>Create account</span><p>English (United States)</p>"
@@ -642,7 +619,7 @@ ServiceReply consentPage(Emulator& emulator, const RecordedRequest& request) {
                               "/signin/consent/save\">"
                               "<input type=\"hidden\" name=\"consent_token\" value=\"" +
                               consentToken(emulator) + "\"/><input type=\"hidden\" name=\"continue\" value=\"" +
-                              htmlEscape(request.path) +
+                              foundation::htmlEscaped(request.path) +
                               "\"/><input type=\"checkbox\" name=\"agree\"/>"
                               "<input type=\"submit\" name=\"submit\" value=\"Continue\"/></form></body></html>");
 }

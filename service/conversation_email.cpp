@@ -105,33 +105,6 @@ std::string otherParty(const store::ManagedObjectPtr& c) {
 
 }  // namespace
 
-std::string HXHTMLEscaped(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        switch (ch) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += ch;
-        }
-    }
-    return out;
-}
-
 void HXApplicationWebClient::createEmailForConversationWithID(const std::string& conversationID) {
     if (!canSendMail()) return;
     auto conversation = getConversationWithID(conversationID);
@@ -157,13 +130,13 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
         for (const std::string& number : foundation::split(stringOf(c->value("phoneNumber")), "|")) {
             const std::string formatted = PhoneExtensions::formattedPhoneNumberFromString(number);
             const std::string name = contactNameForNumber(formatted);
-            std::string line = name.empty()
-                                   ? HXHTMLEscaped(formatted)
-                                   : foundation::format("%@: %@", HXHTMLEscaped(name), HXHTMLEscaped(formatted));
+            std::string line = name.empty() ? foundation::htmlEscaped(formatted)
+                                            : foundation::format("%@: %@", foundation::htmlEscaped(name),
+                                                                 foundation::htmlEscaped(formatted));
             numberLine += (numberLine.empty() ? "" : "<br /> ") + line;
         }
     } else {
-        numberLine = HXHTMLEscaped(stringOf(c->value("formattedNumber")));
+        numberLine = foundation::htmlEscaped(stringOf(c->value("formattedNumber")));
     }
     numberLine = withoutPlaceholderMarks(numberLine);
 
@@ -180,25 +153,27 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
         const bool outgoing = m->value("from").boolValue();
         const std::string date = stringOf(m->value("date"));
         if (!date.empty()) {
-            blocks += foundation::format("<div class='date'>%@</div>", HXHTMLEscaped(date));
+            blocks += foundation::format("<div class='date'>%@</div>", foundation::htmlEscaped(date));
         } else if (signedIn) {
-            const std::string time = formattedDate(static_cast<double>(m->value("number").int64Value() / 1000));
+            // Whole seconds: the number counts milliseconds.
+            const int64_t seconds = m->value("number").int64Value() / 1000;
+            const std::string time = formattedDate(static_cast<double>(seconds));
             if (!outgoing && group) {
                 std::string who = stringOf(m->value("senderName"));
                 if (who.empty()) who = stringOf(m->value("senderNumber"));
-                blocks +=
-                    foundation::format("<div class='date'>%@<br />%@</div>", HXHTMLEscaped(time), HXHTMLEscaped(who));
+                blocks += foundation::format("<div class='date'>%@<br />%@</div>", foundation::htmlEscaped(time),
+                                             foundation::htmlEscaped(who));
             } else {
-                blocks += foundation::format("<div class='date'>%@</div>", HXHTMLEscaped(time));
+                blocks += foundation::format("<div class='date'>%@</div>", foundation::htmlEscaped(time));
             }
         }
         const std::string message = stringOf(m->value("message"));
         if (!message.empty()) {
             if (text)
-                blocks +=
-                    foundation::format(outgoing ? outTemplate : inTemplate, withLineBreaks(HXHTMLEscaped(message)));
+                blocks += foundation::format(outgoing ? outTemplate : inTemplate,
+                                             withLineBreaks(foundation::htmlEscaped(message)));
             else
-                blocks += foundation::format(inTemplate, HXHTMLEscaped(message));
+                blocks += foundation::format(inTemplate, foundation::htmlEscaped(message));
         }
         const Value attachments = m->value("attachments");
         if (!attachments.isArray()) continue;
@@ -229,11 +204,12 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
                     if (!object && !id.empty()) object = cache->objectForKey(id);
                     if (object && !object->value.ifData() && !id.empty()) object = cache->objectForKey(id);
                     if (object && object->value.ifData())
-                        label =
-                            foundation::format("<img src='data:%@;base64,%@' style='max-width:426px' />",
-                                               HXHTMLEscaped(mime), foundation::base64Encode(*object->value.ifData()));
+                        label = foundation::format("<img src='data:%@;base64,%@' style='max-width:426px' />",
+                                                   foundation::htmlEscaped(mime),
+                                                   foundation::base64Encode(*object->value.ifData()));
                     else if (!object)
-                        label = HXHTMLEscaped(foundation::format(localized("[Unsupported Attachment]\n(%@)"), mime));
+                        label = foundation::htmlEscaped(
+                            foundation::format(localized("[Unsupported Attachment]\n(%@)"), mime));
                 }
             }
             blocks += foundation::format(outgoing ? outTemplate : inTemplate, label);
@@ -246,15 +222,16 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
     const std::string noteImage = note.empty() ? std::string() : base64PNG(graphics::imageNamed("note"));
     const std::string bubbleIn = text ? base64PNG(bubbleImage(true)) + bubbleSlices(16, 15, 15, 23) : std::string();
     const std::string bubbleOut = text ? base64PNG(bubbleImage(false)) + bubbleSlices(16, 23, 15, 15) : std::string();
-    const std::string sender =
-        foundation::format("%@%@<span style='font-weight:normal'>%@</span>",
-                           withoutPlaceholderMarks(HXHTMLEscaped(party)), party.empty() ? "" : "<br />", numberLine);
+    const std::string sender = foundation::format("%@%@<span style='font-weight:normal'>%@</span>",
+                                                  withoutPlaceholderMarks(foundation::htmlEscaped(party)),
+                                                  party.empty() ? "" : "<br />", numberLine);
     const Value lastdate = c->value("lastdate");
-    const std::string when = HXHTMLEscaped(formattedDate(lastdate.ifDate() ? lastdate.ifDate()->secondsSince1970 : 0));
+    const std::string when =
+        foundation::htmlEscaped(formattedDate(lastdate.ifDate() ? lastdate.ifDate()->secondsSince1970 : 0));
     const std::string noteBlock =
         note.empty() ? std::string()
                      : withoutPlaceholderMarks(foundation::format("<div>\u00A0</div><div class='note'>%@</div>",
-                                                                  withLineBreaks(HXHTMLEscaped(note))));
+                                                                  withLineBreaks(foundation::htmlEscaped(note))));
     const std::pair<const char*, std::string> fills[] = {
         {"%%ICON%%", base64PNG(icon)},
         {"%%NOTE_IMAGE%%", noteImage},

@@ -20,7 +20,3 @@ struct HXMailDraft {
     std::string htmlBody;
     std::vector<HXMailAttachment> attachments;
 };
-
-// Text made safe for an HTML page: "&", "<", ">" and both quote marks become character
-// references, so text from messages, names and notes can never become markup.
-std::string HXHTMLEscaped(std::string_view text);

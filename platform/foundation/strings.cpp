@@ -887,4 +887,31 @@ uint64_t stableHash64(std::string_view s) {
     return h;
 }
 
+std::string htmlEscaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        switch (ch) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += ch;
+        }
+    }
+    return out;
+}
+
 }  // namespace foundation

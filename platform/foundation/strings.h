@@ -145,6 +145,10 @@ std::vector<std::string> split(std::string_view s, std::string_view separator);
 // Splits at every character of set (empty pieces kept).
 std::vector<std::string> split(std::string_view s, const CharacterSet& separators);
 std::string join(const std::vector<std::string>& pieces, std::string_view separator);
+// The text with "&", "<", ">", '"' and "'" written as character references, so that it stays
+// text inside an HTML element or a quoted attribute.
+std::string htmlEscaped(std::string_view text);
+
 // Replaces every non-overlapping occurrence, left to right. An empty target changes nothing.
 std::string replaceAll(std::string_view s, std::string_view target, std::string_view replacement);
 

@@ -669,21 +669,22 @@ TEST_F(ShellEntry, SMSURLNumbers) {
     std::string many;
     for (int i = 1; i <= 25; ++i) many += (i > 1 ? "," : "") + std::to_string(5550100 + i);
     std::string first20;
-    for (int i = 1; i <= 20; ++i) first20 += (i > 1 ? "," : "") + std::to_string(5550100 + i);
+    for (int i = 1; i <= 20; ++i) first20 += (i > 1 ? ";" : "") + std::to_string(5550100 + i);
     struct Case {
         std::string url;
         std::string asked;
     } cases[] = {
-        {"hxconnect://sms?5551234,5556789", "newMessageToNumber 5551234,5556789||"},
-        {"hxconnect://sms?number=" + many, "newMessageToNumber " + first20 + "||"},
+        // The new-message screen gets the numbers as separate recipients.
+        {"hxconnect://sms?5551234,5556789", "presentNewMessage 5551234;5556789||"},
+        {"hxconnect://sms?number=" + many, "presentNewMessage " + first20 + "||"},
         {"hxconnect://sms?number=1800FLOWERS&message=hi%2520there&conversationID=c7",
-         "newMessageToNumber 18003569377|hi there|c7"},
-        {"hxconnect://sms?message=only", "newMessageToNumber |only|"},
+         "presentNewMessage 18003569377|hi there|c7"},
+        {"hxconnect://sms?message=only", "presentNewMessage |only|"},
     };
     for (const auto& c : cases) {
         app->shell().clear();
         EXPECT_TRUE(app->applicationOpenURL(c.url));
-        EXPECT_EQ(asked("newMessageToNumber"), std::vector<std::string>{c.asked}) << c.url;
+        EXPECT_EQ(asked("presentNewMessage"), std::vector<std::string>{c.asked}) << c.url;
         EXPECT_EQ(app->currentViewIndex(), 1);
     }
 }
@@ -708,7 +709,7 @@ TEST_F(ShellEntry, PendingURLsWhileTheAppCannotAct) {
     EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=a"));
     EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=b"));
     EXPECT_EQ(app->pendingURL(), "hxconnect://reply?conversationID=b");
-    EXPECT_TRUE(asked("newMessageToNumber").empty());
+    EXPECT_TRUE(asked("presentNewMessage").empty());
     app->lockShown = false;
     app->reprocessURL();
     EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID b|(nil)|-1"});
@@ -774,7 +775,7 @@ TEST_F(ShellEntry, ShortcutsAndUserActivities) {
     EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_call"));
     EXPECT_EQ(app->currentViewIndex(), 0);
     EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_sms"));
-    EXPECT_EQ(asked("newMessageToNumber"), std::vector<std::string>{"newMessageToNumber ||"});
+    EXPECT_EQ(asked("presentNewMessage"), std::vector<std::string>{"presentNewMessage ||"});
     EXPECT_FALSE(app->performActionForShortcutItem("com.hxconnect.other"));
     app->lockShown = true;
     EXPECT_TRUE(app->performActionForShortcutItem("com.hxconnect.shortcut_sms"));

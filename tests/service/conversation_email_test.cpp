@@ -12,6 +12,7 @@
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/json.h"
+#include "platform/foundation/strings.h"
 #include "platform/graphics/screen_scale.h"
 #include "platform/mail/mail_compose_controller.h"
 #include "service/conversation_email.h"
@@ -89,6 +90,13 @@ struct Email : hxtest::WebFixture {
     static Value attachment(const std::string& id, const std::string& mime) {
         return Value(foundation::Dictionary{{"id", Value(id)}, {"mimeType", Value(mime)}});
     }
+    // The session's cookie, as the fixture's sign-in left it.
+    void startCookies() {
+        auto cookie = net::Cookie::parseSetCookie("SID=" + service->sessionValue() + "; Path=/",
+                                                  service->origin() + "/", dispatch::wallNow());
+        ASSERT_TRUE(cookie.ok());
+        app->setCookieJar(std::make_shared<CustomCookieJar>(std::vector<net::Cookie>{cookie.value()}));
+    }
     void mediaFile(const std::string& id, const std::string& mime, const std::string& bytes) {
         const std::string path = app->localURLForMedia(id, mime);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -149,7 +157,7 @@ TEST(HTMLEscaping, EveryCharacterThatCouldStartMarkup) {
         {"caf\u00e9 \U0001F600", "caf\u00e9 \U0001F600"},
         {"", ""},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(HXHTMLEscaped(in), out) << in;
+    for (const auto& [in, out] : cases) EXPECT_EQ(foundation::htmlEscaped(in), out) << in;
 }
 
 TEST_F(Email, ATextConversationBecomesAPageWithItsFilesAndMarkupStaysText) {
@@ -248,14 +256,14 @@ TEST_F(Email, AGroupListsItsMembersAndSignedOutUndatedMessagesHaveNoDate) {
     EXPECT_EQ(mail.get("subject").stringValue(), "SMS Conversation with Ann & Ben");
     const std::string first = PhoneExtensions::formattedPhoneNumberFromString("+15550100");
     const std::string second = PhoneExtensions::formattedPhoneNumberFromString("+15550101");
-    EXPECT_NE(html.find("Ann &amp; Ben<br /><span style='font-weight:normal'>" + HXHTMLEscaped(first) + "<br /> " +
-                        HXHTMLEscaped(second) + "</span>"),
+    EXPECT_NE(html.find("Ann &amp; Ben<br /><span style='font-weight:normal'>" + foundation::htmlEscaped(first) +
+                        "<br /> " + foundation::htmlEscaped(second) + "</span>"),
               std::string::npos)
         << html;
     foundation::DateFormatter formatter;
     formatter.setDateStyle(foundation::DateFormatter::Style::Short);
     formatter.setTimeStyle(foundation::DateFormatter::Style::Short);
-    const std::string time = HXHTMLEscaped(formatter.string(foundation::Date{1'760'000'100.0}));
+    const std::string time = foundation::htmlEscaped(formatter.string(foundation::Date{1'760'000'100.0}));
     EXPECT_NE(html.find("<div class='date'>" + time + "<br />Ann &lt;3</div>"), std::string::npos) << html;
     EXPECT_NE(html.find("<div class='date'>Yesterday &lt;3</div>"), std::string::npos);
 
@@ -319,6 +327,15 @@ TEST_F(Email, AVoicemailWithoutItsAudioAsksToDownloadItFirst) {
     app->createEmailForConversationWithID("vm1");
     EXPECT_EQ(alerts().size(), asks);
     EXPECT_EQ(attachmentNames(sentMail()), std::vector<std::string>{"Audio.mp3"});
+
+    // Without the session's cookies nothing can be fetched: the mail still comes, without audio.
+    app->setCookieJar(std::make_shared<CustomCookieJar>());
+    app->createEmailForConversationWithID("vm2");
+    press("Download");
+    ASSERT_TRUE(runUntil([&] { return app->mailComposer() != nullptr; }));
+    EXPECT_TRUE(attachmentNames(sentMail()).empty());
+    EXPECT_TRUE(requestsTo("/a/v/vm2").empty());
+    startCookies();
 
     // The service has no audio for this one: its error page is neither kept nor mailed.
     app->createEmailForConversationWithID("vm2");
