@@ -10,7 +10,7 @@ using SignIn = hxtest::SignInFixture;
 TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
     // The provider shows its new-features page once between the sign-in and the service page.
     service.withAccount([](emulator::Account& a) { return a.consentPending = true; });
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     VC_LoginPanel* p = panel();
     ASSERT_NE(p, nullptr);
@@ -69,7 +69,7 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
 }
 
 TEST_F(SignIn, CancelClearsTheWebCookiesAndLeavesTheAccountAlone) {
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(launch());
     // An account is stored by the time the panel appears: it may be cancelled.
     storeAccount("kept@example.test");
     net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(
@@ -92,7 +92,7 @@ TEST_F(SignIn, AReSignInFillsTheNameAsTextAndSendsTheSharedStoresCookies) {
     struct Case {
         std::string name;
     } cases[] = {{"user@example.test"}, {"o'neil\"</script><b>x</b>');document.body.innerHTML='';//@x.test"}};
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     for (const auto& c : cases) {
         app->tabBarController()->dismiss(false);
@@ -142,7 +142,7 @@ TEST_F(SignIn, TheAccountNameComesFromEmailThenIdentifierAndWithoutOneTheService
         // A form that goes straight to the service page without an account name.
         {w + "b/0", "<input name='other' id='f'>", ""},
     };
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     for (const auto& c : cases) {
         app->tabBarController()->dismiss(false);
@@ -219,6 +219,39 @@ TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews
         EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".png"))) << name;
         EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".txt"))) << name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+using ClosePanel = hxtest::SignInFixture;
+
+// Closing the panel takes it down from the tab bar; the overlay then covers the settings view
+// while its settings load, and nothing when another view is shown or the app is in the background.
+TEST_F(ClosePanel, DismissesThePanelAndCoversOnlyTheSettingsViewInTheForeground) {
+    struct Case {
+        int view;
+        bool background;
+        bool overlay;
+    } cases[] = {{4, false, true}, {1, false, false}, {4, true, false}, {0, false, false}};
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(waitForPage());
+    for (const auto& c : cases) {
+        if (!panel()) app->displayLogin();
+        harness.settle();
+        ASSERT_NE(panel(), nullptr) << c.view;
+        app->selectViewForIndex(c.view);
+        app->setIsInBackground(c.background);
+        app->shell().clear();
+        app->closeLoginPanel();
+        harness.settle();
+        EXPECT_EQ(panel(), nullptr) << c.view;
+        EXPECT_EQ(app->shell().count("removeLoadingOverlay"), 1u) << c.view;
+        EXPECT_EQ(app->shell().count("showLoadingOverlay Loading settings\u2026"), c.overlay ? 1u : 0u)
+            << c.view << " " << c.background;
+    }
+    app->setIsInBackground(false);
 }
 
 }  // namespace
