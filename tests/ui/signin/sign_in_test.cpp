@@ -68,6 +68,27 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
     EXPECT_GE(app->shell().count("showLoadingOverlay Loading settings\u2026"), 1u);
 }
 
+// A token request made before the sign-in (for the account shown then, with its cookies) may
+// still be on its way when the sign-in completes: the new account's token flow does not wait for
+// its answer, which speaks for the old account.
+TEST_F(SignIn, ATokenRequestLeftFromBeforeTheSignInDoesNotHoldUpTheNewAccount) {
+    service.inject(emulator::Fault::Slow, "/o/oauth2/tokenrpc?action=listSessions", 1);
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(waitForPage());
+    // The settings view asked for its settings at the launch: a token request without a session.
+    ASSERT_TRUE(harness.clock().runUntil([&] { return requestsTo("/o/oauth2/tokenrpc").size() == 1; }, 10));
+    typeAndSubmit("Email", user());
+    ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2().has_value() && !panel(); }, 30))
+        << trace();
+    ASSERT_TRUE(harness.clock().runUntil([&] { return requestsBelow("/voice/v1/voiceclient/account/get") > 0; }, 30))
+        << trace();
+    auto tokens = requestsTo("/o/oauth2/tokenrpc");
+    ASSERT_GE(tokens.size(), 3u) << trace();
+    EXPECT_EQ(tokens[0].header("Cookie"), std::nullopt);  // the held one, from before
+    EXPECT_EQ(tokens[1].header("Cookie").value_or(""), "SID=" + service.sessionValue());
+    service.releaseHeld();
+}
+
 TEST_F(SignIn, CancelClearsTheWebCookiesAndLeavesTheAccountAlone) {
     ASSERT_TRUE(launch());
     // An account is stored by the time the panel appears: it may be cancelled.
