@@ -80,18 +80,22 @@ case "$cmd" in
     for a in "$@"; do [ "$a" = --headless ] || app_args+=("$a"); done
     configure_and_build --target hx_connect hx_emulator_server >/dev/null
     origin_file=$(mktemp)
-    "$build_dir/emulator/hx_emulator" --seed 1 >"$origin_file" &
+    # The emulator prints the service's origin, then its telemetry ingestion endpoint's: the app's
+    # logs and crash reports go there instead of to the telemetry service.
+    "$build_dir/emulator/hx_emulator" --seed 1 --ingestion >"$origin_file" &
     emulator_pid=$!
     trap 'kill "$emulator_pid" 2>/dev/null; wait "$emulator_pid" 2>/dev/null; rm -f "$origin_file"' EXIT
     origin=""
+    ingestion=""
     for _ in $(seq 1 100); do
-      origin=$(head -n 1 "$origin_file")
-      [ -n "$origin" ] && break
+      origin=$(sed -n 1p "$origin_file")
+      ingestion=$(sed -n 2p "$origin_file")
+      [ -n "$ingestion" ] && break
       kill -0 "$emulator_pid" 2>/dev/null || break
       sleep 0.1
     done
-    if [ -z "$origin" ]; then echo "hx: the emulator did not start" >&2; exit 1; fi
-    "$build_dir/app/hx_connect" --service "$origin" "${app_args[@]}"
+    if [ -z "$ingestion" ]; then echo "hx: the emulator did not start" >&2; exit 1; fi
+    "$build_dir/app/hx_connect" --service "$origin" --ingestion "$ingestion" "${app_args[@]}"
     ;;
   deps)
     install_packages

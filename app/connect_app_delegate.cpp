@@ -1,15 +1,22 @@
 #include "app/connect_app_delegate.h"
 
+#include "app/views.h"
+#include "service/vc_messages.h"
+
+#include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/graphics/color.h"
 #include "platform/mail/mail_compose_controller.h"
+#include "platform/services/url_opener.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
 #include "service/conversation_email.h"
+#include "service/custom_cookie_jar.h"
 
 namespace {
 
@@ -43,7 +50,10 @@ bool HX_ConnectAppDelegate::useSpotlight() const {
 // The passcode lock never locks until it is built.
 void HX_ConnectAppDelegate::showPasscodeLockIfNeeded() { shell_->record("showPasscodeLockIfNeeded"); }
 
-void HX_ConnectAppDelegate::openApplicationSettings() { shell_->record("openApplicationSettings"); }
+void HX_ConnectAppDelegate::openApplicationSettings() {
+    shell_->record("openApplicationSettings");
+    services::URLOpener::shared()->openURL(services::kOpenSettingsURLString);
+}
 
 void HX_ConnectAppDelegate::setNetworkActivityIndicatorVisible(bool visible) {
     shell_->record(std::string("setNetworkActivityIndicatorVisible ") + (visible ? "1" : "0"));
@@ -127,16 +137,36 @@ void HX_ConnectAppDelegate::showCallPopup() { shell_->record("showCallPopup"); }
 int HX_ConnectAppDelegate::currentViewIndex() { return shell_->script().currentViewIndex; }
 
 std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::messageListForViewIndex(int index) {
+    // A list a test scripted stands in for the view's own.
     auto lists = shell_->script().messageLists;
-    auto it = lists.find(index);
-    return it == lists.end() ? nullptr : it->second;
+    if (auto it = lists.find(index); it != lists.end()) return it->second;
+    if (auto* root = dynamic_cast<HXMessageListPlaceholderScreen*>(viewControllerForIndex(index).get()))
+        return root->messageList(*this);
+    return nullptr;
 }
 
 void HX_ConnectAppDelegate::setUnreadCount(int64_t count, int forViewIndex) {
     shell_->record("setUnreadCount " + std::to_string(count) + " " + std::to_string(forViewIndex));
 }
 
-void HX_ConnectAppDelegate::updateAccountPrefs() { shell_->record("updateAccountPrefs"); }
+void HX_ConnectAppDelegate::updateAccountPrefs() {
+    shell_->record("updateAccountPrefs");
+    const auto acct = account();
+    if (!acct || acct->username().empty()) return;
+    const std::string user = acct->username();
+    auto prefs = foundation::UserDefaults::standardUserDefaults();
+    // Each preference keeps one entry per account; an entry that cannot be archived keeps the
+    // value stored before rather than losing it.
+    auto store = [&](const char* key, foundation::Value value) {
+        auto entries = prefs->dictionaryForKey(key).value_or(foundation::Dictionary{});
+        entries.set(user, std::move(value));
+        (void)prefs->setObject(foundation::Value(std::move(entries)), key);
+    };
+    if (const auto jar = cookieJar())
+        if (auto archive = jar->archivedCookies(); archive.ok()) store("cookies", foundation::Value(archive.value()));
+    if (auto archive = acct->archived(); archive.ok()) store("accountInfo", foundation::Value(archive.value()));
+    store("lastNotification", foundation::Value(static_cast<int64_t>(lastNotification())));
+}
 
 void HX_ConnectAppDelegate::requestNotificationAuthorization(int options) {
     shell_->record("requestNotificationAuthorization " + std::to_string(options));
@@ -146,7 +176,10 @@ void HX_ConnectAppDelegate::stopMonitoringRegions() { shell_->record("stopMonito
 
 void HX_ConnectAppDelegate::removeAccountObservers() { shell_->record("removeAccountObservers"); }
 
-void HX_ConnectAppDelegate::openURL(const std::string& url) { shell_->record("openURL " + url); }
+void HX_ConnectAppDelegate::openURL(const std::string& url) {
+    shell_->record("openURL " + url);
+    services::URLOpener::shared()->openURL(url);
+}
 
 void HX_ConnectAppDelegate::playSound(const std::string& name) { shell_->record("playSound " + name); }
 

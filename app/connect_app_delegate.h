@@ -13,6 +13,7 @@
 
 #include "app/screens.h"
 #include "app/shell_stand_in.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
 #include "service/application_web_client.h"
 #include "service/reachability.h"
@@ -27,7 +28,7 @@ class ViewController;
 class Window;
 }  // namespace toolkit
 
-class HX_ConnectAppDelegate : public HXApplicationWebClient {
+class HX_ConnectAppDelegate : public HXApplicationWebClient, public foundation::ApplicationDelegate {
 public:
     HX_ConnectAppDelegate();
     ~HX_ConnectAppDelegate() override;
@@ -178,6 +179,11 @@ public:
     void installCrashConfirmation();
     // The text of the "AppInfo.txt" attachment of a crash report.
     std::string appInfoText();
+    // Launch step 1 starts the telemetry SDK with its crash service only when this was asked for
+    // before the launch: the program always asks, and so do tests that want the real SDK, so
+    // that no other test process installs crash handlers or talks to the telemetry service.
+    // With logUrl (a local ingestion origin for runs and tests) the SDK's log URL is set first.
+    void startTelemetryAtLaunch(std::optional<std::string> logUrl);
 
     // The loading overlay while it is shown over the window (none otherwise, and none without a
     // window or when the screen library makes no overlay).
@@ -212,6 +218,9 @@ private:
     std::optional<std::string> versionString_;
     std::shared_ptr<Reachability> serviceReach_;
     std::shared_ptr<class HXCrashesDelegate> crashesDelegate_;
+    bool startsTelemetry_ = false;
+    std::optional<std::string> telemetryLogUrl_;
+    void startTelemetry();
     std::shared_ptr<mail::MailComposeViewController> mailComposer_;
     std::shared_ptr<mail::MailComposeDelegate> mailDelegate_;
     std::optional<std::string> pendingURL_;

@@ -61,9 +61,7 @@ std::shared_ptr<toolkit::NavigationController> HX_ConnectAppDelegate_iPad::viewC
     if (!validViewType(type)) return nullptr;
     auto& nav = detailVCs_[type];
     if (nav) return nav;
-    auto root = std::make_shared<HXPlaceholderScreen>(kHXViews[type].screen);
-    root->setTitle(kHXViews[type].title);
-    nav = std::make_shared<toolkit::NavigationController>(root);
+    nav = std::make_shared<toolkit::NavigationController>(hxMakeRootScreen(type));
     if (type == 0) {
         // The dial pad is only ever a popover of its own size.
         nav->setPreferredContentSize({320, 411});

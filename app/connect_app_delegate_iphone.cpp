@@ -34,11 +34,8 @@ HX_ConnectAppDelegate_iPhone::HX_ConnectAppDelegate_iPhone()
     setIPad(false);
     tabBarController_->delegate = tabDelegate_;
     std::vector<toolkit::ViewControllerPtr> tabs;
-    for (const auto& spec : kHXViews) {
-        auto root = std::make_shared<HXPlaceholderScreen>(spec.screen);
-        root->setTitle(spec.title);
-        tabs.push_back(std::make_shared<toolkit::NavigationController>(root));
-    }
+    for (int index = 0; index < kHXViewCount; ++index)
+        tabs.push_back(std::make_shared<toolkit::NavigationController>(hxMakeRootScreen(index)));
     tabBarController_->setViewControllers(std::move(tabs));
 }
 

@@ -2,12 +2,13 @@
 // launches, waits for the service's first reachability report, signs in through the sign-in
 // panel and waits for the account's first data, visits each view, writes a PNG snapshot and an
 // outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] [--out DIR]
-//              [--seconds S]
+//   hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN]
+//              [--user NAME] [--out DIR] [--seconds S]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
 // built-in hosts stay and nothing signs in. NAME is the account typed into the sign-in page (the
 // emulator's demo account by default). The device picks the screen and the application object's
-// form.
+// form. --ingestion points the telemetry SDK's logs (and crash reports) at a local ingestion
+// endpoint; without it they go to the telemetry service.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -43,6 +45,7 @@ struct Options {
     bool headless = false;
     std::string device = "phone";
     std::string service;
+    std::string ingestion;
     std::filesystem::path out;
     double seconds = 5;
     std::string user = "user@example.test";
@@ -50,8 +53,8 @@ struct Options {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--user NAME] "
-                 "[--out DIR] [--seconds S]\n");
+                 "usage: hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN] "
+                 "[--user NAME] [--out DIR] [--seconds S]\n");
     return 2;
 }
 
@@ -64,6 +67,12 @@ bool runLoopUntil(F done, double seconds) {
         dispatch::RunLoop::main().runOnce(0.02);
     }
     return true;
+}
+
+// The telemetry SDK starts at launch step 1 with its crash service; a run or test against local
+// endpoints has it send there (the only case in which the app sets the SDK's log URL).
+void configureTelemetry(HX_ConnectAppDelegate& app, const Options& options) {
+    app.startTelemetryAtLaunch(options.ingestion.empty() ? std::nullopt : std::optional(options.ingestion));
 }
 
 // The screen a device name stands for and the application object's form on it: the phone (the
@@ -164,12 +173,14 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
-        } else if (arg == "--service" || arg == "--out" || arg == "--seconds" || arg == "--device" || arg == "--user") {
+        } else if (arg == "--service" || arg == "--ingestion" || arg == "--out" || arg == "--seconds" ||
+                   arg == "--device" || arg == "--user") {
             const char* v = value();
             if (!v) return usage();
             if (arg == "--user") options.user = v;
             if (arg == "--device") options.device = v;
             if (arg == "--service") options.service = v;
+            if (arg == "--ingestion") options.ingestion = v;
             if (arg == "--out") options.out = v;
             if (arg == "--seconds") options.seconds = std::atof(v);
         } else {
@@ -195,9 +206,11 @@ int main(int argc, char** argv) {
     toolkit::Window window(form->profile);
     auto app = form->app;
     HXApplicationModel::setSharedDelegate(app);
+    foundation::Application::shared().setDelegate(app);
     if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
     app->setWindow(&window);
     app->setScreens(std::make_shared<HXUIScreens>());
+    configureTelemetry(*app, options);
     app->applicationDidFinishLaunchingWithOptions();
 
     // The first data load starts at the first reachability report of the service host; the

@@ -1,5 +1,6 @@
 // The app's side of the crash service: the prompt that asks whether to send the reports of a
 // crash, and the attachment that describes the app's state.
+#include "RurIdurev/RurIdurev/rur_idurev.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "app/connect_app_delegate.h"
@@ -24,14 +25,36 @@ private:
     HX_ConnectAppDelegate* app_;
 };
 
+namespace {
+
+constexpr const char* kTelemetrySecret = "5d1e7c40-2b9a-4f63-8e0d-93a6b1f2c7e4";
+
+}  // namespace
+
+void HX_ConnectAppDelegate::startTelemetryAtLaunch(std::optional<std::string> logUrl) {
+    startsTelemetry_ = true;
+    telemetryLogUrl_ = std::move(logUrl);
+}
+
+void HX_ConnectAppDelegate::startTelemetry() {
+    if (startsTelemetry_) {
+        // Runs and tests send to a local ingestion endpoint; the SDK must know it before it
+        // builds its channel group, or its first logs go to the telemetry service.
+        if (telemetryLogUrl_) ZIVORurIdurev::setLogUrl(*telemetryLogUrl_);
+        ZIVORurIdurev::start(std::string(kTelemetrySecret), {ZIVOCrashes::sharedInstance()});
+    }
+    installCrashConfirmation();
+}
+
 void HX_ConnectAppDelegate::installCrashConfirmation() {
     crashesDelegate_ = std::make_shared<HXCrashesDelegate>(alive_, this);
     ZIVOCrashes::setDelegate(crashesDelegate_);
     ZIVOCrashes::setUserConfirmationHandler([alive = std::weak_ptr<int>(alive_),
                                              this](const std::vector<std::shared_ptr<ZIVOErrorReport>>&) {
         if (alive.expired()) return false;
-        const std::string name =
-            foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
+        // "CFBundleDisplayName", else the bundle's name: a bundle without the key never shows a
+        // title that begins with an empty line.
+        const std::string name = foundation::Bundle::main().displayName();
         auto choice = [](unsigned confirmation) {
             return [confirmation] { ZIVOCrashes::classNotifyWithUserConfirmation(confirmation); };
         };

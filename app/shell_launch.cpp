@@ -70,7 +70,7 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     // them here, first, so that a crash during the rest of the launch is caught.
     launchStep("startTelemetry");
     shell_->record("startTelemetry");
-    installCrashConfirmation();
+    startTelemetry();
 
     launchStep("messageParsingQueue");
     setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue",

@@ -2,6 +2,7 @@
 // show them (tabs on the phone, master rows on the tablet), and the stand-ins for their screens.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/graphics/color.h"
@@ -36,6 +37,31 @@ public:
 private:
     std::string screenClass_;
 };
+
+class HXApplicationWebClient;
+class VC_Messages;
+
+// The root screen of a message list (views 1 to 3: SMS, voicemail, history) until the list
+// screens are built: a placeholder carrying the list's state, requests and parse (VC_Messages),
+// so that the service's list replies reach the store. The list is made on first use, for the
+// service the application object talks to then, and is the shown list while the screen is up.
+class HXMessageListPlaceholderScreen : public HXPlaceholderScreen {
+public:
+    HXMessageListPlaceholderScreen(std::string screenClass, int viewType)
+        : HXPlaceholderScreen(std::move(screenClass)), viewType_(viewType) {}
+    std::shared_ptr<VC_Messages> messageList(HXApplicationWebClient& app);
+    void viewWillAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+
+private:
+    int viewType_;
+    std::shared_ptr<VC_Messages> list_;
+    bool shown_ = false;
+};
+
+// The root screen of a view index: a message-list placeholder for views 1 to 3, a plain
+// placeholder for the others; titled as the view.
+std::shared_ptr<HXPlaceholderScreen> hxMakeRootScreen(int index);
 
 // The app's image of that name, or a blank 25 x 25 template image under the name where the bundle
 // has none (programs and tests run without the resources).

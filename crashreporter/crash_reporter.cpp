@@ -19,6 +19,7 @@
 #include "crashreporter/signal_handler.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/files.h"
 #include "platform/kernel/loaded_images.h"
 #include "platform/kernel/thread_state.h"
 
@@ -50,11 +51,9 @@ foundation::Error exceptionError(const std::string& reason) {
     return foundation::Error::withDescription(ZVCrashReporterException, 0, reason);
 }
 
-std::string cachesDirectory() {
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg) return xdg;
-    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.cache";
-    return std::filesystem::temp_directory_path().string();
-}
+// The user's caches folder is the app home's, so a run under another home (HXCONNECT_HOME) never
+// offers this one's crash, nor loses its own to another.
+std::string cachesDirectory() { return foundation::cachesDirectory().string(); }
 
 zvcrash_async_image_list gImageList;
 

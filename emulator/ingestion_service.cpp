@@ -77,6 +77,16 @@ std::vector<IngestionService::Request> IngestionService::requests() const {
     return requests_;
 }
 
+std::vector<foundation::Value> IngestionService::logsOfType(const std::string& type) const {
+    std::vector<foundation::Value> out;
+    for (const auto& request : requests()) {
+        const auto& logs = request.json["logs"];
+        for (size_t i = 0; i < logs.size(); ++i)
+            if (logs.at(i)["type"].stringValue() == type) out.push_back(logs.at(i));
+    }
+    return out;
+}
+
 size_t IngestionService::requestCount() const {
     std::lock_guard lock(mutex_);
     return requests_.size();

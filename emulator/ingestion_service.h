@@ -51,6 +51,8 @@ public:
     // Answers used in order; when the script is empty every request gets 200.
     void script(std::vector<Answer> answers);
     std::vector<Request> requests() const;
+    // Every log of the given "type" in the recorded requests' {"logs": [...]}, in arrival order.
+    std::vector<foundation::Value> logsOfType(const std::string& type) const;
     size_t requestCount() const;
     // Real-time bound: returns whether n requests arrived within timeout.
     bool waitForRequests(size_t n, std::chrono::milliseconds timeout) const;

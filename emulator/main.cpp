@@ -1,14 +1,17 @@
-// Runs the emulated service until interrupted, printing the origin to point the app at.
+// Runs the emulated service until interrupted, printing the origin to point the app at (and, with
+// --ingestion, on a second line the origin of a telemetry ingestion endpoint beside it).
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "emulator/emulator.h"
+#include "emulator/ingestion_service.h"
 
 namespace {
 
@@ -27,6 +30,7 @@ constexpr const char* kUsage =
     "  --user NAME     the account's user name (default user@example.test)\n"
     "  --port N        listen on this port instead of an ephemeral one\n"
     "  --consent       put the new-features page between sign-in and the service page\n"
+    "  --ingestion     also serve the telemetry ingestion endpoint; its origin is the second line\n"
     "  --help          this text\n"
     "\n"
     "Without --seed or --threads the small sample account is served.\n";
@@ -44,7 +48,7 @@ bool number(const char* text, long long low, long long high, long long& out) {
 
 int main(int argc, char** argv) {
     emulator::GeneratorOptions options;
-    bool generated = false, consent = false;
+    bool generated = false, consent = false, ingestion = false;
     long long port = 0;
     std::string user;
     for (int i = 1; i < argc; ++i) {
@@ -55,6 +59,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--consent") {
             consent = true;
+            continue;
+        }
+        if (arg == "--ingestion") {
+            ingestion = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -106,9 +114,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hx_emulator: %s\n", started.error().localizedDescription().c_str());
         return 1;
     }
+    std::unique_ptr<emulator::IngestionService> logs;
+    if (ingestion) {
+        logs = std::make_unique<emulator::IngestionService>();
+        if (logs->port() == 0) {
+            std::fprintf(stderr, "hx_emulator: the ingestion endpoint cannot listen on 127.0.0.1\n");
+            return 1;
+        }
+    }
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::printf("%s\n", service.origin().c_str());
+    if (logs) std::printf("%s\n", logs->baseURL().c_str());
     std::fflush(stdout);
     while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     service.stop();

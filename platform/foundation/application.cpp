@@ -18,6 +18,16 @@ ApplicationState Application::applicationState() const {
     return state_;
 }
 
+void Application::setDelegate(std::weak_ptr<ApplicationDelegate> delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<ApplicationDelegate> Application::delegate() const {
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+}
+
 void Application::setApplicationState(ApplicationState target) {
     std::lock_guard transition(transitionMutex_);
     const uint64_t mine = ++transitions_;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,6 +13,13 @@
 namespace foundation {
 
 enum class ApplicationState : int { Active = 0, Inactive = 1, Background = 2 };
+
+// The application's delegate: the program's application object derives from this and names itself
+// with setDelegate before the launch.
+class ApplicationDelegate {
+public:
+    virtual ~ApplicationDelegate() = default;
+};
 
 using BackgroundTaskIdentifier = uint64_t;
 inline constexpr BackgroundTaskIdentifier kInvalidBackgroundTask = 0;
@@ -31,6 +39,11 @@ public:
     // Setting the current state posts nothing. An observer may set the state again; the newer
     // request then wins and the older one stops where it was.
     void setApplicationState(ApplicationState state);
+
+    // Held weakly, as the platform holds it: the program keeps its application object alive, and
+    // a dropped one reads as no delegate.
+    void setDelegate(std::weak_ptr<ApplicationDelegate> delegate);
+    std::shared_ptr<ApplicationDelegate> delegate() const;
 
     // Registers work that must finish while in the background. The expiration handler runs (once)
     // if the time granted runs out first; the task must still be ended. Returns a non-zero id.
@@ -57,6 +70,7 @@ private:
     // One state change (and its notifications) at a time; an observer may change the state again.
     std::recursive_mutex transitionMutex_;
     ApplicationState state_ = ApplicationState::Active;
+    std::weak_ptr<ApplicationDelegate> delegate_;
     uint64_t transitions_ = 0;  // bumped by each setApplicationState call
     BackgroundTaskIdentifier nextTask_ = 1;
     std::vector<Task> tasks_;

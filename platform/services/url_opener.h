@@ -14,6 +14,9 @@
 
 namespace services {
 
+// The URL of the app's own page in the device's settings.
+inline constexpr const char* kOpenSettingsURLString = "app-settings:";
+
 // The phone's own dialer: the numbers handed to it, percent escapes removed.
 class Dialer {
 public:
@@ -34,7 +37,8 @@ public:
     // Replaces the process's opener (null: a fresh one).
     static void setShared(std::shared_ptr<URLOpener> opener);
 
-    // Whether a URL of this scheme has somewhere to go: "tel", "http", "https" and registered ones.
+    // Whether a URL of this scheme has somewhere to go: "tel", "http", "https", the settings page
+    // and registered ones.
     bool canOpenURL(const std::string& url) const;
     void registerScheme(const std::string& scheme);
     // Records the URL and hands it on; completion, when given, hears the result on the main queue.
@@ -47,7 +51,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> opened_;
-    std::vector<std::string> schemes_ = {"tel", "http", "https"};
+    std::vector<std::string> schemes_ = {"tel", "http", "https", "app-settings"};
     std::shared_ptr<Dialer> dialer_ = std::make_shared<Dialer>();
 };
 

@@ -62,59 +62,24 @@ void prepareEnvironment(const fs::path& dir) {
     ZIVODeviceTracker::resetSharedInstance();
 }
 
-void report(const std::string& line) {
-    std::string text = line + "\n";
-    (void)!write(3, text.data(), text.size());
-}
-
-// What one child launch told the parent, and how it ended.
-struct Launch {
-    int status = 0;
-    std::vector<std::string> lines;
-    std::string output;
-    bool said(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
-    bool saidPrefix(const std::string& prefix) const {
-        for (const auto& l : lines)
-            if (l.rfind(prefix, 0) == 0) return true;
-        return false;
-    }
-};
+using Launch = hxtest::ChildRun;
 
 // Runs one launch as a fresh process of this test binary; its lines arrive on descriptor 3 and its
 // own output goes to a file shown on failure.
 Launch launch(const std::string& role, const fs::path& dir, const std::string& url) {
-    Launch result;
-    const std::string outPath = (dir / ("output-" + role + ".txt")).string();
-    int readFd = -1;
-    // The reporter keeps its pending report in the user's cache folder.
-    const pid_t pid = hxtest::spawnSelf("CrashesMilestoneLaunch.Run",
-                                        {"HX_MILESTONE_ROLE=" + role, "HX_MILESTONE_DIR=" + dir.string(),
-                                         "HX_MILESTONE_URL=" + url, "XDG_CACHE_HOME=" + (dir / "cache").string()},
-                                        &readFd, outPath);
-    if (readFd < 0) return result;
-    std::string text;
-    char buffer[512];
-    ssize_t n;
-    while (pid > 0 && (n = read(readFd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    close(readFd);
-    if (pid > 0) waitpid(pid, &result.status, 0);
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) result.lines.push_back(line);
-    std::ifstream out(outPath);
-    result.output.assign(std::istreambuf_iterator<char>(out), {});
-    return result;
+    // The reporter keeps its pending report in the app home's caches, under dir like the rest.
+    return hxtest::runChild(
+        "CrashesMilestoneLaunch.Run",
+        {"HX_MILESTONE_ROLE=" + role, "HX_MILESTONE_DIR=" + dir.string(), "HX_MILESTONE_URL=" + url},
+        (dir / ("output-" + role + ".txt")).string());
 }
 
 // The logs of one type among every request the emulator recorded, as JSON texts.
 std::vector<std::string> logsOfType(const emulator::IngestionService& service, const std::string& type) {
     std::vector<std::string> out;
-    for (const auto& request : service.requests()) {
-        const auto& logs = request.json["logs"];
-        for (size_t i = 0; i < logs.size(); ++i)
-            if (logs.at(i)["type"].stringValue() == type) {
-                auto text = foundation::toJSON(logs.at(i));
-                out.push_back(text.ok() ? text.value() : std::string());
-            }
+    for (const auto& log : service.logsOfType(type)) {
+        auto text = foundation::toJSON(log);
+        out.push_back(text.ok() ? text.value() : std::string());
     }
     return out;
 }
@@ -271,20 +236,15 @@ public:
     }
     bool respondsToWillSendErrorReport() const override { return true; }
     void crashesWillSendErrorReport(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>& r) override {
-        report("willSend " + r->incidentIdentifier().value_or(""));
+        hxtest::tellParent("willSend " + r->incidentIdentifier().value_or(""));
     }
     bool respondsToDidSucceedSendingErrorReport() const override { return true; }
     void crashesDidSucceedSendingErrorReport(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>& r) override {
-        report("didSucceed " + r->incidentIdentifier().value_or(""));
+        hxtest::tellParent("didSucceed " + r->incidentIdentifier().value_or(""));
         sent = true;
     }
     std::atomic<bool> sent{false};
 };
-
-void nullWrite() {
-    volatile uintptr_t address = 0;
-    *reinterpret_cast<volatile int*>(address) = 1;
-}
 
 }  // namespace
 
@@ -308,8 +268,8 @@ TEST(CrashesMilestoneLaunch, Run) {
     std::atomic<bool> answered{false};
     const unsigned answer = r == "dont-send" ? ZIVOUserConfirmationDontSend : ZIVOUserConfirmationAlways;
     ZIVOCrashes::setUserConfirmationHandler([&](const std::vector<std::shared_ptr<ZIVOErrorReport>>& reports) {
-        report("asked " + std::to_string(reports.size()) + " " +
-               (reports.empty() ? std::string() : reports[0]->incidentIdentifier().value_or("")));
+        hxtest::tellParent("asked " + std::to_string(reports.size()) + " " +
+                           (reports.empty() ? std::string() : reports[0]->incidentIdentifier().value_or("")));
         // The alert's button answers later, from the main loop.
         dispatch::Queue::main()->async([&, answer] {
             ZIVOCrashes::classNotifyWithUserConfirmation(answer);
@@ -318,12 +278,12 @@ TEST(CrashesMilestoneLaunch, Run) {
         return true;
     });
     clock->runUntilIdle();
-    report("crashed-last-session " + std::to_string(ZIVOCrashes::hasCrashedInLastSession() ? 1 : 0));
+    hxtest::tellParent("crashed-last-session " + std::to_string(ZIVOCrashes::hasCrashedInLastSession() ? 1 : 0));
 
     if (r == "crash") {
-        report("started");
-        nullWrite();
-        report("survived");
+        hxtest::tellParent("started");
+        hxtest::nullWrite();
+        hxtest::tellParent("survived");
         _exit(1);
     }
     const fs::path crashesDir = ZIVOUtility::rurIdurevDirectoryURL() / "crashes";

@@ -9,6 +9,7 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "app/shell_stand_in.h"
 #include "emulator/emulator.h"
+#include "emulator/ingestion_service.h"
 #include "model/account.h"
 #include "model/phone.h"
 #include "platform/foundation/bundle.h"
@@ -19,6 +20,8 @@
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/custom_cookie_jar.h"
+#include "service/vc_messages.h"
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -202,6 +205,71 @@ TEST_F(Shell, TabBarHasFiveNavigationControllersWithTheirTitles) {
     EXPECT_EQ(app->currentViewIndex(), 2);
     app->applicationWillTerminate();
     EXPECT_EQ(prefs()->integerForKey("tabBarIndex"), 2);
+}
+
+TEST_F(Shell, ListViewsCarryTheirMessageListsAndAScriptedListStandsInForThem) {
+    launch();
+    const std::string base = app->webClient().endpoints.servicePageBase();
+    const std::pair<int, const char*> lists[] = {
+        {1, "inbox/recent/sms/"}, {2, "inbox/recent/voicemail/"}, {3, "inbox/recent/all/"}};
+    for (const auto& [index, path] : lists) {
+        auto list = std::dynamic_pointer_cast<VC_Messages>(app->messageListForViewIndex(index));
+        ASSERT_TRUE(list) << index;
+        EXPECT_EQ(list->viewType(), index);
+        EXPECT_EQ(list->viewSettings().get("URL").stringValue(), base + path);
+        // One list per view, kept.
+        EXPECT_EQ(app->messageListForViewIndex(index), list);
+    }
+    EXPECT_FALSE(app->messageListForViewIndex(0));
+    EXPECT_FALSE(app->messageListForViewIndex(4));
+    EXPECT_FALSE(app->messageListForViewIndex(7));
+
+    // Only the list on screen loads: it follows its tab.
+    auto sms = std::dynamic_pointer_cast<VC_Messages>(app->messageListForViewIndex(1));
+    app->selectViewForIndex(1);
+    harness.settle();
+    EXPECT_TRUE(sms->isShownScreen());
+    app->selectViewForIndex(3);
+    harness.settle();
+    EXPECT_FALSE(sms->isShownScreen());
+
+    auto scripted = std::make_shared<HXMessageListStandIn>();
+    app->shell().changeScript([&](HXShellStandIn::Script& s) { s.messageLists[1] = scripted; });
+    EXPECT_EQ(app->messageListForViewIndex(1), scripted);
+}
+
+TEST_F(Shell, AccountPrefsSaveEachAccountBesideTheOthersAndSelectingItRestoresThem) {
+    // Without a user name nothing is written.
+    app->setAccount(std::make_shared<HX_Account>());
+    app->updateAccountPrefs();
+    for (const char* key : {"accountInfo", "cookies", "lastNotification"})
+        EXPECT_FALSE(prefs()->dictionaryForKey(key).has_value()) << key;
+
+    storeAccounts({"first@example.test"});
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("second@example.test");
+    account->setHXnumber(std::string("+15550100"));
+    app->setAccount(account);
+    app->setCookieJar(std::make_shared<CustomCookieJar>(
+        std::vector<net::Cookie>{net::Cookie{.name = "SID", .value = "s2", .domain = "127.0.0.1"}}));
+    app->setLastNotification(1'700'000'123);
+    app->updateAccountPrefs();
+    for (const char* key : {"accountInfo", "cookies", "lastNotification"})
+        EXPECT_TRUE(prefs()->dictionaryForKey(key).value_or(Dictionary{}).contains("second@example.test")) << key;
+    EXPECT_TRUE(prefs()->dictionaryForKey("accountInfo")->contains("first@example.test"));
+
+    // A later application object finds the account as it was saved.
+    auto later = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    later->selectAccountForUserName("second@example.test");
+    harness.settle();
+    ASSERT_TRUE(later->account());
+    EXPECT_EQ(later->account()->username(), "second@example.test");
+    EXPECT_EQ(later->account()->HXnumber(), std::optional<std::string>("+15550100"));
+    EXPECT_EQ(later->lastNotification(), 1'700'000'123);
+    ASSERT_TRUE(later->cookieJar());
+    const auto cookies = later->cookieJar()->_cookies();
+    ASSERT_EQ(cookies.size(), 1u);
+    EXPECT_EQ(cookies[0].value, "s2");
 }
 
 TEST_F(Shell, UnreadBadgesOnTabsAndAppIcon) {
@@ -806,7 +874,8 @@ TEST_F(Shell, CrashPromptAsksAndAlwaysSendIsRemembered) {
     harness.settle();
     auto* alert = harness.visibleAlert();
     ASSERT_TRUE(alert);
-    const std::string name = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
+    const std::string name = foundation::Bundle::main().displayName();
+    ASSERT_FALSE(name.empty());  // the bundle has no display name key: its name stands in
     EXPECT_EQ(alert->alertTitle(), name + "\nQuit Unexpectedly");
     std::vector<std::pair<std::string, toolkit::AlertActionStyle>> buttons;
     for (const auto& action : alert->actions()) buttons.emplace_back(action->title(), action->style());
@@ -846,14 +915,18 @@ TEST(AppProgram, HeadlessRunWritesASnapshotAndAnOutlineOfEachView) {
     if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
     emulator::Emulator service;
     ASSERT_TRUE(service.start().ok());
+    emulator::IngestionService ingestion;
     hxtest::TempDir home, out;
     std::string printed;
-    const int rc =
-        hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                               "' --headless --service " + service.origin() + " --out '" + out.path().string() + "'",
-                           &printed);
+    const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                          "' --headless --service " + service.origin() + " --ingestion " +
+                                          ingestion.baseURL() + " --out '" + out.path().string() + "'",
+                                      &printed);
     ASSERT_EQ(rc, 0) << printed;
     EXPECT_EQ(printed, out.path().string() + "\n");
+    // The program started the telemetry SDK and its crash reporter, both inside the app's home.
+    EXPECT_TRUE(std::filesystem::exists(home / "Library/Application Support/com.dorazadav.ruridurev/Logs.sqlite"));
+    EXPECT_TRUE(std::filesystem::is_directory(home / "Library/Caches/com.zivo.crashreporter.data"));
     const char* names[] = {"0-call", "1-sms", "2-voicemail", "3-history", "4-settings"};
     const char* titles[] = {"Call", "SMS", "Voicemail", "History", "Settings"};
     for (int i = 0; i < 5; ++i) {

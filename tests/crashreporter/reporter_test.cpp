@@ -23,6 +23,7 @@
 #include "crashreporter/mach_exception_server.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/files.h"
 #include "platform/foundation/property_list.h"
 #include "platform/kernel/sysctl.h"
 #include "platform/kernel/uncaught_exception.h"
@@ -516,6 +517,17 @@ TEST(CrashReporterEnable, ASecondEnablingFailsEvenAfterAFailedFirst) {
     auto reporter = makeReporter(dir.path());
     EXPECT_EQ(std::filesystem::status(reporter->queuedCrashReportDirectory()).permissions(),
               std::filesystem::perms(0755));
+}
+
+TEST(CrashReporterFiles, WithoutABasePathTheReportLivesInTheAppHomesCaches) {
+    hxtest::TempDir home;
+    foundation::setHomeDirectory(home.path());
+    auto config = ZVCrashReporterConfig::initWithSignalHandlerType(ZVCrashSignalHandlerTypeBSD, 0, true, std::nullopt);
+    auto reporter =
+        ZVCrashReporter::initWithApplicationIdentifier("com.example/crash", "7", std::string("1.2"), config);
+    EXPECT_EQ(reporter->crashReportDirectory(),
+              (home / "Library/Caches/com.zivo.crashreporter.data/com.example_crash").string());
+    foundation::setHomeDirectory({});
 }
 
 TEST(CrashReporterFiles, DirectoryNamesAndPendingReport) {

@@ -18,6 +18,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/screen_scale.h"
 #include "platform/services/contacts.h"
+#include "platform/services/url_opener.h"
 #include "platform/store/context.h"
 #include "tests/support/test_support.h"
 
@@ -497,8 +498,10 @@ TEST_F(ContactsAppTest, RefusedAccessKeepsTheListAndTellsTheUser) {
     // "Settings" opens the app's settings page through the application object.
     auto shared = std::make_shared<HX_ConnectAppDelegate>();
     EXPECT_TRUE(shared->isABAccessRestricted());
+    services::URLOpener::setShared(nullptr);
     EXPECT_TRUE(shared->shell().tap("Settings"));
     EXPECT_EQ(shared->shell().count("openApplicationSettings"), 1u);
+    EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"app-settings:"});
     services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
     const size_t shown = app_.shell().alerts().size();
     EXPECT_FALSE(app_.isABAccessRestricted());

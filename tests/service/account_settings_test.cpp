@@ -11,6 +11,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/transport.h"
 #include "platform/security/keychain.h"
+#include "platform/services/url_opener.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "tests/service/web_client_fixture.h"
@@ -168,8 +169,10 @@ TEST_F(AccountSettings, SetupWarningsOnceForMissingPhonesAndAlwaysForAChatOnlyAc
     EXPECT_EQ(alerts[0].actions[0].style, HXAlertAction::Style::Cancel);
     EXPECT_EQ(prefs->dictionaryForKey("displayedWarnings").value_or(Dictionary{}),
               (Dictionary{{"MissingForwardingPhone", true}, {"FavoritesHelp", true}}));
+    services::URLOpener::setShared(nullptr);
     ASSERT_TRUE(app->shell().tap("HX Website"));
     EXPECT_EQ(app->shell().count("openURL https://voice.hx.example/voice/"), 1u);
+    EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"https://voice.hx.example/voice/"});
     for (int i = 0; i < 2; ++i) map(reply(kPhones, "[]", "", "CLIENT_ONLY"));
     alerts = app->shell().alerts();
     ASSERT_EQ(alerts.size(), 3u);

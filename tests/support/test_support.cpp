@@ -1,11 +1,15 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,6 +84,42 @@ pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, 
     close(fds[1]);
     *readFd = fds[0];
     return pid;
+}
+
+bool ChildRun::said(const std::string& line) const {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool ChildRun::saidPrefix(const std::string& prefix) const {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(prefix); });
+}
+
+ChildRun runChild(const std::string& filter, const std::vector<std::string>& env, const std::string& outputPath) {
+    ChildRun result;
+    int readFd = -1;
+    const pid_t pid = spawnSelf(filter, env, &readFd, outputPath);
+    if (readFd < 0) return result;
+    std::string text;
+    char buffer[512];
+    ssize_t n;
+    while (pid > 0 && (n = read(readFd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    close(readFd);
+    if (pid > 0) waitpid(pid, &result.status, 0);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) result.lines.push_back(line);
+    std::ifstream out(outputPath);
+    result.output.assign(std::istreambuf_iterator<char>(out), {});
+    return result;
+}
+
+void tellParent(const std::string& line) {
+    const std::string text = line + "\n";
+    (void)!write(3, text.data(), text.size());
+}
+
+void nullWrite() {
+    volatile uintptr_t address = 0;
+    *reinterpret_cast<volatile int*>(address) = 1;
 }
 
 bool haveProgram(const std::string& name) { return runCommand("command -v '" + name + "' >/dev/null 2>&1") == 0; }

@@ -37,6 +37,21 @@ int runCommand(const std::string& command, std::string* output = nullptr);
 pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, int* readFd,
                 const std::string& outputPath = {});
 
+// One run of a spawnSelf child to its end: the lines it wrote to descriptor 3 (tellParent), its
+// own output (both streams, kept in outputPath to show on failure) and its wait status.
+struct ChildRun {
+    int status = 0;
+    std::vector<std::string> lines;
+    std::string output;
+    bool said(const std::string& line) const;
+    bool saidPrefix(const std::string& prefix) const;
+};
+ChildRun runChild(const std::string& filter, const std::vector<std::string>& env, const std::string& outputPath);
+// From a child: one line to the parent's ChildRun.
+void tellParent(const std::string& line);
+// A child's crash: a write through a null pointer (SIGSEGV, SEGV_MAPERR at address 0).
+void nullWrite();
+
 // True when a program is on PATH (independent-check tools: sqlite3, protoc, openssl, python3).
 bool haveProgram(const std::string& name);
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "RurIdurev/RurIdurev/Internals/Util/dispatcher_util.h"
 #include "RurIdurev/RurIdurev/Internals/Util/ordered_dictionary.h"
@@ -151,6 +152,53 @@ TEST(ApplicationState, ThePlatformsStateOutsideAnExtensionAndUnknownInside) {
     }
     zivo_platform::setExecutablePathForTesting({});
     app.setApplicationState(foundation::ApplicationState::Active);
+}
+
+TEST(ApplicationDelegate, TheDelegateTheAppNamedWhileItLives) {
+    struct AppObject : foundation::ApplicationDelegate {};
+    auto& app = ZIVOUtility::sharedApp();
+    app.setDelegate({});
+    EXPECT_EQ(ZIVOUtility::sharedAppDelegate(), nullptr);
+    auto first = std::make_shared<AppObject>();
+    auto second = std::make_shared<AppObject>();
+    app.setDelegate(first);
+    EXPECT_EQ(ZIVOUtility::sharedAppDelegate(), first);
+    app.setDelegate(second);
+    EXPECT_EQ(ZIVOUtility::sharedAppDelegate(), second);
+    // Held weakly: the slot neither keeps a dropped application object alive nor answers it.
+    std::weak_ptr<AppObject> watch = second;
+    second.reset();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(ZIVOUtility::sharedAppDelegate(), nullptr);
+}
+
+TEST(DateFormatter, OneSharedInstanceMadeOnceUntilReset) {
+    ZIVOUtility::resetDateFormatterInstance();
+    // Threads that all ask at once for the first time get the same one.
+    constexpr int kThreads = 8;
+    std::atomic<int> ready{0};
+    std::vector<const ZIVODateFormatter*> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&, i] {
+            ++ready;
+            while (ready.load() < kThreads) {}
+            seen[i] = ZIVOUtility::dateFormatter().get();
+        });
+    for (auto& t : threads) t.join();
+    for (auto* f : seen) EXPECT_EQ(f, seen[0]);
+
+    const auto held = ZIVOUtility::dateFormatter();
+    EXPECT_EQ(held.get(), seen[0]);
+    EXPECT_EQ(ZIVOUtility::dateToISO8601({1709647629.5}), "2024-03-05T14:07:09.500Z");
+    EXPECT_EQ(ZIVOUtility::dateFormatter(), held);
+    // Dropped: the next conversion makes a new formatter, which formats and parses the same way.
+    ZIVOUtility::resetDateFormatterInstance();
+    EXPECT_EQ(ZIVOUtility::dateToISO8601({1709647629.5}), "2024-03-05T14:07:09.500Z");
+    const auto fresh = ZIVOUtility::dateFormatter();
+    EXPECT_NE(fresh, held);
+    EXPECT_EQ(ZIVOUtility::dateFromISO8601("2024-03-05T14:07:09.500Z"), std::optional(foundation::Date{1709647629.5}));
+    EXPECT_EQ(ZIVOUtility::dateFormatter(), fresh);
 }
 
 TEST(ApplicationOpenURL, OpensOnTheNextMainTurnAndFailsAtOnceWhereItCannot) {

@@ -84,12 +84,39 @@ std::optional<std::string> ZIVOUtility::iKeyFromTargetToken(const std::string& t
 
 double ZIVOUtility::nowInMilliseconds() { return dispatch::wallNow() * 1000.0; }
 
-std::string ZIVOUtility::dateToISO8601(foundation::Date date) { return foundation::iso8601String(date); }
+std::string ZIVODateFormatter::string(foundation::Date date) const { return foundation::iso8601String(date); }
 
-std::optional<foundation::Date> ZIVOUtility::dateFromISO8601(std::string_view text) {
+std::optional<foundation::Date> ZIVODateFormatter::date(std::string_view text) const {
     auto date = foundation::parseISO8601(text);
     if (!date.ok()) return std::nullopt;
     return date.value();
+}
+
+namespace {
+
+std::shared_ptr<const ZIVODateFormatter>& dateFormatterSlot() {
+    static auto* slot = new std::shared_ptr<const ZIVODateFormatter>;
+    return *slot;
+}
+
+}  // namespace
+
+std::shared_ptr<const ZIVODateFormatter> ZIVOUtility::dateFormatter() {
+    std::lock_guard lock(classMutex());
+    auto& slot = dateFormatterSlot();
+    if (!slot) slot = std::make_shared<const ZIVODateFormatter>();
+    return slot;
+}
+
+void ZIVOUtility::resetDateFormatterInstance() {
+    std::lock_guard lock(classMutex());
+    dateFormatterSlot().reset();
+}
+
+std::string ZIVOUtility::dateToISO8601(foundation::Date date) { return dateFormatter()->string(date); }
+
+std::optional<foundation::Date> ZIVOUtility::dateFromISO8601(std::string_view text) {
+    return dateFormatter()->date(text);
 }
 
 foundation::Dictionary ZIVOUtility::validateProperties(const foundation::Dictionary& properties,

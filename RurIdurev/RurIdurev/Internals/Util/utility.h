@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,7 +32,18 @@ enum ZIVOApplicationState : int {
 
 namespace foundation {
 class Application;
-}
+class ApplicationDelegate;
+}  // namespace foundation
+
+// The SDK's one date formatter: the telemetry timestamp form "yyyy-MM-dd'T'HH:mm:ss.SSS'Z'" in UTC,
+// independent of the system's locale and calendar.
+class ZIVODateFormatter {
+public:
+    static constexpr const char* kDateFormat = "yyyy-MM-dd'T'HH:mm:ss.SSS'Z'";
+    // Milliseconds are truncated (never rounded up into the next second).
+    std::string string(foundation::Date date) const;
+    std::optional<foundation::Date> date(std::string_view text) const;
+};
 
 class ZIVOUtility {
 public:
@@ -48,9 +60,13 @@ public:
 
     // ---- Dates: "yyyy-MM-dd'T'HH:mm:ss.SSS'Z'", UTC, Gregorian, locale-independent.
     static double nowInMilliseconds();
-    // Milliseconds are truncated (never rounded up into the next second).
+    // Both go through the shared formatter.
     static std::string dateToISO8601(foundation::Date date);
     static std::optional<foundation::Date> dateFromISO8601(std::string_view text);
+    // The shared formatter, made on first use under the class's lock; resetDateFormatterInstance()
+    // drops it, so that the next conversion makes a new one.
+    static std::shared_ptr<const ZIVODateFormatter> dateFormatter();
+    static void resetDateFormatterInstance();
 
     // ---- Property validation: at most 20 string-to-string entries, keys and values cut to 125
     // UTF-16 units on a code-point boundary. Warnings name the log's type and name.
@@ -61,6 +77,8 @@ public:
     // shared application: its state reads unknown (3) there.
     static int applicationState();
     static foundation::Application& sharedApp();
+    // The shared application's delegate (the app's application object), if one is set and alive.
+    static std::shared_ptr<foundation::ApplicationDelegate> sharedAppDelegate();
     static int sharedAppState();
     // Opens url through the shared application on the next turn of the main queue; completion (may
     // be empty) gets 1 when it opened, 0 when it did not, and 2 at once inside an app extension or
@@ -143,4 +161,8 @@ public:
     static constexpr int kMaxPropertiesPerLog = 20;
     static constexpr size_t kMaxPropertyKeyLength = 125;
     static constexpr size_t kMaxPropertyValueLength = 125;
+
+private:
+    // The class's lock: the locked file operations and the date formatter's creation share it.
+    static std::recursive_mutex& classMutex();
 };

@@ -62,6 +62,10 @@ int ZIVOUtility::applicationState() {
 
 foundation::Application& ZIVOUtility::sharedApp() { return foundation::Application::shared(); }
 
+std::shared_ptr<foundation::ApplicationDelegate> ZIVOUtility::sharedAppDelegate() { return sharedApp().delegate(); }
+
+std::recursive_mutex& ZIVOUtility::classMutex() { return fileMutex(); }
+
 int ZIVOUtility::sharedAppState() { return static_cast<int>(sharedApp().applicationState()); }
 
 void ZIVOUtility::sharedAppOpenUrl(const std::string& url, const foundation::Dictionary& options,
