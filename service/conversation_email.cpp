@@ -182,7 +182,9 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
         if (!date.empty()) {
             blocks += foundation::format("<div class='date'>%@</div>", HXHTMLEscaped(date));
         } else if (signedIn) {
-            const std::string time = formattedDate(static_cast<double>(m->value("number").int64Value() / 1000));
+            // Whole seconds: the number counts milliseconds.
+            const int64_t seconds = m->value("number").int64Value() / 1000;
+            const std::string time = formattedDate(static_cast<double>(seconds));
             if (!outgoing && group) {
                 std::string who = stringOf(m->value("senderName"));
                 if (who.empty()) who = stringOf(m->value("senderNumber"));

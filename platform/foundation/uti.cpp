@@ -46,7 +46,7 @@ const TypeInfo kTypes[] = {
     {"public.mpeg-4", {"public.movie"}, {"video/mp4", "video/mp4v"}, {"mp4", "mpeg4"}},
     {"public.3gpp", {"public.movie"}, {"video/3gpp", "audio/3gpp"}, {"3gp", "3gpp"}},
     {"public.3gpp2", {"public.movie"}, {"video/3gpp2", "audio/3gpp2"}, {"3g2", "3gp2"}},
-    {"com.apple.quicktime-movie", {"public.movie"}, {"video/quicktime"}, {"mov", "qt"}},
+    {"public.mov-movie", {"public.movie"}, {"video/quicktime"}, {"mov", "qt"}},
 };
 
 const TypeInfo* find(std::string_view identifier) {

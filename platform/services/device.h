@@ -40,7 +40,7 @@ private:
 
 // ---- user activities (handed on by the system, also for search results)
 
-inline constexpr const char* kSearchableItemActionType = "com.apple.corespotlightitem";
+inline constexpr const char* kSearchableItemActionType = "platform.searchable-item";
 inline constexpr const char* kSearchableItemActivityIdentifier = "kCSSearchableItemActivityIdentifier";
 
 struct UserActivity {
@@ -202,8 +202,8 @@ struct NotificationCategory {
     int options = 0;
 };
 
-inline constexpr const char* kNotificationDefaultActionIdentifier = "com.apple.UNNotificationDefaultActionIdentifier";
-inline constexpr const char* kNotificationDismissActionIdentifier = "com.apple.UNNotificationDismissActionIdentifier";
+inline constexpr const char* kNotificationDefaultActionIdentifier = "platform.notification.default-action";
+inline constexpr const char* kNotificationDismissActionIdentifier = "platform.notification.dismiss-action";
 
 // What the user did with a delivered notification.
 struct NotificationResponse {

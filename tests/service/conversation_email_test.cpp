@@ -89,6 +89,13 @@ struct Email : hxtest::WebFixture {
     static Value attachment(const std::string& id, const std::string& mime) {
         return Value(foundation::Dictionary{{"id", Value(id)}, {"mimeType", Value(mime)}});
     }
+    // The session's cookie, as the fixture's sign-in left it.
+    void startCookies() {
+        auto cookie = net::Cookie::parseSetCookie("SID=" + service->sessionValue() + "; Path=/",
+                                                  service->origin() + "/", dispatch::wallNow());
+        ASSERT_TRUE(cookie.ok());
+        app->setCookieJar(std::make_shared<CustomCookieJar>(std::vector<net::Cookie>{cookie.value()}));
+    }
     void mediaFile(const std::string& id, const std::string& mime, const std::string& bytes) {
         const std::string path = app->localURLForMedia(id, mime);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -319,6 +326,15 @@ TEST_F(Email, AVoicemailWithoutItsAudioAsksToDownloadItFirst) {
     app->createEmailForConversationWithID("vm1");
     EXPECT_EQ(alerts().size(), asks);
     EXPECT_EQ(attachmentNames(sentMail()), std::vector<std::string>{"Audio.mp3"});
+
+    // Without the session's cookies nothing can be fetched: the mail still comes, without audio.
+    app->setCookieJar(std::make_shared<CustomCookieJar>());
+    app->createEmailForConversationWithID("vm2");
+    press("Download");
+    ASSERT_TRUE(runUntil([&] { return app->mailComposer() != nullptr; }));
+    EXPECT_TRUE(attachmentNames(sentMail()).empty());
+    EXPECT_TRUE(requestsTo("/a/v/vm2").empty());
+    startCookies();
 
     // The service has no audio for this one: its error page is neither kept nor mailed.
     app->createEmailForConversationWithID("vm2");

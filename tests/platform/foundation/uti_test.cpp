@@ -17,7 +17,7 @@ TEST(UTI, MIMELookupForTheMediaTheAppMeets) {
                                                          {"audio/3gpp", "public.3gpp"},
                                                          {"video/mp4", "public.mpeg-4"},
                                                          {"video/3gpp", "public.3gpp"},
-                                                         {"video/quicktime", "com.apple.quicktime-movie"},
+                                                         {"video/quicktime", "public.mov-movie"},
                                                          {"text/plain", "public.plain-text"},
                                                          {"text/vcard", "public.vcard"},
                                                          {"text/x-vcard", "public.vcard"},
@@ -49,7 +49,7 @@ TEST(UTI, ConformanceAndExtensions) {
     EXPECT_EQ(typeIdentifierForFilenameExtension("JPG"), "public.jpeg");
     EXPECT_EQ(typeIdentifierForFilenameExtension(".gif"), "com.compuserve.gif");
     EXPECT_EQ(typeIdentifierForFilenameExtension("3gp"), "public.3gpp");
-    EXPECT_EQ(typeIdentifierForFilenameExtension("mov"), "com.apple.quicktime-movie");
+    EXPECT_EQ(typeIdentifierForFilenameExtension("mov"), "public.mov-movie");
     EXPECT_EQ(typeIdentifierForFilenameExtension("vcf"), "public.vcard");
     EXPECT_EQ(typeIdentifierForFilenameExtension("nope"), std::nullopt);
     EXPECT_EQ(preferredFilenameExtension("public.jpeg"), "jpeg");
