@@ -27,6 +27,8 @@ struct ShapeLayer {
 };
 
 struct Layer {
+    // First: every conversion between views reads it.
+    Point anchorPoint{0.5, 0.5};
     double cornerRadius = 0;
     double borderWidth = 0;
     Color borderColor = Color::black();
@@ -35,7 +37,6 @@ struct Layer {
     double shadowRadius = 3;
     Size shadowOffset{0, -3};
     std::optional<Path> shadowPath;
-    Point anchorPoint{0.5, 0.5};
     std::shared_ptr<ShapeLayer> mask;
     // Shape sublayers drawn above the background (a border drawn as a path).
     std::vector<std::shared_ptr<ShapeLayer>> shapeSublayers;

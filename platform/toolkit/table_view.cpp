@@ -313,10 +313,16 @@ std::optional<IndexPath> TableView::indexPathForRowAtPoint(Point p) const {
 }
 
 std::vector<IndexPath> TableView::indexPathsForRowsInRect(const Rect& rect) const {
-    ensureGeometry();
     std::vector<IndexPath> out;
     // About as many as fit on a screen: one allocation for the common case.
     out.reserve(std::max<size_t>(16, visible_.size() + 2));
+    rowsInRect(rect, out);
+    return out;
+}
+
+void TableView::rowsInRect(const Rect& rect, std::vector<IndexPath>& out) const {
+    ensureGeometry();
+    out.clear();
     double top = rect.minY(), bottom = rect.maxY();
     for (size_t s = 0; s < sections_.size(); ++s) {
         const Section& sec = sections_[s];
@@ -326,7 +332,6 @@ std::vector<IndexPath> TableView::indexPathsForRowsInRect(const Rect& rect) cons
         for (; r < sec.rowY.size() && sec.rowY[r] < bottom; ++r)
             if (sec.rowY[r] + sec.rowH[r] > top) out.push_back({static_cast<long>(s), static_cast<long>(r)});
     }
-    return out;
 }
 
 void TableView::scrollToRow(IndexPath ip, ScrollPosition position, bool animated) {
@@ -430,17 +435,22 @@ void TableView::layoutSubviews() {
     if (tableHeader_) tableHeader_->setFrame(Rect(0, 0, b.width(), tableHeader_->frame().height()));
     double top = b.minY(), bottom = b.maxY();
     // The rows come in order, so membership is a binary search.
-    std::vector<IndexPath> want = indexPathsForRowsInRect(Rect(0, top, b.width(), b.height()));
+    // Each pass reuses the last one's list (a pass started from inside this one makes its own).
+    std::vector<IndexPath> want;
+    want.swap(wantScratch_);
+    rowsInRect(Rect(0, top, b.width(), b.height()), want);
     std::vector<std::pair<IndexPath, TableViewCellPtr>> leaving;
     for (auto& [ip, c] : visible_)
         if (!std::binary_search(want.begin(), want.end(), ip)) leaving.push_back({ip, c});
     for (auto& [ip, c] : leaving) retire(ip, c);
     auto ds = dataSource();
     auto d = tableDelegate();
+    // Both in order: one walk along the visible cells finds the ones already there.
+    auto seen = visible_.begin();
     for (const IndexPath& ip : want) {
-        auto it = visible_.find(ip);
-        if (it != visible_.end()) {
-            it->second->setFrame(rectForRow(ip));
+        while (seen != visible_.end() && seen->first < ip) ++seen;
+        if (seen != visible_.end() && seen->first == ip) {
+            seen->second->setFrame(rectForRow(ip));
             continue;
         }
         TableViewCellPtr cell = ds ? ds->cellForRow(*this, ip) : nullptr;
@@ -448,7 +458,10 @@ void TableView::layoutSubviews() {
         if (!cell) cell = std::make_shared<TableViewCell>();
         if (d) d->willDisplayCell(*this, *cell, ip);
         placeCell(cell, ip);
+        // The data source and delegate may have changed the visible cells: find the place again.
+        seen = visible_.lower_bound(ip);
     }
+    wantScratch_.swap(want);
     // Plain tables pin a section's header to the top of the visible part while the section
     // scrolls under it; the end of the section pushes it up and away.
     bool floating = style_ == TableViewStyle::Plain;

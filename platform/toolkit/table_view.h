@@ -7,6 +7,7 @@
 // row actions, editing, moves and context menus go through the delegate as the platform's do.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,6 +22,56 @@
 #include "platform/toolkit/scroll_view.h"
 
 namespace toolkit {
+
+namespace detail {
+// A map kept as one sorted vector: a table's visible rows are few and walked on every layout
+// pass and hit test, which a vector does without chasing tree nodes. Unlike std::map, adding a
+// key moves the entries after it (iterators past it no longer hold).
+template <class K, class V>
+class SortedMap {
+public:
+    using value_type = std::pair<K, V>;
+    using iterator = typename std::vector<value_type>::iterator;
+    using const_iterator = typename std::vector<value_type>::const_iterator;
+    iterator begin() { return items_.begin(); }
+    iterator end() { return items_.end(); }
+    const_iterator begin() const { return items_.begin(); }
+    const_iterator end() const { return items_.end(); }
+    size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    void clear() { items_.clear(); }
+    iterator lower_bound(const K& k) {
+        return std::lower_bound(items_.begin(), items_.end(), k,
+                                [](const value_type& a, const K& b) { return a.first < b; });
+    }
+    const_iterator lower_bound(const K& k) const {
+        return std::lower_bound(items_.begin(), items_.end(), k,
+                                [](const value_type& a, const K& b) { return a.first < b; });
+    }
+    iterator find(const K& k) {
+        auto it = lower_bound(k);
+        return it != items_.end() && it->first == k ? it : items_.end();
+    }
+    const_iterator find(const K& k) const {
+        auto it = lower_bound(k);
+        return it != items_.end() && it->first == k ? it : items_.end();
+    }
+    V& operator[](const K& k) {
+        auto it = lower_bound(k);
+        if (it == items_.end() || !(it->first == k)) it = items_.insert(it, {k, V{}});
+        return it->second;
+    }
+    size_t erase(const K& k) {
+        auto it = find(k);
+        if (it == items_.end()) return 0;
+        items_.erase(it);
+        return 1;
+    }
+
+private:
+    std::vector<value_type> items_;
+};
+}  // namespace detail
 
 class TableView;
 class ViewController;
@@ -361,6 +412,7 @@ private:
     // The table's own header or footer view in its slot.
     void replaceEndView(std::shared_ptr<View>& slot, std::shared_ptr<View> view);
     void computeGeometry();
+    void rowsInRect(const Rect& rect, std::vector<IndexPath>& out) const;
     void ensureGeometry() const;
     double rowX() const;
     double rowWidth() const;
@@ -382,9 +434,10 @@ private:
     std::shared_ptr<View> tableHeader_, tableFooter_;
     std::map<std::string, std::function<TableViewCellPtr()>> factories_;
     std::map<std::string, std::vector<TableViewCellPtr>> queues_;
-    std::map<IndexPath, TableViewCellPtr> visible_;
+    detail::SortedMap<IndexPath, TableViewCellPtr> visible_;
     // The visible cells' addresses, sorted: hit-testing skips them without touching them.
     std::vector<const View*> visibleCellViews_;
+    std::vector<IndexPath> wantScratch_;
     std::map<std::pair<long, bool>, std::shared_ptr<View>> supplementary_;
     std::vector<Section> sections_;
     bool geometryDirty_ = true;

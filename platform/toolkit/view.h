@@ -280,25 +280,27 @@ private:
     Rect safeRectInWindow(Rect* ownInWindow) const;
     Rect safeRectInWindowSlow() const;
 
+    // What hit tests, conversions and layout passes read on every view they pass comes first,
+    // together (the anchor point leads the layer); the rest follows.
+    bool identityTransform_ = true;
+    bool hidden_ = false;
+    bool interaction_ = true;
+    bool needsLayout_ = true;
+    bool descendantNeedsLayout_ = false;
+    double alpha_ = 1;
     Rect bounds_;
     Point center_;
-    AffineTransform transform_;
-    bool identityTransform_ = true;
-    Layer layer_;
     View* superview_ = nullptr;
     Window* window_ = nullptr;
     std::vector<ViewPtr> subviews_;
+    Layer layer_;
+    AffineTransform transform_;
     std::vector<std::shared_ptr<GestureRecognizer>> recognizers_;
     std::vector<std::shared_ptr<LayoutConstraint>> constraints_;
     std::vector<std::shared_ptr<Interaction>> interactions_;
     long tag_ = 0;
-    bool hidden_ = false;
-    double alpha_ = 1;
     bool opaque_ = true;
     bool clips_ = false;
-    bool interaction_ = true;
-    bool needsLayout_ = true;
-    bool descendantNeedsLayout_ = false;
     bool autoresizesSubviews_ = true;
     bool preservesMargins_ = false;
     bool marginsFromSafeArea_ = true;

@@ -265,11 +265,12 @@ void Harness::enterForeground() {
     settle();
 }
 
-bool Harness::tapBarButton(const std::string& title) {
+View* Harness::findBarItem(const std::string& title) {
     settle();
+    auto matches = [&](const ViewPtr& v) { return v->outlineText() == title || v->accessibilityLabel() == title; };
     for (View* bar : findAll("NavigationBar"))
         for (auto& v : static_cast<NavigationBar*>(bar)->itemViews())
-            if (v->outlineText() == title || v->accessibilityLabel() == title) return tap(*v);
+            if (matches(v)) return v.get();
     std::vector<Toolbar*> toolbars;
     walk(
         window_.get(),
@@ -279,19 +280,20 @@ bool Harness::tapBarButton(const std::string& title) {
         0, false);
     for (Toolbar* bar : toolbars)
         for (auto& v : bar->itemViews())
-            if (v->outlineText() == title || v->accessibilityLabel() == title) return tap(*v);
-    return false;
+            if (matches(v)) return v.get();
+    return nullptr;
+}
+
+bool Harness::tapBarButton(const std::string& title) {
+    View* item = findBarItem(title);
+    return item && tap(*item);
 }
 
 bool Harness::longPressBarButton(const std::string& title) {
-    settle();
-    for (View* bar : findAll("NavigationBar"))
-        for (auto& v : static_cast<NavigationBar*>(bar)->itemViews())
-            if (v->outlineText() == title || v->accessibilityLabel() == title) {
-                longPress(v->convertPointTo({v->bounds().midX(), v->bounds().midY()}, nullptr), 0.6);
-                return PresentedMenu::shared().isVisible();
-            }
-    return false;
+    View* item = findBarItem(title);
+    if (!item) return false;
+    longPress(item->convertPointTo({item->bounds().midX(), item->bounds().midY()}, nullptr), 0.6);
+    return PresentedMenu::shared().isVisible();
 }
 
 std::vector<std::string> Harness::presentedMenuTitles() const {

@@ -47,6 +47,7 @@ public:
     void tap(Point p, int taps = 1);
     bool tap(View& view);
     void longPress(Point p, double seconds);
+    // Steps of 10 ms, lifting while still moving: a scroll view under them glides on.
     void swipe(Point from, Point to, int touches = 1, int steps = 5);
     void drag(Point from, Point to, int steps = 5);
 
@@ -67,7 +68,8 @@ public:
     // Taps the bar button item with this title (or accessibility label) in any navigation bar.
     bool tapBarButton(const std::string& title);
     bool tapBack();
-    // Holds the bar button item down long enough to show its menu.
+    // Holds the bar button item (of a navigation bar or toolbar) down long enough to show its
+    // menu.
     bool longPressBarButton(const std::string& title);
     // The titles of the menu shown from a button (see Menu::displayTitles), empty when none is.
     std::vector<std::string> presentedMenuTitles() const;
@@ -124,6 +126,9 @@ public:
     std::string compareOutline(const std::filesystem::path& golden, const OutlineOptions& options = {});
 
 private:
+    // The view of the bar button item with this title (or accessibility label) in a navigation
+    // bar or toolbar.
+    View* findBarItem(const std::string& title);
     dispatch::ScopedVirtualClock clock_;
     std::unique_ptr<Window> window_;
 };

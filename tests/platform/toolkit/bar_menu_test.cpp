@@ -3,6 +3,7 @@
 // before the action runs.
 #include <gtest/gtest.h>
 
+#include "platform/toolkit/bars.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
 
@@ -116,4 +117,30 @@ TEST(ToolkitBarMenu, ChoosingAnActionClosesTheMenuFirst) {
     item->action = [&](BarButtonItem&) { ++taps; };
     EXPECT_FALSE(s.h.longPressBarButton("Conversation actions"));
     EXPECT_EQ(taps, 1) << "a long hold without a menu still taps";
+}
+
+TEST(ToolkitBarMenu, ToolbarItemsShowTheirMenusToo) {
+    Screen s;
+    auto toolbar = std::make_shared<Toolbar>();
+    toolbar->setFrame(Rect(0, 560, 375, 44));
+    auto share = BarButtonItem::withSystemItem(SystemItem::Action);
+    share->accessibilityLabel = "Share";
+    share->menu = Menu::make("", {s.action("Copy"), s.action("Save Image")});
+    auto trash = BarButtonItem::withSystemItem(SystemItem::Trash, [&s](BarButtonItem&) { s.log.push_back("trash"); });
+    trash->accessibilityLabel = "Delete";
+    trash->menu = Menu::make("", {s.action("Delete All")});
+    toolbar->setItems({share, BarButtonItem::withSystemItem(SystemItem::FlexibleSpace), trash});
+    s.top->view()->addSubview(toolbar);
+    s.h.settle();
+
+    ASSERT_TRUE(s.h.tapBarButton("Share"));
+    EXPECT_EQ(s.h.presentedMenuTitles(), (std::vector<std::string>{"Copy", "Save Image"}));
+    EXPECT_EQ(PresentedMenu::shared().anchor(), share->view());
+    EXPECT_TRUE(s.h.chooseMenuAction("Save Image"));
+    ASSERT_TRUE(s.h.tapBarButton("Delete"));
+    EXPECT_FALSE(PresentedMenu::shared().isVisible()) << "an item with an action runs it on a tap";
+    ASSERT_TRUE(s.h.longPressBarButton("Delete"));
+    EXPECT_TRUE(s.h.chooseMenuAction("Delete All"));
+    EXPECT_EQ(s.log, (Log{"Save Image", "trash", "Delete All"}));
+    EXPECT_FALSE(s.h.longPressBarButton("Nowhere"));
 }
