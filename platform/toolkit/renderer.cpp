@@ -14,6 +14,8 @@
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer_bars.h"
+#include "platform/toolkit/renderer_controls.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/window.h"
 
@@ -168,6 +170,8 @@ void drawOwnLook(View& view, GraphicsContext& c) {
     if (auto* progress = dynamic_cast<ProgressView*>(&view)) return drawProgress(*progress, c);
     if (auto* spinner = dynamic_cast<ActivityIndicatorView*>(&view)) return drawSpinner(*spinner, c);
     if (auto* button = dynamic_cast<Button*>(&view)) return drawButtonBackground(*button, c);
+    if (auto* field = dynamic_cast<TextField*>(&view)) return drawTextField(*field, c);
+    if (auto* text = dynamic_cast<TextView*>(&view)) return drawTextView(*text, c);
     if (auto* item = dynamic_cast<BarItemView*>(&view)) return drawBarItem(*item, c);
     if (auto* bar = dynamic_cast<NavigationBar*>(&view)) return drawNavigationBar(*bar, c);
     if (auto* bar = dynamic_cast<TabBar*>(&view)) return drawTabBar(*bar, c);

@@ -1,0 +1,158 @@
+// The text controls' look, pinned by goldens in light and dark, plus pixel checks that do not
+// depend on a golden: what must show and what must never show.
+#include <gtest/gtest.h>
+
+#include "platform/toolkit/bars.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/text_input.h"
+#include "platform/toolkit/window.h"
+#include "tests/platform/toolkit/snapshot_support.h"
+
+using namespace toolkit;
+using toolkit_snapshots::failures;
+using toolkit_snapshots::golden;
+using toolkit_snapshots::UsingFonts;
+
+namespace {
+
+std::shared_ptr<TextField> field(Rect frame, TextBorderStyle style, std::string text, std::string placeholder = {}) {
+    auto f = std::make_shared<TextField>(frame);
+    f->borderStyle = style;
+    f->setText(std::move(text));
+    f->placeholder = std::move(placeholder);
+    f->textColor = Color::label();
+    return f;
+}
+
+std::shared_ptr<View> screen() {
+    auto panel = View::make(Rect(0, 0, 240, 300));
+    panel->setBackgroundColor(Color::systemBackground());
+    panel->addSubview(field(Rect(10, 10, 220, 34), TextBorderStyle::RoundedRect, "", "Phone number"));
+    panel->addSubview(field(Rect(10, 52, 220, 34), TextBorderStyle::RoundedRect, "secret", "Password"));
+    std::static_pointer_cast<TextField>(panel->subviews().back())->secureTextEntry = true;
+    auto centred = field(Rect(10, 94, 105, 30), TextBorderStyle::Line, "Centre");
+    centred->textAlignment = TextAlignment::center;
+    panel->addSubview(centred);
+    auto right = field(Rect(125, 94, 105, 30), TextBorderStyle::Bezel, "Right");
+    right->textAlignment = TextAlignment::right;
+    panel->addSubview(right);
+    auto plain = field(Rect(10, 130, 220, 24), TextBorderStyle::None, "A plain field whose text is too long to fit");
+    plain->font = Font::system(13);
+    panel->addSubview(plain);
+    auto search = std::make_shared<SearchBar>();
+    search->setFrame(Rect(0, 158, 240, SearchBar::kHeight));
+    panel->addSubview(search);
+    auto text = std::make_shared<TextView>();
+    text->setFrame(Rect(10, 220, 220, 70));
+    text->setText("A text view wraps its words inside its insets.\nSecond paragraph.\nThird.\nFourth.");
+    text->textColor = Color::label();
+    text->font = Font::system(13);
+    text->layer().borderWidth = 1;
+    text->layer().borderColor = Color::separator();
+    panel->addSubview(text);
+    return panel;
+}
+
+bool anyDarkerThan(const graphics::Bitmap& b, int x0, int y0, int x1, int y1, int level) {
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const auto p = b.rgbaAt(x, y);
+            if (p[3] > 0 && p[0] < level && p[1] < level && p[2] < level) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(TextControlsRender, GoldensInLightAndDarkAt2x) {
+    UsingFonts fonts;
+    for (InterfaceStyle style : {InterfaceStyle::light, InterfaceStyle::dark}) {
+        Window window(ScreenProfile::iPhone8());
+        window.setInterfaceStyle(style);
+        auto panel = screen();
+        window.addSubview(panel);
+        auto pixels = snapshot(*panel, 2);
+        ASSERT_TRUE(pixels);
+        const std::string name =
+            std::string("text_controls_") + (style == InterfaceStyle::dark ? "dark" : "light") + "_2x";
+        const SnapshotComparison c = compareWithGolden(*pixels, golden(name), failures());
+        EXPECT_TRUE(c.matches) << c.message;
+    }
+}
+
+TEST(TextControlsRender, TextShowsAndPlaceholderGivesWayToIt) {
+    UsingFonts fonts;
+    Window window(ScreenProfile::iPhone8());
+    auto panel = View::make(Rect(0, 0, 200, 40));
+    panel->setBackgroundColor(Color::whiteColor());
+    auto f = field(Rect(0, 0, 200, 40), TextBorderStyle::None, "", "Name");
+    f->textColor = Color::black();
+    panel->addSubview(f);
+    window.addSubview(panel);
+    // The placeholder is drawn grey, never black.
+    auto withPlaceholder = snapshot(*panel, 1);
+    ASSERT_TRUE(withPlaceholder);
+    EXPECT_FALSE(anyDarkerThan(*withPlaceholder, 0, 0, 200, 40, 60));
+    EXPECT_TRUE(anyDarkerThan(*withPlaceholder, 0, 0, 60, 40, 230));
+    // Typed text is drawn in the text colour, centred down the field, and the placeholder goes.
+    f->setText("Ada");
+    auto withText = snapshot(*panel, 1);
+    ASSERT_TRUE(withText);
+    EXPECT_TRUE(anyDarkerThan(*withText, 0, 10, 40, 30, 60));
+    EXPECT_FALSE(anyDarkerThan(*withText, 0, 0, 200, 8, 230));
+    EXPECT_FALSE(anyDarkerThan(*withText, 0, 32, 200, 40, 230));
+    EXPECT_FALSE(anyDarkerThan(*withText, 60, 0, 200, 40, 230));
+}
+
+TEST(TextControlsRender, SecureEntryNeverDrawsItsText) {
+    UsingFonts fonts;
+    Window window(ScreenProfile::iPhone8());
+    auto make = [&](bool secure, const std::string& text) {
+        auto panel = View::make(Rect(0, 0, 200, 40));
+        panel->setBackgroundColor(Color::whiteColor());
+        auto f = field(Rect(0, 0, 200, 40), TextBorderStyle::None, text);
+        f->textColor = Color::black();
+        f->secureTextEntry = secure;
+        panel->addSubview(f);
+        window.addSubview(panel);
+        auto pixels = snapshot(*panel, 1);
+        panel->removeFromSuperview();
+        return pixels;
+    };
+    // Two secrets of the same length look the same: only their length shows.
+    auto a = make(true, "hunter2"), b = make(true, "WMWMWMW"), shown = make(false, "hunter2");
+    ASSERT_TRUE(a && b && shown);
+    EXPECT_TRUE(anyDarkerThan(*a, 0, 0, 200, 40, 60));
+    int differing = 0, fromShown = 0;
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            differing += a->rgbaAt(x, y) != b->rgbaAt(x, y);
+            fromShown += a->rgbaAt(x, y) != shown->rgbaAt(x, y);
+        }
+    }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(fromShown, 20);
+}
+
+TEST(TextControlsRender, TextViewScrollsWithItsBoundsOrigin) {
+    UsingFonts fonts;
+    Window window(ScreenProfile::iPhone8());
+    auto panel = View::make(Rect(0, 0, 200, 60));
+    panel->setBackgroundColor(Color::whiteColor());
+    auto text = std::make_shared<TextView>();
+    text->setFrame(Rect(0, 0, 200, 60));
+    text->setText("First\nSecond\nThird\nFourth\nFifth\nSixth");
+    panel->addSubview(text);
+    window.addSubview(panel);
+    auto top = snapshot(*panel, 1);
+    ASSERT_TRUE(top);
+    // The first line starts below the top inset.
+    EXPECT_FALSE(anyDarkerThan(*top, 0, 0, 200, 7, 200));
+    EXPECT_TRUE(anyDarkerThan(*top, 0, 8, 200, 24, 120));
+    // Scrolled past the text, nothing is left to draw.
+    text->setBounds(Rect(0, 400, 200, 60));
+    auto scrolled = snapshot(*panel, 1);
+    ASSERT_TRUE(scrolled);
+    EXPECT_FALSE(anyDarkerThan(*scrolled, 0, 0, 200, 60, 200));
+}
