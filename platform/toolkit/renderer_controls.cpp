@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <numbers>
+#include <vector>
 
 #include "platform/graphics/text_layout.h"
 #include "platform/toolkit/bars.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/text_input.h"
 
 namespace toolkit {
@@ -14,6 +16,7 @@ using graphics::GraphicsContext;
 
 constexpr double kRoundedRectRadius = 5;
 constexpr double kSearchFieldRadius = 10;
+constexpr double kPopoverRadius = 13, kArrowHalfWidth = 14;
 constexpr double kGlyphBox = 16, kGlyphLeft = 8, kGlyphGap = 6;
 
 Color roundedRectFill() { return Color::dynamic(Color::white(1), Color::white(0.11)); }
@@ -160,6 +163,48 @@ void drawTextView(const TextView& view, GraphicsContext& c) {
     c.save();
     c.clipToRect(b);
     graphics::TextLayout(graphics::AttributedString(view.text(), a), o).draw(c, {x, inset.top});
+    c.restore();
+}
+
+graphics::Path popoverOutline(const Rect& frame) { return graphics::Path::roundedRect(frame, kPopoverRadius); }
+
+void drawPopoverFrame(const Rect& frame, unsigned arrow, const Rect& anchor, const std::optional<Color>& background,
+                      GraphicsContext& c) {
+    const double h = PopoverPresentationController::kArrowHeight, w = kArrowHalfWidth;
+    // The arrow's base stays clear of the rounded corners; it reaches a little into the body so
+    // that no seam shows between the two.
+    const double lo = kPopoverRadius + w, overlap = 1;
+    const double x = std::clamp(anchor.midX(), frame.minX() + lo, std::max(frame.minX() + lo, frame.maxX() - lo));
+    const double y = std::clamp(anchor.midY(), frame.minY() + lo, std::max(frame.minY() + lo, frame.maxY() - lo));
+    std::vector<Point> tip;
+    switch (arrow) {
+        case kArrowUp:
+            tip = {{x - w, frame.minY() + overlap}, {x, frame.minY() - h}, {x + w, frame.minY() + overlap}};
+            break;
+        case kArrowDown:
+            tip = {{x - w, frame.maxY() - overlap}, {x, frame.maxY() + h}, {x + w, frame.maxY() - overlap}};
+            break;
+        case kArrowLeft:
+            tip = {{frame.minX() + overlap, y - w}, {frame.minX() - h, y}, {frame.minX() + overlap, y + w}};
+            break;
+        case kArrowRight:
+            tip = {{frame.maxX() - overlap, y - w}, {frame.maxX() + h, y}, {frame.maxX() - overlap, y + w}};
+            break;
+        default:
+            break;
+    }
+    c.save();
+    // Body and arrow cast one shadow together.
+    c.setShadow({0, 2}, 12, Color::white(0, 0.18));
+    c.beginTransparencyLayer();
+    c.setFillColor(background.value_or(Color::dynamic(Color::white(1), Color::white(0.17))));
+    c.addPath(popoverOutline(frame));
+    c.fillPath();
+    if (!tip.empty()) {
+        c.addPath(graphics::Path::polygon(tip));
+        c.fillPath();
+    }
+    c.endTransparencyLayer();
     c.restore();
 }
 

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/toolkit/bars.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer.h"
+#include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/text_input.h"
+#include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
 #include "tests/platform/toolkit/snapshot_support.h"
 
@@ -155,4 +158,57 @@ TEST(TextControlsRender, TextViewScrollsWithItsBoundsOrigin) {
     auto scrolled = snapshot(*panel, 1);
     ASSERT_TRUE(scrolled);
     EXPECT_FALSE(anyDarkerThan(*scrolled, 0, 0, 200, 60, 200));
+}
+
+namespace {
+
+struct PopoverScreen {
+    toolkit::testing::Harness harness{ScreenProfile::iPad(), 15};
+    std::shared_ptr<ViewController> presenter = std::make_shared<ViewController>();
+    std::shared_ptr<ViewController> shown = std::make_shared<ViewController>();
+
+    explicit PopoverScreen(InterfaceStyle style) {
+        harness.window().setInterfaceStyle(style);
+        harness.setRoot(presenter);
+        presenter->view()->setBackgroundColor(Color::systemGray());
+        shown->modalPresentationStyle = ModalPresentationStyle::Popover;
+        shown->setPreferredContentSize({200, 120});
+        shown->popoverPresentationController()->sourceView = presenter->view();
+        shown->popoverPresentationController()->sourceRect = Rect(100, 100, 40, 40);
+        shown->view()->setBackgroundColor(Color::red());
+        presenter->present(shown, false);
+        harness.settle();
+    }
+    Rect frame() const { return shown->view()->frame(); }
+};
+
+}  // namespace
+
+TEST(TextControlsRender, PopoverFrameInLightAndDarkAt2x) {
+    for (InterfaceStyle style : {InterfaceStyle::light, InterfaceStyle::dark}) {
+        PopoverScreen s(style);
+        auto pixels = snapshot(s.harness.window(), 2);
+        ASSERT_TRUE(pixels);
+        const std::string name = std::string("popover_") + (style == InterfaceStyle::dark ? "dark" : "light") + "_2x";
+        const SnapshotComparison c = compareWithGolden(*pixels, golden(name), failures());
+        EXPECT_TRUE(c.matches) << c.message;
+    }
+}
+
+TEST(TextControlsRender, PopoverArrowPointsAtItsAnchorAndItsViewIsRounded) {
+    PopoverScreen s(InterfaceStyle::light);
+    const Rect f = s.frame();
+    ASSERT_EQ(s.shown->popoverPresentationController()->arrowDirection(), kArrowUp);
+    auto pixels = snapshot(s.harness.window(), 1);
+    ASSERT_TRUE(pixels);
+    auto px = [&](double x, double y) { return pixels->rgbaAt(static_cast<int>(x), static_cast<int>(y)); };
+    const auto white = std::array<uint8_t, 4>{255, 255, 255, 255};
+    const auto red = std::array<uint8_t, 4>{255, 0, 0, 255};
+    // The arrow fills the gap under the anchor's middle, white against the grey behind.
+    EXPECT_EQ(px(120, f.minY() - 3), white);
+    EXPECT_NE(px(f.maxX() - 20, f.minY() - 3), white);
+    // The view inside keeps its colour, but not in its rounded-off corners.
+    EXPECT_EQ(px(f.midX(), f.midY()), red);
+    EXPECT_NE(px(f.minX(), f.minY())[1], 0);
+    EXPECT_NE(px(f.maxX() - 1, f.maxY() - 1)[1], 0);
 }
