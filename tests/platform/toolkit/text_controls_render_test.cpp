@@ -56,6 +56,15 @@ std::shared_ptr<View> screen() {
     return panel;
 }
 
+// A white panel the size of the view, holding it, in the window.
+std::shared_ptr<View> onWhite(Window& window, const std::shared_ptr<View>& view) {
+    auto panel = View::make(Rect(Point{}, view->frame().size));
+    panel->setBackgroundColor(Color::whiteColor());
+    panel->addSubview(view);
+    window.addSubview(panel);
+    return panel;
+}
+
 bool anyDarkerThan(const graphics::Bitmap& b, int x0, int y0, int x1, int y1, int level) {
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
@@ -87,12 +96,9 @@ TEST(TextControlsRender, GoldensInLightAndDarkAt2x) {
 TEST(TextControlsRender, TextShowsAndPlaceholderGivesWayToIt) {
     UsingFonts fonts;
     Window window(ScreenProfile::iPhone8());
-    auto panel = View::make(Rect(0, 0, 200, 40));
-    panel->setBackgroundColor(Color::whiteColor());
     auto f = field(Rect(0, 0, 200, 40), TextBorderStyle::None, "", "Name");
     f->textColor = Color::black();
-    panel->addSubview(f);
-    window.addSubview(panel);
+    auto panel = onWhite(window, f);
     // The placeholder is drawn grey, never black.
     auto withPlaceholder = snapshot(*panel, 1);
     ASSERT_TRUE(withPlaceholder);
@@ -112,13 +118,10 @@ TEST(TextControlsRender, SecureEntryNeverDrawsItsText) {
     UsingFonts fonts;
     Window window(ScreenProfile::iPhone8());
     auto make = [&](bool secure, const std::string& text) {
-        auto panel = View::make(Rect(0, 0, 200, 40));
-        panel->setBackgroundColor(Color::whiteColor());
         auto f = field(Rect(0, 0, 200, 40), TextBorderStyle::None, text);
         f->textColor = Color::black();
         f->secureTextEntry = secure;
-        panel->addSubview(f);
-        window.addSubview(panel);
+        auto panel = onWhite(window, f);
         auto pixels = snapshot(*panel, 1);
         panel->removeFromSuperview();
         return pixels;
@@ -141,13 +144,10 @@ TEST(TextControlsRender, SecureEntryNeverDrawsItsText) {
 TEST(TextControlsRender, TextViewScrollsWithItsBoundsOrigin) {
     UsingFonts fonts;
     Window window(ScreenProfile::iPhone8());
-    auto panel = View::make(Rect(0, 0, 200, 60));
-    panel->setBackgroundColor(Color::whiteColor());
     auto text = std::make_shared<TextView>();
     text->setFrame(Rect(0, 0, 200, 60));
     text->setText("First\nSecond\nThird\nFourth\nFifth\nSixth");
-    panel->addSubview(text);
-    window.addSubview(panel);
+    auto panel = onWhite(window, text);
     auto top = snapshot(*panel, 1);
     ASSERT_TRUE(top);
     // The first line starts below the top inset.
