@@ -5,8 +5,9 @@
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
 #   ./hx run [--headless] [--out DIR]           build and run the app against a local emulator of the
-#                                               service (started and stopped here); prints where its
-#                                               snapshots and outlines are
+#                                               service (started and stopped here): in a window when
+#                                               a display is present, else (or with --headless) it
+#                                               prints where its snapshots and outlines are
 #   ./hx deps                                   only install the Debian packages listed below
 #   ./hx lint [--all | FILES...]                clang-tidy (.clang-tidy) over the files changed since
 #                                               main (committed or not), the given ones, or all
@@ -26,6 +27,7 @@ packages=(
   fonts-dejavu-core fonts-dejavu-extra python3-pil
   clang lld llvm libclang-rt-14-dev clang-format clang-tidy
   python3 python3-phonenumbers tzdata gzip coreutils
+  libsdl2-dev xvfb xauth
 )
 
 install_packages() {
@@ -76,8 +78,7 @@ case "$cmd" in
     ;;
   run)
     install_packages
-    app_args=(--headless)
-    for a in "$@"; do [ "$a" = --headless ] || app_args+=("$a"); done
+    app_args=("$@")
     configure_and_build --target hx_connect hx_emulator_server >/dev/null
     origin_file=$(mktemp)
     # The emulator prints the service's origin, then its telemetry ingestion endpoint's: the app's

@@ -7,7 +7,6 @@
 #include "platform/graphics/hxc_font.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
-#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/window.h"
 
@@ -141,24 +140,21 @@ void HX_ConnectAppDelegate_iPad::displayLogin() {
         (presented && isLoginPanelNavigation(presented->presentedViewController())))
         return;
     HX_ConnectAppDelegate::displayLogin();
-    auto nav = std::make_shared<toolkit::NavigationController>(panel);
-    nav->isModalInPresentation = true;
-    if (presented) {
-        nav->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
-        presented->present(nav, true);
-        return;
-    }
-    nav->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
-    if (auto* popover = nav->popoverPresentationController()) {
-        popover->barButtonItem = masterList_->navigationItem().rightBarButtonItem();
-        popover->permittedArrowDirections = toolkit::kArrowUp;
-    }
-    masterList_->present(nav, true);
+    // The panel's screen library presents it: over what the list presents, in its context, or as
+    // a popover from the list's right bar button.
+    screens().presentLoginPanelInPopover(panel, *masterList_, masterList_->navigationItem().rightBarButtonItem());
 }
 
 void HX_ConnectAppDelegate_iPad::closeLoginPanel() {
-    loginStandInShown_ = false;
     HX_ConnectAppDelegate::closeLoginPanel();
+    loginStandInShown_ = false;
+    removeLoadingOverlay();
+    // The panel is what the master list presents, or what that presents in its context: the
+    // inner one goes at once, then the outer one, animated.
+    auto* presented = splitViewController_->presentedViewController();
+    if (!presented) return;
+    if (presented->presentedViewController()) presented->dismiss(false);
+    splitViewController_->dismiss(true);
 }
 
 void HX_ConnectAppDelegate_iPad::presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) {

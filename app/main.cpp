@@ -1,16 +1,22 @@
-// The app as a program: the application object in its phone form, with its window. Headless, it
-// launches, waits for the service's first reachability report, signs in through the sign-in
-// panel and waits for the account's first data, visits each view, writes a PNG snapshot and an
-// outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN]
-//              [--user NAME] [--out DIR] [--seconds S]
+// The app as a program: the application object in its device's form, with its window. With a
+// display it runs in a desktop window until the window is closed (F6 writes a screenshot into
+// the out folder and prints its path). Headless (no display, or --headless), it launches, waits
+// for the service's first reachability report, signs in through the sign-in panel and waits for
+// the account's first data, visits each view, writes a PNG snapshot and an outline of each into a
+// folder it prints, saves as at termination and exits.
+//   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN]
+//              [--user NAME] [--out DIR] [--seconds S] [--input FILE]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
 // built-in hosts stay and nothing signs in. NAME is the account typed into the sign-in page (the
-// emulator's demo account by default). The device picks the screen and the application object's
-// form. --ingestion points the telemetry SDK's logs (and crash reports) at a local ingestion
-// endpoint; without it they go to the telemetry service.
+// emulator's demo account by default); in the window the user signs in. The device picks the
+// screen and the application object's form. --ingestion points the telemetry SDK's logs (and
+// crash reports) at a local ingestion endpoint; without it they go to the telemetry service.
+// FILE is input played into the window (platform/window/input_script.h), for tests; the app is
+// idle to it once it has heard the service's first reachability report, no request is under way
+// and a signed-in account has its number, and each wait lasts at most S s.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,6 +31,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/application.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -34,10 +41,20 @@
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/window.h"
+#include "platform/window/front_end.h"
 #include "service/reachability.h"
 #include "service/request_machinery.h"
 #include "ui/shell/ui_screens.h"
 #include "ui/signin/login_panel.h"
+
+#if defined(HX_SANITIZER_ADDRESS)
+// Libraries that keep process-wide state until the process ends, by their design: the message bus
+// the desktop window's video start opens (only a program may shut that library down, and SDL
+// leaves it up), and the font matching behind text drawing (as the test programs say too).
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libdbus-1.so\nleak:libfontconfig.so\nleak:libpangoft2-1.0.so\nleak:libpango-1.0.so\n";
+}
+#endif
 
 namespace {
 
@@ -49,13 +66,21 @@ struct Options {
     std::filesystem::path out;
     double seconds = 5;
     std::string user = "user@example.test";
+    std::filesystem::path input;
 };
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: hx_connect --headless [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN] "
-                 "[--user NAME] [--out DIR] [--seconds S]\n");
+    std::fprintf(
+        stderr,
+        "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN] "
+        "[--user NAME] [--out DIR] [--seconds S] [--input FILE]\n");
     return 2;
+}
+
+bool displayPresent() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* v = std::getenv(name); v && *v) return true;
+    return false;
 }
 
 // Runs the main loop until done() or the time is up (real time: the app talks to a real service).
@@ -164,6 +189,59 @@ bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::Window& window, con
     return true;
 }
 
+// The desktop window until it is closed, then the save of termination.
+int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Options& options) {
+    windowing::FrontEndOptions frontEndOptions;
+    frontEndOptions.title = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
+    frontEndOptions.screenshotDirectory = options.out;
+    frontEndOptions.hooks = {[&app] { app.applicationDidReceiveMemoryWarning(); },
+                             [&app] { app.applicationDidEnterBackground(); },
+                             [&app] { app.applicationWillEnterForeground(); }};
+    frontEndOptions.screenshotSaved = [](const std::filesystem::path& path) {
+        std::printf("%s\n", path.c_str());
+        std::fflush(stdout);
+    };
+    if (!options.input.empty()) {
+        auto text = foundation::files::readData(options.input);
+        if (!text.ok()) {
+            std::fprintf(stderr, "hx_connect: cannot read %s\n", options.input.c_str());
+            return 1;
+        }
+        auto script = windowing::parseInputScript(std::string(text->begin(), text->end()));
+        if (!script.ok()) {
+            std::fprintf(stderr, "hx_connect: %s: %s\n", options.input.c_str(),
+                         script.error().localizedDescription().c_str());
+            return 2;
+        }
+        frontEndOptions.script = std::move(*script);
+        frontEndOptions.idle = [&app] {
+            // A signed-in account is settled once its own number has arrived.
+            const auto account = app.account();
+            if (account && account->authV2() && !account->HXnumber()) return false;
+            auto& web = app.webClient();
+            std::lock_guard lock(web.urlDataLock);
+            return web.firstReachabilityHandled && web.urlData.empty();
+        };
+        frontEndOptions.waitTimeout = options.seconds;
+    }
+    auto frontEnd = windowing::FrontEnd::open(window, std::move(frontEndOptions));
+    if (!frontEnd.ok()) {
+        std::fprintf(stderr, "hx_connect: %s\n", frontEnd.error().localizedDescription().c_str());
+        return 1;
+    }
+    std::fprintf(stderr,
+                 "hx_connect: F1 shake, F2 rotate, F3 light/dark, F4 memory warning, F5 background/foreground, "
+                 "F6 screenshot into %s\n",
+                 options.out.c_str());
+    const auto status = (*frontEnd)->run();
+    app.applicationWillTerminate();
+    if (!status) {
+        std::fprintf(stderr, "hx_connect: %s\n", status.error().localizedDescription().c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,7 +252,7 @@ int main(int argc, char** argv) {
         if (arg == "--headless") {
             options.headless = true;
         } else if (arg == "--service" || arg == "--ingestion" || arg == "--out" || arg == "--seconds" ||
-                   arg == "--device" || arg == "--user") {
+                   arg == "--device" || arg == "--user" || arg == "--input") {
             const char* v = value();
             if (!v) return usage();
             if (arg == "--user") options.user = v;
@@ -183,16 +261,14 @@ int main(int argc, char** argv) {
             if (arg == "--ingestion") options.ingestion = v;
             if (arg == "--out") options.out = v;
             if (arg == "--seconds") options.seconds = std::atof(v);
+            if (arg == "--input") options.input = v;
         } else {
             return usage();
         }
     }
     auto form = makeDeviceForm(options.device);
     if (!form) return usage();
-    if (!options.headless) {
-        std::fprintf(stderr, "hx_connect: only the headless run is available; pass --headless\n");
-        return 2;
-    }
+    if (!options.headless && !displayPresent()) options.headless = true;
     if (options.out.empty()) options.out = foundation::temporaryDirectory() / "run";
     std::error_code ec;
     std::filesystem::create_directories(options.out, ec);
@@ -219,6 +295,11 @@ int main(int argc, char** argv) {
         if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()))
             dispatch::Queue::main()->async(
                 [app, reach] { app->reachabilityChanged(reach->currentReachabilityStatus()); });
+    }
+    if (!options.headless) {
+        const int rc = runInWindow(*app, window, options);
+        HXApplicationModel::setSharedDelegate(nullptr);
+        return rc;
     }
     if (!runLoopUntil([&] { return app->webClient().firstReachabilityHandled; }, options.seconds))
         std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);

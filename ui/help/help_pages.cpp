@@ -10,24 +10,16 @@
 #include "platform/graphics/named_images.h"
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/view_controller.h"
-#include "platform/web/dom.h"
 
 namespace HXHelpPages {
 
 namespace {
 
 void replaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
-    // Forward over the text, never into what was just inserted (a value holding its own
-    // placeholder would otherwise be replaced for ever).
-    size_t at = 0;
-    while ((at = text.find(placeholder, at)) != std::string::npos) {
-        text.replace(at, placeholder.size(), value);
-        at += value.size();
-    }
+    text = foundation::replaceAll(text, placeholder, value);
 }
 
-// The shown texts go into the page's text.
-std::string htmlEscaped(std::string_view text) { return web::escapeHTML(text, false); }
+using foundation::htmlEscaped;
 
 constexpr const char* kHidden = " style='display:none'";
 
@@ -38,9 +30,7 @@ std::string queryEncoded(const std::string& text) {
 }
 
 std::string fillHelpTemplate(std::string page, const HelpValues& values) {
-    std::string versionURL = values.version;
-    for (char& c : versionURL)
-        if (c == ' ') c = '_';
+    const std::string versionURL = foundation::replaceAll(values.version, " ", "_");
     replaceAll(page, "%%ICON%%", values.iconBase64);
     replaceAll(page, "%%VERSION%%", htmlEscaped(values.version));
     replaceAll(page, "%%VERSION_URL%%", queryEncoded(versionURL));

@@ -11,6 +11,8 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/traits.h"
+#include "service/request_machinery.h"
+#include "service/vc_messages.h"
 #include "ui/help/vc_help.h"
 #include "ui/widgets/master_table_view_cell.h"
 
@@ -252,7 +254,10 @@ void VC_SplitView_Master::enterSearch() {
 
 void VC_SplitView_Master::refreshMessages() {
     const int view = app_.currentViewIndex();
-    if (isMessageList(view)) app_.shell().record("loadMessages " + std::to_string(view) + " 0");
+    if (!isMessageList(view)) return;
+    // The list reloads from its first page, as a refresh from outside it does.
+    if (auto* root = dynamic_cast<HXMessageListPlaceholderScreen*>(app_.viewControllerForIndex(view).get()))
+        root->messageList(app_)->loadMessages(VC_Messages::Sender::None);
 }
 
 std::vector<toolkit::KeyCommand> VC_SplitView_Master::keyCommands() const {

@@ -168,6 +168,30 @@ void VC_LoginPanel::decidePolicyForNavigationAction(web::WebView& view, const we
                             });
 }
 
+namespace {
+
+// Token requests still in flight were sent with the previous account's cookies, and their answers
+// speak for that account. While one is in flight the new account's own would not be sent (one of
+// each kind at a time), and its answer ("signed out", or the old account's session) would leave
+// the new account without a token and its first data waiting for ever.
+void dropTokenRequestsOfThePreviousAccount(HX_ConnectAppDelegate& app) {
+    std::vector<std::shared_ptr<AsyncURLConnection>> stale;
+    {
+        auto& web = app.webClient();
+        std::lock_guard lock(web.urlDataLock);
+        for (const char* tag : {"OAuth_listSessions", "OAuth_issueToken"}) {
+            auto it = web.urlData.find(tag);
+            if (it == web.urlData.end()) continue;
+            if (it->second.connection) stale.push_back(it->second.connection);
+            web.urlData.erase(it);
+        }
+    }
+    // Outside the table's lock: a cancelled connection may call back into the machinery.
+    for (auto& connection : stale) connection->cancel();
+}
+
+}  // namespace
+
 void VC_LoginPanel::completeSignIn(const std::string& url) {
     auto a = app_.lock();
     if (!a) return;
@@ -180,6 +204,7 @@ void VC_LoginPanel::completeSignIn(const std::string& url) {
     (void)foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(name), "username");
     // The session now lives in the account's jar; the web view keeps no copy of it.
     webView_->cookieStore().removeDataModifiedSince(0);
+    dropTokenRequestsOfThePreviousAccount(*a);
     std::weak_ptr<HX_ConnectAppDelegate> weakApp = a;
     dispatch::Queue::main()->async([weakApp, url] {
         auto app = weakApp.lock();

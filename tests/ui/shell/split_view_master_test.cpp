@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "app/connect_app_delegate_iphone.h"
+#include "emulator/emulator.h"
 #include "model/account.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
@@ -15,6 +17,8 @@
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/request_machinery.h"
+#include "service/vc_messages.h"
 #include "tests/platform/toolkit/snapshot_support.h"
 #include "tests/support/test_support.h"
 #include "ui/shell/split_view_master.h"
@@ -223,14 +227,36 @@ TEST_F(MasterList, KeyCommandsFollowTheCurrentView) {
         EXPECT_EQ(inputs(), expected) << view;
     }
 
-    // The screens hand the keyboard back to the list; its commands then drive it.
+    // The screens hand the keyboard back to the list; its commands then drive it. The refresh
+    // reloads the shown list from the service's first page.
+    emulator::Emulator service;
+    ASSERT_TRUE(service.start().ok());
+    app->webClient().endpoints = HXEndpoints::allAt(service.origin());
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("ann@example.test");
+    account->setAuthV2("session");
+    Dictionary token;
+    token.set("access_token", foundation::Value("token"));
+    token.set("token_type", foundation::Value("Bearer"));
+    token.set("expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600}));
+    account->setOAuthDict(token);
+    app->setAccount(account);
     app->setFirstResponder();
     EXPECT_TRUE(master().isFirstResponder());
     EXPECT_TRUE(harness.pressKey("2", toolkit::kModifierCommand));
     EXPECT_EQ(detail(), app->viewControllerForViewType(2).get());
+    auto listRequests = [&] {
+        std::vector<std::string> bodies;
+        for (const auto& r : service.requests())
+            if (r.path.ends_with("api2thread/list")) bodies.push_back(r.body);
+        return bodies;
+    };
+    EXPECT_TRUE(listRequests().empty());
     EXPECT_TRUE(harness.pressKey("r", toolkit::kModifierCommand));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return !listRequests().empty(); }, 5));
+    // The voicemail list (code 4), its first page.
+    EXPECT_EQ(listRequests().front().rfind("[4,20,15,", 0), 0u) << listRequests().front();
     EXPECT_TRUE(harness.pressKey("f", toolkit::kModifierCommand));
-    EXPECT_EQ(app->shell().count("loadMessages"), 1u);
     EXPECT_EQ(app->shell().count("enterSearch"), 1u);
     EXPECT_FALSE(harness.pressKey("c", toolkit::kModifierCommand)) << "Call is Control-C";
     EXPECT_TRUE(harness.pressKey("c", toolkit::kModifierControl));
@@ -335,6 +361,19 @@ TEST_F(MasterList, SignInPanelIsAPopoverThatDoesNotStack) {
     app->displayLogin();
     harness.settle();
     EXPECT_FALSE(accounts->presentedViewController()->presentedViewController()) << "not stacked";
+
+    // The sign-in's end closes the panel and what it was shown over, and the overlay goes.
+    const auto removed = app->shell().count("removeLoadingOverlay");
+    app->closeLoginPanel();
+    harness.settle();
+    EXPECT_FALSE(presented());
+    EXPECT_GT(app->shell().count("removeLoadingOverlay"), removed);
+    app->displayLogin();
+    harness.settle();
+    EXPECT_EQ(presentedRoot(), "VC_LoginPanel") << "asked again once closed";
+    app->closeLoginPanel();
+    harness.settle();
+    EXPECT_FALSE(presented());
 }
 
 TEST_F(MasterList, AListTheWindowKeepsLongerNoLongerReachesTheApplicationObject) {

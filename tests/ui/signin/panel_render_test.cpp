@@ -28,7 +28,7 @@ using PhonePanel = hxtest::SignInFixture;
 
 TEST_F(PhonePanel, ASheetOverTheTabBarWithTheFormAndWithoutTheSignUpOffers) {
     UsingFonts fonts;
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     auto* nav = app->tabBarController()->presentedViewController();
     ASSERT_NE(nav, nullptr);

@@ -10,7 +10,7 @@ using SignIn = hxtest::SignInFixture;
 TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
     // The provider shows its new-features page once between the sign-in and the service page.
     service.withAccount([](emulator::Account& a) { return a.consentPending = true; });
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     VC_LoginPanel* p = panel();
     ASSERT_NE(p, nullptr);
@@ -68,8 +68,29 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
     EXPECT_GE(app->shell().count("showLoadingOverlay Loading settings\u2026"), 1u);
 }
 
+// A token request made before the sign-in (for the account shown then, with its cookies) may
+// still be on its way when the sign-in completes: the new account's token flow does not wait for
+// its answer, which speaks for the old account.
+TEST_F(SignIn, ATokenRequestLeftFromBeforeTheSignInDoesNotHoldUpTheNewAccount) {
+    service.inject(emulator::Fault::Slow, "/o/oauth2/tokenrpc?action=listSessions", 1);
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(waitForPage());
+    // The settings view asked for its settings at the launch: a token request without a session.
+    ASSERT_TRUE(harness.clock().runUntil([&] { return requestsTo("/o/oauth2/tokenrpc").size() == 1; }, 10));
+    typeAndSubmit("Email", user());
+    ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2().has_value() && !panel(); }, 30))
+        << trace();
+    ASSERT_TRUE(harness.clock().runUntil([&] { return requestsBelow("/voice/v1/voiceclient/account/get") > 0; }, 30))
+        << trace();
+    auto tokens = requestsTo("/o/oauth2/tokenrpc");
+    ASSERT_GE(tokens.size(), 3u) << trace();
+    EXPECT_EQ(tokens[0].header("Cookie"), std::nullopt);  // the held one, from before
+    EXPECT_EQ(tokens[1].header("Cookie").value_or(""), "SID=" + service.sessionValue());
+    service.releaseHeld();
+}
+
 TEST_F(SignIn, CancelClearsTheWebCookiesAndLeavesTheAccountAlone) {
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(launch());
     // An account is stored by the time the panel appears: it may be cancelled.
     storeAccount("kept@example.test");
     net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(
@@ -92,7 +113,7 @@ TEST_F(SignIn, AReSignInFillsTheNameAsTextAndSendsTheSharedStoresCookies) {
     struct Case {
         std::string name;
     } cases[] = {{"user@example.test"}, {"o'neil\"</script><b>x</b>');document.body.innerHTML='';//@x.test"}};
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     for (const auto& c : cases) {
         app->tabBarController()->dismiss(false);
@@ -142,7 +163,7 @@ TEST_F(SignIn, TheAccountNameComesFromEmailThenIdentifierAndWithoutOneTheService
         // A form that goes straight to the service page without an account name.
         {w + "b/0", "<input name='other' id='f'>", ""},
     };
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     for (const auto& c : cases) {
         app->tabBarController()->dismiss(false);
@@ -219,6 +240,39 @@ TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews
         EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".png"))) << name;
         EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".txt"))) << name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+using ClosePanel = hxtest::SignInFixture;
+
+// Closing the panel takes it down from the tab bar; the overlay then covers the settings view
+// while its settings load, and nothing when another view is shown or the app is in the background.
+TEST_F(ClosePanel, DismissesThePanelAndCoversOnlyTheSettingsViewInTheForeground) {
+    struct Case {
+        int view;
+        bool background;
+        bool overlay;
+    } cases[] = {{4, false, true}, {1, false, false}, {4, true, false}, {0, false, false}};
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(waitForPage());
+    for (const auto& c : cases) {
+        if (!panel()) app->displayLogin();
+        harness.settle();
+        ASSERT_NE(panel(), nullptr) << c.view;
+        app->selectViewForIndex(c.view);
+        app->setIsInBackground(c.background);
+        app->shell().clear();
+        app->closeLoginPanel();
+        harness.settle();
+        EXPECT_EQ(panel(), nullptr) << c.view;
+        EXPECT_EQ(app->shell().count("removeLoadingOverlay"), 1u) << c.view;
+        EXPECT_EQ(app->shell().count("showLoadingOverlay Loading settings\u2026"), c.overlay ? 1u : 0u)
+            << c.view << " " << c.background;
+    }
+    app->setIsInBackground(false);
 }
 
 }  // namespace

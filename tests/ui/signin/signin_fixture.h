@@ -12,9 +12,11 @@
 #include "emulator/emulator.h"
 #include "model/account.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/cookie_storage.h"
+#include "platform/net/reachability.h"
 #include "platform/net/transport.h"
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
@@ -39,6 +41,7 @@ struct SignInFixture : ::testing::Test {
     hxtest::TempDir home;
     std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
     std::vector<std::string> notifications;
+    std::shared_ptr<net::FakeReachabilityBackend> reachability = std::make_shared<net::FakeReachabilityBackend>();
 
     void SetUp() override {
         foundation::setHomeDirectory(home.path());
@@ -46,6 +49,8 @@ struct SignInFixture : ::testing::Test {
         foundation::UserDefaults::resetStandardUserDefaults();
         services::resetDeviceServices();
         net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
+        // The host's own network changes must not reach the app in the middle of a sign-in.
+        net::ReachabilityBackend::setShared(reachability);
         ASSERT_TRUE(service.start().ok());
         app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
         HXApplicationModel::setSharedDelegate(app);
@@ -63,11 +68,18 @@ struct SignInFixture : ::testing::Test {
         std::weak_ptr<net::Transport> transport = net::Transport::shared();
         net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
         net::Transport::setShared(nullptr);
+        net::ReachabilityBackend::setShared(nullptr);
         // A load the app started last lets go of the transport when it ends; its connections
         // must close before the service stops, or the service waits for them to time out.
         harness.clock().runUntil([&] { return transport.expired(); }, 2);
     }
 
+    // The launch, then the service host's first report (reachable), as the platform gives it.
+    bool launch() {
+        if (!app->applicationDidFinishLaunchingWithOptions()) return false;
+        app->reachabilityChanged(1);
+        return true;
+    }
     std::string user() {
         return service.withAccount([](emulator::Account& a) { return a.username; });
     }
@@ -118,7 +130,11 @@ struct SignInFixture : ::testing::Test {
     // What the service was asked and what the shell was asked, for a failure's message.
     std::string trace() {
         std::string t = "requests:\n";
-        for (auto& r : service.requests()) t += "  " + r.method + " " + r.target.substr(0, 80) + "\n";
+        for (auto& r : service.requests())
+            t += "  " + r.method + " " + r.target.substr(0, 80) + " [" + r.header("Cookie").value_or("") + "]\n";
+        t += "virtual time " + std::to_string(harness.clock().now()) + "\n";
+        if (app->account() && app->account()->oAuthDict())
+            t += "oAuth " + foundation::toJSON(foundation::Value(*app->account()->oAuthDict())).valueOr("?") + "\n";
         t += "shell:\n";
         for (auto& c : app->shell().calls()) t += "  " + c + "\n";
         return t;

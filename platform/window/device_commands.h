@@ -1,0 +1,32 @@
+// What the device's own buttons and sensors do to a window and the application: the shake
+// gesture, rotation, light and dark appearance, a memory warning, and moving to the background
+// and back. The window front end runs them from keys; each reaches the window's controllers and
+// the notification centre through the same paths a device takes.
+#pragma once
+
+#include <functional>
+
+#include "platform/toolkit/window.h"
+
+namespace windowing {
+
+// The application object's life-cycle calls, made around the platform's notifications.
+struct ApplicationHooks {
+    std::function<void()> didReceiveMemoryWarning;
+    std::function<void()> didEnterBackground;
+    std::function<void()> willEnterForeground;
+};
+
+// Motion began and ended on the first responder, else on the root controller.
+void shake(toolkit::Window& window);
+// Portrait and landscape in turn: the window takes the rotated profile, so does the device.
+void rotate(toolkit::Window& window);
+// Light to dark and back.
+void toggleAppearance(toolkit::Window& window);
+// The application first, then every controller (children and presented ones), then the
+// notification.
+void memoryWarning(toolkit::Window& window, const ApplicationHooks& hooks);
+// Active to background, or background (or inactive) to active, with the application's calls.
+void toggleBackground(const ApplicationHooks& hooks);
+
+}  // namespace windowing

@@ -1,0 +1,409 @@
+#include "platform/window/front_end.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/strings.h"
+#include "platform/graphics/codecs.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/responder.h"
+#include "platform/toolkit/scroll_view.h"
+#include "platform/toolkit/text_input.h"
+#include "platform/toolkit/view_controller.h"
+#include "platform/window/errors.h"
+#include "platform/window/keys.h"
+
+namespace windowing {
+
+namespace {
+
+// One wheel notch moves the content about three lines of text.
+constexpr double kPointsPerWheelNotch = 40;
+// Screenshots never overwrite an earlier one; past this many the folder wants emptying.
+constexpr int kMaxScreenshots = 10000;
+// wait-idle: a tenth of a second of idle frames at the usual rate.
+constexpr int kIdleFrames = 6;
+
+foundation::Error sdlError(const std::string& what) {
+    return windowError(kWindowDisplayError, what + ": " + SDL_GetError());
+}
+
+// Without a first responder, key commands start at the controller the user sees.
+toolkit::Responder* visibleResponder(toolkit::Window& window) {
+    toolkit::ViewController* top = window.rootViewController().get();
+    if (!top) return &window;
+    while (top->presentedViewController()) top = top->presentedViewController();
+    if (auto* nav = dynamic_cast<toolkit::NavigationController*>(top); nav && nav->topViewController())
+        top = nav->topViewController();
+    return top;
+}
+
+}  // namespace
+
+FrontEnd::FrontEnd(toolkit::Window& window, FrontEndOptions options)
+    : toolkitWindow_(window), options_(std::move(options)) {}
+
+FrontEnd::~FrontEnd() {
+    if (touch_) toolkitWindow_.cancelAllTouches();
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (window_) SDL_DestroyWindow(window_);
+    // SDL serves this window alone: ending it whole also closes the message-bus connection its
+    // video start opened.
+    if (videoStarted_) SDL_Quit();
+}
+
+foundation::Result<std::unique_ptr<FrontEnd>> FrontEnd::open(toolkit::Window& window, FrontEndOptions options) {
+    std::unique_ptr<FrontEnd> frontEnd(new FrontEnd(window, std::move(options)));
+    if (auto status = frontEnd->create(); !status) return status.error();
+    return frontEnd;
+}
+
+foundation::Status FrontEnd::create() {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return sdlError("cannot start the video subsystem");
+    videoStarted_ = true;
+    const toolkit::ScreenProfile& profile = toolkitWindow_.profile();
+    const auto bounds = profile.bounds();
+    window_ = SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                               static_cast<int>(std::lround(bounds.width() * profile.scale)),
+                               static_cast<int>(std::lround(bounds.height() * profile.scale)), SDL_WINDOW_SHOWN);
+    if (!window_) return sdlError("cannot open a window");
+    fitWindowToProfile();
+    // The software renderer gives the same pixels on every machine, display or not; its surface
+    // stays the window's own framebuffer rather than a texture of a graphics driver.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer_) return sdlError("cannot draw into the window");
+    return {};
+}
+
+void FrontEnd::fitWindowToProfile() {
+    const toolkit::ScreenProfile& profile = toolkitWindow_.profile();
+    const auto bounds = profile.bounds();
+    double width = bounds.width() * profile.scale;
+    double height = bounds.height() * profile.scale;
+    // A screen smaller than the device's pixels shows it scaled down.
+    SDL_Rect usable{};
+    const int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
+    if (SDL_GetDisplayUsableBounds(display, &usable) == 0 && usable.w > 0 && usable.h > 0) {
+        const double fit = std::min({1.0, usable.w / width, usable.h / height});
+        width *= fit;
+        height *= fit;
+    }
+    SDL_SetWindowSize(window_, std::max(1, static_cast<int>(std::lround(width))),
+                      std::max(1, static_cast<int>(std::lround(height))));
+}
+
+Uint32 FrontEnd::windowID() const { return SDL_GetWindowID(window_); }
+
+double FrontEnd::pointsToPixels() const {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    const double points = toolkitWindow_.profile().bounds().width();
+    return points > 0 && w > 0 ? w / points : 1.0;
+}
+
+toolkit::Point FrontEnd::pointFor(Sint32 x, Sint32 y) const {
+    const double s = pointsToPixels();
+    return {x / s, y / s};
+}
+
+void FrontEnd::pumpEvents() {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) handleEvent(event);
+}
+
+void FrontEnd::handleEvent(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_QUIT:
+            closed_ = true;
+            break;
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_CLOSE) closed_ = true;
+            // A finger cannot stay down on a window the pointer has left for good.
+            if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST && touch_) {
+                toolkitWindow_.cancelAllTouches();
+                touch_.reset();
+            }
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+            if (event.button.button != SDL_BUTTON_LEFT || touch_) break;
+            lastPoint_ = pointFor(event.button.x, event.button.y);
+            touch_ = toolkitWindow_.touchDown(lastPoint_);
+            break;
+        case SDL_MOUSEMOTION:
+            if (!touch_) break;
+            lastPoint_ = pointFor(event.motion.x, event.motion.y);
+            toolkitWindow_.touchMove(*touch_, lastPoint_);
+            break;
+        case SDL_MOUSEBUTTONUP: {
+            if (event.button.button != SDL_BUTTON_LEFT || !touch_) break;
+            const toolkit::Point p = pointFor(event.button.x, event.button.y);
+            if (p.x != lastPoint_.x || p.y != lastPoint_.y) toolkitWindow_.touchMove(*touch_, p);
+            lastPoint_ = p;
+            const int id = *touch_;
+            touch_.reset();
+            toolkitWindow_.touchUp(id);
+            break;
+        }
+        case SDL_MOUSEWHEEL:
+            handleWheel(event.wheel);
+            break;
+        case SDL_KEYDOWN:
+            handleKey(event.key);
+            break;
+        case SDL_TEXTINPUT:
+            // The first responder sees one character at a time, as from the device's keyboard.
+            if (auto* input = dynamic_cast<toolkit::TextInput*>(toolkit::firstResponder())) {
+                for (char32_t cp : foundation::toCodePoints(event.text.text)) {
+                    std::string one;
+                    foundation::appendUtf8(one, cp);
+                    input->insertText(one);
+                }
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void FrontEnd::handleKey(const SDL_KeyboardEvent& key) {
+    if (auto command = deviceCommandForKey(key.keysym.sym)) {
+        if (!key.repeat) runCommand(*command);
+        return;
+    }
+    auto* input = dynamic_cast<toolkit::TextInput*>(toolkit::firstResponder());
+    const KeyMeaning meaning = keyMeaning(key.keysym.sym, key.keysym.mod, input != nullptr);
+    switch (meaning.kind) {
+        case KeyMeaning::Return:
+            input->pressReturn();
+            break;
+        case KeyMeaning::Backspace:
+            input->deleteBackward();
+            break;
+        case KeyMeaning::KeyCommand:
+            toolkit::dispatchKeyCommand(meaning.input, meaning.modifiers, visibleResponder(toolkitWindow_));
+            break;
+        case KeyMeaning::None:
+            break;
+    }
+}
+
+void FrontEnd::handleWheel(const SDL_MouseWheelEvent& wheel) {
+    double dx = wheel.preciseX, dy = wheel.preciseY;
+    if (wheel.direction == SDL_MOUSEWHEEL_FLIPPED) {
+        dx = -dx;
+        dy = -dy;
+    }
+    if (dx == 0 && dy == 0) return;
+    toolkit::flushLayout();
+    const toolkit::Point p = pointFor(wheel.mouseX, wheel.mouseY);
+    // The innermost scroll view under the pointer that can still move that way takes it.
+    for (toolkit::View* v = toolkitWindow_.hitTest(p, nullptr); v; v = v->superview()) {
+        auto* scroll = dynamic_cast<toolkit::ScrollView*>(v);
+        if (!scroll || !scroll->isScrollEnabled()) continue;
+        const toolkit::Point min = scroll->minimumContentOffset(), max = scroll->maximumContentOffset();
+        const toolkit::Point from = scroll->contentOffset();
+        toolkit::Point to{from.x + dx * kPointsPerWheelNotch, from.y - dy * kPointsPerWheelNotch};
+        to.x = std::clamp(to.x, std::min(min.x, from.x), std::max(max.x, from.x));
+        to.y = std::clamp(to.y, std::min(min.y, from.y), std::max(max.y, from.y));
+        if (to.x == from.x && to.y == from.y) continue;
+        scroll->setContentOffset(to);
+        return;
+    }
+}
+
+void FrontEnd::runCommand(DeviceCommand command) {
+    switch (command) {
+        case DeviceCommand::Shake:
+            shake(toolkitWindow_);
+            break;
+        case DeviceCommand::Rotate:
+            if (touch_) {
+                toolkitWindow_.cancelAllTouches();
+                touch_.reset();
+            }
+            rotate(toolkitWindow_);
+            fitWindowToProfile();
+            break;
+        case DeviceCommand::ToggleAppearance:
+            toggleAppearance(toolkitWindow_);
+            break;
+        case DeviceCommand::MemoryWarning:
+            memoryWarning(toolkitWindow_, options_.hooks);
+            break;
+        case DeviceCommand::ToggleBackground:
+            toggleBackground(options_.hooks);
+            break;
+        case DeviceCommand::Screenshot:
+            screenshotRequested_ = true;
+            break;
+    }
+}
+
+foundation::Status FrontEnd::drawFrame() {
+    toolkit::flushLayout();
+    auto bitmap = toolkit::snapshot(toolkitWindow_);
+    if (!bitmap) return windowError(kWindowDisplayError, "the window cannot be drawn");
+    if (!texture_ || textureWidth_ != bitmap->width() || textureHeight_ != bitmap->height()) {
+        if (texture_) SDL_DestroyTexture(texture_);
+        // The renderer's words are the drawing layer's: premultiplied ARGB, native order. Copied
+        // without blending onto black, transparent parts show as the device's black screen.
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, bitmap->width(),
+                                     bitmap->height());
+        if (!texture_) return sdlError("cannot make the window's texture");
+        SDL_SetTextureBlendMode(texture_, SDL_BLENDMODE_NONE);
+        textureWidth_ = bitmap->width();
+        textureHeight_ = bitmap->height();
+    }
+    if (SDL_UpdateTexture(texture_, nullptr, bitmap->data(), bitmap->strideBytes()) != 0)
+        return sdlError("cannot fill the window's texture");
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    foundation::Status shot;
+    if (screenshotRequested_) {
+        screenshotRequested_ = false;
+        shot = saveScreenshot();
+    }
+    SDL_RenderPresent(renderer_);
+    return shot;
+}
+
+foundation::Result<std::shared_ptr<graphics::Bitmap>> FrontEnd::readRenderTarget() {
+    int w = 0, h = 0;
+    if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0) return sdlError("cannot measure the window");
+    auto bitmap = graphics::Bitmap::make(w, h);
+    if (!bitmap.ok()) return bitmap.error();
+    auto& pixels = **bitmap;
+    if (SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), pixels.strideBytes()) != 0)
+        return sdlError("cannot read the window's pixels");
+    // The window's surface may have no alpha of its own; what it shows is opaque.
+    for (int y = 0; y < h; ++y) {
+        uint32_t* row = pixels.row(y);
+        for (int x = 0; x < w; ++x) row[x] |= 0xFF000000u;
+    }
+    return *bitmap;
+}
+
+foundation::Status FrontEnd::saveScreenshot() {
+    if (options_.screenshotDirectory.empty()) return windowError(kWindowScreenshotError, "no folder for screenshots");
+    std::error_code ec;
+    std::filesystem::create_directories(options_.screenshotDirectory, ec);
+    if (ec) return windowError(kWindowScreenshotError, "cannot make " + options_.screenshotDirectory.string());
+    std::filesystem::path path;
+    for (int n = 1; n <= kMaxScreenshots && path.empty(); ++n) {
+        auto candidate = options_.screenshotDirectory / ("screenshot-" + std::to_string(n) + ".png");
+        if (!std::filesystem::exists(candidate, ec)) path = candidate;
+    }
+    if (path.empty()) return windowError(kWindowScreenshotError, "the screenshot folder is full");
+    auto pixels = readRenderTarget();
+    if (!pixels.ok()) return pixels.error();
+    auto png = graphics::encodePNG(**pixels);
+    if (!png.ok()) return png.error();
+    if (auto written = foundation::files::writeAtomically(path, *png); !written) return written;
+    screenshots_.push_back(path);
+    if (options_.screenshotSaved) options_.screenshotSaved(path);
+    return {};
+}
+
+toolkit::View* FrontEnd::findVisible(const std::string& label) {
+    toolkit::flushLayout();
+    toolkit::View* found = nullptr;
+    std::function<void(toolkit::View&)> visit = [&](toolkit::View& view) {
+        if (view.isHidden() || view.alpha() < 0.01) return;
+        if (view.outlineText() == label || view.accessibilityLabel() == label ||
+            view.accessibility().identifier == label)
+            found = &view;
+        // Later subviews are in front.
+        for (const auto& sub : std::vector<toolkit::ViewPtr>(view.subviews())) visit(*sub);
+    };
+    visit(toolkitWindow_);
+    return found;
+}
+
+void FrontEnd::stopScript(const InputStep& step, const std::string& why) {
+    std::fprintf(stderr, "hx window: input line %d: %s\n", step.line, why.c_str());
+    if (!failure_) failure_ = windowError(kWindowScriptError, "line " + std::to_string(step.line) + ": " + why);
+    nextStep_ = options_.script.size();
+    closed_ = true;
+}
+
+void FrontEnd::playScript() {
+    if (closed_ || nextStep_ >= options_.script.size()) return;
+    if (waitFrames_ > 0) {
+        --waitFrames_;
+        return;
+    }
+    InputStep step = options_.script[nextStep_];
+    if (step.kind == InputStep::WaitFor || step.kind == InputStep::WaitGone || step.kind == InputStep::WaitIdle) {
+        bool done = false;
+        if (step.kind == InputStep::WaitIdle) {
+            // Idle for a few frames running: a request that ends often starts the next one.
+            idleFrames_ = !options_.idle || options_.idle() ? idleFrames_ + 1 : 0;
+            done = idleFrames_ >= kIdleFrames;
+        } else {
+            done = (findVisible(step.text) != nullptr) == (step.kind == InputStep::WaitFor);
+        }
+        const double now = dispatch::clock().now();
+        if (done) {
+            ++nextStep_;
+            waitStart_ = -1;
+            idleFrames_ = 0;
+        } else if (waitStart_ < 0) {
+            waitStart_ = now;
+        } else if (now - waitStart_ >= options_.waitTimeout) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.1f", options_.waitTimeout);
+            stopScript(step, std::string(step.kind == InputStep::WaitIdle  ? "the application was not idle"
+                                         : step.kind == InputStep::WaitFor ? "\"" + step.text + "\" did not appear"
+                                                                           : "\"" + step.text + "\" did not go") +
+                                 " within " + seconds + " s");
+        }
+        return;
+    }
+    ++nextStep_;
+    if (step.kind == InputStep::Frames) {
+        waitFrames_ = step.frames;
+        return;
+    }
+    if (step.kind == InputStep::ClickOn) {
+        toolkit::View* view = findVisible(step.text);
+        if (!view) return stopScript(step, "no visible view \"" + step.text + "\"");
+        step.point = view->convertPointTo({view->bounds().midX(), view->bounds().midY()}, nullptr);
+    }
+    for (SDL_Event event : eventsForStep(step, pointsToPixels(), windowID(), scriptPoint_)) {
+        if (SDL_PushEvent(&event) < 0) return stopScript(step, std::string("cannot play the input: ") + SDL_GetError());
+    }
+}
+
+void FrontEnd::frame() {
+    playScript();
+    pumpEvents();
+    if (closed_) return;
+    if (auto status = drawFrame(); !status) {
+        std::fprintf(stderr, "hx window: %s\n", status.error().localizedDescription().c_str());
+        if (!options_.script.empty() && !failure_) failure_ = status.error();
+    }
+}
+
+foundation::Status FrontEnd::run() {
+    auto& loop = dispatch::RunLoop::main();
+    dispatch::DisplayLink link(
+        [this, &loop](dispatch::Seconds) {
+            frame();
+            if (closed_) loop.stop();
+        },
+        options_.framesPerSecond);
+    loop.run();
+    link.invalidate();
+    if (failure_) return *failure_;
+    return {};
+}
+
+}  // namespace windowing

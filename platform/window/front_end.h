@@ -1,0 +1,110 @@
+// The desktop window of the app: an SDL window as big as the toolkit window's screen profile at
+// its scale, redrawn from the snapshot renderer on a display link. The mouse is one finger (held
+// still, it is a long press), the wheel scrolls the scroll view under the pointer, the keyboard
+// types into the first responder and sends key commands, and F1-F6 stand for the device: shake,
+// rotate, light/dark, memory warning, background/foreground and a screenshot of what the window
+// shows, read back from its render target.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <SDL2/SDL.h>
+
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/error.h"
+#include "platform/graphics/bitmap.h"
+#include "platform/toolkit/window.h"
+#include "platform/window/device_commands.h"
+#include "platform/window/input_script.h"
+#include "platform/window/keys.h"
+
+namespace windowing {
+
+struct FrontEndOptions {
+    std::string title;
+    // Screenshots are written here as screenshot-1.png, screenshot-2.png, ...
+    std::filesystem::path screenshotDirectory;
+    ApplicationHooks hooks;
+    std::function<void(const std::filesystem::path&)> screenshotSaved;
+    // Input played one step per frame (see input_script.h). Each of its waits gives up after
+    // waitTimeout seconds of the process clock; idle answers wait-idle (without it the
+    // application counts as idle).
+    std::vector<InputStep> script;
+    std::function<bool()> idle;
+    double waitTimeout = 10;
+    int framesPerSecond = 60;
+};
+
+class FrontEnd {
+public:
+    // Starts the video subsystem and opens the window; an error when there is no display.
+    static foundation::Result<std::unique_ptr<FrontEnd>> open(toolkit::Window& window, FrontEndOptions options);
+    ~FrontEnd();
+    FrontEnd(const FrontEnd&) = delete;
+    FrontEnd& operator=(const FrontEnd&) = delete;
+
+    // Handles every queued event, the window system's and pushed ones alike.
+    void pumpEvents();
+    void handleEvent(const SDL_Event& event);
+    // Draws the view tree into the render target and shows it; a requested screenshot is read
+    // back from the target first.
+    foundation::Status drawFrame();
+    // What the render target holds now (alpha 255: the screen is opaque).
+    foundation::Result<std::shared_ptr<graphics::Bitmap>> readRenderTarget();
+    // One display frame: the next script step, the queued events, the drawing.
+    void frame();
+    // Runs the main run loop, a display link calling frame(), until the window is closed. An
+    // error when a played script could not finish (a step or a screenshot failed).
+    foundation::Status run();
+
+    bool isClosed() const { return closed_; }
+    // Why a played script stopped short (it then closes the window).
+    const std::optional<foundation::Error>& failure() const { return failure_; }
+    // The front-most visible view whose text, accessibility label or identifier is label.
+    toolkit::View* findVisible(const std::string& label);
+    bool scriptFinished() const { return nextStep_ >= options_.script.size() && waitFrames_ == 0; }
+    Uint32 windowID() const;
+    // Window coordinates per screen point.
+    double pointsToPixels() const;
+    SDL_Window* sdlWindow() const { return window_; }
+    const std::vector<std::filesystem::path>& screenshots() const { return screenshots_; }
+
+private:
+    FrontEnd(toolkit::Window& window, FrontEndOptions options);
+    foundation::Status create();
+    void fitWindowToProfile();
+    toolkit::Point pointFor(Sint32 x, Sint32 y) const;
+    void runCommand(DeviceCommand command);
+    void handleKey(const SDL_KeyboardEvent& key);
+    void handleWheel(const SDL_MouseWheelEvent& wheel);
+    void playScript();
+    void stopScript(const InputStep& step, const std::string& why);
+    foundation::Status saveScreenshot();
+
+    toolkit::Window& toolkitWindow_;
+    FrontEndOptions options_;
+    SDL_Window* window_ = nullptr;
+    SDL_Renderer* renderer_ = nullptr;
+    SDL_Texture* texture_ = nullptr;
+    int textureWidth_ = 0;
+    int textureHeight_ = 0;
+    bool videoStarted_ = false;
+    bool closed_ = false;
+    std::optional<int> touch_;
+    toolkit::Point lastPoint_;
+    bool screenshotRequested_ = false;
+    std::vector<std::filesystem::path> screenshots_;
+    size_t nextStep_ = 0;
+    int waitFrames_ = 0;
+    double waitStart_ = -1;
+    int idleFrames_ = 0;
+    toolkit::Point scriptPoint_;
+    std::optional<foundation::Error> failure_;
+};
+
+}  // namespace windowing

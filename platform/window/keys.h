@@ -1,0 +1,48 @@
+// The window's keyboard: the function keys that stand for the device's buttons and sensors, and
+// how other key presses become the responder chain's key commands. Typing itself arrives as text
+// (the window's text-input events) and goes to the first responder.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <SDL2/SDL.h>
+
+namespace windowing {
+
+enum class DeviceCommand { Shake, Rotate, ToggleAppearance, MemoryWarning, ToggleBackground, Screenshot };
+
+struct DeviceKey {
+    SDL_Keycode key;
+    DeviceCommand command;
+    const char* meaning;  // for the window's help line
+};
+
+// F1 to F6, whatever modifiers are held.
+const std::vector<DeviceKey>& deviceKeys();
+std::optional<DeviceCommand> deviceCommandForKey(SDL_Keycode key);
+
+// The desktop's Ctrl stands for the device keyboard's command key, Alt for its option key.
+unsigned toolkitModifiers(Uint16 sdlModifiers);
+
+// What a key press means apart from the device keys.
+struct KeyMeaning {
+    enum Kind {
+        None,        // nothing, or it types (its text comes as a text-input event)
+        Return,      // ends a line in the text that has the focus
+        Backspace,   // deletes backwards in the text that has the focus
+        KeyCommand,  // input and modifiers for the responder chain's key commands
+    };
+    Kind kind = None;
+    std::string input;
+    unsigned modifiers = 0;
+    friend bool operator==(const KeyMeaning&, const KeyMeaning&) = default;
+};
+
+// typing: a text input has the focus. Printable keys then type unless Ctrl or Alt is held;
+// without a text input they name key commands of their own. Arrows and Escape are always key
+// commands; Return and Backspace edit while typing (Return is a key command otherwise).
+KeyMeaning keyMeaning(SDL_Keycode key, Uint16 sdlModifiers, bool typing);
+
+}  // namespace windowing

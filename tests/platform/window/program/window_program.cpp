@@ -1,0 +1,83 @@
+// The app in its desktop window, end to end under a virtual display (xvfb-run): against the
+// local emulator it signs in through the sign-in page, selects the SMS view with a click on its
+// tab, takes one screenshot read back from the window, is closed and exits 0; the screenshot
+// equals the headless run's picture of the same view within the snapshot tolerance.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "emulator/emulator.h"
+#include "platform/foundation/files.h"
+#include "platform/graphics/codecs.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/traits.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+
+// Every launch is bounded: the app waits at most --seconds for the service, the shell at most this.
+std::string bounded(const std::filesystem::path& home, const std::string& args) {
+    return "HXCONNECT_HOME='" + home.string() + "' timeout 60 '" + program.string() + "' " + args;
+}
+
+TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "needs a display: ctest runs it under xvfb-run";
+    ASSERT_TRUE(std::filesystem::exists(program)) << program;
+    emulator::Emulator service;
+    ASSERT_TRUE(service.start().ok());
+    hxtest::TempDir headlessHome, windowHome, headlessOut, windowOut;
+
+    // --headless wins over the display this test has (a window would wait to be closed).
+    std::string printed;
+    ASSERT_EQ(hxtest::runCommand(bounded(headlessHome.path(), "--headless --service " + service.origin() + " --out '" +
+                                                                  headlessOut.path().string() + "'"),
+                                 &printed),
+              0)
+        << printed;
+
+    // The tab bar's five items share the phone's width along its bottom edge.
+    const auto phone = toolkit::ScreenProfile::iPhone8();
+    const double x = phone.size.width / 5 * 1.5, y = phone.size.height - toolkit::TabBar::kHeight / 2;
+    const auto input = windowOut / "input.txt";
+    // Signed in through the page as the headless run does (it types the same demo account), then
+    // the view pictured a tenth of a second after selecting it, as the headless run does.
+    std::ofstream(input) << "wait-for Email\nclick-on Email\ntext user@example.test\nclick-on Next\n"
+                            "wait-gone Email\nwait-idle\nclick "
+                         << x << " " << y << "\nframes 6\nkey F6\nclose\n";
+    printed.clear();
+    const int rc = hxtest::runCommand(bounded(windowHome.path(), "--service " + service.origin() + " --out '" +
+                                                                     windowOut.path().string() + "' --input '" +
+                                                                     input.string() + "'"),
+                                      &printed);
+    ASSERT_EQ(rc, 0) << printed;
+    const auto screenshot = windowOut / "screenshot-1.png";
+    EXPECT_EQ(printed, screenshot.string() + "\n");
+
+    // The account signed in and the tab the click chose are what the app stored when it was closed.
+    if (hxtest::haveProgram("/usr/bin/python3")) {
+        std::string stored;
+        ASSERT_EQ(
+            hxtest::runCommand("/usr/bin/python3 -c \"import glob, plistlib, sys; "
+                               "print(sorted((k, v) for f in glob.glob(sys.argv[1] + '/Library/Preferences/*.plist') "
+                               "for k, v in plistlib.load(open(f, 'rb')).items() if k in ('username', "
+                               "'tabBarIndex')))\" '" +
+                                   windowHome.path().string() + "'",
+                               &stored),
+            0);
+        EXPECT_EQ(stored, "[('tabBarIndex', 1), ('username', 'user@example.test')]\n");
+    }
+
+    auto bytes = foundation::files::readData(screenshot);
+    ASSERT_TRUE(bytes.ok()) << screenshot;
+    auto shown = graphics::decodePNG(bytes->data(), bytes->size());
+    ASSERT_TRUE(shown.ok());
+    const auto comparison = toolkit::compareWithGolden(**shown, headlessOut / "1-sms.png", windowOut / "failures");
+    EXPECT_TRUE(comparison.matches) << comparison.message;
+}
+
+}  // namespace
