@@ -13,8 +13,12 @@
 #include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer_bars.h"
+#include "platform/toolkit/renderer_controls.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/text_metrics.h"
+#include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
 
 namespace toolkit {
@@ -168,6 +172,8 @@ void drawOwnLook(View& view, GraphicsContext& c) {
     if (auto* progress = dynamic_cast<ProgressView*>(&view)) return drawProgress(*progress, c);
     if (auto* spinner = dynamic_cast<ActivityIndicatorView*>(&view)) return drawSpinner(*spinner, c);
     if (auto* button = dynamic_cast<Button*>(&view)) return drawButtonBackground(*button, c);
+    if (auto* field = dynamic_cast<TextField*>(&view)) return drawTextField(*field, c);
+    if (auto* text = dynamic_cast<TextView*>(&view)) return drawTextView(*text, c);
     if (auto* item = dynamic_cast<BarItemView*>(&view)) return drawBarItem(*item, c);
     if (auto* bar = dynamic_cast<NavigationBar*>(&view)) return drawNavigationBar(*bar, c);
     if (auto* bar = dynamic_cast<TabBar*>(&view)) return drawTabBar(*bar, c);
@@ -185,6 +191,16 @@ void drawShape(const ShapeLayer& shape, GraphicsContext& c) {
         c.addPath(shape.path);
         c.strokePath();
     }
+}
+
+// A presented popover's view sits in the window, above its dimming view, inside a frame of its own.
+PopoverPresentationController* popoverShowing(const View& parent, const View& sub) {
+    if (!dynamic_cast<const Window*>(&parent)) return nullptr;
+    ViewController* vc = sub.owningController();
+    if (!vc || vc->presentationStyleInUse() != ModalPresentationStyle::Popover || !vc->presentingViewController()) {
+        return nullptr;
+    }
+    return vc->popoverPresentationController();
 }
 
 void renderContents(View& view, GraphicsContext& c) {
@@ -219,6 +235,12 @@ void renderContents(View& view, GraphicsContext& c) {
         // Views wholly outside the clip are skipped (those with a shadow may reach into it).
         if (sub->layer().shadowOpacity <= 0 && !sub->frame().intersects(visible)) continue;
         c.save();
+        if (auto* popover = popoverShowing(view, *sub)) {
+            drawPopoverFrame(sub->frame(), popover->arrowDirection(), popover->anchorInWindow(),
+                             popover->backgroundColor, c);
+            c.addPath(popoverOutline(sub->frame()));
+            c.clip();
+        }
         const Rect sb = sub->bounds();
         const Point anchor = sub->layer().anchorPoint;
         c.translate(sub->center().x, sub->center().y);

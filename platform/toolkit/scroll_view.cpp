@@ -24,7 +24,7 @@ public:
     }
     // A finger landing on gliding content catches it at once, before any pan begins.
     bool shouldReceiveTouch(GestureRecognizer&, const Touch&) override {
-        if (owner_->isDecelerating()) owner_->catchGlide();
+        owner_->touchDown();
         return true;
     }
 

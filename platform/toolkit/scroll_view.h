@@ -128,8 +128,14 @@ public:
     bool scrollToTop();
 
     static constexpr double kSettleDuration = 0.3;
-    // Stops a glide or settle where it is (a finger came down on it); no end callback.
-    void catchGlide() { interruptMotion(); }
+    // A finger came down: a glide or settle stops where it is (no end callback), and that touch
+    // only stops it (see touchCaughtGlide).
+    void touchDown() {
+        caughtGlide_ = decelerating_;
+        if (caughtGlide_) interruptMotion();
+    }
+    // Whether the latest touch landed on moving content (so it selects nothing).
+    bool touchCaughtGlide() const { return caughtGlide_; }
 
 protected:
     // Subclasses hear about offset changes (after delegates).
@@ -161,6 +167,7 @@ private:
     double zoom_ = 1;
     uint64_t settleGeneration_ = 0;
     bool movingByUser_ = false;
+    bool caughtGlide_ = false;
     std::weak_ptr<dispatch::Timer> glideTimer_;
     std::optional<EdgeInsets> lastAdjusted_;
 };

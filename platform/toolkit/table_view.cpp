@@ -808,7 +808,7 @@ void TableView::userSelectRow(IndexPath ip) {
 }
 
 void TableView::cellTouchBegan(TableViewCell& cell) {
-    if (!cell.indexPath_ || swiped_) return;
+    if (!cell.indexPath_ || swiped_ || touchCaughtGlide()) return;
     if (editing_ ? !allowsSelectionDuringEditing : !allowsSelection) return;
     auto d = tableDelegate();
     if (d && !d->shouldHighlightRow(*this, *cell.indexPath_)) return;
@@ -825,7 +825,8 @@ void TableView::cellTouchEnded(TableViewCell& cell, bool inside) {
         cell.setHighlighted(false);
         if (auto d = tableDelegate()) d->didUnhighlightRow(*this, ip);
     }
-    if (inside) userSelectRow(ip);
+    // A touch that stopped the moving content selects nothing.
+    if (inside && !touchCaughtGlide()) userSelectRow(ip);
 }
 
 void TableView::accessoryTapped(TableViewCell& cell) {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/table_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
 
 using namespace toolkit;
@@ -264,4 +265,39 @@ TEST(ToolkitScrollMomentum, ZoomToRectFitsAndCentresTheRect) {
     // Nothing to zoom into: no change.
     sv->zoomToRect(Rect(0, 0, 0, 10), false);
     EXPECT_DOUBLE_EQ(sv->zoomScale(), 1);
+}
+
+namespace {
+class Rows : public TableViewController {
+public:
+    std::vector<IndexPath> selected;
+    long numberOfRows(TableView&, long) override { return 100; }
+    TableViewCellPtr cellForRow(TableView& t, IndexPath ip) override {
+        auto cell = t.dequeueReusableCell("row");
+        if (!cell) cell = std::make_shared<TableViewCell>(TableViewCellStyle::Default, "row");
+        cell->textLabel().setText("Row " + std::to_string(ip.row));
+        return cell;
+    }
+    void didSelectRow(TableView&, IndexPath ip) override { selected.push_back(ip); }
+};
+}  // namespace
+
+TEST(ToolkitScrollMomentum, ATapOnGlidingRowsOnlyStopsThem) {
+    Harness h(ScreenProfile::iPhone8(), 15);
+    auto list = std::make_shared<Rows>();
+    h.setRoot(list);
+    TableView& t = *list->tableView();
+    h.fling(t, {0, 300});
+    h.advance(0.2);
+    ASSERT_TRUE(t.isDecelerating());
+    Point stopped = t.contentOffset();
+    h.tap(Point{100, 300});
+    EXPECT_FALSE(t.isDecelerating());
+    EXPECT_EQ(t.contentOffset(), stopped);
+    EXPECT_TRUE(list->selected.empty()) << "the tap only caught the rows";
+    EXPECT_FALSE(t.indexPathForSelectedRow());
+    // At rest, the next tap selects.
+    h.tap(Point{100, 300});
+    ASSERT_EQ(list->selected.size(), 1u);
+    EXPECT_EQ(list->selected[0], *t.indexPathForRowAtPoint({100, t.contentOffset().y + 300}));
 }
