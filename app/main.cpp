@@ -34,6 +34,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/responder.h"
@@ -278,6 +279,8 @@ int main(int argc, char** argv) {
     }
 
     dispatch::RunLoop::main();
+    // Text is sized by the faces it is drawn with, so what is laid out fits what is drawn.
+    toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared());
     toolkit::Device::current().setScreen(form->profile);
     toolkit::Window window(form->profile);
     auto app = form->app;
