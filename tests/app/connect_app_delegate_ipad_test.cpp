@@ -288,8 +288,8 @@ TEST(AppProgram, TabletRunShowsTheSplitViewAndTheDialPadPopover) {
     printed.clear();
     const int rc = hxtest::runCommand("LSAN_OPTIONS=suppressions='" + (home / "lsan.supp").string() +
                                           "' HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                          "' --headless --device tablet --service " + service.origin() + " --out '" +
-                                          out.path().string() + "' 2>&1",
+                                          "' --headless --seconds 30 --device tablet --service " + service.origin() +
+                                          " --out '" + out.path().string() + "' 2>&1",
                                       &printed);
     ASSERT_EQ(rc, 0) << printed;
     // The program complains on its error stream when a step does not come about in time: the

@@ -920,7 +920,7 @@ TEST(AppProgram, HeadlessRunWritesASnapshotAndAnOutlineOfEachView) {
     hxtest::TempDir home, out;
     std::string printed;
     const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                          "' --headless --service " + service.origin() + " --ingestion " +
+                                          "' --headless --seconds 30 --service " + service.origin() + " --ingestion " +
                                           ingestion.baseURL() + " --out '" + out.path().string() + "'",
                                       &printed);
     ASSERT_EQ(rc, 0) << printed;

@@ -205,7 +205,7 @@ TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews
     hxtest::TempDir home, out;
     std::string printed;
     const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                          "' --headless --service " + service.origin() + " --out '" +
+                                          "' --headless --seconds 30 --service " + service.origin() + " --out '" +
                                           out.path().string() + "' 2>&1",
                                       &printed);
     ASSERT_EQ(rc, 0) << printed;

@@ -21,7 +21,7 @@ const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "ap
 
 // Every launch is bounded: the app waits at most --seconds for the service, the shell at most this.
 std::string bounded(const std::filesystem::path& home, const std::string& args) {
-    return "HXCONNECT_HOME='" + home.string() + "' timeout 60 '" + program.string() + "' " + args;
+    return "HXCONNECT_HOME='" + home.string() + "' timeout 90 '" + program.string() + "' --seconds 30 " + args;
 }
 
 TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
