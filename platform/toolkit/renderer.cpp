@@ -15,7 +15,9 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer_bars.h"
+#include "platform/toolkit/renderer_cells.h"
 #include "platform/toolkit/renderer_controls.h"
+#include "platform/toolkit/table_view.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/view_controller.h"
@@ -171,7 +173,10 @@ void drawOwnLook(View& view, GraphicsContext& c) {
     if (auto* slider = dynamic_cast<Slider*>(&view)) return drawSlider(*slider, c);
     if (auto* progress = dynamic_cast<ProgressView*>(&view)) return drawProgress(*progress, c);
     if (auto* spinner = dynamic_cast<ActivityIndicatorView*>(&view)) return drawSpinner(*spinner, c);
-    if (auto* button = dynamic_cast<Button*>(&view)) return drawButtonBackground(*button, c);
+    if (auto* button = dynamic_cast<Button*>(&view))
+        return drawButtonBackground(*button, c), drawButtonGlyph(*button, c);
+    if (auto* cell = dynamic_cast<TableViewCell*>(&view)) return drawCellAccessory(*cell, c);
+    if (auto* refresh = dynamic_cast<RefreshControl*>(&view)) return drawRefreshControl(*refresh, c);
     if (auto* field = dynamic_cast<TextField*>(&view)) return drawTextField(*field, c);
     if (auto* text = dynamic_cast<TextView*>(&view)) return drawTextView(*text, c);
     if (auto* item = dynamic_cast<BarItemView*>(&view)) return drawBarItem(*item, c);

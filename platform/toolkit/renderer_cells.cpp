@@ -1,0 +1,131 @@
+#include "platform/toolkit/renderer_cells.h"
+
+#include <algorithm>
+
+#include "platform/graphics/text_layout.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/scroll_view.h"
+#include "platform/toolkit/table_view.h"
+
+namespace toolkit {
+namespace {
+
+using graphics::GraphicsContext;
+
+// The cell's layout keeps this much room at its right edge for a checkmark or a chevron.
+constexpr double kCellMargin = 16, kAccessoryWidth = 22;
+constexpr double kChevronWidth = 7, kChevronHeight = 12;
+constexpr double kGlyphDiameter = 22;
+constexpr double kSpinnerBox = 20, kSpinnerTitleGap = 6;
+
+void strokeJoined(GraphicsContext& c, const Color& colour, double width, std::initializer_list<Point> points) {
+    c.setStrokeColor(colour);
+    c.setLineWidth(width);
+    c.setLineCap(graphics::LineCap::round);
+    c.setLineJoin(graphics::LineJoin::round);
+    bool first = true;
+    for (const Point& p : points) {
+        if (first)
+            c.moveTo(p);
+        else
+            c.lineTo(p);
+        first = false;
+    }
+    c.strokePath();
+}
+
+// A chevron pointing right, its right tip at `right`, centred down the height at `midY`.
+void drawChevron(GraphicsContext& c, double right, double midY) {
+    const double left = right - kChevronWidth, half = kChevronHeight / 2;
+    strokeJoined(c, Color::systemGray(), 2, {{left, midY - half}, {right, midY}, {left, midY + half}});
+}
+
+void drawCheckmark(GraphicsContext& c, const Rect& area, const Color& tint) {
+    const double w = 14, h = 11;
+    const double x = area.maxX() - w - (area.width() - w) / 2, y = area.midY() - h / 2;
+    strokeJoined(c, tint, 2.5, {{x, y + h * 0.55}, {x + w * 0.36, y + h}, {x + w, y}});
+}
+
+}  // namespace
+
+Rect cellAccessoryFrame(const TableViewCell& cell) {
+    if (cell.isEditing() || cell.accessoryView()) return {};
+    const Rect b = cell.bounds();
+    switch (cell.accessoryType) {
+        case CellAccessoryType::Checkmark:
+        case CellAccessoryType::DisclosureIndicator:
+            return Rect(b.maxX() - kCellMargin - kAccessoryWidth, b.minY(), kAccessoryWidth, b.height());
+        case CellAccessoryType::DetailDisclosureButton:
+            // The chevron follows the detail button, which the cell lays out as a subview.
+            return Rect(b.maxX() - kCellMargin - kChevronWidth - 2, b.minY(), kChevronWidth + 2, b.height());
+        default:
+            return {};
+    }
+}
+
+void drawCellAccessory(const TableViewCell& cell, GraphicsContext& c) {
+    const Rect area = cellAccessoryFrame(cell);
+    if (area.width() <= 0) return;
+    if (cell.accessoryType == CellAccessoryType::Checkmark) {
+        drawCheckmark(c, area, cell.tintColor());
+    } else {
+        drawChevron(c, area.maxX() - 1, area.midY());
+    }
+}
+
+void drawButtonGlyph(const Button& button, GraphicsContext& c) {
+    const ButtonType type = button.buttonType();
+    const bool info =
+        type == ButtonType::DetailDisclosure || type == ButtonType::InfoLight || type == ButtonType::InfoDark;
+    if (!info && type != ButtonType::ContactAdd) return;
+    const Rect b = button.bounds();
+    const double d = std::min({kGlyphDiameter, b.width(), b.height()}) - 1.5;
+    if (d <= 0) return;
+    Color tint = button.tintColor();
+    if (!button.isEnabled()) tint = Color::systemGray3();
+    if (button.isHighlighted()) tint = tint.withAlphaComponent(tint.alpha() * 0.3);
+    const Point centre{b.midX(), b.midY()};
+    c.setStrokeColor(tint);
+    c.setLineWidth(1.5);
+    c.addPath(graphics::Path::ellipse({centre.x - d / 2, centre.y - d / 2, d, d}));
+    c.strokePath();
+    const double u = d / 22;
+    if (info) {
+        c.setFillColor(tint);
+        c.fillEllipse({centre.x - 1.4 * u, centre.y - 6.2 * u, 2.8 * u, 2.8 * u});
+        strokeJoined(c, tint, 2 * u, {{centre.x, centre.y - 1 * u}, {centre.x, centre.y + 5.5 * u}});
+    } else {
+        strokeJoined(c, tint, 2 * u, {{centre.x - 5 * u, centre.y}, {centre.x + 5 * u, centre.y}});
+        strokeJoined(c, tint, 2 * u, {{centre.x, centre.y - 5 * u}, {centre.x, centre.y + 5 * u}});
+    }
+}
+
+void drawRefreshControl(const RefreshControl& control, GraphicsContext& c) {
+    if (!control.isRefreshing()) return;
+    const Rect b = control.bounds();
+    std::optional<graphics::TextLayout> title;
+    if (!control.attributedTitle.empty()) {
+        graphics::TextAttributes a;
+        a.font = Font::system(12);
+        a.color = Color::secondaryLabel();
+        graphics::TextLayoutOptions o;
+        o.width = std::max(0.0, b.width() - 32);
+        o.maximumLines = 1;
+        o.lineBreakMode = LineBreakMode::truncateTail;
+        o.alignment = TextAlignment::center;
+        title.emplace(graphics::AttributedString(control.attributedTitle, a), o);
+    }
+    const double titleHeight = title ? kSpinnerTitleGap + title->size().height : 0;
+    const double top = b.minY() + (b.height() - kSpinnerBox - titleHeight) / 2;
+    // The spinner is the activity indicator's own drawing, so the two always look alike.
+    ActivityIndicatorView spinner(ActivityIndicatorStyle::Medium);
+    spinner.setFrame(Rect(0, 0, kSpinnerBox, kSpinnerBox));
+    c.save();
+    c.translate(b.midX() - kSpinnerBox / 2, top);
+    renderView(spinner, c);
+    c.restore();
+    if (title) title->draw(c, {b.minX() + 16, top + kSpinnerBox + kSpinnerTitleGap});
+}
+
+}  // namespace toolkit

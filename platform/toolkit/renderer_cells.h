@@ -1,0 +1,25 @@
+// The table cell's accessories and the small system buttons, for the renderer: the checkmark in
+// the cell's tint, the grey chevron of a disclosure indicator (also after a detail button), the
+// circled "i" of the detail and info buttons and the circled "+" of the contact-add button, in
+// the button's tint; and the refresh control's spinner with its title under it while refreshing.
+#pragma once
+
+#include "platform/graphics/graphics_context.h"
+#include "platform/toolkit/graphics_types.h"
+
+namespace toolkit {
+
+class Button;
+class RefreshControl;
+class TableViewCell;
+
+// Where a cell's checkmark or chevron goes: the strip its layout keeps free at the right edge.
+// Empty when the cell shows no such accessory (none, its own accessory view, or editing).
+Rect cellAccessoryFrame(const TableViewCell& cell);
+void drawCellAccessory(const TableViewCell& cell, graphics::GraphicsContext& c);
+// Draws nothing for the button types that have no glyph of their own.
+void drawButtonGlyph(const Button& button, graphics::GraphicsContext& c);
+// Nothing while the control is idle: the content hides it then.
+void drawRefreshControl(const RefreshControl& control, graphics::GraphicsContext& c);
+
+}  // namespace toolkit
