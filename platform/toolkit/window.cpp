@@ -1,10 +1,14 @@
 #include "platform/toolkit/window.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/responder.h"
 #include "platform/toolkit/view_controller.h"
 
 namespace toolkit {
@@ -236,6 +240,25 @@ void Window::deliver(TouchPhase phase, const std::vector<std::shared_ptr<Touch>>
                 break;
         }
     }
+}
+
+void deliverShake(Window& window) {
+    Responder* responder = firstResponder();
+    if (!responder) responder = window.rootViewController().get();
+    if (!responder) return;
+    responder->motionBegan();
+    responder->motionEnded();
+}
+
+void deliverMemoryWarning(Window& window) {
+    std::function<void(ViewController*)> tell = [&](ViewController* controller) {
+        controller->didReceiveMemoryWarning();
+        // A controller may drop children while it is told; walk a copy.
+        for (auto& child : std::vector<ViewControllerPtr>(controller->children())) tell(child.get());
+        if (controller->presentedViewController()) tell(controller->presentedViewController());
+    };
+    if (auto root = window.rootViewController()) tell(root.get());
+    foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationDidReceiveMemoryWarningNotification);
 }
 
 }  // namespace toolkit

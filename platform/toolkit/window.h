@@ -64,4 +64,11 @@ private:
     int nextTouch_ = 1;
 };
 
+// A shake of the device: the first responder (else the window's root controller) hears the
+// motion begin and end.
+void deliverShake(Window& window);
+// A memory warning: every controller of the window hears it (children and presented controllers
+// included), then the process-wide notification is posted.
+void deliverMemoryWarning(Window& window);
+
 }  // namespace toolkit

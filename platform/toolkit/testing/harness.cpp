@@ -215,12 +215,7 @@ bool Harness::pressKey(const std::string& input, unsigned modifiers) {
 }
 
 void Harness::shake() {
-    Responder* r = firstResponder();
-    if (!r && window_->rootViewController()) r = window_->rootViewController().get();
-    if (r) {
-        r->motionBegan();
-        r->motionEnded();
-    }
+    deliverShake(*window_);
     settle();
 }
 
@@ -245,13 +240,7 @@ void Harness::setContentSizeCategory(ContentSizeCategory c) {
 }
 
 void Harness::memoryWarning() {
-    std::function<void(ViewController*)> tell = [&](ViewController* c) {
-        c->didReceiveMemoryWarning();
-        for (auto& child : std::vector<ViewControllerPtr>(c->children())) tell(child.get());
-        if (c->presentedViewController()) tell(c->presentedViewController());
-    };
-    if (auto root = window_->rootViewController()) tell(root.get());
-    foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationDidReceiveMemoryWarningNotification);
+    deliverMemoryWarning(*window_);
     settle();
 }
 
