@@ -138,8 +138,7 @@ int HX_ConnectAppDelegate::currentViewIndex() { return shell_->script().currentV
 
 std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::messageListForViewIndex(int index) {
     // A list a test scripted stands in for the view's own.
-    auto lists = shell_->script().messageLists;
-    if (auto it = lists.find(index); it != lists.end()) return it->second;
+    if (auto scripted = shell_->scriptedMessageList(index)) return scripted;
     if (auto* root = dynamic_cast<HXMessageListPlaceholderScreen*>(viewControllerForIndex(index).get()))
         return root->messageList(*this);
     return nullptr;

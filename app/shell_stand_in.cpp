@@ -29,6 +29,12 @@ HXShellStandIn::Script HXShellStandIn::script() const {
     return script_;
 }
 
+std::shared_ptr<HXMessageListScreen> HXShellStandIn::scriptedMessageList(int viewIndex) const {
+    std::lock_guard lock(mutex_);
+    auto it = script_.messageLists.find(viewIndex);
+    return it == script_.messageLists.end() ? nullptr : it->second;
+}
+
 void HXShellStandIn::changeScript(const std::function<void(Script&)>& change) {
     std::lock_guard lock(mutex_);
     change(script_);

@@ -48,6 +48,8 @@ public:
         bool canSendMail = true;
     };
     Script script() const;
+    // The list a test scripted for the view, without copying the whole script (list replies ask).
+    std::shared_ptr<HXMessageListScreen> scriptedMessageList(int viewIndex) const;
     void changeScript(const std::function<void(Script&)>& change);
 
     // The alerts presented, in order; an alert's buttons are tapped with tap().

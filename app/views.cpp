@@ -6,11 +6,9 @@
 
 std::shared_ptr<VC_Messages> HXMessageListPlaceholderScreen::messageList(HXApplicationWebClient& app) {
     if (!list_) {
-        const auto base = app.webClient().endpoints.servicePageBase();
-        auto settings = viewType_ == 1   ? VC_Messages::smsViewSettings(base)
-                        : viewType_ == 2 ? VC_Messages::voicemailViewSettings(base)
-                                         : VC_Messages::historyViewSettings(base);
-        list_ = std::make_shared<VC_Messages>(app.weakWebClient(), std::move(settings));
+        list_ = std::make_shared<VC_Messages>(
+            app.weakWebClient(),
+            VC_Messages::viewSettingsForType(viewType_, app.webClient().endpoints.servicePageBase()));
         list_->setShownScreen(shown_);
     }
     return list_;

@@ -115,6 +115,12 @@ foundation::Dictionary VC_Messages::voicemailViewSettings(const std::string& pag
             {"viewTag", Value("VM")}};
 }
 
+foundation::Dictionary VC_Messages::viewSettingsForType(int viewType, const std::string& pageBase) {
+    return viewType == 1   ? smsViewSettings(pageBase)
+           : viewType == 2 ? voicemailViewSettings(pageBase)
+                           : historyViewSettings(pageBase);
+}
+
 foundation::Dictionary VC_Messages::historyViewSettings(const std::string& pageBase, bool showFullHistory) {
     return {{"viewType", Value(int64_t{3})},
             {"typeMask", Value(int64_t{showFullHistory ? 245143 : 242067})},

@@ -41,6 +41,8 @@ public:
     static foundation::Dictionary smsViewSettings(const std::string& pageBase);
     static foundation::Dictionary voicemailViewSettings(const std::string& pageBase);
     static foundation::Dictionary historyViewSettings(const std::string& pageBase, bool showFullHistory = true);
+    // The settings of a view type: 1 SMS, 2 voicemail, any other the history.
+    static foundation::Dictionary viewSettingsForType(int viewType, const std::string& pageBase);
 
     // ---- state
     foundation::Dictionary viewSettings() const;

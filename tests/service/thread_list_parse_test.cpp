@@ -40,9 +40,7 @@ struct Parse : ::testing::Test {
     }
     std::shared_ptr<VC_Messages> list(int viewType) {
         const std::string w = "https://voice.test/voice/";
-        auto settings = viewType == 1   ? VC_Messages::smsViewSettings(w)
-                        : viewType == 2 ? VC_Messages::voicemailViewSettings(w)
-                                        : VC_Messages::historyViewSettings(w);
+        auto settings = VC_Messages::viewSettingsForType(viewType, w);
         auto l = std::make_shared<VC_Messages>(app, settings);
         l->setShownScreen(true);
         return l;
