@@ -33,26 +33,37 @@ void forEach(const Value& v, F&& f) {
     }
 }
 
-HXThreadItem readItem(const Value& item) {
+HXThreadItem readItem(const foundation::Dictionary& item) {
     HXThreadItem out;
-    out.id = stringOf(item["id"]);
-    out.type = stringOf(item["type"]);
-    out.mask = HXConversationStore::maskForItemType(out.type);
-    if (out.type == "inbound" && !stringOf(item["attachment"].at(0)["callRecording"]["attachmentId"]).empty())
-        out.mask = 16;
-    out.startTime = integer(item["startTime"]);
-    if (item["messageText"].isString()) out.messageText = item["messageText"].asString();
-    const Value& mms = item["mmsMessage"];
-    if (mms.isDictionary()) {
-        out.hasMMS = true;
-        out.mmsText = stringOf(mms["text"]);
-        out.mmsSenderPhoneNumber = stringOf(mms["senderPhoneNumber"]);
-        if (mms["attachment"].isArray()) out.attachments = mms["attachment"];
+    bool callRecording = false;
+    // One pass over the members an item has, rather than a search for each member an item may
+    // have: a list reply holds thousands of items.
+    for (const auto& [key, value] : item) {
+        const std::string& name = key.string();
+        if (name == "id") {
+            out.id = stringOf(value);
+        } else if (name == "type") {
+            out.type = stringOf(value);
+        } else if (name == "startTime") {
+            out.startTime = integer(value);
+        } else if (name == "messageText") {
+            if (value.isString()) out.messageText = value.asString();
+        } else if (name == "mmsMessage" && value.isDictionary()) {
+            out.hasMMS = true;
+            out.mmsText = stringOf(value["text"]);
+            out.mmsSenderPhoneNumber = stringOf(value["senderPhoneNumber"]);
+            if (value["attachment"].isArray()) out.attachments = value["attachment"];
+        } else if (name == "transcript") {
+            forEach(value["wordTokens"], [&](const Value& w) {
+                if (w["word"].isString()) out.transcriptWords.push_back(w["word"].asString());
+            });
+        } else if (name == "duration") {
+            out.duration = integer(value);
+        } else if (name == "attachment") {
+            callRecording = !stringOf(value.at(0)["callRecording"]["attachmentId"]).empty();
+        }
     }
-    forEach(item["transcript"]["wordTokens"], [&](const Value& w) {
-        if (w["word"].isString()) out.transcriptWords.push_back(w["word"].asString());
-    });
-    out.duration = integer(item["duration"]);
+    out.mask = out.type == "inbound" && callRecording ? 16 : HXConversationStore::maskForItemType(out.type);
     return out;
 }
 
@@ -66,6 +77,7 @@ HXThreadListReply HXReadThreadList(const Value& reply) {
         out.more = more.asArray().empty() ? HXThreadListReply::More::Empty : HXThreadListReply::More::Entries;
     else if (!more.isNull())
         out.more = HXThreadListReply::More::Entries;
+    out.threads.reserve(reply["thread"].asArray().size());
     forEach(reply["thread"], [&](const Value& thread) {
         if (!thread.isDictionary()) return;
         HXThread t;
@@ -87,9 +99,10 @@ HXThreadListReply HXReadThreadList(const Value& reply) {
         forEach(thread["headingContactsPhoneNumberKey"],
                 [&](const Value& n) { t.headingNumbers.push_back(n.stringValue()); });
         if (thread["displayableCost"].isString()) t.displayableCost = thread["displayableCost"].asString();
+        t.items.reserve(thread["item"].asArray().size());
         forEach(thread["item"], [&](const Value& item) {
             if (!item.isDictionary()) return;
-            HXThreadItem i = readItem(item);
+            HXThreadItem i = readItem(item.asDictionary());
             if (!i.id.empty()) t.items.push_back(std::move(i));
         });
         out.threads.push_back(std::move(t));

@@ -51,11 +51,11 @@ foundation::Array listOf(const Value& v) {
     return {};
 }
 
-std::string trimLineBreaks(const std::string& s) {
+std::string trimLineBreaks(std::string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && (s[b] == '\n' || s[b] == '\r')) ++b;
     while (e > b && (s[e - 1] == '\n' || s[e - 1] == '\r')) --e;
-    return s.substr(b, e - b);
+    return std::string(s.substr(b, e - b));
 }
 
 std::string pageToken(uint64_t marker) {
@@ -188,6 +188,51 @@ uint64_t countConversations(const store::ContextPtr& context, const char* templa
     auto n = context->count(request.value());
     return n.ok() ? n.value() : 0;
 }
+
+// The numbers of the attributes a parse writes, looked up by name once for the process: a parse
+// writes a dozen attributes for every item of a reply.
+int attributeIndex(const char* entity, std::string_view name) {
+    const store::Entity* e = HXMessageStore::managedObjectModel()->entityNamed(entity);
+    return e ? e->attributeIndex(name) : -1;
+}
+
+struct ConversationAttributes {
+    static int of(std::string_view name) { return attributeIndex(HXMessageStore::kConversationEntity, name); }
+    int conversationID = of("conversationID"), type = of("type"), paginationToken = of("paginationToken"),
+        isSpam = of("isSpam"), isArchived = of("isArchived"), isRead = of("isRead"), lastdate = of("lastdate"),
+        isTrash = of("isTrash"), phoneNumber = of("phoneNumber"), sender = of("sender"), ABName = of("ABName"),
+        formattedNumber = of("formattedNumber"), cost = of("cost"), isSenderBlocked = of("isSenderBlocked"),
+        numberOfMessages = of("numberOfMessages");
+};
+
+struct MessageAttributes {
+    static int of(std::string_view name) { return attributeIndex(HXMessageStore::kMessageEntity, name); }
+    int id = of("id"), message = of("message"), senderNumber = of("senderNumber"), senderName = of("senderName"),
+        length = of("length"), from = of("from"), date = of("date"), number = of("number"),
+        attachments = of("attachments");
+};
+
+// A message's length as the lists show it: minutes and seconds for voicemail and recordings,
+// else rounded seconds or minutes. A reply's items share a few lengths (texts have none), so each
+// text is made once per parse.
+class LengthTexts {
+public:
+    const std::string& text(bool voicemail, int64_t duration) {
+        auto [slot, added] = (voicemail ? voicemail_ : others_).try_emplace(duration);
+        if (added) slot->second = make(voicemail, duration);
+        return slot->second;
+    }
+
+private:
+    std::string make(bool voicemail, int64_t duration) {
+        if (voicemail) return foundation::format("%d:%02d", duration / 60, duration % 60);
+        if (duration < 60) return foundation::format(secondFormat_, duration, duration == 1 ? "" : "s");
+        const int64_t minutes = (duration + 30) / 60;
+        return foundation::format(minuteFormat_, minutes, minutes == 1 ? "" : "s");
+    }
+    std::unordered_map<int64_t, std::string> voicemail_, others_;
+    const std::string secondFormat_ = localized("%i second%@"), minuteFormat_ = localized("%i minute%@");
+};
 
 }  // namespace
 
@@ -420,6 +465,9 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
     std::vector<std::string> pictureFetches;
     std::vector<std::string> markRead;
     auto pictureCache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
+    static const ConversationAttributes cv;
+    static const MessageAttributes ms;
+    LengthTexts lengths;
 
     // The reply's stored conversations in one fetch: a lookup per thread would scan the
     // context's unsaved objects every time.
@@ -440,6 +488,9 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
     for (const HXThread& thread : reply.threads) {
         const std::string& threadID = thread.id;
         store::ManagedObjectPtr conversation;
+        // What the conversation holds once its first item has set it up.
+        bool isGroup = false;
+        int64_t lastdate = 0;
         std::unordered_map<std::string, store::ManagedObjectPtr> messagesByID;
         std::optional<int64_t> threadEarliest, threadLatest;
         for (const HXThreadItem& item : thread.items) {
@@ -455,8 +506,8 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
                     if (!inserted.ok()) break;
                     conversation = inserted.value();
                     known.emplace(threadID, conversation);
-                    (void)conversation->setValue("conversationID", threadID);
-                    (void)conversation->setValue("type", CS::typeCodeForMask(mask));
+                    conversation->setValueAt(cv.conversationID, threadID);
+                    conversation->setValueAt(cv.type, CS::typeCodeForMask(mask));
                     if (mask & listMask) r.newConversation = true;
                     if (mask & CS::kSMSMask)
                         r.newMessage = true;
@@ -464,55 +515,53 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
                         r.newVoicemail = true;
                 } else {
                     if (mask & listMask) r.refreshNeeded = true;
-                    for (const auto& m : conversation->objects("Messages"))
-                        messagesByID.emplace(stringOf(m->value("id")), m);
+                    const auto stored = conversation->objects("Messages");
+                    messagesByID.reserve(stored.size() + thread.items.size());
+                    for (const auto& m : stored) messagesByID.emplace(stringOf(m->valueAt(ms.id)), m);
                 }
-                (void)conversation->setValue("paginationToken",
-                                             thread.paginationToken ? Value(*thread.paginationToken) : Value());
-                (void)conversation->setValue("isSpam", thread.inSpam);
-                (void)conversation->setValue("isArchived", thread.inArchive);
-                (void)conversation->setValue("isRead", thread.read);
-                (void)conversation->setValue("lastdate", foundation::Date{static_cast<double>(startTime / 1000)});
-                (void)conversation->setValue("isTrash", false);
+                lastdate = startTime / 1000;
+                conversation->setValueAt(cv.paginationToken,
+                                         thread.paginationToken ? Value(*thread.paginationToken) : Value());
+                conversation->setValueAt(cv.isSpam, thread.inSpam);
+                conversation->setValueAt(cv.isArchived, thread.inArchive);
+                conversation->setValueAt(cv.isRead, thread.read);
+                conversation->setValueAt(cv.lastdate, foundation::Date{static_cast<double>(lastdate)});
+                conversation->setValueAt(cv.isTrash, false);
 
                 // c, d. The other party and the name shown for it.
+                std::string number, sender;
                 if (thread.headingNumbers.size() > 1) {
-                    std::string numbers;
                     for (size_t i = 0; i < thread.headingNumbers.size(); ++i)
-                        numbers += (i ? "|" : "") + thread.headingNumbers[i];
-                    (void)conversation->setValue("phoneNumber", numbers);
-                    (void)conversation->setValue("sender", "Group Message");
-                    (void)conversation->setValue("ABName", "");
+                        number += (i ? "|" : "") + thread.headingNumbers[i];
+                    sender = "Group Message";
+                    conversation->setValueAt(cv.phoneNumber, number);
+                    conversation->setValueAt(cv.sender, sender);
+                    conversation->setValueAt(cv.ABName, "");
                 } else {
-                    (void)conversation->setValue("phoneNumber", thread.contactPhoneNumber);
-                    (void)conversation->setValue("sender", thread.contactName);
+                    number = thread.contactPhoneNumber;
+                    sender = thread.contactName;
+                    conversation->setValueAt(cv.phoneNumber, number);
+                    conversation->setValueAt(cv.sender, sender);
                 }
-                std::string number = stringOf(conversation->value("phoneNumber"));
                 if (beginsWith(number, "Unknown")) {
                     number = "Unknown";
-                    (void)conversation->setValue("phoneNumber", number);
-                    (void)conversation->setValue("ABName", "");
+                    conversation->setValueAt(cv.phoneNumber, number);
+                    conversation->setValueAt(cv.ABName, "");
                 }
-                const std::string sender = stringOf(conversation->value("sender"));
-                if (conversation->value("ABName").isNull() && number != "Unknown" && sender != "Group Message" &&
-                    !number.empty()) {
+                isGroup = sender == "Group Message";
+                if (conversation->valueAt(cv.ABName).isNull() && number != "Unknown" && !isGroup && !number.empty()) {
                     // The formatted number is stored with the conversation on first use.
                     auto formatted = PhoneExtensions::formattedPhoneNumberFromString(number);
-                    (void)conversation->setValue("formattedNumber", formatted);
-                    (void)conversation->setValue("ABName", app->contactNameForNumber(formatted));
+                    conversation->setValueAt(cv.formattedNumber, formatted);
+                    conversation->setValueAt(cv.ABName, app->contactNameForNumber(formatted));
                 }
-                if (sender == "Group Message")
-                    (void)conversation->setValue("ABName", app->updateGroupContactsForNumber(number));
+                if (isGroup) conversation->setValueAt(cv.ABName, app->updateGroupContactsForNumber(number));
             }
             // e. The conversation's type follows its items.
-            (void)conversation->setValue("type", CS::typeCodeForMask(mask));
+            conversation->setValueAt(cv.type, CS::typeCodeForMask(mask));
             // f. Seen ids and the time span of the reply.
-            const Value lastdateValue = conversation->value("lastdate");
-            const auto* lastdate = lastdateValue.ifDate();
-            const int64_t date =
-                reload ? startTime / 1000 : static_cast<int64_t>(lastdate ? lastdate->secondsSince1970 : 0);
             seen.insert(reload ? item.id : threadID);
-            widen(date);
+            widen(reload ? startTime / 1000 : lastdate);
             threadEarliest = threadEarliest ? std::min(*threadEarliest, startTime) : startTime;
             threadLatest = threadLatest ? std::max(*threadLatest, startTime) : startTime;
             // g. The message.
@@ -522,52 +571,43 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
                 auto inserted = context->insertNewObject(HXMessageStore::kMessageEntity);
                 if (!inserted.ok()) continue;
                 message = inserted.value();
-                (void)message->setValue("id", item.id);
+                message->setValueAt(ms.id, item.id);
                 messagesByID.emplace(item.id, message);
                 r.newMessage = true;
             }
             // h. Text.
             if (!(mask & CS::kVoicemailMask)) {
                 if (item.hasMMS) {
-                    (void)message->setValue("message", trimLineBreaks(item.mmsText));
-                    if (stringOf(conversation->value("sender")) == "Group Message") {
+                    message->setValueAt(ms.message, trimLineBreaks(item.mmsText));
+                    if (isGroup) {
                         auto formatter = app->phoneFormatter();
                         std::string senderNumber = item.mmsSenderPhoneNumber;
                         if (formatter)
                             senderNumber =
                                 PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(senderNumber, *formatter);
                         app->decreasePhoneFormatterAccessCount();
-                        (void)message->setValue("senderNumber", senderNumber);
-                        (void)message->setValue("senderName", app->contactNameForNumber(senderNumber));
+                        message->setValueAt(ms.senderNumber, senderNumber);
+                        message->setValueAt(ms.senderName, app->contactNameForNumber(senderNumber));
                     }
                 } else {
-                    (void)message->setValue("message", trimLineBreaks(item.messageText.value_or("")));
+                    message->setValueAt(ms.message,
+                                        item.messageText ? trimLineBreaks(*item.messageText) : std::string());
                 }
             } else {
                 std::string words;
                 for (const auto& w : item.transcriptWords) words += (words.empty() ? "" : " ") + w;
                 if (words.empty()) words = localized((mask & 4) ? "Transcript not available" : "Recorded call");
-                (void)message->setValue("message", words);
+                message->setValueAt(ms.message, words);
             }
-            // i. Length.
-            const int64_t duration = item.duration;
-            if (mask & CS::kVoicemailMask) {
-                (void)message->setValue("length", foundation::format("%d:%02d", duration / 60, duration % 60));
-            } else if (duration < 60) {
-                (void)message->setValue(
-                    "length", foundation::format(localized("%i second%@"), duration, duration == 1 ? "" : "s"));
-            } else {
-                int64_t minutes = (duration + 30) / 60;
-                (void)message->setValue("length",
-                                        foundation::format(localized("%i minute%@"), minutes, minutes == 1 ? "" : "s"));
-            }
+            // i.
+            message->setValueAt(ms.length, lengths.text(mask & CS::kVoicemailMask, item.duration));
             // j.
-            (void)message->setValue("from", item.type == "smsOut");
-            (void)message->setValue("date", "");
-            (void)message->setValue("number", startTime);
-            (void)message->setValue("attachments", item.attachments);
+            message->setValueAt(ms.from, item.type == "smsOut");
+            message->setValueAt(ms.date, "");
+            message->setValueAt(ms.number, startTime);
+            message->setValueAt(ms.attachments, item.attachments);
             // k. Media of the attachments (started after the parse, from the main queue).
-            for (const Value& attachment : listOf(item.attachments)) {
+            for (const Value& attachment : item.attachments.asArray()) {
                 const std::string id = stringOf(attachment["id"]);
                 const std::string mime = stringOf(attachment["mimeType"]);
                 if (id.empty()) continue;
@@ -581,8 +621,8 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
                 }
             }
             // l.
-            (void)conversation->setValue("cost", thread.displayableCost ? Value(*thread.displayableCost) : Value());
-            (void)conversation->setValue("isSenderBlocked", thread.contactBlocked);
+            conversation->setValueAt(cv.cost, thread.displayableCost ? Value(*thread.displayableCost) : Value());
+            conversation->setValueAt(cv.isSenderBlocked, thread.contactBlocked);
             (void)message->setObject("Conversation", conversation);
         }
         if (!conversation) continue;
@@ -590,33 +630,33 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
         if (reload && threadEarliest) {
             int64_t from = *threadEarliest, to = *threadLatest;
             if (newest) to = static_cast<int64_t>(dispatch::wallNow() * 1000);
-            if (conversation->value("paginationToken").isNull()) from = INT64_MIN;
+            if (conversation->valueAt(cv.paginationToken).isNull()) from = INT64_MIN;
             const std::string user = app->currentUsername();
             const std::string encodedUser = foundation::percentEncode(user, foundation::CharacterSet::urlUserAllowed());
             std::vector<std::string> withdrawn;
             for (const auto& m : conversation->objects("Messages")) {
-                const int64_t number = m->value("number").int64Value();
-                if (number < from || number > to || seen.count(stringOf(m->value("id")))) continue;
-                for (const Value& attachment : listOf(m->value("attachments")))
+                const int64_t number = m->valueAt(ms.number).int64Value();
+                if (number < from || number > to || seen.count(stringOf(m->valueAt(ms.id)))) continue;
+                for (const Value& attachment : listOf(m->valueAt(ms.attachments)))
                     app->removeMediaForAttachment(stringOf(attachment["id"]), stringOf(attachment["mimeType"]));
                 withdrawn.push_back(foundation::format("%@.%@.%@", threadID, number, encodedUser));
                 (void)m->setObject("Conversation", nullptr);
-                (void)conversation->setValue(
-                    "numberOfMessages", std::max<int64_t>(0, conversation->value("numberOfMessages").int64Value() - 1));
+                conversation->setValueAt(
+                    cv.numberOfMessages,
+                    std::max<int64_t>(0, conversation->valueAt(cv.numberOfMessages).int64Value() - 1));
                 context->deleteObject(m);
             }
             if (!withdrawn.empty())
                 services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers(withdrawn);
         }
         // n. The open conversation is read as it is shown.
-        if (shown && threadID == openID && !conversation->value("isRead").boolValue()) {
-            (void)conversation->setValue("isRead", true);
+        if (shown && threadID == openID && !conversation->valueAt(cv.isRead).boolValue()) {
+            conversation->setValueAt(cv.isRead, true);
             markRead.push_back(threadID);
         }
         // o.
         CS::updateLastMessageProperties(conversation, isSignedIn);
     }
-
     // 5. Conversations the service no longer lists within the span of the reply.
     if (!inBackground && r.earliest && r.latest && !seen.empty() && !reload && (type == 1 || type == 2)) {
         const bool firstPage = spam ? spamPage() == 1 : archive ? archivePage() == 1 : reloadPage() == 1;
