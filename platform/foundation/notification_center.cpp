@@ -74,6 +74,18 @@ struct NotificationCenter::Impl {
         }
         for (auto& o : gone) o->retire();
     }
+
+    // The observers a post of name from object reaches, as registered when it starts.
+    std::vector<std::shared_ptr<Observer>> targets(const std::string& name, const void* object) {
+        std::vector<std::shared_ptr<Observer>> found;
+        std::lock_guard lock(mutex);
+        for (const auto& o : observers) {
+            if (!o->name.empty() && o->name != name) continue;
+            if (o->object && o->object != object) continue;
+            found.push_back(o);
+        }
+        return found;
+    }
 };
 
 NotificationCenter::NotificationCenter() : impl_(std::make_unique<Impl>()) {}
@@ -108,22 +120,21 @@ void NotificationCenter::removeObserver(const void* owner, const std::string& na
 }
 
 void NotificationCenter::post(const Notification& notification) {
-    std::vector<std::shared_ptr<Observer>> targets;
-    {
-        std::lock_guard lock(impl_->mutex);
-        for (const auto& o : impl_->observers) {
-            if (!o->name.empty() && o->name != notification.name) continue;
-            if (o->object && o->object != notification.object.get()) continue;
-            targets.push_back(o);
-        }
-    }
-    for (const auto& o : targets) {
+    for (const auto& o : impl_->targets(notification.name, notification.object.get()))
         if (o->handler) o->deliver(notification);
-    }
 }
 
 void NotificationCenter::post(const std::string& name, std::shared_ptr<void> object, Dictionary userInfo) {
     post(Notification{name, std::move(object), std::move(userInfo)});
+}
+
+void NotificationCenter::post(const std::string& name, std::shared_ptr<void> object,
+                              const std::function<Dictionary()>& makeUserInfo) {
+    auto targets = impl_->targets(name, object.get());
+    if (targets.empty()) return;
+    const Notification notification{name, std::move(object), makeUserInfo()};
+    for (const auto& o : targets)
+        if (o->handler) o->deliver(notification);
 }
 
 }  // namespace foundation

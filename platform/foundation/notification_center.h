@@ -42,6 +42,9 @@ public:
     // those removed during the post.
     void post(const Notification& notification);
     void post(const std::string& name, std::shared_ptr<void> object = nullptr, Dictionary userInfo = {});
+    // The same, for a userInfo that is costly to build: makeUserInfo runs only when the post
+    // has someone to deliver to.
+    void post(const std::string& name, std::shared_ptr<void> object, const std::function<Dictionary()>& makeUserInfo);
 
     NotificationCenter();
     ~NotificationCenter();

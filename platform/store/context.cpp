@@ -594,8 +594,10 @@ foundation::Status Context::save() {
             }
             if (!written) return written;
         } else {
-            for (const auto& o : changes.inserted) inserted.push_back(o->snapshotLocked());
-            for (const auto& o : changes.updated) updated.push_back(o->snapshotLocked());
+            // The parent takes the changed objects' state over rather than a copy of it; here
+            // they become faults that read it back from the parent when used again.
+            for (const auto& o : changes.inserted) inserted.push_back(o->handOverLocked());
+            for (const auto& o : changes.updated) updated.push_back(o->handOverLocked());
             parent->mergeFromChild(std::move(inserted), std::move(updated), deleted);
         }
         clearChangesLocked();
@@ -620,8 +622,13 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
         }
         registry_.reserve(registry_.size() + incoming);
         inserted_.reserve(inserted_.size() + inserted.size());
-        for (auto& row : inserted) {
-            auto object = objectWithIDLocked(row.id, false);
+        // Every inserted object exists before any row is applied, so that a row whose to-one
+        // names an object inserted later in the same save still joins its to-many set.
+        std::vector<bool> fresh(inserted.size());
+        for (size_t i = 0; i < inserted.size(); ++i) {
+            bool created = false;
+            auto object = objectWithIDLocked(inserted[i].id, false, &created);
+            fresh[i] = created;
             object->fault_ = false;
             if (!object->inserted_) {
                 object->inserted_ = true;
@@ -629,8 +636,17 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
                 for (const auto& r : object->entity().relationships())
                     if (r.toMany && !object->toMany_[r.index]) object->toMany_[r.index].emplace();
             }
-            applyRowLocked(*object, std::move(row), true);
-            changes.inserted.push_back(object);
+            changes.inserted.push_back(std::move(object));
+        }
+        for (size_t i = 0; i < inserted.size(); ++i) {
+            ManagedObject& object = *changes.inserted[i];
+            Row& row = inserted[i];
+            if (fresh[i] && row.values.size() == object.values_.size()) {
+                // Nobody has seen the object yet: it takes the row's values whole.
+                object.values_ = std::move(row.values);
+                row.values.clear();
+            }
+            applyRowLocked(object, std::move(row), true);
         }
         for (auto& row : updated) {
             auto object = objectWithIDLocked(row.id, true);
@@ -738,19 +754,23 @@ void Context::announce(ChangeKind kind, const Changes& changes) {
         for (const auto& l : listeners_) listeners.push_back(l.second);
     }
     for (auto& l : listeners) l(*this, kind, changes);
-    foundation::Dictionary info;
-    auto uris = [](const std::vector<ManagedObjectPtr>& objects) {
-        foundation::Array a;
-        a.reserve(objects.size());
-        for (const auto& o : objects) a.emplace_back(o->objectID()->uriRepresentation());
-        return a;
-    };
-    info.set(kInsertedObjectsKey, uris(changes.inserted));
-    info.set(kUpdatedObjectsKey, uris(changes.updated));
-    info.set(kDeletedObjectsKey, uris(changes.deleted));
+    // A save can name tens of thousands of objects: their URIs are written out only for a
+    // notification someone receives.
     foundation::NotificationCenter::defaultCenter().post(
         kind == ChangeKind::DidSave ? kContextDidSaveNotification : kContextObjectsDidChangeNotification,
-        shared_from_this(), std::move(info));
+        shared_from_this(), [&changes] {
+            auto uris = [](const std::vector<ManagedObjectPtr>& objects) {
+                foundation::Array a;
+                a.reserve(objects.size());
+                for (const auto& o : objects) a.emplace_back(o->objectID()->uriRepresentation());
+                return a;
+            };
+            foundation::Dictionary info;
+            info.set(kInsertedObjectsKey, uris(changes.inserted));
+            info.set(kUpdatedObjectsKey, uris(changes.updated));
+            info.set(kDeletedObjectsKey, uris(changes.deleted));
+            return info;
+        });
 }
 
 }  // namespace store

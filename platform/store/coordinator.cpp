@@ -199,12 +199,14 @@ Status Coordinator::bindValue(sqlite3_stmt* stmt, int index, const Value& v) {
         case Value::Type::Date:
             rc = sqlite3_bind_double(stmt, index, v.ifDate()->secondsSince1970);
             break;
+        // Every statement is reset and its bindings cleared (StatementUse) before the values it
+        // was given go away, so SQLite can read texts and blobs in place instead of copying them.
         case Value::Type::String:
-            rc = sqlite3_bind_text64(stmt, index, v.ifString()->data(), v.ifString()->size(), SQLITE_TRANSIENT,
+            rc = sqlite3_bind_text64(stmt, index, v.ifString()->data(), v.ifString()->size(), SQLITE_STATIC,
                                      SQLITE_UTF8);
             break;
         case Value::Type::Data:
-            rc = sqlite3_bind_blob64(stmt, index, v.ifData()->data(), v.ifData()->size(), SQLITE_TRANSIENT);
+            rc = sqlite3_bind_blob64(stmt, index, v.ifData()->data(), v.ifData()->size(), SQLITE_STATIC);
             break;
         case Value::Type::Array:
         case Value::Type::Dictionary: {
@@ -637,8 +639,10 @@ Status Coordinator::commit(const SaveBatch& batch) {
     auto bindRow = [&](sqlite3_stmt* stmt, const Row& row, size_t insertIndex) -> Status {
         const Entity& e = row.id->entity();
         int index = 1;
+        // Both branches name a living value: SQLite reads the texts in place until the reset.
+        static const Value kNull;
         for (size_t i = 0; i < e.attributes().size(); ++i)
-            if (Status s = bindValue(stmt, index++, i < row.values.size() ? row.values[i] : Value()); !s) return s;
+            if (Status s = bindValue(stmt, index++, i < row.values.size() ? row.values[i] : kNull); !s) return s;
         for (size_t i = 0; i < e.relationships().size(); ++i) {
             if (e.relationships()[i].toMany) continue;
             int64_t pk = 0;
@@ -682,14 +686,14 @@ Status Coordinator::commit(const SaveBatch& batch) {
 
     // Inserts go targets first, so that a row's to-one columns can name rows of the same save;
     // a cycle is closed by an update after all the inserts.
-    std::function<Status(size_t)> insert = [&](size_t index) -> Status {
+    auto insert = [&](auto& self, size_t index) -> Status {
         if (assigned[index] || visiting[index]) return {};
         visiting[index] = 1;
         const Row& row = batch.inserted[index];
         for (const auto& target : row.toOne)
             if (target && target->isTemporary())
                 if (auto p = pending.find(target.get()); p != pending.end() && !assigned[p->second])
-                    if (Status s = insert(p->second); !s) return s;
+                    if (Status s = self(self, p->second); !s) return s;
         Error err;
         sqlite3_stmt* stmt = cached(inserts, insertSql_, row.id->entity(), err);
         if (!stmt) return err;
@@ -700,7 +704,7 @@ Status Coordinator::commit(const SaveBatch& batch) {
         return {};
     };
     for (size_t i = 0; i < n; ++i)
-        if (Status s = insert(i); !s) return fail(s.error());
+        if (Status s = insert(insert, i); !s) return fail(s.error());
     for (const auto& f : fixups) {
         const Row& row = batch.inserted[f.row];
         const Relationship& r = row.id->entity().relationships()[f.relationship];

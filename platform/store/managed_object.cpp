@@ -120,6 +120,16 @@ Row ManagedObject::snapshotLocked() const {
     return row;
 }
 
+Row ManagedObject::handOverLocked() {
+    fireFaultLocked();
+    Row row{id_, std::move(values_), std::move(toOne_)};
+    values_.assign(row.values.size(), Value());
+    toOne_.assign(row.toOne.size(), nullptr);
+    for (auto& slot : toMany_) slot.reset();
+    fault_ = true;
+    return row;
+}
+
 Value ManagedObject::value(std::string_view key) const {
     int i = entity().attributeIndex(key);
     return i < 0 ? Value() : valueAt(i);

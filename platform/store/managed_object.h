@@ -132,6 +132,9 @@ private:
     void fireFaultLocked() const;
     void notifyObservers(const std::string& key);
     Row snapshotLocked() const;
+    // Gives the object's state away (a child's save hands it to the parent) and turns the object
+    // into a fault, which reads that state back from the parent if it is used again.
+    Row handOverLocked();
 
     Context* context_;
     ObjectID id_;

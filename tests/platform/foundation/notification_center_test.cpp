@@ -25,6 +25,28 @@ TEST(NotificationCenter, DeliveryByNameObjectAndOrder) {
     EXPECT_EQ(log, (std::vector<std::string>{"a:v", "all:N", "b-from-sender", "a:", "all:N", "all:M"}));
 }
 
+TEST(NotificationCenter, CostlyUserInfoIsBuiltOnlyForAReceiverAndOnce) {
+    NotificationCenter center;
+    int owner = 0, built = 0;
+    std::vector<std::string> got;
+    auto sender = std::make_shared<int>(1), other = std::make_shared<int>(2);
+    auto make = [&] {
+        ++built;
+        return Dictionary{{"k", "v"}};
+    };
+    center.post("N", sender, make);
+    center.addObserver(
+        &owner, "N", [&](const Notification& n) { got.push_back(n.userInfo.get("k").stringValue()); }, other.get());
+    center.post("N", sender, make);  // observed only from another sender
+    EXPECT_EQ(built, 0);
+    center.addObserver(&owner, "N", [&](const Notification& n) { got.push_back(n.name); });
+    center.addObserver(&owner, "",
+                       [&](const Notification& n) { got.push_back("all:" + n.userInfo.get("k").stringValue()); });
+    center.post("N", sender, make);
+    EXPECT_EQ(built, 1);
+    EXPECT_EQ(got, (std::vector<std::string>{"N", "all:v"}));
+}
+
 TEST(NotificationCenter, DuplicateRegistrationDeliversTwiceAndRemovalByName) {
     NotificationCenter center;
     int owner = 0, calls = 0, otherCalls = 0;

@@ -184,6 +184,49 @@ TEST_F(ContextTest, PendingChangesShowInFetchesAndCountsAlongTheChain) {
     (void)unsavedInMain;
 }
 
+TEST_F(ContextTest, AChildsSavedObjectsReadTheirStateBackAndMembersJoinWhateverTheOrder) {
+    auto stored = conversation(main, "stored");
+    ASSERT_TRUE(main->save().ok());
+    auto ch = child();
+    ch->performAndWait([&] {
+        // The message joins a conversation that the child inserts after it.
+        auto m = ch->insertNewObject("HX_Message").value();
+        ASSERT_TRUE(m->setValue("number", 7).ok());
+        ASSERT_TRUE(m->setValue("message", std::string(100, 'm')).ok());
+        auto late = conversation(ch, "late");
+        ASSERT_TRUE(m->setObject("Conversation", late).ok());
+        auto s = ch->objectWithID(stored->objectID());
+        ASSERT_TRUE(s->setValue("isRead", true).ok());
+        ASSERT_TRUE(ch->save().ok());
+        // After the save the child's objects still read what they held, and can change again.
+        EXPECT_EQ(m->value("message").stringValue(), std::string(100, 'm'));
+        EXPECT_EQ(m->object("Conversation"), late);
+        EXPECT_EQ(late->objects("Messages"), std::vector<store::ManagedObjectPtr>{m});
+        EXPECT_TRUE(s->value("isRead").boolValue());
+        EXPECT_FALSE(ch->hasChanges());
+        ASSERT_TRUE(m->setValue("number", 8).ok());
+        EXPECT_TRUE(m->isUpdated());
+        ASSERT_TRUE(ch->save().ok());
+    });
+    auto late = main->fetch([] {
+                        FetchRequest r("HX_Conversation");
+                        r.predicate = Predicate::parse("conversationID == 'late'").value();
+                        return r;
+                    }())
+                    .value();
+    ASSERT_EQ(late.size(), 1u);
+    auto members = late[0]->objects("Messages");
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members[0]->value("number").int64Value(), 8);
+    EXPECT_EQ(members[0]->value("message").stringValue(), std::string(100, 'm'));
+    EXPECT_TRUE(stored->value("isRead").boolValue());
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(storetest::sqlite(path, "SELECT group_concat(c.conversationID || ':' || m.number || ':' || "
+                                      "length(m.message)) FROM HX_Message m JOIN HX_Conversation c ON "
+                                      "m.Conversation = c.Z_PK"),
+              "late:8:100");
+}
+
 TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
     auto ch = child();
     std::atomic<bool> ran{false}, onMain{true};
