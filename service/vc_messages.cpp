@@ -519,13 +519,14 @@ void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, cons
                     messagesByID.reserve(stored.size() + thread.items.size());
                     for (const auto& m : stored) messagesByID.emplace(stringOf(m->valueAt(ms.id)), m);
                 }
-                lastdate = startTime / 1000;
+                const foundation::Date firstDate{static_cast<double>(startTime / 1000)};
+                lastdate = static_cast<int64_t>(firstDate.secondsSince1970);
                 conversation->setValueAt(cv.paginationToken,
                                          thread.paginationToken ? Value(*thread.paginationToken) : Value());
                 conversation->setValueAt(cv.isSpam, thread.inSpam);
                 conversation->setValueAt(cv.isArchived, thread.inArchive);
                 conversation->setValueAt(cv.isRead, thread.read);
-                conversation->setValueAt(cv.lastdate, foundation::Date{static_cast<double>(lastdate)});
+                conversation->setValueAt(cv.lastdate, firstDate);
                 conversation->setValueAt(cv.isTrash, false);
 
                 // c, d. The other party and the name shown for it.
