@@ -67,6 +67,46 @@ HXThreadItem readItem(const foundation::Dictionary& item) {
     return out;
 }
 
+// Like an item, a thread is read in one pass over its members.
+HXThread readThread(const foundation::Dictionary& thread) {
+    HXThread out;
+    for (const auto& [key, value] : thread) {
+        const std::string& name = key.string();
+        if (name == "id") {
+            out.id = stringOf(value);
+        } else if (name == "paginationToken") {
+            if (value.isString()) out.paginationToken = value.asString();
+        } else if (name == "view") {
+            forEach(value, [&](const Value& view) {
+                out.inSpam = out.inSpam || stringOf(view) == "allSpamThreads";
+                out.inArchive = out.inArchive || stringOf(view) == "allArchivedThreads";
+            });
+        } else if (name == "read") {
+            out.read = value.boolValue();
+        } else if (name == "contact") {
+            const Value* last = nullptr;
+            forEach(value, [&](const Value& c) { last = &c; });
+            if (last) {
+                out.contactPhoneNumber = stringOf((*last)["phoneNumber"]);
+                out.contactName = stringOf((*last)["name"]);
+                out.contactBlocked = (*last)["blocked"].boolValue();
+            }
+        } else if (name == "headingContactsPhoneNumberKey") {
+            forEach(value, [&](const Value& n) { out.headingNumbers.push_back(n.stringValue()); });
+        } else if (name == "displayableCost") {
+            if (value.isString()) out.displayableCost = value.asString();
+        } else if (name == "item") {
+            out.items.reserve(value.asArray().size());
+            forEach(value, [&](const Value& item) {
+                if (!item.isDictionary()) return;
+                HXThreadItem i = readItem(item.asDictionary());
+                if (!i.id.empty()) out.items.push_back(std::move(i));
+            });
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 HXThreadListReply HXReadThreadList(const Value& reply) {
@@ -80,32 +120,8 @@ HXThreadListReply HXReadThreadList(const Value& reply) {
     out.threads.reserve(reply["thread"].asArray().size());
     forEach(reply["thread"], [&](const Value& thread) {
         if (!thread.isDictionary()) return;
-        HXThread t;
-        t.id = stringOf(thread["id"]);
-        if (t.id.empty()) return;
-        if (thread["paginationToken"].isString()) t.paginationToken = thread["paginationToken"].asString();
-        forEach(thread["view"], [&](const Value& view) {
-            t.inSpam = t.inSpam || stringOf(view) == "allSpamThreads";
-            t.inArchive = t.inArchive || stringOf(view) == "allArchivedThreads";
-        });
-        t.read = thread["read"].boolValue();
-        const Value* last = nullptr;
-        forEach(thread["contact"], [&](const Value& c) { last = &c; });
-        if (last) {
-            t.contactPhoneNumber = stringOf((*last)["phoneNumber"]);
-            t.contactName = stringOf((*last)["name"]);
-            t.contactBlocked = (*last)["blocked"].boolValue();
-        }
-        forEach(thread["headingContactsPhoneNumberKey"],
-                [&](const Value& n) { t.headingNumbers.push_back(n.stringValue()); });
-        if (thread["displayableCost"].isString()) t.displayableCost = thread["displayableCost"].asString();
-        t.items.reserve(thread["item"].asArray().size());
-        forEach(thread["item"], [&](const Value& item) {
-            if (!item.isDictionary()) return;
-            HXThreadItem i = readItem(item.asDictionary());
-            if (!i.id.empty()) t.items.push_back(std::move(i));
-        });
-        out.threads.push_back(std::move(t));
+        HXThread t = readThread(thread.asDictionary());
+        if (!t.id.empty()) out.threads.push_back(std::move(t));
     });
     return out;
 }
