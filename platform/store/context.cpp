@@ -458,6 +458,7 @@ void Context::applyRowLocked(ManagedObject& object, Row&& row, bool notify) {
 template <typename RowT, typename Take>
 void Context::applyRowLocked(ManagedObject& object, RowT& row, bool notify, Take take) {
     const Entity& e = object.entity();
+    object.ensureStorageLocked();
     // Only an object someone observes needs the names of what changed.
     const bool observed = notify && !object.observers_.empty();
     std::vector<const std::string*> changed;
