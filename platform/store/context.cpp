@@ -77,6 +77,11 @@ ManagedObjectPtr Context::registeredLocked(const ObjectIdentity* id) const {
 }
 
 ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, bool* created) {
+    if (!heldIndex_.empty())
+        if (auto object = takeHeldLocked(id.get())) {
+            if (created) *created = false;
+            return object;
+        }
     auto [slot, added] = registry_.try_emplace(id.get());
     if (!added) {
         if (auto existing = slot->second.lock()) {
@@ -93,6 +98,75 @@ ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, boo
         registrySweepAt_ = std::max<size_t>(1024, 2 * registry_.size());
     }
     return object;
+}
+
+// ---------------------------------------------------------------- held rows
+
+ManagedObjectPtr Context::takeHeldLocked(const ObjectIdentity* id) {
+    auto it = heldIndex_.find(id);
+    if (it == heldIndex_.end()) return nullptr;
+    Row row = std::move(held_[it->second]);  // leaves the slot's id null
+    heldIndex_.erase(it);
+    if (heldIndex_.empty()) held_.clear();
+    auto object = objectWithIDLocked(row.id, false);
+    object->values_ = std::move(row.values);
+    object->inserted_ = true;
+    inserted_.push_back(object);
+    // Its to-many sets are left to load: members may still be held rows.
+    for (const auto& r : object->entity().relationships())
+        if (!r.toMany && row.toOne[r.index]) setToOneLocked(*object, r, row.toOne[r.index], false, false);
+    return object;
+}
+
+void Context::takeAllHeldLocked(const Entity* entity) {
+    for (size_t i = 0; i < held_.size(); ++i)
+        if (held_[i].id && (!entity || &held_[i].id->entity() == entity)) takeHeldLocked(held_[i].id.get());
+}
+
+void Context::takeWatchedLocked() {
+    if (held_.empty()) return;
+    std::vector<std::string> watched;
+    bool all = false;
+    {
+        std::lock_guard lock(listenersMutex_);
+        for (const auto& l : listeners_) {
+            all = all || l.entityName.empty();
+            watched.push_back(l.entityName);
+        }
+    }
+    if (all) return takeAllHeldLocked(nullptr);
+    for (size_t i = 0; i < held_.size(); ++i)
+        if (held_[i].id && std::find(watched.begin(), watched.end(), held_[i].id->entity().name()) != watched.end())
+            takeHeldLocked(held_[i].id.get());
+}
+
+bool Context::holdsEntityLocked(const Entity& entity) const {
+    for (const auto& row : held_)
+        if (row.id && &row.id->entity() == &entity) return true;
+    return false;
+}
+
+void Context::linkHeldLocked(const Row& row, bool notify) {
+    for (const auto& r : row.id->entity().relationships()) {
+        if (r.toMany || !row.toOne[r.index]) continue;
+        auto other = registeredLocked(row.toOne[r.index].get());
+        if (!other || other->fault_) continue;
+        auto& slot = other->toMany_[r.inverse->index];
+        if (slot && std::find(slot->begin(), slot->end(), row.id) == slot->end()) slot->push_back(row.id);
+        if (notify) other->notifyObservers(r.inverse->name);
+    }
+}
+
+ManagedObjectPtr Context::otherSideLocked(const ObjectIdentity* id, bool otherSideToMany) {
+    if (auto object = registeredLocked(id)) return object;
+    return otherSideToMany || heldIndex_.empty() ? nullptr : takeHeldLocked(id);
+}
+
+bool Context::wantsObjects(const Entity& entity) {
+    std::lock_guard lock(listenersMutex_);
+    for (const auto& l : listeners_)
+        if (l.entityName.empty() || l.entityName == entity.name()) return true;
+    return false;
 }
 
 ManagedObjectPtr Context::objectWithID(const ObjectID& id) {
@@ -127,6 +201,7 @@ foundation::Result<Row> Context::rowForLocked(const ObjectID& id) {
 foundation::Result<Row> Context::rowForChild(const ObjectID& id) {
     std::lock_guard lock(mutex_);
     if (auto object = registeredLocked(id.get()); object && !object->fault_) return object->snapshotLocked();
+    if (auto it = heldIndex_.find(id.get()); it != heldIndex_.end()) return held_[it->second];
     return rowForLocked(id);
 }
 
@@ -154,6 +229,10 @@ foundation::Result<std::vector<ObjectID>> Context::toManyLocked(const ObjectID& 
         else if (!member && it != ids.end())
             ids.erase(it);
     };
+    for (const auto& row : held_)
+        if (row.id && &row.id->entity() == rel.destination && row.toOne[inverse] == owner &&
+            std::find(ids.begin(), ids.end(), row.id) == ids.end())
+            ids.push_back(row.id);
     for (const auto& o : inserted_)
         if (o->inserted_) apply(o, o->deleted_);
     for (const auto& o : updated_)
@@ -169,6 +248,7 @@ foundation::Result<std::vector<ObjectID>> Context::toManyForChild(const ObjectID
 }
 
 bool Context::touchesLocked(const Entity& entity) const {
+    if (holdsEntityLocked(entity)) return true;
     for (const auto* list : {&inserted_, &updated_, &deleted_})
         for (const auto& o : *list)
             if (&o->entity() == &entity && (o->inserted_ || o->updated_ || o->deleted_)) return true;
@@ -188,6 +268,7 @@ bool Context::chainTouches(const Entity& entity) const {
 foundation::Result<std::vector<Row>> Context::rowsLocked(const Entity& entity, const SqlPlan& plan,
                                                          const std::optional<Predicate>& bound, size_t limit,
                                                          size_t offset, bool& ordered) {
+    if (!held_.empty()) takeAllHeldLocked(&entity);
     bool touched = touchesLocked(entity);
     if (touched) limit = offset = 0;
     foundation::Result<std::vector<Row>> base = std::vector<Row>{};
@@ -377,6 +458,7 @@ void Context::applyRowLocked(ManagedObject& object, Row&& row, bool notify) {
 template <typename RowT, typename Take>
 void Context::applyRowLocked(ManagedObject& object, RowT& row, bool notify, Take take) {
     const Entity& e = object.entity();
+    object.ensureStorageLocked();
     // Only an object someone observes needs the names of what changed.
     const bool observed = notify && !object.observers_.empty();
     std::vector<const std::string*> changed;
@@ -402,7 +484,7 @@ void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, con
     const Relationship& inverse = *rel.inverse;
     // Keeps the other side's loaded state in step; an unloaded side works it out when loaded.
     auto unlink = [&](const ObjectID& id) HX_REQUIRES(mutex_) {
-        auto other = registeredLocked(id.get());
+        auto other = otherSideLocked(id.get(), inverse.toMany);
         if (!other || other->fault_) return;
         if (inverse.toMany) {
             auto& slot = other->toMany_[inverse.index];
@@ -414,14 +496,14 @@ void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, con
         if (notify) other->notifyObservers(inverse.name);
     };
     auto link = [&](const ObjectID& id) HX_REQUIRES(mutex_) {
-        auto other = registeredLocked(id.get());
+        auto other = otherSideLocked(id.get(), inverse.toMany);
         if (!other || other->fault_) return;
         if (inverse.toMany) {
             auto& slot = other->toMany_[inverse.index];
             if (slot && std::find(slot->begin(), slot->end(), object.id_) == slot->end()) slot->push_back(object.id_);
         } else {
             if (const ObjectID& previous = other->toOne_[inverse.index]; previous && previous != object.id_)
-                if (auto prev = registeredLocked(previous.get()); prev && !prev->fault_)
+                if (auto prev = otherSideLocked(previous.get(), false); prev && !prev->fault_)
                     setToOneLocked(*prev, rel, nullptr, notify, markChanged);
             other->toOne_[inverse.index] = object.id_;
         }
@@ -471,7 +553,7 @@ void Context::deleteLocked(ManagedObject& object) {
             if (!target) continue;
             if (r.deleteRule == DeleteRule::Cascade) {
                 deleteLocked(*objectWithIDLocked(target, true));
-            } else if (auto other = registeredLocked(target.get()); other && !other->fault_) {
+            } else if (auto other = otherSideLocked(target.get(), r.inverse->toMany); other && !other->fault_) {
                 if (r.inverse->toMany) {
                     if (auto& slot = other->toMany_[r.inverse->index]) std::erase(*slot, object.id_);
                 } else if (other->toOne_[r.inverse->index] == object.id_) {
@@ -503,6 +585,7 @@ void Context::deleteLocked(ManagedObject& object) {
 }
 
 bool Context::hasChangesLocked() const {
+    if (!heldIndex_.empty()) return true;
     for (const auto& o : inserted_)
         if (o->inserted_ && !o->deleted_) return true;
     for (const auto& o : updated_)
@@ -531,8 +614,11 @@ Context::Changes Context::changesLocked() const {
     return c;
 }
 
+// Asked for its changed objects, the context makes its held rows into objects: nothing anyone
+// can observe changes with that, hence const.
 std::vector<ManagedObjectPtr> Context::insertedObjects() const {
     std::lock_guard lock(mutex_);
+    const_cast<Context*>(this)->takeAllHeldLocked(nullptr);
     return changesLocked().inserted;
 }
 std::vector<ManagedObjectPtr> Context::updatedObjects() const {
@@ -545,6 +631,8 @@ std::vector<ManagedObjectPtr> Context::deletedObjects() const {
 }
 
 void Context::clearChangesLocked() {
+    held_.clear();
+    heldIndex_.clear();
     for (auto* list : {&inserted_, &updated_, &deleted_}) {
         for (auto& o : *list) {
             if (o->deleted_) {
@@ -559,17 +647,32 @@ void Context::clearChangesLocked() {
 
 foundation::Status Context::save() {
     Changes changes;
+    HeldIDs held;
     std::shared_ptr<Context> parent;
     {
         std::lock_guard lock(mutex_);
         if (!hasChangesLocked()) return {};
+        // Listeners hear of the objects they watch, so those must be objects by now.
+        takeWatchedLocked();
         changes = changesLocked();
         parent = parent_;
         std::vector<Row> inserted, updated;
         std::vector<ObjectID> deleted;
-        inserted.reserve(changes.inserted.size());
+        inserted.reserve(changes.inserted.size() + heldIndex_.size());
         updated.reserve(changes.updated.size());
         for (const auto& o : changes.deleted) deleted.push_back(o->id_);
+        // Held rows travel on as they are, after the objects' rows.
+        std::vector<size_t> heldSlots;
+        auto addHeld = [&] HX_REQUIRES(mutex_) {
+            heldSlots.reserve(heldIndex_.size());
+            held.inserted.reserve(heldIndex_.size());
+            for (size_t i = 0; i < held_.size(); ++i) {
+                if (!held_[i].id) continue;
+                heldSlots.push_back(i);
+                held.inserted.push_back(held_[i].id);
+                inserted.push_back(std::move(held_[i]));
+            }
+        };
         if (!parent) {
             // The root lends its objects' storage to the write instead of copying it; the lock
             // keeps everyone else out until it is handed back.
@@ -579,6 +682,7 @@ foundation::Status Context::save() {
                 o->fireFaultLocked();
                 updated.push_back(Row{o->id_, std::move(o->values_), std::move(o->toOne_)});
             }
+            addHeld();
             auto coordinator = persistentStoreCoordinator();
             Coordinator::SaveBatch batch{std::move(inserted), std::move(updated), std::move(deleted)};
             foundation::Status written =
@@ -592,42 +696,67 @@ foundation::Status Context::save() {
                 changes.updated[i]->values_ = std::move(batch.updated[i].values);
                 changes.updated[i]->toOne_ = std::move(batch.updated[i].toOne);
             }
-            if (!written) return written;
+            if (!written) {
+                for (size_t i = 0; i < heldSlots.size(); ++i)
+                    held_[heldSlots[i]] = std::move(batch.inserted[changes.inserted.size() + i]);
+                return written;
+            }
         } else {
             // The parent takes the changed objects' state over rather than a copy of it; here
             // they become faults that read it back from the parent when used again.
             for (const auto& o : changes.inserted) inserted.push_back(o->handOverLocked());
             for (const auto& o : changes.updated) updated.push_back(o->handOverLocked());
+            addHeld();
             parent->mergeFromChild(std::move(inserted), std::move(updated), deleted);
         }
         clearChangesLocked();
     }
-    announce(ChangeKind::DidSave, changes);
+    announce(ChangeKind::DidSave, changes, held);
     return {};
 }
 
 void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& updated,
                              const std::vector<ObjectID>& deleted) {
     Changes changes;
+    HeldIDs held;
     changes.inserted.reserve(inserted.size());
     changes.updated.reserve(updated.size());
     {
         std::lock_guard lock(mutex_);
+        // A new row is held rather than made into an object when nothing here knows it, no
+        // listener watches its entity and no to-one on the other side has to follow it.
+        std::vector<std::pair<const Entity*, bool>> holdable;
+        auto holds = [&](const Row& row) HX_REQUIRES(mutex_) {
+            if (registeredLocked(row.id.get()) || isHeldLocked(row.id.get())) return false;
+            const Entity& e = row.id->entity();
+            for (const auto& [entity, verdict] : holdable)
+                if (entity == &e) return verdict;
+            bool verdict = !wantsObjects(e);
+            for (const auto& r : e.relationships())
+                if (!r.toMany && !r.inverse->toMany) verdict = false;
+            holdable.emplace_back(&e, verdict);
+            return verdict;
+        };
+        std::vector<bool> hold(inserted.size()), fresh(inserted.size());
+        size_t heldCount = 0;
+        for (size_t i = 0; i < inserted.size(); ++i) heldCount += (hold[i] = holds(inserted[i]));
         // Room for every object of the merge at once, rather than rehashing as they arrive, and
         // at most one sweep of released objects for the whole merge.
-        const size_t incoming = inserted.size() + updated.size() + deleted.size();
+        const size_t incoming = inserted.size() - heldCount + updated.size() + deleted.size();
         if (registry_.size() + incoming >= registrySweepAt_) {
             std::erase_if(registry_, [](const auto& entry) { return entry.second.expired(); });
             registrySweepAt_ = std::max<size_t>(1024, 2 * (registry_.size() + incoming));
         }
         registry_.reserve(registry_.size() + incoming);
-        inserted_.reserve(inserted_.size() + inserted.size());
+        std::vector<ManagedObject*> objects(inserted.size());
+        inserted_.reserve(inserted_.size() + inserted.size() - heldCount);
         // Every inserted object exists before any row is applied, so that a row whose to-one
         // names an object inserted later in the same save still joins its to-many set.
-        std::vector<bool> fresh(inserted.size());
         for (size_t i = 0; i < inserted.size(); ++i) {
+            if (hold[i]) continue;
             bool created = false;
             auto object = objectWithIDLocked(inserted[i].id, false, &created);
+            objects[i] = object.get();
             fresh[i] = created;
             object->fault_ = false;
             if (!object->inserted_) {
@@ -639,7 +768,8 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
             changes.inserted.push_back(std::move(object));
         }
         for (size_t i = 0; i < inserted.size(); ++i) {
-            ManagedObject& object = *changes.inserted[i];
+            if (hold[i]) continue;
+            ManagedObject& object = *objects[i];
             Row& row = inserted[i];
             if (fresh[i] && row.values.size() == object.values_.size()) {
                 // Nobody has seen the object yet: it takes the row's values whole.
@@ -647,6 +777,14 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
                 row.values.clear();
             }
             applyRowLocked(object, std::move(row), true);
+        }
+        held_.reserve(held_.size() + inserted.size());
+        for (size_t i = 0; i < inserted.size(); ++i) {
+            if (!hold[i]) continue;
+            linkHeldLocked(inserted[i], true);
+            held.inserted.push_back(inserted[i].id);
+            heldIndex_.emplace(inserted[i].id.get(), held_.size());
+            held_.push_back(std::move(inserted[i]));
         }
         for (auto& row : updated) {
             auto object = objectWithIDLocked(row.id, true);
@@ -668,7 +806,7 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
             if (!object->inserted_) deleted_.push_back(object);
             for (const auto& r : object->entity().relationships()) {
                 if (r.toMany || !object->toOne_[r.index]) continue;
-                auto other = registeredLocked(object->toOne_[r.index].get());
+                auto other = otherSideLocked(object->toOne_[r.index].get(), r.inverse->toMany);
                 if (!other || other->fault_) continue;
                 if (r.inverse->toMany) {
                     if (auto& slot = other->toMany_[r.inverse->index]) std::erase(*slot, object->id_);
@@ -683,11 +821,11 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
     // Observers of this context hear of the merge on its own queue.
     std::weak_ptr<Context> weak = weak_from_this();
     if (!queue_) {
-        announce(ChangeKind::ObjectsDidChange, changes);
+        announce(ChangeKind::ObjectsDidChange, changes, held);
         return;
     }
-    queue_->async([weak, changes = std::move(changes)] {
-        if (auto self = weak.lock()) self->announce(ChangeKind::ObjectsDidChange, changes);
+    queue_->async([weak, changes = std::move(changes), held = std::move(held)] {
+        if (auto self = weak.lock()) self->announce(ChangeKind::ObjectsDidChange, changes, held);
     });
 }
 
@@ -734,39 +872,54 @@ void Context::refreshObject(const ManagedObjectPtr& object, bool mergeChanges) {
 
 // ---------------------------------------------------------------- notifications
 
-uint64_t Context::addChangeListener(ChangeListener listener) {
+uint64_t Context::addChangeListener(ChangeListener listener, std::string entityName) {
     std::lock_guard lock(listenersMutex_);
     uint64_t token = nextListener_++;
-    listeners_.emplace_back(token, std::move(listener));
+    listeners_.push_back({token, std::move(entityName), std::move(listener)});
     return token;
 }
 
 void Context::removeChangeListener(uint64_t token) {
     std::lock_guard lock(listenersMutex_);
-    std::erase_if(listeners_, [&](const auto& l) { return l.first == token; });
+    std::erase_if(listeners_, [&](const auto& l) { return l.token == token; });
 }
 
-void Context::announce(ChangeKind kind, const Changes& changes) {
-    if (changes.empty()) return;
-    std::vector<ChangeListener> listeners;
+void Context::announce(ChangeKind kind, const Changes& changes, const HeldIDs& held) {
+    if (changes.empty() && held.inserted.empty()) return;
+    std::vector<Listener> listeners;
     {
         std::lock_guard lock(listenersMutex_);
-        for (const auto& l : listeners_) listeners.push_back(l.second);
+        listeners = listeners_;
     }
-    for (auto& l : listeners) l(*this, kind, changes);
+    for (auto& l : listeners) {
+        if (l.entityName.empty()) {
+            if (!changes.empty()) l.listener(*this, kind, changes);
+            continue;
+        }
+        Changes mine;
+        auto only = [&](const std::vector<ManagedObjectPtr>& from, std::vector<ManagedObjectPtr>& to) {
+            for (const auto& o : from)
+                if (o->entity().name() == l.entityName) to.push_back(o);
+        };
+        only(changes.inserted, mine.inserted);
+        only(changes.updated, mine.updated);
+        only(changes.deleted, mine.deleted);
+        if (!mine.empty()) l.listener(*this, kind, mine);
+    }
     // A save can name tens of thousands of objects: their URIs are written out only for a
     // notification someone receives.
     foundation::NotificationCenter::defaultCenter().post(
         kind == ChangeKind::DidSave ? kContextDidSaveNotification : kContextObjectsDidChangeNotification,
-        shared_from_this(), [&changes] {
-            auto uris = [](const std::vector<ManagedObjectPtr>& objects) {
+        shared_from_this(), [&changes, &held] {
+            auto uris = [](const std::vector<ManagedObjectPtr>& objects, const std::vector<ObjectID>& rows = {}) {
                 foundation::Array a;
-                a.reserve(objects.size());
+                a.reserve(objects.size() + rows.size());
                 for (const auto& o : objects) a.emplace_back(o->objectID()->uriRepresentation());
+                for (const auto& id : rows) a.emplace_back(id->uriRepresentation());
                 return a;
             };
             foundation::Dictionary info;
-            info.set(kInsertedObjectsKey, uris(changes.inserted));
+            info.set(kInsertedObjectsKey, uris(changes.inserted, held.inserted));
             info.set(kUpdatedObjectsKey, uris(changes.updated));
             info.set(kDeletedObjectsKey, uris(changes.deleted));
             return info;

@@ -96,7 +96,9 @@ public:
     };
     enum class ChangeKind { ObjectsDidChange, DidSave };
     using ChangeListener = std::function<void(Context& context, ChangeKind kind, const Changes& changes)>;
-    uint64_t addChangeListener(ChangeListener listener);
+    // A listener given an entity name hears of that entity's objects only; the rows of other
+    // entities that a child's save pushes in can then stay rows until someone uses them.
+    uint64_t addChangeListener(ChangeListener listener, std::string entityName = {});
     void removeChangeListener(uint64_t token);
 
 private:
@@ -135,7 +137,29 @@ private:
     void deleteLocked(ManagedObject& object) HX_REQUIRES(mutex_);
     void markUpdatedLocked(ManagedObject& object) HX_REQUIRES(mutex_);
     void mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& updated, const std::vector<ObjectID>& deleted);
-    void announce(ChangeKind kind, const Changes& changes);
+
+    // Rows of objects inserted by a child's save that nobody here has asked for yet: they go on
+    // to the store or the parent as they are, and become objects only when something here needs
+    // one (a fetch of their entity, a lookup by id, a listener of their entity).
+    bool isHeldLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_) { return heldIndex_.count(id) > 0; }
+    // The held row of id as an object (nullptr when id is not held).
+    ManagedObjectPtr takeHeldLocked(const ObjectIdentity* id) HX_REQUIRES(mutex_);
+    // Every held row of entity (or of every entity) as an object.
+    void takeAllHeldLocked(const Entity* entity) HX_REQUIRES(mutex_);
+    // The held rows of the entities that listeners want as objects.
+    void takeWatchedLocked() HX_REQUIRES(mutex_);
+    bool holdsEntityLocked(const Entity& entity) const HX_REQUIRES(mutex_);
+    // A held row's to-one targets that are loaded here list it among their members.
+    void linkHeldLocked(const Row& row, bool notify) HX_REQUIRES(mutex_);
+    // The object on the other side of a relationship whose change must reach it: a held row
+    // has no loaded to-many set to mend, but a to-one side must follow, so it becomes an object.
+    ManagedObjectPtr otherSideLocked(const ObjectIdentity* id, bool otherSideToMany) HX_REQUIRES(mutex_);
+    bool wantsObjects(const Entity& entity);
+    // URIs of held rows that a save or merge also announces.
+    struct HeldIDs {
+        std::vector<ObjectID> inserted;
+    };
+    void announce(ChangeKind kind, const Changes& changes, const HeldIDs& held = {});
 
     ConcurrencyType type_;
     dispatch::QueuePtr queue_;
@@ -151,7 +175,14 @@ private:
     std::vector<ManagedObjectPtr>
         inserted_ HX_GUARDED_BY(mutex_), updated_ HX_GUARDED_BY(mutex_), deleted_ HX_GUARDED_BY(mutex_);
     foundation::Mutex listenersMutex_;
-    std::vector<std::pair<uint64_t, ChangeListener>> listeners_ HX_GUARDED_BY(listenersMutex_);
+    std::vector<Row> held_ HX_GUARDED_BY(mutex_);  // id null once the row became an object
+    std::unordered_map<const ObjectIdentity*, size_t> heldIndex_ HX_GUARDED_BY(mutex_);
+    struct Listener {
+        uint64_t token;
+        std::string entityName;  // empty: every entity
+        ChangeListener listener;
+    };
+    std::vector<Listener> listeners_ HX_GUARDED_BY(listenersMutex_);
     uint64_t nextListener_ HX_GUARDED_BY(listenersMutex_) = 1;
 };
 

@@ -30,10 +30,11 @@ std::shared_ptr<FetchedResultsController> FetchedResultsController::create(Fetch
     auto controller = std::shared_ptr<FetchedResultsController>(
         new FetchedResultsController(std::move(request), std::move(context), std::move(cacheName)));
     std::weak_ptr<FetchedResultsController> weak = controller;
-    controller->listener_ =
-        controller->context_->addChangeListener([weak](Context&, Context::ChangeKind, const Context::Changes& changes) {
+    controller->listener_ = controller->context_->addChangeListener(
+        [weak](Context&, Context::ChangeKind, const Context::Changes& changes) {
             if (auto self = weak.lock()) self->contextChanged(changes);
-        });
+        },
+        controller->request_.entityName);
     return controller;
 }
 

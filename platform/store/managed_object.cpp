@@ -21,8 +21,36 @@ std::string ObjectIdentity::uriRepresentation() const {
     return uri;
 }
 
+namespace {
+
+// Whether v is already what an attribute of type holds (the common case, checked without
+// moving the value through the conversion).
+bool isNormalized(AttributeType type, const Value& v) {
+    switch (type) {
+        case AttributeType::String:
+            return v.isNull() || v.isString();
+        case AttributeType::Boolean:
+            return v.isNull() || v.isBool();
+        case AttributeType::Integer16:
+            return v.isNull() || (v.isInt() && *v.ifInt() == static_cast<int16_t>(*v.ifInt()));
+        case AttributeType::Integer32:
+            return v.isNull() || (v.isInt() && *v.ifInt() == static_cast<int32_t>(*v.ifInt()));
+        case AttributeType::Integer64:
+            return v.isNull() || v.isInt();
+        case AttributeType::Double:
+            return v.isNull() || v.isDouble();
+        case AttributeType::Date:
+            return v.isNull() || v.isDate();
+        case AttributeType::Transformable:
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 Value normalizeAttributeValue(AttributeType type, Value v) {
-    if (v.isNull()) return v;
+    if (isNormalized(type, v)) return v;
     switch (type) {
         case AttributeType::String:
             if (v.isString()) return v;
@@ -102,7 +130,14 @@ bool ManagedObject::hasChanges() const {
     return (inserted_ != deleted_) || (updated_ && !inserted_);
 }
 
+void ManagedObject::ensureStorageLocked() const {
+    const Entity& e = entity();
+    if (values_.size() != e.attributes().size()) values_.resize(e.attributes().size());
+    if (toOne_.size() != e.relationships().size()) toOne_.resize(e.relationships().size());
+}
+
 void ManagedObject::fireFaultLocked() const {
+    ensureStorageLocked();
     if (!fault_ || !context_) return;
     auto row = context_->rowForLocked(id_);
     if (!row) return;  // the row is gone: the object reads as empty
@@ -123,8 +158,9 @@ Row ManagedObject::snapshotLocked() const {
 Row ManagedObject::handOverLocked() {
     fireFaultLocked();
     Row row{id_, std::move(values_), std::move(toOne_)};
-    values_.assign(row.values.size(), Value());
-    toOne_.assign(row.toOne.size(), nullptr);
+    // Left empty until the fault fires (ensureStorageLocked), which most given-away objects never do.
+    values_.clear();
+    toOne_.clear();
     for (auto& slot : toMany_) slot.reset();
     fault_ = true;
     return row;
@@ -154,11 +190,13 @@ foundation::Status ManagedObject::setValue(std::string_view key, Value value) {
 void ManagedObject::setValueAt(int index, Value value) {
     {
         HX_LOCK_CONTEXT();
-        if (index < 0 || static_cast<size_t>(index) >= values_.size()) return;
         fireFaultLocked();
-        value = normalizeAttributeValue(entity().attributes()[index].type, std::move(value));
-        if (values_[index] == value && values_[index].type() == value.type()) return;
-        values_[index] = std::move(value);
+        if (index < 0 || static_cast<size_t>(index) >= values_.size()) return;
+        if (const AttributeType type = entity().attributes()[index].type; !isNormalized(type, value))
+            value = normalizeAttributeValue(type, std::move(value));
+        Value& slot = values_[index];
+        if (slot.type() == value.type() && slot == value) return;
+        slot = std::move(value);
         if (context_) context_->markUpdatedLocked(*this);
         notifyObservers(entity().attributes()[index].name);
     }

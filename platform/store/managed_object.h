@@ -130,6 +130,9 @@ private:
     };
 
     void fireFaultLocked() const;
+    // Sizes the attribute and to-one storage for the entity (an object whose state was given
+    // away holds none).
+    void ensureStorageLocked() const;
     void notifyObservers(const std::string& key);
     Row snapshotLocked() const;
     // Gives the object's state away (a child's save hands it to the parent) and turns the object

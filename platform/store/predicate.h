@@ -102,9 +102,15 @@ public:
 
     friend bool operator==(const Predicate& a, const Predicate& b) { return *a.root_ == *b.root_; }
 
+    // The texts of a long constant IN list, for lookups without a walk through the list.
+    struct Membership;
+
 private:
-    explicit Predicate(std::shared_ptr<const PredicateNode> root) : root_(std::move(root)) {}
+    explicit Predicate(std::shared_ptr<const PredicateNode> root);
     std::shared_ptr<const PredicateNode> root_;
+    // Per comparison node of the tree that has one (the tree never changes, so its nodes'
+    // addresses are stable keys).
+    std::shared_ptr<const std::vector<std::pair<const PredicateNode*, std::shared_ptr<const Membership>>>> memberships_;
 };
 
 // ---- Comparison helpers shared by the in-memory evaluator and the SQL functions.

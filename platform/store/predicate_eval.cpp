@@ -1,7 +1,45 @@
 // Evaluation of a predicate against key-value sources in memory.
+#include <unordered_set>
+
 #include "platform/store/predicate.h"
 
 namespace store {
+
+struct Predicate::Membership {
+    std::unordered_set<std::string_view> texts;
+};
+
+namespace {
+
+// Below this many elements a walk through the list is as quick as a lookup.
+constexpr size_t kMembershipIndexMinimum = 32;
+
+using Memberships = std::vector<std::pair<const PredicateNode*, std::shared_ptr<const Predicate::Membership>>>;
+
+void collectMemberships(const PredicateNode& n, Memberships& out) {
+    for (const auto& c : n.children) collectMemberships(c, out);
+    if (n.kind != PredicateNode::Kind::Comparison || n.op != ComparisonOp::In || n.options != 0 ||
+        n.rhs.kind != Expression::Kind::Constant)
+        return;
+    const auto* list = n.rhs.constant.ifArray();
+    if (!list || list->size() < kMembershipIndexMinimum) return;
+    auto membership = std::make_shared<Predicate::Membership>();
+    membership->texts.reserve(list->size());
+    for (const auto& e : *list) {
+        const std::string* text = e.ifString();
+        if (!text) return;  // mixed lists compare element by element
+        membership->texts.insert(*text);
+    }
+    out.emplace_back(&n, std::move(membership));
+}
+
+}  // namespace
+
+Predicate::Predicate(std::shared_ptr<const PredicateNode> root) : root_(std::move(root)) {
+    Memberships found;
+    collectMemberships(*root_, found);
+    if (!found.empty()) memberships_ = std::make_shared<const Memberships>(std::move(found));
+}
 
 using foundation::Array;
 using foundation::Dictionary;
@@ -35,6 +73,22 @@ namespace {
 
 struct Evaluator {
     const KeyValueSource& source;
+    const Memberships* memberships;
+
+    const Predicate::Membership* membershipOf(const PredicateNode& n) const {
+        if (!memberships) return nullptr;
+        for (const auto& [node, membership] : *memberships)
+            if (node == &n) return membership.get();
+        return nullptr;
+    }
+
+    // One element's test; a text against an indexed list of texts is one lookup (the same
+    // answer as comparing it with each element, as no options apply).
+    bool test(const PredicateNode& n, const Predicate::Membership* membership, const Value& v, const Value& rhs) const {
+        if (membership)
+            if (const std::string* text = v.ifString()) return membership->texts.count(*text) > 0;
+        return compareScalar(n.op, n.options, v, rhs);
+    }
 
     // The value(s) of an expression; many is set for a collection.
     void values(const Expression& e, std::vector<Value>& out, bool& many) const {
@@ -104,8 +158,9 @@ struct Evaluator {
             rhsValue = &computed;
         }
         const Value& rhs = *rhsValue;
+        const Predicate::Membership* membership = membershipOf(n);
         if (n.modifier == ComparisonModifier::Direct) {
-            if (!lmany) return compareScalar(n.op, n.options, l.empty() ? Value() : l[0], rhs);
+            if (!lmany) return test(n, membership, l.empty() ? Value() : l[0], rhs);
             // A collection on the left: only membership questions make sense.
             Value all(Array(l.begin(), l.end()));
             if (n.op == ComparisonOp::Contains) return compareScalar(ComparisonOp::Contains, n.options, all, rhs);
@@ -122,7 +177,7 @@ struct Evaluator {
         }
         size_t hits = 0;
         for (const auto& v : l) {
-            if (compareScalar(n.op, n.options, v, rhs)) {
+            if (test(n, membership, v, rhs)) {
                 ++hits;
                 if (n.modifier != ComparisonModifier::All) break;
             }
@@ -135,6 +190,8 @@ struct Evaluator {
 
 }  // namespace
 
-bool Predicate::evaluate(const KeyValueSource& source) const { return Evaluator{source}.node(*root_); }
+bool Predicate::evaluate(const KeyValueSource& source) const {
+    return Evaluator{source, memberships_.get()}.node(*root_);
+}
 
 }  // namespace store

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include <sqlite3.h>
+
 #include "platform/foundation/notification_center.h"
 #include "platform/store/fetched_results_controller.h"
 #include "tests/platform/store/store_test_support.h"
@@ -225,6 +227,92 @@ TEST_F(ContextTest, AChildsSavedObjectsReadTheirStateBackAndMembersJoinWhateverT
                                       "length(m.message)) FROM HX_Message m JOIN HX_Conversation c ON "
                                       "m.Conversation = c.Z_PK"),
               "late:8:100");
+}
+
+TEST_F(ContextTest, NewRowsFromAChildStayRowsUntilUsedAndReachTheStoreEitherWay) {
+    auto stored = conversation(main, "s");
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_TRUE(stored->objects("Messages").empty());  // loaded, so it must learn of new members
+    std::vector<std::string> heard;
+    main->addChangeListener(
+        [&](Context&, Context::ChangeKind kind, const Context::Changes& changes) {
+            for (const auto* list : {&changes.inserted, &changes.updated})
+                for (const auto& o : *list)
+                    heard.push_back((kind == Context::ChangeKind::DidSave ? "save:" : "change:") + o->entity().name() +
+                                    ":" + o->value("conversationID").stringValue());
+        },
+        "HX_Conversation");
+    std::vector<size_t> savedURIs;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.addObserver(this, store::kContextDidSaveNotification,
+                       [&, ctx = main.get()](const foundation::Notification& n) {
+                           if (n.object.get() != ctx) return;
+                           const auto& inserted = n.userInfo.get(store::kInsertedObjectsKey).asArray();
+                           for (const auto& uri : inserted)
+                               EXPECT_NE(uri.asString().find("/p"), std::string::npos) << uri.asString();
+                           savedURIs.push_back(inserted.size());
+                       });
+    // A child adds a conversation with two messages and a message to the stored conversation.
+    auto push = [&](const std::string& id, int64_t first) {
+        store::ObjectID messageID;
+        auto ch = child();
+        ch->performAndWait([&] {
+            auto conv = conversation(ch, id);
+            message(ch, conv, first);
+            messageID = message(ch, conv, first + 1)->objectID();
+            message(ch, ch->objectWithID(stored->objectID()), first + 2);
+            ASSERT_TRUE(ch->save().ok());
+        });
+        clock->runUntilIdle();
+        return messageID;
+    };
+    auto numbers = [&](const store::ManagedObjectPtr& c) {
+        std::vector<int64_t> out;
+        for (const auto& m : c->objects("Messages")) out.push_back(m->value("number").int64Value());
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    push("n1", 10);
+    EXPECT_EQ(heard, std::vector<std::string>{"change:HX_Conversation:n1"});
+    EXPECT_TRUE(main->hasChanges());
+    EXPECT_EQ(numbers(stored), std::vector<int64_t>{12});
+    // Saved as rows: nothing asked for the messages in between.
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_FALSE(main->hasChanges());
+    EXPECT_EQ(savedURIs, std::vector<size_t>{4});
+    EXPECT_EQ(storetest::sqlite(path,
+                                "SELECT group_concat(x) FROM (SELECT c.conversationID || ':' || m.number AS x FROM "
+                                "HX_Message m JOIN HX_Conversation c ON m.Conversation = c.Z_PK ORDER BY m.number)"),
+              "n1:10,n1:11,s:12");
+
+    // Used before the save: by id, through a to-many, by a fetch and a count.
+    auto held = push("n2", 20);
+    auto m = main->objectWithID(held);
+    EXPECT_EQ(m->value("number").int64Value(), 21);
+    EXPECT_TRUE(m->isInserted());
+    EXPECT_EQ(m->object("Conversation")->value("conversationID").stringValue(), "n2");
+    EXPECT_EQ(numbers(m->object("Conversation")), (std::vector<int64_t>{20, 21}));
+    EXPECT_EQ(count(main, "HX_Message"), 6u);
+    EXPECT_EQ(count(main, "HX_Message", "number >= 20"), 3u);
+    EXPECT_EQ(numbers(stored), (std::vector<int64_t>{12, 22}));
+    ASSERT_TRUE(main->save().ok());
+
+    // A failed write keeps the rows for the next one.
+    push("n3", 30);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_FALSE(main->save().ok());
+    sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_TRUE(main->hasChanges());
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(savedURIs, (std::vector<size_t>{4, 4, 4}));
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) || ':' || sum(number) FROM HX_Message"), "9:189");
+    EXPECT_EQ(heard, (std::vector<std::string>{"change:HX_Conversation:n1", "save:HX_Conversation:n1",
+                                               "change:HX_Conversation:n2", "save:HX_Conversation:n2",
+                                               "change:HX_Conversation:n3", "save:HX_Conversation:n3"}));
+    center.removeObserver(this);
 }
 
 TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {

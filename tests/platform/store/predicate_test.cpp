@@ -18,9 +18,17 @@ bool eval(const std::string& format, const Value& object, const Array& args = {}
 }
 
 TEST(Predicate, TextAgainstAnInListMatchesWholeTextsOnly) {
-    Value row = Dictionary{{"id", "t42"}, {"name", "Zo\u00eb"}, {"type", 10}};
-    Array ids;
-    for (int i = 0; i < 1000; ++i) ids.emplace_back("t" + std::to_string(i * 2));
+    Value row =
+        Dictionary{{"id", "t42"}, {"name", "Zo\u00eb"}, {"type", 10}, {"tags", Array{Value("x"), Value("t42")}}};
+    // Long lists are looked up through an index, short ones walked: both must answer alike.
+    Array ids, others, upper, mixed;
+    for (int i = 0; i < 1000; ++i) {
+        ids.emplace_back("t" + std::to_string(i * 2));
+        others.emplace_back("t" + std::to_string(i * 2 + 1));
+        upper.emplace_back("T" + std::to_string(i * 2));
+    }
+    mixed = others;
+    mixed.emplace_back(10);
     struct Case {
         const char* format;
         Array list;
@@ -36,8 +44,19 @@ TEST(Predicate, TextAgainstAnInListMatchesWholeTextsOnly) {
         {"id IN %@", Array{Value("T42")}, false},
         {"name IN[cd] %@", Array{Value("zoe")}, true},
         {"type IN %@", Array{Value("10"), Value(10)}, true},
+        {"id IN %@", others, false},
+        {"id IN[c] %@", upper, true},
+        {"id IN %@", upper, false},
+        {"type IN %@", ids, false},
+        {"type IN %@", mixed, true},
+        {"missing IN %@", ids, false},
+        {"ANY tags IN %@", ids, true},
+        {"ALL tags IN %@", ids, false},
+        {"NONE tags IN %@", others, true},
+        {"id IN %@ AND NOT (name IN %@)", ids, true},
     };
-    for (const auto& c : cases) EXPECT_EQ(eval(c.format, row, {Value(c.list)}), c.expected) << c.format;
+    for (const auto& c : cases)
+        EXPECT_EQ(eval(c.format, row, {Value(c.list), Value(c.list)}), c.expected) << c.format << " " << c.list.size();
 }
 
 TEST(Predicate, ComparisonOperatorsOnDictionaries) {
