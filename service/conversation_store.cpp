@@ -103,12 +103,13 @@ store::ManagedObjectPtr conversationWithID(const store::ContextPtr& context, con
 std::vector<store::ManagedObjectPtr> sortedMessages(const store::ManagedObjectPtr& conversation) {
     auto messages = conversation->objects("Messages");
     if (messages.size() < 2) return messages;
-    // Each number is read once: every read takes the context's lock.
+    // Each number is read once, by its attribute's number: every read takes the context's lock.
+    const int number = messages.front()->entity().attributeIndex("number");
     std::vector<std::pair<int64_t, store::ManagedObjectPtr>> byNumber;
     byNumber.reserve(messages.size());
     for (auto& m : messages) {
-        const int64_t number = m->value("number").int64Value();
-        byNumber.emplace_back(number, std::move(m));
+        const int64_t n = m->valueAt(number).int64Value();
+        byNumber.emplace_back(n, std::move(m));
     }
     std::stable_sort(byNumber.begin(), byNumber.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (size_t i = 0; i < messages.size(); ++i) messages[i] = std::move(byNumber[i].second);
