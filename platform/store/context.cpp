@@ -148,7 +148,7 @@ bool Context::holdsEntityLocked(const Entity& entity) const {
 
 void Context::linkHeldLocked(const Row& row, bool notify) {
     for (const auto& r : row.id->entity().relationships()) {
-        if (r.toMany || !row.toOne[r.index]) continue;
+        if (r.toMany || !r.inverse->toMany || !row.toOne[r.index]) continue;
         auto other = registeredLocked(row.toOne[r.index].get());
         if (!other || other->fault_) continue;
         auto& slot = other->toMany_[r.inverse->index];

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -166,7 +167,11 @@ private:
     mutable foundation::RecursiveMutex mutex_;
     CoordinatorPtr coordinator_ HX_GUARDED_BY(mutex_);
     std::shared_ptr<Context> parent_ HX_GUARDED_BY(mutex_);
-    std::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> registry_ HX_GUARDED_BY(mutex_);
+    // The nodes of the registry and the held-row index: a merge or a parse adds thousands at a
+    // time, and a pool hands them out and takes them back without the general allocator.
+    std::pmr::unsynchronized_pool_resource nodes_ HX_GUARDED_BY(mutex_);
+    std::pmr::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> registry_ HX_GUARDED_BY(mutex_){
+        &nodes_};
     // The registry size at which entries of objects that are gone are swept out next: twice the
     // size left by the last sweep, so that sweeping costs a constant per registration.
     size_t registrySweepAt_ HX_GUARDED_BY(mutex_) = 1024;
@@ -176,7 +181,7 @@ private:
         inserted_ HX_GUARDED_BY(mutex_), updated_ HX_GUARDED_BY(mutex_), deleted_ HX_GUARDED_BY(mutex_);
     foundation::Mutex listenersMutex_;
     std::vector<Row> held_ HX_GUARDED_BY(mutex_);  // id null once the row became an object
-    std::unordered_map<const ObjectIdentity*, size_t> heldIndex_ HX_GUARDED_BY(mutex_);
+    std::pmr::unordered_map<const ObjectIdentity*, size_t> heldIndex_ HX_GUARDED_BY(mutex_){&nodes_};
     struct Listener {
         uint64_t token;
         std::string entityName;  // empty: every entity

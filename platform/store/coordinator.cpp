@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory_resource>
 #include <random>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/store/store_error.h"
@@ -612,7 +614,9 @@ Status Coordinator::commit(const SaveBatch& batch) {
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
     // Inserted rows by position: their identity, the row number each gets, and the DFS state.
     const size_t n = batch.inserted.size();
-    std::unordered_map<const ObjectIdentity*, size_t> pending;
+    // Its nodes come from one buffer, given back at once: a save can insert tens of thousands.
+    std::pmr::monotonic_buffer_resource nodes;
+    std::pmr::unordered_map<const ObjectIdentity*, size_t> pending(&nodes);
     pending.reserve(n);
     for (size_t i = 0; i < n; ++i) pending.emplace(batch.inserted[i].id.get(), i);
     std::vector<int64_t> assigned(n, 0);

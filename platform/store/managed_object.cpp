@@ -89,7 +89,13 @@ ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault)
     const Entity& e = id_->entity();
     values_.resize(e.attributes().size());
     toOne_.resize(e.relationships().size());
-    toMany_.resize(e.relationships().size());
+    // Indexed by relationship number but used only for to-many ones: most objects (messages)
+    // have none and need no slots.
+    for (const auto& r : e.relationships())
+        if (r.toMany) {
+            toMany_.resize(e.relationships().size());
+            break;
+        }
     source_.object = this;
 }
 
