@@ -206,6 +206,7 @@ TEST_F(Email, ATextConversationBecomesAPageWithItsFilesAndMarkupStaysText) {
     EXPECT_EQ(images[1]["attrs"]["style"].stringValue(), "max-width:426px");
     auto icon = foundation::base64Decode(images[0]["attrs"]["src"].stringValue().substr(22));
     ASSERT_TRUE(icon);
+    ASSERT_GE(icon->size(), 4u);
     EXPECT_EQ(std::string(icon->begin(), icon->begin() + 4), "\x89PNG");
     // Markup from the message, the name and the note is text: no link, no form, no extra tag.
     EXPECT_TRUE(tags(mail, "a").empty());
