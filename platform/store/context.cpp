@@ -125,19 +125,9 @@ void Context::takeAllHeldLocked(const Entity* entity) {
 
 void Context::takeWatchedLocked() {
     if (held_.empty()) return;
-    std::vector<std::string> watched;
-    bool all = false;
-    {
-        std::lock_guard lock(listenersMutex_);
-        for (const auto& l : listeners_) {
-            all = all || l.entityName.empty();
-            watched.push_back(l.entityName);
-        }
-    }
-    if (all) return takeAllHeldLocked(nullptr);
+    const Watched w = watched();
     for (size_t i = 0; i < held_.size(); ++i)
-        if (held_[i].id && std::find(watched.begin(), watched.end(), held_[i].id->entity().name()) != watched.end())
-            takeHeldLocked(held_[i].id.get());
+        if (held_[i].id && w.covers(held_[i].id->entity())) takeHeldLocked(held_[i].id.get());
 }
 
 bool Context::holdsEntityLocked(const Entity& entity) const {
@@ -162,11 +152,18 @@ ManagedObjectPtr Context::otherSideLocked(const ObjectIdentity* id, bool otherSi
     return otherSideToMany || heldIndex_.empty() ? nullptr : takeHeldLocked(id);
 }
 
-bool Context::wantsObjects(const Entity& entity) {
+bool Context::Watched::covers(const Entity& entity) const {
+    return all || std::find(names.begin(), names.end(), entity.name()) != names.end();
+}
+
+Context::Watched Context::watched() {
+    Watched w;
     std::lock_guard lock(listenersMutex_);
-    for (const auto& l : listeners_)
-        if (l.entityName.empty() || l.entityName == entity.name()) return true;
-    return false;
+    for (const auto& l : listeners_) {
+        w.all = w.all || l.entityName.empty();
+        w.names.push_back(l.entityName);
+    }
+    return w;
 }
 
 ManagedObjectPtr Context::objectWithID(const ObjectID& id) {
@@ -647,7 +644,7 @@ void Context::clearChangesLocked() {
 
 foundation::Status Context::save() {
     Changes changes;
-    HeldIDs held;
+    std::vector<ObjectID> heldInserted;
     std::shared_ptr<Context> parent;
     {
         std::lock_guard lock(mutex_);
@@ -665,11 +662,11 @@ foundation::Status Context::save() {
         std::vector<size_t> heldSlots;
         auto addHeld = [&] HX_REQUIRES(mutex_) {
             heldSlots.reserve(heldIndex_.size());
-            held.inserted.reserve(heldIndex_.size());
+            heldInserted.reserve(heldIndex_.size());
             for (size_t i = 0; i < held_.size(); ++i) {
                 if (!held_[i].id) continue;
                 heldSlots.push_back(i);
-                held.inserted.push_back(held_[i].id);
+                heldInserted.push_back(held_[i].id);
                 inserted.push_back(std::move(held_[i]));
             }
         };
@@ -711,31 +708,27 @@ foundation::Status Context::save() {
         }
         clearChangesLocked();
     }
-    announce(ChangeKind::DidSave, changes, held);
+    announce(ChangeKind::DidSave, changes, heldInserted);
     return {};
 }
 
 void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& updated,
                              const std::vector<ObjectID>& deleted) {
     Changes changes;
-    HeldIDs held;
+    std::vector<ObjectID> heldInserted;
     changes.inserted.reserve(inserted.size());
     changes.updated.reserve(updated.size());
     {
         std::lock_guard lock(mutex_);
         // A new row is held rather than made into an object when nothing here knows it, no
         // listener watches its entity and no to-one on the other side has to follow it.
-        std::vector<std::pair<const Entity*, bool>> holdable;
+        const Watched watchedNow = watched();
         auto holds = [&](const Row& row) HX_REQUIRES(mutex_) {
             if (registeredLocked(row.id.get()) || isHeldLocked(row.id.get())) return false;
             const Entity& e = row.id->entity();
-            for (const auto& [entity, verdict] : holdable)
-                if (entity == &e) return verdict;
-            bool verdict = !wantsObjects(e);
-            for (const auto& r : e.relationships())
-                if (!r.toMany && !r.inverse->toMany) verdict = false;
-            holdable.emplace_back(&e, verdict);
-            return verdict;
+            if (watchedNow.covers(e)) return false;
+            return std::none_of(e.relationships().begin(), e.relationships().end(),
+                                [](const Relationship& r) { return !r.toMany && !r.inverse->toMany; });
         };
         std::vector<bool> hold(inserted.size()), fresh(inserted.size());
         size_t heldCount = 0;
@@ -782,7 +775,7 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
         for (size_t i = 0; i < inserted.size(); ++i) {
             if (!hold[i]) continue;
             linkHeldLocked(inserted[i], true);
-            held.inserted.push_back(inserted[i].id);
+            heldInserted.push_back(inserted[i].id);
             heldIndex_.emplace(inserted[i].id.get(), held_.size());
             held_.push_back(std::move(inserted[i]));
         }
@@ -821,11 +814,11 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
     // Observers of this context hear of the merge on its own queue.
     std::weak_ptr<Context> weak = weak_from_this();
     if (!queue_) {
-        announce(ChangeKind::ObjectsDidChange, changes, held);
+        announce(ChangeKind::ObjectsDidChange, changes, heldInserted);
         return;
     }
-    queue_->async([weak, changes = std::move(changes), held = std::move(held)] {
-        if (auto self = weak.lock()) self->announce(ChangeKind::ObjectsDidChange, changes, held);
+    queue_->async([weak, changes = std::move(changes), heldInserted = std::move(heldInserted)] {
+        if (auto self = weak.lock()) self->announce(ChangeKind::ObjectsDidChange, changes, heldInserted);
     });
 }
 
@@ -884,8 +877,8 @@ void Context::removeChangeListener(uint64_t token) {
     std::erase_if(listeners_, [&](const auto& l) { return l.token == token; });
 }
 
-void Context::announce(ChangeKind kind, const Changes& changes, const HeldIDs& held) {
-    if (changes.empty() && held.inserted.empty()) return;
+void Context::announce(ChangeKind kind, const Changes& changes, const std::vector<ObjectID>& heldInserted) {
+    if (changes.empty() && heldInserted.empty()) return;
     std::vector<Listener> listeners;
     {
         std::lock_guard lock(listenersMutex_);
@@ -910,7 +903,7 @@ void Context::announce(ChangeKind kind, const Changes& changes, const HeldIDs& h
     // notification someone receives.
     foundation::NotificationCenter::defaultCenter().post(
         kind == ChangeKind::DidSave ? kContextDidSaveNotification : kContextObjectsDidChangeNotification,
-        shared_from_this(), [&changes, &held] {
+        shared_from_this(), [&changes, &heldInserted] {
             auto uris = [](const std::vector<ManagedObjectPtr>& objects, const std::vector<ObjectID>& rows = {}) {
                 foundation::Array a;
                 a.reserve(objects.size() + rows.size());
@@ -919,7 +912,7 @@ void Context::announce(ChangeKind kind, const Changes& changes, const HeldIDs& h
                 return a;
             };
             foundation::Dictionary info;
-            info.set(kInsertedObjectsKey, uris(changes.inserted, held.inserted));
+            info.set(kInsertedObjectsKey, uris(changes.inserted, heldInserted));
             info.set(kUpdatedObjectsKey, uris(changes.updated));
             info.set(kDeletedObjectsKey, uris(changes.deleted));
             return info;

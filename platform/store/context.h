@@ -155,12 +155,15 @@ private:
     // The object on the other side of a relationship whose change must reach it: a held row
     // has no loaded to-many set to mend, but a to-one side must follow, so it becomes an object.
     ManagedObjectPtr otherSideLocked(const ObjectIdentity* id, bool otherSideToMany) HX_REQUIRES(mutex_);
-    bool wantsObjects(const Entity& entity);
-    // URIs of held rows that a save or merge also announces.
-    struct HeldIDs {
-        std::vector<ObjectID> inserted;
+    // The entities change listeners want as objects: every one, or those named.
+    struct Watched {
+        bool all = false;
+        std::vector<std::string> names;
+        bool covers(const Entity& entity) const;
     };
-    void announce(ChangeKind kind, const Changes& changes, const HeldIDs& held = {});
+    Watched watched();
+    // A save or merge also announces the URIs of the held rows it inserted (heldInserted).
+    void announce(ChangeKind kind, const Changes& changes, const std::vector<ObjectID>& heldInserted = {});
 
     ConcurrencyType type_;
     dispatch::QueuePtr queue_;
