@@ -80,19 +80,7 @@ Ink inkIn(const graphics::Bitmap& b, int x0, int y0, int x1, int y1) {
 }  // namespace
 
 TEST(CellAccessoriesRender, GoldensInLightAndDarkAt2x) {
-    UsingFonts fonts;
-    for (InterfaceStyle style : {InterfaceStyle::light, InterfaceStyle::dark}) {
-        Window window(ScreenProfile::iPhone8());
-        window.setInterfaceStyle(style);
-        auto panel = table();
-        window.addSubview(panel);
-        auto pixels = snapshot(*panel, 2);
-        ASSERT_TRUE(pixels);
-        const std::string name =
-            std::string("cell_accessories_") + (style == InterfaceStyle::dark ? "dark" : "light") + "_2x";
-        const SnapshotComparison c = compareWithGolden(*pixels, golden(name), failures());
-        EXPECT_TRUE(c.matches) << c.message;
-    }
+    toolkit_snapshots::expectGoldensInLightAndDarkAt2x(table, "cell_accessories");
 }
 
 TEST(CellAccessoriesRender, MarksLieInTheAccessoryStripRightOfTheText) {

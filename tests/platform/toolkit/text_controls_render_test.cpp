@@ -78,19 +78,7 @@ bool anyDarkerThan(const graphics::Bitmap& b, int x0, int y0, int x1, int y1, in
 }  // namespace
 
 TEST(TextControlsRender, GoldensInLightAndDarkAt2x) {
-    UsingFonts fonts;
-    for (InterfaceStyle style : {InterfaceStyle::light, InterfaceStyle::dark}) {
-        Window window(ScreenProfile::iPhone8());
-        window.setInterfaceStyle(style);
-        auto panel = screen();
-        window.addSubview(panel);
-        auto pixels = snapshot(*panel, 2);
-        ASSERT_TRUE(pixels);
-        const std::string name =
-            std::string("text_controls_") + (style == InterfaceStyle::dark ? "dark" : "light") + "_2x";
-        const SnapshotComparison c = compareWithGolden(*pixels, golden(name), failures());
-        EXPECT_TRUE(c.matches) << c.message;
-    }
+    toolkit_snapshots::expectGoldensInLightAndDarkAt2x(screen, "text_controls");
 }
 
 TEST(TextControlsRender, TextShowsAndPlaceholderGivesWayToIt) {
