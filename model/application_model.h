@@ -24,6 +24,7 @@
 #include "model/alert.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/error.h"
+#include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 
 class HXCPhoneFormat;
@@ -201,13 +202,13 @@ public:
 
     // The application object's monitor (`@synchronized(self)`): around the access counts, the
     // contacts-loading flag and the login state.
-    std::recursive_mutex& monitor() const { return monitor_; }
+    foundation::RecursiveMutex& monitor() const HX_RETURN_CAPABILITY(monitor_) { return monitor_; }
 
 private:
-    mutable std::recursive_mutex monitor_;
-    std::shared_ptr<HXCPhoneFormat> phoneFormatter_;
-    uint64_t phoneFormatterAccessCount_ = 0;
-    uint64_t mocAccessCount_ = 0;
+    mutable foundation::RecursiveMutex monitor_;
+    std::shared_ptr<HXCPhoneFormat> phoneFormatter_ HX_GUARDED_BY(monitor_);
+    uint64_t phoneFormatterAccessCount_ HX_GUARDED_BY(monitor_) = 0;
+    uint64_t mocAccessCount_ HX_GUARDED_BY(monitor_) = 0;
     // Read by the unread-list parse off the main thread as well.
     std::atomic<bool> isInBackground_{false};
     bool graphicalEmoticons_ = true;
@@ -227,19 +228,19 @@ private:
     // belongs to monitor_.
     void loadAllContacts();
     void setAllContactsList(ContactList list);
-    mutable std::mutex contactsMutex_;
-    std::optional<ContactList> allContacts_;
-    std::optional<ContactList> cachedContacts_;
-    std::set<std::string> lookupNumbers_;
-    bool contactsCacheLoading_ = false;
-    bool contactsCacheRead_ = false;
-    bool contactsFullLoadStarted_ = false;
-    bool contactsFallbackStarted_ = false;
+    mutable foundation::Mutex contactsMutex_;
+    std::optional<ContactList> allContacts_ HX_GUARDED_BY(contactsMutex_);
+    std::optional<ContactList> cachedContacts_ HX_GUARDED_BY(contactsMutex_);
+    std::set<std::string> lookupNumbers_ HX_GUARDED_BY(contactsMutex_);
+    bool contactsCacheLoading_ HX_GUARDED_BY(monitor_) = false;
+    bool contactsCacheRead_ HX_GUARDED_BY(contactsMutex_) = false;
+    bool contactsFullLoadStarted_ HX_GUARDED_BY(contactsMutex_) = false;
+    bool contactsFallbackStarted_ HX_GUARDED_BY(contactsMutex_) = false;
     dispatch::Group contactsLoadGroup_;
-    std::shared_ptr<services::ContactStore> contactStore_;
+    std::shared_ptr<services::ContactStore> contactStore_ HX_GUARDED_BY(contactsMutex_);
     double storeBusyTimeout_ = 5;
     // Fetch handlers whose items wait for the deferred main-context save; guarded by monitor_.
-    std::vector<BackgroundFetchCompletion> deferredFetchHandlers_;
+    std::vector<BackgroundFetchCompletion> deferredFetchHandlers_ HX_GUARDED_BY(monitor_);
     void answerFetchHandlers(std::vector<BackgroundFetchCompletion> handlers, int result);
     void postNewMessageNotification(const std::shared_ptr<store::ManagedObject>& message, int64_t types);
     // User name -> coordinator / main context; guarded by monitor_.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/foundation/error.h"
+#include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 
 // One rule: a range of leading-digit values, a maximum (for validity: exact) length and the
@@ -131,7 +132,8 @@ private:
     std::array<int64_t, 1000> numericOffsets_{};  // -1: no record
 
     // Records read so far; the map owns them, the array is a lock-free index of the same.
-    mutable std::mutex mutex_;
-    mutable std::map<std::string, std::shared_ptr<const CallingCodeInfo>, std::less<>> callingCodeData_;
+    mutable foundation::Mutex mutex_;
+    mutable std::map<std::string, std::shared_ptr<const CallingCodeInfo>, std::less<>>
+        callingCodeData_ HX_GUARDED_BY(mutex_);
     mutable std::array<std::atomic<const CallingCodeInfo*>, 1000> numericData_{};
 };

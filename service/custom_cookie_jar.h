@@ -4,12 +4,12 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/error.h"
+#include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 #include "platform/net/cookie.h"
 #include "platform/net/url_request.h"
@@ -38,7 +38,7 @@ public:
     void set_cookies(std::vector<net::Cookie> cookies);
 
     // The jar's monitor, for callers that build a Cookie header themselves.
-    std::recursive_mutex& lock() const { return mutex_; }
+    foundation::RecursiveMutex& lock() const HX_RETURN_CAPABILITY(mutex_) { return mutex_; }
 
     // The cookie array as an archivable value (an array of property dictionaries), and a jar's
     // cookies back from one; malformed entries are dropped, never half-read.
@@ -54,7 +54,7 @@ public:
     void setClock(std::function<double()> wallNow);
 
 private:
-    mutable std::recursive_mutex mutex_;
-    std::vector<net::Cookie> cookies_;
-    std::function<double()> wallNow_;
+    mutable foundation::RecursiveMutex mutex_;
+    std::vector<net::Cookie> cookies_ HX_GUARDED_BY(mutex_);
+    std::function<double()> wallNow_ HX_GUARDED_BY(mutex_);
 };

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Clang's thread-safety analysis, as errors, over the sources that carry its annotations.
 
-A source joins the pass when it, or the header of the same name beside it, includes
-platform/foundation/thread_annotations.h. Each is compiled with clang, syntax only (no code
-generation), with the flags of its entry in the build's compile database.
+A source joins the pass when it includes platform/foundation/thread_annotations.h, or includes a
+header of the project that does (an annotated class's members are private, so its own sources,
+which include its header, are where they are touched; so is the header of the same name beside
+it). The sources are found in the build's compile database, not listed by hand; each is compiled
+with clang, syntax only (no code generation), with the flags of its entry there.
 """
 
 import argparse
@@ -18,24 +20,50 @@ import sys
 
 ANNOTATIONS = "platform/foundation/thread_annotations.h"
 INCLUDE_RE = re.compile(r'^\s*#\s*include\s*"' + re.escape(ANNOTATIONS) + '"', re.M)
+ANY_INCLUDE_RE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 HEADER_SUFFIXES = (".h", ".hpp", ".hh")
 ANALYSIS = ["-fsyntax-only", "-Wthread-safety", "-Wthread-safety-beta", "-Werror=thread-safety",
             "-Werror=thread-safety-beta", "-Wno-unknown-warning-option"]
 
 
-def includes_annotations(path):
+def read(path):
     try:
         with open(path, encoding="utf-8", errors="replace") as f:
-            return INCLUDE_RE.search(f.read()) is not None
+            return f.read()
     except OSError:
-        return False
+        return None
 
 
-def annotated(source):
+def includes_annotations(path, cache={}):
+    if path not in cache:
+        text = read(path)
+        cache[path] = text is not None and INCLUDE_RE.search(text) is not None
+    return cache[path]
+
+
+def included_files(source, root):
+    """The project files that source names in its quoted includes (from the root or beside it)."""
+    text = read(source)
+    if text is None:
+        return []
+    out = []
+    for name in ANY_INCLUDE_RE.findall(text):
+        for base in (root, os.path.dirname(source)):
+            candidate = os.path.normpath(os.path.join(base, name))
+            if os.path.isfile(candidate):
+                out.append(candidate)
+                break
+    return out
+
+
+def annotated(source, root=ROOT):
     if includes_annotations(source):
         return True
     stem = os.path.splitext(source)[0]
-    return any(includes_annotations(stem + s) for s in HEADER_SUFFIXES)
+    if any(includes_annotations(stem + s) for s in HEADER_SUFFIXES):
+        return True
+    return any(includes_annotations(h) for h in included_files(source, root))
 
 
 def find_clang():

@@ -168,6 +168,7 @@ std::shared_ptr<HXCAnimatedImage> HXCAnimatedImage::initWithAnimatedGIFData(cons
             image->posterImage_ = poster;
             image->size_ = poster->size();
             image->posterImageFrameIndex_ = i;
+            std::lock_guard lock(image->mutex_);
             image->cachedFramesForIndexes_[i] = poster;
             image->cachedFrameIndexes_.insert(i);
         }
@@ -247,7 +248,7 @@ ImagePtr HXCAnimatedImage::imageAtIndex(size_t index) const {
 }
 
 ImagePtr HXCAnimatedImage::imageLazilyCachedAtIndex(size_t index) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (index >= frameCount_) {
         log(2, [&] {
             return format("Skipping requested frame %zu beyond bounds (total frame count: %zu) for animated image: %s",
@@ -312,7 +313,7 @@ void HXCAnimatedImage::addFrameIndexesToCache(const IndexSet& indexes) {
             dispatch::Queue::main()->async([weak, i, frame] {
                 auto self = weak.lock();
                 if (!self) return;  // the image went away: the frame is dropped
-                std::lock_guard<std::recursive_mutex> lock(self->mutex_);
+                std::lock_guard lock(self->mutex_);
                 self->cachedFramesForIndexes_[i] = frame;
                 self->cachedFrameIndexes_.insert(i);
                 self->requestedFrameIndexes_.erase(i);
@@ -322,7 +323,7 @@ void HXCAnimatedImage::addFrameIndexesToCache(const IndexSet& indexes) {
 }
 
 void HXCAnimatedImage::purgeFrameCacheIfNeeded() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (cachedFrameIndexes_.size() <= currentLocked()) return;
     const IndexSet keep = frameIndexesToCache();
     for (auto it = cachedFrameIndexes_.begin(); it != cachedFrameIndexes_.end();) {
@@ -343,22 +344,22 @@ size_t HXCAnimatedImage::currentLocked() const {
 }
 
 size_t HXCAnimatedImage::frameCacheSizeCurrent() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return currentLocked();
 }
 
 size_t HXCAnimatedImage::frameCacheSizeMax() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return frameCacheSizeMax_;
 }
 
 size_t HXCAnimatedImage::frameCacheSizeMaxInternal() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return frameCacheSizeMaxInternal_;
 }
 
 void HXCAnimatedImage::setFrameCacheSizeMax(size_t value) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (value == frameCacheSizeMax_) return;
     const bool shrinks = value < currentLocked();
     frameCacheSizeMax_ = value;
@@ -366,7 +367,7 @@ void HXCAnimatedImage::setFrameCacheSizeMax(size_t value) {
 }
 
 void HXCAnimatedImage::setFrameCacheSizeMaxInternal(size_t value) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (value == frameCacheSizeMaxInternal_) return;
     const bool shrinks = value < currentLocked();
     frameCacheSizeMaxInternal_ = value;
@@ -376,7 +377,7 @@ void HXCAnimatedImage::setFrameCacheSizeMaxInternal(size_t value) {
 void HXCAnimatedImage::didReceiveMemoryWarning() {
     size_t count;
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard lock(mutex_);
         count = ++memoryWarningCount_;
     }
     dispatch::RunLoop& loop = dispatch::RunLoop::main();
@@ -451,17 +452,17 @@ ImagePtr HXCAnimatedImage::predrawnImageFromImage(const ImagePtr& image) {
 }
 
 size_t HXCAnimatedImage::requestedFrameIndex() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return requestedFrameIndex_;
 }
 
 HXCAnimatedImage::IndexSet HXCAnimatedImage::cachedFrameIndexes() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return cachedFrameIndexes_;
 }
 
 HXCAnimatedImage::IndexSet HXCAnimatedImage::requestedFrameIndexes() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return requestedFrameIndexes_;
 }
 
@@ -472,7 +473,7 @@ HXCAnimatedImage::IndexSet HXCAnimatedImage::allFramesIndexSet() const {
 }
 
 size_t HXCAnimatedImage::memoryWarningCount() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return memoryWarningCount_;
 }
 

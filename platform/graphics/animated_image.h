@@ -11,11 +11,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 #include "platform/graphics/image.h"
 #include "platform/graphics/image_source.h"
@@ -82,11 +82,11 @@ public:
     explicit HXCAnimatedImage(Token) {}
 
 private:
-    IndexSet frameIndexesToCache() const;  // with the mutex held
-    void addFrameIndexesToCache(const IndexSet& indexes);
+    IndexSet frameIndexesToCache() const HX_REQUIRES(mutex_);
+    void addFrameIndexesToCache(const IndexSet& indexes) HX_REQUIRES(mutex_);
     void purgeFrameCacheIfNeeded();
     void setFrameCacheSizeMaxInternal(size_t value);
-    size_t currentLocked() const;
+    size_t currentLocked() const HX_REQUIRES(mutex_);
     ImagePtr imageAtIndex(size_t index) const;
     void growFrameCacheSizeAfterMemoryWarning(size_t size);
     void resetFrameCacheSizeMaxInternal();
@@ -105,15 +105,15 @@ private:
     std::shared_ptr<ImageSource> imageSource_;
     std::shared_ptr<HXCWeakProxy<HXCAnimatedImage>> weakProxy_;
 
-    mutable std::recursive_mutex mutex_;
-    size_t frameCacheSizeMax_ = 0;
-    size_t frameCacheSizeMaxInternal_ = 0;
-    size_t requestedFrameIndex_ = 0;
-    std::map<size_t, ImagePtr> cachedFramesForIndexes_;
-    IndexSet cachedFrameIndexes_;
-    IndexSet requestedFrameIndexes_;
-    size_t memoryWarningCount_ = 0;
-    std::shared_ptr<dispatch::Queue> serialQueue_;
+    mutable foundation::RecursiveMutex mutex_;
+    size_t frameCacheSizeMax_ HX_GUARDED_BY(mutex_) = 0;
+    size_t frameCacheSizeMaxInternal_ HX_GUARDED_BY(mutex_) = 0;
+    size_t requestedFrameIndex_ HX_GUARDED_BY(mutex_) = 0;
+    std::map<size_t, ImagePtr> cachedFramesForIndexes_ HX_GUARDED_BY(mutex_);
+    IndexSet cachedFrameIndexes_ HX_GUARDED_BY(mutex_);
+    IndexSet requestedFrameIndexes_ HX_GUARDED_BY(mutex_);
+    size_t memoryWarningCount_ HX_GUARDED_BY(mutex_) = 0;
+    std::shared_ptr<dispatch::Queue> serialQueue_ HX_GUARDED_BY(mutex_);
 };
 
 }  // namespace graphics

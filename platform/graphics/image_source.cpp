@@ -219,7 +219,7 @@ foundation::Result<std::shared_ptr<Bitmap>> ImageSource::frameAt(size_t index) c
     if (!still_.empty()) return decodeImage(still_.data(), still_.size());
     if (!frames_[index].info.complete) return corrupt("GIF frame " + std::to_string(index) + " is incomplete");
 
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (!canvas_ || composed_ >= static_cast<long>(index)) {
         auto made = Bitmap::make(width_, height_);
         if (!made.ok()) return made.error();

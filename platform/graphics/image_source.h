@@ -7,12 +7,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/error.h"
+#include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 #include "platform/graphics/bitmap.h"
 
@@ -74,10 +74,10 @@ private:
 
     // The composition cursor: the canvas after frame `composed_` was drawn, and what its disposal
     // restores.
-    mutable std::mutex mutex_;
-    mutable std::shared_ptr<Bitmap> canvas_;
-    mutable std::vector<uint32_t> saved_;
-    mutable long composed_ = -1;
+    mutable foundation::Mutex mutex_;
+    mutable std::shared_ptr<Bitmap> canvas_ HX_GUARDED_BY(mutex_);
+    mutable std::vector<uint32_t> saved_ HX_GUARDED_BY(mutex_);
+    mutable long composed_ HX_GUARDED_BY(mutex_) = -1;
 };
 
 }  // namespace graphics

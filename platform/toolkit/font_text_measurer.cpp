@@ -22,11 +22,11 @@ double FontTextMeasurer::lineWidth(const std::string& text, const Font& font) co
     key += '\n';
     key += text;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard lock(mutex_);
         if (auto it = widths_.find(key); it != widths_.end()) return it->second;
     }
     const double width = graphics::sizeOfText(text, font).width;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (widths_.size() >= kMaxCachedWidths) widths_.clear();
     widths_.emplace(std::move(key), width);
     return width;

@@ -3,10 +3,10 @@
 // truncation rules are the measurer interface's own.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
+#include "platform/foundation/thread_annotations.h"
 #include "platform/toolkit/text_metrics.h"
 
 namespace toolkit {
@@ -19,8 +19,8 @@ public:
     static const FontTextMeasurer& shared();
 
 private:
-    mutable std::mutex mutex_;
-    mutable std::unordered_map<std::string, double> widths_;
+    mutable foundation::Mutex mutex_;
+    mutable std::unordered_map<std::string, double> widths_ HX_GUARDED_BY(mutex_);
 };
 
 }  // namespace toolkit

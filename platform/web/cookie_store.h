@@ -9,11 +9,11 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/thread_annotations.h"
 #include "platform/net/cookie.h"
 
 namespace net {
@@ -59,8 +59,8 @@ private:
         net::Cookie cookie;
         double created;
     };
-    mutable std::mutex mutex_;
-    std::vector<Entry> entries_;
+    mutable foundation::Mutex mutex_;
+    std::vector<Entry> entries_ HX_GUARDED_BY(mutex_);
 };
 
 // A store over a process-wide cookie storage; creation dates live here, keyed by the cookie's
@@ -75,8 +75,8 @@ public:
 
 private:
     net::HTTPCookieStorage& storage_;
-    mutable std::mutex mutex_;
-    std::map<std::string, double> created_;
+    mutable foundation::Mutex mutex_;
+    std::map<std::string, double> created_ HX_GUARDED_BY(mutex_);
 };
 
 // True when a cookie for domain (lower case, a leading "." for domain cookies) goes to host.
