@@ -1,7 +1,7 @@
 #include "app/connect_app_delegate.h"
 
 #include "app/views.h"
-#include "service/vc_messages.h"
+#include "service/message_list_model.h"
 
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"

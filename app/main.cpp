@@ -180,12 +180,7 @@ bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::Window& window, con
     }
     if (!runLoopUntil([&] { return !shownLoginPanel(window); }, seconds))
         std::fprintf(stderr, "hx_connect: the sign-in panel stayed up after the sign-in\n");
-    auto idle = [&] {
-        auto& web = app.webClient();
-        std::lock_guard lock(web.urlDataLock);
-        return web.urlData.empty();
-    };
-    if (!runLoopUntil([&] { return app.account()->HXnumber().has_value() && idle(); }, seconds))
+    if (!runLoopUntil([&] { return app.account()->HXnumber().has_value() && app.isIdle(); }, seconds))
         std::fprintf(stderr, "hx_connect: the account's data did not arrive within %.1f s\n", seconds);
     return true;
 }
@@ -219,9 +214,7 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
             // A signed-in account is settled once its own number has arrived.
             const auto account = app.account();
             if (account && account->authV2() && !account->HXnumber()) return false;
-            auto& web = app.webClient();
-            std::lock_guard lock(web.urlDataLock);
-            return web.firstReachabilityHandled && web.urlData.empty();
+            return app.webClient().firstReachabilityHandled && app.isIdle();
         };
         frontEndOptions.waitTimeout = options.seconds;
     }

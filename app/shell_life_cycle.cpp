@@ -229,21 +229,8 @@ void HX_ConnectAppDelegate::applicationDidEnterBackground() {
     setSettingsLoading(false);
     {
         // Message sends finish in the background; every other request is cancelled and forgotten.
-        auto& web = webClient();
-        const std::string sends = web.endpoints.servicePageBase() + "sms/send/";
-        std::vector<std::shared_ptr<AsyncURLConnection>> cancelled;
-        {
-            std::lock_guard lock(web.urlDataLock);
-            for (auto it = web.urlData.begin(); it != web.urlData.end();) {
-                if (it->first.starts_with(sends)) {
-                    ++it;
-                    continue;
-                }
-                if (it->second.connection) cancelled.push_back(it->second.connection);
-                it = web.urlData.erase(it);
-            }
-        }
-        for (auto& connection : cancelled) connection->cancel();
+        const std::string sends = endpoints().servicePageBase() + "sms/send/";
+        cancelRequests([&](const std::string& tag) { return !tag.starts_with(sends); });
     }
     removeLoadingOverlay();
     applicationWillTerminate();

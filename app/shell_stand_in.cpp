@@ -99,15 +99,8 @@ void HXMessageListStandIn::parseMessagesForConversationFromData(std::shared_ptr<
     recordParse(std::string("parseMessagesForConversationFromData ") + (isLatest ? "latest" : "older"), data);
 }
 
+void HXMessageListStandIn::messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults) {
+    recordParse(std::string("messagesReceived") + (searchResults ? " search" : ""), data);
+}
+
 void HXMessageListStandIn::abortLoading() { record("abortLoading"); }
-void HXMessageListStandIn::abortLoadingForSpam(bool spam, bool orArchive) {
-    record("abortLoadingForSpam " + std::to_string(spam) + " " + std::to_string(orArchive));
-}
-void HXMessageListStandIn::refreshComplete() { record("refreshComplete"); }
-void HXMessageListStandIn::reloadVisibleCells() { record("reloadVisibleCells"); }
-void HXMessageListStandIn::filterTable() { record("filterTable"); }
-void HXMessageListStandIn::scrollToTopWithAnimation(bool animated) {
-    record("scrollToTopWithAnimation " + std::to_string(animated));
-}
-void HXMessageListStandIn::updateLastRefreshDate() { record("updateLastRefreshDate"); }
-void HXMessageListStandIn::controllerDidChangeContent() { record("controllerDidChangeContent"); }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "model/alert.h"
+#include "platform/foundation/thread_annotations.h"
 #include "service/message_list_screen.h"
 
 // Calls recorded in order, safe to use from any thread.
@@ -28,8 +29,8 @@ public:
     void clear();
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> calls_;
+    mutable foundation::Mutex mutex_;
+    std::vector<std::string> calls_ HX_GUARDED_BY(mutex_);
 };
 
 class HXShellStandIn : public HXCallRecord {
@@ -59,9 +60,9 @@ public:
     bool tap(std::string_view title);
 
 private:
-    mutable std::mutex mutex_;
-    Script script_;
-    std::vector<HXAlert> alerts_;
+    mutable foundation::Mutex mutex_;
+    Script script_ HX_GUARDED_BY(mutex_);
+    std::vector<HXAlert> alerts_ HX_GUARDED_BY(mutex_);
 };
 
 class HXMessageListStandIn : public HXMessageListScreen, public HXCallRecord {
@@ -74,17 +75,11 @@ public:
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                FetchCompletion completion) override;
     void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) override;
+    void messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults) override;
     void abortLoading() override;
-    void abortLoadingForSpam(bool spam, bool orArchive) override;
-    void refreshComplete() override;
-    void reloadVisibleCells() override;
-    void filterTable() override;
-    void scrollToTopWithAnimation(bool animated) override;
-    void updateLastRefreshDate() override;
-    void controllerDidChangeContent() override;
 
 private:
     void recordParse(std::string call, const std::shared_ptr<const foundation::Data>& data);
-    mutable std::mutex dataMutex_;
-    std::vector<std::string> parsedData_;
+    mutable foundation::Mutex dataMutex_;
+    std::vector<std::string> parsedData_ HX_GUARDED_BY(dataMutex_);
 };

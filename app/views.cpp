@@ -1,15 +1,15 @@
 #include "app/views.h"
 
 #include "service/application_web_client.h"
-#include "service/request_machinery.h"
-#include "service/vc_messages.h"
+#include "service/endpoints.h"
+#include "service/message_list_model.h"
 
-std::shared_ptr<VC_Messages> HXMessageListPlaceholderScreen::messageList(HXApplicationWebClient& app) {
+std::shared_ptr<HXMessageListModel> HXMessageListPlaceholderScreen::messageList(HXApplicationWebClient& app) {
     if (!list_) {
-        list_ = std::make_shared<VC_Messages>(
-            app.weakWebClient(),
-            VC_Messages::viewSettingsForType(viewType_, app.webClient().endpoints.servicePageBase()));
-        list_->setShownScreen(shown_);
+        std::shared_ptr<HXMessageListView> view = std::dynamic_pointer_cast<HXMessageListPlaceholderScreen>(selfPtr());
+        list_ = std::make_shared<HXMessageListModel>(
+            app.weakWebClient(), HXMessageListModel::viewSettingsForType(viewType_, app.endpoints().servicePageBase()),
+            view);
     }
     return list_;
 }
@@ -17,13 +17,11 @@ std::shared_ptr<VC_Messages> HXMessageListPlaceholderScreen::messageList(HXAppli
 void HXMessageListPlaceholderScreen::viewWillAppear(bool animated) {
     HXPlaceholderScreen::viewWillAppear(animated);
     shown_ = true;
-    if (list_) list_->setShownScreen(true);
 }
 
 void HXMessageListPlaceholderScreen::viewDidDisappear(bool animated) {
     HXPlaceholderScreen::viewDidDisappear(animated);
     shown_ = false;
-    if (list_) list_->setShownScreen(false);
 }
 
 std::shared_ptr<HXPlaceholderScreen> hxMakeRootScreen(int index) {

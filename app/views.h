@@ -2,7 +2,9 @@
 // show them (tabs on the phone, master rows on the tablet), and the stand-ins for their screens.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/graphics/color.h"
@@ -10,6 +12,7 @@
 #include "platform/toolkit/graphics_types.h"
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/view_controller.h"
+#include "service/message_list_view.h"
 
 struct HXViewSpec {
     const char* screen;  // the root screen's class
@@ -39,24 +42,37 @@ private:
 };
 
 class HXApplicationWebClient;
-class VC_Messages;
+class HXMessageListModel;
 
 // The root screen of a message list (views 1 to 3: SMS, voicemail, history) until the list
-// screens are built: a placeholder carrying the list's state, requests and parse (VC_Messages),
-// so that the service's list replies reach the store. The list is made on first use, for the
-// service the application object talks to then, and is the shown list while the screen is up.
-class HXMessageListPlaceholderScreen : public HXPlaceholderScreen {
+// screens are built: a placeholder that is the view of the list's model (its state, requests and
+// parse), so that the service's list replies reach the store. The model is made on first use,
+// for the service the application object talks to then; the list is shown while the screen is
+// up. The view's other operations have nothing to show here.
+class HXMessageListPlaceholderScreen : public HXPlaceholderScreen, public HXMessageListView {
 public:
     HXMessageListPlaceholderScreen(std::string screenClass, int viewType)
         : HXPlaceholderScreen(std::move(screenClass)), viewType_(viewType) {}
-    std::shared_ptr<VC_Messages> messageList(HXApplicationWebClient& app);
+    std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient& app);
     void viewWillAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
 
+    bool isShownScreen() const override { return shown_; }
+    void beginRefreshing(const std::string&) override {}
+    void endRefreshing() override {}
+    void updateLastRefreshDate() override {}
+    void reloadTable() override {}
+    void reloadVisibleCells() override {}
+    void scrollToTopWithAnimation(bool) override {}
+    void controllerDidChangeContent() override {}
+    std::optional<bool> shownConversationIsRead() const override { return std::nullopt; }
+    void showBackButtonCount(uint64_t) override {}
+
 private:
     int viewType_;
-    std::shared_ptr<VC_Messages> list_;
-    bool shown_ = false;
+    std::shared_ptr<HXMessageListModel> list_;
+    // Read by parses off the main thread.
+    std::atomic<bool> shown_{false};
 };
 
 // The root screen of a view index: a message-list placeholder for views 1 to 3, a plain

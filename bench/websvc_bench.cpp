@@ -21,7 +21,7 @@
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/store/coordinator.h"
-#include "service/vc_messages.h"
+#include "service/message_list_model.h"
 
 namespace {
 
@@ -80,7 +80,8 @@ void BM_ListParseIntoStore(benchmark::State& state) {
     account->setAuthV2(std::string("AuthV2"));
     app->setAccount(account);
     app->setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue"));
-    auto list = std::make_shared<VC_Messages>(app, VC_Messages::smsViewSettings("https://voice.test/voice/"));
+    auto list =
+        std::make_shared<HXMessageListModel>(app, HXMessageListModel::smsViewSettings("https://voice.test/voice/"));
     std::atomic<int> saved{0};
     foundation::NotificationCenter::defaultCenter().addObserver(&saved, "kOlderConversationMessagesLoadedNotification",
                                                                 [&](const foundation::Notification&) { ++saved; });

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,8 +27,10 @@ struct HXMMSImage;
 struct HXMailDraft;
 enum class HXReplyRow : int;
 struct HXWebClient;
+struct HXEndpoints;
 struct HXRoutedReply;
 namespace net {
+struct Cookie;
 class URLRequest;
 struct HTTPURLResponse;
 }  // namespace net
@@ -177,6 +180,12 @@ public:
     virtual void displayLogin();
     // Ends the session: saves the account, cancels every request, leaves an empty account.
     void logout();
+    // The web sign-in of username completed on the service page url with these cookies: the
+    // previous session ends (logout notification), a new account of that name becomes current
+    // with the cookies as its jar and its name as the "username" preference, token requests of
+    // the previous account are dropped, and then, on the main queue, the token flow starts, the
+    // page is fetched again under "ClientAuth" and the overlay "Loading settings…" is shown.
+    void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies, const std::string& url);
     // Removes everything kept for username: keychain items, preference entries, store file,
     // media folder and search items.
     void deleteAccountForUsername(const std::string& username);
@@ -238,14 +247,21 @@ public:
 
     // ---- request machinery (service/web_client_requests.cpp)
 
-    // Endpoints, the reply router's remaining branch table, the request table (`urlData`) and
-    // its lock.
+    // Endpoints, the request table and the web client's other state (for the service layer and
+    // its tests).
     HXWebClient& webClient();
+    // Where the service is.
+    const HXEndpoints& endpoints();
 
     // Sends request under tag (on the main thread).
     void startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag);
     // True while the request table holds an entry under tag.
     bool requestInFlight(const std::string& tag);
+    // True while no request is in flight.
+    bool isIdle();
+    // Removes the requests of these tags (or those chosen) from the table and cancels them.
+    void cancelRequests(const std::vector<std::string>& tags);
+    void cancelRequests(const std::function<bool(const std::string&)>& chosen);
     // The reply buffer of the connection while the table names it for its tag; null otherwise.
     std::shared_ptr<foundation::Data> dataForConnection(const AsyncURLConnection& connection);
     net::URLRequest postRequestForURL(const std::string& url, const foundation::Data& data);
@@ -263,6 +279,9 @@ public:
     void connectionDidReceiveResponse(AsyncURLConnection& connection, const net::HTTPURLResponse& response);
     void connectionDidReceiveData(AsyncURLConnection& connection, const uint8_t* data, size_t size);
     void connectionDidFinishLoading(AsyncURLConnection& connection);
+    // A reply of the SMS, voicemail, history or search list (null when its request failed),
+    // handed to that list.
+    void listReplyReceived(HXReplyRow row, const std::shared_ptr<foundation::Data>& data);
     void connectionDidFailWithError(AsyncURLConnection& connection, const foundation::Error& error);
 
     // ---- media (service/web_client_media.cpp): local files below the caches folder, downloads

@@ -214,10 +214,7 @@ void HXCalls::placeCallback(const std::string& target) {
     // The table names the request only once there is one: an entry without a request would
     // show the call as starting for ever.
     if (!request) return;
-    {
-        std::lock_guard lock(web.urlDataLock);
-        web.urlData[kClickToCall] = HXRequestEntry{std::make_shared<foundation::Data>(), nullptr};
-    }
+    web.requests.put(kClickToCall, HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
     post("kCallButtonUpdateNotification");
     auto session = net::URLSession::sessionWithConfiguration(std::move(configuration));
     std::weak_ptr<HXCalls> weak = weak_from_this();
@@ -234,10 +231,7 @@ void HXCalls::placeCallback(const std::string& target) {
                 if (!app) return;
                 auto& w = app->webClient();
                 self->pendingCallNumber_.reset();
-                {
-                    std::lock_guard lock(w.urlDataLock);
-                    w.urlData.erase(kClickToCall);
-                }
+                w.requests.erase(kClickToCall);
                 if (failed) {
                     post("kCallButtonUpdateNotification");
                     return;
@@ -281,10 +275,7 @@ bool HXCalls::directCallReply(const HXRoutedReply& reply) {
     auto a = app();
     if (!a) return true;
     auto& web = a->webClient();
-    auto removeEntry = [&] {
-        std::lock_guard lock(web.urlDataLock);
-        web.urlData.erase("DIRECT_CALL");
-    };
+    auto removeEntry = [&] { web.requests.erase("DIRECT_CALL"); };
     std::string_view bytes =
         reply.data ? std::string_view(reinterpret_cast<const char*>(reply.data->data()), reply.data->size())
                    : std::string_view();

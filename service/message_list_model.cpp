@@ -1,4 +1,4 @@
-#include "service/vc_messages.h"
+#include "service/message_list_model.h"
 
 #include <algorithm>
 #include <charconv>
@@ -23,16 +23,13 @@
 #include "service/conversation_store.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
+#include "service/thread_list_plan.h"
 #include "service/thread_list_reply.h"
 
 namespace {
 
 namespace CS = HXConversationStore;
 using foundation::Value;
-
-std::mutex gOpenConversationMutex;
-std::string gOpenConversationID;
-std::atomic<bool> gListLoadStarted{false};
 
 std::string localized(const char* key) { return PhoneExtensions::localizedString(key); }
 
@@ -51,13 +48,6 @@ foundation::Array listOf(const Value& v) {
     return {};
 }
 
-std::string trimLineBreaks(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == '\n' || s[b] == '\r')) ++b;
-    while (e > b && (s[e - 1] == '\n' || s[e - 1] == '\r')) --e;
-    return std::string(s.substr(b, e - b));
-}
-
 std::string pageToken(uint64_t marker) {
     return marker >= 3 ? "\"" + std::to_string(marker * 1000) + "\"" : std::string("null");
 }
@@ -70,7 +60,7 @@ bool signedIn(const HXApplicationWebClient& app) {
 }  // namespace
 
 // Markers of one parse, handed from the parse to the decisions after it.
-struct VC_Messages::ParseResult {
+struct HXMessageListModel::ParseResult {
     bool refreshNeeded = false;               // R
     bool newConversation = false;             // N
     bool newMessage = false;                  // M
@@ -80,102 +70,130 @@ struct VC_Messages::ParseResult {
 };
 
 // Hands the results controller's changes to the list while the list lives.
-class VC_Messages::FetchDelegate : public store::FetchedResultsControllerDelegate {
+class HXMessageListModel::FetchDelegate : public store::FetchedResultsControllerDelegate {
 public:
-    explicit FetchDelegate(std::weak_ptr<VC_Messages> list) : list_(std::move(list)) {}
+    explicit FetchDelegate(std::weak_ptr<HXMessageListModel> list) : list_(std::move(list)) {}
     void controllerDidChangeContent(store::FetchedResultsController&) override {
-        if (auto list = list_.lock()) list->controllerDidChangeContent();
+        if (auto list = list_.lock())
+            if (auto view = list->view()) view->controllerDidChangeContent();
     }
 
 private:
-    std::weak_ptr<VC_Messages> list_;
+    std::weak_ptr<HXMessageListModel> list_;
 };
 
-VC_Messages::VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings)
-    : app_(std::move(app)), viewSettings_(std::move(viewSettings)) {
+HXMessageListModel::HXMessageListModel(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings,
+                                       std::weak_ptr<HXMessageListView> view)
+    : app_(std::move(app)), viewSettings_(std::move(viewSettings)), view_(std::move(view)) {
     // Logging out happens on the main thread, the controller's own. The observer goes with the
     // list: the destructor removes every observer of this list.
     foundation::NotificationCenter::defaultCenter().addObserver(
         this, "kLogoutNotification", [this](const foundation::Notification&) { resetFetchedController(); });
 }
 
-VC_Messages::~VC_Messages() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
+HXMessageListModel::~HXMessageListModel() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
-foundation::Dictionary VC_Messages::smsViewSettings(const std::string& pageBase) {
+foundation::Dictionary HXMessageListModel::smsViewSettings(const std::string& pageBase) {
     return {{"viewType", Value(int64_t{1})},
             {"typeMask", Value(int64_t{3072})},
             {"URL", Value(pageBase + "inbox/recent/sms/")},
             {"viewTag", Value("SMS")}};
 }
 
-foundation::Dictionary VC_Messages::voicemailViewSettings(const std::string& pageBase) {
+foundation::Dictionary HXMessageListModel::voicemailViewSettings(const std::string& pageBase) {
     return {{"viewType", Value(int64_t{2})},
             {"typeMask", Value(int64_t{20})},
             {"URL", Value(pageBase + "inbox/recent/voicemail/")},
             {"viewTag", Value("VM")}};
 }
 
-foundation::Dictionary VC_Messages::viewSettingsForType(int viewType, const std::string& pageBase) {
+foundation::Dictionary HXMessageListModel::viewSettingsForType(int viewType, const std::string& pageBase) {
     return viewType == 1   ? smsViewSettings(pageBase)
            : viewType == 2 ? voicemailViewSettings(pageBase)
                            : historyViewSettings(pageBase);
 }
 
-foundation::Dictionary VC_Messages::historyViewSettings(const std::string& pageBase, bool showFullHistory) {
+foundation::Dictionary HXMessageListModel::historyViewSettings(const std::string& pageBase, bool showFullHistory) {
     return {{"viewType", Value(int64_t{3})},
             {"typeMask", Value(int64_t{showFullHistory ? 245143 : 242067})},
             {"URL", Value(pageBase + "inbox/recent/all/")},
             {"viewTag", Value("History")}};
 }
 
-foundation::Dictionary VC_Messages::viewSettings() const {
+foundation::Dictionary HXMessageListModel::viewSettings() const {
     std::lock_guard lock(mutex_);
     return viewSettings_;
 }
 
-void VC_Messages::setViewSettings(foundation::Dictionary settings) {
+void HXMessageListModel::setViewSettings(foundation::Dictionary settings) {
     std::lock_guard lock(mutex_);
     viewSettings_ = std::move(settings);
 }
 
-int64_t VC_Messages::viewType() const { return viewSettings().get("viewType").int64Value(); }
+int64_t HXMessageListModel::viewType() const { return viewSettings().get("viewType").int64Value(); }
 
-bool VC_Messages::isLoadingMessages() const {
+bool HXMessageListModel::isLoadingMessages() const {
     std::lock_guard lock(mutex_);
     return isLoadingMessages_;
 }
 
-void VC_Messages::setIsLoadingMessages(bool v) {
+void HXMessageListModel::setIsLoadingMessages(bool v) {
     std::lock_guard lock(mutex_);
     isLoadingMessages_ = v;
 }
 
-std::optional<double> VC_Messages::lastUpdate() const {
+std::optional<double> HXMessageListModel::lastUpdate() const {
     std::lock_guard lock(mutex_);
     return lastUpdate_;
 }
 
-std::string VC_Messages::searchText() const {
+std::string HXMessageListModel::searchText() const {
     std::lock_guard lock(mutex_);
     return searchText_;
 }
 
-void VC_Messages::setSearchText(std::string text) {
+void HXMessageListModel::setSearchText(std::string text) {
     std::lock_guard lock(mutex_);
     searchText_ = std::move(text);
 }
 
-std::string VC_Messages::openConversationID() {
-    std::lock_guard lock(gOpenConversationMutex);
-    return gOpenConversationID;
+std::shared_ptr<HXMessageListView> HXMessageListModel::view() const {
+    std::lock_guard lock(mutex_);
+    return view_.lock();
 }
 
-void VC_Messages::setOpenConversationID(std::string id) {
-    std::lock_guard lock(gOpenConversationMutex);
-    gOpenConversationID = std::move(id);
+void HXMessageListModel::setView(std::weak_ptr<HXMessageListView> view) {
+    std::lock_guard lock(mutex_);
+    view_ = std::move(view);
 }
 
-bool VC_Messages::listLoadStarted() { return gListLoadStarted; }
+bool HXMessageListModel::isShownScreen() const {
+    auto v = view();
+    return v && v->isShownScreen();
+}
+
+std::string HXMessageListModel::openConversationID() const {
+    std::lock_guard lock(mutex_);
+    return openConversationID_;
+}
+
+void HXMessageListModel::setOpenConversationID(std::string id) {
+    std::lock_guard lock(mutex_);
+    openConversationID_ = std::move(id);
+}
+
+void HXMessageListModel::onMain(std::function<void(HXMessageListModel&)> f) {
+    std::weak_ptr<HXMessageListModel> weak = weak_from_this();
+    dispatch::Queue::main()->async([weak, f = std::move(f)] {
+        if (auto s = weak.lock()) f(*s);
+    });
+}
+
+void HXMessageListModel::onView(std::function<void(HXMessageListView&)> f) {
+    onMain([f = std::move(f)](HXMessageListModel& s) {
+        if (auto v = s.view()) f(*v);
+    });
+}
 
 namespace {
 
@@ -212,31 +230,9 @@ struct MessageAttributes {
         attachments = of("attachments");
 };
 
-// A message's length as the lists show it: minutes and seconds for voicemail and recordings,
-// else rounded seconds or minutes. A reply's items share a few lengths (texts have none), so each
-// text is made once per parse.
-class LengthTexts {
-public:
-    const std::string& text(bool voicemail, int64_t duration) {
-        auto [slot, added] = (voicemail ? voicemail_ : others_).try_emplace(duration);
-        if (added) slot->second = make(voicemail, duration);
-        return slot->second;
-    }
-
-private:
-    std::string make(bool voicemail, int64_t duration) {
-        if (voicemail) return foundation::format("%d:%02d", duration / 60, duration % 60);
-        if (duration < 60) return foundation::format(secondFormat_, duration, duration == 1 ? "" : "s");
-        const int64_t minutes = (duration + 30) / 60;
-        return foundation::format(minuteFormat_, minutes, minutes == 1 ? "" : "s");
-    }
-    std::unordered_map<int64_t, std::string> voicemail_, others_;
-    const std::string secondFormat_ = localized("%i second%@"), minuteFormat_ = localized("%i minute%@");
-};
-
 }  // namespace
 
-uint64_t VC_Messages::totalMessagesInStore() const {
+uint64_t HXMessageListModel::totalMessagesInStore() const {
     auto a = app();
     if (!a) return 0;
     auto context = a->managedObjectContext();
@@ -249,7 +245,7 @@ uint64_t VC_Messages::totalMessagesInStore() const {
 
 // ---- the results controller
 
-store::FetchedResultsControllerPtr VC_Messages::fetchedResultsController() {
+store::FetchedResultsControllerPtr HXMessageListModel::fetchedResultsController() {
     if (fetchedResultsController_) return fetchedResultsController_;
     auto a = app();
     auto context = a ? a->managedObjectContext() : nullptr;
@@ -285,16 +281,16 @@ store::FetchedResultsControllerPtr VC_Messages::fetchedResultsController() {
         std::move(request), context, tag.isString() ? std::optional<std::string>(tag.asString()) : std::nullopt);
     if (!fetchDelegate_) fetchDelegate_ = std::make_shared<FetchDelegate>(weak_from_this());
     fetchedResultsController_->setDelegate(fetchDelegate_);
-    std::weak_ptr<VC_Messages> weak = weak_from_this();
+    std::weak_ptr<HXMessageListModel> weak = weak_from_this();
     dispatch::Queue::main()->async([weak] {
         if (auto self = weak.lock()) self->filterTable();
     });
     return fetchedResultsController_;
 }
 
-void VC_Messages::resetFetchedController() { fetchedResultsController_.reset(); }
+void HXMessageListModel::resetFetchedController() { fetchedResultsController_.reset(); }
 
-foundation::Result<store::Predicate> VC_Messages::listPredicate() const {
+foundation::Result<store::Predicate> HXMessageListModel::listPredicate() const {
     const auto settings = viewSettings();
     std::string format;
     switch (selectedListType()) {
@@ -317,7 +313,7 @@ foundation::Result<store::Predicate> VC_Messages::listPredicate() const {
     return store::Predicate::parse(format, arguments);
 }
 
-void VC_Messages::filterTable() {
+void HXMessageListModel::filterTable() {
     auto controller = fetchedResultsController();
     if (!controller) return;
     auto settings = viewSettings();
@@ -326,13 +322,14 @@ void VC_Messages::filterTable() {
     auto predicate = listPredicate();
     if (!predicate.ok()) return;
     controller->fetchRequest().predicate = predicate.value();
-    if (controller->performFetch().ok()) reloadTable();
+    if (!controller->performFetch().ok()) return;
+    if (auto v = view()) v->reloadTable();
 }
 
 // ---- the screen's default operations
 
-void VC_Messages::abortLoading() {
-    std::weak_ptr<VC_Messages> weak = weak_from_this();
+void HXMessageListModel::abortLoading() {
+    std::weak_ptr<HXMessageListModel> weak = weak_from_this();
     dispatch::Queue::main()->async([weak] {
         auto self = weak.lock();
         if (!self) return;
@@ -341,16 +338,18 @@ void VC_Messages::abortLoading() {
     });
 }
 
-void VC_Messages::refreshComplete() {
+void HXMessageListModel::refreshComplete() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, "kLoginNotification");
     center.removeObserver(this, "kCookiesExpiredNotification");
-    gListLoadStarted = false;
-    endRefreshing();
-    updateLastRefreshDate();
+    listLoadStarted_ = false;
+    if (auto v = view()) {
+        v->endRefreshing();
+        v->updateLastRefreshDate();
+    }
 }
 
-void VC_Messages::abortLoadingForSpam(bool spam, bool archive) {
+void HXMessageListModel::abortLoadingForSpam(bool spam, bool archive) {
     if (spam)
         post("kAdditionalSpamMessagesReloadCompleteNotification", nullptr,
              {{"spamPage", Value(static_cast<int64_t>(spamPage()))}});
@@ -362,16 +361,18 @@ void VC_Messages::abortLoadingForSpam(bool spam, bool archive) {
 
 // ---- parsing
 
-void VC_Messages::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) {
+void HXMessageListModel::parseMessagesFromData(std::shared_ptr<const foundation::Data> data,
+                                               FetchCompletion completion) {
     parseMessagesFromData(std::move(data), 0, std::move(completion));
 }
 
-void VC_Messages::parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) {
+void HXMessageListModel::parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data,
+                                                              bool isLatest) {
     parseMessagesFromData_v2(std::move(data), isLatest ? ConversationReload | NewestPage : ConversationReload, {});
 }
 
-void VC_Messages::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
-                                        FetchCompletion completion) {
+void HXMessageListModel::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
+                                               FetchCompletion completion) {
     auto a = app();
     if (!data) {
         abortLoading();
@@ -383,8 +384,8 @@ void VC_Messages::parseMessagesFromData(std::shared_ptr<const foundation::Data> 
     parseMessagesFromData_v2(std::move(data), flags, std::move(completion));
 }
 
-void VC_Messages::parseMessagesFromData_v2(std::shared_ptr<const foundation::Data> data, int flags,
-                                           FetchCompletion completion) {
+void HXMessageListModel::parseMessagesFromData_v2(std::shared_ptr<const foundation::Data> data, int flags,
+                                                  FetchCompletion completion) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList;
     auto fail = [&] {
         abortLoadingForSpam(spam, archive);
@@ -431,324 +432,261 @@ void VC_Messages::parseMessagesFromData_v2(std::shared_ptr<const foundation::Dat
     });
 }
 
-void VC_Messages::parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-                        const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& r) {
-    const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
-    const bool newest = flags & NewestPage;
-    const auto settings = viewSettings();
-    const int64_t type = settings.get("viewType").int64Value();
-    const int64_t typeMask = settings.get("typeMask").int64Value();
-    const int64_t listMask = (spam || archive) ? CS::kHistoryListMask : typeMask;
-    const bool shown = isShownScreen();
-    const bool inBackground = app->isInBackground();
-    const bool isSignedIn = signedIn(*app);
-    auto& web = app->webClient();
-    const std::string mediaBase = web.endpoints.mediaBase();
-    const std::string openID = openConversationID();
-
-    // 1. Whether the screen needs a refresh whatever the reply holds.
-    if (!shown)
-        r.refreshNeeded = true;
-    else if (spam)
-        r.refreshNeeded = spamPage() > 2;
-    else if (archive)
-        r.refreshNeeded = archivePage() > 2;
-    else
-        r.refreshNeeded = countConversations(context, "cv_type", typeMask) == 0 || reloadPage() > 2;
-
-    std::unordered_set<std::string> seen;
-    auto widen = [&](int64_t d) {
-        r.earliest = r.earliest ? std::min(*r.earliest, d) : d;
-        r.latest = r.latest ? std::max(*r.latest, d) : d;
-    };
-    std::vector<std::pair<std::string, std::string>> mediaFetches;  // id, MIME type
-    std::vector<std::string> pictureFetches;
-    std::vector<std::string> markRead;
-    auto pictureCache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
+void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+                               const HXThreadListReply& reply, int flags, const FetchCompletion& completion,
+                               ParseResult& r) {
     static const ConversationAttributes cv;
     static const MessageAttributes ms;
-    LengthTexts lengths;
+    const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
+    const auto settings = viewSettings();
+    HXThreadListPlanInput in;
+    in.flags = flags;
+    in.viewType = settings.get("viewType").int64Value();
+    in.typeMask = settings.get("typeMask").int64Value();
+    in.shown = isShownScreen();
+    in.inBackground = app->isInBackground();
+    in.reloadPage = reloadPage();
+    in.spamPage = spamPage();
+    in.archivePage = archivePage();
+    if (in.shown && !spam && !archive) in.listIsEmpty = countConversations(context, "cv_type", in.typeMask) == 0;
+    in.openConversationID = openConversationID();
+    in.now = dispatch::wallNow();
+    in.forBackgroundFetch = static_cast<bool>(completion);
+    static const HXThreadListPlanInput texts = [] {
+        HXThreadListPlanInput t;
+        t.transcriptNotAvailable = localized("Transcript not available");
+        t.recordedCall = localized("Recorded call");
+        t.secondFormat = localized("%i second%@");
+        t.minuteFormat = localized("%i minute%@");
+        return t;
+    }();
+    in.transcriptNotAvailable = texts.transcriptNotAvailable;
+    in.recordedCall = texts.recordedCall;
+    in.secondFormat = texts.secondFormat;
+    in.minuteFormat = texts.minuteFormat;
 
     // The reply's stored conversations in one fetch: a lookup per thread would scan the
     // context's unsaved objects every time.
     std::unordered_map<std::string, store::ManagedObjectPtr> known;
-    {
-        foundation::Array ids;
-        for (const HXThread& thread : reply.threads) ids.push_back(Value(thread.id));
-        auto predicate = store::Predicate::parse("conversationID IN %@", {Value(std::move(ids))});
-        if (predicate.ok() && !reply.threads.empty()) {
-            store::FetchRequest request(HXMessageStore::kConversationEntity);
-            request.predicate = predicate.value();
-            request.relationshipKeyPathsForPrefetching = {"Messages"};
-            auto rows = context->fetch(request);
-            if (rows.ok())
-                for (const auto& c : rows.value()) known.emplace(stringOf(c->value("conversationID")), c);
+    HXStoredConversations stored;
+    foundation::Array ids;
+    for (const HXThread& thread : reply.threads) ids.push_back(Value(thread.id));
+    auto predicate = store::Predicate::parse("conversationID IN %@", {Value(std::move(ids))});
+    if (predicate.ok() && !reply.threads.empty()) {
+        store::FetchRequest request(HXMessageStore::kConversationEntity);
+        request.predicate = predicate.value();
+        request.relationshipKeyPathsForPrefetching = {"Messages"};
+        auto rows = context->fetch(request);
+        if (rows.ok()) {
+            for (const auto& c : rows.value()) {
+                std::string id = stringOf(c->valueAt(cv.conversationID));
+                if (!known.emplace(id, c).second) continue;
+                HXStoredConversation& s = stored[std::move(id)];
+                s.abNameIsNull = c->valueAt(cv.ABName).isNull();
+                for (const auto& m : c->objects("Messages"))
+                    s.messages.emplace_back(stringOf(m->valueAt(ms.id)),
+                                            reload ? m->valueAt(ms.number).int64Value() : 0);
+            }
         }
     }
-    for (const HXThread& thread : reply.threads) {
-        const std::string& threadID = thread.id;
-        store::ManagedObjectPtr conversation;
-        // What the conversation holds once its first item has set it up.
-        bool isGroup = false;
-        int64_t lastdate = 0;
-        std::unordered_map<std::string, store::ManagedObjectPtr> messagesByID;
-        std::optional<int64_t> threadEarliest, threadLatest;
-        for (const HXThreadItem& item : thread.items) {
-            const int64_t mask = item.mask;
-            // a. Items outside the list.
-            if (!(mask & typeMask) && !((mask & CS::kMessagesMask) && type == 3)) continue;
-            const int64_t startTime = item.startTime;
-            // b. The conversation, at the thread's first item.
-            if (!conversation) {
-                if (auto it = known.find(threadID); it != known.end()) conversation = it->second;
-                if (!conversation) {
-                    auto inserted = context->insertNewObject(HXMessageStore::kConversationEntity);
-                    if (!inserted.ok()) break;
-                    conversation = inserted.value();
-                    known.emplace(threadID, conversation);
-                    conversation->setValueAt(cv.conversationID, threadID);
-                    conversation->setValueAt(cv.type, CS::typeCodeForMask(mask));
-                    if (mask & listMask) r.newConversation = true;
-                    if (mask & CS::kSMSMask)
-                        r.newMessage = true;
-                    else if (mask & 4)
-                        r.newVoicemail = true;
-                } else {
-                    if (mask & listMask) r.refreshNeeded = true;
-                    const auto stored = conversation->objects("Messages");
-                    messagesByID.reserve(stored.size() + thread.items.size());
-                    for (const auto& m : stored) messagesByID.emplace(stringOf(m->valueAt(ms.id)), m);
-                }
-                const foundation::Date firstDate{static_cast<double>(startTime / 1000)};
-                lastdate = static_cast<int64_t>(firstDate.secondsSince1970);
-                conversation->setValueAt(cv.paginationToken,
-                                         thread.paginationToken ? Value(*thread.paginationToken) : Value());
-                conversation->setValueAt(cv.isSpam, thread.inSpam);
-                conversation->setValueAt(cv.isArchived, thread.inArchive);
-                conversation->setValueAt(cv.isRead, thread.read);
-                conversation->setValueAt(cv.lastdate, firstDate);
-                conversation->setValueAt(cv.isTrash, false);
 
-                // c, d. The other party and the name shown for it.
-                std::string number, sender;
-                if (thread.headingNumbers.size() > 1) {
-                    for (size_t i = 0; i < thread.headingNumbers.size(); ++i)
-                        number += (i ? "|" : "") + thread.headingNumbers[i];
-                    sender = "Group Message";
-                    conversation->setValueAt(cv.phoneNumber, number);
-                    conversation->setValueAt(cv.sender, sender);
-                    conversation->setValueAt(cv.ABName, "");
-                } else {
-                    number = thread.contactPhoneNumber;
-                    sender = thread.contactName;
-                    conversation->setValueAt(cv.phoneNumber, number);
-                    conversation->setValueAt(cv.sender, sender);
-                }
-                if (beginsWith(number, "Unknown")) {
-                    number = "Unknown";
-                    conversation->setValueAt(cv.phoneNumber, number);
-                    conversation->setValueAt(cv.ABName, "");
-                }
-                isGroup = sender == "Group Message";
-                if (conversation->valueAt(cv.ABName).isNull() && number != "Unknown" && !isGroup && !number.empty()) {
-                    // The formatted number is stored with the conversation on first use.
-                    auto formatted = PhoneExtensions::formattedPhoneNumberFromString(number);
-                    conversation->setValueAt(cv.formattedNumber, formatted);
-                    conversation->setValueAt(cv.ABName, app->contactNameForNumber(formatted));
-                }
-                if (isGroup) conversation->setValueAt(cv.ABName, app->updateGroupContactsForNumber(number));
-            }
-            // e. The conversation's type follows its items.
-            conversation->setValueAt(cv.type, CS::typeCodeForMask(mask));
-            // f. Seen ids and the time span of the reply.
-            seen.insert(reload ? item.id : threadID);
-            widen(reload ? startTime / 1000 : lastdate);
-            threadEarliest = threadEarliest ? std::min(*threadEarliest, startTime) : startTime;
-            threadLatest = threadLatest ? std::max(*threadLatest, startTime) : startTime;
-            // g. The message.
+    HXThreadListPlan plan = HXPlanThreadList(reply, in, stored);
+    r.refreshNeeded = plan.refreshNeeded;
+    r.newConversation = plan.newConversation;
+    r.newMessage = plan.newMessage;
+    r.newVoicemail = plan.newVoicemail;
+    r.earliest = plan.earliest;
+    r.latest = plan.latest;
+    std::vector<std::string> markRead;
+    writePlan(app, context, plan, known, markRead);
+
+    auto& web = app->webClient();
+    if (!plan.pictures.empty()) {
+        auto pictureCache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
+        for (const Value* picture : plan.pictures)
+            if (!pictureCache->objectForKey(stringOf((*picture)["id"]))) r.pictures.push_back(*picture);
+    }
+
+    // Requests start on the main thread.
+    if (plan.mediaFetches.empty() && plan.pictureFetches.empty() && markRead.empty()) return;
+    std::weak_ptr<HXApplicationWebClient> weakApp = app;
+    std::weak_ptr<HXMessageListModel> weakSelf = weak_from_this();
+    dispatch::Queue::main()->async([weakApp, weakSelf, mediaFetches = std::move(plan.mediaFetches),
+                                    pictureFetches = std::move(plan.pictureFetches), markRead = std::move(markRead),
+                                    mediaBase = web.endpoints.mediaBase()] {
+        auto a = weakApp.lock();
+        if (!a) return;
+        auto& w = a->webClient();
+        for (const auto& [id, mime] : mediaFetches) {
+            a->downloadMediaIfNeeded(id, mime);
+            if (beginsWith(mime, "video/")) a->downloadMediaIfNeeded(id, mime, true);
+        }
+        for (const auto& id : pictureFetches) {
+            const std::string tag = mediaBase + "i/" + "_" + id;
+            if (w.requests.contains(tag)) continue;
+            auto cache = w.objectCache ? w.objectCache : HXCCache::sharedCache();
+            if (cache->objectForKey(id)) continue;
+            net::URLRequest request(foundation::format("%@%@?s=%ld", mediaBase + "i/", id, int64_t{3}));
+            request.setValue(w.endpoints.webClient, "Referer");
+            a->startAsyncLoadWithRequest(std::move(request), tag);
+        }
+        if (auto self = weakSelf.lock())
+            for (const auto& id : markRead) self->markMessageRead(id);
+    });
+}
+
+void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+                                   HXThreadListPlan& plan,
+                                   std::unordered_map<std::string, store::ManagedObjectPtr>& known,
+                                   std::vector<std::string>& markRead) {
+    static const ConversationAttributes cv;
+    static const MessageAttributes ms;
+    const bool isSignedIn = signedIn(*app);
+    std::string encodedUser;
+    for (HXPlannedConversation& c : plan.conversations) {
+        const HXThread& thread = *c.thread;
+        store::ManagedObjectPtr& conversation = known[thread.id];
+        if (c.insert) {
+            auto inserted = context->insertNewObject(HXMessageStore::kConversationEntity);
+            if (!inserted.ok()) continue;
+            conversation = inserted.value();
+            conversation->setValueAt(cv.conversationID, thread.id);
+        }
+        if (!conversation) continue;
+        conversation->setValueAt(cv.paginationToken, thread.paginationToken ? Value(*thread.paginationToken) : Value());
+        conversation->setValueAt(cv.isSpam, thread.inSpam);
+        conversation->setValueAt(cv.isArchived, thread.inArchive);
+        conversation->setValueAt(cv.isRead, thread.read || c.markRead);
+        conversation->setValueAt(cv.lastdate, foundation::Date{static_cast<double>(c.lastdate)});
+        conversation->setValueAt(cv.isTrash, false);
+        conversation->setValueAt(cv.phoneNumber, c.phoneNumber);
+        conversation->setValueAt(cv.sender, c.sender);
+        if (c.clearABName) conversation->setValueAt(cv.ABName, "");
+        if (c.nameLookup == HXPlannedConversation::NameLookup::Contact) {
+            auto formatted = PhoneExtensions::formattedPhoneNumberFromString(c.phoneNumber);
+            conversation->setValueAt(cv.formattedNumber, formatted);
+            conversation->setValueAt(cv.ABName, app->contactNameForNumber(formatted));
+        } else if (c.nameLookup == HXPlannedConversation::NameLookup::Group) {
+            conversation->setValueAt(cv.ABName, app->updateGroupContactsForNumber(c.phoneNumber));
+        }
+        conversation->setValueAt(cv.type, c.type);
+        conversation->setValueAt(cv.cost, thread.displayableCost ? Value(*thread.displayableCost) : Value());
+        conversation->setValueAt(cv.isSenderBlocked, thread.contactBlocked);
+
+        // The stored messages by id, when the plan updates or withdraws any.
+        std::unordered_map<std::string, store::ManagedObjectPtr> messagesByID;
+        const bool updates = !c.withdrawn.empty() ||
+                             std::any_of(c.messages.begin(), c.messages.end(), [](const auto& m) { return !m.insert; });
+        if (updates)
+            for (const auto& m : conversation->objects("Messages"))
+                messagesByID.emplace(stringOf(m->valueAt(ms.id)), m);
+        for (HXPlannedMessage& planned : c.messages) {
+            const HXThreadItem& item = *planned.item;
             store::ManagedObjectPtr message;
-            if (auto it = messagesByID.find(item.id); it != messagesByID.end()) message = it->second;
-            if (!message) {
+            if (planned.insert) {
                 auto inserted = context->insertNewObject(HXMessageStore::kMessageEntity);
                 if (!inserted.ok()) continue;
                 message = inserted.value();
                 message->setValueAt(ms.id, item.id);
-                messagesByID.emplace(item.id, message);
-                r.newMessage = true;
-            }
-            // h. Text.
-            if (!(mask & CS::kVoicemailMask)) {
-                if (item.hasMMS) {
-                    message->setValueAt(ms.message, trimLineBreaks(item.mmsText));
-                    if (isGroup) {
-                        auto formatter = app->phoneFormatter();
-                        std::string senderNumber = item.mmsSenderPhoneNumber;
-                        if (formatter)
-                            senderNumber =
-                                PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(senderNumber, *formatter);
-                        app->decreasePhoneFormatterAccessCount();
-                        message->setValueAt(ms.senderNumber, senderNumber);
-                        message->setValueAt(ms.senderName, app->contactNameForNumber(senderNumber));
-                    }
-                } else {
-                    message->setValueAt(ms.message,
-                                        item.messageText ? trimLineBreaks(*item.messageText) : std::string());
-                }
+                // The thread may name the same item again.
+                if (updates) messagesByID.emplace(item.id, message);
+            } else if (auto it = messagesByID.find(item.id); it != messagesByID.end()) {
+                message = it->second;
             } else {
-                std::string words;
-                for (const auto& w : item.transcriptWords) words += (words.empty() ? "" : " ") + w;
-                if (words.empty()) words = localized((mask & 4) ? "Transcript not available" : "Recorded call");
-                message->setValueAt(ms.message, words);
+                continue;
             }
-            // i.
-            message->setValueAt(ms.length, lengths.text(mask & CS::kVoicemailMask, item.duration));
-            // j.
+            message->setValueAt(ms.message, std::move(planned.text));
+            if (planned.groupSender) {
+                auto formatter = app->phoneFormatter();
+                std::string senderNumber = item.mmsSenderPhoneNumber;
+                if (formatter)
+                    senderNumber =
+                        PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(senderNumber, *formatter);
+                app->decreasePhoneFormatterAccessCount();
+                message->setValueAt(ms.senderNumber, senderNumber);
+                message->setValueAt(ms.senderName, app->contactNameForNumber(senderNumber));
+            }
+            message->setValueAt(ms.length, std::move(planned.length));
             message->setValueAt(ms.from, item.type == "smsOut");
             message->setValueAt(ms.date, "");
-            message->setValueAt(ms.number, startTime);
+            message->setValueAt(ms.number, item.startTime);
             message->setValueAt(ms.attachments, item.attachments);
-            // k. Media of the attachments (started after the parse, from the main queue).
-            for (const Value& attachment : item.attachments.asArray()) {
-                const std::string id = stringOf(attachment["id"]);
-                const std::string mime = stringOf(attachment["mimeType"]);
-                if (id.empty()) continue;
-                if (beginsWith(mime, "image/")) {
-                    if (!completion)
-                        pictureFetches.push_back(id);
-                    else if (!pictureCache->objectForKey(id))
-                        r.pictures.push_back(attachment);
-                } else if (beginsWith(mime, "audio/") || beginsWith(mime, "video/") || mime == "text/x-vcard") {
-                    if (!completion) mediaFetches.emplace_back(id, mime);
-                }
-            }
-            // l.
-            conversation->setValueAt(cv.cost, thread.displayableCost ? Value(*thread.displayableCost) : Value());
-            conversation->setValueAt(cv.isSenderBlocked, thread.contactBlocked);
             (void)message->setObject("Conversation", conversation);
         }
-        if (!conversation) continue;
-        // m. A conversation page replaces the stored messages of the span it covers.
-        if (reload && threadEarliest) {
-            int64_t from = *threadEarliest, to = *threadLatest;
-            if (newest) to = static_cast<int64_t>(dispatch::wallNow() * 1000);
-            if (conversation->valueAt(cv.paginationToken).isNull()) from = INT64_MIN;
-            const std::string user = app->currentUsername();
-            const std::string encodedUser = foundation::percentEncode(user, foundation::CharacterSet::urlUserAllowed());
-            std::vector<std::string> withdrawn;
-            for (const auto& m : conversation->objects("Messages")) {
-                const int64_t number = m->valueAt(ms.number).int64Value();
-                if (number < from || number > to || seen.count(stringOf(m->valueAt(ms.id)))) continue;
+        // A conversation page's withdrawn messages go with their media and search items.
+        if (!c.withdrawn.empty()) {
+            if (encodedUser.empty())
+                encodedUser =
+                    foundation::percentEncode(app->currentUsername(), foundation::CharacterSet::urlUserAllowed());
+            std::vector<std::string> searchItems;
+            for (const std::string& id : c.withdrawn) {
+                auto it = messagesByID.find(id);
+                if (it == messagesByID.end()) continue;
+                const store::ManagedObjectPtr& m = it->second;
                 for (const Value& attachment : listOf(m->valueAt(ms.attachments)))
                     app->removeMediaForAttachment(stringOf(attachment["id"]), stringOf(attachment["mimeType"]));
-                withdrawn.push_back(foundation::format("%@.%@.%@", threadID, number, encodedUser));
+                searchItems.push_back(
+                    foundation::format("%@.%@.%@", thread.id, m->valueAt(ms.number).int64Value(), encodedUser));
                 (void)m->setObject("Conversation", nullptr);
                 conversation->setValueAt(
                     cv.numberOfMessages,
                     std::max<int64_t>(0, conversation->valueAt(cv.numberOfMessages).int64Value() - 1));
                 context->deleteObject(m);
             }
-            if (!withdrawn.empty())
-                services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers(withdrawn);
+            if (!searchItems.empty())
+                services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers(searchItems);
         }
-        // n. The open conversation is read as it is shown.
-        if (shown && threadID == openID && !conversation->valueAt(cv.isRead).boolValue()) {
-            conversation->setValueAt(cv.isRead, true);
-            markRead.push_back(threadID);
-        }
-        // o.
+        if (c.markRead) markRead.push_back(thread.id);
         CS::updateLastMessageProperties(conversation, isSignedIn);
     }
-    // 5. Conversations the service no longer lists within the span of the reply.
-    if (!inBackground && r.earliest && r.latest && !seen.empty() && !reload && (type == 1 || type == 2)) {
-        const bool firstPage = spam ? spamPage() == 1 : archive ? archivePage() == 1 : reloadPage() == 1;
-        int64_t last = *r.latest, first = *r.earliest;
-        const uint64_t marker = spam ? spamPage() : archive ? archivePage() : reloadPage();
-        if (firstPage)
-            last = static_cast<int64_t>(dispatch::wallNow());
-        else if (marker >= 3)
-            // The page was asked for up to its bound: what lies between the previous page's oldest
-            // and this page's newest conversation is in it too.
-            last = std::max<int64_t>(last, static_cast<int64_t>(marker));
-        // A list that has ended covers everything older as well.
-        if (reply.more == HXThreadListReply::More::Absent) first = INT64_MIN / 2;
-        foundation::Array ids;
-        for (const auto& id : seen) ids.push_back(Value(id));
-        foundation::Dictionary vars;
-        vars.set("TYPELIST", CS::typesForMask(type == 1 ? CS::kSMSMask : CS::kVoicemailMask));
-        vars.set("FIRSTMESSAGE", foundation::Date{static_cast<double>(first)});
-        vars.set("LASTMESSAGE", foundation::Date{static_cast<double>(last) + 0.999});
-        vars.set("IDLIST", std::move(ids));
-        vars.set("ISTRASH", false);
-        vars.set("ISSPAM", spam);
-        auto request = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate("cv_stale", vars);
-        if (request.ok()) {
-            auto stale = context->fetch(request.value());
-            const std::string domainUser = PhoneExtensions::extractCharactersFromStringUsingCharset(
-                app->currentUsername(), foundation::CharacterSet::alphanumeric());
-            std::vector<std::string> domains;
-            if (stale.ok()) {
-                for (const auto& c : stale.value()) {
-                    if (c->value("isArchived").boolValue() != archive || c->value("isSpam").boolValue() != spam)
-                        continue;
-                    const int64_t code = c->value("type").int64Value();
-                    const std::string id = stringOf(c->value("conversationID"));
-                    if (code == 4 || code == 2) {
-                        std::error_code ec;
-                        std::filesystem::remove(app->localURLForMedia(id, "audio/"), ec);
-                    }
-                    context->deleteObject(c);
-                    domains.push_back(foundation::format("%@.%@", domainUser, id));
-                }
-            }
-            if (!domains.empty())
-                services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
-                    domains);
-        }
-    }
-
-    // k, n. Requests start on the main thread.
-    std::weak_ptr<HXApplicationWebClient> weakApp = app;
-    std::weak_ptr<VC_Messages> weakSelf = weak_from_this();
-    if (!mediaFetches.empty() || !pictureFetches.empty() || !markRead.empty()) {
-        dispatch::Queue::main()->async([weakApp, weakSelf, mediaFetches, pictureFetches, markRead, mediaBase] {
-            auto a = weakApp.lock();
-            if (!a) return;
-            auto& w = a->webClient();
-            for (const auto& [id, mime] : mediaFetches) {
-                a->downloadMediaIfNeeded(id, mime);
-                if (beginsWith(mime, "video/")) a->downloadMediaIfNeeded(id, mime, true);
-            }
-            for (const auto& id : pictureFetches) {
-                const std::string tag = mediaBase + "i/" + "_" + id;
-                {
-                    std::lock_guard lock(w.urlDataLock);
-                    if (w.urlData.count(tag)) continue;
-                }
-                auto cache = w.objectCache ? w.objectCache : HXCCache::sharedCache();
-                if (cache->objectForKey(id)) continue;
-                net::URLRequest request(foundation::format("%@%@?s=%ld", mediaBase + "i/", id, int64_t{3}));
-                request.setValue(w.endpoints.webClient, "Referer");
-                a->startAsyncLoadWithRequest(std::move(request), tag);
-            }
-            if (auto self = weakSelf.lock())
-                for (const auto& id : markRead) self->markMessageRead(id);
-        });
-    }
+    if (plan.stale) sweepStale(app, context, *plan.stale);
 }
 
-void VC_Messages::saveParse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-                            const FetchCompletion& completion, const ParseResult& r) {
+void HXMessageListModel::sweepStale(const std::shared_ptr<HXApplicationWebClient>& app,
+                                    const store::ContextPtr& context, HXStaleSweep& sweep) {
+    foundation::Dictionary vars;
+    vars.set("TYPELIST", CS::typesForMask(sweep.typeMask));
+    vars.set("FIRSTMESSAGE", foundation::Date{static_cast<double>(sweep.first)});
+    vars.set("LASTMESSAGE", foundation::Date{static_cast<double>(sweep.last) + 0.999});
+    vars.set("IDLIST", std::move(sweep.listedIDs));
+    vars.set("ISTRASH", false);
+    vars.set("ISSPAM", sweep.spam);
+    auto request = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate("cv_stale", vars);
+    if (!request.ok()) return;
+    auto stale = context->fetch(request.value());
+    if (!stale.ok()) return;
+    const std::string domainUser = PhoneExtensions::extractCharactersFromStringUsingCharset(
+        app->currentUsername(), foundation::CharacterSet::alphanumeric());
+    std::vector<std::string> domains;
+    for (const auto& c : stale.value()) {
+        if (c->value("isArchived").boolValue() != sweep.archive || c->value("isSpam").boolValue() != sweep.spam)
+            continue;
+        const int64_t code = c->value("type").int64Value();
+        const std::string id = stringOf(c->value("conversationID"));
+        if (code == 4 || code == 2) {
+            std::error_code ec;
+            std::filesystem::remove(app->localURLForMedia(id, "audio/"), ec);
+        }
+        context->deleteObject(c);
+        domains.push_back(foundation::format("%@.%@", domainUser, id));
+    }
+    if (!domains.empty())
+        services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(domains);
+}
+
+void HXMessageListModel::saveParse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+                                   const FetchCompletion& completion, const ParseResult& r) {
     // 7. Save up the chain.
     const bool newMessage = r.newMessage, newVoicemail = r.newVoicemail;
     const int64_t type = viewType();
-    std::weak_ptr<VC_Messages> weakSelf = weak_from_this();
+    std::weak_ptr<HXMessageListModel> weakSelf = weak_from_this();
     app->saveMOC2Parent(
         context,
         [weakSelf, newMessage, newVoicemail, type] {
             auto s = weakSelf.lock();
             if (!s) return;
             s->setIsLoadingMessages(false);
-            s->controllerDidChangeContent();
+            if (auto v = s->view()) v->controllerDidChangeContent();
             post("kOlderConversationMessagesLoadedNotification");
             if (newMessage && type != 1) post("kSMSNotification");
             if (newVoicemail && type != 2) post("kVMNotification");
@@ -756,8 +694,8 @@ void VC_Messages::saveParse(const std::shared_ptr<HXApplicationWebClient>& app, 
         completion);
 }
 
-void VC_Messages::prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app,
-                                   const foundation::Array& pictures, std::function<void()> then) {
+void HXMessageListModel::prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app,
+                                          const foundation::Array& pictures, std::function<void()> then) {
     auto& web = app->webClient();
     std::optional<std::string> cookie;
     if (auto jar = app->cookieJar()) {
@@ -799,23 +737,38 @@ void VC_Messages::prefetchPictures(const std::shared_ptr<HXApplicationWebClient>
     });
 }
 
-uint64_t VC_Messages::markerFor(int listType, bool isSignedIn) const {
+uint64_t HXMessageListModel::markerFor(int listType, bool isSignedIn) const {
     if (listType == Spam && isSignedIn) return spamPage();
     if (listType == Archive && isSignedIn) return archivePage();
     return reloadPage();
 }
 
-void VC_Messages::afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply,
-                             int flags, const ParseResult& r) {
+void HXMessageListModel::afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply,
+                                    int flags, const ParseResult& r) {
+    decideNextPage(reply, flags, r);
+    setIsLoadingMessages(false);
+    noteLoadEnded(app);
+    refilterIfMarked(r);
+    announceLoadEnd(flags);
+    // A conversation page ends here; a list moves on to its next page unless it has ended.
+    if (flags & ConversationReload) {
+        post("kRemoveSMSReplySendingProgressNotification");
+        return;
+    }
+    const int listType = selectedListType();
+    if ((listType == Archive && archivePage() == 0) || (listType == Normal && reloadPage() == 0) ||
+        (listType == Spam && spamPage() == 0)) {
+        onView([](HXMessageListView& v) { v.reloadVisibleCells(); });
+        return;
+    }
+    advancePageMarker(flags, r);
+}
+
+// The shown list asks for its next page, or learns that its list has ended; a spam or archive
+// list not on screen learns of its end too.
+void HXMessageListModel::decideNextPage(const HXThreadListReply& reply, int flags, const ParseResult& r) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
     const int listType = selectedListType();
-    std::weak_ptr<VC_Messages> weakSelf = weak_from_this();
-    auto onMain = [weakSelf](std::function<void(VC_Messages&)> f) {
-        dispatch::Queue::main()->async([weakSelf, f = std::move(f)] {
-            if (auto s = weakSelf.lock()) f(*s);
-        });
-    };
-
     auto endOfList = [&] {
         if (spam) {
             setSpamPage(0);
@@ -825,31 +778,31 @@ void VC_Messages::afterParse(const std::shared_ptr<HXApplicationWebClient>& app,
             post("kAdditionalArchiveMessagesReloadCompleteNotification", nullptr, {{"archivePage", Value(int64_t{0})}});
         }
     };
-    // 1, 2.
-    if (isShownScreen()) {
-        uint64_t marker = spam && listType == Spam         ? spamPage()
-                          : archive && listType == Archive ? archivePage()
-                          : listType == Normal             ? reloadPage()
-                                                           : 0;
-        if (!r.refreshNeeded || (!r.newConversation && marker >= 3)) {
-            if (reply.more == HXThreadListReply::More::Absent) {
-                endOfList();
-                if (!spam && !archive) setReloadPage(0);
-                onMain([](VC_Messages& s) { s.reloadVisibleCells(); });
-            } else if (reply.more == HXThreadListReply::More::Entries) {
-                if (!reload)
-                    onMain([](VC_Messages& s) { s.loadMessages(Sender::ListScreen); });
-                else if (r.newConversation)
-                    refilter_ = true;
-            }
-        }
-    } else if ((spam || archive) && reply.more == HXThreadListReply::More::Absent) {
-        endOfList();
+    if (!isShownScreen()) {
+        if ((spam || archive) && reply.more == HXThreadListReply::More::Absent) endOfList();
+        return;
     }
-    // 3.
-    setIsLoadingMessages(false);
+    const uint64_t marker = spam && listType == Spam         ? spamPage()
+                            : archive && listType == Archive ? archivePage()
+                            : listType == Normal             ? reloadPage()
+                                                             : 0;
+    if (r.refreshNeeded && (r.newConversation || marker < 3)) return;
+    if (reply.more == HXThreadListReply::More::Absent) {
+        endOfList();
+        if (!spam && !archive) setReloadPage(0);
+        onView([](HXMessageListView& v) { v.reloadVisibleCells(); });
+    } else if (reply.more == HXThreadListReply::More::Entries) {
+        if (!reload)
+            onMain([](HXMessageListModel& s) { s.loadMessages(Sender::ListScreen); });
+        else if (r.newConversation)
+            refilter_ = true;
+    }
+}
+
+// The time of this load, kept with the account under the list's tag, and shown.
+void HXMessageListModel::noteLoadEnded(const std::shared_ptr<HXApplicationWebClient>& app) {
     std::weak_ptr<HXApplicationWebClient> weakApp = app;
-    onMain([weakApp](VC_Messages& s) {
+    onMain([weakApp](HXMessageListModel& s) {
         double now = dispatch::wallNow();
         {
             std::lock_guard lock(s.mutex_);
@@ -859,42 +812,40 @@ void VC_Messages::afterParse(const std::shared_ptr<HXApplicationWebClient>& app,
         if (auto a = weakApp.lock())
             if (auto account = a->account(); account && tag.isString())
                 account->refreshDates().set(tag.asString(), foundation::Date{now});
-        s.updateLastRefreshDate();
+        if (auto v = s.view()) v->updateLastRefreshDate();
     });
-    // 4.
-    if (refilter_.exchange(false)) {
-        const bool scroll = r.newConversation && listType == Normal && reloadPage() == 1;
-        onMain([scroll](VC_Messages& s) {
-            s.filterTable();
-            if (scroll) s.scrollToTopWithAnimation(true);
-        });
-    }
-    // 5.
-    if (spam)
+}
+
+// A conversation page that brought a new conversation filters the table again; a refresh of the
+// normal list from its first page scrolls to the top.
+void HXMessageListModel::refilterIfMarked(const ParseResult& r) {
+    if (!refilter_.exchange(false)) return;
+    const bool scroll = r.newConversation && selectedListType() == Normal && reloadPage() == 1;
+    onMain([scroll](HXMessageListModel& s) {
+        s.filterTable();
+        if (auto v = s.view(); v && scroll) v->scrollToTopWithAnimation(true);
+    });
+}
+
+// The spam and archive lists announce their page marker; any other list ends its refresh.
+void HXMessageListModel::announceLoadEnd(int flags) {
+    if (flags & SpamList)
         post("kAdditionalSpamMessagesReloadCompleteNotification", nullptr,
              {{"spamPage", Value(static_cast<int64_t>(spamPage()))}});
-    else if (archive)
+    else if (flags & ArchiveList)
         post("kAdditionalArchiveMessagesReloadCompleteNotification", nullptr,
              {{"archivePage", Value(static_cast<int64_t>(archivePage()))}});
     else
-        onMain([](VC_Messages& s) { s.refreshComplete(); });
-    // 6.
-    if (reload) {
-        post("kRemoveSMSReplySendingProgressNotification");
-        return;
-    }
-    // 7.
-    if ((listType == Archive && archivePage() == 0) || (listType == Normal && reloadPage() == 0) ||
-        (listType == Spam && spamPage() == 0)) {
-        onMain([](VC_Messages& s) { s.reloadVisibleCells(); });
-        return;
-    }
-    // 8. The next page ends a second before the oldest conversation of this one.
+        onMain([](HXMessageListModel& s) { s.refreshComplete(); });
+}
+
+// The next page ends a second before the oldest conversation of this one.
+void HXMessageListModel::advancePageMarker(int flags, const ParseResult& r) {
     const int64_t bound = (r.earliest ? *r.earliest : static_cast<int64_t>(dispatch::wallNow())) - 1;
     const uint64_t next = bound > 0 ? static_cast<uint64_t>(bound) : 0;
-    if (spam)
+    if (flags & SpamList)
         setSpamPage(next);
-    else if (archive)
+    else if (flags & ArchiveList)
         setArchivePage(next);
     else
         setReloadPage(next);
@@ -902,7 +853,7 @@ void VC_Messages::afterParse(const std::shared_ptr<HXApplicationWebClient>& app,
 
 // ---- list loading
 
-void VC_Messages::loadMessages(Sender sender) {
+void HXMessageListModel::loadMessages(Sender sender) {
     auto a = app();
     if (!a) return;
     auto account = a->account();
@@ -910,9 +861,8 @@ void VC_Messages::loadMessages(Sender sender) {
     auto& web = a->webClient();
     const std::string page = web.endpoints.servicePageBase();
     {
-        std::lock_guard lock(web.urlDataLock);
-        if (web.urlData.count(page + "inbox/recent/unread/")) {
-            std::weak_ptr<VC_Messages> weak = weak_from_this();
+        if (web.requests.contains(page + "inbox/recent/unread/")) {
+            std::weak_ptr<HXMessageListModel> weak = weak_from_this();
             dispatch::Queue::main()->after(0.5, [weak, sender] {
                 if (auto s = weak.lock()) s->loadMessages(sender);
             });
@@ -936,27 +886,24 @@ void VC_Messages::loadMessages(Sender sender) {
     } else {
         tag = url + foundation::format("?page=p%lu", markerFor(selectedListType(), isSignedIn));
     }
-    {
-        std::lock_guard lock(web.urlDataLock);
-        if (web.urlData.count(tag)) return;
-    }
+    if (web.requests.contains(tag)) return;
     {
         std::lock_guard lock(mutex_);
         if (isLoadingMessages_) return;
         isLoadingMessages_ = true;
     }
-    gListLoadStarted = true;
+    listLoadStarted_ = true;
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, "kLoginNotification");
     center.removeObserver(this, "kCookiesExpiredNotification");
-    std::weak_ptr<VC_Messages> weak = weak_from_this();
+    std::weak_ptr<HXMessageListModel> weak = weak_from_this();
     center.addObserver(this, "kLoginNotification", [weak](const foundation::Notification&) {
         if (auto s = weak.lock()) s->loadMessages(Sender::None);
     });
     center.addObserver(this, "kCookiesExpiredNotification", [weak](const foundation::Notification&) {
         if (auto s = weak.lock()) s->abortLoading();
     });
-    beginRefreshing(localized("Refreshing data…"));
+    if (auto v = view()) v->beginRefreshing(localized("Refreshing data…"));
     if (!isSignedIn) {
         setIsLoadingMessages(false);
         return;
@@ -993,7 +940,7 @@ void VC_Messages::loadMessages(Sender sender) {
     a->startAsyncLoadWithRequest(std::move(*request), tag);
 }
 
-void VC_Messages::autoReloadMessages() {
+void HXMessageListModel::autoReloadMessages() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, "UIApplicationWillEnterForegroundNotification");
     center.removeObserver(this, "kPasscodeLockDismissedNotification");
@@ -1004,11 +951,10 @@ void VC_Messages::autoReloadMessages() {
     loadMessages(Sender::None);
 }
 
-void VC_Messages::messagesReceived(const std::shared_ptr<void>& object, bool searchResults) {
+void HXMessageListModel::messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults) {
     if (searchResults && !isShownScreen()) return;
-    auto data = std::static_pointer_cast<foundation::Data>(object);
     if (!data) {
-        controllerDidChangeContent();
+        if (auto v = view()) v->controllerDidChangeContent();
         // The request failed: the list stops loading, or it would refuse every later load.
         abortLoading();
         return;
@@ -1027,28 +973,7 @@ void VC_Messages::messagesReceived(const std::shared_ptr<void>& object, bool sea
     initialLoadDone_ = true;
 }
 
-void VC_Messages::startObservingReplies() {
-    static const char* names[] = {"", "kSMSNotification", "kVMNotification", "kHistoryNotification"};
-    const int64_t t = viewType();
-    if (t < 1 || t > 3) return;
-    std::weak_ptr<VC_Messages> weak = weak_from_this();
-    auto& center = foundation::NotificationCenter::defaultCenter();
-    center.addObserver(this, names[t], [weak](const foundation::Notification& n) {
-        if (auto s = weak.lock()) s->messagesReceived(n.object);
-    });
-    center.addObserver(this, "kSearchResultsNotification", [weak](const foundation::Notification& n) {
-        if (auto s = weak.lock()) s->messagesReceived(n.object, true);
-    });
-}
-
-void VC_Messages::stopObservingReplies() {
-    auto& center = foundation::NotificationCenter::defaultCenter();
-    for (const char* name :
-         {"kSMSNotification", "kVMNotification", "kHistoryNotification", "kSearchResultsNotification"})
-        center.removeObserver(this, name);
-}
-
-void VC_Messages::updateBadgeValue() {
+void HXMessageListModel::updateBadgeValue() {
     auto settings = viewSettings();
     if (!settings.contains("typeMask")) return;
     auto a = app();
@@ -1058,21 +983,19 @@ void VC_Messages::updateBadgeValue() {
     uint64_t count = 0;
     const int64_t mask = settings.get("typeMask").int64Value();
     context->performAndWait([&] { count = countConversations(context, "cv_unread", mask); });
-    if (count != 0 && isShownScreen() && shownConversationIsRead() == false) --count;
+    auto v = view();
+    if (count != 0 && v && v->isShownScreen() && v->shownConversationIsRead() == false) --count;
     a->setUnreadCount(static_cast<int64_t>(count), static_cast<int>(settings.get("viewType").int64Value()));
-    std::weak_ptr<VC_Messages> weak = weak_from_this();
-    dispatch::Queue::main()->async([weak, count] {
-        if (auto s = weak.lock()) s->showBackButtonCount(count);
-    });
+    onView([count](HXMessageListView& v) { v.showBackButtonCount(count); });
 }
 
-void VC_Messages::markConversationRead(const std::string& conversationID) {
-    std::weak_ptr<VC_Messages> weak = weak_from_this();
+void HXMessageListModel::markConversationRead(const std::string& conversationID) {
+    std::weak_ptr<HXMessageListModel> weak = weak_from_this();
     dispatch::Queue::main()->async([weak, conversationID] {
         if (auto s = weak.lock()) s->markMessageRead(conversationID);
     });
 }
 
-void VC_Messages::markMessageRead(const std::string& conversationID) {
+void HXMessageListModel::markMessageRead(const std::string& conversationID) {
     if (auto a = app()) a->markMessageAsRead(conversationID, true);
 }

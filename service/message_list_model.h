@@ -1,27 +1,32 @@
-// The message lists without their views: the state that the SMS, voicemail and history screens
-// share (view settings, page markers, the selected list type, loading state), the parse of the
-// service's thread lists into the account's store, the list requests with their paging, the
-// unread badge count and read marking. The list screens derive from this class; the steps that
-// touch views are virtual hooks with neutral defaults, so tests (and the screens) see every call.
+// The model of a message list: the state that the SMS, voicemail and history screens share (view
+// settings, page markers, the selected list type, loading state), the parse of the service's
+// thread lists into the account's store, the list requests with their paging, the unread badge
+// count and read marking. It talks back to the screen that shows it through HXMessageListView;
+// without a view it behaves as a list that is not shown.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 #include "platform/store/context.h"
 #include "platform/store/fetched_results_controller.h"
 #include "service/message_list_screen.h"
+#include "service/message_list_view.h"
 
 class HXApplicationWebClient;
 struct HXThreadListReply;
+struct HXThreadListPlan;
+struct HXStaleSweep;
 
-class VC_Messages : public HXMessageListScreen, public std::enable_shared_from_this<VC_Messages> {
+class HXMessageListModel : public HXMessageListScreen, public std::enable_shared_from_this<HXMessageListModel> {
 public:
     // Bits of a parse's flags.
     enum ParseFlags : int { SpamList = 1, ArchiveList = 2, ConversationReload = 4, NewestPage = 8 };
@@ -32,10 +37,11 @@ public:
     enum class Sender { None, ListScreen, TableCell };
 
     // viewSettings: "viewType" (1 SMS, 2 voicemail, 3 history), "typeMask", "URL", "viewTag".
-    VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings);
-    virtual ~VC_Messages();
-    VC_Messages(const VC_Messages&) = delete;
-    VC_Messages& operator=(const VC_Messages&) = delete;
+    HXMessageListModel(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings,
+                       std::weak_ptr<HXMessageListView> view = {});
+    ~HXMessageListModel() override;
+    HXMessageListModel(const HXMessageListModel&) = delete;
+    HXMessageListModel& operator=(const HXMessageListModel&) = delete;
 
     // The settings of the SMS, voicemail and history lists (service page base W).
     static foundation::Dictionary smsViewSettings(const std::string& pageBase);
@@ -75,11 +81,17 @@ public:
     // by the search text in the conversation's sender or contact name.
     foundation::Result<store::Predicate> listPredicate() const;
 
-    // The conversation the list opened (class-wide; "" when the list is showing).
-    static std::string openConversationID();
-    static void setOpenConversationID(std::string id);
-    // Set by every list request; cleared when a list stops observing its load.
-    static bool listLoadStarted();
+    // The screen that shows the list (none: the list is not shown).
+    std::shared_ptr<HXMessageListView> view() const;
+    void setView(std::weak_ptr<HXMessageListView> view);
+    // Whether the list's view is the controller of the current view.
+    bool isShownScreen() const;
+
+    // The conversation the list opened ("" when the list is showing).
+    std::string openConversationID() const;
+    void setOpenConversationID(std::string id);
+    // Set by every list request of this list; cleared when it stops observing its load.
+    bool listLoadStarted() const { return listLoadStarted_; }
 
     // ---- parsing (off the main thread)
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) override;
@@ -91,68 +103,70 @@ public:
     // ---- list loading (main thread)
     void loadMessages(Sender sender);
     void autoReloadMessages();
-    // The reply notifications of the list (`messagesReceived:`): object = the reply bytes or null.
-    void messagesReceived(const std::shared_ptr<void>& object, bool searchResults = false);
-    // Observes the list's reply notification (and the search results while it is shown).
-    void startObservingReplies();
-    void stopObservingReplies();
+    // The list's replies (`messagesReceived:`): the reply bytes, or null when the request failed.
+    void messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults = false) override;
     void updateBadgeValue();
     void markConversationRead(const std::string& conversationID);
     void markMessageRead(const std::string& conversationID);
-    void abortLoadingForSpam(bool spam, bool archive) override;
-
-    // ---- the screen's operations (overridable; the defaults are those of a list without views)
-    // Whether this list is the controller of the current view.
-    virtual bool isShownScreen() const { return shown_; }
-    void setShownScreen(bool shown) { shown_ = shown; }
+    // Posts the additional-spam or -archive reload notification with the page marker to take
+    // over when the flag is set, then abortLoading().
+    void abortLoadingForSpam(bool spam, bool archive);
     // Asynchronously on the main queue: clears the loading flag and calls refreshComplete().
     void abortLoading() override;
     // Stops observing the sign-in notifications, ends the refresh animation, shows the date.
-    void refreshComplete() override;
-    void reloadVisibleCells() override {}
-    // Gives the results controller the list's predicate and fetches again; then reloadTable().
-    void filterTable() override;
-    virtual void reloadTable() {}
-    void scrollToTopWithAnimation(bool /*animated*/) override {}
-    void updateLastRefreshDate() override {}
-    void controllerDidChangeContent() override {}
-    virtual void beginRefreshing(const std::string& /*title*/) {}
-    virtual void endRefreshing() {}
-    // The shown conversation screen's conversation: read state, or none when none is shown.
-    virtual std::optional<bool> shownConversationIsRead() const { return std::nullopt; }
-    // Shows the unread count on the back button.
-    virtual void showBackButtonCount(uint64_t /*count*/) {}
+    void refreshComplete();
+    // Gives the results controller the list's predicate and fetches again; then the view reloads
+    // its table.
+    void filterTable();
 
-protected:
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
 
 private:
-    struct Markers;
     struct ParseResult;
     void parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
                const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& result);
+    // Writes the plan into context: the conversations and messages, the withdrawn messages and
+    // the stale conversations; markRead gets the conversations read as they are shown.
+    void writePlan(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+                   HXThreadListPlan& plan, std::unordered_map<std::string, store::ManagedObjectPtr>& known,
+                   std::vector<std::string>& markRead);
+    void sweepStale(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+                    HXStaleSweep& sweep);
     void saveParse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
                    const FetchCompletion& completion, const ParseResult& result);
     // Fetches the pictures into the shared object cache, then runs then (off the main thread).
     void prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app, const foundation::Array& pictures,
                           std::function<void()> then);
+    // The decisions after a parse, in their order.
     void afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply, int flags,
                     const ParseResult& result);
+    void decideNextPage(const HXThreadListReply& reply, int flags, const ParseResult& result);
+    void noteLoadEnded(const std::shared_ptr<HXApplicationWebClient>& app);
+    void refilterIfMarked(const ParseResult& result);
+    void announceLoadEnd(int flags);
+    void advancePageMarker(int flags, const ParseResult& result);
     uint64_t markerFor(int listType, bool signedIn) const;
+    // Runs f with this list on the main queue while the list lives.
+    void onMain(std::function<void(HXMessageListModel&)> f);
+    // Runs f with the view on the main queue while list and view live.
+    void onView(std::function<void(HXMessageListView&)> f);
 
     class FetchDelegate;
     std::weak_ptr<HXApplicationWebClient> app_;
     // Main-thread state: the results controller and its delegate.
     store::FetchedResultsControllerPtr fetchedResultsController_;
     std::shared_ptr<FetchDelegate> fetchDelegate_;
-    mutable std::mutex mutex_;  // the screen's monitor: loading flag, settings, search text, date
-    foundation::Dictionary viewSettings_;
-    bool isLoadingMessages_ = false;
-    std::optional<double> lastUpdate_;
-    std::string searchText_;
+    // The list's monitor: loading flag, settings, search text, date, view, open conversation.
+    mutable foundation::Mutex mutex_;
+    foundation::Dictionary viewSettings_ HX_GUARDED_BY(mutex_);
+    bool isLoadingMessages_ HX_GUARDED_BY(mutex_) = false;
+    std::optional<double> lastUpdate_ HX_GUARDED_BY(mutex_);
+    std::string searchText_ HX_GUARDED_BY(mutex_);
+    std::weak_ptr<HXMessageListView> view_ HX_GUARDED_BY(mutex_);
+    std::string openConversationID_ HX_GUARDED_BY(mutex_);
     std::atomic<uint64_t> reloadPage_{1}, spamPage_{1}, archivePage_{1};
     std::atomic<int> selectedListType_{Normal};
-    std::atomic<bool> shown_{false};
     std::atomic<bool> initialLoadDone_{false};
     std::atomic<bool> refilter_{false};
+    std::atomic<bool> listLoadStarted_{false};
 };

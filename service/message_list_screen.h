@@ -1,6 +1,6 @@
-// What the web client asks of a message list (the list screens of a later layer implement it):
-// the parses of the thread lists that the web client receives, and the end-of-load steps of a
-// list whose load the web client ends, aborts or refreshes.
+// What the web client asks of a message list (the list model implements it): the parses of the
+// thread lists that the web client receives, the list's own replies, and the end of a load that
+// failed.
 #pragma once
 
 #include <functional>
@@ -23,22 +23,11 @@ public:
     virtual void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                        FetchCompletion completion) = 0;
     virtual void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) = 0;
+    // The reply of the list's own request (on the main thread), or null when that request failed:
+    // the list parses it, or ends its load. A search reply reaches only the shown list.
+    virtual void messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults) = 0;
 
     // Asynchronously on the main queue: clears the list's loading flag under the list's own lock
-    // and calls refreshComplete().
+    // and ends the list's refresh.
     virtual void abortLoading() = 0;
-    // Posts the additional-spam or -archive reload notification with the page counter to take
-    // over when the flag is set, then abortLoading().
-    virtual void abortLoadingForSpam(bool spam, bool orArchive) = 0;
-    // The list's end-of-load step: stops observing sign-in and cookie expiry, ends the refresh
-    // animation and shows the last refresh date.
-    virtual void refreshComplete() = 0;
-    // Reloads the table keeping the selected row (a list without a further page).
-    virtual void reloadVisibleCells() = 0;
-    // Rebuilds the fetch from the type mask and the search text and reloads the table.
-    virtual void filterTable() = 0;
-    virtual void scrollToTopWithAnimation(bool animated) = 0;
-    virtual void updateLastRefreshDate() = 0;
-    // The store changed under the list's results controller.
-    virtual void controllerDidChangeContent() = 0;
 };

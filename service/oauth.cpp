@@ -119,11 +119,7 @@ void HXApplicationWebClient::issueTokenReply(const HXRoutedReply& reply) {
     auto acct = account();
     const auto* error = dict.find("error");
     if (error && error->isString() && error->asString() == "invalid_grant") {
-        {
-            auto& web = webClient();
-            std::lock_guard lock(web.urlDataLock);
-            web.urlData.erase("OAuth_issueToken");
-        }
+        webClient().requests.erase("OAuth_issueToken");
         if (acct) acct->setOAuthDict(std::nullopt);
         // The session cookies no longer prove a session: a second refusal in a row would only
         // start the same round again, so the user is asked to sign in instead.

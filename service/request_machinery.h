@@ -10,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,33 +17,13 @@
 
 #include "model/alert.h"
 #include "platform/foundation/error.h"
+#include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 #include "platform/net/url_connection.h"
 #include "platform/net/url_request.h"
+#include "service/endpoints.h"
 
 class HXApplicationWebClient;
-
-// The origins ("scheme://host[:port]") of the service's host roles. Configuration, so tests and
-// the local run can point every role at the emulator.
-struct HXEndpoints {
-    std::string service = "https://voice.hx.example";
-    std::string signIn = "https://accounts.hx.example";
-    std::string api = "https://clients.hx.example";
-    std::string protobufApi = "https://pb.hx.example";
-    std::string webClient = "https://web.hx.example";
-    std::string contacts = "https://contacts.hx.example";
-    // The domain suffix of the OAuth web client's identifier.
-    std::string clientIdDomain = ".apps.hxusercontent.example";
-
-    // Every role served by one origin (the emulator answers for all of them).
-    static HXEndpoints allAt(const std::string& origin) {
-        HXEndpoints e;
-        e.service = e.signIn = e.api = e.protobufApi = e.webClient = e.contacts = origin;
-        return e;
-    }
-    std::string servicePageBase() const { return service + "/voice/"; }
-    std::string mediaBase() const { return webClient + "/a/"; }
-};
 
 inline constexpr std::string_view kHXApiPath = "/voice/v1/voiceclient/";
 
@@ -80,6 +59,39 @@ private:
 struct HXRequestEntry {
     std::shared_ptr<foundation::Data> data;
     std::shared_ptr<AsyncURLConnection> connection;
+};
+
+// The request table: each tag in flight and the entry that speaks for it. Every read and change
+// holds the table's own monitor (background parses look into it); the monitor is re-entered when
+// a check-then-start runs under it (startIfAbsent). Connections taken out of the table are
+// returned to be cancelled outside the monitor: a cancelled connection may call back into the
+// machinery.
+class HXRequestTable {
+public:
+    bool contains(const std::string& tag) const;
+    bool empty() const;
+    size_t size() const;
+    // The tags in flight, in order.
+    std::vector<std::string> tags() const;
+    bool anyWithPrefix(std::string_view prefix) const;
+    // Stores entry under tag; an entry already there is replaced (its connection keeps running).
+    void put(const std::string& tag, HXRequestEntry entry);
+    // Removes the tag's entry; true when the table is then empty.
+    bool erase(const std::string& tag);
+    // True while the table names this connection for its tag.
+    bool isCurrent(const AsyncURLConnection& connection) const;
+    // The reply buffer of the connection while the table names it; null otherwise.
+    std::shared_ptr<foundation::Data> dataFor(const AsyncURLConnection& connection) const;
+    // Removes the tag's entry when it names this connection; true when the table is then empty.
+    bool removeIfCurrent(const AsyncURLConnection& connection);
+    // Removes the entries whose tags are chosen; their connections, to be cancelled.
+    std::vector<std::shared_ptr<AsyncURLConnection>> take(const std::function<bool(const std::string&)>& chosen);
+    // Runs start with the monitor held when no entry is under tag; true when it ran.
+    bool startIfAbsent(const std::string& tag, const std::function<void()>& start);
+
+private:
+    mutable foundation::RecursiveMutex mutex_;
+    std::map<std::string, HXRequestEntry> entries_ HX_GUARDED_BY(mutex_);
 };
 
 // A finished reply handed to a branch of the router.
@@ -124,9 +136,7 @@ enum class HXReplyRow : int {
 // The web client's state on the application object.
 struct HXWebClient {
     HXEndpoints endpoints;
-    // The request table and its monitor (re-entered: a media check starts a request under it).
-    std::recursive_mutex urlDataLock;
-    std::map<std::string, HXRequestEntry> urlData;
+    HXRequestTable requests;
     bool networkActivityIndicatorVisible = false;
     // The request URL (with its query) of an added contact, set by the contacts operations;
     // empty while none is known, so no tag is taken for one.

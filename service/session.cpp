@@ -5,6 +5,7 @@
 #include "model/account.h"
 #include "model/keychain_utils.h"
 #include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/dates.h"
@@ -13,7 +14,9 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/net/cookie.h"
 #include "platform/net/cookie_storage.h"
+#include "platform/net/url_request.h"
 #include "platform/services/search_index.h"
 #include "platform/store/fetched_results_controller.h"
 #include "service/application_web_client.h"
@@ -142,15 +145,7 @@ void HXApplicationWebClient::logout() {
     setMocAccessCount(0);
     if (auto main = managedObjectContext()) saveMOC2Parent(main);
     dispatch::RunLoop::main().cancelPerform(this, "loadPhoneSettings", foundation::Value());
-    std::map<std::string, HXRequestEntry> cancelled;
-    {
-        auto& web = webClient();
-        std::lock_guard lock(web.urlDataLock);
-        cancelled.swap(web.urlData);
-    }
-    // Outside the table's lock: a cancelled connection may call back into the machinery.
-    for (auto& [tag, entry] : cancelled)
-        if (entry.connection) entry.connection->cancel();
+    cancelRequests([](const std::string&) { return true; });
     removeAccountObservers();
     if (auto jar = cookieJar()) jar->empty();
     store::FetchedResultsController::deleteCacheWithName(std::nullopt);
@@ -158,6 +153,29 @@ void HXApplicationWebClient::logout() {
     post("kLogoutNotification");
     setBackgroundFetchIntervalNever();
     rearmInitialData();
+}
+
+void HXApplicationWebClient::completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
+                                               const std::string& url) {
+    post("kLogoutNotification");
+    auto signedIn = std::make_shared<HX_Account>();
+    signedIn->setUsername(username);
+    setAccount(signedIn);
+    setCookieJar(std::make_shared<CustomCookieJar>(std::move(cookies)));
+    (void)defaults()->setObject(foundation::Value(username), "username");
+    // Token requests still in flight were sent with the previous account's cookies, and their
+    // answers speak for that account. While one is in flight the new account's own would not be
+    // sent (one of each kind at a time), and its answer ("signed out", or the old account's
+    // session) would leave the new account without a token and its first data waiting for ever.
+    cancelRequests(std::vector<std::string>{"OAuth_listSessions", "OAuth_issueToken"});
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+    dispatch::Queue::main()->async([weakSelf, url] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        (void)self->retrieveOAuth();
+        self->startAsyncLoadWithRequest(net::URLRequest(url), "ClientAuth");
+        self->showLoadingOverlay(foundation::localizedString("Loading settings\u2026"));
+    });
 }
 
 std::string HXApplicationWebClient::cachesFolderForUser(const std::string& username) {

@@ -155,11 +155,7 @@ void HXMessageSender::sendQueuedSMS() {
     if (!a) return;
     auto& web = a->webClient();
     const std::string prefix = tagPrefix();
-    {
-        std::lock_guard lock(web.urlDataLock);
-        for (const auto& [tag, entry] : web.urlData)
-            if (tag.compare(0, prefix.size(), prefix) == 0) return;
-    }
+    if (web.requests.anyWithPrefix(prefix)) return;
     Dictionary queue = accountQueue();
     if (queue.empty()) return;
     // Every entry is taken in key order. One that was under way when the app last ran is dropped
@@ -262,13 +258,7 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
     auto& web = a->webClient();
     const std::string key = reply.tag.substr(std::min(reply.tag.size(), tagPrefix().size()));
     auto finish = [&] {
-        bool empty;
-        {
-            std::lock_guard lock(web.urlDataLock);
-            web.urlData.erase(reply.tag);
-            empty = web.urlData.empty();
-        }
-        if (empty && web.networkActivityIndicatorVisible) {
+        if (web.requests.erase(reply.tag) && web.networkActivityIndicatorVisible) {
             web.networkActivityIndicatorVisible = false;
             a->setNetworkActivityIndicatorVisible(false);
         }
@@ -437,12 +427,7 @@ void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSIm
         }
         foundation::Application::shared().endBackgroundTask(*task);
         if (!a) return;
-        bool empty;
-        {
-            std::lock_guard lock(a->webClient().urlDataLock);
-            empty = a->webClient().urlData.empty();
-        }
-        if (empty) a->setNetworkActivityIndicatorVisible(false);
+        if (a->isIdle()) a->setNetworkActivityIndicatorVisible(false);
     });
 }
 

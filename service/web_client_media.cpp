@@ -69,9 +69,9 @@ void HXApplicationWebClient::downloadMediaIfNeeded(const std::string& mediaID, c
     dispatch::Queue::main()->async([weakSelf, tag, request, stored] {
         auto self = weakSelf.lock();
         if (!self) return;
-        auto& w = self->webClient();
-        std::lock_guard lock(w.urlDataLock);
-        if (w.urlData.count(tag) == 0 && !stored()) self->startAsyncLoadWithRequest(request, tag);
+        self->webClient().requests.startIfAbsent(tag, [&] {
+            if (!stored()) self->startAsyncLoadWithRequest(request, tag);
+        });
     });
 }
 
@@ -85,10 +85,7 @@ void HXApplicationWebClient::downloadAudioForID(const std::string& mediaID, bool
     auto& web = webClient();
     const std::string base = web.endpoints.mediaBase() + (usingNewCRAUrl ? "cr/cra:" : "v/");
     const std::string tag = base + "_" + mediaID;
-    {
-        std::lock_guard lock(web.urlDataLock);
-        if (web.urlData.count(tag)) return;
-    }
+    if (web.requests.contains(tag)) return;
     auto acct = account();
     if (!acct || !acct->authV2()) return;
     std::string id = foundation::hasPrefix(mediaID, "c.") ? mediaID.substr(2) : mediaID;

@@ -1,5 +1,6 @@
 // The web client slice of the application object, its request machinery: sending under a tag, the connection
 // callbacks, the reply router and the failure handler.
+#include <algorithm>
 #include <cinttypes>
 
 #include "model/account.h"
@@ -90,31 +91,102 @@ HXWebClient& HXApplicationWebClient::webClient() {
     return *webClient_;
 }
 
-namespace {
+const HXEndpoints& HXApplicationWebClient::endpoints() { return webClient().endpoints; }
 
-// True while the table names this connection for its tag.
-bool isCurrent(HXWebClient& web, const AsyncURLConnection& connection) {
-    std::lock_guard lock(web.urlDataLock);
-    auto it = web.urlData.find(connection.tag());
-    return it != web.urlData.end() && it->second.connection.get() == &connection;
+// ---- the request table
+
+bool HXRequestTable::contains(const std::string& tag) const {
+    std::lock_guard lock(mutex_);
+    return entries_.count(tag) > 0;
 }
 
-// Removes the tag's entry when it names this connection; true when the table is then empty.
+bool HXRequestTable::empty() const {
+    std::lock_guard lock(mutex_);
+    return entries_.empty();
+}
+
+size_t HXRequestTable::size() const {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
+std::vector<std::string> HXRequestTable::tags() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> tags;
+    for (const auto& [tag, entry] : entries_) tags.push_back(tag);
+    return tags;
+}
+
+bool HXRequestTable::anyWithPrefix(std::string_view prefix) const {
+    std::lock_guard lock(mutex_);
+    auto it = entries_.lower_bound(std::string(prefix));
+    return it != entries_.end() && it->first.starts_with(prefix);
+}
+
+void HXRequestTable::put(const std::string& tag, HXRequestEntry entry) {
+    std::lock_guard lock(mutex_);
+    entries_[tag] = std::move(entry);
+}
+
+bool HXRequestTable::erase(const std::string& tag) {
+    std::lock_guard lock(mutex_);
+    entries_.erase(tag);
+    return entries_.empty();
+}
+
+bool HXRequestTable::isCurrent(const AsyncURLConnection& connection) const {
+    std::lock_guard lock(mutex_);
+    auto it = entries_.find(connection.tag());
+    return it != entries_.end() && it->second.connection.get() == &connection;
+}
+
+std::shared_ptr<foundation::Data> HXRequestTable::dataFor(const AsyncURLConnection& connection) const {
+    std::lock_guard lock(mutex_);
+    auto it = entries_.find(connection.tag());
+    if (it == entries_.end() || it->second.connection.get() != &connection) return nullptr;
+    return it->second.data;
+}
+
+bool HXRequestTable::removeIfCurrent(const AsyncURLConnection& connection) {
+    std::lock_guard lock(mutex_);
+    auto it = entries_.find(connection.tag());
+    if (it != entries_.end() && it->second.connection.get() == &connection) entries_.erase(it);
+    return entries_.empty();
+}
+
+std::vector<std::shared_ptr<AsyncURLConnection>>
+HXRequestTable::take(const std::function<bool(const std::string&)>& chosen) {
+    std::vector<std::shared_ptr<AsyncURLConnection>> taken;
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        if (!chosen(it->first)) {
+            ++it;
+            continue;
+        }
+        if (it->second.connection) taken.push_back(it->second.connection);
+        it = entries_.erase(it);
+    }
+    return taken;
+}
+
+bool HXRequestTable::startIfAbsent(const std::string& tag, const std::function<void()>& start) {
+    std::lock_guard lock(mutex_);
+    if (entries_.count(tag)) return false;
+    start();
+    return true;
+}
+
+namespace {
+
+bool isCurrent(HXWebClient& web, const AsyncURLConnection& connection) { return web.requests.isCurrent(connection); }
+
 bool removeEntry(HXWebClient& web, const AsyncURLConnection& connection) {
-    std::lock_guard lock(web.urlDataLock);
-    auto it = web.urlData.find(connection.tag());
-    if (it != web.urlData.end() && it->second.connection.get() == &connection) web.urlData.erase(it);
-    return web.urlData.empty();
+    return web.requests.removeIfCurrent(connection);
 }
 
 void hideIndicatorIfIdle(HXApplicationWebClient& app) {
     auto& web = app.webClient();
-    bool empty;
-    {
-        std::lock_guard lock(web.urlDataLock);
-        empty = web.urlData.empty();
-    }
-    if (empty && web.networkActivityIndicatorVisible) {
+    if (web.requests.empty() && web.networkActivityIndicatorVisible) {
         web.networkActivityIndicatorVisible = false;
         app.setNetworkActivityIndicatorVisible(false);
     }
@@ -126,10 +198,17 @@ void removeOverlay(HXApplicationWebClient& app) {
 
 }  // namespace
 
-bool HXApplicationWebClient::requestInFlight(const std::string& tag) {
-    auto& web = webClient();
-    std::lock_guard lock(web.urlDataLock);
-    return web.urlData.count(tag) > 0;
+bool HXApplicationWebClient::requestInFlight(const std::string& tag) { return webClient().requests.contains(tag); }
+
+bool HXApplicationWebClient::isIdle() { return webClient().requests.empty(); }
+
+void HXApplicationWebClient::cancelRequests(const std::function<bool(const std::string&)>& chosen) {
+    // Outside the table's monitor: a cancelled connection may call back into the machinery.
+    for (auto& connection : webClient().requests.take(chosen)) connection->cancel();
+}
+
+void HXApplicationWebClient::cancelRequests(const std::vector<std::string>& tags) {
+    cancelRequests([&](const std::string& tag) { return std::find(tags.begin(), tags.end(), tag) != tags.end(); });
 }
 
 std::shared_ptr<HXMessageListScreen> HXApplicationWebClient::currentMessageList() {
@@ -137,11 +216,7 @@ std::shared_ptr<HXMessageListScreen> HXApplicationWebClient::currentMessageList(
 }
 
 std::shared_ptr<foundation::Data> HXApplicationWebClient::dataForConnection(const AsyncURLConnection& connection) {
-    auto& web = webClient();
-    std::lock_guard lock(web.urlDataLock);
-    auto it = web.urlData.find(connection.tag());
-    if (it == web.urlData.end() || it->second.connection.get() != &connection) return nullptr;
-    return it->second.data;
+    return webClient().requests.dataFor(connection);
 }
 
 void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag) {
@@ -193,8 +268,7 @@ void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, 
         }
         return;
     }
-    std::lock_guard lock(web.urlDataLock);
-    web.urlData[tag] = HXRequestEntry{connection->buffer(), connection};
+    web.requests.put(tag, HXRequestEntry{connection->buffer(), connection});
 }
 
 net::URLRequest HXApplicationWebClient::postRequestForURL(const std::string& url, const foundation::Data& data) {
@@ -368,6 +442,35 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
 
 }  // namespace
 
+void HXApplicationWebClient::listReplyReceived(HXReplyRow row, const std::shared_ptr<foundation::Data>& data) {
+    // The list that asked is the one that hears the reply; the notification of its kind still
+    // announces it to any other observer.
+    std::shared_ptr<HXMessageListScreen> list;
+    const char* name = nullptr;
+    switch (row) {
+        case HXReplyRow::SMSList:
+            list = messageListForViewIndex(1);
+            name = "kSMSNotification";
+            break;
+        case HXReplyRow::VoicemailList:
+            list = messageListForViewIndex(2);
+            name = "kVMNotification";
+            break;
+        case HXReplyRow::History:
+            list = messageListForViewIndex(3);
+            name = "kHistoryNotification";
+            break;
+        case HXReplyRow::Search:
+            list = currentMessageList();
+            name = "kSearchResultsNotification";
+            break;
+        default:
+            return;
+    }
+    if (list) list->messagesReceived(data, row == HXReplyRow::Search);
+    post(name, data);
+}
+
 void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& connection) {
     auto& web = webClient();
     // A connection superseded under its tag has nothing to route: the table speaks for the new one.
@@ -449,16 +552,10 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
             }
             break;
         case R::SMSList:
-            post("kSMSNotification", reply.data);
-            break;
         case R::VoicemailList:
-            post("kVMNotification", reply.data);
-            break;
         case R::History:
-            post("kHistoryNotification", reply.data);
-            break;
         case R::Search:
-            post("kSearchResultsNotification", reply.data);
+            listReplyReceived(row, reply.data);
             break;
         case R::Spam:
         case R::Archive:
@@ -549,14 +646,15 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
     }
 
     removeOverlay(*this);
+    // The waiting list ends its load.
     if (foundation::hasPrefix(tag, page + "inbox/recent/sms/"))
-        post("kSMSNotification");
+        listReplyReceived(HXReplyRow::SMSList, nullptr);
     else if (foundation::hasPrefix(tag, page + "inbox/recent/voicemail/"))
-        post("kVMNotification");
+        listReplyReceived(HXReplyRow::VoicemailList, nullptr);
     else if (foundation::hasPrefix(tag, page + "inbox/recent/all/"))
-        post("kHistoryNotification");
+        listReplyReceived(HXReplyRow::History, nullptr);
     else if (foundation::hasPrefix(tag, page + "inbox/search/?q="))
-        post("kSearchResultsNotification");
+        listReplyReceived(HXReplyRow::Search, nullptr);
     else if (tag == page + "inbox/recent/unread/" && !isInBackground()) {
         std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
         dispatch::Queue::main()->async([weakSelf] {

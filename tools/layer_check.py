@@ -4,7 +4,9 @@
 The layer table lives in docs/architecture.md between the layers:begin and layers:end markers.
 Each row names a folder or a single file and the paths it may include; a file is judged by the
 longest row that matches it. A row may always include itself, and every listed entry is a path
-prefix ("platform" admits every platform folder). Tests, benchmarks and fuzz targets may include
+prefix ("platform" admits every platform folder). An entry written with a leading "!" withholds
+that folder or file although a wider entry admits it ("service !service/private.h": all of
+service but that header). Tests, benchmarks and fuzz targets may include
 anything and are not checked.
 
 Known violations that are being removed may be listed in an allow-list file, one
@@ -51,7 +53,10 @@ def parse_table(text):
         name = name.strip("/")
         if name in rows:
             raise TableError(f"table row {name!r} appears twice")
-        rows[name] = [a.strip("/") for a in allowed.split()]
+        entries = [a.strip("/") for a in allowed.split()]
+        if any(a in ("!", "") for a in entries):
+            raise TableError(f"table line {number} withholds nothing: {line!r}")
+        rows[name] = entries
     if not rows:
         raise TableError("layer table is empty")
     return rows
@@ -70,7 +75,9 @@ def row_for(path, rows):
 
 
 def allowed(include, row, rows):
-    return under(include, row) or any(under(include, a) for a in rows[row])
+    if any(a.startswith("!") and under(include, a[1:]) for a in rows[row]):
+        return False
+    return under(include, row) or any(under(include, a) for a in rows[row] if not a.startswith("!"))
 
 
 def tracked_files(root):

@@ -21,7 +21,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "service/custom_cookie_jar.h"
-#include "service/vc_messages.h"
+#include "service/message_list_model.h"
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -213,7 +213,7 @@ TEST_F(Shell, ListViewsCarryTheirMessageListsAndAScriptedListStandsInForThem) {
     const std::pair<int, const char*> lists[] = {
         {1, "inbox/recent/sms/"}, {2, "inbox/recent/voicemail/"}, {3, "inbox/recent/all/"}};
     for (const auto& [index, path] : lists) {
-        auto list = std::dynamic_pointer_cast<VC_Messages>(app->messageListForViewIndex(index));
+        auto list = std::dynamic_pointer_cast<HXMessageListModel>(app->messageListForViewIndex(index));
         ASSERT_TRUE(list) << index;
         EXPECT_EQ(list->viewType(), index);
         EXPECT_EQ(list->viewSettings().get("URL").stringValue(), base + path);
@@ -225,7 +225,7 @@ TEST_F(Shell, ListViewsCarryTheirMessageListsAndAScriptedListStandsInForThem) {
     EXPECT_FALSE(app->messageListForViewIndex(7));
 
     // Only the list on screen loads: it follows its tab.
-    auto sms = std::dynamic_pointer_cast<VC_Messages>(app->messageListForViewIndex(1));
+    auto sms = std::dynamic_pointer_cast<HXMessageListModel>(app->messageListForViewIndex(1));
     app->selectViewForIndex(1);
     harness.settle();
     EXPECT_TRUE(sms->isShownScreen());

@@ -194,16 +194,14 @@ TEST_F(AccountSettings, AReplyWithoutAnAccountChangesNothingAndAsksForASignIn) {
         app->shell().clear();
         app->setIsInBackground(background);
         if (signingIn) {
-            auto& web = app->webClient();
-            std::lock_guard lock(web.urlDataLock);
-            web.urlData["ClientAuth"] = HXRequestEntry{};
+            app->webClient().requests.put("ClientAuth", HXRequestEntry{});
         }
         app->setSettingsLoading(true);
         map(text);
         EXPECT_FALSE(app->settingsLoading()) << text;
         EXPECT_EQ(app->shell().count("showLoadingOverlay"), signIns) << text;
         EXPECT_EQ(phoneList(account().phones()), before) << text;
-        app->webClient().urlData.clear();
+        app->cancelRequests([](const std::string&) { return true; });
     }
     EXPECT_EQ(updates, 1);
 }
@@ -220,9 +218,9 @@ TEST_F(AccountSettings, LoadingSendsOneRequestAndWaitsForATokenWhenThereIsNone) 
     EXPECT_FALSE(app->settingsLoading());
     ASSERT_TRUE(clock->runUntil([&] { return service.requestCount() == 1; }, 20));
     service.releaseHeld();
-    ASSERT_TRUE(clock->runUntil([&] { return app->webClient().urlData.empty(); }, 20)) << [&] {
+    ASSERT_TRUE(clock->runUntil([&] { return app->isIdle(); }, 20)) << [&] {
         std::string tags;
-        for (const auto& [tag, e] : app->webClient().urlData) tags += tag + " ";
+        for (const auto& tag : app->webClient().requests.tags()) tags += tag + " ";
         return tags;
     }();
     // With a token: one request while one is running.

@@ -20,29 +20,22 @@
 #include "platform/store/context.h"
 #include "service/conversation_store.h"
 #include "service/custom_cookie_jar.h"
+#include "service/message_list_model.h"
 #include "service/request_machinery.h"
-#include "service/vc_messages.h"
+#include "tests/service/recording_list_view.h"
 #include "tests/service/web_fixture.h"
 
 namespace {
 
-// A list screen that writes down what the list asked of it.
-class RecordingList : public VC_Messages {
+// A list that counts its aborted loads.
+class RecordingList : public HXMessageListModel {
 public:
-    using VC_Messages::VC_Messages;
-    std::atomic<int> refreshes{0}, reloads{0}, filters{0}, scrolls{0}, aborts{0}, contentChanges{0};
-    void refreshComplete() override {
-        ++refreshes;
-        VC_Messages::refreshComplete();
-    }
+    using HXMessageListModel::HXMessageListModel;
+    std::atomic<int> aborts{0};
     void abortLoading() override {
         ++aborts;
-        VC_Messages::abortLoading();
+        HXMessageListModel::abortLoading();
     }
-    void reloadVisibleCells() override { ++reloads; }
-    void filterTable() override { ++filters; }
-    void scrollToTopWithAnimation(bool) override { ++scrolls; }
-    void controllerDidChangeContent() override { ++contentChanges; }
 };
 
 struct StoredMessage {
@@ -56,6 +49,7 @@ struct StoredConversation {
 };
 
 struct ListSync : hxtest::WebFixture {
+    std::shared_ptr<hxtest::RecordingListView> view = std::make_shared<hxtest::RecordingListView>();
     std::shared_ptr<RecordingList> list;
 
     void start(emulator::Account seededAccount) {
@@ -63,30 +57,24 @@ struct ListSync : hxtest::WebFixture {
         app->setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue"));
         ASSERT_TRUE(app->resetPersistentStore().ok());
         list = std::make_shared<RecordingList>(
-            app, VC_Messages::smsViewSettings(app->webClient().endpoints.servicePageBase()));
-        list->setShownScreen(true);
-        list->startObservingReplies();
+            app, HXMessageListModel::smsViewSettings(app->webClient().endpoints.servicePageBase()), view);
         app->shell().changeScript([this](HXShellStandIn::Script& script) {
             script.messageLists[1] = list;
             script.currentViewIndex = 1;
         });
     }
-    void TearDown() override {
-        if (list) list->stopObservingReplies();
-        hxtest::WebFixture::TearDown();
-    }
     // Drives the list as a user scrolling to its end: a refresh from the first page, then the
     // load-more row whenever the list stops with pages left. Returns the requests sent.
     int syncToEnd() {
-        list->loadMessages(VC_Messages::Sender::None);
+        list->loadMessages(HXMessageListModel::Sender::None);
         int requests = 1;
         for (int round = 0; round < 300; ++round) {
-            const int before = list->refreshes;
-            EXPECT_TRUE(clock->runUntil([&] { return list->refreshes > before && inFlight() == 0; }, 60));
+            const int before = view->refreshes;
+            EXPECT_TRUE(clock->runUntil([&] { return view->refreshes > before && inFlight() == 0; }, 60));
             clock->runUntilIdle();
             if (inFlight() || list->isLoadingMessages()) continue;  // the list went on by itself
             if (list->reloadPage() == 0) return requests;
-            list->loadMessages(VC_Messages::Sender::TableCell);
+            list->loadMessages(HXMessageListModel::Sender::TableCell);
             ++requests;
         }
         ADD_FAILURE() << "the list never reached its end";
@@ -165,8 +153,8 @@ TEST_F(ListSync, AThousandThreadsArePagedIntoTheStoreAndARefreshFollowsTheServic
     EXPECT_EQ(requests, 51);
     expectStoreEqualsService();
     EXPECT_EQ(logins(), 0u);
-    EXPECT_GT(list->contentChanges, 0);
-    EXPECT_GT(list->reloads, 0);
+    EXPECT_GT(view->contentChanges, 0);
+    EXPECT_GT(view->reloads, 0);
     // Every list request asked for 20 threads of 15 items, the first without a page token.
     auto recorded = service->requests();
     std::vector<std::string> bodies;
@@ -200,7 +188,7 @@ TEST_F(ListSync, AReplyThatIsNotAListEndsTheLoadingAndStoresNothing) {
     for (emulator::Fault fault : {emulator::Fault::ServerErrorEmpty, emulator::Fault::Drop}) {
         service->inject(fault, "/voice/v1/voiceclient/api2thread/list");
         const int aborts = list->aborts;
-        list->loadMessages(VC_Messages::Sender::None);
+        list->loadMessages(HXMessageListModel::Sender::None);
         EXPECT_TRUE(clock->runUntil([&] { return list->aborts > aborts && !list->isLoadingMessages(); }, 30))
             << int(fault);
         clock->runUntilIdle();
@@ -208,7 +196,7 @@ TEST_F(ListSync, AReplyThatIsNotAListEndsTheLoadingAndStoresNothing) {
     }
     // A 401 reply to the list renews the session.
     service->inject(emulator::Fault::Unauthorized, "/voice/v1/voiceclient/api2thread/list");
-    list->loadMessages(VC_Messages::Sender::None);
+    list->loadMessages(HXMessageListModel::Sender::None);
     EXPECT_TRUE(clock->runUntil([&] { return logins() == 1; }, 30));
     clock->runUntilIdle();
     EXPECT_TRUE(stored().empty());
@@ -217,7 +205,7 @@ TEST_F(ListSync, AReplyThatIsNotAListEndsTheLoadingAndStoresNothing) {
 TEST_F(ListSync, SearchTextIsEscapedIntoTheBodyAndPercentEncodedIntoTheTag) {
     start(seeded(30));
     list->setSearchText("say \"hi\" \\ o'clock & more");
-    list->loadMessages(VC_Messages::Sender::ListScreen);
+    list->loadMessages(HXMessageListModel::Sender::ListScreen);
     EXPECT_TRUE(clock->runUntil([&] { return service->requestCount() == 1; }, 30));
     auto r = service->requests().at(0);
     EXPECT_EQ(r.path, "/voice/v1/voiceclient/api2thread/search");
@@ -230,30 +218,20 @@ TEST_F(ListSync, ARefreshWaitsForTheUnreadListAndTheBadgeLeavesOutTheOpenConvers
     start(seeded(12));
     auto& web = app->webClient();
     const std::string unread = web.endpoints.servicePageBase() + "inbox/recent/unread/";
-    {
-        std::lock_guard lock(web.urlDataLock);
-        web.urlData[unread] = HXRequestEntry{std::make_shared<foundation::Data>(), nullptr};
-    }
-    list->loadMessages(VC_Messages::Sender::None);
+    web.requests.put(unread, HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
+    list->loadMessages(HXMessageListModel::Sender::None);
     clock->advance(1.6);
     EXPECT_EQ(service->requestCount(), 0u);  // asked again every half second while it runs
-    {
-        std::lock_guard lock(web.urlDataLock);
-        web.urlData.erase(unread);
-    }
+    web.requests.erase(unread);
     clock->advance(0.5);
-    ASSERT_TRUE(runUntil([&] { return list->refreshes > 0 && inFlight() == 0; }));
+    ASSERT_TRUE(runUntil([&] { return view->refreshes > 0 && inFlight() == 0; }));
     clock->runUntilIdle();
     EXPECT_EQ(requestsTo("/voice/v1/voiceclient/api2thread/list").size(), 1u);
 
     // The SMS badge counts the unread conversations, less the one open on screen.
-    struct Badge : RecordingList {
-        using RecordingList::RecordingList;
-        std::optional<bool> openRead;
-        std::optional<bool> shownConversationIsRead() const override { return openRead; }
-    };
-    auto badge = std::make_shared<Badge>(app, VC_Messages::smsViewSettings(web.endpoints.servicePageBase()));
-    badge->setShownScreen(true);
+    auto badgeView = std::make_shared<hxtest::RecordingListView>();
+    auto badge = std::make_shared<HXMessageListModel>(
+        app, HXMessageListModel::smsViewSettings(web.endpoints.servicePageBase()), badgeView);
     const size_t unreadStored = [&] {
         size_t n = 0;
         for (const auto& [id, c] : stored()) n += !c.read;
@@ -261,7 +239,7 @@ TEST_F(ListSync, ARefreshWaitsForTheUnreadListAndTheBadgeLeavesOutTheOpenConvers
     }();
     ASSERT_GT(unreadStored, 0u);
     badge->updateBadgeValue();
-    badge->openRead = false;
+    badgeView->openRead = false;
     badge->updateBadgeValue();
     auto calls = app->shell().calls();
     std::vector<std::string> counts;

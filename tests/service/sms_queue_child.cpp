@@ -62,11 +62,7 @@ std::shared_ptr<HX_ConnectAppDelegate> makeApp(const std::string& port, const st
     return app;
 }
 
-size_t inFlight(HX_ConnectAppDelegate& app) {
-    auto& web = app.webClient();
-    std::lock_guard lock(web.urlDataLock);
-    return web.urlData.size();
-}
+size_t inFlight(HX_ConnectAppDelegate& app) { return app.webClient().requests.size(); }
 
 int queueMode(const std::string& home, const std::string& port, unsigned seed) {
     const int accepted = ::open((home + "/accepted").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);

@@ -15,8 +15,9 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/store/context.h"
 #include "service/conversation_store.h"
+#include "service/message_list_model.h"
 #include "service/request_machinery.h"
-#include "service/vc_messages.h"
+#include "tests/service/recording_list_view.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -27,6 +28,8 @@ struct Parse : ::testing::Test {
     dispatch::ScopedVirtualClock clock{1'760'000'100.0};
     std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
     std::atomic<int> saved{0};
+    // The views of the lists made here: shown, kept for the test's length.
+    std::vector<std::shared_ptr<hxtest::RecordingListView>> views;
 
     void SetUp() override {
         dispatch::RunLoop::main();
@@ -43,15 +46,14 @@ struct Parse : ::testing::Test {
         clock->runUntilIdle();
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
     }
-    std::shared_ptr<VC_Messages> list(int viewType) {
+    std::shared_ptr<HXMessageListModel> list(int viewType) {
         const std::string w = "https://voice.test/voice/";
-        auto settings = VC_Messages::viewSettingsForType(viewType, w);
-        auto l = std::make_shared<VC_Messages>(app, settings);
-        l->setShownScreen(true);
-        return l;
+        auto settings = HXMessageListModel::viewSettingsForType(viewType, w);
+        views.push_back(std::make_shared<hxtest::RecordingListView>());
+        return std::make_shared<HXMessageListModel>(app, settings, views.back());
     }
     // Parses text as the list does and waits for its save; false when nothing was saved.
-    bool parse(const std::shared_ptr<VC_Messages>& l, const std::string& text, int flags = 0) {
+    bool parse(const std::shared_ptr<HXMessageListModel>& l, const std::string& text, int flags = 0) {
         const int before = saved;
         auto data = std::make_shared<foundation::Data>(text.begin(), text.end());
         l->parseMessagesFromData_v2(data, flags, {});
@@ -171,25 +173,25 @@ TEST_F(Parse, TheNewestConversationPageReplacesWhatItCovers) {
     ASSERT_TRUE(parse(sms,
                       R"({"thread":[{"id":"t","paginationToken":"1","contact":[{"phoneNumber":"+15550121"}],"item":[
       {"id":"b","type":"smsIn","startTime":"1700000002000","messageText":"b"}]}]})",
-                      VC_Messages::ConversationReload));
+                      HXMessageListModel::ConversationReload));
     EXPECT_EQ(messageIDs("t"), (std::vector<std::string>{"a", "b", "c"}));
     // The newest page without a token covers everything: "b" was deleted on the service.
     ASSERT_TRUE(parse(sms, R"({"thread":[{"id":"t","contact":[{"phoneNumber":"+15550121"}],"item":[
       {"id":"c","type":"smsIn","startTime":"1700000003000","messageText":"c"},
       {"id":"a","type":"smsIn","startTime":"1700000001000","messageText":"a"}]}]})",
-                      VC_Messages::ConversationReload | VC_Messages::NewestPage));
+                      HXMessageListModel::ConversationReload | HXMessageListModel::NewestPage));
     EXPECT_EQ(messageIDs("t"), (std::vector<std::string>{"a", "c"}));
     EXPECT_EQ(conversation("t")->value("numberOfMessages").int64Value(), 2);
 }
 
 TEST_F(Parse, MalformedRepliesEndTheLoadingAndStoreNothing) {
-    struct Recording : VC_Messages {
-        using VC_Messages::VC_Messages;
+    struct Recording : HXMessageListModel {
+        using HXMessageListModel::HXMessageListModel;
         std::atomic<int> aborts{0};
         void abortLoading() override { ++aborts; }
     };
-    auto l = std::make_shared<Recording>(app, VC_Messages::smsViewSettings("https://voice.test/voice/"));
-    l->setShownScreen(true);
+    auto view = std::make_shared<hxtest::RecordingListView>();
+    auto l = std::make_shared<Recording>(app, HXMessageListModel::smsViewSettings("https://voice.test/voice/"), view);
     int expectedAborts = 0;
     for (const char* bad : {"", "{}", "[]", "null", "not json", "{\"thread\":", "\"text\""}) {
         auto data = std::make_shared<foundation::Data>(bad, bad + strlen(bad));
@@ -223,20 +225,15 @@ TEST_F(Parse, MalformedRepliesEndTheLoadingAndStoreNothing) {
 }
 
 TEST_F(Parse, TheListsResultsFollowTheStoreTheListTypeAndTheSearch) {
-    struct Recording : VC_Messages {
-        using VC_Messages::VC_Messages;
-        std::atomic<int> changes{0}, reloads{0};
-        void controllerDidChangeContent() override { ++changes; }
-        void reloadTable() override { ++reloads; }
-    };
-    auto l = std::make_shared<Recording>(app, VC_Messages::smsViewSettings("https://voice.test/voice/"));
-    l->setShownScreen(true);
+    auto view = std::make_shared<hxtest::RecordingListView>();
+    auto l = std::make_shared<HXMessageListModel>(app, HXMessageListModel::smsViewSettings("https://voice.test/voice/"),
+                                                  view);
     auto frc = l->fetchedResultsController();
     ASSERT_TRUE(frc);
     EXPECT_EQ(l->fetchedResultsController(), frc) << "made once";
     EXPECT_EQ(frc->cacheName(), std::optional<std::string>("SMS"));
     clock->runUntilIdle();
-    EXPECT_EQ(l->reloads, 1) << "the first filter runs on the main queue";
+    EXPECT_EQ(view->tableReloads, 1) << "the first filter runs on the main queue";
     EXPECT_TRUE(frc->fetchedObjects().empty());
     auto ids = [&] {
         std::vector<std::string> out;
@@ -253,7 +250,7 @@ TEST_F(Parse, TheListsResultsFollowTheStoreTheListTypeAndTheSearch) {
       {"id":"vm","contact":[{"phoneNumber":"+15550004","name":"Vic"}],
        "item":[{"id":"v1","type":"voicemail","startTime":"1700000007000"}]}]})"));
     // The save reached the main context: the controller fetched again and told the list.
-    EXPECT_GE(l->changes, 1);
+    EXPECT_GE(view->contentChanges, 1);
     EXPECT_EQ(ids(), (std::vector<std::string>{"arch", "old"})) << "newest first, no spam, no voicemail";
 
     struct Case {
@@ -262,16 +259,16 @@ TEST_F(Parse, TheListsResultsFollowTheStoreTheListTypeAndTheSearch) {
         std::vector<std::string> shown;
     };
     const Case cases[] = {
-        {VC_Messages::Spam, "", {"new"}},      {VC_Messages::Archive, "", {"arch"}},
-        {VC_Messages::Normal, "olg", {"old"}}, {VC_Messages::Normal, "ADA", {"arch"}},
-        {VC_Messages::Normal, "nobody", {}},   {VC_Messages::Normal, "", {"arch", "old"}},
+        {HXMessageListModel::Spam, "", {"new"}},      {HXMessageListModel::Archive, "", {"arch"}},
+        {HXMessageListModel::Normal, "olg", {"old"}}, {HXMessageListModel::Normal, "ADA", {"arch"}},
+        {HXMessageListModel::Normal, "nobody", {}},   {HXMessageListModel::Normal, "", {"arch", "old"}},
     };
     for (const auto& c : cases) {
         l->setSelectedListType(c.listType);
         l->setSearchText(c.search);
-        const int before = l->reloads;
+        const int before = view->tableReloads;
         l->filterTable();
-        EXPECT_EQ(l->reloads, before + 1);
+        EXPECT_EQ(view->tableReloads, before + 1);
         EXPECT_EQ(ids(), c.shown) << c.listType << " " << c.search;
     }
 

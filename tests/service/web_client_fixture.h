@@ -48,11 +48,7 @@ struct WebClientFixture : ::testing::Test {
     bool runUntil(const std::function<bool()>& p, double seconds = 20) { return clock->runUntil(p, seconds); }
     // How often the web client asked the shell for call.
     size_t asked(const char* call) { return app->shell().count(call); }
-    size_t inFlight() {
-        auto& web = app->webClient();
-        std::lock_guard lock(web.urlDataLock);
-        return web.urlData.size();
-    }
+    size_t inFlight() { return app->webClient().requests.size(); }
     std::string page() { return service.origin() + "/voice/"; }
     std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
 };

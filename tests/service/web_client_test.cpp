@@ -71,17 +71,11 @@ struct WebClient : ::testing::Test {
     }
     std::string page() { return service.origin() + "/voice/"; }
     std::string media() { return service.origin() + "/a/"; }
-    size_t inFlight() {
-        auto& web = app->webClient();
-        std::lock_guard lock(web.urlDataLock);
-        return web.urlData.size();
-    }
+    size_t inFlight() { return app->webClient().requests.size(); }
     bool runUntil(const std::function<bool()>& p) { return clock->runUntil(p, 20); }
     std::string tagsInFlight() {
-        auto& web = app->webClient();
-        std::lock_guard lock(web.urlDataLock);
         std::string tags;
-        for (const auto& [tag, entry] : web.urlData) tags += tag + " ";
+        for (const auto& tag : app->webClient().requests.tags()) tags += tag + " ";
         return tags;
     }
     // How often the web client asked the shell for call.

@@ -110,16 +110,8 @@ struct WebFixture : ::testing::Test {
         app->account()->phones()[id] = p;
         return p;
     }
-    size_t inFlight() {
-        auto& web = app->webClient();
-        std::lock_guard lock(web.urlDataLock);
-        return web.urlData.size();
-    }
-    bool inTable(const std::string& tag) {
-        auto& web = app->webClient();
-        std::lock_guard lock(web.urlDataLock);
-        return web.urlData.count(tag) > 0;
-    }
+    size_t inFlight() { return app->webClient().requests.size(); }
+    bool inTable(const std::string& tag) { return app->requestInFlight(tag); }
     bool runUntil(const std::function<bool()>& p, double seconds = 30) { return clock->runUntil(p, seconds); }
     std::vector<emulator::RecordedRequest> requestsTo(const std::string& path) {
         std::vector<emulator::RecordedRequest> out;

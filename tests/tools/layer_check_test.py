@@ -27,7 +27,7 @@ TABLE = textwrap.dedent("""\
     | model | platform |
     | app | platform model |
     | app/main.cpp | platform model app ui |
-    | ui | platform model app |
+    | ui | platform model app !app/private.h |
     <!-- layers:end -->
     """)
 
@@ -108,6 +108,8 @@ class LayerCheckTest(unittest.TestCase):
             ("spaced directive", "model/y.cpp", '  #  include "ui/screen.h"\n',
              'model/y.cpp:1: #include "ui/screen.h"'),
             ("header file", "model/z.hpp", inc("ui/screen.h"), 'model/z.hpp:1: #include "ui/screen.h"'),
+            ("a withheld file inside an admitted folder", "ui/y.cpp", inc("app/delegate.h", "app/private.h"),
+             'ui/y.cpp:2: #include "app/private.h"'),
         ]
         for name, path, text, expected in cases:
             with self.subTest(name):
@@ -155,6 +157,7 @@ class LayerCheckTest(unittest.TestCase):
             ("no markers", TABLE.replace("<!-- layers:end -->", ""), None),
             ("one cell", TABLE.replace("| model | platform |", "| model platform |"), None),
             ("duplicate row", TABLE.replace("| ui |", "| model |"), None),
+            ("a withholding mark without a path", TABLE.replace("!app/private.h", "!"), None),
             ("empty table", "<!-- layers:begin -->\n<!-- layers:end -->\n", None),
             ("allow-list line without a colon", TABLE, "model/cache.cpp app/delegate.h\n"),
         ]

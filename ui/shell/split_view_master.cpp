@@ -11,8 +11,7 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/traits.h"
-#include "service/request_machinery.h"
-#include "service/vc_messages.h"
+#include "service/message_list_model.h"
 #include "ui/help/vc_help.h"
 #include "ui/widgets/master_table_view_cell.h"
 
@@ -257,7 +256,7 @@ void VC_SplitView_Master::refreshMessages() {
     if (!isMessageList(view)) return;
     // The list reloads from its first page, as a refresh from outside it does.
     if (auto* root = dynamic_cast<HXMessageListPlaceholderScreen*>(app_.viewControllerForIndex(view).get()))
-        root->messageList(app_)->loadMessages(VC_Messages::Sender::None);
+        root->messageList(app_)->loadMessages(HXMessageListModel::Sender::None);
 }
 
 std::vector<toolkit::KeyCommand> VC_SplitView_Master::keyCommands() const {

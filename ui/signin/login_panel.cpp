@@ -13,9 +13,8 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
-#include "service/custom_cookie_jar.h"
+#include "service/endpoints.h"
 #include "service/http_extensions.h"
-#include "service/request_machinery.h"
 #include "ui/signin/login_scripts.h"
 
 bool VC_LoginPanel::reSignIn_ = false;
@@ -44,7 +43,7 @@ void VC_LoginPanel::isCreatingNewAccount() { reSignIn_ = false; }
 
 std::string VC_LoginPanel::startURL() const {
     auto a = app_.lock();
-    HXEndpoints endpoints = a ? a->webClient().endpoints : HXEndpoints{};
+    HXEndpoints endpoints = a ? a->endpoints() : HXEndpoints{};
     const std::string w = endpoints.servicePageBase();
     foundation::Dictionary pairs{{"service", foundation::Value("grandcentral")},
                                  {"continue", foundation::Value(w)},
@@ -141,7 +140,7 @@ void VC_LoginPanel::dismiss() {
 void VC_LoginPanel::decidePolicyForNavigationAction(web::WebView& view, const web::NavigationAction& action,
                                                     const std::function<void(web::NavigationPolicy)>& decisionHandler) {
     auto a = app_.lock();
-    const std::string w = a ? a->webClient().endpoints.servicePageBase() : std::string();
+    const std::string w = a ? a->endpoints().servicePageBase() : std::string();
     const std::string url = action.request.url();
     std::weak_ptr<VC_LoginPanel> weak = self();
     // The decision waits for the form's fields: the name typed there is the new account's.
@@ -168,51 +167,12 @@ void VC_LoginPanel::decidePolicyForNavigationAction(web::WebView& view, const we
                             });
 }
 
-namespace {
-
-// Token requests still in flight were sent with the previous account's cookies, and their answers
-// speak for that account. While one is in flight the new account's own would not be sent (one of
-// each kind at a time), and its answer ("signed out", or the old account's session) would leave
-// the new account without a token and its first data waiting for ever.
-void dropTokenRequestsOfThePreviousAccount(HX_ConnectAppDelegate& app) {
-    std::vector<std::shared_ptr<AsyncURLConnection>> stale;
-    {
-        auto& web = app.webClient();
-        std::lock_guard lock(web.urlDataLock);
-        for (const char* tag : {"OAuth_listSessions", "OAuth_issueToken"}) {
-            auto it = web.urlData.find(tag);
-            if (it == web.urlData.end()) continue;
-            if (it->second.connection) stale.push_back(it->second.connection);
-            web.urlData.erase(it);
-        }
-    }
-    // Outside the table's lock: a cancelled connection may call back into the machinery.
-    for (auto& connection : stale) connection->cancel();
-}
-
-}  // namespace
-
 void VC_LoginPanel::completeSignIn(const std::string& url) {
     auto a = app_.lock();
     if (!a) return;
-    const std::string name = username_;
-    foundation::NotificationCenter::defaultCenter().post("kLogoutNotification", nullptr);
-    auto account = std::make_shared<HX_Account>();
-    account->setUsername(name);
-    a->setAccount(account);
-    a->setCookieJar(std::make_shared<CustomCookieJar>(webView_->cookieStore().allCookies()));
-    (void)foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(name), "username");
+    a->completeWebSignIn(username_, webView_->cookieStore().allCookies(), url);
     // The session now lives in the account's jar; the web view keeps no copy of it.
     webView_->cookieStore().removeDataModifiedSince(0);
-    dropTokenRequestsOfThePreviousAccount(*a);
-    std::weak_ptr<HX_ConnectAppDelegate> weakApp = a;
-    dispatch::Queue::main()->async([weakApp, url] {
-        auto app = weakApp.lock();
-        if (!app) return;
-        (void)app->retrieveOAuth();
-        app->startAsyncLoadWithRequest(net::URLRequest(url), "ClientAuth");
-        app->showLoadingOverlay(foundation::localizedString("Loading settings\u2026"));
-    });
 }
 
 void VC_LoginPanel::didFinishNavigation(web::WebView& view) {

@@ -6,6 +6,7 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "emulator/emulator.h"
 #include "model/account.h"
+#include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
@@ -13,13 +14,14 @@
 #include "platform/net/transport.h"
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
+#include "platform/store/context.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/message_list_model.h"
 #include "service/request_machinery.h"
-#include "service/vc_messages.h"
 #include "tests/platform/toolkit/snapshot_support.h"
 #include "tests/support/test_support.h"
 #include "ui/shell/split_view_master.h"
@@ -311,6 +313,52 @@ TEST_F(MasterList, EachPopoverClosesTheOneBefore) {
     ASSERT_TRUE(harness.tap(*harness.find("About 'HX Connect'")));
     harness.settle();
     EXPECT_EQ(presentedRoot(), "VC_Help");
+}
+
+// Every Command-R asks the service for the shown list again, and every reply reaches the store:
+// a reply that never reached its list would leave it loading and drop each later refresh.
+TEST_F(MasterList, EachRefreshCommandReloadsTheShownListIntoTheStore) {
+    launchAndCloseSignIn();
+    service = std::make_unique<emulator::Emulator>(
+        emulator::generateAccount({.seed = 5, .smsThreads = 3, .itemsPerThread = 2}));
+    ASSERT_TRUE(service->start().ok());
+    app->webClient().endpoints = HXEndpoints::allAt(service->origin());
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("user@example.test");
+    account->setAuthV2("session");
+    Dictionary token;
+    token.set("access_token", foundation::Value(service->issueAccessToken()));
+    token.set("token_type", foundation::Value("Bearer"));
+    token.set("expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600}));
+    account->setOAuthDict(token);
+    app->setAccount(account);
+    ASSERT_TRUE(app->resetPersistentStore().ok());
+    app->setFirstResponder();
+    ASSERT_TRUE(harness.pressKey("1", toolkit::kModifierCommand));
+    auto listRequests = [&] {
+        size_t n = 0;
+        for (const auto& r : service->requests()) n += r.path.ends_with("api2thread/list");
+        return n;
+    };
+    auto stored = [&] {
+        auto context = app->managedObjectContext();
+        size_t n = 0;
+        context->performAndWait([&] {
+            auto rows = context->fetch(store::FetchRequest(HXMessageStore::kConversationEntity));
+            n = rows.ok() ? rows.value().size() : 0;
+        });
+        return n;
+    };
+    auto list = std::dynamic_pointer_cast<HXMessageListModel>(app->messageListForViewIndex(1));
+    ASSERT_TRUE(list);
+    for (const auto& [refresh, conversations] : {std::pair{1u, 3u}, std::pair{2u, 5u}}) {
+        ASSERT_TRUE(harness.pressKey("r", toolkit::kModifierCommand)) << refresh;
+        ASSERT_TRUE(harness.clock().runUntil(
+            [&] { return listRequests() == refresh && stored() == conversations && !list->isLoadingMessages(); }, 20))
+            << "refresh " << refresh << ": " << listRequests() << " request(s), " << stored() << " stored";
+        // The service has two threads more for the next refresh.
+        service->withAccount([](emulator::Account& a) { emulator::addGeneratedTextThreads(a, 9, 2, 2); });
+    }
 }
 
 TEST_F(MasterList, HeaderShowsTheAccountOnlyWhenThereIsOne) {

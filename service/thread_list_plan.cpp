@@ -1,0 +1,254 @@
+#include "service/thread_list_plan.h"
+
+#include <algorithm>
+#include <climits>
+#include <unordered_set>
+
+#include "platform/foundation/format.h"
+#include "service/conversation_store.h"
+
+namespace {
+
+namespace CS = HXConversationStore;
+using foundation::Value;
+
+enum ParseFlags : int { SpamList = 1, ArchiveList = 2, ConversationReload = 4, NewestPage = 8 };
+
+bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
+
+std::string trimLineBreaks(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == '\n' || s[b] == '\r')) ++b;
+    while (e > b && (s[e - 1] == '\n' || s[e - 1] == '\r')) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+// A message's length as the lists show it: minutes and seconds for voicemail and recordings,
+// else rounded seconds or minutes. A reply's items share a few lengths (texts have none), so each
+// text is made once per parse.
+class LengthTexts {
+public:
+    LengthTexts(const std::string& secondFormat, const std::string& minuteFormat)
+        : secondFormat_(secondFormat), minuteFormat_(minuteFormat) {}
+    const std::string& text(bool voicemail, int64_t duration) {
+        auto [slot, added] = (voicemail ? voicemail_ : others_).try_emplace(duration);
+        if (added) slot->second = make(voicemail, duration);
+        return slot->second;
+    }
+
+private:
+    std::string make(bool voicemail, int64_t duration) const {
+        if (voicemail) return foundation::format("%d:%02d", duration / 60, duration % 60);
+        if (duration < 60) return foundation::format(secondFormat_, duration, duration == 1 ? "" : "s");
+        const int64_t minutes = (duration + 30) / 60;
+        return foundation::format(minuteFormat_, minutes, minutes == 1 ? "" : "s");
+    }
+    std::unordered_map<int64_t, std::string> voicemail_, others_;
+    const std::string& secondFormat_;
+    const std::string& minuteFormat_;
+};
+
+// What the plan knows of a conversation: as stored, then as the plan leaves it (a reply may name
+// a thread twice).
+struct KnownConversation {
+    bool abNameIsNull = true;
+    std::unordered_set<std::string> messageIDs;
+    std::vector<std::pair<std::string, int64_t>> messages;  // id, time: for a conversation reload
+};
+
+// The other party of a thread, the name shown for it, and how its contact name is found.
+void planParty(const HXThread& thread, bool abNameIsNull, HXPlannedConversation& c, bool& isGroup) {
+    std::string number, sender;
+    if (thread.headingNumbers.size() > 1) {
+        for (size_t i = 0; i < thread.headingNumbers.size(); ++i) number += (i ? "|" : "") + thread.headingNumbers[i];
+        sender = "Group Message";
+        c.clearABName = true;
+    } else {
+        number = thread.contactPhoneNumber;
+        sender = thread.contactName;
+    }
+    if (beginsWith(number, "Unknown")) {
+        number = "Unknown";
+        c.clearABName = true;
+    }
+    isGroup = sender == "Group Message";
+    if (isGroup)
+        c.nameLookup = HXPlannedConversation::NameLookup::Group;
+    else if (abNameIsNull && !c.clearABName && number != "Unknown" && !number.empty())
+        // The formatted number is stored with the conversation on first use.
+        c.nameLookup = HXPlannedConversation::NameLookup::Contact;
+    c.phoneNumber = std::move(number);
+    c.sender = std::move(sender);
+}
+
+std::string messageText(const HXThreadItem& item, const HXThreadListPlanInput& in) {
+    if (!(item.mask & CS::kVoicemailMask)) {
+        if (item.hasMMS) return trimLineBreaks(item.mmsText);
+        return item.messageText ? trimLineBreaks(*item.messageText) : std::string();
+    }
+    std::string words;
+    for (const auto& w : item.transcriptWords) words += (words.empty() ? "" : " ") + w;
+    if (words.empty()) words = (item.mask & 4) ? in.transcriptNotAvailable : in.recordedCall;
+    return words;
+}
+
+// Media of the attachments: fetched after the parse, or with a background fetch its pictures
+// before the save.
+void planMedia(const HXThreadItem& item, const HXThreadListPlanInput& in, HXThreadListPlan& plan) {
+    if (!item.attachments.isArray()) return;
+    for (const Value& attachment : item.attachments.asArray()) {
+        std::string id = stringOf(attachment["id"]);
+        std::string mime = stringOf(attachment["mimeType"]);
+        if (id.empty()) continue;
+        if (beginsWith(mime, "image/")) {
+            if (!in.forBackgroundFetch)
+                plan.pictureFetches.push_back(std::move(id));
+            else
+                plan.pictures.push_back(&attachment);
+        } else if (beginsWith(mime, "audio/") || beginsWith(mime, "video/") || mime == "text/x-vcard") {
+            if (!in.forBackgroundFetch) plan.mediaFetches.emplace_back(std::move(id), std::move(mime));
+        }
+    }
+}
+
+// The sweep of the conversations the service no longer lists within the span of the reply.
+std::optional<HXStaleSweep> planStaleSweep(const HXThreadListReply& reply, const HXThreadListPlanInput& in,
+                                           const HXThreadListPlan& plan, const std::unordered_set<std::string>& seen) {
+    const bool spam = in.flags & SpamList, archive = in.flags & ArchiveList, reload = in.flags & ConversationReload;
+    if (in.inBackground || !plan.earliest || !plan.latest || seen.empty() || reload ||
+        (in.viewType != 1 && in.viewType != 2))
+        return std::nullopt;
+    const uint64_t marker = spam ? in.spamPage : archive ? in.archivePage : in.reloadPage;
+    HXStaleSweep sweep;
+    sweep.first = *plan.earliest;
+    sweep.last = *plan.latest;
+    if (marker == 1)
+        sweep.last = static_cast<int64_t>(in.now);
+    else if (marker >= 3)
+        // The page was asked for up to its bound: what lies between the previous page's oldest
+        // and this page's newest conversation is in it too.
+        sweep.last = std::max<int64_t>(sweep.last, static_cast<int64_t>(marker));
+    // A list that has ended covers everything older as well.
+    if (reply.more == HXThreadListReply::More::Absent) sweep.first = INT64_MIN / 2;
+    sweep.typeMask = in.viewType == 1 ? CS::kSMSMask : CS::kVoicemailMask;
+    sweep.listedIDs.reserve(seen.size());
+    for (const auto& id : seen) sweep.listedIDs.push_back(Value(id));
+    sweep.spam = spam;
+    sweep.archive = archive;
+    return sweep;
+}
+
+}  // namespace
+
+HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThreadListPlanInput& in,
+                                  const HXStoredConversations& stored) {
+    const bool spam = in.flags & SpamList, archive = in.flags & ArchiveList, reload = in.flags & ConversationReload;
+    const bool newest = in.flags & NewestPage;
+    const int64_t listMask = (spam || archive) ? CS::kHistoryListMask : in.typeMask;
+    HXThreadListPlan plan;
+
+    // Whether the screen needs a refresh whatever the reply holds.
+    if (!in.shown)
+        plan.refreshNeeded = true;
+    else if (spam)
+        plan.refreshNeeded = in.spamPage > 2;
+    else if (archive)
+        plan.refreshNeeded = in.archivePage > 2;
+    else
+        plan.refreshNeeded = in.listIsEmpty || in.reloadPage > 2;
+
+    std::unordered_set<std::string> seen;
+    auto widen = [&](int64_t d) {
+        plan.earliest = plan.earliest ? std::min(*plan.earliest, d) : d;
+        plan.latest = plan.latest ? std::max(*plan.latest, d) : d;
+    };
+    LengthTexts lengths(in.secondFormat, in.minuteFormat);
+    std::unordered_map<std::string, KnownConversation> known;
+    known.reserve(stored.size());
+    for (const auto& [id, s] : stored) {
+        KnownConversation k;
+        k.abNameIsNull = s.abNameIsNull;
+        k.messageIDs.reserve(s.messages.size());
+        for (const auto& m : s.messages) k.messageIDs.insert(m.first);
+        if (reload) k.messages = s.messages;
+        known.emplace(id, std::move(k));
+    }
+    plan.conversations.reserve(reply.threads.size());
+
+    for (const HXThread& thread : reply.threads) {
+        HXPlannedConversation c;
+        c.thread = &thread;
+        KnownConversation* k = nullptr;
+        bool isGroup = false;
+        std::optional<int64_t> threadEarliest, threadLatest;
+        for (const HXThreadItem& item : thread.items) {
+            const int64_t mask = item.mask;
+            // Items outside the list.
+            if (!(mask & in.typeMask) && !((mask & CS::kMessagesMask) && in.viewType == 3)) continue;
+            const int64_t startTime = item.startTime;
+            // The conversation, at the thread's first listed item.
+            if (!k) {
+                auto it = known.find(thread.id);
+                if (it == known.end()) {
+                    it = known.emplace(thread.id, KnownConversation{}).first;
+                    c.insert = true;
+                    if (mask & listMask) plan.newConversation = true;
+                    if (mask & CS::kSMSMask)
+                        plan.newMessage = true;
+                    else if (mask & 4)
+                        plan.newVoicemail = true;
+                } else if (mask & listMask) {
+                    plan.refreshNeeded = true;
+                }
+                k = &it->second;
+                c.lastdate = startTime / 1000;
+                planParty(thread, k->abNameIsNull, c, isGroup);
+                if (c.clearABName || c.nameLookup != HXPlannedConversation::NameLookup::None) k->abNameIsNull = false;
+            }
+            // The conversation's type follows its items.
+            c.type = CS::typeCodeForMask(mask);
+            // Seen ids and the time span of the reply.
+            seen.insert(reload ? item.id : thread.id);
+            widen(reload ? startTime / 1000 : c.lastdate);
+            threadEarliest = threadEarliest ? std::min(*threadEarliest, startTime) : startTime;
+            threadLatest = threadLatest ? std::max(*threadLatest, startTime) : startTime;
+            // The message.
+            HXPlannedMessage m;
+            m.item = &item;
+            if (k->messageIDs.insert(item.id).second) {
+                m.insert = true;
+                plan.newMessage = true;
+                if (reload) k->messages.emplace_back(item.id, startTime);
+            }
+            m.text = messageText(item, in);
+            m.groupSender = !(mask & CS::kVoicemailMask) && item.hasMMS && isGroup;
+            m.length = lengths.text(mask & CS::kVoicemailMask, item.duration);
+            planMedia(item, in, plan);
+            c.messages.push_back(std::move(m));
+        }
+        if (!k) continue;
+        // A conversation page replaces the stored messages of the span it covers.
+        if (reload && threadEarliest) {
+            int64_t from = *threadEarliest, to = *threadLatest;
+            if (newest) to = static_cast<int64_t>(in.now * 1000);
+            if (!thread.paginationToken) from = INT64_MIN;
+            for (auto it = k->messages.begin(); it != k->messages.end();) {
+                const auto& [id, number] = *it;
+                if (number < from || number > to || seen.count(id)) {
+                    ++it;
+                    continue;
+                }
+                c.withdrawn.push_back(id);
+                k->messageIDs.erase(id);
+                it = k->messages.erase(it);
+            }
+        }
+        // The open conversation is read as it is shown.
+        c.markRead = in.shown && thread.id == in.openConversationID && !thread.read;
+        plan.conversations.push_back(std::move(c));
+    }
+    plan.stale = planStaleSweep(reply, in, plan, seen);
+    return plan;
+}
