@@ -4,7 +4,7 @@
 A source joins the pass when it includes platform/foundation/thread_annotations.h, or includes a
 header of the project that does (an annotated class's members are private, so its own sources,
 which include its header, are where they are touched; so is the header of the same name beside
-it). The sources are found in the build's compile database, not listed by hand; each is compiled
+it). Tests, benchmarks and fuzz targets join only when they include the annotations themselves. The sources are found in the build's compile database, not listed by hand; each is compiled
 with clang, syntax only (no code generation), with the flags of its entry there.
 """
 
@@ -63,6 +63,11 @@ def annotated(source, root=ROOT):
     stem = os.path.splitext(source)[0]
     if any(includes_annotations(stem + s) for s in HEADER_SUFFIXES):
         return True
+    # Tests, benchmarks and fuzz targets touch no guarded member; they join only when they
+    # include the annotations themselves.
+    relative = os.path.relpath(source, root).replace(os.sep, "/")
+    if relative.split("/", 1)[0] in ("tests", "bench", "fuzz"):
+        return False
     return any(includes_annotations(h) for h in included_files(source, root))
 
 

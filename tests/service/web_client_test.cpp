@@ -165,7 +165,8 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
     auto transport = net::CurlTransport::create(net::EventLoop::main());
     transport->setNetworkAvailable([](const std::string&) { return false; });
     net::Transport::setShared(transport);
-    // The list of the current view hears of the abort; the unread poll aborts nothing.
+    // The list of the current view hears of the abort, and the list whose request failed hears
+    // of its end (no reply); the unread poll aborts nothing.
     auto shown = std::make_shared<HXMessageListStandIn>();
     app->shell().changeScript([&](HXShellStandIn::Script& s) {
         s.currentViewIndex = 2;
@@ -176,7 +177,8 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
         ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
     }
     EXPECT_EQ(asked("alertNoConnection"), 1u);
-    EXPECT_EQ(shown->calls(), std::vector<std::string>{"abortLoading"});
+    EXPECT_EQ(shown->calls(), (std::vector<std::string>{"abortLoading", "messagesReceived"}));
+    EXPECT_EQ(shown->parsedData(), std::vector<std::string>{""});
     bool completed = false;
     app->setCompletionHandler([&] { completed = true; });
     app->startAsyncLoadWithRequest(net::URLRequest(list), list);

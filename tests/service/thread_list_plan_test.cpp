@@ -1,0 +1,246 @@
+// The plan of a thread-list reply, decided without a store: the party and name of each
+// conversation, the messages made or updated, a conversation page's withdrawals, the sweep of
+// stale conversations and the markers of the decisions after the parse.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "service/thread_list_plan.h"
+
+namespace {
+
+constexpr int kSpam = 1, kReload = 4, kNewest = 8;
+constexpr int64_t kSMSIn = 1024, kSMSOut = 2048, kVoicemail = 4, kMissed = 1;
+
+HXThreadItem item(std::string id, int64_t mask, int64_t startMs, std::string text = "") {
+    HXThreadItem i;
+    i.id = std::move(id);
+    i.mask = mask;
+    i.type = mask == kSMSOut ? "smsOut" : "smsIn";
+    i.startTime = startMs;
+    i.messageText = std::move(text);
+    return i;
+}
+
+HXThread thread(std::string id, std::string number, std::vector<HXThreadItem> items) {
+    HXThread t;
+    t.id = std::move(id);
+    t.contactPhoneNumber = std::move(number);
+    t.items = std::move(items);
+    return t;
+}
+
+HXThreadListPlanInput smsList() {
+    HXThreadListPlanInput in;
+    in.viewType = 1;
+    in.typeMask = 3072;
+    in.shown = true;
+    in.now = 2'000'000'000;
+    return in;
+}
+
+}  // namespace
+
+TEST(ThreadListPlan, PartiesAndNamesOfConversations) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> heading;
+        std::string number, contactName;
+        bool stored, storedNameIsNull;
+        std::string phone, sender;
+        bool clears;
+        HXPlannedConversation::NameLookup lookup;
+    };
+    using L = HXPlannedConversation::NameLookup;
+    const Case cases[] = {
+        {"new number", {}, "+15550001", "Ann", false, true, "+15550001", "Ann", false, L::Contact},
+        {"stored with a name", {}, "+15550001", "Ann", true, false, "+15550001", "Ann", false, L::None},
+        {"stored without a name", {}, "+15550001", "Ann", true, true, "+15550001", "Ann", false, L::Contact},
+        {"group", {"+1", "+2", "+3"}, "+9", "Ann", false, true, "+1|+2|+3", "Group Message", true, L::Group},
+        {"unknown caller", {}, "Unknown-7", "", false, true, "Unknown", "", true, L::None},
+        {"no number", {}, "", "Someone", false, true, "", "Someone", false, L::None},
+        {"a contact named like a group",
+         {},
+         "+15550002",
+         "Group Message",
+         false,
+         true,
+         "+15550002",
+         "Group Message",
+         false,
+         L::Group},
+    };
+    for (const auto& c : cases) {
+        HXThreadListReply reply;
+        reply.threads.push_back(thread("t", c.number, {item("m", kSMSIn, 1'000'000)}));
+        reply.threads[0].contactName = c.contactName;
+        reply.threads[0].headingNumbers = c.heading;
+        HXStoredConversations stored;
+        if (c.stored) stored["t"] = {c.storedNameIsNull, {{"m", 0}}};
+        const auto plan = HXPlanThreadList(reply, smsList(), stored);
+        ASSERT_EQ(plan.conversations.size(), 1u) << c.name;
+        const auto& p = plan.conversations[0];
+        EXPECT_EQ(p.insert, !c.stored) << c.name;
+        EXPECT_EQ(p.phoneNumber, c.phone) << c.name;
+        EXPECT_EQ(p.sender, c.sender) << c.name;
+        EXPECT_EQ(p.clearABName, c.clears) << c.name;
+        EXPECT_EQ(p.nameLookup, c.lookup) << c.name;
+        EXPECT_EQ(plan.newConversation, !c.stored) << c.name;
+        EXPECT_EQ(p.messages.at(0).insert, !c.stored) << c.name;
+    }
+}
+
+TEST(ThreadListPlan, MessagesOfTheListTheirTextsAndLengths) {
+    HXThreadListReply reply;
+    auto mms = item("g2", kSMSIn, 3'000'000);
+    mms.hasMMS = true;
+    mms.mmsText = "\r\npicture\n";
+    auto vm = item("v1", kVoicemail, 4'000'000);
+    vm.duration = 75;
+    auto call = item("c1", kMissed, 5'000'000);
+    reply.threads.push_back(thread("sms", "+1", {item("s1", kSMSOut, 2'000'000, "\nhi\n"), call}));
+    reply.threads.push_back(thread("group", "+1", {mms}));
+    reply.threads[1].headingNumbers = {"+1", "+2"};
+    reply.threads.push_back(thread("vm", "+3", {vm}));
+    HXThreadListPlanInput in = smsList();
+    const auto sms = HXPlanThreadList(reply, in, {});
+    // The SMS list leaves the call and the voicemail out: no conversation without a listed item.
+    ASSERT_EQ(sms.conversations.size(), 2u);
+    ASSERT_EQ(sms.conversations[0].messages.size(), 1u);
+    EXPECT_EQ(sms.conversations[0].messages[0].text, "hi");
+    EXPECT_EQ(sms.conversations[0].messages[0].length, "0 seconds");
+    EXPECT_EQ(sms.conversations[1].messages[0].text, "picture");
+    EXPECT_TRUE(sms.conversations[1].messages[0].groupSender);
+    EXPECT_TRUE(sms.newMessage);
+    EXPECT_FALSE(sms.newVoicemail);
+    EXPECT_EQ(sms.earliest, 2000);
+    EXPECT_EQ(sms.latest, 3000);
+
+    // The history list takes every message kind and the calls of its mask.
+    in.viewType = 3;
+    in.typeMask = 245143;
+    const auto history = HXPlanThreadList(reply, in, {});
+    ASSERT_EQ(history.conversations.size(), 3u);
+    EXPECT_EQ(history.conversations[0].messages.size(), 2u);
+    EXPECT_EQ(history.conversations[2].messages[0].text, "Transcript not available");
+    EXPECT_EQ(history.conversations[2].messages[0].length, "1:15");
+}
+
+TEST(ThreadListPlan, AConversationPageWithdrawsTheStoredMessagesOfItsSpanThatItNoLongerLists) {
+    struct Case {
+        const char* name;
+        int flags;
+        bool token;
+        std::vector<std::string> withdrawn;
+    };
+    // Stored: a (before the page), b (inside, listed), c (inside, not listed), d (after the
+    // page's newest item), e (after, far newer).
+    const HXStoredConversations stored{
+        {"t", {false, {{"a", 1000}, {"b", 2000}, {"c", 2500}, {"d", 3500}, {"e", 1'999'999'000'000}}}}};
+    const Case cases[] = {
+        {"older page", kReload, true, {"c"}},
+        {"newest page reaches now", kReload | kNewest, true, {"c", "d", "e"}},
+        {"first page of the conversation reaches its start", kReload, false, {"a", "c"}},
+        {"a list parse withdraws nothing", 0, false, {}},
+    };
+    for (const auto& c : cases) {
+        HXThreadListReply reply;
+        reply.threads.push_back(thread("t", "+1", {item("b", kSMSIn, 2000), item("x", kSMSIn, 3000)}));
+        if (c.token) reply.threads[0].paginationToken = "p";
+        auto in = smsList();
+        in.flags = c.flags;
+        const auto plan = HXPlanThreadList(reply, in, stored);
+        ASSERT_EQ(plan.conversations.size(), 1u) << c.name;
+        EXPECT_EQ(plan.conversations[0].withdrawn, c.withdrawn) << c.name;
+        EXPECT_FALSE(plan.conversations[0].messages[0].insert) << c.name;
+        EXPECT_TRUE(plan.conversations[0].messages[1].insert) << c.name;
+    }
+}
+
+TEST(ThreadListPlan, TheStaleSweepCoversTheSpanOfTheReply) {
+    struct Case {
+        const char* name;
+        int64_t viewType;
+        int flags;
+        uint64_t reloadPage, spamPage;
+        bool inBackground;
+        HXThreadListReply::More more;
+        bool sweeps;
+        int64_t first, last;
+    };
+    using M = HXThreadListReply::More;
+    const Case cases[] = {
+        {"first page up to now", 1, 0, 1, 1, false, M::Entries, true, 100, 2'000'000'000},
+        {"a later page up to its bound", 1, 0, 5000, 1, false, M::Entries, true, 100, 5000},
+        {"a bound below the page's newest", 1, 0, 150, 1, false, M::Entries, true, 100, 200},
+        {"the last page covers everything older", 1, 0, 5000, 1, false, M::Absent, true, INT64_MIN / 2, 5000},
+        {"the spam list goes by its own marker", 1, kSpam, 5000, 1, false, M::Entries, true, 100, 2'000'000'000},
+        {"not in the background", 1, 0, 1, 1, true, M::Entries, false, 0, 0},
+        {"not for the history", 3, 0, 1, 1, false, M::Entries, false, 0, 0},
+        {"not for a conversation page", 1, kReload, 1, 1, false, M::Entries, false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        HXThreadListReply reply;
+        reply.more = c.more;
+        reply.threads.push_back(thread("t1", "+1", {item("a", kSMSIn, 200'000)}));
+        reply.threads.push_back(thread("t2", "+2", {item("b", kSMSIn, 100'000)}));
+        auto in = smsList();
+        in.viewType = c.viewType;
+        in.typeMask = c.viewType == 3 ? 245143 : 3072;
+        in.flags = c.flags;
+        in.reloadPage = c.reloadPage;
+        in.spamPage = c.spamPage;
+        in.inBackground = c.inBackground;
+        const auto plan = HXPlanThreadList(reply, in, {});
+        ASSERT_EQ(plan.stale.has_value(), c.sweeps) << c.name;
+        if (!c.sweeps) continue;
+        EXPECT_EQ(plan.stale->first, c.first) << c.name;
+        EXPECT_EQ(plan.stale->last, c.last) << c.name;
+        EXPECT_EQ(plan.stale->listedIDs.size(), 2u) << c.name;
+        EXPECT_EQ(plan.stale->spam, (c.flags & kSpam) != 0) << c.name;
+    }
+}
+
+TEST(ThreadListPlan, RefreshMarkersReadStateAndMedia) {
+    HXThreadListReply reply;
+    auto withPicture = item("m2", kSMSIn, 9'000);
+    withPicture.attachments = foundation::Value(
+        foundation::Array{foundation::Value(foundation::Dictionary{{"id", foundation::Value("p1")},
+                                                                   {"mimeType", foundation::Value("image/jpeg")}}),
+                          foundation::Value(foundation::Dictionary{{"id", foundation::Value("a1")},
+                                                                   {"mimeType", foundation::Value("audio/mp3")}}),
+                          foundation::Value(foundation::Dictionary{{"mimeType", foundation::Value("image/png")}})});
+    reply.threads.push_back(thread("open", "+1", {item("m1", kSMSIn, 8'000), withPicture}));
+    reply.threads.push_back(thread("other", "+2", {item("m3", kSMSIn, 7'000)}));
+    reply.threads[1].read = true;
+    auto in = smsList();
+    in.openConversationID = "open";
+    const HXStoredConversations stored{{"other", {false, {{"m3", 0}}}}};
+    auto plan = HXPlanThreadList(reply, in, stored);
+    EXPECT_TRUE(plan.conversations[0].markRead);
+    EXPECT_FALSE(plan.conversations[1].markRead);
+    // A stored conversation of the list in the reply asks for a refresh; so does a list not shown.
+    EXPECT_TRUE(plan.refreshNeeded);
+    EXPECT_EQ(plan.pictureFetches, std::vector<std::string>{"p1"});
+    ASSERT_EQ(plan.mediaFetches.size(), 1u);
+    EXPECT_EQ(plan.mediaFetches[0].first, "a1");
+    // A background fetch fetches pictures first and leaves the rest for later.
+    in.forBackgroundFetch = true;
+    plan = HXPlanThreadList(reply, in, stored);
+    EXPECT_TRUE(plan.pictureFetches.empty());
+    EXPECT_TRUE(plan.mediaFetches.empty());
+    ASSERT_EQ(plan.pictures.size(), 1u);
+    EXPECT_EQ((*plan.pictures[0])["id"].stringValue(), "p1");
+    // Not shown: nothing is read as shown.
+    in.shown = false;
+    plan = HXPlanThreadList(reply, in, {});
+    EXPECT_FALSE(plan.conversations[0].markRead);
+    EXPECT_TRUE(plan.refreshNeeded);
+    // Shown, a first page of new conversations of a list that holds some needs no refresh.
+    in.shown = true;
+    reply.threads.pop_back();
+    plan = HXPlanThreadList(reply, in, {});
+    EXPECT_FALSE(plan.refreshNeeded);
+    in.listIsEmpty = true;
+    EXPECT_TRUE(HXPlanThreadList(reply, in, {}).refreshNeeded);
+}

@@ -1,0 +1,58 @@
+// The list screens' common controller as the view of its list model: it attaches once its view
+// has loaded, is the shown list while on screen, shows the conversations a parse stored and ends
+// its refresh with the date of the load.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "app/connect_app_delegate.h"
+#include "model/account.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/toolkit/scroll_view.h"
+#include "platform/toolkit/testing/harness.h"
+#include "service/message_list_model.h"
+#include "ui/messages/vc_messages.h"
+
+TEST(MessageListScreen, ShowsTheConversationsItsModelStoredAndEndsItsRefresh) {
+    toolkit::testing::Harness harness;
+    auto app = std::make_shared<HX_ConnectAppDelegate>();
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("screen-" + std::to_string(::getpid()) + "@example.test");
+    account->setAuthV2(std::string("AuthV2"));
+    app->setAccount(account);
+    app->setMessageParsingQueue(dispatch::Queue::serial("parse"));
+    ASSERT_TRUE(app->resetPersistentStore().ok());
+
+    auto screen = std::make_shared<VC_Messages>(app, HXMessageListModel::smsViewSettings("https://voice.test/voice/"));
+    auto model = screen->model();
+    EXPECT_FALSE(model->view()) << "no view before the screen's has loaded";
+    EXPECT_FALSE(model->isShownScreen());
+    harness.setRoot(screen);
+    harness.settle();
+    EXPECT_EQ(model->view().get(), static_cast<HXMessageListView*>(screen.get()));
+    EXPECT_TRUE(model->isShownScreen());
+    EXPECT_EQ(screen->tableView()->numberOfRows(0), 0);
+
+    int saved = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(&saved, "kOlderConversationMessagesLoadedNotification",
+                                                                [&](const foundation::Notification&) { ++saved; });
+    const std::string reply = R"({"thread":[
+      {"id":"a","contact":[{"phoneNumber":"+15550001","name":"Ann"}],
+       "item":[{"id":"a1","type":"smsIn","startTime":"1700000001000","messageText":"x"}]},
+      {"id":"b","contact":[{"phoneNumber":"+15550002","name":"Ben"}],
+       "item":[{"id":"b1","type":"smsIn","startTime":"1700000009000","messageText":"y"}]}]})";
+    screen->beginRefreshing("Refreshing data…");
+    EXPECT_TRUE(screen->refreshControl()->isRefreshing());
+    model->parseMessagesFromData_v2(std::make_shared<foundation::Data>(reply.begin(), reply.end()), 0, {});
+    ASSERT_TRUE(harness.clock().runUntil([&] { return saved > 0 && !screen->refreshControl()->isRefreshing(); }, 5));
+    harness.settle();
+    foundation::NotificationCenter::defaultCenter().removeObserver(&saved);
+    ASSERT_EQ(screen->tableView()->numberOfRows(0), 2);
+    auto name = [&](long row) {
+        return screen->cellForRow(*screen->tableView(), toolkit::IndexPath{0, row})->textLabel().text();
+    };
+    EXPECT_EQ(name(0), "Ben") << "newest first";
+    EXPECT_EQ(name(1), "Ann");
+    EXPECT_EQ(screen->refreshControl()->attributedTitle.rfind("Last Updated: ", 0), 0u)
+        << screen->refreshControl()->attributedTitle;
+}
