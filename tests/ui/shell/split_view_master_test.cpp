@@ -116,6 +116,21 @@ struct MasterList : ::testing::Test {
         app->dismissPopoverAnimated(false);
         app->closeLoginPanel();
     }
+    // Starts the service and makes current a signed-in account with a valid token of it.
+    void signInAt(std::unique_ptr<emulator::Emulator> started) {
+        service = std::move(started);
+        ASSERT_TRUE(service->start().ok());
+        app->webClient().endpoints = HXEndpoints::allAt(service->origin());
+        auto account = std::make_shared<HX_Account>();
+        account->setUsername("user@example.test");
+        account->setAuthV2("session");
+        Dictionary token;
+        token.set("access_token", foundation::Value(service->issueAccessToken()));
+        token.set("token_type", foundation::Value("Bearer"));
+        token.set("expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600}));
+        account->setOAuthDict(token);
+        app->setAccount(account);
+    }
     VC_SplitView_Master& master() { return dynamic_cast<VC_SplitView_Master&>(*app->masterList()); }
     toolkit::TableView& table() { return *master().tableView(); }
     MasterTableViewCell& cell(long row) {
@@ -237,18 +252,7 @@ TEST_F(MasterList, KeyCommandsFollowTheCurrentView) {
 
     // The screens hand the keyboard back to the list; its commands then drive it. The refresh
     // reloads the shown list from the service's first page.
-    service = std::make_unique<emulator::Emulator>();
-    ASSERT_TRUE(service->start().ok());
-    app->webClient().endpoints = HXEndpoints::allAt(service->origin());
-    auto account = std::make_shared<HX_Account>();
-    account->setUsername("ann@example.test");
-    account->setAuthV2("session");
-    Dictionary token;
-    token.set("access_token", foundation::Value("token"));
-    token.set("token_type", foundation::Value("Bearer"));
-    token.set("expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600}));
-    account->setOAuthDict(token);
-    app->setAccount(account);
+    signInAt(std::make_unique<emulator::Emulator>());
     app->setFirstResponder();
     EXPECT_TRUE(master().isFirstResponder());
     EXPECT_TRUE(harness.pressKey("2", toolkit::kModifierCommand));
@@ -319,19 +323,8 @@ TEST_F(MasterList, EachPopoverClosesTheOneBefore) {
 // a reply that never reached its list would leave it loading and drop each later refresh.
 TEST_F(MasterList, EachRefreshCommandReloadsTheShownListIntoTheStore) {
     launchAndCloseSignIn();
-    service = std::make_unique<emulator::Emulator>(
-        emulator::generateAccount({.seed = 5, .smsThreads = 3, .itemsPerThread = 2}));
-    ASSERT_TRUE(service->start().ok());
-    app->webClient().endpoints = HXEndpoints::allAt(service->origin());
-    auto account = std::make_shared<HX_Account>();
-    account->setUsername("user@example.test");
-    account->setAuthV2("session");
-    Dictionary token;
-    token.set("access_token", foundation::Value(service->issueAccessToken()));
-    token.set("token_type", foundation::Value("Bearer"));
-    token.set("expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600}));
-    account->setOAuthDict(token);
-    app->setAccount(account);
+    signInAt(std::make_unique<emulator::Emulator>(
+        emulator::generateAccount({.seed = 5, .smsThreads = 3, .itemsPerThread = 2})));
     ASSERT_TRUE(app->resetPersistentStore().ok());
     app->setFirstResponder();
     ASSERT_TRUE(harness.pressKey("1", toolkit::kModifierCommand));
