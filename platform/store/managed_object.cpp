@@ -107,9 +107,25 @@ std::shared_ptr<Context> ManagedObject::managedObjectContext() const {
 
 // Locks the owning context (when there is one) for the length of an accessor: a child
 // context reads this object from its own thread.
-#define HX_LOCK_CONTEXT()                                                                                              \
-    std::unique_lock<foundation::RecursiveMutex> contextLock_;                                                         \
-    if (context_) contextLock_ = std::unique_lock<foundation::RecursiveMutex>(context_->mutex_)
+// Held for the scope when there is a context; with none there is nothing of a context to touch,
+// so the analysis may count the lock as held either way.
+class HX_SCOPED_CAPABILITY ManagedObject::ContextLock {
+public:
+    explicit ContextLock(Context* context) HX_ACQUIRE(context->mutex_) HX_NO_THREAD_SAFETY_ANALYSIS
+        : context_(context) {
+        if (context_) context_->mutex_.lock();
+    }
+    ~ContextLock() HX_RELEASE() HX_NO_THREAD_SAFETY_ANALYSIS {
+        if (context_) context_->mutex_.unlock();
+    }
+    ContextLock(const ContextLock&) = delete;
+    ContextLock& operator=(const ContextLock&) = delete;
+
+private:
+    Context* context_;
+};
+
+#define HX_LOCK_CONTEXT() ContextLock contextLock_(context_)
 
 bool ManagedObject::isFault() const {
     HX_LOCK_CONTEXT();
@@ -136,13 +152,13 @@ bool ManagedObject::hasChanges() const {
     return (inserted_ != deleted_) || (updated_ && !inserted_);
 }
 
-void ManagedObject::ensureStorageLocked() const {
+void ManagedObject::ensureStorageLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {
     const Entity& e = entity();
     if (values_.size() != e.attributes().size()) values_.resize(e.attributes().size());
     if (toOne_.size() != e.relationships().size()) toOne_.resize(e.relationships().size());
 }
 
-void ManagedObject::fireFaultLocked() const {
+void ManagedObject::fireFaultLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {
     ensureStorageLocked();
     if (!fault_ || !context_) return;
     auto row = context_->rowForLocked(id_);
@@ -152,7 +168,7 @@ void ManagedObject::fireFaultLocked() const {
     context_->applyRowLocked(*self, row.value(), false);
 }
 
-Row ManagedObject::snapshotLocked() const {
+Row ManagedObject::snapshotLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {
     fireFaultLocked();
     Row row;
     row.id = id_;
@@ -161,7 +177,7 @@ Row ManagedObject::snapshotLocked() const {
     return row;
 }
 
-Row ManagedObject::handOverLocked() {
+Row ManagedObject::handOverLocked() HX_NO_THREAD_SAFETY_ANALYSIS {
     fireFaultLocked();
     Row row{id_, std::move(values_), std::move(toOne_)};
     // Left empty until the fault fires (ensureStorageLocked), which most given-away objects never do.

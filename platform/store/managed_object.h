@@ -129,6 +129,10 @@ private:
         Observer handler;
     };
 
+    // The context's lock while the object has a context, taken as the lock analysis sees it.
+    class ContextLock;
+
+    // These run with the context's lock held (when there is a context).
     void fireFaultLocked() const;
     // Sizes the attribute and to-one storage for the entity (an object whose state was given
     // away holds none).
