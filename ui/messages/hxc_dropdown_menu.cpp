@@ -138,7 +138,7 @@ std::shared_ptr<HXCDropdownMenu> HXCDropdownMenu::make(const Rect& frame) {
 
 HXCDropdownMenu::HXCDropdownMenu(const Rect& frame) : View(frame), contentSize_(frame.size) {}
 
-Size HXCDropdownMenu::contentSize() const { return contentSize_.load(); }
+Size HXCDropdownMenu::contentSize() const { return contentSize_; }
 
 void HXCDropdownMenu::setup() {
     content_ = std::make_shared<HXCDropdownMenuContentViewController>();
@@ -319,17 +319,24 @@ void HXCDropdownMenu::updateButton(HXCDropdownMenuComponentButton& button, long 
         button.setCustomView(custom);
         return;
     }
-    std::optional<AttributedString> title = d ? d->attributedTitleForComponent(*this, i) : std::nullopt;
-    if (!title && d)
-        if (auto plain = d->titleForComponent(*this, i)) title = AttributedString(*plain, TextAttributes{});
-    std::optional<AttributedString> selectedTitle;
-    if (title && d) {
-        selectedTitle = d->attributedTitleForSelectedComponent(*this, i);
-        if (!selectedTitle)
-            if (auto plain = d->titleForSelectedComponent(*this, i))
-                selectedTitle = AttributedString(*plain, TextAttributes{});
+    // An attributed title, else a plain one in the default attributes (asked only then); the
+    // selected title only alongside a title.
+    if (!d) {
+        button.setAttributedTitle(std::nullopt, std::nullopt);
+        return;
     }
-    button.setAttributedTitle(title, selectedTitle);
+    auto plainTitle = [](std::optional<std::string> plain) -> std::optional<AttributedString> {
+        if (!plain) return std::nullopt;
+        return AttributedString(*plain, TextAttributes{});
+    };
+    std::optional<AttributedString> title = d->attributedTitleForComponent(*this, i);
+    if (!title) title = plainTitle(d->titleForComponent(*this, i));
+    std::optional<AttributedString> selectedTitle;
+    if (title) {
+        selectedTitle = d->attributedTitleForSelectedComponent(*this, i);
+        if (!selectedTitle) selectedTitle = plainTitle(d->titleForSelectedComponent(*this, i));
+    }
+    button.setAttributedTitle(std::move(title), std::move(selectedTitle));
 }
 
 void HXCDropdownMenu::updateButtons() {
