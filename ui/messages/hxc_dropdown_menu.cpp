@@ -319,24 +319,17 @@ void HXCDropdownMenu::updateButton(HXCDropdownMenuComponentButton& button, long 
         button.setCustomView(custom);
         return;
     }
-    // An attributed title, else a plain one in the default attributes (asked only then); the
-    // selected title only alongside a title.
-    if (!d) {
-        button.setAttributedTitle(std::nullopt, std::nullopt);
-        return;
-    }
-    auto plainTitle = [](std::optional<std::string> plain) -> std::optional<AttributedString> {
-        if (!plain) return std::nullopt;
-        return AttributedString(*plain, TextAttributes{});
-    };
-    std::optional<AttributedString> title = d->attributedTitleForComponent(*this, i);
-    if (!title) title = plainTitle(d->titleForComponent(*this, i));
+    std::optional<AttributedString> title = d ? d->attributedTitleForComponent(*this, i) : std::nullopt;
+    if (!title && d)
+        if (auto plain = d->titleForComponent(*this, i)) title = AttributedString(*plain, TextAttributes{});
     std::optional<AttributedString> selectedTitle;
-    if (title) {
+    if (title && d) {
         selectedTitle = d->attributedTitleForSelectedComponent(*this, i);
-        if (!selectedTitle) selectedTitle = plainTitle(d->titleForSelectedComponent(*this, i));
+        if (!selectedTitle)
+            if (auto plain = d->titleForSelectedComponent(*this, i))
+                selectedTitle = AttributedString(*plain, TextAttributes{});
     }
-    button.setAttributedTitle(std::move(title), std::move(selectedTitle));
+    button.setAttributedTitle(title, selectedTitle);
 }
 
 void HXCDropdownMenu::updateButtons() {
@@ -525,8 +518,9 @@ void HXCDropdownMenu::presentDropdownForSelectedComponentAnimated(bool animated,
     }
     content_->setContentInset(contentInsetForSelectedComponent());
     auto d = delegate.lock();
-    std::optional<double> rh = d ? d->rowHeightForComponent(*this, selectedComponent_) : std::nullopt;
-    content_->tableView()->setRowHeight(rh && *rh > 0 ? *rh : kDefaultRowHeight);
+    // A height the delegate does not give (or gives as zero or less) is the default.
+    const double asked = d ? d->rowHeightForComponent(*this, selectedComponent_).value_or(0) : 0;
+    content_->tableView()->setRowHeight(asked > 0 ? asked : kDefaultRowHeight);
     content_->highlightColor =
         d ? d->backgroundColorForHighlightedRowsInComponent(*this, selectedComponent_) : std::nullopt;
     transition_->presentDropdownInContainerView(container, animated, std::move(completion));
