@@ -82,7 +82,6 @@ void ScreenFixtureBase::TearDown() {
 bool ScreenFixtureBase::launch() {
     if (!application_->applicationDidFinishLaunchingWithOptions()) return false;
     if (service) application_->reachabilityChanged(1);
-    harness.settle();
     return true;
 }
 

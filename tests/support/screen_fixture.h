@@ -62,7 +62,8 @@ public:
     explicit ScreenFixtureBase(const ScreenSetup& setup);
     ~ScreenFixtureBase() override;
 
-    // The launch, then the service host's first report (reachable) as the platform gives it.
+    // The launch, then (with the service) the host's first report, reachable, as the platform gives
+    // it; what they start runs when the test next lets the clock run.
     bool launch();
     // Stores an account by name (with a number, when given) as the only one.
     void storeAccount(const std::string& user, const std::string& number = {});
