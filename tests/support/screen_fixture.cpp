@@ -2,6 +2,7 @@
 
 #include "model/account.h"
 #include "model/application_model.h"
+#include "model/keychain_utils.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/cookie_storage.h"
@@ -9,6 +10,7 @@
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/renderer.h"
+#include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 
 namespace hxtest {
@@ -54,10 +56,24 @@ void ScreenFixtureBase::SetUp() {
         storeAccount(user, kSignedInNumber);
         ASSERT_TRUE(
             foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(user), "username").ok());
+        // With the service, what a sign-in through its pages leaves: the session token in the
+        // keychain and the session cookie in the account's jar.
+        if (service) {
+            ASSERT_TRUE(HXCKeychainUtils::storeUsername(user, "AuthV2-" + service->sessionValue(),
+                                                        std::string("HXC_AuthV2"), true, nullptr));
+            CustomCookieJar jar({net::Cookie{.name = "SID", .value = service->sessionValue(), .domain = "127.0.0.1"}});
+            auto archive = jar.archivedCookies();
+            ASSERT_TRUE(archive.ok());
+            ASSERT_TRUE(foundation::UserDefaults::standardUserDefaults()
+                            ->setObject(foundation::Dictionary{{user, foundation::Value(archive.value())}}, "cookies")
+                            .ok());
+        }
     }
     application_ = makeApplication();
     if (setup.sharedDelegate) HXApplicationModel::setSharedDelegate(application_);
-    if (service) application_->webClient().endpoints = HXEndpoints::allAt(service->origin());
+    if (service) {
+        application_->webClient().endpoints = HXEndpoints::allAt(service->origin());
+    }
     application_->setWindow(&harness.window());
     if (setup.screens) application_->setScreens(setup.screens);
 }

@@ -44,8 +44,9 @@ struct ScreenSetup {
     // The loopback service (127.0.0.1, an ephemeral port) with its sample account, every host
     // role of the app pointed at it, and the host's network changes kept from the app.
     bool emulator = false;
-    // An account stored as the current one (the service's account, else kSignedInUser) with its
-    // number, so a launch opens the lists instead of the sign-in panel.
+    // An account stored as the current one (the service's account, else kSignedInUser) with a
+    // number, so a launch opens the lists instead of the sign-in panel; with the service, its
+    // session is in the keychain as a sign-in leaves it, so the launch loads the account.
     bool signedIn = false;
     // Text measured with the bundled fonts, as pictures are drawn.
     bool fonts = false;

@@ -71,6 +71,24 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
 // A token request made before the sign-in (for the account shown then, with its cookies) may
 // still be on its way when the sign-in completes: the new account's token flow does not wait for
 // its answer, which speaks for the old account.
+// A second launch with the session a sign-in left: no panel, and the account's data loads.
+struct SignedIn : hxtest::SignInFixture {
+    SignedIn() { setup.signedIn = true; }
+};
+
+TEST_F(SignedIn, ALaunchWithTheStoredSessionSkipsThePanelAndLoadsTheAccount) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(harness.clock().runUntil([&] { return requestsBelow("/voice/v1/voiceclient/account/get") > 0; }, 30))
+        << trace();
+    EXPECT_EQ(panel(), nullptr);
+    EXPECT_TRUE(requestsTo("/signin/identify").empty());
+    ASSERT_TRUE(app->account());
+    EXPECT_EQ(app->account()->username(), user());
+    EXPECT_EQ(*app->account()->authV2(), "AuthV2-" + service->sessionValue());
+    for (const auto& r : requestsTo("/voice/v1/voiceclient/account/get"))
+        EXPECT_TRUE(r.header("Authorization").value_or("").starts_with("Bearer hxat.")) << r.target;
+}
+
 TEST_F(SignIn, ATokenRequestLeftFromBeforeTheSignInDoesNotHoldUpTheNewAccount) {
     service->inject(emulator::Fault::Slow, "/o/oauth2/tokenrpc?action=listSessions", 1);
     ASSERT_TRUE(launch());
