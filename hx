@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # HX Connect's one entry point for building, testing, fuzzing and benchmarking.
 #   ./hx test [--asan|--tsan] [ctest args...]   install what the build needs, build, run the tests
-#   ./hx build [--asan|--tsan]                  only build
+#   ./hx build [--asan|--tsan]                  only build (HX_WERROR=ON: warnings are errors)
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
 #   ./hx run [--headless] [--out DIR]           build and run the app against a local emulator of the
@@ -46,7 +46,8 @@ install_packages() {
 
 jobs=$(nproc)
 build_dir=build
-cmake_args=(-G Ninja)
+# HX_WERROR=ON in the environment makes every warning in our own code an error (CI sets it).
+cmake_args=(-G Ninja "-DHX_WERROR=${HX_WERROR:-OFF}")
 
 parse_sanitizer() {
   case "${1:-}" in

@@ -22,8 +22,7 @@ bool validViewType(int type) { return type >= 0 && type < HX_ConnectAppDelegate_
 }  // namespace
 
 HX_ConnectAppDelegate_iPad::HX_ConnectAppDelegate_iPad()
-    : splitViewController_(std::make_shared<toolkit::SplitViewController>()),
-      popoverQueue_(dispatch::Queue::serial(kPopoverQueueLabel)) {
+    : splitViewController_(std::make_shared<toolkit::SplitViewController>()) {
     setIPad(true);
 }
 

@@ -12,10 +12,6 @@
 #include "platform/foundation/value.h"
 #include "platform/toolkit/table_view_controller.h"
 
-namespace dispatch {
-class Queue;
-}  // namespace dispatch
-
 namespace toolkit {
 class NavigationController;
 class SplitViewController;
@@ -44,7 +40,6 @@ public:
 
     static constexpr int kViewCount = kHXViewCount;
     static constexpr double kMasterColumnWidth = 258.0;
-    static constexpr const char* kPopoverQueueLabel = "com.hxconnect.popover.queue";
 
     const std::shared_ptr<toolkit::SplitViewController>& splitViewController() const { return splitViewController_; }
     // The master list; none when the program gave no screen library (the master column is then a
@@ -60,8 +55,6 @@ public:
     // The unread counts the master list's first two rows show.
     long long unreadSMSCount() const { return unreadSMSCount_; }
     long long unreadVMCount() const { return unreadVMCount_; }
-    // A serial queue for the screens' popover work.
-    const std::shared_ptr<dispatch::Queue>& popoverQueue() const { return popoverQueue_; }
     // Unsaved text the note editor keeps between its popovers; dropped on a memory warning.
     std::optional<foundation::Dictionary> popoverCache;
     // Expires with the application object; the window may keep the master list longer, and
@@ -89,7 +82,6 @@ private:
     std::shared_ptr<HXSplitViewMaster> masterList_;
     std::array<std::shared_ptr<toolkit::NavigationController>, kViewCount> detailVCs_{};
     std::array<std::shared_ptr<toolkit::ViewController>, kViewCount> rootScreens_{};
-    std::shared_ptr<dispatch::Queue> popoverQueue_;
     long long unreadSMSCount_ = 0;
     long long unreadVMCount_ = 0;
     // Without a sign-in panel to present, the request is recorded once while it would be up.

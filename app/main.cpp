@@ -1,9 +1,10 @@
 // The app as a program: the application object in its device's form, with its window. With a
 // display it runs in a desktop window until the window is closed (F6 writes a screenshot into
-// the out folder and prints its path). Headless (no display, or --headless), it launches, waits
-// for the service's first reachability report, signs in through the sign-in panel and waits for
-// the account's first data, visits each view, writes a PNG snapshot and an outline of each into a
-// folder it prints, saves as at termination and exits.
+// the out folder and prints its path). Headless (no display, or --headless), it runs in the test
+// harness on its clock (started at the real time): it launches, waits for the service's first
+// reachability report, signs in by playing a script into the sign-in panel (unless an account is
+// signed in already) and waits for the account's first data, visits each view, writes a PNG
+// snapshot and an outline of each into a folder it prints, saves as at termination and exits.
 //   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN]
 //              [--user NAME] [--out DIR] [--seconds S] [--input FILE]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
@@ -11,15 +12,15 @@
 // emulator's demo account by default); in the window the user signs in. The device picks the
 // screen and the application object's form. --ingestion points the telemetry SDK's logs (and
 // crash reports) at a local ingestion endpoint; without it they go to the telemetry service.
-// FILE is input played into the window (platform/window/input_script.h), for tests; the app is
-// idle to it once it has heard the service's first reachability report, no request is under way
-// and a signed-in account has its number, and each wait lasts at most S s.
-#include <chrono>
+// FILE is input played into the window (platform/toolkit/testing/input_script.h), for tests;
+// headless, it is played through the harness after the sign-in and before the views are visited.
+// The app is idle to it once it has heard the service's first reachability report, no request is
+// under way and a signed-in account has its number, and each wait lasts at most S s.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,19 +29,18 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "app/views.h"
 #include "model/account.h"
+#include "platform/clock/clock.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
-#include "platform/toolkit/controls.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/outline.h"
 #include "platform/toolkit/renderer.h"
-#include "platform/toolkit/responder.h"
 #include "platform/toolkit/testing/harness.h"
-#include "platform/toolkit/text_input.h"
-#include "platform/toolkit/view.h"
+#include "platform/toolkit/testing/input_script.h"
 #include "platform/toolkit/window.h"
 #include "platform/window/front_end.h"
 #include "service/reachability.h"
@@ -84,17 +84,6 @@ bool displayPresent() {
     return false;
 }
 
-// Runs the main loop until done() or the time is up (real time: the app talks to a real service).
-template <typename F>
-bool runLoopUntil(F done, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        dispatch::RunLoop::main().runOnce(0.02);
-    }
-    return true;
-}
-
 // The telemetry SDK starts at launch step 1 with its crash service; a run or test against local
 // endpoints has it send there (the only case in which the app sets the SDK's log URL).
 void configureTelemetry(HX_ConnectAppDelegate& app, const Options& options) {
@@ -103,21 +92,37 @@ void configureTelemetry(HX_ConnectAppDelegate& app, const Options& options) {
 
 // The screen a device name stands for and the application object's form on it: the phone (the
 // default) and the phone with a notch run the tab bar, the tablet the split view.
-struct DeviceForm {
-    toolkit::ScreenProfile profile;
-    std::shared_ptr<HX_ConnectAppDelegate> app;
-};
-std::optional<DeviceForm> makeDeviceForm(const std::string& device) {
-    if (device == "phone")
-        return DeviceForm{toolkit::ScreenProfile::iPhone8(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
-    if (device == "phone-x")
-        return DeviceForm{toolkit::ScreenProfile::iPhoneX(), std::make_shared<HX_ConnectAppDelegate_iPhone>()};
-    if (device == "tablet")
-        return DeviceForm{toolkit::ScreenProfile::iPad(), std::make_shared<HX_ConnectAppDelegate_iPad>()};
+std::optional<toolkit::ScreenProfile> profileFor(const std::string& device) {
+    if (device == "phone") return toolkit::ScreenProfile::iPhone8();
+    if (device == "phone-x") return toolkit::ScreenProfile::iPhoneX();
+    if (device == "tablet") return toolkit::ScreenProfile::iPad();
     return std::nullopt;
 }
+std::shared_ptr<HX_ConnectAppDelegate> makeApplication(const std::string& device) {
+    if (device == "tablet") return std::make_shared<HX_ConnectAppDelegate_iPad>();
+    return std::make_shared<HX_ConnectAppDelegate_iPhone>();
+}
 
-// ---- signing in headless
+// What waits for the app wait for: it has heard the service's first reachability report and no
+// request is under way, and a signed-in account is settled once its own number has arrived.
+bool applicationIdle(HX_ConnectAppDelegate& app) {
+    const auto account = app.account();
+    if (account && account->authV2() && !account->HXnumber()) return false;
+    return app.webClient().firstReachabilityHandled && app.isIdle();
+}
+
+bool signedIn(HX_ConnectAppDelegate& app) {
+    const auto account = app.account();
+    return account && account->authV2();
+}
+
+foundation::Result<std::vector<toolkit::testing::InputStep>> readInputScript(const std::filesystem::path& path) {
+    auto text = foundation::files::readData(path);
+    if (!text.ok()) return text.error();
+    return toolkit::testing::parseInputScript(std::string(text->begin(), text->end()));
+}
+
+// ---- headless
 
 // The sign-in panel the window shows (presented from its root, or from what that presents).
 VC_LoginPanel* shownLoginPanel(toolkit::Window& window) {
@@ -130,59 +135,84 @@ VC_LoginPanel* shownLoginPanel(toolkit::Window& window) {
     return nullptr;
 }
 
-bool pageLoaded(VC_LoginPanel* panel) {
-    return panel && panel->webView() && panel->webView()->document() && !panel->webView()->isLoading();
-}
-
-// A finger on the view's centre, through the window's hit-testing as a device delivers it.
-void tapView(toolkit::Window& window, toolkit::View& view) {
-    toolkit::flushLayout();
-    const int touch = window.touchDown(view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr));
-    runLoopUntil([] { return false; }, 0.05);
-    window.touchUp(touch);
-    runLoopUntil([] { return false; }, 0.05);
-}
-
-toolkit::View* findInPage(toolkit::View& page, const std::function<bool(toolkit::View&)>& match) {
-    if (match(page)) return &page;
-    for (auto& sub : page.subviews())
-        if (auto* found = findInPage(*sub, match)) return found;
-    return nullptr;
-}
-
-// Signs in as a user would: the account name typed into the page's field, the page's button
-// tapped; then waits until the account's first data has arrived (the settings and the lists).
-bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::Window& window, const std::string& user, double seconds) {
-    if (!runLoopUntil([&] { return pageLoaded(shownLoginPanel(window)); }, seconds)) {
-        std::fprintf(stderr, "hx_connect: the sign-in page did not load within %.1f s\n", seconds);
+// Signs in as a user would: the account name typed into the page's field and the page's button
+// tapped, played through the harness; then waits until the panel has gone and the account's first
+// data has arrived (the settings and the lists).
+bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, const std::string& user,
+                        double seconds) {
+    auto script =
+        toolkit::testing::parseInputScript("wait-for Email\nclick-on Email\ntext " + user + "\nclick-on Next\n");
+    if (!script.ok()) return false;
+    if (auto played = toolkit::testing::playInputScript(harness, *script, nullptr, seconds); !played) {
+        std::fprintf(stderr, "hx_connect: signing in: %s\n", played.error().localizedDescription().c_str());
         return false;
     }
-    runLoopUntil([] { return false; }, 0.1);  // the page's own scripts after loading
-    auto* page = shownLoginPanel(window)->webView();
-    auto* field = findInPage(*page, [](toolkit::View& v) {
-        return dynamic_cast<toolkit::TextField*>(&v) && v.accessibility().identifier == "Email";
-    });
-    auto* next = findInPage(
-        *page, [](toolkit::View& v) { return dynamic_cast<toolkit::Button*>(&v) && v.outlineText() == "Next"; });
-    if (!field || !next) {
-        std::fprintf(stderr, "hx_connect: the sign-in page has no account field or button\n");
-        return false;
-    }
-    tapView(window, *field);
-    auto* input = dynamic_cast<toolkit::TextInput*>(toolkit::firstResponder());
-    if (!input) return false;
-    while (input->hasText()) input->deleteBackward();
-    input->insertText(user);
-    tapView(window, *next);
-    if (!runLoopUntil([&] { return app.account() && app.account()->authV2(); }, seconds)) {
+    auto& clock = harness.clock();
+    if (!clock.runUntil([&] { return signedIn(app); }, seconds)) {
         std::fprintf(stderr, "hx_connect: the sign-in of %s did not complete within %.1f s\n", user.c_str(), seconds);
         return false;
     }
-    if (!runLoopUntil([&] { return !shownLoginPanel(window); }, seconds))
+    if (!clock.runUntil([&] { return !shownLoginPanel(harness.window()); }, seconds))
         std::fprintf(stderr, "hx_connect: the sign-in panel stayed up after the sign-in\n");
-    if (!runLoopUntil([&] { return app.account()->HXnumber().has_value() && app.isIdle(); }, seconds))
+    if (!clock.runUntil([&] { return applicationIdle(app); }, seconds))
         std::fprintf(stderr, "hx_connect: the account's data did not arrive within %.1f s\n", seconds);
+    harness.settle();
     return true;
+}
+
+// Each view in turn, its picture and outline written into the out folder.
+int visitViews(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, const Options& options) {
+    static const char* names[] = {"call", "sms", "voicemail", "history", "settings"};
+    for (int index = 0; index < kHXViewCount; ++index) {
+        // On the tablet the dial pad is a popover from the master list, closed for the next view.
+        app.dismissPopoverAnimated(false);
+        if (index == 0)
+            app.showDialPad();
+        else
+            app.selectViewForIndex(index);
+        // What the view asks of the service when it appears arrives before its picture is taken.
+        harness.settle();
+        harness.clock().runUntil([&] { return applicationIdle(app); }, options.seconds);
+        harness.settle();
+        const auto stem = options.out / (std::to_string(index) + "-" + names[index]);
+        if (auto status = toolkit::snapshotPNG(harness.window(), stem.string() + ".png"); !status) {
+            std::fprintf(stderr, "hx_connect: %s\n", status.error().localizedDescription().c_str());
+            return 1;
+        }
+        std::ofstream(stem.string() + ".txt", std::ios::binary) << toolkit::outline(harness.window());
+    }
+    return 0;
+}
+
+int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, const Options& options) {
+    std::vector<toolkit::testing::InputStep> input;
+    if (!options.input.empty()) {
+        auto script = readInputScript(options.input);
+        if (!script.ok()) {
+            std::fprintf(stderr, "hx_connect: %s: %s\n", options.input.c_str(),
+                         script.error().localizedDescription().c_str());
+            return 2;
+        }
+        input = std::move(*script);
+    }
+    if (!harness.clock().runUntil([&] { return app.webClient().firstReachabilityHandled; }, options.seconds))
+        std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);
+    harness.settle();
+    if (!options.service.empty() && !signedIn(app) && !signInThroughPanel(app, harness, options.user, options.seconds))
+        return 1;
+    if (!input.empty()) {
+        auto played = toolkit::testing::playInputScript(
+            harness, input, [&app] { return applicationIdle(app); }, options.seconds);
+        if (!played) {
+            std::fprintf(stderr, "hx_connect: %s: %s\n", options.input.c_str(),
+                         played.error().localizedDescription().c_str());
+            return 1;
+        }
+    }
+    if (int rc = visitViews(app, harness, options)) return rc;
+    app.applicationWillTerminate();
+    std::printf("%s\n", options.out.c_str());
+    return 0;
 }
 
 // The desktop window until it is closed, then the save of termination.
@@ -210,12 +240,7 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
             return 2;
         }
         frontEndOptions.script = std::move(*script);
-        frontEndOptions.idle = [&app] {
-            // A signed-in account is settled once its own number has arrived.
-            const auto account = app.account();
-            if (account && account->authV2() && !account->HXnumber()) return false;
-            return app.webClient().firstReachabilityHandled && app.isIdle();
-        };
+        frontEndOptions.idle = [&app] { return applicationIdle(app); };
         frontEndOptions.waitTimeout = options.seconds;
     }
     auto frontEnd = windowing::FrontEnd::open(window, std::move(frontEndOptions));
@@ -260,8 +285,9 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    auto form = makeDeviceForm(options.device);
-    if (!form) return usage();
+    const auto profile = profileFor(options.device);
+    if (!profile) return usage();
+    if (options.user.find('\n') != std::string::npos) return usage();
     if (!options.headless && !displayPresent()) options.headless = true;
     if (options.out.empty()) options.out = foundation::temporaryDirectory() / "run";
     std::error_code ec;
@@ -274,9 +300,18 @@ int main(int argc, char** argv) {
     dispatch::RunLoop::main();
     // Text is sized by the faces it is drawn with, so what is laid out fits what is drawn.
     toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared());
-    toolkit::Device::current().setScreen(form->profile);
-    toolkit::Window window(form->profile);
-    auto app = form->app;
+    // Headless, the harness owns the window and the clock; in a desktop window time is real.
+    std::unique_ptr<toolkit::testing::Harness> harness;
+    std::unique_ptr<toolkit::Window> desktopWindow;
+    if (options.headless) {
+        harness = std::make_unique<toolkit::testing::Harness>(*profile, toolkit::Device::current().systemVersion(),
+                                                              clocks::wallNow());
+    } else {
+        toolkit::Device::current().setScreen(*profile);
+        desktopWindow = std::make_unique<toolkit::Window>(*profile);
+    }
+    toolkit::Window& window = harness ? harness->window() : *desktopWindow;
+    auto app = makeApplication(options.device);
     HXApplicationModel::setSharedDelegate(app);
     foundation::Application::shared().setDelegate(app);
     if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
@@ -287,39 +322,9 @@ int main(int argc, char** argv) {
 
     // The first data load starts at the first reachability report of the service host; the
     // platform reports the host's status once when monitoring starts.
-    {
-        if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()))
-            dispatch::Queue::main()->async(
-                [app, reach] { app->reachabilityChanged(reach->currentReachabilityStatus()); });
-    }
-    if (!options.headless) {
-        const int rc = runInWindow(*app, window, options);
-        HXApplicationModel::setSharedDelegate(nullptr);
-        return rc;
-    }
-    if (!runLoopUntil([&] { return app->webClient().firstReachabilityHandled; }, options.seconds))
-        std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);
-    if (!options.service.empty() && !signInThroughPanel(*app, window, options.user, options.seconds)) return 1;
-
-    static const char* names[] = {"call", "sms", "voicemail", "history", "settings"};
-    for (int index = 0; index < kHXViewCount; ++index) {
-        // On the tablet the dial pad is a popover from the master list, closed for the next view.
-        app->dismissPopoverAnimated(false);
-        if (index == 0)
-            app->showDialPad();
-        else
-            app->selectViewForIndex(index);
-        runLoopUntil([] { return false; }, 0.1);
-        toolkit::flushLayout();
-        const auto stem = options.out / (std::to_string(index) + "-" + names[index]);
-        if (auto status = toolkit::snapshotPNG(window, stem.string() + ".png"); !status) {
-            std::fprintf(stderr, "hx_connect: %s\n", status.error().localizedDescription().c_str());
-            return 1;
-        }
-        std::ofstream(stem.string() + ".txt", std::ios::binary) << toolkit::testing::outline(window);
-    }
-    app->applicationWillTerminate();
-    std::printf("%s\n", options.out.c_str());
+    if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()))
+        dispatch::Queue::main()->async([app, reach] { app->reachabilityChanged(reach->currentReachabilityStatus()); });
+    const int rc = harness ? runHeadless(*app, *harness, options) : runInWindow(*app, window, options);
     HXApplicationModel::setSharedDelegate(nullptr);
-    return 0;
+    return rc;
 }

@@ -18,6 +18,9 @@ namespace {
 std::atomic<size_t> gAllocated{0};
 }  // namespace
 
+// The replacements pair malloc with free; the compiler takes the deletes for a mismatch.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(size_t n) {
     gAllocated.fetch_add(n, std::memory_order_relaxed);
     if (void* p = std::malloc(n ? n : 1)) return p;
@@ -25,6 +28,7 @@ void* operator new(size_t n) {
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 using namespace toolkit;
 

@@ -251,7 +251,7 @@ std::string Emulator::sessionValue() const {
 
 std::string Emulator::issueAccessToken() {
     std::lock_guard lock(impl_->mutex);
-    std::string token = "ya29.token-" + std::to_string(++impl_->tokenCounter);
+    std::string token = "hxat.token-" + std::to_string(++impl_->tokenCounter);
     impl_->tokens.push_back(token);
     return token;
 }

@@ -77,7 +77,7 @@ public:
     uint64_t mocAccessCount() const;
     void setMocAccessCount(uint64_t count);
 
-    // ---- message store (model/connect_app_delegate_store.cpp)
+    // ---- message store (model/application_model_store.cpp)
 
     // The user name whose store the operations use: the current account's, empty when there is
     // no account or it has none.
@@ -130,7 +130,7 @@ public:
     // s escaped as the inside of a JSON string literal.
     std::string JSONStringFromString(std::string_view s) const;
 
-    // ---- contacts (model/connect_app_delegate_contacts.cpp)
+    // ---- contacts (model/application_model_contacts.cpp)
 
     // One contact phone number: "number", "name", "recordID", "label", "nickname", "company",
     // "lastSelection". Entries are immutable and shared; an entry's identity is its pointer.

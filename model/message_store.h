@@ -1,6 +1,6 @@
 // The per-account message store: the model of conversations and their items with the list
 // templates, the store file of a user name and its opening rules. The application object holds
-// one coordinator and one main-queue context per user name (connect_app_delegate_store.cpp);
+// one coordinator and one main-queue context per user name (application_model_store.cpp);
 // everything here is free of that state so it can be used and tested on its own.
 #pragma once
 

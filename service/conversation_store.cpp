@@ -70,7 +70,7 @@ int64_t maskForItemType(std::string_view type) {
 foundation::Array typesForMask(int64_t mask) {
     foundation::Array types;
     for (int bit = 0; bit < 63; ++bit)
-        if (mask & (int64_t{1} << bit)) types.push_back(foundation::Value(static_cast<int64_t>(bit)));
+        if (mask & (int64_t{1} << bit)) types.emplace_back(static_cast<int64_t>(bit));
     return types;
 }
 

@@ -3,7 +3,9 @@
 // a difference picture for people to look at.
 #pragma once
 
+#include <filesystem>
 #include <memory>
+#include <string>
 
 #include "platform/graphics/bitmap.h"
 
@@ -21,5 +23,19 @@ struct BitmapComparison {
 };
 
 BitmapComparison compareBitmaps(const Bitmap& actual, const Bitmap& expected, int channelTolerance = 8);
+
+// Compares pixels with a golden PNG by compareBitmaps' defaults. On a mismatch NAME.actual.png and
+// NAME.diff.png are written into failureDirectory; while goldens are being updated the golden is
+// rewritten instead.
+struct GoldenComparison {
+    bool matches = false;
+    std::string message;
+};
+GoldenComparison compareWithGolden(const Bitmap& actual, const std::filesystem::path& golden,
+                                   const std::filesystem::path& failureDirectory);
+
+// The one switch for every golden, pictures and outlines alike: HX_UPDATE_GOLDENS=1 in the
+// environment rewrites them instead of comparing.
+bool updatingGoldens();
 
 }  // namespace graphics

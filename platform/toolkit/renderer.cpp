@@ -307,37 +307,4 @@ foundation::Status snapshotPNG(View& view, const std::filesystem::path& path, do
     return foundation::files::writeAtomically(path, *png);
 }
 
-SnapshotComparison compareWithGolden(const graphics::Bitmap& actual, const std::filesystem::path& golden,
-                                     const std::filesystem::path& failureDirectory) {
-    const char* update = std::getenv("HX_UPDATE_SNAPSHOTS");
-    auto png = graphics::encodePNG(actual);
-    if (!png.ok()) return {false, "cannot encode the snapshot"};
-    if (update && std::string(update) == "1") {
-        std::error_code ec;
-        std::filesystem::create_directories(golden.parent_path(), ec);
-        auto written = foundation::files::writeAtomically(golden, *png);
-        return {written.ok(), written.ok() ? "golden rewritten" : "cannot write " + golden.string()};
-    }
-    auto bytes = foundation::files::readData(golden);
-    if (!bytes.ok()) return {false, "no golden " + golden.string() + " (HX_UPDATE_SNAPSHOTS=1 writes it)"};
-    auto expected = graphics::decodePNG(bytes->data(), bytes->size());
-    if (!expected.ok()) return {false, "unreadable golden " + golden.string()};
-    const graphics::BitmapComparison c = graphics::compareBitmaps(actual, **expected);
-    if (c.matches()) return {true, {}};
-    std::error_code ec;
-    std::filesystem::create_directories(failureDirectory, ec);
-    const std::string stem = golden.stem().string();
-    (void)foundation::files::writeAtomically(failureDirectory / (stem + ".actual.png"), *png);
-    if (c.difference) {
-        if (auto diff = graphics::encodePNG(*c.difference); diff.ok()) {
-            (void)foundation::files::writeAtomically(failureDirectory / (stem + ".diff.png"), *diff);
-        }
-    }
-    return {false, stem + ": " +
-                       (c.sameSize ? std::to_string(c.differingPixels) + " of " + std::to_string(c.totalPixels) +
-                                         " pixels differ"
-                                   : std::string("sizes differ")) +
-                       "; actual and difference written to " + failureDirectory.string()};
-}
-
 }  // namespace toolkit

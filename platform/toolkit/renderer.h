@@ -11,6 +11,7 @@
 
 #include "platform/foundation/error.h"
 #include "platform/graphics/bitmap.h"
+#include "platform/graphics/bitmap_compare.h"
 #include "platform/graphics/graphics_context.h"
 #include "platform/toolkit/view.h"
 
@@ -24,14 +25,9 @@ void renderView(View& view, graphics::GraphicsContext& context);
 std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale = 0);
 foundation::Status snapshotPNG(View& view, const std::filesystem::path& path, double scale = 0);
 
-// Compares pixels with a golden PNG: a pixel differs when a channel differs by more than 8, and a
-// snapshot fails past 0.1 % differing pixels. On a mismatch NAME.actual.png and NAME.diff.png are
-// written into failureDirectory; with HX_UPDATE_SNAPSHOTS=1 the golden is rewritten instead.
-struct SnapshotComparison {
-    bool matches = false;
-    std::string message;
-};
-SnapshotComparison compareWithGolden(const graphics::Bitmap& actual, const std::filesystem::path& golden,
-                                     const std::filesystem::path& failureDirectory);
+// Snapshots compare with golden PNGs through the drawing layer's comparison.
+using SnapshotComparison = graphics::GoldenComparison;
+using graphics::compareWithGolden;
+using graphics::updatingGoldens;
 
 }  // namespace toolkit

@@ -188,10 +188,7 @@ public:
     // Lays out this subtree now (ancestors that are waiting for layout first).
     void layoutIfNeeded();
     virtual void layoutSubviews();
-    virtual Size sizeThatFits(Size size) const {
-        return bounds_.size;
-        (void)size;
-    }
+    virtual Size sizeThatFits(Size) const { return bounds_.size; }
     void sizeToFit();
     static constexpr double kNoIntrinsicMetric = -1;
     virtual Size intrinsicContentSize() const { return {kNoIntrinsicMetric, kNoIntrinsicMetric}; }

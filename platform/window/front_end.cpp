@@ -13,6 +13,7 @@
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/scroll_view.h"
+#include "platform/toolkit/testing/input_script.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/window/errors.h"
@@ -22,8 +23,6 @@ namespace windowing {
 
 namespace {
 
-// One wheel notch moves the content about three lines of text.
-constexpr double kPointsPerWheelNotch = 40;
 // Screenshots never overwrite an earlier one; past this many the folder wants emptying.
 constexpr int kMaxScreenshots = 10000;
 // wait-idle: a tenth of a second of idle frames at the usual rate.
@@ -200,22 +199,7 @@ void FrontEnd::handleWheel(const SDL_MouseWheelEvent& wheel) {
         dx = -dx;
         dy = -dy;
     }
-    if (dx == 0 && dy == 0) return;
-    toolkit::flushLayout();
-    const toolkit::Point p = pointFor(wheel.mouseX, wheel.mouseY);
-    // The innermost scroll view under the pointer that can still move that way takes it.
-    for (toolkit::View* v = toolkitWindow_.hitTest(p, nullptr); v; v = v->superview()) {
-        auto* scroll = dynamic_cast<toolkit::ScrollView*>(v);
-        if (!scroll || !scroll->isScrollEnabled()) continue;
-        const toolkit::Point min = scroll->minimumContentOffset(), max = scroll->maximumContentOffset();
-        const toolkit::Point from = scroll->contentOffset();
-        toolkit::Point to{from.x + dx * kPointsPerWheelNotch, from.y - dy * kPointsPerWheelNotch};
-        to.x = std::clamp(to.x, std::min(min.x, from.x), std::max(max.x, from.x));
-        to.y = std::clamp(to.y, std::min(min.y, from.y), std::max(max.y, from.y));
-        if (to.x == from.x && to.y == from.y) continue;
-        scroll->setContentOffset(to);
-        return;
-    }
+    toolkit::testing::turnWheel(toolkitWindow_, pointFor(wheel.mouseX, wheel.mouseY), dx, dy);
 }
 
 void FrontEnd::runCommand(DeviceCommand command) {
@@ -234,13 +218,13 @@ void FrontEnd::runCommand(DeviceCommand command) {
         case DeviceCommand::ToggleAppearance:
             toggleAppearance(toolkitWindow_);
             break;
-        case DeviceCommand::MemoryWarning:
+        case DeviceCommand::SendMemoryWarning:
             memoryWarning(toolkitWindow_, options_.hooks);
             break;
         case DeviceCommand::ToggleBackground:
             toggleBackground(options_.hooks);
             break;
-        case DeviceCommand::Screenshot:
+        case DeviceCommand::TakeScreenshot:
             screenshotRequested_ = true;
             break;
     }
@@ -313,18 +297,7 @@ foundation::Status FrontEnd::saveScreenshot() {
 }
 
 toolkit::View* FrontEnd::findVisible(const std::string& label) {
-    toolkit::flushLayout();
-    toolkit::View* found = nullptr;
-    std::function<void(toolkit::View&)> visit = [&](toolkit::View& view) {
-        if (view.isHidden() || view.alpha() < 0.01) return;
-        if (view.outlineText() == label || view.accessibilityLabel() == label ||
-            view.accessibility().identifier == label)
-            found = &view;
-        // Later subviews are in front.
-        for (const auto& sub : std::vector<toolkit::ViewPtr>(view.subviews())) visit(*sub);
-    };
-    visit(toolkitWindow_);
-    return found;
+    return toolkit::testing::findVisible(toolkitWindow_, label);
 }
 
 void FrontEnd::stopScript(const InputStep& step, const std::string& why) {

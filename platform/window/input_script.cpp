@@ -1,106 +1,43 @@
 #include "platform/window/input_script.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include "platform/foundation/strings.h"
+#include "platform/toolkit/responder.h"
+#include "platform/toolkit/testing/input_script.h"
 #include "platform/window/errors.h"
 
 namespace windowing {
 
 namespace {
 
-// Points far outside any screen are a mistake in the script, not a place to click.
-constexpr double kMaxCoordinate = 100000;
-constexpr int kMaxFrames = 600;
-
-std::vector<std::string> words(const std::string& line) {
-    std::vector<std::string> out;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i > start) out.push_back(line.substr(start, i - start));
-    }
+Uint16 sdlModifiers(unsigned modifiers) {
+    Uint16 out = KMOD_NONE;
+    if (modifiers & toolkit::kModifierCommand) out |= KMOD_LCTRL;
+    if (modifiers & toolkit::kModifierAlternate) out |= KMOD_LALT;
+    if (modifiers & toolkit::kModifierShift) out |= KMOD_LSHIFT;
     return out;
-}
-
-bool parseNumber(const std::string& word, double& out) {
-    const char* end = word.data() + word.size();
-    auto [ptr, ec] = std::from_chars(word.data(), end, out);
-    return ec == std::errc() && ptr == end && std::isfinite(out) && std::fabs(out) <= kMaxCoordinate;
-}
-
-bool parseKey(const std::string& spec, SDL_Keycode& key, Uint16& modifiers) {
-    std::string name = spec;
-    modifiers = KMOD_NONE;
-    // "ctrl+shift+a"; a lone "+" is the plus key.
-    for (size_t plus; name.size() > 1 && (plus = name.find('+')) != std::string::npos && plus > 0;) {
-        const std::string mod = foundation::lowercase(name.substr(0, plus));
-        if (mod == "ctrl")
-            modifiers |= KMOD_LCTRL;
-        else if (mod == "alt")
-            modifiers |= KMOD_LALT;
-        else if (mod == "shift")
-            modifiers |= KMOD_LSHIFT;
-        else
-            return false;
-        name = name.substr(plus + 1);
-    }
-    key = SDL_GetKeyFromName(name.c_str());
-    return key != SDLK_UNKNOWN;
 }
 
 }  // namespace
 
 foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& text) {
+    auto parsed = toolkit::testing::parseInputScript(text);
+    if (!parsed.ok()) return windowError(kWindowScriptError, parsed.error().localizedDescription());
     std::vector<InputStep> steps;
-    int number = 0;
-    for (std::string line : foundation::split(text, "\n")) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        auto fail = [&](const std::string& why) {
-            return windowError(kWindowScriptError, "line " + std::to_string(number) + ": " + why);
-        };
-        const auto w = words(line);
-        if (w.empty() || w[0][0] == '#') continue;
-        InputStep step;
-        step.line = number;
-        const std::string& verb = w[0];
-        if (verb == "click" || verb == "press" || verb == "release" || verb == "wheel") {
-            step.kind = verb == "click"   ? InputStep::Click
-                        : verb == "press" ? InputStep::Press
-                        : verb == "wheel" ? InputStep::Wheel
-                                          : InputStep::Release;
-            if (w.size() != 3 || !parseNumber(w[1], step.point.x) || !parseNumber(w[2], step.point.y))
-                return fail("\"" + verb + "\" takes two numbers");
-        } else if (verb == "key") {
-            step.kind = InputStep::Key;
-            if (w.size() != 2 || !parseKey(w[1], step.key, step.modifiers))
-                return fail("\"key\" takes one key name, optionally after ctrl+, alt+ or shift+");
-        } else if (verb == "text" || verb == "click-on" || verb == "wait-for" || verb == "wait-gone") {
-            step.kind = verb == "text"       ? InputStep::Text
-                        : verb == "click-on" ? InputStep::ClickOn
-                        : verb == "wait-for" ? InputStep::WaitFor
-                                             : InputStep::WaitGone;
-            // Everything after the one separating space, spaces included.
-            const size_t at = line.find(verb) + verb.size();
-            step.text = at < line.size() ? line.substr(at + 1) : std::string();
-            if (step.text.empty())
-                return fail("\"" + verb + "\" needs " + (verb == "text" ? "something to type" : "a label"));
-        } else if (verb == "frames") {
-            step.kind = InputStep::Frames;
-            double n = 0;
-            if (w.size() != 2 || !parseNumber(w[1], n) || n != std::floor(n) || n < 1 || n > kMaxFrames)
-                return fail("\"frames\" takes a whole number from 1 to " + std::to_string(kMaxFrames));
-            step.frames = static_cast<int>(n);
-        } else if (verb == "close" || verb == "wait-idle") {
-            if (w.size() != 1) return fail("\"" + verb + "\" takes nothing");
-            step.kind = verb == "close" ? InputStep::Close : InputStep::WaitIdle;
-        } else {
-            return fail("unknown step \"" + verb + "\"");
+    for (const toolkit::testing::InputStep& s : *parsed) {
+        InputStep step{.kind = static_cast<InputStep::Kind>(s.kind),
+                       .point = s.point,
+                       .modifiers = sdlModifiers(s.modifiers),
+                       .text = s.text,
+                       .frames = s.frames,
+                       .line = s.line};
+        if (s.kind == toolkit::testing::InputStep::Key) {
+            step.key = SDL_GetKeyFromName(s.key.c_str());
+            if (step.key == SDLK_UNKNOWN)
+                return windowError(kWindowScriptError,
+                                   "line " + std::to_string(s.line) +
+                                       ": \"key\" takes one key name, optionally after ctrl+, alt+ or shift+");
         }
         steps.push_back(std::move(step));
     }

@@ -1,19 +1,5 @@
-// Input played into the window as if a person gave it, for tests and demonstrations: one step per
-// line, each turned into the window system's own events so that it takes the same path as a
-// mouse, wheel or keyboard would.
-//   click X Y        press and release the left button at a point (screen points)
-//   click-on LABEL   the same at the centre of the front-most visible view whose text,
-//                    accessibility label or identifier is LABEL (the rest of the line)
-//   press X Y        press the left button (a hold is a long press); release X Y lets go
-//   wheel DX DY      the wheel, DY > 0 away from the user, at the point of the last click or press
-//   key [MODS+]NAME  a key by its name ("F6", "Return", "a"), MODS from ctrl, alt, shift
-//   text TEXT        typed text (the rest of the line)
-//   frames N         let N frames pass (at most 600)
-//   wait-for LABEL   wait until such a view is visible; wait-gone LABEL until none is
-//   wait-idle        wait until the application says it is idle (for a few frames running)
-//   close            close the window
-// Waits are bounded: one that runs out stops the script with an error. Blank lines and lines
-// starting with '#' are skipped.
+// An input script (platform/toolkit/testing/input_script.h) played into the window as the window
+// system's own events, so that it takes the same path as a mouse, wheel or keyboard would.
 #pragma once
 
 #include <string>
@@ -23,11 +9,16 @@
 
 #include "platform/foundation/error.h"
 #include "platform/toolkit/geometry.h"
+#include "platform/toolkit/testing/input_script.h"
 
 namespace windowing {
 
 struct InputStep {
-    enum Kind { Click, Press, Release, Wheel, Key, Text, Frames, Close, ClickOn, WaitFor, WaitGone, WaitIdle };
+    using Kind = toolkit::testing::InputStep::Kind;
+    static constexpr Kind Click = Kind::Click, Press = Kind::Press, Release = Kind::Release, Wheel = Kind::Wheel,
+                          Key = Kind::Key, Text = Kind::Text, Frames = Kind::Frames, Close = Kind::Close,
+                          ClickOn = Kind::ClickOn, WaitFor = Kind::WaitFor, WaitGone = Kind::WaitGone,
+                          WaitIdle = Kind::WaitIdle;
     Kind kind = Close;
     toolkit::Point point;  // Click, Press, Release; Wheel: the amounts
     SDL_Keycode key = SDLK_UNKNOWN;
@@ -37,7 +28,7 @@ struct InputStep {
     int line = 0;
 };
 
-// A line's error names its number ("line 3: ...").
+// The script with its keys as the window system's; a line's error names its number ("line 3: ...").
 foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& text);
 
 // The window-system events of one step; pointsToPixels scales points to window coordinates.

@@ -9,9 +9,9 @@ const std::vector<DeviceKey>& deviceKeys() {
         {SDLK_F1, DeviceCommand::Shake, "shake"},
         {SDLK_F2, DeviceCommand::Rotate, "rotate"},
         {SDLK_F3, DeviceCommand::ToggleAppearance, "light/dark"},
-        {SDLK_F4, DeviceCommand::MemoryWarning, "memory warning"},
+        {SDLK_F4, DeviceCommand::SendMemoryWarning, "memory warning"},
         {SDLK_F5, DeviceCommand::ToggleBackground, "background/foreground"},
-        {SDLK_F6, DeviceCommand::Screenshot, "screenshot"},
+        {SDLK_F6, DeviceCommand::TakeScreenshot, "screenshot"},
     };
     return keys;
 }

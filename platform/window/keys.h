@@ -11,7 +11,7 @@
 
 namespace windowing {
 
-enum class DeviceCommand { Shake, Rotate, ToggleAppearance, MemoryWarning, ToggleBackground, Screenshot };
+enum class DeviceCommand { Shake, Rotate, ToggleAppearance, SendMemoryWarning, ToggleBackground, TakeScreenshot };
 
 struct DeviceKey {
     SDL_Keycode key;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "RurIdurev/RurIdurev/Internals/Model/log_container.h"
@@ -236,8 +237,9 @@ struct MethodNameImage {
             u32(static_cast<uint32_t>(v >> 32));
         };
         auto name16 = [&](const char* n) {
+            // Sixteen bytes, NUL-padded; a name of sixteen characters has no terminator.
             char field[16] = {};
-            std::strncpy(field, n, sizeof field);
+            std::memcpy(field, n, std::min(std::strlen(n), sizeof field));
             b.insert(b.end(), field, field + 16);
         };
         for (uint32_t v : {0xfeedfacfu, 0x01000007u, 3u, 6u, 2u, 72u + 80u + 24u, 0u, 0u}) u32(v);

@@ -20,40 +20,16 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using foundation::Dictionary;
 
-struct Tablet : ::testing::Test {
-    toolkit::testing::Harness harness{toolkit::ScreenProfile::iPad()};
-    hxtest::TempDir home;
-    std::shared_ptr<HX_ConnectAppDelegate_iPad> app;
-
-    void SetUp() override {
-        foundation::setHomeDirectory(home.path());
-        security::Keychain::setDefaultPath(home / "keychain.json");
-        foundation::UserDefaults::resetStandardUserDefaults();
-        services::resetDeviceServices();
-        app = std::make_shared<HX_ConnectAppDelegate_iPad>();
-        app->setWindow(&harness.window());
-    }
-    void TearDown() override {
-        harness.clock().runUntilIdle();
-        app.reset();
-        toolkit::Device::current().reset();
-    }
+struct Tablet : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
+    Tablet() : ScreenFixture({.form = hxtest::DeviceForm::tablet}) {}
     std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
-    void storeAccount(const std::string& user) {
-        HX_Account account;
-        account.setUsername(user);
-        auto archive = account.archived();
-        ASSERT_TRUE(archive.ok());
-        Dictionary infos;
-        infos.set(user, archive.value());
-        ASSERT_TRUE(prefs()->setObject(infos, "accountInfo").ok());
-    }
     void launch() {
         ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
         harness.settle();
@@ -115,7 +91,6 @@ TEST_F(Tablet, LaunchBuildsTheSplitViewInTheSameSteps) {
         EXPECT_FALSE(app->viewControllerForViewType(type));
         EXPECT_FALSE(app->viewControllerForIndex(type));
     }
-    EXPECT_EQ(app->popoverQueue()->label(), "com.hxconnect.popover.queue");
 
     // A fresh installation shows settings, without the passcode.
     EXPECT_EQ(app->currentViewIndex(), 4);

@@ -30,6 +30,7 @@
 #include "platform/services/device.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -165,10 +166,9 @@ TEST(AppCrashPromptLaunch, Run) {
     alarm(60);  // a launch that hangs fails instead of holding the parent
     const std::string r = role;
     const fs::path dir = std::getenv("HX_CRASH_E2E_DIR");
-    foundation::setHomeDirectory(dir / "home");
+    // The keychain beside the home, shared by the launches.
+    hxtest::useAppHome(dir / "home");
     security::Keychain::setDefaultPath(dir / "keychain.json");
-    foundation::UserDefaults::resetStandardUserDefaults();
-    services::resetDeviceServices();
     toolkit::testing::Harness harness;
     // The SDK's own reachability watches the machine's default route, which a test machine may not
     // have; the ingestion endpoint is on the loopback interface.
@@ -227,10 +227,7 @@ struct TelemetryLaunch : ::testing::Test {
     std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
 
     void launch(bool startTelemetry, std::optional<std::string> logUrl) {
-        foundation::setHomeDirectory(home.path());
-        security::Keychain::setDefaultPath(home / "keychain.json");
-        foundation::UserDefaults::resetStandardUserDefaults();
-        services::resetDeviceServices();
+        hxtest::useAppHome(home.path());
         harness = std::make_unique<toolkit::testing::Harness>();
         app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
         app->setWindow(&harness->window());

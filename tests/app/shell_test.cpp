@@ -23,6 +23,7 @@
 #include "service/custom_cookie_jar.h"
 #include "service/message_list_model.h"
 #include "tests/service/web_client_fixture.h"
+#include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -30,24 +31,9 @@ namespace {
 using foundation::Dictionary;
 using foundation::Value;
 
-const std::filesystem::path kGoldens = std::filesystem::path(HX_SOURCE_DIR) / "tests/app/goldens";
-
-struct Shell : ::testing::Test {
-    toolkit::testing::Harness harness;
-    hxtest::TempDir home;
-    std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
-
-    void SetUp() override {
-        foundation::setHomeDirectory(home.path());
-        security::Keychain::setDefaultPath(home / "keychain.json");
-        foundation::UserDefaults::resetStandardUserDefaults();
-        services::resetDeviceServices();
-        app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
-        app->setWindow(&harness.window());
-    }
+struct Shell : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
     void TearDown() override {
-        harness.clock().runUntilIdle();
-        app.reset();
+        ScreenFixture::TearDown();
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
     }
     std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
@@ -198,7 +184,7 @@ TEST_F(Shell, TabBarHasFiveNavigationControllersWithTheirTitles) {
     EXPECT_FALSE(app->viewControllerForIndex(5));
     app->setUnreadCount(3, 1);
     harness.settle();
-    EXPECT_EQ(harness.compareOutline(kGoldens / "phone_tab_bar.txt"), "");
+    expectOutline("phone_tab_bar");
 
     // A tap on a tab selects it and is remembered at termination.
     app->tabBarController()->userSelect(2);

@@ -138,7 +138,7 @@ std::shared_ptr<HXCDropdownMenu> HXCDropdownMenu::make(const Rect& frame) {
 
 HXCDropdownMenu::HXCDropdownMenu(const Rect& frame) : View(frame), contentSize_(frame.size) {}
 
-Size HXCDropdownMenu::contentSize() const { return contentSize_.load(); }
+Size HXCDropdownMenu::contentSize() const { return contentSize_; }
 
 void HXCDropdownMenu::setup() {
     content_ = std::make_shared<HXCDropdownMenuContentViewController>();
@@ -518,8 +518,9 @@ void HXCDropdownMenu::presentDropdownForSelectedComponentAnimated(bool animated,
     }
     content_->setContentInset(contentInsetForSelectedComponent());
     auto d = delegate.lock();
-    std::optional<double> rh = d ? d->rowHeightForComponent(*this, selectedComponent_) : std::nullopt;
-    content_->tableView()->setRowHeight(rh && *rh > 0 ? *rh : kDefaultRowHeight);
+    // A height the delegate does not give (or gives as zero or less) is the default.
+    const double asked = d ? d->rowHeightForComponent(*this, selectedComponent_).value_or(0) : 0;
+    content_->tableView()->setRowHeight(asked > 0 ? asked : kDefaultRowHeight);
     content_->highlightColor =
         d ? d->backgroundColorForHighlightedRowsInComponent(*this, selectedComponent_) : std::nullopt;
     transition_->presentDropdownInContainerView(container, animated, std::move(completion));

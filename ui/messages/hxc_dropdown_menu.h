@@ -4,7 +4,6 @@
 // controller, shown and hidden by the transition.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -229,7 +228,7 @@ private:
     long selectedComponent_ = toolkit::kNotFoundIndex;
     std::shared_ptr<HXCDropdownMenuContentViewController> content_;
     std::shared_ptr<HXCDropdownMenuTransition> transition_;
-    std::atomic<toolkit::Size> contentSize_;
+    toolkit::Size contentSize_;
     bool dropsShadow_ = true;
     std::optional<toolkit::Color> componentSeparatorColor_;
     std::optional<toolkit::Color> rowSeparatorColor_;

@@ -40,13 +40,12 @@ VC_SplitView_Master::VC_SplitView_Master(HX_ConnectAppDelegate_iPad& app) : app_
     // The responder chain hands a key command's action no sender, so each digit has its own. The
     // switch goes through the application object's routing, which makes the view the current one.
     for (int view = 1; view <= 4; ++view)
-        setActionHandler("switchView" + std::to_string(view) + ":",
-                         [this, view](Responder*) { app_.selectViewForIndex(view); });
-    setActionHandler("showCallPopup", [this](Responder*) { showCallPopup(); });
-    setActionHandler("showSMSPopup", [this](Responder*) { showSMSPopup(); });
-    setActionHandler("showAccounts:", [this](Responder*) { showAccounts(); });
-    setActionHandler("enterSearch", [this](Responder*) { enterSearch(); });
-    setActionHandler("refreshMessages", [this](Responder*) { refreshMessages(); });
+        setActionHandler(switchViewAction(view), [this, view](Responder*) { app_.selectViewForIndex(view); });
+    setActionHandler(kShowCallPopupAction, [this](Responder*) { showCallPopup(); });
+    setActionHandler(kShowSMSPopupAction, [this](Responder*) { showSMSPopup(); });
+    setActionHandler(kShowAccountsAction, [this](Responder*) { showAccounts(); });
+    setActionHandler(kEnterSearchAction, [this](Responder*) { enterSearch(); });
+    setActionHandler(kRefreshMessagesAction, [this](Responder*) { refreshMessages(); });
 }
 
 VC_SplitView_Master::~VC_SplitView_Master() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
@@ -264,14 +263,13 @@ std::vector<toolkit::KeyCommand> VC_SplitView_Master::keyCommands() const {
     using toolkit::kModifierControl;
     std::vector<toolkit::KeyCommand> commands;
     for (int view = 1; view <= kRowCount; ++view)
-        commands.push_back(
-            {std::to_string(view), kModifierCommand, "switchView" + std::to_string(view) + ":", kHXViews[view].title});
-    commands.push_back({"c", kModifierControl, "showCallPopup", "Call"});
-    commands.push_back({"n", kModifierCommand, "showSMSPopup", "New Message"});
-    commands.push_back({"a", kModifierControl, "showAccounts:", "Accounts"});
+        commands.push_back({std::to_string(view), kModifierCommand, switchViewAction(view), kHXViews[view].title});
+    commands.push_back({"c", kModifierControl, kShowCallPopupAction, "Call"});
+    commands.push_back({"n", kModifierCommand, kShowSMSPopupAction, "New Message"});
+    commands.push_back({"a", kModifierControl, kShowAccountsAction, "Accounts"});
     if (isMessageList(app_.currentViewIndex())) {
-        commands.push_back({"f", kModifierCommand, "enterSearch", "Search"});
-        commands.push_back({"r", kModifierCommand, "refreshMessages", "Refresh"});
+        commands.push_back({"f", kModifierCommand, kEnterSearchAction, "Search"});
+        commands.push_back({"r", kModifierCommand, kRefreshMessagesAction, "Refresh"});
     }
     return commands;
 }

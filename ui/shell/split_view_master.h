@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "app/connect_app_delegate_ipad.h"
 
@@ -33,6 +34,13 @@ public:
     void viewDidLoad() override;
     void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
     bool canBecomeFirstResponder() const override { return true; }
+    // The key commands' actions, answered by this screen's action handlers.
+    static std::string switchViewAction(int view) { return "switchView" + std::to_string(view) + ":"; }
+    static constexpr const char* kShowCallPopupAction = "showCallPopup";
+    static constexpr const char* kShowSMSPopupAction = "showSMSPopup";
+    static constexpr const char* kShowAccountsAction = "showAccounts:";
+    static constexpr const char* kEnterSearchAction = "enterSearch";
+    static constexpr const char* kRefreshMessagesAction = "refreshMessages";
     std::vector<toolkit::KeyCommand> keyCommands() const override;
 
     long numberOfRows(toolkit::TableView&, long section) override;

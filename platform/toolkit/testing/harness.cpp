@@ -15,75 +15,13 @@
 #include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/renderer.h"
 #include "platform/toolkit/text_input.h"
+#include "platform/toolkit/view.h"
 
 namespace toolkit::testing {
 
-namespace {
-
-std::string num(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%g", v);
-    return buf;
-}
-
-const char* styleName(InterfaceStyle s) { return s == InterfaceStyle::dark ? "dark" : "light"; }
-
-void walk(View* v, const std::function<void(View*, int)>& fn, int depth, bool includeHidden, bool parts = true) {
-    if (v->isHidden() && !includeHidden) return;
-    fn(v, depth);
-    if (!parts) {
-        for (View* s : v->outlineSubviews()) walk(s, fn, depth + 1, includeHidden, parts);
-        return;
-    }
-    for (auto& s : std::vector<ViewPtr>(v->subviews())) walk(s.get(), fn, depth + 1, includeHidden, parts);
-}
-
-}  // namespace
-
-std::string outline(Window& window, const OutlineOptions& o) {
-    flushLayout();
-    std::ostringstream out;
-    const ScreenProfile& p = window.profile();
-    TraitCollection t = window.windowTraits();
-    Rect b = p.bounds();
-    out << "Screen " << num(b.width()) << "x" << num(b.height()) << " @" << num(p.scale) << "x "
-        << (p.idiom == Idiom::Pad ? "pad" : "phone") << " iOS " << Device::current().systemVersion() << " "
-        << styleName(t.style) << " " << contentSizeCategoryName(t.contentSize) << "\n";
-    walk(
-        &window,
-        [&](View* v, int depth) {
-            std::string pad(static_cast<size_t>(depth) * 2, ' ');
-            if (ViewController* c = v->owningController()) {
-                out << pad << "<" << c->className();
-                if (!c->title().empty()) out << " \"" << c->title() << "\"";
-                if (c->presentingViewController()) out << " presented";
-                out << ">\n";
-            }
-            out << pad << v->className();
-            if (v->tag() != 0) out << " #" << v->tag();
-            if (o.frames) out << " " << describe(v->convertRectTo(v->bounds(), nullptr));
-            if (std::string text = v->outlineText(); !text.empty()) out << " \"" << text << "\"";
-            if (std::string state = v->outlineState(); !state.empty()) out << " [" << state << "]";
-            if (v->isHidden()) out << " hidden";
-            if (v->alpha() < 1) out << " alpha=" << num(v->alpha());
-            if (std::string label = v->accessibility().label; !label.empty() && label != v->outlineText())
-                out << " label=\"" << label << "\"";
-            out << "\n";
-        },
-        0, o.hidden, false);
-    // A menu shown from a button floats above everything, pointing at its button.
-    if (const MenuPtr& menu = PresentedMenu::shared().menu()) {
-        out << "Menu";
-        if (auto anchor = PresentedMenu::shared().anchor()) out << " from \"" << anchor->outlineText() << "\"";
-        out << ":";
-        for (const std::string& t : menu->displayTitles()) out << " \"" << t << "\"";
-        out << "\n";
-    }
-    return out.str();
-}
-
-Harness::Harness(const ScreenProfile& profile, int systemVersion) {
+Harness::Harness(const ScreenProfile& profile, int systemVersion, double wallStart) : clock_(wallStart) {
     Device::current().reset();
     Device::current().setScreen(profile);
     Device::current().setSystemVersion(systemVersion);
@@ -261,7 +199,7 @@ View* Harness::findBarItem(const std::string& title) {
         for (auto& v : static_cast<NavigationBar*>(bar)->itemViews())
             if (matches(v)) return v.get();
     std::vector<Toolbar*> toolbars;
-    walk(
+    forEachView(
         window_.get(),
         [&](View* v, int) {
             if (auto* t = dynamic_cast<Toolbar*>(v)) toolbars.push_back(t);
@@ -433,7 +371,7 @@ void Harness::pullToRefresh(ScrollView& view) {
 bool Harness::tapStatusBar() {
     settle();
     std::vector<ScrollView*> candidates;
-    walk(
+    forEachView(
         window_.get(),
         [&](View* v, int) {
             if (auto* sv = dynamic_cast<ScrollView*>(v); sv && sv->scrollsToTop) candidates.push_back(sv);
@@ -448,7 +386,7 @@ bool Harness::tapStatusBar() {
 View* Harness::find(const std::string& text) {
     settle();
     View* found = nullptr;
-    walk(
+    forEachView(
         window_.get(),
         [&](View* v, int) {
             if (!found && (v->outlineText() == text || v->accessibilityLabel() == text)) found = v;
@@ -464,7 +402,7 @@ View* Harness::findByTag(long tag) {
 
 std::vector<View*> Harness::findAll(const std::string& className) {
     std::vector<View*> out;
-    walk(
+    forEachView(
         window_.get(),
         [&](View* v, int) {
             if (v->className() == className) out.push_back(v);
@@ -475,13 +413,12 @@ std::vector<View*> Harness::findAll(const std::string& className) {
 
 std::string Harness::outline(const OutlineOptions& options) {
     settle();
-    return testing::outline(*window_, options);
+    return toolkit::outline(*window_, options);
 }
 
 std::string Harness::compareOutline(const std::filesystem::path& golden, const OutlineOptions& options) {
     std::string actual = outline(options);
-    const char* update = std::getenv("HX_UPDATE_GOLDENS");
-    if (update && std::string(update) == "1") {
+    if (updatingGoldens()) {
         std::filesystem::create_directories(golden.parent_path());
         std::ofstream(golden, std::ios::binary) << actual;
         return {};

@@ -11,24 +11,24 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/drag_drop.h"
+#include "platform/toolkit/outline.h"
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
 
 namespace toolkit::testing {
 
-struct OutlineOptions {
-    bool frames = true;
-    bool hidden = false;  // include hidden views
-};
-
-// The outline of a window: the screen, the controllers and every visible view with its class,
-// tag, frame in window coordinates, text and state, one per line, indented by depth.
-std::string outline(Window& window, const OutlineOptions& options = {});
+// The outline writer belongs to the toolkit; tests reach it here too.
+using toolkit::outline;
+using toolkit::OutlineOptions;
 
 class Harness {
 public:
-    explicit Harness(const ScreenProfile& profile = ScreenProfile::iPhone8(), int systemVersion = 15);
+    // The virtual clock starts at wallStart (seconds since 1970): tests keep the fixed default, the
+    // program's headless run starts it at the real time so that dates read as on a device.
+    explicit Harness(const ScreenProfile& profile = ScreenProfile::iPhone8(), int systemVersion = 15,
+                     double wallStart = kDefaultWallStart);
+    static constexpr double kDefaultWallStart = 1'700'000'000.0;
     ~Harness();
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;

@@ -250,7 +250,7 @@ TEST(PropertyList, DatesSurviveEverySaveUnchanged) {
     const std::vector<double> dates = {1577836800.000274, 1700000000.25,    978307199.5, 978307200.0,
                                        641977689.125,     946684799.999999, 978307200.75};
     Array written;
-    for (double d : dates) written.push_back(Date{d});
+    for (double d : dates) written.emplace_back(Date{d});
     Value current(written);
     for (int save = 0; save < 5; ++save) {
         ASSERT_TRUE(writePropertyListFile(current, dir / "d.plist").ok());

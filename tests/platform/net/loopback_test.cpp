@@ -270,7 +270,7 @@ TEST_F(Loopback, TheVerboseTraceShowsNoCredentials) {
     service.script("/voice/inbox/recent/unread/",
                    {.body = "ok", .headers = {{"Set-Cookie", "SID=server-secret; Path=/"}}});
     net::URLRequest request(service.origin() + "/voice/inbox/recent/unread/");
-    request.setValue("Bearer ya29.token-secret", "Authorization");
+    request.setValue("Bearer hxat.token-secret", "Authorization");
     request.setValue("SID=cookie-secret", "Cookie");
     request.setValue("visible", "X-Note");
 

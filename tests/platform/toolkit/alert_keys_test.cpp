@@ -41,11 +41,17 @@ std::shared_ptr<AlertController> makeAlert(const Spec& s, Log& log) {
     auto alert = AlertController::make("Unable to access the Camera", "To enable access, go to Settings.", s.style);
     auto record = [&log](AlertAction& a) { log.push_back(a.title()); };
     auto settings = AlertAction::make("Settings", AlertActionStyle::Default, record);
-    if (s.cancel) EXPECT_TRUE(alert->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, record)).ok());
+    if (s.cancel) {
+        EXPECT_TRUE(alert->addAction(AlertAction::make("Cancel", AlertActionStyle::Cancel, record)).ok());
+    }
     EXPECT_TRUE(alert->addAction(settings).ok());
-    if (s.preferred) EXPECT_TRUE(alert->setPreferredAction(settings).ok());
+    if (s.preferred) {
+        EXPECT_TRUE(alert->setPreferredAction(settings).ok());
+    }
     if (s.disabled) settings->setEnabled(false);
-    if (s.textField) EXPECT_TRUE(alert->addTextField().ok());
+    if (s.textField) {
+        EXPECT_TRUE(alert->addTextField().ok());
+    }
     return alert;
 }
 
@@ -85,11 +91,14 @@ TEST(ToolkitAlertKeys, ReturnAndEscapeChooseThePreferredAndCancelActions) {
             EXPECT_TRUE(a->textFields()[0]->isFirstResponder());
         else
             EXPECT_TRUE(a->isFirstResponder()) << "the alert takes the keys";
-        unsigned modifiers = std::string(c.spec.name).find("Command") != std::string::npos ? kModifierCommand : 0;
+        unsigned modifiers =
+            std::string(c.spec.name).find("Command") != std::string::npos ? unsigned{kModifierCommand} : 0u;
         EXPECT_EQ(h.pressKey(c.key, modifiers), c.handled);
         EXPECT_EQ(screen->log, c.log);
         EXPECT_EQ(screen->presentedViewController() == nullptr, c.alertGone);
-        if (c.alertGone) EXPECT_TRUE(screen->field->isFirstResponder()) << "the focus comes back";
+        if (c.alertGone) {
+            EXPECT_TRUE(screen->field->isFirstResponder()) << "the focus comes back";
+        }
     }
 }
 

@@ -11,8 +11,6 @@
 #include "tests/platform/toolkit/snapshot_support.h"
 
 using namespace toolkit;
-using toolkit_snapshots::failures;
-using toolkit_snapshots::golden;
 using toolkit_snapshots::UsingFonts;
 
 namespace {

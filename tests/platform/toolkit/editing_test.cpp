@@ -9,6 +9,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/text_input.h"
+#include "tests/support/goldens.h"
 
 using namespace toolkit;
 using Harness = toolkit::testing::Harness;
@@ -209,8 +210,8 @@ TEST(ToolkitHarness, TabBarTapsBadgesAndOutlineDifferences) {
     tabs->setViewControllers({calls, messages});
     h.setRoot(tabs);
     EXPECT_EQ(tabs->tabBar().frame(), Rect(0, 568 - 49, 320, 49));
-    auto goldenDir = std::filesystem::path(HX_SOURCE_DIR) / "tests/platform/toolkit/golden";
-    EXPECT_EQ(h.compareOutline(goldenDir / "tab_bar_screen.txt"), "");
+    const auto goldenDir = hxtest::goldenFolder();
+    hxtest::expectOutline(h, "tab_bar_screen");
     // A tap on the second tab selects it through the delegate path.
     ASSERT_TRUE(h.tap(*tabs->tabBar().buttons()[1]));
     EXPECT_EQ(tabs->selectedIndex(), 1u);

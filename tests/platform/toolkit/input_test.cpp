@@ -6,15 +6,10 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/text_input.h"
+#include "tests/support/goldens.h"
 
 using namespace toolkit;
 using toolkit::testing::Harness;
-
-namespace {
-std::filesystem::path golden(const std::string& name) {
-    return std::filesystem::path(HX_SOURCE_DIR) / "tests/platform/toolkit/golden" / name;
-}
-}  // namespace
 
 TEST(ToolkitControl, CoveredOrDisabledButtonsDoNotReact) {
     Harness h(ScreenProfile::iPhoneSE());
@@ -233,7 +228,7 @@ TEST(ToolkitHarness, OutlineOfANavigationScreen) {
     button->setFrame(Rect(16, 120, 100, 44));
     button->setEnabled(false);
     list->view()->addSubview(button);
-    EXPECT_EQ(h.compareOutline(golden("navigation_screen.txt")), "");
+    hxtest::expectOutline(h, "navigation_screen");
     EXPECT_EQ(h.find("No messages"), label.get());
     EXPECT_EQ(h.findByTag(42), label.get());
     EXPECT_EQ(h.findAll("Button").size(), 1u);

@@ -9,13 +9,12 @@
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/platform/toolkit/logging_controller.h"
+#include "tests/support/goldens.h"
 
 using namespace toolkit;
 using namespace toolkit_test;
 
 namespace {
-
-const std::filesystem::path kGoldens = std::filesystem::path(HX_SOURCE_DIR) / "tests/platform/toolkit/golden";
 
 struct LogScope {
     std::vector<std::string> log;
@@ -71,7 +70,7 @@ TEST(ToolkitAlert, ActionsRunTheirHandlerAfterTheAlertHasGone) {
     auto buttons = alert->actionButtons();
     EXPECT_EQ(buttons[0]->frame().origin.y, buttons[1]->frame().origin.y);
     EXPECT_LT(buttons[0]->frame().origin.x, buttons[1]->frame().origin.x);
-    EXPECT_EQ(h.compareOutline(kGoldens / "alert_two_actions.txt"), "");
+    hxtest::expectOutline(h, "alert_two_actions");
 
     // A disabled action's button takes no tap; enabling it while shown works at once.
     del->setEnabled(false);

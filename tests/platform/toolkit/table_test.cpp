@@ -8,14 +8,13 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/table_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/support/goldens.h"
 
 using namespace toolkit;
 using Harness = toolkit::testing::Harness;
 using Log = std::vector<std::string>;
 
 namespace {
-
-const std::filesystem::path kGoldens = std::filesystem::path(HX_SOURCE_DIR) / "tests/platform/toolkit/golden";
 
 // A list over a model of sections of titles; its cells come from one registered factory.
 class ListController : public TableViewController {
@@ -330,7 +329,9 @@ TEST(ToolkitTable, BatchUpdatesCarrySelectionAndCellsWithTheirRows) {
                 EXPECT_EQ(cell->textLabel().text(), text);
                 EXPECT_EQ(cell->frame(), t.rectForRow({s, r}));
                 EXPECT_EQ(cell->isSelected(), (c.selectedAfter == IndexPath{s, r}));
-                if (c.ok && before.count(text)) EXPECT_EQ(cell.get(), before[text]) << text;
+                if (c.ok && before.count(text)) {
+                    EXPECT_EQ(cell.get(), before[text]) << text;
+                }
             }
         }
     }
@@ -429,7 +430,7 @@ TEST(ToolkitTable, SwipesRevealConfiguredLegacyOrDefaultActions) {
 
     EXPECT_EQ(h.swipeRow(t, {0, 1}, SwipeEdge::Trailing), (std::vector<std::string>{"Delete", "Archive"}));
     EXPECT_EQ(t.contentOffset().y, -20) << "a sideways swipe does not scroll";
-    EXPECT_EQ(h.compareOutline(kGoldens / "table_swiped_row.txt"), "");
+    hxtest::expectOutline(h, "table_swiped_row");
     EXPECT_TRUE(h.tapSwipeAction("Archive"));
     // The row lights up under the finger until the swipe takes the touch over.
     EXPECT_EQ(list->take(), (Log{"highlight s0r1", "unhighlight s0r1", "beginEditing s0r1",
@@ -577,7 +578,7 @@ TEST(ToolkitTable, StylesPlaceHeadersRowsAndFooters) {
     t.cellForRow({0, 0})->setNeedsLayout();
     t.cellForRow({0, 1})->setNeedsLayout();
     t.selectRow(IndexPath{1, 0}, false);
-    EXPECT_EQ(h.compareOutline(kGoldens / "table_inset_grouped.txt"), "");
+    hxtest::expectOutline(h, "table_inset_grouped");
 }
 
 TEST(ToolkitTable, ControllerClearsTheSelectionWhenItAppearsAgain) {

@@ -11,6 +11,7 @@
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/web/web_view.h"
+#include "tests/support/goldens.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -23,14 +24,9 @@ std::string redSquareDataURL() {
     return "data:image/png;base64," + foundation::base64Encode(png);
 }
 
-struct UsingFonts {
-    UsingFonts() { toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared()); }
-    ~UsingFonts() { toolkit::setTextMeasurer(nullptr); }
-};
-
 TEST(PageRender, BlocksImagesAndHiddenElementsRenderAsLaidOut) {
     toolkit::testing::Harness harness;
-    UsingFonts fonts;
+    hxtest::UsingFonts fonts;
     auto controller = std::make_shared<toolkit::ViewController>();
     harness.setRoot(controller);
     auto view =
@@ -62,12 +58,8 @@ TEST(PageRender, BlocksImagesAndHiddenElementsRenderAsLaidOut) {
     toolkit::Rect inView = images[0]->convertRectTo(images[0]->bounds(), view.get());
     auto red = pixels->rgbaAt(static_cast<int>(inView.midX()), static_cast<int>(inView.midY()));
     EXPECT_EQ(red, (std::array<uint8_t, 4>{255, 0, 0, 255}));
-    auto golden = hxtest::sourceDir() / "tests" / "platform" / "web" / "snapshots" / "page_blocks.png";
-    auto result = toolkit::compareWithGolden(
-        *pixels, golden, std::filesystem::path(HX_BINARY_DIR) / "tests" / "platform" / "web" / "failures");
-    EXPECT_TRUE(result.matches) << result.message;
-    EXPECT_EQ(harness.compareOutline(hxtest::sourceDir() / "tests" / "platform" / "web" / "golden" / "page_blocks.txt"),
-              "");
+    hxtest::expectSnapshot(*pixels, "page_blocks");
+    hxtest::expectOutline(harness, "page_blocks");
 }
 
 }  // namespace

@@ -15,9 +15,9 @@ TEST(WindowKeys, FunctionKeysStandForTheDeviceWhateverIsHeld) {
         {SDLK_F1, DeviceCommand::Shake},
         {SDLK_F2, DeviceCommand::Rotate},
         {SDLK_F3, DeviceCommand::ToggleAppearance},
-        {SDLK_F4, DeviceCommand::MemoryWarning},
+        {SDLK_F4, DeviceCommand::SendMemoryWarning},
         {SDLK_F5, DeviceCommand::ToggleBackground},
-        {SDLK_F6, DeviceCommand::Screenshot},
+        {SDLK_F6, DeviceCommand::TakeScreenshot},
     };
     for (const auto& [key, command] : table) {
         auto found = windowing::deviceCommandForKey(key);

@@ -17,11 +17,10 @@
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
 #include "platform/services/url_opener.h"
-#include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
-#include "tests/ui/help/help_test_support.h"
 #include "ui/help/help_pages.h"
 #include "ui/help/vc_help.h"
 #include "ui/help/vc_legal.h"
@@ -72,41 +71,27 @@ private:
     hxtest::TempDir dir_;
 };
 
-struct UsingFonts {
-    UsingFonts() { toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared()); }
-    ~UsingFonts() { toolkit::setTextMeasurer(nullptr); }
-};
-
-class HelpScreen : public ::testing::Test {
+class HelpScreen : public hxtest::ScreenFixture<App> {
 protected:
-    explicit HelpScreen(const toolkit::ScreenProfile& profile = toolkit::ScreenProfile::iPhone8(), int system = 15)
-        : harness(profile, system) {}
+    explicit HelpScreen(hxtest::DeviceForm form = hxtest::DeviceForm::phone, int system = 15)
+        : ScreenFixture({.form = form, .fonts = true, .systemVersion = system}) {}
 
-    toolkit::testing::Harness harness;
-    UsingFonts fonts;
-    hxtest::TempDir home;
     TestBundle bundle;
-    std::shared_ptr<App> app;
     std::shared_ptr<toolkit::ViewController> settings = std::make_shared<toolkit::ViewController>();
     std::shared_ptr<VC_Help> help;
     std::shared_ptr<toolkit::NavigationController> nav;
 
     void SetUp() override {
-        foundation::setHomeDirectory(home.path());
-        security::Keychain::setDefaultPath(home / "keychain.json");
-        foundation::UserDefaults::resetStandardUserDefaults();
-        services::resetDeviceServices();
+        ScreenFixture::SetUp();
         services::URLOpener::setShared(nullptr);
         mail::MailComposeViewController::setCanSendMail(true);
-        app = std::make_shared<App>();
-        app->setWindow(&harness.window());
         harness.setRoot(std::make_shared<toolkit::NavigationController>(settings));
     }
     void TearDown() override {
         harness.clock().runUntilIdle();
         help.reset();
         nav.reset();
-        app.reset();
+        ScreenFixture::TearDown();
     }
     // As the settings screen's information button does it: in a navigation controller of its own.
     void presentHelp() {
@@ -163,7 +148,8 @@ TEST_F(HelpScreen, ThePageIsFilledFromTheBundleAndDrawnUnderABlackBar) {
     EXPECT_EQ(nav->navigationBar().barStyle, toolkit::BarStyle::Black);
     EXPECT_FALSE(nav->navigationBar().translucent);
 
-    EXPECT_EQ(helptest::compareWithGoldens(harness, "help_page"), "");
+    expectOutline("help_page");
+    expectSnapshot("help_page", {.scale = 1});
 
     ASSERT_TRUE(harness.tapBarButton("Done"));
     harness.settle();
@@ -325,7 +311,7 @@ TEST_F(HelpScreen, AMissingPageSaysSoInsteadOfStayingBlank) {
 
 class TabletHelpScreen : public HelpScreen {
 protected:
-    TabletHelpScreen() : HelpScreen(toolkit::ScreenProfile::iPad(), 13) {}
+    TabletHelpScreen() : HelpScreen(hxtest::DeviceForm::tablet, 13) {}
     void SetUp() override {
         HelpScreen::SetUp();
         app->setIPad(true);

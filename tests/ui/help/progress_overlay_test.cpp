@@ -5,41 +5,24 @@
 #include <thread>
 
 #include "app/connect_app_delegate_iphone.h"
-#include "platform/foundation/files.h"
 #include "platform/foundation/user_defaults.h"
-#include "platform/security/keychain.h"
 #include "platform/services/device.h"
-#include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
-#include "tests/ui/help/help_test_support.h"
 #include "ui/help/vc_progress.h"
 #include "ui/shell/ui_screens.h"
 
 namespace {
 
-class ProgressOverlay : public ::testing::Test {
+class ProgressOverlay : public hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
 protected:
-    toolkit::testing::Harness harness;
-    hxtest::TempDir home;
-    std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
-
+    ProgressOverlay() : ScreenFixture({.fonts = true}) {}
     void SetUp() override {
-        toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared());
-        foundation::setHomeDirectory(home.path());
-        security::Keychain::setDefaultPath(home / "keychain.json");
-        foundation::UserDefaults::resetStandardUserDefaults();
-        services::resetDeviceServices();
-        app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
-        app->setWindow(&harness.window());
+        ScreenFixture::SetUp();
         app->setupInterface();
         harness.settle();
-    }
-    void TearDown() override {
-        harness.clock().runUntilIdle();
-        app.reset();
-        toolkit::setTextMeasurer(nullptr);
     }
     std::vector<toolkit::View*> overlayViews() {
         std::vector<toolkit::View*> found;
@@ -66,7 +49,8 @@ TEST_F(ProgressOverlay, TheShellShowsTheScreenLibrarysOverlayOverTheWindowAndRem
     const toolkit::Rect inWindow = bar->convertRectTo(bar->bounds(), nullptr);
     EXPECT_EQ(harness.window().hitTest({inWindow.midX(), inWindow.midY()}, nullptr), overlay->view().get());
 
-    EXPECT_EQ(helptest::compareWithGoldens(harness, "progress_overlay"), "");
+    expectOutline("progress_overlay");
+    expectSnapshot("progress_overlay", {.scale = 1});
 
     // A second request replaces the overlay rather than stacking a second one.
     app->showLoadingOverlay("Authenticating\u2026");

@@ -11,6 +11,7 @@
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/scroll_view.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/support/goldens.h"
 #include "ui/messages/hxc_dropdown_menu.h"
 
 using namespace toolkit;
@@ -18,8 +19,6 @@ using Harness = toolkit::testing::Harness;
 using Log = std::vector<std::string>;
 
 namespace {
-
-const std::filesystem::path kGoldens = std::filesystem::path(HX_SOURCE_DIR) / "tests/ui/messages/golden";
 
 struct Source : HXCDropdownMenuDataSource {
     std::vector<long> rows;
@@ -236,7 +235,7 @@ TEST(DropdownMenu, RowsAreReportedAndTapsOutsideClose) {
     EXPECT_EQ(s.delegate->take(), (Log{"select 1 in 0"}));
     EXPECT_EQ(s.menu->selectedComponent(), 0) << "choosing a row does not close";
     EXPECT_FALSE(table->indexPathForSelectedRow()) << "nor does it stay selected";
-    EXPECT_EQ(s.h.compareOutline(kGoldens / "dropdown_open.txt"), "");
+    hxtest::expectOutline(s.h, "dropdown_open");
     // The dimmed area below the list closes everything.
     s.h.tap(Point{200, 500});
     EXPECT_EQ(s.delegate->take(), (Log{"close 0"}));
@@ -244,22 +243,20 @@ TEST(DropdownMenu, RowsAreReportedAndTapsOutsideClose) {
 }
 
 TEST(DropdownMenu, TheOpenMenuLooksAsItsGoldenInLightAndDark) {
-    setTextMeasurer(&FontTextMeasurer::shared());
-    for (auto style : {InterfaceStyle::light, InterfaceStyle::dark}) {
-        const std::string name = style == InterfaceStyle::dark ? "dropdown_open_dark" : "dropdown_open_light";
-        SCOPED_TRACE(name);
-        Screen s({4, 2});
-        s.h.window().setInterfaceStyle(style);
-        s.tapComponent(0);
-        s.h.settle();
-        ASSERT_EQ(s.menu->selectedComponent(), 0);
-        auto pixels = snapshot(s.h.window(), 2);
-        ASSERT_TRUE(pixels);
-        const auto c = compareWithGolden(*pixels, kGoldens.parent_path() / "snapshots" / (name + ".png"),
-                                         std::filesystem::path(HX_BINARY_DIR) / "tests/ui/messages/snapshot-failures");
-        EXPECT_TRUE(c.matches) << c.message;
-    }
-    setTextMeasurer(nullptr);
+    hxtest::UsingFonts fonts;
+    std::unique_ptr<Screen> s;
+    hxtest::expectSnapshotInLightAndDark(
+        "dropdown_open",
+        [&](InterfaceStyle style) -> toolkit::View* {
+            s.reset();
+            s = std::make_unique<Screen>(std::vector<long>{4, 2});
+            s->h.window().setInterfaceStyle(style);
+            s->tapComponent(0);
+            s->h.settle();
+            EXPECT_EQ(s->menu->selectedComponent(), 0);
+            return &s->h.window();
+        },
+        2);
 }
 
 TEST(DropdownMenu, RowSelectionIsRecordedAndReloadsOnlyAffectedRows) {

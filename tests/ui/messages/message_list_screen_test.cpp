@@ -3,21 +3,21 @@
 // its refresh with the date of the load.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include "app/connect_app_delegate.h"
 #include "model/account.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/toolkit/scroll_view.h"
-#include "platform/toolkit/testing/harness.h"
 #include "service/message_list_model.h"
+#include "tests/support/screen_fixture.h"
 #include "ui/messages/vc_messages.h"
 
-TEST(MessageListScreen, ShowsTheConversationsItsModelStoredAndEndsItsRefresh) {
-    toolkit::testing::Harness harness;
-    auto app = std::make_shared<HX_ConnectAppDelegate>();
+namespace {
+struct MessageListScreen : hxtest::ScreenFixture<HX_ConnectAppDelegate> {};
+}  // namespace
+
+TEST_F(MessageListScreen, ShowsTheConversationsItsModelStoredAndEndsItsRefresh) {
     auto account = std::make_shared<HX_Account>();
-    account->setUsername("screen-" + std::to_string(::getpid()) + "@example.test");
+    account->setUsername("screen@example.test");
     account->setAuthV2(std::string("AuthV2"));
     app->setAccount(account);
     app->setMessageParsingQueue(dispatch::Queue::serial("parse"));

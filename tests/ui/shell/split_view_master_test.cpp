@@ -22,7 +22,7 @@
 #include "platform/toolkit/testing/harness.h"
 #include "service/message_list_model.h"
 #include "service/request_machinery.h"
-#include "tests/platform/toolkit/snapshot_support.h"
+#include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/shell/ui_screens.h"
@@ -32,8 +32,6 @@ namespace {
 
 using foundation::Dictionary;
 using toolkit::IndexPath;
-
-const std::filesystem::path kGoldens = hxtest::sourceDir() / "tests" / "ui" / "shell" / "goldens";
 
 // Counts the appearances of the screen on top of a detail, which a replaced detail repeats.
 class AppearanceSpy : public toolkit::ViewController {
@@ -52,59 +50,14 @@ public:
     }
 };
 
-void expectSnapshot(toolkit::Window& window, const std::string& name) {
-    toolkit::flushLayout();
-    auto pixels = toolkit::snapshot(window);
-    ASSERT_TRUE(pixels);
-    const auto c = toolkit::compareWithGolden(
-        *pixels, kGoldens / (name + ".png"), std::filesystem::path(HX_BINARY_DIR) / "tests/ui/shell/snapshot-failures");
-    EXPECT_TRUE(c.matches) << name << ": " << c.message;
-}
+std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
 
-struct Home {
-    hxtest::TempDir dir;
-    Home() {
-        foundation::setHomeDirectory(dir.path());
-        security::Keychain::setDefaultPath(dir / "keychain.json");
-        foundation::UserDefaults::resetStandardUserDefaults();
-        services::resetDeviceServices();
-    }
-    static std::shared_ptr<foundation::UserDefaults> prefs() {
-        return foundation::UserDefaults::standardUserDefaults();
-    }
-    static void storeAccount(const std::string& user, const std::string& number) {
-        HX_Account account;
-        account.setUsername(user);
-        account.setHXnumber(number);
-        auto archive = account.archived();
-        ASSERT_TRUE(archive.ok());
-        Dictionary infos;
-        infos.set(user, archive.value());
-        ASSERT_TRUE(prefs()->setObject(infos, "accountInfo").ok());
-        ASSERT_TRUE(prefs()->setObject(foundation::Value(user), "username").ok());
-    }
-};
-
-struct MasterList : ::testing::Test {
-    toolkit::testing::Harness harness{toolkit::ScreenProfile::iPad()};
-    Home home;
+struct MasterList : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
     std::shared_ptr<ScreensWithLoginPanel> screens = std::make_shared<ScreensWithLoginPanel>();
-    // A service for the tests that load; it stops after the application object has gone.
-    std::unique_ptr<emulator::Emulator> service;
-    std::shared_ptr<HX_ConnectAppDelegate_iPad> app;
-
+    MasterList() : ScreenFixture({.form = hxtest::DeviceForm::tablet}) {}
     void SetUp() override {
-        app = std::make_shared<HX_ConnectAppDelegate_iPad>();
-        app->setWindow(&harness.window());
+        ScreenFixture::SetUp();
         app->setScreens(screens);
-    }
-    void TearDown() override {
-        harness.clock().runUntilIdle();
-        app.reset();
-        // Closes the connections the transport keeps, so the service stops at once.
-        if (service) net::Transport::setShared(nullptr);
-        service.reset();
-        toolkit::Device::current().reset();
     }
     void launch() {
         ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
@@ -169,7 +122,7 @@ TEST_F(MasterList, FourRowsWithBadgesOnTheFirstTwo) {
         EXPECT_EQ(cell(row).badgeValue, 0);
     }
 
-    Home::prefs()->setInteger(2, "badgeType");
+    prefs()->setInteger(2, "badgeType");
     app->setUnreadCount(3, 1);
     app->setUnreadCount(12, 2);
     harness.settle();
@@ -194,7 +147,7 @@ TEST_F(MasterList, TouchingARowShowsItsViewOnceAndRemembersIt) {
     EXPECT_EQ(detail(), app->viewControllerForViewType(4).get());
 
     ASSERT_TRUE(harness.selectRow(table(), IndexPath{0, 2}));
-    EXPECT_EQ(Home::prefs()->integerForKey("tabBarIndex"), 3);
+    EXPECT_EQ(prefs()->integerForKey("tabBarIndex"), 3);
     EXPECT_EQ(detail(), app->viewControllerForViewType(3).get());
     EXPECT_EQ(selectedRow(), 2);
 
@@ -440,10 +393,15 @@ TEST_F(MasterList, AListTheWindowKeepsLongerNoLongerReachesTheApplicationObject)
     EXPECT_EQ(list->tableView()->numberOfRows(0), 4);
 }
 
-TEST_F(MasterList, SplitViewPictureInBothOrientations) {
-    toolkit_snapshots::UsingFonts fonts;  // pictures are compared with the bundled fonts
-    Home::storeAccount("ann@example.test", "2025550123");
-    Home::prefs()->setInteger(1, "tabBarIndex");
+struct MasterListPicture : MasterList {
+    MasterListPicture() {
+        setup.fonts = true;  // pictures are compared with the bundled fonts
+        setup.signedIn = true;
+    }
+};
+
+TEST_F(MasterListPicture, SplitViewPictureInBothOrientations) {
+    prefs()->setInteger(1, "tabBarIndex");
     launch();
     HXApplicationModel::setSharedDelegate(app);
     app->setUnreadCount(3, 1);
@@ -452,25 +410,22 @@ TEST_F(MasterList, SplitViewPictureInBothOrientations) {
     table().reloadData();
     master().refreshTable();
     harness.settle();
-    EXPECT_EQ(harness.compareOutline(kGoldens / "split_portrait.txt"), "");
-    expectSnapshot(harness.window(), "split_portrait");
+    expectOutline("split_portrait");
+    expectSnapshot("split_portrait");
     harness.rotate(toolkit::Orientation::LandscapeLeft);
     harness.settle();
     EXPECT_EQ(harness.window().bounds().size, (toolkit::Size{1024, 768}));
-    EXPECT_EQ(harness.compareOutline(kGoldens / "split_landscape.txt"), "");
-    expectSnapshot(harness.window(), "split_landscape");
+    expectOutline("split_landscape");
+    expectSnapshot("split_landscape");
     HXApplicationModel::setSharedDelegate(nullptr);
 }
 
-TEST(PhoneTabBar, PictureInPortrait) {
-    toolkit::testing::Harness harness{toolkit::ScreenProfile::iPhone8()};
-    Home home;
-    toolkit_snapshots::UsingFonts fonts;  // pictures are compared with the bundled fonts
-    auto app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
-    app->setWindow(&harness.window());
-    app->setScreens(std::make_shared<HXUIScreens>());
-    Home::storeAccount("ann@example.test", "2025550123");
-    Home::prefs()->setInteger(1, "tabBarIndex");
+struct PhoneTabBar : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+    PhoneTabBar() : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true}) {}
+};
+
+TEST_F(PhoneTabBar, PictureInPortrait) {
+    prefs()->setInteger(1, "tabBarIndex");
     ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
     // The launch counts the store's unread conversations (none) at its next turn; the counts
     // come after that.
@@ -478,11 +433,8 @@ TEST(PhoneTabBar, PictureInPortrait) {
     app->setUnreadCount(3, 1);
     app->setUnreadCount(1, 2);
     harness.settle();
-    EXPECT_EQ(harness.compareOutline(kGoldens / "tab_bar_phone.txt"), "");
-    expectSnapshot(harness.window(), "tab_bar_phone");
-    harness.clock().runUntilIdle();
-    app.reset();
-    toolkit::Device::current().reset();
+    expectOutline("tab_bar_phone");
+    expectSnapshot("tab_bar_phone");
 }
 
 }  // namespace

@@ -2,32 +2,16 @@
 // as the tablet form's popover from the master list, sized after the page.
 #include <gtest/gtest.h>
 
-#include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer.h"
 #include "tests/ui/signin/signin_fixture.h"
 
 namespace {
 
-const std::filesystem::path kHere = hxtest::sourceDir() / "tests" / "ui" / "signin";
-
-struct UsingFonts {
-    UsingFonts() { toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared()); }
-    ~UsingFonts() { toolkit::setTextMeasurer(nullptr); }
-};
-
-void expectPicture(toolkit::View& view, const std::string& name) {
-    auto pixels = toolkit::snapshot(view);
-    ASSERT_TRUE(pixels);
-    auto result = toolkit::compareWithGolden(*pixels, kHere / "snapshots" / (name + ".png"),
-                                             std::filesystem::path(HX_BINARY_DIR) / "tests" / "ui" / "signin");
-    EXPECT_TRUE(result.matches) << result.message;
-}
-
 using PhonePanel = hxtest::SignInFixture;
 
 TEST_F(PhonePanel, ASheetOverTheTabBarWithTheFormAndWithoutTheSignUpOffers) {
-    UsingFonts fonts;
+    hxtest::UsingFonts fonts;
     ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     auto* nav = app->tabBarController()->presentedViewController();
@@ -36,12 +20,12 @@ TEST_F(PhonePanel, ASheetOverTheTabBarWithTheFormAndWithoutTheSignUpOffers) {
     EXPECT_EQ(nav->presentationStyleInUse(), toolkit::ModalPresentationStyle::PageSheet);
     EXPECT_TRUE(nav->isModalInPresentation);
     EXPECT_EQ(panel()->view()->frame().size.width, 375);
-    EXPECT_EQ(harness.compareOutline(kHere / "goldens" / "phone_panel.txt"), "");
-    expectPicture(harness.window(), "phone_panel");
+    expectOutline("phone_panel");
+    expectSnapshot("phone_panel");
 }
 
 struct TabletPanel : hxtest::SignInFixture {
-    TabletPanel() : SignInFixture(toolkit::ScreenProfile::iPad()) {}
+    TabletPanel() : SignInFixture(hxtest::DeviceForm::tablet) {}
     std::shared_ptr<HX_ConnectAppDelegate> tablet = std::make_shared<HX_ConnectAppDelegate>();
     std::shared_ptr<toolkit::ViewController> master = std::make_shared<toolkit::ViewController>();
     std::shared_ptr<toolkit::BarButtonItem> anchor = toolkit::BarButtonItem::withTitle("Accounts");
@@ -49,7 +33,7 @@ struct TabletPanel : hxtest::SignInFixture {
     void SetUp() override {
         SignInFixture::SetUp();
         tablet->setIPad(true);
-        tablet->webClient().endpoints = HXEndpoints::allAt(service.origin());
+        tablet->webClient().endpoints = HXEndpoints::allAt(service->origin());
         master->setTitle("HX Voice");
         master->navigationItem().setRightBarButtonItem(anchor);
         harness.setRoot(std::make_shared<toolkit::NavigationController>(master));
@@ -67,7 +51,7 @@ struct TabletPanel : hxtest::SignInFixture {
 };
 
 TEST_F(TabletPanel, APopoverAtTheMasterListsButtonSizedAfterThePage) {
-    UsingFonts fonts;
+    hxtest::UsingFonts fonts;
     HXUIScreens screens;
     auto made = screens.makeLoginPanel(*tablet);
     ASSERT_TRUE(screens.presentLoginPanelInPopover(made, *master, anchor));
@@ -88,8 +72,8 @@ TEST_F(TabletPanel, APopoverAtTheMasterListsButtonSizedAfterThePage) {
     // A second request while the panel is up presents nothing.
     EXPECT_FALSE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(*tablet), *master, anchor));
     EXPECT_EQ(master->navigationController()->presentedViewController(), nav);
-    EXPECT_EQ(harness.compareOutline(kHere / "goldens" / "tablet_popover.txt"), "");
-    expectPicture(harness.window(), "tablet_popover");
+    expectOutline("tablet_popover");
+    expectSnapshot("tablet_popover");
 }
 
 TEST_F(TabletPanel, OverWhatTheMasterListPresentsInItsContextAndNotSizedAsAPopover) {
@@ -121,7 +105,7 @@ TEST_F(TabletPanel, CancelFollowsTheSplitViewAcrossSizeChanges) {
     storeAccount("kept@example.test");
     auto split = std::make_shared<SplitTablet>();
     split->setIPad(true);
-    split->webClient().endpoints = HXEndpoints::allAt(service.origin());
+    split->webClient().endpoints = HXEndpoints::allAt(service->origin());
     HXUIScreens screens;
     auto made = screens.makeLoginPanel(*split);
     ASSERT_TRUE(screens.presentLoginPanelInPopover(made, *master, anchor));

@@ -9,7 +9,7 @@ using SignIn = hxtest::SignInFixture;
 
 TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
     // The provider shows its new-features page once between the sign-in and the service page.
-    service.withAccount([](emulator::Account& a) { return a.consentPending = true; });
+    service->withAccount([](emulator::Account& a) { return a.consentPending = true; });
     ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     VC_LoginPanel* p = panel();
@@ -21,7 +21,7 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
     // The start page names the service and continues to the service page base, form-encoded.
     auto identify = requestsTo("/signin/identify");
     ASSERT_EQ(identify.size(), 1u);
-    const std::string base = "http%3A%2F%2F127.0.0.1%3A" + std::to_string(service.port()) + "%2Fvoice%2F";
+    const std::string base = "http%3A%2F%2F127.0.0.1%3A" + std::to_string(service->port()) + "%2Fvoice%2F";
     EXPECT_EQ(identify[0].target,
               "/signin/identify?service=grandcentral&continue=" + base + "&followup=" + base + "&rip=1&ltmpl=open");
     // The sign-up offers are hidden.
@@ -45,15 +45,15 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
     EXPECT_NE(posts[0].body.find("Email=" + std::string("user%40example.test")), std::string::npos) << posts[0].body;
     auto pages = requestsTo("/voice/");
     ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].header("Cookie").value_or(""), "SID=" + service.sessionValue());
+    EXPECT_EQ(pages[0].header("Cookie").value_or(""), "SID=" + service->sessionValue());
     // ClientAuth answered the new-features page, whose reply carried the session token.
     EXPECT_EQ(requestsTo("/signin/consent/save").size(), 1u);
     // The new account: its name, a jar made from the web view's cookies, the web view's own
     // cookies gone, the session token from the service page, stored.
     EXPECT_EQ(app->account()->username(), user());
-    EXPECT_EQ(*app->account()->authV2(), "AuthV2-" + service.sessionValue());
+    EXPECT_EQ(*app->account()->authV2(), "AuthV2-" + service->sessionValue());
     ASSERT_EQ(app->cookieJar()->numberOfCookies(), 1u);
-    EXPECT_EQ(app->cookieJar()->_cookies()[0].value, service.sessionValue());
+    EXPECT_EQ(app->cookieJar()->_cookies()[0].value, service->sessionValue());
     EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookies().empty());
     EXPECT_EQ(foundation::UserDefaults::standardUserDefaults()->stringForKey("username").value_or(""), user());
     // The token flow ran with the new cookies, and the settings were asked for after it.
@@ -71,8 +71,26 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
 // A token request made before the sign-in (for the account shown then, with its cookies) may
 // still be on its way when the sign-in completes: the new account's token flow does not wait for
 // its answer, which speaks for the old account.
+// A second launch with the session a sign-in left: no panel, and the account's data loads.
+struct SignedIn : hxtest::SignInFixture {
+    SignedIn() { setup.signedIn = true; }
+};
+
+TEST_F(SignedIn, ALaunchWithTheStoredSessionSkipsThePanelAndLoadsTheAccount) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(harness.clock().runUntil([&] { return requestsBelow("/voice/v1/voiceclient/account/get") > 0; }, 30))
+        << trace();
+    EXPECT_EQ(panel(), nullptr);
+    EXPECT_TRUE(requestsTo("/signin/identify").empty());
+    ASSERT_TRUE(app->account());
+    EXPECT_EQ(app->account()->username(), user());
+    EXPECT_EQ(*app->account()->authV2(), "AuthV2-" + service->sessionValue());
+    for (const auto& r : requestsTo("/voice/v1/voiceclient/account/get"))
+        EXPECT_TRUE(r.header("Authorization").value_or("").starts_with("Bearer hxat.")) << r.target;
+}
+
 TEST_F(SignIn, ATokenRequestLeftFromBeforeTheSignInDoesNotHoldUpTheNewAccount) {
-    service.inject(emulator::Fault::Slow, "/o/oauth2/tokenrpc?action=listSessions", 1);
+    service->inject(emulator::Fault::Slow, "/o/oauth2/tokenrpc?action=listSessions", 1);
     ASSERT_TRUE(launch());
     ASSERT_TRUE(waitForPage());
     // The settings view asked for its settings at the launch: a token request without a session.
@@ -85,8 +103,8 @@ TEST_F(SignIn, ATokenRequestLeftFromBeforeTheSignInDoesNotHoldUpTheNewAccount) {
     auto tokens = requestsTo("/o/oauth2/tokenrpc");
     ASSERT_GE(tokens.size(), 3u) << trace();
     EXPECT_EQ(tokens[0].header("Cookie"), std::nullopt);  // the held one, from before
-    EXPECT_EQ(tokens[1].header("Cookie").value_or(""), "SID=" + service.sessionValue());
-    service.releaseHeld();
+    EXPECT_EQ(tokens[1].header("Cookie").value_or(""), "SID=" + service->sessionValue());
+    service->releaseHeld();
 }
 
 TEST_F(SignIn, CancelClearsTheWebCookiesAndLeavesTheAccountAlone) {
@@ -119,7 +137,7 @@ TEST_F(SignIn, AReSignInFillsTheNameAsTextAndSendsTheSharedStoresCookies) {
         app->tabBarController()->dismiss(false);
         harness.settle();
         net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
-        service.clearRequests();
+        service->clearRequests();
         auto account = std::make_shared<HX_Account>();
         account->setUsername(c.name);
         app->setAccount(account);
@@ -151,7 +169,7 @@ TEST_F(SignIn, AReSignInFillsTheNameAsTextAndSendsTheSharedStoresCookies) {
 }
 
 TEST_F(SignIn, TheAccountNameComesFromEmailThenIdentifierAndWithoutOneTheServicePageIsOnlyRefused) {
-    const std::string w = service.origin() + "/voice/";
+    const std::string w = service->origin() + "/voice/";
     struct Case {
         std::string action;
         std::string form;
@@ -169,10 +187,10 @@ TEST_F(SignIn, TheAccountNameComesFromEmailThenIdentifierAndWithoutOneTheService
         app->tabBarController()->dismiss(false);
         harness.settle();
         app->setAccount(std::make_shared<HX_Account>());
-        service.clearRequests();
-        service.script("/signin/identify", {.body = "<html><body><form method='post' action='" + c.action + "'>" +
-                                                    c.form + "<input type='hidden' name='continue' value='" + w +
-                                                    "'><input type='submit' value='Next'></form></body></html>"});
+        service->clearRequests();
+        service->script("/signin/identify", {.body = "<html><body><form method='post' action='" + c.action + "'>" +
+                                                     c.form + "<input type='hidden' name='continue' value='" + w +
+                                                     "'><input type='submit' value='Next'></form></body></html>"});
         app->displayLogin();
         ASSERT_TRUE(waitForPage()) << c.form;
         typeAndSubmit("f", user());

@@ -3,6 +3,7 @@
 #include "platform/graphics/graphics_context.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/renderer.h"
+#include "tests/support/goldens.h"
 #include "tests/support/test_support.h"
 #include "ui/widgets/hxc_badge_view.h"
 #include "ui/widgets/hxc_token.h"
@@ -13,19 +14,9 @@ using toolkit::Size;
 
 namespace {
 
-struct UsingFonts {
-    UsingFonts() { toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared()); }
-    ~UsingFonts() { toolkit::setTextMeasurer(nullptr); }
-};
+using hxtest::UsingFonts;
 
-void expectGolden(toolkit::View& view, const std::string& name, double scale = 2) {
-    auto pixels = toolkit::snapshot(view, scale);
-    ASSERT_TRUE(pixels);
-    const auto c = toolkit::compareWithGolden(
-        *pixels, hxtest::sourceDir() / "tests" / "ui" / "widgets" / "snapshots" / (name + ".png"),
-        std::filesystem::path(HX_BINARY_DIR) / "tests" / "ui" / "widgets" / "snapshot-failures");
-    EXPECT_TRUE(c.matches) << c.message;
-}
+void expectGolden(toolkit::View& view, const std::string& name) { hxtest::expectSnapshot(view, name, 2); }
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/window.h"
+#include "tests/support/goldens.h"
 #include "tests/support/test_support.h"
 #include "ui/widgets/master_table_view_cell.h"
 #include "ui/widgets/toggle_cell.h"
@@ -61,24 +62,23 @@ TEST(MasterTableViewCell, BeforeVersion13TheColoursAreLeftAlone) {
 
 TEST(MasterTableViewCell, LooksInLightAndDark) {
     SystemVersion version(15);
-    toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared());
-    for (auto style : {toolkit::InterfaceStyle::light, toolkit::InterfaceStyle::dark}) {
-        toolkit::Window window(toolkit::ScreenProfile::iPad());
-        window.setInterfaceStyle(style);
-        auto cell = makeMasterTableCell();
-        cell->cellLabel.lock()->setText("Messages");
-        cell->badgeValue = 7;
-        window.addSubview(cell);
-        cell->setNeedsLayout();
-        auto pixels = toolkit::snapshot(*cell, 2);
-        ASSERT_TRUE(pixels);
-        const std::string name = style == toolkit::InterfaceStyle::dark ? "master_cell_dark" : "master_cell_light";
-        const auto c = toolkit::compareWithGolden(
-            *pixels, hxtest::sourceDir() / "tests" / "ui" / "widgets" / "snapshots" / (name + ".png"),
-            std::filesystem::path(HX_BINARY_DIR) / "tests" / "ui" / "widgets" / "snapshot-failures");
-        EXPECT_TRUE(c.matches) << c.message;
-    }
-    toolkit::setTextMeasurer(nullptr);
+    hxtest::UsingFonts fonts;
+    std::unique_ptr<toolkit::Window> window;
+    std::shared_ptr<MasterTableViewCell> cell;
+    hxtest::expectSnapshotInLightAndDark(
+        "master_cell",
+        [&](toolkit::InterfaceStyle style) {
+            cell.reset();
+            window = std::make_unique<toolkit::Window>(toolkit::ScreenProfile::iPad());
+            window->setInterfaceStyle(style);
+            cell = makeMasterTableCell();
+            cell->cellLabel.lock()->setText("Messages");
+            cell->badgeValue = 7;
+            window->addSubview(cell);
+            cell->setNeedsLayout();
+            return cell.get();
+        },
+        2);
 }
 
 TEST(ToggleCell, SwitchAccessoryAndSpokenState) {

@@ -44,8 +44,9 @@ TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
     const auto phone = toolkit::ScreenProfile::iPhone8();
     const double x = phone.size.width / 5 * 1.5, y = phone.size.height - toolkit::TabBar::kHeight / 2;
     const auto input = windowOut / "input.txt";
-    // Signed in through the page as the headless run does (it types the same demo account), then
-    // the view pictured a tenth of a second after selecting it, as the headless run does.
+    // Signed in through the page with the script the headless run plays (the same demo account),
+    // then the view pictured a few frames after selecting it, once the app is settled, as the
+    // headless run pictures it.
     std::ofstream(input) << "wait-for Email\nclick-on Email\ntext user@example.test\nclick-on Next\n"
                             "wait-gone Email\nwait-idle\nclick "
                          << x << " " << y << "\nframes 6\nkey F6\nclose\n";

@@ -1,0 +1,291 @@
+#include "platform/toolkit/testing/input_script.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "platform/foundation/strings.h"
+#include "platform/toolkit/responder.h"
+#include "platform/toolkit/scroll_view.h"
+#include "platform/toolkit/testing/harness.h"
+#include "platform/toolkit/text_input.h"
+
+namespace toolkit::testing {
+
+namespace {
+
+// Points far outside any screen are a mistake in the script, not a place to click.
+constexpr double kMaxCoordinate = 100000;
+constexpr int kMaxFrames = 600;
+constexpr double kFrame = 1.0 / 60;
+// wait-idle: a tenth of a second of idle frames.
+constexpr int kIdleFrames = 6;
+
+foundation::Error scriptError(int64_t code, int line, const std::string& why) {
+    return foundation::Error::withDescription(kInputScriptErrorDomain, code,
+                                              "line " + std::to_string(line) + ": " + why);
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+bool parseNumber(const std::string& word, double& out) {
+    const char* end = word.data() + word.size();
+    auto [ptr, ec] = std::from_chars(word.data(), end, out);
+    return ec == std::errc() && ptr == end && std::isfinite(out) && std::fabs(out) <= kMaxCoordinate;
+}
+
+// "ctrl+shift+a"; a lone "+" is the plus key.
+bool parseKey(const std::string& spec, std::string& key, unsigned& modifiers) {
+    std::string name = spec;
+    modifiers = kModifierNone;
+    for (size_t plus; name.size() > 1 && (plus = name.find('+')) != std::string::npos && plus > 0;) {
+        const std::string mod = foundation::lowercase(name.substr(0, plus));
+        if (mod == "ctrl")
+            modifiers |= kModifierCommand;
+        else if (mod == "alt")
+            modifiers |= kModifierAlternate;
+        else if (mod == "shift")
+            modifiers |= kModifierShift;
+        else
+            return false;
+        name = name.substr(plus + 1);
+    }
+    key = name;
+    return !key.empty();
+}
+
+}  // namespace
+
+foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& text) {
+    std::vector<InputStep> steps;
+    int number = 0;
+    for (std::string line : foundation::split(text, "\n")) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        auto fail = [&](const std::string& why) { return scriptError(kInputScriptUnreadable, number, why); };
+        const auto w = words(line);
+        if (w.empty() || w[0][0] == '#') continue;
+        InputStep step;
+        step.line = number;
+        const std::string& verb = w[0];
+        if (verb == "click" || verb == "press" || verb == "release" || verb == "wheel") {
+            step.kind = verb == "click"   ? InputStep::Click
+                        : verb == "press" ? InputStep::Press
+                        : verb == "wheel" ? InputStep::Wheel
+                                          : InputStep::Release;
+            if (w.size() != 3 || !parseNumber(w[1], step.point.x) || !parseNumber(w[2], step.point.y))
+                return fail("\"" + verb + "\" takes two numbers");
+        } else if (verb == "key") {
+            step.kind = InputStep::Key;
+            if (w.size() != 2 || !parseKey(w[1], step.key, step.modifiers))
+                return fail("\"key\" takes one key name, optionally after ctrl+, alt+ or shift+");
+        } else if (verb == "text" || verb == "click-on" || verb == "wait-for" || verb == "wait-gone") {
+            step.kind = verb == "text"       ? InputStep::Text
+                        : verb == "click-on" ? InputStep::ClickOn
+                        : verb == "wait-for" ? InputStep::WaitFor
+                                             : InputStep::WaitGone;
+            // Everything after the one separating space, spaces included.
+            const size_t at = line.find(verb) + verb.size();
+            step.text = at < line.size() ? line.substr(at + 1) : std::string();
+            if (step.text.empty())
+                return fail("\"" + verb + "\" needs " + (verb == "text" ? "something to type" : "a label"));
+        } else if (verb == "frames") {
+            step.kind = InputStep::Frames;
+            double n = 0;
+            if (w.size() != 2 || !parseNumber(w[1], n) || n != std::floor(n) || n < 1 || n > kMaxFrames)
+                return fail("\"frames\" takes a whole number from 1 to " + std::to_string(kMaxFrames));
+            step.frames = static_cast<int>(n);
+        } else if (verb == "close" || verb == "wait-idle") {
+            if (w.size() != 1) return fail("\"" + verb + "\" takes nothing");
+            step.kind = verb == "close" ? InputStep::Close : InputStep::WaitIdle;
+        } else {
+            return fail("unknown step \"" + verb + "\"");
+        }
+        steps.push_back(std::move(step));
+    }
+    return steps;
+}
+
+View* findVisible(Window& window, const std::string& label) {
+    flushLayout();
+    View* found = nullptr;
+    std::function<void(View&)> visit = [&](View& view) {
+        if (view.isHidden() || view.alpha() < 0.01) return;
+        if (view.outlineText() == label || view.accessibilityLabel() == label ||
+            view.accessibility().identifier == label)
+            found = &view;
+        // Later subviews are in front.
+        for (const auto& sub : std::vector<ViewPtr>(view.subviews())) visit(*sub);
+    };
+    visit(window);
+    return found;
+}
+
+bool turnWheel(Window& window, Point at, double dx, double dy) {
+    if (dx == 0 && dy == 0) return false;
+    flushLayout();
+    for (View* v = window.hitTest(at, nullptr); v; v = v->superview()) {
+        auto* scroll = dynamic_cast<ScrollView*>(v);
+        if (!scroll || !scroll->isScrollEnabled()) continue;
+        const Point min = scroll->minimumContentOffset(), max = scroll->maximumContentOffset();
+        const Point from = scroll->contentOffset();
+        Point to{from.x + dx * kPointsPerWheelNotch, from.y - dy * kPointsPerWheelNotch};
+        to.x = std::clamp(to.x, std::min(min.x, from.x), std::max(max.x, from.x));
+        to.y = std::clamp(to.y, std::min(min.y, from.y), std::max(max.y, from.y));
+        if (to.x == from.x && to.y == from.y) continue;
+        scroll->setContentOffset(to);
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+// A key as the desktop window gives it to the app (see platform/window/keys.h).
+foundation::Status playKey(Harness& harness, const InputStep& step) {
+    const std::string key = foundation::lowercase(step.key);
+    const bool chord = step.modifiers & (kModifierCommand | kModifierAlternate);
+    const bool typing = dynamic_cast<TextInput*>(firstResponder()) != nullptr;
+    auto command = [&](const std::string& input) {
+        harness.pressKey(input, step.modifiers);
+        return foundation::Status();
+    };
+    if (key == "f1") {
+        harness.shake();
+    } else if (key == "f2") {
+        const bool portrait =
+            harness.window().profile().bounds().width() < harness.window().profile().bounds().height();
+        harness.rotate(portrait ? Orientation::LandscapeLeft : Orientation::Portrait);
+    } else if (key == "f3") {
+        const bool dark = harness.window().windowTraits().style == InterfaceStyle::dark;
+        harness.setInterfaceStyle(dark ? InterfaceStyle::light : InterfaceStyle::dark);
+    } else if (key == "f4") {
+        harness.memoryWarning();
+    } else if (key == "up") {
+        return command(kInputUpArrow);
+    } else if (key == "down") {
+        return command(kInputDownArrow);
+    } else if (key == "left") {
+        return command(kInputLeftArrow);
+    } else if (key == "right") {
+        return command(kInputRightArrow);
+    } else if (key == "escape") {
+        return command(kInputEscape);
+    } else if (key == "return") {
+        if (typing && !chord) {
+            harness.pressReturn();
+        } else {
+            return command("\r");
+        }
+    } else if (key == "backspace") {
+        if (typing) harness.backspace();
+    } else if (key.size() == 1 && static_cast<unsigned char>(key[0]) >= 0x20 && key[0] != 0x7f) {
+        if (typing && !chord) {
+            harness.typeText(key);
+        } else {
+            return command(key);
+        }
+    } else {
+        return scriptError(kInputScriptNotPlayable, step.line,
+                           "the key \"" + step.key + "\" is played only in a window");
+    }
+    harness.settle();
+    return {};
+}
+
+}  // namespace
+
+foundation::Status playInputScript(Harness& harness, const std::vector<InputStep>& steps,
+                                   const std::function<bool()>& idle, double waitSeconds) {
+    Window& window = harness.window();
+    Point last;
+    int touch = -1;
+    for (const InputStep& step : steps) {
+        switch (step.kind) {
+            case InputStep::Click:
+                harness.tap(step.point);
+                last = step.point;
+                break;
+            case InputStep::ClickOn: {
+                View* view = findVisible(window, step.text);
+                if (!view)
+                    return scriptError(kInputScriptNotPlayable, step.line, "no visible view \"" + step.text + "\"");
+                last = view->convertPointTo({view->bounds().midX(), view->bounds().midY()}, nullptr);
+                harness.tap(*view);
+                break;
+            }
+            case InputStep::Press:
+                if (touch >= 0) window.touchUp(touch);
+                touch = window.touchDown(step.point);
+                last = step.point;
+                harness.settle();
+                break;
+            case InputStep::Release:
+                if (touch < 0) return scriptError(kInputScriptNotPlayable, step.line, "nothing is pressed");
+                window.touchMove(touch, step.point);
+                window.touchUp(touch);
+                touch = -1;
+                last = step.point;
+                harness.settle();
+                break;
+            case InputStep::Wheel:
+                turnWheel(window, last, step.point.x, step.point.y);
+                harness.settle();
+                break;
+            case InputStep::Key:
+                if (auto played = playKey(harness, step); !played) return played;
+                break;
+            case InputStep::Text:
+                if (!harness.typeText(step.text))
+                    return scriptError(kInputScriptNotPlayable, step.line, "no text input has the focus");
+                break;
+            case InputStep::Frames:
+                harness.advance(step.frames * kFrame);
+                break;
+            case InputStep::WaitFor:
+            case InputStep::WaitGone: {
+                const bool wanted = step.kind == InputStep::WaitFor;
+                if (!harness.clock().runUntil([&] { return (findVisible(window, step.text) != nullptr) == wanted; },
+                                              waitSeconds))
+                    return scriptError(kInputScriptWaitExpired, step.line,
+                                       "\"" + step.text + (wanted ? "\" did not appear" : "\" did not go"));
+                harness.settle();
+                break;
+            }
+            case InputStep::WaitIdle: {
+                // Idle for a few frames running; work that starts in between begins the count anew.
+                const double end = harness.clock().now() + waitSeconds;
+                const auto isIdle = [&] { return !idle || idle(); };
+                for (int idleFrames = 0; idleFrames < kIdleFrames;) {
+                    if (isIdle()) {
+                        if (++idleFrames < kIdleFrames) harness.advance(kFrame);
+                        continue;
+                    }
+                    idleFrames = 0;
+                    if (harness.clock().now() >= end || !harness.clock().runUntil(isIdle, end - harness.clock().now()))
+                        return scriptError(kInputScriptWaitExpired, step.line, "the application was not idle");
+                }
+                break;
+            }
+            case InputStep::Close:
+                if (touch >= 0) window.touchUp(touch);
+                harness.settle();
+                return {};
+        }
+    }
+    if (touch >= 0) window.touchUp(touch);
+    harness.settle();
+    return {};
+}
+
+}  // namespace toolkit::testing

@@ -1,0 +1,71 @@
+// Input written down as a person would give it, for tests and demonstrations: one step per line.
+// The window front end plays it as the window system's own events; the program's headless run
+// plays it through the harness (playInputScript below).
+//   click X Y        press and release at a point (screen points)
+//   click-on LABEL   the same at the centre of the front-most visible view whose text,
+//                    accessibility label or identifier is LABEL (the rest of the line)
+//   press X Y        press (a hold is a long press); release X Y lets go there
+//   wheel DX DY      the wheel, DY > 0 away from the user, at the point of the last click or press
+//   key [MODS+]NAME  a key by its name ("F6", "Return", "a"), MODS from ctrl, alt, shift
+//   text TEXT        typed text (the rest of the line)
+//   frames N         let N frames pass (at most 600)
+//   wait-for LABEL   wait until such a view is visible; wait-gone LABEL until none is
+//   wait-idle        wait until the application says it is idle
+//   close            end the run
+// Waits are bounded: one that runs out stops the script with an error. Blank lines and lines
+// starting with '#' are skipped.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/toolkit/geometry.h"
+#include "platform/toolkit/window.h"
+
+namespace toolkit::testing {
+
+class Harness;
+
+inline constexpr const char* kInputScriptErrorDomain = "HXInputScriptErrorDomain";
+inline constexpr int64_t kInputScriptUnreadable = 1;   // a line that is not a step
+inline constexpr int64_t kInputScriptNotPlayable = 2;  // a step that cannot be played here
+inline constexpr int64_t kInputScriptWaitExpired = 3;  // a wait that ran out
+
+struct InputStep {
+    enum Kind { Click, Press, Release, Wheel, Key, Text, Frames, Close, ClickOn, WaitFor, WaitGone, WaitIdle };
+    Kind kind = Close;
+    Point point;      // Click, Press, Release; Wheel: the amounts
+    std::string key;  // Key: the key's name as written
+    // Key: the desktop's Ctrl stands for the command key, Alt for option (kModifier* flags).
+    unsigned modifiers = 0;
+    std::string text;  // Text: what is typed; ClickOn, WaitFor, WaitGone: the label
+    int frames = 0;
+    int line = 0;
+};
+
+// A line's error names its number ("line 3: ...").
+foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& text);
+
+// The front-most visible view (not hidden, not transparent) whose text, accessibility label or
+// identifier is label.
+View* findVisible(Window& window, const std::string& label);
+
+// One wheel notch moves the content about three lines of text.
+inline constexpr double kPointsPerWheelNotch = 40;
+// A wheel turn at a point: the innermost scroll view under it that can still move that way takes
+// it, within its content. False when none could move.
+bool turnWheel(Window& window, Point at, double dx, double dy);
+
+// Plays steps through the harness: taps through hit-testing, text into the first responder, keys
+// as the desktop window maps them (Return and Backspace edit while typing; arrows, Escape and
+// chords are key commands; F1 to F3 shake, rotate and switch the appearance; F4 is a memory
+// warning), frames as 1/60 s each; waits step the harness's clock until done or waitSeconds
+// have passed. idle answers wait-idle (an app is idle when its work is done); it must hold for
+// a few frames running. Stops at "close" or at the end; the first step that cannot be played or
+// a wait that runs out is the error.
+foundation::Status playInputScript(Harness& harness, const std::vector<InputStep>& steps,
+                                   const std::function<bool()>& idle, double waitSeconds);
+
+}  // namespace toolkit::testing

@@ -1,0 +1,140 @@
+#include "tests/support/screen_fixture.h"
+
+#include "model/account.h"
+#include "model/application_model.h"
+#include "model/keychain_utils.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/net/cookie_storage.h"
+#include "platform/net/transport.h"
+#include "platform/security/keychain.h"
+#include "platform/services/device.h"
+#include "platform/toolkit/renderer.h"
+#include "service/custom_cookie_jar.h"
+#include "service/request_machinery.h"
+
+namespace hxtest {
+
+void useAppHome(const std::filesystem::path& home) {
+    foundation::setHomeDirectory(home);
+    security::Keychain::setDefaultPath(home / "keychain.json");
+    foundation::UserDefaults::resetStandardUserDefaults();
+    services::resetDeviceServices();
+}
+
+toolkit::ScreenProfile profileOf(DeviceForm form) {
+    switch (form) {
+        case DeviceForm::phoneX:
+            return toolkit::ScreenProfile::iPhoneX();
+        case DeviceForm::tablet:
+            return toolkit::ScreenProfile::iPad();
+        case DeviceForm::phone:
+            break;
+    }
+    return toolkit::ScreenProfile::iPhone8();
+}
+
+ScreenFixtureBase::ScreenFixtureBase(const ScreenSetup& s)
+    : setup(s),
+      service(s.emulator ? std::make_unique<emulator::Emulator>(emulator::sampleAccount()) : nullptr),
+      harness(profileOf(s.form), s.systemVersion) {}
+
+ScreenFixtureBase::~ScreenFixtureBase() = default;
+
+void ScreenFixtureBase::SetUp() {
+    if (setup.fonts) fonts = std::make_unique<UsingFonts>();
+    useAppHome(home.path());
+    if (service) {
+        net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
+        // The host's own network changes must not reach the app in the middle of a test.
+        reachability = std::make_shared<net::FakeReachabilityBackend>();
+        net::ReachabilityBackend::setShared(reachability);
+        ASSERT_TRUE(service->start().ok());
+    }
+    if (setup.signedIn) {
+        const std::string user = service ? serviceUser() : kSignedInUser;
+        storeAccount(user, kSignedInNumber);
+        ASSERT_TRUE(
+            foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(user), "username").ok());
+        // With the service, what a sign-in through its pages leaves: the session token in the
+        // keychain and the session cookie in the account's jar.
+        if (service) {
+            ASSERT_TRUE(HXCKeychainUtils::storeUsername(user, "AuthV2-" + service->sessionValue(),
+                                                        std::string("HXC_AuthV2"), true, nullptr));
+            CustomCookieJar jar({net::Cookie{.name = "SID", .value = service->sessionValue(), .domain = "127.0.0.1"}});
+            auto archive = jar.archivedCookies();
+            ASSERT_TRUE(archive.ok());
+            ASSERT_TRUE(foundation::UserDefaults::standardUserDefaults()
+                            ->setObject(foundation::Dictionary{{user, foundation::Value(archive.value())}}, "cookies")
+                            .ok());
+        }
+    }
+    application_ = makeApplication();
+    if (setup.sharedDelegate) HXApplicationModel::setSharedDelegate(application_);
+    if (service) {
+        application_->webClient().endpoints = HXEndpoints::allAt(service->origin());
+    }
+    application_->setWindow(&harness.window());
+    if (setup.screens) application_->setScreens(setup.screens);
+}
+
+void ScreenFixtureBase::TearDown() {
+    harness.clock().runUntilIdle();
+    if (setup.sharedDelegate) HXApplicationModel::setSharedDelegate(nullptr);
+    application_.reset();
+    dropApplication();
+    if (service) {
+        std::weak_ptr<net::Transport> transport = net::Transport::shared();
+        net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
+        net::Transport::setShared(nullptr);
+        net::ReachabilityBackend::setShared(nullptr);
+        // A load the app started last lets go of the transport when it ends; its connections
+        // must close before the service stops, or the service waits for them to time out.
+        harness.clock().runUntil([&] { return transport.expired(); }, 2);
+    }
+    toolkit::Device::current().reset();
+}
+
+bool ScreenFixtureBase::launch() {
+    if (!application_->applicationDidFinishLaunchingWithOptions()) return false;
+    if (service) application_->reachabilityChanged(1);
+    return true;
+}
+
+void ScreenFixtureBase::storeAccount(const std::string& user, const std::string& number) {
+    HX_Account account;
+    account.setUsername(user);
+    if (!number.empty()) account.setHXnumber(number);
+    auto archive = account.archived();
+    ASSERT_TRUE(archive.ok());
+    auto prefs = foundation::UserDefaults::standardUserDefaults();
+    ASSERT_TRUE(prefs->setObject(foundation::Dictionary{{user, archive.value()}}, "accountInfo").ok());
+}
+
+std::string ScreenFixtureBase::serviceUser() {
+    return service ? service->withAccount([](emulator::Account& a) { return a.username; }) : std::string();
+}
+
+void ScreenFixtureBase::expectOutline(const std::string& name, const toolkit::OutlineOptions& options) {
+    hxtest::expectOutline(harness, name, options);
+}
+
+void ScreenFixtureBase::expectSnapshot(const std::string& name, const Snapshot& options) {
+    if (!options.lightAndDark) {
+        hxtest::expectSnapshot(harness.window(), name, options.scale);
+        return;
+    }
+    const toolkit::InterfaceStyle before = harness.window().windowTraits().style;
+    expectSnapshotInLightAndDark(
+        name,
+        [&](toolkit::InterfaceStyle style) -> toolkit::View* {
+            harness.setInterfaceStyle(style);
+            harness.settle();
+            return &harness.window();
+        },
+        options.scale);
+    harness.setInterfaceStyle(before);
+    harness.settle();
+}
+
+}  // namespace hxtest
