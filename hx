@@ -44,7 +44,7 @@ install_packages() {
   fi
 }
 
-jobs=$(nproc)
+jobs=${HX_JOBS:-$(nproc)}
 build_dir=build
 # HX_WERROR=ON in the environment makes every warning in our own code an error (CI sets it).
 cmake_args=(-G Ninja "-DHX_WERROR=${HX_WERROR:-OFF}")
