@@ -236,7 +236,7 @@ TEST_F(SaveChain, APictureShowsWithAnEmptyBodyOnlyWhenCached) {
 TEST_F(SaveChain, AttachmentsWithIdsUpToAndPastTheFileNameLimitAllArrive) {
     // 237 bytes and less fit beside the writer's temporary affixes as they are; longer ones,
     // right up to and past the file-name limit, must not be dropped.
-    const size_t lengths[] = {1, 237, 238, 240, 254, 255, 256, 400};
+    const size_t lengths[] = {3, 237, 238, 240, 254, 255, 256, 400};
     foundation::Data png{0x89, 'P', 'N', 'G'};
     std::vector<std::string> ids;
     for (size_t n : lengths) {

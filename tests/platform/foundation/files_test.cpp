@@ -296,7 +296,9 @@ TEST_F(HomeFixture, TemporariesOfKilledWritersAreSweptAndLiveOnesKept) {
 
     ASSERT_TRUE(files::writeAtomically(dir / "voicemail.mp3", std::string_view("audio")).ok());
     std::set<std::string> left;
-    for (const auto& e : files::listDirectory(dir).value()) left.insert(e.name);
+    auto listed = files::listDirectory(dir);
+    ASSERT_TRUE(listed.ok());
+    for (const auto& e : *listed) left.insert(e.name);
     std::set<std::string> expected(std::begin(kept), std::end(kept));
     expected.insert(live);
     expected.insert("voicemail.mp3");

@@ -317,7 +317,7 @@ TEST(UserDefaults, AWriteOnAFullDiskFailsKeepsTheValuesAndIsLoggedOnce) {
     // After a success, the next failure is news again.
     {
         hxtest::FullDisk full(64);
-        d.setObject(std::string(1000, 'y'), "note0");
+        ASSERT_TRUE(d.setObject(std::string(1000, 'y'), "note0").ok());
         EXPECT_FALSE(d.synchronize().ok());
     }
     EXPECT_EQ(log.lines().size(), 2u);
