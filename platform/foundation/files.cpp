@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
@@ -300,6 +301,16 @@ bool isAtomicWriteTemporary(std::string_view name) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
+// A temporary left by a kill comes from an earlier process (this one's writers are alive or
+// clean up after themselves), so each directory is swept the first time this process writes
+// into it; later writes there cost nothing more.
+bool firstWriteInto(const fs::path& directory) {
+    static std::mutex mutex;
+    static std::set<std::string> swept;
+    std::lock_guard lock(mutex);
+    return swept.insert(directory.string()).second;
+}
+
 }  // namespace
 
 void removeStaleTemporaries(const fs::path& directory) {
@@ -325,7 +336,7 @@ void removeStaleTemporaries(const fs::path& directory) {
 
 Status writeAtomically(const fs::path& path, const void* bytes, size_t length, WriteMode mode, mode_t permissions) {
     const fs::path dir = path.parent_path();
-    removeStaleTemporaries(dir);
+    if (firstWriteInto(dir)) removeStaleTemporaries(dir);
     // The temporary file is created with the final permissions so the process umask applies as
     // for any new file (changing the umask here would race with other threads creating files).
     fs::path temp;

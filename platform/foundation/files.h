@@ -121,7 +121,7 @@ inline Status writeAtomically(const std::filesystem::path& path, std::string_vie
 }
 // Removes the temporaries that writers killed inside writeAtomically left in directory
 // (".<name>.<16 hex digits>", no longer locked by a live writer). writeAtomically does this
-// for the directory it writes to.
+// the first time the process writes into a directory.
 void removeStaleTemporaries(const std::filesystem::path& directory);
 Result<Data> readData(const std::filesystem::path& path);
 Result<std::string> readString(const std::filesystem::path& path);
