@@ -1,6 +1,11 @@
 #include "crashreporter/task_memory.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
+
+// The main thread's stack top as the loader found it (exported by the dynamic loader).
+extern "C" void* __libc_stack_end;
 
 namespace {
 
@@ -38,6 +43,11 @@ kernel::kern_return_t readBuffer(const kernel::Task* task, uint64_t address, voi
 
 kernel::kern_return_t readCached(const kernel::Task* task, uint64_t address, void* dest, size_t length) {
     auto* cache = reinterpret_cast<zvcrash_async_task_cache*>(const_cast<kernel::Task*>(task));
+    if (address >= cache->direct_low && length <= cache->direct_high - cache->direct_low &&
+        address - cache->direct_low <= cache->direct_high - cache->direct_low - length) {
+        zvcrash_async_memcpy(dest, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), length);
+        return kernel::KERN_SUCCESS;
+    }
     constexpr uint64_t kPage = sizeof cache->bytes;
     auto hit = [&] {
         return cache->valid > 0 && address >= cache->base && length <= cache->valid &&
@@ -61,12 +71,41 @@ kernel::kern_return_t readCached(const kernel::Task* task, uint64_t address, voi
 
 }  // namespace
 
+bool zvcrash_async_own_stack_above(uint64_t from, uint64_t* top) {
+    // On an alternate signal stack (a crash) the extent of the interrupted stack is not known here.
+    stack_t alt{};
+    if (::sigaltstack(nullptr, &alt) != 0 || (alt.ss_flags & SS_ONSTACK)) return false;
+    // A thread's stack ends at its control block; the main thread's where the loader found it.
+    // Both lie above every live frame, on the same mapping, within a bounded distance.
+    constexpr uint64_t kLargestStack = 1ULL << 30;
+    const uint64_t candidates[] = {static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pthread_self())),
+                                   static_cast<uint64_t>(reinterpret_cast<uintptr_t>(__libc_stack_end))};
+    for (uint64_t candidate : candidates) {
+        if (candidate > from && candidate - from <= kLargestStack) {
+            *top = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
 void zvcrash_async_task_cache_init(zvcrash_async_task_cache* cache, const kernel::Task* backing) {
     cache->task.read = &readCached;
     cache->task.context = cache;
     cache->backing = backing;
     cache->base = 0;
     cache->valid = 0;
+    cache->direct_low = 0;
+    cache->direct_high = 0;
+    if (backing == kernel::task_self()) {
+        // Every frame of this thread from this one up stays mapped while the caller walks.
+        const uint64_t here = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+        uint64_t top;
+        if (zvcrash_async_own_stack_above(here, &top)) {
+            cache->direct_low = here;
+            cache->direct_high = top;
+        }
+    }
 }
 
 const zvcrash_async_byteorder* zvcrash_async_byteorder_direct() { return &kDirect; }

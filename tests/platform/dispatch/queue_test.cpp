@@ -604,21 +604,27 @@ TEST_F(QueueTest, SyncReadsAfterABarrierSeeItsWrites) {
 TEST_F(QueueTest, BarrierWaitsForARunningSyncReadAndLaterReadsWaitForTheBarrier) {
     auto queue = Queue::concurrent("com.hxconnect.test.held");
     int value = 0;  // written by the barrier only
-    Semaphore inside, barrierQueued;
+    Semaphore inside, barrierQueued, laterStarted;
     int seenInside = -1, seenAfter = -1;
     std::thread holder([&] {
         queue->sync([&] {
             inside.signal();
             ASSERT_TRUE(barrierQueued.wait(10));
-            spin(200000);  // time enough for a barrier that did not wait to have run
+            ASSERT_TRUE(laterStarted.wait(10));
+            // Time enough for a barrier that did not wait to have run, and for the later read
+            // to have overtaken it.
+            spin(400000);
             seenInside = value;
         });
     });
     ASSERT_TRUE(inside.wait(10));
     queue->barrierAsync([&] { value = 1; });
-    // Submitted after the barrier: must wait for it although a reader is running.
-    std::thread later([&] { queue->sync([&] { seenAfter = value; }); });
     barrierQueued.signal();
+    // Submitted after the barrier: must wait for it although a reader is running.
+    std::thread later([&] {
+        laterStarted.signal();
+        queue->sync([&] { seenAfter = value; });
+    });
     holder.join();
     later.join();
     EXPECT_EQ(seenInside, 0);
