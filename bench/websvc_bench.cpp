@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "app/connect_app_delegate.h"
@@ -44,13 +45,26 @@ const std::string& reply(int threads) {
     for (auto& thread : account.threads)
         for (auto& item : thread.items) item.attachments.clear();
     emulator::Emulator service(std::move(account));
-    emulator::RecordedRequest request;
-    request.method = "POST";
-    request.target = "/voice/v1/voiceclient/api2thread/list?alt=json";
-    request.path = "/voice/v1/voiceclient/api2thread/list";
-    request.body = "[2," + std::to_string(threads) + ",10,null,null,[null,true,true]]";
-    request.headers = {{"Authorization", "Bearer " + service.issueAccessToken()}};
-    it->second = emulator::routeServiceRequest(service, request).body;
+    // The service answers 1,000 threads at most per page: larger replies join its pages.
+    nlohmann::json joined = {{"thread", nlohmann::json::array()}};
+    int64_t bound = 0;
+    while (static_cast<int>(joined["thread"].size()) < threads) {
+        const int want = std::min(1000, threads - static_cast<int>(joined["thread"].size()));
+        emulator::RecordedRequest request;
+        request.method = "POST";
+        request.target = "/voice/v1/voiceclient/api2thread/list?alt=json";
+        request.path = "/voice/v1/voiceclient/api2thread/list";
+        request.body = "[2," + std::to_string(want) + ",10," + std::to_string(bound) + ",null,[null,true,true]]";
+        request.headers = {{"Authorization", "Bearer " + service.issueAccessToken()}};
+        auto page = nlohmann::json::parse(emulator::routeServiceRequest(service, request).body);
+        if (!page.contains("thread") || page["thread"].empty()) break;
+        for (auto& thread : page["thread"]) {
+            // The next page: strictly older than this thread's newest item, by a whole second.
+            bound = std::stoll(thread["item"][0]["startTime"].get<std::string>()) - 1000;
+            joined["thread"].push_back(std::move(thread));
+        }
+    }
+    it->second = joined.dump();
     return it->second;
 }
 

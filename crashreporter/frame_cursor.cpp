@@ -110,6 +110,16 @@ zvcrash_frame_error_t zvcrash_frame_fp_reader(const kernel::Task* task, zvcrash_
     }
     const uint64_t width = zvcrash_async_thread_state_get_greg_size(current);
     uint64_t words[2] = {0, 0};
+    if (width == 8) {
+        // The walking thread's own stack: the record is read where it is, without a copy call.
+        if (const void* record = zvcrash_async_task_cache_in_place(task, fp, sizeof words)) {
+            __builtin_memcpy(words, record, sizeof words);
+            zvcrash_async_thread_state_init_like(next, current);
+            zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_FP, words[0]);
+            zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_IP, words[1]);
+            return ZVCRASH_FRAME_ESUCCESS;
+        }
+    }
     if (width == 4) {
         uint32_t small[2];
         if (zvcrash_async_task_memcpy(task, fp, 0, small, sizeof small) != ZVCRASH_ESUCCESS)

@@ -41,11 +41,13 @@ kernel::kern_return_t readBuffer(const kernel::Task* task, uint64_t address, voi
     return kernel::KERN_SUCCESS;
 }
 
-kernel::kern_return_t readCached(const kernel::Task* task, uint64_t address, void* dest, size_t length) {
+}  // namespace
+
+kernel::kern_return_t zvcrash_async_task_cache_read(const kernel::Task* task, uint64_t address, void* dest,
+                                                    size_t length) {
     auto* cache = reinterpret_cast<zvcrash_async_task_cache*>(const_cast<kernel::Task*>(task));
-    if (address >= cache->direct_low && length <= cache->direct_high - cache->direct_low &&
-        address - cache->direct_low <= cache->direct_high - cache->direct_low - length) {
-        zvcrash_async_memcpy(dest, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), length);
+    if (const void* local = zvcrash_async_task_cache_in_place(task, address, length)) {
+        zvcrash_async_memcpy(dest, local, length);
         return kernel::KERN_SUCCESS;
     }
     constexpr uint64_t kPage = sizeof cache->bytes;
@@ -69,8 +71,6 @@ kernel::kern_return_t readCached(const kernel::Task* task, uint64_t address, voi
     return kernel::KERN_SUCCESS;
 }
 
-}  // namespace
-
 bool zvcrash_async_own_stack_above(uint64_t from, uint64_t* top) {
     // On an alternate signal stack (a crash) the extent of the interrupted stack is not known here.
     stack_t alt{};
@@ -90,7 +90,7 @@ bool zvcrash_async_own_stack_above(uint64_t from, uint64_t* top) {
 }
 
 void zvcrash_async_task_cache_init(zvcrash_async_task_cache* cache, const kernel::Task* backing) {
-    cache->task.read = &readCached;
+    cache->task.read = &zvcrash_async_task_cache_read;
     cache->task.context = cache;
     cache->backing = backing;
     cache->base = 0;

@@ -86,6 +86,19 @@ struct zvcrash_async_task_cache {
     uint8_t bytes[4096];
 };
 void zvcrash_async_task_cache_init(zvcrash_async_task_cache* cache, const kernel::Task* backing);
+kernel::kern_return_t zvcrash_async_task_cache_read(const kernel::Task* task, uint64_t address, void* dest,
+                                                    size_t length);
+
+// Where [address, address + length) can be read in place through `task`, when `task` is a cache
+// that reads that range in place; null otherwise (read through the task then).
+inline const void* zvcrash_async_task_cache_in_place(const kernel::Task* task, uint64_t address, size_t length) {
+    if (task->read != &zvcrash_async_task_cache_read) return nullptr;
+    const auto* cache = static_cast<const zvcrash_async_task_cache*>(task->context);
+    if (address < cache->direct_low || length > cache->direct_high - cache->direct_low ||
+        address - cache->direct_low > cache->direct_high - cache->direct_low - length)
+        return nullptr;
+    return reinterpret_cast<const void*>(static_cast<uintptr_t>(address));
+}
 
 // The calling thread's stack from `from` (an address on it) to its top, when the thread runs on
 // its own stack; false on a signal's alternate stack or a stack of unknown extent.

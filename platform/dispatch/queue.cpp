@@ -262,7 +262,7 @@ public:
             return;
         }
         checkSyncAllowed("sync");
-        if (target_->rootPriority() && enterFastRead()) {
+        if (target_->rootPriority() && (enterFastRead() || enterFastReadAfterYielding())) {
             // Nothing queued and no barrier: run at once beside the other readers.
             {
                 FrameScope scope(this);
@@ -276,6 +276,15 @@ public:
 
     void barrierSync(const Block& block) override {
         checkSyncAllowed("barrierSync");
+        if (target_->rootPriority() && enterIdleBarrier()) {
+            // Nothing ran or waited: the caller holds the queue at once.
+            {
+                FrameScope scope(this);
+                block();
+            }
+            itemDone(true);
+            return;
+        }
         syncWithGate(block, true);
     }
 
@@ -314,6 +323,35 @@ private:
                 return true;
         }
         return false;
+    }
+
+    // A barrier is mostly a short update: giving the thread up a few times lets it finish, where
+    // queueing behind it would put this thread to sleep and make the barrier's end wake it.
+    bool enterFastReadAfterYielding() {
+        for (int i = 0; i < 8; ++i) {
+            std::this_thread::yield();
+            if (enterFastRead()) return true;
+        }
+        return false;
+    }
+
+    // Takes the queue for a synchronous barrier when nothing runs or waits on it.
+    bool enterIdleBarrier() {
+        std::lock_guard lock(mutex_);
+        if (!items_.empty() || barrierRunning_ || running_ > 0 ||
+            (fastReads_.load(std::memory_order_acquire) & ~kBlocked) != 0)
+            return false;
+        barrierRunning_ = true;
+        ++running_;
+        updateBlocked();
+        // A fast reader that entered after the count was read holds a place now: give the turn back.
+        if ((fastReads_.load(std::memory_order_acquire) & ~kBlocked) != 0) {
+            barrierRunning_ = false;
+            --running_;
+            updateBlocked();
+            return false;
+        }
+        return true;
     }
 
     void leaveFastRead() {
