@@ -276,7 +276,7 @@ public:
 
     void barrierSync(const Block& block) override {
         checkSyncAllowed("barrierSync");
-        if (target_->rootPriority() && enterIdleBarrier()) {
+        if (target_->rootPriority() && (enterIdleBarrier() || enterIdleBarrierAfterYielding())) {
             // Nothing ran or waited: the caller holds the queue at once.
             {
                 FrameScope scope(this);
@@ -331,6 +331,16 @@ private:
         for (int i = 0; i < 8; ++i) {
             std::this_thread::yield();
             if (enterFastRead()) return true;
+        }
+        return false;
+    }
+
+    // Readers running a short block are mostly gone after the thread was given up once or twice;
+    // the barrier has not been submitted meanwhile, so nothing is ordered after it yet.
+    bool enterIdleBarrierAfterYielding() {
+        for (int i = 0; i < 8; ++i) {
+            std::this_thread::yield();
+            if (enterIdleBarrier()) return true;
         }
         return false;
     }
