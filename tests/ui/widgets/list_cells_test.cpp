@@ -85,8 +85,8 @@ TEST(ToggleCell, SwitchAccessoryAndSpokenState) {
     ToggleCell cell;
     ASSERT_TRUE(cell.onOff);
     EXPECT_EQ(cell.accessoryView(), cell.onOff);
-    EXPECT_EQ(cell.selectionStyle, toolkit::CellSelectionStyle::None);
-    EXPECT_EQ(cell.accessoryType, toolkit::CellAccessoryType::None);
+    EXPECT_EQ(cell.selectionStyle(), toolkit::CellSelectionStyle::None);
+    EXPECT_EQ(cell.accessoryType(), toolkit::CellAccessoryType::None);
     cell.textLabel().setText("Automatic Refresh");
     cell.onOff->setOn(true);
     EXPECT_EQ(cell.accessibilityLabel(), "Automatic Refresh, On");
