@@ -40,6 +40,13 @@ private:
     ViewController* presenter_;
     PopoverPresentationController* popover_;
 };
+
+// The dimmed presenter behind a card.
+class SheetDimmingView : public View {
+public:
+    using View::View;
+    std::string className() const override { return "DimmingView"; }
+};
 }  // namespace
 
 bool TransitionCoordinator::animateAlongsideTransition(const Block& animation, Block completion) {
@@ -386,7 +393,7 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
                       window->windowTraits().horizontal == SizeClass::Compact;
     if (!animator && card) {
         // The strip of the presenter above the card is dimmed, as everything behind a sheet is.
-        auto dim = std::make_shared<View>(window->bounds());
+        auto dim = std::make_shared<SheetDimmingView>(window->bounds());
         dim->setBackgroundColor(Color::white(0, 0.4));
         dim->setOpaque(false);
         dim->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);

@@ -57,7 +57,7 @@ TEST(MasterTableViewCell, BeforeVersion13TheColoursAreLeftAlone) {
     auto cell = makeMasterTableCell();
     cell->layoutIfNeeded();
     EXPECT_FALSE(cell->backgroundColor());
-    EXPECT_EQ(cell->cellLabel.lock()->textColor, Color::black());
+    EXPECT_EQ(cell->cellLabel.lock()->textColor, toolkit::Label().textColor) << "a label's own default";
 }
 
 TEST(MasterTableViewCell, LooksInLightAndDark) {
