@@ -72,6 +72,8 @@ struct MasterList : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
     // Starts the service and makes current a signed-in account with a valid token of it.
     void signInAt(std::unique_ptr<emulator::Emulator> started) {
         service = std::move(started);
+        // Requests go to this service, not to the fixture's scripted transport.
+        net::Transport::setShared(nullptr);
         ASSERT_TRUE(service->start().ok());
         app->webClient().endpoints = HXEndpoints::allAt(service->origin());
         auto account = std::make_shared<HX_Account>();
