@@ -73,6 +73,9 @@ struct MasterList : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
     void signInAt(std::unique_ptr<emulator::Emulator> started) {
         service = std::move(started);
         ASSERT_TRUE(service->start().ok());
+        // The fixture began without a service and so with a transport that answers nothing; the
+        // service on the loopback is reached through the real one.
+        net::Transport::setShared(nullptr);
         app->webClient().endpoints = HXEndpoints::allAt(service->origin());
         auto account = std::make_shared<HX_Account>();
         account->setUsername("user@example.test");
