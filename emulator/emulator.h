@@ -183,6 +183,11 @@ struct GeneratorOptions {
     int voicemailThreads = 0;
     int callThreads = 0;
     int itemsPerThread = 10;
+    // Text threads the service files under spam and under the archive, drawn after the others
+    // from a stream of their own (so the other threads are those of the seed without them), their
+    // times spread among the others'.
+    int spamThreads = 0;
+    int archivedThreads = 0;
     // The newest thread's last item; older threads lie further back, at least a second apart.
     int64_t newestTimeMs = 1'760'000'000'000;
 };

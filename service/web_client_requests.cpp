@@ -9,6 +9,7 @@
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
+#include "platform/net/url_error.h"
 #include "platform/net/url_parts.h"
 #include "service/application_web_client.h"
 #include "service/calls.h"
@@ -502,10 +503,13 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     using R = HXReplyRow;
     switch (row) {
         case R::OAuthListSessions:
-            listSessionsReply(reply);
-            break;
         case R::OAuthIssueToken:
-            issueTokenReply(reply);
+            if (!(row == R::OAuthListSessions ? listSessionsReply(reply) : issueTokenReply(reply))) {
+                // A token reply nothing can be taken from fails like the request itself would.
+                connectionDidFailWithError(connection, net::urlError(net::kURLErrorBadServerResponse, reply.tag,
+                                                                     "the token reply cannot be read"));
+                tail = false;
+            }
             break;
         case R::ClientAuth:
             removeEntry(web, connection);

@@ -8,6 +8,7 @@
 #include "service/proto/hxcpb.h"
 #include "service/sms_sending.h"
 #include "tests/service/web_fixture.h"
+#include "tests/support/full_disk.h"
 
 namespace {
 
@@ -234,4 +235,21 @@ TEST_F(SMS, WithoutATokenTheMessageWaitsInTheQueue) {
     service->releaseHeld();
     ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 3; }));
     EXPECT_TRUE(sender->accountQueue().empty());
+}
+
+TEST_F(SMS, AMessageTheDiskHasNoRoomToQueueIsSentAndTheUserToldOnce) {
+    auto storageAlerts = [&] {
+        size_t n = 0;
+        for (const auto& alert : alerts()) n += alert.title == "Storage Full";
+        return n;
+    };
+    {
+        hxtest::FullDisk full;
+        sender->sendSMS("one", std::string("+15550103000"), std::nullopt);
+        sender->sendSMS("two", std::string("+15550103000"), std::nullopt);
+        clock->runUntilIdle();
+    }
+    // Sending goes on as before; the user hears once that the queue could not be kept.
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 2; }));
+    EXPECT_EQ(storageAlerts(), 1u);
 }

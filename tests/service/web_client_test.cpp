@@ -214,6 +214,51 @@ TEST_F(WebClient, MediaIsDownloadedOnceStoredAndAnnounced) {
     EXPECT_TRUE(foundation::files::exists(dir / "user@example.test" / "c.77.mp3"));
 }
 
+TEST_F(WebClient, AMediaIdIsOnePathSegmentOfItsURL) {
+    struct Case {
+        std::string id;
+        std::string mimeType;
+        std::string target;
+    };
+    const Case cases[] = {
+        {"m1", "audio/mpeg", "/a/au/m1"},
+        {"../../voice/inbox", "audio/mpeg", "/a/au/..%2F..%2Fvoice%2Finbox"},
+        {"x?alt=json#top", "text/x-vcard", "/a/vc/x%3Falt%3Djson%23top"},
+        {"a b%c&d=e", "video/mp4", "/a/vi/a%20b%25c%26d%3De?m=content"},
+        {"..", "audio/mpeg", "/a/au/%2E%2E"},
+        {".", "audio/mpeg", "/a/au/%2E"},
+        {"\xC3\xBC-_.~", "audio/mpeg", "/a/au/%C3%BC-_.~"},
+    };
+    // Answered by the service whatever the id (a missing item is announced all the same).
+    for (const char* kind : {"/a/au/", "/a/vc/", "/a/vi/"}) service.script(kind, {.status = 404}, 10);
+    for (const auto& c : cases) {
+        service.clearRequests();
+        app->downloadMediaIfNeeded(c.id, c.mimeType);
+        ASSERT_TRUE(runUntil([&] { return posted[c.id] == 1; })) << c.id;
+        ASSERT_EQ(service.requests().size(), 1u) << c.id;
+        EXPECT_EQ(service.requests()[0].target, c.target) << c.id;
+    }
+    // Voicemail and recorded calls the same way.
+    service.clearRequests();
+    service.script("/a/v/", {.status = 500});
+    service.script("/a/cr/", {.body = "CALL"});
+    app->downloadVMforID("c.7/../x");
+    ASSERT_TRUE(runUntil([&] { return posted["c.7/../x"] == 1; }));
+    ASSERT_EQ(service.requests().size(), 2u);
+    EXPECT_EQ(service.requests()[0].target, "/a/v/7%2F..%2Fx");
+    EXPECT_EQ(service.requests()[1].target, "/a/cr/cra:7%2F..%2Fx");
+}
+
+TEST_F(WebClient, MediaMayBeLargerThanAnApiReply) {
+    const std::string audio(40u << 20, 'A');  // past the limit of API replies
+    service.script("/a/au/big", {.body = audio});
+    app->downloadMediaIfNeeded("big", "audio/mpeg");
+    ASSERT_TRUE(runUntil([&] { return posted["big"] == 1; }));
+    auto stored = foundation::files::attributes(dir / "user@example.test" / "big.mp3");
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(stored->size, audio.size());
+}
+
 TEST_F(WebClient, ErrorRepliesAreNotStoredAsMediaAndVoicemail500IsRetriedAsARecordedCall) {
     service.script("/a/i/p1", {.status = 404, .body = "<html>not found</html>"});
     app->startAsyncLoadWithRequest(net::URLRequest(media() + "i/p1?s=3"), media() + "i/_p1");
