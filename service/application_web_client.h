@@ -121,7 +121,8 @@ public:
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID);
     std::vector<std::shared_ptr<store::ManagedObject>>
     sortedMessagesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
-    void markMessageAsRead(const std::string& conversationID, bool read);
+    // Returns the tag of the request it started (none when it started none).
+    std::optional<std::string> markMessageAsRead(const std::string& conversationID, bool read);
     void changeReadStatusForConversationWithID(const std::string& conversationID);
     void markMessageAsSpam(const std::string& conversationID, bool spam);
     void changeSpamStatusForConversationWithID(const std::string& conversationID);
@@ -229,6 +230,12 @@ public:
     void setSettingsLoadPending(bool v) { settingsLoadPending_ = v; }
     bool directCallPending() const { return directCallPending_; }
     void setDirectCallPending(bool v) { directCallPending_ = v; }
+    // A call was placed from the app, and the app itself handed a call to the phone's dialer
+    // (which makes it resign): set by the call operations, read and cleared by the life cycle.
+    bool callPlaced() const { return callPlaced_; }
+    void setCallPlaced(bool v) { callPlaced_ = v; }
+    bool callHandOver() const { return callHandOver_; }
+    void setCallHandOver(bool v) { callHandOver_ = v; }
     bool unreadLoadPending() const { return unreadLoadPending_; }
     void setUnreadLoadPending(bool v) { unreadLoadPending_ = v; }
 
@@ -328,6 +335,8 @@ private:
     bool initialDataArmed_ = true;
     bool settingsLoadPending_ = false;
     bool directCallPending_ = false;
+    bool callPlaced_ = false;
+    bool callHandOver_ = false;
     bool unreadLoadPending_ = false;
     // "invalid_grant" restarts since the last token; a second one in a row asks for a sign-in.
     int tokenRestarts_ = 0;

@@ -289,6 +289,15 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
         removeOverlay();
         a->showSMSErrorFromData(reply.data ? *reply.data : foundation::Data());
     }
+    if (reply.statusCode >= 500 && reply.statusCode < 600) {
+        // The service failed rather than refused: the message stays queued, as after a time-out,
+        // no longer marked as under way, and goes again at the next drain with the same id.
+        endTask(key);
+        removeBackgroundTaskIdentifierForQueuedSMS(key);
+        post("kRemoveSMSReplySendingProgressNotification");
+        finish();
+        return;
+    }
     const auto task = backgroundTaskIdentiferForSMS(key);
     post("kSMSReplySendingProgressNotification");
     removeSMSfromQueue(key);

@@ -205,7 +205,11 @@ bool HXApplicationWebClient::isIdle() { return webClient().requests.empty(); }
 
 void HXApplicationWebClient::cancelRequests(const std::function<bool(const std::string&)>& chosen) {
     // Outside the table's monitor: a cancelled connection may call back into the machinery.
-    for (auto& connection : webClient().requests.take(chosen)) connection->cancel();
+    for (auto& connection : webClient().requests.take(chosen)) {
+        connection->cancel();
+        // A completion that waited for the request is answered: the request has ended.
+        if (auto handler = takeCompletionHandler(connection->tag())) handler();
+    }
 }
 
 void HXApplicationWebClient::cancelRequests(const std::vector<std::string>& tags) {
@@ -665,9 +669,5 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
             if (auto self = weakSelf.lock()) self->queueRefresh();
         });
     }
-    if (completionHandler()) {
-        auto handler = completionHandler();
-        setCompletionHandler(nullptr);
-        handler();
-    }
+    if (auto handler = takeCompletionHandler(tag)) handler();
 }

@@ -491,10 +491,16 @@ TEST_F(SessionTest, TheConsentPageIsAnsweredAndTheClientFlagsPageCompletesTheSig
         "<script>_hx.pageProto['ClientFlags'] = [\"client_flags-response\",\"https://x\",\"NOPE\"]</script></html>";
     const std::string flags = "<script>_hx.pageProto['ClientFlags'] = [ [1],\n\"client_flags.response\", "
                               "[\"https://h.example/a\",\"TOKEN-1\",\"x\"]]</script>";
+    // The initial data was loaded once already (its once-only mark is down): the completed
+    // sign-in loads it again for the account it signed in.
+    app->loadInitialData();
+    ASSERT_FALSE(app->initialDataArmed());
+    const size_t loadsBefore = timesPosted("kLoginNotification");
     service.script("/voice/b/0", {.body = consent});
     service.script("/signin/consent/save", {.body = flags});
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/voice/b/0"), "ClientAuth");
     ASSERT_TRUE(runUntil([&] { return asked("closeLoginPanel") == 1; }));
+    EXPECT_EQ(timesPosted("kLoginNotification"), loadsBefore + 1);
     auto posts = requestsTo("/signin/consent/save");
     ASSERT_EQ(posts.size(), 1u);
     EXPECT_EQ(posts[0].method, "POST");
