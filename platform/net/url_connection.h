@@ -2,7 +2,9 @@
 // delivered in order on the transport's loop (the main run loop): will-send (before the first
 // send and before each redirect, able to change or stop it), response, body data with any
 // gzip/deflate encoding removed, then finish or fail. cancel() silences it at once. The
-// connection never reads or stores cookies: callers own that.
+// connection never reads or stores cookies: callers own that. A redirect to another scheme,
+// host or port goes without Cookie, Authorization and Proxy-Authorization; a body larger than
+// the request's maximumReplyBytes (counted after decoding, while it arrives) fails with -1103.
 #pragma once
 
 #include <memory>

@@ -249,6 +249,49 @@ TEST_F(ListSync, ARefreshWaitsForTheUnreadListAndTheBadgeLeavesOutTheOpenConvers
                                                 "setUnreadCount " + std::to_string(unreadStored - 1) + " 1"}));
 }
 
+TEST_F(ListSync, APictureIdIsOneSegmentOfItsRequestsPath) {
+    start(seeded(40));
+    hxtest::TempDir cacheRoot;
+    auto cache = HXCCache::create(std::string("SegmentTest"), cacheRoot.path());
+    app->webClient().objectCache = cache;
+    // The service names a picture with characters that mean something in a path.
+    const std::string odd = "p/../q x?#%";
+    const bool renamed = service->withAccount([&](emulator::Account& a) {
+        for (auto& t : a.threads)
+            for (auto& m : t.items)
+                for (auto& p : m.attachments)
+                    if (p.mimeType.rfind("image/", 0) == 0) {
+                        auto media = a.media.extract(p.id);
+                        if (media.empty()) continue;
+                        media.key() = odd;
+                        a.media.insert(std::move(media));
+                        p.id = odd;
+                        return true;
+                    }
+        return false;
+    });
+    ASSERT_TRUE(renamed) << "the seeded account holds pictures";
+    emulator::RecordedRequest request;
+    request.method = "POST";
+    request.target = "/voice/v1/voiceclient/api2thread/list?alt=json";
+    request.path = "/voice/v1/voiceclient/api2thread/list";
+    request.body = "[2,100,15,null,null,[null,true,true]]";
+    request.headers = {{"Authorization", "Bearer " + token}};
+    const std::string reply = emulator::routeServiceRequest(*service, request).body;
+    auto data = std::make_shared<const foundation::Data>(reply.begin(), reply.end());
+    std::atomic<int> answers{0};
+    list->parseMessagesFromData(data, [&](int) { ++answers; });
+    ASSERT_TRUE(runUntil([&] { return answers > 0; }));
+    clock->runUntilIdle();
+    // Asked for under its own name, escaped as one segment, and nowhere else.
+    std::vector<std::string> targets;
+    for (const auto& r : service->requests())
+        if (r.target.find("q%20x") != std::string::npos || r.path.find("/q") != std::string::npos)
+            targets.push_back(r.target);
+    EXPECT_EQ(targets, (std::vector<std::string>{"/a/i/p%2F..%2Fq%20x%3F%23%25?s=1"}));
+    EXPECT_TRUE(cache->objectForKey(odd));
+}
+
 TEST_F(ListSync, ABackgroundFetchBringsTheNewPicturesAlongBeforeItSaves) {
     start(seeded(40));
     hxtest::TempDir cacheRoot;
