@@ -543,7 +543,11 @@ struct Launch : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {};
 
 TEST_F(Launch, TheFirstLaunchDateIsKeptAndTheReviewIsAskedForOnlyAfterFiveDays) {
     auto prefs = foundation::UserDefaults::standardUserDefaults();
+    HXCPasscodeLock::sharedLock().forgetKeptValues();
     ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    // The lock's switches are written at the first launch.
+    EXPECT_EQ(HXCPasscodeKeychain::getStringForKey("passcode_on"), std::optional<std::string>("NO"));
+    EXPECT_EQ(HXCPasscodeKeychain::getStringForKey("TouchID_on"), std::optional<std::string>("NO"));
     const double first = prefs->doubleForKey("firstLaunchDate");
     EXPECT_EQ(first, dispatch::wallNow());
     harness.clock().advance(3600);
