@@ -211,9 +211,12 @@ public:
     // "http://127.0.0.1:PORT": the origin of every host role.
     std::string origin() const;
 
+    // The newest requests (at most 10,000 of them holding at most 64 MB of bodies, unless set
+    // otherwise), oldest first; the count is of every request since the start or the last clear.
     std::vector<RecordedRequest> requests() const;
     size_t requestCount() const;
     void clearRequests();
+    void setRequestLogLimit(size_t requests, size_t bodyBytes);
 
     // The next `times` requests whose target begins with prefix get reply (times < 0: all).
     void script(const std::string& prefix, ScriptedReply reply, int times = 1);

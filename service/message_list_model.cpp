@@ -752,7 +752,8 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
             if (w.requests.contains(tag)) continue;
             auto cache = w.objectCache ? w.objectCache : HXCCache::sharedCache();
             if (cache->objectForKey(id)) continue;
-            net::URLRequest request(foundation::format("%@%@?s=%ld", mediaBase + "i/", id, int64_t{3}));
+            net::URLRequest request(foundation::format("%@%@?s=%ld", mediaBase + "i/",
+                                                       HXApplicationWebClient::mediaPathSegment(id), int64_t{3}));
             request.setValue(w.endpoints.webClient, "Referer");
             a->startAsyncLoadWithRequest(std::move(request), tag);
         }
@@ -942,7 +943,7 @@ void HXMessageListModel::prefetchPictures(const std::shared_ptr<HXApplicationWeb
         const Value& sizes = picture["imageMetaData"];
         auto info = app->imageInfoForSize("s512", sizes.isArray() ? sizes.asArray() : foundation::Array());
         const int64_t index = std::max<int64_t>(1, info ? info->get("index").int64Value() : 1);
-        const std::string url = base + id + "?s=" + std::to_string(index);
+        const std::string url = base + HXApplicationWebClient::mediaPathSegment(id) + "?s=" + std::to_string(index);
         group.enter();
         dispatch::Queue::main()->async([session, cache, group, id, url]() mutable {
             auto task = session->dataTaskWithURL(url, [cache, group,

@@ -184,15 +184,18 @@ DIGITS = {
 
 def numbered_circle(n):
     text = str(n)
-    # One digit 11 points high; two digits smaller, so that both sit inside the circle.
-    k = 1.1 if len(text) == 1 else 0.86
-    gap = 1.3
+    # One digit 11 points high; two digits smaller and thinner, so that both sit inside the
+    # circle with clear space between them: the gap between their boxes is wider than the stroke
+    # (which reaches half its width out of each box) by 1.2 points.
+    k = 1.1 if len(text) == 1 else 0.75
+    stroke = 2 if len(text) == 1 else 1.6
+    gap = stroke + 1.2
     width = len(text) * 6 * k + (len(text) - 1) * gap
     x = 12 - width / 2
     strokes = ""
     for ch in text:
         strokes += (f'<path d="{DIGITS[ch]}" transform="translate({fmt(x)} {fmt(12 - 5 * k)}) scale({fmt(k)})" '
-                    f'fill="none" stroke="#000" stroke-width="{fmt(2 / k)}" stroke-linecap="round" '
+                    f'fill="none" stroke="#000" stroke-width="{fmt(stroke / k)}" stroke-linecap="round" '
                     f'stroke-linejoin="round"/>')
         x += 6 * k + gap
     defs = knock_out("digits", 24, 24, strokes)
