@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "app/connect_app_delegate.h"
+#include "app/hxc_passcode_lock.h"
 #include "app/review_request.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
@@ -88,7 +89,7 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     setIsPhone(canCall);
 
     launchStep("passcodeDefaults");
-    shell_->record("HXCPasscodeLock setDefaultSettings");
+    HXCPasscodeLock::sharedLock().setDefaultSettings();
 
     launchStep("registerDefaults");
     // Kept from the first launch on (registered alone it would be now at every launch).

@@ -11,6 +11,7 @@
 #include "model/message_store.h"
 #include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
@@ -426,7 +427,7 @@ std::optional<std::string> HXMessageListModel::listTitleForType(int type) {
     static const char* const kTitles[] = {nullptr,    "Starred", "Spam",    "All",    "Placed", "Received",
                                           "Recorded", "Inbox",   "Archive", "Missed", "Unread"};
     if (type < 1 || type > 10) return std::nullopt;
-    return localized(kTitles[type]);
+    return foundation::localizedString(kTitles[type]);
 }
 
 const std::vector<int>& HXMessageListModel::listTypesOfRows(int64_t viewType) {

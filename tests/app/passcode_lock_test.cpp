@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 
 #include "app/connect_app_delegate_iphone.h"
 #include "app/hxc_passcode_keychain.h"
@@ -16,6 +18,7 @@
 #include "model/keychain_utils.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/local_authentication.h"
@@ -543,7 +546,11 @@ struct Launch : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {};
 
 TEST_F(Launch, TheFirstLaunchDateIsKeptAndTheReviewIsAskedForOnlyAfterFiveDays) {
     auto prefs = foundation::UserDefaults::standardUserDefaults();
+    HXCPasscodeLock::sharedLock().forgetKeptValues();
     ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    // The lock's switches are written at the first launch.
+    EXPECT_EQ(HXCPasscodeKeychain::getStringForKey("passcode_on"), std::optional<std::string>("NO"));
+    EXPECT_EQ(HXCPasscodeKeychain::getStringForKey("TouchID_on"), std::optional<std::string>("NO"));
     const double first = prefs->doubleForKey("firstLaunchDate");
     EXPECT_EQ(first, dispatch::wallNow());
     harness.clock().advance(3600);
@@ -583,4 +590,24 @@ TEST_F(Launch, TheFirstLaunchDateIsKeptAndTheReviewIsAskedForOnlyAfterFiveDays) 
     prefs->removeObjectForKey("firstLaunchDate");
     EXPECT_FALSE(HXReviewRequest::requestReview()) << "the registered date is the launch's own";
     services::StoreReviewController::setRequester(nullptr);
+}
+
+TEST(PasscodeLockStrings, TheLocksOwnBundleFirstThenTheMainBundleWithThatAsDefault) {
+    HX_REQUIRE_FRESH_PROCESS();  // the lock's bundle is looked for once per process
+    hxtest::TempDir resources;
+    auto write = [](const std::filesystem::path& path, const std::string& text) {
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    };
+    write(resources / "HXCPasscodeLock.bundle/en.lproj/Localizable.strings",
+          "\"Passcode Lock\" = \"Code Lock\";\n\"Turn Passcode Off\" = \"Lock off\";\n");
+    write(resources / "en.lproj/Localizable.strings",
+          "\"Turn Passcode Off\" = \"Main off\";\n\"Only main\" = \"Main only\";\n");
+    auto& main = foundation::Bundle::main();
+    main.setResourcesDirectory(resources.path());
+    EXPECT_EQ(HXCPasscodeLock::localizedStringForKey("Passcode Lock", "Passcode Lock"), "Code Lock");
+    EXPECT_EQ(HXCPasscodeLock::localizedStringForKey("Turn Passcode Off", "Turn Passcode Off"), "Main off");
+    EXPECT_EQ(HXCPasscodeLock::localizedStringForKey("Only main", "Only main"), "Main only");
+    EXPECT_EQ(HXCPasscodeLock::localizedStringForKey("Nowhere", "Nowhere at all"), "Nowhere at all");
+    main.setResourcesDirectory({});
 }

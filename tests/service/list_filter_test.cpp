@@ -5,6 +5,7 @@
 // prefetch asked from many threads at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -415,4 +416,57 @@ TEST_F(ListFilter, VoicemailPrefetchAsksOncePerIdFromManyThreads) {
     EXPECT_EQ(vm->vmPrefetchList().size(), 20u);
     vm->clearVMPrefetchList();
     EXPECT_TRUE(vm->vmPrefetchList().empty());
+}
+
+TEST_F(ListFilter, AnySearchTextIsTakenAsTextAndOnlyNarrowsTheList) {
+    // Texts made of what a format or a pattern could mistake for syntax, and bytes that are not
+    // UTF-8: each parses, and shows a part of what the row shows without a search.
+    auto context = app->managedObjectContext();
+    for (int i = 0; i < 12; ++i) {
+        auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
+        (void)c->setValue("conversationID", "c" + std::to_string(i));
+        (void)c->setValue("type", int64_t{i % 2 ? 10 : 11});
+        (void)c->setValue("sender", std::string(i % 3 ? "%@ \"x\" 'y' \\ *?" : "plain"));
+        (void)c->setValue("note", std::string("AND OR NOT == %d %K $VAR"));
+        (void)c->setValue("lastdate", foundation::Date{1'700'000'000.0 + i});
+    }
+    ASSERT_TRUE(context->save().ok());
+    auto sms = list(1);
+    L::setListFilterIndex(0);
+    sms->filterTable(L::FilterSender::SearchBar);
+    const auto all = ids(sms);
+    ASSERT_EQ(all.size(), 12u);
+    const std::string pieces[] = {"%@", "%K", "$VAR", "\"", "'",    "\\",   "*",    "?",   "%", "AND", " OR ",     "==",
+                                  "(",  ")",  "{",    "}",  "\xff", "\xc3", "\x00", "ANY", "x", "é",   "e\xcc\x81"};
+    uint64_t state = 0x2545F4914F6CDD1Dull;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    size_t narrowed = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        for (uint64_t n = 1 + next() % 4; n > 0; --n) text += pieces[next() % std::size(pieces)];
+        const int scope = static_cast<int>(next() % 4);  // 3 is no scope of the bar
+        sms->setSearchText(text);
+        sms->setSearchScope(scope);
+        auto predicate = sms->listPredicate();
+        ASSERT_TRUE(predicate.ok()) << text;
+        sms->filterTable(L::FilterSender::SearchBar);
+        const auto shown = ids(sms);
+        for (const auto& id : shown) EXPECT_NE(std::find(all.begin(), all.end(), id), all.end()) << text;
+        narrowed += shown.size() < all.size();
+    }
+    EXPECT_GT(narrowed, 250u);
+    // The note's words are found as words, not read as the format's.
+    sms->setSearchScope(2);
+    sms->setSearchText("%d %K $VAR");
+    sms->filterTable(L::FilterSender::SearchBar);
+    EXPECT_EQ(ids(sms).size(), 12u);
+    sms->setSearchScope(0);
+    sms->setSearchText("%@ \"X\"");
+    sms->filterTable(L::FilterSender::SearchBar);
+    EXPECT_EQ(ids(sms).size(), 8u);
 }

@@ -352,3 +352,68 @@ TEST_F(ListSync, ABackgroundFetchBringsTheNewPicturesAlongBeforeItSaves) {
     EXPECT_EQ(requestsTo("/a/i/" + gone).size(), 2u);
     EXPECT_FALSE(cache->objectForKey(gone));
 }
+
+TEST_F(ListSync, TheSpamAndArchiveRowsLoadTheirOwnListsAndShowOnlyTheirThreads) {
+    emulator::GeneratorOptions o;
+    o.seed = 7;
+    o.smsThreads = 30;
+    o.itemsPerThread = 2;
+    o.spamThreads = 4;
+    o.archivedThreads = 3;
+    start(emulator::generateAccount(o));
+    HXMessageListModel::setListFilterIndex(-1);
+    // The history list parses the spam and archive replies.
+    auto historyView = std::make_shared<hxtest::RecordingListView>();
+    auto history = std::make_shared<RecordingList>(
+        app, HXMessageListModel::historyViewSettings(app->webClient().endpoints.servicePageBase()), historyView);
+    app->shell().changeScript([&](HXShellStandIn::Script& script) { script.messageLists[3] = history; });
+    auto filed = service->withAccount([](emulator::Account& a) {
+        std::vector<std::pair<int64_t, std::string>> spam, archived;
+        for (const auto& t : a.threads) {
+            if (t.spam) spam.emplace_back(t.lastTimeMs(), t.id);
+            if (t.archived) archived.emplace_back(t.lastTimeMs(), t.id);
+        }
+        return std::pair{spam, archived};
+    });
+    auto newestFirst = [](std::vector<std::pair<int64_t, std::string>> threads) {
+        std::sort(threads.rbegin(), threads.rend());
+        std::vector<std::string> ids;
+        for (const auto& t : threads) ids.push_back(t.second);
+        return ids;
+    };
+    auto shown = [&] {
+        std::vector<std::string> ids;
+        for (const auto& c : list->fetchedResultsController()->fetchedObjects())
+            ids.push_back(c->value("conversationID").stringValue());
+        return ids;
+    };
+    struct Case {
+        long row;
+        int code;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {{5, 5, newestFirst(filed.first)}, {4, 6, newestFirst(filed.second)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        list->dropdownDidSelectRow(c.row);
+        const size_t before = requestsTo("/voice/v1/voiceclient/api2thread/list").size();
+        list->loadMessages(HXMessageListModel::Sender::TableCell);
+        ASSERT_TRUE(runUntil([&] {
+            return requestsTo("/voice/v1/voiceclient/api2thread/list").size() > before && inFlight() == 0 &&
+                   !list->isLoadingMessages();
+        }));
+        clock->runUntilIdle();
+        const auto sent = requestsTo("/voice/v1/voiceclient/api2thread/list");
+        ASSERT_GT(sent.size(), before);
+        EXPECT_EQ(sent[before].body.substr(0, 3), "[" + std::to_string(c.code) + ",");
+        list->filterTable();
+        EXPECT_EQ(shown(), c.expected);
+    }
+    // All holds the archived threads but no spam; the inbox neither (nothing else was loaded).
+    list->dropdownDidSelectRow(0);
+    EXPECT_EQ(shown(), newestFirst(filed.second));
+    list->dropdownDidSelectRow(1);
+    EXPECT_EQ(shown(), std::vector<std::string>{});
+    EXPECT_EQ(stored().size(), filed.first.size() + filed.second.size());
+    HXMessageListModel::setListFilterIndex(-1);
+}
