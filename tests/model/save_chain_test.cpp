@@ -16,6 +16,7 @@
 #include "platform/services/user_notifications.h"
 #include "platform/store/context.h"
 #include "platform/store/coordinator.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -26,7 +27,7 @@ using foundation::Value;
 using store::ContextPtr;
 using store::ManagedObjectPtr;
 
-class FakeDelegate : public HX_ConnectAppDelegate {
+class FakeDelegate : public hxtest::RecordedApp<> {
 public:
     std::string username = "me.user@example.com";
     std::string currentUsername() const override { return username; }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "model/message_store.h"
+#include "platform/mail/mail_compose_controller.h"
 #include "platform/store/context.h"
 #include "service/conversation_store.h"
 #include "tests/service/web_fixture.h"
@@ -193,7 +194,7 @@ TEST_F(Conversations, DeletingOneMessageAndTheLastOne) {
 }
 
 TEST(NewMessage, RecipientsAreTheNumbersSplitAtCommas) {
-    auto app = std::make_shared<HX_ConnectAppDelegate>();
+    auto app = std::make_shared<hxtest::RecordedApp<>>();
     struct Case {
         std::string numbers, text, conversation, presented;
     };
@@ -267,8 +268,9 @@ TEST_F(Conversations, ActionCodesFollowTheConversationAndWhereItIsSeen) {
     EXPECT_EQ(app->messageOptionsForConversation(make(10, [](auto& c) { (void)c->setValue("note", "n"); })),
               (V{1, 3, 8, 9, 10, 13, 0}));
     EXPECT_EQ(app->messageOptionsForConversation(make(0)), (V{1, 2, 7, 10, 13, 0}));
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.canSendMail = false; });
+    mail::MailComposeViewController::setCanSendMail(false);
     EXPECT_EQ(app->messageOptionsForConversation(make(10)), (V{1, 3, 7, 10, 13, 0}));
+    mail::MailComposeViewController::setCanSendMail(true);
     // Groups and unknown numbers offer no call, SMS or block.
     EXPECT_EQ(
         app->messageOptionsForConversation(make(10, [](auto& c) { (void)c->setValue("sender", "Group Message"); })),

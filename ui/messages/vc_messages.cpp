@@ -9,8 +9,7 @@
 #include "platform/toolkit/table_view.h"
 #include "service/message_list_model.h"
 
-VC_Messages::VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings)
-    : model_(std::make_shared<HXMessageListModel>(std::move(app), std::move(viewSettings))) {}
+VC_Messages::VC_Messages(std::shared_ptr<HXMessageListModel> model) : model_(std::move(model)) {}
 
 VC_Messages::~VC_Messages() = default;
 

@@ -1,7 +1,8 @@
 // The common controller of the message list screens (the SMS, voicemail and history lists derive
 // from it): a table of the list's conversations, newest first, from its model's results
-// controller, and the pull-to-refresh control. The model (HXMessageListModel) holds the list's
-// state, requests and parse; this controller is its view, attached once its view has loaded.
+// controller, and the pull-to-refresh control. The model (HXMessageListModel, made by the lists'
+// role) holds the list's state, requests and parse; this controller is its view, attached once
+// its view has loaded, and the shell finds the list through it as the root of a view.
 #pragma once
 
 #include <atomic>
@@ -9,21 +10,21 @@
 #include <optional>
 #include <string>
 
+#include "app/roles/message_list_host.h"
 #include "platform/foundation/value.h"
 #include "platform/toolkit/table_view_controller.h"
 #include "service/message_list_view.h"
 
-class HXApplicationWebClient;
 class HXMessageListModel;
 
-class VC_Messages : public toolkit::TableViewController, public HXMessageListView {
+class VC_Messages : public toolkit::TableViewController, public HXMessageListView, public HXMessageListHost {
 public:
-    // viewSettings as the model takes them (HXMessageListModel::viewSettingsForType).
-    VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings);
+    explicit VC_Messages(std::shared_ptr<HXMessageListModel> model);
     ~VC_Messages() override;
     std::string className() const override { return "VC_Messages"; }
 
     const std::shared_ptr<HXMessageListModel>& model() const { return model_; }
+    std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient&) override { return model_; }
 
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;

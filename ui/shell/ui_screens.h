@@ -6,10 +6,13 @@
 
 class HXUIScreens : public HXScreens {
 public:
-    std::shared_ptr<toolkit::ViewController> makeLoginPanel(HX_ConnectAppDelegate& app) override;
+    std::shared_ptr<toolkit::ViewController> makeLoginPanel(const HXScreenRoles& roles) override;
     bool presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel,
                                     toolkit::ViewController& master,
                                     const std::shared_ptr<toolkit::BarButtonItem>& anchor) override;
-    std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) override;
+    std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(const HXScreenRoles& roles) override;
     std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
+    // The message lists' common screen for views 1 to 3 (the SMS, voicemail and history lists
+    // proper are not built yet); the others keep the shell's placeholders.
+    std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
 };
