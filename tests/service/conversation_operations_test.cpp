@@ -270,7 +270,6 @@ TEST_F(Conversations, ActionCodesFollowTheConversationAndWhereItIsSeen) {
     EXPECT_EQ(app->messageOptionsForConversation(make(0)), (V{1, 2, 7, 10, 13, 0}));
     mail::MailComposeViewController::setCanSendMail(false);
     EXPECT_EQ(app->messageOptionsForConversation(make(10)), (V{1, 3, 7, 10, 13, 0}));
-    mail::MailComposeViewController::setCanSendMail(true);
     // Groups and unknown numbers offer no call, SMS or block.
     EXPECT_EQ(
         app->messageOptionsForConversation(make(10, [](auto& c) { (void)c->setValue("sender", "Group Message"); })),
@@ -282,6 +281,7 @@ TEST_F(Conversations, ActionCodesFollowTheConversationAndWhereItIsSeen) {
     EXPECT_EQ(app->messageOptionsForConversation(make(10, [](auto& c) { (void)c->setValue("isSpam", true); })),
               (V{1, 3, 7, 11}));
     context->rollback();
+    mail::MailComposeViewController::setCanSendMail(true);
     EXPECT_EQ(app->titleForConversationAction(9), "Forward as Email");
     EXPECT_EQ(app->imageForConversationAction(11), "hand.raised.slash");
     EXPECT_FALSE(app->titleForConversationAction(14));

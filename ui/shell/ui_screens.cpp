@@ -24,9 +24,6 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeProgressScreen(const s
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, const HXScreenRoles& roles) {
-    if (index < 1 || index > 3) return nullptr;
-    auto lists = roles.lists.lock();
-    auto model = lists ? lists->makeMessageList(index) : nullptr;
-    if (!model) return nullptr;
-    return std::make_shared<VC_Messages>(std::move(model));
+    if (index < 1 || index > 3 || roles.lists.expired()) return nullptr;
+    return std::make_shared<VC_Messages>(roles.lists, index);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/connect_app_delegate_iphone.h"
+#include "app/views.h"
 #include "service/message_list_model.h"
 #include "tests/support/screen_fixture.h"
 #include "ui/messages/vc_messages.h"
@@ -22,10 +23,14 @@ TEST_F(RootScreens, TheListViewsShowTheListsScreenAndTheShellReachesTheirModels)
         auto screen = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(view));
         ASSERT_TRUE(screen) << view;
         EXPECT_EQ(screen->title(), kHXViews[view].title);
-        // The model the lists' role made, of the view's type, is the one list replies go to.
+        // The lists' role makes the model on its first use, of the view's type; list replies go
+        // to it from then on.
+        EXPECT_FALSE(screen->model()) << view;
+        auto list = app->messageListForViewIndex(view);
         ASSERT_TRUE(screen->model()) << view;
+        EXPECT_EQ(list, screen->model());
         EXPECT_EQ(screen->model()->viewType(), view);
-        EXPECT_EQ(app->messageListForViewIndex(view), screen->model());
+        EXPECT_EQ(app->messageListForViewIndex(view), list);
     }
     // The other views keep their placeholders, which hold no list.
     for (int view : {0, 4}) {

@@ -3,6 +3,7 @@
 // view (both orientations) and of the phone's tab bar.
 #include <gtest/gtest.h>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "emulator/emulator.h"
 #include "model/account.h"
