@@ -363,7 +363,10 @@ void HX_ConnectAppDelegate::preload() {
 void HX_ConnectAppDelegate::updateUnreadCounts() {
     auto child = newChildContext();
     if (!child) return;
-    HXMessageStore::performWithThreadContext(child, [this, child] {
+    // The counting runs on the child's queue and touches only the child. The counts go to the main
+    // queue, where the application object lives and dies; the pointer is carried there, not used
+    // on the way, and used only while the object lives.
+    HXMessageStore::performWithThreadContext(child, [child, alive = aliveToken(), app = this] {
         auto model = HXMessageStore::managedObjectModel();
         auto count = [&](uint64_t mask) -> int64_t {
             foundation::Array types;
@@ -373,8 +376,12 @@ void HX_ConnectAppDelegate::updateUnreadCounts() {
             auto n = child->count(request.value());
             return n.ok() ? static_cast<int64_t>(n.value()) : 0;
         };
-        setUnreadCount(count(3072), 1);
-        setUnreadCount(count(4), 2);
-        decreaseMocAccessCount();
+        const int64_t texts = count(3072), voicemails = count(4);
+        dispatch::Queue::main()->async([alive, app, texts, voicemails] {
+            if (alive.expired()) return;
+            app->setUnreadCount(texts, 1);
+            app->setUnreadCount(voicemails, 2);
+            app->decreaseMocAccessCount();
+        });
     });
 }
