@@ -48,7 +48,7 @@ void HX_ConnectAppDelegate_iPhone::setupInterface() {
         tabBarController_->setViewControllers(std::move(tabs));
     }
     auto& bar = tabBarController_->tabBar();
-    bar.barTintColor = graphics::Color::systemGroupedBackground();
+    bar.setBarTintColor(graphics::Color::systemGroupedBackground());
     bar.setBackgroundColor(graphics::Color::systemGroupedBackground());
     const auto& tabs = tabBarController_->viewControllers();
     for (int i = 0; i < kViewCount; ++i) {

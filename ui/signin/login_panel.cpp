@@ -86,9 +86,9 @@ void VC_LoginPanel::viewWillAppear(bool animated) {
     ViewController::viewWillAppear(animated);
     if (auto* nav = navigationController()) {
         auto& bar = nav->navigationBar();
-        bar.barStyle = toolkit::BarStyle::Default;
+        bar.setBarStyle(toolkit::BarStyle::Default);
         bar.setTintColor(graphics::Color::systemBlue());
-        bar.translucent = false;
+        bar.setTranslucent(false);
         auto routing = roles_.routing.lock();
         if (routing && routing->iPad()) nav->setPreferredContentSize(preferredContentSize());
     }
