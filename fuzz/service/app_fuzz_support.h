@@ -17,6 +17,8 @@
 #include "platform/net/event_loop.h"
 #include "platform/net/scripted_transport.h"
 #include "platform/security/keychain.h"
+#include "service/message_list_screen.h"
+#include "service/request_machinery.h"
 
 namespace fuzzsupport {
 

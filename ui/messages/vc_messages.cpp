@@ -30,6 +30,8 @@ void VC_Messages::attachModel() {
     std::shared_ptr<HXMessageListView> view = std::dynamic_pointer_cast<VC_Messages>(selfPtr());
     model_->setView(view);
     (void)model_->fetchedResultsController();
+    // A model made while the list is on screen starts as one that appeared with it.
+    if (shown_) model_->selectStoredRow();
     reloadTable();
 }
 
@@ -44,7 +46,7 @@ void VC_Messages::viewDidLoad() {
 void VC_Messages::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
     shown_ = true;
-    model_->selectStoredRow();
+    if (model_) model_->selectStoredRow();
 }
 
 void VC_Messages::viewDidDisappear(bool animated) {

@@ -12,7 +12,6 @@ public:
                                     const std::shared_ptr<toolkit::BarButtonItem>& anchor) override;
     std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(const HXScreenRoles& roles) override;
     std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
-    // The message lists' common screen for views 1 to 3 (the SMS, voicemail and history lists
-    // proper are not built yet); the others keep the shell's placeholders.
+    // No root screen is built yet: every view keeps the shell's placeholder.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
 };
