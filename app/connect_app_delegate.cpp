@@ -1,5 +1,8 @@
 #include "app/connect_app_delegate.h"
 
+#include <utility>
+
+#include "app/roles/message_list_host.h"
 #include "app/views.h"
 #include "service/message_list_model.h"
 
@@ -13,6 +16,7 @@
 #include "platform/mail/mail_compose_controller.h"
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
 #include "service/conversation_email.h"
@@ -36,34 +40,36 @@ private:
 
 }  // namespace
 
-HX_ConnectAppDelegate::HX_ConnectAppDelegate() : shell_(std::make_unique<HXShellStandIn>()) {}
+HX_ConnectAppDelegate::HX_ConnectAppDelegate() = default;
 HX_ConnectAppDelegate::~HX_ConnectAppDelegate() {
     foundation::NotificationCenter::defaultCenter().removeObserver(this);
     dispatch::RunLoop::main().cancelPerforms(this);
+    foundation::Application::shared().endBackgroundTask(takeLocationSwitchTask());
 }
 
+// The passcode lock answers whether messages may be indexed; until it is built they are not.
 bool HX_ConnectAppDelegate::useSpotlight() const {
-    shell_->record("useSpotlight");
-    return shell_->script().useSpotlight;
+    record("useSpotlight");
+    return false;
 }
 
 // The passcode lock never locks until it is built.
-void HX_ConnectAppDelegate::showPasscodeLockIfNeeded() { shell_->record("showPasscodeLockIfNeeded"); }
+void HX_ConnectAppDelegate::showPasscodeLockIfNeeded() { record("showPasscodeLockIfNeeded"); }
 
 void HX_ConnectAppDelegate::openApplicationSettings() {
-    shell_->record("openApplicationSettings");
+    record("openApplicationSettings");
     services::URLOpener::shared()->openURL(services::kOpenSettingsURLString);
 }
 
 void HX_ConnectAppDelegate::setNetworkActivityIndicatorVisible(bool visible) {
-    shell_->record(std::string("setNetworkActivityIndicatorVisible ") + (visible ? "1" : "0"));
+    record(std::string("setNetworkActivityIndicatorVisible ") + (visible ? "1" : "0"));
 }
 
-bool HX_ConnectAppDelegate::loadingOverlayShown() const { return shell_->script().loadingOverlayShown; }
+bool HX_ConnectAppDelegate::loadingOverlayShown() const { return overlayShown_; }
 
 void HX_ConnectAppDelegate::removeLoadingOverlay() {
-    shell_->record("removeLoadingOverlay");
-    shell_->changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = false; });
+    record("removeLoadingOverlay");
+    overlayShown_ = false;
     onMainForOverlay(false, [this] {
         if (!loadingController_) return;
         if (auto view = loadingController_->viewIfLoaded()) view->removeFromSuperview();
@@ -74,8 +80,8 @@ void HX_ConnectAppDelegate::removeLoadingOverlay() {
 }
 
 void HX_ConnectAppDelegate::showLoadingOverlay(const std::string& statusText) {
-    shell_->record("showLoadingOverlay " + statusText);
-    shell_->changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = true; });
+    record("showLoadingOverlay " + statusText);
+    overlayShown_ = true;
     onMainForOverlay(true, [this, statusText] {
         auto* top = topPresentedController();
         if (!top) return;
@@ -120,36 +126,63 @@ toolkit::ViewController* HX_ConnectAppDelegate::topPresentedController() const {
 }
 
 void HX_ConnectAppDelegate::dismissPopoverAnimated(bool animated) {
-    shell_->record(std::string("dismissPopoverAnimated ") + (animated ? "1" : "0"));
+    record(std::string("dismissPopoverAnimated ") + (animated ? "1" : "0"));
 }
 
 void HX_ConnectAppDelegate::presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) {
-    shell_->record("presentMailController");
+    record("presentMailController");
     if (auto* top = topPresentedController(); top && composer) top->present(composer, true);
 }
 
-void HX_ConnectAppDelegate::closeLoginPanel() { shell_->record("closeLoginPanel"); }
+std::shared_ptr<toolkit::ViewController> HX_ConnectAppDelegate::makeRootScreen(int index) {
+    if (index < 0 || index >= kHXViewCount) return nullptr;
+    auto root = screens().makeRootScreen(index, screenRoles());
+    if (!root) return hxMakeRootScreen(index);
+    root->setTitle(kHXViews[index].title);
+    return root;
+}
 
-void HX_ConnectAppDelegate::setFirstResponder() { shell_->record("setFirstResponder"); }
+HXScreenRoles HX_ConnectAppDelegate::screenRoles() {
+    auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
+    if (!self) return {};
+    return HXScreenRoles{.signIn = self, .lists = self, .conversations = self, .routing = self, .settings = self};
+}
 
-void HX_ConnectAppDelegate::showCallPopup() { shell_->record("showCallPopup"); }
+std::shared_ptr<HXMessageListModel> HX_ConnectAppDelegate::makeMessageList(int viewType) {
+    return std::make_shared<HXMessageListModel>(
+        weakWebClient(), HXMessageListModel::viewSettingsForType(viewType, endpoints().servicePageBase()));
+}
 
-int HX_ConnectAppDelegate::currentViewIndex() { return shell_->script().currentViewIndex; }
+void HX_ConnectAppDelegate::refreshMessageList(int view) {
+    if (view < 1 || view > 3) return;
+    // The list reloads from its first page, as a refresh from outside it does.
+    if (auto* root = dynamic_cast<HXMessageListHost*>(viewControllerForIndex(view).get()))
+        if (auto list = root->messageList(*this)) list->loadMessages(HXMessageListModel::Sender::None);
+}
+
+void HX_ConnectAppDelegate::enterSearch(int view) { record("enterSearch " + std::to_string(view)); }
+
+void HX_ConnectAppDelegate::closeLoginPanel() { record("closeLoginPanel"); }
+
+void HX_ConnectAppDelegate::setFirstResponder() { record("setFirstResponder"); }
+
+void HX_ConnectAppDelegate::showCallPopup() { record("showCallPopup"); }
+
+// The base form has no interface: its view is the settings view, as the tablet's is by default.
+int HX_ConnectAppDelegate::currentViewIndex() { return 4; }
 
 std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::messageListForViewIndex(int index) {
-    // A list a test scripted stands in for the view's own.
-    if (auto scripted = shell_->scriptedMessageList(index)) return scripted;
-    if (auto* root = dynamic_cast<HXMessageListPlaceholderScreen*>(viewControllerForIndex(index).get()))
+    if (auto* root = dynamic_cast<HXMessageListHost*>(viewControllerForIndex(index).get()))
         return root->messageList(*this);
     return nullptr;
 }
 
 void HX_ConnectAppDelegate::setUnreadCount(int64_t count, int forViewIndex) {
-    shell_->record("setUnreadCount " + std::to_string(count) + " " + std::to_string(forViewIndex));
+    record("setUnreadCount " + std::to_string(count) + " " + std::to_string(forViewIndex));
 }
 
 void HX_ConnectAppDelegate::updateAccountPrefs() {
-    shell_->record("updateAccountPrefs");
+    record("updateAccountPrefs");
     const auto acct = account();
     if (!acct || acct->username().empty()) return;
     const std::string user = acct->username();
@@ -168,45 +201,50 @@ void HX_ConnectAppDelegate::updateAccountPrefs() {
 }
 
 void HX_ConnectAppDelegate::requestNotificationAuthorization(int options) {
-    shell_->record("requestNotificationAuthorization " + std::to_string(options));
+    record("requestNotificationAuthorization " + std::to_string(options));
 }
 
-void HX_ConnectAppDelegate::stopMonitoringRegions() { shell_->record("stopMonitoringRegions"); }
+void HX_ConnectAppDelegate::stopMonitoringRegions() { record("stopMonitoringRegions"); }
 
-void HX_ConnectAppDelegate::removeAccountObservers() { shell_->record("removeAccountObservers"); }
+void HX_ConnectAppDelegate::removeAccountObservers() { record("removeAccountObservers"); }
 
 void HX_ConnectAppDelegate::openURL(const std::string& url) {
-    shell_->record("openURL " + url);
+    record("openURL " + url);
     services::URLOpener::shared()->openURL(url);
 }
 
-void HX_ConnectAppDelegate::playSound(const std::string& name) { shell_->record("playSound " + name); }
+void HX_ConnectAppDelegate::playSound(const std::string& name) { record("playSound " + name); }
 
 void HX_ConnectAppDelegate::startDirectCall() {
-    shell_->record("startDirectCall");
+    record("startDirectCall");
     HXApplicationWebClient::startDirectCall();
 }
 
 void HX_ConnectAppDelegate::sendQueuedSMS() {
-    shell_->record("sendQueuedSMS");
+    record("sendQueuedSMS");
     HXApplicationWebClient::sendQueuedSMS();
 }
 
 void HX_ConnectAppDelegate::playNewMessageAlertForMessageWithDate(double secondsSince1970) {
-    shell_->record("playNewMessageAlertForMessageWithDate " + std::to_string(static_cast<int64_t>(secondsSince1970)));
+    record("playNewMessageAlertForMessageWithDate " + std::to_string(static_cast<int64_t>(secondsSince1970)));
     HXApplicationWebClient::playNewMessageAlertForMessageWithDate(secondsSince1970);
 }
 
-bool HX_ConnectAppDelegate::messageListIsShowing() const { return shell_->script().messageListIsShowing; }
-
-bool HX_ConnectAppDelegate::canSendMail() const {
-    return shell_->script().canSendMail && mail::MailComposeViewController::canSendMail();
+bool HX_ConnectAppDelegate::messageListIsShowing() const {
+    // The list shows when the current view's navigation controller has a list on top.
+    auto* self = const_cast<HX_ConnectAppDelegate*>(this);
+    auto root = self->viewControllerForIndex(self->currentViewIndex());
+    auto* nav = root ? root->navigationController() : nullptr;
+    auto* visible = nav ? nav->visibleViewController() : nullptr;
+    return dynamic_cast<HXMessageListHost*>(visible) != nullptr;
 }
+
+bool HX_ConnectAppDelegate::canSendMail() const { return mail::MailComposeViewController::canSendMail(); }
 
 void HX_ConnectAppDelegate::presentNewMessage(const std::vector<std::string>& recipients,
                                               const std::string& conversationID, const std::string& messageText) {
     // The new-message screen is not built yet: the stand-in notes the recipients one by one.
-    shell_->record("presentNewMessage " + foundation::join(recipients, ";") + "|" + messageText + "|" + conversationID);
+    record("presentNewMessage " + foundation::join(recipients, ";") + "|" + messageText + "|" + conversationID);
 }
 
 void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {
@@ -230,15 +268,65 @@ void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {
 
 void HX_ConnectAppDelegate::displayLogin() {
     HXApplicationWebClient::displayLogin();
-    shell_->record("displayLogin");
+    record("displayLogin");
 }
 
-bool HX_ConnectAppDelegate::locationSwitchTaskRunning() const { return shell_->script().locationSwitchTaskRunning; }
+bool HX_ConnectAppDelegate::locationSwitchTaskRunning() const {
+    std::lock_guard lock(locationMutex_);
+    return locationSwitchTask_ != foundation::kInvalidBackgroundTask;
+}
 
 std::optional<std::string> HX_ConnectAppDelegate::pendingLocationSwitch() const {
-    return shell_->script().pendingLocationSwitch;
+    std::lock_guard lock(locationMutex_);
+    return pendingLocationSwitch_;
+}
+
+void HX_ConnectAppDelegate::switchToLocation(const std::string& name) {
+    auto& platform = foundation::Application::shared();
+    platform.endBackgroundTask(takeLocationSwitchTask());
+    // The expiration handler may outlive the application object: it ends its task only while the
+    // object lives.
+    auto task = platform.beginBackgroundTask("switchToLocation", [alive = aliveToken(), this] {
+        if (!alive.expired()) locationSwitchTaskExpired();
+    });
+    {
+        std::lock_guard lock(locationMutex_);
+        locationSwitchTask_ = task;
+        pendingLocationSwitch_ = name;
+    }
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, "kSettingsUpdateNotification");
+    center.addObserver(this, "kSettingsUpdateNotification",
+                       [this](const foundation::Notification&) { switchToQSLocation(); });
+    setSettingsLoading(false);
+    loadPhoneSettings();
+}
+
+void HX_ConnectAppDelegate::switchToQSLocation() {
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, "kSettingsUpdateNotification");
+    std::optional<std::string> name;
+    {
+        std::lock_guard lock(locationMutex_);
+        name.swap(pendingLocationSwitch_);
+    }
+    // Applying a quick setting belongs to the quick-settings component.
+    if (name) record("selectQuickSettingWithName " + *name);
+}
+
+foundation::BackgroundTaskIdentifier HX_ConnectAppDelegate::takeLocationSwitchTask() {
+    // The platform's registry is called outside this lock: it runs expiration handlers, which
+    // take it.
+    std::lock_guard lock(locationMutex_);
+    return std::exchange(locationSwitchTask_, foundation::kInvalidBackgroundTask);
+}
+
+void HX_ConnectAppDelegate::locationSwitchTaskExpired() {
+    foundation::Application::shared().endBackgroundTask(takeLocationSwitchTask());
 }
 
 void HX_ConnectAppDelegate::rescheduleSwitchToLocation(const std::string& name, double delay) {
-    shell_->record("rescheduleSwitchToLocation " + name + " " + std::to_string(static_cast<int64_t>(delay)));
+    auto& loop = dispatch::RunLoop::main();
+    loop.cancelPerform(this, "switchToLocation:", foundation::Value(name));
+    loop.perform(performTarget(), "switchToLocation:", foundation::Value(name), delay,
+                 [this](const foundation::Value& n) { switchToLocation(n.stringValue()); });
 }

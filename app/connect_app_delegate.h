@@ -1,20 +1,23 @@
 // The application object: the top of the chain data model -> web client -> shell. It inherits
 // every operation of the lower slices (so callers reach them as its members) and implements what
-// those slices ask of the shell. Until the shell's views exist, each of those requests is handed
-// to a recorded stand-in (shell()), which tests script and read back. The device forms of the
-// application object derive from this class.
+// those slices ask of the shell from its own state. Operations of screens and components that are
+// not built yet are told to the shell observer that a test installs (app/shell_observer.h). The
+// device forms of the application object derive from this class.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "app/roles/screen_roles.h"
 #include "app/screens.h"
-#include "app/shell_stand_in.h"
+#include "app/shell_observer.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/thread_annotations.h"
 #include "service/application_web_client.h"
 #include "service/reachability.h"
 
@@ -28,13 +31,21 @@ class ViewController;
 class Window;
 }  // namespace toolkit
 
-class HX_ConnectAppDelegate : public HXApplicationWebClient, public foundation::ApplicationDelegate {
+class HX_ConnectAppDelegate : public HXApplicationWebClient,
+                              public foundation::ApplicationDelegate,
+                              public HXSignInRole,
+                              public HXListLoadingRole,
+                              public HXConversationActionsRole,
+                              public HXRoutingRole,
+                              public HXSettingsRole {
 public:
     HX_ConnectAppDelegate();
     ~HX_ConnectAppDelegate() override;
 
-    // Where the requests to the shell go until it is built.
-    HXShellStandIn& shell() { return *shell_; }
+    // The observer told of the operations not built yet and of the alerts asked for; installed by
+    // a test before the application object is used (none in the program).
+    void setShellObserver(std::shared_ptr<HXShellObserver> observer) { shellObserver_ = std::move(observer); }
+    const std::shared_ptr<HXShellObserver>& shellObserver() const { return shellObserver_; }
 
     // ---- the data model's requests
     void presentAlert(const HXAlert& alert) override;
@@ -63,7 +74,7 @@ public:
     void removeAccountObservers() override;
     void openURL(const std::string& url) override;
     void playSound(const std::string& name) override;
-    // The web client's own operations, noted by the stand-in as they run.
+    // The web client's own operations, told to the shell observer as they run.
     void startDirectCall() override;
     void sendQueuedSMS() override;
     void playNewMessageAlertForMessageWithDate(double secondsSince1970) override;
@@ -77,9 +88,36 @@ public:
     std::shared_ptr<mail::MailComposeViewController> mailComposer() const { return mailComposer_; }
     // The base form, then the sign-in panel (presented by the shell).
     void displayLogin() override;
+    // The location-triggered switch to a quick setting: a background task of the platform's
+    // registry runs from the switch's start until it expires or the next switch replaces it; the
+    // quick setting waits as the pending switch until fresh account settings arrive.
+    void switchToLocation(const std::string& name);
+    void switchToQSLocation();
     bool locationSwitchTaskRunning() const override;
     std::optional<std::string> pendingLocationSwitch() const override;
     void rescheduleSwitchToLocation(const std::string& name, double delay) override;
+
+    // ---- the screens' roles (app/roles/screen_roles.h)
+
+    // What this form hands a screen's maker; empty roles when no shared pointer owns the
+    // application object.
+    virtual HXScreenRoles screenRoles();
+    // The lower slices' members a role names, answered by them.
+    std::shared_ptr<HX_Account> account() const override { return HXApplicationModel::account(); }
+    bool iPad() const override { return HXApplicationModel::iPad(); }
+    const HXEndpoints& endpoints() override { return HXApplicationWebClient::endpoints(); }
+    void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
+                           const std::string& url) override {
+        HXApplicationWebClient::completeWebSignIn(username, std::move(cookies), url);
+    }
+    void loadPhoneSettings() override { HXApplicationWebClient::loadPhoneSettings(); }
+    void placeCallTo(const std::string& number) override { HXApplicationWebClient::placeCallTo(number); }
+    void newMessageToNumber(const std::string& numbers, const std::string& text,
+                            const std::string& conversationID = "") override {
+        HXApplicationWebClient::newMessageToNumber(numbers, text, conversationID);
+    }
+    std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
+    void refreshMessageList(int view) override;
 
     // ---- the shell (app/shell_launch.cpp, app/shell_life_cycle.cpp)
 
@@ -99,19 +137,21 @@ public:
 
     // The routing interface that the device forms implement (base: no interface).
     virtual void setupInterface() {}
-    virtual void selectViewForIndex(int index) { (void)index; }
+    void selectViewForIndex(int index) override { (void)index; }
     virtual std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index) {
         (void)index;
         return nullptr;
     }
-    virtual bool isSplitViewCollapsed() { return true; }
+    bool isSplitViewCollapsed() override { return true; }
+    // The lists' search bars come with the list screens.
+    void enterSearch(int view) override;
     // The tablet's popovers from its master list: closes whatever the list presents, and opens
     // the dial pad from its call button. The phone has no popovers; its forms are recorded.
-    virtual void dismissPopoverAnimated(bool animated);
+    void dismissPopoverAnimated(bool animated) override;
     virtual void showCallPopup();
     // Presents a mail composer; the base form records the request and presents it over the top of
     // the window's presentations, the tablet as a form sheet over its split view.
-    virtual void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer);
+    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
 
     // Life cycle.
     void resignActive();
@@ -188,10 +228,19 @@ public:
     std::shared_ptr<toolkit::ViewController> loadingController() const { return loadingController_; }
 
     // The version text shown to the user, built on first use and dropped on a memory warning.
-    const std::string& versionString();
+    const std::string& versionString() override;
     bool hasVersionString() const { return versionString_.has_value(); }
 
 protected:
+    // The root screen of a view (0 to 4) from the screen library, titled as the view; the
+    // placeholder where the library makes none.
+    std::shared_ptr<toolkit::ViewController> makeRootScreen(int index);
+    // Tells the shell observer of an operation of a screen or component not built yet.
+    void record(const std::string& call) const { record(shellObserver_, call); }
+    // The same for work off the main thread, which holds the observer rather than this object.
+    static void record(const std::shared_ptr<HXShellObserver>& observer, const std::string& call) {
+        if (observer) observer->shellCall(call);
+    }
     std::vector<std::string> launchSteps_;
     // Delayed work checks this token so that it never runs on a destroyed application object.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
@@ -205,7 +254,15 @@ private:
     std::shared_ptr<toolkit::AlertController> makeAlertController(const HXAlert& alert);
     std::shared_ptr<void> performTarget();
 
-    std::unique_ptr<HXShellStandIn> shell_;
+    std::shared_ptr<HXShellObserver> shellObserver_;
+    // Whether the loading overlay is wanted on screen; asked from the reply queues too.
+    std::atomic<bool> overlayShown_{false};
+    void locationSwitchTaskExpired();
+    foundation::BackgroundTaskIdentifier takeLocationSwitchTask();
+    mutable foundation::Mutex locationMutex_;
+    std::optional<std::string> pendingLocationSwitch_ HX_GUARDED_BY(locationMutex_);
+    foundation::BackgroundTaskIdentifier
+        locationSwitchTask_ HX_GUARDED_BY(locationMutex_) = foundation::kInvalidBackgroundTask;
     toolkit::Window* window_ = nullptr;
     std::shared_ptr<HXScreens> screens_ = std::make_shared<HXScreens>();
     std::weak_ptr<toolkit::AlertController> shownAlert_;

@@ -40,7 +40,7 @@ void HX_ConnectAppDelegate_iPad::setupInterface() {
     split.minimumPrimaryColumnWidth = kMasterColumnWidth;
     split.maximumPrimaryColumnWidth = kMasterColumnWidth;
     split.presentsWithGesture = false;
-    masterList_ = screens().makeSplitViewMaster(*this);
+    masterList_ = screens().makeSplitViewMaster(screenRoles());
     toolkit::ViewControllerPtr master = masterList_;
     if (!master) master = std::make_shared<HXPlaceholderScreen>("VC_SplitView_Master");
     split.setViewControllers({std::make_shared<toolkit::NavigationController>(master)});
@@ -55,11 +55,18 @@ void HX_ConnectAppDelegate_iPad::setupInterface() {
     }
 }
 
+HXScreenRoles HX_ConnectAppDelegate_iPad::screenRoles() {
+    auto roles = HX_ConnectAppDelegate::screenRoles();
+    if (auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate_iPad>(weakWebClient().lock()))
+        roles.splitView = self;
+    return roles;
+}
+
 std::shared_ptr<toolkit::NavigationController> HX_ConnectAppDelegate_iPad::viewControllerForViewType(int type) {
     if (!validViewType(type)) return nullptr;
     auto& nav = detailVCs_[type];
     if (nav) return nav;
-    nav = std::make_shared<toolkit::NavigationController>(hxMakeRootScreen(type));
+    nav = std::make_shared<toolkit::NavigationController>(makeRootScreen(type));
     if (type == 0) {
         // The dial pad is only ever a popover of its own size.
         nav->setPreferredContentSize({320, 411});
@@ -124,7 +131,7 @@ void HX_ConnectAppDelegate_iPad::setFirstResponder() {
 }
 
 void HX_ConnectAppDelegate_iPad::displayLogin() {
-    auto panel = screens().makeLoginPanel(*this);
+    auto panel = screens().makeLoginPanel(screenRoles());
     auto* presented = splitViewController_->presentedViewController();
     if (presented) removeLoadingOverlay();
     if (!panel || !masterList_) {

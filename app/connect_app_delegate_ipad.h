@@ -10,36 +10,19 @@
 #include "app/connect_app_delegate.h"
 #include "app/views.h"
 #include "platform/foundation/value.h"
-#include "platform/toolkit/table_view_controller.h"
 
 namespace toolkit {
 class NavigationController;
 class SplitViewController;
 }  // namespace toolkit
 
-// The master list as the application object drives it. The list itself is a screen (it shows the
-// shared master cell and opens screens as popovers), so it lives with the screens and is made
-// through HXScreens::makeSplitViewMaster.
-class HXSplitViewMaster : public toolkit::TableViewController {
-public:
-    HXSplitViewMaster() : toolkit::TableViewController(toolkit::TableViewStyle::Grouped) {}
-    std::string className() const override { return "VC_SplitView_Master"; }
-
-    // Selects the row of a view (1 to 4) and shows the view as the detail unless it already is.
-    virtual void selectRow(int index) = 0;
-    // Reads the rows and the header again and selects the current view's row.
-    virtual void refreshTable() = 0;
-    // The dial pad as a popover from the call button.
-    virtual void showCallPopup() = 0;
-};
-
-class HX_ConnectAppDelegate_iPad : public HX_ConnectAppDelegate {
+class HX_ConnectAppDelegate_iPad : public HX_ConnectAppDelegate, public HXSplitViewRole {
 public:
     HX_ConnectAppDelegate_iPad();
     ~HX_ConnectAppDelegate_iPad() override;
 
     static constexpr int kViewCount = kHXViewCount;
-    static constexpr double kMasterColumnWidth = 258.0;
+    static constexpr double kMasterColumnWidth = kHXMasterColumnWidth;
 
     const std::shared_ptr<toolkit::SplitViewController>& splitViewController() const { return splitViewController_; }
     // The master list; none when the program gave no screen library (the master column is then a
@@ -47,23 +30,22 @@ public:
     const std::shared_ptr<HXSplitViewMaster>& masterList() const { return masterList_; }
     // The detail navigation controller of a view type (0 to 4), made on first request; none
     // outside 0 to 4.
-    std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type);
+    std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type) override;
     // Whether the detail column shows the view type's navigation controller now.
-    bool isDetailShown(int type) const;
+    bool isDetailShown(int type) const override;
     // Shows the view type's navigation controller as the detail unless it is shown already.
-    void showDetailForViewType(int type);
+    void showDetailForViewType(int type) override;
     // The unread counts the master list's first two rows show.
-    long long unreadSMSCount() const { return unreadSMSCount_; }
-    long long unreadVMCount() const { return unreadVMCount_; }
+    long long unreadSMSCount() const override { return unreadSMSCount_; }
+    long long unreadVMCount() const override { return unreadVMCount_; }
     // Unsaved text the note editor keeps between its popovers; dropped on a memory warning.
     std::optional<foundation::Dictionary> popoverCache;
-    // Expires with the application object; the window may keep the master list longer, and
-    // work it posts checks this first.
-    std::weak_ptr<int> lifetime() const { return aliveToken(); }
     // The mail composer, as a form sheet over the split view.
     using HX_ConnectAppDelegate::presentMailController;
     void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
 
+    // The base form's roles and the split view's.
+    HXScreenRoles screenRoles() override;
     void setupInterface() override;
     int currentViewIndex() override;
     void selectViewForIndex(int index) override;

@@ -33,10 +33,6 @@ HX_ConnectAppDelegate_iPhone::HX_ConnectAppDelegate_iPhone()
       tabDelegate_(std::make_shared<TabDelegate>(this)) {
     setIPad(false);
     tabBarController_->delegate = tabDelegate_;
-    std::vector<toolkit::ViewControllerPtr> tabs;
-    for (int index = 0; index < kHXViewCount; ++index)
-        tabs.push_back(std::make_shared<toolkit::NavigationController>(hxMakeRootScreen(index)));
-    tabBarController_->setViewControllers(std::move(tabs));
 }
 
 HX_ConnectAppDelegate_iPhone::~HX_ConnectAppDelegate_iPhone() { tabBarController_->delegate.reset(); }
@@ -44,6 +40,13 @@ HX_ConnectAppDelegate_iPhone::~HX_ConnectAppDelegate_iPhone() { tabBarController
 void HX_ConnectAppDelegate_iPhone::setupInterface() {
     graphics::HXCFont::setIPad(false);
     graphics::HXCFont::clearFontCache();
+    // The tabs are built here, once the program has handed over the screen library.
+    if (!hasTabs()) {
+        std::vector<toolkit::ViewControllerPtr> tabs;
+        for (int index = 0; index < kHXViewCount; ++index)
+            tabs.push_back(std::make_shared<toolkit::NavigationController>(makeRootScreen(index)));
+        tabBarController_->setViewControllers(std::move(tabs));
+    }
     auto& bar = tabBarController_->tabBar();
     bar.setBarTintColor(graphics::Color::systemGroupedBackground());
     bar.setBackgroundColor(graphics::Color::systemGroupedBackground());
@@ -63,8 +66,12 @@ void HX_ConnectAppDelegate_iPhone::setupInterface() {
     }
 }
 
+bool HX_ConnectAppDelegate_iPhone::hasTabs() const {
+    return tabBarController_->viewControllers().size() == static_cast<size_t>(kViewCount);
+}
+
 void HX_ConnectAppDelegate_iPhone::selectViewForIndex(int index) {
-    if (index < 0 || index >= kViewCount) return;
+    if (index < 0 || index >= kViewCount || !hasTabs()) return;
     tabBarController_->setSelectedIndex(static_cast<size_t>(index));
     tabBarControllerDidSelect(*tabBarController_->viewControllers()[index]);
 }
@@ -77,6 +84,7 @@ std::shared_ptr<toolkit::ViewController> HX_ConnectAppDelegate_iPhone::viewContr
 bool HX_ConnectAppDelegate_iPhone::tabBarControllerShouldSelect(toolkit::ViewController& controller) {
     auto defaults = foundation::UserDefaults::standardUserDefaults();
     const auto accounts = defaults->dictionaryForKey("accountInfo").value_or(foundation::Dictionary{});
+    if (!hasTabs()) return true;
     const auto& tabs = tabBarController_->viewControllers();
     const bool settingsTab = &controller == tabs[4].get();
     if (settingsTab && foundation::Application::shared().applicationState() == foundation::ApplicationState::Active) {
@@ -89,7 +97,7 @@ bool HX_ConnectAppDelegate_iPhone::tabBarControllerShouldSelect(toolkit::ViewCon
         const bool dialPad = &controller == tabs[0].get();
         if (dialPad || (nav && nav->viewControllers().size() <= 1)) {
             updateAccountPrefs();
-            shell().record("presentAccounts");
+            record("presentAccounts");
         }
     }
     return true;
@@ -110,7 +118,7 @@ void HX_ConnectAppDelegate_iPhone::tabBarControllerDidSelect(toolkit::ViewContro
 void HX_ConnectAppDelegate_iPhone::setUnreadCount(int64_t count, int forViewIndex) {
     // Callers may be on any thread; the tab bar belongs to the main thread.
     dispatch::Queue::main()->async([alive = aliveToken(), this, count, forViewIndex] {
-        if (alive.expired()) return;
+        if (alive.expired() || !hasTabs()) return;
         const auto& tabs = tabBarController_->viewControllers();
         if (forViewIndex >= 0 && forViewIndex < kViewCount) {
             auto& item = tabs[forViewIndex]->tabBarItem();
@@ -140,7 +148,7 @@ void HX_ConnectAppDelegate_iPhone::setUnreadCount(int64_t count, int forViewInde
 void HX_ConnectAppDelegate_iPhone::displayLogin() {
     removeLoadingOverlay();
     if (presentsLoginPanel()) return;
-    auto panel = screens().makeLoginPanel(*this);
+    auto panel = screens().makeLoginPanel(screenRoles());
     if (!panel) {
         // Without the screen library the base form records that the panel was asked for, once
         // while it would be up.

@@ -19,6 +19,7 @@ public:
 
     static constexpr int kViewCount = 5;
 
+    // Its five tabs are built by setupInterface (the launch's).
     std::shared_ptr<toolkit::TabBarController> tabBarController() const { return tabBarController_; }
 
     void setupInterface() override;
@@ -41,6 +42,7 @@ public:
     void tabBarControllerDidSelect(toolkit::ViewController& controller);
 
 private:
+    bool hasTabs() const;
     class TabDelegate;
     std::shared_ptr<toolkit::TabBarController> tabBarController_;
     std::shared_ptr<TabDelegate> tabDelegate_;

@@ -1,28 +1,44 @@
 // The screens the shell presents but does not define. They live in the screen library above the
 // shell (ui/), which the program hands to the application object before the launch; the shell's
-// own tests run without it, and then each maker answers nullptr and the shell falls back to its
-// recorded stand-in or a placeholder.
+// own tests run without it, and then each maker answers nullptr and the shell keeps a placeholder
+// or tells its observer what it would have shown. A maker hands its screen the roles it needs
+// (app/roles/screen_roles.h), never the application object.
 #pragma once
 
 #include <memory>
 #include <string>
+
+#include "app/roles/screen_roles.h"
+#include "platform/toolkit/table_view_controller.h"
 
 namespace toolkit {
 class BarButtonItem;
 class ViewController;
 }  // namespace toolkit
 
-class HX_ConnectAppDelegate;
-class HX_ConnectAppDelegate_iPad;
-class HXSplitViewMaster;
+// The tablet's master list as the application object drives it. The list itself is a screen (it
+// shows the shared master cell and opens screens as popovers), so it lives with the screens and
+// is made through HXScreens::makeSplitViewMaster.
+class HXSplitViewMaster : public toolkit::TableViewController {
+public:
+    HXSplitViewMaster() : toolkit::TableViewController(toolkit::TableViewStyle::Grouped) {}
+    std::string className() const override { return "VC_SplitView_Master"; }
+
+    // Selects the row of a view (1 to 4) and shows the view as the detail unless it already is.
+    virtual void selectRow(int index) = 0;
+    // Reads the rows and the header again and selects the current view's row.
+    virtual void refreshTable() = 0;
+    // The dial pad as a popover from the call button.
+    virtual void showCallPopup() = 0;
+};
 
 class HXScreens {
 public:
     virtual ~HXScreens() = default;
 
     // The web sign-in panel, for the phone (full screen) or the tablet (popover) form.
-    virtual std::shared_ptr<toolkit::ViewController> makeLoginPanel(HX_ConnectAppDelegate& app) {
-        (void)app;
+    virtual std::shared_ptr<toolkit::ViewController> makeLoginPanel(const HXScreenRoles& roles) {
+        (void)roles;
         return nullptr;
     }
     // The tablet form's presentation of a panel made above: from the master list, over what it
@@ -34,13 +50,19 @@ public:
         return false;
     }
     // The tablet's master list (the split view's fixed column).
-    virtual std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) {
-        (void)app;
+    virtual std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(const HXScreenRoles& roles) {
+        (void)roles;
         return nullptr;
     }
     // The loading overlay with its status text.
     virtual std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) {
         (void)statusText;
+        return nullptr;
+    }
+    // The root screen of a view (0 to 4, as kHXViews in app/views.h); nullptr keeps the shell's
+    // placeholder. The shell titles it as the view.
+    virtual std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) {
+        (void)index, (void)roles;
         return nullptr;
     }
 };

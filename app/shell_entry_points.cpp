@@ -11,7 +11,7 @@
 #include "service/request_machinery.h"
 
 void HX_ConnectAppDelegate::registerForUserNotifications() {
-    shell_->record("registerForUserNotifications");
+    record("registerForUserNotifications");
     const services::NotificationAction markRead{"com.hxconnect.markRead", "Mark as read"};
     services::NotificationAction reply{"com.hxconnect.composeReply", "Reply"};
     reply.textInput = true;
@@ -57,7 +57,7 @@ void HX_ConnectAppDelegate::switchAccountIfNeeded(const std::string& username, b
     if (!evenIfCurrent && username == current) return;
     auto infos = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("accountInfo");
     if (!infos || !infos->contains(username)) return;
-    shell_->record("logout 0");
+    record("logout 0");
     selectAccountForUserName(username);
     loadInitialData();
 }
@@ -78,7 +78,7 @@ bool HX_ConnectAppDelegate::applicationOpenURL(const std::string& text) {
 
     auto popOne = [this](int index) {
         selectViewForIndex(index);
-        shell_->record("popViewController " + std::to_string(index));
+        record("popViewController " + std::to_string(index));
     };
     if (*host == "vm") return popOne(2), true;
     if (*host == "history") return popOne(3), true;
@@ -101,7 +101,7 @@ bool HX_ConnectAppDelegate::applicationOpenURL(const std::string& text) {
     if (*host == "quicksetting") {
         const std::string name = decoded(url->query().value_or(""));
         if (name.empty()) return false;
-        shell_->record("selectQuickSettingWithName " + name);
+        record("selectQuickSettingWithName " + name);
         return true;
     }
     return false;
@@ -109,7 +109,7 @@ bool HX_ConnectAppDelegate::applicationOpenURL(const std::string& text) {
 
 bool HX_ConnectAppDelegate::openSMSURL(const std::string& text, const std::optional<std::string>& query) {
     selectViewForIndex(1);
-    shell_->record("popToRootViewController 1");
+    record("popToRootViewController 1");
     if (!query) return true;
     std::string number, message, conversationID;
     std::map<std::string, std::string> raw;
@@ -168,7 +168,7 @@ bool HX_ConnectAppDelegate::openCallURL(const std::string& text, const std::opti
             }
         }
     }
-    if (account() && account()->forwardingPhoneID() == -1) shell_->record("retrieveOAuth");
+    if (account() && account()->forwardingPhoneID() == -1) record("retrieveOAuth");
     if (number != "FAVORITES")
         number = PhoneExtensions::formattedPhoneNumberFromString(PhoneExtensions::phoneNumberFromLetters(number));
     if (!canActNow()) {
@@ -179,14 +179,14 @@ bool HX_ConnectAppDelegate::openCallURL(const std::string& text, const std::opti
     pendingURL_.reset();
     showDialPad();
     if (number == "FAVORITES") {
-        shell_->record("openFavorites");
+        record("openFavorites");
     } else if (!number.empty()) {
-        shell_->record("dialPadNumber " + number);
+        record("dialPadNumber " + number);
         if (accepted) {
             const double delay = requestInFlight("OAuth_issueToken") ? 2.0 : 0.0;
             dispatch::RunLoop::main().perform(
                 performTarget(), "placeCallTo", foundation::Value(number), delay,
-                [this](const foundation::Value& n) { shell_->record("placeCallTo " + n.stringValue()); });
+                [this](const foundation::Value& n) { record("placeCallTo " + n.stringValue()); });
         }
     }
     return true;
@@ -300,8 +300,8 @@ void HX_ConnectAppDelegate::didReceiveNotificationResponse(const std::string& ac
 void HX_ConnectAppDelegate::openConversationWithID(const std::string& conversationID,
                                                    const std::optional<std::string>& reply, long messageNumber) {
     // The conversation screen and the store lookup belong to their own components.
-    shell_->record("openConversationWithID " + conversationID + "|" + reply.value_or("(nil)") + "|" +
-                   std::to_string(messageNumber));
+    record("openConversationWithID " + conversationID + "|" + reply.value_or("(nil)") + "|" +
+           std::to_string(messageNumber));
     if (focusReply_ && !lockShown) {
         dispatch::RunLoop::main().perform(performTarget(), "focusReply", foundation::Value(reply.value_or("")), 0.3,
                                           [this, hasText = reply.has_value()](const foundation::Value& text) {

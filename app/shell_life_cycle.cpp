@@ -53,7 +53,7 @@ std::shared_ptr<toolkit::AlertController> HX_ConnectAppDelegate::makeAlertContro
 }
 
 void HX_ConnectAppDelegate::presentAlert(const HXAlert& alert) {
-    shell_->recordAlert(alert);
+    if (shellObserver_) shellObserver_->shellAlert(alert);
     if (window_) presentAlert(makeAlertController(alert), nullptr);
 }
 
@@ -88,7 +88,7 @@ void HX_ConnectAppDelegate::presentAlert(const std::shared_ptr<toolkit::AlertCon
 }
 
 void HX_ConnectAppDelegate::alertNoConnection() {
-    shell_->record("alertNoConnection");
+    record("alertNoConnection");
     if (isInBackground()) return;
     setConnectionAvailable(false);
     if (connectionAlertState_ == 3) return;
@@ -107,7 +107,7 @@ void HX_ConnectAppDelegate::alertNoConnection() {
 }
 
 void HX_ConnectAppDelegate::alertSlowConnection() {
-    shell_->record("alertSlowConnection");
+    record("alertSlowConnection");
     if (isInBackground() || connectionAlertState_ == 4) return;
     connectionAlertState_ = 4;
     HXAlert alert{"Slow Network Connection",
@@ -123,7 +123,7 @@ void HX_ConnectAppDelegate::alertSlowConnection() {
 }
 
 void HX_ConnectAppDelegate::queueRefresh() {
-    shell_->record("queueRefresh");
+    record("queueRefresh");
     auto& loop = dispatch::RunLoop::main();
     loop.cancelPerform(this, "loadUnreadMessages", foundation::Value());
     const double delay = services::PowerState::shared().isLowPowerModeEnabled() ? 300.0 : 60.0;
@@ -140,7 +140,7 @@ void HX_ConnectAppDelegate::setBackgroundRefreshStatus() {
 }
 
 void HX_ConnectAppDelegate::setBackgroundFetchIntervalNever() {
-    shell_->record("setBackgroundFetchIntervalNever");
+    record("setBackgroundFetchIntervalNever");
     services::BackgroundFetch::shared().setMinimumBackgroundFetchInterval(services::kBackgroundFetchIntervalNever);
 }
 
@@ -163,11 +163,11 @@ void HX_ConnectAppDelegate::applicationWillTerminate() {
     defaults->setBool(autoRefresh(), "autoRefresh");
     defaults->setBool(newMessageAlert(), "newMessageAlert");
     (void)defaults->synchronize();
-    shell_->record("stopReachabilityNotifier");
+    record("stopReachabilityNotifier");
 }
 
 void HX_ConnectAppDelegate::applicationDidReceiveMemoryWarning() {
-    shell_->record("releaseLoadingController");
+    record("releaseLoadingController");
     versionString_.reset();
     releasePhoneFormatterIfUnused();
     releaseCachedContacts();
@@ -178,7 +178,7 @@ void HX_ConnectAppDelegate::resignActive() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, "kNetworkReachabilityChangedNotification");
     center.removeObserver(this, foundation::kApplicationWillResignActiveNotification);
-    shell_->record("stopReachabilityNotifier");
+    record("stopReachabilityNotifier");
     auto& loop = dispatch::RunLoop::main();
     if (autoRefresh()) loop.cancelPerform(this, "loadUnreadMessages", foundation::Value());
     loop.cancelPerform(this, "loadPhoneSettings", foundation::Value());
@@ -190,14 +190,14 @@ void HX_ConnectAppDelegate::resignActive() {
         foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
         setCallHandOver(false);
     } else {
-        shell_->record("scheduleShowPasscodeLockIfNeeded 30");
+        record("scheduleShowPasscodeLockIfNeeded 30");
     }
 }
 
 void HX_ConnectAppDelegate::resumeActive() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, foundation::kApplicationDidBecomeActiveNotification);
-    shell_->record("cancelShowPasscodeLockIfNeeded");
+    record("cancelShowPasscodeLockIfNeeded");
     observeWhileActive();
     if (autoRefresh() && account() && !account()->username().empty() && !account()->authV2().value_or("").empty())
         loadUnreadMessages();
@@ -247,7 +247,7 @@ void HX_ConnectAppDelegate::applicationWillEnterForeground() {
     if (!username.empty()) (void)retrieveKeychainItems();
     setSettingsLoading(false);
     setIsInBackground(false);
-    if (auto name = pendingLocationSwitch()) shell_->record("switchToLocation " + *name);
+    if (auto name = pendingLocationSwitch()) switchToLocation(*name);
     setCallPlaced(false);
     setCallHandOver(false);
     setSettingsLoadPending(false);
@@ -281,7 +281,7 @@ void HX_ConnectAppDelegate::reachabilityChanged(int status) {
                 login();
             }
             web.firstReachabilityHandled = true;
-            shell_->record("reprocessURLIfPending");
+            record("reprocessURLIfPending");
         } else {
             std::string message;
             bool show = true;
@@ -339,27 +339,35 @@ void HX_ConnectAppDelegate::preload() {
     const bool regions =
         services::LocationServices::shared().authorizationStatus() == services::LocationAuthorization::Always &&
         foundation::UserDefaults::standardUserDefaults()->boolForKey("useQSLocation");
-    dispatch::Queue::global(dispatch::Priority::Background)->async([alive = std::weak_ptr<int>(alive_), this, regions] {
-        if (alive.expired()) return;
-        // The regions of the named quick settings belong to the quick-settings component.
-        if (regions) shell_->record("monitorQuickSettingRegions");
-        auto& store = services::KeyValueStore::shared();
-        if (!store.isAvailable()) return;
-        dispatch::Queue::main()->async([alive, this] {
-            if (alive.expired()) return;
-            auto& center = foundation::NotificationCenter::defaultCenter();
-            center.removeObserver(this, services::kKeyValueStoreDidChangeExternallyNotification);
-            center.addObserver(this, services::kKeyValueStoreDidChangeExternallyNotification,
-                               [this](const foundation::Notification& n) { updateKVStoreItems(n); });
+    // The background part holds what it needs, never the application object, which may go while
+    // it runs; the observing is locked in on the main thread.
+    dispatch::Queue::global(dispatch::Priority::Background)
+        ->async([weak = weakWebClient(), observer = shellObserver_, regions] {
+            // The regions of the named quick settings belong to the quick-settings component.
+            if (regions) record(observer, "monitorQuickSettingRegions");
+            auto& store = services::KeyValueStore::shared();
+            if (!store.isAvailable()) return;
+            dispatch::Queue::main()->async([weak] {
+                auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weak.lock());
+                if (!self) return;
+                auto& center = foundation::NotificationCenter::defaultCenter();
+                auto* app = self.get();
+                // Removed with the application object's other observers in its destructor.
+                center.removeObserver(app, services::kKeyValueStoreDidChangeExternallyNotification);
+                center.addObserver(app, services::kKeyValueStoreDidChangeExternallyNotification,
+                                   [app](const foundation::Notification& n) { app->updateKVStoreItems(n); });
+            });
+            store.synchronize();
         });
-        store.synchronize();
-    });
 }
 
 void HX_ConnectAppDelegate::updateUnreadCounts() {
     auto child = newChildContext();
     if (!child) return;
-    HXMessageStore::performWithThreadContext(child, [this, child] {
+    // The counting runs on the child's queue and touches only the child. The counts go to the main
+    // queue, where the application object lives and dies; the pointer is carried there, not used
+    // on the way, and used only while the object lives.
+    HXMessageStore::performWithThreadContext(child, [child, alive = aliveToken(), app = this] {
         auto model = HXMessageStore::managedObjectModel();
         auto count = [&](uint64_t mask) -> int64_t {
             foundation::Array types;
@@ -369,8 +377,12 @@ void HX_ConnectAppDelegate::updateUnreadCounts() {
             auto n = child->count(request.value());
             return n.ok() ? static_cast<int64_t>(n.value()) : 0;
         };
-        setUnreadCount(count(3072), 1);
-        setUnreadCount(count(4), 2);
-        decreaseMocAccessCount();
+        const int64_t texts = count(3072), voicemails = count(4);
+        dispatch::Queue::main()->async([alive, app, texts, voicemails] {
+            if (alive.expired()) return;
+            app->setUnreadCount(texts, 1);
+            app->setUnreadCount(voicemails, 2);
+            app->decreaseMocAccessCount();
+        });
     });
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/roles/message_list_host.h"
 #include "platform/graphics/color.h"
 #include "platform/graphics/named_images.h"
 #include "platform/toolkit/graphics_types.h"
@@ -21,6 +22,8 @@ struct HXViewSpec {
     const char* selectedImage;
 };
 inline constexpr int kHXViewCount = 5;
+// The tablet's master column is this wide in every orientation.
+inline constexpr double kHXMasterColumnWidth = 258.0;
 inline constexpr HXViewSpec kHXViews[kHXViewCount] = {
     {"VC_Call", "Call", "Call", "Call_on"},
     {"VC_SMS", "SMS", "SMS", "SMS_on"},
@@ -49,11 +52,11 @@ class HXMessageListModel;
 // parse), so that the service's list replies reach the store. The model is made on first use,
 // for the service the application object talks to then; the list is shown while the screen is
 // up. The view's other operations have nothing to show here.
-class HXMessageListPlaceholderScreen : public HXPlaceholderScreen, public HXMessageListView {
+class HXMessageListPlaceholderScreen : public HXPlaceholderScreen, public HXMessageListView, public HXMessageListHost {
 public:
     HXMessageListPlaceholderScreen(std::string screenClass, int viewType)
         : HXPlaceholderScreen(std::move(screenClass)), viewType_(viewType) {}
-    std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient& app);
+    std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient& app) override;
     void viewWillAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
 

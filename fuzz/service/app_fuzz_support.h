@@ -3,6 +3,7 @@
 // (nothing leaves the process), and a way to let everything it started run to its end.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -16,14 +17,25 @@
 #include "platform/net/event_loop.h"
 #include "platform/net/scripted_transport.h"
 #include "platform/security/keychain.h"
+#include "service/message_list_screen.h"
 #include "service/request_machinery.h"
 
 namespace fuzzsupport {
 
+// The application object without an interface, whose views' message lists a target gives.
+class FuzzedApp : public HX_ConnectAppDelegate {
+public:
+    std::map<int, std::shared_ptr<HXMessageListScreen>> messageLists;
+    std::shared_ptr<HXMessageListScreen> messageListForViewIndex(int index) override {
+        auto it = messageLists.find(index);
+        return it == messageLists.end() ? HX_ConnectAppDelegate::messageListForViewIndex(index) : it->second;
+    }
+};
+
 struct AppUnderFuzz {
     dispatch::ScopedVirtualClock clock{1'760'000'000.0};
     std::shared_ptr<net::ScriptedTransport> transport;
-    std::shared_ptr<HX_ConnectAppDelegate> app;
+    std::shared_ptr<FuzzedApp> app;
 
     AppUnderFuzz() {
         dispatch::RunLoop::main();
@@ -34,7 +46,7 @@ struct AppUnderFuzz {
         transport = net::ScriptedTransport::create(net::EventLoop::main());
         transport->setHandler([](const net::URLRequest&) { return net::ScriptedTransport::Reply::fail(-1001); });
         net::Transport::setShared(transport);
-        app = std::make_shared<HX_ConnectAppDelegate>();
+        app = std::make_shared<FuzzedApp>();
         app->webClient().endpoints = HXEndpoints::allAt("https://service.test");
         app->webClient().firstReachabilityHandled = true;
         app->setConnectionAvailable(true);
@@ -47,12 +59,11 @@ struct AppUnderFuzz {
                                    {"expirationDate", foundation::Value(foundation::Date{clock->wallNow() + 1e9})}});
         app->setAccount(account);
     }
-    // Runs what the input started to its end and forgets what the shell was asked meanwhile.
+    // Runs what the input started to its end.
     void settle() {
         clock->runUntilIdle();
         app->cancelRequests([](const std::string&) { return true; });
         clock->runUntilIdle();
-        app->shell().clear();
     }
 };
 

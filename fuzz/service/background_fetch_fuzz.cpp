@@ -6,15 +6,30 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "app/shell_stand_in.h"
 #include "fuzz/service/app_fuzz_support.h"
 #include "platform/foundation/json.h"
 
+namespace {
+
+// The history list: every parse it is asked for completes with new data.
+class HistoryList : public HXMessageListScreen {
+public:
+    void parseMessagesFromData(std::shared_ptr<const foundation::Data>, FetchCompletion completion) override {
+        if (completion) completion(HXApplicationModel::BackgroundFetchNewData);
+    }
+    void parseMessagesFromData(std::shared_ptr<const foundation::Data>, int, FetchCompletion completion) override {
+        if (completion) completion(HXApplicationModel::BackgroundFetchNewData);
+    }
+    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data>, bool) override {}
+    void messagesReceived(std::shared_ptr<const foundation::Data>, bool) override {}
+    void abortLoading() override {}
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzzsupport::AppUnderFuzz fuzz;
-    auto history = std::make_shared<HXMessageListStandIn>();
-    history->fetchResult = HXApplicationModel::BackgroundFetchNewData;
-    fuzz.app->shell().changeScript([&history](HXShellStandIn::Script& s) { s.messageLists = {{3, history}}; });
+    fuzz.app->messageLists = {{3, std::make_shared<HistoryList>()}};
     fuzz.app->setIsInBackground(true);
     fuzz.app->setLastNotification(1'000'000);
     const std::string_view text(reinterpret_cast<const char*>(data), size);

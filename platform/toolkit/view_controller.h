@@ -73,6 +73,13 @@ public:
     ~ViewController() override;
     virtual std::string className() const { return "ViewController"; }
     ViewControllerPtr selfPtr() { return std::static_pointer_cast<ViewController>(shared_from_this()); }
+    // This controller as T (itself or a class it derives from) by weak pointer, for blocks that
+    // may run after it is gone; empty when no shared pointer owns it.
+    template <class T = ViewController>
+    std::weak_ptr<T> weakSelf() {
+        if (auto self = weak_from_this().lock()) return std::static_pointer_cast<T>(self);
+        return {};
+    }
 
     // ---- View
     ViewPtr view();

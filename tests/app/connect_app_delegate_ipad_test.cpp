@@ -21,13 +21,14 @@
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using foundation::Dictionary;
 
-struct Tablet : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
+struct Tablet : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>> {
     Tablet() : ScreenFixture({.form = hxtest::DeviceForm::tablet}) {}
     std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
     void launch() {

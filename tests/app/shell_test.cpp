@@ -10,7 +10,6 @@
 
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "app/connect_app_delegate_iphone.h"
-#include "app/shell_stand_in.h"
 #include "emulator/emulator.h"
 #include "emulator/ingestion_service.h"
 #include "model/account.h"
@@ -32,6 +31,7 @@
 #include "service/message_list_model.h"
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -39,7 +39,7 @@ namespace {
 using foundation::Dictionary;
 using foundation::Value;
 
-struct Shell : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+struct Shell : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>> {
     void TearDown() override {
         ScreenFixture::TearDown();
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
@@ -210,7 +210,7 @@ TEST_F(Shell, FreshInstallationShowsSettingsWithoutPasscodeAndRegistersOnce) {
     EXPECT_FALSE(app->newMessageAlert());
 
     // A second launch does not post the registration notification again.
-    auto again = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    auto again = std::make_shared<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>>();
     again->setWindow(&harness.window());
     ASSERT_TRUE(again->applicationDidFinishLaunchingWithOptions());
     EXPECT_EQ(services::AppBadge::shared().updates(), 1);
@@ -227,7 +227,7 @@ TEST_F(Shell, IsPhoneNeedsTheTelSchemeAndACarrier) {
     for (const auto& c : cases) {
         services::Telephony::shared().setSchemeOpens("tel", c.tel);
         services::Telephony::shared().setCarrierName(c.carrier);
-        auto form = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        auto form = std::make_shared<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>>();
         ASSERT_TRUE(form->applicationDidFinishLaunchingWithOptions());
         EXPECT_EQ(form->isPhone(), c.isPhone) << c.tel << " " << c.carrier.value_or("(none)");
     }
@@ -246,7 +246,7 @@ TEST_F(Shell, CacheCleanUpRunsOncePerInstallation) {
     EXPECT_TRUE(prefs()->boolForKey("CIcleaned"));
 
     std::ofstream(caches / "+later") << "x";
-    auto again = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    auto again = std::make_shared<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>>();
     ASSERT_TRUE(again->applicationDidFinishLaunchingWithOptions());
     harness.clock().runUntilIdle();
     EXPECT_TRUE(std::filesystem::exists(caches / "+later"));
@@ -343,7 +343,7 @@ TEST_F(Shell, AccountPrefsSaveEachAccountBesideTheOthersAndSelectingItRestoresTh
     EXPECT_TRUE(prefs()->dictionaryForKey("accountInfo")->contains("first@example.test"));
 
     // A later application object finds the account as it was saved.
-    auto later = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    auto later = std::make_shared<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>>();
     later->selectAccountForUserName("second@example.test");
     harness.settle();
     ASSERT_TRUE(later->account());
@@ -1035,7 +1035,7 @@ TEST_F(Shell, ReTappingARootTabWithTwoAccountsOpensTheAccountList) {
         {{"a@x.test", "b@x.test"}, false, true}, {{"a@x.test", "b@x.test"}, true, false}, {{"a@x.test"}, false, false}};
     for (const auto& c : cases) {
         storeAccounts(c.accounts);
-        auto form = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+        auto form = std::make_shared<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>>();
         form->setWindow(&harness.window());
         ASSERT_TRUE(form->applicationDidFinishLaunchingWithOptions());
         form->selectViewForIndex(1);

@@ -20,6 +20,7 @@
 #include "platform/services/contacts.h"
 #include "platform/services/url_opener.h"
 #include "platform/store/context.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 
 using foundation::Dictionary;
@@ -247,7 +248,7 @@ TEST(ContactRulesTest, MatchingByName) {
 // ---- the application object's list
 
 // An application object with an account, so that it opens a message store.
-class StoreDelegate : public HX_ConnectAppDelegate {
+class StoreDelegate : public hxtest::RecordedApp<> {
 public:
     std::string username;
     std::string currentUsername() const override { return username; }
@@ -496,7 +497,7 @@ TEST_F(ContactsAppTest, RefusedAccessKeepsTheListAndTellsTheUser) {
     EXPECT_EQ(alert.actions[0].style, HXAlertAction::Style::Cancel);
     EXPECT_EQ(alert.preferredAction, std::optional<size_t>(1));
     // "Settings" opens the app's settings page through the application object.
-    auto shared = std::make_shared<HX_ConnectAppDelegate>();
+    auto shared = std::make_shared<hxtest::RecordedApp<>>();
     EXPECT_TRUE(shared->isABAccessRestricted());
     services::URLOpener::setShared(nullptr);
     EXPECT_TRUE(shared->shell().tap("Settings"));

@@ -18,6 +18,7 @@
 #include "platform/store/coordinator.h"
 #include "tests/support/full_disk.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -28,7 +29,7 @@ using foundation::Value;
 using store::ContextPtr;
 using store::ManagedObjectPtr;
 
-class FakeDelegate : public HX_ConnectAppDelegate {
+class FakeDelegate : public hxtest::RecordedApp<> {
 public:
     std::string username = "me.user@example.com";
     std::string currentUsername() const override { return username; }

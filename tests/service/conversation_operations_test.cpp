@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "model/message_store.h"
+#include "platform/mail/mail_compose_controller.h"
 #include "platform/store/context.h"
 #include "service/conversation_store.h"
 #include "tests/service/web_fixture.h"
@@ -194,7 +195,7 @@ TEST_F(Conversations, DeletingOneMessageAndTheLastOne) {
 }
 
 TEST(NewMessage, RecipientsAreTheNumbersSplitAtCommas) {
-    auto app = std::make_shared<HX_ConnectAppDelegate>();
+    auto app = std::make_shared<hxtest::RecordedApp<>>();
     struct Case {
         std::string numbers, text, conversation, presented;
     };
@@ -268,7 +269,7 @@ TEST_F(Conversations, ActionCodesFollowTheConversationAndWhereItIsSeen) {
     EXPECT_EQ(app->messageOptionsForConversation(make(10, [](auto& c) { (void)c->setValue("note", "n"); })),
               (V{1, 3, 8, 9, 10, 13, 0}));
     EXPECT_EQ(app->messageOptionsForConversation(make(0)), (V{1, 2, 7, 10, 13, 0}));
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.canSendMail = false; });
+    mail::MailComposeViewController::setCanSendMail(false);
     EXPECT_EQ(app->messageOptionsForConversation(make(10)), (V{1, 3, 7, 10, 13, 0}));
     // Groups and unknown numbers offer no call, SMS or block.
     EXPECT_EQ(
@@ -281,6 +282,7 @@ TEST_F(Conversations, ActionCodesFollowTheConversationAndWhereItIsSeen) {
     EXPECT_EQ(app->messageOptionsForConversation(make(10, [](auto& c) { (void)c->setValue("isSpam", true); })),
               (V{1, 3, 7, 11}));
     context->rollback();
+    mail::MailComposeViewController::setCanSendMail(true);
     EXPECT_EQ(app->titleForConversationAction(9), "Forward as Email");
     EXPECT_EQ(app->imageForConversationAction(11), "hand.raised.slash");
     EXPECT_FALSE(app->titleForConversationAction(14));

@@ -21,7 +21,6 @@
 #include <atomic>
 
 #include "app/connect_app_delegate.h"
-#include "app/shell_stand_in.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"

@@ -19,6 +19,7 @@
 #include "service/message_list_model.h"
 #include "service/request_machinery.h"
 #include "tests/service/recording_list_view.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -27,7 +28,7 @@ using foundation::Value;
 
 struct Parse : ::testing::Test {
     dispatch::ScopedVirtualClock clock{1'760'000'100.0};
-    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+    std::shared_ptr<hxtest::RecordedApp<>> app = std::make_shared<hxtest::RecordedApp<>>();
     std::atomic<int> saved{0};
     // The views of the lists made here: shown, kept for the test's length.
     std::vector<std::shared_ptr<hxtest::RecordingListView>> views;

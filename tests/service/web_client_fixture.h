@@ -19,13 +19,14 @@
 #include "platform/security/keychain.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 
 struct WebClientFixture : ::testing::Test {
     dispatch::ScopedVirtualClock clock{1'700'000'000.0};
     hxtest::TempDir home;
     emulator::Emulator service;
-    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+    std::shared_ptr<hxtest::RecordedApp<>> app = std::make_shared<hxtest::RecordedApp<>>();
 
     void SetUp() override {
         dispatch::RunLoop::main();

@@ -20,13 +20,14 @@
 #include "platform/net/event_loop.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
+#include "tests/support/shell_recorder.h"
 
 namespace {
 
 struct WebClient : ::testing::Test {
     dispatch::ScopedVirtualClock clock;
     emulator::Emulator service;
-    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+    std::shared_ptr<hxtest::RecordedApp<>> app = std::make_shared<hxtest::RecordedApp<>>();
     std::map<std::string, int> posted;
     std::map<std::string, std::string> postedData;
     std::filesystem::path dir;
@@ -355,7 +356,7 @@ TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
     auto& web = app->webClient();
     web.firstReachabilityHandled = true;
     app->setConnectionAvailable(false);
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = true; });
+    app->showLoadingOverlay("Loading settings\u2026");
     const std::string list = page() + "inbox/recent/all/";
     app->startAsyncLoadWithRequest(net::URLRequest(list), list);
     EXPECT_EQ(asked("alertNoConnection"), 1u);
@@ -417,7 +418,11 @@ TEST_F(WebClient, AFailedSettingsLoadClearsItsMarkAndReschedulesThePendingLocati
     ASSERT_TRUE(clock->runUntil([&] { return inFlight() == 0; }, 200));
     service.releaseHeld();
     EXPECT_FALSE(app->settingsLoading());
-    EXPECT_EQ(asked("rescheduleSwitchToLocation Office 60"), 1u);
+    // The pending switch starts again a minute later.
+    EXPECT_FALSE(app->HX_ConnectAppDelegate::locationSwitchTaskRunning());
+    clock->advance(60);
+    EXPECT_TRUE(app->HX_ConnectAppDelegate::locationSwitchTaskRunning());
+    EXPECT_EQ(app->HX_ConnectAppDelegate::pendingLocationSwitch(), "Office");
     // Unlike the polls, a settings fetch that times out tells the user the network is slow.
     EXPECT_EQ(asked("alertSlowConnection"), 1u);
     EXPECT_EQ(asked("alertNoConnection"), 0u);

@@ -26,6 +26,7 @@
 #include "platform/services/url_opener.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 
 namespace hxtest {
@@ -45,7 +46,7 @@ inline std::string protocDecode(const std::string& type, const std::string& byte
 struct WebFixture : ::testing::Test {
     dispatch::ScopedVirtualClock clock{1'760'000'100.0};
     std::unique_ptr<emulator::Emulator> service;
-    std::shared_ptr<HX_ConnectAppDelegate> app = std::make_shared<HX_ConnectAppDelegate>();
+    std::shared_ptr<hxtest::RecordedApp<>> app = std::make_shared<hxtest::RecordedApp<>>();
     std::string token;
     std::map<std::string, int> posted;
     size_t alertMark = 0;  // alerts before this index are an earlier step's

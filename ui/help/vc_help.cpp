@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "app/connect_app_delegate.h"
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/traits.h"
@@ -22,7 +21,22 @@ std::string schemeOf(const std::string& url) {
 }
 }  // namespace
 
-VC_Help::VC_Help(HX_ConnectAppDelegate& app) : app_(app) { setPreferredContentSize({320.0, 588.0}); }
+VC_Help::VC_Help(HXScreenRoles roles) : roles_(std::move(roles)) { setPreferredContentSize({320.0, 588.0}); }
+
+bool VC_Help::iPad() const {
+    auto routing = roles_.routing.lock();
+    return routing && routing->iPad();
+}
+
+bool VC_Help::isSplitViewCollapsed() const {
+    auto routing = roles_.routing.lock();
+    return !routing || routing->isSplitViewCollapsed();
+}
+
+std::string VC_Help::versionString() const {
+    auto settings = roles_.settings.lock();
+    return settings ? settings->versionString() : std::string();
+}
 
 VC_Help::~VC_Help() {
     if (webView_) webView_->navigationDelegate.reset();
@@ -30,7 +44,7 @@ VC_Help::~VC_Help() {
 
 void VC_Help::loadView() {
     const auto& device = toolkit::Device::current();
-    webView_ = HXHelpPages::makePageView(std::dynamic_pointer_cast<VC_Help>(selfPtr()));
+    webView_ = HXHelpPages::makePageView(weakSelf<VC_Help>().lock());
     webView_->setBackgroundColor(toolkit::Color::black());
     webView_->setContentMode(toolkit::ContentMode::ScaleToFill);
     // The page lays out no colours of its own; its white paper is the scroll view's background,
@@ -41,24 +55,24 @@ void VC_Help::loadView() {
     spinner_ = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::WhiteLarge);
     spinner_->setHidesWhenStopped(true);
     spinner_->setFrame({{0, 0}, {37, 37}});
-    spinner_->setCenter({app_.iPad() ? 160.0 : webView_->center().x, 170.0});
+    spinner_->setCenter({iPad() ? 160.0 : webView_->center().x, 170.0});
     webView_->addSubview(spinner_);
     spinner_->startAnimating();
-    HXHelpPages::loadPage(*webView_, "index", [this, &device](std::string page) {
+    HXHelpPages::loadPage(*webView_, "index", [version = versionString(), &device](std::string page) {
         HXHelpPages::HelpValues values;
         values.iconBase64 = HXHelpPages::helpIconBase64();
-        values.version = app_.versionString();
+        values.version = version;
         values.hardwareIdentifier = DeviceHardware::platform();
         values.systemVersion = HXHelpPages::systemVersionText(device.systemVersion());
         values.copyright = HXHelpPages::bundleCopyright();
         return HXHelpPages::fillHelpTemplate(std::move(page), values);
     });
 
-    std::weak_ptr<VC_Help> weak = std::dynamic_pointer_cast<VC_Help>(selfPtr());
+    auto weak = weakSelf<VC_Help>();
     doneButton_ = toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::Done, [weak](toolkit::BarButtonItem&) {
         if (auto self = weak.lock()) self->dismiss();
     });
-    if (app_.isSplitViewCollapsed()) navigationItem().setRightBarButtonItem(doneButton_, true);
+    if (isSplitViewCollapsed()) navigationItem().setRightBarButtonItem(doneButton_, true);
 
     edgesForExtendedLayout = 0;
     if (auto* nav = navigationController()) {
@@ -78,7 +92,7 @@ void VC_Help::viewWillAppear(bool animated) {
         bar.setTintColor(toolkit::Color::whiteColor());
         bar.setBarTintColor(toolkit::Color::black());
         bar.setTranslucent(false);
-        if (app_.iPad()) nav->setPreferredContentSize(preferredContentSize());
+        if (iPad()) nav->setPreferredContentSize(preferredContentSize());
     }
     setTitle("");
 }
@@ -91,13 +105,12 @@ void VC_Help::viewWillDisappear(bool animated) {
 
 void VC_Help::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {
     ViewController::viewWillTransitionToSize(size, coordinator);
-    if (!app_.iPad()) return;
-    std::weak_ptr<VC_Help> weak = std::dynamic_pointer_cast<VC_Help>(selfPtr());
+    if (!iPad()) return;
+    auto weak = weakSelf<VC_Help>();
     auto update = [weak] {
         auto self = weak.lock();
         if (!self) return;
-        self->navigationItem().setRightBarButtonItem(self->app_.isSplitViewCollapsed() ? self->doneButton_ : nullptr,
-                                                     true);
+        self->navigationItem().setRightBarButtonItem(self->isSplitViewCollapsed() ? self->doneButton_ : nullptr, true);
     };
     if (coordinator)
         coordinator->animateAlongsideTransition([update](toolkit::TransitionCoordinator&) { update(); }, {});
@@ -118,14 +131,14 @@ void VC_Help::decidePolicyForNavigationAction(web::WebView&, const web::Navigati
     const std::string& url = action.request.url();
     const std::string scheme = schemeOf(url);
     if (scheme == "tel") {
-        app_.placeCallTo(url.substr(4));
+        if (auto conversations = roles_.conversations.lock()) conversations->placeCallTo(url.substr(4));
     } else if (scheme == "mailto") {
         writeFeedback();
     } else if (scheme == "legal") {
         showLegal();
     } else {
         services::URLOpener::shared()->openURL(url);
-        if (!app_.iPad()) HXHelpPages::dismissFromPage(*this);
+        if (!iPad()) HXHelpPages::dismissFromPage(*this);
     }
 }
 
@@ -140,12 +153,13 @@ void VC_Help::writeFeedback() {
     const std::string line =
         HXHelpPages::deviceLine(device.model(), device.systemName(),
                                 HXHelpPages::systemVersionText(device.systemVersion()), DeviceHardware::modelName());
-    composer->setMessageBody(HXHelpPages::feedbackBody(app_.versionString(), line), false);
-    composing_ = std::dynamic_pointer_cast<VC_Help>(selfPtr());
+    composer->setMessageBody(HXHelpPages::feedbackBody(versionString(), line), false);
+    composing_ = weakSelf<VC_Help>().lock();
     composer->mailComposeDelegate = composing_;
-    if (app_.iPad()) {
-        app_.dismissPopoverAnimated(false);
-        app_.presentMailController(composer);
+    auto routing = roles_.routing.lock();
+    if (routing && routing->iPad()) {
+        routing->dismissPopoverAnimated(false);
+        routing->presentMailController(composer);
     } else {
         present(composer, true);
     }
@@ -153,7 +167,7 @@ void VC_Help::writeFeedback() {
 
 void VC_Help::showLegal() {
     auto legal = std::make_shared<VC_Legal>();
-    legal->iPad = app_.iPad();
+    legal->iPad = iPad();
     // The legal screen's back button reads "About".
     setTitle("About");
     if (auto* nav = navigationController()) nav->pushViewController(legal, true);
@@ -161,7 +175,7 @@ void VC_Help::showLegal() {
 
 void VC_Help::didFinishNavigation(web::WebView& view) {
     if (spinner_) spinner_->stopAnimating();
-    std::weak_ptr<VC_Help> weak = std::dynamic_pointer_cast<VC_Help>(selfPtr());
+    auto weak = weakSelf<VC_Help>();
     view.evaluateJavaScript(kPageHeightScript, [weak](foundation::Result<foundation::Value> result) {
         auto self = weak.lock();
         if (!self || !self->webView_) return;

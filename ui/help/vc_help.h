@@ -7,17 +7,18 @@
 #include <optional>
 #include <string>
 
+#include "app/roles/screen_roles.h"
 #include "platform/mail/mail_compose_controller.h"
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/web/web_view.h"
 
-class HX_ConnectAppDelegate;
-
 class VC_Help : public toolkit::ViewController, public web::NavigationDelegate, public mail::MailComposeDelegate {
 public:
-    explicit VC_Help(HX_ConnectAppDelegate& app);
+    // The routing role presents the composer on the tablet and tells the form; the settings role
+    // gives the version; the conversation actions place the page's calls.
+    explicit VC_Help(HXScreenRoles roles);
     ~VC_Help() override;
     std::string className() const override { return "VC_Help"; }
 
@@ -44,7 +45,10 @@ public:
 private:
     void writeFeedback();
     void showLegal();
-    HX_ConnectAppDelegate& app_;
+    bool iPad() const;
+    bool isSplitViewCollapsed() const;
+    std::string versionString() const;
+    HXScreenRoles roles_;
     std::shared_ptr<web::WebView> webView_;
     std::shared_ptr<toolkit::ActivityIndicatorView> spinner_;
     toolkit::BarButtonItemPtr doneButton_;

@@ -9,24 +9,44 @@
 #include "platform/toolkit/table_view.h"
 #include "service/message_list_model.h"
 
-VC_Messages::VC_Messages(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings)
-    : model_(std::make_shared<HXMessageListModel>(std::move(app), std::move(viewSettings))) {}
+VC_Messages::VC_Messages(std::shared_ptr<HXMessageListModel> model) : model_(std::move(model)) {}
+
+VC_Messages::VC_Messages(std::weak_ptr<HXListLoadingRole> lists, int viewType)
+    : lists_(std::move(lists)), viewType_(viewType) {}
+
+std::shared_ptr<HXMessageListModel> VC_Messages::messageList(HXApplicationWebClient&) {
+    if (!model_) {
+        auto lists = lists_.lock();
+        if (!lists) return nullptr;
+        model_ = lists->makeMessageList(viewType_);
+        if (isViewLoaded()) attachModel();
+    }
+    return model_;
+}
+
+void VC_Messages::attachModel() {
+    if (!model_) return;
+    // From now on the model shows its list here; its results controller is made on first use.
+    std::shared_ptr<HXMessageListView> view = std::dynamic_pointer_cast<VC_Messages>(selfPtr());
+    model_->setView(view);
+    (void)model_->fetchedResultsController();
+    // A model made while the list is on screen starts as one that appeared with it.
+    if (shown_) model_->selectStoredRow();
+    reloadTable();
+}
 
 VC_Messages::~VC_Messages() = default;
 
 void VC_Messages::viewDidLoad() {
     toolkit::TableViewController::viewDidLoad();
     setRefreshControl(std::make_shared<toolkit::RefreshControl>());
-    // From now on the model shows its list here; its results controller is made on first use.
-    std::shared_ptr<HXMessageListView> view = std::dynamic_pointer_cast<VC_Messages>(selfPtr());
-    model_->setView(view);
-    (void)model_->fetchedResultsController();
+    attachModel();
 }
 
 void VC_Messages::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
     shown_ = true;
-    model_->selectStoredRow();
+    if (model_) model_->selectStoredRow();
 }
 
 void VC_Messages::viewDidDisappear(bool animated) {
@@ -35,7 +55,7 @@ void VC_Messages::viewDidDisappear(bool animated) {
 }
 
 long VC_Messages::numberOfRows(toolkit::TableView&, long) {
-    auto controller = model_->fetchedResultsController();
+    auto controller = model_ ? model_->fetchedResultsController() : nullptr;
     return controller ? static_cast<long>(controller->fetchedObjects().size()) : 0;
 }
 
@@ -44,7 +64,7 @@ toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, too
     auto cell = table.dequeueReusableCell(kIdentifier);
     if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Default, kIdentifier);
     std::string name;
-    if (auto controller = model_->fetchedResultsController()) {
+    if (auto controller = model_ ? model_->fetchedResultsController() : nullptr) {
         const auto& conversations = controller->fetchedObjects();
         if (indexPath.row >= 0 && static_cast<size_t>(indexPath.row) < conversations.size()) {
             const auto& conversation = conversations[static_cast<size_t>(indexPath.row)];
@@ -67,6 +87,7 @@ void VC_Messages::endRefreshing() {
 }
 
 void VC_Messages::updateLastRefreshDate() {
+    if (!model_) return;
     auto last = model_->lastUpdate();
     if (!last || !refreshControl()) return;
     foundation::DateFormatter formatter;

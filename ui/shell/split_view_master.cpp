@@ -11,7 +11,6 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/traits.h"
-#include "service/message_list_model.h"
 #include "ui/help/vc_help.h"
 #include "ui/widgets/master_table_view_cell.h"
 
@@ -22,7 +21,7 @@ using toolkit::Rect;
 namespace {
 
 constexpr int kRowCount = 4;
-constexpr double kWidth = HX_ConnectAppDelegate_iPad::kMasterColumnWidth;
+constexpr double kWidth = kHXMasterColumnWidth;
 
 // Row r shows view r + 1.
 const HXViewSpec& rowView(long row) { return kHXViews[row + 1]; }
@@ -36,11 +35,13 @@ bool isMessageList(int view) { return view >= 1 && view <= 3; }
 
 }  // namespace
 
-VC_SplitView_Master::VC_SplitView_Master(HX_ConnectAppDelegate_iPad& app) : app_(app) {
+VC_SplitView_Master::VC_SplitView_Master(HXScreenRoles roles) : roles_(std::move(roles)) {
     // The responder chain hands a key command's action no sender, so each digit has its own. The
     // switch goes through the application object's routing, which makes the view the current one.
     for (int view = 1; view <= 4; ++view)
-        setActionHandler(switchViewAction(view), [this, view](Responder*) { app_.selectViewForIndex(view); });
+        setActionHandler(switchViewAction(view), [this, view](Responder*) {
+            if (auto routing = roles_.routing.lock()) routing->selectViewForIndex(view);
+        });
     setActionHandler(kShowCallPopupAction, [this](Responder*) { showCallPopup(); });
     setActionHandler(kShowSMSPopupAction, [this](Responder*) { showSMSPopup(); });
     setActionHandler(kShowAccountsAction, [this](Responder*) { showAccounts(); });
@@ -93,8 +94,10 @@ toolkit::TableViewCellPtr VC_SplitView_Master::cellForRow(toolkit::TableView& ta
         image->setHighlightedImage(
             hxBarImageNamed(spec.selectedImage)->withRenderingMode(graphics::RenderingMode::alwaysTemplate));
     }
-    cell->badgeValue = indexPath.row == 0   ? static_cast<long>(app_.unreadSMSCount())
-                       : indexPath.row == 1 ? static_cast<long>(app_.unreadVMCount())
+    auto split = roles_.splitView.lock();
+    cell->badgeValue = !split               ? 0
+                       : indexPath.row == 0 ? static_cast<long>(split->unreadSMSCount())
+                       : indexPath.row == 1 ? static_cast<long>(split->unreadVMCount())
                                             : 0;
     cell->setNeedsLayout();
     return cell;
@@ -136,7 +139,8 @@ std::shared_ptr<toolkit::View> VC_SplitView_Master::headerView() {
     }
     auto* name = dynamic_cast<toolkit::Label*>(header_->viewWithTag(kUserNameTag));
     auto* number = dynamic_cast<toolkit::Label*>(header_->viewWithTag(kNumberTag));
-    const auto account = app_.account();
+    auto settings = roles_.settings.lock();
+    const auto account = settings ? settings->account() : nullptr;
     if (account && !account->username().empty()) {
         name->setText(account->username());
         number->setText(PhoneExtensions::formattedPhoneNumberFromString(account->HXnumber().value_or("")));
@@ -151,14 +155,14 @@ void VC_SplitView_Master::selectRow(int index) {
     if (index < 1 || index > kRowCount) return;
     selecting_ = true;
     tableView()->selectRow(IndexPath{0, index - 1}, false);
-    app_.showDetailForViewType(index);
+    if (auto split = roles_.splitView.lock()) split->showDetailForViewType(index);
     selecting_ = false;
 }
 
 void VC_SplitView_Master::refreshTable() {
     auto table = tableView();
     table->reloadData();
-    if (!selecting_) table->selectRow(IndexPath{0, app_.currentViewIndex() - 1}, false);
+    if (!selecting_) table->selectRow(IndexPath{0, currentViewIndex() - 1}, false);
 }
 
 void VC_SplitView_Master::didHighlightRow(toolkit::TableView&, IndexPath indexPath) {
@@ -173,21 +177,23 @@ std::optional<IndexPath> VC_SplitView_Master::willSelectRow(toolkit::TableView&,
 
 void VC_SplitView_Master::didSelectRow(toolkit::TableView&, IndexPath indexPath) {
     const int view = static_cast<int>(indexPath.row) + 1;
-    if (!app_.isDetailShown(view)) selectRow(view);
+    auto split = roles_.splitView.lock();
+    if (!split || !split->isDetailShown(view)) selectRow(view);
     if (view == 4) {
-        dispatch::Queue::main()->async([alive = app_.lifetime(), this] {
-            if (!alive.expired()) app_.loadPhoneSettings();
+        dispatch::Queue::main()->async([lists = roles_.lists] {
+            if (auto role = lists.lock()) role->loadPhoneSettings();
         });
     }
 }
 
 void VC_SplitView_Master::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {
     HXSplitViewMaster::viewWillTransitionToSize(size, coordinator);
-    auto reselect = [list = std::weak_ptr<Responder>(shared_from_this()), alive = app_.lifetime(),
-                     this](toolkit::TransitionCoordinator&) {
-        if (list.expired() || alive.expired() || app_.isSplitViewCollapsed()) return;
+    auto reselect = [weak = weakSelf<VC_SplitView_Master>()](toolkit::TransitionCoordinator&) {
+        auto self = weak.lock();
+        auto routing = self ? self->roles_.routing.lock() : nullptr;
+        if (!routing || routing->isSplitViewCollapsed()) return;
         const auto stored = foundation::UserDefaults::standardUserDefaults()->integerForKey("tabBarIndex");
-        if (stored >= 1 && stored <= kRowCount) tableView()->selectRow(IndexPath{0, stored - 1}, true);
+        if (stored >= 1 && stored <= kRowCount) self->tableView()->selectRow(IndexPath{0, stored - 1}, true);
     };
     if (coordinator)
         coordinator->animateAlongsideTransition([](toolkit::TransitionCoordinator&) {}, reselect);
@@ -204,8 +210,10 @@ void VC_SplitView_Master::presentPopover(const std::shared_ptr<toolkit::ViewCont
 }
 
 void VC_SplitView_Master::showCallPopup() {
-    app_.dismissPopoverAnimated(false);
-    auto dialPad = app_.viewControllerForViewType(0);
+    if (auto routing = roles_.routing.lock()) routing->dismissPopoverAnimated(false);
+    auto split = roles_.splitView.lock();
+    auto dialPad = split ? split->viewControllerForViewType(0) : nullptr;
+    if (!dialPad) return;
     dialPad->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
     auto* popover = dialPad->popoverPresentationController();
     popover->barButtonItem = navigationItem().leftBarButtonItem();
@@ -215,13 +223,13 @@ void VC_SplitView_Master::showCallPopup() {
 }
 
 void VC_SplitView_Master::showSMSPopup() {
-    app_.dismissPopoverAnimated(false);
-    app_.newMessageToNumber("", "");
+    if (auto routing = roles_.routing.lock()) routing->dismissPopoverAnimated(false);
+    if (auto conversations = roles_.conversations.lock()) conversations->newMessageToNumber("", "", "");
 }
 
 void VC_SplitView_Master::infoButtonClicked() {
-    app_.dismissPopoverAnimated(false);
-    auto help = std::make_shared<toolkit::NavigationController>(std::make_shared<VC_Help>(app_));
+    if (auto routing = roles_.routing.lock()) routing->dismissPopoverAnimated(false);
+    auto help = std::make_shared<toolkit::NavigationController>(std::make_shared<VC_Help>(roles_));
     help->setPreferredContentSize({320, 514});
     help->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
     auto* popover = help->popoverPresentationController();
@@ -233,8 +241,8 @@ void VC_SplitView_Master::infoButtonClicked() {
 }
 
 void VC_SplitView_Master::showAccounts() {
-    app_.dismissPopoverAnimated(false);
-    app_.updateAccountPrefs();
+    if (auto routing = roles_.routing.lock()) routing->dismissPopoverAnimated(false);
+    if (auto settings = roles_.settings.lock()) settings->updateAccountPrefs();
     auto accounts =
         std::make_shared<toolkit::NavigationController>(std::make_shared<HXPlaceholderScreen>("VC_Accounts"));
     accounts->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
@@ -245,17 +253,20 @@ void VC_SplitView_Master::showAccounts() {
 }
 
 void VC_SplitView_Master::enterSearch() {
-    const int view = app_.currentViewIndex();
-    // The lists' search bars come with their screens; until then the request is recorded.
-    if (isMessageList(view)) app_.shell().record("enterSearch " + std::to_string(view));
+    const int view = currentViewIndex();
+    if (!isMessageList(view)) return;
+    if (auto routing = roles_.routing.lock()) routing->enterSearch(view);
 }
 
 void VC_SplitView_Master::refreshMessages() {
-    const int view = app_.currentViewIndex();
+    const int view = currentViewIndex();
     if (!isMessageList(view)) return;
-    // The list reloads from its first page, as a refresh from outside it does.
-    if (auto* root = dynamic_cast<HXMessageListPlaceholderScreen*>(app_.viewControllerForIndex(view).get()))
-        root->messageList(app_)->loadMessages(HXMessageListModel::Sender::None);
+    if (auto lists = roles_.lists.lock()) lists->refreshMessageList(view);
+}
+
+int VC_SplitView_Master::currentViewIndex() const {
+    auto routing = roles_.routing.lock();
+    return routing ? routing->currentViewIndex() : 0;
 }
 
 std::vector<toolkit::KeyCommand> VC_SplitView_Master::keyCommands() const {
@@ -267,7 +278,7 @@ std::vector<toolkit::KeyCommand> VC_SplitView_Master::keyCommands() const {
     commands.push_back({"c", kModifierControl, kShowCallPopupAction, "Call"});
     commands.push_back({"n", kModifierCommand, kShowSMSPopupAction, "New Message"});
     commands.push_back({"a", kModifierControl, kShowAccountsAction, "Accounts"});
-    if (isMessageList(app_.currentViewIndex())) {
+    if (isMessageList(currentViewIndex())) {
         commands.push_back({"f", kModifierCommand, kEnterSearchAction, "Search"});
         commands.push_back({"r", kModifierCommand, kRefreshMessagesAction, "Refresh"});
     }

@@ -6,11 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "app/connect_app_delegate_ipad.h"
+#include "app/roles/screen_roles.h"
+#include "app/screens.h"
+#include "app/views.h"
 
 class VC_SplitView_Master : public HXSplitViewMaster {
 public:
-    explicit VC_SplitView_Master(HX_ConnectAppDelegate_iPad& app);
+    // The split view role shows the details; routing, the lists', the settings' and the
+    // conversation actions' roles serve the bar buttons and key commands.
+    explicit VC_SplitView_Master(HXScreenRoles roles);
     ~VC_SplitView_Master() override;
 
     static constexpr double kRowHeight = 60.0;
@@ -53,7 +57,8 @@ public:
 
 private:
     void presentPopover(const std::shared_ptr<toolkit::ViewController>& controller);
-    HX_ConnectAppDelegate_iPad& app_;
+    int currentViewIndex() const;
+    HXScreenRoles roles_;
     std::shared_ptr<toolkit::View> header_;
     std::weak_ptr<toolkit::View> infoButton_;
     // Set while selectRow runs, so that a refresh it causes keeps its selection.

@@ -6,10 +6,12 @@
 
 class HXUIScreens : public HXScreens {
 public:
-    std::shared_ptr<toolkit::ViewController> makeLoginPanel(HX_ConnectAppDelegate& app) override;
+    std::shared_ptr<toolkit::ViewController> makeLoginPanel(const HXScreenRoles& roles) override;
     bool presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel,
                                     toolkit::ViewController& master,
                                     const std::shared_ptr<toolkit::BarButtonItem>& anchor) override;
-    std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(HX_ConnectAppDelegate_iPad& app) override;
+    std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(const HXScreenRoles& roles) override;
     std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
+    // No root screen is built yet: every view keeps the shell's placeholder.
+    std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
 };

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "app/connect_app_delegate.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
@@ -33,17 +32,17 @@ size_t storedAccounts() {
 
 }  // namespace
 
-VC_LoginPanel::VC_LoginPanel(std::weak_ptr<HX_ConnectAppDelegate> app) : app_(std::move(app)) {
-    auto a = app_.lock();
-    reSignIn_ = a && a->account() && !a->account()->username().empty();
+VC_LoginPanel::VC_LoginPanel(HXScreenRoles roles) : roles_(std::move(roles)) {
+    auto signIn = roles_.signIn.lock();
+    reSignIn_ = signIn && signIn->account() && !signIn->account()->username().empty();
     setPreferredContentSize({kWidth, kHeight});
 }
 
 void VC_LoginPanel::isCreatingNewAccount() { reSignIn_ = false; }
 
 std::string VC_LoginPanel::startURL() const {
-    auto a = app_.lock();
-    HXEndpoints endpoints = a ? a->endpoints() : HXEndpoints{};
+    auto signIn = roles_.signIn.lock();
+    HXEndpoints endpoints = signIn ? signIn->endpoints() : HXEndpoints{};
     const std::string w = endpoints.servicePageBase();
     foundation::Dictionary pairs{{"service", foundation::Value("grandcentral")},
                                  {"continue", foundation::Value(w)},
@@ -58,14 +57,14 @@ std::string VC_LoginPanel::startURL() const {
 void VC_LoginPanel::loadView() {
     webView_ = std::make_shared<web::WebView>(toolkit::Device::current().screen().bounds());
     webView_->setContentMode(toolkit::ContentMode::ScaleToFill);
-    webView_->navigationDelegate = std::static_pointer_cast<web::NavigationDelegate>(self());
+    webView_->navigationDelegate = std::static_pointer_cast<web::NavigationDelegate>(weakSelf<VC_LoginPanel>().lock());
     webView_->setOpaque(false);
     webView_->setBackgroundColor(graphics::Color::white(1));
     webView_->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
     setView(webView_);
     webView_->load(net::URLRequest(startURL()));
 
-    std::weak_ptr<VC_LoginPanel> weak = self();
+    auto weak = weakSelf<VC_LoginPanel>();
     cancelButton_ =
         toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::Cancel, [weak](toolkit::BarButtonItem&) {
             if (auto s = weak.lock()) s->dismiss();
@@ -75,8 +74,8 @@ void VC_LoginPanel::loadView() {
 }
 
 void VC_LoginPanel::updateCancelButton(bool animated) {
-    auto a = app_.lock();
-    const bool collapsed = !a || !a->iPad() || a->isSplitViewCollapsed();
+    auto routing = roles_.routing.lock();
+    const bool collapsed = !routing || !routing->iPad() || routing->isSplitViewCollapsed();
     if (collapsed && storedAccounts() >= 1)
         navigationItem().setRightBarButtonItem(cancelButton_, animated);
     else
@@ -90,8 +89,8 @@ void VC_LoginPanel::viewWillAppear(bool animated) {
         bar.setBarStyle(toolkit::BarStyle::Default);
         bar.setTintColor(graphics::Color::systemBlue());
         bar.setTranslucent(false);
-        auto a = app_.lock();
-        if (a && a->iPad()) nav->setPreferredContentSize(preferredContentSize());
+        auto routing = roles_.routing.lock();
+        if (routing && routing->iPad()) nav->setPreferredContentSize(preferredContentSize());
     }
     setTitle(foundation::localizedString("HX Voice Login"));
 }
@@ -106,9 +105,9 @@ void VC_LoginPanel::viewWillDisappear(bool animated) {
 
 void VC_LoginPanel::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {
     ViewController::viewWillTransitionToSize(size, coordinator);
-    auto a = app_.lock();
-    if (!a || !a->iPad()) return;
-    std::weak_ptr<VC_LoginPanel> weak = self();
+    auto routing = roles_.routing.lock();
+    if (!routing || !routing->iPad()) return;
+    auto weak = weakSelf<VC_LoginPanel>();
     auto update = [weak](toolkit::TransitionCoordinator&) {
         if (auto s = weak.lock()) s->updateCancelButton(true);
     };
@@ -127,7 +126,7 @@ bool VC_LoginPanel::shownInPopover() const {
 
 void VC_LoginPanel::dismiss() {
     if (webView_) webView_->cookieStore().removeDataModifiedSince(0);
-    std::weak_ptr<VC_LoginPanel> weak = self();
+    auto weak = weakSelf<VC_LoginPanel>();
     dispatch::Queue::main()->async([weak] {
         auto s = weak.lock();
         if (!s) return;
@@ -139,10 +138,10 @@ void VC_LoginPanel::dismiss() {
 
 void VC_LoginPanel::decidePolicyForNavigationAction(web::WebView& view, const web::NavigationAction& action,
                                                     const std::function<void(web::NavigationPolicy)>& decisionHandler) {
-    auto a = app_.lock();
-    const std::string w = a ? a->endpoints().servicePageBase() : std::string();
+    auto signIn = roles_.signIn.lock();
+    const std::string w = signIn ? signIn->endpoints().servicePageBase() : std::string();
     const std::string url = action.request.url();
-    std::weak_ptr<VC_LoginPanel> weak = self();
+    auto weak = weakSelf<VC_LoginPanel>();
     // The decision waits for the form's fields: the name typed there is the new account's.
     view.evaluateJavaScript(signin::kFormReaderScript,
                             [weak, w, url, decisionHandler](foundation::Result<foundation::Value> fields) {
@@ -168,9 +167,9 @@ void VC_LoginPanel::decidePolicyForNavigationAction(web::WebView& view, const we
 }
 
 void VC_LoginPanel::completeSignIn(const std::string& url) {
-    auto a = app_.lock();
-    if (!a) return;
-    a->completeWebSignIn(username_, webView_->cookieStore().allCookies(), url);
+    auto signIn = roles_.signIn.lock();
+    if (!signIn) return;
+    signIn->completeWebSignIn(username_, webView_->cookieStore().allCookies(), url);
     // The session now lives in the account's jar; the web view keeps no copy of it.
     webView_->cookieStore().removeDataModifiedSince(0);
 }
@@ -178,13 +177,13 @@ void VC_LoginPanel::completeSignIn(const std::string& url) {
 void VC_LoginPanel::didFinishNavigation(web::WebView& view) {
     view.evaluateJavaScript(signin::hideScript(signin::elementByIdScript(signin::kSignUpLinkId)), nullptr);
     view.evaluateJavaScript(signin::kHideCreateAccountScript, nullptr);
-    std::weak_ptr<VC_LoginPanel> weak = self();
+    auto weak = weakSelf<VC_LoginPanel>();
     view.evaluateJavaScript(signin::kFormReaderScript, [weak](foundation::Result<foundation::Value> fields) {
         auto s = weak.lock();
         if (!s || !s->webView_ || !fields.ok() || !fields->isDictionary()) return;
         if (!fields->asDictionary().find(signin::kEmailField) || !reSignIn_) return;
-        auto a = s->app_.lock();
-        const std::string name = a && a->account() ? a->account()->username() : std::string();
+        auto signIn = s->roles_.signIn.lock();
+        const std::string name = signIn && signIn->account() ? signIn->account()->username() : std::string();
         s->webView_->evaluateJavaScript(signin::fillScript(signin::elementByIdScript(signin::kEmailField), name),
                                         nullptr);
         reSignIn_ = false;

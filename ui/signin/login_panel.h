@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "app/roles/screen_roles.h"
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/web/web_view.h"
 
-class HX_ConnectAppDelegate;
 namespace toolkit {
 class NavigationController;
 }
@@ -25,7 +25,8 @@ public:
 
     // init: the next form page with an "Email" field is filled with the current account's name
     // when there is one (a re-sign-in of that account).
-    explicit VC_LoginPanel(std::weak_ptr<HX_ConnectAppDelegate> app);
+    // The sign-in role hands over the finished sign-in; the routing role tells the device form.
+    explicit VC_LoginPanel(HXScreenRoles roles);
     std::string className() const override { return "VC_LoginPanel"; }
 
     // Opened to add another account: the form is not filled.
@@ -56,13 +57,12 @@ public:
     void didFinishNavigation(web::WebView& view) override;
 
 private:
-    std::shared_ptr<VC_LoginPanel> self() { return std::static_pointer_cast<VC_LoginPanel>(selfPtr()); }
     void completeSignIn(const std::string& url);
     void updateCancelButton(bool animated);
     bool shownInPopover() const;
 
     static bool reSignIn_;
-    std::weak_ptr<HX_ConnectAppDelegate> app_;
+    HXScreenRoles roles_;
     std::shared_ptr<web::WebView> webView_;
     std::shared_ptr<toolkit::BarButtonItem> cancelButton_;
     std::string username_;

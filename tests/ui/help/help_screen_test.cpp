@@ -20,6 +20,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 #include "ui/help/help_pages.h"
 #include "ui/help/vc_help.h"
@@ -31,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // An application object whose split view state a test sets (the tablet form's question).
-class App : public HX_ConnectAppDelegate {
+class App : public hxtest::RecordedApp<> {
 public:
     bool collapsed = true;
     bool isSplitViewCollapsed() override { return collapsed; }
@@ -95,7 +96,7 @@ protected:
     }
     // As the settings screen's information button does it: in a navigation controller of its own.
     void presentHelp() {
-        help = std::make_shared<VC_Help>(*app);
+        help = std::make_shared<VC_Help>(app->screenRoles());
         nav = std::make_shared<toolkit::NavigationController>(help);
         settings->present(nav, false);
         harness.settle();

@@ -10,13 +10,14 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 #include "ui/help/vc_progress.h"
 #include "ui/shell/ui_screens.h"
 
 namespace {
 
-class ProgressOverlay : public hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+class ProgressOverlay : public hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>> {
 protected:
     ProgressOverlay() : ScreenFixture({.fonts = true}) {}
     void SetUp() override {

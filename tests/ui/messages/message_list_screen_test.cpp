@@ -23,7 +23,8 @@ TEST_F(MessageListScreen, ShowsTheConversationsItsModelStoredAndEndsItsRefresh) 
     app->setMessageParsingQueue(dispatch::Queue::serial("parse"));
     ASSERT_TRUE(app->resetPersistentStore().ok());
 
-    auto screen = std::make_shared<VC_Messages>(app, HXMessageListModel::smsViewSettings("https://voice.test/voice/"));
+    auto screen = std::make_shared<VC_Messages>(
+        std::make_shared<HXMessageListModel>(app, HXMessageListModel::smsViewSettings("https://voice.test/voice/")));
     auto model = screen->model();
     EXPECT_FALSE(model->view()) << "no view before the screen's has loaded";
     EXPECT_FALSE(model->isShownScreen());

@@ -3,6 +3,7 @@
 // view (both orientations) and of the phone's tab bar.
 #include <gtest/gtest.h>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "emulator/emulator.h"
 #include "model/account.h"
@@ -23,6 +24,7 @@
 #include "service/message_list_model.h"
 #include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/shell/ui_screens.h"
@@ -44,7 +46,7 @@ public:
 class ScreensWithLoginPanel : public HXUIScreens {
 public:
     int made = 0;
-    std::shared_ptr<toolkit::ViewController> makeLoginPanel(HX_ConnectAppDelegate&) override {
+    std::shared_ptr<toolkit::ViewController> makeLoginPanel(const HXScreenRoles&) override {
         ++made;
         return std::make_shared<HXPlaceholderScreen>("VC_LoginPanel");
     }
@@ -52,7 +54,7 @@ public:
 
 std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
 
-struct MasterList : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
+struct MasterList : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>> {
     std::shared_ptr<ScreensWithLoginPanel> screens = std::make_shared<ScreensWithLoginPanel>();
     MasterList() : ScreenFixture({.form = hxtest::DeviceForm::tablet}) {}
     void SetUp() override {

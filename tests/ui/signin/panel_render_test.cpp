@@ -53,7 +53,7 @@ struct TabletPanel : hxtest::SignInFixture {
 TEST_F(TabletPanel, APopoverAtTheMasterListsButtonSizedAfterThePage) {
     hxtest::UsingFonts fonts;
     HXUIScreens screens;
-    auto made = screens.makeLoginPanel(*tablet);
+    auto made = screens.makeLoginPanel(tablet->screenRoles());
     ASSERT_TRUE(screens.presentLoginPanelInPopover(made, *master, anchor));
     auto* nav = master->navigationController()->presentedViewController();
     ASSERT_NE(nav, nullptr);
@@ -70,7 +70,7 @@ TEST_F(TabletPanel, APopoverAtTheMasterListsButtonSizedAfterThePage) {
     ASSERT_GT(height, VC_LoginPanel::kPopoverHeightAllowance);
     EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, height - VC_LoginPanel::kPopoverHeightAllowance}));
     // A second request while the panel is up presents nothing.
-    EXPECT_FALSE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(*tablet), *master, anchor));
+    EXPECT_FALSE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(tablet->screenRoles()), *master, anchor));
     EXPECT_EQ(master->navigationController()->presentedViewController(), nav);
     expectOutline("tablet_popover");
     expectSnapshot("tablet_popover");
@@ -81,7 +81,7 @@ TEST_F(TabletPanel, OverWhatTheMasterListPresentsInItsContextAndNotSizedAsAPopov
     master->present(shown, false);
     harness.settle();
     HXUIScreens screens;
-    ASSERT_TRUE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(*tablet), *master, anchor));
+    ASSERT_TRUE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(tablet->screenRoles()), *master, anchor));
     auto* nav = shown->presentedViewController();
     ASSERT_NE(nav, nullptr);
     EXPECT_EQ(nav->presentationStyleInUse(), toolkit::ModalPresentationStyle::CurrentContext);
@@ -91,7 +91,7 @@ TEST_F(TabletPanel, OverWhatTheMasterListPresentsInItsContextAndNotSizedAsAPopov
     EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, 496}));
     // The master list counts as showing the panel through what it presents.
     EXPECT_TRUE(presentsLoginPanel(*master->navigationController()));
-    EXPECT_FALSE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(*tablet), *master, anchor));
+    EXPECT_FALSE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(tablet->screenRoles()), *master, anchor));
 }
 
 // The tablet's Cancel follows the split view: shown only while it is collapsed (and an account
@@ -107,7 +107,7 @@ TEST_F(TabletPanel, CancelFollowsTheSplitViewAcrossSizeChanges) {
     split->setIPad(true);
     split->webClient().endpoints = HXEndpoints::allAt(service->origin());
     HXUIScreens screens;
-    auto made = screens.makeLoginPanel(*split);
+    auto made = screens.makeLoginPanel(split->screenRoles());
     ASSERT_TRUE(screens.presentLoginPanelInPopover(made, *master, anchor));
     harness.settle();
     EXPECT_EQ(made->navigationItem().rightBarButtonItem(), nullptr);

@@ -27,13 +27,14 @@
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 #include "ui/shell/ui_screens.h"
 #include "ui/signin/login_panel.h"
 
 namespace hxtest {
 
-struct SignInFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+struct SignInFixture : ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>> {
     explicit SignInFixture(DeviceForm form = DeviceForm::phone)
         : ScreenFixture(
               {.form = form, .screens = std::make_shared<HXUIScreens>(), .emulator = true, .sharedDelegate = true}) {}

@@ -1,4 +1,4 @@
-#include "app/shell_stand_in.h"
+#include "tests/support/shell_recorder.h"
 
 #include <algorithm>
 
@@ -45,7 +45,7 @@ std::vector<HXAlert> HXShellStandIn::alerts() const {
     return alerts_;
 }
 
-void HXShellStandIn::recordAlert(const HXAlert& alert) {
+void HXShellStandIn::shellAlert(const HXAlert& alert) {
     {
         std::lock_guard lock(mutex_);
         alerts_.push_back(alert);

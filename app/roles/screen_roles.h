@@ -1,0 +1,100 @@
+// The roles the application object plays for the screens. A screen sees only the roles its
+// maker hands it (HXScreens, app/screens.h), never the application object itself: each role is a
+// few operations of one concern, implemented by the application object (most of them its own
+// Part-named members). A screen keeps its roles by weak pointer and locks one for each use, so a
+// screen that outlives the application object (the window may keep it) finds nothing to call.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/net/cookie.h"
+#include "service/endpoints.h"
+
+class HX_Account;
+class HXMessageListModel;
+namespace toolkit {
+class NavigationController;
+class ViewController;
+}  // namespace toolkit
+
+// The web sign-in panel's: the account being signed in again, the service's hosts, and the
+// hand-over of a finished sign-in.
+class HXSignInRole {
+public:
+    virtual ~HXSignInRole() = default;
+    virtual std::shared_ptr<HX_Account> account() const = 0;
+    virtual const HXEndpoints& endpoints() = 0;
+    // The form's user name, the web view's cookies and the service page the sign-in reached.
+    virtual void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
+                                   const std::string& url) = 0;
+};
+
+// The message lists': a list model for a view type (1 SMS, 2 voicemail, 3 history) on the web
+// client the application object talks to, the refresh of a view's list from outside it, and the
+// account settings load.
+class HXListLoadingRole {
+public:
+    virtual ~HXListLoadingRole() = default;
+    virtual std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) = 0;
+    // The list of the view (1 to 3) reloads from its first page; nothing for another view.
+    virtual void refreshMessageList(int view) = 0;
+    virtual void loadPhoneSettings() = 0;
+};
+
+// Actions on a number or a conversation that screens offer.
+class HXConversationActionsRole {
+public:
+    virtual ~HXConversationActionsRole() = default;
+    virtual void placeCallTo(const std::string& number) = 0;
+    // Numbers separated by ",", the text, and the conversation to reply into ("" for a new one).
+    virtual void newMessageToNumber(const std::string& numbers, const std::string& text,
+                                    const std::string& conversationID) = 0;
+};
+
+// Routing and presentation: the device form, the views, popovers and the mail composer.
+class HXRoutingRole {
+public:
+    virtual ~HXRoutingRole() = default;
+    virtual bool iPad() const = 0;
+    virtual bool isSplitViewCollapsed() = 0;
+    virtual int currentViewIndex() = 0;
+    virtual void selectViewForIndex(int index) = 0;
+    virtual void dismissPopoverAnimated(bool animated) = 0;
+    virtual void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) = 0;
+    // Puts the search bar of a view's list (1 to 3) in focus.
+    virtual void enterSearch(int view) = 0;
+};
+
+// Settings and the account: the version text shown, the stored account preferences.
+class HXSettingsRole {
+public:
+    virtual ~HXSettingsRole() = default;
+    virtual std::shared_ptr<HX_Account> account() const = 0;
+    virtual const std::string& versionString() = 0;
+    virtual void updateAccountPrefs() = 0;
+};
+
+// The tablet form's split view, for its master list.
+class HXSplitViewRole {
+public:
+    virtual ~HXSplitViewRole() = default;
+    // The detail navigation controller of a view type (0 to 4); type 0 is the dial pad's popover.
+    virtual std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type) = 0;
+    virtual bool isDetailShown(int type) const = 0;
+    virtual void showDetailForViewType(int type) = 0;
+    virtual long long unreadSMSCount() const = 0;
+    virtual long long unreadVMCount() const = 0;
+};
+
+// What a maker hands a screen; a role that the form does not play is empty.
+struct HXScreenRoles {
+    std::weak_ptr<HXSignInRole> signIn;
+    std::weak_ptr<HXListLoadingRole> lists;
+    std::weak_ptr<HXConversationActionsRole> conversations;
+    std::weak_ptr<HXRoutingRole> routing;
+    std::weak_ptr<HXSettingsRole> settings;
+    std::weak_ptr<HXSplitViewRole> splitView;
+};
