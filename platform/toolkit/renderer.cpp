@@ -365,7 +365,8 @@ std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale) {
 foundation::Status snapshotPNG(View& view, const std::filesystem::path& path, double scale) {
     auto bitmap = snapshot(view, scale);
     if (!bitmap) return graphics::imageError(graphics::kImageTooLargeError, "the view cannot be drawn");
-    auto png = graphics::encodePNG(*bitmap);
+    // A snapshot is looked at, not kept small: the quickest encoding.
+    auto png = graphics::encodePNG(*bitmap, graphics::PNGCompression::Fast);
     if (!png.ok()) return png.error();
     return foundation::files::writeAtomically(path, *png);
 }

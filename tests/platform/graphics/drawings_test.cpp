@@ -80,6 +80,12 @@ const Drawing kImages[] = {
     {"Favorites_Contacts", {44, 24}, Ink::single},
     {"Contacts_Favorites", {44, 24}, Ink::single},
     {"iBeacon", {60, 60}, Ink::single},
+    {"call_missed", {20, 20}, Ink::single},
+    {"call_received", {20, 20}, Ink::single},
+    {"call_recorded", {20, 20}, Ink::colours},
+    {"call_placed", {20, 20}, Ink::single},
+    {"message_sms", {20, 20}, Ink::single},
+    {"message_vm", {20, 20}, Ink::single},
 };
 
 // The symbols, by their box; all are template images.
