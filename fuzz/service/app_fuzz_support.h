@@ -16,7 +16,6 @@
 #include "platform/net/event_loop.h"
 #include "platform/net/scripted_transport.h"
 #include "platform/security/keychain.h"
-#include "service/endpoints.h"
 #include "service/request_machinery.h"
 
 namespace fuzzsupport {

@@ -465,7 +465,8 @@ TEST_F(SessionTest, UnreadableTokenRepliesAreFailedRequests) {
             issue ? std::optional<Dictionary>(Dictionary{{"login_hint", "hint"}}) : std::nullopt;
         app->account()->setOAuthDict(before);
         int completions = 0;
-        app->setCompletionHandler([&] { ++completions; }, std::string("OAuth_") + c.action);
+        // A completion that waits for this token request.
+        app->setCompletionHandler([&] { ++completions; }, issue ? "OAuth_issueToken" : "OAuth_listSessions");
         service.clearRequests();
         service.script("/o/oauth2/tokenrpc", {.body = c.reply});
         EXPECT_FALSE(app->retrieveOAuth());
