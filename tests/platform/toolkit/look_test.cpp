@@ -145,6 +145,32 @@ TEST(Look, AlertsAndActionSheetsFollowTheAppearance) {
     }
 }
 
+TEST(Look, APopoversTextIsReadableOnItsFrameInDark) {
+    hxtest::UsingFonts fonts;
+    Harness h(ScreenProfile::iPad(), 15);
+    auto root = std::make_shared<ViewController>();
+    h.setRoot(root);
+    h.setInterfaceStyle(InterfaceStyle::dark);
+    auto content = std::make_shared<ViewController>();
+    content->view()->setBackgroundColor(std::nullopt);
+    auto text = std::make_shared<Label>(Rect(20, 20, 200, 40));
+    text->setText("Popover text");
+    content->view()->addSubview(text);
+    content->setPreferredContentSize({320, 200});
+    content->modalPresentationStyle = ModalPresentationStyle::Popover;
+    auto* popover = content->popoverPresentationController();
+    popover->sourceView = root->view();
+    popover->sourceRect = Rect(300, 100, 40, 40);
+    root->present(content, false);
+    h.settle();
+    auto pixels = snapshot(h.window(), 1);
+    ASSERT_TRUE(pixels);
+    const Rect r = text->convertRectTo(text->bounds(), nullptr);
+    auto [lo, hi] = luminanceRange(*pixels, r, 1);
+    EXPECT_LT(lo, 80) << "the frame under the text is dark";
+    EXPECT_GT(hi, 200) << "the text on it is light";
+}
+
 TEST(Look, SelectedAndHighlightedRowsAreDrawnGreyUnlessTheyAskForNoSelection) {
     auto rows = std::make_shared<Rows>(std::vector<std::string>{"", "", "", ""});
     auto table = tableWith(rows);
