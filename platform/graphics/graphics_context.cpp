@@ -71,13 +71,41 @@ cairo_operator_t toCairo(BlendMode mode) {
     return CAIRO_OPERATOR_OVER;
 }
 
+// The pixel box holding every non-zero value of an A8 surface; empty when there is none.
+struct PixelBox {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // [x0, x1) x [y0, y1)
+    bool empty() const { return x1 <= x0 || y1 <= y0; }
+};
+
+PixelBox inkedBox(const unsigned char* data, int w, int h, int stride) {
+    PixelBox box{w, h, 0, 0};
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* row = data + size_t(y) * stride;
+        int first = 0;
+        while (first < w && row[first] == 0) ++first;
+        if (first == w) continue;
+        int last = w - 1;
+        while (row[last] == 0) --last;
+        box.x0 = std::min(box.x0, first);
+        box.x1 = std::max(box.x1, last + 1);
+        box.y0 = std::min(box.y0, y);
+        box.y1 = y + 1;
+    }
+    if (box.x1 <= box.x0) return {};
+    return box;
+}
+
 // Three box blurs in each direction approximate a gaussian of the given deviation (in pixels).
-void blurAlpha(cairo_surface_t* a8, double sigma) {
-    if (sigma < 0.5) return;
+// Only the inked part of the surface and as far as the blur can spread from it is worked on
+// (everything else is zero before and after); the box of what may be non-zero afterwards is
+// returned.
+PixelBox blurAlpha(cairo_surface_t* a8, double sigma) {
     cairo_surface_flush(a8);
     const int w = cairo_image_surface_get_width(a8), h = cairo_image_surface_get_height(a8);
     const int stride = cairo_image_surface_get_stride(a8);
     unsigned char* data = cairo_image_surface_get_data(a8);
+    PixelBox box = inkedBox(data, w, h, stride);
+    if (sigma < 0.5 || box.empty()) return box;
     // Box sizes for three passes with the given deviation.
     const double ideal = std::sqrt(12 * sigma * sigma / 3 + 1);
     int lower = static_cast<int>(std::floor(ideal));
@@ -85,7 +113,13 @@ void blurAlpha(cairo_surface_t* a8, double sigma) {
     const int upper = lower + 2;
     const int m =
         static_cast<int>(std::lround((12 * sigma * sigma - 3 * lower * lower - 12 * lower - 9) / (-4.0 * lower - 4)));
-    std::vector<int> line(std::max(w, h)), out(std::max(w, h));
+    int spread = 0;
+    for (int pass = 0; pass < 3; ++pass) spread += std::max(0, ((pass < m ? lower : upper) - 1) / 2);
+    box = {std::max(0, box.x0 - spread), std::max(0, box.y0 - spread), std::min(w, box.x1 + spread),
+           std::min(h, box.y1 + spread)};
+    const int bw = box.x1 - box.x0, bh = box.y1 - box.y0;
+    unsigned char* origin = data + size_t(box.y0) * stride + box.x0;
+    std::vector<int> line(std::max(bw, bh)), out(std::max(bw, bh));
     for (int pass = 0; pass < 3; ++pass) {
         const int r = ((pass < m ? lower : upper) - 1) / 2;
         if (r <= 0) continue;
@@ -100,19 +134,20 @@ void blurAlpha(cairo_surface_t* a8, double sigma) {
                 if (drop >= 0) sum -= line[drop];
             }
         };
-        for (int y = 0; y < h; ++y) {
-            unsigned char* row = data + size_t(y) * stride;
-            for (int x = 0; x < w; ++x) line[x] = row[x];
-            boxLine(w);
-            for (int x = 0; x < w; ++x) row[x] = static_cast<unsigned char>(out[x]);
+        for (int y = 0; y < bh; ++y) {
+            unsigned char* row = origin + size_t(y) * stride;
+            for (int x = 0; x < bw; ++x) line[x] = row[x];
+            boxLine(bw);
+            for (int x = 0; x < bw; ++x) row[x] = static_cast<unsigned char>(out[x]);
         }
-        for (int x = 0; x < w; ++x) {
-            for (int y = 0; y < h; ++y) line[y] = data[size_t(y) * stride + x];
-            boxLine(h);
-            for (int y = 0; y < h; ++y) data[size_t(y) * stride + x] = static_cast<unsigned char>(out[y]);
+        for (int x = 0; x < bw; ++x) {
+            for (int y = 0; y < bh; ++y) line[y] = origin[size_t(y) * stride + x];
+            boxLine(bh);
+            for (int y = 0; y < bh; ++y) origin[size_t(y) * stride + x] = static_cast<unsigned char>(out[y]);
         }
     }
     cairo_surface_mark_dirty(a8);
+    return box;
 }
 
 // The affine map from an image's stored pixels to its upright pixels, for each orientation; the
@@ -318,13 +353,24 @@ void GraphicsContext::paintWithEffects(Draw draw) {
     cairo_set_source(m, picture);
     cairo_paint(m);
     cairo_destroy(m);
-    blurAlpha(mask, state_.shadowBlur * scale_ / 2);
+    const PixelBox shadow = blurAlpha(mask, state_.shadowBlur * scale_ / 2);
     cairo_save(cr_);
     cairo_identity_matrix(cr_);
     cairo_set_operator(cr_, op);
     const RGBA sc = state_.shadowColor.rgbaFor(style_);
     cairo_set_source_rgba(cr_, sc.red, sc.green, sc.blue, sc.alpha * state_.alpha);
-    cairo_mask_surface(cr_, mask, state_.shadowOffset.width * scale_, state_.shadowOffset.height * scale_);
+    const double dx = state_.shadowOffset.width * scale_, dy = state_.shadowOffset.height * scale_;
+    if (op != CAIRO_OPERATOR_OVER) {
+        // Operators that reach outside the mask see all of it.
+        cairo_mask_surface(cr_, mask, dx, dy);
+    } else if (!shadow.empty()) {
+        // Outside the blurred box the mask is empty: the shadow need not be composed there.
+        cairo_save(cr_);
+        cairo_rectangle(cr_, shadow.x0 + dx, shadow.y0 + dy, shadow.x1 - shadow.x0, shadow.y1 - shadow.y0);
+        cairo_clip(cr_);
+        cairo_mask_surface(cr_, mask, dx, dy);
+        cairo_restore(cr_);
+    }
     cairo_set_source(cr_, picture);
     cairo_paint_with_alpha(cr_, state_.alpha);
     cairo_restore(cr_);

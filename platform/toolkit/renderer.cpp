@@ -10,6 +10,7 @@
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/screen_scale.h"
 #include "platform/graphics/text_layout.h"
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -17,6 +18,7 @@
 #include "platform/toolkit/renderer_bars.h"
 #include "platform/toolkit/renderer_cells.h"
 #include "platform/toolkit/renderer_controls.h"
+#include "platform/toolkit/status_bar.h"
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/text_metrics.h"
@@ -135,7 +137,9 @@ void drawProgress(const ProgressView& p, GraphicsContext& c) {
     c.fillPath();
     c.setFillColor(p.tintColor());
     c.addPath(graphics::Path::roundedRect(
-        {track.minX(), track.minY(), track.width() * std::clamp(p.progress(), 0.0, 1.0), h}, h / 2));
+        {track.minX(), track.minY(),
+         track.width() * std::clamp(presentedValue(p, AnimatedProperty::Progress, p.progress()), 0.0, 1.0), h},
+        h / 2));
     c.fillPath();
 }
 
@@ -150,8 +154,10 @@ void drawSpinner(const ActivityIndicatorView& a, GraphicsContext& c) {
                              : Color::whiteColor());
     c.setLineWidth(width);
     c.setLineCap(graphics::LineCap::round);
+    // The darkest spoke leads, turning clockwise while the spinner spins on a timed screen.
+    const int phase = a.isAnimating() ? spinnerPhase() : 0;
     for (int i = 0; i < 8; ++i) {
-        const double angle = -std::numbers::pi / 2 + i * std::numbers::pi / 4;
+        const double angle = -std::numbers::pi / 2 + (i + phase) * std::numbers::pi / 4;
         c.setStrokeColor(colour.withAlphaComponent(0.25 + 0.75 * (8 - i) / 8.0));
         c.moveTo({b.midX() + inner * std::cos(angle), b.midY() + inner * std::sin(angle)});
         c.lineTo({b.midX() + radius * std::cos(angle), b.midY() + radius * std::sin(angle)});
@@ -209,7 +215,8 @@ PopoverPresentationController* popoverShowing(const View& parent, const View& su
 }
 
 void renderContents(View& view, GraphicsContext& c) {
-    const Rect b = view.bounds();
+    // Geometry and alpha as the screen shows them now (their model values unless animating).
+    const Rect b = presentedBounds(view);
     const Layer& layer = view.layer();
     const double radius = std::max(0.0, layer.cornerRadius);
     if (layer.mask) {
@@ -236,9 +243,11 @@ void renderContents(View& view, GraphicsContext& c) {
     c.restore();
     const Rect visible = c.clipBoundingBox();
     for (const ViewPtr& sub : view.subviews()) {
-        if (!sub || sub->isHidden() || sub->alpha() < 0.01) continue;
-        // Views wholly outside the clip are skipped (those with a shadow may reach into it).
-        if (sub->layer().shadowOpacity <= 0 && !sub->frame().intersects(visible)) continue;
+        if (!sub || sub->isHidden() || presentedAlpha(*sub) < 0.01) continue;
+        // Views wholly outside the clip are skipped (those with a shadow may reach into it, and
+        // moving ones are not where their frame says).
+        if (sub->layer().shadowOpacity <= 0 && !sub->frame().intersects(visible) && !hasPresentationAnimation(*sub))
+            continue;
         c.save();
         if (auto* popover = popoverShowing(view, *sub)) {
             drawPopoverFrame(sub->frame(), popover->arrowDirection(), popover->anchorInWindow(),
@@ -246,10 +255,11 @@ void renderContents(View& view, GraphicsContext& c) {
             c.addPath(popoverOutline(sub->frame()));
             c.clip();
         }
-        const Rect sb = sub->bounds();
+        const Rect sb = presentedBounds(*sub);
         const Point anchor = sub->layer().anchorPoint;
-        c.translate(sub->center().x, sub->center().y);
-        c.concat(sub->transform());
+        const Point centre = presentedCenter(*sub);
+        c.translate(centre.x, centre.y);
+        c.concat(presentedTransform(*sub));
         c.translate(-anchor.x * sb.width() - sb.minX(), -anchor.y * sb.height() - sb.minY());
         renderView(*sub, c);
         c.restore();
@@ -269,13 +279,14 @@ void renderView(View& view, GraphicsContext& c) {
     c.save();
     const Layer& layer = view.layer();
     const bool shadow = layer.shadowOpacity > 0 && layer.shadowColor;
-    const bool group = view.alpha() < 1 || shadow;
+    const double alpha = presentedAlpha(view);
+    const bool group = alpha < 1 || shadow;
     if (shadow) {
         c.setShadow(layer.shadowOffset, layer.shadowRadius,
                     layer.shadowColor->withAlphaComponent(layer.shadowColor->alpha() * layer.shadowOpacity));
     }
     if (group) {
-        c.setAlpha(view.alpha());
+        c.setAlpha(alpha);
         c.beginTransparencyLayer();
     }
     renderContents(view, c);
@@ -296,6 +307,8 @@ std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale) {
     (*context)->setUserInterfaceStyle(view.traitCollection().style);
     (*context)->translate(-b.minX(), -b.minY());
     renderView(view, **context);
+    // The system's status bar and home indicator lie over a whole screen.
+    if (const auto* window = dynamic_cast<const Window*>(&view)) drawStatusBar(*window, **context);
     return (*context)->copyBitmap();
 }
 

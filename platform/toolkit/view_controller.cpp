@@ -423,6 +423,15 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
     }
     window->addSubview(v);
     v->layoutIfNeeded();
+    if (animated && Animations::timed()) {
+        // A popover fades in with its dimming; other styles rise from the bottom of the screen.
+        if (style == ModalPresentationStyle::Popover) {
+            fadeFrom(*v, 0, kPresentDuration);
+            if (vc->coveredView_) fadeFrom(*vc->coveredView_, 0, kPresentDuration);
+        } else {
+            slideFrom(*v, 0, window->bounds().height() - v->frame().minY(), kPresentDuration);
+        }
+    }
     if (animated)
         scheduleCompletion(kPresentDuration, finish);
     else

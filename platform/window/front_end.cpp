@@ -9,6 +9,7 @@
 #include "platform/foundation/files.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/codecs.h"
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/responder.h"
@@ -45,9 +46,12 @@ toolkit::Responder* visibleResponder(toolkit::Window& window) {
 }  // namespace
 
 FrontEnd::FrontEnd(toolkit::Window& window, FrontEndOptions options)
-    : toolkitWindow_(window), options_(std::move(options)) {}
+    : toolkitWindow_(window), options_(std::move(options)), previousTimedAnimations_(toolkit::Animations::timed()) {
+    toolkit::Animations::setTimed(options_.timedAnimations);
+}
 
 FrontEnd::~FrontEnd() {
+    toolkit::Animations::setTimed(previousTimedAnimations_);
     if (touch_) toolkitWindow_.cancelAllTouches();
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);

@@ -38,6 +38,9 @@ struct FrontEndOptions {
     std::function<bool()> idle;
     double waitTimeout = 10;
     int framesPerSecond = 60;
+    // Animations play out over their durations while the window is open (pushes slide, spinners
+    // turn); off, they finish at once as in the headless runs. Put back when the window closes.
+    bool timedAnimations = false;
 };
 
 class FrontEnd {
@@ -105,6 +108,7 @@ private:
     int idleFrames_ = 0;
     toolkit::Point scriptPoint_;
     std::optional<foundation::Error> failure_;
+    bool previousTimedAnimations_ = false;
 };
 
 }  // namespace windowing
