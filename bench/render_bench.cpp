@@ -12,6 +12,7 @@
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/window.h"
 #include "platform/web/web_view.h"

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
@@ -159,8 +159,6 @@ struct Running {
 struct Presentation {
     std::unordered_multimap<const View*, Running> running;
     std::unique_ptr<dispatch::DisplayLink> link;
-    std::map<int, std::function<void()>> observers;
-    int nextObserver = 1;
     uint64_t frames = 0;
 };
 
@@ -198,11 +196,6 @@ void step() {
     Presentation& p = presentation();
     prune();
     ++p.frames;
-    // Observers may add or remove observers.
-    auto observers = p.observers;
-    for (auto& [token, observer] : observers) {
-        if (observer) observer();
-    }
     if (!presentationAnimating() && p.link) p.link->setPaused(true);
 }
 
@@ -271,8 +264,12 @@ struct Captured {
     std::weak_ptr<View> view;
     std::array<std::array<double, 6>, 4> before;
 };
-std::vector<std::vector<Captured>>& captures() {
-    static std::vector<std::vector<Captured>> c;
+struct Capture {
+    std::vector<Captured> views;
+    std::unordered_set<const View*> seen;
+};
+std::vector<Capture>& captures() {
+    static std::vector<Capture> c;
     return c;
 }
 
@@ -283,7 +280,7 @@ void beginCapture() {
 
 void endCapture(const AnimationRecord& rec) {
     --detail::gCaptureDepth;
-    std::vector<Captured> changed = std::move(captures().back());
+    std::vector<Captured> changed = std::move(captures().back().views);
     captures().pop_back();
     for (const Captured& c : changed) {
         auto view = c.view.lock();
@@ -305,15 +302,13 @@ int gCaptureDepth = 0;
 
 void captureBeforeChange(View& view) {
     if (captures().empty()) return;
-    auto& list = captures().back();
-    for (const Captured& c : list) {
-        if (c.view.lock().get() == &view) return;
-    }
+    Capture& capture = captures().back();
+    if (!capture.seen.insert(&view).second) return;
     std::weak_ptr<View> weak = std::static_pointer_cast<View>(view.weak_from_this().lock());
     if (weak.expired()) return;
     Captured c{weak, {}};
     for (int prop = 0; prop < 4; ++prop) c.before[prop] = valuesOf(view, static_cast<AnimatedProperty>(prop));
-    list.push_back(std::move(c));
+    capture.views.push_back(std::move(c));
 }
 }  // namespace detail
 
@@ -403,15 +398,6 @@ AffineTransform presentedTransform(const View& view) {
 double presentedValue(const View& view, AnimatedProperty property, double model) {
     return presented(view, property, {model})[0];
 }
-
-int addFrameObserver(std::function<void()> observer) {
-    Presentation& p = presentation();
-    const int token = p.nextObserver++;
-    p.observers[token] = std::move(observer);
-    return token;
-}
-
-void removeFrameObserver(int token) { presentation().observers.erase(token); }
 
 uint64_t animationFrames() { return presentation().frames; }
 

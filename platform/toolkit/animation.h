@@ -7,8 +7,8 @@
 // are kept as presentation animations, each the difference between the old and the new value
 // fading out along its curve (ease in/out, linear or a damped spring), added to the view's model
 // value; the renderer draws the presented values, so a view half-way through a push is drawn
-// half-way. A display link steps them while any runs and lets frame observers (the window) know
-// that the screen moves.
+// half-way. A display link steps them (dropping the finished ones) while any runs, and sleeps
+// otherwise.
 #pragma once
 
 #include <array>
@@ -120,11 +120,7 @@ double presentedAlpha(const View& view);
 AffineTransform presentedTransform(const View& view);
 double presentedValue(const View& view, AnimatedProperty property, double model);
 
-// Called on every display-link step while presentation animations run (the window redraws).
-// Returns a token for removal.
-int addFrameObserver(std::function<void()> observer);
-void removeFrameObserver(int token);
-// Display-link steps taken so far (each one a frame of moving pictures).
+// Display-link steps taken so far: one a frame while presentation animations run.
 uint64_t animationFrames();
 
 // The shake of a refused passcode: each view's transform moves it horizontally by -35, 17.5,

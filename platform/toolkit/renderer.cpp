@@ -250,8 +250,16 @@ void renderContents(View& view, GraphicsContext& c) {
             continue;
         c.save();
         if (auto* popover = popoverShowing(view, *sub)) {
+            // The frame fades in and out with the popover's view.
+            c.save();
+            c.setAlpha(presentedAlpha(*sub));
+            // Nothing of the frame, its arrow or its shadow lies further out than this: the
+            // layers its shadow needs are made no bigger.
+            const double reach = PopoverPresentationController::kArrowHeight + 60;
+            c.clipToRect(sub->frame().insetBy(-reach, -reach));
             drawPopoverFrame(sub->frame(), popover->arrowDirection(), popover->anchorInWindow(),
                              popover->backgroundColor, c);
+            c.restore();
             c.addPath(popoverOutline(sub->frame()));
             c.clip();
         }

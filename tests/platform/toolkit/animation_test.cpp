@@ -8,6 +8,7 @@
 
 #include <cmath>
 
+#include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
@@ -222,6 +223,17 @@ TEST(Animation, APopoverFadesInAndAFullScreenPresentationRises) {
     EXPECT_NEAR(presentedCenter(*sheet->view()).y, sheet->view()->center().y + h / 2, 1e-6);
     harness.advance(0.2);
     EXPECT_EQ(presentedCenter(*sheet->view()), sheet->view()->center());
+    sheet->dismiss(false);
+    harness.settle();
+
+    // An alert fades in where it stands.
+    auto alert = AlertController::make("Title", "Message", AlertControllerStyle::Alert);
+    ASSERT_TRUE(alert->addAction(AlertAction::make("OK", AlertActionStyle::Default)).ok());
+    root->present(alert, true);
+    EXPECT_EQ(presentedAlpha(*alert->view()), 0);
+    EXPECT_EQ(presentedCenter(*alert->view()), alert->view()->center());
+    harness.advance(0.35);
+    EXPECT_EQ(presentedAlpha(*alert->view()), 1);
 }
 
 TEST(Animation, TheShakeHalvesAndTurnsEachStepThenComesHome) {
@@ -309,16 +321,16 @@ TEST(Animation, ASpinnerTurnsOncePerSecondOnlyWhileTimedAndSpinning) {
 TEST(Animation, TheDisplayLinkStepsOnlyWhileSomethingMovesAndForgetsGoneViews) {
     toolkit::testing::Harness harness;
     Timed timed;
-    int seen = 0;
-    const int token = addFrameObserver([&] { ++seen; });
+    const uint64_t start = animationFrames();
+    auto seen = [&] { return static_cast<int>(animationFrames() - start); };
     auto v = box(Rect(0, 0, 10, 10), Color::red());
     harness.window().addSubview(v);
     animate(0.5, [&] { v->setCenter({100, 100}); });
     harness.advance(0.5);
-    EXPECT_NEAR(seen, 30, 2) << "sixty frames a second";
-    const int afterwards = seen;
+    EXPECT_NEAR(seen(), 30, 2) << "sixty frames a second";
+    const int afterwards = seen();
     harness.advance(2);
-    EXPECT_LE(seen, afterwards + 1) << "the link sleeps once nothing moves";
+    EXPECT_LE(seen(), afterwards + 1) << "the link sleeps once nothing moves";
     // A view let go half-way is dropped, not kept alive or drawn.
     animate(1, [&] { v->setAlpha(0); });
     std::weak_ptr<View> weak = v;
@@ -327,5 +339,29 @@ TEST(Animation, TheDisplayLinkStepsOnlyWhileSomethingMovesAndForgetsGoneViews) {
     EXPECT_TRUE(weak.expired());
     EXPECT_FALSE(presentationAnimating());
     harness.advance(1);
-    removeFrameObserver(token);
+}
+
+TEST(Animation, ASpringBlockOvershootsWithLittleDampingAndSettlesOnTime) {
+    toolkit::testing::Harness harness;
+    Timed timed;
+    auto loose = box(Rect(0, 0, 10, 10), Color::red());
+    auto firm = box(Rect(0, 0, 10, 10), Color::red());
+    harness.window().addSubview(loose);
+    harness.window().addSubview(firm);
+    // Squeezed to nothing, then sprung open, as the dropdown's list is.
+    loose->setTransform(AffineTransform::scale(1, 0.01));
+    firm->setTransform(AffineTransform::scale(1, 0.01));
+    animateSpring(0.5, 0, 0.4, 0, kAnimationNone, [&] { loose->setTransform(AffineTransform::identity()); });
+    animateSpring(0.5, 0, 1.0, 0, kAnimationNone, [&] { firm->setTransform(AffineTransform::identity()); });
+    double peakLoose = 0, peakFirm = 0;
+    for (int i = 0; i < 30; ++i) {
+        harness.advance(0.5 / 30);
+        peakLoose = std::max(peakLoose, presentedTransform(*loose).d);
+        peakFirm = std::max(peakFirm, presentedTransform(*firm).d);
+    }
+    EXPECT_GT(peakLoose, 1.05) << "past its rest";
+    EXPECT_LE(peakFirm, 1.0);
+    harness.advance(0.01);
+    EXPECT_EQ(presentedTransform(*loose), AffineTransform::identity());
+    EXPECT_EQ(presentedTransform(*firm), AffineTransform::identity());
 }
