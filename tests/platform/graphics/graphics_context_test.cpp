@@ -233,6 +233,37 @@ TEST(GraphicsContext, AShadowIsTheSameInAScreenAsInItsOwnSmallPicture) {
     }
 }
 
+TEST(GraphicsContext, AShadowDrawnAgainIsTheSameAndAChangedOneIsNew) {
+    // Frames of a window draw the same shadows over and over; a shape that moves by a pixel or
+    // changes its corner casts its own shadow, not the one before.
+    auto draw = [](double x, double radius) {
+        auto c = context(200, 120, 2);
+        c->setShadow({0, 3}, 10, Color::black());
+        c->setFillColor(Color::whiteColor());
+        c->addPath(Path::roundedRect({x, 30, 80, 50}, radius));
+        c->fillPath();
+        return c->pixels().copy();
+    };
+    auto differing = [](const Bitmap& a, const Bitmap& b) {
+        int n = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) n += a.rgbaAt(x, y) != b.rgbaAt(x, y);
+        return n;
+    };
+    const auto first = draw(40, 8);
+    const auto moved = draw(40.5, 8);
+    const auto rounder = draw(40, 20);
+    const auto again = draw(40, 8);
+    EXPECT_EQ(differing(*first, *again), 0);
+    EXPECT_GT(differing(*first, *moved), 100);
+    EXPECT_GT(differing(*first, *rounder), 100);
+    // The moved one is the first one a pixel to the right (at scale 2), shadow and all.
+    int shifted = 0;
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x + 1 < 400; ++x) shifted += first->rgbaAt(x, y) != moved->rgbaAt(x + 1, y);
+    EXPECT_EQ(shifted, 0);
+}
+
 TEST(GraphicsContext, TransparencyLayersComposeBeforeTheirAlpha) {
     for (bool layered : {false, true}) {
         auto c = context(30, 10);
