@@ -302,6 +302,18 @@ void renderView(View& view, GraphicsContext& c) {
     c.restore();
 }
 
+void renderWindow(Window& window, GraphicsContext& c) {
+    const Rect b = window.bounds();
+    c.save();
+    c.setUserInterfaceStyle(window.traitCollection().style);
+    c.clearRect({0, 0, b.width(), b.height()});
+    c.translate(-b.minX(), -b.minY());
+    renderView(window, c);
+    // The system's status bar and home indicator lie over a whole screen.
+    drawStatusBar(window, c);
+    c.restore();
+}
+
 std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale) {
     view.layoutIfNeeded();
     if (!(scale > 0)) {
@@ -312,11 +324,13 @@ std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale) {
     const Rect b = view.bounds();
     auto context = GraphicsContext::image({std::max(b.width(), 1e-3), std::max(b.height(), 1e-3)}, false, scale);
     if (!context.ok()) return nullptr;
+    if (auto* window = dynamic_cast<Window*>(&view)) {
+        renderWindow(*window, **context);
+        return (*context)->copyBitmap();
+    }
     (*context)->setUserInterfaceStyle(view.traitCollection().style);
     (*context)->translate(-b.minX(), -b.minY());
     renderView(view, **context);
-    // The system's status bar and home indicator lie over a whole screen.
-    if (const auto* window = dynamic_cast<const Window*>(&view)) drawStatusBar(*window, **context);
     return (*context)->copyBitmap();
 }
 

@@ -236,8 +236,19 @@ void FrontEnd::runCommand(DeviceCommand command) {
 
 foundation::Status FrontEnd::drawFrame() {
     toolkit::flushLayout();
-    auto bitmap = toolkit::snapshot(toolkitWindow_);
-    if (!bitmap) return windowError(kWindowDisplayError, "the window cannot be drawn");
+    toolkitWindow_.layoutIfNeeded();
+    const toolkit::Rect bounds = toolkitWindow_.bounds();
+    const double scale = toolkitWindow_.profile().scale;
+    if (!canvas_ || canvasScale_ != scale || !(canvasSize_ == bounds.size)) {
+        auto made = graphics::GraphicsContext::image({std::max(bounds.width(), 1e-3), std::max(bounds.height(), 1e-3)},
+                                                     false, scale);
+        if (!made.ok()) return windowError(kWindowDisplayError, "the window cannot be drawn");
+        canvas_ = std::move(*made);
+        canvasScale_ = scale;
+        canvasSize_ = bounds.size;
+    }
+    toolkit::renderWindow(toolkitWindow_, *canvas_);
+    const graphics::Bitmap* bitmap = &canvas_->pixels();
     if (!texture_ || textureWidth_ != bitmap->width() || textureHeight_ != bitmap->height()) {
         if (texture_) SDL_DestroyTexture(texture_);
         // The renderer's words are the drawing layer's: premultiplied ARGB, native order. Copied

@@ -18,6 +18,7 @@
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/error.h"
 #include "platform/graphics/bitmap.h"
+#include "platform/graphics/graphics_context.h"
 #include "platform/toolkit/window.h"
 #include "platform/window/device_commands.h"
 #include "platform/window/input_script.h"
@@ -94,6 +95,10 @@ private:
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    // What each frame is drawn into, kept from frame to frame.
+    std::unique_ptr<graphics::GraphicsContext> canvas_;
+    double canvasScale_ = 0;
+    toolkit::Size canvasSize_;
     int textureWidth_ = 0;
     int textureHeight_ = 0;
     bool videoStarted_ = false;
