@@ -118,7 +118,7 @@ public:
     // The text becomes the attributed string's characters; none clears both.
     void setAttributedText(std::optional<AttributedString> text);
     Font font = Font::system(17);
-    Color textColor = Color::black();
+    Color textColor = Color::label();
     std::optional<Color> highlightedTextColor;
     bool highlighted = false;
     bool enabled = true;
@@ -149,15 +149,17 @@ public:
     std::string className() const override { return "ImageView"; }
     const ImagePtr& image() const { return image_; }
     void setImage(ImagePtr image);
-    ImagePtr highlightedImage;
+    const ImagePtr& highlightedImage() const { return highlightedImage_; }
+    void setHighlightedImage(ImagePtr image) { setProperty(highlightedImage_, std::move(image)); }
     bool isHighlighted() const { return highlighted_; }
-    virtual void setHighlighted(bool highlighted) { highlighted_ = highlighted; }
+    virtual void setHighlighted(bool highlighted) { setProperty(highlighted_, highlighted); }
     Size sizeThatFits(Size) const override { return image_ ? image_->size() : Size{}; }
     Size intrinsicContentSize() const override { return image_ ? image_->size() : Size{-1, -1}; }
     std::string outlineText() const override;
 
 private:
     ImagePtr image_;
+    ImagePtr highlightedImage_;
     bool highlighted_ = false;
 };
 
@@ -224,6 +226,8 @@ public:
     bool isOn() const { return on_; }
     void setOn(bool on, bool animated = false);
     std::optional<Color> onTintColor;
+    // Takes the class-level "onTintColor".
+    void applyAppearance() override;
     // A tap flips the switch and sends value-changed.
     void endTracking(const Touch* touch, const Event* event) override;
     std::string outlineText() const override { return on_ ? "on" : "off"; }
