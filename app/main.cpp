@@ -220,6 +220,7 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
     windowing::FrontEndOptions frontEndOptions;
     frontEndOptions.title = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
     frontEndOptions.screenshotDirectory = options.out;
+    frontEndOptions.timedAnimations = true;
     frontEndOptions.hooks = {[&app] { app.applicationDidReceiveMemoryWarning(); },
                              [&app] { app.applicationDidEnterBackground(); },
                              [&app] { app.applicationWillEnterForeground(); }};

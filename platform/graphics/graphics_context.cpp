@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <vector>
 
+#include "platform/foundation/thread_annotations.h"
 #include "platform/graphics/cairo_support.h"
 #include "platform/graphics/screen_scale.h"
 
@@ -71,13 +76,125 @@ cairo_operator_t toCairo(BlendMode mode) {
     return CAIRO_OPERATOR_OVER;
 }
 
-// Three box blurs in each direction approximate a gaussian of the given deviation (in pixels).
-void blurAlpha(cairo_surface_t* a8, double sigma) {
-    if (sigma < 0.5) return;
+// The pixel box holding every non-zero value of an A8 surface; empty when there is none.
+struct PixelBox {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // [x0, x1) x [y0, y1)
+    bool empty() const { return x1 <= x0 || y1 <= y0; }
+};
+
+PixelBox inkedBox(const unsigned char* data, int w, int h, int stride) {
+    PixelBox box{w, h, 0, 0};
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* row = data + size_t(y) * stride;
+        int first = 0;
+        while (first < w && row[first] == 0) ++first;
+        if (first == w) continue;
+        int last = w - 1;
+        while (row[last] == 0) --last;
+        box.x0 = std::min(box.x0, first);
+        box.x1 = std::max(box.x1, last + 1);
+        box.y0 = std::min(box.y0, y);
+        box.y1 = y + 1;
+    }
+    if (box.x1 <= box.x0) return {};
+    return box;
+}
+
+// Shadows drawn again unchanged (a window redrawn 60 times a second shows the same popover frame)
+// take their blurred coverage from here: the last few coverages blurred, each kept with the
+// coverage it came from, which must match byte for byte.
+class BlurCache {
+public:
+    struct Entry {
+        int width = 0, height = 0;
+        double sigma = 0;
+        uint64_t hash = 0;
+        std::vector<unsigned char> coverage;  // rows of width bytes, before the blur
+        std::vector<unsigned char> blurred;
+        PixelBox box;
+    };
+    static BlurCache& shared() {
+        static BlurCache* cache = new BlurCache;
+        return *cache;
+    }
+    // Copies the blurred coverage into the rows on a hit.
+    bool find(const unsigned char* rows, int w, int h, int stride, double sigma, uint64_t hash, PixelBox& box) {
+        std::lock_guard lock(mutex_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->width != w || it->height != h || it->sigma != sigma || it->hash != hash) continue;
+            bool same = true;
+            for (int y = 0; y < h && same; ++y)
+                same = std::memcmp(rows + size_t(y) * stride, it->coverage.data() + size_t(y) * w, w) == 0;
+            if (!same) continue;
+            for (int y = 0; y < h; ++y)
+                std::memcpy(const_cast<unsigned char*>(rows) + size_t(y) * stride, it->blurred.data() + size_t(y) * w,
+                            w);
+            box = it->box;
+            // The one used last stays longest.
+            std::rotate(entries_.begin(), it, it + 1);
+            return true;
+        }
+        return false;
+    }
+    void add(Entry entry) {
+        std::lock_guard lock(mutex_);
+        entries_.insert(entries_.begin(), std::move(entry));
+        if (entries_.size() > kEntries) entries_.pop_back();
+    }
+
+private:
+    static constexpr size_t kEntries = 4;
+    foundation::Mutex mutex_;
+    std::vector<Entry> entries_ HX_GUARDED_BY(mutex_);
+};
+
+uint64_t hashRows(const unsigned char* rows, int w, int h, int stride) {
+    uint64_t hash = 1469598103934665603ull;
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* row = rows + size_t(y) * stride;
+        for (int x = 0; x < w; ++x) hash = (hash ^ row[x]) * 1099511628211ull;
+    }
+    return hash;
+}
+
+std::vector<unsigned char> packed(const unsigned char* rows, int w, int h, int stride) {
+    std::vector<unsigned char> out(size_t(w) * h);
+    for (int y = 0; y < h; ++y) std::memcpy(out.data() + size_t(y) * w, rows + size_t(y) * stride, w);
+    return out;
+}
+
+PixelBox blurAlphaUncached(cairo_surface_t* a8, double sigma);
+
+// The blur of a shadow's coverage, from the cache when the same coverage was blurred lately.
+PixelBox blurAlpha(cairo_surface_t* a8, double sigma) {
     cairo_surface_flush(a8);
     const int w = cairo_image_surface_get_width(a8), h = cairo_image_surface_get_height(a8);
     const int stride = cairo_image_surface_get_stride(a8);
     unsigned char* data = cairo_image_surface_get_data(a8);
+    const uint64_t hash = hashRows(data, w, h, stride);
+    PixelBox box;
+    if (BlurCache::shared().find(data, w, h, stride, sigma, hash, box)) {
+        cairo_surface_mark_dirty(a8);
+        return box;
+    }
+    BlurCache::Entry entry{w, h, sigma, hash, packed(data, w, h, stride), {}, {}};
+    box = blurAlphaUncached(a8, sigma);
+    entry.blurred = packed(data, w, h, stride);
+    entry.box = box;
+    BlurCache::shared().add(std::move(entry));
+    return box;
+}
+
+// Three box blurs in each direction approximate a gaussian of the given deviation (in pixels).
+// Only the inked part of the surface and as far as the blur can spread from it is worked on
+// (everything else is zero before and after); the box of what may be non-zero afterwards is
+// returned.
+PixelBox blurAlphaUncached(cairo_surface_t* a8, double sigma) {
+    const int w = cairo_image_surface_get_width(a8), h = cairo_image_surface_get_height(a8);
+    const int stride = cairo_image_surface_get_stride(a8);
+    unsigned char* data = cairo_image_surface_get_data(a8);
+    PixelBox box = inkedBox(data, w, h, stride);
+    if (sigma < 0.5 || box.empty()) return box;
     // Box sizes for three passes with the given deviation.
     const double ideal = std::sqrt(12 * sigma * sigma / 3 + 1);
     int lower = static_cast<int>(std::floor(ideal));
@@ -85,34 +202,64 @@ void blurAlpha(cairo_surface_t* a8, double sigma) {
     const int upper = lower + 2;
     const int m =
         static_cast<int>(std::lround((12 * sigma * sigma - 3 * lower * lower - 12 * lower - 9) / (-4.0 * lower - 4)));
-    std::vector<int> line(std::max(w, h)), out(std::max(w, h));
+    int spread = 0;
+    for (int pass = 0; pass < 3; ++pass) spread += std::max(0, ((pass < m ? lower : upper) - 1) / 2);
+    box = {std::max(0, box.x0 - spread), std::max(0, box.y0 - spread), std::min(w, box.x1 + spread),
+           std::min(h, box.y1 + spread)};
+    const int bw = box.x1 - box.x0, bh = box.y1 - box.y0;
+    unsigned char* origin = data + size_t(box.y0) * stride + box.x0;
+    // Rounded averages over a box: the division by its size as a multiplication, exact for every
+    // sum a box of up to 511 bytes can hold (checked over all of them when this was written).
+    struct Average {
+        uint64_t size, half, inverse;
+        explicit Average(int n)
+            : size(static_cast<uint64_t>(n)), half(static_cast<uint64_t>(n / 2)), inverse((1ull << 40) / size + 1) {}
+        unsigned char operator()(uint64_t sum) const {
+            return static_cast<unsigned char>(size < 512 ? ((sum + half) * inverse) >> 40 : (sum + half) / size);
+        }
+    };
+    std::vector<uint32_t> line(bw);
+    std::vector<unsigned char> copy(size_t(bw) * bh);
+    std::vector<uint32_t> sums(bw);
     for (int pass = 0; pass < 3; ++pass) {
         const int r = ((pass < m ? lower : upper) - 1) / 2;
         if (r <= 0) continue;
-        const int size = 2 * r + 1;
-        auto boxLine = [&](int n) {
-            long sum = 0;
-            for (int i = -r; i <= r; ++i) sum += (i >= 0 && i < n) ? line[i] : 0;
-            for (int i = 0; i < n; ++i) {
-                out[i] = static_cast<int>((sum + size / 2) / size);
-                const int add = i + r + 1, drop = i - r;
-                if (add < n) sum += line[add];
-                if (drop >= 0) sum -= line[drop];
+        const Average average(2 * r + 1);
+        // Along each row: a running sum over the box, what lies outside the region counting 0.
+        for (int y = 0; y < bh; ++y) {
+            unsigned char* row = origin + size_t(y) * stride;
+            for (int x = 0; x < bw; ++x) line[x] = row[x];
+            uint64_t sum = 0;
+            for (int i = 0; i <= r && i < bw; ++i) sum += line[i];
+            for (int i = 0; i < bw; ++i) {
+                row[i] = average(sum);
+                if (i + r + 1 < bw) sum += line[i + r + 1];
+                if (i - r >= 0) sum -= line[i - r];
             }
-        };
-        for (int y = 0; y < h; ++y) {
-            unsigned char* row = data + size_t(y) * stride;
-            for (int x = 0; x < w; ++x) line[x] = row[x];
-            boxLine(w);
-            for (int x = 0; x < w; ++x) row[x] = static_cast<unsigned char>(out[x]);
         }
-        for (int x = 0; x < w; ++x) {
-            for (int y = 0; y < h; ++y) line[y] = data[size_t(y) * stride + x];
-            boxLine(h);
-            for (int y = 0; y < h; ++y) data[size_t(y) * stride + x] = static_cast<unsigned char>(out[y]);
+        // Down each column, a row at a time so that memory is read in order: a running sum per
+        // column over a copy of the rows as they were.
+        for (int y = 0; y < bh; ++y) std::copy_n(origin + size_t(y) * stride, bw, copy.data() + size_t(y) * bw);
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (int i = 0; i <= r && i < bh; ++i) {
+            const unsigned char* src = copy.data() + size_t(i) * bw;
+            for (int x = 0; x < bw; ++x) sums[x] += src[x];
+        }
+        for (int y = 0; y < bh; ++y) {
+            unsigned char* row = origin + size_t(y) * stride;
+            for (int x = 0; x < bw; ++x) row[x] = average(sums[x]);
+            if (y + r + 1 < bh) {
+                const unsigned char* add = copy.data() + size_t(y + r + 1) * bw;
+                for (int x = 0; x < bw; ++x) sums[x] += add[x];
+            }
+            if (y - r >= 0) {
+                const unsigned char* drop = copy.data() + size_t(y - r) * bw;
+                for (int x = 0; x < bw; ++x) sums[x] -= drop[x];
+            }
         }
     }
     cairo_surface_mark_dirty(a8);
+    return box;
 }
 
 // The affine map from an image's stored pixels to its upright pixels, for each orientation; the
@@ -312,19 +459,44 @@ void GraphicsContext::paintWithEffects(Draw draw) {
     cairo_pattern_set_matrix(picture, &identity);
 
     // The shadow: the picture's coverage, blurred, offset and filled with the shadow colour. The
-    // offset and blur are in points of the context, whatever the current transform.
-    cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, bitmap_->width(), bitmap_->height());
+    // offset and blur are in points of the context, whatever the current transform. The picture
+    // lies within the clip; its coverage is kept for the clip's box (in pixels), grown by as far
+    // as the blur and the offset can carry it, within the canvas.
+    const double dx = state_.shadowOffset.width * scale_, dy = state_.shadowOffset.height * scale_;
+    double cx0 = 0, cy0 = 0, cx1 = 0, cy1 = 0;
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    cairo_clip_extents(cr_, &cx0, &cy0, &cx1, &cy1);
+    cairo_restore(cr_);
+    const double reach = 4 * state_.shadowBlur * scale_ + std::abs(dx) + std::abs(dy) + 2;
+    const int ox = std::clamp(static_cast<int>(std::floor(cx0 - reach)), 0, bitmap_->width());
+    const int oy = std::clamp(static_cast<int>(std::floor(cy0 - reach)), 0, bitmap_->height());
+    const int ow = std::clamp(static_cast<int>(std::ceil(cx1 + reach)), ox, bitmap_->width()) - ox;
+    const int oh = std::clamp(static_cast<int>(std::ceil(cy1 + reach)), oy, bitmap_->height()) - oy;
+    cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, std::max(ow, 1), std::max(oh, 1));
     cairo_t* m = cairo_create(mask);
+    cairo_translate(m, -ox, -oy);
     cairo_set_source(m, picture);
     cairo_paint(m);
     cairo_destroy(m);
-    blurAlpha(mask, state_.shadowBlur * scale_ / 2);
+    PixelBox shadow = blurAlpha(mask, state_.shadowBlur * scale_ / 2);
+    shadow = {shadow.x0 + ox, shadow.y0 + oy, shadow.x1 + ox, shadow.y1 + oy};
     cairo_save(cr_);
     cairo_identity_matrix(cr_);
     cairo_set_operator(cr_, op);
     const RGBA sc = state_.shadowColor.rgbaFor(style_);
     cairo_set_source_rgba(cr_, sc.red, sc.green, sc.blue, sc.alpha * state_.alpha);
-    cairo_mask_surface(cr_, mask, state_.shadowOffset.width * scale_, state_.shadowOffset.height * scale_);
+    if (op != CAIRO_OPERATOR_OVER) {
+        // Operators that reach outside the mask see all of it (nothing lies outside its box).
+        cairo_mask_surface(cr_, mask, ox + dx, oy + dy);
+    } else if (!shadow.empty()) {
+        // Outside the blurred box the mask is empty: the shadow need not be composed there.
+        cairo_save(cr_);
+        cairo_rectangle(cr_, shadow.x0 + dx, shadow.y0 + dy, shadow.x1 - shadow.x0, shadow.y1 - shadow.y0);
+        cairo_clip(cr_);
+        cairo_mask_surface(cr_, mask, ox + dx, oy + dy);
+        cairo_restore(cr_);
+    }
     cairo_set_source(cr_, picture);
     cairo_paint_with_alpha(cr_, state_.alpha);
     cairo_restore(cr_);

@@ -113,10 +113,12 @@ foundation::Result<std::shared_ptr<ImageSource>> ImageSource::parse(const uint8_
         return imageError(kImageTooLargeError, "too many pixels (" + std::to_string(source->width_) + " x " +
                                                    std::to_string(source->height_) + ")");
     }
-    const std::vector<uint32_t> globalPalette = paletteOf(gif->SColorMap);
     int64_t indexBytes = 0;
     FrameInfo pending;  // the control block read before the next image
     bool sawControl = false;
+    // Each frame is read through once here to learn whether its data is whole; its pixels are
+    // read again from the bytes when it is composed, so nothing per frame stays decoded.
+    std::vector<GifPixelType> line;
 
     while (source->frames_.size() < maxFrames) {
         GifRecordType record = UNDEFINED_RECORD_TYPE;
@@ -151,8 +153,9 @@ foundation::Result<std::shared_ptr<ImageSource>> ImageSource::parse(const uint8_
             continue;
         }
         if (record != IMAGE_DESC_RECORD_TYPE) break;
-        if (DGifGetImageDesc(gif) == GIF_ERROR) break;
         Frame frame;
+        frame.descriptorOffset = reader.offset;
+        if (DGifGetImageDesc(gif) == GIF_ERROR) break;
         frame.info = sawControl ? pending : FrameInfo{};
         pending = FrameInfo{};
         sawControl = false;
@@ -166,43 +169,60 @@ foundation::Result<std::shared_ptr<ImageSource>> ImageSource::parse(const uint8_
         if (desc.Width <= 0 || desc.Height <= 0) {
             // Nothing to read; some encoders write empty frames as pauses.
             frame.info.complete = true;
-            frame.palette = globalPalette;
-            source->frames_.push_back(std::move(frame));
+            frame.empty = true;
+            source->frames_.push_back(frame);
             continue;
         }
+        // Reading every frame's pixels costs time in proportion to their number: hostile data
+        // with huge frames is refused rather than read.
         if (indexBytes + area > decodedPixelLimit()) {
             return imageError(kImageTooLargeError, "GIF frames hold too many pixels");
         }
         indexBytes += area;
-        frame.palette = desc.ColorMap ? paletteOf(desc.ColorMap) : globalPalette;
-        frame.indices.resize(static_cast<size_t>(area));
+        line.resize(static_cast<size_t>(desc.Width));
         bool complete = true;
         for (int n = 0; n < desc.Height; ++n) {
-            const int y = desc.Interlace ? interlacedRow(n, desc.Height) : n;
-            if (DGifGetLine(gif, frame.indices.data() + size_t(y) * desc.Width, desc.Width) == GIF_ERROR) {
+            if (DGifGetLine(gif, line.data(), desc.Width) == GIF_ERROR) {
                 complete = false;
                 break;
             }
         }
         frame.info.complete = complete;
-        if (!complete) frame.indices = {};
-        source->frames_.push_back(std::move(frame));
+        source->frames_.push_back(frame);
         // After a broken frame the reader has lost its place in the data.
         if (!complete) break;
     }
+    // The frames are read again from these bytes; what follows the last frame read is not needed.
+    source->gif_.assign(bytes, bytes + std::min(length, reader.offset));
     if (gif->SWidth <= 0) return corrupt("GIF");
     return source;
 }
 
 void ImageSource::drawFrame(const Frame& frame, Bitmap& canvas) const {
     const FrameInfo& f = frame.info;
-    if (!f.complete || frame.indices.empty()) return;
-    const int x0 = std::max(0, f.left), y0 = std::max(0, f.top);
-    const int x1 = std::min(width_, f.left + f.width), y1 = std::min(height_, f.top + f.height);
+    if (!f.complete || frame.empty) return;
+    // A decoder of its own over the kept bytes, placed at the frame's descriptor: the global
+    // colour table comes from the header it reads first.
+    Reader reader{gif_.data(), gif_.size()};
+    int error = 0;
+    GifCloser closer;
+    closer.gif = DGifOpen(&reader, readInput, &error);
+    if (!closer.gif) return;
+    GifFileType* gif = closer.gif;
+    reader.offset = frame.descriptorOffset;
+    if (DGifGetImageDesc(gif) == GIF_ERROR) return;
+    const GifImageDesc& desc = gif->Image;
+    if (desc.Width != f.width || desc.Height != f.height) return;
+    const std::vector<uint32_t> palette = paletteOf(desc.ColorMap ? desc.ColorMap : gif->SColorMap);
+    const int x0 = std::max(0, f.left);
+    const int x1 = std::min(width_, f.left + f.width);
     const int transparent = f.transparentIndex ? *f.transparentIndex : -1;
-    const uint32_t* palette = frame.palette.data();
-    for (int y = y0; y < y1; ++y) {
-        const uint8_t* in = frame.indices.data() + size_t(y - f.top) * f.width + (x0 - f.left);
+    std::vector<GifPixelType> line(static_cast<size_t>(f.width));
+    for (int n = 0; n < f.height; ++n) {
+        if (DGifGetLine(gif, line.data(), f.width) == GIF_ERROR) return;
+        const int y = f.top + (f.interlaced ? interlacedRow(n, f.height) : n);
+        if (y < 0 || y >= height_ || x1 <= x0) continue;
+        const uint8_t* in = line.data() + (x0 - f.left);
         uint32_t* out = canvas.row(y) + x0;
         if (transparent < 0) {
             for (int x = x0; x < x1; ++x) *out++ = palette[*in++];
@@ -212,6 +232,14 @@ void ImageSource::drawFrame(const Frame& frame, Bitmap& canvas) const {
             }
         }
     }
+}
+
+size_t ImageSource::retainedBytes() const {
+    size_t total = gif_.capacity() + still_.capacity() + frames_.capacity() * sizeof(Frame);
+    std::lock_guard lock(mutex_);
+    if (canvas_) total += size_t(canvas_->strideBytes()) * canvas_->height();
+    total += saved_.capacity() * sizeof(uint32_t);
+    return total;
 }
 
 foundation::Result<std::shared_ptr<Bitmap>> ImageSource::frameAt(size_t index) const {

@@ -1,8 +1,11 @@
 // The frames of image data: for GIF every frame with its delay, disposal and transparency, and the
 // loop count; for the still formats one frame. Frames are composed on the full canvas as a viewer
 // shows them (disposal to background clears to transparent, disposal to previous restores the
-// area as it was before the frame), on demand and in order from the last one composed. Safe to use
-// from several threads (one composition at a time).
+// area as it was before the frame), on demand and in order from the last one composed. A GIF's
+// frames are read from its bytes each time they are composed: the source keeps the bytes, one
+// canvas and what the next disposal restores, never a decoded frame per frame (whoever shows the
+// frames keeps the ones it wants within its own budget). Safe to use from several threads (one
+// composition at a time).
 #pragma once
 
 #include <cstdint>
@@ -56,11 +59,17 @@ public:
     // Structure only: stops after the first frame (for still-image decoding of a GIF).
     static foundation::Result<std::shared_ptr<ImageSource>> createFirstFrameOnly(const uint8_t* bytes, size_t length);
 
+    // The memory the source holds: the bytes it reads frames from, its frame records, the canvas
+    // and the area kept for the next disposal.
+    size_t retainedBytes() const;
+
 private:
     struct Frame {
         FrameInfo info;
-        std::vector<uint32_t> palette;  // premultiplied, 256 entries
-        std::vector<uint8_t> indices;   // width * height, rows in display order
+        // Where the frame's image descriptor starts in the bytes (after its separator).
+        size_t descriptorOffset = 0;
+        // A frame of no area: a pause that draws nothing.
+        bool empty = false;
     };
     static foundation::Result<std::shared_ptr<ImageSource>> parse(const uint8_t* bytes, size_t length,
                                                                   size_t maxFrames);
@@ -71,6 +80,7 @@ private:
     std::optional<int> loopCount_;
     std::vector<Frame> frames_;
     foundation::Data still_;  // the bytes of a still image
+    foundation::Data gif_;    // a GIF's bytes up to the end of its last frame read
 
     // The composition cursor: the canvas after frame `composed_` was drawn, and what its disposal
     // restores.

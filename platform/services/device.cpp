@@ -1,5 +1,8 @@
 #include "platform/services/device.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/foundation/notification_center.h"
 
 namespace services {
@@ -118,6 +121,27 @@ void PowerState::setLowPowerModeEnabled(bool enabled) {
     lowPower_ = enabled;
 }
 
+Battery& Battery::shared() {
+    static Battery instance;
+    return instance;
+}
+double Battery::level() const {
+    std::lock_guard lock(mutex_);
+    return level_;
+}
+void Battery::setLevel(double level) {
+    std::lock_guard lock(mutex_);
+    level_ = std::isfinite(level) ? std::clamp(level, 0.0, 1.0) : 1.0;
+}
+BatteryState Battery::state() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+void Battery::setState(BatteryState state) {
+    std::lock_guard lock(mutex_);
+    state_ = state;
+}
+
 Telephony& Telephony::shared() {
     static Telephony instance;
     return instance;
@@ -227,6 +251,8 @@ void resetDeviceServices() {
         kv.synchronizations_ = 0;
     }
     PowerState::shared().setLowPowerModeEnabled(false);
+    Battery::shared().setLevel(1.0);
+    Battery::shared().setState(BatteryState::Unplugged);
     {
         auto& phone = Telephony::shared();
         std::lock_guard lock(phone.mutex_);

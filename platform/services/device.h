@@ -141,6 +141,24 @@ private:
     bool lowPower_ = false;
 };
 
+// The battery the status bar shows: its charge (0 to 1) and whether it is being charged.
+enum class BatteryState { Unplugged, Charging, Full };
+class Battery {
+public:
+    static Battery& shared();
+    double level() const;
+    // Clamped to 0 ... 1.
+    void setLevel(double level);
+    BatteryState state() const;
+    void setState(BatteryState state);
+
+private:
+    friend void resetDeviceServices();
+    mutable std::mutex mutex_;
+    double level_ = 1.0;
+    BatteryState state_ = BatteryState::Unplugged;
+};
+
 class Telephony {
 public:
     static Telephony& shared();

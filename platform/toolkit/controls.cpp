@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/appearance.h"
 #include "platform/toolkit/event.h"
 #include "platform/toolkit/main_thread.h"
@@ -409,8 +410,17 @@ void ActivityIndicatorView::stopAnimating() {
     if (hidesWhenStopped_) setHidden(true);
 }
 
-void ProgressView::setProgress(double p, bool) {
+void ProgressView::setProgress(double p, bool animated) {
+    const double shown = presentedValue(*this, AnimatedProperty::Progress, progress_);
     progress_ = std::clamp(p, 0.0, 1.0);
+    // The bar glides from what it shows now (only where animations are timed).
+    if (animated && shown != progress_) {
+        PresentationAnimation glide;
+        glide.property = AnimatedProperty::Progress;
+        glide.from[0] = shown - progress_;
+        glide.duration = 0.25;
+        addPresentationAnimation(*this, glide);
+    }
     setNeedsDisplay();
 }
 

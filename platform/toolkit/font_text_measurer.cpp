@@ -9,11 +9,22 @@ constexpr size_t kMaxCachedWidths = 20000;
 namespace toolkit {
 
 double FontTextMeasurer::lineHeight(const Font& font) const {
+    // Every label asks on every redraw: kept with the widths, under a key of its own.
+    std::string key = font.description();
+    key += "\n\x01line height";
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = widths_.find(key); it != widths_.end()) return it->second;
+    }
     graphics::TextAttributes attributes;
     attributes.font = font;
     // One line set in the font: the height every line of that font takes. (An empty or blank
     // string keeps no run to carry the font, so it would measure the default font instead.)
-    return graphics::TextLayout(graphics::AttributedString("Hg", attributes), {}).size().height;
+    const double height = graphics::TextLayout(graphics::AttributedString("Hg", attributes), {}).size().height;
+    std::lock_guard lock(mutex_);
+    if (widths_.size() >= kMaxCachedWidths) widths_.clear();
+    widths_.emplace(std::move(key), height);
+    return height;
 }
 
 double FontTextMeasurer::lineWidth(const std::string& text, const Font& font) const {

@@ -283,8 +283,12 @@ void NavigationController::transition(ViewControllerPtr from, ViewControllerPtr 
     }
     bar_->update();
     view()->setNeedsLayout();
+    if (anim && Animations::timed()) showSlide(from.get(), to.get(), !removed.empty() && removed.back() == from);
     auto finish = [this, from, to, anim, visible, removed, keep = selfPtr()] {
-        if (from && from != to && from->isViewLoaded()) from->view()->removeFromSuperview();
+        if (from && from != to && from->isViewLoaded()) {
+            from->view()->removeFromSuperview();
+            removePresentationAnimations(*from->view());
+        }
         if (from && visible) from->forwardDidDisappear(anim);
         if (to && visible) to->forwardDidAppear(anim);
         for (auto& r : removed) {
@@ -304,6 +308,23 @@ void NavigationController::transition(ViewControllerPtr from, ViewControllerPtr 
         scheduleCompletion(kPushDuration, finish);
     else
         finish();
+}
+
+void NavigationController::showSlide(ViewController* from, ViewController* to, bool popping) {
+    // The screen slides: a pushed one comes in from the right over the old one, which drifts a
+    // third of the way left; a pop does the reverse, the leaving screen on top.
+    if (!to || from == to) return;
+    view()->layoutIfNeeded();
+    const double w = view()->bounds().width();
+    View& in = *to->view();
+    if (popping && from && from->isViewLoaded()) {
+        view()->insertSubviewBelow(to->view(), from->view().get());
+        slideFrom(in, -w / 3, 0, kPushDuration);
+        slideTo(*from->view(), w, 0, kPushDuration);
+    } else {
+        slideFrom(in, w, 0, kPushDuration);
+        if (from && from->isViewLoaded()) slideTo(*from->view(), -w / 3, 0, kPushDuration);
+    }
 }
 
 void NavigationController::pushViewController(const ViewControllerPtr& vc, bool animated) {

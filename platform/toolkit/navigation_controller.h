@@ -93,6 +93,7 @@ private:
     void transition(ViewControllerPtr from, ViewControllerPtr to, bool animated,
                     std::vector<ViewControllerPtr> removed);
     void placeChild(ViewController* child);
+    void showSlide(ViewController* from, ViewController* to, bool popping);
 
     std::vector<ViewControllerPtr> stack_;
     std::shared_ptr<NavigationBar> bar_;

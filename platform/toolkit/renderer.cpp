@@ -10,6 +10,7 @@
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/screen_scale.h"
 #include "platform/graphics/text_layout.h"
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -17,6 +18,7 @@
 #include "platform/toolkit/renderer_bars.h"
 #include "platform/toolkit/renderer_cells.h"
 #include "platform/toolkit/renderer_controls.h"
+#include "platform/toolkit/status_bar.h"
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/text_metrics.h"
@@ -135,7 +137,9 @@ void drawProgress(const ProgressView& p, GraphicsContext& c) {
     c.fillPath();
     c.setFillColor(p.tintColor());
     c.addPath(graphics::Path::roundedRect(
-        {track.minX(), track.minY(), track.width() * std::clamp(p.progress(), 0.0, 1.0), h}, h / 2));
+        {track.minX(), track.minY(),
+         track.width() * std::clamp(presentedValue(p, AnimatedProperty::Progress, p.progress()), 0.0, 1.0), h},
+        h / 2));
     c.fillPath();
 }
 
@@ -150,8 +154,10 @@ void drawSpinner(const ActivityIndicatorView& a, GraphicsContext& c) {
                              : Color::whiteColor());
     c.setLineWidth(width);
     c.setLineCap(graphics::LineCap::round);
+    // The darkest spoke leads, turning clockwise while the spinner spins on a timed screen.
+    const int phase = a.isAnimating() ? spinnerPhase() : 0;
     for (int i = 0; i < 8; ++i) {
-        const double angle = -std::numbers::pi / 2 + i * std::numbers::pi / 4;
+        const double angle = -std::numbers::pi / 2 + (i + phase) * std::numbers::pi / 4;
         c.setStrokeColor(colour.withAlphaComponent(0.25 + 0.75 * (8 - i) / 8.0));
         c.moveTo({b.midX() + inner * std::cos(angle), b.midY() + inner * std::sin(angle)});
         c.lineTo({b.midX() + radius * std::cos(angle), b.midY() + radius * std::sin(angle)});
@@ -222,15 +228,18 @@ std::optional<Color> popoverArrowOverlay(const View& content, unsigned arrow) {
 
 // Moves the context from the superview's bounds coordinates into the subview's.
 void placeSubview(const View& sub, GraphicsContext& c) {
-    const Rect sb = sub.bounds();
+    // Where the screen shows it now (its model geometry unless it is animating).
+    const Rect sb = presentedBounds(sub);
     const Point anchor = sub.layer().anchorPoint;
-    c.translate(sub.center().x, sub.center().y);
-    c.concat(sub.transform());
+    const Point centre = presentedCenter(sub);
+    c.translate(centre.x, centre.y);
+    c.concat(presentedTransform(sub));
     c.translate(-anchor.x * sb.width() - sb.minX(), -anchor.y * sb.height() - sb.minY());
 }
 
 void renderContents(View& view, GraphicsContext& c) {
-    const Rect b = view.bounds();
+    // Geometry and alpha as the screen shows them now (their model values unless animating).
+    const Rect b = presentedBounds(view);
     const Layer& layer = view.layer();
     const double radius = std::max(0.0, layer.cornerRadius);
     if (layer.mask) {
@@ -266,13 +275,23 @@ void renderContents(View& view, GraphicsContext& c) {
     c.restore();
     const Rect visible = c.clipBoundingBox();
     for (const ViewPtr& sub : view.subviews()) {
-        if (!sub || sub->isHidden() || sub->alpha() < 0.01) continue;
-        // Views wholly outside the clip are skipped (those with a shadow may reach into it).
-        if (sub->layer().shadowOpacity <= 0 && !sub->frame().intersects(visible)) continue;
+        if (!sub || sub->isHidden() || presentedAlpha(*sub) < 0.01) continue;
+        // Views wholly outside the clip are skipped (those with a shadow may reach into it, and
+        // moving ones are not where their frame says).
+        if (sub->layer().shadowOpacity <= 0 && !sub->frame().intersects(visible) && !hasPresentationAnimation(*sub))
+            continue;
         c.save();
         if (auto* popover = popoverShowing(view, *sub)) {
+            // The frame fades in and out with the popover's view.
+            c.save();
+            c.setAlpha(presentedAlpha(*sub));
+            // Nothing of the frame, its arrow or its shadow lies further out than this: the
+            // layers its shadow needs are made no bigger.
+            const double reach = PopoverPresentationController::kArrowHeight + 60;
+            c.clipToRect(sub->frame().insetBy(-reach, -reach));
             drawPopoverFrame(sub->frame(), popover->arrowDirection(), popover->anchorInWindow(),
                              popover->backgroundColor, c, popoverArrowOverlay(*sub, popover->arrowDirection()));
+            c.restore();
             c.addPath(popoverOutline(sub->frame()));
             c.clip();
         }
@@ -297,13 +316,14 @@ void renderView(View& view, GraphicsContext& c) {
     c.save();
     const Layer& layer = view.layer();
     const bool shadow = layer.shadowOpacity > 0 && layer.shadowColor;
-    const bool group = view.alpha() < 1 || shadow;
+    const double alpha = presentedAlpha(view);
+    const bool group = alpha < 1 || shadow;
     if (shadow) {
         c.setShadow(layer.shadowOffset, layer.shadowRadius,
                     layer.shadowColor->withAlphaComponent(layer.shadowColor->alpha() * layer.shadowOpacity));
     }
     if (group) {
-        c.setAlpha(view.alpha());
+        c.setAlpha(alpha);
         c.beginTransparencyLayer();
     }
     if (const auto& mask = view.maskView()) {
@@ -327,6 +347,18 @@ void renderView(View& view, GraphicsContext& c) {
     c.restore();
 }
 
+void renderWindow(Window& window, GraphicsContext& c) {
+    const Rect b = window.bounds();
+    c.save();
+    c.setUserInterfaceStyle(window.traitCollection().style);
+    c.clearRect({0, 0, b.width(), b.height()});
+    c.translate(-b.minX(), -b.minY());
+    renderView(window, c);
+    // The system's status bar and home indicator lie over a whole screen.
+    drawStatusBar(window, c);
+    c.restore();
+}
+
 namespace {
 
 double scaleFor(const View& view, double scale) {
@@ -340,6 +372,10 @@ std::shared_ptr<graphics::Bitmap> drawAlone(View& view, double scale) {
     const Rect b = view.bounds();
     auto context = GraphicsContext::image({std::max(b.width(), 1e-3), std::max(b.height(), 1e-3)}, false, scale);
     if (!context.ok()) return nullptr;
+    if (auto* window = dynamic_cast<Window*>(&view)) {
+        renderWindow(*window, **context);
+        return (*context)->copyBitmap();
+    }
     (*context)->setUserInterfaceStyle(view.traitCollection().style);
     (*context)->translate(-b.minX(), -b.minY());
     renderView(view, **context);

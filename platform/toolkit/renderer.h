@@ -20,6 +20,13 @@ namespace toolkit {
 // Draws the view's contents and subviews in its bounds coordinates on the context.
 void renderView(View& view, graphics::GraphicsContext& context);
 
+class Window;
+
+// A whole window as its screen shows it, the status bar and home indicator over it, on a context
+// as big as the window (what was there is cleared first): the desktop window draws every frame
+// into the same context this way, and a snapshot of a window is this on a fresh one.
+void renderWindow(Window& window, graphics::GraphicsContext& context);
+
 // The view (laid out first) as pixels at a scale (0: its window's screen scale, else the main
 // screen's), its own position and transform ignored.
 std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale = 0);

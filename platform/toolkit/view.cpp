@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/dispatch/run_loop.h"
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/appearance.h"
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/main_thread.h"
@@ -95,6 +96,7 @@ void View::setFrame(const Rect& f) {
         f.origin.x + layer_.anchorPoint.x * f.size.width == center_.x &&
         f.origin.y + layer_.anchorPoint.y * f.size.height == center_.y)
         return;
+    noteAnimatableChange(*this);
     Size old = bounds_.size;
     setFrameNoResize(f);
     if (!(old == bounds_.size)) {
@@ -117,6 +119,7 @@ void View::setFrameNoResize(const Rect& f) {
 
 void View::setBounds(const Rect& b) {
     TK_MAIN_THREAD("setBounds");
+    noteAnimatableChange(*this);
     Size old = bounds_.size;
     bounds_ = b;
     if (!(old == b.size)) {
@@ -130,11 +133,13 @@ void View::setBounds(const Rect& b) {
 
 void View::setCenter(Point c) {
     TK_MAIN_THREAD("setCenter");
+    noteAnimatableChange(*this);
     center_ = c;
 }
 
 void View::setTransform(const AffineTransform& t) {
     TK_MAIN_THREAD("setTransform");
+    noteAnimatableChange(*this);
     transform_ = t;
     identityTransform_ = t.isIdentity();
 }
@@ -379,7 +384,10 @@ void View::setHidden(bool hidden) {
             fr->resignFirstResponder();
 }
 
-void View::setAlpha(double alpha) { alpha_ = std::clamp(alpha, 0.0, 1.0); }
+void View::setAlpha(double alpha) {
+    noteAnimatableChange(*this);
+    alpha_ = std::clamp(alpha, 0.0, 1.0);
+}
 
 void View::setBackgroundColor(std::optional<Color> color) { backgroundColor_ = color; }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/main_thread.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -456,6 +457,18 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
     }
     window->addSubview(v);
     v->layoutIfNeeded();
+    if (animated && Animations::timed()) {
+        // A popover or an alert fades in (with its dimming); other styles rise from the bottom
+        // of the screen.
+        auto* alert = dynamic_cast<AlertController*>(vc.get());
+        if (style == ModalPresentationStyle::Popover ||
+            (alert && alert->preferredStyle() == AlertControllerStyle::Alert)) {
+            fadeFrom(*v, 0, kPresentDuration);
+            if (vc->coveredView_) fadeFrom(*vc->coveredView_, 0, kPresentDuration);
+        } else {
+            slideFrom(*v, 0, window->bounds().height() - v->frame().minY(), kPresentDuration);
+        }
+    }
     if (animated)
         scheduleCompletion(kPresentDuration, finish);
     else

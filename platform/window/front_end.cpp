@@ -9,6 +9,7 @@
 #include "platform/foundation/files.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/codecs.h"
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/responder.h"
@@ -45,9 +46,12 @@ toolkit::Responder* visibleResponder(toolkit::Window& window) {
 }  // namespace
 
 FrontEnd::FrontEnd(toolkit::Window& window, FrontEndOptions options)
-    : toolkitWindow_(window), options_(std::move(options)) {}
+    : toolkitWindow_(window), options_(std::move(options)), previousTimedAnimations_(toolkit::Animations::timed()) {
+    toolkit::Animations::setTimed(options_.timedAnimations);
+}
 
 FrontEnd::~FrontEnd() {
+    toolkit::Animations::setTimed(previousTimedAnimations_);
     if (touch_) toolkitWindow_.cancelAllTouches();
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
@@ -232,8 +236,19 @@ void FrontEnd::runCommand(DeviceCommand command) {
 
 foundation::Status FrontEnd::drawFrame() {
     toolkit::flushLayout();
-    auto bitmap = toolkit::snapshot(toolkitWindow_);
-    if (!bitmap) return windowError(kWindowDisplayError, "the window cannot be drawn");
+    toolkitWindow_.layoutIfNeeded();
+    const toolkit::Rect bounds = toolkitWindow_.bounds();
+    const double scale = toolkitWindow_.profile().scale;
+    if (!canvas_ || canvasScale_ != scale || !(canvasSize_ == bounds.size)) {
+        auto made = graphics::GraphicsContext::image({std::max(bounds.width(), 1e-3), std::max(bounds.height(), 1e-3)},
+                                                     false, scale);
+        if (!made.ok()) return windowError(kWindowDisplayError, "the window cannot be drawn");
+        canvas_ = std::move(*made);
+        canvasScale_ = scale;
+        canvasSize_ = bounds.size;
+    }
+    toolkit::renderWindow(toolkitWindow_, *canvas_);
+    const graphics::Bitmap* bitmap = &canvas_->pixels();
     if (!texture_ || textureWidth_ != bitmap->width() || textureHeight_ != bitmap->height()) {
         if (texture_) SDL_DestroyTexture(texture_);
         // The renderer's words are the drawing layer's: premultiplied ARGB, native order. Copied

@@ -18,6 +18,7 @@
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/error.h"
 #include "platform/graphics/bitmap.h"
+#include "platform/graphics/graphics_context.h"
 #include "platform/toolkit/window.h"
 #include "platform/window/device_commands.h"
 #include "platform/window/input_script.h"
@@ -38,6 +39,9 @@ struct FrontEndOptions {
     std::function<bool()> idle;
     double waitTimeout = 10;
     int framesPerSecond = 60;
+    // Animations play out over their durations while the window is open (pushes slide, spinners
+    // turn); off, they finish at once as in the headless runs. Put back when the window closes.
+    bool timedAnimations = false;
 };
 
 class FrontEnd {
@@ -91,6 +95,10 @@ private:
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    // What each frame is drawn into, kept from frame to frame.
+    std::unique_ptr<graphics::GraphicsContext> canvas_;
+    double canvasScale_ = 0;
+    toolkit::Size canvasSize_;
     int textureWidth_ = 0;
     int textureHeight_ = 0;
     bool videoStarted_ = false;
@@ -105,6 +113,7 @@ private:
     int idleFrames_ = 0;
     toolkit::Point scriptPoint_;
     std::optional<foundation::Error> failure_;
+    bool previousTimedAnimations_ = false;
 };
 
 }  // namespace windowing

@@ -97,6 +97,12 @@ int HXCAnimatedImageView::preferredFramesPerSecond() const {
 
 void HXCAnimatedImageView::startAnimating() {
     if (!animatedImage_) return;
+    // Its loops have all been played: it stays on its last frame, shown again or not (a reused
+    // cell would otherwise wake the display link for ever with nothing to show).
+    if (loopCountdown_ == 0) {
+        stopAnimating();
+        return;
+    }
     if (!displayLink_) {
         proxy_ = graphics::HXCWeakProxy<HXCAnimatedImageView>::weakProxyForObject(
             std::static_pointer_cast<HXCAnimatedImageView>(self()));
@@ -172,6 +178,10 @@ void HXCAnimatedImageView::displayDidRefresh(dispatch::Seconds timestamp) {
         lastTimestamp_ ? std::max(timestamp - *lastTimestamp_, 0.0) : 1.0 / std::max(1, preferredFramesPerSecond());
     lastTimestamp_ = timestamp;
     if (!shouldAnimate_ || !animatedImage_) return;
+    if (loopCountdown_ == 0) {
+        stopAnimating();
+        return;
+    }
     const auto& delays = animatedImage_->delayTimesForIndexes();
     auto delay = delays.find(currentFrameIndex_);
     if (delay == delays.end()) {

@@ -1,6 +1,7 @@
 #include "platform/graphics/animated_image.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/notification_center.h"
@@ -28,6 +29,12 @@ foundation::Data gif(int w, int h, const std::vector<int>& delays, std::optional
         spec.frames.push_back(std::move(frame));
     }
     return hxtest::writeGif(spec);
+}
+
+// What the process's heap holds now, small blocks and mapped ones alike.
+size_t heapInUse() {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
 }
 
 struct LogCapture {
@@ -216,4 +223,30 @@ TEST(HXCWeakProxy, ForwardsWhileTheTargetLives) {
     target.reset();
     EXPECT_EQ(proxy->forward([](int& v) { return v * 2; }), 0) << "swallowed with a zero answer";
     EXPECT_FALSE(proxy->target());
+}
+
+TEST(HXCAnimatedImage, HoldsNoDecodedFramesOutsideItsCache) {
+    // 20 frames of 2000 x 1000: 153 MB decoded, so a cache of one frame. Whatever decodes them
+    // may keep the bytes, one canvas to compose on and the frames the cache holds, nothing per
+    // frame (read into palette indices alone they would be 40 MB).
+    dispatch::ScopedVirtualClock clock;
+    constexpr size_t kFrameBytes = size_t(2000) * 1000 * 4;
+    const foundation::Data data = gif(2000, 1000, std::vector<int>(20, 10), 0);
+    const size_t before = heapInUse();
+    auto image = HXCAnimatedImage::initWithAnimatedGIFData(data, 1, 0, false);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->frameCacheSizeOptimal(), 1u);
+    const size_t budget = 2 * data.size() + 2 * kFrameBytes + (2u << 20);
+    EXPECT_LT(heapInUse() - before, budget) << "the poster and one canvas, no frame store";
+    // Played through, the cache keeps the poster and the frame at the playhead; composing the
+    // others leaves nothing behind.
+    for (size_t i = 0; i < image->frameCount(); ++i) {
+        image->imageLazilyCachedAtIndex(i);
+        clock->runUntilIdle();
+        auto shown = image->imageLazilyCachedAtIndex(i);
+        ASSERT_TRUE(shown) << i;
+        EXPECT_EQ(shown->bitmap()->rgbaAt(1999, 999)[0], (i % 16) * 16) << i;
+    }
+    EXPECT_LE(image->cachedFrameIndexes().size(), 2u);
+    EXPECT_LT(heapInUse() - before, budget + kFrameBytes);
 }

@@ -186,6 +186,84 @@ TEST(GraphicsContext, ShadowsAreOffsetAndBlurred) {
     EXPECT_EQ(at(*soft, 13, 20)[3], at(*soft, 26, 20)[3]) << "symmetric";
 }
 
+TEST(GraphicsContext, AShadowIsTheSameInAScreenAsInItsOwnSmallPicture) {
+    // A shadowed shape drawn in a corner of a tablet-sized canvas, at its edges (the blur runs
+    // off the canvas) and in the middle, against the same shape alone in a picture just big
+    // enough for it and its blur: the pixels agree wherever both canvases reach.
+    struct Case {
+        double x, y;
+    } cases[] = {{700, 500}, {0, 0}, {760, 1010}, {-6, 300}};
+    for (const Case& c : cases) {
+        auto screen = context(768, 1024, 2);
+        auto alone = context(140, 140, 2);
+        for (auto* ctx : {screen.get(), alone.get()}) {
+            ctx->save();
+            if (ctx == alone.get()) ctx->translate(60 - c.x, 60 - c.y);
+            ctx->setShadow({0, 2}, 12, Color::white(0, 0.18));
+            ctx->beginTransparencyLayer();
+            ctx->setFillColor(Color::whiteColor());
+            ctx->addPath(Path::roundedRect({c.x, c.y, 20, 14}, 6));
+            ctx->fillPath();
+            ctx->endTransparencyLayer();
+            ctx->restore();
+        }
+        int compared = 0, differing = 0;
+        for (int y = 0; y < 280; ++y) {
+            for (int x = 0; x < 280; ++x) {
+                // The small picture's pixel (x, y) is the screen's (x + 2(c.x - 60), ...).
+                const int sx = x + static_cast<int>(2 * (c.x - 60)), sy = y + static_cast<int>(2 * (c.y - 60));
+                if (sx < 0 || sy < 0 || sx >= 1536 || sy >= 2048) continue;
+                // Where the small picture's own edge cut the blur off, it may differ.
+                if (x < 40 || y < 40 || x >= 240 || y >= 240) continue;
+                ++compared;
+                differing += at(*screen, sx, sy) != at(*alone, x, y);
+            }
+        }
+        EXPECT_GT(compared, 1000) << c.x << "," << c.y;
+        if (c.x >= 60 && c.y >= 60 && c.x <= 768 - 80 && c.y <= 1024 - 80) {
+            EXPECT_EQ(differing, 0) << c.x << "," << c.y;
+        }
+        // Off the canvas' edge the screen's blur is cut off there, as the small one is not: only
+        // the part within reach of the edge may differ.
+        EXPECT_LT(differing, compared / 2) << c.x << "," << c.y;
+        EXPECT_GT(at(*screen, std::clamp(static_cast<int>(2 * c.x) + 20, 0, 1535),
+                     std::clamp(static_cast<int>(2 * c.y) + 14, 0, 2047))[3],
+                  200)
+            << "the shape itself";
+    }
+}
+
+TEST(GraphicsContext, AShadowDrawnAgainIsTheSameAndAChangedOneIsNew) {
+    // Frames of a window draw the same shadows over and over; a shape that moves by a pixel or
+    // changes its corner casts its own shadow, not the one before.
+    auto draw = [](double x, double radius) {
+        auto c = context(200, 120, 2);
+        c->setShadow({0, 3}, 10, Color::black());
+        c->setFillColor(Color::whiteColor());
+        c->addPath(Path::roundedRect({x, 30, 80, 50}, radius));
+        c->fillPath();
+        return c->pixels().copy();
+    };
+    auto differing = [](const Bitmap& a, const Bitmap& b) {
+        int n = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) n += a.rgbaAt(x, y) != b.rgbaAt(x, y);
+        return n;
+    };
+    const auto first = draw(40, 8);
+    const auto moved = draw(40.5, 8);
+    const auto rounder = draw(40, 20);
+    const auto again = draw(40, 8);
+    EXPECT_EQ(differing(*first, *again), 0);
+    EXPECT_GT(differing(*first, *moved), 100);
+    EXPECT_GT(differing(*first, *rounder), 100);
+    // The moved one is the first one a pixel to the right (at scale 2), shadow and all.
+    int shifted = 0;
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x + 1 < 400; ++x) shifted += first->rgbaAt(x, y) != moved->rgbaAt(x + 1, y);
+    EXPECT_EQ(shifted, 0);
+}
+
 TEST(GraphicsContext, TransparencyLayersComposeBeforeTheirAlpha) {
     for (bool layered : {false, true}) {
         auto c = context(30, 10);

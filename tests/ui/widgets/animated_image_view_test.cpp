@@ -169,3 +169,41 @@ TEST(HXCAnimatedImageView, HighlightingIsIgnoredWhileAnimated) {
     stage.view->setHighlighted(true);
     EXPECT_TRUE(stage.view->isHighlighted());
 }
+
+TEST(HXCAnimatedImageView, AFinishedViewShownAgainStaysStillAndAsleep) {
+    // A table cell that played its GIF out and is shown again: taken off the screen and put back,
+    // hidden and shown, faded out and in. Its display link must not wake for nothing.
+    Stage stage;
+    std::vector<size_t> loops;
+    stage.view->loopCompletionBlock = [&](size_t remaining) { loops.push_back(remaining); };
+    stage.view->setAnimatedImage(animation({10, 10, 10}, 1));
+    stage.clock->advance(1.0);
+    ASSERT_EQ(loops, (std::vector<size_t>{0}));
+    ASSERT_FALSE(stage.view->isAnimating());
+    for (int how = 0; how < 3; ++how) {
+        if (how == 0) {
+            stage.view->removeFromSuperview();
+            stage.window.addSubview(stage.view);
+        }
+        if (how == 1) {
+            stage.view->setHidden(true);
+            stage.view->setHidden(false);
+        }
+        if (how == 2) {
+            stage.view->setAlpha(0);
+            stage.view->setAlpha(1);
+        }
+        EXPECT_TRUE(stage.view->shouldAnimate()) << how;
+        EXPECT_FALSE(stage.view->isAnimating()) << how;
+        stage.clock->advance(10.0);
+        EXPECT_EQ(stage.view->currentFrameIndex(), 3u) << how << ": no callback stepped the playhead on";
+        EXPECT_EQ(redOf(stage.view->displayedImage()), 60) << how << ": the last frame stays shown";
+    }
+    // A callback that arrives anyway (one already due) puts the link back to sleep.
+    stage.view->displayDidRefresh(dispatch::clock().now());
+    EXPECT_EQ(stage.view->currentFrameIndex(), 3u);
+    EXPECT_EQ(loops.size(), 1u);
+    // A new image plays again.
+    stage.view->setAnimatedImage(animation({10, 10}, 1));
+    EXPECT_TRUE(stage.view->isAnimating());
+}
