@@ -71,7 +71,7 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     // The telemetry SDK and its crash service belong to their own component; the shell asks for
     // them here, first, so that a crash during the rest of the launch is caught.
     launchStep("startTelemetry");
-    shell_->record("startTelemetry");
+    record("startTelemetry");
     startTelemetry();
 
     launchStep("messageParsingQueue");
@@ -121,7 +121,7 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     if (accounts && !accounts->empty()) {
         first = static_cast<int>(defaults->integerForKey("tabBarIndex"));
     } else {
-        shell_->record("setPasscodeRequired 0");
+        record("setPasscodeRequired 0");
     }
     selectViewForIndex(first);
 
@@ -176,15 +176,15 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     launchStep("passcodeAppearance");
 
     launchStep("showPasscodeLockIfNeededForStartup");
-    shell_->record("showPasscodeLockIfNeededForStartup 1");
+    record("showPasscodeLockIfNeededForStartup 1");
 
     launchStep("locationManager");
-    if (services::LocationServices::shared().isRegionMonitoringAvailable()) shell_->record("locationManager");
+    if (services::LocationServices::shared().isRegionMonitoringAvailable()) record("locationManager");
 
     launchStep("observeContentSize");
     center.removeObserver(this, "UIContentSizeCategoryDidChangeNotification");
     center.addObserver(this, "UIContentSizeCategoryDidChangeNotification",
-                       [this](const foundation::Notification&) { shell_->record("HXCFont clearFontCache"); });
+                       [this](const foundation::Notification&) { record("HXCFont clearFontCache"); });
 
     launchStep("backgroundRefreshStatus");
     setBackgroundRefreshStatus();

@@ -522,7 +522,7 @@ TEST_F(SessionTest, AClientFlagsPageWithoutATokenShowsThePanelAgainInsteadOfClos
     account->setUsername("new@example.test");
     app->setAccount(account);
     service.script("/voice/b/0", {.body = "<script>_hx.pageProto['ClientFlags'] = []</script>"});
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = true; });
+    app->showLoadingOverlay("Signing in\u2026");
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/voice/b/0"), "ClientAuth");
     ASSERT_TRUE(runUntil([&] { return asked("displayLogin") == 1; }));
     EXPECT_EQ(asked("closeLoginPanel"), 0u);
@@ -541,7 +541,7 @@ TEST_F(SessionTest, AClientFlagsPageWithoutATokenShowsThePanelAgainInsteadOfClos
     // A page the sign-in redirects back to the sign-in page takes the overlay down too.
     app->shell().clear();
     service.clearScripts();
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.loadingOverlayShown = true; });
+    app->showLoadingOverlay("Signing in\u2026");
     service.script("/voice/b/2", {.redirectTo = service.origin() + "/accounts/AccountLogin"});
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/voice/b/2"), "ClientAuth");
     ASSERT_TRUE(runUntil([&] { return asked("displayLogin") == 1 && inFlight() == 0; }));
