@@ -73,13 +73,20 @@ void indexImages() {
     }
 }
 
+std::mutex gIndexerLock;
+// The last indexing thread (guarded by gIndexerLock); never destroyed, so exit does not meet a
+// thread that was not joined.
+std::thread& gIndexer = *new std::thread;
+
 void requestIndexing() {
     gIndexRequested.store(true);
     bool idle = false;
     if (!gIndexing.compare_exchange_strong(idle, true)) return;
     // A thread of its own rather than the pool's: a process that forks (the crash tests' children)
     // keeps a usable pool only if nothing started its workers before the fork.
-    std::thread(&indexImages).detach();
+    std::lock_guard guard(gIndexerLock);
+    if (gIndexer.joinable()) gIndexer.join();  // its pass is over: it let gIndexing go
+    gIndexer = std::thread(&indexImages);
 }
 
 void imageAdded(uint64_t header, const char* path) {
@@ -429,6 +436,11 @@ foundation::Status ZVCrashReporter::purgePendingCrashReportAndReturnError() cons
     return {};
 }
 
+void ZVCrashReporter::waitForImageIndexes() {
+    std::lock_guard guard(gIndexerLock);
+    if (gIndexer.joinable()) gIndexer.join();
+}
+
 foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReport() {
     return generateLiveReportWithThread(kernel::thread_self(), nullptr);
 }
@@ -440,6 +452,8 @@ ZVCrashReporter::generateLiveReportWithException(const kernel::PlatformException
 
 foundation::Result<std::vector<uint8_t>>
 ZVCrashReporter::generateLiveReportWithThread(kernel::thread_t thread, const kernel::PlatformException* exception) {
+    sharedImageList();
+    waitForImageIndexes();
     std::lock_guard guard(gLiveReportLock);
     const char* tmp = std::getenv("TMPDIR");
     std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/live_crash_report.XXXXXX";

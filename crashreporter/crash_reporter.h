@@ -97,6 +97,9 @@ public:
 
     // The shared image list of this task (set up on first use, kept current by the loader).
     static struct zvcrash_async_image_list* sharedImageList();
+    // Waits until the shared list's images are indexed and the indexing thread has ended (a live
+    // report waits, so that it neither stops that thread midway nor lists it).
+    static void waitForImageIndexes();
 
 private:
     ZVCrashReporter() = default;

@@ -76,8 +76,9 @@ bool zvcrash_async_own_stack_above(uint64_t from, uint64_t* top) {
     stack_t alt{};
     if (::sigaltstack(nullptr, &alt) != 0 || (alt.ss_flags & SS_ONSTACK)) return false;
     // A thread's stack ends at its control block; the main thread's where the loader found it.
-    // Both lie above every live frame, on the same mapping, within a bounded distance.
-    constexpr uint64_t kLargestStack = 1ULL << 30;
+    // Both lie above every live frame, on the same mapping, within a bounded distance; a stack
+    // larger than the bound (or one the program switched to itself) is read through copies.
+    constexpr uint64_t kLargestStack = 64ULL << 20;
     const uint64_t candidates[] = {static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pthread_self())),
                                    static_cast<uint64_t>(reinterpret_cast<uintptr_t>(__libc_stack_end))};
     for (uint64_t candidate : candidates) {

@@ -225,8 +225,10 @@ WrittenReport writeReport(zvcrash_log_writer_t* writer, int signo, int code, uin
     zvcrash_async_thread_state state;
     zvcrash_async_thread_state_mcontext_init(&state, &context);
     kernel::thread_stop_install();
-    EXPECT_EQ(zvcrash_log_writer_write(writer, kernel::thread_self(), ZVCrashReporter::sharedImageList(), &file,
-                                       &signal, &state, nullptr),
+    // The shared list indexes its images on a thread of its own: the report lists only this one.
+    zvcrash_async_image_list* images = ZVCrashReporter::sharedImageList();
+    ZVCrashReporter::waitForImageIndexes();
+    EXPECT_EQ(zvcrash_log_writer_write(writer, kernel::thread_self(), images, &file, &signal, &state, nullptr),
               ZVCRASH_ESUCCESS);
     EXPECT_TRUE(zvcrash_async_file_close(&file));
     WrittenReport report;

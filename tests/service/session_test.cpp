@@ -465,6 +465,7 @@ TEST_F(SessionTest, UnreadableTokenRepliesAreFailedRequests) {
             issue ? std::optional<Dictionary>(Dictionary{{"login_hint", "hint"}}) : std::nullopt;
         app->account()->setOAuthDict(before);
         int completions = 0;
+        // A completion that waits for this token request.
         app->setCompletionHandler([&] { ++completions; }, issue ? "OAuth_issueToken" : "OAuth_listSessions");
         service.clearRequests();
         service.script("/o/oauth2/tokenrpc", {.body = c.reply});

@@ -72,7 +72,12 @@ struct MasterList : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
     // Starts the service and makes current a signed-in account with a valid token of it.
     void signInAt(std::unique_ptr<emulator::Emulator> started) {
         service = std::move(started);
+        // Requests go to this service, not to the fixture's scripted transport.
+        net::Transport::setShared(nullptr);
         ASSERT_TRUE(service->start().ok());
+        // The fixture began without a service and so with a transport that answers nothing; the
+        // service on the loopback is reached through the real one.
+        net::Transport::setShared(nullptr);
         app->webClient().endpoints = HXEndpoints::allAt(service->origin());
         auto account = std::make_shared<HX_Account>();
         account->setUsername("user@example.test");
