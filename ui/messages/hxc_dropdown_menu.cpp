@@ -97,7 +97,7 @@ void HXCDropdownMenuComponentButton::setDisclosureIndicatorImage(ImagePtr image)
     indicator_->setImage(image ? image : defaultDisclosureIndicatorImage());
     indicator_->sizeToFit();
     double w = indicator_->image() ? indicator_->image()->width() : 0;
-    contentEdgeInsets = {0, kButtonPadding, 0, w > 0 ? kButtonPadding + w + kIndicatorGap : kButtonPadding};
+    setContentEdgeInsets({0, kButtonPadding, 0, w > 0 ? kButtonPadding + w + kIndicatorGap : kButtonPadding});
     setNeedsLayout();
 }
 
@@ -306,8 +306,8 @@ void HXCDropdownMenu::setupComponents() {
 void HXCDropdownMenu::updateButton(HXCDropdownMenuComponentButton& button, long i) {
     auto d = delegate.lock();
     button.setEnabled(d ? d->enableComponent(*this, i) : true);
-    button.titleLabel()->lineBreakMode = lineBreakMode_;
-    button.titleLabel()->numberOfLines = clipsOrTruncates(lineBreakMode_) ? 1 : 0;
+    button.titleLabel()->setLineBreakMode(lineBreakMode_);
+    button.titleLabel()->setNumberOfLines(clipsOrTruncates(lineBreakMode_) ? 1 : 0);
     button.setTextAlignment(componentAlignment_);
     button.setDisclosureIndicatorImage(indicatorImage_);
     button.selectedBackgroundColor = selectedBackground_;

@@ -177,7 +177,7 @@ TEST(DropdownMenuDelegate, ButtonTextSettingsFollowTheMenu) {
     // A custom indicator image takes the triangle's place and widens the inset.
     f.menu->setDisclosureIndicatorImage(makeImage("chevron", {10, 6}, true));
     EXPECT_EQ(f.button(0).disclosureIndicatorView()->image()->name(), "chevron");
-    EXPECT_EQ(f.button(0).contentEdgeInsets.right, 8 + 10 + 4);
+    EXPECT_EQ(f.button(0).contentEdgeInsets().right, 8 + 10 + 4);
 }
 
 TEST(DropdownMenuDelegate, RowsTakeTitlesColoursAccessoriesAndHighlight) {
