@@ -45,6 +45,11 @@ install_packages() {
 }
 
 jobs=${HX_JOBS:-$(nproc)}
+# One compiler cache for every checkout of the tree (CMake uses ccache when it is installed): paths
+# below the checkout are hashed as relative ones and the working directory is left out, so a fresh
+# clone or another worktree compiles only what differs. (The debug information then names the
+# folder that first compiled a file.)
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
 build_dir=build
 # HX_WERROR=ON in the environment makes every warning in our own code an error (CI sets it).
 cmake_args=(-G Ninja "-DHX_WERROR=${HX_WERROR:-OFF}")

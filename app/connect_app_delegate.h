@@ -131,10 +131,6 @@ public:
     // The platform's background fetch: completion gets 0 new data, 1 no data or 2 failed, exactly
     // once; a path that never answers is answered as failed when it lets go of the completion.
     void applicationPerformFetchWithCompletionHandler(BackgroundFetchCompletion completion);
-    // Flags of the call operations read here: a call was placed from the app, and the app itself
-    // handed a call to the phone's dialer (which makes it resign).
-    bool callPlaced = false;
-    bool callHandOver = false;
 
     // ---- entry points (app/shell_entry_points.cpp)
 
@@ -177,8 +173,10 @@ public:
     // Makes the application object the crash service's delegate and installs the confirmation
     // handler that asks the user whether to send the crash reports.
     void installCrashConfirmation();
-    // The text of the "AppInfo.txt" attachment of a crash report.
+    // The text of the "AppInfo.txt" attachment of a crash report. Callable from any thread: the
+    // account and the contacts are read on the main thread.
     std::string appInfoText();
+    std::string appInfoTextOnMain();
     // Launch step 1 starts the telemetry SDK with its crash service only when this was asked for
     // before the launch: the program always asks, and so do tests that want the real SDK, so
     // that no other test process installs crash handlers or talks to the telemetry service.

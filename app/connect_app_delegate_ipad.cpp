@@ -63,7 +63,7 @@ std::shared_ptr<toolkit::NavigationController> HX_ConnectAppDelegate_iPad::viewC
     if (type == 0) {
         // The dial pad is only ever a popover of its own size.
         nav->setPreferredContentSize({320, 411});
-        nav->navigationBar().translucent = true;
+        nav->navigationBar().setTranslucent(true);
     }
     return nav;
 }

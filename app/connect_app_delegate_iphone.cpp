@@ -45,7 +45,7 @@ void HX_ConnectAppDelegate_iPhone::setupInterface() {
     graphics::HXCFont::setIPad(false);
     graphics::HXCFont::clearFontCache();
     auto& bar = tabBarController_->tabBar();
-    bar.barTintColor = graphics::Color::systemGroupedBackground();
+    bar.setBarTintColor(graphics::Color::systemGroupedBackground());
     bar.setBackgroundColor(graphics::Color::systemGroupedBackground());
     const auto& tabs = tabBarController_->viewControllers();
     for (int i = 0; i < kViewCount; ++i) {

@@ -35,6 +35,7 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/sanitizer_suppressions.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/outline.h"
@@ -48,13 +49,12 @@
 #include "ui/shell/ui_screens.h"
 #include "ui/signin/login_panel.h"
 
+// The same libraries the test processes leave to themselves (platform/foundation/sanitizer_suppressions.h).
 #if defined(HX_SANITIZER_ADDRESS)
-// Libraries that keep process-wide state until the process ends, by their design: the message bus
-// the desktop window's video start opens (only a program may shut that library down, and SDL
-// leaves it up), and the font matching behind text drawing (as the test programs say too).
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libdbus-1.so\nleak:libfontconfig.so\nleak:libpangoft2-1.0.so\nleak:libpango-1.0.so\n";
-}
+extern "C" const char* __lsan_default_suppressions() { return foundation::kLeakSanitizerSuppressions; }
+#endif
+#if defined(HX_SANITIZER_THREAD)
+extern "C" const char* __tsan_default_suppressions() { return foundation::kThreadSanitizerSuppressions; }
 #endif
 
 namespace {

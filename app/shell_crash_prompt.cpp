@@ -1,10 +1,15 @@
 // The app's side of the crash service: the prompt that asks whether to send the reports of a
 // crash, and the attachment that describes the app's state.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "RurIdurev/RurIdurev/rur_idurev.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "app/connect_app_delegate.h"
 #include "model/account.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
@@ -72,6 +77,29 @@ void HX_ConnectAppDelegate::installCrashConfirmation() {
 }
 
 std::string HX_ConnectAppDelegate::appInfoText() {
+    if (dispatch::isMainThread()) return appInfoTextOnMain();
+    // The crash service asks on its own queue while the main thread may replace the account or
+    // its numbers: what the text needs is copied there, and this thread waits for the copy
+    // (bounded, in case the main thread is held up).
+    struct Copy {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<std::string> text;
+    };
+    auto copy = std::make_shared<Copy>();
+    dispatch::Queue::main()->async([alive = std::weak_ptr<int>(alive_), this, copy] {
+        std::string text = alive.expired() ? std::string() : appInfoTextOnMain();
+        std::lock_guard lock(copy->mutex);
+        copy->text = std::move(text);
+        copy->done.notify_all();
+    });
+    std::unique_lock lock(copy->mutex);
+    if (!copy->done.wait_for(lock, std::chrono::seconds(10), [&] { return copy->text.has_value(); }))
+        return "The app's state could not be read: the main thread did not answer.\n";
+    return *copy->text;
+}
+
+std::string HX_ConnectAppDelegate::appInfoTextOnMain() {
     const auto infos = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("accountInfo");
     const auto current = account();
     std::string text;

@@ -37,8 +37,12 @@ constexpr const char* kScheme = "hxconnect://";
 
 std::string decoded(const std::string& text) { return foundation::percentDecode(text).value_or(text); }
 
+// One value of a query: what separates items and names from values ("&", "=", "+", "#") is
+// escaped too, so "Tom & Jerry" comes back whole when the query is read.
 std::string queryEncoded(const std::string& text) {
-    return foundation::percentEncode(text, foundation::CharacterSet::urlQueryAllowed());
+    static const foundation::CharacterSet valueAllowed =
+        foundation::CharacterSet::urlQueryAllowed().subtracting(foundation::CharacterSet::fromCharacters("&=+#"));
+    return foundation::percentEncode(text, valueAllowed);
 }
 
 std::string stringOf(const foundation::Dictionary& d, const char* key) { return d.get(key).stringValue(); }
@@ -271,22 +275,26 @@ void HX_ConnectAppDelegate::didReceiveNotificationResponse(const std::string& ac
                                                            const std::optional<std::string>& userText,
                                                            std::function<void()> completion) {
     const auto* id = info.find("id");
+    // The request whose end answers the platform; without one it is answered at once.
+    std::optional<std::string> waitFor;
     if (action == services::kNotificationDefaultActionIdentifier) {
         if (id)
             openConversationWithID(id->stringValue());
         else if (info.contains("quicksetting"))
             selectViewForIndex(4);
     } else if (action == "com.hxconnect.markRead" && id) {
-        setCompletionHandler(completion);
-        shell_->record("markMessage " + id->stringValue() + " asRead 1");
+        waitFor = markMessageAsRead(id->stringValue(), true);
     } else if (action == "com.hxconnect.composeReply" && id) {
-        setCompletionHandler(completion);
         if (userText) {
-            shell_->record("markMessage " + id->stringValue() + " asRead 1");
-            shell_->record("sendSMS " + *userText + "|" + stringOf(info, "phoneNumber") + "|" + id->stringValue());
+            waitFor = markMessageAsRead(id->stringValue(), true);
+            sendSMS(*userText, stringOf(info, "phoneNumber"), id->stringValue());
         }
     }
-    if (!completionHandler() && completion) completion();
+    if (!completion) return;
+    if (waitFor)
+        setCompletionHandler(std::move(completion), *waitFor);
+    else
+        completion();
 }
 
 void HX_ConnectAppDelegate::openConversationWithID(const std::string& conversationID,

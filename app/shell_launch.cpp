@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "app/connect_app_delegate.h"
+#include "app/review_request.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
@@ -92,6 +93,8 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     shell_->record("HXCPasscodeLock setDefaultSettings");
 
     launchStep("registerDefaults");
+    // Kept from the first launch on (registered alone it would be now at every launch).
+    HXReviewRequest::noteFirstLaunch(dispatch::wallNow());
     defaults->registerDefaults(registeredDefaults(dispatch::wallNow()));
 
     launchStep("cacheCleanUp");

@@ -170,6 +170,7 @@ void HX_ConnectAppDelegate::applicationDidReceiveMemoryWarning() {
     shell_->record("releaseLoadingController");
     versionString_.reset();
     releasePhoneFormatterIfUnused();
+    releaseCachedContacts();
     (void)foundation::UserDefaults::standardUserDefaults()->synchronize();
 }
 
@@ -185,9 +186,9 @@ void HX_ConnectAppDelegate::resignActive() {
     center.addObserver(this, foundation::kApplicationDidBecomeActiveNotification,
                        [this](const foundation::Notification&) { resumeActive(); });
     // The passcode lock's timer is the lock's own; what this decides is whether one starts.
-    if (callHandOver) {
+    if (callHandOver()) {
         foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
-        callHandOver = false;
+        setCallHandOver(false);
     } else {
         shell_->record("scheduleShowPasscodeLockIfNeeded 30");
     }
@@ -225,7 +226,7 @@ void HX_ConnectAppDelegate::applicationDidEnterBackground() {
         if (shown->presentingViewController() && shown->view()->tag() == 0) shown->dismiss(false);
         shownAlert_.reset();
     }
-    if (callPlaced) foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
+    if (callPlaced()) foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
     setSettingsLoading(false);
     {
         // Message sends finish in the background; every other request is cancelled and forgotten.
@@ -247,8 +248,8 @@ void HX_ConnectAppDelegate::applicationWillEnterForeground() {
     setSettingsLoading(false);
     setIsInBackground(false);
     if (auto name = pendingLocationSwitch()) shell_->record("switchToLocation " + *name);
-    callPlaced = false;
-    callHandOver = false;
+    setCallPlaced(false);
+    setCallHandOver(false);
     setSettingsLoadPending(false);
     setUnreadLoadPending(false);
     // A missing user name asks for a sign-in; an empty one (an account being set up) does not.

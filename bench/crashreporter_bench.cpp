@@ -1,8 +1,10 @@
-// Live report of a process with 20 threads parked 50 frames deep, and one thread's 50-frame walk
-// by the frame-pointer cursor against libunwind and glibc's backtrace() over the same frames.
+// Live report of a process with 20 threads parked 50 frames deep, one thread's 50-frame walk by the
+// frame-pointer cursor against libunwind and glibc's backtrace() over the same frames, and the
+// listing of this process's images with and without building their FDE indexes on the spot.
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <execinfo.h>
+#include <link.h>
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -15,6 +17,7 @@
 
 #include "crashreporter/crash_reporter.h"
 #include "crashreporter/frame_cursor.h"
+#include "crashreporter/image_list.h"
 #include "tests/crashreporter/crash_fixtures.h"
 
 namespace {
@@ -95,6 +98,50 @@ void BM_Walk50_GlibcBacktrace(benchmark::State& state) { runWalk(state, Walker::
 BENCHMARK(BM_Walk50_FramePointerCursor);
 BENCHMARK(BM_Walk50_Libunwind);
 BENCHMARK(BM_Walk50_GlibcBacktrace);
+
+// What listing this process's images costs the thread that lists them (the launch's main thread):
+// with the FDE indexes left to the indexing thread, and with them built on the spot; then what
+// that indexing pass costs wherever it runs.
+void appendLoadedImages(zvcrash_async_image_list* list) {
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0) {
+                    zvcrash_async_image_list_append(static_cast<zvcrash_async_image_list*>(data),
+                                                    info->dlpi_addr + info->dlpi_phdr[i].p_vaddr, info->dlpi_name);
+                    break;
+                }
+            }
+            return 0;
+        },
+        list);
+}
+
+void listImages(benchmark::State& state, bool deferred, bool thenIndex) {
+    int images = 0;
+    for (auto _ : state) {
+        zvcrash_async_image_list list;
+        zvcrash_async_image_list_init(&list, kernel::task_self());
+        if (deferred) zvcrash_async_image_list_defer_indexing(&list);
+        appendLoadedImages(&list);
+        if (thenIndex) zvcrash_async_image_list_build_indexes(&list);
+        state.PauseTiming();
+        images = 0;
+        for (auto* image = zvcrash_async_image_list_next(&list, nullptr); image;
+             image = zvcrash_async_image_list_next(&list, image))
+            ++images;
+        zvcrash_async_image_list_free(&list);
+        state.ResumeTiming();
+    }
+    state.counters["images"] = images;
+}
+
+void BM_ListImages_IndexDeferred(benchmark::State& state) { listImages(state, true, false); }
+void BM_ListImages_IndexedOnAdd(benchmark::State& state) { listImages(state, false, false); }
+void BM_ListImages_DeferredThenIndexPass(benchmark::State& state) { listImages(state, true, true); }
+BENCHMARK(BM_ListImages_IndexDeferred)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListImages_IndexedOnAdd)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListImages_DeferredThenIndexPass)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,12 +1,14 @@
 // GIF decoding: the frame source (giflib's line reader, composed frames on demand) against
 // giflib's own slurp followed by a plain composition loop, on a 10-frame 500 x 500 animation with
-// full and partial frames, transparency and every disposal.
+// full and partial frames, transparency and every disposal; and a screen's PNG encoding at the
+// default and the fast compression.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 
 #include <cstring>
 #include <random>
 
+#include "platform/graphics/codecs.h"
 #include "platform/graphics/image_source.h"
 #include "tests/platform/graphics/gif_writer.h"
 
@@ -111,6 +113,31 @@ void BM_GiflibSlurpAndCompose(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_GiflibSlurpAndCompose)->Unit(benchmark::kMillisecond);
+
+// A phone screen's snapshot (750 x 1334, flat areas and text-like detail) written as PNG with the
+// library's default compression and with the fast one the headless snapshots use.
+void encodeScreen(benchmark::State& state, graphics::PNGCompression compression) {
+    auto bitmap = graphics::Bitmap::make(750, 1334).value();
+    std::mt19937 random(7);
+    for (int y = 0; y < bitmap->height(); ++y) {
+        uint32_t* row = bitmap->row(y);
+        for (int x = 0; x < bitmap->width(); ++x) {
+            const bool detail = (y / 44) % 3 == 1 && x > 30 && x < 600 && random() % 4 == 0;
+            row[x] = detail ? 0xFF202020u : (y < 128 ? 0xFFF7F7F7u : 0xFFFFFFFFu);
+        }
+    }
+    size_t bytes = 0;
+    for (auto _ : state) {
+        auto png = graphics::encodePNG(*bitmap, compression);
+        if (!png.ok()) state.SkipWithError("encode failed");
+        bytes = png->size();
+    }
+    state.counters["KiB"] = static_cast<double>(bytes) / 1024.0;
+}
+void BM_EncodePNG_Compact(benchmark::State& state) { encodeScreen(state, graphics::PNGCompression::Compact); }
+void BM_EncodePNG_Fast(benchmark::State& state) { encodeScreen(state, graphics::PNGCompression::Fast); }
+BENCHMARK(BM_EncodePNG_Compact)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EncodePNG_Fast)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

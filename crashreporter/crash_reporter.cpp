@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -57,7 +58,34 @@ std::string cachesDirectory() { return foundation::cachesDirectory().string(); }
 
 zvcrash_async_image_list gImageList;
 
-void imageAdded(uint64_t header, const char* path) { zvcrash_async_image_list_append(&gImageList, header, path); }
+// The images' FDE indexes are built off the launching thread: one pass at a time, and a pass
+// after every batch of added images.
+std::atomic<bool> gIndexRequested{false};
+std::atomic<bool> gIndexing{false};
+
+void indexImages() {
+    for (;;) {
+        while (gIndexRequested.exchange(false)) zvcrash_async_image_list_build_indexes(&gImageList);
+        gIndexing.store(false);
+        // A request made after the last pass, whose caller saw this pass still running, is served here.
+        bool idle = false;
+        if (!gIndexRequested.load() || !gIndexing.compare_exchange_strong(idle, true)) return;
+    }
+}
+
+void requestIndexing() {
+    gIndexRequested.store(true);
+    bool idle = false;
+    if (!gIndexing.compare_exchange_strong(idle, true)) return;
+    // A thread of its own rather than the pool's: a process that forks (the crash tests' children)
+    // keeps a usable pool only if nothing started its workers before the fork.
+    std::thread(&indexImages).detach();
+}
+
+void imageAdded(uint64_t header, const char* path) {
+    zvcrash_async_image_list_append(&gImageList, header, path);
+    requestIndexing();
+}
 
 void imageRemoved(uint64_t header, const char*) { zvcrash_async_image_list_remove(&gImageList, header); }
 
@@ -235,6 +263,7 @@ zvcrash_async_image_list* ZVCrashReporter::sharedImageList() {
     static std::once_flag once;
     std::call_once(once, [] {
         zvcrash_async_image_list_init(&gImageList, kernel::task_self());
+        zvcrash_async_image_list_defer_indexing(&gImageList);
         kernel::dyld_register_func_for_add_image(&imageAdded);
         kernel::dyld_register_func_for_remove_image(&imageRemoved);
     });

@@ -139,7 +139,8 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
 
 zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
                                                   zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
-                                                  uint64_t address, bool debug_frame, uint64_t section_start) {
+                                                  uint64_t address, bool debug_frame, uint64_t section_start,
+                                                  const zvcrash_async_dwarf_cie_info* known_cie) {
     zvcrash_async_memset(info, 0, sizeof *info);
     zvcrash_async_reader r = zvcrash_async_dwarf_source_reader(src, address);
     const EntryHeader h = readEntryHeader(&r);
@@ -159,8 +160,13 @@ zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* 
         info->cie_offset = h.content - ciePointer;
     }
     if (!zvcrash_async_reader_ok(&r)) return zvcrash_async_dwarf_source_failed(src, &r);
-    zvcrash_error_t err = zvcrash_async_dwarf_cie_info_init(cie, src, reader, info->cie_offset);
-    if (err != ZVCRASH_ESUCCESS) return err;
+    // A CIE the caller parsed before (an index build meets each one for many FDEs) is not read again.
+    if (known_cie && known_cie->cie_offset == info->cie_offset) {
+        if (cie != known_cie) *cie = *known_cie;
+    } else {
+        zvcrash_error_t err = zvcrash_async_dwarf_cie_info_init(cie, src, reader, info->cie_offset);
+        if (err != ZVCRASH_ESUCCESS) return err;
+    }
     const uint8_t encoding = (cie->has_z && cie->has_pointer_encoding) ? cie->pointer_encoding : DW_EH_PE_absptr;
     info->pc_start = reader->read(&r, encoding, "FDE pc start");
     const uint64_t rangeAt = r.pos;

@@ -33,6 +33,7 @@ zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Tas
     std::vector<zvcrash_async_fde_index_entry> entries;
     std::vector<zvcrash_async_dwarf_cie_info> cies;
     bool complete = true;
+    uint32_t lastCie = UINT32_MAX;
     for (uint64_t at = section.start; at < section.end;) {
         uint64_t next;
         bool isCie = false, terminator = false;
@@ -45,12 +46,15 @@ zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Tas
         if (!isCie) {
             zvcrash_async_dwarf_fde_info fde;
             zvcrash_async_dwarf_cie_info cie;
-            if (zvcrash_async_dwarf_fde_info_init(&fde, &cie, src, &reader, at, section.debug_frame, section.start) ==
-                    ZVCRASH_ESUCCESS &&
+            // FDEs mostly share the CIE of the one before: that one is handed in, not parsed again.
+            const zvcrash_async_dwarf_cie_info* known = lastCie < cies.size() ? &cies[lastCie] : nullptr;
+            if (zvcrash_async_dwarf_fde_info_init(&fde, &cie, src, &reader, at, section.debug_frame, section.start,
+                                                  known) == ZVCRASH_ESUCCESS &&
                 fde.pc_start < fde.pc_end) {
-                uint32_t slot = 0;
+                uint32_t slot = lastCie < cies.size() && cies[lastCie].cie_offset == cie.cie_offset ? lastCie : 0;
                 while (slot < cies.size() && cies[slot].cie_offset != cie.cie_offset) ++slot;
                 if (slot == cies.size()) cies.push_back(cie);
+                lastCie = slot;
                 entries.push_back({fde, slot});
             }
         }

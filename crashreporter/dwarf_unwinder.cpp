@@ -27,11 +27,11 @@ namespace {
 zvcrash_frame_error_t findFde(const kernel::Task* task, const zvcrash_async_image* image, uint64_t lookup,
                               zvcrash_async_dwarf_source* src, zvcrash_async_dwarf_fde_info* fde,
                               zvcrash_async_dwarf_cie_info* cie, bool* m64) {
-    if (image->fde_index) {
-        const zvcrash_async_dwarf_section* section = zvcrash_dwarf_fde_index_section(image->fde_index);
+    if (const zvcrash_async_fde_index* index = image->fde_index.load(std::memory_order_acquire)) {
+        const zvcrash_async_dwarf_section* section = zvcrash_dwarf_fde_index_section(index);
         zvcrash_async_dwarf_section_source(section, task, src);
         *m64 = section->m64;
-        const zvcrash_error_t err = zvcrash_async_dwarf_fde_index_lookup(image->fde_index, lookup, fde, cie);
+        const zvcrash_error_t err = zvcrash_async_dwarf_fde_index_lookup(index, lookup, fde, cie);
         if (err == ZVCRASH_ESUCCESS) return ZVCRASH_FRAME_ESUCCESS;
         if (err == ZVCRASH_ENOTFOUND) return ZVCRASH_FRAME_ENOTSUP;
         gnu_ehptr_reader reader(section->m64);

@@ -105,7 +105,8 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
                                                   const gnu_ehptr_reader* reader, uint64_t address);
 zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
                                                   zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
-                                                  uint64_t address, bool debug_frame, uint64_t section_start);
+                                                  uint64_t address, bool debug_frame, uint64_t section_start,
+                                                  const zvcrash_async_dwarf_cie_info* known_cie = nullptr);
 // Reads the entry header at `address`: the address after the entry, whether it is a CIE (by the
 // id conventions of the section kind) and whether it is the zero-length terminator.
 zvcrash_error_t zvcrash_async_dwarf_next_entry(zvcrash_async_dwarf_source* src, uint64_t address, bool debug_frame,

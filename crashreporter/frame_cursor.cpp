@@ -14,21 +14,36 @@ const zvcrash_frame_reader_t* zvcrash_frame_default_readers(int* count) {
     return kDefaultReaders;
 }
 
+const zvcrash_frame_reader_t* zvcrash_frame_default_readers_for(const zvcrash_async_image_list* image_list,
+                                                                int* count) {
+    if (!image_list) {  // only the frame-pointer walk reads no image
+        *count = 1;
+        return &kDefaultReaders[2];
+    }
+    if (zvcrash_async_image_list_macho_count(image_list) == 0) {
+        *count = 2;
+        return &kDefaultReaders[1];
+    }
+    return zvcrash_frame_default_readers(count);
+}
+
 zvcrash_error_t zvcrash_frame_cursor_init(zvcrash_frame_cursor* cursor, const kernel::Task* task,
                                           const zvcrash_async_thread_state* state,
                                           zvcrash_async_image_list* image_list) {
-    zvcrash_async_memset(cursor, 0, sizeof *cursor);
+    // Field by field: clearing the whole cursor would write its page-sized cache for every walk.
     zvcrash_async_task_cache_init(&cursor->cache, task);
     cursor->task = &cursor->cache.task;
     cursor->image_list = image_list;
     cursor->depth = 0;
-    zvcrash_async_thread_state_copy(&cursor->frame, state);
+    cursor->current = 0;
+    cursor->previous = 1;
+    zvcrash_async_thread_state_copy(&cursor->states[0], state);
     return ZVCRASH_ESUCCESS;
 }
 
 zvcrash_frame_error_t zvcrash_frame_cursor_next(zvcrash_frame_cursor* cursor) {
     int count = 0;
-    const zvcrash_frame_reader_t* readers = zvcrash_frame_default_readers(&count);
+    const zvcrash_frame_reader_t* readers = zvcrash_frame_default_readers_for(cursor->image_list, &count);
     return zvcrash_frame_cursor_next_with_readers(cursor, readers, count);
 }
 
@@ -39,36 +54,39 @@ zvcrash_frame_error_t zvcrash_frame_cursor_next_with_readers(zvcrash_frame_curso
         return ZVCRASH_FRAME_ESUCCESS;
     }
     if (count <= 0 || !readers) return ZVCRASH_FRAME_EINVAL;
-    const zvcrash_async_thread_state* previous = cursor->depth >= 2 ? &cursor->prev_frame : nullptr;
-    zvcrash_async_thread_state next;
+    const zvcrash_async_thread_state* frame = &cursor->states[cursor->current];
+    const zvcrash_async_thread_state* previous = cursor->depth >= 2 ? &cursor->states[cursor->previous] : nullptr;
+    const uint32_t out = 3 - cursor->current - cursor->previous;  // the slot that is neither
+    zvcrash_async_thread_state* next = &cursor->states[out];
     zvcrash_frame_error_t err = ZVCRASH_FRAME_EINVAL;
     for (int i = 0; i < count; ++i) {
-        err = readers[i](cursor->task, cursor->image_list, &cursor->frame, previous, &next);
+        err = readers[i](cursor->task, cursor->image_list, frame, previous, next);
         if (err == ZVCRASH_FRAME_ESUCCESS) break;
     }
     if (err != ZVCRASH_FRAME_ESUCCESS) return err;
     // A garbage return address of 0 or inside the first page ends the walk, whoever produced it.
-    if (!zvcrash_async_thread_state_has_reg(&next, ZVCRASH_REG_IP)) return ZVCRASH_FRAME_ENOFRAME;
-    const uint64_t pc = zvcrash_async_thread_state_get_reg(&next, ZVCRASH_REG_IP);
+    if (!zvcrash_async_thread_state_has_reg(next, ZVCRASH_REG_IP)) return ZVCRASH_FRAME_ENOFRAME;
+    const uint64_t pc = zvcrash_async_thread_state_get_reg(next, ZVCRASH_REG_IP);
     if (pc <= kernel::vm_page_size()) return ZVCRASH_FRAME_ENOFRAME;
-    zvcrash_async_thread_state_copy(&cursor->prev_frame, &cursor->frame);
-    zvcrash_async_thread_state_copy(&cursor->frame, &next);
+    cursor->previous = cursor->current;
+    cursor->current = out;
     cursor->depth += 1;
     return ZVCRASH_FRAME_ESUCCESS;
 }
 
 zvcrash_frame_error_t zvcrash_frame_cursor_get_reg(const zvcrash_frame_cursor* cursor, int index, uint64_t* value) {
-    if (!zvcrash_async_thread_state_has_reg(&cursor->frame, index)) return ZVCRASH_FRAME_ENOTSUP;
-    *value = zvcrash_async_thread_state_get_reg(&cursor->frame, index);
+    const zvcrash_async_thread_state* frame = &cursor->states[cursor->current];
+    if (!zvcrash_async_thread_state_has_reg(frame, index)) return ZVCRASH_FRAME_ENOTSUP;
+    *value = zvcrash_async_thread_state_get_reg(frame, index);
     return ZVCRASH_FRAME_ESUCCESS;
 }
 
 const char* zvcrash_frame_cursor_get_regname(const zvcrash_frame_cursor* cursor, int index) {
-    return zvcrash_async_thread_state_get_reg_name(&cursor->frame, index);
+    return zvcrash_async_thread_state_get_reg_name(&cursor->states[cursor->current], index);
 }
 
 int zvcrash_frame_cursor_get_regcount(const zvcrash_frame_cursor* cursor) {
-    return zvcrash_async_thread_state_get_reg_count(&cursor->frame);
+    return zvcrash_async_thread_state_get_reg_count(&cursor->states[cursor->current]);
 }
 
 void zvcrash_frame_cursor_free(zvcrash_frame_cursor* cursor) { cursor->task = nullptr; }
@@ -92,6 +110,16 @@ zvcrash_frame_error_t zvcrash_frame_fp_reader(const kernel::Task* task, zvcrash_
     }
     const uint64_t width = zvcrash_async_thread_state_get_greg_size(current);
     uint64_t words[2] = {0, 0};
+    if (width == 8) {
+        // The walking thread's own stack: the record is read where it is, without a copy call.
+        if (const void* record = zvcrash_async_task_cache_in_place(task, fp, sizeof words)) {
+            __builtin_memcpy(words, record, sizeof words);
+            zvcrash_async_thread_state_init_like(next, current);
+            zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_FP, words[0]);
+            zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_IP, words[1]);
+            return ZVCRASH_FRAME_ESUCCESS;
+        }
+    }
     if (width == 4) {
         uint32_t small[2];
         if (zvcrash_async_task_memcpy(task, fp, 0, small, sizeof small) != ZVCRASH_ESUCCESS)
@@ -102,8 +130,7 @@ zvcrash_frame_error_t zvcrash_frame_fp_reader(const kernel::Task* task, zvcrash_
         if (zvcrash_async_task_memcpy(task, fp, 0, words, sizeof words) != ZVCRASH_ESUCCESS)
             return ZVCRASH_FRAME_EBADFRAME;
     }
-    zvcrash_async_thread_state_copy(next, current);
-    zvcrash_async_thread_state_clear_all_regs(next);
+    zvcrash_async_thread_state_init_like(next, current);
     zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_FP, words[0]);
     zvcrash_async_thread_state_set_reg(next, ZVCRASH_REG_IP, words[1]);
     return ZVCRASH_FRAME_ESUCCESS;

@@ -21,8 +21,11 @@ struct zvcrash_frame_cursor {
     const kernel::Task* task;  // the readers' view: `cache` in front of the walked task
     zvcrash_async_image_list* image_list;
     uint32_t depth;
-    zvcrash_async_thread_state prev_frame;
-    zvcrash_async_thread_state frame;
+    // Three states in rotation, so that a step copies none: the current frame, the one before it
+    // and the readers' output, each an index into `states`.
+    uint32_t current;
+    uint32_t previous;
+    zvcrash_async_thread_state states[3];
     zvcrash_async_task_cache cache;
 };
 
@@ -47,6 +50,9 @@ void zvcrash_frame_cursor_free(zvcrash_frame_cursor* cursor);
 // The default reader table, in the order tried. Unwinders that read image tables are inserted
 // ahead of the frame-pointer walk.
 const zvcrash_frame_reader_t* zvcrash_frame_default_readers(int* count);
+// The part of the default table that can succeed with this image list: the table readers need a
+// list, and the compact-unwind reader only reads Mach-O images.
+const zvcrash_frame_reader_t* zvcrash_frame_default_readers_for(const zvcrash_async_image_list* image_list, int* count);
 
 zvcrash_frame_error_t zvcrash_frame_fp_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
                                               const zvcrash_async_thread_state* current,

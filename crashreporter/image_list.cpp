@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <link.h>
 #include <new>
 
 #include "crashreporter/dwarf_unwinder.h"
@@ -28,8 +29,7 @@ zvcrash_error_t zvcrash_async_image_init(zvcrash_async_image* image, const kerne
 }
 
 void zvcrash_async_image_free(zvcrash_async_image* image) {
-    zvcrash_dwarf_fde_index_free(image->fde_index);
-    image->fde_index = nullptr;
+    zvcrash_dwarf_fde_index_free(image->fde_index.exchange(nullptr));
     if (image->format == ZVCRASH_IMAGE_FORMAT_MACHO) zvcrash_async_macho_image_free(&image->macho);
     std::free(image->name);
     image->name = nullptr;
@@ -41,11 +41,13 @@ bool zvcrash_async_image_contains_address(const zvcrash_async_image* image, uint
 
 void zvcrash_async_image_list_init(zvcrash_async_image_list* list, const kernel::Task* task) {
     list->task = task;
+    list->defer_indexing = false;
     auto* shared = new zvcrash_image_list_shared();
     shared->head.store(nullptr);
     shared->tail = nullptr;
     shared->refcount.store(0);
     shared->free_list = nullptr;
+    shared->macho_count.store(0);
     list->shared = shared;
 }
 
@@ -75,7 +77,7 @@ void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t he
         return;
     }
     // Here, not at crash time: building reads the whole frame section and allocates.
-    image->fde_index = zvcrash_dwarf_fde_index_build(image);
+    if (!list->defer_indexing) image->fde_index.store(zvcrash_dwarf_fde_index_build(image));
     zvcrash_image_list_shared* s = list->shared;
     std::lock_guard guard(s->write_lock);
     zvcrash_image_node* node = s->free_list;
@@ -93,6 +95,7 @@ void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t he
     node->image = image;
     node->prev = nullptr;
     node->next.store(nullptr);
+    if (image->format == ZVCRASH_IMAGE_FORMAT_MACHO) s->macho_count.fetch_add(1);
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (s->head.load() == nullptr) {
         s->tail = node;
@@ -133,6 +136,7 @@ void zvcrash_async_image_list_remove(zvcrash_async_image_list* list, uint64_t he
                 next->prev = n->prev;
             else
                 s->tail = n->prev;
+            if (n->image->format == ZVCRASH_IMAGE_FORMAT_MACHO) s->macho_count.fetch_sub(1);
             // A reader may stand on this node: park it for reuse instead of freeing it.
             if (s->refcount.load() >= 1) {
                 n->prev = nullptr;
@@ -153,6 +157,10 @@ void zvcrash_async_image_list_set_reading(zvcrash_async_image_list* list, bool e
         list->shared->refcount.fetch_sub(1);
 }
 
+uint32_t zvcrash_async_image_list_macho_count(const zvcrash_async_image_list* list) {
+    return list->shared ? list->shared->macho_count.load() : 0;
+}
+
 zvcrash_async_image* zvcrash_async_image_list_next(zvcrash_async_image_list* list, zvcrash_async_image* current) {
     zvcrash_image_node* node = current ? current->node->next.load(std::memory_order_acquire)
                                        : list->shared->head.load(std::memory_order_acquire);
@@ -168,4 +176,57 @@ zvcrash_async_image* zvcrash_async_image_list_image_containing_address(zvcrash_a
         if (zvcrash_async_image_contains_address(image, address)) return image;
     }
     return nullptr;
+}
+
+void zvcrash_async_image_list_defer_indexing(zvcrash_async_image_list* list) { list->defer_indexing = true; }
+
+namespace {
+
+struct IndexPass {
+    zvcrash_async_image* image;
+    bool loaded;
+};
+
+// The header address an image of this process is listed under: its first segment's.
+uint64_t loadedHeader(const dl_phdr_info* info) {
+    for (int i = 0; i < info->dlpi_phnum; ++i)
+        if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0)
+            return info->dlpi_addr + info->dlpi_phdr[i].p_vaddr;
+    return 0;
+}
+
+}  // namespace
+
+int zvcrash_async_image_list_build_indexes(zvcrash_async_image_list* list) {
+    int built = 0;
+    // While reading, removed images are parked, not freed.
+    zvcrash_async_image_list_set_reading(list, true);
+    for (zvcrash_async_image* image = zvcrash_async_image_list_next(list, nullptr); image;
+         image = zvcrash_async_image_list_next(list, image)) {
+        if (image->index_tried || image->fde_index.load() != nullptr) continue;
+        image->index_tried = true;
+        if (image->task != kernel::task_self()) {
+            if (auto* index = zvcrash_dwarf_fde_index_build(image)) {
+                image->fde_index.store(index);
+                ++built;
+            }
+            continue;
+        }
+        // Read in place inside the loader's iteration: it holds the lock that unloading takes, so
+        // the image cannot go away while its tables are read. One image per iteration, so that a
+        // dlopen elsewhere waits for one image's index at most.
+        IndexPass pass{image, false};
+        dl_iterate_phdr(
+            [](dl_phdr_info* info, size_t, void* data) {
+                auto* p = static_cast<IndexPass*>(data);
+                if (loadedHeader(info) != p->image->header_addr) return 0;
+                p->loaded = true;
+                if (auto* index = zvcrash_dwarf_fde_index_build(p->image)) p->image->fde_index.store(index);
+                return 1;
+            },
+            &pass);
+        if (pass.loaded && image->fde_index.load() != nullptr) ++built;
+    }
+    zvcrash_async_image_list_set_reading(list, false);
+    return built;
 }

@@ -36,10 +36,13 @@ struct zvcrash_async_image {
     uint8_t uuid[16];
     uint32_t cpu_type;
     uint32_t cpu_subtype;
-    zvcrash_async_macho_image macho;     // format Mach-O
-    zvcrash_async_elf_image elf;         // format ELF
-    zvcrash_image_node* node;            // the list node that last returned this image
-    zvcrash_async_fde_index* fde_index;  // built when the image is added; null: scan its frame data
+    zvcrash_async_macho_image macho;  // format Mach-O
+    zvcrash_async_elf_image elf;      // format ELF
+    zvcrash_image_node* node;         // the list node that last returned this image
+    // Built when the image is added, or later off the launching thread for a list that defers it
+    // (published once, never replaced); null: scan its frame data.
+    std::atomic<zvcrash_async_fde_index*> fde_index;
+    bool index_tried;  // a deferred build was tried (written by the indexing thread only)
 };
 
 // Reads the image at `header` (an ELF or Mach-O header). Normal context.
@@ -62,11 +65,13 @@ struct zvcrash_image_list_shared {
     zvcrash_image_node* tail;
     std::atomic<int32_t> refcount;
     zvcrash_image_node* free_list;
+    std::atomic<uint32_t> macho_count;  // Mach-O images listed
 };
 
 struct zvcrash_async_image_list {
     const kernel::Task* task;
     zvcrash_image_list_shared* shared;
+    bool defer_indexing;  // appends leave the FDE index to zvcrash_async_image_list_build_indexes
 };
 
 void zvcrash_async_image_list_init(zvcrash_async_image_list* list, const kernel::Task* task);
@@ -74,8 +79,16 @@ void zvcrash_async_image_list_init(zvcrash_async_image_list* list, const kernel:
 void zvcrash_async_image_list_free(zvcrash_async_image_list* list);
 // Builds the image and appends it; an image that can't be read is not added. Normal context.
 void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t header, const char* name);
+// From now on appends skip the FDE index (the part of adding that reads the whole frame section).
+void zvcrash_async_image_list_defer_indexing(zvcrash_async_image_list* list);
+// Builds the index of every listed image that has none and was not tried yet; returns how many it
+// built. Normal context, any thread; images of this process are read in place while the loader
+// cannot unload them.
+int zvcrash_async_image_list_build_indexes(zvcrash_async_image_list* list);
 void zvcrash_async_image_list_remove(zvcrash_async_image_list* list, uint64_t header);
 void zvcrash_async_image_list_set_reading(zvcrash_async_image_list* list, bool enable);
+// How many Mach-O images the list holds (the compact-unwind reader reads no other).
+uint32_t zvcrash_async_image_list_macho_count(const zvcrash_async_image_list* list);
 zvcrash_async_image* zvcrash_async_image_list_next(zvcrash_async_image_list* list, zvcrash_async_image* current);
 zvcrash_async_image* zvcrash_async_image_list_image_containing_address(zvcrash_async_image_list* list,
                                                                        uint64_t address);

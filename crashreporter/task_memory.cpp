@@ -1,6 +1,11 @@
 #include "crashreporter/task_memory.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
+
+// The main thread's stack top as the loader found it (exported by the dynamic loader).
+extern "C" void* __libc_stack_end;
 
 namespace {
 
@@ -36,8 +41,15 @@ kernel::kern_return_t readBuffer(const kernel::Task* task, uint64_t address, voi
     return kernel::KERN_SUCCESS;
 }
 
-kernel::kern_return_t readCached(const kernel::Task* task, uint64_t address, void* dest, size_t length) {
+}  // namespace
+
+kernel::kern_return_t zvcrash_async_task_cache_read(const kernel::Task* task, uint64_t address, void* dest,
+                                                    size_t length) {
     auto* cache = reinterpret_cast<zvcrash_async_task_cache*>(const_cast<kernel::Task*>(task));
+    if (const void* local = zvcrash_async_task_cache_in_place(task, address, length)) {
+        zvcrash_async_memcpy(dest, local, length);
+        return kernel::KERN_SUCCESS;
+    }
     constexpr uint64_t kPage = sizeof cache->bytes;
     auto hit = [&] {
         return cache->valid > 0 && address >= cache->base && length <= cache->valid &&
@@ -59,14 +71,41 @@ kernel::kern_return_t readCached(const kernel::Task* task, uint64_t address, voi
     return kernel::KERN_SUCCESS;
 }
 
-}  // namespace
+bool zvcrash_async_own_stack_above(uint64_t from, uint64_t* top) {
+    // On an alternate signal stack (a crash) the extent of the interrupted stack is not known here.
+    stack_t alt{};
+    if (::sigaltstack(nullptr, &alt) != 0 || (alt.ss_flags & SS_ONSTACK)) return false;
+    // A thread's stack ends at its control block; the main thread's where the loader found it.
+    // Both lie above every live frame, on the same mapping, within a bounded distance.
+    constexpr uint64_t kLargestStack = 1ULL << 30;
+    const uint64_t candidates[] = {static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pthread_self())),
+                                   static_cast<uint64_t>(reinterpret_cast<uintptr_t>(__libc_stack_end))};
+    for (uint64_t candidate : candidates) {
+        if (candidate > from && candidate - from <= kLargestStack) {
+            *top = candidate;
+            return true;
+        }
+    }
+    return false;
+}
 
 void zvcrash_async_task_cache_init(zvcrash_async_task_cache* cache, const kernel::Task* backing) {
-    cache->task.read = &readCached;
+    cache->task.read = &zvcrash_async_task_cache_read;
     cache->task.context = cache;
     cache->backing = backing;
     cache->base = 0;
     cache->valid = 0;
+    cache->direct_low = 0;
+    cache->direct_high = 0;
+    if (backing == kernel::task_self()) {
+        // Every frame of this thread from this one up stays mapped while the caller walks.
+        const uint64_t here = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+        uint64_t top;
+        if (zvcrash_async_own_stack_above(here, &top)) {
+            cache->direct_low = here;
+            cache->direct_high = top;
+        }
+    }
 }
 
 const zvcrash_async_byteorder* zvcrash_async_byteorder_direct() { return &kDirect; }

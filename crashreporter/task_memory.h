@@ -72,11 +72,35 @@ void zvcrash_buffer_task_init(zvcrash_buffer_task* task, uint64_t base, const vo
 // A one-page read cache in front of a task, for one stack walk: consecutive frame records mostly
 // sit on the same page, so a walk costs a copy per page instead of one per record. Valid only while
 // the memory behind it holds still (a stopped thread's stack).
+//
+// A walk of this process from the calling thread's own stack (not a signal's alternate stack)
+// reads the part of that stack above the caller directly: it is mapped for as long as the walk
+// runs. Everything else (other threads, crash time) goes through checked copies.
 struct zvcrash_async_task_cache {
     kernel::Task task;  // reads through the cache
     const kernel::Task* backing;
     uint64_t base;
     size_t valid;
+    uint64_t direct_low;  // [direct_low, direct_high) is read in place; empty when low == high
+    uint64_t direct_high;
     uint8_t bytes[4096];
 };
 void zvcrash_async_task_cache_init(zvcrash_async_task_cache* cache, const kernel::Task* backing);
+kernel::kern_return_t zvcrash_async_task_cache_read(const kernel::Task* task, uint64_t address, void* dest,
+                                                    size_t length);
+
+// Where [address, address + length) can be read in place through `task`, when `task` is a cache
+// that reads that range in place; null otherwise (read through the task then).
+inline const void* zvcrash_async_task_cache_in_place(const kernel::Task* task, uint64_t address, size_t length) {
+    if (task->read != &zvcrash_async_task_cache_read) return nullptr;
+    const auto* cache = static_cast<const zvcrash_async_task_cache*>(task->context);
+    if (address < cache->direct_low || length > cache->direct_high - cache->direct_low ||
+        address - cache->direct_low > cache->direct_high - cache->direct_low - length)
+        return nullptr;
+    return reinterpret_cast<const void*>(static_cast<uintptr_t>(address));
+}
+
+// The calling thread's stack from `from` (an address on it) to its top, when the thread runs on
+// its own stack; false on a signal's alternate stack or a stack of unknown extent.
+// Async-signal-safe.
+bool zvcrash_async_own_stack_above(uint64_t from, uint64_t* top);

@@ -96,48 +96,11 @@ void zvcrash_async_thread_state_copy(zvcrash_async_thread_state* dest, const zvc
     zvcrash_async_memcpy(dest, source, sizeof *dest);
 }
 
-bool zvcrash_async_thread_state_has_reg(const zvcrash_async_thread_state* state, int index) {
-    if (index < 0 || index >= ZVCRASH_MAX_REGS) return false;
-    return (state->valid_regs >> index) & 1;
-}
-
-void zvcrash_async_thread_state_clear_reg(zvcrash_async_thread_state* state, int index) {
-    if (index < 0 || index >= ZVCRASH_MAX_REGS) return;
-    state->valid_regs &= ~(1ULL << index);
-}
-
-void zvcrash_async_thread_state_clear_all_regs(zvcrash_async_thread_state* state) { state->valid_regs = 0; }
-
-uint64_t zvcrash_async_thread_state_get_reg(const zvcrash_async_thread_state* state, int index) {
-    if (index < 0 || index >= table(state).count) return 0;
-    // The code and stack pointers of a 64-bit ARM state may carry pointer-authentication bits
-    // above bit 35; the addresses are their low 36 bits.
-    constexpr uint64_t kArm64AddressMask = 0xFFFFFFFFFULL;
-    if (state->arch == ZVCRASH_THREAD_ARCH_ARM64 && (index == ZVCRASH_REG_IP || index == ZVCRASH_REG_FP ||
-                                                     index == ZVCRASH_REG_SP || index == ZVCRASH_REG_ARM64_LR))
-        return state->regs[index] & kArm64AddressMask;
-    return state->regs[index];
-}
-
-void zvcrash_async_thread_state_set_reg(zvcrash_async_thread_state* state, int index, uint64_t value) {
-    if (index < 0 || index >= table(state).count) return;
-    state->regs[index] = state->greg_size == 4 ? (value & 0xFFFFFFFFULL) : value;
-    state->valid_regs |= 1ULL << index;
-}
-
-int zvcrash_async_thread_state_get_reg_count(const zvcrash_async_thread_state* state) { return table(state).count; }
-
 const char* zvcrash_async_thread_state_get_reg_name(const zvcrash_async_thread_state* state, int index) {
     ArchTable t = table(state);
     if (index < 0 || index >= t.count) return nullptr;
     return t.names[index];
 }
-
-uint32_t zvcrash_async_thread_state_get_stack_direction(const zvcrash_async_thread_state* state) {
-    return state->stack_direction;
-}
-
-uint64_t zvcrash_async_thread_state_get_greg_size(const zvcrash_async_thread_state* state) { return state->greg_size; }
 
 void zvcrash_async_thread_state_clear_volatile_regs(zvcrash_async_thread_state* state) {
     ArchTable t = table(state);

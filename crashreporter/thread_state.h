@@ -44,18 +44,62 @@ void zvcrash_async_thread_state_machine_init(zvcrash_async_thread_state* state,
 zvcrash_error_t zvcrash_async_thread_state_mach_thread_init(zvcrash_async_thread_state* state, kernel::thread_t thread);
 
 void zvcrash_async_thread_state_copy(zvcrash_async_thread_state* dest, const zvcrash_async_thread_state* source);
-bool zvcrash_async_thread_state_has_reg(const zvcrash_async_thread_state* state, int index);
-void zvcrash_async_thread_state_clear_reg(zvcrash_async_thread_state* state, int index);
-void zvcrash_async_thread_state_clear_all_regs(zvcrash_async_thread_state* state);
+// A state of the same architecture as `source` with no register known (the frame readers' start
+// for the caller's state: only the header is copied, not the register file).
+inline void zvcrash_async_thread_state_init_like(zvcrash_async_thread_state* state,
+                                                 const zvcrash_async_thread_state* source) {
+    state->stack_direction = source->stack_direction;
+    state->greg_size = source->greg_size;
+    state->valid_regs = 0;
+    state->arch = source->arch;
+}
+
+// The accessors below are inline: every unwinder step reads and writes registers.
+inline int zvcrash_async_thread_state_get_reg_count(const zvcrash_async_thread_state* state) {
+    return state->arch == ZVCRASH_THREAD_ARCH_ARM64 ? 34 : 17;
+}
+
+inline bool zvcrash_async_thread_state_has_reg(const zvcrash_async_thread_state* state, int index) {
+    if (index < 0 || index >= ZVCRASH_MAX_REGS) return false;
+    return (state->valid_regs >> index) & 1;
+}
+
+inline void zvcrash_async_thread_state_clear_reg(zvcrash_async_thread_state* state, int index) {
+    if (index < 0 || index >= ZVCRASH_MAX_REGS) return;
+    state->valid_regs &= ~(1ULL << index);
+}
+
+inline void zvcrash_async_thread_state_clear_all_regs(zvcrash_async_thread_state* state) { state->valid_regs = 0; }
+
 // An index beyond the table reads 0.
-uint64_t zvcrash_async_thread_state_get_reg(const zvcrash_async_thread_state* state, int index);
+inline uint64_t zvcrash_async_thread_state_get_reg(const zvcrash_async_thread_state* state, int index) {
+    if (index < 0 || index >= zvcrash_async_thread_state_get_reg_count(state)) return 0;
+    // The code and stack pointers of a 64-bit ARM state may carry pointer-authentication bits
+    // above bit 35; the addresses are their low 36 bits.
+    constexpr uint64_t kArm64AddressMask = 0xFFFFFFFFFULL;
+    if (state->arch == ZVCRASH_THREAD_ARCH_ARM64 && (index == ZVCRASH_REG_IP || index == ZVCRASH_REG_FP ||
+                                                     index == ZVCRASH_REG_SP || index == ZVCRASH_REG_ARM64_LR))
+        return state->regs[index] & kArm64AddressMask;
+    return state->regs[index];
+}
+
 // An index beyond the table is ignored.
-void zvcrash_async_thread_state_set_reg(zvcrash_async_thread_state* state, int index, uint64_t value);
-int zvcrash_async_thread_state_get_reg_count(const zvcrash_async_thread_state* state);
+inline void zvcrash_async_thread_state_set_reg(zvcrash_async_thread_state* state, int index, uint64_t value) {
+    if (index < 0 || index >= zvcrash_async_thread_state_get_reg_count(state)) return;
+    state->regs[index] = state->greg_size == 4 ? (value & 0xFFFFFFFFULL) : value;
+    state->valid_regs |= 1ULL << index;
+}
+
 // An index beyond the table has no name (null).
 const char* zvcrash_async_thread_state_get_reg_name(const zvcrash_async_thread_state* state, int index);
-uint32_t zvcrash_async_thread_state_get_stack_direction(const zvcrash_async_thread_state* state);
-uint64_t zvcrash_async_thread_state_get_greg_size(const zvcrash_async_thread_state* state);
+
+inline uint32_t zvcrash_async_thread_state_get_stack_direction(const zvcrash_async_thread_state* state) {
+    return state->stack_direction;
+}
+
+inline uint64_t zvcrash_async_thread_state_get_greg_size(const zvcrash_async_thread_state* state) {
+    return state->greg_size;
+}
 void zvcrash_async_thread_state_clear_volatile_regs(zvcrash_async_thread_state* state);
 bool zvcrash_async_thread_state_map_dwarf_to_reg(const zvcrash_async_thread_state* state, uint64_t dwarf, int* index);
 // The inverse map, for unwinders that read a register by its DWARF number.

@@ -135,6 +135,16 @@ Account generateAccount(const GeneratorOptions& o) {
         // At least a whole second apart, so that a page bound in seconds never splits two threads.
         when -= 2000 + static_cast<int64_t>(s.below(90000));
     }
+    // Spam and archived threads: numbers past the others', times anywhere in the span (odd
+    // milliseconds, so no time equals one of the others', which are whole seconds apart).
+    Stream filed{o.seed ^ 0x5A5A17C3ull};
+    const int64_t span = std::max<int64_t>(o.newestTimeMs - when, 2000);
+    for (int i = 0; i < o.spamThreads + o.archivedThreads; ++i) {
+        const int64_t last = (o.newestTimeMs - static_cast<int64_t>(filed.below(static_cast<uint64_t>(span)))) | 1;
+        Thread t = makeThread(a, filed, Kind::Text, static_cast<uint64_t>(total + i), last, o.itemsPerThread);
+        (i < o.spamThreads ? t.spam : t.archived) = true;
+        a.threads.push_back(std::move(t));
+    }
     return a;
 }
 

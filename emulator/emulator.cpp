@@ -50,7 +50,13 @@ struct Emulator::Impl {
     std::condition_variable heldCondition;
     uint64_t releaseGeneration = 0;
     bool stopping = false;
-    std::vector<RecordedRequest> recorded;
+    // The newest requests, within a count and a size of their bodies, so a long run does not grow
+    // without bound; `total` counts every request since the start or the last clear.
+    std::deque<RecordedRequest> recorded;
+    size_t recordedBytes = 0;
+    size_t total = 0;
+    size_t logLimit = 10'000;
+    size_t logByteLimit = size_t{64} << 20;
     struct Script {
         std::string prefix;
         ScriptedReply reply;
@@ -65,6 +71,13 @@ struct Emulator::Impl {
     std::string session;
 
     explicit Impl(Emulator& e) : owner(e) {}
+
+    void trimLog() {
+        while (!recorded.empty() && (recorded.size() > logLimit || recordedBytes > logByteLimit)) {
+            recordedBytes -= recorded.front().body.size();
+            recorded.pop_front();
+        }
+    }
 
     std::optional<ScriptedReply> takeScript(const std::string& target) {
         std::lock_guard lock(mutex);
@@ -90,7 +103,10 @@ struct Emulator::Impl {
         }
         {
             std::lock_guard lock(mutex);
+            ++total;
+            recordedBytes += record.body.size();
             recorded.push_back(record);
+            trimLog();
         }
         if (auto scripted = takeScript(req.target)) {
             if (!scripted->passThrough) {
@@ -211,17 +227,26 @@ std::string Emulator::origin() const { return "http://127.0.0.1:" + std::to_stri
 
 std::vector<RecordedRequest> Emulator::requests() const {
     std::lock_guard lock(impl_->mutex);
-    return impl_->recorded;
+    return {impl_->recorded.begin(), impl_->recorded.end()};
 }
 
 size_t Emulator::requestCount() const {
     std::lock_guard lock(impl_->mutex);
-    return impl_->recorded.size();
+    return impl_->total;
 }
 
 void Emulator::clearRequests() {
     std::lock_guard lock(impl_->mutex);
     impl_->recorded.clear();
+    impl_->recordedBytes = 0;
+    impl_->total = 0;
+}
+
+void Emulator::setRequestLogLimit(size_t requests, size_t bodyBytes) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->logLimit = requests;
+    impl_->logByteLimit = bodyBytes;
+    impl_->trimLog();
 }
 
 void Emulator::script(const std::string& prefix, ScriptedReply reply, int times) {

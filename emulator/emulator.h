@@ -183,6 +183,11 @@ struct GeneratorOptions {
     int voicemailThreads = 0;
     int callThreads = 0;
     int itemsPerThread = 10;
+    // Text threads the service files under spam and under the archive, drawn after the others
+    // from a stream of their own (so the other threads are those of the seed without them), their
+    // times spread among the others'.
+    int spamThreads = 0;
+    int archivedThreads = 0;
     // The newest thread's last item; older threads lie further back, at least a second apart.
     int64_t newestTimeMs = 1'760'000'000'000;
 };
@@ -206,9 +211,12 @@ public:
     // "http://127.0.0.1:PORT": the origin of every host role.
     std::string origin() const;
 
+    // The newest requests (at most 10,000 of them holding at most 64 MB of bodies, unless set
+    // otherwise), oldest first; the count is of every request since the start or the last clear.
     std::vector<RecordedRequest> requests() const;
     size_t requestCount() const;
     void clearRequests();
+    void setRequestLogLimit(size_t requests, size_t bodyBytes);
 
     // The next `times` requests whose target begins with prefix get reply (times < 0: all).
     void script(const std::string& prefix, ScriptedReply reply, int times = 1);

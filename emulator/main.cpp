@@ -26,6 +26,8 @@ constexpr const char* kUsage =
     "  --threads N     text-message threads to generate\n"
     "  --voicemail N   voicemail threads to generate (default 0)\n"
     "  --calls N       call-history threads to generate (default 0)\n"
+    "  --spam N        text threads filed as spam (default 0)\n"
+    "  --archived N    archived text threads (default 0)\n"
     "  --items N       items per text thread (default 10)\n"
     "  --user NAME     the account's user name (default user@example.test)\n"
     "  --port N        listen on this port instead of an ephemeral one\n"
@@ -87,6 +89,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--calls") {
             ok = number(value, 0, 1000000, v);
             options.callThreads = static_cast<int>(v);
+            generated = true;
+        } else if (arg == "--spam" || arg == "--archived") {
+            ok = number(value, 0, 1000000, v);
+            (arg == "--spam" ? options.spamThreads : options.archivedThreads) = static_cast<int>(v);
             generated = true;
         } else if (arg == "--items") {
             ok = number(value, 1, 1000, v);

@@ -1,9 +1,14 @@
 #include "emulator/service_routes.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/clock/clock.h"
 #include "platform/foundation/strings.h"
 #include "service/proto/hxcpb.h"
 
@@ -190,7 +195,7 @@ bool inList(const Thread& t, int code) {
 
 // One page of threads, newest first. The page token is an upper bound in milliseconds whose
 // whole second is included; "response" > "conversation" lists the page's ids while older
-// threads follow, and is left out on the last page.
+// threads follow, and is left out on the last page, whose "response" is an empty object.
 json listPage(std::vector<const Thread*> threads, size_t pageSize, size_t itemsPerThread) {
     std::sort(threads.begin(), threads.end(),
               [](const Thread* a, const Thread* b) { return a->lastTimeMs() > b->lastTimeMs(); });
@@ -200,7 +205,10 @@ json listPage(std::vector<const Thread*> threads, size_t pageSize, size_t itemsP
         out["thread"].push_back(threadJson(*threads[i], itemsPerThread));
         ids.push_back({{"id", threads[i]->id}});
     }
-    if (threads.size() > pageSize) out["response"] = {{"conversation", ids}};
+    if (threads.size() > pageSize)
+        out["response"] = {{"conversation", ids}};
+    else
+        out["response"] = json::object();
     return out;
 }
 
@@ -377,7 +385,9 @@ ServiceReply sendSMS(Emulator& emulator, const RecordedRequest& request) {
         m.id = "s" + std::to_string(message->randomid());
         m.text = message->messagetext();
         m.type = "smsOut";
-        m.startTimeMs = std::max<int64_t>(thread->lastTimeMs() + 1000, 1'700'000'000'000);
+        // Dated by the service's clock (the process clock: a test's virtual one), after the thread's last.
+        m.startTimeMs =
+            std::max<int64_t>(thread->lastTimeMs() + 1000, static_cast<int64_t>(std::floor(clocks::wallNow() * 1000)));
         if (message->has_attachment()) {
             sent.imageType = message->attachment().imagetype();
             sent.attachmentBytes = message->attachment().data().size();
@@ -706,9 +716,29 @@ std::vector<std::pair<std::string, std::string>> queryItems(const std::string& t
     return items;
 }
 
+// The methods an API route answers, or none for the pages (which take what a browser sends).
+std::optional<std::vector<std::string_view>> allowedMethods(const RecordedRequest& request) {
+    const std::string& path = request.path;
+    if (path == "/o/oauth2/tokenrpc") return std::vector<std::string_view>{"GET"};
+    if (path == "/voice/v1/proxynumbers/reserve" || foundation::hasPrefix(request.target, kApi) ||
+        foundation::hasPrefix(path, "/v2/people"))
+        return std::vector<std::string_view>{"POST"};
+    if (foundation::hasPrefix(path, "/a/")) return std::vector<std::string_view>{"GET", "HEAD"};
+    return std::nullopt;
+}
+
 ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& request) {
     const std::string& path = request.path;
     std::string cookieName = emulator.withAccount([](Account& a) { return a.sessionCookie; });
+
+    if (auto allowed = allowedMethods(request);
+        allowed && std::find(allowed->begin(), allowed->end(), request.method) == allowed->end()) {
+        ServiceReply reply = errorReply(405, "Method not allowed.", "METHOD_NOT_ALLOWED");
+        std::string allow;
+        for (auto m : *allowed) allow += (allow.empty() ? "" : ", ") + std::string(m);
+        reply.headers.emplace_back("Allow", allow);
+        return reply;
+    }
 
     if (foundation::hasPrefix(path, "/o/oauth2/") || foundation::hasPrefix(path, "/signin/") ||
         path == "/accounts/AccountLogin" || path == "/ServiceLogin")

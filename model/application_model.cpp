@@ -1,5 +1,6 @@
 // The data model slice of the application object: the shared delegate and the phone formatter.
 #include <mutex>
+#include <utility>
 
 #include "model/application_model.h"
 #include "model/phone_format.h"
@@ -24,6 +25,20 @@ std::shared_ptr<HXApplicationModel> HXApplicationModel::sharedDelegate() {
 void HXApplicationModel::setSharedDelegate(std::shared_ptr<HXApplicationModel> delegate) {
     std::lock_guard lock(sharedDelegateMutex());
     sharedDelegateSlot() = std::move(delegate);
+}
+
+void HXApplicationModel::setCompletionHandler(std::function<void()> handler, std::string tag) {
+    auto earlier = std::move(completionHandler_);
+    completionHandler_ = std::move(handler);
+    completionHandlerTag_ = completionHandler_ ? std::move(tag) : std::string();
+    // The platform waits for every completion it handed over: the one replaced is answered now.
+    if (earlier) earlier();
+}
+
+std::function<void()> HXApplicationModel::takeCompletionHandler(const std::string& tag) {
+    if (!completionHandler_ || tag != completionHandlerTag_) return {};
+    completionHandlerTag_.clear();
+    return std::exchange(completionHandler_, nullptr);
 }
 
 std::shared_ptr<HXCPhoneFormat> HXApplicationModel::phoneFormatter() {

@@ -156,6 +156,8 @@ public:
     bool isABAccessRestricted();
     // Forgets the lists and the looked-up numbers and re-arms the once-only loads.
     void resetContacts();
+    // Drops the list read from the cache file (a memory warning); the next use reads it again.
+    void releaseCachedContacts();
     // True when the live list or the cache file's list holds entries (reads nothing, loads nothing).
     bool contactsLoaded() const;
     // Waits for a full load in flight; true when none is left.
@@ -172,10 +174,14 @@ public:
     // The serial queue on which thread lists are parsed ("com.hxconnect.messageparser.queue").
     const dispatch::QueuePtr& messageParsingQueue() const { return messageParsingQueue_; }
     void setMessageParsingQueue(dispatch::QueuePtr queue) { messageParsingQueue_ = std::move(queue); }
-    // A pending completion of the platform (background fetch or notification action), run and
-    // cleared by the web client when its request finishes.
+    // A pending completion of the platform (a notification action) and the tag of the request it
+    // waits for: answered exactly once, by that request's end (reply, failure or cancel). Keeping
+    // a new one answers the one kept before at once. Main thread only.
     const std::function<void()>& completionHandler() const { return completionHandler_; }
-    void setCompletionHandler(std::function<void()> handler) { completionHandler_ = std::move(handler); }
+    const std::string& completionHandlerTag() const { return completionHandlerTag_; }
+    void setCompletionHandler(std::function<void()> handler, std::string tag);
+    // The completion kept for the request tag, taken out; empty for any other request.
+    std::function<void()> takeCompletionHandler(const std::string& tag);
     // Seconds since 1970 of the last new-message notification.
     double lastNotification() const { return lastNotification_; }
     void setLastNotification(double seconds) { lastNotification_ = seconds; }
@@ -223,6 +229,7 @@ private:
     std::shared_ptr<HX_Account> account_;
     dispatch::QueuePtr messageParsingQueue_;
     std::function<void()> completionHandler_;
+    std::string completionHandlerTag_;
 
     // Contacts: contactsMutex_ guards the three collections and the contact store; the loading flag
     // belongs to monitor_.

@@ -350,6 +350,12 @@ bool HXApplicationModel::isABAccessRestricted() {
     return true;
 }
 
+void HXApplicationModel::releaseCachedContacts() {
+    std::lock_guard lock(contactsMutex_);
+    cachedContacts_.reset();
+    contactsCacheRead_ = false;
+}
+
 void HXApplicationModel::resetContacts() {
     std::lock_guard lock(contactsMutex_);
     allContacts_.reset();

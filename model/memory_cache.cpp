@@ -294,15 +294,20 @@ void HXCMemoryCache::waitFor(const std::function<void(dispatch::Block done)>& st
 
 HXCMemoryCache::Object HXCMemoryCache::objectForKey(const std::string& key) {
     HX_ASSERT_OFF_QUEUE(queue_);
-    const foundation::Date calledAt = now();
-    Object object;
-    queue_->sync([&] {
-        auto it = dictionary_.find(key);
+    // The block captures two pointers, so that it is held inside the function object rather than
+    // allocated for every read.
+    struct Read {
+        const std::string& key;
+        foundation::Date calledAt;
+        Object object;
+    } read{key, now(), nullptr};
+    queue_->sync([this, &read] {
+        auto it = dictionary_.find(read.key);
         if (it == dictionary_.end()) return;
-        object = it->second;
-        touch(key, calledAt);
+        read.object = it->second;
+        touch(read.key, read.calledAt);
     });
-    return object;
+    return std::move(read.object);
 }
 
 void HXCMemoryCache::setObject(Object object, const std::string& key) { setObject(std::move(object), key, 0); }
@@ -310,8 +315,13 @@ void HXCMemoryCache::setObject(Object object, const std::string& key) { setObjec
 void HXCMemoryCache::setObject(Object object, const std::string& key, uint64_t withCost) {
     if (!object) return;
     HX_ASSERT_OFF_QUEUE(queue_);
-    const foundation::Date calledAt = now();
-    queue_->barrierSync([&] { addObject(key, object, withCost, calledAt); });
+    struct Write {
+        const std::string& key;
+        const Object& object;
+        uint64_t cost;
+        foundation::Date calledAt;
+    } write{key, object, withCost, now()};
+    queue_->barrierSync([this, &write] { addObject(write.key, write.object, write.cost, write.calledAt); });
 }
 
 void HXCMemoryCache::removeObjectForKey(const std::string& key) {

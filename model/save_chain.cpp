@@ -10,6 +10,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/format.h"
+#include "platform/foundation/log.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
@@ -131,6 +132,11 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
                 if (isMessage(o)) spotlight.push_back(o);
         }
         auto saved = context->save();
+        if (isRoot && saved.ok()) foundation::faultCleared("store-save");
+        // A full disk fails every save alike: logged once, until a save reaches the disk again.
+        if (isRoot && !saved.ok())
+            foundation::logFaultOnce("store-save",
+                                     "cannot save the message store: " + saved.error().localizedDescription());
         if (saved.ok()) {
             if (isRoot) {
                 if (mocAccessCount() == 0 && !spotlight.empty()) addMessagesToCSIndex(spotlight);
@@ -212,8 +218,11 @@ void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& mess
             auto types = mime && mime->isString() ? foundation::typeIdentifiersForMIMEType(mime->asString())
                                                   : std::vector<std::string>{};
             if (types.empty()) continue;
-            // The id is the service's: it only names a file through the safe-path helper.
-            auto file = foundation::temporaryDirectory() / foundation::safePathComponent(id);
+            // The id is the service's: it only names a file through the bounded-name helper,
+            // which leaves room for the writer's temporary beside it however long the id is.
+            auto name = foundation::boundedPathComponent(id, foundation::kAtomicWriteAffixBytes);
+            if (!name.ok()) continue;
+            auto file = foundation::temporaryDirectory() / name.value();
             if (!foundation::files::writeAtomically(file, cached->value.asData()).ok()) continue;
             auto made = services::NotificationAttachment::create(id, file, types.front());
             (void)foundation::files::remove(file);  // the attachment holds its own copy

@@ -220,5 +220,5 @@ void HXApplicationWebClient::getPhoneSettingsFromData(const foundation::Data& da
 
     foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification", nullptr);
     settingsLoading_ = false;
-    updateAccountPrefs();
+    saveAccountEntry();
 }

@@ -121,7 +121,8 @@ public:
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID);
     std::vector<std::shared_ptr<store::ManagedObject>>
     sortedMessagesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
-    void markMessageAsRead(const std::string& conversationID, bool read);
+    // Returns the tag of the request it started (none when it started none).
+    std::optional<std::string> markMessageAsRead(const std::string& conversationID, bool read);
     void changeReadStatusForConversationWithID(const std::string& conversationID);
     void markMessageAsSpam(const std::string& conversationID, bool spam);
     void changeSpamStatusForConversationWithID(const std::string& conversationID);
@@ -191,6 +192,13 @@ public:
     void deleteAccountForUsername(const std::string& username);
     // The folder of username's media inside the caches folder.
     std::string cachesFolderForUser(const std::string& username);
+    // Archives the account's entries (updateAccountPrefs) and writes the preferences at once, so
+    // that a kill moments after a sign-in or a change of the account keeps it. A write that
+    // fails for want of room shows the "Storage Full" alert (once per run).
+    void saveAccountEntry();
+    // The "Storage Full" alert for a write that failed for want of room (a full disk or quota),
+    // shown at most once per run; other errors show nothing. Answers whether error was one.
+    bool alertIfStorageFull(const foundation::Error& error);
     // The once marker of loadInitialData: armed means the next call loads.
     bool initialDataArmed() const { return initialDataArmed_; }
     void rearmInitialData() { initialDataArmed_ = true; }
@@ -202,8 +210,10 @@ public:
     std::optional<std::string> retrieveOAuth();
     // The token requests (GET to the sign-in host).
     net::URLRequest oAuthRequest(const std::string& action, const std::optional<std::string>& loginHint);
-    void listSessionsReply(const HXRoutedReply& reply);
-    void issueTokenReply(const HXRoutedReply& reply);
+    // False for a reply that cannot be read as one (malformed, truncated, wrong types, an error
+    // the flow has no answer for): the router fails the request instead.
+    bool listSessionsReply(const HXRoutedReply& reply);
+    bool issueTokenReply(const HXRoutedReply& reply);
     void clientAuthReply(const HXRoutedReply& reply);
     // The form of an HTML page: the form with id "challenge" when there is one and no partialURL
     // is given, else the first form whose action contains partialURL (the first form without
@@ -220,6 +230,12 @@ public:
     void setSettingsLoadPending(bool v) { settingsLoadPending_ = v; }
     bool directCallPending() const { return directCallPending_; }
     void setDirectCallPending(bool v) { directCallPending_ = v; }
+    // A call was placed from the app, and the app itself handed a call to the phone's dialer
+    // (which makes it resign): set by the call operations, read and cleared by the life cycle.
+    bool callPlaced() const { return callPlaced_; }
+    void setCallPlaced(bool v) { callPlaced_ = v; }
+    bool callHandOver() const { return callHandOver_; }
+    void setCallHandOver(bool v) { callHandOver_ = v; }
     bool unreadLoadPending() const { return unreadLoadPending_; }
     void setUnreadLoadPending(bool v) { unreadLoadPending_ = v; }
 
@@ -287,6 +303,9 @@ public:
     // ---- media (service/web_client_media.cpp): local files below the caches folder, downloads
     // and their removal.
     std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType);
+    // A media id as one segment of a request path (escaped; "." and ".." too), so that no id
+    // names another path of the service.
+    static std::string mediaPathSegment(const std::string& mediaID);
     void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview = false);
     void downloadVMforID(const std::string& mediaID);
     void downloadRecordedCallForID(const std::string& mediaID);
@@ -316,9 +335,13 @@ private:
     bool initialDataArmed_ = true;
     bool settingsLoadPending_ = false;
     bool directCallPending_ = false;
+    bool callPlaced_ = false;
+    bool callHandOver_ = false;
     bool unreadLoadPending_ = false;
     // "invalid_grant" restarts since the last token; a second one in a row asks for a sign-in.
     int tokenRestarts_ = 0;
     // Consent pages answered since the sign-in's last ClientAuth page.
     int consentPosts_ = 0;
+    // The "Storage Full" alert was shown in this run.
+    bool storageFullAlerted_ = false;
 };

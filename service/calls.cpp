@@ -88,8 +88,25 @@ void HXCalls::setDirectCallPending(bool v) {
     if (auto a = app()) a->setDirectCallPending(v);
 }
 
+bool HXCalls::callPlaced() const {
+    auto a = app();
+    return a && a->callPlaced();
+}
+
+bool HXCalls::callHandOver() const {
+    auto a = app();
+    return a && a->callHandOver();
+}
+
+void HXCalls::setCallFlags(bool placed, bool handOver) {
+    if (auto a = app()) {
+        a->setCallPlaced(placed);
+        a->setCallHandOver(handOver);
+    }
+}
+
 void HXCalls::clearCallFlags() {
-    callPlaced_ = callHandOver_ = false;
+    setCallFlags(false, false);
     setDirectCallPending(false);
 }
 
@@ -236,7 +253,7 @@ void HXCalls::placeCallback(const std::string& target) {
                     post("kCallButtonUpdateNotification");
                     return;
                 }
-                if (HXCheckResponse(*app, text)) self->callPlaced_ = true;
+                if (HXCheckResponse(*app, text)) app->setCallPlaced(true);
                 post("kCallButtonUpdateNotification");
             });
         });
@@ -282,7 +299,7 @@ bool HXCalls::directCallReply(const HXRoutedReply& reply) {
     auto parsed = hxcpb::parse<HXCPB_DirectCallResponse>(bytes);
     auto failed = [&](const char* title, const char* message) {
         pendingCallNumber_.reset();
-        callPlaced_ = callHandOver_ = false;
+        setCallFlags(false, false);
         setDirectCallPending(false);
         present(*a,
                 {localized(title), localized(message), {{localized("Dismiss"), HXAlertAction::Style::Default, {}}}});
@@ -290,7 +307,7 @@ bool HXCalls::directCallReply(const HXRoutedReply& reply) {
     if (auto access = accessNumberFromReply(bytes)) {
         pendingCallNumber_.reset();
         setDirectCallPending(false);
-        callPlaced_ = callHandOver_ = true;
+        setCallFlags(true, true);
         services::URLOpener::shared()->openURL(foundation::format("tel:%@", *access));
     } else if (!parsed && reply.text.find("INVALID_ARGUMENT") != std::string::npos) {
         failed("Error", "Invalid Number");
@@ -349,7 +366,7 @@ void HXCalls::startiPhoneCallWithWarning(bool warn) {
     }
     std::string encoded = foundation::percentEncode(*pendingCallNumber_, foundation::CharacterSet::urlHostAllowed());
     pendingCallNumber_ = encoded;
-    callPlaced_ = callHandOver_ = true;
+    setCallFlags(true, true);
     services::URLOpener::shared()->openURL("tel:" + encoded);
     pendingCallNumber_.reset();
 }

@@ -39,8 +39,9 @@ public:
     bool directCallReply(const HXRoutedReply& reply);
 
     const std::optional<std::string>& pendingCallNumber() const { return pendingCallNumber_; }
-    bool callPlaced() const { return callPlaced_; }
-    bool callHandOver() const { return callHandOver_; }
+    // The application's flags (HXApplicationWebClient::callPlaced, callHandOver).
+    bool callPlaced() const;
+    bool callHandOver() const;
     // The direct-call pending flag is the application's (the token flow replays it).
     bool directCallPending() const;
     void setDirectCallPending(bool v);
@@ -62,7 +63,7 @@ private:
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
 
     std::weak_ptr<HXApplicationWebClient> app_;
+    void setCallFlags(bool placed, bool handOver);
+
     std::optional<std::string> pendingCallNumber_;
-    bool callPlaced_ = false;
-    bool callHandOver_ = false;
 };

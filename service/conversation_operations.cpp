@@ -95,16 +95,18 @@ void HXApplicationWebClient::inChildContext(std::function<void(const store::Cont
 
 // ---- read, spam, block
 
-void HXApplicationWebClient::markMessageAsRead(const std::string& conversationID, bool read) {
-    if (conversationID.empty() || !isSignedIn()) return;
+std::optional<std::string> HXApplicationWebClient::markMessageAsRead(const std::string& conversationID, bool read) {
+    if (conversationID.empty() || !isSignedIn()) return std::nullopt;
     auto conversation = getConversationWithID(conversationID);
     const bool text = conversation && CS::isTextType(conversation->value("type").int64Value());
     const std::string id = JSONStringFromString(conversationID);
+    const std::string tag = webClient().endpoints.servicePageBase() + "inbox/mark/" +
+                            foundation::format("_%@_%d_%@", text ? "SMS" : "VM", read ? 1 : 0, conversationID);
     sendConversationChange(
         "thread/updateattributes?alt=json",
-        foundation::format("[[\"%@\",null,null,%@,[]],[null,null,null,true],1]", id, read ? "true" : "false"),
-        webClient().endpoints.servicePageBase() + "inbox/mark/" +
-            foundation::format("_%@_%d_%@", text ? "SMS" : "VM", read ? 1 : 0, conversationID));
+        foundation::format("[[\"%@\",null,null,%@,[]],[null,null,null,true],1]", id, read ? "true" : "false"), tag);
+    if (!requestInFlight(tag)) return std::nullopt;
+    return tag;
 }
 
 void HXApplicationWebClient::changeReadStatusForConversationWithID(const std::string& conversationID) {
@@ -264,13 +266,11 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
     const std::string tag = reply.tag;
     const std::string text = reply.text;
     std::weak_ptr<HXApplicationWebClient> weak = weakWebClient();
-    auto runCompletionHandler = [weak] {
-        dispatch::Queue::main()->async([weak] {
+    auto runCompletionHandler = [weak, tag] {
+        dispatch::Queue::main()->async([weak, tag] {
             auto self = weak.lock();
-            if (!self || !self->completionHandler()) return;
-            auto handler = self->completionHandler();
-            self->setCompletionHandler(nullptr);
-            handler();
+            if (!self) return;
+            if (auto handler = self->takeCompletionHandler(tag)) handler();
         });
     };
     auto removeConversation = [this, user](const store::ContextPtr& child, const store::ManagedObjectPtr& c) {

@@ -65,7 +65,7 @@ std::optional<std::vector<net::Cookie>> CustomCookieJar::cookiesForURL(const std
     for (const auto& cookie : cookies_) {
         if (cookie.name.empty()) continue;
         if (!domainMatches(host, foundation::asciiLowercase(cookie.domain))) continue;
-        if (cookie.path != "/" && path.compare(0, cookie.path.size(), cookie.path) != 0) continue;
+        if (!net::cookiePathMatches(cookie.path, path)) continue;
         if (cookie.secure && scheme != "https") continue;
         matching.push_back(cookie);
     }
@@ -75,6 +75,9 @@ std::optional<std::vector<net::Cookie>> CustomCookieJar::cookiesForURL(const std
 
 void CustomCookieJar::addCookiesToRequest(net::URLRequest& request) {
     std::lock_guard lock(mutex_);
+    // The jar speaks for the header alone: a value left from another host (a redirect's
+    // request starts as a copy of the last one) must never go out.
+    request.removeValueForHTTPHeaderField("Cookie");
     auto cookies = cookiesForURL(request.url());
     if (!cookies) return;
     if (auto header = net::Cookie::requestHeaderValue(*cookies)) request.setValue(*header, "Cookie");

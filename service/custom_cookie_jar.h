@@ -23,7 +23,7 @@ public:
     // Stores the cookies the response sets for its URL; ones that arrive already expired are
     // ignored and leave a stored namesake alone.
     void updateFromResponse(const net::HTTPURLResponse& response);
-    // Sets the request's Cookie header from the matching cookies; with none it is untouched.
+    // Sets the request's Cookie header from the matching cookies; with none it removes it.
     void addCookiesToRequest(net::URLRequest& request);
     // The stored cookies that match url, in store order; none when no cookie matches. Outside
     // callers hold lock() around it.

@@ -10,6 +10,7 @@
 #include "service/application_web_client.h"
 #include "service/message_list_screen.h"
 #include "service/request_machinery.h"
+#include "service/thread_list_reply.h"
 
 namespace {
 
@@ -146,7 +147,7 @@ void HXApplicationWebClient::getUnreadMessagesFromData(std::shared_ptr<const fou
             if (threads.isArray()) {
                 for (const auto& thread : threads.asArray()) {
                     const auto* t = thread.ifDictionary();
-                    if (!t || !t->get("read").isBool() || t->get("read").boolValue()) continue;
+                    if (!t || HXThreadIsRead(t->get("read"))) continue;
                     const Value& list = t->get("item");
                     if (!list.isArray()) continue;
                     for (const auto& item : list.asArray())

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -15,6 +16,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/net/cookie.h"
 #include "platform/net/url_session.h"
 #include "platform/services/search_index.h"
@@ -89,35 +91,63 @@ HXMessageListModel::HXMessageListModel(std::weak_ptr<HXApplicationWebClient> app
     // list: the destructor removes every observer of this list.
     foundation::NotificationCenter::defaultCenter().addObserver(
         this, "kLogoutNotification", [this](const foundation::Notification&) { resetFetchedController(); });
+    foundation::NotificationCenter::defaultCenter().addObserver(this, "kHistoryItemsSettingDidChangeNotification",
+                                                                [this](const foundation::Notification&) {
+                                                                    if (viewType() == 3) changeHistoryItems();
+                                                                });
 }
 
 HXMessageListModel::~HXMessageListModel() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
+namespace {
+
+foundation::Array labels(std::initializer_list<const char*> names) {
+    foundation::Array out;
+    for (const char* n : names) out.emplace_back(n);
+    return out;
+}
+
+// The process-wide dropdown row of all lists; none chosen yet.
+std::atomic<long> gListFilterIndex{-1};
+
+}  // namespace
+
 foundation::Dictionary HXMessageListModel::smsViewSettings(const std::string& pageBase) {
-    return {{"viewType", Value(int64_t{1})},
-            {"typeMask", Value(int64_t{3072})},
-            {"URL", Value(pageBase + "inbox/recent/sms/")},
-            {"viewTag", Value("SMS")}};
+    return {{"rowHeight", Value(0.0)},          {"viewType", Value(int64_t{1})},
+            {"viewTag", Value("SMS")},          {"URL", Value(pageBase + "inbox/recent/sms/")},
+            {"labels", Value(labels({"sms"}))}, {"filterKey", Value("SMS_Filter")},
+            {"typeMask", Value(int64_t{3072})}};
 }
 
 foundation::Dictionary HXMessageListModel::voicemailViewSettings(const std::string& pageBase) {
-    return {{"viewType", Value(int64_t{2})},
-            {"typeMask", Value(int64_t{20})},
+    return {{"rowHeight", Value(0.0)},
+            {"viewType", Value(int64_t{2})},
+            {"viewTag", Value("VM")},
             {"URL", Value(pageBase + "inbox/recent/voicemail/")},
-            {"viewTag", Value("VM")}};
+            {"labels", Value(labels({"voicemail", "recorded"}))},
+            {"filterKey", Value("VM_Filter")},
+            {"typeMask", Value(int64_t{20})}};
+}
+
+int64_t HXMessageListModel::historyTypeMask() {
+    return foundation::UserDefaults::standardUserDefaults()->boolForKey("showFullHistory") ? CS::kHistoryListMask
+                                                                                           : CS::kHistoryTypes;
 }
 
 foundation::Dictionary HXMessageListModel::viewSettingsForType(int viewType, const std::string& pageBase) {
     return viewType == 1   ? smsViewSettings(pageBase)
            : viewType == 2 ? voicemailViewSettings(pageBase)
-                           : historyViewSettings(pageBase);
+                           : historyViewSettings(pageBase, historyTypeMask() == CS::kHistoryListMask);
 }
 
 foundation::Dictionary HXMessageListModel::historyViewSettings(const std::string& pageBase, bool showFullHistory) {
-    return {{"viewType", Value(int64_t{3})},
-            {"typeMask", Value(int64_t{showFullHistory ? 245143 : 242067})},
+    return {{"rowHeight", Value(0.0)},
+            {"viewType", Value(int64_t{3})},
+            {"viewTag", Value("History")},
             {"URL", Value(pageBase + "inbox/recent/all/")},
-            {"viewTag", Value("History")}};
+            {"labels", Value(labels({"all"}))},
+            {"filterKey", Value("History_Filter")},
+            {"typeMask", Value(showFullHistory ? CS::kHistoryListMask : CS::kHistoryTypes)}};
 }
 
 foundation::Dictionary HXMessageListModel::viewSettings() const {
@@ -283,37 +313,96 @@ store::FetchedResultsControllerPtr HXMessageListModel::fetchedResultsController(
     fetchedResultsController_->setDelegate(fetchDelegate_);
     std::weak_ptr<HXMessageListModel> weak = weak_from_this();
     dispatch::Queue::main()->async([weak] {
-        if (auto self = weak.lock()) self->filterTable();
+        if (auto self = weak.lock()) self->filterTable(FilterSender::Controller);
     });
     return fetchedResultsController_;
 }
 
 void HXMessageListModel::resetFetchedController() { fetchedResultsController_.reset(); }
 
+namespace {
+
+// Conversations that are neither trash nor spam, of the list's types.
+constexpr const char* kBase = "isTrash == NO AND isSpam == NO AND type IN %@";
+constexpr const char* kSpam = "isSpam == YES AND type IN %@";
+// Masks of the history's call rows.
+constexpr int64_t kPlacedMask = 242048, kReceivedMask = 2, kMissedMask = 1, kRecordedMask = 16;
+
+}  // namespace
+
 foundation::Result<store::Predicate> HXMessageListModel::listPredicate() const {
     const auto settings = viewSettings();
+    int64_t mask = settings.get("typeMask").int64Value();
+    const bool history = settings.get("viewType").int64Value() == 3;
+    const long row = listFilterIndex();
     std::string format;
-    switch (selectedListType()) {
-        case Spam:
-            format = "isSpam == YES AND type IN %@";
-            break;
-        case Archive:
-            format = "isArchived == YES AND isSpam == NO AND isTrash == NO AND type IN %@";
-            break;
-        default:
-            format = "isTrash == NO AND isSpam == NO AND type IN %@";
+    if (history) {
+        format = kBase;
+        switch (row) {
+            case 1:
+                mask = kPlacedMask;
+                break;
+            case 2:
+                mask = kReceivedMask;
+                break;
+            case 3:
+                mask = kMissedMask;
+                break;
+            case 4:
+                mask = kRecordedMask;
+                break;
+            case 5:
+                format = "isStarred == YES AND isTrash == NO AND isSpam == NO AND type IN %@";
+                break;
+            case 6:
+                format = kSpam;
+                break;
+            default:
+                break;
+        }
+    } else {
+        switch (row) {
+            case 0:
+                format = kBase;
+                break;
+            case 1:
+                format = "isArchived == NO AND isSpam == NO AND isTrash == NO AND type IN %@";
+                break;
+            case 2:
+                format = "isRead == NO AND isSpam == NO AND isTrash == NO AND type IN %@";
+                break;
+            case 3:
+                format = "isStarred == YES AND isSpam == NO AND isTrash == NO AND type IN %@";
+                break;
+            case 4:
+                format = "isArchived == YES AND isSpam == NO AND isTrash == NO AND type IN %@";
+                break;
+            case 5:
+                format = kSpam;
+                break;
+            default:
+                format = "type IN %@";
+        }
     }
-    std::vector<Value> arguments{CS::typesForMask(settings.get("typeMask").int64Value())};
+    std::vector<Value> arguments{CS::typesForMask(mask)};
     const std::string text = searchText();
     if (!text.empty()) {
-        format += " AND (sender contains[cd] %@ OR ABName contains[cd] %@)";
-        arguments.emplace_back(text);
+        // The search text is an argument, never part of the format.
+        const int scope = searchScope();
+        if (scope == 2 && !history) {
+            format += " AND note contains[cd] %@";
+        } else if (scope == 1) {
+            format += history ? " AND note contains[cd] %@" : " AND ANY Messages.message contains[cd] %@";
+        } else {
+            format += " AND (sender contains[cd] %@ OR ABName contains[cd] %@)";
+            arguments.emplace_back(text);
+        }
         arguments.emplace_back(text);
     }
     return store::Predicate::parse(format, arguments);
 }
 
-void HXMessageListModel::filterTable() {
+void HXMessageListModel::filterTable(FilterSender sender) {
     auto controller = fetchedResultsController();
     if (!controller) return;
     auto settings = viewSettings();
@@ -322,8 +411,144 @@ void HXMessageListModel::filterTable() {
     auto predicate = listPredicate();
     if (!predicate.ok()) return;
     controller->fetchRequest().predicate = predicate.value();
+    // Asked by nobody, a controller that has fetched takes the predicate at its next fetch.
+    if (sender == FilterSender::None && !controller->sections().empty()) return;
     if (!controller->performFetch().ok()) return;
-    if (auto v = view()) v->reloadTable();
+    auto v = view();
+    if (!v) return;
+    v->reloadTable();
+    if (sender != FilterSender::None && sender != FilterSender::SearchBar) v->scrollToTopWithAnimation(false);
+}
+
+// ---- list types and the dropdown
+
+std::optional<std::string> HXMessageListModel::listTitleForType(int type) {
+    static const char* const kTitles[] = {nullptr,    "Starred", "Spam",    "All",    "Placed", "Received",
+                                          "Recorded", "Inbox",   "Archive", "Missed", "Unread"};
+    if (type < 1 || type > 10) return std::nullopt;
+    return localized(kTitles[type]);
+}
+
+const std::vector<int>& HXMessageListModel::listTypesOfRows(int64_t viewType) {
+    static const std::vector<int> kMessages{Normal, Inbox, Unread, Starred, Archive, Spam};
+    static const std::vector<int> kHistory{Normal, Placed, Received, Missed, Recorded, Starred, Spam};
+    return viewType == 3 ? kHistory : kMessages;
+}
+
+long HXMessageListModel::numberOfDropdownRows() const { return static_cast<long>(listTypesOfRows(viewType()).size()); }
+
+std::string HXMessageListModel::dropDownTitleForIndex(long row) const {
+    const auto& types = listTypesOfRows(viewType());
+    if (row < 0 || row >= static_cast<long>(types.size())) return "";
+    return listTitleForType(types[static_cast<size_t>(row)]).value_or("");
+}
+
+int HXMessageListModel::listTypeForIndex(long row) const {
+    const std::string title = dropDownTitleForIndex(row);
+    for (int type : {Normal, Spam, Starred, Archive})
+        if (title == listTitleForType(type)) return type;
+    return 0;
+}
+
+long HXMessageListModel::listFilterIndex() { return gListFilterIndex; }
+
+void HXMessageListModel::setListFilterIndex(long row) { gListFilterIndex = row; }
+
+namespace {
+
+// The row stored under the list's "filterKey"; 0 when the list has no key.
+long storedRow(const foundation::Dictionary& settings) {
+    const Value key = settings.get("filterKey");
+    if (!key.isString()) return 0;
+    return static_cast<long>(foundation::UserDefaults::standardUserDefaults()->integerForKey(key.asString()));
+}
+
+}  // namespace
+
+int HXMessageListModel::selectedListType() const { return listTypeForIndex(storedRow(viewSettings())); }
+
+void HXMessageListModel::dropdownDidSelectRow(long row) {
+    const auto settings = viewSettings();
+    if (const Value key = settings.get("filterKey"); key.isString())
+        foundation::UserDefaults::standardUserDefaults()->setInteger(row, key.asString());
+    const int type = listTypeForIndex(row);
+    const long previous = listFilterIndex();
+    if (row != previous) {
+        auto a = app();
+        if (a && signedIn(*a)) {
+            if (type == Archive) setArchivePage(1);
+            if (type == Normal) setReloadPage(1);
+            if (type == Spam) setSpamPage(1);
+        } else if (row == 0) {
+            setReloadPage(1);
+        }
+        auto& center = foundation::NotificationCenter::defaultCenter();
+        const int before = listTypeForIndex(previous);
+        if (before == Archive) center.removeObserver(this, "kAdditionalArchiveMessagesReloadCompleteNotification");
+        if (before == Spam) center.removeObserver(this, "kAdditionalSpamMessagesReloadCompleteNotification");
+        const char* paging = type == Archive ? "kAdditionalArchiveMessagesReloadCompleteNotification"
+                             : type == Spam  ? "kAdditionalSpamMessagesReloadCompleteNotification"
+                                             : nullptr;
+        if (paging) {
+            // Once only, should the list type be chosen from another list that observes already.
+            center.removeObserver(this, paging);
+            center.addObserver(this, paging,
+                               [this](const foundation::Notification& n) { spamOrArchiveReloadComplete(n.userInfo); });
+        }
+    }
+    setListFilterIndex(row);
+    filterTable(FilterSender::Dropdown);
+}
+
+std::optional<long> HXMessageListModel::selectStoredRow() {
+    long row = storedRow(viewSettings());
+    if (row == listFilterIndex()) return std::nullopt;
+    if (row < 0 || row >= numberOfDropdownRows()) row = 0;
+    dropdownDidSelectRow(row);
+    return row;
+}
+
+void HXMessageListModel::spamOrArchiveReloadComplete(const foundation::Dictionary& userInfo) {
+    auto page = [](const Value& v) { return static_cast<uint64_t>(std::max<int64_t>(v.int64Value(), 0)); };
+    if (const Value spam = userInfo.get("spamPage"); spam.isNumber()) setSpamPage(page(spam));
+    if (const Value archive = userInfo.get("archivePage"); archive.isNumber()) setArchivePage(page(archive));
+    onView([](HXMessageListView& v) { v.reloadTable(); });
+}
+
+void HXMessageListModel::changeHistoryItems() {
+    {
+        std::lock_guard lock(mutex_);
+        viewSettings_.set("typeMask", Value(historyTypeMask()));
+    }
+    filterTable(FilterSender::Other);
+}
+
+// ---- voicemail prefetch
+
+void HXMessageListModel::prefetchVM(const std::string& conversationID) {
+    if (conversationID.empty()) return;
+    {
+        std::lock_guard lock(prefetchMutex_);
+        if (!vmPrefetchList_.insert(conversationID).second) return;
+    }
+    auto a = app();
+    if (!a) return;
+    std::error_code error;
+    if (std::filesystem::exists(a->localURLForMedia(conversationID, "audio/"), error)) return;
+    std::weak_ptr<HXApplicationWebClient> weakApp = a;
+    dispatch::Queue::main()->async([weakApp, conversationID] {
+        if (auto app = weakApp.lock()) app->downloadVMforID(conversationID);
+    });
+}
+
+void HXMessageListModel::clearVMPrefetchList() {
+    std::lock_guard lock(prefetchMutex_);
+    vmPrefetchList_.clear();
+}
+
+std::vector<std::string> HXMessageListModel::vmPrefetchList() const {
+    std::lock_guard lock(prefetchMutex_);
+    return {vmPrefetchList_.begin(), vmPrefetchList_.end()};
 }
 
 // ---- the screen's default operations
@@ -526,7 +751,8 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
             if (w.requests.contains(tag)) continue;
             auto cache = w.objectCache ? w.objectCache : HXCCache::sharedCache();
             if (cache->objectForKey(id)) continue;
-            net::URLRequest request(foundation::format("%@%@?s=%ld", mediaBase + "i/", id, int64_t{3}));
+            net::URLRequest request(foundation::format("%@%@?s=%ld", mediaBase + "i/",
+                                                       HXApplicationWebClient::mediaPathSegment(id), int64_t{3}));
             request.setValue(w.endpoints.webClient, "Referer");
             a->startAsyncLoadWithRequest(std::move(request), tag);
         }
@@ -716,7 +942,7 @@ void HXMessageListModel::prefetchPictures(const std::shared_ptr<HXApplicationWeb
         const Value& sizes = picture["imageMetaData"];
         auto info = app->imageInfoForSize("s512", sizes.isArray() ? sizes.asArray() : foundation::Array());
         const int64_t index = std::max<int64_t>(1, info ? info->get("index").int64Value() : 1);
-        const std::string url = base + id + "?s=" + std::to_string(index);
+        const std::string url = base + HXApplicationWebClient::mediaPathSegment(id) + "?s=" + std::to_string(index);
         group.enter();
         dispatch::Queue::main()->async([session, cache, group, id, url]() mutable {
             auto task = session->dataTaskWithURL(url, [cache, group,
@@ -822,7 +1048,7 @@ void HXMessageListModel::refilterIfMarked(const ParseResult& r) {
     if (!refilter_.exchange(false)) return;
     const bool scroll = r.newConversation && selectedListType() == Normal && reloadPage() == 1;
     onMain([scroll](HXMessageListModel& s) {
-        s.filterTable();
+        s.filterTable(FilterSender::SearchBar);
         if (auto v = s.view(); v && scroll) v->scrollToTopWithAnimation(true);
     });
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -30,13 +31,29 @@ class HXMessageListModel : public HXMessageListScreen, public std::enable_shared
 public:
     // Bits of a parse's flags.
     enum ParseFlags : int { SpamList = 1, ArchiveList = 2, ConversationReload = 4, NewestPage = 8 };
-    // `selectedListType`: the list-type menu's choice.
-    enum ListType : int { Spam = 2, Normal = 3, Archive = 8 };
+    // List types: the dropdown's rows (`selectedListType` gives Starred, Spam, Normal (All),
+    // Archive or 0 for any other).
+    enum ListType : int {
+        Starred = 1,
+        Spam = 2,
+        Normal = 3,
+        Placed = 4,
+        Received = 5,
+        Recorded = 6,
+        Inbox = 7,
+        Archive = 8,
+        Missed = 9,
+        Unread = 10
+    };
+    // Who asks for a filter (`filterTable:`'s sender): nobody, the results controller, the
+    // dropdown, the search bar or anything else. It decides whether to fetch and to scroll.
+    enum class FilterSender { None, Controller, Dropdown, SearchBar, Other };
     // Who asked for a load (`loadMessages:`): nothing or a notification (a refresh from the first
     // page), the list itself (its next page), or the load-more row of the table.
     enum class Sender { None, ListScreen, TableCell };
 
-    // viewSettings: "viewType" (1 SMS, 2 voicemail, 3 history), "typeMask", "URL", "viewTag".
+    // viewSettings: "viewType" (1 SMS, 2 voicemail, 3 history), "typeMask", "URL", "viewTag",
+    // "labels", "filterKey", "rowHeight".
     HXMessageListModel(std::weak_ptr<HXApplicationWebClient> app, foundation::Dictionary viewSettings,
                        std::weak_ptr<HXMessageListView> view = {});
     ~HXMessageListModel() override;
@@ -47,8 +64,11 @@ public:
     static foundation::Dictionary smsViewSettings(const std::string& pageBase);
     static foundation::Dictionary voicemailViewSettings(const std::string& pageBase);
     static foundation::Dictionary historyViewSettings(const std::string& pageBase, bool showFullHistory = true);
-    // The settings of a view type: 1 SMS, 2 voicemail, any other the history.
+    // The settings of a view type: 1 SMS, 2 voicemail, any other the history (with the types
+    // the user default "showFullHistory" asks for).
     static foundation::Dictionary viewSettingsForType(int viewType, const std::string& pageBase);
+    // The history's type mask for the user default "showFullHistory".
+    static int64_t historyTypeMask();
 
     // ---- state
     foundation::Dictionary viewSettings() const;
@@ -60,8 +80,8 @@ public:
     void setSpamPage(uint64_t v) { spamPage_ = v; }
     uint64_t archivePage() const { return archivePage_; }
     void setArchivePage(uint64_t v) { archivePage_ = v; }
-    int selectedListType() const { return selectedListType_; }
-    void setSelectedListType(int v) { selectedListType_ = v; }
+    // The list type of the row stored under the list's "filterKey" (row 0 when there is none).
+    int selectedListType() const;
     bool isLoadingMessages() const;
     void setIsLoadingMessages(bool v);
     std::optional<double> lastUpdate() const;
@@ -77,9 +97,42 @@ public:
     store::FetchedResultsControllerPtr fetchedResultsController();
     // Drops the controller (at logout); the next use makes one for the store of that time.
     void resetFetchedController();
-    // The predicate filterTable() sets: the list's types, narrowed by the selected list type, and
-    // by the search text in the conversation's sender or contact name.
+    // The predicate filterTable() sets: the list's types, narrowed by the dropdown's row and by
+    // the search text in the selected scope.
     foundation::Result<store::Predicate> listPredicate() const;
+
+    // ---- list types and the dropdown
+    // The title of a list type, localised; none for any other code.
+    static std::optional<std::string> listTitleForType(int type);
+    // The list types of the dropdown's rows, in order, for a view type.
+    static const std::vector<int>& listTypesOfRows(int64_t viewType);
+    long numberOfDropdownRows() const;
+    // The title of a row; "" for a row outside the table.
+    std::string dropDownTitleForIndex(long row) const;
+    // All, Spam, Starred or Archive for a row with their title, else 0.
+    int listTypeForIndex(long row) const;
+    // The selected row, one for all lists (-1: none yet).
+    static long listFilterIndex();
+    static void setListFilterIndex(long row);
+    // The dropdown chose row: stores it under "filterKey", resets the page counter of a list type
+    // newly chosen, observes the paging of Spam or Archive while one is chosen, filters.
+    void dropdownDidSelectRow(long row);
+    // On coming on screen: the stored row (row 0 for one outside the table) is chosen again when it
+    // differs from the selected row. Returns the row chosen, if any.
+    std::optional<long> selectStoredRow();
+    // Takes "spamPage" and "archivePage" from a paging notification's user info; reloads.
+    void spamOrArchiveReloadComplete(const foundation::Dictionary& userInfo);
+    // The search bar's scope: 0 contact; 1 message (history: note); 2 note.
+    int searchScope() const { return searchScope_; }
+    void setSearchScope(int scope) { searchScope_ = scope; }
+    // The history follows "showFullHistory": takes its mask again and filters.
+    void changeHistoryItems();
+
+    // ---- voicemail prefetch (any thread)
+    // Asks once per id for the audio of a voicemail whose file is not there yet.
+    void prefetchVM(const std::string& conversationID);
+    void clearVMPrefetchList();
+    std::vector<std::string> vmPrefetchList() const;
 
     // The screen that shows the list (none: the list is not shown).
     std::shared_ptr<HXMessageListView> view() const;
@@ -115,9 +168,10 @@ public:
     void abortLoading() override;
     // Stops observing the sign-in notifications, ends the refresh animation, shows the date.
     void refreshComplete();
-    // Gives the results controller the list's predicate and fetches again; then the view reloads
-    // its table.
-    void filterTable();
+    // Gives the results controller the list's predicate and fetches again (not when nobody asks
+    // and it has fetched before); then the view reloads its table and, unless the search bar or
+    // nobody asked, scrolls to the top.
+    void filterTable(FilterSender sender = FilterSender::Other);
 
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
 
@@ -165,7 +219,10 @@ private:
     std::weak_ptr<HXMessageListView> view_ HX_GUARDED_BY(mutex_);
     std::string openConversationID_ HX_GUARDED_BY(mutex_);
     std::atomic<uint64_t> reloadPage_{1}, spamPage_{1}, archivePage_{1};
-    std::atomic<int> selectedListType_{Normal};
+    std::atomic<int> searchScope_{0};
+    // Ids of the voicemails asked for since the list was last cleared.
+    mutable foundation::Mutex prefetchMutex_;
+    std::set<std::string> vmPrefetchList_ HX_GUARDED_BY(prefetchMutex_);
     std::atomic<bool> initialLoadDone_{false};
     std::atomic<bool> refilter_{false};
     std::atomic<bool> listLoadStarted_{false};

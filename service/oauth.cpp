@@ -2,6 +2,8 @@
 // keychain and renewed when they expire, with the work that waited for them replayed once), and
 // the ClientAuth step that completes a sign-in by taking the session token out of the service's
 // page.
+#include <cmath>
+
 #include "model/account.h"
 #include "model/keychain_utils.h"
 #include "platform/dispatch/dispatch.h"
@@ -96,25 +98,26 @@ std::optional<std::string> HXApplicationWebClient::retrieveOAuth() {
     return std::nullopt;
 }
 
-void HXApplicationWebClient::listSessionsReply(const HXRoutedReply& reply) {
+bool HXApplicationWebClient::listSessionsReply(const HXRoutedReply& reply) {
     auto acct = account();
-    if (!acct || acct->username().empty()) return;
+    if (!acct || acct->username().empty()) return true;  // the account it was for is gone
     auto parsed = foundation::parseJSON(reply.text);
-    if (!parsed.ok() || !parsed->isDictionary()) return;
+    if (!parsed.ok() || !parsed->isDictionary()) return false;
     const auto* sessions = parsed->asDictionary().find("sessions");
-    if (!sessions || !sessions->isArray() || sessions->asArray().empty()) return;
+    if (!sessions || !sessions->isArray() || sessions->asArray().empty()) return false;
     const auto& first = sessions->asArray()[0];
     const auto* hint = first.isDictionary() ? first.asDictionary().find("login_hint") : nullptr;
-    if (!hint || !hint->isString()) return;
+    if (!hint || !hint->isString() || hint->asString().empty()) return false;
     foundation::Dictionary dict = acct->oAuthDict().value_or(foundation::Dictionary{});
     dict.set("login_hint", *hint);
     acct->setOAuthDict(std::move(dict));
     (void)retrieveOAuth();
+    return true;
 }
 
-void HXApplicationWebClient::issueTokenReply(const HXRoutedReply& reply) {
+bool HXApplicationWebClient::issueTokenReply(const HXRoutedReply& reply) {
     auto parsed = foundation::parseJSON(reply.text);
-    if (!parsed.ok() || !parsed->isDictionary()) return;
+    if (!parsed.ok() || !parsed->isDictionary()) return false;
     foundation::Dictionary dict = parsed->asDictionary();
     auto acct = account();
     const auto* error = dict.find("error");
@@ -126,19 +129,25 @@ void HXApplicationWebClient::issueTokenReply(const HXRoutedReply& reply) {
         if (++tokenRestarts_ > 1) {
             tokenRestarts_ = 0;
             login();
-            return;
+            return true;
         }
         (void)retrieveOAuth();
-        return;
+        return true;
     }
     if (error && error->isString() && error->asString() == "USER_LOGGED_OUT") {
         login();
-        return;
+        return true;
     }
+    // A token is kept only whole: a string token and type and a lifetime ahead.
+    const auto* token = dict.find("access_token");
+    const auto* type = dict.find("token_type");
     const auto* expiresIn = dict.find("expires_in");
-    if (!expiresIn) return;
+    if (!token || !token->isString() || token->asString().empty() || !type || !type->isString() ||
+        type->asString().empty() || !expiresIn)
+        return false;
     auto seconds = secondsValue(*expiresIn);
-    if (!seconds || !acct) return;
+    if (!seconds || !std::isfinite(*seconds) || *seconds <= 0) return false;
+    if (!acct) return true;
     tokenRestarts_ = 0;
     const double expiration = dispatch::wallNow() + *seconds;
     dict.remove("expires_in");
@@ -149,6 +158,7 @@ void HXApplicationWebClient::issueTokenReply(const HXRoutedReply& reply) {
     dict.set("expirationDate", foundation::Date{expiration});
     acct->setOAuthDict(std::move(dict));
     replayWorkWaitingForToken(true);
+    return true;
 }
 
 void HXApplicationWebClient::replayWorkWaitingForToken(bool includingSettings) {
@@ -205,8 +215,11 @@ void HXApplicationWebClient::clientAuthReply(const HXRoutedReply& reply) {
         post("kLogoutNotification");
         post("kAccountSelectedNotification");
     }
-    (void)HXCKeychainUtils::storeUsername(acct->username(), *authV2, std::string("HXC_AuthV2"), true, nullptr);
-    updateAccountPrefs();
+    std::optional<foundation::Error> keychainError;
+    if (!HXCKeychainUtils::storeUsername(acct->username(), *authV2, std::string("HXC_AuthV2"), true, &keychainError) &&
+        keychainError)
+        (void)alertIfStorageFull(*keychainError);
+    saveAccountEntry();
     rearmInitialData();
     loadInitialData();
 }

@@ -1,5 +1,6 @@
 // The session operations of the web client slice: selecting an account, reading its tokens,
 // asking for a sign-in, logging out and deleting everything kept for an account.
+#include <cerrno>
 #include <filesystem>
 
 #include "model/account.h"
@@ -17,6 +18,7 @@
 #include "platform/net/cookie.h"
 #include "platform/net/cookie_storage.h"
 #include "platform/net/url_request.h"
+#include "platform/security/keychain.h"
 #include "platform/services/search_index.h"
 #include "platform/store/fetched_results_controller.h"
 #include "service/application_web_client.h"
@@ -176,6 +178,27 @@ void HXApplicationWebClient::completeWebSignIn(const std::string& username, std:
         self->startAsyncLoadWithRequest(net::URLRequest(url), "ClientAuth");
         self->showLoadingOverlay(foundation::localizedString("Loading settings\u2026"));
     });
+}
+
+void HXApplicationWebClient::saveAccountEntry() {
+    updateAccountPrefs();
+    if (auto written = defaults()->synchronize(); !written.ok()) (void)alertIfStorageFull(written.error());
+}
+
+bool HXApplicationWebClient::alertIfStorageFull(const foundation::Error& error) {
+    const bool full =
+        (error.domain == foundation::kPOSIXErrorDomain &&
+         (error.code == ENOSPC || error.code == EDQUOT || error.code == EFBIG)) ||
+        (error.domain == foundation::kCocoaErrorDomain && error.code == foundation::kFileWriteOutOfSpaceError) ||
+        // The keychain's store answers any failed write as an I/O error (and logs why).
+        (error.domain == kHXCKeychainUtilsErrorDomain && error.code == security::errSecIO);
+    if (!full || storageFullAlerted_) return full;
+    storageFullAlerted_ = true;
+    presentAlert(HXAlert{"Storage Full",
+                         foundation::localizedString("HX Connect cannot save your account because the device's storage "
+                                                     "is full. Free some space, or it has to be signed in again."),
+                         {{"OK", HXAlertAction::Style::Default, {}}}});
+    return true;
 }
 
 std::string HXApplicationWebClient::cachesFolderForUser(const std::string& username) {

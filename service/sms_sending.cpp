@@ -103,8 +103,14 @@ void HXMessageSender::writeQueue(const Dictionary& queue) {
         defaults->removeObjectForKey(kQueue);
     else
         (void)defaults->setObject(all, kQueue);
-    // The queue must outlive the process: a message the user sent is never only in memory.
-    (void)defaults->synchronize();
+    // The queue must outlive the process: a message the user sent is never only in memory. Where
+    // the disk has no room for it, the user hears so (once), on the main queue.
+    if (auto written = defaults->synchronize(); !written.ok()) {
+        std::weak_ptr<HXApplicationWebClient> weak = a;
+        dispatch::Queue::main()->async([weak, error = written.error()] {
+            if (auto self = weak.lock()) (void)self->alertIfStorageFull(error);
+        });
+    }
 }
 
 void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
@@ -282,6 +288,15 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
     if (!conversation) {
         removeOverlay();
         a->showSMSErrorFromData(reply.data ? *reply.data : foundation::Data());
+    }
+    if (reply.statusCode >= 500 && reply.statusCode < 600) {
+        // The service failed rather than refused: the message stays queued, as after a time-out,
+        // no longer marked as under way, and goes again at the next drain with the same id.
+        endTask(key);
+        removeBackgroundTaskIdentifierForQueuedSMS(key);
+        post("kRemoveSMSReplySendingProgressNotification");
+        finish();
+        return;
     }
     const auto task = backgroundTaskIdentiferForSMS(key);
     post("kSMSReplySendingProgressNotification");

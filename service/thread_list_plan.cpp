@@ -130,8 +130,9 @@ std::optional<HXStaleSweep> planStaleSweep(const HXThreadListReply& reply, const
         // The page was asked for up to its bound: what lies between the previous page's oldest
         // and this page's newest conversation is in it too.
         sweep.last = std::max<int64_t>(sweep.last, static_cast<int64_t>(marker));
-    // A list that has ended covers everything older as well.
-    if (reply.more == HXThreadListReply::More::Absent) sweep.first = INT64_MIN / 2;
+    // Only a reply that says it is the last page covers everything older as well; one that merely
+    // lacks the next page's marker keeps to its own span.
+    if (reply.saysLastPage) sweep.first = INT64_MIN / 2;
     sweep.typeMask = in.viewType == 1 ? CS::kSMSMask : CS::kVoicemailMask;
     sweep.listedIDs.reserve(seen.size());
     for (const auto& id : seen) sweep.listedIDs.push_back(Value(id));

@@ -82,7 +82,7 @@ HXThread readThread(const foundation::Dictionary& thread) {
                 out.inArchive = out.inArchive || stringOf(view) == "allArchivedThreads";
             });
         } else if (name == "read") {
-            out.read = value.boolValue();
+            out.read = HXThreadIsRead(value);
         } else if (name == "contact") {
             const Value* last = nullptr;
             forEach(value, [&](const Value& c) { last = &c; });
@@ -109,6 +109,8 @@ HXThread readThread(const foundation::Dictionary& thread) {
 
 }  // namespace
 
+bool HXThreadIsRead(const Value& read) { return read.boolValue(); }
+
 HXThreadListReply HXReadThreadList(const Value& reply) {
     HXThreadListReply out;
     out.errorCode = integer(reply["error"]["code"]);
@@ -117,6 +119,7 @@ HXThreadListReply HXReadThreadList(const Value& reply) {
         out.more = more.asArray().empty() ? HXThreadListReply::More::Empty : HXThreadListReply::More::Entries;
     else if (!more.isNull())
         out.more = HXThreadListReply::More::Entries;
+    out.saysLastPage = reply["response"].isDictionary() && more.isNull();
     out.threads.reserve(reply["thread"].asArray().size());
     forEach(reply["thread"], [&](const Value& thread) {
         if (!thread.isDictionary()) return;

@@ -44,7 +44,15 @@ struct HXThreadListReply {
     std::vector<HXThread> threads;
     // "response" > "conversation": absent (the list has ended), empty, or with entries.
     enum class More { Absent, Empty, Entries } more = More::Absent;
+    // The reply says outright that it is the list's last page: it has a "response" object that
+    // names no further conversations. A reply without "response" ends the paging too, but only
+    // this one is taken as covering everything older.
+    bool saysLastPage = false;
 };
+
+// Whether a thread's "read" member marks it read: the one rule for every reader of thread lists
+// (a missing, null or false member is unread).
+bool HXThreadIsRead(const foundation::Value& read);
 
 // Reads a parsed JSON reply. Threads without an id and items without an id are left out: they
 // could never be matched again.

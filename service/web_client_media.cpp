@@ -9,6 +9,7 @@
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
+#include "platform/foundation/url.h"
 #include "service/application_web_client.h"
 #include "service/request_machinery.h"
 
@@ -26,7 +27,19 @@ std::string userFolder(HXApplicationWebClient& app) {
     return app.cachesFolderForUser(account ? account->username() : std::string());
 }
 
+// What a voicemail, recording or attachment may weigh: more than an API reply, still bounded.
+constexpr size_t kMaximumMediaBytes = 256u << 20;
+
 }  // namespace
+
+std::string HXApplicationWebClient::mediaPathSegment(const std::string& id) {
+    static const auto unreserved = foundation::CharacterSet::fromRange('a', 'z')
+                                       .unionWith(foundation::CharacterSet::fromRange('A', 'Z'))
+                                       .unionWith(foundation::CharacterSet::fromRange('0', '9'))
+                                       .unionWith(foundation::CharacterSet::fromCharacters("-._~"));
+    if (id == "." || id == "..") return id == "." ? "%2E" : "%2E%2E";
+    return foundation::percentEncode(id, unreserved);
+}
 
 std::string HXApplicationWebClient::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
     std::string extension;
@@ -63,8 +76,9 @@ void HXApplicationWebClient::downloadMediaIfNeeded(const std::string& mediaID, c
         return;
     const std::string base = web.endpoints.mediaBase() + path;
     const std::string tag = base + "_" + mediaID + "_" + (forPreview ? "1" : "0");
-    net::URLRequest request(base + mediaID + suffix);
+    net::URLRequest request(base + mediaPathSegment(mediaID) + suffix);
     request.setHTTPMethod("GET");
+    request.setMaximumReplyBytes(kMaximumMediaBytes);
     request.setValue(web.endpoints.webClient, "Referer");
     dispatch::Queue::main()->async([weakSelf, tag, request, stored] {
         auto self = weakSelf.lock();
@@ -89,8 +103,9 @@ void HXApplicationWebClient::downloadAudioForID(const std::string& mediaID, bool
     auto acct = account();
     if (!acct || !acct->authV2()) return;
     std::string id = foundation::hasPrefix(mediaID, "c.") ? mediaID.substr(2) : mediaID;
-    net::URLRequest request(base + id);
+    net::URLRequest request(base + mediaPathSegment(id));
     request.setHTTPMethod("GET");
+    request.setMaximumReplyBytes(kMaximumMediaBytes);
     request.setValue(web.endpoints.servicePageBase(), "Referer");
     startAsyncLoadWithRequest(std::move(request), tag);
 }

@@ -9,6 +9,7 @@
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
+#include "platform/net/url_error.h"
 #include "platform/net/url_parts.h"
 #include "service/application_web_client.h"
 #include "service/calls.h"
@@ -204,7 +205,11 @@ bool HXApplicationWebClient::isIdle() { return webClient().requests.empty(); }
 
 void HXApplicationWebClient::cancelRequests(const std::function<bool(const std::string&)>& chosen) {
     // Outside the table's monitor: a cancelled connection may call back into the machinery.
-    for (auto& connection : webClient().requests.take(chosen)) connection->cancel();
+    for (auto& connection : webClient().requests.take(chosen)) {
+        connection->cancel();
+        // A completion that waited for the request is answered: the request has ended.
+        if (auto handler = takeCompletionHandler(connection->tag())) handler();
+    }
 }
 
 void HXApplicationWebClient::cancelRequests(const std::vector<std::string>& tags) {
@@ -498,10 +503,13 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     using R = HXReplyRow;
     switch (row) {
         case R::OAuthListSessions:
-            listSessionsReply(reply);
-            break;
         case R::OAuthIssueToken:
-            issueTokenReply(reply);
+            if (!(row == R::OAuthListSessions ? listSessionsReply(reply) : issueTokenReply(reply))) {
+                // A token reply nothing can be taken from fails like the request itself would.
+                connectionDidFailWithError(connection, net::urlError(net::kURLErrorBadServerResponse, reply.tag,
+                                                                     "the token reply cannot be read"));
+                tail = false;
+            }
             break;
         case R::ClientAuth:
             removeEntry(web, connection);
@@ -661,9 +669,5 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
             if (auto self = weakSelf.lock()) self->queueRefresh();
         });
     }
-    if (completionHandler()) {
-        auto handler = completionHandler();
-        setCompletionHandler(nullptr);
-        handler();
-    }
+    if (auto handler = takeCompletionHandler(tag)) handler();
 }

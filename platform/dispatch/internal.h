@@ -230,7 +230,8 @@ bool mainHasReadyWork();
 // One pass over ready main-thread work without waiting; true if anything ran.
 bool runLoopDrainOnce();
 std::optional<Seconds> runLoopNextDeadline();
-bool runLoopHasFds();
+// True while a descriptor other than a standing watch is registered (work in flight).
+bool runLoopHasFdsInFlight();
 // Waits up to timeout real seconds for file-descriptor events and handles them; true if any.
 bool runLoopPollFds(Seconds timeout);
 void runLoopClockChanged();

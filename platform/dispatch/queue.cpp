@@ -262,11 +262,29 @@ public:
             return;
         }
         checkSyncAllowed("sync");
+        if (target_->rootPriority() && (enterFastRead() || enterFastReadAfterYielding())) {
+            // Nothing queued and no barrier: run at once beside the other readers.
+            {
+                FrameScope scope(this);
+                block();
+            }
+            leaveFastRead();
+            return;
+        }
         syncWithGate(block, false);
     }
 
     void barrierSync(const Block& block) override {
         checkSyncAllowed("barrierSync");
+        if (target_->rootPriority() && (enterIdleBarrier() || enterIdleBarrierAfterYielding())) {
+            // Nothing ran or waited: the caller holds the queue at once.
+            {
+                FrameScope scope(this);
+                block();
+            }
+            itemDone(true);
+            return;
+        }
         syncWithGate(block, true);
     }
 
@@ -279,7 +297,10 @@ public:
             std::lock_guard lock(mutex_);
             --running_;
             if (barrier) barrierRunning_ = false;
-            if (items_.empty()) return;  // the common case: nothing waits for this one
+            if (items_.empty()) {  // the common case: nothing waits for this one
+                updateBlocked();
+                return;
+            }
             pump(jobs, gates);
         }
         start(jobs, gates);
@@ -291,6 +312,81 @@ private:
         std::shared_ptr<Gate> gate;
         bool barrier;
     };
+
+    // Synchronous readers that found nothing queued and no barrier running take a place by one
+    // atomic step on fastReads_, without the queue's lock; a barrier waits for them to leave.
+    bool enterFastRead() {
+        uint64_t state = fastReads_.load(std::memory_order_relaxed);
+        while ((state & kBlocked) == 0) {
+            if (fastReads_.compare_exchange_weak(state, state + 1, std::memory_order_acquire,
+                                                 std::memory_order_relaxed))
+                return true;
+        }
+        return false;
+    }
+
+    // A barrier is mostly a short update: giving the thread up a few times lets it finish, where
+    // queueing behind it would put this thread to sleep and make the barrier's end wake it.
+    bool enterFastReadAfterYielding() {
+        for (int i = 0; i < 8; ++i) {
+            std::this_thread::yield();
+            if (enterFastRead()) return true;
+        }
+        return false;
+    }
+
+    // Readers running a short block are mostly gone after the thread was given up once or twice;
+    // the barrier has not been submitted meanwhile, so nothing is ordered after it yet.
+    bool enterIdleBarrierAfterYielding() {
+        for (int i = 0; i < 8; ++i) {
+            std::this_thread::yield();
+            if (enterIdleBarrier()) return true;
+        }
+        return false;
+    }
+
+    // Takes the queue for a synchronous barrier when nothing runs or waits on it.
+    bool enterIdleBarrier() {
+        std::lock_guard lock(mutex_);
+        if (!items_.empty() || barrierRunning_ || running_ > 0 ||
+            (fastReads_.load(std::memory_order_acquire) & ~kBlocked) != 0)
+            return false;
+        barrierRunning_ = true;
+        ++running_;
+        updateBlocked();
+        // A fast reader that entered after the count was read holds a place now: give the turn back.
+        if ((fastReads_.load(std::memory_order_acquire) & ~kBlocked) != 0) {
+            barrierRunning_ = false;
+            --running_;
+            updateBlocked();
+            return false;
+        }
+        return true;
+    }
+
+    void leaveFastRead() {
+        const uint64_t before = fastReads_.fetch_sub(1, std::memory_order_acq_rel);
+        if ((before & kBlocked) == 0 || (before & ~kBlocked) != 1) return;
+        // The last fast reader out, with something waiting: it may be a barrier held back by us.
+        std::vector<Job> jobs;
+        std::vector<std::shared_ptr<Gate>> gates;
+        {
+            std::lock_guard lock(mutex_);
+            pump(jobs, gates);
+        }
+        start(jobs, gates);
+    }
+
+    // Keeps kBlocked set exactly while something waits in items_ or a barrier runs (under mutex_,
+    // the only writer of the bit), so that no fast reader overtakes either.
+    void updateBlocked() {
+        const bool blocked = !items_.empty() || barrierRunning_;
+        const bool marked = (fastReads_.load(std::memory_order_relaxed) & kBlocked) != 0;
+        if (blocked && !marked)
+            fastReads_.fetch_or(kBlocked, std::memory_order_acq_rel);
+        else if (!blocked && marked)
+            fastReads_.fetch_and(~kBlocked, std::memory_order_release);
+    }
 
     void syncWithGate(const Block& block, bool barrier) {
         auto gate = std::make_shared<Gate>();
@@ -319,6 +415,7 @@ private:
         {
             std::lock_guard lock(mutex_);
             items_.push_back(std::move(item));
+            updateBlocked();
             pump(jobs, gates);
         }
         start(jobs, gates);
@@ -334,12 +431,12 @@ private:
     }
 
     // Starts what may run now: readers while no barrier runs or waits ahead of them, a barrier
-    // once nothing runs.
+    // once nothing runs (fast readers included: kBlocked is set, so their count only falls).
     void pump(std::vector<Job>& jobs, std::vector<std::shared_ptr<Gate>>& gates) {
         while (!items_.empty() && !barrierRunning_) {
             Item& front = items_.front();
             if (front.barrier) {
-                if (running_ > 0) break;
+                if (running_ > 0 || (fastReads_.load(std::memory_order_acquire) & ~kBlocked) != 0) break;
                 barrierRunning_ = true;
             }
             ++running_;
@@ -352,6 +449,7 @@ private:
             items_.pop_front();
             if (barrier) break;
         }
+        updateBlocked();
     }
 
     void start(std::vector<Job>& jobs, std::vector<std::shared_ptr<Gate>>& gates) {
@@ -364,6 +462,9 @@ private:
     Ring<Item> items_;
     int running_ = 0;
     bool barrierRunning_ = false;
+    static constexpr uint64_t kBlocked = uint64_t{1} << 63;
+    // Fast readers running, plus kBlocked.
+    std::atomic<uint64_t> fastReads_{0};
 };
 
 void submitToTarget(QueueBase* target, Job job) {

@@ -78,7 +78,7 @@ struct RunLoop::Impl {
     std::map<Key, std::shared_ptr<detail::RunLoopSource>> timed;
     std::map<uint64_t, Fd> fds;
     uint64_t nextFdId = 1;
-    std::atomic<size_t> fdCount{0};
+    std::atomic<size_t> fdCount{0};  // descriptors with work in flight (not standing watches)
     int wakeFd = -1;
     std::atomic<bool> sleeping{false};
     std::atomic<bool> stopRequested{false};
@@ -234,14 +234,14 @@ struct RunLoop::Impl {
                 handler = it->second.handler;
                 requested = it->second.events;
                 if (re & POLLNVAL) {
+                    if (!(requested & Watch)) fdCount.fetch_sub(1);
                     fds.erase(it);
-                    fdCount.fetch_sub(1);
                 }
             }
             int events = 0;
             if (re & (POLLIN | POLLPRI)) events |= Readable;
             if (re & POLLOUT) events |= Writable;
-            if (re & (POLLERR | POLLHUP | POLLNVAL)) events |= requested;
+            if (re & (POLLERR | POLLHUP | POLLNVAL)) events |= requested & (Readable | Writable);
             if (events && handler && *handler) (*handler)(pfds[i].fd, events);
             any = true;
         }
@@ -294,7 +294,7 @@ bool runLoopDrainOnce() { return RunLoop::Impl::get().turn(RunLoopMode::Default,
 
 std::optional<Seconds> runLoopNextDeadline() { return RunLoop::Impl::get().nextDeadline(RunLoopMode::Default); }
 
-bool runLoopHasFds() { return RunLoop::Impl::get().fdCount.load() > 0; }
+bool runLoopHasFdsInFlight() { return RunLoop::Impl::get().fdCount.load() > 0; }
 
 bool runLoopPollFds(Seconds timeout) { return RunLoop::Impl::get().pollFds(timeout); }
 
@@ -555,7 +555,7 @@ uint64_t RunLoop::addFd(int fd, int events, FdHandler handler) {
         std::lock_guard lock(impl_->mutex);
         id = impl_->nextFdId++;
         impl_->fds.emplace(id, Impl::Fd{fd, events, std::make_shared<FdHandler>(std::move(handler))});
-        impl_->fdCount.fetch_add(1);
+        if (!(events & Watch)) impl_->fdCount.fetch_add(1);
     }
     impl_->wakeIfSleeping();
     return id;
@@ -566,6 +566,9 @@ void RunLoop::updateFd(uint64_t id, int events) {
         std::lock_guard lock(impl_->mutex);
         auto it = impl_->fds.find(id);
         if (it == impl_->fds.end()) return;
+        bool wasWatch = it->second.events & Watch, isWatch = events & Watch;
+        if (wasWatch && !isWatch) impl_->fdCount.fetch_add(1);
+        if (!wasWatch && isWatch) impl_->fdCount.fetch_sub(1);
         it->second.events = events;
     }
     impl_->wakeIfSleeping();
@@ -578,8 +581,8 @@ void RunLoop::removeFd(uint64_t id) {
         auto it = impl_->fds.find(id);
         if (it == impl_->fds.end()) return;
         handler = std::move(it->second.handler);
+        if (!(it->second.events & Watch)) impl_->fdCount.fetch_sub(1);
         impl_->fds.erase(it);
-        impl_->fdCount.fetch_sub(1);
     }
     impl_->wakeIfSleeping();
 }

@@ -51,8 +51,10 @@ public:
     // File-descriptor sources (the network layer registers its sockets here). Handlers run on the
     // main thread in every mode; an error or hang-up is reported as the requested events so that
     // the handler's read or write sees it. A descriptor that is no longer open is removed after
-    // its handler has been told.
-    enum FdEvents : int { Readable = 1, Writable = 2 };
+    // its handler has been told. Watch marks a standing watch (a change listener that may report
+    // at any time but on which nothing waits): it is served whenever the loop polls, but a
+    // virtual clock does not hold time back for it as it does for a descriptor with work in flight.
+    enum FdEvents : int { Readable = 1, Writable = 2, Watch = 4 };
     using FdHandler = std::function<void(int fd, int events)>;
     // Returns an id for removeFd.
     uint64_t addFd(int fd, int events, FdHandler handler);

@@ -184,8 +184,9 @@ bool VirtualClock::runUntil(const std::function<bool()>& predicate, Seconds time
     runUntilIdle();
     for (;;) {
         if (predicate()) return true;
-        if (detail::runLoopHasFds() && realElapsed() < timeout) {
-            // Real I/O first: stepping virtual time past it would fire its time-outs early.
+        if (detail::runLoopHasFdsInFlight() && realElapsed() < timeout) {
+            // Real I/O in flight first: stepping virtual time past it would fire its time-outs early.
+            // Standing watches (the network-change listener) hold nothing back.
             if (detail::runLoopPollFds(0.05)) {
                 runUntilIdle();
                 continue;
@@ -197,7 +198,7 @@ bool VirtualClock::runUntil(const std::function<bool()>& predicate, Seconds time
             runUntilIdle();
             continue;
         }
-        if (detail::runLoopHasFds() && realElapsed() < timeout) continue;
+        if (detail::runLoopHasFdsInFlight() && realElapsed() < timeout) continue;
         break;
     }
     if (now() < deadline) setNow(deadline);

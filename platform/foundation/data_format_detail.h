@@ -2,6 +2,8 @@
 // property lists, keyed archives). Not part of the public interface.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -59,6 +61,6 @@ inline constexpr double kSecondsFrom1970To2001 = 978307200.0;
 
 // Writes bytes to a temporary file beside path, flushes it to disk and renames it over path.
 // Defined in property_list.cpp.
-Status writeFileAtomically(const std::filesystem::path& path, const Data& bytes);
+Status writeFileAtomically(const std::filesystem::path& path, const Data& bytes, mode_t permissions = 0644);
 
 }  // namespace foundation::detail

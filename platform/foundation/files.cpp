@@ -1,7 +1,9 @@
 #include "platform/foundation/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 #include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
@@ -288,8 +291,52 @@ Status createDirectory(const fs::path& path, mode_t mode) {
     return {};
 }
 
+namespace {
+
+// ".<name>.<16 hex digits>": the temporary writeAtomically makes beside <name>.
+bool isAtomicWriteTemporary(std::string_view name) {
+    constexpr size_t kHex = 16;
+    if (name.size() < 1 + 1 + 1 + kHex || name[0] != '.' || name[name.size() - kHex - 1] != '.') return false;
+    return std::all_of(name.end() - kHex, name.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// A temporary left by a kill comes from an earlier process (this one's writers are alive or
+// clean up after themselves), so each directory is swept the first time this process writes
+// into it; later writes there cost nothing more.
+bool firstWriteInto(const fs::path& directory) {
+    static std::mutex mutex;
+    static std::set<std::string> swept;
+    std::lock_guard lock(mutex);
+    return swept.insert(directory.string()).second;
+}
+
+}  // namespace
+
+void removeStaleTemporaries(const fs::path& directory) {
+    DIR* d = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (!d) return;
+    const int dirFd = ::dirfd(d);
+    while (const dirent* entry = ::readdir(d)) {
+        if (!isAtomicWriteTemporary(entry->d_name)) continue;
+        // A writer holds its temporary locked from creation to rename: one that can be locked
+        // belongs to a writer that was killed.
+        int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat opened {
+        }, named{};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+            ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && opened.st_ino == named.st_ino &&
+            opened.st_dev == named.st_dev)
+            ::unlinkat(dirFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
 Status writeAtomically(const fs::path& path, const void* bytes, size_t length, WriteMode mode, mode_t permissions) {
     const fs::path dir = path.parent_path();
+    if (firstWriteInto(dir)) removeStaleTemporaries(dir);
     // The temporary file is created with the final permissions so the process umask applies as
     // for any new file (changing the umask here would race with other threads creating files).
     fs::path temp;
@@ -303,14 +350,22 @@ Status writeAtomically(const fs::path& path, const void* bytes, size_t length, W
         temp = dir / ("." + path.filename().string() + suffix);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
         if (fd < 0 && errno != EEXIST) return fileError(errno, path, Op::Write);
+        if (fd < 0) continue;
+        // Locked until renamed, so that a sweep never takes a live writer's temporary. A sweep
+        // may lock it in the instant before this and remove it: then the name is gone (no links
+        // left) and another name is tried.
+        struct stat st {};
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {}
+        if (::fstat(fd, &st) != 0 || st.st_nlink == 0) {
+            ::close(fd);
+            fd = -1;
+        }
     }
     if (fd < 0) return fileError(EEXIST, path, Op::Write);
     bool ok = writeAll(fd, static_cast<const uint8_t*>(bytes), length) && ::fsync(fd) == 0;
     int err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
+    // Renamed (or linked) while still locked, so no sweep removes a finished temporary; the
+    // bytes are on disk after fsync, so closing has nothing left to report.
     if (ok) {
         if (mode == WriteMode::FailIfExists) {
             // link() refuses an existing name atomically, where rename() would replace it.
@@ -322,10 +377,9 @@ Status writeAtomically(const fs::path& path, const void* bytes, size_t length, W
             err = errno;
         }
     }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return fileError(err, path, Op::Write);
-    }
+    if (!ok) ::unlink(temp.c_str());
+    ::close(fd);
+    if (!ok) return fileError(err, path, Op::Write);
     syncDirectory(dir);
     return {};
 }

@@ -106,8 +106,9 @@ bool isDirectory(const std::filesystem::path& path);
 
 // Creates the directory and any missing parents; an existing directory is success.
 Status createDirectory(const std::filesystem::path& path, mode_t mode = 0755);
-// Writes to a temporary file beside path, syncs it, then renames it into place, so readers see
-// the old or the new contents, never a part. FailIfExists fails with 516 when path exists.
+// Writes to a temporary file beside path (".<name>.<16 hex digits>", locked while it is
+// written), syncs it, then renames it into place, so readers see the old or the new contents,
+// never a part. FailIfExists fails with 516 when path exists.
 Status writeAtomically(const std::filesystem::path& path, const void* bytes, size_t length,
                        WriteMode mode = WriteMode::Overwrite, mode_t permissions = 0644);
 inline Status writeAtomically(const std::filesystem::path& path, const Data& data,
@@ -118,6 +119,10 @@ inline Status writeAtomically(const std::filesystem::path& path, std::string_vie
                               WriteMode mode = WriteMode::Overwrite) {
     return writeAtomically(path, text.data(), text.size(), mode);
 }
+// Removes the temporaries that writers killed inside writeAtomically left in directory
+// (".<name>.<16 hex digits>", no longer locked by a live writer). writeAtomically does this
+// the first time the process writes into a directory.
+void removeStaleTemporaries(const std::filesystem::path& directory);
 Result<Data> readData(const std::filesystem::path& path);
 Result<std::string> readString(const std::filesystem::path& path);
 

@@ -362,11 +362,12 @@ void removeStaleTemporaries(const std::filesystem::path& path) {
 // Creates and locks a fresh temporary beside path. A cleaner may take the lock of a temporary
 // in the instant between its creation and its locking and remove it; the writer sees the
 // name gone (no links left) and starts over with another name.
-int createLockedTemporary(const std::filesystem::path& path, std::filesystem::path& temp, int& error) {
+int createLockedTemporary(const std::filesystem::path& path, std::filesystem::path& temp, int& error,
+                          mode_t permissions) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         temp = path.parent_path() /
                (temporaryPrefix(path) + std::to_string(::getpid()) + "-" + std::to_string(tempCounter.fetch_add(1)));
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
         if (fd < 0) {
             error = errno;
             return -1;
@@ -382,11 +383,11 @@ int createLockedTemporary(const std::filesystem::path& path, std::filesystem::pa
 
 }  // namespace
 
-Status writeFileAtomically(const std::filesystem::path& path, const Data& bytes) {
+Status writeFileAtomically(const std::filesystem::path& path, const Data& bytes, mode_t permissions) {
     removeStaleTemporaries(path);
     std::filesystem::path temp;
     int createError = 0;
-    int fd = createLockedTemporary(path, temp, createError);
+    int fd = createLockedTemporary(path, temp, createError, permissions);
     if (fd < 0) return posixError(createError, "cannot create " + temp.string());
     size_t done = 0;
     while (done < bytes.size()) {
@@ -442,10 +443,10 @@ Result<Value> readPropertyListFile(const std::filesystem::path& path) {
     return readPropertyList(bytes);
 }
 
-Status writePropertyListFile(const Value& value, const std::filesystem::path& path) {
+Status writePropertyListFile(const Value& value, const std::filesystem::path& path, mode_t permissions) {
     auto bytes = writeBinaryPropertyList(value);
     if (!bytes.ok()) return bytes.error();
-    return detail::writeFileAtomically(path, bytes.value());
+    return detail::writeFileAtomically(path, bytes.value(), permissions);
 }
 
 }  // namespace foundation

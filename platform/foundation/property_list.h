@@ -11,6 +11,8 @@
 // wider than 64 bits (above INT64_MAX; only foreign tools write them).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
@@ -38,6 +40,7 @@ Result<Data> writeBinaryPropertyList(const Value& value);
 // Whole-file forms. Writing goes to a temporary file beside the target that is then renamed over
 // it, so a reader sees the old file or the new one, never a partial one.
 Result<Value> readPropertyListFile(const std::filesystem::path& path);
-Status writePropertyListFile(const Value& value, const std::filesystem::path& path);
+// The new file gets permissions (less the umask); preferences, which may hold a session, pass 0600.
+Status writePropertyListFile(const Value& value, const std::filesystem::path& path, mode_t permissions = 0644);
 
 }  // namespace foundation

@@ -5,6 +5,7 @@
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/log.h"
 #include "platform/foundation/plist_backend.h"
 #include "platform/foundation/property_list.h"
 
@@ -24,6 +25,10 @@ UserDefaults::UserDefaults(std::filesystem::path path) : path_(std::move(path)) 
     std::filesystem::path aside = path_;
     aside += ".unreadable";
     std::filesystem::rename(path_, aside, ec);
+    if (ec) return;
+    std::filesystem::permissions(aside, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+    logFault("the preferences " + path_.string() + " could not be read (" + loadError_->localizedDescription() +
+             "); they were moved to " + aside.string());
 }
 
 UserDefaults::~UserDefaults() { (void)synchronize(); }
@@ -148,8 +153,15 @@ Status UserDefaults::synchronize() {
     }
     std::error_code ec;
     if (path_.has_parent_path()) std::filesystem::create_directories(path_.parent_path(), ec);
-    Status written = writePropertyListFile(Value(std::move(snapshot)), path_);
-    if (!written.ok()) return written;
+    // Private to the user: the preferences keep the account's session cookie.
+    Status written = writePropertyListFile(Value(std::move(snapshot)), path_, 0600);
+    if (!written.ok()) {
+        // A full disk fails every write alike: logged once until a write succeeds again.
+        logFaultOnce("preferences-write:" + path_.string(),
+                     "cannot write the preferences " + path_.string() + ": " + written.error().localizedDescription());
+        return written;
+    }
+    faultCleared("preferences-write:" + path_.string());
     std::lock_guard lock(mutex_);
     writtenGeneration_ = generation;
     return Status::success();

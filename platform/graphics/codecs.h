@@ -18,8 +18,13 @@ foundation::Result<std::shared_ptr<Bitmap>> decodeJPEG(const uint8_t* bytes, siz
 // The first frame of a GIF, on its full canvas.
 foundation::Result<std::shared_ptr<Bitmap>> decodeGIF(const uint8_t* bytes, size_t length);
 
+// How hard the PNG writer compresses: Compact is the library's default (smallest files), Fast the
+// quickest deflate level with one simple row filter (pictures written on the way, not kept).
+enum class PNGCompression { Compact, Fast };
+
 // RGBA, 8 bits per channel, not interlaced.
-foundation::Result<foundation::Data> encodePNG(const Bitmap& bitmap);
+foundation::Result<foundation::Data> encodePNG(const Bitmap& bitmap,
+                                               PNGCompression compression = PNGCompression::Compact);
 // Quality 0-1 (mapped to the library's 0-100 scale, at least 1); alpha is composed over black,
 // as an opaque format must.
 foundation::Result<foundation::Data> encodeJPEG(const Bitmap& bitmap, double quality);

@@ -626,6 +626,15 @@ std::shared_ptr<Bitmap> GraphicsContext::copyBitmap() const { return pixels().co
 
 ImagePtr GraphicsContext::makeImage() const { return Image::fromBitmap(copyBitmap(), scale_); }
 
+void fillRectWithGradient(GraphicsContext& c, const Rect& r, const Gradient& g, Point unitStart, Point unitEnd) {
+    if (r.isEmpty()) return;
+    const auto at = [&](Point u) { return Point{r.minX() + u.x * r.width(), r.minY() + u.y * r.height()}; };
+    c.save();
+    c.clipToRect(r);
+    c.drawLinearGradient(g, at(unitStart), at(unitEnd), true, true);
+    c.restore();
+}
+
 GraphicsContext* currentContext() { return contextStack.empty() ? nullptr : contextStack.back(); }
 void pushContext(GraphicsContext* context) { contextStack.push_back(context); }
 void popContext() {

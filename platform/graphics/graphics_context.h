@@ -189,6 +189,12 @@ private:
     std::vector<State> layers_;
 };
 
+// Fills the rectangle with the gradient running from `unitStart` to `unitEnd`, both in unit
+// coordinates of the rectangle ((0, 0) its top left, (1, 1) its bottom right); the outer colours
+// hold past the ends.
+void fillRectWithGradient(GraphicsContext& context, const Rect& rect, const Gradient& gradient, Point unitStart,
+                          Point unitEnd);
+
 // The thread's current context (the one pushed last), or null.
 GraphicsContext* currentContext();
 void pushContext(GraphicsContext* context);

@@ -118,10 +118,10 @@ struct WriteGuard {
     png_infop info = nullptr;
     ~WriteGuard() { png_destroy_write_struct(&png, info ? &info : nullptr); }
 };
-bool writeRows(WriteGuard& guard, WriteState& state, const Bitmap& bitmap, uint8_t* row);
+bool writeRows(WriteGuard& guard, WriteState& state, const Bitmap& bitmap, uint8_t* row, PNGCompression compression);
 }  // namespace
 
-foundation::Result<foundation::Data> encodePNG(const Bitmap& bitmap) {
+foundation::Result<foundation::Data> encodePNG(const Bitmap& bitmap, PNGCompression compression) {
     WriteState state;
     ReadState errors{nullptr, 0};
     WriteGuard guard;
@@ -130,14 +130,19 @@ foundation::Result<foundation::Data> encodePNG(const Bitmap& bitmap) {
     guard.info = png_create_info_struct(guard.png);
     if (!guard.info) return imageError(kImageCorruptError, "PNG writer unavailable");
     std::vector<uint8_t> row(size_t(bitmap.width()) * 4);
-    if (!writeRows(guard, state, bitmap, row.data())) return imageError(kImageCorruptError, "PNG: " + errors.message);
+    if (!writeRows(guard, state, bitmap, row.data(), compression))
+        return imageError(kImageCorruptError, "PNG: " + errors.message);
     return std::move(state.out);
 }
 
 namespace {
-bool writeRows(WriteGuard& guard, WriteState& state, const Bitmap& bitmap, uint8_t* row) {
+bool writeRows(WriteGuard& guard, WriteState& state, const Bitmap& bitmap, uint8_t* row, PNGCompression compression) {
     if (setjmp(png_jmpbuf(guard.png))) return false;
     png_set_write_fn(guard.png, &state, writeBytes, flushNothing);
+    if (compression == PNGCompression::Fast) {
+        png_set_compression_level(guard.png, 1);
+        png_set_filter(guard.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    }
     png_set_IHDR(guard.png, guard.info, bitmap.width(), bitmap.height(), 8, PNG_COLOR_TYPE_RGB_ALPHA,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(guard.png, guard.info);

@@ -47,7 +47,7 @@ struct TextShadow {
 
 struct TextAttributes {
     Font font = Font::system(17);
-    Color color = Color::black();
+    Color color = Color::label();
     double kern = 0;  // extra space after each character, in points
     bool underline = false;
     double baselineOffset = 0;  // up is positive

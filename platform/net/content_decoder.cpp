@@ -16,6 +16,7 @@ struct ContentDecoder::State {
     bool raw = false;          // deflate without the zlib wrapper
     bool ended = false;        // the stream's end marker was seen
     bool sawOutput = false;    // a raw retry is only possible before anything was produced
+    size_t produced = 0;       // plain bytes produced so far
     foundation::Data pending;  // input kept for a raw retry of a deflate body
 
     bool init(bool rawDeflate) {
@@ -48,7 +49,7 @@ std::unique_ptr<ContentDecoder> ContentDecoder::forEncoding(std::string_view con
     return nullptr;
 }
 
-foundation::Status ContentDecoder::decode(const uint8_t* data, size_t size, foundation::Data& out) {
+foundation::Status ContentDecoder::decode(const uint8_t* data, size_t size, foundation::Data& out, size_t limit) {
     State& s = *state_;
     if (!s.initialised) return foundation::Error(kURLErrorDomain, kURLErrorCannotDecodeContentData);
     if (s.kind == Kind::Deflate && !s.raw && !s.sawOutput) s.pending.insert(s.pending.end(), data, data + size);
@@ -66,6 +67,9 @@ foundation::Status ContentDecoder::decode(const uint8_t* data, size_t size, foun
         size_t produced = sizeof buffer - s.zs.avail_out;
         bufferFilled = s.zs.avail_out == 0;
         if (produced) {
+            if (produced > limit || s.produced > limit - produced)
+                return foundation::Error(kURLErrorDomain, kURLErrorDataLengthExceedsMaximum);
+            s.produced += produced;
             out.insert(out.end(), buffer, buffer + produced);
             s.sawOutput = true;
             s.pending.clear();
@@ -80,7 +84,7 @@ foundation::Status ContentDecoder::decode(const uint8_t* data, size_t size, foun
             foundation::Data replay = std::move(s.pending);
             s.pending.clear();
             if (!s.init(true)) return foundation::Error(kURLErrorDomain, kURLErrorCannotDecodeContentData);
-            return decode(replay.data(), replay.size(), out);
+            return decode(replay.data(), replay.size(), out, limit);
         }
         if (rc != Z_OK && rc != Z_BUF_ERROR)
             return foundation::Error(kURLErrorDomain, kURLErrorCannotDecodeContentData);

@@ -17,8 +17,11 @@ public:
     static std::unique_ptr<ContentDecoder> forEncoding(std::string_view contentEncoding);
 
     ~ContentDecoder();
-    // Decodes the next chunk, appending the plain bytes to out.
-    foundation::Status decode(const uint8_t* data, size_t size, foundation::Data& out);
+    // Decodes the next chunk, appending the plain bytes to out. Once the stream has produced
+    // more than limit bytes in all, decoding stops at once with kURLErrorDataLengthExceedsMaximum,
+    // so a small body that inflates to gigabytes never gets that far.
+    foundation::Status decode(const uint8_t* data, size_t size, foundation::Data& out,
+                              size_t limit = static_cast<size_t>(-1));
     // Whether the encoded stream ended properly (false for a truncated body).
     bool finished() const;
 

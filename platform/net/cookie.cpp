@@ -127,6 +127,14 @@ std::optional<double> parseCookieDate(std::string_view text) {
     return static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second);
 }
 
+bool cookiePathMatches(std::string_view cookiePath, std::string_view requestPath) {
+    if (requestPath.empty()) requestPath = "/";
+    if (cookiePath.empty()) cookiePath = "/";
+    if (requestPath == cookiePath) return true;
+    if (!requestPath.starts_with(cookiePath)) return false;
+    return cookiePath.back() == '/' || requestPath[cookiePath.size()] == '/';
+}
+
 std::string defaultCookiePath(std::string_view requestPath) {
     if (requestPath.empty() || requestPath[0] != '/') return "/";
     size_t last = requestPath.rfind('/');

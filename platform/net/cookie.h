@@ -51,4 +51,8 @@ std::optional<double> parseCookieDate(std::string_view text);
 // The path a cookie gets from a request path when it names none.
 std::string defaultCookiePath(std::string_view requestPath);
 
+// Whether a cookie of cookiePath goes to requestPath: equal, or a prefix that ends at a "/" of
+// either ("/voice" goes to "/voice/b/0", never to "/voicemail"). Empty paths count as "/".
+bool cookiePathMatches(std::string_view cookiePath, std::string_view requestPath);
+
 }  // namespace net

@@ -10,7 +10,8 @@ namespace net {
 
 class EventLoop {
 public:
-    enum Events : int { Readable = 1, Writable = 2 };
+    // Watch: a standing listener on which nothing waits (see dispatch::RunLoop::Watch).
+    enum Events : int { Readable = 1, Writable = 2, Watch = 4 };
     using FdHandler = std::function<void(int fd, int events)>;
 
     virtual ~EventLoop() = default;

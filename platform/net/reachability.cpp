@@ -61,7 +61,8 @@ void ReachabilityBackend::setShared(std::shared_ptr<ReachabilityBackend> backend
 
 LinuxReachabilityBackend::LinuxReachabilityBackend(EventLoop& loop, std::string procRoot, int events)
     : loop_(loop), procRoot_(std::move(procRoot)), socket_(events) {
-    if (socket_ >= 0) sourceId_ = loop_.addFd(socket_, EventLoop::Readable, [this](int, int) { onNetlink(); });
+    if (socket_ >= 0)
+        sourceId_ = loop_.addFd(socket_, EventLoop::Readable | EventLoop::Watch, [this](int, int) { onNetlink(); });
 }
 
 LinuxReachabilityBackend::~LinuxReachabilityBackend() {
@@ -123,7 +124,7 @@ void LinuxReachabilityBackend::openNetlink() {
         return;
     }
     socket_ = fd;
-    sourceId_ = loop_.addFd(fd, EventLoop::Readable, [this](int, int) { onNetlink(); });
+    sourceId_ = loop_.addFd(fd, EventLoop::Readable | EventLoop::Watch, [this](int, int) { onNetlink(); });
 }
 
 bool LinuxReachabilityBackend::isNetworkChange(const uint8_t* data, size_t size) {

@@ -1,5 +1,8 @@
 #include "platform/net/url_connection.h"
 
+#include <algorithm>
+#include <string>
+
 #include "platform/net/content_decoder.h"
 #include "platform/net/url_error.h"
 #include "platform/net/url_parts.h"
@@ -9,7 +12,21 @@ namespace net {
 struct URLConnection::Decoding {
     std::unique_ptr<ContentDecoder> decoder;
     bool fed = false;
+    size_t delivered = 0;  // plain bytes handed to the delegate
 };
+
+namespace {
+
+foundation::Error tooLarge(const URLRequest& request) {
+    return urlError(kURLErrorDataLengthExceedsMaximum, request.url(),
+                    "the reply is larger than " + std::to_string(request.maximumReplyBytes()) + " bytes");
+}
+
+bool isTooLarge(const foundation::Error& error) {
+    return error.domain == kURLErrorDomain && error.code == kURLErrorDataLengthExceedsMaximum;
+}
+
+}  // namespace
 
 URLConnection::URLConnection(URLRequest request, std::shared_ptr<URLConnectionDelegate> delegate,
                              std::shared_ptr<Transport> transport)
@@ -113,9 +130,13 @@ std::optional<URLRequest> URLConnection::redirectRequest(const HTTPURLResponse& 
     }
     auto from = URLParts::parse(current_.url());
     auto to = URLParts::parse(*target);
-    // Credentials stay with the origin they were meant for.
-    if (!from || !to || from->origin() != to->origin() || from->effectivePort() != to->effectivePort())
-        next.removeValueForHTTPHeaderField("Authorization");
+    // Credentials and the session cookie stay with the origin they were meant for; whoever
+    // keeps cookies for the new origin adds its own in willSendRequest.
+    bool sameOrigin = from && to && from->scheme == to->scheme && from->host == to->host &&
+                      from->effectivePort() == to->effectivePort();
+    if (!sameOrigin)
+        for (const char* field : {"Authorization", "Proxy-Authorization", "Cookie"})
+            next.removeValueForHTTPHeaderField(field);
     return next;
 }
 
@@ -136,23 +157,36 @@ void URLConnection::exchangeDidReceiveResponse(const HTTPURLResponse& response) 
 void URLConnection::exchangeDidReceiveData(const uint8_t* data, size_t size) {
     if (ended_) return;
     lastActivity_ = transport_->loop().now();
+    const size_t limit = current_.maximumReplyBytes();
+    auto keep = shared_from_this();
     if (redirect_) {
+        if (size > limit - std::min(limit, redirectBody_.size())) {
+            fail(tooLarge(current_));
+            return;
+        }
         redirectBody_.insert(redirectBody_.end(), data, data + size);
         return;
     }
-    auto keep = shared_from_this();
-    if (decoding_ && decoding_->decoder) {
+    if (!decoding_) decoding_ = std::make_unique<Decoding>();
+    if (decoding_->decoder) {
         decoding_->fed = decoding_->fed || size > 0;
         foundation::Data plain;
-        auto status = decoding_->decoder->decode(data, size, plain);
+        auto status = decoding_->decoder->decode(data, size, plain, limit);
         if (!status) {
-            fail(urlError(kURLErrorCannotDecodeContentData, current_.url()));
+            fail(isTooLarge(status.error()) ? tooLarge(current_)
+                                            : urlError(kURLErrorCannotDecodeContentData, current_.url()));
             return;
         }
+        decoding_->delivered += plain.size();
         if (!plain.empty())
             if (auto delegate = delegate_) delegate->didReceiveData(*this, plain.data(), plain.size());
         return;
     }
+    if (size > limit - std::min(limit, decoding_->delivered)) {
+        fail(tooLarge(current_));
+        return;
+    }
+    decoding_->delivered += size;
     if (size > 0)
         if (auto delegate = delegate_) delegate->didReceiveData(*this, data, size);
 }
@@ -190,8 +224,11 @@ void URLConnection::deliverRedirectAsReply() {
     if (auto encoding = response.headers.get("Content-Encoding"); encoding && !body.empty()) {
         if (auto decoder = ContentDecoder::forEncoding(*encoding)) {
             foundation::Data plain;
-            if (!decoder->decode(body.data(), body.size(), plain) || !decoder->finished()) {
-                fail(urlError(kURLErrorCannotDecodeContentData, current_.url()));
+            auto status = decoder->decode(body.data(), body.size(), plain, current_.maximumReplyBytes());
+            if (!status || !decoder->finished()) {
+                fail(!status && isTooLarge(status.error())
+                         ? tooLarge(current_)
+                         : urlError(kURLErrorCannotDecodeContentData, current_.url()));
                 return;
             }
             body = std::move(plain);

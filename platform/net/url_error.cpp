@@ -27,6 +27,8 @@ const char* describe(int64_t code) {
             return "The server returned a bad response.";
         case kURLErrorCannotDecodeContentData:
             return "cannot decode raw data";
+        case kURLErrorDataLengthExceedsMaximum:
+            return "resource exceeds maximum size";
         case kURLErrorSecureConnectionFailed:
             return "An SSL error has occurred and a secure connection to the server cannot be made.";
         case kURLErrorServerCertificateUntrusted:

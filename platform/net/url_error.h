@@ -26,6 +26,7 @@ enum URLErrorCode : int64_t {
     kURLErrorNotConnectedToInternet = -1009,
     kURLErrorBadServerResponse = -1011,
     kURLErrorCannotDecodeContentData = -1016,
+    kURLErrorDataLengthExceedsMaximum = -1103,
     kURLErrorSecureConnectionFailed = -1200,
     kURLErrorServerCertificateUntrusted = -1202,
 };

@@ -2,6 +2,7 @@
 // response of an exchange (status, final URL and every header line as received).
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,12 @@ public:
     double timeoutInterval() const { return timeoutInterval_; }
     void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }
 
+    // The most bytes of body (after any content decoding) the reply may have; a larger one
+    // fails while it arrives, like any failed request. API replies keep the default.
+    static constexpr size_t kDefaultMaximumReplyBytes = 32u << 20;
+    size_t maximumReplyBytes() const { return maximumReplyBytes_; }
+    void setMaximumReplyBytes(size_t bytes) { maximumReplyBytes_ = bytes; }
+
     // Kept for callers that state it; the layer never reads or stores cookies either way.
     bool httpShouldHandleCookies() const { return shouldHandleCookies_; }
     void setHTTPShouldHandleCookies(bool handle) { shouldHandleCookies_ = handle; }
@@ -50,6 +57,7 @@ private:
     HeaderMap headers_;
     foundation::Data body_;
     double timeoutInterval_ = 60.0;
+    size_t maximumReplyBytes_ = kDefaultMaximumReplyBytes;
     bool shouldHandleCookies_ = true;
 };
 

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 #include "platform/foundation/files.h"
 #include "platform/foundation/json.h"
+#include "platform/foundation/log.h"
 #include "platform/security/digest.h"
 
 namespace security {
@@ -54,19 +56,6 @@ constexpr struct {
     {Accessibility::AfterFirstUnlockThisDeviceOnly, "kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly"},
     {Accessibility::AlwaysThisDeviceOnly, "kSecAttrAccessibleAlwaysThisDeviceOnly"},
 };
-
-bool writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -174,6 +163,21 @@ OSStatus Keychain::load(std::vector<KeychainItem>* items) const {
     return errSecSuccess;
 }
 
+OSStatus Keychain::loadRepairing(std::vector<KeychainItem>* items) const {
+    OSStatus status = load(items);
+    if (status != errSecDecode) return status;
+    // A store nothing can read would fail every add for good, so that each launch signs in
+    // again and keeps nothing: its bytes go aside for inspection and the store starts empty.
+    std::filesystem::path aside = path_;
+    aside += ".unreadable";
+    if (::rename(path_.c_str(), aside.c_str()) != 0) return errSecDecode;
+    ::chmod(aside.c_str(), S_IRUSR | S_IWUSR);
+    foundation::logFault("the keychain " + path_.string() + " could not be read; it was moved to " + aside.string() +
+                         " and the keychain starts empty");
+    items->clear();
+    return errSecSuccess;
+}
+
 OSStatus Keychain::save(const std::vector<KeychainItem>& items) const {
     foundation::Array list;
     list.reserve(items.size());
@@ -190,23 +194,21 @@ OSStatus Keychain::save(const std::vector<KeychainItem>& items) const {
     if (!json) return errSecParam;
     const std::string text = *json + "\n";
 
-    std::error_code ec;
-    if (path_.has_parent_path()) {
-        std::filesystem::create_directories(path_.parent_path(), ec);
-        if (ec) return errSecIO;
-    }
-    // Write a sibling and rename it over the store, so a crash leaves the old or the new file,
-    // never a torn one. mkstemp creates it with mode 0600 before any secret reaches it.
-    std::string tmpl = path_.string() + ".XXXXXX";
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) return errSecIO;
-    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(tmpl.c_str(), path_.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tmpl.c_str());
+    // A full disk fails every write alike: it is logged once, not at every add.
+    auto failed = [&](const std::string& why) {
+        foundation::logFaultOnce("keychain-write", "cannot write the keychain " + path_.string() + ": " + why);
         return errSecIO;
-    }
+    };
+    if (path_.has_parent_path())
+        if (auto created = foundation::files::createDirectory(path_.parent_path()); !created.ok())
+            return failed(created.error().localizedDescription());
+    // Written beside the store and renamed over it, so a crash leaves the old or the new file,
+    // never a torn one; the temporary is 0600 from its creation, before any secret reaches it,
+    // and one left by a killed writer is swept by the next write.
+    auto written =
+        foundation::files::writeAtomically(path_, text.data(), text.size(), foundation::WriteMode::Overwrite, 0600);
+    if (!written.ok()) return failed(written.error().localizedDescription());
+    foundation::faultCleared("keychain-write");
     return errSecSuccess;
 }
 
@@ -214,7 +216,7 @@ OSStatus Keychain::add(const KeychainItem& item) {
     if (locked_) return errSecInteractionNotAllowed;
     std::lock_guard lock(fileMutex());
     std::vector<KeychainItem> items;
-    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    if (OSStatus status = loadRepairing(&items); status != errSecSuccess) return status;
     for (const auto& existing : items)
         if (existing.service == item.service && existing.account == item.account) return errSecDuplicateItem;
     items.push_back(item);
@@ -225,7 +227,7 @@ OSStatus Keychain::copyMatching(const KeychainQuery& query, KeychainMatch* resul
     if (locked_) return errSecInteractionNotAllowed;
     std::lock_guard lock(fileMutex());
     std::vector<KeychainItem> items;
-    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    if (OSStatus status = loadRepairing(&items); status != errSecSuccess) return status;
     for (const auto& item : items) {
         if (!matches(item, query)) continue;
         if (result) *result = matchFor(item, query);
@@ -238,7 +240,7 @@ OSStatus Keychain::copyAllMatching(const KeychainQuery& query, std::vector<Keych
     if (locked_) return errSecInteractionNotAllowed;
     std::lock_guard lock(fileMutex());
     std::vector<KeychainItem> items;
-    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    if (OSStatus status = loadRepairing(&items); status != errSecSuccess) return status;
     std::vector<KeychainMatch> found;
     for (const auto& item : items)
         if (matches(item, query)) found.push_back(matchFor(item, query));
@@ -251,7 +253,7 @@ OSStatus Keychain::update(const KeychainQuery& query, const KeychainChanges& cha
     if (locked_) return errSecInteractionNotAllowed;
     std::lock_guard lock(fileMutex());
     std::vector<KeychainItem> items;
-    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    if (OSStatus status = loadRepairing(&items); status != errSecSuccess) return status;
     bool any = false;
     for (auto& item : items) {
         if (!matches(item, query)) continue;
@@ -268,7 +270,7 @@ OSStatus Keychain::remove(const KeychainQuery& query) {
     if (locked_) return errSecInteractionNotAllowed;
     std::lock_guard lock(fileMutex());
     std::vector<KeychainItem> items;
-    if (OSStatus status = load(&items); status != errSecSuccess) return status;
+    if (OSStatus status = loadRepairing(&items); status != errSecSuccess) return status;
     const auto before = items.size();
     std::erase_if(items, [&](const KeychainItem& item) { return matches(item, query); });
     if (items.size() == before) return errSecItemNotFound;

@@ -24,7 +24,8 @@ inline constexpr OSStatus errSecIO = -36;
 inline constexpr OSStatus errSecItemNotFound = -25300;
 inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
-// The store's file exists but cannot be read as a store; nothing is written over it.
+// The store's file exists but cannot be read as a store (and could not be moved aside to
+// "<file>.unreadable"); nothing is written over it.
 inline constexpr OSStatus errSecDecode = -26275;
 
 // When an item may be read (`kSecAttrAccessible...`). The stand-in stores it and answers it;
@@ -120,6 +121,8 @@ public:
 
 private:
     OSStatus load(std::vector<KeychainItem>* items) const;
+    // load(), but a file that is not a store is moved aside (logged once) and reads as empty.
+    OSStatus loadRepairing(std::vector<KeychainItem>* items) const;
     OSStatus save(const std::vector<KeychainItem>& items) const;
     static bool matches(const KeychainItem& item, const KeychainQuery& query);
     static KeychainMatch matchFor(const KeychainItem& item, const KeychainQuery& query);

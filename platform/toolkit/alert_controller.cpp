@@ -16,6 +16,8 @@ constexpr double kSheetMargin = 8;
 constexpr double kSheetGap = 8;
 constexpr const char* kReturnAction = "alertReturnKey:";
 constexpr const char* kEscapeAction = "alertEscapeKey:";
+// The panel follows the appearance: near white in light, dark grey in dark.
+Color alertPanelColor() { return Color::dynamic(Color::white(0.97), Color::white(0.17)); }
 
 foundation::Status refuse(int64_t code, const std::string& why) {
     return foundation::Error::withDescription(kDomain, code, why);
@@ -153,7 +155,7 @@ void AlertController::loadView() {
     root->setOpaque(false);
     setView(root);
     panel_ = std::make_shared<View>();
-    panel_->setBackgroundColor(Color::white(0.97));
+    panel_->setBackgroundColor(alertPanelColor());
     panel_->layer().cornerRadius = 13;
     panel_->setClipsToBounds(true);
     root->addSubview(panel_);
@@ -279,6 +281,8 @@ void AlertController::viewDidLayoutSubviews() {
             sheetCancel->removeFromSuperview();
             root.addSubview(sheetCancel);
             sheetCancel->setFrame(Rect(x, bottom, width, kButtonHeight));
+            sheetCancel->setBackgroundColor(alertPanelColor());
+            sheetCancel->layer().cornerRadius = 13;
             bottom -= kSheetGap;
         }
         panel_->setFrame(Rect(x, bottom - height, width, height));

@@ -39,6 +39,9 @@ enum class SystemItem {
 };
 // The title the bar shows for a system item ("Done", "Cancel", ...), empty for icons and spaces.
 std::string systemItemTitle(SystemItem item);
+// What the system's icon items say to accessibility ("Compose", "Add", ...); the title for the
+// items that show one; empty for spaces.
+std::string systemItemAccessibilityLabel(SystemItem item);
 
 enum class BarButtonStyle { Plain, Done };
 

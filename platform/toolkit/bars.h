@@ -24,8 +24,10 @@ public:
 
     const std::vector<BarButtonItemPtr>& items() const { return items_; }
     void setItems(std::vector<BarButtonItemPtr> items, bool animated = false);
-    std::optional<Color> barTintColor;
-    bool translucent = true;
+    const std::optional<Color>& barTintColor() const { return barTint_; }
+    void setBarTintColor(std::optional<Color> color) { setProperty(barTint_, std::move(color)); }
+    bool isTranslucent() const { return translucent_; }
+    void setTranslucent(bool translucent) { setProperty(translucent_, translucent); }
     // The views placed for the items, in order (spaces have none).
     std::vector<ViewPtr> itemViews() const;
     Size sizeThatFits(Size size) const override { return {size.width > 0 ? size.width : bounds().width(), kHeight}; }
@@ -37,6 +39,8 @@ public:
 private:
     std::vector<BarButtonItemPtr> items_;
     std::vector<ViewPtr> views_;
+    std::optional<Color> barTint_;
+    bool translucent_ = true;
 };
 
 // The view a bar places for an item: a button showing its title or image that taps the item.
@@ -77,8 +81,10 @@ public:
     void setShowsScopeBar(bool shows);
     bool showsCancelButton() const { return showsCancel_; }
     void setShowsCancelButton(bool shows, bool animated = false);
-    std::optional<Color> barTintColor;
-    ImagePtr backgroundImage;
+    const std::optional<Color>& barTintColor() const { return barTint_; }
+    void setBarTintColor(std::optional<Color> color) { setProperty(barTint_, std::move(color)); }
+    const ImagePtr& backgroundImage() const { return backgroundImage_; }
+    void setBackgroundImage(ImagePtr image) { setProperty(backgroundImage_, std::move(image)); }
     std::weak_ptr<SearchBarDelegate> delegate;
     const std::vector<std::shared_ptr<Button>>& scopeButtons() const { return scopeButtons_; }
     const std::shared_ptr<Button>& cancelButton() const { return cancel_; }
@@ -100,6 +106,8 @@ private:
     long scope_ = 0;
     bool showsScope_ = false;
     bool showsCancel_ = false;
+    std::optional<Color> barTint_;
+    ImagePtr backgroundImage_;
 };
 
 enum class BlurEffectStyle { ExtraLight, Light, Dark, Regular, Prominent, SystemMaterial, SystemThinMaterial };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/toolkit/appearance.h"
 #include "platform/toolkit/event.h"
 #include "platform/toolkit/main_thread.h"
 
@@ -297,7 +298,7 @@ void ImageView::setImage(ImagePtr image) {
 }
 
 std::string ImageView::outlineText() const {
-    const ImagePtr& shown = highlighted_ && highlightedImage ? highlightedImage : image_;
+    const ImagePtr& shown = highlighted_ && highlightedImage_ ? highlightedImage_ : image_;
     return shown ? "image:" + shown->name() : std::string();
 }
 
@@ -458,6 +459,11 @@ std::string Button::accessibilityLabel() const {
 }
 
 // ---- Switch
+
+void Switch::applyAppearance() {
+    Control::applyAppearance();
+    if (!onTintColor) onTintColor = Appearance::get<Color>(*this, "onTintColor");
+}
 
 Switch::Switch() { setFrame(Rect(0, 0, 51, 31)); }
 

@@ -168,7 +168,7 @@ private:
     std::string text_;
     std::optional<AttributedString> attributed_;
     Font font_ = Font::system(17);
-    Color textColor_ = Color::black();
+    Color textColor_ = Color::label();
     std::optional<Color> highlightedTextColor_;
     bool highlighted_ = false;
     bool enabled_ = true;
@@ -187,15 +187,17 @@ public:
     std::string className() const override { return "ImageView"; }
     const ImagePtr& image() const { return image_; }
     void setImage(ImagePtr image);
-    ImagePtr highlightedImage;
+    const ImagePtr& highlightedImage() const { return highlightedImage_; }
+    void setHighlightedImage(ImagePtr image) { setProperty(highlightedImage_, std::move(image)); }
     bool isHighlighted() const { return highlighted_; }
-    virtual void setHighlighted(bool highlighted) { highlighted_ = highlighted; }
+    virtual void setHighlighted(bool highlighted) { setProperty(highlighted_, highlighted); }
     Size sizeThatFits(Size) const override { return image_ ? image_->size() : Size{}; }
     Size intrinsicContentSize() const override { return image_ ? image_->size() : Size{-1, -1}; }
     std::string outlineText() const override;
 
 private:
     ImagePtr image_;
+    ImagePtr highlightedImage_;
     bool highlighted_ = false;
 };
 
@@ -269,6 +271,8 @@ public:
     bool isOn() const { return on_; }
     void setOn(bool on, bool animated = false);
     std::optional<Color> onTintColor;
+    // Takes the class-level "onTintColor".
+    void applyAppearance() override;
     // A tap flips the switch and sends value-changed.
     void endTracking(const Touch* touch, const Event* event) override;
     std::string outlineText() const override { return on_ ? "on" : "off"; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/toolkit/main_thread.h"
@@ -385,6 +386,139 @@ void PanGestureRecognizer::setTranslation(Point t, const View* view) {
     origin_ = centroid();
     (void)view;
     offset_ = t;
+}
+
+// ---- Pinch and rotation: two touches
+
+double PinchGestureRecognizer::span() const {
+    const auto& t = touches();
+    if (t.size() < 2) return 0;
+    return distance(t[0]->location, t[1]->location);
+}
+
+double PinchGestureRecognizer::scale() const {
+    const double now = span();
+    if (base_ <= 0) return lastScale_;
+    return now > 0 ? now / base_ : lastScale_;
+}
+
+void PinchGestureRecognizer::setScale(double scale) {
+    const double now = span();
+    if (now > 0 && scale > 0) base_ = now / scale;
+    lastScale_ = scale;
+    velocity_ = 0;
+}
+
+void PinchGestureRecognizer::reset() {
+    base_ = start_ = 0;
+    lastScale_ = 1, lastTime_ = 0, velocity_ = 0;
+}
+
+void PinchGestureRecognizer::touchesBegan(const TouchSet&) {
+    if (touches().size() > 2) {
+        if (state() == GestureState::Possible)
+            fail();
+        else
+            setState(GestureState::Cancelled);
+        return;
+    }
+    if (touches().size() == 2 && state() == GestureState::Possible) {
+        start_ = base_ = span();
+        lastScale_ = 1, lastTime_ = dispatch::clock().now();
+    }
+}
+
+void PinchGestureRecognizer::touchesMoved(const TouchSet&) {
+    if (touches().size() != 2 || base_ <= 0) return;
+    const double now = dispatch::clock().now();
+    const double s = scale();
+    if (state() == GestureState::Possible) {
+        if (std::abs(span() - start_) <= kHysteresis) return;
+        // Measured from where the fingers are when it begins, as the platform's pinch reads.
+        lastScale_ = s, lastTime_ = now;
+        setState(GestureState::Began);
+        return;
+    }
+    if (now > lastTime_) velocity_ = (s - lastScale_) / (now - lastTime_);
+    lastScale_ = s, lastTime_ = now;
+    setState(GestureState::Changed);
+}
+
+void PinchGestureRecognizer::touchesEnded(const TouchSet&) {
+    if (touches().size() >= 2) return;
+    if (state() == GestureState::Possible) {
+        if (touches().empty()) fail();
+        return;
+    }
+    setState(GestureState::Ended);
+}
+
+double RotationGestureRecognizer::angle() const {
+    const auto& t = touches();
+    if (t.size() < 2) return lastAngle_;
+    return std::atan2(t[1]->location.y - t[0]->location.y, t[1]->location.x - t[0]->location.x);
+}
+
+void RotationGestureRecognizer::track() {
+    const double a = angle();
+    double step = a - lastAngle_;
+    while (step > std::numbers::pi) step -= 2 * std::numbers::pi;
+    while (step < -std::numbers::pi) step += 2 * std::numbers::pi;
+    turned_ += step;
+    lastAngle_ = a;
+}
+
+double RotationGestureRecognizer::rotation() const { return turned_ + offset_; }
+
+void RotationGestureRecognizer::setRotation(double radians) {
+    offset_ = radians - turned_;
+    lastRotation_ = radians;
+    velocity_ = 0;
+}
+
+void RotationGestureRecognizer::reset() {
+    startAngle_ = lastAngle_ = turned_ = offset_ = 0;
+    lastRotation_ = lastTime_ = velocity_ = 0;
+}
+
+void RotationGestureRecognizer::touchesBegan(const TouchSet&) {
+    if (touches().size() > 2) {
+        if (state() == GestureState::Possible)
+            fail();
+        else
+            setState(GestureState::Cancelled);
+        return;
+    }
+    if (touches().size() == 2 && state() == GestureState::Possible) {
+        startAngle_ = lastAngle_ = angle();
+        turned_ = offset_ = 0;
+        lastRotation_ = 0, lastTime_ = dispatch::clock().now();
+    }
+}
+
+void RotationGestureRecognizer::touchesMoved(const TouchSet&) {
+    if (touches().size() != 2) return;
+    track();
+    const double now = dispatch::clock().now();
+    if (state() == GestureState::Possible) {
+        if (std::abs(turned_) <= kHysteresis) return;
+        lastRotation_ = rotation(), lastTime_ = now;
+        setState(GestureState::Began);
+        return;
+    }
+    const double r = rotation();
+    if (now > lastTime_) velocity_ = (r - lastRotation_) / (now - lastTime_);
+    lastRotation_ = r, lastTime_ = now;
+    setState(GestureState::Changed);
+}
+
+void RotationGestureRecognizer::touchesEnded(const TouchSet&) {
+    if (touches().size() >= 2) return;
+    if (state() == GestureState::Possible) {
+        if (touches().empty()) fail();
+        return;
+    }
+    setState(GestureState::Ended);
 }
 
 }  // namespace toolkit

@@ -196,4 +196,58 @@ private:
     double lastTime_ = 0, previousTime_ = 0, endTime_ = -1;
 };
 
+// Two fingers moving apart or together: the scale is their distance now over their distance
+// when the pinch began (times the scale set since), the velocity in scale per second.
+class PinchGestureRecognizer : public GestureRecognizer {
+public:
+    using GestureRecognizer::GestureRecognizer;
+    std::string className() const override { return "PinchGestureRecognizer"; }
+    // How far (points) the fingers' distance must change before the pinch begins.
+    static constexpr double kHysteresis = 8;
+
+    double scale() const;
+    // Makes the current reading this scale (1 to measure on from here).
+    void setScale(double scale);
+    double velocity() const { return velocity_; }
+
+protected:
+    void touchesBegan(const TouchSet& touches) override;
+    void touchesMoved(const TouchSet& touches) override;
+    void touchesEnded(const TouchSet& touches) override;
+    void reset() override;
+
+private:
+    double span() const;
+    double base_ = 0;  // the fingers' distance that reads as scale 1
+    double start_ = 0;
+    double lastScale_ = 1, lastTime_ = 0, velocity_ = 0;
+};
+
+// Two fingers turning about each other: the rotation (radians, clockwise positive on the
+// screen) since the gesture began plus what was set since, the velocity in radians per second.
+class RotationGestureRecognizer : public GestureRecognizer {
+public:
+    using GestureRecognizer::GestureRecognizer;
+    std::string className() const override { return "RotationGestureRecognizer"; }
+    // How far (radians) the fingers must turn before the rotation begins.
+    static constexpr double kHysteresis = 0.07;
+
+    double rotation() const;
+    void setRotation(double radians);
+    double velocity() const { return velocity_; }
+
+protected:
+    void touchesBegan(const TouchSet& touches) override;
+    void touchesMoved(const TouchSet& touches) override;
+    void touchesEnded(const TouchSet& touches) override;
+    void reset() override;
+
+private:
+    double angle() const;
+    // The turn since the start, kept continuous past half a turn.
+    void track();
+    double startAngle_ = 0, lastAngle_ = 0, turned_ = 0, offset_ = 0;
+    double lastRotation_ = 0, lastTime_ = 0, velocity_ = 0;
+};
+
 }  // namespace toolkit

@@ -26,6 +26,17 @@ struct ShapeLayer {
     double lineWidth = 1;
 };
 
+// A gradient sublayer: its colours spread from the start point to the end point, both in unit
+// coordinates of the rectangle it fills (the layer's bounds unless it has a frame of its own).
+struct GradientLayer {
+    std::vector<Color> colors;
+    // 0-1, one per colour; empty spreads the colours evenly.
+    std::vector<double> locations;
+    Point startPoint{0.5, 0};
+    Point endPoint{0.5, 1};
+    std::optional<Rect> frame;
+};
+
 struct Layer {
     // First: every conversion between views reads it.
     Point anchorPoint{0.5, 0.5};
@@ -37,7 +48,10 @@ struct Layer {
     double shadowRadius = 3;
     Size shadowOffset{0, -3};
     std::optional<Path> shadowPath;
+    // Clips the layer's drawing to its path (only the path's shape counts, not its colours).
     std::shared_ptr<ShapeLayer> mask;
+    // Gradients drawn above the background and below the shape sublayers, first one lowest.
+    std::vector<std::shared_ptr<GradientLayer>> gradientSublayers;
     // Shape sublayers drawn above the background (a border drawn as a path).
     std::vector<std::shared_ptr<ShapeLayer>> shapeSublayers;
 };

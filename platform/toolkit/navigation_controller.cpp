@@ -1,5 +1,6 @@
 #include "platform/toolkit/navigation_controller.h"
 
+#include "platform/toolkit/appearance.h"
 #include "platform/toolkit/bars.h"
 
 #include <algorithm>
@@ -42,7 +43,11 @@ ViewPtr makeBarItemView(const BarButtonItemPtr& item) {
         },
         item->enabled);
     v->setItem(item);
-    if (!item->accessibilityLabel.empty()) v->accessibility().label = item->accessibilityLabel;
+    if (!item->accessibilityLabel.empty()) {
+        v->accessibility().label = item->accessibilityLabel;
+    } else if (item->systemItem != SystemItem::None) {
+        v->accessibility().label = systemItemAccessibilityLabel(item->systemItem);
+    }
     v->setTag(item->tag);
     v->setFrame(Rect(0, 0, item->width > 0 ? item->width : v->preferredWidth(), NavigationBar::kHeight));
     // A hold shows the item's menu; without one it stays a tap. Asked when the press begins, as
@@ -123,6 +128,14 @@ void NavigationBar::update() {
     }
     (void)firstRight;
     setNeedsLayout();
+}
+
+void NavigationBar::applyAppearance() {
+    View::applyAppearance();
+    if (!barTint_)
+        if (auto c = Appearance::get<Color>(*this, "barTintColor")) setBarTintColor(*c);
+    if (barStyle_ == BarStyle::Default && Appearance::get<bool>(*this, "blackStyle").value_or(false))
+        setBarStyle(BarStyle::Black);
 }
 
 void NavigationBar::layoutSubviews() {
@@ -488,6 +501,39 @@ std::string systemItemTitle(SystemItem item) {
             return "Save";
         default:
             return {};
+    }
+}
+
+std::string systemItemAccessibilityLabel(SystemItem item) {
+    switch (item) {
+        case SystemItem::Add:
+            return "Add";
+        case SystemItem::Compose:
+            return "Compose";
+        case SystemItem::Reply:
+            return "Reply";
+        case SystemItem::Action:
+            return "Share";
+        case SystemItem::Organize:
+            return "Organize";
+        case SystemItem::Bookmarks:
+            return "Bookmarks";
+        case SystemItem::Search:
+            return "Search";
+        case SystemItem::Refresh:
+            return "Refresh";
+        case SystemItem::Stop:
+            return "Stop";
+        case SystemItem::Camera:
+            return "Camera";
+        case SystemItem::Trash:
+            return "Delete";
+        case SystemItem::Play:
+            return "Play";
+        case SystemItem::Pause:
+            return "Pause";
+        default:
+            return systemItemTitle(item);
     }
 }
 

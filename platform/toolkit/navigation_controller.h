@@ -26,9 +26,15 @@ public:
     static constexpr double kHeight = 44;
     static constexpr double kCompactHeight = 32;
 
-    BarStyle barStyle = BarStyle::Default;
-    std::optional<Color> barTintColor;
-    bool translucent = true;
+    // The black style draws a dark bar with a white title.
+    BarStyle barStyle() const { return barStyle_; }
+    void setBarStyle(BarStyle style) { setProperty(barStyle_, style); }
+    const std::optional<Color>& barTintColor() const { return barTint_; }
+    void setBarTintColor(std::optional<Color> color) { setProperty(barTint_, std::move(color)); }
+    bool isTranslucent() const { return translucent_; }
+    void setTranslucent(bool translucent) { setProperty(translucent_, translucent); }
+    // Takes the class-level barTintColor, barStyle (Black when true: "blackStyle") and tintColor.
+    void applyAppearance() override;
 
     // Rebuilds the bar from the stack's items.
     void update();
@@ -49,6 +55,9 @@ private:
     NavigationController* owner_;
     std::vector<ViewPtr> itemViews_;
     ViewPtr titleView_;
+    BarStyle barStyle_ = BarStyle::Default;
+    std::optional<Color> barTint_;
+    bool translucent_ = true;
 };
 
 class NavigationController : public ViewController {
@@ -103,7 +112,8 @@ public:
     explicit TabBar(TabBarController* owner) : owner_(owner) {}
     std::string className() const override { return "TabBar"; }
     static constexpr double kHeight = 49;
-    std::optional<Color> barTintColor;
+    const std::optional<Color>& barTintColor() const { return barTint_; }
+    void setBarTintColor(std::optional<Color> color) { setProperty(barTint_, std::move(color)); }
     std::string outlineText() const override;
     void layoutSubviews() override;
     void update();
@@ -112,6 +122,7 @@ public:
 private:
     TabBarController* owner_;
     std::vector<ViewPtr> buttons_;
+    std::optional<Color> barTint_;
 };
 
 class TabBarController : public ViewController {

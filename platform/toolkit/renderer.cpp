@@ -71,7 +71,7 @@ void drawImageIn(const ImagePtr& image, const Rect& rect, const Color& tint, Gra
 }
 
 void drawImageView(const ImageView& view, GraphicsContext& c) {
-    const ImagePtr image = view.isHighlighted() && view.highlightedImage ? view.highlightedImage : view.image();
+    const ImagePtr image = view.isHighlighted() && view.highlightedImage() ? view.highlightedImage() : view.image();
     if (!image) return;
     c.save();
     c.clipToRect(view.bounds());
@@ -161,7 +161,8 @@ void drawOwnLook(View& view, GraphicsContext& c) {
     if (auto* spinner = dynamic_cast<ActivityIndicatorView*>(&view)) return drawSpinner(*spinner, c);
     if (auto* button = dynamic_cast<Button*>(&view))
         return drawButtonBackground(*button, c), drawButtonGlyph(*button, c);
-    if (auto* cell = dynamic_cast<TableViewCell*>(&view)) return drawCellAccessory(*cell, c);
+    if (auto* cell = dynamic_cast<TableViewCell*>(&view))
+        return drawCellSelection(*cell, c), drawCellAccessory(*cell, c);
     if (auto* refresh = dynamic_cast<RefreshControl*>(&view)) return drawRefreshControl(*refresh, c);
     if (auto* field = dynamic_cast<TextField*>(&view)) return drawTextField(*field, c);
     if (auto* text = dynamic_cast<TextView*>(&view)) return drawTextView(*text, c);
@@ -194,6 +195,26 @@ PopoverPresentationController* popoverShowing(const View& parent, const View& su
     return vc->popoverPresentationController();
 }
 
+// An arrow pointing up from a popover whose content starts with a navigation bar takes the bar's
+// colour.
+std::optional<Color> popoverArrowOverlay(const View& content, unsigned arrow) {
+    if (arrow != kArrowUp) return std::nullopt;
+    auto* nav = dynamic_cast<NavigationController*>(content.owningController());
+    if (!nav || nav->isNavigationBarHidden()) return std::nullopt;
+    const NavigationBar& bar = nav->navigationBar();
+    if (bar.isHidden() || bar.frame().minY() > 0.5) return std::nullopt;
+    return navigationBarBackground(bar);
+}
+
+// Moves the context from the superview's bounds coordinates into the subview's.
+void placeSubview(const View& sub, GraphicsContext& c) {
+    const Rect sb = sub.bounds();
+    const Point anchor = sub.layer().anchorPoint;
+    c.translate(sub.center().x, sub.center().y);
+    c.concat(sub.transform());
+    c.translate(-anchor.x * sb.width() - sb.minX(), -anchor.y * sb.height() - sb.minY());
+}
+
 void renderContents(View& view, GraphicsContext& c) {
     const Rect b = view.bounds();
     const Layer& layer = view.layer();
@@ -210,6 +231,15 @@ void renderContents(View& view, GraphicsContext& c) {
         c.setFillColor(*view.backgroundColor());
         c.addPath(graphics::Path::roundedRect(b, radius));
         c.fillPath();
+    }
+    for (const auto& gradient : layer.gradientSublayers) {
+        if (!gradient) continue;
+        c.save();
+        c.addPath(graphics::Path::roundedRect(b, radius));
+        c.clip();
+        graphics::fillRectWithGradient(c, gradient->frame.value_or(b), {gradient->colors, gradient->locations},
+                                       gradient->startPoint, gradient->endPoint);
+        c.restore();
     }
     for (const auto& shape : layer.shapeSublayers) {
         if (shape) drawShape(*shape, c);
@@ -228,18 +258,16 @@ void renderContents(View& view, GraphicsContext& c) {
         c.save();
         if (auto* popover = popoverShowing(view, *sub)) {
             drawPopoverFrame(sub->frame(), popover->arrowDirection(), popover->anchorInWindow(),
-                             popover->backgroundColor, c);
+                             popover->backgroundColor, c, popoverArrowOverlay(*sub, popover->arrowDirection()));
             c.addPath(popoverOutline(sub->frame()));
             c.clip();
         }
-        const Rect sb = sub->bounds();
-        const Point anchor = sub->layer().anchorPoint;
-        c.translate(sub->center().x, sub->center().y);
-        c.concat(sub->transform());
-        c.translate(-anchor.x * sb.width() - sb.minX(), -anchor.y * sb.height() - sb.minY());
+        placeSubview(*sub, c);
         renderView(*sub, c);
         c.restore();
     }
+    // A cell's separator lies over its content.
+    if (auto* cell = dynamic_cast<TableViewCell*>(&view)) drawCellSeparator(*cell, c);
     if (layer.borderWidth > 0) {
         const double w = layer.borderWidth;
         c.setStrokeColor(layer.borderColor);
@@ -264,18 +292,37 @@ void renderView(View& view, GraphicsContext& c) {
         c.setAlpha(view.alpha());
         c.beginTransparencyLayer();
     }
-    renderContents(view, c);
+    if (const auto& mask = view.maskView()) {
+        // The view's drawing keeps only what the mask view covers, by the mask's alpha.
+        c.beginTransparencyLayer();
+        renderContents(view, c);
+        c.save();
+        c.setBlendMode(graphics::BlendMode::destinationIn);
+        c.beginTransparencyLayer();
+        if (!mask->isHidden()) {
+            placeSubview(*mask, c);
+            renderView(*mask, c);
+        }
+        c.endTransparencyLayer();
+        c.restore();
+        c.endTransparencyLayer();
+    } else {
+        renderContents(view, c);
+    }
     if (group) c.endTransparencyLayer();
     c.restore();
 }
 
-std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale) {
-    view.layoutIfNeeded();
-    if (!(scale > 0)) {
-        const Window* window = dynamic_cast<const Window*>(&view);
-        if (!window) window = view.window();
-        scale = window ? window->profile().scale : graphics::mainScreenScale();
-    }
+namespace {
+
+double scaleFor(const View& view, double scale) {
+    if (scale > 0) return scale;
+    const Window* window = dynamic_cast<const Window*>(&view);
+    if (!window) window = view.window();
+    return window ? window->profile().scale : graphics::mainScreenScale();
+}
+
+std::shared_ptr<graphics::Bitmap> drawAlone(View& view, double scale) {
     const Rect b = view.bounds();
     auto context = GraphicsContext::image({std::max(b.width(), 1e-3), std::max(b.height(), 1e-3)}, false, scale);
     if (!context.ok()) return nullptr;
@@ -285,10 +332,27 @@ std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale) {
     return (*context)->copyBitmap();
 }
 
+}  // namespace
+
+std::shared_ptr<ImageView> snapshotView(View& view, bool afterScreenUpdates) {
+    if (afterScreenUpdates) view.layoutIfNeeded();
+    const double scale = scaleFor(view, 0);
+    auto result = std::make_shared<ImageView>();
+    result->setFrame(Rect(0, 0, view.bounds().width(), view.bounds().height()));
+    if (auto bitmap = drawAlone(view, scale)) result->setImage(graphics::Image::fromBitmap(bitmap, scale));
+    return result;
+}
+
+std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale) {
+    view.layoutIfNeeded();
+    return drawAlone(view, scaleFor(view, scale));
+}
+
 foundation::Status snapshotPNG(View& view, const std::filesystem::path& path, double scale) {
     auto bitmap = snapshot(view, scale);
     if (!bitmap) return graphics::imageError(graphics::kImageTooLargeError, "the view cannot be drawn");
-    auto png = graphics::encodePNG(*bitmap);
+    // A snapshot is looked at, not kept small: the quickest encoding.
+    auto png = graphics::encodePNG(*bitmap, graphics::PNGCompression::Fast);
     if (!png.ok()) return png.error();
     return foundation::files::writeAtomically(path, *png);
 }

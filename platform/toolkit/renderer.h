@@ -25,6 +25,12 @@ void renderView(View& view, graphics::GraphicsContext& context);
 std::shared_ptr<graphics::Bitmap> snapshot(View& view, double scale = 0);
 foundation::Status snapshotPNG(View& view, const std::filesystem::path& path, double scale = 0);
 
+class ImageView;
+// A view that shows the view's current pixels (at its window's scale), as big as its bounds and
+// not changing when the view does. After screen updates, pending layout runs first; otherwise
+// the view is drawn as it stands.
+std::shared_ptr<ImageView> snapshotView(View& view, bool afterScreenUpdates);
+
 // Snapshots compare with golden PNGs through the drawing layer's comparison.
 using SnapshotComparison = graphics::GoldenComparison;
 using graphics::compareWithGolden;

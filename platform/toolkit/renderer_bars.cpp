@@ -306,13 +306,16 @@ void drawBarItem(const BarItemView& view, GraphicsContext& c) {
     if (faded) c.endTransparencyLayer();
 }
 
+Color navigationBarBackground(const NavigationBar& bar) {
+    return barBackground(bar.barTintColor(), bar.barStyle() == BarStyle::Black, bar.isTranslucent());
+}
+
 void drawNavigationBar(const NavigationBar& bar, GraphicsContext& c) {
     const Rect b = bar.bounds();
-    const bool black = bar.barStyle == BarStyle::Black;
+    const bool black = bar.barStyle() == BarStyle::Black;
     // A bar below the status bar reaches up behind it.
     const double above = std::max(0.0, bar.frame().minY());
-    fill(c, {b.minX(), b.minY() - above, b.width(), b.height() + above},
-         barBackground(bar.barTintColor, black, bar.translucent));
+    fill(c, {b.minX(), b.minY() - above, b.width(), b.height() + above}, navigationBarBackground(bar));
     fill(c, {b.minX(), b.maxY(), b.width(), hairline(c)}, hairlineColor());
     const NavigationItem* top = bar.topItem();
     if (!top || top->titleView || top->title.empty()) return;
@@ -328,7 +331,7 @@ void drawNavigationBar(const NavigationBar& bar, GraphicsContext& c) {
 
 void drawTabBar(const TabBar& bar, GraphicsContext& c) {
     const Rect b = bar.bounds();
-    fill(c, b, barBackground(bar.barTintColor, false, !bar.barTintColor));
+    fill(c, b, barBackground(bar.barTintColor(), false, !bar.barTintColor()));
     fill(c, {b.minX(), b.minY() - hairline(c), b.width(), hairline(c)}, hairlineColor());
 }
 
@@ -336,7 +339,7 @@ void Toolbar::draw(GraphicsContext& c, const Rect&) { drawToolbar(*this, c); }
 
 void drawToolbar(const Toolbar& bar, GraphicsContext& c) {
     const Rect b = bar.bounds();
-    fill(c, b, barBackground(bar.barTintColor, false, bar.translucent));
+    fill(c, b, barBackground(bar.barTintColor(), false, bar.isTranslucent()));
     fill(c, {b.minX(), b.minY() - hairline(c), b.width(), hairline(c)}, hairlineColor());
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/graphics/graphics_context.h"
+#include "platform/toolkit/graphics_types.h"
 
 namespace toolkit {
 
@@ -14,6 +15,8 @@ class Toolbar;
 class BarItemView;
 
 void drawNavigationBar(const NavigationBar& bar, graphics::GraphicsContext& c);
+// The colour the navigation bar's background is filled with.
+Color navigationBarBackground(const NavigationBar& bar);
 void drawTabBar(const TabBar& bar, graphics::GraphicsContext& c);
 void drawToolbar(const Toolbar& bar, graphics::GraphicsContext& c);
 void drawBarItem(const BarItemView& item, graphics::GraphicsContext& c);

@@ -52,7 +52,7 @@ void drawCheckmark(GraphicsContext& c, const Rect& area, const Color& tint) {
 Rect cellAccessoryFrame(const TableViewCell& cell) {
     if (cell.isEditing() || cell.accessoryView()) return {};
     const Rect b = cell.bounds();
-    switch (cell.accessoryType) {
+    switch (cell.accessoryType()) {
         case CellAccessoryType::Checkmark:
         case CellAccessoryType::DisclosureIndicator:
             return Rect(b.maxX() - kCellMargin - kAccessoryWidth, b.minY(), kAccessoryWidth, b.height());
@@ -67,11 +67,34 @@ Rect cellAccessoryFrame(const TableViewCell& cell) {
 void drawCellAccessory(const TableViewCell& cell, GraphicsContext& c) {
     const Rect area = cellAccessoryFrame(cell);
     if (area.width() <= 0) return;
-    if (cell.accessoryType == CellAccessoryType::Checkmark) {
+    if (cell.accessoryType() == CellAccessoryType::Checkmark) {
         drawCheckmark(c, area, cell.tintColor());
     } else {
         drawChevron(c, area.maxX() - 1, area.midY());
     }
+}
+
+Color cellSelectionColor() {
+    return Color::dynamic(Color::rgb(209 / 255.0, 209 / 255.0, 214 / 255.0),
+                          Color::rgb(58 / 255.0, 58 / 255.0, 60 / 255.0));
+}
+
+void drawCellSelection(const TableViewCell& cell, GraphicsContext& c) {
+    if (!cell.showsSelection() || cell.selectedBackgroundView()) return;
+    c.setFillColor(cellSelectionColor());
+    c.fillRect(cell.bounds());
+}
+
+void drawCellSeparator(const TableViewCell& cell, GraphicsContext& c) {
+    const auto* table = dynamic_cast<const TableView*>(cell.superview());
+    const auto& ip = cell.indexPath();
+    if (!table || !ip || !table->showsSeparatorBelow(*ip)) return;
+    const Rect b = cell.bounds();
+    const EdgeInsets inset = cell.separatorInset();
+    // One device pixel, at the bottom of the row.
+    const double line = 1 / std::max(1.0, c.scale());
+    c.setFillColor(table->separatorColor().value_or(Color::separator()));
+    c.fillRect(Rect(b.minX() + inset.left, b.maxY() - line, std::max(0.0, b.width() - inset.left - inset.right), line));
 }
 
 void drawButtonGlyph(const Button& button, GraphicsContext& c) {

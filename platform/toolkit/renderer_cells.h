@@ -17,6 +17,11 @@ class TableViewCell;
 // Empty when the cell shows no such accessory (none, its own accessory view, or editing).
 Rect cellAccessoryFrame(const TableViewCell& cell);
 void drawCellAccessory(const TableViewCell& cell, graphics::GraphicsContext& c);
+// The selection grey of a selected or highlighted cell without a selected background view.
+void drawCellSelection(const TableViewCell& cell, graphics::GraphicsContext& c);
+Color cellSelectionColor();
+// The hairline under a cell, where its table shows one.
+void drawCellSeparator(const TableViewCell& cell, graphics::GraphicsContext& c);
 // Draws nothing for the button types that have no glyph of their own.
 void drawButtonGlyph(const Button& button, graphics::GraphicsContext& c);
 // Nothing while the control is idle: the content hides it then.

@@ -175,7 +175,7 @@ void drawTextView(const TextView& view, GraphicsContext& c) {
 graphics::Path popoverOutline(const Rect& frame) { return graphics::Path::roundedRect(frame, kPopoverRadius); }
 
 void drawPopoverFrame(const Rect& frame, unsigned arrow, const Rect& anchor, const std::optional<Color>& background,
-                      GraphicsContext& c) {
+                      GraphicsContext& c, const std::optional<Color>& arrowOverlay) {
     const double h = PopoverPresentationController::kArrowHeight, w = kArrowHalfWidth;
     // The arrow's base stays clear of the rounded corners; it reaches a little into the body so
     // that no seam shows between the two.
@@ -209,6 +209,11 @@ void drawPopoverFrame(const Rect& frame, unsigned arrow, const Rect& anchor, con
     if (!tip.empty()) {
         c.addPath(graphics::Path::polygon(tip));
         c.fillPath();
+        if (arrowOverlay) {
+            c.setFillColor(*arrowOverlay);
+            c.addPath(graphics::Path::polygon(tip));
+            c.fillPath();
+        }
     }
     c.endTransparencyLayer();
     c.restore();

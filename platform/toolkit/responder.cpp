@@ -1,6 +1,7 @@
 #include "platform/toolkit/responder.h"
 
 #include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/text_input.h"
 
 namespace toolkit {
 
@@ -43,7 +44,9 @@ void Responder::dropFocusSilently() {
     if (gFirstResponder == this) gFirstResponder = nullptr;
 }
 
-void Responder::reloadInputViews() {}
+void Responder::reloadInputViews() {
+    if (isFirstResponder()) Keyboard::shared().reloadInputViews(*this);
+}
 
 void Responder::setActionHandler(const std::string& action, ActionHandler handler) {
     if (handler)

@@ -96,7 +96,7 @@ TableView::~TableView() = default;
 
 void TableView::setup() {
     alwaysBounceVertical = true;
-    setBackgroundColor(style_ == TableViewStyle::Plain ? Color::whiteColor() : Color::systemGroupedBackground());
+    setBackgroundColor(style_ == TableViewStyle::Plain ? Color::systemBackground() : Color::systemGroupedBackground());
     swipePan_ = std::make_shared<PanGestureRecognizer>([this](GestureRecognizer& g) { handleSwipePan(g); });
     swipeDelegate_ = std::make_shared<SwipePanDelegate>(this);
     swipePan_->setDelegate(swipeDelegate_);
@@ -125,6 +125,41 @@ void TableView::setTableDelegate(std::weak_ptr<TableViewDelegate> d) {
 
 void TableView::setRowHeight(double h) {
     rowHeight_ = h;
+    geometryDirty_ = true;
+    setNeedsLayout();
+}
+
+void TableView::setSectionHeaderHeight(double h) {
+    if (!setProperty(sectionHeaderHeight_, h, true)) return;
+    geometryDirty_ = true;
+}
+
+void TableView::setSectionFooterHeight(double h) {
+    if (!setProperty(sectionFooterHeight_, h, true)) return;
+    geometryDirty_ = true;
+}
+
+void TableView::setBackgroundView(std::shared_ptr<View> view) {
+    if (backgroundView_ == view) return;
+    if (backgroundView_ && backgroundView_->superview() == this) backgroundView_->removeFromSuperview();
+    backgroundView_ = std::move(view);
+    setNeedsLayout();
+}
+
+bool TableView::showsSeparatorBelow(IndexPath ip) const {
+    if (separatorStyle_ == SeparatorStyle::None) return false;
+    ensureGeometry();
+    if (ip.section < 0 || ip.section >= static_cast<long>(sections_.size())) return false;
+    const auto rows = static_cast<long>(sections_[static_cast<size_t>(ip.section)].rowY.size());
+    if (ip.row < 0 || ip.row >= rows) return false;
+    const bool lastOfSection = ip.row == rows - 1;
+    if (style_ != TableViewStyle::Plain) return !lastOfSection;
+    const bool lastOfTable = lastOfSection && ip.section == static_cast<long>(sections_.size()) - 1;
+    return !(lastOfTable && tableFooter_);
+}
+
+void TableView::setEstimatedRowHeight(double h) {
+    estimatedRowHeight_ = std::max(0.0, h);
     geometryDirty_ = true;
     setNeedsLayout();
 }
@@ -236,28 +271,98 @@ void TableView::computeGeometry() {
         };
         std::optional<double> hh = d ? d->heightForHeader(*this, s) : std::nullopt;
         sec.headerY = y;
-        sec.headerH = std::max(0.0, hh.value_or(automatic(sectionHeaderHeight, sec.headerTitle.has_value())));
+        sec.headerH = std::max(0.0, hh.value_or(automatic(sectionHeaderHeight_, sec.headerTitle.has_value())));
         y += sec.headerH;
         long rows = std::max(0L, ds->numberOfRows(*this, s));
         sec.rowY.reserve(static_cast<size_t>(rows));
         sec.rowH.reserve(static_cast<size_t>(rows));
+        sec.estimated.reserve(static_cast<size_t>(rows));
         for (long r = 0; r < rows; ++r) {
             std::optional<double> rh = d ? d->heightForRow(*this, {s, r}) : std::nullopt;
-            double h = rh.value_or(rowHeight_ < 0 ? 44 : rowHeight_);
-            if (h < 0) h = 44;
+            double h = rh.value_or(rowHeight_);
+            bool estimate = false;
+            if (h == kAutomaticDimension) {
+                std::optional<double> e = d ? d->estimatedHeightForRow(*this, {s, r}) : std::nullopt;
+                double guess = e.value_or(estimatedRowHeight_);
+                if (guess > 0) {
+                    h = guess, estimate = true;
+                } else {
+                    h = -1;  // measured below, once this section's rows are in place
+                }
+            } else if (!(h >= 0)) {
+                h = 44;
+            }
             sec.rowY.push_back(y);
             sec.rowH.push_back(h);
-            y += h;
+            sec.estimated.push_back(estimate);
+            y += std::max(0.0, h);
         }
         sec.end = y;
         std::optional<double> fh = d ? d->heightForFooter(*this, s) : std::nullopt;
         sec.footerY = y;
-        sec.footerH = std::max(0.0, fh.value_or(automatic(sectionFooterHeight, sec.footerTitle.has_value())));
+        sec.footerH = std::max(0.0, fh.value_or(automatic(sectionFooterHeight_, sec.footerTitle.has_value())));
         y += sec.footerH;
         sections_.push_back(std::move(sec));
     }
     if (tableFooter_) y += tableFooter_->frame().height();
     setContentSize({bounds().width(), y});
+    // Automatic rows without an estimate are measured now, each from its own cell.
+    bool measured = false;
+    for (size_t s = 0; s < sections_.size(); ++s)
+        for (size_t r = 0; r < sections_[s].rowH.size(); ++r)
+            if (sections_[s].rowH[r] < 0) {
+                sections_[s].rowH[r] = measureRow({static_cast<long>(s), static_cast<long>(r)});
+                measured = true;
+            }
+    if (measured) restackRows();
+}
+
+void TableView::restackRows() {
+    double y = tableHeader_ ? tableHeader_->frame().height() : 0;
+    for (Section& sec : sections_) {
+        sec.headerY = y;
+        y += sec.headerH;
+        for (size_t r = 0; r < sec.rowH.size(); ++r) {
+            sec.rowY[r] = y;
+            y += sec.rowH[r];
+        }
+        sec.end = y;
+        sec.footerY = y;
+        y += sec.footerH;
+    }
+    if (tableFooter_) y += tableFooter_->frame().height();
+    setContentSize({bounds().width(), y});
+}
+
+double TableView::measureRow(IndexPath ip) {
+    auto ds = dataSource();
+    TableViewCellPtr cell = ds ? ds->cellForRow(*this, ip) : nullptr;
+    if (!cell) return 44;
+    const double width = rowWidth();
+    const double h = std::max(0.0, cell->fittingHeight(width));
+    // A cell made only to be measured goes back to its queue.
+    if (!cell->superview() && !cell->reuseIdentifier_.empty()) {
+        auto& queue = queues_[cell->reuseIdentifier_];
+        if (std::find(queue.begin(), queue.end(), cell) == queue.end()) queue.push_back(cell);
+    }
+    return h;
+}
+
+bool TableView::measureEstimatedRows(const std::vector<IndexPath>& rows) {
+    bool changed = false;
+    for (const IndexPath& ip : rows) {
+        if (ip.section < 0 || ip.section >= static_cast<long>(sections_.size())) continue;
+        Section& sec = sections_[static_cast<size_t>(ip.section)];
+        const auto r = static_cast<size_t>(ip.row);
+        if (r >= sec.estimated.size() || !sec.estimated[r]) continue;
+        sec.estimated[r] = false;
+        auto it = visible_.find(ip);
+        if (it == visible_.end()) continue;
+        const double h = std::max(0.0, it->second->fittingHeight(rowWidth()));
+        if (h != sec.rowH[r]) sec.rowH[r] = h, changed = true;
+    }
+    if (changed) restackRows();
+    return changed;
 }
 
 long TableView::numberOfSections() const {
@@ -357,7 +462,7 @@ void TableView::placeCell(const TableViewCellPtr& cell, IndexPath ip) {
     cell->setFrame(rectForRow(ip));
     if (cell->superview() != this) {
         // Cells stay below headers, footers and the table's own header and footer.
-        insertSubview(cell, backgroundView && backgroundView->superview() == this ? 1 : 0);
+        insertSubview(cell, backgroundView_ && backgroundView_->superview() == this ? 1 : 0);
     }
     auto ds = dataSource();
     auto d = tableDelegate();
@@ -428,17 +533,30 @@ void TableView::layoutSubviews() {
     if (geometryDirty_ || !loaded_) computeGeometry();
     Rect b = bounds();
     if (!(contentSize().width == b.width())) setContentSize({b.width(), contentSize().height});
-    if (backgroundView) {
-        if (backgroundView->superview() != this) insertSubview(backgroundView, 0);
-        backgroundView->setFrame(b);
+    if (backgroundView_) {
+        if (backgroundView_->superview() != this) insertSubview(backgroundView_, 0);
+        backgroundView_->setFrame(b);
     }
     if (tableHeader_) tableHeader_->setFrame(Rect(0, 0, b.width(), tableHeader_->frame().height()));
-    double top = b.minY(), bottom = b.maxY();
+    const double top = b.minY();
     // The rows come in order, so membership is a binary search.
     // Each pass reuses the last one's list (a pass started from inside this one makes its own).
     std::vector<IndexPath> want;
     want.swap(wantScratch_);
-    rowsInRect(Rect(0, top, b.width(), b.height()), want);
+    // Rows at an estimated height are measured as they come into view, which moves the rows
+    // below them: the visible rows are found again until no height changes (each row is
+    // measured once, so this ends).
+    for (bool again = true; again;) {
+        want.clear();
+        rowsInRect(Rect(0, top, b.width(), b.height()), want);
+        placeRows(want);
+        again = measureEstimatedRows(want);
+    }
+    wantScratch_.swap(want);
+    layoutSupplementary();
+}
+
+void TableView::placeRows(const std::vector<IndexPath>& want) {
     std::vector<std::pair<IndexPath, TableViewCellPtr>> leaving;
     for (auto& [ip, c] : visible_)
         if (!std::binary_search(want.begin(), want.end(), ip)) leaving.push_back({ip, c});
@@ -461,7 +579,11 @@ void TableView::layoutSubviews() {
         // The data source and delegate may have changed the visible cells: find the place again.
         seen = visible_.lower_bound(ip);
     }
-    wantScratch_.swap(want);
+}
+
+void TableView::layoutSupplementary() {
+    const Rect b = bounds();
+    const double top = b.minY(), bottom = b.maxY();
     // Plain tables pin a section's header to the top of the visible part while the section
     // scrolls under it; the end of the section pushes it up and away.
     bool floating = style_ == TableViewStyle::Plain;
@@ -530,7 +652,7 @@ std::vector<View*> TableView::outlineSubviews() const {
     }
     add(tableFooter_);
     for (auto& v : subviews())
-        if (v != backgroundView && !listed.count(v.get())) out.push_back(v.get());
+        if (v != backgroundView_ && !listed.count(v.get())) out.push_back(v.get());
     return out;
 }
 

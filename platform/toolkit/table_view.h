@@ -100,19 +100,27 @@ public:
     Label* detailTextLabel();
     ImageView& imageView();
 
-    CellAccessoryType accessoryType = CellAccessoryType::None;
+    CellAccessoryType accessoryType() const { return accessoryType_; }
+    void setAccessoryType(CellAccessoryType type) { setProperty(accessoryType_, type, true); }
     std::shared_ptr<View> accessoryView() const { return accessoryView_; }
     void setAccessoryView(std::shared_ptr<View> view);
-    CellSelectionStyle selectionStyle = CellSelectionStyle::Default;
-    std::shared_ptr<View> backgroundView;
+    CellSelectionStyle selectionStyle() const { return selectionStyle_; }
+    void setSelectionStyle(CellSelectionStyle style);
+    const std::shared_ptr<View>& backgroundView() const { return backgroundView_; }
+    void setBackgroundView(std::shared_ptr<View> view);
     std::shared_ptr<View> selectedBackgroundView() const { return selectedBackground_; }
     void setSelectedBackgroundView(std::shared_ptr<View> view);
-    EdgeInsets separatorInset{0, 16, 0, 0};
+    // Where the separator under the row starts and ends.
+    EdgeInsets separatorInset() const { return separatorInset_; }
+    void setSeparatorInset(EdgeInsets inset) { setProperty(separatorInset_, inset); }
 
     bool isSelected() const { return selected_; }
     virtual void setSelected(bool selected, bool animated = false);
     bool isHighlighted() const { return highlighted_; }
     virtual void setHighlighted(bool highlighted, bool animated = false);
+    // Selected or highlighted with a selection style: the renderer fills the cell with the
+    // selection grey unless a selected background view stands in for it.
+    bool showsSelection() const { return (selected_ || highlighted_) && selectionStyle_ != CellSelectionStyle::None; }
     bool isEditing() const { return editing_; }
     virtual void setEditing(bool editing, bool animated = false);
     CellEditingStyle editingStyle() const { return editingStyle_; }
@@ -120,6 +128,10 @@ public:
 
     // Called before a queued cell is handed out again.
     virtual void prepareForReuse();
+    // The height the cell needs at this width, for rows of automatic height: by default its
+    // labels' lines (wrapped as their line counts allow) between 11-point margins, or its other
+    // content views' extent, and at least 44. Cells with content of their own override it.
+    virtual double fittingHeight(double width);
     void layoutSubviews() override;
     std::string outlineText() const override;
     std::string outlineState() const override;
@@ -147,6 +159,10 @@ private:
     std::shared_ptr<Button> editingControl_;
     std::shared_ptr<View> selectedBackground_;
     std::shared_ptr<View> swipeView_;
+    std::shared_ptr<View> backgroundView_;
+    CellAccessoryType accessoryType_ = CellAccessoryType::None;
+    CellSelectionStyle selectionStyle_ = CellSelectionStyle::Default;
+    EdgeInsets separatorInset_{0, 16, 0, 0};
     bool selected_ = false;
     bool highlighted_ = false;
     bool editing_ = false;
@@ -232,6 +248,9 @@ class TableViewDelegate : public ScrollViewDelegate {
 public:
     // Nothing: the table's own value (rowHeight, the section header and footer heights).
     virtual std::optional<double> heightForRow(TableView&, IndexPath) { return std::nullopt; }
+    // For rows of automatic height: the height assumed until the row's cell is measured on
+    // coming into view (nothing: the table's estimatedRowHeight).
+    virtual std::optional<double> estimatedHeightForRow(TableView&, IndexPath) { return std::nullopt; }
     virtual std::optional<double> heightForHeader(TableView&, long) { return std::nullopt; }
     virtual std::optional<double> heightForFooter(TableView&, long) { return std::nullopt; }
     virtual std::shared_ptr<View> viewForHeader(TableView&, long) { return nullptr; }
@@ -291,21 +310,35 @@ public:
     std::shared_ptr<TableViewDelegate> tableDelegate() const { return delegate_.lock(); }
 
     static constexpr double kAutomaticDimension = -1;
+    // kAutomaticDimension: each row as high as its cell's fittingHeight.
     double rowHeight() const { return rowHeight_; }
     void setRowHeight(double h);
-    double estimatedRowHeight = 0;
+    // Rows of automatic height take this height until their cell comes into view and is
+    // measured (0: every such row is measured when the table loads).
+    double estimatedRowHeight() const { return estimatedRowHeight_; }
+    void setEstimatedRowHeight(double h);
     // Automatic: 28 points in plain style for sections with a title or view (none otherwise),
     // 38 with and 18 without in the grouped styles.
-    double sectionHeaderHeight = kAutomaticDimension;
-    double sectionFooterHeight = kAutomaticDimension;
-    SeparatorStyle separatorStyle = SeparatorStyle::SingleLine;
-    std::optional<Color> separatorColor;
-    EdgeInsets separatorInset{0, 16, 0, 0};
+    double sectionHeaderHeight() const { return sectionHeaderHeight_; }
+    void setSectionHeaderHeight(double h);
+    double sectionFooterHeight() const { return sectionFooterHeight_; }
+    void setSectionFooterHeight(double h);
+    // Single lines under the rows (the system separator colour unless one is set), except under
+    // a grouped section's last row and under the last row when a table footer view follows.
+    SeparatorStyle separatorStyle() const { return separatorStyle_; }
+    void setSeparatorStyle(SeparatorStyle style) { setSeparatorProperty(separatorStyle_, style); }
+    const std::optional<Color>& separatorColor() const { return separatorColor_; }
+    void setSeparatorColor(std::optional<Color> color) { setSeparatorProperty(separatorColor_, std::move(color)); }
+    EdgeInsets separatorInset() const { return separatorInset_; }
+    void setSeparatorInset(EdgeInsets inset) { setSeparatorProperty(separatorInset_, inset); }
+    bool showsSeparatorBelow(IndexPath indexPath) const;
     const std::shared_ptr<View>& tableHeaderView() const { return tableHeader_; }
     void setTableHeaderView(std::shared_ptr<View> view);
     const std::shared_ptr<View>& tableFooterView() const { return tableFooter_; }
     void setTableFooterView(std::shared_ptr<View> view);
-    std::shared_ptr<View> backgroundView;
+    // Fills the table's bounds behind the rows.
+    const std::shared_ptr<View>& backgroundView() const { return backgroundView_; }
+    void setBackgroundView(std::shared_ptr<View> view);
     bool allowsSelection = true;
     bool allowsMultipleSelection = false;
     bool allowsSelectionDuringEditing = false;
@@ -402,6 +435,8 @@ private:
     struct Section {
         double headerY = 0, headerH = 0, footerY = 0, footerH = 0, end = 0;
         std::vector<double> rowY, rowH;
+        // Rows of automatic height still at their estimate.
+        std::vector<bool> estimated;
         std::optional<std::string> headerTitle, footerTitle;
     };
     struct Update {
@@ -409,9 +444,23 @@ private:
         IndexPath a, b;
     };
     void setup();
+    // Separators are drawn by the visible cells.
+    template <class T, class V>
+    void setSeparatorProperty(T& field, V&& value) {
+        if (!setProperty(field, std::forward<V>(value))) return;
+        for (auto& entry : visible_) entry.second->setNeedsDisplay();
+    }
     // The table's own header or footer view in its slot.
     void replaceEndView(std::shared_ptr<View>& slot, std::shared_ptr<View> view);
     void computeGeometry();
+    // The height of an automatic row now: its cell made by the data source and measured.
+    double measureRow(IndexPath ip);
+    // Measures the estimated rows among these visible ones; true when a height changed.
+    bool measureEstimatedRows(const std::vector<IndexPath>& rows);
+    // Places every section, row and footer again from the heights kept.
+    void restackRows();
+    void placeRows(const std::vector<IndexPath>& rows);
+    void layoutSupplementary();
     void rowsInRect(const Rect& rect, std::vector<IndexPath>& out) const;
     void ensureGeometry() const;
     double rowX() const;
@@ -431,6 +480,13 @@ private:
     std::weak_ptr<TableViewDataSource> dataSource_;
     std::weak_ptr<TableViewDelegate> delegate_;
     double rowHeight_ = 44;
+    double estimatedRowHeight_ = 0;
+    double sectionHeaderHeight_ = kAutomaticDimension;
+    double sectionFooterHeight_ = kAutomaticDimension;
+    SeparatorStyle separatorStyle_ = SeparatorStyle::SingleLine;
+    std::optional<Color> separatorColor_;
+    EdgeInsets separatorInset_{0, 16, 0, 0};
+    std::shared_ptr<View> backgroundView_;
     std::shared_ptr<View> tableHeader_, tableFooter_;
     std::map<std::string, std::function<TableViewCellPtr()>> factories_;
     std::map<std::string, std::vector<TableViewCellPtr>> queues_;

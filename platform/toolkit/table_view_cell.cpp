@@ -93,7 +93,8 @@ void TableViewCell::setSelectedBackgroundView(std::shared_ptr<View> view) {
 void TableViewCell::setSelected(bool selected, bool animated) {
     (void)animated;
     selected_ = selected;
-    bool show = (selected_ || highlighted_) && selectionStyle != CellSelectionStyle::None;
+    setNeedsDisplay();
+    bool show = showsSelection();
     if (selectedBackground_) {
         if (show && selectedBackground_->superview() != this) insertSubview(selectedBackground_, 0);
         if (!show) selectedBackground_->removeFromSuperview();
@@ -102,6 +103,17 @@ void TableViewCell::setSelected(bool selected, bool animated) {
     if (text_) text_->setHighlighted(show);
     if (detail_) detail_->setHighlighted(show);
     if (image_) image_->setHighlighted(show);
+}
+
+void TableViewCell::setSelectionStyle(CellSelectionStyle style) {
+    if (setProperty(selectionStyle_, style)) setSelected(selected_);
+}
+
+void TableViewCell::setBackgroundView(std::shared_ptr<View> view) {
+    if (backgroundView_ == view) return;
+    if (backgroundView_ && backgroundView_->superview() == this) backgroundView_->removeFromSuperview();
+    backgroundView_ = std::move(view);
+    setNeedsLayout();
 }
 
 void TableViewCell::setHighlighted(bool highlighted, bool animated) {
@@ -136,6 +148,27 @@ void TableViewCell::prepareForReuse() {
     if (swipeView_) swipeView_->removeFromSuperview(), swipeView_.reset();
 }
 
+double TableViewCell::fittingHeight(double width) {
+    constexpr double kVerticalMargin = 11, kMinimumHeight = 44;
+    // The labels get the width the layout gives them at this width.
+    const Rect before = frame();
+    setFrame(Rect(before.minX(), before.minY(), width, std::max(before.height(), kMinimumHeight)));
+    layoutSubviews();
+    auto linesHeight = [](const Label* l) {
+        if (!l || l->text().empty()) return 0.0;
+        return std::ceil(l->sizeThatFits({l->frame().width(), 0}).height);
+    };
+    const double text = linesHeight(text_.get()), detail = linesHeight(detail_.get());
+    double labels = style_ == TableViewCellStyle::Subtitle ? text + detail : std::max(text, detail);
+    if (image_ && image_->image()) labels = std::max(labels, image_->image()->size().height);
+    double h = labels > 0 ? labels + 2 * kVerticalMargin : 0;
+    // Content of the cell's own: as far down as it reaches, with the margin below.
+    for (const auto& v : content_->subviews())
+        if (!isStandardPart(v.get()) && !v->isHidden()) h = std::max(h, v->frame().maxY() + kVerticalMargin);
+    setFrame(before);
+    return std::max(h, kMinimumHeight);
+}
+
 TableView* TableViewCell::table() const {
     for (View* v = superview(); v; v = v->superview())
         if (auto* t = dynamic_cast<TableView*>(v)) return t;
@@ -161,8 +194,8 @@ void TableViewCell::layoutSubviews() {
             Size s = accessoryView_->frame().size;
             accessoryView_->setFrame(Rect(right - kMargin - s.width, (h - s.height) / 2, s.width, s.height));
             right = right - kMargin - s.width - 8;
-        } else if (accessoryType == CellAccessoryType::DetailButton ||
-                   accessoryType == CellAccessoryType::DetailDisclosureButton) {
+        } else if (accessoryType_ == CellAccessoryType::DetailButton ||
+                   accessoryType_ == CellAccessoryType::DetailDisclosureButton) {
             if (!accessoryButton_) {
                 accessoryButton_ = std::make_shared<Button>(ButtonType::DetailDisclosure);
                 accessoryButton_->accessibility().label = "More Info";
@@ -173,11 +206,11 @@ void TableViewCell::layoutSubviews() {
                     kTouchUpInside);
                 addSubview(accessoryButton_);
             }
-            double w = accessoryType == CellAccessoryType::DetailButton ? 48 : 70;
+            double w = accessoryType_ == CellAccessoryType::DetailButton ? 48 : 70;
             accessoryButton_->setHidden(false);
             accessoryButton_->setFrame(Rect(right - w, 0, 44, h));
             right -= w;
-        } else if (accessoryType != CellAccessoryType::None) {
+        } else if (accessoryType_ != CellAccessoryType::None) {
             right -= kMargin + 22;
         }
     } else if (reorder_) {
@@ -192,11 +225,20 @@ void TableViewCell::layoutSubviews() {
         x += s.width + kImageGap;
     }
     double avail = std::max(0.0, end - x);
-    double th = text_ ? lineHeightOf(*text_) : 0;
+    // Labels that may wrap get as many lines as their text needs at this width.
+    auto wrappedHeight = [&](const Label& l) {
+        const double one = lineHeightOf(l);
+        if (l.numberOfLines == 1 || l.text().empty()) return one;
+        return std::max(one, std::ceil(l.sizeThatFits({avail, 0}).height));
+    };
+    double th =
+        text_ ? (style_ == TableViewCellStyle::Default || style_ == TableViewCellStyle::Subtitle ? wrappedHeight(*text_)
+                                                                                                 : lineHeightOf(*text_))
+              : 0;
     bool hasDetail = detail_ && !detail_->text().empty();
     switch (style_) {
         case TableViewCellStyle::Subtitle: {
-            double dh = hasDetail ? lineHeightOf(*detail_) : 0;
+            double dh = hasDetail ? wrappedHeight(*detail_) : 0;
             double top = std::round((h - th - dh) / 2);
             if (text_) text_->setFrame(Rect(x, top, avail, th));
             if (detail_) detail_->setFrame(Rect(x, top + th, avail, dh));
@@ -227,9 +269,9 @@ void TableViewCell::layoutSubviews() {
             if (text_) text_->setFrame(Rect(x, std::round((h - th) / 2), avail, th));
             break;
     }
-    if (backgroundView) {
-        if (backgroundView->superview() != this) insertSubview(backgroundView, 0);
-        backgroundView->setFrame(b);
+    if (backgroundView_) {
+        if (backgroundView_->superview() != this) insertSubview(backgroundView_, 0);
+        backgroundView_->setFrame(b);
     }
     if (selectedBackground_) selectedBackground_->setFrame(b);
     if (swipeView_) {
@@ -252,7 +294,7 @@ std::string TableViewCell::outlineText() const {
 std::string TableViewCell::outlineState() const {
     std::vector<std::string> parts;
     if (!editing_ && !accessoryView_)
-        if (const char* a = accessoryName(accessoryType)) parts.push_back(a);
+        if (const char* a = accessoryName(accessoryType_)) parts.push_back(a);
     if (selected_) parts.push_back("selected");
     if (highlighted_) parts.push_back("highlighted");
     if (editing_ && editingStyle_ == CellEditingStyle::Delete) parts.push_back("editing-delete");

@@ -753,7 +753,10 @@ Keyboard& Keyboard::shared() {
     return k;
 }
 
-void Keyboard::reset() { *this = Keyboard(); }
+void Keyboard::reset() {
+    if (view_) view_->setAccessoryView(nullptr), view_->removeFromSuperview();
+    *this = Keyboard();
+}
 
 std::string rectToString(const Rect& r) { return graphics::toString(r); }
 
@@ -788,13 +791,14 @@ void Keyboard::post(const char* will, const char* did, Rect from, Rect to) {
 void Keyboard::show(const View& input) {
     Window* w = input.window();
     if (!w) return;
-    const ScreenProfile& p = w->profile();
-    Rect screen = p.bounds();
-    double h = p.currentKeyboardHeight();
-    if (auto acc = input.inputAccessoryView()) h += acc->frame().height();
-    Rect to = floating_ ? Rect(screen.width() / 2 - 160, screen.height() / 2, 320, 260)
-                        : Rect(0, screen.height() - h, screen.width(), h);
-    Rect from = visible_ ? frame_ : Rect(0, screen.height(), screen.width(), h);
+    if (!view_) view_ = std::make_shared<KeyboardView>();
+    view_->setAccessoryView(input.inputAccessoryView());
+    Rect to = frameFor(*w, view_->accessoryHeight());
+    Rect screen = w->profile().bounds();
+    Rect from = visible_ ? frame_ : Rect(0, screen.height(), screen.width(), to.height());
+    view_->setFrame(to);
+    if (view_->superview() != w) w->addSubview(view_);
+    w->bringSubviewToFront(view_.get());
     if (visible_ && from == to) return;
     bool wasVisible = visible_;
     visible_ = true;
@@ -807,6 +811,7 @@ void Keyboard::show(const View& input) {
 
 void Keyboard::hide() {
     if (!visible_) return;
+    if (view_) view_->setAccessoryView(nullptr), view_->removeFromSuperview();
     Rect from = frame_;
     Rect to = Rect(from.minX(), from.maxY(), from.width(), from.height());
     if (Window* w = Window::keyWindow()) to.origin.y = w->profile().bounds().height();

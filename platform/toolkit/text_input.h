@@ -182,7 +182,7 @@ private:
     bool editing_ = false;
     std::string placeholder_;
     Font font_ = Font::system(17);
-    Color textColor_ = Color::black();
+    Color textColor_ = Color::label();
     TextAlignment textAlignment_ = TextAlignment::natural;
     TextBorderStyle borderStyle_ = TextBorderStyle::None;
     bool secureTextEntry_ = false;
@@ -310,7 +310,7 @@ private:
     std::shared_ptr<TextViewDelegate> textDelegate() const;
     TextEditingModel model_;
     AttributedString storage_;
-    TextAttributes typing_{Font::system(12), Color::black()};
+    TextAttributes typing_{Font::system(12), Color::label()};
     bool editing_ = false;
     bool editable_ = true;
     bool selectable_ = true;
@@ -320,16 +320,41 @@ private:
     unsigned dataDetectorTypes_ = kDataDetectorNone;
 };
 
+// The keyboard on screen: the keys' panel with the focused input's accessory view on top, the
+// frontmost view of the window while the keyboard shows (so snapshots and the window draw it and
+// touches reach the accessory).
+class KeyboardView : public View {
+public:
+    KeyboardView();
+    std::string className() const override { return "Keyboard"; }
+    const std::shared_ptr<View>& accessoryView() const { return accessory_; }
+    // The accessory spans the keyboard's width at the top; the keys take the rest.
+    void setAccessoryView(std::shared_ptr<View> accessory);
+    double accessoryHeight() const;
+    void layoutSubviews() override;
+    void draw(graphics::GraphicsContext& context, const Rect& rect) override;
+
+private:
+    std::shared_ptr<View> accessory_;
+};
+
 // The software keyboard of the key window.
 class Keyboard {
 public:
     static Keyboard& shared();
     bool isVisible() const { return visible_; }
-    // In screen coordinates; empty while hidden.
+    // In screen coordinates, the input accessory view included; empty while hidden.
     Rect frame() const { return visible_ ? frame_ : Rect(); }
     // Called when a text input takes or loses the focus.
     void show(const View& input);
     void hide();
+    // The focused input asks for its accessory view again: the keyboard takes the new one and,
+    // when its height changes, posts the frame change.
+    void reloadInputViews(const Responder& input);
+    // The keyboard's view while shown (none while hidden).
+    std::shared_ptr<KeyboardView> view() const { return visible_ ? view_ : nullptr; }
+    // Keeps the keyboard in front of views added to its window after it.
+    void keepInFront(Window& window);
     // An iPad's undocked keyboard: a frame the app must not take as covering the bottom.
     void setFloating(bool floating);
     void reset();
@@ -339,9 +364,12 @@ public:
 
 private:
     void post(const char* will, const char* did, Rect from, Rect to);
+    // Where the keyboard goes for an accessory of this height, in the window's screen.
+    Rect frameFor(const Window& window, double accessoryHeight) const;
     bool visible_ = false;
     bool floating_ = false;
     Rect frame_;
+    std::shared_ptr<KeyboardView> view_;
 };
 
 inline constexpr const char* kKeyboardWillShowNotification = "UIKeyboardWillShowNotification";

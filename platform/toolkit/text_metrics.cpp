@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/foundation/strings.h"
+#include "platform/toolkit/window.h"
 
 namespace toolkit {
 
@@ -67,10 +68,22 @@ std::string truncate(const TextMeasurer& m, const std::string& s, const Font& f,
     }
 }
 
+void markSubtreeForLayout(View& view) {
+    view.setNeedsLayout();
+    for (const ViewPtr& sub : view.subviews())
+        if (sub) markSubtreeForLayout(*sub);
+}
+
 }  // namespace
 
 const TextMeasurer& textMeasurer() { return *gMeasurer; }
-void setTextMeasurer(const TextMeasurer* m) { gMeasurer = m ? m : &gFixed; }
+void setTextMeasurer(const TextMeasurer* m) {
+    const TextMeasurer* next = m ? m : &gFixed;
+    if (next == gMeasurer) return;
+    gMeasurer = next;
+    // Sizes measured with the old measurer (bar items, labels, cells) are measured again.
+    for (Window* window : Window::allWindows()) markSubtreeForLayout(*window);
+}
 
 double FixedMetrics::lineWidth(const std::string& text, const Font& font) const {
     return static_cast<double>(foundation::utf16Length(text)) * advance_ * font.pointSize();

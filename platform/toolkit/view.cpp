@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/dispatch/run_loop.h"
+#include "platform/toolkit/appearance.h"
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/main_thread.h"
 #include "platform/toolkit/view_controller.h"
@@ -315,6 +316,13 @@ void View::removeFromSuperview() {
     parent->setNeedsLayout();
 }
 
+void View::applyAppearance() {
+    if (!backgroundColor_)
+        if (auto c = Appearance::get<Color>(*this, "backgroundColor")) setBackgroundColor(*c);
+    if (!tint_)
+        if (auto c = Appearance::get<Color>(*this, "tintColor")) setTintColor(*c);
+}
+
 void View::moveToWindow(Window* window) {
     // Everything below moves with this view: the traits before and after are the same for all.
     TraitCollection before = traitCollection();
@@ -339,6 +347,10 @@ void View::moveSubtreeToWindow(Window* window, const TraitCollection& before, co
         needsLayout_ = true;
         descendantNeedsLayout_ = !subviews_.empty();
         scheduleLayout();
+        if (!appearanceApplied_) {
+            appearanceApplied_ = true;
+            if (!Appearance::empty()) applyAppearance();
+        }
     }
     didMoveToWindow();
     if (!(before == after)) traitCollectionDidChange(before);

@@ -124,13 +124,13 @@ public:
     double alpha() const { return alpha_; }
     virtual void setAlpha(double alpha);
     bool isOpaque() const { return opaque_; }
-    void setOpaque(bool opaque) { opaque_ = opaque; }
+    void setOpaque(bool opaque) { setProperty(opaque_, opaque); }
     const std::optional<Color>& backgroundColor() const { return backgroundColor_; }
     virtual void setBackgroundColor(std::optional<Color> color);
     bool clipsToBounds() const { return clips_; }
-    void setClipsToBounds(bool clips) { clips_ = clips; }
+    void setClipsToBounds(bool clips) { setProperty(clips_, clips); }
     ContentMode contentMode() const { return contentMode_; }
-    void setContentMode(ContentMode mode) { contentMode_ = mode; }
+    void setContentMode(ContentMode mode) { setProperty(contentMode_, mode); }
     // The view's own tint or the nearest ancestor's, dimmed (grey) while any ancestor dims.
     Color tintColor() const;
     void setTintColor(std::optional<Color> color);
@@ -138,14 +138,16 @@ public:
     void setTintAdjustmentMode(TintAdjustmentMode mode);
     virtual void tintColorDidChange() {}
     const std::shared_ptr<View>& maskView() const { return maskView_; }
-    void setMaskView(std::shared_ptr<View> mask) { maskView_ = std::move(mask); }
+    // The view's drawing shows only where the mask view draws (by its alpha); the mask's frame
+    // is in this view's bounds coordinates and it is not one of its subviews.
+    void setMaskView(std::shared_ptr<View> mask) { setProperty(maskView_, std::move(mask)); }
     // Custom drawing, in the view's bounds coordinates, above its background and below its
     // subviews; rect is the area to draw (the bounds).
     virtual void draw(graphics::GraphicsContext& context, const Rect& rect) {
         (void)context;
         (void)rect;
     }
-    // Counts redraw requests; the renderer draws views whose count moved.
+    // Counts redraw requests: every setter of a property that changes the look calls it.
     void setNeedsDisplay() { ++displayGeneration_; }
     uint64_t displayGeneration() const { return displayGeneration_; }
 
@@ -247,6 +249,11 @@ public:
     // The controller whose root view this is (weak).
     ViewController* owningController() const { return controller_; }
 
+    // Takes the class-level appearance defaults (Appearance) for the properties not set on the
+    // view itself; called once, when the view first comes into a window. Subclasses add their
+    // own properties and call this.
+    virtual void applyAppearance();
+
     // Called by the window when its traits change and by views moving between windows.
     void propagateTraitChange(const TraitCollection& previous);
     void propagateTintChange();
@@ -254,6 +261,20 @@ public:
 protected:
     // Lays out the subviews' edges from the constraints this view holds.
     void resolveConstraints();
+    // The setters' common step: stores a new value and, when it differs, marks the view for
+    // display (and, for a property its size or its subviews' places depend on, for layout) and
+    // calls propertyDidChange. Answers whether the value changed.
+    template <class T, class V>
+    bool setProperty(T& field, V&& value, bool affectsLayout = false) {
+        if (field == value) return false;
+        field = std::forward<V>(value);
+        setNeedsDisplay();
+        if (affectsLayout) setNeedsLayout();
+        propertyDidChange();
+        return true;
+    }
+    // Called after a property set through setProperty changed.
+    virtual void propertyDidChange() {}
 
 private:
     friend class ViewController;
@@ -312,6 +333,7 @@ private:
     Accessibility accessibility_;
     uint64_t displayGeneration_ = 0;
     ViewController* controller_ = nullptr;
+    bool appearanceApplied_ = false;
 };
 
 // Runs the pending layout pass now (the harness and outlines call it; the run loop otherwise

@@ -40,6 +40,13 @@ private:
     ViewController* presenter_;
     PopoverPresentationController* popover_;
 };
+
+// The dimmed presenter behind a card.
+class SheetDimmingView : public View {
+public:
+    using View::View;
+    std::string className() const override { return "DimmingView"; }
+};
 }  // namespace
 
 bool TransitionCoordinator::animateAlongsideTransition(const Block& animation, Block completion) {
@@ -86,6 +93,21 @@ ViewController::ViewController() {}
 ViewController::~ViewController() {
     if (view_ && view_->controller_ == this) view_->controller_ = nullptr;
     for (auto& c : children_) c->parent_ = nullptr;
+    for (auto& p : previewing_) unregisterPreviewing(p.get());
+}
+
+PreviewingContextPtr ViewController::registerForPreviewing(std::weak_ptr<PreviewingDelegate> delegate,
+                                                           const ViewPtr& sourceView) {
+    if (!sourceView) return nullptr;
+    auto context = registerPreviewing(std::move(delegate), sourceView);
+    previewing_.push_back(context);
+    return context;
+}
+
+void ViewController::unregisterForPreviewing(const PreviewingContextPtr& context) {
+    if (!context) return;
+    unregisterPreviewing(context.get());
+    std::erase(previewing_, context);
 }
 
 // ---- View
@@ -366,6 +388,17 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
         dim->setOpaque(false);
         window->addSubview(dim);
         vc->coveredView_ = dim;  // removed with the popover
+    }
+    const bool card = (style == ModalPresentationStyle::PageSheet || style == ModalPresentationStyle::FormSheet) &&
+                      window->windowTraits().horizontal == SizeClass::Compact;
+    if (!animator && card) {
+        // The strip of the presenter above the card is dimmed, as everything behind a sheet is.
+        auto dim = std::make_shared<SheetDimmingView>(window->bounds());
+        dim->setBackgroundColor(Color::white(0, 0.4));
+        dim->setOpaque(false);
+        dim->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
+        window->addSubview(dim);
+        vc->coveredView_ = dim;  // removed with the card
     }
     ViewControllerPtr keepVc = vc;
     auto finish = [presenter, keepVc, covers, animated, completion = std::move(completion)] {

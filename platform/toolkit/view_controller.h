@@ -14,6 +14,7 @@
 
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/geometry.h"
+#include "platform/toolkit/previewing.h"
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/traits.h"
 
@@ -148,6 +149,13 @@ public:
     virtual void popoverWillDismissFromOutsideTap() {}
     TransitionCoordinator* transitionCoordinator() const;
 
+    // Peek and pop from a source view (previewing.h); the controller keeps the registration.
+    PreviewingContextPtr registerForPreviewing(std::weak_ptr<PreviewingDelegate> delegate, const ViewPtr& sourceView);
+    void unregisterForPreviewing(const PreviewingContextPtr& context);
+    const std::vector<PreviewingContextPtr>& previewingContexts() const { return previewing_; }
+    // The actions offered under this controller while it is previewed.
+    virtual std::vector<PreviewAction> previewActionItems() const { return {}; }
+
     Responder* nextResponder() const override;
 
     // Called by windows for their root controller.
@@ -199,6 +207,7 @@ private:
     std::shared_ptr<TransitionCoordinator> coordinator_;
     std::shared_ptr<ContextTransitioning> context_;
     Window* window_ = nullptr;  // set on a window's root controller
+    std::vector<PreviewingContextPtr> previewing_;
 };
 
 }  // namespace toolkit

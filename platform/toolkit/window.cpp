@@ -9,6 +9,7 @@
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/main_thread.h"
 #include "platform/toolkit/responder.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/view_controller.h"
 
 namespace toolkit {
@@ -20,6 +21,8 @@ std::vector<Window*>& registry() {
 }
 Window* gKeyWindow = nullptr;
 }  // namespace
+
+void Window::didAddSubview(View*) { Keyboard::shared().keepInFront(*this); }
 
 const std::vector<Window*>& Window::allWindows() { return registry(); }
 Window* Window::keyWindow() { return gKeyWindow; }
@@ -58,6 +61,7 @@ TraitCollection Window::windowTraits() const {
     TraitCollection t = profile_.traits();
     t.style = style_.value_or(d.interfaceStyle());
     t.contentSize = contentSize_.value_or(d.contentSizeCategory());
+    t.forceTouch = forceTouch_;
     return t;
 }
 
@@ -83,6 +87,12 @@ void Window::setProfile(const ScreenProfile& profile) {
 void Window::setInterfaceStyle(InterfaceStyle style) {
     TraitCollection before = windowTraits();
     style_ = style;
+    applyTraits(before);
+}
+
+void Window::setForceTouchAvailable(bool available) {
+    TraitCollection before = windowTraits();
+    forceTouch_ = available;
     applyTraits(before);
 }
 

@@ -35,6 +35,8 @@ public:
     static TraitCollection deviceTraits();
     void setInterfaceStyle(InterfaceStyle style);
     void setContentSizeCategory(ContentSizeCategory category);
+    // Whether the screen senses how firmly it is pressed (the trait forceTouch).
+    void setForceTouchAvailable(bool available);
 
     const std::shared_ptr<ViewController>& rootViewController() const { return root_; }
     void setRootViewController(std::shared_ptr<ViewController> controller);
@@ -51,6 +53,8 @@ public:
     void cancelTouchesForViews(const std::vector<std::shared_ptr<Touch>>& touches);
 
     Responder* nextResponder() const override { return nullptr; }
+    // The keyboard stays in front of what is added after it.
+    void didAddSubview(View* view) override;
 
 private:
     void applyTraits(const TraitCollection& before);
@@ -60,6 +64,7 @@ private:
     std::shared_ptr<ViewController> root_;
     std::optional<InterfaceStyle> style_;
     std::optional<ContentSizeCategory> contentSize_;
+    bool forceTouch_ = false;
     std::map<int, std::shared_ptr<Touch>> active_;
     int nextTouch_ = 1;
 };

@@ -37,11 +37,7 @@ bool cookieDomainMatches(std::string_view domain, std::string_view host) {
 }
 
 bool cookiePathMatches(std::string_view cookiePath, std::string_view requestPath) {
-    if (requestPath.empty()) requestPath = "/";
-    if (cookiePath.empty()) cookiePath = "/";
-    if (requestPath == cookiePath) return true;
-    if (!requestPath.starts_with(cookiePath)) return false;
-    return cookiePath.back() == '/' || requestPath[cookiePath.size()] == '/';
+    return net::cookiePathMatches(cookiePath, requestPath);
 }
 
 std::vector<net::Cookie> HTTPCookieStore::cookiesForURL(std::string_view url) const {

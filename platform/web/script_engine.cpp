@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/foundation/json.h"
@@ -493,10 +494,46 @@ const duk_function_list_entry kNatives[] = {
     {nullptr, nullptr, 0},
 };
 
+// The prelude's function compiled once per process and kept as bytecode, which each new heap
+// loads: compiling it again for every page cost more than everything else a page's first
+// script does. The bytecode is our own, never a page's.
+std::mutex& preludeMutex() {
+    static std::mutex m;
+    return m;
+}
+std::string& preludeBytecode() {
+    static std::string bytes;
+    return bytes;
+}
+
+void pushPrelude(duk_context* ctx) {
+    {
+        std::lock_guard lock(preludeMutex());
+        const std::string& bytes = preludeBytecode();
+        if (!bytes.empty()) {
+            void* buffer = duk_push_fixed_buffer(ctx, bytes.size());
+            std::memcpy(buffer, bytes.data(), bytes.size());
+            duk_load_function(ctx);
+            return;
+        }
+    }
+    duk_eval_string(ctx, kPrelude);
+    duk_dup_top(ctx);
+    duk_dump_function(ctx);
+    duk_size_t size = 0;
+    const void* dumped = duk_get_buffer(ctx, -1, &size);
+    {
+        std::lock_guard lock(preludeMutex());
+        if (preludeBytecode().empty() && dumped && size > 0)
+            preludeBytecode().assign(static_cast<const char*>(dumped), size);
+    }
+    duk_pop(ctx);
+}
+
 // Everything that touches the heap runs inside a protected call, so that an allocation refused
 // anywhere comes back as an error of that call instead of leaving the engine.
 duk_ret_t setUpHeap(duk_context* ctx, void*) {
-    duk_eval_string(ctx, kPrelude);
+    pushPrelude(ctx);
     duk_push_object(ctx);
     duk_put_function_list(ctx, -1, kNatives);
     duk_push_global_object(ctx);

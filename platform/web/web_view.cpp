@@ -1,12 +1,18 @@
 #include "platform/web/web_view.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/base64.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/strings.h"
+#include "platform/foundation/url.h"
 #include "platform/graphics/image.h"
 #include "platform/net/url_connection.h"
 #include "platform/net/url_error.h"
@@ -45,6 +51,58 @@ std::string formEncode(const std::vector<std::pair<std::string, std::string>>& e
         out += enc(k) + '=' + enc(v);
     }
     return out;
+}
+
+// The file a "file:" URL names (escapes decoded), or nothing for any other URL.
+std::optional<std::filesystem::path> filePath(const std::string& url) {
+    if (!url.starts_with("file://")) return std::nullopt;
+    std::string rest = url.substr(7);
+    if (size_t end = rest.find_first_of("?#"); end != std::string::npos) rest.resize(end);
+    if (rest.empty() || rest[0] != '/') return std::nullopt;
+    auto decoded = foundation::percentDecode(rest);
+    if (!decoded || decoded->find('\0') != std::string::npos) return std::nullopt;
+    return std::filesystem::path(*decoded);
+}
+
+// Whether path (made canonical) lies inside root (canonical).
+bool isInside(const std::filesystem::path& path, const std::filesystem::path& root) {
+    auto relative = path.lexically_relative(root);
+    return !relative.empty() && *relative.begin() != ".." && !relative.is_absolute();
+}
+
+// The bytes of a picture a page names by a "file:" URL. Only a page that is itself part of the
+// bundle's resources reads one, and only a regular file inside them (links are followed only
+// as far as they stay inside), at most kMaximumImageBytes, opened without blocking: a remote
+// page naming "file:///dev/zero" or a FIFO reads nothing at all.
+foundation::Data bundlePictureBytes(const std::string& pageURL, const std::string& target) {
+    auto page = filePath(pageURL);
+    auto picture = filePath(target);
+    if (!page || !picture) return {};
+    std::error_code ec;
+    const auto root = std::filesystem::canonical(foundation::Bundle::main().resourcesDirectory(), ec);
+    if (ec) return {};
+    const auto pagePath = std::filesystem::weakly_canonical(*page, ec);
+    if (ec || (pagePath != root && !isInside(pagePath, root))) return {};
+    const auto picturePath = std::filesystem::canonical(*picture, ec);
+    if (ec || !isInside(picturePath, root)) return {};
+    const int fd = ::open(picturePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return {};
+    foundation::Data bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        static_cast<uint64_t>(st.st_size) <= WebView::kMaximumImageBytes) {
+        bytes.resize(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        bytes.resize(done);
+    }
+    ::close(fd);
+    return bytes;
 }
 
 std::string collapse(const std::string& text) {
@@ -219,6 +277,9 @@ void WebView::startLoad(net::URLRequest request) {
     request.removeValueForHTTPHeaderField("Cookie");
     if (auto header = net::Cookie::requestHeaderValue(cookieStore_->cookiesForURL(request.url())))
         request.setValue(*header, "Cookie");
+    // One byte over the page cap, so that the view's own check speaks for plain pages while an
+    // encoded one is stopped while it inflates.
+    request.setMaximumReplyBytes(kMaximumPageBytes + 1);
     auto load = std::make_shared<Load>();
     load->view = this;
     load_ = load;
@@ -284,6 +345,7 @@ void WebView::loadHTMLString(const std::string& html, const std::string& baseURL
 
 void WebView::showDocument(std::unique_ptr<Document> document, const std::string& url) {
     url_ = url;
+    documentURL_ = url;
     engine_.reset();
     document_ = std::move(document);
     engine_ = std::make_unique<ScriptEngine>(*document_, scriptLimits);
@@ -430,11 +492,7 @@ void WebView::relayout() {
                                                           foundation::Base64Decoding::IgnoreUnknownCharacters))
                         bytes = *d;
             } else if (!src.empty()) {
-                std::string target = resolve(src);
-                if (target.starts_with("file://")) {
-                    std::ifstream in(target.substr(7), std::ios::binary);
-                    bytes.assign(std::istreambuf_iterator<char>(in), {});
-                }
+                bytes = bundlePictureBytes(documentURL_, resolve(src));
             }
             if (!bytes.empty())
                 if (auto img = graphics::Image::fromEncoded(bytes)) image = *img;

@@ -55,6 +55,9 @@ public:
     std::shared_ptr<net::Transport> transport;
     ScriptLimits scriptLimits;
     static constexpr size_t kMaximumPageBytes = 8u << 20;
+    // The largest "file:" picture a page from the bundle's resources may show; pages from
+    // anywhere else show none.
+    static constexpr size_t kMaximumImageBytes = 8u << 20;
     // Redirects one navigation may follow before it fails (as the connection layer would).
     static constexpr int kMaximumRedirects = 16;
 
@@ -99,6 +102,8 @@ private:
     std::unique_ptr<ScriptEngine> engine_;
     std::shared_ptr<Load> load_;
     std::string url_;
+    // The URL of the document shown; url_ already names a navigation still loading.
+    std::string documentURL_;
     double contentHeight_ = 0;
     double laidOutWidth_ = -1;
     uint64_t laidOutGeneration_ = ~0ull;

@@ -113,6 +113,13 @@ TEST(AppCrashPrompt, TheNextLaunchAsksAndSendsTheCrashWithTheAppInfoAttachment) 
     ASSERT_EQ(attachments.size(), 1u);
     EXPECT_EQ(checkAttachment(dir.path(), crashes[0], attachments[0]), "ok");
 
+    // "Don't Send" drops this crash: nothing more arrives; this run crashes too.
+    const hxtest::ChildRun dontSend = launch("dont-send", dir.path(), ingestion.baseURL());
+    EXPECT_TRUE(dontSend.said("asked " + name + "|Quit Unexpectedly|Don't Send|Send|Always Send")) << dontSend.output;
+    EXPECT_TRUE(crashed(dontSend)) << dontSend.output;
+    EXPECT_EQ(ingestion.logsOfType("appleError").size(), 1u) << "\"Don't Send\" sent the crash";
+    EXPECT_EQ(ingestion.logsOfType("errorAttachment").size(), 1u);
+
     // "Always Send" sends this crash and is stored; the run after the next crash does not ask.
     const hxtest::ChildRun always = launch("always", dir.path(), ingestion.baseURL());
     EXPECT_TRUE(always.said("asked " + name + "|Quit Unexpectedly|Don't Send|Send|Always Send")) << always.output;
@@ -194,9 +201,10 @@ TEST(AppCrashPromptLaunch, Run) {
         std::replace(line.begin(), line.end(), '\n', '|');
         for (const auto& action : alert->actions()) line += "|" + action->title();
         hxtest::tellParent(line);
-        EXPECT_TRUE(harness.tapAlertAction(r == "always" ? "Always Send" : "Send"));
+        EXPECT_TRUE(harness.tapAlertAction(r == "always" ? "Always Send" : r == "dont-send" ? "Don't Send" : "Send"));
     };
-    // Sent: the report is gone from the crashes folder and the log store is empty.
+    // Sent (or, after "Don't Send", dropped): the report is gone from the crashes folder and the
+    // log store is empty.
     const bool sent = clock.runUntil(
         [&] {
             clock.advance(0.5);

@@ -2,8 +2,11 @@
 // platform services it drives.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "app/connect_app_delegate_iphone.h"
@@ -12,13 +15,18 @@
 #include "emulator/ingestion_service.h"
 #include "model/account.h"
 #include "model/phone.h"
+#include "platform/dispatch/internal.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/property_list.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
+#include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "service/custom_cookie_jar.h"
@@ -94,6 +102,96 @@ TEST_F(Shell, LaunchRunsItsStepsInOrder) {
     EXPECT_EQ(app->shell().calls().front(), "startTelemetry");
     // The formatter stays lazy: the launch does not build it.
     EXPECT_EQ(app->phoneFormatterAccessCount(), 0u);
+}
+
+// The launch's steps do their work, not only say their names: the service host's reports reach
+// the app, and a launch in the background marks the app as in the background.
+TEST_F(Shell, LaunchWatchesTheServiceHostAndMarksABackgroundLaunch) {
+    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
+    launch();
+    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
+    EXPECT_TRUE(app->isInBackground());
+    app->setConnectionAvailable(true);
+    // A report of the host (none reachable) arrives through the observer the launch installed.
+    foundation::NotificationCenter::defaultCenter().post("kNetworkReachabilityChangedNotification");
+    EXPECT_FALSE(app->connectionAvailable());
+    EXPECT_EQ(app->shell().count("stopReachabilityNotifier"), 0u);
+
+    auto foreground = std::make_shared<HX_ConnectAppDelegate_iPhone>();
+    foreground->setWindow(&harness.window());
+    ASSERT_TRUE(foreground->applicationDidFinishLaunchingWithOptions());
+    EXPECT_FALSE(foreground->isInBackground());
+    foreground.reset();
+}
+
+// Resigning and becoming active again: the pair of observers re-arm each other, each return
+// counts a launch, and entering the background dismisses the alert shown through presentAlert but
+// leaves one that carries a tag.
+TEST_F(Shell, ResignAndResumeCountLaunchesAndTheBackgroundDismissesOnlyUntaggedAlerts) {
+    launch();
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    const int64_t launches = prefs()->integerForKey("launchCount");
+    center.post(foundation::kApplicationWillResignActiveNotification);
+    EXPECT_EQ(app->shell().count("stopReachabilityNotifier"), 1u);
+    EXPECT_EQ(app->shell().count("scheduleShowPasscodeLockIfNeeded 30"), 1u);
+    center.post(foundation::kApplicationDidBecomeActiveNotification);
+    EXPECT_EQ(prefs()->integerForKey("launchCount"), launches + 1);
+    EXPECT_EQ(app->shell().count("cancelShowPasscodeLockIfNeeded"), 1u);
+    center.post(foundation::kApplicationDidBecomeActiveNotification);  // not armed without a resign
+    EXPECT_EQ(prefs()->integerForKey("launchCount"), launches + 1);
+    center.post(foundation::kApplicationWillResignActiveNotification);
+    EXPECT_EQ(app->shell().count("stopReachabilityNotifier"), 2u);
+    center.post(foundation::kApplicationDidBecomeActiveNotification);
+    EXPECT_EQ(prefs()->integerForKey("launchCount"), launches + 2);
+
+    app->presentAlert(HXAlert{"Untagged", "shown by the app", {{"OK", HXAlertAction::Style::Default, {}}}, {}});
+    harness.settle();
+    ASSERT_TRUE(harness.visibleAlert());
+    app->applicationDidEnterBackground();
+    harness.settle();
+    EXPECT_FALSE(harness.visibleAlert());
+    app->applicationWillEnterForeground();
+    auto tagged = toolkit::AlertController::make(std::string("Tagged"), std::string("kept"),
+                                                 toolkit::AlertControllerStyle::Alert);
+    ASSERT_TRUE(tagged->addAction(toolkit::AlertAction::make("OK", toolkit::AlertActionStyle::Default)).ok());
+    tagged->view()->setTag(4);
+    app->presentAlert(tagged, nullptr);
+    harness.settle();
+    ASSERT_TRUE(harness.visibleAlert());
+    app->applicationDidEnterBackground();
+    harness.settle();
+    ASSERT_TRUE(harness.visibleAlert());
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Tagged");
+    app->applicationWillEnterForeground();
+}
+
+// Without the emulator the app's requests go to the fixture's scripted transport: recorded as they
+// would have gone out, never resolved or sent.
+TEST_F(Shell, WithoutTheServiceRequestsStayOnTheMachine) {
+    ASSERT_TRUE(transport);
+    launch();
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("ann@example.test");
+    account->setAuthV2(std::string("AUTH"));
+    account->setOAuthDict(Dictionary{{"access_token", "T"},
+                                     {"token_type", "Bearer"},
+                                     {"expirationDate", foundation::Date{harness.clock().wallNow() + 3600}}});
+    app->setAccount(account);
+    app->setConnectionAvailable(true);
+    app->loadUnreadMessages();
+    harness.clock().runUntilIdle();
+    // The unread list, the counts and the token the session needs: recorded, all still waiting.
+    std::set<std::string> paths;
+    for (const auto& r : transport->requests()) {
+        EXPECT_TRUE(r.url.starts_with(app->webClient().endpoints.api + "/") ||
+                    r.url.starts_with(app->webClient().endpoints.signIn + "/"))
+            << r.url;
+        paths.insert(r.url.substr(0, r.url.find('?')));
+    }
+    EXPECT_TRUE(paths.count(app->webClient().endpoints.api + "/voice/v1/voiceclient/api2thread/list"));
+    EXPECT_TRUE(paths.count(app->webClient().endpoints.api + "/voice/v1/voiceclient/threadinginfo/get"));
+    EXPECT_EQ(app->webClient().requests.size(), transport->requestCount());
+    app->cancelRequests([](const std::string&) { return true; });
 }
 
 TEST_F(Shell, FreshInstallationShowsSettingsWithoutPasscodeAndRegistersOnce) {
@@ -461,6 +559,74 @@ TEST_F(ShellRefresh, NextUnreadLoadAfterOneMinuteOrFiveInLowPowerMode) {
     }
 }
 
+// A notification action keeps the platform's completion until its own request ends: other
+// requests that end or fail meanwhile leave it alone, and it is answered exactly once.
+TEST_F(ShellRefresh, NotificationActionsAreAnsweredOnceByTheirOwnRequest) {
+    const std::string id = service.withAccount([](emulator::Account& a) {
+        a.threads.front().read = false;
+        return a.threads.front().id;
+    });
+    const std::string mark = "/voice/v1/voiceclient/thread/updateattributes";
+    // Held replies wait only once they have arrived: a release must follow the arrival.
+    auto marks = [&] {
+        size_t n = 0;
+        for (const auto& r : service.requests()) n += r.path == mark;
+        return n;
+    };
+    app->account()->setOAuthDict(Dictionary{{"access_token", service.issueAccessToken()},
+                                            {"token_type", "Bearer"},
+                                            {"login_hint", "hint"},
+                                            {"expirationDate", foundation::Date{clock->wallNow() + 36000}}});
+    int first = 0;
+    service.script(mark, {.hold = true, .passThrough = true}, 1);
+    app->didReceiveNotificationResponse("com.hxconnect.markRead", Dictionary{{"id", id}}, std::nullopt,
+                                        [&] { ++first; });
+    ASSERT_TRUE(app->completionHandler());
+    const std::string tag = app->completionHandlerTag();
+    EXPECT_TRUE(app->requestInFlight(tag));
+    // Another request fails, another one succeeds: neither is the mark.
+    service.inject(emulator::Fault::Drop, "/voice/v1/voiceclient/threadinginfo/get");
+    app->loadUnreadMessages();
+    service.script("/voice/v1/voiceclient/api2thread/list", {.body = R"({"thread":[]})"});
+    app->loadSpam();
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 1 && marks() == 1; }));
+    EXPECT_EQ(first, 0);
+    service.releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return first == 1 && inFlight() == 0; }));
+    clock->runUntilIdle();
+    EXPECT_EQ(first, 1);
+    EXPECT_FALSE(app->completionHandler());
+    EXPECT_TRUE(service.withAccount([&](emulator::Account& a) { return a.thread(id)->read; }));
+
+    // A second action while one waits: the first is answered then, the second by its own end; a
+    // request cancelled (as on entering the background) has ended too.
+    int second = 0, third = 0;
+    service.script(mark, {.hold = true}, 2);
+    app->didReceiveNotificationResponse("com.hxconnect.composeReply",
+                                        Dictionary{{"id", id}, {"phoneNumber", "+15550103000"}},
+                                        std::string("on my way"), [&] { ++second; });
+    EXPECT_EQ(second, 0);
+    app->didReceiveNotificationResponse("com.hxconnect.markRead", Dictionary{{"id", "other"}}, std::nullopt,
+                                        [&] { ++third; });
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(third, 0);
+    app->cancelRequests(std::vector<std::string>{app->completionHandlerTag()});
+    EXPECT_EQ(third, 1);
+    ASSERT_TRUE(runUntil([&] { return marks() >= 2; }));  // the reply's mark waits at the service
+    service.releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 0; })) << [&] {
+        std::string tags;
+        for (const auto& t : app->webClient().requests.tags()) tags += " " + t;
+        return tags;
+    }();
+    clock->runUntilIdle();
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(third, 1);
+    EXPECT_TRUE(service.withAccount([](emulator::Account& a) {
+        return std::any_of(a.sent.begin(), a.sent.end(), [](const auto& m) { return m.text == "on my way"; });
+    }));
+}
+
 struct ShellFetch : ShellRefresh {
     std::shared_ptr<HXMessageListStandIn> history = std::make_shared<HXMessageListStandIn>();
     std::vector<int> answers;
@@ -702,6 +868,41 @@ TEST_F(ShellEntry, PendingURLsWhileTheAppCannotAct) {
     EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID b|(nil)|-1"});
 }
 
+// The app can act only with a window and without the lock: a "call" waits behind the lock on the
+// view it was on, and without a window on the dial pad's view; the first one waiting is kept. An
+// activity switches accounts only when the app can act; the URL it leaves carries the account.
+TEST_F(ShellEntry, EntryPointsWaitWithoutAWindowOrBehindTheLock) {
+    const std::string call = "hxconnect://call?number=5551234567";
+    app->selectViewForIndex(3);
+    app->lockShown = true;
+    EXPECT_TRUE(app->applicationOpenURL(call));
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://call?number=5559999999"));
+    EXPECT_EQ(app->currentViewIndex(), 3);
+    EXPECT_EQ(app->pendingURL(), call);
+    EXPECT_TRUE(app->continueUserActivity("com.hxconnect.activity_sms",
+                                          Dictionary{{"number", "5550103000"}, {"account", "bob@example.test"}}));
+    EXPECT_EQ(app->account()->username(), "alice@example.test");
+    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?number=5550103000&message=&conversationID=&account=bob@example.test");
+    app->lockShown = false;
+
+    app->setWindow(nullptr);
+    app->reprocessURL();
+    EXPECT_EQ(app->account()->username(), "bob@example.test");  // the URL's account, switched to
+    EXPECT_TRUE(asked("presentNewMessage").empty());
+    EXPECT_TRUE(app->pendingURL().has_value());
+    app->webClient().firstReachabilityHandled = true;  // the new account's first report
+    EXPECT_TRUE(app->applicationOpenURL(call));
+    EXPECT_EQ(app->currentViewIndex(), 0);
+    EXPECT_TRUE(asked("dialPadNumber").empty());
+
+    app->setWindow(&harness.window());
+    app->reprocessURL();
+    EXPECT_EQ(asked("presentNewMessage"), std::vector<std::string>{"presentNewMessage 5550103000||"});
+    EXPECT_FALSE(app->pendingURL());
+    EXPECT_TRUE(app->applicationOpenURL(call));
+    EXPECT_EQ(asked("dialPadNumber").size(), 1u);
+}
+
 TEST_F(ShellEntry, ReplyFocusesTheFieldOrScrollsToTheMessage) {
     std::vector<Dictionary> focused;
     foundation::NotificationCenter::defaultCenter().addObserver(
@@ -771,7 +972,7 @@ TEST_F(ShellEntry, ShortcutsAndUserActivities) {
     // Activities that cannot run now become URLs that carry everything, the account included.
     EXPECT_TRUE(app->continueUserActivity(
         "com.hxconnect.activity_sms", Dictionary{{"number", "555 1234"}, {"messageText", "a&b"}, {"account", "bob"}}));
-    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?number=555%201234&message=a&b&conversationID=&account=bob");
+    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?number=555%201234&message=a%26b&conversationID=&account=bob");
     EXPECT_TRUE(app->continueUserActivity(
         services::kSearchableItemActionType,
         Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4.bob%40example.test"}}));
@@ -790,7 +991,24 @@ TEST_F(ShellEntry, ShortcutsAndUserActivities) {
     EXPECT_FALSE(app->continueUserActivity("com.hxconnect.activity_other", {}));
 }
 
-TEST_F(ShellEntry, NotificationResponsesKeepTheCompletionForTheirRequest) {
+// Texts that hold the query's own separators survive the trip through the pending URL.
+TEST_F(ShellEntry, PendingActivitiesKeepTheirTextsWhole) {
+    app->lockShown = true;
+    EXPECT_TRUE(app->continueUserActivity(
+        "com.hxconnect.activity_sms", Dictionary{{"number", "5550103000"}, {"messageText", "Tom & Jerry = 2+2 #1"}}));
+    app->lockShown = false;
+    app->reprocessURL();
+    EXPECT_EQ(asked("presentNewMessage"),
+              std::vector<std::string>{"presentNewMessage 5550103000|Tom & Jerry = 2+2 #1|"});
+    app->lockShown = true;
+    EXPECT_TRUE(app->continueUserActivity("com.hxconnect.activity_reply",
+                                          Dictionary{{"conversationID", "c&d=e"}, {"messageText", "a=b&c=d"}}));
+    app->lockShown = false;
+    app->reprocessURL();
+    EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID c&d=e|a=b&c=d|-1"});
+}
+
+TEST_F(ShellEntry, NotificationResponsesWithoutARequestAreAnsweredAtOnce) {
     int completed = 0;
     auto done = [&] { ++completed; };
     app->didReceiveNotificationResponse(services::kNotificationDismissActionIdentifier, Dictionary{{"id", "c1"}},
@@ -801,15 +1019,12 @@ TEST_F(ShellEntry, NotificationResponsesKeepTheCompletionForTheirRequest) {
                                         Dictionary{{"quicksetting", "Office"}}, std::nullopt, done);
     EXPECT_EQ(app->currentViewIndex(), 4);
     EXPECT_EQ(completed, 2);
-    app->didReceiveNotificationResponse("com.hxconnect.composeReply",
-                                        Dictionary{{"id", "c1"}, {"phoneNumber", "+1555"}}, std::string("on my way"),
-                                        done);
-    EXPECT_EQ(completed, 2);  // kept until the send ends
-    ASSERT_TRUE(app->completionHandler());
-    EXPECT_EQ(asked("sendSMS"), std::vector<std::string>{"sendSMS on my way|+1555|c1"});
-    EXPECT_EQ(asked("markMessage"), std::vector<std::string>{"markMessage c1 asRead 1"});
-    app->completionHandler()();
+    // No text typed, and no session to mark anything with: nothing to wait for.
+    app->didReceiveNotificationResponse("com.hxconnect.composeReply", Dictionary{{"id", "c1"}}, std::nullopt, done);
     EXPECT_EQ(completed, 3);
+    app->didReceiveNotificationResponse("com.hxconnect.markRead", Dictionary{{"id", "c1"}}, std::nullopt, done);
+    EXPECT_EQ(completed, 4);
+    EXPECT_FALSE(app->completionHandler());
 }
 
 TEST_F(Shell, ReTappingARootTabWithTwoAccountsOpensTheAccountList) {
@@ -896,6 +1111,51 @@ TEST_F(Shell, AppInfoAttachmentDescribesTheAccount) {
     EXPECT_EQ(lines[6], "1 Quick Settings");
     EXPECT_EQ(lines[7], app->versionString());
     app->waitForContactsLoad(10);
+}
+
+// The crash service asks for the attachment on its own queue: the text is made on the main thread,
+// so it waits for the main thread's next turn and sees the account as the main thread left it.
+TEST_F(Shell, AppInfoAttachmentIsMadeOnTheMainThread) {
+    storeAccounts({"a@x.test"});
+    launch();
+    app->account()->setAuthV2(std::string("123"));
+    harness.clock().runUntilIdle();
+    std::atomic<bool> done{false};
+    std::string text;
+    std::thread sdk([&] {
+        text = app->appInfoText();
+        done = true;
+    });
+    // The main thread has work from the asking thread before it changes anything.
+    bool asked = false;
+    for (int spins = 0; spins < 2'000'000 && !asked && !done; ++spins) {
+        asked = dispatch::detail::mainHasReadyWork();
+        if (!asked) std::this_thread::yield();
+    }
+    EXPECT_TRUE(asked) << "the text was made off the main thread";
+    app->account()->setAuthV2(std::string("1234567"));
+    EXPECT_TRUE(harness.clock().runUntil([&] { return done.load(); }, 10));
+    sdk.join();
+    EXPECT_NE(text.find("AuthV2: 7 chars"), std::string::npos) << text;
+    app->waitForContactsLoad(10);
+}
+
+// A memory warning lets go of the contacts read from the cache file: the next use reads it again.
+TEST_F(Shell, AMemoryWarningDropsTheCachedContacts) {
+    launch();
+    auto writeCache = [](const std::vector<std::string>& numbers) {
+        foundation::Array list;
+        for (const auto& n : numbers) list.emplace_back(Dictionary{{"number", Value(n)}, {"recordID", Value("r" + n)}});
+        (void)foundation::files::createDirectory(foundation::cachesDirectory());
+        ASSERT_TRUE(
+            foundation::writePropertyListFile(Value(list), foundation::cachesDirectory() / "contactsCache").ok());
+    };
+    writeCache({"+15550100"});
+    EXPECT_EQ(app->cachedContacts().size(), 1u);
+    writeCache({"+15550100", "+15550101"});
+    EXPECT_EQ(app->cachedContacts().size(), 1u);  // read once
+    app->applicationDidReceiveMemoryWarning();
+    EXPECT_EQ(app->cachedContacts().size(), 2u);
 }
 
 TEST(AppProgram, HeadlessRunWritesASnapshotAndAnOutlineOfEachView) {

@@ -1,7 +1,15 @@
 #include <execinfo.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <ucontext.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "crashreporter/compact_unwind.h"
+#include "crashreporter/dwarf_unwinder.h"
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/task_memory.h"
 #include "tests/crashreporter/crash_fixtures.h"
@@ -199,3 +207,128 @@ TEST(FramePointerWalk, AgreesWithBacktraceOnRealFrames) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same process read through a task that is not task_self(): every read takes the checked copy.
+kernel::kern_return_t readThroughSelf(const kernel::Task*, uint64_t address, void* destination, size_t length) {
+    return kernel::vm_read_overwrite(kernel::task_self(), address, length, destination);
+}
+const kernel::Task kCheckedSelf{&readThroughSelf, nullptr};
+
+struct TwoWalks {
+    std::vector<uint64_t> direct;
+    std::vector<uint64_t> checked;
+    bool directRange = false;
+};
+
+std::vector<uint64_t> walkFrom(const kernel::Task* task, const ucontext_t* context, bool* directRange = nullptr) {
+    zvcrash_async_thread_state state;
+    zvcrash_async_thread_state_mcontext_init(&state, context);
+    zvcrash_frame_cursor cursor;
+    zvcrash_frame_cursor_init(&cursor, task, &state, nullptr);
+    if (directRange) *directRange = cursor.cache.direct_low < cursor.cache.direct_high;
+    std::vector<uint64_t> pcs;
+    while (pcs.size() < 64 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) {
+        uint64_t pc = 0;
+        zvcrash_frame_cursor_get_reg(&cursor, ZVCRASH_REG_IP, &pc);
+        pcs.push_back(pc);
+    }
+    zvcrash_frame_cursor_free(&cursor);
+    return pcs;
+}
+
+void walkBothWays(void* context) {
+    auto* walks = static_cast<TwoWalks*>(context);
+    ucontext_t uc;
+    getcontext(&uc);
+    walks->direct = walkFrom(kernel::task_self(), &uc, &walks->directRange);
+    walks->checked = walkFrom(&kCheckedSelf, &uc);
+}
+
+}  // namespace
+
+TEST(FramePointerWalk, ReadingItsOwnStackInPlaceGivesTheCheckedWalk) {
+    for (bool onWorker : {false, true}) {
+        SCOPED_TRACE(onWorker ? "another thread" : "the test's thread");
+        TwoWalks walks;
+        auto run = [&] { hx_fixture_recurse(30, &walkBothWays, &walks); };
+        if (onWorker)
+            std::thread(run).join();
+        else
+            run();
+        EXPECT_TRUE(walks.directRange) << "a walk of the calling thread reads its stack in place";
+        ASSERT_GE(walks.direct.size(), 31u);
+        EXPECT_EQ(walks.direct, walks.checked);
+    }
+}
+
+TEST(FramePointerWalk, FramesOutsideTheCallersStackAreReadThroughCheckedCopies) {
+    // A frame pointer into memory that is gone: the in-place range does not cover it, so the walk
+    // ends with an unreadable frame instead of a fault.
+    const size_t page = kernel::vm_page_size();
+    void* gone = mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(gone, MAP_FAILED);
+    munmap(gone, page);
+    zvcrash_async_thread_state state;
+    zvcrash_async_thread_state_init(&state, ZVCRASH_THREAD_ARCH_X86_64);
+    zvcrash_async_thread_state_set_reg(&state, ZVCRASH_REG_IP, 0x401000);
+    zvcrash_async_thread_state_set_reg(&state, ZVCRASH_REG_FP, reinterpret_cast<uintptr_t>(gone));
+    zvcrash_frame_cursor cursor;
+    zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &state, nullptr);
+    EXPECT_FALSE(reinterpret_cast<uintptr_t>(gone) >= cursor.cache.direct_low &&
+                 reinterpret_cast<uintptr_t>(gone) < cursor.cache.direct_high);
+    EXPECT_EQ(zvcrash_frame_cursor_next(&cursor), ZVCRASH_FRAME_ESUCCESS);
+    EXPECT_EQ(zvcrash_frame_cursor_next(&cursor), ZVCRASH_FRAME_EBADFRAME);
+}
+
+namespace {
+std::atomic<int> gAltStackAnswer{-1};
+void askOnAlternateStack(int) {
+    char here;
+    uint64_t top = 0;
+    gAltStackAnswer = zvcrash_async_own_stack_above(reinterpret_cast<uintptr_t>(&here), &top) ? 1 : 0;
+}
+}  // namespace
+
+TEST(FramePointerWalk, OnAnAlternateSignalStackNothingIsReadInPlace) {
+    char here;
+    uint64_t top = 0;
+    ASSERT_TRUE(zvcrash_async_own_stack_above(reinterpret_cast<uintptr_t>(&here), &top));
+    EXPECT_GT(top, reinterpret_cast<uintptr_t>(&here));
+
+    std::vector<char> altStack(64 * 1024);
+    stack_t alt{}, previousAlt{};
+    alt.ss_sp = altStack.data();
+    alt.ss_size = altStack.size();
+    ASSERT_EQ(sigaltstack(&alt, &previousAlt), 0);
+    struct sigaction action {
+    }, previous{};
+    action.sa_handler = &askOnAlternateStack;
+    action.sa_flags = SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR2, &action, &previous), 0);
+    raise(SIGUSR2);
+    sigaction(SIGUSR2, &previous, nullptr);
+    sigaltstack(&previousAlt, nullptr);
+    EXPECT_EQ(gAltStackAnswer.load(), 0) << "a crash-time walk must keep the checked copies";
+}
+
+TEST(FrameCursor, TriesOnlyTheReadersThatCanReadItsImages) {
+    int count = 0;
+    const zvcrash_frame_reader_t* readers = zvcrash_frame_default_readers_for(nullptr, &count);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(readers[0], &zvcrash_frame_fp_reader);
+    zvcrash_async_image_list list;
+    zvcrash_async_image_list_init(&list, kernel::task_self());
+    readers = zvcrash_frame_default_readers_for(&list, &count);
+    ASSERT_EQ(count, 2);  // no Mach-O image: no compact unwind
+    EXPECT_EQ(readers[0], &zvcrash_frame_dwarf_reader);
+    EXPECT_EQ(readers[1], &zvcrash_frame_fp_reader);
+    list.shared->macho_count.store(1);
+    readers = zvcrash_frame_default_readers_for(&list, &count);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(readers[0], &zvcrash_frame_compact_unwind_reader);
+    list.shared->macho_count.store(0);
+    zvcrash_async_image_list_free(&list);
+}

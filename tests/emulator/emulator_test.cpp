@@ -8,6 +8,7 @@
 
 #include "emulator/emulator.h"
 #include "emulator/service_routes.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/net/curl_transport.h"
 #include "service/proto/hxcpb.h"
 #include "tests/platform/net/poll_loop.h"
@@ -170,6 +171,84 @@ TEST_F(Service, MediaNeedsTheSessionCookie) {
     net::URLRequest missing(service.origin() + "/a/v/nothing");
     missing.setValue(sessionCookie(), "Cookie");
     EXPECT_EQ(send(missing)->responses.at(0).statusCode, 404);
+}
+
+// Every API route answers only the method the client uses; anything else is 405 with "Allow".
+TEST_F(Service, WrongMethodsOnApiRoutesAreRefusedWith405) {
+    const std::string token = service.issueAccessToken();
+    struct Case {
+        const char* method;
+        const char* path;
+        int status;
+        const char* allow;
+    } cases[] = {
+        {"GET", "/voice/v1/voiceclient/account/get?alt=json", 405, "POST"},
+        {"PUT", "/voice/v1/voiceclient/api2thread/list?alt=json", 405, "POST"},
+        {"DELETE", "/voice/v1/proxynumbers/reserve", 405, "POST"},
+        {"GET", "/v2/people?alt=json", 405, "POST"},
+        {"POST", "/o/oauth2/tokenrpc?action=listSessions", 405, "GET"},
+        {"POST", "/a/i/img1?s=3", 405, "GET, HEAD"},
+        {"POST", "/voice/v1/voiceclient/account/get?alt=json", 200, ""},
+        {"GET", "/o/oauth2/tokenrpc?action=listSessions", 200, ""},
+        {"GET", "/a/i/img1?s=3", 200, ""},
+        {"GET", "/voice/", 200, ""},  // pages take what a browser sends
+    };
+    for (const auto& c : cases) {
+        net::URLRequest r(service.origin() + c.path);
+        r.setHTTPMethod(c.method);
+        r.setValue("Bearer " + token, "Authorization");
+        r.setValue(sessionCookie(), "Cookie");
+        if (std::string(c.method) != "GET") r.setHTTPBody(std::string_view("[null,1]"));
+        auto d = send(std::move(r));
+        ASSERT_FALSE(d->responses.empty()) << c.method << " " << c.path;
+        EXPECT_EQ(d->responses.back().statusCode, c.status) << c.method << " " << c.path;
+        if (c.status != 405) continue;
+        EXPECT_EQ(d->responses.back().headers.get("Allow").value_or(""), c.allow) << c.path;
+        EXPECT_EQ(nlohmann::json::parse(d->body, nullptr, false)["error"]["code"], 405) << d->body;
+    }
+}
+
+// A long run keeps only the newest requests, within a count and a size of their bodies; the count
+// of requests still counts them all.
+TEST_F(Service, TheRequestLogKeepsTheNewestWithinItsBounds) {
+    auto logged = [&](const std::string& body) {
+        auto r = post("/voice/inbox/x", body, "text/plain");
+        r.setValue(sessionCookie(), "Cookie");
+        send(std::move(r));
+    };
+    service.setRequestLogLimit(3, 1 << 20);
+    for (int i = 1; i <= 5; ++i) logged(std::to_string(i));
+    EXPECT_EQ(service.requestCount(), 5u);
+    auto kept = service.requests();
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0].body, "3");
+    EXPECT_EQ(kept[2].body, "5");
+    service.setRequestLogLimit(100, 10);
+    ASSERT_EQ(service.requests().size(), 3u);  // 3 bytes of bodies
+    logged("1234567890");                      // ten bytes: room for nothing else
+    kept = service.requests();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].body, "1234567890");
+    service.clearRequests();
+    EXPECT_EQ(service.requestCount(), 0u);
+    EXPECT_TRUE(service.requests().empty());
+}
+
+// A conversation the service starts for a new number is dated by the service's clock.
+TEST_F(Service, NewConversationsAreDatedByTheServicesClock) {
+    dispatch::ScopedVirtualClock clock{2'000'000'000.0};
+    auto token = service.issueAccessToken();
+    HXCPB_SendSMSRequest request;
+    request.set_messagetext("now");
+    request.add_targetnumber("+15550166");
+    request.set_randomid(7);
+    auto d = send(
+        post("/voice/v1/voiceclient/api2thread/sendsms", *hxcpb::serialize(request), "application/x-protobuf", token));
+    auto reply = hxcpb::parse<HXCPB_SendSMSResponse>(d->body);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->timestamp(), 2'000'000'000u);
+    auto when = service.withAccount([](emulator::Account& a) { return a.thread("t.+15550166")->lastTimeMs(); });
+    EXPECT_EQ(when, 2'000'000'000'000);
 }
 
 TEST(EmulatorQuery, ItemsAreDecoded) {

@@ -111,8 +111,10 @@ struct Stateful : ::testing::Test {
                 earliest = earliest == 0 ? last : std::min(earliest, last);
             }
             if (pages) *pages = page + 1;
-            bool more = r.parsed.contains("response");
+            // The last page says so: its "response" names no further conversations.
+            bool more = r.parsed["response"].contains("conversation");
             if (!more) {
+                EXPECT_TRUE(r.parsed["response"].is_object()) << r.body;
                 return ids;
             }
             EXPECT_EQ(r.parsed["response"]["conversation"].size(), r.parsed["thread"].size());

@@ -16,6 +16,8 @@
 #include "platform/services/user_notifications.h"
 #include "platform/store/context.h"
 #include "platform/store/coordinator.h"
+#include "tests/support/full_disk.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -231,6 +233,36 @@ TEST_F(SaveChain, APictureShowsWithAnEmptyBodyOnlyWhenCached) {
     EXPECT_TRUE(request("nopic_2")->content.attachments.empty());
 }
 
+TEST_F(SaveChain, AttachmentsWithIdsUpToAndPastTheFileNameLimitAllArrive) {
+    // 237 bytes and less fit beside the writer's temporary affixes as they are; longer ones,
+    // right up to and past the file-name limit, must not be dropped.
+    const size_t lengths[] = {3, 237, 238, 240, 254, 255, 256, 400};
+    foundation::Data png{0x89, 'P', 'N', 'G'};
+    std::vector<std::string> ids;
+    for (size_t n : lengths) {
+        ids.push_back(std::to_string(n) + "-" + std::string(n - std::to_string(n).size() - 1, 'a'));
+        ASSERT_EQ(ids.back().size(), n);
+        HXCCache::sharedCache()->setObject(HXCCachedObject::withData(png), ids.back());
+    }
+    backgroundFetch([&](const ContextPtr& ctx) {
+        for (size_t i = 0; i < ids.size(); ++i)
+            add(ctx, "long" + std::to_string(i), 10,
+                {{1,
+                  false,
+                  "[IMAGE]",
+                  {{"attachments", Value(Array{Value(Dictionary{{"id", ids[i]}, {"mimeType", "image/png"}})})}}}});
+    });
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const auto* shown = request("long" + std::to_string(i) + "_1");
+        ASSERT_TRUE(shown) << lengths[i];
+        ASSERT_EQ(shown->content.attachments.size(), 1u) << "an id of " << lengths[i] << " bytes was dropped";
+        EXPECT_EQ(shown->content.attachments[0].identifier, ids[i]);
+        EXPECT_EQ(shown->content.attachments[0].data, png);
+        EXPECT_LE(shown->content.attachments[0].url.filename().string().size() + foundation::kAtomicWriteAffixBytes,
+                  foundation::kMaxFileNameBytes);
+    }
+}
+
 TEST_F(SaveChain, ARootSaveWaitsForChildrenAndTheHandlerTravelsToIt) {
     auto path = HX_ConnectAppDelegate::storePathForAccount(delegate->username);
     auto onDisk = [&] {
@@ -316,6 +348,36 @@ TEST_F(SaveChain, AFailedSaveAnswersFailedOnceAndKeepsTheChanges) {
     clock->runUntilIdle();
     EXPECT_EQ(later, std::vector<int>{HX_ConnectAppDelegate::BackgroundFetchNewData});
     EXPECT_EQ(notificationIds(), std::vector<std::string>{"f_1"});
+}
+
+TEST_F(SaveChain, RootSavesThatFindTheDiskFullAreLoggedOnceAndLoseNothing) {
+    hxtest::LogCapture log;
+    auto storeLines = [&] {
+        size_t n = 0;
+        for (const auto& line : log.lines()) n += line.find("message store") != std::string::npos;
+        return n;
+    };
+    {
+        hxtest::FullDisk full;
+        for (int i = 0; i < 3; ++i) {
+            auto results = backgroundFetch([i](const ContextPtr& ctx) {
+                add(ctx, "full" + std::to_string(i), 10, {{static_cast<int64_t>(i + 1)}});
+            });
+            EXPECT_EQ(results, std::vector<int>{HX_ConnectAppDelegate::BackgroundFetchFailed}) << i;
+        }
+    }
+    EXPECT_EQ(storeLines(), 1u);
+    std::vector<int> later;
+    delegate->saveMOC2Parent(delegate->managedObjectContext(), {}, [&](int r) { later.push_back(r); });
+    clock->runUntilIdle();
+    EXPECT_EQ(later, std::vector<int>{HX_ConnectAppDelegate::BackgroundFetchNewData});
+    EXPECT_EQ(notificationIds().size(), 3u);
+    // Once a save got through, the next failure is news again.
+    {
+        hxtest::FullDisk full;
+        backgroundFetch([](const ContextPtr& ctx) { add(ctx, "again", 10, {{9}}); });
+    }
+    EXPECT_EQ(storeLines(), 2u);
 }
 
 TEST_F(SaveChain, SpotlightOnIndexesAndOffWithdraws) {

@@ -207,3 +207,30 @@ TEST_F(Calls, ThePhonesOwnDialerAndTheChoosersOnTheWay) {
     EXPECT_TRUE(calls->isNewForwardingPhoneID(5));
     EXPECT_EQ(foundation::UserDefaults::standardUserDefaults()->integerForKey("forwardingID"), 5);
 }
+
+// The call code and the life cycle share one pair of flags: a direct call handed to the dialer
+// makes the resign clear the dial pad instead of arming the passcode lock, a placed call clears
+// it on entering the background, and the return to the foreground forgets both.
+TEST_F(Calls, TheLifeCycleSeesTheCallFlagsTheCallCodeSets) {
+    app->account()->setForwardingPhoneID(-1);
+    app->account()->setThisPhoneID(2);
+    calls->placeCallTo("+44 20 7946 0958");
+    ASSERT_TRUE(runUntil([&] { return !dialled().empty() && !inTable("DIRECT_CALL"); }));
+    ASSERT_TRUE(app->callHandOver());
+    app->resignActive();
+    EXPECT_EQ(posted["kClearDialpadNumberNotification"], 1);
+    EXPECT_EQ(app->shell().count("scheduleShowPasscodeLockIfNeeded"), 0u);
+    EXPECT_FALSE(calls->callHandOver());
+    EXPECT_TRUE(calls->callPlaced());
+    // A second resign without a hand-over arms the lock instead.
+    app->resignActive();
+    EXPECT_EQ(app->shell().count("scheduleShowPasscodeLockIfNeeded 30"), 1u);
+    EXPECT_EQ(posted["kClearDialpadNumberNotification"], 1);
+    app->applicationDidEnterBackground();
+    EXPECT_EQ(posted["kClearDialpadNumberNotification"], 2);
+    app->applicationWillEnterForeground();
+    EXPECT_FALSE(calls->callPlaced());
+    EXPECT_FALSE(calls->callHandOver());
+    app->applicationDidEnterBackground();
+    EXPECT_EQ(posted["kClearDialpadNumberNotification"], 2);
+}

@@ -71,9 +71,10 @@ TEST_F(Conversations, ReadAndSpamStatesFollowTheReply) {
     const std::string id = threads[0];
     const bool wasRead = conversation(id)->value("isRead").boolValue();
     int handled = 0;
-    app->setCompletionHandler([&] { ++handled; });
+    const std::string mark = service->origin() + "/voice/inbox/mark/_SMS_" + (wasRead ? "0_" : "1_") + id;
+    app->setCompletionHandler([&] { ++handled; }, mark);  // a completion waiting for the mark
     app->changeReadStatusForConversationWithID(id);
-    EXPECT_TRUE(inTable(service->origin() + "/voice/inbox/mark/_SMS_" + (wasRead ? "0_" : "1_") + id));
+    EXPECT_TRUE(inTable(mark));
     ASSERT_TRUE(settled());
     EXPECT_EQ(lastBody(kUpdate),
               "[[\"" + id + "\",null,null," + (wasRead ? "false" : "true") + ",[]],[null,null,null,true],1]");

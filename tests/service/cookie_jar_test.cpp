@@ -82,21 +82,47 @@ TEST_F(Jar, ADomainOnlyMatchesOnALabelBoundary) {
     EXPECT_EQ(names(jar.cookiesForURL("http://example.test/")), (std::vector<std::string>{"session=secret", "wide=w"}));
 }
 
-TEST_F(Jar, EmptyJarAnswersNoneAndRequestsWithoutMatchesKeepTheirHeader) {
+TEST_F(Jar, TheJarAlwaysSpeaksForTheCookieHeader) {
     EXPECT_FALSE(jar.cookiesForURL("http://s.test/").has_value());
+    // A header left from an earlier host (a redirect's request is a copy of the last one) never
+    // survives the jar: with nothing of its own to send, the jar sends nothing.
     net::URLRequest request("http://s.test/voice");
-    request.setValue("mine=1", "Cookie");
+    request.setValue("SID=from-another-host", "Cookie");
     jar.addCookiesToRequest(request);
-    EXPECT_EQ(request.valueForHTTPHeaderField("Cookie"), "mine=1");
+    EXPECT_FALSE(request.valueForHTTPHeaderField("Cookie"));
+    request.setValue("SID=from-another-host", "Cookie");
     jar.set_cookies({{"a", "1", "other.test", "/"}});
     jar.addCookiesToRequest(request);
-    EXPECT_EQ(request.valueForHTTPHeaderField("Cookie"), "mine=1");
+    EXPECT_FALSE(request.valueForHTTPHeaderField("Cookie"));
+    request.setValue("SID=from-another-host", "Cookie");
     jar.set_cookies({{"a", "1", "s.test", "/"}, {"b", "2", "s.test", "/voice"}});
     jar.addCookiesToRequest(request);
     EXPECT_EQ(request.valueForHTTPHeaderField("cookie"), "a=1; b=2");
     EXPECT_EQ(request.allHTTPHeaderFields().size(), 1u);
     jar.empty();
     EXPECT_EQ(jar.numberOfCookies(), 0u);
+    jar.addCookiesToRequest(request);
+    EXPECT_TRUE(request.allHTTPHeaderFields().empty());
+}
+
+TEST_F(Jar, PathsMatchOnASegmentBoundary) {
+    jar.set_cookies({{"voice", "1", "s.test", "/voice"},
+                     {"slash", "2", "s.test", "/voice/"},
+                     {"root", "3", "s.test", "/"},
+                     {"deep", "4", "s.test", "/voice/b/0"}});
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"http://s.test/voice", {"voice=1", "root=3"}},
+        {"http://s.test/voice/", {"voice=1", "slash=2", "root=3"}},
+        {"http://s.test/voice/b/0", {"voice=1", "slash=2", "root=3", "deep=4"}},
+        {"http://s.test/voice/b/0/inbox", {"voice=1", "slash=2", "root=3", "deep=4"}},
+        {"http://s.test/voice/b/01", {"voice=1", "slash=2", "root=3"}},
+        {"http://s.test/voicemail", {"root=3"}},
+        {"http://s.test/voicemail/", {"root=3"}},
+        {"http://s.test/voic", {"root=3"}},
+        {"http://s.test", {"root=3"}},
+        {"http://s.test/?voice", {"root=3"}},
+    };
+    for (const auto& [url, expected] : cases) EXPECT_EQ(names(jar.cookiesForURL(url)), expected) << url;
 }
 
 TEST_F(Jar, ArchiveRoundTripDropsMalformedEntries) {

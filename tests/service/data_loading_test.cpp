@@ -79,6 +79,21 @@ TEST_F(DataLoading, ListLoadsNeedAConnectionASessionAndNoRequestInFlight) {
     ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
 }
 
+// An unread load under way is waited for: asking again sends nothing until it has ended.
+TEST_F(DataLoading, AnUnreadLoadUnderWayIsWaitedFor) {
+    service.script("/voice/v1/voiceclient/api2thread/list", {.hold = true}, 1);
+    app->loadUnreadMessages();
+    ASSERT_TRUE(runUntil([&] { return service.requestCount() == 2; }));  // the list and the counts
+    app->loadUnreadMessages();
+    clock->runUntilIdle();
+    EXPECT_EQ(service.requestCount(), 2u);
+    service.releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+    app->loadUnreadMessages();
+    ASSERT_TRUE(runUntil([&] { return service.requestCount() == 4; }));
+    ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+}
+
 TEST_F(DataLoading, ConversationPagesAreTaggedByTheirTokenAndParsedAsLatestOrOlder) {
     service.script("/voice/v1/voiceclient/api2thread/get", {.body = "{\"thread\":{}}"}, 3);
     app->loadConversationWithID(std::string("t\"1"), std::nullopt);
@@ -162,6 +177,24 @@ TEST_F(DataLoading, NewUnreadItemsAreParsedAndAnnouncedOlderOnesOnlyParsed) {
     ASSERT_TRUE(runUntil([&] { return app->lastNotification() > 2000; }));
     EXPECT_EQ(app->lastNotification(), clock->wallNow());
     EXPECT_EQ(app->shell().count("queueRefresh"), 3u);
+}
+
+// A thread without "read" is unread for the unread load as it is for the list's parse (which
+// stores it unread): its new item is announced.
+TEST_F(DataLoading, AThreadWithoutAReadMemberIsUnreadHereAsInTheList) {
+    app->setLastNotification(2000);
+    app->getUnreadMessagesFromData(data(R"({"thread":[{"item":[{"startTime":"3000000"}]}]})"));
+    ASSERT_TRUE(runUntil([&] { return history->calls().size() == 1 && app->shell().count("queueRefresh") == 1; }));
+    EXPECT_EQ(app->shell().count("playNewMessageAlertForMessageWithDate 3000"), 1u);
+    // A null one is read the same way; one read as true is not announced.
+    app->setLastNotification(2000);
+    app->getUnreadMessagesFromData(data(R"({"thread":[{"read":null,"item":[{"startTime":"4000000"}]}]})"));
+    ASSERT_TRUE(runUntil([&] { return history->calls().size() == 2; }));
+    app->setLastNotification(2000);
+    app->getUnreadMessagesFromData(data(R"({"thread":[{"read":1,"item":[{"startTime":"5000000"}]}]})"));
+    ASSERT_TRUE(runUntil([&] { return history->calls().size() == 3; }));
+    EXPECT_EQ(app->shell().count("playNewMessageAlertForMessageWithDate 4000"), 1u);
+    EXPECT_EQ(app->shell().count("playNewMessageAlertForMessageWithDate 5000"), 0u);
 }
 
 TEST_F(DataLoading, ABackgroundFetchIsAnsweredOnceOrNotAtAllOnA401) {

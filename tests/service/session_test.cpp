@@ -1,6 +1,10 @@
 // The session operations against the emulated service over loopback: selecting, logging out and
 // deleting accounts, the token flow, the completion of a sign-in, and the account settings.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,9 +14,12 @@
 #include "model/keychain_utils.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/property_list.h"
 #include "platform/net/cookie_storage.h"
 #include "platform/services/search_index.h"
 #include "tests/service/web_client_fixture.h"
+#include "tests/support/full_disk.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 
@@ -424,6 +431,55 @@ TEST_F(SessionTest, TokenRepliesThatAreErrorsRestartOnceAskForASignInOrChangeNot
     EXPECT_FALSE(app->account()->oAuthDict());
 }
 
+TEST_F(SessionTest, UnreadableTokenRepliesAreFailedRequests) {
+    signIn();
+    app->setConnectionAvailable(true);
+    struct Case {
+        const char* action;
+        std::string reply;
+    };
+    const Case cases[] = {
+        {"issueToken", "not json"},
+        {"issueToken", R"({"access_token":"A1","token_type":"Bearer","expires_in":60)"},  // truncated
+        {"issueToken", R"({"access_token":7,"token_type":"Bearer","expires_in":60})"},
+        {"issueToken", R"({"access_token":"A1","token_type":["Bearer"],"expires_in":60})"},
+        {"issueToken", R"({"access_token":"A1","token_type":"Bearer","expires_in":true})"},
+        {"issueToken", R"({"access_token":"A1","token_type":"Bearer","expires_in":"soon"})"},
+        {"issueToken", R"({"access_token":"A1","token_type":"Bearer","expires_in":-5})"},
+        {"issueToken", R"({"access_token":"A1","token_type":"Bearer"})"},
+        {"issueToken", R"({"access_token":"","token_type":"Bearer","expires_in":60})"},
+        {"issueToken", R"({"error":"something_else"})"},
+        {"issueToken", R"(["access_token","A1"])"},
+        {"issueToken", std::string(40u << 20, ' ') + "{}"},  // past the limit of an API reply
+        {"listSessions", R"({"sessions":)"},
+        {"listSessions", R"({"sessions":{"login_hint":"h"}})"},
+        {"listSessions", R"({"sessions":[{"login_hint":5}]})"},
+        {"listSessions", R"({"sessions":["h"]})"},
+        {"listSessions", R"({"sessions":[]})"},
+        {"listSessions", "[]"},
+    };
+    for (const auto& c : cases) {
+        const std::string what = std::string(c.action) + " " + c.reply.substr(0, 60);
+        const bool issue = std::string(c.action) == "issueToken";
+        const std::optional<Dictionary> before =
+            issue ? std::optional<Dictionary>(Dictionary{{"login_hint", "hint"}}) : std::nullopt;
+        app->account()->setOAuthDict(before);
+        int completions = 0;
+        app->setCompletionHandler([&] { ++completions; });
+        service.clearRequests();
+        service.script("/o/oauth2/tokenrpc", {.body = c.reply});
+        EXPECT_FALSE(app->retrieveOAuth());
+        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; })) << what;
+        clock->runUntilIdle();
+        // Failed like any request: whoever waited for the reply hears of it once, and nothing
+        // was taken from it.
+        EXPECT_EQ(completions, 1) << what;
+        EXPECT_EQ(app->account()->oAuthDict(), before) << what;
+        EXPECT_EQ(requestsTo("/o/oauth2/tokenrpc").size(), 1u) << what;
+        EXPECT_EQ(asked("showLoadingOverlay"), 0u) << what;
+    }
+}
+
 TEST_F(SessionTest, TheConsentPageIsAnsweredAndTheClientFlagsPageCompletesTheSignIn) {
     auto account = std::make_shared<HX_Account>();
     account->setUsername("new@example.test");
@@ -435,10 +491,16 @@ TEST_F(SessionTest, TheConsentPageIsAnsweredAndTheClientFlagsPageCompletesTheSig
         "<script>_hx.pageProto['ClientFlags'] = [\"client_flags-response\",\"https://x\",\"NOPE\"]</script></html>";
     const std::string flags = "<script>_hx.pageProto['ClientFlags'] = [ [1],\n\"client_flags.response\", "
                               "[\"https://h.example/a\",\"TOKEN-1\",\"x\"]]</script>";
+    // The initial data was loaded once already (its once-only mark is down): the completed
+    // sign-in loads it again for the account it signed in.
+    app->loadInitialData();
+    ASSERT_FALSE(app->initialDataArmed());
+    const size_t loadsBefore = timesPosted("kLoginNotification");
     service.script("/voice/b/0", {.body = consent});
     service.script("/signin/consent/save", {.body = flags});
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + "/voice/b/0"), "ClientAuth");
     ASSERT_TRUE(runUntil([&] { return asked("closeLoginPanel") == 1; }));
+    EXPECT_EQ(timesPosted("kLoginNotification"), loadsBefore + 1);
     auto posts = requestsTo("/signin/consent/save");
     ASSERT_EQ(posts.size(), 1u);
     EXPECT_EQ(posts[0].method, "POST");
@@ -511,3 +573,98 @@ TEST_F(SessionTest, SignInWithoutThePanelFromTheCookiesTheServiceSetThroughTheFi
 }
 
 }  // namespace
+
+TEST_F(SessionTest, ASignInTheDiskHasNoRoomForKeepsItsBehaviourLogsAndAlertsOnce) {
+    hxtest::LogCapture log;
+    {
+        hxtest::FullDisk full;
+        app->completeWebSignIn("full@example.test",
+                               {net::Cookie{.name = "SID", .value = service.sessionValue(), .domain = "127.0.0.1"}},
+                               page() + "b/0");
+        ASSERT_TRUE(runUntil([&] { return app->account() && app->account()->authV2(); }));
+        // The settings arrive and change the account: saved again, failing again.
+        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+        app->saveAccountEntry();
+        clock->runUntilIdle();
+    }
+    // Signed in as before, for this run.
+    EXPECT_EQ(app->account()->username(), "full@example.test");
+    size_t storageAlerts = 0;
+    for (const auto& alert : app->shell().alerts()) storageAlerts += alert.title == "Storage Full";
+    EXPECT_EQ(storageAlerts, 1u);
+    // One line for the keychain and one for the preferences, however often each failed.
+    size_t keychainLines = 0, preferenceLines = 0;
+    for (const auto& line : log.lines()) {
+        keychainLines += line.find("keychain") != std::string::npos;
+        preferenceLines += line.find("preferences") != std::string::npos;
+    }
+    EXPECT_EQ(keychainLines, 1u);
+    EXPECT_EQ(preferenceLines, 1u);
+    // With room again, the next save keeps the account.
+    app->saveAccountEntry();
+    auto stored = foundation::readPropertyListFile(prefs()->path());
+    ASSERT_TRUE(stored.ok());
+    EXPECT_TRUE(stored->asDictionary().get("accountInfo").asDictionary().contains("full@example.test"));
+}
+
+// ---- a kill soon after signing in
+
+// The child of SignInUnderKill: signs in at its own emulator in the home it is given, says so,
+// lets a few seconds of an ordinary run pass (nothing goes to the background, nothing exits)
+// and waits to be killed.
+TEST_F(SessionTest, ChildSignsInAndWaitsToBeKilled) {
+    const char* childHome = std::getenv("HX_SIGNIN_CHILD_HOME");
+    if (!childHome) GTEST_SKIP() << "the child of SignInUnderKill.TheAccountOutlivesAKillSecondsAfterTheSignIn";
+    foundation::setHomeDirectory(childHome);
+    security::Keychain::setDefaultPath(std::filesystem::path(childHome) / "keychain.json");
+    foundation::UserDefaults::resetStandardUserDefaults();
+    app->completeWebSignIn("kept@example.test",
+                           {net::Cookie{.name = "SID", .value = service.sessionValue(), .domain = "127.0.0.1"}},
+                           page() + "b/0");
+    ASSERT_TRUE(runUntil([&] { return app->account() && app->account()->authV2(); }));
+    hxtest::tellParent("signed in");
+    clock->advance(5);
+    hxtest::tellParent("waiting");
+    ::pause();
+}
+
+TEST(SignInUnderKill, TheAccountOutlivesAKillSecondsAfterTheSignIn) {
+    hxtest::TempDir home;
+    int fd = -1;
+    const pid_t child =
+        hxtest::spawnSelf("SessionTest.ChildSignsInAndWaitsToBeKilled",
+                          {"HX_SIGNIN_CHILD_HOME=" + home.path().string()}, &fd, (home / "child.log").string());
+    ASSERT_GT(child, 0);
+    std::string said;
+    char buffer[256];
+    for (int waited = 0; said.find("waiting\n") == std::string::npos && waited < 120; ++waited) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 1000) <= 0) continue;
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        said.append(buffer, static_cast<size_t>(n));
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(fd);
+    std::string log;
+    hxtest::runCommand("cat " + (home / "child.log").string(), &log);
+    ASSERT_NE(said.find("waiting\n"), std::string::npos) << said << log;
+
+    // What the next launch finds: the account's entries and its session, written while it ran.
+    foundation::Dictionary prefs;
+    for (const auto& e : std::filesystem::directory_iterator(home / "Library" / "Preferences"))
+        if (auto stored = foundation::readPropertyListFile(e.path());
+            stored.ok() && stored->isDictionary() && stored->asDictionary().contains("username"))
+            prefs = stored->asDictionary();
+    EXPECT_EQ(prefs.get("username").stringValue(), "kept@example.test");
+    for (const char* key : {"accountInfo", "cookies"}) {
+        const auto* entries = prefs.find(key);
+        ASSERT_TRUE(entries && entries->isDictionary()) << key;
+        EXPECT_TRUE(entries->asDictionary().contains("kept@example.test")) << key;
+    }
+    security::Keychain keychain(home / "keychain.json");
+    EXPECT_EQ(keychain.copyMatching(security::KeychainQuery::item("HXC_AuthV2", "kept@example.test"), nullptr),
+              security::errSecSuccess);
+}

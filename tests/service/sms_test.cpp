@@ -1,6 +1,6 @@
 // Text messages against the emulator: the request bytes (decoded by protoc), the queue of unsent
 // messages in the preferences, its drain, and the replies: sent, refused (also by an error
-// status with an empty body), and arriving after a sign-out.
+// status), kept queued after a server error, and arriving after a sign-out.
 #include <gtest/gtest.h>
 
 #include "platform/foundation/application.h"
@@ -8,6 +8,7 @@
 #include "service/proto/hxcpb.h"
 #include "service/sms_sending.h"
 #include "tests/service/web_fixture.h"
+#include "tests/support/full_disk.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ TEST_F(SMS, RefusalsAreToldAboutAndNeverTakenForASend) {
     struct Case {
         emulator::Fault fault;
         const char* code;  // the service's error code shown, or ""
-    } cases[] = {{emulator::Fault::ServerErrorEmpty, ""}, {emulator::Fault::InvalidCredentials, ""}};
+    } cases[] = {{emulator::Fault::InvalidCredentials, ""}};
     for (const auto& c : cases) {
         alertMark = alerts().size();
         sentObjects.clear();
@@ -122,6 +123,30 @@ TEST_F(SMS, RefusalsAreToldAboutAndNeverTakenForASend) {
               "Failed to send the message - please verify the target number.\n\nHX Voice returned an "
               "error:\nINVALID_NUMBER");
     EXPECT_TRUE(received().empty());
+}
+
+// A 5xx is the service failing, not refusing: the user hears of it, but the message stays queued
+// as after a time-out (no longer under way, so the next drain sends it with the same id).
+TEST_F(SMS, AServerErrorKeepsTheMessageQueuedForTheNextDrain) {
+    service->inject(emulator::Fault::ServerErrorEmpty, kSend);
+    sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt);
+    const int64_t id = sender->accountQueue().get("1")["randomID"].int64Value();
+    ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] == 1; }));
+    ASSERT_EQ(alerts().size() - alertMark, 1u);
+    EXPECT_EQ(alerts()[alertMark].title, "Sending Message Failed");
+    EXPECT_TRUE(sentObjects.empty());
+    auto queue = sender->accountQueue();
+    ASSERT_EQ(queue.keys(), std::vector<foundation::Key>{"1"});
+    EXPECT_EQ(queue.get("1")["message"], Value("keep me"));
+    EXPECT_FALSE(queue.get("1").asDictionary().contains("backgroundTaskID"));
+    EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskCount(), tasksBefore);
+    clock->runUntilIdle();
+    EXPECT_EQ(requestsTo(kSend).size(), 1u);  // no retry loop against a failing service
+    sender->sendQueuedSMS();
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1; }));
+    EXPECT_EQ(received()[0].text, "keep me");
+    EXPECT_EQ(static_cast<int64_t>(received()[0].randomId), id);
+    EXPECT_TRUE(sender->accountQueue().empty());
 }
 
 TEST_F(SMS, AReplyAfterASignOutEndsTheSendWithoutTouchingTheQueue) {
@@ -210,4 +235,21 @@ TEST_F(SMS, WithoutATokenTheMessageWaitsInTheQueue) {
     service->releaseHeld();
     ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 3; }));
     EXPECT_TRUE(sender->accountQueue().empty());
+}
+
+TEST_F(SMS, AMessageTheDiskHasNoRoomToQueueIsSentAndTheUserToldOnce) {
+    auto storageAlerts = [&] {
+        size_t n = 0;
+        for (const auto& alert : alerts()) n += alert.title == "Storage Full";
+        return n;
+    };
+    {
+        hxtest::FullDisk full;
+        sender->sendSMS("one", std::string("+15550103000"), std::nullopt);
+        sender->sendSMS("two", std::string("+15550103000"), std::nullopt);
+        clock->runUntilIdle();
+    }
+    // Sending goes on as before; the user hears once that the queue could not be kept.
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 2; }));
+    EXPECT_EQ(storageAlerts(), 1u);
 }

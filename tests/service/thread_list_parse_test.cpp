@@ -13,6 +13,7 @@
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/store/context.h"
 #include "service/conversation_store.h"
 #include "service/message_list_model.h"
@@ -33,6 +34,8 @@ struct Parse : ::testing::Test {
 
     void SetUp() override {
         dispatch::RunLoop::main();
+        // The history list with texts and voicemail in it.
+        foundation::UserDefaults::standardUserDefaults()->setBool(true, "showFullHistory");
         auto account = std::make_shared<HX_Account>();
         account->setUsername("parse-" + std::to_string(::getpid()) + "@example.test");
         account->setAuthV2(std::string("AuthV2"));
@@ -225,6 +228,7 @@ TEST_F(Parse, MalformedRepliesEndTheLoadingAndStoreNothing) {
 }
 
 TEST_F(Parse, TheListsResultsFollowTheStoreTheListTypeAndTheSearch) {
+    HXMessageListModel::setListFilterIndex(0);  // All, as the list chooses on coming on screen
     auto view = std::make_shared<hxtest::RecordingListView>();
     auto l = std::make_shared<HXMessageListModel>(app, HXMessageListModel::smsViewSettings("https://voice.test/voice/"),
                                                   view);
@@ -254,22 +258,21 @@ TEST_F(Parse, TheListsResultsFollowTheStoreTheListTypeAndTheSearch) {
     EXPECT_EQ(ids(), (std::vector<std::string>{"arch", "old"})) << "newest first, no spam, no voicemail";
 
     struct Case {
-        int listType;
+        long row;  // of the dropdown: 0 All, 4 Archive, 5 Spam
         std::string search;
         std::vector<std::string> shown;
     };
     const Case cases[] = {
-        {HXMessageListModel::Spam, "", {"new"}},      {HXMessageListModel::Archive, "", {"arch"}},
-        {HXMessageListModel::Normal, "olg", {"old"}}, {HXMessageListModel::Normal, "ADA", {"arch"}},
-        {HXMessageListModel::Normal, "nobody", {}},   {HXMessageListModel::Normal, "", {"arch", "old"}},
+        {5, "", {"new"}},     {4, "", {"arch"}}, {0, "olg", {"old"}},
+        {0, "ADA", {"arch"}}, {0, "nobody", {}}, {0, "", {"arch", "old"}},
     };
     for (const auto& c : cases) {
-        l->setSelectedListType(c.listType);
+        HXMessageListModel::setListFilterIndex(c.row);
         l->setSearchText(c.search);
         const int before = view->tableReloads;
         l->filterTable();
         EXPECT_EQ(view->tableReloads, before + 1);
-        EXPECT_EQ(ids(), c.shown) << c.listType << " " << c.search;
+        EXPECT_EQ(ids(), c.shown) << c.row << " " << c.search;
     }
 
     // A logout drops the controller; the next use makes a new one.
@@ -278,6 +281,7 @@ TEST_F(Parse, TheListsResultsFollowTheStoreTheListTypeAndTheSearch) {
     EXPECT_NE(again, frc);
     clock->runUntilIdle();
     EXPECT_EQ(again->fetchedObjects().size(), 2u);
+    HXMessageListModel::setListFilterIndex(-1);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <climits>
 
+#include "platform/foundation/json.h"
 #include "service/thread_list_plan.h"
 
 namespace {
@@ -134,9 +135,12 @@ TEST(ThreadListPlan, AConversationPageWithdrawsTheStoredMessagesOfItsSpanThatItN
         std::vector<std::string> withdrawn;
     };
     // Stored: a (before the page), b (inside, listed), c (inside, not listed), d (after the
-    // page's newest item), e (after, far newer).
+    // page's newest item), e (after, far newer), f (a second after now: "now" is where the
+    // newest page ends, not beyond).
     const HXStoredConversations stored{
-        {"t", {false, {{"a", 1000}, {"b", 2000}, {"c", 2500}, {"d", 3500}, {"e", 1'999'999'000'000}}}}};
+        {"t",
+         {false,
+          {{"a", 1000}, {"b", 2000}, {"c", 2500}, {"d", 3500}, {"e", 1'999'999'000'000}, {"f", 2'000'000'001'000}}}}};
     const Case cases[] = {
         {"older page", kReload, true, {"c"}},
         {"newest page reaches now", kReload | kNewest, true, {"c", "d", "e"}},
@@ -165,23 +169,27 @@ TEST(ThreadListPlan, TheStaleSweepCoversTheSpanOfTheReply) {
         uint64_t reloadPage, spamPage;
         bool inBackground;
         HXThreadListReply::More more;
+        bool saysLastPage;
         bool sweeps;
         int64_t first, last;
     };
     using M = HXThreadListReply::More;
     const Case cases[] = {
-        {"first page up to now", 1, 0, 1, 1, false, M::Entries, true, 100, 2'000'000'000},
-        {"a later page up to its bound", 1, 0, 5000, 1, false, M::Entries, true, 100, 5000},
-        {"a bound below the page's newest", 1, 0, 150, 1, false, M::Entries, true, 100, 200},
-        {"the last page covers everything older", 1, 0, 5000, 1, false, M::Absent, true, INT64_MIN / 2, 5000},
-        {"the spam list goes by its own marker", 1, kSpam, 5000, 1, false, M::Entries, true, 100, 2'000'000'000},
-        {"not in the background", 1, 0, 1, 1, true, M::Entries, false, 0, 0},
-        {"not for the history", 3, 0, 1, 1, false, M::Entries, false, 0, 0},
-        {"not for a conversation page", 1, kReload, 1, 1, false, M::Entries, false, 0, 0},
+        {"first page up to now", 1, 0, 1, 1, false, M::Entries, false, true, 100, 2'000'000'000},
+        {"a later page up to its bound", 1, 0, 5000, 1, false, M::Entries, false, true, 100, 5000},
+        {"a bound below the page's newest", 1, 0, 150, 1, false, M::Entries, false, true, 100, 200},
+        {"the last page covers everything older", 1, 0, 5000, 1, false, M::Absent, true, true, INT64_MIN / 2, 5000},
+        {"no next page without saying so keeps to its span", 1, 0, 5000, 1, false, M::Absent, false, true, 100, 5000},
+        {"an empty next-page list keeps to its span", 1, 0, 5000, 1, false, M::Empty, false, true, 100, 5000},
+        {"the spam list goes by its own marker", 1, kSpam, 5000, 1, false, M::Entries, false, true, 100, 2'000'000'000},
+        {"not in the background", 1, 0, 1, 1, true, M::Entries, true, false, 0, 0},
+        {"not for the history", 3, 0, 1, 1, false, M::Absent, true, false, 0, 0},
+        {"not for a conversation page", 1, kReload, 1, 1, false, M::Entries, false, false, 0, 0},
     };
     for (const auto& c : cases) {
         HXThreadListReply reply;
         reply.more = c.more;
+        reply.saysLastPage = c.saysLastPage;
         reply.threads.push_back(thread("t1", "+1", {item("a", kSMSIn, 200'000)}));
         reply.threads.push_back(thread("t2", "+2", {item("b", kSMSIn, 100'000)}));
         auto in = smsList();
@@ -243,4 +251,63 @@ TEST(ThreadListPlan, RefreshMarkersReadStateAndMedia) {
     EXPECT_FALSE(plan.refreshNeeded);
     in.listIsEmpty = true;
     EXPECT_TRUE(HXPlanThreadList(reply, in, {}).refreshNeeded);
+}
+
+// What a reply says about its end and about the read state of its threads, read from its bytes.
+TEST(ThreadListReply, TheLastPageAndTheReadStateAreReadAsTheReplySaysThem) {
+    struct Case {
+        const char* json;
+        HXThreadListReply::More more;
+        bool saysLastPage;
+    };
+    using M = HXThreadListReply::More;
+    const Case cases[] = {
+        {R"({"thread":[{"id":"a"}]})", M::Absent, false},
+        {R"({"thread":[{"id":"a"}],"response":{}})", M::Absent, true},
+        {R"({"thread":[{"id":"a"}],"response":{"conversation":null}})", M::Absent, true},
+        {R"({"thread":[{"id":"a"}],"response":{"conversation":[]}})", M::Empty, false},
+        {R"({"thread":[{"id":"a"}],"response":{"conversation":[{"id":"b"}]}})", M::Entries, false},
+        {R"({"thread":[{"id":"a"}],"response":"end"})", M::Absent, false},
+    };
+    for (const auto& c : cases) {
+        auto reply = HXReadThreadList(std::string_view(c.json));
+        ASSERT_TRUE(reply.ok()) << c.json;
+        EXPECT_EQ(reply->more, c.more) << c.json;
+        EXPECT_EQ(reply->saysLastPage, c.saysLastPage) << c.json;
+    }
+    // One rule for "read", whoever reads the thread: missing, null and false are unread.
+    const std::pair<const char*, bool> reads[] = {
+        {R"({"id":"t"})", false},
+        {R"({"id":"t","read":null})", false},
+        {R"({"id":"t","read":false})", false},
+        {R"({"id":"t","read":true})", true},
+        {R"({"id":"t","read":1})", true},
+        {R"({"id":"t","read":0})", false},
+    };
+    for (const auto& [json, read] : reads) {
+        const std::string bytes = "{\"thread\":[" + std::string(json) + "]}";
+        auto reply = HXReadThreadList(std::string_view(bytes));
+        ASSERT_TRUE(reply.ok() && reply->threads.size() == 1) << json;
+        EXPECT_EQ(reply->threads[0].read, read) << json;
+        auto parsed = foundation::parseJSON(json);
+        EXPECT_EQ(HXThreadIsRead(parsed->asDictionary().get("read")), read) << json;
+    }
+}
+
+// Each list sweeps only conversations of its own kind: the SMS list its texts, the voicemail list
+// its voicemails and recordings.
+TEST(ThreadListPlan, TheStaleSweepKeepsToTheListsKind) {
+    struct Case {
+        int64_t viewType, typeMask, itemMask, sweptMask;
+    } cases[] = {{1, 3072, kSMSIn, 3072}, {2, 20, kVoicemail, 20}};
+    for (const auto& c : cases) {
+        HXThreadListReply reply;
+        reply.threads.push_back(thread("t1", "+1", {item("a", c.itemMask, 200'000)}));
+        auto in = smsList();
+        in.viewType = c.viewType;
+        in.typeMask = c.typeMask;
+        const auto plan = HXPlanThreadList(reply, in, {});
+        ASSERT_TRUE(plan.stale.has_value()) << c.viewType;
+        EXPECT_EQ(plan.stale->typeMask, c.sweptMask) << c.viewType;
+    }
 }

@@ -50,6 +50,11 @@ void ScreenFixtureBase::SetUp() {
         reachability = std::make_shared<net::FakeReachabilityBackend>();
         net::ReachabilityBackend::setShared(reachability);
         ASSERT_TRUE(service->start().ok());
+    } else {
+        // The service's real host names must never be resolved or reached from a test.
+        transport = net::ScriptedTransport::create(net::EventLoop::main());
+        transport->setHandler([](const net::URLRequest&) { return net::ScriptedTransport::Reply::never(); });
+        net::Transport::setShared(transport);
     }
     if (setup.signedIn) {
         const std::string user = service ? serviceUser() : kSignedInUser;
@@ -91,6 +96,9 @@ void ScreenFixtureBase::TearDown() {
         // A load the app started last lets go of the transport when it ends; its connections
         // must close before the service stops, or the service waits for them to time out.
         harness.clock().runUntil([&] { return transport.expired(); }, 2);
+    } else {
+        net::Transport::setShared(nullptr);
+        transport.reset();
     }
     toolkit::Device::current().reset();
 }

@@ -22,6 +22,7 @@
 #include "app/connect_app_delegate.h"
 #include "emulator/emulator.h"
 #include "platform/net/reachability.h"
+#include "platform/net/scripted_transport.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/goldens.h"
 #include "tests/support/test_support.h"
@@ -42,7 +43,8 @@ struct ScreenSetup {
     // the shell's own tests.
     std::shared_ptr<HXScreens> screens;
     // The loopback service (127.0.0.1, an ephemeral port) with its sample account, every host
-    // role of the app pointed at it, and the host's network changes kept from the app.
+    // role of the app pointed at it, and the host's network changes kept from the app. Without
+    // it the app's requests go to `transport`, a scripted one, and never leave the machine.
     bool emulator = false;
     // An account stored as the current one (the service's account, else kSignedInUser) with a
     // number, so a launch opens the lists instead of the sign-in panel; with the service, its
@@ -97,6 +99,9 @@ public:
     toolkit::testing::Harness harness;
     TempDir home;
     std::shared_ptr<net::FakeReachabilityBackend> reachability;
+    // Without the service: every request the app makes, recorded; none is answered unless the
+    // test scripts a reply.
+    std::shared_ptr<net::ScriptedTransport> transport;
 
 private:
     std::shared_ptr<HX_ConnectAppDelegate> application_;

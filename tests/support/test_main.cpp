@@ -5,25 +5,17 @@
 
 #include <cstdlib>
 
+#include "platform/foundation/sanitizer_suppressions.h"
 #include "tests/support/test_support.h"
 
+// Races and leaks inside prebuilt libraries are not ours to mend (the list, and why, is shared
+// with the program).
 #if defined(HX_SANITIZER_THREAD)
-// The emulator's HTTP server is a prebuilt library without the thread sanitizer's
-// instrumentation: races reported from inside it cannot be told from its missing annotations
-// and are not ours to mend. The same holds for the text stack: pango matches fonts on a glib
-// worker thread whose futex-based locks the sanitizer cannot see.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:libcpp-httplib.so\nrace:libpangoft2-1.0.so\nrace:libpango-1.0.so\nrace:libfontconfig.so\n"
-           "race:libglib-2.0.so\n";
-}
+extern "C" const char* __tsan_default_suppressions() { return foundation::kThreadSanitizerSuppressions; }
 #endif
 
 #if defined(HX_SANITIZER_ADDRESS)
-// Pango matches fonts on a glib worker thread and keeps fontconfig's answers in caches the leak
-// checker cannot follow; they live as long as the process, by design of those libraries.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libpangoft2-1.0.so\nleak:libpango-1.0.so\n";
-}
+extern "C" const char* __lsan_default_suppressions() { return foundation::kLeakSanitizerSuppressions; }
 #endif
 
 namespace {

@@ -184,15 +184,18 @@ DIGITS = {
 
 def numbered_circle(n):
     text = str(n)
-    # One digit 11 points high; two digits smaller, so that both sit inside the circle.
-    k = 1.1 if len(text) == 1 else 0.86
-    gap = 1.3
+    # One digit 11 points high; two digits smaller and thinner, so that both sit inside the
+    # circle with clear space between them: the gap between their boxes is wider than the stroke
+    # (which reaches half its width out of each box) by 1.2 points.
+    k = 1.1 if len(text) == 1 else 0.75
+    stroke = 2 if len(text) == 1 else 1.6
+    gap = stroke + 1.2
     width = len(text) * 6 * k + (len(text) - 1) * gap
     x = 12 - width / 2
     strokes = ""
     for ch in text:
         strokes += (f'<path d="{DIGITS[ch]}" transform="translate({fmt(x)} {fmt(12 - 5 * k)}) scale({fmt(k)})" '
-                    f'fill="none" stroke="#000" stroke-width="{fmt(2 / k)}" stroke-linecap="round" '
+                    f'fill="none" stroke="#000" stroke-width="{fmt(stroke / k)}" stroke-linecap="round" '
                     f'stroke-linejoin="round"/>')
         x += 6 * k + gap
     defs = knock_out("digits", 24, 24, strokes)
@@ -422,7 +425,43 @@ def images():
                                 f'{fmt(30 - r * 0.707)} A{r} {r} 0 0 1 {fmt(30 + r * 0.707)} {fmt(30 + r * 0.707)}" '
                                 f'fill="none" stroke="#2f80ed" stroke-width="3.5" stroke-linecap="round"/>'
                                 for r in (13, 21)))
+    im.update(status_icons())
     return im
+
+
+def status_icons():
+    """The kinds of the history's one-line rows, 20 points: a small handset with an arrow for the
+    calls (red when missed or recording), a bubble for texts and reels for voicemail. They keep
+    their colours (rows show them untinted)."""
+    red, green, blue, grey = "#e5484d", "#30a46c", "#2f80ed", "#8e8e93"
+    d, _ = handset()
+
+    def phone(colour):
+        return f'<path d="{d}" transform="translate(0.5 4.5) scale(0.62)" fill="{colour}"/>'
+
+    def arrow(x0, y0, x1, y1, colour):
+        # A shaft from (x0, y0) to (x1, y1) with its head at the end.
+        a = math.atan2(y1 - y0, x1 - x0)
+        head = [(x1 + 3.6 * math.cos(a + s * 2.5), y1 + 3.6 * math.sin(a + s * 2.5)) for s in (1, -1)]
+        return (f'<path d="M{fmt(x0)} {fmt(y0)} L{fmt(x1)} {fmt(y1)} M{fmt(head[0][0])} {fmt(head[0][1])} '
+                f'L{fmt(x1)} {fmt(y1)} L{fmt(head[1][0])} {fmt(head[1][1])}" fill="none" stroke="{colour}" '
+                f'stroke-width="1.8" stroke-linecap="round" stroke-linejoin="round"/>')
+
+    icons = {
+        # In and back out: the call came and went unanswered.
+        "call_missed": svg(20, 20, phone(red) + f'<path d="M11.5 2 L14.8 6.5 L18.5 1.5" fill="none" stroke="{red}" '
+                                                f'stroke-width="1.8" stroke-linecap="round" stroke-linejoin="round"/>' +
+                           arrow(14.8, 6.5, 18.5, 1.5, red)),
+        "call_received": svg(20, 20, phone(green) + arrow(18.5, 1.5, 12.5, 7.5, green)),
+        "call_placed": svg(20, 20, phone(blue) + arrow(12.5, 7.5, 18.5, 1.5, blue)),
+        "call_recorded": svg(20, 20, phone(grey) + f'<circle cx="15.5" cy="5" r="3.8" fill="{red}"/>'),
+    }
+    b, _ = bubble()
+    icons["message_sms"] = svg(20, 20, f'<path d="{b}" transform="translate(0 0) scale(0.83)" fill="{blue}"/>')
+    icons["message_vm"] = svg(20, 20, f'<circle cx="5.5" cy="10" r="3.6" fill="none" stroke="{green}" stroke-width="2"/>'
+                                      f'<circle cx="14.5" cy="10" r="3.6" fill="none" stroke="{green}" stroke-width="2"/>'
+                                      f'<path d="M5.5 13.6 H14.5" stroke="{green}" stroke-width="2"/>')
+    return icons
 
 
 symbols_cache = symbols()

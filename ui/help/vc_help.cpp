@@ -63,10 +63,9 @@ void VC_Help::loadView() {
     edgesForExtendedLayout = 0;
     if (auto* nav = navigationController()) {
         auto& bar = nav->navigationBar();
-        bar.barStyle = toolkit::BarStyle::Black;
+        bar.setBarStyle(toolkit::BarStyle::Black);
         bar.setTintColor(toolkit::Color::whiteColor());
-        if (device.systemVersionAtLeast(13)) bar.barTintColor = toolkit::Color::black();
-        bar.update();
+        if (device.systemVersionAtLeast(13)) bar.setBarTintColor(toolkit::Color::black());
     }
 }
 
@@ -75,11 +74,10 @@ void VC_Help::viewWillAppear(bool animated) {
     if (auto* nav = navigationController()) {
         nav->view()->setBackgroundColor(toolkit::Color::black());
         auto& bar = nav->navigationBar();
-        bar.barStyle = toolkit::BarStyle::Black;
+        bar.setBarStyle(toolkit::BarStyle::Black);
         bar.setTintColor(toolkit::Color::whiteColor());
-        bar.barTintColor = toolkit::Color::black();
-        bar.translucent = false;
-        bar.update();
+        bar.setBarTintColor(toolkit::Color::black());
+        bar.setTranslucent(false);
         if (app_.iPad()) nav->setPreferredContentSize(preferredContentSize());
     }
     setTitle("");

@@ -39,10 +39,9 @@ void VC_Legal::viewWillAppear(bool animated) {
     // The platform's own bar look again after the help screen's opaque black one.
     if (auto* nav = navigationController()) {
         auto& bar = nav->navigationBar();
-        bar.translucent = true;
-        bar.barStyle = toolkit::BarStyle::Default;
-        bar.barTintColor.reset();
-        bar.update();
+        bar.setTranslucent(true);
+        bar.setBarStyle(toolkit::BarStyle::Default);
+        bar.setBarTintColor(std::nullopt);
     }
     updatePreferredContentSize();
 }

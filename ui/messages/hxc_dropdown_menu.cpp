@@ -198,7 +198,7 @@ void HXCDropdownMenu::setRowSeparatorColor(std::optional<Color> color) {
     rowSeparatorColor_ = std::move(color);
     Color c = rowSeparatorColor_.value_or(hxc_defaultSeparatorColor());
     auto table = content_->tableView();
-    table->separatorColor = c;
+    table->setSeparatorColor(c);
     if (auto top = table->tableHeaderView()) top->setBackgroundColor(c);
     content_->borderLayer()->strokeColor = c;
 }

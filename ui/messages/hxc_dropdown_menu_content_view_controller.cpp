@@ -177,9 +177,9 @@ void HXCDropdownMenuContentViewController::viewDidLoad() {
     table_->setTableDelegate(std::shared_ptr<TableViewDelegate>(me, static_cast<TableViewDelegate*>(this)));
     table_->setRowHeight(kDefaultRowHeight);
     table_->setLayoutMargins({});
-    table_->separatorInset = {};
-    table_->separatorStyle = SeparatorStyle::SingleLine;
-    table_->separatorColor = hxc_defaultSeparatorColor();
+    table_->setSeparatorInset({});
+    table_->setSeparatorStyle(SeparatorStyle::SingleLine);
+    table_->setSeparatorColor(hxc_defaultSeparatorColor());
     table_->contentInsetAdjustmentBehavior = ContentInsetAdjustment::Never;
     table_->registerCell(kCellIdentifier, [] { return std::make_shared<HXCDropdownMenuTableViewCell>(); });
     tableContainer_->addSubview(table_);
@@ -226,7 +226,7 @@ void HXCDropdownMenuContentViewController::setShowsTopRowSeparator(bool shows) {
         return;
     }
     auto line = std::make_shared<View>(Rect(0, 0, t->bounds().width(), kSeparatorLine));
-    line->setBackgroundColor(t->separatorColor.value_or(hxc_defaultSeparatorColor()));
+    line->setBackgroundColor(t->separatorColor().value_or(hxc_defaultSeparatorColor()));
     t->setTableHeaderView(line);
 }
 
@@ -369,7 +369,7 @@ TableViewCellPtr HXCDropdownMenuContentViewController::cellForRow(TableView& t, 
     cell->textLabel().setTextAlignment(textAlignment);
     cell->setPreservesSuperviewLayoutMargins(false);
     cell->setLayoutMargins({});
-    cell->separatorInset = {};
+    cell->setSeparatorInset({});
     return cell;
 }
 

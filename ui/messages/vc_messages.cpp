@@ -26,6 +26,7 @@ void VC_Messages::viewDidLoad() {
 void VC_Messages::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
     shown_ = true;
+    model_->selectStoredRow();
 }
 
 void VC_Messages::viewDidDisappear(bool animated) {

@@ -56,8 +56,8 @@ void VC_SplitView_Master::viewDidLoad() {
     table->setBackgroundColor(Color::groupTableViewBackground());
     table->setScrollEnabled(false);
     table->setRowHeight(kRowHeight);
-    table->separatorStyle = toolkit::SeparatorStyle::None;
-    table->sectionHeaderHeight = kHeaderHeight;
+    table->setSeparatorStyle(toolkit::SeparatorStyle::None);
+    table->setSectionHeaderHeight(kHeaderHeight);
     table->registerCell(kMasterTableCellIdentifier, [] { return makeMasterTableCell(); });
 
     navigationItem().setRightBarButtonItem(toolkit::BarButtonItem::withTitle(
@@ -77,7 +77,7 @@ void VC_SplitView_Master::viewDidLoad() {
         center.addObserver(this, name, [this](const foundation::Notification&) { refreshTable(); });
 
     view()->setTintColor(Color::systemBlue());
-    if (auto* nav = navigationController()) nav->navigationBar().barTintColor = Color::groupTableViewBackground();
+    if (auto* nav = navigationController()) nav->navigationBar().setBarTintColor(Color::groupTableViewBackground());
 }
 
 long VC_SplitView_Master::numberOfRows(toolkit::TableView&, long section) { return section == 0 ? kRowCount : 0; }
@@ -90,8 +90,8 @@ toolkit::TableViewCellPtr VC_SplitView_Master::cellForRow(toolkit::TableView& ta
     if (auto label = cell->cellLabel.lock()) label->setText(spec.title);
     if (auto image = cell->cellImage.lock()) {
         image->setImage(hxBarImageNamed(spec.image)->withRenderingMode(graphics::RenderingMode::alwaysTemplate));
-        image->highlightedImage =
-            hxBarImageNamed(spec.selectedImage)->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+        image->setHighlightedImage(
+            hxBarImageNamed(spec.selectedImage)->withRenderingMode(graphics::RenderingMode::alwaysTemplate));
     }
     cell->badgeValue = indexPath.row == 0   ? static_cast<long>(app_.unreadSMSCount())
                        : indexPath.row == 1 ? static_cast<long>(app_.unreadVMCount())

@@ -87,9 +87,9 @@ void VC_LoginPanel::viewWillAppear(bool animated) {
     ViewController::viewWillAppear(animated);
     if (auto* nav = navigationController()) {
         auto& bar = nav->navigationBar();
-        bar.barStyle = toolkit::BarStyle::Default;
+        bar.setBarStyle(toolkit::BarStyle::Default);
         bar.setTintColor(graphics::Color::systemBlue());
-        bar.translucent = false;
+        bar.setTranslucent(false);
         auto a = app_.lock();
         if (a && a->iPad()) nav->setPreferredContentSize(preferredContentSize());
     }

@@ -20,7 +20,7 @@ HXCAnimatedImageView::HXCAnimatedImageView(const toolkit::Rect& frame) {
 
 HXCAnimatedImageView::HXCAnimatedImageView(toolkit::ImagePtr image, toolkit::ImagePtr highlightedImage)
     : ImageView(std::move(image)) {
-    this->highlightedImage = std::move(highlightedImage);
+    setHighlightedImage(std::move(highlightedImage));
     commonInit();
 }
 

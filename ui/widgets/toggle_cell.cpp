@@ -4,8 +4,8 @@
 
 ToggleCell::ToggleCell(toolkit::TableViewCellStyle style, std::string reuseIdentifier)
     : TableViewCell(style, std::move(reuseIdentifier)) {
-    selectionStyle = toolkit::CellSelectionStyle::None;
-    accessoryType = toolkit::CellAccessoryType::None;
+    setSelectionStyle(toolkit::CellSelectionStyle::None);
+    setAccessoryType(toolkit::CellAccessoryType::None);
     onOff = std::make_shared<toolkit::Switch>();
     setAccessoryView(onOff);
 }

@@ -1,5 +1,6 @@
 #include "platform/toolkit/testing/harness.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/appearance.h"
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/feedback.h"
 #include "platform/toolkit/menu_controller.h"
@@ -29,6 +31,7 @@ Harness::Harness(const ScreenProfile& profile, int systemVersion, double wallSta
     Animations::setEnabled(true);
     Animations::clearLog();
     Keyboard::shared().reset();
+    Appearance::reset();
     MenuController::shared().reset();
     SystemSounds::shared().reset();
     Pasteboard::general().clear();
@@ -40,6 +43,7 @@ Harness::~Harness() {
     PresentedMenu::shared().dismiss();
     window_.reset();
     Keyboard::shared().reset();
+    Appearance::reset();
 }
 
 void Harness::setRoot(ViewControllerPtr controller) {
@@ -104,6 +108,49 @@ void Harness::swipe(Point from, Point to, int touches, int steps) {
 }
 
 void Harness::drag(Point from, Point to, int steps) { swipe(from, to, 1, steps); }
+
+namespace {
+// Two fingers on a line through the centre at an angle, a span apart.
+std::vector<Point> fingers(Point centre, double span, double angle) {
+    const double dx = std::cos(angle) * span / 2, dy = std::sin(angle) * span / 2;
+    return {{centre.x - dx, centre.y - dy}, {centre.x + dx, centre.y + dy}};
+}
+}  // namespace
+
+void Harness::pinch(Point centre, double fromSpan, double toSpan, int steps) {
+    auto ids = window_->touchesDown(fingers(centre, fromSpan, 0));
+    for (int s = 1; s <= steps; ++s) {
+        const double span = fromSpan + (toSpan - fromSpan) * s / steps;
+        const auto at = fingers(centre, span, 0);
+        clock_->advance(0.01);
+        window_->touchesMove({{ids[0], at[0]}, {ids[1], at[1]}});
+    }
+    window_->touchesUp(ids);
+    settle();
+}
+
+void Harness::twist(Point centre, double radians, double span, int steps) {
+    auto ids = window_->touchesDown(fingers(centre, span, 0));
+    for (int s = 1; s <= steps; ++s) {
+        const auto at = fingers(centre, span, radians * s / steps);
+        clock_->advance(0.01);
+        window_->touchesMove({{ids[0], at[0]}, {ids[1], at[1]}});
+    }
+    window_->touchesUp(ids);
+    settle();
+}
+
+void Harness::setForceTouchAvailable(bool available) {
+    window_->setForceTouchAvailable(available);
+    settle();
+}
+
+std::shared_ptr<Peek> Harness::forcePress(Point p) {
+    settle();
+    auto peek = toolkit::forcePress(*window_, p);
+    settle();
+    return peek;
+}
 
 bool Harness::typeText(const std::string& text) {
     auto* input = dynamic_cast<TextInput*>(firstResponder());

@@ -50,6 +50,13 @@ public:
     // Steps of 10 ms, lifting while still moving: a scroll view under them glides on.
     void swipe(Point from, Point to, int touches = 1, int steps = 5);
     void drag(Point from, Point to, int steps = 5);
+    // Two fingers about a centre: from one distance apart to another (a pinch), or turning by
+    // an angle (radians, clockwise on the screen) at a fixed distance; steps of 10 ms.
+    void pinch(Point centre, double fromSpan, double toSpan, int steps = 5);
+    void twist(Point centre, double radians, double span = 100, int steps = 5);
+    // Peek and pop: the window senses firm presses; a firm press at a point.
+    void setForceTouchAvailable(bool available);
+    std::shared_ptr<Peek> forcePress(Point p);
 
     // Typing goes to the first responder one character at a time through its delegate.
     bool typeText(const std::string& text);

@@ -326,8 +326,9 @@ TEST(DwarfExpression, ArithmeticBranchesAndLimits) {
 
 struct Images {
     zvcrash_async_image_list list;
-    Images() {
+    explicit Images(bool deferIndexing = false) {
         zvcrash_async_image_list_init(&list, kernel::task_self());
+        if (deferIndexing) zvcrash_async_image_list_defer_indexing(&list);
         dl_iterate_phdr(
             [](dl_phdr_info* info, size_t, void* data) {
                 auto* self = static_cast<Images*>(data);
@@ -347,6 +348,49 @@ struct Images {
 Images& images() {
     static Images* i = new Images();
     return *i;
+}
+
+TEST(DwarfIndex, ADeferredIndexIsBuiltOnceAndEqualsTheOneBuiltOnAdd) {
+    Images deferred(true);
+    int listed = 0;
+    for (auto* image = zvcrash_async_image_list_next(&deferred.list, nullptr); image;
+         image = zvcrash_async_image_list_next(&deferred.list, image)) {
+        ++listed;
+        EXPECT_EQ(image->fde_index.load(), nullptr) << image->name;
+    }
+    ASSERT_GT(listed, 1);
+    const int built = zvcrash_async_image_list_build_indexes(&deferred.list);
+    EXPECT_EQ(zvcrash_async_image_list_build_indexes(&deferred.list), 0) << "each image is tried once";
+    int eager = 0;
+    auto* other = zvcrash_async_image_list_next(&images().list, nullptr);
+    for (auto* image = zvcrash_async_image_list_next(&deferred.list, nullptr); image && other;
+         image = zvcrash_async_image_list_next(&deferred.list, image),
+               other = zvcrash_async_image_list_next(&images().list, other)) {
+        ASSERT_EQ(image->header_addr, other->header_addr);
+        const zvcrash_async_fde_index* a = image->fde_index.load();
+        const zvcrash_async_fde_index* b = other->fde_index.load();
+        ASSERT_EQ(a == nullptr, b == nullptr) << image->name;
+        if (!a) continue;
+        ++eager;
+        ASSERT_EQ(zvcrash_dwarf_fde_index_count(a), zvcrash_dwarf_fde_index_count(b)) << image->name;
+        // Same FDEs and CIEs at a spread of the image's code.
+        for (uint64_t pc = other->header_addr; pc < other->header_addr + other->text_size;
+             pc += other->text_size / 97 + 1) {
+            zvcrash_async_dwarf_fde_info f1, f2;
+            zvcrash_async_dwarf_cie_info c1, c2;
+            const auto e1 = zvcrash_async_dwarf_fde_index_lookup(a, pc, &f1, &c1);
+            ASSERT_EQ(e1, zvcrash_async_dwarf_fde_index_lookup(b, pc, &f2, &c2));
+            if (e1 != ZVCRASH_ESUCCESS) continue;
+            EXPECT_EQ(f1.pc_start, f2.pc_start);
+            EXPECT_EQ(f1.instructions_offset, f2.instructions_offset);
+            EXPECT_EQ(c1.cie_offset, c2.cie_offset);
+            EXPECT_EQ(c1.personality_address, c2.personality_address);
+            EXPECT_EQ(c1.initial_instructions_length, c2.initial_instructions_length);
+        }
+    }
+    EXPECT_EQ(built, eager);
+    EXPECT_GT(built, 0);
+    zvcrash_async_image_list_free(&deferred.list);
 }
 
 TEST(DwarfElf, SearchTableAgreesWithTheLinearScan) {

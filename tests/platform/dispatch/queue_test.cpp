@@ -561,3 +561,72 @@ TEST_F(QueueDeathTest, SyncOntoTheSerialQueueYouAreOnAborts) {
         "barrierSync onto queue \"readers\"");
     EXPECT_DEATH(Group().leave(), "Group::leave without a matching enter");
 }
+
+// Synchronous reads that find the queue free run without queueing; they must still come after
+// every barrier submitted before them and hold back every barrier submitted while they run.
+TEST_F(QueueTest, SyncReadsAfterABarrierSeeItsWrites) {
+    auto queue = Queue::concurrent("com.hxconnect.test.ordered");
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 2000;
+    int values[kThreads] = {};  // each written only by barriers
+    int first = 0, second = 0;  // changed together, only by barriers
+    std::atomic<int> stale{0}, torn{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 1; round <= kRounds; ++round) {
+                if (round % 4 == 0) {
+                    queue->barrierAsync([&, t, round] {
+                        values[t] = round;
+                        ++first;
+                        ++second;
+                    });
+                    int seen = 0;
+                    queue->sync([&] { seen = values[t]; });
+                    if (seen != round) stale++;
+                } else {
+                    queue->sync([&] {
+                        if (first != second) torn++;
+                    });
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    int total = 0;
+    queue->barrierSync([&] { total = first; });
+    EXPECT_EQ(stale.load(), 0);
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_EQ(total, kThreads * kRounds / 4);
+    EXPECT_EQ(second, total);
+}
+
+TEST_F(QueueTest, BarrierWaitsForARunningSyncReadAndLaterReadsWaitForTheBarrier) {
+    auto queue = Queue::concurrent("com.hxconnect.test.held");
+    int value = 0;  // written by the barrier only
+    Semaphore inside, barrierQueued, laterStarted;
+    int seenInside = -1, seenAfter = -1;
+    std::thread holder([&] {
+        queue->sync([&] {
+            inside.signal();
+            ASSERT_TRUE(barrierQueued.wait(10));
+            ASSERT_TRUE(laterStarted.wait(10));
+            // Time enough for a barrier that did not wait to have run, and for the later read
+            // to have overtaken it.
+            spin(400000);
+            seenInside = value;
+        });
+    });
+    ASSERT_TRUE(inside.wait(10));
+    queue->barrierAsync([&] { value = 1; });
+    barrierQueued.signal();
+    // Submitted after the barrier: must wait for it although a reader is running.
+    std::thread later([&] {
+        laterStarted.signal();
+        queue->sync([&] { seenAfter = value; });
+    });
+    holder.join();
+    later.join();
+    EXPECT_EQ(seenInside, 0);
+    EXPECT_EQ(seenAfter, 1);
+}

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 using namespace dispatch;
@@ -365,6 +366,46 @@ TEST_F(RunLoopTest, ClosedDescriptorIsDroppedAfterItsHandlerIsTold) {
     loop.runOnce(0);
     loop.runOnce(0);
     EXPECT_EQ(calls, 1);
+    ::close(fds[1]);
+}
+
+// A standing watch (the network-change listener is always registered) must not make every
+// step of virtual time wait for real I/O: 300 one-second ticks take milliseconds, not 300 polls
+// of real time. Its events are still served as the loop turns.
+TEST_F(RunLoopTest, StandingWatchNeitherHoldsVirtualTimeBackNorMissesItsEvents) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    auto& loop = RunLoop::main();
+    std::string received;
+    int seenEvents = 0;
+    uint64_t id = loop.addFd(fds[0], RunLoop::Readable | RunLoop::Watch, [&](int fd, int events) {
+        seenEvents |= events;
+        char buf[16];
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) received.append(buf, static_cast<size_t>(n));
+    });
+    int ticks = 0;
+    auto timer = Timer::scheduled(1.0, true, [&](Timer&) { ++ticks; });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(clock->runUntil([&] { return ticks >= 300; }, 400));
+    double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(dispatch::clock().now(), 300.0);
+    EXPECT_LT(real, 5.0) << "each virtual step waited for the watch";
+
+    ASSERT_EQ(::write(fds[1], "link", 4), 4);
+    EXPECT_TRUE(clock->runUntil([&] { return received == "link"; }, 1));
+    EXPECT_EQ(seenEvents, RunLoop::Readable);  // the watch mark is not an event
+
+    // Turned into a descriptor with work in flight, it holds time back again until real time runs
+    // out: a reply that is on its way must not be overtaken by its own time-out.
+    loop.updateFd(id, RunLoop::Readable);
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(clock->runUntil([] { return false; }, 0.3));
+    real = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(real, 0.25);
+    timer->invalidate();
+    loop.removeFd(id);
+    ::close(fds[0]);
     ::close(fds[1]);
 }
 

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 #include "platform/foundation/url.h"
 #include "tests/support/test_support.h"
@@ -254,4 +260,70 @@ TEST_F(HomeFixture, BoundedNamesRefuseAffixesThatLeaveNoRoom) {
     char hash[17];
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(stableHash64(longer)));
     EXPECT_EQ(*c, std::string(200, 'k') + "%~" + hash);
+}
+
+TEST_F(HomeFixture, TemporariesOfKilledWritersAreSweptAndLiveOnesKept) {
+    const fs::path dir = cachesDirectory() / "media";
+    ASSERT_TRUE(files::createDirectory(dir).ok());
+    auto touch = [&](const std::string& name) {
+        FILE* f = std::fopen((dir / name).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("partial", f);
+        std::fclose(f);
+    };
+    // What a kill inside the writer leaves: its temporary, of this name and of others.
+    const std::string stale[] = {".voicemail.mp3.0123456789abcdef", ".other.mov.fedcba9876543210"};
+    for (const auto& name : stale) touch(name);
+    // A child killed in the middle of its own write leaves one too, locked only while it lived.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int fd = ::open((dir / ".killed.bin.00112233445566aa").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ::flock(fd, LOCK_EX);
+        ::kill(::getpid(), SIGKILL);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    // A writer still at work holds its temporary locked; other hidden files are not ours.
+    const std::string live = ".voicemail.mp3.aaaaaaaaaaaaaaaa";
+    touch(live);
+    int held = ::open((dir / live).c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const std::string kept[] = {".hidden", ".notes.0123456789ABCDEF", ".x.0123456789abcde", "x.0123456789abcdef"};
+    for (const auto& name : kept) touch(name);
+
+    ASSERT_TRUE(files::writeAtomically(dir / "voicemail.mp3", std::string_view("audio")).ok());
+    std::set<std::string> left;
+    auto listed = files::listDirectory(dir);
+    ASSERT_TRUE(listed.ok());
+    for (const auto& e : *listed) left.insert(e.name);
+    std::set<std::string> expected(std::begin(kept), std::end(kept));
+    expected.insert(live);
+    expected.insert("voicemail.mp3");
+    EXPECT_EQ(left, expected);
+    ::close(held);
+
+    // Once its writer is gone, a sweep takes it too.
+    files::removeStaleTemporaries(dir);
+    EXPECT_FALSE(files::exists(dir / live));
+    EXPECT_TRUE(files::exists(dir / "voicemail.mp3"));
+}
+
+TEST_F(HomeFixture, ConcurrentWritersNeverSweepEachOthersTemporaries) {
+    const fs::path dir = documentsDirectory() / "busy";
+    ASSERT_TRUE(files::createDirectory(dir).ok());
+    std::vector<std::thread> writers;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([&, t] {
+            const std::string payload(20000, static_cast<char>('a' + t));
+            for (int i = 0; i < 50; ++i)
+                if (!files::writeAtomically(dir / ("f" + std::to_string(t)), std::string_view(payload)).ok())
+                    ++failures;
+        });
+    for (auto& w : writers) w.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(files::listDirectory(dir)->size(), 4u);
 }

@@ -1,6 +1,7 @@
 #include "platform/foundation/user_defaults.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cmath>
@@ -11,6 +12,8 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/property_list.h"
+#include "tests/support/full_disk.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
 using namespace foundation;
@@ -247,4 +250,75 @@ TEST(UserDefaults, StandardDefaultsLiveInTheAppHomesPreferences) {
     EXPECT_EQ(UserDefaults::standardUserDefaults()->integerForKey("launchCount"), 6);
     UserDefaults::resetStandardUserDefaults();
     setHomeDirectory({});
+}
+
+namespace {
+
+mode_t modeOf(const std::filesystem::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 0777;
+}
+
+}  // namespace
+
+TEST(UserDefaults, TheFileIsReadableByItsOwnerOnly) {
+    hxtest::TempDir dir;
+    // A file written before preferences were private is made private by the next write.
+    const auto file = dir / "Preferences/p.plist";
+    std::filesystem::create_directories(file.parent_path());
+    ASSERT_TRUE(writePropertyListFile(Dictionary{{"launchCount", 1}}, file).ok());
+    ::chmod(file.c_str(), 0644);
+    {
+        UserDefaults d(file);
+        ASSERT_TRUE(d.setObject(Data{'S', 'I', 'D'}, "cookies").ok());
+        ASSERT_TRUE(d.synchronize().ok());
+        EXPECT_EQ(modeOf(file), 0600u);
+    }
+    hxtest::TempDir fresh;
+    {
+        UserDefaults d(fresh / "p.plist");
+        d.setInteger(1, "launchCount");
+        ASSERT_TRUE(d.synchronize().ok());
+    }
+    EXPECT_EQ(modeOf(fresh / "p.plist"), 0600u);
+    // What an unreadable file held is kept as privately.
+    { std::ofstream(fresh / "p.plist") << "not a property list"; }
+    ::chmod((fresh / "p.plist").c_str(), 0644);
+    hxtest::LogCapture log;
+    UserDefaults unreadable(fresh / "p.plist");
+    EXPECT_EQ(modeOf(fresh / "p.plist.unreadable"), 0600u);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("p.plist.unreadable"), std::string::npos) << log.lines()[0];
+}
+
+TEST(UserDefaults, AWriteOnAFullDiskFailsKeepsTheValuesAndIsLoggedOnce) {
+    hxtest::TempDir dir;
+    const auto file = dir / "p.plist";
+    UserDefaults d(file);
+    d.setInteger(1, "launchCount");
+    ASSERT_TRUE(d.synchronize().ok());
+    hxtest::LogCapture log;
+    {
+        hxtest::FullDisk full(64);
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(d.setObject(std::string(1000, 'x'), "note" + std::to_string(i)).ok());
+            EXPECT_FALSE(d.synchronize().ok());
+        }
+    }
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find(file.string()), std::string::npos) << log.lines()[0];
+    // Nothing was lost: the values are still there and reach the file once there is room.
+    EXPECT_EQ(d.stringForKey("note2"), std::string(1000, 'x'));
+    EXPECT_EQ(readPropertyListFile(file).value().asDictionary().size(), 1u);
+    ASSERT_TRUE(d.synchronize().ok());
+    EXPECT_EQ(readPropertyListFile(file).value().asDictionary().size(), 4u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    // After a success, the next failure is news again.
+    {
+        hxtest::FullDisk full(64);
+        ASSERT_TRUE(d.setObject(std::string(1000, 'y'), "note0").ok());
+        EXPECT_FALSE(d.synchronize().ok());
+    }
+    EXPECT_EQ(log.lines().size(), 2u);
 }

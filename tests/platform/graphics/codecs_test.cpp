@@ -88,20 +88,24 @@ TEST(Codecs, PNGWeWriteIsReadByPILAsTheSamePixels) {
     HX_REQUIRE_PIL();
     hxtest::TempDir dir;
     auto ramp = rampBitmap(31, 9);
-    auto png = encodePNG(*ramp);
-    ASSERT_TRUE(png.ok());
-    ASSERT_TRUE(foundation::files::writeAtomically(dir / "ours.png", *png).ok());
-    const std::string out = hxtest::runPIL(dir, R"(
+    // Both compressions write the same pixels; only the effort spent on size differs.
+    for (PNGCompression compression : {PNGCompression::Compact, PNGCompression::Fast}) {
+        SCOPED_TRACE(compression == PNGCompression::Fast ? "fast" : "compact");
+        auto png = encodePNG(*ramp, compression);
+        ASSERT_TRUE(png.ok());
+        ASSERT_TRUE(foundation::files::writeAtomically(dir / "ours.png", *png).ok());
+        const std::string out = hxtest::runPIL(dir, R"(
 im = Image.open('ours.png')
 print(im.mode, im.size[0], im.size[1])
 open('ours.rgba', 'wb').write(im.tobytes())
 )");
-    EXPECT_EQ(out, "RGBA 31 9\n");
-    EXPECT_EQ(hxtest::premultipliedRGBA(hxtest::readBytes(dir / "ours.rgba")), hxtest::pixelsOf(*ramp));
-    // And it decodes back here to the same pixels.
-    auto back = decodePNG(png->data(), png->size());
-    ASSERT_TRUE(back.ok());
-    EXPECT_EQ(**back, *ramp);
+        EXPECT_EQ(out, "RGBA 31 9\n");
+        EXPECT_EQ(hxtest::premultipliedRGBA(hxtest::readBytes(dir / "ours.rgba")), hxtest::pixelsOf(*ramp));
+        // And it decodes back here to the same pixels.
+        auto back = decodePNG(png->data(), png->size());
+        ASSERT_TRUE(back.ok());
+        EXPECT_EQ(**back, *ramp);
+    }
 }
 
 TEST(Codecs, JPEGWeWriteIsReadByPILAndQualityControlsSize) {

@@ -80,6 +80,12 @@ const Drawing kImages[] = {
     {"Favorites_Contacts", {44, 24}, Ink::single},
     {"Contacts_Favorites", {44, 24}, Ink::single},
     {"iBeacon", {60, 60}, Ink::single},
+    {"call_missed", {20, 20}, Ink::single},
+    {"call_received", {20, 20}, Ink::single},
+    {"call_recorded", {20, 20}, Ink::colours},
+    {"call_placed", {20, 20}, Ink::single},
+    {"message_sms", {20, 20}, Ink::single},
+    {"message_vm", {20, 20}, Ink::single},
 };
 
 // The symbols, by their box; all are template images.
@@ -264,6 +270,34 @@ TEST_F(Drawings, SwipeIconsTintedWhiteKeepTheirHoles) {
     EXPECT_EQ(bitmap->rgbaAt(28, 28), (std::array<uint8_t, 4>{255, 255, 255, 255}));
     EXPECT_EQ(bitmap->rgbaAt(28 + 6, 28)[3], 0);
     EXPECT_EQ(bitmap->rgbaAt(28 + 15, 28), (std::array<uint8_t, 4>{255, 255, 255, 255}));
+}
+
+TEST_F(Drawings, TwoDigitCirclesKeepInkBetweenTheirDigits) {
+    // The digits are cut out of the filled circle: between the two a column of ink must stand
+    // from the top of the digits to their bottom, or they read as one blot at 24 points.
+    for (const auto& name : numberedCircles()) {
+        if (name.find('.') < 2) continue;
+        SCOPED_TRACE(name);
+        ImagePtr symbol = systemImageNamed(name, 24, 2);
+        ASSERT_TRUE(symbol);
+        auto b = symbol->bitmap();
+        // The digits' band: rows 9 to 15 points, within the cut-outs' height of 7.5.
+        const int top = 9 * 2, bottom = 15 * 2;
+        bool solidColumn = false;
+        for (int x = 10 * 2; x <= 14 * 2 && !solidColumn; ++x) {
+            bool solid = true;
+            for (int y = top; y <= bottom && solid; ++y) solid = b->rgbaAt(x, y)[3] > 200;
+            solidColumn = solid;
+        }
+        EXPECT_TRUE(solidColumn) << "the two digits touch";
+        // And each digit is cut: the band holds clear pixels on both sides of the middle.
+        int clearLeft = 0, clearRight = 0;
+        for (int y = top; y <= bottom; ++y)
+            for (int x = 4 * 2; x < 20 * 2; ++x)
+                if (b->rgbaAt(x, y)[3] < 50) (x < 12 * 2 ? clearLeft : clearRight)++;
+        EXPECT_GT(clearLeft, 20);
+        EXPECT_GT(clearRight, 20);
+    }
 }
 
 TEST_F(Drawings, ContactSheetMatchesItsGolden) {

@@ -1,6 +1,7 @@
 // The connection's delegate protocol over the scripted transport: order of callbacks,
 // redirects, decoding, time-outs and cancellation.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "platform/net/scripted_transport.h"
 #include "platform/net/url_error.h"
@@ -35,6 +36,36 @@ std::string gzipWithTool(const std::string& plain) {
     EXPECT_EQ(hxtest::runCommand("gzip -c " + in.string(), &out), 0);
     return out;
 }
+
+// size bytes of zeros, gzip-compressed in memory: a small body that inflates to a lot.
+std::string gzipOfZeros(size_t size) {
+    z_stream zs{};
+    EXPECT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string zeros(1 << 20, '\0');
+    std::string out;
+    char buffer[1 << 16];
+    for (size_t done = 0; done < size;) {
+        size_t piece = std::min(zeros.size(), size - done);
+        done += piece;
+        zs.next_in = reinterpret_cast<Bytef*>(zeros.data());
+        zs.avail_in = static_cast<uInt>(piece);
+        int flush = done == size ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            zs.next_out = reinterpret_cast<Bytef*>(buffer);
+            zs.avail_out = sizeof buffer;
+            deflate(&zs, flush);
+            out.append(buffer, sizeof buffer - zs.avail_out);
+        } while (zs.avail_out == 0);
+    }
+    deflateEnd(&zs);
+    return out;
+}
+
+// Counts what reaches the delegate without keeping it, so a runaway body shows as a number.
+struct CountingDelegate : hxtest::RecordingDelegate {
+    size_t received = 0;
+    void didReceiveData(net::URLConnection&, const uint8_t*, size_t size) override { received += size; }
+};
 
 }  // namespace
 
@@ -147,6 +178,47 @@ TEST_F(Fixture, RefusedRedirectDeliversTheRedirectItselfAnd307KeepsTheBody) {
     EXPECT_FALSE(sent[1].headers.contains("Authorization"));
 }
 
+TEST_F(Fixture, CredentialsAndCookiesStayWithTheOriginTheyWereSetFor) {
+    struct Case {
+        const char* from;
+        const char* location;
+        bool sameOrigin;
+    };
+    const Case cases[] = {
+        {"http://service.test/a", "/b", true},
+        {"http://service.test/a", "http://service.test/b?x", true},
+        {"http://service.test/a", "http://SERVICE.test:80/b", true},
+        {"https://service.test/a", "https://service.test:443/b", true},
+        {"http://service.test/a", "https://service.test/b", false},
+        {"https://service.test/a", "http://service.test/b", false},
+        {"http://service.test/a", "http://other.test/b", false},
+        {"http://service.test/a", "http://api.service.test/b", false},
+        {"http://service.test/a", "http://service.test:8080/b", false},
+        {"http://127.0.0.1:4000/a", "http://127.0.0.1:4001/b", false},
+    };
+    for (const auto& c : cases) {
+        for (int status : {302, 307}) {
+            delegate = std::make_shared<hxtest::RecordingDelegate>();
+            transport->clearRequests();
+            transport->enqueue(Reply::redirect(status, c.location));
+            transport->enqueue(Reply::ok("here"));
+            net::URLRequest request(c.from);
+            request.setValue("SID=session-1", "Cookie");
+            request.setValue("Bearer t", "Authorization");
+            request.setValue("Basic eA==", "Proxy-Authorization");
+            request.setValue("kept", "X-Origin");
+            run(request);
+            auto sent = transport->requests();
+            ASSERT_EQ(sent.size(), 2u) << c.location;
+            EXPECT_EQ(sent[0].headers.get("Cookie"), "SID=session-1");
+            for (const char* field : {"Cookie", "Authorization", "Proxy-Authorization"})
+                EXPECT_EQ(sent[1].headers.contains(field), c.sameOrigin)
+                    << c.from << " -> " << c.location << " (" << status << "): " << field;
+            EXPECT_EQ(sent[1].headers.get("X-Origin"), "kept");
+        }
+    }
+}
+
 TEST_F(Fixture, RedirectLoopsEndWithTooManyRedirects) {
     transport->setHandler([](const net::URLRequest&) { return Reply::redirect(302, "/again"); });
     run(net::URLRequest("http://service.test/again"));
@@ -231,4 +303,50 @@ TEST_F(Fixture, CancelInsideACallbackStopsEverythingAfterIt) {
     d->cancel();
     for (int i = 0; i < 20; ++i) loop.runOnce(0);
     EXPECT_TRUE(silent->events.empty());
+}
+
+TEST_F(Fixture, RepliesLargerThanTheRequestsLimitFailWhileTheyArrive) {
+    EXPECT_EQ(net::URLRequest("http://service.test/").maximumReplyBytes(), 32u << 20);
+    struct Case {
+        std::string name;
+        Reply reply;
+        size_t limit;
+        bool fits;
+    };
+    Reply bomb = Reply::ok(gzipOfZeros(64u << 20));  // 64 MB of zeros in about 64 KB
+    bomb.headers.set("Content-Encoding", "gzip");
+    Reply deflated = Reply::ok(gzipOfZeros(3000));
+    deflated.headers.set("Content-Encoding", "gzip");
+    Reply chunked = Reply::ok(std::string(5000, 'p'));
+    chunked.chunkSize = 700;
+    Reply redirect = Reply::redirect(302, "/next");
+    redirect.body = std::string(5000, 'r');
+    std::vector<Case> cases = {
+        {"plain at the limit", Reply::ok(std::string(4096, 'a')), 4096, true},
+        {"plain one over", Reply::ok(std::string(4097, 'a')), 4096, false},
+        {"in pieces", chunked, 4096, false},
+        {"encoded within", deflated, 3000, true},
+        {"encoded one over", deflated, 2999, false},
+        {"bomb under the default limit", bomb, 32u << 20, false},
+        {"a refused redirect's body", redirect, 4096, false},
+    };
+    for (auto& c : cases) {
+        auto counting = std::make_shared<CountingDelegate>();
+        delegate = counting;
+        if (c.name == "a refused redirect's body")
+            delegate->onWillSend = [](net::URLRequest r, const net::HTTPURLResponse* redirectResponse) {
+                return redirectResponse ? std::optional<net::URLRequest>() : std::optional<net::URLRequest>(r);
+            };
+        transport->enqueue(c.reply);
+        net::URLRequest request("http://service.test/big");
+        request.setMaximumReplyBytes(c.limit);
+        run(request);
+        if (c.fits) {
+            EXPECT_EQ(delegate->events.back(), "finish") << c.name;
+            continue;
+        }
+        ASSERT_TRUE(delegate->error) << c.name;
+        EXPECT_EQ(delegate->error->code, net::kURLErrorDataLengthExceedsMaximum) << c.name;
+        EXPECT_LE(counting->received, c.limit) << c.name;
+    }
 }

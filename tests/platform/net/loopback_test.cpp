@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 #include "emulator/emulator.h"
+#include "platform/dispatch/run_loop.h"
 #include "platform/net/curl_transport.h"
 #include "platform/net/url_error.h"
+#include "platform/net/url_session.h"
 #include "service/custom_cookie_jar.h"
 #include "tests/platform/net/poll_loop.h"
 #include "tests/platform/net/recording_delegate.h"
@@ -128,6 +131,64 @@ TEST_F(Loopback, SignInRedirectCarriesItsCookieThroughTheJarToTheNextRequest) {
     EXPECT_EQ(refused->responses.at(0).statusCode, 302);
     EXPECT_EQ(refused->responses.at(0).valueForHTTPHeaderField("Location"),
               service.origin() + "/accounts/AccountLogin?continue=/a/v/v1");
+}
+
+TEST_F(Loopback, ARedirectToAnotherServerCarriesNoSessionCookieOrCredentials) {
+    hxtest::PollLoop loop;
+    auto transport = net::CurlTransport::create(loop);
+    emulator::Emulator other;
+    ASSERT_TRUE(other.start().ok());
+    service.script("/voice/hop", {.redirectTo = other.origin() + "/landing"}, 2);
+    service.script("/voice/stay", {.redirectTo = service.origin() + "/voice/landing"});
+    other.script("/landing", {.body = "landed"}, 2);
+    service.script("/voice/landing", {.body = "home"});
+    auto withCredentials = [&](const std::string& path) {
+        net::URLRequest request(service.origin() + path);
+        request.setValue("SID=" + service.sessionValue(), "Cookie");
+        request.setValue("Bearer token-1", "Authorization");
+        request.setValue("Basic eA==", "Proxy-Authorization");
+        return request;
+    };
+    auto d = fetch(loop, transport, withCredentials("/voice/hop"));
+    EXPECT_EQ(d->body, "landed");
+    ASSERT_EQ(other.requests().size(), 1u);
+    for (const char* field : {"Cookie", "Authorization", "Proxy-Authorization"})
+        EXPECT_FALSE(other.requests()[0].header(field)) << field << " reached the other server";
+    EXPECT_EQ(service.requests().at(0).header("Cookie"), "SID=" + service.sessionValue());
+
+    // Within one origin they stay.
+    auto home = fetch(loop, transport, withCredentials("/voice/stay"));
+    EXPECT_EQ(home->body, "home");
+    auto recorded = service.requests();
+    ASSERT_EQ(recorded.size(), 3u);
+    EXPECT_EQ(recorded[2].header("Cookie"), "SID=" + service.sessionValue());
+    EXPECT_EQ(recorded[2].header("Authorization"), "Bearer token-1");
+
+    // A session task whose cookie came in the configuration's shared headers loses it too.
+    dispatch::RunLoop::main();
+    net::URLSessionConfiguration config;
+    config.transport = transport;
+    config.httpAdditionalHeaders.set("Cookie", "SID=" + service.sessionValue());
+    auto session = net::URLSession::sessionWithConfiguration(config);
+    std::atomic<bool> completed{false};
+    std::string body;
+    session
+        ->dataTaskWithRequest(net::URLRequest(service.origin() + "/voice/hop"),
+                              [&](const foundation::Data& data, const auto&, const auto&) {
+                                  body.assign(data.begin(), data.end());
+                                  completed = true;
+                              })
+        ->resume();
+    ASSERT_TRUE(loop.runUntil([&] { return completed.load(); }, 10));
+    EXPECT_EQ(body, "landed");
+    ASSERT_EQ(other.requests().size(), 2u);
+    EXPECT_FALSE(other.requests()[1].header("Cookie"));
+    EXPECT_EQ(service.requests().back().header("Cookie"), "SID=" + service.sessionValue());
+    // The transport's kept-alive connections close with it, so both servers stop at once.
+    session.reset();
+    config.transport.reset();
+    transport.reset();
+    other.stop();
 }
 
 TEST_F(Loopback, ConnectionLostMidBodyIs1005) {

@@ -120,3 +120,29 @@ TEST_F(Session, FailuresAndCancellationCompleteExactlyOnce) {
     EXPECT_EQ(late.calls, 1);
     EXPECT_EQ(transport->requestCount(), 3u);
 }
+
+TEST_F(Session, AReplyOverTheRequestsLimitCompletesAsAFailure) {
+    dispatch::ScopedVirtualClock clock;
+    auto transport = net::ScriptedTransport::create(net::EventLoop::main());
+    net::URLSessionConfiguration config;
+    config.transport = transport;
+    auto queue = dispatch::Queue::serial("test.session.limit");
+    auto session = net::URLSession::sessionWithConfiguration(config, queue);
+    for (size_t size : {1000u, 1001u}) {
+        transport->enqueue(net::ScriptedTransport::Reply::ok(std::string(size, 'j')));
+        net::URLRequest request("http://s.test/list");
+        request.setMaximumReplyBytes(1000);
+        Outcome out;
+        session->dataTaskWithRequest(request, recordInto(out, queue))->resume();
+        ASSERT_TRUE(clock->runUntil([&] { return out.calls == 1; }, 5));
+        if (size == 1000) {
+            EXPECT_FALSE(out.error);
+            EXPECT_EQ(out.data.size(), 1000u);
+        } else {
+            ASSERT_TRUE(out.error);
+            EXPECT_EQ(out.error->code, net::kURLErrorDataLengthExceedsMaximum);
+            EXPECT_TRUE(out.data.empty());
+            EXPECT_FALSE(out.response);
+        }
+    }
+}

@@ -7,6 +7,7 @@
 
 #include "platform/foundation/files.h"
 #include "platform/security/keychain.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
 using namespace security;
@@ -173,8 +174,9 @@ TEST_F(KeychainTest, FilePersistsPrivatelyAndAtomically) {
     EXPECT_EQ(entries, 1u);
 }
 
-TEST_F(KeychainTest, CorruptFileIsReportedAndNeverOverwritten) {
+TEST_F(KeychainTest, AnUnreadableFileIsMovedAsideAndTheStoreStartsEmpty) {
     std::filesystem::create_directories(file.parent_path());
+    const auto aside = file.parent_path() / "keychain.json.unreadable";
     for (const std::string& garbage :
          {std::string("not json"), std::string("{\"format\":\"hx-keychain-1\",\"items\":[1]}"),
           std::string("{\"format\":\"hx-keychain-1\",\"items\":[{\"service\":\"s\","
@@ -185,10 +187,23 @@ TEST_F(KeychainTest, CorruptFileIsReportedAndNeverOverwritten) {
             std::ofstream out(file, std::ios::binary | std::ios::trunc);
             out << garbage;
         }
-        EXPECT_EQ(keychain.add(item("svc", "acct", "v")), errSecDecode) << garbage;
-        EXPECT_EQ(keychain.copyMatching(KeychainQuery::item("svc", "acct"), nullptr), errSecDecode);
-        EXPECT_EQ(keychain.remove(KeychainQuery::item("svc", "acct")), errSecDecode);
-        EXPECT_EQ(fileText(file), garbage);
+        hxtest::LogCapture log;
+        // Before the repair every call failed, so a sign-in lived in memory only.
+        EXPECT_EQ(keychain.copyMatching(KeychainQuery::item("svc", "acct"), nullptr), errSecItemNotFound) << garbage;
+        EXPECT_EQ(keychain.add(item("svc", "acct", "v")), errSecSuccess);
+        KeychainQuery query = KeychainQuery::item("svc", "acct");
+        query.returnData = true;
+        KeychainMatch match;
+        ASSERT_EQ(Keychain(file).copyMatching(query, &match), errSecSuccess);
+        EXPECT_EQ(match.data, bytes("v"));
+        // The unreadable bytes are kept for inspection, as privately as the store itself.
+        EXPECT_EQ(fileText(aside), garbage);
+        struct stat st {};
+        ASSERT_EQ(::stat(aside.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        ASSERT_EQ(log.lines().size(), 1u) << garbage;
+        EXPECT_NE(log.lines()[0].find(aside.string()), std::string::npos) << log.lines()[0];
+        std::filesystem::remove(file);
     }
 }
 

@@ -23,7 +23,7 @@ std::shared_ptr<TableViewCell> cell(const std::string& text, CellAccessoryType a
     c->setBackgroundColor(Color::systemBackground());
     c->textLabel().setText(text);
     c->textLabel().setTextColor(Color::label());
-    c->accessoryType = accessory;
+    c->setAccessoryType(accessory);
     return c;
 }
 

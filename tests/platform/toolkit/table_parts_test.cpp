@@ -28,7 +28,7 @@ public:
         if (!cell) cell = std::make_shared<TableViewCell>(TableViewCellStyle::Value1, "plain");
         cell->textLabel().setText(describe(ip));
         cell->detailTextLabel()->setText("detail");
-        cell->accessoryType = ip.row == 0 ? CellAccessoryType::DetailButton : CellAccessoryType::None;
+        cell->setAccessoryType(ip.row == 0 ? CellAccessoryType::DetailButton : CellAccessoryType::None);
         return cell;
     }
     std::optional<double> heightForHeader(TableView&, long s) override {

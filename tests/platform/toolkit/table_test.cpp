@@ -572,8 +572,8 @@ TEST(ToolkitTable, StylesPlaceHeadersRowsAndFooters) {
     list->headers = {"Calls"};
     h.setRoot(list);
     TableView& t = *list->tableView();
-    t.cellForRow({0, 0})->accessoryType = CellAccessoryType::Checkmark;
-    t.cellForRow({0, 1})->accessoryType = CellAccessoryType::DisclosureIndicator;
+    t.cellForRow({0, 0})->setAccessoryType(CellAccessoryType::Checkmark);
+    t.cellForRow({0, 1})->setAccessoryType(CellAccessoryType::DisclosureIndicator);
     t.cellForRow({0, 1})->detailTextLabel()->setText("Over the network");
     t.cellForRow({0, 0})->setNeedsLayout();
     t.cellForRow({0, 1})->setNeedsLayout();

@@ -2,12 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
+
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/url.h"
+#include "platform/graphics/bitmap.h"
+#include "platform/graphics/codecs.h"
 #include "platform/net/cookie_storage.h"
 #include "platform/net/scripted_transport.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/text_input.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -331,3 +340,99 @@ TEST_F(WebViewTest, TypingKeepsTheFieldAndScriptsThatSetValuesShowThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// A bundle of resources with one picture in it, and things beside and inside it that a page
+// must never read.
+struct LocalPictures {
+    hxtest::TempDir dir;
+    std::filesystem::path resources = dir / "resources";
+    std::filesystem::path outside = dir / "outside.png";
+    std::string png;
+
+    LocalPictures() {
+        std::filesystem::create_directories(resources / "img");
+        auto bitmap = graphics::Bitmap::make(7, 5).value();
+        auto encoded = graphics::encodePNG(*bitmap).value();
+        png.assign(encoded.begin(), encoded.end());
+        write(resources / "img" / "pic.png", png);
+        write(outside, png);
+        std::filesystem::create_symlink(outside, resources / "img" / "out.png");
+        std::filesystem::create_symlink(resources / "img" / "pic.png", resources / "img" / "same.png");
+        std::filesystem::create_symlink("/dev/zero", resources / "img" / "zero.png");
+        ::mkfifo((resources / "img" / "fifo.png").c_str(), 0644);
+        std::filesystem::create_directories(resources / "img" / "dir.png");
+        // Larger than any picture a page of ours holds (sparse: it takes no room).
+        write(resources / "img" / "huge.png", png);
+        std::filesystem::resize_file(resources / "img" / "huge.png", 64u << 20);
+        foundation::Bundle::main().setResourcesDirectory(resources);
+    }
+    ~LocalPictures() { foundation::Bundle::main().setResourcesDirectory({}); }
+
+    static void write(const std::filesystem::path& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    std::string base() const { return foundation::URL::fileURL(resources.string()).string() + "/"; }
+};
+
+// The sizes of the pictures the page shows (an image view only appears for a picture it read,
+// as none of these name a size).
+std::vector<std::pair<double, double>> shownPictures(web::WebView& view) {
+    std::vector<std::pair<double, double>> out;
+    for (auto& v : view.scrollView().subviews())
+        if (v->className() == "ImageView") out.emplace_back(v->frame().size.width, v->frame().size.height);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(WebViewTest, OnlyBundlePagesShowLocalPicturesAndOnlyFromInsideTheBundle) {
+    LocalPictures local;
+    const std::pair<double, double> picture{7, 5};
+    struct Case {
+        std::string src;
+        bool shown;
+    };
+    const Case fromBundle[] = {
+        {"img/pic.png", true},
+        {"img/same.png", true},  // a link that stays inside
+        {local.base() + "img/pic.png", true},
+        {"img/out.png", false},  // a link out of the bundle
+        {"../outside.png", false},
+        {"img/../../outside.png", false},
+        {foundation::URL::fileURL(local.outside.string()).string(), false},
+        {"file:///etc/hostname", false},
+        {"img/zero.png", false},
+        {"img/fifo.png", false},  // would block the main thread for good
+        {"img/dir.png", false},
+        {"img/huge.png", false},
+        {"img/missing.png", false},
+    };
+    for (const auto& c : fromBundle) {
+        view->loadHTMLString("<body><p>x</p><img src='" + c.src + "'></body>", local.base());
+        harness.settle();
+        auto shown = shownPictures(*view);
+        if (c.shown)
+            EXPECT_EQ(shown, (std::vector<std::pair<double, double>>{picture})) << c.src;
+        else
+            EXPECT_TRUE(shown.empty()) << c.src;
+    }
+
+    // A page from anywhere else reads no local file, not even the bundle's.
+    const std::string remote = "<body><img src='" + local.base() + "img/pic.png'><img src='file:///dev/zero'></body>";
+    view->loadHTMLString(remote, "https://accounts.example.test/");
+    harness.settle();
+    EXPECT_TRUE(shownPictures(*view).empty());
+    const int finished = delegate->finished;
+    transport->enqueue(ScriptedTransport::Reply::ok(remote));
+    view->load(net::URLRequest("https://accounts.example.test/page"));
+    harness.settle();
+    ASSERT_EQ(delegate->finished, finished + 1);
+    EXPECT_TRUE(shownPictures(*view).empty());
+    // Nor does a local page outside the bundle.
+    view->loadHTMLString("<body><img src='outside.png'></body>",
+                         foundation::URL::fileURL(local.dir.path().string()).string() + "/");
+    harness.settle();
+    EXPECT_TRUE(shownPictures(*view).empty());
+}

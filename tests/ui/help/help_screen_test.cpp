@@ -145,8 +145,8 @@ TEST_F(HelpScreen, ThePageIsFilledFromTheBundleAndDrawnUnderABlackBar) {
     EXPECT_TRUE(help->spinner()->isHidden());
     EXPECT_EQ(help->preferredContentSize(), (toolkit::Size{320, 588}));
     EXPECT_EQ(help->preferredStatusBarStyle(), toolkit::StatusBarStyle::LightContent);
-    EXPECT_EQ(nav->navigationBar().barStyle, toolkit::BarStyle::Black);
-    EXPECT_FALSE(nav->navigationBar().translucent);
+    EXPECT_EQ(nav->navigationBar().barStyle(), toolkit::BarStyle::Black);
+    EXPECT_FALSE(nav->navigationBar().isTranslucent());
 
     expectOutline("help_page");
     expectSnapshot("help_page", {.scale = 1});
@@ -260,7 +260,7 @@ TEST_F(HelpScreen, TheLegalLinkPushesTheLegalPageForThePhone) {
     EXPECT_FALSE(legal->iPad);
     EXPECT_EQ(legal->title(), "Legal");
     EXPECT_EQ(nav->navigationBar().backButtonTitle(), "About");
-    EXPECT_TRUE(nav->navigationBar().translucent);
+    EXPECT_TRUE(nav->navigationBar().isTranslucent());
     EXPECT_EQ(legal->preferredContentSize(), (toolkit::Size{320, 667}));
     // The phone's part shows; the tablet's and the old systems' do not (system 15).
     EXPECT_NE(harness.find("On the iPhone, calls can also be handed to the phone's own dialer; the carrier's charges "

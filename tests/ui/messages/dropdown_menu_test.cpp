@@ -36,6 +36,8 @@ struct Delegate : HXCDropdownMenuDelegate {
     std::vector<std::string> titles{"Inbox", "Filter", "Sort"};
     bool customRows = false;
     int customViewsMade = 0;
+    std::optional<toolkit::Color> rowBackground;
+    std::optional<toolkit::Color> backgroundColorForRow(HXCDropdownMenu&, long, long) override { return rowBackground; }
     std::optional<double> widthForComponent(HXCDropdownMenu&, long c) override {
         if (!widths) return std::nullopt;
         return (*widths)[static_cast<size_t>(c)];
@@ -250,6 +252,9 @@ TEST(DropdownMenu, TheOpenMenuLooksAsItsGoldenInLightAndDark) {
         [&](InterfaceStyle style) -> toolkit::View* {
             s.reset();
             s = std::make_unique<Screen>(std::vector<long>{4, 2});
+            // Coloured as the message lists colour theirs, so that both appearances are readable.
+            s->presenting->setBackgroundColor(toolkit::Color::systemBackground());
+            s->delegate->rowBackground = toolkit::Color::secondarySystemBackground();
             s->h.window().setInterfaceStyle(style);
             s->tapComponent(0);
             s->h.settle();

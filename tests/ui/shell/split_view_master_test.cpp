@@ -109,7 +109,7 @@ TEST_F(MasterList, FourRowsWithBadgesOnTheFirstTwo) {
     EXPECT_EQ(table().numberOfRows(0), 4);
     EXPECT_EQ(table().rowHeight(), 60.0);
     EXPECT_FALSE(table().isScrollEnabled());
-    EXPECT_EQ(table().separatorStyle, toolkit::SeparatorStyle::None);
+    EXPECT_EQ(table().separatorStyle(), toolkit::SeparatorStyle::None);
     const char* titles[] = {"SMS", "Voicemail", "History", "Settings"};
     const char* images[] = {"SMS", "VM", "Recents", "Settings"};
     for (long row = 0; row < 4; ++row) {

@@ -3,6 +3,8 @@
 // and the navigation into the service page base completes the sign-in through ClientAuth.
 #include "tests/ui/signin/signin_fixture.h"
 
+#include "platform/foundation/property_list.h"
+
 namespace {
 
 using SignIn = hxtest::SignInFixture;
@@ -257,6 +259,37 @@ TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews
     for (const char* name : {"0-call", "1-sms", "2-voicemail", "3-history", "4-settings"}) {
         EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".png"))) << name;
         EXPECT_TRUE(std::filesystem::exists(out / (std::string(name) + ".txt"))) << name;
+    }
+}
+
+TEST(HeadlessRun, ASecondRunWithTheSameHomeKeepsTheAccountWithoutThePanel) {
+    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    hxtest::TempDir home;
+    // Each run starts a service of its own, as the run command does.
+    for (int run = 0; run < 2; ++run) {
+        emulator::GeneratorOptions seeded;
+        emulator::Emulator service(emulator::generateAccount(seeded));
+        ASSERT_TRUE(service.start().ok());
+        hxtest::TempDir out;
+        std::string printed;
+        const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                              "' --headless --seconds 30 --service " + service.origin() + " --out '" +
+                                              out.path().string() + "' 2>&1",
+                                          &printed);
+        ASSERT_EQ(rc, 0) << "run " << run << ": " << printed;
+        size_t challenges = 0;
+        for (const auto& r : service.requests()) challenges += r.path == "/signin/challenge";
+        EXPECT_EQ(challenges, run == 0 ? 1u : 0u) << "run " << run << ": " << printed;
+        EXPECT_TRUE(std::filesystem::exists(out / "4-settings.png")) << "run " << run;
+        // The app's preferences (the telemetry SDK keeps a file of its own beside them).
+        foundation::Dictionary kept;
+        for (const auto& e : std::filesystem::directory_iterator(home / "Library" / "Preferences"))
+            if (auto stored = foundation::readPropertyListFile(e.path());
+                stored.ok() && stored->isDictionary() && stored->asDictionary().contains("accountInfo"))
+                kept = stored->asDictionary();
+        EXPECT_EQ(kept.get("username").stringValue(), "user@example.test") << "run " << run;
+        EXPECT_TRUE(kept.get("accountInfo").asDictionary().contains("user@example.test")) << "run " << run;
     }
 }
 

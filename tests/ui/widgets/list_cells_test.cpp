@@ -57,7 +57,7 @@ TEST(MasterTableViewCell, BeforeVersion13TheColoursAreLeftAlone) {
     auto cell = makeMasterTableCell();
     cell->layoutIfNeeded();
     EXPECT_FALSE(cell->backgroundColor());
-    EXPECT_EQ(cell->cellLabel.lock()->textColor(), Color::black());
+    EXPECT_EQ(cell->cellLabel.lock()->textColor(), toolkit::Label().textColor()) << "a label's own default";
 }
 
 TEST(MasterTableViewCell, LooksInLightAndDark) {
@@ -85,8 +85,8 @@ TEST(ToggleCell, SwitchAccessoryAndSpokenState) {
     ToggleCell cell;
     ASSERT_TRUE(cell.onOff);
     EXPECT_EQ(cell.accessoryView(), cell.onOff);
-    EXPECT_EQ(cell.selectionStyle, toolkit::CellSelectionStyle::None);
-    EXPECT_EQ(cell.accessoryType, toolkit::CellAccessoryType::None);
+    EXPECT_EQ(cell.selectionStyle(), toolkit::CellSelectionStyle::None);
+    EXPECT_EQ(cell.accessoryType(), toolkit::CellAccessoryType::None);
     cell.textLabel().setText("Automatic Refresh");
     cell.onOff->setOn(true);
     EXPECT_EQ(cell.accessibilityLabel(), "Automatic Refresh, On");

@@ -1,0 +1,84 @@
+// Caret moves by letter and by word in UTF-16 units: selections collapse, emoji stay whole,
+// words start after spaces and tabs (a repeated word or a word inside another is no jump target).
+#include <gtest/gtest.h>
+
+#include "platform/foundation/strings.h"
+#include "ui/widgets/caret_navigation.h"
+
+namespace {
+
+struct Case {
+    const char* text;  // UTF-8; offsets below are UTF-16 units
+    HXCTextRange selection;
+    size_t forward, back;
+};
+
+std::u16string u16(const char* s) { return foundation::toUtf16(s); }
+
+}  // namespace
+
+TEST(CaretNavigation, Letters) {
+    // "a😀b": the emoji is two units.
+    const Case cases[] = {
+        {"abc", {0, 0}, 1, 0},       {"abc", {3, 0}, 3, 2},  {"abc", {1, 1}, 2, 1},
+        {"abc", {0, 3}, 3, 0},       {"", {0, 0}, 0, 0},     {"a😀b", {1, 0}, 3, 0},
+        {"a😀b", {3, 0}, 4, 1},       {"a😀b", {2, 0}, 3, 0},  // a caret inside the pair is taken to its start
+        {"e\xcc\x81", {0, 0}, 1, 0},                         // a combining mark is a letter of its own
+        {"abc", {9, 4}, 3, 2},       {"abc", {2, 99}, 3, 2}, {"😀", {0, 0}, 2, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " @" + std::to_string(c.selection.location) + "+" +
+                     std::to_string(c.selection.length));
+        EXPECT_EQ(hxcCaretAdvancingOneLetter(u16(c.text), c.selection), c.forward);
+        EXPECT_EQ(hxcCaretBackOneLetter(u16(c.text), c.selection), c.back);
+    }
+}
+
+TEST(CaretNavigation, WordsMoveToWordStarts) {
+    const Case cases[] = {
+        // Three words: inside the second -> start of the third; inside the third -> the end, back
+        // to its start; from the start of the third back to the second.
+        {"one two six", {5, 0}, 8, 4},
+        {"one two six", {9, 0}, 11, 8},
+        {"one two six", {8, 0}, 11, 4},
+        {"one two six", {0, 0}, 4, 0},
+        {"one two six", {11, 0}, 11, 8},
+        // A selection collapses to its end going forward and to its start going back.
+        {"one two six", {1, 5}, 6, 1},
+        // A word that repeats is still a stop, and a word inside an earlier word is not.
+        {"go go go", {0, 0}, 3, 0},
+        {"go go go", {3, 0}, 6, 0},
+        {"go go go", {7, 0}, 8, 6},
+        {"abc b", {0, 0}, 4, 0},
+        {"abc b", {5, 0}, 5, 4},
+        // Runs of spaces and tabs separate; line ends do not.
+        {"a  \tb", {1, 0}, 4, 0},
+        {"a\nb c", {0, 0}, 4, 0},
+        {"  lead", {0, 0}, 2, 0},
+        {"  lead", {4, 0}, 6, 2},
+        {"trail  ", {2, 0}, 7, 0},
+        // Emoji words, in units.
+        {"😀 😀😀 x", {0, 0}, 3, 0},
+        {"😀 😀😀 x", {3, 0}, 8, 0},
+        {"😀 😀😀 x", {8, 0}, 9, 3},
+        {"", {0, 0}, 0, 0},
+        {"   ", {1, 0}, 3, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " @" + std::to_string(c.selection.location) + "+" +
+                     std::to_string(c.selection.length));
+        EXPECT_EQ(hxcCaretAdvancingOneWord(u16(c.text), c.selection), c.forward);
+        EXPECT_EQ(hxcCaretBackOneWord(u16(c.text), c.selection), c.back);
+    }
+}
+
+TEST(CaretNavigation, RepeatedMovesVisitEveryWordStartOnceInOrder) {
+    const std::u16string text = u16("if\tit is, it is 😀 ok\nnow");
+    std::vector<size_t> forward{0}, back{text.size()};
+    while (forward.back() < text.size()) forward.push_back(hxcCaretAdvancingOneWord(text, {forward.back(), 0}));
+    while (back.back() > 0) back.push_back(hxcCaretBackOneWord(text, {back.back(), 0}));
+    // Word starts, then the end.
+    EXPECT_EQ(forward, (std::vector<size_t>{0, 3, 6, 10, 13, 16, 19, text.size()}));
+    std::vector<size_t> reversed(back.rbegin(), back.rend());
+    EXPECT_EQ(reversed, (std::vector<size_t>{0, 3, 6, 10, 13, 16, 19, text.size()}));
+}
