@@ -228,7 +228,7 @@ void TableViewCell::layoutSubviews() {
     // Labels that may wrap get as many lines as their text needs at this width.
     auto wrappedHeight = [&](const Label& l) {
         const double one = lineHeightOf(l);
-        if (l.numberOfLines == 1 || l.text().empty()) return one;
+        if (l.numberOfLines() == 1 || l.text().empty()) return one;
         return std::max(one, std::ceil(l.sizeThatFits({avail, 0}).height));
     };
     double th =

@@ -320,14 +320,18 @@ void HXCDropdownMenu::updateButton(HXCDropdownMenuComponentButton& button, long 
         return;
     }
     std::optional<AttributedString> title = d ? d->attributedTitleForComponent(*this, i) : std::nullopt;
+    // A plain title carries no attributes of its own: it shows in the title label's font and colour.
+    TextAttributes plainLook;
+    plainLook.font = button.titleLabel()->font();
+    plainLook.color = button.titleLabel()->textColor();
     if (!title && d)
-        if (auto plain = d->titleForComponent(*this, i)) title = AttributedString(*plain, TextAttributes{});
+        if (auto plain = d->titleForComponent(*this, i)) title = AttributedString(*plain, plainLook);
     std::optional<AttributedString> selectedTitle;
     if (title && d) {
         selectedTitle = d->attributedTitleForSelectedComponent(*this, i);
         if (!selectedTitle)
             if (auto plain = d->titleForSelectedComponent(*this, i))
-                selectedTitle = AttributedString(*plain, TextAttributes{});
+                selectedTitle = AttributedString(*plain, plainLook);
     }
     button.setAttributedTitle(title, selectedTitle);
 }
