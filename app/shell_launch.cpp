@@ -11,8 +11,10 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/hxc_font.h"
 #include "platform/services/device.h"
 #include "platform/services/search_index.h"
+#include "platform/toolkit/traits.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 
@@ -183,8 +185,13 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
 
     launchStep("observeContentSize");
     center.removeObserver(this, "UIContentSizeCategoryDidChangeNotification");
-    center.addObserver(this, "UIContentSizeCategoryDidChangeNotification",
-                       [this](const foundation::Notification&) { record("HXCFont clearFontCache"); });
+    // The message fonts follow the user's text size: a change empties their cache, so the next
+    // request builds them at the new size.
+    graphics::HXCFont::setContentSizeCategory(toolkit::Device::current().contentSizeCategory());
+    center.addObserver(this, "UIContentSizeCategoryDidChangeNotification", [](const foundation::Notification&) {
+        graphics::HXCFont::setContentSizeCategory(toolkit::Device::current().contentSizeCategory());
+        graphics::HXCFont::clearFontCache();
+    });
 
     launchStep("backgroundRefreshStatus");
     setBackgroundRefreshStatus();

@@ -38,8 +38,8 @@ std::shared_ptr<toolkit::View> listScreen(bool attributed = false, double width 
         icon->setClipsToBounds(true);
         cell->addSubview(icon);
         auto title = std::make_shared<Label>(Rect(52, 4, 250, 20));
-        title->font = Font::boldSystem(15);
-        title->textColor = Color::label();
+        title->setFont(Font::boldSystem(15));
+        title->setTextColor(Color::label());
         title->setText("Conversation " + std::to_string(row + 1) + " with a long name");
         if (attributed) {
             graphics::TextAttributes name{Font::boldSystem(15), Color::systemRed()};
@@ -49,8 +49,8 @@ std::shared_ptr<toolkit::View> listScreen(bool attributed = false, double width 
         }
         cell->addSubview(title);
         auto detail = std::make_shared<Label>(Rect(52, 23, 250, 17));
-        detail->font = Font::system(13);
-        detail->textColor = Color::secondaryLabel();
+        detail->setFont(Font::system(13));
+        detail->setTextColor(Color::secondaryLabel());
         detail->setText("See you tomorrow at the station, bring the tickets please");
         if (attributed) {
             graphics::TextAttributes kerned{Font::system(13), Color::secondaryLabel(), 0.5};

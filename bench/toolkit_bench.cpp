@@ -47,7 +47,7 @@ public:
             *l = std::make_shared<Label>();
             contentView().addSubview(*l);
         }
-        preview->numberOfLines = 2;
+        preview->setNumberOfLines(2);
         avatar = std::make_shared<ImageView>();
         contentView().addSubview(avatar);
     }

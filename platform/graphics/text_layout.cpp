@@ -44,8 +44,25 @@ TextSystem& textSystem() {
         // A private cache folder (fontconfig complains without a writable one); the cache only
         // mirrors the bundled files, so it cannot change what is drawn.
         std::error_code ec;
-        const auto cache = std::filesystem::temp_directory_path(ec) / ("hx-fontconfig-" + std::to_string(getuid()));
-        const std::string conf = "<fontconfig><cachedir>" + cache.string() + "</cachedir></fontconfig>";
+        const auto cache = std::filesystem::temp_directory_path(ec) / ("hx-fontconfig-4-" + std::to_string(getuid()));
+        // DejaVu's monochrome pictographs (emoticons, pictographs, transport and the rest of the
+        // U+1F000 planes' symbols) are taken out of its coverage when the faces are scanned, so
+        // emoji come from the colour face. (The cache folder's name changes with this rule: a
+        // cache written without it would keep the old coverage.)
+        const std::string conf =
+            "<fontconfig><cachedir>" + cache.string() +
+            "</cachedir><match target=\"scan\"><test name=\"family\"><string>DejaVu Sans</string></test>"
+            "<edit name=\"charset\" mode=\"assign\"><minus><name>charset</name><charset><range><int>0x1F000</int>"
+            "<int>0x1FAFF</int></range></charset></minus></edit></match>"
+            // A face of bitmaps (the colour emoji, no outlines) is scaled to the size asked for.
+            "<match target=\"font\"><test name=\"outline\" compare=\"eq\"><bool>false</bool></test>"
+            "<edit name=\"pixelsizefixupfactor\" mode=\"assign\"><divide><name target=\"pattern\">pixelsize</name>"
+            "<name target=\"font\">pixelsize</name></divide></edit></match>"
+            "<match target=\"font\"><test name=\"outline\" compare=\"eq\"><bool>false</bool></test>"
+            "<edit name=\"matrix\" mode=\"assign\"><times><name>matrix</name><matrix><name>pixelsizefixupfactor</name>"
+            "<double>0</double><double>0</double><name>pixelsizefixupfactor</name></matrix></times></edit>"
+            "<edit name=\"size\" mode=\"assign\"><divide><name>size</name><name>pixelsizefixupfactor</name></divide>"
+            "</edit></match></fontconfig>";
         FcConfigParseAndLoadFromMemory(s->config, reinterpret_cast<const FcChar8*>(conf.c_str()), FcFalse);
         const std::string directory = fontsDirectory().string();
         FcConfigAppFontAddDir(s->config, reinterpret_cast<const FcChar8*>(directory.c_str()));
@@ -57,6 +74,8 @@ TextSystem& textSystem() {
                 }
             }
             std::sort(s->files.begin(), s->files.end());
+            // A collection file holds several faces; it is one file all the same.
+            s->files.erase(std::unique(s->files.begin(), s->files.end()), s->files.end());
         }
         s->fontMap = pango_cairo_font_map_new_for_font_type(CAIRO_FONT_TYPE_FT);
         pango_fc_font_map_set_config(PANGO_FC_FONT_MAP(s->fontMap), s->config);
@@ -318,9 +337,15 @@ TextLayout::TextLayout(AttributedString text, TextLayoutOptions options) : text_
 
     size_t shown = ranges.size();
     if (maxLines > 0) shown = std::min(shown, static_cast<size_t>(maxLines));
-    std::vector<AttributedString> contents;
+    struct Pending {
+        AttributedString content;
+        size_t start, end;
+        bool cut;
+    };
+    std::vector<Pending> contents;
     for (size_t i = 0; i < shown; ++i) {
-        contents.push_back(withoutTrailingSpaces(text_.substring(ranges[i].first, ranges[i].second)));
+        contents.push_back({withoutTrailingSpaces(text_.substring(ranges[i].first, ranges[i].second)), ranges[i].first,
+                            ranges[i].second, false});
     }
     const bool cut = shown < ranges.size();
     if (truncating && limited) {
@@ -331,19 +356,29 @@ TextLayout::TextLayout(AttributedString text, TextLayoutOptions options) : text_
         AttributedString rest = withoutTrailingSpaces(text_.substring(ranges[last].first, end));
         AttributedString fitted = truncate(s, rest, options_.width, mode);
         truncated_ = fitted.string() != rest.string() || (cut && end < text_.string().size());
-        contents[last] = fitted;
+        contents[last].cut = fitted.string() != contents[last].content.string();
+        contents[last].content = fitted;
+        contents[last].end = std::max(contents[last].end, end);
     } else {
         truncated_ = cut;
     }
 
     double y = 0, widest = 0;
-    for (AttributedString& content : contents) {
-        const Measure m = measureLine(s, content);
+    for (Pending& pending : contents) {
+        Measure m;
+        if (pending.content.string().empty()) {
+            // An empty line is as high as a line of the font at its place.
+            m = measureLine(s, AttributedString(" ", text_.attributesAt(pending.start)));
+            m.width = 0;
+        } else {
+            m = measureLine(s, pending.content);
+        }
         if (options_.maximumHeight > 0 && !lines_.empty() && y + m.height > options_.maximumHeight + 1e-9) {
             truncated_ = true;
             break;
         }
-        lines_.push_back({std::move(content), Rect{0, y, m.width, m.height}, y + m.baseline});
+        lines_.push_back({std::move(pending.content), Rect{0, y, m.width, m.height}, y + m.baseline, pending.start,
+                          pending.end, pending.cut});
         widest = std::max(widest, m.width);
         y += m.height;
     }
@@ -370,18 +405,116 @@ std::vector<std::string> TextLayout::lineTexts() const {
     return out;
 }
 
-void TextLayout::draw(GraphicsContext& context, Point origin) const {
+void TextLayout::draw(GraphicsContext& context, Point origin) const { drawTextLines(context, lines_, origin); }
+
+std::optional<TextShadow> effectiveShadow(const TextAttributes& attributes) {
+    if (attributes.shadow) return attributes.shadow;
+    if (!attributes.letterpress) return std::nullopt;
+    // A light edge a point below the glyphs on light backgrounds, a dark one on dark backgrounds.
+    return TextShadow{{0, 1}, 0, Color::dynamic(Color::white(1, 0.8), Color::white(0, 0.8))};
+}
+
+namespace {
+
+// The line with only the runs whose shadow is `shadow` showing (the others are kept for their
+// metrics but take no ink), so every run is painted exactly once.
+AttributedString onlyRunsWithShadow(const AttributedString& line, const std::optional<TextShadow>& shadow) {
+    AttributedString out;
+    for (const AttributedString::Run& run : line.runs()) {
+        TextAttributes a = run.attributes;
+        if (effectiveShadow(a) != shadow) a.color = Color::clear(), a.underline = false;
+        out.append(line.string().substr(run.start, run.length), a);
+    }
+    return out;
+}
+
+void showLine(TextSystem& s, GraphicsContext& context, const AttributedString& content, Point at) {
+    cairo_t* cr = context.cairo();
+    LayoutPtr layout = makeLayout(s, content, context.userInterfaceStyle());
+    cairo_save(cr);
+    cairo_move_to(cr, at.x, at.y);
+    pango_cairo_show_layout(cr, layout.get());
+    cairo_restore(cr);
+}
+
+}  // namespace
+
+void drawTextLines(GraphicsContext& context, const std::vector<TextLine>& lines, Point origin) {
     TextSystem& s = textSystem();
     std::lock_guard<std::mutex> lock(s.mutex);
-    cairo_t* cr = context.cairo();
-    for (const TextLine& line : lines_) {
+    for (const TextLine& line : lines) {
         if (line.content.string().empty()) continue;
-        LayoutPtr layout = makeLayout(s, line.content, context.userInterfaceStyle());
-        cairo_save(cr);
-        cairo_move_to(cr, origin.x + line.frame.minX(), origin.y + line.frame.minY());
-        pango_cairo_show_layout(cr, layout.get());
-        cairo_restore(cr);
+        const Point at{origin.x + line.frame.minX(), origin.y + line.frame.minY()};
+        std::vector<TextShadow> shadows;
+        for (const AttributedString::Run& run : line.content.runs()) {
+            const auto shadow = effectiveShadow(run.attributes);
+            if (shadow && std::find(shadows.begin(), shadows.end(), *shadow) == shadows.end()) {
+                shadows.push_back(*shadow);
+            }
+        }
+        if (shadows.empty()) {
+            showLine(s, context, line.content, at);
+            continue;
+        }
+        // Runs without a shadow first, then each shadow's runs in a layer that casts it.
+        showLine(s, context, onlyRunsWithShadow(line.content, std::nullopt), at);
+        for (const TextShadow& shadow : shadows) {
+            context.save();
+            context.setShadow(shadow.offset, shadow.blur, shadow.color);
+            context.beginTransparencyLayer();
+            showLine(s, context, onlyRunsWithShadow(line.content, shadow), at);
+            context.endTransparencyLayer();
+            context.restore();
+        }
     }
+}
+
+double caretOffsetInLine(const AttributedString& line, size_t offset) {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    LayoutPtr layout = makeLayout(s, line, UserInterfaceStyle::light);
+    PangoRectangle strong;
+    const auto index = static_cast<int>(std::min(offset, line.string().size()));
+    pango_layout_get_cursor_pos(layout.get(), index, &strong, nullptr);
+    return static_cast<double>(strong.x) / PANGO_SCALE;
+}
+
+size_t offsetInLineAt(const AttributedString& line, double x) {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    LayoutPtr layout = makeLayout(s, line, UserInterfaceStyle::light);
+    int index = 0, trailing = 0;
+    pango_layout_line_x_to_index(pango_layout_get_line_readonly(layout.get(), 0), static_cast<int>(x * PANGO_SCALE),
+                                 &index, &trailing);
+    // Past the middle of a character the caret goes after it (after the whole cluster).
+    size_t offset = static_cast<size_t>(std::max(0, index));
+    const std::string& str = line.string();
+    for (int k = 0; k < trailing && offset < str.size(); ++k) {
+        ++offset;
+        while (offset < str.size() && (static_cast<unsigned char>(str[offset]) & 0xC0) == 0x80) ++offset;
+    }
+    return std::min(offset, str.size());
+}
+
+int missingGlyphCount(const AttributedString& text) {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    LayoutPtr layout = makeLayout(s, text, UserInterfaceStyle::light);
+    return pango_layout_get_unknown_glyphs_count(layout.get());
+}
+
+std::vector<std::string> facesUsed(const AttributedString& text) {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    LayoutPtr layout = makeLayout(s, text, UserInterfaceStyle::light);
+    std::vector<std::string> out;
+    for (GSList* l = pango_layout_get_line_readonly(layout.get(), 0)->runs; l; l = l->next) {
+        auto* run = static_cast<PangoGlyphItem*>(l->data);
+        PangoFontDescription* d = pango_font_describe(run->item->analysis.font);
+        out.emplace_back(pango_font_description_get_family(d));
+        pango_font_description_free(d);
+    }
+    return out;
 }
 
 Size sizeOfText(const std::string& text, const Font& font) {

@@ -1,12 +1,15 @@
-// Attributed text: runs of text with a font, colour, letter spacing, underline and baseline
-// offset, laid out in lines (wrapped by word or by character, clipped or truncated at the head,
-// middle or tail within a width and a number of lines), measured and drawn. Shaping and measuring
-// use pango over a private font configuration that sees only the bundled DejaVu faces, unhinted
-// and with unrounded positions, so metrics and pixels are the same on every machine. Safe from any
-// thread (text work is serialised inside).
+// Attributed text: runs of text with a font, colour, letter spacing, underline, baseline offset,
+// shadow and letterpress, laid out in lines (wrapped by word or by character, clipped or truncated
+// at the head, middle or tail within a width and a number of lines), measured and drawn. Shaping
+// and measuring use pango over a private font configuration that sees only the bundled faces
+// (DejaVu, with WenQuanYi Micro Hei for Chinese, Japanese and Korean and Noto Color Emoji for
+// emoji as fallbacks), unhinted and with unrounded positions, so metrics and pixels are the same
+// on every machine. Line breaking happens once, here: a layout's lines are both what is measured
+// and what is drawn. Safe from any thread (text work is serialised inside).
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,14 +38,27 @@ struct FontMetrics {
 };
 FontMetrics fontMetrics(const Font& font);
 
+struct TextShadow {
+    Size offset{0, -1};  // down is positive
+    double blur = 0;     // in points
+    Color color = Color::white(0, 1.0 / 3.0);
+    friend bool operator==(const TextShadow&, const TextShadow&) = default;
+};
+
 struct TextAttributes {
     Font font = Font::system(17);
     Color color = Color::label();
     double kern = 0;  // extra space after each character, in points
     bool underline = false;
     double baselineOffset = 0;  // up is positive
+    std::optional<TextShadow> shadow;
+    // The pressed-into-the-page look: a light edge under the glyphs (a dark one in dark mode).
+    bool letterpress = false;
     friend bool operator==(const TextAttributes&, const TextAttributes&) = default;
 };
+
+// The shadow a run is drawn with: its own, else the letterpress edge, else none.
+std::optional<TextShadow> effectiveShadow(const TextAttributes& attributes);
 
 class AttributedString {
 public:
@@ -83,6 +99,11 @@ struct TextLine {
     AttributedString content;  // the visible text of the line, with "…" where it was cut
     Rect frame;                // in the layout: x by alignment, y from the top
     double baseline = 0;       // from the top of the layout
+    // The bytes of the laid-out text the line holds (its trailing white space included, its line
+    // break not); content is text[start, start + content.size()) unless the line was cut.
+    size_t start = 0;
+    size_t end = 0;
+    bool cut = false;
 };
 
 class TextLayout {
@@ -103,6 +124,20 @@ private:
     Size size_;
     bool truncated_ = false;
 };
+
+// Draws laid-out lines with the layout's top left at origin: colours, underlines, baseline
+// offsets, shadows and letterpress per run.
+void drawTextLines(GraphicsContext& context, const std::vector<TextLine>& lines, Point origin);
+// Where the caret before the byte offset of a line's text sits, from the line's left edge.
+double caretOffsetInLine(const AttributedString& line, size_t offset);
+// The byte offset of a line's text nearest to x (from the line's left edge), on a character
+// boundary.
+size_t offsetInLineAt(const AttributedString& line, double x);
+
+// How many characters of the text no bundled face has a glyph for (drawn as boxes).
+int missingGlyphCount(const AttributedString& text);
+// The family of the face each character of the text is drawn with, in order, one per shaped run.
+std::vector<std::string> facesUsed(const AttributedString& text);
 
 // The size of text on one line, unwrapped.
 Size sizeOfText(const std::string& text, const Font& font);

@@ -79,7 +79,7 @@ void StoreProductViewController::loadView() {
     setView(root);
     doneButton_ = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
     doneButton_->setTitle("Done", toolkit::kStateNormal);
-    doneButton_->titleLabel()->font = Font::boldSystem(17);
+    doneButton_->titleLabel()->setFont(Font::boldSystem(17));
     doneButton_->addAction([this](toolkit::Control&, const toolkit::Event*) { done(); }, toolkit::kTouchUpInside);
     icon_ = std::make_shared<toolkit::View>();
     icon_->layer().cornerRadius = 26;
@@ -88,14 +88,14 @@ void StoreProductViewController::loadView() {
     gradient->colors = {Color::systemGray4(), Color::systemGray2()};
     icon_->layer().gradientSublayers.push_back(gradient);
     name_ = std::make_shared<toolkit::Label>();
-    name_->font = Font::boldSystem(22);
-    name_->numberOfLines = 2;
+    name_->setFont(Font::boldSystem(22));
+    name_->setNumberOfLines(2);
     seller_ = std::make_shared<toolkit::Label>();
-    seller_->font = Font::system(15);
-    seller_->textColor = Color::secondaryLabel();
+    seller_->setFont(Font::system(15));
+    seller_->setTextColor(Color::secondaryLabel());
     get_ = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
     get_->setTitle("GET", toolkit::kStateNormal);
-    get_->titleLabel()->font = Font::boldSystem(15);
+    get_->titleLabel()->setFont(Font::boldSystem(15));
     get_->setBackgroundColor(Color::systemGray6());
     get_->layer().cornerRadius = kGetHeight / 2;
     for (const auto& v :

@@ -113,8 +113,8 @@ foundation::Status AlertController::addTextField(const std::function<void(TextFi
     TK_MAIN_THREAD("AlertController::addTextField");
     if (style_ != AlertControllerStyle::Alert) return refuse(5, "text fields belong to alerts, not action sheets");
     auto field = std::make_shared<TextField>();
-    field->borderStyle = TextBorderStyle::None;
-    field->font = Font::system(13);
+    field->setBorderStyle(TextBorderStyle::None);
+    field->setFont(Font::system(13));
     if (configure) configure(*field);
     fields_.push_back(field);
     if (isViewLoaded()) build();
@@ -160,13 +160,13 @@ void AlertController::loadView() {
     panel_->setClipsToBounds(true);
     root->addSubview(panel_);
     titleLabel_ = std::make_shared<Label>();
-    titleLabel_->font = Font::boldSystem(17);
-    titleLabel_->numberOfLines = 0;
-    titleLabel_->textAlignment = TextAlignment::center;
+    titleLabel_->setFont(Font::boldSystem(17));
+    titleLabel_->setNumberOfLines(0);
+    titleLabel_->setTextAlignment(TextAlignment::center);
     messageLabel_ = std::make_shared<Label>();
-    messageLabel_->font = Font::system(13);
-    messageLabel_->numberOfLines = 0;
-    messageLabel_->textAlignment = TextAlignment::center;
+    messageLabel_->setFont(Font::system(13));
+    messageLabel_->setNumberOfLines(0);
+    messageLabel_->setTextAlignment(TextAlignment::center);
     panel_->addSubview(titleLabel_);
     panel_->addSubview(messageLabel_);
     build();
@@ -201,9 +201,9 @@ void AlertController::build() {
         if (a->image) b->setImage(a->image, kStateNormal);
         b->setTitleColor(a->style() == AlertActionStyle::Destructive ? Color::systemRed() : Color::systemBlue(),
                          kStateNormal);
-        b->titleLabel()->font = a == preferred_ || (a->style() == AlertActionStyle::Cancel && !preferred_)
-                                    ? Font::boldSystem(17)
-                                    : Font::system(17);
+        b->titleLabel()->setFont(a == preferred_ || (a->style() == AlertActionStyle::Cancel && !preferred_)
+                                     ? Font::boldSystem(17)
+                                     : Font::system(17));
         b->preferred = a == preferred_;
         b->setEnabled(a->isEnabled());
         std::weak_ptr<AlertController> weak = std::static_pointer_cast<AlertController>(selfPtr());

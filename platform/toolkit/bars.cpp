@@ -99,7 +99,7 @@ SearchBar::SearchBar() {
     setFrame(Rect(0, 0, 320, kHeight));
     field_ = std::make_shared<TextField>();
     field_->returnKeyType = ReturnKeyType::Search;
-    field_->placeholder = "Search";
+    field_->setPlaceholder("Search");
     fieldDelegate_ = std::make_shared<FieldDelegate>(this);
     field_->delegate = fieldDelegate_;
     field_->addAction(

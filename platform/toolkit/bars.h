@@ -70,8 +70,8 @@ public:
     const std::string& text() const { return field_->text(); }
     // In code: no delegate calls.
     void setText(std::string text) { field_->setText(std::move(text)); }
-    const std::string& placeholder() const { return field_->placeholder; }
-    void setPlaceholder(std::string p) { field_->placeholder = std::move(p); }
+    const std::string& placeholder() const { return field_->placeholder(); }
+    void setPlaceholder(std::string p) { field_->setPlaceholder(std::move(p)); }
     TextField& searchTextField() { return *field_; }
     const std::vector<std::string>& scopeButtonTitles() const { return scopes_; }
     void setScopeButtonTitles(std::vector<std::string> titles);

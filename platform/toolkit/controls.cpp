@@ -143,26 +143,145 @@ std::string Control::outlineState() const {
 // ---- Label
 
 void Label::setAttributedText(std::optional<AttributedString> text) {
-    std::string plain = text ? text->string() : std::string();
-    setText(std::move(plain));
+    text_ = text ? text->string() : std::string();
     attributed_ = std::move(text);
+    textPropertyDidChange(true);
 }
 
 void Label::setText(std::string text) {
+    if (!attributed_ && text == text_) return;
     attributed_.reset();
     text_ = std::move(text);
-    invalidateIntrinsicContentSize();
+    textPropertyDidChange(true);
+}
+
+void Label::textPropertyDidChange(bool affectsSize) {
+    if (affectsSize) {
+        invalidateIntrinsicContentSize();
+        // The superview may size or place the label by its text.
+        if (superview()) superview()->setNeedsLayout();
+    }
     setNeedsDisplay();
 }
 
+void Label::setFont(Font font) {
+    if (font == font_) return;
+    font_ = std::move(font);
+    textPropertyDidChange(true);
+}
+
+void Label::setTextColor(Color color) {
+    textColor_ = std::move(color);
+    textPropertyDidChange(false);
+}
+
+void Label::setHighlightedTextColor(std::optional<Color> color) {
+    highlightedTextColor_ = std::move(color);
+    textPropertyDidChange(false);
+}
+
+void Label::setHighlighted(bool highlighted) {
+    if (highlighted == highlighted_) return;
+    highlighted_ = highlighted;
+    textPropertyDidChange(false);
+}
+
+void Label::setEnabled(bool enabled) {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    textPropertyDidChange(false);
+}
+
+void Label::setTextAlignment(TextAlignment alignment) {
+    if (alignment == textAlignment_) return;
+    textAlignment_ = alignment;
+    textPropertyDidChange(false);
+}
+
+void Label::setLineBreakMode(LineBreakMode mode) {
+    if (mode == lineBreakMode_) return;
+    lineBreakMode_ = mode;
+    textPropertyDidChange(true);
+}
+
+void Label::setNumberOfLines(int lines) {
+    lines = std::max(0, lines);
+    if (lines == numberOfLines_) return;
+    numberOfLines_ = lines;
+    textPropertyDidChange(true);
+}
+
+void Label::setPreferredMaxLayoutWidth(double width) {
+    if (width == preferredMaxLayoutWidth_) return;
+    preferredMaxLayoutWidth_ = width;
+    textPropertyDidChange(true);
+}
+
+void Label::setAdjustsFontSizeToFitWidth(bool adjusts) {
+    if (adjusts == adjustsFontSizeToFitWidth_) return;
+    adjustsFontSizeToFitWidth_ = adjusts;
+    textPropertyDidChange(true);
+}
+
+void Label::setMinimumScaleFactor(double factor) {
+    factor = std::clamp(factor, 0.0, 1.0);
+    if (factor == minimumScaleFactor_) return;
+    minimumScaleFactor_ = factor;
+    textPropertyDidChange(true);
+}
+
+AttributedString Label::displayedText(double width) const {
+    std::optional<Color> over;
+    if (highlighted_ && highlightedTextColor_) over = *highlightedTextColor_;
+    if (!enabled_) over = Color::systemGray();
+    AttributedString out;
+    if (attributed_) {
+        for (const AttributedString::Run& run : attributed_->runs()) {
+            TextAttributes a = run.attributes;
+            if (over) a.color = *over;
+            out.append(attributed_->string().substr(run.start, run.length), a);
+        }
+    } else {
+        TextAttributes a;
+        a.font = font_;
+        a.color = over.value_or(textColor_);
+        out = AttributedString(text_, a);
+    }
+    // One line too wide for the width shrinks as far as the minimum scale factor allows.
+    if (adjustsFontSizeToFitWidth_ && numberOfLines_ == 1 && width > 0 && !text_.empty()) {
+        const double natural = textMeasurer().layout(out, {}).size.width;
+        if (natural > width) {
+            const double scale =
+                std::max(std::min(1.0, minimumScaleFactor_ > 0 ? minimumScaleFactor_ : 0.01), width / natural);
+            AttributedString scaled;
+            for (const AttributedString::Run& run : out.runs()) {
+                TextAttributes a = run.attributes;
+                a.font = a.font.withSize(a.font.pointSize() * scale);
+                scaled.append(out.string().substr(run.start, run.length), a);
+            }
+            out = std::move(scaled);
+        }
+    }
+    return out;
+}
+
+TextBox Label::textBox(double width) const {
+    TextLayoutOptions options;
+    options.width = width;
+    options.maximumLines = numberOfLines_;
+    options.lineBreakMode = lineBreakMode_;
+    options.alignment = textAlignment_;
+    if (text_.empty()) return {};
+    return textMeasurer().layout(displayedText(width), options);
+}
+
 Size Label::sizeThatFits(Size size) const {
-    double width = size.width > 0 ? size.width : 0;
-    Size s = textMeasurer().measure(text_, font, width, numberOfLines, lineBreakMode);
+    const Size s = textBox(size.width > 0 ? size.width : 0).size;
     return {std::ceil(s.width), std::ceil(s.height)};
 }
 
 Size Label::intrinsicContentSize() const {
-    Size s = textMeasurer().measure(text_, font, preferredMaxLayoutWidth, numberOfLines, lineBreakMode);
+    const Size s = textBox(preferredMaxLayoutWidth_).size;
     return {std::ceil(s.width), std::ceil(s.height)};
 }
 
@@ -189,7 +308,7 @@ std::string ImageView::outlineText() const {
 Button::Button(ButtonType type) : type_(type) {
     titleLabel_ = std::make_shared<Label>();
     imageView_ = std::make_shared<ImageView>();
-    titleLabel_->font = Font::system(type == ButtonType::System ? 15 : 18);
+    titleLabel_->setFont(Font::system(type == ButtonType::System ? 15 : 18));
     addSubview(imageView_);
     addSubview(titleLabel_);
     if (type == ButtonType::ContactAdd || type == ButtonType::InfoDark || type == ButtonType::InfoLight ||
@@ -284,22 +403,38 @@ void Button::refresh() {
         titleLabel_->setAttributedText(*a);
     else
         titleLabel_->setText(titleForState(state()).value_or(""));
-    if (auto c = titleColorForState(state())) titleLabel_->textColor = *c;
+    if (auto c = titleColorForState(state())) titleLabel_->setTextColor(*c);
     imageView_->setImage(currentImage());
+    setNeedsLayout();
+}
+
+void Button::setContentEdgeInsets(const EdgeInsets& insets) {
+    contentEdgeInsets_ = insets;
+    invalidateIntrinsicContentSize();
+    if (superview()) superview()->setNeedsLayout();
+}
+
+void Button::setTitleEdgeInsets(const EdgeInsets& insets) {
+    titleEdgeInsets_ = insets;
+    setNeedsLayout();
+}
+
+void Button::setImageEdgeInsets(const EdgeInsets& insets) {
+    imageEdgeInsets_ = insets;
     setNeedsLayout();
 }
 
 Size Button::sizeThatFits(Size) const {
     Size t = titleLabel_->text().empty() ? Size{} : titleLabel_->sizeThatFits({});
     Size i = imageView_->image() ? imageView_->image()->size() : Size{};
-    double w = t.width + i.width + contentEdgeInsets.left + contentEdgeInsets.right;
-    double h = std::max(t.height, i.height) + contentEdgeInsets.top + contentEdgeInsets.bottom;
+    double w = t.width + i.width + contentEdgeInsets_.left + contentEdgeInsets_.right;
+    double h = std::max(t.height, i.height) + contentEdgeInsets_.top + contentEdgeInsets_.bottom;
     if (type_ == ButtonType::System) h = std::max(h, 30.0);
     return {w, h};
 }
 
 void Button::layoutSubviews() {
-    Rect content = bounds().inset(contentEdgeInsets);
+    Rect content = bounds().inset(contentEdgeInsets_);
     Size i = imageView_->image() ? imageView_->image()->size() : Size{};
     Size t = titleLabel_->text().empty() ? Size{} : titleLabel_->sizeThatFits({});
     t.width = std::min(t.width, std::max(0.0, content.width() - i.width));
@@ -308,9 +443,9 @@ void Button::layoutSubviews() {
     if (contentHorizontalAlignment == ContentHorizontalAlignment::Left) x = content.minX();
     if (contentHorizontalAlignment == ContentHorizontalAlignment::Right) x = content.maxX() - total;
     imageView_->setFrame(
-        Rect(x, content.minY() + (content.height() - i.height) / 2, i.width, i.height).inset(imageEdgeInsets));
+        Rect(x, content.minY() + (content.height() - i.height) / 2, i.width, i.height).inset(imageEdgeInsets_));
     titleLabel_->setFrame(Rect(x + i.width, content.minY() + (content.height() - t.height) / 2, t.width, t.height)
-                              .inset(titleEdgeInsets));
+                              .inset(titleEdgeInsets_));
 }
 
 std::string Button::outlineText() const {

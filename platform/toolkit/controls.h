@@ -106,6 +106,9 @@ private:
     bool inside_ = false;
 };
 
+// A label draws its text (plain in its font and colour, or attributed runs each with their own)
+// in the lines the text measurer gives, centred down its bounds. Every property that changes its
+// size or look marks it for layout and display.
 class Label : public View {
 public:
     Label() { setUserInteractionEnabled(false), setOpaque(false); }
@@ -117,17 +120,37 @@ public:
     const std::optional<AttributedString>& attributedText() const { return attributed_; }
     // The text becomes the attributed string's characters; none clears both.
     void setAttributedText(std::optional<AttributedString> text);
-    Font font = Font::system(17);
-    Color textColor = Color::label();
-    std::optional<Color> highlightedTextColor;
-    bool highlighted = false;
-    bool enabled = true;
-    TextAlignment textAlignment = TextAlignment::natural;
-    LineBreakMode lineBreakMode = LineBreakMode::truncateTail;
-    int numberOfLines = 1;
-    double preferredMaxLayoutWidth = 0;
-    bool adjustsFontSizeToFitWidth = false;
-    double minimumScaleFactor = 0;
+
+    const Font& font() const { return font_; }
+    void setFont(Font font);
+    const Color& textColor() const { return textColor_; }
+    void setTextColor(Color color);
+    const std::optional<Color>& highlightedTextColor() const { return highlightedTextColor_; }
+    void setHighlightedTextColor(std::optional<Color> color);
+    bool isHighlighted() const { return highlighted_; }
+    void setHighlighted(bool highlighted);
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool enabled);
+    TextAlignment textAlignment() const { return textAlignment_; }
+    void setTextAlignment(TextAlignment alignment);
+    LineBreakMode lineBreakMode() const { return lineBreakMode_; }
+    void setLineBreakMode(LineBreakMode mode);
+    // 0: as many lines as the text needs.
+    int numberOfLines() const { return numberOfLines_; }
+    void setNumberOfLines(int lines);
+    double preferredMaxLayoutWidth() const { return preferredMaxLayoutWidth_; }
+    void setPreferredMaxLayoutWidth(double width);
+    // One-line text too wide for the label shrinks, down to the minimum scale factor of its size.
+    bool adjustsFontSizeToFitWidth() const { return adjustsFontSizeToFitWidth_; }
+    void setAdjustsFontSizeToFitWidth(bool adjusts);
+    double minimumScaleFactor() const { return minimumScaleFactor_; }
+    void setMinimumScaleFactor(double factor);
+
+    // The text as it is drawn at a width (<= 0: unlimited): the attributed runs, else the plain
+    // text in the label's font and colour; highlighted and disabled colours over every run.
+    AttributedString displayedText(double width = 0) const;
+    // Its lines within a width (<= 0: unlimited), as measured and as drawn.
+    TextBox textBox(double width) const;
 
     Size sizeThatFits(Size size) const override;
     Size intrinsicContentSize() const override;
@@ -137,9 +160,24 @@ public:
     }
     bool isAccessibilityElement() const override { return accessibility().isElement.value_or(!text_.empty()); }
 
+protected:
+    // After a property changed: the size (when it may have changed) and the pixels are stale.
+    virtual void textPropertyDidChange(bool affectsSize);
+
 private:
     std::string text_;
     std::optional<AttributedString> attributed_;
+    Font font_ = Font::system(17);
+    Color textColor_ = Color::label();
+    std::optional<Color> highlightedTextColor_;
+    bool highlighted_ = false;
+    bool enabled_ = true;
+    TextAlignment textAlignment_ = TextAlignment::natural;
+    LineBreakMode lineBreakMode_ = LineBreakMode::truncateTail;
+    int numberOfLines_ = 1;
+    double preferredMaxLayoutWidth_ = 0;
+    bool adjustsFontSizeToFitWidth_ = false;
+    double minimumScaleFactor_ = 0;
 };
 
 class ImageView : public View {
@@ -188,9 +226,13 @@ public:
 
     const std::shared_ptr<Label>& titleLabel() const { return titleLabel_; }
     const std::shared_ptr<ImageView>& imageView() const { return imageView_; }
-    EdgeInsets contentEdgeInsets;
-    EdgeInsets titleEdgeInsets;
-    EdgeInsets imageEdgeInsets;
+    // Room around the content, the title and the image; each marks the button for layout.
+    const EdgeInsets& contentEdgeInsets() const { return contentEdgeInsets_; }
+    void setContentEdgeInsets(const EdgeInsets& insets);
+    const EdgeInsets& titleEdgeInsets() const { return titleEdgeInsets_; }
+    void setTitleEdgeInsets(const EdgeInsets& insets);
+    const EdgeInsets& imageEdgeInsets() const { return imageEdgeInsets_; }
+    void setImageEdgeInsets(const EdgeInsets& insets);
 
     void setEnabled(bool e) override;
     void setSelected(bool s) override;
@@ -217,6 +259,9 @@ private:
     std::map<unsigned, ImagePtr> backgrounds_;
     std::shared_ptr<Label> titleLabel_;
     std::shared_ptr<ImageView> imageView_;
+    EdgeInsets contentEdgeInsets_;
+    EdgeInsets titleEdgeInsets_;
+    EdgeInsets imageEdgeInsets_;
 };
 
 class Switch : public Control {

@@ -2,9 +2,44 @@
 
 #include "platform/graphics/text_layout.h"
 
+#include <cstdio>
+
 namespace {
 constexpr size_t kMaxCachedWidths = 20000;
+constexpr size_t kMaxCachedLayouts = 4000;
+
+void appendNumber(std::string& key, double v) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%a|", v);
+    key += buffer;
 }
+
+// Everything a layout depends on, as one string.
+std::string layoutKey(const graphics::AttributedString& text, const graphics::TextLayoutOptions& o) {
+    std::string key;
+    appendNumber(key, o.width);
+    appendNumber(key, o.maximumHeight);
+    key += std::to_string(o.maximumLines) + "|" + std::to_string(static_cast<int>(o.lineBreakMode)) + "|" +
+           std::to_string(static_cast<int>(o.alignment)) + "|";
+    for (const auto& run : text.runs()) {
+        const auto& a = run.attributes;
+        key += std::to_string(run.length) + "|" + a.font.description() + "|" + a.color.description() + "|";
+        appendNumber(key, a.kern);
+        appendNumber(key, a.baselineOffset);
+        key += a.underline ? "u|" : "-|";
+        key += a.letterpress ? "l|" : "-|";
+        if (a.shadow) {
+            appendNumber(key, a.shadow->offset.width);
+            appendNumber(key, a.shadow->offset.height);
+            appendNumber(key, a.shadow->blur);
+            key += a.shadow->color.description() + "|";
+        }
+    }
+    key += '\n';
+    key += text.string();
+    return key;
+}
+}  // namespace
 
 namespace toolkit {
 
@@ -41,6 +76,51 @@ double FontTextMeasurer::lineWidth(const std::string& text, const Font& font) co
     if (widths_.size() >= kMaxCachedWidths) widths_.clear();
     widths_.emplace(std::move(key), width);
     return width;
+}
+
+std::vector<std::string> FontTextMeasurer::lines(const std::string& text, const Font& font, double width, int maxLines,
+                                                 LineBreakMode mode) const {
+    graphics::TextAttributes attributes;
+    attributes.font = font;
+    TextLayoutOptions options;
+    options.width = width;
+    options.maximumLines = maxLines;
+    options.lineBreakMode = mode;
+    std::vector<std::string> out;
+    for (const TextLine& line : layout(AttributedString(text, attributes), options).lines) {
+        out.push_back(line.content.string());
+    }
+    return out;
+}
+
+TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutOptions& given) const {
+    TextLayoutOptions options = given;
+    // Any number of lines in a truncating mode wraps by words: only a limit of lines truncates.
+    const bool truncating = options.lineBreakMode == LineBreakMode::truncateHead ||
+                            options.lineBreakMode == LineBreakMode::truncateMiddle ||
+                            options.lineBreakMode == LineBreakMode::truncateTail;
+    if (truncating && options.maximumLines == 0 && options.maximumHeight <= 0 && options.width > 0) {
+        options.lineBreakMode = LineBreakMode::wordWrap;
+    }
+    std::string key = layoutKey(text, options);
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = layouts_.find(key); it != layouts_.end()) return it->second;
+    }
+    const graphics::TextLayout laidOut(text, options);
+    TextBox box{laidOut.lines(), laidOut.size(), laidOut.isTruncated()};
+    std::lock_guard lock(mutex_);
+    if (layouts_.size() >= kMaxCachedLayouts) layouts_.clear();
+    layouts_.emplace(std::move(key), box);
+    return box;
+}
+
+double FontTextMeasurer::caretOffset(const AttributedString& line, size_t offset) const {
+    return graphics::caretOffsetInLine(line, offset);
+}
+
+size_t FontTextMeasurer::offsetAt(const AttributedString& line, double x) const {
+    return graphics::offsetInLineAt(line, x);
 }
 
 const FontTextMeasurer& FontTextMeasurer::shared() {

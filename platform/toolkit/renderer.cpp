@@ -33,23 +33,9 @@ using graphics::GraphicsContext;
 void drawLabel(const Label& label, GraphicsContext& c) {
     if (label.text().empty()) return;
     const Rect b = label.bounds();
-    const TextMeasurer& m = textMeasurer();
-    const auto lines = m.lines(label.text(), label.font, b.width(), label.numberOfLines, label.lineBreakMode);
-    const double lineHeight = m.lineHeight(label.font);
-    // Labels centre their text vertically.
-    double y = b.minY() + (b.height() - lineHeight * static_cast<double>(lines.size())) / 2;
-    graphics::TextAttributes a;
-    a.font = label.font;
-    a.color = label.highlighted && label.highlightedTextColor ? *label.highlightedTextColor : label.textColor;
-    if (!label.enabled) a.color = Color::systemGray();
-    for (const std::string& line : lines) {
-        const double w = m.lineWidth(line, label.font);
-        double x = b.minX();
-        if (label.textAlignment == TextAlignment::center) x += (b.width() - w) / 2;
-        if (label.textAlignment == TextAlignment::right) x += b.width() - w;
-        graphics::drawText(c, line, {x, y}, a);
-        y += lineHeight;
-    }
+    // The lines the label measures, centred down its bounds.
+    const TextBox box = label.textBox(b.width());
+    graphics::drawTextLines(c, box.lines, {b.minX(), b.minY() + (b.height() - box.size.height) / 2});
 }
 
 Rect imageRect(const Rect& b, Size s, ContentMode mode) {

@@ -29,15 +29,6 @@ Color searchFill() {
 // One device pixel across, so the border stays sharp at every scale.
 double hairline(const GraphicsContext& c) { return 1 / std::max(1.0, c.scale()); }
 
-// Secure entry shows one bullet per character the user typed, never the text.
-std::string bullets(const std::string& text) {
-    std::string out;
-    for (unsigned char ch : text) {
-        if ((ch & 0xC0) != 0x80) out += "\u2022";
-    }
-    return out;
-}
-
 // One line of text in a rectangle: aligned across it, centred down it, cut with "…" at its width.
 void drawLineIn(GraphicsContext& c, const std::string& text, const Font& font, const Color& colour,
                 TextAlignment alignment, const Rect& r) {
@@ -59,7 +50,7 @@ void drawLineIn(GraphicsContext& c, const std::string& text, const Font& font, c
 
 void drawBorder(const TextField& field, GraphicsContext& c) {
     const Rect b = field.bounds();
-    switch (field.borderStyle) {
+    switch (field.borderStyle()) {
         case TextBorderStyle::None:
             return;
         case TextBorderStyle::Line: {
@@ -123,12 +114,19 @@ void drawSearchField(const TextField& field, GraphicsContext& c) {
     const double left = kGlyphLeft + kGlyphBox + kGlyphGap;
     const Rect text{b.minX() + left, b.minY(), std::max(0.0, b.width() - left - kGlyphLeft), b.height()};
     if (field.text().empty()) {
-        drawLineIn(c, field.placeholder, field.font, grey, TextAlignment::left, text);
+        drawLineIn(c, field.placeholder(), field.font(), grey, TextAlignment::left, text);
     } else {
-        drawLineIn(c, field.secureTextEntry ? bullets(field.text()) : field.text(), field.font, field.textColor,
-                   field.textAlignment, text);
+        drawLineIn(c, field.displayedText(), field.font(), field.textColor(), field.textAlignment(), text);
     }
 }
+
+// The caret of an editing field (or text view) in its tint colour.
+void drawCaret(GraphicsContext& c, const Rect& caret, const Color& tint) {
+    c.setFillColor(tint);
+    c.fillRect(caret);
+}
+
+Color selectionColour(const Color& tint) { return tint.withAlphaComponent(0.25); }
 
 }  // namespace
 
@@ -136,33 +134,41 @@ void drawTextField(const TextField& field, GraphicsContext& c) {
     if (dynamic_cast<const SearchBar*>(field.superview())) return drawSearchField(field, c);
     drawBorder(field, c);
     const Rect b = field.bounds();
+    const Rect text = field.isEditing() ? field.editingRectForBounds(b) : field.textRectForBounds(b);
     if (field.text().empty()) {
-        drawLineIn(c, field.placeholder, field.font, Color::placeholderText(), field.textAlignment,
+        drawLineIn(c, field.placeholder(), field.font(), Color::placeholderText(), field.textAlignment(),
                    field.placeholderRectForBounds(b));
-        return;
+    } else {
+        const Color colour = field.isEnabled() ? field.textColor() : Color::systemGray();
+        if (field.isEditing() && field.selectedRange().length > 0) {
+            const Range r = field.selectedRange();
+            const Rect from = field.caretRectForPosition({r.location});
+            const Rect to = field.caretRectForPosition({r.end()});
+            c.setFillColor(selectionColour(field.tintColor()));
+            c.fillRect({from.minX(), from.minY(), std::max(0.0, to.minX() - from.minX()), from.height()});
+        }
+        drawLineIn(c, field.displayedText(), field.font(), colour, field.textAlignment(), text);
     }
-    const Color colour = field.isEnabled() ? field.textColor : Color::systemGray();
-    drawLineIn(c, field.secureTextEntry ? bullets(field.text()) : field.text(), field.font, colour, field.textAlignment,
-               field.isEditing() ? field.editingRectForBounds(b) : field.textRectForBounds(b));
+    if (field.isEditing() && field.selectedRange().length == 0) {
+        drawCaret(c, field.caretRectForPosition({field.selectedRange().location}), field.tintColor());
+    }
 }
 
 void drawTextView(const TextView& view, GraphicsContext& c) {
-    if (view.text().empty()) return;
     const Rect b = view.bounds();
-    const EdgeInsets& inset = view.textContainerInset;
     // The text lies in content coordinates: the bounds origin is how far the view has scrolled.
-    const double x = inset.left + view.lineFragmentPadding;
-    const double width = std::max(1.0, b.width() - inset.left - inset.right - 2 * view.lineFragmentPadding);
-    graphics::TextAttributes a;
-    a.font = view.font;
-    a.color = view.textColor;
-    graphics::TextLayoutOptions o;
-    o.width = width;
-    o.lineBreakMode = LineBreakMode::wordWrap;
-    o.alignment = view.textAlignment;
+    const Point origin = view.textOrigin();
     c.save();
     c.clipToRect(b);
-    graphics::TextLayout(graphics::AttributedString(view.text(), a), o).draw(c, {x, inset.top});
+    const Range selection = view.selectedRange();
+    if (selection.length > 0 && (view.isEditing() || view.isSelectable())) {
+        c.setFillColor(selectionColour(view.tintColor()));
+        for (const Rect& r : view.selectionRectsForRange(selection)) c.fillRect(r);
+    }
+    if (!view.text().empty()) graphics::drawTextLines(c, view.textBox().lines, origin);
+    if (view.isEditing() && selection.length == 0) {
+        drawCaret(c, view.caretRectForPosition({selection.location}), view.tintColor());
+    }
     c.restore();
 }
 

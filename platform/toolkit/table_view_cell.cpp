@@ -12,7 +12,12 @@ constexpr double kImageGap = 16;
 constexpr double kEditingControlWidth = 38;
 constexpr double kReorderWidth = 38;
 
-double lineHeightOf(const Label& l) { return std::ceil(textMeasurer().lineHeight(l.font)); }
+// A line of the label's text: of its font, or of its tallest run when it has attributed text.
+double lineHeightOf(const Label& l) {
+    const double plain = textMeasurer().lineHeight(l.font());
+    if (!l.attributedText() || l.text().empty()) return std::ceil(plain);
+    return std::ceil(l.textBox(0).lines.empty() ? plain : l.textBox(0).lines.front().frame.height());
+}
 
 const char* accessoryName(CellAccessoryType t) {
     switch (t) {
@@ -42,7 +47,7 @@ TableViewCell::TableViewCell(TableViewCellStyle style, std::string reuseIdentifi
 Label& TableViewCell::textLabel() {
     if (!text_) {
         text_ = std::make_shared<Label>();
-        text_->font = Font::system(17);
+        text_->setFont(Font::system(17));
         content_->addSubview(text_);
         setNeedsLayout();
     }
@@ -53,10 +58,10 @@ Label* TableViewCell::detailTextLabel() {
     if (style_ == TableViewCellStyle::Default) return nullptr;
     if (!detail_) {
         detail_ = std::make_shared<Label>();
-        detail_->font = Font::system(style_ == TableViewCellStyle::Subtitle ? 12
-                                     : style_ == TableViewCellStyle::Value2 ? 15
-                                                                            : 17);
-        if (style_ == TableViewCellStyle::Value1) detail_->textColor = Color::systemGray();
+        detail_->setFont(Font::system(style_ == TableViewCellStyle::Subtitle ? 12
+                                      : style_ == TableViewCellStyle::Value2 ? 15
+                                                                             : 17));
+        if (style_ == TableViewCellStyle::Value1) detail_->setTextColor(Color::systemGray());
         content_->addSubview(detail_);
         setNeedsLayout();
     }
@@ -95,8 +100,8 @@ void TableViewCell::setSelected(bool selected, bool animated) {
         if (!show) selectedBackground_->removeFromSuperview();
         selectedBackground_->setFrame(bounds());
     }
-    if (text_) text_->highlighted = show;
-    if (detail_) detail_->highlighted = show;
+    if (text_) text_->setHighlighted(show);
+    if (detail_) detail_->setHighlighted(show);
     if (image_) image_->setHighlighted(show);
 }
 
@@ -223,7 +228,7 @@ void TableViewCell::layoutSubviews() {
     // Labels that may wrap get as many lines as their text needs at this width.
     auto wrappedHeight = [&](const Label& l) {
         const double one = lineHeightOf(l);
-        if (l.numberOfLines == 1 || l.text().empty()) return one;
+        if (l.numberOfLines() == 1 || l.text().empty()) return one;
         return std::max(one, std::ceil(l.sizeThatFits({avail, 0}).height));
     };
     double th =
@@ -251,7 +256,7 @@ void TableViewCell::layoutSubviews() {
         case TableViewCellStyle::Value2: {
             double tw = std::min(avail, 91.0);
             if (text_) {
-                text_->textAlignment = TextAlignment::right;
+                text_->setTextAlignment(TextAlignment::right);
                 text_->setFrame(Rect(x, std::round((h - th) / 2), tw, th));
             }
             if (detail_) {
@@ -326,8 +331,8 @@ void TableViewCell::touchesCancelled(const TouchSet&, const Event*) {
 Label& TableViewHeaderFooterView::textLabel() {
     if (!label_) {
         label_ = std::make_shared<Label>();
-        label_->font = Font::system(13);
-        label_->textColor = Color::systemGray();
+        label_->setFont(Font::system(13));
+        label_->setTextColor(Color::systemGray());
         addSubview(label_);
     }
     return *label_;
@@ -336,7 +341,7 @@ Label& TableViewHeaderFooterView::textLabel() {
 void TableViewHeaderFooterView::layoutSubviews() {
     View::layoutSubviews();
     if (!label_) return;
-    double lh = std::ceil(textMeasurer().lineHeight(label_->font));
+    double lh = std::ceil(textMeasurer().lineHeight(label_->font()));
     Rect b = bounds();
     label_->setFrame(Rect(kMargin, std::max(0.0, b.height() - lh - 6), std::max(0.0, b.width() - 2 * kMargin), lh));
 }

@@ -1,6 +1,9 @@
 // Text input: one editing model over UTF-8 text addressed in UTF-16 ranges, shared by the text
-// field and the text view, and the software keyboard that appears while either has the focus
-// and announces its frame (in screen coordinates, per screen profile) through notifications.
+// field and the text view, the text positions both answer (offsets in UTF-16 units), and the
+// software keyboard that appears while either has the focus and announces its frame (in screen
+// coordinates, per screen profile) through notifications. The text view is a scroll view over its
+// text, lays it out with the text measurer (the lines it measures are the lines it draws), draws
+// its caret and selection, and finds links and phone numbers when asked.
 #pragma once
 
 #include <memory>
@@ -9,6 +12,7 @@
 
 #include "platform/foundation/strings.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/scroll_view.h"
 
 namespace toolkit {
 
@@ -54,7 +58,21 @@ public:
     virtual bool textFieldShouldReturn(TextField&) { return true; }
 };
 
-// Inserting, deleting and return for whatever text input has the focus.
+// A place in a text input's text: UTF-16 units from its start.
+struct TextPosition {
+    size_t offset = 0;
+    friend auto operator<=>(const TextPosition&, const TextPosition&) = default;
+};
+
+// The text between two positions, start never after end.
+struct TextRange {
+    TextPosition start, end;
+    bool isEmpty() const { return start == end; }
+    friend bool operator==(const TextRange&, const TextRange&) = default;
+};
+
+// Inserting, deleting and return for whatever text input has the focus, and the positions of its
+// text: what moves the caret by letters, words or to either end goes through these.
 class TextInput {
 public:
     virtual ~TextInput() = default;
@@ -62,6 +80,22 @@ public:
     virtual void deleteBackward() = 0;
     virtual void pressReturn() = 0;
     virtual bool hasText() const = 0;
+
+    TextPosition beginningOfDocument() const { return {0}; }
+    TextPosition endOfDocument() const { return {inputModel().length()}; }
+    // The position offset units away; none when that leaves the text.
+    std::optional<TextPosition> positionFromPosition(TextPosition position, long offset) const;
+    long offsetFromPosition(TextPosition from, TextPosition to) const;
+    // The range between two positions in either order; none when either lies outside the text.
+    std::optional<TextRange> textRangeFromPosition(TextPosition from, TextPosition to) const;
+    std::string textInRange(TextRange range) const;
+    TextRange selectedTextRange() const;
+    // Clamped into the text and widened to whole characters, like a selected range.
+    void setSelectedTextRange(TextRange range);
+
+protected:
+    virtual const TextEditingModel& inputModel() const = 0;
+    virtual void selectRangeFromInput(Range range) = 0;
 };
 
 class TextField : public Control, public TextInput {
@@ -72,23 +106,39 @@ public:
 
     const std::string& text() const { return model_.text(); }
     // Set by code: no delegate question, no change events.
-    void setText(std::string text);
-    std::string placeholder;
-    Font font = Font::system(17);
-    Color textColor = Color::label();
-    TextAlignment textAlignment = TextAlignment::natural;
-    TextBorderStyle borderStyle = TextBorderStyle::None;
-    bool secureTextEntry = false;
+    virtual void setText(std::string text);
+    const std::string& placeholder() const { return placeholder_; }
+    virtual void setPlaceholder(std::string placeholder);
+    const Font& font() const { return font_; }
+    virtual void setFont(Font font);
+    const Color& textColor() const { return textColor_; }
+    void setTextColor(Color color);
+    TextAlignment textAlignment() const { return textAlignment_; }
+    void setTextAlignment(TextAlignment alignment);
+    TextBorderStyle borderStyle() const { return borderStyle_; }
+    void setBorderStyle(TextBorderStyle style);
+    bool isSecureTextEntry() const { return secureTextEntry_; }
+    void setSecureTextEntry(bool secure);
     bool clearsOnBeginEditing = false;
     ReturnKeyType returnKeyType = ReturnKeyType::Default;
-    std::shared_ptr<View> leftView, rightView;
-    ViewMode leftViewMode = ViewMode::Never, rightViewMode = ViewMode::Never;
+    // Views at the ends of the field (a prompt, a button), shown as their modes say.
+    const std::shared_ptr<View>& leftView() const { return leftView_; }
+    void setLeftView(std::shared_ptr<View> view);
+    const std::shared_ptr<View>& rightView() const { return rightView_; }
+    void setRightView(std::shared_ptr<View> view);
+    ViewMode leftViewMode() const { return leftViewMode_; }
+    void setLeftViewMode(ViewMode mode);
+    ViewMode rightViewMode() const { return rightViewMode_; }
+    void setRightViewMode(ViewMode mode);
+    // Whether a side view shows now (its mode against whether the field is editing).
+    bool isLeftViewShown() const;
+    bool isRightViewShown() const;
     std::shared_ptr<View> inputAccessory;
     std::weak_ptr<TextFieldDelegate> delegate;
 
     bool isEditing() const { return editing_; }
     Range selectedRange() const { return model_.selectedRange(); }
-    void setSelectedRange(Range r) { model_.setSelectedRange(r); }
+    void setSelectedRange(Range r);
 
     // Outside a window, or disabled, a field cannot take the focus.
     bool canBecomeFirstResponder() const override;
@@ -107,22 +157,44 @@ public:
     void endTracking(const Touch* touch, const Event* event) override;
     std::string outlineText() const override;
     std::string accessibilityLabel() const override;
+    void layoutSubviews() override;
 
+    // The text's rectangle: the bounds less the side views shown and the border's padding.
     virtual Rect textRectForBounds(const Rect& bounds) const;
     virtual Rect editingRectForBounds(const Rect& bounds) const { return textRectForBounds(bounds); }
     virtual Rect placeholderRectForBounds(const Rect& bounds) const { return textRectForBounds(bounds); }
+    // The side views' rectangles: at the left and right edges, centred down the field.
+    virtual Rect leftViewRectForBounds(const Rect& bounds) const;
+    virtual Rect rightViewRectForBounds(const Rect& bounds) const;
+    // The text as shown (bullets for secure entry), and where the caret of a UTF-16 offset sits
+    // in the field.
+    std::string displayedText() const;
+    Rect caretRectForPosition(TextPosition position) const;
+
+protected:
+    const TextEditingModel& inputModel() const override { return model_; }
+    void selectRangeFromInput(Range range) override { setSelectedRange(range); }
 
 private:
     void change(Range range, const std::string& s);
+    void sideViewsChanged();
     TextEditingModel model_;
     bool editing_ = false;
+    std::string placeholder_;
+    Font font_ = Font::system(17);
+    Color textColor_ = Color::label();
+    TextAlignment textAlignment_ = TextAlignment::natural;
+    TextBorderStyle borderStyle_ = TextBorderStyle::None;
+    bool secureTextEntry_ = false;
+    std::shared_ptr<View> leftView_, rightView_;
+    ViewMode leftViewMode_ = ViewMode::Never, rightViewMode_ = ViewMode::Never;
 };
 
 class TextView;
 
-class TextViewDelegate {
+// A text view's delegate is its scroll view delegate (the view's `delegate`) that also answers these.
+class TextViewDelegate : public ScrollViewDelegate {
 public:
-    virtual ~TextViewDelegate() = default;
     virtual bool textViewShouldBeginEditing(TextView&) { return true; }
     virtual void textViewDidBeginEditing(TextView&) {}
     virtual bool textViewShouldEndEditing(TextView&) { return true; }
@@ -130,32 +202,71 @@ public:
     virtual bool shouldChangeTextInRange(TextView&, Range, const std::string&) { return true; }
     virtual void textViewDidChange(TextView&) {}
     virtual void textViewDidChangeSelection(TextView&) {}
+    // A tap on a detected link or phone number; true lets the view open its URL.
+    virtual bool shouldInteractWithURL(TextView&, const std::string& url, Range range) {
+        (void)url, (void)range;
+        return true;
+    }
 };
 
-class TextView : public View, public TextInput {
+// What a text view finds in its text and makes tappable (when it is not editable).
+enum DataDetectorTypes : unsigned {
+    kDataDetectorNone = 0,
+    kDataDetectorPhoneNumber = 1u << 0,
+    kDataDetectorLink = 1u << 1,
+    kDataDetectorAll = 0xFFFFFFFF,
+};
+
+// A link or phone number found in text: its UTF-16 range and the URL a tap opens ("tel:" for
+// numbers, "http://" added to a bare "www." address).
+struct DetectedLink {
+    Range range;
+    std::string url;
+    friend bool operator==(const DetectedLink&, const DetectedLink&) = default;
+};
+std::vector<DetectedLink> detectLinks(const std::string& text, unsigned types);
+
+class TextView : public ScrollView, public TextInput {
 public:
     TextView();
+    explicit TextView(const Rect& frame) : TextView() { setFrame(frame); }
     std::string className() const override { return "TextView"; }
     const std::string& text() const { return model_.text(); }
+    // Plain text in the view's font and colour.
     void setText(std::string text);
-    Font font = Font::system(12);
-    Color textColor = Color::label();
-    TextAlignment textAlignment = TextAlignment::natural;
-    bool editable = true;
-    bool selectable = true;
-    bool scrollEnabled = true;
-    EdgeInsets textContainerInset{8, 0, 8, 0};
-    double lineFragmentPadding = 5;
+    // The text with its runs; typed text takes the attributes of the text before it.
+    const AttributedString& attributedText() const { return storage_; }
+    void setAttributedText(AttributedString text);
+    // Font and colour apply to the whole text (and to what is typed next).
+    const Font& font() const { return typing_.font; }
+    void setFont(Font font);
+    const Color& textColor() const { return typing_.color; }
+    void setTextColor(Color color);
+    TextAlignment textAlignment() const { return textAlignment_; }
+    void setTextAlignment(TextAlignment alignment);
+    bool isEditable() const { return editable_; }
+    void setEditable(bool editable);
+    bool isSelectable() const { return selectable_; }
+    void setSelectable(bool selectable);
+    const EdgeInsets& textContainerInset() const { return textContainerInset_; }
+    void setTextContainerInset(const EdgeInsets& inset);
+    double lineFragmentPadding() const { return lineFragmentPadding_; }
+    void setLineFragmentPadding(double padding);
+    unsigned dataDetectorTypes() const { return dataDetectorTypes_; }
+    void setDataDetectorTypes(unsigned types);
+    // How detected links look: the tint colour, underlined, unless set.
+    std::optional<TextAttributes> linkTextAttributes;
     ReturnKeyType returnKeyType = ReturnKeyType::Default;
     std::shared_ptr<View> inputAccessory;
-    std::weak_ptr<TextViewDelegate> delegate;
 
     Range selectedRange() const { return model_.selectedRange(); }
     void setSelectedRange(Range r);
     void selectAll();
     bool isEditing() const { return editing_; }
+    // Scrolls the least needed to show the range's first line.
+    void scrollRangeToVisible(Range range);
 
-    bool canBecomeFirstResponder() const override { return editable && window() != nullptr; }
+    bool canBecomeFirstResponder() const override { return editable_ && window() != nullptr; }
     bool becomeFirstResponder() override;
     bool resignFirstResponder() override;
     std::shared_ptr<View> inputAccessoryView() const override { return inputAccessory; }
@@ -166,15 +277,47 @@ public:
     void pressReturn() override { insertText("\n"); }
     bool hasText() const override { return !model_.text().empty(); }
 
-    // The height the text needs at the current width.
+    // The text laid out in the container (content coordinates, from the container's top left);
+    // the lines the view measures and draws.
+    TextBox textBox() const;
+    // The text with detected links in their look.
+    AttributedString displayedText() const;
+    std::vector<DetectedLink> detectedLinks() const;
+    // The container's top left in content coordinates, and its width.
+    Point textOrigin() const;
+    double textContainerWidth(double boundsWidth) const;
+    // In content coordinates: the caret before a position (as high as its line), the rectangles
+    // a range covers (one per line), the position nearest a point.
+    Rect caretRectForPosition(TextPosition position) const;
+    std::vector<Rect> selectionRectsForRange(Range range) const;
+    TextPosition closestPositionToPoint(Point point) const;
+
+    // The height the text needs at a width (the view's own when none).
     Size sizeThatFits(Size size) const override;
+    void layoutSubviews() override;
+    // A tap puts the caret where it landed (focusing the view), or opens a detected link.
     void touchesEnded(const TouchSet& touches, const Event* event) override;
     std::string outlineText() const override { return model_.text(); }
 
+protected:
+    const TextEditingModel& inputModel() const override { return model_; }
+    void selectRangeFromInput(Range range) override { setSelectedRange(range); }
+
 private:
     void change(Range range, const std::string& s);
+    void textDidChange();
+    void updateContentSize();
+    std::shared_ptr<TextViewDelegate> textDelegate() const;
     TextEditingModel model_;
+    AttributedString storage_;
+    TextAttributes typing_{Font::system(12), Color::label()};
     bool editing_ = false;
+    bool editable_ = true;
+    bool selectable_ = true;
+    TextAlignment textAlignment_ = TextAlignment::natural;
+    EdgeInsets textContainerInset_{8, 0, 8, 0};
+    double lineFragmentPadding_ = 5;
+    unsigned dataDetectorTypes_ = kDataDetectorNone;
 };
 
 // The keyboard on screen: the keys' panel with the focused input's accessory view on top, the

@@ -1,6 +1,7 @@
 #include "platform/toolkit/text_metrics.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/foundation/strings.h"
 #include "platform/toolkit/window.h"
@@ -152,10 +153,81 @@ std::vector<std::string> TextMeasurer::lines(const std::string& text, const Font
 Size TextMeasurer::measure(const std::string& text, const Font& font, double width, int maxLines,
                            LineBreakMode mode) const {
     if (text.empty()) return {0, 0};
-    auto ls = lines(text, font, width, maxLines, mode);
-    double w = 0;
-    for (auto& l : ls) w = std::max(w, lineWidth(l, font));
-    return {w, lineHeight(font) * static_cast<double>(ls.size())};
+    TextAttributes attributes;
+    attributes.font = font;
+    TextLayoutOptions options;
+    options.width = width;
+    options.maximumLines = maxLines;
+    options.lineBreakMode = mode;
+    return layout(AttributedString(text, attributes), options).size;
+}
+
+TextBox TextMeasurer::layout(const AttributedString& text, const TextLayoutOptions& options) const {
+    const std::string& str = text.string();
+    const Font font = text.attributesAt(0).font;
+    const double lh = lineHeight(font);
+    TextBox box;
+    std::vector<std::string> texts = lines(str, font, options.width, options.maximumLines, options.lineBreakMode);
+    if (texts.empty()) texts.emplace_back();
+    size_t cursor = 0;
+    double widest = 0;
+    for (const std::string& line : texts) {
+        if (options.maximumHeight > 0 && !box.lines.empty() && box.size.height + lh > options.maximumHeight + 1e-9) {
+            box.truncated = true;
+            break;
+        }
+        TextLine out;
+        // A line that shows the text as it is keeps its runs; a cut one takes the attributes of
+        // where it starts.
+        const size_t at = line.empty() ? std::string::npos : str.find(line, cursor);
+        const bool blankBefore = at != std::string::npos && std::all_of(str.begin() + static_cast<long>(cursor),
+                                                                        str.begin() + static_cast<long>(at),
+                                                                        [](char c) { return c == ' ' || c == '\n'; });
+        if (blankBefore) {
+            out.content = text.substring(at, at + line.size());
+            out.start = at;
+            out.end = at + line.size();
+        } else {
+            out.content = AttributedString(line, text.attributesAt(cursor));
+            out.start = cursor;
+            out.cut = !line.empty();
+            out.end = out.cut ? str.size() : cursor;
+        }
+        cursor = std::max(cursor, out.end);
+        // Past the break (a space or a line end) the next line starts.
+        if (cursor < str.size() && (str[cursor] == ' ' || str[cursor] == '\n')) ++cursor;
+        const double w = line.empty() ? 0 : lineWidth(line, font);
+        out.frame = Rect{0, box.size.height, w, lh};
+        out.baseline = box.size.height + lh * 0.8;
+        widest = std::max(widest, w);
+        box.size.height += lh;
+        box.truncated = box.truncated || out.cut;
+        box.lines.push_back(std::move(out));
+    }
+    box.size.width = widest;
+    const double room = options.width > 0 ? options.width : widest;
+    for (TextLine& line : box.lines) {
+        if (options.alignment == TextAlignment::center) line.frame.origin.x = (room - line.frame.width()) / 2;
+        if (options.alignment == TextAlignment::right) line.frame.origin.x = room - line.frame.width();
+    }
+    return box;
+}
+
+double TextMeasurer::caretOffset(const AttributedString& line, size_t offset) const {
+    return lineWidth(line.string().substr(0, std::min(offset, line.string().size())), line.attributesAt(0).font);
+}
+
+size_t TextMeasurer::offsetAt(const AttributedString& line, double x) const {
+    const std::string& str = line.string();
+    const Font font = line.attributesAt(0).font;
+    size_t best = 0;
+    double bestDistance = std::abs(x);
+    for (size_t i = 1; i <= str.size(); ++i) {
+        if (i < str.size() && (static_cast<unsigned char>(str[i]) & 0xC0) == 0x80) continue;
+        const double d = std::abs(lineWidth(str.substr(0, i), font) - x);
+        if (d < bestDistance) best = i, bestDistance = d;
+    }
+    return best;
 }
 
 }  // namespace toolkit

@@ -1,7 +1,8 @@
 // Measuring text. Views ask one process-wide measurer how big a text is in a font, wrapped or
-// truncated; the fixed-metrics measurer (an advance per UTF-16 unit and a line height, both in
-// proportion to the font size) keeps layout arithmetic exact in tests, and the drawing layer
-// installs a font-backed measurer behind the same interface.
+// truncated, and how attributed text falls into lines; the renderer draws those very lines, so
+// what is measured is what is drawn. The fixed-metrics measurer (an advance per UTF-16 unit and a
+// line height, both in proportion to the font size) keeps layout arithmetic exact in tests, and
+// the drawing layer installs a font-backed measurer behind the same interface.
 #pragma once
 
 #include <string>
@@ -17,6 +18,16 @@ using graphics::AttributedString;
 using graphics::LineBreakMode;
 using graphics::TextAlignment;
 using graphics::TextAttributes;
+using graphics::TextLayoutOptions;
+using graphics::TextLine;
+using graphics::TextShadow;
+
+// Attributed text laid out in lines, with the size of those lines.
+struct TextBox {
+    std::vector<TextLine> lines;
+    Size size;
+    bool truncated = false;
+};
 
 class TextMeasurer {
 public:
@@ -28,8 +39,16 @@ public:
     // truncating modes end the last line with "…" when text is cut.
     virtual std::vector<std::string> lines(const std::string& text, const Font& font, double width, int maxLines,
                                            LineBreakMode mode) const;
-    // The bounding size of those lines.
+    // The bounding size of those lines (nothing for no text).
     Size measure(const std::string& text, const Font& font, double width, int maxLines, LineBreakMode mode) const;
+    // Attributed text in lines: frames from the top left of the box, each line's bytes of the text.
+    // Here the plain wrapping above in the font of the text's start, runs kept where lines show
+    // the text as it is.
+    virtual TextBox layout(const AttributedString& text, const TextLayoutOptions& options) const;
+    // Where the caret before a byte offset of a line's text sits, from the line's left edge, and
+    // the byte offset nearest to an x.
+    virtual double caretOffset(const AttributedString& line, size_t offset) const;
+    virtual size_t offsetAt(const AttributedString& line, double x) const;
 };
 
 class FixedMetrics : public TextMeasurer {

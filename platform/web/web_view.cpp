@@ -416,12 +416,12 @@ void WebView::relayout() {
         std::string t = collapse(text);
         if (t.empty()) return 0;
         auto label = std::make_shared<toolkit::Label>();
-        label->font = (tag.size() == 2 && tag[0] == 'h') ? toolkit::Font::boldSystem(fontSizeFor(tag))
-                                                         : toolkit::Font::system(fontSizeFor(tag));
-        label->numberOfLines = 0;
-        label->lineBreakMode = toolkit::LineBreakMode::wordWrap;
+        label->setFont((tag.size() == 2 && tag[0] == 'h') ? toolkit::Font::boldSystem(fontSizeFor(tag))
+                                                          : toolkit::Font::system(fontSizeFor(tag)));
+        label->setNumberOfLines(0);
+        label->setLineBreakMode(toolkit::LineBreakMode::wordWrap);
         label->setText(t);
-        toolkit::Size size = measurer.measure(t, label->font, width, 0, toolkit::LineBreakMode::wordWrap);
+        toolkit::Size size = measurer.measure(t, label->font(), width, 0, toolkit::LineBreakMode::wordWrap);
         label->setFrame({{kMargin, y}, {width, size.height}});
         scroll_->addSubview(label);
         return size.height;
@@ -439,9 +439,9 @@ void WebView::relayout() {
         if (isTextInput(n)) {
             auto field = std::make_shared<toolkit::TextField>(toolkit::Rect{{kMargin, y}, {width, 30}});
             field->setText(n.value());
-            field->placeholder = n.attribute("placeholder").value_or("");
-            field->secureTextEntry = foundation::asciiLowercase(n.attribute("type").value_or("")) == "password";
-            field->borderStyle = toolkit::TextBorderStyle::RoundedRect;
+            field->setPlaceholder(n.attribute("placeholder").value_or(""));
+            field->setSecureTextEntry(foundation::asciiLowercase(n.attribute("type").value_or("")) == "password");
+            field->setBorderStyle(toolkit::TextBorderStyle::RoundedRect);
             Node* node = &n;
             // The field already shows what it wrote into the page: no new layout for that.
             field->addAction(

@@ -22,6 +22,7 @@
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/hxc_font.h"
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/alert_controller.h"
@@ -1219,3 +1220,24 @@ TEST_F(Shell, NoPreloadWithoutAnAccount) {
 }
 
 }  // namespace
+
+TEST_F(Shell, ATextSizeChangeRebuildsTheMessageFontsAtTheNewSize) {
+    launch();
+    const auto before = graphics::HXCFont::HXCFontForType(4);
+    const auto capped = graphics::HXCFont::HXCFontForType(5);
+    ASSERT_TRUE(before && capped);
+    harness.setContentSizeCategory(graphics::ContentSizeCategory::accessibilityExtraExtraExtraLarge);
+    const auto after = graphics::HXCFont::HXCFontForType(4);
+    ASSERT_TRUE(after);
+    // A new font object at the larger size, not the cached one of the old size.
+    EXPECT_NE(after.get(), before.get());
+    EXPECT_GT(after->pointSize(), before->pointSize());
+    EXPECT_EQ(graphics::HXCFont::contentSizeCategory(),
+              graphics::ContentSizeCategory::accessibilityExtraExtraExtraLarge);
+    // The reply-bar type stays at its 34-point ceiling however large the text gets.
+    EXPECT_EQ(graphics::HXCFont::HXCFontForType(5)->pointSize(), 34);
+    // Back to the default size: the fonts follow again.
+    harness.setContentSizeCategory(graphics::ContentSizeCategory::large);
+    EXPECT_EQ(graphics::HXCFont::HXCFontForType(4)->pointSize(), before->pointSize());
+    EXPECT_EQ(graphics::HXCFont::HXCFontForType(5)->pointSize(), capped->pointSize());
+}

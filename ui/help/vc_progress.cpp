@@ -31,11 +31,11 @@ void VC_Progress::loadView() {
     box->addSubview(spinner);
 
     auto label = std::make_shared<toolkit::Label>(toolkit::Rect{{8, 68}, {kBoxWidth - 16, 24}});
-    label->textColor = toolkit::Color::whiteColor();
-    label->font = toolkit::Font::boldSystem(15);
-    label->textAlignment = toolkit::TextAlignment::center;
-    label->adjustsFontSizeToFitWidth = true;
-    label->minimumScaleFactor = 0.6;
+    label->setTextColor(toolkit::Color::whiteColor());
+    label->setFont(toolkit::Font::boldSystem(15));
+    label->setTextAlignment(toolkit::TextAlignment::center);
+    label->setAdjustsFontSizeToFitWidth(true);
+    label->setMinimumScaleFactor(0.6);
     label->setText(initialText_);
     box->addSubview(label);
 

@@ -97,7 +97,7 @@ void HXCDropdownMenuComponentButton::setDisclosureIndicatorImage(ImagePtr image)
     indicator_->setImage(image ? image : defaultDisclosureIndicatorImage());
     indicator_->sizeToFit();
     double w = indicator_->image() ? indicator_->image()->width() : 0;
-    contentEdgeInsets = {0, kButtonPadding, 0, w > 0 ? kButtonPadding + w + kIndicatorGap : kButtonPadding};
+    setContentEdgeInsets({0, kButtonPadding, 0, w > 0 ? kButtonPadding + w + kIndicatorGap : kButtonPadding});
     setNeedsLayout();
 }
 
@@ -306,8 +306,8 @@ void HXCDropdownMenu::setupComponents() {
 void HXCDropdownMenu::updateButton(HXCDropdownMenuComponentButton& button, long i) {
     auto d = delegate.lock();
     button.setEnabled(d ? d->enableComponent(*this, i) : true);
-    button.titleLabel()->lineBreakMode = lineBreakMode_;
-    button.titleLabel()->numberOfLines = clipsOrTruncates(lineBreakMode_) ? 1 : 0;
+    button.titleLabel()->setLineBreakMode(lineBreakMode_);
+    button.titleLabel()->setNumberOfLines(clipsOrTruncates(lineBreakMode_) ? 1 : 0);
     button.setTextAlignment(componentAlignment_);
     button.setDisclosureIndicatorImage(indicatorImage_);
     button.selectedBackgroundColor = selectedBackground_;
@@ -320,14 +320,18 @@ void HXCDropdownMenu::updateButton(HXCDropdownMenuComponentButton& button, long 
         return;
     }
     std::optional<AttributedString> title = d ? d->attributedTitleForComponent(*this, i) : std::nullopt;
+    // A plain title carries no attributes of its own: it shows in the title label's font and colour.
+    TextAttributes plainLook;
+    plainLook.font = button.titleLabel()->font();
+    plainLook.color = button.titleLabel()->textColor();
     if (!title && d)
-        if (auto plain = d->titleForComponent(*this, i)) title = AttributedString(*plain, TextAttributes{});
+        if (auto plain = d->titleForComponent(*this, i)) title = AttributedString(*plain, plainLook);
     std::optional<AttributedString> selectedTitle;
     if (title && d) {
         selectedTitle = d->attributedTitleForSelectedComponent(*this, i);
         if (!selectedTitle)
             if (auto plain = d->titleForSelectedComponent(*this, i))
-                selectedTitle = AttributedString(*plain, TextAttributes{});
+                selectedTitle = AttributedString(*plain, plainLook);
     }
     button.setAttributedTitle(title, selectedTitle);
 }

@@ -366,7 +366,7 @@ TableViewCellPtr HXCDropdownMenuContentViewController::cellForRow(TableView& t, 
     cell->setHighlightColor(highlightColor);
     cell->setBackgroundColor(d ? d->backgroundColorForRow(ip.row) : Color::clear());
     cell->setAccessoryView(d ? d->accessoryViewForRow(ip.row) : nullptr);
-    cell->textLabel().textAlignment = textAlignment;
+    cell->textLabel().setTextAlignment(textAlignment);
     cell->setPreservesSuperviewLayoutMargins(false);
     cell->setLayoutMargins({});
     cell->setSeparatorInset({});

@@ -130,8 +130,8 @@ std::shared_ptr<toolkit::View> VC_SplitView_Master::headerView() {
         for (auto [tag, bottom] : {std::pair{kUserNameTag, 40.0}, std::pair{kNumberTag, 15.0}}) {
             auto label = std::make_shared<toolkit::Label>(Rect(0, kHeaderHeight - bottom - 20, kWidth, 20));
             label->setTag(tag);
-            label->textAlignment = toolkit::TextAlignment::center;
-            label->textColor = Color::systemGray();
+            label->setTextAlignment(toolkit::TextAlignment::center);
+            label->setTextColor(Color::systemGray());
             label->setBackgroundColor(Color::clear());
             label->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleTopMargin);
             header_->addSubview(label);

@@ -18,7 +18,7 @@ std::shared_ptr<MasterTableViewCell> makeMasterTableCell() {
     image->setFrame(Rect(15, 9, 26, 26));
     image->setContentMode(toolkit::ContentMode::ScaleAspectFit);
     auto label = std::make_shared<toolkit::Label>(Rect(53, 0, 150, 44));
-    label->font = toolkit::Font::system(17);
+    label->setFont(toolkit::Font::system(17));
     auto badge = std::make_shared<HXCBadgeView>(Rect(206, 10, 30, 24));
     badge->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
     for (const auto& v : std::initializer_list<std::shared_ptr<toolkit::View>>{background, image, label, badge}) {
@@ -47,7 +47,7 @@ void MasterTableViewCell::layoutSubviews() {
     if (badge) badge->setHidden(badgeValue < 1);
     if (toolkit::Device::current().systemVersionAtLeast(13)) {
         setBackgroundColor(Color::groupTableViewBackground());
-        if (auto label = cellLabel.lock()) label->textColor = Color::label();
+        if (auto label = cellLabel.lock()) label->setTextColor(Color::label());
         if (auto image = cellImage.lock()) image->setTintColor(Color::systemBlue());
     }
     if (badge && badgeValue >= 1) {

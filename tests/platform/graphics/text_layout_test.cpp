@@ -33,7 +33,8 @@ std::vector<std::string> lines(const std::string& text, double width, int maxLin
 
 TEST(TextLayout, OnlyTheBundledFacesAreSeen) {
     const auto files = loadedFontFiles();
-    ASSERT_EQ(files.size(), 6u);
+    // Six DejaVu faces and the two fallbacks (CJK, colour emoji).
+    ASSERT_EQ(files.size(), 8u);
     for (const std::string& f : files) {
         EXPECT_EQ(std::filesystem::path(f).parent_path(), fontsDirectory()) << f;
     }
@@ -197,4 +198,51 @@ TEST(TextLayout, PixelsDoNotDependOnTheUsersFontSetup) {
                                 hxtest::sourceDir().string() + "' '" + self +
                                 "' --gtest_filter=TextLayout.DrawnTextIsTheSameEverywhere >/dev/null 2>&1";
     EXPECT_EQ(hxtest::runCommand(command), 0);
+}
+
+// Scripts DejaVu lacks come from the fallback faces, never as boxes; Latin stays DejaVu.
+TEST(TextLayout, FallbackFacesDrawCjkAndColourEmoji) {
+    struct Case {
+        std::string text;
+        std::string face;
+    } cases[] = {
+        {"Hello", "DejaVu Sans"},
+        {"你好世界", "WenQuanYi Micro Hei"},
+        {"こんにちは", "WenQuanYi Micro Hei"},
+        {"안녕하세요", "WenQuanYi Micro Hei"},
+        {"😀", "Noto Color Emoji"},
+        {"👍🏽", "Noto Color Emoji"},
+        {"🇫🇷", "Noto Color Emoji"},
+        {"👨‍👩‍👧", "Noto Color Emoji"},
+        {"مرحبا", "DejaVu Sans"},
+    };
+    for (const Case& c : cases) {
+        const AttributedString text(c.text, in(Font::system(17)));
+        EXPECT_EQ(missingGlyphCount(text), 0) << c.text;
+        const auto faces = facesUsed(text);
+        ASSERT_FALSE(faces.empty()) << c.text;
+        EXPECT_EQ(faces.front(), c.face) << c.text;
+    }
+    // A character no face has is counted as missing (the check can fail).
+    EXPECT_EQ(missingGlyphCount(AttributedString("󰀀", in(Font::system(17)))), 1);
+    // Mixed text switches faces run by run and back.
+    const auto mixed = facesUsed(AttributedString("Hi 你好 😀 ok", in(Font::system(17))));
+    EXPECT_EQ(mixed.front(), "DejaVu Sans");
+    EXPECT_EQ(mixed.back(), "DejaVu Sans");
+    EXPECT_NE(std::find(mixed.begin(), mixed.end(), "WenQuanYi Micro Hei"), mixed.end());
+    EXPECT_NE(std::find(mixed.begin(), mixed.end(), "Noto Color Emoji"), mixed.end());
+
+    // The emoji draws in colour (a saturated pixel), whatever colour the text asks for.
+    auto c = GraphicsContext::image({40, 40}, false, 1).value();
+    drawText(*c, "😀", {4, 4}, in(Font::system(28), Color::black()));
+    int saturated = 0;
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            const auto p = c->pixels().rgbaAt(x, y);
+            saturated += p[3] > 200 && std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) > 100;
+        }
+    }
+    EXPECT_GT(saturated, 100);
+    // A CJK character is one em wide, as its face draws it.
+    EXPECT_NEAR(sizeOfText("你", Font::system(20)).width, 20, 0.5);
 }

@@ -22,7 +22,7 @@ std::shared_ptr<TableViewCell> cell(const std::string& text, CellAccessoryType a
     c->setFrame(Rect(0, y, kWidth, kRow));
     c->setBackgroundColor(Color::systemBackground());
     c->textLabel().setText(text);
-    c->textLabel().textColor = Color::label();
+    c->textLabel().setTextColor(Color::label());
     c->setAccessoryType(accessory);
     return c;
 }

@@ -98,7 +98,7 @@ TEST(ToolkitText, TextViewsReportEditingChangesAndSelection) {
     d->allowEnd = true;
     EXPECT_TRUE(view->resignFirstResponder());
     EXPECT_EQ(d->log, (Log{"shouldEnd", "shouldEnd", "didEnd"}));
-    view->editable = false;
+    view->setEditable(false);
     EXPECT_FALSE(view->becomeFirstResponder());
     foundation::NotificationCenter::defaultCenter().removeObserver(&owner);
 }
@@ -108,11 +108,11 @@ TEST(ToolkitText, FieldsShowSecureTextSideViewsAndRefuseWhenDisabled) {
     auto root = std::make_shared<ViewController>();
     h.setRoot(root);
     auto field = std::make_shared<TextField>(Rect(10, 100, 300, 30));
-    field->placeholder = "PIN";
+    field->setPlaceholder("PIN");
     root->view()->addSubview(field);
     EXPECT_EQ(field->outlineText(), "[PIN]");
     EXPECT_EQ(field->accessibilityLabel(), "PIN");
-    field->secureTextEntry = true;
+    field->setSecureTextEntry(true);
     h.tap(*field);
     h.typeText("12é😀");
     EXPECT_EQ(field->text(), "12é😀");
@@ -134,14 +134,15 @@ TEST(ToolkitText, FieldsShowSecureTextSideViewsAndRefuseWhenDisabled) {
     field->resignFirstResponder();
 
     // Side views take room from the text rectangle only while shown; a border pads it.
-    field->leftView = std::make_shared<View>(Rect(0, 0, 30, 30));
-    field->rightView = std::make_shared<View>(Rect(0, 0, 20, 30));
+    field->setLeftView(std::make_shared<View>(Rect(0, 0, 30, 30)));
+    field->setRightView(std::make_shared<View>(Rect(0, 0, 20, 30)));
     EXPECT_EQ(field->textRectForBounds(field->bounds()), Rect(0, 0, 300, 30));
-    field->leftViewMode = ViewMode::Always;
-    field->rightViewMode = ViewMode::WhileEditing;
-    EXPECT_EQ(field->textRectForBounds(field->bounds()), Rect(30, 0, 250, 30));
-    field->borderStyle = TextBorderStyle::RoundedRect;
-    EXPECT_EQ(field->textRectForBounds(field->bounds()), Rect(37, 0, 236, 30));
+    field->setLeftViewMode(ViewMode::Always);
+    field->setRightViewMode(ViewMode::WhileEditing);
+    // The right view shows only while editing, so it takes no room now.
+    EXPECT_EQ(field->textRectForBounds(field->bounds()), Rect(30, 0, 270, 30));
+    field->setBorderStyle(TextBorderStyle::RoundedRect);
+    EXPECT_EQ(field->textRectForBounds(field->bounds()), Rect(37, 0, 256, 30));
 
     field->setEnabled(false);
     EXPECT_FALSE(h.tap(*field));

@@ -49,7 +49,7 @@ TEST(FontTextMeasurer, LineHeightFollowsTheFontItIsAskedFor) {
 TEST(FontTextMeasurer, LabelsSizeThemselvesWithIt) {
     UsingFonts fonts;
     Label label;
-    label.font = Font::boldSystem(16);
+    label.setFont(Font::boldSystem(16));
     label.setText("Unread");
     const Size size = label.sizeThatFits({1000, 1000});
     EXPECT_NEAR(size.width, graphics::sizeOfText("Unread", Font::boldSystem(16)).width, 1.0);

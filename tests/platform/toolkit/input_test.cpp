@@ -139,7 +139,7 @@ TEST(ToolkitText, TypingGoesThroughTheDelegateWithUtf16Ranges) {
     auto root = std::make_shared<ViewController>();
     h.setRoot(root);
     auto field = std::make_shared<TextField>(Rect(20, 100, 200, 30));
-    field->placeholder = "Name";
+    field->setPlaceholder("Name");
     root->view()->addSubview(field);
     struct Limit : TextFieldDelegate {
         std::vector<std::pair<Range, std::string>> asked;

@@ -61,7 +61,7 @@ public:
     TableViewCellPtr cellForRow(TableView& t, IndexPath ip) override {
         auto cell = t.dequeueReusableCell("row", ip);
         cell->textLabel().setText(texts_[static_cast<size_t>(ip.row)]);
-        cell->textLabel().numberOfLines = 0;
+        cell->textLabel().setNumberOfLines(0);
         ++made;
         return cell;
     }
@@ -588,7 +588,7 @@ TEST(Look, TheGalleryOfTheNewPiecesLooksAsItsGoldens) {
             gradient->layer().gradientSublayers.push_back(layer);
             auto caption = std::make_shared<Label>(Rect(12, 60, 130, 22));
             caption->setText("Gradient");
-            caption->textColor = Color::whiteColor();
+            caption->setTextColor(Color::whiteColor());
             gradient->addSubview(caption);
             page.addSubview(gradient);
             auto copy = snapshotView(*gradient, true);
@@ -615,15 +615,15 @@ TEST(Look, TheGalleryOfTheNewPiecesLooksAsItsGoldens) {
             auto title = std::make_shared<Label>(Rect(16, 312, 343, 24));
             title->setText("Text in the label colour");
             auto secondary = std::make_shared<Label>(Rect(16, 336, 343, 20));
-            secondary->font = Font::system(15);
-            secondary->textColor = Color::secondaryLabel();
+            secondary->setFont(Font::system(15));
+            secondary->setTextColor(Color::secondaryLabel());
             secondary->setText("and in the secondary one");
             page.addSubview(title);
             page.addSubview(secondary);
             // A focused field whose strip of pictures rides on the keyboard.
             field = std::make_shared<TextField>(Rect(16, 362, 343, 36));
-            field->borderStyle = TextBorderStyle::RoundedRect;
-            field->placeholder = "Reply";
+            field->setBorderStyle(TextBorderStyle::RoundedRect);
+            field->setPlaceholder("Reply");
             page.addSubview(field);
             auto strip = std::make_shared<Toolbar>(Rect(0, 0, 375, 52));
             std::vector<BarButtonItemPtr> items;

@@ -98,8 +98,8 @@ TEST(ToolkitAlert, TextFieldsStackedActionsAndSheetRefusals) {
                             t, std::string(t) == "Cancel" ? AlertActionStyle::Cancel : AlertActionStyle::Default,
                             [&](AlertAction&) { typed = alert->textFields()[0]->text(); }))
                         .ok());
-    ASSERT_TRUE(alert->addTextField([](TextField& f) { f.placeholder = "Name"; }).ok());
-    ASSERT_TRUE(alert->addTextField([](TextField& f) { f.placeholder = "Number"; }).ok());
+    ASSERT_TRUE(alert->addTextField([](TextField& f) { f.setPlaceholder("Name"); }).ok());
+    ASSERT_TRUE(alert->addTextField([](TextField& f) { f.setPlaceholder("Number"); }).ok());
     a->present(alert, false);
     h.settle();
     EXPECT_TRUE(alert->textFields()[0]->isFirstResponder()) << "the first field takes the focus on appearing";

@@ -183,9 +183,9 @@ TEST(ToolkitText, LabelSizesUnderFixedMetrics) {
     };
     for (auto& c : cases) {
         Label l;
-        l.font = Font::system(c.fontSize);
-        l.numberOfLines = c.lines;
-        l.lineBreakMode = c.mode;
+        l.setFont(Font::system(c.fontSize));
+        l.setNumberOfLines(c.lines);
+        l.setLineBreakMode(c.mode);
         l.setText(c.text);
         SCOPED_TRACE(c.text);
         EXPECT_EQ(l.sizeThatFits({c.width, 0}), c.size);

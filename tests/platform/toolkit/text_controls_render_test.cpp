@@ -18,10 +18,10 @@ namespace {
 
 std::shared_ptr<TextField> field(Rect frame, TextBorderStyle style, std::string text, std::string placeholder = {}) {
     auto f = std::make_shared<TextField>(frame);
-    f->borderStyle = style;
+    f->setBorderStyle(style);
     f->setText(std::move(text));
-    f->placeholder = std::move(placeholder);
-    f->textColor = Color::label();
+    f->setPlaceholder(std::move(placeholder));
+    f->setTextColor(Color::label());
     return f;
 }
 
@@ -30,15 +30,15 @@ std::shared_ptr<View> screen() {
     panel->setBackgroundColor(Color::systemBackground());
     panel->addSubview(field(Rect(10, 10, 220, 34), TextBorderStyle::RoundedRect, "", "Phone number"));
     panel->addSubview(field(Rect(10, 52, 220, 34), TextBorderStyle::RoundedRect, "secret", "Password"));
-    std::static_pointer_cast<TextField>(panel->subviews().back())->secureTextEntry = true;
+    std::static_pointer_cast<TextField>(panel->subviews().back())->setSecureTextEntry(true);
     auto centred = field(Rect(10, 94, 105, 30), TextBorderStyle::Line, "Centre");
-    centred->textAlignment = TextAlignment::center;
+    centred->setTextAlignment(TextAlignment::center);
     panel->addSubview(centred);
     auto right = field(Rect(125, 94, 105, 30), TextBorderStyle::Bezel, "Right");
-    right->textAlignment = TextAlignment::right;
+    right->setTextAlignment(TextAlignment::right);
     panel->addSubview(right);
     auto plain = field(Rect(10, 130, 220, 24), TextBorderStyle::None, "A plain field whose text is too long to fit");
-    plain->font = Font::system(13);
+    plain->setFont(Font::system(13));
     panel->addSubview(plain);
     auto search = std::make_shared<SearchBar>();
     search->setFrame(Rect(0, 158, 240, SearchBar::kHeight));
@@ -46,8 +46,8 @@ std::shared_ptr<View> screen() {
     auto text = std::make_shared<TextView>();
     text->setFrame(Rect(10, 220, 220, 70));
     text->setText("A text view wraps its words inside its insets.\nSecond paragraph.\nThird.\nFourth.");
-    text->textColor = Color::label();
-    text->font = Font::system(13);
+    text->setTextColor(Color::label());
+    text->setFont(Font::system(13));
     text->layer().borderWidth = 1;
     text->layer().borderColor = Color::separator();
     panel->addSubview(text);
@@ -83,7 +83,7 @@ TEST(TextControlsRender, TextShowsAndPlaceholderGivesWayToIt) {
     UsingFonts fonts;
     Window window(ScreenProfile::iPhone8());
     auto f = field(Rect(0, 0, 200, 40), TextBorderStyle::None, "", "Name");
-    f->textColor = Color::black();
+    f->setTextColor(Color::black());
     auto panel = onWhite(window, f);
     // The placeholder is drawn grey, never black.
     auto withPlaceholder = snapshot(*panel, 1);
@@ -105,8 +105,8 @@ TEST(TextControlsRender, SecureEntryNeverDrawsItsText) {
     Window window(ScreenProfile::iPhone8());
     auto make = [&](bool secure, const std::string& text) {
         auto f = field(Rect(0, 0, 200, 40), TextBorderStyle::None, text);
-        f->textColor = Color::black();
-        f->secureTextEntry = secure;
+        f->setTextColor(Color::black());
+        f->setSecureTextEntry(secure);
         auto panel = onWhite(window, f);
         auto pixels = snapshot(*panel, 1);
         panel->removeFromSuperview();

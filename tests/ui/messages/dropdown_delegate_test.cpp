@@ -150,8 +150,8 @@ TEST(DropdownMenuDelegate, ButtonTextSettingsFollowTheMenu) {
          {Case{LineBreakMode::truncateMiddle, 1}, Case{LineBreakMode::clip, 1}, Case{LineBreakMode::truncateHead, 1},
           Case{LineBreakMode::wordWrap, 0}, Case{LineBreakMode::charWrap, 0}}) {
         f.menu->setComponentLineBreakMode(c.mode);
-        EXPECT_EQ(f.button(0).titleLabel()->lineBreakMode, c.mode);
-        EXPECT_EQ(f.button(0).titleLabel()->numberOfLines, c.lines) << static_cast<int>(c.mode);
+        EXPECT_EQ(f.button(0).titleLabel()->lineBreakMode(), c.mode);
+        EXPECT_EQ(f.button(0).titleLabel()->numberOfLines(), c.lines) << static_cast<int>(c.mode);
     }
     struct Align {
         TextAlignment alignment;
@@ -177,7 +177,7 @@ TEST(DropdownMenuDelegate, ButtonTextSettingsFollowTheMenu) {
     // A custom indicator image takes the triangle's place and widens the inset.
     f.menu->setDisclosureIndicatorImage(makeImage("chevron", {10, 6}, true));
     EXPECT_EQ(f.button(0).disclosureIndicatorView()->image()->name(), "chevron");
-    EXPECT_EQ(f.button(0).contentEdgeInsets.right, 8 + 10 + 4);
+    EXPECT_EQ(f.button(0).contentEdgeInsets().right, 8 + 10 + 4);
 }
 
 TEST(DropdownMenuDelegate, RowsTakeTitlesColoursAccessoriesAndHighlight) {
@@ -192,7 +192,7 @@ TEST(DropdownMenuDelegate, RowsTakeTitlesColoursAccessoriesAndHighlight) {
     EXPECT_EQ(f.cell(1)->backgroundColor(), Color::clear()) << "no colour: clear";
     EXPECT_EQ(f.cell(2)->accessoryView(), f.delegate->accessory);
     EXPECT_EQ(f.cell(0)->accessoryView(), nullptr);
-    EXPECT_EQ(f.cell(0)->textLabel().textAlignment, TextAlignment::center);
+    EXPECT_EQ(f.cell(0)->textLabel().textAlignment(), TextAlignment::center);
     ASSERT_NE(f.cell(0)->selectedBackgroundView(), nullptr);
     EXPECT_EQ(f.cell(0)->selectedBackgroundView()->backgroundColor(), Color::systemGray4());
     EXPECT_EQ(f.cell(0)->layoutMargins(), EdgeInsets{});

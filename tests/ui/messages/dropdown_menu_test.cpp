@@ -503,7 +503,7 @@ TEST(DropdownMenu, ComponentButtonsShowTitlesViewsAndTheirIndicator) {
     EXPECT_EQ(triangle->size(), Size(8, 8));
     EXPECT_EQ(triangle->renderingMode(), RenderingMode::alwaysTemplate);
     EXPECT_EQ(b.disclosureIndicatorView()->image(), triangle);
-    EXPECT_EQ(b.contentEdgeInsets, (EdgeInsets{0, 8, 0, 20}));
+    EXPECT_EQ(b.contentEdgeInsets(), (EdgeInsets{0, 8, 0, 20}));
     b.layoutIfNeeded();
     EXPECT_EQ(b.disclosureIndicatorView()->frame(), Rect(104, 18, 8, 8)) << "8 points in from the right, centred";
     auto pixels = triangle->bitmap();
@@ -512,7 +512,7 @@ TEST(DropdownMenu, ComponentButtonsShowTitlesViewsAndTheirIndicator) {
     EXPECT_EQ(pixels->rgbaAt(8, 12)[3], 255) << "inside the triangle";
     EXPECT_EQ(pixels->rgbaAt(1, 14)[3], 0) << "beside its point";
     b.setDisclosureIndicatorImage(makeImage("wide", {12, 6}));
-    EXPECT_EQ(b.contentEdgeInsets.right, 24);
+    EXPECT_EQ(b.contentEdgeInsets().right, 24);
 
     b.disclosureIndicatorAngle = std::numbers::pi;
     b.selectedBackgroundColor = Color::systemGray5();

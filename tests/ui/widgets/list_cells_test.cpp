@@ -41,7 +41,7 @@ TEST(MasterTableViewCell, BadgeShowsPositiveCountsAtTheRightEdge) {
     EXPECT_DOUBLE_EQ(badge->frame().maxX(), cell->contentView().bounds().maxX() - 4);
     EXPECT_DOUBLE_EQ(badge->frame().minY(), y) << "moved sideways only";
     EXPECT_EQ(cell->backgroundColor(), Color::groupTableViewBackground());
-    EXPECT_EQ(cell->cellLabel.lock()->textColor, Color::label());
+    EXPECT_EQ(cell->cellLabel.lock()->textColor(), Color::label());
     EXPECT_EQ(cell->cellImage.lock()->tintColor(), Color::systemBlue());
     // Reuse clears the count and restores the badge's colours.
     badge->setTintColor(Color::blue());
@@ -57,7 +57,7 @@ TEST(MasterTableViewCell, BeforeVersion13TheColoursAreLeftAlone) {
     auto cell = makeMasterTableCell();
     cell->layoutIfNeeded();
     EXPECT_FALSE(cell->backgroundColor());
-    EXPECT_EQ(cell->cellLabel.lock()->textColor, toolkit::Label().textColor) << "a label's own default";
+    EXPECT_EQ(cell->cellLabel.lock()->textColor(), toolkit::Label().textColor()) << "a label's own default";
 }
 
 TEST(MasterTableViewCell, LooksInLightAndDark) {

@@ -1,0 +1,393 @@
+// The text view as a scroll view over its text, the text positions of both text inputs, the caret
+// and selection on screen, links and numbers found in text, the text field's side views, and the
+// text controls' setters marking layout and display.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/services/url_opener.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/testing/harness.h"
+#include "platform/toolkit/text_input.h"
+#include "platform/toolkit/window.h"
+#include "tests/platform/toolkit/snapshot_support.h"
+
+using namespace toolkit;
+using toolkit_snapshots::UsingFonts;
+
+namespace {
+
+using Pixel = std::array<uint8_t, 4>;
+
+// Clearly the tint (system blue): blue well above red and green.
+bool isTint(const Pixel& p) { return p[2] > 180 && p[0] < 120 && p[2] - p[1] > 40; }
+// A light blue wash (the selection over white).
+bool isWash(const Pixel& p) { return p[2] > 230 && p[0] < 225 && p[0] > 120 && p[2] - p[0] > 20; }
+
+int count(const graphics::Bitmap& b, const std::function<bool(const Pixel&)>& test, Rect area) {
+    int n = 0;
+    for (int y = std::max(0, static_cast<int>(area.minY())); y < std::min<int>(b.height(), area.maxY()); ++y) {
+        for (int x = std::max(0, static_cast<int>(area.minX())); x < std::min<int>(b.width(), area.maxX()); ++x) {
+            n += test(b.rgbaAt(x, y));
+        }
+    }
+    return n;
+}
+
+struct Focused {
+    UsingFonts fonts;
+    std::unique_ptr<toolkit::testing::Harness> harness =
+        std::make_unique<toolkit::testing::Harness>(ScreenProfile::iPhone8());
+    std::shared_ptr<View> panel = View::make(Rect(0, 0, 300, 200));
+    Focused() {
+        panel->setBackgroundColor(Color::whiteColor());
+        harness->window().addSubview(panel);
+    }
+    ~Focused() { panel->removeFromSuperview(); }
+    std::shared_ptr<graphics::Bitmap> pixels() {
+        harness->settle();
+        return snapshot(*panel, 1);
+    }
+};
+
+}  // namespace
+
+TEST(TextPositions, OffsetsCountUtf16UnitsAndStayInTheText) {
+    auto view = std::make_shared<TextView>();
+    view->setText("a😀b");  // 1 + 2 + 1 units
+    EXPECT_EQ(view->endOfDocument().offset, 4u);
+    struct Case {
+        size_t from;
+        long by;
+        std::optional<size_t> to;
+    } cases[] = {{0, 0, 0},
+                 {0, 4, 4},
+                 {1, 2, 3},
+                 {4, -4, 0},
+                 {4, 1, std::nullopt},
+                 {0, -1, std::nullopt},
+                 {5, -1, std::nullopt}};
+    for (const Case& c : cases) {
+        const auto p = view->positionFromPosition({c.from}, c.by);
+        EXPECT_EQ(p ? std::optional<size_t>(p->offset) : std::nullopt, c.to) << c.from << " by " << c.by;
+    }
+    EXPECT_EQ(view->offsetFromPosition({3}, {1}), -2);
+    // A range comes out ordered, and none reaches outside the text.
+    ASSERT_TRUE(view->textRangeFromPosition({3}, {1}));
+    EXPECT_EQ(*view->textRangeFromPosition({3}, {1}), (TextRange{{1}, {3}}));
+    EXPECT_FALSE(view->textRangeFromPosition({0}, {9}));
+    EXPECT_EQ(view->textInRange({{1}, {3}}), "😀");
+    // A selection that would split the emoji takes all of it.
+    view->setSelectedTextRange({{2}, {2}});
+    EXPECT_EQ(view->selectedTextRange(), (TextRange{{1}, {1}}));
+    view->setSelectedTextRange({{3}, {1}});
+    EXPECT_EQ(view->selectedRange(), (Range{1, 2}));
+
+    // The field answers the same positions over its own text.
+    auto field = std::make_shared<TextField>();
+    field->setText("héllo");
+    field->setSelectedTextRange({{1}, {4}});
+    EXPECT_EQ(field->selectedRange(), (Range{1, 3}));
+    EXPECT_EQ(field->textInRange(field->selectedTextRange()), "éll");
+}
+
+TEST(TextViewScrolling, ContentSizeFollowsTheTextAndTypingKeepsTheCaretInView) {
+    Focused f;
+    auto view = std::make_shared<TextView>(Rect(0, 0, 200, 80));
+    view->setFont(Font::system(14));
+    f.panel->addSubview(view);
+    view->setText("one");
+    f.harness->settle();
+    const double oneLine = view->contentSize().height;
+    EXPECT_NEAR(oneLine, view->textBox().size.height + 16, 1e-9);
+    std::string many;
+    for (int i = 0; i < 12; ++i) many += "line " + std::to_string(i) + "\n";
+    view->setText(many + "end");
+    f.harness->settle();
+    EXPECT_GT(view->contentSize().height, 200);
+    EXPECT_EQ(view->contentSize().width, 200);
+    // Typing at the end scrolls the caret into view.
+    ASSERT_TRUE(view->becomeFirstResponder());
+    view->setSelectedRange({view->endOfDocument().offset, 0});
+    view->insertText("!");
+    const Rect caret = view->caretRectForPosition(view->endOfDocument());
+    EXPECT_GT(view->contentOffset().y, 0);
+    EXPECT_GE(caret.minY(), view->bounds().minY());
+    EXPECT_LE(caret.maxY(), view->bounds().maxY());
+    // And back to the top on request.
+    view->scrollRangeToVisible({0, 0});
+    EXPECT_EQ(view->contentOffset().y, 0);
+    // The content inset is the scroll view's own, apart from the text container's.
+    view->setContentInset({10, 0, 0, 0});
+    EXPECT_EQ(view->textContainerInset().top, 8);
+}
+
+TEST(TextViewCaret, CaretAndSelectionAreDrawnWhereTheTextIs) {
+    Focused f;
+    auto view = std::make_shared<TextView>(Rect(0, 0, 300, 60));
+    view->setFont(Font::system(17));
+    view->setText("Hello world");
+    f.panel->addSubview(view);
+    ASSERT_TRUE(view->becomeFirstResponder());
+    view->setSelectedRange({5, 0});
+    const Rect caret = view->caretRectForPosition({5});
+    // The caret sits after "Hello", as wide as the text before it.
+    EXPECT_NEAR(caret.minX() - view->textOrigin().x, graphics::sizeOfText("Hello", Font::system(17)).width, 0.5);
+    auto atFive = f.pixels();
+    ASSERT_TRUE(atFive);
+    EXPECT_GT(count(*atFive, isTint, caret.insetBy(-1, 0)), 10);
+    view->setSelectedRange({0, 0});
+    auto atZero = f.pixels();
+    EXPECT_EQ(count(*atZero, isTint, caret.insetBy(-1, 0)), 0) << "the caret moved away";
+    EXPECT_GT(count(*atZero, isTint, view->caretRectForPosition({0}).insetBy(-1, 0)), 10);
+
+    // A selection washes the selected characters and nothing else; no caret with a selection.
+    view->setSelectedRange({6, 5});
+    const auto rects = view->selectionRectsForRange({6, 5});
+    ASSERT_EQ(rects.size(), 1u);
+    EXPECT_NEAR(rects[0].width(), graphics::sizeOfText("world", Font::system(17)).width, 1.0);
+    auto selected = f.pixels();
+    EXPECT_GT(count(*selected, isWash, rects[0]), 50);
+    EXPECT_EQ(count(*selected, isWash, Rect(0, 0, rects[0].minX() - 1, 60)), 0);
+    EXPECT_EQ(count(*selected, isTint, Rect(0, 0, 300, 60)), 0);
+
+    // Without the focus there is no caret at all.
+    view->setSelectedRange({3, 0});
+    view->resignFirstResponder();
+    auto unfocused = f.pixels();
+    EXPECT_EQ(count(*unfocused, isTint, Rect(0, 0, 300, 60)), 0);
+}
+
+TEST(TextViewCaret, ATapPutsTheCaretUnderTheFinger) {
+    Focused f;
+    auto view = std::make_shared<TextView>(Rect(0, 0, 300, 80));
+    view->setFont(Font::system(17));
+    view->setText("first line\nsecond line");
+    f.panel->addSubview(view);
+    f.harness->settle();
+    const Rect second = view->caretRectForPosition({11 + 6});  // after "second"
+    const TextPosition hit = view->closestPositionToPoint({second.minX() + 1, second.midY()});
+    EXPECT_EQ(hit.offset, 17u);
+    // Above the text: the first line; below it: the end.
+    EXPECT_EQ(view->closestPositionToPoint({view->textOrigin().x - 3, -5}).offset, 0u);
+    EXPECT_EQ(view->closestPositionToPoint({10, 79}).offset, view->endOfDocument().offset);
+    f.harness->tap(Point{second.minX() + 1, second.midY()});
+    EXPECT_TRUE(view->isFirstResponder());
+    EXPECT_EQ(view->selectedRange(), (Range{17, 0}));
+}
+
+TEST(TextFieldCaret, TheFieldDrawsItsCaretAfterTheText) {
+    Focused f;
+    auto field = std::make_shared<TextField>(Rect(0, 0, 240, 40));
+    field->setFont(Font::system(17));
+    field->setText("Ada");
+    f.panel->addSubview(field);
+    ASSERT_TRUE(field->becomeFirstResponder());
+    const Rect caret = field->caretRectForPosition({3});
+    EXPECT_NEAR(caret.minX(), graphics::sizeOfText("Ada", Font::system(17)).width, 0.5);
+    auto pixels = f.pixels();
+    ASSERT_TRUE(pixels);
+    EXPECT_GT(count(*pixels, isTint, caret.insetBy(-1, 0)), 10);
+    field->resignFirstResponder();
+    EXPECT_EQ(count(*f.pixels(), isTint, Rect(0, 0, 240, 40)), 0);
+}
+
+TEST(DataDetectors, LinksAndNumbersAreFoundWhereAsked) {
+    struct Case {
+        std::string text;
+        unsigned types;
+        std::vector<DetectedLink> links;
+    } cases[] = {
+        {"see https://example.com/a?b=1.", kDataDetectorLink, {{{4, 25}, "https://example.com/a?b=1"}}},
+        {"go to www.example.org now", kDataDetectorLink, {{{6, 15}, "http://www.example.org"}}},
+        {"call (555) 010-4477 today", kDataDetectorPhoneNumber, {{{5, 14}, "tel:5550104477"}}},
+        {"or +1 555 010 4477", kDataDetectorPhoneNumber, {{{3, 15}, "tel:+15550104477"}}},
+        {"code 1234 is short", kDataDetectorAll, {}},
+        {"order A5550104477", kDataDetectorAll, {}},
+        {"😀 www.example.org", kDataDetectorAll, {{{3, 15}, "http://www.example.org"}}},
+        {"https://example.com and 555-010-4477",
+         kDataDetectorAll,
+         {{{0, 19}, "https://example.com"}, {{24, 12}, "tel:5550104477"}}},
+        {"https://example.com 555-010-4477", kDataDetectorPhoneNumber, {{{20, 12}, "tel:5550104477"}}},
+        {"https://example.com", kDataDetectorNone, {}},
+        {"nohttp://example.com", kDataDetectorLink, {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(detectLinks(c.text, c.types), c.links) << c.text;
+}
+
+TEST(DataDetectors, ATapOnALinkOpensItOnlyWhereTheTextCannotBeEdited) {
+    Focused f;
+    services::URLOpener::setShared(nullptr);
+    auto view = std::make_shared<TextView>(Rect(0, 0, 300, 60));
+    view->setFont(Font::system(17));
+    view->setText("call 555-010-4477");
+    view->setDataDetectorTypes(kDataDetectorAll);
+    view->setEditable(false);
+    f.panel->addSubview(view);
+    f.harness->settle();
+    const Rect on = view->caretRectForPosition({9});
+    // The number draws in the tint colour.
+    EXPECT_GT(count(*f.pixels(), isTint, Rect(on.minX() - 20, 0, 40, 60)), 10);
+    f.harness->tap(Point{on.minX(), on.midY()});
+    EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"tel:5550104477"});
+    // Editable, the same tap only places the caret.
+    view->setEditable(true);
+    f.harness->tap(Point{on.minX(), on.midY()});
+    EXPECT_EQ(services::URLOpener::shared()->openedURLs().size(), 1u);
+    EXPECT_TRUE(view->isFirstResponder());
+    services::URLOpener::setShared(nullptr);
+}
+
+TEST(TextFieldSideViews, RectanglesFollowTheModesAndTheEditingState) {
+    toolkit::testing::Harness harness(ScreenProfile::iPhone8());
+    auto field = std::make_shared<TextField>(Rect(0, 0, 200, 40));
+    harness.window().addSubview(field);
+    auto left = View::make(Rect(0, 0, 30, 20));
+    auto right = View::make(Rect(0, 0, 24, 24));
+    field->setLeftView(left);
+    field->setRightView(right);
+    field->setLeftViewMode(ViewMode::Always);
+    field->setRightViewMode(ViewMode::WhileEditing);
+    EXPECT_EQ(left->superview(), field.get());
+    EXPECT_EQ(field->leftViewRectForBounds(field->bounds()), Rect(0, 10, 30, 20));
+    EXPECT_EQ(field->rightViewRectForBounds(field->bounds()), Rect(176, 8, 24, 24));
+    struct Case {
+        bool editing;
+        bool leftShown, rightShown;
+        Rect text;
+    } cases[] = {{false, true, false, Rect(30, 0, 170, 40)}, {true, true, true, Rect(30, 0, 146, 40)}};
+    for (const Case& c : cases) {
+        if (c.editing) {
+            ASSERT_TRUE(field->becomeFirstResponder());
+        }
+        harness.settle();
+        EXPECT_EQ(field->isLeftViewShown(), c.leftShown);
+        EXPECT_EQ(field->isRightViewShown(), c.rightShown);
+        EXPECT_EQ(left->isHidden(), !c.leftShown);
+        EXPECT_EQ(right->isHidden(), !c.rightShown);
+        EXPECT_EQ(field->textRectForBounds(field->bounds()), c.text) << c.editing;
+        if (c.rightShown) {
+            EXPECT_EQ(right->frame(), Rect(176, 8, 24, 24));
+        }
+    }
+    // A new side view replaces the old one on screen.
+    auto other = View::make(Rect(0, 0, 10, 10));
+    field->setLeftView(other);
+    EXPECT_EQ(left->superview(), nullptr);
+    EXPECT_EQ(other->superview(), field.get());
+    field->resignFirstResponder();
+}
+
+// Every size- or look-affecting property of the text controls marks what it changes.
+TEST(TextControlSetters, SizeAndLookPropertiesMarkLayoutAndDisplay) {
+    auto parent = View::make(Rect(0, 0, 300, 300));
+    auto label = std::make_shared<Label>(Rect(0, 0, 100, 20));
+    label->setText("Some text");
+    parent->addSubview(label);
+    struct Case {
+        const char* name;
+        std::function<void()> set;
+        bool affectsSize;
+    } cases[] = {
+        {"font", [&] { label->setFont(Font::system(30)); }, true},
+        {"numberOfLines", [&] { label->setNumberOfLines(0); }, true},
+        {"lineBreakMode", [&] { label->setLineBreakMode(LineBreakMode::charWrap); }, true},
+        {"preferredMaxLayoutWidth", [&] { label->setPreferredMaxLayoutWidth(50); }, true},
+        {"adjustsFontSizeToFitWidth", [&] { label->setAdjustsFontSizeToFitWidth(true); }, true},
+        {"minimumScaleFactor", [&] { label->setMinimumScaleFactor(0.5); }, true},
+        {"text", [&] { label->setText("Other"); }, true},
+        {"attributedText", [&] { label->setAttributedText(AttributedString("Run", {})); }, true},
+        {"textColor", [&] { label->setTextColor(Color::red()); }, false},
+        {"textAlignment", [&] { label->setTextAlignment(TextAlignment::center); }, false},
+        {"highlightedTextColor", [&] { label->setHighlightedTextColor(Color::blue()); }, false},
+        {"highlighted", [&] { label->setHighlighted(true); }, false},
+        {"enabled", [&] { label->setEnabled(false); }, false},
+    };
+    for (const Case& c : cases) {
+        parent->layoutIfNeeded();
+        ASSERT_FALSE(parent->needsLayout());
+        const uint64_t before = label->displayGeneration();
+        c.set();
+        EXPECT_GT(label->displayGeneration(), before) << c.name;
+        EXPECT_EQ(parent->needsLayout(), c.affectsSize) << c.name;
+    }
+    // Setting what is already there changes nothing.
+    parent->layoutIfNeeded();
+    const uint64_t before = label->displayGeneration();
+    label->setFont(Font::system(30));
+    label->setNumberOfLines(0);
+    EXPECT_EQ(label->displayGeneration(), before);
+    EXPECT_FALSE(parent->needsLayout());
+
+    // A button's insets change its size (content) or where its parts sit (title, image).
+    auto button = std::make_shared<Button>(ButtonType::System);
+    button->setTitle("Call", kStateNormal);
+    parent->addSubview(button);
+    parent->layoutIfNeeded();
+    const double narrow = button->sizeThatFits({}).width;
+    button->setContentEdgeInsets({0, 10, 0, 10});
+    EXPECT_TRUE(parent->needsLayout());
+    EXPECT_EQ(button->sizeThatFits({}).width, narrow + 20);
+    parent->layoutIfNeeded();
+    button->setTitleEdgeInsets({0, 4, 0, 0});
+    EXPECT_TRUE(button->needsLayout());
+    parent->layoutIfNeeded();
+    button->setImageEdgeInsets({1, 1, 1, 1});
+    EXPECT_TRUE(button->needsLayout());
+
+    // The field and the text view mark their display for their look.
+    auto field = std::make_shared<TextField>();
+    auto view = std::make_shared<TextView>();
+    std::function<void()> looks[] = {
+        [&] { field->setFont(Font::system(20)); },
+        [&] { field->setTextColor(Color::red()); },
+        [&] { field->setPlaceholder("Name"); },
+        [&] { field->setBorderStyle(TextBorderStyle::Line); },
+        [&] { field->setSecureTextEntry(true); },
+        [&] { field->setTextAlignment(TextAlignment::right); },
+        [&] { view->setFont(Font::system(20)); },
+        [&] { view->setTextColor(Color::red()); },
+        [&] { view->setTextAlignment(TextAlignment::center); },
+        [&] {
+            view->setTextContainerInset({1, 1, 1, 1});
+        },
+        [&] { view->setLineFragmentPadding(0); },
+        [&] { view->setDataDetectorTypes(kDataDetectorAll); },
+    };
+    for (size_t i = 0; i < std::size(looks); ++i) {
+        const uint64_t f0 = field->displayGeneration(), v0 = view->displayGeneration();
+        looks[i]();
+        EXPECT_GT(field->displayGeneration() + view->displayGeneration(), f0 + v0) << i;
+    }
+}
+
+TEST(TextViewAttributes, TypedTextContinuesTheRunBeforeIt) {
+    toolkit::testing::Harness harness(ScreenProfile::iPhone8());
+    auto view = std::make_shared<TextView>(Rect(0, 0, 200, 100));
+    harness.window().addSubview(view);
+    TextAttributes bold;
+    bold.font = Font::boldSystem(14);
+    bold.color = Color::red();
+    AttributedString text("Bold", bold);
+    TextAttributes plain;
+    plain.font = Font::system(14);
+    text.append(" plain", plain);
+    view->setAttributedText(text);
+    ASSERT_TRUE(view->becomeFirstResponder());
+    view->setSelectedRange({4, 0});
+    view->insertText("er");
+    EXPECT_EQ(view->text(), "Bolder plain");
+    ASSERT_EQ(view->attributedText().runs().size(), 2u);
+    EXPECT_EQ(view->attributedText().runs()[0].length, 6u);
+    EXPECT_EQ(view->attributedText().runs()[0].attributes, bold);
+    // Deleting across the runs keeps what is left of each.
+    view->setSelectedRange({3, 5});
+    view->deleteBackward();
+    EXPECT_EQ(view->text(), "Bollain");
+    ASSERT_EQ(view->attributedText().runs().size(), 2u);
+    EXPECT_EQ(view->attributedText().runs()[1].attributes, plain);
+    // A font for the view applies to all of its text.
+    view->setFont(Font::system(20));
+    for (const auto& run : view->attributedText().runs()) EXPECT_EQ(run.attributes.font, Font::system(20));
+    view->resignFirstResponder();
+}
