@@ -8,19 +8,21 @@ namespace foundation {
 
 namespace {
 
+// Never destroyed: other objects' destructors run at exit (the standard preferences save there)
+// and may still log or clear a fault after this file's statics would have gone.
 std::mutex& logMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 LogSink& sinkSlot() {
-    static LogSink sink;
-    return sink;
+    static auto* sink = new LogSink;
+    return *sink;
 }
 
 std::set<std::string, std::less<>>& reportedKinds() {
-    static std::set<std::string, std::less<>> kinds;
-    return kinds;
+    static auto* kinds = new std::set<std::string, std::less<>>;
+    return *kinds;
 }
 
 }  // namespace
