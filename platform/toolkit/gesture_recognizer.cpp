@@ -390,6 +390,45 @@ void PanGestureRecognizer::setTranslation(Point t, const View* view) {
 
 // ---- Pinch and rotation: two touches
 
+void TwoFingerGestureRecognizer::touchesBegan(const TouchSet&) {
+    if (touches().size() > 2) {
+        if (state() == GestureState::Possible)
+            fail();
+        else
+            setState(GestureState::Cancelled);
+        return;
+    }
+    if (touches().size() == 2 && state() == GestureState::Possible) {
+        fingersDown();
+        restartReading(reading(), dispatch::clock().now());
+    }
+}
+
+void TwoFingerGestureRecognizer::touchesMoved(const TouchSet&) {
+    if (touches().size() != 2 || !fingersMoved()) return;
+    const double now = dispatch::clock().now();
+    const double value = reading();
+    if (state() == GestureState::Possible) {
+        if (!pastHysteresis()) return;
+        // Measured from where the fingers are when it begins.
+        lastReading_ = value, lastTime_ = now;
+        setState(GestureState::Began);
+        return;
+    }
+    if (now > lastTime_) velocity_ = (value - lastReading_) / (now - lastTime_);
+    lastReading_ = value, lastTime_ = now;
+    setState(GestureState::Changed);
+}
+
+void TwoFingerGestureRecognizer::touchesEnded(const TouchSet&) {
+    if (touches().size() >= 2) return;
+    if (state() == GestureState::Possible) {
+        if (touches().empty()) fail();
+        return;
+    }
+    setState(GestureState::Ended);
+}
+
 double PinchGestureRecognizer::span() const {
     const auto& t = touches();
     if (t.size() < 2) return 0;
@@ -398,60 +437,24 @@ double PinchGestureRecognizer::span() const {
 
 double PinchGestureRecognizer::scale() const {
     const double now = span();
-    if (base_ <= 0) return lastScale_;
-    return now > 0 ? now / base_ : lastScale_;
+    if (base_ <= 0 || now <= 0) return lastReading();
+    return now / base_;
 }
 
 void PinchGestureRecognizer::setScale(double scale) {
     const double now = span();
     if (now > 0 && scale > 0) base_ = now / scale;
-    lastScale_ = scale;
-    velocity_ = 0;
+    setReading(scale);
 }
 
 void PinchGestureRecognizer::reset() {
     base_ = start_ = 0;
-    lastScale_ = 1, lastTime_ = 0, velocity_ = 0;
+    restartReading(1, 0);
 }
 
-void PinchGestureRecognizer::touchesBegan(const TouchSet&) {
-    if (touches().size() > 2) {
-        if (state() == GestureState::Possible)
-            fail();
-        else
-            setState(GestureState::Cancelled);
-        return;
-    }
-    if (touches().size() == 2 && state() == GestureState::Possible) {
-        start_ = base_ = span();
-        lastScale_ = 1, lastTime_ = dispatch::clock().now();
-    }
-}
+void PinchGestureRecognizer::fingersDown() { start_ = base_ = span(); }
 
-void PinchGestureRecognizer::touchesMoved(const TouchSet&) {
-    if (touches().size() != 2 || base_ <= 0) return;
-    const double now = dispatch::clock().now();
-    const double s = scale();
-    if (state() == GestureState::Possible) {
-        if (std::abs(span() - start_) <= kHysteresis) return;
-        // Measured from where the fingers are when it begins, as the platform's pinch reads.
-        lastScale_ = s, lastTime_ = now;
-        setState(GestureState::Began);
-        return;
-    }
-    if (now > lastTime_) velocity_ = (s - lastScale_) / (now - lastTime_);
-    lastScale_ = s, lastTime_ = now;
-    setState(GestureState::Changed);
-}
-
-void PinchGestureRecognizer::touchesEnded(const TouchSet&) {
-    if (touches().size() >= 2) return;
-    if (state() == GestureState::Possible) {
-        if (touches().empty()) fail();
-        return;
-    }
-    setState(GestureState::Ended);
-}
+bool PinchGestureRecognizer::pastHysteresis() const { return std::abs(span() - start_) > kHysteresis; }
 
 double RotationGestureRecognizer::angle() const {
     const auto& t = touches();
@@ -459,66 +462,31 @@ double RotationGestureRecognizer::angle() const {
     return std::atan2(t[1]->location.y - t[0]->location.y, t[1]->location.x - t[0]->location.x);
 }
 
-void RotationGestureRecognizer::track() {
+bool RotationGestureRecognizer::fingersMoved() {
     const double a = angle();
     double step = a - lastAngle_;
     while (step > std::numbers::pi) step -= 2 * std::numbers::pi;
     while (step < -std::numbers::pi) step += 2 * std::numbers::pi;
     turned_ += step;
     lastAngle_ = a;
+    return true;
 }
 
 double RotationGestureRecognizer::rotation() const { return turned_ + offset_; }
 
 void RotationGestureRecognizer::setRotation(double radians) {
     offset_ = radians - turned_;
-    lastRotation_ = radians;
-    velocity_ = 0;
+    setReading(radians);
 }
 
 void RotationGestureRecognizer::reset() {
-    startAngle_ = lastAngle_ = turned_ = offset_ = 0;
-    lastRotation_ = lastTime_ = velocity_ = 0;
+    lastAngle_ = turned_ = offset_ = 0;
+    restartReading(0, 0);
 }
 
-void RotationGestureRecognizer::touchesBegan(const TouchSet&) {
-    if (touches().size() > 2) {
-        if (state() == GestureState::Possible)
-            fail();
-        else
-            setState(GestureState::Cancelled);
-        return;
-    }
-    if (touches().size() == 2 && state() == GestureState::Possible) {
-        startAngle_ = lastAngle_ = angle();
-        turned_ = offset_ = 0;
-        lastRotation_ = 0, lastTime_ = dispatch::clock().now();
-    }
-}
-
-void RotationGestureRecognizer::touchesMoved(const TouchSet&) {
-    if (touches().size() != 2) return;
-    track();
-    const double now = dispatch::clock().now();
-    if (state() == GestureState::Possible) {
-        if (std::abs(turned_) <= kHysteresis) return;
-        lastRotation_ = rotation(), lastTime_ = now;
-        setState(GestureState::Began);
-        return;
-    }
-    const double r = rotation();
-    if (now > lastTime_) velocity_ = (r - lastRotation_) / (now - lastTime_);
-    lastRotation_ = r, lastTime_ = now;
-    setState(GestureState::Changed);
-}
-
-void RotationGestureRecognizer::touchesEnded(const TouchSet&) {
-    if (touches().size() >= 2) return;
-    if (state() == GestureState::Possible) {
-        if (touches().empty()) fail();
-        return;
-    }
-    setState(GestureState::Ended);
+void RotationGestureRecognizer::fingersDown() {
+    lastAngle_ = angle();
+    turned_ = offset_ = 0;
 }
 
 }  // namespace toolkit

@@ -4,6 +4,7 @@
 // recogniser told to wait for another's failure holds its recognition until the other fails.
 #pragma once
 
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
@@ -196,11 +197,43 @@ private:
     double lastTime_ = 0, previousTime_ = 0, endTime_ = -1;
 };
 
-// Two fingers moving apart or together: the scale is their distance now over their distance
-// when the pinch began (times the scale set since), the velocity in scale per second.
-class PinchGestureRecognizer : public GestureRecognizer {
+// Two touches read as one value (a scale, an angle): the gesture fails or is cancelled when a
+// third finger comes, begins once the value has moved past the subclass's hysteresis, reports
+// its change per second as it goes, and ends when fewer than two fingers are left.
+class TwoFingerGestureRecognizer : public GestureRecognizer {
 public:
     using GestureRecognizer::GestureRecognizer;
+    double velocity() const { return velocity_; }
+
+protected:
+    void touchesBegan(const TouchSet& touches) override;
+    void touchesMoved(const TouchSet& touches) override;
+    void touchesEnded(const TouchSet& touches) override;
+
+    // The reading now.
+    virtual double reading() const = 0;
+    // Two fingers are down and the gesture is still possible: take their starting position.
+    virtual void fingersDown() = 0;
+    // Two fingers moved: bring what the reading depends on up to date; false when it can't be
+    // read yet.
+    virtual bool fingersMoved() { return true; }
+    virtual bool pastHysteresis() const = 0;
+    // What velocity is measured from: the reading when the fingers came down or at reset...
+    void restartReading(double value, double time) { lastReading_ = value, lastTime_ = time, velocity_ = 0; }
+    // ...or a value set by hand, from the same moment.
+    void setReading(double value) { lastReading_ = value, velocity_ = 0; }
+    // The last value read (or set): what reads while the fingers can't be measured.
+    double lastReading() const { return lastReading_; }
+
+private:
+    double lastReading_ = 0, lastTime_ = 0, velocity_ = 0;
+};
+
+// Two fingers moving apart or together: the scale is their distance now over their distance
+// when the pinch began (times the scale set since), the velocity in scale per second.
+class PinchGestureRecognizer : public TwoFingerGestureRecognizer {
+public:
+    using TwoFingerGestureRecognizer::TwoFingerGestureRecognizer;
     std::string className() const override { return "PinchGestureRecognizer"; }
     // How far (points) the fingers' distance must change before the pinch begins.
     static constexpr double kHysteresis = 8;
@@ -208,46 +241,43 @@ public:
     double scale() const;
     // Makes the current reading this scale (1 to measure on from here).
     void setScale(double scale);
-    double velocity() const { return velocity_; }
 
 protected:
-    void touchesBegan(const TouchSet& touches) override;
-    void touchesMoved(const TouchSet& touches) override;
-    void touchesEnded(const TouchSet& touches) override;
+    double reading() const override { return scale(); }
+    void fingersDown() override;
+    bool fingersMoved() override { return base_ > 0; }
+    bool pastHysteresis() const override;
     void reset() override;
 
 private:
     double span() const;
     double base_ = 0;  // the fingers' distance that reads as scale 1
     double start_ = 0;
-    double lastScale_ = 1, lastTime_ = 0, velocity_ = 0;
 };
 
 // Two fingers turning about each other: the rotation (radians, clockwise positive on the
 // screen) since the gesture began plus what was set since, the velocity in radians per second.
-class RotationGestureRecognizer : public GestureRecognizer {
+class RotationGestureRecognizer : public TwoFingerGestureRecognizer {
 public:
-    using GestureRecognizer::GestureRecognizer;
+    using TwoFingerGestureRecognizer::TwoFingerGestureRecognizer;
     std::string className() const override { return "RotationGestureRecognizer"; }
     // How far (radians) the fingers must turn before the rotation begins.
     static constexpr double kHysteresis = 0.07;
 
     double rotation() const;
     void setRotation(double radians);
-    double velocity() const { return velocity_; }
 
 protected:
-    void touchesBegan(const TouchSet& touches) override;
-    void touchesMoved(const TouchSet& touches) override;
-    void touchesEnded(const TouchSet& touches) override;
+    double reading() const override { return rotation(); }
+    void fingersDown() override;
+    // The turn since the start, kept continuous past half a turn.
+    bool fingersMoved() override;
+    bool pastHysteresis() const override { return std::abs(turned_) > kHysteresis; }
     void reset() override;
 
 private:
     double angle() const;
-    // The turn since the start, kept continuous past half a turn.
-    void track();
-    double startAngle_ = 0, lastAngle_ = 0, turned_ = 0, offset_ = 0;
-    double lastRotation_ = 0, lastTime_ = 0, velocity_ = 0;
+    double lastAngle_ = 0, turned_ = 0, offset_ = 0;
 };
 
 }  // namespace toolkit
