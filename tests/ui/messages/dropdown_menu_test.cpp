@@ -80,9 +80,14 @@ struct Delegate : HXCDropdownMenuDelegate {
 };
 
 // A screen with a presenting view (by default plain, 644 points high) holding a menu at its top.
+// The menu stands at the window's top here, where a screen's bar would be: no status bar over it.
+struct BarlessRoot : ViewController {
+    bool prefersStatusBarHidden() const override { return true; }
+};
+
 struct Screen {
     Harness h{ScreenProfile::iPhone8(), 15};
-    std::shared_ptr<ViewController> root = std::make_shared<ViewController>();
+    std::shared_ptr<ViewController> root = std::make_shared<BarlessRoot>();
     std::shared_ptr<View> presenting;
     std::shared_ptr<HXCDropdownMenu> menu;
     std::shared_ptr<Source> source;
