@@ -4,7 +4,6 @@
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <execinfo.h>
-#include <link.h>
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -18,6 +17,7 @@
 #include "crashreporter/crash_reporter.h"
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/image_list.h"
+#include "platform/kernel/loaded_images.h"
 #include "tests/crashreporter/crash_fixtures.h"
 
 namespace {
@@ -103,18 +103,8 @@ BENCHMARK(BM_Walk50_GlibcBacktrace);
 // with the FDE indexes left to the indexing thread, and with them built on the spot; then what
 // that indexing pass costs wherever it runs.
 void appendLoadedImages(zvcrash_async_image_list* list) {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) {
-            for (int i = 0; i < info->dlpi_phnum; ++i) {
-                if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0) {
-                    zvcrash_async_image_list_append(static_cast<zvcrash_async_image_list*>(data),
-                                                    info->dlpi_addr + info->dlpi_phdr[i].p_vaddr, info->dlpi_name);
-                    break;
-                }
-            }
-            return 0;
-        },
-        list);
+    for (const auto& image : kernel::dyld_images())
+        zvcrash_async_image_list_append(list, image.header, image.path.c_str());
 }
 
 void listImages(benchmark::State& state, bool deferred, bool thenIndex) {

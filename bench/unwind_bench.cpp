@@ -1,7 +1,6 @@
 // One thread's 50-frame stack, built without frame pointers, walked to its end by the DWARF reader
 // of the frame cursor and by libunwind with its cache on and off; the counter is frames per second.
 #include <benchmark/benchmark.h>
-#include <link.h>
 #include <ucontext.h>
 
 #define UNW_LOCAL_ONLY
@@ -9,6 +8,7 @@
 
 #include "crashreporter/dwarf_unwinder.h"
 #include "crashreporter/frame_cursor.h"
+#include "platform/kernel/loaded_images.h"
 
 extern "C" {
 typedef void (*hx_unwind_cb)(void*);
@@ -30,18 +30,8 @@ zvcrash_async_image_list* imageList() {
     static zvcrash_async_image_list* list = [] {
         auto* l = new zvcrash_async_image_list;
         zvcrash_async_image_list_init(l, kernel::task_self());
-        dl_iterate_phdr(
-            [](dl_phdr_info* info, size_t, void* data) {
-                for (int i = 0; i < info->dlpi_phnum; ++i) {
-                    if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0) {
-                        zvcrash_async_image_list_append(static_cast<zvcrash_async_image_list*>(data),
-                                                        info->dlpi_addr + info->dlpi_phdr[i].p_vaddr, info->dlpi_name);
-                        break;
-                    }
-                }
-                return 0;
-            },
-            l);
+        for (const auto& image : kernel::dyld_images())
+            zvcrash_async_image_list_append(l, image.header, image.path.c_str());
         return l;
     }();
     return list;

@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
-#include <link.h>
 #include <string>
 #include <sys/wait.h>
 #include <ucontext.h>
@@ -17,6 +16,7 @@
 #include "crashreporter/crash_reporter.h"
 #include "crashreporter/dwarf_unwinder.h"
 #include "crashreporter/frame_cursor.h"
+#include "platform/kernel/loaded_images.h"
 #include "tests/support/test_support.h"
 #include <algorithm>
 #include <fstream>
@@ -329,19 +329,8 @@ struct Images {
     explicit Images(bool deferIndexing = false) {
         zvcrash_async_image_list_init(&list, kernel::task_self());
         if (deferIndexing) zvcrash_async_image_list_defer_indexing(&list);
-        dl_iterate_phdr(
-            [](dl_phdr_info* info, size_t, void* data) {
-                auto* self = static_cast<Images*>(data);
-                for (int i = 0; i < info->dlpi_phnum; ++i) {
-                    if (info->dlpi_phdr[i].p_type == PT_LOAD && info->dlpi_phdr[i].p_offset == 0) {
-                        zvcrash_async_image_list_append(&self->list, info->dlpi_addr + info->dlpi_phdr[i].p_vaddr,
-                                                        info->dlpi_name);
-                        break;
-                    }
-                }
-                return 0;
-            },
-            this);
+        for (const auto& image : kernel::dyld_images())
+            zvcrash_async_image_list_append(&list, image.header, image.path.c_str());
     }
 };
 
