@@ -198,6 +198,13 @@ MessageListRowPresentation presentMessageListRow(const store::ManagedObject& con
 
 MessageListTableViewCell::MessageListTableViewCell(bool oneLine, std::string reuseIdentifier)
     : TableViewCell(toolkit::TableViewCellStyle::Default, std::move(reuseIdentifier)), oneLine_(oneLine) {
+    // The shared width follows the text size even while no row exists to hear of the change.
+    static const bool observed = [] {
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            &gDateLabelWidth, kTextSizeNotification, [](const foundation::Notification&) { gDateLabelWidth = 0; });
+        return true;
+    }();
+    (void)observed;
     foundation::NotificationCenter::defaultCenter().addObserver(
         this, kTextSizeNotification, [this](const foundation::Notification&) { resetDateLabelWidth(); });
 }
@@ -405,16 +412,25 @@ void MessageListTableViewCell::placeViews() {
     const double dateWidth = dateLabelWidthConstraint_ ? dateLabelWidthConstraint_->constant() : gDateLabelWidth;
     const double titleHeight = std::ceil(toolkit::textMeasurer().lineHeight(titleLabel_->font()));
     const double dateHeight = std::ceil(toolkit::textMeasurer().lineHeight(dateLabel_->font()));
-    dateLabel_->setFrame(Rect(right - dateWidth, top + (titleHeight - dateHeight) / 2, dateWidth, dateHeight));
-    double titleRight = dateLabel_->frame().minX() - 4;
+    // At the largest text sizes the date would crowd the name out: it takes a line of its own.
+    const bool dateOnItsOwnLine = dateWidth > (right - textX) * 0.45;
+    double titleRight = dateOnItsOwnLine ? right : right - dateWidth - 4;
     if (!noteImage_->isHidden()) {
         const double side = std::min(14.0, titleHeight);
         noteImage_->setFrame(Rect(titleRight - side, top + (titleHeight - side) / 2, side, side));
         titleRight = noteImage_->frame().minX() - 4;
     }
     titleLabel_->setFrame(Rect(textX, top, std::max(0.0, titleRight - textX), titleHeight));
+    double messageTop = titleLabel_->frame().maxY() + 2;
+    if (dateOnItsOwnLine) {
+        dateLabel_->setTextAlignment(toolkit::TextAlignment::left);
+        dateLabel_->setFrame(Rect(textX, messageTop, dateWidth, dateHeight));
+        messageTop = dateLabel_->frame().maxY() + 2;
+    } else {
+        dateLabel_->setTextAlignment(toolkit::TextAlignment::right);
+        dateLabel_->setFrame(Rect(right - dateWidth, top + (titleHeight - dateHeight) / 2, dateWidth, dateHeight));
+    }
     double messageX = textX;
-    const double messageTop = titleLabel_->frame().maxY() + 2;
     const double messageLine = std::ceil(toolkit::textMeasurer().lineHeight(messageLabel_->font()));
     if (statusImage_) {
         const double side = 16;

@@ -433,9 +433,15 @@ TEST_F(CellTest, DateWidthIsMeasuredOnceForAllRowsAndAgainAfterATextSizeChange) 
     EXPECT_GT(width(), 0);
     EXPECT_EQ(MessageListTableViewCell::sharedDateLabelWidth(), width());
     EXPECT_EQ(first->dateLabel().frame().width(), width());
+    // With no row alive the change still reaches the shared width.
+    first.reset();
+    ASSERT_GT(MessageListTableViewCell::sharedDateLabelWidth(), 0);
     graphics::HXCFont::setContentSizeCategory(toolkit::ContentSizeCategory::large);
     graphics::HXCFont::clearFontCache();
     foundation::NotificationCenter::defaultCenter().post("UIContentSizeCategoryDidChangeNotification", nullptr);
+    EXPECT_EQ(MessageListTableViewCell::sharedDateLabelWidth(), 0);
+    auto next = laidOut(makeMessageTableCell(), rows.conversation({{"type", 10}}));
+    EXPECT_EQ(next->dateLabel().frame().width(), width());
 }
 
 TEST_F(CellTest, CachedPictureAppliesOnlyWhileTheRowStillShowsItsConversation) {
@@ -603,6 +609,7 @@ struct RowGoldens : ::testing::Test {
         graphics::HXCFont::setIPad(iPad);
         graphics::HXCFont::setContentSizeCategory(size);
         graphics::HXCFont::clearFontCache();
+        makeMessageTableCell()->resetDateLabelWidth();  // the tablet's fonts are larger
         harness.setContentSizeCategory(size);
         auto list = std::make_shared<RowList>(sampleRows(rows, history), history);
         harness.setRoot(list);
