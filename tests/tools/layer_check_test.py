@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
 """The layer check against small trees written for each case, and against the real tree."""
 
-import contextlib
-import io
 import os
 import subprocess
 import sys
-import tempfile
 import textwrap
 import unittest
 
@@ -14,6 +11,7 @@ SOURCE_DIR = os.environ.get("HX_SOURCE_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import layer_check  # noqa: E402
+from scratch_tree import ScratchTree  # noqa: E402
 
 TABLE = textwrap.dedent("""\
     # Architecture
@@ -32,30 +30,12 @@ TABLE = textwrap.dedent("""\
     """)
 
 
-class Tree:
+class Tree(ScratchTree):
     def __init__(self, files, table=TABLE, allow=None):
-        self.dir = tempfile.TemporaryDirectory()
-        self.root = self.dir.name
-        self.write("docs/architecture.md", table)
-        for path, text in files.items():
-            self.write(path, text)
+        files = {"docs/architecture.md": table, **files}
         if allow is not None:
-            self.write("tools/layer_check_allow.txt", allow)
-
-    def write(self, path, text):
-        full = os.path.join(self.root, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "w", encoding="utf-8") as f:
-            f.write(text)
-
-    def run(self):
-        err = io.StringIO()
-        with contextlib.redirect_stderr(err):
-            rc = layer_check.main(["--root", self.root])
-        return rc, err.getvalue()
-
-    def close(self):
-        self.dir.cleanup()
+            files["tools/layer_check_allow.txt"] = allow
+        super().__init__(layer_check.main, files)
 
 
 def inc(*paths):

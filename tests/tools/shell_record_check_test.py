@@ -1,45 +1,22 @@
 #!/usr/bin/env python3
 """The shell's record count check against small trees written for each case, and the real tree."""
 
-import contextlib
-import io
 import os
 import sys
-import tempfile
 import unittest
 
 SOURCE_DIR = os.environ.get("HX_SOURCE_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import shell_record_check  # noqa: E402
+from scratch_tree import ScratchTree  # noqa: E402
 
 
-class Tree:
+class Tree(ScratchTree):
     def __init__(self, files, count):
-        self.dir = tempfile.TemporaryDirectory()
-        self.root = self.dir.name
-        for path, text in files.items():
-            self.write(path, text)
         if count is not None:
-            self.write("tools/shell_record_count.txt", count)
-
-    def write(self, path, text):
-        full = os.path.join(self.root, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "w", encoding="utf-8") as f:
-            f.write(text)
-
-    def run(self):
-        err = io.StringIO()
-        with contextlib.redirect_stderr(err):
-            rc = shell_record_check.main(["--root", self.root])
-        return rc, err.getvalue()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.dir.cleanup()
+            files = {**files, "tools/shell_record_count.txt": count}
+        super().__init__(shell_record_check.main, files)
 
 
 SHELL = """\
