@@ -146,6 +146,9 @@ private:
     bool dateLabelConstraintsUpdated_ = false;
     bool needsUpdateConstraints_ = true;
     std::optional<bool> starShown_;
+    // The picture asked for since the conversation was set, and the read look it was asked with.
+    std::optional<std::string> askedKey_;
+    bool askedLooksRead_ = true;
 };
 
 // The two interface files: a cell with its views in place, for the given reuse identifier.
