@@ -655,3 +655,9 @@ TEST_F(RowGoldens, LookInLightAndDark) {
         });
     }
 }
+
+TEST_F(RowGoldens, LookAtAnAccessibilitySize) {
+    toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8());
+    show(harness, false, toolkit::ContentSizeCategory::accessibilityExtraLarge, false);
+    hxtest::expectSnapshot(harness.window(), "rows_sms_ax");
+}
