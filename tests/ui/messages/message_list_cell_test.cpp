@@ -20,6 +20,7 @@
 #include "platform/toolkit/table_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/text_metrics.h"
+#include "platform/toolkit/window.h"
 #include "tests/support/goldens.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
@@ -512,6 +513,24 @@ TEST_F(CellTest, DefaultPictureIsTintedByReadLookAndGroup) {
         EXPECT_EQ(graphics::pngRepresentation(cell->contactImage().highlightedImage()),
                   graphics::pngRepresentation(graphics::imageTintedWithColor(source, Color::whiteColor())));
     }
+}
+
+TEST_F(CellTest, DefaultPictureTurnsDarkGreyWithTheAppearance) {
+    MessageListTableViewCell::setContactImageCache(HXCCache::create("RowPictures", rows.home.path()));
+    toolkit::Window window(toolkit::ScreenProfile::iPhone8());
+    auto cell = makeMessageTableCell();
+    window.addSubview(cell);
+    laidOut(cell, rows.conversation({{"type", 10}, {"formattedNumber", ""}}));
+    auto tinted = [](toolkit::InterfaceStyle style) {
+        return graphics::pngRepresentation(graphics::imageTintedWithColor(
+            defaultContactImage(), Color::dynamic(Color::systemGray4(), Color::systemGray2()).resolved(style)));
+    };
+    EXPECT_EQ(graphics::pngRepresentation(cell->contactImage().image()), tinted(toolkit::InterfaceStyle::light));
+    window.setInterfaceStyle(toolkit::InterfaceStyle::dark);
+    cell->layoutIfNeeded();
+    EXPECT_EQ(graphics::pngRepresentation(cell->contactImage().image()), tinted(toolkit::InterfaceStyle::dark));
+    ASSERT_TRUE(cell->noteImage().image());
+    EXPECT_EQ(cell->noteImage().image()->name(), "note");
 }
 
 // ---- rows in a list
