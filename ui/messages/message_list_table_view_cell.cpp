@@ -197,8 +197,9 @@ MessageListRowPresentation presentMessageListRow(const store::ManagedObject& con
             } else {
                 if (type != 4 && !abName.empty()) {
                     message = formattedNumber;
-                    if (abName.find(kNoBreakParenthesis) != std::string::npos)
-                        message += " - " + messageListPhoneLabel(abName);
+                    // A label cut short (nothing after the parenthesis) adds no dash.
+                    const std::string label = messageListPhoneLabel(abName);
+                    if (!label.empty()) message += " - " + label;
                 } else {
                     message = stringField(conversation, "lastMessageText");
                 }

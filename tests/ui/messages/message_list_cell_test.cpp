@@ -175,6 +175,8 @@ TEST(MessageListRow, HistoryRowsShowTheirKindAndACallSummary) {
          "Missed call",
          "call_missed",
          "(555) 000-0113"},
+        // A label cut short leaves the number alone.
+        {{{"type", 0}, {"ABName", "Ann" + kNBSP + "("}}, false, "Missed call", "call_missed", "(555) 000-0114"},
     };
     for (const Case& c : cases) {
         auto conversation = rows.conversation(c.fields);
