@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/roles/screen_roles.h"
 #include "platform/toolkit/table_view_controller.h"
@@ -57,6 +58,15 @@ public:
     // The loading overlay with its status text.
     virtual std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) {
         (void)statusText;
+        return nullptr;
+    }
+    // The new-message screen for recipients (each one number or name, as typed), the text and the
+    // conversation to reply into ("" for a new one); the shell wraps it in a navigation controller.
+    virtual std::shared_ptr<toolkit::ViewController> makeNewMessage(const HXScreenRoles& roles,
+                                                                    const std::vector<std::string>& recipients,
+                                                                    const std::string& conversationID,
+                                                                    const std::string& messageText) {
+        (void)roles, (void)recipients, (void)conversationID, (void)messageText;
         return nullptr;
     }
     // The root screen of a view (0 to 4, as kHXViews in app/views.h); nullptr keeps the shell's
