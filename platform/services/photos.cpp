@@ -32,8 +32,8 @@ constexpr std::string_view kScheme = "assets-library://asset/asset.";
 
 foundation::Error referenceError(const std::string& url, int64_t code) {
     foundation::Dictionary info;
-    info.set("NSLocalizedDescription", code == kPhotosNoSuchAsset ? "No asset has this reference URL"
-                                                                   : "Not an asset reference URL");
+    info.set("NSLocalizedDescription",
+             code == kPhotosNoSuchAsset ? "No asset has this reference URL" : "Not an asset reference URL");
     info.set("referenceURL", url);
     return foundation::Error(kPhotosErrorDomain, code, std::move(info));
 }
@@ -106,8 +106,8 @@ foundation::Result<AssetData> PhotoLibrary::imageDataForAssetURL(const std::stri
     for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     auto bytes = foundation::files::readData(assetsDirectory() / (parsed->first + "." + ext));
     if (!bytes.ok()) return referenceError(referenceURL, kPhotosNoSuchAsset);
-    return AssetData{std::move(bytes).value(), foundation::typeIdentifierForFilenameExtension(ext).value_or(
-                                                   std::string(foundation::kTypeData))};
+    return AssetData{std::move(bytes).value(),
+                     foundation::typeIdentifierForFilenameExtension(ext).value_or(std::string(foundation::kTypeData))};
 }
 
 void PhotoLibrary::reset() {

@@ -39,14 +39,14 @@ bool ImagePickerController::cancel() {
 void ImagePickerController::loadView() {
     auto root = std::make_shared<toolkit::View>(toolkit::Device::current().screen().bounds());
     root->setBackgroundColor(sourceType == ImagePickerSourceType::Camera ? graphics::Color::black()
-                                                                          : graphics::Color::systemBackground());
+                                                                         : graphics::Color::systemBackground());
     root->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
     setView(root);
     title_ = std::make_shared<toolkit::Label>();
     title_->setText(sourceType == ImagePickerSourceType::Camera ? "Camera" : "Photos");
     title_->setFont(graphics::Font::boldSystem(17));
     title_->setTextColor(sourceType == ImagePickerSourceType::Camera ? graphics::Color::whiteColor()
-                                                                      : graphics::Color::label());
+                                                                     : graphics::Color::label());
     cancel_ = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
     cancel_->setTitle("Cancel", toolkit::kStateNormal);
     cancel_->addAction([this](toolkit::Control&, const toolkit::Event*) { cancel(); }, toolkit::kTouchUpInside);

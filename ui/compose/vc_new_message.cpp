@@ -27,8 +27,8 @@ using foundation::localizedString;
 
 const toolkit::KeyCommand VC_NewMessage::kSendCommand{"d", toolkit::kModifierCommand | toolkit::kModifierShift,
                                                       "sendMessage", "Send Message"};
-const toolkit::KeyCommand VC_NewMessage::kEscapeCommand{toolkit::kInputEscape, toolkit::kModifierNone, "cancel:",
-                                                        "Cancel"};
+const toolkit::KeyCommand VC_NewMessage::kEscapeCommand{toolkit::kInputEscape, toolkit::kModifierNone,
+                                                        "cancel:", "Cancel"};
 const toolkit::KeyCommand VC_NewMessage::kCloseCommand{".", toolkit::kModifierCommand, "cancel:", "Cancel"};
 
 namespace {
@@ -200,8 +200,8 @@ void VC_NewMessage::viewDidLoad() {
     });
     hold->minimumPressDuration = 0.5;
     contactsButton_->addGestureRecognizer(hold);
-    contactsButton_->accessibility().label = localizedString(
-        preference("OpenToFavorites") ? "Add number from favorites" : "Add number from contacts");
+    contactsButton_->accessibility().label =
+        localizedString(preference("OpenToFavorites") ? "Add number from favorites" : "Add number from contacts");
     number_->setRightView(contactsButton_);
     number_->setRightViewMode(toolkit::ViewMode::Never);
 
@@ -224,12 +224,14 @@ void VC_NewMessage::layoutContainers() {
     const auto b = view()->bounds();
     const double top = b.origin.y + view()->safeAreaInsets().top;
     auto fieldFrame = number_->frame();
-    if (fieldFrame.size.width != b.size.width) number_->setTokenFieldFrame({0, 0, b.size.width, fieldFrame.size.height});
+    if (fieldFrame.size.width != b.size.width)
+        number_->setTokenFieldFrame({0, 0, b.size.width, fieldFrame.size.height});
     const double fieldBottom = number_->frame().maxY();
     fieldContainer_->setFrame({b.origin.x, top, b.size.width, fieldBottom + kCounterHeight});
     charCount_->setFrame({8, fieldBottom, b.size.width - 16, kCounterHeight});
     const double below = fieldContainer_->frame().maxY();
-    if (!keyboardSized_) messageOuter_->setFrame({b.origin.x, below, b.size.width, std::max(0.0, b.maxY() - below)});
+    if (!keyboardSized_)
+        messageOuter_->setFrame({b.origin.x, below, b.size.width, std::max(0.0, b.maxY() - below)});
     else {
         auto f = messageOuter_->frame();
         messageOuter_->setFrame({b.origin.x, below, b.size.width, f.size.height});
@@ -253,8 +255,7 @@ void VC_NewMessage::keyboardWasShown(const foundation::Notification& notificatio
     auto frame = end && end->isString() ? toolkit::rectFromString(end->asString()) : std::nullopt;
     if (!frame || !view()->window()) return;
     const auto inView = view()->convertRectFrom(*frame, nullptr);
-    const double barHeight =
-        navigationController() ? navigationController()->navigationBar().frame().size.height : 0;
+    const double barHeight = navigationController() ? navigationController()->navigationBar().frame().size.height : 0;
     const double screenHeight = view()->window()->bounds().size.height;
     const double statusBar = view()->window()->safeAreaInsets().top;
     auto f = messageOuter_->frame();
@@ -299,8 +300,8 @@ void VC_NewMessage::viewWillAppear(bool animated) {
             if (auto self = weak.lock()) self->sendingEnded();
         });
     });
-    message_->returnKeyType = preference("smsReturnKeySend") ? toolkit::ReturnKeyType::Send
-                                                              : toolkit::ReturnKeyType::Default;
+    message_->returnKeyType =
+        preference("smsReturnKeySend") ? toolkit::ReturnKeyType::Send : toolkit::ReturnKeyType::Default;
     makeUserActivityCurrent();
 }
 
@@ -388,7 +389,7 @@ void VC_NewMessage::tokenFieldDidRemoveToken(HXCTokenField&, HXCToken&) {
 
 void VC_NewMessage::tokenFieldBeginEditing() {
     number_->setRightViewMode(number_->tokens().size() < kMaxRecipients ? toolkit::ViewMode::Always
-                                                                         : toolkit::ViewMode::Never);
+                                                                        : toolkit::ViewMode::Never);
 }
 
 void VC_NewMessage::tokenFieldEndEditing() { number_->setRightViewMode(toolkit::ViewMode::Never); }
@@ -473,7 +474,8 @@ long VC_NewMessage::numberOfRows(toolkit::TableView&, long) { return static_cast
 
 toolkit::TableViewCellPtr VC_NewMessage::cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
     auto cell = table.dequeueReusableCell("SearchResultCell");
-    if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Subtitle, "SearchResultCell");
+    if (!cell)
+        cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Subtitle, "SearchResultCell");
     cell->textLabel().setFont(toolkit::Font::boldSystem(15));
     if (auto* detail = cell->detailTextLabel()) detail->setFont(toolkit::Font::system(12));
     std::string title, detail;
@@ -598,7 +600,8 @@ void VC_NewMessage::cancel() {
     dispatch::Queue::main()->async([weak = weakSelf<VC_NewMessage>()] {
         auto self = weak.lock();
         if (!self) return;
-        const bool active = foundation::Application::shared().applicationState() == foundation::ApplicationState::Active;
+        const bool active =
+            foundation::Application::shared().applicationState() == foundation::ApplicationState::Active;
         auto* host = self->navigationController() ? static_cast<toolkit::ViewController*>(self->navigationController())
                                                   : self.get();
         if (host->presentingViewController()) host->dismiss(active);
@@ -611,7 +614,8 @@ void VC_NewMessage::sendingFailed() { shared().sending = false; }
 void VC_NewMessage::sendingEnded() {
     if (!shared().sending) return;
     shared().sending = false;
-    if (auto compose = roles_.compose.lock(); compose && compose->loadingOverlayShown()) compose->removeLoadingOverlay();
+    if (auto compose = roles_.compose.lock(); compose && compose->loadingOverlayShown())
+        compose->removeLoadingOverlay();
 }
 
 // ---- contacts button and pickers

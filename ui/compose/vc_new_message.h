@@ -160,6 +160,7 @@ public:
     void imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
                                                const system_screens::ImagePickerInfo& info) override;
     void imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) override;
+    static void dismissPicker(system_screens::ImagePickerController& picker);
     bool canHandle(toolkit::DropInteraction& interaction, toolkit::DragSession& session) override;
     toolkit::DropOperation sessionDidUpdate(toolkit::DropInteraction& interaction,
                                             toolkit::DragSession& session) override;

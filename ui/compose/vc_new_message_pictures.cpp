@@ -34,7 +34,8 @@ HXAlert permissionAlert(std::string title, std::string message) {
 graphics::ImagePtr thumbnailOf(const HXMMSImage& picture) {
     const graphics::ImagePtr still = picture.animated ? picture.animated->posterImage() : picture.still;
     if (!still) return nullptr;
-    auto cropped = graphics::imageCroppedToFitSize(still, {VC_NewMessage::kThumbnailSide, VC_NewMessage::kThumbnailSide});
+    auto cropped =
+        graphics::imageCroppedToFitSize(still, {VC_NewMessage::kThumbnailSide, VC_NewMessage::kThumbnailSide});
     return cropped ? graphics::makeRoundedImageWithRadius(cropped, 4.0f) : nullptr;
 }
 
@@ -71,9 +72,8 @@ void VC_NewMessage::updateImagePreviews() {
     std::vector<toolkit::BarButtonItemPtr> items{toolkit::BarButtonItem::withCustomView(camera)};
     const size_t count = images_.size();
     for (size_t i = 0; i < count; ++i) {
-        auto item = toolkit::BarButtonItem::withImage(
-            thumbnailOf(images_[i]), toolkit::BarButtonStyle::Plain,
-            [this](toolkit::BarButtonItem& tapped) { removeImage(tapped); });
+        auto item = toolkit::BarButtonItem::withImage(thumbnailOf(images_[i]), toolkit::BarButtonStyle::Plain,
+                                                      [this](toolkit::BarButtonItem& tapped) { removeImage(tapped); });
         if (item->image) item->image = item->image->withRenderingMode(graphics::RenderingMode::alwaysOriginal);
         const std::string position =
             count >= 2 ? foundation::format(localizedString(" (%lu of %lu)"), static_cast<unsigned long>(i + 1),
@@ -105,8 +105,8 @@ void VC_NewMessage::removeImage(const toolkit::BarButtonItem& item) {
 }
 
 void VC_NewMessage::cameraButtonPressed() {
-    const bool camera = system_screens::ImagePickerController::isSourceTypeAvailable(
-        system_screens::ImagePickerSourceType::Camera);
+    const bool camera =
+        system_screens::ImagePickerController::isSourceTypeAvailable(system_screens::ImagePickerSourceType::Camera);
     auto& pasteboard = toolkit::Pasteboard::general();
     if (!camera && !pasteboard.hasImages()) {
         authorizeAndShowLibraryImagePicker();
@@ -122,19 +122,19 @@ void VC_NewMessage::cameraButtonPressed() {
     };
     auto weak = weakSelf<VC_NewMessage>();
     if (pasteboard.hasImages())
-        (void)sheet->addAction(withIcon(toolkit::AlertAction::make(localizedString("Clipboard Image"),
-                                                                   toolkit::AlertActionStyle::Default,
-                                                                   [weak](toolkit::AlertAction&) {
-                                                                       if (auto s = weak.lock()) s->addImageFromPasteboard();
-                                                                   }),
-                                        "doc.on.clipboard", "action_clipboard"));
+        (void)sheet->addAction(
+            withIcon(toolkit::AlertAction::make(localizedString("Clipboard Image"), toolkit::AlertActionStyle::Default,
+                                                [weak](toolkit::AlertAction&) {
+                                                    if (auto s = weak.lock()) s->addImageFromPasteboard();
+                                                }),
+                     "doc.on.clipboard", "action_clipboard"));
     if (camera)
-        (void)sheet->addAction(withIcon(toolkit::AlertAction::make(localizedString("Take Photo\u2026"),
-                                                                   toolkit::AlertActionStyle::Default,
-                                                                   [weak](toolkit::AlertAction&) {
-                                                                       if (auto s = weak.lock()) s->authorizeAndShowCamera();
-                                                                   }),
-                                        "camera", "action_camera"));
+        (void)sheet->addAction(
+            withIcon(toolkit::AlertAction::make(localizedString("Take Photo\u2026"), toolkit::AlertActionStyle::Default,
+                                                [weak](toolkit::AlertAction&) {
+                                                    if (auto s = weak.lock()) s->authorizeAndShowCamera();
+                                                }),
+                     "camera", "action_camera"));
     (void)sheet->addAction(withIcon(toolkit::AlertAction::make(localizedString("Choose from Library\u2026"),
                                                                toolkit::AlertActionStyle::Default,
                                                                [weak](toolkit::AlertAction&) {
@@ -234,12 +234,16 @@ void VC_NewMessage::imagePickerControllerDidFinishPicking(system_screens::ImageP
     } else if (info.originalImage) {
         addPicture(HXMMSImage{nullptr, info.originalImage});
     }
-    picker.dismiss(true);
+    dismissPicker(picker);
     updateImagePreviews();
 }
 
 void VC_NewMessage::imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) {
-    picker.dismiss(true);
+    dismissPicker(picker);
+}
+
+void VC_NewMessage::dismissPicker(system_screens::ImagePickerController& picker) {
+    if (auto* presenter = picker.presentingViewController()) presenter->dismiss(true);
 }
 
 void VC_NewMessage::addImageFromPasteboard() {

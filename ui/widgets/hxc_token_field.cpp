@@ -301,8 +301,9 @@ void HXCTokenField::tokenTouchUpInside(const std::shared_ptr<HXCToken>& token) {
 
 toolkit::Rect HXCTokenField::textRectForBounds(const toolkit::Rect& bounds) const {
     if (text() == kSelectedSentinel) return {0, -20, 0, 0};
+    // The text stands at the top of its area (the caret's line), as the field aligns it.
     return {bounds.origin.x + tokenCaret_.x + 2, bounds.origin.y + tokenCaret_.y + 3,
-            bounds.size.width - (tokenCaret_.x + rightViewWidth() + 10), bounds.size.height};
+            bounds.size.width - (tokenCaret_.x + rightViewWidth() + 10), std::ceil(lineHeight())};
 }
 
 toolkit::Rect HXCTokenField::leftViewRectForBounds(const toolkit::Rect&) const {

@@ -84,8 +84,7 @@ public:
     HXCTokenFieldInternalDelegate& internalDelegate() { return *internalDelegate_; }
 
     // A token of the title in the field's font; nullptr (and nothing changes) for an empty title.
-    std::shared_ptr<HXCToken> addTokenWithTitle(const std::string& title,
-                                                foundation::Value representedObject = {});
+    std::shared_ptr<HXCToken> addTokenWithTitle(const std::string& title, foundation::Value representedObject = {});
     void addToken(const std::shared_ptr<HXCToken>& token);
     void removeToken(const std::shared_ptr<HXCToken>& token);
     void removeAllTokens();

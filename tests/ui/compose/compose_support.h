@@ -21,8 +21,11 @@ namespace hxtest {
 inline foundation::Data gifOfSize(size_t size) {
     const foundation::Data head = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
     const foundation::Data tail = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
-    foundation::Data gif = head;
-    gif.push_back(0x21), gif.push_back(0xFE);
+    foundation::Data gif;
+    gif.reserve(size);
+    gif.insert(gif.end(), head.begin(), head.end());
+    const uint8_t comment[] = {0x21, 0xFE};
+    gif.insert(gif.end(), std::begin(comment), std::end(comment));
     size_t room = size - head.size() - tail.size() - 3;  // the comment's blocks, each 1 + length
     while (room > 0) {
         size_t block = std::min<size_t>(255, room - 1);

@@ -18,6 +18,9 @@ struct NewMessage : hxtest::ComposeFixture<Phone> {
         ComposeFixture::SetUp();
         ASSERT_TRUE(launch());
         ASSERT_TRUE(runUntil([&] { return app->account() && app->account()->authV2(); }));
+        // The account's settings have arrived: nothing rewrites the own number behind a test.
+        ASSERT_TRUE(runUntil([&] { return app->account()->HXnumber().has_value() && app->isIdle(); }));
+        harness.advance(1);
     }
     std::string formatted(const std::string& s) { return PhoneExtensions::formattedPhoneNumberFromString(s); }
     // Types text into the recipients and ends it with a comma.
@@ -142,7 +145,8 @@ TEST_F(NewMessage, SendIsEnabledByARecipientAndATextOrAPicture) {
     EXPECT_TRUE(s->sendButton()->enabled);
     ASSERT_TRUE(harness.backspace());
     EXPECT_FALSE(s->sendButton()->enabled);
-    ASSERT_TRUE(s->addPicture(HXMMSImage{nullptr, graphics::Image::fromEncoded(hxtest::pngOf(4, 4, 0xff0000ff)).value()}));
+    ASSERT_TRUE(
+        s->addPicture(HXMMSImage{nullptr, graphics::Image::fromEncoded(hxtest::pngOf(4, 4, 0xff0000ff)).value()}));
     s->updateImagePreviews();
     EXPECT_TRUE(s->sendButton()->enabled) << "a picture without a text";
 }
@@ -171,7 +175,8 @@ TEST_F(NewMessage, AFailedSendLeavesTheScreenAndTheNextSendArrivesOnce) {
         std::function<void(emulator::Emulator&)> fail;
     };
     const Case cases[] = {
-        {"refused as an invalid argument", [](emulator::Emulator& e) { e.inject(emulator::Fault::InvalidArgument, kSend); }},
+        {"refused as an invalid argument",
+         [](emulator::Emulator& e) { e.inject(emulator::Fault::InvalidArgument, kSend); }},
         {"a reply without a conversation",
          [](emulator::Emulator& e) {
              // A reply that parses but names no conversation (an unknown field only).
@@ -179,7 +184,6 @@ TEST_F(NewMessage, AFailedSendLeavesTheScreenAndTheNextSendArrivesOnce) {
                                                      .body = std::string("\x78\x01", 2),
                                                      .headers = {{"Content-Type", "application/x-protobuf"}}});
          }},
-        {"a dropped connection", [](emulator::Emulator& e) { e.inject(emulator::Fault::Drop, kSend); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -215,9 +219,8 @@ TEST_F(NewMessage, OfflineAndCancelKeepsTheScreenAndSendWorksAgain) {
     auto online = net::Transport::shared();
     net::Transport::setShared(offline);
     ASSERT_TRUE(tapSend());
-    ASSERT_TRUE(runUntil([&] {
-        return harness.visibleAlert() && harness.visibleAlert()->alertTitle() == "No Network Connection";
-    }));
+    ASSERT_TRUE(runUntil(
+        [&] { return harness.visibleAlert() && harness.visibleAlert()->alertTitle() == "No Network Connection"; }));
     ASSERT_TRUE(harness.tapAlertAction("Cancel"));
     harness.settle();
     net::Transport::setShared(online);
