@@ -17,6 +17,9 @@ public:
                                                             const std::vector<std::string>& recipients,
                                                             const std::string& conversationID,
                                                             const std::string& messageText) override;
+    std::shared_ptr<HXOptionsPopover> showPopover(graphics::Point point, toolkit::View& view,
+                                                  const std::vector<std::string>& strings,
+                                                  std::weak_ptr<HXOptionsPopoverDelegate> delegate) override;
     // No root screen is built yet: every view keeps the shell's placeholder.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
 };
