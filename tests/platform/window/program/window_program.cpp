@@ -47,9 +47,9 @@ TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
     // Signed in through the page with the script the headless run plays (the same demo account),
     // then the view pictured a few frames after selecting it, once the app is settled, as the
     // headless run pictures it.
-    std::ofstream(input) << "wait-for Email\nclick-on Email\ntext user@example.test\nclick-on Next\n"
+    std::ofstream(input) << "wait-for Email\nclick-on Email\ntype user@example.test\nclick-on Next\n"
                             "wait-gone Email\nwait-idle\nclick "
-                         << x << " " << y << "\nframes 6\nkey F6\nclose\n";
+                         << x << " " << y << "\nwait-frames 6\npress-key F6\nclose\n";
     printed.clear();
     const int rc = hxtest::runCommand(bounded(windowHome.path(), "--service " + service.origin() + " --out '" +
                                                                      windowOut.path().string() + "' --input '" +
