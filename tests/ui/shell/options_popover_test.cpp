@@ -1,0 +1,209 @@
+// The conversation options through the real screens against the emulator, at 15 and at 12: the
+// popover's titles, a chosen code reaching the service with its body (read back by python3's
+// json), a held "Call" offering every call method with the current one destructive, and the
+// store page offered through the store role.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "emulator/emulator.h"
+#include "model/account.h"
+#include "model/message_store.h"
+#include "platform/store/context.h"
+#include "platform/system_screens/store_product_view_controller.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/animation.h"
+#include "platform/toolkit/testing/harness.h"
+#include "service/request_machinery.h"
+#include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
+#include "tests/support/test_support.h"
+#include "ui/shell/ui_screens.h"
+#include "ui/widgets/hxc_popover_view.h"
+
+namespace {
+
+using App = hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>;
+
+struct OptionsOnScreen : hxtest::ScreenFixture<App> {
+    explicit OptionsOnScreen(int version)
+        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(),
+                         .emulator = true,
+                         .signedIn = true,
+                         .systemVersion = version}) {}
+    std::string id;  // a text conversation of the service, in the store
+
+    void start() {
+        ASSERT_TRUE(launch());
+        // The launch's loads have settled (the account's settings replace its phones when they come).
+        ASSERT_TRUE(harness.clock().runUntil(
+            [&] {
+                return app->account() && app->account()->oAuthDict() && !app->settingsLoading() &&
+                       app->webClient().requests.empty() && !service->requests().empty();
+            },
+            30));
+        id = service->withAccount([](emulator::Account& a) {
+            for (const auto& t : a.threads)
+                if (t.isText()) return t.id;
+            return std::string();
+        });
+        ASSERT_FALSE(id.empty());
+        if (!app->getConversationWithID(id)) {
+            // Not loaded by the launch: stored as the list would store it.
+            auto context = app->managedObjectContext();
+            auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
+            (void)c->setValue("conversationID", id);
+            (void)c->setValue("type", int64_t{10});
+            (void)c->setValue("phoneNumber", "+15550188");
+            (void)c->setValue("sender", "Someone");
+            auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
+            (void)m->setValue("id", id + "-1");
+            (void)m->setObject("Conversation", c);
+            ASSERT_TRUE(context->save().ok());
+        }
+        (void)app->getConversationWithID(id)->setValue("isRead", false);
+        (void)app->getConversationWithID(id)->setValue("isArchived", false);
+        harness.settle();
+    }
+    HXCPopoverView* popover() {
+        auto found = harness.findAll("HXCPopoverView");
+        return found.empty() ? nullptr : dynamic_cast<HXCPopoverView*>(found.back());
+    }
+    std::vector<std::string> shownTitles() {
+        std::vector<std::string> titles;
+        if (auto* p = popover())
+            for (const auto& v : p->subviewsArray())
+                titles.push_back(dynamic_cast<toolkit::Button&>(*v).titleForState(toolkit::kStateNormal).value_or(""));
+        return titles;
+    }
+    void showOptions() {
+        app->showOptionsForConversation(id, {150, 200}, *harness.window().rootViewController()->view());
+        harness.advance(0.5);
+    }
+    toolkit::View& button(const std::string& title) {
+        auto* p = popover();
+        EXPECT_TRUE(p);
+        for (const auto& v : p->subviewsArray())
+            if (dynamic_cast<toolkit::Button&>(*v).titleForState(toolkit::kStateNormal) == title) return *v;
+        ADD_FAILURE() << "no " << title;
+        return *p;
+    }
+    toolkit::Point centre(toolkit::View& v) {
+        return v.convertPointTo({v.bounds().midX(), v.bounds().midY()}, nullptr);
+    }
+    std::vector<emulator::RecordedRequest> updates() {
+        std::vector<emulator::RecordedRequest> found;
+        for (const auto& r : service->requests())
+            if (r.path == "/voice/v1/voiceclient/thread/updateattributes") found.push_back(r);
+        return found;
+    }
+
+    void choosingArchiveReachesTheService() {
+        start();
+        showOptions();
+        const std::vector<std::string> expected = {"Call",          "Archive",      "Mark as read", "Forward as Email",
+                                                   "Block Contact", "Mark as Spam", "Delete"};
+        // The test form's current view shows no list: the conversation screen's codes.
+        auto titles = shownTitles();
+        ASSERT_FALSE(titles.empty());
+        EXPECT_EQ(titles[0], "Call");
+        EXPECT_EQ(titles[1], "Archive");
+        EXPECT_EQ(titles.back(), "Delete");
+        EXPECT_EQ(titles.size(), app->messageOptionsForConversationWithID(id).size());
+        const size_t before = updates().size();
+        ASSERT_TRUE(harness.tap(button("Archive")));
+        ASSERT_TRUE(harness.clock().runUntil([&] { return updates().size() > before; }, 10));
+        harness.advance(0.5);
+        EXPECT_FALSE(popover()) << "a choice closes it";
+        // The body is the archive change of this conversation, as python3 reads it.
+        if (!hxtest::haveProgram("python3")) GTEST_SKIP() << "python3 is not installed";
+        hxtest::TempDir dir;
+        const auto file = dir.path() / "body.json";
+        std::ofstream(file) << updates().back().body;
+        std::string out;
+        ASSERT_EQ(hxtest::runCommand("python3 -c \"import json,sys; b=json.load(open(sys.argv[1])); "
+                                     "print(b[0][0], b[0][5], b[1][2], b[2])\" " +
+                                         file.string(),
+                                     &out),
+                  0);
+        EXPECT_EQ(out, id + " True True 1\n");
+        EXPECT_TRUE(service->withAccount([&](emulator::Account& a) { return a.thread(id)->archived; }));
+    }
+
+    void holdingCallOffersTheCallMethods() {
+        start();
+        auto account = app->account();
+        for (int64_t phone = 21; account->callMethods().size() < 3; ++phone) {
+            auto p = std::make_shared<HX_Phone>();
+            p->setPhoneId(phone);
+            p->setNumber("+1555010" + std::to_string(phone));
+            p->setFormattedNumber(p->number());
+            p->setName("Phone " + std::to_string(phone));
+            p->setVerified(true);
+            account->phones()[phone] = p;
+        }
+        const auto methods = account->callMethods();
+        ASSERT_EQ(methods.size(), 3u);
+        account->setForwardingPhoneID(methods[1]->phoneId());
+        showOptions();
+        harness.longPress(centre(button("Call")), 0.8);
+        harness.advance(0.5);
+        auto* sheet = harness.visibleAlert();
+        ASSERT_TRUE(sheet);
+        ASSERT_EQ(sheet->actions().size(), 3u)
+            << sheet->message().value_or("") << " | " << sheet->actions()[0]->title();
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(sheet->actions()[i]->title(), methods[i]->name());
+            EXPECT_EQ(sheet->actions()[i]->style(),
+                      i == 1 ? toolkit::AlertActionStyle::Destructive : toolkit::AlertActionStyle::Default);
+        }
+        EXPECT_FALSE(popover()) << "the popover closed for the sheet";
+        EXPECT_EQ(app->shell().count("placeCallTo"), 0u) << "holding placed no call by itself";
+        EXPECT_TRUE(updates().empty());
+    }
+};
+
+struct OptionsAt15 : OptionsOnScreen {
+    OptionsAt15() : OptionsOnScreen(15) {}
+};
+struct OptionsAt12 : OptionsOnScreen {
+    OptionsAt12() : OptionsOnScreen(12) {}
+};
+
+}  // namespace
+
+TEST_F(OptionsAt15, ChoosingArchiveReachesTheService) { choosingArchiveReachesTheService(); }
+TEST_F(OptionsAt12, ChoosingArchiveReachesTheService) { choosingArchiveReachesTheService(); }
+TEST_F(OptionsAt15, HoldingCallOffersTheCallMethods) { holdingCallOffersTheCallMethods(); }
+TEST_F(OptionsAt12, HoldingCallOffersTheCallMethods) { holdingCallOffersTheCallMethods(); }
+
+TEST_F(OptionsAt15, TheStorePageLoadsBehindTheOverlayAndDoneClosesIt) {
+    start();
+    auto& catalog = system_screens::StoreCatalog::shared();
+    catalog.reset();
+    catalog.setProduct(1234, {"HX Fax", "HX Voice"});
+    std::shared_ptr<HXStoreRole> store = app->screenRoles().store.lock();
+    ASSERT_TRUE(store);
+    store->openAppWithID(1234, "settings");
+    harness.settle();
+    EXPECT_NE(harness.find("Connecting to the AppStore\u2026"), nullptr);
+    EXPECT_FALSE(dynamic_cast<system_screens::StoreProductViewController*>(harness.topPresented()));
+    harness.advance(catalog.delay() + 0.5);
+    EXPECT_EQ(harness.find("Connecting to the AppStore\u2026"), nullptr);
+    auto* page = dynamic_cast<system_screens::StoreProductViewController*>(harness.topPresented());
+    ASSERT_TRUE(page);
+    ASSERT_EQ(catalog.requests().size(), 1u);
+    EXPECT_EQ(catalog.requests()[0],
+              (system_screens::StoreCatalog::Request{1234, HX_ConnectAppDelegate::kStoreAffiliateToken}));
+    page->done();
+    harness.advance(0.5);
+    EXPECT_FALSE(dynamic_cast<system_screens::StoreProductViewController*>(harness.topPresented()));
+
+    // An unknown item: the overlay goes and no page shows.
+    store->openAppWithID(99, "");
+    harness.advance(catalog.delay() + 0.5);
+    EXPECT_EQ(harness.find("Connecting to the AppStore\u2026"), nullptr);
+    EXPECT_FALSE(dynamic_cast<system_screens::StoreProductViewController*>(harness.topPresented()));
+    catalog.reset();
+}
