@@ -4,9 +4,11 @@
 // store page offered through the store role.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "app/connect_app_delegate_iphone.h"
+#include "app/views.h"
 #include "emulator/emulator.h"
 #include "model/account.h"
 #include "model/message_store.h"
@@ -14,6 +16,8 @@
 #include "platform/system_screens/store_product_view_controller.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/testing/harness.h"
 #include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
@@ -206,4 +210,33 @@ TEST_F(OptionsAt15, TheStorePageLoadsBehindTheOverlayAndDoneClosesIt) {
     EXPECT_EQ(harness.find("Connecting to the AppStore\u2026"), nullptr);
     EXPECT_FALSE(dynamic_cast<system_screens::StoreProductViewController*>(harness.topPresented()));
     catalog.reset();
+}
+
+TEST_F(OptionsAt15, AddNoteOverTheConversationScreenOpensTheNoteEditorFromItsBarButton) {
+    start();
+    app->selectViewForIndex(1);
+    harness.settle();
+    auto* nav = app->viewControllerForIndex(1)->navigationController();
+    ASSERT_TRUE(nav);
+    auto conversation = std::make_shared<HXPlaceholderScreen>("VC_Conversation");
+    auto options = toolkit::BarButtonItem::withTitle("Options");
+    conversation->navigationItem().setRightBarButtonItem(options);
+    nav->pushViewController(conversation, false);
+    harness.settle();
+    showOptions();
+    const auto titles = shownTitles();
+    ASSERT_NE(std::find(titles.begin(), titles.end(), "Add Note"), titles.end());
+    ASSERT_EQ(app->currentViewIndex(), 1);
+    ASSERT_TRUE(harness.tap(button("Add Note")));
+    harness.advance(0.5);
+    EXPECT_EQ(app->shell().count("dismissPopoverAnimated 0"), 1u);
+    auto* editor = dynamic_cast<toolkit::NavigationController*>(harness.topPresented());
+    ASSERT_TRUE(editor) << (harness.topPresented() ? harness.topPresented()->className() : "none");
+    EXPECT_EQ(editor->presentingViewController(), conversation->tabBarController());
+    EXPECT_EQ(editor->viewControllers().front()->className(), "VC_NoteEdit");
+    // Asked for as a popover (the phone shows it full screen).
+    EXPECT_EQ(editor->modalPresentationStyle, toolkit::ModalPresentationStyle::Popover);
+    ASSERT_TRUE(editor->popoverPresentationController());
+    EXPECT_EQ(editor->popoverPresentationController()->barButtonItem.lock(), options);
+    EXPECT_FALSE(app->optionsConversationID());
 }
