@@ -204,9 +204,9 @@ void HX_ConnectAppDelegate::openAppWithID(int64_t itemID, const std::string& tag
                       [weak, weakPage](bool loaded, const std::optional<foundation::Error>&) {
                           auto app = weak.lock();
                           auto page = weakPage.lock();
-                          if (!app) return;
+                          // A page asked for again since is the one whose answer counts.
+                          if (!app || !page || page != app->productPage_) return;
                           app->removeLoadingOverlay();
-                          if (!page || page != app->productPage_) return;
                           auto root = app->window() ? app->window()->rootViewController() : nullptr;
                           if (loaded && root)
                               root->present(page, true);

@@ -148,6 +148,39 @@ TEST_F(Popovers, AStringListIsOneColumnOfEqualButtonsWithDeleteInRed) {
     }
 }
 
+TEST_F(Popovers, OnScreenTheBodyGoesWhereThePlacementSaysForEachPoint) {
+    start(15, toolkit::ScreenProfile::iPhoneX());
+    const Rect safe = [&] {
+        Rect s = top()->safeAreaLayoutFrame();
+        s.origin.y = 0;
+        return s;
+    }();
+    struct Case {
+        Point point;
+        int direction;
+    };
+    // Near the top, near the bottom, and with a long list that fits neither above nor below a
+    // point in the middle: beside it, on the side with room.
+    for (const Case& c : {Case{{120, 150}, 0}, Case{{200, 740}, 1}, Case{{3, 3}, 0}}) {
+        SCOPED_TRACE(toolkit::describe(c.point));
+        show(kTitles, c.point);
+        const auto expected = hxcPopoverPlacement(c.point, safe, popover->contentView()->frame().size);
+        EXPECT_EQ(popover->arrowDirection(), c.direction);
+        EXPECT_EQ(popover->boxFrame(), expected.box);
+        EXPECT_EQ(popover->arrowPoint(), expected.arrow);
+        popover->dismiss(false);
+    }
+    std::vector<std::string> many(16, "Item");
+    for (const Case& c : {Case{{60, 400}, 2}, Case{{320, 400}, 3}}) {
+        SCOPED_TRACE(toolkit::describe(c.point));
+        show(many, c.point);
+        EXPECT_EQ(popover->arrowDirection(), c.direction);
+        const Rect box = popover->boxFrame();
+        EXPECT_EQ(c.direction == 2 ? box.minX() : box.maxX(), c.point.x + (c.direction == 2 ? 12 : -12));
+        popover->dismiss(false);
+    }
+}
+
 TEST_F(Popovers, TouchesChooseItemsAndOutsideDismisses) {
     start();
     show();
