@@ -295,6 +295,11 @@ TEST_F(Popovers, ATitleSitsAboveTheItemsAndTextWrapsToTheScreen) {
     const double titleHeight = popover->titleView()->frame().height();
     EXPECT_EQ(popover->subviewsArray()[0]->frame().minY(), titleHeight + 20);
     EXPECT_EQ(popover->titleView()->frame().minY(), 0);
+    // Under a title the buttons keep their own sizes, centred, in the item colour.
+    auto& a = dynamic_cast<toolkit::Button&>(*popover->subviewsArray()[0]);
+    EXPECT_EQ(a.frame().size,
+              toolkit::textMeasurer().measure("A", HXCPopoverView::itemFont(), 0, 1, toolkit::LineBreakMode::clip));
+    EXPECT_EQ(a.titleColorForState(toolkit::kStateNormal), HXCPopoverView::itemColor());
     popover->dismiss(false);
 
     const std::string text(400, 'x');
@@ -303,6 +308,16 @@ TEST_F(Popovers, ATitleSitsAboveTheItemsAndTextWrapsToTheScreen) {
     const auto& label = *popover->subviewsArray().at(0);
     EXPECT_LE(label.frame().width(), HXCPopoverView::screenSize().width - 40);
     EXPECT_GT(label.frame().height(), 2 * toolkit::textMeasurer().lineHeight(HXCPopoverView::itemFont()));
+}
+
+TEST_F(Popovers, TheTabletsItemsAreLarger) {
+    start(15, toolkit::ScreenProfile::iPad());
+    EXPECT_EQ(HXCPopoverView::itemFont().pointSize(), 18);
+    show();
+    EXPECT_EQ(item(0).titleLabel()->font().pointSize(), 18);
+    popover->dismiss(false);
+    start(15, toolkit::ScreenProfile::iPhone8());
+    EXPECT_EQ(HXCPopoverView::itemFont().pointSize(), 16);
 }
 
 TEST_F(Popovers, PictureOfTheOptionsInLightAndDark) {
