@@ -1,6 +1,7 @@
 // The application object's small services for the screens: the options popover of a conversation
 // and the choice made in it, the rating request and the store's page of an item.
 #include <algorithm>
+#include <utility>
 
 #include "app/connect_app_delegate.h"
 #include "app/review_request.h"
