@@ -240,3 +240,60 @@ TEST_F(OptionsAt15, AddNoteOverTheConversationScreenOpensTheNoteEditorFromItsBar
     EXPECT_EQ(editor->popoverPresentationController()->barButtonItem.lock(), options);
     EXPECT_FALSE(app->optionsConversationID());
 }
+
+TEST_F(OptionsAt15, EveryCodeThatAsksTheServiceSendsItsBody) {
+    start();
+    app->shell().changeScript([](HXShellStandIn::Script& s) { s.messageListIsShowing = true; });
+    const std::string update = "/voice/v1/voiceclient/thread/updateattributes";
+    struct Step {
+        const char* title;
+        std::string path;
+        std::string body;  // JSON, with ID for the conversation's id
+    };
+    const Step steps[] = {
+        {"Mark as read", update, R"([["ID",null,null,true,[]],[null,null,null,true],1])"},
+        {"Mark as unread", update, R"([["ID",null,null,false,[]],[null,null,null,true],1])"},
+        {"Archive", update, R"([["ID",null,false,null,[],true],[null,null,true,null,null,true],1])"},
+        {"Move to Inbox", update, R"([["ID",null,null,null,[],false],[null,null,null,null,null,true],1])"},
+        {"Block Contact", update, R"([["ID",true,null,null,[]],[null,true],1])"},
+        {"Unblock Contact", update, R"([["ID",false,null,null,[]],[null,true],1])"},
+        {"Mark as Spam", update, R"([["ID",null,true,null,[]],[null,null,true],1])"},
+        {"Remove from Spam", update, R"([["ID",null,false,null,[]],[null,null,true],1])"},
+        {"Delete", "/voice/v1/voiceclient/thread/delete", R"(["ID"])"},
+    };
+    auto count = [&](const std::string& path) {
+        size_t n = 0;
+        for (const auto& r : service->requests()) n += r.path == path;
+        return n;
+    };
+    hxtest::TempDir dir;
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        const auto& step = steps[i];
+        SCOPED_TRACE(step.title);
+        showOptions();
+        const auto titles = shownTitles();
+        ASSERT_NE(std::find(titles.begin(), titles.end(), step.title), titles.end());
+        const size_t before = count(step.path);
+        ASSERT_TRUE(harness.tap(button(step.title)));
+        ASSERT_TRUE(harness.clock().runUntil(
+            [&] { return count(step.path) > before && app->webClient().requests.empty(); }, 10));
+        harness.advance(0.5);
+        std::string body;
+        for (const auto& r : service->requests())
+            if (r.path == step.path) body = r.body;
+        std::ofstream(dir / ("got" + std::to_string(i) + ".json")) << body;
+        std::string want = step.body;
+        want.replace(want.find("ID"), 2, id);
+        std::ofstream(dir / ("want" + std::to_string(i) + ".json")) << want;
+    }
+    // Each body, read by python3's json, is the structure the service expects.
+    if (!hxtest::haveProgram("python3")) GTEST_SKIP() << "python3 is not installed";
+    std::string out;
+    ASSERT_EQ(hxtest::runCommand("python3 -c \"import json,sys,os; d=sys.argv[1]; n=int(sys.argv[2]); "
+                                 "print([i for i in range(n) if json.load(open(os.path.join(d,'got%d.json'%i))) != "
+                                 "json.load(open(os.path.join(d,'want%d.json'%i)))])\" " +
+                                     dir.path().string() + " " + std::to_string(std::size(steps)),
+                                 &out),
+              0);
+    EXPECT_EQ(out, "[]\n") << "steps whose bodies differ";
+}
