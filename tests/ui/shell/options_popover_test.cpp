@@ -12,6 +12,8 @@
 #include "emulator/emulator.h"
 #include "model/account.h"
 #include "model/message_store.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/store_review.h"
 #include "platform/store/context.h"
 #include "platform/system_screens/store_product_view_controller.h"
 #include "platform/toolkit/alert_controller.h"
@@ -296,4 +298,28 @@ TEST_F(OptionsAt15, EveryCodeThatAsksTheServiceSendsItsBody) {
                                  &out),
               0);
     EXPECT_EQ(out, "[]\n") << "steps whose bodies differ";
+}
+
+TEST_F(OptionsAt15, TheTwelfthActivationMoreThanFiveDaysOnAsksForOneRating) {
+    auto requests = std::make_shared<services::RecordedStoreReviewRequests>();
+    services::StoreReviewController::setRequester(requests);
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    struct Case {
+        double age;
+        size_t asked;
+    };
+    // The first is stored before the launch, which keeps it.
+    for (const Case& c : {Case{432'001, 1}, Case{432'000, 0}}) {
+        SCOPED_TRACE(c.age);
+        const size_t before = requests->requests().size();
+        defaults->setInteger(10, "launchCount");
+        defaults->setDouble(dispatch::wallNow() - c.age, "firstLaunchDate");
+        if (!app->account()) start();
+        app->resumeActive();  // the eleventh activation
+        EXPECT_EQ(defaults->integerForKey("launchCount"), 11);
+        // A screen's completed action asks through the store role.
+        app->screenRoles().store.lock()->requestReview();
+        EXPECT_EQ(requests->requests().size() - before, c.asked);
+    }
+    services::StoreReviewController::setRequester(nullptr);
 }
