@@ -1,12 +1,13 @@
 // The conversation options through the real screens against the emulator, at 15 and at 12: the
 // popover's titles, a chosen code reaching the service with its body (read back by python3's
 // json), a held "Call" offering every call method with the current one destructive, and the
-// store page offered through the store role.
+// store page offered through the store role; and the popover over the tablet's split view.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "app/views.h"
 #include "emulator/emulator.h"
@@ -322,4 +323,39 @@ TEST_F(OptionsAt15, TheTwelfthActivationMoreThanFiveDaysOnAsksForOneRating) {
         EXPECT_EQ(requests->requests().size() - before, c.asked);
     }
     services::StoreReviewController::setRequester(nullptr);
+}
+
+namespace {
+
+struct OptionsOnTablet : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>> {
+    OptionsOnTablet()
+        : ScreenFixture(
+              {.form = hxtest::DeviceForm::tablet, .screens = std::make_shared<HXUIScreens>(), .signedIn = true}) {}
+};
+
+}  // namespace
+
+TEST_F(OptionsOnTablet, ThePopoverStandsOverTheSplitViewWithTheTabletsItems) {
+    ASSERT_TRUE(launch());
+    harness.settle();
+    auto context = app->managedObjectContext();
+    auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
+    (void)c->setValue("conversationID", "tablet-1");
+    (void)c->setValue("type", int64_t{10});
+    (void)c->setValue("phoneNumber", "+15550177");
+    (void)c->setValue("sender", "Someone");
+    ASSERT_TRUE(context->save().ok());
+    auto& root = *harness.window().rootViewController()->view();
+    app->showOptionsForConversation("tablet-1", {400, 300}, root);
+    harness.advance(0.5);
+    auto found = harness.findAll("HXCPopoverView");
+    ASSERT_EQ(found.size(), 1u);
+    auto& popover = dynamic_cast<HXCPopoverView&>(*found[0]);
+    EXPECT_EQ(popover.superview(), harness.window().subviews().back().get());
+    ASSERT_FALSE(popover.subviewsArray().empty());
+    auto& first = dynamic_cast<toolkit::Button&>(*popover.subviewsArray()[0]);
+    EXPECT_EQ(first.titleForState(toolkit::kStateNormal), "Call");
+    EXPECT_EQ(first.titleLabel()->font().pointSize(), 18);
+    EXPECT_EQ(app->optionsConversationID(), "tablet-1");
+    popover.dismiss(false);
 }
