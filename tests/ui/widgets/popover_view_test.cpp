@@ -334,3 +334,11 @@ TEST_F(Popovers, PictureOfTheOptionsInLightAndDark) {
         },
         2);
 }
+
+TEST_F(Popovers, PictureBeforeSemanticColours) {
+    hxtest::UsingFonts fonts;
+    start(12);
+    show({"Call", "Archive", "Delete"}, {300, 560});  // near the bottom: the body above the point
+    EXPECT_EQ(popover->arrowDirection(), 1);
+    hxtest::expectSnapshot(*top(), "popover_12", 2);
+}
