@@ -47,15 +47,6 @@ HX_ConnectAppDelegate::~HX_ConnectAppDelegate() {
     foundation::Application::shared().endBackgroundTask(takeLocationSwitchTask());
 }
 
-// The passcode lock answers whether messages may be indexed; until it is built they are not.
-bool HX_ConnectAppDelegate::useSpotlight() const {
-    record("useSpotlight");
-    return false;
-}
-
-// The passcode lock never locks until it is built.
-void HX_ConnectAppDelegate::showPasscodeLockIfNeeded() { record("showPasscodeLockIfNeeded"); }
-
 void HX_ConnectAppDelegate::openApplicationSettings() {
     record("openApplicationSettings");
     services::URLOpener::shared()->openURL(services::kOpenSettingsURLString);
@@ -145,7 +136,8 @@ std::shared_ptr<toolkit::ViewController> HX_ConnectAppDelegate::makeRootScreen(i
 HXScreenRoles HX_ConnectAppDelegate::screenRoles() {
     auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
     if (!self) return {};
-    return HXScreenRoles{.signIn = self, .lists = self, .conversations = self, .routing = self, .settings = self};
+    return HXScreenRoles{
+        .signIn = self, .lists = self, .conversations = self, .routing = self, .settings = self, .passcode = self};
 }
 
 std::shared_ptr<HXMessageListModel> HX_ConnectAppDelegate::makeMessageList(int viewType) {

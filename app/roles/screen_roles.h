@@ -17,6 +17,7 @@ class HX_Account;
 class HXMessageListModel;
 namespace toolkit {
 class NavigationController;
+class View;
 class ViewController;
 }  // namespace toolkit
 
@@ -89,6 +90,18 @@ public:
     virtual long long unreadVMCount() const = 0;
 };
 
+// The passcode settings screen's: the pads' background and the screen that answers the pads it
+// presents (the settings view's root screen).
+class HXPasscodeRole {
+public:
+    virtual ~HXPasscodeRole() = default;
+    // A view of frame filled with the lock's gradient.
+    virtual std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
+                                                                           double height) = 0;
+    // The delegate of the unlock and setup pads the passcode settings screen presents.
+    virtual std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() = 0;
+};
+
 // What a maker hands a screen; a role that the form does not play is empty.
 struct HXScreenRoles {
     std::weak_ptr<HXSignInRole> signIn;
@@ -97,4 +110,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXRoutingRole> routing;
     std::weak_ptr<HXSettingsRole> settings;
     std::weak_ptr<HXSplitViewRole> splitView;
+    std::weak_ptr<HXPasscodeRole> passcode;
 };
