@@ -34,6 +34,10 @@ toolkit::ScreenProfile profileOf(DeviceForm form) {
             return toolkit::ScreenProfile::iPhoneX();
         case DeviceForm::tablet:
             return toolkit::ScreenProfile::iPad();
+        case DeviceForm::phone4:
+            return toolkit::ScreenProfile::iPhone4();
+        case DeviceForm::phoneSE:
+            return toolkit::ScreenProfile::iPhoneSE();
         case DeviceForm::phone:
             break;
     }

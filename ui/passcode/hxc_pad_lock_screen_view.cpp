@@ -172,7 +172,6 @@ void HXCPadLockScreenView::layoutButtonArea() {
         const double y = digit == 0 ? rows[3] : rows[(digit - 1) / 3];
         auto& key = buttons_[digit];
         key->setFrame({x, y, kKeySize, kKeySize});
-        key->accessibility().label = key->accessibility().value;
         if (!key->superview()) contentView_->addSubview(key);
         key->layer().cornerRadius = kKeySize / 2;
         key->setClipsToBounds(true);
