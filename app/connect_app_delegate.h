@@ -162,7 +162,7 @@ public:
 
     // Life cycle.
     void resignActive();
-    void resumeActive() override;
+    void resumeActive();
     void applicationDidEnterBackground();
     void applicationWillEnterForeground();
     virtual void applicationWillTerminate();
@@ -226,6 +226,7 @@ public:
     void removeBlur() override;
     void dismissUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) override;
     void loadInitialData() override { HXApplicationWebClient::loadInitialData(); }
+    void resumeAfterUnlock() override;
     bool hasPendingURL() const override { return pendingURL_.has_value(); }
     bool isLockShown() const override { return lockShown; }
     void setLockShown(bool shown) override { lockShown = shown; }

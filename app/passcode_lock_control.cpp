@@ -122,7 +122,7 @@ void HXPasscodeLockControl::unlockWasSuccessful(const std::shared_ptr<HXPasscode
     host->removeBlur();
     host->dismissUnlockPad(pad);
     host->loadInitialData();
-    host->resumeActive();
+    host->resumeAfterUnlock();
     const auto accounts = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("accountInfo");
     if (!accounts || accounts->empty())
         host->selectViewForIndex(4);

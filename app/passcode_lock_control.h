@@ -38,7 +38,8 @@ public:
     virtual void removeBlur() = 0;
     virtual void dismissUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) = 0;
     virtual void loadInitialData() = 0;
-    virtual void resumeActive() = 0;
+    // The app resumes as on becoming active (the reachability notifier starts now).
+    virtual void resumeAfterUnlock() = 0;
     // With no stored account the settings view is selected; else the tablet refreshes its
     // master list.
     virtual void selectViewForIndex(int index) = 0;

@@ -4,10 +4,12 @@
 #include "app/hxc_passcode_lock.h"
 #include "app/passcode_pad_screen.h"
 #include "app/views.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/window.h"
+#include "service/request_machinery.h"
 
 namespace {
 
@@ -145,6 +147,18 @@ void HX_ConnectAppDelegate::removeBlur() {
     if (auto* blur = root.view()->viewWithTag(kBlurTag)) blur->removeFromSuperview();
     if (auto* presented = root.presentedViewController())
         if (auto* blur = presented->view()->viewWithTag(kBlurTag)) blur->removeFromSuperview();
+}
+
+void HX_ConnectAppDelegate::resumeAfterUnlock() {
+    resumeActive();
+    // The host's monitoring starts only now: the platform reports the host's status once when it
+    // starts, which starts the first data load that the lock held back.
+    if (webClient().firstReachabilityHandled || !serviceReach_) return;
+    std::weak_ptr<int> alive = aliveToken();
+    dispatch::Queue::main()->async([this, alive] {
+        if (alive.expired() || webClient().firstReachabilityHandled || !serviceReach_) return;
+        reachabilityChanged(serviceReach_->currentReachabilityStatus());
+    });
 }
 
 void HX_ConnectAppDelegate::dismissUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) {

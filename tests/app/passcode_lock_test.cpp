@@ -68,7 +68,7 @@ struct Host : HXPasscodeLockHost {
         log.push_back("dismiss");
     }
     void loadInitialData() override { log.push_back("loadInitialData"); }
-    void resumeActive() override { log.push_back("resumeActive"); }
+    void resumeAfterUnlock() override { log.push_back("resumeActive"); }
     void selectViewForIndex(int index) override { log.push_back("select " + std::to_string(index)); }
     void refreshMasterList() override { log.push_back("refreshMasterList"); }
     bool iPad() const override { return tablet; }

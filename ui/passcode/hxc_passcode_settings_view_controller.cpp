@@ -100,6 +100,7 @@ toolkit::TableViewCellPtr HXCPasscodeSettingsViewController::cellForRow(toolkit:
     cell->setAccessoryView(nullptr);
     cell->imageView().setImage(nullptr);
     cell->setSelectionStyle(toolkit::CellSelectionStyle::Default);
+    cell->setBackgroundColor(toolkit::Color::secondarySystemGroupedBackground());
     auto& lock = HXCPasscodeLock::sharedLock();
     switch (rowOfSection(indexPath.section)) {
         case Row::Passcode:
@@ -154,6 +155,46 @@ std::optional<std::string> HXCPasscodeSettingsViewController::titleForFooter(too
                 "message in the application.");
     }
     return std::nullopt;
+}
+
+namespace {
+
+constexpr double kFooterMargin = 20, kFooterTop = 7, kFooterBottom = 12;
+
+}  // namespace
+
+std::shared_ptr<toolkit::Label> HXCPasscodeSettingsViewController::footerLabel(toolkit::TableView& table,
+                                                                               long section) {
+    auto footer = titleForFooter(table, section);
+    if (!footer || footer->empty()) return nullptr;
+    auto label = std::make_shared<toolkit::Label>();
+    label->setText(*footer);
+    label->setNumberOfLines(0);
+    label->setFont(toolkit::Font::system(13));
+    label->setTextColor(toolkit::Color::secondaryLabel());
+    const double width = table.bounds().size.width - 2 * kFooterMargin;
+    const double height = label->sizeThatFits({width, 10000}).height;
+    label->setFrame({kFooterMargin, kFooterTop, width, height});
+    return label;
+}
+
+std::shared_ptr<toolkit::View> HXCPasscodeSettingsViewController::viewForFooter(toolkit::TableView& table,
+                                                                                long section) {
+    auto label = footerLabel(table, section);
+    if (!label) return nullptr;
+    const auto frame = label->frame();
+    auto footer = std::make_shared<toolkit::View>(
+        toolkit::Rect{0, 0, table.bounds().size.width, frame.origin.y + frame.size.height + kFooterBottom});
+    footer->setOpaque(false);
+    footer->addSubview(label);
+    return footer;
+}
+
+std::optional<double> HXCPasscodeSettingsViewController::heightForFooter(toolkit::TableView& table, long section) {
+    auto label = footerLabel(table, section);
+    if (!label) return std::nullopt;
+    const auto frame = label->frame();
+    return frame.origin.y + frame.size.height + kFooterBottom;
 }
 
 std::optional<toolkit::IndexPath> HXCPasscodeSettingsViewController::willSelectRow(toolkit::TableView&,

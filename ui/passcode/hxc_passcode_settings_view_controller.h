@@ -37,6 +37,9 @@ public:
     long numberOfRows(toolkit::TableView&, long) override { return 1; }
     toolkit::TableViewCellPtr cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
     std::optional<std::string> titleForFooter(toolkit::TableView&, long section) override;
+    // The footers are explanations of several lines.
+    std::shared_ptr<toolkit::View> viewForFooter(toolkit::TableView& table, long section) override;
+    std::optional<double> heightForFooter(toolkit::TableView& table, long section) override;
     std::optional<toolkit::IndexPath> willSelectRow(toolkit::TableView&, toolkit::IndexPath indexPath) override;
     void didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
 
@@ -45,6 +48,7 @@ private:
     Row rowOfSection(long section) const;
     bool showsBiometrics() const;
     void presentPad();
+    std::shared_ptr<toolkit::Label> footerLabel(toolkit::TableView& table, long section);
 
     HXScreenRoles roles_;
     std::shared_ptr<toolkit::Switch> biometricSwitch_, spotlightSwitch_;
