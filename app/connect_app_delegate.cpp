@@ -47,15 +47,6 @@ HX_ConnectAppDelegate::~HX_ConnectAppDelegate() {
     foundation::Application::shared().endBackgroundTask(takeLocationSwitchTask());
 }
 
-// The passcode lock answers whether messages may be indexed; until it is built they are not.
-bool HX_ConnectAppDelegate::useSpotlight() const {
-    record("useSpotlight");
-    return false;
-}
-
-// The passcode lock never locks until it is built.
-void HX_ConnectAppDelegate::showPasscodeLockIfNeeded() { record("showPasscodeLockIfNeeded"); }
-
 void HX_ConnectAppDelegate::openApplicationSettings() {
     record("openApplicationSettings");
     services::URLOpener::shared()->openURL(services::kOpenSettingsURLString);
@@ -152,6 +143,7 @@ HXScreenRoles HX_ConnectAppDelegate::screenRoles() {
                          .store = self,
                          .routing = self,
                          .settings = self,
+                         .passcode = self,
                          .compose = self};
 }
 

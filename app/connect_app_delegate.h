@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "app/passcode_lock_control.h"
+#include "app/passcode_pin_entry.h"
 #include "app/roles/screen_roles.h"
 #include "app/screens.h"
 #include "app/shell_observer.h"
@@ -43,7 +45,10 @@ class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public HXStoreRole,
                               public HXOptionsPopoverDelegate,
                               public system_screens::StoreProductViewControllerDelegate,
-                              public HXComposeRole {
+                              public HXComposeRole,
+                              public HXPasscodeRole,
+                              public HXPasscodeLockHost,
+                              public HXCPadLockScreenViewControllerDelegate {
 public:
     HX_ConnectAppDelegate();
     ~HX_ConnectAppDelegate() override;
@@ -171,6 +176,8 @@ public:
     bool isSplitViewCollapsed() override { return true; }
     // The lists' search bars come with the list screens.
     void enterSearch(int view) override;
+    // The tablet asks its master list to read its rows again (the phone has none).
+    void refreshMasterList() override {}
     // The tablet's popovers from its master list: closes whatever the list presents, and opens
     // the dial pad from its call button. The phone has no popovers; its forms are recorded.
     void dismissPopoverAnimated(bool animated) override;
@@ -203,7 +210,7 @@ public:
     // A URL of the app's scheme ("hxconnect://host?query"); answers whether it was handled.
     bool applicationOpenURL(const std::string& url);
     // Replays the pending URL, if any.
-    void reprocessURL();
+    void reprocessURL() override;
     const std::optional<std::string>& pendingURL() const { return pendingURL_; }
     // Answers whether the shortcut's type is one of the app's two.
     bool performActionForShortcutItem(const std::string& type);
@@ -216,9 +223,41 @@ public:
                                 long messageNumber = -1);
     // Whether the app can act on an entry point now: a window, and the passcode lock not up.
     bool canActNow() const;
-    bool focusReply() const { return focusReply_; }
+    bool focusReply() const override { return focusReply_; }
+    void setFocusReply(bool focus) override { focusReply_ = focus; }
     // The passcode lock's shown flag (the lock sets it).
     bool lockShown = false;
+
+    // ---- the passcode lock (app/shell_passcode.cpp)
+
+    // Puts the lock up when a passcode is required or the lock is up (startup: the launch's call).
+    void showPasscodeLockIfNeededForStartup(bool startup);
+    // The lock's decisions: when it comes up and down (none while no shared pointer owns the
+    // application object).
+    std::shared_ptr<HXPasscodeLockControl> passcodeLockControl();
+    // A plain view of frame filled with the lock's gradient, system blue at the top.
+    std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
+                                                                   double height) override;
+    std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() override;
+    // The unlock pad's delegate: the PIN against the stored one; a success takes the lock down.
+    bool validatePin(const std::string& pin, HXCPinUnlock& pad) override;
+    void unlockWasSuccessful(HXCPinUnlock& pad) override;
+    // What the lock asks of the application object (HXPasscodeLockHost).
+    void rearmInitialLoad() override { rearmInitialData(); }
+    std::shared_ptr<HXPasscodeUnlockPad> makeUnlockPad() override;
+    void dismissPopover() override { dismissPopoverAnimated(false); }
+    std::shared_ptr<HXPasscodeUnlockPad> presentedUnlockPad() override;
+    void coverWithBlur() override;
+    void presentUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) override;
+    void removeBlur() override;
+    void dismissUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) override;
+    void loadInitialData() override { HXApplicationWebClient::loadInitialData(); }
+    void resumeAfterUnlock() override;
+    bool hasPendingURL() const override { return pendingURL_.has_value(); }
+    bool isLockShown() const override { return lockShown; }
+    void setLockShown(bool shown) override { lockShown = shown; }
+    bool callHandOver() const override { return HXApplicationWebClient::callHandOver(); }
+    void setCallHandOver(bool handOver) override { HXApplicationWebClient::setCallHandOver(handOver); }
 
     // After the launch: the unread counts, region monitoring and the key-value store's mirror.
     virtual void preload();
@@ -329,6 +368,7 @@ private:
     std::shared_ptr<mail::MailComposeDelegate> mailDelegate_;
     std::optional<std::string> pendingURL_;
     bool focusReply_ = false;
+    std::shared_ptr<HXPasscodeLockControl> passcodeControl_;
     std::optional<std::string> optionsConversationID_;
     std::vector<int> optionsCodes_;
     std::shared_ptr<HXOptionsPopover> optionsPopover_;

@@ -28,6 +28,9 @@ public:
     // The master list; none when the program gave no screen library (the master column is then a
     // placeholder and routing shows the details directly).
     const std::shared_ptr<HXSplitViewMaster>& masterList() const { return masterList_; }
+    void refreshMasterList() override {
+        if (masterList_) masterList_->refreshTable();
+    }
     // The detail navigation controller of a view type (0 to 4), made on first request; none
     // outside 0 to 4.
     std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type) override;

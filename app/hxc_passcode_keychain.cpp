@@ -32,3 +32,7 @@ bool HXCPasscodeKeychain::setString(const std::optional<std::string>& value, con
 std::optional<std::string> HXCPasscodeKeychain::getStringForKey(const std::string& key) {
     return HXCKeychainUtils::getPasswordForUsername(accountFor(key), std::string(kService), nullptr);
 }
+
+bool HXCPasscodeKeychain::removeStringForKey(const std::string& key) {
+    return HXCKeychainUtils::deleteItemForUsername(accountFor(key), std::string(kService), nullptr);
+}

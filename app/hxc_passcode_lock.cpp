@@ -47,7 +47,11 @@ void HXCPasscodeLock::setPasscode(std::optional<std::string> passcode) {
     std::lock_guard lock(pinMutex_);
     pin_ = std::move(passcode);
     pinRead_ = true;
-    HXCPasscodeKeychain::setString(pin_, std::string(kHXCPasscodeKey));
+    // No PIN (the passcode turned off) deletes the stored one rather than leaving it behind.
+    if (pin_)
+        HXCPasscodeKeychain::setString(pin_, std::string(kHXCPasscodeKey));
+    else
+        HXCPasscodeKeychain::removeStringForKey(kHXCPasscodeKey);
 }
 
 bool HXCPasscodeLock::useBiometricID() {

@@ -13,6 +13,8 @@ inline constexpr const char* kHXCPasscodeOnKey = "passcode_on";
 inline constexpr const char* kHXCPasscodeKey = "passcode";
 inline constexpr const char* kHXCTouchIDOnKey = "TouchID_on";
 inline constexpr const char* kHXCSpotlightOnKey = "Spotlight_on";
+// Posted when the passcode is turned on or off through the settings.
+inline constexpr const char* kPasscodeSettingDidChangeNotification = "kPasscodeSettingDidChangeNotification";
 inline constexpr const char* kHXCPasscodeLockSpotlightPrefeChangedNotification =
     "HXCPasscodeLockSpotlightPrefeChangedNotification";
 
@@ -22,7 +24,7 @@ public:
 
     bool passcodeRequired();
     void setPasscodeRequired(bool required);
-    // The PIN; setting none clears only the kept value (the stored item keeps the last PIN).
+    // The PIN; setting none (the passcode turned off) deletes the stored item too.
     std::optional<std::string> passcode();
     void setPasscode(std::optional<std::string> passcode);
     // Switched on and usable on this device now.

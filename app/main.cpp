@@ -322,8 +322,9 @@ int main(int argc, char** argv) {
     app->applicationDidFinishLaunchingWithOptions();
 
     // The first data load starts at the first reachability report of the service host; the
-    // platform reports the host's status once when monitoring starts.
-    if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()))
+    // platform reports the host's status once when monitoring starts (behind a passcode lock, when
+    // the unlock starts it).
+    if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()); reach && !app->lockShown)
         dispatch::Queue::main()->async([app, reach] { app->reachabilityChanged(reach->currentReachabilityStatus()); });
     const int rc = harness ? runHeadless(*app, *harness, options) : runInWindow(*app, window, options);
     HXApplicationModel::setSharedDelegate(nullptr);

@@ -38,7 +38,7 @@ void HXPasscodeLockControl::showPasscodeLockIfNeededForStartup(bool startup) {
     if (!host) return;
     host->rearmInitialLoad();
     auto& lock = HXCPasscodeLock::sharedLock();
-    if (!lockShown_ && !lock.passcodeRequired()) return;
+    if (!host->isLockShown() && !lock.passcodeRequired()) return;
 
     // The work below finishes even when the app is on its way to the background.
     auto& application = foundation::Application::shared();
@@ -48,7 +48,7 @@ void HXPasscodeLockControl::showPasscodeLockIfNeededForStartup(bool startup) {
         ~EndTask() { foundation::Application::shared().endBackgroundTask(id); }
     } endTask{task};
 
-    lockShown_ = true;
+    host->setLockShown(true);
     auto pad = host->makeUnlockPad();
     host->dismissPopover();
     if (auto shown = host->presentedUnlockPad()) {
@@ -100,15 +100,29 @@ bool HXPasscodeLockControl::validatePin(const std::string& pin) {
     return stored && *stored == pin;
 }
 
-void HXPasscodeLockControl::unlockWasSuccessful(const std::shared_ptr<HXPasscodeUnlockPad>& pad) {
-    if (!lockShown_) return;
+bool HXPasscodeLockControl::lockShown() const {
     auto host = host_.lock();
-    if (!host) return;
-    lockShown_ = false;
+    return host && host->isLockShown();
+}
+
+bool HXPasscodeLockControl::callHandOver() const {
+    auto host = host_.lock();
+    return host && host->callHandOver();
+}
+
+bool HXPasscodeLockControl::focusReply() const {
+    auto host = host_.lock();
+    return host && host->focusReply();
+}
+
+void HXPasscodeLockControl::unlockWasSuccessful(const std::shared_ptr<HXPasscodeUnlockPad>& pad) {
+    auto host = host_.lock();
+    if (!host || !host->isLockShown()) return;
+    host->setLockShown(false);
     host->removeBlur();
     host->dismissUnlockPad(pad);
     host->loadInitialData();
-    host->resumeActive();
+    host->resumeAfterUnlock();
     const auto accounts = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("accountInfo");
     if (!accounts || accounts->empty())
         host->selectViewForIndex(4);
@@ -121,12 +135,12 @@ void HXPasscodeLockControl::unlockWasSuccessful(const std::shared_ptr<HXPasscode
             if (auto h = weakHost.lock()) h->reprocessURL();
         });
     }
-    if (focusReply_) {
-        std::weak_ptr<HXPasscodeLockControl> weak = weak_from_this();
-        dispatch::Queue::main()->after(kReplayDelay, [weak] {
-            auto self = weak.lock();
-            if (!self) return;
-            self->focusReply_ = false;
+    if (host->focusReply()) {
+        std::weak_ptr<HXPasscodeLockHost> weakHost = host_;
+        dispatch::Queue::main()->after(kReplayDelay, [weakHost] {
+            auto h = weakHost.lock();
+            if (!h) return;
+            h->setFocusReply(false);
             foundation::NotificationCenter::defaultCenter().post(kFocusSMSReplyFieldNotification);
         });
     }
@@ -135,11 +149,12 @@ void HXPasscodeLockControl::unlockWasSuccessful(const std::shared_ptr<HXPasscode
 }
 
 void HXPasscodeLockControl::resignActive() {
-    if (lockShown_ || !HXCPasscodeLock::sharedLock().passcodeRequired()) return;
-    if (callHandOver_) {
+    auto host = host_.lock();
+    if (!host || host->isLockShown() || !HXCPasscodeLock::sharedLock().passcodeRequired()) return;
+    if (host->callHandOver()) {
         // The dialer took the call over: that is no reason to lock.
         foundation::NotificationCenter::defaultCenter().post(kClearDialpadNumberNotification);
-        callHandOver_ = false;
+        host->setCallHandOver(false);
         return;
     }
     cancelScheduledLock();
@@ -153,7 +168,7 @@ void HXPasscodeLockControl::resignActive() {
 }
 
 void HXPasscodeLockControl::becomeActive() {
-    if (lockShown_)
+    if (lockShown())
         showPasscodeLockIfNeeded();
     else
         cancelScheduledLock();
@@ -163,4 +178,6 @@ void HXPasscodeLockControl::enteredBackground() {
     if (foundation::Application::shared().isInBackground()) showPasscodeLockIfNeeded();
 }
 
-void HXPasscodeLockControl::willEnterForeground() { callHandOver_ = false; }
+void HXPasscodeLockControl::willEnterForeground() {
+    if (auto host = host_.lock()) host->setCallHandOver(false);
+}

@@ -38,7 +38,8 @@ public:
     virtual void removeBlur() = 0;
     virtual void dismissUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) = 0;
     virtual void loadInitialData() = 0;
-    virtual void resumeActive() = 0;
+    // The app resumes as on becoming active (the reachability notifier starts now).
+    virtual void resumeAfterUnlock() = 0;
     // With no stored account the settings view is selected; else the tablet refreshes its
     // master list.
     virtual void selectViewForIndex(int index) = 0;
@@ -47,6 +48,15 @@ public:
     // The URL-scheme call held while locked, replayed.
     virtual bool hasPendingURL() const = 0;
     virtual void reprocessURL() = 0;
+    // The process-wide flags the lock shares with the rest of the application object: the lock
+    // is up; a call was handed to the dialer (the next resignation does not lock); a reply from
+    // a notification opened a conversation while locked (its field is focused after the unlock).
+    virtual bool isLockShown() const = 0;
+    virtual void setLockShown(bool shown) = 0;
+    virtual bool callHandOver() const = 0;
+    virtual void setCallHandOver(bool handOver) = 0;
+    virtual bool focusReply() const = 0;
+    virtual void setFocusReply(bool focus) = 0;
 };
 
 inline constexpr const char* kPasscodeLockDismissedNotification = "kPasscodeLockDismissedNotification";
@@ -81,13 +91,10 @@ public:
     void enteredBackground();
     void willEnterForeground();
 
-    bool lockShown() const { return lockShown_; }
-    // Set when a call is handed to the dialer: the next resignation does not lock.
-    void setCallHandOver(bool handOver) { callHandOver_ = handOver; }
-    bool callHandOver() const { return callHandOver_; }
-    // Set when a reply from a notification opened a conversation while locked.
-    void setFocusReply(bool focus) { focusReply_ = focus; }
-    bool focusReply() const { return focusReply_; }
+    // The host's flags (false without a host).
+    bool lockShown() const;
+    bool callHandOver() const;
+    bool focusReply() const;
 
 private:
     void cancelScheduledLock();
@@ -96,7 +103,4 @@ private:
     void promptBiometrics(const std::shared_ptr<HXPasscodeUnlockPad>& pad, bool padShown);
 
     std::weak_ptr<HXPasscodeLockHost> host_;
-    bool lockShown_ = false;
-    bool callHandOver_ = false;
-    bool focusReply_ = false;
 };

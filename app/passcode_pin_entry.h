@@ -30,6 +30,9 @@ public:
 };
 
 class HXCPinEntry;
+namespace toolkit {
+class ViewController;
+}  // namespace toolkit
 
 // Told of a cancel; the pad does not dismiss itself.
 class HXCPadLockScreenDelegate {
@@ -61,6 +64,9 @@ public:
     bool handleKey(const std::string& key, bool modifiers = false);
 
     void setDelegate(std::weak_ptr<HXCPadLockScreenDelegate> delegate) { delegate_ = std::move(delegate); }
+    // The pad screen that shows this entry (none without one), for delegates that dismiss it.
+    void setPadScreen(std::weak_ptr<toolkit::ViewController> screen) { padScreen_ = std::move(screen); }
+    std::shared_ptr<toolkit::ViewController> padScreen() const { return padScreen_.lock(); }
 
 protected:
     // The PIN is complete.
@@ -74,10 +80,11 @@ private:
     bool complexPin_;
     std::string currentPin_;
     std::weak_ptr<HXCPadLockScreenDelegate> delegate_;
+    std::weak_ptr<toolkit::ViewController> padScreen_;
 };
 
 class HXCPinUnlock;
-class HXCPadLockScreenViewControllerDelegate : public HXCPadLockScreenDelegate {
+class HXCPadLockScreenViewControllerDelegate : public virtual HXCPadLockScreenDelegate {
 public:
     // Not answered: no PIN is valid.
     virtual bool validatePin(const std::string&, HXCPinUnlock&) { return false; }
@@ -109,7 +116,7 @@ private:
 };
 
 class HXCPinSetup;
-class HXCPadLockScreenSetupViewControllerDelegate : public HXCPadLockScreenDelegate {
+class HXCPadLockScreenSetupViewControllerDelegate : public virtual HXCPadLockScreenDelegate {
 public:
     virtual void pinSet(const std::string& pin, HXCPinSetup&) { (void)pin; }
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/passcode_pad_screen.h"
 #include "app/roles/screen_roles.h"
 #include "platform/toolkit/table_view_controller.h"
 
@@ -109,4 +110,23 @@ public:
         (void)index, (void)roles;
         return nullptr;
     }
+    // The passcode pads: the unlock pad (the PIN checked by its delegate) and the setup pad (a new
+    // PIN twice), each with a simple 4-digit or a complex PIN.
+    virtual std::shared_ptr<HXPasscodePadScreen>
+    makePadLockScreen(std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate, bool complexPin) {
+        (void)delegate, (void)complexPin;
+        return nullptr;
+    }
+    virtual std::shared_ptr<HXPasscodePadScreen>
+    makePadLockSetupScreen(std::weak_ptr<HXCPadLockScreenSetupViewControllerDelegate> delegate, bool complexPin) {
+        (void)delegate, (void)complexPin;
+        return nullptr;
+    }
+    // The "Passcode Lock" settings screen that the settings screen pushes.
+    virtual std::shared_ptr<toolkit::ViewController> makePasscodeSettingsScreen(const HXScreenRoles& roles) {
+        (void)roles;
+        return nullptr;
+    }
+    // The pads' theme, as class-level appearance defaults of the pad's views (launch).
+    virtual void applyPasscodePadAppearance() {}
 };

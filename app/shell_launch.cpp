@@ -123,7 +123,7 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     if (accounts && !accounts->empty()) {
         first = static_cast<int>(defaults->integerForKey("tabBarIndex"));
     } else {
-        record("setPasscodeRequired 0");
+        HXCPasscodeLock::sharedLock().setPasscodeRequired(false);
     }
     selectViewForIndex(first);
 
@@ -131,8 +131,17 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
 
     launchStep("observeReachability");
     serviceReach_ = Reachability::reachabilityWithHostName(serviceHost());
-    // Without a passcode the notifier starts now; with one, when the unlocked app becomes active.
-    observeWhileActive();
+    // Without a passcode the notifier starts now; with one, when the unlocked app becomes active, so
+    // nothing is loaded before the unlock.
+    if (!HXCPasscodeLock::sharedLock().passcodeRequired()) {
+        observeWhileActive();
+    } else {
+        center.removeObserver(this, "kNetworkReachabilityChangedNotification");
+        center.addObserver(this, "kNetworkReachabilityChangedNotification", [this](const foundation::Notification& n) {
+            auto reach = std::static_pointer_cast<Reachability>(n.object);
+            reachabilityChanged(reach ? reach->currentReachabilityStatus() : 0);
+        });
+    }
 
     launchStep("selectAccount");
     repairAccountChoice();
@@ -176,9 +185,10 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     setIsInBackground(foundation::Application::shared().isInBackground());
 
     launchStep("passcodeAppearance");
+    screens().applyPasscodePadAppearance();
 
     launchStep("showPasscodeLockIfNeededForStartup");
-    record("showPasscodeLockIfNeededForStartup 1");
+    showPasscodeLockIfNeededForStartup(true);
 
     launchStep("locationManager");
     if (services::LocationServices::shared().isRegionMonitoringAvailable()) record("locationManager");

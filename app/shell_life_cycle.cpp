@@ -1,6 +1,7 @@
 // The application object over the app's life: alerts, refresh scheduling, background refresh,
 // the cloud key-value mirror, termination and memory warnings.
 #include "app/connect_app_delegate.h"
+#include "app/hxc_passcode_lock.h"
 #include "model/account.h"
 #include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
@@ -163,7 +164,7 @@ void HX_ConnectAppDelegate::applicationWillTerminate() {
     defaults->setBool(autoRefresh(), "autoRefresh");
     defaults->setBool(newMessageAlert(), "newMessageAlert");
     (void)defaults->synchronize();
-    record("stopReachabilityNotifier");
+    if (serviceReach_) serviceReach_->stopNotifier();
 }
 
 void HX_ConnectAppDelegate::applicationDidReceiveMemoryWarning() {
@@ -178,26 +179,27 @@ void HX_ConnectAppDelegate::resignActive() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, "kNetworkReachabilityChangedNotification");
     center.removeObserver(this, foundation::kApplicationWillResignActiveNotification);
-    record("stopReachabilityNotifier");
+    if (serviceReach_) serviceReach_->stopNotifier();
     auto& loop = dispatch::RunLoop::main();
     if (autoRefresh()) loop.cancelPerform(this, "loadUnreadMessages", foundation::Value());
     loop.cancelPerform(this, "loadPhoneSettings", foundation::Value());
     center.removeObserver(this, foundation::kApplicationDidBecomeActiveNotification);
     center.addObserver(this, foundation::kApplicationDidBecomeActiveNotification,
                        [this](const foundation::Notification&) { resumeActive(); });
-    // The passcode lock's timer is the lock's own; what this decides is whether one starts.
-    if (callHandOver()) {
-        foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
-        setCallHandOver(false);
-    } else {
-        record("scheduleShowPasscodeLockIfNeeded 30");
-    }
+    // With a passcode the lock comes 30 s later, unless the app resigned for the dialer.
+    if (auto lock = passcodeLockControl()) lock->resignActive();
 }
 
 void HX_ConnectAppDelegate::resumeActive() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, foundation::kApplicationDidBecomeActiveNotification);
-    record("cancelShowPasscodeLockIfNeeded");
+    if (lockShown) {
+        // The pad held back while the app was away comes now; the rest waits for the unlock.
+        showPasscodeLockIfNeeded();
+        return;
+    }
+    // Back within 30 s: the scheduled lock does not come.
+    if (auto lock = passcodeLockControl()) lock->becomeActive();
     observeWhileActive();
     if (autoRefresh() && account() && !account()->username().empty() && !account()->authV2().value_or("").empty())
         loadUnreadMessages();
@@ -255,7 +257,7 @@ void HX_ConnectAppDelegate::applicationWillEnterForeground() {
     // A missing user name asks for a sign-in; an empty one (an account being set up) does not.
     if (!foundation::UserDefaults::standardUserDefaults()->stringForKey("username")) {
         displayLogin();
-    } else if (connectionAvailable() && !username.empty() && !account()->authV2().value_or("").empty()) {
+    } else if (!lockShown && connectionAvailable() && !username.empty() && !account()->authV2().value_or("").empty()) {
         loadInitialData();
     }
     (void)allContacts();
@@ -281,7 +283,13 @@ void HX_ConnectAppDelegate::reachabilityChanged(int status) {
                 login();
             }
             web.firstReachabilityHandled = true;
-            record("reprocessURLIfPending");
+            // A URL that came before the first report runs now, later with a passcode.
+            const auto* root = window_ ? window_->rootViewController().get() : nullptr;
+            if (pendingURL_ && root && !root->presentedViewController()) {
+                const double delay = HXCPasscodeLock::sharedLock().passcodeRequired() ? 0.85 : 0.0;
+                dispatch::RunLoop::main().perform(performTarget(), "reprocessURL", foundation::Value(), delay,
+                                                  [this](const foundation::Value&) { reprocessURL(); });
+            }
         } else {
             std::string message;
             bool show = true;

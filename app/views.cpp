@@ -1,5 +1,6 @@
 #include "app/views.h"
 
+#include "app/passcode_settings_placeholder.h"
 #include "service/application_web_client.h"
 #include "service/endpoints.h"
 #include "service/message_list_model.h"
@@ -30,6 +31,8 @@ std::shared_ptr<HXPlaceholderScreen> hxMakeRootScreen(int index) {
     std::shared_ptr<HXPlaceholderScreen> root;
     if (index >= 1 && index <= 3)
         root = std::make_shared<HXMessageListPlaceholderScreen>(spec.screen, index);
+    else if (index == 4)
+        root = std::make_shared<HXSettingsPlaceholderScreen>();
     else
         root = std::make_shared<HXPlaceholderScreen>(spec.screen);
     root->setTitle(spec.title);

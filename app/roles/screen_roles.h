@@ -119,6 +119,18 @@ public:
     virtual long long unreadVMCount() const = 0;
 };
 
+// The passcode settings screen's: the pads' background and the screen that answers the pads it
+// presents (the settings view's root screen).
+class HXPasscodeRole {
+public:
+    virtual ~HXPasscodeRole() = default;
+    // A view of frame filled with the lock's gradient.
+    virtual std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
+                                                                           double height) = 0;
+    // The delegate of the unlock and setup pads the passcode settings screen presents.
+    virtual std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() = 0;
+};
+
 // The new-message screen's: sending, the progress overlay while a send is under way, the
 // contacts behind the recipients, alerts, and the pickers that add a recipient.
 class HXComposeRole {
@@ -164,5 +176,6 @@ struct HXScreenRoles {
     std::weak_ptr<HXRoutingRole> routing;
     std::weak_ptr<HXSettingsRole> settings;
     std::weak_ptr<HXSplitViewRole> splitView;
+    std::weak_ptr<HXPasscodeRole> passcode;
     std::weak_ptr<HXComposeRole> compose;
 };

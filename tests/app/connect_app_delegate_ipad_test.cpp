@@ -9,6 +9,7 @@
 
 #include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "app/hxc_passcode_lock.h"
 #include "emulator/emulator.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
@@ -96,7 +97,7 @@ TEST_F(Tablet, LaunchBuildsTheSplitViewInTheSameSteps) {
     // A fresh installation shows settings, without the passcode.
     EXPECT_EQ(app->currentViewIndex(), 4);
     EXPECT_EQ(detail(), app->viewControllerForViewType(4).get());
-    EXPECT_EQ(app->shell().count("setPasscodeRequired"), 1u);
+    EXPECT_FALSE(HXCPasscodeLock::sharedLock().passcodeRequired());
 }
 
 TEST_F(Tablet, AStoredDialPadIsReplacedBySettingsAtLaunch) {

@@ -68,12 +68,19 @@ struct Host : HXPasscodeLockHost {
         log.push_back("dismiss");
     }
     void loadInitialData() override { log.push_back("loadInitialData"); }
-    void resumeActive() override { log.push_back("resumeActive"); }
+    void resumeAfterUnlock() override { log.push_back("resumeActive"); }
     void selectViewForIndex(int index) override { log.push_back("select " + std::to_string(index)); }
     void refreshMasterList() override { log.push_back("refreshMasterList"); }
     bool iPad() const override { return tablet; }
     bool hasPendingURL() const override { return pendingURL; }
     void reprocessURL() override { replays.push_back(dispatch::wallNow()); }
+    bool shown = false, handOver = false, focus = false;
+    bool isLockShown() const override { return shown; }
+    void setLockShown(bool s) override { shown = s; }
+    bool callHandOver() const override { return handOver; }
+    void setCallHandOver(bool h) override { handOver = h; }
+    bool focusReply() const override { return focus; }
+    void setFocusReply(bool f) override { focus = f; }
 };
 
 struct PasscodeLock : ::testing::Test {
@@ -150,12 +157,15 @@ TEST_F(PasscodeLock, SettingsLiveInTheKeychainAndAreKeptAfterTheFirstRead) {
     EXPECT_FALSE(lock.useSpotlight());
     lock.setPasscodeRequired(false);
     EXPECT_TRUE(lock.useSpotlight());
-    // The PIN: none clears only the kept value; the item keeps the last PIN.
+    // The PIN: none deletes the stored item too, so no stale secret stays behind (also for a new
+    // process, which reads the keychain again).
     lock.setPasscode(std::string("4321"));
     EXPECT_EQ(stored("passcode"), std::optional<std::string>("4321"));
     lock.setPasscode(std::nullopt);
     EXPECT_EQ(lock.passcode(), std::nullopt);
-    EXPECT_EQ(stored("passcode"), std::optional<std::string>("4321"));
+    EXPECT_EQ(stored("passcode"), std::nullopt);
+    lock.forgetKeptValues();
+    EXPECT_EQ(lock.passcode(), std::nullopt);
     EXPECT_FALSE(HXCPasscodeKeychain::setString(std::nullopt, std::string("passcode")));
     EXPECT_FALSE(HXCPasscodeKeychain::setString(std::string("x"), std::nullopt));
     EXPECT_EQ(HXCPasscodeKeychain::getStringForKey("nothing"), std::nullopt);
@@ -254,13 +264,13 @@ TEST_F(PasscodeLock, ResigningLocksAfterThirtySecondsUnlessBackSoonerOrHandedToT
     control->unlockWasSuccessful(host->presented);
 
     // A call handed to the dialer never locks, and the flag goes with that one resignation.
-    control->setCallHandOver(true);
+    host->setCallHandOver(true);
     control->resignActive();
     clock->advance(3600);
     EXPECT_FALSE(control->lockShown());
     EXPECT_FALSE(control->callHandOver());
     EXPECT_EQ(std::count(posted.begin(), posted.end(), kClearDialpadNumberNotification), 1);
-    control->setCallHandOver(true);
+    host->setCallHandOver(true);
     control->willEnterForeground();
     EXPECT_FALSE(control->callHandOver());
 
@@ -288,7 +298,7 @@ TEST_F(PasscodeLock, AURLHeldWhileLockedRunsAfterTheUnlockAndTheReplyFieldIsFocu
     requirePasscode();
     control->showPasscodeLockIfNeeded();
     host->pendingURL = true;
-    control->setFocusReply(true);
+    host->setFocusReply(true);
     const double unlockedAt = dispatch::wallNow();
     control->unlockWasSuccessful(host->presented);
     clock->advance(0.84);

@@ -11,6 +11,7 @@
 
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "app/hxc_passcode_lock.h"
 #include "emulator/emulator.h"
 #include "emulator/ingestion_service.h"
 #include "model/account.h"
@@ -129,21 +130,38 @@ TEST_F(Shell, LaunchWatchesTheServiceHostAndMarksABackgroundLaunch) {
 // counts a launch, and entering the background dismisses the alert shown through presentAlert but
 // leaves one that carries a tag.
 TEST_F(Shell, ResignAndResumeCountLaunchesAndTheBackgroundDismissesOnlyUntaggedAlerts) {
+    // The host's network as the test sets it.
+    reachability = std::make_shared<net::FakeReachabilityBackend>();
+    net::ReachabilityBackend::setShared(reachability);
     launch();
     auto& center = foundation::NotificationCenter::defaultCenter();
     const int64_t launches = prefs()->integerForKey("launchCount");
+    // The host's reports arrive only while the app is active: the notifier stops on resigning.
+    int reports = 0;
+    center.addObserver(this, "kNetworkReachabilityChangedNotification",
+                       [&reports](const foundation::Notification&) { ++reports; });
+    auto flip = [&] {
+        reachability->setFlags(0);
+        harness.settle();
+        reachability->setFlags(net::kReachabilityReachable);
+        harness.settle();
+    };
     center.post(foundation::kApplicationWillResignActiveNotification);
-    EXPECT_EQ(app->shell().count("stopReachabilityNotifier"), 1u);
-    EXPECT_EQ(app->shell().count("scheduleShowPasscodeLockIfNeeded 30"), 1u);
+    flip();
+    EXPECT_EQ(reports, 0);
     center.post(foundation::kApplicationDidBecomeActiveNotification);
     EXPECT_EQ(prefs()->integerForKey("launchCount"), launches + 1);
-    EXPECT_EQ(app->shell().count("cancelShowPasscodeLockIfNeeded"), 1u);
+    flip();
+    EXPECT_EQ(reports, 2);
     center.post(foundation::kApplicationDidBecomeActiveNotification);  // not armed without a resign
     EXPECT_EQ(prefs()->integerForKey("launchCount"), launches + 1);
     center.post(foundation::kApplicationWillResignActiveNotification);
-    EXPECT_EQ(app->shell().count("stopReachabilityNotifier"), 2u);
+    flip();
+    EXPECT_EQ(reports, 2);
     center.post(foundation::kApplicationDidBecomeActiveNotification);
     EXPECT_EQ(prefs()->integerForKey("launchCount"), launches + 2);
+    center.removeObserver(this, "kNetworkReachabilityChangedNotification");
+    net::ReachabilityBackend::setShared(nullptr);
 
     app->presentAlert(HXAlert{"Untagged", "shown by the app", {{"OK", HXAlertAction::Style::Default, {}}}, {}});
     harness.settle();
@@ -196,10 +214,15 @@ TEST_F(Shell, WithoutTheServiceRequestsStayOnTheMachine) {
 }
 
 TEST_F(Shell, FreshInstallationShowsSettingsWithoutPasscodeAndRegistersOnce) {
+    // A passcode left in the keychain by an earlier installation does not lock a fresh one.
+    HXCPasscodeLock::sharedLock().setPasscodeRequired(true);
     launch();
     EXPECT_EQ(app->currentViewIndex(), 4);
     EXPECT_EQ(app->tabBarController()->selectedIndex(), 4u);
-    EXPECT_EQ(app->shell().count("setPasscodeRequired"), 1u);
+    EXPECT_FALSE(HXCPasscodeLock::sharedLock().passcodeRequired());
+    EXPECT_FALSE(app->lockShown);
+    HXCPasscodeLock::sharedLock().forgetKeptValues();
+    EXPECT_FALSE(HXCPasscodeLock::sharedLock().passcodeRequired()) << "stored as off";
     EXPECT_TRUE(prefs()->boolForKey("notificationCenterRegistration"));
     EXPECT_EQ(services::AppBadge::shared().updates(), 1);
     const std::vector<services::ShortcutItem> shortcuts{{"com.hxconnect.shortcut_call", "Place Call", "phone"},
@@ -266,7 +289,6 @@ TEST_F(Shell, LaunchRepairsTheAccountChoiceAndOpensTheStoredTab) {
     ASSERT_TRUE(app->account());
     EXPECT_EQ(app->account()->username(), "bob@example.test");
     EXPECT_EQ(app->currentViewIndex(), 1);
-    EXPECT_EQ(app->shell().count("setPasscodeRequired"), 0u);
 }
 
 TEST_F(Shell, TabBarHasFiveNavigationControllersWithTheirTitles) {
@@ -689,6 +711,8 @@ TEST_F(ShellFetch, AnsweredExactlyOnceWithNewDataNoDataOrFailed) {
          HXApplicationModel::BackgroundFetchFailed,
          "4 0"},
     };
+    // With a passcode every ending covers the app first.
+    HXCPasscodeLock::sharedLock().setPasscodeRequired(true);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         answers.clear();
@@ -710,7 +734,8 @@ TEST_F(ShellFetch, AnsweredExactlyOnceWithNewDataNoDataOrFailed) {
                 badges += (badges.empty() ? "" : " ") + call.substr(15, call.find(' ', 15) - 15);
         EXPECT_EQ(badges, c.badges);
         // The lock covers the app before each answer.
-        EXPECT_GE(app->shell().count("showPasscodeLockIfNeeded"), 1u);
+        EXPECT_TRUE(app->lockShown);
+        app->lockShown = false;
         if (!c.cookies) app->cookieJar()->set_cookies({net::Cookie{"SID", "s", "127.0.0.1"}});
     }
 }

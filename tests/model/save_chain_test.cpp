@@ -7,11 +7,13 @@
 #include <atomic>
 
 #include "app/connect_app_delegate.h"
+#include "app/hxc_passcode_lock.h"
 #include "model/cache.h"
 #include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/security/keychain.h"
 #include "platform/services/search_index.h"
 #include "platform/services/user_notifications.h"
 #include "platform/store/context.h"
@@ -33,10 +35,21 @@ class FakeDelegate : public hxtest::RecordedApp<> {
 public:
     std::string username = "me.user@example.com";
     std::string currentUsername() const override { return username; }
-    size_t lockChecks() { return shell().count("showPasscodeLockIfNeeded"); }
-    void setSpotlight(bool on) {
-        shell().changeScript([on](HXShellStandIn::Script& s) { s.useSpotlight = on; });
+    // Each time the save chain asks the passcode lock to cover the app.
+    size_t lockChecks() const { return lockChecks_; }
+    void showPasscodeLockIfNeeded() override {
+        ++lockChecks_;
+        RecordedApp::showPasscodeLockIfNeeded();
     }
+    // Messages are indexed unless a passcode is required and the lock's Spotlight switch is off.
+    static void setSpotlight(bool on) {
+        auto& lock = HXCPasscodeLock::sharedLock();
+        lock.setPasscodeRequired(true);
+        lock.setUseSpotlight(on);
+    }
+
+private:
+    std::atomic<size_t> lockChecks_{0};
 };
 
 struct Item {
@@ -50,7 +63,10 @@ class SaveChain : public ::testing::Test {
 protected:
     void SetUp() override {
         foundation::setHomeDirectory(home.path());
+        security::Keychain::setDefaultPath(home.path() / "keychain.json");
         foundation::UserDefaults::resetStandardUserDefaults();
+        HXCPasscodeLock::sharedLock().forgetKeptValues();
+        FakeDelegate::setSpotlight(false);
         defaults()->registerDefaults({{"notificationTypes", 7}});
         delegate = std::make_shared<FakeDelegate>();
         delegate->setStoreBusyTimeout(0);

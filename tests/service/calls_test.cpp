@@ -3,6 +3,7 @@
 // dialer, and the choosers asked on the way.
 #include <gtest/gtest.h>
 
+#include "app/hxc_passcode_lock.h"
 #include "platform/services/url_opener.h"
 #include "service/calls.h"
 #include "service/proto/hxcpb.h"
@@ -217,14 +218,17 @@ TEST_F(Calls, TheLifeCycleSeesTheCallFlagsTheCallCodeSets) {
     calls->placeCallTo("+44 20 7946 0958");
     ASSERT_TRUE(runUntil([&] { return !dialled().empty() && !inTable("DIRECT_CALL"); }));
     ASSERT_TRUE(app->callHandOver());
+    HXCPasscodeLock::sharedLock().setPasscodeRequired(true);
     app->resignActive();
     EXPECT_EQ(posted["kClearDialpadNumberNotification"], 1);
-    EXPECT_EQ(app->shell().count("scheduleShowPasscodeLockIfNeeded"), 0u);
+    clock->advance(31);
+    EXPECT_FALSE(app->lockShown) << "no lock for the dialer";
     EXPECT_FALSE(calls->callHandOver());
     EXPECT_TRUE(calls->callPlaced());
     // A second resign without a hand-over arms the lock instead.
     app->resignActive();
-    EXPECT_EQ(app->shell().count("scheduleShowPasscodeLockIfNeeded 30"), 1u);
+    clock->advance(31);
+    EXPECT_TRUE(app->lockShown);
     EXPECT_EQ(posted["kClearDialpadNumberNotification"], 1);
     app->applicationDidEnterBackground();
     EXPECT_EQ(posted["kClearDialpadNumberNotification"], 2);
@@ -233,4 +237,5 @@ TEST_F(Calls, TheLifeCycleSeesTheCallFlagsTheCallCodeSets) {
     EXPECT_FALSE(calls->callHandOver());
     app->applicationDidEnterBackground();
     EXPECT_EQ(posted["kClearDialpadNumberNotification"], 2);
+    HXCPasscodeLock::sharedLock().setPasscodeRequired(false);
 }

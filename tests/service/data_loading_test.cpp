@@ -1,6 +1,8 @@
 // The data loads of the web client and where their replies go, against the emulated service.
 #include <gtest/gtest.h>
 
+#include "app/hxc_passcode_lock.h"
+
 #include <algorithm>
 #include <set>
 
@@ -201,11 +203,14 @@ TEST_F(DataLoading, ABackgroundFetchIsAnsweredOnceOrNotAtAllOnA401) {
     app->setIsInBackground(true);
     app->setLastNotification(5000);
     std::vector<int> answers;
-    // Nothing new: the passcode lock is asked about and the fetch hears "no data".
+    // Nothing new: the passcode lock covers the app and the fetch hears "no data".
+    HXCPasscodeLock::sharedLock().setPasscodeRequired(true);
     app->getUnreadMessagesFromData(data(unread(1000000)), [&](int r) { answers.push_back(r); });
     ASSERT_TRUE(runUntil([&] { return answers.size() == 1; }));
     EXPECT_EQ(answers[0], HXApplicationModel::BackgroundFetchNoData);
-    EXPECT_EQ(app->shell().count("showPasscodeLockIfNeeded"), 1u);
+    EXPECT_TRUE(app->lockShown);
+    app->lockShown = false;
+    HXCPasscodeLock::sharedLock().setPasscodeRequired(false);
     EXPECT_TRUE(history->calls().empty());
     // Something new: the history list's parse answers it.
     history->fetchResult = HXApplicationModel::BackgroundFetchNewData;

@@ -1,5 +1,8 @@
 #include "tests/support/screen_fixture.h"
 
+#include "app/hxc_passcode_lock.h"
+#include "platform/services/local_authentication.h"
+
 #include "model/account.h"
 #include "model/application_model.h"
 #include "model/keychain_utils.h"
@@ -20,6 +23,9 @@ void useAppHome(const std::filesystem::path& home) {
     security::Keychain::setDefaultPath(home / "keychain.json");
     foundation::UserDefaults::resetStandardUserDefaults();
     services::resetDeviceServices();
+    // The passcode settings are kept per process after the first read: a new home reads them anew.
+    HXCPasscodeLock::sharedLock().forgetKeptValues();
+    services::Biometrics::shared().reset();
 }
 
 toolkit::ScreenProfile profileOf(DeviceForm form) {
@@ -28,6 +34,10 @@ toolkit::ScreenProfile profileOf(DeviceForm form) {
             return toolkit::ScreenProfile::iPhoneX();
         case DeviceForm::tablet:
             return toolkit::ScreenProfile::iPad();
+        case DeviceForm::phone4:
+            return toolkit::ScreenProfile::iPhone4();
+        case DeviceForm::phoneSE:
+            return toolkit::ScreenProfile::iPhoneSE();
         case DeviceForm::phone:
             break;
     }

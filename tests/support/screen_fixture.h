@@ -33,7 +33,8 @@ namespace hxtest {
 // read anew and the device's services back to their defaults.
 void useAppHome(const std::filesystem::path& home);
 
-enum class DeviceForm { phone, phoneX, tablet };
+// phone4 and phoneSE: the 320-point phones (480 and 568 points high).
+enum class DeviceForm { phone, phoneX, tablet, phone4, phoneSE };
 
 toolkit::ScreenProfile profileOf(DeviceForm form);
 

@@ -40,7 +40,6 @@ class HXShellStandIn : public HXShellObserver, public HXCallRecord {
 public:
     // Answers a test puts over the application object's own; unset ones leave the product's.
     struct Script {
-        std::optional<bool> useSpotlight;
         std::optional<bool> locationSwitchTaskRunning;
         std::optional<std::string> pendingLocationSwitch;
         std::optional<int> currentViewIndex;
@@ -95,10 +94,6 @@ public:
     RecordedApp() { this->setShellObserver(shell_); }
     HXShellStandIn& shell() { return *shell_; }
 
-    bool useSpotlight() const override {
-        const bool own = Base::useSpotlight();
-        return shell_->script().useSpotlight.value_or(own);
-    }
     bool locationSwitchTaskRunning() const override {
         if (auto scripted = shell_->script().locationSwitchTaskRunning) return *scripted;
         return Base::locationSwitchTaskRunning();

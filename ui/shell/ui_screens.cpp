@@ -1,9 +1,14 @@
 #include "ui/shell/ui_screens.h"
 
 #include "platform/graphics/color.h"
+#include "platform/toolkit/traits.h"
 #include "ui/compose/vc_new_message.h"
 #include "ui/help/vc_progress.h"
 #include "ui/messages/vc_messages.h"
+#include "ui/passcode/hxc_pad_lock_screen_setup_view_controller.h"
+#include "ui/passcode/hxc_pad_lock_screen_view.h"
+#include "ui/passcode/hxc_pad_lock_screen_view_controller.h"
+#include "ui/passcode/hxc_passcode_settings_view_controller.h"
 #include "ui/shell/options_popover.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/signin/login_panel.h"
@@ -39,6 +44,25 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
     (void)index, (void)roles;
     return nullptr;
 }
+
+std::shared_ptr<HXPasscodePadScreen>
+HXUIScreens::makePadLockScreen(std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate, bool complexPin) {
+    return std::make_shared<HXCPadLockScreenViewController>(std::move(delegate), complexPin);
+}
+
+std::shared_ptr<HXPasscodePadScreen>
+HXUIScreens::makePadLockSetupScreen(std::weak_ptr<HXCPadLockScreenSetupViewControllerDelegate> delegate,
+                                    bool complexPin) {
+    return std::make_shared<HXCPadLockScreenSetupViewController>(std::move(delegate), complexPin);
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makePasscodeSettingsScreen(const HXScreenRoles& roles) {
+    const auto style = toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
+                                                                           : toolkit::TableViewStyle::Grouped;
+    return std::make_shared<HXCPasscodeSettingsViewController>(roles, style);
+}
+
+void HXUIScreens::applyPasscodePadAppearance() { HXCPadLockScreenView::applyAppTheme(); }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScreenRoles& roles,
                                                                      const std::vector<std::string>& recipients,

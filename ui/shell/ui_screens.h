@@ -22,4 +22,11 @@ public:
                                                   std::weak_ptr<HXOptionsPopoverDelegate> delegate) override;
     // No root screen is built yet: every view keeps the shell's placeholder.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
+    std::shared_ptr<HXPasscodePadScreen>
+    makePadLockScreen(std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate, bool complexPin) override;
+    std::shared_ptr<HXPasscodePadScreen>
+    makePadLockSetupScreen(std::weak_ptr<HXCPadLockScreenSetupViewControllerDelegate> delegate,
+                           bool complexPin) override;
+    std::shared_ptr<toolkit::ViewController> makePasscodeSettingsScreen(const HXScreenRoles& roles) override;
+    void applyPasscodePadAppearance() override;
 };

@@ -1,0 +1,39 @@
+#include "app/passcode_settings_placeholder.h"
+
+#include "app/hxc_passcode_lock.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/toolkit/view_controller.h"
+
+namespace {
+
+void dismissPad(HXCPinEntry& pad) {
+    if (auto screen = pad.padScreen()) screen->dismiss(true);
+}
+
+}  // namespace
+
+bool HXSettingsPlaceholderScreen::validatePin(const std::string& pin, HXCPinUnlock&) {
+    auto stored = HXCPasscodeLock::sharedLock().passcode();
+    return stored && *stored == pin;
+}
+
+void HXSettingsPlaceholderScreen::unlockWasSuccessful(HXCPinUnlock& pad) {
+    auto& lock = HXCPasscodeLock::sharedLock();
+    lock.setPasscodeRequired(false);
+    // Turning the passcode off forgets the PIN, in the keychain too.
+    lock.setPasscode(std::nullopt);
+    foundation::NotificationCenter::defaultCenter().post(kPasscodeSettingDidChangeNotification);
+    dismissPad(pad);
+}
+
+void HXSettingsPlaceholderScreen::unlockWasUnsuccessful(const std::string&, int64_t, HXCPinUnlock&) {}
+
+void HXSettingsPlaceholderScreen::unlockWasCancelled(HXCPinEntry& pad) { dismissPad(pad); }
+
+void HXSettingsPlaceholderScreen::pinSet(const std::string& pin, HXCPinSetup& pad) {
+    auto& lock = HXCPasscodeLock::sharedLock();
+    lock.setPasscodeRequired(true);
+    lock.setPasscode(pin);
+    foundation::NotificationCenter::defaultCenter().post(kPasscodeSettingDidChangeNotification);
+    dismissPad(pad);
+}

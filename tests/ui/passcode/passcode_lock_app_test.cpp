@@ -1,0 +1,305 @@
+// The passcode lock in the running app, against the loopback service: nothing is asked of the
+// service before the PIN, the initial load once after it; the background blurs; a resignation
+// locks after 30 s but never for the dialer; a URL opened while locked runs 0.85 s after the
+// unlock; each answer of the biometric prompt; and the "Passcode Lock" screen turning the passcode
+// on and off through the settings view's pads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "app/hxc_passcode_keychain.h"
+#include "app/hxc_passcode_lock.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/local_authentication.h"
+#include "platform/services/search_index.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
+#include "ui/passcode/hxc_pad_lock_screen_setup_view_controller.h"
+#include "ui/passcode/hxc_pad_lock_screen_view_controller.h"
+#include "ui/passcode/hxc_passcode_settings_view_controller.h"
+#include "ui/shell/ui_screens.h"
+
+namespace {
+
+using Answer = services::Biometrics::Answer;
+
+struct Lock : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>> {
+    explicit Lock(bool emulator = false)
+        : ScreenFixture(
+              {.screens = std::make_shared<HXUIScreens>(), .emulator = emulator, .signedIn = true, .fonts = true}) {}
+    HXCPasscodeLock& lock = HXCPasscodeLock::sharedLock();
+    std::vector<std::string> posted;
+
+    void TearDown() override {
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+        ScreenFixture::TearDown();
+    }
+    void listen(const std::string& name) {
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            this, name, [this, name](const foundation::Notification&) { posted.push_back(name); });
+    }
+    // The launch as the platform runs it: with a passcode the host's reachability is not watched
+    // until the unlock.
+    void launchWithPasscode(const std::string& pin = "1234") {
+        // The lists were shown last.
+        foundation::UserDefaults::standardUserDefaults()->setInteger(1, "tabBarIndex");
+        lock.setPasscodeRequired(true);
+        lock.setPasscode(pin);
+        ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+        harness.settle();
+    }
+    toolkit::ViewController& root() { return *harness.window().rootViewController(); }
+    HXCPadLockScreenAbstractViewController* pad() {
+        return dynamic_cast<HXCPadLockScreenAbstractViewController*>(root().presentedViewController());
+    }
+    void typePin(const std::string& pin) {
+        ASSERT_TRUE(pad());
+        auto view = pad()->lockScreenView();
+        for (char c : pin) ASSERT_TRUE(harness.tap(*view->buttonArray()[c - '0'])) << c;
+        harness.settle();
+    }
+    // New-message screens presented so far.
+    size_t newMessages() {
+        auto* top = harness.topPresented();
+        while (top && top->presentedViewController()) top = top->presentedViewController();
+        if (auto* nav = dynamic_cast<toolkit::NavigationController*>(top); nav && !nav->viewControllers().empty())
+            return nav->viewControllers().front()->className() == "VC_NewMessage" ? 1 : 0;
+        return top && top->className() == "VC_NewMessage" ? 1 : 0;
+    }
+    bool blurred() { return root().view()->viewWithTag(997) != nullptr; }
+    void resign() {
+        foundation::Application::shared().setApplicationState(foundation::ApplicationState::Inactive);
+        foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationWillResignActiveNotification);
+    }
+    void becomeActive() {
+        foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
+        foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationDidBecomeActiveNotification);
+        harness.settle();
+    }
+};
+
+struct LockWithService : Lock {
+    LockWithService() : Lock(true) {}
+    size_t listRequests(const std::string& bodyPrefix) {
+        const auto all = service->requests();
+        return std::count_if(all.begin(), all.end(), [&](const emulator::RecordedRequest& r) {
+            return r.path.ends_with("api2thread/list") && r.body.starts_with(bodyPrefix);
+        });
+    }
+};
+
+}  // namespace
+
+TEST_F(LockWithService, NothingReachesTheServiceBeforeThePinThenTheInitialLoadOnce) {
+    launchWithPasscode();
+    ASSERT_TRUE(pad());
+    EXPECT_TRUE(blurred());
+    // The network comes and goes while the pad is up: the app does not hear of it. Only the
+    // account's token renewal, which selecting the stored account starts, goes out; nothing of
+    // the service's own.
+    reachability->setFlags(0);
+    reachability->setFlags(net::kReachabilityReachable);
+    harness.advance(5);
+    typePin("9999");
+    harness.advance(5);
+    for (const auto& r : service->requests())
+        EXPECT_TRUE(r.path.starts_with("/o/oauth2/")) << "before the PIN: " << r.target;
+    const size_t beforePin = service->requests().size();
+
+    typePin("1234");
+    EXPECT_FALSE(pad());
+    EXPECT_FALSE(app->lockShown);
+    ASSERT_TRUE(harness.clock().runUntil([&] { return listRequests("[6,") > 0; }, 10));
+    harness.advance(5);
+    EXPECT_GT(service->requests().size(), beforePin);
+    // The initial load's lists went once each: unread, spam and archive.
+    EXPECT_EQ(listRequests("[1,"), 1u);
+    EXPECT_EQ(listRequests("[5,"), 1u);
+    EXPECT_EQ(listRequests("[6,"), 1u);
+}
+
+TEST_F(Lock, TheBackgroundBlursAndThePadComesBackWithTheApp) {
+    launchWithPasscode();
+    typePin("1234");
+    ASSERT_FALSE(app->lockShown);
+    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
+    app->applicationDidEnterBackground();
+    harness.settle();
+    EXPECT_TRUE(app->lockShown);
+    EXPECT_TRUE(blurred());
+    EXPECT_FALSE(pad()) << "only the blur while in the background";
+    app->applicationWillEnterForeground();
+    becomeActive();
+    ASSERT_TRUE(pad());
+    EXPECT_FALSE(root().presentedViewController()->presentedViewController()) << "one pad";
+    becomeActive();
+    EXPECT_FALSE(root().presentedViewController()->presentedViewController()) << "still one pad";
+    typePin("1234");
+    EXPECT_FALSE(blurred());
+}
+
+TEST_F(Lock, ResigningLocksAfterThirtySecondsButNeverForTheDialer) {
+    launchWithPasscode();
+    typePin("1234");
+    listen("kClearDialpadNumberNotification");
+    resign();
+    harness.advance(29);
+    becomeActive();
+    harness.advance(5);
+    EXPECT_FALSE(app->lockShown) << "back within 30 s";
+    resign();
+    harness.advance(31);
+    EXPECT_TRUE(app->lockShown);
+    becomeActive();
+    ASSERT_TRUE(pad());
+    typePin("1234");
+    // A call handed to the dialer: the dial pad is cleared and no lock follows.
+    app->setCallHandOver(true);
+    resign();
+    harness.advance(60);
+    EXPECT_FALSE(app->lockShown);
+    EXPECT_EQ(posted, std::vector<std::string>{"kClearDialpadNumberNotification"});
+    EXPECT_FALSE(app->callHandOver());
+    becomeActive();
+}
+
+TEST_F(Lock, AURLOpenedWhileLockedRunsJustAfterTheUnlock) {
+    launchWithPasscode();
+    ASSERT_TRUE(app->lockShown);
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://sms?number=5550100&message=hi"));
+    EXPECT_TRUE(app->pendingURL());
+    harness.advance(5);
+    EXPECT_EQ(newMessages(), 0u) << "held while locked";
+    std::optional<double> unlockedAt;
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, kPasscodeLockDismissedNotification,
+        [&unlockedAt](const foundation::Notification&) { unlockedAt = dispatch::wallNow(); });
+    typePin("1234");
+    ASSERT_TRUE(unlockedAt);
+    ASSERT_TRUE(harness.clock().runUntil([&] { return newMessages() > 0; }, 5));
+    EXPECT_NEAR(dispatch::wallNow() - *unlockedAt, 0.85, 1e-6);
+    EXPECT_FALSE(app->pendingURL());
+    harness.advance(5);
+    EXPECT_EQ(newMessages(), 1u) << "replayed once";
+}
+
+// Each answer of the prompt the lock puts up instead of the pad when biometric unlock is on.
+TEST_F(Lock, EachBiometricAnswerActsAsItShould) {
+    auto& device = services::Biometrics::shared();
+    device.setCanEvaluate({1, 4});
+    device.setBiometryType(services::BiometryType::FaceID);
+    lock.setUseBiometricID(true);
+    launchWithPasscode();
+    ASSERT_TRUE(harness.clock().runUntil([&] { return device.heldCount() == 1; }, 5));
+    EXPECT_FALSE(pad()) << "the prompt comes first";
+    EXPECT_TRUE(blurred());
+    ASSERT_TRUE(device.answerHeld(Answer::succeed()));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return !app->lockShown; }, 5));
+    EXPECT_FALSE(blurred());
+    EXPECT_EQ(device.evaluations().back().reason, "Authenticate to unlock");
+    EXPECT_EQ(device.evaluations().back().reuseDuration, 30.0);
+
+    struct Case {
+        const char* name;
+        Answer answer;
+        bool locked, padShown;
+    } cases[] = {
+        {"success", Answer::succeed(), false, false},
+        {"cancelled by the system", Answer::fail(services::kLAErrorSystemCancel), true, false},
+        {"-1000", Answer::fail(-1000), true, false},
+        {"cancelled by the user", Answer::fail(services::kLAErrorUserCancel), true, true},
+        {"failed", Answer::fail(services::kLAErrorAuthenticationFailed), true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        device.queueAnswer(c.answer);
+        app->showPasscodeLockIfNeededForStartup(true);
+        harness.advance(1);
+        EXPECT_EQ(app->lockShown, c.locked);
+        EXPECT_EQ(blurred(), c.locked);
+        EXPECT_EQ(pad() != nullptr, c.padShown);
+        if (c.padShown) {
+            // The pad offers the prompt again through its button.
+            auto button = pad()->lockScreenView()->biometricIDButton();
+            ASSERT_TRUE(button);
+            EXPECT_EQ(button->alpha(), 1);
+            device.queueAnswer(Answer::succeed());
+            ASSERT_TRUE(harness.tap(*button));
+            harness.advance(1);
+            EXPECT_FALSE(app->lockShown);
+            EXPECT_FALSE(pad());
+        } else if (c.locked) {
+            // Left blurred until the app is active again; then the prompt repeats.
+            device.queueAnswer(Answer::succeed());
+            resign();
+            becomeActive();
+            harness.advance(1);
+            EXPECT_FALSE(app->lockShown);
+        }
+        EXPECT_FALSE(blurred());
+    }
+}
+
+TEST_F(Lock, ThePasscodeScreenTurnsThePasscodeOnAndOff) {
+    ASSERT_TRUE(launch());
+    listen(kPasscodeSettingDidChangeNotification);
+    listen(kHXCPasscodeLockSpotlightPrefeChangedNotification);
+    app->selectViewForIndex(4);
+    auto& settingsNav = dynamic_cast<toolkit::NavigationController&>(*app->tabBarController()->viewControllers()[4]);
+    auto screen = std::dynamic_pointer_cast<HXCPasscodeSettingsViewController>(
+        app->screens().makePasscodeSettingsScreen(app->screenRoles()));
+    ASSERT_TRUE(screen);
+    settingsNav.pushViewController(screen, false);
+    harness.settle();
+    auto table = screen->tableView();
+    EXPECT_EQ(table->numberOfSections(), 1);
+    ASSERT_TRUE(harness.find("Turn Passcode On"));
+
+    // On: the new PIN twice on the setup pad.
+    ASSERT_TRUE(harness.selectRow(*table, {0, 0}));
+    ASSERT_TRUE(dynamic_cast<HXCPadLockScreenSetupViewController*>(harness.topPresented()));
+    auto type = [&](const std::string& pin) {
+        auto* p = dynamic_cast<HXCPadLockScreenAbstractViewController*>(harness.topPresented());
+        ASSERT_TRUE(p);
+        for (char c : pin) harness.tap(*p->lockScreenView()->buttonArray()[c - '0']);
+        harness.settle();
+    };
+    type("2580");
+    type("2580");
+    harness.advance(1);
+    EXPECT_FALSE(dynamic_cast<HXCPadLockScreenAbstractViewController*>(harness.topPresented()));
+    EXPECT_TRUE(lock.passcodeRequired());
+    EXPECT_EQ(lock.passcode(), std::optional<std::string>("2580"));
+    EXPECT_EQ(posted, std::vector<std::string>{kPasscodeSettingDidChangeNotification});
+    ASSERT_TRUE(harness.find("Turn Passcode Off"));
+    // Spotlight's switch shows with the passcode on (no biometrics on this device).
+    EXPECT_EQ(table->numberOfSections(), services::SearchableIndex::isIndexingAvailable() ? 2 : 1);
+    if (table->numberOfSections() == 2) {
+        ASSERT_TRUE(harness.tap(*screen->spotlightSwitch()));
+        EXPECT_FALSE(lock.useSpotlight());
+        EXPECT_EQ(posted.back(), kHXCPasscodeLockSpotlightPrefeChangedNotification);
+    }
+    expectOutline("passcode_screen_on");
+    expectSnapshot("passcode_screen", {.lightAndDark = true});
+
+    // Off: the current PIN on an unlock pad; a wrong one changes nothing.
+    posted.clear();
+    ASSERT_TRUE(harness.selectRow(*table, {0, 0}));
+    ASSERT_TRUE(dynamic_cast<HXCPadLockScreenViewController*>(harness.topPresented()));
+    type("1111");
+    EXPECT_TRUE(lock.passcodeRequired());
+    type("2580");
+    harness.advance(1);
+    EXPECT_FALSE(lock.passcodeRequired());
+    EXPECT_EQ(posted, std::vector<std::string>{kPasscodeSettingDidChangeNotification});
+    ASSERT_TRUE(harness.find("Turn Passcode On"));
+    EXPECT_EQ(table->numberOfSections(), 1);
+    // Turning it off leaves no PIN behind, not even in the keychain.
+    lock.forgetKeptValues();
+    EXPECT_EQ(lock.passcode(), std::nullopt);
+    EXPECT_EQ(HXCPasscodeKeychain::getStringForKey("passcode"), std::nullopt);
+}
