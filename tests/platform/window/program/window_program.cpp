@@ -13,6 +13,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/traits.h"
+#include "tests/support/goldens.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -93,7 +94,14 @@ TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
     ASSERT_TRUE(headlessPNG.ok());
     const auto reference = windowOut / "headless-below-status-bar.png";
     ASSERT_TRUE(foundation::files::writeAtomically(reference, *headlessPNG).ok());
-    const auto comparison = toolkit::compareWithGolden(*below(**shown), reference, windowOut / "failures");
+    const auto comparison = toolkit::compareWithGolden(*below(**shown), reference, hxtest::failureFolder());
+    if (!comparison.matches) {
+        // Both pictures stay beside the difference for whoever looks into it.
+        std::filesystem::copy_file(screenshot, hxtest::failureFolder() / "window.png",
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(headlessOut / "1-sms.png", hxtest::failureFolder() / "headless.png",
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
     EXPECT_TRUE(comparison.matches) << comparison.message;
 }
 
