@@ -52,6 +52,8 @@ TEST_F(Tablet, LaunchBuildsTheSplitViewInTheSameSteps) {
         phoneSteps = phone->launchSteps();
         EXPECT_FALSE(phone->iPad());
         EXPECT_FALSE(graphics::HXCFont::iPad());
+        // Its requests are never answered here: end them so that their connections go with it.
+        phone->cancelRequests([](const std::string&) { return true; });
     }
     foundation::UserDefaults::resetStandardUserDefaults();
     services::resetDeviceServices();

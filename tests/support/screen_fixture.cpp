@@ -96,6 +96,10 @@ void ScreenFixtureBase::SetUp() {
 void ScreenFixtureBase::TearDown() {
     harness.clock().runUntilIdle();
     if (setup.sharedDelegate) HXApplicationModel::setSharedDelegate(nullptr);
+    // A request the scripted transport never answers keeps its connection, and through it the
+    // application object, alive: end them with the test.
+    application_->cancelRequests([](const std::string&) { return true; });
+    harness.clock().runUntilIdle();
     application_.reset();
     dropApplication();
     if (service) {
