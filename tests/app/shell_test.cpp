@@ -32,6 +32,7 @@
 #include "platform/toolkit/testing/harness.h"
 #include "service/custom_cookie_jar.h"
 #include "service/message_list_model.h"
+#include "service/request_machinery.h"
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
@@ -976,15 +977,19 @@ TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
         {"hxconnect://call?number=5551234567&callmethod=Pigeon", true, 0, false},
         {"hxconnect://call?5551234567", true, 0, false},
     };
-    bool tokenAsked = false;
     for (const auto& c : cases) {
         app->shell().clear();
         padScreens->log.clear();
         callsPlaced = 0;
+        // The token request a call of the case before left in flight.
+        (void)app->webClient().requests.erase("OAuth_listSessions");
         app->account()->setForwardingPhoneID(0);
         app->setIsPhone(c.isPhone);
         app->selectViewForIndex(4);
         EXPECT_TRUE(app->applicationOpenURL(c.url));
+        // A direct call asks for its token at once, before the call is placed (offline here, so
+        // the request is refused with the no-connection alert).
+        EXPECT_EQ(asked("alertNoConnection").size(), c.forwarding == -1 ? 1u : 0u) << c.url;
         harness.advance(0.1);
         EXPECT_EQ(app->currentViewIndex(), 0) << c.url;
         EXPECT_EQ(app->account()->forwardingPhoneID(), c.forwarding) << c.url;
@@ -994,11 +999,6 @@ TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
         EXPECT_EQ(asked("updateContactLabel"), std::vector<std::string>{"updateContactLabel (555) 123-4567"}) << c.url;
         EXPECT_EQ(asked("setCallButtonState").size(), 1u) << c.url;
         EXPECT_EQ(asked("startUpdates").size(), 1u) << c.url;
-        // A direct call starts the token request at once (it stays in flight from then on).
-        if (!tokenAsked) {
-            EXPECT_EQ(app->requestInFlight("OAuth_listSessions"), c.forwarding == -1) << c.url;
-        }
-        tokenAsked = tokenAsked || c.forwarding == -1;
     }
     HX_ConnectAppDelegate::setSharedDelegate(nullptr);
 }
