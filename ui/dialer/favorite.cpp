@@ -166,13 +166,18 @@ void Favorite::resolve(const std::string& givenName, const std::string& givenNum
     storeThumbnail(*contact, sources);
 }
 
-void Favorite::storeThumbnail(const services::Contact& contact, const Sources& sources) const {
-    if (!sources.thumbnails || contactID_.empty() || !contact.imageDataAvailable() || !contact.thumbnailImageData)
+void Favorite::storeThumbnail(const services::Contact& contact, const Sources& sources) {
+    if (contactID_.empty()) return;
+    if (!contact.imageDataAvailable() || !contact.thumbnailImageData) {
+        withoutPicture_ = true;
         return;
+    }
+    if (!sources.thumbnails) return;
     auto image = graphics::Image::fromEncoded(*contact.thumbnailImageData);
     if (!image.ok()) return;
     auto thumbnail = graphics::imageScaledToFitSize(*image, {40, 40});
     if (!thumbnail) return;
+    thumbnail_ = thumbnail;
     sources.thumbnails->setObject(HXCCachedObject::withImage(thumbnail), thumbnailKey(contactID_), {});
 }
 
@@ -184,6 +189,8 @@ std::string Favorite::compositeString() const {
 }
 
 graphics::ImagePtr Favorite::contactImage() const {
+    if (thumbnail_) return thumbnail_;
+    if (withoutPicture_) return defaultContactImage();
     if (!contactID_.empty() && thumbnails_) {
         if (auto object = thumbnails_->objectForKey(thumbnailKey(contactID_)); object && object->image())
             return object->image();

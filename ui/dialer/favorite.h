@@ -54,7 +54,8 @@ public:
     // The stored form: "%@,%@,%@,%@,%f" with "," and "|" of name and number escaped as "%2c" and
     // "%7c"; an unresolved favourite's own line, byte for byte.
     std::string compositeString() const;
-    // The cached thumbnail, else the app's default contact picture.
+    // The thumbnail (made by this resolution, else the cached one), else the app's default
+    // contact picture; a contact found without a picture shows the default one.
     graphics::ImagePtr contactImage() const;
 
     // The escape and its inverse. Decoding turns every "%" and two hex digits into its byte; a
@@ -67,7 +68,7 @@ public:
 
 private:
     void resolve(const std::string& givenName, const std::string& givenNumber, const Sources& sources);
-    void storeThumbnail(const services::Contact& contact, const Sources& sources) const;
+    void storeThumbnail(const services::Contact& contact, const Sources& sources);
 
     std::string contactID_;
     std::string phoneID_;
@@ -76,6 +77,10 @@ private:
     std::string label_;
     foundation::Date lastUpdate_;
     std::shared_ptr<HXCCache> thumbnails_;
+    // What this resolution learnt of the picture: the thumbnail it made, or that the contact has
+    // none, so showing the favourite needs no cache read.
+    graphics::ImagePtr thumbnail_;
+    bool withoutPicture_ = false;
     // The line as read, kept while the favourite is unresolved.
     std::optional<std::string> stored_;
     std::string line_;
