@@ -43,7 +43,8 @@ class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public HXStoreRole,
                               public HXOptionsPopoverDelegate,
                               public system_screens::StoreProductViewControllerDelegate,
-                              public HXDialPadRole {
+                              public HXDialPadRole,
+                              public HXComposeRole {
 public:
     HX_ConnectAppDelegate();
     ~HX_ConnectAppDelegate() override;
@@ -120,7 +121,6 @@ public:
     void placeCallTo(const std::string& number) override { HXApplicationWebClient::placeCallTo(number); }
     // The dial pad's role (app/shell_dial_pad.cpp).
     std::function<std::string(const std::string& number)> contactNameLookup() override;
-    bool isABAccessRestricted() override { return HXApplicationModel::isABAccessRestricted(); }
     bool connectionAvailable() const override { return HXApplicationModel::connectionAvailable(); }
     bool callRequestInFlight() override;
     bool canChangeCallback() override;
@@ -133,6 +133,26 @@ public:
     }
     std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
     void refreshMessageList(int view) override;
+    void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                 const std::optional<std::string>& conversationID) override {
+        HXApplicationWebClient::sendSMS(text, recipients, conversationID);
+    }
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                 const std::optional<std::string>& recipients,
+                 const std::optional<std::string>& conversationID) override {
+        HXApplicationWebClient::sendMMS(text, images, recipients, conversationID);
+    }
+    std::string contactNameForNumber(std::string_view number) override {
+        return HXApplicationModel::contactNameForNumber(number);
+    }
+    bool isABAccessRestricted() override { return HXApplicationModel::isABAccessRestricted(); }
+    void searchContactsMatchingName(const std::string& query,
+                                    std::function<void(HXComposeRole::ContactList)> found) override;
+    void recordContactSelection(const HXComposeRole::ContactEntry& entry) override;
+    void presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
+                                RecipientPicked picked) override;
+    // A screen the screen library does not make (yet): the shell observer hears what was asked.
+    void screenNotBuilt(const std::string& request);
 
     // ---- the shell (app/shell_launch.cpp, app/shell_life_cycle.cpp)
 

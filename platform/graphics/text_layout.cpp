@@ -192,7 +192,7 @@ struct Measure {
 };
 
 // At most this many lines stay shaped; past it the whole set is shaped afresh as it is used.
-constexpr size_t kMaxShapedLines = 4096;
+constexpr size_t kMaxShapedLines = 2048;
 
 // The layout of one unwrapped line, shaped once and kept (owned by the text system: valid until
 // the next call while the mutex is held).

@@ -1,5 +1,7 @@
 #include "ui/shell/ui_screens.h"
 
+#include "platform/graphics/color.h"
+#include "ui/compose/vc_new_message.h"
 #include "ui/dialer/vc_call.h"
 #include "ui/help/vc_progress.h"
 #include "ui/messages/vc_messages.h"
@@ -38,4 +40,23 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
     // placeholders there.
     if (index == 0) return std::make_shared<VC_Call>(roles);
     return nullptr;
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScreenRoles& roles,
+                                                                     const std::vector<std::string>& recipients,
+                                                                     const std::string& conversationID,
+                                                                     const std::string& messageText) {
+    auto screen = std::make_shared<VC_NewMessage>(roles);
+    std::vector<std::shared_ptr<HXCToken>> tokens;
+    for (const auto& recipient : recipients) {
+        auto token = std::make_shared<HXCToken>(recipient);
+        token->setTintColor(graphics::Color::systemBlue());
+        token->setTextColor(graphics::Color::whiteColor());
+        token->setHighlightedTextColor(graphics::Color::whiteColor());
+        tokens.push_back(std::move(token));
+    }
+    screen->setTokens(std::move(tokens));
+    screen->setConversationID(conversationID);
+    screen->setMessageText(messageText);
+    return screen;
 }

@@ -168,7 +168,7 @@ bool Harness::typeText(const std::string& text) {
     return true;
 }
 
-bool Harness::backspace(int count) {
+bool Harness::pressBackspace(int count) {
     auto* input = dynamic_cast<TextInput*>(firstResponder());
     if (!input) return false;
     for (int i = 0; i < count; ++i) input->deleteBackward();
@@ -225,7 +225,7 @@ void Harness::setContentSizeCategory(ContentSizeCategory c) {
     settle();
 }
 
-void Harness::memoryWarning() {
+void Harness::sendMemoryWarning() {
     deliverMemoryWarning(*window_);
     settle();
 }
@@ -410,7 +410,7 @@ bool Harness::tapSwipeAction(const std::string& title) {
     return false;
 }
 
-std::shared_ptr<ContextMenuSession> Harness::contextMenu(TableView& table, IndexPath ip) {
+std::shared_ptr<ContextMenuSession> Harness::openContextMenu(TableView& table, IndexPath ip) {
     settle();
     table.scrollToRow(ip, ScrollPosition::None, false);
     settle();

@@ -62,7 +62,7 @@ public:
 
     // Typing goes to the first responder one character at a time through its delegate.
     bool typeText(const std::string& text);
-    bool backspace(int count = 1);
+    bool pressBackspace(int count = 1);
     bool pressReturn();
     bool pressKey(const std::string& input, unsigned modifiers = 0);
     void shake();
@@ -70,7 +70,7 @@ public:
     void rotate(Orientation orientation);
     void setInterfaceStyle(InterfaceStyle style);
     void setContentSizeCategory(ContentSizeCategory category);
-    void memoryWarning();
+    void sendMemoryWarning();
     // The device's clock is set by delta seconds (dates jump; timers keep their monotonic due
     // times), or its time zone changes: the significant-time-change notification follows.
     void changeSystemTime(double delta);
@@ -119,7 +119,7 @@ public:
     std::vector<std::string> swipeRow(TableView& table, IndexPath indexPath, SwipeEdge edge, bool full = false);
     bool tapSwipeAction(const std::string& title);
     // Long-presses the row; the context menu it opened, if any.
-    std::shared_ptr<ContextMenuSession> contextMenu(TableView& table, IndexPath indexPath);
+    std::shared_ptr<ContextMenuSession> openContextMenu(TableView& table, IndexPath indexPath);
     // Drags the content by delta (the finger moves the other way), rests and lets go: the
     // content stays where the finger left it (or settles back into range).
     void scroll(ScrollView& view, Point delta);
