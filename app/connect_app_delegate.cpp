@@ -284,6 +284,16 @@ void HX_ConnectAppDelegate::presentNewMessage(const std::vector<std::string>& re
     root->present(navigation, true);
 }
 
+void HX_ConnectAppDelegate::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                                    const std::optional<std::string>& recipients,
+                                    const std::optional<std::string>& conversationID) {
+    if (!images.empty() && (recipients || conversationID) && !retrieveOAuth()) {
+        foundation::NotificationCenter::defaultCenter().post("kRemoveSMSReplySendingProgressNotification");
+        return;
+    }
+    HXApplicationWebClient::sendMMS(text, images, recipients, conversationID);
+}
+
 void HX_ConnectAppDelegate::screenNotBuilt(const std::string& request) { record(request); }
 
 void HX_ConnectAppDelegate::searchContactsMatchingName(const std::string& query,

@@ -137,11 +137,11 @@ public:
                  const std::optional<std::string>& conversationID) override {
         HXApplicationWebClient::sendSMS(text, recipients, conversationID);
     }
+    // Without an access token at hand (one is then fetched) no upload can start: the send ends
+    // unconfirmed at once, so the screen lets the user send again rather than wait for nothing.
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                  const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID) override {
-        HXApplicationWebClient::sendMMS(text, images, recipients, conversationID);
-    }
+                 const std::optional<std::string>& conversationID) override;
     std::string contactNameForNumber(std::string_view number) override {
         return HXApplicationModel::contactNameForNumber(number);
     }

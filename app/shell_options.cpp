@@ -1,6 +1,7 @@
 // The application object's small services for the screens: the options popover of a conversation
 // and the choice made in it, the rating request and the store's page of an item.
 #include <algorithm>
+#include <utility>
 
 #include "app/connect_app_delegate.h"
 #include "app/review_request.h"
@@ -204,9 +205,9 @@ void HX_ConnectAppDelegate::openAppWithID(int64_t itemID, const std::string& tag
                       [weak, weakPage](bool loaded, const std::optional<foundation::Error>&) {
                           auto app = weak.lock();
                           auto page = weakPage.lock();
-                          if (!app) return;
+                          // A page asked for again since is the one whose answer counts.
+                          if (!app || !page || page != app->productPage_) return;
                           app->removeLoadingOverlay();
-                          if (!page || page != app->productPage_) return;
                           auto root = app->window() ? app->window()->rootViewController() : nullptr;
                           if (loaded && root)
                               root->present(page, true);

@@ -31,7 +31,11 @@ void BM_TypeIntoNewMessage(benchmark::State& state) {
         typeInto(screen->message());
         harness.settle();
     }
-    state.counters["counter_tail"] = static_cast<double>(VC_NewMessage::counterFor(kKeys).remaining);
+    // Every key reached the text and the counter followed it.
+    if (screen->message().text().size() != static_cast<size_t>(kKeys) ||
+        screen->charCount().text() != VC_NewMessage::counterFor(kKeys).text)
+        state.SkipWithError("the keys did not all arrive");
+    state.counters["segments"] = static_cast<double>(VC_NewMessage::counterFor(kKeys).segments);
 }
 
 void BM_TypeIntoBareTextView(benchmark::State& state) {
@@ -46,6 +50,7 @@ void BM_TypeIntoBareTextView(benchmark::State& state) {
         typeInto(*view);
         harness.settle();
     }
+    if (view->text().size() != static_cast<size_t>(kKeys)) state.SkipWithError("the keys did not all arrive");
 }
 
 }  // namespace

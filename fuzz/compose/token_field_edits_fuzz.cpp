@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 (void)harness.typeText(kTyped[(op / 8) % (sizeof kTyped / sizeof *kTyped)]);
                 break;
             case 3:
-                (void)harness.backspace();
+                (void)harness.pressBackspace();
                 break;
             case 4:
                 (void)harness.pressReturn();

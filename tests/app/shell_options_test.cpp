@@ -188,7 +188,7 @@ TEST_F(Options, HoldingCallOffersEveryCallMethodWithTheCurrentOneDestructive) {
     std::vector<std::string> titles;
     std::vector<HXAlertAction::Style> styles;
     for (const auto& a : sheet.actions) titles.push_back(a.title), styles.push_back(a.style);
-    // The tablet-less test form cannot place calls itself, so only the linked phones are methods.
+    // This application object is not the phone form, so only the linked phones are call methods.
     EXPECT_EQ(titles, (std::vector<std::string>{"Phone 11", "Phone 12", "Phone 13"}));
     using S = HXAlertAction::Style;
     EXPECT_EQ(styles, (std::vector<S>{S::Default, S::Destructive, S::Default}));

@@ -102,13 +102,27 @@ std::string VC_NewMessage::completedNumber(const std::string& typed, const std::
     return typed;
 }
 
+namespace {
+
+// The counter's texts, looked up once (every key runs the counter).
+const std::string& remainingFormat() {
+    static const std::string format = localizedString("%ld characters remaining");
+    return format;
+}
+const std::string& segmentsFormat() {
+    static const std::string format = localizedString(" (%ld SMS)");
+    return format;
+}
+
+}  // namespace
+
 VC_NewMessage::Counter VC_NewMessage::counterFor(size_t length) {
     Counter c;
     const long l = static_cast<long>(length);
     c.segments = std::max(1L, (l + static_cast<long>(kSegmentLength) - 1) / static_cast<long>(kSegmentLength));
     c.remaining = static_cast<long>(kSegmentLength) * c.segments - l;
-    c.text = foundation::format(localizedString("%ld characters remaining"), c.remaining);
-    if (c.segments > 1) c.text += foundation::format(localizedString(" (%ld SMS)"), c.segments);
+    c.text = foundation::format(remainingFormat(), c.remaining);
+    if (c.segments > 1) c.text += foundation::format(segmentsFormat(), c.segments);
     const long inLast = l - static_cast<long>(kSegmentLength) * (c.segments - 1);
     c.colour = inLast < 151 ? Counter::Colour::Grey : inLast < 160 ? Counter::Colour::Orange : Counter::Colour::Red;
     return c;
@@ -528,9 +542,12 @@ void VC_NewMessage::updateSendState() {
 // ---- the text
 
 bool VC_NewMessage::shouldChangeTextInRange(toolkit::TextView&, toolkit::Range, const std::string& text) {
-    foundation::NotificationCenter::defaultCenter().removeObserver(message_.get(), kFavoriteSelectedNotification);
+    if (messageAwaitsFavorite_) {
+        foundation::NotificationCenter::defaultCenter().removeObserver(message_.get(), kFavoriteSelectedNotification);
+        messageAwaitsFavorite_ = false;
+    }
     if (overlayShown()) return false;
-    if (preference("smsReturnKeySend") && text == "\n") {
+    if (text == "\n" && preference("smsReturnKeySend")) {
         sendMessage();
         return false;
     }
@@ -654,6 +671,7 @@ void VC_NewMessage::openFavorites() {
     // The list hands the favourite back; the text then takes the focus.
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(message_.get(), kFavoriteSelectedNotification);
+    messageAwaitsFavorite_ = true;
     center.addObserver(message_.get(), kFavoriteSelectedNotification,
                        [weak = std::weak_ptr<toolkit::TextView>(message_)](const foundation::Notification&) {
                            if (auto m = weak.lock()) m->becomeFirstResponder();

@@ -215,6 +215,8 @@ private:
     bool observingSend_ = false;
     // The keyboard has sized the message's container (phone).
     bool keyboardSized_ = false;
+    // The text waits for a favourite to be picked (it takes the focus then).
+    bool messageAwaitsFavorite_ = false;
     // Bumped by each search so that only the newest answer is shown.
     uint64_t searchGeneration_ = 0;
 };

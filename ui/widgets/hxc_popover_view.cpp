@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "model/phone_extensions.h"
 #include "platform/dispatch/run_loop.h"

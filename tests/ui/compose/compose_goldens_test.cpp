@@ -49,7 +49,7 @@ struct Looks : hxtest::ComposeFixture<Form> {
         this->expectOutline("compose_search_" + form);
         this->expectSnapshot("compose_search_" + form, {.lightAndDark = true});
 
-        ASSERT_TRUE(this->harness.backspace(2));
+        ASSERT_TRUE(this->harness.pressBackspace(2));
         for (uint32_t colour : {0xff3b30ffu, 0xff34c759u, 0xff007affu})
             ASSERT_TRUE(s->addPicture(
                 HXMMSImage{nullptr, graphics::Image::fromEncoded(hxtest::pngOf(60, 40, colour)).value()}));

@@ -131,7 +131,7 @@ TEST_F(NewMessage, DuplicatesAndTheTwentyFirstRecipientAreRefused) {
     ASSERT_TRUE(s->number().becomeFirstResponder());
     EXPECT_EQ(s->number().text(), std::string(HXCTokenField::kEmptySentinel));
     // One fewer: the button is back while editing.
-    ASSERT_TRUE(harness.backspace(2));
+    ASSERT_TRUE(harness.pressBackspace(2));
     EXPECT_EQ(s->number().tokens().size(), 19u);
     EXPECT_EQ(s->number().rightViewMode(), toolkit::ViewMode::Always);
 }
@@ -143,7 +143,7 @@ TEST_F(NewMessage, SendIsEnabledByARecipientAndATextOrAPicture) {
     EXPECT_FALSE(s->sendButton()->enabled) << "a recipient without a text";
     typeMessage("x");
     EXPECT_TRUE(s->sendButton()->enabled);
-    ASSERT_TRUE(harness.backspace());
+    ASSERT_TRUE(harness.pressBackspace());
     EXPECT_FALSE(s->sendButton()->enabled);
     ASSERT_TRUE(
         s->addPicture(HXMMSImage{nullptr, graphics::Image::fromEncoded(hxtest::pngOf(4, 4, 0xff0000ff)).value()}));

@@ -264,3 +264,21 @@ TEST_F(Pictures, ADroppedUploadFreesSendAndKeepsThePictures) {
     ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
     EXPECT_EQ(received().size(), before + 2);
 }
+
+TEST_F(Pictures, WithoutAnAccessTokenTheSendEndsAndTheNextOneGoesOut) {
+    auto* s = open("+15550103000", "Token");
+    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    s->updateImagePreviews();
+    app->account()->setOAuthDict(std::nullopt);
+    ASSERT_TRUE(s->sendButton()->tap());
+    harness.settle();
+    EXPECT_FALSE(VC_NewMessage::isSending()) << "no upload could start: Send works again";
+    EXPECT_FALSE(app->loadingOverlayShown());
+    ASSERT_EQ(screen(), s);
+    EXPECT_EQ(s->images().size(), 1u);
+    // The token the send asked for arrives; the next Send goes out once.
+    ASSERT_TRUE(runUntil([&] { return app->retrieveOAuth().has_value(); }));
+    ASSERT_TRUE(s->sendButton()->tap());
+    ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
+    EXPECT_EQ(received().size(), 1u);
+}

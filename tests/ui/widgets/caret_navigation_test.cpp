@@ -3,7 +3,11 @@
 // words start after spaces and tabs (a repeated word or a word inside another is no jump target).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/foundation/strings.h"
+#include "platform/toolkit/testing/harness.h"
+#include "platform/toolkit/text_input.h"
 #include "ui/widgets/caret_navigation.h"
 
 namespace {
@@ -98,4 +102,91 @@ TEST(CaretNavigation, RepeatedMovesVisitEveryWordStartOnceInOrder) {
     EXPECT_EQ(forward, (std::vector<size_t>{0, 3, 6, 10, 13, 16, 19, text.size()}));
     std::vector<size_t> reversed(back.rbegin(), back.rend());
     EXPECT_EQ(reversed, (std::vector<size_t>{0, 3, 6, 10, 13, 16, 19, text.size()}));
+}
+
+// ---- the swipes on real text inputs, through the harness
+
+namespace {
+
+class Form : public toolkit::ViewController {
+public:
+    std::shared_ptr<toolkit::TextField> field = std::make_shared<toolkit::TextField>(toolkit::Rect(20, 100, 300, 30));
+    std::shared_ptr<toolkit::TextView> note = std::make_shared<toolkit::TextView>(toolkit::Rect(20, 200, 300, 120));
+    void viewDidLoad() override {
+        view()->addSubview(field);
+        view()->addSubview(note);
+    }
+};
+
+struct Gestures : ::testing::Test {
+    toolkit::testing::Harness harness;
+    std::shared_ptr<Form> form = std::make_shared<Form>();
+    void SetUp() override {
+        harness.setRoot(form);
+        harness.settle();
+    }
+    // A swipe of n fingers across the screen's middle, away from both inputs' own scrolling.
+    void swipe(int fingers, bool right) {
+        const double y = 400;
+        harness.swipe({right ? 60.0 : 300.0, y}, {right ? 300.0 : 60.0, y}, fingers);
+    }
+};
+
+}  // namespace
+
+TEST_F(Gestures, SwipesMoveTheCaretOfTheInputByLettersWordsAndToTheEnds) {
+    ASSERT_TRUE(hxcAddGestureNavigationToTextInput(*form->field, *form->view()));
+    form->field->setText("hi 👍🏽 go e\xcc\x81t");  // units: h i ␠ 👍🏽(4) ␠ g o ␠ e ◌́ t = 14
+    hxcSetSelectedRange({0, 0}, *form->field);
+    struct Step {
+        int fingers;
+        bool right;
+        HXCTextRange after;
+    };
+    const Step steps[] = {
+        {2, true, {3, 0}},                        // to the emoji word
+        {1, true, {7, 0}},                        // the emoji and its skin tone are one letter
+        {2, true, {8, 0}},                        // "go"
+        {2, true, {11, 0}},                       // "e\u0301t"
+        {1, true, {13, 0}},                       // the letter with its mark
+        {1, false, {11, 0}},                      // and back over it whole
+        {3, true, {14, 0}},                       // the end
+        {1, true, {14, 0}},                       // nothing beyond it
+        {2, false, {11, 0}},                      // word starts going back
+        {2, false, {8, 0}},  {3, false, {0, 0}},  // the beginning
+        {1, false, {0, 0}},
+    };
+    for (const auto& s : steps) {
+        swipe(s.fingers, s.right);
+        EXPECT_EQ(hxcSelectedRange(*form->field), s.after) << s.fingers << (s.right ? " right" : " left");
+    }
+    // A selection collapses to its end going forward and to its start going back.
+    hxcSetSelectedRange({3, 4}, *form->field);
+    swipe(1, true);
+    EXPECT_EQ(hxcSelectedRange(*form->field), (HXCTextRange{7, 0}));
+    hxcSetSelectedRange({3, 4}, *form->field);
+    swipe(2, false);
+    EXPECT_EQ(hxcSelectedRange(*form->field), (HXCTextRange{3, 0}));
+}
+
+TEST_F(Gestures, TheTextViewGetsThemOnItsSuperviewAndTheFieldIsLeftAlone) {
+    ASSERT_TRUE(hxcAddGestureNavigation(*form->note));
+    EXPECT_TRUE(form->note->gestureRecognizers().empty() ||
+                std::none_of(form->note->gestureRecognizers().begin(), form->note->gestureRecognizers().end(),
+                             [](const auto& r) { return r->className() == "SwipeGestureRecognizer"; }));
+    size_t swipes = 0;
+    for (const auto& r : form->view()->gestureRecognizers()) swipes += r->className() == "SwipeGestureRecognizer";
+    EXPECT_EQ(swipes, 6u);
+    form->note->setText("one two\nthree");
+    form->field->setText("field");
+    hxcSetSelectedRange({5, 0}, *form->note);
+    hxcSetSelectedRange({2, 0}, *form->field);
+    swipe(2, true);
+    EXPECT_EQ(hxcSelectedRange(*form->note), (HXCTextRange{13, 0})) << "a line end does not start a word";
+    swipe(2, false);
+    EXPECT_EQ(hxcSelectedRange(*form->note), (HXCTextRange{4, 0}));
+    EXPECT_EQ(hxcSelectedRange(*form->field), (HXCTextRange{2, 0}));
+    // An input without a superview has nowhere to put them.
+    toolkit::TextField loose;
+    EXPECT_FALSE(hxcAddGestureNavigation(loose));
 }

@@ -148,6 +148,39 @@ TEST_F(Popovers, AStringListIsOneColumnOfEqualButtonsWithDeleteInRed) {
     }
 }
 
+TEST_F(Popovers, OnScreenTheBodyGoesWhereThePlacementSaysForEachPoint) {
+    start(15, toolkit::ScreenProfile::iPhoneX());
+    const Rect safe = [&] {
+        Rect s = top()->safeAreaLayoutFrame();
+        s.origin.y = 0;
+        return s;
+    }();
+    struct Case {
+        Point point;
+        int direction;
+    };
+    // Near the top, near the bottom, and with a long list that fits neither above nor below a
+    // point in the middle: beside it, on the side with room.
+    for (const Case& c : {Case{{120, 150}, 0}, Case{{200, 740}, 1}, Case{{3, 3}, 0}}) {
+        SCOPED_TRACE(toolkit::describe(c.point));
+        show(kTitles, c.point);
+        const auto expected = hxcPopoverPlacement(c.point, safe, popover->contentView()->frame().size);
+        EXPECT_EQ(popover->arrowDirection(), c.direction);
+        EXPECT_EQ(popover->boxFrame(), expected.box);
+        EXPECT_EQ(popover->arrowPoint(), expected.arrow);
+        popover->dismiss(false);
+    }
+    std::vector<std::string> many(16, "Item");
+    for (const Case& c : {Case{{60, 400}, 2}, Case{{320, 400}, 3}}) {
+        SCOPED_TRACE(toolkit::describe(c.point));
+        show(many, c.point);
+        EXPECT_EQ(popover->arrowDirection(), c.direction);
+        const Rect box = popover->boxFrame();
+        EXPECT_EQ(c.direction == 2 ? box.minX() : box.maxX(), c.point.x + (c.direction == 2 ? 12 : -12));
+        popover->dismiss(false);
+    }
+}
+
 TEST_F(Popovers, TouchesChooseItemsAndOutsideDismisses) {
     start();
     show();
@@ -262,6 +295,11 @@ TEST_F(Popovers, ATitleSitsAboveTheItemsAndTextWrapsToTheScreen) {
     const double titleHeight = popover->titleView()->frame().height();
     EXPECT_EQ(popover->subviewsArray()[0]->frame().minY(), titleHeight + 20);
     EXPECT_EQ(popover->titleView()->frame().minY(), 0);
+    // Under a title the buttons keep their own sizes, centred, in the item colour.
+    auto& a = dynamic_cast<toolkit::Button&>(*popover->subviewsArray()[0]);
+    EXPECT_EQ(a.frame().size,
+              toolkit::textMeasurer().measure("A", HXCPopoverView::itemFont(), 0, 1, toolkit::LineBreakMode::clip));
+    EXPECT_EQ(a.titleColorForState(toolkit::kStateNormal), HXCPopoverView::itemColor());
     popover->dismiss(false);
 
     const std::string text(400, 'x');
@@ -270,6 +308,16 @@ TEST_F(Popovers, ATitleSitsAboveTheItemsAndTextWrapsToTheScreen) {
     const auto& label = *popover->subviewsArray().at(0);
     EXPECT_LE(label.frame().width(), HXCPopoverView::screenSize().width - 40);
     EXPECT_GT(label.frame().height(), 2 * toolkit::textMeasurer().lineHeight(HXCPopoverView::itemFont()));
+}
+
+TEST_F(Popovers, TheTabletsItemsAreLarger) {
+    start(15, toolkit::ScreenProfile::iPad());
+    EXPECT_EQ(HXCPopoverView::itemFont().pointSize(), 18);
+    show();
+    EXPECT_EQ(item(0).titleLabel()->font().pointSize(), 18);
+    popover->dismiss(false);
+    start(15, toolkit::ScreenProfile::iPhone8());
+    EXPECT_EQ(HXCPopoverView::itemFont().pointSize(), 16);
 }
 
 TEST_F(Popovers, PictureOfTheOptionsInLightAndDark) {
@@ -285,4 +333,12 @@ TEST_F(Popovers, PictureOfTheOptionsInLightAndDark) {
             return &harness->window();
         },
         2);
+}
+
+TEST_F(Popovers, PictureBeforeSemanticColours) {
+    hxtest::UsingFonts fonts;
+    start(12);
+    show({"Call", "Archive", "Delete"}, {300, 560});  // near the bottom: the body above the point
+    EXPECT_EQ(popover->arrowDirection(), 1);
+    hxtest::expectSnapshot(*top(), "popover_12", 2);
 }

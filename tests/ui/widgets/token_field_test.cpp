@@ -135,16 +135,16 @@ TEST_F(TokenField, BackspaceSelectsThenDeletesAndALetterReplacesTheSelectedToken
     ASSERT_TRUE(field->becomeFirstResponder());
     field->addTokenWithTitle("one", foundation::Value("1"));
     field->addTokenWithTitle("two", foundation::Value("2"));
-    ASSERT_TRUE(harness.backspace());
+    ASSERT_TRUE(harness.pressBackspace());
     ASSERT_EQ(field->selectedToken(), field->tokens().back());
     EXPECT_TRUE(field->tokens().back()->isSelected());
     EXPECT_EQ(field->text(), kSelected);
     // The caret hides while a token is selected.
     EXPECT_EQ(field->textRectForBounds(field->bounds()), (toolkit::Rect{0, -20, 0, 0}));
-    ASSERT_TRUE(harness.backspace());
+    ASSERT_TRUE(harness.pressBackspace());
     EXPECT_EQ(titles(), (std::vector<std::string>{"one"}));
     EXPECT_EQ(field->text(), kEmpty);
-    ASSERT_TRUE(harness.backspace());
+    ASSERT_TRUE(harness.pressBackspace());
     ASSERT_TRUE(harness.typeText("x"));
     EXPECT_TRUE(field->tokens().empty());
     EXPECT_EQ(field->text(), kEmpty + "x") << "the letter is typed after the sentinel";
@@ -152,9 +152,9 @@ TEST_F(TokenField, BackspaceSelectsThenDeletesAndALetterReplacesTheSelectedToken
     // A vetoing owner keeps the token, unselected.
     field->addTokenWithTitle("three");
     owner->refuseRemoves = true;
-    ASSERT_TRUE(harness.backspace());
+    ASSERT_TRUE(harness.pressBackspace());
     ASSERT_EQ(field->selectedToken(), field->tokens().back());
-    ASSERT_TRUE(harness.backspace());
+    ASSERT_TRUE(harness.pressBackspace());
     EXPECT_EQ(titles(), (std::vector<std::string>{"three"}));
     EXPECT_EQ(field->selectedToken(), nullptr);
 }
@@ -277,7 +277,7 @@ TEST_F(TokenField, APlaceholderShowsOnlyOverAnEmptyField) {
     EXPECT_TRUE(field->placeholderLabel()->isHidden());
     field->removeAllTokens();
     ASSERT_TRUE(harness.typeText("x"));
-    ASSERT_TRUE(harness.backspace());
+    ASSERT_TRUE(harness.pressBackspace());
     EXPECT_FALSE(field->placeholderLabel()->isHidden());
     field->setPlaceholder("");
     EXPECT_EQ(field->placeholderLabel(), nullptr);
