@@ -9,6 +9,7 @@
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
@@ -16,6 +17,7 @@
 #include "platform/mail/mail_compose_controller.h"
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/feedback.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/view_controller.h"
 #include "platform/toolkit/window.h"
@@ -143,7 +145,9 @@ HXScreenRoles HX_ConnectAppDelegate::screenRoles() {
                          .store = self,
                          .routing = self,
                          .settings = self,
+                         .splitView = {},
                          .passcode = self,
+                         .dialPad = self,
                          .compose = self};
 }
 
@@ -212,7 +216,24 @@ void HX_ConnectAppDelegate::openURL(const std::string& url) {
     services::URLOpener::shared()->openURL(url);
 }
 
-void HX_ConnectAppDelegate::playSound(const std::string& name) { record("playSound " + name); }
+void HX_ConnectAppDelegate::playSound(const std::string& name) {
+    auto& sounds = toolkit::SystemSounds::shared();
+    if (name == "4095") {
+        sounds.play(toolkit::kSystemSoundVibrate);
+        return;
+    }
+    // One sound per bundle file, made on first use and kept; a missing or unreadable file is
+    // looked up again next time.
+    auto& id = soundHandles_[name];
+    if (!id) {
+        auto path = foundation::Bundle::main().pathForResource(name, "caf");
+        if (!path) return;
+        id = sounds.create(*path);
+        if (!id) return;
+        sounds.setUISound(id, true);
+    }
+    sounds.play(id);
+}
 
 void HX_ConnectAppDelegate::startDirectCall() {
     record("startDirectCall");

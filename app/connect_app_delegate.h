@@ -48,7 +48,8 @@ class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public HXComposeRole,
                               public HXPasscodeRole,
                               public HXPasscodeLockHost,
-                              public HXCPadLockScreenViewControllerDelegate {
+                              public HXCPadLockScreenViewControllerDelegate,
+                              public HXDialPadRole {
 public:
     HX_ConnectAppDelegate();
     ~HX_ConnectAppDelegate() override;
@@ -123,6 +124,14 @@ public:
     }
     void loadPhoneSettings() override { HXApplicationWebClient::loadPhoneSettings(); }
     void placeCallTo(const std::string& number) override { HXApplicationWebClient::placeCallTo(number); }
+    // The dial pad's role (app/shell_dial_pad.cpp).
+    std::function<std::string(const std::string& number)> contactNameLookup() override;
+    bool connectionAvailable() const override { return HXApplicationModel::connectionAvailable(); }
+    bool callRequestInFlight() override;
+    bool canChangeCallback() override;
+    bool canPlaceCalls() const override { return isPhone(); }
+    std::string forwardingNumberControllerTitle() override;
+    bool isNewForwardingPhoneID(int64_t phoneID) override;
     void newMessageToNumber(const std::string& numbers, const std::string& text,
                             const std::string& conversationID = "") override {
         HXApplicationWebClient::newMessageToNumber(numbers, text, conversationID);
@@ -269,7 +278,7 @@ public:
 
     // The one way alerts are shown: dismisses the alert shown last through here if it is still
     // up, then presents alert from the given controller, or from the top of the window's root.
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from);
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
     // -1, or 3 while the no-connection alert is up or scheduled, 4 while the slow one is up.
     int connectionAlertState() const { return connectionAlertState_; }
 
@@ -335,6 +344,8 @@ protected:
     std::weak_ptr<int> aliveToken() const { return alive_; }
 
 private:
+    // The bundle sounds played so far, by name (main thread).
+    std::map<std::string, unsigned> soundHandles_;
     void launchStep(std::string name) { launchSteps_.push_back(std::move(name)); }
     void repairAccountChoice();
     void observeWhileActive();

@@ -1,5 +1,6 @@
 // What opens the app at a given place: the notification categories and their actions.
 #include "app/connect_app_delegate.h"
+#include "app/dial_pad_screen.h"
 #include "model/account.h"
 #include "model/phone.h"
 #include "model/phone_extensions.h"
@@ -168,7 +169,8 @@ bool HX_ConnectAppDelegate::openCallURL(const std::string& text, const std::opti
             }
         }
     }
-    if (account() && account()->forwardingPhoneID() == -1) record("retrieveOAuth");
+    // A direct call needs a token: its request starts now, so it is ready by the time of the call.
+    if (account() && account()->forwardingPhoneID() == -1) (void)retrieveOAuth();
     if (number != "FAVORITES")
         number = PhoneExtensions::formattedPhoneNumberFromString(PhoneExtensions::phoneNumberFromLetters(number));
     if (!canActNow()) {
@@ -178,15 +180,20 @@ bool HX_ConnectAppDelegate::openCallURL(const std::string& text, const std::opti
     }
     pendingURL_.reset();
     showDialPad();
+    auto* pad = dynamic_cast<HXDialPadScreen*>(viewControllerForIndex(0).get());
     if (number == "FAVORITES") {
-        record("openFavorites");
+        if (pad) pad->openFavorites();
     } else if (!number.empty()) {
-        record("dialPadNumber " + number);
+        if (pad) {
+            pad->updateContactLabelForNumber(number);
+            pad->showDialedNumber(number);
+            pad->setCallButtonState();
+            pad->startUpdates();
+        }
         if (accepted) {
             const double delay = requestInFlight("OAuth_issueToken") ? 2.0 : 0.0;
-            dispatch::RunLoop::main().perform(
-                performTarget(), "placeCallTo", foundation::Value(number), delay,
-                [this](const foundation::Value& n) { record("placeCallTo " + n.stringValue()); });
+            dispatch::RunLoop::main().perform(performTarget(), "placeCallTo", foundation::Value(number), delay,
+                                              [this](const foundation::Value& n) { placeCallTo(n.stringValue()); });
         }
     }
     return true;

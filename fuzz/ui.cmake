@@ -1,2 +1,4 @@
 # The message lists' row: any conversation fields through both layouts.
 hx_fuzz(list_rows ${CMAKE_CURRENT_LIST_DIR}/ui/list_rows_fuzz.cpp LIBS hx_ui_messages)
+# The favourites' stored value: any value another device may write, loaded, resolved and saved.
+hx_fuzz(favorites ${CMAKE_CURRENT_LIST_DIR}/ui/favorites_fuzz.cpp LIBS hx_ui_dialer)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 class HX_Account;
 class HXMessageListModel;
 namespace toolkit {
+class AlertController;
 class NavigationController;
 class View;
 class ViewController;
@@ -131,6 +133,31 @@ public:
     virtual std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() = 0;
 };
 
+// The dial pad's and the favourites': the account and its callback choice, the call request's
+// state, contacts (a name lookup any thread may run, access) and alerts over a screen.
+class HXDialPadRole {
+public:
+    virtual ~HXDialPadRole() = default;
+    virtual std::shared_ptr<HX_Account> account() const = 0;
+    // Matches numbers against the contacts as they are when it is made; it holds no screen and no
+    // application object, so a background queue may run it.
+    virtual std::function<std::string(const std::string& number)> contactNameLookup() = 0;
+    // False when the app may read contacts; true after telling the user why not.
+    virtual bool isABAccessRestricted() = 0;
+    virtual bool connectionAvailable() const = 0;
+    // A callback call or a direct call is under way.
+    virtual bool callRequestInFlight() = 0;
+    virtual bool canChangeCallback() = 0;
+    // Whether the device places phone calls itself (the direct and dialer methods).
+    virtual bool canPlaceCalls() const = 0;
+    virtual std::string forwardingNumberControllerTitle() = 0;
+    // Stores the choice; true when it changed.
+    virtual bool isNewForwardingPhoneID(int64_t phoneID) = 0;
+    virtual void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
+                              toolkit::ViewController* from) = 0;
+    virtual void setFirstResponder() = 0;
+};
+
 // The new-message screen's: sending, the progress overlay while a send is under way, the
 // contacts behind the recipients, alerts, and the pickers that add a recipient.
 class HXComposeRole {
@@ -177,5 +204,6 @@ struct HXScreenRoles {
     std::weak_ptr<HXSettingsRole> settings;
     std::weak_ptr<HXSplitViewRole> splitView;
     std::weak_ptr<HXPasscodeRole> passcode;
+    std::weak_ptr<HXDialPadRole> dialPad;
     std::weak_ptr<HXComposeRole> compose;
 };

@@ -1,6 +1,8 @@
 #include "platform/toolkit/feedback.h"
 
 #include <algorithm>
+#include <cstring>
+#include <fstream>
 
 #include "platform/toolkit/main_thread.h"
 
@@ -16,9 +18,23 @@ SystemSounds& SystemSounds::shared() {
     return sounds;
 }
 
+namespace {
+
+// Whether the file holds sound the system can play: a CAF file (version 1 with its description
+// chunk first) or a RIFF WAVE file.
+bool readableSound(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    char head[20] = {};
+    if (!in.read(head, sizeof head)) return false;
+    if (std::memcmp(head, "caff", 4) == 0) return head[4] == 0 && head[5] == 1 && std::memcmp(head + 8, "desc", 4) == 0;
+    return std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+}
+
+}  // namespace
+
 SystemSoundID SystemSounds::create(const std::filesystem::path& file) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) return 0;
+    if (!std::filesystem::is_regular_file(file, ec) || !readableSound(file)) return 0;
     SystemSoundID id = next_++;
     sounds_.push_back({id, file.filename().string(), false});
     return id;

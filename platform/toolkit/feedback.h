@@ -28,7 +28,7 @@ inline constexpr SystemSoundID kSystemSoundVibrate = 4095;
 class SystemSounds {
 public:
     static SystemSounds& shared();
-    // A sound for a file; 0 when the file does not exist.
+    // A sound for a file; 0 when the file does not exist or holds no sound (CAF or WAVE).
     SystemSoundID create(const std::filesystem::path& file);
     void setUISound(SystemSoundID id, bool on);
     // Plays a created sound or a system id (1105, the vibration); an interface sound is silent

@@ -5,6 +5,7 @@
 
 #include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/toolkit/feedback.h"
 #include "service/proto/hxcpb.h"
 #include "service/sms_sending.h"
 #include "tests/service/web_fixture.h"
@@ -86,11 +87,14 @@ TEST_F(SMS, ANewMessageIsQueuedSentToEveryRecipientAndTakenOffTheQueue) {
 
 TEST_F(SMS, AReplyInAConversationCarriesItsIdAndNoRecipients) {
     app->setNewMessageAlert(true);
+    toolkit::SystemSounds::shared().reset();
     sender->sendSMS("Hi!", std::nullopt, std::string("t.+15550133"));
     ASSERT_TRUE(runUntil([&] { return idle() && !sentObjects.empty(); }));
     EXPECT_EQ(*std::static_pointer_cast<std::string>(sentObjects[0]), "t.+15550133");
-    EXPECT_EQ(app->shell().count("playSound"), 1u);
-    EXPECT_EQ(app->shell().count("playSound Message Sent"), 1u);
+    // The bundle's sound, played once as an interface sound.
+    std::vector<std::string> played;
+    for (const auto& p : toolkit::SystemSounds::shared().plays()) played.push_back(p.file);
+    EXPECT_EQ(played, std::vector<std::string>{"Message Sent.caf"});
     if (!hxtest::haveProgram("protoc")) GTEST_SKIP() << "no protoc";
     EXPECT_EQ(hxtest::protocDecode("SendSMSRequest", requestsTo(kSend).at(0).body),
               "messageText: \"Hi!\"\nconversationID: \"t.+15550133\"\nrandomID: " +

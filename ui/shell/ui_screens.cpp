@@ -3,6 +3,7 @@
 #include "platform/graphics/color.h"
 #include "platform/toolkit/traits.h"
 #include "ui/compose/vc_new_message.h"
+#include "ui/dialer/vc_call.h"
 #include "ui/help/vc_progress.h"
 #include "ui/messages/vc_messages.h"
 #include "ui/passcode/hxc_pad_lock_screen_setup_view_controller.h"
@@ -38,10 +39,11 @@ std::shared_ptr<HXOptionsPopover> HXUIScreens::showPopover(graphics::Point point
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, const HXScreenRoles& roles) {
-    // The lists' common screen (VC_Messages, made with the lists' role) does not stand at the list
-    // views yet: a refresh of a model made on first use sends nothing until the list screens set
-    // up their model as they appear. Until then the shell keeps its placeholders there.
-    (void)index, (void)roles;
+    // View 0 is the dial pad. The lists' common screen (VC_Messages, made with the lists' role)
+    // does not stand at the list views yet: a refresh of a model made on first use sends nothing
+    // until the list screens set up their model as they appear. Until then the shell keeps its
+    // placeholders there.
+    if (index == 0) return std::make_shared<VC_Call>(roles);
     return nullptr;
 }
 

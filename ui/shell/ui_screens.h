@@ -20,7 +20,7 @@ public:
     std::shared_ptr<HXOptionsPopover> showPopover(graphics::Point point, toolkit::View& view,
                                                   const std::vector<std::string>& strings,
                                                   std::weak_ptr<HXOptionsPopoverDelegate> delegate) override;
-    // No root screen is built yet: every view keeps the shell's placeholder.
+    // View 0's dial pad; the other views keep the shell's placeholders.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
     std::shared_ptr<HXPasscodePadScreen>
     makePadLockScreen(std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate, bool complexPin) override;

@@ -204,11 +204,17 @@ TEST(ToolkitFeedback, SoundsAndImpactsAreRecordedInOrder) {
     Harness h(ScreenProfile::iPhone8(), 15);
     auto dir = std::filesystem::temp_directory_path() / ("hx-sounds-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "dtmf-5.caf") << "RIFF";
+    std::ofstream(dir / "dtmf-5.caf", std::ios::binary) << std::string("caff\0\1\0\0desc\0\0\0\0\0\0\0\x20", 20);
+    std::ofstream(dir / "dtmf-6.caf") << "RIFF";
+    std::ofstream(dir / "dtmf-7.caf", std::ios::binary)
+        << std::string("RIFF\x24\0\0\0WAVEfmt ", 16) << std::string(4, '\0');
     auto& sounds = SystemSounds::shared();
     SystemSoundID five = sounds.create(dir / "dtmf-5.caf");
     EXPECT_NE(five, 0u);
     EXPECT_EQ(sounds.create(dir / "dtmf-#.caf"), 0u) << "a missing file makes no sound";
+    EXPECT_EQ(sounds.create(dir / "dtmf-6.caf"), 0u) << "nor does one that holds no sound";
+    EXPECT_EQ(sounds.create(dir), 0u) << "nor a folder";
+    EXPECT_NE(sounds.create(dir / "dtmf-7.caf"), 0u) << "a WAVE file plays";
     sounds.setUISound(five, true);
     sounds.play(five);
     sounds.interfaceSoundsOn = false;

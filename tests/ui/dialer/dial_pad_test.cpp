@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
+#include "model/phone.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/toolkit/feedback.h"
+#include "platform/toolkit/pasteboard.h"
+#include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
+#include "ui/dialer/vc_call.h"
+#include "ui/dialer/vc_favorites.h"
+#include "ui/shell/ui_screens.h"
+
+namespace {
+
+using foundation::UserDefaults;
+
+// The phone form with the calls it is asked to place and, when a test sets one, its own contact
+// lookup.
+struct PhoneApp : hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone> {
+    std::vector<std::string> placed;
+    std::function<std::string(const std::string&)> lookup;
+    void placeCallTo(const std::string& number) override {
+        placed.push_back(number);
+        RecordedApp::placeCallTo(number);
+    }
+    std::function<std::string(const std::string&)> contactNameLookup() override {
+        return lookup ? lookup : RecordedApp::contactNameLookup();
+    }
+};
+
+class DialPad : public hxtest::ScreenFixture<PhoneApp> {
+protected:
+    DialPad()
+        : ScreenFixture(
+              {.screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true, .sharedDelegate = true}) {}
+    void SetUp() override {
+        ScreenFixture::SetUp();
+        ASSERT_TRUE(launch());
+        app->selectViewForIndex(0);
+        harness.settle();
+        pad = std::dynamic_pointer_cast<VC_Call>(app->viewControllerForIndex(0));
+        ASSERT_TRUE(pad);
+        toolkit::SystemSounds::shared().reset();
+    }
+    void type(const std::string& keys) {
+        for (char c : keys) {
+            const long tag = c == '*'   ? VC_Call::kTagStar
+                             : c == '#' ? VC_Call::kTagHash
+                             : c == '0' ? VC_Call::kTagZero
+                                        : c - '0';
+            ASSERT_TRUE(harness.tap(*pad->key(tag))) << c;
+        }
+        harness.settle();
+    }
+    std::string shown() const { return pad->phoneNumber->text(); }
+    void addPhone(int64_t id, const std::string& name) {
+        auto phone = std::make_shared<HX_Phone>();
+        phone->setPhoneId(id);
+        phone->setName(name);
+        phone->setNumber("+1555000" + std::to_string(1000 + id));
+        phone->setVerified(true);
+        app->account()->phones()[id] = phone;
+    }
+
+    std::shared_ptr<VC_Call> pad;
+};
+
+}  // namespace
+
+TEST_F(DialPad, TypedKeysShowTheFormattedNumberWithTheirTonesAndTaps) {
+    type("2025550123");
+    EXPECT_EQ(shown(), "(202) 555-0123");
+    std::vector<std::string> files;
+    for (const auto& p : toolkit::SystemSounds::shared().plays()) files.push_back(p.file);
+    EXPECT_EQ(files, (std::vector<std::string>{"dtmf-2.caf", "dtmf-0.caf", "dtmf-2.caf", "dtmf-5.caf", "dtmf-5.caf",
+                                               "dtmf-5.caf", "dtmf-0.caf", "dtmf-1.caf", "dtmf-2.caf", "dtmf-3.caf"}));
+    EXPECT_EQ(toolkit::SystemSounds::shared().impacts().size(), 10u);
+    EXPECT_NE(VC_Call::keyTones()[2], 0u);
+    EXPECT_EQ(VC_Call::keyTones()[4], 0u) << "made on the first press only";
+    pad->clearNumber();
+    type("*#");
+    EXPECT_EQ(pad->filteredNumber(), "*#");
+}
+
+TEST_F(DialPad, AMissingToneIsLookedUpAgainOnTheNextPress) {
+    const auto resources = foundation::Bundle::main().resourcesDirectory();
+    hxtest::TempDir empty;
+    foundation::Bundle::main().setResourcesDirectory(empty.path());
+    type("7");
+    EXPECT_EQ(VC_Call::keyTones()[7], 0u);
+    EXPECT_TRUE(toolkit::SystemSounds::shared().plays().empty());
+    std::filesystem::copy_file(resources / "dtmf-7.caf", empty.path() / "dtmf-7.caf");
+    type("7");
+    foundation::Bundle::main().setResourcesDirectory(resources);
+    EXPECT_NE(VC_Call::keyTones()[7], 0u);
+    ASSERT_EQ(toolkit::SystemSounds::shared().plays().size(), 1u);
+    EXPECT_EQ(shown().size(), 2u) << "the keys work without their tones";
+}
+
+TEST_F(DialPad, NumbersToCallAndToLookUp) {
+    struct Case {
+        const char* shown;
+        const char* own;
+        const char* called;
+    };
+    for (const Case& c : {
+             Case{"555-0123", "+12025550100", "+1 (202) 555-0123"},  // a local number takes the area code
+             Case{"555-0123", "+442079460000", "555-0123"},          // not with an own number abroad
+             Case{"555-0123", "+1202", "555-0123"},                  // an own number too short
+             Case{"+55-0123", "+12025550100", "+55-0123"}, Case{"5550-123", "+12025550100", "+1 (202) 555-0123"},
+             Case{"555-01234", "+12025550100", "555-01234"},
+             Case{"555*0123", "+12025550100", "+1 202555*0123"},  // 8 characters, 7 of them digits
+         }) {
+        EXPECT_EQ(VC_Call::numberToCall(c.shown, c.own), c.called) << c.shown << " " << c.own;
+    }
+    struct Lookup {
+        const char* shown;
+        const char* looked;
+    };
+    for (const Lookup& c :
+         {Lookup{"(202) 555-0123", "+1 (202) 555-0123"}, Lookup{"1 (202) 555-0123", "+1 (202) 555-0123"},
+          Lookup{"011 44 20 7946 0000", "+44 20 7946 0000"}, Lookup{"+44 20", "+44 20"}, Lookup{"555-0123", "555-0123"},
+          Lookup{"011", "011"}}) {
+        EXPECT_EQ(VC_Call::numberForLookup(c.shown), c.looked) << c.shown;
+    }
+}
+
+TEST_F(DialPad, TheCallKeyComesBackWhenNoCallRequestStarted) {
+    app->setConnectionAvailable(true);
+    type("2025550123");
+    ASSERT_TRUE(harness.tap(*pad->key(VC_Call::kTagCall)));
+    harness.settle();
+    EXPECT_EQ(app->placed, std::vector<std::string>{"(202) 555-0123"});
+    // No request was filed (the scripted transport answers nothing and the account holds no
+    // token), so the key is back.
+    EXPECT_FALSE(app->callRequestInFlight());
+    EXPECT_FALSE(pad->key(VC_Call::kTagCall)->isHidden());
+    EXPECT_FALSE(pad->callStarted->isAnimating());
+    EXPECT_FALSE(pad->forwardingLabel->isHidden());
+}
+
+TEST_F(DialPad, AnEmptyPadRecallsTheLastNumberOrOpensTheChooser) {
+    auto defaults = UserDefaults::standardUserDefaults();
+    (void)defaults->setObject(foundation::Value("+12025550199"), "lastDialedNumber");
+    ASSERT_TRUE(harness.tap(*pad->key(VC_Call::kTagCall)));
+    harness.settle();
+    EXPECT_EQ(shown(), "+1 (202) 555-0199");
+    EXPECT_TRUE(defaults->objectForKey("lastDialedNumber").isNull());
+    EXPECT_TRUE(app->placed.empty()) << "the first press only fills the pad";
+    ASSERT_TRUE(harness.tap(*pad->key(VC_Call::kTagCall)));
+    harness.settle();
+    EXPECT_EQ(app->placed.size(), 1u);
+
+    // Empty again: with one linked phone nothing happens; with two the chooser opens.
+    pad->clearNumber();
+    app->account()->phones().clear();
+    addPhone(1, "Home");
+    ASSERT_TRUE(harness.tap(*pad->key(VC_Call::kTagCall)));
+    EXPECT_EQ(harness.visibleAlert(), nullptr);
+    addPhone(2, "Work");
+    app->account()->setForwardingPhoneID(2);
+    ASSERT_TRUE(harness.tap(*pad->key(VC_Call::kTagCall)));
+    auto* sheet = harness.visibleAlert();
+    ASSERT_NE(sheet, nullptr);
+    std::vector<std::pair<std::string, toolkit::AlertActionStyle>> actions;
+    for (const auto& a : sheet->actions()) actions.emplace_back(a->title(), a->style());
+    ASSERT_GE(actions.size(), 2u);
+    EXPECT_EQ(actions[0], std::make_pair(std::string("Home"), toolkit::AlertActionStyle::Default));
+    EXPECT_EQ(actions[1], std::make_pair(std::string("Work"), toolkit::AlertActionStyle::Destructive));
+    // Choosing with no number shown changes the method and calls nobody.
+    int changed = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(this, "kChangedCallbackNumberNotification",
+                                                                [&](const foundation::Notification&) { ++changed; });
+    ASSERT_TRUE(harness.tapAlertAction("Home"));
+    harness.settle();
+    EXPECT_EQ(app->account()->forwardingPhoneID(), 1);
+    EXPECT_EQ(changed, 1);
+    EXPECT_EQ(pad->forwardingLabel->text(), "Home");
+    EXPECT_EQ(app->placed.size(), 1u);
+    // With a number shown, even the current method places the call.
+    type("5550123");
+    pad->changeForwardingNumber(nullptr);
+    ASSERT_TRUE(harness.tapAlertAction("Home"));
+    harness.settle();
+    EXPECT_EQ(changed, 1) << "the same method is no change";
+    EXPECT_EQ(app->placed.size(), 2u);
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+TEST_F(DialPad, HeldDeleteRemovesOneAtHalfASecondThenOneEveryTenthAndOneOnRelease) {
+    type("2025550123");
+    auto* del = pad->key(VC_Call::kTagDelete);
+    pad->keyPressed(del);
+    auto digits = [&] { return pad->filteredNumber().size(); };
+    harness.advance(0.49);
+    EXPECT_EQ(digits(), 10u);
+    harness.advance(0.02);
+    EXPECT_EQ(digits(), 9u);
+    harness.advance(0.1);
+    EXPECT_EQ(digits(), 8u);
+    harness.advance(0.3);
+    EXPECT_EQ(digits(), 5u);
+    pad->deleteKeyUp(del);  // released
+    EXPECT_EQ(digits(), 4u);
+    harness.advance(1.0);
+    EXPECT_EQ(digits(), 4u) << "the release stops the repeat";
+    // Held long enough, the repeat stops by itself at the empty number.
+    pad->keyPressed(del);
+    harness.advance(2.0);
+    EXPECT_EQ(shown(), "");
+    pad->deleteKeyUp(del);
+    EXPECT_EQ(shown(), "");
+    // A tap deletes one on release; through the device's touch path too.
+    type("12");
+    ASSERT_TRUE(harness.tap(*del));
+    harness.advance(1.0);
+    EXPECT_EQ(pad->filteredNumber(), "1");
+}
+
+TEST_F(DialPad, LongPressesAddPlusAndPauses) {
+    type("1");
+    pad->insertPause(nullptr);
+    pad->insertPause(nullptr);
+    EXPECT_EQ(pad->filteredNumber(), "1,,");
+    pad->clearNumber();
+    pad->insertPlus(nullptr);
+    type("44");
+    EXPECT_EQ(pad->filteredNumber(), "+44");
+    EXPECT_EQ(toolkit::SystemSounds::shared().plays().size(), 3u) << "no tone for the long presses";
+}
+
+TEST_F(DialPad, TheContactsKeyHelpIsShownOnceAndNeverWithFavorites) {
+    auto defaults = UserDefaults::standardUserDefaults();
+    foundation::Dictionary favorites;
+    favorites.set(app->account()->username(), foundation::Value(foundation::Array{foundation::Value("a,b,C,1,0")}));
+    (void)defaults->setObject(foundation::Value(favorites), "favorites");
+    EXPECT_FALSE(pad->showFavoritesButtonHelp());
+    defaults->removeObjectForKey("favorites");
+    EXPECT_TRUE(pad->showFavoritesButtonHelp());
+    auto* help = harness.visibleAlert();
+    ASSERT_NE(help, nullptr);
+    EXPECT_EQ(help->title(), "Contacts & Favorites");
+    ASSERT_TRUE(harness.tapAlertAction("Favorites"));
+    harness.advance(0.5);
+    EXPECT_TRUE(defaults->boolForKey("OpenToFavorites"));
+    EXPECT_NE(dynamic_cast<toolkit::NavigationController*>(harness.topPresented()), nullptr);
+    EXPECT_TRUE(defaults->dictionaryForKey("displayedWarnings")->get("FavoritesHelp").boolValue());
+    EXPECT_FALSE(pad->showFavoritesButtonHelp()) << "once only";
+}
+
+TEST_F(DialPad, PastingAVanityNumberShowsItsDigitsAndCopyAndClearWork) {
+    toolkit::Pasteboard::general().setString("1-800-FLOWERS");
+    EXPECT_TRUE(pad->canPerformAction("paste:", nullptr));
+    EXPECT_FALSE(pad->canPerformAction("copy:", nullptr));
+    pad->pasteNumber();
+    EXPECT_EQ(pad->filteredNumber(), "18003569377");
+    EXPECT_TRUE(pad->canPerformAction("copy:", nullptr));
+    EXPECT_TRUE(pad->canPerformAction("clear:", nullptr));
+    toolkit::Pasteboard::general().setStrings({});
+    pad->copyNumber();
+    EXPECT_EQ(toolkit::Pasteboard::general().string(), shown());
+    foundation::NotificationCenter::defaultCenter().post("kClearDialpadNumberNotification");
+    harness.settle();
+    EXPECT_EQ(shown(), "");
+}
+
+TEST_F(DialPad, OnlyTheNewestLookupNamesTheNumber) {
+    // The lookup for the first number ends only after the lookup for the second has written its
+    // name: the older answer must not overwrite it.
+    std::mutex m;
+    std::condition_variable cv;
+    bool secondDone = false, secondApplied = false;
+    std::weak_ptr<VC_Call> weak = pad;
+    app->lookup = [&, weak](const std::string& n) -> std::string {
+        if (n.find("0100") != std::string::npos) {
+            dispatch::Queue::main()->async([weak] {
+                if (auto p = weak.lock()) p->updateContactLabelForNumber("(202) 555-0199");
+            });
+            std::unique_lock lock(m);
+            cv.wait_for(lock, std::chrono::seconds(5), [&] { return secondDone; });
+            lock.unlock();
+            // Wait until the main queue has taken the second answer.
+            dispatch::Queue::main()->async([&] {
+                std::lock_guard l(m);
+                secondApplied = true;
+                cv.notify_all();
+            });
+            lock.lock();
+            cv.wait_for(lock, std::chrono::seconds(5), [&] { return secondApplied; });
+            return "Old Number";
+        }
+        std::lock_guard lock(m);
+        secondDone = true;
+        cv.notify_all();
+        return "New Number";
+    };
+    pad->updateContactLabelForNumber("(202) 555-0100");
+    harness.settle();
+    EXPECT_EQ(pad->contactLabel->text(), "New Number");
+    app->lookup = nullptr;
+}

@@ -1,0 +1,121 @@
+// The dial pad and the favourites as drawn: outlines and pictures, light and dark, phone and
+// tablet.
+#include <gtest/gtest.h>
+
+#include "app/connect_app_delegate_ipad.h"
+#include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "service/request_machinery.h"
+#include "tests/support/screen_fixture.h"
+#include "ui/dialer/vc_call.h"
+#include "ui/dialer/vc_favorites.h"
+#include "ui/shell/ui_screens.h"
+
+namespace {
+
+using foundation::Value;
+
+template <typename App>
+class DialerLooks : public hxtest::ScreenFixture<App> {
+protected:
+    explicit DialerLooks(hxtest::DeviceForm form)
+        : hxtest::ScreenFixture<App>({.form = form,
+                                      .screens = std::make_shared<HXUIScreens>(),
+                                      .signedIn = true,
+                                      .fonts = true,
+                                      .sharedDelegate = true}) {}
+    void SetUp() override {
+        hxtest::ScreenFixture<App>::SetUp();
+        ASSERT_TRUE(this->launch());
+        this->app->account()->setBalance("$4.20");
+        this->harness.settle();
+    }
+    std::shared_ptr<VC_Call> pad() { return std::dynamic_pointer_cast<VC_Call>(this->app->viewControllerForIndex(0)); }
+    void fillNumber() {
+        auto p = pad();
+        p->insertPlus(nullptr);
+        for (long tag : {4L, 4L, 2L, 0L, 7L, 9L, 4L, 6L, 0L, 0L, 0L, 0L})
+            p->keyPressed(p->key(tag == 0 ? VC_Call::kTagZero : tag));
+        this->harness.settle();
+        p->contactLabel->setText("Ann Lee (mobile)");
+    }
+    void busy() {
+        this->app->webClient().requests.put(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson",
+                                            HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
+        foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
+        this->harness.settle();
+    }
+    void storeFavorites(std::vector<std::string> lines) {
+        foundation::Array a;
+        for (auto& l : lines) a.push_back(Value(l));
+        foundation::Dictionary all;
+        all.set(this->app->account()->username(), Value(std::move(a)));
+        (void)foundation::UserDefaults::standardUserDefaults()->setObject(Value(all), "favorites");
+    }
+    static constexpr hxtest::ScreenFixtureBase::Snapshot kBoth{0, true};
+};
+
+struct PhoneLooks : DialerLooks<HX_ConnectAppDelegate_iPhone> {
+    PhoneLooks() : DialerLooks(hxtest::DeviceForm::phone) {}
+};
+struct TabletLooks : DialerLooks<HX_ConnectAppDelegate_iPad> {
+    TabletLooks() : DialerLooks(hxtest::DeviceForm::tablet) {}
+};
+
+}  // namespace
+
+TEST_F(PhoneLooks, DialPad) {
+    app->selectViewForIndex(0);
+    harness.settle();
+    expectOutline("dial_pad_empty_phone");
+    expectSnapshot("dial_pad_empty_phone", kBoth);
+    fillNumber();
+    expectOutline("dial_pad_number_phone");
+    expectSnapshot("dial_pad_number_phone", kBoth);
+    busy();
+    expectOutline("dial_pad_busy_phone");
+    expectSnapshot("dial_pad_busy_phone", kBoth);
+    app->webClient().requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
+    foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
+    harness.rotate(toolkit::Orientation::LandscapeLeft);
+    expectOutline("dial_pad_landscape_phone");
+    expectSnapshot("dial_pad_landscape_phone", kBoth);
+}
+
+TEST_F(PhoneLooks, Favorites) {
+    app->selectViewForIndex(0);
+    harness.settle();
+    pad()->openFavorites();
+    harness.advance(1);
+    expectOutline("favorites_empty_phone");
+    expectSnapshot("favorites_empty_phone", kBoth);
+    harness.tapBarButton("Cancel");
+    harness.advance(1);
+    // Lines from another device whose contacts are not here: shown as stored.
+    storeFavorites(
+        {"A1,P1,Ann Lee,+1 202-555-0142,1700000000.000000", "B1,P2,Bo Kim,+44 20 7946 0000,1700000000.000000"});
+    pad()->openFavorites();
+    harness.advance(1);
+    expectOutline("favorites_browse_phone");
+    expectSnapshot("favorites_browse_phone", kBoth);
+    harness.tapBarButton("Edit");
+    harness.advance(1);
+    expectOutline("favorites_editing_phone");
+    expectSnapshot("favorites_editing_phone", kBoth);
+}
+
+TEST_F(TabletLooks, DialPadPopoverAndFavorites) {
+    app->showCallPopup();
+    harness.advance(1);
+    expectOutline("dial_pad_empty_tablet");
+    expectSnapshot("dial_pad_empty_tablet", kBoth);
+    fillNumber();
+    expectSnapshot("dial_pad_number_tablet", kBoth);
+    storeFavorites({"A1,P1,Ann Lee,+1 202-555-0142,1700000000.000000"});
+    pad()->openFavorites();
+    harness.advance(1);
+    expectOutline("favorites_browse_tablet");
+    expectSnapshot("favorites_browse_tablet", kBoth);
+}

@@ -1,0 +1,856 @@
+#include "ui/dialer/vc_call.h"
+
+#include <array>
+
+#include "model/account.h"
+#include "model/phone.h"
+#include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/named_images.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/feedback.h"
+#include "platform/toolkit/menu_controller.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/presentation.h"
+#include "platform/toolkit/traits.h"
+#include "ui/dialer/vc_favorites.h"
+
+namespace {
+
+using foundation::localizedString;
+using toolkit::Color;
+
+const char* const kNumberCharacters = "1234567890+*#,";
+const char* const kClearDialpad = "kClearDialpadNumberNotification";
+const char* const kReachability = "kNetworkReachabilityChangedNotification";
+const char* const kCallButtonUpdate = "kCallButtonUpdateNotification";
+const char* const kSettingsUpdate = "kSettingsUpdateNotification";
+const char* const kWillResignActive = "UIApplicationWillResignActiveNotification";
+const char* const kDidBecomeActive = "UIApplicationDidBecomeActiveNotification";
+
+// Process-wide, as the screen class's own state: main thread only.
+std::array<toolkit::SystemSoundID, 12> gKeyTones{};
+std::shared_ptr<services::UserActivity> gActivity;
+dispatch::TimerPtr gMinuteTimer;
+
+HXLocalTime& sharedLocalTime() { return VC_Call::localTime(); }
+
+std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
+
+long keyValue(long tag) { return tag == VC_Call::kTagZero ? 0 : tag; }
+
+std::string keyCharacter(long value) {
+    if (value == 10) return "*";
+    if (value == 11) return "#";
+    return std::to_string(value);
+}
+
+bool isSevenDigitLocal(const std::string& text, const std::string& own) {
+    if (text.size() != 8 || foundation::hasPrefix(text, "+")) return false;
+    if (foundation::keepingOnly(text, foundation::CharacterSet::decimalDigits()).size() != 7) return false;
+    return own.size() >= 6 && foundation::hasPrefix(own, "+1");
+}
+
+bool accountHasFavorites(const HX_Account& account) {
+    auto stored = defaults()->objectForKey("favorites");
+    const foundation::Dictionary* d = stored.ifDictionary();
+    if (!d) return false;
+    const foundation::Array* list = d->get(account.username()).ifArray();
+    return list && !list->empty();
+}
+
+}  // namespace
+
+// Hears the device contact picker for the screen.
+class VC_Call::PickerDelegate : public system_screens::ContactPickerDelegate {
+public:
+    explicit PickerDelegate(VC_Call* owner) : owner_(owner) {}
+    void contactPickerDidSelectContact(system_screens::ContactPickerViewController&,
+                                       const services::Contact& contact) override {
+        if (!contact.phoneNumbers.empty()) owner_->selectedPhone(contact.phoneNumbers.front(), contact);
+    }
+    void contactPickerDidSelectContactProperty(system_screens::ContactPickerViewController&,
+                                               const system_screens::ContactProperty& property) override {
+        if (property.key == services::kContactPhoneNumbersKey) owner_->selectedPhone(property.value, property.contact);
+    }
+
+private:
+    VC_Call* owner_;  // owns this delegate
+};
+
+VC_Call::VC_Call(HXScreenRoles roles)
+    : roles_(std::move(roles)), pickerDelegate_(std::make_shared<PickerDelegate>(this)) {
+    setActionHandler("copy:", [this](toolkit::Responder*) { copyNumber(); });
+    setActionHandler("paste:", [this](toolkit::Responder*) { pasteNumber(); });
+    setActionHandler("clear:", [this](toolkit::Responder*) { clearNumber(); });
+}
+
+VC_Call::~VC_Call() {
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
+    dispatch::RunLoop::main().cancelPerforms(this);
+    for (auto& id : gKeyTones) {
+        if (id) toolkit::SystemSounds::shared().dispose(id);
+        id = 0;
+    }
+    if (gMinuteTimer) gMinuteTimer->invalidate();
+    gMinuteTimer.reset();
+    sharedLocalTime().forgetZoneAndRegion();
+    sharedLocalTime().close();
+    sharedLocalTime().resetFormatters();
+    sharedLocalTime().forgetLocale();
+}
+
+const std::array<toolkit::SystemSoundID, 12>& VC_Call::keyTones() { return gKeyTones; }
+
+HXLocalTime& VC_Call::localTime() {
+    static HXLocalTime* time = new HXLocalTime();
+    return *time;
+}
+std::shared_ptr<services::UserActivity> VC_Call::currentUserActivity() { return gActivity; }
+
+HXDialPadButton* VC_Call::key(long tag) const {
+    if (!pad_) return nullptr;
+    return dynamic_cast<HXDialPadButton*>(pad_->viewWithTag(tag));
+}
+
+// ---- building the screen
+
+void VC_Call::loadView() {
+    auto root = std::make_shared<toolkit::View>();
+    root->setFrame({0, 0, 320, 500});
+    auto label = [&](double size, toolkit::TextAlignment alignment) {
+        auto l = std::make_shared<toolkit::Label>();
+        l->setFont(toolkit::Font::system(size));
+        l->setTextAlignment(alignment);
+        root->addSubview(l);
+        return l;
+    };
+    phoneNumberArea = std::make_shared<toolkit::View>();
+    root->addSubview(phoneNumberArea);
+    phoneNumber = label(32, toolkit::TextAlignment::center);
+    phoneNumber->setAdjustsFontSizeToFitWidth(true);
+    contactLabel = label(15, toolkit::TextAlignment::center);
+    localtimeLabel = label(12, toolkit::TextAlignment::center);
+    creditLabel = label(12, toolkit::TextAlignment::right);
+    forwardingLabel = label(13, toolkit::TextAlignment::center);
+    callStarted = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::WhiteLarge);
+    pad_ = std::make_shared<toolkit::View>();
+    root->addSubview(pad_);
+    static const char* const kLetters[] = {"", "", "ABC", "DEF", "GHI", "JKL", "MNO", "PQRS", "TUV", "WXYZ"};
+    auto addKey = [&](long tag, const std::string& title) {
+        auto k = std::make_shared<HXDialPadButton>();
+        k->setTag(tag);
+        if (!title.empty()) k->setTitle(title, toolkit::kStateNormal);
+        k->titleLabel()->setFont(toolkit::Font::system(32, toolkit::FontWeight::light));
+        k->setCornerRadius(10);
+        k->setBorderWidth(1);
+        k->setBorderColor(Color::systemGray());
+        std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+        k->addAction([this](toolkit::Control& sender, const toolkit::Event*) { keyPressed(&sender); },
+                     toolkit::kTouchDown);
+        if (tag == kTagDelete)
+            k->addAction([this](toolkit::Control& sender, const toolkit::Event*) { deleteKeyUp(&sender); },
+                         toolkit::kTouchUpInside | toolkit::kTouchUpOutside);
+        pad_->addSubview(k);
+        return k;
+    };
+    for (long d = 1; d <= 9; ++d) {
+        addKey(d, std::to_string(d));
+        auto letters = std::make_shared<toolkit::Label>();
+        letters->setTag(100 + d);
+        letters->setText(kLetters[d]);
+        letters->setFont(toolkit::Font::system(10, toolkit::FontWeight::semibold));
+        letters->setTextAlignment(toolkit::TextAlignment::center);
+        pad_->addSubview(letters);
+    }
+    addKey(kTagZero, "0");
+    auto plus = std::make_shared<toolkit::Label>();
+    plus->setTag(111);
+    plus->setText("+");
+    plus->setFont(toolkit::Font::system(12, toolkit::FontWeight::semibold));
+    plus->setTextAlignment(toolkit::TextAlignment::center);
+    pad_->addSubview(plus);
+    addKey(kTagStar, "");
+    addKey(kTagHash, "");
+    addKey(kTagContacts, "");
+    addKey(kTagDelete, "");
+    auto call = addKey(kTagCall, "");
+    call->setBackgroundColor(Color::systemGreen());
+    pad_->addSubview(callStarted);
+    setView(root);
+}
+
+void VC_Call::viewDidLayoutSubviews() {
+    auto root = view();
+    const toolkit::Rect b = root->bounds();
+    const double top = b.origin.y + root->safeAreaInsets().top;
+    const bool landscape = b.size.width > b.size.height;
+    const double w = b.size.width;
+    creditLabel->setFrame({w - 168, top + 4, 160, 16});
+    localtimeLabel->setFrame({8, top + 20, w - 16, 16});
+    phoneNumber->setFrame({16, top + 38, w - 32, 40});
+    phoneNumberArea->setFrame({0, top + 34, w, 48});
+    contactLabel->setFrame({16, top + 80, w - 32, 20});
+    // Keys: three columns of circles, the bottom row holds contacts, call and delete.
+    const double padTop = top + 104;
+    const double padHeight = std::max(0.0, b.origin.y + b.size.height - padTop - (landscape ? 4 : 40));
+    const double side = std::min({75.0, (w - 64) / 3, padHeight / 5.6});
+    const double gapX = std::min(28.0, (w - 3 * side) / 4), gapY = std::max(4.0, (padHeight - 5 * side) / 5);
+    const double left = (w - 3 * side - 2 * gapX) / 2;
+    pad_->setFrame({0, padTop, w, padHeight});
+    static const long kGrid[5][3] = {
+        {1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {kTagStar, kTagZero, kTagHash}, {kTagContacts, kTagCall, kTagDelete}};
+    for (int r = 0; r < 5; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            const toolkit::Rect frame{left + c * (side + gapX), r * (side + gapY), side, side};
+            if (auto* k = key(kGrid[r][c])) k->setFrame(frame);
+            const long t = kGrid[r][c];
+            const long letters = t >= 1 && t <= 9 ? 100 + t : t == kTagZero ? 111 : 0;
+            if (letters)
+                if (auto* l = pad_->viewWithTag(letters))
+                    l->setFrame({frame.origin.x, frame.origin.y + side * 0.64, side, 12});
+        }
+    }
+    if (auto* call = key(kTagCall)) {
+        callStarted->setFrame(call->frame());
+        forwardingLabel->setFrame({0, padTop + call->frame().origin.y + side + 2, w, 18});
+    }
+}
+
+void VC_Call::viewDidLoad() {
+    callStarted->color = Color::systemBlue();
+    view()->setBackgroundColor(Color::groupTableViewBackground());
+    if (auto* nav = navigationController()) nav->navigationBar().setBarTintColor(Color::groupTableViewBackground());
+    if (auto* call = key(kTagCall)) {
+        call->setTitle(localizedString("Call"), toolkit::kStateNormal);
+        call->setTitleColor(Color::groupTableViewBackground(), toolkit::kStateNormal);
+    }
+    forwardingLabel->setTextColor(Color::groupTableViewBackground());
+    creditLabel->setTextColor(Color::systemGray());
+    if (auto path = foundation::Bundle::main().pathForResource("tz")) sharedLocalTime().open(*path);
+    if (auto* contacts = key(kTagContacts)) {
+        contacts->accessibility().label = ("Contacts & Favorites");
+        contacts->accessibility().traits = 0u;
+    }
+    if (auto* del = key(kTagDelete)) {
+        del->accessibility().label = ("Delete");
+        del->accessibility().traits = 0u;
+        del->setImage(graphics::imageNamed("Delete"), toolkit::kStateNormal);
+    }
+    if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) setPreferredContentSize({320, 500});
+    auto longPress = [this](toolkit::View* target, void (VC_Call::*action)(toolkit::GestureRecognizer*)) {
+        auto r = std::make_shared<toolkit::LongPressGestureRecognizer>(
+            [this, action](toolkit::GestureRecognizer& g) { (this->*action)(&g); });
+        r->minimumPressDuration = 0.5;
+        target->addGestureRecognizer(r);
+    };
+    longPress(phoneNumberArea.get(), &VC_Call::showMenu);
+    longPress(key(kTagContacts), &VC_Call::keyDelayedAction);
+    longPress(key(kTagZero), &VC_Call::insertPlus);
+    longPress(key(kTagStar), &VC_Call::insertPause);
+    for (auto [tag, name] : {std::pair{kTagStar, "Asterisk"}, std::pair{kTagHash, "Numbersign"}}) {
+        auto image = graphics::imageNamed(name);
+        if (!image) continue;
+        image = image->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+        key(tag)->setImage(image, toolkit::kStateNormal);
+        key(tag)->setImage(image->withTintColor(Color::whiteColor()), toolkit::kStateHighlighted);
+    }
+    if (toolkit::Device::current().systemVersionAtLeast(13)) {
+        for (long tag : {1L, 2L, 3L, 4L, 5L, 6L, 7L, 8L, 9L, kTagZero}) {
+            key(tag)->setTitleColor(Color::secondaryLabel(), toolkit::kStateNormal);
+            key(tag)->setTitleColor(Color::whiteColor(), toolkit::kStateHighlighted);
+            if (auto* letters = key(tag)->lettersLabel()) letters->setTextColor(Color::tertiaryLabel());
+        }
+    }
+}
+
+void VC_Call::viewWillAppear(bool animated) {
+    ViewController::viewWillAppear(animated);
+    const bool toFavorites = defaults()->boolForKey("OpenToFavorites");
+    if (auto image = graphics::imageNamed(toFavorites ? "Favorites_Contacts" : "Contacts_Favorites"))
+        key(kTagContacts)
+            ->setImage(image->withRenderingMode(graphics::RenderingMode::alwaysTemplate), toolkit::kStateNormal);
+    sharedLocalTime().forgetZone();
+    startUpdates();
+    contactLabel->setText("");
+    if (!phoneNumber->text().empty()) updateContactLabelForNumber(phoneNumber->text());
+    setCallButtonState();
+    observe(kReachability, &VC_Call::setCallButtonState);
+    observe(kClearDialpad, &VC_Call::clearNumber);
+}
+
+void VC_Call::viewDidAppear(bool animated) {
+    ViewController::viewDidAppear(animated);
+    adaptViewToCurrentPresentationStyle();
+    updateCreditAndForwardingLabel();
+    publishUserActivity();
+}
+
+void VC_Call::viewWillDisappear(bool animated) {
+    ViewController::viewWillDisappear(animated);
+    stopUpdates();
+    resignFirstResponder();
+}
+
+void VC_Call::viewDidDisappear(bool animated) {
+    ViewController::viewDidDisappear(animated);
+    stopObserving(kReachability);
+    stopObserving(kClearDialpad);
+    stopObserving(foundation::kCurrentLocaleDidChangeNotification);
+    sharedLocalTime().resetFormatters();
+    if (gActivity) gActivity->invalidate();
+    gActivity.reset();
+    if (auto role = dialPadRole(); role && (toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad))
+        role->setFirstResponder();
+}
+
+void VC_Call::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {
+    ViewController::viewWillTransitionToSize(size, coordinator);
+    std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+    auto done = [weak] {
+        if (auto self = weak.lock()) self->adaptViewToCurrentPresentationStyle();
+    };
+    if (!coordinator ||
+        !coordinator->animateAlongsideTransition({}, [done](toolkit::TransitionCoordinator&) { done(); }))
+        done();
+}
+
+void VC_Call::adaptViewToCurrentPresentationStyle() {
+    auto routing = roles_.routing.lock();
+    if (routing && routing->iPad()) {
+        if (routing->isSplitViewCollapsed())
+            navigationItem().setLeftBarButtonItem(toolkit::BarButtonItem::withSystemItem(
+                toolkit::SystemItem::Cancel, [this](toolkit::BarButtonItem&) { dismissPad(); }));
+        else
+            navigationItem().setLeftBarButtonItem(nullptr);
+        creditLabel->setTextAlignment(toolkit::TextAlignment::right);
+        localtimeLabel->setTextAlignment(toolkit::TextAlignment::center);
+        return;
+    }
+    const auto b = view()->bounds().size;
+    const bool landscape = b.width > b.height;
+    creditLabel->setTextAlignment(landscape ? toolkit::TextAlignment::center : toolkit::TextAlignment::right);
+    localtimeLabel->setTextAlignment(landscape ? toolkit::TextAlignment::right : toolkit::TextAlignment::center);
+}
+
+void VC_Call::dismissPad() { dismiss(true); }
+
+// ---- observers
+
+void VC_Call::observe(const char* name, void (VC_Call::*handler)()) {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, name);
+    std::weak_ptr<int> alive = alive_;
+    center.addObserver(this, name, [this, handler, alive](const foundation::Notification&) {
+        // Posted from any thread: the screen is touched on the main queue only.
+        dispatch::Queue::main()->async([this, handler, alive] {
+            if (alive.lock()) (this->*handler)();
+        });
+    });
+}
+
+void VC_Call::stopObserving(const char* name) {
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, name);
+}
+
+void VC_Call::startUpdates() {
+    calculateLocalTime();
+    stopObserving(kDidBecomeActive);
+    observe(kReachability, &VC_Call::setCallButtonState);
+    observe(kCallButtonUpdate, &VC_Call::setCallButtonState);
+    observe(foundation::kApplicationSignificantTimeChangeNotification, &VC_Call::calculateLocalTime);
+    observe(kWillResignActive, &VC_Call::stopUpdates);
+    observe(kSettingsUpdate, &VC_Call::updateCreditAndForwardingLabel);
+}
+
+void VC_Call::stopUpdates() {
+    if (gMinuteTimer) gMinuteTimer->invalidate();
+    gMinuteTimer.reset();
+    for (const char* name : {kReachability, foundation::kApplicationSignificantTimeChangeNotification,
+                             kWillResignActive, kSettingsUpdate, kCallButtonUpdate})
+        stopObserving(name);
+    observe(kClearDialpad, &VC_Call::clearNumber);
+    observe(kDidBecomeActive, &VC_Call::startUpdates);
+}
+
+// ---- the number
+
+std::string VC_Call::filteredNumber() const {
+    return PhoneExtensions::extractCharactersFromStringUsingCharset(
+        phoneNumber ? phoneNumber->text() : "", foundation::CharacterSet::fromCharacters(kNumberCharacters));
+}
+
+void VC_Call::setNumberText(const std::string& formatted) { phoneNumber->setText(formatted); }
+
+void VC_Call::showDialedNumber(const std::string& number) {
+    view();
+    // A number that replaces the shown one is looked up afresh.
+    sharedLocalTime().forgetZone();
+    setNumberText(number);
+}
+
+void VC_Call::refresh() {
+    setCallButtonState();
+    startUpdates();
+}
+
+std::string VC_Call::numberToCall(const std::string& shown, const std::string& own) {
+    if (!isSevenDigitLocal(shown, own)) return shown;
+    return PhoneExtensions::formattedPhoneNumberFromString(own.substr(0, 5) + shown);
+}
+
+std::string VC_Call::numberForLookup(const std::string& n) {
+    if (foundation::hasPrefix(n, "+")) return n;
+    if (foundation::hasPrefix(n, "(")) return "+1 " + n;
+    if (foundation::hasPrefix(n, "1 (")) return "+" + n;
+    if (foundation::hasPrefix(n, "011 ")) return "+" + n.substr(4);
+    return n;
+}
+
+void VC_Call::playTone(int value) {
+    auto& tone = gKeyTones.at(static_cast<size_t>(value));
+    if (!tone) {
+        auto path = foundation::Bundle::main().pathForResource("dtmf-" + keyCharacter(value), "caf");
+        if (!path) return;  // looked up again on the next press
+        tone = toolkit::SystemSounds::shared().create(*path);
+        if (!tone) return;
+        toolkit::SystemSounds::shared().setUISound(tone, true);
+    }
+    toolkit::SystemSounds::shared().play(tone);
+}
+
+void VC_Call::appendCharacter(const std::string& c) {
+    setNumberText(PhoneExtensions::formattedPhoneNumberFromString(filteredNumber() + c));
+}
+
+void VC_Call::keyPressed(toolkit::View* sender) {
+    if (!sender) return;
+    toolkit::ImpactFeedbackGenerator(toolkit::ImpactStyle::Light).impactOccurred();
+    const long value = keyValue(sender->tag());
+    if (value >= 0 && value <= 11) {
+        playTone(static_cast<int>(value));
+        appendCharacter(keyCharacter(value));
+        updateContactLabelForNumber(phoneNumber->text());
+    } else if (value == kTagContacts) {
+        if (showFavoritesButtonHelp()) return;
+        if (defaults()->boolForKey("OpenToFavorites"))
+            openFavorites();
+        else
+            openAddressBook();
+    } else if (value == kTagDelete) {
+        if (!filteredNumber().empty())
+            dispatch::RunLoop::main().perform(
+                selfPtr(), "deleteKeyUp:", foundation::Value(), 0.5,
+                [this](const foundation::Value&) { deleteKeyUp(nullptr); }, true);
+    } else if (value == kTagCall) {
+        callKeyPressed();
+        return;
+    }
+    refresh();
+}
+
+void VC_Call::callKeyPressed() {
+    auto role = dialPadRole();
+    if (!phoneNumber->text().empty()) {
+        if (role && role->connectionAvailable()) {
+            key(kTagCall)->setHidden(true);
+            forwardingLabel->setHidden(true);
+            callStarted->startAnimating();
+        }
+        const auto account = role ? role->account() : nullptr;
+        const std::string own = account ? account->HXnumber().value_or("") : "";
+        const std::string number = numberToCall(phoneNumber->text(), own);
+        if (auto calls = roles_.conversations.lock()) calls->placeCallTo(number);
+        // A call that ended before any request (no token, the phone's own dialer) must not
+        // leave the key hidden.
+        setCallButtonState();
+        return;
+    }
+    auto last = defaults()->objectForKey("lastDialedNumber");
+    if (const std::string* text = last.ifString(); text && !text->empty()) {
+        const std::string filtered = PhoneExtensions::extractCharactersFromStringUsingCharset(
+            *text, foundation::CharacterSet::fromCharacters(kNumberCharacters));
+        setNumberText(PhoneExtensions::formattedPhoneNumberFromString(filtered));
+        sharedLocalTime().forgetZone();
+        defaults()->removeObjectForKey("lastDialedNumber");
+        refresh();
+        updateContactLabelForNumber(filtered);
+    } else if (role && role->account() && role->account()->phones().size() >= 2) {
+        changeForwardingNumber(nullptr);
+    }
+    refresh();
+}
+
+void VC_Call::deleteKeyUp(toolkit::View* sender) {
+    if (phoneNumber->text().empty()) return;
+    if (sender) dispatch::RunLoop::main().cancelPerform(this, "deleteKeyUp:", foundation::Value());
+    std::string filtered = filteredNumber();
+    if (!filtered.empty()) filtered.pop_back();
+    setNumberText(filtered.empty() ? std::string() : PhoneExtensions::formattedPhoneNumberFromString(filtered));
+    sharedLocalTime().forgetZone();
+    if (!sender && !phoneNumber->text().empty()) {
+        dispatch::RunLoop::main().perform(
+            selfPtr(), "deleteKeyUp:", foundation::Value(), 0.1,
+            [this](const foundation::Value&) { deleteKeyUp(nullptr); }, true);
+        return;
+    }
+    refresh();
+    updateContactLabelForNumber(phoneNumber->text());
+}
+
+void VC_Call::insertPlus(toolkit::GestureRecognizer* recognizer) {
+    if (recognizer && recognizer->state() != toolkit::GestureState::Began) return;
+    appendCharacter("+");
+    std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+    dispatch::Queue::main()->async([weak] {
+        if (auto self = weak.lock()) self->startUpdates();
+    });
+}
+
+void VC_Call::insertPause(toolkit::GestureRecognizer* recognizer) {
+    if (recognizer && recognizer->state() != toolkit::GestureState::Began) return;
+    const std::string filtered = filteredNumber();
+    const bool first = filtered.find(',') == std::string::npos;
+    setNumberText(PhoneExtensions::formattedPhoneNumberFromString(filtered + (first ? " ," : ",")));
+    std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+    dispatch::Queue::main()->async([weak] {
+        if (auto self = weak.lock()) self->startUpdates();
+    });
+}
+
+void VC_Call::clearNumber() {
+    ++lookupGeneration_;  // a lookup still running writes nothing
+    phoneNumber->setText("");
+    contactLabel->setText("");
+    localtimeLabel->setText("");
+    sharedLocalTime().forgetZoneAndRegion();
+    setCallButtonState();
+}
+
+// ---- contact lookup
+
+void VC_Call::updateContactLabelForNumber(const std::string& n) {
+    // Any queue: the lookup is made, and the label written, on the main queue's terms.
+    std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+    dispatch::Queue::main()->async([weak, n] {
+        if (auto self = weak.lock()) self->lookUpContact(n);
+    });
+}
+
+void VC_Call::lookUpContact(const std::string& n) {
+    auto role = dialPadRole();
+    if (!role) return;
+    const uint64_t generation = ++lookupGeneration_;
+    auto lookup = role->contactNameLookup();
+    const auto account = role->account();
+    const std::string own = account ? account->HXnumber().value_or("") : "";
+    std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+    dispatch::Queue::global(dispatch::Priority::Background)->async([weak, lookup, n, own, generation] {
+        std::string name = lookup(numberForLookup(n));
+        if (name.empty() && isSevenDigitLocal(n, own))
+            name = lookup(PhoneExtensions::formattedPhoneNumberFromString(own.substr(0, 5) + n));
+        dispatch::Queue::main()->async([weak, name, generation] {
+            auto self = weak.lock();
+            // Only the newest lookup names the number: an older one ending late would name
+            // another number.
+            if (self && generation == self->lookupGeneration_) self->contactLabel->setText(name);
+        });
+    });
+}
+
+// ---- call key, credit and call method
+
+void VC_Call::setCallButtonState() {
+    std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+    auto apply = [weak] {
+        auto self = weak.lock();
+        if (!self || !self->isViewLoaded()) return;
+        auto role = self->dialPadRole();
+        const bool busy = role && role->callRequestInFlight();
+        if (auto* call = self->key(kTagCall)) call->setHidden(busy);
+        self->forwardingLabel->setHidden(busy);
+        if (busy)
+            self->callStarted->startAnimating();
+        else
+            self->callStarted->stopAnimating();
+    };
+    if (dispatch::isMainThread())
+        apply();
+    else
+        dispatch::Queue::main()->async(apply);
+}
+
+void VC_Call::updateCreditAndForwardingLabel() {
+    auto role = dialPadRole();
+    auto account = role ? role->account() : nullptr;
+    const std::string balance = account ? account->balance().value_or("") : "";
+    creditLabel->setText(balance.empty() ? "" : foundation::format("%@: %@", localizedString("Credit"), balance));
+    if (role && role->canChangeCallback() && !callLongPress_) {
+        callLongPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>(
+            [this](toolkit::GestureRecognizer& g) { changeForwardingNumber(&g); });
+        callLongPress_->minimumPressDuration = 0.5;
+        key(kTagCall)->addGestureRecognizer(callLongPress_);
+    }
+    std::string method;
+    if (account) {
+        for (const auto& phone : account->callMethods(role->canPlaceCalls()))
+            if (phone && phone->phoneId() == account->forwardingPhoneID()) {
+                method = phone->name();
+                break;
+            }
+    }
+    key(kTagCall)->accessibility().label =
+        (foundation::format("%@. . %@", key(kTagCall)->titleForState(toolkit::kStateNormal).value_or(""), method));
+    forwardingLabel->setText(method);
+}
+
+void VC_Call::changeForwardingNumber(toolkit::GestureRecognizer* recognizer) {
+    if (recognizer && recognizer->state() != toolkit::GestureState::Began) return;
+    auto role = dialPadRole();
+    auto account = role ? role->account() : nullptr;
+    if (!account) return;
+    auto sheet = toolkit::AlertController::make(role->forwardingNumberControllerTitle(), std::nullopt,
+                                                toolkit::AlertControllerStyle::ActionSheet);
+    std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+    for (const auto& phone : account->callMethods(role->canPlaceCalls())) {
+        if (!phone) continue;
+        const int64_t id = phone->phoneId();
+        const std::string name = phone->name();
+        (void)sheet->addAction(toolkit::AlertAction::make(
+            name,
+            id == account->forwardingPhoneID() ? toolkit::AlertActionStyle::Destructive
+                                               : toolkit::AlertActionStyle::Default,
+            [weak, id, name](toolkit::AlertAction&) {
+                auto self = weak.lock();
+                if (!self) return;
+                auto r = self->dialPadRole();
+                if (r && r->isNewForwardingPhoneID(id)) {
+                    self->forwardingLabel->setText(name);
+                    auto* call = self->key(kTagCall);
+                    call->accessibility().label =
+                        (foundation::format("%@. . %@", call->titleForState(toolkit::kStateNormal).value_or(""), name));
+                    foundation::NotificationCenter::defaultCenter().post("kChangedCallbackNumberNotification");
+                }
+                if (!self->phoneNumber->text().empty()) self->keyPressed(self->key(kTagCall));
+            }));
+    }
+    if (auto* popover = sheet->popoverPresentationController()) {
+        popover->sourceView = view();
+        popover->sourceRect = key(kTagCall)->frame();
+    }
+    role->presentAlert(sheet, this);
+}
+
+// ---- contacts and favourites
+
+bool VC_Call::showFavoritesButtonHelp() {
+    auto role = dialPadRole();
+    auto account = role ? role->account() : nullptr;
+    if (account && accountHasFavorites(*account)) return false;
+    auto warnings = defaults()->dictionaryForKey("displayedWarnings").value_or(foundation::Dictionary{});
+    if (warnings.contains("FavoritesHelp")) return false;
+    auto alert = toolkit::AlertController::make(
+        localizedString("Contacts & Favorites"),
+        localizedString("This button allows to open either your device's contacts (short tap) or favorite contacts "
+                        "defined within the application (tap & hold).\nYou can change the primary action of the "
+                        "button in the Settings."),
+        toolkit::AlertControllerStyle::Alert);
+    std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+    (void)alert->addAction(toolkit::AlertAction::make(localizedString("Favorites"), toolkit::AlertActionStyle::Default,
+                                                      [weak](toolkit::AlertAction&) {
+                                                          defaults()->setBool(true, "OpenToFavorites");
+                                                          if (auto self = weak.lock()) self->openFavorites();
+                                                      }));
+    (void)alert->addAction(toolkit::AlertAction::make(localizedString("Contacts"), toolkit::AlertActionStyle::Default,
+                                                      [weak](toolkit::AlertAction&) {
+                                                          defaults()->setBool(false, "OpenToFavorites");
+                                                          if (auto self = weak.lock()) self->openAddressBook();
+                                                      }));
+    if (role) role->presentAlert(alert, this);
+    warnings.set("FavoritesHelp", foundation::Value(true));
+    (void)defaults()->setObject(foundation::Value(std::move(warnings)), "displayedWarnings");
+    return true;
+}
+
+void VC_Call::keyDelayedAction(toolkit::GestureRecognizer* recognizer) {
+    if (recognizer && recognizer->state() != toolkit::GestureState::Began) return;
+    toolkit::ImpactFeedbackGenerator(toolkit::ImpactStyle::Light).impactOccurred();
+    if (defaults()->boolForKey("OpenToFavorites"))
+        openAddressBook();
+    else
+        openFavorites();
+}
+
+void VC_Call::openAddressBook() {
+    auto role = dialPadRole();
+    if (!role || role->isABAccessRestricted()) return;
+    auto picker = std::make_shared<system_screens::ContactPickerViewController>();
+    picker->displayedPropertyKeys = {services::kContactPhoneNumbersKey};
+    picker->view()->setTintColor(Color::systemBlue());
+    picker->delegate = pickerDelegate_;
+    (void)picker->setPredicateForEnablingContact("phoneNumbers.@count > 0");
+    (void)picker->setPredicateForSelectionOfContact("phoneNumbers.@count = 1");
+    toolkit::ViewController* from = this;
+    if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) {
+        picker->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
+        if (auto* nav = navigationController()) from = nav;
+    } else if (auto* tabs = tabBarController()) {
+        from = tabs;
+    }
+    from->present(picker, true);
+}
+
+void VC_Call::openFavorites() {
+    view();
+    std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+    // The list hands a picked number back to this pad, whatever view is current then.
+    auto handBack = [weak](const std::string& number, const std::string& name, const std::string& label,
+                           VC_Favorites& list) {
+        auto self = weak.lock();
+        if (!self || !self->isViewLoaded()) return false;
+        sharedLocalTime().forgetZone();
+        self->setNumberText(PhoneExtensions::formattedPhoneNumberFromString(number));
+        ++self->lookupGeneration_;
+        self->contactLabel->setText(label.empty() ? name : foundation::format("%@ (%@)", name, label));
+        list.dismiss(true);
+        if (defaults()->boolForKey("skipDialpad")) {
+            dispatch::RunLoop::main().perform(
+                self->selfPtr(), "keyPressed:", foundation::Value(), 0.1,
+                [weak](const foundation::Value&) {
+                    if (auto s = weak.lock()) s->keyPressed(s->key(kTagCall));
+                },
+                true);
+        } else {
+            self->startUpdates();
+        }
+        return true;
+    };
+    auto favorites = std::make_shared<VC_Favorites>(roles_, handBack);
+    auto nav = std::make_shared<toolkit::NavigationController>(favorites);
+    if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) {
+        nav->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
+        if (auto* parent = navigationController()) {
+            parent->present(nav, true);
+            return;
+        }
+    }
+    present(nav, true);
+}
+
+void VC_Call::selectedPhone(const services::LabeledPhoneNumber& phone, const services::Contact& contact) {
+    const std::string name = services::ContactFormatter::fullName(contact).value_or("");
+    const std::string label = services::localizedStringForLabel(phone.label);
+    ++lookupGeneration_;
+    contactLabel->setText(label.empty() ? name : name + foundation::format(" (%@)", label));
+    sharedLocalTime().forgetZone();
+    setNumberText(PhoneExtensions::formattedPhoneNumberFromString(phone.stringValue));
+    startUpdates();
+    if (defaults()->boolForKey("skipDialpad")) {
+        std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+        dispatch::RunLoop::main().perform(
+            selfPtr(), "keyPressed:", foundation::Value(), 0.1,
+            [weak](const foundation::Value&) {
+                if (auto s = weak.lock()) s->keyPressed(s->key(kTagCall));
+            },
+            true);
+    }
+}
+
+// ---- edit menu
+
+void VC_Call::showMenu(toolkit::GestureRecognizer* recognizer) {
+    if (recognizer && recognizer->state() != toolkit::GestureState::Began) return;
+    becomeFirstResponder();
+    if (phoneNumber->text().empty() && toolkit::Pasteboard::general().strings().empty()) return;
+    auto& menu = toolkit::MenuController::shared();
+    menu.menuItems = {{localizedString("Clear"), "clear:"}};
+    const auto f = phoneNumber->frame();
+    menu.setTargetRect({f.size.width / 2, f.origin.y + f.size.height / 2, 0, 4.0}, view().get());
+    menu.showMenu(true);
+}
+
+bool VC_Call::canPerformAction(const std::string& action, toolkit::Responder*) const {
+    const bool shown = phoneNumber && !phoneNumber->text().empty();
+    if (action == "copy:" || action == "clear:") return shown;
+    if (action == "paste:") return !toolkit::Pasteboard::general().strings().empty();
+    return false;
+}
+
+void VC_Call::copyNumber() { toolkit::Pasteboard::general().setString(phoneNumber->text()); }
+
+void VC_Call::pasteNumber() {
+    const std::string pasted = toolkit::Pasteboard::general().string().value_or("");
+    sharedLocalTime().forgetZone();
+    setNumberText(PhoneExtensions::formattedPhoneNumberFromString(PhoneExtensions::phoneNumberFromLetters(pasted)));
+    if (!phoneNumber->text().empty()) updateContactLabelForNumber(phoneNumber->text());
+    refresh();
+}
+
+// ---- local time
+
+void VC_Call::calculateLocalTime() {
+    auto& time = sharedLocalTime();
+    if (!time.isOpen()) {
+        localtimeLabel->setText("");
+        return;
+    }
+    stopUpdates();
+    const std::string text = phoneNumber->text();
+    const foundation::Date now = foundation::now();
+    const std::string label = time.labelFor(text, now);
+    localtimeLabel->setText(label);
+    if (!label.empty()) {
+        std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
+        gMinuteTimer =
+            dispatch::Timer::scheduled(HXLocalTime::secondsUntilNextRefresh(now), false, [weak](dispatch::Timer&) {
+                if (auto self = weak.lock()) self->calculateLocalTime();
+            });
+        observe(foundation::kCurrentLocaleDidChangeNotification, &VC_Call::updateLocale);
+    }
+    if (!text.empty()) {
+        phoneNumber->accessibility().label = (localizedString("phone number"));
+        std::string hint;
+        for (char32_t c : foundation::toCodePoints(text)) {
+            foundation::appendUtf8(hint, c);
+            hint += ", ";
+        }
+        hint = foundation::replaceAll(hint, ",, ", localizedString("comma") + ", ");
+        phoneNumber->accessibility().hint = (hint);
+    } else {
+        phoneNumber->accessibility().label = (localizedString("empty phone number"));
+        phoneNumber->accessibility().hint = ("");
+    }
+}
+
+void VC_Call::updateLocale() {
+    sharedLocalTime().forgetLocale();
+    sharedLocalTime().resetFormatters();
+    if (!phoneNumber->text().empty()) {
+        setNumberText(PhoneExtensions::formattedPhoneNumberFromString(phoneNumber->text()));
+        calculateLocalTime();
+    }
+}
+
+// ---- user activity
+
+void VC_Call::publishUserActivity() {
+    auto activity = std::make_shared<services::UserActivity>("com.hxconnect.activity_call");
+    activity->title = localizedString("Call phone number via HX Voice");
+    activity->keywords = {"HX Voice", "HX", localizedString("Call")};
+    foundation::Dictionary info;
+    info.set("id", foundation::Value("com.hxconnect.activity_call"));
+    activity->userInfo = info;
+    activity->requiredUserInfoKeys = {"id"};
+    activity->eligibleForSearch = true;
+    activity->eligibleForPublicIndexing = true;
+    activity->eligibleForHandoff = false;
+    if (gActivity) gActivity->invalidate();
+    gActivity = activity;
+    activity->becomeCurrent();
+}

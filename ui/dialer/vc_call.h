@@ -1,0 +1,123 @@
+// The dial pad and call screen, view 0's root: a twelve-key pad whose number is shown formatted
+// as it is typed, key tones, the matching contact's name, the callee's local time, the account's
+// credit and call method, the call key, the callback chooser, the device contacts and the
+// favourites, an edit menu (copy, paste, clear), and the user activity for search.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/dial_pad_screen.h"
+#include "app/roles/screen_roles.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/services/user_activity.h"
+#include "platform/system_screens/contact_picker.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/feedback.h"
+#include "platform/toolkit/gesture_recognizer.h"
+#include "platform/toolkit/view_controller.h"
+#include "ui/dialer/hx_dial_pad_button.h"
+#include "ui/dialer/local_time.h"
+
+class VC_Call : public toolkit::ViewController, public HXDialPadScreen {
+public:
+    // Key tags (the key value is the tag, except that 100 counts as 0).
+    static constexpr long kTagZero = 100, kTagStar = 10, kTagHash = 11, kTagContacts = 12, kTagDelete = -1,
+                          kTagCall = 99;
+
+    explicit VC_Call(HXScreenRoles roles);
+    ~VC_Call() override;
+    std::string className() const override { return "VC_Call"; }
+
+    // ---- outlets
+    std::shared_ptr<toolkit::Label> phoneNumber;
+    std::shared_ptr<toolkit::View> phoneNumberArea;
+    std::shared_ptr<toolkit::Label> forwardingLabel;
+    std::shared_ptr<toolkit::Label> creditLabel;
+    std::shared_ptr<toolkit::Label> contactLabel;
+    std::shared_ptr<toolkit::Label> localtimeLabel;
+    std::shared_ptr<toolkit::ActivityIndicatorView> callStarted;
+
+    // ---- operations
+    void keyPressed(toolkit::View* sender);
+    // With the delete key: it was released; without: a repeat.
+    void deleteKeyUp(toolkit::View* sender);
+    void insertPlus(toolkit::GestureRecognizer* recognizer);
+    void insertPause(toolkit::GestureRecognizer* recognizer);
+    void keyDelayedAction(toolkit::GestureRecognizer* recognizer);
+    void showMenu(toolkit::GestureRecognizer* recognizer);
+    void changeForwardingNumber(toolkit::GestureRecognizer* recognizer);
+    void startUpdates() override;
+    void stopUpdates();
+    void setCallButtonState() override;
+    void updateCreditAndForwardingLabel();
+    void updateContactLabelForNumber(const std::string& number) override;
+    void clearNumber();
+    void openAddressBook();
+    void openFavorites() override;
+    bool showFavoritesButtonHelp();
+    void selectedPhone(const services::LabeledPhoneNumber& phone, const services::Contact& contact);
+    void showDialedNumber(const std::string& number) override;
+    void calculateLocalTime();
+    void updateLocale();
+    void adaptViewToCurrentPresentationStyle();
+    void dismissPad();
+
+    // The edit menu's actions.
+    bool canBecomeFirstResponder() const override { return true; }
+    bool canPerformAction(const std::string& action, toolkit::Responder* sender) const override;
+    void copyNumber();
+    void pasteNumber();
+
+    // The number reduced to "1234567890+*#,".
+    std::string filteredNumber() const;
+    // The number the call key calls for a shown text: a local seven-digit number (8 characters
+    // once formatted) takes the area code of an own number starting "+1".
+    static std::string numberToCall(const std::string& shown, const std::string& ownNumber);
+    // The number the contact lookup searches for a shown text.
+    static std::string numberForLookup(const std::string& shown);
+
+    // The key-tone table (12 entries by key value, 0 while not created) and the user activity;
+    // process-wide, main thread only.
+    static const std::array<toolkit::SystemSoundID, 12>& keyTones();
+    static std::shared_ptr<services::UserActivity> currentUserActivity();
+
+    // The local-time state (database, cached zone, formatters), shared by every dial pad.
+    static HXLocalTime& localTime();
+
+    HXDialPadButton* key(long tag) const;
+
+    void loadView() override;
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+    void viewDidLayoutSubviews() override;
+    void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
+
+private:
+    class PickerDelegate;
+    void setNumberText(const std::string& formatted);
+    void refresh();
+    void playTone(int keyValue);
+    void appendCharacter(const std::string& c);
+    void callKeyPressed();
+    void lookUpContact(const std::string& number);
+    void publishUserActivity();
+    void observe(const char* name, void (VC_Call::*handler)());
+    void stopObserving(const char* name);
+    std::shared_ptr<HXDialPadRole> dialPadRole() const { return roles_.dialPad.lock(); }
+
+    HXScreenRoles roles_;
+    std::shared_ptr<PickerDelegate> pickerDelegate_;
+    std::shared_ptr<toolkit::LongPressGestureRecognizer> callLongPress_;
+    std::shared_ptr<toolkit::View> pad_;
+    // Every lookup started gets the next number; only the newest may write the label.
+    uint64_t lookupGeneration_ = 0;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
