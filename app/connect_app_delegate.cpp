@@ -145,7 +145,8 @@ std::shared_ptr<toolkit::ViewController> HX_ConnectAppDelegate::makeRootScreen(i
 HXScreenRoles HX_ConnectAppDelegate::screenRoles() {
     auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
     if (!self) return {};
-    return HXScreenRoles{.signIn = self, .lists = self, .conversations = self, .routing = self, .settings = self};
+    return HXScreenRoles{.signIn = self, .lists = self, .conversations = self, .routing = self, .settings = self,
+                        .listActions = self};
 }
 
 std::shared_ptr<HXMessageListModel> HX_ConnectAppDelegate::makeMessageList(int viewType) {
@@ -159,8 +160,6 @@ void HX_ConnectAppDelegate::refreshMessageList(int view) {
     if (auto* root = dynamic_cast<HXMessageListHost*>(viewControllerForIndex(view).get()))
         if (auto list = root->messageList(*this)) list->loadMessages(HXMessageListModel::Sender::None);
 }
-
-void HX_ConnectAppDelegate::enterSearch(int view) { record("enterSearch " + std::to_string(view)); }
 
 void HX_ConnectAppDelegate::closeLoginPanel() { record("closeLoginPanel"); }
 

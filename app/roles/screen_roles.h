@@ -14,6 +14,7 @@
 #include "service/endpoints.h"
 
 class HX_Account;
+class HXListActionsRole;
 class HXMessageListModel;
 namespace toolkit {
 class NavigationController;
@@ -97,4 +98,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXRoutingRole> routing;
     std::weak_ptr<HXSettingsRole> settings;
     std::weak_ptr<HXSplitViewRole> splitView;
+    std::weak_ptr<HXListActionsRole> listActions;
 };

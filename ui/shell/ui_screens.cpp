@@ -1,7 +1,11 @@
 #include "ui/shell/ui_screens.h"
 
+#include "app/views.h"
+#include "platform/foundation/bundle.h"
 #include "ui/help/vc_progress.h"
-#include "ui/messages/vc_messages.h"
+#include "ui/messages/vc_history.h"
+#include "ui/messages/vc_sms.h"
+#include "ui/messages/vc_vm.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/signin/login_panel.h"
 
@@ -24,9 +28,31 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeProgressScreen(const s
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, const HXScreenRoles& roles) {
-    // The lists' common screen (VC_Messages, made with the lists' role) does not stand at the list
-    // views yet: a refresh of a model made on first use sends nothing until the list screens set
-    // up their model as they appear. Until then the shell keeps its placeholders there.
-    (void)index, (void)roles;
-    return nullptr;
+    // The message lists stand at views 1 to 3; the others keep the shell's placeholders.
+    switch (index) {
+        case 1:
+            return std::make_shared<VC_SMS>(roles, 1);
+        case 2:
+            return std::make_shared<VC_VM>(roles, 2);
+        case 3:
+            return std::make_shared<VC_History>(roles, 3);
+        default:
+            return nullptr;
+    }
+}
+
+std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const HXScreenRoles& roles,
+                                                                          const HXConversationSetup& setup) {
+    // The conversation screen is the titled stand-in until it is built.
+    (void)roles;
+    return std::make_shared<HXConversationScreen>(setup);
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const HXScreenRoles& roles,
+                                                                         const std::string& conversationID) {
+    // The note editor is a titled stand-in until it is built.
+    (void)roles, (void)conversationID;
+    auto screen = std::make_shared<HXPlaceholderScreen>("VC_NoteEdit");
+    screen->setTitle(foundation::localizedString("Note"));
+    return screen;
 }

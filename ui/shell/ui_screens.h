@@ -12,6 +12,10 @@ public:
                                     const std::shared_ptr<toolkit::BarButtonItem>& anchor) override;
     std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(const HXScreenRoles& roles) override;
     std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
-    // No root screen is built yet: every view keeps the shell's placeholder.
+    // The message lists at views 1 to 3; the other views keep the shell's placeholders.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
+    std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,
+                                                                 const HXConversationSetup& setup) override;
+    std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles& roles,
+                                                                const std::string& conversationID) override;
 };
