@@ -176,11 +176,11 @@ TEST_F(Lists, ASearchSendsNothingUntilItsRowIsChosen) {
     ASSERT_TRUE(settleUntil([&] { return !bodies("api2thread/search").empty(); }));
     // The text goes into the body as a JSON string: python3 reads it back as typed.
     const auto body = bodies("api2thread/search").front();
-    if (hxtest::haveProgram("python3")) {
+    if (hxtest::haveProgram("/usr/bin/python3")) {
         const auto file = home.path() / "search_body.json";
         ASSERT_TRUE(foundation::files::writeAtomically(file, body.data(), body.size()).ok());
         std::string out;
-        ASSERT_EQ(hxtest::runCommand("python3 -c 'import json,sys; b=json.load(open(sys.argv[1])); "
+        ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c 'import json,sys; b=json.load(open(sys.argv[1])); "
                                      "print(b[0]+\"|\"+str(b[1]))' " +
                                          file.string(),
                                      &out),
