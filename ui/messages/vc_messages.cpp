@@ -313,6 +313,14 @@ void VC_Messages::viewDidLoad() {
 void VC_Messages::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
     shown_ = true;
+    // The search bar starts hidden under the navigation bar.
+    if (searchBar_ && !searchBar_->showsScopeBar()) {
+        auto table = tableView();
+        if (table->window()) table->layoutIfNeeded();
+        const double hidden = searchBar_->frame().height() - table->adjustedContentInset().top;
+        if (table->contentOffset().y < hidden)
+            table->setContentOffset(toolkit::Point{table->contentOffset().x, hidden});
+    }
     if (!model_) return;
     (void)model_->fetchedResultsController();
     updateLastRefreshDate();
