@@ -145,8 +145,14 @@ std::shared_ptr<toolkit::ViewController> HX_ConnectAppDelegate::makeRootScreen(i
 HXScreenRoles HX_ConnectAppDelegate::screenRoles() {
     auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
     if (!self) return {};
-    return HXScreenRoles{.signIn = self, .lists = self, .conversations = self, .routing = self, .settings = self,
-                        .listActions = self};
+    return HXScreenRoles{.signIn = self,
+                         .lists = self,
+                         .conversations = self,
+                         .options = self,
+                         .store = self,
+                         .routing = self,
+                         .settings = self,
+                         .listActions = self};
 }
 
 std::shared_ptr<HXMessageListModel> HX_ConnectAppDelegate::makeMessageList(int viewType) {

@@ -19,6 +19,7 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/thread_annotations.h"
+#include "platform/system_screens/store_product_view_controller.h"
 #include "service/application_web_client.h"
 #include "service/reachability.h"
 
@@ -39,6 +40,10 @@ class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public HXConversationActionsRole,
                               public HXRoutingRole,
                               public HXSettingsRole,
+                              public HXConversationOptionsRole,
+                              public HXStoreRole,
+                              public HXOptionsPopoverDelegate,
+                              public system_screens::StoreProductViewControllerDelegate,
                               public HXListActionsRole {
 public:
     HX_ConnectAppDelegate();
@@ -149,8 +154,6 @@ public:
         HXApplicationWebClient::createEmailForConversationWithID(id);
     }
     void reloadConversationWithID(const std::string& id) override { loadConversationWithID(id, std::nullopt); }
-    void showOptionsForConversation(const std::string& conversationID, toolkit::Point point,
-                                    toolkit::View& view) override;
     std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
 
     // ---- the shell (app/shell_launch.cpp, app/shell_life_cycle.cpp)
@@ -244,6 +247,29 @@ public:
     // -1, or 3 while the no-connection alert is up or scheduled, 4 while the slow one is up.
     int connectionAlertState() const { return connectionAlertState_; }
 
+    // ---- conversation options, the rating request and the store page (app/shell_options.cpp)
+
+    // The titles of the conversation's actions in a popover at point of view; the application
+    // object is its delegate and carries out the chosen code.
+    void showOptionsForConversation(const std::string& conversationID, graphics::Point point,
+                                    toolkit::View& view) override;
+    // The conversation whose options popover is up (set when it is shown, cleared after a choice)
+    // and the codes it shows, in order.
+    const std::optional<std::string>& optionsConversationID() const { return optionsConversationID_; }
+    const std::vector<int>& optionsCodes() const { return optionsCodes_; }
+    void popoverViewDidSelectItemAtIndex(HXOptionsPopover& popover, long index) override;
+    void popoverViewLongPressForItemAtIndex(HXOptionsPopover& popover, long index) override;
+    void popoverViewDidDismiss(HXOptionsPopover& popover) override;
+    // Asks the store for a rating from the twelfth activation on, more than five days after the
+    // first launch.
+    void requestReview() override;
+    // The store's page of the item, over the window's root once the store has answered; the
+    // "Connecting to the AppStore…" overlay shows while it loads.
+    void openAppWithID(int64_t itemID, const std::string& tag) override;
+    void productViewControllerDidFinish(system_screens::StoreProductViewController& controller) override;
+    // The publisher's campaign code sent with every store page request.
+    static constexpr const char* kStoreAffiliateToken = "hxcapp";
+
     // ---- the crash service's side (app/shell_crash_prompt.cpp)
 
     // Makes the application object the crash service's delegate and installs the confirmation
@@ -316,6 +342,12 @@ private:
     std::shared_ptr<mail::MailComposeDelegate> mailDelegate_;
     std::optional<std::string> pendingURL_;
     bool focusReply_ = false;
+    std::optional<std::string> optionsConversationID_;
+    std::vector<int> optionsCodes_;
+    std::shared_ptr<HXOptionsPopover> optionsPopover_;
+    std::shared_ptr<system_screens::StoreProductViewController> productPage_;
+    void performConversationAction(int code, const std::string& conversationID);
+    void offerCallbackChoice();
     void switchAccountIfNeeded(const std::string& username, bool evenIfCurrent);
     bool openSMSURL(const std::string& url, const std::optional<std::string>& query);
     bool openCallURL(const std::string& url, const std::optional<std::string>& query,

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/roles/message_list_actions.h"
 #include "app/roles/screen_roles.h"
@@ -14,8 +15,28 @@
 
 namespace toolkit {
 class BarButtonItem;
+class View;
 class ViewController;
 }  // namespace toolkit
+
+// A popover of strings shown for the shell (the screen library's HXCPopoverView), as the shell
+// sees it: it reports choices by index to its HXOptionsPopoverDelegate and stays up until the
+// delegate dismisses it, a touch outside it or a rotation closes it.
+class HXOptionsPopover {
+public:
+    virtual ~HXOptionsPopover() = default;
+    virtual void dismiss(bool animated) = 0;
+};
+
+class HXOptionsPopoverDelegate {
+public:
+    virtual ~HXOptionsPopoverDelegate() = default;
+    virtual void popoverViewDidSelectItemAtIndex(HXOptionsPopover& popover, long index) = 0;
+    // After a press of 0.7 s on an item.
+    virtual void popoverViewLongPressForItemAtIndex(HXOptionsPopover& popover, long index) = 0;
+    // The popover has left the screen, whatever closed it.
+    virtual void popoverViewDidDismiss(HXOptionsPopover& popover) = 0;
+};
 
 // The tablet's master list as the application object drives it. The list itself is a screen (it
 // shows the shared master cell and opens screens as popovers), so it lives with the screens and
@@ -73,6 +94,20 @@ public:
     // The loading overlay with its status text.
     virtual std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) {
         (void)statusText;
+        return nullptr;
+    }
+    // Shows a popover of strings (not empty) pointing at point of view, whose choices go to the
+    // delegate; nullptr when nothing was shown. The popover keeps itself while it is up.
+    virtual std::shared_ptr<HXOptionsPopover> showPopover(graphics::Point point, toolkit::View& view,
+                                                          const std::vector<std::string>& strings,
+                                                          std::weak_ptr<HXOptionsPopoverDelegate> delegate) {
+        (void)point, (void)view, (void)strings, (void)delegate;
+        return nullptr;
+    }
+    // The note editor of a conversation (VC_NoteEdit); nullptr keeps the shell's placeholder.
+    virtual std::shared_ptr<toolkit::ViewController> makeNoteEditor(const std::string& conversationID,
+                                                                    const HXScreenRoles& roles) {
+        (void)conversationID, (void)roles;
         return nullptr;
     }
     // The root screen of a view (0 to 4, as kHXViews in app/views.h); nullptr keeps the shell's

@@ -55,9 +55,6 @@ public:
     virtual void createEmailForConversationWithID(const std::string& conversationID) = 0;
     // The thread fetched again from the service, from its newest page.
     virtual void reloadConversationWithID(const std::string& conversationID) = 0;
-    // The options of a conversation as a popover at point in view (systems without context menus).
-    virtual void showOptionsForConversation(const std::string& conversationID, toolkit::Point point,
-                                            toolkit::View& view) = 0;
 
     // ---- the screens a row opens
     virtual std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) = 0;

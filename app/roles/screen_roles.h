@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/graphics/geometry.h"
 #include "platform/net/cookie.h"
 #include "service/endpoints.h"
 
@@ -18,6 +19,7 @@ class HXListActionsRole;
 class HXMessageListModel;
 namespace toolkit {
 class NavigationController;
+class View;
 class ViewController;
 }  // namespace toolkit
 
@@ -53,6 +55,27 @@ public:
     // Numbers separated by ",", the text, and the conversation to reply into ("" for a new one).
     virtual void newMessageToNumber(const std::string& numbers, const std::string& text,
                                     const std::string& conversationID) = 0;
+};
+
+// A conversation's options, for the screens that list or show it: the popover of the actions the
+// conversation offers (the codes of messageOptionsForConversation), at a point of a view, whose
+// choice the application object carries out.
+class HXConversationOptionsRole {
+public:
+    virtual ~HXConversationOptionsRole() = default;
+    // Nothing when the conversation offers no action (or is gone).
+    virtual void showOptionsForConversation(const std::string& conversationID, graphics::Point point,
+                                            toolkit::View& view) = 0;
+};
+
+// The store: the rating request a screen makes after a completed action (the store decides
+// whether a prompt shows), and the store's page of an item, shown inside the app.
+class HXStoreRole {
+public:
+    virtual ~HXStoreRole() = default;
+    virtual void requestReview() = 0;
+    // The tag is the caller's and not used.
+    virtual void openAppWithID(int64_t itemID, const std::string& tag) = 0;
 };
 
 // Routing and presentation: the device form, the views, popovers and the mail composer.
@@ -95,6 +118,8 @@ struct HXScreenRoles {
     std::weak_ptr<HXSignInRole> signIn;
     std::weak_ptr<HXListLoadingRole> lists;
     std::weak_ptr<HXConversationActionsRole> conversations;
+    std::weak_ptr<HXConversationOptionsRole> options;
+    std::weak_ptr<HXStoreRole> store;
     std::weak_ptr<HXRoutingRole> routing;
     std::weak_ptr<HXSettingsRole> settings;
     std::weak_ptr<HXSplitViewRole> splitView;

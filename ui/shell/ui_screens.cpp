@@ -6,6 +6,7 @@
 #include "ui/messages/vc_history.h"
 #include "ui/messages/vc_sms.h"
 #include "ui/messages/vc_vm.h"
+#include "ui/shell/options_popover.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/signin/login_panel.h"
 
@@ -25,6 +26,12 @@ std::shared_ptr<HXSplitViewMaster> HXUIScreens::makeSplitViewMaster(const HXScre
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeProgressScreen(const std::string& statusText) {
     return std::make_shared<VC_Progress>(statusText);
+}
+
+std::shared_ptr<HXOptionsPopover> HXUIScreens::showPopover(graphics::Point point, toolkit::View& view,
+                                                           const std::vector<std::string>& strings,
+                                                           std::weak_ptr<HXOptionsPopoverDelegate> delegate) {
+    return showOptionsPopover(point, view, strings, std::move(delegate));
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, const HXScreenRoles& roles) {

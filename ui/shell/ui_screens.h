@@ -12,6 +12,9 @@ public:
                                     const std::shared_ptr<toolkit::BarButtonItem>& anchor) override;
     std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(const HXScreenRoles& roles) override;
     std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
+    std::shared_ptr<HXOptionsPopover> showPopover(graphics::Point point, toolkit::View& view,
+                                                  const std::vector<std::string>& strings,
+                                                  std::weak_ptr<HXOptionsPopoverDelegate> delegate) override;
     // The message lists at views 1 to 3; the other views keep the shell's placeholders.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
     std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,

@@ -1,4 +1,5 @@
-// Caret moves by letter and by word in UTF-16 units: selections collapse, emoji stay whole,
+// Caret moves by letter and by word in UTF-16 units: selections collapse, letters are what a
+// reader sees as one character (marks, modifiers and joined emoji included), emoji stay whole,
 // words start after spaces and tabs (a repeated word or a word inside another is no jump target).
 #include <gtest/gtest.h>
 
@@ -20,11 +21,27 @@ std::u16string u16(const char* s) { return foundation::toUtf16(s); }
 TEST(CaretNavigation, Letters) {
     // "a😀b": the emoji is two units.
     const Case cases[] = {
-        {"abc", {0, 0}, 1, 0},       {"abc", {3, 0}, 3, 2},  {"abc", {1, 1}, 2, 1},
-        {"abc", {0, 3}, 3, 0},       {"", {0, 0}, 0, 0},     {"a😀b", {1, 0}, 3, 0},
-        {"a😀b", {3, 0}, 4, 1},       {"a😀b", {2, 0}, 3, 0},  // a caret inside the pair is taken to its start
-        {"e\xcc\x81", {0, 0}, 1, 0},                         // a combining mark is a letter of its own
-        {"abc", {9, 4}, 3, 2},       {"abc", {2, 99}, 3, 2}, {"😀", {0, 0}, 2, 0},
+        {"abc", {0, 0}, 1, 0},
+        {"abc", {3, 0}, 3, 2},
+        {"abc", {1, 1}, 2, 1},
+        {"abc", {0, 3}, 3, 0},
+        {"", {0, 0}, 0, 0},
+        {"a😀b", {1, 0}, 3, 0},
+        {"a😀b", {3, 0}, 4, 1},
+        {"a😀b", {2, 0}, 3, 0},         // a caret inside the pair is taken to its start
+        {"e\xcc\x81x", {0, 0}, 2, 0},  // a letter with its combining mark is one
+        {"e\xcc\x81x", {2, 0}, 3, 0},
+        {"e\xcc\x81x", {3, 0}, 3, 2},
+        {"a\xcc\x81\xcc\xa7", {3, 0}, 3, 0},  // two marks on one letter
+        {"👍🏽!", {0, 0}, 4, 0},          // a skin tone stays with its emoji
+        {"x👨‍👩‍👧", {1, 0}, 9, 0},
+        {"x👨‍👩‍👧", {9, 0}, 9, 1},  // a joined family is one letter
+        {"🇫🇷🇩🇪", {0, 0}, 4, 0},
+        {"🇫🇷🇩🇪", {8, 0}, 8, 4},  // flags, pair by pair
+        {"\r\n", {0, 0}, 2, 0},  // a line end of two units
+        {"abc", {9, 4}, 3, 2},
+        {"abc", {2, 99}, 3, 2},
+        {"😀", {0, 0}, 2, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " @" + std::to_string(c.selection.location) + "+" +

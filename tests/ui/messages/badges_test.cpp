@@ -1,0 +1,201 @@
+// The unread badges of a list: the count of its unread conversations (less the one open over it)
+// on its tab, the app icon (by "badgeType"), the tablet's master list and the back button of the
+// screen pushed over it, whose badge is a dingbat digit, a numbered circle or the list's title by
+// system version.
+#include <gtest/gtest.h>
+
+#include "app/connect_app_delegate_ipad.h"
+#include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/device.h"
+#include "platform/store/context.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "service/message_list_model.h"
+#include "service/message_list_view.h"
+#include "tests/support/screen_fixture.h"
+#include "ui/messages/back_button_badge.h"
+
+namespace {
+
+struct SystemVersion {
+    explicit SystemVersion(int v) { toolkit::Device::current().setSystemVersion(v); }
+    ~SystemVersion() { toolkit::Device::current().reset(); }
+};
+
+}  // namespace
+
+TEST(BackButtonBadge, DingbatsBefore13CirclesTo50AndTheTitleBeyond) {
+    struct Case {
+        int version;
+        uint64_t count;
+        std::optional<std::string> title;
+        std::string symbol;
+    };
+    const std::optional<std::string> none, empty = std::string();
+    const Case cases[] = {
+        {12, 0, empty, ""},
+        {12, 1, "\xE2\x9E\x8A", ""},   // U+278A
+        {12, 2, "\xE2\x9E\x8B", ""},   // U+278B
+        {12, 10, "\xE2\x9E\x93", ""},  // U+2793
+        {12, 11, empty, ""},
+        {12, 51, empty, ""},
+        {13, 1, none, "1.circle.fill"},
+        {13, 50, none, "50.circle.fill"},
+        {13, 51, empty, ""},
+        {13, 0, empty, ""},
+        {14, 2, none, "2.circle.fill"},
+        {14, 51, none, ""},
+        {15, 0, none, ""},
+        {18, 50, none, "50.circle.fill"},
+        {18, 1000000, none, ""},
+    };
+    for (const Case& c : cases) {
+        const auto badge = backButtonBadgeForCount(c.count, c.version);
+        EXPECT_EQ(badge.title, c.title) << c.version << " " << c.count;
+        EXPECT_EQ(badge.symbolName, c.symbol) << c.version << " " << c.count;
+    }
+}
+
+namespace {
+
+// A list's view: the shown list with a conversation open over it, whose back button shows the
+// count as a list screen's does.
+struct BadgedList : HXMessageListView {
+    std::shared_ptr<toolkit::NavigationController> navigation;
+    std::shared_ptr<toolkit::ViewController> list, open;
+    std::optional<bool> openIsRead;
+    bool isShownScreen() const override { return true; }
+    void beginRefreshing(const std::string&) override {}
+    void endRefreshing() override {}
+    void updateLastRefreshDate() override {}
+    void reloadTable() override {}
+    void reloadVisibleCells() override {}
+    void scrollToTopWithAnimation(bool) override {}
+    void controllerDidChangeContent() override {}
+    std::optional<bool> shownConversationIsRead() const override { return openIsRead; }
+    void showBackButtonCount(uint64_t count) override {
+        ::showBackButtonCount(list->navigationItem(), count, list->navigationItem().title);
+    }
+};
+
+template <typename Form>
+struct Badges : hxtest::ScreenFixture<Form> {
+    explicit Badges(hxtest::DeviceForm form) : hxtest::ScreenFixture<Form>({.form = form}) {}
+    std::shared_ptr<HXMessageListModel> model;
+    std::shared_ptr<BadgedList> view = std::make_shared<BadgedList>();
+
+    void setUpList(int unread) {
+        auto& app = this->app;
+        auto account = std::make_shared<HX_Account>();
+        account->setUsername("badges@example.test");
+        app->setAccount(account);
+        ASSERT_TRUE(app->resetPersistentStore().ok());
+        auto context = app->managedObjectContext();
+        ASSERT_TRUE(context);
+        context->performAndWait([&] {
+            for (int i = 0; i < unread + 2; ++i) {
+                auto c = context->insertNewObject("HX_Conversation").value();
+                (void)c->setValue("conversationID", "t" + std::to_string(i));
+                (void)c->setValue("phoneNumber", "+1555000" + std::to_string(i));
+                (void)c->setValue("type", i % 2 ? 10 : 11);
+                (void)c->setValue("isRead", i >= unread);
+            }
+            // A voicemail is not counted in the texts' badge.
+            auto vm = context->insertNewObject("HX_Conversation").value();
+            (void)vm->setValue("conversationID", "vm");
+            (void)vm->setValue("phoneNumber", "+15559999");
+            (void)vm->setValue("type", 2);
+            ASSERT_TRUE(context->save().ok());
+        });
+        model =
+            std::make_shared<HXMessageListModel>(app, HXMessageListModel::smsViewSettings("https://voice.test/voice/"));
+        view->list = std::make_shared<toolkit::ViewController>();
+        view->list->navigationItem().title = "Messages";
+        view->navigation = std::make_shared<toolkit::NavigationController>(view->list);
+        this->harness.setRoot(view->navigation);
+        view->open = std::make_shared<toolkit::ViewController>();
+        view->navigation->pushViewController(view->open, false);
+        this->harness.settle();
+        model->setView(view);
+    }
+    void update() {
+        model->updateBadgeValue();
+        this->harness.clock().runUntilIdle();
+        this->harness.settle();
+    }
+    toolkit::BarItemLook back() { return view->navigation->navigationBar().backButtonLook(); }
+};
+
+struct PhoneBadges : Badges<HX_ConnectAppDelegate_iPhone> {
+    PhoneBadges() : Badges(hxtest::DeviceForm::phone) {}
+};
+struct TabletBadges : Badges<HX_ConnectAppDelegate_iPad> {
+    TabletBadges() : Badges(hxtest::DeviceForm::tablet) {}
+};
+
+}  // namespace
+
+TEST_F(PhoneBadges, ThreeUnreadSetTabIconAndBackButtonLessTheOneOpen) {
+    ASSERT_TRUE(launch());
+    foundation::UserDefaults::standardUserDefaults()->setInteger(0, "badgeType");
+    setUpList(3);
+    auto tab = [&] { return app->tabBarController()->viewControllers().at(1)->tabBarItem().badgeValue; };
+
+    view->openIsRead = std::nullopt;  // nothing open that counts
+    update();
+    EXPECT_EQ(tab(), "3");
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 3);
+    ASSERT_TRUE(back().image);
+    EXPECT_EQ(back().image->name(), "3.circle.fill");
+
+    view->openIsRead = false;  // an unread conversation is open over the list
+    update();
+    EXPECT_EQ(tab(), "2");
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 2);
+    ASSERT_TRUE(back().image);
+    EXPECT_EQ(back().image->name(), "2.circle.fill");
+
+    view->openIsRead = true;
+    foundation::UserDefaults::standardUserDefaults()->setInteger(1, "badgeType");  // voicemails only
+    update();
+    EXPECT_EQ(tab(), "3");
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 0);
+
+    {
+        SystemVersion version(12);
+        view->openIsRead = false;
+        update();
+        EXPECT_EQ(back().title, "\xE2\x9E\x8B");  // the dingbat two
+        EXPECT_FALSE(back().image);
+    }
+}
+
+TEST_F(PhoneBadges, PastFiftyTheBackButtonShowsTheListsTitle) {
+    ASSERT_TRUE(launch());
+    setUpList(51);
+    view->openIsRead = false;  // 50 with the open one left out
+    update();
+    ASSERT_TRUE(back().image);
+    EXPECT_EQ(back().image->name(), "50.circle.fill");
+    view->openIsRead = true;
+    update();
+    EXPECT_EQ(app->tabBarController()->viewControllers().at(1)->tabBarItem().badgeValue, "51");
+    EXPECT_FALSE(back().image);
+    EXPECT_EQ(back().title, "Messages");
+    EXPECT_FALSE(view->list->navigationItem().backBarButtonItem);
+}
+
+TEST_F(TabletBadges, ThreeUnreadSetTheMasterListAndIcon) {
+    ASSERT_TRUE(launch());
+    foundation::UserDefaults::standardUserDefaults()->setInteger(2, "badgeType");
+    setUpList(3);
+    view->openIsRead = false;
+    update();
+    EXPECT_EQ(app->unreadSMSCount(), 2);
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 2);
+    view->openIsRead = std::nullopt;
+    update();
+    EXPECT_EQ(app->unreadSMSCount(), 3);
+    EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 3);
+}

@@ -1,0 +1,513 @@
+#include "ui/messages/message_list_table_view_cell.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/cache.h"
+#include "model/conversation.h"
+#include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/dates.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/hxc_font.h"
+#include "platform/graphics/image_operations.h"
+#include "platform/graphics/named_images.h"
+#include "platform/toolkit/text_metrics.h"
+#include "platform/toolkit/traits.h"
+#include "ui/widgets/default_contact_image.h"
+
+using toolkit::Color;
+using toolkit::Rect;
+
+namespace {
+
+constexpr const char* kNoBreakParenthesis = "\xC2\xA0(";      // U+00A0 "("
+constexpr const char* kNoMobilePhones = " \xF0\x9F\x93\xB5";  // " " U+1F4F5
+constexpr const char* kRightToLeftOverride = "\xE2\x80\xAE";  // U+202E
+constexpr const char* kGroupMessage = "Group Message";
+constexpr const char* kTextSizeNotification = "UIContentSizeCategoryDidChangeNotification";
+
+// Main thread only, as every view.
+double gDateLabelWidth = 0;
+std::shared_ptr<HXCCache> gImageCache;
+
+std::string stringField(const store::ManagedObject& object, const char* key) {
+    auto v = object.value(key);
+    return v.isString() ? v.asString() : std::string();
+}
+
+bool typeIn(int64_t type, int64_t mask) { return type >= 0 && type < 63 && ((int64_t{1} << type) & mask) != 0; }
+
+// Every line break (CR LF, LF, CR, the line and paragraph separators) replaced by `with`.
+std::string replacingLineBreaks(std::string_view text, std::string_view with) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            out.append(with);
+        } else if (c == '\n') {
+            out.append(with);
+        } else if (c == '\xE2' && i + 2 < text.size() && text[i + 1] == '\x80' &&
+                   (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
+            out.append(with);
+            i += 2;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string listText(std::string_view text, const MessageListCellOptions& options) {
+    std::string s =
+        options.graphicalEmoticons ? PhoneExtensions::stringByUsingGraphicalEmoticons(text) : std::string(text);
+    return replacingLineBreaks(s, " ");
+}
+
+// The text without its last character (a whole code point; nothing for an empty text).
+std::string droppingLastCharacter(std::string_view text) {
+    if (text.empty()) return {};
+    size_t i = text.size() - 1;
+    while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
+    return std::string(text.substr(0, i));
+}
+
+struct Status {
+    const char* text;
+    const char* image;
+};
+
+Status statusOf(int64_t type) {
+    if (type == 0) return {"Missed call", "call_missed"};
+    if (type == 1) return {"Incoming call", "call_received"};
+    if (type == 4) return {"Recorded call", "call_recorded"};
+    if (typeIn(type, kPlacedCallTypesMask)) return {"Outgoing call", "call_placed"};
+    if (typeIn(type, kSMSTypesMask)) return {"SMS Conversation", "message_sms"};
+    if (type == 2) return {"Voicemail", "message_vm"};
+    return {"", ""};
+}
+
+void appendHint(std::string& hint, const std::string& word) {
+    if (hint.empty())
+        hint = word;
+    else
+        hint += foundation::format(", %@", word);
+}
+
+}  // namespace
+
+std::string messageListDisplayName(const std::string& abName, const std::string& sender) {
+    if (abName.empty()) return sender;
+    if (sender != kGroupMessage) {
+        const size_t cut = abName.rfind(kNoBreakParenthesis);
+        if (cut != std::string::npos) return abName.substr(0, cut);
+    }
+    return abName;
+}
+
+std::string messageListPhoneLabel(const std::string& abName) {
+    const size_t at = abName.rfind(kNoBreakParenthesis);
+    if (at == std::string::npos) return {};
+    return droppingLastCharacter(
+        std::string_view(abName).substr(at + std::char_traits<char>::length(kNoBreakParenthesis)));
+}
+
+MessageListRowPresentation presentMessageListRow(const store::ManagedObject& conversation, bool oneLine,
+                                                 const MessageListCellOptions& options) {
+    MessageListRowPresentation row;
+    const int64_t type = conversation.value("type").int64Value();
+    const bool smsOrVoicemail = typeIn(type, kSMSTypesMask | kVoicemailTypesMask);
+    const std::string abName = stringField(conversation, "ABName");
+    const std::string note = stringField(conversation, "note");
+    const std::string formattedNumber = stringField(conversation, "formattedNumber");
+    const bool showNote = options.showNotesInMessageLists && !note.empty();
+
+    row.looksRead = conversation.value("isRead").boolValue() || (oneLine && typeIn(type, kCallTypesMask));
+    row.hasNote = !note.empty();
+    row.isStarred = conversation.value("isStarred").boolValue();
+    row.isSpam = conversation.value("isSpam").boolValue();
+
+    // Name.
+    std::string name = messageListDisplayName(abName, stringField(conversation, "sender"));
+    if (stringField(conversation, "phoneNumber") == name && name != "Unknown") name = formattedNumber;
+    if (conversation.value("isSenderBlocked").boolValue()) name += kNoMobilePhones;
+
+    std::string message;
+    if (!oneLine || smsOrVoicemail) {
+        const int64_t count = conversation.value("numberOfMessages").int64Value();
+        if (count >= 2 && foundation::UserDefaults::standardUserDefaults()->boolForKey("showMessageCounts")) {
+            foundation::NumberFormatter decimal;
+            decimal.setStyle(foundation::NumberFormatter::Style::Decimal);
+            name = foundation::format("%@ (%@)", name, decimal.string(count));
+        }
+        message = listText(showNote ? note : stringField(conversation, "lastMessageText"), options);
+    }
+    if (oneLine) {
+        const Status status = statusOf(type);
+        row.statusText = *status.text ? foundation::localizedString(status.text) : std::string();
+        row.statusImage = status.image;
+        if (!smsOrVoicemail) {
+            if (showNote) {
+                message = listText(note, options);
+            } else {
+                if (type != 4 && !abName.empty()) {
+                    message = formattedNumber;
+                    if (abName.find(kNoBreakParenthesis) != std::string::npos)
+                        message += " - " + messageListPhoneLabel(abName);
+                } else {
+                    message = stringField(conversation, "lastMessageText");
+                }
+                const std::string length = stringField(conversation, "lastMessageLength");
+                if (!length.empty()) {
+                    message += " (" + length;
+                    const std::string cost = stringField(conversation, "cost");
+                    if (!cost.empty()) message += ", " + cost;
+                    message += ")";
+                }
+            }
+            message = foundation::trim(message);
+        }
+    }
+
+    // Writing direction, judged by the start of the text.
+    if (!message.empty()) {
+        const auto language = foundation::bestStringLanguage(foundation::truncateUtf16(message, 100));
+        if (language && foundation::isRightToLeftLanguage(*language)) {
+            row.rightToLeft = true;
+            message = kRightToLeftOverride + replacingLineBreaks(message, std::string("\n") + kRightToLeftOverride);
+        }
+    }
+    row.name = std::move(name);
+    row.message = std::move(message);
+
+    std::string hint = row.statusText;
+    if (!row.looksRead) appendHint(hint, foundation::localizedString("Unread"));
+    if (row.isStarred) appendHint(hint, foundation::localizedString("Starred"));
+    if (row.hasNote) appendHint(hint, foundation::localizedString("Note"));
+    row.accessibilityHint = std::move(hint);
+    return row;
+}
+
+// ---- the cell
+
+MessageListTableViewCell::MessageListTableViewCell(bool oneLine, std::string reuseIdentifier)
+    : TableViewCell(toolkit::TableViewCellStyle::Default, std::move(reuseIdentifier)), oneLine_(oneLine) {
+    // The shared width follows the text size even while no row exists to hear of the change.
+    static const bool observed = [] {
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            &gDateLabelWidth, kTextSizeNotification, [](const foundation::Notification&) { gDateLabelWidth = 0; });
+        return true;
+    }();
+    (void)observed;
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, kTextSizeNotification, [this](const foundation::Notification&) { resetDateLabelWidth(); });
+}
+
+MessageListTableViewCell::~MessageListTableViewCell() {
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, kTextSizeNotification);
+}
+
+std::shared_ptr<MessageListTableViewCell> makeMessageListCell(bool oneLine) {
+    auto cell = std::make_shared<MessageListTableViewCell>(oneLine, oneLine ? kHistoryTableCellIdentifier
+                                                                            : kMessageTableCellIdentifier);
+    cell->buildViews();
+    return cell;
+}
+
+std::shared_ptr<MessageListTableViewCell> makeMessageTableCell() { return makeMessageListCell(false); }
+std::shared_ptr<MessageListTableViewCell> makeHistoryTableCell() { return makeMessageListCell(true); }
+
+void MessageListTableViewCell::buildViews() {
+    setFrame(Rect(0, 0, 320, oneLine_ ? 60 : 76));
+    toolkit::View& content = contentView();
+    contactImage_ = std::make_shared<HX_ContactImageView>();
+    contactImage_->setContentMode(toolkit::ContentMode::ScaleAspectFit);
+    titleLabel_ = std::make_shared<toolkit::Label>();
+    titleLabel_->setLineBreakMode(toolkit::LineBreakMode::truncateTail);
+    titleLabel_->setNumberOfLines(1);
+    dateLabel_ = std::make_shared<toolkit::Label>();
+    dateLabel_->setTextAlignment(toolkit::TextAlignment::right);
+    dateLabel_->setNumberOfLines(1);
+    dateLabel_->setTextColor(Color::systemBlue());
+    noteImage_ = std::make_shared<toolkit::ImageView>(graphics::imageNamed("note"));
+    noteImage_->setContentMode(toolkit::ContentMode::ScaleAspectFit);
+    messageLabel_ = std::make_shared<toolkit::Label>();
+    messageLabel_->setNumberOfLines(oneLine_ ? 1 : 2);
+    messageLabel_->setLineBreakMode(toolkit::LineBreakMode::truncateTail);
+    for (const auto& label : {titleLabel_, dateLabel_, messageLabel_}) {
+        label->setHighlightedTextColor(label->textColor());
+        content.addSubview(label);
+    }
+    content.addSubview(contactImage_);
+    content.addSubview(noteImage_);
+    if (oneLine_) {
+        statusImage_ = std::make_shared<toolkit::ImageView>();
+        statusImage_->setContentMode(toolkit::ContentMode::ScaleAspectFit);
+        statusImage_->accessibility().ignoresInvertColors = true;
+        content.addSubview(statusImage_);
+    }
+    star_ = std::make_shared<toolkit::Button>(toolkit::ButtonType::Custom);
+    star_->setFrame(Rect(0, 0, 30, 30));
+    star_->accessibility().label = foundation::localizedString("Star");
+    setAccessoryView(star_);
+    dateLabelConstraintsUpdated_ = false;
+}
+
+void MessageListTableViewCell::configure(store::ManagedObjectPtr conversation, toolkit::IndexPath indexPath,
+                                         std::string dateText, const MessageListCellOptions& options) {
+    setConversation(std::move(conversation));
+    rowIndexPath_ = indexPath;
+    dateLabel_->setText(std::move(dateText));
+    setOptions(options);
+    setNeedsLayout();
+}
+
+void MessageListTableViewCell::setConversation(store::ManagedObjectPtr conversation) {
+    // Another conversation's picture never stays on the row while its own is looked up.
+    if (conversation != conversation_) contactImage_->setImage(nullptr);
+    conversation_ = std::move(conversation);
+    setNeedsLayout();
+}
+
+void MessageListTableViewCell::setOptions(const MessageListCellOptions& options) {
+    options_ = options;
+    setNeedsLayout();
+}
+
+double MessageListTableViewCell::sharedDateLabelWidth() { return gDateLabelWidth; }
+
+void MessageListTableViewCell::setContactImageCache(std::shared_ptr<HXCCache> cache) { gImageCache = std::move(cache); }
+
+void MessageListTableViewCell::resetDateLabelWidth() {
+    if (dateLabelWidthConstraint_) {
+        dateLabel_->removeConstraint(dateLabelWidthConstraint_.get());
+        dateLabelWidthConstraint_.reset();
+    }
+    dateLabelConstraintsUpdated_ = false;
+    gDateLabelWidth = 0;
+    setNeedsUpdateConstraints();
+}
+
+void MessageListTableViewCell::updateConstraints() {
+    needsUpdateConstraints_ = false;
+    if (gDateLabelWidth == 0) {
+        auto font = graphics::HXCFont::HXCFontForType(3);
+        const toolkit::Font& f = font ? *font : dateLabel_->font();
+        gDateLabelWidth = std::ceil(toolkit::textMeasurer().lineWidth("Wednesday", f)) + 1;
+    }
+    if (!dateLabelConstraintsUpdated_) {
+        auto made = toolkit::LayoutConstraint::withVisualFormat(
+            foundation::format("H:[dateLabel(==%f)]", gDateLabelWidth), {{"dateLabel", dateLabel_.get()}});
+        if (made.ok() && !made.value().empty()) {
+            dateLabelWidthConstraint_ = made.value().front();
+            dateLabel_->addConstraint(dateLabelWidthConstraint_);
+            dateLabelConstraintsUpdated_ = true;
+        }
+    }
+}
+
+std::string MessageListTableViewCell::outlineState() const {
+    std::string state = TableViewCell::outlineState();
+    const std::string& hint = accessibility().hint;
+    if (!hint.empty()) state += (state.empty() ? "" : ", ") + ("hint: " + hint);
+    return state;
+}
+
+void MessageListTableViewCell::prepareForReuse() {
+    TableViewCell::prepareForReuse();
+    setNeedsLayout();
+}
+
+void MessageListTableViewCell::setSelected(bool selected, bool animated) {
+    TableViewCell::setSelected(selected, animated);
+    setNeedsLayout();
+}
+
+void MessageListTableViewCell::setHighlighted(bool highlighted, bool animated) {
+    TableViewCell::setHighlighted(highlighted, animated);
+    setNeedsLayout();
+}
+
+void MessageListTableViewCell::tintColorDidChange() {
+    TableViewCell::tintColorDidChange();
+    if (hxTintIsDimmed(*this)) {
+        dateLabel_->setTextColor(tintColor());
+        contactImage_->setAlpha(0.5);
+    } else {
+        dateLabel_->setTextColor(Color::systemBlue());
+        contactImage_->setAlpha(1);
+    }
+}
+
+void MessageListTableViewCell::traitCollectionDidChange(const toolkit::TraitCollection& previous) {
+    TableViewCell::traitCollectionDidChange(previous);
+    if (!toolkit::Device::current().systemVersionAtLeast(13)) return;
+    if (previous.style != traitCollection().style) {
+        noteImage_->setImage(graphics::imageNamed("note"));
+        setNeedsLayout();
+    }
+}
+
+void MessageListTableViewCell::setDefaultPicture(bool looksRead) {
+    const bool group = conversation_ && stringField(*conversation_, "sender") == kGroupMessage;
+    graphics::ImagePtr picture;
+    if (group) {
+        if (auto named = graphics::imageNamed("defaultGroupImage"))
+            picture = named->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+    } else {
+        picture = defaultContactImage();
+    }
+    Color tint = Color::systemBlue();
+    if (toolkit::Device::current().systemVersionAtLeast(13)) {
+        if (looksRead)
+            tint = Color::dynamic(Color::systemGray4(), Color::systemGray2())
+                       .resolved(contactImage_->traitCollection().style);
+    } else {
+        tint = looksRead ? Color::white(0.85) : Color::systemBlue().withAlphaComponent(0.7);
+    }
+    contactImage_->setImage(graphics::imageTintedWithColor(picture, tint));
+    contactImage_->setHighlightedImage(graphics::imageTintedWithColor(picture, Color::whiteColor()));
+    contactImage_->accessibility().ignoresInvertColors = false;
+}
+
+void MessageListTableViewCell::askForCachedPicture(bool looksRead) {
+    auto cache = gImageCache ? gImageCache : HXCCache::sharedCache();
+    const std::string key = conversation_ ? HX_Conversation(conversation_).formattedNumber() : std::string();
+    if (!cache || key.empty()) {
+        setDefaultPicture(looksRead);
+        return;
+    }
+    std::weak_ptr<MessageListTableViewCell> weak =
+        std::static_pointer_cast<MessageListTableViewCell>(shared_from_this());
+    std::weak_ptr<store::ManagedObject> asked = conversation_;
+    cache->objectForKey(key, [weak, asked, looksRead](HXCCache&, const std::string&, const HXCCache::Object& object) {
+        graphics::ImagePtr image = object ? object->image() : nullptr;
+        dispatch::Queue::main()->async([weak, asked, looksRead, image] {
+            auto cell = weak.lock();
+            // The row may show another conversation by now: the answer is not its own.
+            if (!cell || !cell->conversation_ || cell->conversation_ != asked.lock()) return;
+            if (image) {
+                auto round = graphics::makeRoundImage(image);
+                cell->contactImage_->setImage(round);
+                cell->contactImage_->setHighlightedImage(round);
+                cell->contactImage_->accessibility().ignoresInvertColors = true;
+            } else {
+                cell->setDefaultPicture(looksRead);
+            }
+        });
+    });
+}
+
+void MessageListTableViewCell::placeViews() {
+    const Rect b = contentView().bounds();
+    const double left = 12, picture = 40, textX = left + picture + 10, right = b.width() - 8;
+    const double top = 9;
+    contactImage_->setFrame(Rect(left, top + 1, picture, picture));
+    const double dateWidth = dateLabelWidthConstraint_ ? dateLabelWidthConstraint_->constant() : gDateLabelWidth;
+    const double titleHeight = std::ceil(toolkit::textMeasurer().lineHeight(titleLabel_->font()));
+    const double dateHeight = std::ceil(toolkit::textMeasurer().lineHeight(dateLabel_->font()));
+    // At the largest text sizes the date would crowd the name out: it takes a line of its own.
+    const bool dateOnItsOwnLine = dateWidth > (right - textX) * 0.45;
+    double titleRight = dateOnItsOwnLine ? right : right - dateWidth - 4;
+    if (!noteImage_->isHidden()) {
+        const double side = std::min(14.0, titleHeight);
+        noteImage_->setFrame(Rect(titleRight - side, top + (titleHeight - side) / 2, side, side));
+        titleRight = noteImage_->frame().minX() - 4;
+    }
+    titleLabel_->setFrame(Rect(textX, top, std::max(0.0, titleRight - textX), titleHeight));
+    double messageTop = titleLabel_->frame().maxY() + 2;
+    if (dateOnItsOwnLine) {
+        dateLabel_->setTextAlignment(toolkit::TextAlignment::left);
+        dateLabel_->setFrame(Rect(textX, messageTop, dateWidth, dateHeight));
+        messageTop = dateLabel_->frame().maxY() + 2;
+    } else {
+        dateLabel_->setTextAlignment(toolkit::TextAlignment::right);
+        dateLabel_->setFrame(Rect(right - dateWidth, top + (titleHeight - dateHeight) / 2, dateWidth, dateHeight));
+    }
+    double messageX = textX;
+    const double messageLine = std::ceil(toolkit::textMeasurer().lineHeight(messageLabel_->font()));
+    if (statusImage_) {
+        const double side = 16;
+        statusImage_->setFrame(Rect(textX, messageTop + (messageLine - side) / 2, side, side));
+        messageX = statusImage_->frame().maxX() + 6;
+    }
+    const double width = std::max(0.0, right - messageX);
+    const double height =
+        messageLabel_->text().empty() ? messageLine : std::ceil(messageLabel_->sizeThatFits({width, 0}).height);
+    messageLabel_->setFrame(Rect(messageX, messageTop, width, std::max(height, messageLine)));
+}
+
+void MessageListTableViewCell::layoutSubviews() {
+    TableViewCell::layoutSubviews();
+    if (needsUpdateConstraints_ || !dateLabelConstraintsUpdated_) updateConstraints();
+    const bool modern = toolkit::Device::current().systemVersionAtLeast(13);
+    if (!conversation_) {
+        placeViews();
+        return;
+    }
+    // Counts are stored once, from the conversation's messages.
+    const int64_t type = conversation_->value("type").int64Value();
+    if ((!oneLine_ || typeIn(type, kSMSTypesMask | kVoicemailTypesMask)) &&
+        conversation_->value("numberOfMessages").int64Value() == 0) {
+        const auto count = static_cast<int64_t>(conversation_->objects("Messages").size());
+        if (count != 0) (void)conversation_->setValue("numberOfMessages", count);
+    }
+    (void)HX_Conversation(conversation_).formattedNumber();
+    const MessageListRowPresentation row = presentMessageListRow(*conversation_, oneLine_, options_);
+
+    // Background.
+    std::optional<Color> background;
+    if (isHighlighted() || isSelected())
+        background = Color::clear();
+    else if (row.looksRead)
+        background = modern ? Color::systemBackground() : Color::whiteColor();
+    else
+        background = modern ? Color::tertiarySystemGroupedBackground() : Color::rgb(0.8, 0.8706, 0.9569, 1);
+    for (toolkit::View* v :
+         {static_cast<toolkit::View*>(titleLabel_.get()), static_cast<toolkit::View*>(messageLabel_.get()),
+          static_cast<toolkit::View*>(dateLabel_.get()), static_cast<toolkit::View*>(noteImage_.get()),
+          static_cast<toolkit::View*>(this)})
+        v->setBackgroundColor(background);
+
+    if (statusImage_) statusImage_->setImage(row.statusImage.empty() ? nullptr : graphics::imageNamed(row.statusImage));
+    messageLabel_->setText(row.message);
+    messageLabel_->setTextAlignment(row.rightToLeft ? toolkit::TextAlignment::right : toolkit::TextAlignment::left);
+    titleLabel_->setText(row.name);
+    if (auto font = graphics::HXCFont::HXCFontForType(2)) titleLabel_->setFont(*font);
+
+    if (!contactImage_->image()) setDefaultPicture(row.looksRead);
+    askForCachedPicture(row.looksRead);
+
+    noteImage_->setHidden(!row.hasNote);
+    accessibility().hint = row.accessibilityHint;
+
+    if (auto font = graphics::HXCFont::HXCFontForType(row.looksRead ? 0 : 1)) messageLabel_->setFont(*font);
+    if (row.looksRead)
+        messageLabel_->setTextColor(modern ? Color::secondaryLabel() : Color::gray());
+    else
+        messageLabel_->setTextColor(Color::systemBlue());
+    if (row.isSpam)
+        titleLabel_->setTextColor(Color::rgb(0.6, 0.4, 0.2));
+    else
+        titleLabel_->setTextColor(modern ? Color::label() : Color::black());
+    if (auto font = graphics::HXCFont::HXCFontForType(3)) dateLabel_->setFont(*font);
+
+    if (starShown_ != row.isStarred) {
+        starShown_ = row.isStarred;
+        graphics::ImagePtr star = modern ? graphics::systemImageNamed(row.isStarred ? "star.fill" : "star")
+                                         : graphics::imageNamed(row.isStarred ? "star_on" : "star_off");
+        star_->setImage(star, toolkit::kStateNormal);
+    }
+
+    placeViews();
+    if (messageLabel_->preferredMaxLayoutWidth() != messageLabel_->frame().width()) {
+        messageLabel_->setPreferredMaxLayoutWidth(messageLabel_->frame().width());
+        needsUpdateConstraints_ = true;
+    }
+}
