@@ -12,14 +12,6 @@ bool HX_ConnectAppDelegate::isSignedIn() const {
     return acct && acct->authV2().has_value();
 }
 
-void HX_ConnectAppDelegate::showOptionsForConversation(const std::string& conversationID, toolkit::Point point,
-                                                       toolkit::View& view) {
-    (void)view;
-    // The options popover comes with its own screen; until then the request is told by name.
-    record("showOptionsForConversation " + conversationID + " " + std::to_string(static_cast<long>(point.x)) + "," +
-           std::to_string(static_cast<long>(point.y)));
-}
-
 std::shared_ptr<toolkit::ViewController>
 HX_ConnectAppDelegate::makeConversationScreen(const HXConversationSetup& setup) {
     if (auto screen = screens().makeConversationScreen(screenRoles(), setup)) return screen;

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/toolkit/geometry.h"
-
 namespace store {
 class ManagedObject;
 }

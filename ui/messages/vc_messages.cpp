@@ -892,14 +892,14 @@ void VC_Messages::handleLongPress(toolkit::Point pointInTable) {
     auto table = tableView();
     auto indexPath = table->indexPathForRowAtPoint(pointInTable);
     if (!indexPath || indexPath->section != 0) return;
-    auto actions = roles_.listActions.lock();
+    auto options = roles_.options.lock();
     const std::string id = conversationIDOf(*indexPath);
-    if (!actions || id.empty()) return;
+    if (!options || id.empty()) return;
     table->selectRow(*indexPath, false);
     const auto rect = table->rectForRow(*indexPath);
     // The point in the controller's view: the touch's x, the row's vertical middle.
     const auto inView = table->convertPointTo(toolkit::Point{pointInTable.x, rect.midY()}, view().get());
-    actions->showOptionsForConversation(id, inView, *view());
+    options->showOptionsForConversation(id, inView, *view());
 }
 
 std::shared_ptr<toolkit::Button> VC_Messages::buttonForStar(bool starred) {
