@@ -27,6 +27,7 @@
 #include "platform/toolkit/traits.h"
 #include "service/application_web_client.h"
 #include "service/message_list_model.h"
+#include "ui/messages/message_list_table_view_cell.h"
 
 using foundation::Value;
 using toolkit::IndexPath;
@@ -47,45 +48,6 @@ bool isMaskMember(int64_t mask, int64_t type) { return type >= 0 && type < 63 &&
 std::string stringOf(const std::shared_ptr<store::ManagedObject>& c, const char* key) {
     return c ? c->value(key).stringValue() : std::string();
 }
-
-// The row of a conversation until the list cell comes: name, last message or call summary and date.
-class HXListRowCell : public toolkit::TableViewCell {
-public:
-    explicit HXListRowCell(const std::string& identifier)
-        : toolkit::TableViewCell(toolkit::TableViewCellStyle::Subtitle, identifier) {
-        dateLabel_ = std::make_shared<toolkit::Label>();
-        dateLabel_->setFont(toolkit::Font::system(15));
-        dateLabel_->setTextColor(toolkit::Color::secondaryLabel());
-        dateLabel_->setTextAlignment(toolkit::TextAlignment::right);
-        contentView().addSubview(dateLabel_);
-        if (auto* detail = detailTextLabel()) detail->setNumberOfLines(identifier == kHistoryCell ? 1 : 2);
-    }
-    std::string className() const override { return "MessageListTableViewCell"; }
-    std::shared_ptr<store::ManagedObject> conversation;
-    void setConversation(std::shared_ptr<store::ManagedObject> c) {
-        conversation = std::move(c);
-        std::string name = stringOf(conversation, "ABName");
-        if (name.empty()) name = stringOf(conversation, "sender");
-        textLabel().setText(name);
-        textLabel().setFont(conversation && !conversation->value("isRead").boolValue(true)
-                                ? toolkit::Font::boldSystem(17)
-                                : toolkit::Font::system(17));
-        if (auto* detail = detailTextLabel()) detail->setText(stringOf(conversation, "lastMessageText"));
-    }
-    void setDateText(std::string text) { dateLabel_->setText(std::move(text)); }
-    const toolkit::Label& dateLabel() const { return *dateLabel_; }
-    void layoutSubviews() override {
-        toolkit::TableViewCell::layoutSubviews();
-        const auto b = contentView().bounds();
-        dateLabel_->setFrame(toolkit::Rect(b.size.width - 96, 6, 88, 20));
-        auto f = textLabel().frame();
-        if (f.maxX() > b.size.width - 100)
-            textLabel().setFrame(toolkit::Rect(f.minX(), f.minY(), b.size.width - 100 - f.minX(), f.height()));
-    }
-
-private:
-    std::shared_ptr<toolkit::Label> dateLabel_;
-};
 
 std::string text(const char* english) { return foundation::localizedString(english); }
 
@@ -285,8 +247,22 @@ void VC_Messages::viewDidLoad() {
 
     table->setSeparatorColor(toolkit::Color::systemBlue().withAlphaComponent(0.2));
     table->setSeparatorInset(toolkit::EdgeInsets{0, 6, 0, 0});
-    table->registerCell(kMessageCell, [] { return std::make_shared<HXListRowCell>(kMessageCell); });
-    table->registerCell(kHistoryCell, [] { return std::make_shared<HXListRowCell>(kHistoryCell); });
+    // The star of a row toggles it.
+    auto withStar = [weak](std::shared_ptr<MessageListTableViewCell> cell) {
+        std::weak_ptr<MessageListTableViewCell> weakCell = cell;
+        cell->starButton().addAction(
+            [weak, weakCell](toolkit::Control&, const toolkit::Event*) {
+                auto list = weak.lock();
+                auto c = weakCell.lock();
+                if (!list || !c) return;
+                if (auto ip = list->tableView()->indexPathForCell(*c))
+                    list->accessoryButtonTapped(*list->tableView(), *ip);
+            },
+            toolkit::kTouchUpInside);
+        return toolkit::TableViewCellPtr(cell);
+    };
+    table->registerCell(kMessageCell, [withStar] { return withStar(makeMessageTableCell()); });
+    table->registerCell(kHistoryCell, [withStar] { return withStar(makeHistoryTableCell()); });
     table->setEstimatedRowHeight(estimatedRowHeight());
 
     // Systems without context menus offer the options on a long press.
@@ -495,7 +471,7 @@ toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, Ind
     const char* identifier = viewType() == 3 ? kHistoryCell : kMessageCell;
     auto cell = table.dequeueReusableCell(identifier, indexPath);
     auto conversation = conversationAtIndexPath(indexPath);
-    auto row = std::dynamic_pointer_cast<HXListRowCell>(cell);
+    auto row = std::dynamic_pointer_cast<MessageListTableViewCell>(cell);
     if (!conversation || !row) return cell;
     auto actions = roles_.listActions.lock();
     // Contact names of the numbers are refreshed off the main thread.
@@ -516,14 +492,15 @@ toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, Ind
             if (auto m = weakModel.lock()) m->prefetchVM(id);
         });
     }
-    row->setConversation(conversation);
-    auto star = buttonForStar(conversation->value("isStarred").boolValue());
-    if (toolkit::Device::current().systemVersion() >= 13) star->setTintColor(toolkit::Color::systemGray());
-    row->setAccessoryView(star);
+    if (toolkit::Device::current().systemVersion() >= 13) row->starButton().setTintColor(toolkit::Color::systemGray());
     if (!todayStart_) todayStart_ = foundation::startOfDay(foundation::now());
     const Value lastdate = conversation->value("lastdate");
     const auto* date = lastdate.ifDate();
-    row->setDateText(date ? dateText(*date, foundation::now()) : std::string());
+    MessageListCellOptions options;
+    auto prefs = foundation::UserDefaults::standardUserDefaults();
+    options.showNotesInMessageLists = prefs->boolForKey("showNotesInMessageLists");
+    options.graphicalEmoticons = prefs->objectForKey("graphicalEmoticons").boolValue(true);
+    row->configure(conversation, indexPath, date ? dateText(*date, foundation::now()) : std::string(), options);
     return row;
 }
 
@@ -553,11 +530,12 @@ double VC_Messages::measureRowHeight() {
         const std::string sender = foundation::globallyUniqueString();
         (void)object.value()->setValue("sender", Value(sender));
         (void)object.value()->setValue("lastMessageText", Value(measuringText(sender)));
-        HXListRowCell cell(viewType() == 3 ? kHistoryCell : kMessageCell);
-        cell.setConversation(object.value());
-        cell.setDateText("Wednesday");
+        auto cell = viewType() == 3 ? makeHistoryTableCell() : makeMessageTableCell();
+        cell->configure(object.value(), IndexPath{0, 0}, "Wednesday", MessageListCellOptions{});
         const double width = isViewLoaded() ? tableView()->bounds().size.width : 320;
-        height = std::ceil(cell.fittingHeight(width > 0 ? width : 320)) + 1;
+        cell->setFrame(toolkit::Rect(0, 0, width > 0 ? width : 320, estimatedRowHeight()));
+        cell->layoutIfNeeded();
+        height = std::ceil(cell->fittingHeight(width > 0 ? width : 320)) + 1;
         scratch->rollback();
     });
     rowHeight_ = height;
