@@ -281,3 +281,61 @@ TEST_F(Lists, TurningShowFullHistoryOnAddsTextsAndVoicemailWithoutAReload) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Lists, SwipeActionsReachTheServiceAndTheRowMovesLists) {
+    auto& l = launchAndShow(1);
+    choose(l, 1);  // Inbox
+    auto table = l.tableView();
+    ASSERT_GT(table->numberOfRows(0), 2);
+    // Trailing: Delete, Archive, Call for a row with a number; leading: the read toggle.
+    auto titles = harness.swipeRow(*table, IndexPath{0, 0}, toolkit::SwipeEdge::Trailing);
+    ASSERT_EQ(titles.size(), 3u) << foundation::join(titles, ",");
+    const auto archivedID = l.conversationAtIndexPath({0, 0})->value("conversationID").stringValue();
+    service->clearRequests();
+    ASSERT_TRUE(harness.tapSwipeAction(titles[1]));
+    ASSERT_TRUE(settleUntil([&] { return !bodies("thread/updateattributes").empty(); }));
+    EXPECT_NE(bodies("thread/updateattributes").front().find(archivedID), std::string::npos)
+        << bodies("thread/updateattributes").front();
+    ASSERT_TRUE(settleUntil([&] {
+        auto ids = rowIDs(l);
+        return std::find(ids.begin(), ids.end(), archivedID) == ids.end();
+    })) << "the archived row leaves the inbox";
+    choose(l, 4);  // Archive
+    auto ids = rowIDs(l);
+    EXPECT_NE(std::find(ids.begin(), ids.end(), archivedID), ids.end()) << "and shows in the archive";
+
+    choose(l, 1);
+    const auto deletedID = l.conversationAtIndexPath({0, 0})->value("conversationID").stringValue();
+    titles = harness.swipeRow(*table, IndexPath{0, 0}, toolkit::SwipeEdge::Trailing);
+    ASSERT_FALSE(titles.empty());
+    service->clearRequests();
+    ASSERT_TRUE(harness.tapSwipeAction(titles[0]));
+    ASSERT_TRUE(settleUntil([&] { return !bodies("thread/delete").empty(); }));
+    EXPECT_NE(bodies("thread/delete").front().find(deletedID), std::string::npos) << bodies("thread/delete").front();
+
+    // A full swipe never runs the first action.
+    service->clearRequests();
+    harness.swipeRow(*table, IndexPath{0, 0}, toolkit::SwipeEdge::Trailing, true);
+    harness.settle();
+    EXPECT_TRUE(bodies("thread/delete").empty());
+}
+
+TEST_F(Lists, TheStarIsTheDevicesOwnAndUnstarringLeavesTheStarredList) {
+    auto& l = launchAndShow(1);
+    auto conversation = l.conversationAtIndexPath({0, 0});
+    ASSERT_FALSE(conversation->value("isStarred").boolValue());
+    service->clearRequests();
+    l.accessoryButtonTapped(*l.tableView(), IndexPath{0, 0});
+    harness.settle();
+    EXPECT_TRUE(conversation->value("isStarred").boolValue());
+    choose(l, 3);  // Starred
+    ASSERT_EQ(rowIDs(l).size(), 1u);
+    l.accessoryButtonTapped(*l.tableView(), IndexPath{0, 0});
+    harness.settle();
+    EXPECT_TRUE(rowIDs(l).empty()) << "the unstarred row leaves at once";
+    EXPECT_EQ(service->requestCount(), 0u) << "no request for a star";
+}
+
+}  // namespace
