@@ -26,7 +26,7 @@ packages=(
   libcairo2-dev libpango1.0-dev librsvg2-dev libgif-dev libjpeg62-turbo-dev libpng-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-noto-color-emoji python3-pil
   clang lld llvm libclang-rt-14-dev clang-format clang-tidy
-  python3 python3-phonenumbers tzdata gzip coreutils
+  python3 python3-phonenumbers tzdata gzip coreutils sndfile-programs
   libsdl2-dev xvfb xauth
 )
 

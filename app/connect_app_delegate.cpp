@@ -152,7 +152,8 @@ HXScreenRoles HX_ConnectAppDelegate::screenRoles() {
                          .store = self,
                          .routing = self,
                          .settings = self,
-                         .listActions = self};
+                         .listActions = self,
+                         .compose = self};
 }
 
 std::shared_ptr<HXMessageListModel> HX_ConnectAppDelegate::makeMessageList(int viewType) {
@@ -248,8 +249,44 @@ bool HX_ConnectAppDelegate::canSendMail() const { return mail::MailComposeViewCo
 
 void HX_ConnectAppDelegate::presentNewMessage(const std::vector<std::string>& recipients,
                                               const std::string& conversationID, const std::string& messageText) {
-    // The new-message screen is not built yet: the stand-in notes the recipients one by one.
-    record("presentNewMessage " + foundation::join(recipients, ";") + "|" + messageText + "|" + conversationID);
+    auto screen = screens().makeNewMessage(screenRoles(), recipients, conversationID, messageText);
+    auto* root = window() ? window()->rootViewController().get() : nullptr;
+    if (!screen || !root) {
+        screenNotBuilt("presentNewMessage " + foundation::join(recipients, ";") + "|" + messageText + "|" +
+                       conversationID);
+        return;
+    }
+    auto navigation = std::make_shared<toolkit::NavigationController>(screen);
+    if (iPad()) navigation->modalPresentationStyle = toolkit::ModalPresentationStyle::FormSheet;
+    navigation->modalTransitionStyle = toolkit::ModalTransitionStyle::CoverVertical;
+    root->present(navigation, true);
+}
+
+void HX_ConnectAppDelegate::screenNotBuilt(const std::string& request) { record(request); }
+
+void HX_ConnectAppDelegate::searchContactsMatchingName(const std::string& query,
+                                                       std::function<void(HXComposeRole::ContactList)> found) {
+    // The search holds the web client only while it runs; the answer goes back on the main queue.
+    dispatch::Queue::global(dispatch::Priority::Background)
+        ->async([weak = weakWebClient(), query, found = std::move(found)]() mutable {
+            HXComposeRole::ContactList hits;
+            if (auto self = weak.lock()) hits = self->contactsMatchingName(query);
+            dispatch::Queue::main()->async(
+                [hits = std::move(hits), found = std::move(found)]() mutable { found(std::move(hits)); });
+        });
+}
+
+void HX_ConnectAppDelegate::recordContactSelection(const HXComposeRole::ContactEntry& entry) {
+    dispatch::Queue::global(dispatch::Priority::Background)->async([weak = weakWebClient(), entry] {
+        if (auto self = weak.lock()) self->updateLastSelectionForContact(entry);
+    });
+}
+
+void HX_ConnectAppDelegate::presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
+                                                   RecipientPicked picked) {
+    // The contact picker and the favourites are not made by the screen library yet.
+    (void)presenter, (void)picked;
+    screenNotBuilt(picker == RecipientPicker::Favorites ? "openFavorites" : "openAddressBook");
 }
 
 void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {

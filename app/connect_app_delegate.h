@@ -44,7 +44,8 @@ class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public HXStoreRole,
                               public HXOptionsPopoverDelegate,
                               public system_screens::StoreProductViewControllerDelegate,
-                              public HXListActionsRole {
+                              public HXListActionsRole,
+                              public HXComposeRole {
 public:
     HX_ConnectAppDelegate();
     ~HX_ConnectAppDelegate() override;
@@ -155,6 +156,26 @@ public:
     }
     void reloadConversationWithID(const std::string& id) override { loadConversationWithID(id, std::nullopt); }
     std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
+    void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                 const std::optional<std::string>& conversationID) override {
+        HXApplicationWebClient::sendSMS(text, recipients, conversationID);
+    }
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                 const std::optional<std::string>& recipients,
+                 const std::optional<std::string>& conversationID) override {
+        HXApplicationWebClient::sendMMS(text, images, recipients, conversationID);
+    }
+    std::string contactNameForNumber(std::string_view number) override {
+        return HXApplicationModel::contactNameForNumber(number);
+    }
+    bool isABAccessRestricted() override { return HXApplicationModel::isABAccessRestricted(); }
+    void searchContactsMatchingName(const std::string& query,
+                                    std::function<void(HXComposeRole::ContactList)> found) override;
+    void recordContactSelection(const HXComposeRole::ContactEntry& entry) override;
+    void presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
+                                RecipientPicked picked) override;
+    // A screen the screen library does not make (yet): the shell observer hears what was asked.
+    void screenNotBuilt(const std::string& request);
 
     // ---- the shell (app/shell_launch.cpp, app/shell_life_cycle.cpp)
 

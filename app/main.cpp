@@ -141,7 +141,7 @@ VC_LoginPanel* shownLoginPanel(toolkit::Window& window) {
 bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, const std::string& user,
                         double seconds) {
     auto script =
-        toolkit::testing::parseInputScript("wait-for Email\nclick-on Email\ntext " + user + "\nclick-on Next\n");
+        toolkit::testing::parseInputScript("wait-for Email\nclick-on Email\ntype " + user + "\nclick-on Next\n");
     if (!script.ok()) return false;
     if (auto played = toolkit::testing::playInputScript(harness, *script, nullptr, seconds); !played) {
         std::fprintf(stderr, "hx_connect: signing in: %s\n", played.error().localizedDescription().c_str());

@@ -96,6 +96,15 @@ public:
         (void)statusText;
         return nullptr;
     }
+    // The new-message screen for recipients (each one number or name, as typed), the text and the
+    // conversation to reply into ("" for a new one); the shell wraps it in a navigation controller.
+    virtual std::shared_ptr<toolkit::ViewController> makeNewMessage(const HXScreenRoles& roles,
+                                                                    const std::vector<std::string>& recipients,
+                                                                    const std::string& conversationID,
+                                                                    const std::string& messageText) {
+        (void)roles, (void)recipients, (void)conversationID, (void)messageText;
+        return nullptr;
+    }
     // Shows a popover of strings (not empty) pointing at point of view, whose choices go to the
     // delegate; nullptr when nothing was shown. The popover keeps itself while it is up.
     virtual std::shared_ptr<HXOptionsPopover> showPopover(graphics::Point point, toolkit::View& view,

@@ -10,6 +10,9 @@
 
 namespace {
 
+// The exact time, on every read too: the kernel's tick clock would cost a fraction of it, but it
+// lags the exact clock by more than its resolution at times, so a read could be dated before
+// a trim that it followed.
 foundation::Date now() { return foundation::Date{dispatch::wallNow()}; }
 
 std::string queueName(const void* address) {
@@ -18,24 +21,23 @@ std::string queueName(const void* address) {
     return buffer;
 }
 
-template <typename T>
-T plain(const T& v) {
-    return v;
-}
-double plain(const std::atomic<double>& v) { return v.load(std::memory_order_relaxed); }
-
-// Keys in ascending order of a map's values; equal values in key order.
-template <typename Map>
-std::vector<std::string> keysSortedByValue(const Map& map) {
-    using V = decltype(plain(map.begin()->second));
+// Keys in ascending order of a value of their entries; equal values in key order.
+template <typename Map, typename Value>
+std::vector<std::string> keysSortedBy(const Map& map, Value value) {
+    using V = decltype(value(map.begin()->second));
     std::vector<std::pair<V, std::string>> entries;
     entries.reserve(map.size());
-    for (const auto& [key, value] : map) entries.emplace_back(plain(value), key);
+    for (const auto& [key, entry] : map) entries.emplace_back(value(entry), key);
     std::sort(entries.begin(), entries.end());
     std::vector<std::string> keys;
     keys.reserve(entries.size());
     for (auto& e : entries) keys.push_back(std::move(e.second));
     return keys;
+}
+
+template <typename Map>
+std::vector<std::string> keysByDate(const Map& map) {
+    return keysSortedBy(map, [](const auto& entry) { return entry.date.load(std::memory_order_relaxed); });
 }
 
 }  // namespace
@@ -68,24 +70,23 @@ HXCMemoryCache::~HXCMemoryCache() { foundation::NotificationCenter::defaultCente
 
 // ---- the procedures, inside a barrier
 
-void HXCMemoryCache::touch(const std::string& key, foundation::Date date) {
-    HX_ASSERT_ON_QUEUE(queue_);
+void HXCMemoryCache::touch(Entry& entry, foundation::Date date) {
     // Inside a read: the entry cannot go away meanwhile (removals are barriers), and the date
     // is the one value readers write, atomically.
-    if (auto d = dates_.find(key); d != dates_.end()) {
-        double seen = d->second.load(std::memory_order_relaxed);
-        while (seen < date.secondsSince1970 &&
-               !d->second.compare_exchange_weak(seen, date.secondsSince1970, std::memory_order_relaxed)) {}
-    }
+    double seen = entry.date.load(std::memory_order_relaxed);
+    while (seen < date.secondsSince1970 &&
+           !entry.date.compare_exchange_weak(seen, date.secondsSince1970, std::memory_order_relaxed)) {}
 }
 
 void HXCMemoryCache::addObject(const std::string& key, Object object, uint64_t cost, foundation::Date date) {
     HX_ASSERT_ON_QUEUE(queue_);
     if (willAddObjectBlock_) willAddObjectBlock_(*this, key, object);
-    if (auto it = costs_.find(key); it != costs_.end()) totalCost_ -= it->second;
-    dictionary_[key] = object;
-    dates_[key].store(date.secondsSince1970, std::memory_order_relaxed);
-    costs_[key] = cost;
+    auto [it, added] = entries_.try_emplace(key);
+    Entry& entry = it->second;
+    if (!added) totalCost_ -= entry.cost;
+    entry.object = object;
+    entry.date.store(date.secondsSince1970, std::memory_order_relaxed);
+    entry.cost = cost;
     totalCost_ += cost;
     if (didAddObjectBlock_) didAddObjectBlock_(*this, key, object);
     if (costLimit_ != 0) trimToCostByDate(costLimit_, nullptr);
@@ -94,21 +95,22 @@ void HXCMemoryCache::addObject(const std::string& key, Object object, uint64_t c
 void HXCMemoryCache::removeObjectAndExecuteBlocksForKey(const std::string& key) {
     HX_ASSERT_ON_QUEUE(queue_);
     Object object;
-    if (auto it = dictionary_.find(key); it != dictionary_.end()) object = it->second;
+    if (auto it = entries_.find(key); it != entries_.end()) object = it->second.object;
     if (willRemoveObjectBlock_) willRemoveObjectBlock_(*this, key, object);
-    if (auto it = costs_.find(key); it != costs_.end()) totalCost_ -= it->second;
-    dictionary_.erase(key);
-    dates_.erase(key);
-    costs_.erase(key);
+    // Found again: the hook may have changed the map.
+    if (auto it = entries_.find(key); it != entries_.end()) {
+        totalCost_ -= it->second.cost;
+        entries_.erase(it);
+    }
     if (didRemoveObjectBlock_) didRemoveObjectBlock_(*this, key, nullptr);
 }
 
 void HXCMemoryCache::trimMemoryToDate(foundation::Date date) {
     HX_ASSERT_ON_QUEUE(queue_);
-    for (const auto& key : keysSortedByValue(dates_)) {
-        auto it = dates_.find(key);
-        if (it == dates_.end()) continue;  // a hook removed it meanwhile
-        if (!(it->second.load(std::memory_order_relaxed) < date.secondsSince1970)) break;
+    for (const auto& key : keysByDate(entries_)) {
+        auto it = entries_.find(key);
+        if (it == entries_.end()) continue;  // a hook removed it meanwhile
+        if (!(it->second.date.load(std::memory_order_relaxed) < date.secondsSince1970)) break;
         removeObjectAndExecuteBlocksForKey(key);
     }
 }
@@ -116,7 +118,7 @@ void HXCMemoryCache::trimMemoryToDate(foundation::Date date) {
 void HXCMemoryCache::trimToCostLimit(uint64_t limit) {
     HX_ASSERT_ON_QUEUE(queue_);
     if (totalCost_ <= limit) return;
-    auto keys = keysSortedByValue(costs_);
+    auto keys = keysSortedBy(entries_, [](const Entry& entry) { return entry.cost; });
     for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
         removeObjectAndExecuteBlocksForKey(*it);
         if (totalCost_ <= limit) break;
@@ -126,7 +128,7 @@ void HXCMemoryCache::trimToCostLimit(uint64_t limit) {
 void HXCMemoryCache::trimToCostLimitByDate(uint64_t limit) {
     HX_ASSERT_ON_QUEUE(queue_);
     if (totalCost_ <= limit) return;
-    for (const auto& key : keysSortedByValue(dates_)) {
+    for (const auto& key : keysByDate(entries_)) {
         removeObjectAndExecuteBlocksForKey(key);
         if (totalCost_ <= limit) break;
     }
@@ -135,9 +137,7 @@ void HXCMemoryCache::trimToCostLimitByDate(uint64_t limit) {
 void HXCMemoryCache::removeAllNow() {
     HX_ASSERT_ON_QUEUE(queue_);
     if (willRemoveAllObjectsBlock_) willRemoveAllObjectsBlock_(*this);
-    dictionary_.clear();
-    dates_.clear();
-    costs_.clear();
+    entries_.clear();
     totalCost_ = 0;
     if (didRemoveAllObjectsBlock_) didRemoveAllObjectsBlock_(*this);
 }
@@ -166,10 +166,10 @@ void HXCMemoryCache::objectForKey(const std::string& key, ObjectBlock block) {
         auto self = weak.lock();
         if (!self) return;
         Object object;
-        if (auto it = self->dictionary_.find(key); it != self->dictionary_.end()) {
-            object = it->second;
+        if (auto it = self->entries_.find(key); it != self->entries_.end()) {
+            object = it->second.object;
             // The access refreshes the entry's date without holding up other readers.
-            self->touch(key, calledAt);
+            touch(it->second, calledAt);
         }
         block(*self, key, object);
     });
@@ -270,9 +270,9 @@ void HXCMemoryCache::enumerateObjectsWithBlock(ObjectBlock block, CacheBlock com
     queue_->barrierAsync([weak, block = std::move(block), completionBlock = std::move(completionBlock)] {
         auto self = weak.lock();
         if (!self) return;
-        for (const auto& key : keysSortedByValue(self->dates_)) {
-            auto it = self->dictionary_.find(key);
-            block(*self, key, it != self->dictionary_.end() ? it->second : nullptr);
+        for (const auto& key : keysByDate(self->entries_)) {
+            auto it = self->entries_.find(key);
+            block(*self, key, it != self->entries_.end() ? it->second.object : nullptr);
         }
         queueCompletion(weak, self->queue_, completionBlock);
     });
@@ -302,10 +302,10 @@ HXCMemoryCache::Object HXCMemoryCache::objectForKey(const std::string& key) {
         Object object;
     } read{key, now(), nullptr};
     queue_->sync([this, &read] {
-        auto it = dictionary_.find(read.key);
-        if (it == dictionary_.end()) return;
-        read.object = it->second;
-        touch(read.key, read.calledAt);
+        auto it = entries_.find(read.key);
+        if (it == entries_.end()) return;
+        read.object = it->second.object;
+        touch(it->second, read.calledAt);
     });
     return std::move(read.object);
 }

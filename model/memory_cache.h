@@ -94,11 +94,20 @@ public:
     explicit HXCMemoryCache(Passkey);
 
 private:
+    // One entry per key, found with one lookup: the object, its cost and the seconds since 1970
+    // of its last access. The map's shape changes only in barriers; a read refreshes its entry's
+    // date in place, so lookups never wait for one another.
+    struct Entry {
+        Object object;
+        uint64_t cost = 0;
+        std::atomic<double> date{0};
+    };
+
     // Run inside a barrier on the queue.
     void addObject(const std::string& key, Object object, uint64_t cost, foundation::Date now);
     void removeObjectAndExecuteBlocksForKey(const std::string& key);
     // Run inside a read.
-    void touch(const std::string& key, foundation::Date date);
+    static void touch(Entry& entry, foundation::Date date);
     void trimMemoryToDate(foundation::Date date);
     void trimToCostLimit(uint64_t limit);
     void trimToCostLimitByDate(uint64_t limit);
@@ -118,9 +127,5 @@ private:
     CacheBlock willRemoveAllObjectsBlock_, didRemoveAllObjectsBlock_, didReceiveMemoryWarningBlock_,
         didEnterBackgroundBlock_;
     dispatch::QueuePtr queue_;
-    std::unordered_map<std::string, Object> dictionary_;
-    // Seconds since 1970 of each key's last access. The map's shape changes only in barriers;
-    // a read refreshes its entry in place, so lookups never wait for one another.
-    std::unordered_map<std::string, std::atomic<double>> dates_;
-    std::unordered_map<std::string, uint64_t> costs_;
+    std::unordered_map<std::string, Entry> entries_;
 };

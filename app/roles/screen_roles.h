@@ -10,9 +10,16 @@
 #include <string>
 #include <vector>
 
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "model/alert.h"
+#include "platform/foundation/value.h"
 #include "platform/graphics/geometry.h"
 #include "platform/net/cookie.h"
 #include "service/endpoints.h"
+#include "service/sms_sending.h"
 
 class HX_Account;
 class HXListActionsRole;
@@ -113,6 +120,41 @@ public:
     virtual long long unreadVMCount() const = 0;
 };
 
+// The new-message screen's: sending, the progress overlay while a send is under way, the
+// contacts behind the recipients, alerts, and the pickers that add a recipient.
+class HXComposeRole {
+public:
+    using ContactEntry = std::shared_ptr<const foundation::Dictionary>;
+    using ContactList = std::vector<ContactEntry>;
+    enum class RecipientPicker { Contacts, Favorites };
+    // A picked recipient: the number sent to and the token's title.
+    using RecipientPicked = std::function<void(const std::string& number, const std::string& title)>;
+
+    virtual ~HXComposeRole() = default;
+    virtual std::shared_ptr<HX_Account> account() const = 0;
+    // recipients: numbers joined with "|"; a conversation id sends into that conversation.
+    virtual void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                         const std::optional<std::string>& conversationID) = 0;
+    virtual void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                         const std::optional<std::string>& recipients,
+                         const std::optional<std::string>& conversationID) = 0;
+    virtual void showLoadingOverlay(const std::string& statusText) = 0;
+    virtual void removeLoadingOverlay() = 0;
+    virtual bool loadingOverlayShown() const = 0;
+    virtual void presentAlert(const HXAlert& alert) = 0;
+    // The contact name of a number, or "".
+    virtual std::string contactNameForNumber(std::string_view number) = 0;
+    // The contacts matching a name, searched off the main thread; found runs on the main queue.
+    virtual void searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) = 0;
+    // Remembers a pick (later searches list it first), off the main thread.
+    virtual void recordContactSelection(const ContactEntry& entry) = 0;
+    // True (after the user was told) when the contacts may not be read.
+    virtual bool isABAccessRestricted() = 0;
+    // Presents the device's contacts or the favourites over presenter; picked runs for a choice.
+    virtual void presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
+                                        RecipientPicked picked) = 0;
+};
+
 // What a maker hands a screen; a role that the form does not play is empty.
 struct HXScreenRoles {
     std::weak_ptr<HXSignInRole> signIn;
@@ -124,4 +166,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXSettingsRole> settings;
     std::weak_ptr<HXSplitViewRole> splitView;
     std::weak_ptr<HXListActionsRole> listActions;
+    std::weak_ptr<HXComposeRole> compose;
 };

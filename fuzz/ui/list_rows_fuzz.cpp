@@ -25,6 +25,14 @@ namespace {
 constexpr const char* kTexts[] = {"ABName", "sender",          "phoneNumber",       "formattedNumber",
                                   "note",   "lastMessageText", "lastMessageLength", "cost"};
 
+std::filesystem::path gHome;
+
+void removeHome() {
+    foundation::UserDefaults::resetStandardUserDefaults();  // written back now, not after this
+    std::error_code ec;
+    std::filesystem::remove_all(gHome, ec);
+}
+
 struct World {
     dispatch::VirtualClock clock;
     std::filesystem::path home;
@@ -33,6 +41,9 @@ struct World {
     World() {
         dispatch::setClock(&clock);
         home = std::filesystem::temp_directory_path() / ("hx-list-rows-fuzz-" + std::to_string(::getpid()));
+        // At exit the preferences are written back first, then the folder goes.
+        gHome = home;
+        std::atexit(removeHome);
         std::filesystem::create_directories(home);
         foundation::setHomeDirectory(home);
         auto coordinator = store::Coordinator::create(HXMessageStore::managedObjectModel());
@@ -42,10 +53,6 @@ struct World {
         context->setPersistentStoreCoordinator(coordinator);
         list = makeMessageTableCell();
         history = makeHistoryTableCell();
-    }
-    ~World() {
-        std::error_code ec;
-        std::filesystem::remove_all(home, ec);
     }
 };
 

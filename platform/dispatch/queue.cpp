@@ -247,7 +247,10 @@ private:
 class ConcurrentQueue final : public QueueBase {
 public:
     ConcurrentQueue(std::string label, std::shared_ptr<QueueBase> target)
-        : QueueBase(std::move(label)), target_(std::move(target)) {}
+        : QueueBase(std::move(label)),
+          target_(std::move(target)),
+          onPool_(target_->rootPriority().has_value()),
+          targetIsRoot_(target_->target() == nullptr && !target_->exclusive()) {}
 
     QueueBase* target() const override { return target_.get(); }
 
@@ -261,8 +264,9 @@ public:
             block();
             return;
         }
-        checkSyncAllowed("sync");
-        if (target_->rootPriority() && (enterFastRead() || enterFastReadAfterYielding())) {
+        // Below a shared root nothing else could deadlock the wait (this queue is not current).
+        if (!targetIsRoot_) checkSyncAllowed("sync");
+        if (onPool_ && (enterFastRead() || enterFastReadAfterYielding())) {
             // Nothing queued and no barrier: run at once beside the other readers.
             {
                 FrameScope scope(this);
@@ -276,7 +280,7 @@ public:
 
     void barrierSync(const Block& block) override {
         checkSyncAllowed("barrierSync");
-        if (target_->rootPriority() && (enterIdleBarrier() || enterIdleBarrierAfterYielding())) {
+        if (onPool_ && (enterIdleBarrier() || enterIdleBarrierAfterYielding())) {
             // Nothing ran or waited: the caller holds the queue at once.
             {
                 FrameScope scope(this);
@@ -458,6 +462,10 @@ private:
     }
 
     std::shared_ptr<QueueBase> target_;
+    // Whether the blocks run on the pool's threads (a global queue is the target), and whether
+    // the target is a root that never runs one block at a time: fixed with the target.
+    const bool onPool_;
+    const bool targetIsRoot_;
     std::mutex mutex_;
     Ring<Item> items_;
     int running_ = 0;

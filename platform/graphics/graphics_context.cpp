@@ -108,7 +108,6 @@ public:
     struct Entry {
         int width = 0, height = 0;
         double sigma = 0;
-        uint64_t hash = 0;
         std::vector<unsigned char> coverage;  // rows of width bytes, before the blur
         std::vector<unsigned char> blurred;
         PixelBox box;
@@ -117,11 +116,13 @@ public:
         static BlurCache* cache = new BlurCache;
         return *cache;
     }
-    // Copies the blurred coverage into the rows on a hit.
-    bool find(const unsigned char* rows, int w, int h, int stride, double sigma, uint64_t hash, PixelBox& box) {
+    // Copies the blurred coverage into the rows on a hit. (Compared row by row as they are: a
+    // coverage that differs mostly differs early, and hashing every byte first cost more than
+    // the comparison.)
+    bool find(const unsigned char* rows, int w, int h, int stride, double sigma, PixelBox& box) {
         std::lock_guard lock(mutex_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            if (it->width != w || it->height != h || it->sigma != sigma || it->hash != hash) continue;
+            if (it->width != w || it->height != h || it->sigma != sigma) continue;
             bool same = true;
             for (int y = 0; y < h && same; ++y)
                 same = std::memcmp(rows + size_t(y) * stride, it->coverage.data() + size_t(y) * w, w) == 0;
@@ -148,15 +149,6 @@ private:
     std::vector<Entry> entries_ HX_GUARDED_BY(mutex_);
 };
 
-uint64_t hashRows(const unsigned char* rows, int w, int h, int stride) {
-    uint64_t hash = 1469598103934665603ull;
-    for (int y = 0; y < h; ++y) {
-        const unsigned char* row = rows + size_t(y) * stride;
-        for (int x = 0; x < w; ++x) hash = (hash ^ row[x]) * 1099511628211ull;
-    }
-    return hash;
-}
-
 std::vector<unsigned char> packed(const unsigned char* rows, int w, int h, int stride) {
     std::vector<unsigned char> out(size_t(w) * h);
     for (int y = 0; y < h; ++y) std::memcpy(out.data() + size_t(y) * w, rows + size_t(y) * stride, w);
@@ -171,13 +163,12 @@ PixelBox blurAlpha(cairo_surface_t* a8, double sigma) {
     const int w = cairo_image_surface_get_width(a8), h = cairo_image_surface_get_height(a8);
     const int stride = cairo_image_surface_get_stride(a8);
     unsigned char* data = cairo_image_surface_get_data(a8);
-    const uint64_t hash = hashRows(data, w, h, stride);
     PixelBox box;
-    if (BlurCache::shared().find(data, w, h, stride, sigma, hash, box)) {
+    if (BlurCache::shared().find(data, w, h, stride, sigma, box)) {
         cairo_surface_mark_dirty(a8);
         return box;
     }
-    BlurCache::Entry entry{w, h, sigma, hash, packed(data, w, h, stride), {}, {}};
+    BlurCache::Entry entry{w, h, sigma, packed(data, w, h, stride), {}, {}};
     box = blurAlphaUncached(a8, sigma);
     entry.blurred = packed(data, w, h, stride);
     entry.box = box;

@@ -116,9 +116,8 @@ foundation::Result<std::shared_ptr<ImageSource>> ImageSource::parse(const uint8_
     int64_t indexBytes = 0;
     FrameInfo pending;  // the control block read before the next image
     bool sawControl = false;
-    // Each frame is read through once here to learn whether its data is whole; its pixels are
-    // read again from the bytes when it is composed, so nothing per frame stays decoded.
-    std::vector<GifPixelType> line;
+    // Each frame's data blocks are stepped over once here to learn whether they are whole; its
+    // pixels are read from the bytes when it is composed, so nothing per frame stays decoded.
 
     while (source->frames_.size() < maxFrames) {
         GifRecordType record = UNDEFINED_RECORD_TYPE;
@@ -179,13 +178,13 @@ foundation::Result<std::shared_ptr<ImageSource>> ImageSource::parse(const uint8_
             return imageError(kImageTooLargeError, "GIF frames hold too many pixels");
         }
         indexBytes += area;
-        line.resize(static_cast<size_t>(desc.Width));
-        bool complete = true;
-        for (int n = 0; n < desc.Height; ++n) {
-            if (DGifGetLine(gif, line.data(), desc.Width) == GIF_ERROR) {
-                complete = false;
-                break;
-            }
+        // Stepped over block by block without decoding: a frame is whole when all its data
+        // blocks are there (its pixels are decoded once, when it is composed).
+        int codeSize = 0;
+        GifByteType* block = nullptr;
+        bool complete = DGifGetCode(gif, &codeSize, &block) != GIF_ERROR;
+        while (complete && block) {
+            if (DGifGetCodeNext(gif, &block) == GIF_ERROR) complete = false;
         }
         frame.info.complete = complete;
         source->frames_.push_back(frame);

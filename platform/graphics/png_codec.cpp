@@ -149,8 +149,18 @@ bool writeRows(WriteGuard& guard, WriteState& state, const Bitmap& bitmap, uint8
     for (int y = 0; y < bitmap.height(); ++y) {
         const uint32_t* in = bitmap.row(y);
         for (int x = 0; x < bitmap.width(); ++x) {
-            const auto c = Bitmap::unpremultiplied(in[x]);
-            std::memcpy(&row[size_t(x) * 4], c.data(), 4);
+            const uint32_t p = in[x];
+            uint8_t* out = &row[size_t(x) * 4];
+            if (p >> 24 == 0xFF) {
+                // Opaque (most of a screen): the colour needs no division.
+                out[0] = static_cast<uint8_t>(p >> 16);
+                out[1] = static_cast<uint8_t>(p >> 8);
+                out[2] = static_cast<uint8_t>(p);
+                out[3] = 0xFF;
+            } else {
+                const auto c = Bitmap::unpremultiplied(p);
+                std::memcpy(out, c.data(), 4);
+            }
         }
         png_write_row(guard.png, row);
     }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <unordered_map>
 
 #include <unistd.h>
 
@@ -20,14 +21,56 @@ namespace {
 
 constexpr const char* kEllipsis = "\xE2\x80\xA6";
 
-// The one font configuration, font map and pango context of the process. Pango objects are not
-// meant for concurrent use, so every text call holds the mutex.
+struct LayoutDeleter {
+    void operator()(PangoLayout* l) const { g_object_unref(l); }
+};
+using LayoutPtr = std::unique_ptr<PangoLayout, LayoutDeleter>;
+
+// A line of attributed text as shaped for one appearance: what measuring and drawing it again
+// find without shaping it again.
+struct ShapedKey {
+    AttributedString text;
+    UserInterfaceStyle style;
+};
+struct ShapedProbe {
+    const AttributedString* text;
+    UserInterfaceStyle style;
+};
+struct ShapedHash {
+    using is_transparent = void;
+    size_t hash(const AttributedString& text, UserInterfaceStyle style) const {
+        size_t h = std::hash<std::string>{}(text.string());
+        for (const AttributedString::Run& run : text.runs()) h = h * 31 + run.length;
+        return h * 3 + static_cast<size_t>(style);
+    }
+    size_t operator()(const ShapedKey& k) const { return hash(k.text, k.style); }
+    size_t operator()(const ShapedProbe& k) const { return hash(*k.text, k.style); }
+};
+struct ShapedEqual {
+    using is_transparent = void;
+    static bool same(const AttributedString& a, UserInterfaceStyle as, const AttributedString& b,
+                     UserInterfaceStyle bs) {
+        if (as != bs || a.string() != b.string() || a.runs().size() != b.runs().size()) return false;
+        for (size_t i = 0; i < a.runs().size(); ++i) {
+            const AttributedString::Run &x = a.runs()[i], &y = b.runs()[i];
+            if (x.start != y.start || x.length != y.length || !(x.attributes == y.attributes)) return false;
+        }
+        return true;
+    }
+    bool operator()(const ShapedKey& a, const ShapedKey& b) const { return same(a.text, a.style, b.text, b.style); }
+    bool operator()(const ShapedProbe& a, const ShapedKey& b) const { return same(*a.text, a.style, b.text, b.style); }
+    bool operator()(const ShapedKey& a, const ShapedProbe& b) const { return same(a.text, a.style, *b.text, b.style); }
+};
+
+// The one font configuration, font map and pango context of the process, and the lines shaped
+// lately. Pango objects are not meant for concurrent use, so every text call holds the mutex.
 struct TextSystem {
     std::mutex mutex;
     FcConfig* config = nullptr;
     PangoFontMap* fontMap = nullptr;
     PangoContext* context = nullptr;
     std::vector<std::string> files;
+    std::unordered_map<ShapedKey, LayoutPtr, ShapedHash, ShapedEqual> shaped;
 };
 
 std::mutex directoryMutex;
@@ -106,11 +149,6 @@ PangoFontDescription* describe(const Font& font) {
     return d;
 }
 
-struct LayoutDeleter {
-    void operator()(PangoLayout* l) const { g_object_unref(l); }
-};
-using LayoutPtr = std::unique_ptr<PangoLayout, LayoutDeleter>;
-
 // A pango layout of the attributed text on one unlimited line (or wrapped at `width` > 0).
 LayoutPtr makeLayout(TextSystem& s, const AttributedString& text, UserInterfaceStyle style) {
     LayoutPtr layout(pango_layout_new(s.context));
@@ -153,12 +191,26 @@ struct Measure {
     double width = 0, height = 0, baseline = 0;
 };
 
+// At most this many lines stay shaped; past it the whole set is shaped afresh as it is used.
+constexpr size_t kMaxShapedLines = 2048;
+
+// The layout of one unwrapped line, shaped once and kept (owned by the text system: valid until
+// the next call while the mutex is held).
+PangoLayout* shapedLine(TextSystem& s, const AttributedString& text, UserInterfaceStyle style) {
+    if (auto it = s.shaped.find(ShapedProbe{&text, style}); it != s.shaped.end()) return it->second.get();
+    if (s.shaped.size() >= kMaxShapedLines) s.shaped.clear();
+    LayoutPtr layout = makeLayout(s, text, style);
+    PangoLayout* raw = layout.get();
+    s.shaped.emplace(ShapedKey{text, style}, std::move(layout));
+    return raw;
+}
+
 Measure measureLine(TextSystem& s, const AttributedString& text) {
-    LayoutPtr layout = makeLayout(s, text, UserInterfaceStyle::light);
+    PangoLayout* layout = shapedLine(s, text, UserInterfaceStyle::light);
     PangoRectangle logical;
-    pango_layout_get_extents(layout.get(), nullptr, &logical);
+    pango_layout_get_extents(layout, nullptr, &logical);
     return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE,
-            static_cast<double>(pango_layout_get_baseline(layout.get())) / PANGO_SCALE};
+            static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE};
 }
 
 // Byte offsets where a cut may fall (grapheme boundaries), from the start to the end.
@@ -430,10 +482,10 @@ AttributedString onlyRunsWithShadow(const AttributedString& line, const std::opt
 
 void showLine(TextSystem& s, GraphicsContext& context, const AttributedString& content, Point at) {
     cairo_t* cr = context.cairo();
-    LayoutPtr layout = makeLayout(s, content, context.userInterfaceStyle());
+    PangoLayout* layout = shapedLine(s, content, context.userInterfaceStyle());
     cairo_save(cr);
     cairo_move_to(cr, at.x, at.y);
-    pango_cairo_show_layout(cr, layout.get());
+    pango_cairo_show_layout(cr, layout);
     cairo_restore(cr);
 }
 

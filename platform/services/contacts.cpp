@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/base64.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
 
 namespace services {
@@ -203,6 +205,65 @@ void fold(std::string& out, const std::string& line) {
     out += "\r\n";
 }
 
+foundation::Error noAccess() {
+    return foundation::Error::withDescription(kContactsErrorDomain, kContactsErrorAuthorizationDenied,
+                                              "Access to contacts was denied.");
+}
+
+// The contact with only the keys asked for (and its identifier, which is always fetched).
+Contact withKeys(const Contact& full, const std::set<std::string>& want) {
+    Contact c;
+    c.identifier = full.identifier;
+    if (want.count(kContactGivenNameKey)) c.givenName = full.givenName;
+    if (want.count(kContactFamilyNameKey)) c.familyName = full.familyName;
+    if (want.count(kContactMiddleNameKey)) c.middleName = full.middleName;
+    if (want.count(kContactNamePrefixKey)) c.namePrefix = full.namePrefix;
+    if (want.count(kContactNameSuffixKey)) c.nameSuffix = full.nameSuffix;
+    if (want.count(kContactNicknameKey)) c.nickname = full.nickname;
+    if (want.count(kContactOrganizationNameKey)) c.organizationName = full.organizationName;
+    if (want.count(kContactPhoneNumbersKey)) c.phoneNumbers = full.phoneNumbers;
+    // Availability is answered from the image itself, so asking for it brings the image along.
+    if (want.count(kContactImageDataKey) || want.count(kContactImageDataAvailableKey)) c.imageData = full.imageData;
+    if (want.count(kContactThumbnailImageDataKey)) c.thumbnailImageData = full.thumbnailImageData;
+    return c;
+}
+
+std::string hexIdentifier(std::string_view seed) {
+    const uint64_t a = foundation::stableHash64(seed);
+    const uint64_t b = foundation::stableHash64(std::string(seed) + "\x01");
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(a >> 32),
+                  static_cast<unsigned>((a >> 16) & 0xFFFF), static_cast<unsigned>(a & 0xFFFF),
+                  static_cast<unsigned>(b >> 48), static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFULL));
+    return buf;
+}
+
+// Gives the contact and its phone values the identifiers they lack (or that hold ",").
+void adopt(Contact& contact) {
+    if (contact.identifier.empty() || contact.identifier.find(',') != std::string::npos)
+        contact.identifier = contact.identifier.empty() ? foundation::globallyUniqueString()
+                                                        : hexIdentifier("contact\n" + contact.identifier);
+    for (size_t i = 0; i < contact.phoneNumbers.size(); ++i) {
+        std::string& id = contact.phoneNumbers[i].identifier;
+        if (!id.empty() && id.find(',') == std::string::npos) continue;
+        id = hexIdentifier("phone\n" + contact.identifier + "\n" + std::to_string(i));
+    }
+    // Two values of one contact never share an identifier.
+    std::set<std::string> seen;
+    for (size_t i = 0; i < contact.phoneNumbers.size(); ++i) {
+        std::string& id = contact.phoneNumbers[i].identifier;
+        for (int salt = 0; !seen.insert(id).second; ++salt)
+            id = hexIdentifier("phone\n" + contact.identifier + "\n" + std::to_string(i) + "\n" + std::to_string(salt));
+    }
+}
+
+std::vector<std::string> nameWords(std::string_view text) {
+    std::vector<std::string> words;
+    for (std::string& w : foundation::split(text, foundation::CharacterSet::whitespaceAndNewline()))
+        if (!w.empty()) words.push_back(std::move(w));
+    return words;
+}
+
 }  // namespace
 
 std::string localizedStringForLabel(std::string_view label) {
@@ -270,9 +331,7 @@ void ContactStore::requestAccess(std::function<void(bool, std::optional<foundati
 
 foundation::Status ContactStore::enumerateContacts(const std::vector<std::string>& keys,
                                                    const std::function<void(const Contact&, bool* stop)>& block) const {
-    if (authorizationStatus() != AuthorizationStatus::Authorized)
-        return foundation::Error::withDescription(kContactsErrorDomain, kContactsErrorAuthorizationDenied,
-                                                  "Access to contacts was denied.");
+    if (authorizationStatus() != AuthorizationStatus::Authorized) return noAccess();
     std::set<std::string> want(keys.begin(), keys.end());
     std::vector<Contact> snapshot;
     {
@@ -280,19 +339,7 @@ foundation::Status ContactStore::enumerateContacts(const std::vector<std::string
         snapshot = contacts_;
     }
     for (const Contact& full : snapshot) {
-        Contact c;
-        c.identifier = full.identifier;  // always fetched
-        if (want.count(kContactGivenNameKey)) c.givenName = full.givenName;
-        if (want.count(kContactFamilyNameKey)) c.familyName = full.familyName;
-        if (want.count(kContactMiddleNameKey)) c.middleName = full.middleName;
-        if (want.count(kContactNamePrefixKey)) c.namePrefix = full.namePrefix;
-        if (want.count(kContactNameSuffixKey)) c.nameSuffix = full.nameSuffix;
-        if (want.count(kContactNicknameKey)) c.nickname = full.nickname;
-        if (want.count(kContactOrganizationNameKey)) c.organizationName = full.organizationName;
-        if (want.count(kContactPhoneNumbersKey)) c.phoneNumbers = full.phoneNumbers;
-        // Availability is answered from the image itself, so asking for it brings the image along.
-        if (want.count(kContactImageDataKey) || want.count(kContactImageDataAvailableKey)) c.imageData = full.imageData;
-        if (want.count(kContactThumbnailImageDataKey)) c.thumbnailImageData = full.thumbnailImageData;
+        Contact c = withKeys(full, want);
         bool stop = false;
         block(c, &stop);
         if (stop) break;
@@ -300,10 +347,67 @@ foundation::Status ContactStore::enumerateContacts(const std::vector<std::string
     return {};
 }
 
+foundation::Result<Contact> ContactStore::unifiedContactWithIdentifier(std::string_view identifier,
+                                                                       const std::vector<std::string>& keys) const {
+    if (authorizationStatus() != AuthorizationStatus::Authorized) return noAccess();
+    const std::set<std::string> want(keys.begin(), keys.end());
+    {
+        std::lock_guard lock(mutex_);
+        for (const Contact& full : contacts_)
+            if (!identifier.empty() && full.identifier == identifier) return withKeys(full, want);
+    }
+    return foundation::Error::withDescription(kContactsErrorDomain, kContactsErrorRecordDoesNotExist,
+                                              "No contact has the identifier \"" + std::string(identifier) + "\".");
+}
+
+std::vector<Contact> ContactStore::systemContacts(const std::vector<std::string>& keys) const {
+    const std::set<std::string> want(keys.begin(), keys.end());
+    std::vector<Contact> out;
+    std::lock_guard lock(mutex_);
+    for (const Contact& full : contacts_) out.push_back(withKeys(full, want));
+    return out;
+}
+
+bool ContactStore::contactMatchesName(const Contact& contact, std::string_view name) {
+    const auto wanted = nameWords(name);
+    if (wanted.empty()) return false;
+    std::vector<std::string> have;
+    for (const std::string* field : {&contact.givenName, &contact.middleName, &contact.familyName, &contact.nickname,
+                                     &contact.organizationName, &contact.namePrefix, &contact.nameSuffix})
+        for (std::string& w : nameWords(*field)) have.push_back(std::move(w));
+    const unsigned options = foundation::kCaseInsensitive | foundation::kDiacriticInsensitive;
+    return std::all_of(wanted.begin(), wanted.end(), [&](const std::string& w) {
+        return std::any_of(have.begin(), have.end(),
+                           [&](const std::string& h) { return foundation::hasPrefix(h, w, options); });
+    });
+}
+
+foundation::Result<std::vector<Contact>>
+ContactStore::unifiedContactsMatchingName(std::string_view name, const std::vector<std::string>& keys) const {
+    if (authorizationStatus() != AuthorizationStatus::Authorized) return noAccess();
+    const std::set<std::string> want(keys.begin(), keys.end());
+    std::vector<Contact> out;
+    std::lock_guard lock(mutex_);
+    for (const Contact& full : contacts_)
+        if (contactMatchesName(full, name)) out.push_back(withKeys(full, want));
+    return out;
+}
+
 void ContactStore::addContact(Contact contact) {
-    if (contact.identifier.empty()) contact.identifier = foundation::globallyUniqueString();
+    adopt(contact);
     std::lock_guard lock(mutex_);
     contacts_.push_back(std::move(contact));
+}
+
+bool ContactStore::updateContact(Contact contact) {
+    std::lock_guard lock(mutex_);
+    for (Contact& stored : contacts_) {
+        if (contact.identifier.empty() || stored.identifier != contact.identifier) continue;
+        adopt(contact);
+        stored = std::move(contact);
+        return true;
+    }
+    return false;
 }
 
 void ContactStore::removeAllContacts() {
@@ -321,6 +425,7 @@ foundation::Status ContactStore::loadVCardFile(const std::filesystem::path& path
     if (!text.ok()) return text.error();
     auto cards = readVCards(*text);
     if (!cards.ok()) return cards.error();
+    for (Contact& c : *cards) adopt(c);
     std::lock_guard lock(mutex_);
     contacts_ = std::move(*cards);
     return {};

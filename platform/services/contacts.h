@@ -22,6 +22,7 @@ namespace services {
 
 inline constexpr const char* kContactsErrorDomain = "CNErrorDomain";
 inline constexpr int64_t kContactsErrorAuthorizationDenied = 100;
+inline constexpr int64_t kContactsErrorRecordDoesNotExist = 200;
 inline constexpr int64_t kContactsErrorVCardMalformed = 700;
 
 // Phone-number labels; any other text is a custom label and shown as it is.
@@ -52,6 +53,9 @@ inline constexpr const char* kContactNameSuffixKey = "nameSuffix";
 struct LabeledPhoneNumber {
     std::string label;
     std::string stringValue;
+    // Given by the store that holds the value and kept for as long as the value lives there; it
+    // never holds ",". Values read from a card have none until a store takes them in.
+    std::string identifier;
     friend bool operator==(const LabeledPhoneNumber&, const LabeledPhoneNumber&) = default;
 };
 
@@ -105,8 +109,28 @@ public:
     // Fails without access.
     foundation::Status enumerateContacts(const std::vector<std::string>& keys,
                                          const std::function<void(const Contact&, bool* stop)>& block) const;
+    // The contact with this identifier, with the keys asked for filled in; fails without access
+    // or when no contact has it.
+    foundation::Result<Contact> unifiedContactWithIdentifier(std::string_view identifier,
+                                                             const std::vector<std::string>& keys) const;
+    // The contacts whose name matches: every word of name starts a word of the contact's names
+    // (given, middle, family, nickname, organisation), ignoring case and diacritics. A name
+    // without words matches nobody. Fails without access.
+    foundation::Result<std::vector<Contact>> unifiedContactsMatchingName(std::string_view name,
+                                                                         const std::vector<std::string>& keys) const;
+    // Every contact with the keys asked for, whatever the app's access: for the system's own
+    // screens (the picker), which the app only sees the answers of.
+    std::vector<Contact> systemContacts(const std::vector<std::string>& keys) const;
+    static bool contactMatchesName(const Contact& contact, std::string_view name);
 
+    // Takes the contact in. Its identifier and those of its phone values are kept when given and
+    // free of ","; otherwise the store makes them: a new one for the contact, and for each phone
+    // value one derived from the contact and the value's place, so that loading the same file
+    // again gives the same identifiers.
     void addContact(Contact contact);
+    // Replaces the stored contact with the same identifier (phone values keep theirs when
+    // given); false when there is none.
+    bool updateContact(Contact contact);
     void removeAllContacts();
     size_t count() const;
     // Replaces the contents with the cards of a vCard file; on error the store is unchanged.

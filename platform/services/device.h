@@ -43,10 +43,7 @@ private:
 inline constexpr const char* kSearchableItemActionType = "platform.searchable-item";
 inline constexpr const char* kSearchableItemActivityIdentifier = "kCSSearchableItemActivityIdentifier";
 
-struct UserActivity {
-    std::string activityType;
-    foundation::Dictionary userInfo;
-};
+// The activities themselves, which screens publish, are in user_activity.h.
 
 // ---- app-icon badge
 

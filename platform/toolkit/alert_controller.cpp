@@ -14,8 +14,8 @@ constexpr const char* kDomain = "toolkit.AlertController";
 constexpr double kPadding = 16;
 constexpr double kSheetMargin = 8;
 constexpr double kSheetGap = 8;
-constexpr const char* kReturnAction = "alertReturnKey:";
-constexpr const char* kEscapeAction = "alertEscapeKey:";
+constexpr const char* kChoosePreferredAction = "choosePreferredAction:";
+constexpr const char* kChooseCancelAction = "chooseCancelAction:";
 // The panel follows the appearance: near white in light, dark grey in dark.
 Color alertPanelColor() { return Color::dynamic(Color::white(0.97), Color::white(0.17)); }
 
@@ -55,8 +55,8 @@ AlertController::AlertController(std::optional<std::string> title, std::optional
                                                                                : ModalPresentationStyle::OverFullScreen;
     modalTransitionStyle = ModalTransitionStyle::CrossDissolve;
     if (title_) setTitle(*title_);
-    setActionHandler(kReturnAction, [this](Responder*) { performAction(preferred_); });
-    setActionHandler(kEscapeAction, [this](Responder*) { performAction(cancelAction()); });
+    setActionHandler(kChoosePreferredAction, [this](Responder*) { performAction(preferred_); });
+    setActionHandler(kChooseCancelAction, [this](Responder*) { performAction(cancelAction()); });
 }
 
 AlertActionPtr AlertController::cancelAction() const {
@@ -66,13 +66,13 @@ AlertActionPtr AlertController::cancelAction() const {
 }
 
 std::vector<KeyCommand> AlertController::keyCommands() const {
-    return {{"\r", kModifierNone, kReturnAction, ""}, {kInputEscape, kModifierNone, kEscapeAction, ""}};
+    return {{"\r", kModifierNone, kChoosePreferredAction, ""}, {kInputEscape, kModifierNone, kChooseCancelAction, ""}};
 }
 
 bool AlertController::canPerformAction(const std::string& action, Responder* sender) const {
     // A key without its action goes on up the chain.
-    if (action == kReturnAction) return preferred_ && preferred_->isEnabled() && !isBeingDismissed();
-    if (action == kEscapeAction) {
+    if (action == kChoosePreferredAction) return preferred_ && preferred_->isEnabled() && !isBeingDismissed();
+    if (action == kChooseCancelAction) {
         AlertActionPtr cancel = cancelAction();
         return cancel && cancel->isEnabled() && !isBeingDismissed();
     }

@@ -67,6 +67,7 @@ public:
     bool enabled = true;
     std::optional<Color> tintColor;
     std::string accessibilityLabel;
+    std::string accessibilityHint;
     long tag = 0;
     Action action;
 

@@ -37,7 +37,7 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
             if (step.key == SDLK_UNKNOWN)
                 return windowError(kWindowScriptError,
                                    "line " + std::to_string(s.line) +
-                                       ": \"key\" takes one key name, optionally after ctrl+, alt+ or shift+");
+                                       ": \"press-key\" takes one key name, optionally after ctrl+, alt+ or shift+");
         }
         steps.push_back(std::move(step));
     }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock/clock.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/notification_center.h"
 
@@ -135,6 +136,23 @@ TEST(HXCMemoryCache, DateTrimsFollowTheLastAccess) {
     cache->trimToDate(foundation::distantPast());
     EXPECT_EQ(r.take(), (std::vector<std::string>{"willRemoveAll", "didRemoveAll"}));
     EXPECT_TRUE(keysInOrder(*cache).empty());
+}
+
+TEST(HXCMemoryCache, OnTheRealClockAReadIsNeverDatedBeforeItHappened) {
+    ASSERT_FALSE(clocks::clock().isVirtual());
+    auto cache = HXCMemoryCache::create();
+    cache->setObject(object(1), "kept");
+    // Reads stamp their entries from a cheaper clock than the exact one: a trim to a date taken
+    // just before a read must still keep the entry read.
+    for (int round = 0; round < 200; ++round) {
+        const foundation::Date before{clocks::wallNow()};
+        ASSERT_TRUE(cache->objectForKey("kept"));
+        cache->trimToDate(before);
+        ASSERT_TRUE(cache->objectForKey("kept")) << "round " << round;
+    }
+    // A date a second ahead of every access removes it.
+    cache->trimToDate(foundation::Date{clocks::wallNow() + 1});
+    EXPECT_FALSE(cache->objectForKey("kept"));
 }
 
 TEST(HXCMemoryCache, AgeLimitTrimsAgainAndAgain) {

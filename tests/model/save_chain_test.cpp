@@ -368,6 +368,8 @@ TEST_F(SaveChain, RootSavesThatFindTheDiskFullAreLoggedOnceAndLoseNothing) {
         }
     }
     EXPECT_EQ(storeLines(), 1u);
+    // The store is a copy of the service's data: its failed save is logged, not put to the user.
+    EXPECT_TRUE(delegate->shell().alerts().empty());
     std::vector<int> later;
     delegate->saveMOC2Parent(delegate->managedObjectContext(), {}, [&](int r) { later.push_back(r); });
     clock->runUntilIdle();

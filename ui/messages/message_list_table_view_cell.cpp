@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "model/cache.h"
 #include "model/conversation.h"
@@ -93,6 +94,46 @@ Status statusOf(int64_t type) {
     return {"", ""};
 }
 
+// The row's drawings and words, read from the bundle once (they are the same for every row).
+// Main thread.
+const graphics::ImagePtr& drawing(const std::string& name, bool symbol) {
+    static std::map<std::pair<std::string, bool>, graphics::ImagePtr> loaded;
+    auto [it, added] = loaded.try_emplace({name, symbol});
+    if (added) it->second = symbol ? graphics::systemImageNamed(name) : graphics::imageNamed(name);
+    return it->second;
+}
+
+const std::string& localized(const char* key) {
+    static std::map<std::string, std::string, std::less<>> words;
+    auto it = words.find(std::string_view(key));
+    if (it == words.end()) it = words.emplace(key, foundation::localizedString(key)).first;
+    return it->second;
+}
+
+// The default pictures tinted once per colour: every row shows one of a handful. Main thread.
+graphics::ImagePtr tintedPicture(const graphics::ImagePtr& picture, const Color& tint) {
+    struct Entry {
+        graphics::ImagePtr picture;
+        Color tint;
+        graphics::ImagePtr tinted;
+    };
+    static std::vector<Entry> made;
+    for (const Entry& e : made)
+        if (e.picture == picture && e.tint == tint) return e.tinted;
+    if (made.size() >= 16) made.clear();  // the shared picture was made anew (memory warning)
+    made.push_back({picture, tint, graphics::imageTintedWithColor(picture, tint)});
+    return made.back().tinted;
+}
+
+const foundation::NumberFormatter& decimalFormatter() {
+    static const foundation::NumberFormatter formatter = [] {
+        foundation::NumberFormatter f;
+        f.setStyle(foundation::NumberFormatter::Style::Decimal);
+        return f;
+    }();
+    return formatter;
+}
+
 void appendHint(std::string& hint, const std::string& word) {
     if (hint.empty())
         hint = word;
@@ -142,15 +183,13 @@ MessageListRowPresentation presentMessageListRow(const store::ManagedObject& con
     if (!oneLine || smsOrVoicemail) {
         const int64_t count = conversation.value("numberOfMessages").int64Value();
         if (count >= 2 && foundation::UserDefaults::standardUserDefaults()->boolForKey("showMessageCounts")) {
-            foundation::NumberFormatter decimal;
-            decimal.setStyle(foundation::NumberFormatter::Style::Decimal);
-            name = foundation::format("%@ (%@)", name, decimal.string(count));
+            name = foundation::format("%@ (%@)", name, decimalFormatter().string(count));
         }
         message = listText(showNote ? note : stringField(conversation, "lastMessageText"), options);
     }
     if (oneLine) {
         const Status status = statusOf(type);
-        row.statusText = *status.text ? foundation::localizedString(status.text) : std::string();
+        row.statusText = *status.text ? localized(status.text) : std::string();
         row.statusImage = status.image;
         if (!smsOrVoicemail) {
             if (showNote) {
@@ -158,8 +197,9 @@ MessageListRowPresentation presentMessageListRow(const store::ManagedObject& con
             } else {
                 if (type != 4 && !abName.empty()) {
                     message = formattedNumber;
-                    if (abName.find(kNoBreakParenthesis) != std::string::npos)
-                        message += " - " + messageListPhoneLabel(abName);
+                    // A label cut short (nothing after the parenthesis) adds no dash.
+                    const std::string label = messageListPhoneLabel(abName);
+                    if (!label.empty()) message += " - " + label;
                 } else {
                     message = stringField(conversation, "lastMessageText");
                 }
@@ -187,9 +227,9 @@ MessageListRowPresentation presentMessageListRow(const store::ManagedObject& con
     row.message = std::move(message);
 
     std::string hint = row.statusText;
-    if (!row.looksRead) appendHint(hint, foundation::localizedString("Unread"));
-    if (row.isStarred) appendHint(hint, foundation::localizedString("Starred"));
-    if (row.hasNote) appendHint(hint, foundation::localizedString("Note"));
+    if (!row.looksRead) appendHint(hint, localized("Unread"));
+    if (row.isStarred) appendHint(hint, localized("Starred"));
+    if (row.hasNote) appendHint(hint, localized("Note"));
     row.accessibilityHint = std::move(hint);
     return row;
 }
@@ -272,6 +312,7 @@ void MessageListTableViewCell::setConversation(store::ManagedObjectPtr conversat
     // Another conversation's picture never stays on the row while its own is looked up.
     if (conversation != conversation_) contactImage_->setImage(nullptr);
     conversation_ = std::move(conversation);
+    askedKey_.reset();
     setNeedsLayout();
 }
 
@@ -350,6 +391,7 @@ void MessageListTableViewCell::traitCollectionDidChange(const toolkit::TraitColl
     if (!toolkit::Device::current().systemVersionAtLeast(13)) return;
     if (previous.style != traitCollection().style) {
         noteImage_->setImage(graphics::imageNamed("note"));
+        askedKey_.reset();  // the default picture's grey follows the appearance
         setNeedsLayout();
     }
 }
@@ -358,8 +400,11 @@ void MessageListTableViewCell::setDefaultPicture(bool looksRead) {
     const bool group = conversation_ && stringField(*conversation_, "sender") == kGroupMessage;
     graphics::ImagePtr picture;
     if (group) {
-        if (auto named = graphics::imageNamed("defaultGroupImage"))
-            picture = named->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+        static const graphics::ImagePtr groupPicture = [] {
+            auto named = graphics::imageNamed("defaultGroupImage");
+            return named ? named->withRenderingMode(graphics::RenderingMode::alwaysTemplate) : nullptr;
+        }();
+        picture = groupPicture;
     } else {
         picture = defaultContactImage();
     }
@@ -371,14 +416,18 @@ void MessageListTableViewCell::setDefaultPicture(bool looksRead) {
     } else {
         tint = looksRead ? Color::white(0.85) : Color::systemBlue().withAlphaComponent(0.7);
     }
-    contactImage_->setImage(graphics::imageTintedWithColor(picture, tint));
-    contactImage_->setHighlightedImage(graphics::imageTintedWithColor(picture, Color::whiteColor()));
+    contactImage_->setImage(tintedPicture(picture, tint));
+    contactImage_->setHighlightedImage(tintedPicture(picture, Color::whiteColor()));
     contactImage_->accessibility().ignoresInvertColors = false;
 }
 
 void MessageListTableViewCell::askForCachedPicture(bool looksRead) {
     auto cache = gImageCache ? gImageCache : HXCCache::sharedCache();
     const std::string key = conversation_ ? HX_Conversation(conversation_).formattedNumber() : std::string();
+    // One question per conversation shown: later layouts of the same row keep its answer.
+    if (askedKey_ && *askedKey_ == key && askedLooksRead_ == looksRead) return;
+    askedKey_ = key;
+    askedLooksRead_ = looksRead;
     if (!cache || key.empty()) {
         setDefaultPicture(looksRead);
         return;
@@ -475,7 +524,7 @@ void MessageListTableViewCell::layoutSubviews() {
           static_cast<toolkit::View*>(this)})
         v->setBackgroundColor(background);
 
-    if (statusImage_) statusImage_->setImage(row.statusImage.empty() ? nullptr : graphics::imageNamed(row.statusImage));
+    if (statusImage_) statusImage_->setImage(row.statusImage.empty() ? nullptr : drawing(row.statusImage, false));
     messageLabel_->setText(row.message);
     messageLabel_->setTextAlignment(row.rightToLeft ? toolkit::TextAlignment::right : toolkit::TextAlignment::left);
     titleLabel_->setText(row.name);
@@ -500,8 +549,8 @@ void MessageListTableViewCell::layoutSubviews() {
 
     if (starShown_ != row.isStarred) {
         starShown_ = row.isStarred;
-        graphics::ImagePtr star = modern ? graphics::systemImageNamed(row.isStarred ? "star.fill" : "star")
-                                         : graphics::imageNamed(row.isStarred ? "star_on" : "star_off");
+        graphics::ImagePtr star = modern ? drawing(row.isStarred ? "star.fill" : "star", true)
+                                         : drawing(row.isStarred ? "star_on" : "star_off", false);
         star_->setImage(star, toolkit::kStateNormal);
     }
 

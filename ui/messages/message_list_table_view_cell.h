@@ -61,7 +61,8 @@ struct MessageListRowPresentation {
 };
 
 // The fields read are those of the store's conversation entity; numberOfMessages is taken as it
-// stands (the cell counts the messages first when it is unset).
+// stands (the cell first counts the messages when it is unset, which the store keeps as 0).
+// Main thread (the status words are read from the bundle once and kept).
 MessageListRowPresentation presentMessageListRow(const store::ManagedObject& conversation, bool oneLine,
                                                  const MessageListCellOptions& options);
 
@@ -146,6 +147,9 @@ private:
     bool dateLabelConstraintsUpdated_ = false;
     bool needsUpdateConstraints_ = true;
     std::optional<bool> starShown_;
+    // The picture asked for since the conversation was set, and the read look it was asked with.
+    std::optional<std::string> askedKey_;
+    bool askedLooksRead_ = true;
 };
 
 // The two interface files: a cell with its views in place, for the given reuse identifier.

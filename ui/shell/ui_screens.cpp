@@ -2,6 +2,8 @@
 
 #include "app/views.h"
 #include "platform/foundation/bundle.h"
+#include "platform/graphics/color.h"
+#include "ui/compose/vc_new_message.h"
 #include "ui/help/vc_progress.h"
 #include "ui/messages/vc_history.h"
 #include "ui/messages/vc_sms.h"
@@ -61,5 +63,24 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const H
     (void)roles, (void)conversationID;
     auto screen = std::make_shared<HXPlaceholderScreen>("VC_NoteEdit");
     screen->setTitle(foundation::localizedString("Note"));
+    return screen;
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScreenRoles& roles,
+                                                                     const std::vector<std::string>& recipients,
+                                                                     const std::string& conversationID,
+                                                                     const std::string& messageText) {
+    auto screen = std::make_shared<VC_NewMessage>(roles);
+    std::vector<std::shared_ptr<HXCToken>> tokens;
+    for (const auto& recipient : recipients) {
+        auto token = std::make_shared<HXCToken>(recipient);
+        token->setTintColor(graphics::Color::systemBlue());
+        token->setTextColor(graphics::Color::whiteColor());
+        token->setHighlightedTextColor(graphics::Color::whiteColor());
+        tokens.push_back(std::move(token));
+    }
+    screen->setTokens(std::move(tokens));
+    screen->setConversationID(conversationID);
+    screen->setMessageText(messageText);
     return screen;
 }

@@ -12,6 +12,11 @@ public:
                                     const std::shared_ptr<toolkit::BarButtonItem>& anchor) override;
     std::shared_ptr<HXSplitViewMaster> makeSplitViewMaster(const HXScreenRoles& roles) override;
     std::shared_ptr<toolkit::ViewController> makeProgressScreen(const std::string& statusText) override;
+    // The new-message screen; each recipient becomes a token that the screen admits as it appears.
+    std::shared_ptr<toolkit::ViewController> makeNewMessage(const HXScreenRoles& roles,
+                                                            const std::vector<std::string>& recipients,
+                                                            const std::string& conversationID,
+                                                            const std::string& messageText) override;
     std::shared_ptr<HXOptionsPopover> showPopover(graphics::Point point, toolkit::View& view,
                                                   const std::vector<std::string>& strings,
                                                   std::weak_ptr<HXOptionsPopoverDelegate> delegate) override;

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/foundation/application.h"
+#include "platform/foundation/dates.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/toolkit/animation.h"
@@ -167,7 +168,7 @@ bool Harness::typeText(const std::string& text) {
     return true;
 }
 
-bool Harness::backspace(int count) {
+bool Harness::pressBackspace(int count) {
     auto* input = dynamic_cast<TextInput*>(firstResponder());
     if (!input) return false;
     for (int i = 0; i < count; ++i) input->deleteBackward();
@@ -224,9 +225,49 @@ void Harness::setContentSizeCategory(ContentSizeCategory c) {
     settle();
 }
 
-void Harness::memoryWarning() {
+void Harness::sendMemoryWarning() {
     deliverMemoryWarning(*window_);
     settle();
+}
+
+void Harness::changeSystemTime(double delta) {
+    clock_->jump(delta);
+    foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationSignificantTimeChangeNotification);
+    settle();
+}
+
+void Harness::changeTimeZone(const std::string& name) {
+    foundation::setDefaultTimeZone(name);
+    foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationSignificantTimeChangeNotification);
+    settle();
+}
+
+void Harness::changeLocale(const std::string& identifier) {
+    foundation::setCurrentLocaleIdentifier(identifier);
+    foundation::NotificationCenter::defaultCenter().post(foundation::kCurrentLocaleDidChangeNotification);
+    settle();
+}
+
+bool Harness::tapRowShowing(const std::string& text) {
+    View* label = find(text);
+    if (!label) return false;
+    // The row's cell takes the touch, not the label that shows the text.
+    for (View* up = label; up; up = up->superview())
+        if (dynamic_cast<TableViewCell*>(up)) return tap(*up);
+    return false;
+}
+
+bool Harness::pickContact(const std::string& name, const std::optional<std::string>& number) {
+    settle();
+    ViewController* top = topPresented();
+    if (!top || top->className() != "CNContactPickerViewController") return false;
+    if (!tapRowShowing(name)) return false;
+    advance(0.5);  // the card slides in
+    if (!number) return true;
+    if (topPresented() != top) return false;  // the picker took the whole contact and closed
+    const bool reached = tapRowShowing(*number);
+    advance(0.5);
+    return reached;
 }
 
 void Harness::enterBackground() {
@@ -369,7 +410,7 @@ bool Harness::tapSwipeAction(const std::string& title) {
     return false;
 }
 
-std::shared_ptr<ContextMenuSession> Harness::contextMenu(TableView& table, IndexPath ip) {
+std::shared_ptr<ContextMenuSession> Harness::openContextMenu(TableView& table, IndexPath ip) {
     settle();
     table.scrollToRow(ip, ScrollPosition::None, false);
     settle();

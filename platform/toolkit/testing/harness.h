@@ -3,8 +3,10 @@
 // key commands), plus the deterministic outline of what is on screen and finders over it.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,7 +62,7 @@ public:
 
     // Typing goes to the first responder one character at a time through its delegate.
     bool typeText(const std::string& text);
-    bool backspace(int count = 1);
+    bool pressBackspace(int count = 1);
     bool pressReturn();
     bool pressKey(const std::string& input, unsigned modifiers = 0);
     void shake();
@@ -68,7 +70,14 @@ public:
     void rotate(Orientation orientation);
     void setInterfaceStyle(InterfaceStyle style);
     void setContentSizeCategory(ContentSizeCategory category);
-    void memoryWarning();
+    void sendMemoryWarning();
+    // The device's clock is set by delta seconds (dates jump; timers keep their monotonic due
+    // times), or its time zone changes: the significant-time-change notification follows.
+    void changeSystemTime(double delta);
+    void changeTimeZone(const std::string& name);
+    // The user picks another region format: the current locale becomes identifier and the
+    // locale-did-change notification is posted.
+    void changeLocale(const std::string& identifier);
     void enterBackground();
     void enterForeground();
 
@@ -94,6 +103,14 @@ public:
     // Focuses the shown alert's text field by a tap and types into it.
     bool fillAlertField(size_t index, const std::string& text);
 
+    // Taps the table row whose cell shows this text (a contact card's number, say); false when
+    // no visible row shows it or the touch did not reach the cell.
+    bool tapRowShowing(const std::string& text);
+    // The system's contact picker shown on top: taps the contact's row (by the name it shows)
+    // and, when a number is given, the row of that number on the card that opens. False when no
+    // picker is on top or a row is not there.
+    bool pickContact(const std::string& name, const std::optional<std::string>& number = std::nullopt);
+
     // Scrolls the row into view and taps its cell through hit-testing; false when the touch
     // did not reach the cell.
     bool selectRow(TableView& table, IndexPath indexPath);
@@ -102,7 +119,7 @@ public:
     std::vector<std::string> swipeRow(TableView& table, IndexPath indexPath, SwipeEdge edge, bool full = false);
     bool tapSwipeAction(const std::string& title);
     // Long-presses the row; the context menu it opened, if any.
-    std::shared_ptr<ContextMenuSession> contextMenu(TableView& table, IndexPath indexPath);
+    std::shared_ptr<ContextMenuSession> openContextMenu(TableView& table, IndexPath indexPath);
     // Drags the content by delta (the finger moves the other way), rests and lets go: the
     // content stays where the finger left it (or settles back into range).
     void scroll(ScrollView& view, Point delta);
@@ -136,7 +153,25 @@ private:
     // The view of the bar button item with this title (or accessibility label) in a navigation
     // bar or toolbar.
     View* findBarItem(const std::string& title);
-    dispatch::ScopedVirtualClock clock_;
+    // The virtual clock whose wall time can also jump (the device's clock set by the user or the
+    // network), installed for the harness's life.
+    class JumpingClock : public dispatch::VirtualClock {
+    public:
+        explicit JumpingClock(double wallStart) : VirtualClock(wallStart) { dispatch::setClock(this); }
+        ~JumpingClock() override { dispatch::setClock(nullptr); }
+        dispatch::Seconds wallNow() const override { return VirtualClock::wallNow() + jump_.load(); }
+        void jump(double delta) { jump_.store(jump_.load() + delta); }
+
+    private:
+        std::atomic<double> jump_{0};
+    };
+    struct ClockHolder {
+        explicit ClockHolder(double wallStart) : clock(wallStart) {}
+        JumpingClock clock;
+        JumpingClock& operator*() { return clock; }
+        JumpingClock* operator->() { return &clock; }
+    };
+    ClockHolder clock_;
     std::unique_ptr<Window> window_;
 };
 

@@ -78,19 +78,19 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
         InputStep step;
         step.line = number;
         const std::string& verb = w[0];
-        if (verb == "click" || verb == "press" || verb == "release" || verb == "wheel") {
-            step.kind = verb == "click"   ? InputStep::Click
-                        : verb == "press" ? InputStep::Press
-                        : verb == "wheel" ? InputStep::Wheel
-                                          : InputStep::Release;
+        if (verb == "click" || verb == "press" || verb == "release" || verb == "scroll") {
+            step.kind = verb == "click"    ? InputStep::Click
+                        : verb == "press"  ? InputStep::Press
+                        : verb == "scroll" ? InputStep::Wheel
+                                           : InputStep::Release;
             if (w.size() != 3 || !parseNumber(w[1], step.point.x) || !parseNumber(w[2], step.point.y))
                 return fail("\"" + verb + "\" takes two numbers");
-        } else if (verb == "key") {
+        } else if (verb == "press-key") {
             step.kind = InputStep::Key;
             if (w.size() != 2 || !parseKey(w[1], step.key, step.modifiers))
-                return fail("\"key\" takes one key name, optionally after ctrl+, alt+ or shift+");
-        } else if (verb == "text" || verb == "click-on" || verb == "wait-for" || verb == "wait-gone") {
-            step.kind = verb == "text"       ? InputStep::Text
+                return fail("\"press-key\" takes one key name, optionally after ctrl+, alt+ or shift+");
+        } else if (verb == "type" || verb == "click-on" || verb == "wait-for" || verb == "wait-gone") {
+            step.kind = verb == "type"       ? InputStep::Text
                         : verb == "click-on" ? InputStep::ClickOn
                         : verb == "wait-for" ? InputStep::WaitFor
                                              : InputStep::WaitGone;
@@ -98,12 +98,12 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
             const size_t at = line.find(verb) + verb.size();
             step.text = at < line.size() ? line.substr(at + 1) : std::string();
             if (step.text.empty())
-                return fail("\"" + verb + "\" needs " + (verb == "text" ? "something to type" : "a label"));
-        } else if (verb == "frames") {
+                return fail("\"" + verb + "\" needs " + (verb == "type" ? "something to type" : "a label"));
+        } else if (verb == "wait-frames") {
             step.kind = InputStep::Frames;
             double n = 0;
             if (w.size() != 2 || !parseNumber(w[1], n) || n != std::floor(n) || n < 1 || n > kMaxFrames)
-                return fail("\"frames\" takes a whole number from 1 to " + std::to_string(kMaxFrames));
+                return fail("\"wait-frames\" takes a whole number from 1 to " + std::to_string(kMaxFrames));
             step.frames = static_cast<int>(n);
         } else if (verb == "close" || verb == "wait-idle") {
             if (w.size() != 1) return fail("\"" + verb + "\" takes nothing");
@@ -170,7 +170,7 @@ foundation::Status playKey(Harness& harness, const InputStep& step) {
         const bool dark = harness.window().windowTraits().style == InterfaceStyle::dark;
         harness.setInterfaceStyle(dark ? InterfaceStyle::light : InterfaceStyle::dark);
     } else if (key == "f4") {
-        harness.memoryWarning();
+        harness.sendMemoryWarning();
     } else if (key == "up") {
         return command(kInputUpArrow);
     } else if (key == "down") {
@@ -188,7 +188,7 @@ foundation::Status playKey(Harness& harness, const InputStep& step) {
             return command("\r");
         }
     } else if (key == "backspace") {
-        if (typing) harness.backspace();
+        if (typing) harness.pressBackspace();
     } else if (key.size() == 1 && static_cast<unsigned char>(key[0]) >= 0x20 && key[0] != 0x7f) {
         if (typing && !chord) {
             harness.typeText(key);

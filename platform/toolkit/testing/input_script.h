@@ -5,10 +5,10 @@
 //   click-on LABEL   the same at the centre of the front-most visible view whose text,
 //                    accessibility label or identifier is LABEL (the rest of the line)
 //   press X Y        press (a hold is a long press); release X Y lets go there
-//   wheel DX DY      the wheel, DY > 0 away from the user, at the point of the last click or press
-//   key [MODS+]NAME  a key by its name ("F6", "Return", "a"), MODS from ctrl, alt, shift
-//   text TEXT        typed text (the rest of the line)
-//   frames N         let N frames pass (at most 600)
+//   scroll DX DY     turn the wheel, DY > 0 away from the user, at the point of the last click or press
+//   press-key [MODS+]NAME  a key by its name ("F6", "Return", "a"), MODS from ctrl, alt, shift
+//   type TEXT        type the text (the rest of the line)
+//   wait-frames N    let N frames pass (at most 600)
 //   wait-for LABEL   wait until such a view is visible; wait-gone LABEL until none is
 //   wait-idle        wait until the application says it is idle
 //   close            end the run

@@ -170,6 +170,33 @@ for n in ('rgb', 'grey', 'progressive'):
     EXPECT_LT(c[2], 15);
 }
 
+TEST(Codecs, OpaqueAndTranslucentPixelsSideBySideKeepTheirColoursThroughPNG) {
+    // A screen is mostly opaque with a few translucent pixels: both kinds, every channel value,
+    // next to each other in the same rows.
+    auto b = Bitmap::make(256, 4).value();
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            const auto v = static_cast<uint8_t>(x);
+            const uint8_t alpha = (x + y) % 3 == 0 ? static_cast<uint8_t>(255 - (x % 200)) : 255;
+            b->setRGBA(x, y, v, static_cast<uint8_t>(255 - v), static_cast<uint8_t>(v * 7), alpha);
+        }
+    }
+    for (PNGCompression compression : {PNGCompression::Compact, PNGCompression::Fast}) {
+        auto png = encodePNG(*b, compression);
+        ASSERT_TRUE(png.ok());
+        auto back = decodePNG(png->data(), png->size());
+        ASSERT_TRUE(back.ok());
+        EXPECT_EQ(**back, *b);
+        // The stored bytes are straight (not premultiplied) colours: opaque ones exactly as set.
+        for (int x = 0; x < 256; x += 17) {
+            const auto p = (*back)->rgbaAt(x, 1);
+            if (p[3] != 255) continue;
+            EXPECT_EQ(p, (std::array<uint8_t, 4>{static_cast<uint8_t>(x), static_cast<uint8_t>(255 - x),
+                                                 static_cast<uint8_t>(x * 7), 255}));
+        }
+    }
+}
+
 TEST(Codecs, HugeClaimedSizesAreRefusedBeforeAllocating) {
     // 60000 x 60000 in each header; the bytes after it are too few for even one row.
     Data png = encodePNG(*Bitmap::make(1, 1).value()).value();

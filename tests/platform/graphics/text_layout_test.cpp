@@ -172,6 +172,62 @@ TEST(TextLayout, DrawnTextIsTheSameEverywhere) {
     EXPECT_TRUE(white);
 }
 
+namespace {
+
+// How many pixels of the context are close to the colour (any alpha above half).
+int pixelsNear(const GraphicsContext& c, std::array<int, 3> rgb) {
+    int n = 0;
+    for (int y = 0; y < c.pixels().height(); ++y) {
+        for (int x = 0; x < c.pixels().width(); ++x) {
+            const auto p = c.pixels().rgbaAt(x, y);
+            if (p[3] > 128 && std::abs(p[0] - rgb[0]) < 40 && std::abs(p[1] - rgb[1]) < 40 &&
+                std::abs(p[2] - rgb[2]) < 40)
+                ++n;
+        }
+    }
+    return n;
+}
+
+std::shared_ptr<GraphicsContext> drawnAlone(const std::string& text, const TextAttributes& a,
+                                            UserInterfaceStyle style) {
+    auto c = GraphicsContext::image({60, 24}, false, 1).value();
+    c->setUserInterfaceStyle(style);
+    drawText(*c, text, {2, 2}, a);
+    return c;
+}
+
+}  // namespace
+
+TEST(TextLayout, ShapedLinesKeptForRedrawsFollowColourAppearanceAndEveryAttribute) {
+    // The same text drawn again and again is shaped once and kept: what is kept must be told apart
+    // by everything that changes the ink, in whichever order the draws come.
+    const TextAttributes red = in(Font::boldSystem(16), Color::rgb(1, 0, 0));
+    const TextAttributes blue = in(Font::boldSystem(16), Color::rgb(0, 0, 1));
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_GT(pixelsNear(*drawnAlone("MW", red, UserInterfaceStyle::light), {255, 0, 0}), 10);
+        EXPECT_EQ(pixelsNear(*drawnAlone("MW", blue, UserInterfaceStyle::light), {255, 0, 0}), 0);
+        EXPECT_GT(pixelsNear(*drawnAlone("MW", blue, UserInterfaceStyle::light), {0, 0, 255}), 10);
+        // A dynamic colour: dark ink in light, light ink in dark, the same text and attributes.
+        const TextAttributes label = in(Font::boldSystem(16), Color::label());
+        EXPECT_GT(pixelsNear(*drawnAlone("MW", label, UserInterfaceStyle::light), {0, 0, 0}), 10);
+        EXPECT_EQ(pixelsNear(*drawnAlone("MW", label, UserInterfaceStyle::dark), {0, 0, 0}), 0);
+        EXPECT_GT(pixelsNear(*drawnAlone("MW", label, UserInterfaceStyle::dark), {255, 255, 255}), 10);
+    }
+    // Measures too: the same characters in another size, kern or run split measure their own.
+    const double plain = sizeOfText("Kept text", Font::system(15)).width;
+    TextAttributes kerned = in(Font::system(15));
+    kerned.kern = 2;
+    EXPECT_NEAR(TextLayout(AttributedString("Kept text", kerned), {}).size().width, plain + 2 * 8, 0.01);
+    EXPECT_GT(sizeOfText("Kept text", Font::system(30)).width, plain * 1.9);
+    AttributedString split("Kept ", in(Font::system(15)));
+    split.append("text", in(Font::boldSystem(15)));
+    EXPECT_GT(TextLayout(split, {}).size().width, plain);
+    // Thousands of other lines later (more than are kept) the first measures and draws the same.
+    for (int i = 0; i < 5000; ++i) sizeOfText("line " + std::to_string(i), Font::system(15));
+    EXPECT_EQ(sizeOfText("Kept text", Font::system(15)).width, plain);
+    EXPECT_GT(pixelsNear(*drawnAlone("MW", red, UserInterfaceStyle::light), {255, 0, 0}), 10);
+}
+
 TEST(BitmapCompare, TolerancePerChannelAndShareOfPixels) {
     auto a = Bitmap::make(100, 20).value();
     auto b = a->copy();

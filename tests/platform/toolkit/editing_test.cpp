@@ -82,7 +82,7 @@ TEST(ToolkitText, TextViewsReportEditingChangesAndSelection) {
     EXPECT_EQ(view->selectedRange(), (Range{1, 3})) << "clamped to the text";
     EXPECT_EQ(d->log, (Log{"selection (0,4)", "selection (1,3)"})) << "only real changes are reported";
     d->log.clear();
-    h.backspace();
+    h.pressBackspace();
     EXPECT_EQ(view->text(), "H");
     EXPECT_EQ(d->log.front(), "change (1,3) ''");
     // Four lines need more height than one; the container insets add to it.
@@ -122,7 +122,7 @@ TEST(ToolkitText, FieldsShowSecureTextSideViewsAndRefuseWhenDisabled) {
     field->addAction([&](Control&, const Event*) { events.push_back("changed"); }, kEditingChanged);
     field->addAction([&](Control&, const Event*) { events.push_back("end"); }, kEditingDidEnd);
     field->addAction([&](Control&, const Event*) { events.push_back("exit"); }, kEditingDidEndOnExit);
-    h.backspace(2);
+    h.pressBackspace(2);
     h.pressReturn();
     field->resignFirstResponder();
     EXPECT_EQ(events, (std::vector<std::string>{"changed", "changed", "exit", "end"}));

@@ -60,15 +60,15 @@ TEST(InputScript, ASignInPlayedThroughTheHarnessTypesTapsAndWaits) {
     const double start = h.clock().now();
     const auto played = play(h, "wait-for Email\n"
                                 "click-on Email\n"
-                                "text ann@example.tesx\n"
-                                "key Backspace\n"
-                                "text t\n"
+                                "type ann@example.tesx\n"
+                                "press-key Backspace\n"
+                                "type t\n"
                                 "# the button, by its title\n"
                                 "click-on Next\n"
                                 "wait-for Welcome, ann@example.test\n"
                                 "click 160 300\n"
-                                "wheel 0 -2\n"
-                                "frames 6\n");
+                                "scroll 0 -2\n"
+                                "wait-frames 6\n");
     ASSERT_TRUE(played.ok()) << played.error().localizedDescription();
     EXPECT_EQ(form->field->text(), "ann@example.test");
     EXPECT_EQ(form->taps, 1);
@@ -87,13 +87,14 @@ TEST(InputScript, AStepThatCannotBePlayedOrAWaitThatRunsOutNamesItsLine) {
         const char* message;
     } cases[] = {
         {"jump 1 2\n", toolkit::testing::kInputScriptUnreadable, "line 1: unknown step \"jump\""},
-        {"frames 1\nclick-on Nothing\n", toolkit::testing::kInputScriptNotPlayable,
+        {"wait-frames 1\nclick-on Nothing\n", toolkit::testing::kInputScriptNotPlayable,
          "line 2: no visible view \"Nothing\""},
         {"wait-for Never\n", toolkit::testing::kInputScriptWaitExpired, "line 1: \"Never\" did not appear"},
         {"wait-gone Next\n", toolkit::testing::kInputScriptWaitExpired, "line 1: \"Next\" did not go"},
-        {"text typed without a field\n", toolkit::testing::kInputScriptNotPlayable,
+        {"type typed without a field\n", toolkit::testing::kInputScriptNotPlayable,
          "line 1: no text input has the focus"},
-        {"key F6\n", toolkit::testing::kInputScriptNotPlayable, "line 1: the key \"F6\" is played only in a window"},
+        {"press-key F6\n", toolkit::testing::kInputScriptNotPlayable,
+         "line 1: the key \"F6\" is played only in a window"},
         {"release 1 1\n", toolkit::testing::kInputScriptNotPlayable, "line 1: nothing is pressed"},
         {"wait-idle\n", toolkit::testing::kInputScriptWaitExpired, "line 1: the application was not idle"},
     };

@@ -170,7 +170,7 @@ TEST(ToolkitText, TypingGoesThroughTheDelegateWithUtf16Ranges) {
     ASSERT_EQ(d->asked.size(), 4u);
     EXPECT_EQ(d->asked[1].first, (Range{1, 0}));
     EXPECT_EQ(d->asked[2].first, (Range{3, 0}));
-    h.backspace();
+    h.pressBackspace();
     EXPECT_EQ(d->asked.back().first, (Range{1, 2}));
     EXPECT_EQ(field->text(), "a");
     h.pressReturn();

@@ -507,10 +507,10 @@ TEST(ToolkitTable, ContextMenusOfferTheirActionsAndCommitThePreview) {
     auto nav = std::make_shared<NavigationController>(list);
     h.setRoot(nav);
     TableView& t = *list->tableView();
-    EXPECT_EQ(h.contextMenu(t, {0, 0}), nullptr);
+    EXPECT_EQ(h.openContextMenu(t, {0, 0}), nullptr);
     EXPECT_EQ(t.indexPathForSelectedRow(), (IndexPath{0, 0})) << "without a menu a long touch is a tap";
     list->take();
-    auto session = h.contextMenu(t, {0, 2});
+    auto session = h.openContextMenu(t, {0, 2});
     ASSERT_NE(session, nullptr);
     EXPECT_EQ(t.indexPathForSelectedRow(), (IndexPath{0, 0})) << "the menu's long press does not select";
     EXPECT_EQ(session->preview, list->preview);
@@ -524,7 +524,7 @@ TEST(ToolkitTable, ContextMenusOfferTheirActionsAndCommitThePreview) {
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(Log(log.end() - 2, log.end()), (Log{"end s0r2", "Block s0r2"})) << "the menu goes before the action";
 
-    h.contextMenu(t, {0, 3});
+    h.openContextMenu(t, {0, 3});
     list->take();
     t.commitContextMenuPreview();
     EXPECT_EQ(list->take(), (Log{"commit s0r3", "end s0r3"}));

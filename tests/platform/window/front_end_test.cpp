@@ -189,30 +189,30 @@ TEST_F(WindowFrontEnd, TheMouseIsOneFingerAndAHoldIsALongPress) {
 
 TEST_F(WindowFrontEnd, TheKeyboardTypesIntoTheFocusedFieldAndEdits) {
     open(smallProfile());
-    play("text ignored without a focus");
+    play("type ignored without a focus");
     play("click 100 65");
     ASSERT_EQ(toolkit::firstResponder(), screen->field.get());
-    play("text h\xC3\xA9llo w");
-    play("key BackSpace");
-    play("key BackSpace");
+    play("type h\xC3\xA9llo w");
+    play("press-key BackSpace");
+    play("press-key BackSpace");
     EXPECT_EQ(screen->field->text(), "h\xC3\xA9llo");
     // Letters typed as keys come as text; as keys alone they do nothing more.
-    play("key a");
+    play("press-key a");
     EXPECT_EQ(screen->field->text(), "h\xC3\xA9llo");
-    play("key Return");
+    play("press-key Return");
     EXPECT_EQ(screen->recorder->returns, 1);
 }
 
 TEST_F(WindowFrontEnd, CommandKeysTravelTheResponderChain) {
     open(smallProfile());
-    play("key ctrl+k");
+    play("press-key ctrl+k");
     EXPECT_EQ(screen->finds, 1);
-    play("key k");
+    play("press-key k");
     EXPECT_EQ(screen->finds, 1);
     // From a focused field the chain still reaches the controller.
     play("click 100 65");
     ASSERT_EQ(toolkit::firstResponder(), screen->field.get());
-    play("key ctrl+k");
+    play("press-key ctrl+k");
     EXPECT_EQ(screen->finds, 2);
     EXPECT_EQ(screen->field->text(), "");
 }
@@ -221,37 +221,37 @@ TEST_F(WindowFrontEnd, TheWheelScrollsTheScrollViewUnderThePointerWithinItsConte
     open(smallProfile());
     auto& scroll = *screen->scroll;
     play("press 100 150\nrelease 100 150");
-    play("wheel 0 -1");
+    play("scroll 0 -1");
     EXPECT_EQ(scroll.contentOffset().y, 40);
-    play("wheel 0 -2");
+    play("scroll 0 -2");
     EXPECT_EQ(scroll.contentOffset().y, 120);
-    play("wheel 0 -10");
+    play("scroll 0 -10");
     EXPECT_EQ(scroll.contentOffset().y, 200);  // 300 of content in 100 of height
-    play("wheel 0 3");
+    play("scroll 0 3");
     EXPECT_EQ(scroll.contentOffset().y, 80);
-    play("wheel 0 10");
+    play("scroll 0 10");
     EXPECT_EQ(scroll.contentOffset().y, 0);
     // Sideways there is nothing to scroll; away from the scroll view the wheel does nothing.
-    play("wheel 2 0");
+    play("scroll 2 0");
     EXPECT_EQ(scroll.contentOffset().x, 0);
     play("press 50 20\nrelease 250 20");
-    play("wheel 0 -1");
+    play("scroll 0 -1");
     EXPECT_EQ(scroll.contentOffset().y, 0);
 }
 
 TEST_F(WindowFrontEnd, FunctionKeysShakeRotateAndSwitchTheAppearance) {
     open(smallProfile());
-    play("key F1");
+    play("press-key F1");
     EXPECT_EQ(screen->shakes, 1);
 
-    play("key F2");
+    play("press-key F2");
     EXPECT_TRUE(harness->window().profile().isLandscape());
     EXPECT_TRUE(toolkit::Device::current().screen().isLandscape());
     EXPECT_EQ(windowSize(), std::make_pair(600, 400));
     // The finger follows the new shape: the button is still at the top left.
     play("click 50 20");
     EXPECT_EQ(screen->taps, 1);
-    play("key F2");
+    play("press-key F2");
     EXPECT_FALSE(harness->window().profile().isLandscape());
     EXPECT_EQ(windowSize(), std::make_pair(400, 600));
     ASSERT_TRUE(frontEnd->drawFrame().ok());
@@ -259,9 +259,9 @@ TEST_F(WindowFrontEnd, FunctionKeysShakeRotateAndSwitchTheAppearance) {
     ASSERT_TRUE(shown.ok());
     EXPECT_EQ((*shown)->width(), 400);
 
-    play("key F3");
+    play("press-key F3");
     EXPECT_EQ(screen->view()->traitCollection().style, toolkit::InterfaceStyle::dark);
-    play("key F3");
+    play("press-key F3");
     EXPECT_EQ(screen->view()->traitCollection().style, toolkit::InterfaceStyle::light);
 }
 
@@ -281,10 +281,10 @@ TEST_F(WindowFrontEnd, MemoryWarningAndBackgroundReachTheApplicationThenTheNotif
     auto& application = foundation::Application::shared();
     application.setApplicationState(foundation::ApplicationState::Active);
 
-    play("key F4");
-    play("key F5");
+    play("press-key F4");
+    play("press-key F5");
     EXPECT_EQ(application.applicationState(), foundation::ApplicationState::Background);
-    play("key F5");
+    play("press-key F5");
     EXPECT_EQ(application.applicationState(), foundation::ApplicationState::Active);
     center.removeObserver(&token);
     const std::vector<std::string> expected{"app memory",
@@ -304,7 +304,7 @@ TEST_F(WindowFrontEnd, ScreenshotsAreWhatTheWindowShowsAndNeverOverwrite) {
     options.screenshotSaved = [&](const std::filesystem::path& p) { saved.push_back(p); };
     open(smallProfile(), std::move(options));
     std::ofstream(shots / "screenshot-1.png") << "an earlier one";
-    play("key F6");
+    play("press-key F6");
     EXPECT_TRUE(saved.empty());  // taken when the next frame is drawn
     ASSERT_TRUE(frontEnd->drawFrame().ok());
     ASSERT_EQ(saved.size(), 1u);
@@ -334,7 +334,7 @@ TEST_F(WindowFrontEnd, AScreenshotThatCannotBeWrittenIsAnError) {
     auto opened = windowing::FrontEnd::open(harness->window(), std::move(options));
     ASSERT_TRUE(opened.ok());
     frontEnd = std::move(*opened);
-    play("key F6");
+    play("press-key F6");
     auto status = frontEnd->drawFrame();
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().code, windowing::kWindowScreenshotError);
@@ -344,7 +344,8 @@ TEST_F(WindowFrontEnd, AScreenshotThatCannotBeWrittenIsAnError) {
 TEST_F(WindowFrontEnd, AScriptPlaysOneStepAFrameOnceTheApplicationIsIdleForAWhile) {
     bool idle = false;
     windowing::FrontEndOptions options;
-    auto script = windowing::parseInputScript("wait-idle\nclick 50 20\nframes 2\nclick 50 20\nkey F6\nclose\n");
+    auto script =
+        windowing::parseInputScript("wait-idle\nclick 50 20\nwait-frames 2\nclick 50 20\npress-key F6\nclose\n");
     ASSERT_TRUE(script.ok());
     options.script = *script;
     options.idle = [&] { return idle; };
@@ -382,7 +383,7 @@ TEST_F(WindowFrontEnd, AScriptPlaysOneStepAFrameOnceTheApplicationIsIdleForAWhil
 
 TEST_F(WindowFrontEnd, ViewsAreClickedAndAwaitedByTheirLabels) {
     windowing::FrontEndOptions options;
-    auto script = windowing::parseInputScript("wait-for Email\nclick-on Email\ntext a@b\nwait-gone Email\nclose\n");
+    auto script = windowing::parseInputScript("wait-for Email\nclick-on Email\ntype a@b\nwait-gone Email\nclose\n");
     ASSERT_TRUE(script.ok());
     options.script = *script;
     open(smallProfile(), std::move(options));

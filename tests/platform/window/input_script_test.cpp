@@ -15,12 +15,12 @@ TEST(InputScript, ReadsEachKindOfStep) {
                                              "\n"
                                              "  press 10 20\n"
                                              "release 30 -4\n"
-                                             "wheel 0 -3\n"
-                                             "key F6\n"
-                                             "key ctrl+shift+a\n"
-                                             "key +\n"
-                                             "text  two  spaces \n"
-                                             "frames 3\n"
+                                             "scroll 0 -3\n"
+                                             "press-key F6\n"
+                                             "press-key ctrl+shift+a\n"
+                                             "press-key +\n"
+                                             "type  two  spaces \n"
+                                             "wait-frames 3\n"
                                              "close\n"
                                              "click-on Sign in\n"
                                              "wait-for Email\n"
@@ -66,16 +66,16 @@ TEST(InputScript, RefusesWhatItCannotPlayNamingTheLine) {
         {"close\nclick 1 2 3", "line 2: \"click\" takes two numbers"},
         {"click 1 x", "line 1: \"click\" takes two numbers"},
         {"click 1e9 0", "line 1: \"click\" takes two numbers"},
-        {"wheel nan 0", "line 1: \"wheel\" takes two numbers"},
+        {"scroll nan 0", "line 1: \"scroll\" takes two numbers"},
         {"press 1 2)", "line 1: \"press\" takes two numbers"},
-        {"key", "line 1: \"key\" takes one key name, optionally after ctrl+, alt+ or shift+"},
-        {"key NoSuchKey", "line 1: \"key\" takes one key name, optionally after ctrl+, alt+ or shift+"},
-        {"key super+a", "line 1: \"key\" takes one key name, optionally after ctrl+, alt+ or shift+"},
-        {"key ctrl+", "line 1: \"key\" takes one key name, optionally after ctrl+, alt+ or shift+"},
-        {"\n\ntext", "line 3: \"text\" needs something to type"},
-        {"frames 0", "line 1: \"frames\" takes a whole number from 1 to 600"},
-        {"frames 601", "line 1: \"frames\" takes a whole number from 1 to 600"},
-        {"frames 1.5", "line 1: \"frames\" takes a whole number from 1 to 600"},
+        {"press-key", "line 1: \"press-key\" takes one key name, optionally after ctrl+, alt+ or shift+"},
+        {"press-key NoSuchKey", "line 1: \"press-key\" takes one key name, optionally after ctrl+, alt+ or shift+"},
+        {"press-key super+a", "line 1: \"press-key\" takes one key name, optionally after ctrl+, alt+ or shift+"},
+        {"press-key ctrl+", "line 1: \"press-key\" takes one key name, optionally after ctrl+, alt+ or shift+"},
+        {"\n\ntype", "line 3: \"type\" needs something to type"},
+        {"wait-frames 0", "line 1: \"wait-frames\" takes a whole number from 1 to 600"},
+        {"wait-frames 601", "line 1: \"wait-frames\" takes a whole number from 1 to 600"},
+        {"wait-frames 1.5", "line 1: \"wait-frames\" takes a whole number from 1 to 600"},
         {"close now", "line 1: \"close\" takes nothing"},
         {"wait-idle 3", "line 1: \"wait-idle\" takes nothing"},
         {"click-on", "line 1: \"click-on\" needs a label"},

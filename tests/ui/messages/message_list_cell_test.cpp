@@ -20,6 +20,7 @@
 #include "platform/toolkit/table_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/text_metrics.h"
+#include "platform/toolkit/window.h"
 #include "tests/support/goldens.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
@@ -174,6 +175,8 @@ TEST(MessageListRow, HistoryRowsShowTheirKindAndACallSummary) {
          "Missed call",
          "call_missed",
          "(555) 000-0113"},
+        // A label cut short leaves the number alone.
+        {{{"type", 0}, {"ABName", "Ann" + kNBSP + "("}}, false, "Missed call", "call_missed", "(555) 000-0114"},
     };
     for (const Case& c : cases) {
         auto conversation = rows.conversation(c.fields);
@@ -514,6 +517,24 @@ TEST_F(CellTest, DefaultPictureIsTintedByReadLookAndGroup) {
     }
 }
 
+TEST_F(CellTest, DefaultPictureTurnsDarkGreyWithTheAppearance) {
+    MessageListTableViewCell::setContactImageCache(HXCCache::create("RowPictures", rows.home.path()));
+    toolkit::Window window(toolkit::ScreenProfile::iPhone8());
+    auto cell = makeMessageTableCell();
+    window.addSubview(cell);
+    laidOut(cell, rows.conversation({{"type", 10}, {"formattedNumber", ""}}));
+    auto tinted = [](toolkit::InterfaceStyle style) {
+        return graphics::pngRepresentation(graphics::imageTintedWithColor(
+            defaultContactImage(), Color::dynamic(Color::systemGray4(), Color::systemGray2()).resolved(style)));
+    };
+    EXPECT_EQ(graphics::pngRepresentation(cell->contactImage().image()), tinted(toolkit::InterfaceStyle::light));
+    window.setInterfaceStyle(toolkit::InterfaceStyle::dark);
+    cell->layoutIfNeeded();
+    EXPECT_EQ(graphics::pngRepresentation(cell->contactImage().image()), tinted(toolkit::InterfaceStyle::dark));
+    ASSERT_TRUE(cell->noteImage().image());
+    EXPECT_EQ(cell->noteImage().image()->name(), "note");
+}
+
 // ---- rows in a list
 
 namespace {
@@ -654,4 +675,10 @@ TEST_F(RowGoldens, LookInLightAndDark) {
             return &harness->window();
         });
     }
+}
+
+TEST_F(RowGoldens, LookAtAnAccessibilitySize) {
+    toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8());
+    show(harness, false, toolkit::ContentSizeCategory::accessibilityExtraLarge, false);
+    hxtest::expectSnapshot(harness.window(), "rows_sms_ax");
 }

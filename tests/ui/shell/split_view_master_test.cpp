@@ -272,8 +272,12 @@ TEST_F(MasterList, EachPopoverClosesTheOneBefore) {
 
     master().showSMSPopup();
     harness.settle();
-    EXPECT_FALSE(presented());
-    EXPECT_EQ(app->shell().count("presentNewMessage"), 1u);
+    // The new message closes the popover and comes up as a form sheet over the split view.
+    EXPECT_EQ(presentedRoot(), "VC_NewMessage");
+    EXPECT_EQ(presented()->modalPresentationStyle, toolkit::ModalPresentationStyle::FormSheet);
+    EXPECT_EQ(app->shell().count("presentNewMessage"), 0u);
+    presented()->dismiss(false);
+    harness.settle();
 
     // The bar buttons are the same operations.
     ASSERT_TRUE(master().navigationItem().leftBarButtonItems.at(0)->tap());

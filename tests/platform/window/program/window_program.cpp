@@ -13,6 +13,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/traits.h"
+#include "tests/support/goldens.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -47,9 +48,9 @@ TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
     // Signed in through the page with the script the headless run plays (the same demo account),
     // then the view pictured a few frames after selecting it, once the app is settled, as the
     // headless run pictures it.
-    std::ofstream(input) << "wait-for Email\nclick-on Email\ntext user@example.test\nclick-on Next\n"
+    std::ofstream(input) << "wait-for Email\nclick-on Email\ntype user@example.test\nclick-on Next\n"
                             "wait-gone Email\nwait-idle\nclick "
-                         << x << " " << y << "\nframes 6\nkey F6\nclose\n";
+                         << x << " " << y << "\nwait-frames 6\npress-key F6\nclose\n";
     printed.clear();
     const int rc = hxtest::runCommand(bounded(windowHome.path(), "--service " + service.origin() + " --out '" +
                                                                      windowOut.path().string() + "' --input '" +
@@ -93,7 +94,14 @@ TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
     ASSERT_TRUE(headlessPNG.ok());
     const auto reference = windowOut / "headless-below-status-bar.png";
     ASSERT_TRUE(foundation::files::writeAtomically(reference, *headlessPNG).ok());
-    const auto comparison = toolkit::compareWithGolden(*below(**shown), reference, windowOut / "failures");
+    const auto comparison = toolkit::compareWithGolden(*below(**shown), reference, hxtest::failureFolder());
+    if (!comparison.matches) {
+        // Both pictures stay beside the difference for whoever looks into it.
+        std::filesystem::copy_file(screenshot, hxtest::failureFolder() / "window.png",
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(headlessOut / "1-sms.png", hxtest::failureFolder() / "headless.png",
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
     EXPECT_TRUE(comparison.matches) << comparison.message;
 }
 

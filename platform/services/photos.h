@@ -1,0 +1,60 @@
+// The photo library and the camera as the app meets them: whether the user let the app use each
+// (what was decided, and the answer a first request gets, both prepared by tests and the
+// emulator), whether the device has a camera, and the library's assets, kept as files in the app
+// home (<library>/Photos/<id>.<extension>) and reached by their reference URLs
+// ("assets-library://asset/asset.<EXT>?id=<id>&ext=<EXT>"). Answers to access requests arrive on
+// a global queue, never on the caller's stack. Thread-safe.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "platform/foundation/error.h"
+#include "platform/foundation/value.h"
+
+namespace services {
+
+enum class PhotoAuthorizationStatus { NotDetermined, Restricted, Denied, Authorized, Limited };
+enum class CaptureAuthorizationStatus { NotDetermined, Restricted, Denied, Authorized };
+
+inline constexpr const char* kPhotosErrorDomain = "HXPhotosErrorDomain";
+enum PhotosErrorCode : int64_t { kPhotosNoSuchAsset = 1, kPhotosBadReference = 2 };
+
+// An asset's bytes with their type identifier ("com.compuserve.gif", "public.jpeg", ...).
+struct AssetData {
+    foundation::Data bytes;
+    std::string typeIdentifier;
+};
+
+class PhotoLibrary {
+public:
+    static PhotoAuthorizationStatus authorizationStatus();
+    static void setAuthorizationStatus(PhotoAuthorizationStatus status);
+    // What a request made while the status is not determined turns it into (Authorized unless set).
+    static void setAnswerToAccessRequest(PhotoAuthorizationStatus answer);
+    // Asks the user the first time; later requests answer the status as it is.
+    static void requestAuthorization(std::function<void(PhotoAuthorizationStatus)> completion);
+
+    // Stores bytes of a type as a new asset; answers its reference URL.
+    static foundation::Result<std::string> addAsset(const foundation::Data& bytes, const std::string& typeIdentifier);
+    // The bytes and type of an asset; an error for a URL that names no stored asset.
+    static foundation::Result<AssetData> imageDataForAssetURL(const std::string& referenceURL);
+    static std::filesystem::path assetsDirectory();
+    // Back to what a new device answers: not determined, answer Authorized (assets stay).
+    static void reset();
+};
+
+class CaptureDevice {
+public:
+    static CaptureAuthorizationStatus authorizationStatus();
+    static void setAuthorizationStatus(CaptureAuthorizationStatus status);
+    static void setAnswerToAccessRequest(bool grant);
+    static void requestAccess(std::function<void(bool granted)> completion);
+    // Whether the device has a camera (true unless set).
+    static bool cameraAvailable();
+    static void setCameraAvailable(bool available);
+    static void reset();
+};
+
+}  // namespace services

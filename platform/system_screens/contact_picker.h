@@ -1,0 +1,142 @@
+// The system's contact screens the app presents: the contact picker (a list of the device's
+// contacts from which the user picks a whole contact or one of its phone numbers) and the contact
+// card (one contact's phone numbers; a tap on one is offered to the delegate before the system's
+// own action, a call, runs). Both read a services::ContactStore; main thread.
+//
+// Picker rules, as the system applies them:
+// - every contact of the store is listed, sorted by full name; one for which the enabling
+//   predicate is false is shown dimmed and takes no taps;
+// - a tap on an enabled contact picks the contact as a whole when the selection predicate is
+//   true for it (without one: when the delegate takes contacts); otherwise the picker shows the
+//   contact's card, where a tap on a phone number picks that property;
+// - picking or Cancel closes the picker first, then the delegate hears of it.
+// Predicates are the store's ("phoneNumbers.@count > 0"); a contact answers the key paths of its
+// names, "identifier", "phoneNumbers" (the numbers' strings) and "phoneNumbers.@count".
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/services/contacts.h"
+#include "platform/store/predicate.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/table_view_controller.h"
+
+namespace system_screens {
+
+// One labelled value of a contact (only phone numbers are offered here).
+struct ContactProperty {
+    services::Contact contact;
+    std::string key;         // services::kContactPhoneNumbersKey
+    std::string identifier;  // the labelled value's identifier
+    services::LabeledPhoneNumber value;
+};
+
+// The contact as a source of key paths for the picker's predicates.
+class ContactKeyValueSource : public store::KeyValueSource {
+public:
+    explicit ContactKeyValueSource(const services::Contact& contact) : contact_(contact) {}
+    void resolve(const std::vector<std::string>& keyPath, std::vector<foundation::Value>& out,
+                 bool& many) const override;
+
+private:
+    const services::Contact& contact_;
+};
+
+class ContactPickerViewController;
+class ContactViewController;
+
+class ContactPickerDelegate {
+public:
+    virtual ~ContactPickerDelegate() = default;
+    virtual void contactPickerDidCancel(ContactPickerViewController&) {}
+    // Which of the two picks the delegate takes; one that takes neither only browses.
+    virtual bool takesContacts() const { return true; }
+    virtual bool takesContactProperties() const { return true; }
+    virtual void contactPickerDidSelectContact(ContactPickerViewController&, const services::Contact&) {}
+    virtual void contactPickerDidSelectContactProperty(ContactPickerViewController&, const ContactProperty&) {}
+};
+
+class ContactPickerViewController : public toolkit::NavigationController {
+public:
+    explicit ContactPickerViewController(
+        std::shared_ptr<services::ContactStore> store = services::ContactStore::shared());
+    std::string className() const override { return "CNContactPickerViewController"; }
+
+    std::weak_ptr<ContactPickerDelegate> delegate;
+    // The keys the cards show (only phone numbers are shown in any case).
+    std::vector<std::string> displayedPropertyKeys;
+    // Parsed from the store's predicate format; a format that does not parse is an error and
+    // leaves the rule unset.
+    foundation::Status setPredicateForEnablingContact(std::string_view format);
+    foundation::Status setPredicateForSelectionOfContact(std::string_view format);
+    const std::optional<store::Predicate>& predicateForEnablingContact() const { return enabling_; }
+    const std::optional<store::Predicate>& predicateForSelectionOfContact() const { return selection_; }
+
+    // The listed contacts (read from the store when the list first loads), in order.
+    const std::vector<services::Contact>& contacts();
+    bool isContactEnabled(const services::Contact& contact) const;
+    // Whether a tap on the contact picks it whole (else its card opens).
+    bool selectsContactWhole(const services::Contact& contact) const;
+    // What a tap on row index of the list does.
+    void selectContactAt(size_t index);
+    // A tap on a phone number of the card the picker shows.
+    void selectProperty(const ContactProperty& property);
+    void cancel();
+
+    void viewDidLoad() override;
+
+private:
+    class List;
+    void finish(std::function<void(ContactPickerDelegate&)> tell);
+    std::shared_ptr<services::ContactStore> store_;
+    std::optional<store::Predicate> enabling_;
+    std::optional<store::Predicate> selection_;
+    std::optional<std::vector<services::Contact>> contacts_;
+    bool finished_ = false;
+};
+
+class ContactViewControllerDelegate {
+public:
+    virtual ~ContactViewControllerDelegate() = default;
+    // A tap on a property: true lets the system's own action run (a call for a phone number).
+    virtual bool contactViewControllerShouldPerformDefaultActionForContactProperty(ContactViewController&,
+                                                                                   const ContactProperty&) {
+        return true;
+    }
+};
+
+// The card of one contact: its full name over one row per phone number (label, number).
+class ContactViewController : public toolkit::TableViewController {
+public:
+    static std::shared_ptr<ContactViewController> forContact(services::Contact contact);
+    std::string className() const override { return "CNContactViewController"; }
+
+    std::weak_ptr<ContactViewControllerDelegate> delegate;
+    std::shared_ptr<services::ContactStore> contactStore;
+    std::vector<std::string> displayedPropertyKeys;
+    bool allowsEditing = true;
+    bool allowsActions = true;
+    bool shouldShowLinkedContacts = false;
+
+    const services::Contact& contact() const { return contact_; }
+    // What a tap on the row of phone value index does.
+    void tapProperty(size_t index);
+
+    void viewDidLoad() override;
+    long numberOfRows(toolkit::TableView&, long section) override;
+    toolkit::TableViewCellPtr cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    void didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+
+private:
+    friend class ContactPickerViewController;
+    explicit ContactViewController(services::Contact contact) : contact_(std::move(contact)) {}
+    services::Contact contact_;
+    // Set when the card shows inside a picker: taps pick the property instead.
+    std::weak_ptr<ContactPickerViewController> picker_;
+};
+
+}  // namespace system_screens

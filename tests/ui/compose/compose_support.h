@@ -1,0 +1,89 @@
+// What the compose screen's tests share: the signed-in phone against the emulator with the real
+// screen library, the open screen, pictures made on the spot and GIFs of an exact size.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "app/connect_app_delegate_ipad.h"
+#include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
+#include "platform/graphics/bitmap.h"
+#include "platform/graphics/codecs.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
+#include "ui/compose/vc_new_message.h"
+#include "ui/shell/ui_screens.h"
+
+namespace hxtest {
+
+// A GIF of exactly `size` bytes (at least 64): one pixel, padded with a comment.
+inline foundation::Data gifOfSize(size_t size) {
+    const foundation::Data head = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
+    const foundation::Data tail = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
+    foundation::Data gif;
+    gif.reserve(size);
+    gif.insert(gif.end(), head.begin(), head.end());
+    const uint8_t comment[] = {0x21, 0xFE};
+    gif.insert(gif.end(), std::begin(comment), std::end(comment));
+    size_t room = size - head.size() - tail.size() - 3;  // the comment's blocks, each 1 + length
+    while (room > 0) {
+        size_t block = std::min<size_t>(255, room - 1);
+        if (room - (block + 1) == 1) --block;  // never leave a block of nothing
+        gif.push_back(static_cast<uint8_t>(block));
+        gif.insert(gif.end(), block, 'x');
+        room -= block + 1;
+    }
+    gif.push_back(0);
+    gif.insert(gif.end(), tail.begin(), tail.end());
+    return gif;
+}
+
+// A PNG of one colour.
+inline foundation::Data pngOf(int width, int height, uint32_t rgba) {
+    auto bitmap = graphics::Bitmap::make(width, height).value();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) bitmap->row(y)[x] = rgba;
+    return graphics::encodePNG(*bitmap).value();
+}
+
+template <typename Form>
+struct ComposeFixture : ScreenFixture<RecordedApp<Form>> {
+    using Base = ScreenFixture<RecordedApp<Form>>;
+    explicit ComposeFixture(DeviceForm form = DeviceForm::phone, bool emulator = true)
+        : Base({.form = form,
+                .screens = std::make_shared<HXUIScreens>(),
+                .emulator = emulator,
+                .signedIn = true,
+                .fonts = true,
+                .sharedDelegate = true}) {}
+
+    // Opens the screen as the shell does, with recipients, text and conversation.
+    VC_NewMessage* open(const std::string& numbers = "", const std::string& text = "",
+                        const std::string& conversation = "") {
+        this->app->newMessageToNumber(numbers, text, conversation);
+        this->harness.settle();
+        return screen();
+    }
+    VC_NewMessage* screen() {
+        auto root = this->app->window() ? this->app->window()->rootViewController() : nullptr;
+        auto* nav = root ? dynamic_cast<toolkit::NavigationController*>(root->presentedViewController()) : nullptr;
+        if (!nav || nav->viewControllers().empty()) return nullptr;
+        return dynamic_cast<VC_NewMessage*>(nav->viewControllers().front().get());
+    }
+    std::vector<std::string> tokenObjects() {
+        std::vector<std::string> out;
+        for (const auto& v : screen()->number().tokenObjects()) out.push_back(v.stringValue());
+        return out;
+    }
+    std::vector<emulator::SentMessage> received() {
+        return this->service->withAccount([](emulator::Account& a) { return a.sent; });
+    }
+    bool runUntil(const std::function<bool()>& done, double seconds = 10) {
+        const bool ok = this->harness.clock().runUntil(done, seconds);
+        this->harness.settle();
+        return ok;
+    }
+};
+
+}  // namespace hxtest

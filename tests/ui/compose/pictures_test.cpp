@@ -1,0 +1,266 @@
+// Pictures of a new message: the GIF limit (inclusive) from the library, the clipboard and paste,
+// the thumbnails and their removal, the source sheet and the permission flows on the prepared
+// answers, drops, and sending them against the emulator.
+#include "platform/graphics/animated_image.h"
+#include "platform/services/photos.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/bars.h"
+#include "platform/toolkit/pasteboard.h"
+#include "tests/ui/compose/compose_support.h"
+
+namespace {
+
+using Phone = HX_ConnectAppDelegate_iPhone;
+const std::string kSend = "/voice/v1/voiceclient/api2thread/sendsms";
+
+struct Pictures : hxtest::ComposeFixture<Phone> {
+    void SetUp() override {
+        ComposeFixture::SetUp();
+        services::PhotoLibrary::reset();
+        services::CaptureDevice::reset();
+        toolkit::Pasteboard::general().clear();
+        ASSERT_TRUE(launch());
+        ASSERT_TRUE(runUntil([&] { return app->account() && app->account()->authV2(); }));
+        // Picture messages go out only with an access token at hand.
+        ASSERT_TRUE(runUntil([&] { return app->retrieveOAuth().has_value(); }));
+    }
+    void TearDown() override {
+        services::PhotoLibrary::reset();
+        services::CaptureDevice::reset();
+        toolkit::Pasteboard::general().clear();
+        ComposeFixture::TearDown();
+    }
+    system_screens::ImagePickerController* picker() {
+        auto* s = screen();
+        if (!s) return nullptr;
+        auto* host = s->navigationController() ? static_cast<toolkit::ViewController*>(s->navigationController()) : s;
+        return dynamic_cast<system_screens::ImagePickerController*>(host->presentedViewController());
+    }
+    std::string asset(const foundation::Data& bytes, const char* type) {
+        auto url = services::PhotoLibrary::addAsset(bytes, type);
+        EXPECT_TRUE(url.ok());
+        return url.ok() ? url.value() : std::string();
+    }
+    HXMMSImage still(uint32_t rgba) {
+        return HXMMSImage{nullptr, graphics::Image::fromEncoded(hxtest::pngOf(8, 6, rgba)).value()};
+    }
+    size_t alertsTitled(const std::string& title) {
+        size_t n = 0;
+        for (const auto& a : app->shell().alerts()) n += a.title == title;
+        return n;
+    }
+};
+
+}  // namespace
+
+TEST(PictureStandIns, AssetsComeBackByTheirReferenceURLsAndNothingElse) {
+    hxtest::TempDir home;
+    hxtest::useAppHome(home.path());
+    const foundation::Data gif = hxtest::gifOfSize(300);
+    auto url = services::PhotoLibrary::addAsset(gif, "com.compuserve.gif");
+    ASSERT_TRUE(url.ok());
+    auto back = services::PhotoLibrary::imageDataForAssetURL(url.value());
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back.value().bytes, gif);
+    EXPECT_EQ(back.value().typeIdentifier, "com.compuserve.gif");
+    ASSERT_NE(graphics::HXCAnimatedImage::animatedImageWithGIFData(gif), nullptr) << "the padded GIF is a GIF";
+    for (const std::string& bad :
+         {std::string("assets-library://asset/asset.GIF?id=../../x&ext=GIF"), std::string("file:///etc/passwd"),
+          std::string("assets-library://asset/asset.GIF?id=E621E1F8-C36C-495A-93FC-0C247A3E6E5F&ext=GIF"),
+          std::string("assets-library://asset/asset.GIF?id=E621E1F8-C36C-495A-93FC-0C247A3E6E5F&ext=G/F")}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(services::PhotoLibrary::imageDataForAssetURL(bad).ok());
+    }
+}
+
+TEST_F(Pictures, AGIFOfTwoMillionBytesIsAttachedAndOneByteMoreIsRefused) {
+    services::PhotoLibrary::setAuthorizationStatus(services::PhotoAuthorizationStatus::Authorized);
+    const auto fits = asset(hxtest::gifOfSize(2'000'000), "com.compuserve.gif");
+    const auto over = asset(hxtest::gifOfSize(2'000'001), "com.compuserve.gif");
+    auto* s = open("+15550103000");
+    s->authorizeAndShowLibraryImagePicker();
+    harness.settle();
+    ASSERT_NE(picker(), nullptr);
+    ASSERT_TRUE(picker()->pickAsset(over));
+    harness.settle();
+    EXPECT_EQ(alertsTitled("Image too Large"), 1u);
+    EXPECT_TRUE(s->images().empty());
+    ASSERT_NE(picker(), nullptr) << "the picker stays open for another choice";
+    ASSERT_TRUE(picker()->pickAsset(fits));
+    harness.settle();
+    EXPECT_EQ(picker(), nullptr);
+    ASSERT_EQ(s->images().size(), 1u);
+    ASSERT_NE(s->images()[0].animated, nullptr);
+    EXPECT_EQ(s->images()[0].animated->data().size(), 2'000'000u);
+    // The clipboard's GIF goes by the same limit.
+    toolkit::Pasteboard::general().setData(hxtest::gifOfSize(2'000'001), "com.compuserve.gif");
+    s->addImageFromPasteboard();
+    EXPECT_EQ(alertsTitled("Image too Large"), 2u);
+    EXPECT_EQ(s->images().size(), 1u);
+    toolkit::Pasteboard::general().setData(hxtest::gifOfSize(1000), "com.compuserve.gif");
+    ASSERT_TRUE(s->message().becomeFirstResponder());
+    EXPECT_TRUE(s->canPerformAction("paste:", nullptr));
+    s->paste();
+    ASSERT_EQ(s->images().size(), 2u);
+    EXPECT_EQ(s->images()[1].animated->data().size(), 1000u) << "a GIF keeps its bytes";
+    // Bytes that are no picture attach nothing and leave the bar as it was.
+    toolkit::Pasteboard::general().setData(foundation::Data{1, 2, 3}, "public.png");
+    s->addImageFromPasteboard();
+    EXPECT_EQ(s->images().size(), 2u);
+}
+
+TEST_F(Pictures, ThumbnailsSayTheirPlaceAndATapRemovesThatPicture) {
+    auto* s = open("+15550103000");
+    ASSERT_TRUE(s->picturesOffered());
+    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    s->updateImagePreviews();
+    auto items = s->pictureBar()->items();
+    ASSERT_EQ(items.size(), 3u);  // camera, the picture, a flexible space
+    EXPECT_EQ(items[1]->accessibilityLabel, "Image Attachment");
+    EXPECT_EQ(items[1]->accessibilityHint, "Tap to remove");
+    EXPECT_EQ(s->message().inputAccessory, s->pictureBar()) << "the bar stands above the keyboard";
+    ASSERT_TRUE(s->addPicture(still(0xff00ff00)));
+    ASSERT_TRUE(s->addPicture(still(0xffff0000)));
+    s->updateImagePreviews();
+    items = s->pictureBar()->items();
+    ASSERT_EQ(items.size(), 5u);
+    for (size_t i = 1; i <= 3; ++i)
+        EXPECT_EQ(items[i]->accessibilityLabel, "Image Attachment (" + std::to_string(i) + " of 3)");
+    const auto first = s->images()[0].still, third = s->images()[2].still;
+    ASSERT_TRUE(items[2]->tap());
+    ASSERT_EQ(s->images().size(), 2u);
+    EXPECT_EQ(s->images()[0].still, first);
+    EXPECT_EQ(s->images()[1].still, third);
+    EXPECT_EQ(s->pictureBar()->items().size(), 4u);
+}
+
+TEST_F(Pictures, TheSourcesFollowTheDeviceAndTheUsersAnswers) {
+    using services::CaptureAuthorizationStatus;
+    using services::PhotoAuthorizationStatus;
+    auto* s = open("+15550103000");
+    // No camera and nothing on the clipboard: straight to the library.
+    services::CaptureDevice::setCameraAvailable(false);
+    services::PhotoLibrary::setAuthorizationStatus(PhotoAuthorizationStatus::Authorized);
+    s->cameraButtonPressed();
+    harness.settle();
+    ASSERT_NE(picker(), nullptr);
+    EXPECT_EQ(picker()->sourceType, system_screens::ImagePickerSourceType::PhotoLibrary);
+    ASSERT_TRUE(picker()->cancel());
+    harness.settle();
+    EXPECT_EQ(picker(), nullptr);
+    // Asked for the first time: a refusal (or a restricted library) opens nothing.
+    for (auto answer : {PhotoAuthorizationStatus::Denied, PhotoAuthorizationStatus::Restricted}) {
+        services::PhotoLibrary::reset();
+        services::PhotoLibrary::setAnswerToAccessRequest(answer);
+        s->authorizeAndShowLibraryImagePicker();
+        ASSERT_TRUE(runUntil([&] { return services::PhotoLibrary::authorizationStatus() == answer; }));
+        harness.advance(0.2);
+        EXPECT_EQ(picker(), nullptr);
+    }
+    // Refused before: the alert, with Settings preferred.
+    services::PhotoLibrary::setAuthorizationStatus(PhotoAuthorizationStatus::Denied);
+    s->authorizeAndShowLibraryImagePicker();
+    ASSERT_EQ(alertsTitled("Unable to access the Photo Library"), 1u);
+    const auto alert = app->shell().alerts().back();
+    EXPECT_EQ(alert.message,
+              "To enable access, go to Settings > Privacy > Photos and allow 'Read and Write' access for HX Connect.");
+    ASSERT_EQ(alert.actions.size(), 2u);
+    EXPECT_EQ(alert.actions[0].title, "Cancel");
+    EXPECT_EQ(alert.preferredAction, std::optional<size_t>(1));
+    ASSERT_TRUE(harness.tapAlertAction("Cancel"));
+    harness.settle();
+    // With a camera and a clipboard picture the sheet offers all three.
+    services::CaptureDevice::setCameraAvailable(true);
+    toolkit::Pasteboard::general().setData(hxtest::pngOf(2, 2, 0xff000000), "public.png");
+    s->cameraButtonPressed();
+    harness.settle();
+    auto* sheet = harness.visibleAlert();
+    ASSERT_NE(sheet, nullptr);
+    std::vector<std::string> titles;
+    for (const auto& a : sheet->actions()) titles.push_back(a->title());
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"Cancel", "Clipboard Image", "Take Photo\u2026", "Choose from Library\u2026"}));
+    ASSERT_TRUE(harness.tapAlertAction("Clipboard Image"));
+    harness.settle();
+    EXPECT_EQ(s->images().size(), 1u);
+    // The camera: a first grant opens it and the shot is attached; a refusal shows the alert.
+    services::CaptureDevice::setAnswerToAccessRequest(true);
+    s->authorizeAndShowCamera();
+    ASSERT_TRUE(runUntil([&] { return picker() != nullptr; }));
+    EXPECT_EQ(picker()->sourceType, system_screens::ImagePickerSourceType::Camera);
+    EXPECT_FALSE(picker()->pickAsset("assets-library://x")) << "a camera takes pictures only";
+    ASSERT_TRUE(picker()->takePicture(still(0xff336699).still));
+    harness.settle();
+    EXPECT_EQ(s->images().size(), 2u);
+    services::CaptureDevice::setAuthorizationStatus(CaptureAuthorizationStatus::Denied);
+    s->authorizeAndShowCamera();
+    EXPECT_EQ(alertsTitled("Unable to access the Camera"), 1u);
+}
+
+TEST_F(Pictures, DroppedPicturesAreAttachedWithoutASizeTest) {
+    auto* s = open("+15550103000");
+    toolkit::DragSession session;
+    session.items.push_back(std::make_shared<toolkit::DragItem>(
+        toolkit::ItemProvider::withData(hxtest::pngOf(3, 3, 0xff00ff00), "public.png")));
+    session.items.push_back(std::make_shared<toolkit::DragItem>(
+        toolkit::ItemProvider::withData(hxtest::pngOf(5, 5, 0xffff0000), "public.png")));
+    auto centre = s->view()->convertPointTo({160, 300}, nullptr);
+    EXPECT_EQ(harness.drop(session, centre), toolkit::DropOperation::Copy);
+    harness.advance(0.1);
+    EXPECT_EQ(s->images().size(), 2u);
+}
+
+TEST_F(Pictures, ASignedOutAccountOffersNoPictures) {
+    app->account()->setAuthV2(std::nullopt);
+    auto* s = open("+15550103000");
+    EXPECT_FALSE(s->picturesOffered());
+    EXPECT_EQ(s->message().inputAccessory, nullptr);
+    EXPECT_FALSE(s->addPicture(still(0xff0000ff)));
+}
+
+TEST_F(Pictures, ThreePicturesAreThreeUploadsWithTheTextInTheFirst) {
+    const foundation::Data gif = hxtest::gifOfSize(5000);
+    auto* s = open("+15550103000", "Look");
+    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    ASSERT_TRUE(s->addPicture(HXMMSImage{graphics::HXCAnimatedImage::animatedImageWithGIFData(gif), nullptr}));
+    ASSERT_TRUE(s->addPicture(still(0xff00ff00)));
+    s->updateImagePreviews();
+    ASSERT_TRUE(s->sendButton()->tap());
+    const bool closed = runUntil([&] { return screen() == nullptr; });
+    const auto got = received();
+    for (const auto& a : app->shell().alerts()) ADD_FAILURE() << a.title << ": " << a.message;
+    ASSERT_TRUE(closed);
+    ASSERT_EQ(got.size(), 3u);
+    size_t withText = 0, gifs = 0;
+    for (const auto& m : got) {
+        withText += !m.text.empty();
+        if (m.imageType == 4) {
+            ++gifs;
+            EXPECT_EQ(m.attachmentBytes, gif.size()) << "the GIF goes as it is";
+        } else {
+            EXPECT_EQ(m.imageType, 1);
+        }
+        EXPECT_EQ(m.targets, (std::vector<std::string>{"+15550103000"}));
+    }
+    EXPECT_EQ(withText, 1u);
+    EXPECT_EQ(gifs, 1u);
+}
+
+TEST_F(Pictures, ADroppedUploadFreesSendAndKeepsThePictures) {
+    auto* s = open("+15550103000", "Two");
+    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    ASSERT_TRUE(s->addPicture(still(0xff00ff00)));
+    s->updateImagePreviews();
+    service->inject(emulator::Fault::Drop, kSend);
+    ASSERT_TRUE(s->sendButton()->tap());
+    ASSERT_TRUE(runUntil([&] { return !VC_NewMessage::isSending(); }));
+    harness.settle();
+    ASSERT_EQ(screen(), s);
+    EXPECT_EQ(s->images().size(), 2u) << "a failed send keeps its pictures";
+    EXPECT_FALSE(app->loadingOverlayShown());
+    if (harness.visibleAlert()) harness.tapAlertAction("Dismiss");
+    const size_t before = received().size();
+    ASSERT_TRUE(s->sendButton()->tap());
+    ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
+    EXPECT_EQ(received().size(), before + 2);
+}

@@ -1,0 +1,220 @@
+// The new-message screen: recipients as tokens (typed numbers, picked contacts and favourites, hits
+// of a contact search under the field), the text with its SMS segment counter, pictures on a bar
+// above the keyboard, and Send, which sends an SMS (or with pictures an MMS) and keeps the screen
+// open behind the progress overlay until the service confirms.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/roles/screen_roles.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/system_screens/image_picker.h"
+#include "platform/toolkit/drag_drop.h"
+#include "platform/toolkit/table_view.h"
+#include "platform/toolkit/text_input.h"
+#include "platform/toolkit/view_controller.h"
+#include "ui/widgets/hxc_token_field.h"
+
+namespace toolkit {
+class Toolbar;
+class Button;
+class ImageView;
+}  // namespace toolkit
+
+// The screen's handoff record: what another device needs to continue an unsent message.
+struct HXComposeActivity {
+    static constexpr const char* kType = "com.hxconnect.activity_sms";
+    std::string title;
+    std::vector<std::string> keywords;
+    foundation::Dictionary userInfo;
+    bool eligibleForSearch = true;
+    bool eligibleForPublicIndexing = true;
+    bool eligibleForHandoff = true;
+    bool needsSave = false;
+    bool valid = true;
+};
+
+class VC_NewMessage : public toolkit::ViewController,
+                      public HXCTokenFieldDelegate,
+                      public toolkit::TextViewDelegate,
+                      public toolkit::TableViewDataSource,
+                      public toolkit::TableViewDelegate,
+                      public system_screens::ImagePickerControllerDelegate,
+                      public toolkit::DropInteractionDelegate {
+public:
+    static constexpr size_t kMaxRecipients = 20;
+    // Longest animated GIF that may be attached (inclusive).
+    static constexpr size_t kMaxGIFBytes = 2'000'000;
+    static constexpr size_t kSegmentLength = 160;
+    // A title of only these characters is a typed number.
+    static constexpr std::string_view kNumberCharacters = "1234567890+-()*# ";
+    static constexpr const char* kGIFType = "com.compuserve.gif";
+    static constexpr double kThumbnailSide = 40;
+    static constexpr double kCounterHeight = 20;
+    // The views found by tag: the search container (starts hidden).
+    static constexpr long kSearchContainerTag = 1;
+
+    // The key commands: send, and close by Escape or Command-".".
+    static const toolkit::KeyCommand kSendCommand;
+    static const toolkit::KeyCommand kEscapeCommand;
+    static const toolkit::KeyCommand kCloseCommand;
+
+    explicit VC_NewMessage(HXScreenRoles roles);
+    ~VC_NewMessage() override;
+    std::string className() const override { return "VC_NewMessage"; }
+
+    // Set by the maker before the screen shows; the tokens are added when it appears.
+    void setTokens(std::vector<std::shared_ptr<HXCToken>> tokens) { tokens_ = std::move(tokens); }
+    void setConversationID(std::string id) { conversationID_ = std::move(id); }
+    void setMessageText(std::string text) { messageText_ = std::move(text); }
+    const std::string& conversationID() const { return conversationID_; }
+
+    // The outlets, for the screen's own tests and layout.
+    HXCTokenField& number() const { return *number_; }
+    toolkit::TextView& message() const { return *message_; }
+    toolkit::Label& charCount() const { return *charCount_; }
+    toolkit::TableView& searchResultsTable() const { return *searchResultsTable_; }
+    toolkit::View& searchContainer() const { return *searchContainer_; }
+    const std::shared_ptr<toolkit::BarButtonItem>& sendButton() const { return sendButton_; }
+    const HXComposeRole::ContactList& searchResults() const { return searchResults_; }
+    const std::vector<HXMMSImage>& images() const { return images_; }
+    bool picturesOffered() const { return imagesEnabled_; }
+    std::shared_ptr<toolkit::Toolbar> pictureBar() const { return pictureBar_; }
+
+    // Process-wide state, shared by every instance, main thread only.
+    static bool isSending();
+    static const std::string& lastAcceptedFieldText();
+    static std::shared_ptr<HXComposeActivity> currentUserActivity();
+
+    // ---- recipients
+    bool tokenFieldWillAddToken(HXCTokenField& field, HXCToken& token) override;
+    void tokenFieldDidAddToken(HXCTokenField& field, HXCToken& token) override;
+    void tokenFieldDidRemoveToken(HXCTokenField& field, HXCToken& token) override;
+    bool shouldChangeCharactersInRange(toolkit::TextField& field, toolkit::Range range,
+                                       const std::string& replacement) override;
+    bool textFieldShouldReturn(toolkit::TextField& field) override;
+    void textFieldDidBeginEditing(toolkit::TextField& field) override;
+    void textFieldDidEndEditing(toolkit::TextField& field) override;
+    void tokenFieldBeginEditing();
+    void tokenFieldEndEditing();
+    void tokenFieldFrameDidChange();
+    void textFieldDidChange();
+    void updateContactSearchResults();
+    // A picked contact's phone: the token "Name (label)" (or the name) sending the number as it is.
+    void selectedPhone(const std::string& number, const std::string& title);
+
+    // The typed number rule: own numbers starting "+1" complete 7-digit locals with the area code,
+    // "(xxx) xxx-xxxx" with "+1" and "1 (xxx) xxx-xxxx" with "+"; anything else stays as typed.
+    static std::string completedNumber(const std::string& typed, const std::optional<std::string>& ownNumber);
+
+    // ---- the text
+    bool shouldChangeTextInRange(toolkit::TextView& view, toolkit::Range range, const std::string& text) override;
+    void textViewDidChange(toolkit::TextView& view) override;
+    struct Counter {
+        long remaining = 0;
+        long segments = 1;
+        enum class Colour { Grey, Orange, Red } colour = Colour::Grey;
+        std::string text;
+    };
+    // The counter for a text of this many UTF-16 units.
+    static Counter counterFor(size_t length);
+
+    // ---- search results
+    long numberOfSections(toolkit::TableView&) override { return 1; }
+    long numberOfRows(toolkit::TableView& table, long section) override;
+    toolkit::TableViewCellPtr cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    void didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+
+    // ---- actions
+    void sendMessage();
+    void cancel();
+    void sendingFailed();
+    // A send that ended without being kept anywhere (not sent, not queued): Send works again.
+    void sendingEnded();
+    void contactsButtonPressed();
+    void HXCKeyDelayedAction();
+    void openAddressBook();
+    void openFavorites();
+    void fontsUpdated();
+    void keyboardWasShown(const foundation::Notification& notification);
+    std::vector<toolkit::KeyCommand> keyCommands() const override;
+    bool canPerformAction(const std::string& action, toolkit::Responder* sender) const override;
+    void paste();
+    void userActivityWillSave();
+    void userActivityWasContinued();
+    // Send is enabled with a recipient and a text or a picture.
+    void updateSendState();
+
+    // ---- pictures
+    void updateImagePreviews();
+    // The item's place among the bar's items; item 0 is the camera button.
+    void removeImage(const toolkit::BarButtonItem& item);
+    void cameraButtonPressed();
+    void addImageFromPasteboard();
+    void authorizeAndShowLibraryImagePicker();
+    void authorizeAndShowCamera();
+    void showImagePickerForSourceType(system_screens::ImagePickerSourceType type);
+    void imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
+                                               const system_screens::ImagePickerInfo& info) override;
+    void imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) override;
+    static void dismissPicker(system_screens::ImagePickerController& picker);
+    bool canHandle(toolkit::DropInteraction& interaction, toolkit::DragSession& session) override;
+    toolkit::DropOperation sessionDidUpdate(toolkit::DropInteraction& interaction,
+                                            toolkit::DragSession& session) override;
+    void performDrop(toolkit::DropInteraction& interaction, toolkit::DragSession& session) override;
+    // Adds a picture (an animated GIF over the limit is refused with the alert): false when refused.
+    bool addPicture(HXMMSImage picture);
+    static void presentImageTooLarge(HXComposeRole& compose);
+
+    void loadView() override;
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+    void viewDidLayoutSubviews() override;
+
+private:
+    template <class Interface>
+    std::shared_ptr<Interface> as() {
+        return std::shared_ptr<Interface>(shared_from_this(), static_cast<Interface*>(this));
+    }
+    std::string sentinelFreeFieldText() const;
+    bool overlayShown() const;
+    std::string distinctRecipients(const char* separator) const;
+    void makeUserActivityCurrent();
+    void dropUserActivity();
+    void stopObservingSend();
+    void layoutContainers();
+
+    HXScreenRoles roles_;
+    std::vector<std::shared_ptr<HXCToken>> tokens_;
+    std::string conversationID_;
+    std::string messageText_;
+
+    std::shared_ptr<HXCTokenField> number_;
+    std::shared_ptr<toolkit::TextView> message_;
+    std::shared_ptr<toolkit::Label> charCount_;
+    std::shared_ptr<toolkit::TableView> searchResultsTable_;
+    std::shared_ptr<toolkit::ImageView> searchShadow_;
+    std::shared_ptr<toolkit::View> fieldContainer_;
+    std::shared_ptr<toolkit::View> messageOuter_;
+    std::shared_ptr<toolkit::View> messageInner_;
+    std::shared_ptr<toolkit::View> searchContainer_;
+    std::shared_ptr<toolkit::Button> contactsButton_;
+    std::shared_ptr<toolkit::BarButtonItem> sendButton_;
+    std::shared_ptr<toolkit::Toolbar> pictureBar_;
+    std::shared_ptr<toolkit::DropInteraction> dropInteraction_;
+
+    HXComposeRole::ContactList searchResults_;
+    std::vector<HXMMSImage> images_;
+    bool imagesEnabled_ = false;
+    bool observingSend_ = false;
+    // The keyboard has sized the message's container (phone).
+    bool keyboardSized_ = false;
+    // Bumped by each search so that only the newest answer is shown.
+    uint64_t searchGeneration_ = 0;
+};
