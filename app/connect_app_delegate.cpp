@@ -148,6 +148,7 @@ HXScreenRoles HX_ConnectAppDelegate::screenRoles() {
                          .splitView = {},
                          .passcode = self,
                          .dialPad = self,
+                         .listActions = self,
                          .compose = self};
 }
 
@@ -162,8 +163,6 @@ void HX_ConnectAppDelegate::refreshMessageList(int view) {
     if (auto* root = dynamic_cast<HXMessageListHost*>(viewControllerForIndex(view).get()))
         if (auto list = root->messageList(*this)) list->loadMessages(HXMessageListModel::Sender::None);
 }
-
-void HX_ConnectAppDelegate::enterSearch(int view) { record("enterSearch " + std::to_string(view)); }
 
 void HX_ConnectAppDelegate::closeLoginPanel() { record("closeLoginPanel"); }
 

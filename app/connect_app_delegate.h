@@ -14,6 +14,7 @@
 
 #include "app/passcode_lock_control.h"
 #include "app/passcode_pin_entry.h"
+#include "app/roles/message_list_actions.h"
 #include "app/roles/screen_roles.h"
 #include "app/screens.h"
 #include "app/shell_observer.h"
@@ -49,7 +50,8 @@ class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public HXPasscodeRole,
                               public HXPasscodeLockHost,
                               public HXCPadLockScreenViewControllerDelegate,
-                              public HXDialPadRole {
+                              public HXDialPadRole,
+                              public HXListActionsRole {
 public:
     HX_ConnectAppDelegate();
     ~HX_ConnectAppDelegate() override;
@@ -138,6 +140,36 @@ public:
     }
     std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
     void refreshMessageList(int view) override;
+    // The list screens' role (app/shell_lists.cpp).
+    bool connectionAvailable() const override { return HXApplicationModel::connectionAvailable(); }
+    bool isInBackground() const override { return HXApplicationModel::isInBackground(); }
+    bool isSignedIn() const override;
+    void refreshContactName(const std::string& number) override { lookupPhone(number); }
+    std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) override {
+        return HXApplicationWebClient::messageOptionsForConversation(conversation);
+    }
+    std::optional<std::string> titleForConversationAction(int code) override {
+        return HXApplicationWebClient::titleForConversationAction(code);
+    }
+    std::optional<std::string> imageForConversationAction(int code) override {
+        return HXApplicationWebClient::imageForConversationAction(code);
+    }
+    void deleteConversationWithID(const std::string& id) override {
+        HXApplicationWebClient::deleteConversationWithID(id);
+    }
+    void changeArchiveStateForConversationWithID(const std::string& id) override {
+        HXApplicationWebClient::changeArchiveStateForConversationWithID(id);
+    }
+    void changeReadStatusForConversationWithID(const std::string& id) override {
+        HXApplicationWebClient::changeReadStatusForConversationWithID(id);
+    }
+    void markConversation(const std::string& id, bool read) override { (void)markMessageAsRead(id, read); }
+    void blockContact(bool block, const std::string& id) override { HXApplicationWebClient::blockContact(block, id); }
+    void createEmailForConversationWithID(const std::string& id) override {
+        HXApplicationWebClient::createEmailForConversationWithID(id);
+    }
+    void reloadConversationWithID(const std::string& id) override { loadConversationWithID(id, std::nullopt); }
+    std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                  const std::optional<std::string>& conversationID) override {
         HXApplicationWebClient::sendSMS(text, recipients, conversationID);
@@ -183,10 +215,12 @@ public:
         return nullptr;
     }
     bool isSplitViewCollapsed() override { return true; }
-    // The lists' search bars come with the list screens.
+    // Shows the list of a view (1 to 3) at the top of its view, its search bar in focus.
     void enterSearch(int view) override;
     // The tablet asks its master list to read its rows again (the phone has none).
     void refreshMasterList() override {}
+    // The navigation controller of a view pops one level, or to its root (animated).
+    void popView(int index, bool toRoot);
     // The tablet's popovers from its master list: closes whatever the list presents, and opens
     // the dial pad from its call button. The phone has no popovers; its forms are recorded.
     void dismissPopoverAnimated(bool animated) override;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/passcode_pad_screen.h"
+#include "app/roles/message_list_actions.h"
 #include "app/roles/screen_roles.h"
 #include "platform/toolkit/table_view_controller.h"
 
@@ -52,6 +53,21 @@ public:
     virtual void refreshTable() = 0;
     // The dial pad as a popover from the call button.
     virtual void showCallPopup() = 0;
+};
+
+// The conversation screen as the lists open it: made with the conversation, its title and type;
+// a preview (peeking) becomes the pushed screen when the user commits it. Until the conversation
+// screen itself comes, the screen library makes this titled stand-in.
+class HXConversationScreen : public toolkit::ViewController {
+public:
+    explicit HXConversationScreen(HXConversationSetup setup) : setup_(std::move(setup)) { setTitle(setup_.title); }
+    std::string className() const override { return "VC_Conversation"; }
+    const HXConversationSetup& setup() const { return setup_; }
+    bool isPeeking() const { return setup_.peeking; }
+    virtual void setIsPeeking(bool peeking) { setup_.peeking = peeking; }
+
+private:
+    HXConversationSetup setup_;
 };
 
 class HXScreens {
@@ -129,4 +145,16 @@ public:
     }
     // The pads' theme, as class-level appearance defaults of the pad's views (launch).
     virtual void applyPasscodePadAppearance() {}
+    // The conversation screen a list row, a preview or a link opens.
+    virtual std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,
+                                                                         const HXConversationSetup& setup) {
+        (void)roles, (void)setup;
+        return nullptr;
+    }
+    // The note editor of a conversation.
+    virtual std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles& roles,
+                                                                        const std::string& conversationID) {
+        (void)roles, (void)conversationID;
+        return nullptr;
+    }
 };

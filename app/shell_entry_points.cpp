@@ -79,7 +79,7 @@ bool HX_ConnectAppDelegate::applicationOpenURL(const std::string& text) {
 
     auto popOne = [this](int index) {
         selectViewForIndex(index);
-        record("popViewController " + std::to_string(index));
+        popView(index, false);
     };
     if (*host == "vm") return popOne(2), true;
     if (*host == "history") return popOne(3), true;
@@ -110,7 +110,7 @@ bool HX_ConnectAppDelegate::applicationOpenURL(const std::string& text) {
 
 bool HX_ConnectAppDelegate::openSMSURL(const std::string& text, const std::optional<std::string>& query) {
     selectViewForIndex(1);
-    record("popToRootViewController 1");
+    popView(1, true);
     if (!query) return true;
     std::string number, message, conversationID;
     std::map<std::string, std::string> raw;

@@ -57,6 +57,8 @@ public:
     HXMessageListPlaceholderScreen(std::string screenClass, int viewType)
         : HXPlaceholderScreen(std::move(screenClass)), viewType_(viewType) {}
     std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient& app) override;
+    // A placeholder has no search bar.
+    bool enterSearch() override { return false; }
     void viewWillAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
 

@@ -569,10 +569,16 @@ void HXMessageListModel::refreshComplete() {
     center.removeObserver(this, "kLoginNotification");
     center.removeObserver(this, "kCookiesExpiredNotification");
     listLoadStarted_ = false;
-    if (auto v = view()) {
+    auto v = view();
+    if (v) {
         v->endRefreshing();
         v->updateLastRefreshDate();
     }
+    // After an older page the rows shown are read again, keeping the selection.
+    const int type = selectedListType();
+    const uint64_t page = type == Spam ? spamPage() : type == Archive ? archivePage() : reloadPage();
+    if (v && (type == Normal || type == Spam || type == Archive) && page >= 2) v->reloadVisibleCells();
+    post("kMessageReloadingCompleteNotification");
 }
 
 void HXMessageListModel::abortLoadingForSpam(bool spam, bool archive) {
@@ -1131,10 +1137,13 @@ void HXMessageListModel::loadMessages(Sender sender) {
         if (auto s = weak.lock()) s->abortLoading();
     });
     if (auto v = view()) v->beginRefreshing(localized("Refreshing data…"));
-    if (!isSignedIn) {
+    // A load that sends nothing ends its spinner at once; the sign-in observers stay, so the
+    // load runs when a sign-in completes.
+    auto sendNothing = [this] {
         setIsLoadingMessages(false);
-        return;
-    }
+        if (auto v = view()) v->endRefreshing();
+    };
+    if (!isSignedIn) return sendNothing();
     foundation::Dictionary description;
     description.set("contentType", "application/json+protobuf");
     const std::string api(kHXApiPath);
@@ -1160,10 +1169,7 @@ void HXMessageListModel::loadMessages(Sender sender) {
                                                    pageToken(reloadPage())));
     }
     auto request = a->apiRequestWithDict(description);
-    if (!request) {
-        setIsLoadingMessages(false);
-        return;
-    }
+    if (!request) return sendNothing();
     a->startAsyncLoadWithRequest(std::move(*request), tag);
 }
 

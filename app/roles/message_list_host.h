@@ -12,4 +12,6 @@ public:
     virtual ~HXMessageListHost() = default;
     // The screen's list; a screen that makes its list on first use makes it for app.
     virtual std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient& app) = 0;
+    // Puts the list's search bar in focus; false for a screen without one.
+    virtual bool enterSearch() = 0;
 };

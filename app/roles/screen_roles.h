@@ -23,6 +23,7 @@
 #include "service/sms_sending.h"
 
 class HX_Account;
+class HXListActionsRole;
 class HXMessageListModel;
 namespace toolkit {
 class AlertController;
@@ -205,5 +206,6 @@ struct HXScreenRoles {
     std::weak_ptr<HXSplitViewRole> splitView;
     std::weak_ptr<HXPasscodeRole> passcode;
     std::weak_ptr<HXDialPadRole> dialPad;
+    std::weak_ptr<HXListActionsRole> listActions;
     std::weak_ptr<HXComposeRole> compose;
 };

@@ -1,22 +1,122 @@
 #include "ui/messages/vc_messages.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "app/screens.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
-#include "platform/foundation/dates.h"
 #include "platform/foundation/format.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/foundation/uuid.h"
+#include "platform/graphics/graphics_context.h"
+#include "platform/graphics/named_images.h"
+#include "platform/graphics/text_layout.h"
+#include "platform/store/context.h"
 #include "platform/store/fetched_results_controller.h"
 #include "platform/store/managed_object.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/feedback.h"
+#include "platform/toolkit/gesture_recognizer.h"
+#include "platform/toolkit/menu.h"
+#include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/scroll_view.h"
 #include "platform/toolkit/table_view.h"
+#include "platform/toolkit/traits.h"
+#include "service/application_web_client.h"
 #include "service/message_list_model.h"
+#include "ui/messages/message_list_table_view_cell.h"
 
-VC_Messages::VC_Messages(std::shared_ptr<HXMessageListModel> model) : model_(std::move(model)) {}
+using foundation::Value;
+using toolkit::IndexPath;
 
-VC_Messages::VC_Messages(std::weak_ptr<HXListLoadingRole> lists, int viewType)
-    : lists_(std::move(lists)), viewType_(viewType) {}
+namespace {
+
+using Model = HXMessageListModel;
+
+constexpr const char* kPlainCell = "PlainCell";
+constexpr const char* kMessageCell = "MessageTableCell";
+constexpr const char* kHistoryCell = "HistoryTableCell";
+// Type groups over 1 << type.
+constexpr int64_t kCallsMask = 242067;
+constexpr int64_t kFullHistoryMask = 245143;
+
+bool isMaskMember(int64_t mask, int64_t type) { return type >= 0 && type < 63 && (mask & (int64_t{1} << type)) != 0; }
+
+std::string stringOf(const std::shared_ptr<store::ManagedObject>& c, const char* key) {
+    return c ? c->value(key).stringValue() : std::string();
+}
+
+std::string text(const char* english) { return foundation::localizedString(english); }
+
+}  // namespace
+
+// ---- the pure rules
+
+std::string VC_Messages::conversationTitle(const std::string& sender, const std::string& abName) {
+    if (sender == "Group Message") return text("Group Message");
+    if (!abName.empty()) {
+        static const std::string kLabelStart = "\u00A0(";
+        const auto at = abName.rfind(kLabelStart);
+        return at == std::string::npos ? abName : abName.substr(0, at);
+    }
+    static const std::string kDialSigns = "1234567890-+()*# ";
+    return sender.find_first_not_of(kDialSigns) == std::string::npos ? std::string() : sender;
+}
+
+int VC_Messages::conversationTypeFor(int64_t typeMask, int64_t viewType, int64_t conversationType) {
+    if (typeMask != kFullHistoryMask) return static_cast<int>(viewType);
+    if (conversationType == 10 || conversationType == 11) return 1;
+    if (conversationType == 2) return 2;
+    return 3;
+}
+
+std::string VC_Messages::dateText(foundation::Date lastdate, foundation::Date now, const std::string& timeZone) {
+    // Formatters are made once per zone and reused for every row (main thread).
+    struct Formatters {
+        std::string zone;
+        std::string locale;
+        foundation::DateFormatter time, date, weekday;
+    };
+    static Formatters* cached = nullptr;
+    const std::string locale = foundation::currentLocaleIdentifier();
+    if (!cached || cached->zone != timeZone || cached->locale != locale) {
+        delete cached;
+        cached = new Formatters{timeZone, locale, {}, {}, {}};
+        for (auto* f : {&cached->time, &cached->date, &cached->weekday}) f->setTimeZone(timeZone);
+        cached->time.setTimeStyle(foundation::DateFormatter::Style::Short);
+        cached->date.setDateStyle(foundation::DateFormatter::Style::Short);
+        cached->weekday.setDateFormat("EEEE");
+    }
+    // Days are calendar days: a day of a daylight-saving change is 23 or 25 hours long, so the
+    // day before midnight does not begin 86,400 s before it.
+    const foundation::Date today = foundation::startOfDay(now, timeZone);
+    if (lastdate.secondsSince1970 >= today.secondsSince1970) return cached->time.string(lastdate);
+    auto dayBefore = [&](foundation::Date start) {
+        return foundation::startOfDay(foundation::Date{start.secondsSince1970 - 1}, timeZone);
+    };
+    foundation::Date start = dayBefore(today);
+    if (lastdate.secondsSince1970 >= start.secondsSince1970) return text("Yesterday");
+    for (int i = 2; i <= 6; ++i) start = dayBefore(start);
+    if (lastdate.secondsSince1970 >= start.secondsSince1970) return cached->weekday.string(lastdate);
+    return cached->date.string(lastdate);
+}
+
+// ---- making
+
+VC_Messages::VC_Messages(std::shared_ptr<HXMessageListModel> model) : model_(std::move(model)) {
+    if (model_) viewType_ = static_cast<int>(model_->viewType());
+}
+
+VC_Messages::VC_Messages(HXScreenRoles roles, int viewType) : roles_(std::move(roles)), viewType_(viewType) {}
+
+VC_Messages::~VC_Messages() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
 std::shared_ptr<HXMessageListModel> VC_Messages::messageList(HXApplicationWebClient&) {
     if (!model_) {
-        auto lists = lists_.lock();
+        auto lists = roles_.lists.lock();
         if (!lists) return nullptr;
         model_ = lists->makeMessageList(viewType_);
         if (isViewLoaded()) attachModel();
@@ -33,48 +133,880 @@ void VC_Messages::attachModel() {
     // A model made while the list is on screen starts as one that appeared with it.
     if (shown_) model_->selectStoredRow();
     reloadTable();
+    if (navBarMenu_) navBarMenu_->reloadAllComponents();
 }
 
-VC_Messages::~VC_Messages() = default;
+int VC_Messages::viewType() const { return viewType_; }
+
+bool VC_Messages::iPad() const {
+    auto routing = roles_.routing.lock();
+    return routing ? routing->iPad() : toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad;
+}
+
+void VC_Messages::observe(const std::string& name,
+                          std::function<void(VC_Messages&, const foundation::Notification&)> handler) {
+    // Handlers run on the main queue whatever thread posts, and only while the list lives.
+    auto weak = weakSelf<VC_Messages>();
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, name, [weak, handler = std::move(handler)](const foundation::Notification& n) {
+            auto run = [weak, handler, n] {
+                if (auto self = weak.lock()) handler(*self, n);
+            };
+            if (dispatch::isMainThread())
+                run();
+            else
+                dispatch::Queue::main()->async(run);
+        });
+}
+
+// ---- the screen
 
 void VC_Messages::viewDidLoad() {
     toolkit::TableViewController::viewDidLoad();
-    setRefreshControl(std::make_shared<toolkit::RefreshControl>());
+    const int os = toolkit::Device::current().systemVersion();
+    auto table = tableView();
+    auto self = std::dynamic_pointer_cast<VC_Messages>(selfPtr());
+
+    // Observers of the set-up.
+    observe("kLogoutNotification", [](VC_Messages& list, const foundation::Notification&) {
+        if (auto* nav = list.navigationController()) nav->popToRootViewController(false);
+        list.reloadTable();
+    });
+    observe(foundation::kCurrentLocaleDidChangeNotification,
+            [](VC_Messages& list, const foundation::Notification&) { list.reloadTable(); });
+    observe(foundation::kApplicationDidEnterBackgroundNotification,
+            [](VC_Messages& list, const foundation::Notification&) {
+                if (list.navBarMenu_) list.navBarMenu_->closeAllComponentsAnimated(false);
+                list.todayStart_.reset();
+                if (!list.model_) return;
+                list.model_->setIsLoadingMessages(false);
+                list.model_->setReloadPage(1), list.model_->setSpamPage(1), list.model_->setArchivePage(1);
+                auto& center = foundation::NotificationCenter::defaultCenter();
+                if (list.shown_) {
+                    // The shown list reloads when the app is back in front.
+                    std::weak_ptr<HXMessageListModel> weakModel = list.model_;
+                    center.addObserver(list.model_.get(), foundation::kApplicationWillEnterForegroundNotification,
+                                       [weakModel](const foundation::Notification&) {
+                                           if (auto m = weakModel.lock()) m->autoReloadMessages();
+                                       });
+                } else {
+                    list.model_->resetFetchedController();
+                }
+            });
+    observe("kConversationPropertiesChangeNotification", [](VC_Messages& list, const foundation::Notification&) {
+        if (list.model_) list.model_->filterTable(Model::FilterSender::Other);
+    });
+    observe("UIContentSizeCategoryDidChangeNotification",
+            [](VC_Messages& list, const foundation::Notification&) { list.resetRowHeight(); });
+    observe(foundation::kApplicationDidReceiveMemoryWarningNotification,
+            [](VC_Messages& list, const foundation::Notification&) { list.resetRowHeight(); });
+
+    // The search bar.
+    searchBar_ = std::make_shared<toolkit::SearchBar>();
+    searchBar_->setSelectedScopeButtonIndex(0);
+    searchBar_->setBarTintColor(toolkit::Color::groupTableViewBackground());
+    searchBar_->delegate = self;
+    searchBar_->sizeToFit();
+    table->setTableHeaderView(searchBar_);
+    table->setBackgroundColor(toolkit::Color::groupTableViewBackground());
+    if (os >= 13)
+        table->setBackgroundView(std::make_shared<toolkit::VisualEffectView>(toolkit::BlurEffectStyle::Prominent));
+
+    // The list-type dropdown as the title.
+    navBarMenu_ = HXCDropdownMenu::make(toolkit::Rect(0, 0, 140, 32));
+    navBarMenu_->delegate = self;
+    navBarMenu_->setBackgroundDimmingOpacity(0.67);
+    navBarMenu_->setRowTextAlignment(toolkit::TextAlignment::center);
+    navBarMenu_->useFullScreenWidth = true;
+    const bool bothColumns = iPad() && [&] {
+        auto routing = roles_.routing.lock();
+        return routing && !routing->isSplitViewCollapsed();
+    }();
+    navBarMenu_->fullScreenInsetLeft = bothColumns ? 318 : 0;
+    navBarMenu_->fullScreenInsetRight = bothColumns ? 60 : 0;
+    navBarMenu_->setDropdownBouncesScroll(false);
+    auto indicator = os >= 13 ? graphics::systemImageNamed("chevron.down") : graphics::imageNamed("menu_disclosure");
+    if (indicator) indicator = indicator->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+    navBarMenu_->setDisclosureIndicatorImage(indicator);
+    navBarMenu_->setDataSource(self);
+    navigationItem().titleView = navBarMenu_;
+    if (os >= 14) navigationItem().backButtonDisplayMode = toolkit::BackButtonDisplayMode::Minimal;
+
+    // The refresh control.
+    auto refresh = std::make_shared<toolkit::RefreshControl>();
+    refresh->attributedTitle = text("Pull down to Refresh…");
+    std::weak_ptr<VC_Messages> weak = self;
+    refresh->addAction(
+        [weak](toolkit::Control&, const toolkit::Event*) {
+            // The control is neither the list nor its more row: a refresh from the first page.
+            if (auto list = weak.lock(); list && list->model_) list->model_->loadMessages(Model::Sender::None);
+        },
+        toolkit::kValueChanged);
+    setRefreshControl(refresh);
+    clearsSelectionOnViewWillAppear = false;
+
+    table->setSeparatorColor(toolkit::Color::systemBlue().withAlphaComponent(0.2));
+    table->setSeparatorInset(toolkit::EdgeInsets{0, 6, 0, 0});
+    // The star of a row toggles it.
+    auto withStar = [weak](std::shared_ptr<MessageListTableViewCell> cell) {
+        std::weak_ptr<MessageListTableViewCell> weakCell = cell;
+        cell->starButton().addAction(
+            [weak, weakCell](toolkit::Control&, const toolkit::Event*) {
+                auto list = weak.lock();
+                auto c = weakCell.lock();
+                if (!list || !c) return;
+                if (auto ip = list->tableView()->indexPathForCell(*c))
+                    list->accessoryButtonTapped(*list->tableView(), *ip);
+            },
+            toolkit::kTouchUpInside);
+        return toolkit::TableViewCellPtr(cell);
+    };
+    table->registerCell(kMessageCell, [withStar] { return withStar(makeMessageTableCell()); });
+    table->registerCell(kHistoryCell, [withStar] { return withStar(makeHistoryTableCell()); });
+    table->setEstimatedRowHeight(estimatedRowHeight());
+
+    // Systems without context menus offer the options on a long press.
+    if (os < 13) {
+        auto press = std::make_shared<toolkit::LongPressGestureRecognizer>([weak](toolkit::GestureRecognizer& g) {
+            auto list = weak.lock();
+            if (!list || g.state() != toolkit::GestureState::Began) return;
+            list->handleLongPress(g.locationInView(list->tableView().get()));
+        });
+        press->minimumPressDuration = 0.5;
+        press->allowableMovement = 15;
+        table->addGestureRecognizer(press);
+    }
+
+    setUpList();
+    searchBar_->setPlaceholder(foundation::format(text("Search %@"), title()));
+    // The list owns its model from its first showing (or from the first reply the shell routes
+    // to it, whichever comes first).
+    if (!model_)
+        if (auto lists = roles_.lists.lock()) model_ = lists->makeMessageList(viewType_);
     attachModel();
 }
 
 void VC_Messages::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
     shown_ = true;
-    if (model_) model_->selectStoredRow();
+    // The search bar starts hidden under the navigation bar.
+    if (searchBar_ && !searchBar_->showsScopeBar()) {
+        auto table = tableView();
+        if (table->window()) table->layoutIfNeeded();
+        const double hidden = searchBar_->frame().height() - table->adjustedContentInset().top;
+        if (table->contentOffset().y < hidden)
+            table->setContentOffset(toolkit::Point{table->contentOffset().x, hidden});
+    }
+    if (!model_) return;
+    (void)model_->fetchedResultsController();
+    updateLastRefreshDate();
+    if (model_->isLoadingMessages() && refreshControl()) refreshControl()->beginRefreshing();
+    model_->setOpenConversationID("");
+}
+
+void VC_Messages::viewDidAppear(bool animated) {
+    toolkit::TableViewController::viewDidAppear(animated);
+    auto table = tableView();
+    if (model_) {
+        if (auto row = model_->selectStoredRow(); row && navBarMenu_) navBarMenu_->selectRow(*row, 0);
+    }
+    if (auto selected = table->indexPathForSelectedRow()) table->deselectRow(*selected, animated);
+    if (model_ && !model_->isLoadingMessages()) {
+        table->reloadData();
+        auto actions = roles_.listActions.lock();
+        if (!model_->initialLoadDone() && actions && actions->connectionAvailable()) {
+            std::weak_ptr<HXMessageListModel> weakModel = model_;
+            dispatch::Queue::main()->after(0.5, [weakModel] {
+                if (auto m = weakModel.lock()) m->loadMessages(Model::Sender::None);
+            });
+        }
+    }
+    table->flashScrollIndicators();
+
+    if (!observing_) {
+        observing_ = true;
+        observe("kLogoutNotification",
+                [](VC_Messages& list, const foundation::Notification&) { list.tableView()->reloadData(); });
+        observe(foundation::kApplicationSignificantTimeChangeNotification,
+                [](VC_Messages& list, const foundation::Notification&) { list.reloadDates(); });
+        observe("kNetworkReachabilityChangedNotification", [](VC_Messages& list, const foundation::Notification&) {
+            if (!list.model_) return;
+            if (list.model_->isLoadingMessages()) list.model_->abortLoading();
+            auto actions = list.roles_.listActions.lock();
+            if (actions && actions->connectionAvailable() && !list.model_->initialLoadDone())
+                list.model_->loadMessages(Model::Sender::None);
+        });
+        observe("kAccountSelectedNotification", [](VC_Messages& list, const foundation::Notification&) {
+            if (!list.model_ || !list.shown_) return;
+            list.model_->filterTable(Model::FilterSender::Controller);
+            list.controllerDidChangeContent();
+            list.model_->loadMessages(Model::Sender::None);
+        });
+        observe("kConversationOptionsPopupDismissedNotification",
+                [](VC_Messages& list, const foundation::Notification&) { list.removeSelection(); });
+        observe("kContactsCacheUpdatedNotification",
+                [](VC_Messages& list, const foundation::Notification&) { list.reloadVisibleCells(); });
+        if (model_ && !model_->initialLoadDone())
+            observe("kUnreadItemsProcessedNotification", [](VC_Messages& list, const foundation::Notification&) {
+                if (!list.model_) return;
+                // Only until the list's first data: then the list stops waiting for the unread items.
+                if (list.model_->initialLoadDone()) {
+                    foundation::NotificationCenter::defaultCenter().removeObserver(&list,
+                                                                                   "kUnreadItemsProcessedNotification");
+                    return;
+                }
+                list.model_->loadMessages(Model::Sender::None);
+            });
+    }
+    becomeFirstResponder();
+}
+
+void VC_Messages::viewWillDisappear(bool animated) {
+    toolkit::TableViewController::viewWillDisappear(animated);
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    for (const char* name : {"kLogoutNotification", foundation::kApplicationSignificantTimeChangeNotification,
+                             "kAccountSelectedNotification", "kConversationOptionsPopupDismissedNotification",
+                             "kContactsCacheUpdatedNotification", "kUnreadItemsProcessedNotification"})
+        center.removeObserver(this, name);
+    // The set-up's logout observer stays.
+    observe("kLogoutNotification", [](VC_Messages& list, const foundation::Notification&) {
+        if (auto* nav = list.navigationController()) nav->popToRootViewController(false);
+        list.reloadTable();
+    });
+    todayStart_.reset();
+    if (navBarMenu_) navBarMenu_->closeAllComponentsAnimated(animated);
 }
 
 void VC_Messages::viewDidDisappear(bool animated) {
     toolkit::TableViewController::viewDidDisappear(animated);
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, "kNetworkReachabilityChangedNotification");
+    observing_ = false;
     shown_ = false;
 }
 
-long VC_Messages::numberOfRows(toolkit::TableView&, long) {
+bool VC_Messages::canBecomeFirstResponder() const {
+    return foundation::UserDefaults::standardUserDefaults()->boolForKey("shakeRefresh");
+}
+
+void VC_Messages::motionEnded() {
+    if (model_) model_->loadMessages(Model::Sender::None);
+}
+
+bool VC_Messages::enterSearch() {
+    if (!isViewLoaded() || !searchBar_) return false;
+    scrollToTopWithAnimation(false);
+    if (!searchBarShouldBeginEditing(*searchBar_)) return false;
+    return searchBar_->becomeFirstResponder();
+}
+
+// ---- the table
+
+std::shared_ptr<store::ManagedObject> VC_Messages::conversationAtIndexPath(IndexPath indexPath) const {
+    auto controller = model_ ? model_->fetchedResultsController() : nullptr;
+    if (!controller || indexPath.section != 0 || indexPath.row < 0) return nullptr;
+    if (auto object = controller->objectAtIndexPath(store::IndexPath{0, static_cast<size_t>(indexPath.row)});
+        object.ok())
+        return object.value();
+    const auto& objects = controller->fetchedObjects();
+    return static_cast<size_t>(indexPath.row) < objects.size() ? objects[static_cast<size_t>(indexPath.row)] : nullptr;
+}
+
+std::string VC_Messages::conversationIDOf(IndexPath indexPath) const {
+    return stringOf(conversationAtIndexPath(indexPath), "conversationID");
+}
+
+bool VC_Messages::hasMoreRow() const {
+    if (!model_) return false;
+    if (!model_->searchText().empty()) return true;
+    auto actions = roles_.listActions.lock();
+    const bool signedIn = actions ? actions->isSignedIn() : true;
+    switch (model_->selectedListType()) {
+        case Model::Normal:
+            return model_->reloadPage() != 0;
+        case Model::Spam:
+            return signedIn && model_->spamPage() != 0;
+        case Model::Archive:
+            return signedIn && model_->archivePage() != 0;
+        default:
+            return false;
+    }
+}
+
+long VC_Messages::numberOfSections(toolkit::TableView&) {
+    auto controller = model_ ? model_->fetchedResultsController() : nullptr;
+    if (!controller) return 0;
+    return hasMoreRow() ? 2 : 1;
+}
+
+long VC_Messages::numberOfRows(toolkit::TableView&, long section) {
+    if (section == 1) return 1;
     auto controller = model_ ? model_->fetchedResultsController() : nullptr;
     return controller ? static_cast<long>(controller->fetchedObjects().size()) : 0;
 }
 
-toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
-    static const std::string kIdentifier = "Conversation";
-    auto cell = table.dequeueReusableCell(kIdentifier);
-    if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Default, kIdentifier);
-    std::string name;
-    if (auto controller = model_ ? model_->fetchedResultsController() : nullptr) {
-        const auto& conversations = controller->fetchedObjects();
-        if (indexPath.row >= 0 && static_cast<size_t>(indexPath.row) < conversations.size()) {
-            const auto& conversation = conversations[static_cast<size_t>(indexPath.row)];
-            name = conversation->value("ABName").stringValue();
-            if (name.empty()) name = conversation->value("sender").stringValue();
+toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, IndexPath indexPath) {
+    if (indexPath.section == 1) {
+        auto cell = table.dequeueReusableCell(kPlainCell);
+        std::shared_ptr<toolkit::ActivityIndicatorView> spinner;
+        if (!cell) {
+            cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Default, kPlainCell);
+            cell->textLabel().setTextAlignment(toolkit::TextAlignment::center);
+            cell->textLabel().setFont(toolkit::Font::boldSystem(17));
+            cell->textLabel().setTextColor(toolkit::Color::darkGray());
+            spinner = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::Gray);
+            spinner->setHidesWhenStopped(true);
+            cell->setAccessoryView(spinner);
+        } else {
+            spinner = std::dynamic_pointer_cast<toolkit::ActivityIndicatorView>(cell->accessoryView());
+        }
+        const bool loading = model_ && model_->isLoadingMessages();
+        if (spinner) loading ? spinner->startAnimating() : spinner->stopAnimating();
+        cell->setUserInteractionEnabled(!loading);
+        const bool searching = model_ && !model_->searchText().empty();
+        const char* label = viewType() == 3 ? (searching ? "Search all online entries…" : "Load older entries…")
+                                            : (searching ? "Search all online messages…" : "Load older messages…");
+        cell->textLabel().setText(text(label));
+        return cell;
+    }
+    const char* identifier = viewType() == 3 ? kHistoryCell : kMessageCell;
+    auto cell = table.dequeueReusableCell(identifier, indexPath);
+    auto conversation = conversationAtIndexPath(indexPath);
+    auto row = std::dynamic_pointer_cast<MessageListTableViewCell>(cell);
+    if (!conversation || !row) return cell;
+    auto actions = roles_.listActions.lock();
+    // Contact names of the numbers are refreshed off the main thread.
+    if (actions) {
+        std::weak_ptr<HXListActionsRole> weakActions = actions;
+        const std::string numbers = stringOf(conversation, "phoneNumber");
+        if (!numbers.empty())
+            dispatch::Queue::global(dispatch::Priority::Background)->async([weakActions, numbers] {
+                if (auto a = weakActions.lock())
+                    for (const auto& n : foundation::split(numbers, "|")) a->refreshContactName(n);
+            });
+    }
+    if (viewType() == 2 && actions && actions->connectionAvailable() &&
+        foundation::UserDefaults::standardUserDefaults()->boolForKey("VMprefetch")) {
+        std::weak_ptr<HXMessageListModel> weakModel = model_;
+        const std::string id = stringOf(conversation, "conversationID");
+        dispatch::Queue::global(dispatch::Priority::Background)->async([weakModel, id] {
+            if (auto m = weakModel.lock()) m->prefetchVM(id);
+        });
+    }
+    if (toolkit::Device::current().systemVersion() >= 13) row->starButton().setTintColor(toolkit::Color::systemGray());
+    if (!todayStart_) todayStart_ = foundation::startOfDay(foundation::now());
+    const Value lastdate = conversation->value("lastdate");
+    const auto* date = lastdate.ifDate();
+    MessageListCellOptions options;
+    auto prefs = foundation::UserDefaults::standardUserDefaults();
+    options.showNotesInMessageLists = prefs->boolForKey("showNotesInMessageLists");
+    options.graphicalEmoticons = prefs->objectForKey("graphicalEmoticons").boolValue(true);
+    row->configure(conversation, indexPath, date ? dateText(*date, foundation::now()) : std::string(), options);
+    return row;
+}
+
+std::optional<double> VC_Messages::estimatedHeightForRow(toolkit::TableView&, IndexPath) {
+    return estimatedRowHeight();
+}
+
+std::optional<double> VC_Messages::heightForRow(toolkit::TableView& table, IndexPath indexPath) {
+    if (indexPath.section == 1) return std::nullopt;
+    (void)table;
+    if (rowHeight_ != 0) return rowHeight_;
+    return measureRowHeight();
+}
+
+double VC_Messages::measureRowHeight() {
+    auto a = model_ ? model_->app() : nullptr;
+    auto main = a ? a->managedObjectContext() : nullptr;
+    if (!main) return estimatedRowHeight();
+    // A throwaway conversation in a child of the main context measures the row; the child is
+    // rolled back, so nothing reaches the store.
+    auto scratch = store::Context::create(store::ConcurrencyType::PrivateQueue);
+    scratch->setParentContext(main);
+    double height = estimatedRowHeight();
+    scratch->performAndWait([&] {
+        auto object = scratch->insertNewObject("HX_Conversation");
+        if (!object.ok()) return;
+        const std::string sender = foundation::globallyUniqueString();
+        (void)object.value()->setValue("sender", Value(sender));
+        (void)object.value()->setValue("lastMessageText", Value(measuringText(sender)));
+        auto cell = viewType() == 3 ? makeHistoryTableCell() : makeMessageTableCell();
+        cell->configure(object.value(), IndexPath{0, 0}, "Wednesday", MessageListCellOptions{});
+        const double width = isViewLoaded() ? tableView()->bounds().size.width : 320;
+        cell->setFrame(toolkit::Rect(0, 0, width > 0 ? width : 320, estimatedRowHeight()));
+        cell->layoutIfNeeded();
+        height = std::ceil(cell->fittingHeight(width > 0 ? width : 320)) + 1;
+        scratch->rollback();
+    });
+    rowHeight_ = height;
+    if (model_) {
+        auto settings = model_->viewSettings();
+        settings.set("rowHeight", Value(height));
+        model_->setViewSettings(std::move(settings));
+    }
+    return height;
+}
+
+void VC_Messages::resetRowHeight() {
+    rowHeight_ = 0;
+    if (model_) {
+        auto settings = model_->viewSettings();
+        settings.set("rowHeight", Value(0.0));
+        model_->setViewSettings(std::move(settings));
+    }
+    reloadTable();
+}
+
+void VC_Messages::reloadDates() {
+    todayStart_.reset();
+    reloadTable();
+}
+
+void VC_Messages::removeSelection() {
+    if (!isViewLoaded()) return;
+    if (auto selected = tableView()->indexPathForSelectedRow()) tableView()->deselectRow(*selected, true);
+    if (!iPad()) tableView()->setTableFooterView(std::make_shared<toolkit::View>());
+}
+
+// ---- opening, more, previews
+
+HXConversationSetup VC_Messages::setupFor(const std::shared_ptr<store::ManagedObject>& conversation,
+                                          bool peeking) const {
+    HXConversationSetup setup;
+    setup.conversationID = stringOf(conversation, "conversationID");
+    setup.title = conversationTitle(stringOf(conversation, "sender"), stringOf(conversation, "ABName"));
+    const auto settings = model_ ? model_->viewSettings() : foundation::Dictionary{};
+    setup.conversationType = conversationTypeFor(settings.get("typeMask").int64Value(), viewType(),
+                                                 conversation ? conversation->value("type").int64Value() : 0);
+    setup.peeking = peeking;
+    return setup;
+}
+
+void VC_Messages::didSelectRow(toolkit::TableView&, IndexPath indexPath) {
+    if (indexPath.section == 1) return loadMore(indexPath);
+    openConversation(conversationAtIndexPath(indexPath));
+}
+
+void VC_Messages::openConversation(const std::shared_ptr<store::ManagedObject>& conversation) {
+    auto actions = roles_.listActions.lock();
+    if (!conversation || !actions) return;
+    const auto setup = setupFor(conversation, false);
+    auto screen = actions->makeConversationScreen(setup);
+    if (!screen) return;
+    if (actions->isSignedIn() && setup.conversationType != 3) actions->reloadConversationWithID(setup.conversationID);
+    screen->hidesBottomBarWhenPushed = true;
+    if (auto* nav = navigationController()) nav->pushViewController(screen, true);
+    if (model_) model_->setOpenConversationID(setup.conversationID);
+}
+
+void VC_Messages::loadMore(IndexPath indexPath) {
+    if (!model_) return;
+    if (model_->searchText().empty()) {
+        switch (model_->selectedListType()) {
+            case Model::Archive:
+                model_->setArchivePage(model_->archivePage() + 1);
+                break;
+            case Model::Spam:
+                model_->setSpamPage(model_->spamPage() + 1);
+                break;
+            default:
+                model_->setReloadPage(model_->reloadPage() + 1);
         }
     }
-    cell->textLabel().setText(std::move(name));
-    return cell;
+    model_->loadMessages(Model::Sender::TableCell);
+    auto cell = tableView()->cellForRow(indexPath);
+    if (auto spinner =
+            cell ? std::dynamic_pointer_cast<toolkit::ActivityIndicatorView>(cell->accessoryView()) : nullptr;
+        spinner && !spinner->isAnimating()) {
+        cell->setUserInteractionEnabled(false);
+        spinner->startAnimating();
+    }
+    tableView()->deselectRow(indexPath, true);
 }
+
+std::shared_ptr<toolkit::ViewController>
+VC_Messages::previewControllerForConverstion(const std::shared_ptr<store::ManagedObject>& conversation) {
+    auto actions = roles_.listActions.lock();
+    if (!conversation || !actions) return nullptr;
+    auto screen = actions->makeConversationScreen(setupFor(conversation, true));
+    if (screen) screen->hidesBottomBarWhenPushed = true;
+    return screen;
+}
+
+// ---- row actions
+
+bool VC_Messages::canEditRow(toolkit::TableView&, IndexPath indexPath) {
+    auto actions = roles_.listActions.lock();
+    return indexPath.section == 0 && actions && actions->connectionAvailable();
+}
+
+toolkit::Color VC_Messages::backgroundForEditActionWithType(int type, double height) {
+    static const struct {
+        const char* image;
+        const char* symbol;
+    } kIcons[] = {{"ra_Trash", nullptr},
+                  {"ra_Call", nullptr},
+                  {"ra_SMS", nullptr},
+                  {"ra_Archive", nullptr},
+                  {"ra_Inbox", nullptr},
+                  {"ra_MarkRead", "eye.fill"},
+                  {"ra_MarkUnread", "eye.slash.fill"}};
+    if (type < 0 || type > 6) type = 0;
+    const toolkit::Color fill = type == 0                             ? toolkit::Color::systemRed()
+                                : type == 1 || type == 5 || type == 6 ? toolkit::Color::systemBlue()
+                                                                      : toolkit::Color::lightGray();
+    const double width =
+        isViewLoaded() && tableView()->bounds().size.width > 0 ? tableView()->bounds().size.width : 320;
+    const double w = std::ceil(graphics::sizeOfText("      ", graphics::Font::system(17)).width) + 20;
+    const double d = std::min(height - 4, w);
+    auto context = graphics::GraphicsContext::image(graphics::Size{width, height}, false,
+                                                    toolkit::Device::current().screen().scale);
+    if (!context.ok()) return fill;
+    auto& c = **context;
+    c.setShadow(graphics::Size{2, 2}, 5, toolkit::Color::lightGray().withAlphaComponent(0.5));
+    c.setFillColor(fill);
+    c.fillEllipse(graphics::Rect(11, (height - d) / 2, d, d));
+    c.clearShadow();
+    const bool symbols = toolkit::Device::current().systemVersion() >= 13 && kIcons[type].symbol;
+    auto icon = symbols ? graphics::systemImageNamed(kIcons[type].symbol) : graphics::imageNamed(kIcons[type].image);
+    if (icon) {
+        icon = icon->withTintColor(toolkit::Color::whiteColor());
+        const auto size = icon->size();
+        c.drawImage(*icon, graphics::Rect(d / 2 + (w / 2 - size.width) / 2, (height - size.height) / 2, size.width,
+                                          size.height));
+    }
+    return toolkit::Color::pattern(c.makeImage());
+}
+
+std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::leadingSwipeActions(toolkit::TableView& table,
+                                                                                      IndexPath indexPath) {
+    auto conversation = conversationAtIndexPath(indexPath);
+    auto actions = roles_.listActions.lock();
+    auto config = toolkit::SwipeActionsConfiguration::make({});
+    config->performsFirstActionWithFullSwipe = false;
+    if (!conversation || !actions) return config;
+    const int64_t type = conversation->value("type").int64Value();
+    if (viewType() == 3 && type != 10 && type != 11 && type != 2) return config;
+    const bool read = conversation->value("isRead").boolValue();
+    const int code = read ? 6 : 5;
+    const std::string id = stringOf(conversation, "conversationID");
+    const double height = table.rectForRow(indexPath).height();
+    auto weakTable = std::weak_ptr<toolkit::TableView>(tableView());
+    std::weak_ptr<HXListActionsRole> weakActions = actions;
+    auto action = toolkit::ContextualAction::make(
+        toolkit::ContextualActionStyle::Normal, actions->titleForConversationAction(code).value_or(""),
+        [weakActions, weakTable, id, read](toolkit::ContextualAction&, toolkit::View&,
+                                           toolkit::ContextualAction::Completion done) {
+            if (auto a = weakActions.lock()) a->markConversation(id, !read);
+            if (auto t = weakTable.lock()) t->setEditing(false, true);
+            if (done) done(true);
+        });
+    action->backgroundColor = backgroundForEditActionWithType(code, height);
+    config->actions.push_back(action);
+    return config;
+}
+
+std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeActions(toolkit::TableView& table,
+                                                                                       IndexPath indexPath) {
+    auto conversation = conversationAtIndexPath(indexPath);
+    auto actions = roles_.listActions.lock();
+    auto config = toolkit::SwipeActionsConfiguration::make({});
+    config->performsFirstActionWithFullSwipe = false;
+    if (!conversation || !actions) return config;
+    const std::string id = stringOf(conversation, "conversationID");
+    const std::string number = stringOf(conversation, "phoneNumber");
+    const bool usable = !number.empty() && number != "Unknown";
+    const double height = table.rectForRow(indexPath).height();
+    auto weakTable = std::weak_ptr<toolkit::TableView>(tableView());
+    std::weak_ptr<HXListActionsRole> weakActions = actions;
+    auto make = [&](int code, int background, toolkit::ContextualActionStyle style,
+                    std::function<void(HXListActionsRole&)> run) {
+        auto action =
+            toolkit::ContextualAction::make(style, actions->titleForConversationAction(code).value_or(""),
+                                            [weakActions, weakTable, run](toolkit::ContextualAction&, toolkit::View&,
+                                                                          toolkit::ContextualAction::Completion done) {
+                                                if (auto a = weakActions.lock()) run(*a);
+                                                if (auto t = weakTable.lock()) t->setEditing(false, true);
+                                                if (done) done(true);
+                                            });
+        action->backgroundColor = backgroundForEditActionWithType(background, height);
+        config->actions.push_back(action);
+    };
+    auto remove = [&] {
+        make(0, 0, toolkit::ContextualActionStyle::Destructive,
+             [id](HXListActionsRole& a) { a.deleteConversationWithID(id); });
+    };
+    auto conversations = roles_.conversations;
+    auto placeCall = [&] {
+        make(1, 1, toolkit::ContextualActionStyle::Normal, [conversations, number](HXListActionsRole&) {
+            if (auto c = conversations.lock()) c->placeCallTo(number);
+        });
+    };
+    auto sendSMS = [&] {
+        make(2, 2, toolkit::ContextualActionStyle::Normal, [conversations, number](HXListActionsRole&) {
+            if (auto c = conversations.lock()) c->newMessageToNumber(number, "", "");
+        });
+    };
+    const int64_t type = conversation->value("type").int64Value();
+    if (viewType() == 3 && isMaskMember(kCallsMask, type)) {
+        if (!actions->isSignedIn()) return config;
+        remove();
+        if (usable) sendSMS(), placeCall();
+        return config;
+    }
+    remove();
+    const bool archived = conversation->value("isArchived").boolValue();
+    make(archived ? 4 : 3, archived ? 4 : 3, toolkit::ContextualActionStyle::Normal,
+         [id](HXListActionsRole& a) { a.changeArchiveStateForConversationWithID(id); });
+    if (usable) placeCall();
+    return config;
+}
+
+toolkit::ContextMenuConfigurationPtr VC_Messages::contextMenuConfiguration(toolkit::TableView&, IndexPath indexPath,
+                                                                           toolkit::Point) {
+    if (toolkit::Device::current().systemVersion() < 13 || indexPath.section != 0) return nullptr;
+    auto conversation = conversationAtIndexPath(indexPath);
+    auto actions = roles_.listActions.lock();
+    if (!conversation || !actions) return nullptr;
+    const std::string id = stringOf(conversation, "conversationID");
+    const std::string number = stringOf(conversation, "phoneNumber");
+    const bool read = conversation->value("isRead").boolValue();
+    const bool history = viewType() == 3;
+    const int os = toolkit::Device::current().systemVersion();
+    auto weak = weakSelf<VC_Messages>();
+    std::weak_ptr<HXListActionsRole> weakActions = actions;
+    auto conversations = roles_.conversations;
+
+    auto preview = [weak, conversation]() -> std::shared_ptr<toolkit::ViewController> {
+        auto self = weak.lock();
+        return self ? self->previewControllerForConverstion(conversation) : nullptr;
+    };
+    auto menu = [weakActions, conversations, conversation, id, number, read, history,
+                 os](const std::vector<toolkit::MenuElementPtr>&) -> toolkit::MenuPtr {
+        auto a = weakActions.lock();
+        if (!a) return toolkit::Menu::make("Menu", {});
+        auto action = [&](int code, std::function<void()> run, unsigned attributes = toolkit::kMenuElementNone) {
+            auto image = a->imageForConversationAction(code);
+            return toolkit::MenuAction::make(
+                a->titleForConversationAction(code).value_or(""), image ? graphics::systemImageNamed(*image) : nullptr,
+                [run](toolkit::MenuAction&) { run(); }, attributes);
+        };
+        std::vector<toolkit::MenuElementPtr> items;
+        toolkit::MenuPtr deleteMenu;
+        for (int code : a->messageOptionsForConversation(conversation)) {
+            switch (code) {
+                case 0: {
+                    auto del = action(
+                        0,
+                        [weakActions, id] {
+                            if (auto r = weakActions.lock()) r->deleteConversationWithID(id);
+                        },
+                        toolkit::kMenuElementDestructive);
+                    deleteMenu = toolkit::Menu::make(del->title, {del},
+                                                     os >= 15 ? toolkit::kMenuDisplayInline | toolkit::kMenuDestructive
+                                                              : toolkit::kMenuDestructive,
+                                                     del->image);
+                    break;
+                }
+                case 1:
+                    items.push_back(action(1, [conversations, number] {
+                        if (auto c = conversations.lock()) c->placeCallTo(number);
+                    }));
+                    break;
+                case 2:
+                    items.push_back(action(2, [conversations, number] {
+                        if (auto c = conversations.lock()) c->newMessageToNumber(number, "", "");
+                    }));
+                    break;
+                case 3:
+                case 4:
+                    items.push_back(action(code, [weakActions, id] {
+                        if (auto r = weakActions.lock()) r->changeArchiveStateForConversationWithID(id);
+                    }));
+                    if (!history)
+                        items.push_back(action(read ? 6 : 5, [weakActions, id] {
+                            if (auto r = weakActions.lock()) r->changeReadStatusForConversationWithID(id);
+                        }));
+                    break;
+                case 9:
+                    items.push_back(action(9, [weakActions, id] {
+                        if (auto r = weakActions.lock()) r->createEmailForConversationWithID(id);
+                    }));
+                    break;
+                case 10:
+                case 11:
+                    items.push_back(action(code, [weakActions, id, block = code == 10] {
+                        if (auto r = weakActions.lock()) r->blockContact(block, id);
+                    }));
+                    break;
+                default:
+                    break;
+            }
+        }
+        if (deleteMenu)
+            return toolkit::Menu::make("", {toolkit::Menu::make("", items, toolkit::kMenuDisplayInline), deleteMenu});
+        if (items.empty()) return toolkit::Menu::make("Menu", {});
+        return toolkit::Menu::make("", items);
+    };
+    return toolkit::ContextMenuConfiguration::make(id, preview, menu);
+}
+
+void VC_Messages::willPerformPreviewAction(toolkit::TableView&, toolkit::ContextMenuConfiguration&,
+                                           toolkit::ContextMenuCommitAnimator& animator) {
+    animator.preferredCommitStyle = toolkit::PreviewCommitStyle::Pop;
+    auto preview = animator.previewViewController();
+    auto weak = weakSelf<VC_Messages>();
+    animator.addCompletion([weak, preview] {
+        auto self = weak.lock();
+        if (!self || !preview) return;
+        if (auto* screen = dynamic_cast<HXConversationScreen*>(preview.get())) screen->setIsPeeking(false);
+        if (auto* nav = self->navigationController()) nav->pushViewController(preview, true);
+        if (auto* screen = dynamic_cast<HXConversationScreen*>(preview.get()); screen && self->model_)
+            self->model_->setOpenConversationID(screen->setup().conversationID);
+    });
+}
+
+void VC_Messages::handleLongPress(toolkit::Point pointInTable) {
+    auto table = tableView();
+    auto indexPath = table->indexPathForRowAtPoint(pointInTable);
+    if (!indexPath || indexPath->section != 0) return;
+    auto options = roles_.options.lock();
+    const std::string id = conversationIDOf(*indexPath);
+    if (!options || id.empty()) return;
+    table->selectRow(*indexPath, false);
+    const auto rect = table->rectForRow(*indexPath);
+    // The point in the controller's view: the touch's x, the row's vertical middle.
+    const auto inView = table->convertPointTo(toolkit::Point{pointInTable.x, rect.midY()}, view().get());
+    options->showOptionsForConversation(id, inView, *view());
+}
+
+std::shared_ptr<toolkit::Button> VC_Messages::buttonForStar(bool starred) {
+    auto button = std::make_shared<toolkit::Button>(toolkit::ButtonType::Custom);
+    const double height = rowHeight_ != 0 ? rowHeight_ : estimatedRowHeight();
+    button->setFrame(toolkit::Rect(0, 0, iPad() ? 42 : 32, height));
+    const bool symbols = toolkit::Device::current().systemVersion() >= 13;
+    auto image = symbols ? graphics::systemImageNamed(starred ? "star.fill" : "star")
+                         : graphics::imageNamed(starred ? "star_on" : "star_off");
+    button->setImage(image, toolkit::kStateNormal);
+    button->accessibility().label = text(starred ? "Remove Star" : "Add Star");
+    auto weak = weakSelf<VC_Messages>();
+    std::weak_ptr<toolkit::Button> weakButton = button;
+    button->addAction(
+        [weak, weakButton](toolkit::Control&, const toolkit::Event*) {
+            auto self = weak.lock();
+            auto b = weakButton.lock();
+            if (!self || !b) return;
+            auto table = self->tableView();
+            for (const auto& cell : table->visibleCells())
+                if (cell->accessoryView() == b)
+                    if (auto ip = table->indexPathForCell(*cell)) self->accessoryButtonTapped(*table, *ip);
+        },
+        toolkit::kTouchUpInside);
+    return button;
+}
+
+void VC_Messages::accessoryButtonTapped(toolkit::TableView&, IndexPath indexPath) {
+    auto actions = roles_.listActions.lock();
+    if (!actions || !actions->isSignedIn()) return;
+    auto conversation = conversationAtIndexPath(indexPath);
+    if (!conversation) return;
+    toolkit::ImpactFeedbackGenerator(toolkit::ImpactStyle::Light).impactOccurred();
+    // The star is the device's own: the local store only, no service request.
+    const bool starred = conversation->value("isStarred").boolValue();
+    (void)conversation->setValue("isStarred", Value(!starred));
+    if (auto context = conversation->managedObjectContext()) (void)context->save();
+    if (model_ && model_->selectedListType() == Model::Starred)
+        model_->filterTable(Model::FilterSender::Dropdown);
+    else
+        reloadVisibleCells();
+}
+
+bool VC_Messages::scrollViewShouldScrollToTop(toolkit::ScrollView&) {
+    const double hidden = searchBar_ ? searchBar_->frame().height() : 0;
+    if (tableView()->contentOffset().y > hidden - tableView()->adjustedContentInset().top)
+        scrollToTopWithAnimation(true);
+    return false;
+}
+
+// ---- the dropdown
+
+long VC_Messages::numberOfRowsInComponent(HXCDropdownMenu&, long) { return viewType() == 3 ? 7 : 6; }
+
+std::optional<std::string> VC_Messages::titleForRow(HXCDropdownMenu&, long row, long) {
+    return model_ ? model_->dropDownTitleForIndex(row) : std::string();
+}
+
+std::optional<toolkit::AttributedString> VC_Messages::attributedTitleForRow(HXCDropdownMenu& menu, long row,
+                                                                            long component) {
+    graphics::TextAttributes attributes;
+    attributes.color = toolkit::Color::systemBlue();
+    return toolkit::AttributedString(titleForRow(menu, row, component).value_or(""), attributes);
+}
+
+std::optional<toolkit::Color> VC_Messages::backgroundColorForRow(HXCDropdownMenu&, long, long) {
+    return toolkit::Device::current().systemVersion() >= 13 ? toolkit::Color::secondarySystemBackground()
+                                                            : toolkit::Color::groupTableViewBackground();
+}
+
+std::optional<std::shared_ptr<toolkit::View>> VC_Messages::viewForComponent(HXCDropdownMenu&, long) {
+    auto button = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
+    button->setTitle(model_ ? model_->dropDownTitleForIndex(Model::listFilterIndex()) : std::string(),
+                     toolkit::kStateNormal);
+    button->titleLabel()->setFont(toolkit::Font::boldSystem(17));
+    button->setUserInteractionEnabled(false);
+    return std::shared_ptr<toolkit::View>(button);
+}
+
+void VC_Messages::didSelectRow(HXCDropdownMenu& menu, long row, long) {
+    if (!model_) return;
+    model_->dropdownDidSelectRow(row);
+    menu.reloadComponent(0);
+    menu.closeAllComponentsAnimated(true);
+}
+
+// ---- the search bar
+
+void VC_Messages::setSearchBarEditing(bool editing) {
+    searchBar_->setShowsCancelButton(editing, true);
+    searchBar_->setShowsScopeBar(editing);
+    searchBar_->setTintColor(editing ? toolkit::Color::systemBlue() : toolkit::Color::groupTableViewBackground());
+    searchBar_->sizeToFit();
+    tableView()->setTableHeaderView(searchBar_);
+}
+
+bool VC_Messages::searchBarShouldBeginEditing(toolkit::SearchBar&) {
+    if (numberOfRows(*tableView(), 0) < 1) return false;
+    if (!searchBar_->showsScopeBar()) {
+        setSearchBarEditing(true);
+        tableView()->scrollRectToVisible(searchBar_->frame(), true);
+    }
+    return true;
+}
+
+void VC_Messages::textDidChange(toolkit::SearchBar&, const std::string& searchText) {
+    if (!model_) return;
+    model_->setSearchText(searchText);
+    model_->filterTable(Model::FilterSender::SearchBar);
+}
+
+void VC_Messages::selectedScopeButtonIndexDidChange(toolkit::SearchBar&, long index) {
+    if (!model_) return;
+    model_->setSearchScope(static_cast<int>(index));
+    model_->filterTable(Model::FilterSender::SearchBar);
+}
+
+void VC_Messages::searchBarCancelButtonClicked(toolkit::SearchBar& bar) {
+    bar.setText("");
+    textDidChange(bar, "");
+    setSearchBarEditing(false);
+    bar.resignFirstResponder();
+}
+
+void VC_Messages::searchBarSearchButtonClicked(toolkit::SearchBar& bar) { bar.resignFirstResponder(); }
+
+void VC_Messages::searchBarTextDidEndEditing(toolkit::SearchBar&) { scrollToTopWithAnimation(true); }
+
+// ---- the view of the model
 
 void VC_Messages::beginRefreshing(const std::string& title) {
     if (!refreshControl()) return;
@@ -84,6 +1016,9 @@ void VC_Messages::beginRefreshing(const std::string& title) {
 
 void VC_Messages::endRefreshing() {
     if (refreshControl()) refreshControl()->endRefreshing();
+    // The more row's spinner follows the load.
+    if (isViewLoaded() && tableView()->numberOfSections() > 1)
+        tableView()->reloadSections({1}, toolkit::RowAnimation::None);
 }
 
 void VC_Messages::updateLastRefreshDate() {
@@ -94,7 +1029,7 @@ void VC_Messages::updateLastRefreshDate() {
     formatter.setDateStyle(foundation::DateFormatter::Style::Short);
     formatter.setTimeStyle(foundation::DateFormatter::Style::Short);
     refreshControl()->attributedTitle =
-        foundation::format(foundation::localizedString("Last Updated: %@"), formatter.string(foundation::Date{*last}));
+        foundation::format(text("Last Updated: %@"), formatter.string(foundation::Date{*last}));
 }
 
 void VC_Messages::reloadTable() {
@@ -104,25 +1039,74 @@ void VC_Messages::reloadTable() {
 void VC_Messages::reloadVisibleCells() {
     if (!isViewLoaded()) return;
     auto table = tableView();
+    if (table->isDragging() || table->isDecelerating() || (model_ && model_->isLoadingMessages())) return;
     const auto selected = table->indexPathForSelectedRow();
     table->reloadData();
-    if (selected && selected->row < table->numberOfRows(selected->section)) table->selectRow(selected, false);
+    if (selected && selected->section < table->numberOfSections() &&
+        selected->row < table->numberOfRows(selected->section))
+        table->selectRow(selected, false);
 }
 
 void VC_Messages::scrollToTopWithAnimation(bool animated) {
     if (!isViewLoaded()) return;
     auto table = tableView();
-    if (table->numberOfRows(0) > 0)
-        table->scrollToRow(toolkit::IndexPath{0, 0}, toolkit::ScrollPosition::Top, animated);
+    table->layoutIfNeeded();
+    // The search bar stays hidden under the bar unless it shows its scopes.
+    const double hidden = searchBar_ && !searchBar_->showsScopeBar() ? searchBar_->frame().height() : 0;
+    const double y = hidden - table->adjustedContentInset().top;
+    table->setContentOffset(toolkit::Point{table->contentOffset().x, y}, animated && shown_);
 }
 
-void VC_Messages::controllerDidChangeContent() { reloadTable(); }
+void VC_Messages::controllerDidChangeContent() {
+    auto weak = weakSelf<VC_Messages>();
+    dispatch::Queue::main()->async([weak] {
+        auto self = weak.lock();
+        if (!self || !self->isViewLoaded()) return;
+        auto table = self->tableView();
+        const auto selected = table->indexPathForSelectedRow();
+        table->reloadData();
+        if (selected && selected->section < table->numberOfSections() &&
+            selected->row < table->numberOfRows(selected->section))
+            table->selectRow(selected, false);
+        auto actions = self->roles_.listActions.lock();
+        if (self->model_ && self->viewType() != 3 && !(actions && actions->isInBackground()))
+            self->model_->updateBadgeValue();
+    });
+}
 
 std::optional<bool> VC_Messages::shownConversationIsRead() const {
-    // No conversation screen is shown over a list yet.
-    return std::nullopt;
+    auto* nav = navigationController();
+    if (!nav || nav->viewControllers().size() < 2) return std::nullopt;
+    auto* screen = dynamic_cast<HXConversationScreen*>(nav->topViewController());
+    if (!screen || !model_) return std::nullopt;
+    auto a = model_->app();
+    auto conversation = a ? a->getConversationWithID(screen->setup().conversationID) : nullptr;
+    if (!conversation) return std::nullopt;
+    return conversation->value("isRead").boolValue();
 }
 
 void VC_Messages::showBackButtonCount(uint64_t count) {
-    navigationItem().backButtonTitle = count >= 1 && count <= 50 ? std::to_string(count) : title();
+    const int os = toolkit::Device::current().systemVersion();
+    if (os < 13) {
+        std::string digit;
+        if (count >= 1 && count <= 10) foundation::appendUtf8(digit, 0x2789 + static_cast<char32_t>(count));
+        navigationItem().setBackButtonTitle(digit);
+        return;
+    }
+    if (count >= 1 && count <= 50) {
+        auto item = toolkit::BarButtonItem::withImage(
+            graphics::systemImageNamed(foundation::format("%lu.circle.fill", static_cast<unsigned long>(count))));
+        navigationItem().setBackBarButtonItem(item);
+        navigationItem().setBackButtonTitle(std::to_string(count));
+        return;
+    }
+    navigationItem().setBackBarButtonItem(nullptr);
+    navigationItem().setBackButtonTitle(os >= 14 ? std::optional<std::string>(title()) : std::string());
+}
+
+void VC_Messages::messagesReceived(const foundation::Notification& notification) {
+    // A reply with a body has reached the list that asked for it already (the web client hands
+    // it over before it announces it); one without a body says the store has new rows.
+    if (notification.object) return;
+    controllerDidChangeContent();
 }

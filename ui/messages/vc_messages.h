@@ -1,43 +1,117 @@
 // The common controller of the message list screens (the SMS, voicemail and history lists derive
 // from it): a table of the list's conversations, newest first, from its model's results
-// controller, and the pull-to-refresh control. The model (HXMessageListModel) holds the list's
-// state, requests and parse; this controller is its view, attached once both the view has loaded
-// and the model exists. As a view's root the shell finds the list through it, and the lists' role
-// makes the model on that first use, for the service the application object talks to then.
+// controller, with a row that loads older pages or searches the service; the pull-to-refresh
+// control, the list-type dropdown as the navigation bar's title, the search bar and its scopes,
+// the row actions (swipe actions, context menu, long press, star) and the opening and preview of
+// a conversation. The model (HXMessageListModel) holds the list's state, requests and parse; this
+// controller owns it and is its view once both its view has loaded and the model exists. As a
+// view's root the shell finds the list through it, and the lists' role makes the model on that
+// first use, for the service the application object talks to then.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "app/roles/message_list_actions.h"
 #include "app/roles/message_list_host.h"
 #include "app/roles/screen_roles.h"
+#include "platform/foundation/dates.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/foundation/value.h"
+#include "platform/toolkit/bars.h"
 #include "platform/toolkit/table_view_controller.h"
 #include "service/message_list_view.h"
+#include "ui/messages/hxc_dropdown_menu.h"
 
 class HXMessageListModel;
+namespace store {
+class ManagedObject;
+}
 
-class VC_Messages : public toolkit::TableViewController, public HXMessageListView, public HXMessageListHost {
+class VC_Messages : public toolkit::TableViewController,
+                    public HXMessageListView,
+                    public HXMessageListHost,
+                    public HXCDropdownMenuDataSource,
+                    public HXCDropdownMenuDelegate,
+                    public toolkit::SearchBarDelegate {
 public:
+    // A list over a model made by the caller (its roles empty: rows open nothing).
     explicit VC_Messages(std::shared_ptr<HXMessageListModel> model);
     // A list of a view type (1 to 3) whose model the lists' role makes on first use.
-    VC_Messages(std::weak_ptr<HXListLoadingRole> lists, int viewType);
+    VC_Messages(HXScreenRoles roles, int viewType);
     ~VC_Messages() override;
     std::string className() const override { return "VC_Messages"; }
 
     // None before the first use of a list made by the role.
     const std::shared_ptr<HXMessageListModel>& model() const { return model_; }
     std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient&) override;
+    bool enterSearch() override;
 
+    // ---- the screen
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
     void viewDidDisappear(bool animated) override;
+    bool canBecomeFirstResponder() const override;
+    void motionEnded() override;
 
-    // One row per conversation of the results controller.
+    const std::shared_ptr<HXCDropdownMenu>& navBarMenu() const { return navBarMenu_; }
+    const std::shared_ptr<toolkit::SearchBar>& searchBar() const { return searchBar_; }
+    // The conversation of a row of section 0 (none for a row that cannot be resolved).
+    std::shared_ptr<store::ManagedObject> conversationAtIndexPath(toolkit::IndexPath indexPath) const;
+
+    // ---- the table
+    long numberOfSections(toolkit::TableView& table) override;
     long numberOfRows(toolkit::TableView& table, long section) override;
     toolkit::TableViewCellPtr cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    std::optional<double> heightForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    std::optional<double> estimatedHeightForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    void didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    bool canEditRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    std::optional<toolkit::SwipeActionsConfigurationPtr> leadingSwipeActions(toolkit::TableView& table,
+                                                                             toolkit::IndexPath indexPath) override;
+    std::optional<toolkit::SwipeActionsConfigurationPtr> trailingSwipeActions(toolkit::TableView& table,
+                                                                              toolkit::IndexPath indexPath) override;
+    toolkit::ContextMenuConfigurationPtr
+    contextMenuConfiguration(toolkit::TableView& table, toolkit::IndexPath indexPath, toolkit::Point point) override;
+    void willPerformPreviewAction(toolkit::TableView& table, toolkit::ContextMenuConfiguration& configuration,
+                                  toolkit::ContextMenuCommitAnimator& animator) override;
+    void accessoryButtonTapped(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    bool scrollViewShouldScrollToTop(toolkit::ScrollView& scrollView) override;
+
+    // ---- rows and their actions
+    // A conversation screen set up for a preview of the conversation (no service request).
+    std::shared_ptr<toolkit::ViewController>
+    previewControllerForConverstion(const std::shared_ptr<store::ManagedObject>& conversation);
+    // The star of a row as its accessory.
+    std::shared_ptr<toolkit::Button> buttonForStar(bool starred);
+    // The background of a swipe action of a type (0 to 6) for a row of a height: the type's
+    // circle with its white icon, as wide as the table, as a pattern colour.
+    toolkit::Color backgroundForEditActionWithType(int type, double height);
+    // The long press of systems without context menus: the options popover of the row.
+    void handleLongPress(toolkit::Point pointInTable);
+
+    // ---- the dropdown
+    long numberOfComponentsInDropdownMenu(HXCDropdownMenu&) override { return 1; }
+    long numberOfRowsInComponent(HXCDropdownMenu& menu, long component) override;
+    std::optional<std::string> titleForRow(HXCDropdownMenu& menu, long row, long component) override;
+    std::optional<toolkit::AttributedString> attributedTitleForRow(HXCDropdownMenu& menu, long row,
+                                                                   long component) override;
+    std::optional<toolkit::Color> backgroundColorForRow(HXCDropdownMenu& menu, long row, long component) override;
+    std::optional<std::shared_ptr<toolkit::View>> viewForComponent(HXCDropdownMenu& menu, long component) override;
+    void didSelectRow(HXCDropdownMenu& menu, long row, long component) override;
+
+    // ---- the search bar
+    bool searchBarShouldBeginEditing(toolkit::SearchBar& bar) override;
+    void textDidChange(toolkit::SearchBar& bar, const std::string& text) override;
+    void selectedScopeButtonIndexDidChange(toolkit::SearchBar& bar, long index) override;
+    void searchBarCancelButtonClicked(toolkit::SearchBar& bar) override;
+    void searchBarSearchButtonClicked(toolkit::SearchBar& bar) override;
+    void searchBarTextDidEndEditing(toolkit::SearchBar& bar) override;
 
     // ---- the view of the model
     bool isShownScreen() const override { return shown_; }
@@ -51,11 +125,54 @@ public:
     std::optional<bool> shownConversationIsRead() const override;
     void showBackButtonCount(uint64_t count) override;
 
+    // ---- observer targets
+    const HXScreenRoles& roles() const { return roles_; }
+    // A list notification: with a body it has reached the model already; without one the store
+    // has new rows.
+    void messagesReceived(const foundation::Notification& notification);
+    void resetRowHeight();
+    void reloadDates();
+    void removeSelection();
+
+    // ---- pure rules of the rows
+    // The title of a conversation screen: "Group Message", the contact name without its phone
+    // label, or the sender unless it is only digits and dial signs.
+    static std::string conversationTitle(const std::string& sender, const std::string& abName);
+    // The conversation type a screen opened from a list shows (1 texts, 2 voicemail, 3 calls).
+    static int conversationTypeFor(int64_t typeMask, int64_t viewType, int64_t conversationType);
+    // The date of a row: the time today, "Yesterday", the weekday within the six days before,
+    // else the short date; days are the calendar days of the zone (current when empty).
+    static std::string dateText(foundation::Date lastdate, foundation::Date now, const std::string& timeZone = {});
+
+protected:
+    // The subclass's part of the set-up: title, scopes, observers, bar buttons.
+    virtual void setUpList() {}
+    // Estimated row height of the list (the subclass's, by device form).
+    virtual double estimatedRowHeight() const { return 57; }
+    // The text a throwaway conversation gets when the row height is measured.
+    virtual std::string measuringText(const std::string& sender) const { return sender; }
+    int viewType() const;
+    bool iPad() const;
+    void observe(const std::string& name, std::function<void(VC_Messages&, const foundation::Notification&)> handler);
+
 private:
     void attachModel();
-    std::weak_ptr<HXListLoadingRole> lists_;
+    void openConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    void loadMore(toolkit::IndexPath indexPath);
+    HXConversationSetup setupFor(const std::shared_ptr<store::ManagedObject>& conversation, bool peeking) const;
+    bool hasMoreRow() const;
+    double measureRowHeight();
+    void setSearchBarEditing(bool editing);
+    std::string conversationIDOf(toolkit::IndexPath indexPath) const;
+
+    HXScreenRoles roles_;
     int viewType_ = 0;
     std::shared_ptr<HXMessageListModel> model_;
+    std::shared_ptr<HXCDropdownMenu> navBarMenu_;
+    std::shared_ptr<toolkit::SearchBar> searchBar_;
+    std::optional<foundation::Date> todayStart_;
+    double rowHeight_ = 0;
+    bool observing_ = false;
     // Read by parses off the main thread.
     std::atomic<bool> shown_{false};
 };

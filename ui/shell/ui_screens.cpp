@@ -1,5 +1,7 @@
 #include "ui/shell/ui_screens.h"
 
+#include "app/views.h"
+#include "platform/foundation/bundle.h"
 #include "platform/graphics/color.h"
 #include "platform/toolkit/traits.h"
 #include "ui/compose/vc_new_message.h"
@@ -10,6 +12,9 @@
 #include "ui/passcode/hxc_pad_lock_screen_view.h"
 #include "ui/passcode/hxc_pad_lock_screen_view_controller.h"
 #include "ui/passcode/hxc_passcode_settings_view_controller.h"
+#include "ui/messages/vc_history.h"
+#include "ui/messages/vc_sms.h"
+#include "ui/messages/vc_vm.h"
 #include "ui/shell/options_popover.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/signin/login_panel.h"
@@ -39,12 +44,36 @@ std::shared_ptr<HXOptionsPopover> HXUIScreens::showPopover(graphics::Point point
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, const HXScreenRoles& roles) {
-    // View 0 is the dial pad. The lists' common screen (VC_Messages, made with the lists' role)
-    // does not stand at the list views yet: a refresh of a model made on first use sends nothing
-    // until the list screens set up their model as they appear. Until then the shell keeps its
-    // placeholders there.
-    if (index == 0) return std::make_shared<VC_Call>(roles);
-    return nullptr;
+    // The dial pad stands at view 0 and the message lists at views 1 to 3; view 4 keeps the
+    // shell's placeholder.
+    switch (index) {
+        case 0:
+            return std::make_shared<VC_Call>(roles);
+        case 1:
+            return std::make_shared<VC_SMS>(roles, 1);
+        case 2:
+            return std::make_shared<VC_VM>(roles, 2);
+        case 3:
+            return std::make_shared<VC_History>(roles, 3);
+        default:
+            return nullptr;
+    }
+}
+
+std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const HXScreenRoles& roles,
+                                                                          const HXConversationSetup& setup) {
+    // The conversation screen is the titled stand-in until it is built.
+    (void)roles;
+    return std::make_shared<HXConversationScreen>(setup);
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const HXScreenRoles& roles,
+                                                                         const std::string& conversationID) {
+    // The note editor is a titled stand-in until it is built.
+    (void)roles, (void)conversationID;
+    auto screen = std::make_shared<HXPlaceholderScreen>("VC_NoteEdit");
+    screen->setTitle(foundation::localizedString("Note"));
+    return screen;
 }
 
 std::shared_ptr<HXPasscodePadScreen>

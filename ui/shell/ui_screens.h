@@ -20,7 +20,7 @@ public:
     std::shared_ptr<HXOptionsPopover> showPopover(graphics::Point point, toolkit::View& view,
                                                   const std::vector<std::string>& strings,
                                                   std::weak_ptr<HXOptionsPopoverDelegate> delegate) override;
-    // View 0's dial pad; the other views keep the shell's placeholders.
+    // View 0's dial pad and the message lists at views 1 to 3; view 4 keeps the shell's placeholder.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
     std::shared_ptr<HXPasscodePadScreen>
     makePadLockScreen(std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate, bool complexPin) override;
@@ -29,4 +29,8 @@ public:
                            bool complexPin) override;
     std::shared_ptr<toolkit::ViewController> makePasscodeSettingsScreen(const HXScreenRoles& roles) override;
     void applyPasscodePadAppearance() override;
+    std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,
+                                                                 const HXConversationSetup& setup) override;
+    std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles& roles,
+                                                                const std::string& conversationID) override;
 };

@@ -9,6 +9,7 @@
 #include "platform/toolkit/scroll_view.h"
 #include "service/message_list_model.h"
 #include "tests/support/screen_fixture.h"
+#include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_messages.h"
 
 namespace {
@@ -50,7 +51,14 @@ TEST_F(MessageListScreen, ShowsTheConversationsItsModelStoredAndEndsItsRefresh) 
     foundation::NotificationCenter::defaultCenter().removeObserver(&saved);
     ASSERT_EQ(screen->tableView()->numberOfRows(0), 2);
     auto name = [&](long row) {
-        return screen->cellForRow(*screen->tableView(), toolkit::IndexPath{0, row})->textLabel().text();
+        auto cell = std::dynamic_pointer_cast<MessageListTableViewCell>(
+            screen->cellForRow(*screen->tableView(), toolkit::IndexPath{0, row}));
+        if (!cell) return std::string();
+        cell->setFrame(toolkit::Rect(0, 0, 320, 57));
+        cell->layoutIfNeeded();
+        // The name, without the count the row may add.
+        const std::string title = cell->titleLabel().text();
+        return title.substr(0, title.find(' '));
     };
     EXPECT_EQ(name(0), "Ben") << "newest first";
     EXPECT_EQ(name(1), "Ann");

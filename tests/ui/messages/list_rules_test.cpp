@@ -1,0 +1,157 @@
+// The rules of list rows that hold without a screen: the conversation title, the conversation type
+// a list opens, the row's date around midnight and daylight-saving changes (against python3's
+// zoneinfo), the back button's count on each system, and the swipe action's drawn background.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "platform/foundation/dates.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/strings.h"
+#include "platform/graphics/codecs.h"
+#include "platform/graphics/image.h"
+#include "platform/toolkit/bar_items.h"
+#include "platform/toolkit/testing/harness.h"
+#include "tests/support/test_support.h"
+#include "ui/messages/vc_messages.h"
+
+namespace {
+
+TEST(ListRules, ConversationTitles) {
+    struct Case {
+        const char* sender;
+        const char* abName;
+        const char* title;
+    };
+    const Case cases[] = {
+        {"Group Message", "Ann", "Group Message"},
+        {"+1 (555) 010-0000", "Ann Lee\u00A0(mobile)", "Ann Lee"},
+        // Only the last label goes; a no-break space without "(" stays.
+        {"x", "A\u00A0(B)\u00A0(home)", "A\u00A0(B)"},
+        {"x", "Ann\u00A0Lee", "Ann\u00A0Lee"},
+        {"x", "Ann (work)", "Ann (work)"},
+        {"x", "\u00A0(", ""},
+        {"+1 (555) 010-0000", "", ""},
+        {"*#123# ", "", ""},
+        {"555-0100 ext", "", "555-0100 ext"},
+        {"Bank", "", "Bank"},
+        {"", "", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(VC_Messages::conversationTitle(c.sender, c.abName), c.title) << c.sender;
+}
+
+TEST(ListRules, TheConversationTypeOfAScreenFollowsTheFullHistoryOnly) {
+    struct Case {
+        int64_t mask, viewType, type;
+        int expected;
+    };
+    const Case cases[] = {{245143, 3, 10, 1}, {245143, 3, 11, 1}, {245143, 3, 2, 2}, {245143, 3, 4, 3},
+                          {245143, 3, 0, 3},  {242067, 3, 10, 3}, {3072, 1, 2, 1},   {20, 2, 4, 2}};
+    for (const auto& c : cases)
+        EXPECT_EQ(VC_Messages::conversationTypeFor(c.mask, c.viewType, c.type), c.expected) << c.mask << " " << c.type;
+}
+
+TEST(ListRules, DatesAroundMidnightAndDaylightSavingAreThoseOfPythonsZoneinfo) {
+    if (!hxtest::haveProgram("/usr/bin/python3")) GTEST_SKIP() << "python3 is the oracle";
+    std::string out;
+    ASSERT_EQ(hxtest::runCommand(
+                  std::string("/usr/bin/python3 ") + HX_SOURCE_DIR + "/tests/ui/messages/list_dates_oracle.py", &out),
+              0)
+        << out;
+    foundation::setCurrentLocaleIdentifier("en_US");
+    std::istringstream lines(out);
+    std::string line;
+    size_t cases = 0, differences = 0;
+    while (std::getline(lines, line)) {
+        const auto fields = foundation::split(line, "\t");
+        ASSERT_EQ(fields.size(), 4u) << line;
+        const double now = std::stod(fields[1]), date = std::stod(fields[2]);
+        std::string shown = VC_Messages::dateText(foundation::Date{date}, foundation::Date{now}, fields[0]);
+        // ICU separates the time from AM/PM with a narrow no-break space.
+        shown = foundation::replaceAll(shown, "\u202F", " ");
+        ++cases;
+        if (shown != fields[3] && ++differences <= 10) ADD_FAILURE() << line << " shows " << shown;
+    }
+    foundation::setCurrentLocaleIdentifier("");
+    EXPECT_GT(cases, 1000u);
+    EXPECT_EQ(differences, 0u);
+}
+
+TEST(ListRules, TheDayBeforeAShortDayIsNotYesterday) {
+    // New York's 12 March 2023 had 23 hours: 11 March 23:30 is more than a day before the 13th's
+    // midnight by the calendar but within 86,400 s of it.
+    foundation::setCurrentLocaleIdentifier("en_US");
+    const std::string zone = "America/New_York";
+    const auto midnight13 = foundation::dateFromComponents({.year = 2023, .month = 3, .day = 13}, zone);
+    const auto late11 =
+        foundation::dateFromComponents({.year = 2023, .month = 3, .day = 11, .hour = 23, .minute = 30}, zone);
+    ASSERT_LT(midnight13.secondsSince1970 - late11.secondsSince1970, 86400);
+    EXPECT_EQ(VC_Messages::dateText(late11, foundation::Date{midnight13.secondsSince1970 + 60}, zone), "Saturday");
+    foundation::setCurrentLocaleIdentifier("");
+}
+
+TEST(ListRules, TheBackButtonCountsByTheSystemsMeans) {
+    struct Case {
+        int system;
+        uint64_t count;
+        std::optional<std::string> title;
+        const char* symbol;  // the back button item's image, "" for none
+    };
+    const Case cases[] = {
+        {12, 1, "\u278A", ""}, {12, 10, "\u2793", ""},        {12, 11, "", ""},
+        {12, 0, "", ""},       {13, 1, "1", "1.circle.fill"}, {13, 50, "50", "50.circle.fill"},
+        {13, 51, "", ""},      {15, 3, "3", "3.circle.fill"}, {15, 51, "SMS", ""},
+        {18, 51, "SMS", ""},
+    };
+    for (const auto& c : cases) {
+        toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8(), c.system);
+        auto list = std::make_shared<VC_Messages>(HXScreenRoles{}, 1);
+        list->setTitle("SMS");
+        list->showBackButtonCount(c.count);
+        EXPECT_EQ(list->navigationItem().backButtonTitle, c.title) << c.system << " " << c.count;
+        auto item = list->navigationItem().backBarButtonItem;
+        if (*c.symbol) {
+            ASSERT_TRUE(item && item->image) << c.system << " " << c.count;
+            EXPECT_EQ(item->image->name(), c.symbol);
+        } else {
+            EXPECT_FALSE(item) << c.system << " " << c.count;
+        }
+    }
+}
+
+TEST(ListRules, TheSwipeBackgroundHasItsCircleAtElevenPoints) {
+    toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8(), 15);
+    auto list = std::make_shared<VC_Messages>(HXScreenRoles{}, 1);
+    harness.setRoot(list);
+    harness.settle();
+    for (int type = 0; type <= 6; ++type) {
+        const auto colour = list->backgroundForEditActionWithType(type, 57);
+        ASSERT_TRUE(colour.isPattern()) << type;
+        const auto& image = colour.patternImage();
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->size().width, list->tableView()->bounds().size.width) << type;
+        EXPECT_EQ(image->size().height, 57) << type;
+        if (type != 0 || !hxtest::haveProgram("/usr/bin/python3")) continue;
+        // python3-pil finds the red circle's left edge at x 11 (points; the image is at 2x).
+        hxtest::TempDir dir;
+        const auto file = dir / "action.png";
+        auto bitmap = image->bitmap();
+        ASSERT_TRUE(bitmap);
+        auto png = graphics::encodePNG(*bitmap);
+        ASSERT_TRUE(png.ok());
+        ASSERT_TRUE(foundation::files::writeAtomically(file, png->data(), png->size()).ok());
+        std::string out;
+        ASSERT_EQ(hxtest::runCommand(std::string("/usr/bin/python3 ") + HX_SOURCE_DIR +
+                                         "/tests/ui/messages/find_swipe_circle.py " + file.string() + " 2>&1",
+                                     &out),
+                  0)
+            << out;
+        std::istringstream read(out);
+        long first = -1, width = 0;
+        read >> first >> width;
+        const double scale = static_cast<double>(width) / list->tableView()->bounds().size.width;
+        EXPECT_NEAR(first / scale, 11, 1.0) << out;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,341 @@
+// The message lists against the service: the rows are the newest threads in order, a pull ends
+// with the date of the load, the more row pages back until the service has no older page, Spam
+// and Archive load their own lists, a search asks the service only from its row, and the views'
+// roots, search bar and pops are the real screens'.
+#include <gtest/gtest.h>
+
+#include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/net/transport.h"
+#include "tests/ui/messages/list_fixture.h"
+#include "ui/messages/vc_history.h"
+#include "ui/messages/vc_sms.h"
+#include "ui/messages/vc_vm.h"
+
+namespace {
+
+using hxtest::DeviceForm;
+using toolkit::IndexPath;
+
+struct Lists : hxtest::ListFixture<HX_ConnectAppDelegate_iPhone> {
+    Lists() : ListFixture(DeviceForm::phone, 15) {}
+    void SetUp() override {
+        ListFixture::SetUp();
+        useAccount({});
+    }
+    bool isText(const emulator::Thread& t) { return t.isText(); }
+    std::vector<std::string> inbox() {
+        return serviceIDs([](const emulator::Thread& t) { return t.isText() && !t.spam && !t.archived; });
+    }
+    // The text threads of "All": the archived ones too (the account's first data stored them).
+    std::vector<std::string> stored() {
+        return serviceIDs([](const emulator::Thread& t) { return t.isText() && !t.spam; });
+    }
+    // Selects a dropdown row as the user's choice would.
+    void choose(VC_Messages& l, long row) {
+        l.didSelectRow(*l.navBarMenu(), row, 0);
+        harness.settle();
+    }
+    bool tapMoreRow(VC_Messages& l) {
+        auto table = l.tableView();
+        if (table->numberOfSections() < 2) return false;
+        return harness.selectRow(*table, IndexPath{1, 0});
+    }
+};
+
+TEST_F(Lists, TheViewsHoldTheListScreensAndTheirSettings) {
+    ASSERT_TRUE(launch());
+    harness.settle();
+    struct Case {
+        int view;
+        const char* className;
+        int64_t mask;
+        const char* title;
+        std::vector<std::string> scopes;
+        long dropdownRows;
+    };
+    const Case cases[] = {{1, "VC_SMS", 3072, "SMS", {"Contact", "Message", "Note"}, 6},
+                          {2, "VC_VM", 20, "Voicemail", {"Contact", "Message", "Note"}, 6},
+                          {3, "VC_History", 242067, "History", {"Contact", "Note"}, 7}};
+    for (const auto& c : cases) {
+        app->selectViewForIndex(c.view);
+        harness.settle();
+        auto& l = list(c.view);
+        EXPECT_EQ(l.className(), c.className);
+        ASSERT_TRUE(l.model()) << c.view;
+        EXPECT_EQ(l.model()->viewSettings().get("typeMask").int64Value(), c.mask) << c.view;
+        EXPECT_EQ(l.searchBar()->scopeButtonTitles(), c.scopes) << c.view;
+        EXPECT_EQ(l.searchBar()->placeholder(), std::string("Search ") + c.title) << c.view;
+        EXPECT_EQ(l.navBarMenu()->numberOfRowsInComponent(0), c.dropdownRows) << c.view;
+        EXPECT_EQ(l.navigationItem().titleView, l.navBarMenu()) << "the dropdown is the title";
+        EXPECT_TRUE(app->messageListIsShowing()) << c.view;
+    }
+    // Only the SMS list composes, on the phone.
+    EXPECT_TRUE(list(1).navigationItem().rightBarButtonItem());
+    EXPECT_FALSE(list(2).navigationItem().rightBarButtonItem());
+}
+
+TEST_F(Lists, RowsAreTheNewestThreadsInOrderAndAPullEndsWithTheDate) {
+    auto& l = launchAndShow(1);
+    const auto expected = stored();
+    const auto shown = rowIDs(l);
+    ASSERT_GE(shown.size(), 20u);
+    // The first page holds the service's 20 newest text threads, newest first.
+    EXPECT_EQ(std::vector<std::string>(shown.begin(), shown.begin() + 20),
+              std::vector<std::string>(expected.begin(), expected.begin() + 20));
+    ASSERT_FALSE(bodies("api2thread/list").empty());
+    EXPECT_EQ(bodies("api2thread/list").front(), "[2,20,15,null,null,[null,true,true]]");
+
+    // A pull asks for the first page again and ends with the date of that load.
+    service->clearRequests();
+    l.refreshControl()->attributedTitle = "";
+    // From the top of the list, the search bar showing.
+    l.tableView()->setContentOffset({0, -l.tableView()->adjustedContentInset().top});
+    harness.pullToRefresh(*l.tableView());
+    ASSERT_TRUE(settleUntil([&] { return !l.refreshControl()->isRefreshing(); }));
+    EXPECT_EQ(bodies("api2thread/list").size(), 1u);
+    EXPECT_EQ(l.refreshControl()->attributedTitle.rfind("Last Updated: ", 0), 0u)
+        << l.refreshControl()->attributedTitle;
+}
+
+TEST_F(Lists, TheMoreRowSendsTheNextPageUntilTheMarkerIsZero) {
+    auto& l = launchAndShow(1);
+    ASSERT_EQ(l.tableView()->numberOfSections(), 2) << "older threads follow";
+    EXPECT_EQ(l.cellForRow(*l.tableView(), IndexPath{1, 0})->textLabel().text(), "Load older messages…");
+    service->clearRequests();
+    size_t pages = 0;
+    while (pages < 10 && tapMoreRow(l)) {
+        ++pages;
+        ASSERT_TRUE(settleUntil([&] { return bodies("api2thread/list").size() == pages && !loading(1); }));
+        harness.settle();
+    }
+    EXPECT_EQ(l.model()->reloadPage(), 0u);
+    const auto sent = bodies("api2thread/list");
+    // 45 threads in pages of 20: at least two older pages, until a reply without "response" >
+    // "conversation"; then no further request.
+    ASSERT_GE(sent.size(), 2u) << foundation::join(sent, " ; ");
+    ASSERT_LE(sent.size(), 3u) << foundation::join(sent, " ; ");
+    int64_t previous = INT64_MAX;
+    for (const auto& text : sent) {
+        auto body = foundation::parseJSON(text);
+        ASSERT_TRUE(body.ok()) << text;
+        EXPECT_EQ(body.value().asArray().at(0).int64Value(), 2) << text;
+        // The page token is the older bound in milliseconds of a whole second, in quotes.
+        const auto& token = body.value().asArray().at(3);
+        ASSERT_TRUE(token.isString()) << text;
+        ASSERT_EQ(token.asString().size(), 13u) << text;
+        EXPECT_EQ(token.asString().substr(10), "000") << text;
+        const int64_t bound = std::stoll(token.asString());
+        EXPECT_LT(bound, previous) << "each page is older";
+        previous = bound;
+    }
+    EXPECT_EQ(l.model()->reloadPage(), 0u);
+    EXPECT_EQ(l.tableView()->numberOfSections(), 1);
+    EXPECT_EQ(rowIDs(l), stored()) << "every thread, newest first";
+}
+
+TEST_F(Lists, SpamAndArchiveLoadTheirOwnListsFromTheirMoreRow) {
+    auto& l = launchAndShow(1);
+    struct Case {
+        long row;
+        const char* prefix;
+        bool spam;
+    };
+    for (const Case& c : {Case{5, "[5,20,15,", true}, Case{4, "[6,20,15,", false}}) {
+        choose(l, c.row);
+        service->clearRequests();
+        ASSERT_TRUE(tapMoreRow(l)) << c.row;
+        ASSERT_TRUE(settleUntil([&] { return !bodies("api2thread/list").empty(); })) << c.row;
+        EXPECT_EQ(bodies("api2thread/list").front().rfind(c.prefix, 0), 0u) << bodies("api2thread/list").front();
+        // The page marker of the list shown goes to 0 when the service's list has ended.
+        ASSERT_TRUE(settleUntil([&] { return (c.spam ? l.model()->spamPage() : l.model()->archivePage()) == 0; }))
+            << c.row;
+        const auto wanted = serviceIDs(
+            [&](const emulator::Thread& t) { return t.isText() && (c.spam ? t.spam : (t.archived && !t.spam)); });
+        auto shown = rowIDs(l);
+        std::sort(shown.begin(), shown.end());
+        auto sorted = wanted;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(shown, sorted) << "the rows of row " << c.row;
+        EXPECT_EQ(l.tableView()->numberOfSections(), 1) << "no more row after the end";
+    }
+}
+
+TEST_F(Lists, ASearchSendsNothingUntilItsRowIsChosen) {
+    auto& l = launchAndShow(1);
+    service->clearRequests();
+    ASSERT_TRUE(l.enterSearch());
+    EXPECT_TRUE(l.searchBar()->showsScopeBar());
+    ASSERT_TRUE(harness.typeText("zz\"q%"));
+    harness.settle();
+    EXPECT_TRUE(bodies("api2thread/search").empty());
+    EXPECT_TRUE(bodies("api2thread/list").empty());
+    ASSERT_EQ(l.tableView()->numberOfSections(), 2) << "the search row shows with text";
+    EXPECT_EQ(l.cellForRow(*l.tableView(), IndexPath{1, 0})->textLabel().text(), "Search all online messages…");
+    ASSERT_TRUE(tapMoreRow(l));
+    ASSERT_TRUE(settleUntil([&] { return !bodies("api2thread/search").empty(); }));
+    // The text goes into the body as a JSON string: python3 reads it back as typed.
+    const auto body = bodies("api2thread/search").front();
+    if (hxtest::haveProgram("/usr/bin/python3")) {
+        const auto file = home.path() / "search_body.json";
+        ASSERT_TRUE(foundation::files::writeAtomically(file, body.data(), body.size()).ok());
+        std::string out;
+        ASSERT_EQ(hxtest::runCommand("/usr/bin/python3 -c 'import json,sys; b=json.load(open(sys.argv[1])); "
+                                     "print(b[0]+\"|\"+str(b[1]))' " +
+                                         file.string(),
+                                     &out),
+                  0)
+            << body;
+        EXPECT_EQ(out, "zz\"q%|200\n");
+    }
+    // Cancel clears the text and the row.
+    l.searchBarCancelButtonClicked(*l.searchBar());
+    harness.settle();
+    EXPECT_EQ(l.searchBar()->text(), "");
+    EXPECT_FALSE(l.searchBar()->showsScopeBar());
+}
+
+TEST_F(Lists, TheShellsSearchAndPopsReachTheListScreens) {
+    auto& l = launchAndShow(1);
+    // A row opens the titled conversation screen.
+    auto* nav = l.navigationController();
+    ASSERT_TRUE(nav);
+    ASSERT_TRUE(harness.selectRow(*l.tableView(), IndexPath{0, 0}));
+    harness.settle();
+    ASSERT_EQ(nav->viewControllers().size(), 2u);
+    EXPECT_EQ(nav->topViewController()->className(), "VC_Conversation");
+    EXPECT_FALSE(app->messageListIsShowing());
+    // The app's URL for the SMS list pops to the list.
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://sms"));
+    harness.settle();
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    EXPECT_TRUE(app->messageListIsShowing());
+
+    // "vm" pops one level of the voicemail view.
+    app->selectViewForIndex(2);
+    harness.settle();
+    auto& vm = list(2);
+    vm.navigationController()->pushViewController(std::make_shared<toolkit::ViewController>(), false);
+    vm.navigationController()->pushViewController(std::make_shared<toolkit::ViewController>(), false);
+    harness.settle();
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://vm"));
+    harness.settle();
+    EXPECT_EQ(vm.navigationController()->viewControllers().size(), 2u);
+
+    // Search from the shell: the SMS list at the top of its view with its search bar in focus.
+    app->selectViewForIndex(1);
+    harness.settle();
+    ASSERT_TRUE(harness.selectRow(*l.tableView(), IndexPath{0, 1}));
+    harness.settle();
+    app->enterSearch(1);
+    harness.settle();
+    EXPECT_EQ(app->currentViewIndex(), 1);
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+    EXPECT_TRUE(l.searchBar()->isFirstResponder());
+}
+
+TEST_F(Lists, ALoadThatSendsNothingEndsItsSpinnerAndWaitsForTheSignIn) {
+    auto& l = launchAndShow(1);
+    auto account = app->account();
+    const auto token = account->authV2();
+    account->setAuthV2(std::nullopt);
+    service->clearRequests();
+    l.model()->loadMessages(HXMessageListModel::Sender::None);
+    harness.settle();
+    EXPECT_FALSE(l.refreshControl()->isRefreshing()) << "no request: no spinner left turning";
+    EXPECT_FALSE(l.model()->isLoadingMessages());
+    EXPECT_TRUE(bodies("api2thread/list").empty());
+    // The sign-in observer stayed: a completed sign-in runs the load.
+    account->setAuthV2(token);
+    foundation::NotificationCenter::defaultCenter().post("kLoginNotification");
+    ASSERT_TRUE(settleUntil([&] { return !bodies("api2thread/list").empty(); }));
+}
+
+TEST_F(Lists, TurningShowFullHistoryOnAddsTextsAndVoicemailWithoutAReload) {
+    auto& history = launchAndShow(1);
+    (void)history;
+    app->selectViewForIndex(3);
+    harness.settle();
+    auto& h = list(3);
+    const long calls = h.tableView()->numberOfRows(0);
+    service->clearRequests();
+    foundation::UserDefaults::standardUserDefaults()->setBool(true, "showFullHistory");
+    foundation::NotificationCenter::defaultCenter().post("kHistoryItemsSettingDidChangeNotification");
+    harness.settle();
+    EXPECT_EQ(h.model()->viewSettings().get("typeMask").int64Value(), 245143);
+    EXPECT_GT(h.tableView()->numberOfRows(0), calls) << "the stored texts join the history";
+    EXPECT_TRUE(bodies("api2thread/list").empty());
+    // A text row of the full history opens a text conversation and reloads it.
+    long textRow = -1;
+    for (long r = 0; r < h.tableView()->numberOfRows(0) && textRow < 0; ++r)
+        if (h.conversationAtIndexPath({0, r})->value("type").int64Value() >= 10) textRow = r;
+    ASSERT_GE(textRow, 0);
+    const auto id = h.conversationAtIndexPath({0, textRow})->value("conversationID").stringValue();
+    ASSERT_TRUE(harness.selectRow(*h.tableView(), IndexPath{0, textRow}));
+    harness.settle();
+    auto* screen = dynamic_cast<HXConversationScreen*>(h.navigationController()->topViewController());
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(screen->setup().conversationType, 1);
+    EXPECT_EQ(screen->setup().conversationID, id);
+    EXPECT_TRUE(settleUntil([&] { return !bodies("api2thread/get").empty(); }));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Lists, SwipeActionsReachTheServiceAndTheRowMovesLists) {
+    auto& l = launchAndShow(1);
+    choose(l, 1);  // Inbox
+    auto table = l.tableView();
+    ASSERT_GT(table->numberOfRows(0), 2);
+    // Trailing: Delete, Archive, Call for a row with a number; leading: the read toggle.
+    auto titles = harness.swipeRow(*table, IndexPath{0, 0}, toolkit::SwipeEdge::Trailing);
+    ASSERT_EQ(titles.size(), 3u) << foundation::join(titles, ",");
+    const auto archivedID = l.conversationAtIndexPath({0, 0})->value("conversationID").stringValue();
+    service->clearRequests();
+    ASSERT_TRUE(harness.tapSwipeAction(titles[1]));
+    ASSERT_TRUE(settleUntil([&] { return !bodies("thread/updateattributes").empty(); }));
+    EXPECT_NE(bodies("thread/updateattributes").front().find(archivedID), std::string::npos)
+        << bodies("thread/updateattributes").front();
+    ASSERT_TRUE(settleUntil([&] {
+        auto ids = rowIDs(l);
+        return std::find(ids.begin(), ids.end(), archivedID) == ids.end();
+    })) << "the archived row leaves the inbox";
+    choose(l, 4);  // Archive
+    auto ids = rowIDs(l);
+    EXPECT_NE(std::find(ids.begin(), ids.end(), archivedID), ids.end()) << "and shows in the archive";
+
+    choose(l, 1);
+    const auto deletedID = l.conversationAtIndexPath({0, 0})->value("conversationID").stringValue();
+    titles = harness.swipeRow(*table, IndexPath{0, 0}, toolkit::SwipeEdge::Trailing);
+    ASSERT_FALSE(titles.empty());
+    service->clearRequests();
+    ASSERT_TRUE(harness.tapSwipeAction(titles[0]));
+    ASSERT_TRUE(settleUntil([&] { return !bodies("thread/delete").empty(); }));
+    EXPECT_NE(bodies("thread/delete").front().find(deletedID), std::string::npos) << bodies("thread/delete").front();
+
+    // A full swipe never runs the first action.
+    service->clearRequests();
+    harness.swipeRow(*table, IndexPath{0, 0}, toolkit::SwipeEdge::Trailing, true);
+    harness.settle();
+    EXPECT_TRUE(bodies("thread/delete").empty());
+}
+
+TEST_F(Lists, TheStarIsTheDevicesOwnAndUnstarringLeavesTheStarredList) {
+    auto& l = launchAndShow(1);
+    auto conversation = l.conversationAtIndexPath({0, 0});
+    ASSERT_FALSE(conversation->value("isStarred").boolValue());
+    service->clearRequests();
+    l.accessoryButtonTapped(*l.tableView(), IndexPath{0, 0});
+    harness.settle();
+    EXPECT_TRUE(conversation->value("isStarred").boolValue());
+    choose(l, 3);  // Starred
+    ASSERT_EQ(rowIDs(l).size(), 1u);
+    l.accessoryButtonTapped(*l.tableView(), IndexPath{0, 0});
+    harness.settle();
+    EXPECT_TRUE(rowIDs(l).empty()) << "the unstarred row leaves at once";
+    EXPECT_EQ(service->requestCount(), 0u) << "no request for a star";
+}
+
+}  // namespace
