@@ -114,12 +114,6 @@ public:
         (void)point, (void)view, (void)strings, (void)delegate;
         return nullptr;
     }
-    // The note editor of a conversation (VC_NoteEdit); nullptr keeps the shell's placeholder.
-    virtual std::shared_ptr<toolkit::ViewController> makeNoteEditor(const std::string& conversationID,
-                                                                    const HXScreenRoles& roles) {
-        (void)conversationID, (void)roles;
-        return nullptr;
-    }
     // The root screen of a view (0 to 4, as kHXViews in app/views.h); nullptr keeps the shell's
     // placeholder. The shell titles it as the view.
     virtual std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) {
@@ -151,7 +145,7 @@ public:
         (void)roles, (void)setup;
         return nullptr;
     }
-    // The note editor of a conversation.
+    // The note editor of a conversation (VC_NoteEdit); nullptr keeps the shell's placeholder.
     virtual std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles& roles,
                                                                         const std::string& conversationID) {
         (void)roles, (void)conversationID;

@@ -157,7 +157,7 @@ void HX_ConnectAppDelegate::performConversationAction(int code, const std::strin
             auto* screen = nav ? nav->visibleViewController() : nullptr;
             if (!conversation || !screen || screen->className() != "VC_Conversation") break;
             dismissPopoverAnimated(false);
-            auto editor = screens().makeNoteEditor(id, screenRoles());
+            auto editor = screens().makeNoteEditScreen(screenRoles(), id);
             if (!editor) editor = std::make_shared<HXPlaceholderScreen>("VC_NoteEdit");
             auto wrapper = std::make_shared<toolkit::NavigationController>(editor);
             wrapper->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
