@@ -140,8 +140,7 @@ public:
     }
     std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
     void refreshMessageList(int view) override;
-    // The list screens' role (app/shell_lists.cpp).
-    bool connectionAvailable() const override { return HXApplicationModel::connectionAvailable(); }
+    // The list screens' role (app/shell_lists.cpp); connectionAvailable serves it and the dial pad's.
     bool isInBackground() const override { return HXApplicationModel::isInBackground(); }
     bool isSignedIn() const override;
     void refreshContactName(const std::string& number) override { lookupPhone(number); }
