@@ -160,6 +160,9 @@ bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::testing::Harness& h
     return true;
 }
 
+// Virtual seconds after which a view that just appeared has sent what it loads on appearing.
+constexpr double kAppearingViewsLoadWithin = 1.0;
+
 // Each view in turn, its picture and outline written into the out folder.
 int visitViews(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, const Options& options) {
     static const char* names[] = {"call", "sms", "voicemail", "history", "settings"};
@@ -170,8 +173,10 @@ int visitViews(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, c
             app.showDialPad();
         else
             app.selectViewForIndex(index);
-        // What the view asks of the service when it appears arrives before its picture is taken.
+        // What the view asks of the service when it appears arrives before its picture is taken;
+        // a list asks for its first page half a second after it appears, so that time passes first.
         harness.settle();
+        harness.clock().advance(kAppearingViewsLoadWithin);
         harness.clock().runUntil([&] { return applicationIdle(app); }, options.seconds);
         harness.settle();
         const auto stem = options.out / (std::to_string(index) + "-" + names[index]);
