@@ -18,24 +18,12 @@
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/image_operations.h"
+#include "tests/support/quiet_dial_pad_role.h"
 #include "ui/dialer/vc_favorites.h"
 
 namespace {
 
-struct Role : HXDialPadRole {
-    std::shared_ptr<HX_Account> user;
-    std::shared_ptr<HX_Account> account() const override { return user; }
-    std::function<std::string(const std::string&)> contactNameLookup() override { return {}; }
-    bool isABAccessRestricted() override { return false; }
-    bool connectionAvailable() const override { return false; }
-    bool callRequestInFlight() override { return false; }
-    bool canChangeCallback() override { return false; }
-    bool canPlaceCalls() const override { return false; }
-    std::string forwardingNumberControllerTitle() override { return {}; }
-    bool isNewForwardingPhoneID(int64_t) override { return false; }
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController*) override {}
-    void setFirstResponder() override {}
-};
+using Role = hxtest::QuietDialPadRole;
 
 struct World {
     dispatch::VirtualClock clock;

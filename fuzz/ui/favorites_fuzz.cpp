@@ -17,25 +17,12 @@
 #include "platform/foundation/json.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
+#include "tests/support/quiet_dial_pad_role.h"
 #include "ui/dialer/vc_favorites.h"
 
 namespace {
 
-// The few operations of the application object the list uses.
-struct Role : HXDialPadRole {
-    std::shared_ptr<HX_Account> user;
-    std::shared_ptr<HX_Account> account() const override { return user; }
-    std::function<std::string(const std::string&)> contactNameLookup() override { return {}; }
-    bool isABAccessRestricted() override { return false; }
-    bool connectionAvailable() const override { return false; }
-    bool callRequestInFlight() override { return false; }
-    bool canChangeCallback() override { return false; }
-    bool canPlaceCalls() const override { return false; }
-    std::string forwardingNumberControllerTitle() override { return {}; }
-    bool isNewForwardingPhoneID(int64_t) override { return false; }
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController*) override {}
-    void setFirstResponder() override {}
-};
+using Role = hxtest::QuietDialPadRole;
 
 struct World {
     dispatch::VirtualClock clock;
