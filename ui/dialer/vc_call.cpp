@@ -241,7 +241,11 @@ void VC_Call::viewDidLoad() {
     if (auto* del = key(kTagDelete)) {
         del->accessibility().label = ("Delete");
         del->accessibility().traits = 0u;
-        del->setImage(graphics::imageNamed("Delete"), toolkit::kStateNormal);
+        // The glyph is drawn in the label colour so that it stays visible in dark mode.
+        if (auto image = graphics::imageNamed("Delete")) {
+            del->setImage(image->withRenderingMode(graphics::RenderingMode::alwaysTemplate), toolkit::kStateNormal);
+            del->setTintColor(Color::label());
+        }
     }
     if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) setPreferredContentSize({320, 500});
     auto longPress = [this](toolkit::View* target, void (VC_Call::*action)(toolkit::GestureRecognizer*)) {
