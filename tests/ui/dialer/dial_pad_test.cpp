@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/toolkit/feedback.h"
 #include "platform/toolkit/pasteboard.h"
+#include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "ui/dialer/vc_call.h"
@@ -308,4 +310,54 @@ TEST_F(DialPad, OnlyTheNewestLookupNamesTheNumber) {
     harness.settle();
     EXPECT_EQ(pad->contactLabel->text(), "New Number");
     app->lookup = nullptr;
+}
+
+TEST_F(DialPad, TheLocalTimeTurnsWithinASecondOfEachMinuteAndFollowsClockJumps) {
+    pad->insertPlus(nullptr);
+    type("442079460000");
+    std::string label = pad->localtimeLabel->text();
+    ASSERT_NE(label.find("United Kingdom - "), std::string::npos) << label;
+    // Three minutes and a bit in tenths of a second: every change comes in the first second of a
+    // minute, and every minute that turns brings one.
+    const double start = dispatch::wallNow();
+    std::vector<double> changes;
+    for (int step = 0; step < 1900; ++step) {
+        harness.advance(0.1);
+        const std::string now = pad->localtimeLabel->text();
+        if (now == label) continue;
+        changes.push_back(dispatch::wallNow());
+        label = now;
+    }
+    const double end = dispatch::wallNow();
+    const int turns = static_cast<int>(std::floor(end / 60) - std::floor(start / 60));
+    ASSERT_GE(turns, 3);
+    ASSERT_EQ(static_cast<int>(changes.size()), turns) << label;
+    for (double at : changes) {
+        const double intoMinute = std::fmod(at, 60);
+        EXPECT_GT(intoMinute, 0.0);
+        EXPECT_LE(intoMinute, 1.0);
+    }
+    // Minutes later the pad still hears that a call request started.
+    app->webClient().requests.put(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson",
+                                  HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
+    foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
+    harness.settle();
+    EXPECT_TRUE(pad->key(VC_Call::kTagCall)->isHidden());
+    EXPECT_TRUE(pad->callStarted->isAnimating());
+    app->webClient().requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
+    foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
+    harness.settle();
+    EXPECT_FALSE(pad->key(VC_Call::kTagCall)->isHidden());
+    // The device's clock set an hour ahead: the label follows at once, and the minute timer
+    // keeps to the new minutes.
+    const std::string before = pad->localtimeLabel->text();
+    harness.changeSystemTime(3600 + 17);
+    harness.settle();
+    EXPECT_NE(pad->localtimeLabel->text(), before);
+    const std::string jumped = pad->localtimeLabel->text();
+    const double untilTurn = 60 - std::fmod(dispatch::wallNow(), 60);
+    harness.advance(untilTurn - 0.05);
+    EXPECT_EQ(pad->localtimeLabel->text(), jumped);
+    harness.advance(1.0);
+    EXPECT_NE(pad->localtimeLabel->text(), jumped);
 }

@@ -7,6 +7,7 @@
 #include "model/account.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/toolkit/navigation_controller.h"
 #include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
 #include "ui/dialer/vc_call.h"
@@ -112,10 +113,39 @@ TEST_F(TabletLooks, DialPadPopoverAndFavorites) {
     expectOutline("dial_pad_empty_tablet");
     expectSnapshot("dial_pad_empty_tablet", kBoth);
     fillNumber();
+    expectOutline("dial_pad_number_tablet");
     expectSnapshot("dial_pad_number_tablet", kBoth);
-    storeFavorites({"A1,P1,Ann Lee,+1 202-555-0142,1700000000.000000"});
+    // A long name beside a stored number, as a line from another device shows.
+    storeFavorites({"A1,P1,Ann Lee,+1 202-555-0142,1700000000.000000",
+                    "B1,P2,Maximilian Oberhauser-Lindqvist,+44 20 7946 0000,1700000000.000000"});
     pad()->openFavorites();
     harness.advance(1);
     expectOutline("favorites_browse_tablet");
     expectSnapshot("favorites_browse_tablet", kBoth);
+    // Every name that fits beside a readable detail is shown whole.
+    auto* nav = dynamic_cast<toolkit::NavigationController*>(harness.topPresented());
+    ASSERT_NE(nav, nullptr);
+    auto* list = dynamic_cast<VC_Favorites*>(nav->topViewController());
+    ASSERT_NE(list, nullptr);
+    auto first = list->tableView()->cellForRow({0, 0});
+    ASSERT_TRUE(first);
+    EXPECT_GE(first->textLabel().frame().width(), first->textLabel().sizeThatFits({}).width) << "Ann Lee";
+    auto second = list->tableView()->cellForRow({0, 1});
+    ASSERT_TRUE(second && second->detailTextLabel());
+    EXPECT_GT(second->detailTextLabel()->frame().minX(), second->textLabel().frame().maxX())
+        << "name and number do not overlap";
+    harness.tapBarButton("Edit");
+    harness.advance(1);
+    expectOutline("favorites_editing_tablet");
+    expectSnapshot("favorites_editing_tablet", kBoth);
+}
+
+TEST_F(TabletLooks, DialPadPopoverInLandscape) {
+    harness.rotate(toolkit::Orientation::LandscapeLeft);
+    harness.advance(1);
+    app->showCallPopup();
+    harness.advance(1);
+    fillNumber();
+    expectOutline("dial_pad_landscape_tablet");
+    expectSnapshot("dial_pad_landscape_tablet", kBoth);
 }
