@@ -4,9 +4,12 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "model/cache.h"
+#include "model/disk_cache.h"
+#include "model/memory_cache.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/codecs.h"
@@ -160,4 +163,41 @@ TEST_F(FavoriteModel, ThumbnailsAreKeptPerContactAndGoWithTheContact) {
     EXPECT_TRUE(gone.isUnresolved());
     clock->runUntilIdle();
     EXPECT_FALSE(sources.thumbnails->objectForKey("Fav-bo"));
+}
+
+TEST_F(FavoriteModel, AnUnchangedThumbnailIsNotWrittenAgainButANewPictureIs) {
+    auto fileOf = [&] {
+        auto url = sources.thumbnails->diskCache()->fileURLForKey("Fav-bo");
+        struct stat st {};
+        return url && ::stat(url->c_str(), &st) == 0 ? static_cast<long long>(st.st_ino) : -1LL;
+    };
+    Favorite first("bo,bo-w,Bo Kim,+44 20 7946 0000,1", sources);
+    clock->runUntilIdle();
+    const long long written = fileOf();
+    ASSERT_NE(written, -1);
+    // Opening the list again in the same run: the same thumbnail stays as it was on the disk.
+    Favorite again("bo,bo-w,Bo Kim,+44 20 7946 0000,1", sources);
+    clock->runUntilIdle();
+    EXPECT_EQ(fileOf(), written);
+    // Bo changed his picture: the new one replaces the old.
+    auto before = sources.thumbnails->objectForKey("Fav-bo");
+    Contact bo = person("Bo", "Kim", {{"work", "+44 20 7946 0000", "bo-w"}}, "bo");
+    auto bitmap = graphics::Bitmap::make(80, 80);
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 80; ++x) (*bitmap)->row(y)[x] = 0xFF00AA00u;
+    bo.thumbnailImageData = *graphics::encodePNG(**bitmap);
+    sources.contacts->removeAllContacts();
+    sources.contacts->addContact(bo);
+    Favorite changed("bo,bo-w,Bo Kim,+44 20 7946 0000,1", sources);
+    clock->runUntilIdle();
+    EXPECT_NE(fileOf(), written);
+    auto after = sources.thumbnails->objectForKey("Fav-bo");
+    ASSERT_TRUE(before && after && after->image());
+    EXPECT_EQ(after->image(), changed.contactImage());
+    EXPECT_NE(after->image()->bitmap()->row(0)[0], before->image()->bitmap()->row(0)[0]);
+    // Read back from the disk alone (a new run), the new picture is there.
+    sources.thumbnails->memoryCache()->removeAllObjects();
+    auto fromDisk = sources.thumbnails->objectForKey("Fav-bo");
+    ASSERT_TRUE(fromDisk && fromDisk->image() && fromDisk->image()->bitmap());
+    EXPECT_EQ(fromDisk->image()->bitmap()->row(0)[0], after->image()->bitmap()->row(0)[0]);
 }
