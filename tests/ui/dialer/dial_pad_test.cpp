@@ -5,6 +5,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "app/connect_app_delegate_iphone.h"
@@ -360,4 +361,39 @@ TEST_F(DialPad, TheLocalTimeTurnsWithinASecondOfEachMinuteAndFollowsClockJumps) 
     EXPECT_EQ(pad->localtimeLabel->text(), jumped);
     harness.advance(1.0);
     EXPECT_NE(pad->localtimeLabel->text(), jumped);
+}
+
+TEST_F(DialPad, AMissingOrCorruptTimeZoneDatabaseLeavesTheLabelEmptyAndThePadWorking) {
+    const auto tz = foundation::Bundle::main().pathForResource("tz");
+    ASSERT_TRUE(tz);
+    hxtest::TempDir dir;
+    std::ofstream(dir.path() / "corrupt") << "SQLite format 3\0 and nothing a database holds";
+    // (Keys pressed directly: after a minute the launch's unanswered requests have timed out and
+    // their alert covers the pad.)
+    auto press = [&](const std::string& keys) {
+        for (char c : keys) pad->keyPressed(pad->key(c == '0' ? VC_Call::kTagZero : c - '0'));
+    };
+    for (const auto& broken : {dir.path() / "missing", dir.path() / "corrupt"}) {
+        SCOPED_TRACE(broken.filename().string());
+        pad->clearNumber();
+        EXPECT_FALSE(VC_Call::localTime().open(broken));
+        pad->insertPlus(nullptr);
+        press("442079460000");
+        EXPECT_EQ(shown(), "+44 20 7946 0000");
+        EXPECT_EQ(pad->localtimeLabel->text(), "");
+        harness.advance(61);
+        EXPECT_EQ(pad->localtimeLabel->text(), "");
+        press("1");
+        EXPECT_EQ(pad->filteredNumber(), "+4420794600001");
+        pad->deleteKeyUp(pad->key(VC_Call::kTagDelete));
+        EXPECT_EQ(pad->filteredNumber(), "+442079460000");
+    }
+    pad->keyPressed(pad->key(VC_Call::kTagCall));
+    harness.settle();
+    EXPECT_EQ(app->placed, std::vector<std::string>{"+44 20 7946 0000"});
+    ASSERT_TRUE(VC_Call::localTime().open(*tz));
+    pad->clearNumber();
+    pad->insertPlus(nullptr);
+    press("442079460000");
+    EXPECT_NE(pad->localtimeLabel->text(), "");
 }

@@ -115,6 +115,18 @@ TEST_F(TabletLooks, DialPadPopoverAndFavorites) {
     fillNumber();
     expectOutline("dial_pad_number_tablet");
     expectSnapshot("dial_pad_number_tablet", kBoth);
+    busy();
+    expectOutline("dial_pad_busy_tablet");
+    expectSnapshot("dial_pad_busy_tablet", kBoth);
+    app->webClient().requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
+    foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
+    harness.settle();
+    pad()->openFavorites();
+    harness.advance(1);
+    expectOutline("favorites_empty_tablet");
+    expectSnapshot("favorites_empty_tablet", kBoth);
+    harness.tapBarButton("Cancel");
+    harness.advance(1);
     // A long name beside a stored number, as a line from another device shows.
     storeFavorites({"A1,P1,Ann Lee,+1 202-555-0142,1700000000.000000",
                     "B1,P2,Maximilian Oberhauser-Lindqvist,+44 20 7946 0000,1700000000.000000"});
