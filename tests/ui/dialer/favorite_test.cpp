@@ -201,3 +201,32 @@ TEST_F(FavoriteModel, AnUnchangedThumbnailIsNotWrittenAgainButANewPictureIs) {
     ASSERT_TRUE(fromDisk && fromDisk->image() && fromDisk->image()->bitmap());
     EXPECT_EQ(fromDisk->image()->bitmap()->row(0)[0], after->image()->bitmap()->row(0)[0]);
 }
+
+TEST_F(FavoriteModel, TwoDevicesWithTheirOwnIdentifiersResolveTheSamePeople) {
+    // The second device holds Ann and Dee under identifiers of its own, and not Bo.
+    Favorite::Sources other{std::make_shared<ContactStore>(), sources.thumbnails};
+    other.contacts->addContact(
+        person("Ann", "Lee", {{"home", "+1 555 0101", "B-ann-h"}, {"mobile", "+1 555 0100", "B-ann-m"}}, "B-ann"));
+    other.contacts->addContact(person("Dee, Jr.", "O|Neil 李", {{"mobile", "+86 10 1234 5678", "B-dee-m"}}, "B-dee"));
+    // Picked on the first device.
+    std::vector<std::string> lines;
+    for (const char* id : {"ann", "dee", "bo"}) {
+        auto c = sources.contacts->unifiedContactWithIdentifier(id, Favorite::fetchKeys());
+        ASSERT_TRUE(c.ok());
+        lines.push_back(Favorite(*c, c->phoneNumbers.front(), sources).compositeString());
+    }
+    // Read on the second device: the same people and numbers under its identifiers; Bo, not
+    // there, stays as written.
+    std::vector<std::string> there;
+    for (const auto& line : lines) there.push_back(Favorite(line, other).compositeString());
+    EXPECT_EQ(there[0], "B-ann,B-ann-m,Ann Lee,+1 555 0100,1700000000.000000");
+    EXPECT_EQ(there[1], "B-dee,B-dee-m,Dee%2c Jr. O%7cNeil 李,+86 10 1234 5678,1700000000.000000");
+    EXPECT_EQ(there[2], lines[2]);
+    // And back on the first device: its own identifiers again, nothing else changed.
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(i);
+        Favorite back(there[i], sources);
+        EXPECT_FALSE(back.isUnresolved());
+        EXPECT_EQ(back.compositeString(), lines[i]);
+    }
+}
