@@ -197,18 +197,21 @@ void VC_Call::viewDidLayoutSubviews() {
     const bool landscape = b.size.width > b.size.height;
     // Portrait: the labels above the keys across the whole width. Landscape: the labels in the
     // left half, the keys in the right half, so all five rows keep their room on a low screen.
-    const double infoWidth = landscape ? b.size.width / 2 : b.size.width;
+    // Both keep clear of the sides' safe areas (a landscape notch).
+    const double x0 = b.origin.x + safe.left;
+    const double usable = std::max(0.0, b.size.width - safe.left - safe.right);
+    const double infoWidth = landscape ? usable / 2 : usable;
     const double infoTop = landscape ? top + std::max(0.0, (bottom - top - 122) / 2) : top;
     const double w = infoWidth;
-    creditLabel->setFrame(landscape ? toolkit::Rect{8, infoTop + 4, w - 16, 16}
-                                    : toolkit::Rect{w - 168, infoTop + 4, 160, 16});
-    localtimeLabel->setFrame({8, infoTop + 20, w - 16, 16});
-    phoneNumber->setFrame({16, infoTop + 38, w - 32, 40});
-    phoneNumberArea->setFrame({0, infoTop + 34, w, 48});
-    contactLabel->setFrame({16, infoTop + 80, w - 32, 20});
+    creditLabel->setFrame(landscape ? toolkit::Rect{x0 + 8, infoTop + 4, w - 16, 16}
+                                    : toolkit::Rect{x0 + w - 168, infoTop + 4, 160, 16});
+    localtimeLabel->setFrame({x0 + 8, infoTop + 20, w - 16, 16});
+    phoneNumber->setFrame({x0 + 16, infoTop + 38, w - 32, 40});
+    phoneNumberArea->setFrame({x0, infoTop + 34, w, 48});
+    contactLabel->setFrame({x0 + 16, infoTop + 80, w - 32, 20});
     // Keys: three columns of circles, the bottom row holds contacts, call and delete.
-    const double padLeft = landscape ? infoWidth : 0;
-    const double padWidth = b.size.width - padLeft;
+    const double padLeft = x0 + (landscape ? infoWidth : 0);
+    const double padWidth = usable - (landscape ? infoWidth : 0);
     const double padTop = landscape ? top + 6 : top + 104;
     const double padHeight = std::max(0.0, bottom - padTop - 6);
     const double side = std::floor(std::min({75.0, (padWidth - 64) / 3, padHeight / 5.6}));
@@ -246,8 +249,8 @@ void VC_Call::viewDidLayoutSubviews() {
     if (auto* call = key(kTagCall)) {
         callStarted->setFrame(call->frame());
         forwardingLabel->setFrame(landscape
-                                      ? toolkit::Rect{0, infoTop + 102, infoWidth, 18}
-                                      : toolkit::Rect{0, padTop + call->frame().origin.y + side + 2, b.size.width, 18});
+                                      ? toolkit::Rect{x0, infoTop + 102, infoWidth, 18}
+                                      : toolkit::Rect{x0, padTop + call->frame().origin.y + side + 2, usable, 18});
     }
 }
 

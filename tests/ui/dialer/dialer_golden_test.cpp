@@ -161,3 +161,81 @@ TEST_F(TabletLooks, DialPadPopoverInLandscape) {
     expectOutline("dial_pad_landscape_tablet");
     expectSnapshot("dial_pad_landscape_tablet", kBoth);
 }
+
+namespace {
+
+// Every phone, upright and on its side: each key is whole, inside the safe area, reached by a
+// touch at its middle (nothing covers it), clear of the other keys and large enough to hit.
+class PadGeometry : public hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone>,
+                    public ::testing::WithParamInterface<hxtest::DeviceForm> {
+protected:
+    PadGeometry()
+        : ScreenFixture({.form = GetParam(),
+                         .screens = std::make_shared<HXUIScreens>(),
+                         .signedIn = true,
+                         .fonts = true,
+                         .sharedDelegate = true}) {}
+};
+
+}  // namespace
+
+TEST_P(PadGeometry, EveryKeyIsWholeReachableAndApart) {
+    ASSERT_TRUE(launch());
+    app->selectViewForIndex(0);
+    harness.settle();
+    auto pad = std::dynamic_pointer_cast<VC_Call>(app->viewControllerForIndex(0));
+    ASSERT_TRUE(pad);
+    const long tags[] = {1,
+                         2,
+                         3,
+                         4,
+                         5,
+                         6,
+                         7,
+                         8,
+                         9,
+                         VC_Call::kTagStar,
+                         VC_Call::kTagZero,
+                         VC_Call::kTagHash,
+                         VC_Call::kTagContacts,
+                         VC_Call::kTagCall,
+                         VC_Call::kTagDelete};
+    for (auto orientation : {toolkit::Orientation::Portrait, toolkit::Orientation::LandscapeLeft}) {
+        SCOPED_TRACE(orientation == toolkit::Orientation::Portrait ? "portrait" : "landscape");
+        harness.rotate(orientation);
+        harness.advance(1);
+        toolkit::View* root = pad->view().get();
+        toolkit::Window* window = app->window();
+        const toolkit::Rect safe = root->safeAreaLayoutFrame();
+        std::vector<toolkit::Rect> frames;
+        for (long tag : tags) {
+            SCOPED_TRACE(tag);
+            auto* k = pad->key(tag);
+            ASSERT_NE(k, nullptr);
+            const toolkit::Rect r = k->convertRectTo(k->bounds(), root);
+            EXPECT_GE(r.width(), 36.0);
+            EXPECT_GE(r.minX(), safe.minX());
+            EXPECT_GE(r.minY(), safe.minY());
+            EXPECT_LE(r.maxX(), safe.maxX() + 0.01);
+            EXPECT_LE(r.maxY(), safe.maxY() + 0.01);
+            for (const auto& other : frames)
+                EXPECT_TRUE(r.minX() >= other.maxX() || r.maxX() <= other.minX() || r.minY() >= other.maxY() ||
+                            r.maxY() <= other.minY());
+            frames.push_back(r);
+            const toolkit::Rect w = k->convertRectTo(k->bounds(), window);
+            toolkit::View* hit = window->hitTest({w.midX(), w.midY()}, nullptr);
+            bool onKey = false;
+            for (toolkit::View* v = hit; v; v = v->superview()) onKey = onKey || v == k;
+            EXPECT_TRUE(onKey) << "covered";
+        }
+        // The number, its contact and local time stay clear of the keys.
+        const toolkit::Rect number = pad->phoneNumber->convertRectTo(pad->phoneNumber->bounds(), root);
+        EXPECT_GE(number.minX(), safe.minX());
+        for (const auto& k : frames)
+            EXPECT_TRUE(number.maxY() <= k.minY() || number.maxX() <= k.minX()) << "the number overlaps a key";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Phones, PadGeometry,
+                         ::testing::Values(hxtest::DeviceForm::phone, hxtest::DeviceForm::phoneX,
+                                           hxtest::DeviceForm::phoneSE, hxtest::DeviceForm::phone4));
