@@ -165,6 +165,40 @@ protected:
         }
     }
 
+    // The chooser's "Direct Call" reserves an access number and dials it; the phone's own dialer
+    // gets the number itself.
+    void directCallAndTheDialer() {
+        this->app->account()->setThisPhoneID(phoneCalled("+15550122")->phoneId());
+        type("2025550166");
+        pad->changeForwardingNumber(nullptr);
+        EXPECT_EQ(chooserTitles(), (std::vector<std::string>{"Mobile", "Office", "Direct Call", "iPhone Dialer"}));
+        ASSERT_TRUE(this->harness.tapAlertAction("Direct Call"));
+        this->harness.settle();
+        EXPECT_EQ(this->app->account()->forwardingPhoneID(), -1);
+        EXPECT_EQ(pad->forwardingLabel->text(), "Direct Call");
+        // Choosing the method places the call: an access number is reserved and dialled.
+        ASSERT_TRUE(runUntil([&] { return !services::URLOpener::shared()->openedURLs().empty() && idle(); }));
+        EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"tel:+15550199"});
+        auto reservations = this->service->withAccount([](emulator::Account& a) { return a.reservations; });
+        ASSERT_EQ(reservations.size(), 1u);
+        EXPECT_EQ(reservations[0].target, "+12025550166");
+        EXPECT_EQ(reservations[0].source, "+15550122");
+        EXPECT_TRUE(callbacks().empty());
+
+        // The phone's own dialer: the number itself, no request to the service.
+        services::URLOpener::shared()->clear();
+        this->service->clearRequests();
+        pad->changeForwardingNumber(nullptr);
+        ASSERT_TRUE(this->harness.tapAlertAction("iPhone Dialer"));
+        this->harness.settle();
+        EXPECT_EQ(this->app->account()->forwardingPhoneID(), -2);
+        ASSERT_TRUE(runUntil([&] { return !services::URLOpener::shared()->openedURLs().empty(); }));
+        EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"tel:+12025550166"});
+        EXPECT_TRUE(idle()) << "the call key is back once the dialer has the number";
+        EXPECT_EQ(requestsTo("/voice/v1/proxynumbers/reserve"), 0u);
+        EXPECT_EQ(requestsTo(kClickToCall), 0u);
+    }
+
     std::shared_ptr<VC_Call> pad;
 };
 
@@ -183,38 +217,8 @@ TEST_F(PhonePad, AnEmptyPadRecallsTheLastNumber) { anEmptyPadRecallsTheLastNumbe
 TEST_F(TabletPad, AnEmptyPadRecallsTheLastNumber) { anEmptyPadRecallsTheLastNumber(); }
 TEST_F(PhonePad, ALocalNumberTakesTheOwnAreaCode) { aLocalNumberTakesTheOwnAreaCode(); }
 TEST_F(TabletPad, ALocalNumberTakesTheOwnAreaCode) { aLocalNumberTakesTheOwnAreaCode(); }
-
-TEST_F(PhonePad, TheChoosersDirectCallReservesAnAccessNumberAndTheDialerGetsTheNumber) {
-    app->account()->setThisPhoneID(phoneCalled("+15550122")->phoneId());
-    type("2025550166");
-    pad->changeForwardingNumber(nullptr);
-    EXPECT_EQ(chooserTitles(), (std::vector<std::string>{"Mobile", "Office", "Direct Call", "iPhone Dialer"}));
-    ASSERT_TRUE(harness.tapAlertAction("Direct Call"));
-    harness.settle();
-    EXPECT_EQ(app->account()->forwardingPhoneID(), -1);
-    EXPECT_EQ(pad->forwardingLabel->text(), "Direct Call");
-    // Choosing the method places the call: an access number is reserved and dialled.
-    ASSERT_TRUE(runUntil([&] { return !services::URLOpener::shared()->openedURLs().empty() && idle(); }));
-    EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"tel:+15550199"});
-    auto reservations = service->withAccount([](emulator::Account& a) { return a.reservations; });
-    ASSERT_EQ(reservations.size(), 1u);
-    EXPECT_EQ(reservations[0].target, "+12025550166");
-    EXPECT_EQ(reservations[0].source, "+15550122");
-    EXPECT_TRUE(callbacks().empty());
-
-    // The phone's own dialer: the number itself, no request to the service.
-    services::URLOpener::shared()->clear();
-    service->clearRequests();
-    pad->changeForwardingNumber(nullptr);
-    ASSERT_TRUE(harness.tapAlertAction("iPhone Dialer"));
-    harness.settle();
-    EXPECT_EQ(app->account()->forwardingPhoneID(), -2);
-    ASSERT_TRUE(runUntil([&] { return !services::URLOpener::shared()->openedURLs().empty(); }));
-    EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"tel:+12025550166"});
-    EXPECT_TRUE(idle()) << "the call key is back once the dialer has the number";
-    EXPECT_EQ(requestsTo("/voice/v1/proxynumbers/reserve"), 0u);
-    EXPECT_EQ(requestsTo(kClickToCall), 0u);
-}
+TEST_F(PhonePad, DirectCallAndTheDialer) { directCallAndTheDialer(); }
+TEST_F(TabletPad, DirectCallAndTheDialer) { directCallAndTheDialer(); }
 
 TEST_F(TabletPad, ChoosingAnotherPhoneRingsItBack) {
     type("2025550155");

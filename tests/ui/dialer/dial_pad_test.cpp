@@ -223,6 +223,14 @@ TEST_F(DialPad, HeldDeleteRemovesOneAtHalfASecondThenOneEveryTenthAndOneOnReleas
     EXPECT_EQ(shown(), "");
     pad->deleteKeyUp(del);
     EXPECT_EQ(shown(), "");
+    // Held 2.0 s over twenty digits: one at 0.5 s, fifteen more by 2.0 s, one on release.
+    type("12345678901234567890");
+    pad->keyPressed(del);
+    harness.advance(2.0);
+    EXPECT_EQ(digits(), 4u);
+    pad->deleteKeyUp(del);
+    EXPECT_EQ(pad->filteredNumber(), "123");
+    pad->clearNumber();
     // A tap deletes one on release; through the device's touch path too.
     type("12");
     ASSERT_TRUE(harness.tap(*del));

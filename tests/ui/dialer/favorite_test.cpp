@@ -57,6 +57,8 @@ protected:
     }
     void TearDown() override {
         ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
+        // The cache's disk writes finish before its folder goes.
+        clock->runUntilIdle();
         sources.thumbnails.reset();
         std::filesystem::remove_all(root);
     }
