@@ -305,13 +305,6 @@ void HX_ConnectAppDelegate::recordContactSelection(const HXComposeRole::ContactE
     });
 }
 
-void HX_ConnectAppDelegate::presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
-                                                   RecipientPicked picked) {
-    // The contact picker and the favourites are not made by the screen library yet.
-    (void)presenter, (void)picked;
-    screenNotBuilt(picker == RecipientPicker::Favorites ? "openFavorites" : "openAddressBook");
-}
-
 void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {
     auto composer = std::make_shared<mail::MailComposeViewController>();
     composer->barTintColor = graphics::Color::systemBlue();

@@ -21,6 +21,7 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/thread_annotations.h"
+#include "platform/system_screens/contact_picker.h"
 #include "platform/system_screens/store_product_view_controller.h"
 #include "service/application_web_client.h"
 #include "service/reachability.h"
@@ -410,6 +411,9 @@ private:
     void startTelemetry();
     std::shared_ptr<mail::MailComposeViewController> mailComposer_;
     std::shared_ptr<mail::MailComposeDelegate> mailDelegate_;
+    // The delegate of the contact picker opened for a new message's recipient (the picker holds
+    // it weakly); replaced at each opening.
+    std::shared_ptr<system_screens::ContactPickerDelegate> recipientPickerDelegate_;
     std::optional<std::string> pendingURL_;
     bool focusReply_ = false;
     std::shared_ptr<HXPasscodeLockControl> passcodeControl_;

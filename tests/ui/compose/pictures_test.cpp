@@ -110,28 +110,46 @@ TEST_F(Pictures, AGIFOfTwoMillionBytesIsAttachedAndOneByteMoreIsRefused) {
 }
 
 TEST_F(Pictures, ThumbnailsSayTheirPlaceAndATapRemovesThatPicture) {
+    // The colour in the middle of each thumbnail on the bar, as 0xRRGGBBAA.
+    const auto shown = [&](VC_NewMessage& screen) {
+        std::vector<uint32_t> out;
+        const auto items = screen.pictureBar()->items();
+        for (size_t i = 1; i + 1 < items.size(); ++i) {
+            const auto& image = items[i]->image;
+            if (!image || !image->bitmap()) {
+                out.push_back(0);
+                continue;
+            }
+            const auto& b = *image->bitmap();
+            out.push_back(hxtest::rgbaWord(b.rgbaAt(b.width() / 2, b.height() / 2)));
+        }
+        return out;
+    };
     auto* s = open("+15550103000");
     ASSERT_TRUE(s->picturesOffered());
-    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    ASSERT_TRUE(s->addPicture(still(0xff0000ffu)));
     s->updateImagePreviews();
     auto items = s->pictureBar()->items();
     ASSERT_EQ(items.size(), 3u);  // camera, the picture, a flexible space
     EXPECT_EQ(items[1]->accessibilityLabel, "Image Attachment");
     EXPECT_EQ(items[1]->accessibilityHint, "Tap to remove");
     EXPECT_EQ(s->message().inputAccessory, s->pictureBar()) << "the bar stands above the keyboard";
-    ASSERT_TRUE(s->addPicture(still(0xff00ff00)));
-    ASSERT_TRUE(s->addPicture(still(0xffff0000)));
+    ASSERT_TRUE(s->addPicture(still(0x00ff00ffu)));
+    ASSERT_TRUE(s->addPicture(still(0x0000ffffu)));
     s->updateImagePreviews();
     items = s->pictureBar()->items();
     ASSERT_EQ(items.size(), 5u);
     for (size_t i = 1; i <= 3; ++i)
         EXPECT_EQ(items[i]->accessibilityLabel, "Image Attachment (" + std::to_string(i) + " of 3)");
+    // Each thumbnail shows its own picture, drawn in its own colours, in the order added.
+    EXPECT_EQ(shown(*s), (std::vector<uint32_t>{0xff0000ffu, 0x00ff00ffu, 0x0000ffffu}));
     const auto first = s->images()[0].still, third = s->images()[2].still;
     ASSERT_TRUE(items[2]->tap());
     ASSERT_EQ(s->images().size(), 2u);
     EXPECT_EQ(s->images()[0].still, first);
     EXPECT_EQ(s->images()[1].still, third);
     EXPECT_EQ(s->pictureBar()->items().size(), 4u);
+    EXPECT_EQ(shown(*s), (std::vector<uint32_t>{0xff0000ffu, 0x0000ffffu})) << "the green one went";
 }
 
 TEST_F(Pictures, TheSourcesFollowTheDeviceAndTheUsersAnswers) {
@@ -171,7 +189,7 @@ TEST_F(Pictures, TheSourcesFollowTheDeviceAndTheUsersAnswers) {
     harness.settle();
     // With a camera and a clipboard picture the sheet offers all three.
     services::CaptureDevice::setCameraAvailable(true);
-    toolkit::Pasteboard::general().setData(hxtest::pngOf(2, 2, 0xff000000), "public.png");
+    toolkit::Pasteboard::general().setData(hxtest::pngOf(2, 2, 0x000000ffu), "public.png");
     s->cameraButtonPressed();
     harness.settle();
     auto* sheet = harness.visibleAlert();
@@ -189,7 +207,7 @@ TEST_F(Pictures, TheSourcesFollowTheDeviceAndTheUsersAnswers) {
     ASSERT_TRUE(runUntil([&] { return picker() != nullptr; }));
     EXPECT_EQ(picker()->sourceType, system_screens::ImagePickerSourceType::Camera);
     EXPECT_FALSE(picker()->pickAsset("assets-library://x")) << "a camera takes pictures only";
-    ASSERT_TRUE(picker()->takePicture(still(0xff336699).still));
+    ASSERT_TRUE(picker()->takePicture(still(0x336699ffu).still));
     harness.settle();
     EXPECT_EQ(s->images().size(), 2u);
     services::CaptureDevice::setAuthorizationStatus(CaptureAuthorizationStatus::Denied);
@@ -201,9 +219,9 @@ TEST_F(Pictures, DroppedPicturesAreAttachedWithoutASizeTest) {
     auto* s = open("+15550103000");
     toolkit::DragSession session;
     session.items.push_back(std::make_shared<toolkit::DragItem>(
-        toolkit::ItemProvider::withData(hxtest::pngOf(3, 3, 0xff00ff00), "public.png")));
+        toolkit::ItemProvider::withData(hxtest::pngOf(3, 3, 0x00ff00ffu), "public.png")));
     session.items.push_back(std::make_shared<toolkit::DragItem>(
-        toolkit::ItemProvider::withData(hxtest::pngOf(5, 5, 0xffff0000), "public.png")));
+        toolkit::ItemProvider::withData(hxtest::pngOf(5, 5, 0x0000ffffu), "public.png")));
     auto centre = s->view()->convertPointTo({160, 300}, nullptr);
     EXPECT_EQ(harness.drop(session, centre), toolkit::DropOperation::Copy);
     harness.advance(0.1);
@@ -215,15 +233,15 @@ TEST_F(Pictures, ASignedOutAccountOffersNoPictures) {
     auto* s = open("+15550103000");
     EXPECT_FALSE(s->picturesOffered());
     EXPECT_EQ(s->message().inputAccessory, nullptr);
-    EXPECT_FALSE(s->addPicture(still(0xff0000ff)));
+    EXPECT_FALSE(s->addPicture(still(0xff0000ffu)));
 }
 
 TEST_F(Pictures, ThreePicturesAreThreeUploadsWithTheTextInTheFirst) {
     const foundation::Data gif = hxtest::gifOfSize(5000);
     auto* s = open("+15550103000", "Look");
-    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    ASSERT_TRUE(s->addPicture(still(0xff0000ffu)));
     ASSERT_TRUE(s->addPicture(HXMMSImage{graphics::HXCAnimatedImage::animatedImageWithGIFData(gif), nullptr}));
-    ASSERT_TRUE(s->addPicture(still(0xff00ff00)));
+    ASSERT_TRUE(s->addPicture(still(0x00ff00ffu)));
     s->updateImagePreviews();
     ASSERT_TRUE(s->sendButton()->tap());
     const bool closed = runUntil([&] { return screen() == nullptr; });
@@ -231,6 +249,7 @@ TEST_F(Pictures, ThreePicturesAreThreeUploadsWithTheTextInTheFirst) {
     for (const auto& a : app->shell().alerts()) ADD_FAILURE() << a.title << ": " << a.message;
     ASSERT_TRUE(closed);
     ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].text, "Look") << "the text goes with the first picture";
     size_t withText = 0, gifs = 0;
     for (const auto& m : got) {
         withText += !m.text.empty();
@@ -244,12 +263,21 @@ TEST_F(Pictures, ThreePicturesAreThreeUploadsWithTheTextInTheFirst) {
     }
     EXPECT_EQ(withText, 1u);
     EXPECT_EQ(gifs, 1u);
+    // What the service keeps of the GIF is byte for byte the file attached.
+    const auto kept = service->withAccount([](emulator::Account& a) {
+        std::vector<std::string> gifsKept;
+        for (const auto& [id, media] : a.media)
+            if (media.mimeType == "image/gif" && id.rfind("imgs", 0) == 0) gifsKept.push_back(media.bytes);
+        return gifsKept;
+    });
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0], std::string(gif.begin(), gif.end()));
 }
 
 TEST_F(Pictures, ADroppedUploadFreesSendAndKeepsThePictures) {
     auto* s = open("+15550103000", "Two");
-    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
-    ASSERT_TRUE(s->addPicture(still(0xff00ff00)));
+    ASSERT_TRUE(s->addPicture(still(0xff0000ffu)));
+    ASSERT_TRUE(s->addPicture(still(0x00ff00ffu)));
     s->updateImagePreviews();
     service->inject(emulator::Fault::Drop, kSend);
     ASSERT_TRUE(s->sendButton()->tap());
@@ -267,7 +295,7 @@ TEST_F(Pictures, ADroppedUploadFreesSendAndKeepsThePictures) {
 
 TEST_F(Pictures, WithoutAnAccessTokenTheSendEndsAndTheNextOneGoesOut) {
     auto* s = open("+15550103000", "Token");
-    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    ASSERT_TRUE(s->addPicture(still(0xff0000ffu)));
     s->updateImagePreviews();
     app->account()->setOAuthDict(std::nullopt);
     ASSERT_TRUE(s->sendButton()->tap());
