@@ -213,6 +213,31 @@ TEST_F(NewMessage, AFailedSendLeavesTheScreenAndTheNextSendArrivesOnce) {
     }
 }
 
+TEST_F(NewMessage, AMessageKeptAfterAServiceFailureGoesOnceWhenSentAgain) {
+    // The service fails (5xx, as a time-out would): the queue keeps the message for its next
+    // drain, and the screen lets the user send again.
+    auto* s = open("+15550103000", "Once only");
+    service->inject(emulator::Fault::ServerErrorEmpty, kSend);
+    ASSERT_TRUE(tapSend());
+    ASSERT_TRUE(runUntil([&] { return !VC_NewMessage::isSending(); }));
+    harness.advance(0.5);
+    if (harness.visibleAlert()) {
+        harness.tapAlertAction("Dismiss");
+        harness.settle();
+    }
+    ASSERT_EQ(screen(), s);
+    EXPECT_TRUE(received().empty());
+    ASSERT_TRUE(tapSend());
+    ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
+    // Whatever the queue drains afterwards has landed too.
+    harness.advance(5);
+    ASSERT_TRUE(runUntil([&] { return app->isIdle(); }));
+    const auto got = received();
+    ASSERT_EQ(got.size(), 1u) << "the kept copy and a new one would both arrive";
+    EXPECT_EQ(got[0].text, "Once only");
+    EXPECT_FALSE(VC_NewMessage::isSending());
+}
+
 TEST_F(NewMessage, OfflineAndCancelKeepsTheScreenAndSendWorksAgain) {
     auto* s = open("+15550103000", "Later");
     auto offline = net::CurlTransport::create(net::EventLoop::main());
