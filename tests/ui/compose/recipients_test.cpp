@@ -235,3 +235,28 @@ TEST_F(TabletRecipients, PickersCoverTheFormSheetAndHandBackAsOnThePhone) {
     std::sort(targets.begin(), targets.end());
     EXPECT_EQ(targets, (std::vector<std::string>{"+13035550177", "+442079460000"}));
 }
+
+namespace {
+
+// A screen library that makes no favourites list.
+struct NoFavoritesScreens : HXUIScreens {
+    std::shared_ptr<toolkit::ViewController> makeFavorites(const HXScreenRoles&, FavoritesHandBack) override {
+        return nullptr;
+    }
+};
+
+}  // namespace
+
+TEST_F(Recipients, WithoutAFavoritesListTheShellIsToldAndNothingIsPresented) {
+    auto* s = open();
+    app->setScreens(std::make_shared<NoFavoritesScreens>());
+    s->openFavorites();
+    harness.settle();
+    EXPECT_EQ(overCompose(), nullptr);
+    EXPECT_EQ(app->shell().count("openFavorites"), 1u);
+    // The contact picker is the system's own: it is there in any case.
+    s->openAddressBook();
+    harness.settle();
+    EXPECT_NE(dynamic_cast<system_screens::ContactPickerViewController*>(overCompose()), nullptr);
+    EXPECT_EQ(app->shell().count("openAddressBook"), 0u);
+}
