@@ -161,8 +161,10 @@ json threadJson(const Thread& t, size_t limit, int64_t beforeMs = 0) {
         ++listed;
     }
     json contacts = json::array();
+    // The service names a party it knows no name for by its number.
     for (const auto& n : t.numbers)
-        contacts.push_back({{"phoneNumber", n}, {"name", t.contactName}, {"blocked", t.blocked}});
+        contacts.push_back(
+            {{"phoneNumber", n}, {"name", t.contactName.empty() ? n : t.contactName}, {"blocked", t.blocked}});
     json views = json::array();
     if (t.spam) views.push_back("allSpamThreads");
     if (t.archived) views.push_back("allArchivedThreads");

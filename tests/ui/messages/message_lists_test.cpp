@@ -4,10 +4,14 @@
 // roots, search bar and pops are the real screens'.
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "model/conversation.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/net/transport.h"
 #include "tests/ui/messages/list_fixture.h"
+#include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_history.h"
 #include "ui/messages/vc_sms.h"
 #include "ui/messages/vc_vm.h"
@@ -96,6 +100,46 @@ TEST_F(Lists, RowsAreTheNewestThreadsInOrderAndAPullEndsWithTheDate) {
     EXPECT_EQ(bodies("api2thread/list").size(), 1u);
     EXPECT_EQ(l.refreshControl()->attributedTitle.rfind("Last Updated: ", 0), 0u)
         << l.refreshControl()->attributedTitle;
+}
+
+TEST_F(Lists, RowsOfNumbersWithoutANameShowTheFormattedNumber) {
+    auto& l = launchAndShow(1);
+    // The service's names by thread: none for about half of them.
+    std::map<std::string, std::pair<std::string, std::vector<std::string>>> party;
+    service->withAccount([&](emulator::Account& a) {
+        for (const auto& t : a.threads) party[t.id] = {t.contactName, t.numbers};
+        return 0;
+    });
+    auto digits = [](const std::string& s) {
+        std::string d;
+        for (char c : s)
+            if (c >= '0' && c <= '9') d += c;
+        return d;
+    };
+    int unnamed = 0;
+    for (long r = 0; r < l.tableView()->numberOfRows(0); ++r) {
+        auto conversation = l.conversationAtIndexPath({0, r});
+        ASSERT_TRUE(conversation);
+        const auto& [name, numbers] = party.at(conversation->value("conversationID").stringValue());
+        if (numbers.size() != 1 || !conversation->value("ABName").stringValue().empty()) continue;
+        auto cell = std::dynamic_pointer_cast<MessageListTableViewCell>(l.cellForRow(*l.tableView(), {0, r}));
+        ASSERT_TRUE(cell);
+        cell->setFrame(toolkit::Rect(0, 0, 320, 57));
+        cell->layoutIfNeeded();
+        const std::string title = cell->titleLabel().text();
+        if (!name.empty()) {
+            EXPECT_EQ(title.rfind(name, 0), 0u) << title;
+            continue;
+        }
+        ++unnamed;
+        // The number in its display form (the service names the party by its number), never an
+        // empty name before the count.
+        const std::string formatted = HX_Conversation(conversation).formattedNumber();
+        ASSERT_FALSE(formatted.empty());
+        EXPECT_TRUE(digits(numbers[0]).ends_with(digits(formatted).substr(digits(formatted).size() - 10)));
+        EXPECT_EQ(title.rfind(formatted, 0), 0u) << "row " << r << ": \"" << title << "\"";
+    }
+    EXPECT_GT(unnamed, 3) << "the account has threads of numbers without a name";
 }
 
 TEST_F(Lists, TheMoreRowSendsTheNextPageUntilTheMarkerIsZero) {
