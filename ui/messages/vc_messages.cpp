@@ -293,7 +293,7 @@ void VC_Messages::viewWillAppear(bool animated) {
     if (searchBar_ && !searchBar_->showsScopeBar()) {
         auto table = tableView();
         if (table->window()) table->layoutIfNeeded();
-        const double hidden = searchBar_->frame().height() - table->adjustedContentInset().top;
+        const double hidden = searchBar_->frame().height() - barsHeight();
         if (table->contentOffset().y < hidden)
             table->setContentOffset(toolkit::Point{table->contentOffset().x, hidden});
     }
@@ -1053,8 +1053,23 @@ void VC_Messages::scrollToTopWithAnimation(bool animated) {
     table->layoutIfNeeded();
     // The search bar stays hidden under the bar unless it shows its scopes.
     const double hidden = searchBar_ && !searchBar_->showsScopeBar() ? searchBar_->frame().height() : 0;
-    const double y = hidden - table->adjustedContentInset().top;
+    const double y = hidden - barsHeight();
     table->setContentOffset(toolkit::Point{table->contentOffset().x, y}, animated && shown_);
+}
+
+double VC_Messages::barsHeight() {
+    auto table = tableView();
+    if (table->window()) return table->adjustedContentInset().top;
+    // Not in the window yet (a first load's scroll, the first appearance): the table has no
+    // insets yet, but it will lie under the status bar and the navigation bar.
+    const auto& screen = toolkit::Device::current().screen();
+    const double status = screen.idiom == toolkit::Idiom::Phone && screen.isLandscape() ? 0 : screen.statusBarHeight;
+    double bar = 0;
+    if (auto* navigation = navigationController()) {
+        bar = navigation->navigationBar().frame().height();
+        if (bar <= 0) bar = 44;
+    }
+    return status + bar;
 }
 
 void VC_Messages::controllerDidChangeContent() {

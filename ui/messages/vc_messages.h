@@ -157,6 +157,8 @@ protected:
 
 private:
     void attachModel();
+    // What the bars above cover of the table: its top inset.
+    double barsHeight();
     void openConversation(const std::shared_ptr<store::ManagedObject>& conversation);
     void loadMore(toolkit::IndexPath indexPath);
     HXConversationSetup setupFor(const std::shared_ptr<store::ManagedObject>& conversation, bool peeking) const;

@@ -73,6 +73,11 @@ TEST_F(Lists, TheViewsHoldTheListScreensAndTheirSettings) {
         EXPECT_EQ(l.navBarMenu()->numberOfRowsInComponent(0), c.dropdownRows) << c.view;
         EXPECT_EQ(l.navigationItem().titleView, l.navBarMenu()) << "the dropdown is the title";
         EXPECT_TRUE(app->messageListIsShowing()) << c.view;
+        // Shown for the first time, before any row: the search bar just hidden under the bars,
+        // not the first rows with it.
+        auto table = l.tableView();
+        EXPECT_EQ(table->contentOffset().y, l.searchBar()->frame().height() - table->adjustedContentInset().top)
+            << c.view;
     }
     // Only the SMS list composes, on the phone.
     EXPECT_TRUE(list(1).navigationItem().rightBarButtonItem());
