@@ -8,6 +8,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/store/context.h"
 #include "tests/ui/messages/list_fixture.h"
+#include "ui/messages/message_list_table_view_cell.h"
 
 namespace {
 
@@ -64,6 +65,8 @@ struct ListPictures : hxtest::ListFixture<Form> {
             return 0;
         });
         foundation::UserDefaults::standardUserDefaults()->setBool(true, "showNotesInMessageLists");
+        // The rows' date width is measured once per process: anew for this device's fonts.
+        makeMessageTableCell()->resetDateLabelWidth();
         this->harness.setContentSizeCategory(size);
         auto& l = this->launchAndShow(1);
         EXPECT_EQ(this->rows(1), 6);

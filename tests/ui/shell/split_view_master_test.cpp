@@ -26,6 +26,7 @@
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
+#include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_messages.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/shell/ui_screens.h"
@@ -416,6 +417,8 @@ TEST_F(MasterList, AListTheWindowKeepsLongerNoLongerReachesTheApplicationObject)
 // then lets the list's end-of-load scroll finish and lays it out where the picture is taken.
 template <typename Fixture>
 void settleWithRows(Fixture& f) {
+    // The rows' date width is measured once per process: anew for this device's fonts.
+    makeMessageTableCell()->resetDateLabelWidth();
     auto rows = [&] {
         auto* list = dynamic_cast<VC_Messages*>(f.app->viewControllerForIndex(1).get());
         if (!list || !list->isViewLoaded() || list->tableView()->numberOfSections() == 0) return 0L;
