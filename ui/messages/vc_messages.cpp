@@ -265,17 +265,9 @@ void VC_Messages::viewDidLoad() {
     table->registerCell(kHistoryCell, [withStar] { return withStar(makeHistoryTableCell()); });
     table->setEstimatedRowHeight(estimatedRowHeight());
 
-    // Systems without context menus offer the options on a long press.
-    if (os < 13) {
-        auto press = std::make_shared<toolkit::LongPressGestureRecognizer>([weak](toolkit::GestureRecognizer& g) {
-            auto list = weak.lock();
-            if (!list || g.state() != toolkit::GestureState::Began) return;
-            list->handleLongPress(g.locationInView(list->tableView().get()));
-        });
-        press->minimumPressDuration = 0.5;
-        press->allowableMovement = 15;
-        table->addGestureRecognizer(press);
-    }
+    // Systems without context menus preview rows on a firm press, or offer the options on a long
+    // press.
+    checkForForceTouch();
 
     setUpList();
     searchBar_->setPlaceholder(foundation::format(text("Search %@"), title()));
@@ -864,6 +856,56 @@ void VC_Messages::willPerformPreviewAction(toolkit::TableView&, toolkit::Context
         if (auto* screen = dynamic_cast<HXConversationScreen*>(preview.get()); screen && self->model_)
             self->model_->setOpenConversationID(screen->setup().conversationID);
     });
+}
+
+void VC_Messages::traitCollectionDidChange(const toolkit::TraitCollection& previous) {
+    toolkit::TableViewController::traitCollectionDidChange(previous);
+    checkForForceTouch();
+}
+
+void VC_Messages::checkForForceTouch() {
+    if (!isViewLoaded() || toolkit::Device::current().systemVersion() >= 13) return;
+    auto table = tableView();
+    if (view()->traitCollection().forceTouch) {
+        if (!messagePreviewingContext_)
+            messagePreviewingContext_ = registerForPreviewing(weakSelf<VC_Messages>(), table);
+        if (longPress_) {
+            table->removeGestureRecognizer(longPress_.get());
+            longPress_.reset();
+        }
+    } else if (messagePreviewingContext_) {
+        unregisterForPreviewing(messagePreviewingContext_);
+        messagePreviewingContext_.reset();
+    }
+    if (messagePreviewingContext_ || longPress_) return;
+    auto weak = weakSelf<VC_Messages>();
+    longPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>([weak](toolkit::GestureRecognizer& g) {
+        auto list = weak.lock();
+        if (!list || g.state() != toolkit::GestureState::Began) return;
+        list->handleLongPress(g.locationInView(list->tableView().get()));
+    });
+    longPress_->minimumPressDuration = 0.5;
+    longPress_->allowableMovement = 15;
+    table->addGestureRecognizer(longPress_);
+}
+
+toolkit::ViewControllerPtr VC_Messages::previewingViewControllerForLocation(toolkit::PreviewingContext& context,
+                                                                            toolkit::Point location) {
+    auto table = tableView();
+    auto indexPath = table->indexPathForRowAtPoint(location);
+    if (!indexPath || indexPath->section != 0) return nullptr;
+    auto preview = previewControllerForConverstion(conversationAtIndexPath(*indexPath));
+    if (preview) context.sourceRect = table->rectForRow(*indexPath);
+    return preview;
+}
+
+void VC_Messages::previewingCommitViewController(toolkit::PreviewingContext&,
+                                                 const toolkit::ViewControllerPtr& controller) {
+    if (!controller) return;
+    auto* screen = dynamic_cast<HXConversationScreen*>(controller.get());
+    if (screen) screen->setIsPeeking(false);
+    if (auto* nav = navigationController()) nav->pushViewController(controller, true);
+    if (screen && model_) model_->setOpenConversationID(screen->setup().conversationID);
 }
 
 void VC_Messages::handleLongPress(toolkit::Point pointInTable) {
