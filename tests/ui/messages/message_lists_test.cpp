@@ -7,6 +7,7 @@
 #include <map>
 
 #include "model/conversation.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/net/transport.h"
@@ -298,6 +299,36 @@ TEST_F(Lists, ALoadThatSendsNothingEndsItsSpinnerAndWaitsForTheSignIn) {
     account->setAuthV2(token);
     foundation::NotificationCenter::defaultCenter().post("kLoginNotification");
     ASSERT_TRUE(settleUntil([&] { return !bodies("api2thread/list").empty(); }));
+}
+
+TEST_F(Lists, APullWithAnExpiredTokenEndsItsSpinnerAndTheNextPullLoads) {
+    auto& l = launchAndShow(1);
+    // The token has run out: the pull asks for a new one and sends no list.
+    auto account = app->account();
+    auto token = account->oAuthDict().value();
+    token.set("expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() - 1}));
+    account->setOAuthDict(token);
+    service->clearRequests();
+    l.refreshControl()->attributedTitle = "";
+    l.tableView()->setContentOffset({0, -l.tableView()->adjustedContentInset().top});
+    harness.pullToRefresh(*l.tableView());
+    harness.settle();
+    EXPECT_FALSE(l.refreshControl()->isRefreshing()) << "no list request: no spinner left turning";
+    EXPECT_FALSE(l.model()->isLoadingMessages());
+    EXPECT_TRUE(bodies("api2thread/list").empty());
+    ASSERT_TRUE(settleUntil([&] {
+        const auto t = app->account()->oAuthDict();
+        const auto* expiry = t ? t->find("expirationDate") : nullptr;
+        return expiry && expiry->isDate() && expiry->ifDate()->secondsSince1970 > dispatch::wallNow();
+    })) << "the token came back";
+    EXPECT_TRUE(bodies("api2thread/list").empty()) << "the list stays as stored until the next pull";
+    // With the token, the next pull loads the list and ends with its date.
+    l.tableView()->setContentOffset({0, -l.tableView()->adjustedContentInset().top});
+    harness.pullToRefresh(*l.tableView());
+    ASSERT_TRUE(settleUntil([&] { return !l.refreshControl()->isRefreshing() && !bodies("api2thread/list").empty(); }));
+    EXPECT_EQ(bodies("api2thread/list").size(), 1u);
+    EXPECT_EQ(l.refreshControl()->attributedTitle.rfind("Last Updated: ", 0), 0u)
+        << l.refreshControl()->attributedTitle;
 }
 
 TEST_F(Lists, TurningShowFullHistoryOnAddsTextsAndVoicemailWithoutAReload) {
