@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <ucontext.h>
 #include <unistd.h>
@@ -74,9 +75,27 @@ void indexImages() {
 }
 
 std::mutex gIndexerLock;
-// The last indexing thread (guarded by gIndexerLock); never destroyed, so exit does not meet a
-// thread that was not joined.
+// The last indexing thread (guarded by gIndexerLock); never destroyed, so exit's destructors do
+// not meet a thread that was not joined. The next request, a waiter or exit joins it.
 std::thread& gIndexer = *new std::thread;
+
+void joinIndexer() {
+    std::lock_guard guard(gIndexerLock);
+    if (gIndexer.joinable()) gIndexer.join();
+}
+
+// A fork waits for the pass under way, so the child starts with the parent's indexes whole and
+// with no thread of the parent's it does not have. The lock is held across the fork so the
+// child's copy is not left locked; a request that came too late for the pass is owed in the child.
+void joinIndexerForFork() {
+    gIndexerLock.lock();
+    if (gIndexer.joinable()) gIndexer.join();
+}
+void releaseIndexerInParent() { gIndexerLock.unlock(); }
+void releaseIndexerInChild() {
+    if (gIndexing.exchange(false)) gIndexRequested.store(true);
+    gIndexerLock.unlock();
+}
 
 void requestIndexing() {
     gIndexRequested.store(true);
@@ -271,6 +290,8 @@ zvcrash_async_image_list* ZVCrashReporter::sharedImageList() {
     std::call_once(once, [] {
         zvcrash_async_image_list_init(&gImageList, kernel::task_self());
         zvcrash_async_image_list_defer_indexing(&gImageList);
+        std::atexit(&joinIndexer);
+        ::pthread_atfork(&joinIndexerForFork, &releaseIndexerInParent, &releaseIndexerInChild);
         kernel::dyld_register_func_for_add_image(&imageAdded);
         kernel::dyld_register_func_for_remove_image(&imageRemoved);
     });
@@ -436,10 +457,7 @@ foundation::Status ZVCrashReporter::purgePendingCrashReportAndReturnError() cons
     return {};
 }
 
-void ZVCrashReporter::waitForImageIndexes() {
-    std::lock_guard guard(gIndexerLock);
-    if (gIndexer.joinable()) gIndexer.join();
-}
+void ZVCrashReporter::waitForImageIndexes() { joinIndexer(); }
 
 foundation::Result<std::vector<uint8_t>> ZVCrashReporter::generateLiveReport() {
     return generateLiveReportWithThread(kernel::thread_self(), nullptr);

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "crashreporter/crash_reporter.h"
 #include "tests/support/test_support.h"
 
 namespace crashtest {
@@ -69,6 +70,8 @@ int runInChild(const std::function<void()>& body) {
     pid_t pid = fork();
     if (pid == 0) {
         body();
+        // _exit skips exit's handlers, among them the join of the reporter's indexing thread.
+        ZVCrashReporter::waitForImageIndexes();
         _exit(0);
     }
     int status = 0;

@@ -23,7 +23,7 @@ std::vector<uint8_t> protocEncode(const std::string& text, bool loose = false);
 // A report file: the 8-byte header ("zvcrash" and the format version) followed by the body.
 std::vector<uint8_t> withReportHeader(const std::vector<uint8_t>& body, uint8_t version = 1);
 
-// Runs `body` in a forked child and returns the raw wait status.
+// Runs `body` in a forked child, which then ends with status 0, and returns the raw wait status.
 int runInChild(const std::function<void()>& body);
 
 }  // namespace crashtest

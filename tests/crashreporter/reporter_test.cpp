@@ -494,7 +494,6 @@ TEST(CrashReporterEnable, ASecondEnablingFailsEvenAfterAFailedFirst) {
         if (second->enableCrashReporterAndReturnError(&error)) _exit(22);
         if (error.domain != ZVCrashReporterErrorDomain || error.code != 3) _exit(23);
         if (error.localizedDescription() != "A ZVCrashReporter instance has already been enabled") _exit(24);
-        _exit(0);
     });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -509,7 +508,6 @@ TEST(CrashReporterEnable, ASecondEnablingFailsEvenAfterAFailedFirst) {
         if (refused.ok() || refused.error().domain != ZVCrashReporterException ||
             refused.error().localizedDescription() != "The crash reporter has already been enabled")
             _exit(32);
-        _exit(0);
     });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);

@@ -1,8 +1,10 @@
 #include "ui/dialer/favorite.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "model/cache.h"
+#include "model/memory_cache.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/image_operations.h"
 #include "ui/widgets/default_contact_image.h"
@@ -16,6 +18,14 @@ int hexValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+// Two images of the same size and scale whose pixels are equal.
+bool samePixels(const graphics::Image& a, const graphics::Image& b) {
+    if (a.size() != b.size() || a.scale() != b.scale()) return false;
+    auto pa = a.bitmap(), pb = b.bitmap();
+    if (!pa || !pb || pa->width() != pb->width() || pa->height() != pb->height()) return false;
+    return pa == pb || std::memcmp(pa->data(), pb->data(), static_cast<size_t>(pa->strideBytes()) * pa->height()) == 0;
 }
 
 std::string fullName(const services::Contact& c) { return services::ContactFormatter::fullName(c).value_or(""); }
@@ -178,7 +188,12 @@ void Favorite::storeThumbnail(const services::Contact& contact, const Sources& s
     auto thumbnail = graphics::imageScaledToFitSize(*image, {40, 40});
     if (!thumbnail) return;
     thumbnail_ = thumbnail;
-    sources.thumbnails->setObject(HXCCachedObject::withImage(thumbnail), thumbnailKey(contactID_), {});
+    // The same thumbnail already held (the list opened before in this run): writing it again
+    // would only rewrite the same file on the cache's disk, for every favourite at every opening.
+    const std::string key = thumbnailKey(contactID_);
+    if (auto held = sources.thumbnails->memoryCache()->objectForKey(key); held && held->image())
+        if (samePixels(*held->image(), *thumbnail)) return;
+    sources.thumbnails->setObject(HXCCachedObject::withImage(thumbnail), key, {});
 }
 
 std::string Favorite::compositeString() const {

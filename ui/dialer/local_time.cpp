@@ -129,7 +129,10 @@ double HXLocalTime::secondsUntilNextRefresh(foundation::Date now) {
     foundation::DateFormatter second;
     second.setDateFormat("s");
     const int s = static_cast<int>(foundation::Value(second.string(now)).int64Value(0));
-    return 60.5 - s;
+    // The whole second alone would let the refresh fall up to 1.5 s after the minute (and
+    // wander from one minute to the next): the part of the second already gone counts too.
+    const double fraction = now.secondsSince1970 - std::floor(now.secondsSince1970);
+    return 60.5 - s - fraction;
 }
 
 void HXLocalTime::resetFormatters() {

@@ -29,7 +29,8 @@ public:
     std::string labelFor(const std::string& shownText, foundation::Date now);
     // The digits the lookup uses for a shown text, or nothing when its country cannot be known.
     static std::optional<std::string> lookupDigits(const std::string& shownText);
-    // The seconds until half a second after the next minute turns (60.5 - the second now).
+    // The seconds until half a second after the next minute turns (60.5 - the second now, its
+    // fraction included).
     static double secondsUntilNextRefresh(foundation::Date now);
 
     // The offset from UTC in seconds of a zone at a moment, read from the system's zoneinfo

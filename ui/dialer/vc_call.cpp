@@ -1,6 +1,8 @@
 #include "ui/dialer/vc_call.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "model/account.h"
 #include "model/phone.h"
@@ -189,37 +191,66 @@ void VC_Call::loadView() {
 void VC_Call::viewDidLayoutSubviews() {
     auto root = view();
     const toolkit::Rect b = root->bounds();
-    const double top = b.origin.y + root->safeAreaInsets().top;
+    const toolkit::EdgeInsets safe = root->safeAreaInsets();
+    const double top = b.origin.y + safe.top;
+    const double bottom = b.origin.y + b.size.height - safe.bottom;
     const bool landscape = b.size.width > b.size.height;
-    const double w = b.size.width;
-    creditLabel->setFrame({w - 168, top + 4, 160, 16});
-    localtimeLabel->setFrame({8, top + 20, w - 16, 16});
-    phoneNumber->setFrame({16, top + 38, w - 32, 40});
-    phoneNumberArea->setFrame({0, top + 34, w, 48});
-    contactLabel->setFrame({16, top + 80, w - 32, 20});
+    // Portrait: the labels above the keys across the whole width. Landscape: the labels in the
+    // left half, the keys in the right half, so all five rows keep their room on a low screen.
+    // Both keep clear of the sides' safe areas (a landscape notch).
+    const double x0 = b.origin.x + safe.left;
+    const double usable = std::max(0.0, b.size.width - safe.left - safe.right);
+    const double infoWidth = landscape ? usable / 2 : usable;
+    const double infoTop = landscape ? top + std::max(0.0, (bottom - top - 122) / 2) : top;
+    const double w = infoWidth;
+    creditLabel->setFrame(landscape ? toolkit::Rect{x0 + 8, infoTop + 4, w - 16, 16}
+                                    : toolkit::Rect{x0 + w - 168, infoTop + 4, 160, 16});
+    localtimeLabel->setFrame({x0 + 8, infoTop + 20, w - 16, 16});
+    phoneNumber->setFrame({x0 + 16, infoTop + 38, w - 32, 40});
+    phoneNumberArea->setFrame({x0, infoTop + 34, w, 48});
+    contactLabel->setFrame({x0 + 16, infoTop + 80, w - 32, 20});
     // Keys: three columns of circles, the bottom row holds contacts, call and delete.
-    const double padTop = top + 104;
-    const double padHeight = std::max(0.0, b.origin.y + b.size.height - padTop - (landscape ? 4 : 40));
-    const double side = std::min({75.0, (w - 64) / 3, padHeight / 5.6});
-    const double gapX = std::min(28.0, (w - 3 * side) / 4), gapY = std::max(4.0, (padHeight - 5 * side) / 5);
-    const double left = (w - 3 * side - 2 * gapX) / 2;
-    pad_->setFrame({0, padTop, w, padHeight});
+    const double padLeft = x0 + (landscape ? infoWidth : 0);
+    const double padWidth = usable - (landscape ? infoWidth : 0);
+    const double padTop = landscape ? top + 6 : top + 104;
+    const double padHeight = std::max(0.0, bottom - padTop - 6);
+    const double side = std::floor(std::min({75.0, (padWidth - 64) / 3, padHeight / 5.6}));
+    const double gapX = std::min(28.0, (padWidth - 3 * side) / 4), gapY = std::max(4.0, (padHeight - 5 * side) / 5);
+    const double left = (padWidth - 3 * side - 2 * gapX) / 2;
+    pad_->setFrame({padLeft, padTop, padWidth, padHeight});
+    // Titles and letters scale with the key: the digit sits above its letters.
+    const auto digitFont =
+        toolkit::Font::system(std::clamp(std::round(side * 0.43), 16.0, 32.0), toolkit::FontWeight::light);
+    const auto lettersFont =
+        toolkit::Font::system(std::clamp(std::round(side * 0.14), 8.0, 10.0), toolkit::FontWeight::semibold);
+    const double lettersHeight = std::ceil(lettersFont.pointSize() * 1.25);
     static const long kGrid[5][3] = {
         {1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {kTagStar, kTagZero, kTagHash}, {kTagContacts, kTagCall, kTagDelete}};
     for (int r = 0; r < 5; ++r) {
         for (int c = 0; c < 3; ++c) {
-            const toolkit::Rect frame{left + c * (side + gapX), r * (side + gapY), side, side};
-            if (auto* k = key(kGrid[r][c])) k->setFrame(frame);
             const long t = kGrid[r][c];
+            const toolkit::Rect frame{left + c * (side + gapX), r * (side + gapY), side, side};
+            auto* k = key(t);
+            if (!k) continue;
+            k->setFrame(frame);
             const long letters = t >= 1 && t <= 9 ? 100 + t : t == kTagZero ? 111 : 0;
-            if (letters)
-                if (auto* l = pad_->viewWithTag(letters))
-                    l->setFrame({frame.origin.x, frame.origin.y + side * 0.64, side, 12});
+            if (t == kTagCall) {
+                k->titleLabel()->setFont(toolkit::Font::system(std::clamp(std::round(side * 0.3), 12.0, 32.0)));
+            } else if (letters) {
+                k->titleLabel()->setFont(digitFont);
+                k->setTitleEdgeInsets({0, 0, std::round(side * 0.16), 0});
+                if (auto* l = dynamic_cast<toolkit::Label*>(pad_->viewWithTag(letters))) {
+                    if (letters != 111) l->setFont(lettersFont);
+                    l->setFrame({frame.origin.x, frame.origin.y + side * 0.66, side, lettersHeight});
+                }
+            }
         }
     }
     if (auto* call = key(kTagCall)) {
         callStarted->setFrame(call->frame());
-        forwardingLabel->setFrame({0, padTop + call->frame().origin.y + side + 2, w, 18});
+        forwardingLabel->setFrame(landscape
+                                      ? toolkit::Rect{x0, infoTop + 102, infoWidth, 18}
+                                      : toolkit::Rect{x0, padTop + call->frame().origin.y + side + 2, usable, 18});
     }
 }
 
@@ -365,6 +396,11 @@ void VC_Call::stopObserving(const char* name) {
 
 void VC_Call::startUpdates() {
     calculateLocalTime();
+    observeUpdates();
+}
+
+void VC_Call::observeUpdates() {
+    updatesRunning_ = true;
     stopObserving(kDidBecomeActive);
     observe(kReachability, &VC_Call::setCallButtonState);
     observe(kCallButtonUpdate, &VC_Call::setCallButtonState);
@@ -374,6 +410,7 @@ void VC_Call::startUpdates() {
 }
 
 void VC_Call::stopUpdates() {
+    updatesRunning_ = false;
     if (gMinuteTimer) gMinuteTimer->invalidate();
     gMinuteTimer.reset();
     for (const char* name : {kReachability, foundation::kApplicationSignificantTimeChangeNotification,
@@ -804,6 +841,10 @@ void VC_Call::calculateLocalTime() {
         localtimeLabel->setText("");
         return;
     }
+    // Stopping drops the pending minute timer; a refresh made while the updates run (the minute
+    // timer, a clock change, a locale change) keeps them running, or the pad would stop hearing
+    // the call key's, the clock's and the settings' changes after its first minute.
+    const bool running = updatesRunning_;
     stopUpdates();
     const std::string text = phoneNumber->text();
     const foundation::Date now = foundation::now();
@@ -817,6 +858,7 @@ void VC_Call::calculateLocalTime() {
             });
         observe(foundation::kCurrentLocaleDidChangeNotification, &VC_Call::updateLocale);
     }
+    if (running) observeUpdates();
     if (!text.empty()) {
         phoneNumber->accessibility().label = (localizedString("phone number"));
         std::string hint;

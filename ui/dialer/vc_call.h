@@ -104,6 +104,8 @@ private:
     class PickerDelegate;
     void setNumberText(const std::string& formatted);
     void refresh();
+    // The observations of running updates (startUpdates without the local time).
+    void observeUpdates();
     void playTone(int keyValue);
     void appendCharacter(const std::string& c);
     void callKeyPressed();
@@ -119,5 +121,6 @@ private:
     std::shared_ptr<toolkit::View> pad_;
     // Every lookup started gets the next number; only the newest may write the label.
     uint64_t lookupGeneration_ = 0;
+    bool updatesRunning_ = false;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -1,5 +1,7 @@
 #include "ui/dialer/vc_favorites.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "model/account.h"
@@ -25,6 +27,37 @@ graphics::ImagePtr roundImage(const graphics::ImagePtr& image) {
     // The cell's image view clips it to a circle.
     return image;
 }
+
+// A favourite's row: the name keeps the width it needs; the detail (the phone's label or, for a
+// favourite found nowhere here, its stored number) gives way, shrinking its text before it is cut.
+class FavoriteCell : public toolkit::TableViewCell {
+    static constexpr double kDetailMinimumScale = 0.6;
+
+public:
+    FavoriteCell() : TableViewCell(toolkit::TableViewCellStyle::Value1, "FavoritesCell") {
+        if (auto* detail = detailTextLabel()) {
+            detail->setAdjustsFontSizeToFitWidth(true);
+            detail->setMinimumScaleFactor(kDetailMinimumScale);
+        }
+    }
+    void layoutSubviews() override {
+        TableViewCell::layoutSubviews();
+        auto* detail = detailTextLabel();
+        auto& name = textLabel();
+        if (!detail || detail->text().empty() || name.text().empty()) return;
+        const toolkit::Rect n = name.frame(), d = detail->frame();
+        const double room = d.maxX() - n.minX() - 8;
+        const double wantName = std::ceil(name.sizeThatFits({}).width);
+        const double wantDetail = std::ceil(detail->sizeThatFits({}).width);
+        if (room <= 0 || wantName <= n.width()) return;
+        // The detail keeps the width its text needs at the smallest scale, up to a little more than
+        // half the room, so a number stays whole beside all but the longest names.
+        const double detailWidth =
+            std::max(std::min(std::ceil(wantDetail * kDetailMinimumScale), std::floor(room * 0.55)), room - wantName);
+        name.setFrame({n.minX(), n.minY(), std::max(0.0, room - detailWidth), n.height()});
+        detail->setFrame({d.maxX() - detailWidth, d.minY(), detailWidth, d.height()});
+    }
+};
 
 }  // namespace
 
@@ -203,7 +236,7 @@ toolkit::TableViewCellPtr VC_Favorites::cellForRow(toolkit::TableView& table, In
         return cell;
     }
     auto cell = table.dequeueReusableCell("FavoritesCell");
-    if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Value1, "FavoritesCell");
+    if (!cell) cell = std::make_shared<FavoriteCell>();
     const Favorite& f = theFavorites_.at(static_cast<size_t>(ip.row));
     cell->textLabel().setText(f.name());
     if (auto* detail = cell->detailTextLabel()) {

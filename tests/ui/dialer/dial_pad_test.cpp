@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "app/connect_app_delegate_iphone.h"
@@ -14,6 +16,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/toolkit/feedback.h"
 #include "platform/toolkit/pasteboard.h"
+#include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "ui/dialer/vc_call.h"
@@ -220,6 +223,14 @@ TEST_F(DialPad, HeldDeleteRemovesOneAtHalfASecondThenOneEveryTenthAndOneOnReleas
     EXPECT_EQ(shown(), "");
     pad->deleteKeyUp(del);
     EXPECT_EQ(shown(), "");
+    // Held 2.0 s over twenty digits: one at 0.5 s, fifteen more by 2.0 s, one on release.
+    type("12345678901234567890");
+    pad->keyPressed(del);
+    harness.advance(2.0);
+    EXPECT_EQ(digits(), 4u);
+    pad->deleteKeyUp(del);
+    EXPECT_EQ(pad->filteredNumber(), "123");
+    pad->clearNumber();
     // A tap deletes one on release; through the device's touch path too.
     type("12");
     ASSERT_TRUE(harness.tap(*del));
@@ -308,4 +319,89 @@ TEST_F(DialPad, OnlyTheNewestLookupNamesTheNumber) {
     harness.settle();
     EXPECT_EQ(pad->contactLabel->text(), "New Number");
     app->lookup = nullptr;
+}
+
+TEST_F(DialPad, TheLocalTimeTurnsWithinASecondOfEachMinuteAndFollowsClockJumps) {
+    pad->insertPlus(nullptr);
+    type("442079460000");
+    std::string label = pad->localtimeLabel->text();
+    ASSERT_NE(label.find("United Kingdom - "), std::string::npos) << label;
+    // Three minutes and a bit in tenths of a second: every change comes in the first second of a
+    // minute, and every minute that turns brings one.
+    const double start = dispatch::wallNow();
+    std::vector<double> changes;
+    for (int step = 0; step < 1900; ++step) {
+        harness.advance(0.1);
+        const std::string now = pad->localtimeLabel->text();
+        if (now == label) continue;
+        changes.push_back(dispatch::wallNow());
+        label = now;
+    }
+    const double end = dispatch::wallNow();
+    const int turns = static_cast<int>(std::floor(end / 60) - std::floor(start / 60));
+    ASSERT_GE(turns, 3);
+    ASSERT_EQ(static_cast<int>(changes.size()), turns) << label;
+    for (double at : changes) {
+        const double intoMinute = std::fmod(at, 60);
+        EXPECT_GT(intoMinute, 0.0);
+        EXPECT_LE(intoMinute, 1.0);
+    }
+    // Minutes later the pad still hears that a call request started.
+    app->webClient().requests.put(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson",
+                                  HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
+    foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
+    harness.settle();
+    EXPECT_TRUE(pad->key(VC_Call::kTagCall)->isHidden());
+    EXPECT_TRUE(pad->callStarted->isAnimating());
+    app->webClient().requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
+    foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
+    harness.settle();
+    EXPECT_FALSE(pad->key(VC_Call::kTagCall)->isHidden());
+    // The device's clock set an hour ahead: the label follows at once, and the minute timer
+    // keeps to the new minutes.
+    const std::string before = pad->localtimeLabel->text();
+    harness.changeSystemTime(3600 + 17);
+    harness.settle();
+    EXPECT_NE(pad->localtimeLabel->text(), before);
+    const std::string jumped = pad->localtimeLabel->text();
+    const double untilTurn = 60 - std::fmod(dispatch::wallNow(), 60);
+    harness.advance(untilTurn - 0.05);
+    EXPECT_EQ(pad->localtimeLabel->text(), jumped);
+    harness.advance(1.0);
+    EXPECT_NE(pad->localtimeLabel->text(), jumped);
+}
+
+TEST_F(DialPad, AMissingOrCorruptTimeZoneDatabaseLeavesTheLabelEmptyAndThePadWorking) {
+    const auto tz = foundation::Bundle::main().pathForResource("tz");
+    ASSERT_TRUE(tz);
+    hxtest::TempDir dir;
+    std::ofstream(dir.path() / "corrupt") << "SQLite format 3\0 and nothing a database holds";
+    // (Keys pressed directly: after a minute the launch's unanswered requests have timed out and
+    // their alert covers the pad.)
+    auto press = [&](const std::string& keys) {
+        for (char c : keys) pad->keyPressed(pad->key(c == '0' ? VC_Call::kTagZero : c - '0'));
+    };
+    for (const auto& broken : {dir.path() / "missing", dir.path() / "corrupt"}) {
+        SCOPED_TRACE(broken.filename().string());
+        pad->clearNumber();
+        EXPECT_FALSE(VC_Call::localTime().open(broken));
+        pad->insertPlus(nullptr);
+        press("442079460000");
+        EXPECT_EQ(shown(), "+44 20 7946 0000");
+        EXPECT_EQ(pad->localtimeLabel->text(), "");
+        harness.advance(61);
+        EXPECT_EQ(pad->localtimeLabel->text(), "");
+        press("1");
+        EXPECT_EQ(pad->filteredNumber(), "+4420794600001");
+        pad->deleteKeyUp(pad->key(VC_Call::kTagDelete));
+        EXPECT_EQ(pad->filteredNumber(), "+442079460000");
+    }
+    pad->keyPressed(pad->key(VC_Call::kTagCall));
+    harness.settle();
+    EXPECT_EQ(app->placed, std::vector<std::string>{"+44 20 7946 0000"});
+    ASSERT_TRUE(VC_Call::localTime().open(*tz));
+    pad->clearNumber();
+    pad->insertPlus(nullptr);
+    press("442079460000");
+    EXPECT_NE(pad->localtimeLabel->text(), "");
 }

@@ -7,6 +7,7 @@
 #include "model/account.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/toolkit/navigation_controller.h"
 #include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
 #include "ui/dialer/vc_call.h"
@@ -112,10 +113,129 @@ TEST_F(TabletLooks, DialPadPopoverAndFavorites) {
     expectOutline("dial_pad_empty_tablet");
     expectSnapshot("dial_pad_empty_tablet", kBoth);
     fillNumber();
+    expectOutline("dial_pad_number_tablet");
     expectSnapshot("dial_pad_number_tablet", kBoth);
-    storeFavorites({"A1,P1,Ann Lee,+1 202-555-0142,1700000000.000000"});
+    busy();
+    expectOutline("dial_pad_busy_tablet");
+    expectSnapshot("dial_pad_busy_tablet", kBoth);
+    app->webClient().requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
+    foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
+    harness.settle();
+    pad()->openFavorites();
+    harness.advance(1);
+    expectOutline("favorites_empty_tablet");
+    expectSnapshot("favorites_empty_tablet", kBoth);
+    harness.tapBarButton("Cancel");
+    harness.advance(1);
+    // A long name beside a stored number, as a line from another device shows.
+    storeFavorites({"A1,P1,Ann Lee,+1 202-555-0142,1700000000.000000",
+                    "B1,P2,Maximilian Oberhauser-Lindqvist,+44 20 7946 0000,1700000000.000000"});
     pad()->openFavorites();
     harness.advance(1);
     expectOutline("favorites_browse_tablet");
     expectSnapshot("favorites_browse_tablet", kBoth);
+    // Every name that fits beside a readable detail is shown whole.
+    auto* nav = dynamic_cast<toolkit::NavigationController*>(harness.topPresented());
+    ASSERT_NE(nav, nullptr);
+    auto* list = dynamic_cast<VC_Favorites*>(nav->topViewController());
+    ASSERT_NE(list, nullptr);
+    auto first = list->tableView()->cellForRow({0, 0});
+    ASSERT_TRUE(first);
+    EXPECT_GE(first->textLabel().frame().width(), first->textLabel().sizeThatFits({}).width) << "Ann Lee";
+    auto second = list->tableView()->cellForRow({0, 1});
+    ASSERT_TRUE(second && second->detailTextLabel());
+    EXPECT_GT(second->detailTextLabel()->frame().minX(), second->textLabel().frame().maxX())
+        << "name and number do not overlap";
+    harness.tapBarButton("Edit");
+    harness.advance(1);
+    expectOutline("favorites_editing_tablet");
+    expectSnapshot("favorites_editing_tablet", kBoth);
 }
+
+TEST_F(TabletLooks, DialPadPopoverInLandscape) {
+    harness.rotate(toolkit::Orientation::LandscapeLeft);
+    harness.advance(1);
+    app->showCallPopup();
+    harness.advance(1);
+    fillNumber();
+    expectOutline("dial_pad_landscape_tablet");
+    expectSnapshot("dial_pad_landscape_tablet", kBoth);
+}
+
+namespace {
+
+// Every phone, upright and on its side: each key is whole, inside the safe area, reached by a
+// touch at its middle (nothing covers it), clear of the other keys and large enough to hit.
+class PadGeometry : public hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone>,
+                    public ::testing::WithParamInterface<hxtest::DeviceForm> {
+protected:
+    PadGeometry()
+        : ScreenFixture({.form = GetParam(),
+                         .screens = std::make_shared<HXUIScreens>(),
+                         .signedIn = true,
+                         .fonts = true,
+                         .sharedDelegate = true}) {}
+};
+
+}  // namespace
+
+TEST_P(PadGeometry, EveryKeyIsWholeReachableAndApart) {
+    ASSERT_TRUE(launch());
+    app->selectViewForIndex(0);
+    harness.settle();
+    auto pad = std::dynamic_pointer_cast<VC_Call>(app->viewControllerForIndex(0));
+    ASSERT_TRUE(pad);
+    const long tags[] = {1,
+                         2,
+                         3,
+                         4,
+                         5,
+                         6,
+                         7,
+                         8,
+                         9,
+                         VC_Call::kTagStar,
+                         VC_Call::kTagZero,
+                         VC_Call::kTagHash,
+                         VC_Call::kTagContacts,
+                         VC_Call::kTagCall,
+                         VC_Call::kTagDelete};
+    for (auto orientation : {toolkit::Orientation::Portrait, toolkit::Orientation::LandscapeLeft}) {
+        SCOPED_TRACE(orientation == toolkit::Orientation::Portrait ? "portrait" : "landscape");
+        harness.rotate(orientation);
+        harness.advance(1);
+        toolkit::View* root = pad->view().get();
+        toolkit::Window* window = app->window();
+        const toolkit::Rect safe = root->safeAreaLayoutFrame();
+        std::vector<toolkit::Rect> frames;
+        for (long tag : tags) {
+            SCOPED_TRACE(tag);
+            auto* k = pad->key(tag);
+            ASSERT_NE(k, nullptr);
+            const toolkit::Rect r = k->convertRectTo(k->bounds(), root);
+            EXPECT_GE(r.width(), 36.0);
+            EXPECT_GE(r.minX(), safe.minX());
+            EXPECT_GE(r.minY(), safe.minY());
+            EXPECT_LE(r.maxX(), safe.maxX() + 0.01);
+            EXPECT_LE(r.maxY(), safe.maxY() + 0.01);
+            for (const auto& other : frames)
+                EXPECT_TRUE(r.minX() >= other.maxX() || r.maxX() <= other.minX() || r.minY() >= other.maxY() ||
+                            r.maxY() <= other.minY());
+            frames.push_back(r);
+            const toolkit::Rect w = k->convertRectTo(k->bounds(), window);
+            toolkit::View* hit = window->hitTest({w.midX(), w.midY()}, nullptr);
+            bool onKey = false;
+            for (toolkit::View* v = hit; v; v = v->superview()) onKey = onKey || v == k;
+            EXPECT_TRUE(onKey) << "covered";
+        }
+        // The number, its contact and local time stay clear of the keys.
+        const toolkit::Rect number = pad->phoneNumber->convertRectTo(pad->phoneNumber->bounds(), root);
+        EXPECT_GE(number.minX(), safe.minX());
+        for (const auto& k : frames)
+            EXPECT_TRUE(number.maxY() <= k.minY() || number.maxX() <= k.minX()) << "the number overlaps a key";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Phones, PadGeometry,
+                         ::testing::Values(hxtest::DeviceForm::phone, hxtest::DeviceForm::phoneX,
+                                           hxtest::DeviceForm::phoneSE, hxtest::DeviceForm::phone4));

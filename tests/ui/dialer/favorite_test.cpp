@@ -4,9 +4,12 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "model/cache.h"
+#include "model/disk_cache.h"
+#include "model/memory_cache.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/codecs.h"
@@ -54,6 +57,8 @@ protected:
     }
     void TearDown() override {
         ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
+        // The cache's disk writes finish before its folder goes.
+        clock->runUntilIdle();
         sources.thumbnails.reset();
         std::filesystem::remove_all(root);
     }
@@ -160,4 +165,70 @@ TEST_F(FavoriteModel, ThumbnailsAreKeptPerContactAndGoWithTheContact) {
     EXPECT_TRUE(gone.isUnresolved());
     clock->runUntilIdle();
     EXPECT_FALSE(sources.thumbnails->objectForKey("Fav-bo"));
+}
+
+TEST_F(FavoriteModel, AnUnchangedThumbnailIsNotWrittenAgainButANewPictureIs) {
+    auto fileOf = [&] {
+        auto url = sources.thumbnails->diskCache()->fileURLForKey("Fav-bo");
+        struct stat st {};
+        return url && ::stat(url->c_str(), &st) == 0 ? static_cast<long long>(st.st_ino) : -1LL;
+    };
+    Favorite first("bo,bo-w,Bo Kim,+44 20 7946 0000,1", sources);
+    clock->runUntilIdle();
+    const long long written = fileOf();
+    ASSERT_NE(written, -1);
+    // Opening the list again in the same run: the same thumbnail stays as it was on the disk.
+    Favorite again("bo,bo-w,Bo Kim,+44 20 7946 0000,1", sources);
+    clock->runUntilIdle();
+    EXPECT_EQ(fileOf(), written);
+    // Bo changed his picture: the new one replaces the old.
+    auto before = sources.thumbnails->objectForKey("Fav-bo");
+    Contact bo = person("Bo", "Kim", {{"work", "+44 20 7946 0000", "bo-w"}}, "bo");
+    auto bitmap = graphics::Bitmap::make(80, 80);
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 80; ++x) (*bitmap)->row(y)[x] = 0xFF00AA00u;
+    bo.thumbnailImageData = *graphics::encodePNG(**bitmap);
+    sources.contacts->removeAllContacts();
+    sources.contacts->addContact(bo);
+    Favorite changed("bo,bo-w,Bo Kim,+44 20 7946 0000,1", sources);
+    clock->runUntilIdle();
+    EXPECT_NE(fileOf(), written);
+    auto after = sources.thumbnails->objectForKey("Fav-bo");
+    ASSERT_TRUE(before && after && after->image());
+    EXPECT_EQ(after->image(), changed.contactImage());
+    EXPECT_NE(after->image()->bitmap()->row(0)[0], before->image()->bitmap()->row(0)[0]);
+    // Read back from the disk alone (a new run), the new picture is there.
+    sources.thumbnails->memoryCache()->removeAllObjects();
+    auto fromDisk = sources.thumbnails->objectForKey("Fav-bo");
+    ASSERT_TRUE(fromDisk && fromDisk->image() && fromDisk->image()->bitmap());
+    EXPECT_EQ(fromDisk->image()->bitmap()->row(0)[0], after->image()->bitmap()->row(0)[0]);
+}
+
+TEST_F(FavoriteModel, TwoDevicesWithTheirOwnIdentifiersResolveTheSamePeople) {
+    // The second device holds Ann and Dee under identifiers of its own, and not Bo.
+    Favorite::Sources other{std::make_shared<ContactStore>(), sources.thumbnails};
+    other.contacts->addContact(
+        person("Ann", "Lee", {{"home", "+1 555 0101", "B-ann-h"}, {"mobile", "+1 555 0100", "B-ann-m"}}, "B-ann"));
+    other.contacts->addContact(person("Dee, Jr.", "O|Neil 李", {{"mobile", "+86 10 1234 5678", "B-dee-m"}}, "B-dee"));
+    // Picked on the first device.
+    std::vector<std::string> lines;
+    for (const char* id : {"ann", "dee", "bo"}) {
+        auto c = sources.contacts->unifiedContactWithIdentifier(id, Favorite::fetchKeys());
+        ASSERT_TRUE(c.ok());
+        lines.push_back(Favorite(*c, c->phoneNumbers.front(), sources).compositeString());
+    }
+    // Read on the second device: the same people and numbers under its identifiers; Bo, not
+    // there, stays as written.
+    std::vector<std::string> there;
+    for (const auto& line : lines) there.push_back(Favorite(line, other).compositeString());
+    EXPECT_EQ(there[0], "B-ann,B-ann-m,Ann Lee,+1 555 0100,1700000000.000000");
+    EXPECT_EQ(there[1], "B-dee,B-dee-m,Dee%2c Jr. O%7cNeil 李,+86 10 1234 5678,1700000000.000000");
+    EXPECT_EQ(there[2], lines[2]);
+    // And back on the first device: its own identifiers again, nothing else changed.
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(i);
+        Favorite back(there[i], sources);
+        EXPECT_FALSE(back.isUnresolved());
+        EXPECT_EQ(back.compositeString(), lines[i]);
+    }
 }

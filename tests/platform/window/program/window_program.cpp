@@ -46,11 +46,14 @@ TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
     const double x = phone.size.width / 5 * 1.5, y = phone.size.height - toolkit::TabBar::kHeight / 2;
     const auto input = windowOut / "input.txt";
     // Signed in through the page with the script the headless run plays (the same demo account),
-    // then the view pictured once its list shows the account's newest text ("Hi!") and the app is
+    // then the view pictured once its list shows the account's newest text ("Hi!") and the row its
+    // first page's reply adds (a list asks for that page a moment after it appears), and the app is
     // settled, as the headless run pictures it.
-    std::ofstream(input) << "wait-for Email\nclick-on Email\ntype user@example.test\nclick-on Next\n"
-                            "wait-gone Email\nwait-idle\nclick "
-                         << x << " " << y << "\nwait-for Hi!\nwait-idle\nwait-frames 6\npress-key F6\nclose\n";
+    std::ofstream(input)
+        << "wait-for Email\nclick-on Email\ntype user@example.test\nclick-on Next\n"
+           "wait-gone Email\nwait-idle\nclick "
+        << x << " " << y
+        << "\nwait-for Hi!\nwait-for Load older messages…\nwait-idle\nwait-frames 6\npress-key F6\nclose\n";
     printed.clear();
     const int rc = hxtest::runCommand(bounded(windowHome.path(), "--service " + service.origin() + " --out '" +
                                                                      windowOut.path().string() + "' --input '" +
