@@ -105,7 +105,8 @@ std::optional<std::string> bearerToken(const RecordedRequest& request) {
 
 // ---- threads as the JSON API lists them
 
-json itemJson(const Message& m) {
+// A group's texts travel as multimedia messages that name their sender.
+json itemJson(const Message& m, bool group) {
     json item = {{"id", m.id}, {"type", m.type}, {"startTime", std::to_string(m.startTimeMs)}};
     const bool audio = m.type == "voicemail" || m.type == "recording";
     if (audio) {
@@ -125,7 +126,7 @@ json itemJson(const Message& m) {
             item["attachment"] = json::array({{{"callRecording", {{"attachmentId", m.attachments.at(0).id}}}}});
         }
     } else if (m.type == "smsIn" || m.type == "smsOut") {
-        if (m.attachments.empty()) {
+        if (m.attachments.empty() && !group) {
             item["messageText"] = m.text;
         } else {
             json attachments = json::array();
@@ -156,13 +157,15 @@ json threadJson(const Thread& t, size_t limit, int64_t beforeMs = 0) {
             more = true;
             break;
         }
-        items.push_back(itemJson(*it));
+        items.push_back(itemJson(*it, t.numbers.size() > 1));
         oldest = it->startTimeMs;
         ++listed;
     }
     json contacts = json::array();
+    // The service names a party it knows no name for by its number.
     for (const auto& n : t.numbers)
-        contacts.push_back({{"phoneNumber", n}, {"name", t.contactName}, {"blocked", t.blocked}});
+        contacts.push_back(
+            {{"phoneNumber", n}, {"name", t.contactName.empty() ? n : t.contactName}, {"blocked", t.blocked}});
     json views = json::array();
     if (t.spam) views.push_back("allSpamThreads");
     if (t.archived) views.push_back("allArchivedThreads");

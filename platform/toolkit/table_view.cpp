@@ -1061,6 +1061,9 @@ std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge e
     if (auto d = tableDelegate()) d->willBeginEditingRow(*this, ip);
     swiped_ = ip;
     auto panel = std::make_shared<SwipeActionsView>();
+    // The actions cover the part of the row they take: buttons whose background is a pattern
+    // with clear parts show the table's background there, not the row's text.
+    panel->setBackgroundColor(Color::systemBackground());
     double h = cell->bounds().height();
     double x = 0;
     std::vector<std::string> titles;

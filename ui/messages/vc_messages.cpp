@@ -265,17 +265,9 @@ void VC_Messages::viewDidLoad() {
     table->registerCell(kHistoryCell, [withStar] { return withStar(makeHistoryTableCell()); });
     table->setEstimatedRowHeight(estimatedRowHeight());
 
-    // Systems without context menus offer the options on a long press.
-    if (os < 13) {
-        auto press = std::make_shared<toolkit::LongPressGestureRecognizer>([weak](toolkit::GestureRecognizer& g) {
-            auto list = weak.lock();
-            if (!list || g.state() != toolkit::GestureState::Began) return;
-            list->handleLongPress(g.locationInView(list->tableView().get()));
-        });
-        press->minimumPressDuration = 0.5;
-        press->allowableMovement = 15;
-        table->addGestureRecognizer(press);
-    }
+    // Systems without context menus preview rows on a firm press, or offer the options on a long
+    // press.
+    checkForForceTouch();
 
     setUpList();
     searchBar_->setPlaceholder(foundation::format(text("Search %@"), title()));
@@ -293,7 +285,7 @@ void VC_Messages::viewWillAppear(bool animated) {
     if (searchBar_ && !searchBar_->showsScopeBar()) {
         auto table = tableView();
         if (table->window()) table->layoutIfNeeded();
-        const double hidden = searchBar_->frame().height() - table->adjustedContentInset().top;
+        const double hidden = searchBar_->frame().height() - barsHeight();
         if (table->contentOffset().y < hidden)
             table->setContentOffset(toolkit::Point{table->contentOffset().x, hidden});
     }
@@ -866,6 +858,56 @@ void VC_Messages::willPerformPreviewAction(toolkit::TableView&, toolkit::Context
     });
 }
 
+void VC_Messages::traitCollectionDidChange(const toolkit::TraitCollection& previous) {
+    toolkit::TableViewController::traitCollectionDidChange(previous);
+    checkForForceTouch();
+}
+
+void VC_Messages::checkForForceTouch() {
+    if (!isViewLoaded() || toolkit::Device::current().systemVersion() >= 13) return;
+    auto table = tableView();
+    if (view()->traitCollection().forceTouch) {
+        if (!messagePreviewingContext_)
+            messagePreviewingContext_ = registerForPreviewing(weakSelf<VC_Messages>(), table);
+        if (longPress_) {
+            table->removeGestureRecognizer(longPress_.get());
+            longPress_.reset();
+        }
+    } else if (messagePreviewingContext_) {
+        unregisterForPreviewing(messagePreviewingContext_);
+        messagePreviewingContext_.reset();
+    }
+    if (messagePreviewingContext_ || longPress_) return;
+    auto weak = weakSelf<VC_Messages>();
+    longPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>([weak](toolkit::GestureRecognizer& g) {
+        auto list = weak.lock();
+        if (!list || g.state() != toolkit::GestureState::Began) return;
+        list->handleLongPress(g.locationInView(list->tableView().get()));
+    });
+    longPress_->minimumPressDuration = 0.5;
+    longPress_->allowableMovement = 15;
+    table->addGestureRecognizer(longPress_);
+}
+
+toolkit::ViewControllerPtr VC_Messages::previewingViewControllerForLocation(toolkit::PreviewingContext& context,
+                                                                            toolkit::Point location) {
+    auto table = tableView();
+    auto indexPath = table->indexPathForRowAtPoint(location);
+    if (!indexPath || indexPath->section != 0) return nullptr;
+    auto preview = previewControllerForConverstion(conversationAtIndexPath(*indexPath));
+    if (preview) context.sourceRect = table->rectForRow(*indexPath);
+    return preview;
+}
+
+void VC_Messages::previewingCommitViewController(toolkit::PreviewingContext&,
+                                                 const toolkit::ViewControllerPtr& controller) {
+    if (!controller) return;
+    auto* screen = dynamic_cast<HXConversationScreen*>(controller.get());
+    if (screen) screen->setIsPeeking(false);
+    if (auto* nav = navigationController()) nav->pushViewController(controller, true);
+    if (screen && model_) model_->setOpenConversationID(screen->setup().conversationID);
+}
+
 void VC_Messages::handleLongPress(toolkit::Point pointInTable) {
     auto table = tableView();
     auto indexPath = table->indexPathForRowAtPoint(pointInTable);
@@ -1053,8 +1095,23 @@ void VC_Messages::scrollToTopWithAnimation(bool animated) {
     table->layoutIfNeeded();
     // The search bar stays hidden under the bar unless it shows its scopes.
     const double hidden = searchBar_ && !searchBar_->showsScopeBar() ? searchBar_->frame().height() : 0;
-    const double y = hidden - table->adjustedContentInset().top;
+    const double y = hidden - barsHeight();
     table->setContentOffset(toolkit::Point{table->contentOffset().x, y}, animated && shown_);
+}
+
+double VC_Messages::barsHeight() {
+    auto table = tableView();
+    if (table->window()) return table->adjustedContentInset().top;
+    // Not in the window yet (a first load's scroll, the first appearance): the table has no
+    // insets yet, but it will lie under the status bar and the navigation bar.
+    const auto& screen = toolkit::Device::current().screen();
+    const double status = screen.idiom == toolkit::Idiom::Phone && screen.isLandscape() ? 0 : screen.statusBarHeight;
+    double bar = 0;
+    if (auto* navigation = navigationController()) {
+        bar = navigation->navigationBar().frame().height();
+        if (bar <= 0) bar = 44;
+    }
+    return status + bar;
 }
 
 void VC_Messages::controllerDidChangeContent() {

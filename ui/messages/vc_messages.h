@@ -22,9 +22,14 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/value.h"
 #include "platform/toolkit/bars.h"
+#include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view_controller.h"
 #include "service/message_list_view.h"
 #include "ui/messages/hxc_dropdown_menu.h"
+
+namespace toolkit {
+class LongPressGestureRecognizer;
+}
 
 class HXMessageListModel;
 namespace store {
@@ -36,7 +41,8 @@ class VC_Messages : public toolkit::TableViewController,
                     public HXMessageListHost,
                     public HXCDropdownMenuDataSource,
                     public HXCDropdownMenuDelegate,
-                    public toolkit::SearchBarDelegate {
+                    public toolkit::SearchBarDelegate,
+                    public toolkit::PreviewingDelegate {
 public:
     // A list over a model made by the caller (its roles empty: rows open nothing).
     explicit VC_Messages(std::shared_ptr<HXMessageListModel> model);
@@ -94,6 +100,15 @@ public:
     toolkit::Color backgroundForEditActionWithType(int type, double height);
     // The long press of systems without context menus: the options popover of the row.
     void handleLongPress(toolkit::Point pointInTable);
+    // Before version 13: peek and pop of the rows where the window senses firm presses, else the
+    // long press (run when the traits change).
+    void checkForForceTouch();
+    bool hasRegisteredForForceTouch() const { return messagePreviewingContext_ != nullptr; }
+    toolkit::ViewControllerPtr previewingViewControllerForLocation(toolkit::PreviewingContext& context,
+                                                                   toolkit::Point location) override;
+    void previewingCommitViewController(toolkit::PreviewingContext& context,
+                                        const toolkit::ViewControllerPtr& controller) override;
+    void traitCollectionDidChange(const toolkit::TraitCollection& previous) override;
 
     // ---- the dropdown
     long numberOfComponentsInDropdownMenu(HXCDropdownMenu&) override { return 1; }
@@ -156,7 +171,11 @@ protected:
     void observe(const std::string& name, std::function<void(VC_Messages&, const foundation::Notification&)> handler);
 
 private:
+    toolkit::PreviewingContextPtr messagePreviewingContext_;
+    std::shared_ptr<toolkit::LongPressGestureRecognizer> longPress_;
     void attachModel();
+    // What the bars above cover of the table: its top inset.
+    double barsHeight();
     void openConversation(const std::shared_ptr<store::ManagedObject>& conversation);
     void loadMore(toolkit::IndexPath indexPath);
     HXConversationSetup setupFor(const std::shared_ptr<store::ManagedObject>& conversation, bool peeking) const;

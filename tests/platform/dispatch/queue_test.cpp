@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -325,6 +326,25 @@ TEST_F(QueueTest, SemaphoreCountsAndTimesOut) {
     }
     clock->runUntilIdle();
     EXPECT_TRUE(signalled);
+}
+
+// A waiter that returns may destroy what woke it while the signalling call is still finishing:
+// the sanitizer builds see a use after free here if the call touches the object afterwards.
+TEST_F(QueueTest, AWokenWaiterMayDestroyTheSemaphoreOrGroupAtOnce) {
+    for (int round = 0; round < 300; ++round) {
+        auto semaphore = std::make_unique<Semaphore>(0);
+        std::thread signaller([s = semaphore.get()] { s->signal(); });
+        ASSERT_TRUE(semaphore->wait(10));
+        semaphore.reset();
+        signaller.join();
+
+        auto group = std::make_unique<Group>();
+        group->enter();
+        std::thread leaver([g = group.get()] { g->leave(); });
+        ASSERT_TRUE(group->wait(10));
+        group.reset();
+        leaver.join();
+    }
 }
 
 TEST_F(QueueTest, ManyWaitersOnTheSamePoolDoNotStarveIt) {

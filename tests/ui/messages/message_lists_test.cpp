@@ -4,10 +4,15 @@
 // roots, search bar and pops are the real screens'.
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "model/conversation.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/net/transport.h"
 #include "tests/ui/messages/list_fixture.h"
+#include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_history.h"
 #include "ui/messages/vc_sms.h"
 #include "ui/messages/vc_vm.h"
@@ -69,6 +74,11 @@ TEST_F(Lists, TheViewsHoldTheListScreensAndTheirSettings) {
         EXPECT_EQ(l.navBarMenu()->numberOfRowsInComponent(0), c.dropdownRows) << c.view;
         EXPECT_EQ(l.navigationItem().titleView, l.navBarMenu()) << "the dropdown is the title";
         EXPECT_TRUE(app->messageListIsShowing()) << c.view;
+        // Shown for the first time, before any row: the search bar just hidden under the bars,
+        // not the first rows with it.
+        auto table = l.tableView();
+        EXPECT_EQ(table->contentOffset().y, l.searchBar()->frame().height() - table->adjustedContentInset().top)
+            << c.view;
     }
     // Only the SMS list composes, on the phone.
     EXPECT_TRUE(list(1).navigationItem().rightBarButtonItem());
@@ -96,6 +106,46 @@ TEST_F(Lists, RowsAreTheNewestThreadsInOrderAndAPullEndsWithTheDate) {
     EXPECT_EQ(bodies("api2thread/list").size(), 1u);
     EXPECT_EQ(l.refreshControl()->attributedTitle.rfind("Last Updated: ", 0), 0u)
         << l.refreshControl()->attributedTitle;
+}
+
+TEST_F(Lists, RowsOfNumbersWithoutANameShowTheFormattedNumber) {
+    auto& l = launchAndShow(1);
+    // The service's names by thread: none for about half of them.
+    std::map<std::string, std::pair<std::string, std::vector<std::string>>> party;
+    service->withAccount([&](emulator::Account& a) {
+        for (const auto& t : a.threads) party[t.id] = {t.contactName, t.numbers};
+        return 0;
+    });
+    auto digits = [](const std::string& s) {
+        std::string d;
+        for (char c : s)
+            if (c >= '0' && c <= '9') d += c;
+        return d;
+    };
+    int unnamed = 0;
+    for (long r = 0; r < l.tableView()->numberOfRows(0); ++r) {
+        auto conversation = l.conversationAtIndexPath({0, r});
+        ASSERT_TRUE(conversation);
+        const auto& [name, numbers] = party.at(conversation->value("conversationID").stringValue());
+        if (numbers.size() != 1 || !conversation->value("ABName").stringValue().empty()) continue;
+        auto cell = std::dynamic_pointer_cast<MessageListTableViewCell>(l.cellForRow(*l.tableView(), {0, r}));
+        ASSERT_TRUE(cell);
+        cell->setFrame(toolkit::Rect(0, 0, 320, 57));
+        cell->layoutIfNeeded();
+        const std::string title = cell->titleLabel().text();
+        if (!name.empty()) {
+            EXPECT_EQ(title.rfind(name, 0), 0u) << title;
+            continue;
+        }
+        ++unnamed;
+        // The number in its display form (the service names the party by its number), never an
+        // empty name before the count.
+        const std::string formatted = HX_Conversation(conversation).formattedNumber();
+        ASSERT_FALSE(formatted.empty());
+        EXPECT_TRUE(digits(numbers[0]).ends_with(digits(formatted).substr(digits(formatted).size() - 10)));
+        EXPECT_EQ(title.rfind(formatted, 0), 0u) << "row " << r << ": \"" << title << "\"";
+    }
+    EXPECT_GT(unnamed, 3) << "the account has threads of numbers without a name";
 }
 
 TEST_F(Lists, TheMoreRowSendsTheNextPageUntilTheMarkerIsZero) {
@@ -249,6 +299,36 @@ TEST_F(Lists, ALoadThatSendsNothingEndsItsSpinnerAndWaitsForTheSignIn) {
     account->setAuthV2(token);
     foundation::NotificationCenter::defaultCenter().post("kLoginNotification");
     ASSERT_TRUE(settleUntil([&] { return !bodies("api2thread/list").empty(); }));
+}
+
+TEST_F(Lists, APullWithAnExpiredTokenEndsItsSpinnerAndTheNextPullLoads) {
+    auto& l = launchAndShow(1);
+    // The token has run out: the pull asks for a new one and sends no list.
+    auto account = app->account();
+    auto token = account->oAuthDict().value();
+    token.set("expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() - 1}));
+    account->setOAuthDict(token);
+    service->clearRequests();
+    l.refreshControl()->attributedTitle = "";
+    l.tableView()->setContentOffset({0, -l.tableView()->adjustedContentInset().top});
+    harness.pullToRefresh(*l.tableView());
+    harness.settle();
+    EXPECT_FALSE(l.refreshControl()->isRefreshing()) << "no list request: no spinner left turning";
+    EXPECT_FALSE(l.model()->isLoadingMessages());
+    EXPECT_TRUE(bodies("api2thread/list").empty());
+    ASSERT_TRUE(settleUntil([&] {
+        const auto t = app->account()->oAuthDict();
+        const auto* expiry = t ? t->find("expirationDate") : nullptr;
+        return expiry && expiry->isDate() && expiry->ifDate()->secondsSince1970 > dispatch::wallNow();
+    })) << "the token came back";
+    EXPECT_TRUE(bodies("api2thread/list").empty()) << "the list stays as stored until the next pull";
+    // With the token, the next pull loads the list and ends with its date.
+    l.tableView()->setContentOffset({0, -l.tableView()->adjustedContentInset().top});
+    harness.pullToRefresh(*l.tableView());
+    ASSERT_TRUE(settleUntil([&] { return !l.refreshControl()->isRefreshing() && !bodies("api2thread/list").empty(); }));
+    EXPECT_EQ(bodies("api2thread/list").size(), 1u);
+    EXPECT_EQ(l.refreshControl()->attributedTitle.rfind("Last Updated: ", 0), 0u)
+        << l.refreshControl()->attributedTitle;
 }
 
 TEST_F(Lists, TurningShowFullHistoryOnAddsTextsAndVoicemailWithoutAReload) {

@@ -26,6 +26,7 @@
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
+#include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_messages.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/shell/ui_screens.h"
@@ -58,6 +59,7 @@ std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefau
 struct MasterList : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>> {
     std::shared_ptr<ScreensWithLoginPanel> screens = std::make_shared<ScreensWithLoginPanel>();
     MasterList() : ScreenFixture({.form = hxtest::DeviceForm::tablet}) {}
+    explicit MasterList(const hxtest::ScreenSetup& setup) : ScreenFixture(setup) {}
     void SetUp() override {
         ScreenFixture::SetUp();
         app->setScreens(screens);
@@ -411,16 +413,34 @@ TEST_F(MasterList, AListTheWindowKeepsLongerNoLongerReachesTheApplicationObject)
     EXPECT_EQ(list->tableView()->numberOfRows(0), 4);
 }
 
+// Waits until the SMS list shows the service's threads and the account's first loads are over,
+// then lets the list's end-of-load scroll finish and lays it out where the picture is taken.
+template <typename Fixture>
+void settleWithRows(Fixture& f) {
+    // The rows' date width is measured once per process: anew for this device's fonts.
+    makeMessageTableCell()->resetDateLabelWidth();
+    auto rows = [&] {
+        auto* list = dynamic_cast<VC_Messages*>(f.app->viewControllerForIndex(1).get());
+        if (!list || !list->isViewLoaded() || list->tableView()->numberOfSections() == 0) return 0L;
+        return list->tableView()->numberOfRows(0);
+    };
+    EXPECT_TRUE(f.harness.clock().runUntil([&] { return rows() > 0 && f.app->webClient().requests.empty(); }, 20))
+        << "the SMS list never showed the service's threads";
+    f.harness.advance(1);
+    f.harness.settle();
+    f.harness.settle();
+}
+
 struct MasterListPicture : MasterList {
-    MasterListPicture() {
-        setup.fonts = true;  // pictures are compared with the bundled fonts
-        setup.signedIn = true;
-    }
+    // Pictures are compared with the bundled fonts; the lists show the service's threads.
+    MasterListPicture()
+        : MasterList({.form = hxtest::DeviceForm::tablet, .emulator = true, .signedIn = true, .fonts = true}) {}
 };
 
 TEST_F(MasterListPicture, SplitViewPictureInBothOrientations) {
     prefs()->setInteger(1, "tabBarIndex");
-    launch();
+    ASSERT_TRUE(ScreenFixtureBase::launch());
+    settleWithRows(*this);
     HXApplicationModel::setSharedDelegate(app);
     app->setUnreadCount(3, 1);
     app->setUnreadCount(12, 2);
@@ -439,15 +459,16 @@ TEST_F(MasterListPicture, SplitViewPictureInBothOrientations) {
 }
 
 struct PhoneTabBar : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
-    PhoneTabBar() : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true}) {}
+    PhoneTabBar()
+        : ScreenFixture(
+              {.screens = std::make_shared<HXUIScreens>(), .emulator = true, .signedIn = true, .fonts = true}) {}
 };
 
 TEST_F(PhoneTabBar, PictureInPortrait) {
     prefs()->setInteger(1, "tabBarIndex");
-    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
-    // The launch counts the store's unread conversations (none) at its next turn; the counts
-    // come after that.
-    harness.settle();
+    ASSERT_TRUE(launch());
+    // The loads count the unread conversations; the counts pictured come after them.
+    settleWithRows(*this);
     app->setUnreadCount(3, 1);
     app->setUnreadCount(1, 2);
     harness.settle();

@@ -1,0 +1,171 @@
+// A row's options and previews against the service on either side of version 13: before it a long
+// press shows the options popover with the titles the conversation's state calls for, and where
+// the window senses firm presses a row peeks and pops instead; from 13 the context menu's preview
+// commits into the conversation screen.
+#include <gtest/gtest.h>
+
+#include "app/screens.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/previewing.h"
+#include "tests/ui/messages/list_fixture.h"
+#include "ui/widgets/hxc_popover_view.h"
+
+namespace {
+
+using hxtest::DeviceForm;
+using toolkit::IndexPath;
+
+template <int Version>
+struct RowsAt : hxtest::ListFixture<HX_ConnectAppDelegate_iPhone> {
+    RowsAt() : ListFixture(DeviceForm::phone, Version) {}
+    void SetUp() override {
+        ListFixture::SetUp();
+        useAccount({.smsThreads = 12, .spamThreads = 0, .archivedThreads = 2});
+    }
+    toolkit::Point centreOfRow(VC_Messages& l, long row) {
+        auto table = l.tableView();
+        const auto r = table->rectForRow({0, row});
+        return table->convertPointTo({r.midX() - 60, r.midY()}, nullptr);
+    }
+    std::vector<std::string> popoverTitles() {
+        std::vector<std::string> titles;
+        auto found = harness.findAll("HXCPopoverView");
+        if (found.empty()) return titles;
+        for (const auto& v : dynamic_cast<HXCPopoverView*>(found.back())->subviewsArray())
+            titles.push_back(dynamic_cast<toolkit::Button&>(*v).titleForState(toolkit::kStateNormal).value_or(""));
+        return titles;
+    }
+    // The titles a text conversation seen from its list offers, from its stored state.
+    std::vector<std::string> expectedTitles(const store::ManagedObjectPtr& c) {
+        auto flag = [&](const char* key) { return c->value(key).boolValue(); };
+        std::vector<std::string> titles;
+        const std::string number = c->value("phoneNumber").stringValue();
+        const bool person = number != "Unknown" && c->value("sender").stringValue() != "Group Message";
+        if (person) titles.push_back("Call");
+        titles.push_back(flag("isArchived") ? "Move to Inbox" : "Archive");
+        titles.push_back(flag("isRead") ? "Mark as unread" : "Mark as read");
+        if (app->canSendMail()) titles.push_back("Forward as Email");
+        if (person) titles.push_back(flag("isSenderBlocked") ? "Unblock Contact" : "Block Contact");
+        titles.push_back(flag("isSpam") ? "Remove from Spam" : "Mark as Spam");
+        titles.push_back("Delete");
+        return titles;
+    }
+    HXConversationScreen* topScreen(VC_Messages& l) {
+        return dynamic_cast<HXConversationScreen*>(l.navigationController()->topViewController());
+    }
+};
+using RowsAt12 = RowsAt<12>;
+using RowsAt15 = RowsAt<15>;
+
+}  // namespace
+
+TEST_F(RowsAt12, ALongPressShowsTheOptionsTheRowsStateCallsFor) {
+    auto& l = launchAndShow(1);
+    EXPECT_FALSE(l.hasRegisteredForForceTouch());
+    ASSERT_GE(rows(1), 3);
+    // One row read, one unread, one with its sender blocked: each offers its own titles.
+    auto unread = l.conversationAtIndexPath({0, 0});
+    (void)unread->setValue("isRead", false);
+    auto blocked = l.conversationAtIndexPath({0, 2});
+    (void)blocked->setValue("isRead", true);
+    (void)blocked->setValue("isSenderBlocked", true);
+    harness.settle();
+    for (long row : {0L, 2L}) {
+        auto c = l.conversationAtIndexPath({0, row});
+        harness.longPress(centreOfRow(l, row), 0.8);
+        harness.advance(0.5);
+        const auto titles = popoverTitles();
+        EXPECT_EQ(titles, expectedTitles(c)) << "row " << row;
+        EXPECT_EQ(l.tableView()->indexPathForSelectedRow(), (IndexPath{0, row})) << "the pressed row stays selected";
+        // Touching outside closes it, with nothing sent.
+        service->clearRequests();
+        harness.tap({5, 620});
+        harness.advance(0.5);
+        EXPECT_TRUE(popoverTitles().empty());
+        EXPECT_EQ(service->requestCount(), 0u);
+    }
+    // The "Mark as read" of the unread row reaches the service for that conversation.
+    harness.longPress(centreOfRow(l, 0), 0.8);
+    harness.advance(0.5);
+    auto found = harness.findAll("HXCPopoverView");
+    ASSERT_FALSE(found.empty());
+    toolkit::View* markRead = nullptr;
+    for (const auto& v : dynamic_cast<HXCPopoverView*>(found.back())->subviewsArray())
+        if (dynamic_cast<toolkit::Button&>(*v).titleForState(toolkit::kStateNormal) == "Mark as read")
+            markRead = v.get();
+    ASSERT_TRUE(markRead);
+    service->clearRequests();
+    ASSERT_TRUE(harness.tap(*markRead));
+    ASSERT_TRUE(settleUntil([&] { return !bodies("thread/updateattributes").empty(); }));
+    EXPECT_NE(bodies("thread/updateattributes").front().find(unread->value("conversationID").stringValue()),
+              std::string::npos);
+}
+
+TEST_F(RowsAt12, AFirmPressPeeksAtTheRowAndPressingOnPopsItIntoTheList) {
+    auto& l = launchAndShow(1);
+    harness.setForceTouchAvailable(true);
+    EXPECT_TRUE(l.hasRegisteredForForceTouch());
+    // A long press no longer shows the options: the lifted finger opens the row as a tap does.
+    harness.longPress(centreOfRow(l, 0), 0.8);
+    harness.advance(0.5);
+    EXPECT_TRUE(popoverTitles().empty());
+    ASSERT_TRUE(topScreen(l));
+    l.navigationController()->popViewController(false);
+    harness.settle();
+
+    const std::string id = l.conversationAtIndexPath({0, 1})->value("conversationID").stringValue();
+    service->clearRequests();
+    auto peek = harness.forcePress(centreOfRow(l, 1));
+    ASSERT_TRUE(peek);
+    EXPECT_TRUE(peek->isShowing());
+    auto* previewed = dynamic_cast<HXConversationScreen*>(&peek->controller());
+    ASSERT_TRUE(previewed);
+    EXPECT_TRUE(previewed->isPeeking());
+    EXPECT_EQ(previewed->setup().conversationID, id);
+    EXPECT_EQ(peek->context().sourceRect, l.tableView()->rectForRow({0, 1})) << "the preview grows from the row";
+    // Lifting the finger lets it go; nothing was pushed.
+    peek->dismiss();
+    harness.settle();
+    EXPECT_FALSE(topScreen(l));
+
+    peek = harness.forcePress(centreOfRow(l, 1));
+    ASSERT_TRUE(peek);
+    peek->pop();
+    harness.advance(1);
+    auto* pushed = topScreen(l);
+    ASSERT_TRUE(pushed);
+    EXPECT_FALSE(pushed->isPeeking());
+    EXPECT_EQ(pushed->setup().conversationID, id);
+    l.navigationController()->popViewController(false);
+    harness.settle();
+
+    // Below the rows (the more row) there is nothing to peek at.
+    const auto more = l.tableView()->rectForRow({1, 0});
+    EXPECT_FALSE(harness.forcePress(l.tableView()->convertPointTo({more.midX(), more.midY()}, nullptr)));
+
+    // Without firm presses the long press comes back.
+    harness.setForceTouchAvailable(false);
+    EXPECT_FALSE(l.hasRegisteredForForceTouch());
+    harness.longPress(centreOfRow(l, 0), 0.8);
+    harness.advance(0.5);
+    EXPECT_FALSE(popoverTitles().empty());
+}
+
+TEST_F(RowsAt15, TheContextMenusPreviewCommitsIntoTheConversationScreen) {
+    auto& l = launchAndShow(1);
+    EXPECT_FALSE(l.hasRegisteredForForceTouch()) << "context menus, not peeks";
+    const std::string id = l.conversationAtIndexPath({0, 1})->value("conversationID").stringValue();
+    auto session = harness.openContextMenu(*l.tableView(), {0, 1});
+    ASSERT_TRUE(session);
+    auto* preview = dynamic_cast<HXConversationScreen*>(session->preview.get());
+    ASSERT_TRUE(preview);
+    EXPECT_TRUE(preview->isPeeking());
+    EXPECT_EQ(preview->setup().conversationID, id);
+    l.tableView()->commitContextMenuPreview();
+    harness.advance(1);
+    auto* pushed = topScreen(l);
+    ASSERT_TRUE(pushed);
+    EXPECT_EQ(pushed, preview) << "the preview itself is pushed";
+    EXPECT_FALSE(pushed->isPeeking());
+    EXPECT_EQ(l.tableView()->contextMenuSession(), nullptr);
+}
