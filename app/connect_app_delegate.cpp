@@ -275,6 +275,30 @@ void HX_ConnectAppDelegate::presentNewMessage(const std::vector<std::string>& re
     root->present(navigation, true);
 }
 
+void HX_ConnectAppDelegate::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                                    const std::optional<std::string>& conversationID) {
+    const auto user = account() ? account()->username() : std::string();
+    const auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("smsQueue");
+    const foundation::Value* queue = all && !user.empty() ? all->find(user) : nullptr;
+    bool kept = false;
+    if (queue && queue->isDictionary() && (recipients || conversationID)) {
+        for (const auto& [key, value] : queue->asDictionary()) {
+            const foundation::Dictionary* entry = value.ifDictionary();
+            // An entry under way has its background task; one without waits for the next drain.
+            if (!entry || entry->contains("backgroundTaskID") || entry->get("message").stringValue() != text) continue;
+            kept = conversationID
+                       ? entry->get("conversation").stringValue() == *conversationID
+                       : !entry->contains("conversation") && entry->get("number").stringValue() == *recipients;
+            if (kept) break;
+        }
+    }
+    if (!kept) {
+        HXApplicationWebClient::sendSMS(text, recipients, conversationID);
+        return;
+    }
+    sendQueuedSMS();
+}
+
 void HX_ConnectAppDelegate::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                                     const std::optional<std::string>& recipients,
                                     const std::optional<std::string>& conversationID) {
@@ -303,13 +327,6 @@ void HX_ConnectAppDelegate::recordContactSelection(const HXComposeRole::ContactE
     dispatch::Queue::global(dispatch::Priority::Background)->async([weak = weakWebClient(), entry] {
         if (auto self = weak.lock()) self->updateLastSelectionForContact(entry);
     });
-}
-
-void HX_ConnectAppDelegate::presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
-                                                   RecipientPicked picked) {
-    // The contact picker and the favourites are not made by the screen library yet.
-    (void)presenter, (void)picked;
-    screenNotBuilt(picker == RecipientPicker::Favorites ? "openFavorites" : "openAddressBook");
 }
 
 void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {

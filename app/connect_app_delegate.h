@@ -21,6 +21,7 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/thread_annotations.h"
+#include "platform/system_screens/contact_picker.h"
 #include "platform/system_screens/store_product_view_controller.h"
 #include "service/application_web_client.h"
 #include "service/reachability.h"
@@ -169,10 +170,11 @@ public:
     }
     void reloadConversationWithID(const std::string& id) override { loadConversationWithID(id, std::nullopt); }
     std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
+    // A message that the queue of unsent messages already keeps, waiting for its next drain
+    // after a time-out or a failing service, goes from there: a second copy would deliver it
+    // twice once the queue drains.
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID) override {
-        HXApplicationWebClient::sendSMS(text, recipients, conversationID);
-    }
+                 const std::optional<std::string>& conversationID) override;
     // Without an access token at hand (one is then fetched) no upload can start: the send ends
     // unconfirmed at once, so the screen lets the user send again rather than wait for nothing.
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
@@ -410,6 +412,9 @@ private:
     void startTelemetry();
     std::shared_ptr<mail::MailComposeViewController> mailComposer_;
     std::shared_ptr<mail::MailComposeDelegate> mailDelegate_;
+    // The delegate of the contact picker opened for a new message's recipient (the picker holds
+    // it weakly); replaced at each opening.
+    std::shared_ptr<system_screens::ContactPickerDelegate> recipientPickerDelegate_;
     std::optional<std::string> pendingURL_;
     bool focusReply_ = false;
     std::shared_ptr<HXPasscodeLockControl> passcodeControl_;

@@ -5,6 +5,7 @@
 // (app/roles/screen_roles.h), never the application object.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,6 +105,16 @@ public:
                                                                     const std::string& conversationID,
                                                                     const std::string& messageText) {
         (void)roles, (void)recipients, (void)conversationID, (void)messageText;
+        return nullptr;
+    }
+    // A new favourites list (the caller wraps it in a navigation controller) whose picked number
+    // goes to handBack with the name and label to show; handBack closes the list and answers
+    // true, or false when its screen cannot take the number (the list then stays open).
+    using FavoritesHandBack = std::function<bool(const std::string& number, const std::string& name,
+                                                 const std::string& label, toolkit::ViewController& list)>;
+    virtual std::shared_ptr<toolkit::ViewController> makeFavorites(const HXScreenRoles& roles,
+                                                                   FavoritesHandBack handBack) {
+        (void)roles, (void)handBack;
         return nullptr;
     }
     // Shows a popover of strings (not empty) pointing at point of view, whose choices go to the

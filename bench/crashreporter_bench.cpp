@@ -67,10 +67,8 @@ void walkHere(void* context) {
     for (auto _ : *job->state) {
         size_t n = 0;
         if (job->walker == Walker::FramePointer) {
-            ucontext_t uc;
-            getcontext(&uc);
             zvcrash_async_thread_state s;
-            zvcrash_async_thread_state_mcontext_init(&s, &uc);
+            zvcrash_async_thread_state_capture(&s);
             zvcrash_frame_cursor cursor;
             zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &s, nullptr);
             while (n < 64 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) ++n;

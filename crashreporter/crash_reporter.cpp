@@ -159,10 +159,8 @@ struct MachWrite {
 
 // The server thread's own registers, captured in this frame, which stays alive during the write.
 __attribute__((noinline)) void captureServerAndWrite(MachWrite* job) {
-    ucontext_t context;
-    ::getcontext(&context);
     zvcrash_async_thread_state state;
-    zvcrash_async_thread_state_mcontext_init(&state, &context);
+    zvcrash_async_thread_state_capture(&state);
     job->result = writeReport(job->context->path, &job->context->writer, job->crashed, job->signal, &state,
                               &job->context->threads);
     asm volatile("" ::: "memory");
@@ -250,10 +248,8 @@ struct LiveWrite {
 // Captures the calling thread's registers in this frame, which stays alive while the writer walks
 // from it.
 __attribute__((noinline)) void captureAndWrite(LiveWrite* job) {
-    ucontext_t context;
-    ::getcontext(&context);
     zvcrash_async_thread_state state;
-    zvcrash_async_thread_state_mcontext_init(&state, &context);
+    zvcrash_async_thread_state_capture(&state);
     job->result = zvcrash_log_writer_write(job->writer, job->thread, ZVCrashReporter::sharedImageList(), job->file,
                                            job->signal, &state, job->threads);
     asm volatile("" ::: "memory");  // keep this frame, and the captured one, until the write is done

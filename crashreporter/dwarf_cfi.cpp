@@ -7,20 +7,24 @@
 using namespace zvcrash::dwarf;
 using namespace zvcrash::ZV::async;
 
-dwarf_cfa_state::dwarf_cfa_state() : level_(0) {
-    for (int i = 0; i < kEntries; ++i) entries_[i].next = static_cast<uint8_t>(i + 1 < kEntries ? i + 1 : kNone);
-    free_ = 0;
-    for (auto& l : levels_) {
-        l.cfa = dwarf_cfa_rule{DWARF_CFA_RULE_UNDEFINED, 0, 0, 0, 0};
-        l.count = 0;
-        for (auto& b : l.buckets) b = kNone;
-    }
+// A state is made for every frame unwound: only the first level is cleared here. Entries are
+// handed out in order until all were used once (then from the released ones), and a level is
+// cleared when it is pushed.
+dwarf_cfa_state::dwarf_cfa_state() : free_(kNone), unused_(0), level_(0) {
+    level_state& l = levels_[0];
+    l.cfa = dwarf_cfa_rule{DWARF_CFA_RULE_UNDEFINED, 0, 0, 0, 0};
+    l.count = 0;
+    for (auto& b : l.buckets) b = kNone;
 }
 
 uint8_t dwarf_cfa_state::alloc() {
     const uint8_t e = free_;
-    if (e != kNone) free_ = entries_[e].next;
-    return e;
+    if (e != kNone) {
+        free_ = entries_[e].next;
+        return e;
+    }
+    if (unused_ < kEntries) return unused_++;
+    return kNone;
 }
 
 void dwarf_cfa_state::release_level(int level) {

@@ -246,7 +246,8 @@ private:
     void release_level(int level);
 
     entry entries_[kEntries];
-    uint8_t free_;
+    uint8_t free_;    // released entries, linked through `next`
+    uint8_t unused_;  // entries from here on were never handed out
     level_state levels_[kLevels];
     int level_;
 };

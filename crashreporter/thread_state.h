@@ -44,6 +44,42 @@ void zvcrash_async_thread_state_machine_init(zvcrash_async_thread_state* state,
 zvcrash_error_t zvcrash_async_thread_state_mach_thread_init(zvcrash_async_thread_state* state, kernel::thread_t thread);
 
 void zvcrash_async_thread_state_copy(zvcrash_async_thread_state* dest, const zvcrash_async_thread_state* source);
+
+// The registers of the function it is written in, at that point; every register valid. Unlike a
+// signal context from getcontext() it reads no signal mask, so it costs no system call. Inline
+// always: its frame and stack pointers must be the caller's.
+__attribute__((always_inline)) inline void zvcrash_async_thread_state_capture(zvcrash_async_thread_state* state) {
+#if defined(__x86_64__)
+    zvcrash_async_thread_state_init(state, ZVCRASH_THREAD_ARCH_X86_64);
+    // In the table's order: rip rbp rsp rax rbx rcx rdx rdi rsi r8 ... r15.
+    asm volatile("movq %%rbp, 8(%0)\n\t"
+                 "movq %%rsp, 16(%0)\n\t"
+                 "movq %%rax, 24(%0)\n\t"
+                 "movq %%rbx, 32(%0)\n\t"
+                 "movq %%rcx, 40(%0)\n\t"
+                 "movq %%rdx, 48(%0)\n\t"
+                 "movq %%rdi, 56(%0)\n\t"
+                 "movq %%rsi, 64(%0)\n\t"
+                 "movq %%r8, 72(%0)\n\t"
+                 "movq %%r9, 80(%0)\n\t"
+                 "movq %%r10, 88(%0)\n\t"
+                 "movq %%r11, 96(%0)\n\t"
+                 "movq %%r12, 104(%0)\n\t"
+                 "movq %%r13, 112(%0)\n\t"
+                 "movq %%r14, 120(%0)\n\t"
+                 "movq %%r15, 128(%0)\n\t"
+                 "leaq 0(%%rip), %%rax\n\t"
+                 "movq %%rax, 0(%0)"
+                 :
+                 : "r"(state->regs)
+                 : "rax", "memory");
+    state->valid_regs = (1ULL << 17) - 1;
+#else
+    ucontext_t context;
+    ::getcontext(&context);
+    zvcrash_async_thread_state_mcontext_init(state, &context);
+#endif
+}
 // A state of the same architecture as `source` with no register known (the frame readers' start
 // for the caller's state: only the header is copied, not the register file).
 inline void zvcrash_async_thread_state_init_like(zvcrash_async_thread_state* state,

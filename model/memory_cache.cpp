@@ -2,18 +2,39 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "platform/clock/clock.h"
 #include "platform/dispatch/queue_check.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/notification_center.h"
 
 namespace {
 
-// The exact time, on every read too: the kernel's tick clock would cost a fraction of it, but it
-// lags the exact clock by more than its resolution at times, so a read could be dated before
-// a trim that it followed.
+// Changes are dated from the exact clock. Reads are dated from the clock for dating: a fraction of
+// its cost, never before a date read earlier, so a read that follows a trim's date outlives the
+// trim; reads a few milliseconds apart may share a date (ties go in key order).
 foundation::Date now() { return foundation::Date{dispatch::wallNow()}; }
+foundation::Date readDate() { return foundation::Date{clocks::wallNowForDating()}; }
+
+uint64_t load64(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+uint64_t load32(const char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The high and low halves of the full product folded together.
+uint64_t mix(uint64_t a, uint64_t b) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+}
 
 std::string queueName(const void* address) {
     char buffer[64];
@@ -42,9 +63,40 @@ std::vector<std::string> keysByDate(const Map& map) {
 
 }  // namespace
 
+size_t HXCMemoryCache::KeyHash::operator()(const std::string& key) const noexcept {
+    constexpr uint64_t k0 = 0x9e3779b97f4a7c15ULL, k1 = 0xa0761d6478bd642fULL, k2 = 0xe7037ed1a0b428dbULL;
+    const char* p = key.data();
+    size_t n = key.size();
+    uint64_t h = k0 ^ n;
+    for (; n > 16; p += 16, n -= 16) h = mix(load64(p) ^ k1, load64(p + 8) ^ h);
+    uint64_t a = 0, b = 0;
+    if (n >= 8) {
+        a = load64(p);
+        b = load64(p + n - 8);
+    } else if (n >= 4) {
+        a = load32(p);
+        b = load32(p + n - 4);
+    } else if (n > 0) {
+        a = uint64_t(uint8_t(p[0])) << 16 | uint64_t(uint8_t(p[n / 2])) << 8 | uint64_t(uint8_t(p[n - 1]));
+    }
+    return static_cast<size_t>(mix(mix(a ^ k1, b ^ h) ^ k2, k0));
+}
+
+bool HXCMemoryCache::KeyEqual::operator()(const std::string& a, const std::string& b) const noexcept {
+    const size_t n = a.size();
+    if (n != b.size()) return false;
+    const char* p = a.data();
+    const char* q = b.data();
+    if (n >= 8 && n <= 16) return load64(p) == load64(q) && load64(p + n - 8) == load64(q + n - 8);
+    if (n >= 4 && n < 8) return load32(p) == load32(q) && load32(p + n - 4) == load32(q + n - 4);
+    return std::memcmp(p, q, n) == 0;
+}
+
 // ---- construction
 
-HXCMemoryCache::HXCMemoryCache(Passkey) : queue_(dispatch::Queue::concurrent(queueName(this))) {}
+HXCMemoryCache::HXCMemoryCache(Passkey) : queue_(dispatch::Queue::concurrent(queueName(this))) {
+    entries_.max_load_factor(0.5f);
+}
 
 std::shared_ptr<HXCMemoryCache> HXCMemoryCache::create() {
     auto cache = std::make_shared<HXCMemoryCache>(Passkey{});
@@ -70,7 +122,7 @@ HXCMemoryCache::~HXCMemoryCache() { foundation::NotificationCenter::defaultCente
 
 // ---- the procedures, inside a barrier
 
-void HXCMemoryCache::touch(Entry& entry, foundation::Date date) {
+inline void HXCMemoryCache::touch(Entry& entry, foundation::Date date) {
     // Inside a read: the entry cannot go away meanwhile (removals are barriers), and the date
     // is the one value readers write, atomically.
     double seen = entry.date.load(std::memory_order_relaxed);
@@ -160,7 +212,7 @@ void HXCMemoryCache::trimToAgeLimitRecursively() {
 
 void HXCMemoryCache::objectForKey(const std::string& key, ObjectBlock block) {
     if (!block) return;
-    const foundation::Date calledAt = now();
+    const foundation::Date calledAt = readDate();
     std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
     queue_->async([weak, key, block = std::move(block), calledAt] {
         auto self = weak.lock();
@@ -294,20 +346,15 @@ void HXCMemoryCache::waitFor(const std::function<void(dispatch::Block done)>& st
 
 HXCMemoryCache::Object HXCMemoryCache::objectForKey(const std::string& key) {
     HX_ASSERT_OFF_QUEUE(queue_);
-    // The block captures two pointers, so that it is held inside the function object rather than
-    // allocated for every read.
-    struct Read {
-        const std::string& key;
-        foundation::Date calledAt;
-        Object object;
-    } read{key, now(), nullptr};
-    queue_->sync([this, &read] {
-        auto it = entries_.find(read.key);
+    const foundation::Date calledAt = readDate();
+    Object object;
+    queue_->syncRead([&] {
+        auto it = entries_.find(key);
         if (it == entries_.end()) return;
-        read.object = it->second.object;
-        touch(it->second, read.calledAt);
+        object = it->second.object;
+        touch(it->second, calledAt);
     });
-    return std::move(read.object);
+    return object;
 }
 
 void HXCMemoryCache::setObject(Object object, const std::string& key) { setObject(std::move(object), key, 0); }

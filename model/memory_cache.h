@@ -102,6 +102,15 @@ private:
         uint64_t cost = 0;
         std::atomic<double> date{0};
     };
+    // Keys are short (phone numbers, addresses): hashed eight bytes at a time, a fraction of the
+    // standard string hash's cost on every lookup.
+    struct KeyHash {
+        size_t operator()(const std::string& key) const noexcept;
+    };
+    // Keys up to 16 bytes compared in two words each, without a call.
+    struct KeyEqual {
+        bool operator()(const std::string& a, const std::string& b) const noexcept;
+    };
 
     // Run inside a barrier on the queue.
     void addObject(const std::string& key, Object object, uint64_t cost, foundation::Date now);
@@ -127,5 +136,5 @@ private:
     CacheBlock willRemoveAllObjectsBlock_, didRemoveAllObjectsBlock_, didReceiveMemoryWarningBlock_,
         didEnterBackgroundBlock_;
     dispatch::QueuePtr queue_;
-    std::unordered_map<std::string, Entry> entries_;
+    std::unordered_map<std::string, Entry, KeyHash, KeyEqual> entries_;
 };

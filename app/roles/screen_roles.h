@@ -166,8 +166,9 @@ public:
     using ContactEntry = std::shared_ptr<const foundation::Dictionary>;
     using ContactList = std::vector<ContactEntry>;
     enum class RecipientPicker { Contacts, Favorites };
-    // A picked recipient: the number sent to and the token's title.
-    using RecipientPicked = std::function<void(const std::string& number, const std::string& title)>;
+    // A picked recipient: the number sent to and the token's title; false when the screen can no
+    // longer take it (its view is gone).
+    using RecipientPicked = std::function<bool(const std::string& number, const std::string& title)>;
 
     virtual ~HXComposeRole() = default;
     virtual std::shared_ptr<HX_Account> account() const = 0;
@@ -189,7 +190,9 @@ public:
     virtual void recordContactSelection(const ContactEntry& entry) = 0;
     // True (after the user was told) when the contacts may not be read.
     virtual bool isABAccessRestricted() = 0;
-    // Presents the device's contacts or the favourites over presenter; picked runs for a choice.
+    // Presents the device's contacts or the favourites over presenter; picked runs for a choice,
+    // after the contact picker has closed, before the favourites close (they stay open when
+    // picked answers false).
     virtual void presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
                                         RecipientPicked picked) = 0;
 };

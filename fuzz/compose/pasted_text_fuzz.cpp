@@ -1,5 +1,6 @@
-// Text pasted into the new message's recipients and text: at most 20 recipients, each sent
-// number held once, no sentinel in a title, and a counter that adds up to whole segments.
+// Text pasted into the new message's recipients and text: at most 20 recipients, each number
+// held once (as the service reads numbers), no sentinel in a title, and a counter that adds up
+// to whole segments.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (t->title().find(HXCTokenField::kEmptySentinel) != std::string::npos ||
             t->title().find(HXCTokenField::kSelectedSentinel) != std::string::npos)
             std::abort();
-        if (!numbers.insert(t->representedObject().stringValue()).second) std::abort();
+        // One recipient per number as the service reads it.
+        if (!numbers.insert(VC_NewMessage::sameNumberKey(t->representedObject().stringValue())).second) std::abort();
     }
     if (field.text().empty()) std::abort();
     if (screen->message().becomeFirstResponder())

@@ -17,6 +17,10 @@ public:
     virtual Seconds now() const = 0;
     // Wall-clock seconds since 1970 (what dates are made of).
     virtual Seconds wallNow() const = 0;
+    // Wall-clock seconds for dating frequent events (a cache's reads): never later than wallNow()
+    // at the same moment and never earlier than any wallNow() that happened before the call, but
+    // cheaper, so readings a few milliseconds apart may be equal.
+    virtual Seconds wallNowForDating() const { return wallNow(); }
     virtual bool isVirtual() const { return false; }
 };
 
@@ -24,6 +28,15 @@ public:
 Clock& clock();
 // Seconds since 1970 from the process clock (what "now" means for dates).
 inline Seconds wallNow() { return clock().wallNow(); }
+namespace detail {
+extern std::atomic<Clock*> installedClock;
+Seconds realWallNowForDating();
+}  // namespace detail
+// Inline: a cache dates every read with it.
+inline Seconds wallNowForDating() {
+    Clock* c = detail::installedClock.load(std::memory_order_acquire);
+    return c ? c->wallNowForDating() : detail::realWallNowForDating();
+}
 
 // Installs clock for the process (nullptr restores the real clock) and, when that changes the
 // clock, tells the observers: the timed work they hold was ordered by the previous clock.

@@ -103,6 +103,28 @@ public:
     virtual void barrierSync(const Block& block) = 0;
     // True while the calling thread runs a block of this queue (or of a queue targeting it).
     virtual bool isCurrent() const = 0;
+
+    // sync() for a short read that neither waits on nor checks this queue: on a concurrent queue
+    // with no barrier running or pending it runs on the calling thread beside the other readers at
+    // the cost of two atomic steps, without a block object (inside, isCurrent() stays false);
+    // otherwise it goes through sync().
+    template <typename Read>
+    void syncRead(Read&& read) {
+        if (!tryEnterRead()) {
+            sync(Block(std::ref(read)));
+            return;
+        }
+        struct Leave {
+            Queue* queue;
+            ~Leave() { queue->leaveRead(); }
+        } leave{this};
+        read();
+    }
+
+protected:
+    // A reader's place taken without waiting (true), to be given back with leaveRead().
+    virtual bool tryEnterRead() { return false; }
+    virtual void leaveRead() {}
 };
 
 using QueuePtr = std::shared_ptr<Queue>;

@@ -278,6 +278,9 @@ public:
         syncWithGate(block, false);
     }
 
+    bool tryEnterRead() override { return onPool_ && targetIsRoot_ && enterFastRead(); }
+    void leaveRead() override { leaveFastRead(); }
+
     void barrierSync(const Block& block) override {
         checkSyncAllowed("barrierSync");
         if (onPool_ && (enterIdleBarrier() || enterIdleBarrierAfterYielding())) {

@@ -19,7 +19,10 @@ Semaphore::Semaphore(long value) : state_(std::make_shared<State>()) { state_->v
 Semaphore::~Semaphore() = default;
 
 void Semaphore::signal() {
-    auto& s = *state_;
+    // The waiter it wakes may return and destroy the semaphore before the notify below: the state
+    // lives on until this call is done with it.
+    const auto state = state_;
+    auto& s = *state;
     {
         std::lock_guard lock(s.mutex);
         if (s.waiters.empty()) {
@@ -68,7 +71,8 @@ void Group::enter() {
 }
 
 void Group::leave() {
-    auto& s = *state_;
+    const auto state = state_;  // as in Semaphore::signal: a released waiter may destroy the group
+    auto& s = *state;
     std::vector<std::pair<QueuePtr, Block>> due;
     {
         std::lock_guard lock(s.mutex);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <unordered_set>
 
 namespace services {
 
@@ -20,26 +21,29 @@ void SearchableIndex::setIndexingAvailable(bool available) { indexingAvailable.s
 void SearchableIndex::indexSearchableItems(std::vector<SearchableItem> items) {
     std::lock_guard lock(mutex_);
     for (auto& item : items) {
-        auto it = std::find_if(items_.begin(), items_.end(),
-                               [&](const SearchableItem& i) { return i.uniqueIdentifier == item.uniqueIdentifier; });
-        if (it != items_.end())
-            *it = std::move(item);
-        else
+        auto [at, added] = positions_.try_emplace(item.uniqueIdentifier, items_.size());
+        if (added)
             items_.push_back(std::move(item));
+        else
+            items_[at->second] = std::move(item);
     }
+}
+
+void SearchableIndex::reindexLocked() {
+    positions_.clear();
+    for (size_t i = 0; i < items_.size(); ++i) positions_.emplace(items_[i].uniqueIdentifier, i);
 }
 
 void SearchableIndex::deleteSearchableItemsWithIdentifiers(const std::vector<std::string>& uniqueIdentifiers) {
     std::lock_guard lock(mutex_);
-    std::erase_if(items_, [&](const SearchableItem& i) {
-        return std::find(uniqueIdentifiers.begin(), uniqueIdentifiers.end(), i.uniqueIdentifier) !=
-               uniqueIdentifiers.end();
-    });
+    const std::unordered_set<std::string> gone(uniqueIdentifiers.begin(), uniqueIdentifiers.end());
+    if (std::erase_if(items_, [&](const SearchableItem& i) { return gone.count(i.uniqueIdentifier) != 0; }) != 0)
+        reindexLocked();
 }
 
 void SearchableIndex::deleteSearchableItemsWithDomainIdentifiers(const std::vector<std::string>& domains) {
     std::lock_guard lock(mutex_);
-    std::erase_if(items_, [&](const SearchableItem& i) {
+    const auto erased = std::erase_if(items_, [&](const SearchableItem& i) {
         for (const auto& d : domains) {
             const auto& id = i.domainIdentifier;
             if (id == d || (id.size() > d.size() && id.compare(0, d.size(), d) == 0 && id[d.size()] == '.'))
@@ -47,11 +51,13 @@ void SearchableIndex::deleteSearchableItemsWithDomainIdentifiers(const std::vect
         }
         return false;
     });
+    if (erased != 0) reindexLocked();
 }
 
 void SearchableIndex::deleteAllSearchableItems() {
     std::lock_guard lock(mutex_);
     items_.clear();
+    positions_.clear();
 }
 
 std::vector<SearchableItem> SearchableIndex::items() const {

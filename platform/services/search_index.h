@@ -6,7 +6,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+#include "platform/foundation/thread_annotations.h"
 
 namespace services {
 
@@ -44,8 +47,13 @@ public:
     std::vector<SearchableItem> items() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<SearchableItem> items_;
+    // Positions of every item after a deletion moved them.
+    void reindexLocked() HX_REQUIRES(mutex_);
+
+    mutable foundation::Mutex mutex_;
+    std::vector<SearchableItem> items_ HX_GUARDED_BY(mutex_);  // in the order first indexed
+    // Each item's position in items_, by unique id: a list's save indexes thousands at once.
+    std::unordered_map<std::string, size_t> positions_ HX_GUARDED_BY(mutex_);
 };
 
 }  // namespace services

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <ucontext.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -261,6 +262,65 @@ TEST(FramePointerWalk, ReadingItsOwnStackInPlaceGivesTheCheckedWalk) {
         ASSERT_GE(walks.direct.size(), 31u);
         EXPECT_EQ(walks.direct, walks.checked);
     }
+}
+
+namespace {
+
+struct CapturedAndSignalContext {
+    zvcrash_async_thread_state captured;
+    zvcrash_async_thread_state fromContext;
+    std::vector<uint64_t> capturedWalk;
+    std::vector<uint64_t> contextWalk;
+};
+
+std::vector<uint64_t> walkState(const zvcrash_async_thread_state* state) {
+    zvcrash_frame_cursor cursor;
+    zvcrash_frame_cursor_init(&cursor, kernel::task_self(), state, nullptr);
+    std::vector<uint64_t> pcs;
+    while (pcs.size() < 64 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) {
+        uint64_t pc = 0;
+        zvcrash_frame_cursor_get_reg(&cursor, ZVCRASH_REG_IP, &pc);
+        pcs.push_back(pc);
+    }
+    zvcrash_frame_cursor_free(&cursor);
+    return pcs;
+}
+
+__attribute__((noinline)) void captureBothWays(void* context) {
+    auto* both = static_cast<CapturedAndSignalContext*>(context);
+    zvcrash_async_thread_state_capture(&both->captured);
+    ucontext_t uc;
+    getcontext(&uc);
+    zvcrash_async_thread_state_mcontext_init(&both->fromContext, &uc);
+    both->capturedWalk = walkState(&both->captured);
+    both->contextWalk = walkState(&both->fromContext);
+}
+
+}  // namespace
+
+// The capture without a system call stands for getcontext(): the same frame, the same callee-saved
+// registers, and a walk from it through the same callers.
+TEST(ThreadState, CapturingTheCallersRegistersMatchesItsSignalContext) {
+    CapturedAndSignalContext both;
+    hx_fixture_recurse(12, &captureBothWays, &both);
+    const auto* a = &both.captured;
+    const auto* b = &both.fromContext;
+    EXPECT_EQ(zvcrash_async_thread_state_get_reg_count(a), zvcrash_async_thread_state_get_reg_count(b));
+    for (int index : {ZVCRASH_REG_FP, ZVCRASH_REG_SP}) {
+        EXPECT_TRUE(zvcrash_async_thread_state_has_reg(a, index));
+        EXPECT_EQ(zvcrash_async_thread_state_get_reg(a, index), zvcrash_async_thread_state_get_reg(b, index))
+            << zvcrash_async_thread_state_get_reg_name(a, index);
+    }
+    // Both code addresses lie in the capturing function, the capture's first.
+    const uint64_t function = reinterpret_cast<uintptr_t>(&captureBothWays);
+    const uint64_t capturedPc = zvcrash_async_thread_state_get_reg(a, ZVCRASH_REG_IP);
+    const uint64_t contextPc = zvcrash_async_thread_state_get_reg(b, ZVCRASH_REG_IP);
+    EXPECT_GT(capturedPc, function);
+    EXPECT_LT(capturedPc, contextPc);
+    EXPECT_LT(contextPc - function, 4096u);
+    ASSERT_GE(both.capturedWalk.size(), 14u);
+    ASSERT_EQ(both.capturedWalk.size(), both.contextWalk.size());
+    EXPECT_TRUE(std::equal(both.capturedWalk.begin() + 1, both.capturedWalk.end(), both.contextWalk.begin() + 1));
 }
 
 TEST(FramePointerWalk, FramesOutsideTheCallersStackAreReadThroughCheckedCopies) {

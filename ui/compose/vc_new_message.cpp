@@ -44,7 +44,7 @@ constexpr const char* kContentSizeNotification = "UIContentSizeCategoryDidChange
 struct SharedState {
     bool sending = false;
     std::string lastAcceptedText;
-    std::shared_ptr<HXComposeActivity> activity;
+    std::shared_ptr<services::UserActivity> activity;
 };
 
 SharedState& shared() {
@@ -81,7 +81,7 @@ void styleAsPick(HXCToken& token) {
 
 bool VC_NewMessage::isSending() { return shared().sending; }
 const std::string& VC_NewMessage::lastAcceptedFieldText() { return shared().lastAcceptedText; }
-std::shared_ptr<HXComposeActivity> VC_NewMessage::currentUserActivity() { return shared().activity; }
+std::shared_ptr<services::UserActivity> VC_NewMessage::currentUserActivity() { return shared().activity; }
 
 VC_NewMessage::VC_NewMessage(HXScreenRoles roles) : roles_(std::move(roles)) {}
 
@@ -378,8 +378,9 @@ bool VC_NewMessage::tokenFieldWillAddToken(HXCTokenField& field, HXCToken& token
             token.setRepresentedObject(foundation::Value(PhoneExtensions::phoneNumberFromLetters(title)));
         }
     }
+    const std::string key = sameNumberKey(token.representedObject().stringValue());
     for (const auto& object : field.tokenObjects()) {
-        if (object == token.representedObject()) {
+        if (sameNumberKey(object.stringValue()) == key) {
             field.setText({});
             shared().lastAcceptedText.clear();
             return false;
@@ -391,13 +392,13 @@ bool VC_NewMessage::tokenFieldWillAddToken(HXCTokenField& field, HXCToken& token
 void VC_NewMessage::tokenFieldDidAddToken(HXCTokenField&, HXCToken&) {
     tokenFieldBeginEditing();
     shared().lastAcceptedText.clear();
-    if (shared().activity) shared().activity->needsSave = true;
+    if (shared().activity) shared().activity->setNeedsSave(true);
 }
 
 void VC_NewMessage::tokenFieldDidRemoveToken(HXCTokenField&, HXCToken&) {
     tokenFieldBeginEditing();
     shared().lastAcceptedText.clear();
-    if (shared().activity) shared().activity->needsSave = true;
+    if (shared().activity) shared().activity->setNeedsSave(true);
     updateSendState();
 }
 
@@ -562,17 +563,25 @@ void VC_NewMessage::textViewDidChange(toolkit::TextView& view) {
                                                                    : toolkit::Color::systemRed());
     updateSendState();
     view.setNeedsDisplay();
-    if (shared().activity) shared().activity->needsSave = true;
+    if (shared().activity) shared().activity->setNeedsSave(true);
 }
 
 // ---- sending and closing
 
+std::string VC_NewMessage::sameNumberKey(const std::string& number) {
+    static const foundation::CharacterSet dialable = foundation::CharacterSet::fromCharacters("1234567890+");
+    std::string key = PhoneExtensions::extractCharactersFromStringUsingCharset(number, dialable);
+    return key.empty() ? number : key;
+}
+
 std::string VC_NewMessage::distinctRecipients(const char* separator) const {
+    // One entry per number as the service reads it: "+1 303 555 0177" of a contact and a typed
+    // "+1 (303) 555-0177" are one recipient.
     std::set<std::string> seen;
     std::vector<std::string> numbers;
     for (const auto& object : number_->tokenObjects()) {
         const std::string n = object.stringValue();
-        if (seen.insert(n).second) numbers.push_back(n);
+        if (seen.insert(sameNumberKey(n)).second) numbers.push_back(n);
     }
     return foundation::join(numbers, separator);
 }
@@ -659,7 +668,10 @@ void VC_NewMessage::openAddressBook() {
         navigationController() ? static_cast<toolkit::ViewController&>(*navigationController()) : *this;
     compose->presentRecipientPicker(HXComposeRole::RecipientPicker::Contacts, presenter,
                                     [weak = weakSelf<VC_NewMessage>()](const std::string& n, const std::string& t) {
-                                        if (auto self = weak.lock()) self->selectedPhone(n, t);
+                                        auto self = weak.lock();
+                                        if (!self || !self->isViewLoaded()) return false;
+                                        self->selectedPhone(n, t);
+                                        return true;
                                     });
 }
 
@@ -676,13 +688,17 @@ void VC_NewMessage::openFavorites() {
                        [weak = std::weak_ptr<toolkit::TextView>(message_)](const foundation::Notification&) {
                            if (auto m = weak.lock()) m->becomeFirstResponder();
                        });
+    // The favourite's token: its number as stored, white text on the blue tint.
     compose->presentRecipientPicker(HXComposeRole::RecipientPicker::Favorites, presenter,
                                     [weak = weakSelf<VC_NewMessage>()](const std::string& n, const std::string& t) {
                                         auto self = weak.lock();
-                                        if (!self) return;
+                                        if (!self || !self->isViewLoaded()) return false;
                                         auto token = std::make_shared<HXCToken>(t, foundation::Value(n));
-                                        styleAsPick(*token);
+                                        token->setTintColor(toolkit::Color::systemBlue());
+                                        token->setTextColor(toolkit::Color::whiteColor());
+                                        token->setHighlightedTextColor(toolkit::Color::whiteColor());
                                         self->number_->addToken(token);
+                                        return true;
                                     });
 }
 
@@ -697,32 +713,36 @@ std::vector<toolkit::KeyCommand> VC_NewMessage::keyCommands() const {
 void VC_NewMessage::makeUserActivityCurrent() {
     auto& activity = shared().activity;
     if (!activity) {
-        activity = std::make_shared<HXComposeActivity>();
+        activity = std::make_shared<services::UserActivity>(kActivityType);
         activity->title = localizedString("Send SMS via HX Voice");
         activity->keywords = {"HX Voice", "HX", localizedString("SMS"), localizedString("text message")};
+        activity->eligibleForSearch = true;
+        activity->eligibleForPublicIndexing = true;
+        activity->eligibleForHandoff = true;
     }
-    activity->valid = true;
+    // The screen on screen fills it in when the system saves it.
+    activity->delegate = as<services::UserActivityDelegate>();
+    activity->becomeCurrent();
 }
 
 void VC_NewMessage::dropUserActivity() {
-    if (shared().activity) shared().activity->valid = false;
+    if (shared().activity) shared().activity->invalidate();
     shared().activity.reset();
 }
 
-void VC_NewMessage::userActivityWillSave() {
-    auto& activity = shared().activity;
+void VC_NewMessage::userActivityWillSave(services::UserActivity& activity) {
     auto compose = roles_.compose.lock();
     const auto account = compose ? compose->account() : nullptr;
-    if (!activity || !account || account->username().empty()) return;
+    if (!isViewLoaded() || !account || account->username().empty()) return;
     foundation::Dictionary info;
     info.set("messageText", message_->text());
     info.set("account", account->username());
     if (!number_->tokens().empty()) info.set("number", distinctRecipients(","));
     if (!conversationID_.empty()) info.set("conversationID", conversationID_);
-    activity->userInfo = std::move(info);
-    activity->eligibleForSearch = false;
-    activity->eligibleForPublicIndexing = false;
-    activity->needsSave = false;
+    activity.userInfo = std::move(info);
+    // The information now holds an unsent message: it stays out of the search index.
+    activity.eligibleForSearch = false;
+    activity.eligibleForPublicIndexing = false;
 }
 
-void VC_NewMessage::userActivityWasContinued() { cancel(); }
+void VC_NewMessage::userActivityWasContinued(services::UserActivity&) { cancel(); }

@@ -11,6 +11,7 @@
 
 #include "app/roles/screen_roles.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/services/user_activity.h"
 #include "platform/system_screens/image_picker.h"
 #include "platform/toolkit/drag_drop.h"
 #include "platform/toolkit/table_view.h"
@@ -24,26 +25,14 @@ class Button;
 class ImageView;
 }  // namespace toolkit
 
-// The screen's handoff record: what another device needs to continue an unsent message.
-struct HXComposeActivity {
-    static constexpr const char* kType = "com.hxconnect.activity_sms";
-    std::string title;
-    std::vector<std::string> keywords;
-    foundation::Dictionary userInfo;
-    bool eligibleForSearch = true;
-    bool eligibleForPublicIndexing = true;
-    bool eligibleForHandoff = true;
-    bool needsSave = false;
-    bool valid = true;
-};
-
 class VC_NewMessage : public toolkit::ViewController,
                       public HXCTokenFieldDelegate,
                       public toolkit::TextViewDelegate,
                       public toolkit::TableViewDataSource,
                       public toolkit::TableViewDelegate,
                       public system_screens::ImagePickerControllerDelegate,
-                      public toolkit::DropInteractionDelegate {
+                      public toolkit::DropInteractionDelegate,
+                      public services::UserActivityDelegate {
 public:
     static constexpr size_t kMaxRecipients = 20;
     // Longest animated GIF that may be attached (inclusive).
@@ -52,6 +41,8 @@ public:
     // A title of only these characters is a typed number.
     static constexpr std::string_view kNumberCharacters = "1234567890+-()*# ";
     static constexpr const char* kGIFType = "com.compuserve.gif";
+    // The user activity of an unsent message, which another device continues.
+    static constexpr const char* kActivityType = "com.hxconnect.activity_sms";
     static constexpr double kThumbnailSide = 40;
     static constexpr double kCounterHeight = 20;
     // The views found by tag: the search container (starts hidden).
@@ -87,7 +78,7 @@ public:
     // Process-wide state, shared by every instance, main thread only.
     static bool isSending();
     static const std::string& lastAcceptedFieldText();
-    static std::shared_ptr<HXComposeActivity> currentUserActivity();
+    static std::shared_ptr<services::UserActivity> currentUserActivity();
 
     // ---- recipients
     bool tokenFieldWillAddToken(HXCTokenField& field, HXCToken& token) override;
@@ -109,6 +100,9 @@ public:
     // The typed number rule: own numbers starting "+1" complete 7-digit locals with the area code,
     // "(xxx) xxx-xxxx" with "+1" and "1 (xxx) xxx-xxxx" with "+"; anything else stays as typed.
     static std::string completedNumber(const std::string& typed, const std::optional<std::string>& ownNumber);
+    // What two recipients that are the same number share: the characters the service keeps of
+    // a number (digits and "+"), or the text itself when it has none.
+    static std::string sameNumberKey(const std::string& number);
 
     // ---- the text
     bool shouldChangeTextInRange(toolkit::TextView& view, toolkit::Range range, const std::string& text) override;
@@ -143,8 +137,11 @@ public:
     std::vector<toolkit::KeyCommand> keyCommands() const override;
     bool canPerformAction(const std::string& action, toolkit::Responder* sender) const override;
     void paste();
-    void userActivityWillSave();
-    void userActivityWasContinued();
+    // The system saves the activity: it takes the unsent message (text, account, recipients,
+    // conversation) and leaves the search index.
+    void userActivityWillSave(services::UserActivity& activity) override;
+    // Another device took the message over: this one closes.
+    void userActivityWasContinued(services::UserActivity& activity) override;
     // Send is enabled with a recipient and a text or a picture.
     void updateSendState();
 

@@ -6,6 +6,7 @@
 #include "platform/toolkit/traits.h"
 #include "ui/compose/vc_new_message.h"
 #include "ui/dialer/vc_call.h"
+#include "ui/dialer/vc_favorites.h"
 #include "ui/help/vc_progress.h"
 #include "ui/messages/vc_history.h"
 #include "ui/messages/vc_messages.h"
@@ -112,4 +113,13 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScr
     screen->setConversationID(conversationID);
     screen->setMessageText(messageText);
     return screen;
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeFavorites(const HXScreenRoles& roles,
+                                                                    FavoritesHandBack handBack) {
+    if (!handBack) return nullptr;
+    return std::make_shared<VC_Favorites>(
+        roles,
+        [handBack = std::move(handBack)](const std::string& number, const std::string& name, const std::string& label,
+                                         VC_Favorites& list) { return handBack(number, name, label, list); });
 }

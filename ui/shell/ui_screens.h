@@ -17,6 +17,9 @@ public:
                                                             const std::vector<std::string>& recipients,
                                                             const std::string& conversationID,
                                                             const std::string& messageText) override;
+    // The dial pad's favourites list, opened by another screen with its own hand-back.
+    std::shared_ptr<toolkit::ViewController> makeFavorites(const HXScreenRoles& roles,
+                                                           FavoritesHandBack handBack) override;
     std::shared_ptr<HXOptionsPopover> showPopover(graphics::Point point, toolkit::View& view,
                                                   const std::vector<std::string>& strings,
                                                   std::weak_ptr<HXOptionsPopoverDelegate> delegate) override;

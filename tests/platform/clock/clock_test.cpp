@@ -121,4 +121,43 @@ TEST_F(ClockTest, ReadersOnOtherThreadsSeeOneClockOrTheOther) {
     EXPECT_EQ(bad.load(), 0);
 }
 
+// The clock for dating is cheaper than the exact one, but must never date an event before a time
+// read from the exact clock earlier (on this thread or one that handed its reading over), nor after
+// one read later: a cache read dated before the trim date it followed would be trimmed. The tick
+// clock alone fails this within a few rounds, as it lags the exact clock by up to a tick.
+TEST_F(ClockTest, TheDatingClockLiesBetweenTheExactReadingsAroundIt) {
+    int early = 0, late = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const double before = clocks::wallNow();
+        const double dated = clocks::wallNowForDating();
+        const double after = clocks::wallNow();
+        if (dated < before) ++early;
+        if (dated > after) ++late;
+    }
+    EXPECT_EQ(early, 0);
+    EXPECT_EQ(late, 0);
+
+    // A reading handed from another thread bounds the dates read after it arrived.
+    std::atomic<double> handed{0};
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop.load()) handed.store(clocks::wallNow(), std::memory_order_release);
+    });
+    int beforeHanded = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const double seen = handed.load(std::memory_order_acquire);
+        if (clocks::wallNowForDating() < seen) ++beforeHanded;
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(beforeHanded, 0);
+}
+
+TEST_F(ClockTest, AManualClockDatesWithItsOwnWallTime) {
+    SteppedClock manual(2'000.0);
+    clocks::setClock(&manual);
+    manual.moveTo(0.25);
+    EXPECT_DOUBLE_EQ(clocks::wallNowForDating(), 2'000.25);
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -326,6 +328,25 @@ TEST_F(QueueTest, SemaphoreCountsAndTimesOut) {
     EXPECT_TRUE(signalled);
 }
 
+// A waiter that returns may destroy what woke it while the signalling call is still finishing:
+// the sanitizer builds see a use after free here if the call touches the object afterwards.
+TEST_F(QueueTest, AWokenWaiterMayDestroyTheSemaphoreOrGroupAtOnce) {
+    for (int round = 0; round < 300; ++round) {
+        auto semaphore = std::make_unique<Semaphore>(0);
+        std::thread signaller([s = semaphore.get()] { s->signal(); });
+        ASSERT_TRUE(semaphore->wait(10));
+        semaphore.reset();
+        signaller.join();
+
+        auto group = std::make_unique<Group>();
+        group->enter();
+        std::thread leaver([g = group.get()] { g->leave(); });
+        ASSERT_TRUE(group->wait(10));
+        group.reset();
+        leaver.join();
+    }
+}
+
 TEST_F(QueueTest, ManyWaitersOnTheSamePoolDoNotStarveIt) {
     // More blocked workers than processors: spare threads must pick up the signalling block.
     Semaphore s;
@@ -563,70 +584,116 @@ TEST_F(QueueDeathTest, SyncOntoTheSerialQueueYouAreOnAborts) {
 }
 
 // Synchronous reads that find the queue free run without queueing; they must still come after
-// every barrier submitted before them and hold back every barrier submitted while they run.
+// every barrier submitted before them and hold back every barrier submitted while they run. Both
+// forms of a synchronous read: sync() and syncRead().
+enum class ReadForm { Sync, SyncRead };
+
+void readOn(Queue& queue, ReadForm form, const std::function<void()>& read) {
+    if (form == ReadForm::Sync)
+        queue.sync(read);
+    else
+        queue.syncRead(read);
+}
+
 TEST_F(QueueTest, SyncReadsAfterABarrierSeeItsWrites) {
-    auto queue = Queue::concurrent("com.hxconnect.test.ordered");
-    constexpr int kThreads = 8;
-    constexpr int kRounds = 2000;
-    int values[kThreads] = {};  // each written only by barriers
-    int first = 0, second = 0;  // changed together, only by barriers
-    std::atomic<int> stale{0}, torn{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 1; round <= kRounds; ++round) {
-                if (round % 4 == 0) {
-                    queue->barrierAsync([&, t, round] {
-                        values[t] = round;
-                        ++first;
-                        ++second;
-                    });
-                    int seen = 0;
-                    queue->sync([&] { seen = values[t]; });
-                    if (seen != round) stale++;
-                } else {
-                    queue->sync([&] {
-                        if (first != second) torn++;
-                    });
+    for (ReadForm form : {ReadForm::Sync, ReadForm::SyncRead}) {
+        SCOPED_TRACE(form == ReadForm::Sync ? "sync" : "syncRead");
+        auto queue = Queue::concurrent("com.hxconnect.test.ordered");
+        constexpr int kThreads = 8;
+        constexpr int kRounds = 2000;
+        int values[kThreads] = {};  // each written only by barriers
+        int first = 0, second = 0;  // changed together, only by barriers
+        std::atomic<int> stale{0}, torn{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int round = 1; round <= kRounds; ++round) {
+                    if (round % 4 == 0) {
+                        queue->barrierAsync([&, t, round] {
+                            values[t] = round;
+                            ++first;
+                            ++second;
+                        });
+                        int seen = 0;
+                        readOn(*queue, form, [&] { seen = values[t]; });
+                        if (seen != round) stale++;
+                    } else if (round % 4 == 2) {
+                        // A synchronous barrier between the reads.
+                        queue->barrierSync([&] {
+                            ++first;
+                            ++second;
+                        });
+                    } else {
+                        readOn(*queue, form, [&] {
+                            if (first != second) torn++;
+                        });
+                    }
                 }
-            }
-        });
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        int total = 0;
+        queue->barrierSync([&] { total = first; });
+        EXPECT_EQ(stale.load(), 0);
+        EXPECT_EQ(torn.load(), 0);
+        EXPECT_EQ(total, kThreads * kRounds / 2);
+        EXPECT_EQ(second, total);
     }
-    for (auto& thread : threads) thread.join();
-    int total = 0;
-    queue->barrierSync([&] { total = first; });
-    EXPECT_EQ(stale.load(), 0);
-    EXPECT_EQ(torn.load(), 0);
-    EXPECT_EQ(total, kThreads * kRounds / 4);
-    EXPECT_EQ(second, total);
+}
+
+// Where no reader's place can be taken at once (serial queues, a concurrent queue below a serial
+// one, a barrier running) syncRead waits as sync does and still runs the read before returning.
+TEST_F(QueueTest, SyncReadOnEveryKindOfQueueRunsTheReadBeforeReturning) {
+    auto serial = Queue::serial("com.hxconnect.test.serial-read");
+    auto below = Queue::concurrent("com.hxconnect.test.below-serial", serial);
+    auto concurrent = Queue::concurrent("com.hxconnect.test.concurrent-read");
+    const std::vector<std::pair<const char*, QueuePtr>> queues = {
+        {"serial", serial}, {"concurrent below serial", below}, {"concurrent", concurrent}};
+    for (const auto& [name, queue] : queues) {
+        SCOPED_TRACE(name);
+        int value = 0;
+        queue->async([&] { value = 1; });
+        queue->barrierAsync([&] { value = 2; });
+        int seen = 0;
+        queue->syncRead([&] { seen = value; });
+        EXPECT_EQ(seen, 2);
+        queue->barrierSync([] {});
+    }
+    // From inside a barrier of the same concurrent queue the read runs at once.
+    int inner = 0;
+    concurrent->barrierSync([&] { concurrent->syncRead([&] { inner = 1; }); });
+    EXPECT_EQ(inner, 1);
 }
 
 TEST_F(QueueTest, BarrierWaitsForARunningSyncReadAndLaterReadsWaitForTheBarrier) {
-    auto queue = Queue::concurrent("com.hxconnect.test.held");
-    int value = 0;  // written by the barrier only
-    Semaphore inside, barrierQueued, laterStarted;
-    int seenInside = -1, seenAfter = -1;
-    std::thread holder([&] {
-        queue->sync([&] {
-            inside.signal();
-            ASSERT_TRUE(barrierQueued.wait(10));
-            ASSERT_TRUE(laterStarted.wait(10));
-            // Time enough for a barrier that did not wait to have run, and for the later read
-            // to have overtaken it.
-            spin(400000);
-            seenInside = value;
+    for (ReadForm form : {ReadForm::Sync, ReadForm::SyncRead}) {
+        SCOPED_TRACE(form == ReadForm::Sync ? "sync" : "syncRead");
+        auto queue = Queue::concurrent("com.hxconnect.test.held");
+        int value = 0;  // written by the barrier only
+        Semaphore inside, barrierQueued, laterStarted;
+        int seenInside = -1, seenAfter = -1;
+        std::thread holder([&] {
+            readOn(*queue, form, [&] {
+                inside.signal();
+                ASSERT_TRUE(barrierQueued.wait(10));
+                ASSERT_TRUE(laterStarted.wait(10));
+                // Time enough for a barrier that did not wait to have run, and for the later read
+                // to have overtaken it.
+                spin(400000);
+                seenInside = value;
+            });
         });
-    });
-    ASSERT_TRUE(inside.wait(10));
-    queue->barrierAsync([&] { value = 1; });
-    barrierQueued.signal();
-    // Submitted after the barrier: must wait for it although a reader is running.
-    std::thread later([&] {
-        laterStarted.signal();
-        queue->sync([&] { seenAfter = value; });
-    });
-    holder.join();
-    later.join();
-    EXPECT_EQ(seenInside, 0);
-    EXPECT_EQ(seenAfter, 1);
+        ASSERT_TRUE(inside.wait(10));
+        queue->barrierAsync([&] { value = 1; });
+        barrierQueued.signal();
+        // Submitted after the barrier: must wait for it although a reader is running.
+        std::thread later([&] {
+            laterStarted.signal();
+            readOn(*queue, form, [&] { seenAfter = value; });
+        });
+        holder.join();
+        later.join();
+        EXPECT_EQ(seenInside, 0);
+        EXPECT_EQ(seenAfter, 1);
+    }
 }

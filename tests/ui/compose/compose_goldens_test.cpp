@@ -2,6 +2,8 @@
 // while editing, the "3 recipients" summary, search results over the counter, thumbnails above
 // the keyboard.
 #include "platform/services/contacts.h"
+#include "platform/toolkit/bars.h"
+#include "platform/toolkit/renderer.h"
 #include "tests/ui/compose/compose_support.h"
 
 namespace {
@@ -54,13 +56,28 @@ struct Looks : hxtest::ComposeFixture<Form> {
         this->expectSnapshot("compose_search_" + form, {.lightAndDark = true});
 
         ASSERT_TRUE(this->harness.pressBackspace(2));
-        for (uint32_t colour : {0xff3b30ffu, 0xff34c759u, 0xff007affu})
+        const std::vector<uint32_t> colours = {0xff3b30ffu, 0x34c759ffu, 0x007affffu};
+        for (uint32_t colour : colours)
             ASSERT_TRUE(s->addPicture(
                 HXMMSImage{nullptr, graphics::Image::fromEncoded(hxtest::pngOf(60, 40, colour)).value()}));
         s->updateImagePreviews();
         this->harness.settle();
         this->expectOutline("compose_thumbnails_" + form);
         this->expectSnapshot("compose_thumbnails_" + form, {.lightAndDark = true});
+        // The window shows each thumbnail in its picture's colour, in order (a few thumbnails are
+        // too small a share of the picture for the golden's tolerance to notice).
+        toolkit::flushLayout();
+        auto pixels = toolkit::snapshot(this->harness.window(), 1);
+        ASSERT_TRUE(pixels);
+        const auto views = s->pictureBar()->itemViews();
+        ASSERT_EQ(views.size(), 4u);  // the camera and three thumbnails
+        for (size_t i = 0; i < colours.size(); ++i) {
+            const auto& v = *views[i + 1];
+            const auto centre = v.convertPointTo({v.bounds().size.width / 2, v.bounds().size.height / 2}, nullptr);
+            EXPECT_EQ(hxtest::rgbaWord(pixels->rgbaAt(static_cast<int>(centre.x), static_cast<int>(centre.y))),
+                      colours[i])
+                << "thumbnail " << i + 1;
+        }
     }
 };
 

@@ -39,12 +39,19 @@ inline foundation::Data gifOfSize(size_t size) {
     return gif;
 }
 
-// A PNG of one colour.
+// A PNG of one colour, given as 0xRRGGBBAA (the order of Bitmap::rgbaAt, not the bitmap's own
+// premultiplied ARGB words).
 inline foundation::Data pngOf(int width, int height, uint32_t rgba) {
     auto bitmap = graphics::Bitmap::make(width, height).value();
+    const auto byte = [rgba](int shift) { return static_cast<uint8_t>((rgba >> shift) & 0xff); };
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) bitmap->row(y)[x] = rgba;
+        for (int x = 0; x < width; ++x) bitmap->setRGBA(x, y, byte(24), byte(16), byte(8), byte(0));
     return graphics::encodePNG(*bitmap).value();
+}
+
+// The colour of a pixel as 0xRRGGBBAA.
+inline uint32_t rgbaWord(const std::array<uint8_t, 4>& p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
 template <typename Form>

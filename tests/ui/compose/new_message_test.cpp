@@ -6,6 +6,7 @@
 #include "platform/net/curl_transport.h"
 #include "platform/net/event_loop.h"
 #include "platform/services/contacts.h"
+#include "platform/services/user_activity.h"
 #include "tests/ui/compose/compose_support.h"
 
 namespace {
@@ -212,6 +213,31 @@ TEST_F(NewMessage, AFailedSendLeavesTheScreenAndTheNextSendArrivesOnce) {
     }
 }
 
+TEST_F(NewMessage, AMessageKeptAfterAServiceFailureGoesOnceWhenSentAgain) {
+    // The service fails (5xx, as a time-out would): the queue keeps the message for its next
+    // drain, and the screen lets the user send again.
+    auto* s = open("+15550103000", "Once only");
+    service->inject(emulator::Fault::ServerErrorEmpty, kSend);
+    ASSERT_TRUE(tapSend());
+    ASSERT_TRUE(runUntil([&] { return !VC_NewMessage::isSending(); }));
+    harness.advance(0.5);
+    if (harness.visibleAlert()) {
+        harness.tapAlertAction("Dismiss");
+        harness.settle();
+    }
+    ASSERT_EQ(screen(), s);
+    EXPECT_TRUE(received().empty());
+    ASSERT_TRUE(tapSend());
+    ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
+    // Whatever the queue drains afterwards has landed too.
+    harness.advance(5);
+    ASSERT_TRUE(runUntil([&] { return app->isIdle(); }));
+    const auto got = received();
+    ASSERT_EQ(got.size(), 1u) << "the kept copy and a new one would both arrive";
+    EXPECT_EQ(got[0].text, "Once only");
+    EXPECT_FALSE(VC_NewMessage::isSending());
+}
+
 TEST_F(NewMessage, OfflineAndCancelKeepsTheScreenAndSendWorksAgain) {
     auto* s = open("+15550103000", "Later");
     auto offline = net::CurlTransport::create(net::EventLoop::main());
@@ -300,23 +326,68 @@ TEST_F(NewMessage, KeyCommandsSendAndClose) {
     EXPECT_TRUE(received().empty());
 }
 
-TEST_F(NewMessage, AnUnsentMessageContinuesUnchanged) {
-    auto* s = open("+15550103000,+15550104000", "Draft \u00e9t\u00e9");
-    ASSERT_NE(VC_NewMessage::currentUserActivity(), nullptr);
-    s->userActivityWillSave();
+TEST_F(NewMessage, AnUnsentMessageContinuesUnchangedOnASecondApplicationObject) {
+    services::UserActivity::reset();
+    const std::string thread = service->withAccount([](emulator::Account& a) { return a.threads.at(0).id; });
+    auto* s = open("+15550103000,+15550104000", "Draft \u00e9t\u00e9 \U0001F600", thread);
+    ASSERT_NE(s, nullptr);
+    // A recipient picked from the contacts keeps the number as the card holds it.
+    s->number().setEnabled(true);
+    s->selectedPhone("+1 303 555 0177", "Zo\u00eb Quinn (mobile)");
     const auto activity = VC_NewMessage::currentUserActivity();
-    const auto info = activity->userInfo;
-    EXPECT_EQ(info.get("messageText").stringValue(), "Draft \u00e9t\u00e9");
+    ASSERT_NE(activity, nullptr);
+    EXPECT_TRUE(activity->isCurrent());
+    EXPECT_EQ(activity->activityType(), VC_NewMessage::kActivityType);
+    EXPECT_TRUE(activity->eligibleForHandoff);
+    // The system saves it: the screen fills in the unsent message and keeps it out of the index.
+    const auto saved = services::UserActivity::saveCurrent();
+    ASSERT_TRUE(saved);
+    const auto& info = saved->userInfo;
+    EXPECT_EQ(info.get("messageText").stringValue(), "Draft \u00e9t\u00e9 \U0001F600");
     EXPECT_EQ(info.get("account").stringValue(), app->account()->username());
-    EXPECT_FALSE(activity->eligibleForPublicIndexing);
-    const auto tokensBefore = tokenObjects();
-    s->userActivityWasContinued();
+    EXPECT_EQ(info.get("conversationID").stringValue(), thread);
+    EXPECT_EQ(foundation::split(info.get("number").stringValue(), ",").size(), 3u);
+    EXPECT_FALSE(saved->eligibleForSearch);
+    EXPECT_FALSE(saved->eligibleForPublicIndexing);
+    std::vector<std::string> dialable;
+    for (const auto& n : tokenObjects()) dialable.push_back(VC_NewMessage::sameNumberKey(n));
+    std::sort(dialable.begin(), dialable.end());
+
+    // The other device takes it over: this one closes its screen and drops the activity.
+    activity->continued();
     harness.settle();
     ASSERT_EQ(screen(), nullptr);
-    // Another device's application object opens the same message from the activity.
-    ASSERT_TRUE(app->continueUserActivity(HXComposeActivity::kType, info));
+    EXPECT_FALSE(activity->isValid());
+
+    // A second application object, started on the same account, opens the same message.
+    auto firstRoot = app->window()->rootViewController();
+    auto other = std::make_shared<Phone>();
+    other->webClient().endpoints = HXEndpoints::allAt(service->origin());
+    other->setWindow(&harness.window());
+    other->setScreens(std::make_shared<HXUIScreens>());
+    ASSERT_TRUE(other->applicationDidFinishLaunchingWithOptions());
+    other->reachabilityChanged(1);
+    ASSERT_TRUE(runUntil([&] { return other->account() && other->account()->authV2(); }));
+    ASSERT_TRUE(other->continueUserActivity(saved->activityType, saved->userInfo));
     harness.settle();
-    ASSERT_NE(screen(), nullptr);
-    EXPECT_EQ(screen()->message().text(), "Draft \u00e9t\u00e9");
-    EXPECT_EQ(tokenObjects(), tokensBefore);
+    auto* root = other->window()->rootViewController().get();
+    ASSERT_NE(root, firstRoot.get());
+    auto* nav = dynamic_cast<toolkit::NavigationController*>(root->presentedViewController());
+    ASSERT_NE(nav, nullptr);
+    auto* continued = dynamic_cast<VC_NewMessage*>(nav->viewControllers().front().get());
+    ASSERT_NE(continued, nullptr);
+    EXPECT_EQ(continued->message().text(), "Draft \u00e9t\u00e9 \U0001F600");
+    EXPECT_EQ(continued->conversationID(), thread);
+    std::vector<std::string> after;
+    for (const auto& v : continued->number().tokenObjects())
+        after.push_back(VC_NewMessage::sameNumberKey(v.stringValue()));
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, dialable) << "the same recipients";
+    EXPECT_EQ(continued->number().tokens().size(), 3u);
+    continued->cancel();
+    harness.settle();
+    other->cancelRequests([](const std::string&) { return true; });
+    harness.clock().runUntilIdle();
+    harness.window().setRootViewController(firstRoot);
+    other.reset();
 }

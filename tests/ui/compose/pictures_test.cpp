@@ -110,28 +110,46 @@ TEST_F(Pictures, AGIFOfTwoMillionBytesIsAttachedAndOneByteMoreIsRefused) {
 }
 
 TEST_F(Pictures, ThumbnailsSayTheirPlaceAndATapRemovesThatPicture) {
+    // The colour in the middle of each thumbnail on the bar, as 0xRRGGBBAA.
+    const auto shown = [&](VC_NewMessage& screen) {
+        std::vector<uint32_t> out;
+        const auto items = screen.pictureBar()->items();
+        for (size_t i = 1; i + 1 < items.size(); ++i) {
+            const auto& image = items[i]->image;
+            if (!image || !image->bitmap()) {
+                out.push_back(0);
+                continue;
+            }
+            const auto& b = *image->bitmap();
+            out.push_back(hxtest::rgbaWord(b.rgbaAt(b.width() / 2, b.height() / 2)));
+        }
+        return out;
+    };
     auto* s = open("+15550103000");
     ASSERT_TRUE(s->picturesOffered());
-    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    ASSERT_TRUE(s->addPicture(still(0xff0000ffu)));
     s->updateImagePreviews();
     auto items = s->pictureBar()->items();
     ASSERT_EQ(items.size(), 3u);  // camera, the picture, a flexible space
     EXPECT_EQ(items[1]->accessibilityLabel, "Image Attachment");
     EXPECT_EQ(items[1]->accessibilityHint, "Tap to remove");
     EXPECT_EQ(s->message().inputAccessory, s->pictureBar()) << "the bar stands above the keyboard";
-    ASSERT_TRUE(s->addPicture(still(0xff00ff00)));
-    ASSERT_TRUE(s->addPicture(still(0xffff0000)));
+    ASSERT_TRUE(s->addPicture(still(0x00ff00ffu)));
+    ASSERT_TRUE(s->addPicture(still(0x0000ffffu)));
     s->updateImagePreviews();
     items = s->pictureBar()->items();
     ASSERT_EQ(items.size(), 5u);
     for (size_t i = 1; i <= 3; ++i)
         EXPECT_EQ(items[i]->accessibilityLabel, "Image Attachment (" + std::to_string(i) + " of 3)");
+    // Each thumbnail shows its own picture, drawn in its own colours, in the order added.
+    EXPECT_EQ(shown(*s), (std::vector<uint32_t>{0xff0000ffu, 0x00ff00ffu, 0x0000ffffu}));
     const auto first = s->images()[0].still, third = s->images()[2].still;
     ASSERT_TRUE(items[2]->tap());
     ASSERT_EQ(s->images().size(), 2u);
     EXPECT_EQ(s->images()[0].still, first);
     EXPECT_EQ(s->images()[1].still, third);
     EXPECT_EQ(s->pictureBar()->items().size(), 4u);
+    EXPECT_EQ(shown(*s), (std::vector<uint32_t>{0xff0000ffu, 0x0000ffffu})) << "the green one went";
 }
 
 TEST_F(Pictures, TheSourcesFollowTheDeviceAndTheUsersAnswers) {
@@ -171,7 +189,7 @@ TEST_F(Pictures, TheSourcesFollowTheDeviceAndTheUsersAnswers) {
     harness.settle();
     // With a camera and a clipboard picture the sheet offers all three.
     services::CaptureDevice::setCameraAvailable(true);
-    toolkit::Pasteboard::general().setData(hxtest::pngOf(2, 2, 0xff000000), "public.png");
+    toolkit::Pasteboard::general().setData(hxtest::pngOf(2, 2, 0x000000ffu), "public.png");
     s->cameraButtonPressed();
     harness.settle();
     auto* sheet = harness.visibleAlert();
@@ -189,7 +207,7 @@ TEST_F(Pictures, TheSourcesFollowTheDeviceAndTheUsersAnswers) {
     ASSERT_TRUE(runUntil([&] { return picker() != nullptr; }));
     EXPECT_EQ(picker()->sourceType, system_screens::ImagePickerSourceType::Camera);
     EXPECT_FALSE(picker()->pickAsset("assets-library://x")) << "a camera takes pictures only";
-    ASSERT_TRUE(picker()->takePicture(still(0xff336699).still));
+    ASSERT_TRUE(picker()->takePicture(still(0x336699ffu).still));
     harness.settle();
     EXPECT_EQ(s->images().size(), 2u);
     services::CaptureDevice::setAuthorizationStatus(CaptureAuthorizationStatus::Denied);
@@ -201,9 +219,9 @@ TEST_F(Pictures, DroppedPicturesAreAttachedWithoutASizeTest) {
     auto* s = open("+15550103000");
     toolkit::DragSession session;
     session.items.push_back(std::make_shared<toolkit::DragItem>(
-        toolkit::ItemProvider::withData(hxtest::pngOf(3, 3, 0xff00ff00), "public.png")));
+        toolkit::ItemProvider::withData(hxtest::pngOf(3, 3, 0x00ff00ffu), "public.png")));
     session.items.push_back(std::make_shared<toolkit::DragItem>(
-        toolkit::ItemProvider::withData(hxtest::pngOf(5, 5, 0xffff0000), "public.png")));
+        toolkit::ItemProvider::withData(hxtest::pngOf(5, 5, 0x0000ffffu), "public.png")));
     auto centre = s->view()->convertPointTo({160, 300}, nullptr);
     EXPECT_EQ(harness.drop(session, centre), toolkit::DropOperation::Copy);
     harness.advance(0.1);
@@ -215,15 +233,15 @@ TEST_F(Pictures, ASignedOutAccountOffersNoPictures) {
     auto* s = open("+15550103000");
     EXPECT_FALSE(s->picturesOffered());
     EXPECT_EQ(s->message().inputAccessory, nullptr);
-    EXPECT_FALSE(s->addPicture(still(0xff0000ff)));
+    EXPECT_FALSE(s->addPicture(still(0xff0000ffu)));
 }
 
 TEST_F(Pictures, ThreePicturesAreThreeUploadsWithTheTextInTheFirst) {
     const foundation::Data gif = hxtest::gifOfSize(5000);
     auto* s = open("+15550103000", "Look");
-    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    ASSERT_TRUE(s->addPicture(still(0xff0000ffu)));
     ASSERT_TRUE(s->addPicture(HXMMSImage{graphics::HXCAnimatedImage::animatedImageWithGIFData(gif), nullptr}));
-    ASSERT_TRUE(s->addPicture(still(0xff00ff00)));
+    ASSERT_TRUE(s->addPicture(still(0x0000ffffu)));
     s->updateImagePreviews();
     ASSERT_TRUE(s->sendButton()->tap());
     const bool closed = runUntil([&] { return screen() == nullptr; });
@@ -234,6 +252,22 @@ TEST_F(Pictures, ThreePicturesAreThreeUploadsWithTheTextInTheFirst) {
     size_t withText = 0, gifs = 0;
     for (const auto& m : got) {
         withText += !m.text.empty();
+        if (!m.text.empty()) {
+            // The uploads arrive in any order: the text's picture, as the service keeps it, is
+            // the first one attached (the red one; the third is blue).
+            EXPECT_EQ(m.text, "Look");
+            const std::string bytes = service->withAccount([&](emulator::Account& a) {
+                auto it = a.media.find("imgs" + std::to_string(m.randomId));
+                return it == a.media.end() ? std::string() : it->second.bytes;
+            });
+            auto image = graphics::Image::fromEncoded(foundation::Data(bytes.begin(), bytes.end()));
+            ASSERT_TRUE(image.ok());
+            ASSERT_TRUE(image.value()->bitmap());
+            const auto& b = *image.value()->bitmap();
+            const auto centre = b.rgbaAt(b.width() / 2, b.height() / 2);
+            EXPECT_GT(centre[0], 200) << "red";
+            EXPECT_LT(centre[2], 60) << "not blue";
+        }
         if (m.imageType == 4) {
             ++gifs;
             EXPECT_EQ(m.attachmentBytes, gif.size()) << "the GIF goes as it is";
@@ -244,12 +278,21 @@ TEST_F(Pictures, ThreePicturesAreThreeUploadsWithTheTextInTheFirst) {
     }
     EXPECT_EQ(withText, 1u);
     EXPECT_EQ(gifs, 1u);
+    // What the service keeps of the GIF is byte for byte the file attached.
+    const auto kept = service->withAccount([](emulator::Account& a) {
+        std::vector<std::string> gifsKept;
+        for (const auto& [id, media] : a.media)
+            if (media.mimeType == "image/gif" && id.rfind("imgs", 0) == 0) gifsKept.push_back(media.bytes);
+        return gifsKept;
+    });
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0], std::string(gif.begin(), gif.end()));
 }
 
 TEST_F(Pictures, ADroppedUploadFreesSendAndKeepsThePictures) {
     auto* s = open("+15550103000", "Two");
-    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
-    ASSERT_TRUE(s->addPicture(still(0xff00ff00)));
+    ASSERT_TRUE(s->addPicture(still(0xff0000ffu)));
+    ASSERT_TRUE(s->addPicture(still(0x00ff00ffu)));
     s->updateImagePreviews();
     service->inject(emulator::Fault::Drop, kSend);
     ASSERT_TRUE(s->sendButton()->tap());
@@ -267,7 +310,7 @@ TEST_F(Pictures, ADroppedUploadFreesSendAndKeepsThePictures) {
 
 TEST_F(Pictures, WithoutAnAccessTokenTheSendEndsAndTheNextOneGoesOut) {
     auto* s = open("+15550103000", "Token");
-    ASSERT_TRUE(s->addPicture(still(0xff0000ff)));
+    ASSERT_TRUE(s->addPicture(still(0xff0000ffu)));
     s->updateImagePreviews();
     app->account()->setOAuthDict(std::nullopt);
     ASSERT_TRUE(s->sendButton()->tap());

@@ -1,0 +1,76 @@
+// The pickers the new-message screen opens for a recipient: the system's contact picker and the
+// favourites list of the dial pad, each handing its choice back to the screen that opened it.
+#include "app/connect_app_delegate.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/graphics/color.h"
+#include "platform/services/contacts.h"
+#include "platform/system_screens/contact_picker.h"
+#include "platform/toolkit/navigation_controller.h"
+
+namespace {
+
+// "Name (label)", or the name alone; a contact without a name to show goes by its number.
+std::string recipientTitle(const std::string& name, const std::string& label, const std::string& number) {
+    if (name.empty()) return number;
+    return label.empty() ? name : foundation::format("%@ (%@)", name, label);
+}
+
+// Hears the contact picker: a whole contact gives its first number, a picked property its own.
+class RecipientContactPicked : public system_screens::ContactPickerDelegate {
+public:
+    explicit RecipientContactPicked(HXComposeRole::RecipientPicked picked) : picked_(std::move(picked)) {}
+    void contactPickerDidSelectContact(system_screens::ContactPickerViewController&,
+                                       const services::Contact& contact) override {
+        if (!contact.phoneNumbers.empty()) hand(contact.phoneNumbers.front(), contact);
+    }
+    void contactPickerDidSelectContactProperty(system_screens::ContactPickerViewController&,
+                                               const system_screens::ContactProperty& property) override {
+        if (property.key == services::kContactPhoneNumbersKey) hand(property.value, property.contact);
+    }
+
+private:
+    void hand(const services::LabeledPhoneNumber& phone, const services::Contact& contact) {
+        if (!picked_) return;
+        const std::string name = services::ContactFormatter::fullName(contact).value_or("");
+        (void)picked_(phone.stringValue,
+                      recipientTitle(name, services::localizedStringForLabel(phone.label), phone.stringValue));
+    }
+    HXComposeRole::RecipientPicked picked_;
+};
+
+}  // namespace
+
+void HX_ConnectAppDelegate::presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
+                                                   RecipientPicked picked) {
+    const bool pad = iPad();
+    if (picker == RecipientPicker::Contacts) {
+        auto contacts = std::make_shared<system_screens::ContactPickerViewController>();
+        contacts->displayedPropertyKeys = {services::kContactPhoneNumbersKey};
+        contacts->view()->setTintColor(graphics::Color::systemBlue());
+        (void)contacts->setPredicateForEnablingContact("phoneNumbers.@count > 0");
+        (void)contacts->setPredicateForSelectionOfContact("phoneNumbers.@count = 1");
+        recipientPickerDelegate_ = std::make_shared<RecipientContactPicked>(std::move(picked));
+        contacts->delegate = recipientPickerDelegate_;
+        if (pad) contacts->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
+        presenter.present(contacts, true);
+        return;
+    }
+    // The list adds the favourite through picked, closes, and tells the screen, which then gives
+    // its text the focus again.
+    auto favorites = screens().makeFavorites(
+        screenRoles(), [picked = std::move(picked)](const std::string& number, const std::string& name,
+                                                    const std::string& label, toolkit::ViewController& list) {
+            if (!picked || !picked(number, recipientTitle(name, label, number))) return false;
+            list.dismiss(true);
+            foundation::NotificationCenter::defaultCenter().post("kFavoriteSelectedNotification");
+            return true;
+        });
+    if (!favorites) {
+        screenNotBuilt("openFavorites");
+        return;
+    }
+    auto navigation = std::make_shared<toolkit::NavigationController>(favorites);
+    if (pad) navigation->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
+    presenter.present(navigation, true);
+}
