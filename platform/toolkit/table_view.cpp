@@ -1080,8 +1080,12 @@ std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge e
         x += kSwipeButtonWidth;
         titles.push_back(a->title);
     }
-    double cw = cell->bounds().width();
-    panel->setFrame(Rect(edge == SwipeEdge::Trailing ? cw - x : 0, 0, x, h));
+    // The row's content slides aside by the actions' width (the cell's bounds move), and the
+    // actions take the room it leaves.
+    Rect cb = cell->bounds();
+    cb.origin.x = edge == SwipeEdge::Trailing ? x : -x;
+    cell->setBounds(cb);
+    panel->setFrame(Rect(edge == SwipeEdge::Trailing ? cb.origin.x + cb.width() - x : cb.origin.x, 0, x, h));
     cell->swipeView_ = panel;
     cell->addSubview(panel);
     return titles;
@@ -1127,10 +1131,7 @@ void TableView::hideSwipeActions() {
     IndexPath ip = *swiped_;
     swiped_.reset();
     for (auto& [p, c] : visible_)
-        if (c->swipeView_) {
-            c->swipeView_->removeFromSuperview();
-            c->swipeView_.reset();
-        }
+        if (c->swipeView_) c->removeSwipeView();
     if (auto d = tableDelegate()) d->didEndEditingRow(*this, ip);
 }
 

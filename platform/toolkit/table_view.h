@@ -159,6 +159,8 @@ private:
     std::shared_ptr<Button> editingControl_;
     std::shared_ptr<View> selectedBackground_;
     std::shared_ptr<View> swipeView_;
+    // Takes the swipe actions away and slides the content back.
+    void removeSwipeView();
     std::shared_ptr<View> backgroundView_;
     CellAccessoryType accessoryType_ = CellAccessoryType::None;
     CellSelectionStyle selectionStyle_ = CellSelectionStyle::Default;

@@ -145,7 +145,15 @@ void TableViewCell::setEditing(bool editing, bool animated) {
 void TableViewCell::prepareForReuse() {
     setHighlighted(false);
     setSelected(false);
+    removeSwipeView();
+}
+
+void TableViewCell::removeSwipeView() {
     if (swipeView_) swipeView_->removeFromSuperview(), swipeView_.reset();
+    Rect b = bounds();
+    if (b.origin.x == 0) return;
+    b.origin.x = 0;
+    setBounds(b);
 }
 
 double TableViewCell::fittingHeight(double width) {
@@ -276,7 +284,8 @@ void TableViewCell::layoutSubviews() {
     if (selectedBackground_) selectedBackground_->setFrame(b);
     if (swipeView_) {
         Rect f = swipeView_->frame();
-        swipeView_->setFrame(Rect(f.minX() <= 0 ? 0 : b.width() - f.width(), 0, f.width(), h));
+        // The content has slid aside by the actions' width: they lie past its leading or trailing edge.
+        swipeView_->setFrame(Rect(b.origin.x < 0 ? b.origin.x : b.origin.x + b.width() - f.width(), 0, f.width(), h));
         bringSubviewToFront(swipeView_.get());
     }
 }

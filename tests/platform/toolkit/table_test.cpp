@@ -441,10 +441,24 @@ TEST(ToolkitTable, SwipesRevealConfiguredLegacyOrDefaultActions) {
     h.tapSwipeAction("Delete");
     EXPECT_EQ(list->take(), (Log{"highlight s0r2", "unhighlight s0r2", "beginEditing s0r2", "handler Delete s0r2",
                                  "endEditing s0r2"}));
+    // The row's text slides aside by the actions' width, whichever edge they come from, and back
+    // when they go.
+    auto textX = [&](long row) {
+        auto& label = t.cellForRow(IndexPath{0, row})->textLabel();
+        return label.convertPointTo(Point{0, 0}, nullptr).x;
+    };
+    const double restingX = textX(2);
+    h.swipeRow(t, {0, 2}, SwipeEdge::Trailing);
+    EXPECT_EQ(textX(2), restingX - 148) << "two actions of 74 points";
+    EXPECT_EQ(textX(1), restingX) << "the other rows stay";
+    h.tapSwipeAction("Delete");
+    EXPECT_EQ(textX(2), restingX);
     EXPECT_EQ(h.swipeRow(t, {0, 2}, SwipeEdge::Leading), (std::vector<std::string>{"Star"}));
+    EXPECT_EQ(textX(2), restingX + 74);
     // A tap on the row while actions show only hides them.
     h.selectRow(t, {0, 2});
     EXPECT_FALSE(t.indexPathForSelectedRow());
+    EXPECT_EQ(textX(2), restingX);
     EXPECT_TRUE(h.swipeRow(t, {0, 0}, SwipeEdge::Leading).empty()) << "an empty configuration shows nothing";
     list->take();
 

@@ -38,12 +38,16 @@ struct ListAccount {
 template <typename Form>
 struct ListFixture : ScreenFixture<RecordedApp<Form>> {
     using Base = ScreenFixture<RecordedApp<Form>>;
-    explicit ListFixture(DeviceForm form = DeviceForm::phone, int systemVersion = 15, bool fonts = false)
+    // sharedDelegate: the application object answers as the process's, as in the program (numbers
+    // are then formatted with its phone formatter).
+    explicit ListFixture(DeviceForm form = DeviceForm::phone, int systemVersion = 15, bool fonts = false,
+                         bool sharedDelegate = false)
         : Base({.form = form,
                 .screens = std::make_shared<HXUIScreens>(),
                 .emulator = true,
                 .signedIn = true,
                 .fonts = fonts,
+                .sharedDelegate = sharedDelegate,
                 .systemVersion = systemVersion}) {}
 
     // The service's threads: a generated account of seed 7.

@@ -56,7 +56,7 @@ std::vector<emulator::Thread> rowKinds() {
 template <typename Form>
 struct ListPictures : hxtest::ListFixture<Form> {
     using Base = hxtest::ListFixture<Form>;
-    explicit ListPictures(hxtest::DeviceForm form) : Base(form, 15, true) {}
+    explicit ListPictures(hxtest::DeviceForm form) : Base(form, 15, true, true) {}
 
     // Launches at the text size into the SMS list of the row kinds, then notes one row and stars it.
     VC_Messages& show(ContentSizeCategory size = ContentSizeCategory::large) {

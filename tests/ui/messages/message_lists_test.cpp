@@ -108,7 +108,19 @@ TEST_F(Lists, RowsAreTheNewestThreadsInOrderAndAPullEndsWithTheDate) {
         << l.refreshControl()->attributedTitle;
 }
 
-TEST_F(Lists, RowsOfNumbersWithoutANameShowTheFormattedNumber) {
+namespace {
+// The lists as the program runs them: the application object is the process's, so numbers are
+// formatted with its phone formatter.
+struct ListsWithFormatter : hxtest::ListFixture<HX_ConnectAppDelegate_iPhone> {
+    ListsWithFormatter() : ListFixture(DeviceForm::phone, 15, false, true) {}
+    void SetUp() override {
+        ListFixture::SetUp();
+        useAccount({});
+    }
+};
+}  // namespace
+
+TEST_F(ListsWithFormatter, RowsOfNumbersWithoutANameShowTheFormattedNumber) {
     auto& l = launchAndShow(1);
     // The service's names by thread: none for about half of them.
     std::map<std::string, std::pair<std::string, std::vector<std::string>>> party;
@@ -142,6 +154,7 @@ TEST_F(Lists, RowsOfNumbersWithoutANameShowTheFormattedNumber) {
         // empty name before the count.
         const std::string formatted = HX_Conversation(conversation).formattedNumber();
         ASSERT_FALSE(formatted.empty());
+        EXPECT_NE(formatted, numbers[0]) << "shown as formatted";
         EXPECT_TRUE(digits(numbers[0]).ends_with(digits(formatted).substr(digits(formatted).size() - 10)));
         EXPECT_EQ(title.rfind(formatted, 0), 0u) << "row " << r << ": \"" << title << "\"";
     }

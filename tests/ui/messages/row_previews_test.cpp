@@ -1,7 +1,8 @@
 // A row's options and previews against the service on either side of version 13: before it a long
 // press shows the options popover with the titles the conversation's state calls for, and where
 // the window senses firm presses a row peeks and pops instead; from 13 the context menu's preview
-// commits into the conversation screen.
+// commits into the conversation screen, and its menu offers the list's actions, whose choice reaches
+// the service.
 #include <gtest/gtest.h>
 
 #include "app/screens.h"
@@ -49,6 +50,10 @@ struct RowsAt : hxtest::ListFixture<HX_ConnectAppDelegate_iPhone> {
         titles.push_back(flag("isSpam") ? "Remove from Spam" : "Mark as Spam");
         titles.push_back("Delete");
         return titles;
+    }
+    void choose(VC_Messages& l, long row) {
+        l.didSelectRow(*l.navBarMenu(), row, 0);
+        harness.settle();
     }
     HXConversationScreen* topScreen(VC_Messages& l) {
         return dynamic_cast<HXConversationScreen*>(l.navigationController()->topViewController());
@@ -168,4 +173,28 @@ TEST_F(RowsAt15, TheContextMenusPreviewCommitsIntoTheConversationScreen) {
     EXPECT_EQ(pushed, preview) << "the preview itself is pushed";
     EXPECT_FALSE(pushed->isPeeking());
     EXPECT_EQ(l.tableView()->contextMenuSession(), nullptr);
+}
+
+TEST_F(RowsAt15, TheContextMenuOffersTheListsActionsAndTheirChoiceReachesTheService) {
+    auto& l = launchAndShow(1);
+    choose(l, 1);  // Inbox
+    auto c = l.conversationAtIndexPath({0, 0});
+    (void)c->setValue("isRead", false);
+    harness.settle();
+    const std::string id = c->value("conversationID").stringValue();
+    auto session = harness.openContextMenu(*l.tableView(), {0, 0});
+    ASSERT_TRUE(session);
+    // The list's actions in the order of the conversation's codes; Delete alone in its own part.
+    std::vector<std::string> expected = {"Call", "Archive", "Mark as read"};
+    if (app->canSendMail()) expected.push_back("Forward as Email");
+    expected.insert(expected.end(), {"Block Contact", "-", "Delete"});
+    EXPECT_EQ(session->menu->displayTitles(), expected);
+    service->clearRequests();
+    ASSERT_TRUE(l.tableView()->performContextMenuAction("Archive"));
+    ASSERT_TRUE(settleUntil([&] { return !bodies("thread/updateattributes").empty(); }));
+    EXPECT_NE(bodies("thread/updateattributes").front().find(id), std::string::npos);
+    ASSERT_TRUE(settleUntil([&] {
+        const auto ids = rowIDs(l);
+        return std::find(ids.begin(), ids.end(), id) == ids.end();
+    })) << "the archived row leaves the inbox";
 }

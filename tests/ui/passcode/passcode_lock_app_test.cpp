@@ -124,6 +124,10 @@ TEST_F(LockWithService, NothingReachesTheServiceBeforeThePinThenTheInitialLoadOn
     EXPECT_EQ(listRequests("[1,"), 1u);
     EXPECT_EQ(listRequests("[5,"), 1u);
     EXPECT_EQ(listRequests("[6,"), 1u);
+    // And the account's settings once.
+    EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                            [](const emulator::RecordedRequest& r) { return r.path.ends_with("account/get"); }),
+              1);
 }
 
 TEST_F(Lock, TheBackgroundBlursAndThePadComesBackWithTheApp) {
