@@ -20,6 +20,7 @@
 #include "platform/services/contacts.h"
 #include "platform/services/url_opener.h"
 #include "platform/store/context.h"
+#include "tests/support/contacts.h"
 #include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
 
@@ -47,15 +48,7 @@ std::vector<std::string> names(const ContactList& l) {
     return out;
 }
 
-services::Contact person(std::string given, std::string family, std::vector<services::LabeledPhoneNumber> phones,
-                         std::string id = "") {
-    services::Contact c;
-    c.givenName = std::move(given);
-    c.familyName = std::move(family);
-    c.phoneNumbers = std::move(phones);
-    c.identifier = std::move(id);
-    return c;
-}
+using hxtest::person;
 
 // ---- vCard
 

@@ -7,6 +7,7 @@
 
 #include "platform/foundation/files.h"
 #include "platform/services/contacts.h"
+#include "tests/support/contacts.h"
 
 using services::AuthorizationStatus;
 using services::Contact;
@@ -15,14 +16,7 @@ using services::LabeledPhoneNumber;
 
 namespace {
 
-Contact person(std::string given, std::string family, std::vector<LabeledPhoneNumber> phones, std::string id = "") {
-    Contact c;
-    c.givenName = std::move(given);
-    c.familyName = std::move(family);
-    c.phoneNumbers = std::move(phones);
-    c.identifier = std::move(id);
-    return c;
-}
+using hxtest::person;
 
 const std::vector<std::string> kAllKeys = {services::kContactGivenNameKey, services::kContactFamilyNameKey,
                                            services::kContactPhoneNumbersKey, services::kContactOrganizationNameKey};

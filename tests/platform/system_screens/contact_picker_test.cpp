@@ -4,6 +4,7 @@
 
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/support/contacts.h"
 
 using services::Contact;
 using system_screens::ContactPickerViewController;
@@ -12,15 +13,7 @@ using system_screens::ContactViewController;
 
 namespace {
 
-Contact person(std::string given, std::string family, std::vector<services::LabeledPhoneNumber> phones,
-               std::string id) {
-    Contact c;
-    c.givenName = std::move(given);
-    c.familyName = std::move(family);
-    c.phoneNumbers = std::move(phones);
-    c.identifier = std::move(id);
-    return c;
-}
+using hxtest::person;
 
 // Hears the picker; which picks it takes is set per case.
 struct Listener : system_screens::ContactPickerDelegate, system_screens::ContactViewControllerDelegate {

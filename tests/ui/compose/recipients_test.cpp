@@ -5,6 +5,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
 #include "platform/system_screens/contact_picker.h"
+#include "tests/support/contacts.h"
 #include "tests/ui/compose/compose_support.h"
 #include "ui/dialer/vc_call.h"
 #include "ui/dialer/vc_favorites.h"
@@ -14,15 +15,7 @@ namespace {
 using Phone = HX_ConnectAppDelegate_iPhone;
 using Tablet = HX_ConnectAppDelegate_iPad;
 
-services::Contact person(std::string given, std::string family, std::vector<services::LabeledPhoneNumber> phones,
-                         std::string id) {
-    services::Contact c;
-    c.givenName = std::move(given);
-    c.familyName = std::move(family);
-    c.phoneNumbers = std::move(phones);
-    c.identifier = std::move(id);
-    return c;
-}
+using hxtest::person;
 
 template <typename Form>
 struct RecipientsOf : hxtest::ComposeFixture<Form> {

@@ -13,6 +13,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/codecs.h"
+#include "tests/support/contacts.h"
 
 using services::Contact;
 using services::ContactStore;
@@ -21,15 +22,7 @@ namespace {
 
 constexpr double kNow = 1'700'000'000.0;
 
-Contact person(std::string given, std::string family, std::vector<services::LabeledPhoneNumber> phones,
-               std::string id) {
-    Contact c;
-    c.givenName = std::move(given);
-    c.familyName = std::move(family);
-    c.phoneNumbers = std::move(phones);
-    c.identifier = std::move(id);
-    return c;
-}
+using hxtest::person;
 
 foundation::Data png(int w, int h) {
     auto bitmap = graphics::Bitmap::make(w, h);

@@ -6,6 +6,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
 #include "platform/services/url_opener.h"
+#include "tests/support/contacts.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "ui/dialer/vc_call.h"
@@ -27,15 +28,7 @@ struct PhoneApp : hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone> {
     }
 };
 
-services::Contact person(std::string given, std::string family, std::vector<services::LabeledPhoneNumber> phones,
-                         std::string id) {
-    services::Contact c;
-    c.givenName = std::move(given);
-    c.familyName = std::move(family);
-    c.phoneNumbers = std::move(phones);
-    c.identifier = std::move(id);
-    return c;
-}
+using hxtest::person;
 
 class FavoritesList : public hxtest::ScreenFixture<PhoneApp> {
 protected:
