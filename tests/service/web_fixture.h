@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -43,12 +44,30 @@ inline std::string protocDecode(const std::string& type, const std::string& byte
     return out;
 }
 
+// How often each notification was posted; notifications come from any thread.
+class NotificationCounts {
+public:
+    void add(const std::string& name) {
+        std::lock_guard lock(mutex_);
+        ++counts_[name];
+    }
+    int operator[](const std::string& name) const {
+        std::lock_guard lock(mutex_);
+        auto it = counts_.find(name);
+        return it == counts_.end() ? 0 : it->second;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::string, int> counts_;
+};
+
 struct WebFixture : ::testing::Test {
     dispatch::ScopedVirtualClock clock{1'760'000'100.0};
     std::unique_ptr<emulator::Emulator> service;
     std::shared_ptr<hxtest::RecordedApp<>> app = std::make_shared<hxtest::RecordedApp<>>();
     std::string token;
-    std::map<std::string, int> posted;
+    NotificationCounts posted;
     size_t alertMark = 0;  // alerts before this index are an earlier step's
 
     void startService(emulator::Account account = emulator::sampleAccount()) {
@@ -70,7 +89,7 @@ struct WebFixture : ::testing::Test {
         ASSERT_TRUE(cookie.ok());
         app->setCookieJar(std::make_shared<CustomCookieJar>(std::vector<net::Cookie>{cookie.value()}));
         foundation::NotificationCenter::defaultCenter().addObserver(
-            this, "", [this](const foundation::Notification& n) { ++posted[n.name]; });
+            this, "", [this](const foundation::Notification& n) { posted.add(n.name); });
     }
     std::vector<HXAlert> alerts() { return app->shell().alerts(); }
     // A valid access token in the account, or none, with every request for a new one left
