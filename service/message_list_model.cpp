@@ -1192,8 +1192,8 @@ void HXMessageListModel::messagesReceived(std::shared_ptr<const foundation::Data
         abortLoading();
         return;
     }
-    std::string text(data->begin(), data->end());
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string text =
+        foundation::asciiLowercase(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
     if (text.find("<title>unauthorized</title>") != std::string::npos) {
         if (auto a = app()) a->login();
         return;

@@ -94,16 +94,14 @@ foundation::Result<std::string> PhotoLibrary::addAsset(const foundation::Data& b
     std::filesystem::create_directories(assetsDirectory(), ec);
     auto written = foundation::files::writeAtomically(assetsDirectory() / (id + "." + ext), bytes);
     if (!written.ok()) return written.error();
-    std::string upper = ext;
-    for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string upper = foundation::uppercase(ext);
     return std::string(kScheme) + upper + "?id=" + id + "&ext=" + upper;
 }
 
 foundation::Result<AssetData> PhotoLibrary::imageDataForAssetURL(const std::string& referenceURL) {
     auto parsed = parseReference(referenceURL);
     if (!parsed) return referenceError(referenceURL, kPhotosBadReference);
-    std::string ext = parsed->second;
-    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = foundation::asciiLowercase(parsed->second);
     auto bytes = foundation::files::readData(assetsDirectory() / (parsed->first + "." + ext));
     if (!bytes.ok()) return referenceError(referenceURL, kPhotosNoSuchAsset);
     return AssetData{std::move(bytes).value(),

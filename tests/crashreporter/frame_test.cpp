@@ -223,11 +223,11 @@ struct TwoWalks {
     bool directRange = false;
 };
 
-std::vector<uint64_t> walkFrom(const kernel::Task* task, const ucontext_t* context, bool* directRange = nullptr) {
-    zvcrash_async_thread_state state;
-    zvcrash_async_thread_state_mcontext_init(&state, context);
+// The pcs of a walk from state through task's memory (at most 64 frames).
+std::vector<uint64_t> walkState(const zvcrash_async_thread_state* state, const kernel::Task* task = kernel::task_self(),
+                                bool* directRange = nullptr) {
     zvcrash_frame_cursor cursor;
-    zvcrash_frame_cursor_init(&cursor, task, &state, nullptr);
+    zvcrash_frame_cursor_init(&cursor, task, state, nullptr);
     if (directRange) *directRange = cursor.cache.direct_low < cursor.cache.direct_high;
     std::vector<uint64_t> pcs;
     while (pcs.size() < 64 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) {
@@ -237,6 +237,12 @@ std::vector<uint64_t> walkFrom(const kernel::Task* task, const ucontext_t* conte
     }
     zvcrash_frame_cursor_free(&cursor);
     return pcs;
+}
+
+std::vector<uint64_t> walkFrom(const kernel::Task* task, const ucontext_t* context, bool* directRange = nullptr) {
+    zvcrash_async_thread_state state;
+    zvcrash_async_thread_state_mcontext_init(&state, context);
+    return walkState(&state, task, directRange);
 }
 
 void walkBothWays(void* context) {
@@ -272,19 +278,6 @@ struct CapturedAndSignalContext {
     std::vector<uint64_t> capturedWalk;
     std::vector<uint64_t> contextWalk;
 };
-
-std::vector<uint64_t> walkState(const zvcrash_async_thread_state* state) {
-    zvcrash_frame_cursor cursor;
-    zvcrash_frame_cursor_init(&cursor, kernel::task_self(), state, nullptr);
-    std::vector<uint64_t> pcs;
-    while (pcs.size() < 64 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) {
-        uint64_t pc = 0;
-        zvcrash_frame_cursor_get_reg(&cursor, ZVCRASH_REG_IP, &pc);
-        pcs.push_back(pc);
-    }
-    zvcrash_frame_cursor_free(&cursor);
-    return pcs;
-}
 
 __attribute__((noinline)) void captureBothWays(void* context) {
     auto* both = static_cast<CapturedAndSignalContext*>(context);
