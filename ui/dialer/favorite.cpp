@@ -1,7 +1,6 @@
 #include "ui/dialer/favorite.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "model/cache.h"
 #include "model/memory_cache.h"
@@ -24,8 +23,7 @@ int hexValue(char c) {
 bool samePixels(const graphics::Image& a, const graphics::Image& b) {
     if (a.size() != b.size() || a.scale() != b.scale()) return false;
     auto pa = a.bitmap(), pb = b.bitmap();
-    if (!pa || !pb || pa->width() != pb->width() || pa->height() != pb->height()) return false;
-    return pa == pb || std::memcmp(pa->data(), pb->data(), static_cast<size_t>(pa->strideBytes()) * pa->height()) == 0;
+    return pa && pb && (pa == pb || *pa == *pb);
 }
 
 std::string fullName(const services::Contact& c) { return services::ContactFormatter::fullName(c).value_or(""); }
