@@ -95,8 +95,11 @@ ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, boo
     slot->second = object;
     if (created) *created = true;
     if (registry_.size() >= registrySweepAt_) {
-        for (auto i = registry_.begin(); i != registry_.end();)
-            i = i->second.expired() ? registry_.erase(i) : std::next(i);
+        // The changed objects are held, so at least their entries are alive: when they make up
+        // half the registry, a sweep could free little, and the next one waits for twice the size.
+        if (inserted_.size() + updated_.size() + deleted_.size() < registry_.size() / 2)
+            for (auto i = registry_.begin(); i != registry_.end();)
+                i = i->second.expired() ? registry_.erase(i) : std::next(i);
         registrySweepAt_ = std::max<size_t>(1024, 2 * registry_.size());
     }
     return object;
@@ -110,6 +113,10 @@ ManagedObjectPtr Context::takeHeldLocked(const ObjectIdentity* id) {
     Row row = std::move(held_[it->second]);  // leaves the slot's id null
     heldIndex_.erase(it);
     if (heldIndex_.empty()) held_.clear();
+    return adoptHeldRowLocked(std::move(row));
+}
+
+ManagedObjectPtr Context::adoptHeldRowLocked(Row&& row) {
     auto object = objectWithIDLocked(row.id, false);
     object->values_ = std::move(row.values);
     object->inserted_ = true;
@@ -121,8 +128,18 @@ ManagedObjectPtr Context::takeHeldLocked(const ObjectIdentity* id) {
 }
 
 void Context::takeAllHeldLocked(const Entity* entity) {
-    for (size_t i = 0; i < held_.size(); ++i)
-        if (held_[i].id && (!entity || &held_[i].id->entity() == entity)) takeHeldLocked(held_[i].id.get());
+    if (entity) {
+        for (size_t i = 0; i < held_.size(); ++i)
+            if (held_[i].id && &held_[i].id->entity() == entity) takeHeldLocked(held_[i].id.get());
+        return;
+    }
+    // Every row: the index goes at once rather than entry by entry. The rows leave the list
+    // before any becomes an object, as an object's to-one may name a row further on.
+    std::vector<Row> rows = std::move(held_);
+    held_.clear();
+    heldIndex_.clear();
+    for (Row& row : rows)
+        if (row.id) adoptHeldRowLocked(std::move(row));
 }
 
 void Context::takeWatchedLocked() {

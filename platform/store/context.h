@@ -156,6 +156,8 @@ private:
     bool isHeldLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_) { return heldIndex_.count(id) > 0; }
     // The held row of id as an object (nullptr when id is not held).
     ManagedObjectPtr takeHeldLocked(const ObjectIdentity* id) HX_REQUIRES(mutex_);
+    // A row no longer held, made into an inserted object.
+    ManagedObjectPtr adoptHeldRowLocked(Row&& row) HX_REQUIRES(mutex_);
     // Every held row of entity (or of every entity) as an object.
     void takeAllHeldLocked(const Entity* entity) HX_REQUIRES(mutex_);
     // The held rows of the entities that listeners want as objects.
