@@ -284,10 +284,12 @@ void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr
     if (!messages.empty())
         if (auto context = messages.front()->managedObjectContext())
             conversations = context->prefetchToOne(messages, "Conversation");
-    shared.reserve(conversations.size());
-    for (const auto& m : messages) {
+    shared.reserve(messages.size() / 8 + 1);
+    for (size_t i = 0; i < messages.size(); ++i) {
+        const ManagedObjectPtr& m = messages[i];
         m->setValueAt(ms.indexed, true);
-        auto conversation = m->object("Conversation");
+        // A message of another context (none are) would read its own.
+        auto conversation = i < conversations.size() && conversations[i] ? conversations[i] : m->object("Conversation");
         if (!conversation) continue;
         auto [at, added] = shared.try_emplace(conversation.get());
         Shared& c = at->second;

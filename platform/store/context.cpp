@@ -251,21 +251,20 @@ foundation::Result<std::vector<Row>> Context::rowsForChildIDs(const std::vector<
 
 std::vector<ManagedObjectPtr> Context::prefetchToOne(const std::vector<ManagedObjectPtr>& objects,
                                                      std::string_view key) {
-    std::vector<ManagedObjectPtr> targets;
+    std::vector<ManagedObjectPtr> targets(objects.size());
     std::lock_guard lock(mutex_);
-    std::unordered_set<const ObjectIdentity*> seen;
     std::unordered_map<const ObjectIdentity*, ManagedObject*> faults;
     std::vector<ObjectID> faultIDs;
-    for (const auto& object : objects) {
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const auto& object = objects[i];
         if (!object || object->context_ != this) continue;
         const Relationship* r = object->entity().relationship(key);
         if (!r || r->toMany) continue;
         object->fireFaultLocked();
         const ObjectID& id = object->toOne_[r->index];
-        if (!id || !seen.insert(id.get()).second) continue;
-        auto target = objectWithIDLocked(id, true);
-        if (target->fault_ && faults.emplace(id.get(), target.get()).second) faultIDs.push_back(id);
-        targets.push_back(std::move(target));
+        if (!id) continue;
+        targets[i] = objectWithIDLocked(id, true);
+        if (targets[i]->fault_ && faults.emplace(id.get(), targets[i].get()).second) faultIDs.push_back(id);
     }
     if (faultIDs.empty()) return targets;
     // A failed read leaves the faults as they are: each loads (or fails) on its own when used.

@@ -75,10 +75,11 @@ public:
     // The object of id with its data, or an error when its row does not exist.
     foundation::Result<ManagedObjectPtr> existingObjectWithID(const ObjectID& id);
 
-    // The objects that the to-one relationship key of objects names, each once and in the order
-    // first named, with the rows of those that are still faults read in one batch down the chain
-    // rather than one query apiece (how a list fills in the owners of its rows). The objects are
-    // registered here only while someone holds them: the caller keeps what it is given.
+    // The object that the to-one relationship key of each of objects names (null where none, or
+    // where an object is not this context's or has no such relationship), with the rows of those
+    // still faults read in one batch down the chain rather than one query apiece (how a list fills
+    // in the owners of its rows). The targets are registered here only while someone holds them:
+    // the caller keeps what it is given.
     std::vector<ManagedObjectPtr> prefetchToOne(const std::vector<ManagedObjectPtr>& objects, std::string_view key);
 
     bool hasChanges() const;

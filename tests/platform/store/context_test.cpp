@@ -333,19 +333,23 @@ TEST_F(ContextTest, PrefetchToOneReadsTheOwnersInOneBatchDownTheChain) {
     byNumber.sortDescriptors = {{"number", true}};
     auto messages = root->fetch(byNumber).value();
     ASSERT_EQ(messages.size(), static_cast<size_t>(n + 1));
-    // The same message twice, a null, and an object without the relationship are passed over.
+    // The same message twice, a null, and an object without the relationship.
     auto asked = messages;
     asked.push_back(messages[3]);
     asked.push_back(nullptr);
     auto someConversation = root->objectWithID(messages[5]->object("Conversation")->objectID());
     asked.push_back(someConversation);
     auto owners = root->prefetchToOne(asked, "Conversation");
-    ASSERT_EQ(owners.size(), static_cast<size_t>(n));
+    ASSERT_EQ(owners.size(), asked.size());
+    EXPECT_EQ(owners[n], nullptr);  // the message without an owner
+    EXPECT_EQ(owners[n + 1], owners[3]);
+    EXPECT_EQ(owners[n + 2], nullptr);
+    EXPECT_EQ(owners[n + 3], nullptr);
     // What the store says now no longer reaches objects that were read by the prefetch.
     ASSERT_EQ(storetest::sqlite(path, "UPDATE HX_Conversation SET note = 'changed later'"), "");
     for (int i = 0; i < n; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(owners[i], messages[i]->object("Conversation"));  // in the order first named
+        EXPECT_EQ(owners[i], messages[i]->object("Conversation"));
         if (i == 7) {
             // Its row is gone: it stays a fault and reads as empty.
             EXPECT_TRUE(owners[i]->isFault());
@@ -355,8 +359,11 @@ TEST_F(ContextTest, PrefetchToOneReadsTheOwnersInOneBatchDownTheChain) {
         EXPECT_FALSE(owners[i]->isFault());
         EXPECT_EQ(owners[i]->value("note"), Value("stored " + std::to_string(i)));
     }
-    EXPECT_TRUE(root->prefetchToOne(messages, "Messages").empty());  // a to-many
-    EXPECT_TRUE(root->prefetchToOne(messages, "nonesuch").empty());
+    auto none = [](const std::vector<store::ManagedObjectPtr>& v) {
+        return std::all_of(v.begin(), v.end(), [](const auto& o) { return !o; });
+    };
+    EXPECT_TRUE(none(root->prefetchToOne(messages, "Messages")));  // a to-many
+    EXPECT_TRUE(none(root->prefetchToOne(messages, "nonesuch")));
 
     // A child sees its parent's unsaved change, a row the parent holds for a grandchild's save,
     // and the store for the rest.
