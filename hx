@@ -89,7 +89,7 @@ case "$cmd" in
     origin_file=$(mktemp)
     # The emulator prints the service's origin, then its telemetry ingestion endpoint's: the app's
     # logs and crash reports go there instead of to the telemetry service.
-    "$build_dir/emulator/hx_emulator" --seed 1 --ingestion >"$origin_file" &
+    "$build_dir/emulator/hx_emulator" --seed 1 --voicemail 12 --calls 30 --spam 3 --archived 3 --ingestion >"$origin_file" &
     emulator_pid=$!
     trap 'kill "$emulator_pid" 2>/dev/null; wait "$emulator_pid" 2>/dev/null; rm -f "$origin_file"' EXIT
     origin=""

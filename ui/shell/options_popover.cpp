@@ -4,7 +4,9 @@
 
 namespace {
 
-// Keeps itself while its popover is up; the popover holds it only weakly, as its delegate.
+// Kept by its popover for as long as the popover lives (the popover's delegate is weak, and the
+// shell may let go of the handle): it goes with the popover, also when the popover's window goes
+// without a dismissal.
 class ShellPopover : public HXOptionsPopover,
                      public HXCPopoverViewDelegate,
                      public std::enable_shared_from_this<ShellPopover> {
@@ -12,9 +14,10 @@ public:
     explicit ShellPopover(std::weak_ptr<HXOptionsPopoverDelegate> delegate) : delegate_(std::move(delegate)) {}
 
     bool show(graphics::Point point, toolkit::View& view, const std::vector<std::string>& strings) {
-        popover_ = HXCPopoverView::showPopoverWithStrings(point, view, strings, weak_from_this());
-        if (popover_.expired()) return false;
-        keep_ = shared_from_this();
+        auto popover = HXCPopoverView::showPopoverWithStrings(point, view, strings, weak_from_this());
+        if (!popover) return false;
+        popover->keepWhileShown(shared_from_this());
+        popover_ = popover;
         return true;
     }
     void dismiss(bool animated) override {
@@ -30,14 +33,12 @@ public:
         if (auto d = delegate_.lock()) d->popoverViewLongPressForItemAtIndex(*this, index);
     }
     void popoverViewDidDismiss(HXCPopoverView&) override {
-        auto keep = std::exchange(keep_, nullptr);
         if (auto d = delegate_.lock()) d->popoverViewDidDismiss(*this);
     }
 
 private:
     std::weak_ptr<HXOptionsPopoverDelegate> delegate_;
     std::weak_ptr<HXCPopoverView> popover_;
-    std::shared_ptr<ShellPopover> keep_;
 };
 
 }  // namespace

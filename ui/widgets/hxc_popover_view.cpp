@@ -645,6 +645,7 @@ void HXCPopoverView::dismissComplete() {
     if (auto top = topView_.lock()) top->setTintAdjustmentMode(toolkit::TintAdjustmentMode::Automatic);
     if (auto d = delegate_.lock()) d->popoverViewDidDismiss(*this);
     removeFromSuperview();
+    kept_.reset();
 }
 
 // ---- drawing

@@ -97,6 +97,10 @@ public:
     static std::shared_ptr<HXCPopoverView> showPopoverWithContentView(Point point, toolkit::View& view,
                                                                       toolkit::ViewPtr content, Delegate delegate);
 
+    // Keeps object until the popover has closed or is destroyed: a delegate with no other owner
+    // lives exactly as long as the popover that talks to it.
+    void keepWhileShown(std::shared_ptr<void> object) { kept_ = std::move(object); }
+
     // The content builders; each answers whether the popover is shown.
     bool showWithText(Point point, toolkit::View& view, const std::string& text);
     bool showWithTitleText(Point point, toolkit::View& view, const std::string& title, const std::string& text);
@@ -169,6 +173,7 @@ private:
     toolkit::Point arrowPoint_;
     int arrowDirection_ = 0;
     Delegate delegate_;
+    std::shared_ptr<void> kept_;
     std::weak_ptr<toolkit::View> parentView_;
     std::weak_ptr<toolkit::View> topView_;
     Views subviewsArray_;

@@ -26,6 +26,7 @@
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
+#include "ui/shell/options_popover.h"
 #include "ui/shell/ui_screens.h"
 #include "ui/widgets/hxc_popover_view.h"
 
@@ -362,6 +363,17 @@ TEST_F(OptionsOnTablet, ThePopoverStandsOverTheSplitViewWithTheTabletsItems) {
 
 namespace {
 
+struct Events : HXOptionsPopoverDelegate {
+    std::vector<std::string> seen;
+    void popoverViewDidSelectItemAtIndex(HXOptionsPopover&, long index) override {
+        seen.push_back("select " + std::to_string(index));
+    }
+    void popoverViewLongPressForItemAtIndex(HXOptionsPopover&, long index) override {
+        seen.push_back("hold " + std::to_string(index));
+    }
+    void popoverViewDidDismiss(HXOptionsPopover&) override { seen.push_back("dismissed"); }
+};
+
 struct OptionsOnTabletPicture : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>> {
     OptionsOnTabletPicture()
         : ScreenFixture({.form = hxtest::DeviceForm::tablet,
@@ -372,6 +384,41 @@ struct OptionsOnTabletPicture : hxtest::ScreenFixture<hxtest::RecordedApp<HX_Con
 };
 
 }  // namespace
+
+// The handle lives as long as its popover, whether or not the shell keeps it: it answers choices
+// while the popover is up and goes when the popover closes, or when the popover's window goes
+// without a dismissal (a handle that kept itself outlived both, and with it what it pointed at).
+TEST(ShellPopoverHandle, LivesExactlyAsLongAsItsPopover) {
+    auto events = std::make_shared<Events>();
+    for (const bool dismissed : {true, false}) {
+        SCOPED_TRACE(dismissed ? "dismissed" : "window gone");
+        events->seen.clear();
+        std::weak_ptr<HXOptionsPopover> handle;
+        {
+            toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8(), 12);
+            auto root = std::make_shared<toolkit::ViewController>();
+            harness.setRoot(root);
+            harness.settle();
+            handle = showOptionsPopover({120, 150}, *root->view(), {"Archive", "Delete"}, events);
+            ASSERT_FALSE(handle.expired());
+            harness.advance(0.5);
+            auto found = harness.findAll("HXCPopoverView");
+            ASSERT_EQ(found.size(), 1u);
+            auto* popover = dynamic_cast<HXCPopoverView*>(found[0]);
+            ASSERT_TRUE(harness.tap(*popover->subviewsArray().at(1)));
+            harness.advance(0.5);
+            EXPECT_FALSE(handle.expired()) << "nobody else holds the handle, yet it answers";
+            if (dismissed) {
+                handle.lock()->dismiss(false);
+                harness.settle();
+                EXPECT_TRUE(handle.expired());
+            }
+        }
+        EXPECT_TRUE(handle.expired());
+        EXPECT_EQ(events->seen, dismissed ? (std::vector<std::string>{"select 1", "dismissed"})
+                                          : (std::vector<std::string>{"select 1"}));
+    }
+}
 
 // Over the SMS list's rows (read and unread ones) the popover's body, edge and shadow stand out
 // from what is behind it in either appearance.
