@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -269,9 +270,19 @@ void Emulator::releaseHeld() {
 
 std::string Emulator::sessionValue() const {
     std::lock_guard lock(impl_->mutex);
-    if (impl_->session.empty())
-        impl_->session = "session-" + std::to_string(reinterpret_cast<uintptr_t>(this) % 100000);
+    if (impl_->session.empty()) {
+        // Every emulator, and every session after a forgetting, has a value of its own: one
+        // service never takes another's cookie for its own.
+        static std::atomic<uint64_t> sessions{0};
+        impl_->session = "session-" + std::to_string(::getpid() % 100000) + "-" + std::to_string(++sessions);
+    }
     return impl_->session;
+}
+
+void Emulator::forgetSessions() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->session.clear();
+    impl_->firstValidToken = impl_->tokens.size();
 }
 
 std::string Emulator::issueAccessToken() {

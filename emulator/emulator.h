@@ -237,6 +237,9 @@ public:
     bool isValidAccessToken(const std::string& token) const;
     // Every access token handed out so far stops working (as when they expire).
     void expireTokens();
+    // For tests: the service forgets every session and access token it handed out, as a restarted
+    // one would; the next sign-in gets a session value not used before.
+    void forgetSessions();
     // "expires_in" of new tokens, in seconds.
     void setTokenLifetime(int seconds);
     int tokenLifetime() const;

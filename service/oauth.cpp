@@ -103,6 +103,13 @@ bool HXApplicationWebClient::listSessionsReply(const HXRoutedReply& reply) {
     if (!acct || acct->username().empty()) return true;  // the account it was for is gone
     auto parsed = foundation::parseJSON(reply.text);
     if (!parsed.ok() || !parsed->isDictionary()) return false;
+    // The cookies prove no session any more (it ended, or the service no longer knows it): as
+    // when a token is refused for the same reason, the user signs in again.
+    if (const auto* error = parsed->asDictionary().find("error");
+        error && error->isString() && error->asString() == "USER_LOGGED_OUT") {
+        login();
+        return true;
+    }
     const auto* sessions = parsed->asDictionary().find("sessions");
     if (!sessions || !sessions->isArray() || sessions->asArray().empty()) return false;
     const auto& first = sessions->asArray()[0];

@@ -13,6 +13,8 @@ namespace {
 constexpr const char* kDomain = "toolkit.TableView";
 constexpr double kSwipeThreshold = 30;
 constexpr double kSwipeButtonWidth = 74;
+// The row height from which an action with an image also shows its title, under the image.
+constexpr double kSwipeTitleUnderImageHeight = 91;
 constexpr double kUpdateDuration = 0.3;
 
 // The table's swipe pan begins for sideways movement that starts on a row.
@@ -1070,7 +1072,25 @@ std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge e
     for (auto& a : actions) {
         auto b = std::make_shared<Button>(ButtonType::Custom);
         b->setTitle(a->title, kStateNormal);
-        if (a->image) b->setImage(a->image, kStateNormal);
+        // Action titles are white on the action's colour, as the platform draws them.
+        b->setTitleColor(Color::whiteColor(), kStateNormal);
+        if (a->image) {
+            // An action with an image shows the image, and its title under it only where the row
+            // leaves room for both; elsewhere the title names the button without being drawn.
+            b->accessibility().label = a->title;
+            if (h < kSwipeTitleUnderImageHeight) {
+                b->setTitle(std::string(), kStateNormal);
+                b->setImage(a->image, kStateNormal);
+            } else {
+                const Size image = a->image->size();
+                const double title = b->titleLabel()->sizeThatFits({}).height;
+                auto picture = std::make_shared<ImageView>(a->image);
+                picture->setFrame(Rect((kSwipeButtonWidth - image.width) / 2, (h - image.height - title) / 2,
+                                       image.width, image.height));
+                b->addSubview(picture);
+                b->setTitleEdgeInsets({image.height / 2, 0, -image.height / 2, 0});
+            }
+        }
         b->setBackgroundColor(a->backgroundColor.value_or(
             a->style == ContextualActionStyle::Destructive ? Color::systemRed() : Color::systemGray()));
         b->setFrame(Rect(x, 0, kSwipeButtonWidth, h));

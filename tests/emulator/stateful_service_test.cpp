@@ -427,6 +427,31 @@ TEST_F(Stateful, TokensExpireAndASignedOutSessionProvesNothing) {
     EXPECT_NE(page.location.find("/accounts/AccountLogin"), std::string::npos);
 }
 
+TEST_F(Stateful, AForgettingServiceKnowsNoEarlierSessionOrTokenAndSignsInAnew) {
+    const std::string before = session();
+    emulator::Emulator other{generated(45, 5, 5)};
+    // Two services never share a session value (a restarted one is another service).
+    EXPECT_NE(other.sessionValue(), service.sessionValue());
+    EXPECT_EQ(get("/o/oauth2/tokenrpc?action=listSessions", before).parsed["sessions"][0]["login_hint"],
+              "hint-" + account([](emulator::Account& a) { return a.username; }));
+
+    service.forgetSessions();
+    EXPECT_NE(session(), before);
+    // The earlier cookie proves nothing anywhere, and the earlier token opens nothing.
+    EXPECT_EQ(get("/o/oauth2/tokenrpc?action=listSessions", before).parsed["error"], "USER_LOGGED_OUT");
+    EXPECT_EQ(get("/o/oauth2/tokenrpc?action=issueToken&login_hint=hint-x", before).parsed["error"], "USER_LOGGED_OUT");
+    EXPECT_EQ(get("/voice/", before).status, 302);
+    EXPECT_EQ(api("threadinginfo/get?alt=json", "[]").status, 401);
+    // A sign-in through the pages hands out the new session, which works.
+    const std::string user = account([](emulator::Account& a) { return a.username; });
+    auto signedIn = postForm("/signin/challenge", "Email=" + user + "&continue=%2Fvoice%2F");
+    EXPECT_EQ(signedIn.status, 302);
+    ASSERT_EQ(signedIn.cookies.size(), 1u);
+    EXPECT_EQ(signedIn.cookies[0].substr(0, signedIn.cookies[0].find(';')), session());
+    EXPECT_EQ(get("/voice/", session()).status, 200);
+    EXPECT_EQ(get("/voice/", before).status, 302);
+}
+
 TEST(EmulatorCommand, AnswersHelpAndRefusesBadOptions) {
     const std::string exe = HX_EMULATOR_EXE;
     std::string out;

@@ -649,7 +649,7 @@ toolkit::Color VC_Messages::backgroundForEditActionWithType(int type, double hei
                                                                       : toolkit::Color::lightGray();
     const double width =
         isViewLoaded() && tableView()->bounds().size.width > 0 ? tableView()->bounds().size.width : 320;
-    const double w = std::ceil(graphics::sizeOfText("      ", graphics::Font::system(17)).width) + 20;
+    const double w = editActionWidth();
     const double d = std::min(height - 4, w);
     auto context = graphics::GraphicsContext::image(graphics::Size{width, height}, false,
                                                     toolkit::Device::current().screen().scale);
@@ -668,6 +668,23 @@ toolkit::Color VC_Messages::backgroundForEditActionWithType(int type, double hei
                                           size.height));
     }
     return toolkit::Color::pattern(c.makeImage());
+}
+
+double VC_Messages::editActionWidth() {
+    // The advance of the six spaces: a measured line leaves out its trailing white space.
+    graphics::TextAttributes attributes;
+    attributes.font = graphics::Font::system(17);
+    return std::ceil(graphics::caretOffsetInLine(graphics::AttributedString("      ", attributes), 6)) + 20;
+}
+
+toolkit::ImagePtr VC_Messages::emptyImageForEditAction(double height) {
+    // Nothing drawn, as big as the background's circle: the action shows its background's icon,
+    // and where the row is tall enough for its title too, the title goes under the circle.
+    const double d = std::max(0.0, std::min(height - 4, editActionWidth()));
+    auto context =
+        graphics::GraphicsContext::image(graphics::Size{d, d}, false, toolkit::Device::current().screen().scale);
+    if (!context.ok()) return nullptr;
+    return (*context)->makeImage();
 }
 
 std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::leadingSwipeActions(toolkit::TableView& table,
@@ -694,6 +711,7 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::leadingSwipeAc
             if (done) done(true);
         });
     action->backgroundColor = backgroundForEditActionWithType(code, height);
+    action->image = emptyImageForEditAction(height);
     config->actions.push_back(action);
     return config;
 }
@@ -722,6 +740,7 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeA
                                                 if (done) done(true);
                                             });
         action->backgroundColor = backgroundForEditActionWithType(background, height);
+        action->image = emptyImageForEditAction(height);
         config->actions.push_back(action);
     };
     auto remove = [&] {

@@ -98,6 +98,8 @@ public:
     // The background of a swipe action of a type (0 to 6) for a row of a height: the type's
     // circle with its white icon, as wide as the table, as a pattern colour.
     toolkit::Color backgroundForEditActionWithType(int type, double height);
+    // The image of every swipe action: empty, the size of the background's circle.
+    static toolkit::ImagePtr emptyImageForEditAction(double height);
     // The long press of systems without context menus: the options popover of the row.
     void handleLongPress(toolkit::Point pointInTable);
     // Before version 13: peek and pop of the rows where the window senses firm presses, else the
@@ -171,6 +173,8 @@ protected:
     void observe(const std::string& name, std::function<void(VC_Messages&, const foundation::Notification&)> handler);
 
 private:
+    // The width the swipe actions' backgrounds are drawn for: six spaces of the system font and 20.
+    static double editActionWidth();
     toolkit::PreviewingContextPtr messagePreviewingContext_;
     std::shared_ptr<toolkit::LongPressGestureRecognizer> longPress_;
     void attachModel();

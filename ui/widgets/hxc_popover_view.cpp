@@ -667,8 +667,15 @@ void HXCPopoverView::draw(graphics::GraphicsContext& context, const Rect& rect) 
     context.beginPath();
     context.addPath(outline);
     context.clip();
+    // The system backgrounds as they resolve for content that stands above the screen, as a
+    // popover does: the same in light; lighter in dark, so that the body stays brighter than the
+    // light shadow around it and its edge shows.
+    static const Color secondaryElevated =
+        Color::dynamic(Color::secondarySystemBackground(), Color::rgb(44 / 255.0, 44 / 255.0, 46 / 255.0, 1));
+    static const Color tertiaryElevated =
+        Color::dynamic(Color::tertiarySystemBackground(), Color::rgb(58 / 255.0, 58 / 255.0, 60 / 255.0, 1));
     const graphics::Gradient body =
-        modern ? graphics::Gradient{{Color::secondarySystemBackground(), Color::tertiarySystemBackground()}, {0, 1}}
+        modern ? graphics::Gradient{{secondaryElevated, tertiaryElevated}, {0, 1}}
                : graphics::Gradient{{Color::rgb(1, 1, 1, 0.95), Color::rgb(0.96, 0.96, 0.96, 0.95)}, {0, 1}};
     context.drawLinearGradient(body, {midX, yMin - (arrowDirection_ == 0 ? kArrow : 0)},
                                {midX, yMax + (arrowDirection_ == 1 ? kArrow : 0)});

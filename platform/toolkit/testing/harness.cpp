@@ -399,14 +399,15 @@ std::vector<std::string> Harness::swipeRow(TableView& table, IndexPath ip, Swipe
         swipe(left, {left.x + distance, y});
     std::vector<std::string> titles;
     for (View* panel : findAll("SwipeActionsView"))
-        for (auto& b : panel->subviews()) titles.push_back(b->outlineText());
+        for (auto& b : panel->subviews())
+            titles.push_back(b->accessibilityLabel().empty() ? b->outlineText() : b->accessibilityLabel());
     return titles;
 }
 
 bool Harness::tapSwipeAction(const std::string& title) {
     for (View* panel : findAll("SwipeActionsView"))
         for (auto& b : std::vector<ViewPtr>(panel->subviews()))
-            if (b->outlineText() == title) return tap(*b);
+            if (b->outlineText() == title || b->accessibilityLabel() == title) return tap(*b);
     return false;
 }
 

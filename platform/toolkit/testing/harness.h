@@ -115,8 +115,10 @@ public:
     // did not reach the cell.
     bool selectRow(TableView& table, IndexPath indexPath);
     // Drags sideways across the row (all the way across for a full swipe); the titles of the
-    // swipe actions showing afterwards, in order.
+    // swipe actions showing afterwards, in order (an action that does not draw its title is
+    // named by it all the same).
     std::vector<std::string> swipeRow(TableView& table, IndexPath indexPath, SwipeEdge edge, bool full = false);
+    // Taps the swipe action of that title (drawn, or naming it).
     bool tapSwipeAction(const std::string& title);
     // Long-presses the row; the context menu it opened, if any.
     std::shared_ptr<ContextMenuSession> openContextMenu(TableView& table, IndexPath indexPath);

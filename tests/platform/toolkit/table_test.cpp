@@ -4,6 +4,7 @@
 // and the scroll view's offsets, bouncing, zoom, status-bar taps and pull to refresh.
 #include <gtest/gtest.h>
 
+#include "platform/graphics/graphics_context.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/table_view_controller.h"
@@ -478,6 +479,70 @@ TEST(ToolkitTable, SwipesRevealConfiguredLegacyOrDefaultActions) {
     EXPECT_EQ(list->model[0].size(), 4u);
     list->editable = false;
     EXPECT_TRUE(h.swipeRow(t, {0, 1}, SwipeEdge::Trailing).empty()) << "rows that cannot be edited do not swipe";
+}
+
+namespace {
+// Actions with an image (a red square, 30 points) and a title.
+class ImageSwipeList : public ListController {
+public:
+    using ListController::ListController;
+    std::optional<SwipeActionsConfigurationPtr> trailingSwipeActions(TableView&, IndexPath) override {
+        auto context = graphics::GraphicsContext::image({30, 30}, false, 2);
+        if (!context.ok()) return std::nullopt;
+        (*context)->setFillColor(Color::systemRed());
+        (*context)->fillRect(Rect(0, 0, 30, 30));
+        auto action =
+            ContextualAction::make(ContextualActionStyle::Normal, "Archive",
+                                   [](ContextualAction&, View&, ContextualAction::Completion done) { done(true); });
+        action->image = (*context)->makeImage();
+        auto plain =
+            ContextualAction::make(ContextualActionStyle::Normal, "Mark",
+                                   [](ContextualAction&, View&, ContextualAction::Completion done) { done(true); });
+        return SwipeActionsConfiguration::make({action, plain});
+    }
+};
+}  // namespace
+
+TEST(ToolkitTable, ActionTitlesAreWhiteAndAnActionWithAnImageShowsItsTitleOnlyUnderItInATallRow) {
+    struct Case {
+        double rowHeight;
+        bool titleDrawn;
+    } cases[] = {{44, false}, {90, false}, {91, true}, {180, true}};
+    for (const auto& c : cases) {
+        Harness h(ScreenProfile::iPhone8(), 15);
+        auto list = std::make_shared<ImageSwipeList>(std::vector<std::vector<std::string>>{numbered(3)});
+        h.setRoot(list);
+        TableView& t = *list->tableView();
+        t.setRowHeight(c.rowHeight);
+        h.settle();
+        // Named by their titles either way, and tapped by them.
+        ASSERT_EQ(h.swipeRow(t, {0, 0}, SwipeEdge::Trailing), (std::vector<std::string>{"Archive", "Mark"}))
+            << c.rowHeight;
+        auto panels = h.findAll("SwipeActionsView");
+        ASSERT_EQ(panels.size(), 1u);
+        auto& imaged = dynamic_cast<Button&>(*panels[0]->subviews().at(0));
+        auto& plain = dynamic_cast<Button&>(*panels[0]->subviews().at(1));
+        EXPECT_EQ(plain.titleLabel()->text(), "Mark");
+        EXPECT_EQ(plain.titleColorForState(kStateNormal), Color::whiteColor());
+        EXPECT_EQ(imaged.accessibilityLabel(), "Archive");
+        // The image is shown, centred across the button, whether or not the title is drawn.
+        const Rect image = imaged.currentImage() ? imaged.imageView()->frame() : imaged.subviews().back()->frame();
+        EXPECT_EQ(image.size, (Size{30, 30})) << c.rowHeight;
+        EXPECT_DOUBLE_EQ(image.midX(), imaged.bounds().midX()) << c.rowHeight;
+        if (!c.titleDrawn) {
+            EXPECT_EQ(imaged.titleLabel()->text(), "") << c.rowHeight;
+            EXPECT_DOUBLE_EQ(image.midY(), imaged.bounds().midY()) << c.rowHeight;
+        } else {
+            EXPECT_EQ(imaged.titleLabel()->text(), "Archive") << c.rowHeight;
+            EXPECT_EQ(imaged.titleColorForState(kStateNormal), Color::whiteColor());
+            // Image and title are stacked, the pair centred in the row.
+            const Rect title = imaged.titleLabel()->frame();
+            EXPECT_GE(title.minY(), image.maxY() - 0.01) << c.rowHeight;
+            EXPECT_NEAR((image.minY() + title.maxY()) / 2, imaged.bounds().midY(), 0.5) << c.rowHeight;
+        }
+        EXPECT_TRUE(h.tapSwipeAction("Archive")) << c.rowHeight;
+        EXPECT_FALSE(t.swipedRow()) << c.rowHeight;
+    }
 }
 
 namespace {

@@ -3,6 +3,8 @@
 // zoneinfo), the back button's count on each system, and the swipe action's drawn background.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <filesystem>
 #include <sstream>
 
 #include "platform/foundation/dates.h"
@@ -10,6 +12,7 @@
 #include "platform/foundation/strings.h"
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/image.h"
+#include "platform/graphics/text_layout.h"
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/test_support.h"
@@ -119,38 +122,66 @@ TEST(ListRules, TheBackButtonCountsByTheSystemsMeans) {
     }
 }
 
-TEST(ListRules, TheSwipeBackgroundHasItsCircleAtElevenPoints) {
+TEST(ListRules, TheSwipeBackgroundHasItsCircleAtElevenPointsAsWideAsSixSpacesAndTwenty) {
     toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8(), 15);
     auto list = std::make_shared<VC_Messages>(HXScreenRoles{}, 1);
     harness.setRoot(list);
     harness.settle();
-    for (int type = 0; type <= 6; ++type) {
-        const auto colour = list->backgroundForEditActionWithType(type, 57);
-        ASSERT_TRUE(colour.isPattern()) << type;
-        const auto& image = colour.patternImage();
-        ASSERT_TRUE(image);
-        EXPECT_EQ(image->size().width, list->tableView()->bounds().size.width) << type;
-        EXPECT_EQ(image->size().height, 57) << type;
-        if (type != 0 || !hxtest::haveProgram("/usr/bin/python3")) continue;
-        // python3-pil finds the red circle's left edge at x 11 (points; the image is at 2x).
-        hxtest::TempDir dir;
-        const auto file = dir / "action.png";
-        auto bitmap = image->bitmap();
-        ASSERT_TRUE(bitmap);
-        auto png = graphics::encodePNG(*bitmap);
-        ASSERT_TRUE(png.ok());
-        ASSERT_TRUE(foundation::files::writeAtomically(file, png->data(), png->size()).ok());
-        std::string out;
-        ASSERT_EQ(hxtest::runCommand(std::string("/usr/bin/python3 ") + HX_SOURCE_DIR +
-                                         "/tests/ui/messages/find_swipe_circle.py " + file.string() + " 2>&1",
-                                     &out),
-                  0)
-            << out;
-        std::istringstream read(out);
-        long first = -1, width = 0;
-        read >> first >> width;
-        const double scale = static_cast<double>(width) / list->tableView()->bounds().size.width;
-        EXPECT_NEAR(first / scale, 11, 1.0) << out;
+    graphics::TextAttributes system17;
+    system17.font = graphics::Font::system(17);
+    const auto faces = graphics::facesUsed(graphics::AttributedString("      x", system17));
+    const auto font = graphics::fontsDirectory() / "DejaVuSans.ttf";
+    // Rows lower than the circle's width bound it by their height less 4.
+    struct Case {
+        double height;
+        bool heightBound;
+    } cases[] = {{57, false}, {71, false}, {40, true}};
+    for (const auto& c : cases) {
+        for (int type = 0; type <= 6; ++type) {
+            const auto colour = list->backgroundForEditActionWithType(type, c.height);
+            ASSERT_TRUE(colour.isPattern()) << type;
+            const auto& image = colour.patternImage();
+            ASSERT_TRUE(image);
+            EXPECT_EQ(image->size().width, list->tableView()->bounds().size.width) << type;
+            EXPECT_EQ(image->size().height, c.height) << type;
+            // The action's image is empty, as big as the circle.
+            auto empty = VC_Messages::emptyImageForEditAction(c.height);
+            ASSERT_TRUE(empty);
+            auto pixels = empty->bitmap();
+            ASSERT_TRUE(pixels);
+            bool clear = true;
+            for (int y = 0; y < pixels->height(); ++y)
+                for (int x = 0; x < pixels->width(); ++x) clear &= pixels->row(y)[x] == 0;
+            EXPECT_TRUE(clear);
+            if (type != 0 || !hxtest::haveProgram("/usr/bin/python3")) continue;
+            // python3-pil finds the red circle's edges (points; the image is at 2x) and measures six
+            // spaces of the font the system font is drawn with.
+            ASSERT_EQ(faces, std::vector<std::string>{"DejaVu Sans"});
+            ASSERT_TRUE(std::filesystem::exists(font)) << font;
+            hxtest::TempDir dir;
+            const auto file = dir / "action.png";
+            auto bitmap = image->bitmap();
+            ASSERT_TRUE(bitmap);
+            auto png = graphics::encodePNG(*bitmap);
+            ASSERT_TRUE(png.ok());
+            ASSERT_TRUE(foundation::files::writeAtomically(file, png->data(), png->size()).ok());
+            std::string out;
+            ASSERT_EQ(hxtest::runCommand(std::string("/usr/bin/python3 ") + HX_SOURCE_DIR +
+                                             "/tests/ui/messages/find_swipe_circle.py " + file.string() + " '" +
+                                             font.string() + "' 17 2>&1",
+                                         &out),
+                      0)
+                << out;
+            std::istringstream read(out);
+            long first = -1, last = -1, width = 0;
+            double spaces = 0;
+            read >> first >> last >> width >> spaces;
+            const double scale = static_cast<double>(width) / list->tableView()->bounds().size.width;
+            const double diameter = c.heightBound ? c.height - 4 : std::ceil(spaces) + 20;
+            EXPECT_NEAR(first / scale, 11, 1.0) << out;
+            EXPECT_NEAR((last - first + 1) / scale, diameter, 1.5) << c.height << ": " << out;
+            EXPECT_NEAR(empty->size().width, diameter, 0.5) << c.height;
+        }
     }
 }
 

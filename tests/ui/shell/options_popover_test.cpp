@@ -374,6 +374,15 @@ struct Events : HXOptionsPopoverDelegate {
     void popoverViewDidDismiss(HXOptionsPopover&) override { seen.push_back("dismissed"); }
 };
 
+struct OptionsOnTabletPicture : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>> {
+    OptionsOnTabletPicture()
+        : ScreenFixture({.form = hxtest::DeviceForm::tablet,
+                         .screens = std::make_shared<HXUIScreens>(),
+                         .emulator = true,
+                         .signedIn = true,
+                         .fonts = true}) {}
+};
+
 }  // namespace
 
 // The handle lives as long as its popover, whether or not the shell keeps it: it answers choices
@@ -409,4 +418,21 @@ TEST(ShellPopoverHandle, LivesExactlyAsLongAsItsPopover) {
         EXPECT_EQ(events->seen, dismissed ? (std::vector<std::string>{"select 1", "dismissed"})
                                           : (std::vector<std::string>{"select 1"}));
     }
+}
+
+// Over the SMS list's rows (read and unread ones) the popover's body, edge and shadow stand out
+// from what is behind it in either appearance.
+TEST_F(OptionsOnTabletPicture, ThePopoverStandsOutFromTheListInLightAndDark) {
+    ASSERT_TRUE(launch());
+    app->selectViewForIndex(1);
+    ASSERT_TRUE(harness.clock().runUntil(
+        [&] { return app->webClient().requests.empty() && !harness.findAll("MessageListTableViewCell").empty(); }, 30));
+    harness.settle();
+    const std::string id = service->withAccount([](emulator::Account& a) { return a.threads.at(0).id; });
+    ASSERT_TRUE(app->getConversationWithID(id));
+    auto& root = *harness.window().rootViewController()->view();
+    app->showOptionsForConversation(id, {500, 200}, root);
+    harness.advance(0.5);
+    ASSERT_EQ(harness.findAll("HXCPopoverView").size(), 1u);
+    expectSnapshot("options_popover_tablet", {.scale = 1, .lightAndDark = true});
 }

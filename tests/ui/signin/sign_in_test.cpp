@@ -3,6 +3,8 @@
 // and the navigation into the service page base completes the sign-in through ClientAuth.
 #include "tests/ui/signin/signin_fixture.h"
 
+#include "model/keychain_utils.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/property_list.h"
 
 namespace {
@@ -90,6 +92,58 @@ TEST_F(SignedIn, ALaunchWithTheStoredSessionSkipsThePanelAndLoadsTheAccount) {
     for (const auto& r : requestsTo("/voice/v1/voiceclient/account/get"))
         EXPECT_TRUE(r.header("Authorization").value_or("").starts_with("Bearer hxat.")) << r.target;
 }
+
+// A launch with a kept session that the service no longer knows (it was restarted, or the session
+// ended): the service refuses it, the user is asked to sign in again with the account's name on
+// the page, and after that sign-in the lists load from the service.
+struct ForgottenSession : SignedIn {
+    // tokenKept: a token kept from before, still within its lifetime, which the API refuses;
+    // without one the session itself is asked for a token and refused. overlay: the shell call
+    // the refusal goes through before the panel, if any.
+    void expectSignInAgain(bool tokenKept, const char* overlay) {
+        if (tokenKept) {
+            const std::string kept = R"({"access_token":"hxat.kept","token_type":"Bearer","expirationDate":)" +
+                                     std::to_string(dispatch::wallNow() + 3000) + "}";
+            ASSERT_TRUE(HXCKeychainUtils::storeUsername(user(), kept, std::string("HXC_OAuthDict"), true, nullptr));
+        }
+        const std::string forgotten = service->sessionValue();
+        service->forgetSessions();
+        ASSERT_TRUE(launch());
+        ASSERT_TRUE(waitForPage()) << trace();
+        // The refusal leads to the panel, with the kept account's name on its page.
+        ASSERT_NE(field("Email"), nullptr);
+        EXPECT_EQ(field("Email")->text(), user());
+        if (overlay) {
+            EXPECT_EQ(app->shell().count(overlay), 1u) << trace();
+        }
+        // The service was asked with the session it no longer knows.
+        bool asked = false;
+        for (const auto& r : service->requests())
+            asked |= r.header("Cookie").value_or("").find("SID=" + forgotten) != std::string::npos;
+        EXPECT_TRUE(asked) << trace();
+
+        ASSERT_TRUE(harness.tap(*harness.find("Next")));
+        ASSERT_TRUE(harness.clock().runUntil(
+            [&] { return app->account()->authV2() == "AuthV2-" + service->sessionValue() && !panel(); }, 30))
+            << trace();
+        EXPECT_EQ(app->account()->username(), user());
+        // The lists ask the service for their threads with a token of the new session.
+        ASSERT_TRUE(harness.clock().runUntil(
+            [&] {
+                for (const auto& r : requestsTo("/voice/v1/voiceclient/api2thread/list"))
+                    if (service->isValidAccessToken(r.header("Authorization").value_or("").substr(7))) return true;
+                return false;
+            },
+            30))
+            << trace();
+    }
+};
+
+TEST_F(ForgottenSession, WithoutAKeptTokenTheRefusedSessionReauthenticatesThroughThePanel) {
+    expectSignInAgain(false, "showLoadingOverlay Authenticating\u2026");
+}
+
+TEST_F(ForgottenSession, AKeptTokenTheServiceRefusesBringsThePanel) { expectSignInAgain(true, nullptr); }
 
 TEST_F(SignIn, ATokenRequestLeftFromBeforeTheSignInDoesNotHoldUpTheNewAccount) {
     service->inject(emulator::Fault::Slow, "/o/oauth2/tokenrpc?action=listSessions", 1);
@@ -262,25 +316,42 @@ TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews
     }
 }
 
-TEST(HeadlessRun, ASecondRunWithTheSameHomeKeepsTheAccountWithoutThePanel) {
+TEST(HeadlessRun, ASecondRunWithTheSameHomeKeepsTheAccountAndSignsInOnlyWhereTheServiceForgotIt) {
     const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
     if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
     hxtest::TempDir home;
-    // Each run starts a service of its own, as the run command does.
-    for (int run = 0; run < 2; ++run) {
-        emulator::GeneratorOptions seeded;
-        emulator::Emulator service(emulator::generateAccount(seeded));
-        ASSERT_TRUE(service.start().ok());
+    // The first run signs in; a second against the same service keeps its session and shows no
+    // panel; a third against a new service (as the run command starts one each time), which does
+    // not know that session, signs in again through the panel and ends as the others do.
+    struct Run {
+        bool newService;
+        size_t challenges;
+    } runs[] = {{true, 1}, {false, 0}, {true, 1}};
+    std::unique_ptr<emulator::Emulator> service;
+    for (size_t run = 0; run < std::size(runs); ++run) {
+        if (runs[run].newService) {
+            emulator::GeneratorOptions seeded;
+            if (service) service->stop();
+            service = std::make_unique<emulator::Emulator>(emulator::generateAccount(seeded));
+            ASSERT_TRUE(service->start().ok());
+        }
+        service->clearRequests();
         hxtest::TempDir out;
         std::string printed;
         const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                              "' --headless --seconds 30 --service " + service.origin() + " --out '" +
+                                              "' --headless --seconds 30 --service " + service->origin() + " --out '" +
                                               out.path().string() + "' 2>&1",
                                           &printed);
         ASSERT_EQ(rc, 0) << "run " << run << ": " << printed;
-        size_t challenges = 0;
-        for (const auto& r : service.requests()) challenges += r.path == "/signin/challenge";
-        EXPECT_EQ(challenges, run == 0 ? 1u : 0u) << "run " << run << ": " << printed;
+        size_t challenges = 0, lists = 0;
+        for (const auto& r : service->requests()) {
+            challenges += r.path == "/signin/challenge";
+            lists += r.path == "/voice/v1/voiceclient/api2thread/list" &&
+                     service->isValidAccessToken(r.header("Authorization").value_or("").substr(7));
+        }
+        EXPECT_EQ(challenges, runs[run].challenges) << "run " << run << ": " << printed;
+        // Every run's lists came from the service with a token it knows.
+        EXPECT_GT(lists, 0u) << "run " << run << ": " << printed;
         EXPECT_TRUE(std::filesystem::exists(out / "4-settings.png")) << "run " << run;
         // The app's preferences (the telemetry SDK keeps a file of its own beside them).
         foundation::Dictionary kept;

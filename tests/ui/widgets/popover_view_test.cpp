@@ -4,8 +4,12 @@
 // error states, the lists it refuses or completes, and its pictures.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "platform/graphics/bitmap.h"
 #include "platform/graphics/named_images.h"
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/goldens.h"
 #include "tests/support/test_support.h"
@@ -333,6 +337,42 @@ TEST_F(Popovers, PictureOfTheOptionsInLightAndDark) {
             return &harness->window();
         },
         2);
+}
+
+// The body's edge shows against the shadow around it, on screens dark (black) and grey (the
+// grouped rows' colour) alike, in both appearances: a shadow as light as the body would leave a
+// blur with no edge.
+TEST_F(Popovers, TheBodysEdgeStandsOutFromItsShadowInLightAndDark) {
+    struct Case {
+        toolkit::ScreenProfile profile;
+        Color behind;
+    } cases[] = {{toolkit::ScreenProfile::iPad(), Color::systemBackground()},
+                 {toolkit::ScreenProfile::iPad(), Color::tertiarySystemGroupedBackground()},
+                 {toolkit::ScreenProfile::iPhone8(), Color::systemBackground()}};
+    for (const auto& c : cases) {
+        start(15, c.profile);
+        screen->view()->setBackgroundColor(c.behind);
+        show(kTitles, {200, 150});
+        const toolkit::Rect body = popover->boxFrame();
+        for (auto style : {toolkit::InterfaceStyle::light, toolkit::InterfaceStyle::dark}) {
+            harness->setInterfaceStyle(style);
+            harness->settle();
+            auto pixels = toolkit::snapshot(harness->window(), 1);
+            ASSERT_TRUE(pixels);
+            auto grey = [&](double x, double y) {
+                const auto p = graphics::Bitmap::unpremultiplied(pixels->row(static_cast<int>(y))[static_cast<int>(x)]);
+                return (p[0] + p[1] + p[2]) / 3.0;
+            };
+            // Across the left edge and the bottom edge, two points inside and two outside.
+            const double left = std::abs(grey(body.minX() + 2, body.midY()) - grey(body.minX() - 2, body.midY()));
+            const double bottom = std::abs(grey(body.midX(), body.maxY() - 2) - grey(body.midX(), body.maxY() + 2));
+            const char* name = style == toolkit::InterfaceStyle::dark ? "dark" : "light";
+            EXPECT_GE(left, 8) << name << " " << c.profile.name;
+            EXPECT_GE(bottom, 8) << name << " " << c.profile.name;
+        }
+        popover->dismiss(false);
+        popover.reset();
+    }
 }
 
 TEST_F(Popovers, PictureBeforeSemanticColours) {
