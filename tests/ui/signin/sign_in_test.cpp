@@ -113,8 +113,9 @@ struct ForgottenSession : SignedIn {
         // The refusal leads to the panel, with the kept account's name on its page.
         ASSERT_NE(field("Email"), nullptr);
         EXPECT_EQ(field("Email")->text(), user());
+        // (Each refused token request asks again: the overlay may come more than once.)
         if (overlay) {
-            EXPECT_EQ(app->shell().count(overlay), 1u) << trace();
+            EXPECT_GE(app->shell().count(overlay), 1u) << trace();
         }
         // The service was asked with the session it no longer knows.
         bool asked = false;
