@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "bench/bench_scratch.h"
 #include "model/cache.h"
 #include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
@@ -24,13 +25,15 @@ namespace {
 constexpr int kRows = 1000;
 constexpr int kPool = 12;
 
+const hxbench::ScratchFolder scratchFolder("hx-cells-bench");
+
 struct Rows {
     std::filesystem::path home;
     store::ContextPtr context;
     std::vector<store::ManagedObjectPtr> conversations;
     std::vector<std::pair<std::string, std::string>> plain;
     Rows() {
-        home = std::filesystem::temp_directory_path() / ("hx-cells-bench-" + std::to_string(::getpid()));
+        home = scratchFolder.path() / "home";
         std::filesystem::create_directories(home);
         foundation::setHomeDirectory(home);
         auto coordinator = store::Coordinator::create(HXMessageStore::managedObjectModel());

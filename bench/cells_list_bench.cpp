@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "app/connect_app_delegate.h"
+#include "bench/bench_scratch.h"
 #include "model/account.h"
 #include "model/message_store.h"
 #include "platform/foundation/files.h"
@@ -32,6 +33,8 @@ constexpr int kStepsPerIteration = 200;
 constexpr double kStep = 10;
 constexpr const char* kUser = "bench@example.test";
 
+const hxbench::ScratchFolder scratchFolder("hx-cells-list-bench");
+
 std::string nameOf(int i) { return "Contact " + std::to_string(i); }
 std::string textOf(int i) { return "See you tomorrow at the station, bring the tickets please " + std::to_string(i); }
 
@@ -40,7 +43,7 @@ struct Store {
     std::filesystem::path home;
     std::shared_ptr<HX_ConnectAppDelegate> app;
     Store() {
-        home = std::filesystem::temp_directory_path() / ("hx-cells-list-bench-" + std::to_string(::getpid()));
+        home = scratchFolder.path() / "home";
         std::filesystem::create_directories(home);
         foundation::setHomeDirectory(home);
         app = std::make_shared<HX_ConnectAppDelegate>();

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/roles/screen_roles.h"
+#include "bench/bench_scratch.h"
 #include "model/account.h"
 #include "model/cache.h"
 #include "platform/dispatch/dispatch.h"
@@ -25,6 +26,8 @@ namespace {
 
 using Role = hxtest::QuietDialPadRole;
 
+const hxbench::ScratchFolder scratchFolder("hx-dialer-bench");
+
 struct World {
     dispatch::VirtualClock clock;
     std::filesystem::path home;
@@ -33,7 +36,7 @@ struct World {
     std::vector<std::string> lines;
     World() {
         dispatch::setClock(&clock);
-        home = std::filesystem::temp_directory_path() / ("hx-dialer-bench-" + std::to_string(::getpid()));
+        home = scratchFolder.path();
         std::filesystem::create_directories(home);
         foundation::setHomeDirectory(home);
         services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
@@ -64,7 +67,6 @@ struct World {
         all.set("me@example.test", foundation::Value(std::move(a)));
         (void)foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(all), "favorites");
     }
-    ~World() { std::filesystem::remove_all(home); }
 };
 
 World& world() {

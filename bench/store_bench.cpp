@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/bench_scratch.h"
 #include "platform/store/context.h"
 
 using foundation::Value;
@@ -60,10 +61,10 @@ store::StoreOptions options() {
     return o;
 }
 
+const hxbench::ScratchFolder scratchFolder("hx-store-bench");
+
 std::string scratch(const std::string& name) {
-    auto dir = std::filesystem::temp_directory_path() / ("hx-store-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    auto path = (dir / name).string();
+    auto path = (scratchFolder.path() / name).string();
     (void)store::Coordinator::destroyPersistentStore(path);
     return path;
 }

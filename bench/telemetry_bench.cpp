@@ -13,6 +13,7 @@
 #include "RurIdurev/RurIdurev/Internals/Util/platform_adapters.h"
 #include "RurIdurev/RurIdurev/Internals/Util/rur_idurev_user_defaults.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
+#include "bench/bench_scratch.h"
 #include "platform/foundation/base64.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
@@ -23,9 +24,11 @@ namespace {
 
 constexpr int kLogs = 10000;
 
+const hxbench::ScratchFolder scratchFolder("hx_telemetry_bench");
+
 const std::filesystem::path& benchDir() {
     static const std::filesystem::path dir = [] {
-        auto d = std::filesystem::temp_directory_path() / ("hx_telemetry_bench_" + std::to_string(getpid()));
+        auto d = scratchFolder.path();
         std::filesystem::create_directories(d / "resources");
         foundation::setHomeDirectory(d / "home");
         zivo_platform::setStandardUserDefaults(std::make_shared<foundation::UserDefaults>(d / "preferences.plist"));

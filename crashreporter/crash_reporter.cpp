@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 #include <ucontext.h>
 #include <unistd.h>
@@ -62,9 +63,14 @@ zvcrash_async_image_list gImageList;
 // The images' FDE indexes are built off the launching thread: one pass at a time, and a pass
 // after every batch of added images.
 std::atomic<bool> gIndexRequested{false};
+// The indexing thread's niceness: the lowest priority a thread may give itself.
+constexpr int kIndexerNice = 19;
 std::atomic<bool> gIndexing{false};
 
 void indexImages() {
+    // The indexes serve a crash report's walk (which manages without them until they are made):
+    // the launch's own work comes first when both want the same core.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kIndexerNice);
     for (;;) {
         while (gIndexRequested.exchange(false)) zvcrash_async_image_list_build_indexes(&gImageList);
         gIndexing.store(false);

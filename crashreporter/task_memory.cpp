@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/mman.h>
 
+#include <atomic>
+
 // The main thread's stack top as the loader found it (exported by the dynamic loader).
 extern "C" void* __libc_stack_end;
 
@@ -71,7 +73,27 @@ kernel::kern_return_t zvcrash_async_task_cache_read(const kernel::Task* task, ui
     return kernel::KERN_SUCCESS;
 }
 
+namespace {
+
+// The stretch of this thread's own stack that an earlier check found it on, [low, top). Every
+// address in it stays mapped while the thread lives (a stack does not give pages back above its
+// deepest frame), so a walk from inside it may read in place up to top without asking the
+// kernel again; wherever an alternate signal stack lies, a walk from it reads only mapped memory
+// in that case. Initial-exec, so that a signal handler reads it without the loader's help; a
+// new thread starts with it empty.
+struct OwnStack {
+    uint64_t low;
+    uint64_t top;
+};
+__attribute__((tls_model("initial-exec"))) thread_local OwnStack ownStack{0, 0};
+
+}  // namespace
+
 bool zvcrash_async_own_stack_above(uint64_t from, uint64_t* top) {
+    if (ownStack.low != 0 && from >= ownStack.low && from < ownStack.top) {
+        *top = ownStack.top;
+        return true;
+    }
     // On an alternate signal stack (a crash) the extent of the interrupted stack is not known here.
     stack_t alt{};
     if (::sigaltstack(nullptr, &alt) != 0 || (alt.ss_flags & SS_ONSTACK)) return false;
@@ -84,6 +106,17 @@ bool zvcrash_async_own_stack_above(uint64_t from, uint64_t* top) {
     for (uint64_t candidate : candidates) {
         if (candidate > from && candidate - from <= kLargestStack) {
             *top = candidate;
+            // Remembered for the next walk: a handler that interrupts these stores on this thread
+            // sees low 0 (no stretch) until both are written.
+            if (ownStack.top != candidate) {
+                ownStack.low = 0;
+                std::atomic_signal_fence(std::memory_order_seq_cst);
+                ownStack.top = candidate;
+                std::atomic_signal_fence(std::memory_order_seq_cst);
+                ownStack.low = from;
+            } else if (ownStack.low == 0 || from < ownStack.low) {
+                ownStack.low = from;
+            }
             return true;
         }
     }

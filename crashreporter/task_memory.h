@@ -101,6 +101,6 @@ inline const void* zvcrash_async_task_cache_in_place(const kernel::Task* task, u
 }
 
 // The calling thread's stack from `from` (an address on it) to its top, when the thread runs on
-// its own stack; false on a signal's alternate stack or a stack of unknown extent.
-// Async-signal-safe.
+// its own stack; false on a signal's alternate stack or a stack of unknown extent. A start inside
+// the stretch an earlier call of this thread confirmed needs no system call. Async-signal-safe.
 bool zvcrash_async_own_stack_above(uint64_t from, uint64_t* top);

@@ -1,6 +1,7 @@
 // The one write path into an account's store, and what its main-context saves feed: local
 // notifications of new incoming items (on a background fetch) and the search index.
 #include <algorithm>
+#include <unordered_map>
 
 #include "model/application_model.h"
 #include "model/cache.h"
@@ -125,8 +126,12 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
         std::vector<ManagedObjectPtr> newItems;
         if (isRoot && !handlers.empty()) newItems = newUnreadItems(*context);
         std::vector<ManagedObjectPtr> spotlight;
+        // The save's new objects stay alive until the index is fed: the items name their
+        // conversations, which then need not be read back from what was just written.
+        std::vector<ManagedObjectPtr> inserted;
         if (isRoot && services::SearchableIndex::isIndexingAvailable() && useSpotlight()) {
-            for (const auto& o : context->insertedObjects())
+            inserted = context->insertedObjects();
+            for (const auto& o : inserted)
                 if (isMessage(o)) spotlight.push_back(o);
             for (const auto& o : context->updatedObjects())
                 if (isMessage(o)) spotlight.push_back(o);
@@ -258,31 +263,61 @@ void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr
     const std::string encodedUser = foundation::percentEncode(username, foundation::CharacterSet::urlUserAllowed());
     const std::string domainUser =
         PhoneExtensions::extractCharactersFromStringUsingCharset(username, foundation::CharacterSet::alphanumeric());
+    // The message attributes read here, by number (a lookup by name per message adds up).
+    static const struct {
+        const store::Entity& e = *HXMessageStore::managedObjectModel()->entityNamed(HXMessageStore::kMessageEntity);
+        int indexed = e.attributeIndex("isIndexedForSearch"), from = e.attributeIndex("from"),
+            message = e.attributeIndex("message"), number = e.attributeIndex("number");
+    } ms;
+    // What the items of one conversation share, worked out once per conversation rather than per
+    // message: a list's save brings many messages of each.
+    struct Shared {
+        int64_t type = 0;
+        std::string conversationID, domain, name;
+        std::string titles[2];  // text messages: received, sent (made when first needed)
+    };
+    std::unordered_map<const store::ManagedObject*, Shared> shared;
     std::vector<services::SearchableItem> items;
+    items.reserve(messages.size());
+    // Every message's conversation in one read rather than one each (held while the items are made).
+    std::vector<ManagedObjectPtr> conversations;
+    if (!messages.empty())
+        if (auto context = messages.front()->managedObjectContext())
+            conversations = context->prefetchToOne(messages, "Conversation");
+    shared.reserve(conversations.size());
     for (const auto& m : messages) {
-        (void)m->setValue("isIndexedForSearch", true);
+        m->setValueAt(ms.indexed, true);
         auto conversation = m->object("Conversation");
         if (!conversation) continue;
-        HX_Conversation v(conversation);
-        std::string name = nameWithoutLabel(v.ABName());
-        if (name.empty()) name = v.formattedNumber();
+        auto [at, added] = shared.try_emplace(conversation.get());
+        Shared& c = at->second;
+        if (added) {
+            HX_Conversation v(conversation);
+            c.type = v.type();
+            c.conversationID = v.conversationID();
+            c.domain = domainUser + "." + c.conversationID;
+            c.name = nameWithoutLabel(v.ABName());
+            if (c.name.empty()) c.name = v.formattedNumber();
+        }
         services::SearchableItemAttributeSet set;
-        const int64_t t = v.type();
-        if (t == 10 || t == 11) {
+        if (c.type == 10 || c.type == 11) {
+            const bool sent = m->valueAt(ms.from).boolValue();
+            std::string& title = c.titles[sent ? 1 : 0];
+            if (title.empty())
+                title = foundation::format(localized("SMS %1$@ %2$@"), localized(sent ? "to" : "from"), c.name);
             set = textSet;
-            set.title = foundation::format(localized("SMS %1$@ %2$@"),
-                                           localized(m->value("from").boolValue() ? "to" : "from"), name);
-        } else if (t == 2) {
+            set.title = title;
+        } else if (c.type == 2) {
             set = voiceSet;
-            set.title = foundation::format(localized("VM from %@"), name);
+            set.title = foundation::format(localized("VM from %@"), c.name);
         } else {
             continue;
         }
-        set.contentDescription = stringValue(m->value("message"));
+        set.contentDescription = stringValue(m->valueAt(ms.message));
         set.supportsPhoneCall = false;
-        items.push_back(
-            {foundation::format("%@.%@.%@", v.conversationID(), m->value("number").int64Value(), encodedUser),
-             foundation::format("%@.%@", domainUser, v.conversationID()), std::move(set)});
+        std::string unique = c.conversationID;
+        unique.append(".").append(std::to_string(m->valueAt(ms.number).int64Value())).append(".").append(encodedUser);
+        items.push_back({std::move(unique), c.domain, std::move(set)});
     }
     services::SearchableIndex::defaultSearchableIndex()->indexSearchableItems(std::move(items));
 }

@@ -89,12 +89,17 @@ ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, boo
             return existing;
         }
     }
-    auto object = std::make_shared<ManagedObject>(this, id, fault);
+    // Allocated apart from its count: the registry's weak entry then keeps only the count alive
+    // once the object is gone, not the object's storage, until the next sweep.
+    ManagedObjectPtr object(new ManagedObject(this, id, fault));
     slot->second = object;
     if (created) *created = true;
     if (registry_.size() >= registrySweepAt_) {
-        for (auto i = registry_.begin(); i != registry_.end();)
-            i = i->second.expired() ? registry_.erase(i) : std::next(i);
+        // The changed objects are held, so at least their entries are alive: when they make up
+        // half the registry, a sweep could free little, and the next one waits for twice the size.
+        if (inserted_.size() + updated_.size() + deleted_.size() < registry_.size() / 2)
+            for (auto i = registry_.begin(); i != registry_.end();)
+                i = i->second.expired() ? registry_.erase(i) : std::next(i);
         registrySweepAt_ = std::max<size_t>(1024, 2 * registry_.size());
     }
     return object;
@@ -108,6 +113,10 @@ ManagedObjectPtr Context::takeHeldLocked(const ObjectIdentity* id) {
     Row row = std::move(held_[it->second]);  // leaves the slot's id null
     heldIndex_.erase(it);
     if (heldIndex_.empty()) held_.clear();
+    return adoptHeldRowLocked(std::move(row));
+}
+
+ManagedObjectPtr Context::adoptHeldRowLocked(Row&& row) {
     auto object = objectWithIDLocked(row.id, false);
     object->values_ = std::move(row.values);
     object->inserted_ = true;
@@ -119,8 +128,18 @@ ManagedObjectPtr Context::takeHeldLocked(const ObjectIdentity* id) {
 }
 
 void Context::takeAllHeldLocked(const Entity* entity) {
-    for (size_t i = 0; i < held_.size(); ++i)
-        if (held_[i].id && (!entity || &held_[i].id->entity() == entity)) takeHeldLocked(held_[i].id.get());
+    if (entity) {
+        for (size_t i = 0; i < held_.size(); ++i)
+            if (held_[i].id && &held_[i].id->entity() == entity) takeHeldLocked(held_[i].id.get());
+        return;
+    }
+    // Every row: the index goes at once rather than entry by entry. The rows leave the list
+    // before any becomes an object, as an object's to-one may name a row further on.
+    std::vector<Row> rows = std::move(held_);
+    held_.clear();
+    heldIndex_.clear();
+    for (Row& row : rows)
+        if (row.id) adoptHeldRowLocked(std::move(row));
 }
 
 void Context::takeWatchedLocked() {
@@ -200,6 +219,65 @@ foundation::Result<Row> Context::rowForChild(const ObjectID& id) {
     if (auto object = registeredLocked(id.get()); object && !object->fault_) return object->snapshotLocked();
     if (auto it = heldIndex_.find(id.get()); it != heldIndex_.end()) return held_[it->second];
     return rowForLocked(id);
+}
+
+foundation::Result<std::vector<Row>> Context::rowsForIDsLocked(const std::vector<ObjectID>& ids) {
+    if (parent_) return parent_->rowsForChildIDs(ids);
+    auto coordinator = persistentStoreCoordinator();
+    if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
+    return coordinator->loadRows(ids);
+}
+
+foundation::Result<std::vector<Row>> Context::rowsForChildIDs(const std::vector<ObjectID>& ids) {
+    std::lock_guard lock(mutex_);
+    std::vector<Row> rows;
+    std::vector<ObjectID> missing;
+    for (const auto& id : ids) {
+        if (auto object = registeredLocked(id.get()); object && !object->fault_) {
+            rows.push_back(object->snapshotLocked());
+        } else if (auto it = heldIndex_.find(id.get()); it != heldIndex_.end()) {
+            rows.push_back(held_[it->second]);
+        } else {
+            missing.push_back(id);
+        }
+    }
+    if (missing.empty()) return rows;
+    auto rest = rowsForIDsLocked(missing);
+    if (!rest) return rest;
+    rows.reserve(rows.size() + rest->size());
+    for (auto& row : rest.value()) rows.push_back(std::move(row));
+    return rows;
+}
+
+std::vector<ManagedObjectPtr> Context::prefetchToOne(const std::vector<ManagedObjectPtr>& objects,
+                                                     std::string_view key) {
+    std::vector<ManagedObjectPtr> targets;
+    std::lock_guard lock(mutex_);
+    std::unordered_set<const ObjectIdentity*> seen;
+    std::unordered_map<const ObjectIdentity*, ManagedObject*> faults;
+    std::vector<ObjectID> faultIDs;
+    for (const auto& object : objects) {
+        if (!object || object->context_ != this) continue;
+        const Relationship* r = object->entity().relationship(key);
+        if (!r || r->toMany) continue;
+        object->fireFaultLocked();
+        const ObjectID& id = object->toOne_[r->index];
+        if (!id || !seen.insert(id.get()).second) continue;
+        auto target = objectWithIDLocked(id, true);
+        if (target->fault_ && faults.emplace(id.get(), target.get()).second) faultIDs.push_back(id);
+        targets.push_back(std::move(target));
+    }
+    if (faultIDs.empty()) return targets;
+    // A failed read leaves the faults as they are: each loads (or fails) on its own when used.
+    auto rows = rowsForIDsLocked(faultIDs);
+    if (!rows) return targets;
+    for (auto& row : rows.value()) {
+        auto it = faults.find(row.id.get());
+        if (it == faults.end() || !it->second->fault_) continue;
+        it->second->fault_ = false;
+        applyRowLocked(*it->second, std::move(row), false);
+    }
+    return targets;
 }
 
 foundation::Result<std::vector<ObjectID>> Context::toManyLocked(const ObjectID& owner, const Relationship& rel,

@@ -75,6 +75,12 @@ public:
     // The object of id with its data, or an error when its row does not exist.
     foundation::Result<ManagedObjectPtr> existingObjectWithID(const ObjectID& id);
 
+    // The objects that the to-one relationship key of objects names, each once and in the order
+    // first named, with the rows of those that are still faults read in one batch down the chain
+    // rather than one query apiece (how a list fills in the owners of its rows). The objects are
+    // registered here only while someone holds them: the caller keeps what it is given.
+    std::vector<ManagedObjectPtr> prefetchToOne(const std::vector<ManagedObjectPtr>& objects, std::string_view key);
+
     bool hasChanges() const;
     std::vector<ManagedObjectPtr> insertedObjects() const;
     std::vector<ManagedObjectPtr> updatedObjects() const;
@@ -114,6 +120,11 @@ private:
     ManagedObjectPtr objectWithIDLocked(const ObjectID& id, bool fault, bool* created = nullptr) HX_REQUIRES(mutex_);
     foundation::Result<Row> rowForLocked(const ObjectID& id) HX_REQUIRES(mutex_);
     foundation::Result<Row> rowForChild(const ObjectID& id);
+    // The rows of ids as this context sees them (its objects' state, its held rows, else what
+    // the parent or the store says), each level asked once for all it lacks; ids without a row
+    // are left out.
+    foundation::Result<std::vector<Row>> rowsForIDsLocked(const std::vector<ObjectID>& ids) HX_REQUIRES(mutex_);
+    foundation::Result<std::vector<Row>> rowsForChildIDs(const std::vector<ObjectID>& ids);
     foundation::Result<std::vector<ObjectID>> toManyLocked(const ObjectID& owner, const Relationship& rel, bool useOwn)
         HX_REQUIRES(mutex_);
     foundation::Result<std::vector<ObjectID>> toManyForChild(const ObjectID& owner, const Relationship& rel);
@@ -145,6 +156,8 @@ private:
     bool isHeldLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_) { return heldIndex_.count(id) > 0; }
     // The held row of id as an object (nullptr when id is not held).
     ManagedObjectPtr takeHeldLocked(const ObjectIdentity* id) HX_REQUIRES(mutex_);
+    // A row no longer held, made into an inserted object.
+    ManagedObjectPtr adoptHeldRowLocked(Row&& row) HX_REQUIRES(mutex_);
     // Every held row of entity (or of every entity) as an object.
     void takeAllHeldLocked(const Entity* entity) HX_REQUIRES(mutex_);
     // The held rows of the entities that listeners want as objects.

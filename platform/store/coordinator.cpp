@@ -448,8 +448,10 @@ ObjectID Coordinator::identityForLocked(const Entity& entity, int64_t primaryKey
     auto [slot, added] = identities_.try_emplace(std::make_pair(entity.number(), primaryKey));
     if (!added)
         if (auto id = slot->second.lock()) return id;
-    auto id = std::make_shared<ObjectIdentity>(&entity, primaryKey, 0,
-                                               store_ ? store_->identifier_ : std::make_shared<const std::string>());
+    // Allocated apart from its count, so that the weak entry of an identity nobody holds keeps
+    // only the count alive until the next sweep (see newTemporaryIdentity).
+    ObjectID id(new ObjectIdentity(&entity, primaryKey, 0,
+                                   store_ ? store_->identifier_ : std::make_shared<const std::string>()));
     slot->second = id;
     if (identities_.size() >= identitiesSweepAt_) {
         // Sweep the entries whose identities are gone, now and then.
@@ -471,7 +473,8 @@ ObjectID Coordinator::newTemporaryIdentity(const Entity& entity) {
         std::lock_guard lock(mutex_);
         storeId = store_ ? store_->identifier_ : std::make_shared<const std::string>();
     }
-    return std::make_shared<ObjectIdentity>(&entity, 0, nextTemporary_++, std::move(storeId));
+    // Not make_shared: once saved, the identity is tracked by a weak entry (identityForLocked).
+    return ObjectID(new ObjectIdentity(&entity, 0, nextTemporary_++, std::move(storeId)));
 }
 
 // ---------------------------------------------------------------- reading
@@ -586,6 +589,52 @@ foundation::Result<Row> Coordinator::loadRow(const ObjectID& id) {
     Row row = readRowLocked(entity, stmt, 0);
     row.id = id;
     return row;
+}
+
+foundation::Result<std::vector<Row>> Coordinator::loadRows(const std::vector<ObjectID>& ids) {
+    std::vector<Row> rows;
+    std::lock_guard lock(mutex_);
+    if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    // The stored ids by entity; a temporary id or another store's has no row here.
+    std::vector<std::vector<const ObjectID*>> byEntity(model_->entities().size());
+    for (const auto& id : ids)
+        if (id && !id->isTemporary() && (!store_ || id->storeIdentifier() == store_->identifier()))
+            byEntity[id->entity().number()].push_back(&id);
+    // One statement per entity, kLoadRowsBatch ids at a time; a short last batch repeats its
+    // last id, which IN ignores, so that the statement stays the one cached.
+    constexpr int kLoadRowsBatch = 256;
+    for (size_t e = 0; e < byEntity.size(); ++e) {
+        const auto& wanted = byEntity[e];
+        if (wanted.empty()) continue;
+        const Entity& entity = *model_->entities()[e];
+        std::string sql =
+            "SELECT " + selectColumns_[e] + " FROM " + quoteIdentifier(entity.name()) + " t0 WHERE t0.Z_PK IN (?";
+        for (int i = 1; i < kLoadRowsBatch; ++i) sql += ", ?";
+        sql += ")";
+        Error err;
+        sqlite3_stmt* stmt = statementLocked(sql, &err);
+        if (!stmt) return err;
+        std::unordered_map<int64_t, const ObjectID*> byKey;
+        for (size_t start = 0; start < wanted.size(); start += kLoadRowsBatch) {
+            const size_t end = std::min(wanted.size(), start + kLoadRowsBatch);
+            byKey.clear();
+            StatementUse use{stmt};
+            for (int i = 0; i < kLoadRowsBatch; ++i) {
+                const ObjectID& id = *wanted[std::min(end - 1, start + static_cast<size_t>(i))];
+                byKey.emplace(id->primaryKey(), &id);
+                sqlite3_bind_int64(stmt, i + 1, id->primaryKey());
+            }
+            int rc;
+            while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+                Row row = readRowLocked(entity, stmt, 0);
+                // The row keeps the identity it was asked for (the same one while anyone holds it).
+                if (auto it = byKey.find(row.id->primaryKey()); it != byKey.end()) row.id = *it->second;
+                rows.push_back(std::move(row));
+            }
+            if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot read " + entity.name());
+        }
+    }
+    return rows;
 }
 
 foundation::Result<std::vector<ObjectID>> Coordinator::loadToMany(const ObjectID& owner, const Relationship& rel) {

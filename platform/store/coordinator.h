@@ -81,6 +81,9 @@ public:
     foundation::Result<size_t> countRows(const Entity& entity, const SqlPlan& plan);
     // The stored row, or an error when it no longer exists.
     foundation::Result<Row> loadRow(const ObjectID& id);
+    // The stored rows of ids, read a batch at a time rather than one query apiece; ids whose rows
+    // no longer exist (or never did: temporary ones) are left out.
+    foundation::Result<std::vector<Row>> loadRows(const std::vector<ObjectID>& ids);
     // The rows of relationship's destination whose inverse column names owner.
     foundation::Result<std::vector<ObjectID>> loadToMany(const ObjectID& owner, const Relationship& relationship);
 

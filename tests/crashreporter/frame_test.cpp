@@ -344,11 +344,34 @@ void askOnAlternateStack(int) {
 }
 }  // namespace
 
+namespace {
+// The answer for a frame depth calls below the caller's.
+__attribute__((noinline)) bool ownStackFromDeeper(int depth, uint64_t* top) {
+    volatile char here = 0;
+    if (depth > 0) return ownStackFromDeeper(depth - 1, top) && here == 0;
+    return zvcrash_async_own_stack_above(reinterpret_cast<uintptr_t>(&here), top);
+}
+}  // namespace
+
 TEST(FramePointerWalk, OnAnAlternateSignalStackNothingIsReadInPlace) {
     char here;
     uint64_t top = 0;
     ASSERT_TRUE(zvcrash_async_own_stack_above(reinterpret_cast<uintptr_t>(&here), &top));
     EXPECT_GT(top, reinterpret_cast<uintptr_t>(&here));
+    // Deeper, then again inside the stretch already confirmed: the same top either way.
+    for (int depth : {20, 5, 20}) {
+        uint64_t again = 0;
+        EXPECT_TRUE(ownStackFromDeeper(depth, &again)) << depth;
+        EXPECT_EQ(again, top) << depth;
+    }
+    // Another thread has a stack (and a top) of its own.
+    uint64_t otherTop = 0;
+    std::thread([&] {
+        char there;
+        EXPECT_TRUE(zvcrash_async_own_stack_above(reinterpret_cast<uintptr_t>(&there), &otherTop));
+    }).join();
+    EXPECT_NE(otherTop, 0u);
+    EXPECT_NE(otherTop, top);
 
     std::vector<char> altStack(64 * 1024);
     stack_t alt{}, previousAlt{};

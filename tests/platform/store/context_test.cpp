@@ -315,6 +315,76 @@ TEST_F(ContextTest, NewRowsFromAChildStayRowsUntilUsedAndReachTheStoreEitherWay)
     center.removeObserver(this);
 }
 
+TEST_F(ContextTest, PrefetchToOneReadsTheOwnersInOneBatchDownTheChain) {
+    // More conversations than one batch of the store's read holds, each with one message.
+    const int n = 300;
+    for (int i = 0; i < n; ++i) {
+        auto c = conversation(main, "c" + std::to_string(i));
+        ASSERT_TRUE(c->setValue("note", "stored " + std::to_string(i)).ok());
+        message(main, c, i);
+    }
+    message(main, nullptr, 1000);  // no owner
+    ASSERT_TRUE(main->save().ok());
+    ASSERT_EQ(storetest::sqlite(path, "DELETE FROM HX_Conversation WHERE conversationID = 'c7'"), "");
+
+    auto root = Context::create(ConcurrencyType::MainQueue);
+    root->setPersistentStoreCoordinator(coordinator);
+    FetchRequest byNumber("HX_Message");
+    byNumber.sortDescriptors = {{"number", true}};
+    auto messages = root->fetch(byNumber).value();
+    ASSERT_EQ(messages.size(), static_cast<size_t>(n + 1));
+    // The same message twice, a null, and an object without the relationship are passed over.
+    auto asked = messages;
+    asked.push_back(messages[3]);
+    asked.push_back(nullptr);
+    auto someConversation = root->objectWithID(messages[5]->object("Conversation")->objectID());
+    asked.push_back(someConversation);
+    auto owners = root->prefetchToOne(asked, "Conversation");
+    ASSERT_EQ(owners.size(), static_cast<size_t>(n));
+    // What the store says now no longer reaches objects that were read by the prefetch.
+    ASSERT_EQ(storetest::sqlite(path, "UPDATE HX_Conversation SET note = 'changed later'"), "");
+    for (int i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(owners[i], messages[i]->object("Conversation"));  // in the order first named
+        if (i == 7) {
+            // Its row is gone: it stays a fault and reads as empty.
+            EXPECT_TRUE(owners[i]->isFault());
+            EXPECT_TRUE(owners[i]->value("note").isNull());
+            continue;
+        }
+        EXPECT_FALSE(owners[i]->isFault());
+        EXPECT_EQ(owners[i]->value("note"), Value("stored " + std::to_string(i)));
+    }
+    EXPECT_TRUE(root->prefetchToOne(messages, "Messages").empty());  // a to-many
+    EXPECT_TRUE(root->prefetchToOne(messages, "nonesuch").empty());
+
+    // A child sees its parent's unsaved change, a row the parent holds for a grandchild's save,
+    // and the store for the rest.
+    ASSERT_TRUE(owners[1]->setValue("note", "unsaved").ok());
+    owners.resize(2);  // the rest are forgotten here, so they come from the store
+    store::ObjectID heldMessage;
+    auto grandchild = Context::create(ConcurrencyType::PrivateQueue);
+    grandchild->setParentContext(root);
+    grandchild->performAndWait([&] {
+        heldMessage = message(grandchild, conversation(grandchild, "new"), 2000)->objectID();
+        ASSERT_TRUE(grandchild->save().ok());
+    });
+    clock->runUntilIdle();
+    auto ch = Context::create(ConcurrencyType::PrivateQueue);
+    ch->setParentContext(root);
+    ch->performAndWait([&] {
+        std::vector<store::ManagedObjectPtr> mine;
+        for (int i : {1, 2}) mine.push_back(ch->objectWithID(messages[i]->objectID()));
+        mine.push_back(ch->objectWithID(heldMessage));
+        auto theirs = ch->prefetchToOne(mine, "Conversation");
+        ASSERT_EQ(theirs.size(), 3u);
+        for (const auto& o : theirs) EXPECT_FALSE(o->isFault());
+        EXPECT_EQ(theirs[0]->value("note"), Value("unsaved"));
+        EXPECT_EQ(theirs[1]->value("note"), Value("changed later"));
+        EXPECT_EQ(theirs[2]->value("conversationID"), Value("new"));
+    });
+}
+
 TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
     auto ch = child();
     std::atomic<bool> ran{false}, onMain{true};
