@@ -176,6 +176,10 @@ public:
     // The session needs renewing: with a session token, the overlay and the sign-in panel;
     // without, the keychain is read again and the panel shown only when that fails.
     void login();
+    // Whether a refusal (HTTP 401) of this request speaks for the session now current: not when
+    // the request carried an access token the account no longer holds (it signed in again, or
+    // took a new token, while the request was on its way).
+    bool refusalOfCurrentSession(const AsyncURLConnection& connection);
     // Copies the account's cookies into the shared cookie storage; the shell's forms extend it
     // to present the sign-in panel.
     virtual void displayLogin();

@@ -133,6 +133,18 @@ void HXApplicationWebClient::login() {
     if (retrieveKeychainItems()) later();
 }
 
+bool HXApplicationWebClient::refusalOfCurrentSession(const AsyncURLConnection& connection) {
+    if (connection.statusCode() != 401 || !connection.connection()) return false;
+    const auto sent = connection.connection()->originalRequest().valueForHTTPHeaderField("Authorization");
+    if (!sent || sent->empty()) return true;  // not a token's refusal: the session's own
+    auto acct = account();
+    const std::optional<foundation::Dictionary> dict = acct ? acct->oAuthDict() : std::nullopt;
+    const auto* type = dict ? dict->find("token_type") : nullptr;
+    const auto* token = dict ? dict->find("access_token") : nullptr;
+    return type && type->isString() && token && token->isString() &&
+           *sent == type->asString() + " " + token->asString();
+}
+
 void HXApplicationWebClient::displayLogin() {
     auto acct = account();
     auto jar = cookieJar();
@@ -165,6 +177,10 @@ void HXApplicationWebClient::completeWebSignIn(const std::string& username, std:
     setAccount(signedIn);
     setCookieJar(std::make_shared<CustomCookieJar>(std::move(cookies)));
     (void)defaults()->setObject(foundation::Value(username), "username");
+    // The access token kept for an earlier session of the name belongs to that session (the
+    // service may have refused it already): read back now, it would stand in for the token this
+    // session is about to get.
+    (void)HXCKeychainUtils::deleteItemForUsername(username, std::string("HXC_OAuthDict"), nullptr);
     // Token requests still in flight were sent with the previous account's cookies, and their
     // answers speak for that account. While one is in flight the new account's own would not be
     // sent (one of each kind at a time), and its answer ("signed out", or the old account's

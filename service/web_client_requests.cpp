@@ -480,6 +480,16 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     auto& web = webClient();
     // A connection superseded under its tag has nothing to route: the table speaks for the new one.
     if (!isCurrent(web, connection)) return;
+    // A refusal of a token the account no longer holds says nothing of its session now: it fails
+    // as a reply nothing can be taken from, instead of asking for a sign-in that has just been
+    // made. (Calls and sends keep their own answers to a refused token.)
+    if (connection.tag() != "DIRECT_CALL" &&
+        !foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
+        connection.statusCode() == 401 && !refusalOfCurrentSession(connection)) {
+        connectionDidFailWithError(connection, net::urlError(net::kURLErrorBadServerResponse, connection.tag(),
+                                                             "a token the account no longer holds was refused"));
+        return;
+    }
     HXRoutedReply reply;
     reply.tag = connection.tag();
     reply.data = dataForConnection(connection);
@@ -541,8 +551,12 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
                     });
                 }
             } else {
-                dispatch::Queue::global(dispatch::Priority::Background)->async([weakSelf, bytes] {
-                    if (auto self = weakSelf.lock()) self->getUnreadMessagesFromData(bytes);
+                // Parsed for the account it came for: one made current meanwhile (a new sign-in)
+                // has loads of its own, and a refusal of the old session is not its.
+                std::weak_ptr<HX_Account> cameFor = account();
+                dispatch::Queue::global(dispatch::Priority::Background)->async([weakSelf, bytes, cameFor] {
+                    auto self = weakSelf.lock();
+                    if (self && self->account() == cameFor.lock()) self->getUnreadMessagesFromData(bytes);
                 });
             }
             break;

@@ -140,6 +140,42 @@ struct ForgottenSession : SignedIn {
     }
 };
 
+// A request sent with the refused token may be answered only after the user has signed in again:
+// that late refusal speaks for the old session and does not bring the panel back.
+TEST_F(ForgottenSession, ALateRefusalOfTheOldTokenAfterTheNewSignInLeavesThePanelClosed) {
+    const std::string kept = R"({"access_token":"hxat.kept","token_type":"Bearer","expirationDate":)" +
+                             std::to_string(dispatch::wallNow() + 3000) + "}";
+    ASSERT_TRUE(HXCKeychainUtils::storeUsername(user(), kept, std::string("HXC_OAuthDict"), true, nullptr));
+    service->forgetSessions();
+    // The first list request waits for the test's word before the service answers it.
+    service->inject(emulator::Fault::Slow, "/voice/v1/voiceclient/api2thread/list", 1);
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(waitForPage()) << trace();
+    // The launch's first loads go out with the kept token while the panel is up; one is held.
+    ASSERT_TRUE(harness.clock().runUntil(
+        [&] {
+            for (const auto& r : service->requests())
+                if (r.path == "/voice/v1/voiceclient/api2thread/list") return true;
+            return false;
+        },
+        5))
+        << trace();
+    ASSERT_TRUE(harness.tap(*harness.find("Next")));
+    ASSERT_TRUE(harness.clock().runUntil(
+        [&] { return app->account()->authV2() == "AuthV2-" + service->sessionValue() && !panel(); }, 30))
+        << trace();
+    const size_t shown = app->shell().count("displayLogin");
+    const size_t relogins = app->shell().count("showLoadingOverlay Authenticating\u2026");
+    service->releaseHeld();
+    // The held request is refused and its reply routed; nothing asks for a sign-in again.
+    harness.clock().runUntil([&] { return panel() != nullptr; }, 5);
+    harness.clock().runUntilIdle();
+    EXPECT_EQ(panel(), nullptr) << trace();
+    EXPECT_EQ(app->shell().count("displayLogin"), shown) << trace();
+    EXPECT_EQ(app->shell().count("showLoadingOverlay Authenticating\u2026"), relogins) << trace();
+    EXPECT_EQ(app->account()->authV2(), "AuthV2-" + service->sessionValue());
+}
+
 TEST_F(ForgottenSession, WithoutAKeptTokenTheRefusedSessionReauthenticatesThroughThePanel) {
     expectSignInAgain(false, "showLoadingOverlay Authenticating\u2026");
 }
