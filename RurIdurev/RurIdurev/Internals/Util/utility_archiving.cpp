@@ -7,7 +7,8 @@
 namespace {
 
 // Filled at start-up but read from every thread that decodes; guarded so that a late addition
-// never races a decoder.
+// never races a decoder. Never destroyed: the SDK's queues may still decode a stored log while
+// the process runs its exit handlers.
 struct ArchiveLists {
     std::mutex mutex;
     std::set<std::string> allowed;
@@ -15,8 +16,8 @@ struct ArchiveLists {
 };
 
 ArchiveLists& lists() {
-    static ArchiveLists l;
-    return l;
+    static auto* l = new ArchiveLists;
+    return *l;
 }
 
 std::string reasonOf(const foundation::Error& error) { return error.localizedDescription(); }
