@@ -1,6 +1,7 @@
 // The channel unit's flush decisions, batches in flight, pause lanes and filters, with a fake
 // ingestion that holds replies until the test answers them, over the real store.
 #include <algorithm>
+#include <mutex>
 
 #include "RurIdurev/RurIdurev/Internals/Channel/channel_group_default.h"
 #include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
@@ -164,9 +165,14 @@ TEST_F(ChannelUnitTest, TheSaveAnswerIsTheStoresOwnResult) {
     auto unit = makeUnit(1, 50, 3);
     auto filter = std::make_shared<Filter>();
     unit->addDelegate(filter);
+    // A log refused at once is answered on the caller's thread, the others on the log queue.
+    std::mutex mutex;
     std::vector<std::pair<std::string, bool>> answers;
-    auto record = [&answers](std::string what) {
-        return [&answers, what](bool saved) { answers.emplace_back(what, saved); };
+    auto record = [&](std::string what) {
+        return [&, what](bool saved) {
+            std::lock_guard lock(mutex);
+            answers.emplace_back(what, saved);
+        };
     };
     unit->enqueueItem(makeLog("keep"), 1, record("kept"));
     unit->enqueueItem(makeLog("drop"), 1, record("filtered"));
