@@ -26,6 +26,9 @@ public:
     // none, "Unknown" and "Group Message"), stored back unless the object is (becoming) a fault,
     // in which case "" is returned.
     std::string formattedNumber() const;
+    // What formattedNumber() works out and stores for a conversation with phoneNumber and no
+    // stored formatted number.
+    static std::string formattedNumberFor(const std::string& phoneNumber);
     // Conversations carry no picture of their own.
     const void* contactImage() const { return nullptr; }
 

@@ -129,11 +129,13 @@ void performWithThreadContext(const store::ContextPtr& context, std::function<vo
 std::string HX_Conversation::formattedNumber() const {
     auto stored = object_->value("formattedNumber");
     if (stored.isString()) return stored.asString();
-    std::string number = phoneNumber();
-    std::string computed;
-    if (!number.empty() && number != "Unknown" && number != "Group Message")
-        computed = PhoneExtensions::formattedPhoneNumberFromString(number);
+    std::string computed = formattedNumberFor(phoneNumber());
     if (object_->isFault() || object_->isTurningIntoFault()) return {};
     (void)object_->setValue("formattedNumber", computed);
     return computed;
+}
+
+std::string HX_Conversation::formattedNumberFor(const std::string& number) {
+    if (number.empty() || number == "Unknown" || number == "Group Message") return {};
+    return PhoneExtensions::formattedPhoneNumberFromString(number);
 }

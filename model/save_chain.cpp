@@ -2,6 +2,7 @@
 // notifications of new incoming items (on a background fetch) and the search index.
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "model/application_model.h"
 #include "model/cache.h"
@@ -37,6 +38,175 @@ std::string nameWithoutLabel(const std::string& abName) {
 }
 
 std::string localized(const char* key) { return PhoneExtensions::localizedString(key); }
+
+// The attributes the search items read, by number (a lookup by name per message adds up).
+struct MessageFields {
+    const store::Entity& e = *HXMessageStore::managedObjectModel()->entityNamed(HXMessageStore::kMessageEntity);
+    int indexed = e.attributeIndex("isIndexedForSearch"), from = e.attributeIndex("from"),
+        message = e.attributeIndex("message"), number = e.attributeIndex("number"),
+        conversation = e.relationship("Conversation")->index;
+};
+const MessageFields& messageFields() {
+    static const MessageFields fields;
+    return fields;
+}
+struct ConversationFields {
+    const store::Entity& e = *HXMessageStore::managedObjectModel()->entityNamed(HXMessageStore::kConversationEntity);
+    int type = e.attributeIndex("type"), conversationID = e.attributeIndex("conversationID"),
+        ABName = e.attributeIndex("ABName"), formattedNumber = e.attributeIndex("formattedNumber"),
+        phoneNumber = e.attributeIndex("phoneNumber");
+};
+const ConversationFields& conversationFields() {
+    static const ConversationFields fields;
+    return fields;
+}
+
+// What the search items of one conversation's messages need of it: read once, when its first
+// message is met.
+struct ConversationFacts {
+    int64_t type = 0;
+    std::string conversationID;
+    std::string name;  // the contact name without its label, else the formatted number
+};
+
+ConversationFacts conversationFacts(const ManagedObjectPtr& conversation) {
+    HX_Conversation v(conversation);
+    ConversationFacts facts{v.type(), v.conversationID(), nameWithoutLabel(v.ABName())};
+    if (facts.name.empty()) facts.name = v.formattedNumber();
+    return facts;
+}
+
+// The same of a conversation the next save writes; a missing formatted number is worked out and
+// stored as HX_Conversation::formattedNumber() does.
+ConversationFacts conversationFacts(store::Context::PendingRow& conversation) {
+    const auto& cv = conversationFields();
+    ConversationFacts facts{conversation.valueAt(cv.type).int64Value(),
+                            stringValue(conversation.valueAt(cv.conversationID)),
+                            nameWithoutLabel(stringValue(conversation.valueAt(cv.ABName)))};
+    if (facts.name.empty()) {
+        if (const auto* stored = conversation.valueAt(cv.formattedNumber).ifString()) {
+            facts.name = *stored;
+        } else {
+            facts.name = HX_Conversation::formattedNumberFor(stringValue(conversation.valueAt(cv.phoneNumber)));
+            conversation.setValueAt(cv.formattedNumber, facts.name);
+        }
+    }
+    return facts;
+}
+
+// Makes the search items of text messages and voicemails. What the items of one conversation
+// share is worked out once per conversation rather than per message: a list's save brings many
+// messages of each.
+class SearchItemMaker {
+public:
+    explicit SearchItemMaker(const std::string& username)
+        : textSet_{services::kContentTypeMessage, username, "", "", false},
+          voiceSet_{services::kContentTypeAudio, username, "", "", false},
+          encodedUser_(foundation::percentEncode(username, foundation::CharacterSet::urlUserAllowed())),
+          domainUser_(PhoneExtensions::extractCharactersFromStringUsingCharset(
+              username, foundation::CharacterSet::alphanumeric())) {}
+
+    // The item of one message of the conversation known by key; facts gives the conversation's
+    // facts when it is first met. Messages of conversations of other types make none.
+    template <typename Facts>
+    void add(const void* key, Facts&& facts, bool sent, const foundation::Value& message, int64_t number) {
+        auto [at, added] = shared_.try_emplace(key);
+        Shared& c = at->second;
+        if (added) {
+            c.facts = facts();
+            c.domain = domainUser_ + "." + c.facts.conversationID;
+        }
+        services::SearchableItemAttributeSet set;
+        if (c.facts.type == 10 || c.facts.type == 11) {
+            std::string& title = c.titles[sent ? 1 : 0];
+            if (title.empty())
+                title = foundation::format(localized("SMS %1$@ %2$@"), localized(sent ? "to" : "from"), c.facts.name);
+            set = textSet_;
+            set.title = title;
+        } else if (c.facts.type == 2) {
+            set = voiceSet_;
+            set.title = foundation::format(localized("VM from %@"), c.facts.name);
+        } else {
+            return;
+        }
+        set.contentDescription = stringValue(message);
+        set.supportsPhoneCall = false;
+        std::string unique = c.facts.conversationID;
+        unique.append(".").append(std::to_string(number)).append(".").append(encodedUser_);
+        items_.push_back({std::move(unique), c.domain, std::move(set)});
+    }
+    std::vector<services::SearchableItem> take() { return std::move(items_); }
+
+private:
+    struct Shared {
+        ConversationFacts facts;
+        std::string domain;
+        std::string titles[2];  // text messages: received, sent (made when first needed)
+    };
+    services::SearchableItemAttributeSet textSet_, voiceSet_;
+    std::string encodedUser_, domainUser_;
+    std::unordered_map<const void*, Shared> shared_;
+    std::vector<services::SearchableItem> items_;
+};
+
+// The search items of the messages a root context's next save writes, and the messages whose
+// indexed mark was set for them.
+struct PendingSearch {
+    std::vector<services::SearchableItem> items;
+    std::vector<store::ObjectID> marked;
+};
+
+// Marks every message the next save of context writes as indexed, as its row goes to the store,
+// and makes the search items of the text messages and voicemails among them, which are fed once
+// the save has succeeded.
+// The messages stay rows where a child's save left rows; a message whose conversation the save
+// does not write reads the conversation as an object, after the rows.
+PendingSearch pendingSearch(store::Context& context, const std::string& username) {
+    const auto& ms = messageFields();
+    PendingSearch out;
+    SearchItemMaker maker(username);
+    struct Later {
+        store::ObjectID conversation;
+        bool sent;
+        foundation::Value message;
+        int64_t number;
+    };
+    std::vector<Later> later;
+    context.visitPending(
+        HXMessageStore::kMessageEntity, [&](store::Context::PendingRow& m, const store::Context::PendingFinder& find) {
+            if (!m.valueAt(ms.indexed).boolValue()) {
+                m.setValueAt(ms.indexed, true);
+                out.marked.push_back(m.objectID());
+            }
+            const store::ObjectID& id = m.toOneAt(ms.conversation);
+            if (!id) return;
+            const bool sent = m.valueAt(ms.from).boolValue();
+            const int64_t number = m.valueAt(ms.number).int64Value();
+            if (auto conversation = find(id))
+                maker.add(
+                    id.get(), [&] { return conversationFacts(conversation); }, sent, m.valueAt(ms.message), number);
+            else
+                later.push_back({id, sent, m.valueAt(ms.message), number});
+        });
+    for (const Later& l : later)
+        if (auto conversation = context.objectWithID(l.conversation))
+            maker.add(
+                l.conversation.get(), [&] { return conversationFacts(conversation); }, l.sent, l.message, l.number);
+    out.items = maker.take();
+    return out;
+}
+
+// Takes back the marks of a save that failed: its changes stay for a later save, which decides
+// about the index again.
+void unmark(store::Context& context, const std::vector<store::ObjectID>& marked) {
+    if (marked.empty()) return;
+    std::unordered_set<const store::ObjectIdentity*> ids;
+    for (const auto& id : marked) ids.insert(id.get());
+    context.visitPending(HXMessageStore::kMessageEntity,
+                         [&](store::Context::PendingRow& m, const store::Context::PendingFinder&) {
+                             if (ids.count(m.objectID().get())) m.setValueAt(messageFields().indexed, false);
+                         });
+}
 
 // The new unread items of a background fetch, without those the user already answered.
 std::vector<ManagedObjectPtr> newUnreadItems(const store::Context& context) {
@@ -125,17 +295,12 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
         }
         std::vector<ManagedObjectPtr> newItems;
         if (isRoot && !handlers.empty()) newItems = newUnreadItems(*context);
-        std::vector<ManagedObjectPtr> spotlight;
-        // The save's new objects stay alive until the index is fed: the items name their
-        // conversations, which then need not be read back from what was just written.
-        std::vector<ManagedObjectPtr> inserted;
-        if (isRoot && services::SearchableIndex::isIndexingAvailable() && useSpotlight()) {
-            inserted = context->insertedObjects();
-            for (const auto& o : inserted)
-                if (isMessage(o)) spotlight.push_back(o);
-            for (const auto& o : context->updatedObjects())
-                if (isMessage(o)) spotlight.push_back(o);
-        }
+        // The messages the save writes are marked indexed on their way to the store, and their
+        // search items are fed once it has succeeded: the rows a child's save left here need not
+        // become objects for it, and the marks need no second write.
+        PendingSearch search;
+        if (isRoot && mocAccessCount() == 0 && services::SearchableIndex::isIndexingAvailable() && useSpotlight())
+            search = pendingSearch(*context, currentUsername());
         auto saved = context->save();
         if (isRoot && saved.ok()) foundation::faultCleared("store-save");
         // A full disk fails every save alike: logged once, until a save reaches the disk again.
@@ -144,7 +309,8 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
                                      "cannot save the message store: " + saved.error().localizedDescription());
         if (saved.ok()) {
             if (isRoot) {
-                if (mocAccessCount() == 0 && !spotlight.empty()) addMessagesToCSIndex(spotlight);
+                if (!search.items.empty())
+                    services::SearchableIndex::defaultSearchableIndex()->indexSearchableItems(std::move(search.items));
                 // Only items that reached the disk are announced.
                 int64_t types = foundation::UserDefaults::standardUserDefaults()->integerForKey("notificationTypes");
                 if (types >= 1)
@@ -154,6 +320,8 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
                                     newItems.empty() ? BackgroundFetchNoData : BackgroundFetchNewData);
             }
         } else {
+            // The changes stay for a later save, which decides about the index again.
+            unmark(*context, search.marked);
             if (handler) handlers.push_back(std::move(handler));
             handler = nullptr;  // answered here, so not again by the parent
             answerFetchHandlers(std::move(handlers), BackgroundFetchFailed);
@@ -257,71 +425,24 @@ void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& mess
 
 void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr>& messages) {
     if (!services::SearchableIndex::isIndexingAvailable()) return;
-    const std::string username = currentUsername();
-    services::SearchableItemAttributeSet textSet{services::kContentTypeMessage, username, "", "", false};
-    services::SearchableItemAttributeSet voiceSet{services::kContentTypeAudio, username, "", "", false};
-    const std::string encodedUser = foundation::percentEncode(username, foundation::CharacterSet::urlUserAllowed());
-    const std::string domainUser =
-        PhoneExtensions::extractCharactersFromStringUsingCharset(username, foundation::CharacterSet::alphanumeric());
-    // The message attributes read here, by number (a lookup by name per message adds up).
-    static const struct {
-        const store::Entity& e = *HXMessageStore::managedObjectModel()->entityNamed(HXMessageStore::kMessageEntity);
-        int indexed = e.attributeIndex("isIndexedForSearch"), from = e.attributeIndex("from"),
-            message = e.attributeIndex("message"), number = e.attributeIndex("number");
-    } ms;
-    // What the items of one conversation share, worked out once per conversation rather than per
-    // message: a list's save brings many messages of each.
-    struct Shared {
-        int64_t type = 0;
-        std::string conversationID, domain, name;
-        std::string titles[2];  // text messages: received, sent (made when first needed)
-    };
-    std::unordered_map<const store::ManagedObject*, Shared> shared;
-    std::vector<services::SearchableItem> items;
-    items.reserve(messages.size());
+    const auto& ms = messageFields();
+    SearchItemMaker maker(currentUsername());
     // Every message's conversation in one read rather than one each (held while the items are made).
     std::vector<ManagedObjectPtr> conversations;
     if (!messages.empty())
         if (auto context = messages.front()->managedObjectContext())
             conversations = context->prefetchToOne(messages, "Conversation");
-    shared.reserve(messages.size() / 8 + 1);
     for (size_t i = 0; i < messages.size(); ++i) {
         const ManagedObjectPtr& m = messages[i];
         m->setValueAt(ms.indexed, true);
         // A message of another context (none are) would read its own.
         auto conversation = i < conversations.size() && conversations[i] ? conversations[i] : m->object("Conversation");
         if (!conversation) continue;
-        auto [at, added] = shared.try_emplace(conversation.get());
-        Shared& c = at->second;
-        if (added) {
-            HX_Conversation v(conversation);
-            c.type = v.type();
-            c.conversationID = v.conversationID();
-            c.domain = domainUser + "." + c.conversationID;
-            c.name = nameWithoutLabel(v.ABName());
-            if (c.name.empty()) c.name = v.formattedNumber();
-        }
-        services::SearchableItemAttributeSet set;
-        if (c.type == 10 || c.type == 11) {
-            const bool sent = m->valueAt(ms.from).boolValue();
-            std::string& title = c.titles[sent ? 1 : 0];
-            if (title.empty())
-                title = foundation::format(localized("SMS %1$@ %2$@"), localized(sent ? "to" : "from"), c.name);
-            set = textSet;
-            set.title = title;
-        } else if (c.type == 2) {
-            set = voiceSet;
-            set.title = foundation::format(localized("VM from %@"), c.name);
-        } else {
-            continue;
-        }
-        set.contentDescription = stringValue(m->valueAt(ms.message));
-        set.supportsPhoneCall = false;
-        std::string unique = c.conversationID;
-        unique.append(".").append(std::to_string(m->valueAt(ms.number).int64Value())).append(".").append(encodedUser);
-        items.push_back({std::move(unique), c.domain, std::move(set)});
+        maker.add(
+            conversation.get(), [&] { return conversationFacts(conversation); }, m->valueAt(ms.from).boolValue(),
+            m->valueAt(ms.message), m->valueAt(ms.number).int64Value());
     }
-    services::SearchableIndex::defaultSearchableIndex()->indexSearchableItems(std::move(items));
+    services::SearchableIndex::defaultSearchableIndex()->indexSearchableItems(maker.take());
 }
 
 void HXApplicationModel::indexMessages() {

@@ -704,6 +704,73 @@ std::vector<ManagedObjectPtr> Context::deletedObjects() const {
     return changesLocked().deleted;
 }
 
+// ---------------------------------------------------------------- pending rows
+
+namespace {
+const Value kNoValue;
+const ObjectID kNoTarget;
+}  // namespace
+
+const ObjectID& Context::PendingRow::objectID() const { return object_ ? object_->id_ : row_->id; }
+
+// The visit holds the context's lock for every access through a pending row.
+const Value& Context::PendingRow::valueAt(int attributeIndex) const HX_NO_THREAD_SAFETY_ANALYSIS {
+    const auto& values = object_ ? object_->values_ : row_->values;
+    return attributeIndex >= 0 && static_cast<size_t>(attributeIndex) < values.size() ? values[attributeIndex]
+                                                                                      : kNoValue;
+}
+
+const ObjectID& Context::PendingRow::toOneAt(int relationshipIndex) const HX_NO_THREAD_SAFETY_ANALYSIS {
+    const auto& toOne = object_ ? object_->toOne_ : row_->toOne;
+    return relationshipIndex >= 0 && static_cast<size_t>(relationshipIndex) < toOne.size() ? toOne[relationshipIndex]
+                                                                                           : kNoTarget;
+}
+
+void Context::PendingRow::setValueAt(int attributeIndex, Value value) {
+    if (object_) return object_->setValueAt(attributeIndex, std::move(value));
+    const auto& attributes = row_->id->entity().attributes();
+    if (attributeIndex < 0 || static_cast<size_t>(attributeIndex) >= attributes.size() ||
+        static_cast<size_t>(attributeIndex) >= row_->values.size())
+        return;
+    row_->values[attributeIndex] = normalizeAttributeValue(attributes[attributeIndex].type, std::move(value));
+}
+
+void Context::visitPending(std::string_view entityName,
+                           const std::function<void(PendingRow& row, const PendingFinder& find)>& visit) {
+    std::lock_guard lock(mutex_);
+    auto pendingObject = [](const ManagedObject& o) { return !o.deleted_ && (o.inserted_ || o.updated_); };
+    auto asPending = [](ManagedObject* object, Row* row) HX_REQUIRES(mutex_) {
+        PendingRow p;
+        if (object) object->fireFaultLocked();
+        p.object_ = object;
+        p.row_ = row;
+        return p;
+    };
+    const PendingFinder find = [&](const ObjectID& id) HX_NO_THREAD_SAFETY_ANALYSIS {
+        if (!id) return PendingRow();
+        if (auto it = heldIndex_.find(id.get()); it != heldIndex_.end()) return asPending(nullptr, &held_[it->second]);
+        auto object = registeredLocked(id.get());
+        return object && pendingObject(*object) ? asPending(object.get(), nullptr) : PendingRow();
+    };
+    // By index: a visit may list an object as updated (a change to an object inserted here does
+    // not), and neither list nor the held rows gain members otherwise.
+    auto visitObjects = [&](std::vector<ManagedObjectPtr>& list, bool inserted) HX_REQUIRES(mutex_) {
+        for (size_t i = 0; i < list.size(); ++i) {
+            ManagedObject& o = *list[i];
+            if (o.entity().name() != entityName || !pendingObject(o) || o.inserted_ != inserted) continue;
+            PendingRow row = asPending(&o, nullptr);
+            visit(row, find);
+        }
+    };
+    visitObjects(inserted_, true);
+    for (Row& held : held_) {
+        if (!held.id || held.id->entity().name() != entityName) continue;
+        PendingRow row = asPending(nullptr, &held);
+        visit(row, find);
+    }
+    visitObjects(updated_, false);
+}
+
 void Context::clearChangesLocked() {
     held_.clear();
     heldIndex_.clear();

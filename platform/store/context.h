@@ -82,6 +82,33 @@ public:
     // the caller keeps what it is given.
     std::vector<ManagedObjectPtr> prefetchToOne(const std::vector<ManagedObjectPtr>& objects, std::string_view key);
 
+    // One object that the next save writes (inserted or updated), as visitPending shows it: an
+    // object of this context, or a row that a child's save left here, which stays a row.
+    class PendingRow {
+    public:
+        explicit operator bool() const { return object_ || row_; }
+        const ObjectID& objectID() const;
+        // A null value for an attribute or relationship the entity does not have.
+        const foundation::Value& valueAt(int attributeIndex) const;
+        const ObjectID& toOneAt(int relationshipIndex) const;
+        // Written by the next save. An object's observers hear of it as of any change.
+        void setValueAt(int attributeIndex, foundation::Value value);
+
+    private:
+        friend class Context;
+        ManagedObject* object_ = nullptr;
+        Row* row_ = nullptr;
+    };
+    using PendingFinder = std::function<PendingRow(const ObjectID& id)>;
+    // Visits what the next save writes for each object of entityName that it inserts or updates,
+    // in the order insertedObjects() and then updatedObjects() give them, without making objects
+    // of the rows a child's save left: how a caller reads and amends a large save on its way to
+    // the store. find gives the same view of any other object the save writes (an empty one for
+    // an object it does not write). The context's lock is held throughout: visit must not call
+    // the context or its objects, only the rows it is given.
+    void visitPending(std::string_view entityName,
+                      const std::function<void(PendingRow& row, const PendingFinder& find)>& visit);
+
     bool hasChanges() const;
     std::vector<ManagedObjectPtr> insertedObjects() const;
     std::vector<ManagedObjectPtr> updatedObjects() const;

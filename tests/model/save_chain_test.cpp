@@ -9,6 +9,7 @@
 #include "app/connect_app_delegate.h"
 #include "app/hxc_passcode_lock.h"
 #include "model/cache.h"
+#include "model/conversation.h"
 #include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
@@ -444,6 +445,61 @@ TEST_F(SaveChain, SpotlightOnIndexesAndOffWithdraws) {
     EXPECT_TRUE(index->items().empty());
     clock->runUntilIdle();
     EXPECT_EQ(delegate->mocAccessCount(), 0u);
+}
+
+TEST_F(SaveChain, TheIndexedMarkIsWrittenWithTheItemsItFedAndAFailedSaveTakesItBack) {
+    auto index = services::SearchableIndex::defaultSearchableIndex();
+    const auto path = HX_ConnectAppDelegate::storePathForAccount(delegate->username);
+    auto query = [&](const std::string& sql) {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        std::string out;
+        sqlite3_exec(
+            db, sql.c_str(),
+            [](void* to, int, char** values, char**) {
+                *static_cast<std::string*>(to) += values[0] ? values[0] : "null";
+                return 0;
+            },
+            &out, nullptr);
+        sqlite3_close(db);
+        return out;
+    };
+    auto marks = [&] {
+        return query(
+            "SELECT group_concat(number || '=' || isIndexedForSearch) FROM (SELECT * FROM HX_Message ORDER BY number)");
+    };
+
+    // A save that fails with Spotlight on feeds nothing, and its mark goes with it: the save that
+    // writes the rows later does so with Spotlight off.
+    FakeDelegate::setSpotlight(true);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    auto results = backgroundFetch([](const ContextPtr& ctx) { add(ctx, "t1", 10, {{1}, {2, true}}); });
+    sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(results, std::vector<int>{HX_ConnectAppDelegate::BackgroundFetchFailed});
+    EXPECT_TRUE(index->items().empty());
+    FakeDelegate::setSpotlight(false);
+    delegate->saveMOC2Parent(delegate->managedObjectContext());
+    clock->runUntilIdle();
+    EXPECT_EQ(marks(), "1=0,2=0");
+    EXPECT_TRUE(index->items().empty());
+
+    // With Spotlight on, the items are fed once the rows are written, and the rows are written
+    // marked: nothing is left over for a later save.
+    FakeDelegate::setSpotlight(true);
+    backgroundFetch([](const ContextPtr& ctx) { add(ctx, "t2", 11, {{3}}); });
+    EXPECT_EQ(marks(), "1=0,2=0,3=1");
+    EXPECT_FALSE(delegate->managedObjectContext()->hasChanges());
+    const auto items = index->items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].uniqueIdentifier, "t2.3.me.user%40example.com");
+    // Without a contact name the item names the formatted number, which the conversation keeps.
+    const std::string formatted = HX_Conversation::formattedNumberFor("+12025550123");
+    ASSERT_FALSE(formatted.empty());
+    EXPECT_EQ(items[0].attributeSet.title, "SMS from " + formatted);
+    EXPECT_EQ(query("SELECT formattedNumber FROM HX_Conversation WHERE conversationID = 't2'"), formatted);
 }
 
 TEST(SearchIndexStandIn, DeletingADomainTakesItsSubDomainsOnly) {

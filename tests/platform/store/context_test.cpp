@@ -392,6 +392,60 @@ TEST_F(ContextTest, PrefetchToOneReadsTheOwnersInOneBatchDownTheChain) {
     });
 }
 
+TEST_F(ContextTest, VisitPendingShowsWhatTheNextSaveWritesAndItsAmendmentsAreWritten) {
+    auto stored = conversation(main, "s");
+    auto updated = message(main, conversation(main, "q"), 1);
+    auto gone = message(main, stored, 3);
+    ASSERT_TRUE(main->save().ok());
+    ASSERT_TRUE(updated->setValue("message", "changed").ok());
+    main->deleteObject(gone);
+    auto inserted = message(main, stored, 2);
+    main->deleteObject(message(main, stored, 4));  // inserted and deleted: never written
+    int heardChange = 0;
+    inserted->addObserver("message", [&](store::ManagedObject&, const std::string&) { ++heardChange; });
+    // A child's new conversation and messages wait here as rows.
+    auto ch = child();
+    ch->performAndWait([&] {
+        auto conv = conversation(ch, "n");
+        message(ch, conv, 10);
+        message(ch, conv, 11);
+        ASSERT_TRUE(ch->save().ok());
+    });
+    clock->runUntilIdle();
+
+    const auto& entity = inserted->entity();
+    const int text = entity.attributeIndex("message"), number = entity.attributeIndex("number");
+    const int owner = entity.relationship("Conversation")->index;
+    std::vector<std::string> visited;
+    main->visitPending("HX_Message", [&](Context::PendingRow& row, const Context::PendingFinder& find) {
+        const int64_t n = row.valueAt(number).int64Value();
+        auto conv = find(row.toOneAt(owner));
+        std::string where = "-";
+        if (conv) {
+            const auto& convEntity = conv.objectID()->entity();
+            where = conv.valueAt(convEntity.attributeIndex("conversationID")).stringValue();
+            conv.setValueAt(convEntity.attributeIndex("note"), "seen");
+        }
+        visited.push_back(std::to_string(n) + ":" + row.valueAt(text).stringValue() + ":" + where);
+        row.setValueAt(text, "visited " + std::to_string(n));
+        EXPECT_TRUE(row.valueAt(-1).isNull());
+        EXPECT_EQ(row.toOneAt(99), nullptr);
+    });
+    // Inserted objects, then the rows a child left, then updated objects; what is deleted is not
+    // written. A conversation that gains or loses members is written too; "q" is not.
+    EXPECT_EQ(visited, (std::vector<std::string>{"2::s", "10::n", "11::n", "1:changed:-"}));
+    EXPECT_EQ(heardChange, 1);
+    EXPECT_EQ(inserted->value("message"), Value("visited 2"));
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_FALSE(main->hasChanges());
+    EXPECT_EQ(storetest::sqlite(path, "SELECT group_concat(number || '=' || message) FROM (SELECT * FROM HX_Message "
+                                      "ORDER BY number)"),
+              "1=visited 1,2=visited 2,10=visited 10,11=visited 11");
+    EXPECT_EQ(storetest::sqlite(path, "SELECT group_concat(conversationID || '=' || ifnull(note, '')) FROM (SELECT * "
+                                      "FROM HX_Conversation ORDER BY conversationID)"),
+              "n=seen,q=,s=seen");
+}
+
 TEST_F(ContextTest, PerformRunsOnTheContextsQueueAndTheMergeIsAnnouncedOnMain) {
     auto ch = child();
     std::atomic<bool> ran{false}, onMain{true};
