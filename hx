@@ -22,7 +22,7 @@ packages=(
   libprotobuf-dev protobuf-compiler libprotobuf-c-dev protobuf-c-compiler
   libicu-dev libssl-dev openssl libplist-dev libcurl4-openssl-dev ca-certificates
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-  libphonenumber-dev libunwind-dev duktape-dev
+  libphonenumber-dev libunwind-dev duktape-dev libjemalloc-dev
   libcairo2-dev libpango1.0-dev librsvg2-dev libgif-dev libjpeg62-turbo-dev libpng-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-noto-color-emoji python3-pil
   clang lld llvm libclang-rt-14-dev clang-format clang-tidy

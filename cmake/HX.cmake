@@ -15,6 +15,16 @@ elseif(HX_SANITIZE STREQUAL "thread")
   add_compile_definitions(HX_SANITIZER_THREAD=1)
 endif()
 
+# The program's allocator: jemalloc, whose per-thread caches and size classes serve the many
+# small objects of a list's parse and save (values, rows, managed objects) far more cheaply than
+# the C library's. The app and the benchmarks, which measure the app's paths, link it; the tests
+# keep the C library's, and sanitizer and fuzzing builds their own.
+add_library(hx_allocator INTERFACE)
+if(NOT HX_SANITIZE AND NOT HX_FUZZ)
+  find_library(HX_JEMALLOC NAMES jemalloc REQUIRED)
+  target_link_libraries(hx_allocator INTERFACE ${HX_JEMALLOC})
+endif()
+
 # hx_library(NAME [DEPS targets...]): one static library from the .cpp files of this folder
 # (and its sub-folders), headers included from the repository root ("platform/foundation/value.h").
 function(hx_library name)
@@ -64,6 +74,6 @@ function(hx_bench name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   if(HX_BENCH AND NOT HX_FUZZ)
     add_executable(bench_${name} ${ARG_SOURCES})
-    target_link_libraries(bench_${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
+    target_link_libraries(bench_${name} PRIVATE ${ARG_LIBS} benchmark::benchmark hx_allocator)
   endif()
 endfunction()
