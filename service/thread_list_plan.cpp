@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <string_view>
 #include <unordered_set>
 
 #include "platform/foundation/format.h"
@@ -51,11 +52,12 @@ private:
 };
 
 // What the plan knows of a conversation: as stored, then as the plan leaves it (a reply may name
-// a thread twice).
+// a thread twice). Ids are views of the stored conversations' and the reply's own strings, which
+// outlive the plan's making: a list reply names tens of thousands.
 struct KnownConversation {
     bool abNameIsNull = true;
-    std::unordered_set<std::string> messageIDs;
-    std::vector<std::pair<std::string, int64_t>> messages;  // id, time: for a conversation reload
+    std::unordered_set<std::string_view> messageIDs;
+    std::vector<std::pair<std::string_view, int64_t>> messages;  // id, time: for a conversation reload
 };
 
 // The other party of a thread, the name shown for it, and how its contact name is found.
@@ -115,7 +117,8 @@ void planMedia(const HXThreadItem& item, const HXThreadListPlanInput& in, HXThre
 
 // The sweep of the conversations the service no longer lists within the span of the reply.
 std::optional<HXStaleSweep> planStaleSweep(const HXThreadListReply& reply, const HXThreadListPlanInput& in,
-                                           const HXThreadListPlan& plan, const std::unordered_set<std::string>& seen) {
+                                           const HXThreadListPlan& plan,
+                                           const std::unordered_set<std::string_view>& seen) {
     const bool spam = in.flags & SpamList, archive = in.flags & ArchiveList, reload = in.flags & ConversationReload;
     if (in.inBackground || !plan.earliest || !plan.latest || seen.empty() || reload ||
         (in.viewType != 1 && in.viewType != 2))
@@ -135,7 +138,7 @@ std::optional<HXStaleSweep> planStaleSweep(const HXThreadListReply& reply, const
     if (reply.saysLastPage) sweep.first = INT64_MIN / 2;
     sweep.typeMask = in.viewType == 1 ? CS::kSMSMask : CS::kVoicemailMask;
     sweep.listedIDs.reserve(seen.size());
-    for (const auto& id : seen) sweep.listedIDs.push_back(Value(id));
+    for (const auto& id : seen) sweep.listedIDs.push_back(Value(std::string(id)));
     sweep.spam = spam;
     sweep.archive = archive;
     return sweep;
@@ -160,20 +163,20 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
     else
         plan.refreshNeeded = in.listIsEmpty || in.reloadPage > 2;
 
-    std::unordered_set<std::string> seen;
+    std::unordered_set<std::string_view> seen;
     auto widen = [&](int64_t d) {
         plan.earliest = plan.earliest ? std::min(*plan.earliest, d) : d;
         plan.latest = plan.latest ? std::max(*plan.latest, d) : d;
     };
     LengthTexts lengths(in.secondFormat, in.minuteFormat);
-    std::unordered_map<std::string, KnownConversation> known;
-    known.reserve(stored.size());
+    std::unordered_map<std::string_view, KnownConversation> known;
+    known.reserve(stored.size() + reply.threads.size());
     for (const auto& [id, s] : stored) {
         KnownConversation k;
         k.abNameIsNull = s.abNameIsNull;
         k.messageIDs.reserve(s.messages.size());
         for (const auto& m : s.messages) k.messageIDs.insert(m.first);
-        if (reload) k.messages = s.messages;
+        if (reload) k.messages.assign(s.messages.begin(), s.messages.end());
         known.emplace(id, std::move(k));
     }
     plan.conversations.reserve(reply.threads.size());
@@ -241,7 +244,7 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
                     ++it;
                     continue;
                 }
-                c.withdrawn.push_back(id);
+                c.withdrawn.emplace_back(id);
                 k->messageIDs.erase(id);
                 it = k->messages.erase(it);
             }
