@@ -102,19 +102,24 @@ struct Emulator::Impl {
             if (k == "REMOTE_ADDR" || k == "REMOTE_PORT" || k == "LOCAL_ADDR" || k == "LOCAL_PORT") continue;
             record.headers.emplace_back(k, v);
         }
+        // A held reply waits for a release that comes after its request is in the log: a test
+        // that sees the request and then releases must free it, even if this thread has not
+        // reached its wait yet.
+        uint64_t arrival = 0;
         {
             std::lock_guard lock(mutex);
             ++total;
             recordedBytes += record.body.size();
             recorded.push_back(record);
             trimLog();
+            arrival = releaseGeneration;
         }
         if (auto scripted = takeScript(req.target)) {
             if (!scripted->passThrough) {
-                play(*scripted, res);
+                play(*scripted, res, arrival);
                 return;
             }
-            wait(*scripted);
+            wait(*scripted, arrival);
         }
         ServiceReply reply = routeServiceRequest(owner, record);
         res.status = reply.status;
@@ -123,17 +128,16 @@ struct Emulator::Impl {
         res.set_content(reply.body, contentType.c_str());
     }
 
-    void wait(const ScriptedReply& reply) {
+    void wait(const ScriptedReply& reply, uint64_t arrival) {
         if (reply.hold) {
             std::unique_lock lock(mutex);
-            uint64_t generation = releaseGeneration;
-            heldCondition.wait(lock, [&] { return stopping || releaseGeneration != generation; });
+            heldCondition.wait(lock, [&] { return stopping || releaseGeneration != arrival; });
         }
         if (reply.delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(reply.delay));
     }
 
-    void play(const ScriptedReply& reply, httplib::Response& res) {
-        wait(reply);
+    void play(const ScriptedReply& reply, httplib::Response& res, uint64_t arrival) {
+        wait(reply, arrival);
         res.status = reply.status;
         for (const auto& [k, v] : reply.headers)
             if (strcasecmp(k.c_str(), "Content-Type") != 0) res.set_header(k, v);
