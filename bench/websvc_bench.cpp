@@ -29,6 +29,7 @@
 #include "platform/services/search_index.h"
 #include "platform/store/coordinator.h"
 #include "service/message_list_model.h"
+#include "service/thread_list_reply.h"
 
 namespace {
 
@@ -235,6 +236,77 @@ void BM_JsonAndRawSqliteFloor(benchmark::State& state) {
     (void)store::Coordinator::destroyPersistentStore(path);
 }
 
+// The main thread's share of a list parse: the reply's bytes read into typed records (parse, copy
+// out, free the tree), without the store.
+void BM_ReadThreadList(benchmark::State& state) {
+    const std::string& bytes = reply(static_cast<int>(state.range(0)));
+    size_t threads = 0;
+    const double start = resetPeak();
+    for (auto _ : state) {
+        auto read = HXReadThreadList(std::string_view(bytes));
+        if (!read.ok()) state.SkipWithError("bad reply");
+        threads = read.value().threads.size();
+        benchmark::DoNotOptimize(read);
+    }
+    state.counters["threads"] = static_cast<double>(threads);
+    state.counters["peak_growth_MiB"] = peakMiB() - start;
+}
+
+// The search items a save of `threads` threads makes, shaped as the app makes them: one per text
+// message, every item with the same content type and account, the conversation's domain, a title
+// per conversation and direction, the message's text.
+std::vector<services::SearchableItem> searchItems(int threads) {
+    const std::string username = "bench@example.test";
+    const std::string encodedUser = "bench%40example.test", domainUser = "benchexampletest";
+    std::vector<services::SearchableItem> items;
+    // Read from a shared tree (copied out), so that the items' strings lie in memory the same way
+    // whatever the reader of owned bytes does.
+    auto parsed = foundation::parseJSON(reply(threads));
+    auto read = HXReadThreadList(parsed.value());
+    for (const auto& thread : read.threads) {
+        const std::string domain = domainUser + "." + thread.id;
+        const std::string name = thread.contactName.empty() ? thread.contactPhoneNumber : thread.contactName;
+        const std::string titles[2] = {"SMS from " + name, "SMS to " + name};
+        for (const auto& item : thread.items) {
+            services::SearchableItemAttributeSet set{services::kContentTypeMessage, username,
+                                                     titles[item.type == "smsOut" ? 1 : 0],
+                                                     item.messageText.value_or(""), false};
+            items.push_back(
+                {thread.id + "." + std::to_string(item.startTime) + "." + encodedUser, domain, std::move(set)});
+        }
+    }
+    return items;
+}
+
+// A save's feed of the search index: every item of a 10,000-thread list (100,000 items) fed to a
+// fresh index (second argument 0), or to one that already holds them all, as when a list is saved
+// again (1); and the heap the index then holds.
+void BM_SearchIndexFeed(benchmark::State& state) {
+    const auto prepared = searchItems(static_cast<int>(state.range(0)));
+    const bool again = state.range(1) != 0;
+    double heldMiB = 0;
+    ::malloc_trim(0);
+    const double start = resetPeak();
+    for (auto _ : state) {
+        state.PauseTiming();
+        const size_t before = ::mallinfo2().uordblks;
+        auto index = std::make_unique<services::SearchableIndex>();
+        if (again) index->indexSearchableItems(prepared);
+        auto items = prepared;
+        state.ResumeTiming();
+        index->indexSearchableItems(std::move(items));
+        state.PauseTiming();
+        heldMiB = static_cast<double>(::mallinfo2().uordblks - before) / (1024.0 * 1024.0);
+        index.reset();
+        state.ResumeTiming();
+    }
+    state.counters["held_MiB"] = heldMiB;
+    state.counters["peak_growth_MiB"] = peakMiB() - start;
+    services::SearchableIndex index;
+    index.indexSearchableItems(prepared);
+    state.counters["items"] = static_cast<double>(index.items().size());
+}
+
 }  // namespace
 
 // The floor first: its peak is then not raised by the object store's run.
@@ -246,6 +318,9 @@ BENCHMARK(BM_ListParseIntoStoreWithoutSearchIndex)
     ->Arg(100)
     ->Arg(1000)
     ->Arg(10000);
+
+BENCHMARK(BM_ReadThreadList)->Unit(benchmark::kMillisecond)->MinTime(2)->Arg(10000);
+BENCHMARK(BM_SearchIndexFeed)->Unit(benchmark::kMillisecond)->MinTime(2)->Args({10000, 0})->Args({10000, 1});
 
 int main(int argc, char** argv) {
     // The store file goes below a home of its own.

@@ -1,6 +1,8 @@
 #include "service/thread_list_reply.h"
 
 #include <charconv>
+#include <string_view>
+#include <type_traits>
 
 #include "platform/foundation/json.h"
 #include "service/conversation_store.h"
@@ -9,7 +11,32 @@ namespace {
 
 using foundation::Value;
 
-std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
+// The readers below serve a tree the caller shares (const Value: strings and lists are copied
+// out) and one this file parsed and owns (Value: they are moved out, which leaves the tree with
+// empty strings and nulls where they were). A list reply holds tens of thousands of strings.
+
+// The string, or "" for anything else.
+std::string text(const Value& v) {
+    const auto* s = v.ifString();
+    return s ? *s : std::string();
+}
+std::string text(Value& v) {
+    // The Value's string is as mutable as the Value itself; the value header offers only a const
+    // view of it.
+    auto* s = const_cast<std::string*>(v.ifString());
+    return s ? std::move(*s) : std::string();
+}
+
+// The value itself.
+Value take(const Value& v) { return v; }
+Value take(Value& v) { return std::move(v); }
+
+// The member of a dictionary, or nullptr.
+template <typename V>
+V* member(V& v, std::string_view name) {
+    auto* d = v.ifDictionary();
+    return d ? d->find(foundation::Key(name)) : nullptr;
+}
 
 // Milliseconds or seconds from a number or a decimal string (the JSON API writes 64-bit values
 // as text); 0 for anything else.
@@ -23,95 +50,98 @@ int64_t integer(const Value& v) {
     return 0;
 }
 
+bool isString(const Value& v, std::string_view s) {
+    const auto* own = v.ifString();
+    return own && *own == s;
+}
+
 // A list that may also come as a single object.
-template <typename F>
-void forEach(const Value& v, F&& f) {
-    if (const auto* a = v.ifArray()) {
-        for (const auto& e : *a) f(e);
-    } else if (v.isDictionary()) {
-        f(v);
+template <typename V, typename F>
+void forEach(V* v, F&& f) {
+    if (!v) return;
+    if (auto* a = v->ifArray()) {
+        for (auto& e : *a) f(e);
+    } else if (v->isDictionary()) {
+        f(*v);
     }
 }
 
-HXThreadItem readItem(const foundation::Dictionary& item) {
-    HXThreadItem out;
+template <typename V>
+void readItem(V& item, HXThreadItem& out) {
     bool callRecording = false;
     // One pass over the members an item has, rather than a search for each member an item may
     // have: a list reply holds thousands of items.
-    for (const auto& [key, value] : item) {
-        const std::string& name = key.string();
+    for (auto& [key, value] : *item.ifDictionary()) {
+        const std::string_view name = key.string();
         if (name == "id") {
-            out.id = stringOf(value);
+            out.id = text(value);
         } else if (name == "type") {
-            out.type = stringOf(value);
+            out.type = text(value);
         } else if (name == "startTime") {
             out.startTime = integer(value);
         } else if (name == "messageText") {
-            if (value.isString()) out.messageText = value.asString();
+            if (value.isString()) out.messageText = text(value);
         } else if (name == "mmsMessage" && value.isDictionary()) {
             out.hasMMS = true;
-            out.mmsText = stringOf(value["text"]);
-            out.mmsSenderPhoneNumber = stringOf(value["senderPhoneNumber"]);
-            if (value["attachment"].isArray()) out.attachments = value["attachment"];
+            if (auto* t = member(value, "text")) out.mmsText = text(*t);
+            if (auto* n = member(value, "senderPhoneNumber")) out.mmsSenderPhoneNumber = text(*n);
+            if (auto* a = member(value, "attachment"); a && a->isArray()) out.attachments = take(*a);
         } else if (name == "transcript") {
-            forEach(value["wordTokens"], [&](const Value& w) {
-                if (w["word"].isString()) out.transcriptWords.push_back(w["word"].asString());
+            forEach(member(value, "wordTokens"), [&](auto& w) {
+                auto* word = member(w, "word");
+                if (word && word->isString()) out.transcriptWords.push_back(text(*word));
             });
         } else if (name == "duration") {
             out.duration = integer(value);
         } else if (name == "attachment") {
-            callRecording = !stringOf(value.at(0)["callRecording"]["attachmentId"]).empty();
+            callRecording = !value.at(0)["callRecording"]["attachmentId"].asString().empty();
         }
     }
     out.mask = out.type == "inbound" && callRecording ? 16 : HXConversationStore::maskForItemType(out.type);
-    return out;
 }
 
 // Like an item, a thread is read in one pass over its members.
-HXThread readThread(const foundation::Dictionary& thread) {
-    HXThread out;
-    for (const auto& [key, value] : thread) {
-        const std::string& name = key.string();
+template <typename V>
+void readThread(V& thread, HXThread& out) {
+    for (auto& [key, value] : *thread.ifDictionary()) {
+        const std::string_view name = key.string();
         if (name == "id") {
-            out.id = stringOf(value);
+            out.id = text(value);
         } else if (name == "paginationToken") {
-            if (value.isString()) out.paginationToken = value.asString();
+            if (value.isString()) out.paginationToken = text(value);
         } else if (name == "view") {
-            forEach(value, [&](const Value& view) {
-                out.inSpam = out.inSpam || stringOf(view) == "allSpamThreads";
-                out.inArchive = out.inArchive || stringOf(view) == "allArchivedThreads";
+            forEach(&value, [&](const Value& view) {
+                out.inSpam = out.inSpam || isString(view, "allSpamThreads");
+                out.inArchive = out.inArchive || isString(view, "allArchivedThreads");
             });
         } else if (name == "read") {
             out.read = HXThreadIsRead(value);
         } else if (name == "contact") {
-            const Value* last = nullptr;
-            forEach(value, [&](const Value& c) { last = &c; });
+            V* last = nullptr;
+            forEach(&value, [&](auto& c) { last = &c; });
             if (last) {
-                out.contactPhoneNumber = stringOf((*last)["phoneNumber"]);
-                out.contactName = stringOf((*last)["name"]);
+                if (auto* n = member(*last, "phoneNumber")) out.contactPhoneNumber = text(*n);
+                if (auto* n = member(*last, "name")) out.contactName = text(*n);
                 out.contactBlocked = (*last)["blocked"].boolValue();
             }
         } else if (name == "headingContactsPhoneNumberKey") {
-            forEach(value, [&](const Value& n) { out.headingNumbers.push_back(n.stringValue()); });
+            forEach(&value, [&](auto& n) { out.headingNumbers.push_back(n.isString() ? text(n) : n.stringValue()); });
         } else if (name == "displayableCost") {
-            if (value.isString()) out.displayableCost = value.asString();
+            if (value.isString()) out.displayableCost = text(value);
         } else if (name == "item") {
             out.items.reserve(value.asArray().size());
-            forEach(value, [&](const Value& item) {
+            forEach(&value, [&](auto& item) {
                 if (!item.isDictionary()) return;
-                HXThreadItem i = readItem(item.asDictionary());
-                if (!i.id.empty()) out.items.push_back(std::move(i));
+                // Read in place: an item record is large, and most items are kept.
+                readItem(item, out.items.emplace_back());
+                if (out.items.back().id.empty()) out.items.pop_back();
             });
         }
     }
-    return out;
 }
 
-}  // namespace
-
-bool HXThreadIsRead(const Value& read) { return read.boolValue(); }
-
-HXThreadListReply HXReadThreadList(const Value& reply) {
+template <typename V>
+HXThreadListReply readReply(V& reply) {
     HXThreadListReply out;
     out.errorCode = integer(reply["error"]["code"]);
     const Value& more = reply["response"]["conversation"];
@@ -120,20 +150,31 @@ HXThreadListReply HXReadThreadList(const Value& reply) {
     else if (!more.isNull())
         out.more = HXThreadListReply::More::Entries;
     out.saysLastPage = reply["response"].isDictionary() && more.isNull();
-    out.threads.reserve(reply["thread"].asArray().size());
-    forEach(reply["thread"], [&](const Value& thread) {
+    V* threads = member(reply, "thread");
+    out.threads.reserve(threads ? threads->asArray().size() : 0);
+    forEach(threads, [&](auto& thread) {
         if (!thread.isDictionary()) return;
-        HXThread t = readThread(thread.asDictionary());
-        if (!t.id.empty()) out.threads.push_back(std::move(t));
+        readThread(thread, out.threads.emplace_back());
+        if (out.threads.back().id.empty()) out.threads.pop_back();
+        // What an owned tree's thread still holds is freed as the reading goes, rather than all
+        // at the end beside every record made from it.
+        if constexpr (!std::is_const_v<V>) thread = Value();
     });
     return out;
 }
 
+}  // namespace
+
+bool HXThreadIsRead(const Value& read) { return read.boolValue(); }
+
+HXThreadListReply HXReadThreadList(const Value& reply) { return readReply(reply); }
+
 foundation::Result<HXThreadListReply> HXReadThreadList(std::string_view bytes) {
     auto parsed = foundation::parseJSON(bytes);
     if (!parsed.ok()) return parsed.error();
-    const Value& v = parsed.value();
+    Value& v = parsed.value();
     if (!(v.isDictionary() || v.isArray()) || v.size() == 0)
         return foundation::Error::withDescription("HXThreadList", 1, "the reply holds no thread list");
-    return HXReadThreadList(v);
+    // The tree is this function's own: its strings and lists move into the records.
+    return readReply(v);
 }

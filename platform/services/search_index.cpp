@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <unordered_set>
+#include <cstring>
 
 namespace services {
 
@@ -18,51 +18,191 @@ std::shared_ptr<SearchableIndex> SearchableIndex::defaultSearchableIndex() {
 bool SearchableIndex::isIndexingAvailable() { return indexingAvailable.load(); }
 void SearchableIndex::setIndexingAvailable(bool available) { indexingAvailable.store(available); }
 
-void SearchableIndex::indexSearchableItems(std::vector<SearchableItem> items) {
-    std::lock_guard lock(mutex_);
-    for (auto& item : items) {
-        auto [at, added] = positions_.try_emplace(item.uniqueIdentifier, items_.size());
-        if (added)
-            items_.push_back(std::move(item));
-        else
-            items_[at->second] = std::move(item);
+// ---- the string pool
+
+uint32_t SearchableIndex::StringPool::intern(std::string&& text, uint32_t likely) {
+    if (likely != kNone && entries_[likely].uses != 0 && entries_[likely].text == text) {
+        ++entries_[likely].uses;
+        return likely;
     }
+    if (auto it = numbers_.find(text); it != numbers_.end()) {
+        ++entries_[it->second].uses;
+        return it->second;
+    }
+    uint32_t n;
+    if (unused_.empty()) {
+        n = static_cast<uint32_t>(entries_.size());
+        entries_.push_back({std::move(text), 1});
+    } else {
+        n = unused_.back();
+        unused_.pop_back();
+        entries_[n] = {std::move(text), 1};
+    }
+    numbers_.emplace(entries_[n].text, n);
+    return n;
 }
 
-void SearchableIndex::reindexLocked() {
+void SearchableIndex::StringPool::release(uint32_t n) {
+    Entry& e = entries_[n];
+    if (--e.uses != 0) return;
+    numbers_.erase(e.text);
+    e.text = std::string();
+    unused_.push_back(n);
+}
+
+void SearchableIndex::StringPool::clear() {
+    numbers_.clear();
+    entries_.clear();
+    unused_.clear();
+}
+
+// ---- the text store
+
+std::string_view SearchableIndex::TextStore::add(std::string_view text) {
+    static constexpr size_t kBlock = 64 * 1024;
+    if (text.empty()) return {};
+    if (text.size() > capacity_ - used_) {
+        capacity_ = std::max(kBlock, text.size());
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(capacity_));
+        used_ = 0;
+    }
+    char* at = blocks_.back().get() + used_;
+    std::memcpy(at, text.data(), text.size());
+    used_ += text.size();
+    size_ += text.size();
+    return {at, text.size()};
+}
+
+void SearchableIndex::TextStore::removeLast(std::string_view text) {
+    if (text.empty()) return;
+    used_ -= text.size();
+    size_ -= text.size();
+}
+
+void SearchableIndex::TextStore::clear() {
+    blocks_.clear();
+    used_ = capacity_ = size_ = 0;
+}
+
+// ---- the index
+
+void SearchableIndex::indexSearchableItems(std::vector<SearchableItem> items) {
+    std::lock_guard lock(mutex_);
+    // The numbers of the previous item's strings, tried first for a new item (the items of one
+    // conversation come together); a replaced item's own are tried first for its replacement.
+    Stored previous;
+    for (auto& item : items) {
+        // The id is stored before it is looked up, so that one hash both finds and adds it.
+        const std::string_view id = texts_.add(item.uniqueIdentifier);
+        auto [at, added] = positions_.try_emplace(id, static_cast<uint32_t>(items_.size()));
+        if (added) {
+            items_.emplace_back().uniqueIdentifier = id;
+        } else {
+            texts_.removeLast(id);
+        }
+        Stored& stored = items_[at->second];
+        const Stored& likely = added ? previous : stored;
+        auto& set = item.attributeSet;
+        const uint32_t domain = strings_.intern(std::move(item.domainIdentifier), likely.domain);
+        const uint32_t contentType = strings_.intern(std::move(set.contentType), likely.contentType);
+        const uint32_t account = strings_.intern(std::move(set.accountIdentifier), likely.accountIdentifier);
+        const uint32_t title = strings_.intern(std::move(set.title), likely.title);
+        // The replaced item's strings are given up after the new ones are taken: mostly they are
+        // the same ones, which then stay in the pool.
+        if (!added) releaseLocked(stored);
+        stored.domain = previous.domain = domain;
+        stored.contentType = previous.contentType = contentType;
+        stored.accountIdentifier = previous.accountIdentifier = account;
+        stored.title = previous.title = title;
+        if (added || stored.contentDescription != set.contentDescription) {
+            unusedText_ += stored.contentDescription.size();
+            stored.contentDescription = texts_.add(set.contentDescription);
+        }
+        stored.supportsPhoneCall = set.supportsPhoneCall;
+    }
+    compactLocked();
+}
+
+void SearchableIndex::releaseLocked(const Stored& stored) {
+    strings_.release(stored.domain);
+    strings_.release(stored.contentType);
+    strings_.release(stored.accountIdentifier);
+    strings_.release(stored.title);
+}
+
+void SearchableIndex::deleteLocked(Stored& stored) {
+    releaseLocked(stored);
+    positions_.erase(stored.uniqueIdentifier);
+    unusedText_ += stored.uniqueIdentifier.size() + stored.contentDescription.size();
+    stored = Stored();
+    stored.deleted = true;
+    ++deleted_;
+}
+
+void SearchableIndex::compactLocked() {
+    if (!(deleted_ > 0 && deleted_ * 2 >= items_.size()) && !(unusedText_ > 0 && unusedText_ * 2 >= texts_.size()))
+        return;
+    std::erase_if(items_, [](const Stored& s) { return s.deleted; });
+    TextStore texts;
     positions_.clear();
-    for (size_t i = 0; i < items_.size(); ++i) positions_.emplace(items_[i].uniqueIdentifier, i);
+    for (size_t i = 0; i < items_.size(); ++i) {
+        Stored& s = items_[i];
+        s.uniqueIdentifier = texts.add(s.uniqueIdentifier);
+        s.contentDescription = texts.add(s.contentDescription);
+        positions_.emplace(s.uniqueIdentifier, static_cast<uint32_t>(i));
+    }
+    texts_ = std::move(texts);
+    deleted_ = unusedText_ = 0;
 }
 
 void SearchableIndex::deleteSearchableItemsWithIdentifiers(const std::vector<std::string>& uniqueIdentifiers) {
     std::lock_guard lock(mutex_);
-    const std::unordered_set<std::string> gone(uniqueIdentifiers.begin(), uniqueIdentifiers.end());
-    if (std::erase_if(items_, [&](const SearchableItem& i) { return gone.count(i.uniqueIdentifier) != 0; }) != 0)
-        reindexLocked();
+    for (const auto& id : uniqueIdentifiers)
+        if (auto at = positions_.find(id); at != positions_.end()) deleteLocked(items_[at->second]);
+    compactLocked();
 }
 
 void SearchableIndex::deleteSearchableItemsWithDomainIdentifiers(const std::vector<std::string>& domains) {
     std::lock_guard lock(mutex_);
-    const auto erased = std::erase_if(items_, [&](const SearchableItem& i) {
-        for (const auto& d : domains) {
-            const auto& id = i.domainIdentifier;
-            if (id == d || (id.size() > d.size() && id.compare(0, d.size(), d) == 0 && id[d.size()] == '.'))
-                return true;
+    // Whether each pooled string is a domain to delete, worked out once: many items share one.
+    enum : char { kUnknown, kKept, kDeleted };
+    std::vector<char> verdicts(strings_.size(), kUnknown);
+    auto isDeleted = [&](uint32_t n) {
+        if (verdicts[n] == kUnknown) {
+            const std::string& id = strings_[n];
+            verdicts[n] = kKept;
+            for (const auto& d : domains)
+                if (id == d || (id.size() > d.size() && id.compare(0, d.size(), d) == 0 && id[d.size()] == '.'))
+                    verdicts[n] = kDeleted;
         }
-        return false;
-    });
-    if (erased != 0) reindexLocked();
+        return verdicts[n] == kDeleted;
+    };
+    for (auto& stored : items_)
+        if (!stored.deleted && isDeleted(stored.domain)) deleteLocked(stored);
+    compactLocked();
 }
 
 void SearchableIndex::deleteAllSearchableItems() {
     std::lock_guard lock(mutex_);
     items_.clear();
     positions_.clear();
+    texts_.clear();
+    strings_.clear();
+    deleted_ = unusedText_ = 0;
 }
 
 std::vector<SearchableItem> SearchableIndex::items() const {
     std::lock_guard lock(mutex_);
-    return items_;
+    std::vector<SearchableItem> out;
+    out.reserve(items_.size() - deleted_);
+    for (const auto& s : items_) {
+        if (s.deleted) continue;
+        out.push_back({std::string(s.uniqueIdentifier),
+                       strings_[s.domain],
+                       {strings_[s.contentType], strings_[s.accountIdentifier], strings_[s.title],
+                        std::string(s.contentDescription), s.supportsPhoneCall}});
+    }
+    return out;
 }
 
 }  // namespace services

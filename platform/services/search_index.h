@@ -3,9 +3,12 @@
 // app's code fills and tests inspect.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -47,13 +50,71 @@ public:
     std::vector<SearchableItem> items() const;
 
 private:
-    // Positions of every item after a deletion moved them.
-    void reindexLocked() HX_REQUIRES(mutex_);
+    // Strings shared by many items (content type, account, domain, title), kept once each and
+    // counted by use, so that one no item uses any more is dropped.
+    class StringPool {
+    public:
+        static constexpr uint32_t kNone = UINT32_MAX;
+        // The number of text, with one more use. Number `likely` (or kNone) is tried first:
+        // items come in runs that share their strings.
+        uint32_t intern(std::string&& text, uint32_t likely);
+        // One use fewer of number n.
+        void release(uint32_t n);
+        const std::string& operator[](uint32_t n) const { return entries_[n].text; }
+        size_t size() const { return entries_.size(); }
+        void clear();
+
+    private:
+        struct Entry {
+            std::string text;
+            uint32_t uses = 0;
+        };
+        std::deque<Entry> entries_;  // a deque: the lookup's keys view these strings in place
+        std::vector<uint32_t> unused_;
+        std::unordered_map<std::string_view, uint32_t> numbers_;
+    };
+
+    // The unique ids and descriptions, one after another in large blocks that never move: an
+    // item's strings cost no allocation of their own, and the caller's strings are all freed
+    // together. What deleted or replaced items leave behind is reclaimed by compactLocked.
+    class TextStore {
+    public:
+        std::string_view add(std::string_view text);
+        // Takes back text, the last one added.
+        void removeLast(std::string_view text);
+        size_t size() const { return size_; }
+        void clear();
+
+    private:
+        std::vector<std::unique_ptr<char[]>> blocks_;
+        size_t used_ = 0, capacity_ = 0;  // of the last block
+        size_t size_ = 0;                 // bytes added
+    };
+
+    // An item as kept: its shared strings by number in the pool.
+    struct Stored {
+        std::string_view uniqueIdentifier;
+        std::string_view contentDescription;
+        uint32_t domain = StringPool::kNone, contentType = StringPool::kNone, accountIdentifier = StringPool::kNone,
+                 title = StringPool::kNone;
+        bool supportsPhoneCall = false;
+        bool deleted = false;
+    };
+
+    // Gives up the pooled strings of an item.
+    void releaseLocked(const Stored& stored) HX_REQUIRES(mutex_);
+    void deleteLocked(Stored& stored) HX_REQUIRES(mutex_);
+    // Drops deleted items and unused text once they are as large as what is in use.
+    void compactLocked() HX_REQUIRES(mutex_);
 
     mutable foundation::Mutex mutex_;
-    std::vector<SearchableItem> items_ HX_GUARDED_BY(mutex_);  // in the order first indexed
+    std::vector<Stored> items_ HX_GUARDED_BY(mutex_);  // in the order first indexed, with deleted places
+    size_t deleted_ HX_GUARDED_BY(mutex_) = 0;
     // Each item's position in items_, by unique id: a list's save indexes thousands at once.
-    std::unordered_map<std::string, size_t> positions_ HX_GUARDED_BY(mutex_);
+    std::unordered_map<std::string_view, uint32_t> positions_ HX_GUARDED_BY(mutex_);
+    TextStore texts_ HX_GUARDED_BY(mutex_);
+    size_t unusedText_ HX_GUARDED_BY(mutex_) = 0;  // bytes of texts_ no item uses
+    StringPool strings_ HX_GUARDED_BY(mutex_);
 };
 
 }  // namespace services

@@ -294,6 +294,78 @@ TEST(ThreadListReply, TheLastPageAndTheReadStateAreReadAsTheReplySaysThem) {
     }
 }
 
+// A reply read from its bytes (the reader owns the parsed tree and moves its strings and lists
+// into the records) reads as the same reply parsed first and read from the shared tree, which
+// that read leaves as it was.
+TEST(ThreadListReply, ReadingOwnedBytesGivesWhatReadingASharedTreeGives) {
+    auto render = [](const HXThreadListReply& r) {
+        std::string out = std::to_string(r.errorCode) + " more=" + std::to_string(static_cast<int>(r.more)) +
+                          " last=" + std::to_string(r.saysLastPage) + "\n";
+        for (const auto& t : r.threads) {
+            out += "thread " + t.id + " " + t.paginationToken.value_or("-") + " " + std::to_string(t.inSpam) +
+                   std::to_string(t.inArchive) + std::to_string(t.read) + " " + t.contactPhoneNumber + "/" +
+                   t.contactName + "/" + std::to_string(t.contactBlocked) + " " + t.displayableCost.value_or("-");
+            for (const auto& n : t.headingNumbers) out += " h:" + n;
+            out += "\n";
+            for (const auto& i : t.items) {
+                out += "  " + i.id + " " + i.type + " " + std::to_string(i.mask) + " " + std::to_string(i.startTime) +
+                       " " + i.messageText.value_or("-") + " mms=" + std::to_string(i.hasMMS) + "/" + i.mmsText + "/" +
+                       i.mmsSenderPhoneNumber + "/" + i.attachments.description() + " " + std::to_string(i.duration);
+                for (const auto& w : i.transcriptWords) out += " w:" + w;
+                out += "\n";
+            }
+        }
+        return out;
+    };
+    const std::string long1(40, 'x'), long2(300, 'y');
+    const std::string json = R"({"error":{"code":"7"},"response":{"conversation":[{"id":"z"}]},"thread":[
+        {"id":"t-)" + long1 + R"(","paginationToken":"1700000000000","view":["allSpamThreads","allArchivedThreads"],
+         "read":true,"contact":[{"phoneNumber":"+15550001","name":"First"},
+                                {"phoneNumber":"+15550002","name":")" +
+                             long1 + R"(","blocked":true}],
+         "headingContactsPhoneNumberKey":["+15550001",15550002,true],"displayableCost":"$0.01",
+         "item":[{"id":"m1-)" +
+                             long1 + R"(","type":"smsIn","startTime":"1700000000001","messageText":")" + long2 + R"("},
+                 {"id":"m2","type":"smsOut","startTime":1700000000002,"mmsMessage":{"text":")" +
+                             long1 +
+                             R"(","senderPhoneNumber":"+15550009",
+                  "attachment":[{"id":"a1","mimeType":"image/png","imageMetaData":[{"sizeSpec":"s128","width":128}]}]}},
+                 {"id":"m3","type":"voicemail","startTime":"1","duration":"31",
+                  "transcript":{"wordTokens":[{"word":"hello"},{"word":")" +
+                             long1 + R"("},{"nope":1},{"word":7}]}},
+                 {"id":"m4","type":"inbound","startTime":"2","attachment":[{"callRecording":{"attachmentId":"r1"}}]},
+                 {"type":"smsIn","messageText":"no id"},
+                 {"id":"m5","type":"inbound","startTime":"3","transcript":{"wordTokens":{"word":"single"}}}]},
+        {"id":"t2","view":"allSpamThreads","contact":{"phoneNumber":"+15550003","name":"Single"},
+         "headingContactsPhoneNumberKey":"+15550003","item":{"id":"m6","type":"missed","startTime":"4"}},
+        {"view":["textThreads"],"item":[{"id":"m7","type":"smsIn"}]},
+        "not a thread",
+        {"id":"t3","item":[{"id":"m8","type":"smsIn","startTime":"5","messageText":"same"}],
+         "contact":[],"paginationToken":7}]})";
+    auto parsed = foundation::parseJSON(json);
+    ASSERT_TRUE(parsed.ok()) << parsed.error().description();
+    const foundation::Value shared = parsed.value();
+    const std::string fromTree = render(HXReadThreadList(shared));
+    EXPECT_EQ(shared, parsed.value());
+    auto fromBytes = HXReadThreadList(std::string_view(json));
+    ASSERT_TRUE(fromBytes.ok());
+    EXPECT_EQ(render(*fromBytes), fromTree);
+    // The reading itself: the kept threads and items, and what the moved strings and lists hold.
+    ASSERT_EQ(fromBytes->threads.size(), 3u);
+    const auto& t = fromBytes->threads[0];
+    EXPECT_EQ(t.contactName, long1);
+    EXPECT_EQ(t.headingNumbers, (std::vector<std::string>{"+15550001", "15550002", "1"}));
+    ASSERT_EQ(t.items.size(), 5u);
+    EXPECT_EQ(t.items[0].messageText, long2);
+    EXPECT_EQ(t.items[1].mmsText, long1);
+    EXPECT_EQ(t.items[1].attachments.at(0)["id"].asString(), "a1");
+    EXPECT_EQ(t.items[2].transcriptWords, (std::vector<std::string>{"hello", long1}));
+    EXPECT_EQ(t.items[3].mask, 16);
+    EXPECT_EQ(t.items[4].transcriptWords, (std::vector<std::string>{"single"}));
+    EXPECT_EQ(fromBytes->threads[1].items.at(0).id, "m6");
+    EXPECT_EQ(fromBytes->errorCode, 7);
+}
+
 // Each list sweeps only conversations of its own kind: the SMS list its texts, the voicemail list
 // its voicemails and recordings.
 TEST(ThreadListPlan, TheStaleSweepKeepsToTheListsKind) {

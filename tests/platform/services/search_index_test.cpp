@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -62,4 +64,70 @@ TEST(SearchableIndex, IndexingManyItemsTwiceKeepsOneOfEach) {
     ASSERT_EQ(items.size(), 100000u);
     EXPECT_EQ(items.front().uniqueIdentifier, "m0");
     EXPECT_EQ(items.back().uniqueIdentifier, "m99999");
+}
+
+// Random feeds and deletions against a plain list of items kept in the order first indexed: the
+// index shares repeated strings among items and reclaims what deleted and replaced items leave,
+// and neither may show in what it answers.
+TEST(SearchableIndex, AnswersAsAPlainListOfItemsThroughRandomFeedsAndDeletions) {
+    std::mt19937 random(7);
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    auto makeItem = [&] {
+        const int conversation = pick(12);
+        SearchableItem i;
+        i.uniqueIdentifier = pick(20) == 0 ? "" : "c" + std::to_string(conversation) + "." + std::to_string(pick(40));
+        i.domainIdentifier = pick(8) == 0 ? "user" : "user.c" + std::to_string(conversation);
+        i.attributeSet.contentType = pick(4) == 0 ? services::kContentTypeAudio : services::kContentTypeMessage;
+        i.attributeSet.accountIdentifier = pick(6) == 0 ? "" : "someone@example.test";
+        i.attributeSet.title = (pick(2) ? "SMS from " : "SMS to ") + std::to_string(conversation);
+        i.attributeSet.contentDescription =
+            pick(5) == 0 ? "" : std::string(static_cast<size_t>(pick(90)), 'a' + pick(26));
+        i.attributeSet.supportsPhoneCall = pick(2) == 0;
+        return i;
+    };
+    auto render = [](const std::vector<SearchableItem>& items) {
+        std::vector<std::string> out;
+        for (const auto& i : items)
+            out.push_back(i.uniqueIdentifier + "|" + i.domainIdentifier + "|" + i.attributeSet.contentType + "|" +
+                          i.attributeSet.accountIdentifier + "|" + i.attributeSet.title + "|" +
+                          i.attributeSet.contentDescription + "|" + (i.attributeSet.supportsPhoneCall ? "1" : "0"));
+        return out;
+    };
+    SearchableIndex index;
+    std::vector<SearchableItem> expected;
+    for (int step = 0; step < 3000; ++step) {
+        const int what = pick(20);
+        if (what < 12) {
+            std::vector<SearchableItem> batch;
+            for (int n = pick(30); n > 0; --n) batch.push_back(makeItem());
+            for (const auto& i : batch) {
+                auto same = std::find_if(expected.begin(), expected.end(), [&](const SearchableItem& e) {
+                    return e.uniqueIdentifier == i.uniqueIdentifier;
+                });
+                if (same == expected.end())
+                    expected.push_back(i);
+                else
+                    *same = i;
+            }
+            index.indexSearchableItems(batch);
+        } else if (what < 16) {
+            std::vector<std::string> ids;
+            for (int n = pick(25); n > 0; --n)
+                ids.push_back("c" + std::to_string(pick(12)) + "." + std::to_string(pick(40)));
+            std::erase_if(expected, [&](const SearchableItem& e) {
+                return std::find(ids.begin(), ids.end(), e.uniqueIdentifier) != ids.end();
+            });
+            index.deleteSearchableItemsWithIdentifiers(ids);
+        } else if (what < 19) {
+            const std::string domain = pick(6) == 0 ? "user" : "user.c" + std::to_string(pick(12));
+            std::erase_if(expected, [&](const SearchableItem& e) {
+                return e.domainIdentifier == domain || e.domainIdentifier.rfind(domain + ".", 0) == 0;
+            });
+            index.deleteSearchableItemsWithDomainIdentifiers({domain});
+        } else if (pick(10) == 0) {
+            expected.clear();
+            index.deleteAllSearchableItems();
+        }
+        ASSERT_EQ(render(index.items()), render(expected)) << "after step " << step;
+    }
 }
