@@ -21,9 +21,7 @@ std::string text(const Value& v) {
     return s ? *s : std::string();
 }
 std::string text(Value& v) {
-    // The Value's string is as mutable as the Value itself; the value header offers only a const
-    // view of it.
-    auto* s = const_cast<std::string*>(v.ifString());
+    auto* s = v.ifString();
     return s ? std::move(*s) : std::string();
 }
 

@@ -147,6 +147,7 @@ public:
     const int64_t* ifInt() const { return std::get_if<int64_t>(&v_); }
     const double* ifDouble() const { return std::get_if<double>(&v_); }
     const std::string* ifString() const { return std::get_if<std::string>(&v_); }
+    std::string* ifString() { return std::get_if<std::string>(&v_); }
     const foundation::Data* ifData() const { return std::get_if<foundation::Data>(&v_); }
     const foundation::Date* ifDate() const { return std::get_if<foundation::Date>(&v_); }
     const foundation::Array* ifArray() const { return std::get_if<foundation::Array>(&v_); }

@@ -167,7 +167,7 @@ void SearchableIndex::deleteSearchableItemsWithDomainIdentifiers(const std::vect
     // Whether each pooled string is a domain to delete, worked out once: many items share one.
     enum : char { kUnknown, kKept, kDeleted };
     std::vector<char> verdicts(strings_.size(), kUnknown);
-    auto isDeleted = [&](uint32_t n) {
+    auto isDeleted = [&](uint32_t n) HX_REQUIRES(mutex_) {
         if (verdicts[n] == kUnknown) {
             const std::string& id = strings_[n];
             verdicts[n] = kKept;
