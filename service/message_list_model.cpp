@@ -816,11 +816,14 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
         for (HXPlannedMessage& planned : c.messages) {
             const HXThreadItem& item = *planned.item;
             store::ManagedObjectPtr message;
+            // Set together, under one hold of the context's lock: a list brings thousands.
+            std::pair<int, Value> fields[9];
+            size_t n = 0;
             if (planned.insert) {
                 auto inserted = context->insertNewObject(HXMessageStore::kMessageEntity);
                 if (!inserted.ok()) continue;
                 message = inserted.value();
-                message->setValueAt(ms.id, item.id);
+                fields[n++] = {ms.id, item.id};
                 // The thread may name the same item again.
                 if (updates) messagesByID.emplace(item.id, message);
             } else if (auto it = messagesByID.find(item.id); it != messagesByID.end()) {
@@ -828,7 +831,7 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
             } else {
                 continue;
             }
-            message->setValueAt(ms.message, std::move(planned.text));
+            fields[n++] = {ms.message, std::move(planned.text)};
             if (planned.groupSender) {
                 auto formatter = app->phoneFormatter();
                 std::string senderNumber = item.mmsSenderPhoneNumber;
@@ -836,14 +839,16 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
                     senderNumber =
                         PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(senderNumber, *formatter);
                 app->decreasePhoneFormatterAccessCount();
-                message->setValueAt(ms.senderNumber, senderNumber);
-                message->setValueAt(ms.senderName, app->contactNameForNumber(senderNumber));
+                std::string senderName = app->contactNameForNumber(senderNumber);
+                fields[n++] = {ms.senderNumber, std::move(senderNumber)};
+                fields[n++] = {ms.senderName, std::move(senderName)};
             }
-            message->setValueAt(ms.length, std::move(planned.length));
-            message->setValueAt(ms.from, item.type == "smsOut");
-            message->setValueAt(ms.date, "");
-            message->setValueAt(ms.number, item.startTime);
-            message->setValueAt(ms.attachments, item.attachments);
+            fields[n++] = {ms.length, std::move(planned.length)};
+            fields[n++] = {ms.from, item.type == "smsOut"};
+            fields[n++] = {ms.date, ""};
+            fields[n++] = {ms.number, item.startTime};
+            fields[n++] = {ms.attachments, item.attachments};
+            message->setValuesAt(std::span(fields, n));
             (void)message->setObject("Conversation", conversation);
         }
         // A conversation page's withdrawn messages go with their media and search items.

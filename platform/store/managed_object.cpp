@@ -210,18 +210,26 @@ foundation::Status ManagedObject::setValue(std::string_view key, Value value) {
 }
 
 void ManagedObject::setValueAt(int index, Value value) {
-    {
-        HX_LOCK_CONTEXT();
-        fireFaultLocked();
-        if (index < 0 || static_cast<size_t>(index) >= values_.size()) return;
-        if (const AttributeType type = entity().attributes()[index].type; !isNormalized(type, value))
-            value = normalizeAttributeValue(type, std::move(value));
-        Value& slot = values_[index];
-        if (slot.type() == value.type() && slot == value) return;
-        slot = std::move(value);
-        if (context_) context_->markUpdatedLocked(*this);
-        notifyObservers(entity().attributes()[index].name);
-    }
+    HX_LOCK_CONTEXT();
+    fireFaultLocked();
+    setValueAtLocked(index, std::move(value));
+}
+
+void ManagedObject::setValuesAt(std::span<std::pair<int, Value>> values) {
+    HX_LOCK_CONTEXT();
+    fireFaultLocked();
+    for (auto& [index, value] : values) setValueAtLocked(index, std::move(value));
+}
+
+void ManagedObject::setValueAtLocked(int index, Value value) HX_NO_THREAD_SAFETY_ANALYSIS {
+    if (index < 0 || static_cast<size_t>(index) >= values_.size()) return;
+    if (const AttributeType type = entity().attributes()[index].type; !isNormalized(type, value))
+        value = normalizeAttributeValue(type, std::move(value));
+    Value& slot = values_[index];
+    if (slot.type() == value.type() && slot == value) return;
+    slot = std::move(value);
+    if (context_) context_->markUpdatedLocked(*this);
+    notifyObservers(entity().attributes()[index].name);
 }
 
 std::shared_ptr<ManagedObject> ManagedObject::object(std::string_view key) const {

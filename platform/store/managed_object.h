@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,6 +92,9 @@ public:
     foundation::Value valueAt(int attributeIndex) const;
     foundation::Status setValue(std::string_view key, foundation::Value value);
     void setValueAt(int attributeIndex, foundation::Value value);
+    // Several attributes by number at once (values are moved from), as one setValueAt each but
+    // under one hold of the context's lock: a list's parse sets ten on each of its messages.
+    void setValuesAt(std::span<std::pair<int, foundation::Value>> values);
 
     // To-one relationships.
     std::shared_ptr<ManagedObject> object(std::string_view key) const;
@@ -138,6 +142,8 @@ private:
     // away holds none).
     void ensureStorageLocked() const;
     void notifyObservers(const std::string& key);
+    // setValueAt with the context's lock held and the object's fault fired.
+    void setValueAtLocked(int attributeIndex, foundation::Value value);
     Row snapshotLocked() const;
     // Gives the object's state away (a child's save hands it to the parent) and turns the object
     // into a fault, which reads that state back from the parent if it is used again.

@@ -502,6 +502,24 @@ TEST_F(ContextTest, KeyValueObservationOfAttributesAndToMany) {
     ASSERT_TRUE(c->setValue("isStarred", false).ok());
     EXPECT_EQ(keys, (std::vector<std::string>{"isStarred", "Messages:1", "Messages:0"}));
 
+    // Several at once: each change is heard as if set alone, in order, and normalised; an
+    // unchanged value, an unknown number and a second write of one attribute behave as alone.
+    keys.clear();
+    for (const char* key : {"isRead", "type"})
+        c->addObserver(key, [&](store::ManagedObject& o, const std::string& k) {
+            keys.push_back(k + "=" + o.value(k).stringValue());
+        });
+    const auto& e = c->entity();
+    std::pair<int, Value> values[] = {{e.attributeIndex("type"), Value("11")},
+                                      {e.attributeIndex("isRead"), Value(int64_t{1})},
+                                      {-1, Value("ignored")},
+                                      {e.attributeIndex("type"), Value(int64_t{11})},
+                                      {e.attributeIndex("type"), Value(int64_t{2})}};
+    c->setValuesAt(values);
+    EXPECT_EQ(keys, (std::vector<std::string>{"type=11", "isRead=1", "type=2"}));
+    EXPECT_EQ(c->value("isRead"), Value(true));
+    EXPECT_EQ(c->value("type"), Value(int64_t{2}));
+
     // A child's save merged into the main context reaches the observers of the main object.
     ASSERT_TRUE(main->save().ok());
     std::vector<Value> seen;
