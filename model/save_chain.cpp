@@ -1,6 +1,7 @@
 // The one write path into an account's store, and what its main-context saves feed: local
 // notifications of new incoming items (on a background fetch) and the search index.
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -76,20 +77,19 @@ ConversationFacts conversationFacts(const ManagedObjectPtr& conversation) {
     return facts;
 }
 
-// The same of a conversation the next save writes; a missing formatted number is worked out and
-// stored as HX_Conversation::formattedNumber() does.
-ConversationFacts conversationFacts(store::Context::PendingRow& conversation) {
+// The same of a conversation the next save writes, read from its row; none when it has neither a
+// contact name nor a stored formatted number. Formatting the number takes the app's lock, which
+// must not be taken inside the context's: such a conversation is read as an object afterwards,
+// which formats and stores the number as HX_Conversation::formattedNumber() does.
+std::optional<ConversationFacts> conversationFacts(const store::Context::PendingRow& conversation) {
     const auto& cv = conversationFields();
     ConversationFacts facts{conversation.valueAt(cv.type).int64Value(),
                             stringValue(conversation.valueAt(cv.conversationID)),
                             nameWithoutLabel(stringValue(conversation.valueAt(cv.ABName)))};
     if (facts.name.empty()) {
-        if (const auto* stored = conversation.valueAt(cv.formattedNumber).ifString()) {
-            facts.name = *stored;
-        } else {
-            facts.name = HX_Conversation::formattedNumberFor(stringValue(conversation.valueAt(cv.phoneNumber)));
-            conversation.setValueAt(cv.formattedNumber, facts.name);
-        }
+        const auto* stored = conversation.valueAt(cv.formattedNumber).ifString();
+        if (!stored) return std::nullopt;
+        facts.name = *stored;
     }
     return facts;
 }
@@ -135,6 +135,8 @@ public:
         unique.append(".").append(std::to_string(number)).append(".").append(encodedUser_);
         items_.push_back({std::move(unique), c.domain, std::move(set)});
     }
+    // Whether the conversation known by key has been met.
+    bool knows(const void* key) const { return shared_.count(key) != 0; }
     std::vector<services::SearchableItem> take() { return std::move(items_); }
 
 private:
@@ -160,7 +162,8 @@ struct PendingSearch {
 // and makes the search items of the text messages and voicemails among them, which are fed once
 // the save has succeeded.
 // The messages stay rows where a child's save left rows; a message whose conversation the save
-// does not write reads the conversation as an object, after the rows.
+// does not write, or whose conversation's number must be formatted, reads the conversation as an
+// object, after the rows.
 PendingSearch pendingSearch(store::Context& context, const std::string& username) {
     const auto& ms = messageFields();
     PendingSearch out;
@@ -172,22 +175,25 @@ PendingSearch pendingSearch(store::Context& context, const std::string& username
         int64_t number;
     };
     std::vector<Later> later;
-    context.visitPending(
-        HXMessageStore::kMessageEntity, [&](store::Context::PendingRow& m, const store::Context::PendingFinder& find) {
-            if (!m.valueAt(ms.indexed).boolValue()) {
-                m.setValueAt(ms.indexed, true);
-                out.marked.push_back(m.objectID());
-            }
-            const store::ObjectID& id = m.toOneAt(ms.conversation);
-            if (!id) return;
-            const bool sent = m.valueAt(ms.from).boolValue();
-            const int64_t number = m.valueAt(ms.number).int64Value();
-            if (auto conversation = find(id))
-                maker.add(
-                    id.get(), [&] { return conversationFacts(conversation); }, sent, m.valueAt(ms.message), number);
-            else
-                later.push_back({id, sent, m.valueAt(ms.message), number});
-        });
+    context.visitPending(HXMessageStore::kMessageEntity,
+                         [&](store::Context::PendingRow& m, const store::Context::PendingFinder& find) {
+                             if (!m.valueAt(ms.indexed).boolValue()) {
+                                 m.setValueAt(ms.indexed, true);
+                                 out.marked.push_back(m.objectID());
+                             }
+                             const store::ObjectID& id = m.toOneAt(ms.conversation);
+                             if (!id) return;
+                             const bool sent = m.valueAt(ms.from).boolValue();
+                             const int64_t number = m.valueAt(ms.number).int64Value();
+                             std::optional<ConversationFacts> facts;
+                             if (!maker.knows(id.get()))
+                                 if (auto conversation = find(id)) facts = conversationFacts(conversation);
+                             if (maker.knows(id.get()) || facts)
+                                 maker.add(
+                                     id.get(), [&] { return std::move(*facts); }, sent, m.valueAt(ms.message), number);
+                             else
+                                 later.push_back({id, sent, m.valueAt(ms.message), number});
+                         });
     for (const Later& l : later)
         if (auto conversation = context.objectWithID(l.conversation))
             maker.add(
