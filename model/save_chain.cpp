@@ -54,8 +54,7 @@ const MessageFields& messageFields() {
 struct ConversationFields {
     const store::Entity& e = *HXMessageStore::managedObjectModel()->entityNamed(HXMessageStore::kConversationEntity);
     int type = e.attributeIndex("type"), conversationID = e.attributeIndex("conversationID"),
-        ABName = e.attributeIndex("ABName"), formattedNumber = e.attributeIndex("formattedNumber"),
-        phoneNumber = e.attributeIndex("phoneNumber");
+        ABName = e.attributeIndex("ABName"), formattedNumber = e.attributeIndex("formattedNumber");
 };
 const ConversationFields& conversationFields() {
     static const ConversationFields fields;
@@ -106,16 +105,18 @@ public:
           domainUser_(PhoneExtensions::extractCharactersFromStringUsingCharset(
               username, foundation::CharacterSet::alphanumeric())) {}
 
-    // The item of one message of the conversation known by key; facts gives the conversation's
-    // facts when it is first met. Messages of conversations of other types make none.
-    template <typename Facts>
-    void add(const void* key, Facts&& facts, bool sent, const foundation::Value& message, int64_t number) {
-        auto [at, added] = shared_.try_emplace(key);
-        Shared& c = at->second;
-        if (added) {
-            c.facts = facts();
-            c.domain = domainUser_ + "." + c.facts.conversationID;
-        }
+    // Whether the conversation known by key has been met.
+    bool knows(const void* key) const { return shared_.count(key) != 0; }
+    // Meets the conversation known by key.
+    void meet(const void* key, ConversationFacts facts) {
+        Shared& c = shared_[key];
+        c.domain = domainUser_ + "." + facts.conversationID;
+        c.facts = std::move(facts);
+    }
+    // The item of one message of a conversation met before. Messages of conversations of other
+    // types make none.
+    void add(const void* key, bool sent, const foundation::Value& message, int64_t number) {
+        Shared& c = shared_.at(key);
         services::SearchableItemAttributeSet set;
         if (c.facts.type == 10 || c.facts.type == 11) {
             std::string& title = c.titles[sent ? 1 : 0];
@@ -135,8 +136,6 @@ public:
         unique.append(".").append(std::to_string(number)).append(".").append(encodedUser_);
         items_.push_back({std::move(unique), c.domain, std::move(set)});
     }
-    // Whether the conversation known by key has been met.
-    bool knows(const void* key) const { return shared_.count(key) != 0; }
     std::vector<services::SearchableItem> take() { return std::move(items_); }
 
 private:
@@ -185,19 +184,23 @@ PendingSearch pendingSearch(store::Context& context, const std::string& username
                              if (!id) return;
                              const bool sent = m.valueAt(ms.from).boolValue();
                              const int64_t number = m.valueAt(ms.number).int64Value();
-                             std::optional<ConversationFacts> facts;
                              if (!maker.knows(id.get()))
-                                 if (auto conversation = find(id)) facts = conversationFacts(conversation);
-                             if (maker.knows(id.get()) || facts)
-                                 maker.add(
-                                     id.get(), [&] { return std::move(*facts); }, sent, m.valueAt(ms.message), number);
+                                 if (auto conversation = find(id))
+                                     if (auto facts = conversationFacts(conversation))
+                                         maker.meet(id.get(), std::move(*facts));
+                             if (maker.knows(id.get()))
+                                 maker.add(id.get(), sent, m.valueAt(ms.message), number);
                              else
                                  later.push_back({id, sent, m.valueAt(ms.message), number});
                          });
-    for (const Later& l : later)
-        if (auto conversation = context.objectWithID(l.conversation))
-            maker.add(
-                l.conversation.get(), [&] { return conversationFacts(conversation); }, l.sent, l.message, l.number);
+    for (const Later& l : later) {
+        if (!maker.knows(l.conversation.get())) {
+            auto conversation = context.objectWithID(l.conversation);
+            if (!conversation) continue;
+            maker.meet(l.conversation.get(), conversationFacts(conversation));
+        }
+        maker.add(l.conversation.get(), l.sent, l.message, l.number);
+    }
     out.items = maker.take();
     return out;
 }
@@ -444,9 +447,9 @@ void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr
         // A message of another context (none are) would read its own.
         auto conversation = i < conversations.size() && conversations[i] ? conversations[i] : m->object("Conversation");
         if (!conversation) continue;
-        maker.add(
-            conversation.get(), [&] { return conversationFacts(conversation); }, m->valueAt(ms.from).boolValue(),
-            m->valueAt(ms.message), m->valueAt(ms.number).int64Value());
+        if (!maker.knows(conversation.get())) maker.meet(conversation.get(), conversationFacts(conversation));
+        maker.add(conversation.get(), m->valueAt(ms.from).boolValue(), m->valueAt(ms.message),
+                  m->valueAt(ms.number).int64Value());
     }
     services::SearchableIndex::defaultSearchableIndex()->indexSearchableItems(maker.take());
 }

@@ -212,6 +212,9 @@ public:
     // The Authorization value while the access token is valid; otherwise none (and a renewal
     // starts).
     std::optional<std::string> retrieveOAuth();
+    // The Authorization header value ("<type> <token>") of a token dictionary, when it names a
+    // string token and type.
+    static std::optional<std::string> authorizationOf(const foundation::Dictionary& oAuthDict);
     // The token requests (GET to the sign-in host).
     net::URLRequest oAuthRequest(const std::string& action, const std::optional<std::string>& loginHint);
     // False for a reply that cannot be read as one (malformed, truncated, wrong types, an error

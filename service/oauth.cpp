@@ -73,17 +73,21 @@ net::URLRequest HXApplicationWebClient::oAuthRequest(const std::string& action,
     return request;
 }
 
+std::optional<std::string> HXApplicationWebClient::authorizationOf(const foundation::Dictionary& oAuthDict) {
+    const auto* token = oAuthDict.find("access_token");
+    const auto* type = oAuthDict.find("token_type");
+    if (!token || !token->isString() || !type || !type->isString()) return std::nullopt;
+    return type->asString() + " " + token->asString();
+}
+
 std::optional<std::string> HXApplicationWebClient::retrieveOAuth() {
     auto acct = account();
     if (!acct) return std::nullopt;
     const auto& dict = acct->oAuthDict();
     if (dict) {
-        const auto* token = dict->find("access_token");
-        const auto* type = dict->find("token_type");
         const auto* expiry = dict->find("expirationDate");
-        if (token && token->isString() && type && type->isString() && expiry && expiry->isDate() &&
-            dispatch::wallNow() < expiry->ifDate()->secondsSince1970) {
-            const std::string authorization = type->asString() + " " + token->asString();
+        auto authorization = authorizationOf(*dict);
+        if (authorization && expiry && expiry->isDate() && dispatch::wallNow() < expiry->ifDate()->secondsSince1970) {
             replayWorkWaitingForToken(false);
             return authorization;
         }

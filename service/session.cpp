@@ -139,10 +139,7 @@ bool HXApplicationWebClient::refusalOfCurrentSession(const AsyncURLConnection& c
     if (!sent || sent->empty()) return true;  // not a token's refusal: the session's own
     auto acct = account();
     const std::optional<foundation::Dictionary> dict = acct ? acct->oAuthDict() : std::nullopt;
-    const auto* type = dict ? dict->find("token_type") : nullptr;
-    const auto* token = dict ? dict->find("access_token") : nullptr;
-    return type && type->isString() && token && token->isString() &&
-           *sent == type->asString() + " " + token->asString();
+    return dict && authorizationOf(*dict) == *sent;
 }
 
 void HXApplicationWebClient::displayLogin() {

@@ -483,9 +483,9 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     // A refusal of a token the account no longer holds says nothing of its session now: it fails
     // as a reply nothing can be taken from, instead of asking for a sign-in that has just been
     // made. (Calls and sends keep their own answers to a refused token.)
-    if (connection.tag() != "DIRECT_CALL" &&
-        !foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
-        connection.statusCode() == 401 && !refusalOfCurrentSession(connection)) {
+    const HXReplyRow row = rowForTag(web, connection.tag());
+    if (row != HXReplyRow::DirectCall && row != HXReplyRow::SMSSend && connection.statusCode() == 401 &&
+        !refusalOfCurrentSession(connection)) {
         connectionDidFailWithError(connection, net::urlError(net::kURLErrorBadServerResponse, connection.tag(),
                                                              "a token the account no longer holds was refused"));
         return;
@@ -495,7 +495,6 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     reply.data = dataForConnection(connection);
     if (reply.data) reply.text.assign(reply.data->begin(), reply.data->end());
     reply.statusCode = connection.statusCode();
-    const HXReplyRow row = rowForTag(web, reply.tag);
     bool tail = true;
     std::shared_ptr<const foundation::Data> bytes = reply.data;
     std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
