@@ -23,6 +23,7 @@ add_library(hx_allocator INTERFACE)
 if(NOT HX_SANITIZE AND NOT HX_FUZZ)
   find_library(HX_JEMALLOC NAMES jemalloc REQUIRED)
   target_link_libraries(hx_allocator INTERFACE ${HX_JEMALLOC})
+  target_sources(hx_allocator INTERFACE ${CMAKE_SOURCE_DIR}/cmake/allocator_options.c)
 endif()
 
 # hx_library(NAME [DEPS targets...]): one static library from the .cpp files of this folder

@@ -4,6 +4,7 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "model/application_model.h"
 #include "model/cache.h"
@@ -95,7 +96,9 @@ std::optional<ConversationFacts> conversationFacts(const store::Context::Pending
 
 // Makes the search items of text messages and voicemails. What the items of one conversation
 // share is worked out once per conversation rather than per message: a list's save brings many
-// messages of each.
+// messages of each. Until they are fed, a message's item is kept as the little that is its own;
+// the items are made a batch at a time as they go into the index, so that a save of a hundred
+// thousand messages never holds a hundred thousand items' strings at once.
 class SearchItemMaker {
 public:
     explicit SearchItemMaker(const std::string& username)
@@ -109,34 +112,33 @@ public:
     bool knows(const void* key) const { return shared_.count(key) != 0; }
     // Meets the conversation known by key.
     void meet(const void* key, ConversationFacts facts) {
-        Shared& c = shared_[key];
+        auto [it, added] = shared_.try_emplace(key, static_cast<uint32_t>(conversations_.size()));
+        if (added) conversations_.emplace_back();
+        Shared& c = conversations_[it->second];
         c.domain = domainUser_ + "." + facts.conversationID;
         c.facts = std::move(facts);
     }
     // The item of one message of a conversation met before. Messages of conversations of other
     // types make none.
     void add(const void* key, bool sent, const foundation::Value& message, int64_t number) {
-        Shared& c = shared_.at(key);
-        services::SearchableItemAttributeSet set;
-        if (c.facts.type == 10 || c.facts.type == 11) {
-            std::string& title = c.titles[sent ? 1 : 0];
-            if (title.empty())
-                title = foundation::format(localized("SMS %1$@ %2$@"), localized(sent ? "to" : "from"), c.facts.name);
-            set = textSet_;
-            set.title = title;
-        } else if (c.facts.type == 2) {
-            set = voiceSet_;
-            set.title = foundation::format(localized("VM from %@"), c.facts.name);
-        } else {
-            return;
-        }
-        set.contentDescription = stringValue(message);
-        set.supportsPhoneCall = false;
-        std::string unique = c.facts.conversationID;
-        unique.append(".").append(std::to_string(number)).append(".").append(encodedUser_);
-        items_.push_back({std::move(unique), c.domain, std::move(set)});
+        const uint32_t conversation = shared_.at(key);
+        const int64_t type = conversations_[conversation].facts.type;
+        if (type != 10 && type != 11 && type != 2) return;
+        pending_.push_back({conversation, sent, number, stringValue(message)});
     }
-    std::vector<services::SearchableItem> take() { return std::move(items_); }
+    bool empty() const { return pending_.empty(); }
+    // Makes the items and feeds them to index, in batches.
+    void feed(services::SearchableIndex& index) {
+        constexpr size_t kBatch = 2048;
+        std::vector<services::SearchableItem> batch;
+        batch.reserve(std::min(kBatch, pending_.size()));
+        for (Pending& p : pending_) {
+            batch.push_back(item(p));
+            if (batch.size() == kBatch) index.indexSearchableItems(std::exchange(batch, {}));
+        }
+        if (!batch.empty()) index.indexSearchableItems(std::move(batch));
+        pending_ = {};
+    }
 
 private:
     struct Shared {
@@ -144,16 +146,45 @@ private:
         std::string domain;
         std::string titles[2];  // text messages: received, sent (made when first needed)
     };
+    // A message's own part of its item.
+    struct Pending {
+        uint32_t conversation;
+        bool sent;
+        int64_t number;
+        std::string description;
+    };
+
+    services::SearchableItem item(Pending& p) {
+        Shared& c = conversations_[p.conversation];
+        services::SearchableItemAttributeSet set;
+        if (c.facts.type == 2) {
+            set = voiceSet_;
+            set.title = foundation::format(localized("VM from %@"), c.facts.name);
+        } else {
+            std::string& title = c.titles[p.sent ? 1 : 0];
+            if (title.empty())
+                title = foundation::format(localized("SMS %1$@ %2$@"), localized(p.sent ? "to" : "from"), c.facts.name);
+            set = textSet_;
+            set.title = title;
+        }
+        set.contentDescription = std::move(p.description);
+        set.supportsPhoneCall = false;
+        std::string unique = c.facts.conversationID;
+        unique.append(".").append(std::to_string(p.number)).append(".").append(encodedUser_);
+        return {std::move(unique), c.domain, std::move(set)};
+    }
+
     services::SearchableItemAttributeSet textSet_, voiceSet_;
     std::string encodedUser_, domainUser_;
-    std::unordered_map<const void*, Shared> shared_;
-    std::vector<services::SearchableItem> items_;
+    std::unordered_map<const void*, uint32_t> shared_;  // a conversation's place in conversations_
+    std::vector<Shared> conversations_;
+    std::vector<Pending> pending_;
 };
 
 // The search items of the messages a root context's next save writes, and the messages whose
 // indexed mark was set for them.
 struct PendingSearch {
-    std::vector<services::SearchableItem> items;
+    std::optional<SearchItemMaker> items;
     std::vector<store::ObjectID> marked;
 };
 
@@ -166,7 +197,7 @@ struct PendingSearch {
 PendingSearch pendingSearch(store::Context& context, const std::string& username) {
     const auto& ms = messageFields();
     PendingSearch out;
-    SearchItemMaker maker(username);
+    SearchItemMaker& maker = out.items.emplace(username);
     struct Later {
         store::ObjectID conversation;
         bool sent;
@@ -201,7 +232,6 @@ PendingSearch pendingSearch(store::Context& context, const std::string& username
         }
         maker.add(l.conversation.get(), l.sent, l.message, l.number);
     }
-    out.items = maker.take();
     return out;
 }
 
@@ -318,8 +348,8 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
                                      "cannot save the message store: " + saved.error().localizedDescription());
         if (saved.ok()) {
             if (isRoot) {
-                if (!search.items.empty())
-                    services::SearchableIndex::defaultSearchableIndex()->indexSearchableItems(std::move(search.items));
+                if (search.items && !search.items->empty())
+                    search.items->feed(*services::SearchableIndex::defaultSearchableIndex());
                 // Only items that reached the disk are announced.
                 int64_t types = foundation::UserDefaults::standardUserDefaults()->integerForKey("notificationTypes");
                 if (types >= 1)
@@ -451,7 +481,7 @@ void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr
         maker.add(conversation.get(), m->valueAt(ms.from).boolValue(), m->valueAt(ms.message),
                   m->valueAt(ms.number).int64Value());
     }
-    services::SearchableIndex::defaultSearchableIndex()->indexSearchableItems(maker.take());
+    if (!maker.empty()) maker.feed(*services::SearchableIndex::defaultSearchableIndex());
 }
 
 void HXApplicationModel::indexMessages() {

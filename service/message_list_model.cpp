@@ -64,12 +64,13 @@ bool signedIn(const HXApplicationWebClient& app) {
 
 // Markers of one parse, handed from the parse to the decisions after it.
 struct HXMessageListModel::ParseResult {
-    bool refreshNeeded = false;               // R
-    bool newConversation = false;             // N
-    bool newMessage = false;                  // M
-    bool newVoicemail = false;                // V
-    std::optional<int64_t> earliest, latest;  // E, L in seconds
-    foundation::Array pictures;               // attachments a background fetch brings along
+    bool refreshNeeded = false;                                      // R
+    bool newConversation = false;                                    // N
+    bool newMessage = false;                                         // M
+    bool newVoicemail = false;                                       // V
+    std::optional<int64_t> earliest, latest;                         // E, L in seconds
+    foundation::Array pictures;                                      // attachments a background fetch brings along
+    HXThreadListReply::More more = HXThreadListReply::More::Absent;  // what the reply says of the next page
 };
 
 // Hands the results controller's changes to the list while the list lives.
@@ -628,7 +629,7 @@ void HXMessageListModel::parseMessagesFromData_v2(std::shared_ptr<const foundati
         data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size()) : std::string_view();
     auto read = HXReadThreadList(bytes);
     if (!a || !read.ok()) return fail();
-    auto reply = std::make_shared<const HXThreadListReply>(std::move(read).value());
+    auto reply = std::make_shared<HXThreadListReply>(std::move(read).value());
     if (reply->errorCode == 401) {
         abortLoadingForSpam(spam, archive);
         std::weak_ptr<HXApplicationWebClient> weakApp = a;
@@ -646,10 +647,11 @@ void HXMessageListModel::parseMessagesFromData_v2(std::shared_ptr<const foundati
     HXMessageStore::performWithThreadContext(child, [self, a, child, queue, reply, flags, completion] {
         auto work = [&] {
             auto result = std::make_shared<ParseResult>();
-            self->parse(a, child, *reply, flags, completion, *result);
-            auto finish = [self, a, child, reply, flags, completion, result] {
+            // The parse takes the reply over: it is written into the store piece by piece.
+            self->parse(a, child, std::move(*reply), flags, completion, *result);
+            auto finish = [self, a, child, flags, completion, result] {
                 self->saveParse(a, child, completion, *result);
-                self->afterParse(a, *reply, flags, *result);
+                self->afterParse(a, flags, *result);
             };
             if (!completion || result->pictures.empty()) return finish();
             // 6. A background fetch brings the new pictures along before the rows are saved.
@@ -665,8 +667,7 @@ void HXMessageListModel::parseMessagesFromData_v2(std::shared_ptr<const foundati
 }
 
 void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-                               const HXThreadListReply& reply, int flags, const FetchCompletion& completion,
-                               ParseResult& r) {
+                               HXThreadListReply reply, int flags, const FetchCompletion& completion, ParseResult& r) {
     static const ConversationAttributes cv;
     static const MessageAttributes ms;
     const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
@@ -729,15 +730,16 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
     r.newVoicemail = plan.newVoicemail;
     r.earliest = plan.earliest;
     r.latest = plan.latest;
-    std::vector<std::string> markRead;
-    writePlan(app, context, plan, known, markRead);
-
+    r.more = reply.more;
+    // Read before the write, which moves the attachments out of the reply.
     auto& web = app->webClient();
     if (!plan.pictures.empty()) {
         auto pictureCache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
         for (const Value* picture : plan.pictures)
             if (!pictureCache->objectForKey(stringOf((*picture)["id"]))) r.pictures.push_back(*picture);
     }
+    std::vector<std::string> markRead;
+    writePlan(app, context, reply, plan, known, markRead);
 
     // Requests start on the main thread.
     if (plan.mediaFetches.empty() && plan.pictureFetches.empty() && markRead.empty()) return;
@@ -769,7 +771,7 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
 }
 
 void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-                                   HXThreadListPlan& plan,
+                                   HXThreadListReply& reply, HXThreadListPlan& plan,
                                    std::unordered_map<std::string, store::ManagedObjectPtr>& known,
                                    std::vector<std::string>& markRead) {
     static const ConversationAttributes cv;
@@ -777,7 +779,9 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
     const bool isSignedIn = signedIn(*app);
     std::string encodedUser;
     for (HXPlannedConversation& c : plan.conversations) {
-        const HXThread& thread = *c.thread;
+        // The plan reads the reply; the write owns it, moves what it stores out of each thread
+        // and frees the thread once it is written, so that a large list is never held twice.
+        HXThread& thread = reply.threads[static_cast<size_t>(c.thread - reply.threads.data())];
         store::ManagedObjectPtr& conversation = known[thread.id];
         if (c.insert) {
             auto inserted = context->insertNewObject(HXMessageStore::kConversationEntity);
@@ -786,7 +790,8 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
             conversation->setValueAt(cv.conversationID, thread.id);
         }
         if (!conversation) continue;
-        conversation->setValueAt(cv.paginationToken, thread.paginationToken ? Value(*thread.paginationToken) : Value());
+        conversation->setValueAt(cv.paginationToken,
+                                 thread.paginationToken ? Value(std::move(*thread.paginationToken)) : Value());
         conversation->setValueAt(cv.isSpam, thread.inSpam);
         conversation->setValueAt(cv.isArchived, thread.inArchive);
         conversation->setValueAt(cv.isRead, thread.read || c.markRead);
@@ -803,7 +808,7 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
             conversation->setValueAt(cv.ABName, app->updateGroupContactsForNumber(c.phoneNumber));
         }
         conversation->setValueAt(cv.type, c.type);
-        conversation->setValueAt(cv.cost, thread.displayableCost ? Value(*thread.displayableCost) : Value());
+        conversation->setValueAt(cv.cost, thread.displayableCost ? Value(std::move(*thread.displayableCost)) : Value());
         conversation->setValueAt(cv.isSenderBlocked, thread.contactBlocked);
 
         // The stored messages by id, when the plan updates or withdraws any.
@@ -814,7 +819,7 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
             for (const auto& m : conversation->objects("Messages"))
                 messagesByID.emplace(stringOf(m->valueAt(ms.id)), m);
         for (HXPlannedMessage& planned : c.messages) {
-            const HXThreadItem& item = *planned.item;
+            HXThreadItem& item = thread.items[static_cast<size_t>(planned.item - thread.items.data())];
             store::ManagedObjectPtr message;
             // Set together, under one hold of the context's lock: a list brings thousands.
             std::pair<int, Value> fields[9];
@@ -823,9 +828,9 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
                 auto inserted = context->insertNewObject(HXMessageStore::kMessageEntity);
                 if (!inserted.ok()) continue;
                 message = inserted.value();
-                fields[n++] = {ms.id, item.id};
                 // The thread may name the same item again.
                 if (updates) messagesByID.emplace(item.id, message);
+                fields[n++] = {ms.id, std::move(item.id)};
             } else if (auto it = messagesByID.find(item.id); it != messagesByID.end()) {
                 message = it->second;
             } else {
@@ -847,7 +852,7 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
             fields[n++] = {ms.from, item.type == "smsOut"};
             fields[n++] = {ms.date, ""};
             fields[n++] = {ms.number, item.startTime};
-            fields[n++] = {ms.attachments, item.attachments};
+            fields[n++] = {ms.attachments, std::move(item.attachments)};
             message->setValuesAt(std::span(fields, n));
             (void)message->setObject("Conversation", conversation);
         }
@@ -876,6 +881,8 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
         }
         if (c.markRead) markRead.push_back(thread.id);
         CS::updateLastMessageProperties(conversation, isSignedIn);
+        std::vector<HXPlannedMessage>().swap(c.messages);
+        std::vector<HXThreadItem>().swap(thread.items);
     }
     if (plan.stale) sweepStale(app, context, *plan.stale);
 }
@@ -981,9 +988,9 @@ uint64_t HXMessageListModel::markerFor(int listType, bool isSignedIn) const {
     return reloadPage();
 }
 
-void HXMessageListModel::afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply,
-                                    int flags, const ParseResult& r) {
-    decideNextPage(reply, flags, r);
+void HXMessageListModel::afterParse(const std::shared_ptr<HXApplicationWebClient>& app, int flags,
+                                    const ParseResult& r) {
+    decideNextPage(flags, r);
     setIsLoadingMessages(false);
     noteLoadEnded(app);
     refilterIfMarked(r);
@@ -1004,7 +1011,7 @@ void HXMessageListModel::afterParse(const std::shared_ptr<HXApplicationWebClient
 
 // The shown list asks for its next page, or learns that its list has ended; a spam or archive
 // list not on screen learns of its end too.
-void HXMessageListModel::decideNextPage(const HXThreadListReply& reply, int flags, const ParseResult& r) {
+void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
     const int listType = selectedListType();
     auto endOfList = [&] {
@@ -1017,7 +1024,7 @@ void HXMessageListModel::decideNextPage(const HXThreadListReply& reply, int flag
         }
     };
     if (!isShownScreen()) {
-        if ((spam || archive) && reply.more == HXThreadListReply::More::Absent) endOfList();
+        if ((spam || archive) && r.more == HXThreadListReply::More::Absent) endOfList();
         return;
     }
     const uint64_t marker = spam && listType == Spam         ? spamPage()
@@ -1025,11 +1032,11 @@ void HXMessageListModel::decideNextPage(const HXThreadListReply& reply, int flag
                             : listType == Normal             ? reloadPage()
                                                              : 0;
     if (r.refreshNeeded && (r.newConversation || marker < 3)) return;
-    if (reply.more == HXThreadListReply::More::Absent) {
+    if (r.more == HXThreadListReply::More::Absent) {
         endOfList();
         if (!spam && !archive) setReloadPage(0);
         onView([](HXMessageListView& v) { v.reloadVisibleCells(); });
-    } else if (reply.more == HXThreadListReply::More::Entries) {
+    } else if (r.more == HXThreadListReply::More::Entries) {
         if (!reload)
             onMain([](HXMessageListModel& s) { s.loadMessages(Sender::ListScreen); });
         else if (r.newConversation)

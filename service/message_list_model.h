@@ -178,12 +178,13 @@ public:
 private:
     struct ParseResult;
     void parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-               const HXThreadListReply& reply, int flags, const FetchCompletion& completion, ParseResult& result);
-    // Writes the plan into context: the conversations and messages, the withdrawn messages and
-    // the stale conversations; markRead gets the conversations read as they are shown.
+               HXThreadListReply reply, int flags, const FetchCompletion& completion, ParseResult& result);
+    // Writes the plan of reply into context: the conversations and messages, the withdrawn
+    // messages and the stale conversations; markRead gets the conversations read as they are
+    // shown. The plan and the reply are consumed: what they hold moves into the objects.
     void writePlan(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-                   HXThreadListPlan& plan, std::unordered_map<std::string, store::ManagedObjectPtr>& known,
-                   std::vector<std::string>& markRead);
+                   HXThreadListReply& reply, HXThreadListPlan& plan,
+                   std::unordered_map<std::string, store::ManagedObjectPtr>& known, std::vector<std::string>& markRead);
     void sweepStale(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
                     HXStaleSweep& sweep);
     void saveParse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
@@ -192,9 +193,8 @@ private:
     void prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app, const foundation::Array& pictures,
                           std::function<void()> then);
     // The decisions after a parse, in their order.
-    void afterParse(const std::shared_ptr<HXApplicationWebClient>& app, const HXThreadListReply& reply, int flags,
-                    const ParseResult& result);
-    void decideNextPage(const HXThreadListReply& reply, int flags, const ParseResult& result);
+    void afterParse(const std::shared_ptr<HXApplicationWebClient>& app, int flags, const ParseResult& result);
+    void decideNextPage(int flags, const ParseResult& result);
     void noteLoadEnded(const std::shared_ptr<HXApplicationWebClient>& app);
     void refilterIfMarked(const ParseResult& result);
     void announceLoadEnd(int flags);

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <string_view>
-#include <type_traits>
 
 #include "platform/foundation/json.h"
 #include "service/conversation_store.h"
@@ -138,9 +137,9 @@ void readThread(V& thread, HXThread& out) {
     }
 }
 
+// The reply's members other than its threads.
 template <typename V>
-HXThreadListReply readReply(V& reply) {
-    HXThreadListReply out;
+void readReplyFacts(V& reply, HXThreadListReply& out) {
     out.errorCode = integer(reply["error"]["code"]);
     const Value& more = reply["response"]["conversation"];
     if (more.isArray())
@@ -148,16 +147,21 @@ HXThreadListReply readReply(V& reply) {
     else if (!more.isNull())
         out.more = HXThreadListReply::More::Entries;
     out.saysLastPage = reply["response"].isDictionary() && more.isNull();
-    V* threads = member(reply, "thread");
+}
+
+template <typename V>
+void readThreadInto(V& thread, std::vector<HXThread>& threads) {
+    if (!thread.isDictionary()) return;
+    readThread(thread, threads.emplace_back());
+    if (threads.back().id.empty()) threads.pop_back();
+}
+
+HXThreadListReply readReply(const Value& reply) {
+    HXThreadListReply out;
+    readReplyFacts(reply, out);
+    const Value* threads = member(reply, "thread");
     out.threads.reserve(threads ? threads->asArray().size() : 0);
-    forEach(threads, [&](auto& thread) {
-        if (!thread.isDictionary()) return;
-        readThread(thread, out.threads.emplace_back());
-        if (out.threads.back().id.empty()) out.threads.pop_back();
-        // What an owned tree's thread still holds is freed as the reading goes, rather than all
-        // at the end beside every record made from it.
-        if constexpr (!std::is_const_v<V>) thread = Value();
-    });
+    forEach(threads, [&](const Value& thread) { readThreadInto(thread, out.threads); });
     return out;
 }
 
@@ -168,11 +172,21 @@ bool HXThreadIsRead(const Value& read) { return read.boolValue(); }
 HXThreadListReply HXReadThreadList(const Value& reply) { return readReply(reply); }
 
 foundation::Result<HXThreadListReply> HXReadThreadList(std::string_view bytes) {
-    auto parsed = foundation::parseJSON(bytes);
+    // Each thread is read as soon as it is parsed, its strings and lists moved into its record,
+    // and its tree freed: a list of ten thousand threads is never held twice.
+    HXThreadListReply out;
+    foundation::JSONArraySink threads{[&] { out.threads.clear(); },
+                                      [&](Value& thread) { readThreadInto(thread, out.threads); }};
+    auto parsed = foundation::parseJSON(bytes, "thread", threads);
     if (!parsed.ok()) return parsed.error();
     Value& v = parsed.value();
     if (!(v.isDictionary() || v.isArray()) || v.size() == 0)
         return foundation::Error::withDescription("HXThreadList", 1, "the reply holds no thread list");
-    // The tree is this function's own: its strings and lists move into the records.
-    return readReply(v);
+    readReplyFacts(v, out);
+    // Threads that were not an array (a single object, as some replies send one) are in the tree.
+    if (Value* single = member(v, "thread"); single && !single->isArray()) {
+        out.threads.clear();
+        forEach(single, [&](Value& thread) { readThreadInto(thread, out.threads); });
+    }
+    return out;
 }

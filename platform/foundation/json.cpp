@@ -63,6 +63,11 @@ class Parser {
 public:
     explicit Parser(std::string_view text)
         : begin_(reinterpret_cast<const unsigned char*>(text.data())), p_(begin_), end_(begin_ + text.size()) {}
+    // The elements of the array under member of a top-level object go to sink as they are parsed.
+    Parser(std::string_view text, std::string_view member, const JSONArraySink& sink) : Parser(text) {
+        streamedMember_ = member;
+        sink_ = &sink;
+    }
 
     Result<Value> run() {
         // A UTF-8 byte order mark is tolerated in front of the text.
@@ -272,21 +277,23 @@ private:
         }
     }
 
-    bool parseArray(Value& out, int depth) {
+    // The elements of an array, each parsed into the value next() gives and then handed to
+    // done(): kept in an array, or passed on to the sink one at a time.
+    template <typename Next, typename Done>
+    bool parseElements(int depth, Next&& next, Done&& done) {
         if (depth > kMaxDepth) return fail("Too deeply nested", p_);
         ++p_;
-        Array array;
         skipSpace();
         if (p_ < end_ && *p_ == ']') {
             ++p_;
-            out = Value(std::move(array));
             return true;
         }
         for (;;) {
             skipSpace();
             if (p_ == end_) return fail("Unterminated array", p_);
-            array.emplace_back();
-            if (!parseValue(array.back(), depth)) return false;
+            Value& element = next();
+            if (!parseValue(element, depth)) return false;
+            done(element);
             skipSpace();
             if (p_ == end_) return fail("Unterminated array", p_);
             if (*p_ == ',') {
@@ -295,11 +302,30 @@ private:
             }
             if (*p_ == ']') {
                 ++p_;
-                out = Value(std::move(array));
                 return true;
             }
             return fail("Expected ',' or ']' in array", p_);
         }
+    }
+
+    bool parseArray(Value& out, int depth) {
+        Array array;
+        if (!parseElements(
+                depth, [&]() -> Value& { return array.emplace_back(); }, [](Value&) {}))
+            return false;
+        out = Value(std::move(array));
+        return true;
+    }
+
+    bool streamArray(int depth) {
+        sink_->begin();
+        Value element;
+        return parseElements(
+            depth, [&]() -> Value& { return element; },
+            [&](Value& parsed) {
+                sink_->element(parsed);
+                parsed = Value();
+            });
     }
 
     bool parseObject(Value& out, int depth) {
@@ -324,9 +350,15 @@ private:
             ++p_;
             skipSpace();
             if (p_ == end_) return fail("Unterminated object", p_);
+            const bool streamed = sink_ && depth == 1 && *p_ == '[' && key == streamedMember_;
             // A repeated key keeps its first place and takes the last value.
             Value& slot = dict[Key(std::move(key))];
-            if (!parseValue(slot, depth)) return false;
+            if (streamed) {
+                slot = Value(Array());
+                if (!streamArray(depth + 1)) return false;
+            } else if (!parseValue(slot, depth)) {
+                return false;
+            }
             skipSpace();
             if (p_ == end_) return fail("Unterminated object", p_);
             if (*p_ == ',') {
@@ -347,6 +379,8 @@ private:
     const unsigned char* end_;
     std::string message_;
     size_t errorOffset_ = 0;
+    std::string_view streamedMember_;
+    const JSONArraySink* sink_ = nullptr;
 };
 
 class Writer {
@@ -500,6 +534,10 @@ private:
 }  // namespace
 
 Result<Value> parseJSON(std::string_view text) { return Parser(text).run(); }
+
+Result<Value> parseJSON(std::string_view text, std::string_view member, const JSONArraySink& sink) {
+    return Parser(text, member, sink).run();
+}
 
 Result<std::string> toJSON(const Value& value, JSONWriteOptions options) {
     Writer writer(options);

@@ -5,6 +5,7 @@
 // add to it but keeps these declarations.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,17 @@ struct JSONWriteOptions {
 // Parses UTF-8 JSON text (a top-level scalar is accepted). Fails with code 3840 and the offset
 // under "NSJSONSerializationErrorIndex".
 Result<Value> parseJSON(std::string_view text);
+// Receives a streamed array: begin at its '[' (again for a repeated member, of which the last
+// counts), then each element as soon as it is parsed (it may be moved from).
+struct JSONArraySink {
+    std::function<void()> begin;
+    std::function<void(Value& element)> element;
+};
+// Parses text as above, except that the elements of the array under member of a top-level object
+// go to sink as each is parsed, and that member is left an empty array: a very large list is
+// never held whole. Elements handed over before a syntax error further on stay handed over; the
+// error is returned all the same.
+Result<Value> parseJSON(std::string_view text, std::string_view member, const JSONArraySink& sink);
 // Serialises a value made of null, bool, numbers, strings, arrays and string-keyed dictionaries.
 // Data, dates, non-finite doubles and number keys are not JSON: they fail with code 3840.
 Result<std::string> toJSON(const Value& value, JSONWriteOptions options = {});

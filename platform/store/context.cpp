@@ -534,7 +534,7 @@ void Context::applyRowLocked(ManagedObject& object, RowT& row, bool notify, Take
     const Entity& e = object.entity();
     object.ensureStorageLocked();
     // Only an object someone observes needs the names of what changed.
-    const bool observed = notify && !object.observers_.empty();
+    const bool observed = notify && object.observers_ && !object.observers_->empty();
     std::vector<const std::string*> changed;
     for (size_t i = 0; i < object.values_.size() && i < row.values.size(); ++i) {
         if (notify && object.values_[i] == row.values[i] && object.values_[i].type() == row.values[i].type()) continue;

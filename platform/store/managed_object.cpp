@@ -96,7 +96,6 @@ ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault)
             toMany_.resize(e.relationships().size());
             break;
         }
-    source_.object = this;
 }
 
 ManagedObject::~ManagedObject() = default;
@@ -304,7 +303,7 @@ Value ManagedObject::valueForKeyPath(std::string_view keyPath) const {
     }
     std::vector<Value> out;
     bool many = false;
-    source_.resolve(path, out, many);
+    resolve(path, out, many);
     if (many) return foundation::Array(out.begin(), out.end());
     return out.empty() ? Value() : std::move(out[0]);
 }
@@ -313,19 +312,20 @@ uint64_t ManagedObject::addObserver(std::string key, Observer observer) {
     HX_LOCK_CONTEXT();
     static std::atomic<uint64_t> next{1};
     uint64_t token = next++;
-    observers_.push_back({token, std::move(key), std::move(observer)});
+    if (!observers_) observers_ = std::make_unique<std::vector<ObserverEntry>>();
+    observers_->push_back({token, std::move(key), std::move(observer)});
     return token;
 }
 
 void ManagedObject::removeObserver(uint64_t token) {
     HX_LOCK_CONTEXT();
-    std::erase_if(observers_, [&](const ObserverEntry& e) { return e.token == token; });
+    if (observers_) std::erase_if(*observers_, [&](const ObserverEntry& e) { return e.token == token; });
 }
 
 void ManagedObject::notifyObservers(const std::string& key) {
-    if (observers_.empty()) return;
+    if (!observers_ || observers_->empty()) return;
     std::vector<Observer> handlers;
-    for (const auto& e : observers_)
+    for (const auto& e : *observers_)
         if (e.key == key) handlers.push_back(e.handler);
     for (auto& h : handlers) h(*this, key);
 }
@@ -376,11 +376,10 @@ void resolveFrom(const ManagedObject* object, const std::vector<std::string>& pa
 
 }  // namespace
 
-void ManagedObject::Source::resolve(const std::vector<std::string>& keyPath, std::vector<Value>& out,
-                                    bool& many) const {
-    resolveFrom(object, keyPath, 0, out, many);
+void ManagedObject::resolve(const std::vector<std::string>& keyPath, std::vector<Value>& out, bool& many) const {
+    resolveFrom(this, keyPath, 0, out, many);
 }
 
-Value ManagedObject::Source::self() const { return object->objectID()->uriRepresentation(); }
+Value ManagedObject::self() const { return objectID()->uriRepresentation(); }
 
 }  // namespace store

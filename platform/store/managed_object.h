@@ -65,7 +65,9 @@ struct Row {
 // so that memory and disk compare alike. Values that cannot be held give a null value.
 foundation::Value normalizeAttributeValue(AttributeType type, foundation::Value value);
 
-class ManagedObject : public std::enable_shared_from_this<ManagedObject> {
+// The object is its own key-value source for predicates (a base rather than a member: a list's
+// parse makes a hundred thousand objects, and every word of them counts).
+class ManagedObject : public std::enable_shared_from_this<ManagedObject>, private KeyValueSource {
 public:
     ManagedObject(Context* context, ObjectID id, bool fault);
     virtual ~ManagedObject();
@@ -115,17 +117,14 @@ public:
     void removeObserver(uint64_t token);
 
     // The predicate evaluator's view of the object.
-    const KeyValueSource& keyValueSource() const { return source_; }
+    const KeyValueSource& keyValueSource() const { return *this; }
 
 private:
     friend class Context;
 
-    struct Source : KeyValueSource {
-        const ManagedObject* object;
-        void resolve(const std::vector<std::string>& keyPath, std::vector<foundation::Value>& out,
-                     bool& many) const override;
-        foundation::Value self() const override;
-    };
+    void resolve(const std::vector<std::string>& keyPath, std::vector<foundation::Value>& out,
+                 bool& many) const override;
+    foundation::Value self() const override;
 
     struct ObserverEntry {
         uint64_t token;
@@ -160,9 +159,8 @@ private:
     bool inserted_ = false;
     bool updated_ = false;
     bool deleted_ = false;
-    bool listedUpdated_ = false;  // already in the context's updated list
-    std::vector<ObserverEntry> observers_;
-    Source source_;
+    bool listedUpdated_ = false;                             // already in the context's updated list
+    std::unique_ptr<std::vector<ObserverEntry>> observers_;  // made by the first observer
 };
 
 using ManagedObjectPtr = std::shared_ptr<ManagedObject>;

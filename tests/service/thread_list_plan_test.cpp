@@ -364,6 +364,21 @@ TEST(ThreadListReply, ReadingOwnedBytesGivesWhatReadingASharedTreeGives) {
     EXPECT_EQ(t.items[4].transcriptWords, (std::vector<std::string>{"single"}));
     EXPECT_EQ(fromBytes->threads[1].items.at(0).id, "m6");
     EXPECT_EQ(fromBytes->errorCode, 7);
+    // The threads are read as they are parsed: a repeated member still reads as its last value,
+    // whether a list or a single thread.
+    const char* repeated[] = {
+        R"({"thread":[{"id":"a"}],"thread":[{"id":"b"},{"id":"c"}]})",
+        R"({"thread":[{"id":"a"}],"thread":[]})",
+        R"({"thread":[{"id":"a"}],"thread":{"id":"s"}})",
+        R"({"thread":{"id":"s"},"thread":[{"id":"b"}]})",
+        R"({"response":{},"thread":{"id":"s","item":{"id":"i","type":"smsIn"}}})",
+    };
+    for (const char* document : repeated) {
+        auto tree = foundation::parseJSON(document);
+        auto bytes = HXReadThreadList(std::string_view(document));
+        ASSERT_TRUE(tree.ok() && bytes.ok()) << document;
+        EXPECT_EQ(render(*bytes), render(HXReadThreadList(tree.value()))) << document;
+    }
 }
 
 // Each list sweeps only conversations of its own kind: the SMS list its texts, the voicemail list

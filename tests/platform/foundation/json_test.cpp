@@ -223,3 +223,53 @@ TEST(JSON, AgreesWithPythonOnShapesAndValues) {
     ASSERT_EQ(rc, 0) << out;
     EXPECT_EQ(out, shape(ours) + "\n");
 }
+
+// A streamed member reads as the same document parsed whole: its elements, in order, are those of
+// the member's last array, the result holds the member as an empty array, and errors come at the
+// same offsets. Only an array under a top-level object's member is streamed.
+TEST(JSON, AStreamedArrayReadsAsTheWholeDocument) {
+    const char* documents[] = {
+        R"({"a":1,"t":[1,{"x":[2,{"t":[3]}]},"s",[]],"b":null})",
+        R"({"t":[]})",
+        R"({"t":[1,2],"x":0,"t":[3]})",
+        R"({"t":[1,2],"t":[]})",
+        R"({"t":[1],"t":{"x":1}})",
+        R"({"t":{"x":1},"t":[4]})",
+        R"({"x":{"t":[1]}})",
+        R"([{"t":[1]}])",
+        R"("t")",
+        R"( { "t" : [ 1 , 2 ] } )",
+        R"({"t":[1,2,)",
+        R"({"t":[1 2]})",
+        R"({"t":[1,{"x":}]})",
+        R"({"t":[1],"u":)",
+        R"({"t":[1]} x)",
+    };
+    for (const char* document : documents) {
+        auto whole = parseJSON(document);
+        int begins = 0;
+        std::vector<Value> elements;
+        JSONArraySink sink{[&] {
+                               ++begins;
+                               elements.clear();
+                           },
+                           [&](Value& element) { elements.push_back(std::move(element)); }};
+        auto streamed = parseJSON(document, "t", sink);
+        ASSERT_EQ(streamed.ok(), whole.ok()) << document;
+        if (!whole.ok()) {
+            EXPECT_EQ(streamed.error().userInfo.get("NSJSONSerializationErrorIndex"),
+                      whole.error().userInfo.get("NSJSONSerializationErrorIndex"))
+                << document;
+            continue;
+        }
+        Value expected = whole.value();
+        const bool isStreamed = expected.isDictionary() && expected["t"].isArray();
+        if (isStreamed) {
+            EXPECT_EQ(elements, expected["t"].asArray()) << document;
+            expected.ifDictionary()->set("t", Array());
+        } else if (!expected.isDictionary() || !expected.asDictionary().contains("t")) {
+            EXPECT_EQ(begins, 0) << document;
+        }
+        EXPECT_EQ(streamed.value(), expected) << document;
+    }
+}
