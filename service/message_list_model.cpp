@@ -836,7 +836,7 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
             } else {
                 continue;
             }
-            fields[n++] = {ms.message, std::move(planned.text)};
+            fields[n++] = {ms.message, planned.text ? std::move(*planned.text) : std::move(*item.messageText)};
             if (planned.groupSender) {
                 auto formatter = app->phoneFormatter();
                 std::string senderNumber = item.mmsSenderPhoneNumber;

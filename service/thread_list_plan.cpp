@@ -85,10 +85,16 @@ void planParty(const HXThread& thread, bool abNameIsNull, HXPlannedConversation&
     c.sender = std::move(sender);
 }
 
-std::string messageText(const HXThreadItem& item, const HXThreadListPlanInput& in) {
+bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
+
+// The text a message stores; none when that is the item's messageText as it stands.
+std::optional<std::string> messageText(const HXThreadItem& item, const HXThreadListPlanInput& in) {
     if (!(item.mask & CS::kVoicemailMask)) {
         if (item.hasMMS) return trimLineBreaks(item.mmsText);
-        return item.messageText ? trimLineBreaks(*item.messageText) : std::string();
+        if (!item.messageText) return std::string();
+        const std::string& text = *item.messageText;
+        if (!text.empty() && (isLineBreak(text.front()) || isLineBreak(text.back()))) return trimLineBreaks(text);
+        return std::nullopt;
     }
     std::string words;
     for (const auto& w : item.transcriptWords) words += (words.empty() ? "" : " ") + w;

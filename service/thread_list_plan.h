@@ -49,7 +49,9 @@ using HXStoredConversations = std::unordered_map<std::string, HXStoredConversati
 struct HXPlannedMessage {
     const HXThreadItem* item = nullptr;
     bool insert = false;
-    std::string text;
+    // The text stored, when it is not the item's messageText as it stands (a text message's
+    // usually is: it is then taken from the item rather than copied).
+    std::optional<std::string> text;
     std::string length;
     // A group conversation's MMS: its sender's number (formatted) and name are stored with it.
     bool groupSender = false;

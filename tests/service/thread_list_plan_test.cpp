@@ -108,7 +108,7 @@ TEST(ThreadListPlan, MessagesOfTheListTheirTextsAndLengths) {
     // The SMS list leaves the call and the voicemail out: no conversation without a listed item.
     ASSERT_EQ(sms.conversations.size(), 2u);
     ASSERT_EQ(sms.conversations[0].messages.size(), 1u);
-    EXPECT_EQ(sms.conversations[0].messages[0].text, "hi");
+    EXPECT_EQ(sms.conversations[0].messages[0].text, "hi");  // trimmed
     EXPECT_EQ(sms.conversations[0].messages[0].length, "0 seconds");
     EXPECT_EQ(sms.conversations[1].messages[0].text, "picture");
     EXPECT_TRUE(sms.conversations[1].messages[0].groupSender);
@@ -125,6 +125,9 @@ TEST(ThreadListPlan, MessagesOfTheListTheirTextsAndLengths) {
     EXPECT_EQ(history.conversations[0].messages.size(), 2u);
     EXPECT_EQ(history.conversations[2].messages[0].text, "Transcript not available");
     EXPECT_EQ(history.conversations[2].messages[0].length, "1:15");
+    // A text without line breaks around it is the item's own: the write takes it from the item.
+    reply.threads[0].items[0].messageText = "hi";
+    EXPECT_EQ(HXPlanThreadList(reply, in, {}).conversations[0].messages[0].text, std::nullopt);
 }
 
 TEST(ThreadListPlan, AConversationPageWithdrawsTheStoredMessagesOfItsSpanThatItNoLongerLists) {
