@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <map>
 
 #include "app/connect_app_delegate.h"
 #include "app/hxc_passcode_lock.h"
@@ -500,6 +501,21 @@ TEST_F(SaveChain, TheIndexedMarkIsWrittenWithTheItemsItFedAndAFailedSaveTakesItB
     ASSERT_FALSE(formatted.empty());
     EXPECT_EQ(items[0].attributeSet.title, "SMS from " + formatted);
     EXPECT_EQ(query("SELECT formattedNumber FROM HX_Conversation WHERE conversationID = 't2'"), formatted);
+
+    // A large save goes to the index in several batches, every item whole.
+    std::vector<Item> many;
+    for (int64_t n = 100; n < 5100; ++n) many.push_back({n, n % 3 == 0, "text " + std::to_string(n)});
+    backgroundFetch([&](const ContextPtr& ctx) { add(ctx, "t3", 10, many, {{"ABName", "Ann"}}); });
+    std::map<std::string, services::SearchableItem> byID;
+    for (auto& item : index->items()) byID.emplace(item.uniqueIdentifier, std::move(item));
+    ASSERT_EQ(byID.size(), 1u + many.size());
+    for (const Item& m : many) {
+        auto it = byID.find("t3." + std::to_string(m.number) + ".me.user%40example.com");
+        ASSERT_NE(it, byID.end()) << m.number;
+        EXPECT_EQ(it->second.domainIdentifier, "meuserexamplecom.t3") << m.number;
+        EXPECT_EQ(it->second.attributeSet.title, m.from ? "SMS to Ann" : "SMS from Ann") << m.number;
+        EXPECT_EQ(it->second.attributeSet.contentDescription, m.text) << m.number;
+    }
 }
 
 TEST(SearchIndexStandIn, DeletingADomainTakesItsSubDomainsOnly) {
