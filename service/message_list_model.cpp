@@ -778,6 +778,7 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
     static const MessageAttributes ms;
     const bool isSignedIn = signedIn(*app);
     std::string encodedUser;
+    size_t written = 0;
     for (HXPlannedConversation& c : plan.conversations) {
         // The plan reads the reply; the write owns it, moves what it stores out of each thread
         // and frees the thread once it is written, so that a large list is never held twice.
@@ -883,7 +884,10 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
         CS::updateLastMessageProperties(conversation, isSignedIn);
         std::vector<HXPlannedMessage>().swap(c.messages);
         std::vector<HXThreadItem>().swap(thread.items);
+        // The messages written so far wait for the save as rows rather than objects.
+        if (++written % 1024 == 0) context->holdUnreferencedInserted(HXMessageStore::kMessageEntity);
     }
+    context->holdUnreferencedInserted(HXMessageStore::kMessageEntity);
     if (plan.stale) sweepStale(app, context, *plan.stale);
 }
 

@@ -142,6 +142,26 @@ void Context::takeAllHeldLocked(const Entity* entity) {
         if (row.id) adoptHeldRowLocked(std::move(row));
 }
 
+void Context::holdUnreferencedInserted(std::string_view entityName) {
+    std::lock_guard lock(mutex_);
+    // Listeners of the entity want its objects (a save would make them objects again at once).
+    const Watched w = watched();
+    bool held = false;
+    for (ManagedObjectPtr& object : inserted_) {
+        // Only this list holds it: nobody can tell the object from the one its row makes later.
+        if (object.use_count() != 1 || !object->inserted_ || object->deleted_ || object->turningIntoFault_ ||
+            (object->observers_ && !object->observers_->empty()) || object->entity().name() != entityName ||
+            w.covers(object->entity()))
+            continue;
+        registry_.erase(object->id_.get());
+        heldIndex_.emplace(object->id_.get(), held_.size());
+        held_.push_back(Row{object->id_, std::move(object->values_), std::move(object->toOne_)});
+        object.reset();
+        held = true;
+    }
+    if (held) std::erase(inserted_, nullptr);
+}
+
 void Context::takeWatchedLocked() {
     if (held_.empty()) return;
     const Watched w = watched();

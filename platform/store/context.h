@@ -109,6 +109,12 @@ public:
     void visitPending(std::string_view entityName,
                       const std::function<void(PendingRow& row, const PendingFinder& find)>& visit);
 
+    // Turns the inserted objects of entityName that nobody but this context holds (and nobody
+    // observes) into rows kept for the next save, as a parent keeps the rows a child's save pushes
+    // in: they are saved as they are and become objects again when something asks for one. What
+    // a large import calls as it goes, so that the objects it is done with cost only their rows.
+    void holdUnreferencedInserted(std::string_view entityName);
+
     bool hasChanges() const;
     std::vector<ManagedObjectPtr> insertedObjects() const;
     std::vector<ManagedObjectPtr> updatedObjects() const;

@@ -315,6 +315,62 @@ TEST_F(ContextTest, NewRowsFromAChildStayRowsUntilUsedAndReachTheStoreEitherWay)
     center.removeObserver(this);
 }
 
+// Objects an import is done with wait as rows: only those nobody holds or observes, and they
+// read, fetch, count and save as the objects would have.
+TEST_F(ContextTest, InsertedObjectsNobodyHoldsWaitAsRowsAndReadAsTheObjectsWould) {
+    auto numbers = [](const store::ManagedObjectPtr& c) {
+        std::vector<int64_t> out;
+        for (const auto& m : c->objects("Messages")) out.push_back(m->value("number").int64Value());
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    for (bool inChild : {false, true}) {
+        SCOPED_TRACE(inChild ? "in a child" : "in the root");
+        auto ctx = inChild ? child() : main;
+        const std::string id = inChild ? "c" : "r";
+        ctx->performAndWait([&] {
+            auto conv = conversation(ctx, id);
+            const store::ManagedObjectPtr kept = message(ctx, conv, 1);
+            const store::ObjectID heldID = message(ctx, conv, 2)->objectID();
+            auto observed = message(ctx, conv, 3);
+            int heard = 0;
+            observed->addObserver("number", [&](store::ManagedObject&, const std::string&) { ++heard; });
+            const store::ObjectID observedID = observed->objectID();
+            observed.reset();
+            (void)message(ctx, conv, 4);
+            const size_t atLeastTwo = count(ctx, "HX_Message", "number >= 2");  // this one's 2, 3, 4 and the store's
+            const size_t before = ctx->insertedObjects().size();
+            ctx->holdUnreferencedInserted("HX_Message");
+            // The conversation is of another entity; the kept and observed messages stay objects.
+            EXPECT_EQ(ctx->insertedObjects().size(), before);  // asking makes the rows objects again
+            ctx->holdUnreferencedInserted("HX_Message");
+            EXPECT_TRUE(ctx->hasChanges());
+            auto again = ctx->objectWithID(heldID);
+            EXPECT_EQ(again->value("number").int64Value(), 2);
+            EXPECT_TRUE(again->isInserted());
+            EXPECT_EQ(again->object("Conversation"), conv);
+            EXPECT_TRUE(ctx->objectWithID(observedID)->setValue("number", 30).ok());
+            EXPECT_EQ(heard, 1);  // the same object, still observed
+            again.reset();
+            ctx->holdUnreferencedInserted("HX_Message");
+            EXPECT_EQ(numbers(conv), (std::vector<int64_t>{1, 2, 4, 30}));
+            EXPECT_EQ(count(ctx, "HX_Message", "number >= 2"), atLeastTwo);
+            EXPECT_TRUE(kept->setValue("number", 10).ok());
+            ctx->holdUnreferencedInserted("HX_Message");
+            ASSERT_TRUE(ctx->save().ok());
+        });
+        if (inChild) {
+            ASSERT_TRUE(main->save().ok());
+        }
+        EXPECT_EQ(
+            storetest::sqlite(path, "SELECT group_concat(x) FROM (SELECT c.conversationID || ':' || m.number AS x "
+                                    "FROM HX_Message m JOIN HX_Conversation c ON m.Conversation = c.Z_PK "
+                                    "WHERE c.conversationID = '" +
+                                        id + "' ORDER BY m.number)"),
+            id + ":2," + id + ":4," + id + ":10," + id + ":30");
+    }
+}
+
 TEST_F(ContextTest, PrefetchToOneReadsTheOwnersInOneBatchDownTheChain) {
     // More conversations than one batch of the store's read holds, each with one message.
     const int n = 300;
