@@ -126,8 +126,7 @@ public:
         if (type != 10 && type != 11 && type != 2) return;
         pending_.push_back({conversation, sent, number, stringValue(message)});
     }
-    bool empty() const { return pending_.empty(); }
-    // Makes the items and feeds them to index, in batches.
+    // Makes the items and feeds them to index, in batches (none when there are none).
     void feed(services::SearchableIndex& index) {
         constexpr size_t kBatch = 2048;
         std::vector<services::SearchableItem> batch;
@@ -348,8 +347,7 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
                                      "cannot save the message store: " + saved.error().localizedDescription());
         if (saved.ok()) {
             if (isRoot) {
-                if (search.items && !search.items->empty())
-                    search.items->feed(*services::SearchableIndex::defaultSearchableIndex());
+                if (search.items) search.items->feed(*services::SearchableIndex::defaultSearchableIndex());
                 // Only items that reached the disk are announced.
                 int64_t types = foundation::UserDefaults::standardUserDefaults()->integerForKey("notificationTypes");
                 if (types >= 1)
@@ -481,7 +479,7 @@ void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr
         maker.add(conversation.get(), m->valueAt(ms.from).boolValue(), m->valueAt(ms.message),
                   m->valueAt(ms.number).int64Value());
     }
-    if (!maker.empty()) maker.feed(*services::SearchableIndex::defaultSearchableIndex());
+    maker.feed(*services::SearchableIndex::defaultSearchableIndex());
 }
 
 void HXApplicationModel::indexMessages() {

@@ -19,10 +19,12 @@ bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.s
 
 std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
 
+bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
+
 std::string trimLineBreaks(std::string_view s) {
     size_t b = 0, e = s.size();
-    while (b < e && (s[b] == '\n' || s[b] == '\r')) ++b;
-    while (e > b && (s[e - 1] == '\n' || s[e - 1] == '\r')) --e;
+    while (b < e && isLineBreak(s[b])) ++b;
+    while (e > b && isLineBreak(s[e - 1])) --e;
     return std::string(s.substr(b, e - b));
 }
 
@@ -84,8 +86,6 @@ void planParty(const HXThread& thread, bool abNameIsNull, HXPlannedConversation&
     c.phoneNumber = std::move(number);
     c.sender = std::move(sender);
 }
-
-bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
 
 // The text a message stores; none when that is the item's messageText as it stands.
 std::optional<std::string> messageText(const HXThreadItem& item, const HXThreadListPlanInput& in) {

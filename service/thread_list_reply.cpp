@@ -156,20 +156,27 @@ void readThreadInto(V& thread, std::vector<HXThread>& threads) {
     if (threads.back().id.empty()) threads.pop_back();
 }
 
-HXThreadListReply readReply(const Value& reply) {
-    HXThreadListReply out;
+// The reply's facts and the threads its tree holds. A "thread" member that is not a list (a single
+// thread object, as some replies send one) stands for any threads read before: the last counts.
+template <typename V>
+void readReply(V& reply, HXThreadListReply& out) {
     readReplyFacts(reply, out);
-    const Value* threads = member(reply, "thread");
-    out.threads.reserve(threads ? threads->asArray().size() : 0);
-    forEach(threads, [&](const Value& thread) { readThreadInto(thread, out.threads); });
-    return out;
+    V* threads = member(reply, "thread");
+    if (!threads) return;
+    if (!threads->isArray()) out.threads.clear();
+    out.threads.reserve(out.threads.size() + (threads->isArray() ? threads->asArray().size() : 1));
+    forEach(threads, [&](V& thread) { readThreadInto(thread, out.threads); });
 }
 
 }  // namespace
 
 bool HXThreadIsRead(const Value& read) { return read.boolValue(); }
 
-HXThreadListReply HXReadThreadList(const Value& reply) { return readReply(reply); }
+HXThreadListReply HXReadThreadList(const Value& reply) {
+    HXThreadListReply out;
+    readReply(reply, out);
+    return out;
+}
 
 foundation::Result<HXThreadListReply> HXReadThreadList(std::string_view bytes) {
     // Each thread is read as soon as it is parsed, its strings and lists moved into its record,
@@ -182,11 +189,7 @@ foundation::Result<HXThreadListReply> HXReadThreadList(std::string_view bytes) {
     Value& v = parsed.value();
     if (!(v.isDictionary() || v.isArray()) || v.size() == 0)
         return foundation::Error::withDescription("HXThreadList", 1, "the reply holds no thread list");
-    readReplyFacts(v, out);
-    // Threads that were not an array (a single object, as some replies send one) are in the tree.
-    if (Value* single = member(v, "thread"); single && !single->isArray()) {
-        out.threads.clear();
-        forEach(single, [&](Value& thread) { readThreadInto(thread, out.threads); });
-    }
+    // A streamed list is left empty in the tree; a single thread object is still there.
+    readReply(v, out);
     return out;
 }

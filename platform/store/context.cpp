@@ -107,6 +107,11 @@ ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, boo
 
 // ---------------------------------------------------------------- held rows
 
+void Context::holdRowLocked(Row&& row) {
+    heldIndex_.emplace(row.id.get(), held_.size());
+    held_.push_back(std::move(row));
+}
+
 ManagedObjectPtr Context::takeHeldLocked(const ObjectIdentity* id) {
     auto it = heldIndex_.find(id);
     if (it == heldIndex_.end()) return nullptr;
@@ -150,12 +155,10 @@ void Context::holdUnreferencedInserted(std::string_view entityName) {
     for (ManagedObjectPtr& object : inserted_) {
         // Only this list holds it: nobody can tell the object from the one its row makes later.
         if (object.use_count() != 1 || !object->inserted_ || object->deleted_ || object->turningIntoFault_ ||
-            (object->observers_ && !object->observers_->empty()) || object->entity().name() != entityName ||
-            w.covers(object->entity()))
+            object->isObservedLocked() || object->entity().name() != entityName || w.covers(object->entity()))
             continue;
         registry_.erase(object->id_.get());
-        heldIndex_.emplace(object->id_.get(), held_.size());
-        held_.push_back(Row{object->id_, std::move(object->values_), std::move(object->toOne_)});
+        holdRowLocked(object->handOverLocked());
         object.reset();
         held = true;
     }
@@ -554,7 +557,7 @@ void Context::applyRowLocked(ManagedObject& object, RowT& row, bool notify, Take
     const Entity& e = object.entity();
     object.ensureStorageLocked();
     // Only an object someone observes needs the names of what changed.
-    const bool observed = notify && object.observers_ && !object.observers_->empty();
+    const bool observed = notify && object.isObservedLocked();
     std::vector<const std::string*> changed;
     for (size_t i = 0; i < object.values_.size() && i < row.values.size(); ++i) {
         if (notify && object.values_[i] == row.values[i] && object.values_[i].type() == row.values[i].type()) continue;
@@ -940,8 +943,7 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
             if (!hold[i]) continue;
             linkHeldLocked(inserted[i], true);
             heldInserted.push_back(inserted[i].id);
-            heldIndex_.emplace(inserted[i].id.get(), held_.size());
-            held_.push_back(std::move(inserted[i]));
+            holdRowLocked(std::move(inserted[i]));
         }
         for (auto& row : updated) {
             auto object = objectWithIDLocked(row.id, true);

@@ -188,6 +188,8 @@ private:
     // to the store or the parent as they are, and become objects only when something here needs
     // one (a fetch of their entity, a lookup by id, a listener of their entity).
     bool isHeldLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_) { return heldIndex_.count(id) > 0; }
+    // Keeps row as a held row.
+    void holdRowLocked(Row&& row) HX_REQUIRES(mutex_);
     // The held row of id as an object (nullptr when id is not held).
     ManagedObjectPtr takeHeldLocked(const ObjectIdentity* id) HX_REQUIRES(mutex_);
     // A row no longer held, made into an inserted object.

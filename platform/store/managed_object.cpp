@@ -323,7 +323,7 @@ void ManagedObject::removeObserver(uint64_t token) {
 }
 
 void ManagedObject::notifyObservers(const std::string& key) {
-    if (!observers_ || observers_->empty()) return;
+    if (!isObservedLocked()) return;
     std::vector<Observer> handlers;
     for (const auto& e : *observers_)
         if (e.key == key) handlers.push_back(e.handler);

@@ -140,6 +140,7 @@ private:
     // Sizes the attribute and to-one storage for the entity (an object whose state was given
     // away holds none).
     void ensureStorageLocked() const;
+    bool isObservedLocked() const { return observers_ && !observers_->empty(); }
     void notifyObservers(const std::string& key);
     // setValueAt with the context's lock held and the object's fault fired.
     void setValueAtLocked(int attributeIndex, foundation::Value value);
