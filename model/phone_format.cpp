@@ -17,7 +17,7 @@ namespace {
 // string stops at its NUL or at the end of the file, whichever comes first.
 class RuleFileReader {
 public:
-    explicit RuleFileReader(const foundation::Data& data) : bytes_(data.data(), data.size()) {}
+    explicit RuleFileReader(std::span<const uint8_t> data) : bytes_(data.data(), data.size()) {}
 
     size_t size() const { return bytes_.size(); }
 
@@ -309,14 +309,21 @@ std::string CallingCodeInfo::description() const {
 
 HXCPhoneFormat::HXCPhoneFormat(std::optional<std::string> defaultCountry)
     : HXCPhoneFormat(
+          {},
           [] {
-              auto bytes = foundation::files::readData(ruleFilePath());
-              return bytes ? std::move(*bytes) : foundation::Data();
+              auto mapped = foundation::files::mapFile(ruleFilePath());
+              return mapped ? std::move(*mapped) : foundation::files::MappedFile();
           }(),
           std::move(defaultCountry)) {}
 
 HXCPhoneFormat::HXCPhoneFormat(foundation::Data data, std::optional<std::string> defaultCountry)
-    : data_(std::move(data)) {
+    : HXCPhoneFormat(std::move(data), {}, std::move(defaultCountry)) {}
+
+HXCPhoneFormat::HXCPhoneFormat(foundation::Data owned, foundation::files::MappedFile mapped,
+                               std::optional<std::string> defaultCountry)
+    : owned_(std::move(owned)),
+      mapped_(std::move(mapped)),
+      data_(owned_.empty() ? mapped_.bytes() : std::span<const uint8_t>(owned_)) {
     if (defaultCountry && !defaultCountry->empty()) {
         defaultCountry_ = *defaultCountry;
     } else {

@@ -11,11 +11,13 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/foundation/error.h"
+#include "platform/foundation/files.h"
 #include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 
@@ -112,9 +114,12 @@ public:
     std::shared_ptr<const CallingCodeInfo> callingCodeInfo(std::string_view callingCode) const;
     std::shared_ptr<const CallingCodeInfo> findCallingCodeInfo(std::string_view digits) const;
 
-    const foundation::Data& data() const { return data_; }
+    // The rule file's bytes.
+    std::span<const uint8_t> data() const { return data_; }
 
 private:
+    HXCPhoneFormat(foundation::Data owned, foundation::files::MappedFile mapped,
+                   std::optional<std::string> defaultCountry);
     void parseHeader();
     std::shared_ptr<CallingCodeInfo> readRecord(const std::string& code, uint32_t offset) const;
     const CallingCodeInfo* infoFor(std::string_view callingCode) const;
@@ -122,7 +127,11 @@ private:
     // 1..999 for a calling code of one to three digits without a leading zero, else -1.
     static int numericCode(std::string_view code);
 
-    foundation::Data data_;
+    // The bytes are the caller's (owned_) or the file's, mapped: the file is half a megabyte, of
+    // which the header and the records in use are read.
+    foundation::Data owned_;
+    foundation::files::MappedFile mapped_;
+    std::span<const uint8_t> data_;
     std::string defaultCountry_;
     std::optional<std::string> defaultCallingCode_;
     // Filled by parseHeader and never changed afterwards, so readers need no lock.

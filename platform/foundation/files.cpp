@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <utility>
 
 #include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
@@ -408,6 +410,54 @@ Result<Data> readData(const fs::path& path) {
     }
     ::close(fd);
     return out;
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : address_(std::exchange(other.address_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+    if (this != &other) {
+        MappedFile gone(std::move(*this));
+        address_ = std::exchange(other.address_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+MappedFile::~MappedFile() {
+    if (address_) ::munmap(const_cast<uint8_t*>(address_), size_);
+}
+
+Result<MappedFile> mapFile(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fileError(errno, path, Op::Read);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return fileError(err, path, Op::Read);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return fileError(EISDIR, path, Op::Read);
+    }
+    MappedFile file;
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
+        void* address = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (address == MAP_FAILED) {
+            const int err = errno;
+            ::close(fd);
+            return fileError(err, path, Op::Read);
+        }
+        file.address_ = static_cast<const uint8_t*>(address);
+        file.size_ = static_cast<size_t>(st.st_size);
+    } else if (!S_ISREG(st.st_mode)) {
+        // A pipe or a device has no size to map.
+        ::close(fd);
+        return fileError(ENODEV, path, Op::Read);
+    }
+    ::close(fd);
+    return file;
 }
 
 Result<std::string> readString(const fs::path& path) {

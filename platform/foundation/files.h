@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -125,6 +126,27 @@ inline Status writeAtomically(const std::filesystem::path& path, std::string_vie
 void removeStaleTemporaries(const std::filesystem::path& directory);
 Result<Data> readData(const std::filesystem::path& path);
 Result<std::string> readString(const std::filesystem::path& path);
+
+// A file's bytes mapped read-only: for a large file that is read here and there, only the pages
+// read become resident, and the system can drop them again, where readData would copy all of it
+// onto the heap. Meant for files nobody rewrites in place (resources): the mapping sees such
+// changes, and reading past a shortened end stops the process. An empty file maps to no bytes.
+class MappedFile {
+public:
+    MappedFile() = default;
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
+    ~MappedFile();
+
+    std::span<const uint8_t> bytes() const { return {address_, size_}; }
+
+private:
+    friend Result<MappedFile> mapFile(const std::filesystem::path& path);
+    const uint8_t* address_ = nullptr;
+    size_t size_ = 0;
+};
+// Fails as readData does.
+Result<MappedFile> mapFile(const std::filesystem::path& path);
 
 // Moves a file or directory; fails with 516 when the destination exists. Works across file systems.
 Status move(const std::filesystem::path& from, const std::filesystem::path& to);

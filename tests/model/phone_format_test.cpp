@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -161,6 +162,27 @@ TEST(HXCPhoneFormat, DefaultCountryComesFromTheLocaleWhenNotGiven) {
     EXPECT_EQ(g.defaultCountry(), "fr");
     EXPECT_EQ(f.format("0123456789"), "01 23 45 67 89");
     EXPECT_EQ(f.format("00 1 555 123 4567"), "00 1 (555) 123-4567");
+}
+
+// The formatter the app makes reads the rule file from disk (mapped); it must read as one over the
+// file's bytes, and a missing file leaves it without rules rather than failing.
+TEST(HXCPhoneFormat, TheRuleFileFromDiskReadsAsItsBytes) {
+    const std::string path = std::string(HX_RESOURCES_DIR) + "/PhoneFormats.dat";
+    HXCPhoneFormat::setRuleFilePath(path);
+    HXCPhoneFormat fromDisk("us");
+    HXCPhoneFormat::setRuleFilePath(path + ".missing");
+    HXCPhoneFormat noFile("us");
+    HXCPhoneFormat::setRuleFilePath("");
+    HXCPhoneFormat fromBytes(generatedRules(), "us");
+    HXCPhoneFormat noBytes(foundation::Data{}, "us");
+    ASSERT_EQ(fromDisk.data().size(), generatedRules().size());
+    EXPECT_TRUE(std::equal(fromDisk.data().begin(), fromDisk.data().end(), generatedRules().begin()));
+    EXPECT_TRUE(noFile.data().empty());
+    for (const char* number : {"5551234567", "+44 20 7946 0958", "+81 3-1234-5678", "0123", "+999 1"}) {
+        EXPECT_EQ(fromDisk.format(number), fromBytes.format(number)) << number;
+        EXPECT_EQ(noFile.format(number), noBytes.format(number)) << number;
+    }
+    EXPECT_EQ(fromDisk.countriesForCallingCode("44"), fromBytes.countriesForCallingCode("44"));
 }
 
 TEST(HXCPhoneFormat, ForeignAndUnknownNumbers) {

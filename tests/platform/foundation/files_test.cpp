@@ -94,6 +94,30 @@ TEST_F(HomeFixture, AtomicWriteReadAndErrors) {
     EXPECT_FALSE(files::createDirectory(file / "sub").ok());
 }
 
+// A mapping reads as readData reads, fails where it fails, and stays valid when moved.
+TEST_F(HomeFixture, AMappedFileReadsAsTheReadOne) {
+    const fs::path dir = cachesDirectory();
+    Data pages(3 * 4096 + 123);
+    for (size_t i = 0; i < pages.size(); ++i) pages[i] = uint8_t(i * 7 + i / 251);
+    ASSERT_TRUE(files::writeAtomically(dir / "pages", pages).ok());
+    ASSERT_TRUE(files::writeAtomically(dir / "empty", Data{}).ok());
+
+    for (const char* name : {"pages", "empty"}) {
+        auto mapped = files::mapFile(dir / name);
+        ASSERT_TRUE(mapped.ok()) << name;
+        files::MappedFile moved = std::move(*mapped);
+        const auto bytes = moved.bytes();
+        EXPECT_EQ(Data(bytes.begin(), bytes.end()), files::readData(dir / name).value()) << name;
+    }
+    for (const fs::path& bad : {dir / "nope", dir}) {
+        auto mapped = files::mapFile(bad);
+        auto read = files::readData(bad);
+        ASSERT_FALSE(mapped.ok()) << bad;
+        EXPECT_EQ(mapped.error().code, read.error().code) << bad;
+        EXPECT_EQ(mapped.error().userInfo.get(kFilePathErrorKey).asString(), bad.string());
+    }
+}
+
 TEST_F(HomeFixture, ListingMoveCopyRemove) {
     const fs::path dir = cachesDirectory() / "c";
     ASSERT_TRUE(files::createDirectory(dir / "sub").ok());
