@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <utility>
 
 namespace services {
 
@@ -84,6 +86,72 @@ void SearchableIndex::TextStore::clear() {
     used_ = capacity_ = size_ = 0;
 }
 
+// ---- the positions by unique id
+
+uint32_t SearchableIndex::Positions::hashOf(std::string_view id) {
+    return static_cast<uint32_t>(std::hash<std::string_view>{}(id));
+}
+
+size_t SearchableIndex::Positions::probe(std::string_view id, uint32_t hash, const std::vector<Stored>& items) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.position == kAbsent) return i;
+        if (slot.hash == hash && items[slot.position].uniqueIdentifier == id) return i;
+    }
+}
+
+uint32_t SearchableIndex::Positions::find(std::string_view id, const std::vector<Stored>& items) const {
+    if (size_ == 0) return kAbsent;
+    return slots_[probe(id, hashOf(id), items)].position;
+}
+
+std::pair<uint32_t, bool> SearchableIndex::Positions::findOrAdd(std::string_view id, uint32_t position,
+                                                                const std::vector<Stored>& items) {
+    if ((size_ + 1) * 2 > slots_.size()) grow();
+    const uint32_t hash = hashOf(id);
+    Slot& slot = slots_[probe(id, hash, items)];
+    if (slot.position != kAbsent) return {slot.position, false};
+    slot = {hash, position};
+    ++size_;
+    return {position, true};
+}
+
+// Removes by shifting back the entries after it in its run (no tombstones, so probes stay short).
+void SearchableIndex::Positions::erase(std::string_view id, const std::vector<Stored>& items) {
+    if (size_ == 0) return;
+    const size_t mask = slots_.size() - 1;
+    size_t hole = probe(id, hashOf(id), items);
+    if (slots_[hole].position == kAbsent) return;
+    --size_;
+    for (size_t i = (hole + 1) & mask; slots_[i].position != kAbsent; i = (i + 1) & mask) {
+        // An entry may fill the hole when its home lies cyclically outside (hole, i].
+        const size_t home = slots_[i].hash & mask;
+        if (((i - home) & mask) >= ((i - hole) & mask)) {
+            slots_[hole] = slots_[i];
+            hole = i;
+        }
+    }
+    slots_[hole] = Slot();
+}
+
+void SearchableIndex::Positions::clear() {
+    std::fill(slots_.begin(), slots_.end(), Slot());
+    size_ = 0;
+}
+
+void SearchableIndex::Positions::grow() {
+    const size_t larger = std::max<size_t>(64, slots_.size() * 2);
+    const std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(larger));
+    const size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.position == kAbsent) continue;
+        size_t i = slot.hash & mask;
+        while (slots_[i].position != kAbsent) i = (i + 1) & mask;
+        slots_[i] = slot;
+    }
+}
+
 // ---- the index
 
 void SearchableIndex::indexSearchableItems(std::vector<SearchableItem> items) {
@@ -94,13 +162,13 @@ void SearchableIndex::indexSearchableItems(std::vector<SearchableItem> items) {
     for (auto& item : items) {
         // The id is stored before it is looked up, so that one hash both finds and adds it.
         const std::string_view id = texts_.add(item.uniqueIdentifier);
-        auto [at, added] = positions_.try_emplace(id, static_cast<uint32_t>(items_.size()));
+        const auto [position, added] = positions_.findOrAdd(id, static_cast<uint32_t>(items_.size()), items_);
         if (added) {
             items_.emplace_back().uniqueIdentifier = id;
         } else {
             texts_.removeLast(id);
         }
-        Stored& stored = items_[at->second];
+        Stored& stored = items_[position];
         const Stored& likely = added ? previous : stored;
         auto& set = item.attributeSet;
         const uint32_t domain = strings_.intern(std::move(item.domainIdentifier), likely.domain);
@@ -132,7 +200,7 @@ void SearchableIndex::releaseLocked(const Stored& stored) {
 
 void SearchableIndex::deleteLocked(Stored& stored) {
     releaseLocked(stored);
-    positions_.erase(stored.uniqueIdentifier);
+    positions_.erase(stored.uniqueIdentifier, items_);
     unusedText_ += stored.uniqueIdentifier.size() + stored.contentDescription.size();
     stored = Stored();
     stored.deleted = true;
@@ -149,7 +217,7 @@ void SearchableIndex::compactLocked() {
         Stored& s = items_[i];
         s.uniqueIdentifier = texts.add(s.uniqueIdentifier);
         s.contentDescription = texts.add(s.contentDescription);
-        positions_.emplace(s.uniqueIdentifier, static_cast<uint32_t>(i));
+        positions_.findOrAdd(s.uniqueIdentifier, static_cast<uint32_t>(i), items_);
     }
     texts_ = std::move(texts);
     deleted_ = unusedText_ = 0;
@@ -158,7 +226,7 @@ void SearchableIndex::compactLocked() {
 void SearchableIndex::deleteSearchableItemsWithIdentifiers(const std::vector<std::string>& uniqueIdentifiers) {
     std::lock_guard lock(mutex_);
     for (const auto& id : uniqueIdentifiers)
-        if (auto at = positions_.find(id); at != positions_.end()) deleteLocked(items_[at->second]);
+        if (const uint32_t at = positions_.find(id, items_); at != Positions::kAbsent) deleteLocked(items_[at]);
     compactLocked();
 }
 

@@ -110,8 +110,33 @@ private:
     mutable foundation::Mutex mutex_;
     std::vector<Stored> items_ HX_GUARDED_BY(mutex_);  // in the order first indexed, with deleted places
     size_t deleted_ HX_GUARDED_BY(mutex_) = 0;
-    // Each item's position in items_, by unique id: a list's save indexes thousands at once.
-    std::unordered_map<std::string_view, uint32_t> positions_ HX_GUARDED_BY(mutex_);
+    // Each item's position in items_, by unique id: a list's save indexes a hundred thousand at
+    // once. An open table of hash and position, the id itself read from the item, so that a
+    // lookup costs one probe into one array where a node-based map costs a bucket and a node.
+    class Positions {
+    public:
+        static constexpr uint32_t kAbsent = UINT32_MAX;
+        // The position of id, or kAbsent.
+        uint32_t find(std::string_view id, const std::vector<Stored>& items) const;
+        // The position of id; when it has none, it gets `position` (the place it is about to take
+        // in items), and added is true.
+        std::pair<uint32_t, bool> findOrAdd(std::string_view id, uint32_t position, const std::vector<Stored>& items);
+        void erase(std::string_view id, const std::vector<Stored>& items);
+        void clear();
+
+    private:
+        struct Slot {
+            uint32_t hash = 0;
+            uint32_t position = kAbsent;  // kAbsent: empty
+        };
+        static uint32_t hashOf(std::string_view id);
+        // The slot holding id, or the empty slot where its probe ends.
+        size_t probe(std::string_view id, uint32_t hash, const std::vector<Stored>& items) const;
+        void grow();
+        std::vector<Slot> slots_;  // a power of two long, at most half full
+        size_t size_ = 0;
+    };
+    Positions positions_ HX_GUARDED_BY(mutex_);
     TextStore texts_ HX_GUARDED_BY(mutex_);
     size_t unusedText_ HX_GUARDED_BY(mutex_) = 0;  // bytes of texts_ no item uses
     StringPool strings_ HX_GUARDED_BY(mutex_);
