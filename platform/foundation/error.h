@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cassert>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -72,23 +73,23 @@ private:
     std::variant<T, Error> v_;
 };
 
-// Success or an error, for operations without a result.
+// Success or an error, for operations without a result. Success makes and destroys no error: a
+// store's save checks one for every value it binds.
 class [[nodiscard]] Status {
 public:
     Status() = default;
-    Status(Error error) : error_(std::move(error)), failed_(true) {}
+    Status(Error error) : error_(std::move(error)) {}
     static Status success() { return {}; }
 
-    bool ok() const { return !failed_; }
+    bool ok() const { return !error_.has_value(); }
     explicit operator bool() const { return ok(); }
     const Error& error() const {
-        assert(failed_);
-        return error_;
+        assert(!ok());
+        return *error_;
     }
 
 private:
-    Error error_;
-    bool failed_ = false;
+    std::optional<Error> error_;
 };
 
 }  // namespace foundation

@@ -717,10 +717,14 @@ Status Coordinator::commit(const SaveBatch& batch) {
     };
     // One statement per entity and kind for the whole save.
     std::vector<sqlite3_stmt*> inserts(model_->entities().size()), updates(model_->entities().size());
-    auto cached = [&](std::vector<sqlite3_stmt*>& slot, const std::vector<std::string>& sql, const Entity& e,
-                      Error& err) -> sqlite3_stmt* {
+    auto cached = [&](std::vector<sqlite3_stmt*>& slot, const std::vector<std::string>& sql,
+                      const Entity& e) -> foundation::Result<sqlite3_stmt*> {
         auto& stmt = slot[e.number()];
-        if (!stmt) stmt = statementLocked(sql[e.number()], &err);
+        if (!stmt) {
+            Error err;
+            stmt = statementLocked(sql[e.number()], &err);
+            if (!stmt) return err;
+        }
         return stmt;
     };
 
@@ -747,9 +751,9 @@ Status Coordinator::commit(const SaveBatch& batch) {
             if (target && target->isTemporary())
                 if (auto p = pending.find(target.get()); p != pending.end() && !assigned[p->second])
                     if (Status s = self(self, p->second); !s) return s;
-        Error err;
-        sqlite3_stmt* stmt = cached(inserts, insertSql_, row.id->entity(), err);
-        if (!stmt) return err;
+        auto statement = cached(inserts, insertSql_, row.id->entity());
+        if (!statement) return statement.error();
+        sqlite3_stmt* stmt = *statement;
         StatementUse use{stmt};
         if (Status s = bindRow(stmt, row, index); !s) return s;
         if (Status s = step(stmt, "Cannot insert a row"); !s) return s;
@@ -775,9 +779,9 @@ Status Coordinator::commit(const SaveBatch& batch) {
     for (const auto& row : batch.updated) {
         if (row.id->isTemporary()) continue;
         const Entity& e = row.id->entity();
-        Error err;
-        sqlite3_stmt* stmt = cached(updates, updateSql_, e, err);
-        if (!stmt) return fail(err);
+        auto statement = cached(updates, updateSql_, e);
+        if (!statement) return fail(statement.error());
+        sqlite3_stmt* stmt = *statement;
         StatementUse use{stmt};
         if (Status s = bindRow(stmt, row, SIZE_MAX); !s) return fail(s.error());
         int last = static_cast<int>(e.attributes().size()) + 1;
