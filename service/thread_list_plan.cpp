@@ -213,14 +213,18 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
                     plan.refreshNeeded = true;
                 }
                 k = &it->second;
+                // A new conversation's ids are all this thread's.
+                if (c.insert) k->messageIDs.reserve(thread.items.size());
+                // Listed by the thread's id unless a page lists its items one by one.
+                if (!reload) seen.insert(thread.id);
                 c.lastdate = startTime / 1000;
                 planParty(thread, k->abNameIsNull, c, isGroup);
                 if (c.clearABName || c.nameLookup != HXPlannedConversation::NameLookup::None) k->abNameIsNull = false;
             }
             // The conversation's type follows its items.
             c.type = CS::typeCodeForMask(mask);
-            // Seen ids and the time span of the reply.
-            seen.insert(reload ? item.id : thread.id);
+            // The time span of the reply, and the ids a page lists.
+            if (reload) seen.insert(item.id);
             widen(reload ? startTime / 1000 : c.lastdate);
             threadEarliest = threadEarliest ? std::min(*threadEarliest, startTime) : startTime;
             threadLatest = threadLatest ? std::max(*threadLatest, startTime) : startTime;

@@ -89,11 +89,15 @@ ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, boo
             return existing;
         }
     }
+    if (created) *created = true;
+    return registerNewLocked(slot->second, id, fault);
+}
+
+ManagedObjectPtr Context::registerNewLocked(std::weak_ptr<ManagedObject>& entry, const ObjectID& id, bool fault) {
     // Allocated apart from its count: the registry's weak entry then keeps only the count alive
     // once the object is gone, not the object's storage, until the next sweep.
     ManagedObjectPtr object(new ManagedObject(this, id, fault));
-    slot->second = object;
-    if (created) *created = true;
+    entry = object;
     if (registry_.size() >= registrySweepAt_) {
         // The changed objects are held, so at least their entries are alive: when they make up
         // half the registry, a sweep could free little, and the next one waits for twice the size.
@@ -619,7 +623,8 @@ foundation::Result<ManagedObjectPtr> Context::insertNewObject(const std::string&
     if (!entity) return makeError(kInvalidRequestError, "No entity named " + entityName + ".");
     auto id = coordinator->newTemporaryIdentity(*entity);
     std::lock_guard lock(mutex_);
-    auto object = objectWithIDLocked(id, false);
+    // A new identity is neither registered nor held.
+    auto object = registerNewLocked(registry_[id.get()], id, false);
     for (size_t i = 0; i < entity->attributes().size(); ++i) {
         const auto& a = entity->attributes()[i];
         if (!a.defaultValue.isNull()) object->values_[i] = normalizeAttributeValue(a.type, a.defaultValue);
@@ -848,7 +853,9 @@ foundation::Status Context::save() {
             }
             addHeld();
             auto coordinator = persistentStoreCoordinator();
-            Coordinator::SaveBatch batch{std::move(inserted), std::move(updated), std::move(deleted)};
+            // The held rows, after the objects' ones, are saved and forgotten.
+            Coordinator::SaveBatch batch{std::move(inserted), std::move(updated), std::move(deleted),
+                                         changes.inserted.size()};
             foundation::Status written =
                 coordinator ? coordinator->commit(batch)
                             : foundation::Status(makeError(kNoStoreError, "The context has no coordinator."));

@@ -658,7 +658,7 @@ foundation::Result<std::vector<ObjectID>> Coordinator::loadToMany(const ObjectID
 
 // ---------------------------------------------------------------- writing
 
-Status Coordinator::commit(const SaveBatch& batch) {
+Status Coordinator::commit(SaveBatch& batch) {
     std::lock_guard lock(mutex_);
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
     // Inserted rows by position: their identity, the row number each gets, and the DFS state.
@@ -793,6 +793,17 @@ Status Coordinator::commit(const SaveBatch& batch) {
 
     if (Status s = execLocked("COMMIT"); !s) return fail(s.error());
 
+    // What only the writes needed goes before the identities are registered: a large save would
+    // otherwise hold both at once.
+    {
+        decltype(pending) written(&nodes);
+        written.swap(pending);
+    }
+    nodes.release();
+    for (size_t i = std::min(batch.disposableFrom, n); i < n; ++i) {
+        std::vector<Value>().swap(batch.inserted[i].values);
+        std::vector<ObjectID>().swap(batch.inserted[i].toOne);
+    }
     for (size_t i = 0; i < n; ++i) {
         const ObjectID& id = batch.inserted[i].id;
         id->setPrimaryKey(assigned[i]);

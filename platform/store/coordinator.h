@@ -91,10 +91,13 @@ public:
         std::vector<Row> inserted;
         std::vector<Row> updated;
         std::vector<ObjectID> deleted;
+        // The inserted rows from this one on are wanted by nobody once written: a successful
+        // commit frees their values and to-ones (their ids stay).
+        size_t disposableFrom = SIZE_MAX;
     };
     // Writes the batch in one SQLite transaction; on success the inserted identities become
     // permanent. On failure nothing is written and nothing changes.
-    foundation::Status commit(const SaveBatch& batch);
+    foundation::Status commit(SaveBatch& batch);
 
 private:
     explicit Coordinator(ModelPtr model);
