@@ -304,6 +304,12 @@ TEST_F(ContextTest, NewRowsFromAChildStayRowsUntilUsedAndReachTheStoreEitherWay)
     ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
     EXPECT_FALSE(main->save().ok());
     sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
+    EXPECT_TRUE(main->hasChanges());
+    // So does a write refused only at its commit, after every row went in: a reader still holds
+    // the file.
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM HX_Message;", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_FALSE(main->save().ok());
+    sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     EXPECT_TRUE(main->hasChanges());
     ASSERT_TRUE(main->save().ok());
