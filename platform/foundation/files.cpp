@@ -386,29 +386,47 @@ Status writeAtomically(const fs::path& path, const void* bytes, size_t length, W
     return {};
 }
 
-Result<Data> readData(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fileError(errno, path, Op::Read);
+namespace {
+
+// A file open for reading and what fstat said of it; closed when it goes.
+struct ReadableFile {
+    int fd = -1;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return fileError(EISDIR, path, Op::Read);
+    ReadableFile() = default;
+    ReadableFile(ReadableFile&& other) noexcept : fd(std::exchange(other.fd, -1)), st(other.st) {}
+    ReadableFile& operator=(ReadableFile&&) = delete;
+    ~ReadableFile() {
+        if (fd >= 0) ::close(fd);
     }
+};
+
+// A directory fails as reading it would (EISDIR).
+Result<ReadableFile> openForReading(const fs::path& path) {
+    ReadableFile file;
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0) return fileError(errno, path, Op::Read);
+    if (::fstat(file.fd, &file.st) != 0) return fileError(errno, path, Op::Read);
+    if (S_ISDIR(file.st.st_mode)) return fileError(EISDIR, path, Op::Read);
+    return file;
+}
+
+}  // namespace
+
+Result<Data> readData(const fs::path& path) {
+    auto file = openForReading(path);
+    if (!file) return file.error();
     Data out;
-    if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+    if (file->st.st_size > 0) out.reserve(static_cast<size_t>(file->st.st_size));
     uint8_t buffer[65536];
     while (true) {
-        const ssize_t r = ::read(fd, buffer, sizeof buffer);
+        const ssize_t r = ::read(file->fd, buffer, sizeof buffer);
         if (r < 0) {
             if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd);
-            return fileError(err, path, Op::Read);
+            return fileError(errno, path, Op::Read);
         }
         if (r == 0) break;
         out.insert(out.end(), buffer, buffer + r);
     }
-    ::close(fd);
     return out;
 }
 
@@ -429,35 +447,18 @@ MappedFile::~MappedFile() {
 }
 
 Result<MappedFile> mapFile(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fileError(errno, path, Op::Read);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return fileError(err, path, Op::Read);
-    }
-    if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return fileError(EISDIR, path, Op::Read);
-    }
-    MappedFile file;
-    if (S_ISREG(st.st_mode) && st.st_size > 0) {
-        void* address = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (address == MAP_FAILED) {
-            const int err = errno;
-            ::close(fd);
-            return fileError(err, path, Op::Read);
-        }
-        file.address_ = static_cast<const uint8_t*>(address);
-        file.size_ = static_cast<size_t>(st.st_size);
-    } else if (!S_ISREG(st.st_mode)) {
-        // A pipe or a device has no size to map.
-        ::close(fd);
-        return fileError(ENODEV, path, Op::Read);
-    }
-    ::close(fd);
-    return file;
+    auto file = openForReading(path);
+    if (!file) return file.error();
+    // A pipe or a device has no size to map.
+    if (!S_ISREG(file->st.st_mode)) return fileError(ENODEV, path, Op::Read);
+    MappedFile mapped;
+    if (file->st.st_size == 0) return mapped;
+    const auto size = static_cast<size_t>(file->st.st_size);
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file->fd, 0);
+    if (address == MAP_FAILED) return fileError(errno, path, Op::Read);
+    mapped.address_ = static_cast<const uint8_t*>(address);
+    mapped.size_ = size;
+    return mapped;
 }
 
 Result<std::string> readString(const fs::path& path) {
