@@ -134,33 +134,43 @@ void updateLastMessageProperties(const store::ManagedObjectPtr& conversation, bo
     if (!conversation) return;
     auto messages = sortedMessages(conversation);
     if (messages.empty()) return;
-    const auto& newest = messages.back();
+    const auto& m = messages.back();
+    NewestMessage newest{m->value("from").boolValue(),
+                         m->value("number").int64Value(),
+                         stringOf(m->value("message")),
+                         stringOf(m->value("senderName")),
+                         stringOf(m->value("senderNumber")),
+                         m->value("attachments"),
+                         m->value("length")};
+    setLastMessageProperties(conversation, newest, messages.size(), signedIn);
+}
+
+void setLastMessageProperties(const store::ManagedObjectPtr& conversation, const NewestMessage& newest, size_t count,
+                              bool signedIn) {
+    if (!conversation || count == 0) return;
     static const std::string nbsp = "\u00A0";
     std::string prefix;
     if (stringOf(conversation->value("sender")) == "Group Message") {
-        if (newest->value("from").boolValue()) {
+        if (newest.from) {
             prefix = localized("Me:") + nbsp;
         } else {
-            std::string name = stringOf(newest->value("senderName"));
+            std::string name = newest.senderName;
             if (auto cut = name.rfind(nbsp + "("); cut != std::string::npos) name.erase(cut);
-            if (name.empty()) name = stringOf(newest->value("senderNumber"));
+            if (name.empty()) name = newest.senderNumber;
             prefix = name + ":" + nbsp;
         }
     }
-    if (signedIn)
-        (void)conversation->setValue(
-            "lastdate", foundation::Date{static_cast<double>(newest->value("number").int64Value() / 1000)});
-    const std::string text = stringOf(newest->value("message"));
-    auto attachments = newest->value("attachments");
-    if (!text.empty())
-        (void)conversation->setValue("lastMessageText", prefix + text);
+    if (signedIn) (void)conversation->setValue("lastdate", foundation::Date{static_cast<double>(newest.number / 1000)});
+    const auto& attachments = newest.attachments;
+    if (!newest.text.empty())
+        (void)conversation->setValue("lastMessageText", prefix + newest.text);
     else if (attachments.isArray() && !attachments.asArray().empty())
         (void)conversation->setValue("lastMessageText", prefix + attachmentSummary(attachments.asArray()));
     const int64_t type = conversation->value("type").int64Value();
     if (isHistoryType(type))
-        (void)conversation->setValue("lastMessageLength", newest->value("length"));
+        (void)conversation->setValue("lastMessageLength", newest.length);
     else if (type >= 0 && type < 63 && (kVoicemailOrTextTypes & (int64_t{1} << type)))
-        (void)conversation->setValue("numberOfMessages", static_cast<int64_t>(messages.size()));
+        (void)conversation->setValue("numberOfMessages", static_cast<int64_t>(count));
 }
 
 }  // namespace HXConversationStore

@@ -40,6 +40,17 @@ std::vector<store::ManagedObjectPtr> sortedMessages(const store::ManagedObjectPt
 // The summary a list shows: prefix for groups, last date, last text or attachment kinds, count
 // or length.
 void updateLastMessageProperties(const store::ManagedObjectPtr& conversation, bool signedIn);
+// What the summary reads of a conversation's newest message (the last of the greatest number).
+struct NewestMessage {
+    bool from = false;
+    int64_t number = 0;
+    std::string text, senderName, senderNumber;
+    foundation::Value attachments, length;
+};
+// The same summary from the newest of the conversation's count messages, for a caller that
+// wrote them and knows them without reading them back.
+void setLastMessageProperties(const store::ManagedObjectPtr& conversation, const NewestMessage& newest, size_t count,
+                              bool signedIn);
 
 // The kind words of attachments in a summary ("image", "videos", "mixed attachments", ...).
 std::string attachmentSummary(const foundation::Array& attachments);

@@ -260,7 +260,36 @@ struct MessageAttributes {
     int id = of("id"), message = of("message"), senderNumber = of("senderNumber"), senderName = of("senderName"),
         length = of("length"), from = of("from"), date = of("date"), number = of("number"),
         attachments = of("attachments");
+    // The number of the relationship to the message's conversation.
+    int conversation = [] {
+        const store::Entity* e = HXMessageStore::managedObjectModel()->entityNamed(HXMessageStore::kMessageEntity);
+        const store::Relationship* r = e ? e->relationship("Conversation") : nullptr;
+        return r ? r->index : -1;
+    }();
 };
+
+// What a conversation's summary reads of a message about to be written, from its fields.
+CS::NewestMessage newestOf(std::span<const std::pair<int, Value>> fields) {
+    static const MessageAttributes ms;
+    CS::NewestMessage m;
+    for (const auto& [index, value] : fields) {
+        if (index == ms.from)
+            m.from = value.boolValue();
+        else if (index == ms.number)
+            m.number = value.int64Value();
+        else if (index == ms.message)
+            m.text = stringOf(value);
+        else if (index == ms.senderName)
+            m.senderName = stringOf(value);
+        else if (index == ms.senderNumber)
+            m.senderNumber = stringOf(value);
+        else if (index == ms.attachments)
+            m.attachments = value;
+        else if (index == ms.length)
+            m.length = value;
+    }
+    return m;
+}
 
 }  // namespace
 
@@ -819,13 +848,25 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
         if (updates)
             for (const auto& m : conversation->objects("Messages"))
                 messagesByID.emplace(stringOf(m->valueAt(ms.id)), m);
-        for (HXPlannedMessage& planned : c.messages) {
+        // A new conversation's messages are all new: each goes to the store as a row, never read
+        // back, and the summary is taken from the newest (the last of the greatest number) as it
+        // is written.
+        const bool asRows = c.insert && !updates;
+        size_t newestIndex = 0, rows = 0;
+        CS::NewestMessage newest;
+        if (asRows)
+            for (size_t i = 1; i < c.messages.size(); ++i)
+                if (c.messages[i].item->startTime >= c.messages[newestIndex].item->startTime) newestIndex = i;
+        for (size_t index = 0; index < c.messages.size(); ++index) {
+            HXPlannedMessage& planned = c.messages[index];
             HXThreadItem& item = thread.items[static_cast<size_t>(planned.item - thread.items.data())];
             store::ManagedObjectPtr message;
             // Set together, under one hold of the context's lock: a list brings thousands.
             std::pair<int, Value> fields[9];
             size_t n = 0;
-            if (planned.insert) {
+            if (asRows) {
+                fields[n++] = {ms.id, std::move(item.id)};
+            } else if (planned.insert) {
                 auto inserted = context->insertNewObject(HXMessageStore::kMessageEntity);
                 if (!inserted.ok()) continue;
                 message = inserted.value();
@@ -854,6 +895,12 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
             fields[n++] = {ms.date, ""};
             fields[n++] = {ms.number, item.startTime};
             fields[n++] = {ms.attachments, std::move(item.attachments)};
+            if (asRows) {
+                if (index == newestIndex) newest = newestOf(std::span(fields, n));
+                const std::pair<int, store::ManagedObjectPtr> owner[] = {{ms.conversation, conversation}};
+                if (context->insertNewRow(HXMessageStore::kMessageEntity, std::span(fields, n), owner).ok()) ++rows;
+                continue;
+            }
             message->setValuesAt(std::span(fields, n));
             (void)message->setObject("Conversation", conversation);
         }
@@ -881,7 +928,10 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
                 services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers(searchItems);
         }
         if (c.markRead) markRead.push_back(thread.id);
-        CS::updateLastMessageProperties(conversation, isSignedIn);
+        if (asRows)
+            CS::setLastMessageProperties(conversation, newest, rows, isSignedIn);
+        else
+            CS::updateLastMessageProperties(conversation, isSignedIn);
         std::vector<HXPlannedMessage>().swap(c.messages);
         std::vector<HXThreadItem>().swap(thread.items);
         // The messages written so far wait for the save as rows rather than objects.

@@ -182,13 +182,14 @@ bool Context::holdsEntityLocked(const Entity& entity) const {
     return false;
 }
 
-void Context::linkHeldLocked(const Row& row, bool notify) {
+void Context::linkHeldLocked(const Row& row, bool notify, bool markChanged) {
     for (const auto& r : row.id->entity().relationships()) {
         if (r.toMany || !r.inverse->toMany || !row.toOne[r.index]) continue;
         auto other = registeredLocked(row.toOne[r.index].get());
         if (!other || other->fault_) continue;
         auto& slot = other->toMany_[r.inverse->index];
         if (slot && std::find(slot->begin(), slot->end(), row.id) == slot->end()) slot->push_back(row.id);
+        if (markChanged) markUpdatedLocked(*other);
         if (notify) other->notifyObservers(r.inverse->name);
     }
 }
@@ -616,24 +617,79 @@ void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, con
     if (notify) object.notifyObservers(rel.name);
 }
 
-foundation::Result<ManagedObjectPtr> Context::insertNewObject(const std::string& entityName) {
+foundation::Result<ObjectID> Context::newIdentity(const std::string& entityName) const {
     auto coordinator = persistentStoreCoordinator();
     if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
     const Entity* entity = coordinator->model().entityNamed(entityName);
     if (!entity) return makeError(kInvalidRequestError, "No entity named " + entityName + ".");
-    auto id = coordinator->newTemporaryIdentity(*entity);
-    std::lock_guard lock(mutex_);
+    return coordinator->newTemporaryIdentity(*entity);
+}
+
+ManagedObjectPtr Context::insertNewLocked(const ObjectID& id) {
+    const Entity& entity = id->entity();
     // A new identity is neither registered nor held.
     auto object = registerNewLocked(registry_[id.get()], id, false);
-    for (size_t i = 0; i < entity->attributes().size(); ++i) {
-        const auto& a = entity->attributes()[i];
+    for (size_t i = 0; i < entity.attributes().size(); ++i) {
+        const auto& a = entity.attributes()[i];
         if (!a.defaultValue.isNull()) object->values_[i] = normalizeAttributeValue(a.type, a.defaultValue);
     }
-    for (const auto& r : entity->relationships())
+    for (const auto& r : entity.relationships())
         if (r.toMany) object->toMany_[r.index].emplace();
     object->inserted_ = true;
     inserted_.push_back(object);
     return object;
+}
+
+foundation::Result<ManagedObjectPtr> Context::insertNewObject(const std::string& entityName) {
+    auto id = newIdentity(entityName);
+    if (!id.ok()) return id.error();
+    std::lock_guard lock(mutex_);
+    return insertNewLocked(id.value());
+}
+
+foundation::Result<ObjectID> Context::insertNewRow(const std::string& entityName,
+                                                   std::span<std::pair<int, Value>> values,
+                                                   std::span<const std::pair<int, ManagedObjectPtr>> toOne) {
+    auto made = newIdentity(entityName);
+    if (!made.ok()) return made.error();
+    ObjectID id = std::move(made.value());
+    const Entity& entity = id->entity();
+    const auto& relationships = entity.relationships();
+    bool asRow = true;
+    for (const auto& [index, target] : toOne) {
+        if (index < 0 || static_cast<size_t>(index) >= relationships.size() || relationships[index].toMany)
+            return makeError(kInvalidRequestError, "The entity " + entity.name() +
+                                                       " has no to-one relationship number " + std::to_string(index) +
+                                                       ".");
+        const Relationship& r = relationships[index];
+        if (target && &target->entity() != r.destination)
+            return makeError(kInvalidRequestError, "Relationship " + r.name + " takes " + r.destinationName + ".");
+        if (target && target->context_ != this)
+            return makeError(kInvalidRequestError, "Both objects must live in the same context.");
+        // The other side's to-one must follow at once, which takes an object.
+        if (target && !r.inverse->toMany) asRow = false;
+    }
+    std::lock_guard lock(mutex_);
+    if (!asRow || watched().covers(entity)) {
+        auto object = insertNewLocked(id);
+        for (auto& [index, value] : values) object->setValueAtLocked(index, std::move(value));
+        for (const auto& [index, target] : toOne)
+            setToOneLocked(*object, relationships[index], target ? target->id_ : nullptr, true, true);
+        return id;
+    }
+    Row row{id, std::vector<Value>(entity.attributes().size()), std::vector<ObjectID>(relationships.size())};
+    for (size_t i = 0; i < entity.attributes().size(); ++i) {
+        const auto& a = entity.attributes()[i];
+        if (!a.defaultValue.isNull()) row.values[i] = normalizeAttributeValue(a.type, a.defaultValue);
+    }
+    for (auto& [index, value] : values) {
+        if (index < 0 || static_cast<size_t>(index) >= row.values.size()) continue;
+        row.values[index] = normalizeAttributeValue(entity.attributes()[index].type, std::move(value));
+    }
+    for (const auto& [index, target] : toOne) row.toOne[index] = target ? target->id_ : nullptr;
+    linkHeldLocked(row, true, true);
+    holdRowLocked(std::move(row));
+    return id;
 }
 
 void Context::deleteObject(const ManagedObjectPtr& object) {

@@ -15,6 +15,7 @@
 #include <memory_resource>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -65,6 +66,15 @@ public:
     void performAndWait(const std::function<void()>& block);
 
     foundation::Result<ManagedObjectPtr> insertNewObject(const std::string& entityName);
+    // A new object of entityName made whole at once: its attribute values by number (moved
+    // from) and its to-one targets by relationship number, as insertNewObject, setValuesAt and
+    // setObject would make it. Nobody holds it, so it waits for the next save as a row from the
+    // start, as holdUnreferencedInserted would keep it, and becomes an object when something asks
+    // for one. It is an object at once when change listeners want the entity's objects or a
+    // target's side of a relationship is to-one. How a large import writes what it never reads.
+    foundation::Result<ObjectID> insertNewRow(const std::string& entityName,
+                                              std::span<std::pair<int, foundation::Value>> values,
+                                              std::span<const std::pair<int, ManagedObjectPtr>> toOne);
     void deleteObject(const ManagedObjectPtr& object);
 
     foundation::Result<std::vector<ManagedObjectPtr>> fetch(const FetchRequest& request);
@@ -202,8 +212,13 @@ private:
     // The held rows of the entities that listeners want as objects.
     void takeWatchedLocked() HX_REQUIRES(mutex_);
     bool holdsEntityLocked(const Entity& entity) const HX_REQUIRES(mutex_);
-    // A held row's to-one targets that are loaded here list it among their members.
-    void linkHeldLocked(const Row& row, bool notify) HX_REQUIRES(mutex_);
+    // A held row's to-one targets that are loaded here list it among their members (and, with
+    // markChanged, count as updated, as after setObject).
+    void linkHeldLocked(const Row& row, bool notify, bool markChanged = false) HX_REQUIRES(mutex_);
+    // A new identity of entityName from the coordinator, or why there is none.
+    foundation::Result<ObjectID> newIdentity(const std::string& entityName) const;
+    // Registers a new inserted object of id with its entity's defaults.
+    ManagedObjectPtr insertNewLocked(const ObjectID& id) HX_REQUIRES(mutex_);
     // The object on the other side of a relationship whose change must reach it: a held row
     // has no loaded to-many set to mend, but a to-one side must follow, so it becomes an object.
     ManagedObjectPtr otherSideLocked(const ObjectIdentity* id, bool otherSideToMany) HX_REQUIRES(mutex_);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <atomic>
+#include <functional>
 
 #include <sqlite3.h>
 
@@ -46,6 +47,35 @@ protected:
         EXPECT_TRUE(m->setValue("number", number).ok());
         EXPECT_TRUE(m->setObject("Conversation", conv).ok());
         return m;
+    }
+
+    // The numbers of the conversation's messages, ascending.
+    static std::vector<int64_t> numbers(const store::ManagedObjectPtr& c) {
+        std::vector<int64_t> out;
+        for (const auto& m : c->objects("Messages")) out.push_back(m->value("number").int64Value());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // Runs work in the root context and then in a child of it (saved into the root after), each
+    // with a conversation id of its own, and checks what the store then holds of that
+    // conversation's messages: column of each, in the order of their numbers.
+    void inRootAndChild(const std::function<void(const store::ContextPtr& ctx, const std::string& id)>& work,
+                        const std::string& column, const std::string& stored) {
+        for (bool inChild : {false, true}) {
+            SCOPED_TRACE(inChild ? "in a child" : "in the root");
+            auto ctx = inChild ? child() : main;
+            const std::string id = inChild ? "c" : "r";
+            ctx->performAndWait([&] { work(ctx, id); });
+            if (inChild) {
+                ASSERT_TRUE(main->save().ok());
+            }
+            EXPECT_EQ(storetest::sqlite(path, "SELECT group_concat(x) FROM (SELECT " + column +
+                                                  " AS x FROM HX_Message m JOIN HX_Conversation c ON m.Conversation = "
+                                                  "c.Z_PK WHERE c.conversationID = '" +
+                                                  id + "' ORDER BY m.number)"),
+                      stored);
+        }
     }
 
     size_t count(const store::ContextPtr& ctx, const std::string& entity, const char* format = nullptr) {
@@ -266,12 +296,6 @@ TEST_F(ContextTest, NewRowsFromAChildStayRowsUntilUsedAndReachTheStoreEitherWay)
         clock->runUntilIdle();
         return messageID;
     };
-    auto numbers = [&](const store::ManagedObjectPtr& c) {
-        std::vector<int64_t> out;
-        for (const auto& m : c->objects("Messages")) out.push_back(m->value("number").int64Value());
-        std::sort(out.begin(), out.end());
-        return out;
-    };
     push("n1", 10);
     EXPECT_EQ(heard, std::vector<std::string>{"change:HX_Conversation:n1"});
     EXPECT_TRUE(main->hasChanges());
@@ -324,17 +348,8 @@ TEST_F(ContextTest, NewRowsFromAChildStayRowsUntilUsedAndReachTheStoreEitherWay)
 // Objects an import is done with wait as rows: only those nobody holds or observes, and they
 // read, fetch, count and save as the objects would have.
 TEST_F(ContextTest, InsertedObjectsNobodyHoldsWaitAsRowsAndReadAsTheObjectsWould) {
-    auto numbers = [](const store::ManagedObjectPtr& c) {
-        std::vector<int64_t> out;
-        for (const auto& m : c->objects("Messages")) out.push_back(m->value("number").int64Value());
-        std::sort(out.begin(), out.end());
-        return out;
-    };
-    for (bool inChild : {false, true}) {
-        SCOPED_TRACE(inChild ? "in a child" : "in the root");
-        auto ctx = inChild ? child() : main;
-        const std::string id = inChild ? "c" : "r";
-        ctx->performAndWait([&] {
+    inRootAndChild(
+        [&](const store::ContextPtr& ctx, const std::string& id) {
             auto conv = conversation(ctx, id);
             const store::ManagedObjectPtr kept = message(ctx, conv, 1);
             const store::ObjectID heldID = message(ctx, conv, 2)->objectID();
@@ -364,17 +379,72 @@ TEST_F(ContextTest, InsertedObjectsNobodyHoldsWaitAsRowsAndReadAsTheObjectsWould
             EXPECT_TRUE(kept->setValue("number", 10).ok());
             ctx->holdUnreferencedInserted("HX_Message");
             ASSERT_TRUE(ctx->save().ok());
-        });
-        if (inChild) {
-            ASSERT_TRUE(main->save().ok());
-        }
-        EXPECT_EQ(
-            storetest::sqlite(path, "SELECT group_concat(x) FROM (SELECT c.conversationID || ':' || m.number AS x "
-                                    "FROM HX_Message m JOIN HX_Conversation c ON m.Conversation = c.Z_PK "
-                                    "WHERE c.conversationID = '" +
-                                        id + "' ORDER BY m.number)"),
-            id + ":2," + id + ":4," + id + ":10," + id + ":30");
-    }
+        },
+        "m.number", "2,4,10,30");
+}
+
+TEST_F(ContextTest, ANewRowReadsSavesAndLinksAsTheObjectMadeFieldByFieldWould) {
+    const store::Entity& e = *coordinator->model().entityNamed("HX_Message");
+    const int owner = e.relationship("Conversation")->index;
+    auto row = [&](const store::ContextPtr& ctx, const store::ManagedObjectPtr& conv, int64_t number) {
+        std::pair<int, Value> values[] = {{e.attributeIndex("number"), Value(std::to_string(number))},
+                                          {e.attributeIndex("from"), Value(int64_t{1})},
+                                          {e.attributeIndex("message"), Value("row")}};
+        const std::pair<int, store::ManagedObjectPtr> toOne[] = {{owner, conv}};
+        auto id = ctx->insertNewRow("HX_Message", values, toOne);
+        EXPECT_TRUE(id.ok());
+        return id.ok() ? id.value() : nullptr;
+    };
+    inRootAndChild(
+        [&](const store::ContextPtr& ctx, const std::string& id) {
+            auto conv = conversation(ctx, id);
+            (void)message(ctx, conv, 1);
+            const store::ObjectID second = row(ctx, conv, 2);
+            // Nobody holds it: it waits as a row, yet the conversation lists it at once.
+            EXPECT_EQ(numbers(conv), (std::vector<int64_t>{1, 2}));
+            EXPECT_EQ(count(ctx, "HX_Message", ("from == YES AND Conversation.conversationID == '" + id + "'").c_str()),
+                      1u);
+            auto object = ctx->objectWithID(second);
+            EXPECT_TRUE(object->isInserted());
+            EXPECT_EQ(object->value("isIndexedForSearch"), Value());
+            EXPECT_EQ(object->value("message"), Value("row"));
+            EXPECT_EQ(object->object("Conversation"), conv);
+            (void)row(ctx, conv, 3);
+            ASSERT_TRUE(ctx->save().ok());
+        },
+        "m.number || m.[from]", "10,21,31");
+
+    // A saved conversation gaining a row is updated and its observers hear of it, as after setObject.
+    auto saved = main->fetch(FetchRequest("HX_Conversation")).value().front();
+    ASSERT_FALSE(saved->isUpdated());
+    std::vector<size_t> heard;
+    saved->addObserver("Messages", [&](store::ManagedObject& o, const std::string&) {
+        heard.push_back(o.objects("Messages").size());
+    });
+    (void)saved->objects("Messages");
+    (void)row(main, saved, 4);
+    EXPECT_TRUE(saved->isUpdated());
+    EXPECT_EQ(heard, std::vector<size_t>{4});
+
+    // Where listeners want the entity's objects, it is one from the start, as insertNewObject's.
+    const uint64_t token =
+        main->addChangeListener([](Context&, Context::ChangeKind, const Context::Changes&) {}, "HX_Message");
+    const size_t before = main->insertedObjects().size();
+    const store::ObjectID watched = row(main, saved, 5);
+    EXPECT_EQ(main->insertedObjects().size(), before + 1);
+    EXPECT_EQ(main->insertedObjects().back()->objectID(), watched);
+    main->removeChangeListener(token);
+
+    // What cannot be made is refused, and nothing is inserted.
+    auto other = child();
+    auto foreign = other->insertNewObject("HX_Conversation").value();
+    auto aMessage = main->objectWithID(watched);
+    const std::pair<int, store::ManagedObjectPtr> refused[][1] = {
+        {{owner + 1, saved}}, {{-1, saved}}, {{owner, aMessage}}, {{owner, foreign}}};
+    for (const auto& toOne : refused) EXPECT_FALSE(main->insertNewRow("HX_Message", {}, toOne).ok());
+    EXPECT_FALSE(main->insertNewRow("HX_Nothing", {}, {}).ok());
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message"), "8");
 }
 
 TEST_F(ContextTest, PrefetchToOneReadsTheOwnersInOneBatchDownTheChain) {
