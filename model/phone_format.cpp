@@ -321,9 +321,7 @@ HXCPhoneFormat::HXCPhoneFormat(foundation::Data data, std::optional<std::string>
 
 HXCPhoneFormat::HXCPhoneFormat(foundation::Data owned, foundation::files::MappedFile mapped,
                                std::optional<std::string> defaultCountry)
-    : owned_(std::move(owned)),
-      mapped_(std::move(mapped)),
-      data_(owned_.empty() ? mapped_.bytes() : std::span<const uint8_t>(owned_)) {
+    : owned_(std::move(owned)), mapped_(std::move(mapped)) {
     if (defaultCountry && !defaultCountry->empty()) {
         defaultCountry_ = *defaultCountry;
     } else {
@@ -373,11 +371,11 @@ int HXCPhoneFormat::numericCode(std::string_view code) {
 }
 
 void HXCPhoneFormat::parseHeader() {
-    RuleFileReader reader(data_);
+    RuleFileReader reader(data());
     const auto count = int32_t(reader.u32(0));
     if (count < 1) return;
     // Entries that would lie past the end carry nothing; stop there rather than read zeros.
-    const uint64_t available = data_.size() >= 4 ? (data_.size() - 4) / 12 : 0;
+    const uint64_t available = data().size() >= 4 ? (data().size() - 4) / 12 : 0;
     const uint64_t entries = std::min<uint64_t>(uint64_t(count), available);
     const uint64_t headerEnd = 4 + 12 * uint64_t(count);
     for (uint64_t i = 0; i < entries; ++i) {
@@ -400,8 +398,8 @@ std::shared_ptr<CallingCodeInfo> HXCPhoneFormat::readRecord(const std::string& c
     info->callingCode = code;
     if (auto it = callingCodeCountries_.find(code); it != callingCodeCountries_.end()) info->countries = it->second;
 
-    RuleFileReader reader(data_);
-    const uint64_t size = data_.size();
+    RuleFileReader reader(data());
+    const uint64_t size = data().size();
     const uint64_t r = offset;
     const uint64_t s = r + (reader.u32(r) & 0xFFFF);
     const uint64_t f = s + (reader.u32(r + 4) & 0xFFFF);

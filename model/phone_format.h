@@ -115,7 +115,7 @@ public:
     std::shared_ptr<const CallingCodeInfo> findCallingCodeInfo(std::string_view digits) const;
 
     // The rule file's bytes.
-    std::span<const uint8_t> data() const { return data_; }
+    std::span<const uint8_t> data() const { return owned_.empty() ? mapped_.bytes() : std::span(owned_); }
 
 private:
     HXCPhoneFormat(foundation::Data owned, foundation::files::MappedFile mapped,
@@ -131,7 +131,6 @@ private:
     // which the header and the records in use are read.
     foundation::Data owned_;
     foundation::files::MappedFile mapped_;
-    std::span<const uint8_t> data_;
     std::string defaultCountry_;
     std::optional<std::string> defaultCallingCode_;
     // Filled by parseHeader and never changed afterwards, so readers need no lock.

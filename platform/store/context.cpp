@@ -11,6 +11,26 @@ namespace store {
 
 using foundation::Value;
 
+namespace {
+
+// The entity named name in the coordinator's model, or why there is none.
+foundation::Result<const Entity*> entityNamed(const CoordinatorPtr& coordinator, const std::string& name) {
+    if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
+    const Entity* entity = coordinator->model().entityNamed(name);
+    if (!entity) return makeError(kInvalidRequestError, "No entity named " + name + ".");
+    return entity;
+}
+
+// Sets each attribute that has a default to it, normalised, in values (one per attribute).
+void setDefaults(const Entity& entity, std::vector<Value>& values) {
+    for (size_t i = 0; i < entity.attributes().size(); ++i) {
+        const auto& a = entity.attributes()[i];
+        if (!a.defaultValue.isNull()) values[i] = normalizeAttributeValue(a.type, a.defaultValue);
+    }
+}
+
+}  // namespace
+
 Context::Context(ConcurrencyType type, dispatch::QueuePtr queue) : type_(type), queue_(std::move(queue)) {}
 
 std::shared_ptr<Context> Context::create(ConcurrencyType type, dispatch::QueuePtr queue) {
@@ -442,16 +462,15 @@ struct ResolvedRequest {
 };
 
 foundation::Result<ResolvedRequest> resolveRequest(CoordinatorPtr coordinator, const FetchRequest& request) {
-    if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
-    const Entity* entity = coordinator->model().entityNamed(request.entityName);
-    if (!entity) return makeError(kInvalidRequestError, "No entity named " + request.entityName + ".");
+    auto entity = entityNamed(coordinator, request.entityName);
+    if (!entity) return entity.error();
     std::optional<Predicate> bound;
     if (request.predicate) {
-        auto b = bindPredicate(*request.predicate, *entity);
+        auto b = bindPredicate(*request.predicate, **entity);
         if (!b) return b.error();
         bound = std::move(b.value());
     }
-    return ResolvedRequest{std::move(coordinator), entity, std::move(bound)};
+    return ResolvedRequest{std::move(coordinator), *entity, std::move(bound)};
 }
 
 }  // namespace
@@ -619,20 +638,16 @@ void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, con
 
 foundation::Result<ObjectID> Context::newIdentity(const std::string& entityName) const {
     auto coordinator = persistentStoreCoordinator();
-    if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
-    const Entity* entity = coordinator->model().entityNamed(entityName);
-    if (!entity) return makeError(kInvalidRequestError, "No entity named " + entityName + ".");
-    return coordinator->newTemporaryIdentity(*entity);
+    auto entity = entityNamed(coordinator, entityName);
+    if (!entity) return entity.error();
+    return coordinator->newTemporaryIdentity(**entity);
 }
 
 ManagedObjectPtr Context::insertNewLocked(const ObjectID& id) {
     const Entity& entity = id->entity();
     // A new identity is neither registered nor held.
     auto object = registerNewLocked(registry_[id.get()], id, false);
-    for (size_t i = 0; i < entity.attributes().size(); ++i) {
-        const auto& a = entity.attributes()[i];
-        if (!a.defaultValue.isNull()) object->values_[i] = normalizeAttributeValue(a.type, a.defaultValue);
-    }
+    setDefaults(entity, object->values_);
     for (const auto& r : entity.relationships())
         if (r.toMany) object->toMany_[r.index].emplace();
     object->inserted_ = true;
@@ -662,10 +677,7 @@ foundation::Result<ObjectID> Context::insertNewRow(const std::string& entityName
                                                        " has no to-one relationship number " + std::to_string(index) +
                                                        ".");
         const Relationship& r = relationships[index];
-        if (target && &target->entity() != r.destination)
-            return makeError(kInvalidRequestError, "Relationship " + r.name + " takes " + r.destinationName + ".");
-        if (target && target->context_ != this)
-            return makeError(kInvalidRequestError, "Both objects must live in the same context.");
+        if (auto refused = ManagedObject::canLink(r, target.get(), this); !refused) return refused.error();
         // The other side's to-one must follow at once, which takes an object.
         if (target && !r.inverse->toMany) asRow = false;
     }
@@ -678,10 +690,7 @@ foundation::Result<ObjectID> Context::insertNewRow(const std::string& entityName
         return id;
     }
     Row row{id, std::vector<Value>(entity.attributes().size()), std::vector<ObjectID>(relationships.size())};
-    for (size_t i = 0; i < entity.attributes().size(); ++i) {
-        const auto& a = entity.attributes()[i];
-        if (!a.defaultValue.isNull()) row.values[i] = normalizeAttributeValue(a.type, a.defaultValue);
-    }
+    setDefaults(entity, row.values);
     for (auto& [index, value] : values) {
         if (index < 0 || static_cast<size_t>(index) >= row.values.size()) continue;
         row.values[index] = normalizeAttributeValue(entity.attributes()[index].type, std::move(value));

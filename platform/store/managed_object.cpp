@@ -241,16 +241,20 @@ std::shared_ptr<ManagedObject> ManagedObject::object(std::string_view key) const
     return context_->objectWithIDLocked(target, true);
 }
 
+foundation::Status ManagedObject::canLink(const Relationship& r, const ManagedObject* target, const Context* context) {
+    if (target && &target->entity() != r.destination)
+        return makeError(kInvalidRequestError, "Relationship " + r.name + " takes " + r.destinationName + ".");
+    if (!context || (target && target->context_ != context))
+        return makeError(kInvalidRequestError, "Both objects must live in the same context.");
+    return {};
+}
+
 foundation::Status ManagedObject::setObject(std::string_view key, const std::shared_ptr<ManagedObject>& target) {
     const Relationship* r = entity().relationship(key);
     if (!r || r->toMany)
         return makeError(kInvalidRequestError,
                          "The entity " + entity().name() + " has no to-one relationship " + std::string(key) + ".");
-    if (target && &target->entity() != r->destination)
-        return makeError(kInvalidRequestError,
-                         "Relationship " + std::string(key) + " takes " + r->destinationName + ".");
-    if (!context_ || (target && target->context_ != context_))
-        return makeError(kInvalidRequestError, "Both objects must live in the same context.");
+    if (auto refused = canLink(*r, target.get(), context_); !refused) return refused;
     std::lock_guard lock(context_->mutex_);
     fireFaultLocked();
     context_->setToOneLocked(*this, *r, target ? target->id_ : nullptr, true, true);

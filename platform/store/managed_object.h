@@ -141,6 +141,8 @@ private:
     // away holds none).
     void ensureStorageLocked() const;
     bool isObservedLocked() const { return observers_ && !observers_->empty(); }
+    // Why target cannot be the to-one r of an object of context; success when it can.
+    static foundation::Status canLink(const Relationship& r, const ManagedObject* target, const Context* context);
     void notifyObservers(const std::string& key);
     // setValueAt with the context's lock held and the object's fault fired.
     void setValueAtLocked(int attributeIndex, foundation::Value value);
