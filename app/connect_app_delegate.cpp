@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/roles/message_list_host.h"
+#include "app/shell_roles.h"
 #include "app/views.h"
 #include "service/message_list_model.h"
 
@@ -42,7 +43,7 @@ private:
 
 }  // namespace
 
-HX_ConnectAppDelegate::HX_ConnectAppDelegate() = default;
+HX_ConnectAppDelegate::HX_ConnectAppDelegate() : roles_(std::make_shared<HXShellRoles>(*this)) {}
 HX_ConnectAppDelegate::~HX_ConnectAppDelegate() {
     foundation::NotificationCenter::defaultCenter().removeObserver(this);
     dispatch::RunLoop::main().cancelPerforms(this);
@@ -135,34 +136,7 @@ std::shared_ptr<toolkit::ViewController> HX_ConnectAppDelegate::makeRootScreen(i
     return root;
 }
 
-HXScreenRoles HX_ConnectAppDelegate::screenRoles() {
-    auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
-    if (!self) return {};
-    return HXScreenRoles{.signIn = self,
-                         .lists = self,
-                         .conversations = self,
-                         .options = self,
-                         .store = self,
-                         .routing = self,
-                         .settings = self,
-                         .splitView = {},
-                         .passcode = self,
-                         .dialPad = self,
-                         .listActions = self,
-                         .compose = self};
-}
-
-std::shared_ptr<HXMessageListModel> HX_ConnectAppDelegate::makeMessageList(int viewType) {
-    return std::make_shared<HXMessageListModel>(
-        weakWebClient(), HXMessageListModel::viewSettingsForType(viewType, endpoints().servicePageBase()));
-}
-
-void HX_ConnectAppDelegate::refreshMessageList(int view) {
-    if (view < 1 || view > 3) return;
-    // The list reloads from its first page, as a refresh from outside it does.
-    if (auto* root = dynamic_cast<HXMessageListHost*>(viewControllerForIndex(view).get()))
-        if (auto list = root->messageList(*this)) list->loadMessages(HXMessageListModel::Sender::None);
-}
+HXScreenRoles HX_ConnectAppDelegate::screenRoles() { return roles_->share(weakWebClient().lock()); }
 
 void HX_ConnectAppDelegate::closeLoginPanel() { record("closeLoginPanel"); }
 
@@ -310,24 +284,6 @@ void HX_ConnectAppDelegate::sendMMS(const std::string& text, const std::vector<H
 }
 
 void HX_ConnectAppDelegate::screenNotBuilt(const std::string& request) { record(request); }
-
-void HX_ConnectAppDelegate::searchContactsMatchingName(const std::string& query,
-                                                       std::function<void(HXComposeRole::ContactList)> found) {
-    // The search holds the web client only while it runs; the answer goes back on the main queue.
-    dispatch::Queue::global(dispatch::Priority::Background)
-        ->async([weak = weakWebClient(), query, found = std::move(found)]() mutable {
-            HXComposeRole::ContactList hits;
-            if (auto self = weak.lock()) hits = self->contactsMatchingName(query);
-            dispatch::Queue::main()->async(
-                [hits = std::move(hits), found = std::move(found)]() mutable { found(std::move(hits)); });
-        });
-}
-
-void HX_ConnectAppDelegate::recordContactSelection(const HXComposeRole::ContactEntry& entry) {
-    dispatch::Queue::global(dispatch::Priority::Background)->async([weak = weakWebClient(), entry] {
-        if (auto self = weak.lock()) self->updateLastSelectionForContact(entry);
-    });
-}
 
 void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {
     auto composer = std::make_shared<mail::MailComposeViewController>();

@@ -36,23 +36,14 @@ class ViewController;
 class Window;
 }  // namespace toolkit
 
+class HXShellPasscodeHost;
+class HXShellRoles;
+
 class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public foundation::ApplicationDelegate,
-                              public HXSignInRole,
-                              public HXListLoadingRole,
-                              public HXConversationActionsRole,
-                              public HXRoutingRole,
-                              public HXSettingsRole,
-                              public HXConversationOptionsRole,
-                              public HXStoreRole,
                               public HXOptionsPopoverDelegate,
                               public system_screens::StoreProductViewControllerDelegate,
-                              public HXComposeRole,
-                              public HXPasscodeRole,
-                              public HXPasscodeLockHost,
-                              public HXCPadLockScreenViewControllerDelegate,
-                              public HXDialPadRole,
-                              public HXListActionsRole {
+                              public HXCPadLockScreenViewControllerDelegate {
 public:
     HX_ConnectAppDelegate();
     ~HX_ConnectAppDelegate() override;
@@ -117,78 +108,15 @@ public:
     // What this form hands a screen's maker; empty roles when no shared pointer owns the
     // application object.
     virtual HXScreenRoles screenRoles();
-    // The lower slices' members a role names, answered by them.
-    std::shared_ptr<HX_Account> account() const override { return HXApplicationModel::account(); }
-    bool iPad() const override { return HXApplicationModel::iPad(); }
-    const HXEndpoints& endpoints() override { return HXApplicationWebClient::endpoints(); }
-    void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
-                           const std::string& url) override {
-        HXApplicationWebClient::completeWebSignIn(username, std::move(cookies), url);
-    }
-    void loadPhoneSettings() override { HXApplicationWebClient::loadPhoneSettings(); }
-    void placeCallTo(const std::string& number) override { HXApplicationWebClient::placeCallTo(number); }
-    // The dial pad's role (app/shell_dial_pad.cpp).
-    std::function<std::string(const std::string& number)> contactNameLookup() override;
-    bool connectionAvailable() const override { return HXApplicationModel::connectionAvailable(); }
-    bool callRequestInFlight() override;
-    bool canChangeCallback() override;
-    bool canPlaceCalls() const override { return isPhone(); }
-    std::string forwardingNumberControllerTitle() override;
-    bool isNewForwardingPhoneID(int64_t phoneID) override;
-    void newMessageToNumber(const std::string& numbers, const std::string& text,
-                            const std::string& conversationID = "") override {
-        HXApplicationWebClient::newMessageToNumber(numbers, text, conversationID);
-    }
-    std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
-    void refreshMessageList(int view) override;
-    // The list screens' role (app/shell_lists.cpp); connectionAvailable serves it and the dial pad's.
-    bool isInBackground() const override { return HXApplicationModel::isInBackground(); }
-    bool isSignedIn() const override;
-    void refreshContactName(const std::string& number) override { lookupPhone(number); }
-    std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) override {
-        return HXApplicationWebClient::messageOptionsForConversation(conversation);
-    }
-    std::optional<std::string> titleForConversationAction(int code) override {
-        return HXApplicationWebClient::titleForConversationAction(code);
-    }
-    std::optional<std::string> imageForConversationAction(int code) override {
-        return HXApplicationWebClient::imageForConversationAction(code);
-    }
-    void deleteConversationWithID(const std::string& id) override {
-        HXApplicationWebClient::deleteConversationWithID(id);
-    }
-    void changeArchiveStateForConversationWithID(const std::string& id) override {
-        HXApplicationWebClient::changeArchiveStateForConversationWithID(id);
-    }
-    void changeReadStatusForConversationWithID(const std::string& id) override {
-        HXApplicationWebClient::changeReadStatusForConversationWithID(id);
-    }
-    void markConversation(const std::string& id, bool read) override { (void)markMessageAsRead(id, read); }
-    void blockContact(bool block, const std::string& id) override { HXApplicationWebClient::blockContact(block, id); }
-    void createEmailForConversationWithID(const std::string& id) override {
-        HXApplicationWebClient::createEmailForConversationWithID(id);
-    }
-    void reloadConversationWithID(const std::string& id) override { loadConversationWithID(id, std::nullopt); }
-    std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
     // A message that the queue of unsent messages already keeps, waiting for its next drain
     // after a time-out or a failing service, goes from there: a second copy would deliver it
     // twice once the queue drains.
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID) override;
+                 const std::optional<std::string>& conversationID);
     // Without an access token at hand (one is then fetched) no upload can start: the send ends
     // unconfirmed at once, so the screen lets the user send again rather than wait for nothing.
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                 const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID) override;
-    std::string contactNameForNumber(std::string_view number) override {
-        return HXApplicationModel::contactNameForNumber(number);
-    }
-    bool isABAccessRestricted() override { return HXApplicationModel::isABAccessRestricted(); }
-    void searchContactsMatchingName(const std::string& query,
-                                    std::function<void(HXComposeRole::ContactList)> found) override;
-    void recordContactSelection(const HXComposeRole::ContactEntry& entry) override;
-    void presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
-                                RecipientPicked picked) override;
+                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID);
     // A screen the screen library does not make (yet): the shell observer hears what was asked.
     void screenNotBuilt(const std::string& request);
 
@@ -210,25 +138,25 @@ public:
 
     // The routing interface that the device forms implement (base: no interface).
     virtual void setupInterface() {}
-    void selectViewForIndex(int index) override { (void)index; }
+    virtual void selectViewForIndex(int index) { (void)index; }
     virtual std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index) {
         (void)index;
         return nullptr;
     }
-    bool isSplitViewCollapsed() override { return true; }
+    virtual bool isSplitViewCollapsed() { return true; }
     // Shows the list of a view (1 to 3) at the top of its view, its search bar in focus.
-    void enterSearch(int view) override;
+    void enterSearch(int view);
     // The tablet asks its master list to read its rows again (the phone has none).
-    void refreshMasterList() override {}
+    virtual void refreshMasterList() {}
     // The navigation controller of a view pops one level, or to its root (animated).
     void popView(int index, bool toRoot);
     // The tablet's popovers from its master list: closes whatever the list presents, and opens
     // the dial pad from its call button. The phone has no popovers; its forms are recorded.
-    void dismissPopoverAnimated(bool animated) override;
+    virtual void dismissPopoverAnimated(bool animated);
     virtual void showCallPopup();
     // Presents a mail composer; the base form records the request and presents it over the top of
     // the window's presentations, the tablet as a form sheet over its split view.
-    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
+    virtual void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer);
 
     // Life cycle.
     void resignActive();
@@ -254,7 +182,7 @@ public:
     // A URL of the app's scheme ("hxconnect://host?query"); answers whether it was handled.
     bool applicationOpenURL(const std::string& url);
     // Replays the pending URL, if any.
-    void reprocessURL() override;
+    void reprocessURL();
     const std::optional<std::string>& pendingURL() const { return pendingURL_; }
     // Answers whether the shortcut's type is one of the app's two.
     bool performActionForShortcutItem(const std::string& type);
@@ -267,8 +195,8 @@ public:
                                 long messageNumber = -1);
     // Whether the app can act on an entry point now: a window, and the passcode lock not up.
     bool canActNow() const;
-    bool focusReply() const override { return focusReply_; }
-    void setFocusReply(bool focus) override { focusReply_ = focus; }
+    bool focusReply() const { return focusReply_; }
+    void setFocusReply(bool focus) { focusReply_ = focus; }
     // The passcode lock's shown flag (the lock sets it).
     bool lockShown = false;
 
@@ -280,28 +208,10 @@ public:
     // application object).
     std::shared_ptr<HXPasscodeLockControl> passcodeLockControl();
     // A plain view of frame filled with the lock's gradient, system blue at the top.
-    std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
-                                                                   double height) override;
-    std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() override;
+    std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width, double height);
     // The unlock pad's delegate: the PIN against the stored one; a success takes the lock down.
     bool validatePin(const std::string& pin, HXCPinUnlock& pad) override;
     void unlockWasSuccessful(HXCPinUnlock& pad) override;
-    // What the lock asks of the application object (HXPasscodeLockHost).
-    void rearmInitialLoad() override { rearmInitialData(); }
-    std::shared_ptr<HXPasscodeUnlockPad> makeUnlockPad() override;
-    void dismissPopover() override { dismissPopoverAnimated(false); }
-    std::shared_ptr<HXPasscodeUnlockPad> presentedUnlockPad() override;
-    void coverWithBlur() override;
-    void presentUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) override;
-    void removeBlur() override;
-    void dismissUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) override;
-    void loadInitialData() override { HXApplicationWebClient::loadInitialData(); }
-    void resumeAfterUnlock() override;
-    bool hasPendingURL() const override { return pendingURL_.has_value(); }
-    bool isLockShown() const override { return lockShown; }
-    void setLockShown(bool shown) override { lockShown = shown; }
-    bool callHandOver() const override { return HXApplicationWebClient::callHandOver(); }
-    void setCallHandOver(bool handOver) override { HXApplicationWebClient::setCallHandOver(handOver); }
 
     // After the launch: the unread counts, region monitoring and the key-value store's mirror.
     virtual void preload();
@@ -313,7 +223,7 @@ public:
 
     // The one way alerts are shown: dismisses the alert shown last through here if it is still
     // up, then presents alert from the given controller, or from the top of the window's root.
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from);
     // -1, or 3 while the no-connection alert is up or scheduled, 4 while the slow one is up.
     int connectionAlertState() const { return connectionAlertState_; }
 
@@ -321,8 +231,7 @@ public:
 
     // The titles of the conversation's actions in a popover at point of view; the application
     // object is its delegate and carries out the chosen code.
-    void showOptionsForConversation(const std::string& conversationID, graphics::Point point,
-                                    toolkit::View& view) override;
+    void showOptionsForConversation(const std::string& conversationID, graphics::Point point, toolkit::View& view);
     // The conversation whose options popover is up (set when it is shown, cleared after a choice)
     // and the codes it shows, in order.
     const std::optional<std::string>& optionsConversationID() const { return optionsConversationID_; }
@@ -332,10 +241,10 @@ public:
     void popoverViewDidDismiss(HXOptionsPopover& popover) override;
     // Asks the store for a rating from the twelfth activation on, more than five days after the
     // first launch.
-    void requestReview() override;
+    void requestReview();
     // The store's page of the item, over the window's root once the store has answered; the
     // "Connecting to the AppStore…" overlay shows while it loads.
-    void openAppWithID(int64_t itemID, const std::string& tag) override;
+    void openAppWithID(int64_t itemID, const std::string& tag);
     void productViewControllerDidFinish(system_screens::StoreProductViewController& controller) override;
     // The publisher's campaign code sent with every store page request.
     static constexpr const char* kStoreAffiliateToken = "hxcapp";
@@ -360,7 +269,7 @@ public:
     std::shared_ptr<toolkit::ViewController> loadingController() const { return loadingController_; }
 
     // The version text shown to the user, built on first use and dropped on a memory warning.
-    const std::string& versionString() override;
+    const std::string& versionString();
     bool hasVersionString() const { return versionString_.has_value(); }
 
 protected:
@@ -412,12 +321,14 @@ private:
     void startTelemetry();
     std::shared_ptr<mail::MailComposeViewController> mailComposer_;
     std::shared_ptr<mail::MailComposeDelegate> mailDelegate_;
-    // The delegate of the contact picker opened for a new message's recipient (the picker holds
-    // it weakly); replaced at each opening.
-    std::shared_ptr<system_screens::ContactPickerDelegate> recipientPickerDelegate_;
+    // The screens' roles (app/shell_roles.h).
+    std::shared_ptr<HXShellRoles> roles_;
     std::optional<std::string> pendingURL_;
     bool focusReply_ = false;
     std::shared_ptr<HXPasscodeLockControl> passcodeControl_;
+    // What the lock control asks of the shell (app/shell_passcode.cpp).
+    friend class HXShellPasscodeHost;
+    std::shared_ptr<HXShellPasscodeHost> passcodeHost_;
     std::optional<std::string> optionsConversationID_;
     std::vector<int> optionsCodes_;
     std::shared_ptr<HXOptionsPopover> optionsPopover_;

@@ -1,5 +1,7 @@
 #include "app/connect_app_delegate_ipad.h"
 
+#include "app/shell_roles.h"
+
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
@@ -22,7 +24,8 @@ bool validViewType(int type) { return type >= 0 && type < HX_ConnectAppDelegate_
 }  // namespace
 
 HX_ConnectAppDelegate_iPad::HX_ConnectAppDelegate_iPad()
-    : splitViewController_(std::make_shared<toolkit::SplitViewController>()) {
+    : splitViewController_(std::make_shared<toolkit::SplitViewController>()),
+      splitViewRole_(std::make_shared<HXAppSplitViewRole>(*this)) {
     setIPad(true);
 }
 
@@ -57,8 +60,8 @@ void HX_ConnectAppDelegate_iPad::setupInterface() {
 
 HXScreenRoles HX_ConnectAppDelegate_iPad::screenRoles() {
     auto roles = HX_ConnectAppDelegate::screenRoles();
-    if (auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate_iPad>(weakWebClient().lock()))
-        roles.splitView = self;
+    if (auto self = weakWebClient().lock())
+        roles.splitView = std::shared_ptr<HXSplitViewRole>(self, splitViewRole_.get());
     return roles;
 }
 

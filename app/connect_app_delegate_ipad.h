@@ -16,7 +16,9 @@ class NavigationController;
 class SplitViewController;
 }  // namespace toolkit
 
-class HX_ConnectAppDelegate_iPad : public HX_ConnectAppDelegate, public HXSplitViewRole {
+class HXAppSplitViewRole;
+
+class HX_ConnectAppDelegate_iPad : public HX_ConnectAppDelegate {
 public:
     HX_ConnectAppDelegate_iPad();
     ~HX_ConnectAppDelegate_iPad() override;
@@ -33,14 +35,14 @@ public:
     }
     // The detail navigation controller of a view type (0 to 4), made on first request; none
     // outside 0 to 4.
-    std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type) override;
+    std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type);
     // Whether the detail column shows the view type's navigation controller now.
-    bool isDetailShown(int type) const override;
+    bool isDetailShown(int type) const;
     // Shows the view type's navigation controller as the detail unless it is shown already.
-    void showDetailForViewType(int type) override;
+    void showDetailForViewType(int type);
     // The unread counts the master list's first two rows show.
-    long long unreadSMSCount() const override { return unreadSMSCount_; }
-    long long unreadVMCount() const override { return unreadVMCount_; }
+    long long unreadSMSCount() const { return unreadSMSCount_; }
+    long long unreadVMCount() const { return unreadVMCount_; }
     // Unsaved text the note editor keeps between its popovers; dropped on a memory warning.
     std::optional<foundation::Dictionary> popoverCache;
     // The mail composer, as a form sheet over the split view.
@@ -69,6 +71,8 @@ private:
     std::array<std::shared_ptr<toolkit::ViewController>, kViewCount> rootScreens_{};
     long long unreadSMSCount_ = 0;
     long long unreadVMCount_ = 0;
+    // The master list's role (app/shell_roles.h).
+    std::shared_ptr<HXAppSplitViewRole> splitViewRole_;
     // Without a sign-in panel to present, the request is recorded once while it would be up.
     bool loginStandInShown_ = false;
 };

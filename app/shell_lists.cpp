@@ -1,22 +1,9 @@
-// The application object's side of the message list screens: their role (the conversation
-// operations of a row and the screens a row opens) and the shell's ways into a list (its search
-// bar, the conversation screens over it).
+// The shell's ways into a message list: its search bar and the conversation screens over it.
 #include "app/connect_app_delegate.h"
 #include "app/roles/message_list_host.h"
 #include "app/views.h"
 #include "model/account.h"
 #include "platform/toolkit/navigation_controller.h"
-
-bool HX_ConnectAppDelegate::isSignedIn() const {
-    auto acct = account();
-    return acct && acct->authV2().has_value();
-}
-
-std::shared_ptr<toolkit::ViewController>
-HX_ConnectAppDelegate::makeConversationScreen(const HXConversationSetup& setup) {
-    if (auto screen = screens().makeConversationScreen(screenRoles(), setup)) return screen;
-    return std::make_shared<HXConversationScreen>(setup);
-}
 
 void HX_ConnectAppDelegate::enterSearch(int view) {
     if (view < 1 || view > 3) return;

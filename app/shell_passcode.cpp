@@ -1,5 +1,5 @@
 // The application object's passcode lock operations: the lock's host (pads, blur, the unlock's
-// follow-up), the unlock pad's delegate and the pads' background.
+// follow-up, an object of its own), the unlock pad's delegate and the pads' background.
 #include "app/connect_app_delegate.h"
 #include "app/hxc_passcode_lock.h"
 #include "app/passcode_pad_screen.h"
@@ -43,11 +43,49 @@ private:
 
 }  // namespace
 
+// What the lock control asks of the shell: the pads, the blur over the window's root, the
+// follow-up of an unlock and the flags the lock shares with the rest of the application object.
+class HXShellPasscodeHost final : public HXPasscodeLockHost {
+public:
+    explicit HXShellPasscodeHost(HX_ConnectAppDelegate& app) : app_(app) {}
+    void rearmInitialLoad() override { app_.rearmInitialData(); }
+    std::shared_ptr<HXPasscodeUnlockPad> makeUnlockPad() override;
+    void dismissPopover() override { app_.dismissPopoverAnimated(false); }
+    std::shared_ptr<HXPasscodeUnlockPad> presentedUnlockPad() override;
+    void coverWithBlur() override;
+    void presentUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) override;
+    void removeBlur() override;
+    void dismissUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) override;
+    void loadInitialData() override { app_.loadInitialData(); }
+    void resumeAfterUnlock() override;
+    void selectViewForIndex(int index) override { app_.selectViewForIndex(index); }
+    void refreshMasterList() override { app_.refreshMasterList(); }
+    bool iPad() const override { return app_.iPad(); }
+    bool hasPendingURL() const override { return app_.pendingURL().has_value(); }
+    void reprocessURL() override { app_.reprocessURL(); }
+    bool isLockShown() const override { return app_.lockShown; }
+    void setLockShown(bool shown) override { app_.lockShown = shown; }
+    bool callHandOver() const override { return app_.callHandOver(); }
+    void setCallHandOver(bool handOver) override { app_.setCallHandOver(handOver); }
+    bool focusReply() const override { return app_.focusReply(); }
+    void setFocusReply(bool focus) override { app_.setFocusReply(focus); }
+
+private:
+    toolkit::ViewController* root() const {
+        auto* window = app_.window();
+        return window ? window->rootViewController().get() : nullptr;
+    }
+    HX_ConnectAppDelegate& app_;
+};
+
 std::shared_ptr<HXPasscodeLockControl> HX_ConnectAppDelegate::passcodeLockControl() {
     if (!passcodeControl_) {
-        auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
+        auto self = weakWebClient().lock();
         if (!self) return nullptr;
-        passcodeControl_ = std::make_shared<HXPasscodeLockControl>(std::weak_ptr<HXPasscodeLockHost>(self));
+        if (!passcodeHost_) passcodeHost_ = std::make_shared<HXShellPasscodeHost>(*this);
+        // The host shares the application object's lifetime.
+        passcodeControl_ = std::make_shared<HXPasscodeLockControl>(
+            std::weak_ptr<HXPasscodeLockHost>(std::shared_ptr<HXPasscodeLockHost>(self, passcodeHost_.get())));
     }
     return passcodeControl_;
 }
@@ -70,10 +108,6 @@ std::shared_ptr<toolkit::View> HX_ConnectAppDelegate::passcodeBackgroundViewWith
     return view;
 }
 
-std::shared_ptr<toolkit::ViewController> HX_ConnectAppDelegate::passcodePadDelegateScreen() {
-    return viewControllerForIndex(4);
-}
-
 bool HX_ConnectAppDelegate::validatePin(const std::string& pin, HXCPinUnlock&) {
     auto stored = HXCPasscodeLock::sharedLock().passcode();
     return stored && *stored == pin;
@@ -85,18 +119,18 @@ void HX_ConnectAppDelegate::unlockWasSuccessful(HXCPinUnlock& pad) {
     control->unlockWasSuccessful(std::dynamic_pointer_cast<HXPasscodeUnlockPad>(pad.padScreen()));
 }
 
-std::shared_ptr<HXPasscodeUnlockPad> HX_ConnectAppDelegate::makeUnlockPad() {
-    auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
+std::shared_ptr<HXPasscodeUnlockPad> HXShellPasscodeHost::makeUnlockPad() {
+    auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(app_.weakWebClient().lock());
     std::shared_ptr<toolkit::ViewController> controller;
     std::shared_ptr<HXPasscodeUnlockPad> pad;
-    if (auto screen =
-            screens().makePadLockScreen(std::weak_ptr<HXCPadLockScreenViewControllerDelegate>(
-                                            std::static_pointer_cast<HXCPadLockScreenViewControllerDelegate>(self)),
-                                        false)) {
+    if (auto screen = app_.screens().makePadLockScreen(
+            std::weak_ptr<HXCPadLockScreenViewControllerDelegate>(
+                std::static_pointer_cast<HXCPadLockScreenViewControllerDelegate>(self)),
+            false)) {
         screen->setErrorVibrateEnabled(true);
         const auto frame = screen->view()->frame();
         screen->setBackgroundView(
-            passcodeBackgroundViewWithFrame(frame.origin.x, frame.origin.y, frame.size.width, frame.size.height));
+            app_.passcodeBackgroundViewWithFrame(frame.origin.x, frame.origin.y, frame.size.width, frame.size.height));
         // The app's pad cannot be cancelled: no title, and a cancel that arrives does nothing.
         screen->setCancelButtonText(std::nullopt);
         controller = screen;
@@ -107,23 +141,22 @@ std::shared_ptr<HXPasscodeUnlockPad> HX_ConnectAppDelegate::makeUnlockPad() {
         pad = placeholder;
     }
     controller->modalPresentationStyle =
-        iPad() ? toolkit::ModalPresentationStyle::FormSheet : toolkit::ModalPresentationStyle::FullScreen;
+        app_.iPad() ? toolkit::ModalPresentationStyle::FormSheet : toolkit::ModalPresentationStyle::FullScreen;
     controller->modalTransitionStyle = toolkit::ModalTransitionStyle::CrossDissolve;
     return pad;
 }
 
-std::shared_ptr<HXPasscodeUnlockPad> HX_ConnectAppDelegate::presentedUnlockPad() {
-    if (!window_ || !window_->rootViewController()) return nullptr;
-    return std::dynamic_pointer_cast<HXPasscodeUnlockPad>(
-        sharedController(window_->rootViewController()->presentedViewController()));
+std::shared_ptr<HXPasscodeUnlockPad> HXShellPasscodeHost::presentedUnlockPad() {
+    if (!root()) return nullptr;
+    return std::dynamic_pointer_cast<HXPasscodeUnlockPad>(sharedController(root()->presentedViewController()));
 }
 
-void HX_ConnectAppDelegate::coverWithBlur() {
-    if (!window_ || !window_->rootViewController()) return;
-    auto& root = *window_->rootViewController();
+void HXShellPasscodeHost::coverWithBlur() {
+    if (!this->root()) return;
+    auto& root = *this->root();
     toolkit::ViewController* presenter = root.presentedViewController() ? root.presentedViewController() : &root;
     const unsigned flexible = toolkit::kFlexibleWidth | toolkit::kFlexibleHeight;
-    if (iPad()) {
+    if (app_.iPad()) {
         if (!root.view()->viewWithTag(kBlurTag)) {
             root.view()->addSubview(makeBlurView(flexible));
             if (presenter != &root) presenter->view()->addSubview(makeBlurView(toolkit::kAutoresizeNone));
@@ -133,34 +166,34 @@ void HX_ConnectAppDelegate::coverWithBlur() {
     }
 }
 
-void HX_ConnectAppDelegate::presentUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) {
+void HXShellPasscodeHost::presentUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) {
     auto controller = std::dynamic_pointer_cast<toolkit::ViewController>(pad);
-    if (!window_ || !window_->rootViewController() || !controller) return;
-    auto& root = *window_->rootViewController();
+    if (!this->root() || !controller) return;
+    auto& root = *this->root();
     toolkit::ViewController* presenter = root.presentedViewController() ? root.presentedViewController() : &root;
     presenter->present(controller, false);
 }
 
-void HX_ConnectAppDelegate::removeBlur() {
-    if (!window_ || !window_->rootViewController()) return;
-    auto& root = *window_->rootViewController();
+void HXShellPasscodeHost::removeBlur() {
+    if (!this->root()) return;
+    auto& root = *this->root();
     if (auto* blur = root.view()->viewWithTag(kBlurTag)) blur->removeFromSuperview();
     if (auto* presented = root.presentedViewController())
         if (auto* blur = presented->view()->viewWithTag(kBlurTag)) blur->removeFromSuperview();
 }
 
-void HX_ConnectAppDelegate::resumeAfterUnlock() {
-    resumeActive();
+void HXShellPasscodeHost::resumeAfterUnlock() {
+    app_.resumeActive();
     // The host's monitoring starts only now: the platform reports the host's status once when it
     // starts, which starts the first data load that the lock held back.
-    if (webClient().firstReachabilityHandled || !serviceReach_) return;
-    std::weak_ptr<int> alive = aliveToken();
-    dispatch::Queue::main()->async([this, alive] {
-        if (alive.expired() || webClient().firstReachabilityHandled || !serviceReach_) return;
-        reachabilityChanged(serviceReach_->currentReachabilityStatus());
+    if (app_.webClient().firstReachabilityHandled || !app_.serviceReach_) return;
+    std::weak_ptr<int> alive = app_.aliveToken();
+    dispatch::Queue::main()->async([&app = app_, alive] {
+        if (alive.expired() || app.webClient().firstReachabilityHandled || !app.serviceReach_) return;
+        app.reachabilityChanged(app.serviceReach_->currentReachabilityStatus());
     });
 }
 
-void HX_ConnectAppDelegate::dismissUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) {
+void HXShellPasscodeHost::dismissUnlockPad(const std::shared_ptr<HXPasscodeUnlockPad>& pad) {
     if (auto controller = std::dynamic_pointer_cast<toolkit::ViewController>(pad)) controller->dismiss(true);
 }

@@ -1,6 +1,7 @@
 // The pickers the new-message screen opens for a recipient: the system's contact picker and the
 // favourites list of the dial pad, each handing its choice back to the screen that opened it.
 #include "app/connect_app_delegate.h"
+#include "app/shell_roles.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/graphics/color.h"
@@ -41,9 +42,9 @@ private:
 
 }  // namespace
 
-void HX_ConnectAppDelegate::presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
-                                                   RecipientPicked picked) {
-    const bool pad = iPad();
+void HXAppComposeRole::presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
+                                              RecipientPicked picked) {
+    const bool pad = app_.iPad();
     if (picker == RecipientPicker::Contacts) {
         auto contacts = std::make_shared<system_screens::ContactPickerViewController>();
         contacts->displayedPropertyKeys = {services::kContactPhoneNumbersKey};
@@ -58,16 +59,16 @@ void HX_ConnectAppDelegate::presentRecipientPicker(RecipientPicker picker, toolk
     }
     // The list adds the favourite through picked, closes, and tells the screen, which then gives
     // its text the focus again.
-    auto favorites = screens().makeFavorites(
-        screenRoles(), [picked = std::move(picked)](const std::string& number, const std::string& name,
-                                                    const std::string& label, toolkit::ViewController& list) {
+    auto favorites = app_.screens().makeFavorites(
+        app_.screenRoles(), [picked = std::move(picked)](const std::string& number, const std::string& name,
+                                                         const std::string& label, toolkit::ViewController& list) {
             if (!picked || !picked(number, recipientTitle(name, label, number))) return false;
             list.dismiss(true);
             foundation::NotificationCenter::defaultCenter().post("kFavoriteSelectedNotification");
             return true;
         });
     if (!favorites) {
-        screenNotBuilt("openFavorites");
+        app_.screenNotBuilt("openFavorites");
         return;
     }
     auto navigation = std::make_shared<toolkit::NavigationController>(favorites);

@@ -17,6 +17,7 @@
 #include "platform/toolkit/feedback.h"
 #include "platform/toolkit/pasteboard.h"
 #include "service/request_machinery.h"
+#include "tests/support/role_spies.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "ui/dialer/vc_call.h"
@@ -30,14 +31,15 @@ using foundation::UserDefaults;
 // The phone form with the calls it is asked to place and, when a test sets one, its own contact
 // lookup.
 struct PhoneApp : hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone> {
-    std::vector<std::string> placed;
-    std::function<std::string(const std::string&)> lookup;
-    void placeCallTo(const std::string& number) override {
-        placed.push_back(number);
-        RecordedApp::placeCallTo(number);
-    }
-    std::function<std::string(const std::string&)> contactNameLookup() override {
-        return lookup ? lookup : RecordedApp::contactNameLookup();
+    hxtest::CallsSpy calls;
+    hxtest::DialPadSpy dialPad;
+    std::vector<std::string>& placed = calls.placed;
+    std::function<std::string(const std::string&)>& lookup = dialPad.lookup;
+    HXScreenRoles screenRoles() override {
+        auto roles = RecordedApp::screenRoles();
+        roles.conversations = hxtest::spyOn(roles.conversations, calls);
+        roles.dialPad = hxtest::spyOn(roles.dialPad, dialPad);
+        return roles;
     }
 };
 
@@ -146,7 +148,7 @@ TEST_F(DialPad, TheCallKeyComesBackWhenNoCallRequestStarted) {
     EXPECT_EQ(app->placed, std::vector<std::string>{"(202) 555-0123"});
     // No request was filed (the scripted transport answers nothing and the account holds no
     // token), so the key is back.
-    EXPECT_FALSE(app->callRequestInFlight());
+    EXPECT_FALSE(app->screenRoles().dialPad.lock()->callRequestInFlight());
     EXPECT_FALSE(pad->key(VC_Call::kTagCall)->isHidden());
     EXPECT_FALSE(pad->callStarted->isAnimating());
     EXPECT_FALSE(pad->forwardingLabel->isHidden());

@@ -7,6 +7,7 @@
 #include "platform/services/device.h"
 #include "platform/services/url_opener.h"
 #include "tests/support/contacts.h"
+#include "tests/support/role_spies.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "ui/dialer/vc_call.h"
@@ -21,10 +22,12 @@ using foundation::UserDefaults;
 using foundation::Value;
 
 struct PhoneApp : hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone> {
-    std::vector<std::string> placed;
-    void placeCallTo(const std::string& number) override {
-        placed.push_back(number);
-        RecordedApp::placeCallTo(number);
+    hxtest::CallsSpy calls;
+    std::vector<std::string>& placed = calls.placed;
+    HXScreenRoles screenRoles() override {
+        auto roles = RecordedApp::screenRoles();
+        roles.conversations = hxtest::spyOn(roles.conversations, calls);
+        return roles;
     }
 };
 

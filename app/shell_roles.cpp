@@ -1,0 +1,305 @@
+// The roles the application object hands its screens (app/shell_roles.h).
+#include "app/shell_roles.h"
+
+#include "app/connect_app_delegate.h"
+#include "app/connect_app_delegate_ipad.h"
+#include "app/roles/message_list_host.h"
+#include "app/views.h"
+#include "model/account.h"
+#include "model/contacts.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/services/contacts.h"
+#include "service/calls.h"
+#include "service/endpoints.h"
+#include "service/message_list_model.h"
+#include "service/request_machinery.h"
+
+namespace {
+
+// A role of the application object as a pointer that shares owner's lifetime.
+template <typename Role>
+std::shared_ptr<Role> shared(const std::shared_ptr<void>& owner, Role& role) {
+    return owner ? std::shared_ptr<Role>(owner, &role) : nullptr;
+}
+
+std::shared_ptr<HXCalls> callsOf(const std::weak_ptr<HXApplicationWebClient>& weak) {
+    auto self = weak.lock();
+    return self ? HXCalls::of(self) : nullptr;
+}
+
+}  // namespace
+
+HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app)
+    : signIn(app),
+      lists(app),
+      conversations(app),
+      options(app),
+      store(app),
+      routing(app),
+      settings(app),
+      passcode(app),
+      dialPad(app),
+      listActions(app),
+      compose(app) {}
+
+HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
+    if (!owner) return {};
+    return HXScreenRoles{.signIn = shared<HXSignInRole>(owner, signIn),
+                         .lists = shared<HXListLoadingRole>(owner, lists),
+                         .conversations = shared<HXConversationActionsRole>(owner, conversations),
+                         .options = shared<HXConversationOptionsRole>(owner, options),
+                         .store = shared<HXStoreRole>(owner, store),
+                         .routing = shared<HXRoutingRole>(owner, routing),
+                         .settings = shared<HXSettingsRole>(owner, settings),
+                         .splitView = {},
+                         .passcode = shared<HXPasscodeRole>(owner, passcode),
+                         .dialPad = shared<HXDialPadRole>(owner, dialPad),
+                         .listActions = shared<HXListActionsRole>(owner, listActions),
+                         .compose = shared<HXComposeRole>(owner, compose)};
+}
+
+// ---- sign-in
+
+std::shared_ptr<HX_Account> HXAppSignInRole::account() const { return client_.account(); }
+
+const HXEndpoints& HXAppSignInRole::endpoints() { return client_.endpoints(); }
+
+void HXAppSignInRole::completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
+                                        const std::string& url) {
+    client_.completeWebSignIn(username, std::move(cookies), url);
+}
+
+// ---- lists
+
+std::shared_ptr<HXMessageListModel> HXAppListLoadingRole::makeMessageList(int viewType) {
+    return std::make_shared<HXMessageListModel>(
+        app_.weakWebClient(), HXMessageListModel::viewSettingsForType(viewType, app_.endpoints().servicePageBase()));
+}
+
+void HXAppListLoadingRole::refreshMessageList(int view) {
+    if (view < 1 || view > 3) return;
+    // The list reloads from its first page, as a refresh from outside it does.
+    if (auto* root = dynamic_cast<HXMessageListHost*>(app_.viewControllerForIndex(view).get()))
+        if (auto list = root->messageList(app_)) list->loadMessages(HXMessageListModel::Sender::None);
+}
+
+void HXAppListLoadingRole::loadPhoneSettings() { app_.loadPhoneSettings(); }
+
+// ---- conversation actions and options, the store
+
+void HXAppConversationActionsRole::placeCallTo(const std::string& number) { client_.placeCallTo(number); }
+
+void HXAppConversationActionsRole::newMessageToNumber(const std::string& numbers, const std::string& text,
+                                                      const std::string& conversationID) {
+    client_.newMessageToNumber(numbers, text, conversationID);
+}
+
+void HXAppConversationOptionsRole::showOptionsForConversation(const std::string& conversationID, graphics::Point point,
+                                                              toolkit::View& view) {
+    app_.showOptionsForConversation(conversationID, point, view);
+}
+
+void HXAppStoreRole::requestReview() { app_.requestReview(); }
+
+void HXAppStoreRole::openAppWithID(int64_t itemID, const std::string& tag) { app_.openAppWithID(itemID, tag); }
+
+// ---- routing and settings
+
+bool HXAppRoutingRole::iPad() const { return app_.iPad(); }
+
+bool HXAppRoutingRole::isSplitViewCollapsed() { return app_.isSplitViewCollapsed(); }
+
+int HXAppRoutingRole::currentViewIndex() { return app_.currentViewIndex(); }
+
+void HXAppRoutingRole::selectViewForIndex(int index) { app_.selectViewForIndex(index); }
+
+void HXAppRoutingRole::dismissPopoverAnimated(bool animated) { app_.dismissPopoverAnimated(animated); }
+
+void HXAppRoutingRole::presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) {
+    app_.presentMailController(composer);
+}
+
+void HXAppRoutingRole::enterSearch(int view) { app_.enterSearch(view); }
+
+std::shared_ptr<HX_Account> HXAppSettingsRole::account() const { return app_.account(); }
+
+const std::string& HXAppSettingsRole::versionString() { return app_.versionString(); }
+
+void HXAppSettingsRole::updateAccountPrefs() { app_.updateAccountPrefs(); }
+
+// ---- passcode
+
+std::shared_ptr<toolkit::View> HXAppPasscodeRole::passcodeBackgroundViewWithFrame(double x, double y, double width,
+                                                                                  double height) {
+    return app_.passcodeBackgroundViewWithFrame(x, y, width, height);
+}
+
+std::shared_ptr<toolkit::ViewController> HXAppPasscodeRole::passcodePadDelegateScreen() {
+    return app_.viewControllerForIndex(4);
+}
+
+// ---- dial pad
+
+std::shared_ptr<HX_Account> HXAppDialPadRole::account() const { return app_.account(); }
+
+std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLookup() {
+    const hxcontacts::ContactList list = app_.allContacts();
+    const bool familyFirst = services::ContactStore::defaultSortOrder() == services::ContactSortOrder::FamilyName;
+    return [list, familyFirst](const std::string& number) -> std::string {
+        if (number.empty()) return {};
+        return hxcontacts::displayName(hxcontacts::matchingPhone(list, number), familyFirst);
+    };
+}
+
+bool HXAppDialPadRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+
+bool HXAppDialPadRole::connectionAvailable() const { return app_.connectionAvailable(); }
+
+bool HXAppDialPadRole::callRequestInFlight() {
+    return app_.requestInFlight(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson") ||
+           app_.requestInFlight("DIRECT_CALL");
+}
+
+bool HXAppDialPadRole::canChangeCallback() {
+    auto calls = callsOf(app_.weakWebClient());
+    return calls && calls->canChangeCallback();
+}
+
+bool HXAppDialPadRole::canPlaceCalls() const { return app_.isPhone(); }
+
+std::string HXAppDialPadRole::forwardingNumberControllerTitle() {
+    auto calls = callsOf(app_.weakWebClient());
+    return calls ? calls->forwardingNumberControllerTitle() : std::string();
+}
+
+bool HXAppDialPadRole::isNewForwardingPhoneID(int64_t phoneID) {
+    auto calls = callsOf(app_.weakWebClient());
+    return calls && calls->isNewForwardingPhoneID(phoneID);
+}
+
+void HXAppDialPadRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
+                                    toolkit::ViewController* from) {
+    app_.presentAlert(alert, from);
+}
+
+void HXAppDialPadRole::setFirstResponder() { app_.setFirstResponder(); }
+
+// ---- a list's rows
+
+bool HXAppListActionsRole::connectionAvailable() const { return app_.connectionAvailable(); }
+
+bool HXAppListActionsRole::isInBackground() const { return app_.isInBackground(); }
+
+bool HXAppListActionsRole::isSignedIn() const {
+    auto acct = app_.account();
+    return acct && acct->authV2().has_value();
+}
+
+void HXAppListActionsRole::refreshContactName(const std::string& number) { app_.lookupPhone(number); }
+
+std::vector<int>
+HXAppListActionsRole::messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) {
+    return app_.messageOptionsForConversation(conversation);
+}
+
+std::optional<std::string> HXAppListActionsRole::titleForConversationAction(int code) {
+    return HXApplicationWebClient::titleForConversationAction(code);
+}
+
+std::optional<std::string> HXAppListActionsRole::imageForConversationAction(int code) {
+    return HXApplicationWebClient::imageForConversationAction(code);
+}
+
+void HXAppListActionsRole::deleteConversationWithID(const std::string& conversationID) {
+    app_.deleteConversationWithID(conversationID);
+}
+
+void HXAppListActionsRole::changeArchiveStateForConversationWithID(const std::string& conversationID) {
+    app_.changeArchiveStateForConversationWithID(conversationID);
+}
+
+void HXAppListActionsRole::changeReadStatusForConversationWithID(const std::string& conversationID) {
+    app_.changeReadStatusForConversationWithID(conversationID);
+}
+
+void HXAppListActionsRole::markConversation(const std::string& conversationID, bool read) {
+    (void)app_.markMessageAsRead(conversationID, read);
+}
+
+void HXAppListActionsRole::blockContact(bool block, const std::string& conversationID) {
+    app_.blockContact(block, conversationID);
+}
+
+void HXAppListActionsRole::createEmailForConversationWithID(const std::string& conversationID) {
+    app_.createEmailForConversationWithID(conversationID);
+}
+
+void HXAppListActionsRole::reloadConversationWithID(const std::string& conversationID) {
+    app_.loadConversationWithID(conversationID, std::nullopt);
+}
+
+std::shared_ptr<toolkit::ViewController>
+HXAppListActionsRole::makeConversationScreen(const HXConversationSetup& setup) {
+    if (auto screen = app_.screens().makeConversationScreen(app_.screenRoles(), setup)) return screen;
+    return std::make_shared<HXConversationScreen>(setup);
+}
+
+// ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)
+
+std::shared_ptr<HX_Account> HXAppComposeRole::account() const { return app_.account(); }
+
+void HXAppComposeRole::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                               const std::optional<std::string>& conversationID) {
+    app_.sendSMS(text, recipients, conversationID);
+}
+
+void HXAppComposeRole::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                               const std::optional<std::string>& recipients,
+                               const std::optional<std::string>& conversationID) {
+    app_.sendMMS(text, images, recipients, conversationID);
+}
+
+void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { app_.showLoadingOverlay(statusText); }
+
+void HXAppComposeRole::removeLoadingOverlay() { app_.removeLoadingOverlay(); }
+
+bool HXAppComposeRole::loadingOverlayShown() const { return app_.loadingOverlayShown(); }
+
+void HXAppComposeRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+
+std::string HXAppComposeRole::contactNameForNumber(std::string_view number) {
+    return app_.contactNameForNumber(number);
+}
+
+void HXAppComposeRole::searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) {
+    // The search holds the web client only while it runs; the answer goes back on the main queue.
+    dispatch::Queue::global(dispatch::Priority::Background)
+        ->async([weak = app_.weakWebClient(), query, found = std::move(found)]() mutable {
+            ContactList hits;
+            if (auto self = weak.lock()) hits = self->contactsMatchingName(query);
+            dispatch::Queue::main()->async(
+                [hits = std::move(hits), found = std::move(found)]() mutable { found(std::move(hits)); });
+        });
+}
+
+void HXAppComposeRole::recordContactSelection(const ContactEntry& entry) {
+    dispatch::Queue::global(dispatch::Priority::Background)->async([weak = app_.weakWebClient(), entry] {
+        if (auto self = weak.lock()) self->updateLastSelectionForContact(entry);
+    });
+}
+
+bool HXAppComposeRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+
+// ---- the tablet's split view
+
+std::shared_ptr<toolkit::NavigationController> HXAppSplitViewRole::viewControllerForViewType(int type) {
+    return app_.viewControllerForViewType(type);
+}
+
+bool HXAppSplitViewRole::isDetailShown(int type) const { return app_.isDetailShown(type); }
+
+void HXAppSplitViewRole::showDetailForViewType(int type) { app_.showDetailForViewType(type); }
+
+long long HXAppSplitViewRole::unreadSMSCount() const { return app_.unreadSMSCount(); }
+
+long long HXAppSplitViewRole::unreadVMCount() const { return app_.unreadVMCount(); }

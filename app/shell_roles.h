@@ -1,0 +1,228 @@
+// The roles the application object plays for its screens (app/roles/screen_roles.h), each an
+// object of its own. The application object owns them (HXShellRoles) and screenRoles() hands them
+// out as pointers that share its lifetime: a screen that locks a role keeps the application object
+// for that use, and finds nothing once it is gone. A role holds the slice it works on and the
+// state that only it needs; the operations the application object's slices name stay theirs, and
+// the role calls them.
+#pragma once
+
+#include <memory>
+
+#include "app/roles/message_list_actions.h"
+#include "app/roles/screen_roles.h"
+
+class HXApplicationWebClient;
+class HX_ConnectAppDelegate;
+class HX_ConnectAppDelegate_iPad;
+namespace system_screens {
+class ContactPickerDelegate;
+}
+
+// The web sign-in panel's: all of it the web client's.
+class HXAppSignInRole final : public HXSignInRole {
+public:
+    explicit HXAppSignInRole(HXApplicationWebClient& client) : client_(client) {}
+    std::shared_ptr<HX_Account> account() const override;
+    const HXEndpoints& endpoints() override;
+    void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
+                           const std::string& url) override;
+
+private:
+    HXApplicationWebClient& client_;
+};
+
+// The lists': a model on the web client, and a view's list found through the shell's views.
+class HXAppListLoadingRole final : public HXListLoadingRole {
+public:
+    explicit HXAppListLoadingRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
+    void refreshMessageList(int view) override;
+    void loadPhoneSettings() override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// A call or a new message to a number: the web client's operations.
+class HXAppConversationActionsRole final : public HXConversationActionsRole {
+public:
+    explicit HXAppConversationActionsRole(HXApplicationWebClient& client) : client_(client) {}
+    void placeCallTo(const std::string& number) override;
+    void newMessageToNumber(const std::string& numbers, const std::string& text,
+                            const std::string& conversationID) override;
+
+private:
+    HXApplicationWebClient& client_;
+};
+
+// The options popover: the shell's.
+class HXAppConversationOptionsRole final : public HXConversationOptionsRole {
+public:
+    explicit HXAppConversationOptionsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    void showOptionsForConversation(const std::string& conversationID, graphics::Point point,
+                                    toolkit::View& view) override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// The rating request and the store's page: the shell's.
+class HXAppStoreRole final : public HXStoreRole {
+public:
+    explicit HXAppStoreRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    void requestReview() override;
+    void openAppWithID(int64_t itemID, const std::string& tag) override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// Routing and presentation: the shell's (the device form's).
+class HXAppRoutingRole final : public HXRoutingRole {
+public:
+    explicit HXAppRoutingRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    bool iPad() const override;
+    bool isSplitViewCollapsed() override;
+    int currentViewIndex() override;
+    void selectViewForIndex(int index) override;
+    void dismissPopoverAnimated(bool animated) override;
+    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
+    void enterSearch(int view) override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// Settings and the account: the shell's.
+class HXAppSettingsRole final : public HXSettingsRole {
+public:
+    explicit HXAppSettingsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    std::shared_ptr<HX_Account> account() const override;
+    const std::string& versionString() override;
+    void updateAccountPrefs() override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// The passcode settings screen's: the pads' background, the settings view's root as the pads'
+// delegate, and the lock's settings.
+class HXAppPasscodeRole final : public HXPasscodeRole {
+public:
+    explicit HXAppPasscodeRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
+                                                                   double height) override;
+    std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// The dial pad's and the favourites': the account, contacts, the call request's state (the
+// web client's) and alerts over a screen (the shell's).
+class HXAppDialPadRole final : public HXDialPadRole {
+public:
+    explicit HXAppDialPadRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    std::shared_ptr<HX_Account> account() const override;
+    std::function<std::string(const std::string& number)> contactNameLookup() override;
+    bool isABAccessRestricted() override;
+    bool connectionAvailable() const override;
+    bool callRequestInFlight() override;
+    bool canChangeCallback() override;
+    bool canPlaceCalls() const override;
+    std::string forwardingNumberControllerTitle() override;
+    bool isNewForwardingPhoneID(int64_t phoneID) override;
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
+    void setFirstResponder() override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// The list screens' row operations: the web client's conversation operations, and the
+// conversation screen a row opens (the screen library's, made with the roles).
+class HXAppListActionsRole final : public HXListActionsRole {
+public:
+    explicit HXAppListActionsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    bool connectionAvailable() const override;
+    bool isInBackground() const override;
+    bool isSignedIn() const override;
+    void refreshContactName(const std::string& number) override;
+    std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) override;
+    std::optional<std::string> titleForConversationAction(int code) override;
+    std::optional<std::string> imageForConversationAction(int code) override;
+    void deleteConversationWithID(const std::string& conversationID) override;
+    void changeArchiveStateForConversationWithID(const std::string& conversationID) override;
+    void changeReadStatusForConversationWithID(const std::string& conversationID) override;
+    void markConversation(const std::string& conversationID, bool read) override;
+    void blockContact(bool block, const std::string& conversationID) override;
+    void createEmailForConversationWithID(const std::string& conversationID) override;
+    void reloadConversationWithID(const std::string& conversationID) override;
+    std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// The new-message screen's: sending and the overlay (the application object's), contacts (the
+// data model's) and the recipient pickers, whose contact picker's delegate it keeps.
+class HXAppComposeRole final : public HXComposeRole {
+public:
+    explicit HXAppComposeRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    std::shared_ptr<HX_Account> account() const override;
+    void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
+                 const std::optional<std::string>& conversationID) override;
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                 const std::optional<std::string>& recipients,
+                 const std::optional<std::string>& conversationID) override;
+    void showLoadingOverlay(const std::string& statusText) override;
+    void removeLoadingOverlay() override;
+    bool loadingOverlayShown() const override;
+    void presentAlert(const HXAlert& alert) override;
+    std::string contactNameForNumber(std::string_view number) override;
+    void searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) override;
+    void recordContactSelection(const ContactEntry& entry) override;
+    bool isABAccessRestricted() override;
+    void presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
+                                RecipientPicked picked) override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+    // The delegate of the contact picker opened last (the picker holds it weakly); replaced at
+    // each opening.
+    std::shared_ptr<system_screens::ContactPickerDelegate> recipientPickerDelegate_;
+};
+
+// The tablet's master list's: the split view's detail column and the unread counts (the tablet
+// form's).
+class HXAppSplitViewRole final : public HXSplitViewRole {
+public:
+    explicit HXAppSplitViewRole(HX_ConnectAppDelegate_iPad& app) : app_(app) {}
+    std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type) override;
+    bool isDetailShown(int type) const override;
+    void showDetailForViewType(int type) override;
+    long long unreadSMSCount() const override;
+    long long unreadVMCount() const override;
+
+private:
+    HX_ConnectAppDelegate_iPad& app_;
+};
+
+// The roles of one application object, made with it.
+struct HXShellRoles {
+    explicit HXShellRoles(HX_ConnectAppDelegate& app);
+    HXAppSignInRole signIn;
+    HXAppListLoadingRole lists;
+    HXAppConversationActionsRole conversations;
+    HXAppConversationOptionsRole options;
+    HXAppStoreRole store;
+    HXAppRoutingRole routing;
+    HXAppSettingsRole settings;
+    HXAppPasscodeRole passcode;
+    HXAppDialPadRole dialPad;
+    HXAppListActionsRole listActions;
+    HXAppComposeRole compose;
+    // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
+    // split view's).
+    HXScreenRoles share(const std::shared_ptr<void>& owner);
+};
