@@ -74,10 +74,6 @@ public:
     void setUnreadCount(int64_t count, int forViewIndex) override;
     void updateAccountPrefs() override;
     void registerForUserNotifications() override;
-    void requestNotificationAuthorization(int options) override;
-    void stopMonitoringRegions() override;
-    void setBackgroundFetchIntervalNever() override;
-    void removeAccountObservers() override;
     void openURL(const std::string& url) override;
     void playSound(const std::string& name) override;
     // The web client's own operations, told to the shell observer as they run.
@@ -86,8 +82,6 @@ public:
     void playNewMessageAlertForMessageWithDate(double secondsSince1970) override;
     bool messageListIsShowing() const override;
     bool canSendMail() const override;
-    void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
-                           const std::string& messageText) override;
     // The mail composer: presented over the window's root (and kept by mailComposer() until the
     // user sends or cancels); the application object is its delegate and dismisses it.
     void presentMailController(const HXMailDraft& draft) override;
@@ -98,7 +92,6 @@ public:
     // registry runs from the switch's start until it expires or the next switch replaces it; the
     // quick setting waits as the pending switch until fresh account settings arrive.
     void switchToLocation(const std::string& name);
-    void switchToQSLocation();
     bool locationSwitchTaskRunning() const override;
     std::optional<std::string> pendingLocationSwitch() const override;
     void rescheduleSwitchToLocation(const std::string& name, double delay) override;
@@ -148,8 +141,6 @@ public:
     void enterSearch(int view);
     // The tablet asks its master list to read its rows again (the phone has none).
     virtual void refreshMasterList() {}
-    // The navigation controller of a view pops one level, or to its root (animated).
-    void popView(int index, bool toRoot);
     // The tablet's popovers from its master list: closes whatever the list presents, and opens
     // the dial pad from its call button. The phone has no popovers; its forms are recorded.
     virtual void dismissPopoverAnimated(bool animated);
@@ -191,10 +182,6 @@ public:
     void didReceiveNotificationResponse(const std::string& actionIdentifier, const foundation::Dictionary& userInfo,
                                         const std::optional<std::string>& userText, std::function<void()> completion);
     void showDialPad();
-    void openConversationWithID(const std::string& conversationID, const std::optional<std::string>& reply = {},
-                                long messageNumber = -1);
-    // Whether the app can act on an entry point now: a window, and the passcode lock not up.
-    bool canActNow() const;
     bool focusReply() const { return focusReply_; }
     void setFocusReply(bool focus) { focusReply_ = focus; }
     // The passcode lock's shown flag (the lock sets it).
@@ -204,9 +191,6 @@ public:
 
     // Puts the lock up when a passcode is required or the lock is up (startup: the launch's call).
     void showPasscodeLockIfNeededForStartup(bool startup);
-    // The lock's decisions: when it comes up and down (none while no shared pointer owns the
-    // application object).
-    std::shared_ptr<HXPasscodeLockControl> passcodeLockControl();
     // A plain view of frame filled with the lock's gradient, system blue at the top.
     std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width, double height);
     // The unlock pad's delegate: the PIN against the stored one; a success takes the lock down.
@@ -235,7 +219,6 @@ public:
     // The conversation whose options popover is up (set when it is shown, cleared after a choice)
     // and the codes it shows, in order.
     const std::optional<std::string>& optionsConversationID() const { return optionsConversationID_; }
-    const std::vector<int>& optionsCodes() const { return optionsCodes_; }
     void popoverViewDidSelectItemAtIndex(HXOptionsPopover& popover, long index) override;
     void popoverViewLongPressForItemAtIndex(HXOptionsPopover& popover, long index) override;
     void popoverViewDidDismiss(HXOptionsPopover& popover) override;
@@ -251,13 +234,9 @@ public:
 
     // ---- the crash service's side (app/shell_crash_prompt.cpp)
 
-    // Makes the application object the crash service's delegate and installs the confirmation
-    // handler that asks the user whether to send the crash reports.
-    void installCrashConfirmation();
     // The text of the "AppInfo.txt" attachment of a crash report. Callable from any thread: the
     // account and the contacts are read on the main thread.
     std::string appInfoText();
-    std::string appInfoTextOnMain();
     // Launch step 1 starts the telemetry SDK with its crash service only when this was asked for
     // before the launch: the program always asks, and so do tests that want the real SDK, so
     // that no other test process installs crash handlers or talks to the telemetry service.
@@ -271,6 +250,30 @@ public:
     // The version text shown to the user, built on first use and dropped on a memory warning.
     const std::string& versionString();
     bool hasVersionString() const { return versionString_.has_value(); }
+
+protected:
+    // What the slices use among themselves; no other object calls it.
+    void requestNotificationAuthorization(int options) override;
+    void stopMonitoringRegions() override;
+    void setBackgroundFetchIntervalNever() override;
+    void removeAccountObservers() override;
+    void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
+                           const std::string& messageText) override;
+    void switchToQSLocation();
+    // The navigation controller of a view pops one level, or to its root (animated).
+    void popView(int index, bool toRoot);
+    void openConversationWithID(const std::string& conversationID, const std::optional<std::string>& reply = {},
+                                long messageNumber = -1);
+    // Whether the app can act on an entry point now: a window, and the passcode lock not up.
+    bool canActNow() const;
+    // The lock's decisions: when it comes up and down (none while no shared pointer owns the
+    // application object).
+    std::shared_ptr<HXPasscodeLockControl> passcodeLockControl();
+    const std::vector<int>& optionsCodes() const { return optionsCodes_; }
+    // Makes the application object the crash service's delegate and installs the confirmation
+    // handler that asks the user whether to send the crash reports.
+    void installCrashConfirmation();
+    std::string appInfoTextOnMain();
 
 protected:
     // The root screen of a view (0 to 4) from the screen library, titled as the view; the

@@ -93,6 +93,11 @@ bool HXCPasscodeLock::canUseBiometricID() const {
     return context.canEvaluatePolicy(biometricPolicy());
 }
 
+std::optional<std::string> HXCPasscodeLock::offeredBiometricID() {
+    if (!canUseBiometricID() || !useBiometricID()) return std::nullopt;
+    return biometricIDName();
+}
+
 std::string HXCPasscodeLock::biometricIDName() const {
     services::LAContext context;
     (void)context.canEvaluatePolicy(services::kPolicyDeviceOwnerAuthenticationWithBiometrics);

@@ -38,6 +38,9 @@ public:
     bool canUseBiometricID() const;
     // "TouchID", "Face ID" or "biometrics", by the device's biometry.
     std::string biometricIDName() const;
+    // The biometric key a pad offers: its name while the device can use it and it is switched
+    // on; none otherwise.
+    std::optional<std::string> offeredBiometricID();
     // Biometrics or a companion device from system 18 on, biometrics alone before.
     static int biometricPolicy();
 

@@ -20,5 +20,8 @@ public:
     virtual void setBackgroundView(toolkit::ViewPtr view) = 0;
     // Cancel's title; none removes it.
     virtual void setCancelButtonText(std::optional<std::string> text) = 0;
+    // The biometric key, named after the kind of biometric unlock, where the lock offers one;
+    // given before the pad's view loads (none: the pad has no such key).
+    virtual void offerBiometricID(std::optional<std::string> name) = 0;
     void setErrorVibrateEnabled(bool on) { pinEntry().errorVibrateEnabled = on; }
 };

@@ -128,6 +128,7 @@ std::shared_ptr<HXPasscodeUnlockPad> HXShellPasscodeHost::makeUnlockPad() {
                 std::static_pointer_cast<HXCPadLockScreenViewControllerDelegate>(self)),
             false)) {
         screen->setErrorVibrateEnabled(true);
+        screen->offerBiometricID(HXCPasscodeLock::sharedLock().offeredBiometricID());
         const auto frame = screen->view()->frame();
         screen->setBackgroundView(
             app_.passcodeBackgroundViewWithFrame(frame.origin.x, frame.origin.y, frame.size.width, frame.size.height));

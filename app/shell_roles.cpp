@@ -3,6 +3,7 @@
 
 #include "app/connect_app_delegate.h"
 #include "app/connect_app_delegate_ipad.h"
+#include "app/hxc_passcode_lock.h"
 #include "app/roles/message_list_host.h"
 #include "app/views.h"
 #include "model/account.h"
@@ -128,6 +129,8 @@ const std::string& HXAppSettingsRole::versionString() { return app_.versionStrin
 void HXAppSettingsRole::updateAccountPrefs() { app_.updateAccountPrefs(); }
 
 // ---- passcode
+
+HXCPasscodeLock& HXAppPasscodeRole::passcodeLock() { return HXCPasscodeLock::sharedLock(); }
 
 std::shared_ptr<toolkit::View> HXAppPasscodeRole::passcodeBackgroundViewWithFrame(double x, double y, double width,
                                                                                   double height) {

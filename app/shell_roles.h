@@ -110,6 +110,7 @@ private:
 class HXAppPasscodeRole final : public HXPasscodeRole {
 public:
     explicit HXAppPasscodeRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXCPasscodeLock& passcodeLock() override;
     std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
                                                                    double height) override;
     std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() override;

@@ -75,7 +75,6 @@ public:
 
     // Uses of private child contexts at work on the store.
     uint64_t mocAccessCount() const;
-    void setMocAccessCount(uint64_t count);
 
     // ---- message store (model/application_model_store.cpp)
 
@@ -91,13 +90,10 @@ public:
     // store cannot be opened (openManagedObjectContext() says why).
     std::shared_ptr<store::Context> managedObjectContext();
     foundation::Result<std::shared_ptr<store::Context>> openManagedObjectContext();
-    // Drops the coordinator and main context kept for username (its store file stays).
-    void forgetStoreOfUser(const std::string& username);
     // Empties the current user's store (file and journal companions) and opens it afresh.
     foundation::Status resetPersistentStore();
     static std::string storePathForAccount(const std::optional<std::string>& username);
     static std::string applicationDocumentsDirectory();
-    static std::string applicationCachesDirectory();
     // A private-queue child of managedObjectContext() counted in mocAccessCount, or null when
     // there is no main context. Its work ends in saveMOC2Parent or in decreaseMocAccessCount().
     std::shared_ptr<store::Context> newChildContext();
@@ -122,8 +118,6 @@ public:
     // the main-context save that writes the items, together with their notifications.
     void saveMOC2Parent(const std::shared_ptr<store::Context>& context, std::function<void()> completion = {},
                         BackgroundFetchCompletion backgroundFetchCompletionHandler = {});
-    // Hands text messages and voicemails of the current store to the search index.
-    void addMessagesToCSIndex(const std::vector<std::shared_ptr<store::ManagedObject>>& messages);
     // Indexes or withdraws the whole current store as useSpotlight() says (background queue).
     void indexMessages();
 
@@ -145,7 +139,6 @@ public:
     ContactList cachedContacts();
     // The live list; starts the full load (or the fallback to the cache file) once.
     ContactList allContacts();
-    ContactList contactsMatchingPhone(std::string_view number);
     ContactList contactsMatchingName(std::string_view query);
     std::string recordIDForNumber(std::string_view number);
     std::string contactNameForNumber(std::string_view number);
@@ -156,14 +149,8 @@ public:
     bool isABAccessRestricted();
     // Forgets the lists and the looked-up numbers and re-arms the once-only loads.
     void resetContacts();
-    // Drops the list read from the cache file (a memory warning); the next use reads it again.
-    void releaseCachedContacts();
-    // True when the live list or the cache file's list holds entries (reads nothing, loads nothing).
-    bool contactsLoaded() const;
     // Waits for a full load in flight; true when none is left.
     bool waitForContactsLoad(double timeoutSeconds);
-    // The contact store (the platform's shared one unless one is set).
-    std::shared_ptr<services::ContactStore> contactStore() const;
     void setContactStore(std::shared_ptr<services::ContactStore> store);
 
     // ---- shared state that the shell sets and the data model and the web client read
@@ -191,8 +178,6 @@ public:
 
     bool isInBackground() const { return isInBackground_; }
     void setIsInBackground(bool v) { isInBackground_ = v; }
-    bool graphicalEmoticons() const { return graphicalEmoticons_; }
-    void setGraphicalEmoticons(bool v) { graphicalEmoticons_ = v; }
     bool autoRefresh() const { return autoRefresh_; }
     void setAutoRefresh(bool v) { autoRefresh_ = v; }
     bool newMessageAlert() const { return newMessageAlert_; }
@@ -201,14 +186,32 @@ public:
     void setIsPhone(bool v) { isPhone_ = v; }
     bool iPad() const { return iPad_; }
     void setIPad(bool v) { iPad_ = v; }
-    bool useSpeaker() const { return useSpeaker_; }
-    void setUseSpeaker(bool v) { useSpeaker_ = v; }
-    bool showNotesInMessageLists() const { return showNotesInMessageLists_; }
-    void setShowNotesInMessageLists(bool v) { showNotesInMessageLists_ = v; }
 
     // The application object's monitor (`@synchronized(self)`): around the access counts, the
     // contacts-loading flag and the login state.
     foundation::RecursiveMutex& monitor() const HX_RETURN_CAPABILITY(monitor_) { return monitor_; }
+
+protected:
+    // What the slices use among themselves; no other object calls it.
+    void setMocAccessCount(uint64_t count);
+    // Drops the coordinator and main context kept for username (its store file stays).
+    void forgetStoreOfUser(const std::string& username);
+    static std::string applicationCachesDirectory();
+    // Hands text messages and voicemails of the current store to the search index.
+    void addMessagesToCSIndex(const std::vector<std::shared_ptr<store::ManagedObject>>& messages);
+    ContactList contactsMatchingPhone(std::string_view number);
+    // Drops the list read from the cache file (a memory warning); the next use reads it again.
+    void releaseCachedContacts();
+    // True when the live list or the cache file's list holds entries (reads nothing, loads nothing).
+    bool contactsLoaded() const;
+    // The contact store (the platform's shared one unless one is set).
+    std::shared_ptr<services::ContactStore> contactStore() const;
+    bool graphicalEmoticons() const { return graphicalEmoticons_; }
+    void setGraphicalEmoticons(bool v) { graphicalEmoticons_ = v; }
+    bool useSpeaker() const { return useSpeaker_; }
+    void setUseSpeaker(bool v) { useSpeaker_ = v; }
+    bool showNotesInMessageLists() const { return showNotesInMessageLists_; }
+    void setShowNotesInMessageLists(bool v) { showNotesInMessageLists_ = v; }
 
 private:
     mutable foundation::RecursiveMutex monitor_;

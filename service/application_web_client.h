@@ -69,13 +69,6 @@ public:
     virtual void updateAccountPrefs() = 0;
     // The user-notification registration, and the authorisation request with these options.
     virtual void registerForUserNotifications() = 0;
-    virtual void requestNotificationAuthorization(int options) = 0;
-    // Stops monitoring every region of the location manager (the account's quick settings).
-    virtual void stopMonitoringRegions() = 0;
-    // Sets the platform's background-fetch interval to "never".
-    virtual void setBackgroundFetchIntervalNever() = 0;
-    // Removes the settings screen's observers of the current account.
-    virtual void removeAccountObservers() = 0;
     // Opens url in the browser.
     virtual void openURL(const std::string& url) = 0;
     // Plays a sound of the bundle ("Message Sent", "NewMessage") or a system sound ("4095").
@@ -84,14 +77,8 @@ public:
     // screen), and whether the device can send mail.
     virtual bool messageListIsShowing() const = 0;
     virtual bool canSendMail() const = 0;
-    // The list screen of the current view, when that view is a message list; null otherwise.
-    std::shared_ptr<HXMessageListScreen> currentMessageList();
     // Counts the unread text and voicemail conversations of the store into the views' badges.
     virtual void updateUnreadCounts() = 0;
-    // Presents the new-message screen with one recipient token per title, the conversation to
-    // reply into ("" for a new one) and the text to start from.
-    virtual void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
-                                   const std::string& messageText) = 0;
     // Presents the mail composer filled with the draft; the application object is its delegate.
     virtual void presentMailController(const HXMailDraft& draft) = 0;
     // The quick settings' location switch: whether its background task runs, the name of the
@@ -104,7 +91,6 @@ public:
     // the background task of a send under way, removal, and whether an entry waits deferred.
     enum class QueueState { Absent, Present, Queued };
     std::optional<uint64_t> backgroundTaskIdentiferForSMS(const std::string& key);
-    void addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key);
     void removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key);
     void removeSMSfromQueue(const std::string& key);
     QueueState smsQueueState(const std::string& key);
@@ -119,21 +105,15 @@ public:
 
     // ---- conversation operations (service/conversation_operations.cpp)
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID);
-    std::vector<std::shared_ptr<store::ManagedObject>>
-    sortedMessagesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
     // Returns the tag of the request it started (none when it started none).
     std::optional<std::string> markMessageAsRead(const std::string& conversationID, bool read);
     void changeReadStatusForConversationWithID(const std::string& conversationID);
-    void markMessageAsSpam(const std::string& conversationID, bool spam);
     void changeSpamStatusForConversationWithID(const std::string& conversationID);
     void changeArchiveStateForConversationWithID(const std::string& conversationID);
     void deleteConversationWithID(const std::string& conversationID);
     void blockContact(bool block, const std::string& conversationID);
     void setNote(const std::optional<std::string>& note, const std::string& conversationID);
     void addContact(const std::string& name, const std::string& number, const std::string& type);
-    void updateLastMessagePropertiesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
-    // The common check of a JSON reply: false (and the service's message shown) for a refusal.
-    bool checkResponse(std::string_view text);
     // The replies of those operations (the router's rows 16 to 22).
     void conversationReply(HXReplyRow row, const HXRoutedReply& reply);
     // The conversation actions offered for a conversation (codes 0 to 13), their titles and
@@ -171,15 +151,9 @@ public:
     // Makes the stored account of username current, with its cookies and keychain items, and
     // loads its data (or asks for a sign-in).
     void selectAccountForUserName(const std::string& username);
-    // Loads authV2 and oAuthDict of the current account from the keychain; the read error, if any.
-    std::optional<foundation::Error> retrieveKeychainItems();
     // The session needs renewing: with a session token, the overlay and the sign-in panel;
     // without, the keychain is read again and the panel shown only when that fails.
     void login();
-    // Whether a refusal (HTTP 401) of this request speaks for the session now current: not when
-    // the request carried an access token the account no longer holds (it signed in again, or
-    // took a new token, while the request was on its way).
-    bool refusalOfCurrentSession(const AsyncURLConnection& connection);
     // Copies the account's cookies into the shared cookie storage; the shell's forms extend it
     // to present the sign-in panel.
     virtual void displayLogin();
@@ -212,16 +186,10 @@ public:
     // The Authorization value while the access token is valid; otherwise none (and a renewal
     // starts).
     std::optional<std::string> retrieveOAuth();
-    // The Authorization header value ("<type> <token>") of a token dictionary, when it names a
-    // string token and type.
-    static std::optional<std::string> authorizationOf(const foundation::Dictionary& oAuthDict);
-    // The token requests (GET to the sign-in host).
-    net::URLRequest oAuthRequest(const std::string& action, const std::optional<std::string>& loginHint);
     // False for a reply that cannot be read as one (malformed, truncated, wrong types, an error
     // the flow has no answer for): the router fails the request instead.
     bool listSessionsReply(const HXRoutedReply& reply);
     bool issueTokenReply(const HXRoutedReply& reply);
-    void clientAuthReply(const HXRoutedReply& reply);
     // The form of an HTML page: the form with id "challenge" when there is one and no partialURL
     // is given, else the first form whose action contains partialURL (the first form without
     // one). The result maps each input name to its value; an empty value is taken from fieldDict
@@ -230,9 +198,6 @@ public:
     static std::optional<foundation::Dictionary> parseFormFromData(std::string_view html,
                                                                    const std::optional<std::string>& partialURL,
                                                                    const foundation::Dictionary& fieldDict);
-    // Work that waits for a token and is replayed by the next token: the direct call and the
-    // unread load (and, when a token arrives, the settings load first).
-    void replayWorkWaitingForToken(bool includingSettings);
     bool settingsLoadPending() const { return settingsLoadPending_; }
     void setSettingsLoadPending(bool v) { settingsLoadPending_ = v; }
     bool directCallPending() const { return directCallPending_; }
@@ -256,7 +221,6 @@ public:
     void loadInitialData();
     void loadConversationWithID(const std::optional<std::string>& threadID,
                                 const std::optional<std::string>& paginationToken);
-    void loadMessagesForURL(const std::string& url);
     void loadUnreadMessages();
     void loadSpam();
     void loadArchive();
@@ -264,9 +228,6 @@ public:
     void getUnreadMessagesFromData(std::shared_ptr<const foundation::Data> data,
                                    BackgroundFetchCompletion completion = {});
     void threadingInfoReply(const HXRoutedReply& reply);
-    // The unread SMS and voicemail thread counts of a "threadinginfo/get" reply (missing views
-    // count 0); none when the reply is not an object.
-    std::optional<std::pair<int64_t, int64_t>> unreadCountsFromReply(std::string_view text) const;
 
     // ---- request machinery (service/web_client_requests.cpp)
 
@@ -285,26 +246,17 @@ public:
     // Removes the requests of these tags (or those chosen) from the table and cancels them.
     void cancelRequests(const std::vector<std::string>& tags);
     void cancelRequests(const std::function<bool(const std::string&)>& chosen);
-    // The reply buffer of the connection while the table names it for its tag; null otherwise.
-    std::shared_ptr<foundation::Data> dataForConnection(const AsyncURLConnection& connection);
-    net::URLRequest postRequestForURL(const std::string& url, const foundation::Data& data);
-    net::URLRequest postRequestForURLWithDict(const std::string& url, const foundation::Dictionary& dict);
     // Null when there is no valid token (one is being fetched): nothing is to be sent.
     std::optional<net::URLRequest> apiRequestWithDict(const foundation::Dictionary& description);
-    std::optional<foundation::Value> parseObjectFromApiResponse(std::string_view text) const;
     std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
                                                            const foundation::Array& infoArray) const;
     void showSMSErrorFromData(const foundation::Data& data);
-    std::optional<std::string> parseAuthV2FromString(std::string_view text) const;
 
     std::optional<net::URLRequest> connectionWillSendRequest(AsyncURLConnection& connection, net::URLRequest request,
                                                              const net::HTTPURLResponse* redirectResponse);
     void connectionDidReceiveResponse(AsyncURLConnection& connection, const net::HTTPURLResponse& response);
     void connectionDidReceiveData(AsyncURLConnection& connection, const uint8_t* data, size_t size);
     void connectionDidFinishLoading(AsyncURLConnection& connection);
-    // A reply of the SMS, voicemail, history or search list (null when its request failed),
-    // handed to that list.
-    void listReplyReceived(HXReplyRow row, const std::shared_ptr<foundation::Data>& data);
     void connectionDidFailWithError(AsyncURLConnection& connection, const foundation::Error& error);
 
     // ---- media (service/web_client_media.cpp): local files below the caches folder, downloads
@@ -315,14 +267,65 @@ public:
     static std::string mediaPathSegment(const std::string& mediaID);
     void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview = false);
     void downloadVMforID(const std::string& mediaID);
-    void downloadRecordedCallForID(const std::string& mediaID);
-    void downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl);
     void removeMediaForAttachment(const std::string& mediaID, const std::string& mimeType);
-    // The media branches of the reply router.
-    void storeMediaReply(const HXRoutedReply& reply);
 
     // This object as the web client, held weakly (empty when no shared pointer owns it).
     std::weak_ptr<HXApplicationWebClient> weakWebClient();
+
+protected:
+    // What the slices use among themselves; no other object calls it.
+    virtual void requestNotificationAuthorization(int options) = 0;
+    // Stops monitoring every region of the location manager (the account's quick settings).
+    virtual void stopMonitoringRegions() = 0;
+    // Sets the platform's background-fetch interval to "never".
+    virtual void setBackgroundFetchIntervalNever() = 0;
+    // Removes the settings screen's observers of the current account.
+    virtual void removeAccountObservers() = 0;
+    // The list screen of the current view, when that view is a message list; null otherwise.
+    std::shared_ptr<HXMessageListScreen> currentMessageList();
+    // Presents the new-message screen with one recipient token per title, the conversation to
+    // reply into ("" for a new one) and the text to start from.
+    virtual void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
+                                   const std::string& messageText) = 0;
+    void addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key);
+    std::vector<std::shared_ptr<store::ManagedObject>>
+    sortedMessagesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    void markMessageAsSpam(const std::string& conversationID, bool spam);
+    void updateLastMessagePropertiesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    // The common check of a JSON reply: false (and the service's message shown) for a refusal.
+    bool checkResponse(std::string_view text);
+    // Loads authV2 and oAuthDict of the current account from the keychain; the read error, if any.
+    std::optional<foundation::Error> retrieveKeychainItems();
+    // Whether a refusal (HTTP 401) of this request speaks for the session now current: not when
+    // the request carried an access token the account no longer holds (it signed in again, or
+    // took a new token, while the request was on its way).
+    bool refusalOfCurrentSession(const AsyncURLConnection& connection);
+    // The Authorization header value ("<type> <token>") of a token dictionary, when it names a
+    // string token and type.
+    static std::optional<std::string> authorizationOf(const foundation::Dictionary& oAuthDict);
+    // The token requests (GET to the sign-in host).
+    net::URLRequest oAuthRequest(const std::string& action, const std::optional<std::string>& loginHint);
+    void clientAuthReply(const HXRoutedReply& reply);
+    // Work that waits for a token and is replayed by the next token: the direct call and the
+    // unread load (and, when a token arrives, the settings load first).
+    void replayWorkWaitingForToken(bool includingSettings);
+    void loadMessagesForURL(const std::string& url);
+    // The unread SMS and voicemail thread counts of a "threadinginfo/get" reply (missing views
+    // count 0); none when the reply is not an object.
+    std::optional<std::pair<int64_t, int64_t>> unreadCountsFromReply(std::string_view text) const;
+    // The reply buffer of the connection while the table names it for its tag; null otherwise.
+    std::shared_ptr<foundation::Data> dataForConnection(const AsyncURLConnection& connection);
+    net::URLRequest postRequestForURL(const std::string& url, const foundation::Data& data);
+    net::URLRequest postRequestForURLWithDict(const std::string& url, const foundation::Dictionary& dict);
+    std::optional<foundation::Value> parseObjectFromApiResponse(std::string_view text) const;
+    std::optional<std::string> parseAuthV2FromString(std::string_view text) const;
+    // A reply of the SMS, voicemail, history or search list (null when its request failed),
+    // handed to that list.
+    void listReplyReceived(HXReplyRow row, const std::shared_ptr<foundation::Data>& data);
+    void downloadRecordedCallForID(const std::string& mediaID);
+    void downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl);
+    // The media branches of the reply router.
+    void storeMediaReply(const HXRoutedReply& reply);
 
 private:
     bool isSignedIn() const;

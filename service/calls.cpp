@@ -14,6 +14,7 @@
 #include "service/application_web_client.h"
 #include "service/check_response.h"
 #include "service/proto/hxcpb.h"
+#include "service/protobuf_request.h"
 
 namespace {
 
@@ -40,16 +41,6 @@ const std::string kClickToCall = std::string(kHXApiPath) + "communication/startc
 std::string HXKeepDialable(std::string_view number) {
     static const foundation::CharacterSet dialable = foundation::CharacterSet::fromCharacters("1234567890+");
     return PhoneExtensions::extractCharactersFromStringUsingCharset(number, dialable);
-}
-
-net::URLRequest HXProtobufRequest(const std::string& url, const google::protobuf::MessageLite& message) {
-    std::string body = hxcpb::serialize(message).value_or("");
-    net::URLRequest request(url);
-    request.setHTTPMethod("POST");
-    request.setHTTPBody(std::string_view(body));
-    request.setValue(std::to_string(body.size()), "Content-Length");
-    request.setValue("application/x-protobuf", "Content-Type");
-    return request;
 }
 
 std::shared_ptr<HXCalls> HXCalls::of(const std::shared_ptr<HXApplicationWebClient>& app) {

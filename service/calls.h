@@ -17,8 +17,6 @@ class HXApplicationWebClient;
 
 // A number reduced to the characters "1234567890+" (what the service's protobuf requests carry).
 std::string HXKeepDialable(std::string_view number);
-// A POST of the message's bytes to url as "application/x-protobuf" with its "Content-Length".
-net::URLRequest HXProtobufRequest(const std::string& url, const google::protobuf::MessageLite& message);
 
 class HXCalls : public std::enable_shared_from_this<HXCalls> {
 public:

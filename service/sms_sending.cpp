@@ -17,6 +17,7 @@
 #include "service/calls.h"
 #include "service/custom_cookie_jar.h"
 #include "service/proto/hxcpb.h"
+#include "service/protobuf_request.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include "service/endpoints.h"
 #include "service/sms_sending.h"
 
+class HXCPasscodeLock;
 class HX_Account;
 class HXListActionsRole;
 class HXMessageListModel;
@@ -122,11 +123,14 @@ public:
     virtual long long unreadVMCount() const = 0;
 };
 
-// The passcode settings screen's: the pads' background and the screen that answers the pads it
-// presents (the settings view's root screen).
+// The passcode settings screen's: the lock's settings, the pads' background and the screen that
+// answers the pads it presents (the settings view's root screen).
 class HXPasscodeRole {
 public:
     virtual ~HXPasscodeRole() = default;
+    // The lock's settings: whether a passcode is required, the PIN, the biometric and Spotlight
+    // switches.
+    virtual HXCPasscodeLock& passcodeLock() = 0;
     // A view of frame filled with the lock's gradient.
     virtual std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
                                                                            double height) = 0;

@@ -70,7 +70,7 @@ struct Options : hxtest::WebFixture {
             return 0;
         });
         ASSERT_TRUE(app->managedObjectContext()->save().ok());
-        app->shell().changeScript([](HXShellStandIn::Script& s) { s.messageListIsShowing = true; });
+        app->shell().changeScript([](HXShellRecorder::Script& s) { s.messageListIsShowing = true; });
         mail::MailComposeViewController::setCanSendMail(true);
         foundation::NotificationCenter::defaultCenter().addObserver(
             &dismissedPosts, "kConversationOptionsPopupDismissedNotification",
@@ -128,14 +128,14 @@ TEST_F(Options, TheChosenIndexMeansTheCodeShownEvenAfterTheConversationChanged) 
     ASSERT_EQ(popover.titles[2], "Mark as read");
     // The user went on to the conversation screen while the popover was up: the list computed
     // now would offer "Add Note" at that index.
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.messageListIsShowing = false; });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.messageListIsShowing = false; });
     ASSERT_EQ(app->messageOptionsForConversationWithID(id)[2], 7);
     popover.choose(2);
     ASSERT_TRUE(settled());
     EXPECT_EQ(requestsTo(kUpdate).size(), 1u);
     EXPECT_TRUE(conversation()->value("isRead").boolValue());
 
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.messageListIsShowing = true; });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.messageListIsShowing = true; });
     auto& unread = show();
     ASSERT_EQ(unread.titles[2], "Mark as unread");
     // Turned unread meanwhile (a refresh): the aim is reached and it is not flipped back to read.
@@ -166,7 +166,7 @@ TEST_F(Options, ChoicesForAConversationDeletedMeanwhileDoNothing) {
 }
 
 TEST_F(Options, AddNoteActsOnlyOverTheConversationScreen) {
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.messageListIsShowing = false; });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.messageListIsShowing = false; });
     auto& popover = show();
     ASSERT_EQ(popover.titles[2], "Add Note");
     popover.choose(2);  // the current view shows no conversation screen: nothing is presented

@@ -347,7 +347,7 @@ TEST_F(Shell, ListViewsCarryTheirMessageListsAndAScriptedListStandsInForThem) {
     EXPECT_FALSE(sms->isShownScreen());
 
     auto scripted = std::make_shared<HXMessageListStandIn>();
-    app->shell().changeScript([&](HXShellStandIn::Script& s) { s.messageLists[1] = scripted; });
+    app->shell().changeScript([&](HXShellRecorder::Script& s) { s.messageLists[1] = scripted; });
     EXPECT_EQ(app->messageListForViewIndex(1), scripted);
 }
 
@@ -660,7 +660,7 @@ struct ShellFetch : ShellRefresh {
     std::vector<int> answers;
     void SetUp() override {
         ShellRefresh::SetUp();
-        app->shell().changeScript([this](HXShellStandIn::Script& s) { s.messageLists = {{3, history}}; });
+        app->shell().changeScript([this](HXShellRecorder::Script& s) { s.messageLists = {{3, history}}; });
     }
     void fetch() {
         app->applicationPerformFetchWithCompletionHandler([this](int result) { answers.push_back(result); });

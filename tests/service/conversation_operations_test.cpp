@@ -250,7 +250,7 @@ TEST_F(Conversations, ActionCodesFollowTheConversationAndWhereItIsSeen) {
         return c;
     };
     auto list = [&](bool showing) {
-        app->shell().changeScript([showing](HXShellStandIn::Script& s) { s.messageListIsShowing = showing; });
+        app->shell().changeScript([showing](HXShellRecorder::Script& s) { s.messageListIsShowing = showing; });
     };
     using V = std::vector<int>;
     list(true);

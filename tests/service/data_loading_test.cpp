@@ -30,7 +30,7 @@ struct DataLoading : WebClientFixture {
                                          {"login_hint", "h"},
                                          {"expirationDate", foundation::Date{clock->wallNow() + 3600}}});
         app->setAccount(account);
-        app->shell().changeScript([this](HXShellStandIn::Script& s) {
+        app->shell().changeScript([this](HXShellRecorder::Script& s) {
             s.currentViewIndex = 1;
             s.messageLists = {{1, sms}, {3, history}};
         });
@@ -114,7 +114,7 @@ TEST_F(DataLoading, ConversationPagesAreTaggedByTheirTokenAndParsedAsLatestOrOld
     EXPECT_EQ(calls, (std::vector<std::string>{"parseMessagesForConversationFromData latest",
                                                "parseMessagesForConversationFromData older"}));
     // With the settings (4) or the dial pad (0) shown, the history list parses.
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.currentViewIndex = 4; });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.currentViewIndex = 4; });
     app->loadConversationWithID(std::string("t3"), std::nullopt);
     ASSERT_TRUE(runUntil([&] { return history->count("parseMessagesForConversationFromData") == 1; }));
     EXPECT_EQ(sms->calls().size(), 2u);
@@ -126,7 +126,7 @@ TEST_F(DataLoading, ConversationPagesAreTaggedByTheirTokenAndParsedAsLatestOrOld
 }
 
 TEST_F(DataLoading, SpamArchiveAndCountsGoToTheHistoryListAndTheBadges) {
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.currentViewIndex = 2; });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.currentViewIndex = 2; });
     service.script("/voice/v1/voiceclient/api2thread/list", {.body = "SPAM"});
     app->loadSpam();
     ASSERT_TRUE(runUntil([&] { return history->count("parseMessagesFromData") == 1; }));
@@ -224,7 +224,7 @@ TEST_F(DataLoading, ABackgroundFetchIsAnsweredOnceOrNotAtAllOnA401) {
     clock->runUntilIdle();
     EXPECT_EQ(answers.size(), 2u);
     // Without a history list the fetch is answered as failed rather than left waiting.
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.messageLists.clear(); });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.messageLists.clear(); });
     app->setLastNotification(5000);
     app->getUnreadMessagesFromData(data(unread(7000000)), [&](int r) { answers.push_back(r); });
     ASSERT_TRUE(runUntil([&] { return answers.size() == 3; }));

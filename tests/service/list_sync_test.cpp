@@ -58,7 +58,7 @@ struct ListSync : hxtest::WebFixture {
         ASSERT_TRUE(app->resetPersistentStore().ok());
         list = std::make_shared<RecordingList>(
             app, HXMessageListModel::smsViewSettings(app->webClient().endpoints.servicePageBase()), view);
-        app->shell().changeScript([this](HXShellStandIn::Script& script) {
+        app->shell().changeScript([this](HXShellRecorder::Script& script) {
             script.messageLists[1] = list;
             script.currentViewIndex = 1;
         });
@@ -366,7 +366,7 @@ TEST_F(ListSync, TheSpamAndArchiveRowsLoadTheirOwnListsAndShowOnlyTheirThreads) 
     auto historyView = std::make_shared<hxtest::RecordingListView>();
     auto history = std::make_shared<RecordingList>(
         app, HXMessageListModel::historyViewSettings(app->webClient().endpoints.servicePageBase()), historyView);
-    app->shell().changeScript([&](HXShellStandIn::Script& script) { script.messageLists[3] = history; });
+    app->shell().changeScript([&](HXShellRecorder::Script& script) { script.messageLists[3] = history; });
     auto filed = service->withAccount([](emulator::Account& a) {
         std::vector<std::pair<int64_t, std::string>> spam, archived;
         for (const auto& t : a.threads) {

@@ -170,7 +170,7 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
     // The list of the current view hears of the abort, and the list whose request failed hears
     // of its end (no reply); the unread poll aborts nothing.
     auto shown = std::make_shared<HXMessageListStandIn>();
-    app->shell().changeScript([&](HXShellStandIn::Script& s) {
+    app->shell().changeScript([&](HXShellRecorder::Script& s) {
         s.currentViewIndex = 2;
         s.messageLists[2] = shown;
     });
@@ -365,11 +365,11 @@ TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
     // The shell shows its one no-connection alert; the send failures below come on top of it.
     const size_t connectionAlerts = app->shell().alerts().size();
     EXPECT_EQ(connectionAlerts, 1u);
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.locationSwitchTaskRunning = true; });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.locationSwitchTaskRunning = true; });
     service.script("/voice/inbox/recent/all/", {.body = "H"});
     app->startAsyncLoadWithRequest(net::URLRequest(list), list);
     ASSERT_TRUE(runUntil([&] { return posted["kHistoryNotification"] == 1; }));
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.locationSwitchTaskRunning = false; });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.locationSwitchTaskRunning = false; });
     // A message send goes out offline inside a background task of the platform's registry; its
     // -1009 failure ends the task and asks once, and not after a deferral.
     auto& platform = foundation::Application::shared();
@@ -411,7 +411,7 @@ TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
 
 TEST_F(WebClient, AFailedSettingsLoadClearsItsMarkAndReschedulesThePendingLocationSwitch) {
     app->setSettingsLoading(true);
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.pendingLocationSwitch = "Office"; });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.pendingLocationSwitch = "Office"; });
     service.script("/voice/v1/voiceclient/account/get", {.hold = true});
     const std::string tag = "/voice/v1/voiceclient/account/get?alt=json";
     app->startAsyncLoadWithRequest(net::URLRequest(service.origin() + tag), tag);

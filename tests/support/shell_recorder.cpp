@@ -24,28 +24,28 @@ void HXCallRecord::clear() {
     calls_.clear();
 }
 
-HXShellStandIn::Script HXShellStandIn::script() const {
+HXShellRecorder::Script HXShellRecorder::script() const {
     std::lock_guard lock(mutex_);
     return script_;
 }
 
-std::shared_ptr<HXMessageListScreen> HXShellStandIn::scriptedMessageList(int viewIndex) const {
+std::shared_ptr<HXMessageListScreen> HXShellRecorder::scriptedMessageList(int viewIndex) const {
     std::lock_guard lock(mutex_);
     auto it = script_.messageLists.find(viewIndex);
     return it == script_.messageLists.end() ? nullptr : it->second;
 }
 
-void HXShellStandIn::changeScript(const std::function<void(Script&)>& change) {
+void HXShellRecorder::changeScript(const std::function<void(Script&)>& change) {
     std::lock_guard lock(mutex_);
     change(script_);
 }
 
-std::vector<HXAlert> HXShellStandIn::alerts() const {
+std::vector<HXAlert> HXShellRecorder::alerts() const {
     std::lock_guard lock(mutex_);
     return alerts_;
 }
 
-void HXShellStandIn::shellAlert(const HXAlert& alert) {
+void HXShellRecorder::shellAlert(const HXAlert& alert) {
     {
         std::lock_guard lock(mutex_);
         alerts_.push_back(alert);
@@ -53,7 +53,7 @@ void HXShellStandIn::shellAlert(const HXAlert& alert) {
     record("presentAlert " + alert.title);
 }
 
-bool HXShellStandIn::tap(std::string_view title) {
+bool HXShellRecorder::tap(std::string_view title) {
     std::function<void()> handler;
     {
         std::lock_guard lock(mutex_);

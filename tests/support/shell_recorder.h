@@ -36,7 +36,9 @@ private:
     std::vector<std::string> calls_ HX_GUARDED_BY(mutex_);
 };
 
-class HXShellStandIn : public HXShellObserver, public HXCallRecord {
+// The shell observer a RecordedApp installs: the operations and alerts it hears, and the script
+// of answers the form gives over the product's own.
+class HXShellRecorder : public HXShellObserver, public HXCallRecord {
 public:
     // Answers a test puts over the application object's own; unset ones leave the product's.
     struct Script {
@@ -92,7 +94,7 @@ template <class Base = HX_ConnectAppDelegate>
 class RecordedApp : public Base {
 public:
     RecordedApp() { this->setShellObserver(shell_); }
-    HXShellStandIn& shell() { return *shell_; }
+    HXShellRecorder& shell() { return *shell_; }
 
     bool locationSwitchTaskRunning() const override {
         if (auto scripted = shell_->script().locationSwitchTaskRunning) return *scripted;
@@ -116,12 +118,12 @@ public:
     }
 
 private:
-    std::shared_ptr<HXShellStandIn> shell_ = std::make_shared<HXShellStandIn>();
+    std::shared_ptr<HXShellRecorder> shell_ = std::make_shared<HXShellRecorder>();
 };
 
 // The recorder of an application object made as a RecordedApp.
-inline HXShellStandIn& shell(HX_ConnectAppDelegate& app) {
-    return *std::dynamic_pointer_cast<HXShellStandIn>(app.shellObserver());
+inline HXShellRecorder& shell(HX_ConnectAppDelegate& app) {
+    return *std::dynamic_pointer_cast<HXShellRecorder>(app.shellObserver());
 }
 
 }  // namespace hxtest

@@ -83,7 +83,7 @@ bool VC_NewMessage::isSending() { return shared().sending; }
 const std::string& VC_NewMessage::lastAcceptedFieldText() { return shared().lastAcceptedText; }
 std::shared_ptr<services::UserActivity> VC_NewMessage::currentUserActivity() { return shared().activity; }
 
-VC_NewMessage::VC_NewMessage(HXScreenRoles roles) : roles_(std::move(roles)) {}
+VC_NewMessage::VC_NewMessage(Roles roles) : roles_(std::move(roles)) {}
 
 VC_NewMessage::~VC_NewMessage() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 

@@ -53,7 +53,11 @@ public:
     static const toolkit::KeyCommand kEscapeCommand;
     static const toolkit::KeyCommand kCloseCommand;
 
-    explicit VC_NewMessage(HXScreenRoles roles);
+    struct Roles {
+        std::weak_ptr<HXComposeRole> compose;
+        std::weak_ptr<HXRoutingRole> routing;
+    };
+    explicit VC_NewMessage(Roles roles);
     ~VC_NewMessage() override;
     std::string className() const override { return "VC_NewMessage"; }
 
@@ -187,7 +191,7 @@ private:
     void stopObservingSend();
     void layoutContainers();
 
-    HXScreenRoles roles_;
+    Roles roles_;
     std::vector<std::shared_ptr<HXCToken>> tokens_;
     std::string conversationID_;
     std::string messageText_;

@@ -86,8 +86,7 @@ private:
     VC_Call* owner_;  // owns this delegate
 };
 
-VC_Call::VC_Call(HXScreenRoles roles)
-    : roles_(std::move(roles)), pickerDelegate_(std::make_shared<PickerDelegate>(this)) {
+VC_Call::VC_Call(Roles roles) : roles_(std::move(roles)), pickerDelegate_(std::make_shared<PickerDelegate>(this)) {
     setActionHandler("copy:", [this](toolkit::Responder*) { copyNumber(); });
     setActionHandler("paste:", [this](toolkit::Responder*) { pasteNumber(); });
     setActionHandler("clear:", [this](toolkit::Responder*) { clearNumber(); });
@@ -772,7 +771,7 @@ void VC_Call::openFavorites() {
         }
         return true;
     };
-    auto favorites = std::make_shared<VC_Favorites>(roles_, handBack);
+    auto favorites = std::make_shared<VC_Favorites>(VC_Favorites::Roles{.dialPad = roles_.dialPad}, handBack);
     auto nav = std::make_shared<toolkit::NavigationController>(favorites);
     if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) {
         nav->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;

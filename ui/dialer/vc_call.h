@@ -29,7 +29,12 @@ public:
     static constexpr long kTagZero = 100, kTagStar = 10, kTagHash = 11, kTagContacts = 12, kTagDelete = -1,
                           kTagCall = 99;
 
-    explicit VC_Call(HXScreenRoles roles);
+    struct Roles {
+        std::weak_ptr<HXDialPadRole> dialPad;
+        std::weak_ptr<HXRoutingRole> routing;
+        std::weak_ptr<HXConversationActionsRole> conversations;
+    };
+    explicit VC_Call(Roles roles);
     ~VC_Call() override;
     std::string className() const override { return "VC_Call"; }
 
@@ -115,7 +120,7 @@ private:
     void stopObserving(const char* name);
     std::shared_ptr<HXDialPadRole> dialPadRole() const { return roles_.dialPad.lock(); }
 
-    HXScreenRoles roles_;
+    Roles roles_;
     std::shared_ptr<PickerDelegate> pickerDelegate_;
     std::shared_ptr<toolkit::LongPressGestureRecognizer> callLongPress_;
     std::shared_ptr<toolkit::View> pad_;

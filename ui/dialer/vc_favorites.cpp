@@ -88,7 +88,7 @@ private:
     VC_Favorites* owner_;  // owns these delegates
 };
 
-VC_Favorites::VC_Favorites(HXScreenRoles roles, HandBack handBack, Favorite::Sources sources)
+VC_Favorites::VC_Favorites(Roles roles, HandBack handBack, Favorite::Sources sources)
     : toolkit::TableViewController(toolkit::TableViewStyle::Plain),
       roles_(std::move(roles)),
       handBack_(std::move(handBack)),

@@ -23,7 +23,10 @@ public:
     using HandBack = std::function<bool(const std::string& number, const std::string& name, const std::string& label,
                                         VC_Favorites& list)>;
 
-    VC_Favorites(HXScreenRoles roles, HandBack handBack, Favorite::Sources sources = Favorite::Sources::shared());
+    struct Roles {
+        std::weak_ptr<HXDialPadRole> dialPad;
+    };
+    VC_Favorites(Roles roles, HandBack handBack, Favorite::Sources sources = Favorite::Sources::shared());
     ~VC_Favorites() override;
     std::string className() const override { return "VC_Favorites"; }
 
@@ -68,7 +71,7 @@ private:
     void updateEditButton();
     long count() const { return static_cast<long>(theFavorites_.size()); }
 
-    HXScreenRoles roles_;
+    Roles roles_;
     HandBack handBack_;
     Favorite::Sources sources_;
     std::shared_ptr<Delegates> delegates_;

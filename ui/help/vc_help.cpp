@@ -21,7 +21,7 @@ std::string schemeOf(const std::string& url) {
 }
 }  // namespace
 
-VC_Help::VC_Help(HXScreenRoles roles) : roles_(std::move(roles)) { setPreferredContentSize({320.0, 588.0}); }
+VC_Help::VC_Help(Roles roles) : roles_(std::move(roles)) { setPreferredContentSize({320.0, 588.0}); }
 
 bool VC_Help::iPad() const {
     auto routing = roles_.routing.lock();

@@ -18,7 +18,12 @@ class VC_Help : public toolkit::ViewController, public web::NavigationDelegate, 
 public:
     // The routing role presents the composer on the tablet and tells the form; the settings role
     // gives the version; the conversation actions place the page's calls.
-    explicit VC_Help(HXScreenRoles roles);
+    struct Roles {
+        std::weak_ptr<HXRoutingRole> routing;
+        std::weak_ptr<HXSettingsRole> settings;
+        std::weak_ptr<HXConversationActionsRole> conversations;
+    };
+    explicit VC_Help(Roles roles);
     ~VC_Help() override;
     std::string className() const override { return "VC_Help"; }
 
@@ -48,7 +53,7 @@ private:
     bool iPad() const;
     bool isSplitViewCollapsed() const;
     std::string versionString() const;
-    HXScreenRoles roles_;
+    Roles roles_;
     std::shared_ptr<web::WebView> webView_;
     std::shared_ptr<toolkit::ActivityIndicatorView> spinner_;
     toolkit::BarButtonItemPtr doneButton_;

@@ -110,7 +110,7 @@ VC_Messages::VC_Messages(std::shared_ptr<HXMessageListModel> model) : model_(std
     if (model_) viewType_ = static_cast<int>(model_->viewType());
 }
 
-VC_Messages::VC_Messages(HXScreenRoles roles, int viewType) : roles_(std::move(roles)), viewType_(viewType) {}
+VC_Messages::VC_Messages(Roles roles, int viewType) : roles_(std::move(roles)), viewType_(viewType) {}
 
 VC_Messages::~VC_Messages() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 

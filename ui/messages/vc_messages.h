@@ -47,7 +47,14 @@ public:
     // A list over a model made by the caller (its roles empty: rows open nothing).
     explicit VC_Messages(std::shared_ptr<HXMessageListModel> model);
     // A list of a view type (1 to 3) whose model the lists' role makes on first use.
-    VC_Messages(HXScreenRoles roles, int viewType);
+    struct Roles {
+        std::weak_ptr<HXListLoadingRole> lists;
+        std::weak_ptr<HXListActionsRole> listActions;
+        std::weak_ptr<HXConversationActionsRole> conversations;
+        std::weak_ptr<HXConversationOptionsRole> options;
+        std::weak_ptr<HXRoutingRole> routing;
+    };
+    VC_Messages(Roles roles, int viewType);
     ~VC_Messages() override;
     std::string className() const override { return "VC_Messages"; }
 
@@ -143,7 +150,7 @@ public:
     void showBackButtonCount(uint64_t count) override;
 
     // ---- observer targets
-    const HXScreenRoles& roles() const { return roles_; }
+    const Roles& roles() const { return roles_; }
     // A list notification: with a body it has reached the model already; without one the store
     // has new rows.
     void messagesReceived(const foundation::Notification& notification);
@@ -188,7 +195,7 @@ private:
     void setSearchBarEditing(bool editing);
     std::string conversationIDOf(toolkit::IndexPath indexPath) const;
 
-    HXScreenRoles roles_;
+    Roles roles_;
     int viewType_ = 0;
     std::shared_ptr<HXMessageListModel> model_;
     std::shared_ptr<HXCDropdownMenu> navBarMenu_;

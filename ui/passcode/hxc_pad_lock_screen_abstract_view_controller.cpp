@@ -67,7 +67,7 @@ void HXCPadLockScreenAbstractViewController::loadView() {
     auto bounds = toolkit::Device::current().screen().bounds();
     if (toolkit::Device::current().screen().idiom == toolkit::Idiom::Phone && bounds.size.width > bounds.size.height)
         std::swap(bounds.size.width, bounds.size.height);
-    auto pad = std::make_shared<HXCPadLockScreenView>(bounds, complexPin_);
+    auto pad = std::make_shared<HXCPadLockScreenView>(bounds, complexPin_, biometricIDName_);
     padView_->view = pad;
     setView(pad);
 }

@@ -39,6 +39,7 @@ public:
     // The biometric prompt of the pad the application object shows.
     void showBiometricIDDialog();
 
+    void offerBiometricID(std::optional<std::string> name) override { biometricIDName_ = std::move(name); }
     void loadView() override;
     void viewDidLoad() override;
     bool canBecomeFirstResponder() const override { return true; }
@@ -54,6 +55,7 @@ protected:
 
 private:
     bool complexPin_;
+    std::optional<std::string> biometricIDName_;
     std::shared_ptr<HXCPinPadDisplay> display_;
     std::shared_ptr<class HXCPadDisplay> padView_;
 };

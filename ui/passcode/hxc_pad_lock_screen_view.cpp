@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "app/hxc_passcode_lock.h"
 #include "app/views.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/appearance.h"
@@ -52,7 +51,8 @@ void HXCPadLockScreenView::applyAppTheme() {
     Appearance::of<HXCPinSelectionView>().set("selectedColor", Color::whiteColor());
 }
 
-HXCPadLockScreenView::HXCPadLockScreenView(const toolkit::Rect& frame, bool complexPin)
+HXCPadLockScreenView::HXCPadLockScreenView(const toolkit::Rect& frame, bool complexPin,
+                                           std::optional<std::string> biometricIDName)
     : toolkit::View(frame), complexPin_(complexPin) {
     // The content area: the tablet keeps the phone's layout, centred.
     const toolkit::Size size = tablet() ? toolkit::Size{kTabletWidth, kTabletHeight} : frame.size;
@@ -85,14 +85,13 @@ HXCPadLockScreenView::HXCPadLockScreenView(const toolkit::Rect& frame, bool comp
     okButton_ = systemButton("OK", toolkit::ContentHorizontalAlignment::Left);
     okButton_->setAlpha(0);
 
-    auto& lock = HXCPasscodeLock::sharedLock();
-    if (lock.canUseBiometricID() && lock.useBiometricID()) {
+    if (biometricIDName) {
         biometricIDButton_ = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
-        auto image = hxBarImageNamed(lock.biometricIDName());
+        auto image = hxBarImageNamed(*biometricIDName);
         biometricIDButton_->setBackgroundImage(image->withRenderingMode(toolkit::RenderingMode::alwaysTemplate),
                                                toolkit::kStateNormal);
         biometricIDButton_->setTintColor(toolkit::Color::whiteColor());
-        biometricIDButton_->accessibility().label = lock.biometricIDName();
+        biometricIDButton_->accessibility().label = *biometricIDName;
         biometricIDButton_->setAlpha(0);
     }
 

@@ -19,7 +19,9 @@
 
 class HXCPadLockScreenView : public toolkit::View {
 public:
-    HXCPadLockScreenView(const toolkit::Rect& frame, bool complexPin);
+    // biometricIDName: the biometric key's kind ("TouchID", "FaceID") when the pad offers one.
+    HXCPadLockScreenView(const toolkit::Rect& frame, bool complexPin,
+                         std::optional<std::string> biometricIDName = std::nullopt);
     std::string className() const override { return "HXCPadLockScreenView"; }
 
     // The app's theme as class-level appearance defaults of the pad's views (launch).

@@ -20,8 +20,7 @@ std::string text(const std::string& key) { return HXCPasscodeLock::localizedStri
 
 }  // namespace
 
-HXCPasscodeSettingsViewController::HXCPasscodeSettingsViewController(const HXScreenRoles& roles,
-                                                                     toolkit::TableViewStyle style)
+HXCPasscodeSettingsViewController::HXCPasscodeSettingsViewController(Roles roles, toolkit::TableViewStyle style)
     : toolkit::TableViewController(style), roles_(roles) {
     setTitle(text("Passcode Lock"));
     hidesBottomBarWhenPushed = true;
@@ -36,14 +35,19 @@ void HXCPasscodeSettingsViewController::viewDidLoad() {
     auto weak = weakSelf<HXCPasscodeSettingsViewController>();
     biometricSwitch_ = std::make_shared<toolkit::Switch>();
     biometricSwitch_->addAction(
-        [](toolkit::Control& sender, const toolkit::Event*) {
-            HXCPasscodeLock::sharedLock().setUseBiometricID(static_cast<toolkit::Switch&>(sender).isOn());
+        [weak](toolkit::Control& sender, const toolkit::Event*) {
+            auto self = weak.lock();
+            if (auto* lock = self ? self->lock() : nullptr)
+                lock->setUseBiometricID(static_cast<toolkit::Switch&>(sender).isOn());
         },
         toolkit::kValueChanged);
     spotlightSwitch_ = std::make_shared<toolkit::Switch>();
     spotlightSwitch_->addAction(
-        [](toolkit::Control& sender, const toolkit::Event*) {
-            HXCPasscodeLock::sharedLock().setUseSpotlight(static_cast<toolkit::Switch&>(sender).isOn());
+        [weak](toolkit::Control& sender, const toolkit::Event*) {
+            auto self = weak.lock();
+            auto* lock = self ? self->lock() : nullptr;
+            if (!lock) return;
+            lock->setUseSpotlight(static_cast<toolkit::Switch&>(sender).isOn());
             foundation::NotificationCenter::defaultCenter().post(kHXCPasscodeLockSpotlightPrefeChangedNotification);
         },
         toolkit::kValueChanged);
@@ -51,10 +55,11 @@ void HXCPasscodeSettingsViewController::viewDidLoad() {
 
 void HXCPasscodeSettingsViewController::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
-    auto& lock = HXCPasscodeLock::sharedLock();
-    passcodeRequired_ = lock.passcodeRequired();
-    useBiometricID_ = lock.useBiometricID();
-    useSpotlight_ = lock.useSpotlight();
+    if (auto* lock = this->lock()) {
+        passcodeRequired_ = lock->passcodeRequired();
+        useBiometricID_ = lock->useBiometricID();
+        useSpotlight_ = lock->useSpotlight();
+    }
     biometricSwitch_->setOn(useBiometricID_);
     spotlightSwitch_->setOn(useSpotlight_);
     tableView()->reloadData();
@@ -63,8 +68,9 @@ void HXCPasscodeSettingsViewController::viewWillAppear(bool animated) {
     auto weak = weakSelf<HXCPasscodeSettingsViewController>();
     center.addObserver(this, kPasscodeSettingDidChangeNotification, [weak](const foundation::Notification&) {
         auto self = weak.lock();
-        if (!self) return;
-        self->passcodeRequired_ = HXCPasscodeLock::sharedLock().passcodeRequired();
+        auto* lock = self ? self->lock() : nullptr;
+        if (!lock) return;
+        self->passcodeRequired_ = lock->passcodeRequired();
         self->tableView()->reloadData();
     });
 }
@@ -74,8 +80,19 @@ void HXCPasscodeSettingsViewController::viewDidDisappear(bool animated) {
     foundation::NotificationCenter::defaultCenter().removeObserver(this, kPasscodeSettingDidChangeNotification);
 }
 
+HXCPasscodeLock* HXCPasscodeSettingsViewController::lock() const {
+    auto passcode = roles_.passcode.lock();
+    return passcode ? &passcode->passcodeLock() : nullptr;
+}
+
 bool HXCPasscodeSettingsViewController::showsBiometrics() const {
-    return HXCPasscodeLock::sharedLock().canUseBiometricID();
+    auto* lock = this->lock();
+    return lock && lock->canUseBiometricID();
+}
+
+std::string HXCPasscodeSettingsViewController::biometricIDName() const {
+    auto* lock = this->lock();
+    return lock ? lock->biometricIDName() : std::string();
 }
 
 long HXCPasscodeSettingsViewController::numberOfSections(toolkit::TableView&) {
@@ -101,14 +118,13 @@ toolkit::TableViewCellPtr HXCPasscodeSettingsViewController::cellForRow(toolkit:
     cell->imageView().setImage(nullptr);
     cell->setSelectionStyle(toolkit::CellSelectionStyle::Default);
     cell->setBackgroundColor(toolkit::Color::secondarySystemGroupedBackground());
-    auto& lock = HXCPasscodeLock::sharedLock();
     switch (rowOfSection(indexPath.section)) {
         case Row::Passcode:
             label.setText(passcodeRequired_ ? text("Turn Passcode Off") : text("Turn Passcode On"));
             label.setTextAlignment(toolkit::TextAlignment::center);
             break;
         case Row::Biometrics: {
-            const std::string name = lock.biometricIDName();
+            const std::string name = biometricIDName();
             label.setText(foundation::format(text("Use %@ to unlock"), name));
             cell->setAccessoryView(biometricSwitch_);
             cell->setSelectionStyle(toolkit::CellSelectionStyle::None);
@@ -128,12 +144,11 @@ toolkit::TableViewCellPtr HXCPasscodeSettingsViewController::cellForRow(toolkit:
 }
 
 std::optional<std::string> HXCPasscodeSettingsViewController::titleForFooter(toolkit::TableView&, long section) {
-    auto& lock = HXCPasscodeLock::sharedLock();
     switch (rowOfSection(section)) {
         case Row::Passcode:
             return std::string();
         case Row::Biometrics: {
-            const std::string name = lock.biometricIDName();
+            const std::string name = biometricIDName();
             std::string footer =
                 foundation::format(text("Your Passcode will be required if your %@ is not recognized."),
                                    name == "TouchID" ? "fingerprint" : "face");
@@ -149,7 +164,7 @@ std::optional<std::string> HXCPasscodeSettingsViewController::titleForFooter(too
             if (section == 2)
                 return foundation::format(text("Selecting any result in Spotlight will still require the Passcode/%@ "
                                                "to be entered to display the full message in the application."),
-                                          lock.biometricIDName());
+                                          biometricIDName());
             return text(
                 "Selecting any result in Spotlight will still require the Passcode to be entered to display the full "
                 "message in the application.");
@@ -223,6 +238,7 @@ void HXCPasscodeSettingsViewController::presentPad() {
             std::dynamic_pointer_cast<HXCPadLockScreenSetupViewControllerDelegate>(delegate), false);
     }
     pad->setErrorVibrateEnabled(true);
+    pad->offerBiometricID(role->passcodeLock().offeredBiometricID());
     const bool tablet = toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad;
     pad->modalPresentationStyle =
         tablet ? toolkit::ModalPresentationStyle::FormSheet : toolkit::ModalPresentationStyle::FullScreen;

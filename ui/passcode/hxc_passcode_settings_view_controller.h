@@ -9,6 +9,7 @@
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/table_view_controller.h"
 
+class HXCPasscodeLock;
 class HXCPasscodeSettingsViewController;
 
 // Told when the settings change (optional; this screen does not call it).
@@ -20,7 +21,10 @@ public:
 
 class HXCPasscodeSettingsViewController : public toolkit::TableViewController {
 public:
-    HXCPasscodeSettingsViewController(const HXScreenRoles& roles, toolkit::TableViewStyle style);
+    struct Roles {
+        std::weak_ptr<HXPasscodeRole> passcode;
+    };
+    HXCPasscodeSettingsViewController(Roles roles, toolkit::TableViewStyle style);
     ~HXCPasscodeSettingsViewController() override;
     std::string className() const override { return "HXCPasscodeSettingsViewController"; }
 
@@ -47,10 +51,14 @@ private:
     enum class Row { Passcode, Biometrics, Spotlight };
     Row rowOfSection(long section) const;
     bool showsBiometrics() const;
+    // The lock through the passcode role (none once the application object is gone), and the
+    // name of its biometric unlock ("" then).
+    HXCPasscodeLock* lock() const;
+    std::string biometricIDName() const;
     void presentPad();
     std::shared_ptr<toolkit::Label> footerLabel(toolkit::TableView& table, long section);
 
-    HXScreenRoles roles_;
+    Roles roles_;
     std::shared_ptr<toolkit::Switch> biometricSwitch_, spotlightSwitch_;
     bool passcodeRequired_ = false, useBiometricID_ = false, useSpotlight_ = true;
 };

@@ -35,7 +35,7 @@ bool isMessageList(int view) { return view >= 1 && view <= 3; }
 
 }  // namespace
 
-VC_SplitView_Master::VC_SplitView_Master(HXScreenRoles roles) : roles_(std::move(roles)) {
+VC_SplitView_Master::VC_SplitView_Master(Roles roles) : roles_(std::move(roles)) {
     // The responder chain hands a key command's action no sender, so each digit has its own. The
     // switch goes through the application object's routing, which makes the view the current one.
     for (int view = 1; view <= 4; ++view)
@@ -229,7 +229,8 @@ void VC_SplitView_Master::showSMSPopup() {
 
 void VC_SplitView_Master::infoButtonClicked() {
     if (auto routing = roles_.routing.lock()) routing->dismissPopoverAnimated(false);
-    auto help = std::make_shared<toolkit::NavigationController>(std::make_shared<VC_Help>(roles_));
+    auto help = std::make_shared<toolkit::NavigationController>(std::make_shared<VC_Help>(
+        VC_Help::Roles{.routing = roles_.routing, .settings = roles_.settings, .conversations = roles_.conversations}));
     help->setPreferredContentSize({320, 514});
     help->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
     auto* popover = help->popoverPresentationController();

@@ -14,7 +14,14 @@ class VC_SplitView_Master : public HXSplitViewMaster {
 public:
     // The split view role shows the details; routing, the lists', the settings' and the
     // conversation actions' roles serve the bar buttons and key commands.
-    explicit VC_SplitView_Master(HXScreenRoles roles);
+    struct Roles {
+        std::weak_ptr<HXSplitViewRole> splitView;
+        std::weak_ptr<HXRoutingRole> routing;
+        std::weak_ptr<HXListLoadingRole> lists;
+        std::weak_ptr<HXSettingsRole> settings;
+        std::weak_ptr<HXConversationActionsRole> conversations;
+    };
+    explicit VC_SplitView_Master(Roles roles);
     ~VC_SplitView_Master() override;
 
     static constexpr double kRowHeight = 60.0;
@@ -58,7 +65,7 @@ public:
 private:
     void presentPopover(const std::shared_ptr<toolkit::ViewController>& controller);
     int currentViewIndex() const;
-    HXScreenRoles roles_;
+    Roles roles_;
     std::shared_ptr<toolkit::View> header_;
     std::weak_ptr<toolkit::View> infoButton_;
     // Set while selectRow runs, so that a refresh it causes keeps its selection.

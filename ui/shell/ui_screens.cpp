@@ -20,8 +20,23 @@
 #include "ui/shell/split_view_master.h"
 #include "ui/signin/login_panel.h"
 
+namespace {
+
+// Each screen takes the roles it uses, picked here from the set the shell hands the makers.
+VC_Messages::Roles listRoles(const HXScreenRoles& roles) {
+    return {.lists = roles.lists,
+            .listActions = roles.listActions,
+            .conversations = roles.conversations,
+            .options = roles.options,
+            .routing = roles.routing};
+}
+
+VC_Favorites::Roles favoritesRoles(const HXScreenRoles& roles) { return {.dialPad = roles.dialPad}; }
+
+}  // namespace
+
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeLoginPanel(const HXScreenRoles& roles) {
-    return std::make_shared<VC_LoginPanel>(roles);
+    return std::make_shared<VC_LoginPanel>(VC_LoginPanel::Roles{.signIn = roles.signIn, .routing = roles.routing});
 }
 
 bool HXUIScreens::presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel,
@@ -31,7 +46,11 @@ bool HXUIScreens::presentLoginPanelInPopover(const std::shared_ptr<toolkit::View
 }
 
 std::shared_ptr<HXSplitViewMaster> HXUIScreens::makeSplitViewMaster(const HXScreenRoles& roles) {
-    return std::make_shared<VC_SplitView_Master>(roles);
+    return std::make_shared<VC_SplitView_Master>(VC_SplitView_Master::Roles{.splitView = roles.splitView,
+                                                                            .routing = roles.routing,
+                                                                            .lists = roles.lists,
+                                                                            .settings = roles.settings,
+                                                                            .conversations = roles.conversations});
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeProgressScreen(const std::string& statusText) {
@@ -49,13 +68,14 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
     // shell's placeholder.
     switch (index) {
         case 0:
-            return std::make_shared<VC_Call>(roles);
+            return std::make_shared<VC_Call>(VC_Call::Roles{
+                .dialPad = roles.dialPad, .routing = roles.routing, .conversations = roles.conversations});
         case 1:
-            return std::make_shared<VC_SMS>(roles, 1);
+            return std::make_shared<VC_SMS>(listRoles(roles), 1);
         case 2:
-            return std::make_shared<VC_VM>(roles, 2);
+            return std::make_shared<VC_VM>(listRoles(roles), 2);
         case 3:
-            return std::make_shared<VC_History>(roles, 3);
+            return std::make_shared<VC_History>(listRoles(roles), 3);
         default:
             return nullptr;
     }
@@ -91,7 +111,8 @@ HXUIScreens::makePadLockSetupScreen(std::weak_ptr<HXCPadLockScreenSetupViewContr
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makePasscodeSettingsScreen(const HXScreenRoles& roles) {
     const auto style = toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
                                                                            : toolkit::TableViewStyle::Grouped;
-    return std::make_shared<HXCPasscodeSettingsViewController>(roles, style);
+    return std::make_shared<HXCPasscodeSettingsViewController>(
+        HXCPasscodeSettingsViewController::Roles{.passcode = roles.passcode}, style);
 }
 
 void HXUIScreens::applyPasscodePadAppearance() { HXCPadLockScreenView::applyAppTheme(); }
@@ -100,7 +121,8 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScr
                                                                      const std::vector<std::string>& recipients,
                                                                      const std::string& conversationID,
                                                                      const std::string& messageText) {
-    auto screen = std::make_shared<VC_NewMessage>(roles);
+    auto screen =
+        std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{.compose = roles.compose, .routing = roles.routing});
     std::vector<std::shared_ptr<HXCToken>> tokens;
     for (const auto& recipient : recipients) {
         auto token = std::make_shared<HXCToken>(recipient);
@@ -119,7 +141,7 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeFavorites(const HXScre
                                                                     FavoritesHandBack handBack) {
     if (!handBack) return nullptr;
     return std::make_shared<VC_Favorites>(
-        roles,
+        favoritesRoles(roles),
         [handBack = std::move(handBack)](const std::string& number, const std::string& name, const std::string& label,
                                          VC_Favorites& list) { return handBack(number, name, label, list); });
 }

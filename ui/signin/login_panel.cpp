@@ -32,7 +32,7 @@ size_t storedAccounts() {
 
 }  // namespace
 
-VC_LoginPanel::VC_LoginPanel(HXScreenRoles roles) : roles_(std::move(roles)) {
+VC_LoginPanel::VC_LoginPanel(Roles roles) : roles_(std::move(roles)) {
     auto signIn = roles_.signIn.lock();
     reSignIn_ = signIn && signIn->account() && !signIn->account()->username().empty();
     setPreferredContentSize({kWidth, kHeight});

@@ -26,7 +26,11 @@ public:
     // init: the next form page with an "Email" field is filled with the current account's name
     // when there is one (a re-sign-in of that account).
     // The sign-in role hands over the finished sign-in; the routing role tells the device form.
-    explicit VC_LoginPanel(HXScreenRoles roles);
+    struct Roles {
+        std::weak_ptr<HXSignInRole> signIn;
+        std::weak_ptr<HXRoutingRole> routing;
+    };
+    explicit VC_LoginPanel(Roles roles);
     std::string className() const override { return "VC_LoginPanel"; }
 
     // Opened to add another account: the form is not filled.
@@ -62,7 +66,7 @@ private:
     bool shownInPopover() const;
 
     static bool reSignIn_;
-    HXScreenRoles roles_;
+    Roles roles_;
     std::shared_ptr<web::WebView> webView_;
     std::shared_ptr<toolkit::BarButtonItem> cancelButton_;
     std::string username_;

@@ -108,7 +108,7 @@ TEST(ListRules, TheBackButtonCountsByTheSystemsMeans) {
     };
     for (const auto& c : cases) {
         toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8(), c.system);
-        auto list = std::make_shared<VC_Messages>(HXScreenRoles{}, 1);
+        auto list = std::make_shared<VC_Messages>(VC_Messages::Roles{}, 1);
         list->setTitle("SMS");
         list->showBackButtonCount(c.count);
         EXPECT_EQ(list->navigationItem().backButtonTitle, c.title) << c.system << " " << c.count;
@@ -124,7 +124,7 @@ TEST(ListRules, TheBackButtonCountsByTheSystemsMeans) {
 
 TEST(ListRules, TheSwipeBackgroundHasItsCircleAtElevenPointsAsWideAsSixSpacesAndTwenty) {
     toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8(), 15);
-    auto list = std::make_shared<VC_Messages>(HXScreenRoles{}, 1);
+    auto list = std::make_shared<VC_Messages>(VC_Messages::Roles{}, 1);
     harness.setRoot(list);
     harness.settle();
     graphics::TextAttributes system17;

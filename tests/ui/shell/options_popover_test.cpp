@@ -247,7 +247,7 @@ TEST_F(OptionsAt15, AddNoteOverTheConversationScreenOpensTheNoteEditorFromItsBar
 
 TEST_F(OptionsAt15, EveryCodeThatAsksTheServiceSendsItsBody) {
     start();
-    app->shell().changeScript([](HXShellStandIn::Script& s) { s.messageListIsShowing = true; });
+    app->shell().changeScript([](HXShellRecorder::Script& s) { s.messageListIsShowing = true; });
     const std::string update = "/voice/v1/voiceclient/thread/updateattributes";
     struct Step {
         const char* title;

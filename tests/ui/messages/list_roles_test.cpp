@@ -1,0 +1,114 @@
+// A list screen sees only the roles it is handed: with fake ones it asks them for its model and
+// for the screen a row opens, and once their owner is gone a tap does nothing.
+#include <gtest/gtest.h>
+
+#include "app/connect_app_delegate.h"
+#include "model/account.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/table_view.h"
+#include "service/message_list_model.h"
+#include "tests/support/screen_fixture.h"
+#include "ui/messages/vc_sms.h"
+
+namespace {
+
+// The lists' role: a model over the fixture's application object, made for the view types asked.
+struct FakeLists : HXListLoadingRole {
+    std::weak_ptr<HXApplicationWebClient> app;
+    std::vector<int> made;
+    std::vector<int> refreshed;
+    std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override {
+        made.push_back(viewType);
+        return std::make_shared<HXMessageListModel>(app,
+                                                    HXMessageListModel::smsViewSettings("https://voice.test/voice/"));
+    }
+    void refreshMessageList(int view) override { refreshed.push_back(view); }
+    void loadPhoneSettings() override {}
+};
+
+// The rows' role: offline and signed in, opening the stand-in conversation screen.
+struct FakeRowActions : HXListActionsRole {
+    std::vector<HXConversationSetup> opened;
+    std::vector<std::string> reloaded;
+    std::shared_ptr<toolkit::ViewController> lastScreen;
+    bool connectionAvailable() const override { return false; }
+    bool isInBackground() const override { return false; }
+    bool isSignedIn() const override { return true; }
+    void refreshContactName(const std::string&) override {}
+    std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>&) override { return {}; }
+    std::optional<std::string> titleForConversationAction(int) override { return std::nullopt; }
+    std::optional<std::string> imageForConversationAction(int) override { return std::nullopt; }
+    void deleteConversationWithID(const std::string&) override {}
+    void changeArchiveStateForConversationWithID(const std::string&) override {}
+    void changeReadStatusForConversationWithID(const std::string&) override {}
+    void markConversation(const std::string&, bool) override {}
+    void blockContact(bool, const std::string&) override {}
+    void createEmailForConversationWithID(const std::string&) override {}
+    void reloadConversationWithID(const std::string& id) override { reloaded.push_back(id); }
+    std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override {
+        opened.push_back(setup);
+        lastScreen = std::make_shared<HXConversationScreen>(setup);
+        return lastScreen;
+    }
+};
+
+struct ListRoles : hxtest::ScreenFixture<HX_ConnectAppDelegate> {};
+
+}  // namespace
+
+TEST_F(ListRoles, AListScreenAsksOnlyTheRolesItWasHanded) {
+    auto account = std::make_shared<HX_Account>();
+    account->setUsername("roles@example.test");
+    account->setAuthV2(std::string("AuthV2"));
+    app->setAccount(account);
+    app->setMessageParsingQueue(dispatch::Queue::serial("parse"));
+    ASSERT_TRUE(app->resetPersistentStore().ok());
+
+    auto lists = std::make_shared<FakeLists>();
+    lists->app = app;
+    auto actions = std::make_shared<FakeRowActions>();
+    auto screen = std::make_shared<VC_SMS>(VC_Messages::Roles{.lists = lists, .listActions = actions}, 1);
+    auto navigation = std::make_shared<toolkit::NavigationController>(screen);
+    harness.setRoot(navigation);
+    harness.settle();
+    // The model comes from the lists' role, once, for the screen's view type.
+    EXPECT_EQ(lists->made, std::vector<int>{1});
+    ASSERT_TRUE(screen->model());
+
+    int saved = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(&saved, "kOlderConversationMessagesLoadedNotification",
+                                                                [&](const foundation::Notification&) { ++saved; });
+    const std::string reply = R"({"thread":[
+      {"id":"a","contact":[{"phoneNumber":"+15550001","name":"Ann"}],
+       "item":[{"id":"a1","type":"smsIn","startTime":"1700000001000","messageText":"x"}]},
+      {"id":"b","contact":[{"phoneNumber":"+15550002","name":"Ben"}],
+       "item":[{"id":"b1","type":"smsIn","startTime":"1700000009000","messageText":"y"}]}]})";
+    screen->model()->parseMessagesFromData_v2(std::make_shared<foundation::Data>(reply.begin(), reply.end()), 0, {});
+    ASSERT_TRUE(harness.clock().runUntil([&] { return saved > 0; }, 5));
+    harness.settle();
+    foundation::NotificationCenter::defaultCenter().removeObserver(&saved);
+    ASSERT_EQ(screen->tableView()->numberOfRows(0), 2);
+
+    // A tap on the newest row opens what the rows' role makes, and asks it to reload the thread.
+    auto row = [&](long index) { return screen->tableView()->cellForRow(toolkit::IndexPath{0, index}); };
+    ASSERT_TRUE(row(0));
+    ASSERT_TRUE(harness.tap(*row(0)));
+    harness.settle();
+    ASSERT_EQ(actions->opened.size(), 1u);
+    EXPECT_EQ(actions->opened[0].conversationID, "b");
+    EXPECT_EQ(actions->opened[0].conversationType, 1);
+    EXPECT_FALSE(actions->opened[0].peeking);
+    EXPECT_EQ(actions->reloaded, std::vector<std::string>{"b"});
+    EXPECT_EQ(navigation->topViewController(), actions->lastScreen.get());
+    navigation->popViewController(false);
+    harness.settle();
+
+    // With the roles' owner gone the screen finds nothing to ask: a tap opens nothing.
+    actions.reset();
+    ASSERT_TRUE(row(1));
+    ASSERT_TRUE(harness.tap(*row(1)));
+    harness.settle();
+    EXPECT_EQ(navigation->topViewController(), screen.get());
+    EXPECT_EQ(lists->made, std::vector<int>{1}) << "the model is made once";
+}
