@@ -76,7 +76,7 @@ World& world() {
 
 void BM_OpenFavorites(benchmark::State& state) {
     World& w = world();
-    HXScreenRoles roles;
+    VC_Favorites::Roles roles;
     roles.dialPad = w.role;
     for (auto _ : state) {
         auto list = std::make_shared<VC_Favorites>(roles, VC_Favorites::HandBack{}, w.sources);

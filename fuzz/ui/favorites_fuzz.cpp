@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!defaults->setObject(value, "favorites").ok()) return 0;  // not a value preferences hold
     const foundation::Value before = defaults->objectForKey("favorites");
     const bool signedIn = !(size > 0 && data[0] == '!');
-    HXScreenRoles roles;
+    VC_Favorites::Roles roles;
     std::shared_ptr<Role> none = std::make_shared<Role>();
     roles.dialPad = signedIn ? w.role : none;
     VC_Favorites list(roles, {}, w.sources);

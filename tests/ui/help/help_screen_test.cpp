@@ -96,7 +96,9 @@ protected:
     }
     // As the settings screen's information button does it: in a navigation controller of its own.
     void presentHelp() {
-        help = std::make_shared<VC_Help>(app->screenRoles());
+        const auto roles = app->screenRoles();
+        help = std::make_shared<VC_Help>(
+            VC_Help::Roles{.routing = roles.routing, .settings = roles.settings, .conversations = roles.conversations});
         nav = std::make_shared<toolkit::NavigationController>(help);
         settings->present(nav, false);
         harness.settle();

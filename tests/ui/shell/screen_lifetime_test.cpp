@@ -25,7 +25,9 @@ TEST(ScreenLifetime, TheMasterListAndItsHelpOutliveTheApplicationObjectWithoutRe
     harness.settle();
     auto master = std::dynamic_pointer_cast<VC_SplitView_Master>(app->masterList());
     ASSERT_TRUE(master);
-    auto help = std::make_shared<VC_Help>(app->screenRoles());
+    const auto roles = app->screenRoles();
+    auto help = std::make_shared<VC_Help>(
+        VC_Help::Roles{.routing = roles.routing, .settings = roles.settings, .conversations = roles.conversations});
     (void)help->view();
     const auto split = app->splitViewController();
     const auto detail = split->viewControllers().back();
