@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "app/connect_app_delegate.h"
-#include "model/account.h"
-#include "platform/foundation/notification_center.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/table_view.h"
 #include "service/message_list_model.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/ui/messages/stored_threads.h"
 #include "ui/messages/vc_sms.h"
 
 namespace {
@@ -58,12 +57,7 @@ struct ListRoles : hxtest::ScreenFixture<HX_ConnectAppDelegate> {};
 }  // namespace
 
 TEST_F(ListRoles, AListScreenAsksOnlyTheRolesItWasHanded) {
-    auto account = std::make_shared<HX_Account>();
-    account->setUsername("roles@example.test");
-    account->setAuthV2(std::string("AuthV2"));
-    app->setAccount(account);
-    app->setMessageParsingQueue(dispatch::Queue::serial("parse"));
-    ASSERT_TRUE(app->resetPersistentStore().ok());
+    ASSERT_TRUE(hxtest::signInWithEmptyStore(*app, "roles@example.test"));
 
     auto lists = std::make_shared<FakeLists>();
     lists->app = app;
@@ -76,18 +70,7 @@ TEST_F(ListRoles, AListScreenAsksOnlyTheRolesItWasHanded) {
     EXPECT_EQ(lists->made, std::vector<int>{1});
     ASSERT_TRUE(screen->model());
 
-    int saved = 0;
-    foundation::NotificationCenter::defaultCenter().addObserver(&saved, "kOlderConversationMessagesLoadedNotification",
-                                                                [&](const foundation::Notification&) { ++saved; });
-    const std::string reply = R"({"thread":[
-      {"id":"a","contact":[{"phoneNumber":"+15550001","name":"Ann"}],
-       "item":[{"id":"a1","type":"smsIn","startTime":"1700000001000","messageText":"x"}]},
-      {"id":"b","contact":[{"phoneNumber":"+15550002","name":"Ben"}],
-       "item":[{"id":"b1","type":"smsIn","startTime":"1700000009000","messageText":"y"}]}]})";
-    screen->model()->parseMessagesFromData_v2(std::make_shared<foundation::Data>(reply.begin(), reply.end()), 0, {});
-    ASSERT_TRUE(harness.clock().runUntil([&] { return saved > 0; }, 5));
-    harness.settle();
-    foundation::NotificationCenter::defaultCenter().removeObserver(&saved);
+    ASSERT_TRUE(hxtest::storeTwoThreads(*screen->model(), harness));
     ASSERT_EQ(screen->tableView()->numberOfRows(0), 2);
 
     // A tap on the newest row opens what the rows' role makes, and asks it to reload the thread.

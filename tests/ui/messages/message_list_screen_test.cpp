@@ -9,6 +9,7 @@
 #include "platform/toolkit/scroll_view.h"
 #include "service/message_list_model.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/ui/messages/stored_threads.h"
 #include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_messages.h"
 
@@ -17,12 +18,7 @@ struct MessageListScreen : hxtest::ScreenFixture<HX_ConnectAppDelegate> {};
 }  // namespace
 
 TEST_F(MessageListScreen, ShowsTheConversationsItsModelStoredAndEndsItsRefresh) {
-    auto account = std::make_shared<HX_Account>();
-    account->setUsername("screen@example.test");
-    account->setAuthV2(std::string("AuthV2"));
-    app->setAccount(account);
-    app->setMessageParsingQueue(dispatch::Queue::serial("parse"));
-    ASSERT_TRUE(app->resetPersistentStore().ok());
+    ASSERT_TRUE(hxtest::signInWithEmptyStore(*app, "screen@example.test"));
 
     auto screen = std::make_shared<VC_Messages>(
         std::make_shared<HXMessageListModel>(app, HXMessageListModel::smsViewSettings("https://voice.test/voice/")));
@@ -35,20 +31,9 @@ TEST_F(MessageListScreen, ShowsTheConversationsItsModelStoredAndEndsItsRefresh) 
     EXPECT_TRUE(model->isShownScreen());
     EXPECT_EQ(screen->tableView()->numberOfRows(0), 0);
 
-    int saved = 0;
-    foundation::NotificationCenter::defaultCenter().addObserver(&saved, "kOlderConversationMessagesLoadedNotification",
-                                                                [&](const foundation::Notification&) { ++saved; });
-    const std::string reply = R"({"thread":[
-      {"id":"a","contact":[{"phoneNumber":"+15550001","name":"Ann"}],
-       "item":[{"id":"a1","type":"smsIn","startTime":"1700000001000","messageText":"x"}]},
-      {"id":"b","contact":[{"phoneNumber":"+15550002","name":"Ben"}],
-       "item":[{"id":"b1","type":"smsIn","startTime":"1700000009000","messageText":"y"}]}]})";
     screen->beginRefreshing("Refreshing data…");
     EXPECT_TRUE(screen->refreshControl()->isRefreshing());
-    model->parseMessagesFromData_v2(std::make_shared<foundation::Data>(reply.begin(), reply.end()), 0, {});
-    ASSERT_TRUE(harness.clock().runUntil([&] { return saved > 0 && !screen->refreshControl()->isRefreshing(); }, 5));
-    harness.settle();
-    foundation::NotificationCenter::defaultCenter().removeObserver(&saved);
+    ASSERT_TRUE(hxtest::storeTwoThreads(*model, harness, [&] { return !screen->refreshControl()->isRefreshing(); }));
     ASSERT_EQ(screen->tableView()->numberOfRows(0), 2);
     auto name = [&](long row) {
         auto cell = std::dynamic_pointer_cast<MessageListTableViewCell>(
