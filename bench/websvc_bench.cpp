@@ -1,4 +1,4 @@
-// A list reply of 100, 1,000 and 10,000 threads (10 items each) parsed and stored as the message
+// A list reply of 100, 1,000, 10,000 and 50,000 threads (10 items each) parsed and stored as the message
 // list does it, beside the floor of the same work done by hand in the same run: the foundation's
 // JSON parser and plain SQLite prepared inserts of the same rows in one transaction, on the same
 // schema. Each benchmark also reports the peak resident memory it reached (VmHWM) and how far its
@@ -346,8 +346,20 @@ void BM_SearchIndexFeed(benchmark::State& state) {
 }  // namespace
 
 // The floor first: its peak is then not raised by the object store's run.
+// 50,000 threads (half a million messages) runs a few times only: whether the cost per message
+// stays flat as the store grows.
 BENCHMARK(BM_JsonAndRawSqliteFloor)->Unit(benchmark::kMillisecond)->MinTime(2)->Arg(100)->Arg(1000)->Arg(10000);
+BENCHMARK(BM_JsonAndRawSqliteFloor)
+    ->Name("BM_JsonAndRawSqliteFloor")
+    ->Unit(benchmark::kMillisecond)
+    ->Arg(50000)
+    ->Iterations(2);
 BENCHMARK(BM_ListParseIntoStore)->Unit(benchmark::kMillisecond)->MinTime(2)->Arg(100)->Arg(1000)->Arg(10000);
+BENCHMARK(BM_ListParseIntoStore)
+    ->Name("BM_ListParseIntoStore")
+    ->Unit(benchmark::kMillisecond)
+    ->Arg(50000)
+    ->Iterations(2);
 BENCHMARK(BM_ListParseIntoStoreWithoutSearchIndex)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2)

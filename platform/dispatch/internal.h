@@ -2,7 +2,9 @@
 // the per-thread stack of running queues and the main run loop's hooks. Not for other folders.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -101,6 +103,12 @@ public:
         buffer_[head_] = std::move(value);
         ++count_;
     }
+    // Exchanges the contents (and the buffers) of two rings: no block is moved.
+    void swap(Ring& other) noexcept {
+        buffer_.swap(other.buffer_);
+        std::swap(head_, other.head_);
+        std::swap(count_, other.count_);
+    }
     T pop_front() {
         T value = std::move(buffer_[head_]);
         buffer_[head_] = T();
@@ -121,10 +129,10 @@ private:
     size_t count_ = 0;
 };
 
-// Spins up to about 50 microseconds for condition(); true if it came to hold.
+// Spins for condition() until it holds or about `limit` has passed; true if it came to hold.
 template <typename Condition>
-bool spinUntil(Condition condition) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+bool spinUntil(Condition condition, std::chrono::nanoseconds limit) {
+    auto until = std::chrono::steady_clock::now() + limit;
     for (int i = 1;; ++i) {
         if (condition()) return true;
 #if defined(__x86_64__) || defined(__i386__)
@@ -132,9 +140,31 @@ bool spinUntil(Condition condition) {
 #elif defined(__aarch64__)
         asm volatile("yield");
 #endif
-        if (i % 64 == 0 && std::chrono::steady_clock::now() > until) return condition();
+        if (i % 16 == 0 && std::chrono::steady_clock::now() > until) return condition();
     }
 }
+
+// How long an idle thread looks for more work before it sleeps. Looking pays while work comes in
+// bursts of small blocks (a producer that finds a thread looking needs no wake-up call, and the
+// thread no sleep); it is waste where work comes now and then, as in an app that sits idle, which
+// must not keep a processor busy. So each look that finds nothing halves the next one, down to a
+// couple of microseconds, and each one that finds work doubles it again, up to 50.
+class SpinBudget {
+public:
+    template <typename Condition>
+    bool spin(Condition condition) {
+        const int64_t limit = limitNs_.load(std::memory_order_relaxed);
+        const bool found = spinUntil(condition, std::chrono::nanoseconds(limit));
+        limitNs_.store(found ? std::min(limit * 2, kMaxNs) : std::max(limit / 2, kMinNs), std::memory_order_relaxed);
+        return found;
+    }
+    int64_t limitNs() const { return limitNs_.load(std::memory_order_relaxed); }
+    static constexpr int64_t kMinNs = 2'000;
+    static constexpr int64_t kMaxNs = 50'000;
+
+private:
+    std::atomic<int64_t> limitNs_{kMaxNs};
+};
 
 class Pool {
 public:
@@ -175,6 +205,7 @@ private:
     size_t pendingWakes_ = 0;  // notified sleepers that have not woken yet
     size_t spinners_ = 0;      // idle workers still looking for work before they sleep
     static constexpr size_t kMaxSpinners = 2;
+    SpinBudget spin_;
     std::atomic<size_t> readyHint_{0};  // readyCount_, readable without the lock
     size_t threads_ = 0;
     size_t blocked_ = 0;

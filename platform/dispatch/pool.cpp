@@ -1,5 +1,6 @@
 // The worker pool behind the global and named queues, the per-thread queue stack, the thread-local
 // dictionary and the workers' alternate signal stacks.
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -114,7 +115,13 @@ Pool& Pool::shared() {
 }
 
 Pool::Pool() {
+    // The processors this process may run on (a process confined to some cores gains nothing from
+    // a thread per core of the machine: the extra ones only take turns on the same cores).
     unsigned hw = std::thread::hardware_concurrency();
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        hw = static_cast<unsigned>(CPU_COUNT(&allowed));
     targetThreads_ = hw < 2 ? 2 : hw;
     maxThreads_ = targetThreads_ + 64;
 }
@@ -200,7 +207,7 @@ void Pool::workerLoop() {
 }
 
 void Pool::spinForWork() {
-    spinUntil([this] { return readyHint_.load(std::memory_order_relaxed) > 0; });
+    spin_.spin([this] { return readyHint_.load(std::memory_order_relaxed) > 0; });
 }
 
 void Pool::run(Job& job) {

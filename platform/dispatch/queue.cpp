@@ -160,52 +160,60 @@ public:
 
     void drain() override {
         constexpr int kBudget = 1024;  // then yield the thread to other queues of the pool
-        constexpr size_t kTake = 64;   // blocks moved out per lock
-        std::vector<Item> batch;
-        batch.reserve(kTake);
         int ran = 0;
         bool maySpin = target_->rootPriority().has_value();
+        bool gather = false;
         for (;;) {
-            {
+            if (taken_.empty()) {
+                if (gather) {
+                    // The last take was small while blocks kept coming: a producer is at it.
+                    // Taking them one by one would meet it on the lock for every block; a
+                    // moment's wait lets a batch build up behind it.
+                    spinUntil([] { return false; }, std::chrono::nanoseconds(kGatherNs));
+                }
                 std::unique_lock lock(mutex_);
                 if (items_.empty()) {
                     if (maySpin && !Pool::shared().hasReadyWork()) {
                         // A producer that is still at it will add more in a moment; waiting a
                         // little here is cheaper than giving the queue up and being re-activated.
                         lock.unlock();
-                        maySpin = spinUntil([this] { return hasItems_.load(std::memory_order_relaxed); });
+                        maySpin = spin_.spin([this] { return hasItems_.load(std::memory_order_relaxed); });
+                        gather = maySpin;
                         continue;
                     }
                     scheduled_ = false;
                     return;
                 }
-                if (ran >= kBudget) break;
-                while (!items_.empty() && batch.size() < kTake) batch.push_back(items_.pop_front());
-                if (items_.empty()) hasItems_.store(false, std::memory_order_relaxed);
+                // Everything queued at once, by exchanging buffers: the producers' lock is held
+                // for a few words' copy, whatever the number of blocks.
+                items_.swap(taken_);
+                hasItems_.store(false, std::memory_order_relaxed);
+                lock.unlock();
+                gather = maySpin && taken_.size() < kSmallTake;
             }
-            for (size_t i = 0; i < batch.size(); ++i) {
-                Item& item = batch[i];
-                if (item.gate) {
-                    // Hand the queue to the waiting sync caller; the rest waits for its release.
-                    std::shared_ptr<Gate> gate = std::move(item.gate);
-                    if (i + 1 < batch.size()) {
-                        std::lock_guard lock(mutex_);
-                        for (size_t j = batch.size(); j-- > i + 1;) items_.push_front(std::move(batch[j]));
-                        hasItems_.store(true, std::memory_order_relaxed);
-                    }
-                    gate->open();
-                    return;
-                }
-                Block block = std::move(item.block);
-                {
-                    FrameScope scope(this);
-                    block();
-                }
-                block = nullptr;
-                clearThreadValues();
-                ++ran;
+            if (ran >= kBudget) {
+                if (Pool::shared().hasReadyWork()) break;
+                ran = 0;  // nothing else waits for the thread
             }
-            batch.clear();
+            Item item = taken_.pop_front();
+            if (item.gate) {
+                // Hand the queue to the waiting sync caller; the rest waits for its release.
+                if (!taken_.empty()) {
+                    std::lock_guard lock(mutex_);
+                    while (!items_.empty()) taken_.push_back(items_.pop_front());
+                    items_.swap(taken_);
+                    hasItems_.store(true, std::memory_order_relaxed);
+                }
+                item.gate->open();
+                return;
+            }
+            {
+                FrameScope scope(this);
+                item.block();
+            }
+            item.block = nullptr;
+            clearThreadValues();
+            ++ran;
         }
         activate();  // still scheduled: continue in a fresh job
     }
@@ -238,8 +246,14 @@ private:
     std::shared_ptr<QueueBase> target_;
     std::mutex mutex_;
     Ring<Item> items_;
+    // What the draining thread took out of items_ and has not run yet: only that thread touches
+    // it (drains never overlap), and it is empty whenever the queue is not scheduled.
+    Ring<Item> taken_;
     std::atomic<bool> hasItems_{false};  // a hint for the draining thread's spin
     bool scheduled_ = false;
+    SpinBudget spin_;  // how long the draining thread looks for more before it gives the queue up
+    static constexpr int64_t kGatherNs = 1'000;
+    static constexpr size_t kSmallTake = 32;
 };
 
 // ---- Concurrent queues

@@ -2,40 +2,69 @@
 
 #include "platform/graphics/text_layout.h"
 
-#include <cstdio>
+#include <cstdint>
+#include <type_traits>
 
 namespace {
 constexpr size_t kMaxCachedWidths = 20000;
 constexpr size_t kMaxCachedLayouts = 4000;
 
-void appendNumber(std::string& key, double v) {
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%a|", v);
-    key += buffer;
+// The layout cache's key is built for every label on every layout pass: its parts go in as raw
+// bytes (fixed sizes, so that no two keys run together), without formatting any number.
+template <typename T>
+void appendRaw(std::string& key, const T& value) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    key.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+void appendText(std::string& key, const std::string& text) {
+    appendRaw(key, text.size());
+    key += text;
+}
+
+void appendFont(std::string& key, const graphics::Font& font) {
+    appendText(key, font.name());
+    appendRaw(key, font.pointSize());
+    appendRaw(key, static_cast<uint8_t>(font.weight()));
+    appendRaw(key, static_cast<uint8_t>(font.italic() | (font.monospacedDigits() << 1)));
+}
+
+void appendColor(std::string& key, const graphics::Color& color) {
+    using Style = graphics::UserInterfaceStyle;
+    appendRaw(key, static_cast<uint8_t>(color.isDynamic() | (color.isPattern() << 1)));
+    for (Style style : {Style::light, Style::dark}) {
+        appendRaw(key, static_cast<uint8_t>(color.resolved(style).model()));
+        appendRaw(key, color.rgbaFor(style));
+        if (!color.isDynamic()) break;  // the same in both
+    }
+    if (color.isPattern()) appendRaw(key, color.patternImage().get());
 }
 
 // Everything a layout depends on, as one string.
 std::string layoutKey(const graphics::AttributedString& text, const graphics::TextLayoutOptions& o) {
     std::string key;
-    appendNumber(key, o.width);
-    appendNumber(key, o.maximumHeight);
-    key += std::to_string(o.maximumLines) + "|" + std::to_string(static_cast<int>(o.lineBreakMode)) + "|" +
-           std::to_string(static_cast<int>(o.alignment)) + "|";
+    key.reserve(64 + text.runs().size() * 96 + text.string().size());
+    appendRaw(key, o.width);
+    appendRaw(key, o.maximumHeight);
+    appendRaw(key, o.maximumLines);
+    appendRaw(key, static_cast<uint8_t>(o.lineBreakMode));
+    appendRaw(key, static_cast<uint8_t>(o.alignment));
+    appendRaw(key, text.runs().size());
     for (const auto& run : text.runs()) {
         const auto& a = run.attributes;
-        key += std::to_string(run.length) + "|" + a.font.description() + "|" + a.color.description() + "|";
-        appendNumber(key, a.kern);
-        appendNumber(key, a.baselineOffset);
-        key += a.underline ? "u|" : "-|";
-        key += a.letterpress ? "l|" : "-|";
+        appendRaw(key, run.length);
+        appendFont(key, a.font);
+        appendColor(key, a.color);
+        appendRaw(key, a.kern);
+        appendRaw(key, a.baselineOffset);
+        appendRaw(key, static_cast<uint8_t>(a.underline | (a.letterpress << 1) | (a.shadow.has_value() << 2)));
         if (a.shadow) {
-            appendNumber(key, a.shadow->offset.width);
-            appendNumber(key, a.shadow->offset.height);
-            appendNumber(key, a.shadow->blur);
-            key += a.shadow->color.description() + "|";
+            appendRaw(key, a.shadow->offset.width);
+            appendRaw(key, a.shadow->offset.height);
+            appendRaw(key, a.shadow->blur);
+            appendColor(key, a.shadow->color);
         }
     }
-    key += '\n';
     key += text.string();
     return key;
 }

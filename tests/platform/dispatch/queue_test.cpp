@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/internal.h"
 #include "platform/dispatch/run_loop.h"
 
 using namespace dispatch;
@@ -99,6 +100,53 @@ TEST_F(QueueTest, SyncRunsInOrderWithAsyncAndOnTheCallingThread) {
     queue->async([&] { order.push_back(101); });
     clock->runUntilIdle();
     EXPECT_EQ(order.back(), 101);
+}
+
+TEST_F(QueueTest, ASyncAmongAnotherThreadsBlocksRunsAfterEveryEarlierOneAndBeforeEveryLater) {
+    // The queue's drainer takes whatever is queued at once; a sync caller's turn may come in the
+    // middle of such a take, and what follows it must wait for the caller and keep its order.
+    auto queue = Queue::serial("sync.among.async");
+    constexpr int kBlocks = 20000;
+    std::vector<int> order;  // touched only on `queue`
+    std::vector<std::pair<int, size_t>> seen;
+    std::thread producer([&] {
+        for (int i = 0; i < kBlocks; ++i) {
+            queue->async([&order, i] { order.push_back(i); });
+            if (i % 997 == 0) queue->sync([&] { seen.emplace_back(i, order.size()); });
+        }
+    });
+    producer.join();
+    clock->runUntilIdle();
+    queue->sync([] {});
+    ASSERT_EQ(order.size(), static_cast<size_t>(kBlocks));
+    for (int i = 0; i < kBlocks; ++i) ASSERT_EQ(order[i], i);
+    ASSERT_EQ(seen.size(), static_cast<size_t>(kBlocks / 997 + 1));
+    for (const auto& [i, ran] : seen) EXPECT_EQ(ran, static_cast<size_t>(i) + 1) << "the sync after block " << i;
+}
+
+TEST(SpinBudgetTest, AFruitlessLookHalvesTheNextAndAFruitfulOneDoublesItWithinBounds) {
+    detail::SpinBudget budget;
+    EXPECT_EQ(budget.limitNs(), detail::SpinBudget::kMaxNs);
+    // Nothing comes: the looks shrink to the floor and stay there.
+    std::vector<int64_t> limits;
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_FALSE(budget.spin([] { return false; }));
+        limits.push_back(budget.limitNs());
+    }
+    EXPECT_EQ(limits, (std::vector<int64_t>{25'000, 12'500, 6'250, 3'125, 2'000, 2'000}));
+    // Work is there: the looks grow back to the ceiling and no further.
+    limits.clear();
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_TRUE(budget.spin([] { return true; }));
+        limits.push_back(budget.limitNs());
+    }
+    EXPECT_EQ(limits, (std::vector<int64_t>{4'000, 8'000, 16'000, 32'000, 50'000, 50'000}));
+    // A look ends when the condition comes to hold, and then counts as fruitful.
+    budget.spin([] { return false; });
+    int calls = 0;
+    EXPECT_TRUE(budget.spin([&] { return ++calls == 3; }));
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(budget.limitNs(), detail::SpinBudget::kMaxNs);
 }
 
 TEST_F(QueueTest, CurrentQueueAndTargetsAreVisibleInsideBlocks) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/graphics/text_layout.h"
 #include "platform/toolkit/controls.h"
 
@@ -54,4 +56,64 @@ TEST(FontTextMeasurer, LabelsSizeThemselvesWithIt) {
     const Size size = label.sizeThatFits({1000, 1000});
     EXPECT_NEAR(size.width, graphics::sizeOfText("Unread", Font::boldSystem(16)).width, 1.0);
     EXPECT_NEAR(size.height, FontTextMeasurer::shared().lineHeight(Font::boldSystem(16)), 1.0);
+}
+
+TEST(FontTextMeasurer, ACachedLayoutAnswersOnlyForTheTextAndAttributesItWasMadeFor) {
+    // Each case differs from the one before in one thing the layout or its lines carry; each is
+    // asked for after the others, so a key that left the difference out would hand back another
+    // case's lines.
+    using graphics::Color;
+    const FontTextMeasurer& m = FontTextMeasurer::shared();
+    const std::string text = "Meet me at the station at nine, platform four";
+    struct Case {
+        const char* what;
+        std::function<void(graphics::TextAttributes&, TextLayoutOptions&, std::string&)> change;
+    };
+    const Case cases[] = {
+        {"the base", [](auto&, auto&, auto&) {}},
+        {"width", [](auto&, auto& o, auto&) { o.width = 120; }},
+        {"a quarter point of width", [](auto&, auto& o, auto&) { o.width = 120.25; }},
+        {"lines", [](auto&, auto& o, auto&) { o.maximumLines = 2; }},
+        {"height", [](auto&, auto& o, auto&) { o.maximumHeight = 30; }},
+        {"break mode", [](auto&, auto& o, auto&) { o.lineBreakMode = LineBreakMode::truncateMiddle; }},
+        {"alignment", [](auto&, auto& o, auto&) { o.alignment = TextAlignment::center; }},
+        {"font size", [](auto& a, auto&, auto&) { a.font = Font::system(13); }},
+        {"weight", [](auto& a, auto&, auto&) { a.font = Font::boldSystem(13); }},
+        {"italic", [](auto& a, auto&, auto&) { a.font = Font::italicSystem(13); }},
+        {"colour", [](auto& a, auto&, auto&) { a.color = Color::rgb(1, 1, 1); }},
+        {"grey of the same components", [](auto& a, auto&, auto&) { a.color = Color::white(1, 1); }},
+        {"dark variant", [](auto& a, auto&, auto&) { a.color = Color::dynamic(Color::white(1), Color::red()); }},
+        {"kern", [](auto& a, auto&, auto&) { a.kern = 0.5; }},
+        {"baseline", [](auto& a, auto&, auto&) { a.baselineOffset = 1; }},
+        {"underline", [](auto& a, auto&, auto&) { a.underline = true; }},
+        {"letterpress", [](auto& a, auto&, auto&) { a.letterpress = true; }},
+        {"shadow", [](auto& a, auto&, auto&) { a.shadow = graphics::TextShadow{}; }},
+        {"shadow colour", [](auto& a, auto&, auto&) { a.shadow->color = Color::blue(); }},
+        {"text", [](auto&, auto&, auto& t) { t += "!"; }},
+    };
+    graphics::TextAttributes attributes;
+    TextLayoutOptions options;
+    options.width = 200;
+    std::string string = text;
+    for (const auto& c : cases) {
+        c.change(attributes, options, string);
+        const AttributedString asked(string, attributes);
+        for (int pass = 0; pass < 2; ++pass) {  // laid out, then from the cache
+            const TextBox box = m.layout(asked, options);
+            const graphics::TextLayout direct(asked, options);
+            ASSERT_EQ(box.lines.size(), direct.lines().size()) << c.what;
+            EXPECT_EQ(box.size, direct.size()) << c.what;
+            for (size_t i = 0; i < box.lines.size(); ++i) {
+                EXPECT_EQ(box.lines[i].content.string(), direct.lines()[i].content.string()) << c.what;
+                EXPECT_EQ(box.lines[i].content.attributesAt(0), attributes) << c.what;
+            }
+        }
+    }
+    // Two runs that split the same text differently are different texts.
+    AttributedString split("Meet me", attributes);
+    split.append(" at nine", graphics::TextAttributes{});
+    AttributedString splitLater("Meet me at", attributes);
+    splitLater.append(" nine", graphics::TextAttributes{});
+    EXPECT_EQ(m.layout(split, options).lines.at(0).content.attributesAt(8), graphics::TextAttributes{});
+    EXPECT_EQ(m.layout(splitLater, options).lines.at(0).content.attributesAt(8), attributes);
 }
