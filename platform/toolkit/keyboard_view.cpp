@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "platform/graphics/graphics_context.h"
+#include "platform/graphics/text_layout.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/window.h"
 
@@ -49,34 +50,55 @@ void KeyboardView::layoutSubviews() {
     if (accessory_) accessory_->setFrame(Rect(0, 0, bounds().width(), accessoryHeight()));
 }
 
-void KeyboardView::draw(graphics::GraphicsContext& c, const Rect&) {
+std::vector<KeyboardView::KeyCap> KeyboardView::keyCaps() const {
+    std::vector<KeyCap> caps;
     const Rect b = bounds();
     const double top = b.minY() + accessoryHeight();
     const double keysHeight = b.maxY() - top;
-    if (keysHeight <= 0) return;
     const double rowHeight = (keysHeight - kRowGap * 5) / 4;
-    if (rowHeight <= 0) return;
+    if (keysHeight <= 0 || rowHeight <= 0) return caps;
     const double keyWidth = (b.width() - kKeyGap * 11) / 10;
-    auto key = [&](const Rect& r, const Color& colour) {
-        c.setFillColor(colour);
-        c.addPath(graphics::Path::roundedRect(r, kKeyRadius));
-        c.fillPath();
-    };
+    static const char* const kLetters[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
     double y = top + kRowGap;
     for (int row = 0; row < 3; ++row) {
         const int n = kRowKeys[row];
         double x = b.minX() + (b.width() - n * keyWidth - (n - 1) * kKeyGap) / 2;
         if (row == 2) {
-            key({b.minX() + kKeyGap / 2 + 2, y, keyWidth * 1.3, rowHeight}, functionKeyColor());
-            key({b.maxX() - kKeyGap / 2 - 2 - keyWidth * 1.3, y, keyWidth * 1.3, rowHeight}, functionKeyColor());
+            const double w = keyWidth * 1.3;
+            caps.push_back({{b.minX() + kKeyGap / 2 + 2, y, w, rowHeight}, kShiftLabel, true});
+            caps.push_back({{b.maxX() - kKeyGap / 2 - 2 - w, y, w, rowHeight}, kDeleteLabel, true});
         }
-        for (int i = 0; i < n; ++i, x += keyWidth + kKeyGap) key({x, y, keyWidth, rowHeight}, keyColor());
+        for (int i = 0; i < n; ++i, x += keyWidth + kKeyGap)
+            caps.push_back({{x, y, keyWidth, rowHeight}, std::string(1, kLetters[row][i]), false});
         y += rowHeight + kRowGap;
     }
     const double side = keyWidth * 2.5;
-    key({b.minX() + kKeyGap / 2 + 2, y, side, rowHeight}, functionKeyColor());
-    key({b.maxX() - kKeyGap / 2 - 2 - side, y, side, rowHeight}, functionKeyColor());
-    key({b.minX() + side + kKeyGap * 1.5 + 2, y, b.width() - 2 * side - kKeyGap * 3 - 4, rowHeight}, keyColor());
+    caps.push_back({{b.minX() + kKeyGap / 2 + 2, y, side, rowHeight}, kNumbersLabel, true});
+    caps.push_back({{b.minX() + side + kKeyGap * 1.5 + 2, y, b.width() - 2 * side - kKeyGap * 3 - 4, rowHeight},
+                    kSpaceLabel,
+                    false});
+    caps.push_back({{b.maxX() - kKeyGap / 2 - 2 - side, y, side, rowHeight}, kReturnLabel, true});
+    return caps;
+}
+
+void KeyboardView::draw(graphics::GraphicsContext& c, const Rect&) {
+    for (const KeyCap& cap : keyCaps()) {
+        c.setFillColor(cap.function ? functionKeyColor() : keyColor());
+        c.addPath(graphics::Path::roundedRect(cap.frame, kKeyRadius));
+        c.fillPath();
+        // Letters at the size of the key's height, the words of the wide keys smaller.
+        const bool letter = cap.label.size() == 1;
+        graphics::TextAttributes a;
+        a.font = Font::system(std::clamp(cap.frame.height() * (letter ? 0.52 : 0.36), 8.0, letter ? 24.0 : 17.0));
+        a.color = Color::label();
+        graphics::TextLayoutOptions o;
+        o.width = cap.frame.width();
+        o.maximumLines = 1;
+        o.lineBreakMode = LineBreakMode::clip;
+        o.alignment = TextAlignment::center;
+        const graphics::TextLayout label(graphics::AttributedString(cap.label, a), o);
+        label.draw(c, {cap.frame.minX(), cap.frame.midY() - label.size().height / 2});
+    }
 }
 
 Rect Keyboard::frameFor(const Window& window, double accessoryHeight) const {

@@ -129,7 +129,9 @@ void drawProgress(const ProgressView& p, GraphicsContext& c) {
     c.fillPath();
 }
 
-void drawSpinner(const ActivityIndicatorView& a, GraphicsContext& c) {
+}  // namespace
+
+void drawSpinner(const ActivityIndicatorView& a, GraphicsContext& c, int spokes) {
     const Rect b = a.bounds();
     const bool large = a.style == ActivityIndicatorStyle::WhiteLarge || a.style == ActivityIndicatorStyle::Large;
     const double radius = large ? 18 : 10, inner = radius * 0.45, width = large ? 3.5 : 2;
@@ -142,7 +144,7 @@ void drawSpinner(const ActivityIndicatorView& a, GraphicsContext& c) {
     c.setLineCap(graphics::LineCap::round);
     // The darkest spoke leads, turning clockwise while the spinner spins on a timed screen.
     const int phase = a.isAnimating() ? spinnerPhase() : 0;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 8 - std::clamp(spokes, 0, 8); i < 8; ++i) {
         const double angle = -std::numbers::pi / 2 + (i + phase) * std::numbers::pi / 4;
         c.setStrokeColor(colour.withAlphaComponent(0.25 + 0.75 * (8 - i) / 8.0));
         c.moveTo({b.midX() + inner * std::cos(angle), b.midY() + inner * std::sin(angle)});
@@ -150,6 +152,8 @@ void drawSpinner(const ActivityIndicatorView& a, GraphicsContext& c) {
         c.strokePath();
     }
 }
+
+namespace {
 
 void drawButtonBackground(const Button& button, GraphicsContext& c) {
     if (ImagePtr background = button.backgroundImageForState(button.state())) {
@@ -164,7 +168,7 @@ void drawOwnLook(View& view, GraphicsContext& c) {
     if (auto* sw = dynamic_cast<Switch*>(&view)) return drawSwitch(*sw, c);
     if (auto* slider = dynamic_cast<Slider*>(&view)) return drawSlider(*slider, c);
     if (auto* progress = dynamic_cast<ProgressView*>(&view)) return drawProgress(*progress, c);
-    if (auto* spinner = dynamic_cast<ActivityIndicatorView*>(&view)) return drawSpinner(*spinner, c);
+    if (auto* spinner = dynamic_cast<ActivityIndicatorView*>(&view)) return drawSpinner(*spinner, c, 8);
     if (auto* button = dynamic_cast<Button*>(&view))
         return drawButtonBackground(*button, c), drawButtonGlyph(*button, c);
     if (auto* cell = dynamic_cast<TableViewCell*>(&view))

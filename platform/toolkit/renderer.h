@@ -20,6 +20,11 @@ namespace toolkit {
 // Draws the view's contents and subviews in its bounds coordinates on the context.
 void renderView(View& view, graphics::GraphicsContext& context);
 
+class ActivityIndicatorView;
+// The spinner's spokes in its bounds: all eight, or the last few of the turn (the lightest ones
+// leading) as a pull reveals them.
+void drawSpinner(const ActivityIndicatorView& spinner, graphics::GraphicsContext& context, int spokes);
+
 class Window;
 
 // A whole window as its screen shows it, the status bar and home indicator over it, on a context

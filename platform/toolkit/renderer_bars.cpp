@@ -38,9 +38,14 @@ Color chromeColor() { return Color::dynamic(Color::white(0.97), Color::white(0.1
 Color hairlineColor() { return Color::dynamic(Color::white(0, 0.3), Color::white(1, 0.15)); }
 Color unselectedTabColor() { return Color::dynamic(Color::white(0.56), Color::white(0.6)); }
 
+// A translucent bar's material blurs what passes below it into its own colour: a large patch of
+// colour tints it faintly, but text and edges below (a list's hidden search bar) must not show
+// through, so what is below comes through by less than two percent (under five levels of a channel).
+constexpr double kMaterialAlpha = 0.985;
+
 Color barBackground(const std::optional<Color>& tint, bool black, bool translucent) {
     Color colour = tint ? *tint : black ? Color::white(0.11) : chromeColor();
-    return translucent ? colour.withAlphaComponent(colour.alpha() * 0.94) : colour;
+    return translucent ? colour.withAlphaComponent(colour.alpha() * kMaterialAlpha) : colour;
 }
 
 // One device pixel across, so the hairline stays sharp at every scale.

@@ -1,6 +1,7 @@
 #include "platform/toolkit/renderer_cells.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/graphics/text_layout.h"
 #include "platform/toolkit/controls.h"
@@ -125,13 +126,25 @@ void drawButtonGlyph(const Button& button, GraphicsContext& c) {
 }
 
 void drawRefreshControl(const RefreshControl& control, GraphicsContext& c) {
-    if (!control.isRefreshing()) return;
+    // Idle, it shows only while a pull holds the content below its resting place, its spokes
+    // coming in as the pull nears the distance that starts a refresh.
     const Rect b = control.bounds();
+    int spokes = 8;
+    double shown = b.height();  // the strip above the content that the pull uncovers
+    if (!control.isRefreshing()) {
+        const auto* scroll = dynamic_cast<const ScrollView*>(control.superview());
+        if (!scroll) return;
+        const double pulled = scroll->minimumContentOffset().y - scroll->contentOffset().y;
+        if (pulled <= 0) return;
+        spokes = static_cast<int>(std::ceil(8 * std::min(1.0, pulled / RefreshControl::kHeight)));
+        shown = std::min(shown, pulled);
+    }
     std::optional<graphics::TextLayout> title;
     if (!control.attributedTitle.empty()) {
         graphics::TextAttributes a;
         a.font = Font::system(12);
-        a.color = Color::secondaryLabel();
+        // The secondary label's grey, darkened in light so the title reads at 4.5:1 on white.
+        a.color = Color::dynamic(Color::rgb(0.40, 0.40, 0.42), Color::secondaryLabel());
         graphics::TextLayoutOptions o;
         o.width = std::max(0.0, b.width() - 32);
         o.maximumLines = 1;
@@ -140,13 +153,16 @@ void drawRefreshControl(const RefreshControl& control, GraphicsContext& c) {
         title.emplace(graphics::AttributedString(control.attributedTitle, a), o);
     }
     const double titleHeight = title ? kSpinnerTitleGap + title->size().height : 0;
-    const double top = b.minY() + (b.height() - kSpinnerBox - titleHeight) / 2;
+    // Centred in the uncovered strip; a strip too short for both shows the title first, right
+    // above the content, the spinner coming in over it.
+    const double stack = kSpinnerBox + titleHeight;
+    const double top = b.maxY() - std::max(shown, stack) + std::max(0.0, shown - stack) / 2;
     // The spinner is the activity indicator's own drawing, so the two always look alike.
     ActivityIndicatorView spinner(ActivityIndicatorStyle::Medium);
     spinner.setFrame(Rect(0, 0, kSpinnerBox, kSpinnerBox));
     c.save();
     c.translate(b.midX() - kSpinnerBox / 2, top);
-    renderView(spinner, c);
+    drawSpinner(spinner, c, spokes);
     c.restore();
     if (title) title->draw(c, {b.minX() + 16, top + kSpinnerBox + kSpinnerTitleGap});
 }

@@ -24,7 +24,7 @@ Color cellSelectionColor();
 void drawCellSeparator(const TableViewCell& cell, graphics::GraphicsContext& c);
 // Draws nothing for the button types that have no glyph of their own.
 void drawButtonGlyph(const Button& button, graphics::GraphicsContext& c);
-// Nothing while the control is idle: the content hides it then.
+// Spinner and title while refreshing, or while a pull uncovers the idle control; nothing otherwise.
 void drawRefreshControl(const RefreshControl& control, graphics::GraphicsContext& c);
 
 }  // namespace toolkit

@@ -334,6 +334,21 @@ public:
     void layoutSubviews() override;
     void draw(graphics::GraphicsContext& context, const Rect& rect) override;
 
+    // A key as drawn: its frame in the view, its label, and whether it is a function key (shift,
+    // delete, numbers, return), drawn darker.
+    struct KeyCap {
+        Rect frame;
+        std::string label;
+        bool function = false;
+    };
+    static constexpr const char* kShiftLabel = "\u21e7";
+    static constexpr const char* kDeleteLabel = "\u232b";
+    static constexpr const char* kNumbersLabel = "123";
+    static constexpr const char* kSpaceLabel = "space";
+    static constexpr const char* kReturnLabel = "return";
+    // The letter layout's keys, row by row; none when the panel has no room for them.
+    std::vector<KeyCap> keyCaps() const;
+
 private:
     std::shared_ptr<View> accessory_;
 };

@@ -1,0 +1,163 @@
+// What the toolkit's own chrome shows, read from its pixels in light and dark: the navigation
+// bar's material hides text passing below it, every key of the keyboard carries a readable label,
+// and a pull shows the refresh control's spinner and title instead of an empty gap.
+#include <gtest/gtest.h>
+
+#include "platform/graphics/text_layout.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/scroll_view.h"
+#include "platform/toolkit/testing/harness.h"
+#include "platform/toolkit/text_input.h"
+#include "tests/platform/toolkit/snapshot_support.h"
+#include "tests/support/pixels.h"
+
+using namespace toolkit;
+using toolkit::testing::Harness;
+using toolkit_snapshots::UsingFonts;
+
+namespace {
+
+constexpr double kScale = 2;
+const InterfaceStyle kStyles[] = {InterfaceStyle::light, InterfaceStyle::dark};
+const char* name(InterfaceStyle s) { return s == InterfaceStyle::dark ? "dark" : "light"; }
+
+std::shared_ptr<graphics::Bitmap> pixels(Harness& h) {
+    h.settle();
+    return snapshot(h.window(), kScale);
+}
+
+}  // namespace
+
+TEST(ChromePixels, TextBelowTheNavigationBarDoesNotShowThroughIt) {
+    UsingFonts fonts;
+    for (InterfaceStyle style : kStyles) {
+        Harness h;
+        h.setInterfaceStyle(style);
+        auto root = std::make_shared<ViewController>();
+        root->view()->setBackgroundColor(Color::systemBackground());
+        auto nav = std::make_shared<NavigationController>(root);
+        h.setRoot(nav);
+        h.settle();
+        ASSERT_TRUE(nav->navigationBar().isTranslucent());
+        const Rect bar = nav->navigationBar().frame();
+        // A search bar's placeholder scrolled up under the bar, as a list keeps it.
+        auto hidden = std::make_shared<Label>(Rect(10, bar.minY() + 4, 300, bar.height() - 8));
+        hidden->setText("Search SMS/Voicemail/History");
+        hidden->setFont(Font::boldSystem(24));
+        hidden->setTextColor(Color::label());
+        root->view()->addSubview(hidden);
+        auto p = pixels(h);
+        // The bar's own colour at a point the text does not reach.
+        const auto chrome = hxtest::pixelAt(*p, {2, bar.maxY() - 3}, kScale);
+        const auto ink = hxtest::inkIn(*p, Rect(0, bar.minY() + 1, bar.width(), bar.height() - 2), kScale, chrome, 0);
+        EXPECT_LE(ink.farthest, 5) << name(style) << ": the text below shows through the bar";
+        // Below the bar the same text is plain to see.
+        hidden->setFrame(Rect(10, bar.maxY() + 10, 300, bar.height() - 8));
+        p = pixels(h);
+        const auto page = hxtest::pixelAt(*p, {2, bar.maxY() + 12}, kScale);
+        EXPECT_GT(hxtest::inkIn(*p, hidden->frame(), kScale, page).contrast, 10) << name(style);
+    }
+}
+
+TEST(ChromePixels, EveryKeyOfTheKeyboardShowsItsLabel) {
+    UsingFonts fonts;
+    for (InterfaceStyle style : kStyles) {
+        Harness h;
+        h.setInterfaceStyle(style);
+        auto root = std::make_shared<ViewController>();
+        root->view()->setBackgroundColor(Color::systemBackground());
+        auto field = std::make_shared<TextField>(Rect(20, 100, 280, 30));
+        root->view()->addSubview(field);
+        h.setRoot(root);
+        ASSERT_TRUE(field->becomeFirstResponder());
+        auto keyboard = Keyboard::shared().view();
+        ASSERT_TRUE(keyboard);
+        auto p = pixels(h);
+        const auto caps = keyboard->keyCaps();
+        ASSERT_EQ(caps.size(), 31u) << "26 letters, shift, delete, numbers, space and return";
+        std::string labels;
+        for (const auto& cap : caps) labels += cap.label;
+        EXPECT_EQ(labels, std::string("qwertyuiopasdfghjkl") + KeyboardView::kShiftLabel + KeyboardView::kDeleteLabel +
+                              "zxcvbnm" + KeyboardView::kNumbersLabel + KeyboardView::kSpaceLabel +
+                              KeyboardView::kReturnLabel);
+        EXPECT_EQ(graphics::missingGlyphCount(graphics::AttributedString(labels, {})), 0)
+            << "every label has a glyph in the bundled faces";
+        for (const auto& cap : caps) {
+            const Rect key = keyboard->convertRectTo(cap.frame, &h.window());
+            // The key's own colour beside its label.
+            const auto face = hxtest::pixelAt(*p, {key.minX() + 2, key.midY()}, kScale);
+            const auto ink = hxtest::inkIn(*p, key.insetBy(3, 3), kScale, face);
+            EXPECT_GE(ink.count, 20) << name(style) << ": key \"" << cap.label << "\" is blank";
+            EXPECT_GE(ink.contrast, 4.5) << name(style) << ": key \"" << cap.label << "\" is hard to read";
+        }
+        field->resignFirstResponder();
+        h.settle();
+    }
+}
+
+TEST(ChromePixels, APullShowsTheRefreshControlsSpinnerAndTitle) {
+    UsingFonts fonts;
+    struct Case {
+        const char* title;
+        double pull;  // how far the content is held below its resting place; 0: refreshing
+        bool spinner;
+    };
+    const Case cases[] = {
+        {"Pull down to Refresh…", 70, true},
+        {"Last Updated: Nov 14, 2023, 10:13 PM", 22, false},  // a short pull shows the title first
+        {"Refreshing data…", 0, true},
+    };
+    for (InterfaceStyle style : kStyles) {
+        for (const auto& c : cases) {
+            Harness h;
+            h.setInterfaceStyle(style);
+            auto root = std::make_shared<ViewController>();
+            root->view()->setBackgroundColor(Color::systemBackground());
+            auto scroll = std::make_shared<ScrollView>(Rect(0, 100, 320, 300));
+            scroll->setContentSize({320, 1000});
+            scroll->setClipsToBounds(true);
+            root->view()->addSubview(scroll);
+            auto refresh = std::make_shared<RefreshControl>();
+            refresh->attributedTitle = c.title;
+            scroll->setRefreshControl(refresh);
+            h.setRoot(root);
+            h.settle();
+            if (c.pull > 0) {
+                scroll->setContentOffset({0, scroll->minimumContentOffset().y - c.pull});
+            } else {
+                refresh->beginRefreshing();
+                scroll->setContentOffset(scroll->minimumContentOffset());
+            }
+            auto p = pixels(h);
+            const double shown = c.pull > 0 ? std::min(c.pull, RefreshControl::kHeight) : RefreshControl::kHeight;
+            const Rect strip(0, 100, 320, shown);
+            const auto background = hxtest::pixelAt(*p, {2, strip.maxY() - 2}, kScale);
+            const std::string what = std::string(name(style)) + ", " + c.title;
+            // The title right above the content, the spinner over it about the middle.
+            const auto title = hxtest::inkIn(*p, Rect(16, strip.maxY() - 22, 288, 22), kScale, background);
+            EXPECT_GE(title.count, 100) << what << ": no title";
+            EXPECT_GE(title.contrast, 4.5) << what;
+            if (c.spinner) {
+                const auto spinner = hxtest::inkIn(*p, Rect(148, strip.minY(), 24, shown - 22), kScale, background);
+                EXPECT_GE(spinner.count, 60) << what << ": no spinner";
+            }
+        }
+    }
+    // At rest and idle the control stays out of sight.
+    Harness h;
+    auto root = std::make_shared<ViewController>();
+    root->view()->setBackgroundColor(Color::systemBackground());
+    auto scroll = std::make_shared<ScrollView>(Rect(0, 100, 320, 300));
+    scroll->setContentSize({320, 1000});
+    scroll->setClipsToBounds(false);
+    root->view()->addSubview(scroll);
+    auto refresh = std::make_shared<RefreshControl>();
+    refresh->attributedTitle = "Pull down to Refresh…";
+    scroll->setRefreshControl(refresh);
+    h.setRoot(root);
+    auto p = pixels(h);
+    const auto background = hxtest::pixelAt(*p, {2, 50}, kScale);
+    EXPECT_EQ(hxtest::inkIn(*p, Rect(0, 40, 320, 60), kScale, background, 8).count, 0)
+        << "an idle control above content at rest is not drawn";
+}
