@@ -56,6 +56,9 @@ void HX_ConnectAppDelegate_iPad::setupInterface() {
         auto nav = viewControllerForViewType(type);
         rootScreens_[type] = nav->viewControllers().front();
     }
+    // The master list holds the keyboard from the start, so its key commands work before any
+    // screen has handed it back.
+    if (!toolkit::firstResponder()) setFirstResponder();
 }
 
 HXScreenRoles HX_ConnectAppDelegate_iPad::screenRoles() {
@@ -164,6 +167,8 @@ void HX_ConnectAppDelegate_iPad::closeLoginPanel() {
     if (!presented) return;
     if (presented->presentedViewController()) presented->dismiss(false);
     splitViewController_->dismiss(true);
+    // The panel's fields took the keyboard with them.
+    setFirstResponder();
 }
 
 void HX_ConnectAppDelegate_iPad::presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) {

@@ -305,15 +305,22 @@ std::string ImageView::outlineText() const {
 
 // ---- Button
 
+namespace {
+// The types that draw a circled glyph of their own ("i", "+"), 22 points across.
+constexpr double kGlyphButtonSide = 22;
+bool drawsGlyph(ButtonType type) {
+    return type == ButtonType::ContactAdd || type == ButtonType::InfoDark || type == ButtonType::InfoLight ||
+           type == ButtonType::DetailDisclosure;
+}
+}  // namespace
+
 Button::Button(ButtonType type) : type_(type) {
     titleLabel_ = std::make_shared<Label>();
     imageView_ = std::make_shared<ImageView>();
     titleLabel_->setFont(Font::system(type == ButtonType::System ? 15 : 18));
     addSubview(imageView_);
     addSubview(titleLabel_);
-    if (type == ButtonType::ContactAdd || type == ButtonType::InfoDark || type == ButtonType::InfoLight ||
-        type == ButtonType::DetailDisclosure)
-        setFrame(Rect(0, 0, 22, 22));
+    if (drawsGlyph(type)) setFrame(Rect(0, 0, kGlyphButtonSide, kGlyphButtonSide));
     if (type == ButtonType::System) setTitleColor(tintColor(), kStateNormal);
 }
 
@@ -430,6 +437,8 @@ Size Button::sizeThatFits(Size) const {
     double w = t.width + i.width + contentEdgeInsets_.left + contentEdgeInsets_.right;
     double h = std::max(t.height, i.height) + contentEdgeInsets_.top + contentEdgeInsets_.bottom;
     if (type_ == ButtonType::System) h = std::max(h, 30.0);
+    // Sized to fit, a glyph button keeps room for its glyph.
+    if (drawsGlyph(type_)) w = std::max(w, kGlyphButtonSide), h = std::max(h, kGlyphButtonSide);
     return {w, h};
 }
 

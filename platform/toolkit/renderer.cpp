@@ -205,6 +205,25 @@ PopoverPresentationController* popoverShowing(const View& parent, const View& su
     return vc->popoverPresentationController();
 }
 
+// A form or page sheet's view sits in the window inside a frame of its own: its top corners
+// rounded on a card (compact width, running off the bottom of the screen), all four on a sheet in
+// the middle of a wide screen, which also casts a shadow over the dimmed screen around it.
+constexpr double kSheetRadius = 10;
+bool sheetShowing(const View& parent, const View& sub, bool& card) {
+    if (!dynamic_cast<const Window*>(&parent)) return false;
+    ViewController* vc = sub.owningController();
+    if (!vc || !vc->presentingViewController()) return false;
+    const ModalPresentationStyle style = vc->presentationStyleInUse();
+    if (style != ModalPresentationStyle::FormSheet && style != ModalPresentationStyle::PageSheet) return false;
+    card = static_cast<const Window&>(parent).windowTraits().horizontal == SizeClass::Compact;
+    return true;
+}
+
+graphics::Path sheetOutline(const Rect& frame, bool card) {
+    return card ? graphics::Path::roundedRect(frame, kCornerTopLeft | kCornerTopRight, {kSheetRadius, kSheetRadius})
+                : graphics::Path::roundedRect(frame, kSheetRadius);
+}
+
 // An arrow pointing up from a popover whose content starts with a navigation bar takes the bar's
 // colour.
 std::optional<Color> popoverArrowOverlay(const View& content, unsigned arrow) {
@@ -283,6 +302,23 @@ void renderContents(View& view, GraphicsContext& c) {
                              popover->backgroundColor, c, popoverArrowOverlay(*sub, popover->arrowDirection()));
             c.restore();
             c.addPath(popoverOutline(sub->frame()));
+            c.clip();
+        } else if (bool card = false; sheetShowing(view, *sub, card)) {
+            // Where the sheet is now (it rises into place when animated).
+            const Point centre = presentedCenter(*sub);
+            const Rect sb = presentedBounds(*sub);
+            const Rect f(centre.x - sb.width() / 2, centre.y - sb.height() / 2, sb.width(), sb.height());
+            if (!card) {
+                c.save();
+                c.setAlpha(presentedAlpha(*sub));
+                c.clipToRect(f.insetBy(-60, -60));
+                c.setShadow({0, 4}, 24, Color::white(0, 0.35));
+                c.setFillColor(Color::black());
+                c.addPath(sheetOutline(f, card));
+                c.fillPath();
+                c.restore();
+            }
+            c.addPath(sheetOutline(f, card));
             c.clip();
         }
         placeSubview(*sub, c);

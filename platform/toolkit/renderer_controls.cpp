@@ -203,6 +203,31 @@ void drawPopoverFrame(const Rect& frame, unsigned arrow, const Rect& anchor, con
     // Body and arrow cast one shadow together.
     c.setShadow({0, 2}, 12, Color::white(0, 0.18));
     c.beginTransparencyLayer();
+    // In dark the shadow is lost on the black around it: a light edge outlines body and arrow
+    // together. Both are stroked, then their inside is cleared, so only the outer half of the line
+    // stays and none crosses the arrow's base or shows through a translucent background.
+    if (c.userInterfaceStyle() == graphics::UserInterfaceStyle::dark) {
+        // One point of the separator's lightness outside, whatever the background.
+        const Color edge = Color::white(1, 0.3);
+        c.setStrokeColor(edge);
+        c.setLineWidth(2);
+        c.addPath(popoverOutline(frame));
+        c.strokePath();
+        if (!tip.empty()) {
+            c.addPath(graphics::Path::polygon(tip));
+            c.strokePath();
+        }
+        c.save();
+        c.setBlendMode(graphics::BlendMode::clear);
+        c.setFillColor(Color::black());
+        c.addPath(popoverOutline(frame));
+        c.fillPath();
+        if (!tip.empty()) {
+            c.addPath(graphics::Path::polygon(tip));
+            c.fillPath();
+        }
+        c.restore();
+    }
     c.setFillColor(background.value_or(Color::dynamic(Color::white(1), Color::white(0.17))));
     c.addPath(popoverOutline(frame));
     c.fillPath();

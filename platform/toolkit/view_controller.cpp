@@ -390,10 +390,10 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
         window->addSubview(dim);
         vc->coveredView_ = dim;  // removed with the popover
     }
-    const bool card = (style == ModalPresentationStyle::PageSheet || style == ModalPresentationStyle::FormSheet) &&
-                      window->windowTraits().horizontal == SizeClass::Compact;
-    if (!animator && card) {
-        // The strip of the presenter above the card is dimmed, as everything behind a sheet is.
+    const bool sheet = style == ModalPresentationStyle::PageSheet || style == ModalPresentationStyle::FormSheet;
+    if (!animator && sheet) {
+        // Everything behind a sheet is dimmed: the strip of the presenter above a card, the whole
+        // screen around a form sheet.
         auto dim = std::make_shared<SheetDimmingView>(window->bounds());
         dim->setBackgroundColor(Color::white(0, 0.4));
         dim->setOpaque(false);

@@ -190,7 +190,9 @@ void FrontEnd::handleKey(const SDL_KeyboardEvent& key) {
             input->deleteBackward();
             break;
         case KeyMeaning::KeyCommand:
-            toolkit::dispatchKeyCommand(meaning.input, meaning.modifiers, visibleResponder(toolkitWindow_));
+            if (!toolkit::dispatchKeyCommand(meaning.input, meaning.modifiers, visibleResponder(toolkitWindow_)))
+                if (const unsigned chord = toolkit::testing::commandChordForControlChord(meaning.modifiers))
+                    toolkit::dispatchKeyCommand(meaning.input, chord, visibleResponder(toolkitWindow_));
             break;
         case KeyMeaning::None:
             break;

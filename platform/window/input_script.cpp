@@ -13,7 +13,8 @@ namespace {
 
 Uint16 sdlModifiers(unsigned modifiers) {
     Uint16 out = KMOD_NONE;
-    if (modifiers & toolkit::kModifierCommand) out |= KMOD_LCTRL;
+    if (modifiers & toolkit::kModifierControl) out |= KMOD_LCTRL;
+    if (modifiers & toolkit::kModifierCommand) out |= KMOD_LGUI;
     if (modifiers & toolkit::kModifierAlternate) out |= KMOD_LALT;
     if (modifiers & toolkit::kModifierShift) out |= KMOD_LSHIFT;
     return out;
@@ -35,9 +36,10 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
         if (s.kind == toolkit::testing::InputStep::Key) {
             step.key = SDL_GetKeyFromName(s.key.c_str());
             if (step.key == SDLK_UNKNOWN)
-                return windowError(kWindowScriptError,
-                                   "line " + std::to_string(s.line) +
-                                       ": \"press-key\" takes one key name, optionally after ctrl+, alt+ or shift+");
+                return windowError(
+                    kWindowScriptError,
+                    "line " + std::to_string(s.line) +
+                        ": \"press-key\" takes one key name, optionally after ctrl+, cmd+, alt+ or shift+");
         }
         steps.push_back(std::move(step));
     }

@@ -4,6 +4,12 @@
 
 namespace windowing {
 
+namespace {
+// Held with a printable key, these make it a key command rather than typing.
+constexpr unsigned kChordModifiers =
+    toolkit::kModifierCommand | toolkit::kModifierControl | toolkit::kModifierAlternate;
+}  // namespace
+
 const std::vector<DeviceKey>& deviceKeys() {
     static const std::vector<DeviceKey> keys{
         {SDLK_F1, DeviceCommand::Shake, "shake"},
@@ -25,7 +31,8 @@ std::optional<DeviceCommand> deviceCommandForKey(SDL_Keycode key) {
 unsigned toolkitModifiers(Uint16 m) {
     unsigned out = toolkit::kModifierNone;
     if (m & KMOD_SHIFT) out |= toolkit::kModifierShift;
-    if (m & (KMOD_CTRL | KMOD_GUI)) out |= toolkit::kModifierCommand;
+    if (m & KMOD_CTRL) out |= toolkit::kModifierControl;
+    if (m & KMOD_GUI) out |= toolkit::kModifierCommand;
     if (m & KMOD_ALT) out |= toolkit::kModifierAlternate;
     return out;
 }
@@ -46,8 +53,7 @@ KeyMeaning keyMeaning(SDL_Keycode key, Uint16 sdlModifiers, bool typing) {
             return command(toolkit::kInputEscape);
         case SDLK_RETURN:
         case SDLK_KP_ENTER:
-            if (typing && !(modifiers & (toolkit::kModifierCommand | toolkit::kModifierAlternate)))
-                return {KeyMeaning::Return, {}, 0};
+            if (typing && !(modifiers & kChordModifiers)) return {KeyMeaning::Return, {}, 0};
             return command("\r");
         case SDLK_BACKSPACE:
             return typing ? KeyMeaning{KeyMeaning::Backspace, {}, 0} : KeyMeaning{};
@@ -56,7 +62,7 @@ KeyMeaning keyMeaning(SDL_Keycode key, Uint16 sdlModifiers, bool typing) {
     }
     // Printable keys are their own (unshifted) character in SDL's key codes.
     if (key < SDLK_SPACE || key >= SDLK_DELETE) return {};
-    const bool chord = modifiers & (toolkit::kModifierCommand | toolkit::kModifierAlternate);
+    const bool chord = modifiers & kChordModifiers;
     if (typing && !chord) return {};
     return command(std::string(1, static_cast<char>(key)));
 }

@@ -23,7 +23,8 @@ struct DeviceKey {
 const std::vector<DeviceKey>& deviceKeys();
 std::optional<DeviceCommand> deviceCommandForKey(SDL_Keycode key);
 
-// The desktop's Ctrl stands for the device keyboard's command key, Alt for its option key.
+// The desktop's Ctrl is the device keyboard's control key, Super its command key and Alt its option
+// key (a Control chord nothing takes is tried as the Command chord when dispatched).
 unsigned toolkitModifiers(Uint16 sdlModifiers);
 
 // What a key press means apart from the device keys.
@@ -40,7 +41,7 @@ struct KeyMeaning {
     friend bool operator==(const KeyMeaning&, const KeyMeaning&) = default;
 };
 
-// typing: a text input has the focus. Printable keys then type unless Ctrl or Alt is held;
+// typing: a text input has the focus. Printable keys then type unless Ctrl, Super or Alt is held;
 // without a text input they name key commands of their own. Arrows and Escape are always key
 // commands; Return and Backspace edit while typing (Return is a key command otherwise).
 KeyMeaning keyMeaning(SDL_Keycode key, Uint16 sdlModifiers, bool typing);

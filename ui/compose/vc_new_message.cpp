@@ -22,6 +22,7 @@
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/window.h"
+#include "ui/widgets/caret_navigation.h"
 
 using foundation::localizedString;
 
@@ -170,6 +171,8 @@ void VC_NewMessage::viewDidLoad() {
     searchResults_.clear();
     setTitle(localizedString("New Message"));
     if (auto font = graphics::HXCFont::HXCFontForType(5)) message_->setFont(*font);
+    // Swipes over the message move its caret.
+    hxcAddGestureNavigation(*message_);
     message_->delegate = as<toolkit::TextViewDelegate>();
     searchResultsTable_->setDataSource(as<toolkit::TableViewDataSource>());
     searchResultsTable_->setTableDelegate(as<toolkit::TableViewDelegate>());

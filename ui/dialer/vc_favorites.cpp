@@ -7,6 +7,7 @@
 #include "model/account.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/image_operations.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -23,9 +24,10 @@ const char* const kFavorites = "favorites";
 
 std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
 
+// A favourite's picture in a circle; a template picture stays one, so the row's tint still colours it.
 graphics::ImagePtr roundImage(const graphics::ImagePtr& image) {
-    // The cell's image view clips it to a circle.
-    return image;
+    auto round = graphics::makeRoundImage(image);
+    return round ? round->withRenderingMode(image->renderingMode()) : image;
 }
 
 // A favourite's row: the name keeps the width it needs; the detail (the phone's label or, for a

@@ -26,9 +26,11 @@ using toolkit::Rect;
 
 namespace {
 
-constexpr const char* kNoBreakParenthesis = "\xC2\xA0(";      // U+00A0 "("
-constexpr const char* kNoMobilePhones = " \xF0\x9F\x93\xB5";  // " " U+1F4F5
-constexpr const char* kRightToLeftOverride = "\xE2\x80\xAE";  // U+202E
+constexpr const char* kNoBreakParenthesis = "\xC2\xA0(";        // U+00A0 "("
+constexpr const char* kNoMobilePhones = " \xF0\x9F\x93\xB5";    // " " U+1F4F5
+constexpr const char* kRightToLeftOverride = "\xE2\x80\xAE";    // U+202E
+constexpr const char* kLeftToRightIsolate = "\xE2\x81\xA6";     // U+2066
+constexpr const char* kPopDirectionalIsolate = "\xE2\x81\xA9";  // U+2069
 constexpr const char* kGroupMessage = "Group Message";
 constexpr const char* kTextSizeNotification = "UIContentSizeCategoryDidChangeNotification";
 
@@ -77,6 +79,41 @@ std::string droppingLastCharacter(std::string_view text) {
     size_t i = text.size() - 1;
     while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
     return std::string(text.substr(0, i));
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Every number (digits with the separators of times, amounts and phone numbers between them, a
+// leading "+" or "(", and the parentheses it opens closed) isolated left to right, so that the
+// right-to-left override put on a row's text reverses its words but never the digits of "3:10"
+// or of a phone number.
+std::string isolatingNumbers(std::string_view text) {
+    auto isSeparator = [](char c) {
+        return c == ':' || c == '.' || c == ',' || c == '-' || c == '/' || c == ' ' || c == '(' || c == ')';
+    };
+    std::string out;
+    out.reserve(text.size() + 12);
+    size_t i = 0;
+    while (i < text.size()) {
+        const bool lead = (text[i] == '+' || text[i] == '(') && i + 1 < text.size() && isDigit(text[i + 1]);
+        if (!isDigit(text[i]) && !lead) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        // The number runs to its last digit: separators count only between digits.
+        size_t end = i + 1;
+        for (size_t j = i + 1; j < text.size() && (isDigit(text[j]) || isSeparator(text[j])); ++j)
+            if (isDigit(text[j])) end = j + 1;
+        long open = 0;
+        for (size_t j = i; j < end; ++j) open += text[j] == '(' ? 1 : text[j] == ')' ? -1 : 0;
+        while (open > 0 && end < text.size() && text[end] == ')') ++end, --open;
+        // A parenthesis left open stays outside with its partner, which the override mirrors with it.
+        size_t start = i;
+        if (open > 0 && text[i] == '(') out.push_back(text[start++]);
+        out.append(kLeftToRightIsolate).append(text.substr(start, end - start)).append(kPopDirectionalIsolate);
+        i = end;
+    }
+    return out;
 }
 
 struct Status {
@@ -220,7 +257,8 @@ MessageListRowPresentation presentMessageListRow(const store::ManagedObject& con
         const auto language = foundation::bestStringLanguage(foundation::truncateUtf16(message, 100));
         if (language && foundation::isRightToLeftLanguage(*language)) {
             row.rightToLeft = true;
-            message = kRightToLeftOverride + replacingLineBreaks(message, std::string("\n") + kRightToLeftOverride);
+            message = kRightToLeftOverride +
+                      replacingLineBreaks(isolatingNumbers(message), std::string("\n") + kRightToLeftOverride);
         }
     }
     row.name = std::move(name);
@@ -280,7 +318,8 @@ void MessageListTableViewCell::buildViews() {
     messageLabel_ = std::make_shared<toolkit::Label>();
     messageLabel_->setNumberOfLines(oneLine_ ? 1 : 2);
     messageLabel_->setLineBreakMode(toolkit::LineBreakMode::truncateTail);
-    for (const auto& label : {titleLabel_, dateLabel_, messageLabel_}) {
+    // The date column goes below the title, which may reach over the part its text leaves empty.
+    for (const auto& label : {dateLabel_, titleLabel_, messageLabel_}) {
         label->setHighlightedTextColor(label->textColor());
         content.addSubview(label);
     }
@@ -294,7 +333,7 @@ void MessageListTableViewCell::buildViews() {
     }
     star_ = std::make_shared<toolkit::Button>(toolkit::ButtonType::Custom);
     star_->setFrame(Rect(0, 0, 30, 30));
-    star_->accessibility().label = foundation::localizedString("Star");
+    star_->accessibility().label = localized("Add Star");
     setAccessoryView(star_);
     dateLabelConstraintsUpdated_ = false;
 }
@@ -463,7 +502,11 @@ void MessageListTableViewCell::placeViews() {
     const double dateHeight = std::ceil(toolkit::textMeasurer().lineHeight(dateLabel_->font()));
     // At the largest text sizes the date would crowd the name out: it takes a line of its own.
     const bool dateOnItsOwnLine = dateWidth > (right - textX) * 0.45;
-    double titleRight = dateOnItsOwnLine ? right : right - dateWidth - 4;
+    // The date's text sits at the right of its column: the title takes the room up to that text,
+    // so a number with its count ("+1 (555) 107-1271 (3)") is not cut beside a short date.
+    const double dateTextWidth =
+        std::min(dateWidth, std::ceil(toolkit::textMeasurer().lineWidth(dateLabel_->text(), dateLabel_->font())));
+    double titleRight = dateOnItsOwnLine ? right : right - dateTextWidth - 4;
     if (!noteImage_->isHidden()) {
         const double side = std::min(14.0, titleHeight);
         noteImage_->setFrame(Rect(titleRight - side, top + (titleHeight - side) / 2, side, side));
@@ -552,6 +595,8 @@ void MessageListTableViewCell::layoutSubviews() {
         graphics::ImagePtr star = modern ? drawing(row.isStarred ? "star.fill" : "star", true)
                                          : drawing(row.isStarred ? "star_on" : "star_off", false);
         star_->setImage(star, toolkit::kStateNormal);
+        // Said as what a tap does.
+        star_->accessibility().label = localized(row.isStarred ? "Remove Star" : "Add Star");
     }
 
     placeViews();

@@ -24,6 +24,9 @@ std::shared_ptr<MasterTableViewCell> makeMasterTableCell() {
     for (const auto& v : std::initializer_list<std::shared_ptr<toolkit::View>>{background, image, label, badge}) {
         content.addSubview(v);
     }
+    // Laid out for 44 points, the icon, title and badge stay centred in a taller row.
+    for (const auto& v : std::initializer_list<std::shared_ptr<toolkit::View>>{image, label, badge})
+        v->setAutoresizingMask(v->autoresizingMask() | toolkit::kFlexibleTopMargin | toolkit::kFlexibleBottomMargin);
     cell->bgView = background;
     cell->cellImage = image;
     cell->cellLabel = label;

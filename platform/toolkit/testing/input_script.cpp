@@ -44,13 +44,15 @@ bool parseNumber(const std::string& word, double& out) {
     return ec == std::errc() && ptr == end && std::isfinite(out) && std::fabs(out) <= kMaxCoordinate;
 }
 
-// "ctrl+shift+a"; a lone "+" is the plus key.
+// "ctrl+shift+a", "cmd+r"; a lone "+" is the plus key.
 bool parseKey(const std::string& spec, std::string& key, unsigned& modifiers) {
     std::string name = spec;
     modifiers = kModifierNone;
     for (size_t plus; name.size() > 1 && (plus = name.find('+')) != std::string::npos && plus > 0;) {
         const std::string mod = foundation::lowercase(name.substr(0, plus));
         if (mod == "ctrl")
+            modifiers |= kModifierControl;
+        else if (mod == "cmd")
             modifiers |= kModifierCommand;
         else if (mod == "alt")
             modifiers |= kModifierAlternate;
@@ -88,7 +90,7 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
         } else if (verb == "press-key") {
             step.kind = InputStep::Key;
             if (w.size() != 2 || !parseKey(w[1], step.key, step.modifiers))
-                return fail("\"press-key\" takes one key name, optionally after ctrl+, alt+ or shift+");
+                return fail("\"press-key\" takes one key name, optionally after ctrl+, cmd+, alt+ or shift+");
         } else if (verb == "type" || verb == "click-on" || verb == "wait-for" || verb == "wait-gone") {
             step.kind = verb == "type"       ? InputStep::Text
                         : verb == "click-on" ? InputStep::ClickOn
@@ -154,10 +156,11 @@ namespace {
 // A key as the desktop window gives it to the app (see platform/window/keys.h).
 foundation::Status playKey(Harness& harness, const InputStep& step) {
     const std::string key = foundation::lowercase(step.key);
-    const bool chord = step.modifiers & (kModifierCommand | kModifierAlternate);
+    const bool chord = step.modifiers & (kModifierCommand | kModifierControl | kModifierAlternate);
     const bool typing = dynamic_cast<TextInput*>(firstResponder()) != nullptr;
     auto command = [&](const std::string& input) {
-        harness.pressKey(input, step.modifiers);
+        if (!harness.pressKey(input, step.modifiers))
+            if (const unsigned chord = commandChordForControlChord(step.modifiers)) harness.pressKey(input, chord);
         return foundation::Status();
     };
     if (key == "f1") {

@@ -6,7 +6,8 @@
 //                    accessibility label or identifier is LABEL (the rest of the line)
 //   press X Y        press (a hold is a long press); release X Y lets go there
 //   scroll DX DY     turn the wheel, DY > 0 away from the user, at the point of the last click or press
-//   press-key [MODS+]NAME  a key by its name ("F6", "Return", "a"), MODS from ctrl, alt, shift
+//   press-key [MODS+]NAME  a key by its name ("F6", "Return", "a"), MODS from ctrl, cmd (the
+//                    desktop's Super), alt, shift; a ctrl chord no key command takes is tried as cmd
 //   type TEXT        type the text (the rest of the line)
 //   wait-frames N    let N frames pass (at most 600)
 //   wait-for LABEL   wait until such a view is visible; wait-gone LABEL until none is
@@ -38,7 +39,7 @@ struct InputStep {
     Kind kind = Close;
     Point point;      // Click, Press, Release; Wheel: the amounts
     std::string key;  // Key: the key's name as written
-    // Key: the desktop's Ctrl stands for the command key, Alt for option (kModifier* flags).
+    // Key: ctrl is the control key, cmd the command key, alt option (kModifier* flags).
     unsigned modifiers = 0;
     std::string text;  // Text: what is typed; ClickOn, WaitFor, WaitGone: the label
     int frames = 0;
@@ -51,6 +52,13 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
 // The front-most visible view (not hidden, not transparent) whose text, accessibility label or
 // identifier is label.
 View* findVisible(Window& window, const std::string& label);
+
+// A desktop keyboard's Control chord that no key command takes is tried again as the Command
+// chord (desktops often keep their own command key, Super, for themselves): the modifiers to try,
+// or none when Control is not held. The window and the headless run play keys alike with it.
+inline unsigned commandChordForControlChord(unsigned modifiers) {
+    return (modifiers & kModifierControl) ? (modifiers & ~kModifierControl) | kModifierCommand : 0;
+}
 
 // One wheel notch moves the content about three lines of text.
 inline constexpr double kPointsPerWheelNotch = 40;

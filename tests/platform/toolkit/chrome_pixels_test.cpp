@@ -5,6 +5,7 @@
 
 #include "platform/graphics/text_layout.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/scroll_view.h"
 #include "platform/toolkit/testing/harness.h"
@@ -160,4 +161,66 @@ TEST(ChromePixels, APullShowsTheRefreshControlsSpinnerAndTitle) {
     const auto background = hxtest::pixelAt(*p, {2, 50}, kScale);
     EXPECT_EQ(hxtest::inkIn(*p, Rect(0, 40, 320, 60), kScale, background, 8).count, 0)
         << "an idle control above content at rest is not drawn";
+}
+
+// A dark popover whose own background is as dark as the screen around it (the dial pad's) still
+// shows its edge and its arrow.
+TEST(ChromePixels, ADarkPopoverShowsItsEdgeAndArrowOnADarkScreen) {
+    Harness h(ScreenProfile::iPad(), 15);
+    auto root = std::make_shared<ViewController>();
+    h.setRoot(root);
+    h.setInterfaceStyle(InterfaceStyle::dark);
+    root->view()->setBackgroundColor(Color::black());
+    auto content = std::make_shared<ViewController>();
+    content->view()->setBackgroundColor(std::nullopt);
+    content->setPreferredContentSize({320, 300});
+    content->modalPresentationStyle = ModalPresentationStyle::Popover;
+    auto* popover = content->popoverPresentationController();
+    popover->backgroundColor = Color::groupTableViewBackground().withAlphaComponent(0.6);
+    popover->sourceView = root->view();
+    popover->sourceRect = Rect(300, 100, 40, 40);
+    popover->permittedArrowDirections = kArrowUp;
+    root->present(content, false);
+    auto p = pixels(h);
+    const Rect f = content->view()->frame();
+    const auto screen = hxtest::pixelAt(*p, {f.minX() - 40, f.midY()}, kScale);
+    // Just outside each side of the body, and on the arrow's slope above its top edge.
+    for (const Rect edge : {Rect(f.minX() - 1.5, f.midY() - 20, 2, 40), Rect(f.maxX() - 0.5, f.midY() - 20, 2, 40),
+                            Rect(f.midX() - 20, f.maxY() - 0.5, 40, 2), Rect(f.minX() + 40, f.minY() - 1.5, 40, 2),
+                            Rect(popover->anchorInWindow().midX() - 9, f.minY() - 8, 4, 4)}) {
+        const auto ink = hxtest::inkIn(*p, edge, kScale, screen, 30);
+        EXPECT_GT(ink.count, 0) << "no edge at " << edge.minX() << "," << edge.minY();
+    }
+}
+
+// A form sheet on a wide screen dims what is behind it, casts a shadow and has round corners; a
+// card on a phone rounds its top corners.
+TEST(ChromePixels, SheetsDimWhatIsBehindCastAShadowAndHaveRoundCorners) {
+    for (InterfaceStyle style : kStyles) {
+        for (bool tablet : {true, false}) {
+            Harness h(tablet ? ScreenProfile::iPad() : ScreenProfile::iPhone8(), 15);
+            h.setInterfaceStyle(style);
+            auto root = std::make_shared<ViewController>();
+            h.setRoot(root);
+            root->view()->setBackgroundColor(Color::whiteColor());
+            auto sheet = std::make_shared<ViewController>();
+            sheet->view()->setBackgroundColor(Color::rgb(0, 0.5, 0));
+            sheet->modalPresentationStyle = ModalPresentationStyle::FormSheet;
+            root->present(sheet, false);
+            auto p = pixels(h);
+            const Rect f = sheet->view()->frame();
+            const std::string what = std::string(name(style)) + (tablet ? ", tablet" : ", phone");
+            // The sheet's green at its middle; its top corners are cut away.
+            EXPECT_GT(hxtest::pixelAt(*p, {f.midX(), f.midY()}, kScale)[1], 100) << what;
+            for (const Point corner : {Point{f.minX() + 0.5, f.minY() + 0.5}, Point{f.maxX() - 1, f.minY() + 0.5}})
+                EXPECT_LT(hxtest::pixelAt(*p, corner, kScale)[1] - hxtest::pixelAt(*p, corner, kScale)[0], 40)
+                    << what << ": a square corner";
+            if (!tablet) continue;
+            // Far from the sheet the white screen is dimmed; close to it the shadow darkens it more.
+            const auto far = hxtest::pixelAt(*p, {20, f.midY()}, kScale);
+            const auto near = hxtest::pixelAt(*p, {f.minX() - 3, f.midY()}, kScale);
+            EXPECT_LT(far[0], 200) << what << ": the screen behind is not dimmed";
+            EXPECT_LT(near[0] + 5, far[0]) << what << ": no shadow beside the sheet";
+        }
+    }
 }

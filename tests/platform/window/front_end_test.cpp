@@ -42,6 +42,7 @@ public:
     int shakes = 0;
     int warnings = 0;
     int finds = 0;
+    int calls = 0;
     int taps = 0;
     int longPresses = 0;
     std::vector<std::string>* log = nullptr;
@@ -51,9 +52,10 @@ public:
 
     Screen() {
         setActionHandler("find:", [this](toolkit::Responder*) { ++finds; });
+        setActionHandler("call:", [this](toolkit::Responder*) { ++calls; });
     }
     std::vector<toolkit::KeyCommand> keyCommands() const override {
-        return {{"k", toolkit::kModifierCommand, "find:", "Find"}};
+        return {{"k", toolkit::kModifierCommand, "find:", "Find"}, {"c", toolkit::kModifierControl, "call:", "Call"}};
     }
     void motionEnded() override { ++shakes; }
     void didReceiveMemoryWarning() override {
@@ -215,6 +217,15 @@ TEST_F(WindowFrontEnd, CommandKeysTravelTheResponderChain) {
     play("press-key ctrl+k");
     EXPECT_EQ(screen->finds, 2);
     EXPECT_EQ(screen->field->text(), "");
+    // Ctrl is the control key: Control-C is its own command; Super is the command key, and a Ctrl
+    // chord that nothing takes (Ctrl-K above) is tried as the Command chord.
+    play("press-key ctrl+c");
+    EXPECT_EQ(screen->calls, 1);
+    play("press-key cmd+k");
+    EXPECT_EQ(screen->finds, 3);
+    play("press-key cmd+c");
+    EXPECT_EQ(screen->calls, 1) << "Command-C is not Control-C";
+    EXPECT_EQ(screen->finds, 3);
 }
 
 TEST_F(WindowFrontEnd, TheWheelScrollsTheScrollViewUnderThePointerWithinItsContent) {

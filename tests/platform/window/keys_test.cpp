@@ -32,11 +32,13 @@ TEST(WindowKeys, FunctionKeysStandForTheDeviceWhateverIsHeld) {
 TEST(WindowKeys, ModifiersMapToTheDeviceKeyboards) {
     using namespace toolkit;
     EXPECT_EQ(windowing::toolkitModifiers(KMOD_NONE), kModifierNone);
-    EXPECT_EQ(windowing::toolkitModifiers(KMOD_LCTRL), kModifierCommand);
-    EXPECT_EQ(windowing::toolkitModifiers(KMOD_RCTRL), kModifierCommand);
+    EXPECT_EQ(windowing::toolkitModifiers(KMOD_LCTRL), kModifierControl);
+    EXPECT_EQ(windowing::toolkitModifiers(KMOD_RCTRL), kModifierControl);
     EXPECT_EQ(windowing::toolkitModifiers(KMOD_LGUI), kModifierCommand);
+    EXPECT_EQ(windowing::toolkitModifiers(KMOD_RGUI), kModifierCommand);
     EXPECT_EQ(windowing::toolkitModifiers(KMOD_RALT), kModifierAlternate);
-    EXPECT_EQ(windowing::toolkitModifiers(KMOD_LSHIFT | KMOD_LCTRL), kModifierShift | kModifierCommand);
+    EXPECT_EQ(windowing::toolkitModifiers(KMOD_LSHIFT | KMOD_LCTRL), kModifierShift | kModifierControl);
+    EXPECT_EQ(windowing::toolkitModifiers(KMOD_LGUI | KMOD_LCTRL), kModifierCommand | kModifierControl);
     // Lock keys are no modifiers of a command.
     EXPECT_EQ(windowing::toolkitModifiers(KMOD_NUM | KMOD_CAPS), kModifierNone);
 }
@@ -59,15 +61,17 @@ TEST(WindowKeys, KeyPressesTypeEditOrNameKeyCommands) {
         {SDLK_KP_ENTER, KMOD_NONE, true, {KeyMeaning::Return, "", 0}},
         {SDLK_BACKSPACE, KMOD_NONE, true, {KeyMeaning::Backspace, "", 0}},
         // Chords are commands even while typing.
-        {SDLK_a, KMOD_LCTRL, true, {KeyMeaning::KeyCommand, "a", kModifierCommand}},
-        {SDLK_RETURN, KMOD_LCTRL, true, {KeyMeaning::KeyCommand, "\r", kModifierCommand}},
+        {SDLK_a, KMOD_LCTRL, true, {KeyMeaning::KeyCommand, "a", kModifierControl}},
+        {SDLK_a, KMOD_LGUI, true, {KeyMeaning::KeyCommand, "a", kModifierCommand}},
+        {SDLK_RETURN, KMOD_LCTRL, true, {KeyMeaning::KeyCommand, "\r", kModifierControl}},
         {SDLK_n, KMOD_LALT | KMOD_LSHIFT, true, {KeyMeaning::KeyCommand, "n", kModifierAlternate | kModifierShift}},
         {SDLK_UP, KMOD_NONE, true, {KeyMeaning::KeyCommand, kInputUpArrow, 0}},
         {SDLK_ESCAPE, KMOD_NONE, true, {KeyMeaning::KeyCommand, kInputEscape, 0}},
         // Without a text input every printable key names a command of its own.
         {SDLK_a, KMOD_NONE, false, {KeyMeaning::KeyCommand, "a", 0}},
         {SDL_Keycode('~'), KMOD_NONE, false, {KeyMeaning::KeyCommand, "~", 0}},
-        {SDLK_f, KMOD_LCTRL, false, {KeyMeaning::KeyCommand, "f", kModifierCommand}},
+        {SDLK_f, KMOD_LGUI, false, {KeyMeaning::KeyCommand, "f", kModifierCommand}},
+        {SDLK_c, KMOD_LCTRL, false, {KeyMeaning::KeyCommand, "c", kModifierControl}},
         {SDLK_DOWN, KMOD_LSHIFT, false, {KeyMeaning::KeyCommand, kInputDownArrow, kModifierShift}},
         {SDLK_LEFT, KMOD_NONE, false, {KeyMeaning::KeyCommand, kInputLeftArrow, 0}},
         {SDLK_RIGHT, KMOD_NONE, false, {KeyMeaning::KeyCommand, kInputRightArrow, 0}},

@@ -8,6 +8,7 @@
 #include "platform/services/contacts.h"
 #include "platform/services/user_activity.h"
 #include "tests/ui/compose/compose_support.h"
+#include "ui/widgets/caret_navigation.h"
 
 namespace {
 
@@ -390,4 +391,38 @@ TEST_F(NewMessage, AnUnsentMessageContinuesUnchangedOnASecondApplicationObject) 
     harness.clock().runUntilIdle();
     harness.window().setRootViewController(firstRoot);
     other.reset();
+}
+
+// The recipients' contact button shows while the field is edited and goes when the message is;
+// swipes over the message move its caret a letter back or forward.
+TEST_F(NewMessage, TheContactButtonShowsWhileAddingRecipientsAndSwipesMoveTheCaret) {
+    auto* s = open();
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(s->number().becomeFirstResponder());
+    harness.settle();
+    auto* button = harness.find("Add number from contacts");
+    ASSERT_NE(button, nullptr) << "no contact button while editing the recipients";
+    const auto frame = button->convertRectTo(button->bounds(), nullptr);
+    EXPECT_GE(frame.width(), 22);
+    EXPECT_GE(frame.height(), 22);
+    const auto field = s->number().convertRectTo(s->number().bounds(), nullptr);
+    EXPECT_TRUE(field.contains(frame)) << "the button lies in the field it belongs to";
+    EXPECT_TRUE(harness.tap(*button)) << "a tap reaches the button";
+    harness.advance(1);
+    if (harness.topPresented() != harness.window().rootViewController()->presentedViewController())
+        harness.topPresented()->dismiss(false);
+    harness.settle();
+
+    typeMessage("hello world");
+    EXPECT_EQ(harness.find("Add number from contacts"), nullptr) << "the message has the keyboard";
+    const auto range = [&] { return hxcSelectedRange(s->message()); };
+    ASSERT_EQ(range().location, 11u);
+    const auto m = s->message().convertRectTo(s->message().bounds(), nullptr);
+    const double y = m.midY();
+    harness.swipe({m.maxX() - 20, y}, {m.minX() + 20, y}, 1);
+    EXPECT_EQ(range().location, 10u) << "one finger to the left: a letter back";
+    harness.swipe({m.maxX() - 20, y}, {m.minX() + 20, y}, 2);
+    EXPECT_EQ(range().location, 6u) << "two fingers: to the word's start";
+    harness.swipe({m.minX() + 20, y}, {m.maxX() - 20, y}, 1);
+    EXPECT_EQ(range().location, 7u);
 }

@@ -4,9 +4,12 @@
 #include "model/account.h"
 #include "model/cache.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/codecs.h"
 #include "platform/services/device.h"
 #include "platform/services/url_opener.h"
+#include "platform/toolkit/renderer.h"
 #include "tests/support/contacts.h"
+#include "tests/support/pixels.h"
 #include "tests/support/role_spies.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
@@ -272,4 +275,38 @@ TEST_F(FavoritesList, TheCardHandsATappedNumberBackUnlessTheSystemDials) {
             EXPECT_EQ(handedBack, std::vector<std::string>{"+1 555 0101|Ann Lee|home"});
         }
     }
+}
+
+// A favourite's contact picture shows in a circle: its corners are the row's, its middle the picture.
+TEST_F(FavoritesList, AFavoritesPictureIsRound) {
+    auto square = graphics::Bitmap::make(80, 80).value();
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 80; ++x) square->setRGBA(x, y, 220, 30, 30, 255);
+    auto contact = person("Dee", "Roe", {{"mobile", "+1 555 0400", "dee-m"}}, "dee");
+    contact.thumbnailImageData = graphics::encodePNG(*square).value();
+    sources.contacts->addContact(contact);
+    Dictionary all;
+    all.set(user(), lines({"dee,dee-m,Dee Roe,+1 555 0400,1"}));
+    store(all);
+    open();
+    auto* name = harness.find("Dee Roe");
+    ASSERT_NE(name, nullptr);
+    auto* cell = dynamic_cast<toolkit::TableViewCell*>(name->superview()->superview());
+    ASSERT_NE(cell, nullptr);
+    auto image = cell->imageView().image();
+    ASSERT_TRUE(image);
+    auto bits = image->bitmap();
+    ASSERT_TRUE(bits);
+    const int w = bits->width(), h = bits->height();
+    ASSERT_GT(w, 10);
+    const auto middle = bits->rgbaAt(w / 2, h / 2);
+    EXPECT_EQ(middle[3], 255);
+    EXPECT_GT(middle[0], 180) << "the picture shows";
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{w - 1, 0}, std::pair{0, h - 1}, std::pair{w - 1, h - 1}})
+        EXPECT_EQ(bits->rgbaAt(x, y)[3], 0) << "corner " << x << "," << y << " is cut away";
+    // And as drawn: the row's own colour at the corner of the picture's frame.
+    const toolkit::Rect picture = cell->imageView().convertRectTo(cell->imageView().bounds(), nullptr);
+    auto pixels = toolkit::snapshot(harness.window(), 2);
+    const auto corner = hxtest::pixelAt(*pixels, {picture.minX() + 1, picture.minY() + 1}, 2);
+    EXPECT_GT(corner[1], 150) << int(corner[0]) << "," << int(corner[1]) << "," << int(corner[2]);
 }

@@ -15,6 +15,7 @@
 #include "platform/graphics/hxc_font.h"
 #include "platform/graphics/image_operations.h"
 #include "platform/graphics/named_images.h"
+#include "platform/graphics/text_layout.h"
 #include "platform/store/context.h"
 #include "platform/store/coordinator.h"
 #include "platform/toolkit/table_view_controller.h"
@@ -35,6 +36,8 @@ namespace {
 const std::string kNBSP = "\xC2\xA0";
 const std::string kRLO = "\xE2\x80\xAE";
 const std::string kBlocked = " \xF0\x9F\x93\xB5";
+const std::string kLRI = "\xE2\x81\xA6";                                  // left-to-right isolate
+const std::string kPDI = "\xE2\x81\xA9";                                  // its end
 const std::string kShalom = "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D";           // Hebrew "shalom"
 const std::string kMarhaba = "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7";  // Arabic "marhaba"
 const std::string kOlam = "\xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D";             // Hebrew "olam"
@@ -209,7 +212,23 @@ TEST(MessageListRow, RightToLeftTextIsOverriddenOnEveryLine) {
     };
     const std::string latin100(100, 'a');
     const Case cases[] = {
-        {{{"type", 10}, {"lastMessageText", kShalom + " 123"}}, false, true, kRLO + kShalom + " 123"},
+        // Numbers keep their own direction under the override.
+        {{{"type", 10}, {"lastMessageText", kShalom + " 123"}},
+         false,
+         true,
+         kRLO + kShalom + " " + kLRI + "123" + kPDI},
+        {{{"type", 4}, {"lastMessageText", kShalom}, {"lastMessageLength", "3:10"}},
+         true,
+         true,
+         kRLO + kShalom + " " + kLRI + "(3:10)" + kPDI},
+        {{{"type", 4}, {"lastMessageText", kShalom}, {"lastMessageLength", "0:42"}, {"cost", "$0.01"}},
+         true,
+         true,
+         kRLO + kShalom + " (" + kLRI + "0:42" + kPDI + ", $" + kLRI + "0.01" + kPDI + ")"},
+        {{{"type", 10}, {"lastMessageText", kShalom + " +1 (555) 107-1271."}},
+         false,
+         true,
+         kRLO + kShalom + " " + kLRI + "+1 (555) 107-1271" + kPDI + "."},
         {{{"type", 10}, {"lastMessageText", kMarhaba}}, false, true, kRLO + kMarhaba},
         {{{"type", 10}, {"lastMessageText", kShalom + "\n" + kOlam}}, false, true, kRLO + kShalom + " " + kOlam},
         // A call summary keeps its line breaks: each line gets the override.
@@ -227,6 +246,40 @@ TEST(MessageListRow, RightToLeftTextIsOverriddenOnEveryLine) {
         const auto row = presentMessageListRow(*conversation, c.oneLine, {});
         EXPECT_EQ(row.rightToLeft, c.rtl) << c.message;
         EXPECT_EQ(row.message, c.message);
+    }
+}
+
+// As drawn, the digits of a right-to-left row's duration and number still read left to right.
+TEST(MessageListRow, RightToLeftRowsShowTheirNumbersInReadingOrder) {
+    RowStore rows;
+    hxtest::UsingFonts fonts;
+    struct Case {
+        Fields fields;
+        bool oneLine;
+        std::string number;
+    };
+    const Case cases[] = {
+        {{{"type", 4}, {"lastMessageText", kShalom + " " + kOlam}, {"lastMessageLength", "3:10"}}, true, "3:10"},
+        {{{"type", 10}, {"lastMessageText", kShalom + " 555-0142"}}, false, "555-0142"},
+    };
+    for (const auto& c : cases) {
+        const auto row = presentMessageListRow(*rows.conversation(c.fields), c.oneLine, {});
+        ASSERT_TRUE(row.rightToLeft) << c.number;
+        graphics::TextLayoutOptions options;
+        options.maximumLines = 1;
+        const graphics::TextLayout layout(graphics::AttributedString(row.message, {}), options);
+        ASSERT_EQ(layout.lines().size(), 1u);
+        const auto& line = layout.lines().front().content;
+        const size_t at = line.string().find(c.number);
+        ASSERT_NE(at, std::string::npos) << c.number;
+        // Each character stands left of the next one (the caret before the first one sits where the
+        // number meets the right-to-left text, on either side of it: not compared).
+        double previous = -1;
+        for (size_t i = 1; i < c.number.size(); ++i) {
+            const double x = graphics::caretOffsetInLine(line, at + i);
+            EXPECT_GT(x, previous) << c.number << ": character " << i << " is out of order";
+            previous = x;
+        }
     }
 }
 
@@ -392,6 +445,40 @@ TEST_F(CellTest, StarFollowsTheConversationOnEitherSideOfVersion13) {
             EXPECT_EQ(image->isSymbol(), v >= 13);
         }
     }
+}
+
+TEST_F(CellTest, TheStarSaysWhatATapDoes) {
+    auto cell = makeMessageTableCell();
+    for (bool starred : {false, true, false}) {
+        laidOut(cell, rows.conversation({{"type", 10}, {"isStarred", starred}}));
+        EXPECT_EQ(cell->starButton().accessibilityLabel(), starred ? "Remove Star" : "Add Star");
+    }
+}
+
+// A thread without a name shows its whole number and count beside a short date: the title takes
+// the room the date's text leaves in its column.
+TEST_F(CellTest, AnUnnamedThreadsNumberAndCountAreNotCutBesideAShortDate) {
+    hxtest::UsingFonts fonts;
+    makeMessageTableCell()->resetDateLabelWidth();
+    showCounts(true);
+    auto cell = makeMessageTableCell();
+    cell->setFrame(toolkit::Rect(0, 0, 375, 76));
+    cell->configure(rows.conversation({{"type", 10},
+                                       {"sender", "+15551071271"},
+                                       {"phoneNumber", "+15551071271"},
+                                       {"formattedNumber", "+1 (555) 107-1271"},
+                                       {"numberOfMessages", 3}}),
+                    {0, 0}, "10:42 AM", {});
+    cell->layoutIfNeeded();
+    const auto& title = cell->titleLabel();
+    ASSERT_EQ(title.text(), "+1 (555) 107-1271 (3)");
+    const double needed = toolkit::textMeasurer().lineWidth(title.text(), title.font());
+    EXPECT_GE(title.frame().width(), needed) << "the title is cut";
+    const auto& date = cell->dateLabel();
+    const double dateText = toolkit::textMeasurer().lineWidth(date.text(), date.font());
+    EXPECT_LE(title.frame().maxX(), date.frame().maxX() - dateText) << "the title runs into the date";
+    EXPECT_EQ(date.frame().width(), MessageListTableViewCell::sharedDateLabelWidth()) << "the column keeps its width";
+    showCounts(false);
 }
 
 TEST_F(CellTest, DimmedTintGreysTheDateAndHalvesThePicture) {

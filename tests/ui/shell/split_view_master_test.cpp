@@ -245,6 +245,44 @@ TEST_F(MasterList, KeyCommandsFollowTheCurrentView) {
     EXPECT_EQ(presented(), app->viewControllerForViewType(0).get());
 }
 
+// The list's commands work from the start and after the sign-in panel, without a screen first
+// handing the keyboard back: the desktop's keys reach them with nothing else focused.
+TEST_F(MasterList, KeyCommandsWorkFromTheStartAndAfterTheSignInPanel) {
+    launch();
+    EXPECT_TRUE(master().isFirstResponder()) << "the list holds the keyboard from the start";
+    app->dismissPopoverAnimated(false);
+    app->closeLoginPanel();
+    harness.settle();
+    EXPECT_TRUE(master().isFirstResponder()) << "and again once the panel is closed";
+    signInAt(std::make_unique<emulator::Emulator>());
+    EXPECT_TRUE(harness.pressKey("1", toolkit::kModifierCommand));
+    EXPECT_EQ(detail(), app->viewControllerForViewType(1).get());
+    size_t before = 0;
+    for (const auto& r : service->requests()) before += r.path.ends_with("api2thread/list");
+    EXPECT_TRUE(harness.pressKey("r", toolkit::kModifierCommand));
+    ASSERT_TRUE(harness.clock().runUntil(
+        [&] {
+            size_t n = 0;
+            for (const auto& r : service->requests()) n += r.path.ends_with("api2thread/list");
+            return n > before;
+        },
+        5));
+}
+
+// Each row's icon and title sit on the row's middle.
+TEST_F(MasterList, RowIconsAndTitlesAreCentredInTheirRows) {
+    launchAndCloseSignIn();
+    for (long row = 0; row < 4; ++row) {
+        auto& c = cell(row);
+        const auto rowFrame = c.convertRectTo(c.bounds(), nullptr);
+        const auto label = c.cellLabel.lock();
+        const auto image = c.cellImage.lock();
+        ASSERT_TRUE(label && image);
+        EXPECT_NEAR(label->convertRectTo(label->bounds(), nullptr).midY(), rowFrame.midY(), 0.5) << row;
+        EXPECT_NEAR(image->convertRectTo(image->bounds(), nullptr).midY(), rowFrame.midY(), 0.5) << row;
+    }
+}
+
 TEST_F(MasterList, EachPopoverClosesTheOneBefore) {
     launchAndCloseSignIn();
     master().showAccounts();
