@@ -206,34 +206,29 @@ void drawPopoverFrame(const Rect& frame, unsigned arrow, const Rect& anchor, con
     // In dark the shadow is lost on the black around it: a light edge outlines body and arrow
     // together. Both are stroked, then their inside is cleared, so only the outer half of the line
     // stays and none crosses the arrow's base or shows through a translucent background.
+    // Body, then arrow, each painted the same way.
+    auto bodyAndArrow = [&](bool stroke) {
+        auto paint = [&] { stroke ? c.strokePath() : c.fillPath(); };
+        c.addPath(popoverOutline(frame));
+        paint();
+        if (tip.empty()) return;
+        c.addPath(graphics::Path::polygon(tip));
+        paint();
+    };
     if (c.userInterfaceStyle() == graphics::UserInterfaceStyle::dark) {
         // One point of the separator's lightness outside, whatever the background.
-        const Color edge = Color::white(1, 0.3);
-        c.setStrokeColor(edge);
+        c.setStrokeColor(Color::white(1, 0.3));
         c.setLineWidth(2);
-        c.addPath(popoverOutline(frame));
-        c.strokePath();
-        if (!tip.empty()) {
-            c.addPath(graphics::Path::polygon(tip));
-            c.strokePath();
-        }
+        bodyAndArrow(true);
         c.save();
         c.setBlendMode(graphics::BlendMode::clear);
         c.setFillColor(Color::black());
-        c.addPath(popoverOutline(frame));
-        c.fillPath();
-        if (!tip.empty()) {
-            c.addPath(graphics::Path::polygon(tip));
-            c.fillPath();
-        }
+        bodyAndArrow(false);
         c.restore();
     }
     c.setFillColor(background.value_or(Color::dynamic(Color::white(1), Color::white(0.17))));
-    c.addPath(popoverOutline(frame));
-    c.fillPath();
+    bodyAndArrow(false);
     if (!tip.empty()) {
-        c.addPath(graphics::Path::polygon(tip));
-        c.fillPath();
         if (arrowOverlay) {
             c.setFillColor(*arrowOverlay);
             c.addPath(graphics::Path::polygon(tip));

@@ -28,15 +28,21 @@ std::shared_ptr<graphics::Bitmap> pixels(Harness& h) {
     return snapshot(h.window(), kScale);
 }
 
+// A plain screen in the system background, in the appearance given.
+std::shared_ptr<ViewController> plainScreen(Harness& h, InterfaceStyle style) {
+    h.setInterfaceStyle(style);
+    auto root = std::make_shared<ViewController>();
+    root->view()->setBackgroundColor(Color::systemBackground());
+    return root;
+}
+
 }  // namespace
 
 TEST(ChromePixels, TextBelowTheNavigationBarDoesNotShowThroughIt) {
     UsingFonts fonts;
     for (InterfaceStyle style : kStyles) {
         Harness h;
-        h.setInterfaceStyle(style);
-        auto root = std::make_shared<ViewController>();
-        root->view()->setBackgroundColor(Color::systemBackground());
+        auto root = plainScreen(h, style);
         auto nav = std::make_shared<NavigationController>(root);
         h.setRoot(nav);
         h.settle();
@@ -65,9 +71,7 @@ TEST(ChromePixels, EveryKeyOfTheKeyboardShowsItsLabel) {
     UsingFonts fonts;
     for (InterfaceStyle style : kStyles) {
         Harness h;
-        h.setInterfaceStyle(style);
-        auto root = std::make_shared<ViewController>();
-        root->view()->setBackgroundColor(Color::systemBackground());
+        auto root = plainScreen(h, style);
         auto field = std::make_shared<TextField>(Rect(20, 100, 280, 30));
         root->view()->addSubview(field);
         h.setRoot(root);
@@ -112,9 +116,7 @@ TEST(ChromePixels, APullShowsTheRefreshControlsSpinnerAndTitle) {
     for (InterfaceStyle style : kStyles) {
         for (const auto& c : cases) {
             Harness h;
-            h.setInterfaceStyle(style);
-            auto root = std::make_shared<ViewController>();
-            root->view()->setBackgroundColor(Color::systemBackground());
+            auto root = plainScreen(h, style);
             auto scroll = std::make_shared<ScrollView>(Rect(0, 100, 320, 300));
             scroll->setContentSize({320, 1000});
             scroll->setClipsToBounds(true);
