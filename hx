@@ -3,6 +3,7 @@
 #   ./hx test [--asan|--tsan] [ctest args...]   install what the build needs, build, run the tests
 #   ./hx build [--asan|--tsan]                  only build (HX_WERROR=ON: warnings are errors)
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
+#   ./hx replay                                 replay every fuzz corpus once under clang's UBSan
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
 #   ./hx run [--headless] [--out DIR]           build and run the app against a local emulator of the
 #                                               service (started and stopped here): in a window when
@@ -148,6 +149,17 @@ case "$cmd" in
     [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/ 2>/dev/null || true
     "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 "$work"
     ;;
+  replay)
+    # Only the replay programs and what they link, with clang: its undefined-behaviour checks
+    # find what GCC's miss. Warnings are GCC's business (the -Werror build), not this one's.
+    install_packages
+    build_dir=build-ubsan
+    cmake_args+=(-DHX_WERROR=OFF -DHX_SANITIZE=undefined -DHX_BENCH=OFF -DCMAKE_C_COMPILER=clang
+      -DCMAKE_CXX_COMPILER=clang++)
+    configure_and_build --target fuzz_replays
+    cd "$build_dir"
+    UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs" --timeout 600 -L fuzz "$@"
+    ;;
   bench)
     install_packages
     build_dir=build-bench
@@ -168,7 +180,7 @@ case "$cmd" in
     exec "$build_dir/emulator/hx_emulator" "$@"
     ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | bench [NAME] | emulator [options] | run [--headless] [--out DIR]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | replay | bench [NAME] | emulator [options] | run [--headless] [--out DIR]" >&2
     exit 2
     ;;
 esac

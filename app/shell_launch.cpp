@@ -101,6 +101,11 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     launchStep("cacheCleanUp");
     if (!defaults->boolForKey("CIcleaned"))
         dispatch::Queue::global(dispatch::Priority::Background)->async(cleanCachesOnce);
+    // Temporaries of writers killed in an earlier run, in every folder of the home, not only in
+    // those this run happens to write into.
+    dispatch::Queue::global(dispatch::Priority::Background)->async([home = foundation::homeDirectory()] {
+        foundation::files::removeStaleTemporariesBelow(home);
+    });
 
     launchStep("readMirrors");
     setGraphicalEmoticons(defaults->boolForKey("graphicalEmoticons"));

@@ -48,9 +48,29 @@ std::string text(const char* s) {
     return out;
 }
 
+// An enumeration field as the integer the decoder stored. A stored file may hold any varint there
+// (the decoder keeps it), and reading a value outside the enumeration through the enumeration's
+// own type is undefined, so the field's bytes are read as the integer they are.
+template <typename Enum>
+int32_t storedInteger(const Enum& field) {
+    static_assert(sizeof(Enum) == sizeof(int32_t), "the decoder stores enumerations as int");
+    int32_t value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
+// The stored value when the enumeration names it (first to last), else `unknown`.
+uint32_t known(int32_t value, int32_t first, int32_t last, uint32_t unknown) {
+    return value >= first && value <= last ? static_cast<uint32_t>(value) : unknown;
+}
+
 std::shared_ptr<const ZVCrashReportProcessorInfo> processor(const Zvcrash__CrashReport__Processor* p) {
     auto info = std::make_shared<ZVCrashReportProcessorInfo>();
-    info->typeEncoding = p->has_encoding ? static_cast<uint32_t>(p->encoding) : 0;
+    info->typeEncoding = p->has_encoding ? known(storedInteger(p->encoding),
+                                                 ZVCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_UNKNOWN,
+                                                 ZVCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_MACH,
+                                                 ZVCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_UNKNOWN)
+                                         : 0;
     info->type = p->type;
     info->subtype = p->subtype;
     return info;
@@ -130,11 +150,17 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
     if (!m->system_info->os_version) return invalid("Crash report is missing System Information OS version field");
     {
         auto& s = report->systemInfo_;
-        s.operatingSystem =
-            m->system_info->has_operating_system ? static_cast<uint32_t>(m->system_info->operating_system) : 0;
+        s.operatingSystem = m->system_info->has_operating_system
+                                ? known(storedInteger(m->system_info->operating_system),
+                                        ZVCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__MAC_OS_X,
+                                        ZVCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__APPLE_TVOS,
+                                        ZVCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__OS_UNKNOWN)
+                                : 0;
         s.operatingSystemVersion = text(m->system_info->os_version);
         s.operatingSystemBuild = optString(m->system_info->os_build);
-        s.architecture = static_cast<uint32_t>(m->system_info->architecture);
+        s.architecture =
+            known(storedInteger(m->system_info->architecture), ZVCRASH__ARCHITECTURE__X86_32,
+                  ZVCRASH__ARCHITECTURE__ARCHITECTURE_UNKNOWN, ZVCRASH__ARCHITECTURE__ARCHITECTURE_UNKNOWN);
         if (m->system_info->timestamp != 0)
             s.timestamp = foundation::Date{static_cast<double>(m->system_info->timestamp)};
         if (machineProcessor) {

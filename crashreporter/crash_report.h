@@ -20,10 +20,10 @@ struct ZVCrashReportProcessorInfo {
 };
 
 struct ZVCrashReportSystemInfo {
-    uint32_t operatingSystem = 0;  // 0 Mac OS X, 1 iPhone OS, 2 iPhone simulator, 3 unknown, 4 tvOS
+    uint32_t operatingSystem = 0;  // 0 Mac OS X, 1 iPhone OS, 2 iPhone simulator, 3 unknown (also any other), 4 tvOS
     std::string operatingSystemVersion;
     std::optional<std::string> operatingSystemBuild;
-    uint32_t architecture = 0;
+    uint32_t architecture = 0;  // the report's enumeration; a value it does not name reads as 6 (unknown)
     std::optional<foundation::Date> timestamp;
     std::shared_ptr<const ZVCrashReportProcessorInfo> processorInfo;
 };

@@ -115,6 +115,11 @@ struct Emulator::Impl {
             arrival = releaseGeneration;
         }
         if (auto scripted = takeScript(req.target)) {
+            if (scripted->afterWork) {
+                (void)routeServiceRequest(owner, record);
+                play(*scripted, res, arrival);
+                return;
+            }
             if (!scripted->passThrough) {
                 play(*scripted, res, arrival);
                 return;
@@ -352,6 +357,10 @@ void Emulator::inject(Fault fault, const std::string& prefix, int times, double 
             break;
         case Fault::ServerErrorEmpty:
             r.status = 500;
+            break;
+        case Fault::ServerErrorAfterWork:
+            r.status = 500;
+            r.afterWork = true;
             break;
         case Fault::InvalidArgument:
             r.status = 400;

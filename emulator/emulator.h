@@ -46,19 +46,23 @@ struct ScriptedReply {
     std::string redirectTo;
     // After the wait (delay or hold), the service answers as it would have.
     bool passThrough = false;
+    // The service does what was asked, then this reply goes out in place of its own (a failure
+    // behind the service after the work was done).
+    bool afterWork = false;
 };
 
 // The failures a client of the service has to handle, as the service shows them.
 enum class Fault {
-    Unauthorized,        // HTTP 401 with the JSON error {"error":{"code":401,...}}
-    SignInRedirect,      // 302 to the service host's "/accounts/AccountLogin" (session expired)
-    InvalidGrant,        // token reply {"error":"invalid_grant"}
-    UserLoggedOut,       // token reply {"error":"USER_LOGGED_OUT"}
-    ServerErrorEmpty,    // HTTP 500 with an empty body
-    InvalidArgument,     // HTTP 400 whose body names INVALID_ARGUMENT
-    InvalidCredentials,  // HTTP 401 with the plain text "Invalid Credentials" (protobuf API)
-    Slow,                // the reply waits (releaseHeld(), or `seconds` of real time)
-    Drop,                // the connection closes in the middle of the body
+    Unauthorized,          // HTTP 401 with the JSON error {"error":{"code":401,...}}
+    SignInRedirect,        // 302 to the service host's "/accounts/AccountLogin" (session expired)
+    InvalidGrant,          // token reply {"error":"invalid_grant"}
+    UserLoggedOut,         // token reply {"error":"USER_LOGGED_OUT"}
+    ServerErrorEmpty,      // HTTP 500 with an empty body
+    ServerErrorAfterWork,  // the service does what was asked, then answers HTTP 500 with an empty body
+    InvalidArgument,       // HTTP 400 whose body names INVALID_ARGUMENT
+    InvalidCredentials,    // HTTP 401 with the plain text "Invalid Credentials" (protobuf API)
+    Slow,                  // the reply waits (releaseHeld(), or `seconds` of real time)
+    Drop,                  // the connection closes in the middle of the body
 };
 
 struct Attachment {
@@ -140,6 +144,9 @@ struct Reservation {
     std::string source;
     std::string target;
 };
+// A message the service took, with what it answered: a send that repeats its random id is answered
+// with the same thread, item and time, and stores nothing (the client could not tell whether the
+// first one arrived).
 struct SentMessage {
     uint64_t randomId = 0;
     std::string text;
@@ -147,6 +154,9 @@ struct SentMessage {
     std::vector<std::string> targets;
     int imageType = 0;  // 0 without an attachment
     size_t attachmentBytes = 0;
+    std::string threadId;    // the thread it went into
+    std::string messageId;   // the item the service made of it
+    uint32_t timestamp = 0;  // seconds since 1970, as answered
 };
 struct AddedContact {
     std::string name;

@@ -363,6 +363,16 @@ ServiceReply sendSMS(Emulator& emulator, const RecordedRequest& request) {
     for (const auto& n : message->targetnumber())
         if (!validNumber(n)) return jsonReply({{"error_code", "INVALID_NUMBER"}, {"number", n}}, 400);
     return emulator.withAccount([&](Account& a) -> ServiceReply {
+        auto answer = [](const SentMessage& sent) {
+            HXCPB_SendSMSResponse reply;
+            reply.set_conversationid(sent.threadId);
+            reply.set_messageid(sent.messageId);
+            reply.set_timestamp(sent.timestamp);
+            return protobufReply(reply);
+        };
+        // The random id names the message across attempts: a repeat is answered as the first was.
+        for (const auto& earlier : a.sent)
+            if (earlier.randomId == message->randomid()) return answer(earlier);
         Thread* thread = nullptr;
         if (message->has_conversationid()) {
             thread = a.thread(message->conversationid());
@@ -398,14 +408,13 @@ ServiceReply sendSMS(Emulator& emulator, const RecordedRequest& request) {
             a.media[p.id] = {p.mimeType, message->attachment().data()};
             m.attachments.push_back(p);
         }
+        sent.threadId = thread->id;
+        sent.messageId = m.id;
+        sent.timestamp = static_cast<uint32_t>(m.startTimeMs / 1000);
         thread->items.push_back(m);
         thread->read = true;
         a.sent.push_back(sent);
-        HXCPB_SendSMSResponse reply;
-        reply.set_conversationid(thread->id);
-        reply.set_messageid(m.id);
-        reply.set_timestamp(static_cast<uint32_t>(m.startTimeMs / 1000));
-        return protobufReply(reply);
+        return answer(sent);
     });
 }
 

@@ -155,9 +155,16 @@ public:
 
     // ---- shared state that the shell sets and the data model and the web client read
 
-    // The current account.
-    std::shared_ptr<HX_Account> account() const { return account_; }
-    void setAccount(std::shared_ptr<HX_Account> account) { account_ = std::move(account); }
+    // The current account. The main thread replaces it (sign-in, logout, switching) while
+    // background work (the store's saves, the search feed) reads it, so the hand-over is locked.
+    std::shared_ptr<HX_Account> account() const {
+        std::lock_guard lock(accountMutex_);
+        return account_;
+    }
+    void setAccount(std::shared_ptr<HX_Account> account) {
+        std::lock_guard lock(accountMutex_);
+        account_.swap(account);  // the old one is released after the lock, outside it
+    }
     // The serial queue on which thread lists are parsed ("com.hxconnect.messageparser.queue").
     const dispatch::QueuePtr& messageParsingQueue() const { return messageParsingQueue_; }
     void setMessageParsingQueue(dispatch::QueuePtr queue) { messageParsingQueue_ = std::move(queue); }
@@ -229,7 +236,8 @@ private:
     bool showNotesInMessageLists_ = false;
     bool connectionAvailable_ = false;
     std::atomic<double> lastNotification_{0};
-    std::shared_ptr<HX_Account> account_;
+    mutable foundation::Mutex accountMutex_;
+    std::shared_ptr<HX_Account> account_ HX_GUARDED_BY(accountMutex_);
     dispatch::QueuePtr messageParsingQueue_;
     std::function<void()> completionHandler_;
     std::string completionHandlerTag_;

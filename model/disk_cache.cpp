@@ -204,6 +204,9 @@ void HXCDiskCache::createCacheDirectory() {
 
 void HXCDiskCache::initializeDiskProperties() {
     HX_ASSERT_ON_QUEUE(queue_);
+    // The count below skips hidden files: a temporary that a killed writer left would take room
+    // that no trim ever frees.
+    files::removeStaleTemporaries(cacheURL_);
     auto entries = files::listDirectory(cacheURL_, /*skipHidden=*/true);
     if (!entries.ok()) return;
     uint64_t total = 0;

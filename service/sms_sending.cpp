@@ -165,16 +165,18 @@ void HXMessageSender::sendQueuedSMS() {
     if (web.requests.anyWithPrefix(prefix)) return;
     Dictionary queue = accountQueue();
     if (queue.empty()) return;
-    // Every entry is taken in key order. One that was under way when the app last ran is dropped
-    // (it may have reached the service); the others move to new keys in this same write and
-    // are sent from there.
+    // Every entry is taken in key order, moves to a new key in this same write and is sent from
+    // there. One that was under way when the app last ran may have reached the service: it goes
+    // again with the id it kept, which the service answers as it answered the first (so a kill
+    // neither loses the message nor sends it twice).
     std::vector<std::pair<std::string, Dictionary>> moved;
     Dictionary next;
     for (const auto& key : keysInOrder(queue)) {
         const Value& v = queue.get(key);
-        if (!v.isDictionary() || v.asDictionary().contains("backgroundTaskID")) continue;
+        if (!v.isDictionary()) continue;
         Dictionary entry = v.asDictionary();
         entry.remove("queued");
+        entry.remove("backgroundTaskID");
         if (!entry.get("randomID").isInt()) entry.set("randomID", static_cast<int64_t>(getRandomSMS_ID()));
         moved.emplace_back(key, std::move(entry));
     }

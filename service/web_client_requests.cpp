@@ -248,6 +248,8 @@ void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, 
     request.setValue("Keep-Alive", "Connection");
     request.setHTTPShouldHandleCookies(false);
     request.setTimeoutInterval(isInBackground() ? 300 : 90);
+    // However slowly a reply trickles in, the request ends (as timed out) within twice that.
+    request.setDeadlineInterval(isInBackground() ? 600 : 180);
     if (auto jar = cookieJar()) jar->addCookiesToRequest(request);
 
     uint64_t task = 0;

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
@@ -334,6 +335,34 @@ void removeStaleTemporaries(const fs::path& directory) {
         ::close(fd);
     }
     ::closedir(d);
+}
+
+void removeStaleTemporariesBelow(const fs::path& root) {
+    // Depth-first with an explicit stack and a bound on depth, so that neither a deep tree nor a
+    // loop of bind mounts can exhaust anything.
+    constexpr size_t kMaximumDepth = 32;
+    std::vector<std::pair<fs::path, size_t>> pending{{root, 0}};
+    while (!pending.empty()) {
+        auto [directory, depth] = std::move(pending.back());
+        pending.pop_back();
+        (void)firstWriteInto(directory);  // later writes there need not sweep again
+        removeStaleTemporaries(directory);
+        if (depth == kMaximumDepth) continue;
+        DIR* d = ::opendir(directory.c_str());
+        if (!d) continue;
+        const int dirFd = ::dirfd(d);
+        while (const dirent* entry = ::readdir(d)) {
+            const std::string_view name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            bool isDirectory = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN) {
+                struct stat st {};
+                isDirectory = ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            }
+            if (isDirectory) pending.emplace_back(directory / entry->d_name, depth + 1);
+        }
+        ::closedir(d);
+    }
 }
 
 Status writeAtomically(const fs::path& path, const void* bytes, size_t length, WriteMode mode, mode_t permissions) {

@@ -124,6 +124,10 @@ inline Status writeAtomically(const std::filesystem::path& path, std::string_vie
 // (".<name>.<16 hex digits>", no longer locked by a live writer). writeAtomically does this
 // the first time the process writes into a directory.
 void removeStaleTemporaries(const std::filesystem::path& directory);
+// The same in root and every directory below it (symbolic links are not followed), for a launch:
+// a folder nobody writes into again would keep a killed writer's temporary for good, and the
+// disk cache, which skips hidden files, would never count it against its size.
+void removeStaleTemporariesBelow(const std::filesystem::path& root);
 Result<Data> readData(const std::filesystem::path& path);
 Result<std::string> readString(const std::filesystem::path& path);
 

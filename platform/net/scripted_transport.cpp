@@ -84,6 +84,33 @@ ScriptedTransport::Reply ScriptedTransport::nextReply(const URLRequest& request)
 
 namespace {
 
+using SharedReply = std::shared_ptr<const ScriptedTransport::Reply>;
+
+// The body from `at` on, piece by piece: at once, or one piece per pieceInterval of the loop's clock.
+void deliverBody(EventLoop& loop, const std::weak_ptr<bool>& alive, TransportClient* target, const SharedReply& reply,
+                 size_t at) {
+    auto live = [&] {
+        auto a = alive.lock();
+        return a && *a;
+    };
+    const std::string& body = reply->body;
+    const size_t chunk = reply->chunkSize ? reply->chunkSize : body.size();
+    for (; at < body.size(); at += chunk) {
+        const size_t n = std::min(chunk, body.size() - at);
+        target->exchangeDidReceiveData(reinterpret_cast<const uint8_t*>(body.data() + at), n);
+        if (!live()) return;
+        if (reply->pieceInterval > 0 && at + n < body.size()) {
+            (void)loop.scheduleTimer(reply->pieceInterval, [&loop, alive, target, reply, next = at + n] {
+                auto a = alive.lock();
+                if (a && *a) deliverBody(loop, alive, target, reply, next);
+            });
+            return;
+        }
+    }
+    *alive.lock() = false;
+    target->exchangeDidFinish();
+}
+
 // Plays one reply to its client through the loop; each step checks that it was not cancelled.
 class ScriptedExchange : public Exchange {
 public:
@@ -93,41 +120,35 @@ public:
         std::weak_ptr<bool> alive = alive_;
         TransportClient* target = &client;
         const double delay = reply.delay;
-        auto play = [alive, target, reply = std::move(reply), url]() {
+        auto play = [alive, target, reply = std::make_shared<const ScriptedTransport::Reply>(std::move(reply)), url,
+                     &loop]() {
             auto live = [&] {
                 auto a = alive.lock();
                 return a && *a;
             };
             if (!live()) return;
-            if (reply.failure && !reply.failAfterHead) {
+            if (reply->failure && !reply->failAfterHead) {
                 *alive.lock() = false;
-                target->exchangeDidFail(urlError(*reply.failure, url));
+                target->exchangeDidFail(urlError(*reply->failure, url));
                 return;
             }
             HTTPURLResponse response;
             response.url = url;
-            response.statusCode = reply.status;
-            response.headers = reply.headers;
+            response.statusCode = reply->status;
+            response.headers = reply->headers;
             target->exchangeDidReceiveResponse(response);
             if (!live()) return;
-            if (reply.failure) {
-                if (!reply.body.empty()) {
-                    target->exchangeDidReceiveData(reinterpret_cast<const uint8_t*>(reply.body.data()),
-                                                   reply.body.size() / 2);
+            if (reply->failure) {
+                if (!reply->body.empty()) {
+                    target->exchangeDidReceiveData(reinterpret_cast<const uint8_t*>(reply->body.data()),
+                                                   reply->body.size() / 2);
                     if (!live()) return;
                 }
                 *alive.lock() = false;
-                target->exchangeDidFail(urlError(*reply.failure, url));
+                target->exchangeDidFail(urlError(*reply->failure, url));
                 return;
             }
-            size_t chunk = reply.chunkSize ? reply.chunkSize : reply.body.size();
-            for (size_t at = 0; at < reply.body.size(); at += chunk) {
-                size_t n = std::min(chunk, reply.body.size() - at);
-                target->exchangeDidReceiveData(reinterpret_cast<const uint8_t*>(reply.body.data() + at), n);
-                if (!live()) return;
-            }
-            *alive.lock() = false;
-            target->exchangeDidFinish();
+            deliverBody(loop, alive, target, reply, 0);
         };
         if (delay > 0)
             timer_ = loop.scheduleTimer(delay, std::move(play)), hasTimer_ = true;

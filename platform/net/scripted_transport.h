@@ -24,6 +24,8 @@ public:
         std::string body;
         // Deliver the body in pieces of this many bytes (0: one piece).
         size_t chunkSize = 0;
+        // Seconds of the loop's clock between two pieces (a reply that drips).
+        double pieceInterval = 0;
         // Seconds of the loop's clock before the response head arrives.
         double delay = 0;
         // Fail with this URL error code instead of replying (after the head when failAfterHead).

@@ -1,6 +1,8 @@
 #include "platform/net/url_connection.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <string>
 
 #include "platform/net/content_decoder.h"
@@ -59,6 +61,7 @@ void URLConnection::start() {
     transport_->loop().post([weak] {
         auto self = weak.lock();
         if (!self || self->ended_) return;
+        self->startedAt_ = self->transport_->loop().now();
         self->send(self->original_, std::nullopt);
     });
 }
@@ -259,11 +262,22 @@ void URLConnection::fail(const foundation::Error& error) {
 
 void URLConnection::exchangeDidMakeProgress() { lastActivity_ = transport_->loop().now(); }
 
+// The time left before the deadline (infinite without one).
+double URLConnection::untilDeadline() const {
+    const double deadline = current_.deadlineInterval();
+    if (deadline <= 0) return std::numeric_limits<double>::infinity();
+    return startedAt_ + deadline - transport_->loop().now();
+}
+
+// One timer serves both limits: it fires at whichever comes first, the idle interval after the
+// last progress or the deadline.
 void URLConnection::armIdleTimer() {
     disarmIdleTimer();
-    double interval = current_.timeoutInterval();
-    if (interval <= 0) return;
-    double remaining = lastActivity_ + interval - transport_->loop().now();
+    const double interval = current_.timeoutInterval();
+    double remaining =
+        interval > 0 ? lastActivity_ + interval - transport_->loop().now() : std::numeric_limits<double>::infinity();
+    remaining = std::min(remaining, untilDeadline());
+    if (std::isinf(remaining)) return;
     if (remaining < 0) remaining = 0;
     std::weak_ptr<URLConnection> weak = weak_from_this();
     timerArmed_ = true;
@@ -284,7 +298,15 @@ void URLConnection::disarmIdleTimer() {
 void URLConnection::onIdleTimer() {
     if (ended_) return;
     // Rearming on every chunk would churn the timer; instead check how long it has been quiet.
-    if (transport_->loop().now() - lastActivity_ < current_.timeoutInterval()) {
+    const double interval = current_.timeoutInterval();
+    const bool quietTooLong = interval > 0 && transport_->loop().now() - lastActivity_ >= interval;
+    if (untilDeadline() <= 0) {
+        fail(urlError(kURLErrorTimedOut, current_.url(),
+                      "no complete reply within " + std::to_string(static_cast<long>(current_.deadlineInterval())) +
+                          " seconds"));
+        return;
+    }
+    if (!quietTooLong) {
         armIdleTimer();
         return;
     }

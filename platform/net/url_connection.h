@@ -68,6 +68,7 @@ private:
     void armIdleTimer();
     void disarmIdleTimer();
     void onIdleTimer();
+    double untilDeadline() const;
     void deliverRedirectAsReply();
     void fail(const foundation::Error& error);
     void end();
@@ -89,6 +90,7 @@ private:
     bool timerArmed_ = false;
     uint64_t timerId_ = 0;
     double lastActivity_ = 0;
+    double startedAt_ = 0;  // the loop's time of the first send
 };
 
 }  // namespace net

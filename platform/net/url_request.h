@@ -38,6 +38,11 @@ public:
     // Seconds without any progress after which the exchange fails as timed out.
     double timeoutInterval() const { return timeoutInterval_; }
     void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }
+    // Seconds from the first send after which the exchange fails as timed out however it
+    // progresses (redirects included): a reply that trickles in keeps the idle timer quiet but
+    // not this one. 0 (the default) sets no such limit.
+    double deadlineInterval() const { return deadlineInterval_; }
+    void setDeadlineInterval(double seconds) { deadlineInterval_ = seconds; }
 
     // The most bytes of body (after any content decoding) the reply may have; a larger one
     // fails while it arrives, like any failed request. API replies keep the default.
@@ -57,6 +62,7 @@ private:
     HeaderMap headers_;
     foundation::Data body_;
     double timeoutInterval_ = 60.0;
+    double deadlineInterval_ = 0;
     size_t maximumReplyBytes_ = kDefaultMaximumReplyBytes;
     bool shouldHandleCookies_ = true;
 };

@@ -2,7 +2,9 @@
 
 #include "crashreporter/crash_report.h"
 #include "crashreporter/host_info.h"
+#include "platform/foundation/files.h"
 #include "tests/crashreporter/report_test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -124,6 +126,28 @@ TEST(ReportReader, MissingSectionsAndFields) {
     auto e = decode(base() + "exception { name: \"E\" reason: \"R\" }");
     ASSERT_TRUE(e.ok());
     EXPECT_FALSE(e.value()->exceptionInfo()->stackFrames.has_value());
+}
+
+// A stored file can hold any varint in an enumeration field, negative ones too (the fuzz corpus's
+// full report with one field changed): each reads as the enumeration's unknown value.
+TEST(ReportReader, EnumerationValuesOutsideTheSchemaReadAsUnknown) {
+    struct Row {
+        const char* file;
+        uint32_t operatingSystem, architecture, typeEncoding;
+    };
+    for (const Row& row : {Row{"full_report", 1, 1, 0}, Row{"negative_architecture", 1, 6, 0},
+                           Row{"negative_operating_system", 3, 1, 0}, Row{"negative_type_encoding", 1, 1, 0}}) {
+        SCOPED_TRACE(row.file);
+        auto bytes = foundation::files::readData(hxtest::sourceDir() / "fuzz/corpus/crash_report_reader" / row.file);
+        ASSERT_TRUE(bytes.ok());
+        auto result = ZVCrashReport::initWithData(bytes.value());
+        ASSERT_TRUE(result.ok()) << result.error().description();
+        const auto& system = result.value()->systemInfo();
+        EXPECT_EQ(system.operatingSystem, row.operatingSystem);
+        EXPECT_EQ(system.architecture, row.architecture);
+        ASSERT_TRUE(result.value()->machineInfo());
+        EXPECT_EQ(result.value()->machineInfo()->processorInfo->typeEncoding, row.typeEncoding);
+    }
 }
 
 TEST(ReportReader, Arm64eAddressesLosePointerAuthenticationBits) {

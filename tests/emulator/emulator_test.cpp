@@ -155,6 +155,50 @@ TEST_F(Service, SendingAnSMSLandsInTheAccount) {
     EXPECT_EQ(nlohmann::json::parse(thread->body)["thread"]["item"][0]["messageText"], "On my way");
 }
 
+// The random id names a message across a client's attempts: a repeat, also one whose first
+// attempt was answered with a failure after the service took it, is answered as the first and
+// stores nothing; another id is another message.
+TEST_F(Service, ARepeatedMessageIdIsAnsweredAsTheFirstAndStoredOnce) {
+    dispatch::ScopedVirtualClock clock{2'000'000'000.0};
+    auto token = service.issueAccessToken();
+    auto sendWithId = [&](uint64_t id) {
+        HXCPB_SendSMSRequest request;
+        request.set_messagetext("once only");
+        request.add_targetnumber("+15550946");
+        request.set_randomid(id);
+        return send(post("/voice/v1/voiceclient/api2thread/sendsms", *hxcpb::serialize(request),
+                         "application/x-protobuf", token));
+    };
+    service.inject(emulator::Fault::ServerErrorAfterWork, "/voice/v1/voiceclient/api2thread/sendsms");
+    auto failed = sendWithId(77);
+    ASSERT_EQ(failed->responses.at(0).statusCode, 500);
+    EXPECT_TRUE(failed->body.empty());
+    auto items = [&] {
+        return service.withAccount([](emulator::Account& a) {
+            auto* t = a.thread("t.+15550946");
+            return std::make_pair(t ? t->items.size() : 0u, a.sent.size());
+        });
+    };
+    EXPECT_EQ(items(), std::make_pair(size_t{1}, size_t{1}));
+    clock->advance(30);
+    struct Row {
+        uint64_t id;
+        std::string messageId;
+        size_t items;
+    };
+    for (const Row& row : {Row{77, "s77", 1}, Row{77, "s77", 1}, Row{78, "s78", 2}}) {
+        SCOPED_TRACE(row.id);
+        auto d = sendWithId(row.id);
+        auto reply = hxcpb::parse<HXCPB_SendSMSResponse>(d->body);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->conversationid(), "t.+15550946");
+        EXPECT_EQ(reply->messageid(), row.messageId);
+        // The first message keeps its time; the new one takes the clock's.
+        EXPECT_EQ(reply->timestamp(), row.id == 77 ? 2'000'000'000u : 2'000'000'030u);
+        EXPECT_EQ(items(), std::make_pair(row.items, row.items));
+    }
+}
+
 TEST_F(Service, MediaNeedsTheSessionCookie) {
     net::URLRequest media(service.origin() + "/a/i/img1?s=3");
     auto redirected = std::make_shared<hxtest::RecordingDelegate>();

@@ -115,6 +115,25 @@ TEST(HXCDiskCache, WritesReadsAndOverwritesKeepTheByteCount) {
     EXPECT_EQ(cache->sizes().count("other"), 0u);
 }
 
+// A writer killed in an earlier run left a large temporary in the cache's folder. The cache skips
+// hidden files when it counts, so the temporary must go when the cache opens: what the folder holds
+// is what the cache counts.
+TEST(HXCDiskCache, OpeningTheCacheSweepsAKilledWritersTemporary) {
+    hxtest::TempDir root;
+    const auto folder = root.path() / "com.hxconnect.HXCDiskCache.Test";
+    ASSERT_TRUE(files::createDirectory(folder).ok());
+    ASSERT_TRUE(files::writeAtomically(folder / "kept", std::string_view("object")).ok());
+    const auto stale = folder / ".kept.0123456789abcdef";
+    std::ofstream(stale) << std::string(1 << 20, 'x');
+    auto cache = HXCDiskCache::create(std::string("Test"), root.path());
+    ASSERT_TRUE(cache);
+    EXPECT_EQ(cache->sizes().count("kept"), 1u);  // read on the cache's queue, after the opening
+    EXPECT_FALSE(files::exists(stale));
+    uint64_t onDisk = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) onDisk += statOf(entry.path()).allocated;
+    EXPECT_EQ(cache->byteCount(), onDisk);
+}
+
 TEST(HXCDiskCache, WorkRunsInsideTasksOfThePlatformRegistryOnlyWhenOneIsSet) {
     hxtest::TempDir root;
     auto cache = HXCDiskCache::create(std::string("Tasks"), root.path());

@@ -9,6 +9,7 @@
 
 #include "app/connect_app_delegate.h"
 #include "app/hxc_passcode_lock.h"
+#include "model/account.h"
 #include "model/cache.h"
 #include "model/conversation.h"
 #include "model/message_store.h"
@@ -35,8 +36,11 @@ using store::ManagedObjectPtr;
 
 class FakeDelegate : public hxtest::RecordedApp<> {
 public:
+    // Empty: the user name of the current account, as the application object reads it.
     std::string username = "me.user@example.com";
-    std::string currentUsername() const override { return username; }
+    std::string currentUsername() const override {
+        return username.empty() ? RecordedApp::currentUsername() : username;
+    }
     // Each time the save chain asks the passcode lock to cover the app.
     size_t lockChecks() const { return lockChecks_; }
     void showPasscodeLockIfNeeded() override {
@@ -444,6 +448,29 @@ TEST_F(SaveChain, SpotlightOnIndexesAndOffWithdraws) {
     delegate->indexMessages();
     ASSERT_TRUE(clock->runUntil([&] { return unindexed() == 5; }, 10));
     EXPECT_TRUE(index->items().empty());
+    clock->runUntilIdle();
+    EXPECT_EQ(delegate->mocAccessCount(), 0u);
+}
+
+// A completed sign-in replaces the current account on the main thread while the index pass, on a
+// background queue, reads it to find the account's store: the hand-over must be safe (the thread
+// sanitizer's build of this test catches an unlocked one).
+TEST_F(SaveChain, ASignInWhileTheIndexIsFedHandsTheAccountOverSafely) {
+    auto index = services::SearchableIndex::defaultSearchableIndex();
+    auto signedIn = [] {
+        auto account = std::make_shared<HX_Account>();
+        account->setUsername("me.user@example.com");
+        return account;
+    };
+    delegate->setAccount(signedIn());
+    delegate->username.clear();
+    backgroundFetch([](const ContextPtr& ctx) { add(ctx, "t1", 10, {{1}, {2, true}, {3}}); });
+    FakeDelegate::setSpotlight(true);
+    for (int round = 0; round < 50; ++round) {
+        delegate->indexMessages();
+        delegate->setAccount(signedIn());
+    }
+    ASSERT_TRUE(clock->runUntil([&] { return index->items().size() == 3; }, 10));
     clock->runUntilIdle();
     EXPECT_EQ(delegate->mocAccessCount(), 0u);
 }

@@ -3,6 +3,8 @@
 // status), kept queued after a server error, and arriving after a sign-out.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/toolkit/feedback.h"
@@ -171,7 +173,13 @@ TEST_F(SMS, AReplyAfterASignOutEndsTheSendWithoutTouchingTheQueue) {
     ASSERT_TRUE(runUntil([&] { return idle() && !sentObjects.empty(); }));
 }
 
-TEST_F(SMS, TheQueueDrainsInKeyOrderKeepingIdsAndDroppingSendsThatWereUnderWay) {
+// A send under way when the app last ran may or may not have reached the service: it goes again
+// with its kept id like the others, and one the service had already taken ("two") arrives once.
+TEST_F(SMS, TheQueueDrainsInKeyOrderKeepingIdsAndResendingSendsThatWereUnderWay) {
+    // The service took "two" before the earlier run was stopped.
+    sender->sendSMS("two", std::string("+15550102"), std::nullopt);
+    const int64_t twoId = sender->accountQueue().get("1")["randomID"].int64Value();
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1; }));
     // Left by an earlier run: "2" was under way, "9" was deferred by the user, "10" predates ids.
     Dictionary queue;
     queue.set("9", Dictionary{{"message", Value("nine")},
@@ -183,38 +191,53 @@ TEST_F(SMS, TheQueueDrainsInKeyOrderKeepingIdsAndDroppingSendsThatWereUnderWay) 
     queue.set("2", Dictionary{{"message", Value("two")},
                               {"number", Value("+15550102")},
                               {"backgroundTaskID", Value(int64_t{7})},
-                              {"randomID", Value(int64_t{202})}});
+                              {"randomID", Value(twoId)}});
+    queue.set("3", Dictionary{{"message", Value("three")},
+                              {"number", Value("+15550103")},
+                              {"backgroundTaskID", Value(int64_t{8})},
+                              {"randomID", Value(int64_t{303})}});
     queue.set("10", Dictionary{{"message", Value("ten")}, {"conversation", Value("t.+15550133")}});
     (void)foundation::UserDefaults::standardUserDefaults()->setObject(
         Dictionary{{app->account()->username(), queue}, {"someone@else.test", Dictionary{{"1", Dictionary{}}}}},
         "smsQueue");
+    sentObjects.clear();
     sender->sendQueuedSMS();
     // One write moved them: the old keys are gone, the new ones follow the largest.
     auto moved = sender->accountQueue();
-    EXPECT_EQ(moved.keys(), (std::vector<foundation::Key>{"11", "12", "13"}));
-    EXPECT_EQ(moved.get("12")["randomID"], Value(int64_t{909}));
-    EXPECT_FALSE(moved.get("12").asDictionary().contains("queued"));
-    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 3; }));
-    auto got = received();
-    std::vector<std::string> texts;
-    for (const auto& m : got) texts.push_back(m.text);
-    std::sort(texts.begin(), texts.end());
-    EXPECT_EQ(texts, (std::vector<std::string>{"nine", "one", "ten"}));
-    for (const auto& m : got) {
-        if (m.text == "one") {
-            EXPECT_EQ(m.randomId, 101u);
-        }
-        if (m.text == "nine") {
-            EXPECT_EQ(m.randomId, 909u);
-        }
-    }
-    // Requests started in key order.
-    auto requests = requestsTo(kSend);
-    EXPECT_TRUE(sender->accountQueue().empty());
+    EXPECT_EQ(moved.keys(), (std::vector<foundation::Key>{"11", "12", "13", "14", "15"}));
+    EXPECT_EQ(moved.get("14")["randomID"], Value(int64_t{909}));
+    EXPECT_FALSE(moved.get("14").asDictionary().contains("queued"));
+    EXPECT_EQ(moved.get("12")["randomID"], Value(twoId));
+    ASSERT_TRUE(runUntil([&] { return idle() && sender->accountQueue().empty(); }));
+    // Every message is answered as sent; the service holds each once.
+    EXPECT_EQ(sentObjects.size(), 5u);
+    std::map<std::string, std::vector<uint64_t>> ids;
+    for (const auto& m : received()) ids[m.text].push_back(m.randomId);
+    ASSERT_EQ(ids["ten"].size(), 1u);  // given an id at the drain
+    ids.erase("ten");
+    EXPECT_EQ(ids, (std::map<std::string, std::vector<uint64_t>>{
+                       {"one", {101}}, {"two", {static_cast<uint64_t>(twoId)}}, {"three", {303}}, {"nine", {909}}}));
+    EXPECT_EQ(service->withAccount([](emulator::Account& a) { return a.thread("t.+15550102")->items.size(); }), 1u);
+    EXPECT_EQ(requestsTo(kSend).size(), 6u);
     // Another account's queue waits for that account.
     ASSERT_TRUE(storedQueue().has_value());
     EXPECT_TRUE(storedQueue()->contains("someone@else.test"));
-    EXPECT_EQ(requests.size(), 3u);
+}
+
+// The service took the message and then failed: the kept id makes the next drain's send arrive as
+// the first, not a second copy.
+TEST_F(SMS, AMessageTheServiceTookBeforeFailingArrivesOnce) {
+    service->inject(emulator::Fault::ServerErrorAfterWork, kSend);
+    sender->sendSMS("only once", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] == 1; }));
+    ASSERT_EQ(received().size(), 1u);
+    sender->sendQueuedSMS();
+    ASSERT_TRUE(runUntil([&] { return idle() && sender->accountQueue().empty(); }));
+    EXPECT_EQ(requestsTo(kSend).size(), 2u);
+    ASSERT_EQ(sentObjects.size(), 1u);
+    EXPECT_EQ(*std::static_pointer_cast<std::string>(sentObjects[0]), "t.+15550103000");
+    EXPECT_EQ(received().size(), 1u);
+    EXPECT_EQ(service->withAccount([](emulator::Account& a) { return a.thread("t.+15550103000")->items.size(); }), 1u);
 }
 
 TEST_F(SMS, WithoutATokenTheMessageWaitsInTheQueue) {

@@ -7,12 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+#include <vector>
 
 #include "platform/foundation/url.h"
 #include "tests/support/test_support.h"
@@ -350,4 +353,31 @@ TEST_F(HomeFixture, ConcurrentWritersNeverSweepEachOthersTemporaries) {
     for (auto& w : writers) w.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(files::listDirectory(dir)->size(), 4u);
+}
+
+// A launch sweeps the whole home: killed writers' temporaries in folders nobody writes into again
+// go, at any depth; a live writer's, other hidden files and whatever a symbolic link leads to stay.
+TEST_F(HomeFixture, ALaunchSweepReachesEveryFolderBelowTheHomeButNotThroughLinks) {
+    hxtest::TempDir outside;
+    const fs::path home = homeDirectory();
+    const fs::path deep = documentsDirectory() / "u" / "media" / "2026";
+    ASSERT_TRUE(files::createDirectory(deep).ok());
+    fs::create_directory_symlink(outside.path(), documentsDirectory() / "linked");
+    auto touch = [](const fs::path& path) { std::ofstream(path) << "partial"; };
+    const std::vector<fs::path> stale = {home / ".top.0123456789abcdef",
+                                         preferencesDirectory() / ".keychain.json.fedcba9876543210",
+                                         deep / ".clip.mp3.00112233445566aa"};
+    for (const auto& p : stale) touch(p);
+    const std::vector<fs::path> kept = {deep / ".hidden", deep / "clip.mp3", outside / ".far.0123456789abcdef"};
+    for (const auto& p : kept) touch(p);
+    const fs::path live = cachesDirectory() / ".row.bin.aaaaaaaaaaaaaaaa";
+    touch(live);
+    int held = ::open(live.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    files::removeStaleTemporariesBelow(home);
+    for (const auto& p : stale) EXPECT_FALSE(files::exists(p)) << p;
+    for (const auto& p : kept) EXPECT_TRUE(files::exists(p)) << p;
+    EXPECT_TRUE(files::exists(live));
+    ::close(held);
 }

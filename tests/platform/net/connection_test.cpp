@@ -287,6 +287,45 @@ TEST_F(Fixture, IdleTimeOutFollowsTheRequestsIntervalOnTheLoopClock) {
     EXPECT_EQ(delegate->events.back(), "finish");
 }
 
+// A reply that drips a byte every 2 s never lets the idle timer fire; the deadline ends it, counted
+// from the first send across redirects. Without a deadline it runs as long as it drips.
+TEST_F(Fixture, ADeadlineEndsAReplyThatDripsHoweverItProgresses) {
+    struct Row {
+        double deadline;
+        double endsAt;  // seconds after the start; 0: finishes (200 bytes take 398 s)
+    };
+    for (const Row& row : {Row{120, 120}, Row{0, 0}, Row{500, 0}}) {
+        SCOPED_TRACE(row.deadline);
+        delegate = std::make_shared<hxtest::RecordingDelegate>();
+        transport->enqueue(Reply::redirect(302, "/drip"));
+        Reply drip = Reply::ok(std::string(200, 'x'));
+        drip.delay = 10;
+        drip.chunkSize = 1;
+        drip.pieceInterval = 2;
+        transport->enqueue(drip);
+        net::URLRequest request("http://service.test/list", 90);
+        request.setDeadlineInterval(row.deadline);
+        const double start = loop.now();
+        auto c = net::URLConnection::create(request, delegate, true, transport);
+        double endedAt = 0;
+        for (int step = 0; step < 500 && !delegate->done; ++step) {
+            loop.advance(1);
+            loop.runOnce(0);
+            endedAt = loop.now() - start;
+        }
+        ASSERT_TRUE(delegate->done);
+        if (row.endsAt > 0) {
+            ASSERT_TRUE(delegate->error);
+            EXPECT_EQ(delegate->error->code, net::kURLErrorTimedOut);
+            EXPECT_NEAR(endedAt, row.endsAt, 1.0);
+        } else {
+            EXPECT_FALSE(delegate->error);
+            EXPECT_EQ(delegate->events.back(), "finish");
+            EXPECT_EQ(delegate->body.size(), 200u);
+        }
+    }
+}
+
 TEST_F(Fixture, CancelInsideACallbackStopsEverythingAfterIt) {
     Reply r = Reply::ok("0123456789");
     r.chunkSize = 2;

@@ -34,7 +34,7 @@ TEST_F(SignIn, TheTypedAccountSignsInThroughClientAuthAndTheSettingsLoad) {
     EXPECT_EQ(harness.find("Create account"), nullptr);
     EXPECT_NE(harness.find("Sign in"), nullptr);
 
-    const size_t before = notifications.size();
+    const size_t before = notificationCount();
     typeAndSubmit("Email", user());
     // One step after the other: each may wait for the loopback service in real time.
     ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2().has_value(); }, 30)) << trace();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,12 +40,22 @@ struct SignInFixture : ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_i
         : ScreenFixture(
               {.form = form, .screens = std::make_shared<HXUIScreens>(), .emulator = true, .sharedDelegate = true}) {}
 
+    // Every notification's name in posting order. Some are posted from background queues (the
+    // store's saves), so the list is locked.
+    std::mutex notificationsMutex;
     std::vector<std::string> notifications;
 
     void SetUp() override {
         ScreenFixture::SetUp();
-        foundation::NotificationCenter::defaultCenter().addObserver(
-            this, "", [this](const foundation::Notification& n) { notifications.push_back(n.name); });
+        foundation::NotificationCenter::defaultCenter().addObserver(this, "",
+                                                                    [this](const foundation::Notification& n) {
+                                                                        std::lock_guard lock(notificationsMutex);
+                                                                        notifications.push_back(n.name);
+                                                                    });
+    }
+    size_t notificationCount() {
+        std::lock_guard lock(notificationsMutex);
+        return notifications.size();
     }
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
@@ -108,6 +119,7 @@ struct SignInFixture : ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_i
         return t;
     }
     size_t index(const std::string& name, size_t from = 0) {
+        std::lock_guard lock(notificationsMutex);
         for (size_t i = from; i < notifications.size(); ++i)
             if (notifications[i] == name) return i;
         return notifications.size();
