@@ -16,6 +16,12 @@ namespace {
 // the stack's end on every thread the parser runs on.
 constexpr int kMaxDepth = 512;
 
+// What one parsed value costs once decoded, beyond the bytes of its text: its slot in an array (with
+// the array's spare capacity) or its dictionary entry with the key and the key's index. A string
+// costs its bytes beyond what fits in the slot as well.
+constexpr size_t kBytesPerValue = 96;
+constexpr size_t kInlineStringBytes = 15;
+
 Error jsonError(std::string message, size_t offset) {
     Dictionary info;
     info.set(kLocalizedDescriptionKey, Value(message + " (offset " + std::to_string(offset) + ")"));
@@ -94,7 +100,16 @@ private:
         while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
     }
 
+    // Counts a value's decoded size against the budget; false (with the error) once it is spent.
+    bool charge(size_t bytes) {
+        decoded_ += bytes;
+        if (decoded_ <= kJSONMaximumDecodedBytes) return true;
+        return fail("Too large to decode", p_);
+    }
+    static size_t stringCost(const std::string& s) { return s.size() > kInlineStringBytes ? s.size() + 1 : 0; }
+
     bool parseValue(Value& out, int depth) {
+        if (!charge(kBytesPerValue)) return false;
         switch (*p_) {
             case '{':
                 return parseObject(out, depth + 1);
@@ -102,7 +117,7 @@ private:
                 return parseArray(out, depth + 1);
             case '"': {
                 std::string s;
-                if (!parseString(s)) return false;
+                if (!parseString(s) || !charge(stringCost(s))) return false;
                 out = Value(std::move(s));
                 return true;
             }
@@ -320,11 +335,18 @@ private:
     bool streamArray(int depth) {
         sink_->begin();
         Value element;
+        size_t before = decoded_;
         return parseElements(
-            depth, [&]() -> Value& { return element; },
+            depth,
+            [&]() -> Value& {
+                before = decoded_;
+                return element;
+            },
             [&](Value& parsed) {
                 sink_->element(parsed);
                 parsed = Value();
+                // Handed over and freed: what the element cost is free again.
+                decoded_ = before;
             });
     }
 
@@ -344,7 +366,7 @@ private:
             if (p_ == end_) return fail("Unterminated object", p_);
             if (*p_ != '"') return fail("Expected string key in object", p_);
             key.clear();
-            if (!parseString(key)) return false;
+            if (!parseString(key) || !charge(stringCost(key))) return false;
             skipSpace();
             if (p_ == end_ || *p_ != ':') return fail("Expected ':' after key", p_);
             ++p_;
@@ -381,6 +403,7 @@ private:
     size_t errorOffset_ = 0;
     std::string_view streamedMember_;
     const JSONArraySink* sink_ = nullptr;
+    size_t decoded_ = 0;  // the estimated size of what the parse holds decoded now
 };
 
 class Writer {

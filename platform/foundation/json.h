@@ -5,6 +5,7 @@
 // add to it but keeps these declarations.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,12 @@
 namespace foundation {
 
 inline constexpr int64_t kJSONReadCorruptError = 3840;
+// The most a parse holds decoded at once, by an estimate of each value's slot, entry and string
+// bytes (elements of a streamed array count only until they are handed over). Small values cost
+// many times their text (a 3-byte "{}," takes about 100 bytes as a value), so a reply within the
+// network's 32 MB cap could otherwise take gigabytes; beyond this the parse fails ("Too large to
+// decode", code 3840) before it holds much more.
+inline constexpr size_t kJSONMaximumDecodedBytes = size_t{64} << 20;
 
 struct JSONWriteOptions {
     bool pretty = false;      // two-space indentation and ": " separators

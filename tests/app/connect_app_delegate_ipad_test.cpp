@@ -11,6 +11,7 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "app/hxc_passcode_lock.h"
 #include "emulator/emulator.h"
+#include "emulator/ingestion_service.h"
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
@@ -260,13 +261,15 @@ TEST(AppProgram, TabletRunShowsTheSplitViewAndTheDialPadPopover) {
 
     emulator::Emulator service;
     ASSERT_TRUE(service.start().ok());
+    emulator::IngestionService ingestion;
     hxtest::TempDir home, out;
     // (The program carries its own leak suppressions for the font libraries' process-wide caches.)
     printed.clear();
-    const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                          "' --headless --seconds 30 --device tablet --service " + service.origin() +
-                                          " --out '" + out.path().string() + "' 2>&1",
-                                      &printed);
+    const int rc =
+        hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                               "' --headless --seconds 30 --device tablet --service " + service.origin() +
+                               " --ingestion " + ingestion.baseURL() + " --out '" + out.path().string() + "' 2>&1",
+                           &printed);
     ASSERT_EQ(rc, 0) << printed;
     // The program complains on its error stream when a step does not come about in time: the
     // sign-in through the panel (which must close when it is done) and the first data included.

@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include "RurIdurev/RurIdurev/Internals/HttpClient/http_client.h"
 #include "RurIdurev/RurIdurev/Internals/HttpClient/reachability.h"
@@ -20,6 +22,7 @@
 #include "RurIdurev/RurIdurev/rur_idurev.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "emulator/emulator.h"
 #include "emulator/ingestion_service.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
@@ -30,6 +33,8 @@
 #include "platform/services/device.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/endpoints.h"
+#include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -39,11 +44,14 @@ namespace {
 
 constexpr const char* kAppSecret = "5d1e7c40-2b9a-4f63-8e0d-93a6b1f2c7e4";
 
-hxtest::ChildRun launch(const std::string& role, const fs::path& dir, const std::string& ingestion) {
-    return hxtest::runChild(
-        "AppCrashPromptLaunch.Run",
-        {"HX_CRASH_E2E_ROLE=" + role, "HX_CRASH_E2E_DIR=" + dir.string(), "HX_CRASH_E2E_INGESTION=" + ingestion},
-        (dir / ("output-" + role + ".txt")).string());
+// Each launch has both origins on the loopback interface: the service's (the emulator) and the
+// telemetry ingestion's. Nothing asks the machine's resolver.
+hxtest::ChildRun launch(const std::string& role, const fs::path& dir, const std::string& ingestion,
+                        const std::string& service) {
+    return hxtest::runChild("AppCrashPromptLaunch.Run",
+                            {"HX_CRASH_E2E_ROLE=" + role, "HX_CRASH_E2E_DIR=" + dir.string(),
+                             "HX_CRASH_E2E_INGESTION=" + ingestion, "HX_CRASH_E2E_SERVICE=" + service},
+                            (dir / ("output-" + role + ".txt")).string());
 }
 
 bool crashed(const hxtest::ChildRun& run) { return WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGSEGV; }
@@ -98,6 +106,11 @@ TEST(AppCrashPrompt, TheNextLaunchAsksAndSendsTheCrashWithTheAppInfoAttachment) 
     hxtest::TempDir dir;
     emulator::IngestionService ingestion;
     ASSERT_NE(ingestion.port(), 0);
+    emulator::Emulator service;
+    ASSERT_TRUE(service.start().ok());
+    auto launch = [&](const std::string& role, const fs::path& dir, const std::string& logUrl) {
+        return ::launch(role, dir, logUrl, service.origin());
+    };
     const std::string name = foundation::Bundle::main().displayName();
     ASSERT_FALSE(name.empty());
 
@@ -189,6 +202,7 @@ TEST(AppCrashPromptLaunch, Run) {
     HXApplicationModel::setSharedDelegate(app);
     foundation::Application::shared().setDelegate(app);
     app->setWindow(&harness.window());
+    app->webClient().endpoints = HXEndpoints::allAt(std::getenv("HX_CRASH_E2E_SERVICE"));
     app->startTelemetryAtLaunch(std::string(std::getenv("HX_CRASH_E2E_INGESTION")));
     ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
     harness.settle();
@@ -232,16 +246,46 @@ namespace {
 
 // The application object as the program launches it, in this process, with or without asking
 // for the telemetry start.
+// The service's origin is the emulator's; the SDK's HTTP client keeps what it is asked to send
+// instead of sending it, so a launch that keeps the SDK's own log URL reaches no other host.
 struct TelemetryLaunch : ::testing::Test {
+    // Where each request would have gone; none goes out.
+    class UnsentHttpClient : public ZIVOHttpClientProtocol {
+    public:
+        void sendAsync(const std::string& url, const std::string&, const ZIVOHttpHeaders&,
+                       std::optional<foundation::Data>, std::vector<double>, bool,
+                       ZIVOHttpRequestCompletionHandler) override {
+            std::lock_guard lock(mutex_);
+            urls_.push_back(url);
+        }
+        void pause() override {}
+        void resume() override {}
+        void setEnabled(bool) override {}
+        void setDelegate(std::weak_ptr<ZIVOHttpClientDelegate>) override {}
+        std::vector<std::string> urls() const {
+            std::lock_guard lock(mutex_);
+            return urls_;
+        }
+
+    private:
+        mutable std::mutex mutex_;
+        std::vector<std::string> urls_;
+    };
+
     hxtest::TempDir home;
+    emulator::Emulator service;
+    std::shared_ptr<UnsentHttpClient> sdkClient = std::make_shared<UnsentHttpClient>();
     std::unique_ptr<toolkit::testing::Harness> harness;
     std::shared_ptr<HX_ConnectAppDelegate_iPhone> app;
 
     void launch(bool startTelemetry, std::optional<std::string> logUrl) {
         hxtest::useAppHome(home.path());
+        ASSERT_TRUE(service.start().ok());
+        ZIVODependencyConfiguration::setHttpClient(sdkClient);
         harness = std::make_unique<toolkit::testing::Harness>();
         app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
         app->setWindow(&harness->window());
+        app->webClient().endpoints = HXEndpoints::allAt(service.origin());
         if (startTelemetry) app->startTelemetryAtLaunch(std::move(logUrl));
         ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
         harness->settle();
@@ -250,6 +294,7 @@ struct TelemetryLaunch : ::testing::Test {
         app.reset();
         ZIVORurIdurev::resetSharedInstance();
         ZIVOCrashes::resetSharedInstance();
+        ZIVODependencyConfiguration::setHttpClient(nullptr);
         if (harness) harness->clock().runUntilIdle();
     }
 };
@@ -271,4 +316,14 @@ TEST_F(TelemetryLaunch, WithoutAnIngestionOriginTheSdkKeepsItsOwnLogUrl) {
     EXPECT_TRUE(ZIVORurIdurev::isConfigured());
     EXPECT_TRUE(ZIVOCrashes::sharedInstance()->isAvailable());
     EXPECT_EQ(ZIVORurIdurev::logUrl(), std::nullopt);
+    // The start-service log is addressed to the SDK's own host.
+    auto& clock = harness->clock();
+    ASSERT_TRUE(clock.runUntil(
+        [&] {
+            clock.advance(0.5);
+            return !sdkClient->urls().empty();
+        },
+        60));
+    for (const auto& url : sdkClient->urls())
+        EXPECT_TRUE(url.starts_with(std::string(ZIVORurIdurev::kDefaultLogUrl) + "/")) << url;
 }

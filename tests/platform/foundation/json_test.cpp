@@ -273,3 +273,42 @@ TEST(JSON, AStreamedArrayReadsAsTheWholeDocument) {
         EXPECT_EQ(streamed.value(), expected) << document;
     }
 }
+
+// Under the network's 32 MB reply cap, small values are the costly ones: 31 MB of "{}" would take
+// hundreds of megabytes as values. The parse counts what it holds decoded and stops; a streamed
+// array's elements count only until they are handed over, and long strings cost their bytes.
+TEST(JSON, WhatAParseHoldsDecodedIsBounded) {
+    auto filled = [](const std::string& head, const std::string& unit, size_t bytes, const std::string& tail) {
+        std::string text = head;
+        text.reserve(bytes + head.size() + tail.size() + unit.size());
+        while (text.size() < bytes) text += unit;
+        text.back() = ' ';  // the last unit's comma
+        return text + tail;
+    };
+    const size_t size = size_t{31} << 20;
+    struct Row {
+        std::string text;
+        bool streamed;
+        bool parses;
+    };
+    const Row rows[] = {
+        {filled(R"({"x":[)", "{},", size, "]}"), false, false},
+        {filled(R"({"x":{"y":[)", "1,", size, "]}})"), false, false},
+        {filled(R"({"t":[{"item":[)", "[],", size, "]}]})"), true, false},  // one element too large
+        {filled(R"({"t":[)", "{},", size, "]}"), true, true},
+        {R"({"s":")" + std::string(size, 'a') + R"("})", false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 16));
+        size_t handed = 0;
+        JSONArraySink sink{[] {}, [&](Value&) { ++handed; }};
+        auto parsed = row.streamed ? parseJSON(row.text, "t", sink) : parseJSON(row.text);
+        ASSERT_EQ(parsed.ok(), row.parses);
+        if (!row.parses) {
+            EXPECT_EQ(parsed.error().code, kJSONReadCorruptError);
+            EXPECT_EQ(parsed.error().userInfo.get("NSDebugDescription").stringValue(), "Too large to decode");
+        } else if (row.streamed) {
+            EXPECT_GT(handed, size / 4);
+        }
+    }
+}

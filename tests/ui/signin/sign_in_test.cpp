@@ -3,6 +3,7 @@
 // and the navigation into the service page base completes the sign-in through ClientAuth.
 #include "tests/ui/signin/signin_fixture.h"
 
+#include "emulator/ingestion_service.h"
 #include "model/keychain_utils.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/property_list.h"
@@ -313,11 +314,12 @@ TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews
     emulator::GeneratorOptions seeded;
     emulator::Emulator service(emulator::generateAccount(seeded));
     ASSERT_TRUE(service.start().ok());
+    emulator::IngestionService ingestion;
     hxtest::TempDir home, out;
     std::string printed;
     const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                          "' --headless --seconds 30 --service " + service.origin() + " --out '" +
-                                          out.path().string() + "' 2>&1",
+                                          "' --headless --seconds 30 --service " + service.origin() + " --ingestion " +
+                                          ingestion.baseURL() + " --out '" + out.path().string() + "' 2>&1",
                                       &printed);
     ASSERT_EQ(rc, 0) << printed;
     // The account name went into the page's form, the service page was fetched by ClientAuth
@@ -365,6 +367,7 @@ TEST(HeadlessRun, ASecondRunWithTheSameHomeKeepsTheAccountAndSignsInOnlyWhereThe
         size_t challenges;
     } runs[] = {{true, 1}, {false, 0}, {true, 1}};
     std::unique_ptr<emulator::Emulator> service;
+    emulator::IngestionService ingestion;
     for (size_t run = 0; run < std::size(runs); ++run) {
         if (runs[run].newService) {
             emulator::GeneratorOptions seeded;
@@ -375,10 +378,11 @@ TEST(HeadlessRun, ASecondRunWithTheSameHomeKeepsTheAccountAndSignsInOnlyWhereThe
         service->clearRequests();
         hxtest::TempDir out;
         std::string printed;
-        const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                              "' --headless --seconds 30 --service " + service->origin() + " --out '" +
-                                              out.path().string() + "' 2>&1",
-                                          &printed);
+        const int rc =
+            hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                   "' --headless --seconds 30 --service " + service->origin() + " --ingestion " +
+                                   ingestion.baseURL() + " --out '" + out.path().string() + "' 2>&1",
+                               &printed);
         ASSERT_EQ(rc, 0) << "run " << run << ": " << printed;
         size_t challenges = 0, lists = 0;
         for (const auto& r : service->requests()) {

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "emulator/emulator.h"
+#include "emulator/ingestion_service.h"
 #include "platform/foundation/files.h"
 #include "platform/graphics/codecs.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -31,12 +32,14 @@ TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
     ASSERT_TRUE(std::filesystem::exists(program)) << program;
     emulator::Emulator service;
     ASSERT_TRUE(service.start().ok());
+    emulator::IngestionService ingestion;
+    const std::string origins = "--service " + service.origin() + " --ingestion " + ingestion.baseURL();
     hxtest::TempDir headlessHome, windowHome, headlessOut, windowOut;
 
     // --headless wins over the display this test has (a window would wait to be closed).
     std::string printed;
-    ASSERT_EQ(hxtest::runCommand(bounded(headlessHome.path(), "--headless --service " + service.origin() + " --out '" +
-                                                                  headlessOut.path().string() + "'"),
+    ASSERT_EQ(hxtest::runCommand(bounded(headlessHome.path(),
+                                         "--headless " + origins + " --out '" + headlessOut.path().string() + "'"),
                                  &printed),
               0)
         << printed;
@@ -55,9 +58,8 @@ TEST(WindowProgram, SignedInTheSmsTabsScreenshotMatchesTheHeadlessPicture) {
         << x << " " << y
         << "\nwait-for Hi!\nwait-for Load older messages…\nwait-idle\nwait-frames 6\npress-key F6\nclose\n";
     printed.clear();
-    const int rc = hxtest::runCommand(bounded(windowHome.path(), "--service " + service.origin() + " --out '" +
-                                                                     windowOut.path().string() + "' --input '" +
-                                                                     input.string() + "'"),
+    const int rc = hxtest::runCommand(bounded(windowHome.path(), origins + " --out '" + windowOut.path().string() +
+                                                                     "' --input '" + input.string() + "'"),
                                       &printed);
     ASSERT_EQ(rc, 0) << printed;
     const auto screenshot = windowOut / "screenshot-1.png";
