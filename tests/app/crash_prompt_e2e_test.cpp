@@ -327,3 +327,22 @@ TEST_F(TelemetryLaunch, WithoutAnIngestionOriginTheSdkKeepsItsOwnLogUrl) {
     for (const auto& url : sdkClient->urls())
         EXPECT_TRUE(url.starts_with(std::string(ZIVORurIdurev::kDefaultLogUrl) + "/")) << url;
 }
+
+// Writers killed in an earlier run left temporaries in folders this run may never write into
+// again: the launch sweeps the whole home, and keeps what is not a writer's temporary.
+TEST_F(TelemetryLaunch, TheLaunchSweepsKilledWritersTemporariesFromEveryFolder) {
+    HX_REQUIRE_FRESH_PROCESS();
+    hxtest::useAppHome(home.path());
+    const std::vector<fs::path> stale = {home / "Library/Keychains/.keychain.json.0123456789abcdef",
+                                         home / "Documents/user%40example.test/.v1.mp3.fedcba9876543210"};
+    const fs::path kept = home / "Documents/user%40example.test/.notes";
+    for (const auto& path : stale) {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << "partial";
+    }
+    std::ofstream(kept) << "kept";
+    launch(false, std::nullopt);
+    harness->clock().runUntilIdle();
+    for (const auto& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+    EXPECT_TRUE(fs::exists(kept));
+}
