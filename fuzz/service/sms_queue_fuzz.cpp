@@ -1,8 +1,8 @@
 // The queue of unsent messages as the preferences hold it ("smsQueue", a property list of any
 // shape), drained as at a launch: nothing crashes, and the account's queue afterwards holds
-// exactly the entries that were waiting (dictionaries not marked as under way), with their texts
-// and ids, under new keys above every old one, none still marked as deferred; other accounts'
-// queues are left as they were.
+// exactly its entries (every dictionary, also one marked as under way when the app was killed),
+// with their texts and ids, under new keys above every old one, none still marked as deferred or
+// under way; other accounts' queues are left as they were.
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (mine.isDictionary()) {
         for (const auto& [key, entry] : mine.asDictionary()) {
             largest = std::max(largest, keyNumber(key.string()));
-            if (!entry.isDictionary() || entry.asDictionary().contains("backgroundTaskID")) continue;
+            if (!entry.isDictionary()) continue;
             waitingTexts.push_back(entry["message"].stringValue());
             if (entry["randomID"].isInt()) keptIds.push_back(entry["randomID"].int64Value());
         }
@@ -58,7 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<int64_t> ids;
     for (const auto& [key, entry] : queue) {
         if (keyNumber(key.string()) <= largest && largest > 0) std::abort();
-        if (!entry.isDictionary() || entry.asDictionary().contains("queued")) std::abort();
+        if (!entry.isDictionary() || entry.asDictionary().contains("queued") ||
+            entry.asDictionary().contains("backgroundTaskID"))
+            std::abort();
         if (!entry["randomID"].isInt()) std::abort();
         texts.push_back(entry["message"].stringValue());
         ids.push_back(entry["randomID"].int64Value());

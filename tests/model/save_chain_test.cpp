@@ -466,9 +466,11 @@ TEST_F(SaveChain, ASignInWhileTheIndexIsFedHandsTheAccountOverSafely) {
     delegate->username.clear();
     backgroundFetch([](const ContextPtr& ctx) { add(ctx, "t1", 10, {{1}, {2, true}, {3}}); });
     FakeDelegate::setSpotlight(true);
-    for (int round = 0; round < 50; ++round) {
-        delegate->indexMessages();
+    delegate->indexMessages();
+    // Signs in again and again while the pass runs on its queue.
+    for (int round = 0; round < 500 && index->items().size() < 3; ++round) {
         delegate->setAccount(signedIn());
+        clock->runUntil([&] { return index->items().size() == 3; }, 0.01);
     }
     ASSERT_TRUE(clock->runUntil([&] { return index->items().size() == 3; }, 10));
     clock->runUntilIdle();
