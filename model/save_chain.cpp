@@ -13,6 +13,7 @@
 #include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/flat_map.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/strings.h"
@@ -109,19 +110,21 @@ public:
               username, foundation::CharacterSet::alphanumeric())) {}
 
     // Whether the conversation known by key has been met.
-    bool knows(const void* key) const { return shared_.count(key) != 0; }
+    bool knows(const void* key) const { return shared_.contains(key); }
     // Meets the conversation known by key.
     void meet(const void* key, ConversationFacts facts) {
-        auto [it, added] = shared_.try_emplace(key, static_cast<uint32_t>(conversations_.size()));
+        auto [place, added] = shared_.emplace(key, static_cast<uint32_t>(conversations_.size()));
         if (added) conversations_.emplace_back();
-        Shared& c = conversations_[it->second];
+        Shared& c = conversations_[*place];
         c.domain = domainUser_ + "." + facts.conversationID;
         c.facts = std::move(facts);
     }
     // The item of one message of a conversation met before. Messages of conversations of other
     // types make none.
     void add(const void* key, bool sent, const foundation::Value& message, int64_t number) {
-        const uint32_t conversation = shared_.at(key);
+        const uint32_t* place = shared_.find(key);
+        if (!place) return;
+        const uint32_t conversation = *place;
         const int64_t type = conversations_[conversation].facts.type;
         if (type != 10 && type != 11 && type != 2) return;
         pending_.push_back({conversation, sent, number, stringValue(message)});
@@ -175,7 +178,7 @@ private:
 
     services::SearchableItemAttributeSet textSet_, voiceSet_;
     std::string encodedUser_, domainUser_;
-    std::unordered_map<const void*, uint32_t> shared_;  // a conversation's place in conversations_
+    foundation::FlatMap<const void*, uint32_t> shared_;  // a conversation's place in conversations_
     std::vector<Shared> conversations_;
     std::vector<Pending> pending_;
 };

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "platform/foundation/flat_map.h"
 #include "platform/foundation/format.h"
 #include "service/conversation_store.h"
 
@@ -52,6 +53,9 @@ private:
     const std::string& secondFormat_;
     const std::string& minuteFormat_;
 };
+
+// The ids a reply lists (threads, or a conversation page's items): one per thread of the list.
+using SeenIDs = foundation::FlatMap<std::string_view, bool>;
 
 // What the plan knows of a conversation: as stored, then as the plan leaves it (a reply may name
 // a thread twice). Ids are views of the stored conversations' and the reply's own strings, which
@@ -123,8 +127,7 @@ void planMedia(const HXThreadItem& item, const HXThreadListPlanInput& in, HXThre
 
 // The sweep of the conversations the service no longer lists within the span of the reply.
 std::optional<HXStaleSweep> planStaleSweep(const HXThreadListReply& reply, const HXThreadListPlanInput& in,
-                                           const HXThreadListPlan& plan,
-                                           const std::unordered_set<std::string_view>& seen) {
+                                           const HXThreadListPlan& plan, const SeenIDs& seen) {
     const bool spam = in.flags & SpamList, archive = in.flags & ArchiveList, reload = in.flags & ConversationReload;
     if (in.inBackground || !plan.earliest || !plan.latest || seen.empty() || reload ||
         (in.viewType != 1 && in.viewType != 2))
@@ -144,7 +147,7 @@ std::optional<HXStaleSweep> planStaleSweep(const HXThreadListReply& reply, const
     if (reply.saysLastPage) sweep.first = INT64_MIN / 2;
     sweep.typeMask = in.viewType == 1 ? CS::kSMSMask : CS::kVoicemailMask;
     sweep.listedIDs.reserve(seen.size());
-    for (const auto& id : seen) sweep.listedIDs.push_back(Value(std::string(id)));
+    seen.forEach([&](std::string_view id, bool) { sweep.listedIDs.push_back(Value(std::string(id))); });
     sweep.spam = spam;
     sweep.archive = archive;
     return sweep;
@@ -169,7 +172,8 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
     else
         plan.refreshNeeded = in.listIsEmpty || in.reloadPage > 2;
 
-    std::unordered_set<std::string_view> seen;
+    SeenIDs seen;
+    if (!reload) seen.reserve(reply.threads.size());
     auto widen = [&](int64_t d) {
         plan.earliest = plan.earliest ? std::min(*plan.earliest, d) : d;
         plan.latest = plan.latest ? std::max(*plan.latest, d) : d;
@@ -216,7 +220,7 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
                 // A new conversation's ids are all this thread's.
                 if (c.insert) k->messageIDs.reserve(thread.items.size());
                 // Listed by the thread's id unless a page lists its items one by one.
-                if (!reload) seen.insert(thread.id);
+                if (!reload) seen.emplace(thread.id, true);
                 c.lastdate = startTime / 1000;
                 planParty(thread, k->abNameIsNull, c, isGroup);
                 if (c.clearABName || c.nameLookup != HXPlannedConversation::NameLookup::None) k->abNameIsNull = false;
@@ -224,7 +228,7 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
             // The conversation's type follows its items.
             c.type = CS::typeCodeForMask(mask);
             // The time span of the reply, and the ids a page lists.
-            if (reload) seen.insert(item.id);
+            if (reload) seen.emplace(item.id, true);
             widen(reload ? startTime / 1000 : c.lastdate);
             threadEarliest = threadEarliest ? std::min(*threadEarliest, startTime) : startTime;
             threadLatest = threadLatest ? std::max(*threadLatest, startTime) : startTime;
@@ -250,7 +254,7 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
             if (!thread.paginationToken) from = INT64_MIN;
             for (auto it = k->messages.begin(); it != k->messages.end();) {
                 const auto& [id, number] = *it;
-                if (number < from || number > to || seen.count(id)) {
+                if (number < from || number > to || seen.contains(id)) {
                     ++it;
                     continue;
                 }

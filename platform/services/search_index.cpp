@@ -27,9 +27,9 @@ uint32_t SearchableIndex::StringPool::intern(std::string&& text, uint32_t likely
         ++entries_[likely].uses;
         return likely;
     }
-    if (auto it = numbers_.find(text); it != numbers_.end()) {
-        ++entries_[it->second].uses;
-        return it->second;
+    if (const uint32_t* known = numbers_.find(text)) {
+        ++entries_[*known].uses;
+        return *known;
     }
     uint32_t n;
     if (unused_.empty()) {

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/foundation/flat_map.h"
 #include "platform/foundation/thread_annotations.h"
 
 namespace services {
@@ -71,7 +72,7 @@ private:
         };
         std::deque<Entry> entries_;  // a deque: the lookup's keys view these strings in place
         std::vector<uint32_t> unused_;
-        std::unordered_map<std::string_view, uint32_t> numbers_;
+        foundation::FlatMap<std::string_view, uint32_t> numbers_;
     };
 
     // The unique ids and descriptions, one after another in large blocks that never move: an

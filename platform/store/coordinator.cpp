@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <memory_resource>
 #include <random>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/foundation/flat_map.h"
 #include "platform/store/store_error.h"
 #include "platform/store/value_codec.h"
 
@@ -663,11 +663,11 @@ Status Coordinator::commit(SaveBatch& batch) {
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
     // Inserted rows by position: their identity, the row number each gets, and the DFS state.
     const size_t n = batch.inserted.size();
-    // Its nodes come from one buffer, given back at once: a save can insert tens of thousands.
-    std::pmr::monotonic_buffer_resource nodes;
-    std::pmr::unordered_map<const ObjectIdentity*, size_t> pending(&nodes);
+    if (n >= UINT32_MAX) return makeError(kStoreSaveError, "Too many rows for one save.");
+    // One array: a save can insert hundreds of thousands, and every to-one link looks its target up.
+    foundation::FlatMap<const ObjectIdentity*, uint32_t> pending;
     pending.reserve(n);
-    for (size_t i = 0; i < n; ++i) pending.emplace(batch.inserted[i].id.get(), i);
+    for (size_t i = 0; i < n; ++i) pending.emplace(batch.inserted[i].id.get(), static_cast<uint32_t>(i));
     std::vector<int64_t> assigned(n, 0);
     std::vector<uint8_t> visiting(n, 0);
     struct Fixup {
@@ -703,9 +703,9 @@ Status Coordinator::commit(SaveBatch& batch) {
                 const ObjectID& target = row.toOne[i];
                 if (!target->isTemporary()) {
                     pk = target->primaryKey();
-                } else if (auto p = pending.find(target.get()); p != pending.end()) {
-                    pk = assigned[p->second];
-                    if (!pk && insertIndex != SIZE_MAX) fixups.push_back({insertIndex, i, p->second});
+                } else if (const uint32_t* p = pending.find(target.get())) {
+                    pk = assigned[*p];
+                    if (!pk && insertIndex != SIZE_MAX) fixups.push_back({insertIndex, i, *p});
                 }
             }
             if (pk)
@@ -749,8 +749,8 @@ Status Coordinator::commit(SaveBatch& batch) {
         const Row& row = batch.inserted[index];
         for (const auto& target : row.toOne)
             if (target && target->isTemporary())
-                if (auto p = pending.find(target.get()); p != pending.end() && !assigned[p->second])
-                    if (Status s = self(self, p->second); !s) return s;
+                if (const uint32_t* p = pending.find(target.get()); p && !assigned[*p])
+                    if (Status s = self(self, *p); !s) return s;
         auto statement = cached(inserts, insertSql_, row.id->entity());
         if (!statement) return statement.error();
         sqlite3_stmt* stmt = *statement;
@@ -795,15 +795,12 @@ Status Coordinator::commit(SaveBatch& batch) {
 
     // What only the writes needed goes before the identities are registered: a large save would
     // otherwise hold both at once.
-    {
-        decltype(pending) written(&nodes);
-        written.swap(pending);
-    }
-    nodes.release();
+    pending.clear();
     for (size_t i = std::min(batch.disposableFrom, n); i < n; ++i) {
         std::vector<Value>().swap(batch.inserted[i].values);
         std::vector<ObjectID>().swap(batch.inserted[i].toOne);
     }
+    identities_.reserve(identities_.size() + n);
     for (size_t i = 0; i < n; ++i) {
         const ObjectID& id = batch.inserted[i].id;
         id->setPrimaryKey(assigned[i]);
