@@ -130,8 +130,9 @@ void HX_ConnectAppDelegate::presentMailController(const std::shared_ptr<toolkit:
 
 std::shared_ptr<toolkit::ViewController> HX_ConnectAppDelegate::makeRootScreen(int index) {
     if (index < 0 || index >= kHXViewCount) return nullptr;
-    auto root = screens().makeRootScreen(index, screenRoles());
-    if (!root) return hxMakeRootScreen(index);
+    auto roles = screenRoles();
+    auto root = screens().makeRootScreen(index, roles);
+    if (!root) return hxMakeRootScreen(index, roles.lists);
     root->setTitle(kHXViews[index].title);
     return root;
 }
@@ -147,9 +148,8 @@ void HX_ConnectAppDelegate::showCallPopup() { record("showCallPopup"); }
 // The base form has no interface: its view is the settings view, as the tablet's is by default.
 int HX_ConnectAppDelegate::currentViewIndex() { return 4; }
 
-std::shared_ptr<HXMessageListScreen> HX_ConnectAppDelegate::messageListForViewIndex(int index) {
-    if (auto* root = dynamic_cast<HXMessageListHost*>(viewControllerForIndex(index).get()))
-        return root->messageList(*this);
+std::shared_ptr<HXMessageListReceiver> HX_ConnectAppDelegate::messageListForViewIndex(int index) {
+    if (auto* root = dynamic_cast<HXMessageListHost*>(viewControllerForIndex(index).get())) return root->messageList();
     return nullptr;
 }
 

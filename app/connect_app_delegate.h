@@ -70,7 +70,7 @@ public:
     void queueRefresh() override;
     void setFirstResponder() override;
     int currentViewIndex() override;
-    std::shared_ptr<HXMessageListScreen> messageListForViewIndex(int index) override;
+    std::shared_ptr<HXMessageListReceiver> messageListForViewIndex(int index) override;
     void setUnreadCount(int64_t count, int forViewIndex) override;
     void updateAccountPrefs() override;
     void registerForUserNotifications() override;

@@ -81,7 +81,7 @@ void HXAppListLoadingRole::refreshMessageList(int view) {
     if (view < 1 || view > 3) return;
     // The list reloads from its first page, as a refresh from outside it does.
     if (auto* root = dynamic_cast<HXMessageListHost*>(app_.viewControllerForIndex(view).get()))
-        if (auto list = root->messageList(app_)) list->loadMessages(HXMessageListModel::Sender::None);
+        if (auto list = root->messageList()) list->loadMessages(HXMessageListModel::Sender::None);
 }
 
 void HXAppListLoadingRole::loadPhoneSettings() { app_.loadPhoneSettings(); }
@@ -235,10 +235,6 @@ void HXAppListActionsRole::blockContact(bool block, const std::string& conversat
 
 void HXAppListActionsRole::createEmailForConversationWithID(const std::string& conversationID) {
     app_.createEmailForConversationWithID(conversationID);
-}
-
-void HXAppListActionsRole::reloadConversationWithID(const std::string& conversationID) {
-    app_.loadConversationWithID(conversationID, std::nullopt);
 }
 
 std::shared_ptr<toolkit::ViewController>

@@ -158,7 +158,6 @@ public:
     void markConversation(const std::string& conversationID, bool read) override;
     void blockContact(bool block, const std::string& conversationID) override;
     void createEmailForConversationWithID(const std::string& conversationID) override;
-    void reloadConversationWithID(const std::string& conversationID) override;
     std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
 
 private:

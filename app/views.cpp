@@ -1,16 +1,17 @@
 #include "app/views.h"
 
 #include "app/passcode_settings_placeholder.h"
-#include "service/application_web_client.h"
-#include "service/endpoints.h"
+#include "app/roles/screen_roles.h"
 #include "service/message_list_model.h"
 
-std::shared_ptr<HXMessageListModel> HXMessageListPlaceholderScreen::messageList(HXApplicationWebClient& app) {
+std::shared_ptr<HXMessageListModel> HXMessageListPlaceholderScreen::messageList() {
     if (!list_) {
+        auto lists = lists_.lock();
+        if (!lists) return nullptr;
+        list_ = lists->makeMessageList(viewType_);
+        if (!list_) return nullptr;
         std::shared_ptr<HXMessageListView> view = std::dynamic_pointer_cast<HXMessageListPlaceholderScreen>(selfPtr());
-        list_ = std::make_shared<HXMessageListModel>(
-            app.weakWebClient(), HXMessageListModel::viewSettingsForType(viewType_, app.endpoints().servicePageBase()),
-            view);
+        list_->setView(view);
     }
     return list_;
 }
@@ -25,12 +26,12 @@ void HXMessageListPlaceholderScreen::viewDidDisappear(bool animated) {
     shown_ = false;
 }
 
-std::shared_ptr<HXPlaceholderScreen> hxMakeRootScreen(int index) {
+std::shared_ptr<HXPlaceholderScreen> hxMakeRootScreen(int index, std::weak_ptr<HXListLoadingRole> lists) {
     if (index < 0 || index >= kHXViewCount) return nullptr;
     const auto& spec = kHXViews[index];
     std::shared_ptr<HXPlaceholderScreen> root;
     if (index >= 1 && index <= 3)
-        root = std::make_shared<HXMessageListPlaceholderScreen>(spec.screen, index);
+        root = std::make_shared<HXMessageListPlaceholderScreen>(spec.screen, index, std::move(lists));
     else if (index == 4)
         root = std::make_shared<HXSettingsPlaceholderScreen>();
     else

@@ -44,19 +44,19 @@ private:
     std::string screenClass_;
 };
 
-class HXApplicationWebClient;
+class HXListLoadingRole;
 class HXMessageListModel;
 
 // The root screen of a message list (views 1 to 3: SMS, voicemail, history) until the list
 // screens are built: a placeholder that is the view of the list's model (its state, requests and
-// parse), so that the service's list replies reach the store. The model is made on first use,
-// for the service the application object talks to then; the list is shown while the screen is
-// up. The view's other operations have nothing to show here.
+// parse), so that the service's list replies reach the store. The lists' role makes the model on
+// first use, for the service the application object talks to then; the list is shown while the
+// screen is up. The view's other operations have nothing to show here.
 class HXMessageListPlaceholderScreen : public HXPlaceholderScreen, public HXMessageListView, public HXMessageListHost {
 public:
-    HXMessageListPlaceholderScreen(std::string screenClass, int viewType)
-        : HXPlaceholderScreen(std::move(screenClass)), viewType_(viewType) {}
-    std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient& app) override;
+    HXMessageListPlaceholderScreen(std::string screenClass, int viewType, std::weak_ptr<HXListLoadingRole> lists)
+        : HXPlaceholderScreen(std::move(screenClass)), viewType_(viewType), lists_(std::move(lists)) {}
+    std::shared_ptr<HXMessageListModel> messageList() override;
     // A placeholder has no search bar.
     bool enterSearch() override { return false; }
     void viewWillAppear(bool animated) override;
@@ -75,14 +75,15 @@ public:
 
 private:
     int viewType_;
+    std::weak_ptr<HXListLoadingRole> lists_;
     std::shared_ptr<HXMessageListModel> list_;
     // Read by parses off the main thread.
     std::atomic<bool> shown_{false};
 };
 
-// The root screen of a view index: a message-list placeholder for views 1 to 3, a plain
-// placeholder for the others; titled as the view.
-std::shared_ptr<HXPlaceholderScreen> hxMakeRootScreen(int index);
+// The root screen of a view index: a message-list placeholder for views 1 to 3 (its list made by
+// lists), a plain placeholder for the others; titled as the view.
+std::shared_ptr<HXPlaceholderScreen> hxMakeRootScreen(int index, std::weak_ptr<HXListLoadingRole> lists = {});
 
 // The app's image of that name, or a blank 25 x 25 template image under the name where the bundle
 // has none (programs and tests run without the resources).

@@ -8,7 +8,6 @@
 #include "app/connect_app_delegate.h"
 #include "emulator/emulator.h"
 #include "platform/dispatch/run_loop.h"
-#include "platform/foundation/notification_center.h"
 #include "platform/net/curl_transport.h"
 #include "platform/net/url_connection.h"
 #include "service/custom_cookie_jar.h"
@@ -114,20 +113,18 @@ void BM_TaggedRequests(benchmark::State& state) {
     app->setCookieJar(std::make_shared<CustomCookieJar>());
     int replies = 0;
     size_t bytes = 0;
-    auto& center = foundation::NotificationCenter::defaultCenter();
-    center.addObserver(&replies, "kSMSNotification", [&](const foundation::Notification& n) {
+    auto answer = [&](std::shared_ptr<foundation::Data> data) {
         ++replies;
-        if (n.object) bytes += static_cast<foundation::Data*>(n.object.get())->size();
-    });
+        if (data) bytes += data->size();
+    };
     for (auto _ : state) {
         for (int i = 0; i < kRequests; ++i) {
             const int before = replies;
-            app->startAsyncLoadWithRequest(net::URLRequest(url), url + std::to_string(i));
+            app->startAsyncLoadWithRequest(net::URLRequest(url), url + std::to_string(i), answer);
             while (replies == before) loop.runOnce(1);
         }
         forgetRequests(state);
     }
-    center.removeObserver(&replies);
     if (bytes != static_cast<size_t>(replies) * 2048) state.SkipWithError("replies incomplete");
     state.SetItemsProcessed(state.iterations() * kRequests);
 }

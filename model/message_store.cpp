@@ -135,6 +135,25 @@ std::string HX_Conversation::formattedNumber() const {
     return computed;
 }
 
+std::optional<HX_Conversation> HX_Conversation::insertInto(const store::ContextPtr& context) {
+    if (!context) return std::nullopt;
+    auto object = context->insertNewObject(HXMessageStore::kConversationEntity);
+    if (!object.ok()) return std::nullopt;
+    return HX_Conversation(object.value());
+}
+
+size_t HX_Conversation::storedMessageCount() const { return object_->objects("Messages").size(); }
+
+void HX_Conversation::setStarred(bool starred) const { (void)object_->setValue("isStarred", starred); }
+
+void HX_Conversation::setNumberOfMessages(int64_t count) const { (void)object_->setValue("numberOfMessages", count); }
+
+void HX_Conversation::setSender(const std::string& sender) const { (void)object_->setValue("sender", sender); }
+
+void HX_Conversation::setLastMessageText(const std::string& text) const {
+    (void)object_->setValue("lastMessageText", text);
+}
+
 std::string HX_Conversation::formattedNumberFor(const std::string& number) {
     if (number.empty() || number == "Unknown" || number == "Group Message") return {};
     return PhoneExtensions::formattedPhoneNumberFromString(number);

@@ -4,7 +4,7 @@
 // alerts and overlay, the sign-in panel, the message lists, the quick-setting location switch,
 // and, until they are built here, the token and the message queue) it declares as pure virtual
 // members; the application object implements them. The message lists are reached through
-// HXMessageListScreen, an interface of this layer that the list screens implement.
+// HXMessageListReceiver, an interface of this layer that the list screens implement.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,7 @@ inline constexpr const char* kHXFormSubmissionURLKey = "hxc_FormSubmissionURL";
 
 class CustomCookieJar;
 class AsyncURLConnection;
-class HXMessageListScreen;
+class HXMessageListReceiver;
 struct HXMMSImage;
 struct HXMailDraft;
 enum class HXReplyRow : int;
@@ -34,6 +34,11 @@ struct Cookie;
 class URLRequest;
 struct HTTPURLResponse;
 }  // namespace net
+
+// What the one who asked for a request hears of its end, on the main thread: the reply's bytes, or
+// null when the request failed. A request with an answer is told to it alone (its tag routes
+// nothing); one cancelled is not answered.
+using HXReplyAnswer = std::function<void(std::shared_ptr<foundation::Data> data)>;
 
 class HXApplicationWebClient : public HXApplicationModel {
 public:
@@ -62,7 +67,7 @@ public:
     // The view shown now (0 dial pad, 1 SMS, 2 voicemail, 3 history, 4 settings), the list
     // screen of a view (null for a view that is no message list), and a view's unread badge.
     virtual int currentViewIndex() = 0;
-    virtual std::shared_ptr<HXMessageListScreen> messageListForViewIndex(int index) = 0;
+    virtual std::shared_ptr<HXMessageListReceiver> messageListForViewIndex(int index) = 0;
     virtual void setUnreadCount(int64_t count, int forViewIndex) = 0;
     // Archives the current account, its cookies and its last-notification time into the
     // preferences.
@@ -219,8 +224,9 @@ public:
     // ---- data loading (service/data_loading.cpp)
 
     void loadInitialData();
+    // A conversation's newest page (no token) or an older one, answered to the one who asked.
     void loadConversationWithID(const std::optional<std::string>& threadID,
-                                const std::optional<std::string>& paginationToken);
+                                const std::optional<std::string>& paginationToken, HXReplyAnswer answer = {});
     void loadUnreadMessages();
     void loadSpam();
     void loadArchive();
@@ -237,8 +243,8 @@ public:
     // Where the service is.
     const HXEndpoints& endpoints();
 
-    // Sends request under tag (on the main thread).
-    void startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag);
+    // Sends request under tag (on the main thread); with an answer, its end goes there alone.
+    void startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag, HXReplyAnswer answer = {});
     // True while the request table holds an entry under tag.
     bool requestInFlight(const std::string& tag);
     // True while no request is in flight.
@@ -282,7 +288,7 @@ protected:
     // Removes the settings screen's observers of the current account.
     virtual void removeAccountObservers() = 0;
     // The list screen of the current view, when that view is a message list; null otherwise.
-    std::shared_ptr<HXMessageListScreen> currentMessageList();
+    std::shared_ptr<HXMessageListReceiver> currentMessageList();
     // Presents the new-message screen with one recipient token per title, the conversation to
     // reply into ("" for a new one) and the text to start from.
     virtual void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
@@ -319,9 +325,6 @@ protected:
     net::URLRequest postRequestForURLWithDict(const std::string& url, const foundation::Dictionary& dict);
     std::optional<foundation::Value> parseObjectFromApiResponse(std::string_view text) const;
     std::optional<std::string> parseAuthV2FromString(std::string_view text) const;
-    // A reply of the SMS, voicemail, history or search list (null when its request failed),
-    // handed to that list.
-    void listReplyReceived(HXReplyRow row, const std::shared_ptr<foundation::Data>& data);
     void downloadRecordedCallForID(const std::string& mediaID);
     void downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl);
     // The media branches of the reply router.
@@ -355,3 +358,7 @@ private:
     // The "Storage Full" alert was shown in this run.
     bool storageFullAlerted_ = false;
 };
+
+// The answer of a spam or archive page (flags: HXMessageListReceiver's SpamList or ArchiveList),
+// whoever asked: the history list of app, whose types cover every list, parses it.
+HXReplyAnswer HXHistoryListParses(std::weak_ptr<HXApplicationWebClient> app, int flags);

@@ -8,7 +8,7 @@
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "service/application_web_client.h"
-#include "service/message_list_screen.h"
+#include "service/message_list_receiver.h"
 #include "service/request_machinery.h"
 #include "service/thread_list_reply.h"
 
@@ -61,7 +61,8 @@ void HXApplicationWebClient::loadInitialData() {
 }
 
 void HXApplicationWebClient::loadConversationWithID(const std::optional<std::string>& threadID,
-                                                    const std::optional<std::string>& paginationToken) {
+                                                    const std::optional<std::string>& paginationToken,
+                                                    HXReplyAnswer answer) {
     if (!threadID || !signedIn(account())) return;
     // Ids and tokens go into the body as JSON strings, whatever characters they hold.
     auto quoted = [this](const std::string& s) { return "\"" + JSONStringFromString(s) + "\""; };
@@ -69,7 +70,8 @@ void HXApplicationWebClient::loadConversationWithID(const std::optional<std::str
                              ",[null,true,true]]";
     auto request = apiRequestWithDict(apiDescription(api("api2thread/get?alt=json"), body));
     if (request)
-        startAsyncLoadWithRequest(std::move(*request), api("api2thread/get?alt=json") + paginationToken.value_or(""));
+        startAsyncLoadWithRequest(std::move(*request), api("api2thread/get?alt=json") + paginationToken.value_or(""),
+                                  std::move(answer));
 }
 
 void HXApplicationWebClient::loadMessagesForURL(const std::string& url) {
@@ -86,7 +88,26 @@ void HXApplicationWebClient::loadMessagesForURL(const std::string& url) {
             requests.emplace_back(std::move(*counts), api("threadinginfo/get?alt=json"));
     }
     if (!list) post("kCookiesExpiredNotification");
-    for (auto& [request, tag] : requests) startAsyncLoadWithRequest(std::move(request), tag);
+    for (auto& [request, tag] : requests)
+        startAsyncLoadWithRequest(std::move(request), tag,
+                                  unread || tag != url
+                                      ? HXReplyAnswer()
+                                      : HXHistoryListParses(weakWebClient(), url == page + "inbox/recent/archive/"
+                                                                                 ? HXMessageListReceiver::ArchiveList
+                                                                                 : HXMessageListReceiver::SpamList));
+}
+
+HXReplyAnswer HXHistoryListParses(std::weak_ptr<HXApplicationWebClient> app, int flags) {
+    return [app, flags](std::shared_ptr<foundation::Data> data) {
+        if (!data || data->empty()) return;
+        auto self = app.lock();
+        auto list = self ? self->messageListForViewIndex(kHistoryViewIndex) : nullptr;
+        if (!list) return;
+        std::shared_ptr<const foundation::Data> bytes = std::move(data);
+        dispatch::Queue::global(dispatch::Priority::Background)->async([list, bytes, flags] {
+            list->parseMessagesFromData(bytes, flags, {});
+        });
+    };
 }
 
 void HXApplicationWebClient::loadUnreadMessages() {

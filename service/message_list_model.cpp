@@ -73,11 +73,15 @@ struct HXMessageListModel::ParseResult {
     HXThreadListReply::More more = HXThreadListReply::More::Absent;  // what the reply says of the next page
 };
 
-// Hands the results controller's changes to the list while the list lives.
-class HXMessageListModel::FetchDelegate : public store::FetchedResultsControllerDelegate {
+// Hands the rows' changes to the list's view while the list lives.
+class HXMessageListModel::RowsObserver : public HXRowsObserver {
 public:
-    explicit FetchDelegate(std::weak_ptr<HXMessageListModel> list) : list_(std::move(list)) {}
-    void controllerDidChangeContent(store::FetchedResultsController&) override {
+    explicit RowsObserver(std::weak_ptr<HXMessageListModel> list) : list_(std::move(list)) {}
+    void rowsDidChange(const store::RowChanges& changes) override {
+        if (auto list = list_.lock())
+            if (auto view = list->view()) view->rowsDidChange(changes);
+    }
+    void rowsDidChangeContent() override {
         if (auto list = list_.lock())
             if (auto view = list->view()) view->controllerDidChangeContent();
     }
@@ -307,7 +311,7 @@ uint64_t HXMessageListModel::totalMessagesInStore() const {
 // ---- the results controller
 
 store::FetchedResultsControllerPtr HXMessageListModel::fetchedResultsController() {
-    if (fetchedResultsController_) return fetchedResultsController_;
+    if (rows_) return rows_->controller();
     auto a = app();
     auto context = a ? a->managedObjectContext() : nullptr;
     if (!context) return nullptr;
@@ -338,18 +342,45 @@ store::FetchedResultsControllerPtr HXMessageListModel::fetchedResultsController(
             "note",   "lastMessageText", "numberOfMessages", "phoneNumber", "formattedNumber", "isSenderBlocked"};
     }
     const Value tag = settings.get("viewTag");
-    fetchedResultsController_ = store::FetchedResultsController::create(
-        std::move(request), context, tag.isString() ? std::optional<std::string>(tag.asString()) : std::nullopt);
-    if (!fetchDelegate_) fetchDelegate_ = std::make_shared<FetchDelegate>(weak_from_this());
-    fetchedResultsController_->setDelegate(fetchDelegate_);
+    if (!rowsObserver_) rowsObserver_ = std::make_shared<RowsObserver>(weak_from_this());
+    rows_ =
+        HXStoreRows::make(std::move(request), context,
+                          tag.isString() ? std::optional<std::string>(tag.asString()) : std::nullopt, rowsObserver_);
     std::weak_ptr<HXMessageListModel> weak = weak_from_this();
     dispatch::Queue::main()->async([weak] {
         if (auto self = weak.lock()) self->filterTable(FilterSender::Controller);
     });
-    return fetchedResultsController_;
+    return rows_->controller();
 }
 
-void HXMessageListModel::resetFetchedController() { fetchedResultsController_.reset(); }
+void HXMessageListModel::resetFetchedController() { rows_.reset(); }
+
+size_t HXMessageListModel::numberOfConversations() const { return rows_ ? rows_->count() : 0; }
+
+std::optional<HX_Conversation> HXMessageListModel::conversationAt(size_t row) const {
+    return rows_ ? rows_->rowAt<HX_Conversation>(row) : std::nullopt;
+}
+
+std::optional<HX_Conversation> HXMessageListModel::conversationWithID(const std::string& conversationID) const {
+    auto a = app();
+    auto object = a ? a->getConversationWithID(conversationID) : nullptr;
+    if (!object) return std::nullopt;
+    return HX_Conversation(std::move(object));
+}
+
+bool HXMessageListModel::withScratchConversation(const std::function<void(const HX_Conversation&)>& use) const {
+    auto a = app();
+    auto main = a ? a->managedObjectContext() : nullptr;
+    if (!main) return false;
+    // A child of the main context that is rolled back: nothing reaches the store.
+    auto scratch = store::Context::create(store::ConcurrencyType::PrivateQueue);
+    scratch->setParentContext(main);
+    scratch->performAndWait([&] {
+        if (auto conversation = HX_Conversation::insertInto(scratch)) use(*conversation);
+        scratch->rollback();
+    });
+    return true;
+}
 
 namespace {
 
@@ -448,7 +479,8 @@ void HXMessageListModel::filterTable(FilterSender sender) {
     auto v = view();
     if (!v) return;
     v->reloadTable();
-    if (sender != FilterSender::None && sender != FilterSender::SearchBar) v->scrollToTopWithAnimation(false);
+    if (sender != FilterSender::None && sender != FilterSender::SearchBar && sender != FilterSender::Parse)
+        v->scrollToTopWithAnimation(false);
 }
 
 // ---- list types and the dropdown
@@ -604,10 +636,11 @@ void HXMessageListModel::refreshComplete() {
         v->endRefreshing();
         v->updateLastRefreshDate();
     }
-    // After an older page the rows shown are read again, keeping the selection.
+    // After an older page the row that loads the next one follows (the rows themselves followed
+    // their save).
     const int type = selectedListType();
     const uint64_t page = type == Spam ? spamPage() : type == Archive ? archivePage() : reloadPage();
-    if (v && (type == Normal || type == Spam || type == Archive) && page >= 2) v->reloadVisibleCells();
+    if (v && (type == Normal || type == Spam || type == Archive) && page >= 2) v->updateMoreRow();
     post("kMessageReloadingCompleteNotification");
 }
 
@@ -829,14 +862,17 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
         conversation->setValueAt(cv.isTrash, false);
         conversation->setValueAt(cv.phoneNumber, c.phoneNumber);
         conversation->setValueAt(cv.sender, c.sender);
-        if (c.clearABName) conversation->setValueAt(cv.ABName, "");
+        // The name is set once: a name cleared and found again is no change of the row.
+        std::optional<std::string> abName;
+        if (c.clearABName) abName = "";
         if (c.nameLookup == HXPlannedConversation::NameLookup::Contact) {
             auto formatted = PhoneExtensions::formattedPhoneNumberFromString(c.phoneNumber);
             conversation->setValueAt(cv.formattedNumber, formatted);
-            conversation->setValueAt(cv.ABName, app->contactNameForNumber(formatted));
+            abName = app->contactNameForNumber(formatted);
         } else if (c.nameLookup == HXPlannedConversation::NameLookup::Group) {
-            conversation->setValueAt(cv.ABName, app->updateGroupContactsForNumber(c.phoneNumber));
+            abName = app->updateGroupContactsForNumber(c.phoneNumber);
         }
+        if (abName) conversation->setValueAt(cv.ABName, std::move(*abName));
         conversation->setValueAt(cv.type, c.type);
         conversation->setValueAt(cv.cost, thread.displayableCost ? Value(std::move(*thread.displayableCost)) : Value());
         conversation->setValueAt(cv.isSenderBlocked, thread.contactBlocked);
@@ -1057,7 +1093,7 @@ void HXMessageListModel::afterParse(const std::shared_ptr<HXApplicationWebClient
     const int listType = selectedListType();
     if ((listType == Archive && archivePage() == 0) || (listType == Normal && reloadPage() == 0) ||
         (listType == Spam && spamPage() == 0)) {
-        onView([](HXMessageListView& v) { v.reloadVisibleCells(); });
+        onView([](HXMessageListView& v) { v.updateMoreRow(); });
         return;
     }
     advancePageMarker(flags, r);
@@ -1089,7 +1125,7 @@ void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
     if (r.more == HXThreadListReply::More::Absent) {
         endOfList();
         if (!spam && !archive) setReloadPage(0);
-        onView([](HXMessageListView& v) { v.reloadVisibleCells(); });
+        onView([](HXMessageListView& v) { v.updateMoreRow(); });
     } else if (r.more == HXThreadListReply::More::Entries) {
         if (!reload)
             onMain([](HXMessageListModel& s) { s.loadMessages(Sender::ListScreen); });
@@ -1121,7 +1157,7 @@ void HXMessageListModel::refilterIfMarked(const ParseResult& r) {
     if (!refilter_.exchange(false)) return;
     const bool scroll = r.newConversation && selectedListType() == Normal && reloadPage() == 1;
     onMain([scroll](HXMessageListModel& s) {
-        s.filterTable(FilterSender::SearchBar);
+        s.filterTable(FilterSender::Parse);
         if (auto v = s.view(); v && scroll) v->scrollToTopWithAnimation(true);
     });
 }
@@ -1236,7 +1272,30 @@ void HXMessageListModel::loadMessages(Sender sender) {
     }
     auto request = a->apiRequestWithDict(description);
     if (!request) return sendNothing();
-    a->startAsyncLoadWithRequest(std::move(*request), tag);
+    HXReplyAnswer answer;
+    if (beginsWith(tag, page + "inbox/recent/archive/") || beginsWith(tag, page + "inbox/recent/spam/")) {
+        answer = HXHistoryListParses(a, beginsWith(tag, page + "inbox/recent/archive/") ? ArchiveList : SpamList);
+    } else {
+        const bool search = beginsWith(tag, page + "inbox/search/?q=");
+        answer = [weak, search](std::shared_ptr<foundation::Data> data) {
+            if (auto s = weak.lock()) s->messagesReceived(std::move(data), search);
+        };
+    }
+    a->startAsyncLoadWithRequest(std::move(*request), tag, std::move(answer));
+}
+
+void HXMessageListModel::loadConversation(const std::string& conversationID) {
+    auto a = app();
+    if (!a) return;
+    std::weak_ptr<HXMessageListModel> weak = weak_from_this();
+    a->loadConversationWithID(conversationID, std::nullopt, [weak](std::shared_ptr<foundation::Data> data) {
+        auto self = weak.lock();
+        if (!self || !data || data->empty()) return;
+        std::shared_ptr<const foundation::Data> bytes = std::move(data);
+        dispatch::Queue::global(dispatch::Priority::Background)->async([self, bytes] {
+            self->parseMessagesForConversationFromData(bytes, true);
+        });
+    });
 }
 
 void HXMessageListModel::autoReloadMessages() {

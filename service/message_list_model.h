@@ -1,8 +1,10 @@
 // The model of a message list: the state that the SMS, voicemail and history screens share (view
-// settings, page markers, the selected list type, loading state), the parse of the service's
-// thread lists into the account's store, the list requests with their paging, the unread badge
-// count and read marking. It talks back to the screen that shows it through HXMessageListView;
-// without a view it behaves as a list that is not shown.
+// settings, page markers, the selected list type, loading state), and the list's loader: the
+// parse of the service's thread lists into the account's store, the list requests with their
+// paging, the unread badge count and read marking. Its rows are apart from the loader: typed
+// conversations (HX_Conversation) of an HXStoreRows over the account's main context, whose
+// row-level changes the screen hears. It talks back to the screen that shows it through
+// HXMessageListView; without a view it behaves as a list that is not shown.
 #pragma once
 
 #include <atomic>
@@ -15,19 +17,21 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/conversation.h"
 #include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 #include "platform/store/context.h"
 #include "platform/store/fetched_results_controller.h"
-#include "service/message_list_screen.h"
+#include "service/message_list_receiver.h"
 #include "service/message_list_view.h"
+#include "service/store_rows.h"
 
 class HXApplicationWebClient;
 struct HXThreadListReply;
 struct HXThreadListPlan;
 struct HXStaleSweep;
 
-class HXMessageListModel : public HXMessageListScreen, public std::enable_shared_from_this<HXMessageListModel> {
+class HXMessageListModel : public HXMessageListReceiver, public std::enable_shared_from_this<HXMessageListModel> {
 public:
     // Bits of a parse's flags.
     enum ParseFlags : int { SpamList = 1, ArchiveList = 2, ConversationReload = 4, NewestPage = 8 };
@@ -46,8 +50,9 @@ public:
         Unread = 10
     };
     // Who asks for a filter (`filterTable:`'s sender): nobody, the results controller, the
-    // dropdown, the search bar or anything else. It decides whether to fetch and to scroll.
-    enum class FilterSender { None, Controller, Dropdown, SearchBar, Other };
+    // dropdown, the search bar, a parse that brought a new conversation or anything else. It
+    // decides whether to fetch and to scroll (never for the search bar or a parse).
+    enum class FilterSender { None, Controller, Dropdown, SearchBar, Parse, Other };
     // Who asked for a load (`loadMessages:`): nothing or a notification (a refresh from the first
     // page), the list itself (its next page), or the load-more row of the table.
     enum class Sender { None, ListScreen, TableCell };
@@ -97,6 +102,14 @@ public:
     store::FetchedResultsControllerPtr fetchedResultsController();
     // Drops the controller (at logout); the next use makes one for the store of that time.
     void resetFetchedController();
+    // The list's rows as fetched last (none before the first use of the controller).
+    size_t numberOfConversations() const;
+    std::optional<HX_Conversation> conversationAt(size_t row) const;
+    // The stored conversation with an id, whether the list shows it or not.
+    std::optional<HX_Conversation> conversationWithID(const std::string& conversationID) const;
+    // Runs use with a throwaway conversation of the account's store, which nothing saves (the
+    // screen measures a row with it); false, without running it, when there is no store.
+    bool withScratchConversation(const std::function<void(const HX_Conversation&)>& use) const;
     // The predicate filterTable() sets: the list's types, narrowed by the dropdown's row and by
     // the search text in the selected scope.
     foundation::Result<store::Predicate> listPredicate() const;
@@ -148,16 +161,20 @@ public:
 
     // ---- parsing (off the main thread)
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) override;
-    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) override;
+    // One conversation's page, the newest or an older one.
+    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest);
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                FetchCompletion completion) override;
     void parseMessagesFromData_v2(std::shared_ptr<const foundation::Data> data, int flags, FetchCompletion completion);
 
     // ---- list loading (main thread)
     void loadMessages(Sender sender);
+    // Asks for a conversation's newest page, which this list parses when it comes.
+    void loadConversation(const std::string& conversationID);
     void autoReloadMessages();
-    // The list's replies (`messagesReceived:`): the reply bytes, or null when the request failed.
-    void messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults = false) override;
+    // The answer of the list's own requests (`messagesReceived:`, main thread): the reply bytes,
+    // or null when the request failed. A search reply counts only while the list is shown.
+    void messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults = false);
     void updateBadgeValue();
     void markConversationRead(const std::string& conversationID);
     void markMessageRead(const std::string& conversationID);
@@ -173,9 +190,8 @@ public:
     // nobody asked, scrolls to the top.
     void filterTable(FilterSender sender = FilterSender::Other);
 
-    std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
-
 private:
+    std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
     struct ParseResult;
     void parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
                HXThreadListReply reply, int flags, const FetchCompletion& completion, ParseResult& result);
@@ -205,11 +221,11 @@ private:
     // Runs f with the view on the main queue while list and view live.
     void onView(std::function<void(HXMessageListView&)> f);
 
-    class FetchDelegate;
+    class RowsObserver;
     std::weak_ptr<HXApplicationWebClient> app_;
-    // Main-thread state: the results controller and its delegate.
-    store::FetchedResultsControllerPtr fetchedResultsController_;
-    std::shared_ptr<FetchDelegate> fetchDelegate_;
+    // Main-thread state: the rows and their observer, which tells the view.
+    std::shared_ptr<HXStoreRows> rows_;
+    std::shared_ptr<RowsObserver> rowsObserver_;
     // The list's monitor: loading flag, settings, search text, date, view, open conversation.
     mutable foundation::Mutex mutex_;
     foundation::Dictionary viewSettings_ HX_GUARDED_BY(mutex_);

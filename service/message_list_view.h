@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/store/fetched_results_controller.h"
+
 class HXMessageListView {
 public:
     virtual ~HXMessageListView() = default;
@@ -17,12 +19,18 @@ public:
     virtual void endRefreshing() = 0;
     // Shows the date of the last refresh.
     virtual void updateLastRefreshDate() = 0;
-    // The table again from the results controller; and again keeping the selected row (a list
-    // without a further page).
+    // The table again from the list's rows (a new filter); and again keeping the selected row
+    // (what the rows show changed outside the store, such as the contacts' names).
     virtual void reloadTable() = 0;
     virtual void reloadVisibleCells() = 0;
+    // The rows of the list changed under a save: only those rows are shown again. A view that
+    // keeps no rows of its own has nothing to do.
+    virtual void rowsDidChange(const store::RowChanges&) {}
+    // The list's paging changed (a load ended, the list has no further page): the row that loads
+    // older pages follows it. A view that keeps no rows of its own reads the table again.
+    virtual void updateMoreRow() { reloadVisibleCells(); }
     virtual void scrollToTopWithAnimation(bool animated) = 0;
-    // The store changed under the list's results controller.
+    // The store changed under the list's rows (after their row changes, if any).
     virtual void controllerDidChangeContent() = 0;
     // The read state of the conversation shown on top of the list, or none when none is shown.
     virtual std::optional<bool> shownConversationIsRead() const = 0;

@@ -54,6 +54,8 @@ private:
     std::shared_ptr<foundation::Data> buffer_ = std::make_shared<foundation::Data>();
     std::shared_ptr<net::URLConnection> connection_;
     int statusCode_ = 0;
+    // Who asked for the reply, when someone did (HXReplyAnswer).
+    std::function<void(std::shared_ptr<foundation::Data>)> answer_;
 };
 
 struct HXRequestEntry {
@@ -110,13 +112,6 @@ enum class HXReplyRow : int {
     ClientAuth,
     Unread,
     ThreadingInfo,
-    Api2Thread,
-    SMSList,
-    VoicemailList,
-    Spam,
-    Archive,
-    History,
-    Search,
     AccountGet,
     AccountUpdate,
     ThreadItemDelete,

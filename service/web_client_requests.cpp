@@ -15,7 +15,7 @@
 #include "service/calls.h"
 #include "service/custom_cookie_jar.h"
 #include "service/http_extensions.h"
-#include "service/message_list_screen.h"
+#include "service/message_list_receiver.h"
 #include "service/request_machinery.h"
 #include "service/sms_sending.h"
 
@@ -216,7 +216,7 @@ void HXApplicationWebClient::cancelRequests(const std::vector<std::string>& tags
     cancelRequests([&](const std::string& tag) { return std::find(tags.begin(), tags.end(), tag) != tags.end(); });
 }
 
-std::shared_ptr<HXMessageListScreen> HXApplicationWebClient::currentMessageList() {
+std::shared_ptr<HXMessageListReceiver> HXApplicationWebClient::currentMessageList() {
     return messageListForViewIndex(currentViewIndex());
 }
 
@@ -224,7 +224,8 @@ std::shared_ptr<foundation::Data> HXApplicationWebClient::dataForConnection(cons
     return webClient().requests.dataFor(connection);
 }
 
-void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag) {
+void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag,
+                                                       HXReplyAnswer answer) {
     auto& web = webClient();
     const std::string smsPrefix = web.endpoints.servicePageBase() + "sms/send/";
     const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
@@ -266,6 +267,7 @@ void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, 
     }
 
     auto connection = AsyncURLConnection::create(request, weakSelf, tag);
+    if (connection) connection->answer_ = std::move(answer);
     if (!connection) {
         if (task) {
             foundation::Application::shared().endBackgroundTask(task);
@@ -423,13 +425,6 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
     if (eq("ClientAuth")) return R::ClientAuth;
     if (eq(page + "inbox/recent/unread/")) return R::Unread;
     if (eq(api("threadinginfo/get?alt=json"))) return R::ThreadingInfo;
-    if (begins(api("api2thread/get?alt=json"))) return R::Api2Thread;
-    if (begins(page + "inbox/recent/sms/")) return R::SMSList;
-    if (begins(page + "inbox/recent/voicemail/")) return R::VoicemailList;
-    if (begins(page + "inbox/recent/spam/")) return R::Spam;
-    if (begins(page + "inbox/recent/archive/")) return R::Archive;
-    if (begins(page + "inbox/recent/all/")) return R::History;
-    if (begins(page + "inbox/search/?q=")) return R::Search;
     if (eq(api("account/get?alt=json"))) return R::AccountGet;
     if (begins(api("account/update?alt=json"))) return R::AccountUpdate;
     if (begins(api("threaditem/delete?alt=json"))) return R::ThreadItemDelete;
@@ -449,35 +444,6 @@ HXReplyRow rowForTag(const HXWebClient& web, const std::string& tag) {
 
 }  // namespace
 
-void HXApplicationWebClient::listReplyReceived(HXReplyRow row, const std::shared_ptr<foundation::Data>& data) {
-    // The list that asked is the one that hears the reply; the notification of its kind still
-    // announces it to any other observer.
-    std::shared_ptr<HXMessageListScreen> list;
-    const char* name = nullptr;
-    switch (row) {
-        case HXReplyRow::SMSList:
-            list = messageListForViewIndex(1);
-            name = "kSMSNotification";
-            break;
-        case HXReplyRow::VoicemailList:
-            list = messageListForViewIndex(2);
-            name = "kVMNotification";
-            break;
-        case HXReplyRow::History:
-            list = messageListForViewIndex(3);
-            name = "kHistoryNotification";
-            break;
-        case HXReplyRow::Search:
-            list = currentMessageList();
-            name = "kSearchResultsNotification";
-            break;
-        default:
-            return;
-    }
-    if (list) list->messagesReceived(data, row == HXReplyRow::Search);
-    post(name, data);
-}
-
 void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& connection) {
     auto& web = webClient();
     // A connection superseded under its tag has nothing to route: the table speaks for the new one.
@@ -495,22 +461,18 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     HXRoutedReply reply;
     reply.tag = connection.tag();
     reply.data = dataForConnection(connection);
+    // A reply someone asked for goes to them alone.
+    if (auto answer = connection.answer_) {
+        answer(reply.data);
+        removeEntry(web, connection);
+        hideIndicatorIfIdle(*this);
+        return;
+    }
     if (reply.data) reply.text.assign(reply.data->begin(), reply.data->end());
     reply.statusCode = connection.statusCode();
     bool tail = true;
     std::shared_ptr<const foundation::Data> bytes = reply.data;
     std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
-    // Hands the bytes to the list screen of a view, taken on the main queue, for a parse on a
-    // background-priority queue.
-    auto parseOnList = [weakSelf, bytes](int viewIndex, std::function<void(HXMessageListScreen&)> parse) {
-        dispatch::Queue::main()->async([weakSelf, viewIndex, parse = std::move(parse)] {
-            auto self = weakSelf.lock();
-            if (!self) return;
-            auto list = self->messageListForViewIndex(viewIndex);
-            if (!list) return;
-            dispatch::Queue::global(dispatch::Priority::Background)->async([list, parse] { parse(*list); });
-        });
-    };
     using R = HXReplyRow;
     switch (row) {
         case R::OAuthListSessions:
@@ -563,30 +525,6 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
             break;
         case R::ThreadingInfo:
             threadingInfoReply(reply);
-            break;
-        case R::Api2Thread:
-            if (!reply.text.empty()) {
-                int index = currentViewIndex();
-                if (index == 0 || index == 4) index = 3;
-                const bool isLatest = reply.tag == api("api2thread/get?alt=json");
-                parseOnList(index, [bytes, isLatest](HXMessageListScreen& list) {
-                    list.parseMessagesForConversationFromData(bytes, isLatest);
-                });
-            }
-            break;
-        case R::SMSList:
-        case R::VoicemailList:
-        case R::History:
-        case R::Search:
-            listReplyReceived(row, reply.data);
-            break;
-        case R::Spam:
-        case R::Archive:
-            if (!reply.text.empty()) {
-                const int flags = row == R::Spam ? HXMessageListScreen::SpamList : HXMessageListScreen::ArchiveList;
-                parseOnList(
-                    3, [bytes, flags](HXMessageListScreen& list) { list.parseMessagesFromData(bytes, flags, {}); });
-            }
             break;
         case R::AccountGet:
         case R::AccountUpdate:
@@ -669,15 +607,9 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
     }
 
     removeOverlay(*this);
-    // The waiting list ends its load.
-    if (foundation::hasPrefix(tag, page + "inbox/recent/sms/"))
-        listReplyReceived(HXReplyRow::SMSList, nullptr);
-    else if (foundation::hasPrefix(tag, page + "inbox/recent/voicemail/"))
-        listReplyReceived(HXReplyRow::VoicemailList, nullptr);
-    else if (foundation::hasPrefix(tag, page + "inbox/recent/all/"))
-        listReplyReceived(HXReplyRow::History, nullptr);
-    else if (foundation::hasPrefix(tag, page + "inbox/search/?q="))
-        listReplyReceived(HXReplyRow::Search, nullptr);
+    // The one who asked (a waiting list) hears of the end.
+    if (connection.answer_)
+        connection.answer_(nullptr);
     else if (tag == page + "inbox/recent/unread/" && !isInBackground()) {
         std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
         dispatch::Queue::main()->async([weakSelf] {

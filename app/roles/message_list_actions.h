@@ -51,8 +51,6 @@ public:
     virtual void markConversation(const std::string& conversationID, bool read) = 0;
     virtual void blockContact(bool block, const std::string& conversationID) = 0;
     virtual void createEmailForConversationWithID(const std::string& conversationID) = 0;
-    // The thread fetched again from the service, from its newest page.
-    virtual void reloadConversationWithID(const std::string& conversationID) = 0;
 
     // ---- the screens a row opens
     virtual std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) = 0;

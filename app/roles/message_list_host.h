@@ -4,14 +4,14 @@
 
 #include <memory>
 
-class HXApplicationWebClient;
 class HXMessageListModel;
 
 class HXMessageListHost {
 public:
     virtual ~HXMessageListHost() = default;
-    // The screen's list; a screen that makes its list on first use makes it for app.
-    virtual std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient& app) = 0;
+    // The screen's list, made on first use by the lists' role the screen was given (none when
+    // the screen has no such role, or its role is gone).
+    virtual std::shared_ptr<HXMessageListModel> messageList() = 0;
     // Puts the list's search bar in focus; false for a screen without one.
     virtual bool enterSearch() = 0;
 };

@@ -17,7 +17,7 @@
 #include "platform/net/event_loop.h"
 #include "platform/net/scripted_transport.h"
 #include "platform/security/keychain.h"
-#include "service/message_list_screen.h"
+#include "service/message_list_receiver.h"
 #include "service/request_machinery.h"
 
 namespace fuzzsupport {
@@ -25,8 +25,8 @@ namespace fuzzsupport {
 // The application object without an interface, whose views' message lists a target gives.
 class FuzzedApp : public HX_ConnectAppDelegate {
 public:
-    std::map<int, std::shared_ptr<HXMessageListScreen>> messageLists;
-    std::shared_ptr<HXMessageListScreen> messageListForViewIndex(int index) override {
+    std::map<int, std::shared_ptr<HXMessageListReceiver>> messageLists;
+    std::shared_ptr<HXMessageListReceiver> messageListForViewIndex(int index) override {
         auto it = messageLists.find(index);
         return it == messageLists.end() ? HX_ConnectAppDelegate::messageListForViewIndex(index) : it->second;
     }

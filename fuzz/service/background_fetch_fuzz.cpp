@@ -12,7 +12,7 @@
 namespace {
 
 // The history list: every parse it is asked for completes with new data.
-class HistoryList : public HXMessageListScreen {
+class HistoryList : public HXMessageListReceiver {
 public:
     void parseMessagesFromData(std::shared_ptr<const foundation::Data>, FetchCompletion completion) override {
         if (completion) completion(HXApplicationModel::BackgroundFetchNewData);
@@ -20,8 +20,6 @@ public:
     void parseMessagesFromData(std::shared_ptr<const foundation::Data>, int, FetchCompletion completion) override {
         if (completion) completion(HXApplicationModel::BackgroundFetchNewData);
     }
-    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data>, bool) override {}
-    void messagesReceived(std::shared_ptr<const foundation::Data>, bool) override {}
     void abortLoading() override {}
 };
 

@@ -1,7 +1,9 @@
 #include "platform/store/fetched_results_controller.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/store/sql_plan.h"
@@ -31,8 +33,8 @@ std::shared_ptr<FetchedResultsController> FetchedResultsController::create(Fetch
         new FetchedResultsController(std::move(request), std::move(context), std::move(cacheName)));
     std::weak_ptr<FetchedResultsController> weak = controller;
     controller->listener_ = controller->context_->addChangeListener(
-        [weak](Context&, Context::ChangeKind, const Context::Changes& changes) {
-            if (auto self = weak.lock()) self->contextChanged(changes);
+        [weak](Context&, Context::ChangeKind kind, const Context::Changes& changes) {
+            if (auto self = weak.lock()) self->contextChanged(kind, changes);
         },
         controller->request_.entityName);
     return controller;
@@ -94,7 +96,50 @@ void FetchedResultsController::deleteCacheWithName(const std::optional<std::stri
         sectionCache().entries.clear();
 }
 
-void FetchedResultsController::contextChanged(const Context::Changes& changes) {
+RowChanges FetchedResultsController::rowChanges(const std::vector<ManagedObjectPtr>& before,
+                                                const std::vector<ManagedObjectPtr>& after,
+                                                const std::unordered_set<const ManagedObject*>& changed) {
+    RowChanges out;
+    std::unordered_map<const ManagedObject*, size_t> oldIndex;
+    oldIndex.reserve(before.size());
+    for (size_t i = 0; i < before.size(); ++i) oldIndex.emplace(before[i].get(), i);
+    // The old index of every new row that was there before (npos for a new one).
+    constexpr size_t npos = static_cast<size_t>(-1);
+    std::vector<size_t> from(after.size(), npos);
+    for (size_t j = 0; j < after.size(); ++j)
+        if (auto it = oldIndex.find(after[j].get()); it != oldIndex.end()) from[j] = it->second;
+    // The longest increasing run of old indexes (patience sorting): those rows stay in place.
+    std::vector<size_t> tails, tailAt, previous(after.size(), npos);
+    for (size_t j = 0; j < after.size(); ++j) {
+        if (from[j] == npos) continue;
+        auto at = std::lower_bound(tails.begin(), tails.end(), from[j]);
+        const size_t k = static_cast<size_t>(at - tails.begin());
+        if (at == tails.end()) {
+            tails.push_back(from[j]);
+            tailAt.push_back(j);
+        } else {
+            *at = from[j];
+            tailAt[k] = j;
+        }
+        previous[j] = k > 0 ? tailAt[k - 1] : npos;
+    }
+    std::vector<bool> stays(after.size(), false), oldStays(before.size(), false);
+    for (size_t j = tailAt.empty() ? npos : tailAt.back(); j != npos; j = previous[j]) {
+        stays[j] = true;
+        oldStays[from[j]] = true;
+    }
+    for (size_t i = 0; i < before.size(); ++i)
+        if (!oldStays[i]) out.removed.push_back(i);
+    for (size_t j = 0; j < after.size(); ++j) {
+        if (!stays[j])
+            out.inserted.push_back(j);
+        else if (changed.count(after[j].get()))
+            out.updated.push_back(j);
+    }
+    return out;
+}
+
+void FetchedResultsController::contextChanged(Context::ChangeKind kind, const Context::Changes& changes) {
     if (!fetched_) return;
     const Entity* entity = nullptr;
     if (auto coordinator = context_->persistentStoreCoordinator())
@@ -111,12 +156,29 @@ void FetchedResultsController::contextChanged(const Context::Changes& changes) {
         }
         return false;
     };
+    // The objects whose rows change in place: a save announces again what a merge announced.
+    std::unordered_set<const ManagedObject*> changed;
+    for (const auto& o : changes.updated)
+        if (&o->entity() == entity && shown.count(o.get()) &&
+            (kind != Context::ChangeKind::DidSave || !merged_.count(o.get())))
+            changed.insert(o.get());
+    if (kind == Context::ChangeKind::DidSave) {
+        merged_.clear();
+    } else {
+        for (const auto* list : {&changes.inserted, &changes.updated})
+            for (const auto& o : *list)
+                if (&o->entity() == entity) merged_.insert(o.get());
+    }
     if (!touches(changes.inserted, false) && !touches(changes.updated, false) && !touches(changes.deleted, true))
         return;
     auto delegate = delegate_.lock();
     if (delegate) delegate->controllerWillChangeContent(*this);
     auto objects = context_->fetch(request_);
-    if (objects) objects_ = std::move(objects.value());
+    if (objects) {
+        std::vector<ManagedObjectPtr> before = std::move(objects_);
+        objects_ = std::move(objects.value());
+        if (delegate) delegate->controllerDidChangeRows(*this, rowChanges(before, objects_, changed));
+    }
     if (delegate) delegate->controllerDidChangeContent(*this);
 }
 

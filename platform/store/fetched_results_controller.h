@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/foundation/error.h"
@@ -17,10 +18,21 @@ namespace store {
 
 class FetchedResultsController;
 
+// What one change did to the rows, as a table shows it: the rows removed (by their index before
+// the change), inserted (by their index after it) and changed in place (by their index after it),
+// each in ascending order. A row that moved is removed and inserted; a removed or inserted row is
+// never also changed.
+struct RowChanges {
+    std::vector<size_t> removed, inserted, updated;
+    bool empty() const { return removed.empty() && inserted.empty() && updated.empty(); }
+};
+
 class FetchedResultsControllerDelegate {
 public:
     virtual ~FetchedResultsControllerDelegate() = default;
     virtual void controllerWillChangeContent(FetchedResultsController&) {}
+    // Between the two calls around it, once the rows are fetched again.
+    virtual void controllerDidChangeRows(FetchedResultsController&, const RowChanges&) {}
     virtual void controllerDidChangeContent(FetchedResultsController&) {}
 };
 
@@ -59,9 +71,16 @@ public:
     // Forgets the section information kept under name (all names when empty).
     static void deleteCacheWithName(const std::optional<std::string>& name);
 
+    // The rows between two fetches: removed, inserted and, of those kept in their order, the
+    // ones whose objects are in changed. The rows kept are the longest run of rows both fetches
+    // hold in the same order; any other row held by both moved.
+    static RowChanges rowChanges(const std::vector<ManagedObjectPtr>& before,
+                                 const std::vector<ManagedObjectPtr>& after,
+                                 const std::unordered_set<const ManagedObject*>& changed);
+
 private:
     FetchedResultsController(FetchRequest request, ContextPtr context, std::optional<std::string> cacheName);
-    void contextChanged(const Context::Changes& changes);
+    void contextChanged(Context::ChangeKind kind, const Context::Changes& changes);
 
     FetchRequest request_;
     ContextPtr context_;
@@ -71,6 +90,9 @@ private:
     bool fetched_ = false;
     uint64_t listener_ = 0;
     std::optional<Predicate> bound_;
+    // Objects a merge announced changed since the context last saved: its save announces them
+    // again, and their rows have been told already.
+    std::unordered_set<const ManagedObject*> merged_;
 };
 
 using FetchedResultsControllerPtr = std::shared_ptr<FetchedResultsController>;

@@ -574,6 +574,7 @@ void TableView::placeRows(const std::vector<IndexPath>& want) {
             continue;
         }
         TableViewCellPtr cell = ds ? ds->cellForRow(*this, ip) : nullptr;
+        ++cellsShown_[ip.section];
         // A data source that gives no cell gets an empty row rather than a crash.
         if (!cell) cell = std::make_shared<TableViewCell>();
         if (d) d->willDisplayCell(*this, *cell, ip);

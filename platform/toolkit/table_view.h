@@ -352,6 +352,12 @@ public:
     // A queued cell or a new one from the registered factory; none when nothing is registered.
     TableViewCellPtr dequeueReusableCell(const std::string& identifier, IndexPath indexPath);
     size_t queuedCellCount(const std::string& identifier) const;
+    // How many cells the table has asked its data source for, to show rows of a section (a
+    // reload of a row asks again; measuring a row does not count).
+    size_t cellsShown(long section) const {
+        auto it = cellsShown_.find(section);
+        return it == cellsShown_.end() ? 0 : it->second;
+    }
     // The cell of a visible row; none for rows outside the visible part.
     TableViewCellPtr cellForRow(IndexPath indexPath) const;
     std::vector<TableViewCellPtr> visibleCells() const;
@@ -495,6 +501,7 @@ private:
     detail::SortedMap<IndexPath, TableViewCellPtr> visible_;
     // The visible cells' addresses, sorted: hit-testing skips them without touching them.
     std::vector<const View*> visibleCellViews_;
+    std::map<long, size_t> cellsShown_;
     std::vector<IndexPath> wantScratch_;
     std::map<std::pair<long, bool>, std::shared_ptr<View>> supplementary_;
     std::vector<Section> sections_;

@@ -96,33 +96,40 @@ TEST_F(DataLoading, AnUnreadLoadUnderWayIsWaitedFor) {
     ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
 }
 
-TEST_F(DataLoading, ConversationPagesAreTaggedByTheirTokenAndParsedAsLatestOrOlder) {
+TEST_F(DataLoading, ConversationPagesAreTaggedByTheirTokenAndAnsweredToWhoAsked) {
     service.script("/voice/v1/voiceclient/api2thread/get", {.body = "{\"thread\":{}}"}, 3);
-    app->loadConversationWithID(std::string("t\"1"), std::nullopt);
-    app->loadConversationWithID(std::string("t2"), std::string("PAGE\\2"));
-    app->loadConversationWithID(std::nullopt, std::nullopt);  // no id: nothing
-    // The shown list (view 1) parses them.
-    ASSERT_TRUE(runUntil([&] { return sms->count("parseMessagesForConversationFromData") == 2; }));
+    std::vector<std::string> heard;
+    auto asker = [&](const std::string& name) -> HXReplyAnswer {
+        return [&heard, name](std::shared_ptr<foundation::Data> data) {
+            heard.push_back(name + " " + (data ? std::string(data->begin(), data->end()) : "(failed)"));
+        };
+    };
+    app->loadConversationWithID(std::string("t\"1"), std::nullopt, asker("latest"));
+    app->loadConversationWithID(std::string("t2"), std::string("PAGE\\2"), asker("older"));
+    app->loadConversationWithID(std::nullopt, std::nullopt, asker("none"));  // no id: nothing
+    ASSERT_TRUE(runUntil([&] { return heard.size() == 2 && inFlight() == 0; }));
     std::vector<std::string> bodies;
     for (const auto& r : service.requests()) bodies.push_back(r.body);
     std::sort(bodies.begin(), bodies.end());
     // Ids and tokens are JSON strings, escaped.
     EXPECT_EQ(bodies, (std::vector<std::string>{R"(["t2",100,"PAGE\\2",[null,true,true]])",
                                                 R"(["t\"1",100,null,[null,true,true]])"}));
-    auto calls = sms->calls();
-    std::sort(calls.begin(), calls.end());
-    EXPECT_EQ(calls, (std::vector<std::string>{"parseMessagesForConversationFromData latest",
-                                               "parseMessagesForConversationFromData older"}));
-    // With the settings (4) or the dial pad (0) shown, the history list parses.
+    std::sort(heard.begin(), heard.end());
+    EXPECT_EQ(heard, (std::vector<std::string>{"latest {\"thread\":{}}", "older {\"thread\":{}}"}));
+    // Only the one who asked hears of a page: neither the shown list nor the history list parses it,
+    // whichever view is current, and a page nobody asked for is parsed by no list.
     app->shell().changeScript([](HXShellRecorder::Script& s) { s.currentViewIndex = 4; });
     app->loadConversationWithID(std::string("t3"), std::nullopt);
-    ASSERT_TRUE(runUntil([&] { return history->count("parseMessagesForConversationFromData") == 1; }));
-    EXPECT_EQ(sms->calls().size(), 2u);
+    ASSERT_TRUE(runUntil([&] { return service.requestCount() == 3 && inFlight() == 0; }));
+    clock->runUntilIdle();
+    EXPECT_TRUE(sms->calls().empty());
+    EXPECT_TRUE(history->calls().empty());
     // Without a session nothing is asked.
     app->account()->setAuthV2(std::nullopt);
-    app->loadConversationWithID(std::string("t4"), std::nullopt);
+    app->loadConversationWithID(std::string("t4"), std::nullopt, asker("signed out"));
     clock->runUntilIdle();
     EXPECT_EQ(service.requestCount(), 3u);
+    EXPECT_EQ(heard.size(), 2u);
 }
 
 TEST_F(DataLoading, SpamArchiveAndCountsGoToTheHistoryListAndTheBadges) {

@@ -30,6 +30,15 @@ struct WebClient : ::testing::Test {
     std::shared_ptr<hxtest::RecordedApp<>> app = std::make_shared<hxtest::RecordedApp<>>();
     std::map<std::string, int> posted;
     std::map<std::string, std::string> postedData;
+    // What the askers of requests heard: how often, and the last reply ("(failed)" for none).
+    std::map<std::string, int> answered;
+    std::map<std::string, std::string> answeredData;
+    HXReplyAnswer answer(const std::string& asker) {
+        return [this, asker](std::shared_ptr<foundation::Data> data) {
+            ++answered[asker];
+            answeredData[asker] = data ? std::string(data->begin(), data->end()) : "(failed)";
+        };
+    }
     std::filesystem::path dir;
 
     void SetUp() override {
@@ -89,28 +98,32 @@ TEST_F(WebClient, ANewRequestUnderATagInFlightKeepsItsOwnReply) {
     const std::string tag = page() + "inbox/recent/sms/";
     service.script("/voice/inbox/recent/sms/first", {.body = "FIRST", .hold = true});
     service.script("/voice/inbox/recent/sms/second", {.body = "SECOND"});
-    app->startAsyncLoadWithRequest(net::URLRequest(tag + "first"), tag);
+    app->startAsyncLoadWithRequest(net::URLRequest(tag + "first"), tag, answer("first"));
     ASSERT_TRUE(runUntil([&] { return service.requestCount() == 1; }));
-    app->startAsyncLoadWithRequest(net::URLRequest(tag + "second"), tag);
-    ASSERT_TRUE(runUntil([&] { return posted["kSMSNotification"] == 1; }));
-    EXPECT_EQ(postedData["kSMSNotification"], "SECOND");
+    app->startAsyncLoadWithRequest(net::URLRequest(tag + "second"), tag, answer("second"));
+    ASSERT_TRUE(runUntil([&] { return answered["second"] == 1; }));
+    EXPECT_EQ(answeredData["second"], "SECOND");
     EXPECT_EQ(inFlight(), 0u);
     service.releaseHeld();
-    // The superseded reply ends unrouted: no second list notification, nothing mixed in.
+    // The superseded reply ends unrouted: no second answer, nothing mixed in.
     clock->runUntil([] { return false; }, 2);
-    EXPECT_EQ(posted["kSMSNotification"], 1);
-    EXPECT_EQ(postedData["kSMSNotification"], "SECOND");
+    EXPECT_EQ(answered["second"], 1);
+    EXPECT_EQ(answered["first"], 0);
+    EXPECT_EQ(answeredData["second"], "SECOND");
+    // The reply went to the one who asked, once: no list notification carries it again.
+    EXPECT_EQ(posted["kSMSNotification"], 0);
 }
 
 TEST_F(WebClient, TheRedirectToTheSignInPageEndsTheRequestAndSignsInOnlyInTheForeground) {
     for (bool background : {false, true}) {
         app->setIsInBackground(background);
         service.script("/voice/inbox/recent/all/", {.redirectTo = service.origin() + "/accounts/AccountLogin?x=1"});
-        app->startAsyncLoadWithRequest(net::URLRequest(page() + "inbox/recent/all/"), page() + "inbox/recent/all/");
+        app->startAsyncLoadWithRequest(net::URLRequest(page() + "inbox/recent/all/"), page() + "inbox/recent/all/",
+                                       answer("history"));
         const int before = posted["kCookiesExpiredNotification"];
         ASSERT_TRUE(runUntil([&] { return posted["kCookiesExpiredNotification"] == before + 1; }));
         EXPECT_EQ(inFlight(), 0u);
-        EXPECT_EQ(posted["kHistoryNotification"], 0);
+        EXPECT_EQ(answered["history"], 0);
     }
     EXPECT_EQ(asked("showLoadingOverlay"), 1u);  // the sign-in, in the foreground only
     for (const auto& r : service.requests()) EXPECT_NE(r.path, "/accounts/AccountLogin");
@@ -121,10 +134,10 @@ TEST_F(WebClient, RequestsCarryTheHeadersAndGzipRepliesArriveDecoded) {
     for (int i = 0; i < 500; ++i) body += "{\"n\":" + std::to_string(i) + "}\n";
     service.script("/voice/inbox/search/", {.status = 404, .body = body, .contentEncoding = "gzip"});
     const std::string tag = page() + "inbox/search/?q=abc";
-    app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
-    ASSERT_TRUE(runUntil([&] { return posted["kSearchResultsNotification"] == 1; }));
-    // A 404 is routed like any reply; its body arrives decoded.
-    EXPECT_EQ(postedData["kSearchResultsNotification"], body);
+    app->startAsyncLoadWithRequest(net::URLRequest(tag), tag, answer("search"));
+    ASSERT_TRUE(runUntil([&] { return answered["search"] == 1; }));
+    // A 404 is answered like any reply; its body arrives decoded.
+    EXPECT_EQ(answeredData["search"], body);
     auto r = service.requests().back();
     EXPECT_EQ(r.header("Accept-Encoding").value_or(""), "gzip, deflate");
     EXPECT_EQ(r.header("Connection").value_or("").find("eep-"), 1u);
@@ -133,16 +146,16 @@ TEST_F(WebClient, RequestsCarryTheHeadersAndGzipRepliesArriveDecoded) {
 TEST_F(WebClient, CookiesRoundTripThroughTheJarAndItsArchive) {
     service.script("/voice/inbox/recent/sms/", {.body = "x", .headers = {{"Set-Cookie", "HXT=abc123; Path=/"}}});
     const std::string tag = page() + "inbox/recent/sms/";
-    app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
-    ASSERT_TRUE(runUntil([&] { return posted["kSMSNotification"] == 1; }));
+    app->startAsyncLoadWithRequest(net::URLRequest(tag), tag, answer("sms"));
+    ASSERT_TRUE(runUntil([&] { return answered["sms"] == 1; }));
     auto archive = app->cookieJar()->archivedCookies();
     ASSERT_TRUE(archive.ok());
     auto cookies = CustomCookieJar::cookiesFromArchive(archive.value());
     ASSERT_TRUE(cookies.ok());
     app->setCookieJar(std::make_shared<CustomCookieJar>(cookies.value()));
     service.script("/voice/inbox/recent/sms/2", {.body = "y"});
-    app->startAsyncLoadWithRequest(net::URLRequest(tag + "2"), tag);
-    ASSERT_TRUE(runUntil([&] { return posted["kSMSNotification"] == 2; }));
+    app->startAsyncLoadWithRequest(net::URLRequest(tag + "2"), tag, answer("sms"));
+    ASSERT_TRUE(runUntil([&] { return answered["sms"] == 2; }));
     EXPECT_EQ(service.requests().back().header("Cookie").value_or(""), "HXT=abc123");
 }
 
@@ -151,8 +164,9 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
     const std::string list = page() + "inbox/recent/voicemail/";
     // -1005: a dropped connection shows nothing, but the waiting list hears of the end.
     service.script("/voice/inbox/recent/voicemail/", {.body = std::string(4000, 'v'), .dropMidBody = true});
-    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
-    ASSERT_TRUE(runUntil([&] { return posted["kVMNotification"] == 1; }));
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list, answer("vm"));
+    ASSERT_TRUE(runUntil([&] { return answered["vm"] == 1; }));
+    EXPECT_EQ(answeredData["vm"], "(failed)");
     EXPECT_EQ(asked("alertNoConnection") + asked("alertSlowConnection"), 0u);
     // -1001: the list alerts; the unread poll, the unread counts and a token request do not.
     const std::string counts = "/voice/v1/voiceclient/threadinginfo/get?alt=json";
@@ -167,20 +181,22 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
     auto transport = net::CurlTransport::create(net::EventLoop::main());
     transport->setNetworkAvailable([](const std::string&) { return false; });
     net::Transport::setShared(transport);
-    // The list of the current view hears of the abort, and the list whose request failed hears
+    // The list of the current view hears of the abort, and the one whose request failed hears
     // of its end (no reply); the unread poll aborts nothing.
     auto shown = std::make_shared<HXMessageListStandIn>();
     app->shell().changeScript([&](HXShellRecorder::Script& s) {
         s.currentViewIndex = 2;
         s.messageLists[2] = shown;
     });
+    const int failedBefore = answered["vm"];
     for (const std::string& tag : {unread, list}) {
-        app->startAsyncLoadWithRequest(net::URLRequest(tag), tag);
+        app->startAsyncLoadWithRequest(net::URLRequest(tag), tag, tag == list ? answer("vm") : HXReplyAnswer());
         ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
     }
     EXPECT_EQ(asked("alertNoConnection"), 1u);
-    EXPECT_EQ(shown->calls(), (std::vector<std::string>{"abortLoading", "messagesReceived"}));
-    EXPECT_EQ(shown->parsedData(), std::vector<std::string>{""});
+    EXPECT_EQ(shown->calls(), (std::vector<std::string>{"abortLoading"}));
+    EXPECT_EQ(answered["vm"], failedBefore + 1);
+    EXPECT_EQ(answeredData["vm"], "(failed)");
     // A completion waiting for a request is answered by that request's failure, not another's.
     bool completed = false;
     app->setCompletionHandler([&] { completed = true; }, list);
@@ -367,8 +383,8 @@ TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
     EXPECT_EQ(connectionAlerts, 1u);
     app->shell().changeScript([](HXShellRecorder::Script& s) { s.locationSwitchTaskRunning = true; });
     service.script("/voice/inbox/recent/all/", {.body = "H"});
-    app->startAsyncLoadWithRequest(net::URLRequest(list), list);
-    ASSERT_TRUE(runUntil([&] { return posted["kHistoryNotification"] == 1; }));
+    app->startAsyncLoadWithRequest(net::URLRequest(list), list, answer("history"));
+    ASSERT_TRUE(runUntil([&] { return answered["history"] == 1; }));
     app->shell().changeScript([](HXShellRecorder::Script& s) { s.locationSwitchTaskRunning = false; });
     // A message send goes out offline inside a background task of the platform's registry; its
     // -1009 failure ends the task and asks once, and not after a deferral.

@@ -29,7 +29,7 @@ HXShellRecorder::Script HXShellRecorder::script() const {
     return script_;
 }
 
-std::shared_ptr<HXMessageListScreen> HXShellRecorder::scriptedMessageList(int viewIndex) const {
+std::shared_ptr<HXMessageListReceiver> HXShellRecorder::scriptedMessageList(int viewIndex) const {
     std::lock_guard lock(mutex_);
     auto it = script_.messageLists.find(viewIndex);
     return it == script_.messageLists.end() ? nullptr : it->second;
@@ -92,15 +92,6 @@ void HXMessageListStandIn::parseMessagesFromData(std::shared_ptr<const foundatio
                                                  FetchCompletion completion) {
     recordParse("parseMessagesFromData flags " + std::to_string(flags), data);
     if (completion) completion(fetchResult);
-}
-
-void HXMessageListStandIn::parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data,
-                                                                bool isLatest) {
-    recordParse(std::string("parseMessagesForConversationFromData ") + (isLatest ? "latest" : "older"), data);
-}
-
-void HXMessageListStandIn::messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults) {
-    recordParse(std::string("messagesReceived") + (searchResults ? " search" : ""), data);
 }
 
 void HXMessageListStandIn::abortLoading() { record("abortLoading"); }

@@ -20,7 +20,7 @@
 #include "app/shell_observer.h"
 #include "model/alert.h"
 #include "platform/foundation/thread_annotations.h"
-#include "service/message_list_screen.h"
+#include "service/message_list_receiver.h"
 
 // Calls recorded in order, safe to use from any thread.
 class HXCallRecord {
@@ -46,11 +46,11 @@ public:
         std::optional<std::string> pendingLocationSwitch;
         std::optional<int> currentViewIndex;
         // Lists of views 1 to 3 that come before the form's own.
-        std::map<int, std::shared_ptr<HXMessageListScreen>> messageLists;
+        std::map<int, std::shared_ptr<HXMessageListReceiver>> messageLists;
         std::optional<bool> messageListIsShowing;
     };
     Script script() const;
-    std::shared_ptr<HXMessageListScreen> scriptedMessageList(int viewIndex) const;
+    std::shared_ptr<HXMessageListReceiver> scriptedMessageList(int viewIndex) const;
     void changeScript(const std::function<void(Script&)>& change);
 
     // The alerts presented, in order; an alert's buttons are tapped with tap().
@@ -67,7 +67,7 @@ private:
     std::vector<HXAlert> alerts_ HX_GUARDED_BY(mutex_);
 };
 
-class HXMessageListStandIn : public HXMessageListScreen, public HXCallRecord {
+class HXMessageListStandIn : public HXMessageListReceiver, public HXCallRecord {
 public:
     // The bytes of the parses asked for, in order; each completion is answered with fetchResult.
     std::vector<std::string> parsedData() const;
@@ -76,8 +76,6 @@ public:
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) override;
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                FetchCompletion completion) override;
-    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) override;
-    void messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults) override;
     void abortLoading() override;
 
 private:
@@ -108,7 +106,7 @@ public:
         if (auto scripted = shell_->script().currentViewIndex) return *scripted;
         return Base::currentViewIndex();
     }
-    std::shared_ptr<HXMessageListScreen> messageListForViewIndex(int index) override {
+    std::shared_ptr<HXMessageListReceiver> messageListForViewIndex(int index) override {
         if (auto scripted = shell_->scriptedMessageList(index)) return scripted;
         return Base::messageListForViewIndex(index);
     }

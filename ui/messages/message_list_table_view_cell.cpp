@@ -38,11 +38,6 @@ constexpr const char* kTextSizeNotification = "UIContentSizeCategoryDidChangeNot
 double gDateLabelWidth = 0;
 std::shared_ptr<HXCCache> gImageCache;
 
-std::string stringField(const store::ManagedObject& object, const char* key) {
-    auto v = object.value(key);
-    return v.isString() ? v.asString() : std::string();
-}
-
 bool typeIn(int64_t type, int64_t mask) { return type >= 0 && type < 63 && ((int64_t{1} << type) & mask) != 0; }
 
 // Every line break (CR LF, LF, CR, the line and paragraph separators) replaced by `with`.
@@ -199,30 +194,31 @@ std::string messageListPhoneLabel(const std::string& abName) {
 MessageListRowPresentation presentMessageListRow(const store::ManagedObject& conversation, bool oneLine,
                                                  const MessageListCellOptions& options) {
     MessageListRowPresentation row;
-    const int64_t type = conversation.value("type").int64Value();
+    const HX_ConversationFields c(conversation);
+    const int64_t type = c.type();
     const bool smsOrVoicemail = typeIn(type, kSMSTypesMask | kVoicemailTypesMask);
-    const std::string abName = stringField(conversation, "ABName");
-    const std::string note = stringField(conversation, "note");
-    const std::string formattedNumber = stringField(conversation, "formattedNumber");
+    const std::string abName = c.ABName();
+    const std::string note = c.note();
+    const std::string formattedNumber = c.storedFormattedNumber();
     const bool showNote = options.showNotesInMessageLists && !note.empty();
 
-    row.looksRead = conversation.value("isRead").boolValue() || (oneLine && typeIn(type, kCallTypesMask));
+    row.looksRead = c.isRead() || (oneLine && typeIn(type, kCallTypesMask));
     row.hasNote = !note.empty();
-    row.isStarred = conversation.value("isStarred").boolValue();
-    row.isSpam = conversation.value("isSpam").boolValue();
+    row.isStarred = c.isStarred();
+    row.isSpam = c.isSpam();
 
     // Name.
-    std::string name = messageListDisplayName(abName, stringField(conversation, "sender"));
-    if (stringField(conversation, "phoneNumber") == name && name != "Unknown") name = formattedNumber;
-    if (conversation.value("isSenderBlocked").boolValue()) name += kNoMobilePhones;
+    std::string name = messageListDisplayName(abName, c.sender());
+    if (c.phoneNumber() == name && name != "Unknown") name = formattedNumber;
+    if (c.isSenderBlocked()) name += kNoMobilePhones;
 
     std::string message;
     if (!oneLine || smsOrVoicemail) {
-        const int64_t count = conversation.value("numberOfMessages").int64Value();
+        const int64_t count = c.numberOfMessages();
         if (count >= 2 && foundation::UserDefaults::standardUserDefaults()->boolForKey("showMessageCounts")) {
             name = foundation::format("%@ (%@)", name, decimalFormatter().string(count));
         }
-        message = listText(showNote ? note : stringField(conversation, "lastMessageText"), options);
+        message = listText(showNote ? note : c.lastMessageText(), options);
     }
     if (oneLine) {
         const Status status = statusOf(type);
@@ -238,12 +234,12 @@ MessageListRowPresentation presentMessageListRow(const store::ManagedObject& con
                     const std::string label = messageListPhoneLabel(abName);
                     if (!label.empty()) message += " - " + label;
                 } else {
-                    message = stringField(conversation, "lastMessageText");
+                    message = c.lastMessageText();
                 }
-                const std::string length = stringField(conversation, "lastMessageLength");
+                const std::string length = c.lastMessageLength();
                 if (!length.empty()) {
                     message += " (" + length;
-                    const std::string cost = stringField(conversation, "cost");
+                    const std::string cost = c.cost();
                     if (!cost.empty()) message += ", " + cost;
                     message += ")";
                 }
@@ -436,7 +432,7 @@ void MessageListTableViewCell::traitCollectionDidChange(const toolkit::TraitColl
 }
 
 void MessageListTableViewCell::setDefaultPicture(bool looksRead) {
-    const bool group = conversation_ && stringField(*conversation_, "sender") == kGroupMessage;
+    const bool group = conversation_ && HX_ConversationFields(*conversation_).sender() == kGroupMessage;
     graphics::ImagePtr picture;
     if (group) {
         static const graphics::ImagePtr groupPicture = [] {
@@ -544,13 +540,13 @@ void MessageListTableViewCell::layoutSubviews() {
         return;
     }
     // Counts are stored once, from the conversation's messages.
-    const int64_t type = conversation_->value("type").int64Value();
-    if ((!oneLine_ || typeIn(type, kSMSTypesMask | kVoicemailTypesMask)) &&
-        conversation_->value("numberOfMessages").int64Value() == 0) {
-        const auto count = static_cast<int64_t>(conversation_->objects("Messages").size());
-        if (count != 0) (void)conversation_->setValue("numberOfMessages", count);
+    const HX_Conversation conversation(conversation_);
+    if ((!oneLine_ || typeIn(conversation.type(), kSMSTypesMask | kVoicemailTypesMask)) &&
+        conversation.numberOfMessages() == 0) {
+        const auto count = static_cast<int64_t>(conversation.storedMessageCount());
+        if (count != 0) conversation.setNumberOfMessages(count);
     }
-    (void)HX_Conversation(conversation_).formattedNumber();
+    (void)conversation.formattedNumber();
     const MessageListRowPresentation row = presentMessageListRow(*conversation_, oneLine_, options_);
 
     // Background.

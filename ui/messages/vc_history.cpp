@@ -6,8 +6,6 @@
 void VC_History::setUpList() {
     setTitle(foundation::localizedString("History"));
     searchBar()->setScopeButtonTitles({foundation::localizedString("Contact"), foundation::localizedString("Note")});
-    observe("kHistoryNotification",
-            [](VC_Messages& list, const foundation::Notification& n) { list.messagesReceived(n); });
     // The model itself follows "kHistoryItemsSettingDidChangeNotification".
 }
 

@@ -25,9 +25,9 @@
 #include "platform/toolkit/scroll_view.h"
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/traits.h"
-#include "service/application_web_client.h"
 #include "service/message_list_model.h"
 #include "ui/messages/message_list_table_view_cell.h"
+#include "ui/widgets/table_row_changes.h"
 
 using foundation::Value;
 using toolkit::IndexPath;
@@ -44,10 +44,6 @@ constexpr int64_t kCallsMask = 242067;
 constexpr int64_t kFullHistoryMask = 245143;
 
 bool isMaskMember(int64_t mask, int64_t type) { return type >= 0 && type < 63 && (mask & (int64_t{1} << type)) != 0; }
-
-std::string stringOf(const std::shared_ptr<store::ManagedObject>& c, const char* key) {
-    return c ? c->value(key).stringValue() : std::string();
-}
 
 std::string text(const char* english) { return foundation::localizedString(english); }
 
@@ -114,7 +110,7 @@ VC_Messages::VC_Messages(Roles roles, int viewType) : roles_(std::move(roles)), 
 
 VC_Messages::~VC_Messages() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
-std::shared_ptr<HXMessageListModel> VC_Messages::messageList(HXApplicationWebClient&) {
+std::shared_ptr<HXMessageListModel> VC_Messages::messageList() {
     if (!model_) {
         auto lists = roles_.lists.lock();
         if (!lists) return nullptr;
@@ -393,18 +389,19 @@ bool VC_Messages::enterSearch() {
 
 // ---- the table
 
+std::optional<HX_Conversation> VC_Messages::rowAt(IndexPath indexPath) const {
+    if (!model_ || indexPath.section != 0 || indexPath.row < 0) return std::nullopt;
+    return model_->conversationAt(static_cast<size_t>(indexPath.row));
+}
+
 std::shared_ptr<store::ManagedObject> VC_Messages::conversationAtIndexPath(IndexPath indexPath) const {
-    auto controller = model_ ? model_->fetchedResultsController() : nullptr;
-    if (!controller || indexPath.section != 0 || indexPath.row < 0) return nullptr;
-    if (auto object = controller->objectAtIndexPath(store::IndexPath{0, static_cast<size_t>(indexPath.row)});
-        object.ok())
-        return object.value();
-    const auto& objects = controller->fetchedObjects();
-    return static_cast<size_t>(indexPath.row) < objects.size() ? objects[static_cast<size_t>(indexPath.row)] : nullptr;
+    auto row = rowAt(indexPath);
+    return row ? row->object() : nullptr;
 }
 
 std::string VC_Messages::conversationIDOf(IndexPath indexPath) const {
-    return stringOf(conversationAtIndexPath(indexPath), "conversationID");
+    auto row = rowAt(indexPath);
+    return row ? row->conversationID() : std::string();
 }
 
 bool VC_Messages::hasMoreRow() const {
@@ -432,8 +429,7 @@ long VC_Messages::numberOfSections(toolkit::TableView&) {
 
 long VC_Messages::numberOfRows(toolkit::TableView&, long section) {
     if (section == 1) return 1;
-    auto controller = model_ ? model_->fetchedResultsController() : nullptr;
-    return controller ? static_cast<long>(controller->fetchedObjects().size()) : 0;
+    return model_ ? static_cast<long>(model_->numberOfConversations()) : 0;
 }
 
 toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, IndexPath indexPath) {
@@ -462,14 +458,14 @@ toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, Ind
     }
     const char* identifier = viewType() == 3 ? kHistoryCell : kMessageCell;
     auto cell = table.dequeueReusableCell(identifier, indexPath);
-    auto conversation = conversationAtIndexPath(indexPath);
+    auto conversation = rowAt(indexPath);
     auto row = std::dynamic_pointer_cast<MessageListTableViewCell>(cell);
     if (!conversation || !row) return cell;
     auto actions = roles_.listActions.lock();
     // Contact names of the numbers are refreshed off the main thread.
     if (actions) {
         std::weak_ptr<HXListActionsRole> weakActions = actions;
-        const std::string numbers = stringOf(conversation, "phoneNumber");
+        const std::string numbers = conversation->phoneNumber();
         if (!numbers.empty())
             dispatch::Queue::global(dispatch::Priority::Background)->async([weakActions, numbers] {
                 if (auto a = weakActions.lock())
@@ -479,20 +475,20 @@ toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, Ind
     if (viewType() == 2 && actions && actions->connectionAvailable() &&
         foundation::UserDefaults::standardUserDefaults()->boolForKey("VMprefetch")) {
         std::weak_ptr<HXMessageListModel> weakModel = model_;
-        const std::string id = stringOf(conversation, "conversationID");
+        const std::string id = conversation->conversationID();
         dispatch::Queue::global(dispatch::Priority::Background)->async([weakModel, id] {
             if (auto m = weakModel.lock()) m->prefetchVM(id);
         });
     }
     if (toolkit::Device::current().systemVersion() >= 13) row->starButton().setTintColor(toolkit::Color::systemGray());
     if (!todayStart_) todayStart_ = foundation::startOfDay(foundation::now());
-    const Value lastdate = conversation->value("lastdate");
-    const auto* date = lastdate.ifDate();
+    const auto date = conversation->lastdate();
     MessageListCellOptions options;
     auto prefs = foundation::UserDefaults::standardUserDefaults();
     options.showNotesInMessageLists = prefs->boolForKey("showNotesInMessageLists");
     options.graphicalEmoticons = prefs->objectForKey("graphicalEmoticons").boolValue(true);
-    row->configure(conversation, indexPath, date ? dateText(*date, foundation::now()) : std::string(), options);
+    row->configure(conversation->object(), indexPath, date ? dateText(*date, foundation::now()) : std::string(),
+                   options);
     return row;
 }
 
@@ -508,28 +504,20 @@ std::optional<double> VC_Messages::heightForRow(toolkit::TableView& table, Index
 }
 
 double VC_Messages::measureRowHeight() {
-    auto a = model_ ? model_->app() : nullptr;
-    auto main = a ? a->managedObjectContext() : nullptr;
-    if (!main) return estimatedRowHeight();
-    // A throwaway conversation in a child of the main context measures the row; the child is
-    // rolled back, so nothing reaches the store.
-    auto scratch = store::Context::create(store::ConcurrencyType::PrivateQueue);
-    scratch->setParentContext(main);
+    // A throwaway conversation measures the row; nothing of it reaches the store.
     double height = estimatedRowHeight();
-    scratch->performAndWait([&] {
-        auto object = scratch->insertNewObject("HX_Conversation");
-        if (!object.ok()) return;
+    const bool measured = model_ && model_->withScratchConversation([&](const HX_Conversation& conversation) {
         const std::string sender = foundation::globallyUniqueString();
-        (void)object.value()->setValue("sender", Value(sender));
-        (void)object.value()->setValue("lastMessageText", Value(measuringText(sender)));
+        conversation.setSender(sender);
+        conversation.setLastMessageText(measuringText(sender));
         auto cell = viewType() == 3 ? makeHistoryTableCell() : makeMessageTableCell();
-        cell->configure(object.value(), IndexPath{0, 0}, "Wednesday", MessageListCellOptions{});
+        cell->configure(conversation.object(), IndexPath{0, 0}, "Wednesday", MessageListCellOptions{});
         const double width = isViewLoaded() ? tableView()->bounds().size.width : 320;
         cell->setFrame(toolkit::Rect(0, 0, width > 0 ? width : 320, estimatedRowHeight()));
         cell->layoutIfNeeded();
         height = std::ceil(cell->fittingHeight(width > 0 ? width : 320)) + 1;
-        scratch->rollback();
     });
+    if (!measured) return estimatedRowHeight();
     rowHeight_ = height;
     if (model_) {
         auto settings = model_->viewSettings();
@@ -562,30 +550,29 @@ void VC_Messages::removeSelection() {
 
 // ---- opening, more, previews
 
-HXConversationSetup VC_Messages::setupFor(const std::shared_ptr<store::ManagedObject>& conversation,
-                                          bool peeking) const {
+HXConversationSetup VC_Messages::setupFor(const HX_Conversation& conversation, bool peeking) const {
     HXConversationSetup setup;
-    setup.conversationID = stringOf(conversation, "conversationID");
-    setup.title = conversationTitle(stringOf(conversation, "sender"), stringOf(conversation, "ABName"));
+    setup.conversationID = conversation.conversationID();
+    setup.title = conversationTitle(conversation.sender(), conversation.ABName());
     const auto settings = model_ ? model_->viewSettings() : foundation::Dictionary{};
-    setup.conversationType = conversationTypeFor(settings.get("typeMask").int64Value(), viewType(),
-                                                 conversation ? conversation->value("type").int64Value() : 0);
+    setup.conversationType =
+        conversationTypeFor(settings.get("typeMask").int64Value(), viewType(), conversation.type());
     setup.peeking = peeking;
     return setup;
 }
 
 void VC_Messages::didSelectRow(toolkit::TableView&, IndexPath indexPath) {
     if (indexPath.section == 1) return loadMore(indexPath);
-    openConversation(conversationAtIndexPath(indexPath));
+    openConversation(rowAt(indexPath));
 }
 
-void VC_Messages::openConversation(const std::shared_ptr<store::ManagedObject>& conversation) {
+void VC_Messages::openConversation(const std::optional<HX_Conversation>& conversation) {
     auto actions = roles_.listActions.lock();
     if (!conversation || !actions) return;
-    const auto setup = setupFor(conversation, false);
+    const auto setup = setupFor(*conversation, false);
     auto screen = actions->makeConversationScreen(setup);
     if (!screen) return;
-    if (actions->isSignedIn() && setup.conversationType != 3) actions->reloadConversationWithID(setup.conversationID);
+    if (actions->isSignedIn() && setup.conversationType != 3 && model_) model_->loadConversation(setup.conversationID);
     screen->hidesBottomBarWhenPushed = true;
     if (auto* nav = navigationController()) nav->pushViewController(screen, true);
     if (model_) model_->setOpenConversationID(setup.conversationID);
@@ -617,10 +604,10 @@ void VC_Messages::loadMore(IndexPath indexPath) {
 }
 
 std::shared_ptr<toolkit::ViewController>
-VC_Messages::previewControllerForConverstion(const std::shared_ptr<store::ManagedObject>& conversation) {
+VC_Messages::previewControllerForConverstion(const std::optional<HX_Conversation>& conversation) {
     auto actions = roles_.listActions.lock();
     if (!conversation || !actions) return nullptr;
-    auto screen = actions->makeConversationScreen(setupFor(conversation, true));
+    auto screen = actions->makeConversationScreen(setupFor(*conversation, true));
     if (screen) screen->hidesBottomBarWhenPushed = true;
     return screen;
 }
@@ -689,16 +676,16 @@ toolkit::ImagePtr VC_Messages::emptyImageForEditAction(double height) {
 
 std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::leadingSwipeActions(toolkit::TableView& table,
                                                                                       IndexPath indexPath) {
-    auto conversation = conversationAtIndexPath(indexPath);
+    auto conversation = rowAt(indexPath);
     auto actions = roles_.listActions.lock();
     auto config = toolkit::SwipeActionsConfiguration::make({});
     config->performsFirstActionWithFullSwipe = false;
     if (!conversation || !actions) return config;
-    const int64_t type = conversation->value("type").int64Value();
+    const int64_t type = conversation->type();
     if (viewType() == 3 && type != 10 && type != 11 && type != 2) return config;
-    const bool read = conversation->value("isRead").boolValue();
+    const bool read = conversation->isRead();
     const int code = read ? 6 : 5;
-    const std::string id = stringOf(conversation, "conversationID");
+    const std::string id = conversation->conversationID();
     const double height = table.rectForRow(indexPath).height();
     auto weakTable = std::weak_ptr<toolkit::TableView>(tableView());
     std::weak_ptr<HXListActionsRole> weakActions = actions;
@@ -718,13 +705,13 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::leadingSwipeAc
 
 std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeActions(toolkit::TableView& table,
                                                                                        IndexPath indexPath) {
-    auto conversation = conversationAtIndexPath(indexPath);
+    auto conversation = rowAt(indexPath);
     auto actions = roles_.listActions.lock();
     auto config = toolkit::SwipeActionsConfiguration::make({});
     config->performsFirstActionWithFullSwipe = false;
     if (!conversation || !actions) return config;
-    const std::string id = stringOf(conversation, "conversationID");
-    const std::string number = stringOf(conversation, "phoneNumber");
+    const std::string id = conversation->conversationID();
+    const std::string number = conversation->phoneNumber();
     const bool usable = !number.empty() && number != "Unknown";
     const double height = table.rectForRow(indexPath).height();
     auto weakTable = std::weak_ptr<toolkit::TableView>(tableView());
@@ -758,7 +745,7 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeA
             if (auto c = conversations.lock()) c->newMessageToNumber(number, "", "");
         });
     };
-    const int64_t type = conversation->value("type").int64Value();
+    const int64_t type = conversation->type();
     if (viewType() == 3 && isMaskMember(kCallsMask, type)) {
         if (!actions->isSignedIn()) return config;
         remove();
@@ -766,7 +753,7 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeA
         return config;
     }
     remove();
-    const bool archived = conversation->value("isArchived").boolValue();
+    const bool archived = conversation->isArchived();
     make(archived ? 4 : 3, archived ? 4 : 3, toolkit::ContextualActionStyle::Normal,
          [id](HXListActionsRole& a) { a.changeArchiveStateForConversationWithID(id); });
     if (usable) placeCall();
@@ -776,23 +763,25 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeA
 toolkit::ContextMenuConfigurationPtr VC_Messages::contextMenuConfiguration(toolkit::TableView&, IndexPath indexPath,
                                                                            toolkit::Point) {
     if (toolkit::Device::current().systemVersion() < 13 || indexPath.section != 0) return nullptr;
-    auto conversation = conversationAtIndexPath(indexPath);
+    auto conversation = rowAt(indexPath);
     auto actions = roles_.listActions.lock();
     if (!conversation || !actions) return nullptr;
-    const std::string id = stringOf(conversation, "conversationID");
-    const std::string number = stringOf(conversation, "phoneNumber");
-    const bool read = conversation->value("isRead").boolValue();
+    const std::string id = conversation->conversationID();
+    const std::string number = conversation->phoneNumber();
+    const bool read = conversation->isRead();
     const bool history = viewType() == 3;
     const int os = toolkit::Device::current().systemVersion();
     auto weak = weakSelf<VC_Messages>();
     std::weak_ptr<HXListActionsRole> weakActions = actions;
     auto conversations = roles_.conversations;
+    // The blocks keep the object; the row is made again from it when they run.
+    store::ManagedObjectPtr object = conversation->object();
 
-    auto preview = [weak, conversation]() -> std::shared_ptr<toolkit::ViewController> {
+    auto preview = [weak, object]() -> std::shared_ptr<toolkit::ViewController> {
         auto self = weak.lock();
-        return self ? self->previewControllerForConverstion(conversation) : nullptr;
+        return self ? self->previewControllerForConverstion(HX_Conversation(object)) : nullptr;
     };
-    auto menu = [weakActions, conversations, conversation, id, number, read, history,
+    auto menu = [weakActions, conversations, object, id, number, read, history,
                  os](const std::vector<toolkit::MenuElementPtr>&) -> toolkit::MenuPtr {
         auto a = weakActions.lock();
         if (!a) return toolkit::Menu::make("Menu", {});
@@ -804,7 +793,7 @@ toolkit::ContextMenuConfigurationPtr VC_Messages::contextMenuConfiguration(toolk
         };
         std::vector<toolkit::MenuElementPtr> items;
         toolkit::MenuPtr deleteMenu;
-        for (int code : a->messageOptionsForConversation(conversation)) {
+        for (int code : a->messageOptionsForConversation(object)) {
             switch (code) {
                 case 0: {
                     auto del = action(
@@ -913,7 +902,7 @@ toolkit::ViewControllerPtr VC_Messages::previewingViewControllerForLocation(tool
     auto table = tableView();
     auto indexPath = table->indexPathForRowAtPoint(location);
     if (!indexPath || indexPath->section != 0) return nullptr;
-    auto preview = previewControllerForConverstion(conversationAtIndexPath(*indexPath));
+    auto preview = previewControllerForConverstion(rowAt(*indexPath));
     if (preview) context.sourceRect = table->rectForRow(*indexPath);
     return preview;
 }
@@ -969,13 +958,12 @@ std::shared_ptr<toolkit::Button> VC_Messages::buttonForStar(bool starred) {
 void VC_Messages::accessoryButtonTapped(toolkit::TableView&, IndexPath indexPath) {
     auto actions = roles_.listActions.lock();
     if (!actions || !actions->isSignedIn()) return;
-    auto conversation = conversationAtIndexPath(indexPath);
+    auto conversation = rowAt(indexPath);
     if (!conversation) return;
     toolkit::ImpactFeedbackGenerator(toolkit::ImpactStyle::Light).impactOccurred();
     // The star is the device's own: the local store only, no service request.
-    const bool starred = conversation->value("isStarred").boolValue();
-    (void)conversation->setValue("isStarred", Value(!starred));
-    if (auto context = conversation->managedObjectContext()) (void)context->save();
+    conversation->setStarred(!conversation->isStarred());
+    if (auto context = conversation->object()->managedObjectContext()) (void)context->save();
     if (model_ && model_->selectedListType() == Model::Starred)
         model_->filterTable(Model::FilterSender::Dropdown);
     else
@@ -1133,17 +1121,43 @@ double VC_Messages::barsHeight() {
     return status + bar;
 }
 
-void VC_Messages::controllerDidChangeContent() {
-    auto weak = weakSelf<VC_Messages>();
-    dispatch::Queue::main()->async([weak] {
-        auto self = weak.lock();
-        if (!self || !self->isViewLoaded()) return;
-        auto table = self->tableView();
+void VC_Messages::rowsDidChange(const store::RowChanges& changes) {
+    // The rows changed under the table: it follows now, before anything reads it again.
+    if (!isViewLoaded()) return;
+    (void)hxShowRowChanges(*tableView(), 0, changes, false);
+}
+
+void VC_Messages::followSections() {
+    if (!isViewLoaded()) return;
+    auto table = tableView();
+    // A table that has not read its rows yet reads them all when it lays out.
+    if (table->numberOfSections() == 0) return table->reloadData();
+    if (table->numberOfRows(0) != numberOfRows(*table, 0)) {
+        // Rows changed without a notice (another store): everything again, keeping the selection.
         const auto selected = table->indexPathForSelectedRow();
         table->reloadData();
         if (selected && selected->section < table->numberOfSections() &&
             selected->row < table->numberOfRows(selected->section))
             table->selectRow(selected, false);
+        return;
+    }
+    (void)hxShowRowChanges(*table, 0, {}, false);
+}
+
+void VC_Messages::updateMoreRow() {
+    if (!isViewLoaded()) return;
+    auto table = tableView();
+    if (table->isDragging() || table->isDecelerating() || (model_ && model_->isLoadingMessages())) return;
+    followSections();
+}
+
+void VC_Messages::controllerDidChangeContent() {
+    auto weak = weakSelf<VC_Messages>();
+    dispatch::Queue::main()->async([weak] {
+        auto self = weak.lock();
+        if (!self || !self->isViewLoaded()) return;
+        // The rows followed their changes as they came; the sections follow the paging.
+        self->followSections();
         auto actions = self->roles_.listActions.lock();
         if (self->model_ && self->viewType() != 3 && !(actions && actions->isInBackground()))
             self->model_->updateBadgeValue();
@@ -1155,10 +1169,9 @@ std::optional<bool> VC_Messages::shownConversationIsRead() const {
     if (!nav || nav->viewControllers().size() < 2) return std::nullopt;
     auto* screen = dynamic_cast<HXConversationScreen*>(nav->topViewController());
     if (!screen || !model_) return std::nullopt;
-    auto a = model_->app();
-    auto conversation = a ? a->getConversationWithID(screen->setup().conversationID) : nullptr;
+    auto conversation = model_->conversationWithID(screen->setup().conversationID);
     if (!conversation) return std::nullopt;
-    return conversation->value("isRead").boolValue();
+    return conversation->isRead();
 }
 
 void VC_Messages::showBackButtonCount(uint64_t count) {
@@ -1180,9 +1193,4 @@ void VC_Messages::showBackButtonCount(uint64_t count) {
     navigationItem().setBackButtonTitle(os >= 14 ? std::optional<std::string>(title()) : std::string());
 }
 
-void VC_Messages::messagesReceived(const foundation::Notification& notification) {
-    // A reply with a body has reached the list that asked for it already (the web client hands
-    // it over before it announces it); one without a body says the store has new rows.
-    if (notification.object) return;
-    controllerDidChangeContent();
-}
+void VC_Messages::storeHasNewRows(const foundation::Notification&) { controllerDidChangeContent(); }

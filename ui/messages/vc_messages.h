@@ -18,6 +18,7 @@
 #include "app/roles/message_list_actions.h"
 #include "app/roles/message_list_host.h"
 #include "app/roles/screen_roles.h"
+#include "model/conversation.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/value.h"
@@ -60,7 +61,7 @@ public:
 
     // None before the first use of a list made by the role.
     const std::shared_ptr<HXMessageListModel>& model() const { return model_; }
-    std::shared_ptr<HXMessageListModel> messageList(HXApplicationWebClient&) override;
+    std::shared_ptr<HXMessageListModel> messageList() override;
     bool enterSearch() override;
 
     // ---- the screen
@@ -76,6 +77,7 @@ public:
     const std::shared_ptr<toolkit::SearchBar>& searchBar() const { return searchBar_; }
     // The conversation of a row of section 0 (none for a row that cannot be resolved).
     std::shared_ptr<store::ManagedObject> conversationAtIndexPath(toolkit::IndexPath indexPath) const;
+    std::optional<HX_Conversation> rowAt(toolkit::IndexPath indexPath) const;
 
     // ---- the table
     long numberOfSections(toolkit::TableView& table) override;
@@ -99,7 +101,7 @@ public:
     // ---- rows and their actions
     // A conversation screen set up for a preview of the conversation (no service request).
     std::shared_ptr<toolkit::ViewController>
-    previewControllerForConverstion(const std::shared_ptr<store::ManagedObject>& conversation);
+    previewControllerForConverstion(const std::optional<HX_Conversation>& conversation);
     // The star of a row as its accessory.
     std::shared_ptr<toolkit::Button> buttonForStar(bool starred);
     // The background of a swipe action of a type (0 to 6) for a row of a height: the type's
@@ -144,6 +146,8 @@ public:
     void updateLastRefreshDate() override;
     void reloadTable() override;
     void reloadVisibleCells() override;
+    void rowsDidChange(const store::RowChanges& changes) override;
+    void updateMoreRow() override;
     void scrollToTopWithAnimation(bool animated) override;
     void controllerDidChangeContent() override;
     std::optional<bool> shownConversationIsRead() const override;
@@ -151,9 +155,9 @@ public:
 
     // ---- observer targets
     const Roles& roles() const { return roles_; }
-    // A list notification: with a body it has reached the model already; without one the store
-    // has new rows.
-    void messagesReceived(const foundation::Notification& notification);
+    // "kSMSNotification" or "kVMNotification": another list's parse stored new rows of this
+    // list's kind.
+    void storeHasNewRows(const foundation::Notification& notification);
     void resetRowHeight();
     void reloadDates();
     void removeSelection();
@@ -187,9 +191,11 @@ private:
     void attachModel();
     // What the bars above cover of the table: its top inset.
     double barsHeight();
-    void openConversation(const std::shared_ptr<store::ManagedObject>& conversation);
+    void openConversation(const std::optional<HX_Conversation>& conversation);
     void loadMore(toolkit::IndexPath indexPath);
-    HXConversationSetup setupFor(const std::shared_ptr<store::ManagedObject>& conversation, bool peeking) const;
+    HXConversationSetup setupFor(const HX_Conversation& conversation, bool peeking) const;
+    // The "load more" section follows the list's paging, the rows staying as they are.
+    void followSections();
     bool hasMoreRow() const;
     double measureRowHeight();
     void setSearchBarEditing(bool editing);

@@ -8,7 +8,7 @@ void VC_SMS::setUpList() {
     setTitle(foundation::localizedString("SMS"));
     searchBar()->setScopeButtonTitles({foundation::localizedString("Contact"), foundation::localizedString("Message"),
                                        foundation::localizedString("Note")});
-    observe("kSMSNotification", [](VC_Messages& list, const foundation::Notification& n) { list.messagesReceived(n); });
+    observe("kSMSNotification", [](VC_Messages& list, const foundation::Notification& n) { list.storeHasNewRows(n); });
     observe("kUnreadSMSCountChangedNotification", [](VC_Messages& list, const foundation::Notification&) {
         if (list.model()) list.model()->updateBadgeValue();
     });
@@ -19,8 +19,7 @@ void VC_SMS::setUpList() {
         auto actions = list.roles().listActions.lock();
         if (!actions || !actions->isSignedIn()) return;
         foundation::NotificationCenter::defaultCenter().post("kSMSReplySendingProgressNotification");
-        if (auto id = std::static_pointer_cast<std::string>(n.object); id && !id->empty())
-            actions->reloadConversationWithID(*id);
+        if (auto id = std::static_pointer_cast<std::string>(n.object); id && !id->empty()) model->loadConversation(*id);
     });
     observe("kSMSActiveConversationMessageReceived", [](VC_Messages& list, const foundation::Notification& n) {
         auto id = std::static_pointer_cast<std::string>(n.object);

@@ -7,7 +7,7 @@ void VC_VM::setUpList() {
     setTitle(foundation::localizedString("Voicemail"));
     searchBar()->setScopeButtonTitles({foundation::localizedString("Contact"), foundation::localizedString("Message"),
                                        foundation::localizedString("Note")});
-    observe("kVMNotification", [](VC_Messages& list, const foundation::Notification& n) { list.messagesReceived(n); });
+    observe("kVMNotification", [](VC_Messages& list, const foundation::Notification& n) { list.storeHasNewRows(n); });
     observe("kUnreadVMCountChangedNotification", [](VC_Messages& list, const foundation::Notification&) {
         if (list.model()) list.model()->updateBadgeValue();
     });

@@ -1,6 +1,7 @@
-// What the web client asks of a message list (the list model implements it): the parses of the
-// thread lists that the web client receives, the list's own replies, and the end of a load that
-// failed.
+// What the web client hands a message list (the list model implements it): the thread lists the
+// web client loads on its own behalf (the unread list, spam and archive pages) to parse, and the
+// end of a load that failed without a connection. A list's own requests are answered to the list
+// itself (HXReplyAnswer), never through here.
 #pragma once
 
 #include <functional>
@@ -8,24 +9,20 @@
 
 #include "platform/foundation/value.h"
 
-class HXMessageListScreen {
+class HXMessageListReceiver {
 public:
     // Bits of a thread-list parse's flags.
     enum ParseFlags : int { SpamList = 1, ArchiveList = 2 };
     // A background fetch's completion, answered with the platform's fetch result.
     using FetchCompletion = std::function<void(int result)>;
 
-    virtual ~HXMessageListScreen() = default;
+    virtual ~HXMessageListReceiver() = default;
 
     // Parse a thread-list reply into the account's store (off the main thread); the unread
-    // list's form, the spam or archive list's form (flags), and one conversation's page.
+    // list's form, and the spam or archive list's form (flags).
     virtual void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) = 0;
     virtual void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                        FetchCompletion completion) = 0;
-    virtual void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) = 0;
-    // The reply of the list's own request (on the main thread), or null when that request failed:
-    // the list parses it, or ends its load. A search reply reaches only the shown list.
-    virtual void messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults) = 0;
 
     // Asynchronously on the main queue: clears the list's loading flag under the list's own lock
     // and ends the list's refresh.
