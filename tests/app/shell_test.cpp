@@ -1276,6 +1276,16 @@ TEST(AppProgram, HeadlessRunWritesASnapshotAndAnOutlineOfEachView) {
                   0);
         EXPECT_EQ(size, "750 1334\n") << names[i];
     }
+    // The bundle's drawings were there: the untitled keys and every tab show their icons.
+    if (hxtest::haveProgram("/usr/bin/python3")) {
+        std::string missing;
+        EXPECT_EQ(hxtest::runCommand("/usr/bin/python3 '" +
+                                         (hxtest::sourceDir() / "tools/run/icons_check.py").string() + "' '" +
+                                         out.path().string() + "' 2>&1",
+                                     &missing),
+                  0)
+            << missing;
+    }
 }
 
 TEST_F(Shell, PreloadAfterLaunchCountsUnreadLoadsTheTabsAndMirrorsTheKeyValueStore) {

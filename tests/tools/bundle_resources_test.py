@@ -132,5 +132,37 @@ class KeyTones(unittest.TestCase):
             self.assertIn("Channels    : 1", out.stdout, name)
 
 
+BINARY = os.environ.get("HX_BINARY_DIR", "")
+
+
+def ninja(*args):
+    out = subprocess.run(["ninja", "-C", BINARY, "-t", *args], check=True, capture_output=True, text=True)
+    return out.stdout.splitlines()
+
+
+@unittest.skipUnless(shutil.which("ninja") and os.path.exists(os.path.join(BINARY, "build.ninja")),
+                     "needs ninja and the build folder it wrote")
+class WhatRunsTheAppBuildsTheBundle(unittest.TestCase):
+    """Built alone from a clean build folder, the program and each benchmark make every file of the
+    bundle first: the commands that build them include each command that writes the bundle."""
+
+    def test_the_program_and_every_benchmark_build_the_whole_bundle(self):
+        bundle = set(ninja("commands", "hx_bundle"))
+        source = os.environ.get("HX_SOURCE_DIR", "")
+        for folder, pattern in (("images", ".svg"), ("symbols", ".svg"), ("pages", ".html")):
+            names = [n for n in os.listdir(os.path.join(source, "resources", folder)) if n.endswith(pattern)]
+            self.assertTrue(names, folder)
+            for name in names:
+                self.assertTrue(any(name in c for c in bundle), (folder, name))
+        targets = ["app/hx_connect"]
+        targets += sorted(line.split(":")[0] for line in ninja("targets", "all")
+                          if line.startswith("bench/bench_") and ": phony" not in line)
+        for target in targets:
+            with self.subTest(target=target):
+                missing = bundle - set(ninja("commands", target))
+                self.assertFalse(missing, "%s builds without %d bundle command(s), e.g. %s" %
+                                 (target, len(missing), sorted(missing)[:1]))
+
+
 if __name__ == "__main__":
     unittest.main()
