@@ -88,21 +88,39 @@ case "$cmd" in
     app_args=("$@")
     configure_and_build --target hx_connect hx_emulator_server >/dev/null
     origin_file=$(mktemp)
+    # The app's home (as platform/foundation/files.h finds it) keeps the emulated service's state
+    # too, so the service a later run starts still knows the account's session, threads and texts.
+    app_home=${HXCONNECT_HOME:-}
+    if [ -z "$app_home" ]; then
+      case "${XDG_DATA_HOME:-}" in
+        /*) app_home=$XDG_DATA_HOME/hxconnect ;;
+        *) app_home=$HOME/.local/share/hxconnect ;;
+      esac
+    fi
+    mkdir -p "$app_home"
     # The emulator prints the service's origin, then its telemetry ingestion endpoint's: the app's
     # logs and crash reports go there instead of to the telemetry service.
-    "$build_dir/emulator/hx_emulator" --seed 1 --voicemail 12 --calls 30 --spam 3 --archived 3 --ingestion >"$origin_file" &
+    "$build_dir/emulator/hx_emulator" --seed 1 --voicemail 12 --calls 30 --spam 3 --archived 3 --ingestion \
+      --state "$app_home/emulator-state.json" >"$origin_file" &
     emulator_pid=$!
     trap 'kill "$emulator_pid" 2>/dev/null; wait "$emulator_pid" 2>/dev/null; rm -f "$origin_file"' EXIT
+    # Both lines come from one read of the file, once both are whole: read apart, the first could
+    # be read before the emulator wrote it and the second after, and the app given no service.
     origin=""
     ingestion=""
     for _ in $(seq 1 100); do
-      origin=$(sed -n 1p "$origin_file")
-      ingestion=$(sed -n 2p "$origin_file")
-      [ -n "$ingestion" ] && break
+      text=$(cat "$origin_file"; printf x)
+      text=${text%x}
+      if [[ $text == *$'\n'*$'\n' ]]; then
+        origin=${text%%$'\n'*}
+        text=${text#*$'\n'}
+        ingestion=${text%%$'\n'*}
+        break
+      fi
       kill -0 "$emulator_pid" 2>/dev/null || break
       sleep 0.1
     done
-    if [ -z "$ingestion" ]; then echo "hx: the emulator did not start" >&2; exit 1; fi
+    if [ -z "$origin" ] || [ -z "$ingestion" ]; then echo "hx: the emulator did not start" >&2; exit 1; fi
     "$build_dir/app/hx_connect" --service "$origin" --ingestion "$ingestion" "${app_args[@]}"
     ;;
   deps)

@@ -15,7 +15,9 @@
 // FILE is input played into the window (platform/toolkit/testing/input_script.h), for tests;
 // headless, it is played through the harness after the sign-in and before the views are visited.
 // The app is idle to it once it has heard the service's first reachability report, no request is
-// under way and a signed-in account has its number, and each wait lasts at most S s.
+// under way and a signed-in account has its number, and each wait lasts at most S s. A headless
+// run ends with status 1, naming the step, when no reachability report comes, the sign-in does not
+// complete or the service never answers a request; an empty ORIGIN is refused (status 2).
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -208,8 +210,11 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
         }
         input = std::move(*script);
     }
-    if (!harness.clock().runUntil([&] { return app.webClient().firstReachabilityHandled; }, options.seconds))
-        std::fprintf(stderr, "hx_connect: no reachability report of the service within %.1f s\n", options.seconds);
+    if (!harness.clock().runUntil([&] { return app.webClient().firstReachabilityHandled; }, options.seconds)) {
+        std::fprintf(stderr, "hx_connect: waiting for the service's reachability: no report within %.1f s\n",
+                     options.seconds);
+        return 1;
+    }
     harness.settle();
     if (!options.service.empty()) {
         // A kept account whose session the service no longer knows is asked to sign in again:
@@ -224,6 +229,14 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
         if ((!signedIn(app) || shownLoginPanel(harness.window())) &&
             !signInThroughPanel(app, harness, options.user, options.seconds))
             return 1;
+        // A kept account shows its stored rows whether or not the service is there: a run whose
+        // service never answered a request has shown nothing of it and fails.
+        if (app.webClient().responsesReceived == 0) {
+            const auto& failure = app.webClient().lastFailure;
+            std::fprintf(stderr, "hx_connect: loading the account's data: the service at %s never answered%s%s\n",
+                         options.service.c_str(), failure.empty() ? "" : ": ", failure.c_str());
+            return 1;
+        }
     }
     if (!input.empty()) {
         auto played = toolkit::testing::playInputScript(
@@ -302,6 +315,14 @@ int main(int argc, char** argv) {
             if (!v) return usage();
             if (arg == "--user") options.user = v;
             if (arg == "--device") options.device = v;
+            // An origin given empty is the caller's fault (one read before it was written): the run
+            // would quietly fall back to the built-in hosts, never sign in and still succeed.
+            if ((arg == "--service" || arg == "--ingestion") && !*v) {
+                std::fprintf(stderr,
+                             "hx_connect: %s needs an origin such as http://127.0.0.1:PORT; the one given is empty\n",
+                             arg.c_str());
+                return 2;
+            }
             if (arg == "--service") options.service = v;
             if (arg == "--ingestion") options.ingestion = v;
             if (arg == "--out") options.out = v;

@@ -6,13 +6,17 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <thread>
 
+#include "emulator/account_json.h"
 #include "emulator/service_routes.h"
+#include "platform/foundation/files.h"
 #include "platform/foundation/strings.h"
 
 namespace emulator {
@@ -70,6 +74,11 @@ struct Emulator::Impl {
     int tokenLifetime = 3599;
     bool signedIn = true;
     std::string session;
+
+    // The file the state is kept in (none: only in memory) and the document last written to it.
+    std::mutex stateMutex;
+    std::optional<std::filesystem::path> stateFile;
+    std::string savedState;
 
     explicit Impl(Emulator& e) : owner(e) {}
 
@@ -192,7 +201,10 @@ Emulator::~Emulator() { stop(); }
 
 foundation::Status Emulator::start(int requestedPort) {
     if (impl_->running) return foundation::Status::success();
-    auto handler = [this](const httplib::Request& req, httplib::Response& res) { impl_->handle(req, res); };
+    auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+        impl_->handle(req, res);
+        saveStateIfChanged();
+    };
     impl_->server.Get(".*", handler);
     impl_->server.Post(".*", handler);
     impl_->server.Put(".*", handler);
@@ -229,6 +241,85 @@ void Emulator::stop() {
     impl_->server.stop();
     if (impl_->thread.joinable()) impl_->thread.join();
     impl_->running = false;
+    saveStateIfChanged();
+}
+
+std::string Emulator::state() const {
+    nlohmann::json signIn;
+    {
+        std::lock_guard lock(impl_->mutex);
+        signIn = {{"session", impl_->session},
+                  {"tokenCounter", impl_->tokenCounter},
+                  {"tokens", impl_->tokens},
+                  {"firstValidToken", impl_->firstValidToken},
+                  {"tokenLifetime", impl_->tokenLifetime},
+                  {"signedIn", impl_->signedIn}};
+    }
+    nlohmann::json document;
+    {
+        std::lock_guard lock(accountMutex_);
+        document = {{"account", accountToJSON(account_)}, {"signIn", std::move(signIn)}};
+    }
+    // Texts the service holds are the clients' UTF-8; a stray byte is written as U+FFFD rather than
+    // failing the whole state.
+    return document.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+foundation::Status Emulator::restoreState(const std::string& text) {
+    Account account;
+    nlohmann::json signIn;
+    try {
+        const auto document = nlohmann::json::parse(text);
+        account = accountFromJSON(document.at("account"));
+        signIn = document.at("signIn");
+        // Read whole before anything changes: a bad value leaves the emulator as it was.
+        signIn.at("session").get<std::string>();
+        signIn.at("tokens").get<std::vector<std::string>>();
+        signIn.at("tokenCounter").get<uint64_t>();
+        signIn.at("firstValidToken").get<size_t>();
+        signIn.at("tokenLifetime").get<int>();
+        signIn.at("signedIn").get<bool>();
+    } catch (const nlohmann::json::exception& e) {
+        return foundation::Error::withDescription("emulator", 3, std::string("the state cannot be read: ") + e.what());
+    }
+    {
+        std::lock_guard lock(accountMutex_);
+        account_ = std::move(account);
+    }
+    std::lock_guard lock(impl_->mutex);
+    impl_->session = signIn["session"].get<std::string>();
+    impl_->tokens = signIn["tokens"].get<std::vector<std::string>>();
+    impl_->tokenCounter = signIn["tokenCounter"].get<uint64_t>();
+    impl_->firstValidToken = std::min(signIn["firstValidToken"].get<size_t>(), impl_->tokens.size());
+    impl_->tokenLifetime = signIn["tokenLifetime"].get<int>();
+    impl_->signedIn = signIn["signedIn"].get<bool>();
+    return foundation::Status::success();
+}
+
+foundation::Status Emulator::keepStateIn(const std::filesystem::path& file) {
+    std::lock_guard save(impl_->stateMutex);
+    if (foundation::files::exists(file)) {
+        auto text = foundation::files::readString(file);
+        if (!text.ok()) return text.error();
+        if (auto restored = restoreState(*text); !restored) return restored;
+        impl_->savedState = *text;
+    }
+    impl_->stateFile = file;
+    return foundation::Status::success();
+}
+
+void Emulator::saveStateIfChanged() {
+    std::lock_guard save(impl_->stateMutex);
+    if (!impl_->stateFile) return;
+    std::string document = state();
+    if (document == impl_->savedState) return;
+    if (auto written = foundation::files::writeAtomically(*impl_->stateFile, document); !written) {
+        // The next change tries again; the file keeps the last state written whole.
+        std::fprintf(stderr, "emulator: cannot keep the state in %s: %s\n", impl_->stateFile->c_str(),
+                     written.error().localizedDescription().c_str());
+        return;
+    }
+    impl_->savedState = std::move(document);
 }
 
 int Emulator::port() const { return impl_->port; }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -258,9 +259,19 @@ public:
     void setSignedIn(bool signedIn);
     bool signedIn() const;
 
+    // What a restarted service would still know, as one JSON document: the account (threads,
+    // settings, sent texts, callbacks, ...) and the sign-in state (session, tokens). Restoring
+    // replaces both; a document that cannot be read changes nothing.
+    std::string state() const;
+    foundation::Status restoreState(const std::string& document);
+    // Keeps the state in a file: restores it now when the file exists, and writes it back after
+    // every request that changed it and at stop (written whole beside it, then renamed over it).
+    foundation::Status keepStateIn(const std::filesystem::path& file);
+
     struct Impl;
 
 private:
+    void saveStateIfChanged();
     std::unique_ptr<Impl> impl_;
     mutable std::mutex accountMutex_;
     Account account_;

@@ -33,6 +33,9 @@ constexpr const char* kUsage =
     "  --port N        listen on this port instead of an ephemeral one\n"
     "  --consent       put the new-features page between sign-in and the service page\n"
     "  --ingestion     also serve the telemetry ingestion endpoint; its origin is the second line\n"
+    "  --state FILE    keep the service's state (account, sessions, threads, sent texts) in FILE:\n"
+    "                  read back when FILE exists (the account options then change nothing),\n"
+    "                  written after every change\n"
     "  --help          this text\n"
     "\n"
     "Without --seed or --threads the small sample account is served.\n";
@@ -52,7 +55,7 @@ int main(int argc, char** argv) {
     emulator::GeneratorOptions options;
     bool generated = false, consent = false, ingestion = false;
     long long port = 0;
-    std::string user;
+    std::string user, stateFile;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -102,6 +105,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--user") {
             user = value;
             ok = !user.empty();
+        } else if (arg == "--state") {
+            stateFile = value;
+            ok = !stateFile.empty();
         } else {
             std::fprintf(stderr, "hx_emulator: unknown option %s\n%s", arg.c_str(), kUsage);
             return 2;
@@ -115,6 +121,13 @@ int main(int argc, char** argv) {
     if (!user.empty()) account.username = user;
     account.consentPending = consent;
     emulator::Emulator service(std::move(account));
+    if (!stateFile.empty()) {
+        if (auto kept = service.keepStateIn(stateFile); !kept) {
+            std::fprintf(stderr, "hx_emulator: %s: %s\n", stateFile.c_str(),
+                         kept.error().localizedDescription().c_str());
+            return 1;
+        }
+    }
     auto started = service.start(static_cast<int>(port));
     if (!started) {
         std::fprintf(stderr, "hx_emulator: %s\n", started.error().localizedDescription().c_str());

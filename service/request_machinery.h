@@ -137,6 +137,10 @@ struct HXWebClient {
     // empty while none is known, so no tag is taken for one.
     std::string addContactURL;
     bool firstReachabilityHandled = false;
+    // Responses heard from any host and the description of the last request that failed (empty
+    // before one): whether the service answered at all, for the program's headless run.
+    uint64_t responsesReceived = 0;
+    std::string lastFailure;
     // Where media files go; the platform's caches folder unless set.
     std::optional<std::string> cachesDirectory;
     // The object cache for pictures and previews; the shared one unless set.

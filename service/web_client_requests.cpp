@@ -384,6 +384,7 @@ std::optional<net::URLRequest> HXApplicationWebClient::connectionWillSendRequest
 void HXApplicationWebClient::connectionDidReceiveResponse(AsyncURLConnection& connection,
                                                           const net::HTTPURLResponse& response) {
     auto& web = webClient();
+    ++web.responsesReceived;
     if (auto jar = cookieJar()) jar->updateFromResponse(response);
     const bool current = isCurrent(web, connection);
     if (current && foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/"))
@@ -548,6 +549,7 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
 void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& connection,
                                                         const foundation::Error& error) {
     auto& web = webClient();
+    web.lastFailure = error.localizedDescription();
     if (!isCurrent(web, connection)) return;
     const std::string tag = connection.tag();
     removeEntry(web, connection);

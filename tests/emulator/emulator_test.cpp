@@ -9,6 +9,7 @@
 #include "emulator/emulator.h"
 #include "emulator/service_routes.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/files.h"
 #include "platform/net/curl_transport.h"
 #include "service/proto/hxcpb.h"
 #include "tests/platform/net/poll_loop.h"
@@ -303,4 +304,86 @@ TEST(EmulatorQuery, ItemsAreDecoded) {
     EXPECT_EQ(items[3].second, "/");
     EXPECT_TRUE(emulator::queryItems("/nothing").empty());
     EXPECT_EQ(emulator::queryItems("/o?bad=%zz%").at(0).second, "%zz%");
+}
+
+// A service started on the state a former one kept knows what was done to the former: its threads
+// and texts, what it was sent, and the sign-ins (the session, the tokens still valid and those
+// expired). The kept file is only ever replaced whole, and one that cannot be read is refused.
+TEST_F(Service, AServiceStartedOnTheKeptStateKnowsWhatTheFormerOneKnew) {
+    hxtest::TempDir dir;
+    const auto file = dir / "state.json";
+    ASSERT_TRUE(service.keepStateIn(file).ok());
+    const auto expired = service.issueAccessToken();
+    service.expireTokens();
+    const auto token = service.issueAccessToken();
+    HXCPB_SendSMSRequest request;
+    request.set_messagetext("Kept \xC3\xA9t\xC3\xA9");
+    request.add_targetnumber("+15550166");
+    request.set_randomid(7);
+    send(post("/voice/v1/voiceclient/api2thread/sendsms", *hxcpb::serialize(request), "application/x-protobuf", token));
+    // Written after the request that changed the state, before any stop.
+    ASSERT_TRUE(std::filesystem::exists(file));
+    service.withAccount([](emulator::Account& a) {
+        a.thread("t.+15550133")->read = true;
+        a.callbacks.push_back({"+15550177", "+15550111"});
+        return 0;
+    });
+    const std::string session = service.sessionValue();
+    service.stop();
+
+    emulator::GeneratorOptions other;
+    other.smsThreads = 3;
+    emulator::Emulator next(emulator::generateAccount(other));
+    ASSERT_TRUE(next.keepStateIn(file).ok());
+    ASSERT_TRUE(next.start().ok());
+    EXPECT_EQ(next.state(), service.state());
+    EXPECT_EQ(next.sessionValue(), session);
+    EXPECT_TRUE(next.isValidAccessToken(token));
+    EXPECT_FALSE(next.isValidAccessToken(expired));
+    // Tokens it hands out now are new ones.
+    EXPECT_NE(next.issueAccessToken(), token);
+    struct Seen {
+        std::string sentText, threadText, mediaBytes;
+        bool read;
+        size_t callbacks, threads;
+    };
+    auto seen = [](emulator::Emulator& e) {
+        return e.withAccount([](emulator::Account& a) {
+            return Seen{a.sent.empty() ? "" : a.sent.back().text,
+                        a.thread("t.+15550166") ? a.thread("t.+15550166")->items.back().text : "",
+                        a.media["v1"].bytes,
+                        a.thread("t.+15550133") && a.thread("t.+15550133")->read,
+                        a.callbacks.size(),
+                        a.threads.size()};
+        });
+    };
+    const Seen kept = seen(next);
+    EXPECT_EQ(kept.sentText, "Kept \xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(kept.threadText, kept.sentText);
+    EXPECT_EQ(kept.mediaBytes, std::string("ID3\x03\x00voicemail-audio", 20));
+    EXPECT_TRUE(kept.read);
+    EXPECT_EQ(kept.callbacks, 1u);
+    EXPECT_EQ(kept.threads, 3u);  // the sample's two and the new conversation
+    // The conversation reads back through the API of the new service.
+    net::URLRequest get(next.origin() + "/voice/v1/voiceclient/api2thread/get?alt=json");
+    get.setHTTPMethod("POST");
+    get.setValue("Bearer " + token, "Authorization");
+    get.setValue("application/json+protobuf", "Content-Type");
+    get.setHTTPBody(std::string_view(R"(["t.+15550166",100,null,[null,true,true]])"));
+    EXPECT_EQ(nlohmann::json::parse(send(std::move(get))->body)["thread"]["item"][0]["messageText"], kept.sentText);
+    next.stop();
+
+    // Files that are no state are refused and left as they were.
+    for (const std::string text :
+         {"{", "[]", R"({"account":{"threads":7},"signIn":{}})", R"({"account":{},"signIn":{"session":"s"}})"}) {
+        const auto bad = dir / "bad.json";
+        ASSERT_TRUE(foundation::files::writeAtomically(bad, text).ok());
+        emulator::Emulator refused;
+        const auto kept = refused.keepStateIn(bad);
+        ASSERT_FALSE(kept.ok()) << text;
+        EXPECT_NE(kept.error().localizedDescription().find("cannot be read"), std::string::npos) << text;
+        ASSERT_TRUE(refused.start().ok());
+        refused.stop();
+        EXPECT_EQ(*foundation::files::readString(bad), text);
+    }
 }

@@ -405,6 +405,80 @@ TEST(HeadlessRun, ASecondRunWithTheSameHomeKeepsTheAccountAndSignsInOnlyWhereThe
     }
 }
 
+// The program's own failures end the run with a status that is not 0 and a message naming what
+// failed: an origin given empty, and a kept account whose service never answers (it would otherwise
+// show its stored rows and succeed).
+TEST(HeadlessRun, AnEmptyOriginOrAServiceThatNeverAnswersEndsTheRunNamingTheStep) {
+    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    hxtest::TempDir home;
+    auto service = std::make_unique<emulator::Emulator>(emulator::generateAccount({}));
+    ASSERT_TRUE(service->start().ok());
+    const std::string origin = service->origin();
+    struct Run {
+        std::string arguments;
+        bool serviceUp;
+        int status;
+        std::string says;
+    } runs[] = {
+        {"--service ''", true, 2, "hx_connect: --service needs an origin"},
+        {"--service " + origin + " --ingestion ''", true, 2, "hx_connect: --ingestion needs an origin"},
+        // Signs in and keeps the account in the home.
+        {"--service " + origin, true, 0, ""},
+        // The same home against the same port with nothing listening there any more.
+        {"--service " + origin, false, 1,
+         "hx_connect: loading the account's data: the service at " + origin + " never answered"},
+    };
+    for (const auto& run : runs) {
+        if (!run.serviceUp) service.reset();
+        hxtest::TempDir out;
+        std::string printed;
+        const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                              "' --headless --seconds 30 " + run.arguments + " --out '" +
+                                              out.path().string() + "' 2>&1",
+                                          &printed);
+        EXPECT_EQ(rc, run.status) << run.arguments << ": " << printed;
+        if (!run.says.empty()) {
+            EXPECT_NE(printed.find(run.says), std::string::npos) << run.arguments << ": " << printed;
+        }
+        EXPECT_EQ(std::filesystem::exists(out / "4-settings.png"), run.status == 0) << run.arguments;
+    }
+}
+
+// A service started on the state the former one kept in the home (as each `./hx run` starts a new
+// one) still knows the session: the second run sends no sign-in and shows no sign-in page.
+TEST(HeadlessRun, AServiceRestartedOnItsKeptStateNeedsNoSecondSignIn) {
+    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    hxtest::TempDir home;
+    const auto state = home / "emulator-state.json";
+    for (size_t challengesExpected : {1u, 0u}) {
+        emulator::Emulator service(emulator::generateAccount({}));
+        ASSERT_TRUE(service.keepStateIn(state).ok());
+        ASSERT_TRUE(service.start().ok());
+        hxtest::TempDir out;
+        std::string printed;
+        const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                              "' --headless --seconds 30 --service " + service.origin() + " --out '" +
+                                              out.path().string() + "' 2>&1",
+                                          &printed);
+        ASSERT_EQ(rc, 0) << printed;
+        size_t challenges = 0, pages = 0, lists = 0;
+        for (const auto& r : service.requests()) {
+            challenges += r.path == "/signin/challenge";
+            pages += r.path == "/signin/identify" || r.path == "/accounts/AccountLogin" || r.path == "/ServiceLogin";
+            lists += r.path == "/voice/v1/voiceclient/api2thread/list" &&
+                     service.isValidAccessToken(r.header("Authorization").value_or("").substr(7));
+        }
+        EXPECT_EQ(challenges, challengesExpected) << printed;
+        if (challengesExpected == 0) {
+            EXPECT_EQ(pages, 0u) << printed;
+        }
+        EXPECT_GT(lists, 0u) << printed;
+        service.stop();
+    }
+}
+
 }  // namespace
 
 namespace {
