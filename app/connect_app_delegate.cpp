@@ -10,12 +10,14 @@
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/color.h"
 #include "platform/mail/mail_compose_controller.h"
+#include "platform/services/device.h"
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/feedback.h"
@@ -56,7 +58,7 @@ void HX_ConnectAppDelegate::openApplicationSettings() {
 }
 
 void HX_ConnectAppDelegate::setNetworkActivityIndicatorVisible(bool visible) {
-    record(std::string("setNetworkActivityIndicatorVisible ") + (visible ? "1" : "0"));
+    foundation::Application::shared().setNetworkActivityIndicatorVisible(visible);
 }
 
 bool HX_ConnectAppDelegate::loadingOverlayShown() const { return overlayShown_; }
@@ -177,7 +179,8 @@ void HX_ConnectAppDelegate::updateAccountPrefs() {
 }
 
 void HX_ConnectAppDelegate::requestNotificationAuthorization(int options) {
-    record("requestNotificationAuthorization " + std::to_string(options));
+    // The user is asked once; what was granted is the platform's to keep.
+    (void)services::NotificationSettings::shared().requestAuthorization(options);
 }
 
 void HX_ConnectAppDelegate::stopMonitoringRegions() { record("stopMonitoringRegions"); }

@@ -102,4 +102,20 @@ void Application::expireBackgroundTasks() {
     for (auto& h : handlers) h();
 }
 
+void Application::setNetworkActivityIndicatorVisible(bool visible) {
+    std::lock_guard lock(mutex_);
+    if (visible && !networkActivity_) ++networkActivityShows_;
+    networkActivity_ = visible;
+}
+
+bool Application::isNetworkActivityIndicatorVisible() const {
+    std::lock_guard lock(mutex_);
+    return networkActivity_;
+}
+
+uint64_t Application::networkActivityIndicatorShowCount() const {
+    std::lock_guard lock(mutex_);
+    return networkActivityShows_;
+}
+
 }  // namespace foundation

@@ -56,6 +56,12 @@ public:
     // expired yet, in the order they began, on the calling thread.
     void expireBackgroundTasks();
 
+    // The network activity indicator the status bar shows while it is visible.
+    void setNetworkActivityIndicatorVisible(bool visible);
+    bool isNetworkActivityIndicatorVisible() const;
+    // How many times it went from hidden to visible (what tests count).
+    uint64_t networkActivityIndicatorShowCount() const;
+
     Application();
 
 private:
@@ -74,6 +80,8 @@ private:
     uint64_t transitions_ = 0;  // bumped by each setApplicationState call
     BackgroundTaskIdentifier nextTask_ = 1;
     std::vector<Task> tasks_;
+    bool networkActivity_ = false;
+    uint64_t networkActivityShows_ = 0;
 };
 
 }  // namespace foundation

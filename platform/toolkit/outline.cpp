@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "platform/toolkit/menu.h"
+#include "platform/toolkit/status_bar.h"
 #include "platform/toolkit/view_controller.h"
 
 namespace toolkit {
@@ -39,6 +40,9 @@ std::string outline(Window& window, const OutlineOptions& o) {
     out << "Screen " << num(b.width()) << "x" << num(b.height()) << " @" << num(p.scale) << "x "
         << (p.idiom == Idiom::Pad ? "pad" : "phone") << " iOS " << Device::current().systemVersion() << " "
         << styleName(t.style) << " " << contentSizeCategoryName(t.contentSize) << "\n";
+    // The status bar's parts that come and go with the app's state.
+    if (Rect activity = networkActivityIndicatorFrame(window); !activity.isEmpty())
+        out << "NetworkActivityIndicator " << describe(activity) << "\n";
     forEachView(
         &window,
         [&](View* v, int depth) {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <numbers>
 
 #include "platform/clock/clock.h"
+#include "platform/foundation/application.h"
 #include "platform/graphics/text_layout.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -73,6 +75,49 @@ void drawLabel(GraphicsContext& c, const std::string& text, double x, double mid
 
 double widthOf(const std::string& text, const graphics::Font& font) { return graphics::sizeOfText(text, font).width; }
 
+// The bar's fonts: the notched phone's time, and the other screens' bold and plain text.
+graphics::Font notchedFont() { return graphics::Font::system(15, graphics::FontWeight::semibold); }
+graphics::Font boldFont() { return graphics::Font::system(12, graphics::FontWeight::semibold); }
+graphics::Font plainFont() { return graphics::Font::system(12); }
+// The notched phone's ears either side of the sensor housing, and the middle of their text.
+double earWidth(const Rect& bar) { return (bar.width() - 209) / 2; }
+double notchedMidY(const Rect& bar) { return bar.minY() + 24; }
+constexpr double kSignalDotsWidth = 5 * 6.5 + 4;
+constexpr double kActivitySide = 10;
+
+std::string tabletLeftText(const StatusBarContent& content) { return content.time + "  " + content.date; }
+std::string carrierText(const StatusBarContent& content) { return content.carrier.value_or("No SIM"); }
+
+// Where the spinner goes: after the text it stands beside, centred on the bar's text.
+Rect activityFrame(const ScreenProfile& p, const Rect& bar, const StatusBarContent& content) {
+    double right = 0, midY = bar.midY();
+    if (notched(p)) {
+        midY = notchedMidY(bar);
+        const double timeWidth = widthOf(content.time, notchedFont());
+        right = (earWidth(bar) - timeWidth) / 2 + 6 + timeWidth;
+    } else if (p.idiom == Idiom::Pad) {
+        right = 6 + widthOf(tabletLeftText(content), boldFont());
+    } else {
+        right = 6 + kSignalDotsWidth + widthOf(carrierText(content), plainFont());
+    }
+    return {std::round(right + 5), std::round(midY - kActivitySide / 2), kActivitySide, kActivitySide};
+}
+
+// An activity spinner: twelve spokes fading round the circle.
+void drawActivity(GraphicsContext& c, const Rect& frame, const Color& ink) {
+    const double cx = frame.midX(), cy = frame.midY(), outer = frame.width() / 2, inner = outer * 0.45;
+    c.setLineWidth(std::max(1.0, frame.width() / 10));
+    for (int i = 0; i < 12; ++i) {
+        const double angle = i * std::numbers::pi / 6;
+        c.setStrokeColor(ink.withAlphaComponent(0.25 + 0.75 * (12 - i) / 12.0));
+        graphics::Path spoke;
+        spoke.moveTo({cx + inner * std::sin(angle), cy - inner * std::cos(angle)});
+        spoke.lineTo({cx + outer * std::sin(angle), cy - outer * std::cos(angle)});
+        c.addPath(spoke);
+        c.strokePath();
+    }
+}
+
 }  // namespace
 
 ViewController* statusBarController(const Window& window) {
@@ -122,6 +167,12 @@ Rect statusBarFrame(const Window& window) {
     return {0, 0, window.bounds().width(), p.statusBarHeight};
 }
 
+Rect networkActivityIndicatorFrame(const Window& window) {
+    const Rect bar = statusBarFrame(window);
+    if (bar.isEmpty() || !foundation::Application::shared().isNetworkActivityIndicatorVisible()) return {};
+    return activityFrame(window.profile(), bar, statusBarContent(window));
+}
+
 Rect homeIndicatorFrame(const Window& window) {
     if (!notched(window.profile())) return {};
     const Rect b = window.bounds();
@@ -144,29 +195,30 @@ void drawStatusBar(const Window& window, GraphicsContext& c) {
     const Color ink = lightInk ? Color::whiteColor() : Color::black();
     const StatusBarContent content = statusBarContent(window);
     const ScreenProfile& p = window.profile();
-    const std::string carrier = content.carrier.value_or("No SIM");
+    const std::string carrier = carrierText(content);
+    if (foundation::Application::shared().isNetworkActivityIndicatorVisible())
+        drawActivity(c, activityFrame(p, bar, content), ink);
 
     if (notched(p)) {
         // The ears either side of the sensor housing: the time centred in the left one.
-        const double ear = (bar.width() - 209) / 2;
-        const graphics::Font font = graphics::Font::system(15, graphics::FontWeight::semibold);
-        const double midY = bar.minY() + 24;
+        const double ear = earWidth(bar);
+        const graphics::Font font = notchedFont();
+        const double midY = notchedMidY(bar);
         drawLabel(c, content.time, (ear - widthOf(content.time, font)) / 2 + 6, midY, font, ink);
         const double right = bar.maxX() - ear / 2 + 28;
         drawBattery(c, {right - 27, midY - 6}, {25, 12}, content.batteryLevel, content.charging, ink);
         drawSignal(c, {right - 52, midY - 5.5}, true, ink);
         return;
     }
-    const graphics::Font font = graphics::Font::system(12, graphics::FontWeight::semibold);
-    const graphics::Font small = graphics::Font::system(12);
+    const graphics::Font font = boldFont();
+    const graphics::Font small = plainFont();
     const double midY = bar.midY();
     double x = 6;
     if (p.idiom == Idiom::Pad) {
-        const std::string left = content.time + "  " + content.date;
-        drawLabel(c, left, x, midY, font, ink);
+        drawLabel(c, tabletLeftText(content), x, midY, font, ink);
     } else {
         drawSignal(c, {x, midY - 5.5}, false, ink);
-        x += 5 * 6.5 + 4;
+        x += kSignalDotsWidth;
         drawLabel(c, carrier, x, midY, small, ink);
         drawLabel(c, content.time, bar.midX() - widthOf(content.time, font) / 2, midY, font, ink);
     }

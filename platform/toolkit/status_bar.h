@@ -2,7 +2,9 @@
 // from the process clock, the carrier and signal from the telephony stand-in and the charge from
 // the battery stand-in. The notched phone puts the time in its left ear and the signal and battery
 // in its right one; the other phones show signal and carrier, the time in the middle and the
-// battery's percentage; the tablet shows the time and date and the battery. Its ink follows the
+// battery's percentage; the tablet shows the time and date and the battery. While the application
+// shows its network activity indicator, a spinner stands beside the carrier (phones without the
+// notch), beside the time (the notched phone) or beside the date (tablet). Its ink follows the
 // visible controller's preferred style (the default is dark on light screens, light on dark
 // ones); that controller can also hide it, and phones hide it in landscape. The notched phone also
 // shows the home indicator along its bottom edge. Snapshots of a window and the desktop window
@@ -34,6 +36,8 @@ StatusBarContent statusBarContent(const Window& window);
 ViewController* statusBarController(const Window& window);
 // The status bar's frame in window coordinates; empty while it is hidden.
 Rect statusBarFrame(const Window& window);
+// The network activity indicator's frame in window coordinates; empty while it or the bar is hidden.
+Rect networkActivityIndicatorFrame(const Window& window);
 // The home indicator's frame (notched screens only, else empty).
 Rect homeIndicatorFrame(const Window& window);
 // Draws the status bar and the home indicator over what the context holds (window coordinates).

@@ -16,6 +16,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/property_list.h"
 #include "platform/net/cookie_storage.h"
+#include "platform/services/device.h"
 #include "platform/services/search_index.h"
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/full_disk.h"
@@ -121,7 +122,8 @@ TEST_F(SessionTest, SelectingAStoredAccountRestoresItAndLoadsItsDataOnce) {
     EXPECT_FALSE(keychainItem("alice@example.test", "HXC_ClientAuth"));
     EXPECT_TRUE(keychainItem("alice@example.test", "HXC_Password"));
     EXPECT_EQ(asked("registerForUserNotifications"), 1u);
-    EXPECT_EQ(asked("requestNotificationAuthorization 7"), 1u);
+    // Badge, sound and alert were asked for (and granted by the stand-in's user).
+    EXPECT_EQ(services::NotificationSettings::shared().grantedOptions(), 7);
 
     // The initial data: settings now, then the unread list with its counts, spam and archive,
     // then the queued messages; each once, with its body and the account's token.

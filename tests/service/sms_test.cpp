@@ -156,6 +156,8 @@ TEST_F(SMS, AServerErrorKeepsTheMessageQueuedForTheNextDrain) {
 }
 
 TEST_F(SMS, AReplyAfterASignOutEndsTheSendWithoutTouchingTheQueue) {
+    auto& application = foundation::Application::shared();
+    const auto shown = application.networkActivityIndicatorShowCount();
     service->inject(emulator::Fault::Slow, kSend);
     sender->sendSMS("late", std::string("+15550103000"), std::nullopt);
     ASSERT_TRUE(runUntil([&] { return service->requestCount() == 1; }));
@@ -163,8 +165,9 @@ TEST_F(SMS, AReplyAfterASignOutEndsTheSendWithoutTouchingTheQueue) {
     service->releaseHeld();
     ASSERT_TRUE(runUntil([&] { return idle(); }));
     EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskCount(), tasksBefore);
-    EXPECT_EQ(app->shell().count("setNetworkActivityIndicatorVisible 1"), 1u);
-    EXPECT_EQ(app->shell().count("setNetworkActivityIndicatorVisible 0"), 1u);
+    // The status bar showed the indicator for the send and hid it at its end.
+    EXPECT_EQ(application.networkActivityIndicatorShowCount() - shown, 1u);
+    EXPECT_FALSE(application.isNetworkActivityIndicatorVisible());
     EXPECT_TRUE(sentObjects.empty());
     // The queue drains again: no tag of a finished send blocks it.
     app->account()->setAuthV2(std::string("AuthV2"));
