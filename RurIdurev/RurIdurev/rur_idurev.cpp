@@ -27,30 +27,47 @@ namespace {
 constexpr const char* kEnabledKey = "RurIdurevIsEnabled";
 constexpr const char* kInstallIdKey = "InstallId";
 
+// The SDK keeps every process-wide object alive to the end of the process (allocated once, never
+// destroyed): its queues (the channel's, the logger's, the retry timers' global queue) may still
+// run a block that reaches them while the main thread runs the static destructors at exit.
 std::mutex& singletonMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 std::shared_ptr<ZIVORurIdurev>& singleton() {
-    static std::shared_ptr<ZIVORurIdurev> instance;
-    return instance;
+    static auto* instance = new std::shared_ptr<ZIVORurIdurev>;
+    return *instance;
 }
 // Read by every enqueue on the caller's thread: kept apart from the facade's lock.
-foundation::Mutex regionMutex;
-std::optional<std::string> region HX_GUARDED_BY(regionMutex);
+struct Region {
+    foundation::Mutex mutex;
+    std::optional<std::string> value HX_GUARDED_BY(mutex);
+};
+Region& region() {
+    static auto* r = new Region;
+    return *r;
+}
 
-foundation::Mutex dependencyMutex;
-std::shared_ptr<ZIVOHttpClientProtocol> dependencyClient HX_GUARDED_BY(dependencyMutex);
+struct Dependencies {
+    foundation::Mutex mutex;
+    std::shared_ptr<ZIVOHttpClientProtocol> client HX_GUARDED_BY(mutex);
+};
+Dependencies& dependencies() {
+    static auto* d = new Dependencies;
+    return *d;
+}
 
 }  // namespace
 
 std::shared_ptr<ZIVOHttpClientProtocol> ZIVODependencyConfiguration::httpClient() {
-    std::lock_guard lock(dependencyMutex);
-    return dependencyClient;
+    auto& d = dependencies();
+    std::lock_guard lock(d.mutex);
+    return d.client;
 }
 void ZIVODependencyConfiguration::setHttpClient(std::shared_ptr<ZIVOHttpClientProtocol> client) {
-    std::lock_guard lock(dependencyMutex);
-    dependencyClient = std::move(client);
+    auto& d = dependencies();
+    std::lock_guard lock(d.mutex);
+    d.client = std::move(client);
 }
 
 std::shared_ptr<ZIVORurIdurev> ZIVORurIdurev::sharedInstance() {
@@ -70,8 +87,9 @@ void ZIVORurIdurev::resetSharedInstance() {
     }
     if (old) foundation::NotificationCenter::defaultCenter().removeObserver(old.get());
     ZIVOSdkState::setCurrent(nullptr);
-    std::lock_guard lock(regionMutex);
-    region.reset();
+    auto& r = region();
+    std::lock_guard lock(r.mutex);
+    r.value.reset();
 }
 
 ZIVORurIdurev::ZIVORurIdurev() {
@@ -206,13 +224,15 @@ void ZIVORurIdurev::setMaxStorageSize(int64_t sizeInBytes, std::function<void(bo
 }
 
 void ZIVORurIdurev::setDataResidencyRegion(std::optional<std::string> value) {
-    std::lock_guard lock(regionMutex);
-    region = std::move(value);
+    auto& r = region();
+    std::lock_guard lock(r.mutex);
+    r.value = std::move(value);
 }
 
 std::optional<std::string> ZIVORurIdurev::dataResidencyRegion() {
-    std::lock_guard lock(regionMutex);
-    return region;
+    auto& r = region();
+    std::lock_guard lock(r.mutex);
+    return r.value;
 }
 
 std::string ZIVORurIdurev::installId() { return sharedInstance()->installIdInstance(); }

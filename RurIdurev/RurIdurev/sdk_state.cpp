@@ -5,13 +5,13 @@
 namespace {
 
 std::mutex& stateMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 std::weak_ptr<ZIVOSdkState>& stateSlot() {
-    static std::weak_ptr<ZIVOSdkState> state;
-    return state;
+    static auto* state = new std::weak_ptr<ZIVOSdkState>;
+    return *state;
 }
 
 }  // namespace

@@ -32,8 +32,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-foundation::Mutex gSharedMutex;
-std::shared_ptr<ZIVOCrashes> gSharedInstance HX_GUARDED_BY(gSharedMutex);
+// Never destroyed, as every process-wide object of the SDK: its queues may still run while the
+// static destructors run at exit.
+struct Shared {
+    foundation::Mutex mutex;
+    std::shared_ptr<ZIVOCrashes> instance HX_GUARDED_BY(mutex);
+};
+Shared& shared() {
+    static auto* s = new Shared;
+    return *s;
+}
 // Delayed processing runs once per process; only resetting the shared instance allows another.
 foundation::Mutex gDelayedMutex;
 bool gDelayedProcessingRan HX_GUARDED_BY(gDelayedMutex) = false;
@@ -57,14 +65,16 @@ std::optional<std::vector<uint8_t>> readWholeFile(const fs::path& url) {
 }  // namespace
 
 std::shared_ptr<ZIVOCrashes> ZIVOCrashes::sharedInstance() {
-    std::lock_guard guard(gSharedMutex);
-    if (!gSharedInstance) gSharedInstance = std::make_shared<ZIVOCrashes>();
-    return gSharedInstance;
+    auto& s = shared();
+    std::lock_guard guard(s.mutex);
+    if (!s.instance) s.instance = std::make_shared<ZIVOCrashes>();
+    return s.instance;
 }
 
 void ZIVOCrashes::resetSharedInstance() {
-    std::lock_guard guard(gSharedMutex);
-    gSharedInstance.reset();
+    auto& s = shared();
+    std::lock_guard guard(s.mutex);
+    s.instance.reset();
     std::lock_guard delayed(gDelayedMutex);
     gDelayedProcessingRan = false;
 }

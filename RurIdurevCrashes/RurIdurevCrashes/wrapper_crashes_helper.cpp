@@ -6,19 +6,28 @@
 
 namespace {
 
-std::mutex gDelegateMutex;
-std::weak_ptr<ZIVOCrashHandlerSetupDelegate> gDelegate;
+// Never destroyed (see crashes.cpp).
+struct Delegate {
+    std::mutex mutex;
+    std::weak_ptr<ZIVOCrashHandlerSetupDelegate> delegate;
+};
+Delegate& setupDelegate() {
+    static auto* d = new Delegate;
+    return *d;
+}
 
 }  // namespace
 
 void ZIVOWrapperCrashesHelper::setCrashHandlerSetupDelegate(std::weak_ptr<ZIVOCrashHandlerSetupDelegate> delegate) {
-    std::lock_guard guard(gDelegateMutex);
-    gDelegate = std::move(delegate);
+    auto& d = setupDelegate();
+    std::lock_guard guard(d.mutex);
+    d.delegate = std::move(delegate);
 }
 
 std::shared_ptr<ZIVOCrashHandlerSetupDelegate> ZIVOWrapperCrashesHelper::crashHandlerSetupDelegate() {
-    std::lock_guard guard(gDelegateMutex);
-    return gDelegate.lock();
+    auto& d = setupDelegate();
+    std::lock_guard guard(d.mutex);
+    return d.delegate.lock();
 }
 
 void ZIVOWrapperCrashesHelper::setAutomaticProcessing(bool automaticProcessing) {

@@ -23,8 +23,8 @@ struct SpinGuard {
 };
 
 std::vector<ZIVOCrashesUncaughtCXXExceptionHandler>& handlers() {
-    static std::vector<ZIVOCrashesUncaughtCXXExceptionHandler> list;
-    return list;
+    static auto* list = new std::vector<ZIVOCrashesUncaughtCXXExceptionHandler>;
+    return *list;
 }
 std::atomic<bool> installed{false};
 std::terminate_handler previousTerminateHandler = nullptr;

@@ -20,8 +20,8 @@ struct State {
 };
 
 State& state() {
-    static State s;
-    return s;
+    static auto* s = new State;
+    return *s;
 }
 
 std::string pathFor(const std::string& name) { return ZIVOCrashesUtil::wrapperExceptionsDir() + "/" + name; }

@@ -3,13 +3,13 @@
 namespace {
 
 std::mutex& sharedMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 std::shared_ptr<ZIVOAppDelegateForwarder>& sharedSlot() {
-    static std::shared_ptr<ZIVOAppDelegateForwarder> instance;
-    return instance;
+    static auto* instance = new std::shared_ptr<ZIVOAppDelegateForwarder>;
+    return *instance;
 }
 
 }  // namespace

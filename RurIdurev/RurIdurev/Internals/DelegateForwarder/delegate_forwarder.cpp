@@ -14,8 +14,8 @@ struct TraceBuffer {
 };
 
 TraceBuffer& traceBuffer() {
-    static TraceBuffer buffer;
-    return buffer;
+    static auto* buffer = new TraceBuffer;
+    return *buffer;
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include "platform/foundation/uuid.h"
 
 ZIVOTicketCache& ZIVOTicketCache::sharedInstance() {
-    static ZIVOTicketCache cache;
-    return cache;
+    static auto* cache = new ZIVOTicketCache;
+    return *cache;
 }
 std::optional<std::string> ZIVOTicketCache::ticketFor(const std::string& key) const {
     std::lock_guard lock(mutex_);

@@ -19,8 +19,8 @@ namespace {
 // Tag rotation and key generation are read-check-write cycles over the preference store and the
 // keychain; two threads doing them at once would make two keys and lose what the first encrypted.
 std::recursive_mutex& keyMutex() {
-    static std::recursive_mutex m;
-    return m;
+    static auto* m = new std::recursive_mutex;
+    return *m;
 }
 
 constexpr const char* kAlgorithmWithMac = "AES/HmacSHA256";

@@ -19,8 +19,8 @@ struct State {
 };
 
 State& state() {
-    static State s;
-    return s;
+    static auto* s = new State;
+    return *s;
 }
 
 std::shared_ptr<foundation::UserDefaults> standardDefaults() {

@@ -8,13 +8,13 @@
 namespace {
 
 std::mutex& sharedMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 std::shared_ptr<ZIVORurIdurevUserDefaults>& sharedSlot() {
-    static std::shared_ptr<ZIVORurIdurevUserDefaults> instance;
-    return instance;
+    static auto* instance = new std::shared_ptr<ZIVORurIdurevUserDefaults>;
+    return *instance;
 }
 
 std::string fullKey(const std::string& key) { return kZIVOUserDefaultsPrefix + key; }

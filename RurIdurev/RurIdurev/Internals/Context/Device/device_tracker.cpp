@@ -21,8 +21,8 @@ constexpr const char* kUnknown = "Unknown";
 
 // The tracker's lock: the shared instance and the process-wide values below share it.
 std::recursive_mutex& trackerMutex() {
-    static std::recursive_mutex m;
-    return m;
+    static auto* m = new std::recursive_mutex;
+    return *m;
 }
 
 struct ProcessValues {
@@ -35,8 +35,8 @@ struct ProcessValues {
 };
 
 ProcessValues& values() {
-    static ProcessValues v;
-    return v;
+    static auto* v = new ProcessValues;
+    return *v;
 }
 
 ZIVOSystemInfo systemInfo() {

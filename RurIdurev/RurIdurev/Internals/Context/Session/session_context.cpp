@@ -9,13 +9,13 @@
 namespace {
 
 std::mutex& sharedMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 std::shared_ptr<ZIVOSessionContext>& sharedSlot() {
-    static std::shared_ptr<ZIVOSessionContext> instance;
-    return instance;
+    static auto* instance = new std::shared_ptr<ZIVOSessionContext>;
+    return *instance;
 }
 
 foundation::Date now() { return foundation::Date{dispatch::wallNow()}; }

@@ -10,13 +10,13 @@
 namespace {
 
 std::mutex& sharedMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 std::shared_ptr<ZIVOUserIdContext>& sharedSlot() {
-    static std::shared_ptr<ZIVOUserIdContext> instance;
-    return instance;
+    static auto* instance = new std::shared_ptr<ZIVOUserIdContext>;
+    return *instance;
 }
 
 foundation::Date now() { return foundation::Date{dispatch::wallNow()}; }
