@@ -19,7 +19,7 @@ NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(Settings, doNotDisturb, useDidAs
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(Callback, target, callbackNumber)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(Reservation, source, target)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(SentMessage, randomId, text, conversationId, targets, imageType,
-                                                attachmentBytes)
+                                                attachmentBytes, threadId, messageId, timestamp)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(AddedContact, name, number, type)
 
 // Media are bytes of any kind: kept as base64.

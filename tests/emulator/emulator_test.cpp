@@ -371,6 +371,24 @@ TEST_F(Service, AServiceStartedOnTheKeptStateKnowsWhatTheFormerOneKnew) {
     get.setValue("application/json+protobuf", "Content-Type");
     get.setHTTPBody(std::string_view(R"(["t.+15550166",100,null,[null,true,true]])"));
     EXPECT_EQ(nlohmann::json::parse(send(std::move(get))->body)["thread"]["item"][0]["messageText"], kept.sentText);
+    // A client that sends the same message again after the restart is answered as the first time,
+    // and nothing is stored twice.
+    const auto firstReply = [&] {
+        return next.withAccount([](emulator::Account& a) {
+            const auto& m = a.sent.back();
+            return std::make_tuple(m.threadId, m.messageId, m.timestamp);
+        });
+    }();
+    EXPECT_FALSE(std::get<1>(firstReply).empty());
+    net::URLRequest again =
+        post("/voice/v1/voiceclient/api2thread/sendsms", *hxcpb::serialize(request), "application/x-protobuf", token);
+    again.setURL(next.origin() + "/voice/v1/voiceclient/api2thread/sendsms");
+    auto repeated = hxcpb::parse<HXCPB_SendSMSResponse>(send(std::move(again))->body);
+    ASSERT_TRUE(repeated);
+    EXPECT_EQ(repeated->conversationid(), std::get<0>(firstReply));
+    EXPECT_EQ(repeated->messageid(), std::get<1>(firstReply));
+    EXPECT_EQ(repeated->timestamp(), std::get<2>(firstReply));
+    EXPECT_EQ(next.withAccount([](emulator::Account& a) { return a.thread("t.+15550166")->items.size(); }), 1u);
     next.stop();
 
     // Files that are no state are refused and left as they were.
