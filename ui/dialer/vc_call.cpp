@@ -21,6 +21,7 @@
 #include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
+#include "ui/dialer/contact_phone_picker.h"
 #include "ui/dialer/vc_favorites.h"
 
 namespace {
@@ -28,7 +29,6 @@ namespace {
 using foundation::localizedString;
 using toolkit::Color;
 
-const char* const kNumberCharacters = "1234567890+*#,";
 const char* const kClearDialpad = "kClearDialpadNumberNotification";
 const char* const kReachability = "kNetworkReachabilityChangedNotification";
 const char* const kCallButtonUpdate = "kCallButtonUpdateNotification";
@@ -53,12 +53,6 @@ std::string keyCharacter(long value) {
     return std::to_string(value);
 }
 
-bool isSevenDigitLocal(const std::string& text, const std::string& own) {
-    if (text.size() != 8 || foundation::hasPrefix(text, "+")) return false;
-    if (foundation::keepingOnly(text, foundation::CharacterSet::decimalDigits()).size() != 7) return false;
-    return own.size() >= 6 && foundation::hasPrefix(own, "+1");
-}
-
 bool accountHasFavorites(const HX_Account& account) {
     auto stored = defaults()->objectForKey("favorites");
     const foundation::Dictionary* d = stored.ifDictionary();
@@ -69,24 +63,12 @@ bool accountHasFavorites(const HX_Account& account) {
 
 }  // namespace
 
-// Hears the device contact picker for the screen.
-class VC_Call::PickerDelegate : public system_screens::ContactPickerDelegate {
-public:
-    explicit PickerDelegate(VC_Call* owner) : owner_(owner) {}
-    void contactPickerDidSelectContact(system_screens::ContactPickerViewController&,
-                                       const services::Contact& contact) override {
-        if (!contact.phoneNumbers.empty()) owner_->selectedPhone(contact.phoneNumbers.front(), contact);
-    }
-    void contactPickerDidSelectContactProperty(system_screens::ContactPickerViewController&,
-                                               const system_screens::ContactProperty& property) override {
-        if (property.key == services::kContactPhoneNumbersKey) owner_->selectedPhone(property.value, property.contact);
-    }
-
-private:
-    VC_Call* owner_;  // owns this delegate
-};
-
-VC_Call::VC_Call(Roles roles) : roles_(std::move(roles)), pickerDelegate_(std::make_shared<PickerDelegate>(this)) {
+VC_Call::VC_Call(Roles roles)
+    : roles_(std::move(roles)),
+      picker_(std::make_shared<HXContactPhonePicker>(
+          [this](const services::LabeledPhoneNumber& phone, const services::Contact& contact) {
+              selectedPhone(phone, contact);
+          })) {
     setActionHandler("copy:", [this](toolkit::Responder*) { copyNumber(); });
     setActionHandler("paste:", [this](toolkit::Responder*) { pasteNumber(); });
     setActionHandler("clear:", [this](toolkit::Responder*) { clearNumber(); });
@@ -313,7 +295,7 @@ void VC_Call::viewWillAppear(bool animated) {
     sharedLocalTime().forgetZone();
     startUpdates();
     contactLabel->setText("");
-    if (!phoneNumber->text().empty()) updateContactLabelForNumber(phoneNumber->text());
+    if (!number_.empty()) updateContactLabelForNumber(number_.shown());
     setCallButtonState();
     observe(kReachability, &VC_Call::setCallButtonState);
     observe(kClearDialpad, &VC_Call::clearNumber);
@@ -380,11 +362,10 @@ void VC_Call::dismissPad() { dismiss(true); }
 void VC_Call::observe(const char* name, void (VC_Call::*handler)()) {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, name);
-    std::weak_ptr<int> alive = alive_;
-    center.addObserver(this, name, [this, handler, alive](const foundation::Notification&) {
+    center.addObserver(this, name, [weak = weakSelf<VC_Call>(), handler](const foundation::Notification&) {
         // Posted from any thread: the screen is touched on the main queue only.
-        dispatch::Queue::main()->async([this, handler, alive] {
-            if (alive.lock()) (this->*handler)();
+        dispatch::Queue::main()->async([weak, handler] {
+            if (auto self = weak.lock()) (self.get()->*handler)();
         });
     });
 }
@@ -421,18 +402,16 @@ void VC_Call::stopUpdates() {
 
 // ---- the number
 
-std::string VC_Call::filteredNumber() const {
-    return PhoneExtensions::extractCharactersFromStringUsingCharset(
-        phoneNumber ? phoneNumber->text() : "", foundation::CharacterSet::fromCharacters(kNumberCharacters));
-}
+std::string VC_Call::filteredNumber() const { return number_.filtered(); }
 
-void VC_Call::setNumberText(const std::string& formatted) { phoneNumber->setText(formatted); }
+void VC_Call::showNumber() { phoneNumber->setText(number_.shown()); }
 
 void VC_Call::showDialedNumber(const std::string& number) {
     view();
     // A number that replaces the shown one is looked up afresh.
     sharedLocalTime().forgetZone();
-    setNumberText(number);
+    number_.show(number);
+    showNumber();
 }
 
 void VC_Call::refresh() {
@@ -441,17 +420,10 @@ void VC_Call::refresh() {
 }
 
 std::string VC_Call::numberToCall(const std::string& shown, const std::string& own) {
-    if (!isSevenDigitLocal(shown, own)) return shown;
-    return PhoneExtensions::formattedPhoneNumberFromString(own.substr(0, 5) + shown);
+    return HXDialedNumber::numberToCall(shown, own);
 }
 
-std::string VC_Call::numberForLookup(const std::string& n) {
-    if (foundation::hasPrefix(n, "+")) return n;
-    if (foundation::hasPrefix(n, "(")) return "+1 " + n;
-    if (foundation::hasPrefix(n, "1 (")) return "+" + n;
-    if (foundation::hasPrefix(n, "011 ")) return "+" + n.substr(4);
-    return n;
-}
+std::string VC_Call::numberForLookup(const std::string& n) { return HXDialedNumber::numberForLookup(n); }
 
 void VC_Call::playTone(int value) {
     auto& tone = gKeyTones.at(static_cast<size_t>(value));
@@ -466,7 +438,8 @@ void VC_Call::playTone(int value) {
 }
 
 void VC_Call::appendCharacter(const std::string& c) {
-    setNumberText(PhoneExtensions::formattedPhoneNumberFromString(filteredNumber() + c));
+    number_.append(c);
+    showNumber();
 }
 
 void VC_Call::keyPressed(toolkit::View* sender) {
@@ -476,7 +449,7 @@ void VC_Call::keyPressed(toolkit::View* sender) {
     if (value >= 0 && value <= 11) {
         playTone(static_cast<int>(value));
         appendCharacter(keyCharacter(value));
-        updateContactLabelForNumber(phoneNumber->text());
+        updateContactLabelForNumber(number_.shown());
     } else if (value == kTagContacts) {
         if (showFavoritesButtonHelp()) return;
         if (defaults()->boolForKey("OpenToFavorites"))
@@ -497,7 +470,7 @@ void VC_Call::keyPressed(toolkit::View* sender) {
 
 void VC_Call::callKeyPressed() {
     auto role = dialPadRole();
-    if (!phoneNumber->text().empty()) {
+    if (!number_.empty()) {
         if (role && role->connectionAvailable()) {
             key(kTagCall)->setHidden(true);
             forwardingLabel->setHidden(true);
@@ -505,7 +478,7 @@ void VC_Call::callKeyPressed() {
         }
         const auto account = role ? role->account() : nullptr;
         const std::string own = account ? account->HXnumber().value_or("") : "";
-        const std::string number = numberToCall(phoneNumber->text(), own);
+        const std::string number = numberToCall(number_.shown(), own);
         if (auto calls = roles_.conversations.lock()) calls->placeCallTo(number);
         // A call that ended before any request (no token, the phone's own dialer) must not
         // leave the key hidden.
@@ -514,13 +487,12 @@ void VC_Call::callKeyPressed() {
     }
     auto last = defaults()->objectForKey("lastDialedNumber");
     if (const std::string* text = last.ifString(); text && !text->empty()) {
-        const std::string filtered = PhoneExtensions::extractCharactersFromStringUsingCharset(
-            *text, foundation::CharacterSet::fromCharacters(kNumberCharacters));
-        setNumberText(PhoneExtensions::formattedPhoneNumberFromString(filtered));
+        number_.showFiltered(*text);
+        showNumber();
         sharedLocalTime().forgetZone();
         defaults()->removeObjectForKey("lastDialedNumber");
         refresh();
-        updateContactLabelForNumber(filtered);
+        updateContactLabelForNumber(HXDialedNumber::filter(*text));
     } else if (role && role->account() && role->account()->phones().size() >= 2) {
         changeForwardingNumber(nullptr);
     }
@@ -528,20 +500,19 @@ void VC_Call::callKeyPressed() {
 }
 
 void VC_Call::deleteKeyUp(toolkit::View* sender) {
-    if (phoneNumber->text().empty()) return;
+    if (number_.empty()) return;
     if (sender) dispatch::RunLoop::main().cancelPerform(this, "deleteKeyUp:", foundation::Value());
-    std::string filtered = filteredNumber();
-    if (!filtered.empty()) filtered.pop_back();
-    setNumberText(filtered.empty() ? std::string() : PhoneExtensions::formattedPhoneNumberFromString(filtered));
+    number_.deleteLast();
+    showNumber();
     sharedLocalTime().forgetZone();
-    if (!sender && !phoneNumber->text().empty()) {
+    if (!sender && !number_.empty()) {
         dispatch::RunLoop::main().perform(
             selfPtr(), "deleteKeyUp:", foundation::Value(), 0.1,
             [this](const foundation::Value&) { deleteKeyUp(nullptr); }, true);
         return;
     }
     refresh();
-    updateContactLabelForNumber(phoneNumber->text());
+    updateContactLabelForNumber(number_.shown());
 }
 
 void VC_Call::insertPlus(toolkit::GestureRecognizer* recognizer) {
@@ -555,9 +526,8 @@ void VC_Call::insertPlus(toolkit::GestureRecognizer* recognizer) {
 
 void VC_Call::insertPause(toolkit::GestureRecognizer* recognizer) {
     if (recognizer && recognizer->state() != toolkit::GestureState::Began) return;
-    const std::string filtered = filteredNumber();
-    const bool first = filtered.find(',') == std::string::npos;
-    setNumberText(PhoneExtensions::formattedPhoneNumberFromString(filtered + (first ? " ," : ",")));
+    number_.appendPause();
+    showNumber();
     std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
     dispatch::Queue::main()->async([weak] {
         if (auto self = weak.lock()) self->startUpdates();
@@ -566,7 +536,8 @@ void VC_Call::insertPause(toolkit::GestureRecognizer* recognizer) {
 
 void VC_Call::clearNumber() {
     ++lookupGeneration_;  // a lookup still running writes nothing
-    phoneNumber->setText("");
+    number_.clear();
+    showNumber();
     contactLabel->setText("");
     localtimeLabel->setText("");
     sharedLocalTime().forgetZoneAndRegion();
@@ -593,7 +564,7 @@ void VC_Call::lookUpContact(const std::string& n) {
     std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
     dispatch::Queue::global(dispatch::Priority::Background)->async([weak, lookup, n, own, generation] {
         std::string name = lookup(numberForLookup(n));
-        if (name.empty() && isSevenDigitLocal(n, own))
+        if (name.empty() && HXDialedNumber::isSevenDigitLocal(n, own))
             name = lookup(PhoneExtensions::formattedPhoneNumberFromString(own.substr(0, 5) + n));
         dispatch::Queue::main()->async([weak, name, generation] {
             auto self = weak.lock();
@@ -677,7 +648,7 @@ void VC_Call::changeForwardingNumber(toolkit::GestureRecognizer* recognizer) {
                         (foundation::format("%@. . %@", call->titleForState(toolkit::kStateNormal).value_or(""), name));
                     foundation::NotificationCenter::defaultCenter().post("kChangedCallbackNumberNotification");
                 }
-                if (!self->phoneNumber->text().empty()) self->keyPressed(self->key(kTagCall));
+                if (!self->number_.empty()) self->keyPressed(self->key(kTagCall));
             }));
     }
     if (auto* popover = sheet->popoverPresentationController()) {
@@ -730,15 +701,9 @@ void VC_Call::keyDelayedAction(toolkit::GestureRecognizer* recognizer) {
 void VC_Call::openAddressBook() {
     auto role = dialPadRole();
     if (!role || role->isABAccessRestricted()) return;
-    auto picker = std::make_shared<system_screens::ContactPickerViewController>();
-    picker->displayedPropertyKeys = {services::kContactPhoneNumbersKey};
-    picker->view()->setTintColor(Color::systemBlue());
-    picker->delegate = pickerDelegate_;
-    (void)picker->setPredicateForEnablingContact("phoneNumbers.@count > 0");
-    (void)picker->setPredicateForSelectionOfContact("phoneNumbers.@count = 1");
+    auto picker = picker_->makePicker();
     toolkit::ViewController* from = this;
     if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) {
-        picker->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
         if (auto* nav = navigationController()) from = nav;
     } else if (auto* tabs = tabBarController()) {
         from = tabs;
@@ -755,7 +720,8 @@ void VC_Call::openFavorites() {
         auto self = weak.lock();
         if (!self || !self->isViewLoaded()) return false;
         sharedLocalTime().forgetZone();
-        self->setNumberText(PhoneExtensions::formattedPhoneNumberFromString(number));
+        self->number_.showFormatted(number);
+        self->showNumber();
         ++self->lookupGeneration_;
         self->contactLabel->setText(label.empty() ? name : foundation::format("%@ (%@)", name, label));
         list.dismiss(true);
@@ -789,7 +755,8 @@ void VC_Call::selectedPhone(const services::LabeledPhoneNumber& phone, const ser
     ++lookupGeneration_;
     contactLabel->setText(label.empty() ? name : name + foundation::format(" (%@)", label));
     sharedLocalTime().forgetZone();
-    setNumberText(PhoneExtensions::formattedPhoneNumberFromString(phone.stringValue));
+    number_.showFormatted(phone.stringValue);
+    showNumber();
     startUpdates();
     if (defaults()->boolForKey("skipDialpad")) {
         std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
@@ -807,7 +774,7 @@ void VC_Call::selectedPhone(const services::LabeledPhoneNumber& phone, const ser
 void VC_Call::showMenu(toolkit::GestureRecognizer* recognizer) {
     if (recognizer && recognizer->state() != toolkit::GestureState::Began) return;
     becomeFirstResponder();
-    if (phoneNumber->text().empty() && toolkit::Pasteboard::general().strings().empty()) return;
+    if (number_.empty() && toolkit::Pasteboard::general().strings().empty()) return;
     auto& menu = toolkit::MenuController::shared();
     menu.menuItems = {{localizedString("Clear"), "clear:"}};
     const auto f = phoneNumber->frame();
@@ -816,19 +783,20 @@ void VC_Call::showMenu(toolkit::GestureRecognizer* recognizer) {
 }
 
 bool VC_Call::canPerformAction(const std::string& action, toolkit::Responder*) const {
-    const bool shown = phoneNumber && !phoneNumber->text().empty();
+    const bool shown = !number_.empty();
     if (action == "copy:" || action == "clear:") return shown;
     if (action == "paste:") return !toolkit::Pasteboard::general().strings().empty();
     return false;
 }
 
-void VC_Call::copyNumber() { toolkit::Pasteboard::general().setString(phoneNumber->text()); }
+void VC_Call::copyNumber() { toolkit::Pasteboard::general().setString(number_.shown()); }
 
 void VC_Call::pasteNumber() {
     const std::string pasted = toolkit::Pasteboard::general().string().value_or("");
     sharedLocalTime().forgetZone();
-    setNumberText(PhoneExtensions::formattedPhoneNumberFromString(PhoneExtensions::phoneNumberFromLetters(pasted)));
-    if (!phoneNumber->text().empty()) updateContactLabelForNumber(phoneNumber->text());
+    number_.paste(pasted);
+    showNumber();
+    if (!number_.empty()) updateContactLabelForNumber(number_.shown());
     refresh();
 }
 
@@ -845,7 +813,7 @@ void VC_Call::calculateLocalTime() {
     // the call key's, the clock's and the settings' changes after its first minute.
     const bool running = updatesRunning_;
     stopUpdates();
-    const std::string text = phoneNumber->text();
+    const std::string text = number_.shown();
     const foundation::Date now = foundation::now();
     const std::string label = time.labelFor(text, now);
     localtimeLabel->setText(label);
@@ -876,8 +844,9 @@ void VC_Call::calculateLocalTime() {
 void VC_Call::updateLocale() {
     sharedLocalTime().forgetLocale();
     sharedLocalTime().resetFormatters();
-    if (!phoneNumber->text().empty()) {
-        setNumberText(PhoneExtensions::formattedPhoneNumberFromString(phoneNumber->text()));
+    if (!number_.empty()) {
+        number_.reformat();
+        showNumber();
         calculateLocalTime();
     }
 }

@@ -20,8 +20,11 @@
 #include "platform/toolkit/feedback.h"
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/view_controller.h"
+#include "ui/dialer/dialed_number.h"
 #include "ui/dialer/hx_dial_pad_button.h"
 #include "ui/dialer/local_time.h"
+
+class HXContactPhonePicker;
 
 class VC_Call : public toolkit::ViewController, public HXDialPadScreen {
 public:
@@ -106,8 +109,8 @@ public:
     void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
 
 private:
-    class PickerDelegate;
-    void setNumberText(const std::string& formatted);
+    // Shows the number's text in the label.
+    void showNumber();
     void refresh();
     // The observations of running updates (startUpdates without the local time).
     void observeUpdates();
@@ -121,11 +124,13 @@ private:
     std::shared_ptr<HXDialPadRole> dialPadRole() const { return roles_.dialPad.lock(); }
 
     Roles roles_;
-    std::shared_ptr<PickerDelegate> pickerDelegate_;
+    // The number typed, picked or pasted; the label shows its text.
+    HXDialedNumber number_;
+    // Hears the device contact picker; its handler may use this, as the screen owns it.
+    std::shared_ptr<HXContactPhonePicker> picker_;
     std::shared_ptr<toolkit::LongPressGestureRecognizer> callLongPress_;
     std::shared_ptr<toolkit::View> pad_;
     // Every lookup started gets the next number; only the newest may write the label.
     uint64_t lookupGeneration_ = 0;
     bool updatesRunning_ = false;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

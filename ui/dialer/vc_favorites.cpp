@@ -12,6 +12,7 @@
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/traits.h"
+#include "ui/dialer/contact_phone_picker.h"
 #include "ui/widgets/default_contact_image.h"
 
 namespace {
@@ -63,19 +64,10 @@ public:
 
 }  // namespace
 
-// The contact picker's and the contact card's delegate for the list.
-class VC_Favorites::Delegates : public system_screens::ContactPickerDelegate,
-                                public system_screens::ContactViewControllerDelegate {
+// The contact card's delegate for the list.
+class VC_Favorites::Delegates : public system_screens::ContactViewControllerDelegate {
 public:
     explicit Delegates(VC_Favorites* owner) : owner_(owner) {}
-    void contactPickerDidSelectContact(system_screens::ContactPickerViewController&,
-                                       const services::Contact& contact) override {
-        if (!contact.phoneNumbers.empty()) owner_->selectedPhone(contact.phoneNumbers.front(), contact);
-    }
-    void contactPickerDidSelectContactProperty(system_screens::ContactPickerViewController&,
-                                               const system_screens::ContactProperty& property) override {
-        if (property.key == services::kContactPhoneNumbersKey) owner_->selectedPhone(property.value, property.contact);
-    }
     bool contactViewControllerShouldPerformDefaultActionForContactProperty(
         system_screens::ContactViewController&, const system_screens::ContactProperty& property) override {
         if (defaults()->boolForKey("useNativeDialerActions")) return true;
@@ -95,7 +87,11 @@ VC_Favorites::VC_Favorites(Roles roles, HandBack handBack, Favorite::Sources sou
       roles_(std::move(roles)),
       handBack_(std::move(handBack)),
       sources_(std::move(sources)),
-      delegates_(std::make_shared<Delegates>(this)) {}
+      delegates_(std::make_shared<Delegates>(this)),
+      picker_(std::make_shared<HXContactPhonePicker>(
+          [this](const services::LabeledPhoneNumber& phone, const services::Contact& contact) {
+              selectedPhone(phone, contact);
+          })) {}
 
 VC_Favorites::~VC_Favorites() = default;
 
@@ -270,14 +266,7 @@ void VC_Favorites::didSelectRow(toolkit::TableView& table, IndexPath ip) {
 void VC_Favorites::openPicker() {
     auto role = roles_.dialPad.lock();
     if (!role || role->isABAccessRestricted()) return;
-    auto picker = std::make_shared<system_screens::ContactPickerViewController>(sources_.contacts);
-    picker->displayedPropertyKeys = {services::kContactPhoneNumbersKey};
-    picker->delegate = delegates_;
-    picker->view()->setTintColor(Color::systemBlue());
-    (void)picker->setPredicateForEnablingContact("phoneNumbers.@count > 0");
-    (void)picker->setPredicateForSelectionOfContact("phoneNumbers.@count = 1");
-    if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad))
-        picker->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
+    auto picker = picker_->makePicker(sources_.contacts);
     toolkit::ViewController* from =
         navigationController() ? static_cast<toolkit::ViewController*>(navigationController()) : this;
     from->present(picker, true);

@@ -16,6 +16,8 @@
 #include "platform/toolkit/table_view_controller.h"
 #include "ui/dialer/favorite.h"
 
+class HXContactPhonePicker;
+
 class VC_Favorites : public toolkit::TableViewController {
 public:
     // The opener takes a picked number (with the name and label to show) and closes the list;
@@ -75,6 +77,8 @@ private:
     HandBack handBack_;
     Favorite::Sources sources_;
     std::shared_ptr<Delegates> delegates_;
+    // Hears the device contact picker that adds a favourite.
+    std::shared_ptr<HXContactPhonePicker> picker_;
     std::optional<std::vector<std::string>> favoriteNums_;
     std::vector<Favorite> theFavorites_;
     std::shared_ptr<toolkit::BarButtonItem> editItem_;
