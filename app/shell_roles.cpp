@@ -248,14 +248,14 @@ HXAppListActionsRole::makeConversationScreen(const HXConversationSetup& setup) {
 std::shared_ptr<HX_Account> HXAppComposeRole::account() const { return app_.account(); }
 
 void HXAppComposeRole::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                               const std::optional<std::string>& conversationID) {
-    app_.sendSMS(text, recipients, conversationID);
+                               const std::optional<std::string>& conversationID, HXSendCompletion completion) {
+    app_.sendSMS(text, recipients, conversationID, std::move(completion));
 }
 
 void HXAppComposeRole::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                                const std::optional<std::string>& recipients,
-                               const std::optional<std::string>& conversationID) {
-    app_.sendMMS(text, images, recipients, conversationID);
+                               const std::optional<std::string>& conversationID, HXSendCompletion completion) {
+    app_.sendMMS(text, images, recipients, conversationID, std::move(completion));
 }
 
 void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { app_.showLoadingOverlay(statusText); }

@@ -171,10 +171,10 @@ public:
     explicit HXAppComposeRole(HX_ConnectAppDelegate& app) : app_(app) {}
     std::shared_ptr<HX_Account> account() const override;
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID) override;
+                 const std::optional<std::string>& conversationID, HXSendCompletion completion) override;
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                 const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID) override;
+                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID,
+                 HXSendCompletion completion) override;
     void showLoadingOverlay(const std::string& statusText) override;
     void removeLoadingOverlay() override;
     bool loadingOverlayShown() const override;

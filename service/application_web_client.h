@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "model/application_model.h"
+#include "service/send_answer.h"
 
 inline constexpr const char* kHXFormSubmissionURLKey = "hxc_FormSubmissionURL";
 
@@ -100,12 +101,14 @@ public:
     void removeSMSfromQueue(const std::string& key);
     QueueState smsQueueState(const std::string& key);
     void markSMSQueued(const std::string& key);
+    // The completion hears how this send goes (the notifications still tell everyone).
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID);
+                 const std::optional<std::string>& conversationID, HXSendCompletion completion = {});
     // Virtual so that the application object can also note the calls (its stand-in records them).
     virtual void sendQueuedSMS();
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID);
+                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID,
+                 HXSendCompletion completion = {});
     virtual void playNewMessageAlertForMessageWithDate(double secondsSince1970);
 
     // ---- conversation operations (service/conversation_operations.cpp)
@@ -230,9 +233,18 @@ public:
     void loadUnreadMessages();
     void loadSpam();
     void loadArchive();
-    // An unread-list reply; completion is a background fetch's (1 no data, 2 failed).
+    // What an unread-list reply says, read without the application object (any queue): the
+    // session was refused (401), or the start (seconds) of the newest unread item, 0 for none.
+    struct UnreadScan {
+        bool refused = false;
+        double newest = 0;
+    };
+    static UnreadScan scanUnreadReply(const foundation::Data* data);
+    // An unread-list reply, on the main queue; completion is a background fetch's (1 no data,
+    // 2 failed). scanned is the reply's scan when another queue has made it.
     void getUnreadMessagesFromData(std::shared_ptr<const foundation::Data> data,
-                                   BackgroundFetchCompletion completion = {});
+                                   BackgroundFetchCompletion completion = {},
+                                   std::optional<UnreadScan> scanned = std::nullopt);
     void threadingInfoReply(const HXRoutedReply& reply);
 
     // ---- request machinery (service/web_client_requests.cpp)

@@ -115,10 +115,13 @@ void HXMessageSender::writeQueue(const Dictionary& queue) {
 }
 
 void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                              const std::optional<std::string>& conversationID) {
+                              const std::optional<std::string>& conversationID, HXSendCompletion completion) {
     auto a = app();
-    if (!a || !a->account() || !a->account()->authV2()) return;
-    if (!conversationID && !recipients) return;
+    auto refuse = [&] {
+        if (completion) completion(HXSendAnswer{HXSendAnswer::Kind::Failed, {}});
+    };
+    if (!a || !a->account() || !a->account()->authV2()) return refuse();
+    if (!conversationID && !recipients) return refuse();
     Dictionary entry;
     entry.set("message", text);
     if (conversationID)
@@ -134,7 +137,27 @@ void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::
         queue.set(key, entry);
         writeQueue(queue);
     }
-    startEntry(key.empty() ? nextKey({}) : key, entry);
+    if (key.empty()) key = nextKey({});
+    // Without a token the entry waits for the next drain, and its completion with it.
+    if (completion) completions_[key] = std::move(completion);
+    startEntry(key, entry);
+}
+
+void HXMessageSender::followQueuedSMS(const std::string& key, HXSendCompletion completion) {
+    if (completion) completions_[key] = std::move(completion);
+}
+
+void HXMessageSender::answer(const std::string& key, HXSendAnswer answer) {
+    auto it = completions_.find(key);
+    if (it == completions_.end()) return;
+    if (!answer.isEnd()) {
+        auto completion = it->second;
+        completion(answer);
+        return;
+    }
+    auto completion = std::move(it->second);
+    completions_.erase(it);
+    completion(answer);
 }
 
 void HXMessageSender::startEntry(const std::string& key, const Dictionary& entry) {
@@ -187,6 +210,11 @@ void HXMessageSender::sendQueuedSMS() {
         std::string key = std::to_string(++counter);
         next.set(key, entry);
         starts.emplace_back(key, std::move(entry));
+        // A completion waiting on the entry follows it to its new key.
+        if (auto waiting = completions_.extract(oldKey)) {
+            waiting.key() = key;
+            completions_.insert(std::move(waiting));
+        }
     }
     writeQueue(next);
     std::weak_ptr<HXMessageSender> weak = weak_from_this();
@@ -275,10 +303,12 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
     auto removeOverlay = [&] {
         if (a->loadingOverlayShown()) a->removeLoadingOverlay();
     };
+    using Kind = HXSendAnswer::Kind;
     if (!a->account() || !a->account()->authV2()) {
         // Signed out meanwhile: the send is over all the same; nothing may keep it alive.
         endTask(key);
         finish();
+        answer(key, {Kind::Failed, {}});
         return;
     }
     std::string_view bytes =
@@ -299,16 +329,20 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
         removeBackgroundTaskIdentifierForQueuedSMS(key);
         post("kRemoveSMSReplySendingProgressNotification");
         finish();
+        answer(key, {Kind::Failed, {}});
         return;
     }
     const auto task = backgroundTaskIdentiferForSMS(key);
     post("kSMSReplySendingProgressNotification");
+    answer(key, {Kind::Progress, {}});
     removeSMSfromQueue(key);
     if (!conversation || conversation->empty()) {
         post("kRemoveSMSReplySendingProgressNotification");
+        answer(key, {Kind::Failed, {}});
     } else {
         removeOverlay();
         post("kSMSReplySentNotification", std::make_shared<std::string>(*conversation));
+        answer(key, {Kind::Sent, *conversation});
         auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kQueue);
         if (a->newMessageAlert() && (!all || all->size() <= 1)) a->playSound("Message Sent");
         if (a->isInBackground()) (void)foundation::UserDefaults::standardUserDefaults()->synchronize();
@@ -336,13 +370,17 @@ void HXMessageSender::playNewMessageAlertForMessageWithDate(double seconds) {
 
 void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                               const std::optional<std::string>& recipients,
-                              const std::optional<std::string>& conversationID) {
+                              const std::optional<std::string>& conversationID, HXSendCompletion completion) {
+    using Kind = HXSendAnswer::Kind;
     auto a = app();
-    if (!a || images.empty()) return;
+    auto refuse = [&] {
+        if (completion) completion(HXSendAnswer{Kind::Failed, {}});
+    };
+    if (!a || images.empty()) return refuse();
     // Callers give one of the two; with neither nothing is started (no progress, no task).
-    if (!conversationID && !recipients) return;
+    if (!conversationID && !recipients) return refuse();
     auto authorization = a->retrieveOAuth();
-    if (!authorization) return;
+    if (!authorization) return refuse();
     auto& web = a->webClient();
     std::optional<std::string> cookie;
     if (auto jar = a->cookieJar()) {
@@ -360,7 +398,13 @@ void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSIm
     auto& platform = foundation::Application::shared();
     auto task = std::make_shared<foundation::BackgroundTaskIdentifier>(0);
     *task = platform.beginBackgroundTask("MMS", [task] { foundation::Application::shared().endBackgroundTask(*task); });
-    post("kSMSReplySendingProgressNotification");
+    // The steps taken here, on the main queue, are told to the completion too; an upload's end,
+    // on the session's queue, is only posted (the completion stays on the main queue).
+    auto progress = [&completion] {
+        post("kSMSReplySendingProgressNotification");
+        if (completion) completion(HXSendAnswer{Kind::Progress, {}});
+    };
+    progress();
 
     // The results of the uploads, shared by their completions on the session's queue.
     struct Shared {
@@ -423,13 +467,15 @@ void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSIm
             });
         a->setNetworkActivityIndicatorVisible(true);
         upload->resume();
-        post("kSMSReplySendingProgressNotification");
+        progress();
     }
     std::weak_ptr<HXApplicationWebClient> weak = a;
-    group->notify(dispatch::Queue::main(), [weak, session, shared, task, group] {
+    group->notify(dispatch::Queue::main(), [weak, session, shared, task, group, completion] {
         session->finishTasksAndInvalidate();
         post("kRemoveSMSReplySendingProgressNotification");
         auto a = weak.lock();
+        // Every upload has ended (and no completion of theirs writes any more).
+        const bool sent = a && shared->allSent;
         if (a) {
             if (shared->allSent) {
                 if (a->loadingOverlayShown()) a->removeLoadingOverlay();
@@ -444,6 +490,9 @@ void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSIm
             }
         }
         foundation::Application::shared().endBackgroundTask(*task);
+        if (completion)
+            completion(sent ? HXSendAnswer{Kind::Sent, shared->conversation.value_or(std::string())}
+                            : HXSendAnswer{Kind::Failed, {}});
         if (!a) return;
         if (a->isIdle()) a->setNetworkActivityIndicatorVisible(false);
     });
@@ -487,8 +536,8 @@ void HXApplicationWebClient::markSMSQueued(const std::string& key) {
 }
 
 void HXApplicationWebClient::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                                     const std::optional<std::string>& conversationID) {
-    if (auto sender = senderOf(*this)) sender->sendSMS(text, recipients, conversationID);
+                                     const std::optional<std::string>& conversationID, HXSendCompletion completion) {
+    if (auto sender = senderOf(*this)) sender->sendSMS(text, recipients, conversationID, std::move(completion));
 }
 
 void HXApplicationWebClient::sendQueuedSMS() {
@@ -497,8 +546,8 @@ void HXApplicationWebClient::sendQueuedSMS() {
 
 void HXApplicationWebClient::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                                      const std::optional<std::string>& recipients,
-                                     const std::optional<std::string>& conversationID) {
-    if (auto sender = senderOf(*this)) sender->sendMMS(text, images, recipients, conversationID);
+                                     const std::optional<std::string>& conversationID, HXSendCompletion completion) {
+    if (auto sender = senderOf(*this)) sender->sendMMS(text, images, recipients, conversationID, std::move(completion));
 }
 
 void HXApplicationWebClient::playNewMessageAlertForMessageWithDate(double secondsSince1970) {

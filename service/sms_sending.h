@@ -15,6 +15,7 @@
 #include "platform/foundation/value.h"
 #include "service/application_web_client.h"
 #include "service/request_machinery.h"
+#include "service/send_answer.h"
 
 class HXApplicationWebClient;
 namespace graphics {
@@ -34,13 +35,19 @@ public:
     // The sender of the application (made on first use, kept by its web client).
     static std::shared_ptr<HXMessageSender> of(const std::shared_ptr<HXApplicationWebClient>& app);
 
-    // recipients: numbers separated by "|" (used without a conversation id).
+    // recipients: numbers separated by "|" (used without a conversation id). The completion
+    // follows the message through the queue until the send ends.
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID);
+                 const std::optional<std::string>& conversationID, HXSendCompletion completion = {});
     void sendQueuedSMS();
+    // The completion hears how the queue's entry of key goes from its next drain on.
+    void followQueuedSMS(const std::string& key, HXSendCompletion completion);
     // One upload per picture, all at once, not queued; only the first carries the text.
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID);
+                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID,
+                 HXSendCompletion completion = {});
+    // Tells the sender of the entry of key how its send goes (an end answers it once).
+    void answer(const std::string& key, HXSendAnswer answer);
     void removeSMSfromQueue(const std::string& key);
     void addBackgroundTaskIdentifier(uint64_t task, const std::string& key);
     void removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key);
@@ -72,4 +79,6 @@ private:
     std::weak_ptr<HXApplicationWebClient> app_;
     // Task ids by key, also known here so that a reply arriving after a sign-out can end them.
     std::map<std::string, uint64_t> tasks_;
+    // The completions of sends not ended yet, by the key of their entry.
+    std::map<std::string, HXSendCompletion> completions_;
 };

@@ -197,6 +197,11 @@ void removeOverlay(HXApplicationWebClient& app) {
     if (app.loadingOverlayShown()) app.removeLoadingOverlay();
 }
 
+// Tells the one who sent the text message of key how its send ended.
+void answerSMS(HXApplicationWebClient& app, const std::string& key, HXSendAnswer::Kind end) {
+    if (auto self = app.weakWebClient().lock()) HXMessageSender::of(self)->answer(key, {end, {}});
+}
+
 }  // namespace
 
 bool HXApplicationWebClient::requestInFlight(const std::string& tag) { return webClient().requests.contains(tag); }
@@ -516,11 +521,15 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
                 }
             } else {
                 // Parsed for the account it came for: one made current meanwhile (a new sign-in)
-                // has loads of its own, and a refusal of the old session is not its.
+                // has loads of its own, and a refusal of the old session is not its. The reply is
+                // read off the main queue; what it says is acted on there.
                 std::weak_ptr<HX_Account> cameFor = account();
                 dispatch::Queue::global(dispatch::Priority::Background)->async([weakSelf, bytes, cameFor] {
-                    auto self = weakSelf.lock();
-                    if (self && self->account() == cameFor.lock()) self->getUnreadMessagesFromData(bytes);
+                    auto scan = scanUnreadReply(bytes.get());
+                    dispatch::Queue::main()->async([weakSelf, bytes, cameFor, scan] {
+                        auto self = weakSelf.lock();
+                        if (self && self->account() == cameFor.lock()) self->getUnreadMessagesFromData(bytes, {}, scan);
+                    });
                 });
             }
             break;
@@ -570,31 +579,38 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
             foundation::Application::shared().endBackgroundTask(*task);
             removeBackgroundTaskIdentifierForQueuedSMS(key);
         }
-        if (error.code == kNotConnectedToInternet) {
-            if (smsQueueState(key) != QueueState::Queued) {
-                std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
-                HXAlert alert{"No Network Connection",
-                              "The SMS cannot be sent at the moment - do you want to queue it for sending later?\n"
-                              "It will be sent automatically the next time data access is available while the HX "
-                              "Connect is running.",
-                              {}};
-                alert.actions.push_back({"Cancel", HXAlertAction::Style::Cancel, [weakSelf, key] {
-                                             auto self = weakSelf.lock();
-                                             if (!self) return;
-                                             self->removeSMSfromQueue(key);
-                                             if (self->iPad()) self->setFirstResponder();
-                                         }});
-                alert.actions.push_back({"Send Later", HXAlertAction::Style::Default, [weakSelf, key] {
-                                             auto self = weakSelf.lock();
-                                             if (!self) return;
-                                             if (self->smsQueueState(key) != QueueState::Absent) {
-                                                 self->markSMSQueued(key);
-                                                 post("kSMSReplySentNotification");
-                                             }
-                                             if (self->iPad()) self->setFirstResponder();
-                                         }});
-                presentAlert(alert);
-            }
+        using Kind = HXSendAnswer::Kind;
+        if (error.code != kNotConnectedToInternet) {
+            answerSMS(*this, key, Kind::Failed);
+        } else if (smsQueueState(key) == QueueState::Queued) {
+            answerSMS(*this, key, Kind::Kept);
+        } else {
+            std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+            HXAlert alert{"No Network Connection",
+                          "The SMS cannot be sent at the moment - do you want to queue it for sending later?\n"
+                          "It will be sent automatically the next time data access is available while the HX "
+                          "Connect is running.",
+                          {}};
+            alert.actions.push_back({"Cancel", HXAlertAction::Style::Cancel, [weakSelf, key] {
+                                         auto self = weakSelf.lock();
+                                         if (!self) return;
+                                         self->removeSMSfromQueue(key);
+                                         answerSMS(*self, key, Kind::Failed);
+                                         if (self->iPad()) self->setFirstResponder();
+                                     }});
+            alert.actions.push_back({"Send Later", HXAlertAction::Style::Default, [weakSelf, key] {
+                                         auto self = weakSelf.lock();
+                                         if (!self) return;
+                                         if (self->smsQueueState(key) != QueueState::Absent) {
+                                             self->markSMSQueued(key);
+                                             post("kSMSReplySentNotification");
+                                             answerSMS(*self, key, Kind::Kept);
+                                         } else {
+                                             answerSMS(*self, key, Kind::Failed);
+                                         }
+                                         if (self->iPad()) self->setFirstResponder();
+                                     }});
+            presentAlert(alert);
         }
     } else if (error.code == kNotConnectedToInternet) {
         if (tag != page + "inbox/recent/unread/" && tag != api("threadinginfo/get?alt=json") &&

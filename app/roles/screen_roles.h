@@ -176,12 +176,13 @@ public:
 
     virtual ~HXComposeRole() = default;
     virtual std::shared_ptr<HX_Account> account() const = 0;
-    // recipients: numbers joined with "|"; a conversation id sends into that conversation.
+    // recipients: numbers joined with "|"; a conversation id sends into that conversation. The
+    // completion hears how the send goes, on the main queue.
     virtual void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                         const std::optional<std::string>& conversationID) = 0;
+                         const std::optional<std::string>& conversationID, HXSendCompletion completion) = 0;
     virtual void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                         const std::optional<std::string>& recipients,
-                         const std::optional<std::string>& conversationID) = 0;
+                         const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID,
+                         HXSendCompletion completion) = 0;
     virtual void showLoadingOverlay(const std::string& statusText) = 0;
     virtual void removeLoadingOverlay() = 0;
     virtual bool loadingOverlayShown() const = 0;

@@ -112,3 +112,34 @@ TEST_F(MMS, AFailedUploadIsToldAndNothingCountsAsSent) {
     clock->runUntil([] { return false; }, 1);
     EXPECT_EQ(service->requestCount(), before);
 }
+
+TEST_F(MMS, TheSenderHearsHowItsOwnSendEnded) {
+    using Kind = HXSendAnswer::Kind;
+    struct Case {
+        const char* what;
+        std::function<void(emulator::Emulator&)> before;
+        std::optional<std::string> recipients, conversation;
+        Kind end;
+        std::string conversationSent;
+    };
+    const Case cases[] = {
+        {"sent to a number", {}, std::string("+15550103000"), std::nullopt, Kind::Sent, "t.+15550103000"},
+        {"sent into a conversation", {}, std::nullopt, std::string("t.+15550133"), Kind::Sent, "t.+15550133"},
+        {"an upload failed", [](emulator::Emulator& e) { e.inject(emulator::Fault::ServerErrorEmpty, kSend); },
+         std::nullopt, std::string("t.+15550133"), Kind::Failed, ""},
+        {"neither a number nor a conversation", {}, std::nullopt, std::nullopt, Kind::Failed, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.before) c.before(*service);
+        std::vector<HXSendAnswer> heard;
+        app->sendMMS("x", {still(8, 8), still(8, 8)}, c.recipients, c.conversation,
+                     [&heard](const HXSendAnswer& a) { heard.push_back(a); });
+        ASSERT_TRUE(runUntil([&] { return !heard.empty() && heard.back().isEnd(); }));
+        clock->runUntilIdle();
+        ASSERT_FALSE(heard.empty());
+        EXPECT_EQ(heard.back().kind, c.end);
+        EXPECT_EQ(heard.back().conversationID, c.conversationSent);
+        for (size_t i = 0; i + 1 < heard.size(); ++i) EXPECT_EQ(heard[i].kind, Kind::Progress) << "one end, last";
+    }
+}

@@ -283,3 +283,75 @@ TEST_F(SMS, AMessageTheDiskHasNoRoomToQueueIsSentAndTheUserToldOnce) {
     ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 2; }));
     EXPECT_EQ(storageAlerts(), 1u);
 }
+
+// The one who sends hears how its own send went: the queue carries its completion through a
+// drain, and every end is told once, after any progress.
+TEST_F(SMS, TheSenderHearsHowItsOwnSendEnded) {
+    using Kind = HXSendAnswer::Kind;
+    struct Heard {
+        std::vector<Kind> kinds;
+        std::string conversation;
+    };
+    auto listen = [](const std::shared_ptr<Heard>& heard) {
+        return [heard](const HXSendAnswer& a) {
+            heard->kinds.push_back(a.kind);
+            if (a.kind == Kind::Sent) heard->conversation = a.conversationID;
+        };
+    };
+    struct Case {
+        const char* what;
+        std::function<void(emulator::Emulator&)> before;
+        std::optional<std::string> conversation;
+        std::vector<Kind> heard;
+    };
+    const Case cases[] = {
+        {"sent to a number", {}, std::nullopt, {Kind::Progress, Kind::Sent}},
+        {"sent into a conversation", {}, std::string("t.+15550133"), {Kind::Progress, Kind::Sent}},
+        {"refused",
+         [](emulator::Emulator& e) { e.inject(emulator::Fault::InvalidArgument, kSend); },
+         std::nullopt,
+         {Kind::Progress, Kind::Failed}},
+        {"the service failed",
+         [](emulator::Emulator& e) { e.inject(emulator::Fault::ServerErrorEmpty, kSend); },
+         std::nullopt,
+         {Kind::Failed}},
+        {"the connection dropped",
+         [](emulator::Emulator& e) { e.inject(emulator::Fault::Drop, kSend); },
+         std::nullopt,
+         {Kind::Failed}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        foundation::UserDefaults::standardUserDefaults()->removeObjectForKey("smsQueue");
+        if (c.before) c.before(*service);
+        auto heard = std::make_shared<Heard>();
+        sender->sendSMS("x", c.conversation ? std::nullopt : std::optional<std::string>("+15550103000"), c.conversation,
+                        listen(heard));
+        ASSERT_TRUE(runUntil([&] { return idle() && !heard->kinds.empty() && heard->kinds.back() != Kind::Progress; }));
+        clock->runUntilIdle();
+        EXPECT_EQ(heard->kinds, c.heard);
+        if (c.conversation) EXPECT_EQ(heard->conversation, *c.conversation);
+        if (c.heard.back() == Kind::Sent && !c.conversation) EXPECT_FALSE(heard->conversation.empty());
+        if (alerts().size() > alertMark) alertMark = alerts().size();
+    }
+
+    // Signed out, nothing is sent and the sender hears so at once.
+    foundation::UserDefaults::standardUserDefaults()->removeObjectForKey("smsQueue");
+    app->account()->setAuthV2(std::nullopt);
+    auto refused = std::make_shared<Heard>();
+    sender->sendSMS("x", std::string("+15550103000"), std::nullopt, listen(refused));
+    EXPECT_EQ(refused->kinds, std::vector<Kind>{Kind::Failed});
+    app->account()->setAuthV2(std::string("AuthV2"));
+
+    // Without a token the message waits in the queue, and the sender waits with it: the drain
+    // that sends it under a new key answers.
+    setTokenAvailable(false);
+    auto waiting = std::make_shared<Heard>();
+    sender->sendSMS("later", std::string("+15550103000"), std::nullopt, listen(waiting));
+    clock->runUntilIdle();
+    EXPECT_TRUE(waiting->kinds.empty());
+    setTokenAvailable(true);
+    sender->sendQueuedSMS();
+    ASSERT_TRUE(runUntil([&] { return idle() && !waiting->kinds.empty() && waiting->kinds.back() == Kind::Sent; }));
+    EXPECT_EQ(waiting->kinds, (std::vector<Kind>{Kind::Progress, Kind::Sent}));
+}

@@ -34,24 +34,9 @@ const toolkit::KeyCommand VC_NewMessage::kCloseCommand{".", toolkit::kModifierCo
 
 namespace {
 
-constexpr const char* kRemoveProgressNotification = "kRemoveSMSReplySendingProgressNotification";
-constexpr const char* kSentNotification = "kSMSReplySentNotification";
-constexpr const char* kFailureNotification = "kSMSSendingFailureNotification";
 constexpr const char* kContactsUpdatedNotification = "kContactsCacheUpdatedNotification";
 constexpr const char* kFavoriteSelectedNotification = "kFavoriteSelectedNotification";
 constexpr const char* kContentSizeNotification = "UIContentSizeCategoryDidChangeNotification";
-
-// Process-wide, as every instance shares them; main thread only.
-struct SharedState {
-    bool sending = false;
-    std::string lastAcceptedText;
-    std::shared_ptr<services::UserActivity> activity;
-};
-
-SharedState& shared() {
-    static SharedState s;
-    return s;
-}
 
 bool onlyNumberCharacters(std::string_view text) {
     return !text.empty() && text.find_first_not_of(VC_NewMessage::kNumberCharacters) == std::string_view::npos;
@@ -77,12 +62,6 @@ void styleAsPick(HXCToken& token) {
 }
 
 }  // namespace
-
-// ---- process-wide state
-
-bool VC_NewMessage::isSending() { return shared().sending; }
-const std::string& VC_NewMessage::lastAcceptedFieldText() { return shared().lastAcceptedText; }
-std::shared_ptr<services::UserActivity> VC_NewMessage::currentUserActivity() { return shared().activity; }
 
 VC_NewMessage::VC_NewMessage(Roles roles) : roles_(std::move(roles)) {}
 
@@ -309,14 +288,6 @@ void VC_NewMessage::viewWillAppear(bool animated) {
         center.addObserver(this, toolkit::kKeyboardWillShowNotification,
                            [this](const foundation::Notification& n) { keyboardWasShown(n); });
     center.addObserver(this, kContentSizeNotification, [this](const foundation::Notification&) { fontsUpdated(); });
-    center.addObserver(this, kFailureNotification, [this](const foundation::Notification&) { sendingFailed(); });
-    // A send that ends with neither a confirmation nor a failure (no conversation in the reply,
-    // offline and not queued, an upload that never got through) frees Send as a failure does.
-    center.addObserver(this, kRemoveProgressNotification, [this](const foundation::Notification&) {
-        dispatch::Queue::main()->async([weak = weakSelf<VC_NewMessage>()] {
-            if (auto self = weak.lock()) self->sendingEnded();
-        });
-    });
     message_->returnKeyType =
         preference("smsReturnKeySend") ? toolkit::ReturnKeyType::Send : toolkit::ReturnKeyType::Default;
     makeUserActivityCurrent();
@@ -342,8 +313,6 @@ void VC_NewMessage::viewWillDisappear(bool animated) {
     center.removeObserver(this, toolkit::kKeyboardWillShowNotification);
     center.removeObserver(this, kContentSizeNotification);
     center.removeObserver(this, toolkit::kTextFieldTextDidChangeNotification);
-    center.removeObserver(this, kFailureNotification);
-    center.removeObserver(this, kRemoveProgressNotification);
 }
 
 void VC_NewMessage::viewDidDisappear(bool animated) {
@@ -385,7 +354,7 @@ bool VC_NewMessage::tokenFieldWillAddToken(HXCTokenField& field, HXCToken& token
     for (const auto& object : field.tokenObjects()) {
         if (sameNumberKey(object.stringValue()) == key) {
             field.setText({});
-            shared().lastAcceptedText.clear();
+            lastAcceptedText_.clear();
             return false;
         }
     }
@@ -394,14 +363,14 @@ bool VC_NewMessage::tokenFieldWillAddToken(HXCTokenField& field, HXCToken& token
 
 void VC_NewMessage::tokenFieldDidAddToken(HXCTokenField&, HXCToken&) {
     tokenFieldBeginEditing();
-    shared().lastAcceptedText.clear();
-    if (shared().activity) shared().activity->setNeedsSave(true);
+    lastAcceptedText_.clear();
+    if (activity_) activity_->setNeedsSave(true);
 }
 
 void VC_NewMessage::tokenFieldDidRemoveToken(HXCTokenField&, HXCToken&) {
     tokenFieldBeginEditing();
-    shared().lastAcceptedText.clear();
-    if (shared().activity) shared().activity->setNeedsSave(true);
+    lastAcceptedText_.clear();
+    if (activity_) activity_->setNeedsSave(true);
     updateSendState();
 }
 
@@ -435,7 +404,7 @@ void VC_NewMessage::textFieldDidChange() {
     auto& field = *number_;
     const toolkit::Range whole{0, foundation::utf16Length(field.text())};
     const bool accepted = field.internalDelegate().shouldChangeCharactersInRange(field, whole, r);
-    auto& last = shared().lastAcceptedText;
+    auto& last = lastAcceptedText_;
     if (accepted) {
         last = field.text();
     } else {
@@ -566,7 +535,7 @@ void VC_NewMessage::textViewDidChange(toolkit::TextView& view) {
                                                                    : toolkit::Color::systemRed());
     updateSendState();
     view.setNeedsDisplay();
-    if (shared().activity) shared().activity->setNeedsSave(true);
+    if (activity_) activity_->setNeedsSave(true);
 }
 
 // ---- sending and closing
@@ -590,19 +559,23 @@ std::string VC_NewMessage::distinctRecipients(const char* separator) const {
 }
 
 void VC_NewMessage::sendMessage() {
-    if (shared().sending || number_->tokens().empty() || (message_->text().empty() && images_.empty())) return;
+    if (sending_ || number_->tokens().empty() || (message_->text().empty() && images_.empty())) return;
     auto compose = roles_.compose.lock();
     if (!compose) return;
-    shared().sending = true;
+    sending_ = true;
     dropUserActivity();
     compose->showLoadingOverlay(localizedString("Sending message\u2026"));
-    auto& center = foundation::NotificationCenter::defaultCenter();
     if (!observingSend_) {
         observingSend_ = true;
-        center.addObserver(this, foundation::kApplicationDidEnterBackgroundNotification,
-                           [this](const foundation::Notification&) { cancel(); });
-        center.addObserver(this, kSentNotification, [this](const foundation::Notification&) { cancel(); });
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            this, foundation::kApplicationDidEnterBackgroundNotification,
+            [this](const foundation::Notification&) { cancel(); });
     }
+    // This screen hears the end of its own send only: another screen's send, or a conversation
+    // reload, leaves it alone.
+    HXSendCompletion answered = [weak = weakSelf<VC_NewMessage>()](const HXSendAnswer& answer) {
+        if (auto self = weak.lock()) self->sendAnswered(answer);
+    };
     const std::string recipients = distinctRecipients("|");
     std::optional<std::string> conversation;
     if (auto routing = roles_.routing.lock(); routing && routing->currentViewIndex() == 1 && !conversationID_.empty())
@@ -610,21 +583,36 @@ void VC_NewMessage::sendMessage() {
     const std::optional<std::string> to = conversation ? std::nullopt : std::optional<std::string>(recipients);
     if (!images_.empty()) {
         // The pictures stay attached until the service confirms: a failed send keeps them.
-        compose->sendMMS(message_->text(), images_, to, conversation);
+        compose->sendMMS(message_->text(), images_, to, conversation, std::move(answered));
     } else {
-        compose->sendSMS(message_->text(), to, conversation);
+        compose->sendSMS(message_->text(), to, conversation, std::move(answered));
+    }
+}
+
+void VC_NewMessage::sendAnswered(const HXSendAnswer& answer) {
+    // A send ended after the screen was closed (or sent again) is not the one on screen.
+    if (!sending_) return;
+    switch (answer.kind) {
+        case HXSendAnswer::Kind::Progress:
+            break;
+        case HXSendAnswer::Kind::Sent:
+        case HXSendAnswer::Kind::Kept:
+            cancel();
+            break;
+        case HXSendAnswer::Kind::Failed:
+            sendingFailed();
+            break;
     }
 }
 
 void VC_NewMessage::stopObservingSend() {
-    auto& center = foundation::NotificationCenter::defaultCenter();
-    center.removeObserver(this, kSentNotification);
-    center.removeObserver(this, foundation::kApplicationDidEnterBackgroundNotification);
+    foundation::NotificationCenter::defaultCenter().removeObserver(
+        this, foundation::kApplicationDidEnterBackgroundNotification);
     observingSend_ = false;
 }
 
 void VC_NewMessage::cancel() {
-    shared().sending = false;
+    sending_ = false;
     stopObservingSend();
     dispatch::Queue::main()->async([weak = weakSelf<VC_NewMessage>()] {
         auto self = weak.lock();
@@ -638,11 +626,9 @@ void VC_NewMessage::cancel() {
     dropUserActivity();
 }
 
-void VC_NewMessage::sendingFailed() { shared().sending = false; }
-
-void VC_NewMessage::sendingEnded() {
-    if (!shared().sending) return;
-    shared().sending = false;
+void VC_NewMessage::sendingFailed() {
+    if (!sending_) return;
+    sending_ = false;
     if (auto compose = roles_.compose.lock(); compose && compose->loadingOverlayShown())
         compose->removeLoadingOverlay();
 }
@@ -714,7 +700,7 @@ std::vector<toolkit::KeyCommand> VC_NewMessage::keyCommands() const {
 // ---- user activity
 
 void VC_NewMessage::makeUserActivityCurrent() {
-    auto& activity = shared().activity;
+    auto& activity = activity_;
     if (!activity) {
         activity = std::make_shared<services::UserActivity>(kActivityType);
         activity->title = localizedString("Send SMS via HX Voice");
@@ -729,8 +715,8 @@ void VC_NewMessage::makeUserActivityCurrent() {
 }
 
 void VC_NewMessage::dropUserActivity() {
-    if (shared().activity) shared().activity->invalidate();
-    shared().activity.reset();
+    if (activity_) activity_->invalidate();
+    activity_.reset();
 }
 
 void VC_NewMessage::userActivityWillSave(services::UserActivity& activity) {

@@ -79,10 +79,13 @@ public:
     bool picturesOffered() const { return imagesEnabled_; }
     std::shared_ptr<toolkit::Toolbar> pictureBar() const { return pictureBar_; }
 
-    // Process-wide state, shared by every instance, main thread only.
-    static bool isSending();
-    static const std::string& lastAcceptedFieldText();
-    static std::shared_ptr<services::UserActivity> currentUserActivity();
+    // A send of this screen is under way (Send does nothing meanwhile).
+    bool isSending() const { return sending_; }
+    const std::string& lastAcceptedFieldText() const { return lastAcceptedText_; }
+    // The activity of the unsent message while the screen shows it; another device or another
+    // application object continues the message from the information it saves (the text, the
+    // account, the recipients, the conversation), never from this screen.
+    const std::shared_ptr<services::UserActivity>& userActivity() const { return activity_; }
 
     // ---- recipients
     bool tokenFieldWillAddToken(HXCTokenField& field, HXCToken& token) override;
@@ -129,9 +132,11 @@ public:
     // ---- actions
     void sendMessage();
     void cancel();
+    // The send ended unsent (refused, failed, or dropped by the user): the progress overlay goes
+    // and Send works again.
     void sendingFailed();
-    // A send that ended without being kept anywhere (not sent, not queued): Send works again.
-    void sendingEnded();
+    // How this screen's send goes: sent or kept for later closes the screen.
+    void sendAnswered(const HXSendAnswer& answer);
     void contactsButtonPressed();
     void HXCKeyDelayedAction();
     void openAddressBook();
@@ -214,6 +219,10 @@ private:
     std::vector<HXMMSImage> images_;
     bool imagesEnabled_ = false;
     bool observingSend_ = false;
+    bool sending_ = false;
+    // The token field's text as last accepted (restored when a change is refused).
+    std::string lastAcceptedText_;
+    std::shared_ptr<services::UserActivity> activity_;
     // The keyboard has sized the message's container (phone).
     bool keyboardSized_ = false;
     // The text waits for a favourite to be picked (it takes the focus then).

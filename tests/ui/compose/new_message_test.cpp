@@ -2,7 +2,9 @@
 // admitted, the segment counter, Send to the distinct numbers, what every kind of failed send
 // leaves behind, and the continuation of an unsent message.
 #include "model/phone_extensions.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/net/curl_transport.h"
 #include "platform/net/event_loop.h"
 #include "platform/services/contacts.h"
@@ -156,9 +158,11 @@ TEST_F(NewMessage, SendIsEnabledByARecipientAndATextOrAPicture) {
 TEST_F(NewMessage, SendGoesOnceToEachDistinctNumberAndTheConfirmationCloses) {
     auto* s = open("+15550103000,+15550104000,+15550103000", "On my way");
     ASSERT_NE(s, nullptr);
+    // Held past its closing, to read its state once it is gone from the window.
+    const auto held = s->selfPtr();
     EXPECT_EQ(s->number().tokens().size(), 2u) << "the repeated number is one recipient";
     ASSERT_TRUE(tapSend());
-    EXPECT_TRUE(VC_NewMessage::isSending());
+    EXPECT_TRUE(s->isSending());
     EXPECT_EQ(app->shell().count("showLoadingOverlay Sending message\u2026"), 1u);
     ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
     const auto got = received();
@@ -167,7 +171,7 @@ TEST_F(NewMessage, SendGoesOnceToEachDistinctNumberAndTheConfirmationCloses) {
     auto targets = got[0].targets;
     std::sort(targets.begin(), targets.end());
     EXPECT_EQ(targets, (std::vector<std::string>{"+15550103000", "+15550104000"}));
-    EXPECT_FALSE(VC_NewMessage::isSending());
+    EXPECT_FALSE(s->isSending());
     EXPECT_FALSE(app->loadingOverlayShown());
 }
 
@@ -194,7 +198,7 @@ TEST_F(NewMessage, AFailedSendLeavesTheScreenAndTheNextSendArrivesOnce) {
         ASSERT_NE(s, nullptr);
         c.fail(*service);
         ASSERT_TRUE(tapSend());
-        ASSERT_TRUE(runUntil([&] { return !VC_NewMessage::isSending(); }));
+        ASSERT_TRUE(runUntil([&] { return !s->isSending(); }));
         harness.advance(0.5);
         ASSERT_EQ(screen(), s) << "the screen stays with its recipients and text";
         EXPECT_EQ(s->message().text(), "Hello");
@@ -218,9 +222,10 @@ TEST_F(NewMessage, AMessageKeptAfterAServiceFailureGoesOnceWhenSentAgain) {
     // The service fails (5xx, as a time-out would): the queue keeps the message for its next
     // drain, and the screen lets the user send again.
     auto* s = open("+15550103000", "Once only");
+    const auto held = s->selfPtr();
     service->inject(emulator::Fault::ServerErrorEmpty, kSend);
     ASSERT_TRUE(tapSend());
-    ASSERT_TRUE(runUntil([&] { return !VC_NewMessage::isSending(); }));
+    ASSERT_TRUE(runUntil([&] { return !s->isSending(); }));
     harness.advance(0.5);
     if (harness.visibleAlert()) {
         harness.tapAlertAction("Dismiss");
@@ -236,7 +241,7 @@ TEST_F(NewMessage, AMessageKeptAfterAServiceFailureGoesOnceWhenSentAgain) {
     const auto got = received();
     ASSERT_EQ(got.size(), 1u) << "the kept copy and a new one would both arrive";
     EXPECT_EQ(got[0].text, "Once only");
-    EXPECT_FALSE(VC_NewMessage::isSending());
+    EXPECT_FALSE(s->isSending());
 }
 
 TEST_F(NewMessage, OfflineAndCancelKeepsTheScreenAndSendWorksAgain) {
@@ -252,12 +257,63 @@ TEST_F(NewMessage, OfflineAndCancelKeepsTheScreenAndSendWorksAgain) {
     harness.settle();
     net::Transport::setShared(online);
     ASSERT_EQ(screen(), s);
-    EXPECT_FALSE(VC_NewMessage::isSending());
+    EXPECT_FALSE(s->isSending());
     EXPECT_FALSE(app->loadingOverlayShown());
     EXPECT_TRUE(received().empty());
     ASSERT_TRUE(tapSend());
     ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
     EXPECT_EQ(received().size(), 1u);
+}
+
+TEST_F(NewMessage, OfflineAndSendLaterClosesTheScreenWithTheMessageKept) {
+    auto* s = open("+15550103000", "Keep");
+    ASSERT_NE(s, nullptr);
+    auto offline = net::CurlTransport::create(net::EventLoop::main());
+    offline->setNetworkAvailable([](const std::string&) { return false; });
+    auto online = net::Transport::shared();
+    net::Transport::setShared(offline);
+    ASSERT_TRUE(tapSend());
+    ASSERT_TRUE(runUntil(
+        [&] { return harness.visibleAlert() && harness.visibleAlert()->alertTitle() == "No Network Connection"; }));
+    EXPECT_FALSE(app->loadingOverlayShown()) << "the question is asked without the overlay";
+    ASSERT_TRUE(harness.tapAlertAction("Send Later"));
+    harness.settle();
+    net::Transport::setShared(online);
+    EXPECT_EQ(screen(), nullptr);
+    EXPECT_TRUE(received().empty());
+    const auto queue = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("smsQueue");
+    ASSERT_TRUE(queue.has_value());
+    const auto* mine = queue->get(app->account()->username()).ifDictionary();
+    ASSERT_NE(mine, nullptr);
+    ASSERT_EQ(mine->size(), 1u);
+    const auto& entry = mine->get(mine->keys().front());
+    EXPECT_EQ(entry["message"].stringValue(), "Keep");
+    EXPECT_TRUE(entry["queued"].boolValue());
+}
+
+TEST_F(NewMessage, OnlyItsOwnSendEndsTheScreensSend) {
+    // Another send's confirmation or failure, and a conversation page's end, are heard by
+    // everyone; the screen waits for the answer to its own send.
+    auto* s = open("+15550103000", "Mine");
+    ASSERT_NE(s, nullptr);
+    service->inject(emulator::Fault::Slow, kSend);
+    ASSERT_TRUE(tapSend());
+    ASSERT_TRUE(runUntil([&] {
+        const auto requests = service->requests();
+        return std::any_of(requests.begin(), requests.end(), [](const auto& r) { return r.path == kSend; });
+    }));
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.post("kSMSReplySentNotification", std::make_shared<std::string>("t.+15550199"));
+    center.post("kSMSSendingFailureNotification");
+    center.post("kRemoveSMSReplySendingProgressNotification");
+    harness.settle();
+    ASSERT_EQ(screen(), s);
+    EXPECT_TRUE(s->isSending());
+    EXPECT_TRUE(app->loadingOverlayShown());
+    ASSERT_TRUE(tapSend());
+    service->releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
+    EXPECT_EQ(received().size(), 1u) << "Send did nothing while its send was under way";
 }
 
 TEST_F(NewMessage, AConversationIsUsedOnlyFromTheTextView) {
@@ -335,7 +391,7 @@ TEST_F(NewMessage, AnUnsentMessageContinuesUnchangedOnASecondApplicationObject) 
     // A recipient picked from the contacts keeps the number as the card holds it.
     s->number().setEnabled(true);
     s->selectedPhone("+1 303 555 0177", "Zo\u00eb Quinn (mobile)");
-    const auto activity = VC_NewMessage::currentUserActivity();
+    const auto activity = s->userActivity();
     ASSERT_NE(activity, nullptr);
     EXPECT_TRUE(activity->isCurrent());
     EXPECT_EQ(activity->activityType(), VC_NewMessage::kActivityType);

@@ -296,7 +296,7 @@ TEST_F(Pictures, ADroppedUploadFreesSendAndKeepsThePictures) {
     s->updateImagePreviews();
     service->inject(emulator::Fault::Drop, kSend);
     ASSERT_TRUE(s->sendButton()->tap());
-    ASSERT_TRUE(runUntil([&] { return !VC_NewMessage::isSending(); }));
+    ASSERT_TRUE(runUntil([&] { return !s->isSending(); }));
     harness.settle();
     ASSERT_EQ(screen(), s);
     EXPECT_EQ(s->images().size(), 2u) << "a failed send keeps its pictures";
@@ -315,7 +315,7 @@ TEST_F(Pictures, WithoutAnAccessTokenTheSendEndsAndTheNextOneGoesOut) {
     app->account()->setOAuthDict(std::nullopt);
     ASSERT_TRUE(s->sendButton()->tap());
     harness.settle();
-    EXPECT_FALSE(VC_NewMessage::isSending()) << "no upload could start: Send works again";
+    EXPECT_FALSE(s->isSending()) << "no upload could start: Send works again";
     EXPECT_FALSE(app->loadingOverlayShown());
     ASSERT_EQ(screen(), s);
     EXPECT_EQ(s->images().size(), 1u);
