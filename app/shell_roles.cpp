@@ -271,18 +271,20 @@ std::string HXAppComposeRole::contactNameForNumber(std::string_view number) {
 }
 
 void HXAppComposeRole::searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) {
-    // The search holds the web client only while it runs; the answer goes back on the main queue.
+    // The search takes a copy of the list along, never the application object; the answer goes
+    // back on the main queue.
     dispatch::Queue::global(dispatch::Priority::Background)
-        ->async([weak = app_.weakWebClient(), query, found = std::move(found)]() mutable {
-            ContactList hits;
-            if (auto self = weak.lock()) hits = self->contactsMatchingName(query);
+        ->async([list = HXContactListSnapshot(app_), query, found = std::move(found)]() mutable {
+            auto hits = hxcontacts::matchingName(list, query);
             dispatch::Queue::main()->async(
                 [hits = std::move(hits), found = std::move(found)]() mutable { found(std::move(hits)); });
         });
 }
 
 void HXAppComposeRole::recordContactSelection(const ContactEntry& entry) {
-    dispatch::Queue::global(dispatch::Priority::Background)->async([weak = app_.weakWebClient(), entry] {
+    // The pick changes the application object's list and preferences: it is recorded on the main
+    // queue, where the object lives, after the selection has been handled.
+    dispatch::Queue::main()->async([weak = app_.weakWebClient(), entry] {
         if (auto self = weak.lock()) self->updateLastSelectionForContact(entry);
     });
 }

@@ -198,6 +198,8 @@ public:
     // contacts-loading flag and the login state.
     foundation::RecursiveMutex& monitor() const HX_RETURN_CAPABILITY(monitor_) { return monitor_; }
 
+    friend ContactList HXContactListSnapshot(const HXApplicationModel& model);
+
 protected:
     // What the slices use among themselves; no other object calls it.
     void setMocAccessCount(uint64_t count);
@@ -265,3 +267,7 @@ private:
     std::map<std::string, std::shared_ptr<store::Coordinator>> persistentStoreCoordinators_;
     std::map<std::string, std::shared_ptr<store::Context>> managedObjectContexts_;
 };
+
+// The model's live contact list as it is, without starting a load: a copy another queue may
+// search.
+HXApplicationModel::ContactList HXContactListSnapshot(const HXApplicationModel& model);

@@ -229,13 +229,13 @@ ContactList HXApplicationModel::contactsMatchingPhone(std::string_view number) {
     return hxcontacts::matchingPhone(list, number);
 }
 
+ContactList HXContactListSnapshot(const HXApplicationModel& model) {
+    std::lock_guard lock(model.contactsMutex_);
+    return model.allContacts_.value_or(ContactList{});
+}
+
 ContactList HXApplicationModel::contactsMatchingName(std::string_view query) {
-    ContactList list;
-    {
-        std::lock_guard lock(contactsMutex_);
-        list = allContacts_.value_or(ContactList{});
-    }
-    return hxcontacts::matchingName(list, query);
+    return hxcontacts::matchingName(HXContactListSnapshot(*this), query);
 }
 
 std::string HXApplicationModel::recordIDForNumber(std::string_view number) {

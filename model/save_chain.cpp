@@ -368,12 +368,16 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
         }
     }
     if (parent) {
-        parent->perform([this, parent, completion = std::move(completion), handler = std::move(handler)]() mutable {
+        // The parent's queue may run this after the application object has gone.
+        parent->perform([weak = weak_from_this(), parent, completion = std::move(completion),
+                         handler = std::move(handler)]() mutable {
+            auto self = weak.lock();
+            if (!self) return;
             {
-                std::lock_guard lock(monitor_);
-                if (mocAccessCount_ > 0) --mocAccessCount_;
+                std::lock_guard lock(self->monitor_);
+                if (self->mocAccessCount_ > 0) --self->mocAccessCount_;
             }
-            saveMOC2Parent(parent, std::move(completion), std::move(handler));
+            self->saveMOC2Parent(parent, std::move(completion), std::move(handler));
         });
     } else if (completion) {
         completion();

@@ -25,6 +25,14 @@ class CustomCookieJar;
 class AsyncURLConnection;
 class HXMessageListReceiver;
 struct HXMMSImage;
+
+// What an unread-list reply says, read without the application object (any queue): the session
+// was refused (401), or the start (seconds) of the newest unread item, 0 for none.
+struct HXUnreadScan {
+    bool refused = false;
+    double newest = 0;
+};
+HXUnreadScan HXScanUnreadReply(const foundation::Data* data);
 struct HXMailDraft;
 enum class HXReplyRow : int;
 struct HXWebClient;
@@ -233,18 +241,11 @@ public:
     void loadUnreadMessages();
     void loadSpam();
     void loadArchive();
-    // What an unread-list reply says, read without the application object (any queue): the
-    // session was refused (401), or the start (seconds) of the newest unread item, 0 for none.
-    struct UnreadScan {
-        bool refused = false;
-        double newest = 0;
-    };
-    static UnreadScan scanUnreadReply(const foundation::Data* data);
     // An unread-list reply, on the main queue; completion is a background fetch's (1 no data,
-    // 2 failed). scanned is the reply's scan when another queue has made it.
+    // 2 failed). scanned is the reply's scan when another queue has made it (HXScanUnreadReply).
     void getUnreadMessagesFromData(std::shared_ptr<const foundation::Data> data,
                                    BackgroundFetchCompletion completion = {},
-                                   std::optional<UnreadScan> scanned = std::nullopt);
+                                   std::optional<HXUnreadScan> scanned = std::nullopt);
     void threadingInfoReply(const HXRoutedReply& reply);
 
     // ---- request machinery (service/web_client_requests.cpp)

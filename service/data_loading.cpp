@@ -147,39 +147,50 @@ void HXApplicationWebClient::threadingInfoReply(const HXRoutedReply& reply) {
     setUnreadCount(counts->second, 2);
 }
 
+HXUnreadScan HXScanUnreadReply(const foundation::Data* data) {
+    HXUnreadScan scan;
+    if (!data) return scan;
+    auto parsed = foundation::parseJSON(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
+    const Dictionary* reply = parsed.ok() ? parsed->ifDictionary() : nullptr;
+    if (!reply) return scan;
+    const Value& error = reply->get("error");
+    if (error.isDictionary() && error.asDictionary().get("code").int64Value() == 401) {
+        scan.refused = true;
+        return scan;
+    }
+    std::vector<const Dictionary*> items;
+    const Value& threads = reply->get("thread");
+    if (threads.isArray()) {
+        for (const auto& thread : threads.asArray()) {
+            const auto* t = thread.ifDictionary();
+            if (!t || HXThreadIsRead(t->get("read"))) continue;
+            const Value& list = t->get("item");
+            if (!list.isArray()) continue;
+            for (const auto& item : list.asArray())
+                if (const auto* i = item.ifDictionary()) items.push_back(i);
+        }
+    }
+    auto start = [](const Dictionary* d) { return d->get("startTime").int64Value(); };
+    std::stable_sort(items.begin(), items.end(),
+                     [&](const Dictionary* a, const Dictionary* b) { return start(a) < start(b); });
+    if (!items.empty()) scan.newest = static_cast<double>(start(items.back()) / 1000);
+    return scan;
+}
+
 void HXApplicationWebClient::getUnreadMessagesFromData(std::shared_ptr<const foundation::Data> data,
-                                                       BackgroundFetchCompletion completion) {
+                                                       BackgroundFetchCompletion completion,
+                                                       std::optional<HXUnreadScan> scanned) {
     std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
     double newest = 0;
     if (signedIn(account()) && data) {
-        auto parsed =
-            foundation::parseJSON(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
-        const Dictionary* reply = parsed.ok() ? parsed->ifDictionary() : nullptr;
-        if (reply) {
-            const Value& error = reply->get("error");
-            if (error.isDictionary() && error.asDictionary().get("code").int64Value() == 401) {
-                dispatch::Queue::main()->async([weakSelf] {
-                    if (auto self = weakSelf.lock()) self->displayLogin();
-                });
-                return;
-            }
-            std::vector<const Dictionary*> items;
-            const Value& threads = reply->get("thread");
-            if (threads.isArray()) {
-                for (const auto& thread : threads.asArray()) {
-                    const auto* t = thread.ifDictionary();
-                    if (!t || HXThreadIsRead(t->get("read"))) continue;
-                    const Value& list = t->get("item");
-                    if (!list.isArray()) continue;
-                    for (const auto& item : list.asArray())
-                        if (const auto* i = item.ifDictionary()) items.push_back(i);
-                }
-            }
-            auto start = [](const Dictionary* d) { return d->get("startTime").int64Value(); };
-            std::stable_sort(items.begin(), items.end(),
-                             [&](const Dictionary* a, const Dictionary* b) { return start(a) < start(b); });
-            if (!items.empty()) newest = static_cast<double>(start(items.back()) / 1000);
+        const HXUnreadScan scan = scanned ? *scanned : HXScanUnreadReply(data.get());
+        if (scan.refused) {
+            dispatch::Queue::main()->async([weakSelf] {
+                if (auto self = weakSelf.lock()) self->displayLogin();
+            });
+            return;
         }
+        newest = scan.newest;
     }
     // Hands the reply to the history list (taken on the main queue) for a parse off it; a fetch
     // without a list to parse is answered as failed rather than never.

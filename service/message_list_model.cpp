@@ -11,6 +11,7 @@
 #include "model/message_store.h"
 #include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/main_queue_reference.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
@@ -30,6 +31,9 @@
 #include "service/thread_list_reply.h"
 
 namespace {
+
+// The parse runs off the main queue; the application object it uses ends on the main queue.
+using AppReference = dispatch::MainQueueReference<HXApplicationWebClient>;
 
 namespace CS = HXConversationStore;
 using foundation::Value;
@@ -668,7 +672,8 @@ void HXMessageListModel::parseMessagesForConversationFromData(std::shared_ptr<co
 
 void HXMessageListModel::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                                FetchCompletion completion) {
-    auto a = app();
+    // Called off the main queue: the application object is let go of on the main queue.
+    const AppReference a{app()};
     if (!data) {
         abortLoading();
         if (completion) dispatch::Queue::main()->async([completion] { completion(2); });
@@ -686,7 +691,7 @@ void HXMessageListModel::parseMessagesFromData_v2(std::shared_ptr<const foundati
         abortLoadingForSpam(spam, archive);
         if (completion) dispatch::Queue::main()->async([completion] { completion(2); });
     };
-    auto a = app();
+    const AppReference a{app()};
     std::string_view bytes =
         data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size()) : std::string_view();
     auto read = HXReadThreadList(bytes);
@@ -694,7 +699,7 @@ void HXMessageListModel::parseMessagesFromData_v2(std::shared_ptr<const foundati
     auto reply = std::make_shared<HXThreadListReply>(std::move(read).value());
     if (reply->errorCode == 401) {
         abortLoadingForSpam(spam, archive);
-        std::weak_ptr<HXApplicationWebClient> weakApp = a;
+        std::weak_ptr<HXApplicationWebClient> weakApp = a.get();
         dispatch::Queue::main()->async([weakApp] {
             if (auto app = weakApp.lock()) app->login();
         });
@@ -710,14 +715,14 @@ void HXMessageListModel::parseMessagesFromData_v2(std::shared_ptr<const foundati
         auto work = [&] {
             auto result = std::make_shared<ParseResult>();
             // The parse takes the reply over: it is written into the store piece by piece.
-            self->parse(a, child, std::move(*reply), flags, completion, *result);
+            self->parse(a.get(), child, std::move(*reply), flags, completion, *result);
             auto finish = [self, a, child, flags, completion, result] {
-                self->saveParse(a, child, completion, *result);
-                self->afterParse(a, flags, *result);
+                self->saveParse(a.get(), child, completion, *result);
+                self->afterParse(a.get(), flags, *result);
             };
             if (!completion || result->pictures.empty()) return finish();
             // 6. A background fetch brings the new pictures along before the rows are saved.
-            self->prefetchPictures(a, result->pictures,
+            self->prefetchPictures(a.get(), result->pictures,
                                    [child, finish] { HXMessageStore::performWithThreadContext(child, finish); });
         };
         // One parse at a time in the whole app.

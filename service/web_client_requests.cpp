@@ -525,7 +525,7 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
                 // read off the main queue; what it says is acted on there.
                 std::weak_ptr<HX_Account> cameFor = account();
                 dispatch::Queue::global(dispatch::Priority::Background)->async([weakSelf, bytes, cameFor] {
-                    auto scan = scanUnreadReply(bytes.get());
+                    auto scan = HXScanUnreadReply(bytes.get());
                     dispatch::Queue::main()->async([weakSelf, bytes, cameFor, scan] {
                         auto self = weakSelf.lock();
                         if (self && self->account() == cameFor.lock()) self->getUnreadMessagesFromData(bytes, {}, scan);
