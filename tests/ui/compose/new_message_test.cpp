@@ -37,6 +37,20 @@ struct NewMessage : hxtest::ComposeFixture<Phone> {
         ASSERT_TRUE(harness.typeText(text));
     }
     bool tapSend() { return screen() && screen()->sendButton()->tap(); }
+    // Send without a connection, then the answer to the question that follows.
+    void sendOfflineAndAnswer(const std::string& choice) {
+        auto offline = net::CurlTransport::create(net::EventLoop::main());
+        offline->setNetworkAvailable([](const std::string&) { return false; });
+        auto online = net::Transport::shared();
+        net::Transport::setShared(offline);
+        ASSERT_TRUE(tapSend());
+        ASSERT_TRUE(runUntil(
+            [&] { return harness.visibleAlert() && harness.visibleAlert()->alertTitle() == "No Network Connection"; }));
+        EXPECT_FALSE(app->loadingOverlayShown()) << "the question is asked without the overlay";
+        ASSERT_TRUE(harness.tapAlertAction(choice));
+        harness.settle();
+        net::Transport::setShared(online);
+    }
 };
 
 }  // namespace
@@ -246,16 +260,7 @@ TEST_F(NewMessage, AMessageKeptAfterAServiceFailureGoesOnceWhenSentAgain) {
 
 TEST_F(NewMessage, OfflineAndCancelKeepsTheScreenAndSendWorksAgain) {
     auto* s = open("+15550103000", "Later");
-    auto offline = net::CurlTransport::create(net::EventLoop::main());
-    offline->setNetworkAvailable([](const std::string&) { return false; });
-    auto online = net::Transport::shared();
-    net::Transport::setShared(offline);
-    ASSERT_TRUE(tapSend());
-    ASSERT_TRUE(runUntil(
-        [&] { return harness.visibleAlert() && harness.visibleAlert()->alertTitle() == "No Network Connection"; }));
-    ASSERT_TRUE(harness.tapAlertAction("Cancel"));
-    harness.settle();
-    net::Transport::setShared(online);
+    sendOfflineAndAnswer("Cancel");
     ASSERT_EQ(screen(), s);
     EXPECT_FALSE(s->isSending());
     EXPECT_FALSE(app->loadingOverlayShown());
@@ -266,19 +271,8 @@ TEST_F(NewMessage, OfflineAndCancelKeepsTheScreenAndSendWorksAgain) {
 }
 
 TEST_F(NewMessage, OfflineAndSendLaterClosesTheScreenWithTheMessageKept) {
-    auto* s = open("+15550103000", "Keep");
-    ASSERT_NE(s, nullptr);
-    auto offline = net::CurlTransport::create(net::EventLoop::main());
-    offline->setNetworkAvailable([](const std::string&) { return false; });
-    auto online = net::Transport::shared();
-    net::Transport::setShared(offline);
-    ASSERT_TRUE(tapSend());
-    ASSERT_TRUE(runUntil(
-        [&] { return harness.visibleAlert() && harness.visibleAlert()->alertTitle() == "No Network Connection"; }));
-    EXPECT_FALSE(app->loadingOverlayShown()) << "the question is asked without the overlay";
-    ASSERT_TRUE(harness.tapAlertAction("Send Later"));
-    harness.settle();
-    net::Transport::setShared(online);
+    ASSERT_NE(open("+15550103000", "Keep"), nullptr);
+    sendOfflineAndAnswer("Send Later");
     EXPECT_EQ(screen(), nullptr);
     EXPECT_TRUE(received().empty());
     const auto queue = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("smsQueue");

@@ -67,7 +67,9 @@ TEST_F(DialedNumber, TypingRules) {
         HXDialedNumber n;
         n.show(row.start);
         row.typing(n);
-        if (row.shown) EXPECT_EQ(n.shown(), *row.shown);
+        if (row.shown) {
+            EXPECT_EQ(n.shown(), *row.shown);
+        }
         EXPECT_EQ(n.filtered(), row.kept);
         EXPECT_EQ(n.empty(), n.shown().empty());
     }
