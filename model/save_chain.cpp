@@ -368,17 +368,20 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
         }
     }
     if (parent) {
-        // The parent's queue may run this after the application object has gone.
-        parent->perform([weak = weak_from_this(), parent, completion = std::move(completion),
-                         handler = std::move(handler)]() mutable {
-            auto self = weak.lock();
-            if (!self) return;
-            {
-                std::lock_guard lock(self->monitor_);
-                if (self->mocAccessCount_ > 0) --self->mocAccessCount_;
-            }
-            self->saveMOC2Parent(parent, std::move(completion), std::move(handler));
-        });
+        // The parent's queue may run this after the application object has gone: an owned
+        // object is locked there (one that no shared pointer owns, a test's, outlives its use).
+        std::weak_ptr<HXApplicationModel> weak = weak_from_this();
+        const bool owned = !weak.expired();
+        parent->perform(
+            [this, weak, owned, parent, completion = std::move(completion), handler = std::move(handler)]() mutable {
+                auto self = weak.lock();
+                if (owned && !self) return;
+                {
+                    std::lock_guard lock(monitor_);
+                    if (mocAccessCount_ > 0) --mocAccessCount_;
+                }
+                saveMOC2Parent(parent, std::move(completion), std::move(handler));
+            });
     } else if (completion) {
         completion();
     }
