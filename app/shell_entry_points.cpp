@@ -46,6 +46,16 @@ std::string queryEncoded(const std::string& text) {
     return foundation::percentEncode(text, valueAllowed);
 }
 
+// A value of a URL the app writes for itself (an activity waiting behind the lock), encoded as
+// often as the URL's reader decodes it: once as the query is split and once more itself, an sms
+// URL's message once more again (its outside senders encode it once more than the other values).
+// Encoded fewer times, an escape in the text ("100%41 off") would come back as what it stands for.
+std::string pendingValue(const std::string& text, int decodes = 2) {
+    std::string value = text;
+    for (int i = 0; i < decodes; ++i) value = queryEncoded(value);
+    return value;
+}
+
 std::string stringOf(const foundation::Dictionary& d, const char* key) { return d.get(key).stringValue(); }
 
 }  // namespace
@@ -243,9 +253,9 @@ bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const 
         if (canActNow())
             newMessageToNumber(number, text, id);
         else
-            pendingURL_ = std::string(kScheme) + "sms?number=" + queryEncoded(number) +
-                          "&message=" + queryEncoded(text) + "&conversationID=" + queryEncoded(id) +
-                          "&account=" + queryEncoded(account);
+            pendingURL_ = std::string(kScheme) + "sms?number=" + pendingValue(number) +
+                          "&message=" + pendingValue(text, 3) + "&conversationID=" + pendingValue(id) +
+                          "&account=" + pendingValue(account);
         return true;
     }
     if (type == "com.hxconnect.activity_reply") {
@@ -253,8 +263,8 @@ bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const 
         if (canActNow())
             openConversationWithID(id, text, -1);
         else
-            pendingURL_ = std::string(kScheme) + "reply?conversationID=" + queryEncoded(id) +
-                          "&messageText=" + queryEncoded(text) + "&account=" + queryEncoded(account);
+            pendingURL_ = std::string(kScheme) + "reply?conversationID=" + pendingValue(id) +
+                          "&messageText=" + pendingValue(text) + "&account=" + pendingValue(account);
         return true;
     }
     if (type == services::kSearchableItemActionType) {
@@ -269,8 +279,8 @@ bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const 
             switchAccountIfNeeded(user, true);
             openConversationWithID(id, std::nullopt, messageNumber);
         } else {
-            pendingURL_ = std::string(kScheme) + "reply?conversationID=" + queryEncoded(id) +
-                          "&messageNum=" + std::to_string(messageNumber) + "&account=" + queryEncoded(user);
+            pendingURL_ = std::string(kScheme) + "reply?conversationID=" + pendingValue(id) +
+                          "&messageNum=" + std::to_string(messageNumber) + "&account=" + pendingValue(user);
         }
         return true;
     }

@@ -150,14 +150,11 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
 
     launchStep("selectAccount");
     repairAccountChoice();
+    // Behind the lock nothing of the account goes out before the PIN, whether its token is still
+    // valid (the lists and settings would go at once) or must be asked for: the unlock lets the
+    // first load go.
+    webClient().heldUntilUnlock = HXCPasscodeLock::sharedLock().passcodeRequired();
     selectAccountForUserName(defaults->stringForKey("username").value_or(""));
-    if (HXCPasscodeLock::sharedLock().passcodeRequired()) {
-        // Selecting the account asks for a fresh token at once; behind the lock nothing of the
-        // account goes out before the PIN: the first load after the unlock asks for the token
-        // itself. Connections start on a later turn of the main run loop, so one taken back in
-        // this turn never leaves the device.
-        cancelRequests(std::vector<std::string>{"OAuth_listSessions", "OAuth_issueToken"});
-    }
 
     launchStep("shortcuts");
     services::ShortcutItems::shared().setShortcutItems({

@@ -1,9 +1,12 @@
 // The application object's passcode lock operations: the lock's host (pads, blur, the unlock's
 // follow-up, an object of its own), the unlock pad's delegate and the pads' background.
+#include <utility>
+
 #include "app/connect_app_delegate.h"
 #include "app/hxc_passcode_lock.h"
 #include "app/passcode_pad_screen.h"
 #include "app/views.h"
+#include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -21,8 +24,14 @@ std::shared_ptr<toolkit::ViewController> sharedController(toolkit::ViewControlle
     return std::dynamic_pointer_cast<toolkit::ViewController>(controller->shared_from_this());
 }
 
+// The renderer draws no blur: without a stand-in the cover would be clear and a snapshot taken
+// in the background (the app switcher's) would show the messages it is there to hide. The dark
+// blur's own tint, opaque, hides them as the blur would.
+toolkit::Color coverColor() { return toolkit::Color::rgb(28.0 / 255, 28.0 / 255, 30.0 / 255); }
+
 std::shared_ptr<toolkit::View> makeBlurView(unsigned autoresizing) {
     auto blur = std::make_shared<toolkit::VisualEffectView>(toolkit::BlurEffectStyle::Dark);
+    blur->setBackgroundColor(coverColor());
     blur->setFrame(toolkit::Rect{{0, 0}, toolkit::Device::current().screen().bounds().size});
     blur->setTag(kBlurTag);
     blur->setAutoresizingMask(autoresizing);
@@ -184,10 +193,18 @@ void HXShellPasscodeHost::removeBlur() {
 }
 
 void HXShellPasscodeHost::resumeAfterUnlock() {
+    const bool held = std::exchange(app_.webClient().heldUntilUnlock, false);
+    // An account kept without its session token asks for the sign-in it could not ask for behind
+    // the lock.
+    if (held && app_.account() && !app_.account()->username().empty() && !app_.account()->authV2()) app_.displayLogin();
     app_.resumeActive();
+    if (app_.webClient().firstReachabilityHandled || !app_.serviceReach_) {
+        // The host's status came while the lock held the first load back: it goes now.
+        if (held) app_.loadInitialData();
+        return;
+    }
     // The host's monitoring starts only now: the platform reports the host's status once when it
     // starts, which starts the first data load that the lock held back.
-    if (app_.webClient().firstReachabilityHandled || !app_.serviceReach_) return;
     std::weak_ptr<int> alive = app_.aliveToken();
     dispatch::Queue::main()->async([&app = app_, alive] {
         if (alive.expired() || app.webClient().firstReachabilityHandled || !app.serviceReach_) return;

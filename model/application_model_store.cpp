@@ -3,6 +3,7 @@
 #include "model/application_model.h"
 #include "model/message_store.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/log.h"
 #include "platform/store/context.h"
 #include "platform/store/coordinator.h"
 
@@ -34,9 +35,17 @@ foundation::Result<std::shared_ptr<store::Coordinator>> HXApplicationModel::pers
     std::error_code ignored;  // a missing folder shows up as the open error below
     std::filesystem::create_directories(foundation::documentsDirectory(), ignored);
     auto coordinator = store::Coordinator::create(model);
-    auto opened = HXMessageStore::openStore(coordinator, storePathForAccount(username),
-                                            HXMessageStore::storeOptions(storeBusyTimeout_));
-    if (!opened.ok()) return opened.error();
+    const std::string path = storePathForAccount(username);
+    auto opened = HXMessageStore::openStore(coordinator, path, HXMessageStore::storeOptions(storeBusyTimeout_));
+    if (!opened.ok()) {
+        // Without its store the account shows and keeps no messages: said once (every later
+        // request of the store fails alike) until a store opens again.
+        foundation::logFaultOnce("store-open", "cannot open the message store " + path + ": " +
+                                                   opened.error().localizedDescription());
+        messageStoreCannotOpen(opened.error());
+        return opened.error();
+    }
+    foundation::faultCleared("store-open");
     persistentStoreCoordinators_[username] = coordinator;
     return coordinator;
 }

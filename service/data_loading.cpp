@@ -42,7 +42,7 @@ void HXApplicationWebClient::loadInitialData() {
     dispatch::Queue::main()->after(0.2, [weakSelf] {
         if (auto self = weakSelf.lock()) self->indexMessages();
     });
-    if (!connectionAvailable() || !initialDataArmed_) return;
+    if (!connectionAvailable() || !initialDataArmed_ || webClient().heldUntilUnlock) return;
     initialDataArmed_ = false;
     (void)retrieveOAuth();
     settingsLoading_ = false;

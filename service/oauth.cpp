@@ -82,7 +82,7 @@ std::optional<std::string> HXApplicationWebClient::authorizationOf(const foundat
 
 std::optional<std::string> HXApplicationWebClient::retrieveOAuth() {
     auto acct = account();
-    if (!acct) return std::nullopt;
+    if (!acct || webClient().heldUntilUnlock) return std::nullopt;
     const auto& dict = acct->oAuthDict();
     if (dict) {
         const auto* expiry = dict->find("expirationDate");

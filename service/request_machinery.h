@@ -141,6 +141,10 @@ struct HXWebClient {
     // before one): whether the service answered at all, for the program's headless run.
     uint64_t responsesReceived = 0;
     std::string lastFailure;
+    // Set while the passcode lock that came up at launch waits for its PIN: nothing of the account
+    // goes to the service before it, so no token is handed out or asked for (and with none, no API
+    // request is built), and the initial load waits, still armed.
+    bool heldUntilUnlock = false;
     // Where media files go; the platform's caches folder unless set.
     std::optional<std::string> cachesDirectory;
     // The object cache for pictures and previews; the shared one unless set.

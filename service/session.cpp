@@ -21,6 +21,7 @@
 #include "platform/security/keychain.h"
 #include "platform/services/search_index.h"
 #include "platform/store/fetched_results_controller.h"
+#include "platform/store/store_error.h"
 #include "service/application_web_client.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
@@ -30,6 +31,8 @@ namespace {
 // User-notification authorisation options: badge, sound and alert.
 constexpr int kNotificationOptionsBadgeSoundAlert = 7;
 constexpr int64_t kKeychainInteractionNotAllowed = -25308;
+// SQLite's primary result code for a full database or disk.
+constexpr int64_t kSQLiteFull = 13;
 
 void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
 
@@ -93,20 +96,25 @@ void HXApplicationWebClient::selectAccountForUserName(const std::string& usernam
 
     auto error = retrieveKeychainItems();
     if (!error || error->code != kKeychainInteractionNotAllowed) {
-        if (!selected->username().empty()) {
-            registerForUserNotifications();
-            if (selected->authV2()) {
-                (void)retrieveOAuth();
-                rearmInitialData();
-            }
+        const bool named = !selected->username().empty();
+        if (named) registerForUserNotifications();
+        if (named && selected->authV2()) {
+            (void)retrieveOAuth();
+            rearmInitialData();
             loadInitialData();
-            requestNotificationAuthorization(kNotificationOptionsBadgeSoundAlert);
         } else {
+            // No account, or one whose session token is gone (a keychain set aside as unreadable,
+            // or an item deleted): nothing can load for it, and a token of its own would only
+            // leave it half signed in. The sign-in panel asks again, with the kept name filled in
+            // as after a refused session. Behind the launch's passcode lock the panel (whose page
+            // comes from the service) waits for the unlock.
             std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
             dispatch::Queue::main()->after(0, [weakSelf] {
-                if (auto self = weakSelf.lock()) self->displayLogin();
+                auto self = weakSelf.lock();
+                if (self && !self->webClient().heldUntilUnlock) self->displayLogin();
             });
         }
+        if (named) requestNotificationAuthorization(kNotificationOptionsBadgeSoundAlert);
     }
     (void)HXCKeychainUtils::deleteItemForUsername(username, std::string("HXC_ClientAuth"), nullptr);
     webClient().firstReachabilityHandled = false;
@@ -195,16 +203,34 @@ void HXApplicationWebClient::completeWebSignIn(const std::string& username, std:
 
 void HXApplicationWebClient::saveAccountEntry() {
     updateAccountPrefs();
-    if (auto written = defaults()->synchronize(); !written.ok()) (void)alertIfStorageFull(written.error());
+    auto prefs = defaults();
+    // A failed write matters to the user only when the account's entry was not on disk yet: one
+    // saved before and unchanged is kept, whatever else (a launch count) could not be written.
+    if (auto written = prefs->synchronize();
+        !written.ok() && (!prefs->isSaved("accountInfo") || !prefs->isSaved("cookies")))
+        (void)alertIfStorageFull(written.error());
+}
+
+void HXApplicationWebClient::messageStoreCannotOpen(const foundation::Error& error) {
+    // Asked for from any queue: the alert is the main thread's.
+    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
+    dispatch::Queue::main()->async([weakSelf, error] {
+        if (auto self = weakSelf.lock()) (void)self->alertIfStorageFull(error);
+    });
 }
 
 bool HXApplicationWebClient::alertIfStorageFull(const foundation::Error& error) {
+    auto noRoom = [](int64_t code) { return code == ENOSPC || code == EDQUOT || code == EFBIG; };
+    const foundation::Value& cause = error.userInfo.get(foundation::kUnderlyingErrorKey);
     const bool full =
-        (error.domain == foundation::kPOSIXErrorDomain &&
-         (error.code == ENOSPC || error.code == EDQUOT || error.code == EFBIG)) ||
+        (error.domain == foundation::kPOSIXErrorDomain && noRoom(error.code)) ||
         (error.domain == foundation::kCocoaErrorDomain && error.code == foundation::kFileWriteOutOfSpaceError) ||
         // The keychain's store answers any failed write as an I/O error (and logs why).
-        (error.domain == kHXCKeychainUtilsErrorDomain && error.code == security::errSecIO);
+        (error.domain == kHXCKeychainUtilsErrorDomain && error.code == security::errSecIO) ||
+        // The message store: SQLite's own "full", or a write the system refused for want of room.
+        (error.userInfo.get(store::kSQLiteErrorCodeKey).int64Value() & 0xff) == kSQLiteFull ||
+        (cause.isDictionary() && cause["domain"].stringValue() == foundation::kPOSIXErrorDomain &&
+         noRoom(cause["code"].int64Value()));
     if (!full || storageFullAlerted_) return full;
     storageFullAlerted_ = true;
     presentAlert(HXAlert{"Storage Full",

@@ -622,6 +622,17 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
         if (tag != api("threadinginfo/get?alt=json") && tag != page + "inbox/recent/unread/" &&
             tag != "OAuth_issueToken")
             alertSlowConnection();
+    } else if ((tag == "OAuth_issueToken" || tag == "OAuth_listSessions") && account() &&
+               !account()->username().empty() && account()->authV2()) {
+        // A signed-in account's token request that failed otherwise (a reply nothing can be taken
+        // from, an error status, a cut connection) leaves every request that waited for it unsent, and
+        // nothing asks again: the list shown ends its load and the user hears that the data could
+        // not be had, with the no-connection alert. The connection itself answered, so it still
+        // counts as available: the next load asks for a token again.
+        const bool available = connectionAvailable();
+        alertNoConnection();
+        setConnectionAvailable(available);
+        if (auto list = currentMessageList()) list->abortLoading();
     }
 
     removeOverlay(*this);

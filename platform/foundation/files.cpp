@@ -429,13 +429,15 @@ struct ReadableFile {
     }
 };
 
-// A directory fails as reading it would (EISDIR).
+// Only a regular file is read: a directory fails as reading it would (EISDIR), and a pipe or a
+// device (ENODEV) neither blocks the open nor streams for ever.
 Result<ReadableFile> openForReading(const fs::path& path) {
     ReadableFile file;
-    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (file.fd < 0) return fileError(errno, path, Op::Read);
     if (::fstat(file.fd, &file.st) != 0) return fileError(errno, path, Op::Read);
     if (S_ISDIR(file.st.st_mode)) return fileError(EISDIR, path, Op::Read);
+    if (!S_ISREG(file.st.st_mode)) return fileError(ENODEV, path, Op::Read);
     return file;
 }
 
@@ -478,8 +480,6 @@ MappedFile::~MappedFile() {
 Result<MappedFile> mapFile(const fs::path& path) {
     auto file = openForReading(path);
     if (!file) return file.error();
-    // A pipe or a device has no size to map.
-    if (!S_ISREG(file->st.st_mode)) return fileError(ENODEV, path, Op::Read);
     MappedFile mapped;
     if (file->st.st_size == 0) return mapped;
     const auto size = static_cast<size_t>(file->st.st_size);
@@ -516,6 +516,24 @@ Status move(const fs::path& from, const fs::path& to) {
         return s;
     }
     return files::remove(from);
+}
+
+Result<fs::path> setAside(const fs::path& path) {
+    fs::path aside = path;
+    aside += ".unreadable";
+    // A file kept there before makes room for this one; a directory there cannot be replaced, and
+    // the entry then goes to the first free numbered name.
+    int err = ::rename(path.c_str(), aside.c_str()) == 0 ? 0 : errno;
+    for (int n = 2; err != 0 && err != ENOENT && n <= 99; ++n) {
+        aside = path;
+        aside += ".unreadable-" + std::to_string(n);
+        err = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+    }
+    if (err != 0) return fileError(err, path, Op::Write);
+    struct stat st {};
+    if (::lstat(aside.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+        ::chmod(aside.c_str(), S_ISDIR(st.st_mode) ? S_IRWXU : S_IRUSR | S_IWUSR);
+    return aside;
 }
 
 Status copy(const fs::path& from, const fs::path& to) {

@@ -128,8 +128,15 @@ void removeStaleTemporaries(const std::filesystem::path& directory);
 // a folder nobody writes into again would keep a killed writer's temporary for good, and the
 // disk cache, which skips hidden files, would never count it against its size.
 void removeStaleTemporariesBelow(const std::filesystem::path& root);
+// Reads a regular file whole. Anything else fails at once: a directory with EISDIR, a pipe, socket
+// or device with ENODEV (an open never waits for a pipe's writer).
 Result<Data> readData(const std::filesystem::path& path);
 Result<std::string> readString(const std::filesystem::path& path);
+// Moves an entry that cannot be read (damaged bytes, a directory, a pipe) out of its owner's way,
+// kept for inspection: to path + ".unreadable", replacing a file kept there earlier, or, where a
+// directory is in the way, to the first free ".unreadable-<n>". The entry becomes private to the
+// owner. Answers where it went.
+Result<std::filesystem::path> setAside(const std::filesystem::path& path);
 
 // A file's bytes mapped read-only: for a large file that is read here and there, only the pages
 // read become resident, and the system can drop them again, where readData would copy all of it

@@ -10,12 +10,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <optional>
 
 #include "platform/foundation/data_format_detail.h"
+#include "platform/foundation/files.h"
 #include "platform/foundation/plist_backend.h"
 
 namespace foundation {
@@ -434,13 +434,11 @@ Result<Data> writeBinaryPropertyList(const Value& value) {
 
 Result<Value> readPropertyListFile(const std::filesystem::path& path) {
     detail::removeStaleTemporaries(path);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return Error::withDescription("NSPOSIXErrorDomain", ENOENT, "cannot open " + path.string());
-    }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return Error::withDescription("NSPOSIXErrorDomain", EIO, "cannot read " + path.string());
-    return readPropertyList(bytes);
+    // Read as bytes, not through a stream: a directory in the file's place fails as an error, where
+    // a stream would throw from the middle of the read.
+    auto bytes = files::readData(path);
+    if (!bytes.ok()) return bytes.error();
+    return readPropertyList(bytes.value());
 }
 
 Status writePropertyListFile(const Value& value, const std::filesystem::path& path, mode_t permissions) {

@@ -21,14 +21,12 @@ UserDefaults::UserDefaults(std::filesystem::path path) : path_(std::move(path)) 
     }
     loadError_ =
         loaded.ok() ? detail::plistReadError("the preferences file does not hold a dictionary") : loaded.error();
-    // Keep the unreadable bytes for inspection instead of overwriting them at the next write.
-    std::filesystem::path aside = path_;
-    aside += ".unreadable";
-    std::filesystem::rename(path_, aside, ec);
-    if (ec) return;
-    std::filesystem::permissions(aside, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+    // Keep the unreadable bytes (or whatever stands in the file's place) for inspection instead
+    // of overwriting them at the next write.
+    auto aside = files::setAside(path_);
+    if (!aside.ok()) return;
     logFault("the preferences " + path_.string() + " could not be read (" + loadError_->localizedDescription() +
-             "); they were moved to " + aside.string());
+             "); they were moved to " + aside.value().string());
 }
 
 UserDefaults::~UserDefaults() { (void)synchronize(); }
@@ -114,8 +112,12 @@ Status UserDefaults::setObject(const Value& value, const std::string& forKey) {
     if (auto key = detail::plistString(forKey); !key.ok()) return key.error();
     {
         std::lock_guard lock(mutex_);
-        stored_.set(forKey, value);
-        ++generation_;
+        const Value* current = stored_.find(forKey);
+        // (The same type too: an integer stays an integer in the file, and a real number real.)
+        if (!current || current->type() != value.type() || !(*current == value)) {
+            stored_.set(forKey, value);
+            changedAt_[forKey] = ++generation_;
+        }
     }
     changed(forKey);
     return Status::success();
@@ -129,7 +131,7 @@ void UserDefaults::removeObjectForKey(const std::string& key) {
     {
         std::lock_guard lock(mutex_);
         if (!stored_.remove(key)) return;
-        ++generation_;
+        changedAt_[key] = ++generation_;
     }
     changed(key);
 }
@@ -165,6 +167,12 @@ Status UserDefaults::synchronize() {
     std::lock_guard lock(mutex_);
     writtenGeneration_ = generation;
     return Status::success();
+}
+
+bool UserDefaults::isSaved(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = changedAt_.find(key);
+    return it == changedAt_.end() || it->second <= writtenGeneration_;
 }
 
 uint64_t UserDefaults::addChangeObserver(ChangeHandler handler) {

@@ -74,6 +74,9 @@ public:
 
     // Writes the stored values to the file if they changed since the last write.
     Status synchronize();
+    // Whether what is stored under key (or its absence) is what the file holds: no change to it
+    // since the file was read or last written. Storing a value equal to the stored one is no change.
+    bool isSaved(const std::string& key) const;
 
     // Called after a stored value changed (set or removed), outside any lock, with its key.
     using ChangeHandler = std::function<void(const std::string& key)>;
@@ -87,8 +90,9 @@ private:
     mutable std::mutex mutex_;
     Dictionary registered_;
     Dictionary stored_;
-    uint64_t generation_ = 0;         // bumped by every change of stored_
-    uint64_t writtenGeneration_ = 0;  // the generation the file holds
+    uint64_t generation_ = 0;                    // bumped by every change of stored_
+    uint64_t writtenGeneration_ = 0;             // the generation the file holds
+    std::map<std::string, uint64_t> changedAt_;  // the generation of each key's last change
     std::optional<Error> loadError_;
     std::mutex writeMutex_;  // one synchronize at a time, so an older snapshot never lands last
     std::mutex observersMutex_;

@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "platform/foundation/files.h"
 #include "platform/foundation/json.h"
@@ -126,11 +124,12 @@ OSStatus Keychain::load(std::vector<KeychainItem>* items) const {
     items->clear();
     std::error_code ec;
     if (!std::filesystem::exists(path_, ec)) return ec ? errSecIO : errSecSuccess;
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) return errSecIO;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (text.empty()) return errSecSuccess;
-    auto json = foundation::parseJSON(text);
+    // An entry in the store's place that cannot be read (a directory, a pipe, no permission) is as
+    // unusable as damaged bytes: it is answered the same way, never thrown from a stream.
+    auto bytes = foundation::files::readData(path_);
+    if (!bytes.ok()) return errSecDecode;
+    if (bytes->empty()) return errSecSuccess;
+    auto json = foundation::parseJSON(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
     if (!json) return errSecDecode;
     const foundation::Dictionary* root = json->ifDictionary();
     const foundation::Value* format = root ? root->find(kFormatKey) : nullptr;
@@ -168,12 +167,10 @@ OSStatus Keychain::loadRepairing(std::vector<KeychainItem>* items) const {
     if (status != errSecDecode) return status;
     // A store nothing can read would fail every add for good, so that each launch signs in
     // again and keeps nothing: its bytes go aside for inspection and the store starts empty.
-    std::filesystem::path aside = path_;
-    aside += ".unreadable";
-    if (::rename(path_.c_str(), aside.c_str()) != 0) return errSecDecode;
-    ::chmod(aside.c_str(), S_IRUSR | S_IWUSR);
-    foundation::logFault("the keychain " + path_.string() + " could not be read; it was moved to " + aside.string() +
-                         " and the keychain starts empty");
+    auto aside = foundation::files::setAside(path_);
+    if (!aside.ok()) return errSecDecode;
+    foundation::logFault("the keychain " + path_.string() + " could not be read; it was moved to " +
+                         aside.value().string() + " and the keychain starts empty");
     items->clear();
     return errSecSuccess;
 }

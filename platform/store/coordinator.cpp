@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "platform/foundation/flat_map.h"
+#include "platform/foundation/files.h"
 #include "platform/store/store_error.h"
 #include "platform/store/value_codec.h"
 
@@ -152,6 +153,11 @@ Error Coordinator::sqliteErrorLocked(int code, const std::string& what) const {
         message += ": " + std::string(sqlite3_errstr(code));
     Error e = makeError(storeCode, message);
     e.userInfo.set(kSQLiteErrorCodeKey, static_cast<int64_t>(code));
+    // The system's own cause, so that callers can tell a full disk (which SQLite reports as an I/O
+    // error when a write is refused outright) from other failures.
+    if (const int cause = db_ ? sqlite3_system_errno(db_) : 0; cause != 0)
+        e.userInfo.set(foundation::kUnderlyingErrorKey,
+                       foundation::Dictionary{{"domain", foundation::kPOSIXErrorDomain}, {"code", cause}});
     if (store_) e.userInfo.set(kStorePathKey, store_->path());
     return e;
 }

@@ -1045,7 +1045,7 @@ TEST_F(ShellEntry, ShortcutsAndUserActivities) {
     // Activities that cannot run now become URLs that carry everything, the account included.
     EXPECT_TRUE(app->continueUserActivity(
         "com.hxconnect.activity_sms", Dictionary{{"number", "555 1234"}, {"messageText", "a&b"}, {"account", "bob"}}));
-    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?number=555%201234&message=a%26b&conversationID=&account=bob");
+    EXPECT_EQ(app->pendingURL(), "hxconnect://sms?number=555%25201234&message=a%252526b&conversationID=&account=bob");
     EXPECT_TRUE(app->continueUserActivity(
         services::kSearchableItemActionType,
         Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4.bob%40example.test"}}));
@@ -1073,6 +1073,26 @@ TEST_F(ShellEntry, PendingActivitiesKeepTheirTextsWhole) {
     app->reprocessURL();
     EXPECT_EQ(asked("presentNewMessage"),
               std::vector<std::string>{"presentNewMessage 5550103000|Tom & Jerry = 2+2 #1|"});
+    // Texts (and ids) that hold escapes of their own come back as typed, not decoded again.
+    for (const std::string text : {"100%41 off", "a%2Bb", "x%25y", "50% off"}) {
+        app->shell().clear();
+        app->lockShown = true;
+        EXPECT_TRUE(app->continueUserActivity(
+            "com.hxconnect.activity_sms",
+            Dictionary{{"number", "5550103000"}, {"messageText", text}, {"conversationID", "c" + text}}));
+        app->lockShown = false;
+        app->reprocessURL();
+        EXPECT_EQ(asked("presentNewMessage"),
+                  std::vector<std::string>{"presentNewMessage 5550103000|" + text + "|c" + text});
+        app->lockShown = true;
+        EXPECT_TRUE(app->continueUserActivity("com.hxconnect.activity_reply",
+                                              Dictionary{{"conversationID", "c" + text}, {"messageText", text}}));
+        app->lockShown = false;
+        app->reprocessURL();
+        EXPECT_EQ(asked("openConversationWithID"),
+                  std::vector<std::string>{"openConversationWithID c" + text + "|" + text + "|-1"});
+    }
+    app->shell().clear();
     app->lockShown = true;
     EXPECT_TRUE(app->continueUserActivity("com.hxconnect.activity_reply",
                                           Dictionary{{"conversationID", "c&d=e"}, {"messageText", "a=b&c=d"}}));

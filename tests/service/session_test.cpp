@@ -21,6 +21,7 @@
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/full_disk.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/small_disk.h"
 
 namespace {
 
@@ -157,6 +158,22 @@ TEST_F(SessionTest, AnUnknownUserGetsAnEmptyAccountAndTheSignInPanel) {
     EXPECT_EQ(asked("displayLogin"), 1u);
     EXPECT_EQ(service.requestCount(), 0u);
     EXPECT_EQ(app->cookieJar()->numberOfCookies(), 0u);
+}
+
+// An account kept without its session token (the keychain was unreadable and set aside, or the
+// item is gone) is not signed in: it goes to the sign-in panel, named, and asks the service for
+// nothing, where it used to ask for tokens and settings and never for a list.
+TEST_F(SessionTest, AnAccountWithoutItsSessionTokenGoesToTheSignInPanel) {
+    storeAccount("alice@example.test", false);
+    app->setConnectionAvailable(true);
+    app->selectAccountForUserName("alice@example.test");
+    EXPECT_EQ(app->account()->username(), "alice@example.test");  // the name the panel fills in
+    EXPECT_FALSE(app->account()->authV2());
+    EXPECT_EQ(asked("displayLogin"), 0u);  // scheduled, not yet shown
+    clock->advance(5);
+    EXPECT_EQ(asked("displayLogin"), 1u);
+    EXPECT_EQ(service.requestCount(), 0u);
+    EXPECT_EQ(timesPosted("kLoginNotification"), 0u);
 }
 
 TEST_F(SessionTest, ALockedKeychainLoadsNothingAndShowsNoPanel) {
@@ -608,6 +625,70 @@ TEST_F(SessionTest, ASignInTheDiskHasNoRoomForKeepsItsBehaviourLogsAndAlertsOnce
     auto stored = foundation::readPropertyListFile(prefs()->path());
     ASSERT_TRUE(stored.ok());
     EXPECT_TRUE(stored->asDictionary().get("accountInfo").asDictionary().contains("full@example.test"));
+}
+
+// A launch on a full disk: what the launch itself changes (its count) cannot be written, but the
+// account's entry, saved at the last launch and unchanged by the settings that arrive, is safe on
+// disk. No alert says otherwise.
+TEST_F(SessionTest, AFullDiskAtLaunchAlertsNothingForAnAccountSavedBefore) {
+    storeAccount("alice@example.test");
+    // A session and a token the service knows, so that the settings arrive.
+    storeKeychainItem("alice@example.test", "HXC_OAuthDict",
+                      "{\"access_token\":\"" + service.issueAccessToken() +
+                          "\",\"token_type\":\"Bearer\",\"expirationDate\":" +
+                          std::to_string(static_cast<int64_t>(clock->wallNow()) + 3600) + "}");
+    CustomCookieJar jar({net::Cookie{.name = "SID", .value = service.sessionValue(), .domain = "127.0.0.1"}});
+    ASSERT_TRUE(
+        prefs()->setObject(Dictionary{{"alice@example.test", Value(jar.archivedCookies().value())}}, "cookies").ok());
+    app->selectAccountForUserName("alice@example.test");
+    ASSERT_TRUE(runUntil([&] { return asked("sendQueuedSMS") == 1 && inFlight() == 0; }));
+    ASSERT_EQ(asked("updateAccountPrefs"), 1u);
+    ASSERT_TRUE(prefs()->isSaved("accountInfo"));
+    app->logout();  // the run ends; the next launch selects the account again
+    ASSERT_TRUE(prefs()->synchronize().ok());
+    app->shell().clear();
+    hxtest::LogCapture log;
+    {
+        hxtest::FullDisk full;
+        prefs()->setInteger(prefs()->integerForKey("launchCount") + 1, "launchCount");
+        app->selectAccountForUserName("alice@example.test");
+        ASSERT_TRUE(runUntil([&] { return asked("sendQueuedSMS") == 1 && inFlight() == 0; }));
+        clock->runUntilIdle();
+    }
+    EXPECT_EQ(asked("updateAccountPrefs"), 1u);  // the settings came and the entry was saved again
+    EXPECT_FALSE(prefs()->isSaved("launchCount"));
+    for (const auto& alert : app->shell().alerts()) EXPECT_NE(alert.title, "Storage Full") << alert.message;
+}
+
+// A disk with a few dozen kilobytes free: the store's file can be made, but not its tables. The
+// account then keeps no messages for the run; that is said once in the log and once to the user,
+// however often the store is asked for, and a later open with room makes the store whole.
+TEST_F(SessionTest, AMessageStoreTheDiskHasNoRoomForLogsAndAlertsOnce) {
+    signIn("full@example.test");
+    const auto documents = foundation::documentsDirectory();
+    hxtest::SmallDisk disk(documents, 32 * 1024);
+    if (!disk.available()) GTEST_SKIP() << disk.why();
+    // What the disk has left when the store is made: 16 KB.
+    ASSERT_TRUE(foundation::files::writeAtomically(documents / "filler", std::string(16 * 1024, 'x')).ok());
+    hxtest::LogCapture log;
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(app->managedObjectContext()) << i;
+    clock->runUntilIdle();
+    size_t storageAlerts = 0;
+    for (const auto& alert : app->shell().alerts()) storageAlerts += alert.title == "Storage Full";
+    EXPECT_EQ(storageAlerts, 1u);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find(app->storePathForAccount("full@example.test")), std::string::npos) << log.lines()[0];
+
+    disk.unmount();
+    auto context = app->managedObjectContext();
+    ASSERT_TRUE(context);
+    // An independent reader finds the tables.
+    std::string tables;
+    ASSERT_EQ(hxtest::runCommand("sqlite3 '" + app->storePathForAccount("full@example.test") +
+                                     "' \"SELECT count(*) FROM sqlite_master WHERE type = 'table'\"",
+                                 &tables),
+              0);
+    EXPECT_GT(std::stoi(tables), 1) << tables;
 }
 
 // ---- a kill soon after signing in

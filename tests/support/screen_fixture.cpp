@@ -71,18 +71,18 @@ void ScreenFixtureBase::SetUp() {
         storeAccount(user, kSignedInNumber);
         ASSERT_TRUE(
             foundation::UserDefaults::standardUserDefaults()->setObject(foundation::Value(user), "username").ok());
-        // With the service, what a sign-in through its pages leaves: the session token in the
-        // keychain and the session cookie in the account's jar.
-        if (service) {
-            ASSERT_TRUE(HXCKeychainUtils::storeUsername(user, "AuthV2-" + service->sessionValue(),
-                                                        std::string("HXC_AuthV2"), true, nullptr));
-            CustomCookieJar jar({net::Cookie{.name = "SID", .value = service->sessionValue(), .domain = "127.0.0.1"}});
-            auto archive = jar.archivedCookies();
-            ASSERT_TRUE(archive.ok());
-            ASSERT_TRUE(foundation::UserDefaults::standardUserDefaults()
-                            ->setObject(foundation::Dictionary{{user, foundation::Value(archive.value())}}, "cookies")
-                            .ok());
-        }
+        // What a sign-in leaves: the session token in the keychain (an account without one is
+        // asked to sign in again) and the session cookie in the account's jar (the service's
+        // own, or one that no service is asked about).
+        const std::string session = service ? service->sessionValue() : "no-service-" + user;
+        ASSERT_TRUE(
+            HXCKeychainUtils::storeUsername(user, "AuthV2-" + session, std::string("HXC_AuthV2"), true, nullptr));
+        CustomCookieJar jar({net::Cookie{.name = "SID", .value = session, .domain = "127.0.0.1"}});
+        auto archive = jar.archivedCookies();
+        ASSERT_TRUE(archive.ok());
+        ASSERT_TRUE(foundation::UserDefaults::standardUserDefaults()
+                        ->setObject(foundation::Dictionary{{user, foundation::Value(archive.value())}}, "cookies")
+                        .ok());
     }
     application_ = makeApplication();
     if (setup.sharedDelegate) HXApplicationModel::setSharedDelegate(application_);

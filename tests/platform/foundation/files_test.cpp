@@ -97,6 +97,49 @@ TEST_F(HomeFixture, AtomicWriteReadAndErrors) {
     EXPECT_FALSE(files::createDirectory(file / "sub").ok());
 }
 
+// Only regular files are read: a directory, a pipe with no writer (whose open would wait for one)
+// and a device fail at once with their own codes; setAside moves any of them out of the way, a
+// file kept earlier giving way and a directory kept earlier not.
+TEST_F(HomeFixture, OnlyRegularFilesAreReadAndAnythingElseCanBeSetAside) {
+    const fs::path dir = documentsDirectory();
+    ASSERT_TRUE(files::createDirectory(dir / "dir").ok());
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    struct Case {
+        fs::path path;
+        int err;
+    } cases[] = {{dir / "dir", EISDIR}, {dir / "fifo", ENODEV}, {"/dev/zero", ENODEV}};
+    for (const auto& c : cases) {
+        auto read = files::readData(c.path);
+        ASSERT_FALSE(read.ok()) << c.path;
+        EXPECT_EQ(read.error().userInfo.get(kUnderlyingErrorKey)["code"].int64Value(), c.err) << c.path;
+        auto mapped = files::mapFile(c.path);
+        ASSERT_FALSE(mapped.ok()) << c.path;
+    }
+
+    // A file kept earlier gives way; a directory kept earlier does not, and the entry takes the
+    // first free numbered name.
+    ASSERT_TRUE(files::writeAtomically(dir / "fifo.unreadable", std::string_view("earlier")).ok());
+    ASSERT_TRUE(files::createDirectory(dir / "dir.unreadable" / "inside").ok());
+    struct Aside {
+        fs::path from, to;
+        bool isDirectory;
+        unsigned mode;
+    } asides[] = {{dir / "dir", dir / "dir.unreadable-2", true, 0700},
+                  {dir / "fifo", dir / "fifo.unreadable", false, 0600}};
+    for (const auto& a : asides) {
+        auto moved = files::setAside(a.from);
+        ASSERT_TRUE(moved.ok()) << a.from;
+        EXPECT_EQ(moved.value(), a.to);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(a.from))) << a.from;
+        EXPECT_EQ(fs::is_directory(a.to), a.isDirectory) << a.to;
+        struct stat st {};
+        ASSERT_EQ(::stat(a.to.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, a.mode) << a.to;
+    }
+    EXPECT_TRUE(fs::is_directory(dir / "dir.unreadable" / "inside"));
+    EXPECT_FALSE(files::setAside(dir / "gone").ok());
+}
+
 // A mapping reads as readData reads, fails where it fails, and stays valid when moved.
 TEST_F(HomeFixture, AMappedFileReadsAsTheReadOne) {
     const fs::path dir = cachesDirectory();

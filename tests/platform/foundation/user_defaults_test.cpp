@@ -185,6 +185,55 @@ TEST(UserDefaults, AnUnreadableFileIsMovedAsideNotLost) {
     EXPECT_TRUE(std::filesystem::exists(other / "p.plist.unreadable"));
 }
 
+// A directory in the file's place cannot be read either: it goes aside with one line, the
+// preferences start empty and the next write makes the file, where reading it used to throw.
+TEST(UserDefaults, ADirectoryInTheFilesPlaceIsMovedAsideToo) {
+    hxtest::TempDir dir;
+    const auto file = dir / "p.plist";
+    std::filesystem::create_directories(file / "inside");
+    hxtest::LogCapture log;
+    UserDefaults d(file);
+    ASSERT_TRUE(d.loadError().has_value());
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "p.plist.unreadable" / "inside"));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("p.plist.unreadable"), std::string::npos) << log.lines()[0];
+    d.setInteger(1, "k");
+    ASSERT_TRUE(d.synchronize().ok());
+    EXPECT_EQ(readPropertyListFile(file).value(), Value(Dictionary{{"k", 1}}));
+}
+
+// Whether a key's value is on disk: not after a change until a write succeeds; storing what is
+// stored already is no change, storing it as another type is.
+TEST(UserDefaults, AKeyIsSavedUntilItChangesAndAgainOnceWritten) {
+    hxtest::TempDir dir;
+    const auto file = dir / "p.plist";
+    UserDefaults d(file);
+    EXPECT_TRUE(d.isSaved("k"));
+    d.setInteger(1, "k");
+    d.setInteger(5, "other");
+    EXPECT_FALSE(d.isSaved("k"));
+    ASSERT_TRUE(d.synchronize().ok());
+    EXPECT_TRUE(d.isSaved("k"));
+    d.setInteger(1, "k");
+    EXPECT_TRUE(d.isSaved("k"));
+    d.setDouble(1.0, "k");
+    EXPECT_FALSE(d.isSaved("k"));
+    ASSERT_TRUE(d.synchronize().ok());
+    {
+        hxtest::FullDisk full(16);
+        ASSERT_TRUE(d.setObject(Value(std::string(100, 'x')), "k").ok());
+        EXPECT_FALSE(d.synchronize().ok());
+        EXPECT_FALSE(d.isSaved("k"));
+        EXPECT_TRUE(d.isSaved("other"));
+    }
+    d.removeObjectForKey("other");
+    EXPECT_FALSE(d.isSaved("other"));
+    ASSERT_TRUE(d.synchronize().ok());
+    EXPECT_TRUE(d.isSaved("k") && d.isSaved("other"));
+    UserDefaults again(file);
+    EXPECT_TRUE(again.isSaved("k"));
+}
+
 TEST(UserDefaults, ObserversHearChanges) {
     hxtest::TempDir dir;
     UserDefaults d(dir / "p.plist");

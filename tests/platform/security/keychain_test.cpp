@@ -207,6 +207,34 @@ TEST_F(KeychainTest, AnUnreadableFileIsMovedAsideAndTheStoreStartsEmpty) {
     }
 }
 
+// An entry the store cannot be read from at all (a directory, a pipe) is set aside as damaged
+// bytes are, and the store starts empty, where reading it used to throw.
+TEST_F(KeychainTest, ADirectoryOrAPipeInTheStoresPlaceIsMovedAsideAndTheStoreStartsEmpty) {
+    std::filesystem::create_directories(file.parent_path());
+    const auto aside = file.parent_path() / "keychain.json.unreadable";
+    for (const bool pipe : {false, true}) {
+        if (pipe)
+            ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        else
+            std::filesystem::create_directories(file / "inside");
+        hxtest::LogCapture log;
+        EXPECT_EQ(keychain.copyMatching(KeychainQuery::item("svc", "acct"), nullptr), errSecItemNotFound) << pipe;
+        ASSERT_EQ(log.lines().size(), 1u) << pipe;
+        EXPECT_NE(log.lines()[0].find("keychain.json.unreadable"), std::string::npos) << log.lines()[0];
+        EXPECT_EQ(keychain.add(item("svc", "acct", "v")), errSecSuccess) << pipe;
+        KeychainQuery query = KeychainQuery::item("svc", "acct");
+        query.returnData = true;
+        KeychainMatch match;
+        ASSERT_EQ(Keychain(file).copyMatching(query, &match), errSecSuccess) << pipe;
+        EXPECT_EQ(match.data, bytes("v"));
+        std::filesystem::remove(file);
+    }
+    // The directory was kept where it went; the pipe found it in the way and took the next name.
+    EXPECT_TRUE(std::filesystem::is_directory(aside / "inside"));
+    EXPECT_EQ(std::filesystem::status(file.parent_path() / "keychain.json.unreadable-2").type(),
+              std::filesystem::file_type::fifo);
+}
+
 TEST_F(KeychainTest, DescriptionNeverShowsTheSecret) {
     const KeychainItem i = item("svc", "acct", "hunter2-very-secret");
     const std::string text = i.description();

@@ -314,6 +314,57 @@ TEST_F(Lists, ALoadThatSendsNothingEndsItsSpinnerAndWaitsForTheSignIn) {
     ASSERT_TRUE(settleUntil([&] { return !bodies("api2thread/list").empty(); }));
 }
 
+// A token request that fails (a reply nothing can be taken from, wrongly typed, an error status,
+// a cut connection) leaves the lists unasked for: the spinner ends and the user hears that the
+// data could not be had, once per failure, where the failure used to pass in silence. First at
+// the launch, then at pulls with a token run out.
+TEST_F(Lists, AFailedTokenRequestEndsTheSpinnerAndSaysSo) {
+    // The no-connection alert asked for, since the shell's record was last cleared.
+    auto told = [&] { return app->shell().count("alertNoConnection"); };
+    emulator::ScriptedReply malformed;
+    malformed.body = "{\"access_token\":";
+    service->script("/o/oauth2/tokenrpc?action=issueToken", malformed, 100);
+    foundation::UserDefaults::standardUserDefaults()->setInteger(1, "tabBarIndex");
+    ASSERT_TRUE(launch());
+    harness.settle();
+    EXPECT_TRUE(settleUntil([&] { return told() > 0; }));
+    auto& l = list(1);
+    EXPECT_FALSE(l.refreshControl()->isRefreshing());
+    EXPECT_FALSE(l.model()->isLoadingMessages());
+    EXPECT_TRUE(bodies("api2thread/list").empty());
+    EXPECT_EQ(told(), 1u);
+    harness.tapAlertAction("Dismiss");
+    harness.settle();
+
+    struct Case {
+        const char* what;
+        emulator::ScriptedReply reply;
+    } cases[] = {
+        {"wrongly typed", {.body = R"({"access_token":7,"token_type":"Bearer","expires_in":60})"}},
+        {"error status", {.status = 500, .body = R"({"error":"backendError"})"}},
+        {"cut", {.body = std::string(2000, ' ') + "{}", .dropMidBody = true}},
+    };
+    for (const auto& c : cases) {
+        auto account = app->account();
+        auto dict = account->oAuthDict().value_or(foundation::Dictionary{});
+        dict.set("login_hint", foundation::Value("hint"));
+        dict.set("expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() - 1}));
+        account->setOAuthDict(dict);
+        service->clearScripts();
+        service->script("/o/oauth2/tokenrpc?action=issueToken", c.reply, 100);
+        app->shell().clear();
+        l.tableView()->setContentOffset({0, -l.tableView()->adjustedContentInset().top});
+        harness.pullToRefresh(*l.tableView());
+        EXPECT_TRUE(settleUntil([&] { return told() > 0; })) << c.what;
+        harness.advance(5);
+        EXPECT_FALSE(l.refreshControl()->isRefreshing()) << c.what;
+        EXPECT_FALSE(l.model()->isLoadingMessages()) << c.what;
+        EXPECT_GE(told(), 1u) << c.what;
+        harness.tapAlertAction("Dismiss");
+        harness.settle();
+    }
+}
+
 TEST_F(Lists, APullWithAnExpiredTokenEndsItsSpinnerAndTheNextPullLoads) {
     auto& l = launchAndShow(1);
     // The token has run out: the pull asks for a new one and sends no list.

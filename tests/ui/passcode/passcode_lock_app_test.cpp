@@ -10,12 +10,14 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "app/hxc_passcode_keychain.h"
 #include "app/hxc_passcode_lock.h"
+#include "model/keychain_utils.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/local_authentication.h"
 #include "platform/services/search_index.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/renderer.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "ui/passcode/hxc_pad_lock_screen_setup_view_controller.h"
@@ -130,6 +132,40 @@ TEST_F(LockWithService, NothingReachesTheServiceBeforeThePinThenTheInitialLoadOn
               1);
 }
 
+// With a token still valid nothing waits for one: the account's settings and lists would go out
+// at once. Behind the lock none of it does, however long the pad stays up; after the PIN the
+// initial load runs once, with the kept token.
+TEST_F(LockWithService, AValidTokenSendsNothingBeforeThePinEither) {
+    const std::string user = serviceUser();
+    const std::string token = service->issueAccessToken();
+    const auto expiry = static_cast<int64_t>(dispatch::wallNow()) + 3600;
+    ASSERT_TRUE(HXCKeychainUtils::storeUsername(
+        user,
+        "{\"access_token\":\"" + token + "\",\"token_type\":\"Bearer\",\"expirationDate\":" + std::to_string(expiry) +
+            "}",
+        std::string("HXC_OAuthDict"), true, nullptr));
+    launchWithPasscode();
+    ASSERT_TRUE(pad());
+    harness.advance(5);
+    reachability->setFlags(0);
+    reachability->setFlags(net::kReachabilityReachable);
+    harness.advance(65);
+    for (const auto& r : service->requests()) ADD_FAILURE() << "before the PIN: " << r.target;
+
+    typePin("1234");
+    ASSERT_TRUE(harness.clock().runUntil([&] { return listRequests("[6,") > 0; }, 10));
+    harness.advance(5);
+    const auto all = service->requests();
+    EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                            [](const emulator::RecordedRequest& r) { return r.path.starts_with("/o/oauth2/"); }),
+              0);
+    EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                            [](const emulator::RecordedRequest& r) { return r.path.ends_with("account/get"); }),
+              1);
+    for (const auto& r : all)
+        if (r.path.starts_with("/voice/v1/")) EXPECT_EQ(r.header("Authorization"), "Bearer " + token) << r.target;
+}
+
 TEST_F(Lock, TheBackgroundBlursAndThePadComesBackWithTheApp) {
     launchWithPasscode();
     typePin("1234");
@@ -146,6 +182,37 @@ TEST_F(Lock, TheBackgroundBlursAndThePadComesBackWithTheApp) {
     EXPECT_FALSE(root().presentedViewController()->presentedViewController()) << "one pad";
     becomeActive();
     EXPECT_FALSE(root().presentedViewController()->presentedViewController()) << "still one pad";
+    typePin("1234");
+    EXPECT_FALSE(blurred());
+}
+
+// What the system's app switcher keeps of the app in the background is a picture of its screen:
+// the cover over the message list hides every row, in light and dark, where a clear cover
+// showed the whole list.
+TEST_F(Lock, InTheBackgroundAPictureOfTheScreenShowsNothingOfTheMessages) {
+    launchWithPasscode();
+    typePin("1234");
+    ASSERT_FALSE(app->lockShown);
+    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
+    app->applicationDidEnterBackground();
+    harness.settle();
+    ASSERT_TRUE(blurred());
+    for (auto style : {toolkit::InterfaceStyle::light, toolkit::InterfaceStyle::dark}) {
+        harness.setInterfaceStyle(style);
+        harness.settle();
+        auto picture = toolkit::snapshot(*root().view());
+        ASSERT_TRUE(picture);
+        // One colour, opaque, from corner to corner: nothing of the list shows through.
+        const uint32_t first = picture->row(0)[0];
+        size_t other = 0;
+        for (int y = 0; y < picture->height(); ++y)
+            for (int x = 0; x < picture->width(); ++x) other += picture->row(y)[x] != first;
+        EXPECT_EQ(other, 0u) << static_cast<int>(style);
+        EXPECT_EQ(picture->rgbaAt(0, 0)[3], 255) << static_cast<int>(style);
+    }
+    harness.setInterfaceStyle(toolkit::InterfaceStyle::light);
+    app->applicationWillEnterForeground();
+    becomeActive();
     typePin("1234");
     EXPECT_FALSE(blurred());
 }

@@ -483,6 +483,61 @@ TEST(HeadlessRun, AServiceRestartedOnItsKeptStateNeedsNoSecondSignIn) {
 
 namespace {
 
+// An entry that cannot be read at all (here a directory) in place of the keychain or of either
+// preferences file used to stop every launch with an uncaught exception. It goes aside with a log
+// line and the run ends as any other: where the session token went with the keychain, the kept
+// account signs in again through the panel with its name filled in and its lists load.
+TEST(HeadlessRun, AnUnreadableEntryInPlaceOfTheKeychainOrThePreferencesIsSetAside) {
+    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
+    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    hxtest::TempDir home;
+    emulator::GeneratorOptions seeded;
+    emulator::Emulator service(emulator::generateAccount(seeded));
+    ASSERT_TRUE(service.start().ok());
+    auto run = [&](std::string* printed) {
+        hxtest::TempDir out;
+        return hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                      "' --headless --seconds 30 --service " + service.origin() + " --out '" +
+                                      out.path().string() + "' 2>&1",
+                                  printed);
+    };
+    std::string printed;
+    ASSERT_EQ(run(&printed), 0) << printed;
+    const auto preferences = home / "Library" / "Preferences";
+    struct Case {
+        std::filesystem::path entry;
+        size_t signIns;  // through the panel, with the kept name
+    } cases[] = {{home / "Library" / "Keychains" / "keychain.json", 1},
+                 {preferences / "hx_connect.plist", 1},
+                 {preferences / "hxconnect.plist", 0}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(std::filesystem::exists(c.entry)) << c.entry;
+        std::filesystem::remove(c.entry);
+        std::filesystem::create_directories(c.entry / "inside");
+        service.clearRequests();
+        const int rc = run(&printed);
+        EXPECT_EQ(rc, 0) << c.entry << "\n" << printed;
+        EXPECT_NE(printed.find("could not be read"), std::string::npos) << printed;
+        EXPECT_TRUE(std::filesystem::is_directory(c.entry.string() + ".unreadable/inside")) << c.entry;
+        size_t challenges = 0, lists = 0;
+        for (const auto& r : service.requests()) {
+            if (r.path == "/signin/challenge") {
+                ++challenges;
+                EXPECT_NE(r.body.find("Email=user%40example.test"), std::string::npos) << r.body;
+            }
+            lists += r.path == "/voice/v1/voiceclient/api2thread/list" &&
+                     service.isValidAccessToken(r.header("Authorization").value_or("").substr(7));
+        }
+        EXPECT_EQ(challenges, c.signIns) << c.entry << "\n" << printed;
+        EXPECT_GT(lists, 0u) << c.entry << "\n" << printed;
+        EXPECT_TRUE(std::filesystem::is_regular_file(c.entry)) << c.entry;
+    }
+}
+
+}  // namespace
+
+namespace {
+
 using ClosePanel = hxtest::SignInFixture;
 
 // Closing the panel takes it down from the tab bar; the overlay then covers the settings view
