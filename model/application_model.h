@@ -61,9 +61,6 @@ public:
     virtual void showPasscodeLockIfNeeded() = 0;
     // Opens the platform's settings page of the app (the contacts-access alert's "Settings").
     virtual void openApplicationSettings() = 0;
-    // The account's message store could not be created or opened (logged already); called on
-    // whatever thread asked for the store, each time an open fails.
-    virtual void messageStoreCannotOpen(const foundation::Error& error) = 0;
 
     // ---- data model (model/)
 
@@ -224,6 +221,9 @@ protected:
     void setUseSpeaker(bool v) { useSpeaker_ = v; }
     bool showNotesInMessageLists() const { return showNotesInMessageLists_; }
     void setShowNotesInMessageLists(bool v) { showNotesInMessageLists_ = v; }
+    // The account's message store could not be created or opened (logged already); called on
+    // whatever thread asked for the store, each time an open fails.
+    virtual void messageStoreCannotOpen(const foundation::Error& error) = 0;
 
 private:
     mutable foundation::RecursiveMutex monitor_;

@@ -193,8 +193,6 @@ public:
     // The "Storage Full" alert for a write that failed for want of room (a full disk or quota),
     // shown at most once per run; other errors show nothing. Answers whether error was one.
     bool alertIfStorageFull(const foundation::Error& error);
-    // A message store that cannot be created or opened alerts as the writes above do.
-    void messageStoreCannotOpen(const foundation::Error& error) override;
     // The once marker of loadInitialData: armed means the next call loads.
     bool initialDataArmed() const { return initialDataArmed_; }
     void rearmInitialData() { initialDataArmed_ = true; }
@@ -344,6 +342,8 @@ protected:
     void downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl);
     // The media branches of the reply router.
     void storeMediaReply(const HXRoutedReply& reply);
+    // A message store that cannot be created or opened alerts as the failed writes do.
+    void messageStoreCannotOpen(const foundation::Error& error) override;
 
 private:
     bool isSignedIn() const;
