@@ -162,8 +162,11 @@ TEST_F(LockWithService, AValidTokenSendsNothingBeforeThePinEither) {
     EXPECT_EQ(std::count_if(all.begin(), all.end(),
                             [](const emulator::RecordedRequest& r) { return r.path.ends_with("account/get"); }),
               1);
-    for (const auto& r : all)
-        if (r.path.starts_with("/voice/v1/")) EXPECT_EQ(r.header("Authorization"), "Bearer " + token) << r.target;
+    for (const auto& r : all) {
+        if (r.path.starts_with("/voice/v1/")) {
+            EXPECT_EQ(r.header("Authorization"), "Bearer " + token) << r.target;
+        }
+    }
 }
 
 TEST_F(Lock, TheBackgroundBlursAndThePadComesBackWithTheApp) {
