@@ -12,8 +12,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "platform/foundation/flat_map.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/flat_map.h"
 #include "platform/store/store_error.h"
 #include "platform/store/value_codec.h"
 
