@@ -402,8 +402,6 @@ void VC_Call::stopUpdates() {
 
 // ---- the number
 
-std::string VC_Call::filteredNumber() const { return number_.filtered(); }
-
 void VC_Call::showNumber() { phoneNumber->setText(number_.shown()); }
 
 void VC_Call::showDialedNumber(const std::string& number) {
@@ -418,12 +416,6 @@ void VC_Call::refresh() {
     setCallButtonState();
     startUpdates();
 }
-
-std::string VC_Call::numberToCall(const std::string& shown, const std::string& own) {
-    return HXDialedNumber::numberToCall(shown, own);
-}
-
-std::string VC_Call::numberForLookup(const std::string& n) { return HXDialedNumber::numberForLookup(n); }
 
 void VC_Call::playTone(int value) {
     auto& tone = gKeyTones.at(static_cast<size_t>(value));
@@ -457,7 +449,7 @@ void VC_Call::keyPressed(toolkit::View* sender) {
         else
             openAddressBook();
     } else if (value == kTagDelete) {
-        if (!filteredNumber().empty())
+        if (!number_.filtered().empty())
             dispatch::RunLoop::main().perform(
                 selfPtr(), "deleteKeyUp:", foundation::Value(), 0.5,
                 [this](const foundation::Value&) { deleteKeyUp(nullptr); }, true);
@@ -478,7 +470,7 @@ void VC_Call::callKeyPressed() {
         }
         const auto account = role ? role->account() : nullptr;
         const std::string own = account ? account->HXnumber().value_or("") : "";
-        const std::string number = numberToCall(number_.shown(), own);
+        const std::string number = HXDialedNumber::numberToCall(number_.shown(), own);
         if (auto calls = roles_.conversations.lock()) calls->placeCallTo(number);
         // A call that ended before any request (no token, the phone's own dialer) must not
         // leave the key hidden.
@@ -563,7 +555,7 @@ void VC_Call::lookUpContact(const std::string& n) {
     const std::string own = account ? account->HXnumber().value_or("") : "";
     std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
     dispatch::Queue::global(dispatch::Priority::Background)->async([weak, lookup, n, own, generation] {
-        std::string name = lookup(numberForLookup(n));
+        std::string name = lookup(HXDialedNumber::numberForLookup(n));
         if (name.empty() && HXDialedNumber::isSevenDigitLocal(n, own))
             name = lookup(PhoneExtensions::formattedPhoneNumberFromString(own.substr(0, 5) + n));
         dispatch::Queue::main()->async([weak, name, generation] {

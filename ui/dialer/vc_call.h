@@ -81,13 +81,8 @@ public:
     void copyNumber();
     void pasteNumber();
 
-    // The number reduced to "1234567890+*#,".
-    std::string filteredNumber() const;
-    // The number the call key calls for a shown text: a local seven-digit number (8 characters
-    // once formatted) takes the area code of an own number starting "+1".
-    static std::string numberToCall(const std::string& shown, const std::string& ownNumber);
-    // The number the contact lookup searches for a shown text.
-    static std::string numberForLookup(const std::string& shown);
+    // The number as typed, shown and kept by the pad's typing rules.
+    const HXDialedNumber& dialedNumber() const { return number_; }
 
     // The key-tone table (12 entries by key value, 0 while not created) and the user activity;
     // process-wide, main thread only.

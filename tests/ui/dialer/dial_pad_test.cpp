@@ -97,7 +97,7 @@ TEST_F(DialPad, TypedKeysShowTheFormattedNumberWithTheirTonesAndTaps) {
     EXPECT_EQ(VC_Call::keyTones()[4], 0u) << "made on the first press only";
     pad->clearNumber();
     type("*#");
-    EXPECT_EQ(pad->filteredNumber(), "*#");
+    EXPECT_EQ(pad->dialedNumber().filtered(), "*#");
 }
 
 TEST_F(DialPad, AMissingToneIsLookedUpAgainOnTheNextPress) {
@@ -113,34 +113,6 @@ TEST_F(DialPad, AMissingToneIsLookedUpAgainOnTheNextPress) {
     EXPECT_NE(VC_Call::keyTones()[7], 0u);
     ASSERT_EQ(toolkit::SystemSounds::shared().plays().size(), 1u);
     EXPECT_EQ(shown().size(), 2u) << "the keys work without their tones";
-}
-
-TEST_F(DialPad, NumbersToCallAndToLookUp) {
-    struct Case {
-        const char* shown;
-        const char* own;
-        const char* called;
-    };
-    for (const Case& c : {
-             Case{"555-0123", "+12025550100", "+1 (202) 555-0123"},  // a local number takes the area code
-             Case{"555-0123", "+442079460000", "555-0123"},          // not with an own number abroad
-             Case{"555-0123", "+1202", "555-0123"},                  // an own number too short
-             Case{"+55-0123", "+12025550100", "+55-0123"}, Case{"5550-123", "+12025550100", "+1 (202) 555-0123"},
-             Case{"555-01234", "+12025550100", "555-01234"},
-             Case{"555*0123", "+12025550100", "+1 202555*0123"},  // 8 characters, 7 of them digits
-         }) {
-        EXPECT_EQ(VC_Call::numberToCall(c.shown, c.own), c.called) << c.shown << " " << c.own;
-    }
-    struct Lookup {
-        const char* shown;
-        const char* looked;
-    };
-    for (const Lookup& c :
-         {Lookup{"(202) 555-0123", "+1 (202) 555-0123"}, Lookup{"1 (202) 555-0123", "+1 (202) 555-0123"},
-          Lookup{"011 44 20 7946 0000", "+44 20 7946 0000"}, Lookup{"+44 20", "+44 20"}, Lookup{"555-0123", "555-0123"},
-          Lookup{"011", "011"}}) {
-        EXPECT_EQ(VC_Call::numberForLookup(c.shown), c.looked) << c.shown;
-    }
 }
 
 TEST_F(DialPad, TheCallKeyComesBackWhenNoCallRequestStarted) {
@@ -209,7 +181,7 @@ TEST_F(DialPad, HeldDeleteRemovesOneAtHalfASecondThenOneEveryTenthAndOneOnReleas
     type("2025550123");
     auto* del = pad->key(VC_Call::kTagDelete);
     pad->keyPressed(del);
-    auto digits = [&] { return pad->filteredNumber().size(); };
+    auto digits = [&] { return pad->dialedNumber().filtered().size(); };
     harness.advance(0.49);
     EXPECT_EQ(digits(), 10u);
     harness.advance(0.02);
@@ -234,24 +206,24 @@ TEST_F(DialPad, HeldDeleteRemovesOneAtHalfASecondThenOneEveryTenthAndOneOnReleas
     harness.advance(2.0);
     EXPECT_EQ(digits(), 4u);
     pad->deleteKeyUp(del);
-    EXPECT_EQ(pad->filteredNumber(), "123");
+    EXPECT_EQ(pad->dialedNumber().filtered(), "123");
     pad->clearNumber();
     // A tap deletes one on release; through the device's touch path too.
     type("12");
     ASSERT_TRUE(harness.tap(*del));
     harness.advance(1.0);
-    EXPECT_EQ(pad->filteredNumber(), "1");
+    EXPECT_EQ(pad->dialedNumber().filtered(), "1");
 }
 
 TEST_F(DialPad, LongPressesAddPlusAndPauses) {
     type("1");
     pad->insertPause(nullptr);
     pad->insertPause(nullptr);
-    EXPECT_EQ(pad->filteredNumber(), "1,,");
+    EXPECT_EQ(pad->dialedNumber().filtered(), "1,,");
     pad->clearNumber();
     pad->insertPlus(nullptr);
     type("44");
-    EXPECT_EQ(pad->filteredNumber(), "+44");
+    EXPECT_EQ(pad->dialedNumber().filtered(), "+44");
     EXPECT_EQ(toolkit::SystemSounds::shared().plays().size(), 3u) << "no tone for the long presses";
 }
 
@@ -279,7 +251,7 @@ TEST_F(DialPad, PastingAVanityNumberShowsItsDigitsAndCopyAndClearWork) {
     EXPECT_TRUE(pad->canPerformAction("paste:", nullptr));
     EXPECT_FALSE(pad->canPerformAction("copy:", nullptr));
     pad->pasteNumber();
-    EXPECT_EQ(pad->filteredNumber(), "18003569377");
+    EXPECT_EQ(pad->dialedNumber().filtered(), "18003569377");
     EXPECT_TRUE(pad->canPerformAction("copy:", nullptr));
     EXPECT_TRUE(pad->canPerformAction("clear:", nullptr));
     toolkit::Pasteboard::general().setStrings({});
@@ -397,9 +369,9 @@ TEST_F(DialPad, AMissingOrCorruptTimeZoneDatabaseLeavesTheLabelEmptyAndThePadWor
         harness.advance(61);
         EXPECT_EQ(pad->localtimeLabel->text(), "");
         press("1");
-        EXPECT_EQ(pad->filteredNumber(), "+4420794600001");
+        EXPECT_EQ(pad->dialedNumber().filtered(), "+4420794600001");
         pad->deleteKeyUp(pad->key(VC_Call::kTagDelete));
-        EXPECT_EQ(pad->filteredNumber(), "+442079460000");
+        EXPECT_EQ(pad->dialedNumber().filtered(), "+442079460000");
     }
     pad->keyPressed(pad->key(VC_Call::kTagCall));
     harness.settle();

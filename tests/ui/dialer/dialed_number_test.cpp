@@ -88,6 +88,7 @@ TEST_F(DialedNumber, NumbersToCall) {
              Row{"555-0123", "+1202", "555-0123", false},           // an own number too short
              Row{"555-0123", "+12025", "+1 (202) 555-0123", true},  // long enough
              Row{"+55-0123", "+12025550100", "+55-0123", false},    // international already
+             Row{"5550-123", "+12025550100", "+1 (202) 555-0123", true},
              Row{"555-01234", "+12025550100", "555-01234", false},
              Row{"5550123", "+12025550100", "5550123", false},         // not formatted: 7 characters
              Row{"555*0123", "+12025550100", "+1 202555*0123", true},  // 8 characters, 7 of them digits
@@ -95,6 +96,18 @@ TEST_F(DialedNumber, NumbersToCall) {
         SCOPED_TRACE(std::string(r.shown) + " / " + r.own);
         EXPECT_EQ(HXDialedNumber::isSevenDigitLocal(r.shown, r.own), r.local);
         EXPECT_EQ(HXDialedNumber::numberToCall(r.shown, r.own), r.called);
+    }
+}
+
+TEST_F(DialedNumber, NumbersToLookUp) {
+    struct Row {
+        const char* shown;
+        const char* looked;
+    };
+    for (const Row& r : {Row{"(202) 555-0123", "+1 (202) 555-0123"}, Row{"1 (202) 555-0123", "+1 (202) 555-0123"},
+                         Row{"011 44 20 7946 0000", "+44 20 7946 0000"}, Row{"+44 20", "+44 20"},
+                         Row{"555-0123", "555-0123"}, Row{"011", "011"}}) {
+        EXPECT_EQ(HXDialedNumber::numberForLookup(r.shown), r.looked) << r.shown;
     }
 }
 

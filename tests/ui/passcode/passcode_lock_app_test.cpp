@@ -77,6 +77,11 @@ struct Lock : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iP
         foundation::Application::shared().setApplicationState(foundation::ApplicationState::Inactive);
         foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationWillResignActiveNotification);
     }
+    void enterBackground() {
+        foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
+        app->applicationDidEnterBackground();
+        harness.settle();
+    }
     void becomeActive() {
         foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
         foundation::NotificationCenter::defaultCenter().post(foundation::kApplicationDidBecomeActiveNotification);
@@ -173,9 +178,7 @@ TEST_F(Lock, TheBackgroundBlursAndThePadComesBackWithTheApp) {
     launchWithPasscode();
     typePin("1234");
     ASSERT_FALSE(app->lockShown);
-    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
-    app->applicationDidEnterBackground();
-    harness.settle();
+    enterBackground();
     EXPECT_TRUE(app->lockShown);
     EXPECT_TRUE(blurred());
     EXPECT_FALSE(pad()) << "only the blur while in the background";
@@ -196,9 +199,7 @@ TEST_F(Lock, InTheBackgroundAPictureOfTheScreenShowsNothingOfTheMessages) {
     launchWithPasscode();
     typePin("1234");
     ASSERT_FALSE(app->lockShown);
-    foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
-    app->applicationDidEnterBackground();
-    harness.settle();
+    enterBackground();
     ASSERT_TRUE(blurred());
     for (auto style : {toolkit::InterfaceStyle::light, toolkit::InterfaceStyle::dark}) {
         harness.setInterfaceStyle(style);
