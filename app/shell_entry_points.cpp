@@ -38,21 +38,13 @@ constexpr const char* kScheme = "hxconnect://";
 
 std::string decoded(const std::string& text) { return foundation::percentDecode(text).value_or(text); }
 
-// One value of a query: what separates items and names from values ("&", "=", "+", "#") is
-// escaped too, so "Tom & Jerry" comes back whole when the query is read.
-std::string queryEncoded(const std::string& text) {
-    static const foundation::CharacterSet valueAllowed =
-        foundation::CharacterSet::urlQueryAllowed().subtracting(foundation::CharacterSet::fromCharacters("&=+#"));
-    return foundation::percentEncode(text, valueAllowed);
-}
-
 // A value of a URL the app writes for itself (an activity waiting behind the lock), encoded as
 // often as the URL's reader decodes it: once as the query is split and once more itself, an sms
 // URL's message once more again (its outside senders encode it once more than the other values).
 // Encoded fewer times, an escape in the text ("100%41 off") would come back as what it stands for.
 std::string pendingValue(const std::string& text, int decodes = 2) {
     std::string value = text;
-    for (int i = 0; i < decodes; ++i) value = queryEncoded(value);
+    for (int i = 0; i < decodes; ++i) value = foundation::queryItemEncoded(value);
     return value;
 }
 

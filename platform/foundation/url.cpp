@@ -106,6 +106,12 @@ std::string percentEncode(std::string_view text, const CharacterSet& allowed) {
     return out;
 }
 
+std::string queryItemEncoded(std::string_view text) {
+    static const CharacterSet itemAllowed =
+        CharacterSet::urlQueryAllowed().subtracting(CharacterSet::fromCharacters("&=+"));
+    return percentEncode(text, itemAllowed);
+}
+
 std::optional<Data> percentDecodeBytes(std::string_view text) {
     Data out;
     out.reserve(text.size());
@@ -395,14 +401,12 @@ std::optional<URL> URLComponents::url() const {
     }
     u.path_ = percentEncode(path, CharacterSet::urlPathAllowed());
     if (queryItems) {
-        static const CharacterSet itemAllowed =
-            CharacterSet::urlQueryAllowed().subtracting(CharacterSet::fromCharacters("&=+"));
         std::string q;
         for (size_t k = 0; k < queryItems->size(); ++k) {
             const QueryItem& item = (*queryItems)[k];
             if (k) q += "&";
-            q += percentEncode(item.name, itemAllowed);
-            if (item.value) q += "=" + percentEncode(*item.value, itemAllowed);
+            q += queryItemEncoded(item.name);
+            if (item.value) q += "=" + queryItemEncoded(*item.value);
         }
         u.query_ = std::move(q);
     }

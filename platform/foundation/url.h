@@ -13,6 +13,10 @@ namespace foundation {
 
 // Escapes, as %XX with upper-case hex digits, every UTF-8 byte of a character outside allowed.
 std::string percentEncode(std::string_view text, const CharacterSet& allowed);
+// One name or value of a query: the URL-query allowed set without what separates items and names
+// from values ("&", "=", "+"; "#" is never allowed), so "Tom & Jerry" or "+44 #2" come back whole
+// when the query is read.
+std::string queryItemEncoded(std::string_view text);
 // Decodes %XX escapes. Nothing when an escape is malformed ("%", "%4", "%G1") or when the decoded
 // bytes are not UTF-8. "+" is left alone.
 std::optional<std::string> percentDecode(std::string_view text);

@@ -25,6 +25,7 @@
 #include "platform/toolkit/scroll_view.h"
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/traits.h"
+#include "service/conversation_title.h"
 #include "service/message_list_model.h"
 #include "ui/messages/message_list_table_view_cell.h"
 #include "ui/widgets/table_row_changes.h"
@@ -50,17 +51,6 @@ std::string text(const char* english) { return foundation::localizedString(engli
 }  // namespace
 
 // ---- the pure rules
-
-std::string VC_Messages::conversationTitle(const std::string& sender, const std::string& abName) {
-    if (sender == "Group Message") return text("Group Message");
-    if (!abName.empty()) {
-        static const std::string kLabelStart = "\u00A0(";
-        const auto at = abName.rfind(kLabelStart);
-        return at == std::string::npos ? abName : abName.substr(0, at);
-    }
-    static const std::string kDialSigns = "1234567890-+()*# ";
-    return sender.find_first_not_of(kDialSigns) == std::string::npos ? std::string() : sender;
-}
 
 int VC_Messages::conversationTypeFor(int64_t typeMask, int64_t viewType, int64_t conversationType) {
     if (typeMask != kFullHistoryMask) return static_cast<int>(viewType);
@@ -553,7 +543,7 @@ void VC_Messages::removeSelection() {
 HXConversationSetup VC_Messages::setupFor(const HX_Conversation& conversation, bool peeking) const {
     HXConversationSetup setup;
     setup.conversationID = conversation.conversationID();
-    setup.title = conversationTitle(conversation.sender(), conversation.ABName());
+    setup.title = HXConversationTitle(conversation.sender(), conversation.ABName());
     const auto settings = model_ ? model_->viewSettings() : foundation::Dictionary{};
     setup.conversationType =
         conversationTypeFor(settings.get("typeMask").int64Value(), viewType(), conversation.type());

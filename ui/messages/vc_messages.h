@@ -163,9 +163,6 @@ public:
     void removeSelection();
 
     // ---- pure rules of the rows
-    // The title of a conversation screen: "Group Message", the contact name without its phone
-    // label, or the sender unless it is only digits and dial signs.
-    static std::string conversationTitle(const std::string& sender, const std::string& abName);
     // The conversation type a screen opened from a list shows (1 texts, 2 voicemail, 3 calls).
     static int conversationTypeFor(int64_t typeMask, int64_t viewType, int64_t conversationType);
     // The date of a row: the time today, "Yesterday", the weekday within the six days before,

@@ -101,6 +101,22 @@ TEST(PercentEncoding, AllowedSetsAndDecoding) {
     EXPECT_EQ(percentDecodeBytes("%C3"), (Data{0xC3}));
 }
 
+TEST(PercentEncoding, QueryItemsComeBackWholeWhenTheQueryIsRead) {
+    // Each text is written as a value between two others; reading the query gives it back whole
+    // and leaves its neighbours alone.
+    for (const char* text : {"Tom & Jerry", "+44 20 7946 0958", "*#21#", "a=b", "100%41 off", "\xC3\xA9 \xD8\xB9",
+                             "x?y/z", ""}) {
+        const std::string encoded = queryItemEncoded(text);
+        auto url = URL::parse("hxconnect://call?before=1&number=" + encoded + "&after=2");
+        ASSERT_TRUE(url) << text;
+        const auto items = url->queryItems();
+        ASSERT_EQ(items.size(), 3u) << text;
+        EXPECT_EQ(items[1].value, text);
+        EXPECT_EQ(items[2].value, "2") << text;
+        EXPECT_FALSE(url->fragment()) << text;
+    }
+}
+
 TEST(URLComponents, BuildsEscapedURLs) {
     URLComponents c;
     c.scheme = "https";

@@ -1,6 +1,5 @@
-// The rules of list rows that hold without a screen: the conversation title, the conversation type
-// a list opens, the row's date around midnight and daylight-saving changes (against python3's
-// zoneinfo), the back button's count on each system, and the swipe action's drawn background.
+// The rules of list rows that hold without a screen: the conversation type a list opens, the
+// row's date around midnight and daylight-saving changes (against python3's zoneinfo), the back button's count on each system, and the swipe action's drawn background.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,29 +18,6 @@
 #include "ui/messages/vc_messages.h"
 
 namespace {
-
-TEST(ListRules, ConversationTitles) {
-    struct Case {
-        const char* sender;
-        const char* abName;
-        const char* title;
-    };
-    const Case cases[] = {
-        {"Group Message", "Ann", "Group Message"},
-        {"+1 (555) 010-0000", "Ann Lee\u00A0(mobile)", "Ann Lee"},
-        // Only the last label goes; a no-break space without "(" stays.
-        {"x", "A\u00A0(B)\u00A0(home)", "A\u00A0(B)"},
-        {"x", "Ann\u00A0Lee", "Ann\u00A0Lee"},
-        {"x", "Ann (work)", "Ann (work)"},
-        {"x", "\u00A0(", ""},
-        {"+1 (555) 010-0000", "", ""},
-        {"*#123# ", "", ""},
-        {"555-0100 ext", "", "555-0100 ext"},
-        {"Bank", "", "Bank"},
-        {"", "", ""},
-    };
-    for (const auto& c : cases) EXPECT_EQ(VC_Messages::conversationTitle(c.sender, c.abName), c.title) << c.sender;
-}
 
 TEST(ListRules, TheConversationTypeOfAScreenFollowsTheFullHistoryOnly) {
     struct Case {

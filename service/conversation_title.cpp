@@ -1,0 +1,14 @@
+#include "service/conversation_title.h"
+
+#include "platform/foundation/bundle.h"
+
+std::string HXConversationTitle(const std::string& sender, const std::string& abName) {
+    if (sender == "Group Message") return foundation::localizedString("Group Message");
+    if (!abName.empty()) {
+        static const std::string kLabelStart = "\u00A0(";
+        const auto at = abName.rfind(kLabelStart);
+        return at == std::string::npos ? abName : abName.substr(0, at);
+    }
+    static const std::string kDialSigns = "1234567890-+()*# ";
+    return sender.find_first_not_of(kDialSigns) == std::string::npos ? std::string() : sender;
+}
