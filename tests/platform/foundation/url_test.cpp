@@ -104,8 +104,8 @@ TEST(PercentEncoding, AllowedSetsAndDecoding) {
 TEST(PercentEncoding, QueryItemsComeBackWholeWhenTheQueryIsRead) {
     // Each text is written as a value between two others; reading the query gives it back whole
     // and leaves its neighbours alone.
-    for (const char* text : {"Tom & Jerry", "+44 20 7946 0958", "*#21#", "a=b", "100%41 off", "\xC3\xA9 \xD8\xB9",
-                             "x?y/z", ""}) {
+    for (const char* text :
+         {"Tom & Jerry", "+44 20 7946 0958", "*#21#", "a=b", "100%41 off", "\xC3\xA9 \xD8\xB9", "x?y/z", ""}) {
         const std::string encoded = queryItemEncoded(text);
         auto url = URL::parse("hxconnect://call?before=1&number=" + encoded + "&after=2");
         ASSERT_TRUE(url) << text;

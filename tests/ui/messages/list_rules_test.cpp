@@ -1,5 +1,6 @@
 // The rules of list rows that hold without a screen: the conversation type a list opens, the
-// row's date around midnight and daylight-saving changes (against python3's zoneinfo), the back button's count on each system, and the swipe action's drawn background.
+// row's date around midnight and daylight-saving changes (against python3's zoneinfo), the back button's count on each
+// system, and the swipe action's drawn background.
 #include <gtest/gtest.h>
 
 #include <cmath>
