@@ -111,7 +111,7 @@ std::shared_ptr<HX_ConnectAppDelegate> makeApplication(const std::string& device
 bool applicationIdle(HX_ConnectAppDelegate& app) {
     const auto account = app.account();
     if (account && account->authV2() && !account->HXnumber()) return false;
-    return app.webClient().firstReachabilityHandled && app.isIdle();
+    return HXWebClientOf(app).firstReachabilityHandled && app.isIdle();
 }
 
 bool signedIn(HX_ConnectAppDelegate& app) {
@@ -210,7 +210,7 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
         }
         input = std::move(*script);
     }
-    if (!harness.clock().runUntil([&] { return app.webClient().firstReachabilityHandled; }, options.seconds)) {
+    if (!harness.clock().runUntil([&] { return HXWebClientOf(app).firstReachabilityHandled; }, options.seconds)) {
         std::fprintf(stderr, "hx_connect: waiting for the service's reachability: no report within %.1f s\n",
                      options.seconds);
         return 1;
@@ -231,8 +231,8 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
             return 1;
         // A kept account shows its stored rows whether or not the service is there: a run whose
         // service never answered a request has shown nothing of it and fails.
-        if (app.webClient().responsesReceived == 0) {
-            const auto& failure = app.webClient().lastFailure;
+        if (HXWebClientOf(app).responsesReceived == 0) {
+            const auto& failure = HXWebClientOf(app).lastFailure;
             std::fprintf(stderr, "hx_connect: loading the account's data: the service at %s never answered%s%s\n",
                          options.service.c_str(), failure.empty() ? "" : ": ", failure.c_str());
             return 1;
@@ -361,7 +361,7 @@ int main(int argc, char** argv) {
     auto app = makeApplication(options.device);
     HXApplicationModel::setSharedDelegate(app);
     foundation::Application::shared().setDelegate(app);
-    if (!options.service.empty()) app->webClient().endpoints = HXEndpoints::allAt(options.service);
+    if (!options.service.empty()) HXWebClientOf(*app).endpoints = HXEndpoints::allAt(options.service);
     app->setWindow(&window);
     app->setScreens(std::make_shared<HXUIScreens>());
     configureTelemetry(*app, options);

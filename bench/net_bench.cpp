@@ -109,7 +109,7 @@ void BM_TaggedRequests(benchmark::State& state) {
     const std::string url = benchURL();
     auto& loop = dispatch::RunLoop::main();
     auto app = std::make_shared<HX_ConnectAppDelegate>();
-    app->webClient().endpoints = HXEndpoints::allAt(service().origin());
+    HXWebClientOf(*app).endpoints = HXEndpoints::allAt(service().origin());
     app->setCookieJar(std::make_shared<CustomCookieJar>());
     int replies = 0;
     size_t bytes = 0;

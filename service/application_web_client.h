@@ -250,9 +250,6 @@ public:
 
     // ---- request machinery (service/web_client_requests.cpp)
 
-    // Endpoints, the request table and the web client's other state (for the service layer and
-    // its tests).
-    HXWebClient& webClient();
     // Where the service is.
     const HXEndpoints& endpoints();
 
@@ -291,8 +288,14 @@ public:
     // This object as the web client, held weakly (empty when no shared pointer owns it).
     std::weak_ptr<HXApplicationWebClient> weakWebClient();
 
+    // The web client's own state, for the service layer's operation objects through
+    // service/request_machinery.h (HXWebClientOf).
+    friend HXWebClient& HXWebClientOf(HXApplicationWebClient& app);
+
 protected:
     // What the slices use among themselves; no other object calls it.
+    // Endpoints, the request table and the web client's other state.
+    HXWebClient& webClient();
     virtual void requestNotificationAuthorization(int options) = 0;
     // Stops monitoring every region of the location manager (the account's quick settings).
     virtual void stopMonitoringRegions() = 0;

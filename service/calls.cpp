@@ -44,7 +44,7 @@ std::string HXKeepDialable(std::string_view number) {
 }
 
 std::shared_ptr<HXCalls> HXCalls::of(const std::shared_ptr<HXApplicationWebClient>& app) {
-    auto& web = app->webClient();
+    auto& web = HXWebClientOf(*app);
     std::lock_guard lock(app->monitor());
     if (!web.calls) web.calls = std::make_shared<HXCalls>(app);
     return web.calls;
@@ -197,7 +197,7 @@ void HXCalls::placeCallTo(const std::string& number) {
 void HXCalls::placeCallback(const std::string& target) {
     auto a = app();
     auto account = a->account();
-    auto& web = a->webClient();
+    auto& web = HXWebClientOf(*a);
     auto ringBack = phoneWithID(*account, account->forwardingPhoneID());
     if (!ringBack) {
         // No linked phone to ring back (a choice this device cannot serve): ask for one.
@@ -237,7 +237,7 @@ void HXCalls::placeCallback(const std::string& target) {
                 auto self = weak.lock();
                 auto app = self ? self->app() : nullptr;
                 if (!app) return;
-                auto& w = app->webClient();
+                auto& w = HXWebClientOf(*app);
                 self->pendingCallNumber_.reset();
                 w.requests.erase(kClickToCall);
                 if (failed) {
@@ -255,7 +255,7 @@ void HXCalls::startDirectCall() {
     auto a = app();
     if (!a || !pendingCallNumber_) return;
     auto account = a->account();
-    auto& web = a->webClient();
+    auto& web = HXWebClientOf(*a);
     auto own = account ? phoneWithID(*account, account->thisPhoneID()) : nullptr;
     if (!account || account->thisPhoneID() == -1 || !own) {
         determineThisPhoneIDWithTag(2);
@@ -282,7 +282,7 @@ void HXCalls::startDirectCall() {
 bool HXCalls::directCallReply(const HXRoutedReply& reply) {
     auto a = app();
     if (!a) return true;
-    auto& web = a->webClient();
+    auto& web = HXWebClientOf(*a);
     auto removeEntry = [&] { web.requests.erase("DIRECT_CALL"); };
     std::string_view bytes =
         reply.data ? std::string_view(reinterpret_cast<const char*>(reply.data->data()), reply.data->size())

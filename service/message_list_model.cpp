@@ -799,7 +799,7 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
     r.latest = plan.latest;
     r.more = reply.more;
     // Read before the write, which moves the attachments out of the reply.
-    auto& web = app->webClient();
+    auto& web = HXWebClientOf(*app);
     if (!plan.pictures.empty()) {
         auto pictureCache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
         for (const Value* picture : plan.pictures)
@@ -817,7 +817,7 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
                                     mediaBase = web.endpoints.mediaBase()] {
         auto a = weakApp.lock();
         if (!a) return;
-        auto& w = a->webClient();
+        auto& w = HXWebClientOf(*a);
         for (const auto& [id, mime] : mediaFetches) {
             a->downloadMediaIfNeeded(id, mime);
             if (beginsWith(mime, "video/")) a->downloadMediaIfNeeded(id, mime, true);
@@ -1036,7 +1036,7 @@ void HXMessageListModel::saveParse(const std::shared_ptr<HXApplicationWebClient>
 
 void HXMessageListModel::prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app,
                                           const foundation::Array& pictures, std::function<void()> then) {
-    auto& web = app->webClient();
+    auto& web = HXWebClientOf(*app);
     std::optional<std::string> cookie;
     if (auto jar = app->cookieJar()) {
         std::lock_guard lock(jar->lock());
@@ -1198,7 +1198,7 @@ void HXMessageListModel::loadMessages(Sender sender) {
     if (!a) return;
     auto account = a->account();
     if (!account || account->username().empty() || !isShownScreen()) return;
-    auto& web = a->webClient();
+    auto& web = HXWebClientOf(*a);
     const std::string page = web.endpoints.servicePageBase();
     {
         if (web.requests.contains(page + "inbox/recent/unread/")) {

@@ -154,6 +154,11 @@ struct HXWebClient {
     std::shared_ptr<class HXMessageSender> sender;
 };
 
+// The web client's state of an application object. Not public on the object itself: only the
+// service layer's operation objects (calls, sending, list models), the program's entry point and
+// tests reach it, through this header, which ui/ may not include.
+HXWebClient& HXWebClientOf(HXApplicationWebClient& app);
+
 // Scanners of reply texts (pure; used by the app object's operations and the fuzzers).
 std::optional<std::string> HXParseAuthV2FromString(std::string_view text);
 std::optional<std::string> HXSMSErrorCodeFromText(std::string_view text);

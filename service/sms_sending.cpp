@@ -59,7 +59,7 @@ std::vector<std::string> keysInOrder(const Dictionary& queue) {
 }  // namespace
 
 std::shared_ptr<HXMessageSender> HXMessageSender::of(const std::shared_ptr<HXApplicationWebClient>& app) {
-    auto& web = app->webClient();
+    auto& web = HXWebClientOf(*app);
     std::lock_guard lock(app->monitor());
     if (!web.sender) web.sender = std::make_shared<HXMessageSender>(app);
     return web.sender;
@@ -67,7 +67,7 @@ std::shared_ptr<HXMessageSender> HXMessageSender::of(const std::shared_ptr<HXApp
 
 std::string HXMessageSender::tagPrefix() const {
     auto a = app();
-    return a ? a->webClient().endpoints.servicePageBase() + "sms/send/" : std::string();
+    return a ? HXWebClientOf(*a).endpoints.servicePageBase() + "sms/send/" : std::string();
 }
 
 std::string HXMessageSender::nextKey(const Dictionary& queue) {
@@ -163,7 +163,7 @@ void HXMessageSender::answer(const std::string& key, HXSendAnswer answer) {
 void HXMessageSender::startEntry(const std::string& key, const Dictionary& entry) {
     auto a = app();
     if (!a) return;
-    auto& web = a->webClient();
+    auto& web = HXWebClientOf(*a);
     HXCPB_SendSMSRequest message;
     if (entry.contains("conversation")) {
         message.set_conversationid(entry.get("conversation").stringValue());
@@ -183,7 +183,7 @@ void HXMessageSender::startEntry(const std::string& key, const Dictionary& entry
 void HXMessageSender::sendQueuedSMS() {
     auto a = app();
     if (!a) return;
-    auto& web = a->webClient();
+    auto& web = HXWebClientOf(*a);
     const std::string prefix = tagPrefix();
     if (web.requests.anyWithPrefix(prefix)) return;
     Dictionary queue = accountQueue();
@@ -292,7 +292,7 @@ void HXMessageSender::endTask(const std::string& key) {
 void HXMessageSender::smsReply(const HXRoutedReply& reply) {
     auto a = app();
     if (!a) return;
-    auto& web = a->webClient();
+    auto& web = HXWebClientOf(*a);
     const std::string key = reply.tag.substr(std::min(reply.tag.size(), tagPrefix().size()));
     auto finish = [&] {
         if (web.requests.erase(reply.tag) && web.networkActivityIndicatorVisible) {
@@ -381,7 +381,7 @@ void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSIm
     if (!conversationID && !recipients) return refuse();
     auto authorization = a->retrieveOAuth();
     if (!authorization) return refuse();
-    auto& web = a->webClient();
+    auto& web = HXWebClientOf(*a);
     std::optional<std::string> cookie;
     if (auto jar = a->cookieJar()) {
         std::lock_guard lock(jar->lock());

@@ -94,6 +94,8 @@ HXWebClient& HXApplicationWebClient::webClient() {
 
 const HXEndpoints& HXApplicationWebClient::endpoints() { return webClient().endpoints; }
 
+HXWebClient& HXWebClientOf(HXApplicationWebClient& app) { return app.webClient(); }
+
 // ---- the request table
 
 bool HXRequestTable::contains(const std::string& tag) const {
@@ -186,7 +188,7 @@ bool removeEntry(HXWebClient& web, const AsyncURLConnection& connection) {
 }
 
 void hideIndicatorIfIdle(HXApplicationWebClient& app) {
-    auto& web = app.webClient();
+    auto& web = HXWebClientOf(app);
     if (web.requests.empty() && web.networkActivityIndicatorVisible) {
         web.networkActivityIndicatorVisible = false;
         app.setNetworkActivityIndicatorVisible(false);

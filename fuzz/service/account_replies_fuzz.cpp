@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto app = std::make_shared<HX_ConnectAppDelegate>();
     auto prefsWrites = std::make_shared<PrefsWrites>();
     app->setShellObserver(prefsWrites);
-    app->webClient().firstReachabilityHandled = true;
+    HXWebClientOf(*app).firstReachabilityHandled = true;
     app->setConnectionAvailable(false);
     auto account = std::make_shared<HX_Account>();
     account->setUsername("fuzz@example.test");

@@ -47,8 +47,8 @@ struct AppUnderFuzz {
         transport->setHandler([](const net::URLRequest&) { return net::ScriptedTransport::Reply::fail(-1001); });
         net::Transport::setShared(transport);
         app = std::make_shared<FuzzedApp>();
-        app->webClient().endpoints = HXEndpoints::allAt("https://service.test");
-        app->webClient().firstReachabilityHandled = true;
+        HXWebClientOf(*app).endpoints = HXEndpoints::allAt("https://service.test");
+        HXWebClientOf(*app).firstReachabilityHandled = true;
         app->setConnectionAvailable(true);
         auto account = std::make_shared<HX_Account>();
         account->setUsername("fuzz@example.test");

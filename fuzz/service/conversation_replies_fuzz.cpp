@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return context->save().ok();
     }();
     (void)stored;
-    const std::string page = fuzz.app->webClient().endpoints.servicePageBase();
+    const std::string page = HXWebClientOf(*fuzz.app).endpoints.servicePageBase();
     struct Operation {
         HXReplyRow row;
         std::string tag;

@@ -202,7 +202,7 @@ TEST(AppCrashPromptLaunch, Run) {
     HXApplicationModel::setSharedDelegate(app);
     foundation::Application::shared().setDelegate(app);
     app->setWindow(&harness.window());
-    app->webClient().endpoints = HXEndpoints::allAt(std::getenv("HX_CRASH_E2E_SERVICE"));
+    HXWebClientOf(*app).endpoints = HXEndpoints::allAt(std::getenv("HX_CRASH_E2E_SERVICE"));
     app->startTelemetryAtLaunch(std::string(std::getenv("HX_CRASH_E2E_INGESTION")));
     ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
     harness.settle();
@@ -285,7 +285,7 @@ struct TelemetryLaunch : ::testing::Test {
         harness = std::make_unique<toolkit::testing::Harness>();
         app = std::make_shared<HX_ConnectAppDelegate_iPhone>();
         app->setWindow(&harness->window());
-        app->webClient().endpoints = HXEndpoints::allAt(service.origin());
+        HXWebClientOf(*app).endpoints = HXEndpoints::allAt(service.origin());
         if (startTelemetry) app->startTelemetryAtLaunch(std::move(logUrl));
         ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
         harness->settle();

@@ -205,14 +205,14 @@ TEST_F(Shell, WithoutTheServiceRequestsStayOnTheMachine) {
     // The unread list, the counts and the token the session needs: recorded, all still waiting.
     std::set<std::string> paths;
     for (const auto& r : transport->requests()) {
-        EXPECT_TRUE(r.url.starts_with(app->webClient().endpoints.api + "/") ||
-                    r.url.starts_with(app->webClient().endpoints.signIn + "/"))
+        EXPECT_TRUE(r.url.starts_with(HXWebClientOf(*app).endpoints.api + "/") ||
+                    r.url.starts_with(HXWebClientOf(*app).endpoints.signIn + "/"))
             << r.url;
         paths.insert(r.url.substr(0, r.url.find('?')));
     }
-    EXPECT_TRUE(paths.count(app->webClient().endpoints.api + "/voice/v1/voiceclient/api2thread/list"));
-    EXPECT_TRUE(paths.count(app->webClient().endpoints.api + "/voice/v1/voiceclient/threadinginfo/get"));
-    EXPECT_EQ(app->webClient().requests.size(), transport->requestCount());
+    EXPECT_TRUE(paths.count(HXWebClientOf(*app).endpoints.api + "/voice/v1/voiceclient/api2thread/list"));
+    EXPECT_TRUE(paths.count(HXWebClientOf(*app).endpoints.api + "/voice/v1/voiceclient/threadinginfo/get"));
+    EXPECT_EQ(HXWebClientOf(*app).requests.size(), transport->requestCount());
     app->cancelRequests([](const std::string&) { return true; });
 }
 
@@ -322,7 +322,7 @@ TEST_F(Shell, TabBarHasFiveNavigationControllersWithTheirTitles) {
 
 TEST_F(Shell, ListViewsCarryTheirMessageListsAndAScriptedListStandsInForThem) {
     launch();
-    const std::string base = app->webClient().endpoints.servicePageBase();
+    const std::string base = HXWebClientOf(*app).endpoints.servicePageBase();
     const std::pair<int, const char*> lists[] = {
         {1, "inbox/recent/sms/"}, {2, "inbox/recent/voicemail/"}, {3, "inbox/recent/all/"}};
     for (const auto& [index, path] : lists) {
@@ -644,7 +644,7 @@ TEST_F(ShellRefresh, NotificationActionsAreAnsweredOnceByTheirOwnRequest) {
     service.releaseHeld();
     ASSERT_TRUE(runUntil([&] { return inFlight() == 0; })) << [&] {
         std::string tags;
-        for (const auto& t : app->webClient().requests.tags()) tags += " " + t;
+        for (const auto& t : HXWebClientOf(*app).requests.tags()) tags += " " + t;
         return tags;
     }();
     clock->runUntilIdle();
@@ -753,12 +753,12 @@ TEST_F(ShellRefresh, EnteringTheBackgroundKeepsOnlyMessageSends) {
     app->startAsyncLoadWithRequest(net::URLRequest(list), list);
     app->startAsyncLoadWithRequest(net::URLRequest(page() + "sms/send/"), send);
     ASSERT_EQ(inFlight(), 2u);
-    app->webClient().firstReachabilityHandled = true;
+    HXWebClientOf(*app).firstReachabilityHandled = true;
     app->applicationDidEnterBackground();
     EXPECT_TRUE(app->isInBackground());
     EXPECT_FALSE(app->requestInFlight(list));
     EXPECT_TRUE(app->requestInFlight(send));
-    EXPECT_FALSE(app->webClient().firstReachabilityHandled);
+    EXPECT_FALSE(HXWebClientOf(*app).firstReachabilityHandled);
     EXPECT_EQ(services::BackgroundFetch::shared().minimumBackgroundFetchInterval(),
               services::kBackgroundFetchIntervalMinimum);
     service.releaseHeld();
@@ -798,7 +798,7 @@ TEST_F(ShellRefresh, LosingTheConnectionBeforeTheFirstReportWarnsOnceAfterASecon
     EXPECT_EQ(app->shell().alerts().size(), 1u);
     // The first reachable report with a session loads the data and starts the refresh.
     app->reachabilityChanged(1);
-    EXPECT_TRUE(app->webClient().firstReachabilityHandled);
+    EXPECT_TRUE(HXWebClientOf(*app).firstReachabilityHandled);
     clock->runUntilIdle();
     EXPECT_EQ(app->shell().count("queueRefresh"), 1u);
     EXPECT_EQ(app->shell().count("sendQueuedSMS"), 1u);
@@ -833,7 +833,7 @@ struct ShellEntry : Shell {
         Shell::SetUp();
         storeAccounts({"alice@example.test", "bob@example.test"});
         launch();
-        app->webClient().firstReachabilityHandled = true;
+        HXWebClientOf(*app).firstReachabilityHandled = true;
         app->shell().clear();
         padScreens->log.clear();
         // A call placed for an account without a session ends at once with the call key's update.
@@ -906,11 +906,11 @@ TEST_F(ShellEntry, SMSURLNumbers) {
 
 TEST_F(ShellEntry, PendingURLsWhileTheAppCannotAct) {
     // Before the first reachability report every URL waits, the latest one winning.
-    app->webClient().firstReachabilityHandled = false;
+    HXWebClientOf(*app).firstReachabilityHandled = false;
     EXPECT_TRUE(app->applicationOpenURL("hxconnect://nowhere"));
     EXPECT_TRUE(app->applicationOpenURL("hxconnect://vm"));
     EXPECT_EQ(app->pendingURL(), "hxconnect://vm");
-    app->webClient().firstReachabilityHandled = true;
+    HXWebClientOf(*app).firstReachabilityHandled = true;
     app->reprocessURL();
     EXPECT_EQ(app->currentViewIndex(), 2);
     EXPECT_FALSE(app->pendingURL());
@@ -952,7 +952,7 @@ TEST_F(ShellEntry, EntryPointsWaitWithoutAWindowOrBehindTheLock) {
     EXPECT_EQ(app->account()->username(), "bob@example.test");  // the URL's account, switched to
     EXPECT_TRUE(asked("presentNewMessage").empty());
     EXPECT_TRUE(app->pendingURL().has_value());
-    app->webClient().firstReachabilityHandled = true;  // the new account's first report
+    HXWebClientOf(*app).firstReachabilityHandled = true;  // the new account's first report
     EXPECT_TRUE(app->applicationOpenURL(call));
     EXPECT_EQ(app->currentViewIndex(), 0);
     EXPECT_TRUE(asked("dialPadNumber").empty());

@@ -52,7 +52,7 @@ struct AccountSettings : WebClientFixture {
     void SetUp() override {
         WebClientFixture::SetUp();
         // Replies are handed over directly; only the loading test reaches the emulator.
-        app->webClient().endpoints = HXEndpoints();
+        HXWebClientOf(*app).endpoints = HXEndpoints();
         auto account = std::make_shared<HX_Account>();
         account->setUsername("user@example.test");
         account->setAuthV2(std::string("AUTH"));
@@ -194,7 +194,7 @@ TEST_F(AccountSettings, AReplyWithoutAnAccountChangesNothingAndAsksForASignIn) {
         app->shell().clear();
         app->setIsInBackground(background);
         if (signingIn) {
-            app->webClient().requests.put("ClientAuth", HXRequestEntry{});
+            HXWebClientOf(*app).requests.put("ClientAuth", HXRequestEntry{});
         }
         app->setSettingsLoading(true);
         map(text);
@@ -207,7 +207,7 @@ TEST_F(AccountSettings, AReplyWithoutAnAccountChangesNothingAndAsksForASignIn) {
 }
 
 TEST_F(AccountSettings, LoadingSendsOneRequestAndWaitsForATokenWhenThereIsNone) {
-    app->webClient().endpoints = HXEndpoints::allAt(service.origin());
+    HXWebClientOf(*app).endpoints = HXEndpoints::allAt(service.origin());
     service.script("/voice/v1/voiceclient/account/get", {.body = reply(kPhones)});
     // No token yet: nothing is sent, and the load waits for the token.
     app->account()->setOAuthDict(Dictionary{{"login_hint", "h"}});
@@ -220,7 +220,7 @@ TEST_F(AccountSettings, LoadingSendsOneRequestAndWaitsForATokenWhenThereIsNone) 
     service.releaseHeld();
     ASSERT_TRUE(clock->runUntil([&] { return app->isIdle(); }, 20)) << [&] {
         std::string tags;
-        for (const auto& tag : app->webClient().requests.tags()) tags += tag + " ";
+        for (const auto& tag : HXWebClientOf(*app).requests.tags()) tags += tag + " ";
         return tags;
     }();
     // With a token: one request while one is running.

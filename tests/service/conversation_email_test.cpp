@@ -64,8 +64,8 @@ struct Email : hxtest::WebFixture {
     void SetUp() override {
         startService();
         ASSERT_TRUE(app->resetPersistentStore().ok());
-        app->webClient().cachesDirectory = (cacheRoot / "Caches").string();
-        app->webClient().objectCache = HXCCache::create(std::string("EmailTest"), cacheRoot.path());
+        HXWebClientOf(*app).cachesDirectory = (cacheRoot / "Caches").string();
+        HXWebClientOf(*app).objectCache = HXCCache::create(std::string("EmailTest"), cacheRoot.path());
         mail::MailComposeViewController::setCanSendMail(true);
     }
     store::ManagedObjectPtr conversation(const std::string& id, int64_t type) {
@@ -169,8 +169,8 @@ TEST_F(Email, ATextConversationBecomesAPageWithItsFilesAndMarkupStaysText) {
     (void)c->setValue("ABName", "Bob <b>& \"Co\"</b>");
     (void)c->setValue("note", "first line\nsecond %%MSGS%% <i>x</i>");
     const std::string picture = std::string("\x89PNG\r\n\x1a\n", 8) + "picture bytes";
-    app->webClient().objectCache->setObject(HXCCachedObject::withData(foundation::Data(picture.begin(), picture.end())),
-                                            "img1");
+    HXWebClientOf(*app).objectCache->setObject(
+        HXCCachedObject::withData(foundation::Data(picture.begin(), picture.end())), "img1");
     mediaFile("au1", "audio/mpeg", "first audio");
     mediaFile("au2", "audio/mpeg", "second audio");
     mediaFile("vc1", "text/x-vcard", "BEGIN:VCARD\r\nEND:VCARD\r\n");

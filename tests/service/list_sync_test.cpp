@@ -57,7 +57,7 @@ struct ListSync : hxtest::WebFixture {
         app->setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue"));
         ASSERT_TRUE(app->resetPersistentStore().ok());
         list = std::make_shared<RecordingList>(
-            app, HXMessageListModel::smsViewSettings(app->webClient().endpoints.servicePageBase()), view);
+            app, HXMessageListModel::smsViewSettings(HXWebClientOf(*app).endpoints.servicePageBase()), view);
         app->shell().changeScript([this](HXShellRecorder::Script& script) {
             script.messageLists[1] = list;
             script.currentViewIndex = 1;
@@ -216,7 +216,7 @@ TEST_F(ListSync, SearchTextIsEscapedIntoTheBodyAndPercentEncodedIntoTheTag) {
 
 TEST_F(ListSync, ARefreshWaitsForTheUnreadListAndTheBadgeLeavesOutTheOpenConversation) {
     start(seeded(12));
-    auto& web = app->webClient();
+    auto& web = HXWebClientOf(*app);
     const std::string unread = web.endpoints.servicePageBase() + "inbox/recent/unread/";
     web.requests.put(unread, HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
     list->loadMessages(HXMessageListModel::Sender::None);
@@ -253,7 +253,7 @@ TEST_F(ListSync, APictureIdIsOneSegmentOfItsRequestsPath) {
     start(seeded(40));
     hxtest::TempDir cacheRoot;
     auto cache = HXCCache::create(std::string("SegmentTest"), cacheRoot.path());
-    app->webClient().objectCache = cache;
+    HXWebClientOf(*app).objectCache = cache;
     // The service names a picture with characters that mean something in a path.
     const std::string odd = "p/../q x?#%";
     const bool renamed = service->withAccount([&](emulator::Account& a) {
@@ -296,7 +296,7 @@ TEST_F(ListSync, ABackgroundFetchBringsTheNewPicturesAlongBeforeItSaves) {
     start(seeded(40));
     hxtest::TempDir cacheRoot;
     auto cache = HXCCache::create(std::string("PrefetchTest"), cacheRoot.path());
-    app->webClient().objectCache = cache;
+    HXWebClientOf(*app).objectCache = cache;
     std::vector<std::string> pictures = service->withAccount([](emulator::Account& a) {
         std::vector<std::string> ids;
         for (const auto& t : a.threads)
@@ -333,7 +333,7 @@ TEST_F(ListSync, ABackgroundFetchBringsTheNewPicturesAlongBeforeItSaves) {
         // The s512 entry of the picture's sizes is its second.
         EXPECT_EQ(asked[0].target, "/a/i/" + id + "?s=1");
         EXPECT_NE(asked[0].header("Cookie").value_or("").find("SID=" + service->sessionValue()), std::string::npos);
-        EXPECT_EQ(asked[0].header("Referer").value_or(""), app->webClient().endpoints.webClient);
+        EXPECT_EQ(asked[0].header("Referer").value_or(""), HXWebClientOf(*app).endpoints.webClient);
         EXPECT_EQ(asked[0].header("Accept-Encoding").value_or(""), "gzip, deflate");
         auto object = cache->objectForKey(id);
         ASSERT_TRUE(object && object->value.ifData());
@@ -365,7 +365,7 @@ TEST_F(ListSync, TheSpamAndArchiveRowsLoadTheirOwnListsAndShowOnlyTheirThreads) 
     // The history list parses the spam and archive replies.
     auto historyView = std::make_shared<hxtest::RecordingListView>();
     auto history = std::make_shared<RecordingList>(
-        app, HXMessageListModel::historyViewSettings(app->webClient().endpoints.servicePageBase()), historyView);
+        app, HXMessageListModel::historyViewSettings(HXWebClientOf(*app).endpoints.servicePageBase()), historyView);
     app->shell().changeScript([&](HXShellRecorder::Script& script) { script.messageLists[3] = history; });
     auto filed = service->withAccount([](emulator::Account& a) {
         std::vector<std::pair<int64_t, std::string>> spam, archived;

@@ -235,7 +235,7 @@ TEST_F(SessionTest, LogoutCancelsRequestsKeepsStoredDataAndCanBeRepeated) {
     app->selectAccountForUserName("alice@example.test");
     ASSERT_TRUE(runUntil([&] { return asked("sendQueuedSMS") == 1 && inFlight() == 0; }));
     service.script("/voice/inbox/", {.hold = true});
-    const std::string list = app->webClient().endpoints.servicePageBase() + "inbox/recent/sms/";
+    const std::string list = HXWebClientOf(*app).endpoints.servicePageBase() + "inbox/recent/sms/";
     app->startAsyncLoadWithRequest(net::URLRequest(list), list);
     ASSERT_EQ(inFlight(), 1u);
     posted.clear();

@@ -46,7 +46,7 @@ namespace {
 
 std::shared_ptr<HX_ConnectAppDelegate> makeApp(const std::string& port, const std::string& token) {
     auto app = std::make_shared<HX_ConnectAppDelegate>();
-    auto& web = app->webClient();
+    auto& web = HXWebClientOf(*app);
     web.endpoints = HXEndpoints::allAt("http://127.0.0.1:" + port);
 
     auto account = std::make_shared<HX_Account>();
@@ -61,7 +61,7 @@ std::shared_ptr<HX_ConnectAppDelegate> makeApp(const std::string& port, const st
     return app;
 }
 
-size_t inFlight(HX_ConnectAppDelegate& app) { return app.webClient().requests.size(); }
+size_t inFlight(HX_ConnectAppDelegate& app) { return HXWebClientOf(app).requests.size(); }
 
 int queueMode(const std::string& home, const std::string& port, unsigned seed) {
     const int accepted = ::open((home + "/accepted").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);

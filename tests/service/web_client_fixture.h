@@ -34,7 +34,7 @@ struct WebClientFixture : ::testing::Test {
         security::Keychain::setDefaultPath(home / "keychain.json");
         foundation::UserDefaults::resetStandardUserDefaults();
         ASSERT_TRUE(service.start().ok());
-        auto& web = app->webClient();
+        auto& web = HXWebClientOf(*app);
         web.endpoints = HXEndpoints::allAt(service.origin());
         web.cachesDirectory = (home / "Caches").string();
         app->setConnectionAvailable(true);
@@ -49,7 +49,7 @@ struct WebClientFixture : ::testing::Test {
     bool runUntil(const std::function<bool()>& p, double seconds = 20) { return clock->runUntil(p, seconds); }
     // How often the web client asked the shell for call.
     size_t asked(const char* call) { return app->shell().count(call); }
-    size_t inFlight() { return app->webClient().requests.size(); }
+    size_t inFlight() { return HXWebClientOf(*app).requests.size(); }
     std::string page() { return service.origin() + "/voice/"; }
     std::shared_ptr<foundation::UserDefaults> prefs() { return foundation::UserDefaults::standardUserDefaults(); }
 };

@@ -49,7 +49,7 @@ struct WebClient : ::testing::Test {
                                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
-        auto& web = app->webClient();
+        auto& web = HXWebClientOf(*app);
         web.endpoints = HXEndpoints::allAt(service.origin());
         web.cachesDirectory = dir.string();
         web.objectCache = HXCCache::create("objects", dir / "cache");
@@ -70,7 +70,7 @@ struct WebClient : ::testing::Test {
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
         net::Transport::setShared(nullptr);
-        app->webClient().objectCache.reset();
+        HXWebClientOf(*app).objectCache.reset();
         // The object cache's queues may still be finishing a write into the folder: retry the
         // removal a bounded number of times rather than fail the test on the race.
         std::error_code ec;
@@ -81,11 +81,11 @@ struct WebClient : ::testing::Test {
     }
     std::string page() { return service.origin() + "/voice/"; }
     std::string media() { return service.origin() + "/a/"; }
-    size_t inFlight() { return app->webClient().requests.size(); }
+    size_t inFlight() { return HXWebClientOf(*app).requests.size(); }
     bool runUntil(const std::function<bool()>& p) { return clock->runUntil(p, 20); }
     std::string tagsInFlight() {
         std::string tags;
-        for (const auto& tag : app->webClient().requests.tags()) tags += tag + " ";
+        for (const auto& tag : HXWebClientOf(*app).requests.tags()) tags += tag + " ";
         return tags;
     }
     // How often the web client asked the shell for call.
@@ -282,13 +282,13 @@ TEST_F(WebClient, ErrorRepliesAreNotStoredAsMediaAndVoicemail500IsRetriedAsAReco
     service.script("/a/vi/v1", {.status = 403, .body = "denied"});
     app->downloadMediaIfNeeded("v1", "video/mp4", true);
     ASSERT_TRUE(runUntil([&] { return posted["p1"] == 1 && posted["v1"] == 1; }));
-    EXPECT_EQ(app->webClient().objectCache->objectForKey("p1"), nullptr);
-    EXPECT_EQ(app->webClient().objectCache->objectForKey("v1"), nullptr);
+    EXPECT_EQ(HXWebClientOf(*app).objectCache->objectForKey("p1"), nullptr);
+    EXPECT_EQ(HXWebClientOf(*app).objectCache->objectForKey("v1"), nullptr);
     // A later ask fetches again.
     service.script("/a/vi/v1", {.body = "THUMB"});
     app->downloadMediaIfNeeded("v1", "video/mp4", true);
     ASSERT_TRUE(runUntil([&] { return posted["v1"] == 2; }));
-    auto object = app->webClient().objectCache->objectForKey("v1");
+    auto object = HXWebClientOf(*app).objectCache->objectForKey("v1");
     ASSERT_NE(object, nullptr);
     EXPECT_EQ(object->value.asData(), foundation::Data({'T', 'H', 'U', 'M', 'B'}));
     EXPECT_EQ(posted["kMessageReloadingCompleteNotification"], 3);
@@ -373,7 +373,7 @@ std::optional<int64_t> entryTaskOf(HXApplicationWebClient& app, const std::strin
 TEST_F(WebClient, OfflineRequestsAreNotSentButMessageSendsAre) {
     auto queueEntry = [&](const std::string& key) { queueEntryOf(*app, key); };
     auto entryTask = [&](const std::string& key) { return entryTaskOf(*app, key); };
-    auto& web = app->webClient();
+    auto& web = HXWebClientOf(*app);
     web.firstReachabilityHandled = true;
     app->setConnectionAvailable(false);
     app->showLoadingOverlay("Loading settings\u2026");
@@ -484,7 +484,7 @@ TEST_F(WebClient, RequestsTimeOutAfter90SecondsInTheForegroundAnd300InTheBackgro
 }
 
 TEST_F(WebClient, ApiRequestsNameTheWebClientAsXOriginAndTheApiAsOrigin) {
-    auto& endpoints = app->webClient().endpoints;
+    auto& endpoints = HXWebClientOf(*app).endpoints;
     endpoints.webClient = "https://web.hx.test";
     endpoints.api = "https://api.hx.test";
     app->account()->setOAuthDict(foundation::Dictionary{{"access_token", "t0k"},

@@ -76,7 +76,7 @@ struct WebFixture : ::testing::Test {
         service = std::make_unique<emulator::Emulator>(std::move(account));
         ASSERT_TRUE(service->start().ok());
         token = service->issueAccessToken();
-        auto& web = app->webClient();
+        auto& web = HXWebClientOf(*app);
         web.endpoints = HXEndpoints::allAt(service->origin());
         auto a = std::make_shared<HX_Account>();
         a->setUsername("web-" + std::to_string(::getpid()) + "@example.test");
@@ -130,7 +130,7 @@ struct WebFixture : ::testing::Test {
         app->account()->phones()[id] = p;
         return p;
     }
-    size_t inFlight() { return app->webClient().requests.size(); }
+    size_t inFlight() { return HXWebClientOf(*app).requests.size(); }
     bool inTable(const std::string& tag) { return app->requestInFlight(tag); }
     bool runUntil(const std::function<bool()>& p, double seconds = 30) { return clock->runUntil(p, seconds); }
     std::vector<emulator::RecordedRequest> requestsTo(const std::string& path) {

@@ -87,7 +87,7 @@ void ScreenFixtureBase::SetUp() {
     application_ = makeApplication();
     if (setup.sharedDelegate) HXApplicationModel::setSharedDelegate(application_);
     if (service) {
-        application_->webClient().endpoints = HXEndpoints::allAt(service->origin());
+        HXWebClientOf(*application_).endpoints = HXEndpoints::allAt(service->origin());
     }
     application_->setWindow(&harness.window());
     if (setup.screens) application_->setScreens(setup.screens);

@@ -413,7 +413,7 @@ TEST_F(NewMessage, AnUnsentMessageContinuesUnchangedOnASecondApplicationObject) 
     // A second application object, started on the same account, opens the same message.
     auto firstRoot = app->window()->rootViewController();
     auto other = std::make_shared<Phone>();
-    other->webClient().endpoints = HXEndpoints::allAt(service->origin());
+    HXWebClientOf(*other).endpoints = HXEndpoints::allAt(service->origin());
     other->setWindow(&harness.window());
     other->setScreens(std::make_shared<HXUIScreens>());
     ASSERT_TRUE(other->applicationDidFinishLaunchingWithOptions());

@@ -324,13 +324,13 @@ TEST_F(DialPad, TheLocalTimeTurnsWithinASecondOfEachMinuteAndFollowsClockJumps) 
         EXPECT_LE(intoMinute, 1.0);
     }
     // Minutes later the pad still hears that a call request started.
-    app->webClient().requests.put(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson",
-                                  HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
+    HXWebClientOf(*app).requests.put(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson",
+                                     HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
     foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
     harness.settle();
     EXPECT_TRUE(pad->key(VC_Call::kTagCall)->isHidden());
     EXPECT_TRUE(pad->callStarted->isAnimating());
-    app->webClient().requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
+    HXWebClientOf(*app).requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
     foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
     harness.settle();
     EXPECT_FALSE(pad->key(VC_Call::kTagCall)->isHidden());

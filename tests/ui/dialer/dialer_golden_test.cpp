@@ -43,8 +43,9 @@ protected:
         p->contactLabel->setText("Ann Lee (mobile)");
     }
     void busy() {
-        this->app->webClient().requests.put(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson",
-                                            HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
+        HXWebClientOf(*this->app)
+            .requests.put(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson",
+                          HXRequestEntry{std::make_shared<foundation::Data>(), nullptr});
         foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
         this->harness.settle();
     }
@@ -78,7 +79,7 @@ TEST_F(PhoneLooks, DialPad) {
     busy();
     expectOutline("dial_pad_busy_phone");
     expectSnapshot("dial_pad_busy_phone", kBoth);
-    app->webClient().requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
+    HXWebClientOf(*app).requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
     foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
     harness.rotate(toolkit::Orientation::LandscapeLeft);
     expectOutline("dial_pad_landscape_phone");
@@ -118,7 +119,7 @@ TEST_F(TabletLooks, DialPadPopoverAndFavorites) {
     busy();
     expectOutline("dial_pad_busy_tablet");
     expectSnapshot("dial_pad_busy_tablet", kBoth);
-    app->webClient().requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
+    HXWebClientOf(*app).requests.erase(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson");
     foundation::NotificationCenter::defaultCenter().post("kCallButtonUpdateNotification");
     harness.settle();
     pad()->openFavorites();

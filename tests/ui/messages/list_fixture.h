@@ -75,7 +75,7 @@ struct ListFixture : ScreenFixture<RecordedApp<Form>> {
             [&] {
                 bool archive = false;
                 for (const auto& b : bodies("api2thread/list")) archive = archive || b.rfind("[6,", 0) == 0;
-                return archive && rows(view) > 0 && !loading(view) && this->app->webClient().requests.empty();
+                return archive && rows(view) > 0 && !loading(view) && HXWebClientOf(*this->app).requests.empty();
             },
             20))
             << "the list of view " << view << " never filled";

@@ -46,8 +46,9 @@ TEST_F(ListRows, APageThatChangesThreeRowsShowsThreeCellsAgain) {
 
     // A refresh from the first page: the list pages through the service's threads again.
     l.model()->loadMessages(HXMessageListModel::Sender::None);
-    ASSERT_TRUE(settleUntil(
-        [&] { return bodies("api2thread/list").size() > pages && !loading(1) && app->webClient().requests.empty(); }));
+    ASSERT_TRUE(settleUntil([&] {
+        return bodies("api2thread/list").size() > pages && !loading(1) && HXWebClientOf(*app).requests.empty();
+    }));
 
     EXPECT_EQ(table->cellsShown(0) - before, 3u) << "the three changed rows, not the table";
     EXPECT_EQ(rowIDs(l), ids);

@@ -48,7 +48,7 @@ struct OptionsOnScreen : hxtest::ScreenFixture<App> {
         ASSERT_TRUE(harness.clock().runUntil(
             [&] {
                 return app->account() && app->account()->oAuthDict() && !app->settingsLoading() &&
-                       app->webClient().requests.empty() && !service->requests().empty();
+                       HXWebClientOf(*app).requests.empty() && !service->requests().empty();
             },
             30));
         id = service->withAccount([](emulator::Account& a) {
@@ -280,7 +280,7 @@ TEST_F(OptionsAt15, EveryCodeThatAsksTheServiceSendsItsBody) {
         const size_t before = count(step.path);
         ASSERT_TRUE(harness.tap(button(step.title)));
         ASSERT_TRUE(harness.clock().runUntil(
-            [&] { return count(step.path) > before && app->webClient().requests.empty(); }, 10));
+            [&] { return count(step.path) > before && HXWebClientOf(*app).requests.empty(); }, 10));
         harness.advance(0.5);
         std::string body;
         for (const auto& r : service->requests())
@@ -426,7 +426,8 @@ TEST_F(OptionsOnTabletPicture, ThePopoverStandsOutFromTheListInLightAndDark) {
     ASSERT_TRUE(launch());
     app->selectViewForIndex(1);
     ASSERT_TRUE(harness.clock().runUntil(
-        [&] { return app->webClient().requests.empty() && !harness.findAll("MessageListTableViewCell").empty(); }, 30));
+        [&] { return HXWebClientOf(*app).requests.empty() && !harness.findAll("MessageListTableViewCell").empty(); },
+        30));
     harness.settle();
     const std::string id = service->withAccount([](emulator::Account& a) { return a.threads.at(0).id; });
     ASSERT_TRUE(app->getConversationWithID(id));

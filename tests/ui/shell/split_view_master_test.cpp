@@ -83,7 +83,7 @@ struct MasterList : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDeleg
         // The fixture began without a service and so with a transport that answers nothing; the
         // service on the loopback is reached through the real one.
         net::Transport::setShared(nullptr);
-        app->webClient().endpoints = HXEndpoints::allAt(service->origin());
+        HXWebClientOf(*app).endpoints = HXEndpoints::allAt(service->origin());
         auto account = std::make_shared<HX_Account>();
         account->setUsername("user@example.test");
         account->setAuthV2("session");
@@ -467,7 +467,7 @@ void settleWithRows(Fixture& f) {
         if (!list || !list->isViewLoaded() || list->tableView()->numberOfSections() == 0) return 0L;
         return list->tableView()->numberOfRows(0);
     };
-    EXPECT_TRUE(f.harness.clock().runUntil([&] { return rows() > 0 && f.app->webClient().requests.empty(); }, 20))
+    EXPECT_TRUE(f.harness.clock().runUntil([&] { return rows() > 0 && HXWebClientOf(*f.app).requests.empty(); }, 20))
         << "the SMS list never showed the service's threads";
     f.harness.advance(1);
     f.harness.settle();

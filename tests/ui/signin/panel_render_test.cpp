@@ -33,7 +33,7 @@ struct TabletPanel : hxtest::SignInFixture {
     void SetUp() override {
         SignInFixture::SetUp();
         tablet->setIPad(true);
-        tablet->webClient().endpoints = HXEndpoints::allAt(service->origin());
+        HXWebClientOf(*tablet).endpoints = HXEndpoints::allAt(service->origin());
         master->setTitle("HX Voice");
         master->navigationItem().setRightBarButtonItem(anchor);
         harness.setRoot(std::make_shared<toolkit::NavigationController>(master));
@@ -105,7 +105,7 @@ TEST_F(TabletPanel, CancelFollowsTheSplitViewAcrossSizeChanges) {
     storeAccount("kept@example.test");
     auto split = std::make_shared<SplitTablet>();
     split->setIPad(true);
-    split->webClient().endpoints = HXEndpoints::allAt(service->origin());
+    HXWebClientOf(*split).endpoints = HXEndpoints::allAt(service->origin());
     HXUIScreens screens;
     auto made = screens.makeLoginPanel(split->screenRoles());
     ASSERT_TRUE(screens.presentLoginPanelInPopover(made, *master, anchor));
