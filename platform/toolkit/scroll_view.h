@@ -76,7 +76,8 @@ public:
     Size contentSize() const { return contentSize_; }
     void setContentSize(Size size);
     const EdgeInsets& contentInset() const { return contentInset_; }
-    void setContentInset(const EdgeInsets& insets);
+    // Overridable: a subclass may keep some edges of its own.
+    virtual void setContentInset(const EdgeInsets& insets);
     // The inset plus the safe area the adjustment behaviour adds (top and bottom).
     EdgeInsets adjustedContentInset() const;
     ContentInsetAdjustment contentInsetAdjustmentBehavior = ContentInsetAdjustment::Automatic;

@@ -83,7 +83,8 @@ public:
 
     // ---- Geometry
     Rect frame() const;
-    void setFrame(const Rect& frame);
+    // Overridable: a view may lay itself out as its frame is set (autoresizing comes through here).
+    virtual void setFrame(const Rect& frame);
     Rect bounds() const { return bounds_; }
     void setBounds(const Rect& bounds);
     Point center() const { return center_; }
