@@ -25,5 +25,7 @@ pkg_check_modules(GIF REQUIRED IMPORTED_TARGET libgif)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(PANGOCAIRO REQUIRED IMPORTED_TARGET pangocairo pangoft2 fontconfig)
 pkg_check_modules(RSVG REQUIRED IMPORTED_TARGET librsvg-2.0)
+# MPEG audio for the audio player (decoded, never played aloud).
+pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
 # The app's desktop window.
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)

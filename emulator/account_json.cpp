@@ -25,12 +25,16 @@ NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(AddedContact, name, number, type
 // Media are bytes of any kind: kept as base64.
 void to_json(nlohmann::json& j, const Media& m) {
     j = {{"mimeType", m.mimeType}, {"bytes", foundation::base64Encode(std::string_view(m.bytes))}};
+    if (!m.preview.empty()) j["preview"] = foundation::base64Encode(std::string_view(m.preview));
 }
 void from_json(const nlohmann::json& j, Media& m) {
     m.mimeType = j.value("mimeType", std::string());
     auto bytes = foundation::base64Decode(j.value("bytes", std::string()));
     if (!bytes) throw nlohmann::json::other_error::create(501, "a media item's bytes are not base64", &j);
     m.bytes.assign(bytes->begin(), bytes->end());
+    auto preview = foundation::base64Decode(j.value("preview", std::string()));
+    if (!preview) throw nlohmann::json::other_error::create(501, "a media item's preview is not base64", &j);
+    m.preview.assign(preview->begin(), preview->end());
 }
 
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(Account, username, serviceNumber, phones, voipDevices, threads,

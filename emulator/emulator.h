@@ -115,6 +115,8 @@ struct VoipDevice {
 struct Media {
     std::string mimeType;
     std::string bytes;
+    // A video's preview picture (JPEG), served for "?m=thumbnail"; empty for other media.
+    std::string preview;
 };
 
 // Service settings, as "account/get" reports them and "account/update" changes them.

@@ -12,6 +12,7 @@
 
 #include "emulator/emulator.h"
 #include "emulator/ingestion_service.h"
+#include "emulator/playback_media.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ constexpr const char* kUsage =
     "  --user NAME     the account's user name (default user@example.test)\n"
     "  --port N        listen on this port instead of an ephemeral one\n"
     "  --consent       put the new-features page between sign-in and the service page\n"
+    "  --media         real voicemail and recording audio (65 s MP3s) and a thread with two videos\n"
     "  --ingestion     also serve the telemetry ingestion endpoint; its origin is the second line\n"
     "  --state FILE    keep the service's state (account, sessions, threads, sent texts) in FILE:\n"
     "                  read back when FILE exists (the account options then change nothing),\n"
@@ -53,7 +55,7 @@ bool number(const char* text, long long low, long long high, long long& out) {
 
 int main(int argc, char** argv) {
     emulator::GeneratorOptions options;
-    bool generated = false, consent = false, ingestion = false;
+    bool generated = false, consent = false, ingestion = false, media = false;
     long long port = 0;
     std::string user, stateFile;
     for (int i = 1; i < argc; ++i) {
@@ -68,6 +70,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--ingestion") {
             ingestion = true;
+            continue;
+        }
+        if (arg == "--media") {
+            media = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -120,6 +126,7 @@ int main(int argc, char** argv) {
     emulator::Account account = generated ? emulator::generateAccount(options) : emulator::sampleAccount();
     if (!user.empty()) account.username = user;
     account.consentPending = consent;
+    if (media) emulator::addPlaybackMedia(account);
     emulator::Emulator service(std::move(account));
     if (!stateFile.empty()) {
         if (auto kept = service.keepStateIn(stateFile); !kept) {

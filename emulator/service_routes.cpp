@@ -609,6 +609,9 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
         // Voicemail ids may have lost their "c." on the way into the URL.
         if (it == a.media.end()) it = a.media.find("c." + id);
         if (it == a.media.end()) return textReply(404, "<html><body>Not Found</body></html>");
+        // A video's preview picture, where it has one.
+        if (queryValue(request.target, "m") == "thumbnail" && !it->second.preview.empty())
+            return textReply(200, it->second.preview, "image/jpeg");
         return textReply(200, it->second.bytes, it->second.mimeType);
     });
 }

@@ -1,6 +1,6 @@
-// A bounded little-endian reader over a byte span with a sticky first error: once a read would
-// pass the end, it and every later read answer 0 (or an empty span), and the reader keeps what was
-// being read and where, so a caller checks once after a run of reads and can say what was wrong.
+// A bounded little-endian (or, asked for, big-endian) reader over a byte span with a sticky first error: once a read
+// would pass the end, it and every later read answer 0 (or an empty span), and the reader keeps what was being read and
+// where, so a caller checks once after a run of reads and can say what was wrong.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +47,9 @@ public:
     uint16_t u16le(const char* field = "16-bit value") { return static_cast<uint16_t>(little(2, field)); }
     uint32_t u32le(const char* field = "32-bit value") { return static_cast<uint32_t>(little(4, field)); }
     uint64_t u64le(const char* field = "64-bit value") { return little(8, field); }
+    uint16_t u16be(const char* field = "16-bit value") { return static_cast<uint16_t>(big(2, field)); }
+    uint32_t u32be(const char* field = "32-bit value") { return static_cast<uint32_t>(big(4, field)); }
+    uint64_t u64be(const char* field = "64-bit value") { return big(8, field); }
 
     // A base-128 varint of at most ten bytes (protocol buffers, LEB128).
     uint64_t varint(const char* field = "varint") {
@@ -105,6 +108,13 @@ private:
         if (!take(n, field)) return 0;
         uint64_t v = 0;
         for (size_t i = 0; i < n; ++i) v |= static_cast<uint64_t>(bytes_[pos_ + i]) << (8 * i);
+        pos_ += n;
+        return v;
+    }
+    uint64_t big(size_t n, const char* field) {
+        if (!take(n, field)) return 0;
+        uint64_t v = 0;
+        for (size_t i = 0; i < n; ++i) v = (v << 8) | bytes_[pos_ + i];
         pos_ += n;
         return v;
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/foundation/notification_center.h"
+#include "platform/services/audio_session.h"
 
 namespace services {
 
@@ -229,6 +230,32 @@ int NotificationSettings::grantedOptions() const {
     return granted_;
 }
 
+ProximitySensor& ProximitySensor::shared() {
+    static ProximitySensor sensor;
+    return sensor;
+}
+
+bool ProximitySensor::isProximityMonitoringEnabled() const {
+    std::lock_guard lock(mutex_);
+    return enabled_;
+}
+
+void ProximitySensor::setProximityMonitoringEnabled(bool enabled) {
+    std::lock_guard lock(mutex_);
+    enabled_ = enabled && available_;
+}
+
+bool ProximitySensor::isSensorAvailable() const {
+    std::lock_guard lock(mutex_);
+    return available_;
+}
+
+void ProximitySensor::setSensorAvailable(bool available) {
+    std::lock_guard lock(mutex_);
+    available_ = available;
+    if (!available) enabled_ = false;
+}
+
 void resetDeviceServices() {
     ShortcutItems::shared().setShortcutItems({});
     {
@@ -259,6 +286,13 @@ void resetDeviceServices() {
         phone.schemes_ = {"http", "https", "mailto", "tel"};
         phone.carrier_ = std::string("HX Mobile");
     }
+    {
+        auto& sensor = ProximitySensor::shared();
+        std::lock_guard lock(sensor.mutex_);
+        sensor.available_ = true;
+        sensor.enabled_ = false;
+    }
+    AudioSession::shared().reset();
     {
         auto& location = LocationServices::shared();
         std::lock_guard lock(location.mutex_);

@@ -1,7 +1,7 @@
 // The phone's smaller system services as the application shell meets them: home-screen shortcuts,
 // user activities, the app-icon badge, background fetch and its refresh status, the cloud
 // key-value store, Low Power Mode, telephony (which URL schemes open and the carrier), location
-// monitoring and the notification categories with their authorisation. Each is in memory and
+// monitoring, the proximity sensor and the notification categories with their authorisation. Each is in memory and
 // process-wide, as on the device; tests and the emulator set what the system would report and
 // read back what the app asked for. All of them may be used from any thread.
 #pragma once
@@ -173,6 +173,26 @@ private:
     std::optional<std::string> carrier_ = std::string("HX Mobile");
 };
 
+// ---- the proximity sensor
+
+// Whether the app asked the device to blank the screen while it is held to the ear. A device
+// without the sensor (a tablet) keeps monitoring off whatever the app asks.
+class ProximitySensor {
+public:
+    static ProximitySensor& shared();
+    bool isProximityMonitoringEnabled() const;
+    void setProximityMonitoringEnabled(bool enabled);
+    bool isSensorAvailable() const;
+    // Tests and the emulator's tablet: taking the sensor away also ends monitoring.
+    void setSensorAvailable(bool available);
+
+private:
+    friend void resetDeviceServices();
+    mutable std::mutex mutex_;
+    bool available_ = true;
+    bool enabled_ = false;
+};
+
 // ---- location monitoring
 
 enum class LocationAuthorization { NotDetermined = 0, Restricted = 1, Denied = 2, Always = 3, WhenInUse = 4 };
@@ -255,7 +275,7 @@ private:
     int granted_ = 0;
 };
 
-// Puts every service above back to its state on a fresh device (tests).
+// Puts every service above, and the audio session, back to its state on a fresh device (tests).
 void resetDeviceServices();
 
 }  // namespace services

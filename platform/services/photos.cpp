@@ -9,6 +9,7 @@
 #include "platform/foundation/url.h"
 #include "platform/foundation/uti.h"
 #include "platform/foundation/uuid.h"
+#include "platform/graphics/image_operations.h"
 
 namespace services {
 
@@ -96,6 +97,18 @@ foundation::Result<std::string> PhotoLibrary::addAsset(const foundation::Data& b
     if (!written.ok()) return written.error();
     const std::string upper = foundation::uppercase(ext);
     return std::string(kScheme) + upper + "?id=" + id + "&ext=" + upper;
+}
+
+foundation::Result<std::string> PhotoLibrary::saveImage(const graphics::ImagePtr& image) {
+    auto upright = graphics::imageWithFixedOrientationOfImage(image);
+    auto png = upright ? graphics::pngRepresentation(upright) : std::nullopt;
+    if (!png) {
+        foundation::Dictionary info;
+        info.set(foundation::kLocalizedDescriptionKey, "The picture could not be decoded to save it.");
+        if (image && image->decodeError()) info.set("reason", image->decodeError()->localizedDescription());
+        return foundation::Error(kPhotosErrorDomain, kPhotosUndecodableImage, std::move(info));
+    }
+    return addAsset(*png, std::string(foundation::kTypePNG));
 }
 
 foundation::Result<AssetData> PhotoLibrary::imageDataForAssetURL(const std::string& referenceURL) {

@@ -1,7 +1,8 @@
 // The photo library and the camera as the app meets them: whether the user let the app use each
 // (what was decided, and the answer a first request gets, both prepared by tests and the
 // emulator), whether the device has a camera, and the library's assets, kept as files in the app
-// home (<library>/Photos/<id>.<extension>) and reached by their reference URLs
+// home (<library>/Photos/<id>.<extension>: bytes as they were given, or a decoded picture saved
+// to the album, which the library keeps as PNG) and reached by their reference URLs
 // ("assets-library://asset/asset.<EXT>?id=<id>&ext=<EXT>"). Answers to access requests arrive on
 // a global queue, never on the caller's stack. Thread-safe.
 #pragma once
@@ -12,6 +13,7 @@
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
+#include "platform/graphics/image.h"
 
 namespace services {
 
@@ -19,7 +21,7 @@ enum class PhotoAuthorizationStatus { NotDetermined, Restricted, Denied, Authori
 enum class CaptureAuthorizationStatus { NotDetermined, Restricted, Denied, Authorized };
 
 inline constexpr const char* kPhotosErrorDomain = "HXPhotosErrorDomain";
-enum PhotosErrorCode : int64_t { kPhotosNoSuchAsset = 1, kPhotosBadReference = 2 };
+enum PhotosErrorCode : int64_t { kPhotosNoSuchAsset = 1, kPhotosBadReference = 2, kPhotosUndecodableImage = 3 };
 
 // An asset's bytes with their type identifier ("com.compuserve.gif", "public.jpeg", ...).
 struct AssetData {
@@ -38,6 +40,9 @@ public:
 
     // Stores bytes of a type as a new asset; answers its reference URL.
     static foundation::Result<std::string> addAsset(const foundation::Data& bytes, const std::string& typeIdentifier);
+    // Saves a picture to the album: its pixels, turned upright, as a new PNG asset; an error for
+    // an image whose pixels do not decode (nothing is stored then).
+    static foundation::Result<std::string> saveImage(const graphics::ImagePtr& image);
     // The bytes and type of an asset; an error for a URL that names no stored asset.
     static foundation::Result<AssetData> imageDataForAssetURL(const std::string& referenceURL);
     static std::filesystem::path assetsDirectory();

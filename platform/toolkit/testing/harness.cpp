@@ -270,6 +270,22 @@ bool Harness::pickContact(const std::string& name, const std::optional<std::stri
     return reached;
 }
 
+bool Harness::chooseShareActivity(const std::string& title) {
+    settle();
+    ViewController* top = topPresented();
+    if (!top || top->className() != "UIActivityViewController") return false;
+    View* button = nullptr;
+    forEachView(
+        top->view().get(),
+        [&](View* v, int) {
+            if (!button && v->className() == "Button" && v->outlineText() == title) button = v;
+        },
+        0, false);
+    if (!button || !tap(*button)) return false;
+    advance(0.5);  // the sheet slides away
+    return topPresented() != top;
+}
+
 void Harness::enterBackground() {
     foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
     settle();

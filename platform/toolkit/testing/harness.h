@@ -110,6 +110,9 @@ public:
     // and, when a number is given, the row of that number on the card that opens. False when no
     // picker is on top or a row is not there.
     bool pickContact(const std::string& name, const std::optional<std::string>& number = std::nullopt);
+    // The system's share sheet shown on top: taps its activity of this title ("Copy", "Save") and
+    // lets the sheet close. False when no share sheet is on top or it offers no such activity.
+    bool chooseShareActivity(const std::string& title);
 
     // Scrolls the row into view and taps its cell through hit-testing; false when the touch
     // did not reach the cell.

@@ -1,0 +1,96 @@
+// The system's media player screen: a player for a file URL, shown full screen (or as a menu's
+// preview without its controls). The player reads what the file is: a movie's tracks (the video
+// track's natural size through its transform gives the picture's upright size) or MPEG audio;
+// a file that is neither fails. Playing moves the player's time on the process clock; nothing is
+// shown or heard beyond a still frame and the controls. The system keeps one player screen on
+// screen at a time: one that appears pauses the player of any other, and every appearance is
+// recorded (with the URL, whether controls were shown and the presentation style) for tests and
+// the harness. Main thread.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/services/media_track_reader.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/view_controller.h"
+
+namespace system_screens {
+
+inline constexpr const char* kPlayerErrorDomain = "HXPlayerErrorDomain";
+enum PlayerErrorCode : int64_t { kPlayerNotAFileURL = 1, kPlayerUnreadable = 2, kPlayerNotMedia = 3 };
+
+class Player {
+public:
+    enum class Status { ReadyToPlay, Failed };
+
+    // Reads the file at once; a URL that is not a file URL, a file that cannot be read and one
+    // that is neither a movie nor MPEG audio give a player that failed.
+    static std::shared_ptr<Player> withURL(const std::string& url);
+
+    const std::string& url() const { return url_; }
+    Status status() const { return error_ ? Status::Failed : Status::ReadyToPlay; }
+    const std::optional<foundation::Error>& error() const { return error_; }
+    // The picture's upright size: the first video track's natural size through its transform;
+    // zero for sound and for a failed player.
+    services::MediaSize presentationSize() const { return presentationSize_; }
+    bool hasVideo() const { return hasVideo_; }
+
+    // A failed player does not play.
+    void play();
+    void pause();
+    // 1 while playing, else 0.
+    double rate() const { return playing_ ? 1.0 : 0.0; }
+    // Seconds played so far (moving with the clock while playing).
+    double currentTime() const;
+
+private:
+    Player() = default;
+    std::string url_;
+    std::optional<foundation::Error> error_;
+    services::MediaSize presentationSize_;
+    bool hasVideo_ = false;
+    bool playing_ = false;
+    double position_ = 0;
+    double startedAt_ = 0;
+};
+
+class PlayerViewController : public toolkit::ViewController {
+public:
+    std::string className() const override { return "AVPlayerViewController"; }
+
+    std::shared_ptr<Player> player;
+    bool showsPlaybackControls = true;
+
+    // One appearance of a player screen.
+    struct Presentation {
+        std::string url;
+        bool showsPlaybackControls = true;
+        toolkit::ModalPresentationStyle style = toolkit::ModalPresentationStyle::Automatic;
+    };
+    // Every appearance since the last reset, oldest first.
+    static const std::vector<Presentation>& presentations();
+    static void resetPresentations();
+    // The player screen on screen, if any.
+    static PlayerViewController* onScreen();
+
+    // The Done button: dismisses the screen (its player pauses as it goes).
+    void done();
+
+    void loadView() override;
+    void viewDidLayoutSubviews() override;
+    void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+    ~PlayerViewController() override;
+
+private:
+    std::shared_ptr<toolkit::View> picture_;
+    std::shared_ptr<toolkit::Button> done_;
+    std::shared_ptr<toolkit::Button> playPause_;
+};
+
+}  // namespace system_screens

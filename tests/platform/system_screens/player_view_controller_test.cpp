@@ -1,0 +1,125 @@
+// The system player screen: what a player makes of the URLs and files a conversation hands it,
+// its time on the clock, and the one-at-a-time presentation record.
+#include "platform/system_screens/player_view_controller.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/foundation/files.h"
+#include "platform/foundation/url.h"
+#include "platform/toolkit/testing/harness.h"
+#include "tests/support/test_support.h"
+
+using system_screens::Player;
+using system_screens::PlayerViewController;
+
+namespace {
+
+std::string mediaURL(const std::string& name) {
+    return foundation::URL::fileURL((hxtest::sourceDir() / "emulator/media" / name).string()).string();
+}
+
+}  // namespace
+
+TEST(PlayerURLs, APlayerIsReadyOnlyForAFileURLOfAMovieOrOfAudio) {
+    hxtest::TempDir dir;
+    ASSERT_TRUE(foundation::files::writeAtomically(dir / "page.mp4", std::string_view("<html></html>")).ok());
+    const auto spaced = dir / "with space.mp3";
+    ASSERT_TRUE(foundation::files::copy(hxtest::sourceDir() / "emulator/media/voicemail.mp3", spaced).ok());
+    struct Case {
+        const char* what;
+        std::string url;
+        std::optional<int64_t> error;
+        services::MediaSize size;
+    };
+    const Case cases[] = {
+        {"a turned MPEG-4 video", mediaURL("video.mp4"), std::nullopt, {64, 96}},
+        {"a QuickTime movie", mediaURL("video.mov"), std::nullopt, {96, 64}},
+        {"a voicemail", mediaURL("voicemail.mp3"), std::nullopt, {0, 0}},
+        {"a path with a space made a file URL",
+         foundation::URL::fileURL(spaced.string()).string(),
+         std::nullopt,
+         {0, 0}},
+        {"a path with a space pasted after file://",
+         "file://" + spaced.string(),
+         system_screens::kPlayerNotAFileURL,
+         {0, 0}},
+        {"a web page saved as a video",
+         foundation::URL::fileURL((dir / "page.mp4").string()).string(),
+         system_screens::kPlayerNotMedia,
+         {0, 0}},
+        {"a file that is not there",
+         foundation::URL::fileURL((dir / "gone.mp4").string()).string(),
+         system_screens::kPlayerUnreadable,
+         {0, 0}},
+        {"a web address", "https://example.test/video.mp4", system_screens::kPlayerNotAFileURL, {0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto player = Player::withURL(c.url);
+        EXPECT_EQ(player->url(), c.url);
+        EXPECT_EQ(player->status() == Player::Status::Failed, c.error.has_value());
+        if (c.error) {
+            ASSERT_TRUE(player->error());
+            EXPECT_EQ(player->error()->code, *c.error);
+        }
+        EXPECT_EQ(player->presentationSize(), c.size);
+        EXPECT_EQ(player->hasVideo(), c.size.width > 0);
+        player->play();
+        EXPECT_EQ(player->rate(), c.error ? 0.0 : 1.0) << "a failed player does not play";
+    }
+}
+
+TEST(PlayerScreens, OneAtATimeEachAppearanceRecordedAndPlayingOnTheClock) {
+    toolkit::testing::Harness h;
+    auto root = std::make_shared<toolkit::ViewController>();
+    h.setRoot(root);
+    PlayerViewController::resetPresentations();
+
+    auto first = std::make_shared<PlayerViewController>();
+    first->player = Player::withURL(mediaURL("video.mp4"));
+    first->modalPresentationStyle = toolkit::ModalPresentationStyle::OverFullScreen;
+    root->present(first, true, [first] { first->player->play(); });
+    h.advance(1);
+    EXPECT_EQ(PlayerViewController::onScreen(), first.get());
+    EXPECT_NE(h.find("Done"), nullptr);
+    const double started = first->player->currentTime();
+    h.advance(2);
+    EXPECT_NEAR(first->player->currentTime() - started, 2, 1e-6);
+
+    // A second player asked of the same presenter is refused: still one on screen, one record.
+    auto second = std::make_shared<PlayerViewController>();
+    second->player = Player::withURL(mediaURL("video.mov"));
+    root->present(second, true);
+    h.advance(1);
+    ASSERT_EQ(PlayerViewController::presentations().size(), 1u);
+    EXPECT_EQ(PlayerViewController::presentations()[0].url, mediaURL("video.mp4"));
+    EXPECT_TRUE(PlayerViewController::presentations()[0].showsPlaybackControls);
+    EXPECT_EQ(PlayerViewController::presentations()[0].style, toolkit::ModalPresentationStyle::OverFullScreen);
+
+    // One shown from the first takes over: the first's player pauses.
+    second->showsPlaybackControls = false;
+    first->present(second, false);
+    h.advance(1);
+    second->player->play();
+    EXPECT_EQ(PlayerViewController::onScreen(), second.get());
+    EXPECT_EQ(first->player->rate(), 0.0);
+    ASSERT_EQ(PlayerViewController::presentations().size(), 2u);
+    EXPECT_FALSE(PlayerViewController::presentations()[1].showsPlaybackControls);
+    // The second shows no controls (the first's stay under it).
+    for (auto* v : h.findAll("Button")) {
+        if (v->isDescendantOf(second->view().get())) {
+            EXPECT_TRUE(v->isHidden()) << v->outlineText();
+        }
+    }
+
+    // Done on the first (after the second went): the screen closes and its player stops.
+    second->dismiss(false);
+    h.advance(1);
+    EXPECT_EQ(second->player->rate(), 0.0);
+    first->player->play();
+    ASSERT_TRUE(h.tap(*h.find("Done")));
+    h.advance(1);
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    EXPECT_EQ(first->player->rate(), 0.0);
+    EXPECT_EQ(PlayerViewController::onScreen(), nullptr);
+}
