@@ -56,9 +56,9 @@ public:
     virtual void showCallPopup() = 0;
 };
 
-// The conversation screen as the lists open it: made with the conversation, its title and type;
-// a preview (peeking) becomes the pushed screen when the user commits it. Until the conversation
-// screen itself comes, the screen library makes this titled stand-in.
+// The conversation screen as the lists and the shell open it: made with the conversation, its title
+// and type; a preview (peeking) becomes the pushed screen when the user commits it. The shell's
+// own tests, which have no screen library, see this titled stand-in.
 class HXConversationScreen : public toolkit::ViewController {
 public:
     explicit HXConversationScreen(HXConversationSetup setup) : setup_(std::move(setup)) { setTitle(setup_.title); }
@@ -66,6 +66,8 @@ public:
     const HXConversationSetup& setup() const { return setup_; }
     bool isPeeking() const { return setup_.peeking; }
     virtual void setIsPeeking(bool peeking) { setup_.peeking = peeking; }
+    // Scrolls, animated, to the message of this number (its section), when there is one.
+    virtual void scrollToMessage(long number) { (void)number; }
 
 private:
     HXConversationSetup setup_;
@@ -154,6 +156,13 @@ public:
     virtual std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,
                                                                          const HXConversationSetup& setup) {
         (void)roles, (void)setup;
+        return nullptr;
+    }
+    // The group details of a group conversation's numbers (joined by "|"); nullptr shows a titled
+    // placeholder.
+    virtual std::shared_ptr<toolkit::ViewController> makeGroupDetails(const HXScreenRoles& roles,
+                                                                      const std::string& numberString) {
+        (void)roles, (void)numberString;
         return nullptr;
     }
     // The note editor of a conversation (VC_NoteEdit); nullptr keeps the shell's placeholder.

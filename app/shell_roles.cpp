@@ -11,6 +11,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/services/contacts.h"
 #include "service/calls.h"
+#include "service/conversation_requests.h"
 #include "service/endpoints.h"
 #include "service/message_list_model.h"
 #include "service/request_machinery.h"
@@ -41,7 +42,8 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app)
       passcode(app),
       dialPad(app),
       listActions(app),
-      compose(app) {}
+      compose(app),
+      conversation(app) {}
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
     if (!owner) return {};
@@ -56,7 +58,8 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .passcode = shared<HXPasscodeRole>(owner, passcode),
                          .dialPad = shared<HXDialPadRole>(owner, dialPad),
                          .listActions = shared<HXListActionsRole>(owner, listActions),
-                         .compose = shared<HXComposeRole>(owner, compose)};
+                         .compose = shared<HXComposeRole>(owner, compose),
+                         .conversation = shared<HXConversationRole>(owner, conversation)};
 }
 
 // ---- sign-in
@@ -185,7 +188,7 @@ void HXAppDialPadRole::presentAlert(const std::shared_ptr<toolkit::AlertControll
     app_.presentAlert(alert, from);
 }
 
-void HXAppDialPadRole::setFirstResponder() { app_.setFirstResponder(); }
+void HXAppRoutingRole::setFirstResponder() { app_.setFirstResponder(); }
 
 // ---- a list's rows
 
@@ -304,3 +307,98 @@ void HXAppSplitViewRole::showDetailForViewType(int type) { app_.showDetailForVie
 long long HXAppSplitViewRole::unreadSMSCount() const { return app_.unreadSMSCount(); }
 
 long long HXAppSplitViewRole::unreadVMCount() const { return app_.unreadVMCount(); }
+
+// ---- the conversation screen
+
+std::shared_ptr<HX_Account> HXAppConversationRole::account() const { return app_.account(); }
+
+std::shared_ptr<store::ManagedObject> HXAppConversationRole::getConversationWithID(const std::string& conversationID) {
+    return app_.getConversationWithID(conversationID);
+}
+
+std::shared_ptr<HXStoreRows> HXAppConversationRole::messageRows(const std::string& conversationID,
+                                                                std::weak_ptr<HXRowsObserver> observer) {
+    return HXConversationMessageRows(app_, conversationID, std::move(observer));
+}
+
+void HXAppConversationRole::loadOlderMessages(const std::string& conversationID, const std::string& paginationToken) {
+    // The page is parsed into the store by the list of the SMS view, as the newest page is.
+    app_.loadConversationWithID(conversationID, paginationToken,
+                                [weak = app_.weakWebClient()](std::shared_ptr<foundation::Data> data) {
+                                    auto app = weak.lock();
+                                    auto list = app ? app->messageListForViewIndex(1) : nullptr;
+                                    if (!list || !data || data->empty()) return;
+                                    std::shared_ptr<const foundation::Data> bytes = std::move(data);
+                                    dispatch::Queue::global(dispatch::Priority::Background)->async([list, bytes] {
+                                        list->parseMessagesForConversationFromData(bytes, false);
+                                    });
+                                });
+}
+
+bool HXAppConversationRole::deleteMessage(const std::string& conversationID, const std::string& messageID) {
+    return HXDeleteMessage(app_, conversationID, messageID);
+}
+
+void HXAppConversationRole::setNote(const std::optional<std::string>& note, const std::string& conversationID) {
+    app_.setNote(note, conversationID);
+}
+
+void HXAppConversationRole::addContact(const std::string& name, const std::string& number, const std::string& type) {
+    app_.addContact(name, number, type);
+}
+
+std::shared_ptr<HXCCache> HXAppConversationRole::mediaCache() { return HXMediaCache(app_); }
+
+bool HXAppConversationRole::requestThumbnail(const std::string& mediaID) { return HXRequestThumbnail(app_, mediaID); }
+
+void HXAppConversationRole::downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) {
+    HXDownloadFullSizeImage(app_, mediaID, mimeType);
+}
+
+void HXAppConversationRole::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
+                                                  bool forPreview) {
+    app_.downloadMediaIfNeeded(mediaID, mimeType, forPreview);
+}
+
+std::string HXAppConversationRole::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
+    return app_.localURLForMedia(mediaID, mimeType);
+}
+
+std::optional<foundation::Dictionary> HXAppConversationRole::imageInfoForSize(const std::string& size,
+                                                                              const foundation::Array& infoArray) {
+    return app_.imageInfoForSize(size, infoArray);
+}
+
+std::string HXAppConversationRole::recordIDForNumber(const std::string& number) {
+    return app_.recordIDForNumber(number);
+}
+
+void HXAppConversationRole::resetContacts() { app_.resetContacts(); }
+
+void HXAppConversationRole::lookupPhone(const std::string& number) { app_.lookupPhone(number); }
+
+bool HXAppConversationRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+
+void HXAppConversationRole::sendSMS(const std::string& text, const std::string& number,
+                                    const std::string& conversationID, HXSendCompletion completion) {
+    app_.sendSMS(text, number, conversationID, std::move(completion));
+}
+
+void HXAppConversationRole::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
+                                    const std::string& number, const std::string& conversationID,
+                                    HXSendCompletion completion) {
+    app_.sendMMS(text, images, number, conversationID, std::move(completion));
+}
+
+void HXAppConversationRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+
+bool HXAppConversationRole::openAppURL(const std::string& url) { return app_.applicationOpenURL(url); }
+
+std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() const {
+    if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(&app_)) return tablet->popoverCache;
+    return std::nullopt;
+}
+
+void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache) {
+    if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(&app_)) tablet->popoverCache = cache;
+}

@@ -88,6 +88,7 @@ public:
     void dismissPopoverAnimated(bool animated) override;
     void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
     void enterSearch(int view) override;
+    void setFirstResponder() override;
 
 private:
     HX_ConnectAppDelegate& app_;
@@ -134,7 +135,6 @@ public:
     std::string forwardingNumberControllerTitle() override;
     bool isNewForwardingPhoneID(int64_t phoneID) override;
     void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
-    void setFirstResponder() override;
 
 private:
     HX_ConnectAppDelegate& app_;
@@ -193,6 +193,43 @@ private:
     std::shared_ptr<system_screens::ContactPickerDelegate> recipientPickerDelegate_;
 };
 
+// The conversation screen's and the note editor's: the web client's conversation operations and
+// media, the data model's contacts, the shell's sending, alerts and URLs, the tablet's note cache.
+class HXAppConversationRole final : public HXConversationRole {
+public:
+    explicit HXAppConversationRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    std::shared_ptr<HX_Account> account() const override;
+    std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID) override;
+    std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
+                                             std::weak_ptr<HXRowsObserver> observer) override;
+    void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken) override;
+    bool deleteMessage(const std::string& conversationID, const std::string& messageID) override;
+    void setNote(const std::optional<std::string>& note, const std::string& conversationID) override;
+    void addContact(const std::string& name, const std::string& number, const std::string& type) override;
+    std::shared_ptr<HXCCache> mediaCache() override;
+    bool requestThumbnail(const std::string& mediaID) override;
+    void downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) override;
+    void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview) override;
+    std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType) override;
+    std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
+                                                           const foundation::Array& infoArray) override;
+    std::string recordIDForNumber(const std::string& number) override;
+    void resetContacts() override;
+    void lookupPhone(const std::string& number) override;
+    bool isABAccessRestricted() override;
+    void sendSMS(const std::string& text, const std::string& number, const std::string& conversationID,
+                 HXSendCompletion completion) override;
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images, const std::string& number,
+                 const std::string& conversationID, HXSendCompletion completion) override;
+    void presentAlert(const HXAlert& alert) override;
+    bool openAppURL(const std::string& url) override;
+    std::optional<foundation::Dictionary> popoverCache() const override;
+    void setPopoverCache(const foundation::Dictionary& cache) override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
 // The tablet's master list's: the split view's detail column and the unread counts (the tablet
 // form's).
 class HXAppSplitViewRole final : public HXSplitViewRole {
@@ -222,6 +259,7 @@ struct HXShellRoles {
     HXAppDialPadRole dialPad;
     HXAppListActionsRole listActions;
     HXAppComposeRole compose;
+    HXAppConversationRole conversation;
     // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
     // split view's).
     HXScreenRoles share(const std::shared_ptr<void>& owner);

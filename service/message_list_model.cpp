@@ -24,6 +24,7 @@
 #include "platform/services/search_index.h"
 #include "platform/store/predicate.h"
 #include "service/application_web_client.h"
+#include "service/conversation_requests.h"
 #include "service/conversation_store.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
@@ -813,25 +814,15 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
     std::weak_ptr<HXApplicationWebClient> weakApp = app;
     std::weak_ptr<HXMessageListModel> weakSelf = weak_from_this();
     dispatch::Queue::main()->async([weakApp, weakSelf, mediaFetches = std::move(plan.mediaFetches),
-                                    pictureFetches = std::move(plan.pictureFetches), markRead = std::move(markRead),
-                                    mediaBase = web.endpoints.mediaBase()] {
+                                    pictureFetches = std::move(plan.pictureFetches), markRead = std::move(markRead)] {
         auto a = weakApp.lock();
         if (!a) return;
-        auto& w = HXWebClientOf(*a);
         for (const auto& [id, mime] : mediaFetches) {
             a->downloadMediaIfNeeded(id, mime);
             if (beginsWith(mime, "video/")) a->downloadMediaIfNeeded(id, mime, true);
         }
-        for (const auto& id : pictureFetches) {
-            const std::string tag = mediaBase + "i/" + "_" + id;
-            if (w.requests.contains(tag)) continue;
-            auto cache = w.objectCache ? w.objectCache : HXCCache::sharedCache();
-            if (cache->objectForKey(id)) continue;
-            net::URLRequest request(foundation::format("%@%@?s=%ld", mediaBase + "i/",
-                                                       HXApplicationWebClient::mediaPathSegment(id), int64_t{3}));
-            request.setValue(w.endpoints.webClient, "Referer");
-            a->startAsyncLoadWithRequest(std::move(request), tag);
-        }
+        for (const auto& id : pictureFetches)
+            if (!HXMediaCache(*a)->objectForKey(id)) HXRequestThumbnail(*a, id);
         if (auto self = weakSelf.lock())
             for (const auto& id : markRead) self->markMessageRead(id);
     });
@@ -1037,17 +1028,7 @@ void HXMessageListModel::saveParse(const std::shared_ptr<HXApplicationWebClient>
 void HXMessageListModel::prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app,
                                           const foundation::Array& pictures, std::function<void()> then) {
     auto& web = HXWebClientOf(*app);
-    std::optional<std::string> cookie;
-    if (auto jar = app->cookieJar()) {
-        std::lock_guard lock(jar->lock());
-        if (auto cookies = jar->cookiesForURL(web.endpoints.servicePageBase() + "inbox/recent/unread/"))
-            cookie = net::Cookie::requestHeaderValue(*cookies);
-    }
-    net::URLSessionConfiguration configuration = net::URLSessionConfiguration::defaultSessionConfiguration();
-    configuration.httpAdditionalHeaders.set("Referer", web.endpoints.webClient);
-    configuration.httpAdditionalHeaders.set("Accept-Encoding", "gzip, deflate");
-    if (cookie) configuration.httpAdditionalHeaders.set("Cookie", *cookie);
-    auto session = net::URLSession::sessionWithConfiguration(std::move(configuration));
+    auto session = net::URLSession::sessionWithConfiguration(HXMediaSessionConfiguration(*app));
     auto cache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
     const std::string base = web.endpoints.mediaBase() + "i/";
     dispatch::Group group;

@@ -162,7 +162,7 @@ public:
     // ---- parsing (off the main thread)
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) override;
     // One conversation's page, the newest or an older one.
-    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest);
+    void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) override;
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                FetchCompletion completion) override;
     void parseMessagesFromData_v2(std::shared_ptr<const foundation::Data> data, int flags, FetchCompletion completion);

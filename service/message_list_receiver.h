@@ -24,6 +24,11 @@ public:
     virtual void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                        FetchCompletion completion) = 0;
 
+    // One conversation's page (the newest or an older one) to parse into the store, off the main
+    // thread; a receiver without a store drops it.
+    virtual void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) {
+        (void)data, (void)isLatest;
+    }
     // Asynchronously on the main queue: clears the list's loading flag under the list's own lock
     // and ends the list's refresh.
     virtual void abortLoading() = 0;

@@ -21,6 +21,7 @@
 #include "platform/net/cookie.h"
 #include "service/endpoints.h"
 #include "service/sms_sending.h"
+#include "service/store_rows.h"
 
 class HXCPasscodeLock;
 class HX_Account;
@@ -100,6 +101,8 @@ public:
     virtual void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) = 0;
     // Puts the search bar of a view's list (1 to 3) in focus.
     virtual void enterSearch(int view) = 0;
+    // On the tablet the master list takes the keyboard's focus back (its key commands work).
+    virtual void setFirstResponder() = 0;
 };
 
 // Settings and the account: the version text shown, the stored account preferences.
@@ -160,7 +163,6 @@ public:
     virtual bool isNewForwardingPhoneID(int64_t phoneID) = 0;
     virtual void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
                               toolkit::ViewController* from) = 0;
-    virtual void setFirstResponder() = 0;
 };
 
 // The new-message screen's: sending, the progress overlay while a send is under way, the
@@ -202,6 +204,60 @@ public:
                                         RecipientPicked picked) = 0;
 };
 
+// The conversation screen's and the note editor's: the conversation and its messages in the store,
+// older pages, one message's delete, the note, contacts (device and service), the attachments'
+// pictures and media, sending with an answer, alerts, the app's own URLs, and the tablet's note
+// kept across popovers.
+class HXConversationRole {
+public:
+    virtual ~HXConversationRole() = default;
+    virtual std::shared_ptr<HX_Account> account() const = 0;
+    // The conversation of the id in the main context; null when the store has none.
+    virtual std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID) = 0;
+    // The conversation's messages, oldest first; their row-level changes go to observer. None
+    // without a store.
+    virtual std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
+                                                     std::weak_ptr<HXRowsObserver> observer) = 0;
+    // The next older page (posts "kOlderConversationMessagesLoadedNotification" when it is in).
+    virtual void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken) = 0;
+    // False when no request went out (no access token yet).
+    virtual bool deleteMessage(const std::string& conversationID, const std::string& messageID) = 0;
+    // No note deletes it.
+    virtual void setNote(const std::optional<std::string>& note, const std::string& conversationID) = 0;
+    // A contact of the service's for number: type "MOBILE", "WORK" or "HOME".
+    virtual void addContact(const std::string& name, const std::string& number, const std::string& type) = 0;
+
+    // ---- attachments
+    // The object cache that holds thumbnails ("<id>") and full-size pictures ("<id>_ORIGINAL").
+    virtual std::shared_ptr<class HXCCache> mediaCache() = 0;
+    // The thumbnail (s=3) of a picture; false when one is on its way already.
+    virtual bool requestThumbnail(const std::string& mediaID) = 0;
+    virtual void downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) = 0;
+    virtual void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview) = 0;
+    virtual std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType) = 0;
+    virtual std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
+                                                                   const foundation::Array& infoArray) = 0;
+
+    // ---- contacts
+    virtual std::string recordIDForNumber(const std::string& number) = 0;
+    virtual void resetContacts() = 0;
+    // Looks the number up in the contacts again (its conversations' contact names follow).
+    virtual void lookupPhone(const std::string& number) = 0;
+    virtual bool isABAccessRestricted() = 0;
+
+    // ---- sending, alerts and the app's own URLs
+    virtual void sendSMS(const std::string& text, const std::string& number, const std::string& conversationID,
+                         HXSendCompletion completion) = 0;
+    virtual void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images, const std::string& number,
+                         const std::string& conversationID, HXSendCompletion completion) = 0;
+    virtual void presentAlert(const HXAlert& alert) = 0;
+    // The app's own handler of "hxconnect://" URLs.
+    virtual bool openAppURL(const std::string& url) = 0;
+    // The tablet's unsaved note between popovers (none on the phone).
+    virtual std::optional<foundation::Dictionary> popoverCache() const = 0;
+    virtual void setPopoverCache(const foundation::Dictionary& cache) = 0;
+};
+
 // What a maker hands a screen; a role that the form does not play is empty.
 struct HXScreenRoles {
     std::weak_ptr<HXSignInRole> signIn;
@@ -216,4 +272,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXDialPadRole> dialPad;
     std::weak_ptr<HXListActionsRole> listActions;
     std::weak_ptr<HXComposeRole> compose;
+    std::weak_ptr<HXConversationRole> conversation;
 };

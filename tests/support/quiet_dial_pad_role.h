@@ -24,7 +24,6 @@ struct QuietDialPadRole : HXDialPadRole {
     std::string forwardingNumberControllerTitle() override { return {}; }
     bool isNewForwardingPhoneID(int64_t) override { return false; }
     void presentAlert(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController*) override {}
-    void setFirstResponder() override {}
 };
 
 }  // namespace hxtest

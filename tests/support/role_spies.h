@@ -66,7 +66,6 @@ public:
     void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override {
         call(&HXDialPadRole::presentAlert, alert, from);
     }
-    void setFirstResponder() override { call(&HXDialPadRole::setFirstResponder); }
 };
 
 }  // namespace hxtest

@@ -18,6 +18,7 @@
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/view_controller.h"
 #include "ui/widgets/hxc_token_field.h"
+#include "ui/widgets/mms_pictures.h"
 
 namespace toolkit {
 class Toolbar;
@@ -36,11 +37,11 @@ class VC_NewMessage : public toolkit::ViewController,
 public:
     static constexpr size_t kMaxRecipients = 20;
     // Longest animated GIF that may be attached (inclusive).
-    static constexpr size_t kMaxGIFBytes = 2'000'000;
+    static constexpr size_t kMaxGIFBytes = kHXMaxGIFBytes;
     static constexpr size_t kSegmentLength = 160;
     // A title of only these characters is a typed number.
     static constexpr std::string_view kNumberCharacters = "1234567890+-()*# ";
-    static constexpr const char* kGIFType = "com.compuserve.gif";
+    static constexpr const char* kGIFType = kHXGIFType;
     // The user activity of an unsent message, which another device continues.
     static constexpr const char* kActivityType = "com.hxconnect.activity_sms";
     static constexpr double kThumbnailSide = 40;

@@ -16,6 +16,7 @@
 #include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/presentation.h"
 #include "ui/compose/vc_new_message.h"
+#include "ui/widgets/mms_pictures.h"
 
 using foundation::localizedString;
 
@@ -41,16 +42,11 @@ graphics::ImagePtr thumbnailOf(const HXMMSImage& picture) {
 
 }  // namespace
 
-void VC_NewMessage::presentImageTooLarge(HXComposeRole& compose) {
-    compose.presentAlert(HXAlert{localizedString("Image too Large"),
-                                 localizedString("The selected animated GIF is larger than the maximum size allowed "
-                                                 "by HX Voice"),
-                                 {{localizedString("Dismiss"), HXAlertAction::Style::Default, {}}}});
-}
+void VC_NewMessage::presentImageTooLarge(HXComposeRole& compose) { compose.presentAlert(hxImageTooLargeAlert()); }
 
 bool VC_NewMessage::addPicture(HXMMSImage picture) {
     if (!imagesEnabled_) return false;
-    if (picture.animated && picture.animated->data().size() > kMaxGIFBytes) {
+    if (hxPictureTooLarge(picture)) {
         if (auto compose = roles_.compose.lock()) presentImageTooLarge(*compose);
         return false;
     }
@@ -222,7 +218,7 @@ void VC_NewMessage::imagePickerControllerDidFinishPicking(system_screens::ImageP
             if (asset.value().typeIdentifier == kGIFType) {
                 picture.animated = graphics::HXCAnimatedImage::animatedImageWithGIFData(asset.value().bytes);
                 // Too large: the alert, and the picker stays open for another choice.
-                if (picture.animated && picture.animated->data().size() > kMaxGIFBytes) {
+                if (hxPictureTooLarge(picture)) {
                     if (auto compose = roles_.compose.lock()) presentImageTooLarge(*compose);
                     return;
                 }
@@ -247,25 +243,7 @@ void VC_NewMessage::dismissPicker(system_screens::ImagePickerController& picker)
 }
 
 void VC_NewMessage::addImageFromPasteboard() {
-    auto& pasteboard = toolkit::Pasteboard::general();
-    const auto types = pasteboard.types();
-    const auto data = types.empty() ? std::nullopt : pasteboard.dataForType(types.front());
-    if (!data) {
-        updateImagePreviews();
-        return;
-    }
-    HXMMSImage picture;
-    if (types.front() == kGIFType) {
-        picture.animated = graphics::HXCAnimatedImage::animatedImageWithGIFData(*data);
-    } else if (auto still = graphics::Image::fromEncoded(*data); still.ok()) {
-        picture.still = still.value();
-    }
-    if (!picture.animated && !picture.still) picture.still = pasteboard.image();
-    if (!picture.animated && !picture.still) {
-        updateImagePreviews();
-        return;
-    }
-    addPicture(std::move(picture));
+    if (auto picture = hxPictureFromPasteboard()) addPicture(std::move(*picture));
     updateImagePreviews();
 }
 

@@ -322,8 +322,9 @@ void VC_Call::viewDidDisappear(bool animated) {
     sharedLocalTime().resetFormatters();
     if (gActivity) gActivity->invalidate();
     gActivity.reset();
-    if (auto role = dialPadRole(); role && (toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad))
-        role->setFirstResponder();
+    if (auto routing = roles_.routing.lock();
+        routing && toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)
+        routing->setFirstResponder();
 }
 
 void VC_Call::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {

@@ -5,6 +5,8 @@
 #include "platform/graphics/color.h"
 #include "platform/toolkit/traits.h"
 #include "ui/compose/vc_new_message.h"
+#include "ui/conversation/vc_conversation.h"
+#include "ui/conversation/vc_note_edit.h"
 #include "ui/dialer/vc_call.h"
 #include "ui/dialer/vc_favorites.h"
 #include "ui/help/vc_progress.h"
@@ -83,18 +85,26 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
 
 std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const HXScreenRoles& roles,
                                                                           const HXConversationSetup& setup) {
-    // The conversation screen is the titled stand-in until it is built.
-    (void)roles;
-    return std::make_shared<HXConversationScreen>(setup);
+    auto screen = std::make_shared<VC_Conversation>(VC_Conversation::Roles{.conversation = roles.conversation,
+                                                                           .conversations = roles.conversations,
+                                                                           .options = roles.options,
+                                                                           .listActions = roles.listActions,
+                                                                           .routing = roles.routing,
+                                                                           .store = roles.store},
+                                                    setup);
+    screen->setGroupDetailsMaker([roles](const std::string& numbers) -> std::shared_ptr<toolkit::ViewController> {
+        if (auto details = HXUIScreens().makeGroupDetails(roles, numbers)) return details;
+        auto placeholder = std::make_shared<HXPlaceholderScreen>("VC_GroupDetails");
+        placeholder->setTitle(foundation::localizedString("Group Message"));
+        return placeholder;
+    });
+    return screen;
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const HXScreenRoles& roles,
                                                                          const std::string& conversationID) {
-    // The note editor is a titled stand-in until it is built.
-    (void)roles, (void)conversationID;
-    auto screen = std::make_shared<HXPlaceholderScreen>("VC_NoteEdit");
-    screen->setTitle(foundation::localizedString("Note"));
-    return screen;
+    return std::make_shared<VC_NoteEdit>(
+        VC_NoteEdit::Roles{.conversation = roles.conversation, .routing = roles.routing}, conversationID);
 }
 
 std::shared_ptr<HXPasscodePadScreen>

@@ -16,6 +16,63 @@ std::optional<long> hxRowAfterChanges(long oldRow, const store::RowChanges& chan
     return static_cast<long>(row);
 }
 
+namespace {
+
+// The first visible row and where it is, to put it back there after the changes.
+struct Anchor {
+    toolkit::IndexPath path;
+    double y = 0;
+};
+
+std::optional<Anchor> firstVisible(toolkit::TableView& table, std::optional<long> section) {
+    for (const auto& ip : table.indexPathsForVisibleRows())
+        if (!section || ip.section == *section) return Anchor{ip, table.rectForRow(ip).minY()};
+    return std::nullopt;
+}
+
+void keepInPlace(toolkit::TableView& table, const Anchor& anchor, toolkit::IndexPath now) {
+    const double moved = table.rectForRow(now).minY() - anchor.y;
+    if (moved != 0) table.setContentOffset({table.contentOffset().x, table.contentOffset().y + moved}, false);
+}
+
+// The old indexes whose objects the changes mark as updated (given by their new indexes).
+std::vector<size_t> updatedBefore(long oldCount, const store::RowChanges& changes) {
+    std::vector<size_t> out;
+    if (changes.updated.empty()) return out;
+    for (long r = 0; r < oldCount; ++r)
+        if (auto now = hxRowAfterChanges(r, changes);
+            now && std::binary_search(changes.updated.begin(), changes.updated.end(), static_cast<size_t>(*now)))
+            out.push_back(static_cast<size_t>(r));
+    return out;
+}
+
+std::vector<long> asLongs(const std::vector<size_t>& v) { return std::vector<long>(v.begin(), v.end()); }
+
+}  // namespace
+
+foundation::Status hxShowSectionChanges(toolkit::TableView& table, const store::RowChanges& changes,
+                                        bool keepPosition) {
+    auto source = table.dataSource();
+    const long before = table.numberOfSections();
+    const long after = source ? source->numberOfSections(table) : 0;
+    if (before + static_cast<long>(changes.inserted.size()) - static_cast<long>(changes.removed.size()) != after) {
+        table.reloadData();
+        return {};
+    }
+    const auto anchor = keepPosition ? firstVisible(table, std::nullopt) : std::nullopt;
+    const auto reloaded = updatedBefore(before, changes);
+    auto status = table.performBatchUpdates([&] {
+        if (!changes.removed.empty()) table.deleteSections(asLongs(changes.removed), toolkit::RowAnimation::None);
+        if (!changes.inserted.empty()) table.insertSections(asLongs(changes.inserted), toolkit::RowAnimation::None);
+        if (!reloaded.empty()) table.reloadSections(asLongs(reloaded), toolkit::RowAnimation::None);
+    });
+    if (!status.ok()) return status;
+    if (anchor)
+        if (auto now = hxRowAfterChanges(anchor->path.section, changes))
+            keepInPlace(table, *anchor, {*now, anchor->path.row});
+    return {};
+}
+
 foundation::Status hxShowRowChanges(toolkit::TableView& table, long section, const store::RowChanges& changes,
                                     bool keepPosition) {
     auto source = table.dataSource();
@@ -26,16 +83,7 @@ foundation::Status hxShowRowChanges(toolkit::TableView& table, long section, con
         return {};
     }
     const auto selected = table.indexPathForSelectedRow();
-    std::optional<toolkit::IndexPath> anchor;
-    double anchorY = 0;
-    if (keepPosition) {
-        for (const auto& ip : table.indexPathsForVisibleRows())
-            if (ip.section == section) {
-                anchor = ip;
-                anchorY = table.rectForRow(ip).minY();
-                break;
-            }
-    }
+    const auto anchor = keepPosition ? firstVisible(table, section) : std::nullopt;
     auto paths = [section](const std::vector<size_t>& rows) {
         std::vector<toolkit::IndexPath> out;
         out.reserve(rows.size());
@@ -43,14 +91,7 @@ foundation::Status hxShowRowChanges(toolkit::TableView& table, long section, con
         return out;
     };
     // The reloads are of rows after the change; the table takes reloads by their rows before it.
-    std::vector<size_t> reloadedBefore;
-    if (!changes.updated.empty()) {
-        const long oldCount = table.numberOfRows(section);
-        for (long r = 0; r < oldCount; ++r)
-            if (auto now = hxRowAfterChanges(r, changes);
-                now && std::binary_search(changes.updated.begin(), changes.updated.end(), static_cast<size_t>(*now)))
-                reloadedBefore.push_back(static_cast<size_t>(r));
-    }
+    const auto reloadedBefore = updatedBefore(table.numberOfRows(section), changes);
     auto status = table.performBatchUpdates([&] {
         if (!changes.removed.empty()) table.deleteRows(paths(changes.removed), toolkit::RowAnimation::None);
         if (!changes.inserted.empty()) table.insertRows(paths(changes.inserted), toolkit::RowAnimation::None);
@@ -65,9 +106,6 @@ foundation::Status hxShowRowChanges(toolkit::TableView& table, long section, con
         if (auto now = hxRowAfterChanges(selected->row, changes))
             table.selectRow(toolkit::IndexPath{section, *now}, false);
     if (anchor)
-        if (auto now = hxRowAfterChanges(anchor->row, changes)) {
-            const double moved = table.rectForRow({section, *now}).minY() - anchorY;
-            if (moved != 0) table.setContentOffset({table.contentOffset().x, table.contentOffset().y + moved}, false);
-        }
+        if (auto now = hxRowAfterChanges(anchor->path.row, changes)) keepInPlace(table, *anchor, {section, *now});
     return {};
 }

@@ -19,3 +19,7 @@ std::optional<long> hxRowAfterChanges(long oldRow, const store::RowChanges& chan
 // again, as the toolkit does for any batch it cannot apply).
 foundation::Status hxShowRowChanges(toolkit::TableView& table, long section, const store::RowChanges& changes,
                                     bool keepPosition);
+
+// The same for a table whose store rows are its sections (one section per object, as a
+// conversation shows a message with its attachments): sections removed, inserted and reloaded.
+foundation::Status hxShowSectionChanges(toolkit::TableView& table, const store::RowChanges& changes, bool keepPosition);

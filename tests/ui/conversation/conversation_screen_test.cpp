@@ -1,0 +1,132 @@
+// The conversation screen as a user meets it: the reply it sends answers by completion and moves
+// the progress bar, the key command keeps the text, the screen pops itself when its conversation
+// goes to the trash, and the note editor saves, cancels and keeps its text between popovers.
+#include "platform/foundation/notification_center.h"
+#include "tests/ui/conversation/conversation_support.h"
+#include "ui/conversation/vc_note_edit.h"
+
+namespace {
+
+using hxtest::StoredMessage;
+
+struct ConversationScreen : hxtest::ConversationFixture {};
+
+}  // namespace
+
+TEST_F(ConversationScreen, AReplyIsSentIntoTheConversationAndItsAnswerMovesTheBar) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    auto& s = open("t1");
+    s.sendReply("hello there");
+    ASSERT_EQ(spy->smsSent, std::vector<std::string>{"hello there"});
+    ASSERT_TRUE(spy->lastCompletion);
+    EXPECT_TRUE(s.isSendingReply());
+    EXPECT_EQ(VC_Conversation::sendingProgress(), 0);
+    spy->lastCompletion({.kind = HXSendAnswer::Kind::Progress});
+    spy->lastCompletion({.kind = HXSendAnswer::Kind::Progress});
+    EXPECT_EQ(VC_Conversation::sendingProgress(), 30) << "15 % a step for a text";
+    spy->lastCompletion({.kind = HXSendAnswer::Kind::Sent, .conversationID = "t1"});
+    EXPECT_FALSE(s.isSendingReply());
+    EXPECT_EQ(nav->navigationBar().viewWithTag(VC_Conversation::kProgressBarTag), nullptr);
+}
+
+TEST_F(ConversationScreen, TheKeyCommandSendsAndKeepsTheTextAndANumberlessConversationSendsNothing) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    auto& s = open("t1");
+    s.sendMessageKeystroke();
+    EXPECT_TRUE(spy->smsSent.empty()) << "an empty reply is not sent";
+    s.setReplyText("again");
+    EXPECT_TRUE(s.perform("sendMessageKeystroke", nullptr));
+    EXPECT_EQ(spy->smsSent, std::vector<std::string>{"again"});
+    EXPECT_EQ(s.replyText(), "again");
+
+    (void)c->setValue("phoneNumber", "");
+    s.sendReply("lost");
+    EXPECT_EQ(spy->smsSent.size(), 1u);
+}
+
+TEST_F(ConversationScreen, AConversationMovedToTheTrashClosesItsScreen) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    open("t1");
+    ASSERT_EQ(nav->topViewController(), screen.get());
+    (void)c->setValue("isTrash", true);
+    harness.settle();
+    EXPECT_NE(nav->topViewController(), screen.get());
+}
+
+TEST_F(ConversationScreen, AnUnreadConversationIsReportedOnceOnAppearingAndAgainWhenItTurnsUnread) {
+    auto c = storeConversation("t1", 10);
+    (void)c->setValue("isRead", false);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    std::vector<std::string> reported;
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, "kSMSActiveConversationMessageReceived", [&](const foundation::Notification& n) {
+            reported.push_back(*std::static_pointer_cast<std::string>(n.object));
+        });
+    open("t1");
+    EXPECT_EQ(reported, std::vector<std::string>{"t1"});
+    (void)c->setValue("isRead", true);
+    harness.settle();
+    (void)c->setValue("isRead", false);
+    harness.settle();
+    EXPECT_EQ(reported.size(), 2u);
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+namespace {
+
+struct NoteEditor : hxtest::ConversationFixture {
+    std::shared_ptr<VC_NoteEdit> editor;
+    std::shared_ptr<toolkit::NavigationController> editorNav;
+    void present(const std::string& id) {
+        auto roles = app->screenRoles();
+        roles.conversation = hxtest::spyOn(roles.conversation, *spy);
+        editor = std::dynamic_pointer_cast<VC_NoteEdit>(app->screens().makeNoteEditScreen(roles, id));
+        ASSERT_TRUE(editor);
+        editorNav = std::make_shared<toolkit::NavigationController>(editor);
+        nav->topViewController()->present(editorNav, false);
+        harness.settle();
+    }
+};
+
+}  // namespace
+
+TEST_F(NoteEditor, SavingAChangedNoteStoresItAndAnUnchangedOneSendsNothing) {
+    auto c = storeConversation("t1", 10);
+    (void)c->setValue("note", "buy milk");
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    open("t1");
+    present("t1");
+    EXPECT_EQ(editor->note().text(), "buy milk");
+    editor->save();
+    harness.settle();
+    EXPECT_TRUE(spy->notes.empty());
+    EXPECT_EQ(editorNav->presentingViewController(), nullptr) << "saving closes the editor";
+
+    present("t1");
+    editor->note().setText("");
+    editor->save();
+    harness.settle();
+    ASSERT_EQ(spy->notes.size(), 1u);
+    EXPECT_EQ(spy->notes[0], std::optional<std::string>(""));
+    EXPECT_EQ(HX_ConversationFields(*c).note(), "");
+    EXPECT_TRUE(spy->cache == std::nullopt) << "the phone keeps no popover cache";
+}
+
+TEST_F(NoteEditor, TheKeyCommandsAreCancelAndSave) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    open("t1");
+    present("t1");
+    const auto commands = editor->keyCommands();
+    ASSERT_EQ(commands.size(), 3u);
+    EXPECT_EQ(commands[0].action, "cancel:");
+    EXPECT_EQ(commands[1].action, "cancel:");
+    EXPECT_EQ(commands[2].action, "save:");
+    EXPECT_TRUE(editor->perform("cancel:", nullptr));
+    harness.settle();
+    EXPECT_EQ(editorNav->presentingViewController(), nullptr);
+    EXPECT_TRUE(spy->notes.empty());
+}

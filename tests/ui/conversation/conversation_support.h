@@ -1,0 +1,156 @@
+// What the conversation screen's tests share: a signed-in phone with an empty store, one
+// conversation written into it as a list's parse leaves it, the screen pushed as the lists push
+// it, and a conversation role that notes what the screen asked of it before passing it on.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "model/message_store.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "tests/support/role_spies.h"
+#include "tests/support/screen_fixture.h"
+#include "tests/ui/messages/stored_threads.h"
+#include "ui/conversation/vc_conversation.h"
+#include "ui/shell/ui_screens.h"
+
+namespace hxtest {
+
+// Notes the screen's requests; answers the rest from the application object's role.
+struct ConversationSpy : HXConversationRole {
+    std::weak_ptr<HXConversationRole> real;
+    std::vector<std::string> thumbnails;
+    std::vector<std::pair<std::string, std::string>> deleted;
+    std::vector<std::pair<std::string, std::string>> olderPages;
+    std::vector<std::optional<std::string>> notes;
+    std::vector<std::string> smsSent;
+    HXSendCompletion lastCompletion;
+    std::optional<foundation::Dictionary> cache;
+
+    std::shared_ptr<HXConversationRole> r() const { return real.lock(); }
+    std::shared_ptr<HX_Account> account() const override { return r() ? r()->account() : nullptr; }
+    std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& id) override {
+        return r() ? r()->getConversationWithID(id) : nullptr;
+    }
+    std::shared_ptr<HXStoreRows> messageRows(const std::string& id, std::weak_ptr<HXRowsObserver> o) override {
+        return r() ? r()->messageRows(id, std::move(o)) : nullptr;
+    }
+    void loadOlderMessages(const std::string& id, const std::string& token) override {
+        olderPages.emplace_back(id, token);
+    }
+    bool deleteMessage(const std::string& c, const std::string& m) override {
+        deleted.emplace_back(c, m);
+        return true;
+    }
+    void setNote(const std::optional<std::string>& note, const std::string& id) override {
+        notes.push_back(note);
+        if (r()) r()->setNote(note, id);
+    }
+    void addContact(const std::string&, const std::string&, const std::string&) override {}
+    std::shared_ptr<HXCCache> mediaCache() override { return r() ? r()->mediaCache() : nullptr; }
+    bool requestThumbnail(const std::string& id) override {
+        thumbnails.push_back(id);
+        return true;
+    }
+    void downloadFullSizeImage(const std::string&, const std::string&) override {}
+    void downloadMediaIfNeeded(const std::string&, const std::string&, bool) override {}
+    std::string localURLForMedia(const std::string& id, const std::string& mime) override {
+        return r() ? r()->localURLForMedia(id, mime) : std::string();
+    }
+    std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
+                                                           const foundation::Array& infos) override {
+        return r() ? r()->imageInfoForSize(size, infos) : std::nullopt;
+    }
+    std::string recordIDForNumber(const std::string&) override { return {}; }
+    void resetContacts() override {}
+    void lookupPhone(const std::string&) override {}
+    bool isABAccessRestricted() override { return false; }
+    void sendSMS(const std::string& text, const std::string&, const std::string&, HXSendCompletion c) override {
+        smsSent.push_back(text);
+        lastCompletion = std::move(c);
+    }
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>&, const std::string&, const std::string&,
+                 HXSendCompletion c) override {
+        smsSent.push_back("MMS:" + text);
+        lastCompletion = std::move(c);
+    }
+    void presentAlert(const HXAlert&) override {}
+    bool openAppURL(const std::string&) override { return true; }
+    std::optional<foundation::Dictionary> popoverCache() const override { return cache; }
+    void setPopoverCache(const foundation::Dictionary& c) override { cache = c; }
+};
+
+// One message to store: its id, time (ms), text, direction and attachments (none: no attribute).
+struct StoredMessage {
+    std::string id;
+    int64_t number = 0;
+    std::string text;
+    bool outgoing = false;
+    std::optional<foundation::Array> attachments;
+    std::string senderName, senderNumber;
+};
+
+struct ConversationFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+    ConversationFixture() : ScreenFixture({.screens = std::make_shared<HXUIScreens>()}) {}
+    std::shared_ptr<ConversationSpy> spy = std::make_shared<ConversationSpy>();
+    std::shared_ptr<VC_Conversation> screen;
+    std::shared_ptr<toolkit::NavigationController> nav;
+
+    void SetUp() override {
+        ScreenFixture::SetUp();
+        ASSERT_TRUE(signInWithEmptyStore(*app, "conversation@example.test"));
+    }
+    void TearDown() override {
+        screen.reset();
+        nav.reset();
+        ScreenFixture::TearDown();
+    }
+    std::shared_ptr<store::ManagedObject> storeConversation(const std::string& id, int64_t type,
+                                                            const std::string& sender = "+15550188") {
+        auto context = app->managedObjectContext();
+        auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
+        (void)c->setValue("conversationID", id);
+        (void)c->setValue("type", type);
+        (void)c->setValue("phoneNumber", "+15550188");
+        (void)c->setValue("sender", sender);
+        (void)c->setValue("isRead", true);
+        EXPECT_TRUE(context->save().ok());
+        return c;
+    }
+    void storeMessages(const std::shared_ptr<store::ManagedObject>& c, const std::vector<StoredMessage>& messages) {
+        auto context = app->managedObjectContext();
+        for (const auto& s : messages) {
+            auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
+            (void)m->setValue("id", s.id);
+            (void)m->setValue("number", s.number);
+            (void)m->setValue("message", s.text);
+            (void)m->setValue("from", s.outgoing);
+            if (s.attachments) (void)m->setValue("attachments", foundation::Value(*s.attachments));
+            if (!s.senderNumber.empty()) (void)m->setValue("senderNumber", s.senderNumber);
+            if (!s.senderName.empty()) (void)m->setValue("senderName", s.senderName);
+            (void)m->setObject("Conversation", c);
+        }
+        EXPECT_TRUE(context->save().ok());
+        harness.settle();
+    }
+    // Pushed as a list pushes it, with the spy between the screen and the application object.
+    VC_Conversation& open(const std::string& id, int type = 1, const std::string& title = "Ann") {
+        auto roles = app->screenRoles();
+        roles.conversation = spyOn(roles.conversation, *spy);
+        auto made = app->screens().makeConversationScreen(
+            roles, {.conversationID = id, .title = title, .conversationType = type});
+        screen = std::dynamic_pointer_cast<VC_Conversation>(made);
+        EXPECT_TRUE(screen);
+        auto root = std::make_shared<toolkit::ViewController>();
+        nav = std::make_shared<toolkit::NavigationController>(root);
+        harness.setRoot(nav);
+        nav->pushViewController(screen, false);
+        harness.settle();
+        return *screen;
+    }
+};
+
+}  // namespace hxtest

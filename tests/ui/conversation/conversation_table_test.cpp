@@ -1,0 +1,211 @@
+// The bubble table: a section per message with its text and attachment rows, the date lines, the
+// call-history row, new and older messages as section changes (the bubbles in view stay put), and
+// a swipe deleting one message.
+#include "model/cache.h"
+#include "platform/foundation/json.h"
+#include "tests/ui/conversation/conversation_support.h"
+#include "ui/conversation/conversation_table_view_cell.h"
+
+namespace {
+
+using foundation::Array;
+using foundation::Dictionary;
+using foundation::Value;
+using hxtest::StoredMessage;
+
+Value attachment(const std::string& id, const std::string& mime) {
+    return Value(Dictionary{{"id", id}, {"mimeType", mime}});
+}
+
+struct ConversationTable : hxtest::ConversationFixture {};
+
+}  // namespace
+
+TEST_F(ConversationTable, EachMessageIsASectionOfItsTextAndAttachmentRows) {
+    auto c = storeConversation("t1", 10);
+    const Array three{attachment("p1", "image/png"), attachment("v1", "video/mp4"), attachment("c1", "text/x-vcard")};
+    storeMessages(c, {
+                         {.id = "m1", .number = 1'700'000'000'000, .text = "plain"},
+                         {.id = "m2", .number = 1'700'000'060'000, .text = "with three", .attachments = three},
+                         {.id = "m3", .number = 1'700'000'120'000, .text = "", .attachments = Array{}},
+                         {.id = "m4", .number = 1'700'000'180'000, .text = "", .attachments = three},
+                     });
+    auto& s = open("t1");
+    auto& table = s.tableView();
+    ASSERT_EQ(table.numberOfSections(), 4);
+    // The text first, then the attachments in their stored order; an empty list and no text give
+    // no row at all.
+    EXPECT_EQ(table.numberOfRows(0), 1);
+    EXPECT_EQ(table.numberOfRows(1), 4);
+    EXPECT_EQ(table.numberOfRows(2), 0);
+    EXPECT_EQ(table.numberOfRows(3), 3);
+    EXPECT_FALSE(s.attachmentAt({1, 0}));
+    ASSERT_TRUE(s.attachmentAt({1, 1}));
+    EXPECT_EQ(s.attachmentAt({1, 1})->id, "p1");
+    EXPECT_EQ(s.attachmentAt({3, 0})->id, "p1");
+    EXPECT_EQ(s.attachmentAt({3, 2})->id, "c1");
+    EXPECT_FALSE(s.attachmentAt({3, 3}));
+}
+
+TEST_F(ConversationTable, WithoutASignedInAccountEveryMessageIsOneRow) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1",
+                       .number = 1,
+                       .text = "",
+                       .attachments = Array{attachment("p", "image/png"), attachment("q", "image/png")}}});
+    app->account()->setAuthV2(std::nullopt);
+    auto& s = open("t1");
+    EXPECT_EQ(s.tableView().numberOfRows(0), 1);
+}
+
+TEST_F(ConversationTable, TheDateLineShowsOncePerRunOfEqualDatesAndNamesAGroupsSenders) {
+    auto c = storeConversation("t1", 10);
+    // Three messages within a minute format to the same text; the fourth is a day later.
+    storeMessages(c, {
+                         {.id = "a", .number = 1'700'000'000'000, .text = "one"},
+                         {.id = "b", .number = 1'700'000'001'000, .text = "two", .outgoing = true},
+                         {.id = "c", .number = 1'700'000'002'000, .text = "three"},
+                         {.id = "d", .number = 1'700'086'400'000, .text = "four"},
+                     });
+    auto& s = open("t1");
+    const std::string first = s.dateLineForRow({0, 0});
+    EXPECT_FALSE(first.empty());
+    EXPECT_EQ(s.dateLineForRow({1, 0}), "");
+    EXPECT_EQ(s.dateLineForRow({2, 0}), "");
+    EXPECT_NE(s.dateLineForRow({3, 0}), "");
+    EXPECT_NE(s.dateLineForRow({3, 0}), first);
+}
+
+TEST_F(ConversationTable, AGroupShowsEveryIncomingSenderBeforeTheDate) {
+    auto c = storeConversation("g1", 10, "Group Message");
+    storeMessages(
+        c,
+        {
+            {.id = "a", .number = 1'700'000'000'000, .text = "one", .senderName = "Ann", .senderNumber = "+15550001"},
+            {.id = "b", .number = 1'700'000'001'000, .text = "two", .senderNumber = "+15550002"},
+            {.id = "c", .number = 1'700'000'002'000, .text = "three", .outgoing = true},
+        });
+    auto& s = open("g1", 1, "Group Message");
+    const std::string date = s.dateLabelForRow({0, 0});
+    EXPECT_EQ(s.dateLineForRow({0, 0}), "Ann \u2013 " + date);
+    EXPECT_EQ(s.dateLineForRow({1, 0}), "+15550002 \u2013 " + date);
+    // An own message after them is compared with the date alone above it, so it shows none.
+    EXPECT_EQ(s.dateLineForRow({2, 0}), "");
+}
+
+TEST_F(ConversationTable, ACallRowNamesEveryCallTypeTheListsCount) {
+    struct Case {
+        int64_t type;
+        const char* text;
+    };
+    // 16 and 17 are placed calls too (the mask of placed calls), not an empty row.
+    const Case cases[] = {{0, "Missed call"},
+                          {1, "Incoming call"},
+                          {4, "Recorded call"},
+                          {7, "Outgoing call"},
+                          {8, "Outgoing call"},
+                          {12, "Outgoing call"},
+                          {13, "Outgoing call"},
+                          {15, "Outgoing call"},
+                          {16, "Outgoing call"},
+                          {17, "Outgoing call"},
+                          {2, ""},
+                          {10, ""}};
+    int n = 0;
+    for (const auto& k : cases) {
+        const std::string id = "h" + std::to_string(n++);
+        auto c = storeConversation(id, k.type);
+        (void)c->setValue("lastMessageLength", "0:42");
+        auto& s = open(id, 3);
+        EXPECT_EQ(s.callRowText(), std::string(k.text) + "\nLength: 0:42") << "type " << k.type;
+        EXPECT_EQ(s.tableView().numberOfSections(), 1);
+    }
+}
+
+TEST_F(ConversationTable, ANewMessageIsASectionAddedAtTheEndAndTheOthersAreNotAskedAgain) {
+    auto c = storeConversation("t1", 10);
+    std::vector<StoredMessage> first;
+    for (int i = 0; i < 3; ++i)
+        first.push_back(
+            {.id = "m" + std::to_string(i), .number = 1'700'000'000'000 + int64_t{i} * 1000, .text = "hello"});
+    storeMessages(c, first);
+    auto& s = open("t1");
+    ASSERT_EQ(s.tableView().numberOfSections(), 3);
+    const size_t shownBefore = s.tableView().cellsShown(0);
+    storeMessages(c, {{.id = "m9", .number = 1'700'000'100'000, .text = "new one", .outgoing = true}});
+    ASSERT_EQ(s.tableView().numberOfSections(), 4);
+    EXPECT_EQ(s.messageAt(3)->messageID(), "m9");
+    EXPECT_EQ(s.tableView().cellsShown(0), shownBefore) << "the table was read whole again";
+}
+
+TEST_F(ConversationTable, AnOlderPageGoesAboveAndTheBubblesInViewStayWhereTheyWere) {
+    auto c = storeConversation("t1", 10);
+    (void)c->setValue("paginationToken", "page2");
+    std::vector<StoredMessage> newest;
+    for (int i = 0; i < 30; ++i)
+        newest.push_back({.id = "n" + std::to_string(i),
+                          .number = 1'700'000'000'000 + int64_t{i} * 86'400'000,
+                          .text = "message " + std::to_string(i)});
+    storeMessages(c, newest);
+    auto& s = open("t1");
+    ASSERT_TRUE(s.refreshControl()) << "a conversation with older pages offers the pull";
+    auto& table = s.tableView();
+    const auto visible = table.indexPathsForVisibleRows();
+    ASSERT_FALSE(visible.empty());
+    const toolkit::IndexPath top = visible.front();
+    const double yBefore = table.rectForRow(top).minY() - table.contentOffset().y;
+    const std::string topID = s.messageAt(top.section)->messageID();
+
+    s.getOlderMessages();
+    ASSERT_EQ(spy->olderPages.size(), 1u);
+    EXPECT_EQ(spy->olderPages[0], (std::pair<std::string, std::string>{"t1", "page2"}));
+    std::vector<StoredMessage> older;
+    for (int i = 0; i < 10; ++i)
+        older.push_back({.id = "o" + std::to_string(i),
+                         .number = 1'600'000'000'000 + int64_t{i} * 86'400'000,
+                         .text = "older " + std::to_string(i)});
+    (void)c->setValue("paginationToken", foundation::Value());
+    storeMessages(c, older);
+    s.olderMessageReceived();
+    harness.settle();
+    ASSERT_EQ(table.numberOfSections(), 40);
+    const long now = top.section + 10;
+    EXPECT_EQ(s.messageAt(now)->messageID(), topID);
+    EXPECT_NEAR(table.rectForRow({now, 0}).minY() - table.contentOffset().y, yBefore, 0.5);
+    EXPECT_FALSE(s.refreshControl()) << "nothing older remains";
+}
+
+TEST_F(ConversationTable, ASwipeDeletesTheWholeMessageOfItsRowAndOneMessageCannotBeSwiped) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "only", .number = 1, .text = "alone"}});
+    auto& single = open("t1");
+    EXPECT_FALSE(single.canEditRow(single.tableView(), {0, 0}));
+
+    storeMessages(c, {{.id = "x\"y", .number = 2, .text = "pic", .attachments = Array{attachment("p", "image/png")}}});
+    auto& s = open("t1");
+    ASSERT_TRUE(s.canEditRow(s.tableView(), {1, 1}));
+    auto actions = s.editActionsForRow(s.tableView(), {1, 1});
+    ASSERT_TRUE(actions && actions->size() == 1);
+    EXPECT_EQ((*actions)[0]->title, "       ");
+    EXPECT_EQ((*actions)[0]->accessibilityLabel, "Delete");
+    (*actions)[0]->handler(*(*actions)[0], {1, 1});
+    ASSERT_EQ(spy->deleted.size(), 1u);
+    EXPECT_EQ(spy->deleted[0], (std::pair<std::string, std::string>{"t1", "x\"y"}));
+}
+
+TEST_F(ConversationTable, APictureMissingItsThumbnailIsAskedForOncePerAppearance) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m", .number = 1, .text = "", .attachments = Array{attachment("pic", "image/png")}}});
+    // What the service answered is no picture: it is thrown away, and asked for once more.
+    app->screenRoles().conversation.lock()->mediaCache()->setObject(
+        HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
+    auto& s = open("t1");
+    EXPECT_EQ(spy->thumbnails, std::vector<std::string>{"pic"});
+    EXPECT_EQ(app->screenRoles().conversation.lock()->mediaCache()->objectForKey("pic"), nullptr);
+    for (int i = 0; i < 3; ++i) {
+        foundation::NotificationCenter::defaultCenter().post("kMessageReloadingCompleteNotification");
+        harness.settle();
+    }
+    EXPECT_EQ(spy->thumbnails.size(), 1u) << "each reload asked again";
+    (void)s;
+}

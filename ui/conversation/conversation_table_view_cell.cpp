@@ -1,0 +1,197 @@
+#include "ui/conversation/conversation_table_view_cell.h"
+
+#include <cmath>
+#include <regex>
+
+#include "app/roles/screen_roles.h"
+#include "model/phone_extensions.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/strings.h"
+#include "platform/graphics/color.h"
+#include "platform/graphics/hxc_font.h"
+#include "platform/toolkit/menu_controller.h"
+
+namespace {
+
+bool isWordByte(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return std::isalnum(u) || c == '_' || u >= 0x80;
+}
+
+}  // namespace
+
+std::vector<HXNumberMatch> hxPhoneNumberMatches(const std::string& text) {
+    // At a word boundary, seven or more of the number characters up to another word boundary.
+    static const std::regex pattern(R"(\b([-0-9 ()*#]{7,})\b)");
+    std::vector<HXNumberMatch> out;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern); it != std::sregex_iterator(); ++it) {
+        size_t offset = static_cast<size_t>(it->position(1));
+        std::string match = (*it)[1].str();
+        // The boundary before the first digit leaves a "+" in front outside: take it in, unless it
+        // follows a word character itself (then it is an operator, "3+4").
+        if (offset > 0 && text[offset - 1] == '+' && (offset == 1 || !isWordByte(text[offset - 2]))) {
+            --offset;
+            match.insert(match.begin(), '+');
+        }
+        out.push_back({offset, std::move(match)});
+    }
+    return out;
+}
+
+std::string hxReducedNumber(const std::string& match) {
+    std::string out;
+    for (char c : match)
+        if ((c >= '0' && c <= '9') || c == '*' || c == '#' || c == '+') out += c;
+    return out;
+}
+
+ConversationTableViewCell::ConversationTableViewCell()
+    : toolkit::TableViewCell(toolkit::TableViewCellStyle::Default, kConversationCellIdentifier) {
+    messageView_ = std::make_shared<toolkit::TextView>();
+    messageView_->setBackgroundColor(graphics::Color::clear());
+    messageView_->setContentInset({-7.0, 0, 0, 0});
+    messageView_->setScrollEnabled(false);
+    messageView_->showsVerticalScrollIndicator = false;
+    messageView_->setEditable(false);
+    messageView_->setSelectable(true);
+    messageView_->accessibility().isElement = false;
+    dateLabel_ = std::make_shared<toolkit::Label>();
+    dateLabel_->setTextAlignment(toolkit::TextAlignment::center);
+    dateLabel_->accessibility().isElement = false;
+    contentView().addSubview(messageView_);
+    contentView().addSubview(dateLabel_);
+    dateLabel_->setTextColor(graphics::Color::secondaryLabel());
+    dateLabel_->setBackgroundColor(graphics::Color::systemGroupedBackground());
+    setBackgroundColor(graphics::Color::systemGroupedBackground());
+    setSelectionStyle(toolkit::CellSelectionStyle::None);
+    setActionHandler("callViaHX:", [this](toolkit::Responder*) { callViaHX(); });
+    setActionHandler("smsViaHX:", [this](toolkit::Responder*) { smsViaHX(); });
+    setActionHandler("selectAll:", [this](toolkit::Responder*) { messageView_->selectAll(); });
+}
+
+void ConversationTableViewCell::setMessageData(foundation::Dictionary data) {
+    messageData_ = std::move(data);
+    setNeedsLayout();
+}
+
+double ConversationTableViewCell::dateLineHeight() {
+    auto font = graphics::HXCFont::HXCFontForType(6);
+    return (font ? font->pointSize() : 12.0) + 2.0;
+}
+
+void ConversationTableViewCell::prepareForReuse() {
+    toolkit::TableViewCell::prepareForReuse();
+    messageData_ = {};
+    isImage_ = false;
+    isSent_ = false;
+}
+
+void ConversationTableViewCell::layoutSubviews() {
+    toolkit::TableViewCell::layoutSubviews();
+    const double L = dateLineHeight();
+    const toolkit::Rect content = contentView().frame();
+    const double W = content.width();
+    toolkit::Rect r{content.minX() + 6, content.minY() + 6, content.width() - 12, content.height() - 12};
+    toolkit::Rect r2{r.minX(), r.minY() + std::ceil(L * 1.2), r.width(), r.height()};
+    toolkit::Rect text;
+    View* bubble = nullptr;
+    if (auto& background = backgroundView()) bubble = background->viewWithTag(1);
+    if (!messageData_.empty()) {
+        double w = NAN, h = NAN;
+        if (isImage_) {
+            if (auto* image = dynamic_cast<toolkit::ImageView*>(bubble); image && image->image()) {
+                w = image->image()->width();
+                h = image->image()->height();
+            } else if (bubble) {
+                w = bubble->frame().width();
+                h = bubble->frame().height();
+            }
+        } else {
+            const auto key =
+                foundation::format("%i_size_%i", messageData_.get("row").int64Value(), static_cast<int64_t>(W));
+            const foundation::Value size = messageData_.get(key);
+            if (size.isDictionary()) {
+                w = size.asDictionary().get("Width").doubleValue();
+                h = size.asDictionary().get("Height").doubleValue();
+            }
+        }
+        if (bubble) bubble->accessibility().ignoresInvertColors = isImage_;
+        if (std::isnan(w) || std::isnan(h)) return;
+        if (!isImage_) h -= 10;
+        toolkit::Rect frame{r2.minX(), r2.minY() - 5, w + 24, h + 13};
+        double textX;
+        if (isSent_) {
+            frame = frame.offsetBy(isImage_ ? W - 16 - w : W - 40 - w, 0);
+            textX = r2.minX() + W - 28 - w;
+            dateLabel_->setTextAlignment(toolkit::TextAlignment::right);
+        } else {
+            frame = frame.offsetBy(-3, 0);
+            textX = r2.minX() + 16;
+            dateLabel_->setTextAlignment(toolkit::TextAlignment::left);
+        }
+        text = {textX, r2.minY(), w, h};
+        if (dateLabel_->text().empty()) {
+            frame = frame.offsetBy(0, -std::ceil(L));
+            text = text.offsetBy(0, -std::ceil(L));
+        }
+        if (bubble) bubble->setFrame(frame);
+    } else {
+        text = {r2.minX() + 4, r2.minY(), r2.width(), r2.height()};
+    }
+    text = {text.minX() - content.minX() - 8, text.minY(), text.width() + 16, text.height() + 16};
+    if (!std::isnan(text.minX()) && !std::isnan(text.minY())) messageView_->setFrame(text);
+    if (dateLabel_->text().empty())
+        dateLabel_->setFrame({});
+    else
+        dateLabel_->setFrame({12, std::ceil(L * 0.2), W - 36, std::ceil(L)});
+}
+
+std::string ConversationTableViewCell::candidateText() const {
+    const std::string& all = messageView_->text();
+    const foundation::Range selected = messageView_->selectedRange();
+    const size_t length = foundation::utf16Length(all);
+    if (!selected.found() || selected.length == 0 || selected.location >= length) return all;
+    const size_t end = std::min(length, selected.location + selected.length);
+    const size_t from = foundation::utf8Offset(all, selected.location);
+    const size_t to = foundation::utf8Offset(all, end);
+    return all.substr(from, to - from);
+}
+
+bool ConversationTableViewCell::canPerformAction(const std::string& action, toolkit::Responder* sender) const {
+    if (action == "callViaHX:" || action == "smsViaHX:") {
+        const auto matches = hxPhoneNumberMatches(candidateText());
+        if (matches.size() != 1) return false;
+        if (action == "callViaHX:") {
+            const std::string formatted = PhoneExtensions::formattedPhoneNumberFromString(matches[0].text);
+            auto& items = toolkit::MenuController::shared().menuItems;
+            if (items.size() >= 2) {
+                items[0].title = foundation::format("\U0001F4DE %@", formatted);
+                items[1].title = foundation::format("\u2709\uFE0F %@", formatted);
+            }
+        }
+        return true;
+    }
+    if (action == "selectAll:")
+        return foundation::utf16Length(messageView_->text()) > messageView_->selectedRange().length;
+    return messageView_->canPerformAction(action, sender);
+}
+
+std::optional<std::string> ConversationTableViewCell::extractNumber() {
+    const auto matches = hxPhoneNumberMatches(candidateText());
+    toolkit::MenuController::shared().hideMenu();
+    messageView_->setSelectedRange({0, 0});
+    if (matches.empty()) return std::nullopt;
+    return hxReducedNumber(matches[0].text);
+}
+
+void ConversationTableViewCell::callViaHX() {
+    auto number = extractNumber();
+    if (!number) return;
+    if (auto actions = actions_.lock()) actions->placeCallTo(*number);
+}
+
+void ConversationTableViewCell::smsViaHX() {
+    auto number = extractNumber();
+    if (!number) return;
+    if (auto actions = actions_.lock()) actions->newMessageToNumber(*number, "", "");
+}

@@ -1,0 +1,69 @@
+// One row of the conversation's bubble table: the message text (selectable, not editable), the date
+// line above the bubble and the bubble image behind them (the tag-1 view of the background view,
+// made by the table). The table hands the cell its measured sizes (`messageData`); the cell lays
+// itself out from them. Its edit menu offers to call or text the one phone number in the text (or
+// in the selection) through the app.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/value.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/table_view.h"
+#include "platform/toolkit/text_input.h"
+
+class HXConversationActionsRole;
+
+inline constexpr const char* kConversationCellIdentifier = "ConversationTableViewCell";
+
+// The phone numbers of a message text: runs of at least seven of "0123456789-()*# " between word
+// boundaries, with the "+" in front of one kept as part of it.
+struct HXNumberMatch {
+    size_t offset = 0;  // bytes
+    std::string text;
+};
+std::vector<HXNumberMatch> hxPhoneNumberMatches(const std::string& text);
+// A matched number as it is dialled: its digits, "*", "#" and a "+".
+std::string hxReducedNumber(const std::string& match);
+
+class ConversationTableViewCell : public toolkit::TableViewCell {
+public:
+    ConversationTableViewCell();
+    std::string className() const override { return "ConversationTableViewCell"; }
+
+    toolkit::TextView& messageView() const { return *messageView_; }
+    toolkit::Label& dateLabel() const { return *dateLabel_; }
+    // {"row": n, "<row>_size_<width>": {"Width", "Height"}}.
+    const foundation::Dictionary& messageData() const { return messageData_; }
+    void setMessageData(foundation::Dictionary data);
+    bool isImage() const { return isImage_; }
+    void setIsImage(bool image) { isImage_ = image; }
+    bool isSent() const { return isSent_; }
+    void setIsSent(bool sent) { isSent_ = sent; }
+    // Where a call or text found in the message goes.
+    void setActions(std::weak_ptr<HXConversationActionsRole> actions) { actions_ = std::move(actions); }
+
+    // The date line's height: type 6's point size + 2.
+    static double dateLineHeight();
+    // The text the number actions read: the selection clamped to the text, else all of it.
+    std::string candidateText() const;
+    void layoutSubviews() override;
+    bool canBecomeFirstResponder() const override { return true; }
+    bool canPerformAction(const std::string& action, toolkit::Responder* sender) const override;
+    void callViaHX();
+    void smsViaHX();
+    void prepareForReuse() override;
+
+private:
+    // The one number of the candidate, reduced, or none (the menu is then hidden).
+    std::optional<std::string> extractNumber();
+
+    std::shared_ptr<toolkit::TextView> messageView_;
+    std::shared_ptr<toolkit::Label> dateLabel_;
+    foundation::Dictionary messageData_;
+    bool isImage_ = false;
+    bool isSent_ = false;
+    std::weak_ptr<HXConversationActionsRole> actions_;
+};

@@ -1,0 +1,380 @@
+// The conversation screen's set-up, life cycle, observers, title, key command and reply activity.
+#include "ui/conversation/vc_conversation.h"
+
+#include <cmath>
+
+#include "model/account.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/color.h"
+#include "platform/graphics/hxc_font.h"
+#include "platform/graphics/named_images.h"
+#include "platform/services/contacts.h"
+#include "platform/toolkit/bar_items.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/menu_controller.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/traits.h"
+#include "ui/conversation/conversation_table_view_cell.h"
+
+namespace {
+
+using foundation::localizedString;
+
+// Shared by every conversation screen: made while a text conversation shows, dropped when a
+// conversation screen leaves.
+std::shared_ptr<services::UserActivity>& replyActivityStore() {
+    static std::shared_ptr<services::UserActivity> activity;
+    return activity;
+}
+
+constexpr const char* kMessageReloadingComplete = "kMessageReloadingCompleteNotification";
+constexpr const char* kContactsCacheUpdated = "kContactsCacheUpdatedNotification";
+constexpr const char* kOlderMessagesLoaded = "kOlderConversationMessagesLoadedNotification";
+constexpr const char* kFocusReply = "kFocusSMSReplyFieldNotification";
+
+}  // namespace
+
+const toolkit::KeyCommand VC_Conversation::kSendCommand{"d", toolkit::kModifierCommand | toolkit::kModifierShift,
+                                                        "sendMessageKeystroke", "Send Message"};
+
+VC_Conversation::VC_Conversation(Roles roles, HXConversationSetup setup)
+    : HXConversationScreen(std::move(setup)), roles_(std::move(roles)) {
+    if (auto r = role())
+        if (auto object = r->getConversationWithID(this->setup().conversationID)) conversation_.emplace(object);
+    hidesBottomBarWhenPushed = true;
+    setActionHandler("sendMessageKeystroke", [this](toolkit::Responder*) { sendMessageKeystroke(); });
+    setActionHandler("copyPhoneNumber:", [this](toolkit::Responder*) {
+        if (conversation_) toolkit::Pasteboard::general().setString(conversation_->phoneNumber());
+    });
+    setActionHandler("paste:", [this](toolkit::Responder*) {
+        if (toolkit::Pasteboard::general().hasImages()) addImageFromPasteBoard();
+    });
+}
+
+VC_Conversation::~VC_Conversation() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this);
+    stopObservingConversation();
+    if (tableView_) {
+        tableView_->setDataSource({});
+        tableView_->setTableDelegate({});
+    }
+    resetDateFormatters();
+}
+
+const std::shared_ptr<services::UserActivity>& VC_Conversation::replyActivity() const { return replyActivityStore(); }
+
+bool VC_Conversation::signedIn() const {
+    auto r = role();
+    auto account = r ? r->account() : nullptr;
+    return account && account->authV2().has_value();
+}
+
+bool VC_Conversation::isGroup() const { return conversation_ && conversation_->sender() == "Group Message"; }
+
+void VC_Conversation::loadView() {
+    auto root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, 320, 480});
+    setView(root);
+}
+
+void VC_Conversation::viewDidLoad() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.addObserver(this, foundation::kApplicationSignificantTimeChangeNotification,
+                       [](const foundation::Notification&) { resetDateFormatters(); });
+    center.addObserver(this, "UIContentSizeCategoryDidChangeNotification",
+                       [weak = weakSelf<VC_Conversation>()](const foundation::Notification&) {
+                           if (auto self = weak.lock()) self->fontsUpdated();
+                       });
+    auto root = view();
+    if (auto* nav = navigationController(); nav && !nav->viewControllers().empty())
+        if (auto first = nav->viewControllers().front(); first && first.get() != this && first->isViewLoaded())
+            root->setFrame(first->view()->frame());
+    root->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
+    root->setBackgroundColor(graphics::Color::systemGroupedBackground());
+
+    tableView_ = std::make_shared<toolkit::TableView>(root->bounds(), toolkit::TableViewStyle::Plain);
+    tableView_->setDataSource(std::shared_ptr<toolkit::TableViewDataSource>(
+        shared_from_this(), static_cast<toolkit::TableViewDataSource*>(this)));
+    tableView_->setTableDelegate(std::shared_ptr<toolkit::TableViewDelegate>(
+        shared_from_this(), static_cast<toolkit::TableViewDelegate*>(this)));
+    tableView_->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
+    tableView_->setBackgroundColor(graphics::Color::systemGroupedBackground());
+    addFooterView();
+    root->addSubview(tableView_);
+    tableView_->registerCell(kConversationCellIdentifier, [] { return std::make_shared<ConversationTableViewCell>(); });
+    tableView_->setSeparatorStyle(toolkit::SeparatorStyle::None);
+    tableView_->alwaysBounceVertical = false;
+    tableView_->setEstimatedRowHeight(0);
+    tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
+    if (conversationType() == 1)
+        root->addInteraction(
+            std::make_shared<toolkit::DropInteraction>(std::shared_ptr<toolkit::DropInteractionDelegate>(
+                shared_from_this(), static_cast<toolkit::DropInteractionDelegate*>(this))));
+    toolkit::MenuController::shared().menuItems = {{"\U0001F4DE", "callViaHX:"}, {"\u2709\uFE0F", "smsViaHX:"}};
+    images_.clear();
+    if (conversation_ && roles_.conversation.lock())
+        rows_ = role()->messageRows(
+            conversation_->conversationID(),
+            std::shared_ptr<HXRowsObserver>(shared_from_this(), static_cast<HXRowsObserver*>(this)));
+    navigationItem().setBackButtonTitle(std::string());
+}
+
+void VC_Conversation::viewWillAppear(bool animated) {
+    HXConversationScreen::viewWillAppear(animated);
+    restorePagingOffset();
+    installRefreshControlIfNeeded();
+    if (!isPeeking() && !navigationItem().rightBarButtonItem()) {
+        auto weak = weakSelf<VC_Conversation>();
+        auto more = toolkit::BarButtonItem::withImage(graphics::systemImageNamed("ellipsis"),
+                                                      toolkit::BarButtonStyle::Done, [weak](toolkit::BarButtonItem&) {
+                                                          if (auto self = weak.lock()) self->showActions();
+                                                      });
+        more->accessibilityLabel = localizedString("Conversation actions");
+        navigationItem().setRightBarButtonItem(more);
+    }
+    addFooterView();
+    reloadTable();
+    scrollToBottomWithAnimation(false);
+    updateContactInfo();
+    if (!isPeeking() && conversation_ && !conversation_->isRead())
+        foundation::NotificationCenter::defaultCenter().post(
+            "kSMSActiveConversationMessageReceived", std::make_shared<std::string>(conversation_->conversationID()));
+    if (conversationType() == 1 && !isPeeking()) makeReplyActivityCurrent();
+    if (isPeeking()) tableView_->accessibility().elementsHidden = true;
+    layoutTable();
+    addObservers();
+}
+
+void VC_Conversation::viewDidAppear(bool animated) {
+    HXConversationScreen::viewDidAppear(animated);
+    if (!isPeeking()) {
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            this, kFocusReply, [weak = weakSelf<VC_Conversation>()](const foundation::Notification& n) {
+                if (auto self = weak.lock()) self->openReply(n);
+            });
+        updateTitle();
+    }
+    scrollToBottomWithAnimation(false);
+}
+
+void VC_Conversation::viewWillDisappear(bool animated) {
+    HXConversationScreen::viewWillDisappear(animated);
+    if (auto* nav = navigationController())
+        if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
+    if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();
+}
+
+void VC_Conversation::viewDidDisappear(bool animated) {
+    removeObservers();
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    if (conversation_) center.removeObserver(this, conversation_->conversationID());
+    for (const char* name :
+         {"kNetworkConnectionFailedNotification", "kRemoveSMSReplySendingProgressNotification",
+          "UIApplicationDidEnterBackgroundNotification", "kSMSReplySendingProgressNotification", kFocusReply})
+        center.removeObserver(this, name);
+    HXConversationScreen::viewDidDisappear(animated);
+    resetDateFormatters();
+    navigationItem().titleView = nullptr;
+    if (auto& activity = replyActivityStore()) {
+        activity->invalidate();
+        activity.reset();
+    }
+    if (auto routing = roles_.routing.lock(); routing && routing->iPad()) routing->setFirstResponder();
+    if (auto store = roles_.store.lock()) store->requestReview();
+}
+
+void VC_Conversation::didReceiveMemoryWarning() {
+    HXConversationScreen::didReceiveMemoryWarning();
+    messageSizes_.clear();
+}
+
+void VC_Conversation::fontsUpdated() {
+    graphics::HXCFont::clearFontCache();
+    didReceiveMemoryWarning();
+    reloadTable();
+    if (contactName_)
+        if (auto font = graphics::HXCFont::HXCFontForType(4))
+            contactName_->setFont(graphics::Font::system(font->pointSize(), contactName_->font().weight()));
+}
+
+void VC_Conversation::addObservers() {
+    if (observing_) return;
+    observing_ = true;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    auto weak = weakSelf<VC_Conversation>();
+    center.addObserver(this, kContactsCacheUpdated, [weak](const foundation::Notification&) {
+        if (auto self = weak.lock()) self->updateContactInfo();
+    });
+    // A downloaded thumbnail or a finished reload: the rows in view are drawn again.
+    center.addObserver(tableView_.get(), kMessageReloadingComplete, [weak](const foundation::Notification&) {
+        if (auto self = weak.lock()) self->reloadTable();
+    });
+    center.addObserver(this, kOlderMessagesLoaded, [weak](const foundation::Notification&) {
+        dispatch::Queue::main()->async([weak] {
+            if (auto self = weak.lock()) self->olderMessageReceived();
+        });
+    });
+    observeConversation();
+}
+
+void VC_Conversation::removeObservers() {
+    if (!observing_) return;
+    observing_ = false;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, kContactsCacheUpdated);
+    center.removeObserver(tableView_.get(), kMessageReloadingComplete);
+    center.removeObserver(this, kOlderMessagesLoaded);
+    stopObservingConversation();
+}
+
+void VC_Conversation::observeConversation() {
+    if (!conversation_) return;
+    std::vector<std::string> keys{"note", "isSpam", "isTrash", "Messages", "sender", "isArchived", "isSenderBlocked"};
+    if (conversationType() == 1) keys.push_back("isRead");
+    auto weak = weakSelf<VC_Conversation>();
+    for (const auto& key : keys)
+        conversationObservers_.push_back(
+            conversation_->object()->addObserver(key, [weak](store::ManagedObject&, const std::string& changed) {
+                // Store changes may come from another queue: the screen reacts on the main one.
+                dispatch::Queue::main()->async([weak, changed] {
+                    if (auto self = weak.lock()) self->conversationChanged(changed);
+                });
+            }));
+}
+
+void VC_Conversation::stopObservingConversation() {
+    if (conversation_)
+        for (auto token : conversationObservers_) conversation_->object()->removeObserver(token);
+    conversationObservers_.clear();
+}
+
+void VC_Conversation::conversationChanged(const std::string& key) {
+    if (!conversation_) return;
+    if (key == "isRead") {
+        if (!conversation_->isRead() && !isPeeking())
+            foundation::NotificationCenter::defaultCenter().post(
+                "kSMSActiveConversationMessageReceived",
+                std::make_shared<std::string>(conversation_->conversationID()));
+    } else if (key == "isTrash") {
+        if (conversation_->object()->value("isTrash").boolValue())
+            if (auto* nav = navigationController(); nav && nav->topViewController() == this)
+                nav->popViewController(true);
+    } else if (key == "note") {
+        std::string shown;
+        if (noteView_)
+            if (auto* label = dynamic_cast<toolkit::Label*>(noteView_->viewWithTag(1))) shown = label->text();
+        noteView_.reset();
+        reloadTable();
+        if (conversation_->note() != shown) scrollToBottomWithAnimation(true);
+    } else if (key == "Messages") {
+        // The rows follow the store's changes themselves; the sizes of rows that moved are measured
+        // again.
+        messageSizes_.clear();
+    } else if (key == "sender") {
+        if (!updatedContactName_.empty()) setTitle(updatedContactName_);
+        updateTitle();
+        updateContactInfo();
+    }
+}
+
+void VC_Conversation::updateTitle() {
+    if (!conversation_) return;
+    auto makeTitleButton = [this](std::function<void()> tapped) {
+        auto button = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
+        button->setTitle(title(), toolkit::kStateNormal);
+        const auto font = graphics::Font::boldSystem(17);
+        button->titleLabel()->setFont(font);
+        button->titleLabel()->setLineBreakMode(graphics::LineBreakMode::truncateTail);
+        button->setTintColor(graphics::Color::systemBlue());
+        const auto& measurer = toolkit::textMeasurer();
+        button->setFrame(
+            {0, 0, std::ceil(measurer.lineWidth(title(), font)), std::ceil(measurer.lineHeight(font) + 2)});
+        button->setContentEdgeInsets({1, 0, 1, 0});
+        button->addAction([tapped = std::move(tapped)](toolkit::Control&, const toolkit::Event*) { tapped(); },
+                          toolkit::kTouchUpInside);
+        navigationItem().titleView = button;
+    };
+    auto weak = weakSelf<VC_Conversation>();
+    if (isGroup()) {
+        makeTitleButton([weak] {
+            auto self = weak.lock();
+            if (!self || !self->groupDetails_ || !self->conversation_) return;
+            if (auto details = self->groupDetails_(self->conversation_->phoneNumber())) self->present(details, true);
+        });
+    } else if (const std::string abName = conversation_->ABName(); !abName.empty()) {
+        if (auto r = role()) {
+            const std::string id = r->recordIDForNumber(conversation_->formattedNumber());
+            auto contact = id.empty() ? foundation::Result<services::Contact>(foundation::Error{})
+                                      : services::ContactStore::shared()->unifiedContactWithIdentifier(
+                                            id, services::ContactFormatter::descriptorForRequiredKeys());
+            const std::string fullName =
+                contact.ok() ? services::ContactFormatter::fullName(contact.value()).value_or("") : std::string();
+            // The list's label follows a no-break space: only the name is compared, so a labelled
+            // name that is still right is left alone.
+            if (!fullName.empty() && fullName != nameWithoutLabel(abName)) {
+                setTitle(fullName);
+                (void)conversation_->object()->setValue("ABName", foundation::Value(fullName));
+                r->resetContacts();
+                r->lookupPhone(conversation_->phoneNumber());
+            }
+        }
+        makeTitleButton([weak] {
+            if (auto self = weak.lock()) self->updateContactInfo();
+        });
+    }
+    if (title().empty()) navigationItem().setBackButtonTitle(conversation_->formattedNumber());
+}
+
+std::string VC_Conversation::nameWithoutLabel(const std::string& abName) {
+    static const std::string kLabelStart = "\u00A0(";
+    const size_t at = abName.rfind(kLabelStart);
+    return at == std::string::npos ? abName : abName.substr(0, at);
+}
+
+void VC_Conversation::openReply(const foundation::Notification& notification) {
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, kFocusReply);
+    if (const auto& text = notification.userInfo.get("messageText"); text.isString()) replyText_ = text.asString();
+}
+
+std::vector<toolkit::KeyCommand> VC_Conversation::keyCommands() const { return {kSendCommand}; }
+
+void VC_Conversation::scrollToMessage(long number) {
+    if (!tableView_ || number < 0 || number >= tableView_->numberOfSections()) return;
+    if (tableView_->numberOfRows(number) == 0) return;
+    tableView_->scrollToRow({number, 0}, toolkit::ScrollPosition::Middle, true);
+}
+
+void VC_Conversation::makeReplyActivityCurrent() {
+    auto& activity = replyActivityStore();
+    if (!activity) activity = std::make_shared<services::UserActivity>(kActivityType);
+    activity->delegate = std::shared_ptr<services::UserActivityDelegate>(
+        shared_from_this(), static_cast<services::UserActivityDelegate*>(this));
+    activity->becomeCurrent();
+}
+
+void VC_Conversation::userActivityWillSave(services::UserActivity& activity) {
+    (void)activity;
+    dispatch::Queue::main()->async([weak = weakSelf<VC_Conversation>()] {
+        auto self = weak.lock();
+        if (!self || !self->conversation_) return;
+        auto r = self->role();
+        auto account = r ? r->account() : nullptr;
+        const std::string id = self->conversation_->conversationID();
+        if (self->replyText_.empty() || id.empty() || !account || account->username().empty()) return;
+        if (auto& current = replyActivityStore())
+            current->userInfo = foundation::Dictionary{
+                {"messageText", self->replyText_}, {"conversationID", id}, {"account", account->username()}};
+    });
+}
+
+void VC_Conversation::userActivityWasContinued(services::UserActivity& activity) {
+    (void)activity;
+    dispatch::Queue::main()->async([weak = weakSelf<VC_Conversation>()] {
+        if (auto self = weak.lock()) self->replyText_.clear();
+    });
+}

@@ -1,0 +1,245 @@
+// The conversation screen: one conversation of the signed-in account as a table of bubbles (a
+// text conversation, with its reply bar's place at the bottom), or a voicemail, a recorded call or
+// a call-history entry with the call footer (and the player's footer) under it. Each message is a
+// section of the table; its text and each attachment are its rows. The messages are rows of the
+// store's typed row model: a newer message is a section appended at the end, an older page
+// sections inserted at the top with the bubbles in view kept where they are; the table is never
+// read whole again for a change. Its roles are handed over by its maker; it never sees the
+// application object.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/screens.h"
+#include "model/conversation.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/services/user_activity.h"
+#include "platform/toolkit/drag_drop.h"
+#include "platform/toolkit/table_view.h"
+#include "ui/conversation/conversation_attachment.h"
+
+namespace toolkit {
+class Button;
+class ImageView;
+class Label;
+class ProgressView;
+class RefreshControl;
+class Slider;
+}  // namespace toolkit
+class ConversationTableViewCell;
+
+class VC_Conversation : public HXConversationScreen,
+                        public toolkit::TableViewDataSource,
+                        public toolkit::TableViewDelegate,
+                        public HXRowsObserver,
+                        public toolkit::DropInteractionDelegate,
+                        public services::UserActivityDelegate {
+public:
+    struct Roles {
+        std::weak_ptr<HXConversationRole> conversation;
+        std::weak_ptr<HXConversationActionsRole> conversations;
+        std::weak_ptr<HXConversationOptionsRole> options;
+        std::weak_ptr<HXListActionsRole> listActions;
+        std::weak_ptr<HXRoutingRole> routing;
+        std::weak_ptr<HXStoreRole> store;
+    };
+    // The group details of a group conversation's numbers: a later part of the app; until it
+    // comes the maker answers nullptr and the title opens nothing.
+    using GroupDetailsMaker = std::function<std::shared_ptr<toolkit::ViewController>(const std::string& numbers)>;
+
+    static constexpr const char* kActivityType = "com.hxconnect.activity_reply";
+    static constexpr long kFooterTag = 999;
+    static constexpr long kPlayerTag = 998;
+    static constexpr long kProgressBarTag = 999;
+    static constexpr long kAddContactTag = 3;
+    static constexpr long kNoteImageTag = 100;
+    static constexpr size_t kSegmentLength = 160;
+    static constexpr size_t kMaxGIFBytes = 2'000'000;
+    static const toolkit::KeyCommand kSendCommand;
+
+    VC_Conversation(Roles roles, HXConversationSetup setup);
+    ~VC_Conversation() override;
+
+    // ---- set-up and life cycle
+    int conversationType() const { return setup().conversationType; }
+    const std::optional<HX_Conversation>& conversation() const { return conversation_; }
+    toolkit::TableView& tableView() const { return *tableView_; }
+    void setGroupDetailsMaker(GroupDetailsMaker maker) { groupDetails_ = std::move(maker); }
+    void loadView() override;
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+    void didReceiveMemoryWarning() override;
+    void fontsUpdated();
+    void addObservers();
+    void removeObservers();
+    void updateTitle();
+    void openReply(const foundation::Notification& notification);
+    std::vector<toolkit::KeyCommand> keyCommands() const override;
+    void scrollToMessage(long number) override;
+    void userActivityWillSave(services::UserActivity& activity) override;
+    void userActivityWasContinued(services::UserActivity& activity) override;
+    const std::shared_ptr<services::UserActivity>& replyActivity() const;
+
+    // ---- the table (one section per message)
+    long numberOfSections(toolkit::TableView& table) override;
+    long numberOfRows(toolkit::TableView& table, long section) override;
+    toolkit::TableViewCellPtr cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    std::optional<double> heightForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    std::optional<double> heightForFooter(toolkit::TableView& table, long section) override;
+    std::shared_ptr<toolkit::View> viewForFooter(toolkit::TableView& table, long section) override;
+    void rowsDidChange(const store::RowChanges& changes) override;
+    void rowsDidChangeContent() override;
+    // The message shown in a section.
+    std::optional<HX_Message> messageAt(long section) const;
+    // The attachment of a row (none for a text row), as the row model maps rows to attachments.
+    std::optional<HXAttachment> attachmentAt(toolkit::IndexPath indexPath) const;
+    toolkit::Size messageSizeForRow(toolkit::IndexPath indexPath);
+    std::string dateLabelForRow(toolkit::IndexPath indexPath);
+    // The date line under a row's bubble (with a group's sender prefix), "" for one shown above.
+    std::string dateLineForRow(toolkit::IndexPath indexPath);
+    // The call-history row's text.
+    std::string callRowText() const;
+    // The accessibility label of a row's cell.
+    std::string accessibilityLabelForRow(toolkit::IndexPath indexPath, const ConversationTableViewCell& cell,
+                                         const std::string& attachmentDescription) const;
+    std::shared_ptr<toolkit::View> noteView();
+    void scrollToBottomWithAnimation(bool animated);
+    static void resetDateFormatters();
+    // Entries of the size cache (messages measured at some width).
+    size_t measuredMessages() const { return messageSizes_.size(); }
+
+    // ---- attachments
+    // The thumbnail bytes of a picture or a video's preview, when they are a picture; anything
+    // else under the id is removed.
+    std::optional<foundation::Data> thumbnailFor(const std::string& mediaID);
+    void downloadFullSizeImageForAttachment(const foundation::Dictionary& attachment);
+    bool canHandle(toolkit::DropInteraction& interaction, toolkit::DragSession& session) override;
+    toolkit::DropOperation sessionDidUpdate(toolkit::DropInteraction& interaction,
+                                            toolkit::DragSession& session) override;
+    void performDrop(toolkit::DropInteraction& interaction, toolkit::DragSession& session) override;
+    bool canPerformAction(const std::string& action, toolkit::Responder* sender) const override;
+    void addImageFromPasteBoard();
+    // Adds a picture for the next reply (an animated GIF over the limit is refused with the alert).
+    bool addPicture(HXMMSImage picture);
+    const std::vector<HXMMSImage>& images() const { return images_; }
+    void updateImagePreviews();
+    // The ids whose thumbnail this screen asked for since it appeared.
+    const std::vector<std::string>& thumbnailsRequested() const { return thumbnailsRequested_; }
+
+    // ---- older pages and deleting one message
+    void getOlderMessages();
+    void olderMessageReceived();
+    bool canEditRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    void willBeginEditingRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    std::optional<std::vector<toolkit::TableViewRowActionPtr>> editActionsForRow(toolkit::TableView& table,
+                                                                                 toolkit::IndexPath indexPath) override;
+    // The swipe's action: the message of the row's section is deleted on the service.
+    void deleteMessageAt(toolkit::IndexPath indexPath);
+    std::shared_ptr<toolkit::RefreshControl> refreshControl() const { return refreshControl_; }
+    static double savedPagingOffset();
+
+    // ---- footers, the reply bar's layout and the sending progress
+    void addFooterView();
+    // Lines the reply field may grow to.
+    long maximumInputLines(bool replyHasFocus) const;
+    static long maximumInputLines(bool iPad, bool landscape, bool replyHasFocus, double available, double lineHeight);
+    void keyboardFrameChange(const foundation::Notification& notification);
+    void startSendingProgress();
+    void increaseSendingProgress();
+    void removeSendingProgress();
+    // The progress shown (percent, before the 100 cap) and its step for the pictures being sent.
+    static int sendingProgress();
+    static int progressStep(size_t pictures);
+    std::shared_ptr<toolkit::View> footerView() const { return footerView_; }
+    std::shared_ptr<toolkit::View> playMessageView() const { return playMessageView_; }
+    toolkit::Label* contactName() const { return contactName_.get(); }
+    toolkit::ImageView* contactImage() const { return contactImage_.get(); }
+    toolkit::Button* addContactButton() const { return addContact_.get(); }
+    toolkit::Slider* playPosition() const { return playPosition_.get(); }
+    // Sets the player up (the playback part of the app; the slider stays disabled until then).
+    virtual void preparePlayer() {}
+
+    // ---- the reply
+    struct Counter {
+        std::string text;
+        enum class Colour { Secondary, Orange, Red } colour = Colour::Secondary;
+        size_t segments = 1;
+    };
+    // The counter of a reply of length UTF-16 units shown on lines lines.
+    static Counter counterFor(size_t length, long lines);
+    void sendReply(const std::string& text);
+    void sendMessageKeystroke();
+    // The reply's text (empty while the screen has no reply bar).
+    std::string replyText() const { return replyText_; }
+    void setReplyText(std::string text) { replyText_ = std::move(text); }
+    bool isSendingReply() const { return sendingReply_; }
+
+    // ---- actions and contacts
+    void updateContactInfo();
+    void showActions();
+    void actionLongPress(toolkit::Point inBar, double barWidth);
+    void editNote();
+    void addContactToSource(const std::string& source);
+    // What the add button's service prompt starts with: the contact name without its label.
+    static std::string nameWithoutLabel(const std::string& abName);
+    // The URL a contact card's "Call" opens for a number (skipDialpad and the call method's name).
+    static std::string callURLForNumber(const std::string& number, bool skipDialpad, const std::string& methodName);
+    // The label of a number the add button adds to the device's contacts.
+    static std::string phoneLabelFor(int64_t type, const std::string& lastMessageText);
+
+private:
+    std::shared_ptr<HXConversationRole> role() const { return roles_.conversation.lock(); }
+    bool signedIn() const;
+    bool isGroup() const;
+    double availableWidth() const;
+    foundation::Dictionary& sizesFor(long section);
+    std::string sizeCacheKey(long section) const;
+    void configureAttachmentRow(ConversationTableViewCell& cell, const HX_Message& message, const HXAttachment& a,
+                                toolkit::IndexPath indexPath, graphics::ImagePtr& image,
+                                std::shared_ptr<graphics::HXCAnimatedImage>& animated, std::string& description);
+    std::optional<toolkit::Size> attachmentSize(const HXAttachment& a, bool& cache);
+    toolkit::Size measureText(const std::string& text) const;
+    void observeConversation();
+    void stopObservingConversation();
+    void conversationChanged(const std::string& key);
+    void restorePagingOffset();
+    void reloadTable();
+    void makeReplyActivityCurrent();
+    void installRefreshControlIfNeeded();
+    void layoutTable();
+
+    Roles roles_;
+    GroupDetailsMaker groupDetails_;
+    std::optional<HX_Conversation> conversation_;
+    std::shared_ptr<HXStoreRows> rows_;
+    std::shared_ptr<toolkit::TableView> tableView_;
+    std::shared_ptr<toolkit::RefreshControl> refreshControl_;
+    std::unordered_map<std::string, foundation::Dictionary> messageSizes_;
+    graphics::ImagePtr incomingBubble_, outgoingBubble_;
+    std::shared_ptr<toolkit::View> noteView_;
+    std::shared_ptr<toolkit::View> footerView_;
+    std::shared_ptr<toolkit::View> playMessageView_;
+    std::shared_ptr<toolkit::Label> contactName_;
+    std::shared_ptr<toolkit::ImageView> contactImage_;
+    std::shared_ptr<toolkit::Button> addContact_;
+    std::shared_ptr<toolkit::Button> playButton_;
+    std::shared_ptr<toolkit::Slider> playPosition_;
+    std::vector<HXMMSImage> images_;
+    std::vector<uint64_t> conversationObservers_;
+    std::vector<std::string> thumbnailsRequested_;
+    std::string updatedContactName_;
+    std::string replyText_;
+    bool observing_ = false;
+    bool sendingReply_ = false;
+    // Pictures of the reply being sent: the progress steps by them.
+    size_t sendingImages_ = 0;
+    bool addContactHidden_ = false;
+    bool contactImageIsButton_ = false;
+};

@@ -1,0 +1,278 @@
+// Attachments in the conversation: each is a row of its message's section. Pictures show their
+// thumbnail (asked for once per appearance when it is missing), videos their preview, contact
+// cards the card drawn in the bubble, audio and other kinds a text; plus the full-size picture
+// for the preview, dropped and pasted pictures.
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "model/cache.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/strings.h"
+#include "platform/graphics/animated_image.h"
+#include "platform/graphics/color.h"
+#include "platform/graphics/hxc_font.h"
+#include "platform/graphics/image_operations.h"
+#include "platform/graphics/named_images.h"
+#include "platform/services/contacts.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/text_metrics.h"
+#include "ui/conversation/conversation_table_view_cell.h"
+#include "ui/conversation/vc_conversation.h"
+#include "ui/widgets/mms_pictures.h"
+
+namespace {
+
+using foundation::localizedString;
+
+// The cards of a contact-card attachment's file; none when the file is missing, unreadable or
+// holds no card.
+std::optional<std::vector<services::Contact>> cardsIn(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    auto cards = services::readVCards(bytes.str());
+    if (!cards.ok() || cards.value().empty()) return std::nullopt;
+    return std::move(cards).value();
+}
+
+// A card of an organisation: no person's name, an organisation's.
+bool isOrganisation(const services::Contact& c) {
+    return c.givenName.empty() && c.familyName.empty() && !c.organizationName.empty();
+}
+
+std::string cardTitle(const std::vector<services::Contact>& cards) {
+    if (cards.size() > 1) return foundation::format(localizedString("%lu Contacts"), uint64_t{cards.size()});
+    const auto& c = cards.front();
+    if (isOrganisation(c)) return c.organizationName;
+    return services::ContactFormatter::fullName(c).value_or(c.organizationName);
+}
+
+std::string initialsOf(const services::Contact& c) {
+    std::string out;
+    for (const std::string* part : {&c.givenName, &c.familyName})
+        if (!part->empty()) {
+            size_t length = 0;
+            foundation::decodeUtf8(*part, 0, &length);
+            out += part->substr(0, length);
+        }
+    return out;
+}
+
+}  // namespace
+
+std::optional<foundation::Data> VC_Conversation::thumbnailFor(const std::string& mediaID) {
+    auto r = role();
+    auto cache = r ? r->mediaCache() : nullptr;
+    if (!cache || mediaID.empty()) return std::nullopt;
+    auto object = cache->objectForKey(mediaID);
+    if (!object) return std::nullopt;
+    if (object->value.isData() && graphics::Image::fromEncoded(object->value.asData()).ok())
+        return object->value.asData();
+    // Whatever else is kept under the id stands for no picture: it goes, and the picture is asked
+    // for again (once while the screen shows).
+    cache->removeObjectForKey(mediaID);
+    return std::nullopt;
+}
+
+void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, const HX_Message& message,
+                                             const HXAttachment& a, toolkit::IndexPath indexPath,
+                                             graphics::ImagePtr& image,
+                                             std::shared_ptr<graphics::HXCAnimatedImage>& animated,
+                                             std::string& description) {
+    const bool sent = message.isOutgoing();
+    auto r = role();
+    auto textColour = sent ? graphics::Color::whiteColor() : graphics::Color::label();
+    cell.setIsImage(a.knownKind());
+    cell.messageView().setTextColor(textColour);
+    cell.messageView().setTintColor(sent ? graphics::Color::white(0.8, 1) : graphics::Color::systemBlue());
+    cell.messageView().setTextAlignment(toolkit::TextAlignment::left);
+    cell.messageView().setText(a.rowText());
+    if (a.kind == HXAttachmentKind::Audio || a.kind == HXAttachmentKind::Video ||
+        a.kind == HXAttachmentKind::ContactCard)
+        cell.setIsImage(false);
+    const double tableWidth = tableView_ ? tableView_->bounds().width() : 0;
+    switch (a.kind) {
+        case HXAttachmentKind::Picture:
+            if (auto bytes = thumbnailFor(a.id)) {
+                if (a.isGIF()) {
+                    auto pixels = graphics::Image::fromEncoded(*bytes);
+                    const double pixelWidth = pixels.ok() ? static_cast<double>(pixels.value()->pixelWidth()) : 1;
+                    animated = graphics::HXCAnimatedImage::animatedImageWithGIFData(*bytes,
+                                                                                    hxGIFScale(pixelWidth, tableWidth));
+                } else if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) {
+                    image = still.value();
+                }
+            } else if (r && std::find(thumbnailsRequested_.begin(), thumbnailsRequested_.end(), a.id) ==
+                                thumbnailsRequested_.end()) {
+                // Once per appearance: a reply that is no picture would otherwise be asked for
+                // again by every reload its own arrival starts.
+                thumbnailsRequested_.push_back(a.id);
+                r->requestThumbnail(a.id);
+            }
+            break;
+        case HXAttachmentKind::Video:
+            if (auto bytes = thumbnailFor(a.id)) {
+                if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) image = still.value();
+            } else if (r) {
+                r->downloadMediaIfNeeded(a.id, a.mimeType, true);
+            }
+            description = localizedString("Video attachment. Tap to play");
+            break;
+        case HXAttachmentKind::Audio:
+        case HXAttachmentKind::ContactCard:
+        case HXAttachmentKind::Unsupported:
+            image = sent ? outgoingBubble_ : incomingBubble_;
+            if (r && !a.id.empty()) r->downloadMediaIfNeeded(a.id, a.mimeType, false);
+            break;
+    }
+    if (image && (a.kind == HXAttachmentKind::Picture || a.kind == HXAttachmentKind::Video)) {
+        image = graphics::imageScaledToFitSize(image, {std::min(image->width(), std::max(1.0, tableWidth - 110)), 1e9});
+        cell.messageView().setTextColor(graphics::Color::clear());
+    }
+    if (a.kind == HXAttachmentKind::ContactCard && r) {
+        if (auto cards = cardsIn(r->localURLForMedia(a.id, a.mimeType))) {
+            const toolkit::Size size = messageSizeForRow(indexPath);
+            auto card = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, size.width, size.height});
+            card->setTag(2);
+            auto title = std::make_shared<toolkit::Label>(toolkit::Rect{60, 0, size.width - 20 - 40, size.height});
+            title->setTextColor(textColour);
+            title->setNumberOfLines(0);
+            const std::string name = cardTitle(*cards);
+            title->setText(foundation::format("%@\n%@", name, localizedString("Tap to view")));
+            if (auto font = graphics::HXCFont::HXCFontForType(4)) title->setFont(*font);
+            auto avatar = std::make_shared<toolkit::Label>(toolkit::Rect{12, (size.height - 40) / 2, 40, 40});
+            avatar->setFont(graphics::Font::system(18, graphics::FontWeight::medium));
+            avatar->setTextAlignment(toolkit::TextAlignment::center);
+            avatar->setTextColor(textColour.withAlphaComponent(0.7));
+            avatar->setBackgroundColor(graphics::Color::systemGray5());
+            avatar->layer().cornerRadius = 20;
+            avatar->setClipsToBounds(true);
+            avatar->accessibility().isElement = false;
+            card->addSubview(avatar);
+            const auto& one = cards->front();
+            auto symbol = [&](const char* name) {
+                auto view = std::make_shared<toolkit::ImageView>(
+                    graphics::imageTintedWithColor(graphics::imageNamed(name), textColour.withAlphaComponent(0.7)));
+                view->setFrame(avatar->frame());
+                view->setContentMode(toolkit::ContentMode::Center);
+                card->addSubview(view);
+            };
+            if (cards->size() > 1) {
+                symbol("VCard");
+            } else if (one.imageDataAvailable()) {
+                const auto& bytes = one.thumbnailImageData ? *one.thumbnailImageData : *one.imageData;
+                if (auto picture = graphics::Image::fromEncoded(bytes); picture.ok()) {
+                    auto round = std::make_shared<toolkit::ImageView>(
+                        graphics::makeRoundImage(graphics::imageScaledToFitSize(picture.value(), {40, 40})));
+                    round->setFrame(avatar->frame());
+                    round->accessibility().ignoresInvertColors = true;
+                    card->addSubview(round);
+                }
+            } else if (isOrganisation(one)) {
+                symbol("VCard_Company");
+            } else {
+                avatar->setText(initialsOf(one));
+            }
+            card->addSubview(title);
+            cell.contentView().addSubview(card);
+            description = foundation::format(localizedString("Contact card for %@. Tap to Open"), name);
+            cell.messageView().setTextColor(graphics::Color::clear());
+        }
+    }
+}
+
+std::optional<toolkit::Size> VC_Conversation::attachmentSize(const HXAttachment& a, bool& cache) {
+    const double V = isViewLoaded() ? viewIfLoaded()->bounds().width() : 0;
+    auto r = role();
+    if (!a.sizes.empty() && r) {
+        auto info = r->imageInfoForSize("s512", a.sizes);
+        if (!info) info = r->imageInfoForSize("S_512", a.sizes);
+        if (!info) return toolkit::Size{0, 0};
+        return hxFittedVariantSize(info->get("width").doubleValue(), info->get("height").doubleValue(), V);
+    }
+    switch (a.kind) {
+        case HXAttachmentKind::Video:
+            if (auto bytes = thumbnailFor(a.id))
+                if (auto still = graphics::Image::fromEncoded(*bytes); still.ok())
+                    return hxFittedVariantSize(still.value()->width(), still.value()->height(), V);
+            if (r) r->downloadMediaIfNeeded(a.id, a.mimeType, true);
+            cache = false;
+            return std::nullopt;
+        case HXAttachmentKind::ContactCard: {
+            const std::string path = r ? r->localURLForMedia(a.id, a.mimeType) : std::string();
+            if (path.empty() || !foundation::files::exists(path)) {
+                if (r) r->downloadMediaIfNeeded(a.id, a.mimeType, false);
+                cache = false;
+                return std::nullopt;
+            }
+            auto cards = cardsIn(path);
+            if (!cards) return std::nullopt;
+            auto font = graphics::HXCFont::HXCFontForType(4);
+            const double W = availableWidth();
+            const std::string text = foundation::format("%@\n%@", cardTitle(*cards), localizedString("Tap to view"));
+            const toolkit::Size size = font ? toolkit::textMeasurer().measure(text, *font, std::max(1.0, W - 110 - 60),
+                                                                              0, graphics::LineBreakMode::wordWrap)
+                                            : toolkit::Size{0, 0};
+            return toolkit::Size{std::ceil(size.width + 60 + 12), std::ceil(std::max(size.height + 23, 56.0))};
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+void VC_Conversation::downloadFullSizeImageForAttachment(const foundation::Dictionary& attachment) {
+    const HXAttachment a = HXAttachment::from(foundation::Value(attachment));
+    if (a.id.empty()) return;
+    if (auto r = role()) r->downloadFullSizeImage(a.id, a.mimeType);
+}
+
+bool VC_Conversation::canHandle(toolkit::DropInteraction&, toolkit::DragSession& session) {
+    return session.canLoadImages();
+}
+
+toolkit::DropOperation VC_Conversation::sessionDidUpdate(toolkit::DropInteraction&, toolkit::DragSession&) {
+    return toolkit::DropOperation::Copy;
+}
+
+void VC_Conversation::performDrop(toolkit::DropInteraction&, toolkit::DragSession& session) {
+    session.loadObjects("public.image", [weak = weakSelf<VC_Conversation>()](std::vector<foundation::Data> loaded) {
+        auto self = weak.lock();
+        if (!self) return;
+        for (auto& bytes : loaded)
+            if (auto still = graphics::Image::fromEncoded(std::move(bytes)); still.ok())
+                self->images_.push_back(HXMMSImage{nullptr, still.value()});
+        self->updateImagePreviews();
+    });
+}
+
+bool VC_Conversation::canPerformAction(const std::string& action, toolkit::Responder* sender) const {
+    // Pictures are pasted into the reply bar while it has the focus; without one there is none.
+    if (action == "paste:") return false;
+    if (action == "copyPhoneNumber:") return true;
+    return HXConversationScreen::canPerformAction(action, sender);
+}
+
+bool VC_Conversation::addPicture(HXMMSImage picture) {
+    if (hxPictureTooLarge(picture)) {
+        if (auto r = role()) r->presentAlert(hxImageTooLargeAlert());
+        return false;
+    }
+    if (!picture.animated && !picture.still) return false;
+    images_.push_back(std::move(picture));
+    return true;
+}
+
+void VC_Conversation::addImageFromPasteBoard() {
+    if (auto picture = hxPictureFromPasteboard()) addPicture(std::move(*picture));
+    updateImagePreviews();
+}
+
+void VC_Conversation::updateImagePreviews() {
+    // The strip above the keyboard belongs to the reply bar; without it the pictures wait here.
+}

@@ -1,0 +1,240 @@
+// The footers under the bubbles: the call footer with the other party's contact header ("CallFooter")
+// and, for a voicemail or a recorded call, the player's footer ("PlayMessageFooter") below it; the
+// table's insets, the reply field's line limit, the keyboard, and the sending progress bar in the
+// navigation bar.
+#include <algorithm>
+#include <cmath>
+
+#include "model/account.h"
+#include "platform/foundation/bundle.h"
+#include "platform/graphics/color.h"
+#include "platform/graphics/hxc_font.h"
+#include "platform/graphics/named_images.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/text_metrics.h"
+#include "platform/toolkit/traits.h"
+#include "ui/conversation/vc_conversation.h"
+#include "ui/widgets/default_contact_image.h"
+
+namespace {
+
+using foundation::localizedString;
+
+// Percent of a reply's sending shown in the navigation bar.
+int gSendingProgress = 0;
+
+bool onTablet() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
+
+}  // namespace
+
+// The call footer's layout: the name (two lines: name and number) beside a round picture, and the
+// add-to-contacts button at the right.
+struct CallFooter {
+    std::shared_ptr<toolkit::View> root;
+    std::shared_ptr<toolkit::Label> contactName;
+    std::shared_ptr<toolkit::ImageView> contactImage;
+    std::shared_ptr<toolkit::Button> addContact;
+};
+
+CallFooter makeCallFooter(double width) {
+    CallFooter f;
+    f.root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 76});
+    f.root->setAutoresizingMask(toolkit::kFlexibleWidth);
+    f.contactImage = std::make_shared<toolkit::ImageView>();
+    f.contactImage->setFrame({16, 10, 56, 56});
+    f.contactImage->setClipsToBounds(true);
+    f.contactImage->layer().cornerRadius = 28;
+    f.contactName = std::make_shared<toolkit::Label>(toolkit::Rect{84, 10, width - 84 - 60, 56});
+    f.contactName->setNumberOfLines(2);
+    f.contactName->setTextColor(graphics::Color::label());
+    f.addContact = std::make_shared<toolkit::Button>(toolkit::ButtonType::ContactAdd);
+    f.addContact->setTag(VC_Conversation::kAddContactTag);
+    f.addContact->setFrame({width - 52, 23, 30, 30});
+    f.addContact->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
+    f.addContact->accessibility().label = localizedString("Add Contact");
+    f.root->addSubview(f.contactImage);
+    f.root->addSubview(f.contactName);
+    f.root->addSubview(f.addContact);
+    return f;
+}
+
+// The player's footer: play button, position slider between the two times, speaker button and the
+// download's progress.
+struct PlayMessageFooter {
+    std::shared_ptr<toolkit::View> root;
+    std::shared_ptr<toolkit::Button> playButton;
+    std::shared_ptr<toolkit::Slider> playPosition;
+    std::shared_ptr<toolkit::Label> startTime, endTime;
+    std::shared_ptr<toolkit::Button> speakerButton;
+    std::shared_ptr<toolkit::ProgressView> downloadProgress;
+};
+
+PlayMessageFooter makePlayMessageFooter(double width) {
+    PlayMessageFooter p;
+    p.root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 60});
+    p.root->setAutoresizingMask(toolkit::kFlexibleWidth);
+    p.playButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
+    p.playButton->setFrame({12, 10, 40, 40});
+    p.startTime = std::make_shared<toolkit::Label>(toolkit::Rect{56, 20, 44, 20});
+    p.endTime = std::make_shared<toolkit::Label>(toolkit::Rect{width - 100, 20, 44, 20});
+    p.endTime->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
+    for (auto* label : {p.startTime.get(), p.endTime.get()}) {
+        label->setFont(graphics::Font::monospacedDigitSystem(12));
+        label->setTextAlignment(toolkit::TextAlignment::center);
+        label->setText("0:00");
+    }
+    p.playPosition = std::make_shared<toolkit::Slider>();
+    p.playPosition->setFrame({100, 15, width - 200, 30});
+    p.playPosition->setAutoresizingMask(toolkit::kFlexibleWidth);
+    p.speakerButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
+    p.speakerButton->setFrame({width - 52, 10, 45, 40});
+    p.speakerButton->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
+    p.downloadProgress = std::make_shared<toolkit::ProgressView>();
+    p.downloadProgress->setFrame({100, 50, width - 200, 2});
+    p.downloadProgress->setAutoresizingMask(toolkit::kFlexibleWidth);
+    for (const auto& v : std::vector<std::shared_ptr<toolkit::View>>{p.playButton, p.startTime, p.playPosition,
+                                                                     p.endTime, p.speakerButton, p.downloadProgress})
+        p.root->addSubview(v);
+    return p;
+}
+
+void VC_Conversation::addFooterView() {
+    if (!tableView_) return;
+    if (!isPeeking() && !tableView_->tableFooterView() && !footerView_) {
+        const double width = view()->bounds().width();
+        CallFooter footer = makeCallFooter(width);
+        footerView_ = footer.root;
+        contactName_ = footer.contactName;
+        contactImage_ = footer.contactImage;
+        addContact_ = footer.addContact;
+        addContact_->addAction(
+            [weak = weakSelf<VC_Conversation>()](toolkit::Control&, const toolkit::Event*) {
+                if (auto self = weak.lock()) self->addContactToSource("");
+            },
+            toolkit::kTouchUpInside);
+        if (auto font = graphics::HXCFont::HXCFontForType(4))
+            contactName_->setFont(graphics::Font::system(font->pointSize(), contactName_->font().weight()));
+        const bool recorded = conversation_ && conversation_->type() == 4;
+        if (conversationType() == 2 || recorded) {
+            PlayMessageFooter player = makePlayMessageFooter(width);
+            playMessageView_ = player.root;
+            playMessageView_->setTag(kPlayerTag);
+            const double gap = onTablet() ? 15 : 0;
+            const double footerHeight = footerView_->frame().height();
+            playMessageView_->setFrame(
+                {playMessageView_->frame().minX(), footerHeight + gap, width, playMessageView_->frame().height()});
+            footerView_->setFrame({0, 0, width, footerHeight + playMessageView_->frame().height() + gap});
+            player.startTime->setBackgroundColor(view()->backgroundColor());
+            player.endTime->setBackgroundColor(view()->backgroundColor());
+            player.playPosition->minimumTrackTintColor = graphics::Color::systemBlue();
+            player.playPosition->setThumbImage(graphics::imageNamed("Knob"), toolkit::kStateNormal);
+            // Until the player is ready there is nothing to scrub.
+            player.playPosition->setEnabled(false);
+            playPosition_ = player.playPosition;
+            playButton_ = player.playButton;
+            playButton_->setTintColor(graphics::Color::systemBlue());
+            playButton_->setImage(graphics::systemImageNamed("play.circle", 30), toolkit::kStateNormal);
+            playButton_->accessibility().label = localizedString("Play");
+            player.speakerButton->setTintColor(graphics::Color::systemBlue());
+            if (onTablet()) {
+                player.speakerButton->setAlpha(0);
+                player.speakerButton->setEnabled(false);
+                player.speakerButton->setFrame({});
+            } else {
+                player.speakerButton->setImage(graphics::systemImageNamed("speaker", 30), toolkit::kStateNormal);
+                player.speakerButton->accessibility().label = localizedString("Speaker setting");
+            }
+            footerView_->addSubview(playMessageView_);
+            preparePlayer();
+        }
+        footerView_->setTag(kFooterTag);
+        footerView_->setBackgroundColor(view()->backgroundColor());
+        // A group conversation shows no call footer; the reply bar's place stays below the table.
+        if (!isGroup()) tableView_->setTableFooterView(footerView_);
+    }
+    layoutTable();
+}
+
+void VC_Conversation::layoutTable() {
+    if (!tableView_) return;
+    const auto* p = parent();
+    const auto parentView = p ? p->viewIfLoaded() : nullptr;
+    const toolkit::EdgeInsets safe = parentView ? parentView->safeAreaInsets() : view()->safeAreaInsets();
+    double top = safe.top;
+    if (auto* nav = navigationController(); nav && !nav->isNavigationBarHidden())
+        top = std::max(top, nav->navigationBar().frame().maxY());
+    const double bottom = isPeeking() || isGroup() ? 0 : safe.bottom;
+    tableView_->setContentInset({top, 0, bottom, 0});
+    tableView_->scrollIndicatorInsets = {top, 0, bottom, 0};
+}
+
+long VC_Conversation::maximumInputLines(bool iPad, bool landscape, bool replyHasFocus, double available,
+                                        double lineHeight) {
+    const long limit = iPad || !landscape ? 5 : 3;
+    if (iPad || !replyHasFocus) return limit;
+    if (lineHeight <= 0 || !std::isfinite(available)) return 1;
+    const long lines = std::min(limit, static_cast<long>(std::floor(available / lineHeight)));
+    return lines < 2 ? 1 : lines;
+}
+
+long VC_Conversation::maximumInputLines(bool replyHasFocus) const {
+    const auto& screen = toolkit::Device::current().screen();
+    auto font = graphics::HXCFont::HXCFontForType(5);
+    const double lineHeight = font ? toolkit::textMeasurer().lineHeight(*font) : 0;
+    const double available = tableView_ ? tableView_->frame().height() - viewIfLoaded()->safeAreaInsets().top : 0;
+    return maximumInputLines(screen.idiom == toolkit::Idiom::Pad, screen.isLandscape(), replyHasFocus, available,
+                             lineHeight);
+}
+
+void VC_Conversation::keyboardFrameChange(const foundation::Notification& notification) {
+    // Without a reply bar the keyboard covers nothing of the screen's own.
+    (void)notification;
+    scrollToBottomWithAnimation(false);
+}
+
+int VC_Conversation::sendingProgress() { return gSendingProgress; }
+
+int VC_Conversation::progressStep(size_t pictures) {
+    return pictures > 0 ? static_cast<int>(100 / (3 * pictures + 1)) : 15;
+}
+
+void VC_Conversation::startSendingProgress() {
+    gSendingProgress = 0;
+    auto title = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, 160, 30});
+    auto label = std::make_shared<toolkit::Label>(toolkit::Rect{0, 4, 160, 20});
+    label->setBackgroundColor(graphics::Color::clear());
+    label->setTextColor(graphics::Color::black());
+    label->setFont(graphics::Font::boldSystem(17));
+    label->setTextAlignment(toolkit::TextAlignment::center);
+    label->setText(localizedString("Sending\u2026"));
+    label->setAutoresizingMask(toolkit::kFlexibleTopMargin);
+    title->addSubview(label);
+    navigationItem().titleView = title;
+    if (auto* nav = navigationController()) {
+        auto& bar = nav->navigationBar();
+        auto progress = std::make_shared<toolkit::ProgressView>();
+        progress->setTag(kProgressBarTag);
+        const double h = 2;
+        progress->setFrame({0, bar.frame().height() - h, view()->bounds().width(), h});
+        progress->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleTopMargin);
+        bar.addSubview(progress);
+    }
+}
+
+void VC_Conversation::increaseSendingProgress() {
+    auto* nav = navigationController();
+    if (nav && nav->isBeingDismissed()) return;
+    gSendingProgress += progressStep(sendingImages_);
+    if (!nav) return;
+    if (auto* bar = dynamic_cast<toolkit::ProgressView*>(nav->navigationBar().viewWithTag(kProgressBarTag)))
+        bar->setProgress(std::min(gSendingProgress, 100) / 100.0, true);
+}
+
+void VC_Conversation::removeSendingProgress() {
+    sendingReply_ = false;
+    navigationItem().titleView = nullptr;
+    if (auto* nav = navigationController())
+        if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
+    updateTitle();
+}

@@ -1,0 +1,391 @@
+// The conversation's bubble table: a section per message (oldest first), its rows (the text, then
+// each attachment), their sizes cached per message and width, the date line, the call-history row,
+// the note under the last message, and scrolling to the newest message.
+#include <cmath>
+#include <mutex>
+
+#include "model/account.h"
+#include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/dates.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/animated_image.h"
+#include "platform/graphics/color.h"
+#include "platform/graphics/hxc_font.h"
+#include "platform/graphics/named_images.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/gesture_recognizer.h"
+#include "platform/toolkit/text_metrics.h"
+#include "ui/conversation/conversation_table_view_cell.h"
+#include "ui/conversation/vc_conversation.h"
+#include "ui/widgets/hxc_animated_image_view.h"
+#include "ui/widgets/table_row_changes.h"
+
+namespace {
+
+using foundation::localizedString;
+
+// The relative formatter every conversation screen shares, made on first use and let go on a
+// significant time change and whenever a screen leaves.
+std::unique_ptr<foundation::DateFormatter>& relativeFormatter() {
+    static std::unique_ptr<foundation::DateFormatter> formatter;
+    return formatter;
+}
+
+const foundation::DateFormatter& sharedRelativeFormatter() {
+    auto& formatter = relativeFormatter();
+    if (!formatter) {
+        formatter = std::make_unique<foundation::DateFormatter>();
+        formatter->setDateStyle(foundation::DateFormatter::Style::Short);
+        formatter->setTimeStyle(foundation::DateFormatter::Style::Short);
+        formatter->setDoesRelativeDateFormatting(true);
+    }
+    return *formatter;
+}
+
+double ceilLineHeight(uint32_t type) {
+    auto font = graphics::HXCFont::HXCFontForType(type);
+    return std::ceil(font ? toolkit::textMeasurer().lineHeight(*font) : 0);
+}
+
+foundation::Dictionary sizeDictionary(toolkit::Size size) {
+    return foundation::Dictionary{{"Width", size.width}, {"Height", size.height}};
+}
+
+// Placed calls: every code of the mask 242048 (7, 8, 12, 13, 15, 16 and 17).
+constexpr int64_t kPlacedCallMask = 242048;
+
+}  // namespace
+
+void VC_Conversation::resetDateFormatters() { relativeFormatter().reset(); }
+
+std::optional<HX_Message> VC_Conversation::messageAt(long section) const {
+    if (!rows_ || section < 0) return std::nullopt;
+    return rows_->rowAt<HX_Message>(static_cast<size_t>(section));
+}
+
+long VC_Conversation::numberOfSections(toolkit::TableView&) {
+    if (conversationType() == 3) return conversation_ ? 1 : 0;
+    return rows_ ? static_cast<long>(rows_->count()) : 0;
+}
+
+long VC_Conversation::numberOfRows(toolkit::TableView&, long section) {
+    if (conversationType() != 1 || !signedIn()) return 1;
+    auto message = messageAt(section);
+    if (!message) return 0;
+    const foundation::Value attachments = message->object()->value("attachments");
+    if (!attachments.isArray()) return 1;
+    return static_cast<long>(attachments.asArray().size()) + (message->text().empty() ? 0 : 1);
+}
+
+std::optional<HXAttachment> VC_Conversation::attachmentAt(toolkit::IndexPath indexPath) const {
+    auto message = messageAt(indexPath.section);
+    if (!message) return std::nullopt;
+    const bool hasText = !message->text().empty();
+    if (hasText && indexPath.row == 0) return std::nullopt;
+    const foundation::Value attachments = message->object()->value("attachments");
+    if (!attachments.isArray()) return std::nullopt;
+    const long index = indexPath.row - (hasText ? 1 : 0);
+    const auto& list = attachments.asArray();
+    if (index < 0 || static_cast<size_t>(index) >= list.size()) return std::nullopt;
+    return HXAttachment::from(list[static_cast<size_t>(index)]);
+}
+
+double VC_Conversation::availableWidth() const {
+    if (!isViewLoaded()) return 0;
+    if (!isPeeking())
+        if (auto* p = parent(); p && p->isViewLoaded()) return p->viewIfLoaded()->safeAreaLayoutFrame().width();
+    return viewIfLoaded()->bounds().width();
+}
+
+std::string VC_Conversation::sizeCacheKey(long section) const {
+    auto message = messageAt(section);
+    const std::string id = message ? message->messageID() : std::string();
+    return id.empty() ? foundation::format("%ld", int64_t{section}) : id;
+}
+
+foundation::Dictionary& VC_Conversation::sizesFor(long section) { return messageSizes_[sizeCacheKey(section)]; }
+
+toolkit::Size VC_Conversation::measureText(const std::string& text) const {
+    const double W = availableWidth();
+    const double maxWidth = conversationType() == 1 ? W - 94 - 16 : W - 58 - 16;
+    auto font = graphics::HXCFont::HXCFontForType(4);
+    if (!font || maxWidth <= 0) return {0, 0};
+    const toolkit::Size size =
+        toolkit::textMeasurer().measure(text, *font, maxWidth, 0, graphics::LineBreakMode::wordWrap);
+    return {std::ceil(size.width) + 1, std::ceil(size.height) + 8};
+}
+
+toolkit::Size VC_Conversation::messageSizeForRow(toolkit::IndexPath indexPath) {
+    const double W = availableWidth();
+    if (W <= 0) return {0, 0};
+    const std::string key = foundation::format("%ld_size_%i", int64_t{indexPath.row}, static_cast<int64_t>(W));
+    foundation::Dictionary& sizes = sizesFor(indexPath.section);
+    if (const auto& stored = sizes.get(key); stored.isDictionary())
+        return {stored.asDictionary().get("Width").doubleValue(), stored.asDictionary().get("Height").doubleValue()};
+    toolkit::Size size{0, 0};
+    bool cache = true;
+    auto message = messageAt(indexPath.section);
+    if (conversationType() == 3) {
+        size = measureText(callRowText());
+    } else if (auto attachment = attachmentAt(indexPath)) {
+        if (auto measured = attachmentSize(*attachment, cache))
+            size = *measured;
+        else
+            size = measureText(attachment->rowText());
+    } else if (message) {
+        size = measureText(message->text());
+    }
+    if (cache) sizes.set(key, sizeDictionary(size));
+    return size;
+}
+
+std::string VC_Conversation::dateLabelForRow(toolkit::IndexPath indexPath) {
+    foundation::Dictionary& sizes = sizesFor(indexPath.section);
+    if (const auto& stored = sizes.get("dateString"); stored.isString()) return stored.asString();
+    auto message = messageAt(indexPath.section);
+    if (!message) return {};
+    const std::string text =
+        sharedRelativeFormatter().string(foundation::Date{static_cast<double>(message->number()) / 1000.0});
+    sizes.set("dateString", text);
+    return text;
+}
+
+std::string VC_Conversation::dateLineForRow(toolkit::IndexPath indexPath) {
+    if (conversationType() != 1) {
+        foundation::DateFormatter formatter;
+        formatter.setDateStyle(foundation::DateFormatter::Style::Medium);
+        formatter.setTimeStyle(foundation::DateFormatter::Style::Short);
+        auto last = conversation_ ? conversation_->lastdate() : std::nullopt;
+        return last ? formatter.string(*last) : std::string();
+    }
+    if (indexPath.row != 0) return {};
+    auto message = messageAt(indexPath.section);
+    if (!message) return {};
+    std::string prefix;
+    if (isGroup() && !message->isOutgoing()) {
+        const std::string number = message->object()->value("senderNumber").stringValue();
+        if (!number.empty()) {
+            const std::string name = message->object()->value("senderName").stringValue();
+            prefix = (name.empty() ? number : name) + " \u2013 ";
+        }
+    }
+    const std::string line = prefix + dateLabelForRow(indexPath);
+    if (indexPath.section > 0 && line == dateLabelForRow({indexPath.section - 1, 0})) return {};
+    return line;
+}
+
+std::string VC_Conversation::callRowText() const {
+    if (!conversation_) return {};
+    const int64_t type = conversation_->type();
+    std::string text;
+    if (type == 0)
+        text = localizedString("Missed call");
+    else if (type == 1)
+        text = localizedString("Incoming call");
+    else if (type == 4)
+        text = localizedString("Recorded call");
+    else if (type >= 0 && type < 63 && ((int64_t{1} << type) & kPlacedCallMask))
+        text = localizedString("Outgoing call");
+    if (const std::string length = conversation_->lastMessageLength(); !length.empty())
+        text += foundation::format("\n%@: %@", localizedString("Length"), length);
+    if (const foundation::Value cost = conversation_->object()->value("cost"); !cost.isNull())
+        text += foundation::format("\n%@: %@", localizedString("Cost"), cost.stringValue());
+    return text;
+}
+
+std::string VC_Conversation::accessibilityLabelForRow(toolkit::IndexPath indexPath,
+                                                      const ConversationTableViewCell& cell,
+                                                      const std::string& description) const {
+    std::string lead, tail;
+    const long count = rows_ ? static_cast<long>(rows_->count()) : 0;
+    bool hidden = false;
+    if (conversationType() == 1) {
+        if (description.empty()) {
+            lead = cell.isSent() ? localizedString("Outgoing: ") : localizedString("Incoming: ");
+            if (count >= 2)
+                tail = foundation::format(" (%@)", foundation::format(localizedString("message %ld of %ld"),
+                                                                      int64_t{indexPath.section + 1}, int64_t{count}));
+        } else {
+            lead = description;
+            hidden = true;
+        }
+    } else {
+        lead = description;
+    }
+    const std::string content = cell.isImage() ? foundation::format(localizedString("Attachment: %d image%@"), 1, "")
+                                : hidden       ? std::string()
+                                               : cell.messageView().text();
+    return foundation::format("%@%@\n%@%@", lead, content, cell.dateLabel().text(), tail);
+}
+
+toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
+    auto cell = std::dynamic_pointer_cast<ConversationTableViewCell>(
+        table.dequeueReusableCell(kConversationCellIdentifier, indexPath));
+    if (!cell) cell = std::make_shared<ConversationTableViewCell>();
+    cell->setActions(roles_.conversations);
+    cell->setUserInteractionEnabled(conversationType() != 3);
+    if (auto font = graphics::HXCFont::HXCFontForType(4)) cell->messageView().setFont(*font);
+    if (auto font = graphics::HXCFont::HXCFontForType(6)) cell->dateLabel().setFont(*font);
+    std::string description;
+    cell->setIsImage(false);
+    if (conversationType() == 3) {
+        cell->messageView().setText(callRowText());
+        cell->messageView().setTextColor(graphics::Color::label());
+        cell->setBackgroundView(std::make_shared<toolkit::View>());
+        cell->setIsSent(false);
+        cell->setMessageData(foundation::Dictionary{{"row", int64_t{0}}});
+        (void)messageSizeForRow(indexPath);
+        foundation::Dictionary data = sizesFor(indexPath.section);
+        data.set("row", int64_t{indexPath.row});
+        cell->setMessageData(std::move(data));
+        cell->dateLabel().setText(dateLineForRow(indexPath));
+        cell->accessibility().label = accessibilityLabelForRow(indexPath, *cell, description);
+        return cell;
+    }
+    while (!cell->interactions().empty()) cell->removeInteraction(cell->interactions().back().get());
+    auto message = messageAt(indexPath.section);
+    if (!message) return cell;
+    const bool sent = message->isOutgoing();
+    graphics::ImagePtr image;
+    std::shared_ptr<graphics::HXCAnimatedImage> animated;
+    auto attachment = attachmentAt(indexPath);
+    auto textColour = sent ? graphics::Color::whiteColor() : graphics::Color::label();
+    if (attachment) {
+        configureAttachmentRow(*cell, *message, *attachment, indexPath, image, animated, description);
+    } else {
+        image = sent ? outgoingBubble_ : incomingBubble_;
+        if (!image) {
+            auto balloon = graphics::imageNamed("BalloonFlat");
+            const graphics::EdgeInsets caps{17, 20, 17, 27};
+            if (balloon) {
+                outgoingBubble_ =
+                    balloon->resizableWithCapInsets(caps)->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+                incomingBubble_ =
+                    balloon->withHorizontallyFlippedOrientation()->resizableWithCapInsets(caps)->withRenderingMode(
+                        graphics::RenderingMode::alwaysTemplate);
+            }
+            image = sent ? outgoingBubble_ : incomingBubble_;
+        }
+        cell->messageView().setTextColor(textColour);
+        cell->messageView().setTintColor(sent ? graphics::Color::white(0.8, 1) : graphics::Color::systemBlue());
+        std::string text = message->text();
+        cell->messageView().setTextAlignment(toolkit::TextAlignment::left);
+        // The language is told from the first 100 characters.
+        const std::string head = text.substr(0, foundation::utf8Offset(text, 100));
+        if (auto language = foundation::bestStringLanguage(head);
+            language && foundation::isRightToLeftLanguage(*language)) {
+            cell->messageView().setTextAlignment(toolkit::TextAlignment::right);
+            text = "\u202E" + foundation::replaceAll(text, "\n", "\n\u202E");
+        }
+        cell->messageView().setText(text);
+    }
+    cell->messageView().setUserInteractionEnabled(!attachment);
+    auto background = std::make_shared<HXCAnimatedImageView>();
+    const auto natural = animated ? animated->size() : image ? image->size() : graphics::Size{0, 0};
+    if (background->frame().isEmpty()) background->setFrame({0, 0, natural.width, natural.height});
+    background->setTintColor(sent ? graphics::Color::systemBlue().withAlphaComponent(0.7)
+                                  : graphics::Color::systemGray4());
+    if (animated)
+        background->setAnimatedImage(animated);
+    else
+        background->setImage(image);
+    background->setTag(1);
+    auto holder = std::make_shared<toolkit::View>();
+    holder->addSubview(background);
+    cell->setBackgroundView(holder);
+    (void)messageSizeForRow(indexPath);
+    foundation::Dictionary data = sizesFor(indexPath.section);
+    data.set("row", int64_t{indexPath.row});
+    cell->setMessageData(std::move(data));
+    cell->setIsSent(sent);
+    cell->messageView().setDataDetectorTypes(toolkit::kDataDetectorAll);
+    cell->dateLabel().setText(signedIn() ? dateLineForRow(indexPath) : cell->dateLabel().text());
+    cell->accessibility().label = accessibilityLabelForRow(indexPath, *cell, description);
+    return cell;
+}
+
+std::optional<double> VC_Conversation::heightForRow(toolkit::TableView&, toolkit::IndexPath indexPath) {
+    if (conversationType() == 3) {
+        const bool length = conversation_ && !conversation_->lastMessageLength().empty();
+        const bool cost = conversation_ && !conversation_->object()->value("cost").isNull();
+        return ((length ? 2 : 1) + (cost ? 1 : 0)) * ceilLineHeight(4) + 30;
+    }
+    return messageSizeForRow(indexPath).height + std::ceil(2 * ceilLineHeight(6) / 1.0);
+}
+
+std::optional<double> VC_Conversation::heightForFooter(toolkit::TableView& table, long section) {
+    if (!conversation_ || conversation_->note().empty() || section != numberOfSections(table) - 1) return 0.0;
+    return noteView()->frame().height();
+}
+
+std::shared_ptr<toolkit::View> VC_Conversation::viewForFooter(toolkit::TableView& table, long section) {
+    if (!conversation_ || conversation_->note().empty() || section != numberOfSections(table) - 1) return nullptr;
+    return noteView();
+}
+
+std::shared_ptr<toolkit::View> VC_Conversation::noteView() {
+    if (noteView_) return noteView_;
+    std::string text = conversation_ ? conversation_->note() : std::string();
+    if (foundation::UserDefaults::standardUserDefaults()->objectForKey("graphicalEmoticons").boolValue(true))
+        text = PhoneExtensions::stringByUsingGraphicalEmoticons(text);
+    auto font = graphics::HXCFont::HXCFontForType(7);
+    const double parentWidth = view()->bounds().width();
+    const toolkit::Size size =
+        font ? toolkit::textMeasurer().measure(text, *font, parentWidth - 30, 0, graphics::LineBreakMode::wordWrap)
+             : toolkit::Size{0, 0};
+    const double height = std::min(size.height, 1000.0);
+    noteView_ = std::make_shared<toolkit::View>(toolkit::Rect{10, 10, parentWidth - 20, height + 40});
+    auto paper = std::make_shared<toolkit::ImageView>(graphics::imageNamed("note"));
+    paper->setTag(kNoteImageTag);
+    paper->setFrame({std::floor((parentWidth - size.width) / 2 - 10), 10, size.width + 20, height + 20});
+    noteView_->addSubview(paper);
+    auto label = std::make_shared<toolkit::Label>(paper->frame().insetBy(10, 10));
+    label->setTag(1);
+    if (font) label->setFont(*font);
+    label->setNumberOfLines(0);
+    label->setLineBreakMode(graphics::LineBreakMode::truncateTail);
+    label->setBackgroundColor(graphics::Color::clear());
+    label->setTextColor(graphics::Color::black());
+    label->setText(text);
+    noteView_->addSubview(label);
+    return noteView_;
+}
+
+void VC_Conversation::scrollToBottomWithAnimation(bool animated) {
+    if (!tableView_) return;
+    if (!isPeeking() && !isGroup()) {
+        if (auto& footer = tableView_->tableFooterView()) {
+            tableView_->scrollRectToVisible(footer->frame(), animated);
+            return;
+        }
+    }
+    const long sections = tableView_->numberOfSections();
+    const long section = conversationType() == 3 ? 0 : sections - 1;
+    if (section < 0 || section >= sections || tableView_->numberOfRows(section) == 0) return;
+    tableView_->scrollToRow({section, 0}, toolkit::ScrollPosition::Bottom, animated);
+}
+
+void VC_Conversation::reloadTable() {
+    if (!tableView_) return;
+    tableView_->reloadData();
+    restorePagingOffset();
+}
+
+void VC_Conversation::rowsDidChange(const store::RowChanges& changes) {
+    if (!tableView_ || conversationType() == 3) return;
+    // Messages are sections: a newer one comes at the end, an older page above the ones in view,
+    // which stay where they are on the screen.
+    const long after = changes.inserted.empty() ? -1 : static_cast<long>(changes.inserted.back()) + 1;
+    (void)hxShowSectionChanges(*tableView_, changes, true);
+    // The message below an older page may now show the date line the page's last message shows.
+    if (after >= 0 && after < tableView_->numberOfSections())
+        tableView_->reloadSections({after}, toolkit::RowAnimation::None);
+}
+
+void VC_Conversation::rowsDidChangeContent() {
+    if (savedPagingOffset() > 0) restorePagingOffset();
+}
