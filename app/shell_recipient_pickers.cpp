@@ -1,12 +1,11 @@
 // The pickers the new-message screen opens for a recipient: the system's contact picker and the
 // favourites list of the dial pad, each handing its choice back to the screen that opened it.
 #include "app/connect_app_delegate.h"
+#include "app/contact_phone_picker.h"
 #include "app/shell_roles.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/notification_center.h"
-#include "platform/graphics/color.h"
 #include "platform/services/contacts.h"
-#include "platform/system_screens/contact_picker.h"
 #include "platform/toolkit/navigation_controller.h"
 
 namespace {
@@ -17,44 +16,20 @@ std::string recipientTitle(const std::string& name, const std::string& label, co
     return label.empty() ? name : foundation::format("%@ (%@)", name, label);
 }
 
-// Hears the contact picker: a whole contact gives its first number, a picked property its own.
-class RecipientContactPicked : public system_screens::ContactPickerDelegate {
-public:
-    explicit RecipientContactPicked(HXComposeRole::RecipientPicked picked) : picked_(std::move(picked)) {}
-    void contactPickerDidSelectContact(system_screens::ContactPickerViewController&,
-                                       const services::Contact& contact) override {
-        if (!contact.phoneNumbers.empty()) hand(contact.phoneNumbers.front(), contact);
-    }
-    void contactPickerDidSelectContactProperty(system_screens::ContactPickerViewController&,
-                                               const system_screens::ContactProperty& property) override {
-        if (property.key == services::kContactPhoneNumbersKey) hand(property.value, property.contact);
-    }
-
-private:
-    void hand(const services::LabeledPhoneNumber& phone, const services::Contact& contact) {
-        if (!picked_) return;
-        const std::string name = services::ContactFormatter::fullName(contact).value_or("");
-        (void)picked_(phone.stringValue,
-                      recipientTitle(name, services::localizedStringForLabel(phone.label), phone.stringValue));
-    }
-    HXComposeRole::RecipientPicked picked_;
-};
-
 }  // namespace
 
 void HXAppComposeRole::presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
                                               RecipientPicked picked) {
     const bool pad = app_.iPad();
     if (picker == RecipientPicker::Contacts) {
-        auto contacts = std::make_shared<system_screens::ContactPickerViewController>();
-        contacts->displayedPropertyKeys = {services::kContactPhoneNumbersKey};
-        contacts->view()->setTintColor(graphics::Color::systemBlue());
-        (void)contacts->setPredicateForEnablingContact("phoneNumbers.@count > 0");
-        (void)contacts->setPredicateForSelectionOfContact("phoneNumbers.@count = 1");
-        recipientPickerDelegate_ = std::make_shared<RecipientContactPicked>(std::move(picked));
-        contacts->delegate = recipientPickerDelegate_;
-        if (pad) contacts->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
-        presenter.present(contacts, true);
+        recipientPicker_ = std::make_shared<HXContactPhonePicker>(
+            [picked = std::move(picked)](const services::LabeledPhoneNumber& phone, const services::Contact& contact) {
+                if (!picked) return;
+                const std::string name = services::ContactFormatter::fullName(contact).value_or("");
+                (void)picked(phone.stringValue,
+                             recipientTitle(name, services::localizedStringForLabel(phone.label), phone.stringValue));
+            });
+        presenter.present(recipientPicker_->makePicker(), true);
         return;
     }
     // The list adds the favourite through picked, closes, and tells the screen, which then gives

@@ -14,9 +14,7 @@
 class HXApplicationWebClient;
 class HX_ConnectAppDelegate;
 class HX_ConnectAppDelegate_iPad;
-namespace system_screens {
-class ContactPickerDelegate;
-}
+class HXContactPhonePicker;
 
 // The web sign-in panel's: all of it the web client's.
 class HXAppSignInRole final : public HXSignInRole {
@@ -188,9 +186,9 @@ public:
 
 private:
     HX_ConnectAppDelegate& app_;
-    // The delegate of the contact picker opened last (the picker holds it weakly); replaced at
+    // The adapter of the contact picker opened last (the picker holds it weakly); replaced at
     // each opening.
-    std::shared_ptr<system_screens::ContactPickerDelegate> recipientPickerDelegate_;
+    std::shared_ptr<HXContactPhonePicker> recipientPicker_;
 };
 
 // The conversation screen's and the note editor's: the web client's conversation operations and

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "app/contact_phone_picker.h"
 #include "model/account.h"
 #include "model/phone.h"
 #include "model/phone_extensions.h"
@@ -21,7 +22,6 @@
 #include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
-#include "ui/dialer/contact_phone_picker.h"
 #include "ui/dialer/vc_favorites.h"
 
 namespace {

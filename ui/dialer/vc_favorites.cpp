@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/contact_phone_picker.h"
 #include "model/account.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/user_defaults.h"
@@ -12,7 +13,6 @@
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/traits.h"
-#include "ui/dialer/contact_phone_picker.h"
 #include "ui/widgets/default_contact_image.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/dialer/contact_phone_picker.h"
+#include "app/contact_phone_picker.h"
 
 #include "platform/toolkit/traits.h"
 
