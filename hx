@@ -28,7 +28,7 @@ packages=(
   fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-noto-color-emoji python3-pil
   clang lld llvm libclang-rt-14-dev clang-format clang-tidy
   python3 python3-phonenumbers tzdata gzip coreutils sndfile-programs
-  libsdl2-dev xvfb xauth libmpg123-dev ffmpeg
+  libsdl2-dev xvfb xauth libmpg123-dev ffmpeg iproute2
 )
 
 install_packages() {

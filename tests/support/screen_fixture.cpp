@@ -54,11 +54,12 @@ ScreenFixtureBase::~ScreenFixtureBase() = default;
 void ScreenFixtureBase::SetUp() {
     if (setup.fonts) fonts = std::make_unique<UsingFonts>();
     useAppHome(home.path());
+    // The host's own network, and its changes, must not reach the app: every host is reachable
+    // unless the test says otherwise, on a machine with only loopback as well.
+    reachability = std::make_shared<net::FakeReachabilityBackend>();
+    net::ReachabilityBackend::setShared(reachability);
     if (service) {
         net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
-        // The host's own network changes must not reach the app in the middle of a test.
-        reachability = std::make_shared<net::FakeReachabilityBackend>();
-        net::ReachabilityBackend::setShared(reachability);
         ASSERT_TRUE(service->start().ok());
     } else {
         // The service's real host names must never be resolved or reached from a test.
@@ -106,7 +107,6 @@ void ScreenFixtureBase::TearDown() {
         std::weak_ptr<net::Transport> transport = net::Transport::shared();
         net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
         net::Transport::setShared(nullptr);
-        net::ReachabilityBackend::setShared(nullptr);
         // A load the app started last lets go of the transport when it ends; its connections
         // must close before the service stops, or the service waits for them to time out.
         harness.clock().runUntil([&] { return transport.expired(); }, 2);
@@ -114,6 +114,7 @@ void ScreenFixtureBase::TearDown() {
         net::Transport::setShared(nullptr);
         transport.reset();
     }
+    net::ReachabilityBackend::setShared(nullptr);
     toolkit::Device::current().reset();
 }
 
