@@ -72,40 +72,61 @@ void HX_ConnectAppDelegate::applicationPerformFetchWithCompletionHandler(Backgro
     auto counts = apiRequestWithDict(apiDescription("threadinginfo/get?alt=json", "[]"));
     if (!counts) return answer(BackgroundFetchNoData);
 
-    auto weak = std::weak_ptr<int>(alive_);
-    auto task = session->dataTaskWithRequest(
-        std::move(*counts),
-        [this, weak, session, answer](const foundation::Data& data, const std::optional<net::HTTPURLResponse>&,
-                                      const std::optional<foundation::Error>& error) {
-            if (error || weak.expired()) return answer(BackgroundFetchFailed);
-            const auto counts =
-                unreadCountsFromReply(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()))
-                    .value_or(std::pair<int64_t, int64_t>{0, 0});
-            const int64_t sms = counts.first, voicemail = counts.second;
-            auto setCounts = [&] {
-                setUnreadCount(sms, 1);
-                setUnreadCount(voicemail, 2);
-            };
-            if (sms + voicemail < 1) {
-                setCounts();
-                return answer(BackgroundFetchNoData);
-            }
-            auto list =
-                apiRequestWithDict(apiDescription("api2thread/list?alt=json", "[1,20,15,null,null,[null,true,true]]"));
-            if (!list) return answer(BackgroundFetchNoData);
-            setCounts();
-            auto listTask = session->dataTaskWithRequest(
-                std::move(*list),
-                [this, weak, session, answer](const foundation::Data& body, const std::optional<net::HTTPURLResponse>&,
-                                              const std::optional<foundation::Error>& failure) {
-                    if (failure || weak.expired()) {
-                        session->invalidateAndCancel();
-                        return answer(BackgroundFetchFailed);
-                    }
-                    getUnreadMessagesFromData(std::make_shared<const foundation::Data>(body), answer);
-                    session->finishTasksAndInvalidate();
-                });
-            listTask->resume();
-        });
+    // The session answers on its own queue: its completions take the reply to the main queue and
+    // lock the application object only there.
+    auto self = std::static_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
+    std::weak_ptr<HX_ConnectAppDelegate> weak = self;
+    using Use = std::function<void(HX_ConnectAppDelegate&, std::shared_ptr<const foundation::Data>)>;
+    auto onMain = [weak, session, answer](const foundation::Data& data, const std::optional<foundation::Error>& error,
+                                          Use use) {
+        auto fail = [session, answer] {
+            session->invalidateAndCancel();
+            answer(BackgroundFetchFailed);
+        };
+        if (error) return fail();
+        dispatch::Queue::main()->async(
+            [weak, fail, bytes = std::make_shared<const foundation::Data>(data), use = std::move(use)] {
+                auto app = weak.lock();
+                if (!app) return fail();
+                use(*app, bytes);
+            });
+    };
+    auto task = session->dataTaskWithRequest(std::move(*counts), [onMain, session, answer](
+                                                                     const foundation::Data& data,
+                                                                     const std::optional<net::HTTPURLResponse>&,
+                                                                     const std::optional<foundation::Error>& error) {
+        onMain(data, error,
+               [onMain, session, answer](HX_ConnectAppDelegate& app, std::shared_ptr<const foundation::Data> reply) {
+                   const auto counts =
+                       app.unreadCountsFromReply(
+                              std::string_view(reinterpret_cast<const char*>(reply->data()), reply->size()))
+                           .value_or(std::pair<int64_t, int64_t>{0, 0});
+                   const int64_t sms = counts.first, voicemail = counts.second;
+                   auto setCounts = [&] {
+                       app.setUnreadCount(sms, 1);
+                       app.setUnreadCount(voicemail, 2);
+                   };
+                   if (sms + voicemail < 1) {
+                       setCounts();
+                       return answer(BackgroundFetchNoData);
+                   }
+                   auto list = app.apiRequestWithDict(
+                       apiDescription("api2thread/list?alt=json", "[1,20,15,null,null,[null,true,true]]"));
+                   if (!list) return answer(BackgroundFetchNoData);
+                   setCounts();
+                   auto listTask = session->dataTaskWithRequest(
+                       std::move(*list), [onMain, session, answer](const foundation::Data& body,
+                                                                   const std::optional<net::HTTPURLResponse>&,
+                                                                   const std::optional<foundation::Error>& failure) {
+                           onMain(body, failure,
+                                  [session, answer](HX_ConnectAppDelegate& app,
+                                                    std::shared_ptr<const foundation::Data> unread) {
+                                      app.getUnreadMessagesFromData(std::move(unread), answer);
+                                      session->finishTasksAndInvalidate();
+                                  });
+                       });
+                   listTask->resume();
+               });
+    });
     task->resume();
 }

@@ -199,6 +199,8 @@ public:
     foundation::RecursiveMutex& monitor() const HX_RETURN_CAPABILITY(monitor_) { return monitor_; }
 
     friend ContactList HXContactListSnapshot(const HXApplicationModel& model);
+    friend void HXSaveChildContext(const class HXModelReference& model, const std::shared_ptr<store::Context>& context,
+                                   std::function<void()> completion, BackgroundFetchCompletion handler);
 
 protected:
     // What the slices use among themselves; no other object calls it.
@@ -264,7 +266,6 @@ private:
     double storeBusyTimeout_ = 5;
     // Fetch handlers whose items wait for the deferred main-context save; guarded by monitor_.
     std::vector<BackgroundFetchCompletion> deferredFetchHandlers_ HX_GUARDED_BY(monitor_);
-    void answerFetchHandlers(std::vector<BackgroundFetchCompletion> handlers, int result);
     void postNewMessageNotification(const std::shared_ptr<store::ManagedObject>& message, int64_t types);
     // User name -> coordinator / main context; guarded by monitor_.
     std::map<std::string, std::shared_ptr<store::Coordinator>> persistentStoreCoordinators_;
@@ -274,3 +275,29 @@ private:
 // The model's live contact list as it is, without starting a load: a copy another queue may
 // search.
 HXApplicationModel::ContactList HXContactListSnapshot(const HXApplicationModel& model);
+
+// The application object as a block for another queue names it: held weakly and locked only on
+// the queue where the block acts on it, so that the block never keeps it alive and it never ends
+// off the main queue. One that no shared pointer owns (a test's, on the stack) is named as it is
+// and outlives its use.
+class HXModelReference {
+public:
+    explicit HXModelReference(HXApplicationModel& model)
+        : model_(&model), weak_(model.weak_from_this()), owned_(!weak_.expired()) {}
+    // The object, or null when it has ended.
+    std::shared_ptr<HXApplicationModel> lock() const {
+        return owned_ ? weak_.lock() : std::shared_ptr<HXApplicationModel>(std::shared_ptr<void>(), model_);
+    }
+
+private:
+    HXApplicationModel* model_;
+    std::weak_ptr<HXApplicationModel> weak_;
+    bool owned_;
+};
+
+// The step of the save chain off the main queue: saves a child context and goes on up the chain
+// on its parent's queue (saveMOC2Parent there), touching the application object only there,
+// locked. A fetch handler that the failed save answers is answered on the main queue.
+void HXSaveChildContext(const HXModelReference& model, const std::shared_ptr<store::Context>& context,
+                        std::function<void()> completion = {},
+                        HXApplicationModel::BackgroundFetchCompletion handler = {});

@@ -29,8 +29,6 @@ using ContactList = HXApplicationModel::ContactList;
 
 namespace {
 
-constexpr const char* kNoBreakSpace = "\xC2\xA0";
-
 std::filesystem::path contactsCachePath() { return foundation::cachesDirectory() / "contactsCache"; }
 
 const std::string* field(const Dictionary& e, const char* key) { return e.get(key).ifString(); }
@@ -247,37 +245,16 @@ std::string HXApplicationModel::recordIDForNumber(std::string_view number) {
 }
 
 std::string HXApplicationModel::contactNameForNumber(std::string_view number) {
-    if (number.empty()) return {};
-    return hxcontacts::displayName(contactsMatchingPhone(number), services::ContactStore::defaultSortOrder() ==
-                                                                      services::ContactSortOrder::FamilyName);
+    return hxcontacts::Names{HXContactListSnapshot(*this), nullptr, hxcontacts::familyNameOrder()}.nameForNumber(
+        number);
 }
 
 std::string HXApplicationModel::updateGroupContactsForNumber(std::string_view numbers) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        size_t bar = numbers.find('|', start);
-        parts.emplace_back(numbers.substr(start, bar - start));
-        if (bar == std::string_view::npos) break;
-        start = bar + 1;
-    }
-    if (parts.size() < 2) return std::string(numbers);
-    auto formatter = phoneFormatter();
-    auto nameFor = [&](const std::string& part) {
-        std::string f = PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(part, *formatter);
-        std::string n = contactNameForNumber(f);
-        if (auto cut = n.rfind(std::string(kNoBreakSpace) + "("); cut != std::string::npos) n.resize(cut);
-        return n.empty() ? f : n;
-    };
-    std::string result;
-    if (parts.size() == 2)
-        result = foundation::format("%@ & %@", nameFor(parts[0]), nameFor(parts[1]));
-    else if (parts.size() == 3)
-        result = foundation::format("%@, %@, %@", nameFor(parts[0]), nameFor(parts[1]), nameFor(parts[2]));
-    else
-        result = foundation::format("%@ & %lu others", nameFor(parts[0]), static_cast<uint64_t>(parts.size() - 1));
+    const std::string name =
+        hxcontacts::Names{HXContactListSnapshot(*this), phoneFormatter(), hxcontacts::familyNameOrder()}.groupName(
+            numbers);
     decreasePhoneFormatterAccessCount();
-    return result;
+    return name;
 }
 
 void HXApplicationModel::lookupPhone(const std::optional<std::string>& number) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "model/phone_extensions.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/strings.h"
@@ -203,6 +204,40 @@ std::string displayName(const ContactList& m, bool familyNameOrder) {
     return foundation::format(foundation::localizedString("%@ or %lu others"), nameOf(first),
                               static_cast<uint64_t>(m.size() - 1)) +
            labelSuffix(first);
+}
+
+bool familyNameOrder() { return services::ContactStore::defaultSortOrder() == services::ContactSortOrder::FamilyName; }
+
+std::string Names::nameForNumber(std::string_view number) const {
+    if (number.empty()) return {};
+    return displayName(matchingPhone(contacts, number), familyNameOrder);
+}
+
+std::string Names::formatted(std::string_view number) const {
+    return formatter ? PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(number, *formatter)
+                     : std::string(number);
+}
+
+std::string Names::groupName(std::string_view numbers) const {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        size_t bar = numbers.find('|', start);
+        parts.emplace_back(numbers.substr(start, bar - start));
+        if (bar == std::string_view::npos) break;
+        start = bar + 1;
+    }
+    if (parts.size() < 2) return std::string(numbers);
+    auto nameFor = [&](const std::string& part) {
+        std::string f = formatted(part);
+        std::string n = nameForNumber(f);
+        if (auto cut = n.rfind(std::string(kNoBreakSpace) + "("); cut != std::string::npos) n.resize(cut);
+        return n.empty() ? f : n;
+    };
+    if (parts.size() == 2) return foundation::format("%@ & %@", nameFor(parts[0]), nameFor(parts[1]));
+    if (parts.size() == 3)
+        return foundation::format("%@, %@, %@", nameFor(parts[0]), nameFor(parts[1]), nameFor(parts[2]));
+    return foundation::format("%@ & %lu others", nameFor(parts[0]), static_cast<uint64_t>(parts.size() - 1));
 }
 
 }  // namespace hxcontacts

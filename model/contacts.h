@@ -43,5 +43,24 @@ ContactList matchingPhone(const ContactList& list, std::string_view number);
 ContactList matchingName(const ContactList& list, std::string_view query);
 // The display name of the matches of one number ("" for none).
 std::string displayName(const ContactList& matches, bool familyNameOrder);
+// Whether names are shown family name first (the contact store's order).
+bool familyNameOrder();
+
+// The names of numbers among a copy of the contact list, for work off the main queue that may
+// not reach the application object (the list parse).
+struct Names {
+    ContactList contacts;
+    // Formats the members of a group; none: they are looked up as they are.
+    std::shared_ptr<HXCPhoneFormat> formatter;
+    bool familyNameOrder = false;
+
+    // The display name of one number's matches ("" for none).
+    std::string nameForNumber(std::string_view number) const;
+    // A group's "a & b", "a, b, c" or "a & n others" from its "|"-separated numbers (each the
+    // contact's name or its formatted number); numbers without a "|" unchanged.
+    std::string groupName(std::string_view numbers) const;
+    // A number formatted with the formatter (unchanged without one).
+    std::string formatted(std::string_view number) const;
+};
 
 }  // namespace hxcontacts

@@ -64,13 +64,17 @@ std::string extractCharactersFromStringUsingCharset(std::string_view s, const fo
     return out;
 }
 
-std::string formattedPhoneNumberFromString(std::string_view s) {
+std::shared_ptr<HXCPhoneFormat> sharedFormatter() {
     auto app = HXApplicationModel::sharedDelegate();
-    if (!app) return std::string(s);
+    if (!app) return nullptr;
     auto formatter = app->phoneFormatter();
-    std::string out = formatter ? formattedPhoneNumberFromStringWithFormatter(s, *formatter) : std::string(s);
     app->decreasePhoneFormatterAccessCount();
-    return out;
+    return formatter;
+}
+
+std::string formattedPhoneNumberFromString(std::string_view s) {
+    auto formatter = sharedFormatter();
+    return formatter ? formattedPhoneNumberFromStringWithFormatter(s, *formatter) : std::string(s);
 }
 
 std::string formattedPhoneNumberFromStringWithFormatter(std::string_view s, const HXCPhoneFormat& f) {

@@ -2,6 +2,7 @@
 // the shared formatter, keypad letters to digits, entity decoding, emoticons and hex digests.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,9 @@ std::string extractCharactersFromStringUsingCharset(std::string_view s, const fo
 // s formatted with the application object's shared formatter (one use, given back after);
 // s unchanged when there is no application object to offer one.
 std::string formattedPhoneNumberFromString(std::string_view s);
+// The formatter formattedPhoneNumberFromString uses (the application object's), for work that
+// formats later on another queue; null when there is no application object.
+std::shared_ptr<HXCPhoneFormat> sharedFormatter();
 // s formatted with f up to its first ","; pauses and extensions after it stay as typed.
 std::string formattedPhoneNumberFromStringWithFormatter(std::string_view s, const HXCPhoneFormat& f);
 // Keypad letters replaced by their digits (a b c -> 2 ... w x y z -> 9); all else unchanged.

@@ -288,22 +288,49 @@ std::vector<ManagedObjectPtr> newUnreadItems(const store::Context& context) {
 
 }  // namespace
 
-void HXApplicationModel::answerFetchHandlers(std::vector<BackgroundFetchCompletion> handlers, int result) {
+namespace {
+
+// Fetch handlers are answered on the main queue, after the passcode lock has come up if it should.
+void answerFetchHandlers(const HXModelReference& model,
+                         std::vector<HXApplicationModel::BackgroundFetchCompletion> handlers, int result) {
     if (handlers.empty()) return;
-    dispatch::Queue::main()->async([this, handlers = std::move(handlers), result] {
-        showPasscodeLockIfNeeded();
+    dispatch::Queue::main()->async([model, handlers = std::move(handlers), result] {
+        if (auto self = model.lock()) self->showPasscodeLockIfNeeded();
         for (const auto& h : handlers) h(result);
+    });
+}
+
+}  // namespace
+
+void HXSaveChildContext(const HXModelReference& model, const std::shared_ptr<store::Context>& context,
+                        std::function<void()> completion, HXApplicationModel::BackgroundFetchCompletion handler) {
+    auto parent = context->parentContext();
+    if (context->hasChanges()) {
+        auto saved = context->save();
+        // The changes stay for a later save; the handler is answered here, so not again above.
+        if (!saved.ok() && handler)
+            answerFetchHandlers(model, {std::exchange(handler, nullptr)}, HXApplicationModel::BackgroundFetchFailed);
+    }
+    parent->perform([model, parent, completion = std::move(completion), handler = std::move(handler)]() mutable {
+        auto self = model.lock();
+        if (!self) return;
+        {
+            std::lock_guard lock(self->monitor_);
+            if (self->mocAccessCount_ > 0) --self->mocAccessCount_;
+        }
+        self->saveMOC2Parent(parent, std::move(completion), std::move(handler));
     });
 }
 
 void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& context,
                                         std::function<void()> completion, BackgroundFetchCompletion handler) {
     if (!context) return;
-    auto parent = context->parentContext();
-    const bool isRoot = !parent;
+    const HXModelReference self(*this);
+    if (context->parentContext()) return HXSaveChildContext(self, context, std::move(completion), std::move(handler));
+    // The main context.
     bool save = context->hasChanges();
     bool deferred = false;
-    if (isRoot && save && mocAccessCount() != 0) {
+    if (save && mocAccessCount() != 0) {
         deferred = true;
         // A child is still at work: the main context is written once the last one is done, and
         // the handler waits for that save, which writes (and announces) the items.
@@ -314,77 +341,52 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
         handler = nullptr;
         save = false;
     }
-    if (isRoot && !save) {
+    if (!save) {
         std::vector<BackgroundFetchCompletion> handlers;
         if (handler) handlers.push_back(std::move(handler));
-        handler = nullptr;
         if (!deferred && mocAccessCount() == 0) {
             // Handlers that waited for items someone else has written since.
             std::lock_guard lock(monitor_);
             for (auto& h : deferredFetchHandlers_) handlers.push_back(std::move(h));
             deferredFetchHandlers_.clear();
         }
-        answerFetchHandlers(std::move(handlers), BackgroundFetchNoData);
-    }
-    if (save) {
+        answerFetchHandlers(self, std::move(handlers), BackgroundFetchNoData);
+    } else {
         std::vector<BackgroundFetchCompletion> handlers;
-        if (isRoot) {
+        {
             std::lock_guard lock(monitor_);
             handlers.swap(deferredFetchHandlers_);
-            if (handler) handlers.push_back(std::move(handler));
-            handler = nullptr;
         }
+        if (handler) handlers.push_back(std::move(handler));
         std::vector<ManagedObjectPtr> newItems;
-        if (isRoot && !handlers.empty()) newItems = newUnreadItems(*context);
+        if (!handlers.empty()) newItems = newUnreadItems(*context);
         // The messages the save writes are marked indexed on their way to the store, and their
         // search items are fed once it has succeeded: the rows a child's save left here need not
         // become objects for it, and the marks need no second write.
         PendingSearch search;
-        if (isRoot && mocAccessCount() == 0 && services::SearchableIndex::isIndexingAvailable() && useSpotlight())
+        if (mocAccessCount() == 0 && services::SearchableIndex::isIndexingAvailable() && useSpotlight())
             search = pendingSearch(*context, currentUsername());
         auto saved = context->save();
-        if (isRoot && saved.ok()) foundation::faultCleared("store-save");
         // A full disk fails every save alike: logged once, until a save reaches the disk again.
-        if (isRoot && !saved.ok())
+        if (saved.ok()) {
+            foundation::faultCleared("store-save");
+            if (search.items) search.items->feed(*services::SearchableIndex::defaultSearchableIndex());
+            // Only items that reached the disk are announced.
+            int64_t types = foundation::UserDefaults::standardUserDefaults()->integerForKey("notificationTypes");
+            if (types >= 1)
+                for (const auto& m : newItems)
+                    if (!m->value("from").boolValue()) postNewMessageNotification(m, types);
+            answerFetchHandlers(self, std::move(handlers),
+                                newItems.empty() ? BackgroundFetchNoData : BackgroundFetchNewData);
+        } else {
             foundation::logFaultOnce("store-save",
                                      "cannot save the message store: " + saved.error().localizedDescription());
-        if (saved.ok()) {
-            if (isRoot) {
-                if (search.items) search.items->feed(*services::SearchableIndex::defaultSearchableIndex());
-                // Only items that reached the disk are announced.
-                int64_t types = foundation::UserDefaults::standardUserDefaults()->integerForKey("notificationTypes");
-                if (types >= 1)
-                    for (const auto& m : newItems)
-                        if (!m->value("from").boolValue()) postNewMessageNotification(m, types);
-                answerFetchHandlers(std::move(handlers),
-                                    newItems.empty() ? BackgroundFetchNoData : BackgroundFetchNewData);
-            }
-        } else {
             // The changes stay for a later save, which decides about the index again.
             unmark(*context, search.marked);
-            if (handler) handlers.push_back(std::move(handler));
-            handler = nullptr;  // answered here, so not again by the parent
-            answerFetchHandlers(std::move(handlers), BackgroundFetchFailed);
+            answerFetchHandlers(self, std::move(handlers), BackgroundFetchFailed);
         }
     }
-    if (parent) {
-        // The parent's queue may run this after the application object has gone: an owned
-        // object is locked there (one that no shared pointer owns, a test's, outlives its use).
-        std::weak_ptr<HXApplicationModel> weak = weak_from_this();
-        const bool owned = !weak.expired();
-        parent->perform(
-            [this, weak, owned, parent, completion = std::move(completion), handler = std::move(handler)]() mutable {
-                auto self = weak.lock();
-                if (owned && !self) return;
-                {
-                    std::lock_guard lock(monitor_);
-                    if (mocAccessCount_ > 0) --mocAccessCount_;
-                }
-                saveMOC2Parent(parent, std::move(completion), std::move(handler));
-            });
-    } else if (completion) {
-        completion();
-    }
+    if (completion) completion();
 }
 
 void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& message, int64_t types) {

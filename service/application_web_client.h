@@ -264,8 +264,8 @@ public:
     void cancelRequests(const std::function<bool(const std::string&)>& chosen);
     // Null when there is no valid token (one is being fetched): nothing is to be sent.
     std::optional<net::URLRequest> apiRequestWithDict(const foundation::Dictionary& description);
-    std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
-                                                           const foundation::Array& infoArray) const;
+    static std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
+                                                                  const foundation::Array& infoArray);
     void showSMSErrorFromData(const foundation::Data& data);
 
     std::optional<net::URLRequest> connectionWillSendRequest(AsyncURLConnection& connection, net::URLRequest request,

@@ -54,9 +54,13 @@ bool HXRequestThumbnail(HXApplicationWebClient& client, const std::string& media
 }
 
 net::URLSessionConfiguration HXMediaSessionConfiguration(HXApplicationWebClient& client) {
-    const auto& endpoints = client.endpoints();
+    return HXMediaSessionConfiguration(client.endpoints(), client.cookieJar());
+}
+
+net::URLSessionConfiguration HXMediaSessionConfiguration(const HXEndpoints& endpoints,
+                                                         const std::shared_ptr<CustomCookieJar>& jar) {
     std::optional<std::string> cookie;
-    if (auto jar = client.cookieJar()) {
+    if (jar) {
         std::lock_guard lock(jar->lock());
         if (auto cookies = jar->cookiesForURL(endpoints.servicePageBase() + "inbox/recent/unread/"))
             cookie = net::Cookie::requestHeaderValue(*cookies);

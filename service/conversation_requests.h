@@ -27,6 +27,9 @@ bool HXRequestThumbnail(HXApplicationWebClient& client, const std::string& media
 // A session configuration for the service's media host: "Referer", "Accept-Encoding" and the
 // account's cookies of the service page as "Cookie", read under the jar's lock.
 net::URLSessionConfiguration HXMediaSessionConfiguration(HXApplicationWebClient& client);
+// The same from the endpoints and the cookie jar (work off the main queue takes them along).
+net::URLSessionConfiguration HXMediaSessionConfiguration(const HXEndpoints& endpoints,
+                                                         const std::shared_ptr<class CustomCookieJar>& jar);
 
 // The full-size picture (s=1): stored under "<id>_ORIGINAL" in the object cache, then
 // "kImageDownloadCompleteNotification" with {"image": the bytes, "id": the id}. A failed download,

@@ -102,11 +102,7 @@ HXReplyAnswer HXHistoryListParses(std::weak_ptr<HXApplicationWebClient> app, int
         if (!data || data->empty()) return;
         auto self = app.lock();
         auto list = self ? self->messageListForViewIndex(kHistoryViewIndex) : nullptr;
-        if (!list) return;
-        std::shared_ptr<const foundation::Data> bytes = std::move(data);
-        dispatch::Queue::global(dispatch::Priority::Background)->async([list, bytes, flags] {
-            list->parseMessagesFromData(bytes, flags, {});
-        });
+        if (list) list->parseMessagesFromData(std::move(data), flags, {});
     };
 }
 
@@ -202,9 +198,7 @@ void HXApplicationWebClient::getUnreadMessagesFromData(std::shared_ptr<const fou
                 if (c) c(BackgroundFetchFailed);
                 return;
             }
-            dispatch::Queue::global(dispatch::Priority::Background)->async([list, data, c] {
-                list->parseMessagesFromData(data, c);
-            });
+            list->parseMessagesFromData(data, c);
         });
     };
     if (newest > lastNotification()) {

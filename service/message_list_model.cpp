@@ -11,7 +11,6 @@
 #include "model/message_store.h"
 #include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
-#include "platform/dispatch/main_queue_reference.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
@@ -27,14 +26,12 @@
 #include "service/conversation_requests.h"
 #include "service/conversation_store.h"
 #include "service/custom_cookie_jar.h"
+#include "service/list_parse_environment.h"
 #include "service/request_machinery.h"
 #include "service/thread_list_plan.h"
 #include "service/thread_list_reply.h"
 
 namespace {
-
-// The parse runs off the main queue; the application object it uses ends on the main queue.
-using AppReference = dispatch::MainQueueReference<HXApplicationWebClient>;
 
 namespace CS = HXConversationStore;
 using foundation::Value;
@@ -668,73 +665,88 @@ void HXMessageListModel::parseMessagesFromData(std::shared_ptr<const foundation:
 
 void HXMessageListModel::parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data,
                                                               bool isLatest) {
-    parseMessagesFromData_v2(std::move(data), isLatest ? ConversationReload | NewestPage : ConversationReload, {});
+    parseOffMain(std::move(data), isLatest ? ConversationReload | NewestPage : ConversationReload, {});
 }
 
 void HXMessageListModel::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                                FetchCompletion completion) {
-    // Called off the main queue: the application object is let go of on the main queue.
-    const AppReference a{app()};
     if (!data) {
         abortLoading();
         if (completion) dispatch::Queue::main()->async([completion] { completion(2); });
         return;
     }
     // Signed out, a fetch's completion is not called: the background fetch ends on its own.
+    auto a = app();
     if (!a || !signedIn(*a)) return;
-    parseMessagesFromData_v2(std::move(data), flags, std::move(completion));
+    parseOffMain(std::move(data), flags, std::move(completion));
+}
+
+void HXMessageListModel::parseOffMain(std::shared_ptr<const foundation::Data> data, int flags,
+                                      FetchCompletion completion) {
+    auto a = app();
+    auto env = a ? HXMakeListParseEnvironment(*a) : nullptr;
+    a.reset();
+    dispatch::Queue::global(dispatch::Priority::Background)
+        ->async([self = shared_from_this(), env = std::move(env), data = std::move(data), flags,
+                 completion = std::move(completion)]() mutable {
+            self->parseWith(std::move(env), std::move(data), flags, std::move(completion));
+        });
 }
 
 void HXMessageListModel::parseMessagesFromData_v2(std::shared_ptr<const foundation::Data> data, int flags,
                                                   FetchCompletion completion) {
+    auto a = app();
+    auto env = a ? HXMakeListParseEnvironment(*a) : nullptr;
+    a.reset();
+    parseWith(std::move(env), std::move(data), flags, std::move(completion));
+}
+
+void HXMessageListModel::parseWith(std::shared_ptr<const HXListParseEnvironment> env,
+                                   std::shared_ptr<const foundation::Data> data, int flags,
+                                   FetchCompletion completion) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList;
     auto fail = [&] {
         abortLoadingForSpam(spam, archive);
         if (completion) dispatch::Queue::main()->async([completion] { completion(2); });
     };
-    const AppReference a{app()};
     std::string_view bytes =
         data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size()) : std::string_view();
     auto read = HXReadThreadList(bytes);
-    if (!a || !read.ok()) return fail();
+    if (!read.ok()) return fail();
     auto reply = std::make_shared<HXThreadListReply>(std::move(read).value());
     if (reply->errorCode == 401) {
         abortLoadingForSpam(spam, archive);
-        std::weak_ptr<HXApplicationWebClient> weakApp = a.get();
-        dispatch::Queue::main()->async([weakApp] {
+        dispatch::Queue::main()->async([weakApp = app_] {
             if (auto app = weakApp.lock()) app->login();
         });
         return;
     }
-    auto main = a->managedObjectContext();
-    if (viewSettings().empty() || !main) return fail();
-    auto child = a->newChildContext();
-    if (!child) return fail();
-    auto queue = a->messageParsingQueue();
+    if (!env || viewSettings().empty()) return fail();
     auto self = shared_from_this();
-    HXMessageStore::performWithThreadContext(child, [self, a, child, queue, reply, flags, completion] {
+    const auto& child = env->child->context();
+    HXMessageStore::performWithThreadContext(child, [self, env, child, reply, flags, completion] {
         auto work = [&] {
             auto result = std::make_shared<ParseResult>();
             // The parse takes the reply over: it is written into the store piece by piece.
-            self->parse(a.get(), child, std::move(*reply), flags, completion, *result);
-            auto finish = [self, a, child, flags, completion, result] {
-                self->saveParse(a.get(), child, completion, *result);
-                self->afterParse(a.get(), flags, *result);
+            self->parse(*env, child, std::move(*reply), flags, completion, *result);
+            auto finish = [self, env, flags, completion, result] {
+                self->saveParse(*env, completion, *result);
+                self->afterParse(*env, flags, *result);
             };
             if (!completion || result->pictures.empty()) return finish();
             // 6. A background fetch brings the new pictures along before the rows are saved.
-            self->prefetchPictures(a.get(), result->pictures,
+            self->prefetchPictures(*env, result->pictures,
                                    [child, finish] { HXMessageStore::performWithThreadContext(child, finish); });
         };
         // One parse at a time in the whole app.
-        if (queue)
-            queue->sync(work);
+        if (env->parsingQueue)
+            env->parsingQueue->sync(work);
         else
             work();
     });
 }
 
-void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::ContextPtr& context,
                                HXThreadListReply reply, int flags, const FetchCompletion& completion, ParseResult& r) {
     static const ConversationAttributes cv;
     static const MessageAttributes ms;
@@ -745,7 +757,7 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
     in.viewType = settings.get("viewType").int64Value();
     in.typeMask = settings.get("typeMask").int64Value();
     in.shown = isShownScreen();
-    in.inBackground = app->isInBackground();
+    in.inBackground = env.inBackground;
     in.reloadPage = reloadPage();
     in.spamPage = spamPage();
     in.archivePage = archivePage();
@@ -800,20 +812,15 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
     r.latest = plan.latest;
     r.more = reply.more;
     // Read before the write, which moves the attachments out of the reply.
-    auto& web = HXWebClientOf(*app);
-    if (!plan.pictures.empty()) {
-        auto pictureCache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
-        for (const Value* picture : plan.pictures)
-            if (!pictureCache->objectForKey(stringOf((*picture)["id"]))) r.pictures.push_back(*picture);
-    }
+    for (const Value* picture : plan.pictures)
+        if (!env.media.cache->objectForKey(stringOf((*picture)["id"]))) r.pictures.push_back(*picture);
     std::vector<std::string> markRead;
-    writePlan(app, context, reply, plan, known, markRead);
+    writePlan(env, context, reply, plan, known, markRead);
 
     // Requests start on the main thread.
     if (plan.mediaFetches.empty() && plan.pictureFetches.empty() && markRead.empty()) return;
-    std::weak_ptr<HXApplicationWebClient> weakApp = app;
     std::weak_ptr<HXMessageListModel> weakSelf = weak_from_this();
-    dispatch::Queue::main()->async([weakApp, weakSelf, mediaFetches = std::move(plan.mediaFetches),
+    dispatch::Queue::main()->async([weakApp = env.app, weakSelf, mediaFetches = std::move(plan.mediaFetches),
                                     pictureFetches = std::move(plan.pictureFetches), markRead = std::move(markRead)] {
         auto a = weakApp.lock();
         if (!a) return;
@@ -828,13 +835,13 @@ void HXMessageListModel::parse(const std::shared_ptr<HXApplicationWebClient>& ap
     });
 }
 
-void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
+void HXMessageListModel::writePlan(const HXListParseEnvironment& env, const store::ContextPtr& context,
                                    HXThreadListReply& reply, HXThreadListPlan& plan,
                                    std::unordered_map<std::string, store::ManagedObjectPtr>& known,
                                    std::vector<std::string>& markRead) {
     static const ConversationAttributes cv;
     static const MessageAttributes ms;
-    const bool isSignedIn = signedIn(*app);
+    const bool isSignedIn = env.signedIn;
     std::string encodedUser;
     size_t written = 0;
     for (HXPlannedConversation& c : plan.conversations) {
@@ -862,11 +869,14 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
         std::optional<std::string> abName;
         if (c.clearABName) abName = "";
         if (c.nameLookup == HXPlannedConversation::NameLookup::Contact) {
-            auto formatted = PhoneExtensions::formattedPhoneNumberFromString(c.phoneNumber);
-            conversation->setValueAt(cv.formattedNumber, formatted);
-            abName = app->contactNameForNumber(formatted);
+            auto formatted =
+                env.numberFormatter
+                    ? PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(c.phoneNumber, *env.numberFormatter)
+                    : c.phoneNumber;
+            abName = env.names.nameForNumber(formatted);
+            conversation->setValueAt(cv.formattedNumber, std::move(formatted));
         } else if (c.nameLookup == HXPlannedConversation::NameLookup::Group) {
-            abName = app->updateGroupContactsForNumber(c.phoneNumber);
+            abName = env.names.groupName(c.phoneNumber);
         }
         if (abName) conversation->setValueAt(cv.ABName, std::move(*abName));
         conversation->setValueAt(cv.type, c.type);
@@ -912,13 +922,8 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
             }
             fields[n++] = {ms.message, planned.text ? std::move(*planned.text) : std::move(*item.messageText)};
             if (planned.groupSender) {
-                auto formatter = app->phoneFormatter();
-                std::string senderNumber = item.mmsSenderPhoneNumber;
-                if (formatter)
-                    senderNumber =
-                        PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(senderNumber, *formatter);
-                app->decreasePhoneFormatterAccessCount();
-                std::string senderName = app->contactNameForNumber(senderNumber);
+                std::string senderNumber = env.names.formatted(item.mmsSenderPhoneNumber);
+                std::string senderName = env.names.nameForNumber(senderNumber);
                 fields[n++] = {ms.senderNumber, std::move(senderNumber)};
                 fields[n++] = {ms.senderName, std::move(senderName)};
             }
@@ -939,15 +944,14 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
         // A conversation page's withdrawn messages go with their media and search items.
         if (!c.withdrawn.empty()) {
             if (encodedUser.empty())
-                encodedUser =
-                    foundation::percentEncode(app->currentUsername(), foundation::CharacterSet::urlUserAllowed());
+                encodedUser = foundation::percentEncode(env.username, foundation::CharacterSet::urlUserAllowed());
             std::vector<std::string> searchItems;
             for (const std::string& id : c.withdrawn) {
                 auto it = messagesByID.find(id);
                 if (it == messagesByID.end()) continue;
                 const store::ManagedObjectPtr& m = it->second;
                 for (const Value& attachment : listOf(m->valueAt(ms.attachments)))
-                    app->removeMediaForAttachment(stringOf(attachment["id"]), stringOf(attachment["mimeType"]));
+                    env.media.remove(stringOf(attachment["id"]), stringOf(attachment["mimeType"]));
                 searchItems.push_back(
                     foundation::format("%@.%@.%@", thread.id, m->valueAt(ms.number).int64Value(), encodedUser));
                 (void)m->setObject("Conversation", nullptr);
@@ -970,11 +974,11 @@ void HXMessageListModel::writePlan(const std::shared_ptr<HXApplicationWebClient>
         if (++written % 1024 == 0) context->holdUnreferencedInserted(HXMessageStore::kMessageEntity);
     }
     context->holdUnreferencedInserted(HXMessageStore::kMessageEntity);
-    if (plan.stale) sweepStale(app, context, *plan.stale);
+    if (plan.stale) sweepStale(env, context, *plan.stale);
 }
 
-void HXMessageListModel::sweepStale(const std::shared_ptr<HXApplicationWebClient>& app,
-                                    const store::ContextPtr& context, HXStaleSweep& sweep) {
+void HXMessageListModel::sweepStale(const HXListParseEnvironment& env, const store::ContextPtr& context,
+                                    HXStaleSweep& sweep) {
     foundation::Dictionary vars;
     vars.set("TYPELIST", CS::typesForMask(sweep.typeMask));
     vars.set("FIRSTMESSAGE", foundation::Date{static_cast<double>(sweep.first)});
@@ -987,7 +991,7 @@ void HXMessageListModel::sweepStale(const std::shared_ptr<HXApplicationWebClient
     auto stale = context->fetch(request.value());
     if (!stale.ok()) return;
     const std::string domainUser = PhoneExtensions::extractCharactersFromStringUsingCharset(
-        app->currentUsername(), foundation::CharacterSet::alphanumeric());
+        env.username, foundation::CharacterSet::alphanumeric());
     std::vector<std::string> domains;
     for (const auto& c : stale.value()) {
         if (c->value("isArchived").boolValue() != sweep.archive || c->value("isSpam").boolValue() != sweep.spam)
@@ -996,7 +1000,7 @@ void HXMessageListModel::sweepStale(const std::shared_ptr<HXApplicationWebClient
         const std::string id = stringOf(c->value("conversationID"));
         if (code == 4 || code == 2) {
             std::error_code ec;
-            std::filesystem::remove(app->localURLForMedia(id, "audio/"), ec);
+            std::filesystem::remove(env.media.localURL(id, "audio/"), ec);
         }
         context->deleteObject(c);
         domains.push_back(foundation::format("%@.%@", domainUser, id));
@@ -1005,14 +1009,13 @@ void HXMessageListModel::sweepStale(const std::shared_ptr<HXApplicationWebClient
         services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(domains);
 }
 
-void HXMessageListModel::saveParse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-                                   const FetchCompletion& completion, const ParseResult& r) {
+void HXMessageListModel::saveParse(const HXListParseEnvironment& env, const FetchCompletion& completion,
+                                   const ParseResult& r) {
     // 7. Save up the chain.
     const bool newMessage = r.newMessage, newVoicemail = r.newVoicemail;
     const int64_t type = viewType();
     std::weak_ptr<HXMessageListModel> weakSelf = weak_from_this();
-    app->saveMOC2Parent(
-        context,
+    env.child->save(
         [weakSelf, newMessage, newVoicemail, type] {
             auto s = weakSelf.lock();
             if (!s) return;
@@ -1025,17 +1028,17 @@ void HXMessageListModel::saveParse(const std::shared_ptr<HXApplicationWebClient>
         completion);
 }
 
-void HXMessageListModel::prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app,
-                                          const foundation::Array& pictures, std::function<void()> then) {
-    auto& web = HXWebClientOf(*app);
-    auto session = net::URLSession::sessionWithConfiguration(HXMediaSessionConfiguration(*app));
-    auto cache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
-    const std::string base = web.endpoints.mediaBase() + "i/";
+void HXMessageListModel::prefetchPictures(const HXListParseEnvironment& env, const foundation::Array& pictures,
+                                          std::function<void()> then) {
+    auto session = net::URLSession::sessionWithConfiguration(HXMediaSessionConfiguration(env.endpoints, env.cookieJar));
+    auto cache = env.media.cache;
+    const std::string base = env.endpoints.mediaBase() + "i/";
     dispatch::Group group;
     for (const Value& picture : pictures) {
         const std::string id = stringOf(picture["id"]);
         const Value& sizes = picture["imageMetaData"];
-        auto info = app->imageInfoForSize("s512", sizes.isArray() ? sizes.asArray() : foundation::Array());
+        auto info =
+            HXApplicationWebClient::imageInfoForSize("s512", sizes.isArray() ? sizes.asArray() : foundation::Array());
         const int64_t index = std::max<int64_t>(1, info ? info->get("index").int64Value() : 1);
         const std::string url = base + HXApplicationWebClient::mediaPathSegment(id) + "?s=" + std::to_string(index);
         group.enter();
@@ -1064,11 +1067,10 @@ uint64_t HXMessageListModel::markerFor(int listType, bool isSignedIn) const {
     return reloadPage();
 }
 
-void HXMessageListModel::afterParse(const std::shared_ptr<HXApplicationWebClient>& app, int flags,
-                                    const ParseResult& r) {
+void HXMessageListModel::afterParse(const HXListParseEnvironment& env, int flags, const ParseResult& r) {
     decideNextPage(flags, r);
     setIsLoadingMessages(false);
-    noteLoadEnded(app);
+    noteLoadEnded(env.app);
     refilterIfMarked(r);
     announceLoadEnd(flags);
     // A conversation page ends here; a list moves on to its next page unless it has ended.
@@ -1121,8 +1123,7 @@ void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
 }
 
 // The time of this load, kept with the account under the list's tag, and shown.
-void HXMessageListModel::noteLoadEnded(const std::shared_ptr<HXApplicationWebClient>& app) {
-    std::weak_ptr<HXApplicationWebClient> weakApp = app;
+void HXMessageListModel::noteLoadEnded(const std::weak_ptr<HXApplicationWebClient>& weakApp) {
     onMain([weakApp](HXMessageListModel& s) {
         double now = dispatch::wallNow();
         {
@@ -1277,10 +1278,7 @@ void HXMessageListModel::loadConversation(const std::string& conversationID) {
     a->loadConversationWithID(conversationID, std::nullopt, [weak](std::shared_ptr<foundation::Data> data) {
         auto self = weak.lock();
         if (!self || !data || data->empty()) return;
-        std::shared_ptr<const foundation::Data> bytes = std::move(data);
-        dispatch::Queue::global(dispatch::Priority::Background)->async([self, bytes] {
-            self->parseMessagesForConversationFromData(bytes, true);
-        });
+        self->parseMessagesForConversationFromData(std::move(data), true);
     });
 }
 
@@ -1309,11 +1307,7 @@ void HXMessageListModel::messagesReceived(std::shared_ptr<const foundation::Data
         if (auto a = app()) a->login();
         return;
     }
-    auto self = shared_from_this();
-    std::shared_ptr<const foundation::Data> bytes = data;
-    dispatch::Queue::global(dispatch::Priority::Background)->async([self, bytes] {
-        self->parseMessagesFromData(bytes, {});
-    });
+    parseMessagesFromData(std::move(data), {});
     initialLoadDone_ = true;
 }
 

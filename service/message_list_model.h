@@ -30,6 +30,7 @@ class HXApplicationWebClient;
 struct HXThreadListReply;
 struct HXThreadListPlan;
 struct HXStaleSweep;
+struct HXListParseEnvironment;
 
 class HXMessageListModel : public HXMessageListReceiver, public std::enable_shared_from_this<HXMessageListModel> {
 public:
@@ -159,12 +160,14 @@ public:
     // Set by every list request of this list; cleared when it stops observing its load.
     bool listLoadStarted() const { return listLoadStarted_; }
 
-    // ---- parsing (off the main thread)
+    // ---- parsing: asked for on the main queue, which takes what the parse needs of the
+    // application object (HXListParseEnvironment); the parse itself runs on a background queue.
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) override;
     // One conversation's page, the newest or an older one.
     void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) override;
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                FetchCompletion completion) override;
+    // Parses here, on the main queue, whoever is signed in.
     void parseMessagesFromData_v2(std::shared_ptr<const foundation::Data> data, int flags, FetchCompletion completion);
 
     // ---- list loading (main thread)
@@ -193,25 +196,28 @@ public:
 private:
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
     struct ParseResult;
-    void parse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-               HXThreadListReply reply, int flags, const FetchCompletion& completion, ParseResult& result);
+    // Takes the environment here (main queue) and parses on a background queue.
+    void parseOffMain(std::shared_ptr<const foundation::Data> data, int flags, FetchCompletion completion);
+    // Reads the reply and writes it into env's child context (null env: nothing to parse into).
+    void parseWith(std::shared_ptr<const HXListParseEnvironment> env, std::shared_ptr<const foundation::Data> data,
+                   int flags, FetchCompletion completion);
+    void parse(const HXListParseEnvironment& env, const store::ContextPtr& context, HXThreadListReply reply, int flags,
+               const FetchCompletion& completion, ParseResult& result);
     // Writes the plan of reply into context: the conversations and messages, the withdrawn
     // messages and the stale conversations; markRead gets the conversations read as they are
     // shown. The plan and the reply are consumed: what they hold moves into the objects.
-    void writePlan(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-                   HXThreadListReply& reply, HXThreadListPlan& plan,
-                   std::unordered_map<std::string, store::ManagedObjectPtr>& known, std::vector<std::string>& markRead);
-    void sweepStale(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-                    HXStaleSweep& sweep);
-    void saveParse(const std::shared_ptr<HXApplicationWebClient>& app, const store::ContextPtr& context,
-                   const FetchCompletion& completion, const ParseResult& result);
+    void writePlan(const HXListParseEnvironment& env, const store::ContextPtr& context, HXThreadListReply& reply,
+                   HXThreadListPlan& plan, std::unordered_map<std::string, store::ManagedObjectPtr>& known,
+                   std::vector<std::string>& markRead);
+    void sweepStale(const HXListParseEnvironment& env, const store::ContextPtr& context, HXStaleSweep& sweep);
+    void saveParse(const HXListParseEnvironment& env, const FetchCompletion& completion, const ParseResult& result);
     // Fetches the pictures into the shared object cache, then runs then (off the main thread).
-    void prefetchPictures(const std::shared_ptr<HXApplicationWebClient>& app, const foundation::Array& pictures,
+    void prefetchPictures(const HXListParseEnvironment& env, const foundation::Array& pictures,
                           std::function<void()> then);
     // The decisions after a parse, in their order.
-    void afterParse(const std::shared_ptr<HXApplicationWebClient>& app, int flags, const ParseResult& result);
+    void afterParse(const HXListParseEnvironment& env, int flags, const ParseResult& result);
     void decideNextPage(int flags, const ParseResult& result);
-    void noteLoadEnded(const std::shared_ptr<HXApplicationWebClient>& app);
+    void noteLoadEnded(const std::weak_ptr<HXApplicationWebClient>& app);
     void refilterIfMarked(const ParseResult& result);
     void announceLoadEnd(int flags);
     void advancePageMarker(int flags, const ParseResult& result);

@@ -18,8 +18,8 @@ public:
 
     virtual ~HXMessageListReceiver() = default;
 
-    // Parse a thread-list reply into the account's store (off the main thread); the unread
-    // list's form, and the spam or archive list's form (flags).
+    // Parse a thread-list reply into the account's store (asked on the main queue; the parse
+    // runs off it); the unread list's form, and the spam or archive list's form (flags).
     virtual void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) = 0;
     virtual void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                        FetchCompletion completion) = 0;

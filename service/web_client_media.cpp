@@ -11,6 +11,7 @@
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
 #include "service/application_web_client.h"
+#include "service/list_parse_environment.h"
 #include "service/request_machinery.h"
 
 namespace {
@@ -41,7 +42,7 @@ std::string HXApplicationWebClient::mediaPathSegment(const std::string& id) {
     return foundation::percentEncode(id, unreserved);
 }
 
-std::string HXApplicationWebClient::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
+std::string HXMediaFiles::localURL(const std::string& mediaID, const std::string& mimeType) const {
     std::string extension;
     if (foundation::hasPrefix(mimeType, "audio/"))
         extension = "mp3";
@@ -50,7 +51,24 @@ std::string HXApplicationWebClient::localURLForMedia(const std::string& mediaID,
     else if (mimeType == "text/x-vcard")
         extension = "vcf";
     auto name = foundation::boundedPathComponent(mediaID + "." + extension, foundation::kAtomicWriteAffixBytes);
-    return (std::filesystem::path(userFolder(*this)) / (name.ok() ? name.value() : std::string("%~"))).string();
+    return (std::filesystem::path(folder) / (name.ok() ? name.value() : std::string("%~"))).string();
+}
+
+void HXMediaFiles::remove(const std::string& mediaID, const std::string& mimeType) const {
+    if (foundation::hasPrefix(mimeType, "image/")) {
+        cache->removeObjectForKey(mediaID);
+        cache->removeObjectForKey(mediaID + "_ORIGINAL");
+        return;
+    }
+    const std::string path = localURL(mediaID, mimeType);
+    if (foundation::files::exists(path)) (void)foundation::files::remove(path);
+    if (foundation::hasPrefix(mimeType, "video/")) cache->removeObjectForKey(mediaID);
+}
+
+HXMediaFiles HXMediaFilesOf(HXApplicationWebClient& app) { return {userFolder(app), objectCache(HXWebClientOf(app))}; }
+
+std::string HXApplicationWebClient::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
+    return HXMediaFilesOf(*this).localURL(mediaID, mimeType);
 }
 
 void HXApplicationWebClient::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
@@ -157,13 +175,5 @@ void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {
 }
 
 void HXApplicationWebClient::removeMediaForAttachment(const std::string& mediaID, const std::string& mimeType) {
-    auto cache = objectCache(webClient());
-    if (foundation::hasPrefix(mimeType, "image/")) {
-        cache->removeObjectForKey(mediaID);
-        cache->removeObjectForKey(mediaID + "_ORIGINAL");
-        return;
-    }
-    const std::string path = localURLForMedia(mediaID, mimeType);
-    if (foundation::files::exists(path)) (void)foundation::files::remove(path);
-    if (foundation::hasPrefix(mimeType, "video/")) cache->removeObjectForKey(mediaID);
+    HXMediaFilesOf(*this).remove(mediaID, mimeType);
 }

@@ -326,8 +326,8 @@ std::optional<foundation::Value> HXApplicationWebClient::parseObjectFromApiRespo
     return std::move(parsed).value();
 }
 
-std::optional<foundation::Dictionary>
-HXApplicationWebClient::imageInfoForSize(const std::string& size, const foundation::Array& infoArray) const {
+std::optional<foundation::Dictionary> HXApplicationWebClient::imageInfoForSize(const std::string& size,
+                                                                               const foundation::Array& infoArray) {
     for (size_t i = 0; i < infoArray.size(); ++i) {
         if (!infoArray[i].isDictionary()) continue;
         const auto& d = infoArray[i].asDictionary();

@@ -1,0 +1,112 @@
+// The application object lives and dies on the main thread: its last owner may let go of it
+// while a list parse and a text message are under way on other queues, and it still ends on
+// the main thread, once, with nothing left using it. Run under ThreadSanitizer as well
+// (./hx build --tsan --target test_app), where a block that ended it on a worker shows as a race.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
+#include "model/message_store.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/store/context.h"
+#include "service/request_machinery.h"
+#include "service/sms_sending.h"
+#include "tests/support/screen_fixture.h"
+#include "ui/shell/ui_screens.h"
+
+namespace {
+
+// Counts where the application objects it makes end.
+struct Endings {
+    std::atomic<int> onMain{0};
+    std::atomic<int> elsewhere{0};
+};
+
+struct WatchedApp : HX_ConnectAppDelegate_iPhone {
+    explicit WatchedApp(Endings& endings) : endings_(endings) {}
+    ~WatchedApp() override { (dispatch::isMainThread() ? endings_.onMain : endings_.elsewhere)++; }
+    Endings& endings_;
+};
+
+// A serial queue that the test holds shut until it opens it: the block that holds it waits on a
+// dispatch semaphore, so its worker counts as blocked and the virtual clock goes on meanwhile
+// (bounded: it opens itself after a while, so a failing test cannot hang).
+struct Gate {
+    dispatch::Semaphore open;
+    void hold(const dispatch::QueuePtr& queue) {
+        queue->async([open = open]() mutable { (void)open.wait(20); });
+    }
+    void release() { open.signal(); }
+};
+
+struct Lifetime : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+    Lifetime() : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .emulator = true, .signedIn = true}) {}
+    bool runUntil(const std::function<bool()>& done, double seconds = 10) {
+        return harness.clock().runUntil(done, seconds);
+    }
+    static size_t conversations(store::Context& context) {
+        size_t n = 0;
+        context.performAndWait(
+            [&] { n = context.count(store::FetchRequest(HXMessageStore::kConversationEntity)).valueOr(0); });
+        return n;
+    }
+};
+
+const std::string kSend = "/voice/v1/voiceclient/api2thread/sendsms";
+
+}  // namespace
+
+TEST_F(Lifetime, TheLastOwnerLetsGoWhileAParseAndASendAreUnderWay) {
+    // The fixture's own application object only provides the window; the one under test is made
+    // here so that the test holds its only owner.
+    auto firstRoot = harness.window().rootViewController();
+    Endings endings;
+    Gate gate;
+    auto parsing = dispatch::Queue::serial("test.lifetime.parse", dispatch::Queue::global(dispatch::Priority::Utility));
+    auto other = std::make_shared<WatchedApp>(endings);
+    std::weak_ptr<HX_ConnectAppDelegate> watched = other;
+    HXWebClientOf(*other).endpoints = HXEndpoints::allAt(service->origin());
+    other->setWindow(&harness.window());
+    other->setScreens(std::make_shared<HXUIScreens>());
+    ASSERT_TRUE(other->applicationDidFinishLaunchingWithOptions());
+    // Once the launch has made its own parsing queue, the first list page's parse will wait at
+    // this one, holding what it took.
+    ASSERT_TRUE(runUntil([&] { return other->messageParsingQueue() != nullptr; }));
+    other->setMessageParsingQueue(parsing);
+    gate.hold(parsing);
+    other->reachabilityChanged(1);
+    ASSERT_TRUE(runUntil([&] { return other->account() && other->account()->authV2(); }));
+    harness.settle();
+    other->selectViewForIndex(1);
+    harness.settle();
+    ASSERT_TRUE(runUntil([&] { return other->mocAccessCount() > 0; })) << "a parse has started";
+
+    // A text message whose reply the service holds back.
+    service->inject(emulator::Fault::Slow, kSend);
+    std::vector<HXSendAnswer::Kind> heard;
+    other->sendSMS("still there?", std::string("+15550103000"), std::nullopt,
+                   [&heard](const HXSendAnswer& a) { heard.push_back(a.kind); });
+    const std::string sendTag = HXWebClientOf(*other).endpoints.servicePageBase() + "sms/send/1";
+    ASSERT_TRUE(other->requestInFlight(sendTag));
+
+    // The last owner lets go. The next unread load, a delayed perform, holds its target as the
+    // platform's does, so it goes first; what is under way holds nothing.
+    other->cancelRequests([](const std::string& tag) { return tag.find("sms/send/") == std::string::npos; });
+    dispatch::RunLoop::main().cancelPerforms(static_cast<HXApplicationModel*>(other.get()));
+    auto main = other->managedObjectContext();
+    const size_t stored = conversations(*main);
+    other.reset();
+    harness.window().setRootViewController(firstRoot);
+    gate.release();
+    service->releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return watched.expired() && conversations(*main) > stored; }, 20))
+        << "the object ends, and the parse it started still lands";
+    harness.clock().runUntilIdle();
+    EXPECT_EQ(endings.onMain.load(), 1);
+    EXPECT_EQ(endings.elsewhere.load(), 0) << "ended on a worker";
+    // The send's answer has nobody left to tell the screen anything: it is never heard half-way.
+    for (size_t i = 0; i + 1 < heard.size(); ++i) EXPECT_EQ(heard[i], HXSendAnswer::Kind::Progress);
+}
