@@ -186,8 +186,6 @@ void HX_ConnectAppDelegate::requestNotificationAuthorization(int options) {
 
 void HX_ConnectAppDelegate::stopMonitoringRegions() { record("stopMonitoringRegions"); }
 
-void HX_ConnectAppDelegate::removeAccountObservers() { record("removeAccountObservers"); }
-
 void HX_ConnectAppDelegate::openURL(const std::string& url) {
     record("openURL " + url);
     services::URLOpener::shared()->openURL(url);

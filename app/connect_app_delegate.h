@@ -257,7 +257,6 @@ protected:
     void requestNotificationAuthorization(int options) override;
     void stopMonitoringRegions() override;
     void setBackgroundFetchIntervalNever() override;
-    void removeAccountObservers() override;
     void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
                            const std::string& messageText) override;
     void switchToQSLocation();
@@ -332,6 +331,7 @@ private:
     std::shared_ptr<HXPasscodeLockControl> passcodeControl_;
     // What the lock control asks of the shell (app/shell_passcode.cpp).
     friend class HXShellPasscodeHost;
+    friend class HXAppAccountSettingsRole;
     std::shared_ptr<HXShellPasscodeHost> passcodeHost_;
     std::optional<std::string> optionsConversationID_;
     std::vector<int> optionsCodes_;

@@ -150,6 +150,11 @@ public:
         (void)roles;
         return nullptr;
     }
+    // The quick settings list the settings screen pushes.
+    virtual std::shared_ptr<toolkit::ViewController> makeQuickSettingsList(const HXScreenRoles& roles) {
+        (void)roles;
+        return nullptr;
+    }
     // The pads' theme, as class-level appearance defaults of the pad's views (launch).
     virtual void applyPasscodePadAppearance() {}
     // The conversation screen a list row, a preview or a link opens.

@@ -43,7 +43,8 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app)
       dialPad(app),
       listActions(app),
       compose(app),
-      conversation(app) {}
+      conversation(app),
+      accountSettings(app) {}
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
     if (!owner) return {};
@@ -59,7 +60,8 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .dialPad = shared<HXDialPadRole>(owner, dialPad),
                          .listActions = shared<HXListActionsRole>(owner, listActions),
                          .compose = shared<HXComposeRole>(owner, compose),
-                         .conversation = shared<HXConversationRole>(owner, conversation)};
+                         .conversation = shared<HXConversationRole>(owner, conversation),
+                         .accountSettings = shared<HXAccountSettingsRole>(owner, accountSettings)};
 }
 
 // ---- sign-in

@@ -228,6 +228,39 @@ private:
     HX_ConnectAppDelegate& app_;
 };
 
+// The settings screen's: the service settings' changes (service/settings_updates.h, on the web
+// client), the callback choice (the calls'), the application's preferences and caches (the
+// shell's).
+class HXAppAccountSettingsRole final : public HXAccountSettingsRole {
+public:
+    explicit HXAppAccountSettingsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    std::shared_ptr<HX_Account> account() const override;
+    bool connectionAvailable() const override;
+    bool isIdle() override;
+    bool canChangeCallback() override;
+    bool canPlaceCalls() const override;
+    std::string forwardingNumberControllerTitle() override;
+    bool isNewForwardingPhoneID(int64_t phoneID) override;
+    std::shared_ptr<HX_QuickSetting> currentQuickSetting() override;
+    bool canMonitorRegions() override;
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
+    void removeLoadingOverlay() override;
+    void changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) override;
+    void changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) override;
+    void changeForwarding(long index, bool status, HXSettingsCompletion completion) override;
+    bool preference(Preference preference) const override;
+    void setPreference(Preference preference, bool on) override;
+    void updateUnreadCounts() override;
+    void updateAccountPrefs() override;
+    void clearMessageCache() override;
+    void clearAudioCache() override;
+    void clearCookieCache() override;
+    std::shared_ptr<toolkit::ViewController> makeScreen(Screen screen) override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
 // The tablet's master list's: the split view's detail column and the unread counts (the tablet
 // form's).
 class HXAppSplitViewRole final : public HXSplitViewRole {
@@ -258,6 +291,7 @@ struct HXShellRoles {
     HXAppListActionsRole listActions;
     HXAppComposeRole compose;
     HXAppConversationRole conversation;
+    HXAppAccountSettingsRole accountSettings;
     // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
     // split view's).
     HXScreenRoles share(const std::shared_ptr<void>& owner);

@@ -301,8 +301,6 @@ protected:
     virtual void stopMonitoringRegions() = 0;
     // Sets the platform's background-fetch interval to "never".
     virtual void setBackgroundFetchIntervalNever() = 0;
-    // Removes the settings screen's observers of the current account.
-    virtual void removeAccountObservers() = 0;
     // The list screen of the current view, when that view is a message list; null otherwise.
     std::shared_ptr<HXMessageListReceiver> currentMessageList();
     // Presents the new-message screen with one recipient token per title, the conversation to

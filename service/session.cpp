@@ -165,7 +165,6 @@ void HXApplicationWebClient::logout() {
     if (auto main = managedObjectContext()) saveMOC2Parent(main);
     dispatch::RunLoop::main().cancelPerform(this, "loadPhoneSettings", foundation::Value());
     cancelRequests([](const std::string&) { return true; });
-    removeAccountObservers();
     if (auto jar = cookieJar()) jar->empty();
     store::FetchedResultsController::deleteCacheWithName(std::nullopt);
     setAccount(std::make_shared<HX_Account>());

@@ -20,11 +20,13 @@
 #include "platform/graphics/geometry.h"
 #include "platform/net/cookie.h"
 #include "service/endpoints.h"
+#include "service/settings_updates.h"
 #include "service/sms_sending.h"
 #include "service/store_rows.h"
 
 class HXCPasscodeLock;
 class HX_Account;
+class HX_QuickSetting;
 class HXListActionsRole;
 class HXMessageListModel;
 namespace toolkit {
@@ -112,6 +114,56 @@ public:
     virtual std::shared_ptr<HX_Account> account() const = 0;
     virtual const std::string& versionString() = 0;
     virtual void updateAccountPrefs() = 0;
+};
+
+// The settings screen's: the account's service settings and their changes, the app's own
+// preferences, the callback choice, the caches and alerts over the screen.
+class HXAccountSettingsRole {
+public:
+    virtual ~HXAccountSettingsRole() = default;
+    virtual std::shared_ptr<HX_Account> account() const = 0;
+    virtual bool connectionAvailable() const = 0;
+    // No request is in flight.
+    virtual bool isIdle() = 0;
+    virtual bool canChangeCallback() = 0;
+    // Whether the device places phone calls itself (the direct and dialer call methods).
+    virtual bool canPlaceCalls() const = 0;
+    virtual std::string forwardingNumberControllerTitle() = 0;
+    // Stores the choice; true when it changed.
+    virtual bool isNewForwardingPhoneID(int64_t phoneID) = 0;
+    // The account's settings now, as a quick setting compares them.
+    virtual std::shared_ptr<HX_QuickSetting> currentQuickSetting() = 0;
+    // The device can monitor regions (location awareness).
+    virtual bool canMonitorRegions() = 0;
+    virtual void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
+                              toolkit::ViewController* from) = 0;
+    virtual void removeLoadingOverlay() = 0;
+
+    // The changes of the service settings (one request each; completion hears the end).
+    virtual void changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) = 0;
+    virtual void changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) = 0;
+    virtual void changeForwarding(long index, bool status, HXSettingsCompletion completion) = 0;
+
+    // The application's preferences.
+    enum class Preference { AutoRefresh, NewMessageAlert, GraphicalEmoticons, ShowNotesInMessageLists };
+    virtual bool preference(Preference preference) const = 0;
+    // Sets it; turning automatic refresh on loads the unread messages at once, turning it off
+    // cancels a delayed load, and either way the background refresh follows.
+    virtual void setPreference(Preference preference, bool on) = 0;
+    virtual void updateUnreadCounts() = 0;
+    virtual void updateAccountPrefs() = 0;
+
+    // The caches: messages (the store, its fetch caches and search entries; the lists hear a
+    // logout), the current account's audio and video files, and the cookies (followed by a
+    // token renewal).
+    virtual void clearMessageCache() = 0;
+    virtual void clearAudioCache() = 0;
+    virtual void clearCookieCache() = 0;
+
+    // The screens the settings rows open, made by the screen library with the roles they use;
+    // nullptr where it makes none.
+    enum class Screen { QuickSettings, PasscodeSettings };
+    virtual std::shared_ptr<toolkit::ViewController> makeScreen(Screen screen) = 0;
 };
 
 // The tablet form's split view, for its master list.
@@ -273,4 +325,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXListActionsRole> listActions;
     std::weak_ptr<HXComposeRole> compose;
     std::weak_ptr<HXConversationRole> conversation;
+    std::weak_ptr<HXAccountSettingsRole> accountSettings;
 };

@@ -107,6 +107,13 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const H
         VC_NoteEdit::Roles{.conversation = roles.conversation, .routing = roles.routing}, conversationID);
 }
 
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingsList(const HXScreenRoles& roles) {
+    (void)roles;
+    auto screen = std::make_shared<HXPlaceholderScreen>("VC_QuickSettings");
+    screen->setTitle(foundation::localizedString("Quick Settings"));
+    return screen;
+}
+
 std::shared_ptr<HXPasscodePadScreen>
 HXUIScreens::makePadLockScreen(std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate, bool complexPin) {
     return std::make_shared<HXCPadLockScreenViewController>(std::move(delegate), complexPin);

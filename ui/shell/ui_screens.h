@@ -34,6 +34,8 @@ public:
     void applyPasscodePadAppearance() override;
     std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,
                                                                  const HXConversationSetup& setup) override;
+    // The quick settings list: a titled stand-in until it is built.
+    std::shared_ptr<toolkit::ViewController> makeQuickSettingsList(const HXScreenRoles& roles) override;
     std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles& roles,
                                                                 const std::string& conversationID) override;
 };

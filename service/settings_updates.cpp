@@ -1,0 +1,267 @@
+#include "service/settings_updates.h"
+
+#include <array>
+#include <map>
+#include <utility>
+
+#include "model/account.h"
+#include "model/phone.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/json.h"
+#include "platform/net/url_session.h"
+#include "service/application_web_client.h"
+
+namespace {
+
+using Setting = HXServiceSetting;
+
+struct BodyFormat {
+    Setting setting;
+    // The value and the mask, each written around the one placeholder "%@" of the value.
+    const char* format;
+};
+
+// The service's account-settings array S sits at index 3 of the value; the field's place in S
+// holds the new value, and true at the same place in the mask.
+constexpr std::array<BodyFormat, 9> kFormats{{
+    {Setting::GlobalSpamFiltering, "[[null,null,null,[%@]],[null,null,null,[true]],null,1]"},
+    {Setting::DND, "[[null,null,null,[null,[%@]]],[null,null,null,[null,[true]]],null,1]"},
+    {Setting::VMtranscription, "[[null,null,null,[null,null,[%@]]],[null,null,null,[null,null,[true]]],null,1]"},
+    {Setting::CallOptions, "[[null,null,null,[null,null,null,null,null,%@]],[null,null,null,[null,null,null,null,"
+                           "null,true]],null,1]"},
+    {Setting::SMSEmailNotification, "[[null,null,null,[null,null,null,null,null,null,null,[%@]]],[null,null,null,["
+                                    "null,null,null,null,null,null,null,[true]]],null,1]"},
+    {Setting::MissedCallsEmailNotification, "[[null,null,null,[null,null,null,null,null,null,null,[null,%@]]],[null,"
+                                            "null,null,[null,null,null,null,null,null,null,[null,true]]],null,1]"},
+    {Setting::VMEmailNotification, "[[null,null,null,[null,null,null,null,null,null,null,[null,null,%@]]],[null,null,"
+                                   "null,[null,null,null,null,null,null,null,[null,null,true]]],null,1]"},
+    {Setting::DirectConnect, "[[null,null,null,[null,null,null,null,null,null,null,null,%@]],[null,null,null,[null,"
+                             "null,null,null,null,null,null,null,true]],null,1]"},
+    {Setting::HXasCID, "[[null,null,null,[null,null,null,null,null,null,null,null,null,null,null,null,null,null,%@]],"
+                       "[null,null,null,[null,null,null,null,null,null,null,null,null,null,null,null,null,null,true]],"
+                       "null,1]"},
+}};
+
+constexpr const char* kGreetingFormat =
+    "[[null,null,null,[null,null,null,null,null,null,null,null,null,null,[[],[\"%@\"]]]],[null,null,null,[null,null,"
+    "null,null,null,null,null,null,null,null,[null,[true]]]],null,1]";
+
+const std::array<HXServiceSettingInfo, 9> kInfos{{
+    {Setting::GlobalSpamFiltering, 121, "_GLOBALSPAM", &HX_Account::globalSpamFiltering},
+    {Setting::DND, 100, "_DND", &HX_Account::dndEnabled},
+    {Setting::VMtranscription, 104, "_VMTRANSCRIPTION", &HX_Account::VMtranscription},
+    {Setting::CallOptions, 122, "_CALLOPTIONS", &HX_Account::callOptions},
+    {Setting::SMSEmailNotification, 111, "_SMSNOTIFICATION", &HX_Account::emailNotificationSMS},
+    {Setting::MissedCallsEmailNotification, 112, "_CALLNOTIFICATION", &HX_Account::emailNotificationMissedCalls},
+    {Setting::VMEmailNotification, 110, "_VMNOTIFICATION", &HX_Account::emailNotificationVM},
+    {Setting::DirectConnect, 101, "_DIRECTCONNECT", &HX_Account::directConnect},
+    {Setting::HXasCID, 102, "_CID", &HX_Account::useHXasCID},
+}};
+
+std::string formatWith(std::string_view format, std::string_view value) {
+    const size_t at = format.find("%@");
+    std::string out(format.substr(0, at));
+    out += value;
+    out += format.substr(at + 2);
+    return out;
+}
+
+// Elements joined by ",", in brackets.
+std::string array(std::initializer_list<std::string> elements) {
+    std::string out = "[";
+    bool first = true;
+    for (const auto& e : elements) {
+        if (!first) out += ',';
+        out += e;
+        first = false;
+    }
+    return out + "]";
+}
+
+// k nulls separated by ",", without brackets.
+std::string nulls(int k) {
+    std::string out;
+    for (int i = 0; i < k; ++i) out += i ? ",null" : "null";
+    return out;
+}
+
+std::string quoted(std::string_view text) { return "\"" + HXJSONStringContent(text) + "\""; }
+
+// Completions of the changes in flight, by application object and tag: a change that replaces
+// one in flight under the same tag answers the earlier one as failed (its reply will never be
+// read). Main thread only.
+using PendingKey = std::pair<const HXApplicationWebClient*, std::string>;
+std::map<PendingKey, HXSettingsCompletion>& pending() {
+    static std::map<PendingKey, HXSettingsCompletion> table;
+    return table;
+}
+
+HXSettingsCompletion takePending(const PendingKey& key) {
+    auto& table = pending();
+    auto it = table.find(key);
+    if (it == table.end()) return {};
+    auto completion = std::move(it->second);
+    table.erase(it);
+    return completion;
+}
+
+void answer(const HXSettingsCompletion& completion, HXSettingsEnd end) {
+    if (!completion) return;
+    dispatch::Queue::main()->async([completion, end] { completion(end); });
+}
+
+// True when the reply carries an account, as getPhoneSettingsFromData reads it.
+bool holdsAccount(const foundation::Data& data) {
+    auto parsed = foundation::parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    if (!parsed.ok() || !parsed->isDictionary()) return false;
+    const auto* account = parsed->asDictionary().find("account");
+    return account && account->isDictionary();
+}
+
+// Sends body under the update path followed by suffix; completion hears the end.
+void send(HXApplicationWebClient& app, const std::string& body, const std::string& suffix,
+          HXSettingsCompletion completion) {
+    foundation::Dictionary description;
+    description.set("url", foundation::Value(std::string("/voice/v1/voiceclient/account/update?alt=json")));
+    description.set("contentType", foundation::Value(std::string("application/json+protobuf")));
+    description.set("body", foundation::Value(body));
+    auto request = app.apiRequestWithDict(description);
+    if (!request) {
+        // No valid token at the moment (a renewal has started): nothing goes out.
+        answer(completion, HXSettingsEnd::NotSent);
+        return;
+    }
+    const std::string tag = std::string(kHXSettingsUpdatePath) + suffix;
+    const PendingKey key{&app, tag};
+    if (auto replaced = takePending(key)) answer(replaced, HXSettingsEnd::Failed);
+    pending()[key] = std::move(completion);
+    std::weak_ptr<HXApplicationWebClient> weakApp = app.weakWebClient();
+    app.startAsyncLoadWithRequest(std::move(*request), tag, [weakApp, key](std::shared_ptr<foundation::Data> data) {
+        auto self = weakApp.lock();
+        auto done = takePending(key);
+        if (!self || !data) {
+            answer(done, HXSettingsEnd::Failed);
+            return;
+        }
+        const bool applied = holdsAccount(*data);
+        self->getPhoneSettingsFromData(*data);
+        answer(done, applied ? HXSettingsEnd::Applied : HXSettingsEnd::Failed);
+    });
+    // Offline, the request machinery alerts and starts nothing.
+    if (!app.requestInFlight(tag)) answer(takePending(key), HXSettingsEnd::NotSent);
+}
+
+bool signedIn(const std::shared_ptr<HX_Account>& account) { return account && account->authV2().has_value(); }
+
+}  // namespace
+
+const HXServiceSettingInfo& HXServiceSettingInfoFor(HXServiceSetting setting) {
+    return kInfos[static_cast<size_t>(setting)];
+}
+
+std::string HXJSONStringContent(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    out += "\\u00";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 0xf];
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out;
+}
+
+std::string HXEscapePhoneName(std::string_view name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    static constexpr std::string_view kReserved = ";:@&=/+%?";
+    std::string out;
+    for (unsigned char c : name) {
+        if (c >= 0x80 || kReserved.find(static_cast<char>(c)) != std::string_view::npos) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string HXServiceSettingBody(HXServiceSetting setting, bool value) {
+    const char* literal = value ? "true" : "false";
+    if (setting == Setting::DirectConnect) literal = value ? "1" : "2";
+    return formatWith(kFormats[static_cast<size_t>(setting)].format, literal);
+}
+
+std::string HXGreetingBody(std::string_view greetingId) {
+    return formatWith(kGreetingFormat, HXJSONStringContent(greetingId));
+}
+
+std::string HXForwardingBody(const HX_Phone& phone, bool status) {
+    const std::string literal = status ? "true" : "false";
+    const std::string name = quoted(HXEscapePhoneName(phone.name()));
+    const std::string number = quoted(phone.number());
+    std::string value, mask;
+    if (!phone.isVOIP()) {
+        const std::string f = array({literal, "0", nulls(198), "[1,5,5]"});
+        const std::string e = array({array({"\"phnnmbr\"", number}), name, "[1,101]", "2", f});
+        value = array({"null", "null", array({"[]", array({e}), "[]", "null", "[]", "null", "[]"})});
+        const std::string r = array({nulls(4), "[true]", nulls(94), "2"});
+        mask = array({"null", "null", array({"null", r, "null", "null", "null"})});
+    } else {
+        const std::string f = array({literal, "0", "0", nulls(197), "[1,3,3]"});
+        const std::string e = array({number, std::to_string(phone.clientType()), name, "null", f, "1", "1", nulls(193),
+                                     "[null,null,2,2,null,1,1]", "null", "null", "[2]"});
+        value = array({"null", "null", array({"[]", "[]", "[]", "null", array({e}), "null", "[]"})});
+        const std::string r = array({nulls(4), "[true]", "true", nulls(93), "2"});
+        mask = array({"null", "null", array({nulls(4), r})});
+    }
+    return array({value, mask, "null", "1"});
+}
+
+void HXChangeServiceSetting(HXApplicationWebClient& app, HXServiceSetting setting, bool value,
+                            HXSettingsCompletion completion) {
+    auto account = app.account();
+    if (!signedIn(account)) return answer(completion, HXSettingsEnd::NotSent);
+    const auto& info = HXServiceSettingInfoFor(setting);
+    if (((*account).*info.current)() == value) return answer(completion, HXSettingsEnd::Unchanged);
+    send(app, HXServiceSettingBody(setting, value), info.tagSuffix, std::move(completion));
+}
+
+void HXChangeVMGreeting(HXApplicationWebClient& app, const std::string& greetingId, HXSettingsCompletion completion) {
+    auto account = app.account();
+    if (!signedIn(account)) return answer(completion, HXSettingsEnd::NotSent);
+    if (account->currentVmGreetingId() == greetingId) return answer(completion, HXSettingsEnd::Unchanged);
+    send(app, HXGreetingBody(greetingId), "_VMGREETING", std::move(completion));
+}
+
+void HXChangeForwarding(HXApplicationWebClient& app, long index, bool status, HXSettingsCompletion completion) {
+    auto account = app.account();
+    if (!signedIn(account)) return answer(completion, HXSettingsEnd::NotSent);
+    const auto phones = account->sortedPhones();
+    // The list may have changed since the row was drawn (or a preset names a stale position).
+    if (index < 0 || static_cast<size_t>(index) >= phones.size()) return answer(completion, HXSettingsEnd::NotSent);
+    send(app, HXForwardingBody(*phones[index], status), std::to_string(index), std::move(completion));
+}
