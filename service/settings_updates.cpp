@@ -8,6 +8,7 @@
 #include "model/phone.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/json.h"
+#include "platform/foundation/strings.h"
 #include "platform/net/url_session.h"
 #include "service/application_web_client.h"
 
@@ -85,8 +86,6 @@ std::string nulls(int k) {
     return out;
 }
 
-std::string quoted(std::string_view text) { return "\"" + HXJSONStringContent(text) + "\""; }
-
 // Completions of the changes in flight, by application object and tag: a change that replaces
 // one in flight under the same tag answers the earlier one as failed (its reply will never be
 // read). Main thread only.
@@ -151,7 +150,13 @@ void send(HXApplicationWebClient& app, const std::string& body, const std::strin
     if (!app.requestInFlight(tag)) answer(takePending(key), HXSettingsEnd::NotSent);
 }
 
-bool signedIn(const std::shared_ptr<HX_Account>& account) { return account && account->authV2().has_value(); }
+// The account when it is signed in; otherwise none, and completion has heard that nothing went out.
+std::shared_ptr<HX_Account> signedInAccount(HXApplicationWebClient& app, const HXSettingsCompletion& completion) {
+    auto account = app.account();
+    if (account && account->authV2()) return account;
+    answer(completion, HXSettingsEnd::NotSent);
+    return nullptr;
+}
 
 }  // namespace
 
@@ -159,38 +164,11 @@ const HXServiceSettingInfo& HXServiceSettingInfoFor(HXServiceSetting setting) {
     return kInfos[static_cast<size_t>(setting)];
 }
 
-std::string HXJSONStringContent(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    out += "\\u00";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0xf];
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out;
+std::string HXJSONString(std::string_view text) {
+    std::string valid(text);
+    if (!foundation::isValidUtf8(valid)) valid = foundation::fromUtf16(foundation::toUtf16(valid));
+    auto json = foundation::toJSON(foundation::Value(valid));
+    return json.ok() ? json.value() : std::string("\"\"");
 }
 
 std::string HXEscapePhoneName(std::string_view name) {
@@ -216,13 +194,15 @@ std::string HXServiceSettingBody(HXServiceSetting setting, bool value) {
 }
 
 std::string HXGreetingBody(std::string_view greetingId) {
-    return formatWith(kGreetingFormat, HXJSONStringContent(greetingId));
+    // The format has the quotes already.
+    const std::string quoted = HXJSONString(greetingId);
+    return formatWith(kGreetingFormat, std::string_view(quoted).substr(1, quoted.size() - 2));
 }
 
 std::string HXForwardingBody(const HX_Phone& phone, bool status) {
     const std::string literal = status ? "true" : "false";
-    const std::string name = quoted(HXEscapePhoneName(phone.name()));
-    const std::string number = quoted(phone.number());
+    const std::string name = HXJSONString(HXEscapePhoneName(phone.name()));
+    const std::string number = HXJSONString(phone.number());
     std::string value, mask;
     if (!phone.isVOIP()) {
         const std::string f = array({literal, "0", nulls(198), "[1,5,5]"});
@@ -243,23 +223,23 @@ std::string HXForwardingBody(const HX_Phone& phone, bool status) {
 
 void HXChangeServiceSetting(HXApplicationWebClient& app, HXServiceSetting setting, bool value,
                             HXSettingsCompletion completion) {
-    auto account = app.account();
-    if (!signedIn(account)) return answer(completion, HXSettingsEnd::NotSent);
+    auto account = signedInAccount(app, completion);
+    if (!account) return;
     const auto& info = HXServiceSettingInfoFor(setting);
     if (((*account).*info.current)() == value) return answer(completion, HXSettingsEnd::Unchanged);
     send(app, HXServiceSettingBody(setting, value), info.tagSuffix, std::move(completion));
 }
 
 void HXChangeVMGreeting(HXApplicationWebClient& app, const std::string& greetingId, HXSettingsCompletion completion) {
-    auto account = app.account();
-    if (!signedIn(account)) return answer(completion, HXSettingsEnd::NotSent);
+    auto account = signedInAccount(app, completion);
+    if (!account) return;
     if (account->currentVmGreetingId() == greetingId) return answer(completion, HXSettingsEnd::Unchanged);
     send(app, HXGreetingBody(greetingId), "_VMGREETING", std::move(completion));
 }
 
 void HXChangeForwarding(HXApplicationWebClient& app, long index, bool status, HXSettingsCompletion completion) {
-    auto account = app.account();
-    if (!signedIn(account)) return answer(completion, HXSettingsEnd::NotSent);
+    auto account = signedInAccount(app, completion);
+    if (!account) return;
     const auto phones = account->sortedPhones();
     // The list may have changed since the row was drawn (or a preset names a stale position).
     if (index < 0 || static_cast<size_t>(index) >= phones.size()) return answer(completion, HXSettingsEnd::NotSent);

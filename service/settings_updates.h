@@ -56,8 +56,8 @@ std::string HXForwardingBody(const HX_Phone& phone, bool status);
 // A phone name as the forwarding body carries it: each of ";:@&=/+%?" and every byte outside
 // 7-bit ASCII as "%" and two upper-case hex digits.
 std::string HXEscapePhoneName(std::string_view name);
-// text as the inside of a JSON string.
-std::string HXJSONStringContent(std::string_view text);
+// text as a JSON string, quotes included (a malformed UTF-8 sequence as U+FFFD).
+std::string HXJSONString(std::string_view text);
 
 // The changes. Each sends at most one request, under its own tag (a second change of the same
 // setting replaces the first one in flight), and answers completion exactly once.
