@@ -249,7 +249,7 @@ TEST_F(SettingsChanges, NothingGoesOutWhenThereIsNothingToChangeOrNoWayToSend) {
          [](SettingsChanges& t) { HXChangeServiceSetting(*t.app, Setting::DND, true, t.note()); }, End::NotSent},
         {"offline",
          [](SettingsChanges& t) {
-             t.app->webClient().firstReachabilityHandled = true;
+             HXWebClientOf(*t.app).firstReachabilityHandled = true;
              t.app->setConnectionAvailable(false);
          },
          [](SettingsChanges& t) { HXChangeVMGreeting(*t.app, "g2", t.note()); }, End::NotSent},
