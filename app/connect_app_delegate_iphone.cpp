@@ -97,7 +97,11 @@ bool HX_ConnectAppDelegate_iPhone::tabBarControllerShouldSelect(toolkit::ViewCon
         const bool dialPad = &controller == tabs[0].get();
         if (dialPad || (nav && nav->viewControllers().size() <= 1)) {
             updateAccountPrefs();
-            record("presentAccounts");
+            if (auto list = screens().makeAccountList(screenRoles())) {
+                auto nav = std::make_shared<toolkit::NavigationController>(list);
+                nav->modalTransitionStyle = toolkit::ModalTransitionStyle::FlipHorizontal;
+                tabBarController_->present(nav, true);
+            }
         }
     }
     return true;

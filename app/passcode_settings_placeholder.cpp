@@ -12,13 +12,15 @@ void dismissPad(HXCPinEntry& pad) {
 
 }  // namespace
 
-bool HXSettingsPlaceholderScreen::validatePin(const std::string& pin, HXCPinUnlock&) {
-    auto stored = HXCPasscodeLock::sharedLock().passcode();
+HXCPasscodeLock& HXPasscodeSettingsPads::passcodeLockForPads() { return HXCPasscodeLock::sharedLock(); }
+
+bool HXPasscodeSettingsPads::validatePin(const std::string& pin, HXCPinUnlock&) {
+    auto stored = passcodeLockForPads().passcode();
     return stored && *stored == pin;
 }
 
-void HXSettingsPlaceholderScreen::unlockWasSuccessful(HXCPinUnlock& pad) {
-    auto& lock = HXCPasscodeLock::sharedLock();
+void HXPasscodeSettingsPads::unlockWasSuccessful(HXCPinUnlock& pad) {
+    auto& lock = passcodeLockForPads();
     lock.setPasscodeRequired(false);
     // Turning the passcode off forgets the PIN, in the keychain too.
     lock.setPasscode(std::nullopt);
@@ -26,12 +28,12 @@ void HXSettingsPlaceholderScreen::unlockWasSuccessful(HXCPinUnlock& pad) {
     dismissPad(pad);
 }
 
-void HXSettingsPlaceholderScreen::unlockWasUnsuccessful(const std::string&, int64_t, HXCPinUnlock&) {}
+void HXPasscodeSettingsPads::unlockWasUnsuccessful(const std::string&, int64_t, HXCPinUnlock&) {}
 
-void HXSettingsPlaceholderScreen::unlockWasCancelled(HXCPinEntry& pad) { dismissPad(pad); }
+void HXPasscodeSettingsPads::unlockWasCancelled(HXCPinEntry& pad) { dismissPad(pad); }
 
-void HXSettingsPlaceholderScreen::pinSet(const std::string& pin, HXCPinSetup& pad) {
-    auto& lock = HXCPasscodeLock::sharedLock();
+void HXPasscodeSettingsPads::pinSet(const std::string& pin, HXCPinSetup& pad) {
+    auto& lock = passcodeLockForPads();
     lock.setPasscodeRequired(true);
     lock.setPasscode(pin);
     foundation::NotificationCenter::defaultCenter().post(kPasscodeSettingDidChangeNotification);

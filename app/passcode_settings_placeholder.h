@@ -1,6 +1,7 @@
-// The settings view's root screen until the settings screen is built: a placeholder that answers
-// the passcode pads the "Passcode Lock" screen presents, as the settings screen will. Turning the
-// passcode on stores the new PIN; turning it off needs the current one.
+// The answers to the passcode pads that the "Passcode Lock" screen presents, given by the
+// settings view's root screen: turning the passcode on stores the new PIN; turning it off needs
+// the current one. Until the settings screen is there (the shell's own tests), a placeholder
+// screen answers them the same way.
 #pragma once
 
 #include <string>
@@ -8,12 +9,11 @@
 #include "app/passcode_pin_entry.h"
 #include "app/views.h"
 
-class HXSettingsPlaceholderScreen : public HXPlaceholderScreen,
-                                    public HXCPadLockScreenViewControllerDelegate,
-                                    public HXCPadLockScreenSetupViewControllerDelegate {
-public:
-    HXSettingsPlaceholderScreen() : HXPlaceholderScreen(kHXViews[4].screen) {}
+class HXCPasscodeLock;
 
+class HXPasscodeSettingsPads : public HXCPadLockScreenViewControllerDelegate,
+                               public HXCPadLockScreenSetupViewControllerDelegate {
+public:
     // The unlock pad that turns the passcode off.
     bool validatePin(const std::string& pin, HXCPinUnlock& pad) override;
     void unlockWasSuccessful(HXCPinUnlock& pad) override;
@@ -21,4 +21,13 @@ public:
     void unlockWasCancelled(HXCPinEntry& pad) override;
     // The setup pad that turns it on.
     void pinSet(const std::string& pin, HXCPinSetup& pad) override;
+
+protected:
+    // The lock whose settings the pads change.
+    virtual HXCPasscodeLock& passcodeLockForPads();
+};
+
+class HXSettingsPlaceholderScreen : public HXPlaceholderScreen, public HXPasscodeSettingsPads {
+public:
+    HXSettingsPlaceholderScreen() : HXPlaceholderScreen(kHXViews[4].screen) {}
 };

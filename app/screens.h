@@ -155,6 +155,11 @@ public:
         (void)roles;
         return nullptr;
     }
+    // The account list, presented in a navigation controller of its own.
+    virtual std::shared_ptr<toolkit::ViewController> makeAccountList(const HXScreenRoles& roles) {
+        (void)roles;
+        return nullptr;
+    }
     // The pads' theme, as class-level appearance defaults of the pad's views (launch).
     virtual void applyPasscodePadAppearance() {}
     // The conversation screen a list row, a preview or a link opens.

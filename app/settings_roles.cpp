@@ -6,6 +6,7 @@
 #include "app/screens.h"
 #include "app/shell_roles.h"
 #include "model/account.h"
+#include "model/cache.h"
 #include "model/phone_extensions.h"
 #include "model/quick_setting.h"
 #include "platform/dispatch/dispatch.h"
@@ -154,4 +155,30 @@ std::shared_ptr<toolkit::ViewController> HXAppAccountSettingsRole::makeScreen(Sc
             return app_.screens().makePasscodeSettingsScreen(app_.screenRoles());
     }
     return nullptr;
+}
+
+void HXAppAccountSettingsRole::clearImageCache() { HXCCache::sharedCache()->removeAllObjects(); }
+
+// ---- the account list
+
+std::shared_ptr<HX_Account> HXAppAccountListRole::account() const { return app_.account(); }
+
+void HXAppAccountListRole::logout() { app_.logout(); }
+
+void HXAppAccountListRole::selectAccountForUserName(const std::string& username) {
+    app_.selectAccountForUserName(username);
+}
+
+void HXAppAccountListRole::loadInitialData() { app_.loadInitialData(); }
+
+void HXAppAccountListRole::deleteAccountForUsername(const std::string& username) {
+    app_.deleteAccountForUsername(username);
+}
+
+void HXAppAccountListRole::displayLogin() { app_.displayLogin(); }
+
+void HXAppAccountListRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+
+std::shared_ptr<toolkit::ViewController> HXAppAccountListRole::makeLoginPanel() {
+    return app_.screens().makeLoginPanel(app_.screenRoles());
 }

@@ -60,7 +60,7 @@ void HX_ConnectAppDelegate::switchAccountIfNeeded(const std::string& username, b
     if (!evenIfCurrent && username == current) return;
     auto infos = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("accountInfo");
     if (!infos || !infos->contains(username)) return;
-    record("logout 0");
+    logout();
     selectAccountForUserName(username);
     loadInitialData();
 }

@@ -44,7 +44,8 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app)
       listActions(app),
       compose(app),
       conversation(app),
-      accountSettings(app) {}
+      accountSettings(app),
+      accounts(app) {}
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
     if (!owner) return {};
@@ -61,7 +62,8 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .listActions = shared<HXListActionsRole>(owner, listActions),
                          .compose = shared<HXComposeRole>(owner, compose),
                          .conversation = shared<HXConversationRole>(owner, conversation),
-                         .accountSettings = shared<HXAccountSettingsRole>(owner, accountSettings)};
+                         .accountSettings = shared<HXAccountSettingsRole>(owner, accountSettings),
+                         .accounts = shared<HXAccountListRole>(owner, accounts)};
 }
 
 // ---- sign-in

@@ -255,7 +255,26 @@ public:
     void clearMessageCache() override;
     void clearAudioCache() override;
     void clearCookieCache() override;
+    void clearImageCache() override;
     std::shared_ptr<toolkit::ViewController> makeScreen(Screen screen) override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// The account list's: the session's operations (the web client's) and the sign-in panel (the
+// screen library's).
+class HXAppAccountListRole final : public HXAccountListRole {
+public:
+    explicit HXAppAccountListRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    std::shared_ptr<HX_Account> account() const override;
+    void logout() override;
+    void selectAccountForUserName(const std::string& username) override;
+    void loadInitialData() override;
+    void deleteAccountForUsername(const std::string& username) override;
+    void displayLogin() override;
+    void presentAlert(const HXAlert& alert) override;
+    std::shared_ptr<toolkit::ViewController> makeLoginPanel() override;
 
 private:
     HX_ConnectAppDelegate& app_;
@@ -292,6 +311,7 @@ struct HXShellRoles {
     HXAppComposeRole compose;
     HXAppConversationRole conversation;
     HXAppAccountSettingsRole accountSettings;
+    HXAppAccountListRole accounts;
     // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
     // split view's).
     HXScreenRoles share(const std::shared_ptr<void>& owner);

@@ -159,11 +159,31 @@ public:
     virtual void clearMessageCache() = 0;
     virtual void clearAudioCache() = 0;
     virtual void clearCookieCache() = 0;
+    // The shared picture cache (contact and attachment pictures).
+    virtual void clearImageCache() = 0;
 
     // The screens the settings rows open, made by the screen library with the roles they use;
     // nullptr where it makes none.
     enum class Screen { QuickSettings, PasscodeSettings };
     virtual std::shared_ptr<toolkit::ViewController> makeScreen(Screen screen) = 0;
+};
+
+// The account list's: the accounts stored on the device, switching, adding and deleting them.
+class HXAccountListRole {
+public:
+    virtual ~HXAccountListRole() = default;
+    virtual std::shared_ptr<HX_Account> account() const = 0;
+    // Ends the current session, leaving an empty account.
+    virtual void logout() = 0;
+    virtual void selectAccountForUserName(const std::string& username) = 0;
+    virtual void loadInitialData() = 0;
+    // Removes everything kept for username (keychain items, preferences, store, caches).
+    virtual void deleteAccountForUsername(const std::string& username) = 0;
+    virtual void displayLogin() = 0;
+    // Over whatever is shown when it comes up.
+    virtual void presentAlert(const HXAlert& alert) = 0;
+    // A new sign-in panel (nullptr where the screen library makes none).
+    virtual std::shared_ptr<toolkit::ViewController> makeLoginPanel() = 0;
 };
 
 // The tablet form's split view, for its master list.
@@ -326,4 +346,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXComposeRole> compose;
     std::weak_ptr<HXConversationRole> conversation;
     std::weak_ptr<HXAccountSettingsRole> accountSettings;
+    std::weak_ptr<HXAccountListRole> accounts;
 };

@@ -13,6 +13,7 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "app/dial_pad_screen.h"
 #include "app/hxc_passcode_lock.h"
+#include "app/views.h"
 #include "emulator/emulator.h"
 #include "emulator/ingestion_service.h"
 #include "model/account.h"
@@ -880,6 +881,27 @@ TEST_F(ShellEntry, URLHostsRouteToTheirViews) {
     EXPECT_EQ(asked("selectQuickSettingWithName"), std::vector<std::string>{"selectQuickSettingWithName Office Hours"});
 }
 
+TEST_F(ShellEntry, AnotherAccountsURLEndsTheCurrentSessionFirst) {
+    app->selectAccountForUserName("alice@example.test");
+    harness.settle();
+    int logouts = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(this, "kLogoutNotification",
+                                                                [&](const foundation::Notification&) { ++logouts; });
+    app->shell().clear();
+    ASSERT_TRUE(app->applicationOpenURL("hxconnect://sms?account=bob@example.test"));
+    harness.settle();
+    EXPECT_EQ(app->account()->username(), "bob@example.test");
+    // Ended as a logout ends it (saved, refreshes off), then the other account is selected.
+    EXPECT_EQ(app->shell().count("setBackgroundFetchIntervalNever"), 1u);
+    EXPECT_GE(logouts, 1);
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, "kLogoutNotification");
+    // The current account's own URL changes nothing.
+    app->shell().clear();
+    ASSERT_TRUE(app->applicationOpenURL("hxconnect://sms?account=bob@example.test"));
+    harness.settle();
+    EXPECT_EQ(app->shell().count("setBackgroundFetchIntervalNever"), 0u);
+}
+
 TEST_F(ShellEntry, SMSURLNumbers) {
     std::string many;
     for (int i = 1; i <= 25; ++i) many += (i > 1 ? "," : "") + std::to_string(5550100 + i);
@@ -1127,9 +1149,20 @@ TEST_F(Shell, ReTappingARootTabWithTwoAccountsOpensTheAccountList) {
         bool opens;
     } cases[] = {
         {{"a@x.test", "b@x.test"}, false, true}, {{"a@x.test", "b@x.test"}, true, false}, {{"a@x.test"}, false, false}};
+    // The account list as the screen library makes it.
+    struct AccountListScreens : HXScreens {
+        std::shared_ptr<toolkit::ViewController> makeAccountList(const HXScreenRoles&) override {
+            return std::make_shared<HXPlaceholderScreen>("VC_Accounts");
+        }
+    };
+    auto listShown = [](toolkit::TabBarController& tabs) {
+        auto* nav = dynamic_cast<toolkit::NavigationController*>(tabs.presentedViewController());
+        return nav && nav->topViewController() && nav->topViewController()->className() == "VC_Accounts";
+    };
     for (const auto& c : cases) {
         storeAccounts(c.accounts);
         auto form = std::make_shared<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>>();
+        form->setScreens(std::make_shared<AccountListScreens>());
         form->setWindow(&harness.window());
         ASSERT_TRUE(form->applicationDidFinishLaunchingWithOptions());
         form->selectViewForIndex(1);
@@ -1138,11 +1171,15 @@ TEST_F(Shell, ReTappingARootTabWithTwoAccountsOpensTheAccountList) {
         ASSERT_TRUE(nav);
         if (c.pushed) nav->pushViewController(std::make_shared<toolkit::ViewController>(), false);
         form->tabBarController()->userSelect(1);
-        EXPECT_EQ(form->shell().count("presentAccounts"), c.opens ? 1u : 0u) << c.accounts.size() << c.pushed;
+        harness.settle();
+        EXPECT_EQ(listShown(*form->tabBarController()), c.opens) << c.accounts.size() << c.pushed;
         EXPECT_EQ(form->shell().count("updateAccountPrefs"), c.opens ? 1u : 0u);
+        if (auto* shown = form->tabBarController()->presentedViewController()) shown->dismiss(false);
+        harness.settle();
         // Selecting another tab never opens it.
         form->tabBarController()->userSelect(0);
-        EXPECT_EQ(form->shell().count("presentAccounts"), c.opens ? 1u : 0u);
+        harness.settle();
+        EXPECT_FALSE(listShown(*form->tabBarController()));
         form->cancelRequests([](const std::string&) { return true; });
     }
 }

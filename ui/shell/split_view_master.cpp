@@ -12,6 +12,7 @@
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/traits.h"
 #include "ui/help/vc_help.h"
+#include "ui/settings/vc_accounts.h"
 #include "ui/widgets/master_table_view_cell.h"
 
 using toolkit::Color;
@@ -244,8 +245,11 @@ void VC_SplitView_Master::infoButtonClicked() {
 void VC_SplitView_Master::showAccounts() {
     if (auto routing = roles_.routing.lock()) routing->dismissPopoverAnimated(false);
     if (auto settings = roles_.settings.lock()) settings->updateAccountPrefs();
-    auto accounts =
-        std::make_shared<toolkit::NavigationController>(std::make_shared<HXPlaceholderScreen>("VC_Accounts"));
+    const auto style = toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
+                                                                           : toolkit::TableViewStyle::Grouped;
+    auto accounts = std::make_shared<toolkit::NavigationController>(std::make_shared<VC_Accounts>(
+        VC_Accounts::Roles{.accounts = roles_.accounts, .routing = roles_.routing, .passcode = roles_.passcode},
+        style));
     accounts->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
     auto* popover = accounts->popoverPresentationController();
     popover->barButtonItem = navigationItem().rightBarButtonItem();

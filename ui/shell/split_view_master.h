@@ -20,6 +20,8 @@ public:
         std::weak_ptr<HXListLoadingRole> lists;
         std::weak_ptr<HXSettingsRole> settings;
         std::weak_ptr<HXConversationActionsRole> conversations;
+        std::weak_ptr<HXAccountListRole> accounts;
+        std::weak_ptr<HXPasscodeRole> passcode;
     };
     explicit VC_SplitView_Master(Roles roles);
     ~VC_SplitView_Master() override;

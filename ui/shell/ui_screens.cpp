@@ -18,6 +18,8 @@
 #include "ui/passcode/hxc_pad_lock_screen_view.h"
 #include "ui/passcode/hxc_pad_lock_screen_view_controller.h"
 #include "ui/passcode/hxc_passcode_settings_view_controller.h"
+#include "ui/settings/vc_accounts.h"
+#include "ui/settings/vc_settings.h"
 #include "ui/shell/options_popover.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/signin/login_panel.h"
@@ -52,7 +54,9 @@ std::shared_ptr<HXSplitViewMaster> HXUIScreens::makeSplitViewMaster(const HXScre
                                                                             .routing = roles.routing,
                                                                             .lists = roles.lists,
                                                                             .settings = roles.settings,
-                                                                            .conversations = roles.conversations});
+                                                                            .conversations = roles.conversations,
+                                                                            .accounts = roles.accounts,
+                                                                            .passcode = roles.passcode});
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeProgressScreen(const std::string& statusText) {
@@ -66,8 +70,7 @@ std::shared_ptr<HXOptionsPopover> HXUIScreens::showPopover(graphics::Point point
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, const HXScreenRoles& roles) {
-    // The dial pad stands at view 0 and the message lists at views 1 to 3; view 4 keeps the
-    // shell's placeholder.
+    // The dial pad stands at view 0, the message lists at views 1 to 3, the settings at view 4.
     switch (index) {
         case 0:
             return std::make_shared<VC_Call>(VC_Call::Roles{
@@ -78,6 +81,13 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
             return std::make_shared<VC_VM>(listRoles(roles), 2);
         case 3:
             return std::make_shared<VC_History>(listRoles(roles), 3);
+        case 4:
+            return std::make_shared<VC_Settings>(VC_Settings::Roles{.accountSettings = roles.accountSettings,
+                                                                    .routing = roles.routing,
+                                                                    .passcode = roles.passcode,
+                                                                    .settings = roles.settings,
+                                                                    .conversations = roles.conversations},
+                                                 [this, roles] { return makeAccountList(roles); });
         default:
             return nullptr;
     }
@@ -105,6 +115,13 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const H
                                                                          const std::string& conversationID) {
     return std::make_shared<VC_NoteEdit>(
         VC_NoteEdit::Roles{.conversation = roles.conversation, .routing = roles.routing}, conversationID);
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeAccountList(const HXScreenRoles& roles) {
+    const auto style = toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
+                                                                           : toolkit::TableViewStyle::Grouped;
+    return std::make_shared<VC_Accounts>(
+        VC_Accounts::Roles{.accounts = roles.accounts, .routing = roles.routing, .passcode = roles.passcode}, style);
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingsList(const HXScreenRoles& roles) {

@@ -23,7 +23,7 @@ public:
     std::shared_ptr<HXOptionsPopover> showPopover(graphics::Point point, toolkit::View& view,
                                                   const std::vector<std::string>& strings,
                                                   std::weak_ptr<HXOptionsPopoverDelegate> delegate) override;
-    // View 0's dial pad and the message lists at views 1 to 3; view 4 keeps the shell's placeholder.
+    // View 0's dial pad, the message lists at views 1 to 3 and the settings at view 4.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
     std::shared_ptr<HXPasscodePadScreen>
     makePadLockScreen(std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate, bool complexPin) override;
@@ -34,6 +34,7 @@ public:
     void applyPasscodePadAppearance() override;
     std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,
                                                                  const HXConversationSetup& setup) override;
+    std::shared_ptr<toolkit::ViewController> makeAccountList(const HXScreenRoles& roles) override;
     // The quick settings list: a titled stand-in until it is built.
     std::shared_ptr<toolkit::ViewController> makeQuickSettingsList(const HXScreenRoles& roles) override;
     std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles& roles,

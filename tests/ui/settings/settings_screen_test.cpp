@@ -1,0 +1,346 @@
+// The settings screen: its layout for each shape of account, and the screen as view 4's root
+// against the loopback service: switches and rows that change a service setting show a busy row
+// until the change ends, and end at the service's value whatever happened to the request.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/connect_app_delegate_ipad.h"
+#include "app/connect_app_delegate_iphone.h"
+#include "app/hxc_passcode_lock.h"
+#include "model/account.h"
+#include "model/phone.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "service/request_machinery.h"
+#include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
+#include "ui/settings/settings_rows.h"
+#include "ui/settings/vc_notification_types.h"
+#include "ui/settings/vc_settings.h"
+#include "ui/shell/ui_screens.h"
+#include "ui/widgets/toggle_cell.h"
+
+namespace {
+
+using ID = HXSettingsSectionID;
+
+TEST(SettingsLayout, SectionsFollowTheAccountsPhones) {
+    struct Case {
+        HXSettingsShape shape;
+        std::vector<ID> sections;
+        long forwardingRows;
+    };
+    const Case cases[] = {
+        {{true, 1, 2}, {ID::QuickSettings, ID::Service, ID::StartCallsFrom, ID::CallForwarding, ID::Email, ID::App}, 2},
+        // Linked phones that are all VoIP clients: no phone to start calls from.
+        {{true, 0, 2}, {ID::QuickSettings, ID::Service, ID::CallForwarding, ID::Email, ID::App}, 2},
+        {{true, 0, 0}, {ID::QuickSettings, ID::Service, ID::Email, ID::App}, 0},
+        {{false, 1, 2}, {}, 0},
+    };
+    for (const auto& c : cases) {
+        const auto layout = HXSettingsLayout(c.shape);
+        std::vector<ID> ids;
+        for (const auto& s : layout) {
+            ids.push_back(s.id);
+            if (s.id == ID::CallForwarding) {
+                EXPECT_EQ(static_cast<long>(s.tags.size()), c.forwardingRows);
+            }
+        }
+        EXPECT_EQ(ids, c.sections) << c.shape.realPhones << "/" << c.shape.phones;
+    }
+}
+
+TEST(SettingsLayout, TagsFindTheirRows) {
+    const auto full = HXSettingsLayout({true, 1, 2});
+    const auto voip = HXSettingsLayout({true, 0, 2});
+    const auto none = HXSettingsLayout({false, 0, 0});
+    struct Case {
+        const std::vector<HXSettingsSection>& layout;
+        int tag;
+        long section;
+        std::optional<toolkit::IndexPath> path;
+    };
+    const Case cases[] = {
+        {full, 117, 0, toolkit::IndexPath{0, 0}},
+        {full, 121, 1, toolkit::IndexPath{1, 7}},
+        {full, 103, 2, toolkit::IndexPath{2, 0}},
+        {full, 114, 3, toolkit::IndexPath{3, 0}},
+        {full, 112, 4, toolkit::IndexPath{4, 2}},
+        {full, 109, 5, toolkit::IndexPath{5, 15}},
+        {voip, 103, -1, toolkit::IndexPath{-1, -1}},
+        {voip, 110, 3, toolkit::IndexPath{3, 0}},
+        {voip, 132, 4, toolkit::IndexPath{4, 13}},
+        {full, 99, -1, toolkit::IndexPath{-1, -1}},
+        {full, 125, -1, toolkit::IndexPath{-1, -1}},
+        {full, 98, 0, std::nullopt},
+        {full, 133, 0, std::nullopt},
+        {none, 100, -1, toolkit::IndexPath{-1, -1}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(HXSettingsSectionForTag(c.layout, c.tag), c.section) << c.tag;
+        EXPECT_EQ(HXSettingsIndexPathForTag(c.layout, c.tag), c.path) << c.tag;
+    }
+}
+
+TEST(SettingsLayout, NotificationTypesAreNamedInOrder) {
+    const std::pair<long long, const char*> cases[] = {
+        {0, "None"}, {7, "All"}, {5, "SMS, Missed Calls"}, {2, "VM"}, {6, "VM, Missed Calls"},
+        {8, "None"}, {15, "All"}};
+    for (const auto& [mask, text] : cases) EXPECT_EQ(HXNotificationTypesText(mask), text) << mask;
+}
+
+template <typename Form>
+class SettingsOnService : public hxtest::ScreenFixture<hxtest::RecordedApp<Form>> {
+protected:
+    using Base = hxtest::ScreenFixture<hxtest::RecordedApp<Form>>;
+    explicit SettingsOnService(hxtest::DeviceForm form = hxtest::DeviceForm::phone)
+        : Base({.form = form,
+                .screens = std::make_shared<HXUIScreens>(),
+                .emulator = true,
+                .signedIn = true,
+                .fonts = true,
+                .sharedDelegate = true}) {}
+
+    void SetUp() override {
+        Base::SetUp();
+        ASSERT_TRUE(this->launch());
+        ASSERT_TRUE(runUntil([&] {
+            auto a = this->app->account();
+            return a && a->authV2() && a->HXnumber().has_value() && a->phones().size() >= 2 && this->app->isIdle();
+        }));
+        this->app->selectViewForIndex(4);
+        this->harness.advance(1);
+        this->harness.settle();
+        screen = std::dynamic_pointer_cast<VC_Settings>(this->app->viewControllerForIndex(4));
+        ASSERT_TRUE(screen);
+        ASSERT_NE(screen->view()->window(), nullptr) << "the settings are on screen";
+    }
+    bool runUntil(const std::function<bool()>& done, double seconds = 20) {
+        const bool ok = this->harness.clock().runUntil(done, seconds);
+        this->harness.settle();
+        return ok;
+    }
+    toolkit::TableViewCell* cellOf(int tag, long row = 0) {
+        auto path = screen->indexPathForTag(tag);
+        path.row += row;
+        screen->tableView()->scrollToRow(path, toolkit::ScrollPosition::Middle, false);
+        this->harness.settle();
+        return screen->tableView()->cellForRow(path).get();
+    }
+    toolkit::Switch* switchOf(int tag) {
+        auto* toggle = dynamic_cast<ToggleCell*>(cellOf(tag));
+        return toggle ? toggle->onOff.get() : nullptr;
+    }
+    bool busy(int tag, long row = 0) {
+        auto* cell = cellOf(tag, row);
+        auto* indicator =
+            cell ? dynamic_cast<toolkit::ActivityIndicatorView*>(cell->contentView().viewWithTag(99)) : nullptr;
+        return indicator && indicator->isAnimating() && !indicator->isHidden();
+    }
+    size_t updates() {
+        size_t n = 0;
+        for (const auto& r : this->service->requests()) n += r.path == "/voice/v1/voiceclient/account/update";
+        return n;
+    }
+
+public:
+    void injectIntoUpdates(emulator::Fault fault) {
+        this->service->inject(fault, "/voice/v1/voiceclient/account/update", 1);
+    }
+    std::shared_ptr<VC_Settings> screen;
+};
+
+class PhoneSettings : public SettingsOnService<HX_ConnectAppDelegate_iPhone> {};
+
+TEST_F(PhoneSettings, EachSwitchSendsOneChangeAndEndsAtTheServicesValue) {
+    expectOutline("settings_phone");
+    struct Case {
+        int tag;
+        std::function<bool(const HX_Account&)> value;
+    };
+    const Case cases[] = {
+        {100, [](const HX_Account& a) { return a.dndEnabled(); }},
+        {101, [](const HX_Account& a) { return !a.directConnect(); }},
+        {104, [](const HX_Account& a) { return a.VMtranscription(); }},
+        {121, [](const HX_Account& a) { return a.globalSpamFiltering(); }},
+        {122, [](const HX_Account& a) { return a.callOptions(); }},
+        {110, [](const HX_Account& a) { return a.emailNotificationVM(); }},
+        {111, [](const HX_Account& a) { return a.emailNotificationSMS(); }},
+        {112, [](const HX_Account& a) { return a.emailNotificationMissedCalls(); }},
+    };
+    for (const auto& c : cases) {
+        const bool before = c.value(*app->account());
+        const size_t sent = updates();
+        service->script("/voice/v1/voiceclient/account/update",
+                        emulator::ScriptedReply{.hold = true, .passThrough = true});
+        auto* onOff = switchOf(c.tag);
+        ASSERT_TRUE(onOff) << c.tag;
+        ASSERT_EQ(onOff->isOn(), before) << c.tag;
+        ASSERT_TRUE(harness.tap(*onOff)) << c.tag;
+        ASSERT_TRUE(runUntil([&] { return updates() == sent + 1; })) << c.tag;
+        EXPECT_TRUE(busy(c.tag)) << c.tag << ": busy while the service answers";
+        service->releaseHeld();
+        ASSERT_TRUE(runUntil([&] { return c.value(*app->account()) != before && !busy(c.tag); })) << c.tag;
+        ASSERT_TRUE(switchOf(c.tag));
+        EXPECT_EQ(switchOf(c.tag)->isOn(), !before) << c.tag << ": the switch shows the service's value";
+        EXPECT_EQ(updates(), sent + 1) << c.tag;
+    }
+}
+
+TEST_F(PhoneSettings, ARowWhoseChangeFailsOrNeverStartsShowsTheAccountsValueAgain) {
+    struct Case {
+        const char* what;
+        std::function<void(PhoneSettings&)> arrange;
+        size_t sent;
+    };
+    // A reply without an account asks for a sign-in again, so the error status comes last.
+    const Case cases[] = {
+        {"no token", [](PhoneSettings& t) { t.app->account()->setOAuthDict(std::nullopt); }, 0},
+        {"a dropped reply", [](PhoneSettings& t) { t.injectIntoUpdates(emulator::Fault::Drop); }, 1},
+        {"an error status", [](PhoneSettings& t) { t.injectIntoUpdates(emulator::Fault::ServerErrorEmpty); }, 1},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(runUntil([&] { return app->isIdle(); })) << c.what;
+        const size_t before = updates();
+        c.arrange(*this);
+        const bool dnd = app->account()->dndEnabled();
+        ASSERT_TRUE(harness.tap(*switchOf(100))) << c.what;
+        ASSERT_TRUE(runUntil([&] { return !busy(100) && app->isIdle(); }, 400)) << c.what;
+        EXPECT_EQ(updates(), before + c.sent) << c.what;
+        EXPECT_EQ(app->account()->dndEnabled(), dnd) << c.what;
+        EXPECT_EQ(switchOf(100)->isOn(), dnd) << c.what << ": the switch flips back";
+        EXPECT_TRUE(screen->updatingCells().empty()) << c.what;
+    }
+}
+
+TEST_F(PhoneSettings, OfflineTheServiceSwitchesAreDisabledAndTheAppsStayUsable) {
+    app->setConnectionAvailable(false);
+    foundation::NotificationCenter::defaultCenter().post("kNetworkReachabilityChangedNotification");
+    harness.advance(1);
+    harness.settle();
+    for (int tag : {100, 101, 104, 121, 122, 110, 111, 112}) EXPECT_FALSE(switchOf(tag)->isEnabled()) << tag;
+    for (int tag : {106, 107, 105, 108, 131, 116, 118, 123, 127, 128}) EXPECT_TRUE(switchOf(tag)->isEnabled()) << tag;
+    // A forwarding row ignores taps.
+    const size_t before = updates();
+    auto path = screen->indexPathForTag(114);
+    ASSERT_TRUE(harness.selectRow(*screen->tableView(), path));
+    harness.advance(1);
+    EXPECT_EQ(updates(), before);
+    EXPECT_FALSE(busy(114));
+}
+
+TEST_F(PhoneSettings, AForwardingRowTogglesItsPhoneAndAStalePositionSendsNothing) {
+    auto phones = app->account()->sortedPhones();
+    ASSERT_GE(phones.size(), 1u);
+    const bool forwarded = phones[0]->forwarded();
+    ASSERT_TRUE(harness.selectRow(*screen->tableView(), screen->indexPathForTag(114)));
+    ASSERT_TRUE(runUntil([&] { return app->account()->sortedPhones()[0]->forwarded() != forwarded && !busy(114); }));
+    EXPECT_EQ(updates(), 1u);
+    // A position past the phones (the list changed under a quick setting): nothing goes out, and
+    // no row is left busy.
+    HXSettingsEnd end = HXSettingsEnd::Applied;
+    screen->markRowBusy({screen->sectionForTag(114), 7});
+    screen->enableForwardingForNumber(7, true, [&](HXSettingsEnd e) { end = e; });
+    ASSERT_TRUE(runUntil([&] { return end != HXSettingsEnd::Applied; }));
+    EXPECT_EQ(end, HXSettingsEnd::NotSent);
+    EXPECT_EQ(updates(), 1u);
+    EXPECT_TRUE(screen->updatingCells().empty());
+}
+
+TEST_F(PhoneSettings, AGoneCallbackPhoneGivesWayToTheFirstPhoneThatRingsBack) {
+    auto a = app->account();
+    // A VoIP client sorts after the real phones but may come first among the ids.
+    auto voip = std::make_shared<HX_Phone>();
+    voip->setPhoneId(0);
+    voip->setName("Tablet");
+    voip->setIsVOIP(true);
+    voip->setClientType(2);
+    a->phones()[0] = voip;
+    a->setForwardingPhoneID(42);
+    foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification");
+    harness.advance(1);
+    harness.settle();
+    const auto first = a->callMethods(app->isPhone()).front();
+    ASSERT_FALSE(first->isVOIP());
+    EXPECT_EQ(a->forwardingPhoneID(), first->phoneId());
+    EXPECT_EQ(foundation::UserDefaults::standardUserDefaults()->integerForKey("forwardingID"), first->phoneId());
+    EXPECT_EQ(cellOf(103)->textLabel().text(), first->name());
+}
+
+TEST_F(PhoneSettings, ClearingTheAudioCacheWithoutAUserNameKeepsTheCachesFolder) {
+    const std::string caches = app->cachesFolderForUser("x");
+    const auto root = std::filesystem::path(caches).parent_path();
+    struct Case {
+        std::string user;
+        bool ownFolderGone;
+    };
+    for (const auto& c : {Case{app->account()->username(), true}, Case{"", false}}) {
+        std::filesystem::create_directories(root / "keep");
+        foundation::files::writeAtomically(root / "keep" / "a.bin", std::string("x")).ok();
+        const auto own = std::filesystem::path(app->cachesFolderForUser(app->account()->username()));
+        std::filesystem::create_directories(own);
+        foundation::files::writeAtomically(own / "v1.mp3", std::string("x")).ok();
+        const std::string saved = app->account()->username();
+        app->account()->setUsername(c.user);
+        ASSERT_TRUE(harness.selectRow(*screen->tableView(), screen->indexPathForTag(109)));
+        harness.settle();
+        ASSERT_TRUE(harness.tapAlertAction("Clear audio/video cache")) << c.user;
+        harness.settle();
+        app->account()->setUsername(saved);
+        EXPECT_TRUE(std::filesystem::exists(root / "keep" / "a.bin")) << "user '" << c.user << "'";
+        EXPECT_EQ(!std::filesystem::exists(own / "v1.mp3"), c.ownFolderGone) << "user '" << c.user << "'";
+    }
+}
+
+TEST_F(PhoneSettings, ThePasscodePadsAreAnsweredByTheSettingsScreen) {
+    auto roles = app->screenRoles();
+    auto passcode = roles.passcode.lock();
+    ASSERT_TRUE(passcode);
+    auto delegate = passcode->passcodePadDelegateScreen();
+    EXPECT_EQ(delegate, screen);
+    auto setupDelegate = std::dynamic_pointer_cast<HXCPadLockScreenSetupViewControllerDelegate>(delegate);
+    ASSERT_TRUE(setupDelegate);
+    auto& lock = passcode->passcodeLock();
+    HXCPinSetup setup(nullptr, setupDelegate);
+    screen->pinSet("4321", setup);
+    EXPECT_TRUE(lock.passcodeRequired());
+    screen->tableView()->reloadData();
+    harness.settle();
+    EXPECT_EQ(cellOf(124)->detailTextLabel()->text(), "On");
+    HXCPinUnlock unlock(nullptr, std::dynamic_pointer_cast<HXCPadLockScreenViewControllerDelegate>(delegate));
+    EXPECT_TRUE(screen->validatePin("4321", unlock));
+    EXPECT_FALSE(screen->validatePin("1234", unlock));
+    screen->unlockWasSuccessful(unlock);
+    EXPECT_FALSE(lock.passcodeRequired());
+    screen->tableView()->reloadData();
+    harness.settle();
+    EXPECT_EQ(cellOf(124)->detailTextLabel()->text(), "Off");
+}
+
+TEST_F(PhoneSettings, NotificationTypesChangeOnlyTheirBitsAndAreStoredOnLeaving) {
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    defaults->setInteger(8 | 7, "notificationTypes");
+    ASSERT_TRUE(harness.selectRow(*screen->tableView(), screen->indexPathForTag(132)));
+    harness.settle();
+    auto* nav = screen->navigationController();
+    ASSERT_TRUE(nav);
+    auto* types = dynamic_cast<VC_NotificationTypes*>(nav->topViewController());
+    ASSERT_TRUE(types);
+    expectOutline("notification_types");
+    for (long row : {0L, 2L}) {
+        auto* toggle = dynamic_cast<ToggleCell*>(types->tableView()->cellForRow({0, row}).get());
+        ASSERT_TRUE(toggle);
+        ASSERT_TRUE(harness.tap(*toggle->onOff));
+    }
+    EXPECT_EQ(defaults->integerForKey("notificationTypes"), 15) << "stored only on leaving";
+    nav->popViewController(false);
+    harness.settle();
+    EXPECT_EQ(defaults->integerForKey("notificationTypes"), 8 | 2);
+    EXPECT_EQ(cellOf(132)->detailTextLabel()->text(), "VM");
+}
+
+}  // namespace

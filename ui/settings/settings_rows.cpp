@@ -1,0 +1,164 @@
+#include "ui/settings/settings_rows.h"
+
+#include <array>
+
+namespace {
+
+using Kind = HXSettingsRowKind;
+using Source = HXSettingsSource;
+using Setting = HXServiceSetting;
+using Pref = HXAccountSettingsRole::Preference;
+
+HXSettingsRow service(int tag, const char* title, Setting setting, bool inverted = false) {
+    return {.tag = tag,
+            .title = title,
+            .kind = Kind::Switch,
+            .source = Source::Service,
+            .setting = setting,
+            .inverted = inverted};
+}
+HXSettingsRow application(int tag, const char* title, Pref preference, bool changesQuickSetting = false) {
+    return {.tag = tag,
+            .title = title,
+            .kind = Kind::Switch,
+            .source = Source::Application,
+            .preference = preference,
+            .changesQuickSetting = changesQuickSetting};
+}
+HXSettingsRow stored(int tag, const char* title, const char* key, bool changesQuickSetting = false,
+                     const char* notification = nullptr) {
+    return {.tag = tag,
+            .title = title,
+            .kind = Kind::Switch,
+            .source = Source::Default,
+            .key = key,
+            .changesQuickSetting = changesQuickSetting,
+            .notification = notification};
+}
+HXSettingsRow storedChoice(int tag, const char* title, const char* key) {
+    return {.tag = tag, .title = title, .kind = Kind::Value, .source = Source::Default, .key = key};
+}
+HXSettingsRow own(int tag, const char* title) {
+    return {.tag = tag, .title = title, .kind = Kind::Value, .source = Source::Own};
+}
+
+const std::vector<HXSettingsRow>& rows() {
+    static const std::vector<HXSettingsRow> table{
+        service(100, "Do not Disturb", Setting::DND),
+        service(101, "Call Screening", Setting::DirectConnect, true),
+        {.tag = 102,
+         .title = "Incoming Caller ID",
+         .kind = Kind::Value,
+         .source = Source::Service,
+         .setting = Setting::HXasCID},
+        own(103, ""),
+        service(104, "Transcribe Voicemails", Setting::VMtranscription),
+        application(105, "Graphical Emoticons", Pref::GraphicalEmoticons),
+        application(106, "Automatic Refresh", Pref::AutoRefresh, true),
+        application(107, "Message Sounds", Pref::NewMessageAlert, true),
+        stored(108, "Call from Contact", "skipDialpad"),
+        own(109, "Clear Caches\u2026"),
+        service(110, "Forward Voicemails", Setting::VMEmailNotification),
+        service(111, "Forward SMS", Setting::SMSEmailNotification),
+        service(112, "Missed Calls", Setting::MissedCallsEmailNotification),
+        own(113, "Credit Balance"),
+        own(114, ""),
+        own(115, "VM Greeting"),
+        stored(116, "Prefetch VM Audio", "VMprefetch", true),
+        own(117, "Quick Settings"),
+        stored(118, "Shake to Refresh", "shakeRefresh"),
+        storedChoice(119, "Contacts Button", "OpenToFavorites"),
+        storedChoice(120, "SMS Return Key", "smsReturnKeySend"),
+        service(121, "Global SPAM Filter", Setting::GlobalSpamFiltering),
+        service(122, "Call Options", Setting::CallOptions),
+        application(123, "Notes in Message Lists", Pref::ShowNotesInMessageLists),
+        own(124, "Passcode Lock"),
+        storedChoice(126, "App Icon Badge", "badgeType"),
+        stored(127, "Show SMS & VM in History", "showFullHistory", false, "kHistoryItemsSettingDidChangeNotification"),
+        stored(128, "Show SMS Counts", "showMessageCounts"),
+        stored(131, "Native Actions in Contacts", "useNativeDialerActions"),
+        own(132, "Notification Types"),
+    };
+    return table;
+}
+
+const std::vector<HXSettingsChoice>& choices() {
+    static const std::vector<HXSettingsChoice> table{
+        {102, "Number to show as Caller ID for incoming calls", {"Caller's number", "My HX number"}},
+        {119,
+         "Select the primary action when pressing the contacts button (the secondary action can be accessed by "
+         "holding down the button)",
+         {"Contacts", "Favorites"}},
+        {120,
+         "The return key on the keyboard when composing a new SMS can enter a new line (return) or send the message.",
+         {"Return", "Send"}},
+        {126,
+         "The application badge icon will show the number of unread items for the selected category. You can "
+         "completely disable the application badge icon in the 'Notification Center' settings in the Settings "
+         "application.",
+         {"SMS", "Voicemail", "All"}},
+    };
+    return table;
+}
+
+}  // namespace
+
+const HXSettingsRow* HXSettingsRowForTag(int tag) {
+    for (const auto& row : rows())
+        if (row.tag == tag) return &row;
+    return nullptr;
+}
+
+const HXSettingsChoice* HXSettingsChoiceForTag(int tag) {
+    for (const auto& choice : choices())
+        if (choice.tag == tag) return &choice;
+    return nullptr;
+}
+
+std::vector<HXSettingsSection> HXSettingsLayout(const HXSettingsShape& shape) {
+    using ID = HXSettingsSectionID;
+    std::vector<HXSettingsSection> layout;
+    if (!shape.hasNumber) return layout;
+    layout.push_back({ID::QuickSettings, nullptr, {117}});
+    layout.push_back({ID::Service, nullptr, {113, 100, 101, 104, 102, 115, 122, 121}});
+    if (shape.realPhones > 0) layout.push_back({ID::StartCallsFrom, "Start Calls From", {103}});
+    if (shape.phones > 0)
+        layout.push_back({ID::CallForwarding, "Call Forwarding", std::vector<int>(shape.phones, 114)});
+    layout.push_back({ID::Email, "Email Notifications", {110, 111, 112}});
+    layout.push_back({ID::App,
+                      "HX Connect Settings",
+                      {106, 107, 105, 108, 131, 116, 118, 123, 127, 128, 119, 120, 126, 132, 124, 109}});
+    return layout;
+}
+
+long HXSettingsSectionForTag(const std::vector<HXSettingsSection>& layout, int tag) {
+    if (tag < 99 || tag > 132) return 0;
+    for (size_t s = 0; s < layout.size(); ++s)
+        for (int t : layout[s].tags)
+            if (t == tag) return static_cast<long>(s);
+    return -1;
+}
+
+std::optional<toolkit::IndexPath> HXSettingsIndexPathForTag(const std::vector<HXSettingsSection>& layout, int tag) {
+    if (tag < 99 || tag > 132) return std::nullopt;
+    const long section = HXSettingsSectionForTag(layout, tag);
+    if (section < 0) return toolkit::IndexPath{-1, -1};
+    const auto& tags = layout[static_cast<size_t>(section)].tags;
+    for (size_t r = 0; r < tags.size(); ++r)
+        if (tags[r] == tag) return toolkit::IndexPath{section, static_cast<long>(r)};
+    return toolkit::IndexPath{-1, -1};
+}
+
+std::string HXNotificationTypesText(long long mask) {
+    const long long bits = mask & 7;
+    if (bits == 0) return "None";
+    if (bits == 7) return "All";
+    static constexpr std::array<const char*, 3> kNames{"SMS", "VM", "Missed Calls"};
+    std::string text;
+    for (size_t i = 0; i < kNames.size(); ++i) {
+        if (!(bits & (1LL << i))) continue;
+        text += text.empty() ? "" : ", ";
+        text += kNames[i];
+    }
+    return text;
+}

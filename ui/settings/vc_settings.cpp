@@ -1,0 +1,828 @@
+#include "ui/settings/vc_settings.h"
+
+#include "app/hxc_passcode_lock.h"
+#include "model/account.h"
+#include "model/phone.h"
+#include "model/phone_extensions.h"
+#include "model/quick_setting.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/presentation.h"
+#include "platform/toolkit/traits.h"
+#include "ui/help/vc_help.h"
+#include "ui/settings/vc_notification_types.h"
+#include "ui/widgets/toggle_cell.h"
+
+namespace {
+
+using foundation::localizedString;
+using Kind = HXSettingsRowKind;
+using Source = HXSettingsSource;
+
+constexpr long kIndicatorTag = 99;
+constexpr const char* kValueCell = "ValueCell";
+constexpr const char* kToggleCell = "ToggleCell";
+
+std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
+
+// The service's settings as the e-mail, service and forwarding rows of a change end: a change
+// whose reply the account took is drawn by the settings update that reply posts.
+bool redrawnByReply(HXSettingsEnd end) { return end == HXSettingsEnd::Applied; }
+
+toolkit::TableViewStyle settingsStyle() {
+    return toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
+                                                               : toolkit::TableViewStyle::Grouped;
+}
+
+}  // namespace
+
+VC_Settings::VC_Settings(Roles roles, AccountListMaker accounts)
+    : toolkit::TableViewController(toolkit::TableViewStyle::Grouped),
+      roles_(std::move(roles)),
+      accounts_(std::move(accounts)) {
+    setTitle(localizedString("Settings"));
+}
+
+VC_Settings::~VC_Settings() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
+
+std::shared_ptr<HX_Account> VC_Settings::account() const {
+    auto r = role();
+    return r ? r->account() : nullptr;
+}
+
+// ---- layout
+
+const std::vector<HXSettingsSection>& VC_Settings::layout() {
+    if (!layout_) {
+        HXSettingsShape shape;
+        if (auto a = account()) {
+            shape.hasNumber = a->HXnumber() && !a->HXnumber()->empty();
+            shape.realPhones = a->realPhones().size();
+            shape.phones = a->sortedPhones().size();
+        }
+        layout_ = HXSettingsLayout(shape);
+    }
+    return *layout_;
+}
+
+long VC_Settings::sectionForTag(int tag) { return HXSettingsSectionForTag(layout(), tag); }
+
+toolkit::IndexPath VC_Settings::indexPathForTag(int tag) {
+    return HXSettingsIndexPathForTag(layout(), tag).value_or(toolkit::IndexPath{-1, -1});
+}
+
+bool VC_Settings::inTable(const toolkit::IndexPath& path) {
+    const auto& sections = layout();
+    return path.section >= 0 && path.row >= 0 && static_cast<size_t>(path.section) < sections.size() &&
+           static_cast<size_t>(path.row) < sections[static_cast<size_t>(path.section)].tags.size();
+}
+
+int VC_Settings::tagAt(const toolkit::IndexPath& path) {
+    if (!inTable(path)) return 99;
+    return layout()[static_cast<size_t>(path.section)].tags[static_cast<size_t>(path.row)];
+}
+
+long VC_Settings::numberOfSections(toolkit::TableView&) { return static_cast<long>(layout().size()); }
+
+long VC_Settings::numberOfRows(toolkit::TableView&, long section) {
+    const auto& sections = layout();
+    if (section < 0 || static_cast<size_t>(section) >= sections.size()) return 0;
+    return static_cast<long>(sections[static_cast<size_t>(section)].tags.size());
+}
+
+std::optional<std::string> VC_Settings::titleForHeader(toolkit::TableView&, long section) {
+    const auto& sections = layout();
+    if (section < 0 || static_cast<size_t>(section) >= sections.size()) return std::nullopt;
+    const auto& s = sections[static_cast<size_t>(section)];
+    if (s.id == HXSettingsSectionID::QuickSettings) {
+        auto a = account();
+        const std::string number =
+            a && a->HXnumber() ? PhoneExtensions::formattedPhoneNumberFromString(*a->HXnumber()) : std::string();
+        return foundation::format("%@\n%@: %@", a ? a->username() : std::string(), localizedString("HX Number"),
+                                  number);
+    }
+    if (!s.header) return std::nullopt;
+    return localizedString(s.header);
+}
+
+std::optional<std::string> VC_Settings::titleForFooter(toolkit::TableView&, long section) {
+    const auto& sections = layout();
+    if (section < 0 || static_cast<size_t>(section) >= sections.size()) return std::nullopt;
+    if (sections[static_cast<size_t>(section)].id != HXSettingsSectionID::QuickSettings) return std::nullopt;
+    auto r = role();
+    if (!r || !r->canMonitorRegions()) return std::nullopt;
+    return foundation::format("%@: %@", localizedString("Location Awareness"),
+                              localizedString(defaults()->boolForKey("useQSLocation") ? "On" : "Off"));
+}
+
+// ---- row content
+
+bool VC_Settings::switchValue(const HXSettingsRow& row) {
+    bool value = false;
+    switch (row.source) {
+        case Source::Service:
+            if (auto a = account()) value = ((*a).*HXServiceSettingInfoFor(row.setting).current)();
+            break;
+        case Source::Application:
+            if (auto r = role()) value = r->preference(row.preference);
+            break;
+        case Source::Default:
+            value = defaults()->boolForKey(row.key);
+            break;
+        case Source::Own:
+            break;
+    }
+    return row.inverted ? !value : value;
+}
+
+long VC_Settings::choiceIndex(int tag) {
+    const auto* row = HXSettingsRowForTag(tag);
+    if (!row) return 0;
+    if (row->source == Source::Service) {
+        auto a = account();
+        return a && ((*a).*HXServiceSettingInfoFor(row->setting).current)() ? 1 : 0;
+    }
+    return static_cast<long>(defaults()->integerForKey(row->key));
+}
+
+std::string VC_Settings::detailText(int tag, long) {
+    if (const auto* choice = HXSettingsChoiceForTag(tag)) {
+        const long index = choiceIndex(tag);
+        if (index < 0 || static_cast<size_t>(index) >= choice->options.size()) return {};
+        return localizedString(choice->options[static_cast<size_t>(index)]);
+    }
+    auto a = account();
+    switch (tag) {
+        case 113:
+            return a && a->balance() ? *a->balance() : std::string();
+        case 115: {
+            if (!a) return {};
+            const auto* name = a->vmGreetings().find(a->currentVmGreetingId());
+            return name && name->isString() ? name->stringValue() : std::string();
+        }
+        case 117: {
+            auto it = quickSettingNames_.find(currentQuickSettingHash_);
+            return it == quickSettingNames_.end() ? std::string() : it->second;
+        }
+        case 124: {
+            auto passcode = roles_.passcode.lock();
+            if (!passcode) return localizedString("Off");
+            auto& lock = passcode->passcodeLock();
+            if (!lock.passcodeRequired()) return localizedString("Off");
+            return lock.useBiometricID() ? lock.biometricIDName() : localizedString("On");
+        }
+        case 132:
+            return localizedString(HXNotificationTypesText(defaults()->integerForKey("notificationTypes")));
+        default:
+            return {};
+    }
+}
+
+void VC_Settings::fillOwnRow(toolkit::TableViewCell& cell, int tag, long row) {
+    auto a = account();
+    auto r = role();
+    switch (tag) {
+        case 103: {
+            // The callback phone, or the direct call or dialer named among the call methods (a
+            // phone that is gone has been replaced by repairCallbackChoice before drawing).
+            std::string name;
+            if (a) {
+                for (const auto& method : a->callMethods(r && r->canPlaceCalls()))
+                    if (method && method->phoneId() == a->forwardingPhoneID()) name = method->name();
+                auto it = a->phones().find(a->forwardingPhoneID());
+                if (name.empty() && it != a->phones().end() && it->second) name = it->second->name();
+            }
+            cell.textLabel().setText(name);
+            const bool canChange = r && r->canChangeCallback();
+            cell.setAccessoryType(canChange ? toolkit::CellAccessoryType::DisclosureIndicator
+                                            : toolkit::CellAccessoryType::None);
+            cell.setUserInteractionEnabled(canChange);
+            if (auto* detail = cell.detailTextLabel()) detail->setText("");
+            break;
+        }
+        case 114: {
+            const auto phones = a ? a->sortedPhones() : std::vector<HX_PhonePtr>{};
+            if (row < 0 || static_cast<size_t>(row) >= phones.size() || !phones[static_cast<size_t>(row)]) break;
+            const auto& phone = phones[static_cast<size_t>(row)];
+            cell.textLabel().setText(phone->name());
+            if (auto* detail = cell.detailTextLabel()) detail->setText(phone->formattedNumber());
+            cell.setAccessoryType(phone->forwarded() ? toolkit::CellAccessoryType::Checkmark
+                                                     : toolkit::CellAccessoryType::None);
+            cell.accessibility().hint = localizedString(phone->forwarded() ? "enabled, double-tap to disable"
+                                                                           : "disabled, double-tap to enable");
+            break;
+        }
+        case 115: {
+            const bool several = a && a->vmGreetings().size() > 1;
+            cell.setAccessoryType(several ? toolkit::CellAccessoryType::DisclosureIndicator
+                                          : toolkit::CellAccessoryType::None);
+            cell.setUserInteractionEnabled(several);
+            break;
+        }
+        case 109:
+        case 117:
+        case 124:
+        case 132:
+            cell.setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
+            break;
+        default:
+            break;
+    }
+}
+
+toolkit::TableViewCellPtr VC_Settings::cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
+    const int tag = tagAt(indexPath);
+    const auto* row = HXSettingsRowForTag(tag);
+    toolkit::TableViewCellPtr cell;
+    if (row && row->kind == Kind::Switch) {
+        cell = table.dequeueReusableCell(kToggleCell);
+        if (!cell) {
+            auto toggle = std::make_shared<ToggleCell>(toolkit::TableViewCellStyle::Default, kToggleCell);
+            auto weak = weakSelf<VC_Settings>();
+            toggle->onOff->addAction(
+                [weak](toolkit::Control& sender, const toolkit::Event*) {
+                    if (auto self = weak.lock()) self->toggleOnOff(static_cast<toolkit::Switch&>(sender));
+                },
+                toolkit::kValueChanged);
+            cell = toggle;
+        }
+        auto& toggle = static_cast<ToggleCell&>(*cell);
+        toggle.onOff->setHidden(false);
+        toggle.onOff->setEnabled(true);
+        toggle.setAccessoryView(toggle.onOff);
+        if (auto* detail = toggle.detailTextLabel()) detail->setHidden(true);
+    } else {
+        cell = table.dequeueReusableCell(kValueCell);
+        if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Value1, kValueCell);
+        cell->setAccessoryView(nullptr);
+        cell->setAccessoryType(toolkit::CellAccessoryType::None);
+        if (auto* detail = cell->detailTextLabel()) {
+            detail->setHidden(false);
+            detail->setEnabled(true);
+        }
+        cell->accessibility().hint.clear();
+    }
+    cell->setUserInteractionEnabled(true);
+    cell->textLabel().setEnabled(true);
+    if (auto* indicator =
+            dynamic_cast<toolkit::ActivityIndicatorView*>(cell->contentView().viewWithTag(kIndicatorTag))) {
+        indicator->stopAnimating();
+        indicator->setHidden(true);
+    }
+    if (!row) return cell;
+
+    if (row->title && *row->title) cell->textLabel().setText(localizedString(row->title));
+    if (row->kind == Kind::Switch) {
+        auto& toggle = static_cast<ToggleCell&>(*cell);
+        toggle.onOff->setOn(switchValue(*row));
+        toggle.onOff->setTag(tag);
+        toggle.setTag(tag);
+        const auto id = layout()[static_cast<size_t>(indexPath.section)].id;
+        auto r = role();
+        const bool offline = !(r && r->connectionAvailable());
+        const bool local = id == HXSettingsSectionID::StartCallsFrom || id == HXSettingsSectionID::App;
+        toggle.onOff->setEnabled(tag == 106 || !offline || local);
+    } else {
+        if (auto* detail = cell->detailTextLabel()) detail->setText(detailText(tag, indexPath.row));
+        if (HXSettingsChoiceForTag(tag)) cell->setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
+        fillOwnRow(*cell, tag, indexPath.row);
+    }
+    if (updatingCells_.contains(indexPath)) updateCell(*cell);
+    return cell;
+}
+
+// ---- busy rows
+
+void VC_Settings::updateCell(toolkit::TableViewCell& cell) {
+    if (auto path = tableView()->indexPathForCell(cell)) updatingCells_.insert(*path);
+    if (auto* detail = cell.detailTextLabel()) detail->setHidden(true);
+    if (auto* toggle = dynamic_cast<ToggleCell*>(&cell)) toggle->onOff->setHidden(true);
+    cell.setAccessoryView(nullptr);
+    cell.setAccessoryType(toolkit::CellAccessoryType::None);
+    cell.setUserInteractionEnabled(false);
+    auto& content = cell.contentView();
+    auto* indicator = dynamic_cast<toolkit::ActivityIndicatorView*>(content.viewWithTag(kIndicatorTag));
+    if (!indicator) {
+        auto made = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::Gray);
+        made->setTag(kIndicatorTag);
+        made->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
+        content.addSubview(made);
+        indicator = made.get();
+    }
+    const auto bounds = content.bounds();
+    const double width = indicator->sizeThatFits({}).width;
+    indicator->setFrame({0, 0, width, width});
+    indicator->setCenter({bounds.size.width - 10 - width, bounds.size.height / 2});
+    indicator->setHidden(false);
+    indicator->startAnimating();
+}
+
+void VC_Settings::markRowBusy(const toolkit::IndexPath& path) { updatingCells_.insert(path); }
+
+void VC_Settings::updateCellForTag(int tag) {
+    const auto path = indexPathForTag(tag);
+    if (!isViewLoaded() || !inTable(path)) return;
+    if (auto cell = tableView()->cellForRow(path))
+        updateCell(*cell);
+    else
+        updatingCells_.insert(path);
+}
+
+void VC_Settings::reloadTableCellForTag(int tag) {
+    const auto path = indexPathForTag(tag);
+    updatingCells_.erase(path);
+    auto a = account();
+    if (!isViewLoaded() || !a || !a->HXnumber() || a->HXnumber()->empty() || !inTable(path)) return;
+    tableView()->reloadRows({path});
+}
+
+void VC_Settings::reloadSection(long section) {
+    if (!isViewLoaded() || section < 0 || static_cast<size_t>(section) >= layout().size()) return;
+    tableView()->reloadSections({section});
+}
+
+// ---- changes
+
+HXSettingsCompletion VC_Settings::endOfChange(int tag, HXSettingsCompletion completion) {
+    auto weak = weakSelf<VC_Settings>();
+    return [weak, tag, completion = std::move(completion)](HXSettingsEnd end) {
+        if (auto self = weak.lock(); self && !redrawnByReply(end)) self->reloadTableCellForTag(tag);
+        if (completion) completion(end);
+    };
+}
+
+HXSettingsCompletion VC_Settings::endOfForwardingChange(long index, HXSettingsCompletion completion) {
+    auto weak = weakSelf<VC_Settings>();
+    return [weak, index, completion = std::move(completion)](HXSettingsEnd end) {
+        auto self = weak.lock();
+        if (self && !redrawnByReply(end)) {
+            const toolkit::IndexPath path{self->sectionForTag(114), index};
+            self->updatingCells_.erase(path);
+            // A position the account does not have (any more) draws the whole section again.
+            if (self->isViewLoaded() && self->inTable(path))
+                self->tableView()->reloadRows({path});
+            else if (self->isViewLoaded())
+                self->tableView()->reloadData();
+        }
+        if (completion) completion(end);
+    };
+}
+
+void VC_Settings::setServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) {
+    const int tag = HXServiceSettingInfoFor(setting).rowTag;
+    auto done = endOfChange(tag, std::move(completion));
+    if (auto r = role())
+        r->changeServiceSetting(setting, value, std::move(done));
+    else
+        done(HXSettingsEnd::NotSent);
+}
+
+void VC_Settings::setVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) {
+    updateCellForTag(115);
+    auto done = endOfChange(115, std::move(completion));
+    if (auto r = role())
+        r->changeVMGreeting(greetingId, std::move(done));
+    else
+        done(HXSettingsEnd::NotSent);
+}
+
+void VC_Settings::enableForwardingForNumber(long index, bool status, HXSettingsCompletion completion) {
+    auto done = endOfForwardingChange(index, std::move(completion));
+    if (auto r = role())
+        r->changeForwarding(index, status, std::move(done));
+    else
+        done(HXSettingsEnd::NotSent);
+}
+
+// A callback phone that is no longer linked gives way to the first call method (a phone that
+// rings back, never a VoIP client), stored as the choice is.
+void VC_Settings::repairCallbackChoice() {
+    auto r = role();
+    auto a = account();
+    if (!r || !a || a->forwardingPhoneID() < 0 || a->phones().contains(a->forwardingPhoneID())) return;
+    const auto methods = a->callMethods(r->canPlaceCalls());
+    if (!methods.empty() && methods.front()) r->isNewForwardingPhoneID(methods.front()->phoneId());
+}
+
+// ---- quick settings
+
+void VC_Settings::updateQuickSetting() {
+    auto r = role();
+    auto snapshot = r ? r->currentQuickSetting() : nullptr;
+    currentQuickSettingHash_ = snapshot ? snapshot->hash() : 0;
+    reloadTableCellForTag(117);
+}
+
+void VC_Settings::updateQuickSettingNames() {
+    quickSettingNames_.clear();
+    if (auto a = account()) {
+        for (const auto& [name, data] : a->quickSettings()) {
+            auto preset = HX_QuickSetting::unarchived(data);
+            if (!preset.ok() || !*preset) continue;
+            const uint64_t hash = (*preset)->hash();
+            if (quickSettingNames_.contains(hash))
+                quickSettingNames_[hash] = localizedString("(multiple matches)");
+            else
+                quickSettingNames_[hash] = name;
+        }
+    }
+    auto weak = weakSelf<VC_Settings>();
+    dispatch::Queue::main()->async([weak] {
+        if (auto self = weak.lock()) self->updateQuickSetting();
+    });
+}
+
+// ---- notifications
+
+void VC_Settings::updateSettings(bool logout) {
+    layout_.reset();
+    if (logout) {
+        currentQuickSettingHash_ = 0;
+        updatingCells_.clear();
+        return;
+    }
+    auto r = role();
+    auto snapshot = r ? r->currentQuickSetting() : nullptr;
+    currentQuickSettingHash_ = snapshot ? snapshot->hash() : 0;
+    auto weak = weakSelf<VC_Settings>();
+    dispatch::Queue::main()->async([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (auto r = self->role()) r->removeLoadingOverlay();
+        self->updatingCells_.clear();
+        self->layout_.reset();
+        self->repairCallbackChoice();
+        if (self->isViewLoaded()) self->tableView()->reloadData();
+        self->addObservers();
+    });
+}
+
+// The account keeps no observers: the e-mail switches change only with a settings reply, after
+// which "kSettingsUpdateNotification" draws every row again. Observing stands for that
+// notification while the screen is shown.
+void VC_Settings::addObservers() {
+    auto a = account();
+    if (observing_ || !a || !a->HXnumber() || a->HXnumber()->empty()) return;
+    observing_ = true;
+}
+
+void VC_Settings::removeObservers() { observing_ = false; }
+
+// ---- life cycle
+
+void VC_Settings::viewDidLoad() {
+    toolkit::TableViewController::viewDidLoad();
+    auto r = roles_.routing.lock();
+    const bool iPad = r && r->iPad();
+    if (!iPad) {
+        auto info = toolkit::BarButtonItem::withTitle(localizedString("About"), toolkit::BarButtonStyle::Plain,
+                                                      [this](toolkit::BarButtonItem&) { infoButtonClicked(); });
+        info->accessibilityLabel = localizedString("About 'HX Connect'");
+        info->width = 32;
+        navigationItem().setRightBarButtonItem(info);
+        if (accounts_)
+            navigationItem().setLeftBarButtonItem(
+                toolkit::BarButtonItem::withTitle(localizedString("Accounts"), toolkit::BarButtonStyle::Plain,
+                                                  [this](toolkit::BarButtonItem&) { showAccounts(); }));
+    }
+    auto& table = *tableView();
+    table.alwaysBounceVertical = false;
+    table.setSeparatorStyle(toolkit::SeparatorStyle::SingleLine);
+    table.setSeparatorColor(toolkit::Color::lightGray());
+    table.setEstimatedRowHeight(44);
+}
+
+void VC_Settings::viewWillAppear(bool animated) {
+    toolkit::TableViewController::viewWillAppear(animated);
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this);
+    addObservers();
+    layout_.reset();
+    repairCallbackChoice();
+    tableView()->reloadData();
+    auto weak = weakSelf<VC_Settings>();
+    auto onMain = [weak](std::function<void(VC_Settings&)> work) {
+        return [weak, work](const foundation::Notification&) {
+            dispatch::Queue::main()->async([weak, work] {
+                if (auto self = weak.lock()) work(*self);
+            });
+        };
+    };
+    center.addObserver(this, "kNetworkReachabilityChangedNotification", onMain([](VC_Settings& self) {
+                           if (self.isViewLoaded()) self.tableView()->reloadData();
+                       }));
+    center.addObserver(this, "kSettingsUpdateNotification",
+                       onMain([](VC_Settings& self) { self.updateSettings(false); }));
+    auto routing = roles_.routing.lock();
+    if (routing && routing->iPad()) {
+        center.addObserver(this, "kChangedCallbackNumberNotification", onMain([](VC_Settings& self) {
+                               const long section = self.sectionForTag(103);
+                               if (section >= 0) self.reloadSection(section);
+                           }));
+        center.addObserver(this, "kLogoutNotification", onMain([](VC_Settings& self) {
+                               self.updateSettings(true);
+                               self.removeObservers();
+                           }));
+        center.addObserver(this, "kAccountSelectedNotification", onMain([](VC_Settings& self) {
+                               self.updateSettings(false);
+                               self.addObservers();
+                               self.updateQuickSettingNames();
+                               self.scrollToTop();
+                           }));
+    }
+    if (auto r = role(); r && r->isIdle()) updatingCells_.clear();
+    updateQuickSettingNames();
+    if (!appeared_) {
+        appeared_ = true;
+        scrollToTop();
+    }
+}
+
+void VC_Settings::viewWillDisappear(bool animated) {
+    toolkit::TableViewController::viewWillDisappear(animated);
+    removeObservers();
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this);
+    auto weak = weakSelf<VC_Settings>();
+    center.addObserver(this, "kLogoutNotification", [weak](const foundation::Notification&) {
+        dispatch::Queue::main()->async([weak] {
+            if (auto self = weak.lock()) self->scrollToTop();
+        });
+    });
+}
+
+void VC_Settings::viewDidDisappear(bool animated) {
+    toolkit::TableViewController::viewDidDisappear(animated);
+    layout_.reset();
+    quickSettingNames_.clear();
+}
+
+void VC_Settings::scrollToTop() {
+    if (isViewLoaded()) tableView()->scrollRectToVisible({0, 0, 1, 1}, true);
+}
+
+toolkit::Rect VC_Settings::sourceRectForRowAtIndexPath(toolkit::IndexPath indexPath) {
+    auto rect = tableView()->rectForRow(indexPath);
+    rect.origin.x = rect.origin.x + rect.size.width - 45;
+    rect.size.width = 45;
+    return rect;
+}
+
+HXCPasscodeLock& VC_Settings::passcodeLockForPads() {
+    if (auto passcode = roles_.passcode.lock()) return passcode->passcodeLock();
+    return HXPasscodeSettingsPads::passcodeLockForPads();
+}
+
+// ---- actions
+
+void VC_Settings::toggleOnOff(toolkit::Switch& sender) {
+    const int tag = static_cast<int>(sender.tag());
+    const auto* row = HXSettingsRowForTag(tag);
+    if (!row || row->kind != Kind::Switch || tag < 100 || tag > 131) return;
+    auto r = role();
+    switch (row->source) {
+        case Source::Service: {
+            auto a = account();
+            if (!a) return;
+            updateCellForTag(tag);
+            // The inverse of the value stored now, whatever the switch shows.
+            setServiceSetting(row->setting, !((*a).*HXServiceSettingInfoFor(row->setting).current)());
+            return;
+        }
+        case Source::Application:
+            if (r) r->setPreference(row->preference, !r->preference(row->preference));
+            break;
+        case Source::Default:
+            defaults()->setBool(!defaults()->boolForKey(row->key), row->key);
+            break;
+        case Source::Own:
+            return;
+    }
+    if (row->notification) foundation::NotificationCenter::defaultCenter().post(row->notification);
+    if (row->changesQuickSetting) updateQuickSetting();
+}
+
+void VC_Settings::accessoryButtonTapped(toolkit::TableView& table, toolkit::IndexPath indexPath) {
+    didSelectRow(table, indexPath);
+}
+
+void VC_Settings::didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
+    const int tag = tagAt(indexPath);
+    auto r = role();
+    const bool online = r && r->connectionAvailable();
+    switch (tag) {
+        case 117:
+            if (online && r) push(r->makeScreen(HXAccountSettingsRole::Screen::QuickSettings));
+            break;
+        case 114:
+            if (online) {
+                if (auto cell = table.cellForRow(indexPath)) updateCell(*cell);
+                auto a = account();
+                const auto phones = a ? a->sortedPhones() : std::vector<HX_PhonePtr>{};
+                const bool known = static_cast<size_t>(indexPath.row) < phones.size();
+                enableForwardingForNumber(indexPath.row,
+                                          known && !phones[static_cast<size_t>(indexPath.row)]->forwarded());
+            }
+            break;
+        case 102:
+            if (online) showChoice(tag, indexPath);
+            break;
+        case 103:
+            showCallbackChoice(indexPath);
+            break;
+        case 115:
+            if (online) showGreetingChoice(indexPath);
+            break;
+        case 119:
+        case 120:
+        case 126:
+            showChoice(tag, indexPath);
+            break;
+        case 132: {
+            auto screen = std::make_shared<VC_NotificationTypes>(settingsStyle());
+            push(screen);
+            break;
+        }
+        case 124:
+            if (r) push(r->makeScreen(HXAccountSettingsRole::Screen::PasscodeSettings));
+            break;
+        case 109:
+            showClearCaches(indexPath);
+            break;
+        default:
+            break;
+    }
+    table.deselectRow(indexPath, true);
+}
+
+void VC_Settings::push(const std::shared_ptr<toolkit::ViewController>& screen) {
+    if (!screen) return;
+    screen->hidesBottomBarWhenPushed = true;
+    if (auto* nav = navigationController()) nav->pushViewController(screen, true);
+}
+
+void VC_Settings::presentSheet(const std::shared_ptr<toolkit::AlertController>& sheet, toolkit::IndexPath indexPath) {
+    if (auto* popover = sheet->popoverPresentationController()) {
+        popover->sourceView = view();
+        popover->sourceRect = sourceRectForRowAtIndexPath(indexPath);
+    }
+    if (auto r = role()) r->presentAlert(sheet, this);
+}
+
+void VC_Settings::showChoice(int tag, toolkit::IndexPath indexPath) {
+    const auto* choice = HXSettingsChoiceForTag(tag);
+    if (!choice) return;
+    auto sheet = toolkit::AlertController::make(localizedString(choice->sheetTitle), std::nullopt,
+                                                toolkit::AlertControllerStyle::ActionSheet);
+    const long current = choiceIndex(tag);
+    auto weak = weakSelf<VC_Settings>();
+    for (size_t i = 0; i < choice->options.size(); ++i) {
+        const long option = static_cast<long>(i);
+        (void)sheet->addAction(toolkit::AlertAction::make(localizedString(choice->options[i]),
+                                                          option == current ? toolkit::AlertActionStyle::Destructive
+                                                                            : toolkit::AlertActionStyle::Default,
+                                                          [weak, tag, option](toolkit::AlertAction&) {
+                                                              if (auto self = weak.lock())
+                                                                  self->chooseOption(tag, option);
+                                                          }));
+    }
+    presentSheet(sheet, indexPath);
+}
+
+void VC_Settings::chooseOption(int tag, long option) {
+    const auto* row = HXSettingsRowForTag(tag);
+    if (!row) return;
+    const long current = choiceIndex(tag);
+    if (row->source == Source::Service) {
+        // The caller ID: choosing the current option only draws the row again.
+        if (option == current) return reloadTableCellForTag(tag);
+        updateCellForTag(tag);
+        setServiceSetting(row->setting, option == 1);
+        return;
+    }
+    if (option == current) return;
+    if (tag == 126)
+        defaults()->setInteger(option, row->key);
+    else
+        defaults()->setBool(option == 1, row->key);
+    reloadTableCellForTag(tag);
+    if (tag == 126)
+        if (auto r = role()) r->updateUnreadCounts();
+}
+
+void VC_Settings::showCallbackChoice(toolkit::IndexPath indexPath) {
+    auto r = role();
+    auto a = account();
+    if (!r || !a) return;
+    auto sheet = toolkit::AlertController::make(r->forwardingNumberControllerTitle(), std::nullopt,
+                                                toolkit::AlertControllerStyle::ActionSheet);
+    auto weak = weakSelf<VC_Settings>();
+    for (const auto& method : a->callMethods(r->canPlaceCalls())) {
+        if (!method) continue;
+        const int64_t id = method->phoneId();
+        (void)sheet->addAction(toolkit::AlertAction::make(
+            method->name(),
+            id == a->forwardingPhoneID() ? toolkit::AlertActionStyle::Destructive : toolkit::AlertActionStyle::Default,
+            [weak, id](toolkit::AlertAction&) {
+                auto self = weak.lock();
+                auto role = self ? self->role() : nullptr;
+                if (!role) return;
+                if (role->isNewForwardingPhoneID(id)) self->updateQuickSetting();
+                const long section = self->sectionForTag(103);
+                if (section >= 0) self->reloadSection(section);
+            }));
+    }
+    presentSheet(sheet, indexPath);
+}
+
+void VC_Settings::showGreetingChoice(toolkit::IndexPath indexPath) {
+    auto a = account();
+    if (!a) return;
+    auto sheet = toolkit::AlertController::make(localizedString("Select your default Voicemail greeting"), std::nullopt,
+                                                toolkit::AlertControllerStyle::ActionSheet);
+    auto weak = weakSelf<VC_Settings>();
+    for (const auto& key : a->vmGreetings().keys()) {
+        const std::string id = key.string();
+        const auto& name = a->vmGreetings().get(key);
+        (void)sheet->addAction(toolkit::AlertAction::make(name.isString() ? name.stringValue() : id,
+                                                          id == a->currentVmGreetingId()
+                                                              ? toolkit::AlertActionStyle::Destructive
+                                                              : toolkit::AlertActionStyle::Default,
+                                                          [weak, id](toolkit::AlertAction&) {
+                                                              auto self = weak.lock();
+                                                              auto account = self ? self->account() : nullptr;
+                                                              if (!account) return;
+                                                              if (id == account->currentVmGreetingId())
+                                                                  self->reloadTableCellForTag(115);
+                                                              else
+                                                                  self->setVMGreeting(id);
+                                                          }));
+    }
+    presentSheet(sheet, indexPath);
+}
+
+void VC_Settings::showClearCaches(toolkit::IndexPath indexPath) {
+    auto sheet = toolkit::AlertController::make(
+        std::nullopt,
+        localizedString("Are you sure you want to clear the local cache? Data will be synchronized with your account "
+                        "on the next reload."),
+        toolkit::AlertControllerStyle::ActionSheet);
+    (void)sheet->addAction(toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
+    auto weak = weakSelf<VC_Settings>();
+    using Clear = void (HXAccountSettingsRole::*)();
+    struct Step {
+        const char* title;
+        std::vector<Clear> clears;
+    };
+    const Step steps[] = {
+        {"Clear all caches",
+         {&HXAccountSettingsRole::clearMessageCache, &HXAccountSettingsRole::clearAudioCache,
+          &HXAccountSettingsRole::clearCookieCache}},
+        {"Clear message cache", {&HXAccountSettingsRole::clearMessageCache}},
+        {"Clear image cache", {}},
+        {"Clear audio/video cache", {&HXAccountSettingsRole::clearAudioCache}},
+        {"Clear cookie cache", {&HXAccountSettingsRole::clearCookieCache}},
+    };
+    for (const auto& step : steps) {
+        const bool images = step.clears.empty();
+        (void)sheet->addAction(toolkit::AlertAction::make(localizedString(step.title),
+                                                          toolkit::AlertActionStyle::Destructive,
+                                                          [weak, clears = step.clears, images](toolkit::AlertAction&) {
+                                                              auto self = weak.lock();
+                                                              auto role = self ? self->role() : nullptr;
+                                                              if (!role) return;
+                                                              if (images) role->clearImageCache();
+                                                              for (auto clear : clears) ((*role).*clear)();
+                                                          }));
+    }
+    presentSheet(sheet, indexPath);
+}
+
+void VC_Settings::infoButtonClicked() {
+    auto help = std::make_shared<VC_Help>(
+        VC_Help::Roles{.routing = roles_.routing, .settings = roles_.settings, .conversations = roles_.conversations});
+    auto nav = std::make_shared<toolkit::NavigationController>(help);
+    nav->modalTransitionStyle = toolkit::ModalTransitionStyle::FlipHorizontal;
+    if (auto* own = navigationController())
+        own->present(nav, true);
+    else
+        present(nav, true);
+}
+
+void VC_Settings::showAccounts() {
+    if (auto r = role()) r->updateAccountPrefs();
+    auto list = accounts_ ? accounts_() : nullptr;
+    if (!list) return;
+    auto nav = std::make_shared<toolkit::NavigationController>(list);
+    nav->modalTransitionStyle = toolkit::ModalTransitionStyle::FlipHorizontal;
+    if (auto* own = navigationController())
+        own->present(nav, true);
+    else
+        present(nav, true);
+}

@@ -1,0 +1,122 @@
+// The settings screen, view 4's root (the phone's "Settings" tab, the tablet's detail): the
+// signed-in account's service settings, the callback phone, call forwarding per linked phone,
+// e-mail forwarding and the app's own preferences. The rows are data (ui/settings/settings_rows.h)
+// read by this one table controller; a row whose change is in flight shows an indicator until the
+// change ends. It answers the passcode pads as their delegate.
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/passcode_settings_placeholder.h"
+#include "app/roles/screen_roles.h"
+#include "app/settings_screen.h"
+#include "platform/toolkit/table_view_controller.h"
+#include "ui/settings/settings_rows.h"
+
+namespace toolkit {
+class Switch;
+}
+
+class VC_Settings : public toolkit::TableViewController, public HXSettingsScreen, public HXPasscodeSettingsPads {
+public:
+    struct Roles {
+        std::weak_ptr<HXAccountSettingsRole> accountSettings;
+        std::weak_ptr<HXRoutingRole> routing;
+        std::weak_ptr<HXPasscodeRole> passcode;
+        // For the help page the information button opens.
+        std::weak_ptr<HXSettingsRole> settings;
+        std::weak_ptr<HXConversationActionsRole> conversations;
+    };
+    // Opens the account list (the "Accounts" button); none keeps the button away.
+    using AccountListMaker = std::function<std::shared_ptr<toolkit::ViewController>()>;
+
+    VC_Settings(Roles roles, AccountListMaker accounts);
+    ~VC_Settings() override;
+    std::string className() const override { return "VC_Settings"; }
+
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+
+    // ---- HXSettingsScreen
+    long sectionForTag(int tag) override;
+    toolkit::IndexPath indexPathForTag(int tag) override;
+    void markRowBusy(const toolkit::IndexPath& path) override;
+    void reloadTableCellForTag(int tag) override;
+    void reloadSection(long section) override;
+    void updateQuickSetting() override;
+    void setServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion = {}) override;
+    void setVMGreeting(const std::string& greetingId, HXSettingsCompletion completion = {}) override;
+    void enableForwardingForNumber(long index, bool status, HXSettingsCompletion completion = {}) override;
+
+    // Puts the row of tag into the busy state when it is shown.
+    void updateCellForTag(int tag);
+    void updateQuickSettingNames();
+    void scrollToTop();
+    // The rightmost 45 points of a row: where action sheets point on the tablet.
+    toolkit::Rect sourceRectForRowAtIndexPath(toolkit::IndexPath indexPath);
+    // The rows in the busy state.
+    const std::set<toolkit::IndexPath>& updatingCells() const { return updatingCells_; }
+    // The target of every switch: its tag is the row's.
+    void toggleOnOff(toolkit::Switch& sender);
+
+    // ---- table
+    long numberOfSections(toolkit::TableView&) override;
+    long numberOfRows(toolkit::TableView&, long section) override;
+    toolkit::TableViewCellPtr cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    std::optional<std::string> titleForHeader(toolkit::TableView&, long section) override;
+    std::optional<std::string> titleForFooter(toolkit::TableView&, long section) override;
+    void didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    void accessoryButtonTapped(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+
+protected:
+    HXCPasscodeLock& passcodeLockForPads() override;
+
+private:
+    std::shared_ptr<HXAccountSettingsRole> role() const { return roles_.accountSettings.lock(); }
+    std::shared_ptr<HX_Account> account() const;
+    const std::vector<HXSettingsSection>& layout();
+    bool inTable(const toolkit::IndexPath& path);
+    int tagAt(const toolkit::IndexPath& path);
+    // The row's switch value as shown.
+    bool switchValue(const HXSettingsRow& row);
+    // The index of a choice row's current option.
+    long choiceIndex(int tag);
+    std::string detailText(int tag, long row);
+    void fillOwnRow(toolkit::TableViewCell& cell, int tag, long row);
+    void updateCell(toolkit::TableViewCell& cell);
+    void updateSettings(bool logout);
+    void repairCallbackChoice();
+    // A change of the row of tag ended: unless the account took the service's reply (whose
+    // notification redraws everything), the row shows the account's value again.
+    HXSettingsCompletion endOfChange(int tag, HXSettingsCompletion completion);
+    HXSettingsCompletion endOfForwardingChange(long index, HXSettingsCompletion completion);
+    void addObservers();
+    void removeObservers();
+
+    // Row actions.
+    void showChoice(int tag, toolkit::IndexPath indexPath);
+    void chooseOption(int tag, long option);
+    void showCallbackChoice(toolkit::IndexPath indexPath);
+    void showGreetingChoice(toolkit::IndexPath indexPath);
+    void showClearCaches(toolkit::IndexPath indexPath);
+    void presentSheet(const std::shared_ptr<toolkit::AlertController>& sheet, toolkit::IndexPath indexPath);
+    void push(const std::shared_ptr<toolkit::ViewController>& screen);
+    void infoButtonClicked();
+    void showAccounts();
+
+    Roles roles_;
+    AccountListMaker accounts_;
+    std::set<toolkit::IndexPath> updatingCells_;
+    std::unordered_map<uint64_t, std::string> quickSettingNames_;
+    uint64_t currentQuickSettingHash_ = 0;
+    // The layout of the account as it was when last worked out (cleared by every settings update).
+    std::optional<std::vector<HXSettingsSection>> layout_;
+    bool appeared_ = false;
+    bool observing_ = false;
+};
