@@ -881,27 +881,6 @@ TEST_F(ShellEntry, URLHostsRouteToTheirViews) {
     EXPECT_EQ(asked("selectQuickSettingWithName"), std::vector<std::string>{"selectQuickSettingWithName Office Hours"});
 }
 
-TEST_F(ShellEntry, AnotherAccountsURLEndsTheCurrentSessionFirst) {
-    app->selectAccountForUserName("alice@example.test");
-    harness.settle();
-    int logouts = 0;
-    foundation::NotificationCenter::defaultCenter().addObserver(this, "kLogoutNotification",
-                                                                [&](const foundation::Notification&) { ++logouts; });
-    app->shell().clear();
-    ASSERT_TRUE(app->applicationOpenURL("hxconnect://sms?account=bob@example.test"));
-    harness.settle();
-    EXPECT_EQ(app->account()->username(), "bob@example.test");
-    // Ended as a logout ends it (saved, refreshes off), then the other account is selected.
-    EXPECT_EQ(app->shell().count("setBackgroundFetchIntervalNever"), 1u);
-    EXPECT_GE(logouts, 1);
-    foundation::NotificationCenter::defaultCenter().removeObserver(this, "kLogoutNotification");
-    // The current account's own URL changes nothing.
-    app->shell().clear();
-    ASSERT_TRUE(app->applicationOpenURL("hxconnect://sms?account=bob@example.test"));
-    harness.settle();
-    EXPECT_EQ(app->shell().count("setBackgroundFetchIntervalNever"), 0u);
-}
-
 TEST_F(ShellEntry, SMSURLNumbers) {
     std::string many;
     for (int i = 1; i <= 25; ++i) many += (i > 1 ? "," : "") + std::to_string(5550100 + i);
