@@ -53,7 +53,9 @@ jobs=${HX_JOBS:-$(nproc)}
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
 build_dir=build
 # HX_WERROR=ON in the environment makes every warning in our own code an error (CI sets it).
-cmake_args=(-G Ninja "-DHX_WERROR=${HX_WERROR:-OFF}")
+# HX_DEBUG_INFO=full keeps variables and types for a debugger; the default keeps function names
+# and line tables (backtraces, sanitizer reports, profiles) and builds much faster.
+cmake_args=(-G Ninja "-DHX_WERROR=${HX_WERROR:-OFF}" "-DHX_DEBUG_INFO=${HX_DEBUG_INFO:-lines}")
 
 parse_sanitizer() {
   case "${1:-}" in
