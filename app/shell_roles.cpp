@@ -200,6 +200,8 @@ bool HXAppListActionsRole::connectionAvailable() const { return app_.connectionA
 
 bool HXAppListActionsRole::isInBackground() const { return app_.isInBackground(); }
 
+bool HXAppListActionsRole::passcodeLockShown() const { return app_.lockShown; }
+
 bool HXAppListActionsRole::isSignedIn() const {
     auto acct = app_.account();
     return acct && acct->authV2().has_value();

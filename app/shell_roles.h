@@ -145,6 +145,7 @@ public:
     explicit HXAppListActionsRole(HX_ConnectAppDelegate& app) : app_(app) {}
     bool connectionAvailable() const override;
     bool isInBackground() const override;
+    bool passcodeLockShown() const override;
     bool isSignedIn() const override;
     void refreshContactName(const std::string& number) override;
     std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) override;

@@ -185,6 +185,19 @@ std::optional<double> HXMessageListModel::lastUpdate() const {
     return lastUpdate_;
 }
 
+void HXMessageListModel::adoptStoredRefreshDate() {
+    if (lastUpdate()) return;
+    auto a = app();
+    auto account = a ? a->account() : nullptr;
+    const Value tag = viewSettings().get("viewTag");
+    if (!account || !tag.isString()) return;
+    const Value kept = account->refreshDates().get(tag.asString());
+    const foundation::Date* date = kept.ifDate();
+    if (!date) return;
+    std::lock_guard lock(mutex_);
+    if (!lastUpdate_) lastUpdate_ = date->secondsSince1970;
+}
+
 std::string HXMessageListModel::searchText() const {
     std::lock_guard lock(mutex_);
     return searchText_;
@@ -355,7 +368,20 @@ store::FetchedResultsControllerPtr HXMessageListModel::fetchedResultsController(
     return rows_->controller();
 }
 
-void HXMessageListModel::resetFetchedController() { rows_.reset(); }
+void HXMessageListModel::dropFetchedController() { rows_.reset(); }
+
+void HXMessageListModel::resetFetchedController() {
+    dropFetchedController();
+    resetLoadState();
+    clearVMPrefetchList();
+    if (auto a = app()) a->setUnreadCount(0, static_cast<int>(viewType()));
+}
+
+void HXMessageListModel::resetLoadState() {
+    initialLoadDone_ = false;
+    setIsLoadingMessages(false);
+    setReloadPage(1), setSpamPage(1), setArchivePage(1);
+}
 
 size_t HXMessageListModel::numberOfConversations() const { return rows_ ? rows_->count() : 0; }
 

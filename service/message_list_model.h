@@ -91,6 +91,9 @@ public:
     bool isLoadingMessages() const;
     void setIsLoadingMessages(bool v);
     std::optional<double> lastUpdate() const;
+    // Without a date of its own yet (a relaunch), the list takes the one its account kept under
+    // the list's "viewTag".
+    void adoptStoredRefreshDate();
     // The search bar's text ("" when none).
     std::string searchText() const;
     void setSearchText(std::string text);
@@ -101,8 +104,15 @@ public:
     // first use when the store has a main context (null otherwise), with the list told of every
     // change that touches it; filterTable() gives it its predicate on the main queue right after.
     store::FetchedResultsControllerPtr fetchedResultsController();
-    // Drops the controller (at logout); the next use makes one for the store of that time.
+    // Drops the controller; the next use makes one for the store of that time.
+    void dropFetchedController();
+    // A logout: the controller goes, the load starts over (no data yet, not loading, every page
+    // marker back at the first page), the voicemails asked for are forgotten and the list's
+    // unread count is 0.
     void resetFetchedController();
+    // No data since now, not loading, every page marker back at the first page (the background,
+    // a logout).
+    void resetLoadState();
     // The list's rows as fetched last (none before the first use of the controller).
     size_t numberOfConversations() const;
     std::optional<HX_Conversation> conversationAt(size_t row) const;

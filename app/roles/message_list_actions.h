@@ -33,6 +33,8 @@ public:
     // ---- the state rows depend on
     virtual bool connectionAvailable() const = 0;
     virtual bool isInBackground() const = 0;
+    // The passcode lock is up: the lists ask the service for nothing until it goes.
+    virtual bool passcodeLockShown() const { return false; }
     // The account has a sign-in token.
     virtual bool isSignedIn() const = 0;
     // The contact names of a number are refreshed (off the main thread).

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/hxc_passcode_lock.h"
+#include "app/passcode_lock_control.h"
 #include "app/screens.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
@@ -27,6 +29,7 @@
 #include "platform/toolkit/traits.h"
 #include "service/conversation_title.h"
 #include "service/message_list_model.h"
+#include "ui/messages/back_button_badge.h"
 #include "ui/messages/message_list_table_view_cell.h"
 #include "ui/widgets/table_row_changes.h"
 
@@ -154,10 +157,7 @@ void VC_Messages::viewDidLoad() {
     auto self = std::dynamic_pointer_cast<VC_Messages>(selfPtr());
 
     // Observers of the set-up.
-    observe("kLogoutNotification", [](VC_Messages& list, const foundation::Notification&) {
-        if (auto* nav = list.navigationController()) nav->popToRootViewController(false);
-        list.reloadTable();
-    });
+    observeLogout();
     observe(foundation::kCurrentLocaleDidChangeNotification,
             [](VC_Messages& list, const foundation::Notification&) { list.reloadTable(); });
     observe(foundation::kApplicationDidEnterBackgroundNotification,
@@ -165,18 +165,20 @@ void VC_Messages::viewDidLoad() {
                 if (list.navBarMenu_) list.navBarMenu_->closeAllComponentsAnimated(false);
                 list.todayStart_.reset();
                 if (!list.model_) return;
-                list.model_->setIsLoadingMessages(false);
-                list.model_->setReloadPage(1), list.model_->setSpamPage(1), list.model_->setArchivePage(1);
-                auto& center = foundation::NotificationCenter::defaultCenter();
+                list.model_->resetLoadState();
                 if (list.shown_) {
-                    // The shown list reloads when the app is back in front.
+                    // The shown list reloads when the app is back in front, behind the passcode
+                    // pad when there is one: only once it is dismissed.
+                    const char* back = HXCPasscodeLock::sharedLock().passcodeRequired()
+                                           ? kPasscodeLockDismissedNotification
+                                           : foundation::kApplicationWillEnterForegroundNotification;
                     std::weak_ptr<HXMessageListModel> weakModel = list.model_;
-                    center.addObserver(list.model_.get(), foundation::kApplicationWillEnterForegroundNotification,
-                                       [weakModel](const foundation::Notification&) {
-                                           if (auto m = weakModel.lock()) m->autoReloadMessages();
-                                       });
+                    foundation::NotificationCenter::defaultCenter().addObserver(
+                        list.model_.get(), back, [weakModel](const foundation::Notification&) {
+                            if (auto m = weakModel.lock()) m->autoReloadMessages();
+                        });
                 } else {
-                    list.model_->resetFetchedController();
+                    list.model_->dropFetchedController();
                 }
             });
     observe("kConversationPropertiesChangeNotification", [](VC_Messages& list, const foundation::Notification&) {
@@ -277,6 +279,7 @@ void VC_Messages::viewWillAppear(bool animated) {
     }
     if (!model_) return;
     (void)model_->fetchedResultsController();
+    model_->adoptStoredRefreshDate();
     updateLastRefreshDate();
     if (model_->isLoadingMessages() && refreshControl()) refreshControl()->beginRefreshing();
     model_->setOpenConversationID("");
@@ -316,25 +319,26 @@ void VC_Messages::viewDidAppear(bool animated) {
         });
         observe("kAccountSelectedNotification", [](VC_Messages& list, const foundation::Notification&) {
             if (!list.model_ || !list.shown_) return;
-            list.model_->filterTable(Model::FilterSender::Controller);
-            list.controllerDidChangeContent();
-            list.model_->loadMessages(Model::Sender::None);
+            // Behind the passcode pad (the account's keychain items read again on coming back)
+            // the list waits for the pad to go.
+            auto actions = list.roles_.listActions.lock();
+            if (actions && actions->passcodeLockShown()) {
+                list.observe(kPasscodeLockDismissedNotification,
+                             [](VC_Messages& waiting, const foundation::Notification&) {
+                                 foundation::NotificationCenter::defaultCenter().removeObserver(
+                                     &waiting, kPasscodeLockDismissedNotification);
+                                 // The reload after the background may have started already.
+                                 if (waiting.shown_) waiting.refetchMessages(false);
+                             });
+                return;
+            }
+            list.refetchMessages(true);
         });
         observe("kConversationOptionsPopupDismissedNotification",
                 [](VC_Messages& list, const foundation::Notification&) { list.removeSelection(); });
         observe("kContactsCacheUpdatedNotification",
                 [](VC_Messages& list, const foundation::Notification&) { list.reloadVisibleCells(); });
-        if (model_ && !model_->initialLoadDone())
-            observe("kUnreadItemsProcessedNotification", [](VC_Messages& list, const foundation::Notification&) {
-                if (!list.model_) return;
-                // Only until the list's first data: then the list stops waiting for the unread items.
-                if (list.model_->initialLoadDone()) {
-                    foundation::NotificationCenter::defaultCenter().removeObserver(&list,
-                                                                                   "kUnreadItemsProcessedNotification");
-                    return;
-                }
-                list.model_->loadMessages(Model::Sender::None);
-            });
+        if (model_ && !model_->initialLoadDone()) observeUnreadItems();
     }
     becomeFirstResponder();
 }
@@ -347,10 +351,7 @@ void VC_Messages::viewWillDisappear(bool animated) {
                              "kContactsCacheUpdatedNotification", "kUnreadItemsProcessedNotification"})
         center.removeObserver(this, name);
     // The set-up's logout observer stays.
-    observe("kLogoutNotification", [](VC_Messages& list, const foundation::Notification&) {
-        if (auto* nav = list.navigationController()) nav->popToRootViewController(false);
-        list.reloadTable();
-    });
+    observeLogout();
     todayStart_.reset();
     if (navBarMenu_) navBarMenu_->closeAllComponentsAnimated(animated);
 }
@@ -360,6 +361,39 @@ void VC_Messages::viewDidDisappear(bool animated) {
     foundation::NotificationCenter::defaultCenter().removeObserver(this, "kNetworkReachabilityChangedNotification");
     observing_ = false;
     shown_ = false;
+}
+
+void VC_Messages::refetchMessages(bool evenWhileLoading) {
+    if (!model_) return;
+    model_->filterTable(Model::FilterSender::Controller);
+    controllerDidChangeContent();
+    if (evenWhileLoading || !model_->isLoadingMessages()) model_->loadMessages(Model::Sender::None);
+}
+
+void VC_Messages::observeLogout() {
+    observe("kLogoutNotification", [](VC_Messages& list, const foundation::Notification&) {
+        if (auto* nav = list.navigationController()) nav->popToRootViewController(false);
+        if (list.model_) {
+            // The list starts over for the next account: it loads once that account's unread
+            // items are in.
+            list.model_->resetFetchedController();
+            list.observeUnreadItems();
+        }
+        list.reloadTable();
+    });
+}
+
+void VC_Messages::observeUnreadItems() {
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, "kUnreadItemsProcessedNotification");
+    observe("kUnreadItemsProcessedNotification", [](VC_Messages& list, const foundation::Notification&) {
+        if (!list.model_) return;
+        // Only until the list's first data: then the list stops waiting for the unread items.
+        if (list.model_->initialLoadDone()) {
+            foundation::NotificationCenter::defaultCenter().removeObserver(&list, "kUnreadItemsProcessedNotification");
+            return;
+        }
+        list.model_->loadMessages(Model::Sender::None);
+    });
 }
 
 bool VC_Messages::canBecomeFirstResponder() const {
@@ -1164,23 +1198,6 @@ std::optional<bool> VC_Messages::shownConversationIsRead() const {
     return conversation->isRead();
 }
 
-void VC_Messages::showBackButtonCount(uint64_t count) {
-    const int os = toolkit::Device::current().systemVersion();
-    if (os < 13) {
-        std::string digit;
-        if (count >= 1 && count <= 10) foundation::appendUtf8(digit, 0x2789 + static_cast<char32_t>(count));
-        navigationItem().setBackButtonTitle(digit);
-        return;
-    }
-    if (count >= 1 && count <= 50) {
-        auto item = toolkit::BarButtonItem::withImage(
-            graphics::systemImageNamed(foundation::format("%lu.circle.fill", static_cast<unsigned long>(count))));
-        navigationItem().setBackBarButtonItem(item);
-        navigationItem().setBackButtonTitle(std::to_string(count));
-        return;
-    }
-    navigationItem().setBackBarButtonItem(nullptr);
-    navigationItem().setBackButtonTitle(os >= 14 ? std::optional<std::string>(title()) : std::string());
-}
+void VC_Messages::showBackButtonCount(uint64_t count) { ::showBackButtonCount(navigationItem(), count, title()); }
 
 void VC_Messages::storeHasNewRows(const foundation::Notification&) { controllerDidChangeContent(); }

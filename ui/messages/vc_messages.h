@@ -186,6 +186,13 @@ private:
     toolkit::PreviewingContextPtr messagePreviewingContext_;
     std::shared_ptr<toolkit::LongPressGestureRecognizer> longPress_;
     void attachModel();
+    // The account was selected (again): the list fetches its rows and loads (unless a load runs
+    // already and evenWhileLoading is false).
+    void refetchMessages(bool evenWhileLoading);
+    // The set-up's logout observer: back to the list, which starts over.
+    void observeLogout();
+    // Until the list's first data, the account's unread items being in starts its load.
+    void observeUnreadItems();
     // What the bars above cover of the table: its top inset.
     double barsHeight();
     void openConversation(const std::optional<HX_Conversation>& conversation);

@@ -14,10 +14,6 @@ void VC_VM::setUpList() {
     observe("kClearedAudioCacheNotification", [](VC_Messages& list, const foundation::Notification&) {
         if (list.model()) list.model()->clearVMPrefetchList();
     });
-    // A logout forgets what was asked for with the list.
-    observe("kLogoutNotification", [](VC_Messages& list, const foundation::Notification&) {
-        if (list.model()) list.model()->clearVMPrefetchList();
-    });
 }
 
 // The list of ids is the model's, behind its own lock: rows ask from a background queue at once.

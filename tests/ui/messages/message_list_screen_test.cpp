@@ -1,10 +1,11 @@
 // The list screens' common controller as the view of its list model: it attaches once its view
-// has loaded, is the shown list while on screen, shows the conversations a parse stored and ends
-// its refresh with the date of the load.
+// has loaded, is the shown list while on screen, shows the conversations a parse stored, ends its
+// refresh with the date of the load and, before a load of its own, shows the date its account kept.
 #include <gtest/gtest.h>
 
 #include "app/connect_app_delegate.h"
 #include "model/account.h"
+#include "platform/foundation/dates.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/toolkit/scroll_view.h"
 #include "service/message_list_model.h"
@@ -49,4 +50,52 @@ TEST_F(MessageListScreen, ShowsTheConversationsItsModelStoredAndEndsItsRefresh) 
     EXPECT_EQ(name(1), "Ann");
     EXPECT_EQ(screen->refreshControl()->attributedTitle.rfind("Last Updated: ", 0), 0u)
         << screen->refreshControl()->attributedTitle;
+}
+
+// After a relaunch a list has no date of its own: coming on screen it shows the one its account
+// kept under the list's tag; a list that loaded since keeps its own.
+TEST_F(MessageListScreen, AListShowsTheLastUpdateItsAccountKeptUntilItLoadsItself) {
+    ASSERT_TRUE(hxtest::signInWithEmptyStore(*app, "screen@example.test"));
+    const foundation::Date smsDate{1600000000}, vmDate{1650000000};
+    app->account()->refreshDates().set("SMS", smsDate);
+    app->account()->refreshDates().set("VM", vmDate);
+    app->account()->refreshDates().set("History", foundation::Value("not a date"));
+    auto lastUpdated = [](foundation::Date date) {
+        foundation::DateFormatter formatter;
+        formatter.setDateStyle(foundation::DateFormatter::Style::Short);
+        formatter.setTimeStyle(foundation::DateFormatter::Style::Short);
+        return "Last Updated: " + formatter.string(date);
+    };
+    const std::string base = "https://voice.test/voice/";
+    struct Case {
+        foundation::Dictionary settings;
+        std::string title;
+    };
+    const Case cases[] = {
+        {HXMessageListModel::smsViewSettings(base), lastUpdated(smsDate)},
+        {HXMessageListModel::voicemailViewSettings(base), lastUpdated(vmDate)},
+        {HXMessageListModel::historyViewSettings(base), "Pull down to Refresh…"},
+    };
+    std::shared_ptr<VC_Messages> sms;
+    for (const Case& c : cases) {
+        auto screen = std::make_shared<VC_Messages>(std::make_shared<HXMessageListModel>(app, c.settings));
+        harness.setRoot(screen);
+        harness.settle();
+        EXPECT_EQ(screen->refreshControl()->attributedTitle, c.title) << c.settings.get("viewTag").asString();
+        if (!sms) sms = screen;
+    }
+
+    // The SMS list loads: its own date from then on, whatever the account's says.
+    harness.setRoot(sms);
+    harness.settle();
+    ASSERT_TRUE(hxtest::storeTwoThreads(*sms->model(), harness));
+    ASSERT_TRUE(sms->model()->lastUpdate());
+    const std::string own = lastUpdated(foundation::Date{*sms->model()->lastUpdate()});
+    ASSERT_NE(own, lastUpdated(smsDate));
+    app->account()->refreshDates().set("SMS", smsDate);
+    harness.setRoot(std::make_shared<toolkit::ViewController>());
+    harness.settle();
+    harness.setRoot(sms);
+    harness.settle();
+    EXPECT_EQ(sms->refreshControl()->attributedTitle, own);
 }

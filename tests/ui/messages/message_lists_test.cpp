@@ -482,4 +482,45 @@ TEST_F(Lists, TheStarIsTheDevicesOwnAndUnstarringLeavesTheStarredList) {
     EXPECT_EQ(service->requestCount(), 0u) << "no request for a star";
 }
 
+// A logout starts every list over for the next account: no data, not loading, every page marker
+// at the first page, the voicemails asked for forgotten and no unread count on the tabs; the
+// next account's unread items being in then loads the list again.
+TEST_F(Lists, ALogoutStartsEveryListOverUntilTheNextAccountsUnreadItems) {
+    auto& texts = launchAndShow(1);
+    app->selectViewForIndex(2);
+    harness.settle();
+    auto& voicemail = list(2);
+    ASSERT_TRUE(voicemail.model());
+    voicemail.model()->prefetchVM("vm-kept");
+    app->selectViewForIndex(1);
+    harness.settle();
+    auto badge = [&](int view) { return app->tabBarController()->viewControllers().at(view)->tabBarItem().badgeValue; };
+    ASSERT_TRUE(texts.model()->initialLoadDone());
+    ASSERT_NE(texts.model()->reloadPage(), 1u) << "the marker moved with the first page";
+    ASSERT_FALSE(voicemail.model()->vmPrefetchList().empty());
+    app->setUnreadCount(4, 1);
+    app->setUnreadCount(2, 2);
+    harness.settle();
+    ASSERT_EQ(badge(1), "4");
+
+    foundation::NotificationCenter::defaultCenter().post("kLogoutNotification");
+    harness.settle();
+    for (VC_Messages* l : {&texts, &voicemail}) {
+        const auto& m = *l->model();
+        const auto view = m.viewType();
+        EXPECT_FALSE(m.initialLoadDone()) << view;
+        EXPECT_FALSE(m.isLoadingMessages()) << view;
+        EXPECT_EQ(m.reloadPage(), 1u) << view;
+        EXPECT_EQ(m.spamPage(), 1u) << view;
+        EXPECT_EQ(m.archivePage(), 1u) << view;
+        EXPECT_FALSE(badge(static_cast<int>(view))) << view;
+    }
+    EXPECT_TRUE(voicemail.model()->vmPrefetchList().empty());
+
+    service->clearRequests();
+    foundation::NotificationCenter::defaultCenter().post("kUnreadItemsProcessedNotification");
+    ASSERT_TRUE(settleUntil([&] { return !bodies("api2thread/list").empty(); }));
+    EXPECT_EQ(bodies("api2thread/list").front().rfind("[2,", 0), 0u) << bodies("api2thread/list").front();
+}
+
 }  // namespace

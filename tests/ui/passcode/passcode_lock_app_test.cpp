@@ -174,6 +174,26 @@ TEST_F(LockWithService, AValidTokenSendsNothingBeforeThePinEither) {
     }
 }
 
+// Back from the background with the pad up (the account's keychain items read again), the list
+// on screen waits for the PIN: its reload goes once the pad is dismissed, not while it is up.
+TEST_F(LockWithService, BackFromTheBackgroundTheShownListReloadsOnlyAfterThePin) {
+    launchWithPasscode();
+    typePin("1234");
+    ASSERT_TRUE(harness.clock().runUntil([&] { return listRequests("[2,") > 0; }, 10));
+    harness.advance(10);
+    const size_t loaded = listRequests("[2,");
+
+    enterBackground();
+    app->applicationWillEnterForeground();
+    becomeActive();
+    ASSERT_TRUE(pad());
+    harness.advance(10);
+    EXPECT_EQ(listRequests("[2,"), loaded) << "nothing while the pad is up";
+
+    typePin("1234");
+    EXPECT_TRUE(harness.clock().runUntil([&] { return listRequests("[2,") > loaded; }, 10)) << "the reload";
+}
+
 TEST_F(Lock, TheBackgroundBlursAndThePadComesBackWithTheApp) {
     launchWithPasscode();
     typePin("1234");
