@@ -49,6 +49,8 @@ void BarItemView::setItem(const std::shared_ptr<BarButtonItem>& item) {
             look.systemItem = i->systemItem;
             look.prominent = i->style == BarButtonStyle::Done;
             look.tintColor = i->tintColor;
+            look.font = i->titleFont;
+            look.baselineOffset = i->titleBaselineOffset;
         }
         return look;
     });

@@ -26,6 +26,12 @@ struct BarItemLook {
     // The done style: the title in the semibold system font.
     bool prominent = false;
     std::optional<Color> tintColor;
+    // The title's font when not the bar's, its baseline moved up by baselineOffset, and (back
+    // buttons) the title moved by titleAdjustment, compactTitleAdjustment in a compact bar.
+    std::optional<Font> font;
+    double baselineOffset = 0;
+    Point titleAdjustment;
+    Point compactTitleAdjustment;
     bool selected = false;
     std::optional<std::string> badge;
 };

@@ -66,6 +66,14 @@ public:
     double width = 0;
     bool enabled = true;
     std::optional<Color> tintColor;
+    // The title's own text attributes: its font (else the bar's) and its baseline moved up by
+    // this many points (down when negative).
+    std::optional<Font> titleFont;
+    double titleBaselineOffset = 0;
+    // Where the title of the back button that this item is moves, in a bar of the default height
+    // and in a compact (landscape phone) bar.
+    Point backButtonTitleAdjustment;
+    Point compactBackButtonTitleAdjustment;
     std::string accessibilityLabel;
     std::string accessibilityHint;
     long tag = 0;

@@ -91,8 +91,13 @@ BarItemLook NavigationBar::backButtonLook() const {
     look.kind = BarItemLook::Kind::back;
     look.title = backButtonTitle().value_or("");
     if (NavigationItem* back = backItem(); back && back->backBarButtonItem) {
-        look.image = back->backBarButtonItem->image;
-        look.tintColor = back->backBarButtonItem->tintColor;
+        const BarButtonItem& item = *back->backBarButtonItem;
+        look.image = item.image;
+        look.tintColor = item.tintColor;
+        look.font = item.titleFont;
+        look.baselineOffset = item.titleBaselineOffset;
+        look.titleAdjustment = item.backButtonTitleAdjustment;
+        look.compactTitleAdjustment = item.compactBackButtonTitleAdjustment;
     }
     return look;
 }

@@ -27,6 +27,7 @@ constexpr double kBadgeHeight = 18, kBadgePadding = 5, kBadgeTop = 2, kBadgeOffs
 constexpr double kDisabledAlpha = 0.35;
 
 Font itemFont(const BarItemLook& look) {
+    if (look.font) return *look.font;
     return Font::system(17, look.prominent ? FontWeight::semibold : FontWeight::regular);
 }
 Font titleFont() { return Font::system(17, FontWeight::semibold); }
@@ -245,7 +246,9 @@ void drawBackButton(const BarItemView& view, const BarItemLook& look, const Colo
     }
     if (look.title.empty()) return;
     const Font font = itemFont(look);
-    drawLine(c, look.title, font, colour, {left, y - graphics::fontMetrics(font).lineHeight / 2},
+    const Point moved = b.height() < NavigationBar::kHeight ? look.compactTitleAdjustment : look.titleAdjustment;
+    drawLine(c, look.title, font, colour,
+             {left + moved.x, y - graphics::fontMetrics(font).lineHeight / 2 - look.baselineOffset + moved.y},
              b.maxX() - kItemPadding - left);
 }
 

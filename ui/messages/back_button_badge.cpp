@@ -19,14 +19,15 @@ HXBackButtonBadge backButtonBadgeForCount(uint64_t count, int systemVersion) {
 }
 
 void applyBackButtonBadge(toolkit::NavigationItem& item, const HXBackButtonBadge& badge, const std::string& listTitle) {
-    if (!badge.symbolName.empty()) {
-        auto symbol = graphics::systemImageNamed(badge.symbolName, kBackButtonBadgeFontSize);
-        auto back = toolkit::BarButtonItem::withImage(symbol);
+    if (!badge.symbolName.empty() || badge.title) {
+        auto back = !badge.symbolName.empty() ? toolkit::BarButtonItem::withImage(graphics::systemImageNamed(
+                                                    badge.symbolName, kBackButtonBadgeFontSize))
+                                              : toolkit::BarButtonItem::withTitle(*badge.title);
         back->accessibilityLabel = listTitle;
-        item.setBackBarButtonItem(back);
-    } else if (badge.title) {
-        auto back = toolkit::BarButtonItem::withTitle(*badge.title);
-        back->accessibilityLabel = listTitle;
+        back->titleFont = graphics::Font::system(kBackButtonBadgeFontSize);
+        back->titleBaselineOffset = kBackButtonBadgeBaselineOffset;
+        back->backButtonTitleAdjustment = kBackButtonBadgeAdjustmentDefault;
+        back->compactBackButtonTitleAdjustment = kBackButtonBadgeAdjustmentCompact;
         item.setBackBarButtonItem(back);
     } else {
         item.setBackBarButtonItem(nullptr);

@@ -1,6 +1,7 @@
 // The unread count a message list shows on the back button of the screens pushed over it: a
 // dingbat digit (one to ten) before system version 13, a filled numbered circle (1 to 50) from
-// 13, and past 50 (or at 0) the list's own title from 14 (an empty title on 13 and before).
+// 13, and past 50 (or at 0) the list's own title from 14 (an empty title on 13 and before). The
+// list screens (VC_Messages::showBackButtonCount) show it through these functions.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +27,9 @@ inline constexpr toolkit::Point kBackButtonBadgeAdjustmentCompact{-3, 2};
 
 HXBackButtonBadge backButtonBadgeForCount(uint64_t count, int systemVersion);
 
-// Puts the badge on the list's navigation item: its back item (titled or with the symbol image),
-// or no back item and the list's title as the back title.
+// Puts the badge on the list's navigation item: its back item (titled or with the symbol image,
+// in the badge's font, baseline offset and title adjustments), or no back item and the list's
+// title as the back title.
 void applyBackButtonBadge(toolkit::NavigationItem& item, const HXBackButtonBadge& badge, const std::string& listTitle);
 
 // Both for the count on the running system version.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/bars.h"
@@ -278,6 +279,67 @@ TEST(BarsRender, TheBackButtonShowsThePreviousItemAsItNowIs) {
     s.h.tap(longer.centre());
     s.h.advance(1);
     EXPECT_EQ(s.navs[1]->viewControllers().size(), 1u);
+}
+
+// A back item's own text attributes and title adjustments (as a list's unread badge sets them):
+// the title's ink grows with its font, goes down by a negative baseline offset and moves by the
+// adjustment of the bar's height, the compact one in a landscape phone's bar.
+TEST(BarsRender, ABackItemsTitleTakesItsFontBaselineAndTheAdjustmentOfTheBarsHeight) {
+    Scene s(ScreenProfile::iPhone8());
+    s.detail->navigationItem().title.clear();
+    NavigationItem& list = s.navs[1]->viewControllers().front()->navigationItem();
+    struct Box {
+        double minX = 1e9, minY = 1e9, maxX = -1e9, maxY = -1e9;
+    };
+    // The title's ink alone: the bar with the titled item against the bar with an untitled one.
+    auto titleBox = [&](const std::function<void(BarButtonItem&)>& style) {
+        auto untitled = BarButtonItem::withTitle("");
+        style(*untitled);
+        list.setBackBarButtonItem(untitled);
+        auto without = s.pixels();
+        auto titled = BarButtonItem::withTitle("8");
+        style(*titled);
+        list.setBackBarButtonItem(titled);
+        const Ink ink = difference(*s.pixels(), *without);
+        Box b;
+        for (const Point& p : ink.points)
+            b = {std::min(b.minX, p.x), std::min(b.minY, p.y), std::max(b.maxX, p.x), std::max(b.maxY, p.y)};
+        EXPECT_GT(ink.points.size(), 10u);
+        return b;
+    };
+    auto big = [](BarButtonItem& i) { i.titleFont = graphics::Font::system(25); };
+    auto moved = [&](double baseline, Point adjustment, Point compact) {
+        return [=](BarButtonItem& i) {
+            big(i);
+            i.titleBaselineOffset = baseline;
+            i.backButtonTitleAdjustment = adjustment;
+            i.compactBackButtonTitleAdjustment = compact;
+        };
+    };
+    const Box plain = titleBox([](BarButtonItem&) {});
+    const Box large = titleBox(big);
+    EXPECT_GT(large.maxY - large.minY, (plain.maxY - plain.minY) * 1.3) << "the 25-pt font";
+    struct Case {
+        const char* what;
+        bool compactBar;
+        double baseline;
+        Point adjustment, compact;
+        Point expected;  // how far the title's ink moves from the large title's
+    };
+    const Case cases[] = {
+        {"baseline", false, -1.5, {}, {}, {0, 1.5}},
+        {"adjustment", false, 0, {-4, 3}, {-3, 2}, {-4, 3}},
+        {"both", false, -1.5, {-4, 3}, {-3, 2}, {-4, 4.5}},
+        {"compact adjustment", true, 0, {-4, 3}, {-3, 2}, {-3, 2}},
+    };
+    for (const Case& c : cases) {
+        s.h.rotate(c.compactBar ? Orientation::LandscapeLeft : Orientation::Portrait);
+        const Box reference = titleBox(big);
+        const Box shifted = titleBox(moved(c.baseline, c.adjustment, c.compact));
+        EXPECT_NEAR(shifted.minX - reference.minX, c.expected.x, 0.51) << c.what;
+        EXPECT_NEAR(shifted.minY - reference.minY, c.expected.y, 0.51) << c.what;
+        EXPECT_NEAR(shifted.maxY - reference.maxY, c.expected.y, 0.51) << c.what;
+    }
 }
 
 TEST(BarsRender, CompactBarsShowTheItemsCompactImage) {

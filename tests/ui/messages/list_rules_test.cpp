@@ -74,28 +74,44 @@ TEST(ListRules, TheBackButtonCountsByTheSystemsMeans) {
     struct Case {
         int system;
         uint64_t count;
-        std::optional<std::string> title;
-        const char* symbol;  // the back button item's image, "" for none
+        // The back item's title, or none for an item with the symbol image or no item at all.
+        std::optional<std::string> itemTitle;
+        const char* symbol;  // the back item's image, "" for none
+        // Without a back item: the back title.
+        std::optional<std::string> backTitle;
     };
+    const std::optional<std::string> none;
     const Case cases[] = {
-        {12, 1, "\u278A", ""}, {12, 10, "\u2793", ""},        {12, 11, "", ""},
-        {12, 0, "", ""},       {13, 1, "1", "1.circle.fill"}, {13, 50, "50", "50.circle.fill"},
-        {13, 51, "", ""},      {15, 3, "3", "3.circle.fill"}, {15, 51, "SMS", ""},
-        {18, 51, "SMS", ""},
+        {12, 1, "\u278A", "", none}, {12, 10, "\u2793", "", none},         {12, 11, "", "", none},
+        {12, 0, "", "", none},       {13, 1, none, "1.circle.fill", none}, {13, 50, none, "50.circle.fill", none},
+        {13, 51, "", "", none},      {15, 3, none, "3.circle.fill", none}, {15, 51, none, "", "SMS"},
+        {18, 51, none, "", "SMS"},
     };
     for (const auto& c : cases) {
         toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8(), c.system);
         auto list = std::make_shared<VC_Messages>(VC_Messages::Roles{}, 1);
         list->setTitle("SMS");
         list->showBackButtonCount(c.count);
-        EXPECT_EQ(list->navigationItem().backButtonTitle, c.title) << c.system << " " << c.count;
+        const std::string which = std::to_string(c.system) + " " + std::to_string(c.count);
         auto item = list->navigationItem().backBarButtonItem;
-        if (*c.symbol) {
-            ASSERT_TRUE(item && item->image) << c.system << " " << c.count;
-            EXPECT_EQ(item->image->name(), c.symbol);
-        } else {
-            EXPECT_FALSE(item) << c.system << " " << c.count;
+        if (!c.itemTitle && !*c.symbol) {
+            EXPECT_FALSE(item) << which;
+            EXPECT_EQ(list->navigationItem().backButtonTitle, c.backTitle) << which;
+            continue;
         }
+        ASSERT_TRUE(item) << which;
+        if (*c.symbol) {
+            ASSERT_TRUE(item->image) << which;
+            EXPECT_EQ(item->image->name(), c.symbol) << which;
+        } else {
+            EXPECT_FALSE(item->image) << which;
+            EXPECT_EQ(item->title, *c.itemTitle) << which;
+        }
+        // The badge's text attributes and back-title adjustments, whatever it shows.
+        EXPECT_EQ(item->titleFont, graphics::Font::system(25)) << which;
+        EXPECT_EQ(item->titleBaselineOffset, -1.5) << which;
+        EXPECT_EQ(item->backButtonTitleAdjustment, (toolkit::Point{-4, 3})) << which;
+        EXPECT_EQ(item->compactBackButtonTitleAdjustment, (toolkit::Point{-3, 2})) << which;
     }
 }
 
