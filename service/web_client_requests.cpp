@@ -495,6 +495,8 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
         case R::ClientAuth:
             removeEntry(web, connection);
             clientAuthReply(reply);
+            // Its entry went first, so the tail is skipped, but not the indicator.
+            hideIndicatorIfIdle(*this);
             tail = false;
             break;
         case R::SMSSend:

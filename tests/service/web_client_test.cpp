@@ -347,6 +347,36 @@ TEST_F(WebClient, RowsAreTestedInOrderAndTheTailSkipsSignInAndMessageSends) {
     EXPECT_EQ(application.networkActivityIndicatorShowCount() - shown, 1u);
 }
 
+// The status bar's spinner shows while anything is in flight and goes once nothing is, whichever
+// row took the last reply: the sign-in's (which removes its own entry and skips the tail), a
+// message send's (which its sender ends), a settings reply and a failure.
+TEST_F(WebClient, TheIndicatorGoesOnceNothingIsInFlightWhicheverRowTookTheLastReply) {
+    service.script("/signin", {.body = "C"});
+    service.script("/voice/sms/send/", {.body = "S"});
+    service.script("/voice/v1/voiceclient/account/", {.body = "A"});
+    const std::string api = service.origin() + "/voice/v1/voiceclient/";
+    struct Case {
+        const char* what;
+        std::string url, tag;
+    };
+    const Case cases[] = {
+        {"sign-in", service.origin() + "/signin", "ClientAuth"},
+        {"message send", page() + "sms/send/", page() + "sms/send/k1"},
+        {"settings", api + "account/get?alt=json", "/voice/v1/voiceclient/account/get?alt=json_X"},
+        {"failure", "http://127.0.0.1:1/nothing", "nothing"},
+    };
+    auto& application = foundation::Application::shared();
+    for (const Case& c : cases) {
+        application.setNetworkActivityIndicatorVisible(false);
+        const auto shown = application.networkActivityIndicatorShowCount();
+        app->startAsyncLoadWithRequest(net::URLRequest(c.url), c.tag);
+        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; })) << c.what << ": " << tagsInFlight();
+        clock->advance(1);
+        EXPECT_GE(application.networkActivityIndicatorShowCount() - shown, 1u) << c.what;
+        EXPECT_FALSE(application.isNetworkActivityIndicatorVisible()) << c.what;
+    }
+}
+
 namespace {
 
 // An entry of the current account's queue of unsent messages, as the message sender keeps it.
