@@ -167,14 +167,20 @@ TEST_F(FavoritesList, WithoutASignedInAccountNothingIsSaved) {
     store(all);
     const Dictionary before = stored();
     auto account = app->account();
-    app->setAccount(nullptr);
-    auto list = open();
-    list->updateFavorites();
-    auto table = list->tableView();
-    list->setEditingMode(true, false);
-    if (list->theFavorites().size() >= 2) list->moveRow(*table, {0, 0}, {0, 1});
-    if (!list->theFavorites().empty()) list->commitEditingStyle(*table, toolkit::CellEditingStyle::Delete, {0, 0});
-    EXPECT_EQ(stored(), before);
+    // No account, and an account without a user name (signed out): no entry is written.
+    auto nameless = std::make_shared<HX_Account>();
+    for (const auto& signedOut : {std::shared_ptr<HX_Account>(), nameless}) {
+        app->setAccount(signedOut);
+        auto list = open();
+        list->updateFavorites();
+        auto table = list->tableView();
+        list->setEditingMode(true, false);
+        ASSERT_FALSE(list->theFavorites().empty()) << "the entry of the empty name shows";
+        list->commitEditingStyle(*table, toolkit::CellEditingStyle::Delete, {0, 0});
+        EXPECT_EQ(stored(), before) << (signedOut ? "no user name" : "no account");
+        list->dismiss(false);
+        harness.settle();
+    }
     app->setAccount(account);
 }
 

@@ -343,6 +343,45 @@ TEST_F(Lock, EachBiometricAnswerActsAsItShould) {
     }
 }
 
+// The biometric section's footer names the device's kind of biometrics and, where the device
+// keeps an unlock for a while, says the app then opens unlocked.
+TEST_F(Lock, TheBiometricFooterNamesTheDevicesBiometricsAndItsReuse) {
+    auto& device = services::Biometrics::shared();
+    lock.setPasscodeRequired(true);
+    lock.setPasscode("1234");
+    struct Case {
+        services::BiometryType type;
+        bool reuse;
+        std::string footer;
+    };
+    const Case cases[] = {
+        {services::BiometryType::TouchID, false,
+         "Your Passcode will be required if your fingerprint is not recognized."},
+        {services::BiometryType::FaceID, false, "Your Passcode will be required if your face is not recognized."},
+        {services::BiometryType::TouchID, true,
+         "Your Passcode will be required if your fingerprint is not recognized.\n\nWhen using TouchID, HX Connect "
+         "will be unlocked automatically if your phone has been unlocked using TouchID in the last 30s before "
+         "opening the application."},
+        {services::BiometryType::FaceID, true,
+         "Your Passcode will be required if your face is not recognized.\n\nWhen using Face ID, HX Connect will be "
+         "unlocked automatically if your phone has been unlocked using Face ID in the last 30s before opening the "
+         "application."},
+    };
+    for (const Case& c : cases) {
+        device.setCanEvaluate({1, 4});
+        device.setBiometryType(c.type);
+        device.setSupportsReuseDuration(c.reuse);
+        auto screen = std::dynamic_pointer_cast<HXCPasscodeSettingsViewController>(
+            app->screens().makePasscodeSettingsScreen(app->screenRoles()));
+        ASSERT_TRUE(screen);
+        harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
+        harness.settle();
+        ASSERT_GE(screen->tableView()->numberOfSections(), 2);
+        EXPECT_EQ(screen->titleForFooter(*screen->tableView(), 1), c.footer) << c.reuse;
+    }
+    device.setSupportsReuseDuration(false);
+}
+
 TEST_F(Lock, ThePasscodeScreenTurnsThePasscodeOnAndOff) {
     ASSERT_TRUE(launch());
     listen(kPasscodeSettingDidChangeNotification);

@@ -245,6 +245,42 @@ TEST_F(OptionsAt15, AddNoteOverTheConversationScreenOpensTheNoteEditorFromItsBar
     EXPECT_FALSE(app->optionsConversationID());
 }
 
+// "Add Note" acts only over the conversation screen and only for a conversation still stored:
+// over another screen, or for a conversation deleted while the popover was up, nothing opens.
+TEST_F(OptionsAt15, AddNoteOpensNothingOverAnotherScreenOrForAConversationDeletedMeanwhile) {
+    start();
+    app->selectViewForIndex(1);
+    harness.settle();
+    auto* nav = app->viewControllerForIndex(1)->navigationController();
+    ASSERT_TRUE(nav);
+    struct Case {
+        const char* top;
+        bool deletedMeanwhile;
+    };
+    const Case cases[] = {{"VC_Favorites", false}, {"VC_NoteEdit", false}, {"VC_Conversation", true}};
+    for (const Case& c : cases) {
+        auto top = std::make_shared<HXPlaceholderScreen>(c.top);
+        top->navigationItem().setRightBarButtonItem(toolkit::BarButtonItem::withTitle("Options"));
+        nav->pushViewController(top, false);
+        harness.settle();
+        showOptions();
+        const auto titles = shownTitles();
+        ASSERT_NE(std::find(titles.begin(), titles.end(), "Add Note"), titles.end()) << c.top;
+        if (c.deletedMeanwhile) {
+            auto context = app->managedObjectContext();
+            context->deleteObject(app->getConversationWithID(id));
+            ASSERT_TRUE(context->save().ok());
+        }
+        ASSERT_TRUE(harness.tap(button("Add Note"))) << c.top;
+        harness.advance(0.5);
+        EXPECT_FALSE(dynamic_cast<toolkit::NavigationController*>(harness.topPresented())) << c.top;
+        EXPECT_EQ(app->shell().count("dismissPopoverAnimated 0"), 0u) << c.top;
+        EXPECT_FALSE(app->optionsConversationID()) << c.top;
+        nav->popViewController(false);
+        harness.settle();
+    }
+}
+
 TEST_F(OptionsAt15, EveryCodeThatAsksTheServiceSendsItsBody) {
     start();
     app->shell().changeScript([](HXShellRecorder::Script& s) { s.messageListIsShowing = true; });
