@@ -209,6 +209,8 @@ PopoverPresentationController* popoverShowing(const View& parent, const View& su
 // rounded on a card (compact width, running off the bottom of the screen), all four on a sheet in
 // the middle of a wide screen, which also casts a shadow over the dimmed screen around it.
 constexpr double kSheetRadius = 10;
+// How much narrower, each side, the presenter under a card is drawn.
+constexpr double kPushedBackInset = 16;
 bool sheetShowing(const View& parent, const View& sub, bool& card) {
     if (!dynamic_cast<const Window*>(&parent)) return false;
     ViewController* vc = sub.owningController();
@@ -283,8 +285,18 @@ void renderContents(View& view, GraphicsContext& c) {
     view.draw(c, b);
     c.restore();
     const Rect visible = c.clipBoundingBox();
+    // Under a card, what presented it is pushed back: on black, a little narrower, from the bottom
+    // of the status bar down, with round corners; the dimming and the card lie over it.
+    auto* window = dynamic_cast<Window*>(&view);
+    bool pushedBack = window && showsCard(*window);
+    if (pushedBack) {
+        c.setFillColor(Color::black());
+        c.fillRect(b);
+    }
     for (const ViewPtr& sub : view.subviews()) {
-        if (!sub || sub->isHidden() || presentedAlpha(*sub) < 0.01) continue;
+        if (!sub) continue;
+        if (pushedBack && sub->className() == "DimmingView") pushedBack = false;
+        if (sub->isHidden() || presentedAlpha(*sub) < 0.01) continue;
         // Views wholly outside the clip are skipped (those with a shadow may reach into it, and
         // moving ones are not where their frame says).
         if (sub->layer().shadowOpacity <= 0 && !sub->frame().intersects(visible) && !hasPresentationAnimation(*sub))
@@ -319,6 +331,14 @@ void renderContents(View& view, GraphicsContext& c) {
                 c.restore();
             }
             c.addPath(sheetOutline(f, card));
+            c.clip();
+        } else if (pushedBack) {
+            const double top = window->profile().currentSafeArea().top;
+            const double k = (b.width() - 2 * kPushedBackInset) / b.width();
+            c.translate(b.midX(), b.minY() + top);
+            c.scaleBy(k, k);
+            c.translate(-b.midX(), -b.minY());
+            c.addPath(graphics::Path::roundedRect(b, kSheetRadius / k));
             c.clip();
         }
         placeSubview(*sub, c);

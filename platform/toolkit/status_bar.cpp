@@ -160,6 +160,17 @@ StatusBarContent statusBarContent(const Window& window) {
     return content;
 }
 
+bool showsCard(const Window& window) {
+    if (window.windowTraits().horizontal != SizeClass::Compact) return false;
+    for (ViewController* vc = window.rootViewController().get(); vc; vc = vc->presentedViewController()) {
+        const ModalPresentationStyle style = vc->presentationStyleInUse();
+        if (vc->presentingViewController() &&
+            (style == ModalPresentationStyle::PageSheet || style == ModalPresentationStyle::FormSheet))
+            return true;
+    }
+    return false;
+}
+
 Rect statusBarFrame(const Window& window) {
     const ScreenProfile& p = window.profile();
     if (p.idiom == Idiom::Phone && p.isLandscape()) return {};
@@ -191,7 +202,8 @@ void drawStatusBar(const Window& window, GraphicsContext& c) {
     if (bar.isEmpty()) return;
     StatusBarStyle style = StatusBarStyle::Default;
     if (ViewController* vc = statusBarController(window)) style = vc->preferredStatusBarStyle();
-    const bool lightInk = style == StatusBarStyle::LightContent || (style == StatusBarStyle::Default && dark);
+    const bool lightInk =
+        showsCard(window) || style == StatusBarStyle::LightContent || (style == StatusBarStyle::Default && dark);
     const Color ink = lightInk ? Color::whiteColor() : Color::black();
     const StatusBarContent content = statusBarContent(window);
     const ScreenProfile& p = window.profile();

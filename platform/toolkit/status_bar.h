@@ -34,6 +34,9 @@ struct StatusBarContent {
 StatusBarContent statusBarContent(const Window& window);
 // The controller whose preferences the status bar follows: the top of what covers the screen.
 ViewController* statusBarController(const Window& window);
+// Whether the window shows a card (a page or form sheet in a compact width) over what presented
+// it: the presenter is then drawn pushed back on black, and the status bar over it in light ink.
+bool showsCard(const Window& window);
 // The status bar's frame in window coordinates; empty while it is hidden.
 Rect statusBarFrame(const Window& window);
 // The network activity indicator's frame in window coordinates; empty while it or the bar is hidden.

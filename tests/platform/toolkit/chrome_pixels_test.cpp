@@ -196,7 +196,7 @@ TEST(ChromePixels, ADarkPopoverShowsItsEdgeAndArrowOnADarkScreen) {
 }
 
 // A form sheet on a wide screen dims what is behind it, casts a shadow and has round corners; a
-// card on a phone rounds its top corners.
+// card on a phone rounds its top corners and pushes what presented it back on black.
 TEST(ChromePixels, SheetsDimWhatIsBehindCastAShadowAndHaveRoundCorners) {
     for (InterfaceStyle style : kStyles) {
         for (bool tablet : {true, false}) {
@@ -217,7 +217,22 @@ TEST(ChromePixels, SheetsDimWhatIsBehindCastAShadowAndHaveRoundCorners) {
             for (const Point corner : {Point{f.minX() + 0.5, f.minY() + 0.5}, Point{f.maxX() - 1, f.minY() + 0.5}})
                 EXPECT_LT(hxtest::pixelAt(*p, corner, kScale)[1] - hxtest::pixelAt(*p, corner, kScale)[0], 40)
                     << what << ": a square corner";
-            if (!tablet) continue;
+            if (!tablet) {
+                // Above the card the white screen is pushed back: black beside its narrowed, dimmed
+                // strip and behind the status bar, whose ink is then light.
+                const double statusBar = h.window().profile().statusBarHeight;
+                const double strip = (statusBar + f.minY()) / 2;
+                for (const Point black : {Point{2, strip}, Point{f.maxX() - 3, strip}, Point{f.midX(), 1}})
+                    EXPECT_LT(hxtest::pixelAt(*p, black, kScale)[0], 30) << what << ": no black at " << black.x;
+                const auto presenter = hxtest::pixelAt(*p, {f.midX(), strip}, kScale)[0];
+                EXPECT_GT(presenter, 100) << what << ": the pushed-back presenter";
+                EXPECT_LT(presenter, 200) << what << ": the presenter is dimmed";
+                int light = 0;
+                for (double x = 0; x < f.width(); x += 0.5)
+                    for (double y = 0; y < statusBar; y += 0.5) light += hxtest::pixelAt(*p, {x, y}, kScale)[0] > 200;
+                EXPECT_GT(light, 50) << what << ": the status bar's ink";
+                continue;
+            }
             // Far from the sheet the white screen is dimmed; close to it the shadow darkens it more.
             const auto far = hxtest::pixelAt(*p, {20, f.midY()}, kScale);
             const auto near = hxtest::pixelAt(*p, {f.minX() - 3, f.midY()}, kScale);
