@@ -5,6 +5,8 @@
 #include <iterator>
 
 #include "emulator/emulator.h"
+#include "emulator/media_pictures.h"
+#include "platform/foundation/strings.h"
 
 namespace emulator {
 
@@ -57,6 +59,10 @@ std::string itemId(Account& a, char kind) {
 
 enum class Kind { Text, Voicemail, Call };
 
+// The original size of generated pictures (the lists announce "s512" as 512 x 384).
+constexpr int kPictureWidth = 1024;
+constexpr int kPictureHeight = 768;
+
 Thread makeThread(Account& a, Stream& s, Kind kind, uint64_t index, int64_t lastTimeMs, int items) {
     Thread t;
     const bool group = kind == Kind::Text && index % 25 == 7;
@@ -83,7 +89,8 @@ Thread makeThread(Account& a, Stream& s, Kind kind, uint64_t index, int64_t last
                 if (!out) m.fromNumber = t.numbers[s.below(t.numbers.size())];
                 if (s.chance(4)) {
                     Attachment p{"img" + m.id, "image/jpeg"};
-                    a.media[p.id] = {"image/jpeg", "\xFF\xD8\xFF\xE0" + p.id};
+                    // Drawn when first asked for, at the original size the lists announce.
+                    a.media[p.id] = {.mimeType = "image/jpeg", .width = kPictureWidth, .height = kPictureHeight};
                     m.attachments.push_back(p);
                 }
                 break;
@@ -111,7 +118,100 @@ Thread makeThread(Account& a, Stream& s, Kind kind, uint64_t index, int64_t last
     return t;
 }
 
+constexpr const char* kRightToLeft[] = {
+    "\u0645\u0631\u062D\u0628\u0627 \u0643\u064A\u0641 \u062D\u0627\u0644\u0643\u061F",
+    "\u0633\u0623\u0635\u0644 \u0627\u0644\u0633\u0627\u0639\u0629 3 \u0645\u0633\u0627\u0621\u064B",
+    "\u05E9\u05DC\u05D5\u05DD, \u05DE\u05D4 \u05E9\u05DC\u05D5\u05DE\u05DA?",
+    "\u05E0\u05E4\u05D2\u05E9 \u05D1-10 \u05DC\u05D9\u05D3 \u05D4\u05EA\u05D7\u05E0\u05D4",
+    "\u0627\u062A\u0635\u0644 \u0628\u064A \u0639\u0644\u0649 +44 20 7946 0958",
+};
+
+constexpr const char* kConversationIdTag = "conv";
+
+// A text thread of the conversation set: numbers past every other thread's, its own id tag.
+Thread conversationThread(Account& a, Stream& s, uint64_t index, int64_t lastTimeMs, int items, const char* tag) {
+    Thread t = makeThread(a, s, Kind::Text, index, lastTimeMs, items);
+    t.id += std::string(".") + kConversationIdTag + "." + tag;
+    return t;
+}
+
+void addConversationThreads(Account& a, uint64_t seed, int firstIndex, int64_t newestTimeMs) {
+    Stream s{seed ^ 0xC0417E55ull};
+    uint64_t index = static_cast<uint64_t>(firstIndex) + 100;
+    int64_t when = newestTimeMs + 60000;
+    a.threads.push_back(conversationThread(a, s, index++, when, 1000, "long"));
+    a.threads.push_back(conversationThread(a, s, index++, when += 5000, 350, "350"));
+
+    Thread rtl = conversationThread(a, s, index++, when += 5000, 12, "rtl");
+    for (size_t i = 0; i < rtl.items.size(); ++i)
+        if (i % 3 != 2)
+            rtl.items[i].text = kRightToLeft[(i + s.below(std::size(kRightToLeft))) % std::size(kRightToLeft)];
+    a.threads.push_back(std::move(rtl));
+
+    // One message per kind of attachment, oldest first.
+    Thread media = conversationThread(a, s, index++, when += 5000, 9, "media");
+    struct AttachmentKind {
+        const char* mimeType;
+        const char* vcard;  // the card's name for "text/x-vcard"
+    };
+    const AttachmentKind kinds[] = {
+        {"image/jpeg", nullptr},          {"image/gif", nullptr},       {"text/x-vcard", "person"},
+        {"text/x-vcard", "organisation"}, {"text/x-vcard", "three"},    {"video/mp4", nullptr},
+        {"audio/amr", nullptr},           {"application/pdf", nullptr}, {"image/jpeg", nullptr}};
+    for (size_t i = 0; i < media.items.size() && i < std::size(kinds); ++i) {
+        Message& m = media.items[i];
+        m.attachments.clear();
+        Attachment p{"att" + m.id, kinds[i].mimeType};
+        if (foundation::hasPrefix(p.mimeType, "image/"))
+            a.media[p.id] = {.mimeType = p.mimeType,
+                             .width = p.mimeType == "image/gif" ? 480 : kPictureWidth,
+                             .height = p.mimeType == "image/gif" ? 360 : kPictureHeight};
+        else if (kinds[i].vcard)
+            a.media[p.id] = {.mimeType = p.mimeType, .bytes = vCardNamed(kinds[i].vcard)};
+        else
+            a.media[p.id] = {.mimeType = p.mimeType, .bytes = std::string(kinds[i].mimeType) + " bytes of " + p.id};
+        m.attachments.push_back(std::move(p));
+    }
+    a.threads.push_back(std::move(media));
+
+    // A call history with one item of every call type.
+    Thread calls = makeThread(a, s, Kind::Call, index++, when += 5000, static_cast<int>(callItemTypes().size()));
+    calls.id += std::string(".") + kConversationIdTag + ".calls";
+    for (size_t i = 0; i < calls.items.size(); ++i) {
+        Message& m = calls.items[i];
+        m.type = callItemTypes()[i];
+        m.fromNumber = m.type == "missed" || m.type == "inbound" ? calls.numbers.front() : "";
+        m.durationSeconds = m.type == "missed" ? 0 : 30 + static_cast<int>(i) * 7;
+    }
+    a.threads.push_back(std::move(calls));
+}
+
 }  // namespace
+
+const std::vector<std::string>& callItemTypes() {
+    static const std::vector<std::string> types = {"missed",
+                                                   "inbound",
+                                                   "callReturn",
+                                                   "click2call",
+                                                   "chatCall",
+                                                   "managedCall",
+                                                   "mobileDialerCallThrough",
+                                                   "shadowNumberCall",
+                                                   "webCall",
+                                                   "partnerOutboundCallCarrier",
+                                                   "sip"};
+    return types;
+}
+
+std::vector<std::string> conversationThreadIds(const Account& account) {
+    std::vector<std::string> ids;
+    for (const char* tag : {"long", "350", "rtl", "media", "calls"}) {
+        const std::string suffix = std::string(".") + kConversationIdTag + "." + tag;
+        for (const Thread& t : account.threads)
+            if (foundation::hasSuffix(t.id, suffix)) ids.push_back(t.id);
+    }
+    return ids;
+}
 
 Account generateAccount(const GeneratorOptions& o) {
     Account a;
@@ -145,6 +245,8 @@ Account generateAccount(const GeneratorOptions& o) {
         (i < o.spamThreads ? t.spam : t.archived) = true;
         a.threads.push_back(std::move(t));
     }
+    if (o.conversationThreads)
+        addConversationThreads(a, o.seed, total + o.spamThreads + o.archivedThreads, o.newestTimeMs);
     return a;
 }
 

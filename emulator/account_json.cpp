@@ -24,7 +24,11 @@ NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(AddedContact, name, number, type
 
 // Media are bytes of any kind: kept as base64.
 void to_json(nlohmann::json& j, const Media& m) {
-    j = {{"mimeType", m.mimeType}, {"bytes", foundation::base64Encode(std::string_view(m.bytes))}};
+    j = {{"mimeType", m.mimeType},
+         {"bytes", foundation::base64Encode(std::string_view(m.bytes))},
+         {"width", m.width},
+         {"height", m.height},
+         {"thumbnail", foundation::base64Encode(std::string_view(m.thumbnail))}};
     if (!m.preview.empty()) j["preview"] = foundation::base64Encode(std::string_view(m.preview));
 }
 void from_json(const nlohmann::json& j, Media& m) {
@@ -35,6 +39,11 @@ void from_json(const nlohmann::json& j, Media& m) {
     auto preview = foundation::base64Decode(j.value("preview", std::string()));
     if (!preview) throw nlohmann::json::other_error::create(501, "a media item's preview is not base64", &j);
     m.preview.assign(preview->begin(), preview->end());
+    m.width = j.value("width", 0);
+    m.height = j.value("height", 0);
+    auto thumbnail = foundation::base64Decode(j.value("thumbnail", std::string()));
+    if (!thumbnail) throw nlohmann::json::other_error::create(501, "a media item's thumbnail is not base64", &j);
+    m.thumbnail.assign(thumbnail->begin(), thumbnail->end());
 }
 
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(Account, username, serviceNumber, phones, voipDevices, threads,

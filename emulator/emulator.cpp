@@ -53,6 +53,9 @@ struct Emulator::Impl {
 
     mutable std::mutex mutex;
     std::condition_variable heldCondition;
+    // Releases of the held requests whose target begins with a prefix, numbered in order.
+    std::vector<std::pair<std::string, uint64_t>> selectiveReleases;
+    uint64_t releaseSequence = 0;
     uint64_t releaseGeneration = 0;
     bool stopping = false;
     // The newest requests, within a count and a size of their bodies, so a long run does not grow
@@ -114,14 +117,15 @@ struct Emulator::Impl {
         // A held reply waits for a release that comes after its request is in the log: a test
         // that sees the request and then releases must free it, even if this thread has not
         // reached its wait yet.
-        uint64_t arrival = 0;
+        Arrival arrival{0, 0, req.target};
         {
             std::lock_guard lock(mutex);
             ++total;
             recordedBytes += record.body.size();
             recorded.push_back(record);
             trimLog();
-            arrival = releaseGeneration;
+            arrival.generation = releaseGeneration;
+            arrival.sequence = releaseSequence;
         }
         if (auto scripted = takeScript(req.target)) {
             if (scripted->afterWork) {
@@ -142,15 +146,28 @@ struct Emulator::Impl {
         res.set_content(reply.body, contentType.c_str());
     }
 
-    void wait(const ScriptedReply& reply, uint64_t arrival) {
+    // When a request came: the release counts it waits to see move, and its target.
+    struct Arrival {
+        uint64_t generation;
+        uint64_t sequence;
+        std::string target;
+    };
+
+    void wait(const ScriptedReply& reply, const Arrival& arrival) {
         if (reply.hold) {
             std::unique_lock lock(mutex);
-            heldCondition.wait(lock, [&] { return stopping || releaseGeneration != arrival; });
+            heldCondition.wait(lock, [&] {
+                if (stopping || releaseGeneration != arrival.generation) return true;
+                // A release by prefix frees the requests that were waiting when it came.
+                for (const auto& [prefix, sequence] : selectiveReleases)
+                    if (sequence > arrival.sequence && arrival.target.rfind(prefix, 0) == 0) return true;
+                return false;
+            });
         }
         if (reply.delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(reply.delay));
     }
 
-    void play(const ScriptedReply& reply, httplib::Response& res, uint64_t arrival) {
+    void play(const ScriptedReply& reply, httplib::Response& res, const Arrival& arrival) {
         wait(reply, arrival);
         res.status = reply.status;
         for (const auto& [k, v] : reply.headers)
@@ -358,6 +375,14 @@ void Emulator::script(const std::string& prefix, ScriptedReply reply, int times)
 void Emulator::clearScripts() {
     std::lock_guard lock(impl_->mutex);
     impl_->scripts.clear();
+}
+
+void Emulator::releaseHeld(const std::string& targetPrefix) {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->selectiveReleases.emplace_back(targetPrefix, ++impl_->releaseSequence);
+    }
+    impl_->heldCondition.notify_all();
 }
 
 void Emulator::releaseHeld() {

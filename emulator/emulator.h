@@ -117,6 +117,11 @@ struct Media {
     std::string bytes;
     // A video's preview picture (JPEG), served for "?m=thumbnail"; empty for other media.
     std::string preview;
+    // A picture the service draws when it is first asked for (bytes empty until then): its size.
+    int width = 0;
+    int height = 0;
+    // The picture scaled to fit the thumbnail size ("s=3"), kept once made.
+    std::string thumbnail;
 };
 
 // Service settings, as "account/get" reports them and "account/update" changes them.
@@ -203,7 +208,18 @@ struct GeneratorOptions {
     int archivedThreads = 0;
     // The newest thread's last item; older threads lie further back, at least a second apart.
     int64_t newestTimeMs = 1'760'000'000'000;
+    // Adds, after every other thread and from a stream of its own (so the others stay those of
+    // the seed without them), the threads a conversation is tried on: texts of 1,000 and of 350
+    // messages, right-to-left texts, every kind of attachment (JPEG and GIF pictures, vCards of a
+    // person with a photo, an organisation and three contacts, video, audio, an unsupported
+    // type) and a call history holding every call type. Their ids are conversationThreadIds().
+    bool conversationThreads = false;
 };
+// The ids of the threads conversationThreads adds, in the order listed there (long, 350, RTL,
+// attachments, calls), for an account generated with the seed.
+std::vector<std::string> conversationThreadIds(const Account& account);
+// Every call item type the service knows.
+const std::vector<std::string>& callItemTypes();
 Account generateAccount(const GeneratorOptions& options);
 // Adds `count` new text threads newer than every thread of the account (ids not used before).
 void addGeneratedTextThreads(Account& account, uint64_t seed, int count, int itemsPerThread);
@@ -235,6 +251,9 @@ public:
     void script(const std::string& prefix, ScriptedReply reply, int times = 1);
     void clearScripts();
     void releaseHeld();
+    // Releases only the held requests whose target begins with prefix (the others keep waiting),
+    // so that two held replies can be let go in either order.
+    void releaseHeld(const std::string& targetPrefix);
     // The next `times` requests whose target begins with prefix fail as `fault` does.
     void inject(Fault fault, const std::string& prefix, int times = 1, double seconds = 0);
 

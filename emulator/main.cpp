@@ -34,6 +34,8 @@ constexpr const char* kUsage =
     "  --port N        listen on this port instead of an ephemeral one\n"
     "  --consent       put the new-features page between sign-in and the service page\n"
     "  --media         real voicemail and recording audio (65 s MP3s) and a thread with two videos\n"
+    "  --conversations add the threads a conversation is tried on (1,000 and 350 messages,\n"
+    "                  right-to-left texts, every attachment kind, every call type)\n"
     "  --ingestion     also serve the telemetry ingestion endpoint; its origin is the second line\n"
     "  --state FILE    keep the service's state (account, sessions, threads, sent texts) in FILE:\n"
     "                  read back when FILE exists (the account options then change nothing),\n"
@@ -66,6 +68,11 @@ int main(int argc, char** argv) {
         }
         if (arg == "--consent") {
             consent = true;
+            continue;
+        }
+        if (arg == "--conversations") {
+            options.conversationThreads = true;
+            generated = true;
             continue;
         }
         if (arg == "--ingestion") {

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "emulator/media_pictures.h"
 #include "platform/clock/clock.h"
 #include "platform/foundation/strings.h"
 #include "service/proto/hxcpb.h"
@@ -612,7 +614,11 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
         // A video's preview picture, where it has one.
         if (queryValue(request.target, "m") == "thumbnail" && !it->second.preview.empty())
             return textReply(200, it->second.preview, "image/jpeg");
-        return textReply(200, it->second.bytes, it->second.mimeType);
+        // "s" asks for a size: 1 the original, any other (the lists' 3) the thumbnail.
+        int size = 1;
+        for (const auto& item : queryItems(request.target))
+            if (item.first == "s") size = std::atoi(item.second.c_str());
+        return textReply(200, mediaAtSize(it->first, it->second, size), it->second.mimeType);
     });
 }
 

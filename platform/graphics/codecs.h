@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
@@ -28,5 +29,9 @@ foundation::Result<foundation::Data> encodePNG(const Bitmap& bitmap,
 // Quality 0-1 (mapped to the library's 0-100 scale, at least 1); alpha is composed over black,
 // as an opaque format must.
 foundation::Result<foundation::Data> encodeJPEG(const Bitmap& bitmap, double quality);
+// An animated GIF of the frames (all of one size), looping for ever, each shown for `delay`
+// seconds (in hundredths, as the format keeps it). Colours are quantised to a fixed palette of
+// 6 x 6 x 6 levels; pixels less than half opaque are transparent.
+foundation::Result<foundation::Data> encodeGIF(const std::vector<std::shared_ptr<Bitmap>>& frames, double delay);
 
 }  // namespace graphics

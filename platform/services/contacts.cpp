@@ -7,6 +7,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/base64.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
 
@@ -225,6 +226,7 @@ Contact withKeys(const Contact& full, const std::set<std::string>& want) {
     // Availability is answered from the image itself, so asking for it brings the image along.
     if (want.count(kContactImageDataKey) || want.count(kContactImageDataAvailableKey)) c.imageData = full.imageData;
     if (want.count(kContactThumbnailImageDataKey)) c.thumbnailImageData = full.thumbnailImageData;
+    if (want.count(kContactTypeKey)) c.contactType = full.contactType;
     return c;
 }
 
@@ -273,6 +275,10 @@ std::string localizedStringForLabel(std::string_view label) {
 }
 
 std::optional<std::string> ContactFormatter::fullName(const Contact& c) {
+    if (c.contactType == ContactType::Organization) {
+        std::string name = trim(c.organizationName);
+        if (!name.empty()) return name;
+    }
     std::vector<const std::string*> parts;
     if (gSortOrder.load() == ContactSortOrder::FamilyName)
         parts = {&c.namePrefix, &c.familyName, &c.givenName, &c.middleName, &c.nameSuffix};
@@ -290,8 +296,42 @@ std::optional<std::string> ContactFormatter::fullName(const Contact& c) {
 }
 
 std::vector<std::string> ContactFormatter::descriptorForRequiredKeys() {
-    return {kContactNamePrefixKey, kContactGivenNameKey, kContactMiddleNameKey, kContactFamilyNameKey,
-            kContactNameSuffixKey};
+    return {kContactNamePrefixKey, kContactGivenNameKey, kContactMiddleNameKey,      kContactFamilyNameKey,
+            kContactNameSuffixKey, kContactTypeKey,      kContactOrganizationNameKey};
+}
+
+std::optional<std::string> phoneNumberWithStringValue(std::string_view text) {
+    static const foundation::CharacterSet digits = foundation::CharacterSet::decimalDigits();
+    static const foundation::CharacterSet signs = foundation::CharacterSet::fromCharacters("*#,;");
+    static const foundation::CharacterSet separators = foundation::CharacterSet::fromCharacters(" \u00A0-.()/");
+    const std::string trimmed = foundation::trim(text);
+    bool digit = false;
+    bool first = true;
+    for (char32_t cp : foundation::toCodePoints(trimmed)) {
+        if (digits.contains(cp))
+            digit = true;
+        else if (!(cp == U'+' && first) && !signs.contains(cp) && !separators.contains(cp))
+            return std::nullopt;
+        first = false;
+    }
+    if (!digit) return std::nullopt;
+    return trimmed;
+}
+
+std::string abbreviatedName(std::string_view givenName, std::string_view familyName) {
+    auto initial = [](std::string_view name) {
+        const std::u32string cps = foundation::toCodePoints(foundation::trim(name));
+        std::string out;
+        if (cps.empty()) return out;
+        auto combining = [](char32_t cp) {
+            return (cp >= 0x300 && cp <= 0x36F) || (cp >= 0x1AB0 && cp <= 0x1AFF) || (cp >= 0x1DC0 && cp <= 0x1DFF) ||
+                   (cp >= 0x20D0 && cp <= 0x20FF) || (cp >= 0xFE20 && cp <= 0xFE2F);
+        };
+        foundation::appendUtf8(out, cps[0]);
+        for (size_t i = 1; i < cps.size() && combining(cps[i]); ++i) foundation::appendUtf8(out, cps[i]);
+        return foundation::uppercase(out);
+    };
+    return initial(givenName) + initial(familyName);
 }
 
 std::shared_ptr<ContactStore> ContactStore::shared() {
@@ -393,6 +433,30 @@ ContactStore::unifiedContactsMatchingName(std::string_view name, const std::vect
     return out;
 }
 
+foundation::Status ContactStore::executeSaveRequest(const SaveRequest& request) {
+    if (authorizationStatus() != AuthorizationStatus::Authorized) return noAccess();
+    for (const SaveRequest::Addition& a : request.additions()) {
+        if (a.containerIdentifier && *a.containerIdentifier != kDefaultContainerIdentifier)
+            return foundation::Error::withDescription(kContactsErrorDomain, kContactsErrorRecordDoesNotExist,
+                                                      "No container has the identifier \"" + *a.containerIdentifier +
+                                                          "\".");
+    }
+    if (request.additions().empty()) return {};
+    {
+        std::lock_guard lock(mutex_);
+        for (const SaveRequest::Addition& a : request.additions()) {
+            Contact contact = a.contact;
+            // A saved contact is a new record: the identifiers a card or a copy brought are not kept.
+            contact.identifier.clear();
+            for (LabeledPhoneNumber& p : contact.phoneNumbers) p.identifier.clear();
+            adopt(contact);
+            contacts_.push_back(std::move(contact));
+        }
+    }
+    foundation::NotificationCenter::defaultCenter().post(kContactStoreDidChangeNotification);
+    return {};
+}
+
 void ContactStore::addContact(Contact contact) {
     adopt(contact);
     std::lock_guard lock(mutex_);
@@ -477,7 +541,11 @@ foundation::Result<std::vector<Contact>> readVCards(std::string_view text) {
         if (line->name == "END" && upper(trim(line->value)) == "VCARD") {
             if (version != "3.0" && version != "4.0")
                 return vcardError("Unsupported vCard version \"" + version + "\".");
-            if (!haveN) card->givenName = formatted;
+            if (!haveN && card->contactType == ContactType::Organization) {
+                if (card->organizationName.empty()) card->organizationName = formatted;
+            } else if (!haveN) {
+                card->givenName = formatted;
+            }
             if (card->identifier.empty()) card->identifier = foundation::globallyUniqueString();
             out.push_back(std::move(*card));
             card.reset();
@@ -486,7 +554,11 @@ foundation::Result<std::vector<Contact>> readVCards(std::string_view text) {
         const std::string& name = line->name;
         if (name == "VERSION")
             version = trim(line->value);
-        else if (name == "UID")
+        else if (name == "KIND" || name == "X-KIND") {
+            const std::string kind = foundation::asciiLowercase(trim(line->value));
+            card->contactType =
+                kind == "org" || kind == "organization" ? ContactType::Organization : ContactType::Person;
+        } else if (name == "UID")
             card->identifier = unescape(trim(line->value));
         else if (name == "FN")
             formatted = trim(unescape(line->value));
@@ -527,6 +599,7 @@ std::string writeVCards(const std::vector<Contact>& contacts, int version) {
     for (const Contact& c : contacts) {
         fold(out, "BEGIN:VCARD");
         fold(out, v4 ? "VERSION:4.0" : "VERSION:3.0");
+        if (c.contactType == ContactType::Organization) fold(out, "KIND:org");
         fold(out, "N:" + escape(c.familyName) + ";" + escape(c.givenName) + ";" + escape(c.middleName) + ";" +
                       escape(c.namePrefix) + ";" + escape(c.nameSuffix));
         fold(out, "FN:" + escape(ContactFormatter::fullName(c).value_or(c.organizationName)));

@@ -49,6 +49,14 @@ inline constexpr const char* kContactFamilyNameKey = "familyName";
 inline constexpr const char* kContactMiddleNameKey = "middleName";
 inline constexpr const char* kContactNamePrefixKey = "namePrefix";
 inline constexpr const char* kContactNameSuffixKey = "nameSuffix";
+inline constexpr const char* kContactTypeKey = "contactType";
+
+// Posted (object: the store) after a save request changed the contacts.
+inline constexpr const char* kContactStoreDidChangeNotification = "CNContactStoreDidChangeNotification";
+
+// A person or an organisation (the values are the platform's: a card shows a company symbol for 1).
+// A vCard marks an organisation with "KIND:org" (or "organization"); every other card is a person.
+enum class ContactType { Person = 0, Organization = 1 };
 
 struct LabeledPhoneNumber {
     std::string label;
@@ -61,6 +69,7 @@ struct LabeledPhoneNumber {
 
 struct Contact {
     std::string identifier;
+    ContactType contactType = ContactType::Person;
     std::string namePrefix, givenName, middleName, familyName, nameSuffix;
     std::string nickname;
     std::string organizationName;
@@ -74,12 +83,40 @@ struct Contact {
 // The label's text for display (custom labels come back unchanged).
 std::string localizedStringForLabel(std::string_view label);
 
+// A phone number as the contacts database takes it: the text trimmed of white space when it holds
+// at least one digit and nothing but digits (of any script), a "+" in front, the dial signs "*",
+// "#", "," and ";", and the separators " ", U+00A0, "-", ".", "(", ")" and "/". Anything else (a
+// name such as "Bank", letters of a vanity number, an empty text) does not parse.
+std::optional<std::string> phoneNumberWithStringValue(std::string_view text);
+
+// The abbreviated form of a person's name: the first character (with its combining marks) of the
+// given and of the family name, in that order, upper-cased; "" when both are empty.
+std::string abbreviatedName(std::string_view givenName, std::string_view familyName);
+
+// Changes to run against a store: contacts to add, each to a container (the default one when none
+// is named).
+class SaveRequest {
+public:
+    struct Addition {
+        Contact contact;
+        std::optional<std::string> containerIdentifier;
+    };
+    void addContact(Contact contact, std::optional<std::string> toContainerWithIdentifier = std::nullopt) {
+        additions_.push_back({std::move(contact), std::move(toContainerWithIdentifier)});
+    }
+    const std::vector<Addition>& additions() const { return additions_; }
+
+private:
+    std::vector<Addition> additions_;
+};
+
 enum class AuthorizationStatus { NotDetermined, Restricted, Denied, Authorized };
 enum class ContactSortOrder { GivenName, FamilyName };
 
 class ContactFormatter {
 public:
-    // The full name in the sort order's style, or nullopt when the contact has no name to show.
+    // The full name in the sort order's style (an organisation's name for an organisation), or
+    // nullopt when the contact has no name to show.
     static std::optional<std::string> fullName(const Contact& contact);
     // The name keys the full name needs.
     static std::vector<std::string> descriptorForRequiredKeys();
@@ -122,6 +159,14 @@ public:
     // screens (the picker), which the app only sees the answers of.
     std::vector<Contact> systemContacts(const std::vector<std::string>& keys) const;
     static bool contactMatchesName(const Contact& contact, std::string_view name);
+
+    // The identifier of the one container this store has.
+    static constexpr const char* kDefaultContainerIdentifier = "default";
+    static std::string defaultContainerIdentifier() { return kDefaultContainerIdentifier; }
+    // Runs the request as one change: without access, or when it names a container other than
+    // the default one, nothing is saved and the error says why. Saved contacts get identifiers of
+    // their own (as addContact gives them); the change notification follows on success.
+    foundation::Status executeSaveRequest(const SaveRequest& request);
 
     // Takes the contact in. Its identifier and those of its phone values are kept when given and
     // free of ","; otherwise the store makes them: a new one for the contact, and for each phone

@@ -182,6 +182,92 @@ std::shared_ptr<ContactViewController> ContactViewController::forContact(service
     return std::shared_ptr<ContactViewController>(new ContactViewController(std::move(contact)));
 }
 
+std::shared_ptr<ContactViewController> ContactViewController::forUnknownContact(services::Contact contact) {
+    auto card = forContact(std::move(contact));
+    card->unknown_ = true;
+    return card;
+}
+
+void ContactViewController::highlightPropertyWithKey(const std::string& key, const std::string& identifier) {
+    highlighted_.reset();
+    if (key == services::kContactPhoneNumbersKey && !identifier.empty()) {
+        for (const auto& phone : contact_.phoneNumbers)
+            if (phone.identifier == identifier) highlighted_ = identifier;
+    }
+    if (isViewLoaded()) tableView()->reloadData();
+}
+
+bool ContactViewController::isHighlightedRow(size_t index) const {
+    return highlighted_ && index < contact_.phoneNumbers.size() &&
+           contact_.phoneNumbers[index].identifier == *highlighted_;
+}
+
+void ContactViewController::createNewContact() {
+    if (!offersNewContact() || editor_) return;
+    const double width = isViewLoaded() ? view()->bounds().width() : 320;
+    editor_ = std::make_shared<toolkit::View>(toolkit::Rect(0, 0, width, 3 * 44 + 16));
+    const std::pair<const char*, const std::string*> fields[] = {{"First name", &contact_.givenName},
+                                                                 {"Last name", &contact_.familyName},
+                                                                 {"Company", &contact_.organizationName}};
+    double y = 8;
+    for (const auto& [placeholder, value] : fields) {
+        auto field = std::make_shared<toolkit::TextField>(toolkit::Rect(16, y, width - 32, 44));
+        field->setPlaceholder(placeholder);
+        field->setText(*value);
+        field->setAutoresizingMask(toolkit::kFlexibleWidth);
+        editor_->addSubview(field);
+        y += 44;
+    }
+    savedLeft_ = navigationItem().leftBarButtonItems;
+    savedRight_ = navigationItem().rightBarButtonItems;
+    std::weak_ptr<ContactViewController> weak = weakSelf<ContactViewController>();
+    navigationItem().setLeftBarButtonItems(
+        {toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::Cancel, [weak](toolkit::BarButtonItem&) {
+            if (auto card = weak.lock()) card->finishEditing(false);
+        })});
+    navigationItem().setRightBarButtonItems(
+        {toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::Done, [weak](toolkit::BarButtonItem&) {
+            if (auto card = weak.lock()) card->finishEditing(true);
+        })});
+    tableView()->setTableHeaderView(editor_);
+    tableView()->reloadData();
+    if (auto first = editorFields().front()) first->becomeFirstResponder();
+}
+
+std::vector<std::shared_ptr<toolkit::TextField>> ContactViewController::editorFields() const {
+    std::vector<std::shared_ptr<toolkit::TextField>> out;
+    if (!editor_) return out;
+    for (const auto& v : editor_->subviews())
+        if (auto field = std::dynamic_pointer_cast<toolkit::TextField>(v)) out.push_back(field);
+    return out;
+}
+
+void ContactViewController::finishEditing(bool done) {
+    if (!editor_) return;
+    std::optional<services::Contact> made;
+    if (done) {
+        const auto fields = editorFields();
+        services::Contact contact = contact_;
+        contact.identifier.clear();
+        contact.givenName = foundation::trim(fields[0]->text());
+        contact.familyName = foundation::trim(fields[1]->text());
+        contact.organizationName = foundation::trim(fields[2]->text());
+        // A contact with a company and no person's name is the company's.
+        if (contact.givenName.empty() && contact.familyName.empty() && !contact.organizationName.empty())
+            contact.contactType = services::ContactType::Organization;
+        made = std::move(contact);
+    }
+    for (const auto& field : editorFields()) field->resignFirstResponder();
+    editor_.reset();
+    navigationItem().setLeftBarButtonItems(savedLeft_);
+    navigationItem().setRightBarButtonItems(savedRight_);
+    viewDidLoad();
+    tableView()->reloadData();
+    // Kept alive until the delegate has heard (it usually closes the card).
+    auto self = weakSelf<ContactViewController>().lock();
+    if (auto d = delegate.lock()) d->contactViewControllerDidCompleteWithContact(*this, made);
+}
+
 void ContactViewController::viewDidLoad() {
     setTitle(displayName(contact_));
     auto header = std::make_shared<toolkit::Label>();
@@ -193,13 +279,26 @@ void ContactViewController::viewDidLoad() {
 }
 
 long ContactViewController::numberOfRows(toolkit::TableView&, long) {
-    return static_cast<long>(contact_.phoneNumbers.size());
+    // While editing the editor stands above the numbers; the offer to create is gone.
+    return static_cast<long>(contact_.phoneNumbers.size()) + (offersNewContact() && !editor_ ? 1 : 0);
 }
 
 toolkit::TableViewCellPtr ContactViewController::cellForRow(toolkit::TableView& table, toolkit::IndexPath ip) {
+    const size_t row = static_cast<size_t>(ip.row);
+    if (row >= contact_.phoneNumbers.size()) {
+        auto cell = table.dequeueReusableCell("ActionCell");
+        if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Default, "ActionCell");
+        cell->textLabel().setText(kCreateNewContactTitle);
+        cell->textLabel().setTextColor(toolkit::Color::systemBlue());
+        return cell;
+    }
     auto cell = table.dequeueReusableCell("PropertyCell");
     if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Subtitle, "PropertyCell");
-    const auto& phone = contact_.phoneNumbers.at(static_cast<size_t>(ip.row));
+    const auto& phone = contact_.phoneNumbers.at(row);
+    // A highlighted number stands out from the others (and says so to accessibility).
+    const bool highlighted = isHighlightedRow(row);
+    cell->setBackgroundColor(highlighted ? std::optional<toolkit::Color>(toolkit::Color::systemGray5()) : std::nullopt);
+    cell->accessibility().traits = highlighted ? std::optional<unsigned>(toolkit::kTraitSelected) : std::nullopt;
     const std::string label = services::localizedStringForLabel(phone.label);
     cell->textLabel().setText(label.empty() ? "phone" : label);
     cell->textLabel().setFont(toolkit::Font::system(13));
@@ -217,7 +316,11 @@ void ContactViewController::didSelectRow(toolkit::TableView& table, toolkit::Ind
 }
 
 void ContactViewController::tapProperty(size_t index) {
-    if (index >= contact_.phoneNumbers.size()) return;
+    if (index == contact_.phoneNumbers.size() && offersNewContact()) {
+        createNewContact();
+        return;
+    }
+    if (index >= contact_.phoneNumbers.size() || editor_) return;
     ContactProperty property{contact_, services::kContactPhoneNumbersKey, contact_.phoneNumbers[index].identifier,
                              contact_.phoneNumbers[index]};
     if (auto picker = picker_.lock()) {

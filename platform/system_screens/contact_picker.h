@@ -3,6 +3,12 @@
 // card (one contact's phone numbers; a tap on one is offered to the delegate before the system's
 // own action, a call, runs). Both read a services::ContactStore; main thread.
 //
+// A card for an unknown contact (one the database does not hold: a number from a message, a
+// received vCard) shows the same rows and, when editing is allowed, "Create New Contact": that
+// opens the card's editor (first name, last name, company) with "Cancel" and "Done". Done hands
+// the edited contact to the delegate, Cancel hands it nothing; the card saves nothing itself
+// (saving, and closing the card, are the delegate's business).
+//
 // Picker rules, as the system applies them:
 // - every contact of the store is listed, sorted by full name; one for which the enabling
 //   predicate is false is shown dimmed and takes no taps;
@@ -24,6 +30,7 @@
 #include "platform/store/predicate.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/table_view_controller.h"
+#include "platform/toolkit/text_input.h"
 
 namespace system_screens {
 
@@ -107,12 +114,18 @@ public:
                                                                                    const ContactProperty&) {
         return true;
     }
+    // The card's editor finished: with the contact it made (Done), or with nothing (Cancel).
+    virtual void contactViewControllerDidCompleteWithContact(ContactViewController&,
+                                                             const std::optional<services::Contact>& contact) {
+        (void)contact;
+    }
 };
 
 // The card of one contact: its full name over one row per phone number (label, number).
 class ContactViewController : public toolkit::TableViewController {
 public:
     static std::shared_ptr<ContactViewController> forContact(services::Contact contact);
+    static std::shared_ptr<ContactViewController> forUnknownContact(services::Contact contact);
     std::string className() const override { return "CNContactViewController"; }
 
     std::weak_ptr<ContactViewControllerDelegate> delegate;
@@ -123,8 +136,24 @@ public:
     bool shouldShowLinkedContacts = false;
 
     const services::Contact& contact() const { return contact_; }
+    bool isUnknownContact() const { return unknown_; }
     // What a tap on the row of phone value index does.
     void tapProperty(size_t index);
+    // Shows the labelled value with this identifier highlighted (one at a time; a key other than
+    // the phone numbers', or an identifier the card does not show, highlights nothing).
+    void highlightPropertyWithKey(const std::string& key, const std::string& identifier);
+    const std::optional<std::string>& highlightedPropertyIdentifier() const { return highlighted_; }
+    bool isHighlightedRow(size_t index) const;
+
+    static constexpr const char* kCreateNewContactTitle = "Create New Contact";
+    // Whether the card offers "Create New Contact" (an unknown contact, editing allowed).
+    bool offersNewContact() const { return unknown_ && allowsEditing; }
+    // Opens the editor with the contact's names; Done and Cancel finish it.
+    void createNewContact();
+    bool isEditingContact() const { return editor_ != nullptr; }
+    // The editor's fields, in order: first name, last name, company (none while not editing).
+    std::vector<std::shared_ptr<toolkit::TextField>> editorFields() const;
+    void finishEditing(bool done);
 
     void viewDidLoad() override;
     long numberOfRows(toolkit::TableView&, long section) override;
@@ -137,6 +166,10 @@ private:
     services::Contact contact_;
     // Set when the card shows inside a picker: taps pick the property instead.
     std::weak_ptr<ContactPickerViewController> picker_;
+    bool unknown_ = false;
+    std::optional<std::string> highlighted_;
+    std::shared_ptr<toolkit::View> editor_;
+    std::vector<toolkit::BarButtonItemPtr> savedLeft_, savedRight_;
 };
 
 }  // namespace system_screens

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/graphics/image.h"
+#include "platform/graphics/image_source.h"
 #include "tests/platform/graphics/pil.h"
 
 using namespace graphics;
@@ -273,4 +274,56 @@ TEST(Codecs, ImagesDecodeLazilyOnceAndKeepTheirError) {
     ASSERT_TRUE((*bad)->decodeError());
     EXPECT_EQ((*bad)->decodeError()->code, kImageCorruptError);
     EXPECT_EQ(be32(png, 16), 5u);
+}
+
+TEST(Codecs, GIFsWeWriteLoopWithTheirFramesDelaysAndNearColours) {
+    struct Case {
+        int width, height, frames;
+        double delay;
+        int hundredths;
+    };
+    const Case cases[] = {{1, 1, 1, 0, 0}, {40, 30, 3, 0.2, 20}, {17, 5, 2, 0.054, 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        std::vector<std::shared_ptr<Bitmap>> frames;
+        for (int f = 0; f < c.frames; ++f) {
+            auto b = rampBitmap(c.width, c.height);
+            // Each frame shifted so frames differ; the top left pixel is transparent.
+            for (int y = 0; y < c.height; ++y)
+                for (int x = 0; x < c.width; ++x) {
+                    auto p = b->rgbaAt(x, y);
+                    b->setRGBA(x, y, static_cast<uint8_t>(p[0] + f * 40), p[1], p[2], 255);
+                }
+            b->setRGBA(0, 0, 0, 0, 0, 0);
+            frames.push_back(b);
+        }
+        auto gif = encodeGIF(frames, c.delay);
+        ASSERT_TRUE(gif.ok());
+        auto source = ImageSource::create(*gif);
+        ASSERT_TRUE(source.ok());
+        EXPECT_EQ((*source)->canvasWidth(), c.width);
+        ASSERT_EQ((*source)->count(), static_cast<size_t>(c.frames));
+        EXPECT_EQ((*source)->loopCount(), 0);
+        for (int f = 0; f < c.frames; ++f) {
+            EXPECT_NEAR((*source)->frameInfo(static_cast<size_t>(f)).delayTime.value_or(-1), c.hundredths / 100.0,
+                        1e-9);
+            auto frame = (*source)->frameAt(static_cast<size_t>(f));
+            ASSERT_TRUE(frame.ok());
+            EXPECT_EQ((*frame)->rgbaAt(0, 0)[3], 0) << "transparent pixel";
+            for (int y = 0; y < c.height; ++y)
+                for (int x = (y == 0 ? 1 : 0); x < c.width; ++x) {
+                    const auto want = frames[static_cast<size_t>(f)]->rgbaAt(x, y);
+                    const auto got = (*frame)->rgbaAt(x, y);
+                    // The fixed palette's steps are 51 apart: no channel is off by more than half.
+                    for (int k = 0; k < 3; ++k)
+                        ASSERT_LE(std::abs(int(got[static_cast<size_t>(k)]) - int(want[static_cast<size_t>(k)])), 26)
+                            << f << " " << x << "," << y;
+                    ASSERT_EQ(got[3], 255);
+                }
+        }
+    }
+    // Nothing to write, or frames of different sizes, are errors.
+    EXPECT_FALSE(encodeGIF({}, 0.1).ok());
+    EXPECT_FALSE(encodeGIF({rampBitmap(4, 4), rampBitmap(4, 5)}, 0.1).ok());
+    EXPECT_FALSE(encodeGIF({nullptr}, 0.1).ok());
 }

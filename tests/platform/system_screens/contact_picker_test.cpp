@@ -172,3 +172,111 @@ TEST_F(ContactPicker, ACardAsksItsDelegateBeforeTheSystemCallsTheTappedNumber) {
         h.settle();
     }
 }
+
+namespace {
+
+// Hears a card's editor finish.
+struct Completion : system_screens::ContactViewControllerDelegate {
+    std::vector<std::optional<Contact>> completed;
+    void contactViewControllerDidCompleteWithContact(ContactViewController&,
+                                                     const std::optional<Contact>& contact) override {
+        completed.push_back(contact);
+    }
+};
+
+}  // namespace
+
+TEST_F(ContactPicker, AnUnknownContactsCardMakesANewContactThroughItsEditor) {
+    auto nav = std::make_shared<toolkit::NavigationController>(root);
+    h.setRoot(nav);
+    auto completion = std::make_shared<Completion>();
+    struct Case {
+        const char* finish;  // the bar button that ends the editing
+        const char* typed;   // typed at the end of the last name
+        bool madeContact;
+    };
+    const Case cases[] = {{"Done", "son", true}, {"Cancel", "x", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.finish);
+        completion->completed.clear();
+        auto card =
+            ContactViewController::forUnknownContact(person("Sam", "Quote\"s", {{"mobile", "+44 20 7946 0958", ""}}));
+        card->delegate = completion;
+        nav->pushViewController(card, false);
+        h.settle();
+        ASSERT_TRUE(card->isUnknownContact());
+        EXPECT_NE(h.find("+44 20 7946 0958"), nullptr);
+        ASSERT_TRUE(h.tapRowShowing(ContactViewController::kCreateNewContactTitle));
+        h.settle();
+        ASSERT_TRUE(card->isEditingContact());
+        // The create row gives way to the editor; a tap on a number does nothing meanwhile.
+        EXPECT_EQ(h.find(ContactViewController::kCreateNewContactTitle), nullptr);
+        auto fields = card->editorFields();
+        ASSERT_EQ(fields.size(), 3u);
+        EXPECT_EQ(fields[0]->text(), "Sam");
+        EXPECT_EQ(fields[1]->text(), "Quote\"s");
+        ASSERT_TRUE(h.tap(*fields[1]));
+        ASSERT_TRUE(h.typeText(c.typed));
+        ASSERT_TRUE(h.tapBarButton(c.finish));
+        h.settle();
+        ASSERT_EQ(completion->completed.size(), 1u);
+        EXPECT_FALSE(card->isEditingContact());
+        const auto& made = completion->completed[0];
+        ASSERT_EQ(made.has_value(), c.madeContact);
+        if (made) {
+            EXPECT_EQ(made->givenName, "Sam");
+            EXPECT_EQ(made->familyName, "Quote\"sson");
+            ASSERT_EQ(made->phoneNumbers.size(), 1u);
+            EXPECT_EQ(made->phoneNumbers[0].stringValue, "+44 20 7946 0958");
+            EXPECT_EQ(made->phoneNumbers[0].label, "mobile");
+            EXPECT_EQ(made->contactType, services::ContactType::Person);
+        }
+        // The card saves nothing itself.
+        EXPECT_EQ(store->count(), 3u);
+        nav->popViewController(false);
+        h.settle();
+    }
+    // Without editing the card offers nothing to create.
+    auto readOnly = ContactViewController::forUnknownContact(person("Ro", "", {{"mobile", "+1 555 0300", ""}}));
+    readOnly->allowsEditing = false;
+    nav->pushViewController(readOnly, false);
+    h.settle();
+    EXPECT_EQ(h.find(ContactViewController::kCreateNewContactTitle), nullptr);
+    readOnly->createNewContact();
+    EXPECT_FALSE(readOnly->isEditingContact());
+    // A known contact's card offers nothing to create either.
+    EXPECT_FALSE(ContactViewController::forContact(person("K", "", {}))->offersNewContact());
+}
+
+TEST_F(ContactPicker, AHighlightedNumberStandsOutAndOnlyAShownNumberCanBeHighlighted) {
+    auto nav = std::make_shared<toolkit::NavigationController>(root);
+    h.setRoot(nav);
+    auto card = ContactViewController::forContact(
+        person("Bo", "Kim", {{"mobile", "+1 555 0200", "bo-m"}, {"home", "+1 555 0201", "bo-h"}}, "bo"));
+    nav->pushViewController(card, false);
+    h.settle();
+    struct Case {
+        const char* key;
+        const char* identifier;
+        int highlightedRow;  // -1: none
+    };
+    const Case cases[] = {
+        {services::kContactPhoneNumbersKey, "bo-h", 1},    {services::kContactPhoneNumbersKey, "bo-m", 0},
+        {services::kContactPhoneNumbersKey, "nobody", -1}, {services::kContactGivenNameKey, "bo-m", -1},
+        {services::kContactPhoneNumbersKey, "", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " " + c.identifier);
+        card->highlightPropertyWithKey(c.key, c.identifier);
+        h.settle();
+        for (long row = 0; row < 2; ++row) {
+            const bool want = row == c.highlightedRow;
+            EXPECT_EQ(card->isHighlightedRow(static_cast<size_t>(row)), want) << row;
+            auto cell = card->tableView()->cellForRow({0, row});
+            ASSERT_NE(cell, nullptr);
+            // Shown differently from the other rows, and told to accessibility.
+            EXPECT_EQ(cell->backgroundColor().has_value(), want) << row;
+            EXPECT_EQ((cell->accessibilityTraits() & toolkit::kTraitSelected) != 0, want) << row;
+        }
+    }
+}
