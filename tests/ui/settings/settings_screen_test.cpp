@@ -10,6 +10,7 @@
 #include "app/hxc_passcode_lock.h"
 #include "model/account.h"
 #include "model/phone.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
@@ -157,6 +158,8 @@ public:
 class PhoneSettings : public SettingsOnService<HX_ConnectAppDelegate_iPhone> {};
 
 TEST_F(PhoneSettings, EachSwitchSendsOneChangeAndEndsAtTheServicesValue) {
+    // The launch's own requests end first: the outline is of the settled screen.
+    ASSERT_TRUE(runUntil([] { return !foundation::Application::shared().isNetworkActivityIndicatorVisible(); }));
     expectOutline("settings_phone");
     struct Case {
         int tag;
