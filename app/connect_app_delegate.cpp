@@ -60,6 +60,11 @@ void HX_ConnectAppDelegate::openApplicationSettings() {
 
 void HX_ConnectAppDelegate::setNetworkActivityIndicatorVisible(bool visible) {
     foundation::Application::shared().setNetworkActivityIndicatorVisible(visible);
+    // The applied switch's requests have all ended: its task lets the alerts come again.
+    if (!visible && endSwitchTaskWhenIdle_) {
+        endSwitchTaskWhenIdle_ = false;
+        foundation::Application::shared().endBackgroundTask(takeLocationSwitchTask());
+    }
 }
 
 bool HX_ConnectAppDelegate::loadingOverlayShown() const { return overlayShown_; }
@@ -184,7 +189,6 @@ void HX_ConnectAppDelegate::requestNotificationAuthorization(int options) {
     (void)services::NotificationSettings::shared().requestAuthorization(options);
 }
 
-void HX_ConnectAppDelegate::stopMonitoringRegions() { record("stopMonitoringRegions"); }
 
 void HX_ConnectAppDelegate::openURL(const std::string& url) {
     record("openURL " + url);
@@ -328,6 +332,7 @@ std::optional<std::string> HX_ConnectAppDelegate::pendingLocationSwitch() const 
 }
 
 void HX_ConnectAppDelegate::switchToLocation(const std::string& name) {
+    endSwitchTaskWhenIdle_ = false;
     auto& platform = foundation::Application::shared();
     platform.endBackgroundTask(takeLocationSwitchTask());
     // The expiration handler may outlive the application object: it ends its task only while the
@@ -355,8 +360,15 @@ void HX_ConnectAppDelegate::switchToQSLocation() {
         std::lock_guard lock(locationMutex_);
         name.swap(pendingLocationSwitch_);
     }
-    // Applying a quick setting belongs to the quick-settings component.
-    if (name) record("selectQuickSettingWithName " + *name);
+    if (!name) return;
+    selectQuickSettingWithName(*name);
+    // The switch's task keeps the no-connection alert back only while its requests run: it ends
+    // once they have all ended (at once when the switch sent none).
+    if (isIdle()) {
+        foundation::Application::shared().endBackgroundTask(takeLocationSwitchTask());
+    } else {
+        endSwitchTaskWhenIdle_ = true;
+    }
 }
 
 foundation::BackgroundTaskIdentifier HX_ConnectAppDelegate::takeLocationSwitchTask() {

@@ -21,6 +21,7 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/thread_annotations.h"
+#include "platform/services/location_manager.h"
 #include "platform/system_screens/contact_picker.h"
 #include "platform/system_screens/store_product_view_controller.h"
 #include "service/application_web_client.h"
@@ -260,6 +261,21 @@ protected:
     void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
                            const std::string& messageText) override;
     void switchToQSLocation();
+    // Applies the stored quick setting of that name: the app preferences it holds, then, online,
+    // the service settings that differ through the settings screen's setters, in a fixed order;
+    // nothing when no such preset is stored or it equals the current settings.
+    void selectQuickSettingWithName(const std::string& name);
+    // The location manager, made at launch where the device monitors regions (else none).
+    const std::shared_ptr<services::LocationManager>& locationManager() const { return locationManager_; }
+    // The regions of the stored quick settings, registered by the one rule
+    // (app/quick_setting_regions.h).
+    void monitorQuickSettingRegions();
+    // The location manager's events (its delegate hands them on, on the main queue).
+    void locationManagerDidChangeAuthorizationStatus(services::LocationAuthorization status);
+    void locationManagerDidFailWithError(const foundation::Error& error);
+    void locationManagerDidEnterRegion(const services::Region& region);
+    void locationManagerDidExitRegion(const services::Region& region);
+    void locationManagerDidRangeBeacons(const std::vector<services::Beacon>& beacons);
     // The navigation controller of a view pops one level, or to its root (animated).
     void popView(int index, bool toRoot);
     void openConversationWithID(const std::string& conversationID, const std::optional<std::string>& reply = {},
@@ -305,6 +321,13 @@ private:
     std::atomic<bool> overlayShown_{false};
     void locationSwitchTaskExpired();
     foundation::BackgroundTaskIdentifier takeLocationSwitchTask();
+    // Set once a location switch has applied its quick setting while requests run (main thread).
+    bool endSwitchTaskWhenIdle_ = false;
+    void makeLocationManager();
+    std::shared_ptr<services::LocationManager> locationManager_;
+    friend class HXShellLocationDelegate;
+    friend class HXAppQuickSettingsRole;
+    std::shared_ptr<class HXShellLocationDelegate> locationDelegate_;
     mutable foundation::Mutex locationMutex_;
     std::optional<std::string> pendingLocationSwitch_ HX_GUARDED_BY(locationMutex_);
     foundation::BackgroundTaskIdentifier

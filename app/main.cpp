@@ -6,7 +6,8 @@
 // signed in already) and waits for the account's first data, visits each view, writes a PNG
 // snapshot and an outline of each into a folder it prints, saves as at termination and exits.
 //   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN]
-//              [--user NAME] [--out DIR] [--seconds S] [--input FILE]
+//              [--user NAME] [--out DIR] [--seconds S] [--input FILE] [--locations FILE]
+//              [--placemarks FILE]
 // ORIGIN points every host role at one service (the local emulator); without it the app's
 // built-in hosts stay and nothing signs in. NAME is the account typed into the sign-in page (the
 // emulator's demo account by default); in the window the user signs in. The device picks the
@@ -38,6 +39,8 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/sanitizer_suppressions.h"
+#include "platform/services/geocoder.h"
+#include "platform/services/location_route.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/outline.h"
@@ -71,13 +74,17 @@ struct Options {
     double seconds = 5;
     std::string user = "user@example.test";
     std::filesystem::path input;
+    // A CSV route of fixes the device's location replays from the launch on, and the places its
+    // geocoding knows (platform/services/location_route.h, geocoder.h).
+    std::filesystem::path locations;
+    std::filesystem::path placemarks;
 };
 
 int usage() {
     std::fprintf(
         stderr,
         "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN] "
-        "[--user NAME] [--out DIR] [--seconds S] [--input FILE]\n");
+        "[--user NAME] [--out DIR] [--seconds S] [--input FILE] [--locations FILE] [--placemarks FILE]\n");
     return 2;
 }
 
@@ -310,7 +317,8 @@ int main(int argc, char** argv) {
         if (arg == "--headless") {
             options.headless = true;
         } else if (arg == "--service" || arg == "--ingestion" || arg == "--out" || arg == "--seconds" ||
-                   arg == "--device" || arg == "--user" || arg == "--input") {
+                   arg == "--device" || arg == "--user" || arg == "--input" || arg == "--locations" ||
+                   arg == "--placemarks") {
             const char* v = value();
             if (!v) return usage();
             if (arg == "--user") options.user = v;
@@ -328,6 +336,8 @@ int main(int argc, char** argv) {
             if (arg == "--out") options.out = v;
             if (arg == "--seconds") options.seconds = std::atof(v);
             if (arg == "--input") options.input = v;
+            if (arg == "--locations") options.locations = v;
+            if (arg == "--placemarks") options.placemarks = v;
         } else {
             return usage();
         }
@@ -358,6 +368,28 @@ int main(int argc, char** argv) {
         desktopWindow = std::make_unique<toolkit::Window>(*profile);
     }
     toolkit::Window& window = harness ? harness->window() : *desktopWindow;
+    // The device's places and route, read before the launch: a file that does not read stops the
+    // run, naming it.
+    std::vector<services::RoutePoint> route;
+    if (!options.locations.empty()) {
+        auto text = foundation::files::readData(options.locations);
+        auto parsed = text.ok() ? services::parseLocationRoute(
+                                      std::string_view(reinterpret_cast<const char*>(text->data()), text->size()))
+                                : foundation::Result<std::vector<services::RoutePoint>>(text.error());
+        if (!parsed.ok()) {
+            std::fprintf(stderr, "hx_connect: %s: %s\n", options.locations.c_str(),
+                         parsed.error().localizedDescription().c_str());
+            return 2;
+        }
+        route = std::move(parsed.value());
+    }
+    if (!options.placemarks.empty()) {
+        if (auto loaded = services::Geocoder::loadPlacemarksFromFile(options.placemarks); !loaded.ok()) {
+            std::fprintf(stderr, "hx_connect: %s: %s\n", options.placemarks.c_str(),
+                         loaded.error().localizedDescription().c_str());
+            return 2;
+        }
+    }
     auto app = makeApplication(options.device);
     HXApplicationModel::setSharedDelegate(app);
     foundation::Application::shared().setDelegate(app);
@@ -366,6 +398,7 @@ int main(int argc, char** argv) {
     app->setScreens(std::make_shared<HXUIScreens>());
     configureTelemetry(*app, options);
     app->applicationDidFinishLaunchingWithOptions();
+    services::replayLocationRoute(route);
 
     // The first data load starts at the first reachability report of the service host; the
     // platform reports the host's status once when monitoring starts (behind a passcode lock, when

@@ -150,11 +150,6 @@ public:
         (void)roles;
         return nullptr;
     }
-    // The quick settings list the settings screen pushes.
-    virtual std::shared_ptr<toolkit::ViewController> makeQuickSettingsList(const HXScreenRoles& roles) {
-        (void)roles;
-        return nullptr;
-    }
     // The account list, presented in a navigation controller of its own.
     virtual std::shared_ptr<toolkit::ViewController> makeAccountList(const HXScreenRoles& roles) {
         (void)roles;
@@ -173,6 +168,11 @@ public:
     virtual std::shared_ptr<toolkit::ViewController> makeGroupDetails(const HXScreenRoles& roles,
                                                                       const std::string& numberString) {
         (void)roles, (void)numberString;
+        return nullptr;
+    }
+    // The quick-settings list the settings screen pushes (its "Quick Settings" row).
+    virtual std::shared_ptr<toolkit::ViewController> makeQuickSettingsScreen(const HXScreenRoles& roles) {
+        (void)roles;
         return nullptr;
     }
     // The note editor of a conversation (VC_NoteEdit); nullptr keeps the shell's placeholder.

@@ -150,7 +150,7 @@ void HXAppAccountSettingsRole::clearCookieCache() {
 std::shared_ptr<toolkit::ViewController> HXAppAccountSettingsRole::makeScreen(Screen screen) {
     switch (screen) {
         case Screen::QuickSettings:
-            return app_.screens().makeQuickSettingsList(app_.screenRoles());
+            return app_.screens().makeQuickSettingsScreen(app_.screenRoles());
         case Screen::PasscodeSettings:
             return app_.screens().makePasscodeSettingsScreen(app_.screenRoles());
     }

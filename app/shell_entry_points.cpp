@@ -104,7 +104,7 @@ bool HX_ConnectAppDelegate::applicationOpenURL(const std::string& text) {
     if (*host == "quicksetting") {
         const std::string name = decoded(url->query().value_or(""));
         if (name.empty()) return false;
-        record("selectQuickSettingWithName " + name);
+        selectQuickSettingWithName(name);
         return true;
     }
     return false;

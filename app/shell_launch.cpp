@@ -200,7 +200,7 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     showPasscodeLockIfNeededForStartup(true);
 
     launchStep("locationManager");
-    if (services::LocationServices::shared().isRegionMonitoringAvailable()) record("locationManager");
+    makeLocationManager();
 
     launchStep("observeContentSize");
     center.removeObserver(this, "UIContentSizeCategoryDidChangeNotification");

@@ -2,6 +2,7 @@
 // the cloud key-value mirror, termination and memory warnings.
 #include "app/connect_app_delegate.h"
 #include "app/hxc_passcode_lock.h"
+#include "app/quick_setting_regions.h"
 #include "model/account.h"
 #include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
@@ -344,15 +345,26 @@ std::string HX_ConnectAppDelegate::deviceModelName() const {
 
 void HX_ConnectAppDelegate::preload() {
     updateUnreadCounts();
-    const bool regions =
-        services::LocationServices::shared().authorizationStatus() == services::LocationAuthorization::Always &&
-        foundation::UserDefaults::standardUserDefaults()->boolForKey("useQSLocation");
+    // The regions of the stored quick settings, with always access and awareness on.
+    std::shared_ptr<services::LocationManager> manager;
+    std::map<std::string, foundation::Data> presets;
+    bool hasDefault = false;
+    if (auto a = account();
+        a && locationManager_ &&
+        services::LocationManager::authorizationStatus() == services::LocationAuthorization::Always &&
+        foundation::UserDefaults::standardUserDefaults()->boolForKey("useQSLocation")) {
+        manager = locationManager_;
+        presets = a->quickSettings();
+        hasDefault = a->defaultQS().has_value();
+    }
     // The background part holds what it needs, never the application object, which may go while
     // it runs; the observing is locked in on the main thread.
     dispatch::Queue::global(dispatch::Priority::Background)
-        ->async([weak = weakWebClient(), observer = shellObserver_, regions] {
-            // The regions of the named quick settings belong to the quick-settings component.
-            if (regions) record(observer, "monitorQuickSettingRegions");
+        ->async([weak = weakWebClient(), manager, presets = std::move(presets), hasDefault] {
+            if (manager) {
+                ::monitorQuickSettingRegions(*manager, presets, hasDefault,
+                                             [] { return foundation::Application::shared().isInBackground(); });
+            }
             auto& store = services::KeyValueStore::shared();
             if (!store.isAvailable()) return;
             dispatch::Queue::main()->async([weak] {

@@ -8,7 +8,9 @@
 #include "app/views.h"
 #include "model/account.h"
 #include "model/contacts.h"
+#include "model/quick_setting.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
 #include "service/calls.h"
 #include "service/conversation_requests.h"
@@ -45,7 +47,8 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app)
       compose(app),
       conversation(app),
       accountSettings(app),
-      accounts(app) {}
+      accounts(app),
+      quickSettings(app) {}
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
     if (!owner) return {};
@@ -63,7 +66,8 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .compose = shared<HXComposeRole>(owner, compose),
                          .conversation = shared<HXConversationRole>(owner, conversation),
                          .accountSettings = shared<HXAccountSettingsRole>(owner, accountSettings),
-                         .accounts = shared<HXAccountListRole>(owner, accounts)};
+                         .accounts = shared<HXAccountListRole>(owner, accounts),
+                         .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings)};
 }
 
 // ---- sign-in
@@ -408,3 +412,37 @@ std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() cons
 void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache) {
     if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(&app_)) tablet->popoverCache = cache;
 }
+// ---- quick settings
+
+std::shared_ptr<HX_Account> HXAppQuickSettingsRole::account() const { return app_.account(); }
+
+std::shared_ptr<HX_QuickSetting> HXAppQuickSettingsRole::currentSettings() const {
+    auto a = app_.account();
+    return a ? a->quickSetting(app_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
+}
+
+void HXAppQuickSettingsRole::selectQuickSettingWithName(const std::string& name) {
+    app_.selectQuickSettingWithName(name);
+}
+
+std::shared_ptr<services::LocationManager> HXAppQuickSettingsRole::locationManager() const {
+    return app_.locationManager();
+}
+
+void HXAppQuickSettingsRole::monitorQuickSettingRegions() { app_.monitorQuickSettingRegions(); }
+
+bool HXAppQuickSettingsRole::canChangeCallback() {
+    auto calls = callsOf(app_.weakWebClient());
+    return calls && calls->canChangeCallback();
+}
+
+bool HXAppQuickSettingsRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+
+void HXAppQuickSettingsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
+                                          toolkit::ViewController* from) {
+    app_.presentAlert(alert, from);
+}
+
+void HXAppQuickSettingsRole::openApplicationSettings() { app_.openApplicationSettings(); }
+
+void HXAppQuickSettingsRole::requestReview() { app_.requestReview(); }

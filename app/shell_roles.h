@@ -296,6 +296,25 @@ private:
     HX_ConnectAppDelegate_iPad& app_;
 };
 
+// The quick-settings screens': the presets, their application and region monitoring (the shell's).
+class HXAppQuickSettingsRole final : public HXQuickSettingsRole {
+public:
+    explicit HXAppQuickSettingsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    std::shared_ptr<HX_Account> account() const override;
+    std::shared_ptr<HX_QuickSetting> currentSettings() const override;
+    void selectQuickSettingWithName(const std::string& name) override;
+    std::shared_ptr<services::LocationManager> locationManager() const override;
+    void monitorQuickSettingRegions() override;
+    bool canChangeCallback() override;
+    bool isABAccessRestricted() override;
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
+    void openApplicationSettings() override;
+    void requestReview() override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
 // The roles of one application object, made with it.
 struct HXShellRoles {
     explicit HXShellRoles(HX_ConnectAppDelegate& app);
@@ -313,6 +332,7 @@ struct HXShellRoles {
     HXAppConversationRole conversation;
     HXAppAccountSettingsRole accountSettings;
     HXAppAccountListRole accounts;
+    HXAppQuickSettingsRole quickSettings;
     // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
     // split view's).
     HXScreenRoles share(const std::shared_ptr<void>& owner);

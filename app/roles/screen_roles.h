@@ -27,6 +27,9 @@
 class HXCPasscodeLock;
 class HX_Account;
 class HX_QuickSetting;
+namespace services {
+class LocationManager;
+}
 class HXListActionsRole;
 class HXMessageListModel;
 namespace toolkit {
@@ -330,6 +333,28 @@ public:
     virtual void setPopoverCache(const foundation::Dictionary& cache) = 0;
 };
 
+// The quick-settings screens': the account's presets and current settings, applying one, the
+// location manager (none where the device monitors no regions) and the registration of the
+// presets' regions, the callback choice's availability, contacts access, alerts, the system's
+// settings page and the rating request.
+class HXQuickSettingsRole {
+public:
+    virtual ~HXQuickSettingsRole() = default;
+    virtual std::shared_ptr<HX_Account> account() const = 0;
+    // A snapshot of the account's and the app's current settings as a preset.
+    virtual std::shared_ptr<HX_QuickSetting> currentSettings() const = 0;
+    virtual void selectQuickSettingWithName(const std::string& name) = 0;
+    virtual std::shared_ptr<services::LocationManager> locationManager() const = 0;
+    // Monitors the region of every stored preset (exit notified while the account has a default).
+    virtual void monitorQuickSettingRegions() = 0;
+    virtual bool canChangeCallback() = 0;
+    virtual bool isABAccessRestricted() = 0;
+    virtual void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
+                              toolkit::ViewController* from) = 0;
+    virtual void openApplicationSettings() = 0;
+    virtual void requestReview() = 0;
+};
+
 // What a maker hands a screen; a role that the form does not play is empty.
 struct HXScreenRoles {
     std::weak_ptr<HXSignInRole> signIn;
@@ -347,4 +372,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXConversationRole> conversation;
     std::weak_ptr<HXAccountSettingsRole> accountSettings;
     std::weak_ptr<HXAccountListRole> accounts;
+    std::weak_ptr<HXQuickSettingsRole> quickSettings;
 };

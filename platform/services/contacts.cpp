@@ -223,6 +223,7 @@ Contact withKeys(const Contact& full, const std::set<std::string>& want) {
     if (want.count(kContactNicknameKey)) c.nickname = full.nickname;
     if (want.count(kContactOrganizationNameKey)) c.organizationName = full.organizationName;
     if (want.count(kContactPhoneNumbersKey)) c.phoneNumbers = full.phoneNumbers;
+    if (want.count(kContactPostalAddressesKey)) c.postalAddresses = full.postalAddresses;
     // Availability is answered from the image itself, so asking for it brings the image along.
     if (want.count(kContactImageDataKey) || want.count(kContactImageDataAvailableKey)) c.imageData = full.imageData;
     if (want.count(kContactThumbnailImageDataKey)) c.thumbnailImageData = full.thumbnailImageData;
@@ -582,6 +583,17 @@ foundation::Result<std::vector<Contact>> readVCards(std::string_view text) {
             for (const auto& [k, v] : line->params) uri = uri || (k == "VALUE" && upper(trim(v)) == "URI");
             if (uri && number.rfind("tel:", 0) == 0) number = number.substr(4);
             if (!number.empty()) card->phoneNumbers.push_back({labelForTypes(typesOf(*line)), number});
+        } else if (name == "ADR") {
+            // post office box; extended address; street; locality; region; postal code; country
+            auto parts = splitEscaped(line->value, ';');
+            parts.resize(std::max<size_t>(parts.size(), 7));
+            PostalAddress address{.street = trim(parts[2]),
+                                  .city = trim(parts[3]),
+                                  .state = trim(parts[4]),
+                                  .postalCode = trim(parts[5]),
+                                  .country = trim(parts[6])};
+            if (!(address == PostalAddress{}))
+                card->postalAddresses.push_back({labelForTypes(typesOf(*line)), address});
         } else if (name == "PHOTO") {
             if (auto data = photoData(*line)) {
                 card->imageData = *data;
@@ -614,6 +626,13 @@ std::string writeVCards(const std::vector<Contact>& contacts, int version) {
             else
                 line += ":" + escape(p.stringValue);
             fold(out, line);
+        }
+        for (const auto& a : c.postalAddresses) {
+            std::string types = typesForLabel(a.label);
+            std::string line = "ADR";
+            if (!types.empty()) line += v4 ? ";TYPE=\"" + types + "\"" : ";TYPE=" + types;
+            fold(out, line + ":;;" + escape(a.value.street) + ";" + escape(a.value.city) + ";" + escape(a.value.state) +
+                          ";" + escape(a.value.postalCode) + ";" + escape(a.value.country));
         }
         const auto& photo = c.imageData ? c.imageData : c.thumbnailImageData;
         if (photo && !photo->empty()) {

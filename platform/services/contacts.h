@@ -17,6 +17,7 @@
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
+#include "platform/services/postal_address.h"
 
 namespace services {
 
@@ -58,6 +59,8 @@ inline constexpr const char* kContactStoreDidChangeNotification = "CNContactStor
 // A vCard marks an organisation with "KIND:org" (or "organization"); every other card is a person.
 enum class ContactType { Person = 0, Organization = 1 };
 
+inline constexpr const char* kContactPostalAddressesKey = "postalAddresses";
+
 struct LabeledPhoneNumber {
     std::string label;
     std::string stringValue;
@@ -67,6 +70,12 @@ struct LabeledPhoneNumber {
     friend bool operator==(const LabeledPhoneNumber&, const LabeledPhoneNumber&) = default;
 };
 
+struct LabeledPostalAddress {
+    std::string label;
+    PostalAddress value;
+    friend bool operator==(const LabeledPostalAddress&, const LabeledPostalAddress&) = default;
+};
+
 struct Contact {
     std::string identifier;
     ContactType contactType = ContactType::Person;
@@ -74,6 +83,8 @@ struct Contact {
     std::string nickname;
     std::string organizationName;
     std::vector<LabeledPhoneNumber> phoneNumbers;
+    // From the cards' ADR lines.
+    std::vector<LabeledPostalAddress> postalAddresses;
     std::optional<foundation::Data> imageData;
     std::optional<foundation::Data> thumbnailImageData;
     bool imageDataAvailable() const { return imageData.has_value() || thumbnailImageData.has_value(); }

@@ -5,6 +5,7 @@
 
 #include "platform/foundation/notification_center.h"
 #include "platform/services/audio_session.h"
+#include "platform/services/location_manager.h"
 
 namespace services {
 
@@ -300,6 +301,7 @@ void resetDeviceServices() {
         location.status_ = LocationAuthorization::NotDetermined;
         location.monitored_.clear();
     }
+    LocationFeed::reset();
     {
         auto& settings = NotificationSettings::shared();
         std::lock_guard lock(settings.mutex_);

@@ -1,5 +1,6 @@
 #include "platform/services/region.h"
 
+#include <cctype>
 #include <cmath>
 #include <mutex>
 
@@ -25,15 +26,23 @@ void Region::registerClasses() {
     });
 }
 
-bool CircularRegion::containsCoordinate(Coordinate c) const {
+double distanceBetween(Coordinate p, Coordinate c) {
     constexpr double rad = M_PI / 180.0;
-    const double dLat = (c.latitude - center_.latitude) * rad;
-    const double dLon = (c.longitude - center_.longitude) * rad;
-    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) + std::cos(center_.latitude * rad) *
-                                                                   std::cos(c.latitude * rad) * std::sin(dLon / 2) *
-                                                                   std::sin(dLon / 2);
-    const double distance = 2 * kEarthRadius * std::atan2(std::sqrt(a), std::sqrt(1 - a));
-    return distance <= radius_;
+    const double dLat = (c.latitude - p.latitude) * rad;
+    const double dLon = (c.longitude - p.longitude) * rad;
+    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) +
+                     std::cos(p.latitude * rad) * std::cos(c.latitude * rad) * std::sin(dLon / 2) * std::sin(dLon / 2);
+    return 2 * kEarthRadius * std::atan2(std::sqrt(a), std::sqrt(1 - a));
+}
+
+bool CircularRegion::containsCoordinate(Coordinate c) const { return distanceBetween(center_, c) <= radius_; }
+
+bool BeaconRegion::matches(const std::string& uuid, uint16_t major, uint16_t minor) const {
+    if (uuid.size() != uuid_.size()) return false;
+    for (size_t i = 0; i < uuid.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(uuid[i])) != std::tolower(static_cast<unsigned char>(uuid_[i])))
+            return false;
+    return (!major_ || *major_ == major) && (!minor_ || *minor_ == minor);
 }
 
 void CircularRegion::encode(foundation::Coder& coder) const {

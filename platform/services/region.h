@@ -17,15 +17,34 @@ struct Coordinate {
     friend bool operator==(const Coordinate&, const Coordinate&) = default;
 };
 
+// The great-circle distance in metres between two coordinates, on the mean Earth sphere.
+double distanceBetween(Coordinate a, Coordinate b);
+
 class Region : public foundation::Archivable {
 public:
     explicit Region(std::string identifier) : identifier_(std::move(identifier)) {}
     const std::string& identifier() const { return identifier_; }
+    // Whether crossing into or out of the region is reported (both on for a new region). They
+    // belong to the region as it is handed to a location manager and are not archived.
+    bool notifyOnEntry() const { return notifyOnEntry_; }
+    void setNotifyOnEntry(bool v) { notifyOnEntry_ = v; }
+    bool notifyOnExit() const { return notifyOnExit_; }
+    void setNotifyOnExit(bool v) { notifyOnExit_ = v; }
+    // A copy with the same identifier and flags (a location manager keeps its own).
+    virtual std::shared_ptr<Region> copy() const = 0;
+    // The same place under another identifier.
+    std::shared_ptr<Region> copyWithIdentifier(std::string identifier) const {
+        auto region = copy();
+        region->identifier_ = std::move(identifier);
+        return region;
+    }
     // Makes both region classes known to the archive readers (once; thread-safe).
     static void registerClasses();
 
 protected:
     std::string identifier_;
+    bool notifyOnEntry_ = true;
+    bool notifyOnExit_ = true;
 };
 
 class CircularRegion : public Region {
@@ -37,6 +56,7 @@ public:
     // Metres.
     double radius() const { return radius_; }
     bool containsCoordinate(Coordinate c) const;
+    std::shared_ptr<Region> copy() const override { return std::make_shared<CircularRegion>(*this); }
 
     std::string className() const override { return kClassName; }
     void encode(foundation::Coder& coder) const override;
@@ -60,6 +80,9 @@ public:
     const std::string& proximityUUID() const { return uuid_; }
     std::optional<uint16_t> major() const { return major_; }
     std::optional<uint16_t> minor() const { return minor_; }
+    // Whether a beacon of this UUID (any letter case), major and minor belongs to the region.
+    bool matches(const std::string& uuid, uint16_t major, uint16_t minor) const;
+    std::shared_ptr<Region> copy() const override { return std::make_shared<BeaconRegion>(*this); }
 
     std::string className() const override { return kClassName; }
     void encode(foundation::Coder& coder) const override;

@@ -43,6 +43,10 @@ void ContactKeyValueSource::resolve(const std::vector<std::string>& keyPath, std
         for (const auto& p : contact_.phoneNumbers) out.emplace_back(p.stringValue);
         return;
     }
+    if (key == services::kContactPostalAddressesKey && keyPath.size() == 2 && keyPath[1] == "@count") {
+        out.emplace_back(static_cast<int64_t>(contact_.postalAddresses.size()));
+        return;
+    }
     if (keyPath.size() != 1) return;
     const std::pair<const char*, const std::string*> fields[] = {
         {services::kContactIdentifierKey, &contact_.identifier},
@@ -278,13 +282,34 @@ void ContactViewController::viewDidLoad() {
     tableView()->setTableHeaderView(header);
 }
 
+bool ContactViewController::showsAddresses() const {
+    return std::find(displayedPropertyKeys.begin(), displayedPropertyKeys.end(),
+                     services::kContactPostalAddressesKey) != displayedPropertyKeys.end();
+}
+
 long ContactViewController::numberOfRows(toolkit::TableView&, long) {
+    if (showsAddresses()) return static_cast<long>(contact_.postalAddresses.size());
     // While editing the editor stands above the numbers; the offer to create is gone.
     return static_cast<long>(contact_.phoneNumbers.size()) + (offersNewContact() && !editor_ ? 1 : 0);
 }
 
 toolkit::TableViewCellPtr ContactViewController::cellForRow(toolkit::TableView& table, toolkit::IndexPath ip) {
     const size_t row = static_cast<size_t>(ip.row);
+    if (showsAddresses()) {
+        auto cell = table.dequeueReusableCell("PropertyCell");
+        if (!cell)
+            cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Subtitle, "PropertyCell");
+        const auto& address = contact_.postalAddresses.at(static_cast<size_t>(ip.row));
+        const std::string label = services::localizedStringForLabel(address.label);
+        cell->textLabel().setText(label.empty() ? "address" : label);
+        cell->textLabel().setFont(toolkit::Font::system(13));
+        if (auto* detail = cell->detailTextLabel()) {
+            detail->setText(services::mailingAddressString(address.value));
+            detail->setNumberOfLines(0);
+            detail->setFont(toolkit::Font::system(17));
+        }
+        return cell;
+    }
     if (row >= contact_.phoneNumbers.size()) {
         auto cell = table.dequeueReusableCell("ActionCell");
         if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Default, "ActionCell");
@@ -316,6 +341,14 @@ void ContactViewController::didSelectRow(toolkit::TableView& table, toolkit::Ind
 }
 
 void ContactViewController::tapProperty(size_t index) {
+    if (showsAddresses()) {
+        if (index >= contact_.postalAddresses.size()) return;
+        ContactProperty property{.contact = contact_,
+                                 .key = services::kContactPostalAddressesKey,
+                                 .address = contact_.postalAddresses[index]};
+        if (auto picker = picker_.lock()) picker->selectProperty(property);
+        return;
+    }
     if (index == contact_.phoneNumbers.size() && offersNewContact()) {
         createNewContact();
         return;

@@ -17,7 +17,9 @@
 //   contact's card, where a tap on a phone number picks that property;
 // - picking or Cancel closes the picker first, then the delegate hears of it.
 // Predicates are the store's ("phoneNumbers.@count > 0"); a contact answers the key paths of its
-// names, "identifier", "phoneNumbers" (the numbers' strings) and "phoneNumbers.@count".
+// names, "identifier", "phoneNumbers" (the numbers' strings), "phoneNumbers.@count" and
+// "postalAddresses.@count". A picker whose displayed keys name the postal addresses shows them
+// on its cards in place of the phone numbers.
 #pragma once
 
 #include <memory>
@@ -34,12 +36,14 @@
 
 namespace system_screens {
 
-// One labelled value of a contact (only phone numbers are offered here).
+// One labelled value of a contact: a phone number, or a postal address where the picker shows
+// addresses.
 struct ContactProperty {
     services::Contact contact;
-    std::string key;         // services::kContactPhoneNumbersKey
+    std::string key;         // services::kContactPhoneNumbersKey or kContactPostalAddressesKey
     std::string identifier;  // the labelled value's identifier
     services::LabeledPhoneNumber value;
+    services::LabeledPostalAddress address;
 };
 
 // The contact as a source of key paths for the picker's predicates.
@@ -154,6 +158,8 @@ public:
     // The editor's fields, in order: first name, last name, company (none while not editing).
     std::vector<std::shared_ptr<toolkit::TextField>> editorFields() const;
     void finishEditing(bool done);
+    // Postal addresses in place of phone numbers (the displayed keys name them).
+    bool showsAddresses() const;
 
     void viewDidLoad() override;
     long numberOfRows(toolkit::TableView&, long section) override;

@@ -246,7 +246,7 @@ TEST_F(SessionTest, LogoutCancelsRequestsKeepsStoredDataAndCanBeRepeated) {
     EXPECT_EQ(app->account()->username(), "");
     EXPECT_EQ(app->cookieJar()->numberOfCookies(), 0u);
     EXPECT_TRUE(app->initialDataArmed());
-    EXPECT_EQ(app->shell().calls(), (std::vector<std::string>{"stopMonitoringRegions", "updateAccountPrefs",
+    EXPECT_EQ(app->shell().calls(), (std::vector<std::string>{"updateAccountPrefs",
                                                               "setBackgroundFetchIntervalNever"}));
     EXPECT_EQ(timesPosted("kLogoutNotification"), 1u);
     // Nothing persistent goes.

@@ -20,6 +20,7 @@
 #include "ui/passcode/hxc_passcode_settings_view_controller.h"
 #include "ui/settings/vc_accounts.h"
 #include "ui/settings/vc_settings.h"
+#include "ui/settings/vc_quick_settings.h"
 #include "ui/shell/options_popover.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/signin/login_panel.h"
@@ -124,11 +125,9 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeAccountList(const HXSc
         VC_Accounts::Roles{.accounts = roles.accounts, .routing = roles.routing, .passcode = roles.passcode}, style);
 }
 
-std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingsList(const HXScreenRoles& roles) {
-    (void)roles;
-    auto screen = std::make_shared<HXPlaceholderScreen>("VC_QuickSettings");
-    screen->setTitle(foundation::localizedString("Quick Settings"));
-    return screen;
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingsScreen(const HXScreenRoles& roles) {
+    return std::make_shared<VC_QuickSettings>(VC_QuickSettings::Roles{.quickSettings = roles.quickSettings},
+                                              toolkit::TableViewStyle::Grouped);
 }
 
 std::shared_ptr<HXPasscodePadScreen>

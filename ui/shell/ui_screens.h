@@ -25,6 +25,7 @@ public:
                                                   std::weak_ptr<HXOptionsPopoverDelegate> delegate) override;
     // View 0's dial pad, the message lists at views 1 to 3 and the settings at view 4.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles& roles) override;
+    std::shared_ptr<toolkit::ViewController> makeQuickSettingsScreen(const HXScreenRoles& roles) override;
     std::shared_ptr<HXPasscodePadScreen>
     makePadLockScreen(std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate, bool complexPin) override;
     std::shared_ptr<HXPasscodePadScreen>
@@ -35,8 +36,6 @@ public:
     std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,
                                                                  const HXConversationSetup& setup) override;
     std::shared_ptr<toolkit::ViewController> makeAccountList(const HXScreenRoles& roles) override;
-    // The quick settings list: a titled stand-in until it is built.
-    std::shared_ptr<toolkit::ViewController> makeQuickSettingsList(const HXScreenRoles& roles) override;
     std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles& roles,
                                                                 const std::string& conversationID) override;
 };

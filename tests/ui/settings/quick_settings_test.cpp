@@ -1,0 +1,389 @@
+// The quick-settings list, its editor and the location awareness screen, as the user meets them
+// from the settings view on a signed-in phone.
+#include <gtest/gtest.h>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
+#include "model/phone.h"
+#include "model/quick_setting.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/location_manager.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
+#include "ui/settings/quick_setting_location.h"
+#include "ui/settings/vc_qs_details.h"
+#include "ui/settings/vc_qs_location.h"
+#include "ui/settings/vc_quick_settings.h"
+#include "ui/shell/ui_screens.h"
+
+namespace {
+
+using services::LocationAuthorization;
+using Phone = hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>;
+
+std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
+
+class QuickSettingsScreens : public hxtest::ScreenFixture<Phone> {
+protected:
+    QuickSettingsScreens()
+        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true}) {}
+    void SetUp() override {
+        ScreenFixture::SetUp();
+        services::LocationServices::shared().setAuthorizationStatus(LocationAuthorization::Always);
+        ASSERT_TRUE(launch());
+        app->selectViewForIndex(4);
+        harness.settle();
+        nav = app->viewControllerForIndex(4)->navigationController();
+        ASSERT_NE(nav, nullptr);
+        account = app->account();
+        // Two linked phones, the office one forwarded.
+        int64_t id = 11;
+        for (const auto* name : {"Mobile", "Office"}) {
+            auto phone = std::make_shared<HX_Phone>();
+            phone->setPhoneId(id);
+            phone->setName(name);
+            phone->setNumber("+1555010" + std::to_string(id));
+            phone->setFormattedNumber("(555) 010-" + std::to_string(id));
+            phone->setForwarded(id == 12);
+            account->phones()[id++] = phone;
+        }
+    }
+    void TearDown() override {
+        ScreenFixture::TearDown();
+        services::resetDeviceServices();
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+    }
+    HXQuickSettingsRole& role() { return *app->screenRoles().quickSettings.lock(); }
+    // A preset of the current settings, changed by change, stored under name.
+    void store(const std::string& name, const std::function<void(HX_QuickSetting&)>& change = {}) {
+        auto preset = role().currentSettings();
+        if (change) change(*preset);
+        ASSERT_TRUE(storeQuickSetting(*account, name, *preset));
+    }
+    // The list as the settings screen's "Quick Settings" row opens it.
+    std::shared_ptr<VC_QuickSettings> openList() {
+        auto list =
+            std::dynamic_pointer_cast<VC_QuickSettings>(app->screens().makeQuickSettingsScreen(app->screenRoles()));
+        nav->pushViewController(list, false);
+        harness.settle();
+        return list;
+    }
+    std::vector<std::string> rowTexts(toolkit::TableView& table, long section) {
+        std::vector<std::string> texts;
+        for (long row = 0; row < table.numberOfRows(section); ++row) {
+            auto cell = table.dataSource()->cellForRow(table, {section, row});
+            std::string text = cell->textLabel().text();
+            if (auto* detail = cell->detailTextLabel(); detail && !detail->text().empty())
+                text += " | " + detail->text();
+            if (cell->accessoryType() == toolkit::CellAccessoryType::Checkmark) text += " ✓";
+            texts.push_back(text);
+        }
+        return texts;
+    }
+    toolkit::NavigationController* nav = nullptr;
+    std::shared_ptr<HX_Account> account;
+};
+
+TEST(QuickSettingLocationLabel, DefaultAndRegionDecideTheLabel) {
+    struct Case {
+        bool isDefault;
+        std::optional<std::string> title, subtitle;
+        bool region;
+        std::string label;
+    } cases[] = {
+        {false, std::nullopt, std::nullopt, false, "No Location"},
+        {true, std::nullopt, std::nullopt, false, "Default"},
+        {false, "Office", "1 Main St", true, "Office"},
+        {false, std::nullopt, "1 Main St", true, "1 Main St"},
+        {true, "Office", "1 Main St", true, "Office, Default"},
+        {true, std::nullopt, "1 Main St", true, "1 Main St, Default"},
+        {true, "Office", std::nullopt, false, "Default"},  // labels without a region count for nothing
+    };
+    for (const auto& c : cases) {
+        HX_QuickSetting q;
+        q.setRegionTitle(c.title);
+        q.setRegionSubtitle(c.subtitle);
+        if (c.region) q.setRegion(std::make_shared<services::CircularRegion>(services::Coordinate{1, 2}, 100, "x"));
+        EXPECT_EQ(locationLabelForSetting(q, c.isDefault), c.label) << c.label;
+    }
+}
+
+TEST_F(QuickSettingsScreens, WithoutPresetsTheListOpensInEditingModeWithTheCreateRow) {
+    auto list = openList();
+    auto& table = *list->tableView();
+    EXPECT_TRUE(list->isEditing());
+    EXPECT_FALSE(list->editButton()->enabled);
+    ASSERT_EQ(table.numberOfSections(), 2);
+    EXPECT_EQ(rowTexts(table, 0), std::vector<std::string>{"Location Awareness | Off"});
+    EXPECT_EQ(rowTexts(table, 1),
+              std::vector<std::string>{"Create Setting… | New Quick Setting from current Settings"});
+    expectOutline("quick_settings_empty");
+}
+
+TEST_F(QuickSettingsScreens, PresetsAreCreatedRenamedAndDeletedThroughAlertsAndSwipes) {
+    auto list = openList();
+    auto& table = *list->tableView();
+    // Create from the current settings: the row shows a check mark.
+    ASSERT_TRUE(harness.tapRowShowing("Create Setting…"));
+    harness.settle();
+    ASSERT_NE(harness.visibleAlert(), nullptr);
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Save Current Settings");
+    ASSERT_TRUE(harness.fillAlertField(0, "Work Day"));
+    ASSERT_TRUE(harness.tapAlertAction("OK"));
+    harness.settle();
+    EXPECT_TRUE(account->quickSettings().contains("Work Day"));
+    EXPECT_TRUE(list->editButton()->enabled);
+    // An empty name makes nothing.
+    list->createQuickSetting("");
+    store("Home", [](HX_QuickSetting& q) { q.setDndEnabled(!q.dndEnabled()); });
+    list->updateHashDict("Home");
+    list->setEditingMode(false, false);
+    harness.settle();
+    EXPECT_EQ(list->sortedSettings(), (std::vector<std::string>{"Work Day"}));  // "Home" was stored past the list
+    list->createQuickSetting("Home");                                           // overwrites with the current settings
+    harness.settle();
+    EXPECT_EQ(rowTexts(table, 1), (std::vector<std::string>{"Home | No Location ✓", "Work Day | No Location ✓"}));
+    expectOutline("quick_settings_two");
+
+    // Rename: an empty name or one in the list is refused; otherwise the default and the
+    // region move with the name.
+    auto preset = storedQuickSetting(*account, "Home");
+    preset->setRegion(std::make_shared<services::CircularRegion>(services::Coordinate{48.2, 16.37}, 150, "Home"));
+    ASSERT_TRUE(storeQuickSetting(*account, "Home", *preset));
+    account->setDefaultQS(std::string("Home"));
+    role().locationManager()->startMonitoringForRegion(*preset->region());
+    EXPECT_EQ(harness.swipeRow(table, {1, 0}, toolkit::SwipeEdge::Trailing),
+              (std::vector<std::string>{"Delete", "Rename"}));
+    ASSERT_TRUE(harness.tapSwipeAction("Rename"));
+    harness.settle();
+    ASSERT_NE(harness.visibleAlert(), nullptr);
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Rename 'Home'");
+    ASSERT_TRUE(harness.fillAlertField(0, "Work Day"));
+    ASSERT_TRUE(harness.tapAlertAction("OK"));
+    harness.settle();
+    EXPECT_TRUE(account->quickSettings().contains("Home"));
+    list->renameQuickSetting("Home", "");
+    list->renameQuickSetting("Home", "Evening");
+    harness.settle();
+    EXPECT_FALSE(account->quickSettings().contains("Home"));
+    auto renamed = storedQuickSetting(*account, "Evening");
+    ASSERT_TRUE(renamed && renamed->region());
+    EXPECT_EQ(renamed->region()->identifier(), "Evening");
+    EXPECT_EQ(account->defaultQS(), "Evening");
+    const auto monitored = role().locationManager()->monitoredRegions();
+    ASSERT_EQ(monitored.size(), 1u);
+    EXPECT_EQ(monitored[0]->identifier(), "Evening");
+    EXPECT_EQ(list->sortedSettings(), (std::vector<std::string>{"Evening", "Work Day"}));
+
+    // Deleting the default clears it and stops its region.
+    list->deleteQuickSetting("Evening");
+    harness.settle();
+    EXPECT_FALSE(account->defaultQS());
+    EXPECT_TRUE(role().locationManager()->monitoredRegions().empty());
+    EXPECT_EQ(rowTexts(table, 1), (std::vector<std::string>{"Work Day | No Location ✓"}));
+}
+
+TEST_F(QuickSettingsScreens, ADefaultWithoutAnotherLocationIsClearedWhenAPresetGoes) {
+    defaults()->setBool(true, "useQSLocation");
+    auto manager = role().locationManager();
+    for (const auto* name : {"A", "B", "C"}) {
+        store(name, [&](HX_QuickSetting& q) {
+            if (std::string(name) != "C")
+                q.setRegion(std::make_shared<services::CircularRegion>(services::Coordinate{10, 10}, 100, name));
+        });
+    }
+    account->setDefaultQS(std::string("A"));
+    role().monitorQuickSettingRegions();
+    ASSERT_EQ(manager->monitoredRegions().size(), 2u);
+    for (const auto& r : manager->monitoredRegions()) EXPECT_TRUE(r->notifyOnExit());
+    auto list = openList();
+    list->deleteQuickSetting("C");  // B's location remains: the default stays
+    EXPECT_EQ(account->defaultQS(), "A");
+    list->deleteQuickSetting("B");  // only the default's own location is left
+    EXPECT_FALSE(account->defaultQS());
+    for (const auto& r : manager->monitoredRegions()) EXPECT_FALSE(r->notifyOnExit());
+}
+
+TEST_F(QuickSettingsScreens, ATapAppliesThePresetAndGoesBack) {
+    app->setNewMessageAlert(false);
+    store("Loud", [](HX_QuickSetting& q) { q.setMessageSounds(2); });
+    store("Same");
+    auto list = openList();
+    EXPECT_FALSE(list->isEditing());
+    EXPECT_EQ(rowTexts(*list->tableView(), 1),
+              (std::vector<std::string>{"Loud | No Location", "Same | No Location ✓"}));
+    ASSERT_TRUE(harness.tapRowShowing("Loud"));
+    harness.settle();
+    EXPECT_TRUE(app->newMessageAlert());
+    EXPECT_NE(nav->topViewController(), list.get());
+}
+
+TEST_F(QuickSettingsScreens, WithoutRegionMonitoringThereIsOneSectionAndNoLocations) {
+    services::LocationServices::shared().setRegionMonitoringAvailable(false);
+    store("Work");
+    auto list = openList();
+    auto& table = *list->tableView();
+    ASSERT_EQ(table.numberOfSections(), 1);
+    EXPECT_EQ(rowTexts(table, 0), std::vector<std::string>{"Work ✓"});
+    EXPECT_TRUE(table.dataSource()->titleForFooter(table, 0)->starts_with("A \"✓\" next to an entry"));
+}
+
+// ---- the editor
+
+struct EditorCase {
+    bool monitoring;
+    bool phones;
+    std::map<int, int> sections;  // tag -> section
+};
+
+TEST_F(QuickSettingsScreens, TheEditorsSectionsFollowLocationAndPhones) {
+    const EditorCase cases[] = {
+        {true, true, {{125, 0}, {100, 1}, {103, 2}, {114, 3}, {110, 4}, {116, 5}, {99, -1}}},
+        {true, false, {{125, 0}, {100, 1}, {103, -1}, {114, -1}, {110, 2}, {116, 3}}},
+        {false, true, {{125, -1}, {100, 0}, {103, 1}, {114, 2}, {110, 3}, {116, 4}}},
+        {false, false, {{125, -1}, {100, 0}, {103, -1}, {114, -1}, {110, 1}, {116, 2}}},
+    };
+    ASSERT_FALSE(account->phones().empty());
+    for (const auto& c : cases) {
+        services::LocationServices::shared().setRegionMonitoringAvailable(c.monitoring);
+        store("P", [&](HX_QuickSetting& q) {
+            if (!c.phones) q.setPhones({});
+        });
+        auto editor =
+            std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+        nav->pushViewController(editor, false);
+        harness.settle();
+        for (const auto& [tag, section] : c.sections) EXPECT_EQ(editor->sectionForTag(tag), section) << tag;
+        EXPECT_EQ(editor->tableView()->numberOfSections(), 3 + c.monitoring + 2 * c.phones);
+        EXPECT_EQ(editor->indexPathForTag(105), (toolkit::IndexPath{-1, -1}));
+        EXPECT_FALSE(editor->indexPathForTag(140));
+        nav->popViewController(false);
+        harness.settle();
+    }
+}
+
+TEST_F(QuickSettingsScreens, TheEditorSavesOnlyAChangedPresetAndFlipsTriStatesToOn) {
+    int posted = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(this, "kQuickSettingUpdatedNotification",
+                                                                [&](const foundation::Notification&) { ++posted; });
+    store("P", [](HX_QuickSetting& q) {
+        q.setAutoRefresh(0);
+        q.setForwardingPhoneID(11);
+    });
+    const auto before = account->quickSettings().at("P");
+    auto editor =
+        std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+    nav->pushViewController(editor, false);
+    harness.settle();
+    expectOutline("quick_setting_editor");
+    nav->popViewController(false);
+    harness.settle();
+    EXPECT_EQ(posted, 0);
+    EXPECT_EQ(account->quickSettings().at("P"), before);
+    nav->pushViewController(editor, false);
+    harness.settle();
+    editor->toggleOnOff(106);  // a tri-state 0 shows off; one tap makes it on
+    editor->toggleOnOff(101);
+    editor->toggleOnOff(999);  // no such switch
+    nav->popViewController(false);
+    harness.settle();
+    EXPECT_EQ(posted, 1);
+    auto saved = storedQuickSetting(*account, "P");
+    EXPECT_EQ(saved->autoRefresh(), 2);
+    EXPECT_EQ(saved->directConnect(), !role().currentSettings()->directConnect());
+}
+
+TEST_F(QuickSettingsScreens, AGoneCallbackPhoneBecomesTheAccountsFirstCallMethodNeverAVoIPClient) {
+    // A VoIP client sorts first by id among the phones, after the real phones among the call
+    // methods.
+    auto voip = std::make_shared<HX_Phone>();
+    voip->setPhoneId(0);
+    voip->setName("AAA Softphone");
+    voip->setIsVOIP(true);
+    account->phones()[0] = voip;
+    const auto methods = account->callMethods();
+    ASSERT_FALSE(methods.empty());
+    ASSERT_NE(methods.front()->phoneId(), 0);
+    store("P", [](HX_QuickSetting& q) { q.setForwardingPhoneID(987654); });
+    auto editor =
+        std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+    nav->pushViewController(editor, false);
+    harness.settle();
+    EXPECT_EQ(editor->quickSetting()->forwardingPhoneID(), methods.front()->phoneId());
+    EXPECT_NE(harness.find(methods.front()->name()), nullptr);
+    nav->popViewController(false);
+    harness.settle();
+    EXPECT_EQ(storedQuickSetting(*account, "P")->forwardingPhoneID(), methods.front()->phoneId());
+}
+
+// ---- location awareness
+
+TEST_F(QuickSettingsScreens, AwarenessAsksForAlwaysAccessOnceAndRegistersTheRegionsWhenGranted) {
+    services::LocationServices::shared().setAuthorizationStatus(LocationAuthorization::NotDetermined);
+    defaults()->setBool(false, "useQSLocation");
+    store("Home", [](HX_QuickSetting& q) {
+        q.setRegion(std::make_shared<services::CircularRegion>(services::Coordinate{48.2, 16.37}, 150, "Home"));
+    });
+    auto screen = std::make_shared<VC_QSLocation>(
+        VC_QSLocation::Roles{.quickSettings = app->screenRoles().quickSettings}, toolkit::TableViewStyle::InsetGrouped);
+    nav->pushViewController(screen, false);
+    harness.settle();
+    auto& table = *screen->tableView();
+    EXPECT_EQ(table.numberOfSections(), 1);
+    screen->toggleLocationAwareness();
+    screen->toggleLocationAwareness();
+    EXPECT_EQ(services::LocationFeed::authorizationRequests(), 1);
+    services::LocationFeed::changeAuthorization(LocationAuthorization::Always);
+    harness.settle();
+    EXPECT_TRUE(defaults()->boolForKey("useQSLocation"));
+    EXPECT_EQ(table.numberOfSections(), 2);
+    ASSERT_EQ(role().locationManager()->monitoredRegions().size(), 1u);
+    EXPECT_TRUE(role().locationManager()->isUpdatingLocation());
+    expectOutline("locations_on");
+    // Off again: every region stops, beacon regions too.
+    role().locationManager()->startMonitoringForRegion(
+        services::BeaconRegion("E2C56DB5-DFFB-48D2-B060-D0F5A71096E0", std::nullopt, std::nullopt, "Desk"));
+    screen->toggleLocationAwareness();
+    EXPECT_FALSE(defaults()->boolForKey("useQSLocation"));
+    EXPECT_TRUE(role().locationManager()->monitoredRegions().empty());
+    EXPECT_FALSE(role().locationManager()->isUpdatingLocation());
+    EXPECT_EQ(table.numberOfSections(), 1);
+}
+
+TEST_F(QuickSettingsScreens, AwarenessStaysOffWithoutAlwaysAccess) {
+    struct Case {
+        LocationAuthorization status;
+        bool alert;
+        bool footerAsksForAlways;
+    } cases[] = {
+        {LocationAuthorization::Denied, true, true},
+        {LocationAuthorization::Restricted, true, true},
+        {LocationAuthorization::WhenInUse, false, true},
+    };
+    auto screen = std::make_shared<VC_QSLocation>(
+        VC_QSLocation::Roles{.quickSettings = app->screenRoles().quickSettings}, toolkit::TableViewStyle::InsetGrouped);
+    nav->pushViewController(screen, false);
+    harness.settle();
+    for (const auto& c : cases) {
+        defaults()->setBool(false, "useQSLocation");
+        services::LocationServices::shared().setAuthorizationStatus(c.status);
+        screen->toggleLocationAwareness();
+        harness.settle();
+        EXPECT_FALSE(defaults()->boolForKey("useQSLocation"));
+        auto* alert = harness.visibleAlert();
+        EXPECT_EQ(alert != nullptr, c.alert);
+        if (alert) {
+            EXPECT_EQ(alert->alertTitle(), "Location not Available");
+            ASSERT_TRUE(harness.tapAlertAction("OK"));
+            harness.settle();
+        }
+        auto& table = *screen->tableView();
+        EXPECT_EQ(table.dataSource()->titleForFooter(table, 0)->starts_with("In order for Location Awareness"),
+                  c.footerAsksForAlways);
+    }
+}
+
+}  // namespace

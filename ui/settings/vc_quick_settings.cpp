@@ -1,0 +1,399 @@
+#include "ui/settings/vc_quick_settings.h"
+
+#include <algorithm>
+
+#include "app/quick_setting_regions.h"
+#include "model/account.h"
+#include "model/phone_extensions.h"
+#include "model/quick_setting.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/services/location_manager.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/text_input.h"
+#include "ui/settings/quick_setting_location.h"
+#include "ui/settings/vc_qs_details.h"
+#include "ui/settings/vc_qs_location.h"
+
+namespace {
+
+std::string text(std::string_view key) { return foundation::localizedString(key); }
+
+bool awarenessOn() { return foundation::UserDefaults::standardUserDefaults()->boolForKey("useQSLocation"); }
+
+}  // namespace
+
+VC_QuickSettings::VC_QuickSettings(Roles roles, toolkit::TableViewStyle style)
+    : toolkit::TableViewController(style), roles_(std::move(roles)) {
+    setTitle(text("Quick Settings"));
+    hidesBottomBarWhenPushed = true;
+}
+
+VC_QuickSettings::~VC_QuickSettings() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
+
+void VC_QuickSettings::computeCurrentHash() {
+    auto role = roles_.quickSettings.lock();
+    auto current = role ? role->currentSettings() : nullptr;
+    currentHash_ = current ? current->hash() : 0;
+}
+
+void VC_QuickSettings::remember(const std::string& name, const HX_QuickSetting& setting) {
+    hashDict_[name] = setting.hash();
+    if (!monitoring_) return;
+    auto role = roles_.quickSettings.lock();
+    auto account = role ? role->account() : nullptr;
+    locationDict_[name] = locationLabelForSetting(setting, account && account->defaultQS() == name);
+}
+
+void VC_QuickSettings::viewDidLoad() {
+    toolkit::TableViewController::viewDidLoad();
+    monitoring_ = regionMonitoringAvailable();
+    computeCurrentHash();
+    auto role = roles_.quickSettings.lock();
+    auto account = role ? role->account() : nullptr;
+    if (account) {
+        for (const auto& [name, archive] : std::map(account->quickSettings())) {
+            auto setting = storedQuickSetting(*account, name);
+            if (!setting) continue;
+            // The preset's phones follow the account's linked phones.
+            if (setting->quickSettingUpdated(*account)) storeQuickSetting(*account, name, *setting);
+            remember(name, *setting);
+            sortedSettings_.push_back(name);
+        }
+    }
+    std::sort(sortedSettings_.begin(), sortedSettings_.end());
+    editButton_ = toolkit::BarButtonItem::withSystemItem(
+        toolkit::SystemItem::Edit, [this](toolkit::BarButtonItem&) { setEditingMode(!isEditing(), true); });
+    navigationItem().setRightBarButtonItem(editButton_);
+    enableEditButton();
+    auto table = tableView();
+    table->bounces = false;
+    table->allowsSelectionDuringEditing = true;
+}
+
+void VC_QuickSettings::enableEditButton() {
+    if (!editButton_) return;
+    editButton_->enabled = !sortedSettings_.empty();
+    navigationItem().setRightBarButtonItem(editButton_);
+}
+
+void VC_QuickSettings::setEditingMode(bool editing, bool animated) {
+    setEditing(editing, animated);
+    if (editButton_) {
+        editButton_->systemItem = editing ? toolkit::SystemItem::Done : toolkit::SystemItem::Edit;
+        editButton_->style = editing ? toolkit::BarButtonStyle::Done : toolkit::BarButtonStyle::Plain;
+    }
+    enableEditButton();
+    if (!sortedSettings_.empty())
+        tableView()->reloadSections({presetSection()}, toolkit::RowAnimation::Automatic);
+    else
+        tableView()->reloadData();
+}
+
+void VC_QuickSettings::observeWhileVisible() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this);
+    auto weak = weakSelf<VC_QuickSettings>();
+    center.addObserver(this, "kSettingsUpdateNotification", [weak](const foundation::Notification&) {
+        if (auto self = weak.lock()) self->reloadTable();
+    });
+    center.addObserver(this, "kLocationAuthorizationStatusChangedNotification",
+                       [weak](const foundation::Notification&) {
+                           if (auto self = weak.lock()) self->locationAuthorizationUpdated();
+                       });
+}
+
+void VC_QuickSettings::viewWillAppear(bool animated) {
+    toolkit::TableViewController::viewWillAppear(animated);
+    if (!sortedSettings_.empty())
+        reloadTable();
+    else
+        setEditingMode(true, false);
+    observeWhileVisible();
+}
+
+void VC_QuickSettings::viewWillDisappear(bool animated) {
+    toolkit::TableViewController::viewWillDisappear(animated);
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this);
+    // A screen pushed on top (the editor, the location) announces the presets it saves.
+    auto weak = weakSelf<VC_QuickSettings>();
+    center.addObserver(this, "kQuickSettingUpdatedNotification", [weak](const foundation::Notification& n) {
+        auto self = weak.lock();
+        auto name = std::static_pointer_cast<std::string>(n.object);
+        if (self && name) self->updateHashDict(*name);
+    });
+}
+
+void VC_QuickSettings::reloadTable() {
+    computeCurrentHash();
+    tableView()->reloadData();
+}
+
+void VC_QuickSettings::updateHashDict(const std::string& name) {
+    auto role = roles_.quickSettings.lock();
+    auto account = role ? role->account() : nullptr;
+    auto setting = account ? storedQuickSetting(*account, name) : nullptr;
+    if (setting) remember(name, *setting);
+    reloadTable();
+}
+
+void VC_QuickSettings::locationAuthorizationUpdated() {
+    if (monitoring_) tableView()->reloadSections({0}, toolkit::RowAnimation::Automatic);
+}
+
+long VC_QuickSettings::numberOfSections(toolkit::TableView&) { return monitoring_ ? 2 : 1; }
+
+long VC_QuickSettings::numberOfRows(toolkit::TableView&, long section) {
+    if (monitoring_ && section == 0) return 1;
+    return static_cast<long>(sortedSettings_.size()) + (isEditing() ? 1 : 0);
+}
+
+toolkit::TableViewCellPtr VC_QuickSettings::cellForRow(toolkit::TableView& table, toolkit::IndexPath ip) {
+    if (monitoring_ && ip.section == 0) {
+        auto cell = table.dequeueReusableCell("DetailCell");
+        if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Value1, "DetailCell");
+        cell->textLabel().setText(text("Location Awareness"));
+        cell->detailTextLabel()->setText(PhoneExtensions::localizedString(awarenessOn() ? "On" : "Off"));
+        cell->setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
+        return cell;
+    }
+    auto cell = table.dequeueReusableCell("SubtitleCell");
+    if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Subtitle, "SubtitleCell");
+    if (ip.row >= static_cast<long>(sortedSettings_.size())) {
+        cell->textLabel().setText(text("Create Setting…"));
+        cell->detailTextLabel()->setText(text("New Quick Setting from current Settings"));
+        cell->setAccessoryType(toolkit::CellAccessoryType::None);
+        return cell;
+    }
+    const auto& name = sortedSettings_[static_cast<size_t>(ip.row)];
+    cell->textLabel().setText(name);
+    const auto location = locationDict_.find(name);
+    cell->detailTextLabel()->setText(monitoring_ && location != locationDict_.end() ? location->second : "");
+    const auto hash = hashDict_.find(name);
+    cell->setAccessoryType(hash != hashDict_.end() && hash->second == currentHash_
+                               ? toolkit::CellAccessoryType::Checkmark
+                               : toolkit::CellAccessoryType::None);
+    return cell;
+}
+
+std::optional<std::string> VC_QuickSettings::titleForFooter(toolkit::TableView&, long section) {
+    if (section != presetSection() || isEditing()) return std::nullopt;
+    return text(
+        "A \"✓\" next to an entry denotes that the currently selected account settings match the settings defined "
+        "for the respective Quick Setting");
+}
+
+void VC_QuickSettings::didSelectRow(toolkit::TableView& table, toolkit::IndexPath ip) {
+    auto* navigation = navigationController();
+    if (monitoring_ && ip.section == 0) {
+        auto screen = std::make_shared<VC_QSLocation>(VC_QSLocation::Roles{.quickSettings = roles_.quickSettings},
+                                                      toolkit::Device::current().systemVersionAtLeast(13)
+                                                          ? toolkit::TableViewStyle::InsetGrouped
+                                                          : toolkit::TableViewStyle::Grouped);
+        if (navigation) navigation->pushViewController(screen, true);
+        return;
+    }
+    const bool createRow = ip.row >= static_cast<long>(sortedSettings_.size());
+    if (isEditing()) {
+        if (createRow) {
+            commitEditingStyle(table, toolkit::CellEditingStyle::Insert, ip);
+            table.deselectRow(ip, true);
+            return;
+        }
+        auto editor = std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = roles_.quickSettings},
+                                                     sortedSettings_[static_cast<size_t>(ip.row)]);
+        if (navigation) navigation->pushViewController(editor, true);
+        return;
+    }
+    if (createRow) return;
+    if (auto role = roles_.quickSettings.lock())
+        role->selectQuickSettingWithName(sortedSettings_[static_cast<size_t>(ip.row)]);
+    if (navigation) navigation->popViewController(true);
+}
+
+bool VC_QuickSettings::canEditRow(toolkit::TableView&, toolkit::IndexPath ip) {
+    return !(monitoring_ && ip.section == 0);
+}
+
+toolkit::CellEditingStyle VC_QuickSettings::editingStyleForRow(toolkit::TableView&, toolkit::IndexPath ip) {
+    if (monitoring_ && ip.section == 0) return toolkit::CellEditingStyle::None;
+    if (ip.row >= static_cast<long>(sortedSettings_.size())) return toolkit::CellEditingStyle::Insert;
+    return toolkit::CellEditingStyle::Delete;
+}
+
+void VC_QuickSettings::commitEditingStyle(toolkit::TableView&, toolkit::CellEditingStyle style, toolkit::IndexPath) {
+    if (style == toolkit::CellEditingStyle::Insert) presentCreateAlert();
+    enableEditButton();
+}
+
+std::optional<std::vector<toolkit::TableViewRowActionPtr>> VC_QuickSettings::editActionsForRow(toolkit::TableView&,
+                                                                                               toolkit::IndexPath ip) {
+    if ((monitoring_ && ip.section == 0) || ip.row >= static_cast<long>(sortedSettings_.size()))
+        return std::vector<toolkit::TableViewRowActionPtr>{};
+    const std::string name = sortedSettings_[static_cast<size_t>(ip.row)];
+    auto weak = weakSelf<VC_QuickSettings>();
+    std::vector<toolkit::TableViewRowActionPtr> actions{
+        toolkit::TableViewRowAction::make(toolkit::RowActionStyle::Destructive, text("Delete"),
+                                          [weak, name](toolkit::TableViewRowAction&, toolkit::IndexPath) {
+                                              if (auto self = weak.lock()) self->deleteQuickSetting(name);
+                                          })};
+    if (!isEditing()) {
+        auto rename = toolkit::TableViewRowAction::make(toolkit::RowActionStyle::Normal, text("Rename"),
+                                                        [weak, name](toolkit::TableViewRowAction&, toolkit::IndexPath) {
+                                                            if (auto self = weak.lock()) self->presentRenameAlert(name);
+                                                        });
+        rename->backgroundColor = toolkit::Color::systemBlue();
+        actions.push_back(rename);
+    }
+    return actions;
+}
+
+void VC_QuickSettings::willBeginEditingRow(toolkit::TableView&, toolkit::IndexPath) {
+    if (editButton_) editButton_->enabled = false;
+    navigationItem().setRightBarButtonItem(editButton_);
+}
+
+void VC_QuickSettings::didEndEditingRow(toolkit::TableView&, std::optional<toolkit::IndexPath>) { enableEditButton(); }
+
+void VC_QuickSettings::presentCreateAlert() {
+    auto role = roles_.quickSettings.lock();
+    if (!role) return;
+    auto alert =
+        toolkit::AlertController::make(text("Save Current Settings"),
+                                       text("Create a new Quick Setting based on the currently selected account "
+                                            "settings"),
+                                       toolkit::AlertControllerStyle::Alert);
+    (void)alert->addTextField([](toolkit::TextField& field) { field.setPlaceholder(text("Quick Setting Title")); });
+    (void)alert->addAction(
+        toolkit::AlertAction::make(PhoneExtensions::localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
+    auto weak = weakSelf<VC_QuickSettings>();
+    std::weak_ptr<toolkit::AlertController> weakAlert = alert;
+    (void)alert->addAction(toolkit::AlertAction::make(PhoneExtensions::localizedString("OK"),
+                                                      toolkit::AlertActionStyle::Default,
+                                                      [weak, weakAlert](toolkit::AlertAction&) {
+                                                          auto self = weak.lock();
+                                                          auto shown = weakAlert.lock();
+                                                          if (self && shown && !shown->textFields().empty())
+                                                              self->createQuickSetting(shown->textFields()[0]->text());
+                                                      }));
+    role->presentAlert(alert, this);
+    if (!alert->textFields().empty()) alert->textFields()[0]->becomeFirstResponder();
+}
+
+void VC_QuickSettings::createQuickSetting(const std::string& name) {
+    auto role = roles_.quickSettings.lock();
+    auto account = role ? role->account() : nullptr;
+    auto snapshot = role ? role->currentSettings() : nullptr;
+    if (name.empty() || !account || !snapshot) return;
+    // Overwriting a preset keeps its location.
+    if (auto existing = storedQuickSetting(*account, name)) {
+        snapshot->setRegion(existing->region());
+        snapshot->setRegionTitle(existing->regionTitle());
+        snapshot->setRegionSubtitle(existing->regionSubtitle());
+    }
+    if (!storeQuickSetting(*account, name, *snapshot)) return;
+    if (std::find(sortedSettings_.begin(), sortedSettings_.end(), name) == sortedSettings_.end()) {
+        sortedSettings_.push_back(name);
+        std::sort(sortedSettings_.begin(), sortedSettings_.end());
+    }
+    remember(name, *snapshot);
+    tableView()->reloadData();
+    enableEditButton();
+}
+
+void VC_QuickSettings::deleteQuickSetting(const std::string& name) {
+    auto role = roles_.quickSettings.lock();
+    auto account = role ? role->account() : nullptr;
+    if (!account) return;
+    account->quickSettings().erase(name);
+    hashDict_.erase(name);
+    locationDict_.erase(name);
+    auto manager = role->locationManager();
+    if (manager) {
+        for (const auto& region : manager->monitoredRegions())
+            if (region->identifier() == name) manager->stopMonitoringForRegion(*region);
+    }
+    if (account->defaultQS() == name) {
+        account->setDefaultQS(std::nullopt);
+        if (manager) renewExitNotifications(*manager, false, awarenessOn());
+    }
+    // A default needs another location to leave.
+    dropDefaultWithoutOtherLocation(*account, manager.get(), awarenessOn());
+    const auto at = std::find(sortedSettings_.begin(), sortedSettings_.end(), name);
+    if (at == sortedSettings_.end()) return;
+    const long row = at - sortedSettings_.begin();
+    sortedSettings_.erase(at);
+    tableView()->deleteRows({toolkit::IndexPath{presetSection(), row}}, toolkit::RowAnimation::Automatic);
+    // The labels of the others may have lost their ", Default".
+    for (const auto& other : sortedSettings_)
+        if (auto setting = storedQuickSetting(*account, other)) remember(other, *setting);
+    enableEditButton();
+}
+
+void VC_QuickSettings::presentRenameAlert(const std::string& name) {
+    auto role = roles_.quickSettings.lock();
+    if (!role) return;
+    auto alert = toolkit::AlertController::make(foundation::format(text("Rename '%@'"), name),
+                                                text("Enter a new name for this Quick Setting"),
+                                                toolkit::AlertControllerStyle::Alert);
+    (void)alert->addTextField([name](toolkit::TextField& field) { field.setPlaceholder(name); });
+    (void)alert->addAction(
+        toolkit::AlertAction::make(PhoneExtensions::localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
+    auto weak = weakSelf<VC_QuickSettings>();
+    std::weak_ptr<toolkit::AlertController> weakAlert = alert;
+    (void)alert->addAction(
+        toolkit::AlertAction::make(PhoneExtensions::localizedString("OK"), toolkit::AlertActionStyle::Default,
+                                   [weak, weakAlert, name](toolkit::AlertAction&) {
+                                       auto self = weak.lock();
+                                       auto shown = weakAlert.lock();
+                                       if (self && shown && !shown->textFields().empty())
+                                           self->renameQuickSetting(name, shown->textFields()[0]->text());
+                                   }));
+    role->presentAlert(alert, this);
+    if (!alert->textFields().empty()) alert->textFields()[0]->becomeFirstResponder();
+}
+
+void VC_QuickSettings::renameQuickSetting(const std::string& oldName, const std::string& newName) {
+    auto role = roles_.quickSettings.lock();
+    auto account = role ? role->account() : nullptr;
+    if (!account || newName.empty() ||
+        std::find(sortedSettings_.begin(), sortedSettings_.end(), newName) != sortedSettings_.end())
+        return;
+    auto setting = storedQuickSetting(*account, oldName);
+    if (!setting) return;
+    // The location and the default follow the name: the region handlers find a preset by the
+    // identifier of its region, and the default by its name.
+    auto manager = role->locationManager();
+    if (setting->region()) {
+        const auto oldRegion = setting->region();
+        bool monitored = false;
+        if (manager) {
+            for (const auto& region : manager->monitoredRegions()) {
+                if (region->identifier() != oldName) continue;
+                monitored = true;
+                manager->stopMonitoringForRegion(*region);
+            }
+        }
+        auto renamed = oldRegion->copyWithIdentifier(newName);
+        setting->setRegion(renamed);
+        if (manager && monitored) {
+            renamed->setNotifyOnExit(account->defaultQS().has_value());
+            manager->startMonitoringForRegion(*renamed);
+        }
+    }
+    if (account->defaultQS() == oldName) account->setDefaultQS(newName);
+    if (!storeQuickSetting(*account, newName, *setting)) return;
+    account->quickSettings().erase(oldName);
+    std::erase(sortedSettings_, oldName);
+    sortedSettings_.push_back(newName);
+    std::sort(sortedSettings_.begin(), sortedSettings_.end());
+    hashDict_.erase(oldName);
+    locationDict_.erase(oldName);
+    remember(newName, *setting);
+    tableView()->reloadData();
+    enableEditButton();
+}

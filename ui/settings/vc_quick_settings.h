@@ -1,0 +1,78 @@
+// The list of the account's quick settings: a tap applies one and goes back; in editing mode a tap
+// opens a preset's editor, a last row creates one from the current settings, and swipe actions
+// delete or rename. A check mark shows the presets equal to the current settings; where the
+// device monitors regions each row shows its location and a first row leads to location
+// awareness.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/roles/screen_roles.h"
+#include "platform/toolkit/bar_items.h"
+#include "platform/toolkit/table_view_controller.h"
+
+class HX_QuickSetting;
+
+class VC_QuickSettings : public toolkit::TableViewController {
+public:
+    struct Roles {
+        std::weak_ptr<HXQuickSettingsRole> quickSettings;
+    };
+    VC_QuickSettings(Roles roles, toolkit::TableViewStyle style = toolkit::TableViewStyle::Grouped);
+    ~VC_QuickSettings() override;
+    std::string className() const override { return "VC_QuickSettings"; }
+
+    const std::vector<std::string>& sortedSettings() const { return sortedSettings_; }
+    const std::shared_ptr<toolkit::BarButtonItem>& editButton() const { return editButton_; }
+
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+
+    // The current settings' hash again, and the table.
+    void reloadTable();
+    // A preset saved by a screen above the list: its check mark and location again.
+    void updateHashDict(const std::string& name);
+    void locationAuthorizationUpdated();
+    // The create and rename alerts' answers (also what their OK buttons do).
+    void createQuickSetting(const std::string& name);
+    void renameQuickSetting(const std::string& oldName, const std::string& newName);
+    void deleteQuickSetting(const std::string& name);
+    void setEditingMode(bool editing, bool animated);
+
+    long numberOfSections(toolkit::TableView&) override;
+    long numberOfRows(toolkit::TableView&, long section) override;
+    toolkit::TableViewCellPtr cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    std::optional<std::string> titleForFooter(toolkit::TableView&, long section) override;
+    void didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
+    bool canEditRow(toolkit::TableView&, toolkit::IndexPath indexPath) override;
+    toolkit::CellEditingStyle editingStyleForRow(toolkit::TableView&, toolkit::IndexPath indexPath) override;
+    void commitEditingStyle(toolkit::TableView&, toolkit::CellEditingStyle style,
+                            toolkit::IndexPath indexPath) override;
+    std::optional<std::vector<toolkit::TableViewRowActionPtr>> editActionsForRow(toolkit::TableView&,
+                                                                                 toolkit::IndexPath indexPath) override;
+    void willBeginEditingRow(toolkit::TableView&, toolkit::IndexPath) override;
+    void didEndEditingRow(toolkit::TableView&, std::optional<toolkit::IndexPath>) override;
+
+private:
+    bool monitoring() const { return monitoring_; }
+    long presetSection() const { return monitoring_ ? 1 : 0; }
+    void computeCurrentHash();
+    void remember(const std::string& name, const HX_QuickSetting& setting);
+    void enableEditButton();
+    void presentCreateAlert();
+    void presentRenameAlert(const std::string& name);
+    void observeWhileVisible();
+
+    Roles roles_;
+    bool monitoring_ = false;
+    uint64_t currentHash_ = 0;
+    std::vector<std::string> sortedSettings_;
+    std::map<std::string, uint64_t> hashDict_;
+    std::map<std::string, std::string> locationDict_;
+    std::shared_ptr<toolkit::BarButtonItem> editButton_;
+};
