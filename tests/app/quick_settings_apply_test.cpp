@@ -15,6 +15,7 @@
 #include "platform/services/location_manager.h"
 #include "platform/services/user_notifications.h"
 #include "platform/toolkit/view_controller.h"
+#include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 
@@ -89,7 +90,7 @@ struct QuickSettingsApply : hxtest::ScreenFixture<Phone> {
     void start() {
         ASSERT_TRUE(launch());
         ASSERT_TRUE(harness.clock().runUntil([&] { return !app->account()->phones().empty() && app->isIdle(); }, 30));
-        app->webClient().firstReachabilityHandled = true;
+        HXWebClientOf(*app).firstReachabilityHandled = true;
         harness.settle();
         screens->settings->log.clear();
         app->shell().clear();
