@@ -131,7 +131,9 @@ void HX_ConnectAppDelegate::selectQuickSettingWithName(const std::string& name) 
         set(*screen);
     };
     const auto sorted = a->sortedPhones();
-    for (const auto& [id, phone] : preset->phones()) {
+    for (const auto& entry : preset->phones()) {
+        const int64_t id = entry.first;
+        const auto& phone = entry.second;
         const auto mine = a->phones().find(id);
         if (!phone || mine == a->phones().end() || !mine->second || mine->second->forwarded() == phone->forwarded())
             continue;

@@ -210,7 +210,7 @@ void LocationManager::deliverFix(const Location& fix) {
         }
     }
     for (auto& [region, entered] : crossings) {
-        tell([region, entered](LocationManager& m, LocationManagerDelegate& d) {
+        tell([region = region, entered = entered](LocationManager& m, LocationManagerDelegate& d) {
             entered ? d.didEnterRegion(m, *region) : d.didExitRegion(m, *region);
         });
     }
@@ -254,11 +254,15 @@ void LocationManager::deliverSightings(const std::vector<Beacon>& beacons) {
             ranges.emplace_back(std::static_pointer_cast<BeaconRegion>(region->copy()), std::move(matching));
         }
     }
-    for (auto& [region, entered] : crossings) {
-        tell([region](LocationManager& m, LocationManagerDelegate& d) { d.didEnterRegion(m, *region); });
+    for (auto& crossing : crossings) {
+        tell([region = crossing.first](LocationManager& m, LocationManagerDelegate& d) {
+            d.didEnterRegion(m, *region);
+        });
     }
-    for (auto& [region, list] : ranges) {
-        tell([region, list](LocationManager& m, LocationManagerDelegate& d) { d.didRangeBeacons(m, list, *region); });
+    for (auto& range : ranges) {
+        tell([region = range.first, list = range.second](LocationManager& m, LocationManagerDelegate& d) {
+            d.didRangeBeacons(m, list, *region);
+        });
     }
     checkUnseenBeacons();
     if (watch) {

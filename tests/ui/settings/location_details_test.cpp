@@ -160,6 +160,7 @@ TEST_F(LocationDetails, CurrentLocationStoresAHundredMetreCircleAppliesItAndName
     EXPECT_EQ(stored()->regionSubtitle(), "Stephansplatz 1\n1010 Wien\nAustria");
     EXPECT_EQ(announced, 2);
     expectOutline("location_map");
+    expectSnapshot("location_map", {.scale = 1, .lightAndDark = true});
 }
 
 TEST_F(LocationDetails, ATypedAddressIsGeocodedToAtLeastAHundredMetresAndErrorsAreNamed) {
@@ -289,6 +290,7 @@ TEST_F(LocationDetails, ABeaconIsStoredWithItsSubtitleAndShownWithItsDistance) {
     harness.settle();
     EXPECT_NE(harness.find("Approximate distance: Out of Range"), nullptr);
     expectOutline("location_beacon");
+    expectSnapshot("location_beacon", {.scale = 1, .lightAndDark = true});
     nav->popViewController(false);
     harness.settle();
     EXPECT_TRUE(role().locationManager()->rangedRegions().empty()) << "ranging ends with the screen";

@@ -121,6 +121,7 @@ TEST_F(QuickSettingsScreens, WithoutPresetsTheListOpensInEditingModeWithTheCreat
     EXPECT_EQ(rowTexts(table, 1),
               std::vector<std::string>{"Create Setting… | New Quick Setting from current Settings"});
     expectOutline("quick_settings_empty");
+    expectSnapshot("quick_settings_editing", {.scale = 1, .lightAndDark = true});
 }
 
 TEST_F(QuickSettingsScreens, PresetsAreCreatedRenamedAndDeletedThroughAlertsAndSwipes) {
