@@ -1,10 +1,14 @@
 #include "ui/settings/quick_setting_location.h"
 
+#include "app/roles/screen_roles.h"
 #include "model/account.h"
+#include "model/phone_extensions.h"
 #include "model/quick_setting.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/services/location_manager.h"
+#include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/text_input.h"
 
 std::string locationLabelForSetting(const HX_QuickSetting& setting, bool isDefault) {
     std::optional<std::string> place;
@@ -34,4 +38,23 @@ bool storeQuickSetting(HX_Account& account, const std::string& name, const HX_Qu
 
 bool regionMonitoringAvailable() {
     return services::LocationManager::isMonitoringAvailableForClass(services::CircularRegion::kClassName);
+}
+
+void presentTextFieldAlert(HXQuickSettingsRole& role, toolkit::ViewController& from, const std::string& title,
+                           const std::optional<std::string>& message, const std::string& placeholder,
+                           std::function<void(const std::string& text)> ok) {
+    auto alert = toolkit::AlertController::make(title, message, toolkit::AlertControllerStyle::Alert);
+    (void)alert->addTextField([&](toolkit::TextField& field) { field.setPlaceholder(placeholder); });
+    (void)alert->addAction(
+        toolkit::AlertAction::make(PhoneExtensions::localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
+    std::weak_ptr<toolkit::AlertController> weakAlert = alert;
+    (void)alert->addAction(toolkit::AlertAction::make(PhoneExtensions::localizedString("OK"),
+                                                      toolkit::AlertActionStyle::Default,
+                                                      [weakAlert, ok = std::move(ok)](toolkit::AlertAction&) {
+                                                          auto shown = weakAlert.lock();
+                                                          if (shown && !shown->textFields().empty() && ok)
+                                                              ok(shown->textFields()[0]->text());
+                                                      }));
+    role.presentAlert(alert, &from);
+    if (!alert->textFields().empty()) alert->textFields()[0]->becomeFirstResponder();
 }

@@ -6,8 +6,14 @@
 #include <optional>
 #include <string>
 
+#include <functional>
+
 class HX_Account;
 class HX_QuickSetting;
+class HXQuickSettingsRole;
+namespace toolkit {
+class ViewController;
+}
 
 // The location label of a preset: its region's title (or subtitle), ", Default" after it for the
 // account's default, "Default" alone for a default without region, else "No Location".
@@ -21,3 +27,9 @@ bool storeQuickSetting(HX_Account& account, const std::string& name, const HX_Qu
 
 // Whether region monitoring is available on this device.
 bool regionMonitoringAvailable();
+
+// An alert with one text field (focused), "Cancel" and "OK", presented from a screen through the
+// role; ok gets the field's text.
+void presentTextFieldAlert(HXQuickSettingsRole& role, toolkit::ViewController& from, const std::string& title,
+                           const std::optional<std::string>& message, const std::string& placeholder,
+                           std::function<void(const std::string& text)> ok);

@@ -444,23 +444,11 @@ void VC_LocationDetails::handleGeocodeError(const foundation::Error& error) {
 void VC_LocationDetails::presentAddressAlert() {
     auto role = roles_.quickSettings.lock();
     if (!role) return;
-    auto alert =
-        toolkit::AlertController::make(text("Enter Address"), std::nullopt, toolkit::AlertControllerStyle::Alert);
-    (void)alert->addTextField([](toolkit::TextField& f) { f.setPlaceholder(text("1 Market Street, Springfield")); });
-    (void)alert->addAction(
-        toolkit::AlertAction::make(PhoneExtensions::localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
     auto weak = weakSelf<VC_LocationDetails>();
-    std::weak_ptr<toolkit::AlertController> weakAlert = alert;
-    (void)alert->addAction(toolkit::AlertAction::make(PhoneExtensions::localizedString("OK"),
-                                                      toolkit::AlertActionStyle::Default,
-                                                      [weak, weakAlert](toolkit::AlertAction&) {
-                                                          auto self = weak.lock();
-                                                          auto shown = weakAlert.lock();
-                                                          if (self && shown && !shown->textFields().empty())
-                                                              self->geocodeAddress(shown->textFields()[0]->text());
-                                                      }));
-    role->presentAlert(alert, this);
-    if (!alert->textFields().empty()) alert->textFields()[0]->becomeFirstResponder();
+    presentTextFieldAlert(*role, *this, text("Enter Address"), std::nullopt, text("1 Market Street, Springfield"),
+                          [weak](const std::string& typed) {
+                              if (auto self = weak.lock()) self->geocodeAddress(typed);
+                          });
 }
 
 void VC_LocationDetails::presentBeaconAlert() {

@@ -262,26 +262,12 @@ void VC_QuickSettings::didEndEditingRow(toolkit::TableView&, std::optional<toolk
 void VC_QuickSettings::presentCreateAlert() {
     auto role = roles_.quickSettings.lock();
     if (!role) return;
-    auto alert =
-        toolkit::AlertController::make(text("Save Current Settings"),
-                                       text("Create a new Quick Setting based on the currently selected account "
-                                            "settings"),
-                                       toolkit::AlertControllerStyle::Alert);
-    (void)alert->addTextField([](toolkit::TextField& field) { field.setPlaceholder(text("Quick Setting Title")); });
-    (void)alert->addAction(
-        toolkit::AlertAction::make(PhoneExtensions::localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
     auto weak = weakSelf<VC_QuickSettings>();
-    std::weak_ptr<toolkit::AlertController> weakAlert = alert;
-    (void)alert->addAction(toolkit::AlertAction::make(PhoneExtensions::localizedString("OK"),
-                                                      toolkit::AlertActionStyle::Default,
-                                                      [weak, weakAlert](toolkit::AlertAction&) {
-                                                          auto self = weak.lock();
-                                                          auto shown = weakAlert.lock();
-                                                          if (self && shown && !shown->textFields().empty())
-                                                              self->createQuickSetting(shown->textFields()[0]->text());
-                                                      }));
-    role->presentAlert(alert, this);
-    if (!alert->textFields().empty()) alert->textFields()[0]->becomeFirstResponder();
+    presentTextFieldAlert(*role, *this, text("Save Current Settings"),
+                          text("Create a new Quick Setting based on the currently selected account settings"),
+                          text("Quick Setting Title"), [weak](const std::string& name) {
+                              if (auto self = weak.lock()) self->createQuickSetting(name);
+                          });
 }
 
 void VC_QuickSettings::createQuickSetting(const std::string& name) {
@@ -337,24 +323,12 @@ void VC_QuickSettings::deleteQuickSetting(const std::string& name) {
 void VC_QuickSettings::presentRenameAlert(const std::string& name) {
     auto role = roles_.quickSettings.lock();
     if (!role) return;
-    auto alert = toolkit::AlertController::make(foundation::format(text("Rename '%@'"), name),
-                                                text("Enter a new name for this Quick Setting"),
-                                                toolkit::AlertControllerStyle::Alert);
-    (void)alert->addTextField([name](toolkit::TextField& field) { field.setPlaceholder(name); });
-    (void)alert->addAction(
-        toolkit::AlertAction::make(PhoneExtensions::localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
     auto weak = weakSelf<VC_QuickSettings>();
-    std::weak_ptr<toolkit::AlertController> weakAlert = alert;
-    (void)alert->addAction(
-        toolkit::AlertAction::make(PhoneExtensions::localizedString("OK"), toolkit::AlertActionStyle::Default,
-                                   [weak, weakAlert, name](toolkit::AlertAction&) {
-                                       auto self = weak.lock();
-                                       auto shown = weakAlert.lock();
-                                       if (self && shown && !shown->textFields().empty())
-                                           self->renameQuickSetting(name, shown->textFields()[0]->text());
-                                   }));
-    role->presentAlert(alert, this);
-    if (!alert->textFields().empty()) alert->textFields()[0]->becomeFirstResponder();
+    presentTextFieldAlert(*role, *this, foundation::format(text("Rename '%@'"), name),
+                          text("Enter a new name for this Quick Setting"), name,
+                          [weak, name](const std::string& newName) {
+                              if (auto self = weak.lock()) self->renameQuickSetting(name, newName);
+                          });
 }
 
 void VC_QuickSettings::renameQuickSetting(const std::string& oldName, const std::string& newName) {
