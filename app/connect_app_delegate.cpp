@@ -189,7 +189,6 @@ void HX_ConnectAppDelegate::requestNotificationAuthorization(int options) {
     (void)services::NotificationSettings::shared().requestAuthorization(options);
 }
 
-
 void HX_ConnectAppDelegate::openURL(const std::string& url) {
     record("openURL " + url);
     services::URLOpener::shared()->openURL(url);

@@ -142,7 +142,8 @@ void HX_ConnectAppDelegate::selectQuickSettingWithName(const std::string& name) 
         if (at == sorted.end()) continue;
         const auto position = static_cast<size_t>(at - sorted.begin());
         apply(
-            114, [&](HXSettingsScreen& s) { s.enableForwardingForNumber(static_cast<long>(position), phone->forwarded()); },
+            114,
+            [&](HXSettingsScreen& s) { s.enableForwardingForNumber(static_cast<long>(position), phone->forwarded()); },
             static_cast<long>(position));
     }
     if (preset->emailNotificationMissedCalls() != a->emailNotificationMissedCalls())

@@ -412,6 +412,7 @@ std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() cons
 void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache) {
     if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(&app_)) tablet->popoverCache = cache;
 }
+
 // ---- quick settings
 
 std::shared_ptr<HX_Account> HXAppQuickSettingsRole::account() const { return app_.account(); }

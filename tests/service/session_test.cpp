@@ -246,8 +246,8 @@ TEST_F(SessionTest, LogoutCancelsRequestsKeepsStoredDataAndCanBeRepeated) {
     EXPECT_EQ(app->account()->username(), "");
     EXPECT_EQ(app->cookieJar()->numberOfCookies(), 0u);
     EXPECT_TRUE(app->initialDataArmed());
-    EXPECT_EQ(app->shell().calls(), (std::vector<std::string>{"updateAccountPrefs",
-                                                              "setBackgroundFetchIntervalNever"}));
+    EXPECT_EQ(app->shell().calls(),
+              (std::vector<std::string>{"updateAccountPrefs", "setBackgroundFetchIntervalNever"}));
     EXPECT_EQ(timesPosted("kLogoutNotification"), 1u);
     // Nothing persistent goes.
     EXPECT_TRUE(keychainItem("alice@example.test", "HXC_AuthV2"));
