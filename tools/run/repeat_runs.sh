@@ -2,7 +2,8 @@
 # Runs `./hx run --headless` N times in a row (50 by default) on one fresh app home, as a user
 # relaunching the app would, and counts the runs that failed, those given an empty service and
 # those after the first that asked the service for a sign-in again. Each run's out folder is kept
-# under the home; its icons are checked with icons_check.py.
+# under the home; its icons are checked with icons_check.py by the system's python3, the one
+# `./hx deps` installs the picture library for (as the tests do).
 #
 #   tools/run/repeat_runs.sh [N]     status 1 when any run failed, lost its service or signed in again
 set -uo pipefail
@@ -24,11 +25,11 @@ for i in $(seq 1 "$runs"); do
   if grep -q -- "--service needs an origin" <<<"$log"; then empty=$((empty + 1)); fi
   # A sign-in gives the account a new session in the service's kept state; only the first run
   # has to sign in.
-  session=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["signIn"]["session"])' \
+  session=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["signIn"]["session"])' \
     "$home/emulator-state.json" 2>/dev/null)
   if [ "$i" -gt 1 ] && [ "$session" != "$last_session" ]; then signins=$((signins + 1)); fi
   last_session=$session
-  if ! python3 tools/run/icons_check.py "$out" >/dev/null 2>&1; then iconless=$((iconless + 1)); fi
+  if ! /usr/bin/python3 tools/run/icons_check.py "$out" >/dev/null 2>&1; then iconless=$((iconless + 1)); fi
 done
 echo "runs=$runs failed=$failed empty-service=$empty signed-in-again=$signins without-icons=$iconless home=$home"
 [ "$failed" -eq 0 ] && [ "$empty" -eq 0 ] && [ "$signins" -eq 0 ] && [ "$iconless" -eq 0 ]
