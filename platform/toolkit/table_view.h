@@ -157,6 +157,7 @@ private:
     std::shared_ptr<View> accessoryView_;
     std::shared_ptr<Button> accessoryButton_;
     std::shared_ptr<Button> editingControl_;
+    std::shared_ptr<ImageView> reorderControl_;
     std::shared_ptr<View> selectedBackground_;
     std::shared_ptr<View> swipeView_;
     // Takes the swipe actions away and slides the content back.

@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <cmath>
+#include <map>
 
+#include "platform/graphics/graphics_context.h"
+#include "platform/graphics/screen_scale.h"
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/text_metrics.h"
 
@@ -11,6 +14,34 @@ constexpr double kMargin = 16;
 constexpr double kImageGap = 16;
 constexpr double kEditingControlWidth = 38;
 constexpr double kReorderWidth = 38;
+
+// The editing controls' pictures, drawn once per screen scale: a red disc with a white bar
+// (delete), a green disc with a white cross (insert), three grey lines (reorder).
+enum class ControlPicture { Delete, Insert, Reorder };
+
+ImagePtr controlPicture(ControlPicture kind) {
+    static std::map<std::pair<int, double>, ImagePtr> drawn;
+    const double scale = graphics::mainScreenScale();
+    auto& image = drawn[{static_cast<int>(kind), scale}];
+    if (image) return image;
+    const graphics::Size size = kind == ControlPicture::Reorder ? graphics::Size{18, 13} : graphics::Size{22, 22};
+    graphics::beginImageContext(size, false, scale);
+    if (auto* ctx = graphics::currentContext()) {
+        if (kind == ControlPicture::Reorder) {
+            ctx->setFillColor(Color::systemGray());
+            for (int i = 0; i < 3; ++i) ctx->fillRect({0, 5.5 * i, 18, 2});
+        } else {
+            ctx->setFillColor(kind == ControlPicture::Delete ? Color::systemRed() : Color::systemGreen());
+            ctx->fillEllipse({0, 0, 22, 22});
+            ctx->setFillColor(Color::whiteColor());
+            ctx->fillRect({5, 9.75, 12, 2.5});
+            if (kind == ControlPicture::Insert) ctx->fillRect({9.75, 5, 2.5, 12});
+        }
+    }
+    image = graphics::imageFromCurrentImageContext();
+    graphics::endImageContext();
+    return image;
+}
 
 // A line of the label's text: of its font, or of its tallest run when it has attributed text.
 double lineHeightOf(const Label& l) {
@@ -134,7 +165,10 @@ void TableViewCell::setEditing(bool editing, bool animated) {
                 kTouchUpInside);
             addSubview(editingControl_);
         }
-        editingControl_->accessibility().label = editingStyle_ == CellEditingStyle::Delete ? "Delete" : "Insert";
+        const bool deletes = editingStyle_ == CellEditingStyle::Delete;
+        editingControl_->accessibility().label = deletes ? "Delete" : "Insert";
+        editingControl_->setImage(controlPicture(deletes ? ControlPicture::Delete : ControlPicture::Insert),
+                                  kStateNormal);
         editingControl_->setHidden(false);
     } else if (editingControl_) {
         editingControl_->setHidden(true);
@@ -223,6 +257,16 @@ void TableViewCell::layoutSubviews() {
         }
     } else if (reorder_) {
         right -= kReorderWidth;
+    }
+    const bool reorders = editing_ && reorder_;
+    if (reorders && !reorderControl_) {
+        reorderControl_ = std::make_shared<ImageView>(controlPicture(ControlPicture::Reorder));
+        reorderControl_->accessibility().label = "Reorder";
+        addSubview(reorderControl_);
+    }
+    if (reorderControl_) {
+        reorderControl_->setHidden(!reorders);
+        if (reorders) reorderControl_->setFrame(Rect(b.width() - kReorderWidth + 10, (h - 13) / 2, 18, 13));
     }
     content_->setFrame(Rect(left, 0, std::max(0.0, right - left), h));
     double x = kMargin;
