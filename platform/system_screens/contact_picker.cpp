@@ -295,11 +295,17 @@ long ContactViewController::numberOfRows(toolkit::TableView&, long) {
 
 toolkit::TableViewCellPtr ContactViewController::cellForRow(toolkit::TableView& table, toolkit::IndexPath ip) {
     const size_t row = static_cast<size_t>(ip.row);
+    if (!showsAddresses() && row >= contact_.phoneNumbers.size()) {
+        auto cell = table.dequeueReusableCell("ActionCell");
+        if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Default, "ActionCell");
+        cell->textLabel().setText(kCreateNewContactTitle);
+        cell->textLabel().setTextColor(toolkit::Color::systemBlue());
+        return cell;
+    }
+    auto cell = table.dequeueReusableCell("PropertyCell");
+    if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Subtitle, "PropertyCell");
     if (showsAddresses()) {
-        auto cell = table.dequeueReusableCell("PropertyCell");
-        if (!cell)
-            cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Subtitle, "PropertyCell");
-        const auto& address = contact_.postalAddresses.at(static_cast<size_t>(ip.row));
+        const auto& address = contact_.postalAddresses.at(row);
         const std::string label = services::localizedStringForLabel(address.label);
         cell->textLabel().setText(label.empty() ? "address" : label);
         cell->textLabel().setFont(toolkit::Font::system(13));
@@ -310,15 +316,6 @@ toolkit::TableViewCellPtr ContactViewController::cellForRow(toolkit::TableView& 
         }
         return cell;
     }
-    if (row >= contact_.phoneNumbers.size()) {
-        auto cell = table.dequeueReusableCell("ActionCell");
-        if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Default, "ActionCell");
-        cell->textLabel().setText(kCreateNewContactTitle);
-        cell->textLabel().setTextColor(toolkit::Color::systemBlue());
-        return cell;
-    }
-    auto cell = table.dequeueReusableCell("PropertyCell");
-    if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Subtitle, "PropertyCell");
     const auto& phone = contact_.phoneNumbers.at(row);
     // A highlighted number stands out from the others (and says so to accessibility).
     const bool highlighted = isHighlightedRow(row);
