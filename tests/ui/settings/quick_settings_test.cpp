@@ -2,6 +2,7 @@
 // from the settings view on a signed-in phone.
 #include <gtest/gtest.h>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "model/account.h"
 #include "model/phone.h"
@@ -23,22 +24,25 @@ namespace {
 
 using services::LocationAuthorization;
 using Phone = hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>;
+using Tablet = hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>;
 
 std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
 
-class QuickSettingsScreens : public hxtest::ScreenFixture<Phone> {
+template <typename App, hxtest::DeviceForm Form>
+class QuickSettingsScreensOn : public hxtest::ScreenFixture<App> {
 protected:
-    QuickSettingsScreens()
-        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true}) {}
+    QuickSettingsScreensOn()
+        : hxtest::ScreenFixture<App>(
+              {.form = Form, .screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true}) {}
     void SetUp() override {
-        ScreenFixture::SetUp();
+        hxtest::ScreenFixture<App>::SetUp();
         services::LocationServices::shared().setAuthorizationStatus(LocationAuthorization::Always);
-        ASSERT_TRUE(launch());
-        app->selectViewForIndex(4);
-        harness.settle();
-        nav = app->viewControllerForIndex(4)->navigationController();
+        ASSERT_TRUE(this->launch());
+        this->app->selectViewForIndex(4);
+        this->harness.settle();
+        nav = this->app->viewControllerForIndex(4)->navigationController();
         ASSERT_NE(nav, nullptr);
-        account = app->account();
+        account = this->app->account();
         // Two linked phones, the office one forwarded.
         int64_t id = 11;
         for (const auto* name : {"Mobile", "Office"}) {
@@ -52,11 +56,11 @@ protected:
         }
     }
     void TearDown() override {
-        ScreenFixture::TearDown();
+        hxtest::ScreenFixture<App>::TearDown();
         services::resetDeviceServices();
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
     }
-    HXQuickSettingsRole& role() { return *app->screenRoles().quickSettings.lock(); }
+    HXQuickSettingsRole& role() { return *this->app->screenRoles().quickSettings.lock(); }
     // A preset of the current settings, changed by change, stored under name.
     void store(const std::string& name, const std::function<void(HX_QuickSetting&)>& change = {}) {
         auto preset = role().currentSettings();
@@ -65,10 +69,10 @@ protected:
     }
     // The list as the settings screen's "Quick Settings" row opens it.
     std::shared_ptr<VC_QuickSettings> openList() {
-        auto list =
-            std::dynamic_pointer_cast<VC_QuickSettings>(app->screens().makeQuickSettingsScreen(app->screenRoles()));
+        auto list = std::dynamic_pointer_cast<VC_QuickSettings>(
+            this->app->screens().makeQuickSettingsScreen(this->app->screenRoles()));
         nav->pushViewController(list, false);
-        harness.settle();
+        this->harness.settle();
         return list;
     }
     std::vector<std::string> rowTexts(toolkit::TableView& table, long section) {
@@ -86,6 +90,9 @@ protected:
     toolkit::NavigationController* nav = nullptr;
     std::shared_ptr<HX_Account> account;
 };
+
+class QuickSettingsScreens : public QuickSettingsScreensOn<Phone, hxtest::DeviceForm::phone> {};
+class TabletQuickSettings : public QuickSettingsScreensOn<Tablet, hxtest::DeviceForm::tablet> {};
 
 TEST(QuickSettingLocationLabel, DefaultAndRegionDecideTheLabel) {
     struct Case {
@@ -385,6 +392,18 @@ TEST_F(QuickSettingsScreens, AwarenessStaysOffWithoutAlwaysAccess) {
         EXPECT_EQ(table.dataSource()->titleForFooter(table, 0)->starts_with("In order for Location Awareness"),
                   c.footerAsksForAlways);
     }
+}
+
+// The tablet's list in editing mode: a delete control before each preset, the create row last.
+TEST_F(TabletQuickSettings, TheListInEditingMode) {
+    store("Home");
+    store("Work", [](HX_QuickSetting& q) { q.setDndEnabled(!q.dndEnabled()); });
+    auto list = openList();
+    list->setEditingMode(true, false);
+    harness.settle();
+    EXPECT_EQ(rowTexts(*list->tableView(), 1).size(), 3u);
+    expectOutline("quick_settings_editing_tablet");
+    expectSnapshot("quick_settings_editing_tablet", {.scale = 1, .lightAndDark = true});
 }
 
 }  // namespace
