@@ -394,6 +394,30 @@ TEST_F(QuickSettingsScreens, AwarenessStaysOffWithoutAlwaysAccess) {
     }
 }
 
+// Opening the list brings each stored preset's phones in line with the account's linked phones:
+// a phone no longer linked goes, a new one comes; the names and their order stay.
+TEST_F(QuickSettingsScreens, TheListStoresPresetsWithTheAccountsPhones) {
+    store("Home");
+    store("Work", [](HX_QuickSetting& q) {
+        auto phones = q.phones();
+        auto gone = std::make_shared<HX_Phone>();
+        gone->setPhoneId(99);
+        phones[99] = gone;
+        phones.erase(11);
+        q.setPhones(phones);
+    });
+    store("Away");
+    auto list = openList();
+    EXPECT_EQ(list->sortedSettings(), (std::vector<std::string>{"Away", "Home", "Work"}));
+    for (const auto* name : {"Away", "Home", "Work"}) {
+        auto stored = storedQuickSetting(*account, name);
+        ASSERT_TRUE(stored) << name;
+        std::vector<int64_t> ids;
+        for (const auto& [id, phone] : stored->phones()) ids.push_back(id);
+        EXPECT_EQ(ids, (std::vector<int64_t>{11, 12})) << name;
+    }
+}
+
 // The tablet's list in editing mode: a delete control before each preset, the create row last.
 TEST_F(TabletQuickSettings, TheListInEditingMode) {
     store("Home");
