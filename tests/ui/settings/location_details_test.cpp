@@ -341,6 +341,37 @@ TEST_F(LocationDetails, TheDefaultNeedsAnotherLocationAndGoesWithTheLastOne) {
     EXPECT_EQ(table.numberOfSections(), 2);
 }
 
+// The screen's alerts as they open: the address to look up, the beacon's fields, and a current
+// location that cannot be had.
+TEST_F(LocationDetails, ItsAlertsAsTheyOpen) {
+    auto screen = open();
+    struct Case {
+        const char* row;
+        const char* golden;
+        const char* close;
+    };
+    const Case cases[] = {
+        {"Enter Address…", "alert_address", "Cancel"},
+        {"Near iBeacon…", "alert_beacon", "Cancel"},
+        {"Current Location", "alert_location_failed", "OK"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.golden);
+        ASSERT_TRUE(harness.tapRowShowing(c.row));
+        harness.settle();
+        ASSERT_NE(harness.visibleAlert(), nullptr);
+        expectOutline(c.golden);
+        // The beacon's alert is taller than the room above the keyboard, which covers its buttons.
+        for (const auto& field : harness.visibleAlert()->textFields()) field->resignFirstResponder();
+        harness.settle();
+        ASSERT_TRUE(harness.tapAlertAction(c.close));
+        harness.advance(1);
+        harness.settle();
+        EXPECT_EQ(harness.visibleAlert(), nullptr);
+    }
+    EXPECT_FALSE(stored()->region()) << "nothing stored";
+}
+
 // The footnote under "Default" is long: it wraps onto lines of its own, none cut or clipped.
 TEST_F(LocationDetails, TheDefaultsFootnoteIsShownWhole) {
     auto screen = open();

@@ -394,6 +394,33 @@ TEST_F(QuickSettingsScreens, AwarenessStaysOffWithoutAlwaysAccess) {
     }
 }
 
+// The list's alerts as they open: a new preset's name, and another name for one.
+TEST_F(QuickSettingsScreens, ItsAlertsAsTheyOpen) {
+    store("Home");
+    auto list = openList();
+    auto& table = *list->tableView();
+    list->setEditingMode(true, false);
+    harness.settle();
+    ASSERT_TRUE(harness.tapRowShowing("Create Setting…"));
+    harness.settle();
+    ASSERT_NE(harness.visibleAlert(), nullptr);
+    expectOutline("alert_create_preset");
+    ASSERT_TRUE(harness.tapAlertAction("Cancel"));
+    harness.advance(1);
+    list->setEditingMode(false, false);
+    harness.settle();
+    EXPECT_EQ(harness.swipeRow(table, {1, 0}, toolkit::SwipeEdge::Trailing),
+              (std::vector<std::string>{"Delete", "Rename"}));
+    ASSERT_TRUE(harness.tapSwipeAction("Rename"));
+    harness.settle();
+    ASSERT_NE(harness.visibleAlert(), nullptr);
+    expectOutline("alert_rename_preset");
+    ASSERT_TRUE(harness.tapAlertAction("Cancel"));
+    harness.advance(1);
+    harness.settle();
+    EXPECT_EQ(list->sortedSettings(), std::vector<std::string>{"Home"});
+}
+
 // Opening the list brings each stored preset's phones in line with the account's linked phones:
 // a phone no longer linked goes, a new one comes; the names and their order stay.
 TEST_F(QuickSettingsScreens, TheListStoresPresetsWithTheAccountsPhones) {
