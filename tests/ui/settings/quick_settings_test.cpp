@@ -385,6 +385,7 @@ TEST_F(QuickSettingsScreens, AwarenessStaysOffWithoutAlwaysAccess) {
         EXPECT_EQ(alert != nullptr, c.alert);
         if (alert) {
             EXPECT_EQ(alert->alertTitle(), "Location not Available");
+            if (c.status == LocationAuthorization::Denied) expectOutline("alert_location_not_available");
             ASSERT_TRUE(harness.tapAlertAction("OK"));
             harness.settle();
         }
@@ -419,6 +420,42 @@ TEST_F(QuickSettingsScreens, ItsAlertsAsTheyOpen) {
     harness.advance(1);
     harness.settle();
     EXPECT_EQ(list->sortedSettings(), std::vector<std::string>{"Home"});
+}
+
+// The editor's sheets as they open over it, each closed by its current choice, which changes
+// nothing.
+TEST_F(QuickSettingsScreens, TheEditorsSheets) {
+    store("P", [](HX_QuickSetting& q) { q.setForwardingPhoneID(11); });
+    const auto before = account->quickSettings().at("P");
+    auto editor =
+        std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+    nav->pushViewController(editor, false);
+    harness.settle();
+    struct Case {
+        int tag;
+        const char* golden;
+    };
+    for (const auto& c : {Case{102, "editor_sheet_caller_id"}, Case{103, "editor_sheet_callback"}}) {
+        SCOPED_TRACE(c.golden);
+        const auto path = editor->indexPathForTag(c.tag);
+        ASSERT_TRUE(path);
+        ASSERT_TRUE(harness.selectRow(*editor->tableView(), *path));
+        harness.settle();
+        auto* sheet = harness.visibleAlert();
+        ASSERT_TRUE(sheet);
+        expectOutline(c.golden);
+        std::string current;
+        for (const auto& action : sheet->actions())
+            if (action->style() == toolkit::AlertActionStyle::Destructive) current = action->title();
+        ASSERT_FALSE(current.empty()) << "the current choice is marked";
+        ASSERT_TRUE(harness.tapAlertAction(current));
+        harness.advance(1);
+        harness.settle();
+        EXPECT_FALSE(harness.visibleAlert());
+    }
+    nav->popViewController(false);
+    harness.settle();
+    EXPECT_EQ(account->quickSettings().at("P"), before) << "nothing changed, nothing saved";
 }
 
 // Opening the list brings each stored preset's phones in line with the account's linked phones:
