@@ -390,6 +390,8 @@ TEST_F(PhoneSettings, ThePasscodePadsAreAnsweredByTheSettingsScreen) {
 }
 
 TEST_F(PhoneSettings, NotificationTypesChangeOnlyTheirBitsAndAreStoredOnLeaving) {
+    // The launch's own requests end first: the outline is of the settled screen.
+    ASSERT_TRUE(runUntil([] { return !foundation::Application::shared().isNetworkActivityIndicatorVisible(); }));
     auto defaults = foundation::UserDefaults::standardUserDefaults();
     defaults->setInteger(8 | 7, "notificationTypes");
     ASSERT_TRUE(harness.selectRow(*screen->tableView(), screen->indexPathForTag(132)));
