@@ -16,6 +16,7 @@
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/traits.h"
+#include "platform/toolkit/window.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/default_contact_image.h"
 
@@ -188,8 +189,11 @@ long VC_Conversation::maximumInputLines(bool replyHasFocus) const {
     const double field = inputToolbar_ ? inputToolbar_->textView()->frame().height() : 0;
     const double available =
         tableView_ ? tableView_->frame().height() - viewIfLoaded()->safeAreaInsets().top + field : 0;
-    return maximumInputLines(screen.idiom == toolkit::Idiom::Pad, screen.isLandscape(), replyHasFocus, available,
-                             lineHeight);
+    // The window's shape tells the orientation the screen is laid out for (also while it turns).
+    bool landscape = screen.isLandscape();
+    if (const auto own = viewIfLoaded(); own && own->window())
+        landscape = own->window()->bounds().width() > own->window()->bounds().height();
+    return maximumInputLines(screen.idiom == toolkit::Idiom::Pad, landscape, replyHasFocus, available, lineHeight);
 }
 
 void VC_Conversation::keyboardFrameChange(const foundation::Notification& notification) {

@@ -28,6 +28,7 @@ struct ConversationSpy : HXConversationRole {
     std::vector<std::optional<std::string>> notes;
     std::vector<std::string> smsSent;
     HXSendCompletion lastCompletion;
+    std::vector<HXAlert> alerts;
     std::optional<foundation::Dictionary> cache;
 
     std::shared_ptr<HXConversationRole> r() const { return real.lock(); }
@@ -77,7 +78,7 @@ struct ConversationSpy : HXConversationRole {
         smsSent.push_back("MMS:" + text);
         lastCompletion = std::move(c);
     }
-    void presentAlert(const HXAlert&) override {}
+    void presentAlert(const HXAlert& alert) override { alerts.push_back(alert); }
     bool openAppURL(const std::string&) override { return true; }
     std::optional<foundation::Dictionary> popoverCache() const override { return cache; }
     void setPopoverCache(const foundation::Dictionary& c) override { cache = c; }
@@ -94,7 +95,8 @@ struct StoredMessage {
 };
 
 struct ConversationFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
-    ConversationFixture() : ScreenFixture({.screens = std::make_shared<HXUIScreens>()}) {}
+    explicit ConversationFixture(DeviceForm form = DeviceForm::phone)
+        : ScreenFixture({.form = form, .screens = std::make_shared<HXUIScreens>()}) {}
     std::shared_ptr<ConversationSpy> spy = std::make_shared<ConversationSpy>();
     std::shared_ptr<VC_Conversation> screen;
     std::shared_ptr<toolkit::NavigationController> nav;
