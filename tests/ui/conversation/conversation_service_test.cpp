@@ -1,14 +1,19 @@
 // The conversation screen against the loopback service, signed in with the real screens, on the
 // phone and the tablet: a thread opened by the "reply" URL, a reply typed and sent (what the
-// service took, the progress, the new bubble, Send disabled again), and pictures from the
-// library (a large picture reaches the service as a JPEG an independent reader opens, within
-// the limit; a GIF at the limit arrives byte for byte; one byte more is refused).
+// service took, the progress, the new bubble, Send disabled again), pictures from the library (a
+// large picture reaches the service as a JPEG an independent reader opens, within the limit; a
+// GIF at the limit arrives byte for byte; one byte more is refused), the generated long thread
+// (its date lines, one report while unread, a search result scrolled to) and the 350-message
+// thread pulled page by page with the bubbles kept in place.
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/foundation/notification_center.h"
+#include "platform/foundation/url.h"
 #include "platform/graphics/animated_image.h"
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/codecs.h"
+#include "platform/services/device.h"
 #include "platform/services/photos.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "tests/support/screen_fixture.h"
@@ -35,19 +40,37 @@ VC_Conversation* findConversation(toolkit::ViewController* vc) {
 template <typename Form>
 struct ServiceConversation : hxtest::ScreenFixture<hxtest::RecordedApp<Form>> {
     using Base = hxtest::ScreenFixture<hxtest::RecordedApp<Form>>;
-    explicit ServiceConversation(DeviceForm form)
+    explicit ServiceConversation(DeviceForm form, bool conversationThreads = false)
         : Base({.form = form,
                 .screens = std::make_shared<HXUIScreens>(),
                 .emulator = true,
                 .signedIn = true,
                 .fonts = true,
-                .sharedDelegate = true}) {}
+                .sharedDelegate = true}),
+          conversationThreads_(conversationThreads) {}
     void SetUp() override {
         Base::SetUp();
         services::PhotoLibrary::reset();
         services::CaptureDevice::reset();
         services::CaptureDevice::setCameraAvailable(false);
         services::PhotoLibrary::setAuthorizationStatus(services::PhotoAuthorizationStatus::Authorized);
+        if (conversationThreads_) {
+            // The generated conversation threads join the sample account's; the long one is unread.
+            auto generated = emulator::generateAccount({.seed = 42, .smsThreads = 1, .conversationThreads = true});
+            threadIds = emulator::conversationThreadIds(generated);
+            ASSERT_EQ(threadIds.size(), 5u);
+            const std::string longThread = threadIds[0];
+            this->service->withAccount([&](emulator::Account& a) {
+                for (const auto& id : threadIds) a.threads.push_back(*generated.thread(id));
+                for (const auto& [id, media] : generated.media) a.media.emplace(id, media);
+                // The long thread unread, under an id a search result's identifier (split at its
+                // dots) carries whole.
+                a.thread(longThread)->read = false;
+                a.thread(longThread)->id = "convlong";
+                return 0;
+            });
+            threadIds[0] = "convlong";
+        }
         ASSERT_TRUE(this->launch());
         ASSERT_TRUE(runUntil([&] { return this->app->account() && this->app->account()->authV2(); }));
         ASSERT_TRUE(runUntil([&] { return this->app->retrieveOAuth().has_value(); }));
@@ -58,13 +81,15 @@ struct ServiceConversation : hxtest::ScreenFixture<hxtest::RecordedApp<Form>> {
         services::CaptureDevice::reset();
         Base::TearDown();
     }
+    bool conversationThreads_ = false;
+    std::vector<std::string> threadIds;
     bool runUntil(const std::function<bool()>& done, double seconds = 20) {
         const bool ok = this->harness.clock().runUntil(done, seconds);
         this->harness.settle();
         return ok;
     }
-    VC_Conversation* openByURL() {
-        EXPECT_FALSE(this->app->applicationOpenURL("hxconnect://reply?conversationID=t.%2B15550133&messageNum=0"));
+    VC_Conversation* openByURL(const std::string& query = "conversationID=t.%2B15550133&messageNum=0") {
+        EXPECT_FALSE(this->app->applicationOpenURL("hxconnect://reply?" + query));
         this->harness.advance(0.6);
         this->harness.settle();
         return findConversation(this->app->window()->rootViewController().get());
@@ -203,6 +228,113 @@ struct ServiceConversation : hxtest::ScreenFixture<hxtest::RecordedApp<Form>> {
     }
 };
 
+// The window's y of a message's first row.
+double windowY(VC_Conversation& s, long section) {
+    auto& table = s.tableView();
+    return table.convertRectTo(table.rectForRow({section, 0}), nullptr).minY();
+}
+
+// The section showing the message of this id.
+long sectionOf(VC_Conversation& s, const std::string& id) {
+    for (long section = 0; section < s.tableView().numberOfSections(); ++section)
+        if (auto m = s.messageAt(section); m && m->messageID() == id) return section;
+    return -1;
+}
+
+template <typename Form>
+struct ServiceThreads : ServiceConversation<Form> {
+    explicit ServiceThreads(DeviceForm form) : ServiceConversation<Form>(form, true) {}
+
+    // The long thread opened by the reply URL: its date lines, one report while it is unread,
+    // and a search result that scrolls to its message.
+    void longThreadOpens() {
+        int reported = 0;
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            this, "kSMSActiveConversationMessageReceived", [&](const foundation::Notification&) { ++reported; });
+        const std::string id = this->threadIds[0];
+        ASSERT_TRUE(this->runUntil([&] { return this->app->getConversationWithID(id) != nullptr; }));
+        auto* s = this->openByURL("conversationID=" + foundation::queryItemEncoded(id));
+        ASSERT_NE(s, nullptr);
+        ASSERT_EQ(s->setup().conversationID, id);
+        const long sections = s->tableView().numberOfSections();
+        ASSERT_GT(sections, 1);
+        // One date line for each run of equal dates.
+        long runs = 0, lines = 0;
+        for (long section = 0; section < sections; ++section) {
+            runs += section == 0 || s->dateLabelForRow({section, 0}) != s->dateLabelForRow({section - 1, 0});
+            lines += !s->dateLineForRow({section, 0}).empty();
+        }
+        EXPECT_EQ(lines, runs);
+        EXPECT_GT(runs, 1);
+        this->harness.advance(1);
+        this->harness.settle();
+        EXPECT_EQ(reported, 1) << "the unread thread is reported once";
+        EXPECT_TRUE(s->inputToolbar()->textView()->isFirstResponder()) << "the reply URL focuses the field";
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+
+        // A search result scrolls to its message, the first stored one here.
+        auto& table = s->tableView();
+        table.setContentOffset({0, table.contentSize().height - table.bounds().height()}, false);
+        this->harness.settle();
+        ASSERT_FALSE(table.indexPathsForVisibleRows().empty());
+        ASSERT_GT(table.indexPathsForVisibleRows().front().section, 0) << "the first message is out of view";
+        ASSERT_TRUE(this->app->continueUserActivity(
+            services::kSearchableItemActionType,
+            foundation::Dictionary{{services::kSearchableItemActivityIdentifier,
+                                    id + ".0." + foundation::queryItemEncoded(this->serviceUser())}}));
+        this->harness.advance(1);
+        this->harness.settle();
+        auto* shown = findConversation(this->app->window()->rootViewController().get());
+        ASSERT_NE(shown, nullptr);
+        const auto visible = shown->tableView().indexPathsForVisibleRows();
+        ASSERT_FALSE(visible.empty());
+        EXPECT_EQ(visible.front().section, 0) << "message 0 is in view";
+    }
+
+    // Pulling for older pages of the 350-message thread: the bubble at the top when the page was
+    // asked for keeps its place on the screen; at the end the control goes and every message is
+    // there.
+    void olderPagesKeepTheBubbles() {
+        const std::string id = this->threadIds[1];
+        this->app->selectViewForIndex(1);
+        ASSERT_TRUE(this->runUntil([&] { return this->app->getConversationWithID(id) != nullptr; }));
+        auto* s = this->openByURL("conversationID=" + foundation::queryItemEncoded(id) + "&messageNum=0");
+        ASSERT_NE(s, nullptr);
+        auto& table = s->tableView();
+        for (int pull = 0; pull < 20 && s->refreshControl(); ++pull) {
+            SCOPED_TRACE(pull);
+            table.setContentOffset({0, -table.contentInset().top}, false);
+            this->harness.settle();
+            const long before = table.numberOfSections();
+            const std::string top = s->messageAt(0)->messageID();
+            // The page is held until the bubble's place under the spinning control is known.
+            const std::string page = "/voice/v1/voiceclient/api2thread/get";
+            this->service->inject(emulator::Fault::Slow, page);
+            const auto asked = [&] {
+                size_t n = 0;
+                for (const auto& r : this->service->requests()) n += r.target.rfind(page, 0) == 0;
+                return n;
+            };
+            const size_t askedBefore = asked();
+            this->harness.pullToRefresh(table);
+            ASSERT_TRUE(s->refreshControl()->isRefreshing());
+            ASSERT_TRUE(this->runUntil([&] { return asked() > askedBefore; }));
+            const double y = windowY(*s, 0);
+            ASSERT_EQ(table.numberOfSections(), before) << "the page is still held";
+            this->service->releaseHeld();
+            ASSERT_TRUE(this->runUntil([&] {
+                return table.numberOfSections() > before &&
+                       !(s->refreshControl() && s->refreshControl()->isRefreshing());
+            }));
+            const long now = sectionOf(*s, top);
+            ASSERT_GT(now, 0) << "older messages lie above";
+            EXPECT_NEAR(windowY(*s, now), y, 0.5);
+        }
+        EXPECT_EQ(s->refreshControl(), nullptr) << "no control once the thread is whole";
+        EXPECT_EQ(table.numberOfSections(), 350);
+    }
+};
+
 struct PhoneConversation : ServiceConversation<HX_ConnectAppDelegate_iPhone> {
     PhoneConversation() : ServiceConversation(DeviceForm::phone) {}
 };
@@ -210,8 +342,18 @@ struct TabletConversation : ServiceConversation<HX_ConnectAppDelegate_iPad> {
     TabletConversation() : ServiceConversation(DeviceForm::tablet) {}
 };
 
+struct PhoneThreads : ServiceThreads<HX_ConnectAppDelegate_iPhone> {
+    PhoneThreads() : ServiceThreads(DeviceForm::phone) {}
+};
+struct TabletThreads : ServiceThreads<HX_ConnectAppDelegate_iPad> {
+    TabletThreads() : ServiceThreads(DeviceForm::tablet) {}
+};
+
 }  // namespace
 
+TEST_F(PhoneThreads, TheLongThreadOpensByTheReplyURL) { longThreadOpens(); }
+TEST_F(TabletThreads, TheLongThreadOpensByTheReplyURL) { longThreadOpens(); }
+TEST_F(PhoneThreads, OlderPagesKeepTheBubblesInPlace) { olderPagesKeepTheBubbles(); }
 TEST_F(PhoneConversation, AReplyReachesTheServiceAndComesBackAsABubble) { replyGoesOut(); }
 TEST_F(PhoneConversation, PicturesReachTheServiceWithinTheLimit) { picturesGoOut(); }
 TEST_F(TabletConversation, AReplyReachesTheServiceAndComesBackAsABubble) { replyGoesOut(); }
