@@ -191,7 +191,7 @@ void VC_Conversation::viewDidDisappear(bool animated) {
     if (inputToolbar_ && inputToolbar_->textView()->isFirstResponder())
         inputToolbar_->textView()->resignFirstResponder();
     resetDateFormatters();
-    navigationItem().titleView = nullptr;
+    navigationItem().setTitleView(nullptr);
     if (auto& activity = replyActivityStore()) {
         activity->invalidate();
         activity.reset();
@@ -316,7 +316,7 @@ void VC_Conversation::updateTitle() {
         button->setContentEdgeInsets({1, 0, 1, 0});
         button->addAction([tapped = std::move(tapped)](toolkit::Control&, const toolkit::Event*) { tapped(); },
                           toolkit::kTouchUpInside);
-        navigationItem().titleView = button;
+        navigationItem().setTitleView(button);
     };
     auto weak = weakSelf<VC_Conversation>();
     if (isGroup()) {

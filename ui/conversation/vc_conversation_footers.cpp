@@ -257,13 +257,15 @@ void VC_Conversation::startSendingProgress() {
     auto title = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, 160, 30});
     auto label = std::make_shared<toolkit::Label>(toolkit::Rect{0, 4, 160, 20});
     label->setBackgroundColor(graphics::Color::clear());
-    label->setTextColor(graphics::Color::black());
+    // Black as the title is drawn in light; the label colour keeps it readable on a dark bar.
+    label->setTextColor(toolkit::Device::current().systemVersionAtLeast(13) ? graphics::Color::label()
+                                                                            : graphics::Color::black());
     label->setFont(graphics::Font::boldSystem(17));
     label->setTextAlignment(toolkit::TextAlignment::center);
     label->setText(localizedString("Sending\u2026"));
     label->setAutoresizingMask(toolkit::kFlexibleTopMargin);
     title->addSubview(label);
-    navigationItem().titleView = title;
+    navigationItem().setTitleView(title);
     if (auto* nav = navigationController()) {
         auto& bar = nav->navigationBar();
         auto progress = std::make_shared<toolkit::ProgressView>();
@@ -286,7 +288,7 @@ void VC_Conversation::increaseSendingProgress() {
 
 void VC_Conversation::removeSendingProgress() {
     sendingReply_ = false;
-    navigationItem().titleView = nullptr;
+    navigationItem().setTitleView(nullptr);
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     updateTitle();

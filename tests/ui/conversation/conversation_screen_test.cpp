@@ -130,3 +130,18 @@ TEST_F(NoteEditor, TheKeyCommandsAreCancelAndSave) {
     EXPECT_EQ(editorNav->presentingViewController(), nullptr);
     EXPECT_TRUE(spy->notes.empty());
 }
+
+// On a phone the note ends where the keyboard begins, whatever lies above the note's view.
+TEST_F(NoteEditor, OnAPhoneTheNoteEndsAtTheKeyboard) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    open("t1");
+    present("t1");
+    const auto& keyboard = toolkit::Keyboard::shared();
+    ASSERT_TRUE(keyboard.isVisible());
+    ASSERT_TRUE(editor->note().isFirstResponder());
+    const auto& v = *editor->view();
+    const auto inWindow = v.superview()->convertRectTo(v.frame(), nullptr);
+    EXPECT_NEAR(inWindow.maxY(), keyboard.frame().minY(), 0.5) << "no gap above the keyboard, nothing under it";
+    EXPECT_GT(inWindow.height(), 0);
+}
