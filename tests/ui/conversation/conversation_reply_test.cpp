@@ -18,9 +18,9 @@ using hxtest::DeviceForm;
 using toolkit::Rect;
 
 struct ReplyBar : hxtest::ConversationFixture {
-    explicit ReplyBar(DeviceForm form = DeviceForm::phone) : ConversationFixture(form) {}
+    explicit ReplyBar(DeviceForm form = DeviceForm::phone) : hxtest::ConversationFixture(form) {}
     void SetUp() override {
-        ConversationFixture::SetUp();
+        hxtest::ConversationFixture::SetUp();
         services::PhotoLibrary::reset();
         services::CaptureDevice::reset();
         toolkit::Pasteboard::general().clear();
@@ -31,7 +31,7 @@ struct ReplyBar : hxtest::ConversationFixture {
         toolkit::Pasteboard::general().clear();
         foundation::UserDefaults::standardUserDefaults()->removeObjectForKey("smsReturnKeySend");
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
-        ConversationFixture::TearDown();
+        hxtest::ConversationFixture::TearDown();
     }
     VC_Conversation& openText(const std::string& id = "t1") {
         auto c = storeConversation(id, 10);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "model/message_store.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -94,25 +95,26 @@ struct StoredMessage {
     std::string senderName, senderNumber;
 };
 
-struct ConversationFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
-    explicit ConversationFixture(DeviceForm form = DeviceForm::phone)
-        : ScreenFixture({.form = form, .screens = std::make_shared<HXUIScreens>()}) {}
+template <typename App>
+struct ConversationFixtureOf : ScreenFixture<App> {
+    explicit ConversationFixtureOf(DeviceForm form = DeviceForm::phone)
+        : ScreenFixture<App>({.form = form, .screens = std::make_shared<HXUIScreens>()}) {}
     std::shared_ptr<ConversationSpy> spy = std::make_shared<ConversationSpy>();
     std::shared_ptr<VC_Conversation> screen;
     std::shared_ptr<toolkit::NavigationController> nav;
 
     void SetUp() override {
-        ScreenFixture::SetUp();
-        ASSERT_TRUE(signInWithEmptyStore(*app, "conversation@example.test"));
+        ScreenFixture<App>::SetUp();
+        ASSERT_TRUE(signInWithEmptyStore(*this->app, "conversation@example.test"));
     }
     void TearDown() override {
         screen.reset();
         nav.reset();
-        ScreenFixture::TearDown();
+        ScreenFixture<App>::TearDown();
     }
     std::shared_ptr<store::ManagedObject> storeConversation(const std::string& id, int64_t type,
                                                             const std::string& sender = "+15550188") {
-        auto context = app->managedObjectContext();
+        auto context = this->app->managedObjectContext();
         auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
         (void)c->setValue("conversationID", id);
         (void)c->setValue("type", type);
@@ -123,7 +125,7 @@ struct ConversationFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
         return c;
     }
     void storeMessages(const std::shared_ptr<store::ManagedObject>& c, const std::vector<StoredMessage>& messages) {
-        auto context = app->managedObjectContext();
+        auto context = this->app->managedObjectContext();
         for (const auto& s : messages) {
             auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
             (void)m->setValue("id", s.id);
@@ -136,23 +138,24 @@ struct ConversationFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
             (void)m->setObject("Conversation", c);
         }
         EXPECT_TRUE(context->save().ok());
-        harness.settle();
+        this->harness.settle();
     }
     // Pushed as a list pushes it, with the spy between the screen and the application object.
     VC_Conversation& open(const std::string& id, int type = 1, const std::string& title = "Ann") {
-        auto roles = app->screenRoles();
+        auto roles = this->app->screenRoles();
         roles.conversation = spyOn(roles.conversation, *spy);
-        auto made = app->screens().makeConversationScreen(
+        auto made = this->app->screens().makeConversationScreen(
             roles, {.conversationID = id, .title = title, .conversationType = type});
         screen = std::dynamic_pointer_cast<VC_Conversation>(made);
         EXPECT_TRUE(screen);
         auto root = std::make_shared<toolkit::ViewController>();
         nav = std::make_shared<toolkit::NavigationController>(root);
-        harness.setRoot(nav);
+        this->harness.setRoot(nav);
         nav->pushViewController(screen, false);
-        harness.settle();
+        this->harness.settle();
         return *screen;
     }
 };
+using ConversationFixture = ConversationFixtureOf<HX_ConnectAppDelegate_iPhone>;
 
 }  // namespace hxtest

@@ -66,11 +66,14 @@ struct ServiceConversation : ScreenFixture<RecordedApp<Form>> {
                 // dots) carries whole.
                 a.thread(longThread)->read = false;
                 a.thread(longThread)->id = "convlong";
-                prepareAccount(a);
                 return 0;
             });
             threadIds[0] = "convlong";
         }
+        this->service->withAccount([&](emulator::Account& a) {
+            prepareAccount(a);
+            return 0;
+        });
         ASSERT_TRUE(this->launch());
         ASSERT_TRUE(runUntil([&] { return this->app->account() && this->app->account()->authV2(); }));
         ASSERT_TRUE(runUntil([&] { return this->app->retrieveOAuth().has_value(); }));
