@@ -61,6 +61,11 @@ struct Looks : hxtest::ServiceThreads<Form> {
         s = show(this->threadIds[3]);
         ASSERT_NE(s, nullptr);
         look("conversation_attachments_" + form);
+        auto& table = s->tableView();
+        table.setContentOffset({0, -table.contentInset().top}, false);
+        this->harness.advance(1.0);
+        EXPECT_TRUE(this->runUntil([&] { return this->app->isIdle(); }));
+        look("conversation_attachments_top_" + form);
 
         // The reply at five lines with the counter orange, and two pictures waiting above the keyboard.
         s = show(hxtest::kThread);
