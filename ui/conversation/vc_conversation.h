@@ -18,9 +18,12 @@
 #include "model/conversation.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/services/user_activity.h"
+#include "platform/system_screens/image_picker.h"
 #include "platform/toolkit/drag_drop.h"
 #include "platform/toolkit/table_view.h"
 #include "ui/conversation/conversation_attachment.h"
+#include "ui/widgets/hxc_input_toolbar.h"
+#include "ui/widgets/mms_pictures.h"
 
 namespace toolkit {
 class Button;
@@ -29,6 +32,7 @@ class Label;
 class ProgressView;
 class RefreshControl;
 class Slider;
+class Toolbar;
 }  // namespace toolkit
 class ConversationTableViewCell;
 
@@ -37,7 +41,10 @@ class VC_Conversation : public HXConversationScreen,
                         public toolkit::TableViewDelegate,
                         public HXRowsObserver,
                         public toolkit::DropInteractionDelegate,
-                        public services::UserActivityDelegate {
+                        public services::UserActivityDelegate,
+                        public HXCInputToolbarDelegate,
+                        public system_screens::ImagePickerControllerDelegate,
+                        public HXPictureAttacher {
 public:
     struct Roles {
         std::weak_ptr<HXConversationRole> conversation;
@@ -176,10 +183,36 @@ public:
     static Counter counterFor(size_t length, long lines);
     void sendReply(const std::string& text);
     void sendMessageKeystroke();
-    // The reply's text (empty while the screen has no reply bar).
-    std::string replyText() const { return replyText_; }
-    void setReplyText(std::string text) { replyText_ = std::move(text); }
+    // The reply's text: the reply bar's (kept here while the screen has no reply bar).
+    std::string replyText() const;
+    void setReplyText(std::string text);
     bool isSendingReply() const { return sendingReply_; }
+
+    // ---- the reply bar (text conversations): its delegate, pictures and layout
+    HXCInputToolbar* inputToolbar() const { return inputToolbar_.get(); }
+    // The strip of picked pictures above the keyboard (none without pictures).
+    const std::shared_ptr<toolkit::Toolbar>& imagePreviewStrip() const { return imageStrip_; }
+    // The counter's colour as drawn in the info label.
+    static toolkit::Color counterColour(Counter::Colour colour);
+    void inputToolbarButtonPressed(HXCInputToolbar& toolbar, const std::string& text) override;
+    void inputToolbarCameraButtonPressed(HXCInputToolbar& toolbar, toolkit::Button& button) override;
+    void inputToolbarHeightChanged(HXCInputToolbar& toolbar, double height) override;
+    bool inputToolbarTextViewShouldChangeTextInRange(HXCInputToolbar& toolbar, toolkit::Range range,
+                                                     const std::string& replacementText) override;
+    void inputToolbarTextViewDidChange(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
+    void inputToolbarTextViewDidBeginEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
+    void inputToolbarTextViewDidEndEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
+    void authorizeAndShowCamera();
+    void authorizeAndShowLibraryImagePicker();
+    void showImagePickerForSourceType(system_screens::ImagePickerSourceType type);
+    void attachClipboardPicture() override { addImageFromPasteBoard(); }
+    void showPicker(system_screens::ImagePickerSourceType type) override { showImagePickerForSourceType(type); }
+    void presentPictureAlert(const HXAlert& alert) override;
+    void imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
+                                               const system_screens::ImagePickerInfo& info) override;
+    void imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) override;
+    void removeImage(const toolkit::BarButtonItem& item);
+    void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
 
     // ---- actions and contacts
     void updateContactInfo();
@@ -214,6 +247,13 @@ private:
     void makeReplyActivityCurrent();
     void installRefreshControlIfNeeded();
     void layoutTable();
+    // The reply bar made under the table (text conversations), and put at the view's bottom.
+    void addReplyBar();
+    void placeReplyBar();
+    void addKeyboardObservers();
+    // The field measured again: its text cleared and set back under the current line limit.
+    void remeasureReply();
+    double parentBottomInset() const;
 
     Roles roles_;
     GroupDetailsMaker groupDetails_;
@@ -242,4 +282,6 @@ private:
     size_t sendingImages_ = 0;
     bool addContactHidden_ = false;
     bool contactImageIsButton_ = false;
+    std::shared_ptr<HXCInputToolbar> inputToolbar_;
+    std::shared_ptr<toolkit::Toolbar> imageStrip_;
 };
