@@ -14,7 +14,9 @@
 #include <filesystem>
 
 #include "app/connect_app_delegate.h"
+#include "bench/bench_app_home.h"
 #include "bench/bench_scratch.h"
+#include "bench/bench_typing.h"
 #include "model/account.h"
 #include "model/message_store.h"
 #include "platform/foundation/files.h"
@@ -55,20 +57,8 @@ std::string textOf(int i) {
 }
 
 // The app home, a signed-in account and its store with the thread.
-struct Store {
-    std::filesystem::path home;
-    std::shared_ptr<HX_ConnectAppDelegate> app;
-    Store() {
-        home = scratchFolder.path() / "home";
-        std::filesystem::create_directories(home);
-        foundation::setHomeDirectory(home);
-        app = std::make_shared<HX_ConnectAppDelegate>();
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername(kUser);
-        account->setAuthV2(std::string("AuthV2"));
-        app->setAccount(account);
-        app->setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue"));
-        (void)app->resetPersistentStore();
+struct Store : hxbench::SignedInHome {
+    Store() : SignedInHome(scratchFolder.path(), kUser) {
         auto context = app->managedObjectContext();
         context->performAndWait([&] {
             auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
@@ -88,11 +78,6 @@ struct Store {
             }
             (void)context->save();
         });
-    }
-    ~Store() {
-        app.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(home, ec);
     }
     std::shared_ptr<VC_Conversation> makeScreen() const {
         auto roles = app->screenRoles();
@@ -240,11 +225,6 @@ void BM_ScrollPlainTextTable(benchmark::State& state) {
     harness.settle();
 }
 
-void typeInto(toolkit::TextView& view) {
-    const std::string text(kTyped);
-    for (int i = 0; i < kKeys; ++i) view.insertText(std::string(1, text[static_cast<size_t>(i) % text.size()]));
-}
-
 // The reply bar's field inside the screen's view, when the screen has its reply bar.
 HXCExpandingTextView* replyField(toolkit::View& root) {
     if (auto* field = dynamic_cast<HXCExpandingTextView*>(&root)) return field;
@@ -267,7 +247,7 @@ void BM_TypeIntoReplyBar(benchmark::State& state) {
     }
     for (auto _ : state) {
         field->setText({});
-        typeInto(*field->internalTextView());
+        hxbench::typeKeys(*field->internalTextView(), kKeys, kTyped);
         harness.settle();
     }
     if (field->text().size() != static_cast<size_t>(kKeys)) state.SkipWithError("the keys did not all arrive");
@@ -286,7 +266,7 @@ void BM_TypeIntoBareExpandingTextView(benchmark::State& state) {
     if (!field->becomeFirstResponder()) state.SkipWithError("the field takes no focus");
     for (auto _ : state) {
         field->setText({});
-        typeInto(*field->internalTextView());
+        hxbench::typeKeys(*field->internalTextView(), kKeys, kTyped);
         harness.settle();
     }
     if (field->text().size() != static_cast<size_t>(kKeys)) state.SkipWithError("the keys did not all arrive");

@@ -24,6 +24,7 @@
 #include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
 #include "ui/conversation/conversation_attachment.h"
+#include "ui/widgets/conversation_action_items.h"
 
 namespace toolkit {
 class AnimatedTransitioning;
@@ -308,6 +309,8 @@ private:
     // ---- contact cards, gestures and dragging (vc_conversation_actions.cpp)
     class ActionDelegates;
     std::shared_ptr<ActionDelegates> actionDelegates();
+    // What the action codes do from the bar's menu (menu; but editing the note) or the preview.
+    HXConversationActionSource actionSource(bool menu) const;
     // Sets the card up; an unknown contact's card is presented, a known one's pushed on the phone
     // (none returned) or handed back in a popover's navigation controller for the caller to show.
     std::shared_ptr<toolkit::NavigationController>

@@ -28,6 +28,7 @@
 #include "platform/toolkit/window.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/conversation/vc_note_edit.h"
+#include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/default_contact_image.h"
 
 namespace {
@@ -557,155 +558,71 @@ void VC_Conversation::installActionsButton() {
     navigationItem().setRightBarButtonItem(more);
 }
 
+HXConversationActionSource VC_Conversation::actionSource(bool menu) const {
+    auto list = roles_.listActions.lock();
+    std::weak_ptr<HXListActionsRole> weakList = list;
+    const std::string id = conversation_ ? conversation_->conversationID() : std::string();
+    const std::string number = conversation_ ? conversation_->phoneNumber() : std::string();
+    auto conversations = roles_.conversations;
+    auto weakRole = roles_.conversation;
+    return {.title =
+                [weakList](int code) {
+                    return weakList.lock() ? weakList.lock()->titleForConversationAction(code) : std::nullopt;
+                },
+            .image =
+                [weakList](int code) {
+                    return weakList.lock() ? weakList.lock()->imageForConversationAction(code) : std::nullopt;
+                },
+            .action = [=](int code) -> std::function<void()> {
+                // The read status only follows the archive code of a preview.
+                if (code == 5 || code == 6) return {};
+                // The menu alone deletes the note and moves the conversation to or from the spam
+                // (and edits the note, which the screen's menu adds).
+                if (menu && code == 8)
+                    return [weakRole, id] {
+                        if (auto c = weakRole.lock()) c->setNote(std::nullopt, id);
+                    };
+                if (menu && (code == 12 || code == 13))
+                    return [weakList, id] {
+                        if (auto l = weakList.lock()) l->changeSpamStatusForConversationWithID(id);
+                    };
+                return hxCommonConversationAction(code, weakList, conversations, id, number);
+            }};
+}
+
 toolkit::MenuPtr VC_Conversation::actionsMenu() {
     auto list = roles_.listActions.lock();
     if (!list || !conversation_) return nullptr;
-    const auto codes = list->messageOptionsForConversation(conversation_->object());
-    if (codes.empty()) return nullptr;
-    const std::string id = conversation_->conversationID();
-    const std::string number = conversation_->phoneNumber();
-    std::weak_ptr<HXListActionsRole> weakList = list;
-    auto conversations = roles_.conversations;
-    auto weakRole = roles_.conversation;
-    auto weak = weakSelf<VC_Conversation>();
-    auto action = [&](int code, std::function<void()> run, unsigned attributes = toolkit::kMenuElementNone) {
-        auto image = list->imageForConversationAction(code);
-        return toolkit::MenuAction::make(
-            list->titleForConversationAction(code).value_or(""), image ? graphics::systemImageNamed(*image) : nullptr,
-            [run = std::move(run)](toolkit::MenuAction&) { run(); }, attributes);
+    auto source = actionSource(true);
+    source.action = [base = source.action, weak = weakSelf<VC_Conversation>()](int code) -> std::function<void()> {
+        if (code != 7) return base(code);
+        return [weak] {
+            if (auto self = weak.lock()) self->editNote();
+        };
     };
-    std::vector<toolkit::MenuElementPtr> items;
-    toolkit::MenuPtr deleteMenu;
-    for (int code : codes) {
-        switch (code) {
-            case 0: {
-                auto del = action(
-                    0,
-                    [weakList, id] {
-                        if (auto l = weakList.lock()) l->deleteConversationWithID(id);
-                    },
-                    toolkit::kMenuElementDestructive);
-                const bool inlineDelete = toolkit::Device::current().systemVersion() >= 15;
-                deleteMenu = toolkit::Menu::make(del->title, {del},
-                                                 inlineDelete ? toolkit::kMenuDisplayInline | toolkit::kMenuDestructive
-                                                              : toolkit::kMenuDestructive,
-                                                 del->image);
-                break;
-            }
-            case 1:
-                items.push_back(action(1, [conversations, number] {
-                    if (auto c = conversations.lock()) c->placeCallTo(number);
-                }));
-                break;
-            case 2:
-                items.push_back(action(2, [conversations, number] {
-                    if (auto c = conversations.lock()) c->newMessageToNumber(number, "", "");
-                }));
-                break;
-            case 3:
-            case 4:
-                items.push_back(action(code, [weakList, id] {
-                    if (auto l = weakList.lock()) l->changeArchiveStateForConversationWithID(id);
-                }));
-                break;
-            case 7:
-                items.push_back(action(7, [weak] {
-                    if (auto self = weak.lock()) self->editNote();
-                }));
-                break;
-            case 8:
-                items.push_back(action(8, [weakRole, id] {
-                    if (auto c = weakRole.lock()) c->setNote(std::nullopt, id);
-                }));
-                break;
-            case 9:
-                items.push_back(action(9, [weakList, id] {
-                    if (auto l = weakList.lock()) l->createEmailForConversationWithID(id);
-                }));
-                break;
-            case 10:
-            case 11:
-                items.push_back(action(code, [weakList, id, block = code == 10] {
-                    if (auto l = weakList.lock()) l->blockContact(block, id);
-                }));
-                break;
-            case 12:
-            case 13:
-                items.push_back(action(code, [weakList, id] {
-                    if (auto l = weakList.lock()) l->changeSpamStatusForConversationWithID(id);
-                }));
-                break;
-            default:
-                break;
-        }
-    }
-    if (!deleteMenu) return toolkit::Menu::make(std::string(), std::move(items));
-    return toolkit::Menu::make(
-        std::string(), {toolkit::Menu::make(std::string(), std::move(items), toolkit::kMenuDisplayInline), deleteMenu});
+    return hxConversationActionsMenu(
+        hxConversationActionItems(list->messageOptionsForConversation(conversation_->object()), source),
+        toolkit::Device::current().systemVersion());
 }
 
 std::vector<toolkit::PreviewAction> VC_Conversation::previewActionItems() const {
     auto list = roles_.listActions.lock();
     if (!list || !conversation_) return {};
-    const auto codes = list->messageOptionsForConversation(conversation_->object());
-    const std::string id = conversation_->conversationID();
-    const std::string number = conversation_->phoneNumber();
-    const bool read = conversation_->isRead();
-    const bool history = conversationType() == 3;
-    std::weak_ptr<HXListActionsRole> weakList = list;
-    auto conversations = roles_.conversations;
+    std::optional<HXReadToggle> toggle;
+    if (conversationType() != 3) {
+        const int code = conversation_->isRead() ? 6 : 5;
+        toggle = HXReadToggle{code, hxCommonConversationAction(code, list, roles_.conversations,
+                                                               conversation_->conversationID(),
+                                                               conversation_->phoneNumber())};
+    }
     std::vector<toolkit::PreviewAction> out;
     // The preview is gone by the time a handler runs (the platform dismisses it first).
-    auto add = [&](int code, std::function<void()> run,
-                   toolkit::PreviewActionStyle style = toolkit::PreviewActionStyle::Default) {
-        out.push_back({list->titleForConversationAction(code).value_or(""), style,
-                       [run = std::move(run)](const toolkit::PreviewAction&, toolkit::ViewController&) { run(); }});
-    };
-    for (int code : codes) {
-        switch (code) {
-            case 0:
-                add(
-                    0,
-                    [weakList, id] {
-                        if (auto l = weakList.lock()) l->deleteConversationWithID(id);
-                    },
-                    toolkit::PreviewActionStyle::Destructive);
-                break;
-            case 1:
-                add(1, [conversations, number] {
-                    if (auto c = conversations.lock()) c->placeCallTo(number);
-                });
-                break;
-            case 2:
-                add(2, [conversations, number] {
-                    if (auto c = conversations.lock()) c->newMessageToNumber(number, "", "");
-                });
-                break;
-            case 3:
-            case 4:
-                add(code, [weakList, id] {
-                    if (auto l = weakList.lock()) l->changeArchiveStateForConversationWithID(id);
-                });
-                if (!history)
-                    add(read ? 6 : 5, [weakList, id] {
-                        if (auto l = weakList.lock()) l->changeReadStatusForConversationWithID(id);
-                    });
-                break;
-            case 9:
-                add(9, [weakList, id] {
-                    if (auto l = weakList.lock()) l->createEmailForConversationWithID(id);
-                });
-                break;
-            case 10:
-            case 11:
-                add(code, [weakList, id, block = code == 10] {
-                    if (auto l = weakList.lock()) l->blockContact(block, id);
-                });
-                break;
-            default:
-                break;
-        }
-    }
+    for (auto& item : hxConversationActionItems(list->messageOptionsForConversation(conversation_->object()),
+                                                actionSource(false), toggle))
+        out.push_back(
+            {item.title,
+             item.destructive() ? toolkit::PreviewActionStyle::Destructive : toolkit::PreviewActionStyle::Default,
+             [run = item.run](const toolkit::PreviewAction&, toolkit::ViewController&) { run(); }});
     return out;
 }
 

@@ -22,6 +22,7 @@
 #include "tests/support/contacts.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
+#include "tests/support/vobject_cards.h"
 #include "tests/ui/conversation/conversation_actions_support.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/shell/ui_screens.h"
@@ -219,37 +220,9 @@ for line in open(sys.argv[1]).read().splitlines():
 // Bubbles of contact cards: the card's file as an independent writer makes it, the bubble's text,
 // avatar and size as the attachment rules give them.
 TEST_F(ContactsOnTheScreen, ContactCardsOfAnIndependentWriterDrawAsTheirBubblesSay) {
-    if (!havePython("vobject")) GTEST_SKIP() << "python3-vobject is not installed (./hx deps)";
+    if (!hxtest::haveVobject()) GTEST_SKIP() << "python3-vobject is not installed (./hx deps)";
     hxtest::TempDir dir;
-    const std::string script = R"PY(
-import sys, vobject
-def person(given, family, tel, photo=None):
-    c = vobject.vCard()
-    c.add('n').value = vobject.vcard.Name(family=family, given=given)
-    c.add('fn').value = given + ' ' + family
-    t = c.add('tel'); t.value = tel; t.type_param = 'CELL'
-    if photo is not None:
-        p = c.add('photo'); p.value = photo; p.encoding_param = 'b'; p.type_param = 'PNG'
-    return c
-def org(name, tel):
-    c = vobject.vCard()
-    c.add('n').value = vobject.vcard.Name()
-    c.add('fn').value = name
-    c.add('org').value = [name]
-    c.add('kind').value = 'org'
-    t = c.add('tel'); t.value = tel; t.type_param = 'WORK'
-    return c
-out = sys.argv[1]
-photo = open(sys.argv[2], 'rb').read()
-open(out + '/person.vcf', 'w').write(person('Ada', 'Lovelace', '+44 20 7946 0958', photo).serialize())
-open(out + '/plain.vcf', 'w').write(person('\u00e9mile', 'zola', '+33 1 23 45 67 89').serialize())
-open(out + '/org.vcf', 'w').write(org('Acme & Sons', '+1 555 0100').serialize())
-open(out + '/three.vcf', 'w').write(''.join(person(g, f, t).serialize() for g, f, t in
-    [('Ann', 'Lee', '+1 555 0101'), ('Bo', 'Kim', '+1 555 0102'), ('Cy', "O'Neil", '+1 555 0103')]))
-)PY";
-    const auto photo = hxtest::pngOf(64, 64, 0xFF00C000);
-    ASSERT_TRUE(foundation::files::writeAtomically(dir.path() / "photo.png", photo).ok());
-    python(dir.path(), script, dir.path().string() + " " + (dir.path() / "photo.png").string());
+    ASSERT_EQ(hxtest::writeVobjectCards(dir.path(), hxtest::pngOf(64, 64, 0xFF00C000), "PNG"), "");
 
     struct Case {
         std::string file, title;
