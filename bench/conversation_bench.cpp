@@ -3,14 +3,16 @@
 // - opening it (the screen made, pushed and laid out: every bubble measured once) beside measuring
 //   the same 1,000 texts with the same font and width in a plain loop; and laying the open screen
 //   out again, which measures nothing (its sizes are kept per message and width);
-// - scrolling it in 100 steps from the top to the bottom, each step laid out and the window drawn
-//   at 2x (ms per step, and the slowest step), beside a plain table of 1,000 one-line text rows;
+// - scrolling it in 100 steps from the top to the bottom (each on a whole pixel), each step laid
+//   out and the window drawn at 2x (ms per step, and the slowest step), beside a plain table of
+//   1,000 one-line text rows;
 // - typing 200 characters into its reply bar, one key at a time, beside a bare expanding text
 //   view (the reply bar's own field).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 
 #include "app/connect_app_delegate.h"
@@ -165,7 +167,8 @@ void scrollDown(benchmark::State& state, toolkit::testing::Harness& harness, too
             table.contentSize().height - table.bounds().height() + table.adjustedContentInset().bottom;
         for (int i = 1; i <= kScrollSteps; ++i) {
             const auto start = std::chrono::steady_clock::now();
-            table.setContentOffset({0, top + (bottom - top) * i / kScrollSteps}, false);
+            // Scroll positions lie on whole pixels of the 2x screen, as a finger's do.
+            table.setContentOffset({0, std::round((top + (bottom - top) * i / kScrollSteps) * 2) / 2}, false);
             harness.window().layoutIfNeeded();
             toolkit::renderView(harness.window(), *context);
             slowest = std::max(
