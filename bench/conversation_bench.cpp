@@ -4,8 +4,8 @@
 //   the same 1,000 texts with the same font and width in a plain loop; and laying the open screen
 //   out again, which measures nothing (its sizes are kept per message and width);
 // - scrolling it in 100 steps from the top to the bottom (each on a whole pixel), each step laid
-//   out and the window drawn at 2x (ms per step, and the slowest step), beside a plain table of
-//   1,000 one-line text rows;
+//   out and the window drawn at 2x (ms per step, its layout and drawing, and the slowest step),
+//   beside a plain table of 1,000 one-line text rows;
 // - typing 200 characters into its reply bar, one key at a time, beside a bare expanding text
 //   view (the reply bar's own field).
 #include <benchmark/benchmark.h>
@@ -174,7 +174,7 @@ void BM_RelayoutOpenThread(benchmark::State& state) {
 void scrollDown(benchmark::State& state, toolkit::testing::Harness& harness, toolkit::TableView& table) {
     const auto size = harness.window().bounds().size;
     auto context = graphics::GraphicsContext::image({size.width, size.height}, true, 2).value();
-    double slowest = 0;
+    double slowest = 0, layoutMs = 0, renderMs = 0;
     long steps = 0;
     for (auto _ : state) {
         const double top = -table.adjustedContentInset().top;
@@ -184,8 +184,12 @@ void scrollDown(benchmark::State& state, toolkit::testing::Harness& harness, too
             const auto start = std::chrono::steady_clock::now();
             // Scroll positions lie on whole pixels of the 2x screen, as a finger's do.
             table.setContentOffset({0, std::round((top + (bottom - top) * i / kScrollSteps) * 2) / 2}, false);
+            auto mid0 = std::chrono::steady_clock::now();
             harness.window().layoutIfNeeded();
+            auto mid = std::chrono::steady_clock::now();
+            layoutMs += std::chrono::duration<double, std::milli>(mid - mid0).count();
             toolkit::renderView(harness.window(), *context);
+            renderMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - mid).count();
             slowest = std::max(
                 slowest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         }
@@ -200,6 +204,8 @@ void scrollDown(benchmark::State& state, toolkit::testing::Harness& harness, too
     state.counters["per_step"] =
         benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["slowest_step_ms"] = slowest;
+    state.counters["layout_ms"] = layoutMs / steps;
+    state.counters["render_ms"] = renderMs / steps;
 }
 
 void BM_ScrollThousandMessageThread(benchmark::State& state) {
