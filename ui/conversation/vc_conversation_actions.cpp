@@ -517,12 +517,13 @@ void VC_Conversation::didCompleteWithContact(system_screens::ContactViewControll
     if (contact && conversation_) {
         services::SaveRequest request;
         request.addContact(*contact);
-        // The card hands back what it made without saving it: stored here, once.
-        (void)services::ContactStore::shared()->executeSaveRequest(request);
-        const std::string name = services::ContactFormatter::fullName(*contact).value_or("");
-        setTitle(name);
-        (void)conversation_->object()->setValue("ABName", foundation::Value(name));
-        if (r) {
+        // The card hands back what it made without saving it: stored here, once. A contact the
+        // device refused (its access was taken back meanwhile) names nothing.
+        const bool saved = services::ContactStore::shared()->executeSaveRequest(request).ok();
+        const std::string name = saved ? services::ContactFormatter::fullName(*contact).value_or("") : std::string();
+        if (!name.empty()) setTitle(name);
+        if (!name.empty()) (void)conversation_->object()->setValue("ABName", foundation::Value(name));
+        if (r && saved) {
             r->resetContacts();
             std::weak_ptr<HXConversationRole> weakRole = r;
             dispatch::Queue::global(dispatch::Priority::Background)

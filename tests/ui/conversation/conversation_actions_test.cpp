@@ -131,6 +131,26 @@ TEST_F(ConversationActions, TheAddButtonAddsAServiceNamedNumberToTheDeviceThroug
     EXPECT_TRUE(actions->waitForLookup("+15550188", harness));
 }
 
+TEST_F(ConversationActions, ACardWhoseContactTheDeviceRefusesNamesNobody) {
+    ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    auto c = storeConversation("t1", 10, "John Smith");
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    auto& s = openWithSpies("t1", 1, "+15550188");
+    s.addContactToSource("AB");
+    harness.settle();
+    auto card = s.contactCard();
+    ASSERT_TRUE(card);
+    // The access goes while the card is open: the save fails.
+    ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Denied);
+    finishCardEditor(*card);
+    harness.settle();
+    EXPECT_EQ(nav->presentedViewController(), nullptr) << "the card goes all the same";
+    EXPECT_EQ(ContactStore::shared()->count(), 0u);
+    EXPECT_EQ(s.title(), "+15550188");
+    EXPECT_EQ(c->value("ABName").stringValue(), "");
+    EXPECT_EQ(actions->resets.load(), 0);
+}
+
 TEST_F(ConversationActions, TheDeviceIsOfferedOnlyWhereItCanTakeTheNumber) {
     struct Case {
         const char* name;
