@@ -37,6 +37,9 @@ using foundation::localizedString;
 
 // Call item types whose last text may end in " - " and a phone label.
 constexpr int64_t kCallTypesWithLabelMask = 0x3B193;
+// The presses on the name (copy) and on the navigation bar (call), and the bar's end that calls.
+constexpr double kPressDuration = 0.7;
+constexpr double kCallPressWidth = 50;
 
 }  // namespace
 
@@ -128,7 +131,7 @@ void VC_Conversation::showActions() {
 }
 
 void VC_Conversation::actionLongPress(toolkit::Point inBar, double barWidth) {
-    if (!conversation_ || inBar.x < barWidth - 50) return;
+    if (!conversation_ || inBar.x < barWidth - kCallPressWidth) return;
     const std::string number = conversation_->phoneNumber();
     if (number == "Unknown" || number == "Group Message") return;
     if (auto actions = roles_.conversations.lock()) actions->placeCallTo(number);
@@ -252,9 +255,6 @@ VC_Conversation::PreviewTransitionMaker& previewTransitionMaker() {
     static VC_Conversation::PreviewTransitionMaker maker;
     return maker;
 }
-
-constexpr double kPressDuration = 0.7;
-constexpr double kCallPressWidth = 50;
 
 }  // namespace
 
