@@ -112,6 +112,7 @@ void VC_Conversation::viewDidLoad() {
     tableView_->alwaysBounceVertical = false;
     tableView_->setEstimatedRowHeight(0);
     tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
+    if (conversationType() == 1 && !isPeeking()) addDoubleTapRecognizer();
     if (conversationType() == 1)
         root->addInteraction(
             std::make_shared<toolkit::DropInteraction>(std::shared_ptr<toolkit::DropInteractionDelegate>(
@@ -129,14 +130,9 @@ void VC_Conversation::viewWillAppear(bool animated) {
     HXConversationScreen::viewWillAppear(animated);
     restorePagingOffset();
     installRefreshControlIfNeeded();
-    if (!isPeeking() && !navigationItem().rightBarButtonItem()) {
-        auto weak = weakSelf<VC_Conversation>();
-        auto more = toolkit::BarButtonItem::withImage(graphics::systemImageNamed("ellipsis"),
-                                                      toolkit::BarButtonStyle::Done, [weak](toolkit::BarButtonItem&) {
-                                                          if (auto self = weak.lock()) self->showActions();
-                                                      });
-        more->accessibilityLabel = localizedString("Conversation actions");
-        navigationItem().setRightBarButtonItem(more);
+    if (!isPeeking()) {
+        installActionsButton();
+        installCallLongPress();
     }
     addFooterView();
     reloadTable();
@@ -177,6 +173,7 @@ void VC_Conversation::viewWillDisappear(bool animated) {
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();
+    removeCallLongPress();
 }
 
 void VC_Conversation::viewDidDisappear(bool animated) {
@@ -299,6 +296,8 @@ void VC_Conversation::conversationChanged(const std::string& key) {
         updateTitle();
         updateContactInfo();
     }
+    if (menuBuilt_ && (key == "isArchived" || key == "isSenderBlocked" || key == "isSpam" || key == "note"))
+        if (auto more = navigationItem().rightBarButtonItem()) more->menu = actionsMenu();
 }
 
 void VC_Conversation::updateTitle() {
@@ -343,7 +342,8 @@ void VC_Conversation::updateTitle() {
             }
         }
         makeTitleButton([weak] {
-            if (auto self = weak.lock()) self->updateContactInfo();
+            auto self = weak.lock();
+            if (self) self->openContact(self->navigationItem().titleView.get());
         });
     }
     if (title().empty()) navigationItem().setBackButtonTitle(conversation_->formattedNumber());

@@ -19,14 +19,24 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/services/user_activity.h"
 #include "platform/system_screens/image_picker.h"
+#include "platform/system_screens/contact_picker.h"
 #include "platform/toolkit/drag_drop.h"
+#include "platform/toolkit/menu.h"
+#include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
 #include "ui/conversation/conversation_attachment.h"
 #include "ui/widgets/hxc_input_toolbar.h"
 #include "ui/widgets/mms_pictures.h"
+#include "ui/widgets/conversation_action_items.h"
 
 namespace toolkit {
+class AnimatedTransitioning;
 class Button;
+class GestureRecognizer;
+class LongPressGestureRecognizer;
+class NavigationController;
+class TapGestureRecognizer;
+class TransitioningDelegate;
 class ImageView;
 class Label;
 class ProgressView;
@@ -227,6 +237,59 @@ public:
     // The label of a number the add button adds to the device's contacts.
     static std::string phoneLabelFor(int64_t type, const std::string& lastMessageText);
 
+    // ---- contact cards, copying the number, the bar's actions, the preview's actions, dragging a
+    // picture out and the double tap (vc_conversation_actions.cpp)
+    // The contact "AB" adds: the service's name split at its first space into given and family
+    // name (a name that is the number itself is left out), the one number with its label; none
+    // when the number is not a phone number.
+    static std::optional<services::Contact> newDeviceContact(const std::string& sender, const std::string& phoneNumber,
+                                                             int64_t type, const std::string& lastMessageText);
+    // The name of the call method a card's "Call" uses with "skipDialpad" on: the account's call
+    // method of its forwarding phone, the pseudo methods by their fixed names.
+    static std::string callMethodNameFor(const std::string& localizedName);
+    std::string currentCallMethodName() const;
+    bool canBecomeFirstResponder() const override { return true; }
+    void addNumberCopyGestureRecognizer();
+    void showNumberCopy();
+    // The device's card of the conversation's contact (sender: the title button, else the picture).
+    void openContact(const toolkit::View* sender);
+    void dismissContactsViewController();
+    bool shouldPerformDefaultActionForContactProperty(system_screens::ContactViewController& card,
+                                                      const system_screens::ContactProperty& property);
+    void didCompleteWithContact(system_screens::ContactViewController& card,
+                                const std::optional<services::Contact>& contact);
+    // The card the screen presented or pushed last (none once it went).
+    std::shared_ptr<system_screens::ContactViewController> contactCard() const { return contactCard_.lock(); }
+    // The navigation bar's actions button: a menu from 14 on, the options popover before.
+    void installActionsButton();
+    toolkit::MenuPtr actionsMenu();
+    std::vector<toolkit::PreviewAction> previewActionItems() const override;
+    // The 0.7 s press on the navigation bar that calls the number.
+    void installCallLongPress();
+    void removeCallLongPress();
+    // The double tap on the table opens the reply; a single tap on the table waits for it to fail.
+    void addDoubleTapRecognizer();
+    void handleDoubleTap(toolkit::GestureRecognizer& recognizer);
+    const std::shared_ptr<toolkit::TapGestureRecognizer>& doubleTapRecognizer() const { return doubleTap_; }
+    // Dragging a picture out of its bubble: the items for a touch at a point of the table.
+    std::vector<toolkit::DragItemPtr> dragItemsAt(toolkit::Point inTable, const toolkit::DragSession* adding);
+    // Made for a cell of a picture or a video.
+    std::shared_ptr<toolkit::DragInteraction> makeDragInteraction();
+    // The last tapped point in the table (shared by the conversation screens); the zoom of the
+    // picture preview starts there.
+    static void rememberTapPoint(toolkit::Point inTable);
+    static toolkit::Point lastTapPoint();
+    // The transition of the picture preview: given the controller presented or dismissed, an
+    // animator for a navigation controller whose first controller is the picture preview, none
+    // for any other (the standard transition). The preview's animator is made by maker.
+    using PreviewTransitionMaker =
+        std::function<std::shared_ptr<toolkit::AnimatedTransitioning>(bool presenting, toolkit::Point sourcePoint)>;
+    static void setPreviewTransitionMaker(PreviewTransitionMaker maker);
+    std::shared_ptr<toolkit::AnimatedTransitioning> previewTransition(toolkit::ViewController& controller,
+                                                                      bool presenting);
+    // What presentations of the preview take as their transitioning delegate.
+    std::shared_ptr<toolkit::TransitioningDelegate> previewTransitioningDelegate();
+
 private:
     std::shared_ptr<HXConversationRole> role() const { return roles_.conversation.lock(); }
     bool signedIn() const;
@@ -284,4 +347,21 @@ private:
     bool contactImageIsButton_ = false;
     std::shared_ptr<HXCInputToolbar> inputToolbar_;
     std::shared_ptr<toolkit::Toolbar> imageStrip_;
+
+    // ---- contact cards, gestures and dragging (vc_conversation_actions.cpp)
+    class ActionDelegates;
+    std::shared_ptr<ActionDelegates> actionDelegates();
+    // What the action codes do from the bar's menu (menu; but editing the note) or the preview.
+    HXConversationActionSource actionSource(bool menu) const;
+    // Sets the card up; an unknown contact's card is presented, a known one's pushed on the phone
+    // (none returned) or handed back in a popover's navigation controller for the caller to show.
+    std::shared_ptr<toolkit::NavigationController>
+    presentContactCard(const std::shared_ptr<system_screens::ContactViewController>& card, bool unknown);
+    void openURLForNumber(const std::string& number);
+    std::shared_ptr<ActionDelegates> actionDelegates_;
+    std::weak_ptr<system_screens::ContactViewController> contactCard_;
+    std::shared_ptr<toolkit::LongPressGestureRecognizer> numberCopyPress_;
+    std::shared_ptr<toolkit::LongPressGestureRecognizer> callPress_;
+    std::shared_ptr<toolkit::TapGestureRecognizer> doubleTap_;
+    bool menuBuilt_ = false;
 };
