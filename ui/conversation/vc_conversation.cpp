@@ -111,6 +111,7 @@ void VC_Conversation::viewDidLoad() {
     tableView_->alwaysBounceVertical = false;
     tableView_->setEstimatedRowHeight(0);
     tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
+    installAttachmentGestures();
     if (conversationType() == 1)
         root->addInteraction(
             std::make_shared<toolkit::DropInteraction>(std::shared_ptr<toolkit::DropInteractionDelegate>(
@@ -164,6 +165,8 @@ void VC_Conversation::viewDidAppear(bool animated) {
 
 void VC_Conversation::viewWillDisappear(bool animated) {
     HXConversationScreen::viewWillDisappear(animated);
+    stopPlayback();
+    stopAwaitingMedia();
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();

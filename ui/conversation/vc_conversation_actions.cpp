@@ -19,6 +19,7 @@
 #include "platform/toolkit/presentation.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/conversation/vc_note_edit.h"
+#include "ui/widgets/call_url.h"
 #include "ui/widgets/default_contact_image.h"
 
 namespace {
@@ -43,14 +44,7 @@ std::string VC_Conversation::phoneLabelFor(int64_t type, const std::string& last
 
 std::string VC_Conversation::callURLForNumber(const std::string& number, bool skipDialpad,
                                               const std::string& methodName) {
-    std::string reduced;
-    for (char c : number)
-        if (std::string_view("1234567890*#+").find(c) != std::string_view::npos) reduced += c;
-    // "#" and "+" are the query's own characters: the number is encoded like any value.
-    if (skipDialpad)
-        return foundation::format("hxconnect://call?number=%@&callmethod=%@", foundation::queryItemEncoded(reduced),
-                                  foundation::queryItemEncoded(methodName));
-    return foundation::format("hxconnect://call?%@", foundation::queryItemEncoded(reduced));
+    return hxCallURLForNumber(number, skipDialpad, methodName);
 }
 
 void VC_Conversation::updateContactInfo() {

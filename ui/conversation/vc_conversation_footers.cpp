@@ -146,6 +146,7 @@ void VC_Conversation::addFooterView() {
                 player.speakerButton->accessibility().label = localizedString("Speaker setting");
             }
             footerView_->addSubview(playMessageView_);
+            attachPlayerFooter(player.startTime, player.endTime, player.speakerButton);
             preparePlayer();
         }
         footerView_->setTag(kFooterTag);
