@@ -137,16 +137,22 @@ void VC_Conversation::installAttachmentGestures() {
         if (r.state() != toolkit::GestureState::Ended) return;
         if (auto self = weak.lock()) self->handleTap(r.locationInView(self->tableView_.get()));
     });
-    // A double tap replies; it does not open what its first tap hit.
+    // A double tap replies; it does not open what its first tap hit. A press that opened the row's
+    // menu is no tap either.
     tap->requireGestureRecognizerToFail(doubleTap);
+    for (const auto& recognizer : tableView_->gestureRecognizers())
+        if (std::dynamic_pointer_cast<toolkit::LongPressGestureRecognizer>(recognizer))
+            tap->requireGestureRecognizerToFail(recognizer);
     tap->setCancelsTouchesInView(false);
+    tableView_->addGestureRecognizer(doubleTap);
+    tableView_->addGestureRecognizer(tap);
+    // From system 13 on a press opens the row's menu, whose "Reload" does the same.
+    if (toolkit::Device::current().systemVersionAtLeast(13)) return;
     auto press = std::make_shared<toolkit::LongPressGestureRecognizer>([weak](toolkit::GestureRecognizer& r) {
         if (r.state() != toolkit::GestureState::Began) return;
         if (auto self = weak.lock()) self->handleLongTap(r.locationInView(self->tableView_.get()));
     });
     press->minimumPressDuration = kReloadPressSeconds;
-    tableView_->addGestureRecognizer(doubleTap);
-    tableView_->addGestureRecognizer(tap);
     tableView_->addGestureRecognizer(press);
 }
 
@@ -339,6 +345,8 @@ void VC_Conversation::presentShareSheet(std::vector<system_screens::ActivityView
 
 toolkit::ContextMenuConfigurationPtr
 VC_Conversation::contextMenuConfiguration(toolkit::TableView&, toolkit::IndexPath indexPath, toolkit::Point point) {
+    // Menus with previews are the system's from 13 on.
+    if (!toolkit::Device::current().systemVersionAtLeast(13)) return nullptr;
     auto tapped = attachmentAtRow(indexPath);
     auto r = role();
     if (!tapped || !r) return nullptr;

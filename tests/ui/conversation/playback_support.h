@@ -31,12 +31,13 @@ inline constexpr const char* kTextThread = "t.+15550163";
 
 template <typename Form = HX_ConnectAppDelegate_iPhone>
 struct PlaybackFixture : ScreenFixture<Form> {
-    explicit PlaybackFixture(DeviceForm form = DeviceForm::phone, bool fonts = false)
+    explicit PlaybackFixture(DeviceForm form = DeviceForm::phone, bool fonts = false, int systemVersion = 15)
         : ScreenFixture<Form>({.form = form,
                                .screens = std::make_shared<HXUIScreens>(),
                                .emulator = true,
                                .signedIn = true,
-                               .fonts = fonts}) {}
+                               .fonts = fonts,
+                               .systemVersion = systemVersion}) {}
     std::shared_ptr<VC_Conversation> screen;
     std::shared_ptr<toolkit::NavigationController> nav;
 
