@@ -14,10 +14,6 @@ using foundation::localizedString;
 VC_VCardMultipleSelection::VC_VCardMultipleSelection(Roles roles, toolkit::TableViewStyle style)
     : toolkit::TableViewController(style), roles_(std::move(roles)) {}
 
-bool VC_VCardMultipleSelection::authorised() {
-    return services::ContactStore::authorizationStatus() == services::AuthorizationStatus::Authorized;
-}
-
 const std::vector<services::Contact>& VC_VCardMultipleSelection::contactList() {
     if (!contactList_) {
         const std::string_view text(reinterpret_cast<const char*>(vCardDetails_.data()), vCardDetails_.size());
@@ -32,6 +28,7 @@ void VC_VCardMultipleSelection::dismiss() {
 }
 
 void VC_VCardMultipleSelection::viewDidLoad() {
+    authorised_ = services::ContactStore::authorizationStatus() == services::AuthorizationStatus::Authorized;
     setTitle(localizedString("Contact Card Details"));
     auto table = tableView();
     table->setTintColor(graphics::Color::lightGray());

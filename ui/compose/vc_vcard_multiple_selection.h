@@ -40,11 +40,13 @@ public:
     void didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
 
 private:
-    static bool authorised();
+    // Whether the device's contacts were open to the app when the screen loaded.
+    bool authorised() const { return authorised_; }
     void addAll(toolkit::TableView& table, toolkit::IndexPath indexPath);
 
     Roles roles_;
     foundation::Data vCardDetails_;
     std::weak_ptr<system_screens::ContactViewControllerDelegate> contactDelegate_;
     std::optional<std::vector<services::Contact>> contactList_;
+    bool authorised_ = false;
 };

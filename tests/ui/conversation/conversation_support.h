@@ -94,7 +94,10 @@ struct StoredMessage {
 };
 
 struct ConversationFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
-    ConversationFixture() : ScreenFixture({.screens = std::make_shared<HXUIScreens>()}) {}
+    // sharedDelegate: the application object answers as the process's (numbers are then formatted
+    // with its phone formatter, as the contacts cache keeps them).
+    explicit ConversationFixture(bool sharedDelegate = false)
+        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .sharedDelegate = sharedDelegate}) {}
     std::shared_ptr<ConversationSpy> spy = std::make_shared<ConversationSpy>();
     std::shared_ptr<VC_Conversation> screen;
     std::shared_ptr<toolkit::NavigationController> nav;
