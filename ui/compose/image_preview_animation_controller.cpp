@@ -1,7 +1,9 @@
 // The preview's spring from and back into the tapped bubble, on a snapshot of the preview.
 #include "ui/compose/image_preview_animation_controller.h"
 
+#include "platform/graphics/color.h"
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/view_controller.h"
 #include "ui/compose/vc_image_preview.h"
@@ -58,4 +60,28 @@ void ImagePreview_AnimationController::animateTransition(toolkit::ContextTransit
             snapshot->removeFromSuperview();
             shared->completeTransition(!shared->transitionWasCancelled());
         });
+}
+
+std::shared_ptr<toolkit::AnimatedTransitioning>
+ImagePreview_Transitions::animationControllerForPresented(toolkit::ViewController&, toolkit::ViewController&,
+                                                          toolkit::ViewController&) {
+    return std::make_shared<ImagePreview_AnimationController>(true, sourcePoint_ ? sourcePoint_() : toolkit::Point{});
+}
+
+std::shared_ptr<toolkit::AnimatedTransitioning>
+ImagePreview_Transitions::animationControllerForDismissed(toolkit::ViewController&) {
+    return std::make_shared<ImagePreview_AnimationController>(false, sourcePoint_ ? sourcePoint_() : toolkit::Point{});
+}
+
+std::shared_ptr<toolkit::NavigationController>
+hxImagePreviewNavigation(std::shared_ptr<toolkit::ViewController> preview,
+                         const std::shared_ptr<ImagePreview_Transitions>& transitions) {
+    auto nav = std::make_shared<toolkit::NavigationController>(std::move(preview));
+    auto& bar = nav->navigationBar();
+    bar.setTranslucent(true);
+    bar.setBarTintColor(graphics::Color::clear());
+    bar.setTintColor(graphics::Color::whiteColor());
+    nav->modalPresentationStyle = toolkit::ModalPresentationStyle::OverFullScreen;
+    nav->transitioningDelegate = transitions;
+    return nav;
 }

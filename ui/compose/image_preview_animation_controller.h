@@ -3,10 +3,17 @@
 // The status bar hides while the preview shows.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <mutex>
 
 #include "platform/toolkit/geometry.h"
 #include "platform/toolkit/presentation.h"
+
+namespace toolkit {
+class NavigationController;
+class ViewController;
+}  // namespace toolkit
 
 class ImagePreview_AnimationController : public toolkit::AnimatedTransitioning {
 public:
@@ -34,3 +41,24 @@ private:
     mutable std::mutex mutex_;
     toolkit::Point sourcePoint_;
 };
+
+// Hands a preview its spring from and back into the point the source gives when it starts.
+class ImagePreview_Transitions : public toolkit::TransitioningDelegate {
+public:
+    explicit ImagePreview_Transitions(std::function<toolkit::Point()> sourcePoint)
+        : sourcePoint_(std::move(sourcePoint)) {}
+    std::shared_ptr<toolkit::AnimatedTransitioning> animationControllerForPresented(toolkit::ViewController&,
+                                                                                    toolkit::ViewController&,
+                                                                                    toolkit::ViewController&) override;
+    std::shared_ptr<toolkit::AnimatedTransitioning> animationControllerForDismissed(toolkit::ViewController&) override;
+
+private:
+    std::function<toolkit::Point()> sourcePoint_;
+};
+
+// The preview as the conversation shows it: in a navigation controller with a transparent,
+// translucent bar and white tint, over the full screen, growing out of the source point with
+// transitions (which the caller keeps: the controller holds its transitioning delegate weakly).
+std::shared_ptr<toolkit::NavigationController>
+hxImagePreviewNavigation(std::shared_ptr<toolkit::ViewController> preview,
+                         const std::shared_ptr<ImagePreview_Transitions>& transitions);

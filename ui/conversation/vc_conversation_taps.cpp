@@ -75,21 +75,8 @@ const std::shared_ptr<ConversationShareSource>& shareSource() {
     return source;
 }
 
-// Hands the picture preview its spring from and back into the tapped bubble.
-class PreviewTransitions final : public toolkit::TransitioningDelegate {
-public:
-    std::shared_ptr<toolkit::AnimatedTransitioning> animationControllerForPresented(toolkit::ViewController&,
-                                                                                    toolkit::ViewController&,
-                                                                                    toolkit::ViewController&) override {
-        return std::make_shared<ImagePreview_AnimationController>(true, VC_Conversation::lastTapPoint());
-    }
-    std::shared_ptr<toolkit::AnimatedTransitioning> animationControllerForDismissed(toolkit::ViewController&) override {
-        return std::make_shared<ImagePreview_AnimationController>(false, VC_Conversation::lastTapPoint());
-    }
-};
-
-const std::shared_ptr<PreviewTransitions>& previewTransitions() {
-    static const auto transitions = std::make_shared<PreviewTransitions>();
+const std::shared_ptr<ImagePreview_Transitions>& previewTransitions() {
+    static const auto transitions = std::make_shared<ImagePreview_Transitions>(&VC_Conversation::lastTapPoint);
     return transitions;
 }
 
@@ -240,13 +227,7 @@ void VC_Conversation::stopAwaitingMedia() {
 void VC_Conversation::handleDoubleTap() { openReply(foundation::Notification{}); }
 
 void VC_Conversation::presentImagePreview(std::shared_ptr<toolkit::ViewController> preview, bool animated) {
-    auto nav = std::make_shared<toolkit::NavigationController>(std::move(preview));
-    auto& bar = nav->navigationBar();
-    bar.setTranslucent(true);
-    bar.setBarTintColor(graphics::Color::clear());
-    bar.setTintColor(graphics::Color::whiteColor());
-    nav->modalPresentationStyle = toolkit::ModalPresentationStyle::OverFullScreen;
-    nav->transitioningDelegate = previewTransitions();
+    auto nav = hxImagePreviewNavigation(std::move(preview), previewTransitions());
     if (auto* presenter = navigationController())
         presenter->present(nav, animated);
     else

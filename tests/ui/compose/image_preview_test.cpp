@@ -216,27 +216,12 @@ TEST_F(ImagePreview, AGIFIsSharedAsItsBytesAndAStillPictureAsAPicture) {
 
 TEST_F(ImagePreview, TheSpringGrowsFromTheTappedPointAndHidesTheStatusBar) {
     VC_ImagePreview::setStatusBarHidden(false);
-    auto transitions = std::make_shared<ImagePreview_AnimationController>(true, Point{40, 300});
-    struct Delegate : toolkit::TransitioningDelegate {
-        std::shared_ptr<ImagePreview_AnimationController> present, dismiss;
-        std::shared_ptr<toolkit::AnimatedTransitioning>
-        animationControllerForPresented(toolkit::ViewController&, toolkit::ViewController&,
-                                        toolkit::ViewController&) override {
-            return present;
-        }
-        std::shared_ptr<toolkit::AnimatedTransitioning>
-        animationControllerForDismissed(toolkit::ViewController&) override {
-            return dismiss;
-        }
-    };
-    auto delegate = std::make_shared<Delegate>();
-    delegate->present = transitions;
-    delegate->dismiss = std::make_shared<ImagePreview_AnimationController>(false, Point{40, 300});
+    auto transitions = std::make_shared<ImagePreview_Transitions>([] { return Point{40, 300}; });
     preview = std::make_shared<VC_ImagePreview>(VC_ImagePreview::Roles{}, "img-a");
     preview->setPictureData(jpeg());
-    auto nav = std::make_shared<toolkit::NavigationController>(preview);
-    nav->modalPresentationStyle = toolkit::ModalPresentationStyle::OverFullScreen;
-    nav->transitioningDelegate = delegate;
+    auto nav = hxImagePreviewNavigation(preview, transitions);
+    EXPECT_EQ(nav->modalPresentationStyle, toolkit::ModalPresentationStyle::OverFullScreen);
+    EXPECT_TRUE(nav->navigationBar().isTranslucent());
     root->present(nav, true);
     harness.advance(ImagePreview_AnimationController::kDuration + 0.1);
     EXPECT_TRUE(VC_ImagePreview::statusBarHidden());

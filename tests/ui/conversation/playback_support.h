@@ -31,12 +31,15 @@ inline constexpr const char* kTextThread = "t.+15550163";
 
 template <typename Form = HX_ConnectAppDelegate_iPhone>
 struct PlaybackFixture : ScreenFixture<Form> {
-    explicit PlaybackFixture(DeviceForm form = DeviceForm::phone, bool fonts = false, int systemVersion = 15)
+    // sharedDelegate: numbers are formatted with the application object's phone formatter.
+    explicit PlaybackFixture(DeviceForm form = DeviceForm::phone, bool fonts = false, int systemVersion = 15,
+                             bool sharedDelegate = false)
         : ScreenFixture<Form>({.form = form,
                                .screens = std::make_shared<HXUIScreens>(),
                                .emulator = true,
                                .signedIn = true,
                                .fonts = fonts,
+                               .sharedDelegate = sharedDelegate,
                                .systemVersion = systemVersion}) {}
     std::shared_ptr<VC_Conversation> screen;
     std::shared_ptr<toolkit::NavigationController> nav;
