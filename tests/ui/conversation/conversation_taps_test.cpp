@@ -3,7 +3,9 @@
 // their own), a two-second press fetches it again, the menu saves and shares it (a GIF as its bytes,
 // a JPEG as a picture), a video's menu previews it at its upright size doubled and two taps open
 // one player, a contact card of three opens the picker, and a tap on audio waits for the file.
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "emulator/media_pictures.h"
@@ -215,8 +217,24 @@ TEST_F(Taps, AVideosMenuPreviewsItUprightAtTwiceItsSizeAndTwoTapsOpenOnePlayer) 
     ASSERT_TRUE(session && session->menu && session->preview);
     EXPECT_EQ(session->menu->displayTitles(),
               (std::vector<std::string>{"Copy Video", "Share Video\u2026", "Reload Video"}));
-    // The clip is 96 x 64 turned a quarter: 64 x 96 upright, shown twice as big.
-    EXPECT_EQ(session->preview->preferredContentSize(), (toolkit::Size{128, 192}));
+    // The clip's upright size, as another reader gives it, shown twice as big.
+    toolkit::Size upright{64, 96};
+    if (hxtest::haveProgram("ffprobe")) {
+        std::string out;
+        ASSERT_EQ(hxtest::runCommand("ffprobe -v error -select_streams v:0 -show_entries "
+                                     "stream=width,height:stream_side_data=rotation -of default=nw=1 '" +
+                                         pathOf(kVideo, "video/mp4") + "'",
+                                     &out),
+                  0);
+        auto field = [&](const std::string& name) {
+            const auto at = out.find(name + "=");
+            return at == std::string::npos ? 0.0 : std::strtod(out.c_str() + at + name.size() + 1, nullptr);
+        };
+        const bool quarter = std::fmod(std::fabs(field("rotation")), 180.0) == 90.0;
+        upright =
+            quarter ? toolkit::Size{field("height"), field("width")} : toolkit::Size{field("width"), field("height")};
+    }
+    EXPECT_EQ(session->preview->preferredContentSize(), (toolkit::Size{upright.width * 2, upright.height * 2}));
     ASSERT_TRUE(menuAction("Copy Video"));
     EXPECT_EQ(toolkit::Pasteboard::general().dataForType("public.mpeg-4").value_or(foundation::Data{}).size(),
               emulator::videoClip().size());
@@ -280,4 +298,58 @@ TEST_F(Taps, ACardOfThreeOpensThePickerWhoseAddAllStoresThem) {
     harness.settle();
     EXPECT_EQ(services::ContactStore::shared()->count(), before + 3);
     EXPECT_EQ(nav->topViewController(), screen.get()) << "the picker closes after the save";
+}
+
+TEST_F(Taps, APathWithSpacesAndAHashStillPlays) {
+    // The app's folders may hold any character: the player gets a file URL of the path, encoded.
+    hxtest::TempDir dir;
+    const auto folder = dir.path() / "clips #1 100%";
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "my video.mov";
+    std::ofstream(path, std::ios::binary) << emulator::movieClip();
+    system_screens::PlayerViewController::resetPresentations();
+    screen->showAVPlayerForLocalMediaAtPath(path.string());
+    ASSERT_TRUE(
+        harness.clock().runUntil([&] { return !system_screens::PlayerViewController::presentations().empty(); }, 10));
+    auto* player = system_screens::PlayerViewController::onScreen();
+    ASSERT_NE(player, nullptr);
+    ASSERT_TRUE(player->player);
+    EXPECT_EQ(player->player->status(), system_screens::Player::Status::ReadyToPlay);
+    EXPECT_TRUE(player->player->hasVideo());
+}
+
+TEST_F(Taps, SaveImageAsksOnceThenSavesAndARefusalPointsToTheSettings) {
+    using services::PhotoAuthorizationStatus;
+    struct Case {
+        PhotoAuthorizationStatus status, answer;
+        bool saved, alert;
+    };
+    const Case cases[] = {
+        {PhotoAuthorizationStatus::NotDetermined, PhotoAuthorizationStatus::Authorized, true, false},
+        {PhotoAuthorizationStatus::Authorized, PhotoAuthorizationStatus::Authorized, true, false},
+        {PhotoAuthorizationStatus::NotDetermined, PhotoAuthorizationStatus::Denied, false, false},
+        {PhotoAuthorizationStatus::Denied, PhotoAuthorizationStatus::Denied, false, true},
+    };
+    // The full size arrives first (the menu asks for it).
+    (void)harness.openContextMenu(screen->tableView(), row(0));
+    screen->tableView().dismissContextMenu();
+    ASSERT_TRUE(settleRequests());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.status));
+        services::PhotoLibrary::setAuthorizationStatus(c.status);
+        services::PhotoLibrary::setAnswerToAccessRequest(c.answer);
+        const size_t before = assets().size();
+        auto session = harness.openContextMenu(screen->tableView(), row(0));
+        ASSERT_TRUE(session && session->menu);
+        ASSERT_TRUE(menuAction("Save Image"));
+        ASSERT_TRUE(harness.clock().runUntil([&] { return assets().size() > before || !c.saved; }, 5));
+        harness.settle();
+        EXPECT_EQ(assets().size(), before + (c.saved ? 1 : 0));
+        auto* alert = harness.visibleAlert();
+        EXPECT_EQ(alert != nullptr, c.alert);
+        if (alert) {
+            EXPECT_EQ(alert->alertTitle(), "Unable to access the Photo Library");
+            ASSERT_TRUE(harness.tapAlertAction("Cancel"));
+        }
+    }
 }
