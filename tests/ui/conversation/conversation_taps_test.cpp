@@ -13,12 +13,16 @@
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/url.h"
+#include "platform/services/contacts.h"
 #include "platform/services/photos.h"
 #include "platform/system_screens/activity_view_controller.h"
 #include "platform/system_screens/player_view_controller.h"
+#include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/presentation.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/conversation/playback_support.h"
+#include "ui/compose/vc_group_details.h"
 #include "ui/compose/vc_image_preview.h"
 #include "ui/compose/vc_vcard_multiple_selection.h"
 
@@ -33,12 +37,13 @@ constexpr const char* kCards = "vc3";
 constexpr const char* kVideo = "vid1";
 constexpr const char* kAudio = "au1";
 
-struct Taps : hxtest::PlaybackFixture<> {
-    explicit Taps(int systemVersion = 15)
-        : hxtest::PlaybackFixture<>(hxtest::DeviceForm::phone, false, systemVersion) {}
+template <typename Form>
+struct TapsOn : hxtest::PlaybackFixture<Form> {
+    explicit TapsOn(hxtest::DeviceForm form = hxtest::DeviceForm::phone, int systemVersion = 15)
+        : hxtest::PlaybackFixture<Form>(form, false, systemVersion, true) {}
     void SetUp() override {
-        hxtest::PlaybackFixture<>::SetUp();
-        service->withAccount([](emulator::Account& a) {
+        hxtest::PlaybackFixture<Form>::SetUp();
+        this->service->withAccount([](emulator::Account& a) {
             a.media[kJPEG] = {.mimeType = "image/jpeg", .width = 320, .height = 240};
             a.media[kJPEG2] = {.mimeType = "image/jpeg", .width = 200, .height = 300};
             a.media[kGIF] = {.mimeType = "image/gif", .width = 160, .height = 120};
@@ -55,36 +60,36 @@ struct Taps : hxtest::PlaybackFixture<> {
                                                                                        {kVideo, "video/mp4"},
                                                                                        {kAudio, "audio/mpeg"}})
             attachments.push_back(foundation::Value(foundation::Dictionary{{"id", id}, {"mimeType", type}}));
-        storeConversation(kTextThread, 1, "", attachments, "Look at these");
-        open(kTextThread, 1);
-        ASSERT_TRUE(settleRequests());
-        harness.settle();
+        this->storeConversation(kTextThread, 1, "", attachments, "Look at these");
+        this->open(kTextThread, 1);
+        ASSERT_TRUE(this->settleRequests());
+        this->harness.settle();
     }
     // The attachment rows follow the text row.
     toolkit::IndexPath row(int attachment) const { return {0, attachment + 1}; }
     toolkit::Point pointOf(toolkit::IndexPath indexPath) {
-        auto& table = screen->tableView();
+        auto& table = this->screen->tableView();
         table.scrollToRow(indexPath, toolkit::ScrollPosition::Middle, false);
-        harness.settle();
+        this->harness.settle();
         const auto r = table.rectForRow(indexPath);
         return {r.midX(), r.midY()};
     }
     // A tap on the row as the user taps it (the table's tap waits out the double tap).
     void tapRow(toolkit::IndexPath indexPath) {
-        const auto p = screen->tableView().convertPointTo(pointOf(indexPath), nullptr);
-        harness.tap(p);
-        harness.advance(0.5);
+        const auto p = this->screen->tableView().convertPointTo(pointOf(indexPath), nullptr);
+        this->harness.tap(p);
+        this->harness.advance(0.5);
     }
-    std::shared_ptr<HXCCache> cache() { return app->screenRoles().conversation.lock()->mediaCache(); }
+    std::shared_ptr<HXCCache> cache() { return this->app->screenRoles().conversation.lock()->mediaCache(); }
     VC_ImagePreview* preview() {
-        auto* shown = nav->presentedViewController();
+        auto* shown = this->nav->presentedViewController();
         auto* wrapper = dynamic_cast<toolkit::NavigationController*>(shown);
         return wrapper ? dynamic_cast<VC_ImagePreview*>(wrapper->topViewController()) : nullptr;
     }
-    std::string pathOf(const std::string& id, const std::string& type) { return app->localURLForMedia(id, type); }
+    std::string pathOf(const std::string& id, const std::string& type) { return this->app->localURLForMedia(id, type); }
     bool menuAction(const std::string& title) {
-        const bool done = screen->tableView().performContextMenuAction(title);
-        harness.settle();
+        const bool done = this->screen->tableView().performContextMenuAction(title);
+        this->harness.settle();
         return done;
     }
     // The names of the photo library's stored files.
@@ -94,6 +99,13 @@ struct Taps : hxtest::PlaybackFixture<> {
             for (const auto& e : entries.value()) names.push_back(e.name);
         return names;
     }
+};
+
+struct Taps : TapsOn<HX_ConnectAppDelegate_iPhone> {
+    explicit Taps(int systemVersion = 15) : TapsOn(hxtest::DeviceForm::phone, systemVersion) {}
+};
+struct TabletTaps : TapsOn<HX_ConnectAppDelegate_iPad> {
+    TabletTaps() : TapsOn(hxtest::DeviceForm::tablet) {}
 };
 
 }  // namespace
@@ -352,4 +364,59 @@ TEST_F(Taps, SaveImageAsksOnceThenSavesAndARefusalPointsToTheSettings) {
             ASSERT_TRUE(harness.tapAlertAction("Cancel"));
         }
     }
+}
+
+TEST_F(TabletTaps, APictureFillsFromItsOwnDownloadAndAGIFIsSharedAsItsBytes) {
+    service->inject(emulator::Fault::Slow, "/a/i/" + std::string(kJPEG));
+    tapRow(row(0));
+    auto* p = preview();
+    ASSERT_NE(p, nullptr);
+    EXPECT_FALSE(p->hasPicture());
+    app->screenRoles().conversation.lock()->downloadFullSizeImage(kJPEG2, "image/jpeg");
+    ASSERT_TRUE(harness.clock().runUntil(
+        [&] { return cache()->objectForKey(std::string(kJPEG2) + "_ORIGINAL") != nullptr; }, 30));
+    harness.settle();
+    EXPECT_FALSE(p->hasPicture()) << "another picture's download is not this one's";
+    ASSERT_TRUE(releaseWhenSeen("/a/i/" + std::string(kJPEG)));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return p->hasPicture(); }, 30));
+    EXPECT_EQ(p->image()->width(), 320);
+    nav->dismiss(false);
+    harness.settle();
+
+    (void)harness.openContextMenu(screen->tableView(), row(2));
+    ASSERT_TRUE(settleRequests());
+    auto session = harness.openContextMenu(screen->tableView(), row(2));
+    ASSERT_TRUE(session && session->menu);
+    ASSERT_TRUE(menuAction("Share Image\u2026"));
+    auto* sheet = dynamic_cast<system_screens::ActivityViewController*>(harness.topPresented());
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->placeholders().at(0).kind, system_screens::ActivityItem::Kind::Data);
+    EXPECT_EQ(sheet->modalPresentationStyle, toolkit::ModalPresentationStyle::Popover);
+}
+
+TEST_F(TabletTaps, GroupDetailsInAPopoverCallWithTheConversationsURLRules) {
+    services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    auto details = app->screens().makeGroupDetails(app->screenRoles(), "+12025550199|bo@example.test");
+    ASSERT_TRUE(details);
+    EXPECT_EQ(details->modalPresentationStyle, toolkit::ModalPresentationStyle::Popover);
+    screen->present(details, false);
+    harness.settle();
+    auto* list = dynamic_cast<VC_GroupDetails*>(
+        dynamic_cast<toolkit::NavigationController*>(details.get())->topViewController());
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->contactList().size(), 2u);
+    ASSERT_TRUE(harness.selectRow(*list->tableView(), {0, 0}));
+    auto* card = dynamic_cast<system_screens::ContactViewController*>(
+        dynamic_cast<toolkit::NavigationController*>(details.get())->topViewController());
+    ASSERT_NE(card, nullptr);
+    card->tapProperty(0);
+    harness.settle();
+    auto* sheet = dynamic_cast<toolkit::AlertController*>(harness.topPresented());
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_EQ(sheet->actions().size(), 3u);
+    EXPECT_EQ(sheet->popoverPresentationController()->permittedArrowDirections, toolkit::kArrowUp);
+    service->clearRequests();
+    ASSERT_TRUE(harness.tapAlertAction(sheet->actions()[1]->title()));
+    harness.settle();
+    EXPECT_EQ(screen->presentedViewController(), nullptr) << "the details closed for the call";
 }
