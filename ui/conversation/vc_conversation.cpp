@@ -18,6 +18,7 @@
 #include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 
@@ -307,7 +308,15 @@ void VC_Conversation::updateTitle() {
         makeTitleButton([weak] {
             auto self = weak.lock();
             if (!self || !self->groupDetails_ || !self->conversation_) return;
-            if (auto details = self->groupDetails_(self->conversation_->phoneNumber())) self->present(details, true);
+            auto details = self->groupDetails_(self->conversation_->phoneNumber());
+            if (!details) return;
+            // A popover points at the title that was tapped.
+            if (details->modalPresentationStyle == toolkit::ModalPresentationStyle::Popover)
+                if (auto title = self->navigationItem().titleView) {
+                    details->popoverPresentationController()->sourceView = title;
+                    details->popoverPresentationController()->sourceRect = title->bounds();
+                }
+            self->present(details, true);
         });
     } else if (const std::string abName = conversation_->ABName(); !abName.empty()) {
         if (auto r = role()) {

@@ -10,6 +10,8 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
 #include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/presentation.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/conversation/conversation_support.h"
 #include "ui/compose/vc_group_details.h"
@@ -300,4 +302,19 @@ TEST_F(GroupDetails, AChangeInTheContactsRenamesTheMembers) {
     foundation::NotificationCenter::defaultCenter().post("kContactsCacheUpdatedNotification");
     ASSERT_TRUE(harness.clock().runUntil([&] { return rows()[0].title.rfind("Cy Ode", 0) == 0; }, 5));
     (void)d;
+}
+
+TEST_F(GroupDetails, TheGroupsTitleOpensItsMembersPointingAtTheTitle) {
+    auto title = screen->navigationItem().titleView;
+    ASSERT_TRUE(title);
+    auto* button = dynamic_cast<toolkit::Button*>(title.get());
+    ASSERT_NE(button, nullptr);
+    button->sendActionsForControlEvents(toolkit::kTouchUpInside);
+    harness.settle();
+    auto* shown = dynamic_cast<toolkit::NavigationController*>(harness.topPresented());
+    ASSERT_NE(shown, nullptr);
+    auto* list = dynamic_cast<VC_GroupDetails*>(shown->topViewController());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->numberString(), "+15550188");
+    EXPECT_EQ(shown->popoverPresentationController()->sourceView.lock(), title);
 }
