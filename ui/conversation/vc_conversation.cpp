@@ -18,6 +18,7 @@
 #include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/traits.h"
 #include "ui/conversation/conversation_table_view_cell.h"
@@ -113,6 +114,7 @@ void VC_Conversation::viewDidLoad() {
     tableView_->setEstimatedRowHeight(0);
     tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
     if (conversationType() == 1 && !isPeeking()) addDoubleTapRecognizer();
+    installAttachmentGestures();
     if (conversationType() == 1)
         root->addInteraction(
             std::make_shared<toolkit::DropInteraction>(std::shared_ptr<toolkit::DropInteractionDelegate>(
@@ -170,6 +172,8 @@ void VC_Conversation::viewDidAppear(bool animated) {
 
 void VC_Conversation::viewWillDisappear(bool animated) {
     HXConversationScreen::viewWillDisappear(animated);
+    stopPlayback();
+    stopAwaitingMedia();
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();
@@ -322,7 +326,15 @@ void VC_Conversation::updateTitle() {
         makeTitleButton([weak] {
             auto self = weak.lock();
             if (!self || !self->groupDetails_ || !self->conversation_) return;
-            if (auto details = self->groupDetails_(self->conversation_->phoneNumber())) self->present(details, true);
+            auto details = self->groupDetails_(self->conversation_->phoneNumber());
+            if (!details) return;
+            // A popover points at the title that was tapped.
+            if (details->modalPresentationStyle == toolkit::ModalPresentationStyle::Popover)
+                if (auto title = self->navigationItem().titleView) {
+                    details->popoverPresentationController()->sourceView = title;
+                    details->popoverPresentationController()->sourceRect = title->bounds();
+                }
+            self->present(details, true);
         });
     } else if (const std::string abName = conversation_->ABName(); !abName.empty()) {
         if (auto r = role()) {
