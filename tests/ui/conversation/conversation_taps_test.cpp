@@ -12,6 +12,7 @@
 #include "model/cache.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
 #include "platform/services/contacts.h"
 #include "platform/services/photos.h"
@@ -290,7 +291,7 @@ TEST_F(Taps, LeavingTheScreenStopsWaitingForAFile) {
     harness.settle();
     EXPECT_TRUE(screen->awaitedMedia().empty());
     ASSERT_TRUE(releaseWhenSeen("/a/au/"));
-    ASSERT_TRUE(settleRequests());
+    ASSERT_TRUE(settleRequests()) << foundation::join(HXWebClientOf(*app).requests.tags(), ", ");
     harness.settle();
     EXPECT_TRUE(system_screens::PlayerViewController::presentations().empty())
         << "a file that comes later opens nothing over another screen";
