@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <string_view>
-#include <unordered_set>
 
 #include "platform/foundation/flat_map.h"
 #include "platform/foundation/format.h"
@@ -57,12 +56,53 @@ private:
 // The ids a reply lists (threads, or a conversation page's items): one per thread of the list.
 using SeenIDs = foundation::FlatMap<std::string_view, bool>;
 
+// A conversation's message ids. A list's conversations mostly hold a few, looked through in
+// place; one that holds many (a conversation page) gets a table.
+class MessageIDs {
+public:
+    // Only on an empty set.
+    void reserve(size_t n) {
+        if (n > kFew) {
+            many_ = true;
+            table_.reserve(n);
+        } else {
+            few_.reserve(n);
+        }
+    }
+    // False when id is there already.
+    bool insert(std::string_view id) {
+        if (many_) return table_.emplace(id, true).second;
+        if (std::find(few_.begin(), few_.end(), id) != few_.end()) return false;
+        if (few_.size() < kFew) {
+            few_.push_back(id);
+            return true;
+        }
+        many_ = true;
+        for (std::string_view known : few_) table_.emplace(known, true);
+        std::vector<std::string_view>().swap(few_);
+        return table_.emplace(id, true).second;
+    }
+    void erase(std::string_view id) {
+        if (many_) {
+            table_.erase(id);
+        } else if (auto it = std::find(few_.begin(), few_.end(), id); it != few_.end()) {
+            few_.erase(it);
+        }
+    }
+
+private:
+    static constexpr size_t kFew = 16;
+    bool many_ = false;
+    std::vector<std::string_view> few_;
+    foundation::FlatMap<std::string_view, bool> table_;
+};
+
 // What the plan knows of a conversation: as stored, then as the plan leaves it (a reply may name
 // a thread twice). Ids are views of the stored conversations' and the reply's own strings, which
 // outlive the plan's making: a list reply names tens of thousands.
 struct KnownConversation {
     bool abNameIsNull = true;
-    std::unordered_set<std::string_view> messageIDs;
+    MessageIDs messageIDs;
     std::vector<std::pair<std::string_view, int64_t>> messages;  // id, time: for a conversation reload
 };
 
@@ -179,7 +219,7 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
         plan.latest = plan.latest ? std::max(*plan.latest, d) : d;
     };
     LengthTexts lengths(in.secondFormat, in.minuteFormat);
-    std::unordered_map<std::string_view, KnownConversation> known;
+    foundation::FlatMap<std::string_view, KnownConversation> known;
     known.reserve(stored.size() + reply.threads.size());
     for (const auto& [id, s] : stored) {
         KnownConversation k;
@@ -204,9 +244,10 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
             const int64_t startTime = item.startTime;
             // The conversation, at the thread's first listed item.
             if (!k) {
-                auto it = known.find(thread.id);
-                if (it == known.end()) {
-                    it = known.emplace(thread.id, KnownConversation{}).first;
+                // The table is reserved for every conversation: k stays where it is.
+                k = known.find(thread.id);
+                if (!k) {
+                    k = known.emplace(thread.id, KnownConversation{}).first;
                     c.insert = true;
                     if (mask & listMask) plan.newConversation = true;
                     if (mask & CS::kSMSMask)
@@ -216,7 +257,6 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
                 } else if (mask & listMask) {
                     plan.refreshNeeded = true;
                 }
-                k = &it->second;
                 // A new conversation's ids are all this thread's.
                 if (c.insert) k->messageIDs.reserve(thread.items.size());
                 // Listed by the thread's id unless a page lists its items one by one.
@@ -235,7 +275,7 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
             // The message.
             HXPlannedMessage m;
             m.item = &item;
-            if (k->messageIDs.insert(item.id).second) {
+            if (k->messageIDs.insert(item.id)) {
                 m.insert = true;
                 plan.newMessage = true;
                 if (reload) k->messages.emplace_back(item.id, startTime);

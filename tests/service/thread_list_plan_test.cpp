@@ -401,3 +401,55 @@ TEST(ThreadListPlan, TheStaleSweepKeepsToTheListsKind) {
         EXPECT_EQ(plan.stale->typeMask, c.sweptMask) << c.viewType;
     }
 }
+
+// A message is new only the first time its id is met, counting the conversation's stored messages
+// and what the reply listed before, however many a conversation holds (a few are looked through,
+// many go to a table, and a set can grow from one to the other mid-thread).
+TEST(ThreadListPlan, AMessageIsNewOnlyTheFirstTimeItsIdIsMetHoweverManyTheConversationHolds) {
+    for (size_t storedCount : {0, 3, 16, 17, 40}) {
+        for (size_t listed : {5, 16, 17, 60}) {
+            HXStoredConversations stored;
+            if (storedCount) {
+                auto& c = stored["t"];
+                for (size_t i = 0; i < storedCount; ++i) c.messages.emplace_back("m" + std::to_string(i), 1000 + i);
+            }
+            HXThreadListReply reply;
+            std::vector<HXThreadItem> items;
+            // Every id twice: the second time it is a repeat.
+            for (int round = 0; round < 2; ++round)
+                for (size_t i = 0; i < listed; ++i)
+                    items.push_back(item("m" + std::to_string(i), kSMSIn, 10'000 + static_cast<int64_t>(i)));
+            reply.threads.push_back(thread("t", "+1", std::move(items)));
+            const auto plan = HXPlanThreadList(reply, smsList(), stored);
+            ASSERT_EQ(plan.conversations.size(), 1u);
+            const auto& messages = plan.conversations[0].messages;
+            ASSERT_EQ(messages.size(), 2 * listed);
+            for (size_t j = 0; j < messages.size(); ++j)
+                EXPECT_EQ(messages[j].insert, j < listed && j >= storedCount)
+                    << storedCount << " stored, " << listed << " listed, message " << j;
+        }
+    }
+}
+
+// A conversation page of a conversation with many stored messages withdraws those of its span it no
+// longer lists; the same thread named again in the reply then lists a withdrawn one as new.
+TEST(ThreadListPlan, AWithdrawnMessageOfALargeConversationIsNewWhenListedAgain) {
+    HXStoredConversations stored;
+    for (int i = 0; i < 40; ++i) stored["t"].messages.emplace_back("m" + std::to_string(i), 1000 * (i + 1));
+    HXThreadListReply reply;
+    std::vector<HXThreadItem> page;
+    for (int i = 10; i <= 20; i += 2) page.push_back(item("m" + std::to_string(i), kSMSIn, 1000 * (i + 1)));
+    reply.threads.push_back(thread("t", "+1", std::move(page)));
+    reply.threads[0].paginationToken = "p";
+    reply.threads.push_back(thread("t", "+1", {item("m11", kSMSIn, 12'000), item("m12", kSMSIn, 13'000)}));
+    reply.threads[1].paginationToken = "p";
+    auto in = smsList();
+    in.flags = kReload;
+    const auto plan = HXPlanThreadList(reply, in, stored);
+    ASSERT_EQ(plan.conversations.size(), 2u);
+    EXPECT_EQ(plan.conversations[0].withdrawn, (std::vector<std::string>{"m11", "m13", "m15", "m17", "m19"}));
+    for (const auto& m : plan.conversations[0].messages) EXPECT_FALSE(m.insert) << m.item->id;
+    ASSERT_EQ(plan.conversations[1].messages.size(), 2u);
+    EXPECT_TRUE(plan.conversations[1].messages[0].insert) << "m11 was withdrawn";
+    EXPECT_FALSE(plan.conversations[1].messages[1].insert) << "m12 is stored and listed";
+}
