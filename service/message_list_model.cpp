@@ -521,8 +521,9 @@ std::optional<std::string> HXMessageListModel::listTitleForType(int type) {
 }
 
 const std::vector<int>& HXMessageListModel::listTypesOfRows(int64_t viewType) {
-    static const std::vector<int> kMessages{Normal, Inbox, Unread, Starred, Archive, Spam};
-    static const std::vector<int> kHistory{Normal, Placed, Received, Missed, Recorded, Starred, Spam};
+    // Never destroyed: a parse that finishes on a worker while the process exits still reads them.
+    static const auto& kMessages = *new std::vector<int>{Normal, Inbox, Unread, Starred, Archive, Spam};
+    static const auto& kHistory = *new std::vector<int>{Normal, Placed, Received, Missed, Recorded, Starred, Spam};
     return viewType == 3 ? kHistory : kMessages;
 }
 

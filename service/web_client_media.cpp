@@ -18,9 +18,10 @@ namespace {
 
 void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
 
-std::shared_ptr<HXCCache> objectCache(HXWebClient& web) {
-    if (!web.objectCache) web.objectCache = HXCCache::sharedCache();
-    return web.objectCache;
+// The client's own cache (tests give one), else the shared one. Only read here: media paths are
+// asked for from background queues (the voicemail prefetch) while the main thread fetches.
+std::shared_ptr<HXCCache> objectCache(const HXWebClient& web) {
+    return web.objectCache ? web.objectCache : HXCCache::sharedCache();
 }
 
 std::string userFolder(HXApplicationWebClient& app) {

@@ -5,7 +5,11 @@
 // prefetch asked from many threads at once.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -400,6 +404,35 @@ TEST_F(ListFilter, EveryRowAndSearchShowsWhatAnIndependentReadingOfTheRowsGives)
     for (const char* text : kSearches) EXPECT_GT(found[text], 0u) << text;
     EXPECT_GT(empty, 10u);
     EXPECT_GT(actual.size() - empty, 100u);
+}
+
+// A parse that ends on a worker reads the list-type tables while the process may be exiting: they
+// outlive the static destructors. A child keeps reading them on a thread of its own while its main
+// thread exits; the sanitizer builds report a read of a destroyed table (a race with its
+// destruction, or a use after free) and fail the child's exit.
+TEST(ListTypeTables, AThreadStillReadingThemWhileTheProcessExitsFindsThemWhole) {
+    hxtest::TempDir dir;
+    const auto run = hxtest::runChild("ListTypeTablesChild.ExitsWhileAThreadReadsThem", {"HX_LIST_TABLES_CHILD=1"},
+                                      (dir.path() / "output.txt").string());
+    ASSERT_TRUE(run.said("reading")) << run.output;
+    ASSERT_TRUE(WIFEXITED(run.status)) << run.output;
+    EXPECT_EQ(WEXITSTATUS(run.status), 0) << run.output;
+}
+
+TEST(ListTypeTablesChild, ExitsWhileAThreadReadsThem) {
+    if (!std::getenv("HX_LIST_TABLES_CHILD")) GTEST_SKIP() << "the child of the test above";
+    static std::atomic<long> seen{0};
+    std::thread([] {
+        for (;;) {
+            long sum = 0;
+            for (int64_t view : {2, 3})
+                for (int type : HXMessageListModel::listTypesOfRows(view)) sum += type;
+            seen.store(sum);
+        }
+    }).detach();
+    while (seen.load() == 0) std::this_thread::yield();
+    hxtest::tellParent("reading");
+    std::exit(0);
 }
 
 TEST_F(ListFilter, VoicemailPrefetchAsksOncePerIdFromManyThreads) {
