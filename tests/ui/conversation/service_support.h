@@ -27,10 +27,11 @@ namespace hxtest {
 
 inline const std::string kThread = "t.+15550133";
 
-// The shown conversation screen, wherever the form put it.
+// The conversation screen on screen, wherever the form put it.
 inline VC_Conversation* findConversation(toolkit::ViewController* vc) {
     if (!vc) return nullptr;
-    if (auto* c = dynamic_cast<VC_Conversation*>(vc)) return c;
+    // Only the one on screen (another view's stack may hold one too).
+    if (auto* c = dynamic_cast<VC_Conversation*>(vc); c && c->viewIfLoaded() && c->viewIfLoaded()->window()) return c;
     for (const auto& child : vc->children())
         if (auto* c = findConversation(child.get())) return c;
     return findConversation(vc->presentedViewController());
