@@ -309,8 +309,14 @@ struct ServiceThreads : ServiceConversation<Form> {
         auto& table = s->tableView();
         for (int pull = 0; pull < 20 && s->refreshControl(); ++pull) {
             SCOPED_TRACE(pull);
+            // The last page's store changes have all landed (each restores the offset) before
+            // the table is put back at its top for the next pull.
+            ASSERT_TRUE(this->runUntil([&] { return this->app->isIdle(); }));
+            this->harness.advance(1.0);
+            this->harness.settle();
             table.setContentOffset({0, -table.contentInset().top}, false);
             this->harness.settle();
+            ASSERT_DOUBLE_EQ(table.contentOffset().y, -table.contentInset().top);
             const long before = table.numberOfSections();
             const std::string top = s->messageAt(0)->messageID();
             // The page is held until the bubble's place under the spinning control is known.
