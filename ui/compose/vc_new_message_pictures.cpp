@@ -9,7 +9,6 @@
 #include "platform/graphics/image_operations.h"
 #include "platform/graphics/named_images.h"
 #include "platform/services/photos.h"
-#include "platform/services/url_opener.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/controls.h"

@@ -18,6 +18,7 @@
 #include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/traits.h"
 #include "ui/conversation/conversation_table_view_cell.h"
@@ -112,6 +113,8 @@ void VC_Conversation::viewDidLoad() {
     tableView_->alwaysBounceVertical = false;
     tableView_->setEstimatedRowHeight(0);
     tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
+    if (conversationType() == 1 && !isPeeking()) addDoubleTapRecognizer();
+    installAttachmentGestures();
     if (conversationType() == 1)
         root->addInteraction(
             std::make_shared<toolkit::DropInteraction>(std::shared_ptr<toolkit::DropInteractionDelegate>(
@@ -130,14 +133,9 @@ void VC_Conversation::viewWillAppear(bool animated) {
     // A page asked for by an earlier appearance (or another conversation) moves nothing here.
     resetPagingOffset();
     installRefreshControlIfNeeded();
-    if (!isPeeking() && !navigationItem().rightBarButtonItem()) {
-        auto weak = weakSelf<VC_Conversation>();
-        auto more = toolkit::BarButtonItem::withImage(graphics::systemImageNamed("ellipsis"),
-                                                      toolkit::BarButtonStyle::Done, [weak](toolkit::BarButtonItem&) {
-                                                          if (auto self = weak.lock()) self->showActions();
-                                                      });
-        more->accessibilityLabel = localizedString("Conversation actions");
-        navigationItem().setRightBarButtonItem(more);
+    if (!isPeeking()) {
+        installActionsButton();
+        installCallLongPress();
     }
     addFooterView();
     reloadTable();
@@ -175,9 +173,12 @@ void VC_Conversation::viewDidAppear(bool animated) {
 
 void VC_Conversation::viewWillDisappear(bool animated) {
     HXConversationScreen::viewWillDisappear(animated);
+    stopPlayback();
+    stopAwaitingMedia();
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();
+    removeCallLongPress();
 }
 
 void VC_Conversation::viewDidDisappear(bool animated) {
@@ -300,6 +301,8 @@ void VC_Conversation::conversationChanged(const std::string& key) {
         updateTitle();
         updateContactInfo();
     }
+    if (menuBuilt_ && (key == "isArchived" || key == "isSenderBlocked" || key == "isSpam" || key == "note"))
+        if (auto more = navigationItem().rightBarButtonItem()) more->menu = actionsMenu();
 }
 
 void VC_Conversation::updateTitle() {
@@ -324,7 +327,15 @@ void VC_Conversation::updateTitle() {
         makeTitleButton([weak] {
             auto self = weak.lock();
             if (!self || !self->groupDetails_ || !self->conversation_) return;
-            if (auto details = self->groupDetails_(self->conversation_->phoneNumber())) self->present(details, true);
+            auto details = self->groupDetails_(self->conversation_->phoneNumber());
+            if (!details) return;
+            // A popover points at the title that was tapped.
+            if (details->modalPresentationStyle == toolkit::ModalPresentationStyle::Popover)
+                if (auto title = self->navigationItem().titleView) {
+                    details->popoverPresentationController()->sourceView = title;
+                    details->popoverPresentationController()->sourceRect = title->bounds();
+                }
+            self->present(details, true);
         });
     } else if (const std::string abName = conversation_->ABName(); !abName.empty()) {
         if (auto r = role()) {
@@ -344,7 +355,8 @@ void VC_Conversation::updateTitle() {
             }
         }
         makeTitleButton([weak] {
-            if (auto self = weak.lock()) self->updateContactInfo();
+            auto self = weak.lock();
+            if (self) self->openContact(self->navigationItem().titleView.get());
         });
     }
     if (title().empty()) navigationItem().setBackButtonTitle(conversation_->formattedNumber());

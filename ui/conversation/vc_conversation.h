@@ -17,16 +17,29 @@
 #include "app/screens.h"
 #include "model/conversation.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/services/audio_player.h"
 #include "platform/services/user_activity.h"
+#include "platform/system_screens/activity_view_controller.h"
+#include "platform/system_screens/contact_picker.h"
 #include "platform/system_screens/image_picker.h"
 #include "platform/toolkit/drag_drop.h"
+#include "platform/toolkit/menu.h"
+#include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
 #include "ui/conversation/conversation_attachment.h"
+#include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/hxc_input_toolbar.h"
 #include "ui/widgets/mms_pictures.h"
 
 namespace toolkit {
+class AnimatedTransitioning;
+class ActivityIndicatorView;
 class Button;
+class GestureRecognizer;
+class LongPressGestureRecognizer;
+class NavigationController;
+class TapGestureRecognizer;
+class TransitioningDelegate;
 class ImageView;
 class Label;
 class ProgressView;
@@ -53,6 +66,7 @@ public:
         std::weak_ptr<HXListActionsRole> listActions;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXStoreRole> store;
+        std::weak_ptr<HXPlaybackRole> playback;
     };
     // The group details of a group conversation's numbers: a later part of the app; until it
     // comes the maker answers nullptr and the title opens nothing.
@@ -171,8 +185,57 @@ public:
     toolkit::ImageView* contactImage() const { return contactImage_.get(); }
     toolkit::Button* addContactButton() const { return addContact_.get(); }
     toolkit::Slider* playPosition() const { return playPosition_.get(); }
-    // Sets the player up (the playback part of the app; the slider stays disabled until then).
-    virtual void preparePlayer() {}
+
+    // ---- voicemail and recording playback (vc_conversation_player.cpp)
+    static constexpr long kPlayButtonTag = 100;
+    static constexpr long kSpeakerButtonTag = 200;
+    // The player's footer as built: its views are the screen's from then on.
+    void attachPlayerFooter(std::shared_ptr<toolkit::Label> startTime, std::shared_ptr<toolkit::Label> endTime,
+                            std::shared_ptr<toolkit::Button> speakerButton);
+    // Opens the conversation's audio file, or fetches it when prefetching (the slider stays
+    // disabled without a player).
+    void preparePlayer();
+    void buttonClicked(long tag);
+    void downloadComplete();
+    void downloadFailed();
+    void updatePlayPosition();
+    static std::string formatTime(int seconds);
+    void startScrubbing();
+    void changePlayPosition();
+    void stopScrubbing();
+    void audioPlayerDidFinishPlaying(bool successfully);
+    // Leaving the screen: the sound and the position timer stop.
+    void stopPlayback();
+    bool isPlaying() const { return isPlaying_; }
+    bool isScrubbing() const { return isScrubbing_; }
+    const std::shared_ptr<services::AudioPlayer>& player() const { return player_; }
+    // The position timer that every conversation screen shares, while one runs.
+    static bool playbackTimerRunning();
+    toolkit::Button* playButton() const { return playButton_.get(); }
+    toolkit::Button* speakerButton() const { return speakerButton_.get(); }
+    toolkit::Label* startTime() const { return startTime_.get(); }
+    toolkit::Label* endTime() const { return endTime_.get(); }
+    toolkit::ActivityIndicatorView* downloadProgress() const { return downloadProgress_.get(); }
+
+    // ---- attachment taps, menus and sharing (vc_conversation_taps.cpp)
+    static constexpr double kReloadPressSeconds = 2.0;
+    // The table's tap (open, once the double tap that replies has failed) and two-second press
+    // (fetch again).
+    void installAttachmentGestures();
+    void handleTap(toolkit::Point inTable);
+    void handleLongTap(toolkit::Point inTable);
+    void showAVPlayerForLocalMediaAtPath(const std::string& path);
+    toolkit::ContextMenuConfigurationPtr
+    contextMenuConfiguration(toolkit::TableView& table, toolkit::IndexPath indexPath, toolkit::Point point) override;
+    void willPerformPreviewAction(toolkit::TableView& table, toolkit::ContextMenuConfiguration& configuration,
+                                  toolkit::ContextMenuCommitAnimator& animator) override;
+    // The picture being shared from a menu (its bytes and type), as the share sheet asks for it.
+    static system_screens::ActivityItem shareItem();
+    static std::optional<system_screens::LinkMetadata> shareLinkMetadata();
+    // The attachment ids whose download this screen waits for to open the player.
+    const std::vector<std::string>& awaitedMedia() const { return awaitedMedia_; }
+    // Leaving the screen: no player opens for a download that comes later.
+    void stopAwaitingMedia();
 
     // ---- the reply
     struct Counter {
@@ -227,6 +290,60 @@ public:
     static std::string callURLForNumber(const std::string& number, bool skipDialpad, const std::string& methodName);
     // The label of a number the add button adds to the device's contacts.
     static std::string phoneLabelFor(int64_t type, const std::string& lastMessageText);
+
+    // ---- contact cards, copying the number, the bar's actions, the preview's actions, dragging a
+    // picture out and the double tap (vc_conversation_actions.cpp)
+    // The contact "AB" adds: the service's name split at its first space into given and family
+    // name (a name that is the number itself is left out), the one number with its label; none
+    // when the number is not a phone number.
+    static std::optional<services::Contact> newDeviceContact(const std::string& sender, const std::string& phoneNumber,
+                                                             int64_t type, const std::string& lastMessageText);
+    // The name of the call method a card's "Call" uses with "skipDialpad" on: the account's call
+    // method of its forwarding phone, the pseudo methods by their fixed names.
+    static std::string callMethodNameFor(const std::string& localizedName);
+    std::string currentCallMethodName() const;
+    bool canBecomeFirstResponder() const override { return true; }
+    void addNumberCopyGestureRecognizer();
+    void showNumberCopy();
+    // The device's card of the conversation's contact (sender: the title button, else the picture).
+    void openContact(const toolkit::View* sender);
+    void dismissContactsViewController();
+    bool shouldPerformDefaultActionForContactProperty(system_screens::ContactViewController& card,
+                                                      const system_screens::ContactProperty& property);
+    void didCompleteWithContact(system_screens::ContactViewController& card,
+                                const std::optional<services::Contact>& contact);
+    // The card the screen presented or pushed last (none once it went).
+    std::shared_ptr<system_screens::ContactViewController> contactCard() const { return contactCard_.lock(); }
+    // The navigation bar's actions button: a menu from 14 on, the options popover before.
+    void installActionsButton();
+    toolkit::MenuPtr actionsMenu();
+    std::vector<toolkit::PreviewAction> previewActionItems() const override;
+    // The 0.7 s press on the navigation bar that calls the number.
+    void installCallLongPress();
+    void removeCallLongPress();
+    // The double tap on the table opens the reply; a single tap on the table waits for it to fail.
+    void addDoubleTapRecognizer();
+    void handleDoubleTap(toolkit::GestureRecognizer& recognizer);
+    const std::shared_ptr<toolkit::TapGestureRecognizer>& doubleTapRecognizer() const { return doubleTap_; }
+    // Dragging a picture out of its bubble: the items for a touch at a point of the table.
+    std::vector<toolkit::DragItemPtr> dragItemsAt(toolkit::Point inTable, const toolkit::DragSession* adding);
+    // Made for a cell of a picture or a video.
+    std::shared_ptr<toolkit::DragInteraction> makeDragInteraction();
+    // The last tapped point in the table (shared by the conversation screens); the zoom of the
+    // picture preview starts there.
+    static void rememberTapPoint(toolkit::Point inTable);
+    static toolkit::Point lastTapPoint();
+    // The transition of the picture preview: given the controller presented or dismissed, an
+    // animator for a navigation controller whose first controller is the picture preview, none
+    // for any other (the standard transition). The preview's animator is made by maker, when one is
+    // set (tests), else it is the preview's own spring (ImagePreview_AnimationController).
+    using PreviewTransitionMaker =
+        std::function<std::shared_ptr<toolkit::AnimatedTransitioning>(bool presenting, toolkit::Point sourcePoint)>;
+    static void setPreviewTransitionMaker(PreviewTransitionMaker maker);
+    std::shared_ptr<toolkit::AnimatedTransitioning> previewTransition(toolkit::ViewController& controller,
+                                                                      bool presenting);
+    // What presentations of the preview take as their transitioning delegate.
+    std::shared_ptr<toolkit::TransitioningDelegate> previewTransitioningDelegate();
 
 private:
     std::shared_ptr<HXConversationRole> role() const { return roles_.conversation.lock(); }
@@ -285,4 +402,45 @@ private:
     bool contactImageIsButton_ = false;
     std::shared_ptr<HXCInputToolbar> inputToolbar_;
     std::shared_ptr<toolkit::Toolbar> imageStrip_;
+
+    // ---- contact cards, gestures and dragging (vc_conversation_actions.cpp)
+    class ActionDelegates;
+    std::shared_ptr<ActionDelegates> actionDelegates();
+    // What the action codes do from the bar's menu (menu; but editing the note) or the preview.
+    HXConversationActionSource actionSource(bool menu) const;
+    // Sets the card up; an unknown contact's card is presented, a known one's pushed on the phone
+    // (none returned) or handed back in a popover's navigation controller for the caller to show.
+    std::shared_ptr<toolkit::NavigationController>
+    presentContactCard(const std::shared_ptr<system_screens::ContactViewController>& card, bool unknown);
+    void openURLForNumber(const std::string& number);
+    std::shared_ptr<ActionDelegates> actionDelegates_;
+    std::weak_ptr<system_screens::ContactViewController> contactCard_;
+    std::shared_ptr<toolkit::LongPressGestureRecognizer> numberCopyPress_;
+    std::shared_ptr<toolkit::LongPressGestureRecognizer> callPress_;
+    std::shared_ptr<toolkit::TapGestureRecognizer> doubleTap_;
+    bool menuBuilt_ = false;
+
+    // ---- voicemail and recording playback
+    void setPlayButtonImage();
+    void setSpeakerButtonImage();
+    void showDownloadSpinner(const std::string& thenSelector);
+    std::shared_ptr<toolkit::Label> startTime_, endTime_;
+    std::shared_ptr<toolkit::Button> speakerButton_;
+    std::shared_ptr<toolkit::ActivityIndicatorView> downloadProgress_;
+    std::shared_ptr<services::AudioPlayer> player_;
+    std::shared_ptr<services::AudioPlayerDelegate> playerDelegate_;
+    bool isPlaying_ = false;
+    bool isScrubbing_ = false;
+    int scrubAction_ = 0;
+
+    // ---- attachment taps
+    struct TappedAttachment;
+    std::optional<TappedAttachment> attachmentAtPoint(toolkit::Point inTable);
+    std::optional<TappedAttachment> attachmentAtRow(toolkit::IndexPath indexPath);
+    void presentImagePreview(std::shared_ptr<toolkit::ViewController> preview, bool animated = true);
+    void presentShareSheet(std::vector<system_screens::ActivityViewController::Entry> items);
+    void openVCard(const std::string& path);
+    void reloadAttachment(toolkit::IndexPath indexPath, const HXAttachment& attachment);
+    std::vector<std::string> awaitedMedia_;
+    bool attachmentGesturesInstalled_ = false;
 };

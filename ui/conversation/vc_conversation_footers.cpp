@@ -149,6 +149,7 @@ void VC_Conversation::addFooterView() {
                 player.speakerButton->accessibility().label = localizedString("Speaker setting");
             }
             footerView_->addSubview(playMessageView_);
+            attachPlayerFooter(player.startTime, player.endTime, player.speakerButton);
             preparePlayer();
         }
         if (conversationType() == 1) addReplyBar();

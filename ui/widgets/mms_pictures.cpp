@@ -92,18 +92,23 @@ std::shared_ptr<toolkit::AlertController> hxPictureSourceSheet(const std::weak_p
     return sheet;
 }
 
-namespace {
-
-// The permission alert: "Cancel", and "Settings" (preferred), which opens the app's settings.
-HXAlert permissionAlert(std::string title, std::string message) {
+HXAlert hxPermissionAlert(std::string title, std::string message) {
     using foundation::localizedString;
-    HXAlert alert{std::move(title), std::move(message), {}};
+    HXAlert alert{std::move(title), std::move(message), {}, {}};
     alert.actions.push_back({localizedString("Cancel"), HXAlertAction::Style::Cancel, {}});
     alert.actions.push_back({localizedString("Settings"), HXAlertAction::Style::Default,
                              [] { services::URLOpener::shared()->openURL(services::kOpenSettingsURLString); }});
     alert.preferredAction = 1;
     return alert;
 }
+
+HXAlert hxPhotoLibraryDeniedAlert() {
+    return hxPermissionAlert(foundation::localizedString("Unable to access the Photo Library"),
+                             foundation::localizedString("To enable access, go to Settings > Privacy > Photos and "
+                                                         "allow 'Read and Write' access for HX Connect."));
+}
+
+namespace {
 
 // The picker of a source, shown from the main queue (a permission's answer may come elsewhere).
 void showLater(const std::weak_ptr<HXPictureAttacher>& attacher, system_screens::ImagePickerSourceType type) {
@@ -127,9 +132,9 @@ void hxAuthorizeCamera(const std::weak_ptr<HXPictureAttacher>& attacher) {
         case CaptureAuthorizationStatus::Denied:
             if (auto a = attacher.lock())
                 a->presentPictureAlert(
-                    permissionAlert(localizedString("Unable to access the Camera"),
-                                    localizedString("To enable access, go to Settings > Privacy > Camera and turn on "
-                                                    "Camera access for HX Connect.")));
+                    hxPermissionAlert(localizedString("Unable to access the Camera"),
+                                      localizedString("To enable access, go to Settings > Privacy > Camera and turn on "
+                                                      "Camera access for HX Connect.")));
             break;
         default:
             if (auto a = attacher.lock()) a->showPicker(type);
@@ -149,11 +154,7 @@ void hxAuthorizeLibrary(const std::weak_ptr<HXPictureAttacher>& attacher) {
             });
             break;
         case PhotoAuthorizationStatus::Denied:
-            if (auto a = attacher.lock())
-                a->presentPictureAlert(
-                    permissionAlert(localizedString("Unable to access the Photo Library"),
-                                    localizedString("To enable access, go to Settings > Privacy > Photos and allow "
-                                                    "'Read and Write' access for HX Connect.")));
+            if (auto a = attacher.lock()) a->presentPictureAlert(hxPhotoLibraryDeniedAlert());
             break;
         default:
             if (auto a = attacher.lock()) a->showPicker(type);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "model/alert.h"
 #include "platform/system_screens/image_picker.h"
@@ -67,3 +68,8 @@ graphics::ImagePtr hxPictureThumbnail(const HXMMSImage& picture, double side = k
 // " (i of n)" from two pictures on) and "Tap to remove".
 toolkit::BarButtonItemPtr hxPictureItem(const HXMMSImage& picture, size_t index, size_t count,
                                         toolkit::BarButtonItem::Action tapped);
+// An access the user refused: the title and message, "Cancel" and "Settings" (preferred, which
+// opens the app's page of the system's settings).
+HXAlert hxPermissionAlert(std::string title, std::string message);
+// The photo library's refusal.
+HXAlert hxPhotoLibraryDeniedAlert();

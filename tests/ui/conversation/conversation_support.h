@@ -97,8 +97,11 @@ struct StoredMessage {
 
 template <typename App>
 struct ConversationFixtureOf : ScreenFixture<App> {
-    explicit ConversationFixtureOf(DeviceForm form = DeviceForm::phone)
-        : ScreenFixture<App>({.form = form, .screens = std::make_shared<HXUIScreens>()}) {}
+    // sharedDelegate: the application object answers as the process's (numbers are then formatted
+    // with its phone formatter, as the contacts cache keeps them).
+    explicit ConversationFixtureOf(DeviceForm form = DeviceForm::phone, bool sharedDelegate = false)
+        : ScreenFixture<App>(
+              {.form = form, .screens = std::make_shared<HXUIScreens>(), .sharedDelegate = sharedDelegate}) {}
     std::shared_ptr<ConversationSpy> spy = std::make_shared<ConversationSpy>();
     std::shared_ptr<VC_Conversation> screen;
     std::shared_ptr<toolkit::NavigationController> nav;
