@@ -130,7 +130,8 @@ void VC_Conversation::viewDidLoad() {
 
 void VC_Conversation::viewWillAppear(bool animated) {
     HXConversationScreen::viewWillAppear(animated);
-    restorePagingOffset();
+    // A page asked for by an earlier appearance (or another conversation) moves nothing here.
+    resetPagingOffset();
     installRefreshControlIfNeeded();
     if (!isPeeking()) {
         installActionsButton();

@@ -165,6 +165,7 @@ public:
     void deleteMessageAt(toolkit::IndexPath indexPath);
     std::shared_ptr<toolkit::RefreshControl> refreshControl() const { return refreshControl_; }
     static double savedPagingOffset();
+    static void resetPagingOffset();
 
     // ---- footers, the reply bar's layout and the sending progress
     void addFooterView();

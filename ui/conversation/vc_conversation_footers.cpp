@@ -167,8 +167,11 @@ void VC_Conversation::layoutTable() {
     const auto parentView = p ? p->viewIfLoaded() : nullptr;
     const toolkit::EdgeInsets safe = parentView ? parentView->safeAreaInsets() : view()->safeAreaInsets();
     double top = safe.top;
-    if (auto* nav = navigationController(); nav && !nav->isNavigationBarHidden())
+    if (auto* nav = navigationController(); nav && !nav->isNavigationBarHidden()) {
+        // A stack shown only now (its view just selected) has not placed its bar yet.
+        if (nav->navigationBar().frame().isEmpty()) nav->view()->layoutIfNeeded();
         top = std::max(top, nav->navigationBar().frame().maxY());
+    }
     const double bottom = isPeeking() || isGroup() ? 0 : safe.bottom;
     tableView_->setContentInset({top, 0, bottom, 0});
     tableView_->scrollIndicatorInsets = {top, 0, bottom, 0};

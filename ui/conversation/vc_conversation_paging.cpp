@@ -46,6 +46,8 @@ graphics::ImagePtr deleteActionPattern(double tableWidth, double H) {
 
 double VC_Conversation::savedPagingOffset() { return gSavedOffset; }
 
+void VC_Conversation::resetPagingOffset() { gSavedOffset = 0; }
+
 void VC_Conversation::installRefreshControlIfNeeded() {
     if (refreshControl_ || !conversation_ || !tableView_) return;
     const foundation::Value token = conversation_->object()->value("paginationToken");

@@ -148,7 +148,7 @@ std::string VC_Conversation::dateLabelForRow(toolkit::IndexPath indexPath) {
     if (const auto& stored = sizes.get("dateString"); stored.isString()) return stored.asString();
     auto message = messageAt(indexPath.section);
     if (!message) return {};
-    const std::string text =
+    std::string text =
         sharedRelativeFormatter().string(foundation::Date{static_cast<double>(message->number()) / 1000.0});
     sizes.set("dateString", text);
     return text;
@@ -173,7 +173,7 @@ std::string VC_Conversation::dateLineForRow(toolkit::IndexPath indexPath) {
             prefix = (name.empty() ? number : name) + " \u2013 ";
         }
     }
-    const std::string line = prefix + dateLabelForRow(indexPath);
+    std::string line = prefix + dateLabelForRow(indexPath);
     if (indexPath.section > 0 && line == dateLabelForRow({indexPath.section - 1, 0})) return {};
     return line;
 }

@@ -60,7 +60,7 @@ HXPickedPicture hxPictureFromPicker(const system_screens::ImagePickerInfo& info)
     return out;
 }
 
-std::shared_ptr<toolkit::AlertController> hxPictureSourceSheet(std::weak_ptr<HXPictureAttacher> attacher) {
+std::shared_ptr<toolkit::AlertController> hxPictureSourceSheet(const std::weak_ptr<HXPictureAttacher>& attacher) {
     using foundation::localizedString;
     using system_screens::ImagePickerSourceType;
     const bool camera = system_screens::ImagePickerController::isSourceTypeAvailable(ImagePickerSourceType::Camera);
@@ -119,7 +119,7 @@ void showLater(const std::weak_ptr<HXPictureAttacher>& attacher, system_screens:
 
 }  // namespace
 
-void hxAuthorizeCamera(std::weak_ptr<HXPictureAttacher> attacher) {
+void hxAuthorizeCamera(const std::weak_ptr<HXPictureAttacher>& attacher) {
     using foundation::localizedString;
     using services::CaptureAuthorizationStatus;
     const auto type = system_screens::ImagePickerSourceType::Camera;
@@ -141,7 +141,7 @@ void hxAuthorizeCamera(std::weak_ptr<HXPictureAttacher> attacher) {
     }
 }
 
-void hxAuthorizeLibrary(std::weak_ptr<HXPictureAttacher> attacher) {
+void hxAuthorizeLibrary(const std::weak_ptr<HXPictureAttacher>& attacher) {
     using foundation::localizedString;
     using services::PhotoAuthorizationStatus;
     const auto type = system_screens::ImagePickerSourceType::PhotoLibrary;

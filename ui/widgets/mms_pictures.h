@@ -53,13 +53,13 @@ public:
 // The source sheet: "Cancel", "Clipboard Image" while the clipboard holds a picture, "Take
 // Photo…" on a device with a camera, "Choose from Library…", each with its icon. Null when the
 // device has no camera and the clipboard no picture: the library is then the only source.
-std::shared_ptr<toolkit::AlertController> hxPictureSourceSheet(std::weak_ptr<HXPictureAttacher> attacher);
+std::shared_ptr<toolkit::AlertController> hxPictureSourceSheet(const std::weak_ptr<HXPictureAttacher>& attacher);
 
 // The permission flows: a first question, and on a grant the picker's presentation (on the main
 // queue); a refusal given before shows the alert with the way to the app's settings; otherwise
 // the picker at once. A library the user may not open (restricted) is never shown.
-void hxAuthorizeCamera(std::weak_ptr<HXPictureAttacher> attacher);
-void hxAuthorizeLibrary(std::weak_ptr<HXPictureAttacher> attacher);
+void hxAuthorizeCamera(const std::weak_ptr<HXPictureAttacher>& attacher);
+void hxAuthorizeLibrary(const std::weak_ptr<HXPictureAttacher>& attacher);
 
 // The thumbnail of a picture (an animated one's poster): cropped to fill the side, rounded with a
 // radius of 4 and drawn in its own colours; none for a picture without a still image.

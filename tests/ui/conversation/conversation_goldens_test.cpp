@@ -98,6 +98,9 @@ struct Looks : hxtest::ServiceThreads<Form> {
 
         s = show(this->threadIds[4]);
         ASSERT_NE(s, nullptr);
+        // Opened on a view selected only now: the row still starts below the bar.
+        EXPECT_DOUBLE_EQ(s->tableView().contentInset().top, s->navigationController()->navigationBar().frame().maxY());
+        EXPECT_DOUBLE_EQ(s->tableView().contentOffset().y, -s->tableView().contentInset().top);
         look("conversation_call_phone");
 
         // The note under the bubbles, and the reply at one line with the keyboard up.

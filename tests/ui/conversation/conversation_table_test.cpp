@@ -209,3 +209,27 @@ TEST_F(ConversationTable, APictureMissingItsThumbnailIsAskedForOncePerAppearance
     EXPECT_EQ(spy->thumbnails.size(), 1u) << "each reload asked again";
     (void)s;
 }
+
+// The saved paging offset belongs to the request that set it: a screen that appears later (this
+// conversation again or another one) starts without it, so its store changes do not move its
+// bubbles to where an earlier page request pointed.
+TEST_F(ConversationTable, AnOlderPageAskedForEarlierMovesNoScreenThatAppearsLater) {
+    std::vector<StoredMessage> many;
+    for (int i = 0; i < 30; ++i)
+        many.push_back({.id = "x" + std::to_string(i),
+                        .number = 1'700'000'000'000 + int64_t{i} * 86'400'000,
+                        .text = "message " + std::to_string(i)});
+    for (const std::string id : {"t1", "t2"}) {
+        auto c = storeConversation(id, 10);
+        (void)c->setValue("paginationToken", "page2");
+        for (auto& m : many) m.id = id + m.id;
+        storeMessages(c, many);
+    }
+    auto& first = open("t1");
+    first.tableView().setContentOffset({0, 300}, false);
+    first.getOlderMessages();
+    ASSERT_GT(VC_Conversation::savedPagingOffset(), 0);
+    auto& second = open("t2");
+    EXPECT_EQ(VC_Conversation::savedPagingOffset(), 0);
+    EXPECT_EQ(second.conversation()->conversationID(), "t2");
+}

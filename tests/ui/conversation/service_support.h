@@ -27,10 +27,11 @@ namespace hxtest {
 
 inline const std::string kThread = "t.+15550133";
 
-// The shown conversation screen, wherever the form put it.
+// The conversation screen on screen, wherever the form put it.
 inline VC_Conversation* findConversation(toolkit::ViewController* vc) {
     if (!vc) return nullptr;
-    if (auto* c = dynamic_cast<VC_Conversation*>(vc)) return c;
+    // Only the one on screen (another view's stack may hold one too).
+    if (auto* c = dynamic_cast<VC_Conversation*>(vc); c && c->viewIfLoaded() && c->viewIfLoaded()->window()) return c;
     for (const auto& child : vc->children())
         if (auto* c = findConversation(child.get())) return c;
     return findConversation(vc->presentedViewController());
@@ -308,8 +309,14 @@ struct ServiceThreads : ServiceConversation<Form> {
         auto& table = s->tableView();
         for (int pull = 0; pull < 20 && s->refreshControl(); ++pull) {
             SCOPED_TRACE(pull);
+            // The last page's store changes have all landed (each restores the offset) before
+            // the table is put back at its top for the next pull.
+            ASSERT_TRUE(this->runUntil([&] { return this->app->isIdle(); }));
+            this->harness.advance(1.0);
+            this->harness.settle();
             table.setContentOffset({0, -table.contentInset().top}, false);
             this->harness.settle();
+            ASSERT_DOUBLE_EQ(table.contentOffset().y, -table.contentInset().top);
             const long before = table.numberOfSections();
             const std::string top = s->messageAt(0)->messageID();
             // The page is held until the bubble's place under the spinning control is known.
