@@ -121,6 +121,8 @@ public:
     // follows at once.
     void setBackBarButtonItem(BarButtonItemPtr item);
     void setBackButtonTitle(std::optional<std::string> title);
+    // A title view set while the item shows: the bar follows at once.
+    void setTitleView(std::shared_ptr<View> view);
 
     // Called by the bar showing the item when anything it draws changes.
     std::function<void()> onChange;

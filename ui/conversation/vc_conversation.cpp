@@ -176,7 +176,7 @@ void VC_Conversation::viewDidDisappear(bool animated) {
         center.removeObserver(this, name);
     HXConversationScreen::viewDidDisappear(animated);
     resetDateFormatters();
-    navigationItem().titleView = nullptr;
+    navigationItem().setTitleView(nullptr);
     if (auto& activity = replyActivityStore()) {
         activity->invalidate();
         activity.reset();
@@ -296,7 +296,7 @@ void VC_Conversation::updateTitle() {
         button->setContentEdgeInsets({1, 0, 1, 0});
         button->addAction([tapped = std::move(tapped)](toolkit::Control&, const toolkit::Event*) { tapped(); },
                           toolkit::kTouchUpInside);
-        navigationItem().titleView = button;
+        navigationItem().setTitleView(button);
     };
     auto weak = weakSelf<VC_Conversation>();
     if (isGroup()) {

@@ -7,7 +7,9 @@
 #include <mutex>
 #include <thread>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "model/cache.h"
+#include "model/message_store.h"
 #include "model/phone_extensions.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
@@ -23,6 +25,7 @@
 #include "platform/toolkit/traits.h"
 #include "tests/support/contacts.h"
 #include "tests/ui/conversation/conversation_actions_support.h"
+#include "ui/shell/ui_screens.h"
 
 namespace {
 
@@ -549,4 +552,96 @@ TEST_F(ConversationActions, OnlyThePicturePreviewIsZoomedFromTheTappedPoint) {
     EXPECT_EQ(made[0].source.x, expected.x);
     EXPECT_EQ(made[0].source.y, expected.y);
     VC_Conversation::setPreviewTransitionMaker({});
+}
+
+namespace {
+
+// The tablet: cards come in popovers pointing at what opened them.
+struct TabletCards : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
+    TabletCards() : ScreenFixture({.form = hxtest::DeviceForm::tablet, .screens = std::make_shared<HXUIScreens>()}) {}
+    std::shared_ptr<hxtest::ContactActionsSpy> spy = std::make_shared<hxtest::ContactActionsSpy>();
+    std::shared_ptr<VC_Conversation> screen;
+    std::shared_ptr<toolkit::NavigationController> nav;
+    void SetUp() override {
+        ScreenFixture::SetUp();
+        ASSERT_TRUE(hxtest::signInWithEmptyStore(*app, "tablet@example.test"));
+        ContactStore::shared()->removeAllContacts();
+        ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    }
+    void TearDown() override {
+        screen.reset();
+        nav.reset();
+        ContactStore::shared()->removeAllContacts();
+        ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
+        ScreenFixture::TearDown();
+    }
+    // The popover's arrows and the view and rectangle it points at, of what the stack presents.
+    std::tuple<unsigned, toolkit::View*, toolkit::Rect> popover() {
+        auto* presented = nav->presentedViewController();
+        auto* p = presented ? presented->popoverPresentationController() : nullptr;
+        if (!p) return {0, nullptr, {}};
+        return {p->permittedArrowDirections, p->sourceView.lock().get(), p->sourceRect};
+    }
+};
+
+}  // namespace
+
+TEST_F(TabletCards, ACardPointsAtWhatOpenedIt) {
+    auto context = app->managedObjectContext();
+    auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
+    (void)c->setValue("conversationID", "t1");
+    (void)c->setValue("type", int64_t{10});
+    (void)c->setValue("phoneNumber", "+15550188");
+    (void)c->setValue("sender", "Ann Lee");
+    (void)c->setValue("ABName", "Ann Lee");
+    (void)c->setValue("isRead", true);
+    auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
+    (void)m->setValue("id", "m1");
+    (void)m->setValue("message", "hi");
+    (void)m->setObject("Conversation", c);
+    ASSERT_TRUE(context->save().ok());
+    ContactStore::shared()->addContact(hxtest::person("Ann", "Lee", {{"mobile", "+15550188", "p1"}}, "ann-1"));
+    spy->recordIDs[c->value("formattedNumber").stringValue()] = "ann-1";
+    spy->recordIDs["+15550188"] = "ann-1";
+    auto roles = app->screenRoles();
+    roles.conversation = hxtest::spyOn(roles.conversation, *spy);
+    screen = std::dynamic_pointer_cast<VC_Conversation>(app->screens().makeConversationScreen(
+        roles, {.conversationID = "t1", .title = "Ann Lee", .conversationType = 1}));
+    ASSERT_TRUE(screen);
+    nav = std::make_shared<toolkit::NavigationController>(screen);
+    harness.setRoot(nav);
+    harness.settle();
+    auto* titleButton = screen->navigationItem().titleView.get();
+    ASSERT_NE(titleButton, nullptr);
+    EXPECT_EQ(titleButton->superview(), &nav->navigationBar()) << "the contact's title button shows in the bar";
+
+    struct Case {
+        const char* from;
+        unsigned arrows;
+    };
+    const std::vector<Case> cases = {{"title", toolkit::kArrowUp},
+                                     {"picture", toolkit::kArrowDown | toolkit::kArrowLeft},
+                                     {"add", toolkit::kArrowDown | toolkit::kArrowRight}};
+    for (const auto& k : cases) {
+        const std::string from = k.from;
+        if (from == "title") screen->openContact(titleButton);
+        if (from == "picture") screen->openContact(screen->contactImage());
+        if (from == "add") screen->addContactToSource("AB");
+        harness.settle();
+        ASSERT_TRUE(screen->contactCard()) << k.from;
+        EXPECT_NE(nav->topViewController(), screen->contactCard().get()) << "nothing is pushed on the tablet";
+        const auto [arrows, view, rect] = popover();
+        EXPECT_EQ(arrows, k.arrows) << k.from;
+        ASSERT_NE(view, nullptr) << k.from;
+        // Where the popover points, in the window: on what opened it.
+        const toolkit::View* anchor = from == "title"     ? titleButton
+                                      : from == "picture" ? static_cast<toolkit::View*>(screen->contactImage())
+                                                          : static_cast<toolkit::View*>(screen->addContactButton());
+        const toolkit::Rect inWindow = view->convertRectTo(rect, nullptr);
+        const toolkit::Rect expected = anchor->convertRectTo(anchor->bounds(), nullptr);
+        EXPECT_NEAR(inWindow.midX(), expected.midX(), 0.5) << k.from;
+        EXPECT_NEAR(inWindow.midY(), expected.midY(), 0.5) << k.from;
+        nav->dismiss(false);
+        harness.settle();
+    }
 }
