@@ -355,6 +355,7 @@ private:
     // What the lock control asks of the shell (app/shell_passcode.cpp).
     friend class HXShellPasscodeHost;
     friend class HXAppAccountSettingsRole;
+    friend class HXAppPlaybackRole;
     std::shared_ptr<HXShellPasscodeHost> passcodeHost_;
     std::optional<std::string> optionsConversationID_;
     std::vector<int> optionsCodes_;

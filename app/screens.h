@@ -15,6 +15,9 @@
 #include "app/roles/screen_roles.h"
 #include "platform/toolkit/table_view_controller.h"
 
+namespace system_screens {
+class ContactViewControllerDelegate;
+}
 namespace toolkit {
 class BarButtonItem;
 class View;
@@ -168,6 +171,22 @@ public:
     virtual std::shared_ptr<toolkit::ViewController> makeGroupDetails(const HXScreenRoles& roles,
                                                                       const std::string& numberString) {
         (void)roles, (void)numberString;
+        return nullptr;
+    }
+    // A picture attachment full screen: still or animated, or none while the full-size picture of
+    // mediaID downloads (its announcement fills the preview). The caller wraps it in a navigation
+    // controller.
+    virtual std::shared_ptr<toolkit::ViewController>
+    makeImagePreview(const HXScreenRoles& roles, const std::string& mediaID, const foundation::Data& picture) {
+        (void)roles, (void)mediaID, (void)picture;
+        return nullptr;
+    }
+    // The contacts of a contact card that holds several (the card's bytes), each opening as a card
+    // whose delegate is contactDelegate; pushed by the caller.
+    virtual std::shared_ptr<toolkit::ViewController>
+    makeVCardPicker(const HXScreenRoles& roles, const foundation::Data& vCard,
+                    std::weak_ptr<system_screens::ContactViewControllerDelegate> contactDelegate) {
+        (void)roles, (void)vCard, (void)contactDelegate;
         return nullptr;
     }
     // The quick-settings list the settings screen pushes (its "Quick Settings" row).

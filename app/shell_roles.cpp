@@ -48,7 +48,8 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app)
       conversation(app),
       accountSettings(app),
       accounts(app),
-      quickSettings(app) {}
+      quickSettings(app),
+      playback(app) {}
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
     if (!owner) return {};
@@ -67,7 +68,8 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .conversation = shared<HXConversationRole>(owner, conversation),
                          .accountSettings = shared<HXAccountSettingsRole>(owner, accountSettings),
                          .accounts = shared<HXAccountListRole>(owner, accounts),
-                         .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings)};
+                         .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings),
+                         .playback = shared<HXPlaybackRole>(owner, playback)};
 }
 
 // ---- sign-in
@@ -451,3 +453,17 @@ void HXAppQuickSettingsRole::presentAlert(const std::shared_ptr<toolkit::AlertCo
 void HXAppQuickSettingsRole::openApplicationSettings() { app_.openApplicationSettings(); }
 
 void HXAppQuickSettingsRole::requestReview() { app_.requestReview(); }
+
+// ---- the voicemail player
+
+void HXAppPlaybackRole::downloadVMforID(const std::string& conversationID) { app_.downloadVMforID(conversationID); }
+
+void HXAppPlaybackRole::downloadRecordedCallForID(const std::string& conversationID) {
+    app_.downloadRecordedCallForID(conversationID);
+}
+
+bool HXAppPlaybackRole::connectionAvailable() const { return app_.connectionAvailable(); }
+
+bool HXAppPlaybackRole::useSpeaker() const { return app_.useSpeaker(); }
+
+void HXAppPlaybackRole::setUseSpeaker(bool on) { app_.setUseSpeaker(on); }

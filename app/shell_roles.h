@@ -316,6 +316,21 @@ private:
     HX_ConnectAppDelegate& app_;
 };
 
+// The voicemail player's: the web client's audio downloads, the connection and the speaker
+// setting (the shell's).
+class HXAppPlaybackRole final : public HXPlaybackRole {
+public:
+    explicit HXAppPlaybackRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    void downloadVMforID(const std::string& conversationID) override;
+    void downloadRecordedCallForID(const std::string& conversationID) override;
+    bool connectionAvailable() const override;
+    bool useSpeaker() const override;
+    void setUseSpeaker(bool on) override;
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
 // The roles of one application object, made with it.
 struct HXShellRoles {
     explicit HXShellRoles(HX_ConnectAppDelegate& app);
@@ -334,6 +349,7 @@ struct HXShellRoles {
     HXAppAccountSettingsRole accountSettings;
     HXAppAccountListRole accounts;
     HXAppQuickSettingsRole quickSettings;
+    HXAppPlaybackRole playback;
     // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
     // split view's).
     HXScreenRoles share(const std::shared_ptr<void>& owner);

@@ -600,16 +600,36 @@ ServiceReply reserveRoute(Emulator& emulator, const RecordedRequest& request) {
     });
 }
 
+// The audio a voicemail or recording route names by its conversation's id, as the app asks for
+// it: the newest voicemail's or recording's, by its item id first on the voicemail route and by
+// its recording attachment's id first on the recording route.
+// The account keeps audio by item id; none when the thread has no such item.
+std::map<std::string, Media>::iterator threadAudio(Account& a, const std::string& threadID, bool recording) {
+    Thread* t = a.thread(threadID);
+    if (!t) t = a.thread("c." + threadID);
+    if (!t) return a.media.end();
+    for (auto m = t->items.rbegin(); m != t->items.rend(); ++m) {
+        if (m->type != "voicemail" && m->type != "recording") continue;
+        std::vector<std::string> ids;
+        for (const auto& attachment : m->attachments) ids.push_back(attachment.id);
+        ids.insert(recording ? ids.end() : ids.begin(), m->id);
+        for (const auto& id : ids)
+            if (auto it = a.media.find(id); it != a.media.end()) return it;
+    }
+    return a.media.end();
+}
+
 ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
     std::string rest = request.path.substr(3);  // after "/a/"
-    std::string id;
-    for (const char* kind : {"v/", "cr/cra:", "au/", "vi/", "vc/", "i/"})
-        if (foundation::hasPrefix(rest, kind)) id = rest.substr(std::string_view(kind).size());
+    std::string id, kind;
+    for (const char* k : {"v/", "cr/cra:", "au/", "vi/", "vc/", "i/"})
+        if (foundation::hasPrefix(rest, k)) id = rest.substr(std::string_view(k).size()), kind = k;
     if (id.empty()) return textReply(404, "<html><body>Not Found</body></html>");
     return emulator.withAccount([&](Account& a) -> ServiceReply {
         auto it = a.media.find(id);
         // Voicemail ids may have lost their "c." on the way into the URL.
         if (it == a.media.end()) it = a.media.find("c." + id);
+        if (it == a.media.end() && (kind == "v/" || kind == "cr/cra:")) it = threadAudio(a, id, kind == "cr/cra:");
         if (it == a.media.end()) return textReply(404, "<html><body>Not Found</body></html>");
         // A video's preview picture, where it has one.
         if (queryValue(request.target, "m") == "thumbnail" && !it->second.preview.empty())

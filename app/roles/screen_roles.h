@@ -333,6 +333,19 @@ public:
     virtual void setPopoverCache(const foundation::Dictionary& cache) = 0;
 };
 
+// The voicemail player's: the audio of a voicemail or a recorded call fetched by its
+// conversation's id (a notification named by that id tells when the file is written), whether a
+// connection is there, and the speaker setting the application object keeps.
+class HXPlaybackRole {
+public:
+    virtual ~HXPlaybackRole() = default;
+    virtual void downloadVMforID(const std::string& conversationID) = 0;
+    virtual void downloadRecordedCallForID(const std::string& conversationID) = 0;
+    virtual bool connectionAvailable() const = 0;
+    virtual bool useSpeaker() const = 0;
+    virtual void setUseSpeaker(bool on) = 0;
+};
+
 // The quick-settings screens': the account's presets and current settings, applying one, the
 // location manager (none where the device monitors no regions) and the registration of the
 // presets' regions, the callback choice's availability, contacts access, alerts, the system's
@@ -373,4 +386,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXAccountSettingsRole> accountSettings;
     std::weak_ptr<HXAccountListRole> accounts;
     std::weak_ptr<HXQuickSettingsRole> quickSettings;
+    std::weak_ptr<HXPlaybackRole> playback;
 };

@@ -636,9 +636,4 @@ void NavigationItem::setBackButtonTitle(std::optional<std::string> title) {
     changed();
 }
 
-void NavigationItem::setTitleView(std::shared_ptr<View> view) {
-    titleView = std::move(view);
-    changed();
-}
-
 }  // namespace toolkit

@@ -243,6 +243,8 @@ def symbols():
                                    f'stroke-width="1.2" stroke-linejoin="round"/>')
     s["pause.circle"] = svg(24, 24, f'<circle cx="12" cy="12" r="10" {STROKE}/><path d="M9.5 8.5 V15.5 M14.5 8.5 '
                                     f'V15.5" {STROKE}/>')
+    s["stop.circle"] = svg(24, 24, f'<circle cx="12" cy="12" r="10" {STROKE}/>'
+                                   f'<rect x="8.5" y="8.5" width="7" height="7" rx="1" fill="{INK}"/>')
     s["speaker"] = svg(24, 24, speaker_cone())
     s["speaker.3"] = svg(24, 24, speaker_cone() + sound_waves(3))
     s["doc.on.clipboard"] = svg(24, 24, f'<path d="M8 4.5 H6 A2 2 0 0 0 4 6.5 V19.5 A2 2 0 0 0 6 21.5 H18 '

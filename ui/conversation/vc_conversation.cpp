@@ -18,6 +18,8 @@
 #include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/presentation.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/traits.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 
@@ -112,6 +114,7 @@ void VC_Conversation::viewDidLoad() {
     tableView_->setEstimatedRowHeight(0);
     tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
     if (conversationType() == 1 && !isPeeking()) addDoubleTapRecognizer();
+    installAttachmentGestures();
     if (conversationType() == 1)
         root->addInteraction(
             std::make_shared<toolkit::DropInteraction>(std::shared_ptr<toolkit::DropInteractionDelegate>(
@@ -140,9 +143,12 @@ void VC_Conversation::viewWillAppear(bool animated) {
     if (!isPeeking() && conversation_ && !conversation_->isRead())
         foundation::NotificationCenter::defaultCenter().post(
             "kSMSActiveConversationMessageReceived", std::make_shared<std::string>(conversation_->conversationID()));
-    if (conversationType() == 1 && !isPeeking()) makeReplyActivityCurrent();
-    if (isPeeking()) tableView_->accessibility().elementsHidden = true;
     layoutTable();
+    if (inputToolbar_) {
+        placeReplyBar();
+        makeReplyActivityCurrent();
+    }
+    if (isPeeking()) tableView_->accessibility().elementsHidden = true;
     addObservers();
 }
 
@@ -155,11 +161,19 @@ void VC_Conversation::viewDidAppear(bool animated) {
             });
         updateTitle();
     }
+    if (inputToolbar_) {
+        // The reply bar covers the bottom: only the top is inset.
+        const double top = tableView_->contentInset().top;
+        tableView_->setContentInset({top, 0, 0, 0});
+        tableView_->scrollIndicatorInsets = {top, 0, 0, 0};
+    }
     scrollToBottomWithAnimation(false);
 }
 
 void VC_Conversation::viewWillDisappear(bool animated) {
     HXConversationScreen::viewWillDisappear(animated);
+    stopPlayback();
+    stopAwaitingMedia();
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();
@@ -175,6 +189,8 @@ void VC_Conversation::viewDidDisappear(bool animated) {
           "UIApplicationDidEnterBackgroundNotification", "kSMSReplySendingProgressNotification", kFocusReply})
         center.removeObserver(this, name);
     HXConversationScreen::viewDidDisappear(animated);
+    if (inputToolbar_ && inputToolbar_->textView()->isFirstResponder())
+        inputToolbar_->textView()->resignFirstResponder();
     resetDateFormatters();
     navigationItem().setTitleView(nullptr);
     if (auto& activity = replyActivityStore()) {
@@ -194,6 +210,10 @@ void VC_Conversation::fontsUpdated() {
     graphics::HXCFont::clearFontCache();
     didReceiveMemoryWarning();
     reloadTable();
+    if (inputToolbar_) {
+        if (auto font = graphics::HXCFont::HXCFontForType(5)) inputToolbar_->textView()->setFont(*font);
+        remeasureReply();
+    }
     if (contactName_)
         if (auto font = graphics::HXCFont::HXCFontForType(4))
             contactName_->setFont(graphics::Font::system(font->pointSize(), contactName_->font().weight()));
@@ -216,6 +236,7 @@ void VC_Conversation::addObservers() {
             if (auto self = weak.lock()) self->olderMessageReceived();
         });
     });
+    if (inputToolbar_) addKeyboardObservers();
     observeConversation();
 }
 
@@ -226,6 +247,8 @@ void VC_Conversation::removeObservers() {
     center.removeObserver(this, kContactsCacheUpdated);
     center.removeObserver(tableView_.get(), kMessageReloadingComplete);
     center.removeObserver(this, kOlderMessagesLoaded);
+    center.removeObserver(this, toolkit::kKeyboardWillChangeFrameNotification);
+    center.removeObserver(this, toolkit::kKeyboardDidChangeFrameNotification);
     stopObservingConversation();
 }
 
@@ -303,7 +326,15 @@ void VC_Conversation::updateTitle() {
         makeTitleButton([weak] {
             auto self = weak.lock();
             if (!self || !self->groupDetails_ || !self->conversation_) return;
-            if (auto details = self->groupDetails_(self->conversation_->phoneNumber())) self->present(details, true);
+            auto details = self->groupDetails_(self->conversation_->phoneNumber());
+            if (!details) return;
+            // A popover points at the title that was tapped.
+            if (details->modalPresentationStyle == toolkit::ModalPresentationStyle::Popover)
+                if (auto title = self->navigationItem().titleView) {
+                    details->popoverPresentationController()->sourceView = title;
+                    details->popoverPresentationController()->sourceRect = title->bounds();
+                }
+            self->present(details, true);
         });
     } else if (const std::string abName = conversation_->ABName(); !abName.empty()) {
         if (auto r = role()) {
@@ -338,7 +369,9 @@ std::string VC_Conversation::nameWithoutLabel(const std::string& abName) {
 
 void VC_Conversation::openReply(const foundation::Notification& notification) {
     foundation::NotificationCenter::defaultCenter().removeObserver(this, kFocusReply);
-    if (const auto& text = notification.userInfo.get("messageText"); text.isString()) replyText_ = text.asString();
+    if (inputToolbar_ && !inputToolbar_->textView()->isFirstResponder())
+        inputToolbar_->textView()->becomeFirstResponder();
+    if (const auto& text = notification.userInfo.get("messageText"); text.isString()) setReplyText(text.asString());
 }
 
 std::vector<toolkit::KeyCommand> VC_Conversation::keyCommands() const { return {kSendCommand}; }
@@ -365,16 +398,21 @@ void VC_Conversation::userActivityWillSave(services::UserActivity& activity) {
         auto r = self->role();
         auto account = r ? r->account() : nullptr;
         const std::string id = self->conversation_->conversationID();
-        if (self->replyText_.empty() || id.empty() || !account || account->username().empty()) return;
+        const std::string text = self->replyText();
+        if (text.empty() || id.empty() || !account || account->username().empty()) return;
         if (auto& current = replyActivityStore())
-            current->userInfo = foundation::Dictionary{
-                {"messageText", self->replyText_}, {"conversationID", id}, {"account", account->username()}};
+            current->userInfo =
+                foundation::Dictionary{{"messageText", text}, {"conversationID", id}, {"account", account->username()}};
     });
 }
 
 void VC_Conversation::userActivityWasContinued(services::UserActivity& activity) {
     (void)activity;
     dispatch::Queue::main()->async([weak = weakSelf<VC_Conversation>()] {
-        if (auto self = weak.lock()) self->replyText_.clear();
+        auto self = weak.lock();
+        if (!self) return;
+        self->setReplyText("");
+        if (self->inputToolbar_ && self->inputToolbar_->textView()->isFirstResponder())
+            self->inputToolbar_->textView()->resignFirstResponder();
     });
 }

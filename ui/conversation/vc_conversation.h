@@ -17,17 +17,23 @@
 #include "app/screens.h"
 #include "model/conversation.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/services/audio_player.h"
 #include "platform/services/user_activity.h"
+#include "platform/system_screens/activity_view_controller.h"
 #include "platform/system_screens/contact_picker.h"
+#include "platform/system_screens/image_picker.h"
 #include "platform/toolkit/drag_drop.h"
 #include "platform/toolkit/menu.h"
 #include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
 #include "ui/conversation/conversation_attachment.h"
 #include "ui/widgets/conversation_action_items.h"
+#include "ui/widgets/hxc_input_toolbar.h"
+#include "ui/widgets/mms_pictures.h"
 
 namespace toolkit {
 class AnimatedTransitioning;
+class ActivityIndicatorView;
 class Button;
 class GestureRecognizer;
 class LongPressGestureRecognizer;
@@ -39,6 +45,7 @@ class Label;
 class ProgressView;
 class RefreshControl;
 class Slider;
+class Toolbar;
 }  // namespace toolkit
 class ConversationTableViewCell;
 
@@ -47,7 +54,10 @@ class VC_Conversation : public HXConversationScreen,
                         public toolkit::TableViewDelegate,
                         public HXRowsObserver,
                         public toolkit::DropInteractionDelegate,
-                        public services::UserActivityDelegate {
+                        public services::UserActivityDelegate,
+                        public HXCInputToolbarDelegate,
+                        public system_screens::ImagePickerControllerDelegate,
+                        public HXPictureAttacher {
 public:
     struct Roles {
         std::weak_ptr<HXConversationRole> conversation;
@@ -56,6 +66,7 @@ public:
         std::weak_ptr<HXListActionsRole> listActions;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXStoreRole> store;
+        std::weak_ptr<HXPlaybackRole> playback;
     };
     // The group details of a group conversation's numbers: a later part of the app; until it
     // comes the maker answers nullptr and the title opens nothing.
@@ -173,8 +184,57 @@ public:
     toolkit::ImageView* contactImage() const { return contactImage_.get(); }
     toolkit::Button* addContactButton() const { return addContact_.get(); }
     toolkit::Slider* playPosition() const { return playPosition_.get(); }
-    // Sets the player up (the playback part of the app; the slider stays disabled until then).
-    virtual void preparePlayer() {}
+
+    // ---- voicemail and recording playback (vc_conversation_player.cpp)
+    static constexpr long kPlayButtonTag = 100;
+    static constexpr long kSpeakerButtonTag = 200;
+    // The player's footer as built: its views are the screen's from then on.
+    void attachPlayerFooter(std::shared_ptr<toolkit::Label> startTime, std::shared_ptr<toolkit::Label> endTime,
+                            std::shared_ptr<toolkit::Button> speakerButton);
+    // Opens the conversation's audio file, or fetches it when prefetching (the slider stays
+    // disabled without a player).
+    void preparePlayer();
+    void buttonClicked(long tag);
+    void downloadComplete();
+    void downloadFailed();
+    void updatePlayPosition();
+    static std::string formatTime(int seconds);
+    void startScrubbing();
+    void changePlayPosition();
+    void stopScrubbing();
+    void audioPlayerDidFinishPlaying(bool successfully);
+    // Leaving the screen: the sound and the position timer stop.
+    void stopPlayback();
+    bool isPlaying() const { return isPlaying_; }
+    bool isScrubbing() const { return isScrubbing_; }
+    const std::shared_ptr<services::AudioPlayer>& player() const { return player_; }
+    // The position timer that every conversation screen shares, while one runs.
+    static bool playbackTimerRunning();
+    toolkit::Button* playButton() const { return playButton_.get(); }
+    toolkit::Button* speakerButton() const { return speakerButton_.get(); }
+    toolkit::Label* startTime() const { return startTime_.get(); }
+    toolkit::Label* endTime() const { return endTime_.get(); }
+    toolkit::ActivityIndicatorView* downloadProgress() const { return downloadProgress_.get(); }
+
+    // ---- attachment taps, menus and sharing (vc_conversation_taps.cpp)
+    static constexpr double kReloadPressSeconds = 2.0;
+    // The table's tap (open, once the double tap that replies has failed) and two-second press
+    // (fetch again).
+    void installAttachmentGestures();
+    void handleTap(toolkit::Point inTable);
+    void handleLongTap(toolkit::Point inTable);
+    void showAVPlayerForLocalMediaAtPath(const std::string& path);
+    toolkit::ContextMenuConfigurationPtr
+    contextMenuConfiguration(toolkit::TableView& table, toolkit::IndexPath indexPath, toolkit::Point point) override;
+    void willPerformPreviewAction(toolkit::TableView& table, toolkit::ContextMenuConfiguration& configuration,
+                                  toolkit::ContextMenuCommitAnimator& animator) override;
+    // The picture being shared from a menu (its bytes and type), as the share sheet asks for it.
+    static system_screens::ActivityItem shareItem();
+    static std::optional<system_screens::LinkMetadata> shareLinkMetadata();
+    // The attachment ids whose download this screen waits for to open the player.
+    const std::vector<std::string>& awaitedMedia() const { return awaitedMedia_; }
+    // Leaving the screen: no player opens for a download that comes later.
+    void stopAwaitingMedia();
 
     // ---- the reply
     struct Counter {
@@ -186,10 +246,36 @@ public:
     static Counter counterFor(size_t length, long lines);
     void sendReply(const std::string& text);
     void sendMessageKeystroke();
-    // The reply's text (empty while the screen has no reply bar).
-    std::string replyText() const { return replyText_; }
-    void setReplyText(std::string text) { replyText_ = std::move(text); }
+    // The reply's text: the reply bar's (kept here while the screen has no reply bar).
+    std::string replyText() const;
+    void setReplyText(std::string text);
     bool isSendingReply() const { return sendingReply_; }
+
+    // ---- the reply bar (text conversations): its delegate, pictures and layout
+    HXCInputToolbar* inputToolbar() const { return inputToolbar_.get(); }
+    // The strip of picked pictures above the keyboard (none without pictures).
+    const std::shared_ptr<toolkit::Toolbar>& imagePreviewStrip() const { return imageStrip_; }
+    // The counter's colour as drawn in the info label.
+    static toolkit::Color counterColour(Counter::Colour colour);
+    void inputToolbarButtonPressed(HXCInputToolbar& toolbar, const std::string& text) override;
+    void inputToolbarCameraButtonPressed(HXCInputToolbar& toolbar, toolkit::Button& button) override;
+    void inputToolbarHeightChanged(HXCInputToolbar& toolbar, double height) override;
+    bool inputToolbarTextViewShouldChangeTextInRange(HXCInputToolbar& toolbar, toolkit::Range range,
+                                                     const std::string& replacementText) override;
+    void inputToolbarTextViewDidChange(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
+    void inputToolbarTextViewDidBeginEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
+    void inputToolbarTextViewDidEndEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
+    void authorizeAndShowCamera();
+    void authorizeAndShowLibraryImagePicker();
+    void showImagePickerForSourceType(system_screens::ImagePickerSourceType type);
+    void attachClipboardPicture() override { addImageFromPasteBoard(); }
+    void showPicker(system_screens::ImagePickerSourceType type) override { showImagePickerForSourceType(type); }
+    void presentPictureAlert(const HXAlert& alert) override;
+    void imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
+                                               const system_screens::ImagePickerInfo& info) override;
+    void imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) override;
+    void removeImage(const toolkit::BarButtonItem& item);
+    void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
 
     // ---- actions and contacts
     void updateContactInfo();
@@ -211,10 +297,6 @@ public:
     // when the number is not a phone number.
     static std::optional<services::Contact> newDeviceContact(const std::string& sender, const std::string& phoneNumber,
                                                              int64_t type, const std::string& lastMessageText);
-    // The name of the call method a card's "Call" uses with "skipDialpad" on: the account's call
-    // method of its forwarding phone, the pseudo methods by their fixed names.
-    static std::string callMethodNameFor(const std::string& localizedName);
-    std::string currentCallMethodName() const;
     bool canBecomeFirstResponder() const override { return true; }
     void addNumberCopyGestureRecognizer();
     void showNumberCopy();
@@ -248,7 +330,8 @@ public:
     static toolkit::Point lastTapPoint();
     // The transition of the picture preview: given the controller presented or dismissed, an
     // animator for a navigation controller whose first controller is the picture preview, none
-    // for any other (the standard transition). The preview's animator is made by maker.
+    // for any other (the standard transition). The preview's animator is made by maker, when one is
+    // set (tests), else it is the preview's own spring (ImagePreview_AnimationController).
     using PreviewTransitionMaker =
         std::function<std::shared_ptr<toolkit::AnimatedTransitioning>(bool presenting, toolkit::Point sourcePoint)>;
     static void setPreviewTransitionMaker(PreviewTransitionMaker maker);
@@ -277,6 +360,13 @@ private:
     void makeReplyActivityCurrent();
     void installRefreshControlIfNeeded();
     void layoutTable();
+    // The reply bar made under the table (text conversations), and put at the view's bottom.
+    void addReplyBar();
+    void placeReplyBar();
+    void addKeyboardObservers();
+    // The field measured again: its text cleared and set back under the current line limit.
+    void remeasureReply();
+    double parentBottomInset() const;
 
     Roles roles_;
     GroupDetailsMaker groupDetails_;
@@ -305,6 +395,8 @@ private:
     size_t sendingImages_ = 0;
     bool addContactHidden_ = false;
     bool contactImageIsButton_ = false;
+    std::shared_ptr<HXCInputToolbar> inputToolbar_;
+    std::shared_ptr<toolkit::Toolbar> imageStrip_;
 
     // ---- contact cards, gestures and dragging (vc_conversation_actions.cpp)
     class ActionDelegates;
@@ -322,4 +414,28 @@ private:
     std::shared_ptr<toolkit::LongPressGestureRecognizer> callPress_;
     std::shared_ptr<toolkit::TapGestureRecognizer> doubleTap_;
     bool menuBuilt_ = false;
+
+    // ---- voicemail and recording playback
+    void setPlayButtonImage();
+    void setSpeakerButtonImage();
+    void showDownloadSpinner(const std::string& thenSelector);
+    std::shared_ptr<toolkit::Label> startTime_, endTime_;
+    std::shared_ptr<toolkit::Button> speakerButton_;
+    std::shared_ptr<toolkit::ActivityIndicatorView> downloadProgress_;
+    std::shared_ptr<services::AudioPlayer> player_;
+    std::shared_ptr<services::AudioPlayerDelegate> playerDelegate_;
+    bool isPlaying_ = false;
+    bool isScrubbing_ = false;
+    int scrubAction_ = 0;
+
+    // ---- attachment taps
+    struct TappedAttachment;
+    std::optional<TappedAttachment> attachmentAtPoint(toolkit::Point inTable);
+    std::optional<TappedAttachment> attachmentAtRow(toolkit::IndexPath indexPath);
+    void presentImagePreview(std::shared_ptr<toolkit::ViewController> preview, bool animated = true);
+    void presentShareSheet(std::vector<system_screens::ActivityViewController::Entry> items);
+    void openVCard(const std::string& path);
+    void reloadAttachment(toolkit::IndexPath indexPath, const HXAttachment& attachment);
+    std::vector<std::string> awaitedMedia_;
+    bool attachmentGesturesInstalled_ = false;
 };

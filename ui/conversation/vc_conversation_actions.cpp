@@ -26,8 +26,10 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/window.h"
+#include "ui/compose/image_preview_animation_controller.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/conversation/vc_note_edit.h"
+#include "ui/widgets/call_url.h"
 #include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/default_contact_image.h"
 
@@ -56,14 +58,7 @@ std::string VC_Conversation::phoneLabelFor(int64_t type, const std::string& last
 
 std::string VC_Conversation::callURLForNumber(const std::string& number, bool skipDialpad,
                                               const std::string& methodName) {
-    std::string reduced;
-    for (char c : number)
-        if (std::string_view("1234567890*#+").find(c) != std::string_view::npos) reduced += c;
-    // "#" and "+" are the query's own characters: the number is encoded like any value.
-    if (skipDialpad)
-        return foundation::format("hxconnect://call?number=%@&callmethod=%@", foundation::queryItemEncoded(reduced),
-                                  foundation::queryItemEncoded(methodName));
-    return foundation::format("hxconnect://call?%@", foundation::queryItemEncoded(reduced));
+    return hxCallURLForNumber(number, skipDialpad, methodName);
 }
 
 void VC_Conversation::updateContactInfo() {
@@ -324,21 +319,6 @@ std::optional<services::Contact> VC_Conversation::newDeviceContact(const std::st
     return contact;
 }
 
-std::string VC_Conversation::callMethodNameFor(const std::string& localizedName) {
-    if (localizedName == localizedString("Direct Call")) return "DirectCall";
-    if (localizedName == localizedString("iPhone Dialer")) return "iPhoneDialer";
-    return localizedName;
-}
-
-std::string VC_Conversation::currentCallMethodName() const {
-    auto r = role();
-    auto account = r ? r->account() : nullptr;
-    if (!account) return {};
-    for (const auto& phone : account->callMethods())
-        if (phone && phone->phoneId() == account->forwardingPhoneID()) return callMethodNameFor(phone->name());
-    return {};
-}
-
 void VC_Conversation::addNumberCopyGestureRecognizer() {
     if (numberCopyPress_ || !contactName_) return;
     numberCopyPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>(
@@ -449,7 +429,8 @@ void VC_Conversation::openURLForNumber(const std::string& number) {
     auto r = role();
     if (!r) return;
     const bool skip = defaults().boolForKey("skipDialpad");
-    r->openAppURL(callURLForNumber(number, skip, skip ? currentCallMethodName() : std::string()));
+    auto account = r->account();
+    r->openAppURL(callURLForNumber(number, skip, skip ? hxCallMethodParameter(account.get()) : std::string()));
 }
 
 bool VC_Conversation::shouldPerformDefaultActionForContactProperty(system_screens::ContactViewController& card,
@@ -722,12 +703,11 @@ std::shared_ptr<toolkit::AnimatedTransitioning> VC_Conversation::previewTransiti
     if (!nav || nav->viewControllers().empty() || !nav->viewControllers().front() ||
         nav->viewControllers().front()->className() != "VC_ImagePreview")
         return nullptr;
-    const auto& maker = previewTransitionMaker();
-    if (!maker) return nullptr;
     toolkit::Point source = lastTapPoint();
     const toolkit::View* rootView = nullptr;
     if (auto* window = view()->window())
         if (auto root = window->rootViewController(); root && root->isViewLoaded()) rootView = root->view().get();
     if (tableView_ && rootView) source = tableView_->convertPointTo(source, rootView);
-    return maker(presenting, source);
+    if (const auto& maker = previewTransitionMaker()) return maker(presenting, source);
+    return std::make_shared<ImagePreview_AnimationController>(presenting, source);
 }

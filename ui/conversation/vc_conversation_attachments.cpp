@@ -240,8 +240,10 @@ void VC_Conversation::performDrop(toolkit::DropInteraction&, toolkit::DragSessio
 }
 
 bool VC_Conversation::canPerformAction(const std::string& action, toolkit::Responder* sender) const {
-    // Pictures are pasted into the reply bar while it has the focus; without one there is none.
-    if (action == "paste:") return false;
+    // Pictures are pasted into the reply bar while it has the focus.
+    if (action == "paste:")
+        return inputToolbar_ && inputToolbar_->textView()->isFirstResponder() &&
+               toolkit::Pasteboard::general().hasImages();
     if (action == "copyPhoneNumber:") return true;
     return HXConversationScreen::canPerformAction(action, sender);
 }
@@ -259,8 +261,4 @@ bool VC_Conversation::addPicture(HXMMSImage picture) {
 void VC_Conversation::addImageFromPasteBoard() {
     if (auto picture = hxPictureFromPasteboard()) addPicture(std::move(*picture));
     updateImagePreviews();
-}
-
-void VC_Conversation::updateImagePreviews() {
-    // The strip above the keyboard belongs to the reply bar; without it the pictures wait here.
 }

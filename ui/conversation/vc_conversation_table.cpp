@@ -281,8 +281,12 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     auto background = std::make_shared<HXCAnimatedImageView>();
     const auto natural = animated ? animated->size() : image ? image->size() : graphics::Size{0, 0};
     if (background->frame().isEmpty()) background->setFrame({0, 0, natural.width, natural.height});
-    background->setTintColor(sent ? graphics::Color::systemBlue().withAlphaComponent(0.7)
-                                  : graphics::Color::systemGray4());
+    // The sent bubble is see-through as a whole: a translucent tint would darken the seams where
+    // the stretched drawing's pieces meet.
+    const auto sentTint =
+        attachment ? graphics::Color::systemBlue().withAlphaComponent(0.7) : graphics::Color::systemBlue();
+    background->setTintColor(sent ? sentTint : graphics::Color::systemGray4());
+    if (sent && !attachment) background->setAlpha(0.7);
     if (animated)
         background->setAnimatedImage(animated);
     else

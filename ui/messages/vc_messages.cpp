@@ -298,8 +298,9 @@ void VC_Messages::viewDidAppear(bool animated) {
         auto actions = roles_.listActions.lock();
         if (!model_->initialLoadDone() && actions && actions->connectionAvailable()) {
             std::weak_ptr<HXMessageListModel> weakModel = model_;
+            // Only if the list still has no data by then: another way back to it may have loaded it.
             dispatch::Queue::main()->after(0.5, [weakModel] {
-                if (auto m = weakModel.lock()) m->loadMessages(Model::Sender::None);
+                if (auto m = weakModel.lock(); m && !m->initialLoadDone()) m->loadMessages(Model::Sender::None);
             });
         }
     }

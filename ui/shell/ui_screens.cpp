@@ -4,7 +4,10 @@
 #include "platform/foundation/bundle.h"
 #include "platform/graphics/color.h"
 #include "platform/toolkit/traits.h"
+#include "ui/compose/vc_group_details.h"
+#include "ui/compose/vc_image_preview.h"
 #include "ui/compose/vc_new_message.h"
+#include "ui/compose/vc_vcard_multiple_selection.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/conversation/vc_note_edit.h"
 #include "ui/dialer/vc_call.h"
@@ -101,15 +104,43 @@ std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const 
                                                                            .options = roles.options,
                                                                            .listActions = roles.listActions,
                                                                            .routing = roles.routing,
-                                                                           .store = roles.store},
+                                                                           .store = roles.store,
+                                                                           .playback = roles.playback},
                                                     setup);
     screen->setGroupDetailsMaker([roles](const std::string& numbers) -> std::shared_ptr<toolkit::ViewController> {
-        if (auto details = HXUIScreens().makeGroupDetails(roles, numbers)) return details;
-        auto placeholder = std::make_shared<HXPlaceholderScreen>("VC_GroupDetails");
-        placeholder->setTitle(foundation::localizedString("Group Message"));
-        return placeholder;
+        return HXUIScreens().makeGroupDetails(roles, numbers);
     });
     return screen;
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeGroupDetails(const HXScreenRoles& roles,
+                                                                       const std::string& numberString) {
+    auto details = std::make_shared<VC_GroupDetails>(VC_GroupDetails::Roles{.conversation = roles.conversation,
+                                                                            .compose = roles.compose,
+                                                                            .conversations = roles.conversations,
+                                                                            .store = roles.store});
+    details->setNumberString(numberString);
+    // Shown in a navigation controller of its own, as a popover (full screen on the phone).
+    auto nav = std::make_shared<toolkit::NavigationController>(details);
+    nav->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
+    return nav;
+}
+
+std::shared_ptr<toolkit::ViewController>
+HXUIScreens::makeImagePreview(const HXScreenRoles& roles, const std::string& mediaID, const foundation::Data& picture) {
+    auto preview = std::make_shared<VC_ImagePreview>(VC_ImagePreview::Roles{.store = roles.store}, mediaID);
+    if (!picture.empty()) preview->setPictureData(picture);
+    return preview;
+}
+
+std::shared_ptr<toolkit::ViewController>
+HXUIScreens::makeVCardPicker(const HXScreenRoles& roles, const foundation::Data& vCard,
+                             std::weak_ptr<system_screens::ContactViewControllerDelegate> contactDelegate) {
+    auto picker = std::make_shared<VC_VCardMultipleSelection>(
+        VC_VCardMultipleSelection::Roles{.routing = roles.routing}, toolkit::TableViewStyle::Grouped);
+    picker->setVCardDetails(vCard);
+    picker->setContactDelegate(std::move(contactDelegate));
+    return picker;
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const HXScreenRoles& roles,

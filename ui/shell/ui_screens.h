@@ -36,6 +36,13 @@ public:
     std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,
                                                                  const HXConversationSetup& setup) override;
     std::shared_ptr<toolkit::ViewController> makeAccountList(const HXScreenRoles& roles) override;
+    std::shared_ptr<toolkit::ViewController> makeGroupDetails(const HXScreenRoles& roles,
+                                                              const std::string& numberString) override;
+    std::shared_ptr<toolkit::ViewController> makeImagePreview(const HXScreenRoles& roles, const std::string& mediaID,
+                                                              const foundation::Data& picture) override;
+    std::shared_ptr<toolkit::ViewController>
+    makeVCardPicker(const HXScreenRoles& roles, const foundation::Data& vCard,
+                    std::weak_ptr<system_screens::ContactViewControllerDelegate> contactDelegate) override;
     std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles& roles,
                                                                 const std::string& conversationID) override;
 };

@@ -80,12 +80,6 @@ TEST(ConversationActionRules, ADeviceContactTakesTheServicesNameAndTheCallsLabel
     }
 }
 
-TEST(ConversationActionRules, ACallMethodIsNamedForTheAppsOwnURL) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"Direct Call", "DirectCall"}, {"iPhone Dialer", "iPhoneDialer"}, {"Work", "Work"}, {"", ""}};
-    for (const auto& [shown, named] : cases) EXPECT_EQ(VC_Conversation::callMethodNameFor(shown), named) << shown;
-}
-
 TEST_F(ConversationActions, TheAddButtonAddsAServiceNamedNumberToTheDeviceThroughTheUnknownCard) {
     ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
     auto c = storeConversation("t1", 0, "John Smith");
@@ -557,24 +551,8 @@ TEST_F(ConversationActions, OnlyThePicturePreviewIsZoomedFromTheTappedPoint) {
 namespace {
 
 // The tablet: cards come in popovers pointing at what opened them.
-struct TabletCards : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
-    TabletCards() : ScreenFixture({.form = hxtest::DeviceForm::tablet, .screens = std::make_shared<HXUIScreens>()}) {}
-    std::shared_ptr<hxtest::ContactActionsSpy> spy = std::make_shared<hxtest::ContactActionsSpy>();
-    std::shared_ptr<VC_Conversation> screen;
-    std::shared_ptr<toolkit::NavigationController> nav;
-    void SetUp() override {
-        ScreenFixture::SetUp();
-        ASSERT_TRUE(hxtest::signInWithEmptyStore(*app, "tablet@example.test"));
-        ContactStore::shared()->removeAllContacts();
-        ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
-    }
-    void TearDown() override {
-        screen.reset();
-        nav.reset();
-        ContactStore::shared()->removeAllContacts();
-        ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
-        ScreenFixture::TearDown();
-    }
+struct TabletCards : hxtest::ActionsFixtureOf<HX_ConnectAppDelegate_iPad> {
+    TabletCards() : ActionsFixtureOf(hxtest::DeviceForm::tablet) {}
     // The popover's arrows and the view and rectangle it points at, of what the stack presents.
     std::tuple<unsigned, toolkit::View*, toolkit::Rect> popover() {
         auto* presented = nav->presentedViewController();
@@ -587,30 +565,14 @@ struct TabletCards : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPad> {
 }  // namespace
 
 TEST_F(TabletCards, ACardPointsAtWhatOpenedIt) {
-    auto context = app->managedObjectContext();
-    auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
-    (void)c->setValue("conversationID", "t1");
-    (void)c->setValue("type", int64_t{10});
-    (void)c->setValue("phoneNumber", "+15550188");
-    (void)c->setValue("sender", "Ann Lee");
+    ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    auto c = storeConversation("t1", 10, "Ann Lee");
     (void)c->setValue("ABName", "Ann Lee");
-    (void)c->setValue("isRead", true);
-    auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
-    (void)m->setValue("id", "m1");
-    (void)m->setValue("message", "hi");
-    (void)m->setObject("Conversation", c);
-    ASSERT_TRUE(context->save().ok());
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
     ContactStore::shared()->addContact(hxtest::person("Ann", "Lee", {{"mobile", "+15550188", "p1"}}, "ann-1"));
-    spy->recordIDs[c->value("formattedNumber").stringValue()] = "ann-1";
-    spy->recordIDs["+15550188"] = "ann-1";
-    auto roles = app->screenRoles();
-    roles.conversation = hxtest::spyOn(roles.conversation, *spy);
-    screen = std::dynamic_pointer_cast<VC_Conversation>(app->screens().makeConversationScreen(
-        roles, {.conversationID = "t1", .title = "Ann Lee", .conversationType = 1}));
-    ASSERT_TRUE(screen);
-    nav = std::make_shared<toolkit::NavigationController>(screen);
-    harness.setRoot(nav);
-    harness.settle();
+    actions->recordIDs[c->value("formattedNumber").stringValue()] = "ann-1";
+    actions->recordIDs["+15550188"] = "ann-1";
+    openWithSpies("t1", 1, "Ann Lee");
     auto* titleButton = screen->navigationItem().titleView.get();
     ASSERT_NE(titleButton, nullptr);
     EXPECT_EQ(titleButton->superview(), &nav->navigationBar()) << "the contact's title button shows in the bar";

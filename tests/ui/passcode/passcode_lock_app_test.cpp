@@ -99,9 +99,8 @@ struct LockWithService : Lock {
     }
     bool initialLoadArrived() {
         const auto all = service->requests();
-        const bool settings = std::any_of(all.begin(), all.end(), [](const emulator::RecordedRequest& r) {
-            return r.path.ends_with("account/get");
-        });
+        const bool settings = std::any_of(
+            all.begin(), all.end(), [](const emulator::RecordedRequest& r) { return r.path.ends_with("account/get"); });
         return settings && listRequests("[1,") > 0 && listRequests("[5,") > 0 && listRequests("[6,") > 0;
     }
 };
@@ -201,6 +200,10 @@ TEST_F(LockWithService, BackFromTheBackgroundTheShownListReloadsOnlyAfterThePin)
 
     typePin("1234");
     EXPECT_TRUE(harness.clock().runUntil([&] { return listRequests("[2,") > loaded; }, 10)) << "the reload";
+    // Whatever wakes the list on the way back (the pad's dismissal, the account read again, the
+    // screen showing again, the unread items), it asks for its first page once.
+    harness.advance(10);
+    EXPECT_EQ(listRequests("[2,"), loaded + 1) << "one reload";
 }
 
 TEST_F(Lock, TheBackgroundBlursAndThePadComesBackWithTheApp) {

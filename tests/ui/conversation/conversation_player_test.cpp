@@ -1,0 +1,235 @@
+// The player under a voicemail or a recorded call, as the user meets it against the loopback
+// service: play before the file is there (spinner, download, playing), the labels and the slider
+// on the clock, scrubbing, the speaker setting, the end, a download that fails or is no audio, and
+// leaving the screen, after which no position timer runs on.
+#include <cmath>
+
+#include "emulator/playback_media.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/named_images.h"
+#include "platform/services/audio_session.h"
+#include "platform/services/device.h"
+#include "platform/toolkit/controls.h"
+#include "tests/ui/conversation/playback_support.h"
+
+namespace {
+
+using hxtest::kRecordingThread;
+using hxtest::kVoicemailThread;
+
+struct Player : hxtest::PlaybackFixture<> {
+    // The play button pressed as the user presses it.
+    void pressPlay() { ASSERT_TRUE(harness.tap(*screen->playButton())); }
+    // Until the screen plays (the download is in and the sound started).
+    bool untilPlaying() {
+        return harness.clock().runUntil([&] { return screen->isPlaying() && screen->player(); }, 30);
+    }
+    bool proximity() const { return services::ProximitySensor::shared().isProximityMonitoringEnabled(); }
+};
+
+}  // namespace
+
+TEST_F(Player, PlayBeforeTheFileIsThereDownloadsItAndPlaysAndTheLabelsFollowTheClock) {
+    storeConversation(kVoicemailThread, 2);
+    auto& s = open(kVoicemailThread, 2);
+    EXPECT_EQ(text(s.startTime()), "0:00");
+    EXPECT_EQ(text(s.endTime()), "-1:05") << "the message's length before the file is there";
+    ASSERT_TRUE(s.playPosition());
+    EXPECT_FALSE(s.playPosition()->isEnabled()) << "nothing to scrub without a player";
+    EXPECT_FALSE(foundation::files::exists(audioPath(kVoicemailThread)));
+
+    service->inject(emulator::Fault::Slow, "/a/v/");
+    pressPlay();
+    EXPECT_TRUE(s.playButton()->isHidden());
+    ASSERT_TRUE(s.downloadProgress());
+    EXPECT_TRUE(s.downloadProgress()->isAnimating());
+    EXPECT_TRUE(proximity());
+    EXPECT_FALSE(s.isPlaying());
+    ASSERT_TRUE(releaseWhenSeen("/a/v/"));
+    ASSERT_TRUE(untilPlaying());
+    EXPECT_FALSE(s.playButton()->isHidden());
+    EXPECT_FALSE(s.downloadProgress()->isAnimating());
+    EXPECT_TRUE(s.playPosition()->isEnabled());
+    EXPECT_TRUE(VC_Conversation::playbackTimerRunning());
+    EXPECT_NEAR(s.player()->duration(), 65.16, 0.05);
+
+    const double start = s.player()->currentTime();
+    harness.advance(10);
+    const double now = s.player()->currentTime();
+    EXPECT_NEAR(now - start, 10, 0.11);
+    EXPECT_EQ(text(s.startTime()), VC_Conversation::formatTime(static_cast<int>(now)));
+    EXPECT_EQ(text(s.startTime()), "0:10");
+    EXPECT_EQ(text(s.endTime()), "-0:55");
+    EXPECT_NEAR(s.playPosition()->value(), 10.0 / 65.16, 0.01);
+
+    const int deactivations = services::AudioSession::shared().deactivations();
+    pressPlay();
+    EXPECT_FALSE(s.isPlaying());
+    EXPECT_FALSE(s.player()->isPlaying());
+    EXPECT_FALSE(VC_Conversation::playbackTimerRunning()) << "stopping stops the position timer";
+    EXPECT_FALSE(proximity());
+    EXPECT_EQ(services::AudioSession::shared().deactivations(), deactivations + 1);
+    EXPECT_EQ(services::AudioSession::shared().lastDeactivationOptions(),
+              services::kAudioSessionSetActiveOptionNotifyOthersOnDeactivation);
+    const std::string shown = text(s.startTime());
+    harness.advance(5);
+    EXPECT_EQ(text(s.startTime()), shown) << "no tick after a stop";
+}
+
+TEST_F(Player, ARecordedCallIsAskedForByItsConversationAndAFileThereIsReadyAtOnce) {
+    // The service keeps the audio by item; the app asks by the conversation. Both kinds answer.
+    for (const auto& [thread, type] : {std::pair{kVoicemailThread, 2}, std::pair{kRecordingThread, 4}}) {
+        SCOPED_TRACE(thread);
+        storeConversation(thread, type);
+        auto& s = open(thread, 2);
+        pressPlay();
+        ASSERT_TRUE(untilPlaying());
+        pressPlay();
+        // Opened again, the file is there: ready, not playing, the slider enabled.
+        auto& again = open(thread, 2);
+        EXPECT_TRUE(again.player());
+        EXPECT_FALSE(again.isPlaying());
+        EXPECT_TRUE(again.playPosition()->isEnabled());
+        EXPECT_EQ(text(again.endTime()), "-1:05");
+        (void)s;
+    }
+}
+
+TEST_F(Player, ScrubbingWhilePlayingPausesAndResumesWhereTheSliderWasLeft) {
+    storeConversation(kVoicemailThread, 2);
+    auto& s = open(kVoicemailThread, 2);
+    pressPlay();
+    ASSERT_TRUE(untilPlaying());
+    harness.advance(3);
+    auto* slider = s.playPosition();
+    const toolkit::Rect track = slider->convertRectTo(slider->bounds(), nullptr);
+    const toolkit::Point from{track.minX() + 2, track.midY()};
+    const toolkit::Point to{track.minX() + track.width() * 0.75, track.midY()};
+    harness.drag(from, to, 6);
+    EXPECT_FALSE(s.isScrubbing());
+    EXPECT_TRUE(s.isPlaying());
+    ASSERT_TRUE(s.player()->isPlaying()) << "resumes at the release";
+    EXPECT_NEAR(s.player()->currentTime(), slider->value() * s.player()->duration(), 0.2);
+    EXPECT_GT(slider->value(), 0.6);
+    const double released = s.player()->currentTime();
+    harness.advance(2);
+    EXPECT_NEAR(s.player()->currentTime(), released + 2, 0.11);
+
+    // Stopped, a drag only moves the position.
+    pressPlay();
+    harness.drag(to, from, 6);
+    EXPECT_FALSE(s.player()->isPlaying());
+    EXPECT_FALSE(s.isPlaying());
+    EXPECT_LT(s.player()->currentTime(), 5);
+}
+
+TEST_F(Player, ASuccessfulEndGoesBackToTheStartAndReleasesTimerSensorAndSession) {
+    storeConversation(kVoicemailThread, 2);
+    auto& s = open(kVoicemailThread, 2);
+    pressPlay();
+    ASSERT_TRUE(untilPlaying());
+    const int deactivations = services::AudioSession::shared().deactivations();
+    harness.advance(70);
+    EXPECT_FALSE(s.isPlaying());
+    EXPECT_EQ(s.player()->currentTime(), 0);
+    EXPECT_EQ(text(s.startTime()), "0:00");
+    EXPECT_EQ(text(s.endTime()), "-1:05");
+    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
+    EXPECT_FALSE(proximity());
+    EXPECT_EQ(services::AudioSession::shared().deactivations(), deactivations + 1);
+    EXPECT_EQ(s.playButton()->imageForState(toolkit::kStateNormal)->name(), "play.circle");
+}
+
+TEST_F(Player, LeavingTheScreenStopsTheSoundAndThePositionTimer) {
+    storeConversation(kVoicemailThread, 2);
+    auto& s = open(kVoicemailThread, 2);
+    pressPlay();
+    ASSERT_TRUE(untilPlaying());
+    auto player = s.player();
+    nav->popViewController(false);
+    harness.settle();
+    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
+    EXPECT_FALSE(player->isPlaying());
+    const double at = player->currentTime();
+    const std::string shown = text(s.startTime());
+    harness.advance(5);
+    EXPECT_EQ(text(s.startTime()), shown) << "no tick after leaving";
+    EXPECT_EQ(player->currentTime(), at);
+    EXPECT_FALSE(proximity());
+}
+
+TEST_F(Player, ADownloadThatIsNoAudioLeavesNoPlayerAndNothingPlaying) {
+    service->withAccount([](emulator::Account& a) {
+        emulator::makeVoicemailNonAudio(a, kVoicemailThread);
+        return 0;
+    });
+    storeConversation(kVoicemailThread, 2);
+    auto& s = open(kVoicemailThread, 2);
+    pressPlay();
+    ASSERT_TRUE(settleRequests());
+    harness.settle();
+    EXPECT_FALSE(s.player());
+    EXPECT_FALSE(s.isPlaying()) << "no player: nothing claims to play";
+    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
+    EXPECT_FALSE(s.playButton()->isHidden());
+    EXPECT_FALSE(s.downloadProgress()->isAnimating());
+    EXPECT_FALSE(s.playPosition()->isEnabled());
+    EXPECT_FALSE(foundation::files::exists(audioPath(kVoicemailThread))) << "a file that is no audio goes";
+}
+
+TEST_F(Player, AFailedDownloadRestoresPlayAndTheNextPressAsksAgain) {
+    storeConversation(kVoicemailThread, 2);
+    auto& s = open(kVoicemailThread, 2);
+    // The connection goes while the download is on its way: the app says so, and its dismissal
+    // tells the screen.
+    service->inject(emulator::Fault::Slow, "/a/v/");
+    pressPlay();
+    EXPECT_TRUE(s.downloadProgress()->isAnimating());
+    foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
+    EXPECT_FALSE(s.playButton()->isHidden());
+    EXPECT_FALSE(s.downloadProgress()->isAnimating());
+    EXPECT_FALSE(s.player());
+    ASSERT_TRUE(releaseWhenSeen("/a/v/"));
+    ASSERT_TRUE(settleRequests());
+    harness.settle();
+    EXPECT_FALSE(s.isPlaying()) << "a download that comes after the failure does not start the sound";
+
+    harness.advance(1);  // not a double tap
+    pressPlay();
+    EXPECT_TRUE(s.player() || s.downloadProgress()->isAnimating());
+    ASSERT_TRUE(untilPlaying());
+}
+
+TEST_F(Player, WithPrefetchingTheFileComesWhenTheScreenOpensAndWaitsForPlay) {
+    storeConversation(kVoicemailThread, 2);
+    ASSERT_TRUE(settleRequests());
+    service->clearRequests();
+    foundation::UserDefaults::standardUserDefaults()->setBool(true, "VMprefetch");
+    auto& s = open(kVoicemailThread, 2);
+    ASSERT_TRUE(releaseWhenSeen("/a/v/")) << "asked for as the screen opened";
+    ASSERT_TRUE(harness.clock().runUntil([&] { return s.player() != nullptr; }, 30));
+    EXPECT_FALSE(s.isPlaying());
+    EXPECT_TRUE(s.playPosition()->isEnabled());
+    EXPECT_FALSE(s.downloadProgress()->isAnimating());
+    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
+}
+
+TEST_F(Player, TheSpeakerSettingOutlivesTheScreen) {
+    storeConversation(kVoicemailThread, 2);
+    auto& s = open(kVoicemailThread, 2);
+    ASSERT_TRUE(s.speakerButton());
+    EXPECT_EQ(s.speakerButton()->imageForState(toolkit::kStateNormal)->name(), "speaker");
+    ASSERT_TRUE(harness.tap(*s.speakerButton()));
+    EXPECT_TRUE(foundation::UserDefaults::standardUserDefaults()->boolForKey("useSpeaker"));
+    auto& again = open(kVoicemailThread, 2);
+    EXPECT_EQ(again.speakerButton()->imageForState(toolkit::kStateNormal)->name(), "speaker.3");
+    ASSERT_TRUE(harness.tap(*again.speakerButton()));
+    EXPECT_FALSE(foundation::UserDefaults::standardUserDefaults()->boolForKey("useSpeaker"));
+}
+
+TEST(PlayerTime, SecondsReadAsMinutesAndTwoDigitSeconds) {
+    const std::pair<int, const char*> cases[] = {{0, "0:00"},  {9, "0:09"},    {59, "0:59"},    {60, "1:00"},
+                                                 {65, "1:05"}, {600, "10:00"}, {3599, "59:59"}, {3600, "60:00"}};
+    for (const auto& [seconds, shown] : cases) EXPECT_EQ(VC_Conversation::formatTime(seconds), shown) << seconds;
+}

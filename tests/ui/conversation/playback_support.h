@@ -1,0 +1,142 @@
+// What the playback tests share: a signed-in phone (or tablet) against the loopback service, whose
+// account gains a voicemail thread and a recorded-call thread with 65-second MP3s (kept by item
+// id, as the service keeps them, and asked for by the conversation's id, as the app asks), and a
+// text thread whose message carries the test's attachments; the conversation stored as a list's
+// parse leaves it and its screen pushed as a list pushes it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/connect_app_delegate_ipad.h"
+#include "app/connect_app_delegate_iphone.h"
+#include "emulator/emulator.h"
+#include "emulator/playback_media.h"
+#include "model/message_store.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "service/request_machinery.h"
+#include "tests/support/screen_fixture.h"
+#include "ui/conversation/vc_conversation.h"
+#include "ui/shell/ui_screens.h"
+
+namespace hxtest {
+
+inline constexpr const char* kVoicemailThread = "t.+15550161";
+inline constexpr const char* kVoicemailItem = "vm161";
+inline constexpr const char* kRecordingThread = "t.+15550162";
+inline constexpr const char* kRecordingItem = "cr162";
+inline constexpr const char* kTextThread = "t.+15550163";
+
+template <typename Form = HX_ConnectAppDelegate_iPhone>
+struct PlaybackFixture : ScreenFixture<Form> {
+    // sharedDelegate: numbers are formatted with the application object's phone formatter.
+    explicit PlaybackFixture(DeviceForm form = DeviceForm::phone, bool fonts = false, int systemVersion = 15,
+                             bool sharedDelegate = false)
+        : ScreenFixture<Form>({.form = form,
+                               .screens = std::make_shared<HXUIScreens>(),
+                               .emulator = true,
+                               .signedIn = true,
+                               .fonts = fonts,
+                               .sharedDelegate = sharedDelegate,
+                               .systemVersion = systemVersion}) {}
+    std::shared_ptr<VC_Conversation> screen;
+    std::shared_ptr<toolkit::NavigationController> nav;
+
+    void SetUp() override {
+        ScreenFixture<Form>::SetUp();
+        this->service->withAccount([](emulator::Account& a) {
+            emulator::Thread vm;
+            vm.id = kVoicemailThread;
+            vm.numbers = {"+15550161"};
+            emulator::Message item;
+            item.id = kVoicemailItem;
+            item.type = "voicemail";
+            item.fromNumber = "+15550161";
+            item.durationSeconds = 65;
+            item.startTimeMs = 1'700'000'000'000;
+            vm.items.push_back(item);
+            a.threads.push_back(vm);
+            a.media[kVoicemailItem] = {"audio/mpeg", std::string(emulator::voicemailAudio()), {}};
+            emulator::Thread recorded;
+            recorded.id = kRecordingThread;
+            recorded.numbers = {"+15550162"};
+            item.id = kRecordingItem;
+            item.type = "recording";
+            item.fromNumber = "+15550162";
+            item.attachments = {{"rec" + std::string(kRecordingItem), "audio/mpeg"}};
+            recorded.items.push_back(item);
+            a.threads.push_back(recorded);
+            a.media["rec" + std::string(kRecordingItem)] = {"audio/mpeg", std::string(emulator::recordingAudio()), {}};
+            return 0;
+        });
+        ASSERT_TRUE(this->launch());
+        this->harness.settle();
+        settleRequests();
+    }
+    void TearDown() override {
+        screen.reset();
+        nav.reset();
+        ScreenFixture<Form>::TearDown();
+    }
+    // Until the app has no request on its way (the virtual clock runs).
+    bool settleRequests(double seconds = 30) {
+        return this->harness.clock().runUntil([&] { return HXWebClientOf(*this->app).requests.empty(); }, seconds);
+    }
+    // The conversation in the store (type 2 voicemail, 4 a recorded call, 1 text) with one message.
+    void storeConversation(const std::string& id, int64_t type, const std::string& length = "1:05",
+                           std::optional<foundation::Array> attachments = std::nullopt, const std::string& text = "") {
+        auto context = this->app->managedObjectContext();
+        auto c = this->app->getConversationWithID(id);
+        if (!c) {
+            c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
+            (void)c->setValue("conversationID", id);
+        }
+        (void)c->setValue("type", type);
+        (void)c->setValue("phoneNumber", "+15550161");
+        (void)c->setValue("sender", "+15550161");
+        (void)c->setValue("isRead", true);
+        for (const auto& old : c->objects("Messages")) context->deleteObject(old);
+        auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
+        (void)m->setValue("id", id + ".m");
+        (void)m->setValue("number", int64_t{1'700'000'000'000});
+        (void)m->setValue("message", text);
+        (void)m->setValue("length", length);
+        if (attachments) (void)m->setValue("attachments", foundation::Value(*attachments));
+        (void)m->setObject("Conversation", c);
+        EXPECT_TRUE(context->save().ok());
+        this->harness.settle();
+    }
+    // Pushed as a list pushes it.
+    VC_Conversation& open(const std::string& id, int viewType) {
+        auto made = this->app->screens().makeConversationScreen(
+            this->app->screenRoles(), {.conversationID = id, .title = "Ann", .conversationType = viewType});
+        screen = std::dynamic_pointer_cast<VC_Conversation>(made);
+        EXPECT_TRUE(screen);
+        nav = std::make_shared<toolkit::NavigationController>(std::make_shared<toolkit::ViewController>());
+        this->harness.setRoot(nav);
+        nav->pushViewController(screen, false);
+        this->harness.settle();
+        return *screen;
+    }
+    // Lets a held reply go once its request has reached the service.
+    bool releaseWhenSeen(const std::string& prefix) {
+        const bool seen = this->harness.clock().runUntil(
+            [&] {
+                for (const auto& r : this->service->requests())
+                    if (r.path.rfind(prefix, 0) == 0) return true;
+                return false;
+            },
+            30);
+        this->service->releaseHeld(prefix);
+        return seen;
+    }
+    std::string text(toolkit::Label* label) const {
+        if (!label) return "<none>";
+        return label->attributedText() ? label->attributedText()->string() : label->text();
+    }
+    std::string audioPath(const std::string& id) { return this->app->localURLForMedia(id, "audio/"); }
+};
+
+}  // namespace hxtest
