@@ -82,14 +82,14 @@ struct Looks : hxtest::PlaybackFixture<Form> {
     }
 };
 
-struct PhoneLooks : Looks<HX_ConnectAppDelegate_iPhone> {
-    PhoneLooks() : Looks(hxtest::DeviceForm::phone) {}
+struct PlaybackPhoneLooks : Looks<HX_ConnectAppDelegate_iPhone> {
+    PlaybackPhoneLooks() : Looks(hxtest::DeviceForm::phone) {}
 };
-struct TabletLooks : Looks<HX_ConnectAppDelegate_iPad> {
-    TabletLooks() : Looks(hxtest::DeviceForm::tablet) {}
+struct PlaybackTabletLooks : Looks<HX_ConnectAppDelegate_iPad> {
+    PlaybackTabletLooks() : Looks(hxtest::DeviceForm::tablet) {}
 };
 
 }  // namespace
 
-TEST_F(PhoneLooks, PlayerImagePreviewCardPickerAndGroupDetails) { allLooks("phone"); }
-TEST_F(TabletLooks, PlayerImagePreviewCardPickerAndGroupDetails) { allLooks("tablet"); }
+TEST_F(PlaybackPhoneLooks, PlayerImagePreviewCardPickerAndGroupDetails) { allLooks("phone"); }
+TEST_F(PlaybackTabletLooks, PlayerImagePreviewCardPickerAndGroupDetails) { allLooks("tablet"); }
