@@ -298,10 +298,6 @@ public:
     // when the number is not a phone number.
     static std::optional<services::Contact> newDeviceContact(const std::string& sender, const std::string& phoneNumber,
                                                              int64_t type, const std::string& lastMessageText);
-    // The name of the call method a card's "Call" uses with "skipDialpad" on: the account's call
-    // method of its forwarding phone, the pseudo methods by their fixed names.
-    static std::string callMethodNameFor(const std::string& localizedName);
-    std::string currentCallMethodName() const;
     bool canBecomeFirstResponder() const override { return true; }
     void addNumberCopyGestureRecognizer();
     void showNumberCopy();

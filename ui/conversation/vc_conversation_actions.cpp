@@ -319,21 +319,6 @@ std::optional<services::Contact> VC_Conversation::newDeviceContact(const std::st
     return contact;
 }
 
-std::string VC_Conversation::callMethodNameFor(const std::string& localizedName) {
-    if (localizedName == localizedString("Direct Call")) return "DirectCall";
-    if (localizedName == localizedString("iPhone Dialer")) return "iPhoneDialer";
-    return localizedName;
-}
-
-std::string VC_Conversation::currentCallMethodName() const {
-    auto r = role();
-    auto account = r ? r->account() : nullptr;
-    if (!account) return {};
-    for (const auto& phone : account->callMethods())
-        if (phone && phone->phoneId() == account->forwardingPhoneID()) return callMethodNameFor(phone->name());
-    return {};
-}
-
 void VC_Conversation::addNumberCopyGestureRecognizer() {
     if (numberCopyPress_ || !contactName_) return;
     numberCopyPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>(
@@ -444,7 +429,8 @@ void VC_Conversation::openURLForNumber(const std::string& number) {
     auto r = role();
     if (!r) return;
     const bool skip = defaults().boolForKey("skipDialpad");
-    r->openAppURL(callURLForNumber(number, skip, skip ? currentCallMethodName() : std::string()));
+    auto account = r->account();
+    r->openAppURL(callURLForNumber(number, skip, skip ? hxCallMethodParameter(account.get()) : std::string()));
 }
 
 bool VC_Conversation::shouldPerformDefaultActionForContactProperty(system_screens::ContactViewController& card,

@@ -120,42 +120,46 @@ struct OptionsSpy : HXConversationOptionsRole {
     }
 };
 
-struct ActionsFixture : ConversationFixture {
+template <typename App>
+struct ActionsFixtureOf : ConversationFixtureOf<App> {
     std::shared_ptr<ContactActionsSpy> actions = std::make_shared<ContactActionsSpy>();
     std::shared_ptr<CallsAndTextsSpy> calls = std::make_shared<CallsAndTextsSpy>();
     std::shared_ptr<ListActionsSpy> list = std::make_shared<ListActionsSpy>();
     std::shared_ptr<OptionsSpy> options = std::make_shared<OptionsSpy>();
 
-    ActionsFixture() { spy = actions; }
+    explicit ActionsFixtureOf(DeviceForm form = DeviceForm::phone) : ConversationFixtureOf<App>(form) {
+        this->spy = actions;
+    }
     void SetUp() override {
-        ConversationFixture::SetUp();
+        ConversationFixtureOf<App>::SetUp();
         services::ContactStore::shared()->removeAllContacts();
     }
     void TearDown() override {
         services::ContactStore::shared()->removeAllContacts();
         services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
-        ConversationFixture::TearDown();
+        ConversationFixtureOf<App>::TearDown();
     }
-    VC_Conversation& s() const { return *screen; }
+    VC_Conversation& s() const { return *this->screen; }
     // Pushed as a list pushes it (peeking: as its preview), every role the test notes in between.
     VC_Conversation& openWithSpies(const std::string& id, int type = 1, const std::string& title = "Ann",
                                    bool peeking = false) {
-        auto roles = app->screenRoles();
-        roles.conversation = spyOn(roles.conversation, *spy);
+        auto roles = this->app->screenRoles();
+        roles.conversation = spyOn(roles.conversation, *this->spy);
         roles.conversations = spyOn(roles.conversations, *calls);
         roles.listActions = spyOn(roles.listActions, *list);
         roles.options = spyOn(roles.options, *options);
-        auto made = app->screens().makeConversationScreen(
+        auto made = this->app->screens().makeConversationScreen(
             roles, {.conversationID = id, .title = title, .conversationType = type, .peeking = peeking});
-        screen = std::dynamic_pointer_cast<VC_Conversation>(made);
-        EXPECT_TRUE(screen);
+        this->screen = std::dynamic_pointer_cast<VC_Conversation>(made);
+        EXPECT_TRUE(this->screen);
         auto root = std::make_shared<toolkit::ViewController>();
-        nav = std::make_shared<toolkit::NavigationController>(root);
-        harness.setRoot(nav);
-        nav->pushViewController(screen, false);
-        harness.settle();
-        return *screen;
+        this->nav = std::make_shared<toolkit::NavigationController>(root);
+        this->harness.setRoot(this->nav);
+        this->nav->pushViewController(this->screen, false);
+        this->harness.settle();
+        return *this->screen;
     }
 };
+using ActionsFixture = ActionsFixtureOf<HX_ConnectAppDelegate_iPhone>;
 
 }  // namespace hxtest

@@ -7,7 +7,9 @@
 #include <mutex>
 #include <thread>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "model/cache.h"
+#include "model/message_store.h"
 #include "model/phone_extensions.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
@@ -23,6 +25,7 @@
 #include "platform/toolkit/traits.h"
 #include "tests/support/contacts.h"
 #include "tests/ui/conversation/conversation_actions_support.h"
+#include "ui/shell/ui_screens.h"
 
 namespace {
 
@@ -75,12 +78,6 @@ TEST(ConversationActionRules, ADeviceContactTakesTheServicesNameAndTheCallsLabel
         EXPECT_EQ(made->phoneNumbers[0].label, std::get<2>(*c.made)) << c.lastText;
         EXPECT_EQ(made->phoneNumbers[0].stringValue, services::phoneNumberWithStringValue(c.number).value_or("?"));
     }
-}
-
-TEST(ConversationActionRules, ACallMethodIsNamedForTheAppsOwnURL) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"Direct Call", "DirectCall"}, {"iPhone Dialer", "iPhoneDialer"}, {"Work", "Work"}, {"", ""}};
-    for (const auto& [shown, named] : cases) EXPECT_EQ(VC_Conversation::callMethodNameFor(shown), named) << shown;
 }
 
 TEST_F(ConversationActions, TheAddButtonAddsAServiceNamedNumberToTheDeviceThroughTheUnknownCard) {
@@ -549,4 +546,64 @@ TEST_F(ConversationActions, OnlyThePicturePreviewIsZoomedFromTheTappedPoint) {
     EXPECT_EQ(made[0].source.x, expected.x);
     EXPECT_EQ(made[0].source.y, expected.y);
     VC_Conversation::setPreviewTransitionMaker({});
+}
+
+namespace {
+
+// The tablet: cards come in popovers pointing at what opened them.
+struct TabletCards : hxtest::ActionsFixtureOf<HX_ConnectAppDelegate_iPad> {
+    TabletCards() : ActionsFixtureOf(hxtest::DeviceForm::tablet) {}
+    // The popover's arrows and the view and rectangle it points at, of what the stack presents.
+    std::tuple<unsigned, toolkit::View*, toolkit::Rect> popover() {
+        auto* presented = nav->presentedViewController();
+        auto* p = presented ? presented->popoverPresentationController() : nullptr;
+        if (!p) return {0, nullptr, {}};
+        return {p->permittedArrowDirections, p->sourceView.lock().get(), p->sourceRect};
+    }
+};
+
+}  // namespace
+
+TEST_F(TabletCards, ACardPointsAtWhatOpenedIt) {
+    ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    auto c = storeConversation("t1", 10, "Ann Lee");
+    (void)c->setValue("ABName", "Ann Lee");
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    ContactStore::shared()->addContact(hxtest::person("Ann", "Lee", {{"mobile", "+15550188", "p1"}}, "ann-1"));
+    actions->recordIDs[c->value("formattedNumber").stringValue()] = "ann-1";
+    actions->recordIDs["+15550188"] = "ann-1";
+    openWithSpies("t1", 1, "Ann Lee");
+    auto* titleButton = screen->navigationItem().titleView.get();
+    ASSERT_NE(titleButton, nullptr);
+    EXPECT_EQ(titleButton->superview(), &nav->navigationBar()) << "the contact's title button shows in the bar";
+
+    struct Case {
+        const char* from;
+        unsigned arrows;
+    };
+    const std::vector<Case> cases = {{"title", toolkit::kArrowUp},
+                                     {"picture", toolkit::kArrowDown | toolkit::kArrowLeft},
+                                     {"add", toolkit::kArrowDown | toolkit::kArrowRight}};
+    for (const auto& k : cases) {
+        const std::string from = k.from;
+        if (from == "title") screen->openContact(titleButton);
+        if (from == "picture") screen->openContact(screen->contactImage());
+        if (from == "add") screen->addContactToSource("AB");
+        harness.settle();
+        ASSERT_TRUE(screen->contactCard()) << k.from;
+        EXPECT_NE(nav->topViewController(), screen->contactCard().get()) << "nothing is pushed on the tablet";
+        const auto [arrows, view, rect] = popover();
+        EXPECT_EQ(arrows, k.arrows) << k.from;
+        ASSERT_NE(view, nullptr) << k.from;
+        // Where the popover points, in the window: on what opened it.
+        const toolkit::View* anchor = from == "title"     ? titleButton
+                                      : from == "picture" ? static_cast<toolkit::View*>(screen->contactImage())
+                                                          : static_cast<toolkit::View*>(screen->addContactButton());
+        const toolkit::Rect inWindow = view->convertRectTo(rect, nullptr);
+        const toolkit::Rect expected = anchor->convertRectTo(anchor->bounds(), nullptr);
+        EXPECT_NEAR(inWindow.midX(), expected.midX(), 0.5) << k.from;
+        EXPECT_NEAR(inWindow.midY(), expected.midY(), 0.5) << k.from;
+        nav->dismiss(false);
+        harness.settle();
+    }
 }
