@@ -99,9 +99,8 @@ struct LockWithService : Lock {
     }
     bool initialLoadArrived() {
         const auto all = service->requests();
-        const bool settings = std::any_of(all.begin(), all.end(), [](const emulator::RecordedRequest& r) {
-            return r.path.ends_with("account/get");
-        });
+        const bool settings = std::any_of(
+            all.begin(), all.end(), [](const emulator::RecordedRequest& r) { return r.path.ends_with("account/get"); });
         return settings && listRequests("[1,") > 0 && listRequests("[5,") > 0 && listRequests("[6,") > 0;
     }
 };
