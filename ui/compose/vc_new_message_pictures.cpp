@@ -9,7 +9,6 @@
 #include "platform/graphics/image_operations.h"
 #include "platform/graphics/named_images.h"
 #include "platform/services/photos.h"
-#include "platform/services/url_opener.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/controls.h"
@@ -23,15 +22,6 @@ using foundation::localizedString;
 namespace {
 
 // The permission alert: "Cancel", and "Settings" (preferred), which opens the app's settings.
-HXAlert permissionAlert(std::string title, std::string message) {
-    HXAlert alert{std::move(title), std::move(message), {}};
-    alert.actions.push_back({localizedString("Cancel"), HXAlertAction::Style::Cancel, {}});
-    alert.actions.push_back({localizedString("Settings"), HXAlertAction::Style::Default,
-                             [] { services::URLOpener::shared()->openURL(services::kOpenSettingsURLString); }});
-    alert.preferredAction = 1;
-    return alert;
-}
-
 graphics::ImagePtr thumbnailOf(const HXMMSImage& picture) {
     const graphics::ImagePtr still = picture.animated ? picture.animated->posterImage() : picture.still;
     if (!still) return nullptr;
@@ -160,7 +150,7 @@ void VC_NewMessage::authorizeAndShowCamera() {
             break;
         case CaptureAuthorizationStatus::Denied:
             if (auto compose = roles_.compose.lock())
-                compose->presentAlert(permissionAlert(
+                compose->presentAlert(hxPermissionAlert(
                     localizedString("Unable to access the Camera"),
                     localizedString("To enable access, go to Settings > Privacy > Camera and turn on Camera access for "
                                     "HX Connect.")));
@@ -186,11 +176,7 @@ void VC_NewMessage::authorizeAndShowLibraryImagePicker() {
                 });
             break;
         case PhotoAuthorizationStatus::Denied:
-            if (auto compose = roles_.compose.lock())
-                compose->presentAlert(permissionAlert(
-                    localizedString("Unable to access the Photo Library"),
-                    localizedString("To enable access, go to Settings > Privacy > Photos and allow 'Read and Write' "
-                                    "access for HX Connect.")));
+            if (auto compose = roles_.compose.lock()) compose->presentAlert(hxPhotoLibraryDeniedAlert());
             break;
         default:
             showImagePickerForSourceType(system_screens::ImagePickerSourceType::PhotoLibrary);

@@ -30,7 +30,7 @@
 #include "ui/compose/vc_vcard_multiple_selection.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/hxc_animated_image_view.h"
-#include "ui/widgets/permission_alert.h"
+#include "ui/widgets/mms_pictures.h"
 
 using foundation::localizedString;
 

@@ -3,6 +3,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/graphics/animated_image.h"
 #include "platform/graphics/image.h"
+#include "platform/services/url_opener.h"
 #include "platform/toolkit/pasteboard.h"
 
 std::optional<HXMMSImage> hxPictureFromPasteboard() {
@@ -30,4 +31,19 @@ HXAlert hxImageTooLargeAlert() {
     return HXAlert{localizedString("Image too Large"),
                    localizedString("The selected animated GIF is larger than the maximum size allowed by HX Voice"),
                    {{localizedString("Dismiss"), HXAlertAction::Style::Default, {}}}};
+}
+
+HXAlert hxPermissionAlert(std::string title, std::string message) {
+    HXAlert alert{std::move(title), std::move(message), {}, {}};
+    alert.actions.push_back({foundation::localizedString("Cancel"), HXAlertAction::Style::Cancel, {}});
+    alert.actions.push_back({foundation::localizedString("Settings"), HXAlertAction::Style::Default,
+                             [] { services::URLOpener::shared()->openURL(services::kOpenSettingsURLString); }});
+    alert.preferredAction = 1;
+    return alert;
+}
+
+HXAlert hxPhotoLibraryDeniedAlert() {
+    return hxPermissionAlert(foundation::localizedString("Unable to access the Photo Library"),
+                             foundation::localizedString("To enable access, go to Settings > Privacy > Photos and "
+                                                         "allow 'Read and Write' access for HX Connect."));
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 
 #include "model/alert.h"
 #include "service/sms_sending.h"
@@ -19,3 +20,8 @@ std::optional<HXMMSImage> hxPictureFromPasteboard();
 bool hxPictureTooLarge(const HXMMSImage& picture);
 // "Image too Large", with "Dismiss".
 HXAlert hxImageTooLargeAlert();
+// An access the user refused: the title and message, "Cancel" and "Settings" (preferred, which
+// opens the app's page of the system's settings).
+HXAlert hxPermissionAlert(std::string title, std::string message);
+// The photo library's refusal.
+HXAlert hxPhotoLibraryDeniedAlert();
