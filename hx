@@ -3,7 +3,8 @@
 #   ./hx test [--asan|--tsan] [ctest args...]   install what the build needs, build, run the tests
 #   ./hx build [--asan|--tsan]                  only build (HX_WERROR=ON: warnings are errors)
 #   ./hx fuzz TARGET SECONDS                    build the libFuzzer targets with clang and run one
-#   ./hx replay                                 replay every fuzz corpus once under clang's UBSan
+#   ./hx replay [NAME...]                       replay every fuzz corpus (or the named ones) once
+#                                               under clang's UBSan
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
 #   ./hx run [--headless] [--out DIR]           build and run the app against a local emulator of the
 #                                               service (started and stopped here): in a window when
@@ -27,7 +28,7 @@ packages=(
   libcairo2-dev libpango1.0-dev librsvg2-dev libgif-dev libjpeg62-turbo-dev libpng-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-noto-color-emoji python3-pil python3-vobject
   clang lld llvm libclang-rt-14-dev clang-format clang-tidy
-  python3 python3-phonenumbers tzdata gzip coreutils sndfile-programs
+  python3 python3-phonenumbers python3-babel tzdata gzip coreutils sndfile-programs
   libsdl2-dev xvfb xauth libmpg123-dev ffmpeg iproute2
 )
 
@@ -176,9 +177,24 @@ case "$cmd" in
     build_dir=build-ubsan
     cmake_args+=(-DHX_WERROR=OFF -DHX_SANITIZE=undefined -DHX_BENCH=OFF -DCMAKE_C_COMPILER=clang
       -DCMAKE_CXX_COMPILER=clang++)
-    configure_and_build --target fuzz_replays
+    # Named corpora build only their own programs and the libraries those link (CI replays the
+    # ones whose code is cheap to build: see .ci/run).
+    targets=(fuzz_replays)
+    only=()
+    if (($#)); then
+      targets=()
+      for name in "$@"; do
+        [[ $name =~ ^[a-z0-9_]+$ ]] || { echo "hx replay: '$name' is not a corpus name" >&2; exit 2; }
+        [ -d "$root/fuzz/corpus/$name" ] || { echo "hx replay: no corpus fuzz/corpus/$name" >&2; exit 2; }
+        targets+=("replay_$name")
+        only+=("$name")
+      done
+    fi
+    configure_and_build --target "${targets[@]}"
     cd "$build_dir"
-    UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs" --timeout 600 -L fuzz "$@"
+    select=()
+    if ((${#only[@]})); then select=(-R "^fuzz_replay\\.($(IFS='|'; echo "${only[*]}"))\$"); fi
+    UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs" --timeout 600 -L fuzz "${select[@]}"
     ;;
   bench)
     install_packages
@@ -200,7 +216,7 @@ case "$cmd" in
     exec "$build_dir/emulator/hx_emulator" "$@"
     ;;
   *)
-    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | replay | bench [NAME] | emulator [options] | run [--headless] [--out DIR]" >&2
+    echo "usage: ./hx test|build [--asan|--tsan] | deps | lint [--all|FILES] | fuzz TARGET SECONDS | replay [NAME...] | bench [NAME] | emulator [options] | run [--headless] [--out DIR]" >&2
     exit 2
     ;;
 esac

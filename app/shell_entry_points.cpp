@@ -1,14 +1,18 @@
 // What opens the app at a given place: the notification categories and their actions.
 #include "app/connect_app_delegate.h"
 #include "app/dial_pad_screen.h"
+#include "app/roles/message_list_host.h"
 #include "model/account.h"
+#include "model/conversation.h"
 #include "model/phone.h"
 #include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
+#include "service/conversation_title.h"
 #include "service/request_machinery.h"
 
 void HX_ConnectAppDelegate::registerForUserNotifications() {
@@ -308,9 +312,22 @@ void HX_ConnectAppDelegate::didReceiveNotificationResponse(const std::string& ac
 
 void HX_ConnectAppDelegate::openConversationWithID(const std::string& conversationID,
                                                    const std::optional<std::string>& reply, long messageNumber) {
-    // The conversation screen and the store lookup belong to their own components.
-    record("openConversationWithID " + conversationID + "|" + reply.value_or("(nil)") + "|" +
-           std::to_string(messageNumber));
+    auto object = getConversationWithID(conversationID);
+    if (!object) return;
+    const HX_Conversation conversation(object);
+    const int64_t type = conversation.type();
+    const int view = type == 10 || type == 11 ? 1 : type == 2 ? 2 : 3;
+    if (currentViewIndex() != view) selectViewForIndex(view);
+    auto root = viewControllerForIndex(view);
+    auto* nav = root ? root->navigationController() : nullptr;
+    if (nav && dynamic_cast<HXMessageListHost*>(root.get())) nav->popToRootViewController(false);
+    HXConversationSetup setup{.conversationID = conversationID,
+                              .title = HXConversationTitle(conversation.sender(), conversation.ABName()),
+                              .conversationType = view};
+    auto screen = screens().makeConversationScreen(screenRoles(), setup);
+    if (!screen) screen = std::make_shared<HXConversationScreen>(setup);
+    screen->hidesBottomBarWhenPushed = true;
+    if (nav) nav->pushViewController(screen, false);
     if (focusReply_ && !lockShown) {
         dispatch::RunLoop::main().perform(performTarget(), "focusReply", foundation::Value(reply.value_or("")), 0.3,
                                           [this, hasText = reply.has_value()](const foundation::Value& text) {
@@ -320,5 +337,11 @@ void HX_ConnectAppDelegate::openConversationWithID(const std::string& conversati
                                               foundation::NotificationCenter::defaultCenter().post(
                                                   "kFocusSMSReplyFieldNotification", nullptr, info);
                                           });
+    } else if (messageNumber >= 0 && messageNumber < static_cast<long>(conversation.storedMessageCount()) &&
+               !lockShown) {
+        // The message of a search result, one section per message.
+        dispatch::Queue::main()->after(0.5, [weak = std::weak_ptr<HXConversationScreen>(screen), messageNumber] {
+            if (auto s = weak.lock()) s->scrollToMessage(messageNumber);
+        });
     }
 }

@@ -252,6 +252,10 @@ void HXAppListActionsRole::createEmailForConversationWithID(const std::string& c
     app_.createEmailForConversationWithID(conversationID);
 }
 
+void HXAppListActionsRole::changeSpamStatusForConversationWithID(const std::string& conversationID) {
+    app_.changeSpamStatusForConversationWithID(conversationID);
+}
+
 std::shared_ptr<toolkit::ViewController>
 HXAppListActionsRole::makeConversationScreen(const HXConversationSetup& setup) {
     if (auto screen = app_.screens().makeConversationScreen(app_.screenRoles(), setup)) return screen;

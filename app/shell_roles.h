@@ -157,6 +157,7 @@ public:
     void markConversation(const std::string& conversationID, bool read) override;
     void blockContact(bool block, const std::string& conversationID) override;
     void createEmailForConversationWithID(const std::string& conversationID) override;
+    void changeSpamStatusForConversationWithID(const std::string& conversationID) override;
     std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
 
 private:

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "app/connect_app_delegate.h"
+#include "bench/bench_app_home.h"
 #include "bench/bench_scratch.h"
 #include "model/account.h"
 #include "model/message_store.h"
@@ -39,20 +40,8 @@ std::string nameOf(int i) { return "Contact " + std::to_string(i); }
 std::string textOf(int i) { return "See you tomorrow at the station, bring the tickets please " + std::to_string(i); }
 
 // The app home, an account and its store of 1,000 text conversations, newest first by index.
-struct Store {
-    std::filesystem::path home;
-    std::shared_ptr<HX_ConnectAppDelegate> app;
-    Store() {
-        home = scratchFolder.path() / "home";
-        std::filesystem::create_directories(home);
-        foundation::setHomeDirectory(home);
-        app = std::make_shared<HX_ConnectAppDelegate>();
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername(kUser);
-        account->setAuthV2(std::string("AuthV2"));
-        app->setAccount(account);
-        app->setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue"));
-        (void)app->resetPersistentStore();
+struct Store : hxbench::SignedInHome {
+    Store() : SignedInHome(scratchFolder.path(), kUser) {
         auto context = app->managedObjectContext();
         context->performAndWait([&] {
             for (int i = 0; i < kRows; ++i) {
@@ -72,11 +61,6 @@ struct Store {
             }
             (void)context->save();
         });
-    }
-    ~Store() {
-        app.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(home, ec);
     }
     std::string path() const {
         return (foundation::documentsDirectory() / (std::string("MessageData-") + kUser + ".sqlite")).string();

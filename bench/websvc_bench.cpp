@@ -214,9 +214,15 @@ void BM_JsonAndRawSqliteFloor(benchmark::State& state) {
         state.ResumeTiming();
         const double cpu = processCPUms();
 
-        auto parsed = foundation::parseJSON(bytes);
-        if (!parsed.ok()) state.SkipWithError("bad reply");
-        const Value& root = parsed.value();
+        // The whole list is held, as a plain parse holds it; its threads are taken from the parser one
+        // by one only because a reply of 50,000 threads is beyond what one parse may hold decoded.
+        std::vector<Value> threads;
+        foundation::JSONArraySink sink{[&] { threads.clear(); },
+                                       [&](Value& thread) { threads.push_back(std::move(thread)); }};
+        if (!foundation::parseJSON(bytes, "thread", sink).ok()) {
+            state.SkipWithError("bad reply");
+            break;
+        }
         sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         sqlite3_stmt* conv = nullptr;
         sqlite3_stmt* msg = nullptr;
@@ -230,7 +236,7 @@ void BM_JsonAndRawSqliteFloor(benchmark::State& state) {
                            "isIndexedForSearch, Conversation) VALUES (?, ?, ?, ?, ?, '', 0, ?)",
                            -1, &msg, nullptr);
         messages = 0;
-        for (const Value& thread : root["thread"].asArray()) {
+        for (const Value& thread : threads) {
             const auto& items = thread["item"].asArray();
             const Value& contact = thread["contact"].asArray().back();
             sqlite3_bind_text(conv, 1, thread["id"].asString().c_str(), -1, SQLITE_TRANSIENT);
@@ -280,7 +286,10 @@ void BM_ReadThreadList(benchmark::State& state) {
     FirstRunPeak peak;
     for (auto _ : state) {
         auto read = HXReadThreadList(std::string_view(bytes));
-        if (!read.ok()) state.SkipWithError("bad reply");
+        if (!read.ok()) {
+            state.SkipWithError("bad reply");
+            break;
+        }
         threads = read.value().threads.size();
         benchmark::DoNotOptimize(read);
         peak.ran();

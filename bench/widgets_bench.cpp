@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "bench/bench_typing.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/view_controller.h"
 #include "ui/widgets/hxc_expanding_text_view.h"
@@ -14,10 +15,7 @@ namespace {
 constexpr int kKeys = 200;
 const char* const kText = "The quick brown fox jumps over the lazy dog, 0123456789. ";
 
-void typeInto(toolkit::TextView& view) {
-    const std::string text(kText);
-    for (int i = 0; i < kKeys; ++i) view.insertText(std::string(1, text[static_cast<size_t>(i) % text.size()]));
-}
+void typeInto(toolkit::TextView& view) { hxbench::typeKeys(view, kKeys, kText); }
 
 void BM_TypeIntoExpandingTextView(benchmark::State& state) {
     toolkit::testing::Harness harness;

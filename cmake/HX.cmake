@@ -17,6 +17,14 @@ elseif(HX_SANITIZE STREQUAL "undefined")
   add_compile_definitions(HX_SANITIZER_UNDEFINED=1)
 elseif(HX_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  # With the thread sanitizer's instrumentation GCC 12 inlines the standard library differently
+  # and its flow analysis then reports "may be used uninitialized" inside moved-from or empty
+  # std::variant and std::optional members (a Key made from an integer, an empty colour) that
+  # no path reads. The warning still prints here, and the normal build, where every warning is
+  # an error, still checks our code for it; it only does not stop this build.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    add_compile_options(-Wno-error=maybe-uninitialized)
+  endif()
   add_link_options(-fsanitize=thread)
   add_compile_definitions(HX_SANITIZER_THREAD=1)
 endif()
@@ -69,7 +77,11 @@ function(hx_fuzz name source)
     target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(fuzz_${name} PRIVATE ${ARG_LIBS})
   else()
-    add_executable(replay_${name} ${source} ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+    # The corpus walker is compiled once for every replay program.
+    if(NOT TARGET hx_replay_main)
+      add_library(hx_replay_main OBJECT ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+    endif()
+    add_executable(replay_${name} ${source} $<TARGET_OBJECTS:hx_replay_main>)
     target_link_libraries(replay_${name} PRIVATE ${ARG_LIBS})
     add_test(NAME fuzz_replay.${name} COMMAND replay_${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
     set_tests_properties(fuzz_replay.${name} PROPERTIES LABELS fuzz)

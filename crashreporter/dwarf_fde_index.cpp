@@ -8,6 +8,7 @@
 
 struct zvcrash_async_fde_index {
     zvcrash_async_dwarf_section section;
+    const kernel::Task* task;  // whose memory holds the section
     uint32_t count;
     uint32_t cie_count;
     // Sorted by pc_start, without overlaps: at most one entry covers a pc.
@@ -30,7 +31,11 @@ zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Tas
     if (!src) return nullptr;
     zvcrash_async_dwarf_section_source(&section, task, src);
     gnu_ehptr_reader reader(section.m64);
-    std::vector<zvcrash_async_fde_index_entry> entries;
+    struct Found {
+        zvcrash_async_fde_index_entry entry;
+        uint64_t pc_end;
+    };
+    std::vector<Found> entries;
     std::vector<zvcrash_async_dwarf_cie_info> cies;
     bool complete = true;
     uint32_t lastCie = UINT32_MAX;
@@ -55,7 +60,12 @@ zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Tas
                 while (slot < cies.size() && cies[slot].cie_offset != cie.cie_offset) ++slot;
                 if (slot == cies.size()) cies.push_back(cie);
                 lastCie = slot;
-                entries.push_back({fde, slot});
+                // An FDE too far into its section for the entry's offset: no index, the scan stays.
+                if (at - section.start > UINT32_MAX) {
+                    std::free(src);
+                    return nullptr;
+                }
+                entries.push_back({{fde.pc_start, static_cast<uint32_t>(at - section.start), slot}, fde.pc_end});
             }
         }
         at = next;
@@ -65,9 +75,9 @@ zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Tas
     // The scan answers the first FDE in section order that covers pc; with overlapping ranges a
     // sorted search could answer another, so such an image keeps the scan.
     std::stable_sort(entries.begin(), entries.end(),
-                     [](const auto& a, const auto& b) { return a.fde.pc_start < b.fde.pc_start; });
+                     [](const auto& a, const auto& b) { return a.entry.pc_start < b.entry.pc_start; });
     for (size_t i = 1; i < entries.size(); ++i)
-        if (entries[i].fde.pc_start < entries[i - 1].fde.pc_end) return nullptr;
+        if (entries[i].entry.pc_start < entries[i - 1].pc_end) return nullptr;
 
     auto* index = static_cast<zvcrash_async_fde_index*>(std::calloc(1, sizeof(zvcrash_async_fde_index)));
     if (!index) return nullptr;
@@ -79,11 +89,12 @@ zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Tas
         zvcrash_dwarf_fde_index_free(index);
         return nullptr;
     }
-    std::copy(entries.begin(), entries.end(), index->entries);
+    for (size_t i = 0; i < entries.size(); ++i) index->entries[i] = entries[i].entry;
     std::copy(cies.begin(), cies.end(), index->cies);
     index->count = static_cast<uint32_t>(entries.size());
     index->cie_count = static_cast<uint32_t>(cies.size());
     index->section = section;
+    index->task = task;
     index->complete = complete;
     return index;
 }
@@ -100,22 +111,35 @@ uint32_t zvcrash_dwarf_fde_index_count(const zvcrash_async_fde_index* index) { r
 zvcrash_error_t zvcrash_async_dwarf_fde_index_lookup(const zvcrash_async_fde_index* index, uint64_t pc,
                                                      zvcrash_async_dwarf_fde_info* fde,
                                                      zvcrash_async_dwarf_cie_info* cie) {
+    zvcrash_async_dwarf_source src;
+    zvcrash_async_dwarf_section_source(&index->section, index->task, &src);
+    return zvcrash_async_dwarf_fde_index_lookup(index, &src, pc, fde, cie);
+}
+
+zvcrash_error_t zvcrash_async_dwarf_fde_index_lookup(const zvcrash_async_fde_index* index,
+                                                     zvcrash_async_dwarf_source* src, uint64_t pc,
+                                                     zvcrash_async_dwarf_fde_info* fde,
+                                                     zvcrash_async_dwarf_cie_info* cie) {
     // The last entry starting at or below pc.
     uint32_t lo = 0, hi = index->count;
     while (lo < hi) {
         const uint32_t mid = lo + (hi - lo) / 2;
-        if (index->entries[mid].fde.pc_start <= pc)
+        if (index->entries[mid].pc_start <= pc)
             lo = mid + 1;
         else
             hi = mid;
     }
     if (lo > 0) {
         const zvcrash_async_fde_index_entry& e = index->entries[lo - 1];
-        if (pc < e.fde.pc_end) {
-            *fde = e.fde;
-            *cie = index->cies[e.cie];
-            return ZVCRASH_ESUCCESS;
-        }
+        const zvcrash_async_dwarf_cie_info& known = index->cies[e.cie];
+        gnu_ehptr_reader reader(index->section.m64);
+        // The FDE as the build read it, with the CIE it parsed then.
+        if (zvcrash_async_dwarf_fde_info_init(fde, cie, src, &reader, index->section.start + e.fde,
+                                              index->section.debug_frame, index->section.start,
+                                              &known) != ZVCRASH_ESUCCESS ||
+            fde->pc_start != e.pc_start)
+            return ZVCRASH_ENOTSUP;  // the memory changed under the index: the caller scans
+        if (pc < fde->pc_end) return ZVCRASH_ESUCCESS;
     }
     // An incomplete walk cannot rule the pc out: the caller scans.
     return index->complete ? ZVCRASH_ENOTFOUND : ZVCRASH_ENOTSUP;

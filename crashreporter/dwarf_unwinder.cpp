@@ -31,7 +31,7 @@ zvcrash_frame_error_t findFde(const kernel::Task* task, const zvcrash_async_imag
         const zvcrash_async_dwarf_section* section = zvcrash_dwarf_fde_index_section(index);
         zvcrash_async_dwarf_section_source(section, task, src);
         *m64 = section->m64;
-        const zvcrash_error_t err = zvcrash_async_dwarf_fde_index_lookup(index, lookup, fde, cie);
+        const zvcrash_error_t err = zvcrash_async_dwarf_fde_index_lookup(index, src, lookup, fde, cie);
         if (err == ZVCRASH_ESUCCESS) return ZVCRASH_FRAME_ESUCCESS;
         if (err == ZVCRASH_ENOTFOUND) return ZVCRASH_FRAME_ENOTSUP;
         gnu_ehptr_reader reader(section->m64);

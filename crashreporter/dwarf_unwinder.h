@@ -143,9 +143,13 @@ void zvcrash_async_dwarf_section_source(const zvcrash_async_dwarf_section* secti
 // The per-image FDE index, built when an image is added (normal context: it allocates) and read at
 // crash time without allocating. It holds every FDE that the linear scan from the section's start
 // would accept, sorted by start, with its parsed CIE, so a lookup gives the FDE the scan gives.
-// An image whose FDE ranges overlap gets no index (the scan stays).
+// An image whose FDE ranges overlap gets no index (the scan stays). Each entry keeps only where its
+// range starts and where its FDE lies: the one FDE a lookup lands on is read again then (with its
+// CIE from the index), so that the index of every loaded image costs a quarter of the memory that
+// parsed FDEs would, and a process's images hold a hundred thousand FDEs and more.
 struct zvcrash_async_fde_index_entry {
-    zvcrash_async_dwarf_fde_info fde;
+    uint64_t pc_start;
+    uint32_t fde;  // the FDE's entry, from the section's start
     uint32_t cie;  // into the index's CIEs
 };
 struct zvcrash_async_fde_index;
@@ -158,6 +162,12 @@ const zvcrash_async_dwarf_section* zvcrash_dwarf_fde_index_section(const zvcrash
 // "Not found" when no FDE covers pc; "Operation not supported" when the index cannot tell (its
 // walk stopped at malformed data) and the caller must scan.
 zvcrash_error_t zvcrash_async_dwarf_fde_index_lookup(const zvcrash_async_fde_index* index, uint64_t pc,
+                                                     zvcrash_async_dwarf_fde_info* fde,
+                                                     zvcrash_async_dwarf_cie_info* cie);
+// The same over src, a source of the index's section (zvcrash_async_dwarf_section_source) that the
+// caller made already: nothing of the size of a source goes on the stack again.
+zvcrash_error_t zvcrash_async_dwarf_fde_index_lookup(const zvcrash_async_fde_index* index,
+                                                     zvcrash_async_dwarf_source* src, uint64_t pc,
                                                      zvcrash_async_dwarf_fde_info* fde,
                                                      zvcrash_async_dwarf_cie_info* cie);
 

@@ -96,7 +96,8 @@ void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t he
     node->prev = nullptr;
     node->next.store(nullptr);
     if (image->format == ZVCRASH_IMAGE_FORMAT_MACHO) s->macho_count.fetch_add(1);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    // The node is whole before the sequentially consistent compare-and-swap below publishes it:
+    // that releases the writes above to a reader's acquiring load of head or next.
     if (s->head.load() == nullptr) {
         s->tail = node;
         zvcrash_image_node* expected = nullptr;

@@ -11,6 +11,9 @@ namespace {
 
 // A list that writers grow under a lock while a signal handler reads it without one: nodes are
 // completely written before one compare-and-swap publishes them, and nothing is ever removed.
+// That compare-and-swap is sequentially consistent, so it releases every write before it to the
+// reader's acquiring load (and keeps the compiler from moving them past it, for a handler on the
+// writer's own thread): no separate fence is needed.
 template <typename T>
 class SignalSafeList {
 public:
@@ -23,7 +26,6 @@ public:
     void append(const T& value) {
         std::lock_guard guard(lock_);
         auto* node = new Node{value};
-        std::atomic_thread_fence(std::memory_order_seq_cst);
         if (!head_.load()) {
             tail_ = node;
             Node* expected = nullptr;
@@ -39,7 +41,6 @@ public:
     void prepend(const T& value) {
         std::lock_guard guard(lock_);
         auto* node = new Node{value};
-        std::atomic_thread_fence(std::memory_order_seq_cst);
         Node* head = head_.load();
         if (!head) {
             tail_ = node;
@@ -48,7 +49,6 @@ public:
         } else {
             node->next.store(head);
             head->prev = node;
-            std::atomic_thread_fence(std::memory_order_seq_cst);
             head_.compare_exchange_strong(head, node);
         }
     }

@@ -806,10 +806,11 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
 
     // The reply's stored conversations in one fetch: a lookup per thread would scan the
     // context's unsaved objects every time.
-    std::unordered_map<std::string, store::ManagedObjectPtr> known;
+    KnownConversations known;
     HXStoredConversations stored;
     foundation::Array ids;
     for (const HXThread& thread : reply.threads) ids.push_back(Value(thread.id));
+    known.reserve(reply.threads.size());
     auto predicate = store::Predicate::parse("conversationID IN %@", {Value(std::move(ids))});
     if (predicate.ok() && !reply.threads.empty()) {
         store::FetchRequest request(HXMessageStore::kConversationEntity);
@@ -818,9 +819,10 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
         auto rows = context->fetch(request);
         if (rows.ok()) {
             for (const auto& c : rows.value()) {
-                std::string id = stringOf(c->valueAt(cv.conversationID));
-                if (!known.emplace(id, c).second) continue;
-                HXStoredConversation& s = stored[std::move(id)];
+                auto [entry, added] = stored.try_emplace(stringOf(c->valueAt(cv.conversationID)));
+                if (!added) continue;
+                known.emplace(entry->first, c);
+                HXStoredConversation& s = entry->second;
                 s.abNameIsNull = c->valueAt(cv.ABName).isNull();
                 for (const auto& m : c->objects("Messages"))
                     s.messages.emplace_back(stringOf(m->valueAt(ms.id)),
@@ -862,8 +864,7 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
 }
 
 void HXMessageListModel::writePlan(const HXListParseEnvironment& env, const store::ContextPtr& context,
-                                   HXThreadListReply& reply, HXThreadListPlan& plan,
-                                   std::unordered_map<std::string, store::ManagedObjectPtr>& known,
+                                   HXThreadListReply& reply, HXThreadListPlan& plan, KnownConversations& known,
                                    std::vector<std::string>& markRead) {
     static const ConversationAttributes cv;
     static const MessageAttributes ms;
@@ -1210,9 +1211,19 @@ void HXMessageListModel::loadMessages(Sender sender) {
     const std::string page = web.endpoints.servicePageBase();
     {
         if (web.requests.contains(page + "inbox/recent/unread/")) {
+            // Every load asked for meanwhile (coming back from the background wakes the list several
+            // ways at once) waits for it together: one retry for each kind of sender, not one each.
+            // A first page that went out meanwhile is the load the retry waited to send.
+            const unsigned bit = 1u << static_cast<unsigned>(sender);
+            if (retriesPending_ & bit) return;
+            retriesPending_ |= bit;
             std::weak_ptr<HXMessageListModel> weak = weak_from_this();
-            dispatch::Queue::main()->after(0.5, [weak, sender] {
-                if (auto s = weak.lock()) s->loadMessages(sender);
+            dispatch::Queue::main()->after(0.5, [weak, sender, bit, sent = firstPagesSent_] {
+                auto s = weak.lock();
+                if (!s) return;
+                s->retriesPending_ &= ~bit;
+                if (sender == Sender::None && s->firstPagesSent_ != sent) return;
+                s->loadMessages(sender);
             });
             return;
         }
@@ -1294,6 +1305,7 @@ void HXMessageListModel::loadMessages(Sender sender) {
             if (auto s = weak.lock()) s->messagesReceived(std::move(data), search);
         };
     }
+    if (sender == Sender::None && tag == url) ++firstPagesSent_;
     a->startAsyncLoadWithRequest(std::move(*request), tag, std::move(answer));
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "model/conversation.h"
+#include "platform/foundation/flat_map.h"
 #include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 #include "platform/store/context.h"
@@ -213,12 +214,14 @@ private:
                    int flags, FetchCompletion completion);
     void parse(const HXListParseEnvironment& env, const store::ContextPtr& context, HXThreadListReply reply, int flags,
                const FetchCompletion& completion, ParseResult& result);
+    // The conversations of a parse by id: views of the stored ones' ids (kept by the plan's input)
+    // and of the reply's (kept by the reply), hundreds of thousands in a large list.
+    using KnownConversations = foundation::FlatMap<std::string_view, store::ManagedObjectPtr>;
     // Writes the plan of reply into context: the conversations and messages, the withdrawn
     // messages and the stale conversations; markRead gets the conversations read as they are
     // shown. The plan and the reply are consumed: what they hold moves into the objects.
     void writePlan(const HXListParseEnvironment& env, const store::ContextPtr& context, HXThreadListReply& reply,
-                   HXThreadListPlan& plan, std::unordered_map<std::string, store::ManagedObjectPtr>& known,
-                   std::vector<std::string>& markRead);
+                   HXThreadListPlan& plan, KnownConversations& known, std::vector<std::string>& markRead);
     void sweepStale(const HXListParseEnvironment& env, const store::ContextPtr& context, HXStaleSweep& sweep);
     void saveParse(const HXListParseEnvironment& env, const FetchCompletion& completion, const ParseResult& result);
     // Fetches the pictures into the shared object cache, then runs then (off the main thread).
@@ -258,4 +261,8 @@ private:
     std::atomic<bool> initialLoadDone_{false};
     std::atomic<bool> refilter_{false};
     std::atomic<bool> listLoadStarted_{false};
+    // The kinds of sender (a bit each) whose load waits for the unread refresh to end, and the
+    // first-page requests sent so far (main thread).
+    unsigned retriesPending_ = 0;
+    uint64_t firstPagesSent_ = 0;
 };

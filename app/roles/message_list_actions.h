@@ -53,6 +53,8 @@ public:
     virtual void markConversation(const std::string& conversationID, bool read) = 0;
     virtual void blockContact(bool block, const std::string& conversationID) = 0;
     virtual void createEmailForConversationWithID(const std::string& conversationID) = 0;
+    // Into the spam folder or out of it (the conversation screen's menu offers it).
+    virtual void changeSpamStatusForConversationWithID(const std::string& conversationID) { (void)conversationID; }
 
     // ---- the screens a row opens
     virtual std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) = 0;

@@ -228,6 +228,8 @@ struct Bundle::State {
     mutable std::optional<Dictionary> info;
     // Parsed tables by "<localization>/<table>"; a missing or broken table is kept as empty.
     mutable std::map<std::string, std::shared_ptr<const Dictionary>> tables;
+    // The ".lproj" folders, listed once (every localised string asks for them).
+    mutable std::optional<std::vector<std::string>> localizations;
 };
 
 Bundle::Bundle(fs::path resourcesDirectory) : state_(std::make_unique<State>()) {
@@ -251,6 +253,7 @@ void Bundle::setResourcesDirectory(fs::path directory) {
     state_->resources = std::move(directory);
     state_->info.reset();
     state_->tables.clear();
+    state_->localizations.reset();
 }
 
 fs::path Bundle::resourcesDirectory() const {
@@ -340,6 +343,10 @@ std::string Bundle::version() const {
 }
 
 std::vector<std::string> Bundle::localizations() const {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->localizations) return *state_->localizations;
+    }
     std::vector<std::string> out;
     auto entries = files::listDirectory(resourcesDirectory(), true);
     if (!entries.ok()) return out;
@@ -348,6 +355,8 @@ std::vector<std::string> Bundle::localizations() const {
         std::string loc = e.name.substr(0, e.name.size() - 6);
         if (!loc.empty() && loc != "Base") out.push_back(std::move(loc));
     }
+    std::lock_guard lock(state_->mutex);
+    state_->localizations = out;
     return out;
 }
 

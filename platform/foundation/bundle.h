@@ -56,7 +56,8 @@ public:
     std::string shortVersion() const;
     std::string version() const;
 
-    // The languages that have an ".lproj" folder ("Base" excluded), sorted.
+    // The languages that have an ".lproj" folder ("Base" excluded), sorted; the folder is listed
+    // once (again after setResourcesDirectory).
     std::vector<std::string> localizations() const;
     // The bundle's localisations ordered by the user's preferred languages, "en" (or the first
     // available one) as the last resort.

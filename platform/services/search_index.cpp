@@ -106,10 +106,9 @@ uint32_t SearchableIndex::Positions::find(std::string_view id, const std::vector
     return slots_[probe(id, hashOf(id), items)].position;
 }
 
-std::pair<uint32_t, bool> SearchableIndex::Positions::findOrAdd(std::string_view id, uint32_t position,
+std::pair<uint32_t, bool> SearchableIndex::Positions::findOrAdd(std::string_view id, uint32_t hash, uint32_t position,
                                                                 const std::vector<Stored>& items) {
     if ((size_ + 1) * 2 > slots_.size()) grow();
-    const uint32_t hash = hashOf(id);
     Slot& slot = slots_[probe(id, hash, items)];
     if (slot.position != kAbsent) return {slot.position, false};
     slot = {hash, position};
@@ -140,6 +139,26 @@ void SearchableIndex::Positions::clear() {
     size_ = 0;
 }
 
+void SearchableIndex::Positions::reserve(size_t n) {
+    while (n * 2 > slots_.size()) grow();
+}
+
+void SearchableIndex::Positions::prefetch(uint32_t hash, int stage, const std::vector<Stored>& items) const {
+    if (slots_.empty()) return;
+    const Slot& slot = slots_[hash & (slots_.size() - 1)];
+    if (stage == 0) {
+        __builtin_prefetch(&slot);
+        return;
+    }
+    // Only the item of a slot whose hash is this one is read by the lookup.
+    if (slot.position == kAbsent || slot.hash != hash || slot.position >= items.size()) return;
+    const Stored& item = items[slot.position];
+    if (stage == 1)
+        __builtin_prefetch(&item);
+    else
+        __builtin_prefetch(item.uniqueIdentifier.data());
+}
+
 void SearchableIndex::Positions::grow() {
     const size_t larger = std::max<size_t>(64, slots_.size() * 2);
     const std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(larger));
@@ -159,10 +178,22 @@ void SearchableIndex::indexSearchableItems(std::vector<SearchableItem> items) {
     // The numbers of the previous item's strings, tried first for a new item (the items of one
     // conversation come together); a replaced item's own are tried first for its replacement.
     Stored previous;
-    for (auto& item : items) {
+    // A list's save brings a hundred thousand items, whose slots and stored items lie at random
+    // places of tables too large for the caches: each id's hash is worked out first, and what the
+    // lookup of the item a few places on reads is brought in while this one is handled.
+    positions_.reserve(items_.size() - deleted_ + items.size());
+    std::vector<uint32_t> hashes(items.size());
+    for (size_t i = 0; i < items.size(); ++i) hashes[i] = Positions::hashOf(items[i].uniqueIdentifier);
+    constexpr size_t kAhead = 8;
+    for (size_t i = 0; i < items.size(); ++i) {
+        for (int stage = 0; stage < 3; ++stage)
+            if (const size_t ahead = i + kAhead * (3 - stage); ahead < items.size())
+                positions_.prefetch(hashes[ahead], stage, items_);
+        auto& item = items[i];
         // The id is stored before it is looked up, so that one hash both finds and adds it.
         const std::string_view id = texts_.add(item.uniqueIdentifier);
-        const auto [position, added] = positions_.findOrAdd(id, static_cast<uint32_t>(items_.size()), items_);
+        const auto [position, added] =
+            positions_.findOrAdd(id, hashes[i], static_cast<uint32_t>(items_.size()), items_);
         if (added) {
             items_.emplace_back().uniqueIdentifier = id;
         } else {

@@ -121,7 +121,20 @@ private:
         uint32_t find(std::string_view id, const std::vector<Stored>& items) const;
         // The position of id; when it has none, it gets `position` (the place it is about to take
         // in items), and added is true.
-        std::pair<uint32_t, bool> findOrAdd(std::string_view id, uint32_t position, const std::vector<Stored>& items);
+        std::pair<uint32_t, bool> findOrAdd(std::string_view id, uint32_t position, const std::vector<Stored>& items) {
+            return findOrAdd(id, hashOf(id), position, items);
+        }
+        // The same, with the hash of id worked out before (hashOf).
+        std::pair<uint32_t, bool> findOrAdd(std::string_view id, uint32_t hash, uint32_t position,
+                                            const std::vector<Stored>& items);
+        // Room for n ids in all without growing: the table's slots stay where they are meanwhile.
+        void reserve(size_t n);
+        // Asks the processor to bring what a lookup of the id of this hash reads into its cache,
+        // so that a batch can ask a few ids ahead while it handles the current one: the slot
+        // (stage 0), then the item that slot names (stage 1), then that item's id (stage 2). Each
+        // stage reads what the one before brought in.
+        void prefetch(uint32_t hash, int stage, const std::vector<Stored>& items) const;
+        static uint32_t hashOf(std::string_view id);
         void erase(std::string_view id, const std::vector<Stored>& items);
         void clear();
 
@@ -130,7 +143,6 @@ private:
             uint32_t hash = 0;
             uint32_t position = kAbsent;  // kAbsent: empty
         };
-        static uint32_t hashOf(std::string_view id);
         // The slot holding id, or the empty slot where its probe ends.
         size_t probe(std::string_view id, uint32_t hash, const std::vector<Stored>& items) const;
         void grow();

@@ -137,10 +137,10 @@ void Context::holdRowLocked(Row&& row) {
 }
 
 ManagedObjectPtr Context::takeHeldLocked(const ObjectIdentity* id) {
-    auto it = heldIndex_.find(id);
-    if (it == heldIndex_.end()) return nullptr;
-    Row row = std::move(held_[it->second]);  // leaves the slot's id null
-    heldIndex_.erase(it);
+    const std::optional<size_t> at = heldIndex_.find(id);
+    if (!at) return nullptr;
+    Row row = std::move(held_[*at]);  // leaves the slot's id null
+    heldIndex_.erase(id);
     if (heldIndex_.empty()) held_.clear();
     return adoptHeldRowLocked(std::move(row));
 }
@@ -265,7 +265,7 @@ foundation::Result<Row> Context::rowForLocked(const ObjectID& id) {
 foundation::Result<Row> Context::rowForChild(const ObjectID& id) {
     std::lock_guard lock(mutex_);
     if (auto object = registeredLocked(id.get()); object && !object->fault_) return object->snapshotLocked();
-    if (auto it = heldIndex_.find(id.get()); it != heldIndex_.end()) return held_[it->second];
+    if (const auto at = heldIndex_.find(id.get())) return held_[*at];
     return rowForLocked(id);
 }
 
@@ -283,8 +283,8 @@ foundation::Result<std::vector<Row>> Context::rowsForChildIDs(const std::vector<
     for (const auto& id : ids) {
         if (auto object = registeredLocked(id.get()); object && !object->fault_) {
             rows.push_back(object->snapshotLocked());
-        } else if (auto it = heldIndex_.find(id.get()); it != heldIndex_.end()) {
-            rows.push_back(held_[it->second]);
+        } else if (const auto at = heldIndex_.find(id.get())) {
+            rows.push_back(held_[*at]);
         } else {
             missing.push_back(id);
         }
@@ -841,7 +841,7 @@ void Context::visitPending(std::string_view entityName,
     };
     const PendingFinder find = [&](const ObjectID& id) HX_NO_THREAD_SAFETY_ANALYSIS {
         if (!id) return PendingRow();
-        if (auto it = heldIndex_.find(id.get()); it != heldIndex_.end()) return asPending(nullptr, &held_[it->second]);
+        if (const auto at = heldIndex_.find(id.get())) return asPending(nullptr, &held_[*at]);
         auto object = registeredLocked(id.get());
         return object && pendingObject(*object) ? asPending(object.get(), nullptr) : PendingRow();
     };
@@ -1010,7 +1010,8 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
             }
             applyRowLocked(object, std::move(row), true);
         }
-        held_.reserve(held_.size() + inserted.size());
+        held_.reserve(held_.size() + heldCount);
+        heldIndex_.reserve(heldCount);
         for (size_t i = 0; i < inserted.size(); ++i) {
             if (!hold[i]) continue;
             linkHeldLocked(inserted[i], true);

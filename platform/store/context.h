@@ -24,6 +24,7 @@
 #include "platform/foundation/error.h"
 #include "platform/foundation/thread_annotations.h"
 #include "platform/store/coordinator.h"
+#include "platform/store/held_index.h"
 #include "platform/store/managed_object.h"
 #include "platform/store/model.h"
 
@@ -200,7 +201,7 @@ private:
     // Rows of objects inserted by a child's save that nobody here has asked for yet: they go on
     // to the store or the parent as they are, and become objects only when something here needs
     // one (a fetch of their entity, a lookup by id, a listener of their entity).
-    bool isHeldLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_) { return heldIndex_.count(id) > 0; }
+    bool isHeldLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_) { return heldIndex_.contains(id); }
     // Keeps row as a held row.
     void holdRowLocked(Row&& row) HX_REQUIRES(mutex_);
     // The held row of id as an object (nullptr when id is not held).
@@ -237,7 +238,7 @@ private:
     mutable foundation::RecursiveMutex mutex_;
     CoordinatorPtr coordinator_ HX_GUARDED_BY(mutex_);
     std::shared_ptr<Context> parent_ HX_GUARDED_BY(mutex_);
-    // The nodes of the registry and the held-row index: a merge or a parse adds thousands at a
+    // The nodes of the registry: a merge or a parse adds thousands at a
     // time, and a pool hands them out and takes them back without the general allocator.
     std::pmr::unsynchronized_pool_resource nodes_ HX_GUARDED_BY(mutex_);
     std::pmr::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> registry_ HX_GUARDED_BY(mutex_){
@@ -251,7 +252,9 @@ private:
         inserted_ HX_GUARDED_BY(mutex_), updated_ HX_GUARDED_BY(mutex_), deleted_ HX_GUARDED_BY(mutex_);
     foundation::Mutex listenersMutex_;
     std::vector<Row> held_ HX_GUARDED_BY(mutex_);  // id null once the row became an object
-    std::pmr::unordered_map<const ObjectIdentity*, size_t> heldIndex_ HX_GUARDED_BY(mutex_){&nodes_};
+    // Each held row's place in held_: an import holds hundreds of thousands, each looked up as it
+    // goes on to the parent or the store.
+    HeldIndex heldIndex_ HX_GUARDED_BY(mutex_);
     struct Listener {
         uint64_t token;
         std::string entityName;  // empty: every entity

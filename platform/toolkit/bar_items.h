@@ -121,6 +121,11 @@ public:
     // follows at once.
     void setBackBarButtonItem(BarButtonItemPtr item);
     void setBackButtonTitle(std::optional<std::string> title);
+    // A view in the title's place (none: the title's text); the bar showing the item follows at once.
+    void setTitleView(std::shared_ptr<View> view) {
+        titleView = std::move(view);
+        changed();
+    }
 
     // Called by the bar showing the item when anything it draws changes.
     std::function<void()> onChange;

@@ -257,6 +257,7 @@ void TableView::ensureGeometry() const {
 void TableView::computeGeometry() {
     geometryDirty_ = false;
     loaded_ = true;
+    footerWrapWidth_.reset();
     sections_.clear();
     auto ds = dataSource();
     auto d = tableDelegate();
@@ -302,7 +303,13 @@ void TableView::computeGeometry() {
         sec.end = y;
         std::optional<double> fh = d ? d->heightForFooter(*this, s) : std::nullopt;
         sec.footerY = y;
-        sec.footerH = std::max(0.0, fh.value_or(automatic(sectionFooterHeight_, sec.footerTitle.has_value())));
+        double footerH = automatic(sectionFooterHeight_, sec.footerTitle.has_value());
+        // A footer's title wraps: its automatic space grows by the lines it adds.
+        if (sec.footerTitle && sectionFooterHeight_ < 0 && !fh) {
+            footerH = TableViewHeaderFooterView::heightForTitle(*sec.footerTitle, bounds().width(), footerH);
+            footerWrapWidth_ = bounds().width();
+        }
+        sec.footerH = std::max(0.0, fh.value_or(footerH));
         y += sec.footerH;
         sections_.push_back(std::move(sec));
     }
@@ -521,6 +528,7 @@ void TableView::updateSupplementary(long section, bool header, bool visible, std
     const std::optional<std::string>& title = header ? sec.headerTitle : sec.footerTitle;
     if (!v && title) {
         auto hf = std::make_shared<TableViewHeaderFooterView>();
+        hf->setWrapsText(!header);
         hf->textLabel().setText(*title);
         v = hf;
     }
@@ -532,6 +540,7 @@ void TableView::updateSupplementary(long section, bool header, bool visible, std
 
 void TableView::layoutSubviews() {
     ScrollView::layoutSubviews();
+    if (footerWrapWidth_ && *footerWrapWidth_ != bounds().width()) geometryDirty_ = true;
     if (geometryDirty_ || !loaded_) computeGeometry();
     Rect b = bounds();
     if (!(contentSize().width == b.width())) setContentSize({b.width(), contentSize().height});

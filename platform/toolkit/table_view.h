@@ -175,17 +175,24 @@ private:
 };
 using TableViewCellPtr = std::shared_ptr<TableViewCell>;
 
-// The default view of a section title.
+// The default view of a section title: a line of grey text at the bottom of the space, or, for a
+// footer, the text wrapped onto as many lines as it needs there.
 class TableViewHeaderFooterView : public View {
 public:
     std::string className() const override { return "TableViewHeaderFooterView"; }
     Label& textLabel();
+    bool wrapsText() const { return wraps_; }
+    void setWrapsText(bool wraps);
+    // The height of a title's space at a width: oneLine for text on one line, a line more for
+    // every further line the text wraps onto.
+    static double heightForTitle(const std::string& title, double width, double oneLine);
     std::string outlineText() const override { return label_ ? label_->text() : std::string(); }
     bool outlinesSubviews() const override { return false; }
     void layoutSubviews() override;
 
 private:
     std::shared_ptr<Label> label_;
+    bool wraps_ = false;
 };
 
 enum class ContextualActionStyle { Normal, Destructive };
@@ -492,6 +499,8 @@ private:
     double estimatedRowHeight_ = 0;
     double sectionHeaderHeight_ = kAutomaticDimension;
     double sectionFooterHeight_ = kAutomaticDimension;
+    // The width the footers' titles were wrapped at (their heights follow the width).
+    std::optional<double> footerWrapWidth_;
     SeparatorStyle separatorStyle_ = SeparatorStyle::SingleLine;
     std::optional<Color> separatorColor_;
     EdgeInsets separatorInset_{0, 16, 0, 0};

@@ -381,22 +381,47 @@ void TableViewCell::touchesCancelled(const TouchSet&, const Event*) {
     if (auto* t = table()) t->cellTouchEnded(*this, false);
 }
 
+namespace {
+Font titleFont() { return Font::system(13); }
+// The lines of a title at the width of its space.
+size_t titleLines(const std::string& title, double width) {
+    if (title.empty()) return 1;
+    const double w = std::max(1.0, width - 2 * kMargin);
+    return std::max<size_t>(1, textMeasurer().lines(title, titleFont(), w, 0, LineBreakMode::wordWrap).size());
+}
+}  // namespace
+
 Label& TableViewHeaderFooterView::textLabel() {
     if (!label_) {
         label_ = std::make_shared<Label>();
-        label_->setFont(Font::system(13));
+        label_->setFont(titleFont());
         label_->setTextColor(Color::systemGray());
         addSubview(label_);
     }
     return *label_;
 }
 
+void TableViewHeaderFooterView::setWrapsText(bool wraps) {
+    if (wraps_ == wraps) return;
+    wraps_ = wraps;
+    textLabel().setNumberOfLines(wraps ? 0 : 1);
+    textLabel().setLineBreakMode(wraps ? LineBreakMode::wordWrap : LineBreakMode::truncateTail);
+    setNeedsLayout();
+}
+
+double TableViewHeaderFooterView::heightForTitle(const std::string& title, double width, double oneLine) {
+    const double lh = std::ceil(textMeasurer().lineHeight(titleFont()));
+    return oneLine + static_cast<double>(titleLines(title, width) - 1) * lh;
+}
+
 void TableViewHeaderFooterView::layoutSubviews() {
     View::layoutSubviews();
     if (!label_) return;
-    double lh = std::ceil(textMeasurer().lineHeight(label_->font()));
-    Rect b = bounds();
-    label_->setFrame(Rect(kMargin, std::max(0.0, b.height() - lh - 6), std::max(0.0, b.width() - 2 * kMargin), lh));
+    const double lh = std::ceil(textMeasurer().lineHeight(label_->font()));
+    const Rect b = bounds();
+    const double h = wraps_ ? lh * static_cast<double>(titleLines(label_->text(), b.width())) : lh;
+    // The last line keeps its place above the bottom; the lines before it go up.
+    label_->setFrame(Rect(kMargin, std::max(0.0, b.height() - h - 6), std::max(0.0, b.width() - 2 * kMargin), h));
 }
 
 }  // namespace toolkit

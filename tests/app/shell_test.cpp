@@ -17,6 +17,7 @@
 #include "emulator/emulator.h"
 #include "emulator/ingestion_service.h"
 #include "model/account.h"
+#include "model/message_store.h"
 #include "model/phone.h"
 #include "model/quick_setting.h"
 #include "platform/dispatch/internal.h"
@@ -817,6 +818,13 @@ struct FakeDialPad : toolkit::ViewController, HXDialPadScreen {
     void openFavorites() override { log->push_back("openFavorites"); }
 };
 
+// A conversation screen that tells what it was made for and which message it was asked to show.
+struct FakeConversation : HXConversationScreen {
+    using HXConversationScreen::HXConversationScreen;
+    std::vector<std::string>* log = nullptr;
+    void scrollToMessage(long number) override { log->push_back("scrollToMessage " + std::to_string(number)); }
+};
+
 struct FakeDialPadScreens : HXScreens {
     std::vector<std::string> log;
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index, const HXScreenRoles&) override {
@@ -824,6 +832,14 @@ struct FakeDialPadScreens : HXScreens {
         auto pad = std::make_shared<FakeDialPad>();
         pad->log = &log;
         return pad;
+    }
+    std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles&,
+                                                                 const HXConversationSetup& setup) override {
+        log.push_back("makeConversationScreen " + setup.conversationID + "|" + setup.title + "|" +
+                      std::to_string(setup.conversationType));
+        auto screen = std::make_shared<FakeConversation>(setup);
+        screen->log = &log;
+        return screen;
     }
 };
 
@@ -841,6 +857,9 @@ struct ShellEntry : Shell {
         // A call placed for an account without a session ends at once with the call key's update.
         foundation::NotificationCenter::defaultCenter().addObserver(
             this, "kCallButtonUpdateNotification", [this](const foundation::Notification&) { ++callsPlaced; });
+        foundation::NotificationCenter::defaultCenter().addObserver(
+            this, "kFocusSMSReplyFieldNotification",
+            [this](const foundation::Notification& n) { focused.push_back(n.userInfo); });
     }
     std::vector<std::string> asked(std::string_view prefix) {
         std::vector<std::string> out;
@@ -850,8 +869,34 @@ struct ShellEntry : Shell {
             if (c.starts_with(prefix)) out.push_back(c);
         return out;
     }
+    // A conversation in the store of the current account, with messages numbered from 0.
+    void storeConversation(const std::string& id, int64_t type = 10, const std::string& sender = "+15550188",
+                           const std::string& abName = "", int messages = 1) {
+        auto context = app->managedObjectContext();
+        ASSERT_TRUE(context);
+        auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
+        (void)c->setValue("conversationID", id);
+        (void)c->setValue("type", type);
+        (void)c->setValue("phoneNumber", "+15550188");
+        (void)c->setValue("sender", sender);
+        if (!abName.empty()) (void)c->setValue("ABName", abName);
+        for (int i = 0; i < messages; ++i) {
+            auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
+            (void)m->setValue("id", id + "-" + std::to_string(i));
+            (void)m->setValue("number", int64_t{i});
+            (void)m->setObject("Conversation", c);
+        }
+        ASSERT_TRUE(context->save().ok());
+    }
+    // The reply texts the shell handed the open conversation (none: no user information).
+    std::vector<std::string> focusedReplies() {
+        std::vector<std::string> out;
+        for (const auto& info : focused) out.push_back(info.get("messageText").stringValue());
+        return out;
+    }
     std::shared_ptr<FakeDialPadScreens> padScreens;
     int callsPlaced = 0;
+    std::vector<Dictionary> focused;
 };
 
 TEST_F(ShellEntry, URLHostsRouteToTheirViews) {
@@ -934,9 +979,14 @@ TEST_F(ShellEntry, PendingURLsWhileTheAppCannotAct) {
     EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=b"));
     EXPECT_EQ(app->pendingURL(), "hxconnect://reply?conversationID=b");
     EXPECT_TRUE(asked("presentNewMessage").empty());
+    storeConversation("a");
+    storeConversation("b");
     app->lockShown = false;
     app->reprocessURL();
-    EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID b|(nil)|-1"});
+    EXPECT_EQ(asked("makeConversationScreen"), std::vector<std::string>{"makeConversationScreen b||1"});
+    harness.advance(0.31);
+    ASSERT_EQ(focused.size(), 1u) << "a reply without a message number focuses the field";
+    EXPECT_TRUE(focused[0].empty()) << "and hands it no text";
 }
 
 // The app can act only with a window and without the lock: a "call" waits behind the lock on the
@@ -975,12 +1025,13 @@ TEST_F(ShellEntry, EntryPointsWaitWithoutAWindowOrBehindTheLock) {
 }
 
 TEST_F(ShellEntry, ReplyFocusesTheFieldOrScrollsToTheMessage) {
-    std::vector<Dictionary> focused;
-    foundation::NotificationCenter::defaultCenter().addObserver(
-        this, "kFocusSMSReplyFieldNotification",
-        [&](const foundation::Notification& n) { focused.push_back(n.userInfo); });
+    storeConversation("c1", 10, "+15550188", "", 5);
     EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=c1&messageNum=3"));
     EXPECT_FALSE(app->focusReply());
+    harness.advance(0.49);
+    EXPECT_TRUE(asked("scrollToMessage").empty());
+    harness.advance(0.02);
+    EXPECT_EQ(asked("scrollToMessage"), std::vector<std::string>{"scrollToMessage 3"});
     harness.advance(1);
     EXPECT_TRUE(focused.empty());
     EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=c1&messageText=see%20you"));
@@ -991,6 +1042,71 @@ TEST_F(ShellEntry, ReplyFocusesTheFieldOrScrollsToTheMessage) {
     ASSERT_EQ(focused.size(), 1u);
     EXPECT_EQ(focused[0].get("messageText").stringValue(), "see you");
     EXPECT_FALSE(app->focusReply());
+}
+
+// A conversation opens on the view of its kind with the title its names give, above the list at
+// that view's root (what was pushed there before goes); a search
+// result's message is shown only when the conversation holds it; an id the store does not hold
+// opens nothing.
+TEST_F(ShellEntry, AConversationOpensOnTheViewOfItsKindWithItsTitle) {
+    struct Case {
+        int64_t type;
+        std::string sender, abName;
+        int view;
+        std::string title;
+    } cases[] = {
+        {10, "+15550188", "", 1, ""},
+        {11, "Ann Smith", "", 1, "Ann Smith"},
+        {2, "+15550188", "Ann\u00A0(mobile)", 2, "Ann"},
+        {0, "Group Message", "Ann", 3, "Group Message"},
+        {4, "(555) 018-8#", "", 3, ""},
+        {12, "+1 555", "Bo (work)\u00A0(home)", 3, "Bo (work)"},
+        {11, "+15550188", "Cy\u00A0(mobile)", 1, "Cy"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string id = "k" + std::to_string(n++);
+        SCOPED_TRACE(id);
+        storeConversation(id, c.type, c.sender, c.abName);
+        padScreens->log.clear();
+        app->selectViewForIndex(4);
+        EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=" + id + "&messageNum=0"));
+        EXPECT_EQ(app->currentViewIndex(), c.view);
+        EXPECT_EQ(asked("makeConversationScreen"), std::vector<std::string>{"makeConversationScreen " + id + "|" +
+                                                                            c.title + "|" + std::to_string(c.view)});
+        auto* nav = app->viewControllerForIndex(c.view)->navigationController();
+        ASSERT_NE(nav, nullptr);
+        auto* top = dynamic_cast<FakeConversation*>(nav->topViewController());
+        ASSERT_NE(top, nullptr);
+        EXPECT_EQ(top->setup().conversationID, id);
+        EXPECT_TRUE(top->hidesBottomBarWhenPushed);
+        EXPECT_EQ(nav->viewControllers().size(), 2u) << "the list's stack starts at its root";
+        harness.advance(0.51);
+        EXPECT_EQ(asked("scrollToMessage"), std::vector<std::string>{"scrollToMessage 0"});
+    }
+
+    // Message numbers the conversation does not hold scroll nowhere.
+    storeConversation("five", 10, "+15550188", "", 5);
+    for (const std::string query : {"messageNum=5", "messageNum=-2"}) {
+        padScreens->log.clear();
+        EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=five&" + query));
+        harness.advance(1);
+        EXPECT_EQ(asked("makeConversationScreen").size(), 1u) << query;
+        EXPECT_TRUE(asked("scrollToMessage").empty()) << query;
+    }
+    padScreens->log.clear();
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=five&messageNum=4"));
+    harness.advance(1);
+    EXPECT_EQ(asked("scrollToMessage"), std::vector<std::string>{"scrollToMessage 4"});
+
+    padScreens->log.clear();
+    focused.clear();
+    const auto before = app->viewControllerForIndex(1)->navigationController()->viewControllers().size();
+    EXPECT_FALSE(app->applicationOpenURL("hxconnect://reply?conversationID=nowhere&messageText=hi"));
+    harness.advance(1);
+    EXPECT_TRUE(asked("makeConversationScreen").empty());
+    EXPECT_TRUE(focused.empty());
+    EXPECT_EQ(app->viewControllerForIndex(1)->navigationController()->viewControllers().size(), before);
 }
 
 TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
@@ -1063,11 +1179,20 @@ TEST_F(ShellEntry, ShortcutsAndUserActivities) {
 
     // A search result switches to its account, even the current one, and opens the message.
     app->shell().clear();
+    // The result's account keeps its store across the switch.
+    app->logout();
+    app->selectAccountForUserName("bob@example.test");
+    harness.settle();
+    storeConversation("c9", 4, "+15550188", "Ann\u00A0(mobile)", 6);
+    padScreens->log.clear();
     EXPECT_TRUE(app->continueUserActivity(
         services::kSearchableItemActionType,
         Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4.bob%40example.test"}}));
     EXPECT_EQ(app->account()->username(), "bob@example.test");
-    EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID c9|(nil)|4"});
+    EXPECT_EQ(asked("makeConversationScreen"), std::vector<std::string>{"makeConversationScreen c9|Ann|3"});
+    harness.advance(0.51);
+    EXPECT_EQ(asked("scrollToMessage"), std::vector<std::string>{"scrollToMessage 4"});
+    EXPECT_TRUE(focused.empty());
     EXPECT_FALSE(app->continueUserActivity(services::kSearchableItemActionType,
                                            Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4"}}));
     EXPECT_FALSE(app->continueUserActivity("com.hxconnect.activity_other", {}));
@@ -1096,18 +1221,27 @@ TEST_F(ShellEntry, PendingActivitiesKeepTheirTextsWhole) {
         app->lockShown = true;
         EXPECT_TRUE(app->continueUserActivity("com.hxconnect.activity_reply",
                                               Dictionary{{"conversationID", "c" + text}, {"messageText", text}}));
+        storeConversation("c" + text);
+        focused.clear();
+        padScreens->log.clear();
         app->lockShown = false;
         app->reprocessURL();
-        EXPECT_EQ(asked("openConversationWithID"),
-                  std::vector<std::string>{"openConversationWithID c" + text + "|" + text + "|-1"});
+        EXPECT_EQ(asked("makeConversationScreen"), std::vector<std::string>{"makeConversationScreen c" + text + "||1"});
+        harness.advance(0.31);
+        EXPECT_EQ(focusedReplies(), std::vector<std::string>{text});
     }
     app->shell().clear();
     app->lockShown = true;
     EXPECT_TRUE(app->continueUserActivity("com.hxconnect.activity_reply",
                                           Dictionary{{"conversationID", "c&d=e"}, {"messageText", "a=b&c=d"}}));
+    storeConversation("c&d=e");
+    focused.clear();
+    padScreens->log.clear();
     app->lockShown = false;
     app->reprocessURL();
-    EXPECT_EQ(asked("openConversationWithID"), std::vector<std::string>{"openConversationWithID c&d=e|a=b&c=d|-1"});
+    EXPECT_EQ(asked("makeConversationScreen"), std::vector<std::string>{"makeConversationScreen c&d=e||1"});
+    harness.advance(0.31);
+    EXPECT_EQ(focusedReplies(), std::vector<std::string>{"a=b&c=d"});
 }
 
 TEST_F(ShellEntry, NotificationResponsesWithoutARequestAreAnsweredAtOnce) {

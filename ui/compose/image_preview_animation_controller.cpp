@@ -75,7 +75,7 @@ ImagePreview_Transitions::animationControllerForDismissed(toolkit::ViewControlle
 
 std::shared_ptr<toolkit::NavigationController>
 hxImagePreviewNavigation(std::shared_ptr<toolkit::ViewController> preview,
-                         const std::shared_ptr<ImagePreview_Transitions>& transitions) {
+                         const std::shared_ptr<toolkit::TransitioningDelegate>& transitions) {
     auto nav = std::make_shared<toolkit::NavigationController>(std::move(preview));
     auto& bar = nav->navigationBar();
     bar.setTranslucent(true);

@@ -61,4 +61,4 @@ private:
 // transitions (which the caller keeps: the controller holds its transitioning delegate weakly).
 std::shared_ptr<toolkit::NavigationController>
 hxImagePreviewNavigation(std::shared_ptr<toolkit::ViewController> preview,
-                         const std::shared_ptr<ImagePreview_Transitions>& transitions);
+                         const std::shared_ptr<toolkit::TransitioningDelegate>& transitions);

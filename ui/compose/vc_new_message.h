@@ -33,7 +33,8 @@ class VC_NewMessage : public toolkit::ViewController,
                       public toolkit::TableViewDelegate,
                       public system_screens::ImagePickerControllerDelegate,
                       public toolkit::DropInteractionDelegate,
-                      public services::UserActivityDelegate {
+                      public services::UserActivityDelegate,
+                      public HXPictureAttacher {
 public:
     static constexpr size_t kMaxRecipients = 20;
     // Longest animated GIF that may be attached (inclusive).
@@ -164,6 +165,10 @@ public:
     void authorizeAndShowLibraryImagePicker();
     void authorizeAndShowCamera();
     void showImagePickerForSourceType(system_screens::ImagePickerSourceType type);
+    // As the pictures' sources reach the screen.
+    void attachClipboardPicture() override { addImageFromPasteboard(); }
+    void showPicker(system_screens::ImagePickerSourceType type) override { showImagePickerForSourceType(type); }
+    void presentPictureAlert(const HXAlert& alert) override;
     void imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
                                                const system_screens::ImagePickerInfo& info) override;
     void imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) override;

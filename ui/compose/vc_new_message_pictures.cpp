@@ -19,19 +19,6 @@
 
 using foundation::localizedString;
 
-namespace {
-
-// The permission alert: "Cancel", and "Settings" (preferred), which opens the app's settings.
-graphics::ImagePtr thumbnailOf(const HXMMSImage& picture) {
-    const graphics::ImagePtr still = picture.animated ? picture.animated->posterImage() : picture.still;
-    if (!still) return nullptr;
-    auto cropped =
-        graphics::imageCroppedToFitSize(still, {VC_NewMessage::kThumbnailSide, VC_NewMessage::kThumbnailSide});
-    return cropped ? graphics::makeRoundedImageWithRadius(cropped, 4.0f) : nullptr;
-}
-
-}  // namespace
-
 void VC_NewMessage::presentImageTooLarge(HXComposeRole& compose) { compose.presentAlert(hxImageTooLargeAlert()); }
 
 bool VC_NewMessage::addPicture(HXMMSImage picture) {
@@ -57,18 +44,9 @@ void VC_NewMessage::updateImagePreviews() {
 
     std::vector<toolkit::BarButtonItemPtr> items{toolkit::BarButtonItem::withCustomView(camera)};
     const size_t count = images_.size();
-    for (size_t i = 0; i < count; ++i) {
-        auto item = toolkit::BarButtonItem::withImage(thumbnailOf(images_[i]), toolkit::BarButtonStyle::Plain,
-                                                      [this](toolkit::BarButtonItem& tapped) { removeImage(tapped); });
-        if (item->image) item->image = item->image->withRenderingMode(graphics::RenderingMode::alwaysOriginal);
-        const std::string position =
-            count >= 2 ? foundation::format(localizedString(" (%lu of %lu)"), static_cast<unsigned long>(i + 1),
-                                            static_cast<unsigned long>(count))
-                       : std::string();
-        item->accessibilityLabel = foundation::format(localizedString("Image Attachment%@"), position);
-        item->accessibilityHint = localizedString("Tap to remove");
-        items.push_back(item);
-    }
+    for (size_t i = 0; i < count; ++i)
+        items.push_back(
+            hxPictureItem(images_[i], i, count, [this](toolkit::BarButtonItem& tapped) { removeImage(tapped); }));
     items.push_back(toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::FlexibleSpace));
     pictureBar_ = std::make_shared<toolkit::Toolbar>();
     pictureBar_->setItems(std::move(items));
@@ -91,43 +69,11 @@ void VC_NewMessage::removeImage(const toolkit::BarButtonItem& item) {
 }
 
 void VC_NewMessage::cameraButtonPressed() {
-    const bool camera =
-        system_screens::ImagePickerController::isSourceTypeAvailable(system_screens::ImagePickerSourceType::Camera);
-    auto& pasteboard = toolkit::Pasteboard::general();
-    if (!camera && !pasteboard.hasImages()) {
+    auto sheet = hxPictureSourceSheet(as<HXPictureAttacher>());
+    if (!sheet) {
         authorizeAndShowLibraryImagePicker();
         return;
     }
-    auto sheet = toolkit::AlertController::make(std::nullopt, std::nullopt, toolkit::AlertControllerStyle::ActionSheet);
-    (void)sheet->addAction(toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
-    auto withIcon = [](toolkit::AlertActionPtr action, const char* symbol, const char* fallback) {
-        auto icon = graphics::systemImageNamed(symbol);
-        if (!icon) icon = graphics::imageNamed(fallback);
-        if (icon) action->image = icon->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
-        return action;
-    };
-    auto weak = weakSelf<VC_NewMessage>();
-    if (pasteboard.hasImages())
-        (void)sheet->addAction(
-            withIcon(toolkit::AlertAction::make(localizedString("Clipboard Image"), toolkit::AlertActionStyle::Default,
-                                                [weak](toolkit::AlertAction&) {
-                                                    if (auto s = weak.lock()) s->addImageFromPasteboard();
-                                                }),
-                     "doc.on.clipboard", "action_clipboard"));
-    if (camera)
-        (void)sheet->addAction(
-            withIcon(toolkit::AlertAction::make(localizedString("Take Photo\u2026"), toolkit::AlertActionStyle::Default,
-                                                [weak](toolkit::AlertAction&) {
-                                                    if (auto s = weak.lock()) s->authorizeAndShowCamera();
-                                                }),
-                     "camera", "action_camera"));
-    (void)sheet->addAction(withIcon(toolkit::AlertAction::make(localizedString("Choose from Library\u2026"),
-                                                               toolkit::AlertActionStyle::Default,
-                                                               [weak](toolkit::AlertAction&) {
-                                                                   if (auto s = weak.lock())
-                                                                       s->authorizeAndShowLibraryImagePicker();
-                                                               }),
-                                    "photo.on.rectangle", "action_library"));
     if (auto* popover = sheet->popoverPresentationController(); popover && pictureBar_) {
         popover->permittedArrowDirections = toolkit::kArrowDown;
         popover->sourceView = pictureBar_;
@@ -136,51 +82,12 @@ void VC_NewMessage::cameraButtonPressed() {
     present(sheet, true);
 }
 
-void VC_NewMessage::authorizeAndShowCamera() {
-    using services::CaptureAuthorizationStatus;
-    switch (services::CaptureDevice::authorizationStatus()) {
-        case CaptureAuthorizationStatus::NotDetermined:
-            services::CaptureDevice::requestAccess([weak = weakSelf<VC_NewMessage>()](bool granted) {
-                if (!granted) return;
-                dispatch::Queue::main()->async([weak] {
-                    if (auto self = weak.lock())
-                        self->showImagePickerForSourceType(system_screens::ImagePickerSourceType::Camera);
-                });
-            });
-            break;
-        case CaptureAuthorizationStatus::Denied:
-            if (auto compose = roles_.compose.lock())
-                compose->presentAlert(hxPermissionAlert(
-                    localizedString("Unable to access the Camera"),
-                    localizedString("To enable access, go to Settings > Privacy > Camera and turn on Camera access for "
-                                    "HX Connect.")));
-            break;
-        default:
-            showImagePickerForSourceType(system_screens::ImagePickerSourceType::Camera);
-    }
-}
+void VC_NewMessage::authorizeAndShowCamera() { hxAuthorizeCamera(as<HXPictureAttacher>()); }
 
-void VC_NewMessage::authorizeAndShowLibraryImagePicker() {
-    using services::PhotoAuthorizationStatus;
-    switch (services::PhotoLibrary::authorizationStatus()) {
-        case PhotoAuthorizationStatus::NotDetermined:
-            services::PhotoLibrary::requestAuthorization(
-                [weak = weakSelf<VC_NewMessage>()](PhotoAuthorizationStatus answer) {
-                    // A restricted library is one the user cannot open: only a granted answer opens it.
-                    if (answer != PhotoAuthorizationStatus::Authorized && answer != PhotoAuthorizationStatus::Limited)
-                        return;
-                    dispatch::Queue::main()->async([weak] {
-                        if (auto self = weak.lock())
-                            self->showImagePickerForSourceType(system_screens::ImagePickerSourceType::PhotoLibrary);
-                    });
-                });
-            break;
-        case PhotoAuthorizationStatus::Denied:
-            if (auto compose = roles_.compose.lock()) compose->presentAlert(hxPhotoLibraryDeniedAlert());
-            break;
-        default:
-            showImagePickerForSourceType(system_screens::ImagePickerSourceType::PhotoLibrary);
-    }
+void VC_NewMessage::authorizeAndShowLibraryImagePicker() { hxAuthorizeLibrary(as<HXPictureAttacher>()); }
+
+void VC_NewMessage::presentPictureAlert(const HXAlert& alert) {
+    if (auto compose = roles_.compose.lock()) compose->presentAlert(alert);
 }
 
 void VC_NewMessage::showImagePickerForSourceType(system_screens::ImagePickerSourceType type) {
@@ -197,25 +104,13 @@ void VC_NewMessage::showImagePickerForSourceType(system_screens::ImagePickerSour
 
 void VC_NewMessage::imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
                                                           const system_screens::ImagePickerInfo& info) {
-    if (info.referenceURL) {
-        auto asset = services::PhotoLibrary::imageDataForAssetURL(*info.referenceURL);
-        if (asset.ok()) {
-            HXMMSImage picture;
-            if (asset.value().typeIdentifier == kGIFType) {
-                picture.animated = graphics::HXCAnimatedImage::animatedImageWithGIFData(asset.value().bytes);
-                // Too large: the alert, and the picker stays open for another choice.
-                if (hxPictureTooLarge(picture)) {
-                    if (auto compose = roles_.compose.lock()) presentImageTooLarge(*compose);
-                    return;
-                }
-            } else if (auto still = graphics::Image::fromEncoded(asset.value().bytes); still.ok()) {
-                picture.still = still.value();
-            }
-            if (picture.animated || picture.still) addPicture(std::move(picture));
-        }
-    } else if (info.originalImage) {
-        addPicture(HXMMSImage{nullptr, info.originalImage});
+    auto picked = hxPictureFromPicker(info);
+    if (picked.tooLarge) {
+        // Too large: the alert, and the picker stays open for another choice.
+        if (auto compose = roles_.compose.lock()) presentImageTooLarge(*compose);
+        return;
     }
+    if (picked.picture) addPicture(std::move(*picked.picture));
     dismissPicker(picker);
     updateImagePreviews();
 }

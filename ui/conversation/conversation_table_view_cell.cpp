@@ -45,6 +45,14 @@ std::string hxReducedNumber(const std::string& match) {
     return out;
 }
 
+HXBubbleText hxBubbleText(const std::string& message) {
+    // The language is told from the first 100 characters.
+    const std::string head = message.substr(0, foundation::utf8Offset(message, 100));
+    if (auto language = foundation::bestStringLanguage(head); language && foundation::isRightToLeftLanguage(*language))
+        return {"\u202E" + foundation::replaceAll(message, "\n", "\n\u202E"), true};
+    return {message, false};
+}
+
 ConversationTableViewCell::ConversationTableViewCell()
     : toolkit::TableViewCell(toolkit::TableViewCellStyle::Default, kConversationCellIdentifier) {
     messageView_ = std::make_shared<toolkit::TextView>();

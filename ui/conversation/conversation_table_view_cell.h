@@ -28,6 +28,15 @@ std::vector<HXNumberMatch> hxPhoneNumberMatches(const std::string& text);
 // A matched number as it is dialled: its digits, "*", "#" and a "+".
 std::string hxReducedNumber(const std::string& match);
 
+// A message text as its bubble shows it: a text whose first 100 characters read as a language
+// written right to left is aligned right and each of its lines starts with the right-to-left
+// override (U+202E); any other text is shown as it is, aligned left.
+struct HXBubbleText {
+    std::string text;
+    bool rightToLeft = false;
+};
+HXBubbleText hxBubbleText(const std::string& message);
+
 class ConversationTableViewCell : public toolkit::TableViewCell {
 public:
     ConversationTableViewCell();

@@ -19,6 +19,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/presentation.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/traits.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 
@@ -112,6 +113,7 @@ void VC_Conversation::viewDidLoad() {
     tableView_->alwaysBounceVertical = false;
     tableView_->setEstimatedRowHeight(0);
     tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
+    if (conversationType() == 1 && !isPeeking()) addDoubleTapRecognizer();
     installAttachmentGestures();
     if (conversationType() == 1)
         root->addInteraction(
@@ -130,14 +132,9 @@ void VC_Conversation::viewWillAppear(bool animated) {
     HXConversationScreen::viewWillAppear(animated);
     restorePagingOffset();
     installRefreshControlIfNeeded();
-    if (!isPeeking() && !navigationItem().rightBarButtonItem()) {
-        auto weak = weakSelf<VC_Conversation>();
-        auto more = toolkit::BarButtonItem::withImage(graphics::systemImageNamed("ellipsis"),
-                                                      toolkit::BarButtonStyle::Done, [weak](toolkit::BarButtonItem&) {
-                                                          if (auto self = weak.lock()) self->showActions();
-                                                      });
-        more->accessibilityLabel = localizedString("Conversation actions");
-        navigationItem().setRightBarButtonItem(more);
+    if (!isPeeking()) {
+        installActionsButton();
+        installCallLongPress();
     }
     addFooterView();
     reloadTable();
@@ -146,9 +143,12 @@ void VC_Conversation::viewWillAppear(bool animated) {
     if (!isPeeking() && conversation_ && !conversation_->isRead())
         foundation::NotificationCenter::defaultCenter().post(
             "kSMSActiveConversationMessageReceived", std::make_shared<std::string>(conversation_->conversationID()));
-    if (conversationType() == 1 && !isPeeking()) makeReplyActivityCurrent();
-    if (isPeeking()) tableView_->accessibility().elementsHidden = true;
     layoutTable();
+    if (inputToolbar_) {
+        placeReplyBar();
+        makeReplyActivityCurrent();
+    }
+    if (isPeeking()) tableView_->accessibility().elementsHidden = true;
     addObservers();
 }
 
@@ -161,6 +161,12 @@ void VC_Conversation::viewDidAppear(bool animated) {
             });
         updateTitle();
     }
+    if (inputToolbar_) {
+        // The reply bar covers the bottom: only the top is inset.
+        const double top = tableView_->contentInset().top;
+        tableView_->setContentInset({top, 0, 0, 0});
+        tableView_->scrollIndicatorInsets = {top, 0, 0, 0};
+    }
     scrollToBottomWithAnimation(false);
 }
 
@@ -171,6 +177,7 @@ void VC_Conversation::viewWillDisappear(bool animated) {
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();
+    removeCallLongPress();
 }
 
 void VC_Conversation::viewDidDisappear(bool animated) {
@@ -182,8 +189,10 @@ void VC_Conversation::viewDidDisappear(bool animated) {
           "UIApplicationDidEnterBackgroundNotification", "kSMSReplySendingProgressNotification", kFocusReply})
         center.removeObserver(this, name);
     HXConversationScreen::viewDidDisappear(animated);
+    if (inputToolbar_ && inputToolbar_->textView()->isFirstResponder())
+        inputToolbar_->textView()->resignFirstResponder();
     resetDateFormatters();
-    navigationItem().titleView = nullptr;
+    navigationItem().setTitleView(nullptr);
     if (auto& activity = replyActivityStore()) {
         activity->invalidate();
         activity.reset();
@@ -201,6 +210,10 @@ void VC_Conversation::fontsUpdated() {
     graphics::HXCFont::clearFontCache();
     didReceiveMemoryWarning();
     reloadTable();
+    if (inputToolbar_) {
+        if (auto font = graphics::HXCFont::HXCFontForType(5)) inputToolbar_->textView()->setFont(*font);
+        remeasureReply();
+    }
     if (contactName_)
         if (auto font = graphics::HXCFont::HXCFontForType(4))
             contactName_->setFont(graphics::Font::system(font->pointSize(), contactName_->font().weight()));
@@ -223,6 +236,7 @@ void VC_Conversation::addObservers() {
             if (auto self = weak.lock()) self->olderMessageReceived();
         });
     });
+    if (inputToolbar_) addKeyboardObservers();
     observeConversation();
 }
 
@@ -233,6 +247,8 @@ void VC_Conversation::removeObservers() {
     center.removeObserver(this, kContactsCacheUpdated);
     center.removeObserver(tableView_.get(), kMessageReloadingComplete);
     center.removeObserver(this, kOlderMessagesLoaded);
+    center.removeObserver(this, toolkit::kKeyboardWillChangeFrameNotification);
+    center.removeObserver(this, toolkit::kKeyboardDidChangeFrameNotification);
     stopObservingConversation();
 }
 
@@ -284,6 +300,8 @@ void VC_Conversation::conversationChanged(const std::string& key) {
         updateTitle();
         updateContactInfo();
     }
+    if (menuBuilt_ && (key == "isArchived" || key == "isSenderBlocked" || key == "isSpam" || key == "note"))
+        if (auto more = navigationItem().rightBarButtonItem()) more->menu = actionsMenu();
 }
 
 void VC_Conversation::updateTitle() {
@@ -301,7 +319,7 @@ void VC_Conversation::updateTitle() {
         button->setContentEdgeInsets({1, 0, 1, 0});
         button->addAction([tapped = std::move(tapped)](toolkit::Control&, const toolkit::Event*) { tapped(); },
                           toolkit::kTouchUpInside);
-        navigationItem().titleView = button;
+        navigationItem().setTitleView(button);
     };
     auto weak = weakSelf<VC_Conversation>();
     if (isGroup()) {
@@ -336,7 +354,8 @@ void VC_Conversation::updateTitle() {
             }
         }
         makeTitleButton([weak] {
-            if (auto self = weak.lock()) self->updateContactInfo();
+            auto self = weak.lock();
+            if (self) self->openContact(self->navigationItem().titleView.get());
         });
     }
     if (title().empty()) navigationItem().setBackButtonTitle(conversation_->formattedNumber());
@@ -350,7 +369,9 @@ std::string VC_Conversation::nameWithoutLabel(const std::string& abName) {
 
 void VC_Conversation::openReply(const foundation::Notification& notification) {
     foundation::NotificationCenter::defaultCenter().removeObserver(this, kFocusReply);
-    if (const auto& text = notification.userInfo.get("messageText"); text.isString()) replyText_ = text.asString();
+    if (inputToolbar_ && !inputToolbar_->textView()->isFirstResponder())
+        inputToolbar_->textView()->becomeFirstResponder();
+    if (const auto& text = notification.userInfo.get("messageText"); text.isString()) setReplyText(text.asString());
 }
 
 std::vector<toolkit::KeyCommand> VC_Conversation::keyCommands() const { return {kSendCommand}; }
@@ -377,16 +398,21 @@ void VC_Conversation::userActivityWillSave(services::UserActivity& activity) {
         auto r = self->role();
         auto account = r ? r->account() : nullptr;
         const std::string id = self->conversation_->conversationID();
-        if (self->replyText_.empty() || id.empty() || !account || account->username().empty()) return;
+        const std::string text = self->replyText();
+        if (text.empty() || id.empty() || !account || account->username().empty()) return;
         if (auto& current = replyActivityStore())
-            current->userInfo = foundation::Dictionary{
-                {"messageText", self->replyText_}, {"conversationID", id}, {"account", account->username()}};
+            current->userInfo =
+                foundation::Dictionary{{"messageText", text}, {"conversationID", id}, {"account", account->username()}};
     });
 }
 
 void VC_Conversation::userActivityWasContinued(services::UserActivity& activity) {
     (void)activity;
     dispatch::Queue::main()->async([weak = weakSelf<VC_Conversation>()] {
-        if (auto self = weak.lock()) self->replyText_.clear();
+        auto self = weak.lock();
+        if (!self) return;
+        self->setReplyText("");
+        if (self->inputToolbar_ && self->inputToolbar_->textView()->isFirstResponder())
+            self->inputToolbar_->textView()->resignFirstResponder();
     });
 }

@@ -20,18 +20,32 @@
 #include "platform/services/audio_player.h"
 #include "platform/services/user_activity.h"
 #include "platform/system_screens/activity_view_controller.h"
+#include "platform/system_screens/contact_picker.h"
+#include "platform/system_screens/image_picker.h"
 #include "platform/toolkit/drag_drop.h"
+#include "platform/toolkit/menu.h"
+#include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
 #include "ui/conversation/conversation_attachment.h"
+#include "ui/widgets/conversation_action_items.h"
+#include "ui/widgets/hxc_input_toolbar.h"
+#include "ui/widgets/mms_pictures.h"
 
 namespace toolkit {
+class AnimatedTransitioning;
 class ActivityIndicatorView;
 class Button;
+class GestureRecognizer;
+class LongPressGestureRecognizer;
+class NavigationController;
+class TapGestureRecognizer;
+class TransitioningDelegate;
 class ImageView;
 class Label;
 class ProgressView;
 class RefreshControl;
 class Slider;
+class Toolbar;
 }  // namespace toolkit
 class ConversationTableViewCell;
 
@@ -40,7 +54,10 @@ class VC_Conversation : public HXConversationScreen,
                         public toolkit::TableViewDelegate,
                         public HXRowsObserver,
                         public toolkit::DropInteractionDelegate,
-                        public services::UserActivityDelegate {
+                        public services::UserActivityDelegate,
+                        public HXCInputToolbarDelegate,
+                        public system_screens::ImagePickerControllerDelegate,
+                        public HXPictureAttacher {
 public:
     struct Roles {
         std::weak_ptr<HXConversationRole> conversation;
@@ -201,10 +218,10 @@ public:
 
     // ---- attachment taps, menus and sharing (vc_conversation_taps.cpp)
     static constexpr double kReloadPressSeconds = 2.0;
-    // The table's tap (open), double tap (reply) and two-second press (fetch again).
+    // The table's tap (open, once the double tap that replies has failed) and two-second press
+    // (fetch again).
     void installAttachmentGestures();
     void handleTap(toolkit::Point inTable);
-    void handleDoubleTap();
     void handleLongTap(toolkit::Point inTable);
     void showAVPlayerForLocalMediaAtPath(const std::string& path);
     toolkit::ContextMenuConfigurationPtr
@@ -214,8 +231,6 @@ public:
     // The picture being shared from a menu (its bytes and type), as the share sheet asks for it.
     static system_screens::ActivityItem shareItem();
     static std::optional<system_screens::LinkMetadata> shareLinkMetadata();
-    // The last tap or menu point in the table, where a picture's preview grows from.
-    static toolkit::Point lastTapPoint();
     // The attachment ids whose download this screen waits for to open the player.
     const std::vector<std::string>& awaitedMedia() const { return awaitedMedia_; }
     // Leaving the screen: no player opens for a download that comes later.
@@ -231,10 +246,36 @@ public:
     static Counter counterFor(size_t length, long lines);
     void sendReply(const std::string& text);
     void sendMessageKeystroke();
-    // The reply's text (empty while the screen has no reply bar).
-    std::string replyText() const { return replyText_; }
-    void setReplyText(std::string text) { replyText_ = std::move(text); }
+    // The reply's text: the reply bar's (kept here while the screen has no reply bar).
+    std::string replyText() const;
+    void setReplyText(std::string text);
     bool isSendingReply() const { return sendingReply_; }
+
+    // ---- the reply bar (text conversations): its delegate, pictures and layout
+    HXCInputToolbar* inputToolbar() const { return inputToolbar_.get(); }
+    // The strip of picked pictures above the keyboard (none without pictures).
+    const std::shared_ptr<toolkit::Toolbar>& imagePreviewStrip() const { return imageStrip_; }
+    // The counter's colour as drawn in the info label.
+    static toolkit::Color counterColour(Counter::Colour colour);
+    void inputToolbarButtonPressed(HXCInputToolbar& toolbar, const std::string& text) override;
+    void inputToolbarCameraButtonPressed(HXCInputToolbar& toolbar, toolkit::Button& button) override;
+    void inputToolbarHeightChanged(HXCInputToolbar& toolbar, double height) override;
+    bool inputToolbarTextViewShouldChangeTextInRange(HXCInputToolbar& toolbar, toolkit::Range range,
+                                                     const std::string& replacementText) override;
+    void inputToolbarTextViewDidChange(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
+    void inputToolbarTextViewDidBeginEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
+    void inputToolbarTextViewDidEndEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
+    void authorizeAndShowCamera();
+    void authorizeAndShowLibraryImagePicker();
+    void showImagePickerForSourceType(system_screens::ImagePickerSourceType type);
+    void attachClipboardPicture() override { addImageFromPasteBoard(); }
+    void showPicker(system_screens::ImagePickerSourceType type) override { showImagePickerForSourceType(type); }
+    void presentPictureAlert(const HXAlert& alert) override;
+    void imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
+                                               const system_screens::ImagePickerInfo& info) override;
+    void imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) override;
+    void removeImage(const toolkit::BarButtonItem& item);
+    void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
 
     // ---- actions and contacts
     void updateContactInfo();
@@ -248,6 +289,60 @@ public:
     static std::string callURLForNumber(const std::string& number, bool skipDialpad, const std::string& methodName);
     // The label of a number the add button adds to the device's contacts.
     static std::string phoneLabelFor(int64_t type, const std::string& lastMessageText);
+
+    // ---- contact cards, copying the number, the bar's actions, the preview's actions, dragging a
+    // picture out and the double tap (vc_conversation_actions.cpp)
+    // The contact "AB" adds: the service's name split at its first space into given and family
+    // name (a name that is the number itself is left out), the one number with its label; none
+    // when the number is not a phone number.
+    static std::optional<services::Contact> newDeviceContact(const std::string& sender, const std::string& phoneNumber,
+                                                             int64_t type, const std::string& lastMessageText);
+    // The name of the call method a card's "Call" uses with "skipDialpad" on: the account's call
+    // method of its forwarding phone, the pseudo methods by their fixed names.
+    static std::string callMethodNameFor(const std::string& localizedName);
+    std::string currentCallMethodName() const;
+    bool canBecomeFirstResponder() const override { return true; }
+    void addNumberCopyGestureRecognizer();
+    void showNumberCopy();
+    // The device's card of the conversation's contact (sender: the title button, else the picture).
+    void openContact(const toolkit::View* sender);
+    void dismissContactsViewController();
+    bool shouldPerformDefaultActionForContactProperty(system_screens::ContactViewController& card,
+                                                      const system_screens::ContactProperty& property);
+    void didCompleteWithContact(system_screens::ContactViewController& card,
+                                const std::optional<services::Contact>& contact);
+    // The card the screen presented or pushed last (none once it went).
+    std::shared_ptr<system_screens::ContactViewController> contactCard() const { return contactCard_.lock(); }
+    // The navigation bar's actions button: a menu from 14 on, the options popover before.
+    void installActionsButton();
+    toolkit::MenuPtr actionsMenu();
+    std::vector<toolkit::PreviewAction> previewActionItems() const override;
+    // The 0.7 s press on the navigation bar that calls the number.
+    void installCallLongPress();
+    void removeCallLongPress();
+    // The double tap on the table opens the reply; a single tap on the table waits for it to fail.
+    void addDoubleTapRecognizer();
+    void handleDoubleTap(toolkit::GestureRecognizer& recognizer);
+    const std::shared_ptr<toolkit::TapGestureRecognizer>& doubleTapRecognizer() const { return doubleTap_; }
+    // Dragging a picture out of its bubble: the items for a touch at a point of the table.
+    std::vector<toolkit::DragItemPtr> dragItemsAt(toolkit::Point inTable, const toolkit::DragSession* adding);
+    // Made for a cell of a picture or a video.
+    std::shared_ptr<toolkit::DragInteraction> makeDragInteraction();
+    // The last tapped point in the table (shared by the conversation screens); the zoom of the
+    // picture preview starts there.
+    static void rememberTapPoint(toolkit::Point inTable);
+    static toolkit::Point lastTapPoint();
+    // The transition of the picture preview: given the controller presented or dismissed, an
+    // animator for a navigation controller whose first controller is the picture preview, none
+    // for any other (the standard transition). The preview's animator is made by maker, when one is
+    // set (tests), else it is the preview's own spring (ImagePreview_AnimationController).
+    using PreviewTransitionMaker =
+        std::function<std::shared_ptr<toolkit::AnimatedTransitioning>(bool presenting, toolkit::Point sourcePoint)>;
+    static void setPreviewTransitionMaker(PreviewTransitionMaker maker);
+    std::shared_ptr<toolkit::AnimatedTransitioning> previewTransition(toolkit::ViewController& controller,
+                                                                      bool presenting);
+    // What presentations of the preview take as their transitioning delegate.
+    std::shared_ptr<toolkit::TransitioningDelegate> previewTransitioningDelegate();
 
 private:
     std::shared_ptr<HXConversationRole> role() const { return roles_.conversation.lock(); }
@@ -269,6 +364,13 @@ private:
     void makeReplyActivityCurrent();
     void installRefreshControlIfNeeded();
     void layoutTable();
+    // The reply bar made under the table (text conversations), and put at the view's bottom.
+    void addReplyBar();
+    void placeReplyBar();
+    void addKeyboardObservers();
+    // The field measured again: its text cleared and set back under the current line limit.
+    void remeasureReply();
+    double parentBottomInset() const;
 
     Roles roles_;
     GroupDetailsMaker groupDetails_;
@@ -297,6 +399,25 @@ private:
     size_t sendingImages_ = 0;
     bool addContactHidden_ = false;
     bool contactImageIsButton_ = false;
+    std::shared_ptr<HXCInputToolbar> inputToolbar_;
+    std::shared_ptr<toolkit::Toolbar> imageStrip_;
+
+    // ---- contact cards, gestures and dragging (vc_conversation_actions.cpp)
+    class ActionDelegates;
+    std::shared_ptr<ActionDelegates> actionDelegates();
+    // What the action codes do from the bar's menu (menu; but editing the note) or the preview.
+    HXConversationActionSource actionSource(bool menu) const;
+    // Sets the card up; an unknown contact's card is presented, a known one's pushed on the phone
+    // (none returned) or handed back in a popover's navigation controller for the caller to show.
+    std::shared_ptr<toolkit::NavigationController>
+    presentContactCard(const std::shared_ptr<system_screens::ContactViewController>& card, bool unknown);
+    void openURLForNumber(const std::string& number);
+    std::shared_ptr<ActionDelegates> actionDelegates_;
+    std::weak_ptr<system_screens::ContactViewController> contactCard_;
+    std::shared_ptr<toolkit::LongPressGestureRecognizer> numberCopyPress_;
+    std::shared_ptr<toolkit::LongPressGestureRecognizer> callPress_;
+    std::shared_ptr<toolkit::TapGestureRecognizer> doubleTap_;
+    bool menuBuilt_ = false;
 
     // ---- voicemail and recording playback
     void setPlayButtonImage();

@@ -2,24 +2,35 @@
 // contacts, the actions popover, the call by a long press on the navigation bar, the note editor,
 // and the URL a contact card's "Call" opens.
 #include <algorithm>
+#include <any>
 
 #include "model/account.h"
 #include "model/cache.h"
 #include "model/phone_extensions.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/graphics/color.h"
 #include "platform/graphics/image_operations.h"
+#include "platform/graphics/named_images.h"
 #include "platform/services/contacts.h"
 #include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/gesture_recognizer.h"
+#include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
+#include "platform/toolkit/traits.h"
+#include "platform/toolkit/window.h"
+#include "ui/compose/image_preview_animation_controller.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/conversation/vc_note_edit.h"
 #include "ui/widgets/call_url.h"
+#include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/default_contact_image.h"
 
 namespace {
@@ -28,6 +39,9 @@ using foundation::localizedString;
 
 // Call item types whose last text may end in " - " and a phone label.
 constexpr int64_t kCallTypesWithLabelMask = 0x3B193;
+// The presses on the name (copy) and on the navigation bar (call), and the bar's end that calls.
+constexpr double kPressDuration = 0.7;
+constexpr double kCallPressWidth = 50;
 
 }  // namespace
 
@@ -57,9 +71,15 @@ void VC_Conversation::updateContactInfo() {
         contactImage_->setImage(defaultContactImage());
     } else if (!title().empty()) {
         contactName_->setText(foundation::format("%@\n%@", title(), formatted));
+        addNumberCopyGestureRecognizer();
         const std::string id = r ? r->recordIDForNumber(formatted) : std::string();
         if (!id.empty() && !contactImageIsButton_) {
             contactImageIsButton_ = true;
+            contactImage_->addGestureRecognizer(std::make_shared<toolkit::TapGestureRecognizer>(
+                [weak = weakSelf<VC_Conversation>()](toolkit::GestureRecognizer& tap) {
+                    auto self = weak.lock();
+                    if (self && tap.state() == toolkit::GestureState::Ended) self->openContact(tap.view());
+                }));
             contactImage_->setUserInteractionEnabled(true);
             contactImage_->accessibility().isElement = true;
             contactImage_->accessibility().label = localizedString("Contact Image");
@@ -80,6 +100,7 @@ void VC_Conversation::updateContactInfo() {
     } else {
         contactName_->setText(formatted);
         contactImage_->setImage(defaultContactImage());
+        addNumberCopyGestureRecognizer();
     }
     if (!addContactHidden_ && addContact_) {
         const bool unnamed = conversation_->phoneNumber() == conversation_->sender();
@@ -105,7 +126,7 @@ void VC_Conversation::showActions() {
 }
 
 void VC_Conversation::actionLongPress(toolkit::Point inBar, double barWidth) {
-    if (!conversation_ || inBar.x < barWidth - 50) return;
+    if (!conversation_ || inBar.x < barWidth - kCallPressWidth) return;
     const std::string number = conversation_->phoneNumber();
     if (number == "Unknown" || number == "Group Message") return;
     if (auto actions = roles_.conversations.lock()) actions->placeCallTo(number);
@@ -204,8 +225,503 @@ void VC_Conversation::addContactToSource(const std::string& source) {
         return;
     }
     if (source == "AB") {
-        // Adding to the device's contacts goes through its card for an unknown contact, a part of
-        // the device's contacts still to come; only the restriction's alert is shown here.
-        (void)r->isABAccessRestricted();
+        // A restricted device says so itself; a number that is no phone number offers nothing.
+        if (r->isABAccessRestricted()) return;
+        auto contact = newDeviceContact(sender, number, conversation_->type(), conversation_->lastMessageText());
+        if (!contact) return;
+        presentContactCard(system_screens::ContactViewController::forUnknownContact(std::move(*contact)), true);
     }
+}
+
+// ---- contact cards, copying the number, the bar's actions, the preview's actions, dragging a
+// picture out and the double tap
+
+namespace {
+
+foundation::UserDefaults& defaults() { return *foundation::UserDefaults::standardUserDefaults(); }
+
+// Shared by the conversation screens: where the table was tapped last.
+toolkit::Point& tapPoint() {
+    static toolkit::Point point;
+    return point;
+}
+
+VC_Conversation::PreviewTransitionMaker& previewTransitionMaker() {
+    static VC_Conversation::PreviewTransitionMaker maker;
+    return maker;
+}
+
+}  // namespace
+
+// The screen's delegates for the cards it shows, the drags out of its bubbles and the preview's
+// transitions; the screen owns them and they reach it weakly.
+class VC_Conversation::ActionDelegates : public system_screens::ContactViewControllerDelegate,
+                                         public toolkit::DragInteractionDelegate,
+                                         public toolkit::TransitioningDelegate {
+public:
+    explicit ActionDelegates(std::weak_ptr<VC_Conversation> screen) : screen_(std::move(screen)) {}
+
+    bool contactViewControllerShouldPerformDefaultActionForContactProperty(
+        system_screens::ContactViewController& card, const system_screens::ContactProperty& property) override {
+        auto screen = screen_.lock();
+        return screen ? screen->shouldPerformDefaultActionForContactProperty(card, property) : true;
+    }
+    void contactViewControllerDidCompleteWithContact(system_screens::ContactViewController& card,
+                                                     const std::optional<services::Contact>& contact) override {
+        if (auto screen = screen_.lock()) screen->didCompleteWithContact(card, contact);
+    }
+    std::vector<toolkit::DragItemPtr> itemsForBeginning(toolkit::DragInteraction& interaction,
+                                                        toolkit::DragSession& session) override {
+        return itemsFor(interaction, session, nullptr);
+    }
+    std::vector<toolkit::DragItemPtr> itemsForAddingTo(toolkit::DragInteraction& interaction,
+                                                       toolkit::DragSession& session, toolkit::Point) override {
+        return itemsFor(interaction, session, &session);
+    }
+    std::shared_ptr<toolkit::AnimatedTransitioning> animationControllerForPresented(toolkit::ViewController& presented,
+                                                                                    toolkit::ViewController&,
+                                                                                    toolkit::ViewController&) override {
+        auto screen = screen_.lock();
+        return screen ? screen->previewTransition(presented, true) : nullptr;
+    }
+    std::shared_ptr<toolkit::AnimatedTransitioning>
+    animationControllerForDismissed(toolkit::ViewController& dismissed) override {
+        auto screen = screen_.lock();
+        return screen ? screen->previewTransition(dismissed, false) : nullptr;
+    }
+
+private:
+    std::vector<toolkit::DragItemPtr> itemsFor(toolkit::DragInteraction&, toolkit::DragSession& session,
+                                               const toolkit::DragSession* adding) {
+        auto screen = screen_.lock();
+        if (!screen || !screen->tableView_) return {};
+        return screen->dragItemsAt(session.locationInView(screen->tableView_.get()), adding);
+    }
+    std::weak_ptr<VC_Conversation> screen_;
+};
+
+std::shared_ptr<VC_Conversation::ActionDelegates> VC_Conversation::actionDelegates() {
+    if (!actionDelegates_) actionDelegates_ = std::make_shared<ActionDelegates>(weakSelf<VC_Conversation>());
+    return actionDelegates_;
+}
+
+std::optional<services::Contact> VC_Conversation::newDeviceContact(const std::string& sender,
+                                                                   const std::string& phoneNumber, int64_t type,
+                                                                   const std::string& lastMessageText) {
+    auto parsed = services::phoneNumberWithStringValue(phoneNumber);
+    if (!parsed) return std::nullopt;
+    services::Contact contact;
+    const size_t space = sender.find(' ');
+    const std::string given = sender.substr(0, space);
+    if (given != phoneNumber) contact.givenName = given;
+    if (space != std::string::npos) contact.familyName = sender.substr(space + 1);
+    contact.phoneNumbers.push_back({phoneLabelFor(type, lastMessageText), *parsed, {}});
+    return contact;
+}
+
+std::string VC_Conversation::callMethodNameFor(const std::string& localizedName) {
+    if (localizedName == localizedString("Direct Call")) return "DirectCall";
+    if (localizedName == localizedString("iPhone Dialer")) return "iPhoneDialer";
+    return localizedName;
+}
+
+std::string VC_Conversation::currentCallMethodName() const {
+    auto r = role();
+    auto account = r ? r->account() : nullptr;
+    if (!account) return {};
+    for (const auto& phone : account->callMethods())
+        if (phone && phone->phoneId() == account->forwardingPhoneID()) return callMethodNameFor(phone->name());
+    return {};
+}
+
+void VC_Conversation::addNumberCopyGestureRecognizer() {
+    if (numberCopyPress_ || !contactName_) return;
+    numberCopyPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>(
+        [weak = weakSelf<VC_Conversation>()](toolkit::GestureRecognizer& press) {
+            if (press.state() != toolkit::GestureState::Began) return;
+            if (auto self = weak.lock()) self->showNumberCopy();
+        });
+    numberCopyPress_->minimumPressDuration = kPressDuration;
+    contactName_->setUserInteractionEnabled(true);
+    contactName_->addGestureRecognizer(numberCopyPress_);
+}
+
+void VC_Conversation::showNumberCopy() {
+    if (!contactName_ || !conversation_) return;
+    (void)becomeFirstResponder();
+    auto& menu = toolkit::MenuController::shared();
+    menu.menuItems = {{localizedString("Copy Number"), "copyPhoneNumber:"}};
+    const toolkit::Rect label = contactName_->frame();
+    const toolkit::View* footer = contactName_->superview();
+    toolkit::Rect target = footer ? footer->convertRectTo(label, view().get()) : label;
+    target = target.offsetBy(0, -label.minY());
+    menu.setTargetRect(target, view().get());
+    menu.showMenu(true);
+}
+
+std::shared_ptr<toolkit::NavigationController>
+VC_Conversation::presentContactCard(const std::shared_ptr<system_screens::ContactViewController>& card, bool unknown) {
+    auto routing = roles_.routing.lock();
+    const bool tablet = routing && routing->iPad();
+    card->delegate = std::shared_ptr<system_screens::ContactViewControllerDelegate>(actionDelegates());
+    card->contactStore = services::ContactStore::shared();
+    card->allowsEditing = true;
+    card->allowsActions = false;
+    card->view()->setTintColor(graphics::Color::systemBlue());
+    contactCard_ = card;
+    if (unknown) {
+        auto nav = std::make_shared<toolkit::NavigationController>(card);
+        card->navigationItem().setLeftBarButtonItem(toolkit::BarButtonItem::withSystemItem(
+            toolkit::SystemItem::Cancel, [weak = weakSelf<VC_Conversation>()](toolkit::BarButtonItem&) {
+                if (auto self = weak.lock()) self->dismissContactsViewController();
+            }));
+        nav->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
+        if (auto* popover = nav->popoverPresentationController(); popover && tablet) {
+            popover->permittedArrowDirections = toolkit::kArrowDown | toolkit::kArrowRight;
+            if (auto* add = footerView_ ? footerView_->viewWithTag(kAddContactTag) : nullptr) {
+                popover->sourceView = footerView_;
+                popover->sourceRect = add->frame();
+            } else {
+                popover->sourceView = view();
+            }
+        }
+        present(nav, true);
+        return nav;
+    }
+    card->shouldShowLinkedContacts = true;
+    card->setTitle(std::string());
+    if (!tablet) {
+        if (auto* nav = navigationController()) nav->pushViewController(card, true);
+        return nullptr;
+    }
+    auto nav = std::make_shared<toolkit::NavigationController>(card);
+    nav->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
+    return nav;
+}
+
+void VC_Conversation::dismissContactsViewController() {
+    // Presented by the stack the screen is in (presentations come from the containment's root).
+    toolkit::ViewController* host = this;
+    while (host && !host->presentedViewController()) host = host->parent();
+    if (host) host->dismiss(true);
+}
+
+void VC_Conversation::openContact(const toolkit::View* sender) {
+    auto r = role();
+    if (!r || !conversation_) return;
+    const std::string formatted = conversation_->formattedNumber();
+    const std::string id = r->recordIDForNumber(formatted);
+    if (id.empty()) return;
+    std::vector<std::string> keys = services::ContactFormatter::descriptorForRequiredKeys();
+    for (const char* key :
+         {services::kContactIdentifierKey, services::kContactPhoneNumbersKey, services::kContactOrganizationNameKey,
+          services::kContactImageDataKey, services::kContactThumbnailImageDataKey, services::kContactTypeKey})
+        keys.emplace_back(key);
+    auto contact = services::ContactStore::shared()->unifiedContactWithIdentifier(id, keys);
+    if (!contact.ok()) return;
+    auto card = system_screens::ContactViewController::forContact(contact.value());
+    std::vector<const services::LabeledPhoneNumber*> same;
+    for (const auto& phone : contact.value().phoneNumbers)
+        if (PhoneExtensions::formattedPhoneNumberFromString(phone.stringValue) == formatted) same.push_back(&phone);
+    if (same.size() == 1) card->highlightPropertyWithKey(services::kContactPhoneNumbersKey, same.front()->identifier);
+    // The phone pushes the card; the tablet shows it in a popover.
+    auto popoverNav = presentContactCard(card, false);
+    if (!popoverNav) return;
+    if (auto* popover = popoverNav->popoverPresentationController()) {
+        // From the title's button, pointing up at it; else down or left at the picture.
+        const bool fromButton = dynamic_cast<const toolkit::Button*>(sender) != nullptr;
+        const toolkit::View* anchor = fromButton ? sender : contactImage_.get();
+        popover->sourceView = view();
+        popover->sourceRect = anchor && anchor->superview()
+                                  ? anchor->superview()->convertRectTo(anchor->frame(), view().get())
+                                  : toolkit::Rect{};
+        popover->permittedArrowDirections = fromButton ? toolkit::kArrowUp : toolkit::kArrowDown | toolkit::kArrowLeft;
+    }
+    present(popoverNav, true);
+}
+
+void VC_Conversation::openURLForNumber(const std::string& number) {
+    auto r = role();
+    if (!r) return;
+    const bool skip = defaults().boolForKey("skipDialpad");
+    r->openAppURL(callURLForNumber(number, skip, skip ? currentCallMethodName() : std::string()));
+}
+
+bool VC_Conversation::shouldPerformDefaultActionForContactProperty(system_screens::ContactViewController& card,
+                                                                   const system_screens::ContactProperty& property) {
+    if (defaults().boolForKey("useNativeDialerActions") || property.key != services::kContactPhoneNumbersKey)
+        return true;
+    const std::string number = property.value.stringValue;
+    auto weakCard = card.weakSelf<system_screens::ContactViewController>();
+    dispatch::Queue::main()->async([weak = weakSelf<VC_Conversation>(), weakCard, number] {
+        auto self = weak.lock();
+        auto shown = weakCard.lock();
+        if (!self || !shown) return;
+        const bool tablet = self->roles_.routing.lock() && self->roles_.routing.lock()->iPad();
+        const std::string formatted = PhoneExtensions::formattedPhoneNumberFromString(number);
+        auto sheet =
+            toolkit::AlertController::make(std::nullopt, std::nullopt, toolkit::AlertControllerStyle::ActionSheet);
+        (void)sheet->addAction(
+            toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
+        const bool symbols = toolkit::Device::current().systemVersion() >= 13;
+        auto call = toolkit::AlertAction::make(foundation::format("%@ %@", localizedString("Call"), formatted),
+                                               toolkit::AlertActionStyle::Default,
+                                               [weak, weakCard, number, tablet](toolkit::AlertAction&) {
+                                                   auto screen = weak.lock();
+                                                   if (!screen) return;
+                                                   if (!tablet)
+                                                       if (auto* nav = screen->navigationController();
+                                                           nav && nav->topViewController() == weakCard.lock().get())
+                                                           nav->popViewController(true);
+                                                   screen->openURLForNumber(number);
+                                               });
+        call->image = symbols ? graphics::systemImageNamed("phone") : graphics::imageNamed("Call");
+        (void)sheet->addAction(call);
+        auto text = toolkit::AlertAction::make(
+            foundation::format(localizedString("Text %@"), formatted), toolkit::AlertActionStyle::Default,
+            [weak, weakCard, number, tablet](toolkit::AlertAction&) {
+                auto screen = weak.lock();
+                if (!screen) return;
+                if (tablet) {
+                    screen->dismissContactsViewController();
+                } else if (auto* nav = screen->navigationController();
+                           nav && nav->topViewController() == weakCard.lock().get()) {
+                    nav->popViewController(true);
+                }
+                if (auto actions = screen->roles_.conversations.lock()) actions->newMessageToNumber(number, "", "");
+            });
+        text->image = symbols ? graphics::systemImageNamed("message") : graphics::imageNamed("SMS");
+        (void)sheet->addAction(text);
+        if (auto* popover = sheet->popoverPresentationController()) {
+            const toolkit::Rect bounds = shown->view()->bounds();
+            popover->sourceView = shown->view();
+            popover->sourceRect = {0, bounds.height() - 1, bounds.width(), 1};
+            popover->permittedArrowDirections = toolkit::kArrowDown;
+        }
+        toolkit::ViewController* host = shown.get();
+        while (host->presentedViewController()) host = host->presentedViewController();
+        host->present(sheet, true);
+    });
+    return false;
+}
+
+void VC_Conversation::didCompleteWithContact(system_screens::ContactViewController& card,
+                                             const std::optional<services::Contact>& contact) {
+    (void)card;
+    auto r = role();
+    if (contact && conversation_) {
+        services::SaveRequest request;
+        request.addContact(*contact);
+        // The card hands back what it made without saving it: stored here, once. A contact the
+        // device refused (its access was taken back meanwhile) names nothing.
+        const bool saved = services::ContactStore::shared()->executeSaveRequest(request).ok();
+        const std::string name = saved ? services::ContactFormatter::fullName(*contact).value_or("") : std::string();
+        if (!name.empty()) setTitle(name);
+        if (!name.empty()) (void)conversation_->object()->setValue("ABName", foundation::Value(name));
+        if (r && saved) {
+            r->resetContacts();
+            std::weak_ptr<HXConversationRole> weakRole = r;
+            dispatch::Queue::global(dispatch::Priority::Background)
+                ->async([weakRole, number = conversation_->phoneNumber()] {
+                    if (auto role = weakRole.lock()) role->lookupPhone(number);
+                });
+        }
+    }
+    dismissContactsViewController();
+    updateTitle();
+    updateContactInfo();
+}
+
+// ---- the navigation bar's actions and the preview's
+
+void VC_Conversation::installActionsButton() {
+    if (isPeeking() || navigationItem().rightBarButtonItem()) return;
+    auto weak = weakSelf<VC_Conversation>();
+    const int system = toolkit::Device::current().systemVersion();
+    toolkit::BarButtonItemPtr more;
+    if (system >= 14) {
+        more = toolkit::BarButtonItem::withImage(graphics::systemImageNamed("ellipsis"));
+        more->menu = actionsMenu();
+        menuBuilt_ = true;
+    } else {
+        auto image = system >= 13 ? graphics::systemImageNamed("ellipsis") : graphics::imageNamed("More");
+        more = toolkit::BarButtonItem::withImage(image, toolkit::BarButtonStyle::Done, [weak](toolkit::BarButtonItem&) {
+            if (auto self = weak.lock()) self->showActions();
+        });
+        if (system < 13) more->landscapeImage = graphics::imageScaledToFitSize(image, {17, 17});
+    }
+    more->accessibilityLabel = localizedString("Conversation actions");
+    navigationItem().setRightBarButtonItem(more);
+}
+
+HXConversationActionSource VC_Conversation::actionSource(bool menu) const {
+    auto list = roles_.listActions.lock();
+    std::weak_ptr<HXListActionsRole> weakList = list;
+    const std::string id = conversation_ ? conversation_->conversationID() : std::string();
+    const std::string number = conversation_ ? conversation_->phoneNumber() : std::string();
+    auto conversations = roles_.conversations;
+    auto weakRole = roles_.conversation;
+    return {.title =
+                [weakList](int code) {
+                    return weakList.lock() ? weakList.lock()->titleForConversationAction(code) : std::nullopt;
+                },
+            .image =
+                [weakList](int code) {
+                    return weakList.lock() ? weakList.lock()->imageForConversationAction(code) : std::nullopt;
+                },
+            .action = [=](int code) -> std::function<void()> {
+                // The read status only follows the archive code of a preview.
+                if (code == 5 || code == 6) return {};
+                // The menu alone deletes the note and moves the conversation to or from the spam
+                // (and edits the note, which the screen's menu adds).
+                if (menu && code == 8)
+                    return [weakRole, id] {
+                        if (auto c = weakRole.lock()) c->setNote(std::nullopt, id);
+                    };
+                if (menu && (code == 12 || code == 13))
+                    return [weakList, id] {
+                        if (auto l = weakList.lock()) l->changeSpamStatusForConversationWithID(id);
+                    };
+                return hxCommonConversationAction(code, weakList, conversations, id, number);
+            }};
+}
+
+toolkit::MenuPtr VC_Conversation::actionsMenu() {
+    auto list = roles_.listActions.lock();
+    if (!list || !conversation_) return nullptr;
+    auto source = actionSource(true);
+    source.action = [base = source.action, weak = weakSelf<VC_Conversation>()](int code) -> std::function<void()> {
+        if (code != 7) return base(code);
+        return [weak] {
+            if (auto self = weak.lock()) self->editNote();
+        };
+    };
+    return hxConversationActionsMenu(
+        hxConversationActionItems(list->messageOptionsForConversation(conversation_->object()), source),
+        toolkit::Device::current().systemVersion());
+}
+
+std::vector<toolkit::PreviewAction> VC_Conversation::previewActionItems() const {
+    auto list = roles_.listActions.lock();
+    if (!list || !conversation_) return {};
+    std::optional<HXReadToggle> toggle;
+    if (conversationType() != 3) {
+        const int code = conversation_->isRead() ? 6 : 5;
+        toggle = HXReadToggle{code, hxCommonConversationAction(code, list, roles_.conversations,
+                                                               conversation_->conversationID(),
+                                                               conversation_->phoneNumber())};
+    }
+    std::vector<toolkit::PreviewAction> out;
+    // The preview is gone by the time a handler runs (the platform dismisses it first).
+    for (auto& item : hxConversationActionItems(list->messageOptionsForConversation(conversation_->object()),
+                                                actionSource(false), toggle))
+        out.push_back(
+            {item.title,
+             item.destructive() ? toolkit::PreviewActionStyle::Destructive : toolkit::PreviewActionStyle::Default,
+             [run = item.run](const toolkit::PreviewAction&, toolkit::ViewController&) { run(); }});
+    return out;
+}
+
+void VC_Conversation::installCallLongPress() {
+    auto* nav = navigationController();
+    if (!nav || callPress_ || !conversation_) return;
+    const std::string number = conversation_->phoneNumber();
+    if (number == "Unknown" || number == "Group Message") return;
+    callPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>(
+        [weak = weakSelf<VC_Conversation>()](toolkit::GestureRecognizer& press) {
+            auto self = weak.lock();
+            if (!self || press.state() != toolkit::GestureState::Began || !press.view()) return;
+            self->actionLongPress(press.locationInView(press.view()), press.view()->bounds().width());
+        });
+    callPress_->minimumPressDuration = kPressDuration;
+    nav->navigationBar().addGestureRecognizer(callPress_);
+}
+
+void VC_Conversation::removeCallLongPress() {
+    if (!callPress_) return;
+    // The bar is the stack's: the press leaves with the screen, so it calls nobody from the others.
+    if (auto* bar = callPress_->view()) bar->removeGestureRecognizer(callPress_.get());
+    callPress_.reset();
+}
+
+// ---- the table's double tap, dragging a picture out, the preview's transition
+
+void VC_Conversation::addDoubleTapRecognizer() {
+    if (doubleTap_ || !tableView_ || title() == "Unknown") return;
+    doubleTap_ = std::make_shared<toolkit::TapGestureRecognizer>(
+        [weak = weakSelf<VC_Conversation>()](toolkit::GestureRecognizer& tap) {
+            if (auto self = weak.lock()) self->handleDoubleTap(tap);
+        });
+    doubleTap_->numberOfTapsRequired = 2;
+    tableView_->addGestureRecognizer(doubleTap_);
+}
+
+void VC_Conversation::handleDoubleTap(toolkit::GestureRecognizer& recognizer) {
+    if (recognizer.state() != toolkit::GestureState::Ended) return;
+    openReply(foundation::Notification{});
+}
+
+void VC_Conversation::rememberTapPoint(toolkit::Point inTable) { tapPoint() = inTable; }
+
+toolkit::Point VC_Conversation::lastTapPoint() { return tapPoint(); }
+
+std::shared_ptr<toolkit::DragInteraction> VC_Conversation::makeDragInteraction() {
+    return std::make_shared<toolkit::DragInteraction>(
+        std::shared_ptr<toolkit::DragInteractionDelegate>(actionDelegates()));
+}
+
+std::vector<toolkit::DragItemPtr> VC_Conversation::dragItemsAt(toolkit::Point inTable,
+                                                               const toolkit::DragSession* adding) {
+    if (!tableView_) return {};
+    const auto indexPath = tableView_->indexPathForRowAtPoint(inTable);
+    if (!indexPath) return {};
+    if (adding)
+        for (const auto& item : adding->items)
+            if (const auto* carried = std::any_cast<toolkit::IndexPath>(&item->localObject);
+                carried && *carried == *indexPath)
+                return {};
+    const auto a = attachmentAt(*indexPath);
+    if (!a || !foundation::hasPrefix(a->mimeType, "image/")) return {};
+    auto r = role();
+    auto cache = r ? r->mediaCache() : nullptr;
+    if (!cache) return {};
+    std::optional<foundation::Data> bytes;
+    if (auto original = cache->objectForKey(a->id + "_ORIGINAL"); original && original->value.isData())
+        bytes = original->value.asData();
+    else if (auto thumbnail = cache->objectForKey(a->id); thumbnail && thumbnail->value.isData())
+        bytes = thumbnail->value.asData();
+    if (!bytes) return {};
+    auto image = graphics::Image::fromEncoded(*bytes);
+    if (!image.ok()) return {};
+    auto item = std::make_shared<toolkit::DragItem>(toolkit::ItemProvider::withImage(image.value()));
+    item->localObject = *indexPath;
+    item->previewProvider = [picture = image.value()] {
+        auto preview = std::make_shared<toolkit::ImageView>(picture);
+        preview->setFrame({0, 0, picture->width(), picture->height()});
+        return std::static_pointer_cast<toolkit::View>(preview);
+    };
+    return {item};
+}
+
+void VC_Conversation::setPreviewTransitionMaker(PreviewTransitionMaker maker) {
+    previewTransitionMaker() = std::move(maker);
+}
+
+std::shared_ptr<toolkit::TransitioningDelegate> VC_Conversation::previewTransitioningDelegate() {
+    return actionDelegates();
+}
+
+std::shared_ptr<toolkit::AnimatedTransitioning> VC_Conversation::previewTransition(toolkit::ViewController& controller,
+                                                                                   bool presenting) {
+    auto* nav = dynamic_cast<toolkit::NavigationController*>(&controller);
+    if (!nav || nav->viewControllers().empty() || !nav->viewControllers().front() ||
+        nav->viewControllers().front()->className() != "VC_ImagePreview")
+        return nullptr;
+    toolkit::Point source = lastTapPoint();
+    const toolkit::View* rootView = nullptr;
+    if (auto* window = view()->window())
+        if (auto root = window->rootViewController(); root && root->isViewLoaded()) rootView = root->view().get();
+    if (tableView_ && rootView) source = tableView_->convertPointTo(source, rootView);
+    if (const auto& maker = previewTransitionMaker()) return maker(presenting, source);
+    return std::make_shared<ImagePreview_AnimationController>(presenting, source);
 }

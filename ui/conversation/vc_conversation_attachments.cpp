@@ -41,27 +41,13 @@ std::optional<std::vector<services::Contact>> cardsIn(const std::string& path) {
     return std::move(cards).value();
 }
 
-// A card of an organisation: no person's name, an organisation's.
-bool isOrganisation(const services::Contact& c) {
-    return c.givenName.empty() && c.familyName.empty() && !c.organizationName.empty();
-}
+bool isOrganisation(const services::Contact& c) { return c.contactType == services::ContactType::Organization; }
 
 std::string cardTitle(const std::vector<services::Contact>& cards) {
     if (cards.size() > 1) return foundation::format(localizedString("%lu Contacts"), uint64_t{cards.size()});
     const auto& c = cards.front();
     if (isOrganisation(c)) return c.organizationName;
     return services::ContactFormatter::fullName(c).value_or(c.organizationName);
-}
-
-std::string initialsOf(const services::Contact& c) {
-    std::string out;
-    for (const std::string* part : {&c.givenName, &c.familyName})
-        if (!part->empty()) {
-            size_t length = 0;
-            foundation::decodeUtf8(*part, 0, &length);
-            out += part->substr(0, length);
-        }
-    return out;
 }
 
 }  // namespace
@@ -135,6 +121,8 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
         image = graphics::imageScaledToFitSize(image, {std::min(image->width(), std::max(1.0, tableWidth - 110)), 1e9});
         cell.messageView().setTextColor(graphics::Color::clear());
     }
+    if (a.kind == HXAttachmentKind::Picture || a.kind == HXAttachmentKind::Video)
+        cell.addInteraction(makeDragInteraction());
     if (a.kind == HXAttachmentKind::ContactCard && r) {
         if (auto cards = cardsIn(r->localURLForMedia(a.id, a.mimeType))) {
             const toolkit::Size size = messageSizeForRow(indexPath);
@@ -177,7 +165,7 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
             } else if (isOrganisation(one)) {
                 symbol("VCard_Company");
             } else {
-                avatar->setText(initialsOf(one));
+                avatar->setText(services::abbreviatedName(one.givenName, one.familyName));
             }
             card->addSubview(title);
             cell.contentView().addSubview(card);
@@ -252,8 +240,10 @@ void VC_Conversation::performDrop(toolkit::DropInteraction&, toolkit::DragSessio
 }
 
 bool VC_Conversation::canPerformAction(const std::string& action, toolkit::Responder* sender) const {
-    // Pictures are pasted into the reply bar while it has the focus; without one there is none.
-    if (action == "paste:") return false;
+    // Pictures are pasted into the reply bar while it has the focus.
+    if (action == "paste:")
+        return inputToolbar_ && inputToolbar_->textView()->isFirstResponder() &&
+               toolkit::Pasteboard::general().hasImages();
     if (action == "copyPhoneNumber:") return true;
     return HXConversationScreen::canPerformAction(action, sender);
 }
@@ -271,8 +261,4 @@ bool VC_Conversation::addPicture(HXMMSImage picture) {
 void VC_Conversation::addImageFromPasteBoard() {
     if (auto picture = hxPictureFromPasteboard()) addPicture(std::move(*picture));
     updateImagePreviews();
-}
-
-void VC_Conversation::updateImagePreviews() {
-    // The strip above the keyboard belongs to the reply bar; without it the pictures wait here.
 }

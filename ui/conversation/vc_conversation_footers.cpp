@@ -10,10 +10,13 @@
 #include "platform/graphics/color.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/graphics/named_images.h"
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/traits.h"
+#include "platform/toolkit/window.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/default_contact_image.h"
 
@@ -149,6 +152,7 @@ void VC_Conversation::addFooterView() {
             attachPlayerFooter(player.startTime, player.endTime, player.speakerButton);
             preparePlayer();
         }
+        if (conversationType() == 1) addReplyBar();
         footerView_->setTag(kFooterTag);
         footerView_->setBackgroundColor(view()->backgroundColor());
         // A group conversation shows no call footer; the reply bar's place stays below the table.
@@ -183,15 +187,64 @@ long VC_Conversation::maximumInputLines(bool replyHasFocus) const {
     const auto& screen = toolkit::Device::current().screen();
     auto font = graphics::HXCFont::HXCFontForType(5);
     const double lineHeight = font ? toolkit::textMeasurer().lineHeight(*font) : 0;
-    const double available = tableView_ ? tableView_->frame().height() - viewIfLoaded()->safeAreaInsets().top : 0;
-    return maximumInputLines(screen.idiom == toolkit::Idiom::Pad, screen.isLandscape(), replyHasFocus, available,
-                             lineHeight);
+    const double field = inputToolbar_ ? inputToolbar_->textView()->frame().height() : 0;
+    const double available =
+        tableView_ ? tableView_->frame().height() - viewIfLoaded()->safeAreaInsets().top + field : 0;
+    // The window's shape tells the orientation the screen is laid out for (also while it turns).
+    bool landscape = screen.isLandscape();
+    if (const auto own = viewIfLoaded(); own && own->window())
+        landscape = own->window()->bounds().width() > own->window()->bounds().height();
+    return maximumInputLines(screen.idiom == toolkit::Idiom::Pad, landscape, replyHasFocus, available, lineHeight);
 }
 
 void VC_Conversation::keyboardFrameChange(const foundation::Notification& notification) {
-    // Without a reply bar the keyboard covers nothing of the screen's own.
-    (void)notification;
-    scrollToBottomWithAnimation(false);
+    if (!inputToolbar_ || !tableView_) return;
+    const auto* endValue = notification.userInfo.find(toolkit::kKeyboardFrameEndUserInfoKey);
+    const auto end = endValue && endValue->isString() ? toolkit::rectFromString(endValue->asString()) : std::nullopt;
+    if (!end) return;
+    const auto* durationValue = notification.userInfo.find(toolkit::kKeyboardAnimationDurationUserInfoKey);
+    const double duration = durationValue ? durationValue->doubleValue() : 0;
+    const toolkit::Rect keyboard = view()->convertRectFrom(*end, nullptr);
+    const bool tablet = onTablet();
+    // A phone's keyboard sliding in sideways (an interactive pop) is not where it will stay.
+    if (!tablet && keyboard.minX() < 0) return;
+    const toolkit::Rect safe = view()->safeAreaLayoutFrame();
+    const double padding = std::max(0.0, keyboard.minY() - safe.minY() - safe.height());
+    auto weak = weakSelf<VC_Conversation>();
+    toolkit::animate(
+        duration, 0, toolkit::kAnimationBeginFromCurrentState,
+        [weak, keyboard, padding, tablet] {
+            auto self = weak.lock();
+            if (!self) return;
+            const double bottom = self->view()->bounds().height();
+            double top = keyboard.minY();
+            // An undocked tablet keyboard leaves the bottom edge free.
+            if (tablet && bottom - keyboard.maxY() > top) top = bottom;
+            if (top > 0) {
+                auto& bar = *self->inputToolbar_;
+                bar.setBottomPadding(padding);
+                const toolkit::Rect f = bar.frame();
+                bar.setFrame({f.minX(), top - f.height(), f.width(), f.height()});
+                const toolkit::Rect table = self->tableView_->frame();
+                self->tableView_->setFrame(
+                    {table.minX(), table.minY(), table.width(), std::max(0.0, bar.frame().minY() - table.minY())});
+            }
+            if (!self->isGroup()) {
+                auto footer = self->tableView_->tableFooterView();
+                const double footerTop = footer ? footer->frame().minY() : self->tableView_->contentSize().height;
+                self->tableView_->scrollRectToVisible({0, footerTop - 1, 1, 1}, false);
+            } else {
+                self->scrollToBottomWithAnimation(false);
+            }
+        },
+        [weak](bool) {
+            auto self = weak.lock();
+            if (!self || !self->inputToolbar_) return;
+            auto& field = *self->inputToolbar_->textView();
+            auto& inner = *field.internalTextView();
+            inner.setFrame(inner.frame());
+            field.textViewDidChange(inner);
+        });
 }
 
 int VC_Conversation::sendingProgress() { return gSendingProgress; }
@@ -205,13 +258,15 @@ void VC_Conversation::startSendingProgress() {
     auto title = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, 160, 30});
     auto label = std::make_shared<toolkit::Label>(toolkit::Rect{0, 4, 160, 20});
     label->setBackgroundColor(graphics::Color::clear());
-    label->setTextColor(graphics::Color::black());
+    // Black as the title is drawn in light; the label colour keeps it readable on a dark bar.
+    label->setTextColor(toolkit::Device::current().systemVersionAtLeast(13) ? graphics::Color::label()
+                                                                            : graphics::Color::black());
     label->setFont(graphics::Font::boldSystem(17));
     label->setTextAlignment(toolkit::TextAlignment::center);
     label->setText(localizedString("Sending\u2026"));
     label->setAutoresizingMask(toolkit::kFlexibleTopMargin);
     title->addSubview(label);
-    navigationItem().titleView = title;
+    navigationItem().setTitleView(title);
     if (auto* nav = navigationController()) {
         auto& bar = nav->navigationBar();
         auto progress = std::make_shared<toolkit::ProgressView>();
@@ -234,7 +289,7 @@ void VC_Conversation::increaseSendingProgress() {
 
 void VC_Conversation::removeSendingProgress() {
     sendingReply_ = false;
-    navigationItem().titleView = nullptr;
+    navigationItem().setTitleView(nullptr);
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     updateTitle();

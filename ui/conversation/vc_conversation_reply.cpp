@@ -3,11 +3,23 @@
 // reply field.
 #include <cmath>
 
+#include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/graphics/color.h"
+#include "platform/graphics/hxc_font.h"
+#include "platform/toolkit/bars.h"
+#include "platform/toolkit/presentation.h"
+#include "platform/toolkit/text_input.h"
+#include "platform/toolkit/text_metrics.h"
+#include "platform/toolkit/traits.h"
 #include "ui/conversation/vc_conversation.h"
+#include "ui/widgets/caret_navigation.h"
+#include "ui/widgets/mms_pictures.h"
 
 VC_Conversation::Counter VC_Conversation::counterFor(size_t length, long lines) {
     Counter c;
@@ -58,5 +70,286 @@ void VC_Conversation::sendReply(const std::string& text) {
 
 void VC_Conversation::sendMessageKeystroke() {
     // The field keeps its text: only the Send button and the return key clear it.
-    if (!replyText_.empty()) sendReply(replyText_);
+    if (const std::string text = replyText(); !text.empty()) sendReply(text);
+}
+
+// ---- the reply bar
+
+namespace {
+
+bool returnKeySends() { return foundation::UserDefaults::standardUserDefaults()->boolForKey("smsReturnKeySend"); }
+
+bool onTablet() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
+
+}  // namespace
+
+toolkit::Color VC_Conversation::counterColour(Counter::Colour colour) {
+    const bool system13 = toolkit::Device::current().systemVersionAtLeast(13);
+    switch (colour) {
+        case Counter::Colour::Orange:
+            return system13 ? graphics::Color::systemOrange() : graphics::Color::rgb(0.6, 0.0, 0.0);
+        case Counter::Colour::Red:
+            return system13 ? graphics::Color::systemRed() : graphics::Color::red();
+        case Counter::Colour::Secondary:
+            break;
+    }
+    return system13 ? graphics::Color::secondaryLabel() : graphics::Color::darkGray();
+}
+
+std::string VC_Conversation::replyText() const {
+    return inputToolbar_ ? inputToolbar_->textView()->text() : replyText_;
+}
+
+void VC_Conversation::setReplyText(std::string text) {
+    if (inputToolbar_)
+        inputToolbar_->textView()->setText(text);
+    else
+        replyText_ = std::move(text);
+}
+
+double VC_Conversation::parentBottomInset() const {
+    const auto* p = parent();
+    const auto parentView = p ? p->viewIfLoaded() : nullptr;
+    if (parentView) return parentView->safeAreaInsets().bottom;
+    const auto own = viewIfLoaded();
+    return own ? own->safeAreaInsets().bottom : 0;
+}
+
+void VC_Conversation::addReplyBar() {
+    if (inputToolbar_ || !tableView_) return;
+    auto font = graphics::HXCFont::HXCFontForType(5);
+    const double lineHeight = font ? toolkit::textMeasurer().lineHeight(*font) : 18;
+    const double h = std::ceil(lineHeight + 22);
+    const toolkit::Rect bounds = view()->bounds();
+    inputToolbar_ = HXCInputToolbar::make({0, bounds.height() - h, bounds.width(), h},
+                                          graphics::Font::system(18, graphics::FontWeight::medium),
+                                          graphics::Color::systemBlue(), signedIn());
+    inputToolbar_->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleTopMargin);
+    inputToolbar_->setInputDelegate(
+        std::shared_ptr<HXCInputToolbarDelegate>(shared_from_this(), static_cast<HXCInputToolbarDelegate*>(this)));
+    auto& field = *inputToolbar_->textView();
+    field.setPlaceholder(foundation::localizedString("Tap to reply\u2026"));
+    toolkit::Rect table = tableView_->frame();
+    table.size.height -= h;
+    tableView_->setFrame(table);
+    field.setMaximumNumberOfLines(static_cast<int>(maximumInputLines(false)));
+    if (auto small = graphics::HXCFont::HXCFontForType(6)) inputToolbar_->infoLabel()->setFont(*small);
+    inputToolbar_->infoLabel()->setTextColor(counterColour(Counter::Colour::Secondary));
+    hxcAddGestureNavigationToTextInput(*field.internalTextView(), *view());
+    field.setText(replyText_);
+    replyText_.clear();
+    view()->addSubview(inputToolbar_);
+}
+
+void VC_Conversation::placeReplyBar() {
+    if (!inputToolbar_) return;
+    auto& field = *inputToolbar_->textView();
+    field.setReturnKeyType(returnKeySends() ? toolkit::ReturnKeyType::Send : toolkit::ReturnKeyType::Default);
+    if (auto font = graphics::HXCFont::HXCFontForType(5)) field.setFont(*font);
+    const toolkit::Rect bounds = view()->bounds();
+    toolkit::Rect bar = inputToolbar_->frame();
+    inputToolbar_->setFrame({bar.minX(), bounds.height() - bar.height(), bounds.width(), bar.height()});
+    inputToolbar_->setBottomPadding(parentBottomInset());
+    toolkit::Rect table = tableView_->frame();
+    table.size.height = std::max(0.0, inputToolbar_->frame().minY() - table.minY());
+    tableView_->setFrame(table);
+    inputToolbar_->setNeedsDisplay();
+}
+
+void VC_Conversation::remeasureReply() {
+    if (!inputToolbar_) return;
+    auto& field = *inputToolbar_->textView();
+    const std::string text = field.text();
+    field.clearText();
+    field.setMaximumNumberOfLines(static_cast<int>(maximumInputLines(field.isFirstResponder())));
+    field.setText(text);
+}
+
+void VC_Conversation::addKeyboardObservers() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    for (const char* name :
+         {toolkit::kKeyboardWillChangeFrameNotification, toolkit::kKeyboardDidChangeFrameNotification}) {
+        center.removeObserver(this, name);
+        center.addObserver(this, name, [weak = weakSelf<VC_Conversation>()](const foundation::Notification& n) {
+            if (auto self = weak.lock()) self->keyboardFrameChange(n);
+        });
+    }
+}
+
+void VC_Conversation::inputToolbarButtonPressed(HXCInputToolbar&, const std::string& text) { sendReply(text); }
+
+bool VC_Conversation::inputToolbarTextViewShouldChangeTextInRange(HXCInputToolbar& toolbar, toolkit::Range,
+                                                                  const std::string& replacementText) {
+    if (!returnKeySends() || replacementText != "\n") return true;
+    auto& field = *toolbar.textView();
+    if (!field.text().empty()) {
+        sendReply(field.text());
+        field.clearText();
+    }
+    return false;
+}
+
+void VC_Conversation::inputToolbarTextViewDidChange(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) {
+    const Counter counter = counterFor(foundation::utf16Length(textView.text()), textView.numberOfLines());
+    toolbar.infoLabel()->setText(counter.text);
+    toolbar.infoLabel()->setTextColor(counterColour(counter.colour));
+    if (const auto& activity = replyActivity()) activity->setNeedsSave(true);
+    if (!images_.empty()) toolbar.inputButton()->setEnabled(true);
+}
+
+void VC_Conversation::inputToolbarTextViewDidBeginEditing(HXCInputToolbar&, HXCExpandingTextView& textView) {
+    textView.setMaximumNumberOfLines(static_cast<int>(maximumInputLines(textView.isFirstResponder())));
+}
+
+void VC_Conversation::inputToolbarTextViewDidEndEditing(HXCInputToolbar&, HXCExpandingTextView& textView) {
+    textView.setMaximumNumberOfLines(static_cast<int>(maximumInputLines(textView.isFirstResponder())));
+}
+
+void VC_Conversation::inputToolbarHeightChanged(HXCInputToolbar& toolbar, double height) {
+    if (!tableView_) return;
+    const double delta = height - toolbar.frame().height();
+    const toolkit::Rect table = tableView_->frame();
+    tableView_->setFrame({table.minX(), 0, table.width(), std::max(0.0, table.height() - delta)});
+}
+
+void VC_Conversation::inputToolbarCameraButtonPressed(HXCInputToolbar&, toolkit::Button& button) {
+    auto sheet = hxPictureSourceSheet(
+        std::shared_ptr<HXPictureAttacher>(shared_from_this(), static_cast<HXPictureAttacher*>(this)));
+    if (!sheet) {
+        authorizeAndShowLibraryImagePicker();
+        return;
+    }
+    if (auto* popover = sheet->popoverPresentationController(); popover && onTablet()) {
+        popover->sourceView = view();
+        popover->sourceRect =
+            button.superview() ? button.superview()->convertRectTo(button.frame(), view().get()) : button.frame();
+    }
+    present(sheet, true);
+}
+
+void VC_Conversation::authorizeAndShowCamera() {
+    hxAuthorizeCamera(std::shared_ptr<HXPictureAttacher>(shared_from_this(), static_cast<HXPictureAttacher*>(this)));
+}
+
+void VC_Conversation::authorizeAndShowLibraryImagePicker() {
+    hxAuthorizeLibrary(std::shared_ptr<HXPictureAttacher>(shared_from_this(), static_cast<HXPictureAttacher*>(this)));
+}
+
+void VC_Conversation::presentPictureAlert(const HXAlert& alert) {
+    if (auto r = role()) r->presentAlert(alert);
+}
+
+void VC_Conversation::showImagePickerForSourceType(system_screens::ImagePickerSourceType type) {
+    dispatch::Queue::main()->async([weak = weakSelf<VC_Conversation>(), type] {
+        auto self = weak.lock();
+        if (!self) return;
+        auto picker = std::make_shared<system_screens::ImagePickerController>();
+        picker->modalPresentationStyle = toolkit::ModalPresentationStyle::FormSheet;
+        picker->sourceType = type;
+        picker->delegate = std::shared_ptr<system_screens::ImagePickerControllerDelegate>(
+            self, static_cast<system_screens::ImagePickerControllerDelegate*>(self.get()));
+        self->present(picker, true);
+    });
+}
+
+namespace {
+
+void dismissPicker(system_screens::ImagePickerController& picker) {
+    if (auto* presenter = picker.presentingViewController()) presenter->dismiss(true);
+}
+
+}  // namespace
+
+void VC_Conversation::imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
+                                                            const system_screens::ImagePickerInfo& info) {
+    auto picked = hxPictureFromPicker(info);
+    if (picked.tooLarge) {
+        // Above the picker, which stays open for another choice.
+        if (auto r = role()) r->presentAlert(hxImageTooLargeAlert());
+        return;
+    }
+    if (picked.picture) addPicture(std::move(*picked.picture));
+    dismissPicker(picker);
+    updateImagePreviews();
+}
+
+void VC_Conversation::imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) {
+    dismissPicker(picker);
+    if (!inputToolbar_) return;
+    if (!images_.empty()) inputToolbar_->textView()->becomeFirstResponder();
+    inputToolbar_->setNeedsDisplay();
+}
+
+void VC_Conversation::updateImagePreviews() {
+    // Without a reply bar the pictures wait here.
+    if (!inputToolbar_) return;
+    auto& field = *inputToolbar_->textView();
+    auto& inner = *field.internalTextView();
+    if (!images_.empty()) {
+        std::vector<toolkit::BarButtonItemPtr> items;
+        const size_t count = images_.size();
+        auto weak = weakSelf<VC_Conversation>();
+        for (size_t i = 0; i < count; ++i)
+            items.push_back(hxPictureItem(images_[i], i, count, [weak](toolkit::BarButtonItem& tapped) {
+                if (auto s = weak.lock()) s->removeImage(tapped);
+            }));
+        items.push_back(toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::FlexibleSpace));
+        imageStrip_ = std::make_shared<toolkit::Toolbar>();
+        imageStrip_->setItems(std::move(items));
+        imageStrip_->sizeToFit();
+        imageStrip_->setClipsToBounds(true);
+        inner.inputAccessory = imageStrip_;
+        inputToolbar_->inputButton()->setEnabled(true);
+    } else {
+        imageStrip_.reset();
+        inner.inputAccessory = nullptr;
+        inputToolbar_->inputButton()->setEnabled(!field.text().empty());
+    }
+    field.becomeFirstResponder();
+    inner.reloadInputViews();
+    inputToolbar_->setNeedsDisplay();
+}
+
+void VC_Conversation::removeImage(const toolkit::BarButtonItem& item) {
+    if (!imageStrip_) return;
+    const auto& items = imageStrip_->items();
+    for (size_t i = 0; i < items.size() && i < images_.size(); ++i) {
+        if (items[i].get() != &item) continue;
+        images_.erase(images_.begin() + static_cast<long>(i));
+        updateImagePreviews();
+        return;
+    }
+}
+
+void VC_Conversation::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {
+    HXConversationScreen::viewWillTransitionToSize(size, coordinator);
+    auto weak = weakSelf<VC_Conversation>();
+    auto alongside = [weak](toolkit::TransitionCoordinator&) {
+        // Sizes are kept per width: the rows are measured again at the new one.
+        if (auto self = weak.lock()) {
+            self->noteView_.reset();
+            self->reloadTable();
+        }
+    };
+    auto completed = [weak](toolkit::TransitionCoordinator&) {
+        auto self = weak.lock();
+        if (!self || foundation::Application::shared().applicationState() != foundation::ApplicationState::Active)
+            return;
+        self->layoutTable();
+        if (self->inputToolbar_) {
+            const double top = self->tableView_->contentInset().top;
+            self->tableView_->setContentInset({top, 0, 0, 0});
+            self->tableView_->scrollIndicatorInsets = {top, 0, 0, 0};
+            self->remeasureReply();
+            self->addKeyboardObservers();
+            self->inputToolbar_->setBottomPadding(self->parentBottomInset());
+        }
+    };
+    if (coordinator) {
+        coordinator->animateAlongsideTransition(alongside, completed);
+    } else {
+        toolkit::TransitionCoordinator none(false, 0);
+        alongside(none);
+        completed(none);
+    }
 }

@@ -272,23 +272,21 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         }
         cell->messageView().setTextColor(textColour);
         cell->messageView().setTintColor(sent ? graphics::Color::white(0.8, 1) : graphics::Color::systemBlue());
-        std::string text = message->text();
-        cell->messageView().setTextAlignment(toolkit::TextAlignment::left);
-        // The language is told from the first 100 characters.
-        const std::string head = text.substr(0, foundation::utf8Offset(text, 100));
-        if (auto language = foundation::bestStringLanguage(head);
-            language && foundation::isRightToLeftLanguage(*language)) {
-            cell->messageView().setTextAlignment(toolkit::TextAlignment::right);
-            text = "\u202E" + foundation::replaceAll(text, "\n", "\n\u202E");
-        }
-        cell->messageView().setText(text);
+        const HXBubbleText shown = hxBubbleText(message->text());
+        cell->messageView().setTextAlignment(shown.rightToLeft ? toolkit::TextAlignment::right
+                                                               : toolkit::TextAlignment::left);
+        cell->messageView().setText(shown.text);
     }
     cell->messageView().setUserInteractionEnabled(!attachment);
     auto background = std::make_shared<HXCAnimatedImageView>();
     const auto natural = animated ? animated->size() : image ? image->size() : graphics::Size{0, 0};
     if (background->frame().isEmpty()) background->setFrame({0, 0, natural.width, natural.height});
-    background->setTintColor(sent ? graphics::Color::systemBlue().withAlphaComponent(0.7)
-                                  : graphics::Color::systemGray4());
+    // The sent bubble is see-through as a whole: a translucent tint would darken the seams where
+    // the stretched drawing's pieces meet.
+    const auto sentTint =
+        attachment ? graphics::Color::systemBlue().withAlphaComponent(0.7) : graphics::Color::systemBlue();
+    background->setTintColor(sent ? sentTint : graphics::Color::systemGray4());
+    if (sent && !attachment) background->setAlpha(0.7);
     if (animated)
         background->setAnimatedImage(animated);
     else

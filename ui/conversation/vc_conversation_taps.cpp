@@ -36,8 +36,6 @@ using foundation::localizedString;
 
 namespace {
 
-// The last tap or menu point in the table.
-toolkit::Point gTapPoint;
 // The picture being shared from a menu.
 foundation::Data gShareData;
 std::string gShareType;
@@ -75,11 +73,6 @@ const std::shared_ptr<ConversationShareSource>& shareSource() {
     return source;
 }
 
-const std::shared_ptr<ImagePreview_Transitions>& previewTransitions() {
-    static const auto transitions = std::make_shared<ImagePreview_Transitions>(&VC_Conversation::lastTapPoint);
-    return transitions;
-}
-
 std::optional<foundation::Data> readFile(const std::string& path) {
     if (path.empty() || !foundation::files::exists(path)) return std::nullopt;
     auto bytes = foundation::files::readData(path);
@@ -93,8 +86,6 @@ struct VC_Conversation::TappedAttachment {
     HXAttachment attachment;
     toolkit::IndexPath indexPath;
 };
-
-toolkit::Point VC_Conversation::lastTapPoint() { return gTapPoint; }
 
 system_screens::ActivityItem VC_Conversation::shareItem() {
     if (isStillPictureType(gShareType))
@@ -115,23 +106,17 @@ void VC_Conversation::installAttachmentGestures() {
     if (!tableView_ || attachmentGesturesInstalled_) return;
     attachmentGesturesInstalled_ = true;
     auto weak = weakSelf<VC_Conversation>();
-    auto doubleTap = std::make_shared<toolkit::TapGestureRecognizer>([weak](toolkit::GestureRecognizer& r) {
-        if (r.state() != toolkit::GestureState::Ended) return;
-        if (auto self = weak.lock()) self->handleDoubleTap();
-    });
-    doubleTap->numberOfTapsRequired = 2;
     auto tap = std::make_shared<toolkit::TapGestureRecognizer>([weak](toolkit::GestureRecognizer& r) {
         if (r.state() != toolkit::GestureState::Ended) return;
         if (auto self = weak.lock()) self->handleTap(r.locationInView(self->tableView_.get()));
     });
     // A double tap replies; it does not open what its first tap hit. A press that opened the row's
     // menu is no tap either.
-    tap->requireGestureRecognizerToFail(doubleTap);
+    if (doubleTap_) tap->requireGestureRecognizerToFail(doubleTap_);
     for (const auto& recognizer : tableView_->gestureRecognizers())
         if (std::dynamic_pointer_cast<toolkit::LongPressGestureRecognizer>(recognizer))
             tap->requireGestureRecognizerToFail(recognizer);
     tap->setCancelsTouchesInView(false);
-    tableView_->addGestureRecognizer(doubleTap);
     tableView_->addGestureRecognizer(tap);
     // From system 13 on a press opens the row's menu, whose "Reload" does the same.
     if (toolkit::Device::current().systemVersionAtLeast(13)) return;
@@ -172,7 +157,7 @@ void VC_Conversation::handleTap(toolkit::Point inTable) {
     auto r = role();
     if (!r) return;
     if (foundation::hasPrefix(a.mimeType, "image/")) {
-        gTapPoint = inTable;
+        rememberTapPoint(inTable);
         std::optional<foundation::Data> bytes;
         if (auto cache = r->mediaCache()) {
             const std::string key = foundation::format("%@_ORIGINAL", a.id);
@@ -224,10 +209,8 @@ void VC_Conversation::stopAwaitingMedia() {
     awaitedMedia_.clear();
 }
 
-void VC_Conversation::handleDoubleTap() { openReply(foundation::Notification{}); }
-
 void VC_Conversation::presentImagePreview(std::shared_ptr<toolkit::ViewController> preview, bool animated) {
-    auto nav = hxImagePreviewNavigation(std::move(preview), previewTransitions());
+    auto nav = hxImagePreviewNavigation(std::move(preview), previewTransitioningDelegate());
     if (auto* presenter = navigationController())
         presenter->present(nav, animated);
     else
@@ -319,7 +302,7 @@ void VC_Conversation::presentShareSheet(std::vector<system_screens::ActivityView
     if (auto* popover = sheet->popoverPresentationController()) {
         popover->permittedArrowDirections = toolkit::kArrowAny;
         popover->sourceView = tableView_;
-        popover->sourceRect = {gTapPoint.x, gTapPoint.y, 1, 1};
+        popover->sourceRect = {lastTapPoint().x, lastTapPoint().y, 1, 1};
     }
     present(sheet, true);
 }
@@ -331,7 +314,7 @@ VC_Conversation::contextMenuConfiguration(toolkit::TableView&, toolkit::IndexPat
     auto tapped = attachmentAtRow(indexPath);
     auto r = role();
     if (!tapped || !r) return nullptr;
-    gTapPoint = point;
+    rememberTapPoint(point);
     const HXAttachment a = tapped->attachment;
     auto weak = weakSelf<VC_Conversation>();
     if (foundation::hasPrefix(a.mimeType, "image/")) {

@@ -1,5 +1,7 @@
 #include "ui/conversation/vc_note_edit.h"
 
+#include <algorithm>
+
 #include "model/conversation.h"
 #include "platform/foundation/bundle.h"
 #include "platform/graphics/color.h"
@@ -169,14 +171,13 @@ void VC_NoteEdit::keyboardFrameChange(const foundation::Notification& notificati
     const foundation::Value endValue = notification.userInfo.get(toolkit::kKeyboardFrameEndUserInfoKey);
     const auto end = endValue.isString() ? toolkit::rectFromString(endValue.asString()) : std::nullopt;
     if (!end) return;
-    const auto& screen = toolkit::Device::current().screen();
-    const double keyboard = end->height();
-    double barHeight = 0;
-    if (auto* nav = navigationController()) barHeight = nav->navigationBar().frame().height();
-    const double status = view()->safeAreaInsets().top - barHeight > 0 ? view()->safeAreaInsets().top - barHeight : 0;
+    // The note ends at the keyboard's top: the screen's height less the bars above and the
+    // keyboard, measured from where the view begins (under the bars when it extends below them).
     const auto frame = view()->frame();
-    view()->setFrame(
-        {frame.minX(), frame.minY(), frame.width(), screen.bounds().height() - status - keyboard - barHeight});
+    auto* superview = view()->superview();
+    const double keyboardTop =
+        superview ? superview->convertRectFrom(*end, nullptr).minY() : view()->convertRectFrom(*end, nullptr).minY();
+    view()->setFrame({frame.minX(), frame.minY(), frame.width(), std::max(0.0, keyboardTop - frame.minY())});
 }
 
 void VC_NoteEdit::fontsUpdated() {

@@ -31,6 +31,7 @@
 #include "service/message_list_model.h"
 #include "ui/messages/back_button_badge.h"
 #include "ui/messages/message_list_table_view_cell.h"
+#include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/table_row_changes.h"
 
 using foundation::Value;
@@ -297,8 +298,9 @@ void VC_Messages::viewDidAppear(bool animated) {
         auto actions = roles_.listActions.lock();
         if (!model_->initialLoadDone() && actions && actions->connectionAvailable()) {
             std::weak_ptr<HXMessageListModel> weakModel = model_;
+            // Only if the list still has no data by then: another way back to it may have loaded it.
             dispatch::Queue::main()->after(0.5, [weakModel] {
-                if (auto m = weakModel.lock()) m->loadMessages(Model::Sender::None);
+                if (auto m = weakModel.lock(); m && !m->initialLoadDone()) m->loadMessages(Model::Sender::None);
             });
         }
     }
@@ -809,68 +811,23 @@ toolkit::ContextMenuConfigurationPtr VC_Messages::contextMenuConfiguration(toolk
                  os](const std::vector<toolkit::MenuElementPtr>&) -> toolkit::MenuPtr {
         auto a = weakActions.lock();
         if (!a) return toolkit::Menu::make("Menu", {});
-        auto action = [&](int code, std::function<void()> run, unsigned attributes = toolkit::kMenuElementNone) {
-            auto image = a->imageForConversationAction(code);
-            return toolkit::MenuAction::make(
-                a->titleForConversationAction(code).value_or(""), image ? graphics::systemImageNamed(*image) : nullptr,
-                [run](toolkit::MenuAction&) { run(); }, attributes);
-        };
-        std::vector<toolkit::MenuElementPtr> items;
-        toolkit::MenuPtr deleteMenu;
-        for (int code : a->messageOptionsForConversation(object)) {
-            switch (code) {
-                case 0: {
-                    auto del = action(
-                        0,
-                        [weakActions, id] {
-                            if (auto r = weakActions.lock()) r->deleteConversationWithID(id);
-                        },
-                        toolkit::kMenuElementDestructive);
-                    deleteMenu = toolkit::Menu::make(del->title, {del},
-                                                     os >= 15 ? toolkit::kMenuDisplayInline | toolkit::kMenuDestructive
-                                                              : toolkit::kMenuDestructive,
-                                                     del->image);
-                    break;
-                }
-                case 1:
-                    items.push_back(action(1, [conversations, number] {
-                        if (auto c = conversations.lock()) c->placeCallTo(number);
-                    }));
-                    break;
-                case 2:
-                    items.push_back(action(2, [conversations, number] {
-                        if (auto c = conversations.lock()) c->newMessageToNumber(number, "", "");
-                    }));
-                    break;
-                case 3:
-                case 4:
-                    items.push_back(action(code, [weakActions, id] {
-                        if (auto r = weakActions.lock()) r->changeArchiveStateForConversationWithID(id);
-                    }));
-                    if (!history)
-                        items.push_back(action(read ? 6 : 5, [weakActions, id] {
-                            if (auto r = weakActions.lock()) r->changeReadStatusForConversationWithID(id);
-                        }));
-                    break;
-                case 9:
-                    items.push_back(action(9, [weakActions, id] {
-                        if (auto r = weakActions.lock()) r->createEmailForConversationWithID(id);
-                    }));
-                    break;
-                case 10:
-                case 11:
-                    items.push_back(action(code, [weakActions, id, block = code == 10] {
-                        if (auto r = weakActions.lock()) r->blockContact(block, id);
-                    }));
-                    break;
-                default:
-                    break;
-            }
-        }
-        if (deleteMenu)
-            return toolkit::Menu::make("", {toolkit::Menu::make("", items, toolkit::kMenuDisplayInline), deleteMenu});
-        if (items.empty()) return toolkit::Menu::make("Menu", {});
-        return toolkit::Menu::make("", items);
+        // The read status follows the archive code (not in the history); its own codes are skipped.
+        const HXConversationActionSource source{.title = [a](int code) { return a->titleForConversationAction(code); },
+                                                .image = [a](int code) { return a->imageForConversationAction(code); },
+                                                .action =
+                                                    [&](int code) {
+                                                        return code == 5 || code == 6
+                                                                   ? std::function<void()>()
+                                                                   : hxCommonConversationAction(
+                                                                         code, weakActions, conversations, id, number);
+                                                    }};
+        std::optional<HXReadToggle> toggle;
+        if (!history)
+            toggle = HXReadToggle{read ? 6 : 5,
+                                  hxCommonConversationAction(read ? 6 : 5, weakActions, conversations, id, number)};
+        auto made = hxConversationActionsMenu(
+            hxConversationActionItems(a->messageOptionsForConversation(object), source, toggle), os);
+        return made ? made : toolkit::Menu::make("Menu", {});
     };
     return toolkit::ContextMenuConfiguration::make(id, preview, menu);
 }

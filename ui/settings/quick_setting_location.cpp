@@ -10,16 +10,24 @@
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/text_input.h"
 
+LocationLabelTexts LocationLabelTexts::localized() {
+    return {foundation::localizedString("Default"), foundation::localizedString("No Location"),
+            foundation::localizedString("%@, %@")};
+}
+
 std::string locationLabelForSetting(const HX_QuickSetting& setting, bool isDefault) {
+    return locationLabelForSetting(setting, isDefault, LocationLabelTexts::localized());
+}
+
+std::string locationLabelForSetting(const HX_QuickSetting& setting, bool isDefault, const LocationLabelTexts& texts) {
     std::optional<std::string> place;
     if (setting.region()) {
         place = setting.regionTitle() ? setting.regionTitle() : setting.regionSubtitle();
         if (!place) place = std::string();
     }
-    const std::string defaultText = foundation::localizedString("Default");
     if (isDefault)
-        return place ? foundation::format(foundation::localizedString("%@, %@"), *place, defaultText) : defaultText;
-    return place ? *place : foundation::localizedString("No Location");
+        return place ? foundation::format(texts.placeAndDefault, *place, texts.defaultText) : texts.defaultText;
+    return place ? *place : texts.noLocation;
 }
 
 std::shared_ptr<HX_QuickSetting> storedQuickSetting(const HX_Account& account, const std::string& name) {

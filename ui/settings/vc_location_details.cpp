@@ -52,21 +52,6 @@ std::string trimmed(const std::string& s) {
     return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-// The parts of a beacon subtitle "UUID|major|minor".
-std::vector<std::string> beaconParts(const std::optional<std::string>& subtitle) {
-    std::vector<std::string> parts;
-    const std::string s = subtitle.value_or("");
-    size_t start = 0;
-    while (true) {
-        const auto bar = s.find('|', start);
-        parts.push_back(s.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-        if (bar == std::string::npos) break;
-        start = bar + 1;
-    }
-    parts.resize(std::max<size_t>(parts.size(), 3));
-    return parts;
-}
-
 // A beacon's major or minor as typed: false unless the field is empty (out stays none) or a
 // whole number from 0 to 65535 (out holds it).
 bool parseBeaconNumber(const std::string& typed, std::optional<uint16_t>& out) {
@@ -439,6 +424,28 @@ void VC_LocationDetails::handleGeocodeError(const foundation::Error& error) {
     if (auto role = roles_.quickSettings.lock()) role->presentAlert(alert, this);
 }
 
+std::vector<std::string> VC_LocationDetails::beaconParts(const std::optional<std::string>& subtitle) {
+    std::vector<std::string> parts;
+    const std::string s = subtitle.value_or("");
+    size_t start = 0;
+    while (true) {
+        const auto bar = s.find('|', start);
+        parts.push_back(s.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+    }
+    parts.resize(std::max<size_t>(parts.size(), 3));
+    return parts;
+}
+
+std::string VC_LocationDetails::beaconDescription(const std::optional<std::string>& subtitle) {
+    const auto parts = beaconParts(subtitle);
+    return foundation::format(text("UUID: %@\n%@%@"), parts[0],
+                              parts[1].empty() ? std::string() : foundation::format(text("Major: %@"), parts[1]),
+                              !parts[1].empty() && !parts[2].empty() ? foundation::format(text(", Minor: %@"), parts[2])
+                                                                     : std::string());
+}
+
 // ---- alerts and the picker
 
 void VC_LocationDetails::presentAddressAlert() {
@@ -624,11 +631,7 @@ std::shared_ptr<toolkit::View> VC_LocationDetails::buildBeaconHeader(double widt
     auto titleLabel = std::make_shared<toolkit::Label>(toolkit::Rect{90, 10, width - 100, 20});
     titleLabel->setText(QSetting_->regionTitle().value_or(""));
     header->addSubview(titleLabel);
-    const auto parts = beaconParts(QSetting_->regionSubtitle());
-    std::string detail = foundation::format(
-        text("UUID: %@\n%@%@"), parts[0],
-        parts[1].empty() ? std::string() : foundation::format(text("Major: %@"), parts[1]),
-        !parts[1].empty() && !parts[2].empty() ? foundation::format(text(", Minor: %@"), parts[2]) : std::string());
+    const std::string detail = beaconDescription(QSetting_->regionSubtitle());
     auto detailLabel = std::make_shared<toolkit::Label>(toolkit::Rect{90, 35, width - 100, 60});
     detailLabel->setFont(
         toolkit::Font::preferred(graphics::TextStyle::footnote, toolkit::Device::current().contentSizeCategory()));

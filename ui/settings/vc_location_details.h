@@ -66,6 +66,10 @@ public:
     // Whether the beacon alert's fields make a region: a UUID, and a major and minor each empty or
     // a whole number from 0 to 65535.
     static bool beaconFieldsValid(const std::string& uuid, const std::string& major, const std::string& minor);
+    // A beacon's stored subtitle "UUID|major|minor" in its parts (at least three, missing ones
+    // empty), and as the beacon panel describes it.
+    static std::vector<std::string> beaconParts(const std::optional<std::string>& subtitle);
+    static std::string beaconDescription(const std::optional<std::string>& subtitle);
     void toggleDefault();
     void removeLocation();
     static services::PostalAddress postalAddressFromAddressDictionary(const foundation::Dictionary& address);

@@ -41,11 +41,15 @@ void VC_QuickSettings::computeCurrentHash() {
 }
 
 void VC_QuickSettings::remember(const std::string& name, const HX_QuickSetting& setting) {
-    hashDict_[name] = setting.hash();
-    if (!monitoring_) return;
     auto role = roles_.quickSettings.lock();
     auto account = role ? role->account() : nullptr;
-    locationDict_[name] = locationLabelForSetting(setting, account && account->defaultQS() == name);
+    remember(name, setting, account ? account->defaultQS() : std::nullopt, LocationLabelTexts::localized());
+}
+
+void VC_QuickSettings::remember(const std::string& name, const HX_QuickSetting& setting,
+                                const std::optional<std::string>& defaultQS, const LocationLabelTexts& texts) {
+    hashDict_[name] = setting.hash();
+    if (monitoring_) locationDict_[name] = locationLabelForSetting(setting, defaultQS == name, texts);
 }
 
 void VC_QuickSettings::viewDidLoad() {
@@ -55,16 +59,22 @@ void VC_QuickSettings::viewDidLoad() {
     auto role = roles_.quickSettings.lock();
     auto account = role ? role->account() : nullptr;
     if (account) {
-        for (const auto& [name, archive] : std::map(account->quickSettings())) {
-            auto setting = storedQuickSetting(*account, name);
-            if (!setting) continue;
+        // The texts of the labels are looked up once for all presets.
+        const auto texts = LocationLabelTexts::localized();
+        const auto defaultQS = account->defaultQS();
+        // The stored presets come in the order of their names (replacing a stored archive keeps
+        // the walk's place).
+        for (auto& [name, archive] : account->quickSettings()) {
+            auto read = HX_QuickSetting::unarchived(archive);
+            if (!read.ok() || !read.value()) continue;
+            auto& setting = *read.value();
             // The preset's phones follow the account's linked phones.
-            if (setting->quickSettingUpdated(*account)) storeQuickSetting(*account, name, *setting);
-            remember(name, *setting);
+            if (setting.quickSettingUpdated(*account))
+                if (auto updated = setting.archived(); updated.ok()) archive = std::move(updated.value());
+            remember(name, setting, defaultQS, texts);
             sortedSettings_.push_back(name);
         }
     }
-    std::sort(sortedSettings_.begin(), sortedSettings_.end());
     editButton_ = toolkit::BarButtonItem::withSystemItem(
         toolkit::SystemItem::Edit, [this](toolkit::BarButtonItem&) { setEditingMode(!isEditing(), true); });
     navigationItem().setRightBarButtonItem(editButton_);

@@ -111,6 +111,21 @@ std::optional<std::string> VC_Settings::titleForHeader(toolkit::TableView&, long
     return localizedString(s.header);
 }
 
+// The account's header has two lines (name, then number): its space grows to show both.
+std::optional<double> VC_Settings::heightForHeader(toolkit::TableView& table, long section) {
+    if (section != sectionForTag(117) || section < 0) return std::nullopt;
+    const auto title = titleForHeader(table, section);
+    return toolkit::TableViewHeaderFooterView::heightForTitle(title.value_or(""), table.bounds().width(), 38);
+}
+
+std::shared_ptr<toolkit::View> VC_Settings::viewForHeader(toolkit::TableView& table, long section) {
+    if (section != sectionForTag(117) || section < 0) return nullptr;
+    auto header = std::make_shared<toolkit::TableViewHeaderFooterView>();
+    header->setWrapsText(true);
+    header->textLabel().setText(titleForHeader(table, section).value_or(""));
+    return header;
+}
+
 std::optional<std::string> VC_Settings::titleForFooter(toolkit::TableView&, long section) {
     const auto& sections = layout();
     if (section < 0 || static_cast<size_t>(section) >= sections.size()) return std::nullopt;
@@ -481,9 +496,17 @@ void VC_Settings::viewDidLoad() {
     auto r = roles_.routing.lock();
     const bool iPad = r && r->iPad();
     if (!iPad) {
-        auto info = toolkit::BarButtonItem::withTitle(localizedString("About"), toolkit::BarButtonStyle::Plain,
-                                                      [this](toolkit::BarButtonItem&) { infoButtonClicked(); });
-        info->accessibilityLabel = localizedString("About 'HX Connect'");
+        // The circled "i" of an information button fits its 32 points, where a title would not.
+        auto button = std::make_shared<toolkit::Button>(toolkit::ButtonType::InfoLight);
+        button->setFrame({0, 0, 32, toolkit::NavigationBar::kHeight});
+        button->accessibility().label = localizedString("About 'HX Connect'");
+        button->addAction(
+            [weak = weakSelf<VC_Settings>()](toolkit::Control&, const toolkit::Event*) {
+                if (auto self = weak.lock()) self->infoButtonClicked();
+            },
+            toolkit::kTouchUpInside);
+        auto info = toolkit::BarButtonItem::withCustomView(button);
+        info->accessibilityLabel = button->accessibility().label;
         info->width = 32;
         navigationItem().setRightBarButtonItem(info);
         if (accounts_)

@@ -71,6 +71,8 @@ public:
     toolkit::TableViewCellPtr cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
     std::optional<std::string> titleForHeader(toolkit::TableView&, long section) override;
     std::optional<std::string> titleForFooter(toolkit::TableView&, long section) override;
+    std::optional<double> heightForHeader(toolkit::TableView& table, long section) override;
+    std::shared_ptr<toolkit::View> viewForHeader(toolkit::TableView& table, long section) override;
     void didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
     void accessoryButtonTapped(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
 

@@ -863,3 +863,57 @@ TEST(DwarfIndex, OverlappingFdesKeepTheScanAndItsFirstMatch) {
 }
 
 }  // namespace
+
+namespace {
+
+// The index keeps where each FDE lies and reads the one a lookup lands on again: FDEs whose bytes
+// changed after the build (a section that is not the image's any more) are left to the scan rather
+// than answered from the index with what is no longer there.
+TEST(DwarfIndex, AnFdeWhoseBytesChangedAfterTheBuildIsLeftToTheScan) {
+    Cfi c = makeCfi("", {}, {});
+    c.bytes.resize(c.bytes.size() - 4);  // drop the terminator
+    const size_t second = c.bytes.size();
+    c.u32(0);
+    c.u32(static_cast<uint32_t>(second + 4));
+    c.u64(0x1100);
+    c.u64(0x180);
+    c.close(second);
+    c.u32(0);
+    zvcrash_buffer_task task;
+    zvcrash_buffer_task_init(&task, kBase, c.bytes.data(), c.bytes.size());
+    const zvcrash_async_dwarf_section section{kBase, kBase + c.bytes.size(), false, false, true};
+    zvcrash_async_fde_index* index = zvcrash_dwarf_fde_index_build_section(&task.task, &section);
+    ASSERT_NE(index, nullptr);
+    ASSERT_EQ(zvcrash_dwarf_fde_index_count(index), 2u);
+    struct Case {
+        const char* what;
+        uint64_t pc;
+        zvcrash_error_t before, after;
+    };
+    // The second FDE's start moves from 0x1100 to 0x1200; the first stays as it was.
+    const Case cases[] = {
+        {"in the first FDE", 0x1010, ZVCRASH_ESUCCESS, ZVCRASH_ESUCCESS},
+        {"in the second FDE", 0x1150, ZVCRASH_ESUCCESS, ZVCRASH_ENOTSUP},
+        {"past both", 0x1300, ZVCRASH_ENOTFOUND, ZVCRASH_ENOTSUP},
+        {"before both", 0x0F00, ZVCRASH_ENOTFOUND, ZVCRASH_ENOTFOUND},
+    };
+    for (bool changed : {false, true}) {
+        if (changed)
+            for (int i = 0; i < 8; ++i) c.bytes[second + 8 + i] = static_cast<uint8_t>(uint64_t{0x1200} >> (8 * i));
+        for (const Case& k : cases) {
+            SCOPED_TRACE(std::string(k.what) + (changed ? ", changed" : ""));
+            zvcrash_async_dwarf_fde_info f;
+            zvcrash_async_dwarf_cie_info ci;
+            const zvcrash_error_t err = zvcrash_async_dwarf_fde_index_lookup(index, k.pc, &f, &ci);
+            EXPECT_EQ(err, changed ? k.after : k.before);
+            if (err != ZVCRASH_ESUCCESS) continue;
+            Parsed p;
+            parse(c, k.pc, &p);
+            ASSERT_EQ(p.err, ZVCRASH_ESUCCESS);
+            expectSameFde(f, ci, p.fde, p.cie);
+        }
+    }
+    zvcrash_dwarf_fde_index_free(index);
+}
+
+}  // namespace

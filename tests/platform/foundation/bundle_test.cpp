@@ -130,3 +130,16 @@ TEST_F(BundleFixture, LocalizedStringsFromTablesWithFallbacks) {
     }
     EXPECT_TRUE(parseStringsTable(bytes("")).ok());
 }
+
+// The localisation folders are read once per resources folder: a folder added later shows only
+// once the bundle is pointed at its resources again (as the tables are).
+TEST_F(BundleFixture, LocalisationsAreListedOncePerResourcesFolder) {
+    Bundle b(res());
+    EXPECT_EQ(b.localizations(), (std::vector<std::string>{"de", "en"}));
+    ASSERT_TRUE(files::createDirectory(res() / "fr.lproj").ok());
+    EXPECT_EQ(b.localizations(), (std::vector<std::string>{"de", "en"}));
+    b.setResourcesDirectory(res());
+    EXPECT_EQ(b.localizations(), (std::vector<std::string>{"de", "en", "fr"}));
+    Bundle empty(tmp.path() / "none");
+    EXPECT_TRUE(empty.localizations().empty());
+}

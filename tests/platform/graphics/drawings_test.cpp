@@ -113,6 +113,7 @@ const Drawing kSymbols[] = {
     {"star.fill", {24, 24}, Ink::single},
     {"play.circle", {24, 24}, Ink::single},
     {"pause.circle", {24, 24}, Ink::single},
+    {"stop.circle", {24, 24}, Ink::single},
     {"speaker", {24, 24}, Ink::single},
     {"speaker.3", {24, 24}, Ink::single},
     {"doc.on.clipboard", {24, 24}, Ink::single},

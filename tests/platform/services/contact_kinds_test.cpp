@@ -13,6 +13,7 @@
 #include "platform/services/contacts.h"
 #include "tests/support/contacts.h"
 #include "tests/support/test_support.h"
+#include "tests/support/vobject_cards.h"
 
 using services::AuthorizationStatus;
 using services::Contact;
@@ -107,39 +108,13 @@ TEST(VCardKinds, OrganisationsAreMarkedByKindAndNamedByTheirCompany) {
 // Cards as an independent vCard writer makes them: a person with a photo, an organisation, and a
 // file of three contacts.
 TEST(VCardKinds, CardsOfAnIndependentWriterReadAsItWroteThem) {
-    if (!hxtest::haveProgram("/usr/bin/python3") || hxtest::runCommand("/usr/bin/python3 -c 'import vobject'") != 0)
-        GTEST_SKIP() << "python3-vobject is not installed (./hx deps)";
+    if (!hxtest::haveVobject()) GTEST_SKIP() << "python3-vobject is not installed (./hx deps)";
     const auto dir = std::filesystem::temp_directory_path() / ("vobject-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    const std::string script = R"PY(
-import sys, vobject
-def person(given, family, tel, photo=None):
-    c = vobject.vCard()
-    c.add('n').value = vobject.vcard.Name(family=family, given=given)
-    c.add('fn').value = given + ' ' + family
-    t = c.add('tel'); t.value = tel; t.type_param = 'CELL'
-    if photo is not None:
-        p = c.add('photo'); p.value = photo; p.encoding_param = 'b'; p.type_param = 'JPEG'
-    return c
-def org(name, tel):
-    c = vobject.vCard()
-    c.add('n').value = vobject.vcard.Name()
-    c.add('fn').value = name
-    c.add('org').value = [name]
-    c.add('kind').value = 'org'
-    t = c.add('tel'); t.value = tel; t.type_param = 'WORK'
-    return c
-out = sys.argv[1]
-open(out + '/person.vcf', 'w').write(person('Ada', 'Lovelace', '+44 20 7946 0958', bytes(range(256)) * 3).serialize())
-open(out + '/org.vcf', 'w').write(org('Acme & Sons', '+1 555 0100').serialize())
-open(out + '/three.vcf', 'w').write(''.join(person(g, f, t).serialize() for g, f, t in
-    [('Ann', 'Lee', '+1 555 0101'), ('Bo', 'Kim', '+1 555 0102'), ('Cy', "O'Neil", '+1 555 0103')]))
-)PY";
-    ASSERT_TRUE(foundation::files::writeAtomically(dir / "make.py", std::string_view(script)).ok());
-    std::string output;
-    ASSERT_EQ(
-        hxtest::runCommand("/usr/bin/python3 " + (dir / "make.py").string() + " " + dir.string() + " 2>&1", &output), 0)
-        << output;
+    foundation::Data photo;
+    for (int i = 0; i < 768; ++i) photo.push_back(static_cast<uint8_t>(i % 256));
+    const std::string failure = hxtest::writeVobjectCards(dir, photo, "JPEG");
+    ASSERT_EQ(failure, "");
     auto read = [&](const char* name) {
         auto text = foundation::files::readString(dir / name);
         EXPECT_TRUE(text.ok()) << name;

@@ -165,3 +165,87 @@ TEST(ToolkitTableParts, ScrollInsetsFollowTheBarsUnlessTurnedOff) {
         EXPECT_EQ(t.contentOffset().y, 300);
     }
 }
+
+namespace {
+
+class Footers : public TableViewController {
+public:
+    explicit Footers(TableViewStyle style) : TableViewController(style) {}
+    std::string footer;
+    long numberOfSections(TableView&) override { return 2; }
+    long numberOfRows(TableView&, long) override { return 1; }
+    TableViewCellPtr cellForRow(TableView& t, IndexPath) override {
+        auto cell = t.dequeueReusableCell("plain");
+        return cell ? cell : std::make_shared<TableViewCell>(TableViewCellStyle::Default, "plain");
+    }
+    std::optional<std::string> titleForFooter(TableView&, long s) override {
+        return s == 0 ? std::optional(footer) : std::nullopt;
+    }
+};
+
+std::string words(int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += (i ? " w" : "w") + std::to_string(i % 10) + "xy";
+    return text;
+}
+
+}  // namespace
+
+// A footer's title wraps onto the lines it needs (lines of 16 points in the fixed metrics, 52
+// characters across a 375-point phone): its space grows by each added line, the last line keeps
+// its place, nothing is cut, and the next section moves down.
+TEST(ToolkitTableParts, FooterTitlesWrapAndTheirSpaceGrows) {
+    struct Case {
+        TableViewStyle style;
+        std::string text;
+        double height;
+        size_t lines;
+    };
+    const Case cases[] = {
+        {TableViewStyle::Grouped, "Short", 38, 1},
+        {TableViewStyle::Grouped, "One\nTwo", 54, 2},
+        // Ten words of four characters a line.
+        {TableViewStyle::Grouped, words(30), 70, 3},
+        {TableViewStyle::InsetGrouped, words(30), 70, 3},
+        {TableViewStyle::Plain, "Short", 28, 1},
+        {TableViewStyle::Plain, words(12), 44, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Harness h(ScreenProfile::iPhone8(), 15);
+        auto table = std::make_shared<Footers>(c.style);
+        table->footer = c.text;
+        h.setRoot(table);
+        TableView& t = *table->tableView();
+        h.settle();
+        const Rect footer = t.rectForFooter(0);
+        EXPECT_EQ(footer.height(), c.height);
+        EXPECT_EQ(t.rectForHeader(1).minY(), footer.maxY()) << "the next section follows the whole footer";
+        auto* view = dynamic_cast<TableViewHeaderFooterView*>(t.footerView(0).get());
+        ASSERT_NE(view, nullptr);
+        Label& label = view->textLabel();
+        const auto box = label.textBox(label.bounds().width());
+        ASSERT_EQ(box.lines.size(), c.lines);
+        EXPECT_EQ(label.frame().height(), 16.0 * static_cast<double>(c.lines)) << "every line inside the label";
+        EXPECT_EQ(label.frame().maxY(), c.height - 6) << "the last line above the footer's bottom";
+        EXPECT_FALSE(box.truncated) << "nothing cut";
+    }
+}
+
+TEST(ToolkitTableParts, AFootersLinesFollowTheTablesWidth) {
+    Harness h(ScreenProfile::iPhone8(), 15);
+    auto table = std::make_shared<Footers>(TableViewStyle::Grouped);
+    table->footer = words(30);
+    h.setRoot(table);
+    TableView& t = *table->tableView();
+    h.settle();
+    ASSERT_EQ(t.rectForFooter(0).height(), 70);
+    // Landscape: 635 points of text, fifteen words a line.
+    h.rotate(Orientation::LandscapeLeft);
+    h.settle();
+    EXPECT_EQ(t.rectForFooter(0).height(), 54);
+    EXPECT_EQ(t.footerView(0)->frame(), t.rectForFooter(0));
+    h.rotate(Orientation::Portrait);
+    h.settle();
+    EXPECT_EQ(t.rectForFooter(0).height(), 70);
+}

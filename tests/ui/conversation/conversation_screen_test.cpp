@@ -77,19 +77,24 @@ TEST_F(ConversationScreen, AnUnreadConversationIsReportedOnceOnAppearingAndAgain
 
 namespace {
 
-struct NoteEditor : hxtest::ConversationFixture {
+template <typename App>
+struct NoteEditorOf : hxtest::ConversationFixtureOf<App> {
+    explicit NoteEditorOf(hxtest::DeviceForm form = hxtest::DeviceForm::phone)
+        : hxtest::ConversationFixtureOf<App>(form) {}
     std::shared_ptr<VC_NoteEdit> editor;
     std::shared_ptr<toolkit::NavigationController> editorNav;
     void present(const std::string& id) {
-        auto roles = app->screenRoles();
-        roles.conversation = hxtest::spyOn(roles.conversation, *spy);
-        editor = std::dynamic_pointer_cast<VC_NoteEdit>(app->screens().makeNoteEditScreen(roles, id));
+        auto roles = this->app->screenRoles();
+        roles.conversation = hxtest::spyOn(roles.conversation, *this->spy);
+        editor = std::dynamic_pointer_cast<VC_NoteEdit>(this->app->screens().makeNoteEditScreen(roles, id));
         ASSERT_TRUE(editor);
         editorNav = std::make_shared<toolkit::NavigationController>(editor);
-        nav->topViewController()->present(editorNav, false);
-        harness.settle();
+        this->nav->topViewController()->present(editorNav, false);
+        this->harness.settle();
     }
 };
+
+struct NoteEditor : NoteEditorOf<HX_ConnectAppDelegate_iPhone> {};
 
 }  // namespace
 
@@ -129,4 +134,94 @@ TEST_F(NoteEditor, TheKeyCommandsAreCancelAndSave) {
     harness.settle();
     EXPECT_EQ(editorNav->presentingViewController(), nullptr);
     EXPECT_TRUE(spy->notes.empty());
+}
+
+// On a phone the note ends where the keyboard begins, whatever lies above the note's view.
+TEST_F(NoteEditor, OnAPhoneTheNoteEndsAtTheKeyboard) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    open("t1");
+    present("t1");
+    const auto& keyboard = toolkit::Keyboard::shared();
+    ASSERT_TRUE(keyboard.isVisible());
+    ASSERT_TRUE(editor->note().isFirstResponder());
+    const auto& v = *editor->view();
+    const auto inWindow = v.superview()->convertRectTo(v.frame(), nullptr);
+    EXPECT_NEAR(inWindow.maxY(), keyboard.frame().minY(), 0.5) << "no gap above the keyboard, nothing under it";
+    EXPECT_GT(inWindow.height(), 0);
+}
+
+namespace {
+
+struct TabletNoteEditor : NoteEditorOf<HX_ConnectAppDelegate_iPad> {
+    TabletNoteEditor() : NoteEditorOf(hxtest::DeviceForm::tablet) {}
+};
+
+}  // namespace
+
+// On the tablet an unsaved note waits in the popover cache for the next editor of the same
+// conversation; any other cache is emptied when an editor appears, and a cancel discards it.
+TEST_F(TabletNoteEditor, AnUnsavedNoteWaitsForTheSameConversationOnly) {
+    auto c = storeConversation("t1", 10);
+    (void)c->setValue("note", "stored");
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    open("t1");
+    using foundation::Dictionary;
+    struct Case {
+        std::optional<Dictionary> cache;
+        std::string shown;
+        bool emptied;
+    } cases[] = {
+        {std::nullopt, "stored", true},
+        {Dictionary{{"type", "VC_NoteEdit"}, {"conversationID", "t1"}, {"note", "draft"}}, "draft", false},
+        {Dictionary{{"type", "VC_NoteEdit"}, {"conversationID", "t2"}, {"note", "draft"}}, "stored", true},
+        {Dictionary{{"type", "VC_Other"}, {"conversationID", "t1"}, {"note", "draft"}}, "stored", true},
+        {Dictionary{{"type", "VC_NoteEdit"}, {"conversationID", "t1"}}, "stored", true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(n++);
+        spy->cache = c.cache;
+        present("t1");
+        EXPECT_EQ(editor->note().text(), c.shown);
+        if (c.emptied) {
+            ASSERT_TRUE(spy->cache.has_value());
+            EXPECT_TRUE(spy->cache->empty());
+        }
+        // Closed by a tap beside the popover: what was typed waits.
+        editor->note().setText(c.shown + " more");
+        editorNav->presentingViewController()->dismiss(false);
+        harness.settle();
+        ASSERT_TRUE(spy->cache.has_value());
+        EXPECT_EQ(spy->cache->get("type").stringValue(), "VC_NoteEdit");
+        EXPECT_EQ(spy->cache->get("conversationID").stringValue(), "t1");
+        EXPECT_EQ(spy->cache->get("note").stringValue(), c.shown + " more");
+    }
+    // Cancel discards the draft: the next editor shows the stored note.
+    present("t1");
+    EXPECT_EQ(editor->note().text(), "stored more") << "the last case's draft";
+    editor->cancel();
+    harness.settle();
+    present("t1");
+    EXPECT_EQ(editor->note().text(), "stored");
+    EXPECT_TRUE(spy->notes.empty()) << "nothing was saved";
+}
+
+// A saved note is in the store's file, as the sqlite3 tool reads it.
+TEST_F(NoteEditor, ASavedNoteIsInTheStoreFile) {
+    if (!hxtest::haveProgram("sqlite3")) GTEST_SKIP() << "sqlite3 CLI missing";
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    open("t1");
+    present("t1");
+    editor->note().setText("Gate code 4711 \u2013 it's \"round the back\"");
+    editor->save();
+    harness.settle();
+    ASSERT_TRUE(app->managedObjectContext()->save().ok());
+    const std::string path = HX_ConnectAppDelegate::storePathForAccount("conversation@example.test");
+    std::string out;
+    ASSERT_EQ(hxtest::runCommand(
+                  "sqlite3 '" + path + "' \"SELECT note FROM HX_Conversation WHERE conversationID='t1';\"", &out),
+              0);
+    EXPECT_EQ(out, "Gate code 4711 \u2013 it's \"round the back\"\n");
 }

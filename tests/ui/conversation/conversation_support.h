@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "model/message_store.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -28,6 +29,7 @@ struct ConversationSpy : HXConversationRole {
     std::vector<std::optional<std::string>> notes;
     std::vector<std::string> smsSent;
     HXSendCompletion lastCompletion;
+    std::vector<HXAlert> alerts;
     std::optional<foundation::Dictionary> cache;
 
     std::shared_ptr<HXConversationRole> r() const { return real.lock(); }
@@ -77,7 +79,7 @@ struct ConversationSpy : HXConversationRole {
         smsSent.push_back("MMS:" + text);
         lastCompletion = std::move(c);
     }
-    void presentAlert(const HXAlert&) override {}
+    void presentAlert(const HXAlert& alert) override { alerts.push_back(alert); }
     bool openAppURL(const std::string&) override { return true; }
     std::optional<foundation::Dictionary> popoverCache() const override { return cache; }
     void setPopoverCache(const foundation::Dictionary& c) override { cache = c; }
@@ -93,27 +95,29 @@ struct StoredMessage {
     std::string senderName, senderNumber;
 };
 
-struct ConversationFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+template <typename App>
+struct ConversationFixtureOf : ScreenFixture<App> {
     // sharedDelegate: the application object answers as the process's (numbers are then formatted
     // with its phone formatter, as the contacts cache keeps them).
-    explicit ConversationFixture(bool sharedDelegate = false)
-        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .sharedDelegate = sharedDelegate}) {}
+    explicit ConversationFixtureOf(DeviceForm form = DeviceForm::phone, bool sharedDelegate = false)
+        : ScreenFixture<App>(
+              {.form = form, .screens = std::make_shared<HXUIScreens>(), .sharedDelegate = sharedDelegate}) {}
     std::shared_ptr<ConversationSpy> spy = std::make_shared<ConversationSpy>();
     std::shared_ptr<VC_Conversation> screen;
     std::shared_ptr<toolkit::NavigationController> nav;
 
     void SetUp() override {
-        ScreenFixture::SetUp();
-        ASSERT_TRUE(signInWithEmptyStore(*app, "conversation@example.test"));
+        ScreenFixture<App>::SetUp();
+        ASSERT_TRUE(signInWithEmptyStore(*this->app, "conversation@example.test"));
     }
     void TearDown() override {
         screen.reset();
         nav.reset();
-        ScreenFixture::TearDown();
+        ScreenFixture<App>::TearDown();
     }
     std::shared_ptr<store::ManagedObject> storeConversation(const std::string& id, int64_t type,
                                                             const std::string& sender = "+15550188") {
-        auto context = app->managedObjectContext();
+        auto context = this->app->managedObjectContext();
         auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
         (void)c->setValue("conversationID", id);
         (void)c->setValue("type", type);
@@ -124,7 +128,7 @@ struct ConversationFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
         return c;
     }
     void storeMessages(const std::shared_ptr<store::ManagedObject>& c, const std::vector<StoredMessage>& messages) {
-        auto context = app->managedObjectContext();
+        auto context = this->app->managedObjectContext();
         for (const auto& s : messages) {
             auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
             (void)m->setValue("id", s.id);
@@ -137,23 +141,24 @@ struct ConversationFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
             (void)m->setObject("Conversation", c);
         }
         EXPECT_TRUE(context->save().ok());
-        harness.settle();
+        this->harness.settle();
     }
     // Pushed as a list pushes it, with the spy between the screen and the application object.
     VC_Conversation& open(const std::string& id, int type = 1, const std::string& title = "Ann") {
-        auto roles = app->screenRoles();
+        auto roles = this->app->screenRoles();
         roles.conversation = spyOn(roles.conversation, *spy);
-        auto made = app->screens().makeConversationScreen(
+        auto made = this->app->screens().makeConversationScreen(
             roles, {.conversationID = id, .title = title, .conversationType = type});
         screen = std::dynamic_pointer_cast<VC_Conversation>(made);
         EXPECT_TRUE(screen);
         auto root = std::make_shared<toolkit::ViewController>();
         nav = std::make_shared<toolkit::NavigationController>(root);
-        harness.setRoot(nav);
+        this->harness.setRoot(nav);
         nav->pushViewController(screen, false);
-        harness.settle();
+        this->harness.settle();
         return *screen;
     }
 };
+using ConversationFixture = ConversationFixtureOf<HX_ConnectAppDelegate_iPhone>;
 
 }  // namespace hxtest

@@ -155,7 +155,7 @@ struct MessagesSpy : HXConversationActionsRole {
 };
 
 struct GroupDetails : hxtest::ConversationFixture {
-    GroupDetails() : hxtest::ConversationFixture(true) {}
+    GroupDetails() : hxtest::ConversationFixture(hxtest::DeviceForm::phone, true) {}
     GroupSpy groupSpy;
     MessagesSpy messages;
     std::shared_ptr<VC_GroupDetails> details;

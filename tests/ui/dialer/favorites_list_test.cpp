@@ -318,4 +318,7 @@ TEST_F(FavoritesList, AFavoritesPictureIsRound) {
     auto pixels = toolkit::snapshot(harness.window(), 2);
     const auto corner = hxtest::pixelAt(*pixels, {picture.minX() + 1, picture.minY() + 1}, 2);
     EXPECT_GT(corner[1], 150) << int(corner[0]) << "," << int(corner[1]) << "," << int(corner[2]);
+    // Kept as drawn, light and dark, for the picture checks.
+    expectOutline("favorites_picture_phone");
+    expectSnapshot("favorites_picture_phone", {.lightAndDark = true});
 }

@@ -132,3 +132,14 @@ TEST_F(PhoneListPictures, TheListItsOpenDropdownAndASwipedRowInLightAndDark) {
     harness.settle();
     expectSnapshot("list_swiped", {.lightAndDark = true});
 }
+
+// A pull shows the refresh control above the rows: its spinner and the date of the last update.
+TEST_F(PhoneListPictures, AListPulledDownShowsItsRefreshControl) {
+    auto& l = show();
+    auto table = l.tableView();
+    // Held 70 points below its resting place, as a finger holds it before letting go.
+    table->setContentOffset({0, table->minimumContentOffset().y - 70});
+    harness.settle();
+    expectOutline("list_pulled_phone");
+    expectSnapshot("list_pulled", {.lightAndDark = true});
+}

@@ -200,6 +200,10 @@ TEST_F(LockWithService, BackFromTheBackgroundTheShownListReloadsOnlyAfterThePin)
 
     typePin("1234");
     EXPECT_TRUE(harness.clock().runUntil([&] { return listRequests("[2,") > loaded; }, 10)) << "the reload";
+    // Whatever wakes the list on the way back (the pad's dismissal, the account read again, the
+    // screen showing again, the unread items), it asks for its first page once.
+    harness.advance(10);
+    EXPECT_EQ(listRequests("[2,"), loaded + 1) << "one reload";
 }
 
 TEST_F(Lock, TheBackgroundBlursAndThePadComesBackWithTheApp) {

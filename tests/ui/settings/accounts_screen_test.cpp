@@ -4,6 +4,7 @@
 // editing adds the row that opens the panel for a new account.
 #include <gtest/gtest.h>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "app/hxc_passcode_lock.h"
 #include "model/account.h"
@@ -23,6 +24,19 @@ namespace {
 const char* kOther = "bob@example.test";
 const char* kThird = "carol@example.test";
 
+// Two more accounts beside the signed-in one.
+void storeTwoMoreAccounts() {
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    auto infos = defaults->dictionaryForKey("accountInfo").value_or(foundation::Dictionary{});
+    for (const auto& [name, number] : {std::pair{kOther, "2025550177"}, std::pair{kThird, "2025550188"}}) {
+        HX_Account a;
+        a.setUsername(name);
+        a.setHXnumber(std::string(number));
+        infos.set(name, foundation::Value(a.archived().value()));
+    }
+    (void)defaults->setObject(foundation::Value(infos), "accountInfo");
+}
+
 class AccountsScreen : public hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>> {
 protected:
     AccountsScreen()
@@ -35,15 +49,7 @@ protected:
 
     void SetUp() override {
         ScreenFixture::SetUp();
-        // Two more accounts beside the signed-in one.
-        auto infos = defaults()->dictionaryForKey("accountInfo").value_or(foundation::Dictionary{});
-        for (const auto& [name, number] : {std::pair{kOther, "2025550177"}, std::pair{kThird, "2025550188"}}) {
-            HX_Account a;
-            a.setUsername(name);
-            a.setHXnumber(std::string(number));
-            infos.set(name, foundation::Value(a.archived().value()));
-        }
-        (void)defaults()->setObject(foundation::Value(infos), "accountInfo");
+        storeTwoMoreAccounts();
         ASSERT_TRUE(launch());
         app->selectViewForIndex(4);
         harness.settle();
@@ -76,6 +82,7 @@ protected:
 
 TEST_F(AccountsScreen, LeavingAnAccountWithQueuedTextsWarnsAndSwitches) {
     expectOutline("accounts_phone");
+    expectSnapshot("accounts_phone", {.scale = 1, .lightAndDark = true});
     foundation::Dictionary queue{{"k1", foundation::Value(foundation::Dictionary{{"text", foundation::Value("hi")}})}};
     (void)defaults()->setObject(
         foundation::Value(foundation::Dictionary{{hxtest::kSignedInUser, foundation::Value(queue)}}), "smsQueue");
@@ -143,6 +150,39 @@ TEST_F(AccountsScreen, TheAddRowComesWithEditingAndOpensAnEmptySignIn) {
     list->setEditingMode(false, false);
     harness.settle();
     EXPECT_EQ(list->tableView()->numberOfRows(0), 3);
+}
+
+class TabletAccounts : public hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>> {
+protected:
+    TabletAccounts()
+        : ScreenFixture({.form = hxtest::DeviceForm::tablet,
+                         .screens = std::make_shared<HXUIScreens>(),
+                         .signedIn = true,
+                         .fonts = true}) {}
+};
+
+// On the tablet the master list's "Accounts" opens the list in a popover as tall as its rows, and
+// taller by a row while editing.
+TEST_F(TabletAccounts, TheListOpensInAPopoverSizedByItsRows) {
+    storeTwoMoreAccounts();
+    ASSERT_TRUE(launch());
+    harness.settle();
+    ASSERT_TRUE(harness.tapBarButton("Accounts"));
+    harness.settle();
+    auto* nav =
+        dynamic_cast<toolkit::NavigationController*>(harness.window().rootViewController()->presentedViewController());
+    ASSERT_TRUE(nav) << toolkit::outline(harness.window());
+    auto* list = dynamic_cast<VC_Accounts*>(nav->topViewController());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->tableView()->numberOfRows(0), 3);
+    EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, 210 + 44 * 3}));
+    expectOutline("accounts_tablet");
+    expectSnapshot("accounts_tablet", {.scale = 1, .lightAndDark = true});
+    list->setEditingMode(true, false);
+    harness.settle();
+    EXPECT_EQ(list->tableView()->numberOfRows(0), 4);
+    EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, 210 + 44 * 4}));
+    expectOutline("accounts_editing_tablet");
 }
 
 }  // namespace

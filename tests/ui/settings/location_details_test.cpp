@@ -2,11 +2,19 @@
 // radius drag and the beacon panel, on a signed-in phone with a placemark table for geocoding.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "model/account.h"
 #include "model/quick_setting.h"
+#include "platform/foundation/dates.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/codecs.h"
 #include "platform/graphics/graphics_context.h"
 #include "platform/services/contacts.h"
 #include "platform/services/geocoder.h"
@@ -26,6 +34,7 @@ namespace {
 using services::LocationAuthorization;
 using services::LocationFeed;
 using Phone = hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>;
+using Tablet = hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>;
 using Renderer = HXResizableMKCircleRenderer;
 
 constexpr services::Coordinate kHere{48.2082, 16.3738};
@@ -39,25 +48,28 @@ const char* kPlaces = R"({"placemarks": [
 
 std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
 
-class LocationDetails : public hxtest::ScreenFixture<Phone> {
+template <typename App, hxtest::DeviceForm Form>
+class LocationDetailsOn : public hxtest::ScreenFixture<App> {
 protected:
-    LocationDetails() : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true}) {}
+    LocationDetailsOn()
+        : hxtest::ScreenFixture<App>(
+              {.form = Form, .screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true}) {}
     void SetUp() override {
-        ScreenFixture::SetUp();
+        hxtest::ScreenFixture<App>::SetUp();
         services::LocationServices::shared().setAuthorizationStatus(LocationAuthorization::Always);
         const std::string places = kPlaces;
         ASSERT_TRUE(services::Geocoder::loadPlacemarks(foundation::Data(places.begin(), places.end())).ok());
-        ASSERT_TRUE(launch());
-        app->selectViewForIndex(4);
-        harness.settle();
-        nav = app->viewControllerForIndex(4)->navigationController();
-        account = app->account();
+        ASSERT_TRUE(this->launch());
+        this->app->selectViewForIndex(4);
+        this->harness.settle();
+        nav = this->app->viewControllerForIndex(4)->navigationController();
+        account = this->app->account();
         (void)defaults()->setBool(true, "useQSLocation");
-        auto preset = app->screenRoles().quickSettings.lock()->currentSettings();
+        auto preset = this->app->screenRoles().quickSettings.lock()->currentSettings();
         ASSERT_TRUE(storeQuickSetting(*account, "Work", *preset));
     }
     void TearDown() override {
-        ScreenFixture::TearDown();
+        hxtest::ScreenFixture<App>::TearDown();
         services::resetDeviceServices();
         services::Geocoder::reset();
         services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
@@ -65,32 +77,35 @@ protected:
     }
     std::shared_ptr<VC_LocationDetails> open(const std::string& name = "Work") {
         auto screen = std::make_shared<VC_LocationDetails>(
-            VC_LocationDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, name);
+            VC_LocationDetails::Roles{.quickSettings = this->app->screenRoles().quickSettings}, name);
         nav->pushViewController(screen, false);
-        harness.settle();
+        this->harness.settle();
         return screen;
     }
     std::shared_ptr<HX_QuickSetting> stored(const std::string& name = "Work") {
         return storedQuickSetting(*account, name);
     }
     void answerGeocoder() {
-        harness.advance(services::Geocoder::kAnswerDelay);
-        harness.settle();
+        this->harness.advance(services::Geocoder::kAnswerDelay);
+        this->harness.settle();
     }
     std::optional<std::string> alertMessage() {
-        auto* alert = harness.visibleAlert();
+        auto* alert = this->harness.visibleAlert();
         return alert ? alert->message() : std::nullopt;
     }
     void dismissAlert() {
-        if (harness.visibleAlert()) {
-            ASSERT_TRUE(harness.tapAlertAction("OK"));
+        if (this->harness.visibleAlert()) {
+            ASSERT_TRUE(this->harness.tapAlertAction("OK"));
         }
-        harness.settle();
+        this->harness.settle();
     }
-    HXQuickSettingsRole& role() { return *app->screenRoles().quickSettings.lock(); }
+    HXQuickSettingsRole& role() { return *this->app->screenRoles().quickSettings.lock(); }
     toolkit::NavigationController* nav = nullptr;
     std::shared_ptr<HX_Account> account;
 };
+
+class LocationDetails : public LocationDetailsOn<Phone, hxtest::DeviceForm::phone> {};
+class TabletLocationDetails : public LocationDetailsOn<Tablet, hxtest::DeviceForm::tablet> {};
 
 TEST_F(LocationDetails, TheLocationRowsFollowContactsAccessAndBeaconMonitoring) {
     struct Case {
@@ -326,6 +341,54 @@ TEST_F(LocationDetails, TheDefaultNeedsAnotherLocationAndGoesWithTheLastOne) {
     EXPECT_EQ(table.numberOfSections(), 2);
 }
 
+// The screen's alerts as they open: the address to look up, the beacon's fields, and a current
+// location that cannot be had.
+TEST_F(LocationDetails, ItsAlertsAsTheyOpen) {
+    auto screen = open();
+    struct Case {
+        const char* row;
+        const char* golden;
+        const char* close;
+    };
+    const Case cases[] = {
+        {"Enter Address…", "alert_address", "Cancel"},
+        {"Near iBeacon…", "alert_beacon", "Cancel"},
+        {"Current Location", "alert_location_failed", "OK"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.golden);
+        ASSERT_TRUE(harness.tapRowShowing(c.row));
+        harness.settle();
+        ASSERT_NE(harness.visibleAlert(), nullptr);
+        expectOutline(c.golden);
+        // The beacon's alert is taller than the room above the keyboard, which covers its buttons.
+        for (const auto& field : harness.visibleAlert()->textFields()) field->resignFirstResponder();
+        harness.settle();
+        ASSERT_TRUE(harness.tapAlertAction(c.close));
+        harness.advance(1);
+        harness.settle();
+        EXPECT_EQ(harness.visibleAlert(), nullptr);
+    }
+    EXPECT_FALSE(stored()->region()) << "nothing stored";
+}
+
+// The footnote under "Default" is long: it wraps onto lines of its own, none cut or clipped.
+TEST_F(LocationDetails, TheDefaultsFootnoteIsShownWhole) {
+    auto screen = open();
+    auto& table = *screen->tableView();
+    auto* footer = dynamic_cast<toolkit::TableViewHeaderFooterView*>(table.footerView(0).get());
+    ASSERT_TRUE(footer);
+    auto& label = footer->textLabel();
+    EXPECT_EQ(label.text(), *screen->titleForFooter(table, 0));
+    const auto box = label.textBox(label.bounds().width());
+    EXPECT_GE(box.lines.size(), 2u);
+    EXPECT_FALSE(box.truncated);
+    EXPECT_GE(label.frame().height(), box.size.height);
+    EXPECT_GE(label.frame().minY(), 0);
+    EXPECT_LE(label.frame().maxY(), footer->bounds().height());
+    EXPECT_EQ(table.rectForHeader(1).minY(), table.rectForFooter(0).maxY()) << "the next section starts below it";
+}
+
 TEST_F(LocationDetails, TheRadiusIsDraggedAtTheRimOnlyAndNeverBelowAHundredMetres) {
     auto preset = stored();
     preset->setRegion(std::make_shared<services::CircularRegion>(kHere, 400, "Work"));
@@ -422,6 +485,190 @@ TEST(RadiusRenderer, TheWidthIsFixedOnceAndTheLabelDrawnOnlyWhenAsked) {
     for (int y = 0; y < 200; ++y)
         for (int x = 0; x < 200; ++x) differing += plain->pixels().rgbaAt(x, y) != labelled->pixels().rgbaAt(x, y);
     EXPECT_GT(differing, 20);
+}
+
+// Runs script (written into dir) with the file of dir named input as its argument: true when it
+// ends well; what it printed in out.
+bool runPython(const hxtest::TempDir& dir, const std::string& script, const std::string& input, std::string& out) {
+    if (!foundation::files::writeAtomically(dir.path() / "script.py", script).ok()) return false;
+    return hxtest::runCommand("/usr/bin/python3 '" + (dir.path() / "script.py").string() + "' '" +
+                                  (dir.path() / input).string() + "' 2>&1",
+                              &out) == 0;
+}
+
+// The radius labels against python's own locale data (babel): the grouped numbers of metres and
+// feet in the locale's decimal style, kilometres and miles with one decimal.
+TEST(RadiusLabel, AgreesWithBabelsLocaleData) {
+    if (hxtest::runCommand("/usr/bin/python3 -c 'import babel' 2>/dev/null") != 0) GTEST_SKIP() << "no python3-babel";
+    std::mt19937 random(113);
+    std::vector<double> radii = {100, 999.9, 1000, 1000.1, 1609.344, 1609.4, 12345, 16093.44, 100000};
+    for (int i = 0; i < 200; ++i) radii.push_back(100 + static_cast<double>(random() % 5000000) / 100);
+    std::string lines;
+    for (const char* locale : {"en_US", "en_GB", "de_DE", "de_CH", "it_IT"})
+        for (bool metric : {true, false})
+            for (double r : radii)
+                lines += std::string(locale) + "\t" + (metric ? "1" : "0") + "\t" + foundation::format("%.17g", r) +
+                         "\t" + Renderer::radiusText(r, metric, locale) + "\n";
+    hxtest::TempDir dir;
+    ASSERT_TRUE(foundation::files::writeAtomically(dir.path() / "labels.txt", lines).ok());
+    const std::string script = R"(import math, sys
+from babel.numbers import format_decimal
+n = 0
+for line in open(sys.argv[1], encoding='utf-8'):
+    locale, metric, r, label = line.rstrip('\n').split('\t')
+    r = float(r)
+    if metric == '1':
+        want = format_decimal(math.trunc(r), locale=locale) + ' m' if r <= 1000 else '%.1f km' % (r / 1000)
+    else:
+        want = (format_decimal(math.trunc(r * 3.28084), locale=locale) + ' ft' if r <= 1609.344
+                else '%.1f mi' % (r / 1609.344))
+    assert label == want, (locale, metric, r, label, want)
+    n += 1
+print(n)
+)";
+    std::string out;
+    ASSERT_TRUE(runPython(dir, script, "labels.txt", out)) << out;
+    EXPECT_EQ(std::stoul(out), 5 * 2 * radii.size());
+    // The named examples, as an English user reads them.
+    EXPECT_EQ(Renderer::radiusText(1000, true, "en_GB"), "1,000 m");
+    EXPECT_EQ(Renderer::radiusText(1000.1, true, "en_GB"), "1.0 km");
+    EXPECT_EQ(Renderer::radiusText(1609.344, false, "en_US"), "5,280 ft");
+    EXPECT_EQ(Renderer::radiusText(1609.4, false, "en_US"), "1.0 mi");
+}
+
+// The archive of a preset the screen stored is a keyed archive that python's plist reader takes,
+// with the preset's values and its circle in it.
+TEST_F(LocationDetails, TheStoredPresetIsAKeyedArchivePythonReads) {
+    LocationFeed::fix({.coordinate = kHere});
+    auto screen = open();
+    screen->useCurrentLocation();
+    answerGeocoder();
+    dismissAlert();
+    auto preset = stored();
+    ASSERT_TRUE(preset && preset->region());
+    auto circle = std::dynamic_pointer_cast<services::CircularRegion>(preset->region());
+    ASSERT_TRUE(circle);
+    const auto archive = account->quickSettings().at("Work");
+    hxtest::TempDir dir;
+    ASSERT_TRUE(
+        foundation::files::writeAtomically(dir.path() / "work.plist", std::string(archive.begin(), archive.end()))
+            .ok());
+    const std::string script = R"(import json, plistlib, sys
+p = plistlib.load(open(sys.argv[1], 'rb'))
+assert p['$archiver'] == 'HXKeyedArchive' and p['$version'] == 1, (p.get('$archiver'), p.get('$version'))
+objects = p['$objects']
+def at(v):
+    return objects[v.data] if isinstance(v, plistlib.UID) else v
+def plain(o):
+    o = at(o)
+    if isinstance(o, dict):
+        d = {k: plain(v) for k, v in o.items() if k != '$class'}
+        if '$class' in o:
+            d['$classname'] = at(o['$class'])['$classname']
+        return d
+    if isinstance(o, list):
+        return [plain(x) for x in o]
+    return o
+root = plain(p['$top']['root'])
+r = root['region']
+print(json.dumps({'class': root['$classname'], 'dnd': root['dndEnabled'], 'title': root.get('regionTitle', ''),
+                  'regionClass': r['$classname'], 'identifier': r['identifier'], 'latitude': r['latitude'],
+                  'longitude': r['longitude'], 'radius': r['radius']}))
+)";
+    std::string out;
+    ASSERT_TRUE(runPython(dir, script, "work.plist", out)) << out;
+    auto read = foundation::parseJSON(out);
+    ASSERT_TRUE(read.ok() && read->isDictionary()) << out;
+    const auto& d = read->asDictionary();
+    EXPECT_EQ(d.get("class").stringValue(), "HX_QuickSetting") << out;
+    EXPECT_EQ(d.get("dnd").boolValue(), preset->dndEnabled());
+    EXPECT_EQ(d.get("title").stringValue(), preset->regionTitle().value_or(""));
+    EXPECT_FALSE(d.get("title").stringValue().empty()) << "the place is named";
+    EXPECT_FALSE(d.get("regionClass").stringValue().empty());
+    EXPECT_EQ(d.get("identifier").stringValue(), circle->identifier());
+    EXPECT_DOUBLE_EQ(d.get("latitude").doubleValue(), circle->center().latitude);
+    EXPECT_DOUBLE_EQ(d.get("longitude").doubleValue(), circle->center().longitude);
+    EXPECT_DOUBLE_EQ(d.get("radius").doubleValue(), circle->radius());
+    EXPECT_GE(d.get("radius").doubleValue(), 100);
+}
+
+// The renderer's picture as python's image library reads it: a dashed radius line whose dashes
+// and gaps are 6w and 5w (the round caps lengthen each dash by w), and the handle, a disc of 8w
+// at the rim.
+TEST(RadiusRenderer, PythonMeasuresTheDashesAndTheHandleInItsPicture) {
+    if (hxtest::runCommand("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0) GTEST_SKIP() << "no python3-pil";
+    auto circle = std::make_shared<system_screens::MapCircle>(kHere, 400);
+    auto renderer = std::make_shared<Renderer>(circle);
+    const auto bounds = circle->boundingMapRect();
+    // The circle 600 pixels across in an 800-pixel picture; a header of 300 points makes w 8 pixels.
+    Renderer::setLineWidthBasis(-300);
+    auto context = graphics::GraphicsContext::image({800, 800}, false, 1).value();
+    const double zoom = 600 / bounds.width;
+    context->translate(100, 100);
+    context->scaleBy(zoom, zoom);
+    renderer->drawMapRect(bounds, zoom, *context);
+    const double w = Renderer::lineWidthBasis() * zoom;
+    ASSERT_NEAR(w, 8, 1e-6);
+    auto png = graphics::encodePNG(context->pixels());
+    ASSERT_TRUE(png.ok());
+    hxtest::TempDir dir;
+    ASSERT_TRUE(
+        foundation::files::writeAtomically(dir.path() / "radius.png", std::string(png->begin(), png->end())).ok());
+    const std::string script = R"(import json, sys
+from PIL import Image
+im = Image.open(sys.argv[1]).convert('RGBA')
+W, H = im.size
+px = im.load()
+def blue(x, y):
+    r, g, b, a = px[x, y]
+    return a > 200 and b > 200 and r < 80
+y = 400
+runs, x = [], 400
+while x < 700 - 40:
+    start = x
+    state = blue(x, y)
+    while x < 700 - 40 and blue(x, y) == state:
+        x += 1
+    runs.append((state, start, x - start))
+dashes = [n for s, st, n in runs[1:-1] if s]
+gaps = [n for s, st, n in runs[1:-1] if not s]
+handle = all(blue(700 + dx, 400 + dy) for dx in range(-28, 1) for dy in range(-20, 21) if dx * dx + dy * dy <= 28 * 28)
+above = any(blue(x, 400 - 12) for x in range(400, 640))
+print(json.dumps({'dashes': dashes, 'gaps': gaps, 'first': runs[0][2] if runs[0][0] else -1,
+                  'handle': handle, 'above': above}))
+)";
+    std::string out;
+    ASSERT_TRUE(runPython(dir, script, "radius.png", out)) << out;
+    auto read = foundation::parseJSON(out);
+    ASSERT_TRUE(read.ok() && read->isDictionary()) << out;
+    const auto& d = read->asDictionary();
+    const auto& dashes = d.get("dashes").asArray();
+    const auto& gaps = d.get("gaps").asArray();
+    ASSERT_GE(dashes.size(), 1u) << out;
+    ASSERT_GE(gaps.size(), 2u) << out;
+    for (const auto& n : dashes) EXPECT_NEAR(n.doubleValue(), 7 * w, 2) << out;
+    for (const auto& n : gaps) EXPECT_NEAR(n.doubleValue(), 4 * w, 2) << out;
+    EXPECT_NEAR(d.get("first").doubleValue(), 6 * w + w / 2, 2) << "the first dash starts at the centre: " << out;
+    EXPECT_TRUE(d.get("handle").boolValue()) << "a filled handle at the rim: " << out;
+    EXPECT_FALSE(d.get("above").boolValue()) << "a line w thick, and no label unless asked: " << out;
+}
+
+// The tablet's map and beacon headers, as wide as the detail view.
+TEST_F(TabletLocationDetails, TheMapAndBeaconHeaders) {
+    LocationFeed::fix({.coordinate = kHere});
+    auto screen = open();
+    ASSERT_TRUE(harness.tapRowShowing("Current Location"));
+    harness.settle();
+    answerGeocoder();
+    auto header = screen->tableView()->tableHeaderView();
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->frame().size.width, screen->tableView()->bounds().width());
+    expectOutline("location_map_tablet");
+    expectSnapshot("location_map_tablet", {.scale = 1, .lightAndDark = true});
+    screen->commitBeacon("Desk", kUUID, "1", "2");
+    harness.settle();
+    expectOutline("location_beacon_tablet");
+    expectSnapshot("location_beacon_tablet", {.scale = 1, .lightAndDark = true});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // from the settings view on a signed-in phone.
 #include <gtest/gtest.h>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "model/account.h"
 #include "model/phone.h"
@@ -23,22 +24,25 @@ namespace {
 
 using services::LocationAuthorization;
 using Phone = hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>;
+using Tablet = hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>;
 
 std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
 
-class QuickSettingsScreens : public hxtest::ScreenFixture<Phone> {
+template <typename App, hxtest::DeviceForm Form>
+class QuickSettingsScreensOn : public hxtest::ScreenFixture<App> {
 protected:
-    QuickSettingsScreens()
-        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true}) {}
+    QuickSettingsScreensOn()
+        : hxtest::ScreenFixture<App>(
+              {.form = Form, .screens = std::make_shared<HXUIScreens>(), .signedIn = true, .fonts = true}) {}
     void SetUp() override {
-        ScreenFixture::SetUp();
+        hxtest::ScreenFixture<App>::SetUp();
         services::LocationServices::shared().setAuthorizationStatus(LocationAuthorization::Always);
-        ASSERT_TRUE(launch());
-        app->selectViewForIndex(4);
-        harness.settle();
-        nav = app->viewControllerForIndex(4)->navigationController();
+        ASSERT_TRUE(this->launch());
+        this->app->selectViewForIndex(4);
+        this->harness.settle();
+        nav = this->app->viewControllerForIndex(4)->navigationController();
         ASSERT_NE(nav, nullptr);
-        account = app->account();
+        account = this->app->account();
         // Two linked phones, the office one forwarded.
         int64_t id = 11;
         for (const auto* name : {"Mobile", "Office"}) {
@@ -52,11 +56,11 @@ protected:
         }
     }
     void TearDown() override {
-        ScreenFixture::TearDown();
+        hxtest::ScreenFixture<App>::TearDown();
         services::resetDeviceServices();
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
     }
-    HXQuickSettingsRole& role() { return *app->screenRoles().quickSettings.lock(); }
+    HXQuickSettingsRole& role() { return *this->app->screenRoles().quickSettings.lock(); }
     // A preset of the current settings, changed by change, stored under name.
     void store(const std::string& name, const std::function<void(HX_QuickSetting&)>& change = {}) {
         auto preset = role().currentSettings();
@@ -65,10 +69,10 @@ protected:
     }
     // The list as the settings screen's "Quick Settings" row opens it.
     std::shared_ptr<VC_QuickSettings> openList() {
-        auto list =
-            std::dynamic_pointer_cast<VC_QuickSettings>(app->screens().makeQuickSettingsScreen(app->screenRoles()));
+        auto list = std::dynamic_pointer_cast<VC_QuickSettings>(
+            this->app->screens().makeQuickSettingsScreen(this->app->screenRoles()));
         nav->pushViewController(list, false);
-        harness.settle();
+        this->harness.settle();
         return list;
     }
     std::vector<std::string> rowTexts(toolkit::TableView& table, long section) {
@@ -86,6 +90,9 @@ protected:
     toolkit::NavigationController* nav = nullptr;
     std::shared_ptr<HX_Account> account;
 };
+
+class QuickSettingsScreens : public QuickSettingsScreensOn<Phone, hxtest::DeviceForm::phone> {};
+class TabletQuickSettings : public QuickSettingsScreensOn<Tablet, hxtest::DeviceForm::tablet> {};
 
 TEST(QuickSettingLocationLabel, DefaultAndRegionDecideTheLabel) {
     struct Case {
@@ -378,6 +385,7 @@ TEST_F(QuickSettingsScreens, AwarenessStaysOffWithoutAlwaysAccess) {
         EXPECT_EQ(alert != nullptr, c.alert);
         if (alert) {
             EXPECT_EQ(alert->alertTitle(), "Location not Available");
+            if (c.status == LocationAuthorization::Denied) expectOutline("alert_location_not_available");
             ASSERT_TRUE(harness.tapAlertAction("OK"));
             harness.settle();
         }
@@ -385,6 +393,105 @@ TEST_F(QuickSettingsScreens, AwarenessStaysOffWithoutAlwaysAccess) {
         EXPECT_EQ(table.dataSource()->titleForFooter(table, 0)->starts_with("In order for Location Awareness"),
                   c.footerAsksForAlways);
     }
+}
+
+// The list's alerts as they open: a new preset's name, and another name for one.
+TEST_F(QuickSettingsScreens, ItsAlertsAsTheyOpen) {
+    store("Home");
+    auto list = openList();
+    auto& table = *list->tableView();
+    list->setEditingMode(true, false);
+    harness.settle();
+    ASSERT_TRUE(harness.tapRowShowing("Create Setting…"));
+    harness.settle();
+    ASSERT_NE(harness.visibleAlert(), nullptr);
+    expectOutline("alert_create_preset");
+    ASSERT_TRUE(harness.tapAlertAction("Cancel"));
+    harness.advance(1);
+    list->setEditingMode(false, false);
+    harness.settle();
+    EXPECT_EQ(harness.swipeRow(table, {1, 0}, toolkit::SwipeEdge::Trailing),
+              (std::vector<std::string>{"Delete", "Rename"}));
+    ASSERT_TRUE(harness.tapSwipeAction("Rename"));
+    harness.settle();
+    ASSERT_NE(harness.visibleAlert(), nullptr);
+    expectOutline("alert_rename_preset");
+    ASSERT_TRUE(harness.tapAlertAction("Cancel"));
+    harness.advance(1);
+    harness.settle();
+    EXPECT_EQ(list->sortedSettings(), std::vector<std::string>{"Home"});
+}
+
+// The editor's sheets as they open over it, each closed by its current choice, which changes
+// nothing.
+TEST_F(QuickSettingsScreens, TheEditorsSheets) {
+    store("P", [](HX_QuickSetting& q) { q.setForwardingPhoneID(11); });
+    const auto before = account->quickSettings().at("P");
+    auto editor =
+        std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+    nav->pushViewController(editor, false);
+    harness.settle();
+    struct Case {
+        int tag;
+        const char* golden;
+    };
+    for (const auto& c : {Case{102, "editor_sheet_caller_id"}, Case{103, "editor_sheet_callback"}}) {
+        SCOPED_TRACE(c.golden);
+        const auto path = editor->indexPathForTag(c.tag);
+        ASSERT_TRUE(path);
+        ASSERT_TRUE(harness.selectRow(*editor->tableView(), *path));
+        harness.settle();
+        auto* sheet = harness.visibleAlert();
+        ASSERT_TRUE(sheet);
+        expectOutline(c.golden);
+        std::string current;
+        for (const auto& action : sheet->actions())
+            if (action->style() == toolkit::AlertActionStyle::Destructive) current = action->title();
+        ASSERT_FALSE(current.empty()) << "the current choice is marked";
+        ASSERT_TRUE(harness.tapAlertAction(current));
+        harness.advance(1);
+        harness.settle();
+        EXPECT_FALSE(harness.visibleAlert());
+    }
+    nav->popViewController(false);
+    harness.settle();
+    EXPECT_EQ(account->quickSettings().at("P"), before) << "nothing changed, nothing saved";
+}
+
+// Opening the list brings each stored preset's phones in line with the account's linked phones:
+// a phone no longer linked goes, a new one comes; the names and their order stay.
+TEST_F(QuickSettingsScreens, TheListStoresPresetsWithTheAccountsPhones) {
+    store("Home");
+    store("Work", [](HX_QuickSetting& q) {
+        auto phones = q.phones();
+        auto gone = std::make_shared<HX_Phone>();
+        gone->setPhoneId(99);
+        phones[99] = gone;
+        phones.erase(11);
+        q.setPhones(phones);
+    });
+    store("Away");
+    auto list = openList();
+    EXPECT_EQ(list->sortedSettings(), (std::vector<std::string>{"Away", "Home", "Work"}));
+    for (const auto* name : {"Away", "Home", "Work"}) {
+        auto stored = storedQuickSetting(*account, name);
+        ASSERT_TRUE(stored) << name;
+        std::vector<int64_t> ids;
+        for (const auto& [id, phone] : stored->phones()) ids.push_back(id);
+        EXPECT_EQ(ids, (std::vector<int64_t>{11, 12})) << name;
+    }
+}
+
+// The tablet's list in editing mode: a delete control before each preset, the create row last.
+TEST_F(TabletQuickSettings, TheListInEditingMode) {
+    store("Home");
+    store("Work", [](HX_QuickSetting& q) { q.setDndEnabled(!q.dndEnabled()); });
+    auto list = openList();
+    list->setEditingMode(true, false);
+    harness.settle();
+    EXPECT_EQ(rowTexts(*list->tableView(), 1).size(), 3u);
+    expectOutline("quick_settings_editing_tablet");
+    expectSnapshot("quick_settings_editing_tablet", {.scale = 1, .lightAndDark = true});
 }
 
 }  // namespace

@@ -9,16 +9,23 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "app/hxc_passcode_lock.h"
 #include "model/account.h"
+#include "model/application_model.h"
+#include "model/message_store.h"
 #include "model/phone.h"
+#include "model/phone_extensions.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/services/search_index.h"
+#include "platform/store/context.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
+#include "ui/help/vc_help.h"
 #include "ui/settings/settings_rows.h"
 #include "ui/settings/vc_notification_types.h"
 #include "ui/settings/vc_settings.h"
@@ -148,6 +155,22 @@ protected:
         return n;
     }
 
+    size_t requestsTo(const std::string& path) {
+        size_t n = 0;
+        for (const auto& r : this->service->requests()) n += r.path == path;
+        return n;
+    }
+    // Another account stored beside the signed-in one.
+    void storeOtherAccount(const std::string& user, const std::string& number) {
+        auto defaults = foundation::UserDefaults::standardUserDefaults();
+        auto infos = defaults->dictionaryForKey("accountInfo").value_or(foundation::Dictionary{});
+        HX_Account other;
+        other.setUsername(user);
+        other.setHXnumber(number);
+        infos.set(user, foundation::Value(other.archived().value()));
+        (void)defaults->setObject(foundation::Value(infos), "accountInfo");
+    }
+
 public:
     void injectIntoUpdates(emulator::Fault fault) {
         this->service->inject(fault, "/voice/v1/voiceclient/account/update", 1);
@@ -156,6 +179,48 @@ public:
 };
 
 class PhoneSettings : public SettingsOnService<HX_ConnectAppDelegate_iPhone> {};
+
+class TabletSettings : public SettingsOnService<HX_ConnectAppDelegate_iPad> {
+protected:
+    TabletSettings() : SettingsOnService(hxtest::DeviceForm::tablet) {}
+};
+
+// Each sheet of the screen as it opens over it, closed again by its current choice (which changes
+// nothing) or by "Cancel".
+template <typename Fixture>
+void expectSheets(Fixture& t, const std::string& form) {
+    struct Case {
+        int tag;
+        const char* golden;
+    };
+    const Case cases[] = {
+        {102, "sheet_caller_id"},  {103, "sheet_callback"}, {115, "sheet_greeting"},     {119, "sheet_contacts_key"},
+        {120, "sheet_return_key"}, {126, "sheet_badge"},    {109, "sheet_clear_caches"},
+    };
+    auto& table = *t.screen->tableView();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.golden);
+        const auto path = t.screen->indexPathForTag(c.tag);
+        table.scrollToRow(path, toolkit::ScrollPosition::Middle, false);
+        t.harness.settle();
+        ASSERT_TRUE(t.harness.selectRow(table, path));
+        t.harness.settle();
+        auto* sheet = t.harness.visibleAlert();
+        ASSERT_TRUE(sheet);
+        t.expectOutline(std::string(c.golden) + "_" + form);
+        std::string close = "Cancel";
+        for (const auto& action : sheet->actions())
+            if (c.tag != 109 && action->style() == toolkit::AlertActionStyle::Destructive) close = action->title();
+        // A popover's sheet shows no "Cancel": a tap beside it closes it.
+        if (form == "tablet" && close == "Cancel")
+            t.harness.tap(toolkit::Point{5, 1015});
+        else
+            ASSERT_TRUE(t.harness.tapAlertAction(close));
+        t.harness.advance(1);
+        t.harness.settle();
+        EXPECT_FALSE(t.harness.visibleAlert());
+    }
+}
 
 TEST_F(PhoneSettings, EachSwitchSendsOneChangeAndEndsAtTheServicesValue) {
     // The launch's own requests end first: the outline is of the settled screen.
@@ -325,6 +390,8 @@ TEST_F(PhoneSettings, ThePasscodePadsAreAnsweredByTheSettingsScreen) {
 }
 
 TEST_F(PhoneSettings, NotificationTypesChangeOnlyTheirBitsAndAreStoredOnLeaving) {
+    // The launch's own requests end first: the outline is of the settled screen.
+    ASSERT_TRUE(runUntil([] { return !foundation::Application::shared().isNetworkActivityIndicatorVisible(); }));
     auto defaults = foundation::UserDefaults::standardUserDefaults();
     defaults->setInteger(8 | 7, "notificationTypes");
     ASSERT_TRUE(harness.selectRow(*screen->tableView(), screen->indexPathForTag(132)));
@@ -344,6 +411,199 @@ TEST_F(PhoneSettings, NotificationTypesChangeOnlyTheirBitsAndAreStoredOnLeaving)
     harness.settle();
     EXPECT_EQ(defaults->integerForKey("notificationTypes"), 8 | 2);
     EXPECT_EQ(cellOf(132)->detailTextLabel()->text(), "VM");
+}
+
+TEST_F(PhoneSettings, TheAccountHeaderShowsBothItsLinesAndAboutIsAnInformationButton) {
+    auto& table = *screen->tableView();
+    screen->scrollToTop();
+    harness.settle();
+    auto* header = dynamic_cast<toolkit::TableViewHeaderFooterView*>(table.headerView(0).get());
+    ASSERT_TRUE(header);
+    auto& label = header->textLabel();
+    EXPECT_EQ(label.text().substr(0, label.text().find('\n')), app->account()->username());
+    const auto box = label.textBox(label.bounds().width());
+    EXPECT_EQ(box.lines.size(), 2u) << "the user name, then \"HX Number: ...\"";
+    EXPECT_FALSE(box.truncated);
+    EXPECT_GE(label.frame().height(), box.size.height) << "no line clipped by the label";
+    EXPECT_GE(label.frame().minY(), 0);
+    EXPECT_LE(label.frame().maxY(), header->bounds().height()) << "no line clipped by the header";
+    EXPECT_EQ(table.rectForRow(screen->indexPathForTag(117)).minY(), table.rectForHeader(0).maxY());
+
+    // The information button: a drawn glyph in its 32 points, never a cut title.
+    auto item = screen->navigationItem().rightBarButtonItem();
+    ASSERT_TRUE(item);
+    auto* info = dynamic_cast<toolkit::Button*>(item->customView.get());
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->buttonType(), toolkit::ButtonType::InfoLight);
+    EXPECT_EQ(info->frame().width(), 32);
+    EXPECT_TRUE(info->titleLabel()->text().empty());
+    EXPECT_EQ(info->accessibilityLabel(), "About 'HX Connect'");
+    ASSERT_TRUE(harness.tap(*info));
+    harness.settle();
+    auto* presented = screen->navigationController()->presentedViewController();
+    if (!presented) presented = app->tabBarController()->presentedViewController();
+    auto* shown = dynamic_cast<toolkit::NavigationController*>(presented);
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(dynamic_cast<VC_Help*>(shown->topViewController()));
+}
+
+// "Clear all caches" with a second account's files beside the signed-in one's: the message steps,
+// then the audio folder, then the cookies and a renewal of the token, all of the signed-in
+// account only.
+TEST_F(PhoneSettings, ClearingAllCachesGoesStepByStepAndLeavesTheOtherAccountsFiles) {
+    ASSERT_TRUE(runUntil([&] { return app->isIdle(); }));
+    const std::string own = app->account()->username();
+    const std::string other = "bob@example.test";
+    storeOtherAccount(other, "2025550177");
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    auto cookies = defaults->dictionaryForKey("cookies").value_or(foundation::Dictionary{});
+    cookies.set(other, foundation::Value(foundation::Data{'c'}));
+    (void)defaults->setObject(foundation::Value(cookies), "cookies");
+    // Each account's audio, store and search entries.
+    auto seed = [](const std::filesystem::path& file) {
+        std::filesystem::create_directories(file.parent_path());
+        ASSERT_TRUE(foundation::files::writeAtomically(file, std::string("seeded")).ok());
+    };
+    const std::filesystem::path ownAudio = std::filesystem::path(app->cachesFolderForUser(own)) / "v1.mp3";
+    const std::filesystem::path otherAudio = std::filesystem::path(app->cachesFolderForUser(other)) / "v2.mp3";
+    const std::filesystem::path otherStore = HXApplicationModel::storePathForAccount(other);
+    seed(ownAudio);
+    seed(otherAudio);
+    seed(otherStore);
+    auto domain = [](const std::string& user) {
+        return PhoneExtensions::extractCharactersFromStringUsingCharset(user, foundation::CharacterSet::alphanumeric());
+    };
+    auto index = services::SearchableIndex::defaultSearchableIndex();
+    index->indexSearchableItems({{"own-1", domain(own), {}}, {"other-1", domain(other), {}}});
+    auto indexed = [&](const std::string& id) {
+        for (const auto& item : index->items())
+            if (item.uniqueIdentifier == id) return true;
+        return false;
+    };
+    auto context = app->managedObjectContext();
+    ASSERT_TRUE(context);
+    auto conversations = [&] {
+        size_t n = 0;
+        context->performAndWait(
+            [&] { n = context->count(store::FetchRequest(HXMessageStore::kConversationEntity)).valueOr(0); });
+        return n;
+    };
+    ASSERT_GT(conversations(), 0u) << "the launch stored the account's messages";
+    auto jar = app->cookieJar();
+    ASSERT_TRUE(jar && !jar->_cookies().empty());
+    // An expired token: the renewal has to ask the service.
+    auto oauth = app->account()->oAuthDict().value_or(foundation::Dictionary{});
+    oauth.set("expirationDate", foundation::Date{1});
+    app->account()->setOAuthDict(oauth);
+
+    // What each step found when the next one announced itself.
+    struct Seen {
+        std::string step;
+        size_t conversations;
+        bool ownIndexed, ownAudio, cookies;
+        size_t tokenRequests;
+    };
+    std::vector<Seen> seen;
+    const std::string token = "/o/oauth2/tokenrpc";
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    for (const char* name : {"kLogoutNotification", "kClearedAudioCacheNotification"})
+        center.addObserver(this, name, [&, name](const foundation::Notification&) {
+            seen.push_back({name, conversations(), indexed("own-1"), std::filesystem::exists(ownAudio),
+                            !jar->_cookies().empty(), requestsTo(token)});
+        });
+    const size_t tokensBefore = requestsTo(token);
+    ASSERT_TRUE(harness.selectRow(*screen->tableView(), screen->indexPathForTag(109)));
+    harness.settle();
+    ASSERT_TRUE(harness.tapAlertAction("Clear all caches"));
+    center.removeObserver(this);
+    ASSERT_EQ(seen.size(), 2u);
+    // The message cache first: the logout is heard before the store and the index are emptied.
+    EXPECT_EQ(seen[0].step, "kLogoutNotification");
+    EXPECT_GT(seen[0].conversations, 0u);
+    EXPECT_TRUE(seen[0].ownIndexed);
+    EXPECT_TRUE(seen[0].ownAudio);
+    // Then the audio folder, with the messages gone and the cookies still there.
+    EXPECT_EQ(seen[1].step, "kClearedAudioCacheNotification");
+    EXPECT_EQ(seen[1].conversations, 0u);
+    EXPECT_FALSE(seen[1].ownIndexed);
+    EXPECT_FALSE(seen[1].ownAudio);
+    EXPECT_TRUE(seen[1].cookies);
+    EXPECT_EQ(seen[1].tokenRequests, tokensBefore);
+    // Last the cookies, and the token is asked for again.
+    EXPECT_TRUE(jar->_cookies().empty());
+    ASSERT_TRUE(runUntil([&] { return requestsTo(token) > tokensBefore; }));
+    EXPECT_EQ(app->account()->username(), own) << "the account stays signed in";
+    // The other account keeps everything.
+    EXPECT_TRUE(std::filesystem::exists(otherAudio));
+    EXPECT_TRUE(std::filesystem::exists(otherStore));
+    EXPECT_TRUE(indexed("other-1"));
+    EXPECT_TRUE(defaults->dictionaryForKey("accountInfo").value_or(foundation::Dictionary{}).contains(other));
+    EXPECT_TRUE(defaults->dictionaryForKey("cookies").value_or(foundation::Dictionary{}).contains(other));
+}
+
+// A URL naming another account signs the current one out before the switch: its settings are
+// saved, its cookies emptied and its request in flight cancelled, so that nothing of it reaches
+// the next account.
+TEST_F(PhoneSettings, AnSmsURLForAnotherAccountLogsOutOfTheCurrentOneFirst) {
+    ASSERT_TRUE(runUntil([&] { return app->isIdle(); }));
+    const std::string first = app->account()->username();
+    const std::string other = "bob@example.test";
+    storeOtherAccount(other, "2025550177");
+    auto jar = app->cookieJar();
+    ASSERT_TRUE(jar && !jar->_cookies().empty());
+    // A change not saved yet, and a settings change in flight.
+    app->account()->setBalance(std::string("$12.34"));
+    service->script("/voice/v1/voiceclient/account/update", emulator::ScriptedReply{.hold = true, .passThrough = true});
+    ASSERT_TRUE(harness.tap(*switchOf(100)));
+    ASSERT_TRUE(runUntil([&] { return updates() == 1; }));
+
+    struct AtSwitch {
+        bool cookiesEmptied = false;
+        std::optional<std::string> savedBalance;
+    };
+    std::optional<AtSwitch> atSwitch;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.addObserver(this, "kAccountSelectedNotification", [&](const foundation::Notification&) {
+        AtSwitch at;
+        at.cookiesEmptied = jar->_cookies().empty();
+        auto infos = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("accountInfo");
+        const auto* archive = infos ? infos->find(first) : nullptr;
+        if (archive && archive->isData())
+            if (auto saved = HX_Account::unarchived(archive->asData()); saved.ok() && saved.value())
+                at.savedBalance = saved.value()->balance();
+        atSwitch = at;
+    });
+    EXPECT_TRUE(app->applicationOpenURL("hxconnect://sms?account=bob%40example.test"));
+    center.removeObserver(this);
+    ASSERT_TRUE(atSwitch) << "the account was switched";
+    EXPECT_TRUE(atSwitch->cookiesEmptied) << "the first account's session ended before the switch";
+    EXPECT_EQ(atSwitch->savedBalance, std::optional<std::string>("$12.34")) << "and its settings were saved";
+    EXPECT_EQ(app->account()->username(), other);
+    EXPECT_EQ(foundation::UserDefaults::standardUserDefaults()->stringForKey("username"), other);
+    // The first account's reply, let go now, finds its request cancelled.
+    service->releaseHeld();
+    harness.advance(2);
+    harness.settle();
+    EXPECT_EQ(app->account()->username(), other);
+    EXPECT_EQ(app->account()->HXnumber(), std::optional<std::string>("2025550177"));
+    EXPECT_FALSE(app->account()->dndEnabled()) << "the first account's change stays with it";
+}
+
+TEST_F(PhoneSettings, TheScreenAndItsSheetsAsTheUserSeesThem) {
+    ASSERT_TRUE(runUntil([] { return !foundation::Application::shared().isNetworkActivityIndicatorVisible(); }));
+    screen->scrollToTop();
+    harness.settle();
+    expectSnapshot("settings_phone", {.scale = 1, .lightAndDark = true});
+    expectSheets(*this, "phone");
+}
+
+TEST_F(TabletSettings, TheScreenAndItsSheetsAsTheUserSeesThem) {
+    ASSERT_TRUE(runUntil([] { return !foundation::Application::shared().isNetworkActivityIndicatorVisible(); }));
+    screen->scrollToTop();
+    harness.settle();
+    expectOutline("settings_tablet");
+    expectSnapshot("settings_tablet", {.scale = 1, .lightAndDark = true});
+    expectSheets(*this, "tablet");
 }
 
 }  // namespace

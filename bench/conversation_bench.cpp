@@ -1,0 +1,308 @@
+// The conversation screen over a thread of 1,000 text messages in the account's store, with the
+// bundled fonts, each against its plain peer in the same run:
+// - opening it (the screen made, pushed and laid out: every bubble measured once) beside measuring
+//   the same 1,000 texts with the same font and width in a plain loop; and laying the open screen
+//   out again, which measures nothing (its sizes are kept per message and width);
+// - scrolling it in 100 steps from the top to the bottom (each on a whole pixel), each step laid
+//   out and the window drawn at 2x (ms per step, its layout and drawing, and the slowest step),
+//   beside a plain table of 1,000 one-line text rows;
+// - typing 200 characters into its reply bar, one key at a time, beside a bare expanding text
+//   view (the reply bar's own field).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+
+#include "app/connect_app_delegate.h"
+#include "bench/bench_app_home.h"
+#include "bench/bench_scratch.h"
+#include "bench/bench_typing.h"
+#include "model/account.h"
+#include "model/message_store.h"
+#include "platform/foundation/files.h"
+#include "platform/graphics/graphics_context.h"
+#include "platform/graphics/hxc_font.h"
+#include "platform/store/context.h"
+#include "platform/toolkit/font_text_measurer.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/table_view_controller.h"
+#include "platform/toolkit/testing/harness.h"
+#include "ui/conversation/vc_conversation.h"
+#include "ui/widgets/hxc_expanding_text_view.h"
+
+namespace {
+
+constexpr int kMessages = 1000;
+constexpr int kScrollSteps = 100;
+constexpr int kKeys = 200;
+constexpr const char* kUser = "bench@example.test";
+constexpr const char* kThread = "thread-1000";
+const char* const kTyped = "The quick brown fox jumps over the lazy dog, 0123456789. ";
+
+const hxbench::ScratchFolder scratchFolder("hx-conversation-bench");
+
+// Texts of one to four lines, as a thread has them.
+std::string textOf(int i) {
+    static const char* const kTexts[] = {
+        "On my way",
+        "See you tomorrow at the station, bring the tickets please",
+        "Can you call the office before five? They asked about the invoice from last week and whether the "
+        "delivery address changed.",
+        "Sure",
+        "The meeting moved to Thursday 10:30, room 4B. Agenda: budget, hiring, the new office, and anything "
+        "else that comes up. Please send your notes by Wednesday evening so I can print them.",
+    };
+    return std::string(kTexts[i % 5]) + " #" + std::to_string(i);
+}
+
+// The app home, a signed-in account and its store with the thread.
+struct Store : hxbench::SignedInHome {
+    Store() : SignedInHome(scratchFolder.path(), kUser) {
+        auto context = app->managedObjectContext();
+        context->performAndWait([&] {
+            auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
+            (void)c->setValue("conversationID", kThread);
+            (void)c->setValue("type", int64_t{10});
+            (void)c->setValue("isRead", true);
+            (void)c->setValue("phoneNumber", "+15550188");
+            (void)c->setValue("sender", "Ann Lee");
+            for (int i = 0; i < kMessages; ++i) {
+                auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
+                (void)m->setValue("id", "m" + std::to_string(i));
+                // A new date line every ten messages.
+                (void)m->setValue("number", int64_t{1'700'000'000'000} + int64_t{60'000} * i);
+                (void)m->setValue("message", textOf(i));
+                (void)m->setValue("from", i % 3 == 0);
+                (void)m->setObject("Conversation", c);
+            }
+            (void)context->save();
+        });
+    }
+    std::shared_ptr<VC_Conversation> makeScreen() const {
+        auto roles = app->screenRoles();
+        return std::make_shared<VC_Conversation>(
+            VC_Conversation::Roles{.conversation = roles.conversation, .routing = roles.routing},
+            HXConversationSetup{.conversationID = kThread, .title = "Ann Lee", .conversationType = 1});
+    }
+};
+
+// The fonts of the drawn pictures for the benchmark's life.
+struct Fonts {
+    Fonts() { toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared()); }
+    ~Fonts() { toolkit::setTextMeasurer(nullptr); }
+};
+
+// A measurer of the bundled fonts that has measured nothing yet (the shared one keeps what it
+// measured): each opening measures its texts anew, as the first one does.
+struct FreshMeasurer {
+    std::unique_ptr<toolkit::FontTextMeasurer> measurer = std::make_unique<toolkit::FontTextMeasurer>();
+    FreshMeasurer() { toolkit::setTextMeasurer(measurer.get()); }
+    ~FreshMeasurer() { toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared()); }
+};
+
+void BM_OpenThousandMessageThread(benchmark::State& state) {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    Store store;
+    size_t measured = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto fresh = std::make_unique<FreshMeasurer>();
+        state.ResumeTiming();
+        auto screen = store.makeScreen();
+        auto nav = std::make_shared<toolkit::NavigationController>(screen);
+        harness.setRoot(nav);
+        harness.settle();
+        measured = screen->measuredMessages();
+        state.PauseTiming();
+        harness.setRoot(nullptr);
+        harness.settle();
+        fresh.reset();
+        state.ResumeTiming();
+    }
+    if (measured != static_cast<size_t>(kMessages)) state.SkipWithError("not every bubble was measured");
+    state.counters["measured"] = static_cast<double>(measured);
+}
+
+// The floor of opening: each text measured once with the bubble's font in the bubble's room.
+void BM_MeasureThousandTextsPlainLoop(benchmark::State& state) {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    auto font = graphics::HXCFont::HXCFontForType(4);
+    if (!font) {
+        state.SkipWithError("no font");
+        return;
+    }
+    std::vector<std::string> texts;
+    for (int i = 0; i < kMessages; ++i) texts.push_back(textOf(i));
+    const double room = harness.window().bounds().width() - 110;
+    double total = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        FreshMeasurer fresh;
+        state.ResumeTiming();
+        for (const auto& text : texts) {
+            const auto size = toolkit::textMeasurer().measure(text, *font, room, 0, graphics::LineBreakMode::wordWrap);
+            total += size.height;
+        }
+    }
+    benchmark::DoNotOptimize(total);
+}
+
+// The open screen laid out again (the table read anew): the sizes are kept, nothing is measured.
+void BM_RelayoutOpenThread(benchmark::State& state) {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    Store store;
+    auto screen = store.makeScreen();
+    harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
+    harness.settle();
+    for (auto _ : state) {
+        screen->tableView().reloadData();
+        harness.window().layoutIfNeeded();
+    }
+    state.counters["measured"] = static_cast<double>(screen->measuredMessages());
+    harness.setRoot(nullptr);
+    harness.settle();
+}
+
+// Scrolls from the top to the bottom in kScrollSteps steps; each lays the window out and draws it
+// at 2x. The slowest step is kept.
+void scrollDown(benchmark::State& state, toolkit::testing::Harness& harness, toolkit::TableView& table) {
+    const auto size = harness.window().bounds().size;
+    auto context = graphics::GraphicsContext::image({size.width, size.height}, true, 2).value();
+    double slowest = 0, layoutMs = 0, renderMs = 0;
+    long steps = 0;
+    for (auto _ : state) {
+        const double top = -table.adjustedContentInset().top;
+        const double bottom =
+            table.contentSize().height - table.bounds().height() + table.adjustedContentInset().bottom;
+        for (int i = 1; i <= kScrollSteps; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            // Scroll positions lie on whole pixels of the 2x screen, as a finger's do.
+            table.setContentOffset({0, std::round((top + (bottom - top) * i / kScrollSteps) * 2) / 2}, false);
+            auto mid0 = std::chrono::steady_clock::now();
+            harness.window().layoutIfNeeded();
+            auto mid = std::chrono::steady_clock::now();
+            layoutMs += std::chrono::duration<double, std::milli>(mid - mid0).count();
+            toolkit::renderView(harness.window(), *context);
+            renderMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - mid).count();
+            slowest = std::max(
+                slowest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        }
+        steps += kScrollSteps;
+        state.PauseTiming();
+        table.setContentOffset({0, top}, false);
+        harness.window().layoutIfNeeded();
+        harness.clock().runUntilIdle();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(context->pixels().data());
+    }
+    state.counters["per_step"] =
+        benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["slowest_step_ms"] = slowest;
+    state.counters["layout_ms"] = layoutMs / steps;
+    state.counters["render_ms"] = renderMs / steps;
+}
+
+void BM_ScrollThousandMessageThread(benchmark::State& state) {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    Store store;
+    auto screen = store.makeScreen();
+    harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
+    harness.settle();
+    if (screen->tableView().numberOfSections() != kMessages) state.SkipWithError("the thread is not shown whole");
+    scrollDown(state, harness, screen->tableView());
+    harness.setRoot(nullptr);
+    harness.settle();
+}
+
+class PlainTexts : public toolkit::TableViewController {
+public:
+    PlainTexts() {
+        for (int i = 0; i < kMessages; ++i) texts_.push_back(textOf(i));
+    }
+    long numberOfRows(toolkit::TableView&, long) override { return kMessages; }
+    toolkit::TableViewCellPtr cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override {
+        auto cell = table.dequeueReusableCell("Plain");
+        if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Default, "Plain");
+        cell->textLabel().setText(texts_[static_cast<size_t>(indexPath.row)]);
+        return cell;
+    }
+
+private:
+    std::vector<std::string> texts_;
+};
+
+void BM_ScrollPlainTextTable(benchmark::State& state) {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    auto list = std::make_shared<PlainTexts>();
+    harness.setRoot(std::make_shared<toolkit::NavigationController>(list));
+    harness.settle();
+    scrollDown(state, harness, *list->tableView());
+    harness.setRoot(nullptr);
+    harness.settle();
+}
+
+// The reply bar's field inside the screen's view, when the screen has its reply bar.
+HXCExpandingTextView* replyField(toolkit::View& root) {
+    if (auto* field = dynamic_cast<HXCExpandingTextView*>(&root)) return field;
+    for (const auto& sub : root.subviews())
+        if (auto* found = replyField(*sub)) return found;
+    return nullptr;
+}
+
+void BM_TypeIntoReplyBar(benchmark::State& state) {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    Store store;
+    auto screen = store.makeScreen();
+    harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
+    harness.settle();
+    auto* field = replyField(*screen->view());
+    if (!field || !field->internalTextView()->becomeFirstResponder()) {
+        state.SkipWithError("the screen has no reply bar to type into");
+        return;
+    }
+    for (auto _ : state) {
+        field->setText({});
+        hxbench::typeKeys(*field->internalTextView(), kKeys, kTyped);
+        harness.settle();
+    }
+    if (field->text().size() != static_cast<size_t>(kKeys)) state.SkipWithError("the keys did not all arrive");
+    harness.setRoot(nullptr);
+    harness.settle();
+}
+
+void BM_TypeIntoBareExpandingTextView(benchmark::State& state) {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    auto controller = std::make_shared<toolkit::ViewController>();
+    harness.setRoot(std::make_shared<toolkit::NavigationController>(controller));
+    auto field = HXCExpandingTextView::make({7, 300, 229, 26});
+    controller->view()->addSubview(field);
+    harness.settle();
+    if (!field->becomeFirstResponder()) state.SkipWithError("the field takes no focus");
+    for (auto _ : state) {
+        field->setText({});
+        hxbench::typeKeys(*field->internalTextView(), kKeys, kTyped);
+        harness.settle();
+    }
+    if (field->text().size() != static_cast<size_t>(kKeys)) state.SkipWithError("the keys did not all arrive");
+}
+
+}  // namespace
+
+BENCHMARK(BM_OpenThousandMessageThread)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MeasureThousandTextsPlainLoop)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RelayoutOpenThread)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScrollThousandMessageThread)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScrollPlainTextTable)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypeIntoReplyBar)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypeIntoBareExpandingTextView)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
