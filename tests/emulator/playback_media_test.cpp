@@ -1,6 +1,7 @@
 // The playback media through the real transport: the voicemail and recording routes the app
 // downloads by (with ids escaped as the app escapes them), the video's content and preview, the
-// non-audio voicemail, and the accounts without the media left as they were.
+// non-audio voicemail, the accounts without the media left as they were, and every account's
+// voicemail routes by conversation id.
 #include "emulator/playback_media.h"
 
 #include <gtest/gtest.h>
@@ -23,17 +24,12 @@ emulator::Account withVoicemails() {
     return emulator::generateAccount(options);
 }
 
-struct Media : ::testing::Test {
+// A generated account served over the real transport, and the app's way to ask it.
+struct Served : ::testing::Test {
     emulator::Emulator service{withVoicemails()};
     hxtest::PollLoop loop;
     std::shared_ptr<net::CurlTransport> transport = net::CurlTransport::create(loop);
-    void SetUp() override {
-        service.withAccount([](emulator::Account& a) {
-            emulator::addPlaybackMedia(a);
-            return 0;
-        });
-        ASSERT_TRUE(service.start().ok());
-    }
+    void SetUp() override { ASSERT_TRUE(service.start().ok()); }
     std::shared_ptr<hxtest::RecordingDelegate> get(const std::string& path) {
         net::URLRequest r(service.origin() + path);
         r.setValue("SID=" + service.sessionValue(), "Cookie");
@@ -49,6 +45,19 @@ struct Media : ::testing::Test {
         return out;
     }
 };
+
+struct Media : Served {
+    void SetUp() override {
+        service.withAccount([](emulator::Account& a) {
+            emulator::addPlaybackMedia(a);
+            return 0;
+        });
+        Served::SetUp();
+    }
+};
+
+// Without the playback media: the account's own (placeholder) audio.
+using VoicemailRoutes = Served;
 
 std::span<const uint8_t> bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 
@@ -163,4 +172,46 @@ TEST(PlaybackMediaAccounts, WithoutTheMediaAccountsKeepTheirPlaceholdersAndAStat
     auto damaged = document;
     damaged["media"][emulator::kVideoAttachmentID]["preview"] = "not base64!";
     EXPECT_THROW(emulator::accountFromJSON(damaged), nlohmann::json::exception);
+}
+
+// Every account answers the app's own voicemail routes: "v/" and "cr/cra:" with a conversation's
+// (thread's) id give the audio the account keeps under the thread's newest voicemail or recording
+// item, with no key added to the account; an id that names neither thread nor item stays a 404.
+TEST_F(VoicemailRoutes, AConversationsIdGivesItsNewestItemsAudioOnBothRoutes) {
+    struct Expected {
+        std::string path, body;
+    };
+    std::vector<Expected> expected;
+    size_t keys = 0;
+    service.withAccount([&](emulator::Account& a) {
+        keys = a.media.size();
+        for (const auto& t : a.threads) {
+            const emulator::Message* newest = nullptr;
+            for (const auto& m : t.items)
+                if (m.type == "voicemail" || m.type == "recording") newest = &m;
+            if (!newest) continue;
+            const std::string audio = a.media.at(newest->id).bytes;
+            expected.push_back({"/a/v/" + escaped(t.id), audio});
+            // The recording route prefers the recording attachment, kept by the item id here.
+            const auto attachment =
+                newest->attachments.empty() ? a.media.end() : a.media.find(newest->attachments.front().id);
+            expected.push_back(
+                {"/a/cr/cra:" + escaped(t.id), attachment == a.media.end() ? audio : attachment->second.bytes});
+        }
+        return 0;
+    });
+    ASSERT_GE(expected.size(), 20u);
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.path);
+        auto d = get(e.path);
+        ASSERT_EQ(d->responses.at(0).statusCode, 200);
+        EXPECT_EQ(d->body, e.body);
+    }
+    service.withAccount([&](emulator::Account& a) {
+        EXPECT_EQ(a.media.size(), keys) << "nothing is added to what the state keeps";
+        return 0;
+    });
+    EXPECT_EQ(get("/a/v/t.nothing")->responses.at(0).statusCode, 404);
+    EXPECT_EQ(get("/a/i/" + escaped(expected.front().path.substr(5)))->responses.at(0).statusCode, 404)
+        << "only the voicemail routes read a conversation's id";
 }

@@ -428,6 +428,7 @@ private:
     bool isPlaying_ = false;
     bool isScrubbing_ = false;
     int scrubAction_ = 0;
+    bool askedForRecordedCall_ = false;
 
     // ---- attachment taps
     struct TappedAttachment;

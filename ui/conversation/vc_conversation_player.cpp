@@ -205,10 +205,12 @@ void VC_Conversation::preparePlayer() {
             return;
         }
         // Not audio (an error page, say): it goes, and with prefetching it comes again as a
-        // recorded call.
+        // recorded call, once: a recorded call that is no audio either is not asked for again
+        // and again.
         (void)foundation::files::remove(path);
         if (playPosition_) playPosition_->setEnabled(false);
-        if (fetch) {
+        if (fetch && !askedForRecordedCall_) {
+            askedForRecordedCall_ = true;
             showDownloadSpinner("preparePlayer");
             playback->downloadRecordedCallForID(id);
         }

@@ -178,6 +178,30 @@ TEST_F(Player, ADownloadThatIsNoAudioLeavesNoPlayerAndNothingPlaying) {
     EXPECT_FALSE(foundation::files::exists(audioPath(kVoicemailThread))) << "a file that is no audio goes";
 }
 
+TEST_F(Player, WithPrefetchingAFileThatIsNoAudioIsAskedForOnceMoreAsARecordedCall) {
+    service->withAccount([](emulator::Account& a) {
+        emulator::makeVoicemailNonAudio(a, kVoicemailThread);
+        return 0;
+    });
+    storeConversation(kVoicemailThread, 2);
+    ASSERT_TRUE(settleRequests());
+    service->clearRequests();
+    foundation::UserDefaults::standardUserDefaults()->setBool(true, "VMprefetch");
+    auto& s = open(kVoicemailThread, 2);
+    ASSERT_TRUE(settleRequests());
+    harness.advance(5);
+    ASSERT_TRUE(settleRequests());
+    int voicemail = 0, recorded = 0;
+    for (const auto& r : service->requests()) {
+        voicemail += r.path.rfind("/a/v/", 0) == 0;
+        recorded += r.path.rfind("/a/cr/cra:", 0) == 0;
+    }
+    EXPECT_GE(voicemail, 1);
+    EXPECT_EQ(recorded, 1) << "the recorded call is asked for once, not for ever";
+    EXPECT_FALSE(s.player());
+    EXPECT_FALSE(s.downloadProgress()->isAnimating());
+}
+
 TEST_F(Player, AFailedDownloadRestoresPlayAndTheNextPressAsksAgain) {
     storeConversation(kVoicemailThread, 2);
     auto& s = open(kVoicemailThread, 2);
