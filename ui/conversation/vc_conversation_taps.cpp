@@ -151,6 +151,11 @@ void VC_Conversation::handleTap(toolkit::Point inTable) {
                 return;
             }
         }
+    // A tap while the reply is typed only closes the keyboard.
+    if (inputToolbar_ && inputToolbar_->textView() && inputToolbar_->textView()->isFirstResponder()) {
+        (void)inputToolbar_->textView()->resignFirstResponder();
+        return;
+    }
     auto tapped = attachmentAtPoint(inTable);
     if (!tapped) return;
     const HXAttachment& a = tapped->attachment;

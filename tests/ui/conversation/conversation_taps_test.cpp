@@ -281,6 +281,17 @@ TEST_F(Taps, AudioTappedBeforeItsFileIsThereOpensThePlayerOnceWhenItComes) {
     EXPECT_TRUE(screen->awaitedMedia().empty());
 }
 
+TEST_F(Taps, ATapWhileTheReplyIsTypedOnlyClosesTheKeyboard) {
+    auto* bar = screen->inputToolbar();
+    ASSERT_NE(bar, nullptr);
+    ASSERT_TRUE(bar->textView()->becomeFirstResponder());
+    tapRow(row(0));
+    EXPECT_FALSE(bar->textView()->isFirstResponder());
+    EXPECT_EQ(nav->presentedViewController(), nullptr) << "the first tap only closes the keyboard";
+    tapRow(row(0));
+    EXPECT_NE(preview(), nullptr) << "the next one opens the picture";
+}
+
 TEST_F(Taps, LeavingTheScreenStopsWaitingForAFile) {
     system_screens::PlayerViewController::resetPresentations();
     ASSERT_TRUE(foundation::files::remove(pathOf(kAudio, "audio/mpeg")).ok());
