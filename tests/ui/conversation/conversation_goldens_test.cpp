@@ -6,6 +6,7 @@
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/renderer.h"
 #include "tests/ui/conversation/service_support.h"
+#include "ui/widgets/hxc_animated_image_view.h"
 
 namespace {
 
@@ -45,7 +46,20 @@ struct Looks : hxtest::ServiceThreads<Form> {
         this->harness.settle();
         return s;
     }
+    // An animated picture shows its first frame, still, in a picture: which frame it has reached
+    // otherwise depends on how long the loads before it took.
+    static void holdAnimationsAtTheirFirstFrame(toolkit::View& view) {
+        if (auto* animated = dynamic_cast<HXCAnimatedImageView*>(&view); animated && animated->animatedImage()) {
+            auto image = animated->animatedImage();
+            animated->setAnimatedImage(nullptr);
+            animated->setAnimatedImage(image);
+            animated->stopAnimating();
+        }
+        for (const auto& sub : view.subviews()) holdAnimationsAtTheirFirstFrame(*sub);
+    }
     void look(const std::string& name) {
+        if (auto* window = &this->harness.window(); window->rootViewController())
+            holdAnimationsAtTheirFirstFrame(*window->rootViewController()->view());
         this->expectOutline(name);
         this->expectSnapshot(name, {.lightAndDark = true});
     }
