@@ -10,24 +10,17 @@
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/text_input.h"
 
-LocationLabelTexts LocationLabelTexts::localized() {
-    return {foundation::localizedString("Default"), foundation::localizedString("No Location"),
-            foundation::localizedString("%@, %@")};
-}
-
 std::string locationLabelForSetting(const HX_QuickSetting& setting, bool isDefault) {
-    return locationLabelForSetting(setting, isDefault, LocationLabelTexts::localized());
-}
-
-std::string locationLabelForSetting(const HX_QuickSetting& setting, bool isDefault, const LocationLabelTexts& texts) {
+    using foundation::localizedString;
     std::optional<std::string> place;
     if (setting.region()) {
         place = setting.regionTitle() ? setting.regionTitle() : setting.regionSubtitle();
         if (!place) place = std::string();
     }
     if (isDefault)
-        return place ? foundation::format(texts.placeAndDefault, *place, texts.defaultText) : texts.defaultText;
-    return place ? *place : texts.noLocation;
+        return place ? foundation::format(localizedString("%@, %@"), *place, localizedString("Default"))
+                     : localizedString("Default");
+    return place ? *place : localizedString("No Location");
 }
 
 std::shared_ptr<HX_QuickSetting> storedQuickSetting(const HX_Account& account, const std::string& name) {

@@ -15,16 +15,9 @@ namespace toolkit {
 class ViewController;
 }
 
-// The texts of location labels in the current language, looked up once for a list of presets.
-struct LocationLabelTexts {
-    std::string defaultText, noLocation, placeAndDefault;
-    static LocationLabelTexts localized();
-};
-
 // The location label of a preset: its region's title (or subtitle), ", Default" after it for the
 // account's default, "Default" alone for a default without region, else "No Location".
 std::string locationLabelForSetting(const HX_QuickSetting& setting, bool isDefault);
-std::string locationLabelForSetting(const HX_QuickSetting& setting, bool isDefault, const LocationLabelTexts& texts);
 
 // The stored preset of that name, unarchived; none when there is none or it does not read.
 std::shared_ptr<HX_QuickSetting> storedQuickSetting(const HX_Account& account, const std::string& name);

@@ -43,13 +43,13 @@ void VC_QuickSettings::computeCurrentHash() {
 void VC_QuickSettings::remember(const std::string& name, const HX_QuickSetting& setting) {
     auto role = roles_.quickSettings.lock();
     auto account = role ? role->account() : nullptr;
-    remember(name, setting, account ? account->defaultQS() : std::nullopt, LocationLabelTexts::localized());
+    remember(name, setting, account ? account->defaultQS() : std::nullopt);
 }
 
 void VC_QuickSettings::remember(const std::string& name, const HX_QuickSetting& setting,
-                                const std::optional<std::string>& defaultQS, const LocationLabelTexts& texts) {
+                                const std::optional<std::string>& defaultQS) {
     hashDict_[name] = setting.hash();
-    if (monitoring_) locationDict_[name] = locationLabelForSetting(setting, defaultQS == name, texts);
+    if (monitoring_) locationDict_[name] = locationLabelForSetting(setting, defaultQS == name);
 }
 
 void VC_QuickSettings::viewDidLoad() {
@@ -59,8 +59,6 @@ void VC_QuickSettings::viewDidLoad() {
     auto role = roles_.quickSettings.lock();
     auto account = role ? role->account() : nullptr;
     if (account) {
-        // The texts of the labels are looked up once for all presets.
-        const auto texts = LocationLabelTexts::localized();
         const auto defaultQS = account->defaultQS();
         // The stored presets come in the order of their names (replacing a stored archive keeps
         // the walk's place).
@@ -71,7 +69,7 @@ void VC_QuickSettings::viewDidLoad() {
             // The preset's phones follow the account's linked phones.
             if (setting.quickSettingUpdated(*account))
                 if (auto updated = setting.archived(); updated.ok()) archive = std::move(updated.value());
-            remember(name, setting, defaultQS, texts);
+            remember(name, setting, defaultQS);
             sortedSettings_.push_back(name);
         }
     }

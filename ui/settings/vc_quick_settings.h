@@ -17,8 +17,6 @@
 #include "platform/toolkit/table_view_controller.h"
 
 class HX_QuickSetting;
-struct LocationLabelTexts;
-
 class VC_QuickSettings : public toolkit::TableViewController {
 public:
     struct Roles {
@@ -64,11 +62,9 @@ private:
     bool monitoring() const { return monitoring_; }
     long presetSection() const { return monitoring_ ? 1 : 0; }
     void computeCurrentHash();
-    // The preset's check-mark hash and location label (the account's default and the label texts
-    // given, or looked up).
+    // The preset's check-mark hash and location label (the account's default given, or looked up).
     void remember(const std::string& name, const HX_QuickSetting& setting);
-    void remember(const std::string& name, const HX_QuickSetting& setting, const std::optional<std::string>& defaultQS,
-                  const LocationLabelTexts& texts);
+    void remember(const std::string& name, const HX_QuickSetting& setting, const std::optional<std::string>& defaultQS);
     void enableEditButton();
     void presentCreateAlert();
     void presentRenameAlert(const std::string& name);
