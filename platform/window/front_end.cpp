@@ -19,6 +19,7 @@
 #include "platform/toolkit/view_controller.h"
 #include "platform/window/errors.h"
 #include "platform/window/keys.h"
+#include "platform/window/sdl_library.h"
 
 namespace windowing {
 
@@ -29,8 +30,8 @@ constexpr int kMaxScreenshots = 10000;
 // wait-idle: a tenth of a second of idle frames at the usual rate.
 constexpr int kIdleFrames = 6;
 
-foundation::Error sdlError(const std::string& what) {
-    return windowError(kWindowDisplayError, what + ": " + SDL_GetError());
+foundation::Error sdlError(const SdlLibrary& sdl, const std::string& what) {
+    return windowError(kWindowDisplayError, what + ": " + sdl.GetError());
 }
 
 // Without a first responder, key commands start at the controller the user sees.
@@ -53,12 +54,12 @@ FrontEnd::FrontEnd(toolkit::Window& window, FrontEndOptions options)
 FrontEnd::~FrontEnd() {
     toolkit::Animations::setTimed(previousTimedAnimations_);
     if (touch_) toolkitWindow_.cancelAllTouches();
-    if (texture_) SDL_DestroyTexture(texture_);
-    if (renderer_) SDL_DestroyRenderer(renderer_);
-    if (window_) SDL_DestroyWindow(window_);
+    if (texture_) sdl_->DestroyTexture(texture_);
+    if (renderer_) sdl_->DestroyRenderer(renderer_);
+    if (window_) sdl_->DestroyWindow(window_);
     // SDL serves this window alone: ending it whole also closes the message-bus connection its
     // video start opened.
-    if (videoStarted_) SDL_Quit();
+    if (videoStarted_) sdl_->Quit();
 }
 
 foundation::Result<std::unique_ptr<FrontEnd>> FrontEnd::open(toolkit::Window& window, FrontEndOptions options) {
@@ -68,20 +69,23 @@ foundation::Result<std::unique_ptr<FrontEnd>> FrontEnd::open(toolkit::Window& wi
 }
 
 foundation::Status FrontEnd::create() {
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return sdlError("cannot start the video subsystem");
+    auto library = sdlLibrary();
+    if (!library) return library.error();
+    sdl_ = *library;
+    if (sdl_->InitSubSystem(SDL_INIT_VIDEO) != 0) return sdlError(*sdl_, "cannot start the video subsystem");
     videoStarted_ = true;
     const toolkit::ScreenProfile& profile = toolkitWindow_.profile();
     const auto bounds = profile.bounds();
-    window_ = SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                               static_cast<int>(std::lround(bounds.width() * profile.scale)),
-                               static_cast<int>(std::lround(bounds.height() * profile.scale)), SDL_WINDOW_SHOWN);
-    if (!window_) return sdlError("cannot open a window");
+    window_ = sdl_->CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                 static_cast<int>(std::lround(bounds.width() * profile.scale)),
+                                 static_cast<int>(std::lround(bounds.height() * profile.scale)), SDL_WINDOW_SHOWN);
+    if (!window_) return sdlError(*sdl_, "cannot open a window");
     fitWindowToProfile();
     // The software renderer gives the same pixels on every machine, display or not; its surface
     // stays the window's own framebuffer rather than a texture of a graphics driver.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    if (!renderer_) return sdlError("cannot draw into the window");
+    sdl_->SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    renderer_ = sdl_->CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer_) return sdlError(*sdl_, "cannot draw into the window");
     return {};
 }
 
@@ -92,21 +96,21 @@ void FrontEnd::fitWindowToProfile() {
     double height = bounds.height() * profile.scale;
     // A screen smaller than the device's pixels shows it scaled down.
     SDL_Rect usable{};
-    const int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
-    if (SDL_GetDisplayUsableBounds(display, &usable) == 0 && usable.w > 0 && usable.h > 0) {
+    const int display = std::max(0, sdl_->GetWindowDisplayIndex(window_));
+    if (sdl_->GetDisplayUsableBounds(display, &usable) == 0 && usable.w > 0 && usable.h > 0) {
         const double fit = std::min({1.0, usable.w / width, usable.h / height});
         width *= fit;
         height *= fit;
     }
-    SDL_SetWindowSize(window_, std::max(1, static_cast<int>(std::lround(width))),
-                      std::max(1, static_cast<int>(std::lround(height))));
+    sdl_->SetWindowSize(window_, std::max(1, static_cast<int>(std::lround(width))),
+                        std::max(1, static_cast<int>(std::lround(height))));
 }
 
-Uint32 FrontEnd::windowID() const { return SDL_GetWindowID(window_); }
+Uint32 FrontEnd::windowID() const { return sdl_->GetWindowID(window_); }
 
 double FrontEnd::pointsToPixels() const {
     int w = 0, h = 0;
-    SDL_GetWindowSize(window_, &w, &h);
+    sdl_->GetWindowSize(window_, &w, &h);
     const double points = toolkitWindow_.profile().bounds().width();
     return points > 0 && w > 0 ? w / points : 1.0;
 }
@@ -118,7 +122,7 @@ toolkit::Point FrontEnd::pointFor(Sint32 x, Sint32 y) const {
 
 void FrontEnd::pumpEvents() {
     SDL_Event event;
-    while (SDL_PollEvent(&event)) handleEvent(event);
+    while (sdl_->PollEvent(&event)) handleEvent(event);
 }
 
 void FrontEnd::handleEvent(const SDL_Event& event) {
@@ -252,38 +256,38 @@ foundation::Status FrontEnd::drawFrame() {
     toolkit::renderWindow(toolkitWindow_, *canvas_);
     const graphics::Bitmap* bitmap = &canvas_->pixels();
     if (!texture_ || textureWidth_ != bitmap->width() || textureHeight_ != bitmap->height()) {
-        if (texture_) SDL_DestroyTexture(texture_);
+        if (texture_) sdl_->DestroyTexture(texture_);
         // The renderer's words are the drawing layer's: premultiplied ARGB, native order. Copied
         // without blending onto black, transparent parts show as the device's black screen.
-        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, bitmap->width(),
-                                     bitmap->height());
-        if (!texture_) return sdlError("cannot make the window's texture");
-        SDL_SetTextureBlendMode(texture_, SDL_BLENDMODE_NONE);
+        texture_ = sdl_->CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                       bitmap->width(), bitmap->height());
+        if (!texture_) return sdlError(*sdl_, "cannot make the window's texture");
+        sdl_->SetTextureBlendMode(texture_, SDL_BLENDMODE_NONE);
         textureWidth_ = bitmap->width();
         textureHeight_ = bitmap->height();
     }
-    if (SDL_UpdateTexture(texture_, nullptr, bitmap->data(), bitmap->strideBytes()) != 0)
-        return sdlError("cannot fill the window's texture");
-    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-    SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    if (sdl_->UpdateTexture(texture_, nullptr, bitmap->data(), bitmap->strideBytes()) != 0)
+        return sdlError(*sdl_, "cannot fill the window's texture");
+    sdl_->SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    sdl_->RenderClear(renderer_);
+    sdl_->RenderCopy(renderer_, texture_, nullptr, nullptr);
     foundation::Status shot;
     if (screenshotRequested_) {
         screenshotRequested_ = false;
         shot = saveScreenshot();
     }
-    SDL_RenderPresent(renderer_);
+    sdl_->RenderPresent(renderer_);
     return shot;
 }
 
 foundation::Result<std::shared_ptr<graphics::Bitmap>> FrontEnd::readRenderTarget() {
     int w = 0, h = 0;
-    if (SDL_GetRendererOutputSize(renderer_, &w, &h) != 0) return sdlError("cannot measure the window");
+    if (sdl_->GetRendererOutputSize(renderer_, &w, &h) != 0) return sdlError(*sdl_, "cannot measure the window");
     auto bitmap = graphics::Bitmap::make(w, h);
     if (!bitmap.ok()) return bitmap.error();
     auto& pixels = **bitmap;
-    if (SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), pixels.strideBytes()) != 0)
-        return sdlError("cannot read the window's pixels");
+    if (sdl_->RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), pixels.strideBytes()) != 0)
+        return sdlError(*sdl_, "cannot read the window's pixels");
     // The window's surface may have no alpha of its own; what it shows is opaque.
     for (int y = 0; y < h; ++y) {
         uint32_t* row = pixels.row(y);
@@ -368,7 +372,8 @@ void FrontEnd::playScript() {
         step.point = view->convertPointTo({view->bounds().midX(), view->bounds().midY()}, nullptr);
     }
     for (SDL_Event event : eventsForStep(step, pointsToPixels(), windowID(), scriptPoint_)) {
-        if (SDL_PushEvent(&event) < 0) return stopScript(step, std::string("cannot play the input: ") + SDL_GetError());
+        if (sdl_->PushEvent(&event) < 0)
+            return stopScript(step, std::string("cannot play the input: ") + sdl_->GetError());
     }
 }
 

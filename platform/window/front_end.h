@@ -23,6 +23,7 @@
 #include "platform/window/device_commands.h"
 #include "platform/window/input_script.h"
 #include "platform/window/keys.h"
+#include "platform/window/sdl_library.h"
 
 namespace windowing {
 
@@ -92,6 +93,7 @@ private:
 
     toolkit::Window& toolkitWindow_;
     FrontEndOptions options_;
+    const SdlLibrary* sdl_ = nullptr;  // set once create() has loaded the library
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;

@@ -6,6 +6,7 @@
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/testing/input_script.h"
 #include "platform/window/errors.h"
+#include "platform/window/sdl_library.h"
 
 namespace windowing {
 
@@ -26,6 +27,7 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
     auto parsed = toolkit::testing::parseInputScript(text);
     if (!parsed.ok()) return windowError(kWindowScriptError, parsed.error().localizedDescription());
     std::vector<InputStep> steps;
+    const SdlLibrary* sdl = nullptr;  // loaded for the first key name
     for (const toolkit::testing::InputStep& s : *parsed) {
         InputStep step{.kind = static_cast<InputStep::Kind>(s.kind),
                        .point = s.point,
@@ -34,7 +36,12 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
                        .frames = s.frames,
                        .line = s.line};
         if (s.kind == toolkit::testing::InputStep::Key) {
-            step.key = SDL_GetKeyFromName(s.key.c_str());
+            if (!sdl) {
+                auto library = sdlLibrary();
+                if (!library) return windowError(kWindowScriptError, library.error().localizedDescription());
+                sdl = *library;
+            }
+            step.key = sdl->GetKeyFromName(s.key.c_str());
             if (step.key == SDLK_UNKNOWN)
                 return windowError(
                     kWindowScriptError,
@@ -67,7 +74,8 @@ std::vector<SDL_Event> eventsForStep(const InputStep& step, double pointsToPixel
         e.key.windowID = windowID;
         e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
         e.key.keysym.sym = step.key;
-        e.key.keysym.scancode = SDL_GetScancodeFromKey(step.key);
+        // The physical key, where the library is loaded (it is whenever there is a window to play into).
+        if (auto sdl = sdlLibrary()) e.key.keysym.scancode = (*sdl)->GetScancodeFromKey(step.key);
         e.key.keysym.mod = step.modifiers;
         events.push_back(e);
     };

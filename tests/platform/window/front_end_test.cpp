@@ -27,6 +27,9 @@ using toolkit::Point;
 using toolkit::Rect;
 using windowing::InputStep;
 
+// The window's library, loaded by then: the tests push events and read sizes through it.
+const windowing::SdlLibrary& sdl() { return *windowing::sdlLibrary().value(); }
+
 struct Recorder : toolkit::TextFieldDelegate {
     int returns = 0;
     bool textFieldShouldReturn(toolkit::TextField&) override {
@@ -120,14 +123,14 @@ protected:
         for (const auto& step : *steps)
             for (SDL_Event event :
                  windowing::eventsForStep(step, frontEnd->pointsToPixels(), frontEnd->windowID(), last))
-                ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
+                ASSERT_EQ(sdl().PushEvent(&event), 1) << sdl().GetError();
         frontEnd->pumpEvents();
         harness->settle();
     }
 
     std::pair<int, int> windowSize() const {
         int w = 0, h = 0;
-        SDL_GetWindowSize(frontEnd->sdlWindow(), &w, &h);
+        sdl().GetWindowSize(frontEnd->sdlWindow(), &w, &h);
         return {w, h};
     }
 

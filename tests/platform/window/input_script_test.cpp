@@ -1,13 +1,41 @@
 // Played input: what a script may say, the errors it gets, and the window-system events each step
 // becomes.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "platform/window/errors.h"
 #include "platform/window/input_script.h"
+#include "platform/window/sdl_library.h"
 
 namespace {
 
 using windowing::InputStep;
+
+bool sdlMapped() {
+    void* handle = ::dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_NOLOAD);
+    if (handle) ::dlclose(handle);
+    return handle != nullptr;
+}
+
+// A run without a window (the headless app, the tests) never loads SDL and what it brings along:
+// a script without key names does not either; the first key name does. In a fresh process, so
+// that no other test has loaded it before.
+TEST(InputScriptDeathTest, OnlyAKeyNameOrAWindowLoadsTheWindowLibrary) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const bool atStart = sdlMapped();
+            auto plain = windowing::parseInputScript("click 1 2\ntype abc\nwait-idle\nclose\n");
+            const bool afterPlain = sdlMapped();
+            auto keyed = windowing::parseInputScript("press-key F6\n");
+            const bool ok = !atStart && plain.ok() && !afterPlain && keyed.ok() && sdlMapped() &&
+                            keyed->at(0).key == SDLK_F6 && windowing::sdlLibrary().ok();
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
 
 TEST(InputScript, ReadsEachKindOfStep) {
     auto steps = windowing::parseInputScript("# a comment\n"
