@@ -320,6 +320,19 @@ bool segmentEnd(const kernel::Task* task, const zvcrash_async_image* image, uint
     return false;
 }
 
+// A source over the image's .eh_frame_hdr, read in place for an image of this process; false when
+// the header does not lie inside a loaded segment of the image.
+bool headerSource(const kernel::Task* task, const zvcrash_async_image* image, zvcrash_async_dwarf_source* src) {
+    const uint64_t hdr = image->elf.eh_frame_hdr;
+    zvcrash_async_dwarf_source_init(src, task, hdr, hdr + image->elf.eh_frame_hdr_size);
+    const bool self = image->task == kernel::task_self();
+    // Only what lies inside a loaded segment of the image is read in place.
+    uint64_t hdrEnd;
+    if (self && (!segmentEnd(task, image, hdr, &hdrEnd) || hdr + image->elf.eh_frame_hdr_size > hdrEnd)) return false;
+    src->in_place = self;
+    return true;
+}
+
 }  // namespace
 
 zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const zvcrash_async_image* image,
@@ -327,13 +340,8 @@ zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const
                                                  zvcrash_async_dwarf_fde_info* fde, zvcrash_async_dwarf_cie_info* cie) {
     if (image->format != ZVCRASH_IMAGE_FORMAT_ELF || image->elf.eh_frame_hdr == 0) return ZVCRASH_ENOTFOUND;
     const uint64_t hdr = image->elf.eh_frame_hdr;
-    zvcrash_async_dwarf_source_init(src, task, hdr, hdr + image->elf.eh_frame_hdr_size);
-    const bool self = image->task == kernel::task_self();
-    // Only what lies inside a loaded segment of the image is read in place.
-    uint64_t hdrEnd;
-    if (self && (!segmentEnd(task, image, hdr, &hdrEnd) || hdr + image->elf.eh_frame_hdr_size > hdrEnd))
-        return ZVCRASH_EINVAL;
-    src->in_place = self;
+    if (!headerSource(task, image, src)) return ZVCRASH_EINVAL;
+    const bool self = src->in_place;
     uint64_t ehFrame = 0, fdeAddress = 0;
     zvcrash_error_t tableErr = zvcrash_async_dwarf_eh_frame_hdr_lookup(src, true, hdr, pc, &ehFrame, &fdeAddress);
     if (tableErr != ZVCRASH_ESUCCESS && tableErr != ZVCRASH_ENOTSUP && tableErr != ZVCRASH_ENOTFOUND) return tableErr;
@@ -357,6 +365,16 @@ zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const
     return zvcrash_async_dwarf_find_fde_linear(src, &reader, ehFrame, false, pc, fde, cie);
 }
 
+bool zvcrash_async_dwarf_elf_has_search_table(const kernel::Task* task, const zvcrash_async_image* image) {
+    if (image->format != ZVCRASH_IMAGE_FORMAT_ELF || image->elf.eh_frame_hdr == 0) return false;
+    zvcrash_async_dwarf_source src;
+    if (!headerSource(task, image, &src)) return false;
+    uint64_t ehFrame = 0, fdeAddress = 0;
+    const zvcrash_error_t err = zvcrash_async_dwarf_eh_frame_hdr_lookup(&src, true, image->elf.eh_frame_hdr,
+                                                                        image->header_addr, &ehFrame, &fdeAddress);
+    return ehFrame != 0 && (err == ZVCRASH_ESUCCESS || err == ZVCRASH_ENOTFOUND);
+}
+
 zvcrash_error_t zvcrash_async_dwarf_find_section(const kernel::Task* task, const zvcrash_async_image* image,
                                                  zvcrash_async_dwarf_section* section) {
     zvcrash_async_memset(section, 0, sizeof *section);
@@ -364,12 +382,8 @@ zvcrash_error_t zvcrash_async_dwarf_find_section(const kernel::Task* task, const
         if (image->elf.eh_frame_hdr == 0) return ZVCRASH_ENOTFOUND;
         const uint64_t hdr = image->elf.eh_frame_hdr;
         zvcrash_async_dwarf_source src;
-        zvcrash_async_dwarf_source_init(&src, task, hdr, hdr + image->elf.eh_frame_hdr_size);
-        const bool self = image->task == kernel::task_self();
-        uint64_t hdrEnd;
-        if (self && (!segmentEnd(task, image, hdr, &hdrEnd) || hdr + image->elf.eh_frame_hdr_size > hdrEnd))
-            return ZVCRASH_EINVAL;
-        src.in_place = self;
+        if (!headerSource(task, image, &src)) return ZVCRASH_EINVAL;
+        const bool self = src.in_place;
         uint64_t ehFrame = 0, unused;
         const zvcrash_error_t err = zvcrash_async_dwarf_eh_frame_hdr_lookup(&src, true, hdr, 0, &ehFrame, &unused);
         if (err != ZVCRASH_ESUCCESS && err != ZVCRASH_ENOTSUP && err != ZVCRASH_ENOTFOUND) return err;

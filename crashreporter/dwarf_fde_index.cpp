@@ -19,6 +19,9 @@ struct zvcrash_async_fde_index {
 };
 
 zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build(const zvcrash_async_image* image) {
+    // The linker's own search table finds an ELF image's FDE as fast, read in place at crash time:
+    // an index would only read the whole frame section into memory and keep a copy of that table.
+    if (zvcrash_async_dwarf_elf_has_search_table(image->task, image)) return nullptr;
     zvcrash_async_dwarf_section section;
     if (zvcrash_async_dwarf_find_section(image->task, image, &section) != ZVCRASH_ESUCCESS) return nullptr;
     return zvcrash_dwarf_fde_index_build_section(image->task, &section);

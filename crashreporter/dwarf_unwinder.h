@@ -143,10 +143,11 @@ void zvcrash_async_dwarf_section_source(const zvcrash_async_dwarf_section* secti
 // The per-image FDE index, built when an image is added (normal context: it allocates) and read at
 // crash time without allocating. It holds every FDE that the linear scan from the section's start
 // would accept, sorted by start, with its parsed CIE, so a lookup gives the FDE the scan gives.
-// An image whose FDE ranges overlap gets no index (the scan stays). Each entry keeps only where its
-// range starts and where its FDE lies: the one FDE a lookup lands on is read again then (with its
-// CIE from the index), so that the index of every loaded image costs a quarter of the memory that
-// parsed FDEs would, and a process's images hold a hundred thousand FDEs and more.
+// An image whose FDE ranges overlap gets no index (the scan stays), nor does an ELF image whose
+// .eh_frame_hdr has the linker's search table (zvcrash_async_dwarf_elf_has_search_table), which
+// serves the same lookup in place. Each entry keeps only where its range starts and where its FDE
+// lies: the one FDE a lookup lands on is read again then (with its CIE from the index), a quarter
+// of the memory that parsed FDEs would take.
 struct zvcrash_async_fde_index_entry {
     uint64_t pc_start;
     uint32_t fde;  // the FDE's entry, from the section's start
@@ -285,6 +286,10 @@ zvcrash_error_t zvcrash_async_dwarf_unwind_with_fde(const kernel::Task* task, zv
 zvcrash_error_t zvcrash_async_dwarf_elf_find_fde(const kernel::Task* task, const zvcrash_async_image* image,
                                                  uint64_t pc, bool use_table, zvcrash_async_dwarf_source* src,
                                                  zvcrash_async_dwarf_fde_info* fde, zvcrash_async_dwarf_cie_info* cie);
+
+// Whether the ELF image's .eh_frame_hdr holds a search table the lookup above can use (one every
+// linker writes): such an image needs no FDE index of its own.
+bool zvcrash_async_dwarf_elf_has_search_table(const kernel::Task* task, const zvcrash_async_image* image);
 
 // The frame reader of the cursor's table.
 zvcrash_frame_error_t zvcrash_frame_dwarf_reader(const kernel::Task* task, zvcrash_async_image_list* image_list,
