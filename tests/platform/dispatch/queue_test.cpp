@@ -2,6 +2,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -602,6 +604,36 @@ TEST_F(QueueTest, ManyProducersOntoSharedQueuesLoseNothing) {
     EXPECT_EQ(concurrentRuns.load(), kProducers * kPerProducer);
     EXPECT_EQ(barrierCount, kProducers * kPerProducer / 100);
     EXPECT_EQ(mainRuns.load(), kProducers * kPerProducer / 500);
+}
+
+// Workers and drainers look for more work only briefly before they sleep: once bursts of tiny
+// blocks (which make them look longest) are over, the pool takes no processor time while idle.
+TEST_F(QueueTest, AnIdlePoolTakesNoProcessorTime) {
+    auto serial = Queue::serial("idle.serial");
+    auto concurrent = Queue::concurrent("idle.concurrent");
+    for (int round = 0; round < 3; ++round) {
+        Group group;
+        std::atomic<int> ran{0};
+        for (int i = 0; i < 20000; ++i) {
+            serial->async([&] { ran++; });
+            group.async(concurrent, [&] { ran++; });
+            group.async(Queue::global(Priority::Default), [&] { ran++; });
+        }
+        serial->sync([] {});
+        ASSERT_TRUE(group.wait(30));
+        ASSERT_EQ(ran.load(), 60000);
+    }
+    auto cpuSeconds = [] {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    };
+    // A moment for the last looks to end, then half a second of real time with nothing to do.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const double before = cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double used = cpuSeconds() - before;
+    EXPECT_LT(used, 0.025) << "idle threads used " << used * 1000 << " ms of a processor in 500 ms";
 }
 
 using QueueDeathTest = QueueTest;
