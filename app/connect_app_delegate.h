@@ -38,7 +38,7 @@ class Window;
 }  // namespace toolkit
 
 class HXShellPasscodeHost;
-class HXShellRoles;
+struct HXShellRoles;
 
 class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public foundation::ApplicationDelegate,

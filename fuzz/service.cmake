@@ -8,3 +8,5 @@ hx_fuzz(sign_in_pages ${CMAKE_CURRENT_LIST_DIR}/service/sign_in_pages_fuzz.cpp L
 hx_fuzz(sms_queue ${CMAKE_CURRENT_LIST_DIR}/service/sms_queue_fuzz.cpp LIBS hx_app)
 hx_fuzz(conversation_replies ${CMAKE_CURRENT_LIST_DIR}/service/conversation_replies_fuzz.cpp LIBS hx_app)
 hx_fuzz(background_fetch ${CMAKE_CURRENT_LIST_DIR}/service/background_fetch_fuzz.cpp LIBS hx_app)
+# The bodies of the service-setting changes, from a greeting id and a phone's name and number.
+hx_fuzz(settings_bodies ${CMAKE_CURRENT_LIST_DIR}/service/settings_bodies_fuzz.cpp LIBS hx_service)

@@ -193,7 +193,7 @@ void HXApplicationWebClient::removeMediaOfMessage(const store::ManagedObjectPtr&
 
 void HXApplicationWebClient::setNote(const std::optional<std::string>& note, const std::string& conversationID) {
     inChildContext(
-        [this, note, conversationID](const store::ContextPtr& child) {
+        [note, conversationID](const store::ContextPtr& child) {
             if (auto c = CS::conversationWithID(child, conversationID)) (void)c->setValue("note", note.value_or(""));
         },
         {});
@@ -360,7 +360,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
             const std::string id = tagRest(tag, (page + "inbox/deleteForeverMessages/").size(), 1);
             if (!emptyDictionary && signedInNow) checkResponse(text);
             inChildContext(
-                [this, id, emptyDictionary, signedInNow, removeConversation](const store::ContextPtr& child) {
+                [id, emptyDictionary, signedInNow, removeConversation](const store::ContextPtr& child) {
                     auto c = CS::conversationWithID(child, id);
                     if (!c || !signedInNow) return;
                     if (emptyDictionary)

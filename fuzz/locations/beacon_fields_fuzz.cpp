@@ -1,5 +1,6 @@
 // The beacon alert's UUID, major and minor as typed: a region is made exactly when the numbers are
 // empty or 0 to 65535, and its stored text names what is monitored.
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -26,9 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.erase(0, 1);
         while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.pop_back();
         if (!valid || t.empty()) continue;
-        // Only plain decimal digits of at most 65535 get through.
-        if (t.size() > 5 || t.find_first_not_of("0123456789") != std::string::npos || std::stoul(t) > 65535)
-            std::abort();
+        // Only plain decimal digits of at most 65535 get through (leading zeros do not count: the
+        // number formatter reads "000007" as 7).
+        if (t.find_first_not_of("0123456789") != std::string::npos) std::abort();
+        const std::string digits = t.substr(std::min(t.find_first_not_of('0'), t.size() - 1));
+        if (digits.size() > 5 || std::stoul(digits) > 65535) std::abort();
     }
     return 0;
 }

@@ -128,11 +128,15 @@ void LinuxReachabilityBackend::openNetlink() {
 }
 
 bool LinuxReachabilityBackend::isNetworkChange(const uint8_t* data, size_t size) {
-    // NLMSG_OK checks that a whole header is there and that the message's length stays inside
-    // what is left of the datagram, so a hostile length never walks past the buffer.
-    int left = static_cast<int>(std::min<size_t>(size, INT32_MAX));
-    for (auto* h = reinterpret_cast<const nlmsghdr*>(data); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
-        switch (h->nlmsg_type) {
+    // Each message must have a whole header and a length that stays inside what is left of the
+    // datagram, so a hostile length never walks past the buffer. Headers are copied out: the
+    // bytes need not be aligned for one.
+    size_t left = size;
+    while (left >= sizeof(nlmsghdr)) {
+        nlmsghdr h;
+        std::memcpy(&h, data, sizeof h);
+        if (h.nlmsg_len < sizeof(nlmsghdr) || h.nlmsg_len > left) break;
+        switch (h.nlmsg_type) {
             case NLMSG_DONE:
                 return false;
             case RTM_NEWLINK:
@@ -145,6 +149,11 @@ bool LinuxReachabilityBackend::isNetworkChange(const uint8_t* data, size_t size)
             default:
                 break;
         }
+        // Messages follow each other at 4-byte boundaries.
+        const size_t step = NLMSG_ALIGN(static_cast<size_t>(h.nlmsg_len));
+        if (step >= left) break;
+        data += step;
+        left -= step;
     }
     return false;
 }

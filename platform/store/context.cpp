@@ -897,7 +897,7 @@ foundation::Status Context::save() {
         for (const auto& o : changes.deleted) deleted.push_back(o->id_);
         // Held rows travel on as they are, after the objects' rows.
         std::vector<size_t> heldSlots;
-        auto addHeld = [&] HX_REQUIRES(mutex_) {
+        auto addHeld = [&]() HX_REQUIRES(mutex_) {
             heldSlots.reserve(heldIndex_.size());
             heldInserted.reserve(heldIndex_.size());
             for (size_t i = 0; i < held_.size(); ++i) {

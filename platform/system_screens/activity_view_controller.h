@@ -88,6 +88,8 @@ public:
     // the sheet is not on screen. The sheet asks the sources for their items, performs the
     // activity, closes, and tells the completion.
     bool perform(const std::string& title);
+    // The responder's perform(action, sender) stays callable beside it.
+    using toolkit::ViewController::perform;
     bool cancel();
 
     void loadView() override;

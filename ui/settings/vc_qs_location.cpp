@@ -19,8 +19,6 @@ std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDe
 bool awarenessOn() { return defaults()->boolForKey("useQSLocation"); }
 LocationAuthorization status() { return services::LocationManager::authorizationStatus(); }
 
-constexpr const char* kForegroundOwner = "VC_QSLocation.foreground";
-
 }  // namespace
 
 VC_QSLocation::VC_QSLocation(Roles roles, toolkit::TableViewStyle style)

@@ -23,7 +23,6 @@ namespace {
 
 constexpr double kArrow = HXCPopoverView::kArrow;
 constexpr double kMargin = HXCPopoverView::kMargin;
-constexpr double kSpacing = HXCPopoverView::kSpacing;
 
 bool semanticColours() { return toolkit::Device::current().systemVersionAtLeast(13); }
 

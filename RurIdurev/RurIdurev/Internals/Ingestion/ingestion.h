@@ -30,6 +30,8 @@ class ZIVOHttpIngestion : public ZIVOIngestionProtocol,
                           public ZIVOHttpClientDelegate,
                           public std::enable_shared_from_this<ZIVOHttpIngestion> {
 public:
+    // The protocol's send stays visible beside the payload send below.
+    using ZIVOIngestionProtocol::sendAsync;
     bool isReadyToSend() override { return true; }
     // Reads the SDK-wide network switch lock-free: the facade may hold its lock while it calls in.
     bool isEnabled() override;
