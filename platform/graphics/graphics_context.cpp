@@ -496,7 +496,11 @@ void GraphicsContext::paintWithEffects(Draw draw) {
 }
 
 void GraphicsContext::fillPath(FillRule rule) {
-    if (!path_.isEmpty()) {
+    // Clear paint laid over what is there changes nothing (views of a clear colour fill their
+    // background on every frame).
+    const bool changesNothing = state_.blend == BlendMode::normal && !state_.shadow &&
+                                !state_.fill.resolved(style_).isPattern() && state_.fill.resolved(style_).alpha() <= 0;
+    if (!path_.isEmpty() && !changesNothing) {
         paintWithEffects([&](double alpha) {
             cairo_new_path(cr_);
             appendPath(cr_, path_);
@@ -643,8 +647,39 @@ void GraphicsContext::drawLinearGradient(const Gradient& g, Point start, Point e
     cairo_pattern_destroy(p);
 }
 
+namespace {
+
+// Narrows the clip to the whole device pixels that the rectangle (user space) touches: drawing
+// inside the rectangle keeps every pixel it had, antialiased edges too.
+void clipToPixelsOf(cairo_t* cr, const Rect& r) {
+    double xs[4] = {r.minX(), r.maxX(), r.minX(), r.maxX()};
+    double ys[4] = {r.minY(), r.minY(), r.maxY(), r.maxY()};
+    for (int i = 0; i < 4; ++i) cairo_user_to_device(cr, &xs[i], &ys[i]);
+    const double x0 = std::floor(*std::min_element(xs, xs + 4)), x1 = std::ceil(*std::max_element(xs, xs + 4));
+    const double y0 = std::floor(*std::min_element(ys, ys + 4)), y1 = std::ceil(*std::max_element(ys, ys + 4));
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, x0, y0, std::max(0.0, x1 - x0), std::max(0.0, y1 - y0));
+    cairo_restore(cr);
+    cairo_clip(cr);
+}
+
+}  // namespace
+
 void GraphicsContext::beginTransparencyLayer() {
-    layers_.push_back(state_);
+    layers_.emplace_back(state_, false);
+    cairo_push_group(cr_);
+    state_.alpha = 1;
+    state_.blend = BlendMode::normal;
+    state_.shadow = false;
+}
+
+void GraphicsContext::beginTransparencyLayer(const Rect& extent) {
+    // The group's surface is as big as the clip: a narrower clip makes it (and painting it) cheap.
+    cairo_save(cr_);
+    clipToPixelsOf(cr_, extent);
+    layers_.emplace_back(state_, true);
     cairo_push_group(cr_);
     state_.alpha = 1;
     state_.blend = BlendMode::normal;
@@ -654,8 +689,11 @@ void GraphicsContext::beginTransparencyLayer() {
 void GraphicsContext::endTransparencyLayer() {
     if (layers_.empty()) return;
     cairo_pattern_t* layer = cairo_pop_group(cr_);
-    state_ = layers_.back();
+    const bool narrowed = layers_.back().second;
+    state_ = layers_.back().first;
     layers_.pop_back();
+    // The picture is painted (and casts its shadow) within the clip in force before it began.
+    if (narrowed) cairo_restore(cr_);
     paintWithEffects([&](double alpha) {
         cairo_set_source(cr_, layer);
         cairo_paint_with_alpha(cr_, alpha);
@@ -668,11 +706,18 @@ void GraphicsContext::drawImage(const Image& image, const Rect& rect) {
         if (alpha >= 1) {
             drawImageCore(image, rect);
         } else {
+            // Faded as one picture (a stretched image's pieces would show their seams), no bigger
+            // than the pixels the image covers.
+            cairo_save(cr_);
+            clipToPixelsOf(cr_, rect.standardized());
             cairo_push_group(cr_);
             cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);  // the blend mode applies when the group is drawn
             drawImageCore(image, rect);
-            cairo_pop_group_to_source(cr_);
+            cairo_pattern_t* picture = cairo_pop_group(cr_);
+            cairo_restore(cr_);
+            cairo_set_source(cr_, picture);
             cairo_paint_with_alpha(cr_, alpha);
+            cairo_pattern_destroy(picture);
         }
     });
 }

@@ -140,6 +140,9 @@ public:
     // Drawing between begin and end is composed as one picture, then drawn with the alpha, blend
     // mode and shadow in force at begin.
     void beginTransparencyLayer();
+    // The same, for drawing known to stay within the rectangle (user space): the picture is only
+    // as big as the whole pixels the rectangle touches, not the whole clip.
+    void beginTransparencyLayer(const Rect& extent);
     void endTransparencyLayer();
 
     // The image upright (its orientation applied) in the rectangle; a resizable image keeps its
@@ -186,7 +189,8 @@ private:
     Path path_;
     State state_;
     std::vector<State> saved_;
-    std::vector<State> layers_;
+    // The state at each open layer's begin, and whether that layer narrowed the clip.
+    std::vector<std::pair<State, bool>> layers_;
 };
 
 // Fills the rectangle with the gradient running from `unitStart` to `unitEnd`, both in unit

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <optional>
 
 #include "platform/foundation/files.h"
 #include "platform/graphics/bitmap_compare.h"
@@ -356,6 +357,17 @@ void renderContents(View& view, GraphicsContext& c) {
     }
 }
 
+// Where the view's drawing, its subviews' included, is known to stay: its bounds when it clips to
+// them, or when it is an image view with nothing inside it (an image view's own drawing is clipped
+// to its bounds). Unknown otherwise.
+std::optional<Rect> drawnExtent(const View& view) {
+    const Layer& layer = view.layer();
+    if (view.clipsToBounds()) return presentedBounds(view);
+    if (dynamic_cast<const ImageView*>(&view) && view.subviews().empty() && layer.shapeSublayers.empty())
+        return presentedBounds(view);
+    return std::nullopt;
+}
+
 }  // namespace
 
 void renderView(View& view, GraphicsContext& c) {
@@ -370,7 +382,11 @@ void renderView(View& view, GraphicsContext& c) {
     }
     if (group) {
         c.setAlpha(alpha);
-        c.beginTransparencyLayer();
+        // A group as big as what the view draws, rather than the whole clip.
+        if (const auto extent = drawnExtent(view); extent && !view.maskView())
+            c.beginTransparencyLayer(*extent);
+        else
+            c.beginTransparencyLayer();
     }
     if (const auto& mask = view.maskView()) {
         // The view's drawing keeps only what the mask view covers, by the mask's alpha.
