@@ -168,7 +168,11 @@ private:
     void paintWithEffects(Draw draw);
     template <typename Draw>
     void withPath(const Path& shape, Draw draw);
-    void drawImageCore(const Image& image, const Rect& rect);
+    // alpha fades each piece as it is painted: only for pictures whose pieces do not overlap.
+    void drawImageCore(const Image& image, const Rect& rect, double alpha = 1);
+    // Whether the image is drawn in the rectangle as stretched pieces that all meet on whole
+    // pixels of the canvas (so none of them overlaps another, even by an antialiased edge).
+    bool piecesMeetOnPixels(const Image& image, const Rect& rect) const;
 
     struct State {
         Color fill = Color::black();

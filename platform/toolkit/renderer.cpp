@@ -368,6 +368,15 @@ std::optional<Rect> drawnExtent(const View& view) {
     return std::nullopt;
 }
 
+// An image view with no background, border, layers, mask or subviews of its own: its drawing is
+// its image alone (or, for a view that shows frames, the current frame alone).
+bool drawsOnlyItsImage(const View& view) {
+    const Layer& layer = view.layer();
+    return dynamic_cast<const ImageView*>(&view) && view.subviews().empty() && !view.backgroundColor() &&
+           layer.borderWidth <= 0 && layer.shapeSublayers.empty() && layer.gradientSublayers.empty() &&
+           !view.maskView();
+}
+
 }  // namespace
 
 void renderView(View& view, GraphicsContext& c) {
@@ -375,7 +384,12 @@ void renderView(View& view, GraphicsContext& c) {
     const Layer& layer = view.layer();
     const bool shadow = layer.shadowOpacity > 0 && layer.shadowColor;
     const double alpha = presentedAlpha(view);
-    const bool group = alpha < 1 || shadow;
+    // An image view that draws nothing but its image fades the image itself: no layer is needed
+    // to fade one picture (a stretched one's pieces fade without seams where they meet on whole
+    // pixels; elsewhere the drawing takes a layer of the image's size).
+    const bool fadesItsImage = alpha < 1 && !shadow && drawsOnlyItsImage(view);
+    const bool group = (alpha < 1 || shadow) && !fadesItsImage;
+    if (fadesItsImage) c.setAlpha(alpha);
     if (shadow) {
         c.setShadow(layer.shadowOffset, layer.shadowRadius,
                     layer.shadowColor->withAlphaComponent(layer.shadowColor->alpha() * layer.shadowOpacity));

@@ -264,9 +264,9 @@ TEST_F(ConversationTable, AsTheFirstScreenOfANarrowStackTheTableAndItsBubblesTak
         EXPECT_EQ(cell->messageView().frame().width(), measured.width + 16) << section;
         EXPECT_LE(cell->messageView().frame().maxX(), cell->contentView().bounds().width() + 8) << section;
     }
-    // The sent bubble lies on the right.
+    // The sent bubble ends 10 points from the row's right edge (its tail included).
     auto sent = std::dynamic_pointer_cast<ConversationTableViewCell>(table.cellForRow({0, 0}));
     auto* bubble = sent->backgroundView()->viewWithTag(1);
     ASSERT_TRUE(bubble);
-    EXPECT_GT(bubble->frame().minX(), width / 2);
+    EXPECT_EQ(bubble->frame().maxX(), width - 10);
 }
