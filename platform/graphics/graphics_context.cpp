@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/foundation/thread_annotations.h"
@@ -496,7 +497,11 @@ void GraphicsContext::paintWithEffects(Draw draw) {
 }
 
 void GraphicsContext::fillPath(FillRule rule) {
-    if (!path_.isEmpty()) {
+    // Clear paint laid over what is there changes nothing (views of a clear colour fill their
+    // background on every frame).
+    const bool changesNothing = state_.blend == BlendMode::normal && !state_.shadow &&
+                                !state_.fill.resolved(style_).isPattern() && state_.fill.resolved(style_).alpha() <= 0;
+    if (!path_.isEmpty() && !changesNothing) {
         paintWithEffects([&](double alpha) {
             cairo_new_path(cr_);
             appendPath(cr_, path_);
@@ -643,8 +648,39 @@ void GraphicsContext::drawLinearGradient(const Gradient& g, Point start, Point e
     cairo_pattern_destroy(p);
 }
 
+namespace {
+
+// Narrows the clip to the whole device pixels that the rectangle (user space) touches: drawing
+// inside the rectangle keeps every pixel it had, antialiased edges too.
+void clipToPixelsOf(cairo_t* cr, const Rect& r) {
+    double xs[4] = {r.minX(), r.maxX(), r.minX(), r.maxX()};
+    double ys[4] = {r.minY(), r.minY(), r.maxY(), r.maxY()};
+    for (int i = 0; i < 4; ++i) cairo_user_to_device(cr, &xs[i], &ys[i]);
+    const double x0 = std::floor(*std::min_element(xs, xs + 4)), x1 = std::ceil(*std::max_element(xs, xs + 4));
+    const double y0 = std::floor(*std::min_element(ys, ys + 4)), y1 = std::ceil(*std::max_element(ys, ys + 4));
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, x0, y0, std::max(0.0, x1 - x0), std::max(0.0, y1 - y0));
+    cairo_restore(cr);
+    cairo_clip(cr);
+}
+
+}  // namespace
+
 void GraphicsContext::beginTransparencyLayer() {
-    layers_.push_back(state_);
+    layers_.emplace_back(state_, false);
+    cairo_push_group(cr_);
+    state_.alpha = 1;
+    state_.blend = BlendMode::normal;
+    state_.shadow = false;
+}
+
+void GraphicsContext::beginTransparencyLayer(const Rect& extent) {
+    // The group's surface is as big as the clip: a narrower clip makes it (and painting it) cheap.
+    cairo_save(cr_);
+    clipToPixelsOf(cr_, extent);
+    layers_.emplace_back(state_, true);
     cairo_push_group(cr_);
     state_.alpha = 1;
     state_.blend = BlendMode::normal;
@@ -654,8 +690,11 @@ void GraphicsContext::beginTransparencyLayer() {
 void GraphicsContext::endTransparencyLayer() {
     if (layers_.empty()) return;
     cairo_pattern_t* layer = cairo_pop_group(cr_);
-    state_ = layers_.back();
+    const bool narrowed = layers_.back().second;
+    state_ = layers_.back().first;
     layers_.pop_back();
+    // The picture is painted (and casts its shadow) within the clip in force before it began.
+    if (narrowed) cairo_restore(cr_);
     paintWithEffects([&](double alpha) {
         cairo_set_source(cr_, layer);
         cairo_paint_with_alpha(cr_, alpha);
@@ -667,12 +706,22 @@ void GraphicsContext::drawImage(const Image& image, const Rect& rect) {
     paintWithEffects([&](double alpha) {
         if (alpha >= 1) {
             drawImageCore(image, rect);
+        } else if (piecesMeetOnPixels(image, rect)) {
+            // Pieces that share no pixel show no seams when each is faded alone.
+            drawImageCore(image, rect, alpha);
         } else {
+            // Faded as one picture (a stretched image's pieces would show their seams), no bigger
+            // than the pixels the image covers.
+            cairo_save(cr_);
+            clipToPixelsOf(cr_, rect.standardized());
             cairo_push_group(cr_);
             cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);  // the blend mode applies when the group is drawn
             drawImageCore(image, rect);
-            cairo_pop_group_to_source(cr_);
+            cairo_pattern_t* picture = cairo_pop_group(cr_);
+            cairo_restore(cr_);
+            cairo_set_source(cr_, picture);
             cairo_paint_with_alpha(cr_, alpha);
+            cairo_pattern_destroy(picture);
         }
     });
 }
@@ -703,19 +752,91 @@ void GraphicsContext::drawBitmap(const Bitmap& bitmap, const Rect& rect) {
     });
 }
 
-void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
+namespace {
+
+// Where the caps of a stretched image cut it: x and y of the pieces' edges, in the image's pixels
+// and in the rectangle it is drawn in. False when the image is drawn whole (not resizable, or at
+// its own size).
+bool nineCuts(const Image& image, const Bitmap& bitmap, const Rect& rect, double srcX[4], double srcY[4],
+              double dstX[4], double dstY[4]) {
+    const Size natural = image.size();
+    const bool nine = image.isResizable() && (std::abs(rect.width() - natural.width) > 1e-9 ||
+                                              std::abs(rect.height() - natural.height) > 1e-9);
+    if (!nine) return false;
+    // Caps in points of the image; pieces in its pixels.
+    const EdgeInsets c = image.capInsets();
+    const double k = image.scale();
+    const double pw = bitmap.width(), ph = bitmap.height();
+    const Rect d = rect.standardized();
+    const double sx[4] = {0, c.left * k, pw - c.right * k, pw};
+    const double sy[4] = {0, c.top * k, ph - c.bottom * k, ph};
+    const double dx[4] = {d.minX(), d.minX() + c.left, d.maxX() - c.right, d.maxX()};
+    const double dy[4] = {d.minY(), d.minY() + c.top, d.maxY() - c.bottom, d.maxY()};
+    std::copy(sx, sx + 4, srcX);
+    std::copy(sy, sy + 4, srcY);
+    std::copy(dx, dx + 4, dstX);
+    std::copy(dy, dy + 4, dstY);
+    return true;
+}
+
+bool onWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
+
+// The one premultiplied pixel every pixel of a small piece holds, if they all hold the same.
+std::optional<uint32_t> uniformPixel(const Bitmap& bitmap, const Rect& piece) {
+    const int x0 = static_cast<int>(piece.minX()), y0 = static_cast<int>(piece.minY());
+    const int x1 = static_cast<int>(piece.maxX()), y1 = static_cast<int>(piece.maxY());
+    // Only whole pixels, and only a few of them: the middle of a stretchable image is small.
+    if (x0 != piece.minX() || y0 != piece.minY() || x1 != piece.maxX() || y1 != piece.maxY()) return std::nullopt;
+    if (x1 <= x0 || y1 <= y0 || int64_t{x1 - x0} * (y1 - y0) > 256) return std::nullopt;
+    if (x0 < 0 || y0 < 0 || x1 > bitmap.width() || y1 > bitmap.height()) return std::nullopt;
+    const uint32_t first = bitmap.row(y0)[x0];
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            if (bitmap.row(y)[x] != first) return std::nullopt;
+    return first;
+}
+
+}  // namespace
+
+bool GraphicsContext::piecesMeetOnPixels(const Image& image, const Rect& rect) const {
+    auto bitmap = image.bitmap();
+    if (!bitmap || rect.isEmpty()) return false;
+    if (image.tintColor() && image.tintColor()->resolved(style_).isPattern()) return false;
+    double srcX[4], srcY[4], dstX[4], dstY[4];
+    if (!nineCuts(image, *bitmap, rect, srcX, srcY, dstX, dstY)) return false;
+    cairo_matrix_t m;
+    cairo_get_matrix(cr_, &m);
+    // Turned or sheared, the pieces' edges cross pixels.
+    if (std::abs(m.xy) > 1e-12 || std::abs(m.yx) > 1e-12) return false;
+    for (int i = 0; i < 4; ++i) {
+        if (!onWholePixel(m.xx * dstX[i] + m.x0) || !onWholePixel(m.yy * dstY[i] + m.y0)) return false;
+        // Drawn smaller than its caps, the pieces overlap.
+        if (i > 0 && (dstX[i] < dstX[i - 1] || dstY[i] < dstY[i - 1])) return false;
+    }
+    return true;
+}
+
+void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double alpha) {
     auto bitmap = image.bitmap();
     if (!bitmap || rect.isEmpty()) return;
     cairo_surface_t* s = surfaceOver(*bitmap);
     const double pw = bitmap->width(), ph = bitmap->height();
+    // A tint is drawn faded by the alpha asked for.
+    auto setTint = [&](double coverage) {
+        const RGBA v = image.tintColor()->resolved(style_).rgbaFor(style_);
+        cairo_set_source_rgba(cr_, v.red, v.green, v.blue, v.alpha * alpha * coverage);
+    };
     // The picture's pixels, or its shape in the tint colour.
     auto paintPattern = [&](cairo_pattern_t* p) {
-        if (image.tintColor()) {
+        if (image.tintColor() && !image.tintColor()->resolved(style_).isPattern()) {
+            setTint(1);
+            cairo_mask(cr_, p);
+        } else if (image.tintColor()) {
             setSource(*image.tintColor());
             cairo_mask(cr_, p);
         } else {
             cairo_set_source(cr_, p);
-            cairo_paint(cr_);
+            cairo_paint_with_alpha(cr_, alpha);
         }
     };
     auto paintPiece = [&](const Rect& src, const Rect& dst, bool tile) {
@@ -723,6 +844,20 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
         cairo_save(cr_);
         cairo_rectangle(cr_, dst.minX(), dst.minY(), dst.width(), dst.height());
         cairo_clip(cr_);
+        // A piece of one colour, stretched or tiled, is that colour all over.
+        if (const auto pixel = uniformPixel(*bitmap, src);
+            pixel && (!image.tintColor() || !image.tintColor()->resolved(style_).isPattern())) {
+            const auto straight = Bitmap::unpremultiplied(*pixel);
+            if (image.tintColor()) {
+                setTint(straight[3] / 255.0);
+            } else {
+                cairo_set_source_rgba(cr_, straight[0] / 255.0, straight[1] / 255.0, straight[2] / 255.0,
+                                      straight[3] / 255.0 * alpha);
+            }
+            cairo_paint(cr_);
+            cairo_restore(cr_);
+            return;
+        }
         cairo_surface_t* piece =
             cairo_surface_create_for_rectangle(s, src.minX(), src.minY(), src.width(), src.height());
         cairo_pattern_t* p = cairo_pattern_create_for_surface(piece);
@@ -739,18 +874,8 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
         cairo_surface_destroy(piece);
         cairo_restore(cr_);
     };
-    const Size natural = image.size();
-    const bool nine = image.isResizable() && (std::abs(rect.width() - natural.width) > 1e-9 ||
-                                              std::abs(rect.height() - natural.height) > 1e-9);
-    if (nine) {
-        // Caps in points of the image; pieces in its pixels.
-        const EdgeInsets c = image.capInsets();
-        const double k = image.scale();
-        const double srcX[4] = {0, c.left * k, pw - c.right * k, pw};
-        const double srcY[4] = {0, c.top * k, ph - c.bottom * k, ph};
-        const Rect d = rect.standardized();
-        const double dstX[4] = {d.minX(), d.minX() + c.left, d.maxX() - c.right, d.maxX()};
-        const double dstY[4] = {d.minY(), d.minY() + c.top, d.maxY() - c.bottom, d.maxY()};
+    double srcX[4], srcY[4], dstX[4], dstY[4];
+    if (nineCuts(image, *bitmap, rect, srcX, srcY, dstX, dstY)) {
         const bool tile = image.resizingMode() == ResizingMode::tile;
         for (int row = 0; row < 3; ++row) {
             for (int col = 0; col < 3; ++col) {

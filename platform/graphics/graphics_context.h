@@ -140,6 +140,9 @@ public:
     // Drawing between begin and end is composed as one picture, then drawn with the alpha, blend
     // mode and shadow in force at begin.
     void beginTransparencyLayer();
+    // The same, for drawing known to stay within the rectangle (user space): the picture is only
+    // as big as the whole pixels the rectangle touches, not the whole clip.
+    void beginTransparencyLayer(const Rect& extent);
     void endTransparencyLayer();
 
     // The image upright (its orientation applied) in the rectangle; a resizable image keeps its
@@ -165,7 +168,11 @@ private:
     void paintWithEffects(Draw draw);
     template <typename Draw>
     void withPath(const Path& shape, Draw draw);
-    void drawImageCore(const Image& image, const Rect& rect);
+    // alpha fades each piece as it is painted: only for pictures whose pieces do not overlap.
+    void drawImageCore(const Image& image, const Rect& rect, double alpha = 1);
+    // Whether the image is drawn in the rectangle as stretched pieces that all meet on whole
+    // pixels of the canvas (so none of them overlaps another, even by an antialiased edge).
+    bool piecesMeetOnPixels(const Image& image, const Rect& rect) const;
 
     struct State {
         Color fill = Color::black();
@@ -186,7 +193,8 @@ private:
     Path path_;
     State state_;
     std::vector<State> saved_;
-    std::vector<State> layers_;
+    // The state at each open layer's begin, and whether that layer narrowed the clip.
+    std::vector<std::pair<State, bool>> layers_;
 };
 
 // Fills the rectangle with the gradient running from `unitStart` to `unitEnd`, both in unit

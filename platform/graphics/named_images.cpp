@@ -3,9 +3,14 @@
 #include <librsvg/rsvg.h>
 
 #include <cmath>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <utility>
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/thread_annotations.h"
 #include "platform/graphics/graphics_context.h"
 #include "platform/graphics/screen_scale.h"
 
@@ -24,6 +29,48 @@ std::optional<foundation::Data> readResource(const std::string& name, const char
     auto data = foundation::files::readData(*path);
     if (!data.ok()) return std::nullopt;
     return std::move(*data);
+}
+
+// Named images made once per file and scale, as long as the file stays as it was: drawing code
+// asks for its images every time it draws, and an SVG costs a rasterisation each time.
+class NamedImageCache {
+public:
+    // The image of the file at the scale, made by make (and kept) unless one is kept already.
+    template <typename Make>
+    ImagePtr get(const std::filesystem::path& path, double scale, Make make) {
+        std::error_code ec;
+        const auto stamp = std::filesystem::last_write_time(path, ec);
+        if (ec) return make();
+        const auto size = std::filesystem::file_size(path, ec);
+        if (ec) return make();
+        const Key key{path.string(), scale};
+        {
+            std::lock_guard lock(mutex_);
+            if (auto it = kept_.find(key); it != kept_.end() && it->second.stamp == stamp && it->second.size == size)
+                return it->second.image;
+        }
+        ImagePtr image = make();
+        if (image) {
+            std::lock_guard lock(mutex_);
+            kept_[key] = Entry{stamp, size, image};
+        }
+        return image;
+    }
+
+private:
+    using Key = std::pair<std::string, double>;
+    struct Entry {
+        std::filesystem::file_time_type stamp;
+        uintmax_t size = 0;
+        ImagePtr image;
+    };
+    foundation::Mutex mutex_;
+    std::map<Key, Entry> kept_ HX_GUARDED_BY(mutex_);
+};
+
+NamedImageCache& namedImageCache() {
+    static auto* cache = new NamedImageCache();
+    return *cache;
 }
 
 }  // namespace
@@ -58,9 +105,13 @@ ImagePtr imageFromSVG(const foundation::Data& svg, std::optional<Size> size, dou
 
 ImagePtr imageNamed(const std::string& name, double scale) {
     const double k = effectiveScale(scale);
-    if (auto svg = readResource(name, ".svg", "images")) {
-        ImagePtr image = imageFromSVG(*svg, std::nullopt, k);
-        return image ? image->withName(name, false) : nullptr;
+    if (auto path = foundation::Bundle::main().pathForResource(name, ".svg", "images")) {
+        return namedImageCache().get(*path, k, [&]() -> ImagePtr {
+            auto svg = foundation::files::readData(*path);
+            if (!svg.ok()) return nullptr;
+            ImagePtr image = imageFromSVG(*svg, std::nullopt, k);
+            return image ? image->withName(name, false) : nullptr;
+        });
     }
     // The PNG drawn for the nearest scale at or above the one asked, else the largest there is.
     const int wanted = static_cast<int>(std::ceil(k - 1e-9));

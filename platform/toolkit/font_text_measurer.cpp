@@ -135,13 +135,28 @@ TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutO
     {
         std::lock_guard lock(mutex_);
         if (auto it = layouts_.find(key); it != layouts_.end()) return it->second;
+        // A layout of the previous generation still in use moves to the current one.
+        if (auto it = olderLayouts_.find(key); it != olderLayouts_.end()) {
+            TextBox box = it->second;
+            keepLayout(std::move(key), box);
+            return box;
+        }
     }
     const graphics::TextLayout laidOut(text, options);
     TextBox box{laidOut.lines(), laidOut.size(), laidOut.isTruncated()};
     std::lock_guard lock(mutex_);
-    if (layouts_.size() >= kMaxCachedLayouts) layouts_.clear();
-    layouts_.emplace(std::move(key), box);
+    keepLayout(std::move(key), box);
     return box;
+}
+
+void FontTextMeasurer::keepLayout(std::string key, const TextBox& box) const {
+    // Two generations: a full one becomes the older and the older is let go, so what was laid out
+    // lately stays (a table's rows scrolled through again are not all laid out anew).
+    if (layouts_.size() >= kMaxCachedLayouts) {
+        olderLayouts_ = std::move(layouts_);
+        layouts_.clear();
+    }
+    layouts_.insert_or_assign(std::move(key), box);
 }
 
 double FontTextMeasurer::caretOffset(const AttributedString& line, size_t offset) const {

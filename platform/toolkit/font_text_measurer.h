@@ -27,7 +27,9 @@ public:
 private:
     mutable foundation::Mutex mutex_;
     mutable std::unordered_map<std::string, double> widths_ HX_GUARDED_BY(mutex_);
+    void keepLayout(std::string key, const TextBox& box) const HX_REQUIRES(mutex_);
     mutable std::unordered_map<std::string, TextBox> layouts_ HX_GUARDED_BY(mutex_);
+    mutable std::unordered_map<std::string, TextBox> olderLayouts_ HX_GUARDED_BY(mutex_);
 };
 
 }  // namespace toolkit

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <optional>
 
 #include "platform/foundation/files.h"
 #include "platform/graphics/bitmap_compare.h"
@@ -356,6 +357,26 @@ void renderContents(View& view, GraphicsContext& c) {
     }
 }
 
+// Where the view's drawing, its subviews' included, is known to stay: its bounds when it clips to
+// them, or when it is an image view with nothing inside it (an image view's own drawing is clipped
+// to its bounds). Unknown otherwise.
+std::optional<Rect> drawnExtent(const View& view) {
+    const Layer& layer = view.layer();
+    if (view.clipsToBounds()) return presentedBounds(view);
+    if (dynamic_cast<const ImageView*>(&view) && view.subviews().empty() && layer.shapeSublayers.empty())
+        return presentedBounds(view);
+    return std::nullopt;
+}
+
+// An image view with no background, border, layers, mask or subviews of its own: its drawing is
+// its image alone (or, for a view that shows frames, the current frame alone).
+bool drawsOnlyItsImage(const View& view) {
+    const Layer& layer = view.layer();
+    return dynamic_cast<const ImageView*>(&view) && view.subviews().empty() && !view.backgroundColor() &&
+           layer.borderWidth <= 0 && layer.shapeSublayers.empty() && layer.gradientSublayers.empty() &&
+           !view.maskView();
+}
+
 }  // namespace
 
 void renderView(View& view, GraphicsContext& c) {
@@ -363,14 +384,23 @@ void renderView(View& view, GraphicsContext& c) {
     const Layer& layer = view.layer();
     const bool shadow = layer.shadowOpacity > 0 && layer.shadowColor;
     const double alpha = presentedAlpha(view);
-    const bool group = alpha < 1 || shadow;
+    // An image view that draws nothing but its image fades the image itself: no layer is needed
+    // to fade one picture (a stretched one's pieces fade without seams where they meet on whole
+    // pixels; elsewhere the drawing takes a layer of the image's size).
+    const bool fadesItsImage = alpha < 1 && !shadow && drawsOnlyItsImage(view);
+    const bool group = (alpha < 1 || shadow) && !fadesItsImage;
+    if (fadesItsImage) c.setAlpha(alpha);
     if (shadow) {
         c.setShadow(layer.shadowOffset, layer.shadowRadius,
                     layer.shadowColor->withAlphaComponent(layer.shadowColor->alpha() * layer.shadowOpacity));
     }
     if (group) {
         c.setAlpha(alpha);
-        c.beginTransparencyLayer();
+        // A group as big as what the view draws, rather than the whole clip.
+        if (const auto extent = drawnExtent(view); extent && !view.maskView())
+            c.beginTransparencyLayer(*extent);
+        else
+            c.beginTransparencyLayer();
     }
     if (const auto& mask = view.maskView()) {
         // The view's drawing keeps only what the mask view covers, by the mask's alpha.

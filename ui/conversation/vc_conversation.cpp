@@ -1,6 +1,7 @@
 // The conversation screen's set-up, life cycle, observers, title, key command and reply activity.
 #include "ui/conversation/vc_conversation.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "model/account.h"
@@ -106,7 +107,15 @@ void VC_Conversation::viewDidLoad() {
         shared_from_this(), static_cast<toolkit::TableViewDelegate*>(this)));
     tableView_->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
     tableView_->setBackgroundColor(graphics::Color::systemGroupedBackground());
+    const toolkit::Size made = root->bounds().size;
     addFooterView();
+    // Placing the table below the bar may lay the stack out, which sizes this view before the
+    // table is inside it: the table takes the change as it would have inside it.
+    if (const toolkit::Size now = root->bounds().size; !(now == made)) {
+        const toolkit::Rect t = tableView_->frame();
+        tableView_->setFrame({t.minX(), t.minY(), std::max(0.0, t.width() + now.width - made.width),
+                              std::max(0.0, t.height() + now.height - made.height)});
+    }
     root->addSubview(tableView_);
     tableView_->registerCell(kConversationCellIdentifier, [] { return std::make_shared<ConversationTableViewCell>(); });
     tableView_->setSeparatorStyle(toolkit::SeparatorStyle::None);

@@ -272,10 +272,6 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         }
         cell->messageView().setTextColor(textColour);
         cell->messageView().setTintColor(sent ? graphics::Color::white(0.8, 1) : graphics::Color::systemBlue());
-        const HXBubbleText shown = hxBubbleText(message->text());
-        cell->messageView().setTextAlignment(shown.rightToLeft ? toolkit::TextAlignment::right
-                                                               : toolkit::TextAlignment::left);
-        cell->messageView().setText(shown.text);
     }
     cell->messageView().setUserInteractionEnabled(!attachment);
     auto background = std::make_shared<HXCAnimatedImageView>();
@@ -301,8 +297,20 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     cell->setMessageData(std::move(data));
     cell->setIsSent(sent);
     cell->messageView().setDataDetectorTypes(toolkit::kDataDetectorAll);
+    if (!attachment) {
+        // A cell used before has the row's width already: placed for this row's sizes first, its
+        // text view lays the text out once, at the width it shows it in, not also at the width
+        // the row before needed.
+        cell->layoutIfNeeded();
+        const HXBubbleText shown = hxBubbleText(message->text());
+        cell->messageView().setTextAlignment(shown.rightToLeft ? toolkit::TextAlignment::right
+                                                               : toolkit::TextAlignment::left);
+        cell->messageView().setText(shown.text);
+    }
     cell->dateLabel().setText(signedIn() ? dateLineForRow(indexPath) : cell->dateLabel().text());
     cell->accessibility().label = accessibilityLabelForRow(indexPath, *cell, description);
+    // Laid out again for the date line the row shows.
+    cell->setNeedsLayout();
     return cell;
 }
 

@@ -35,7 +35,11 @@ void HXCAnimatedImageView::commonInit() {
 }
 
 dispatch::RunLoopMode HXCAnimatedImageView::defaultRunLoopMode() {
-    return std::thread::hardware_concurrency() < 2 ? dispatch::RunLoopMode::Default : dispatch::RunLoopMode::Common;
+    // The processor count is read from the system once: every view asks when it is made, and a
+    // table makes one per row it shows.
+    static const dispatch::RunLoopMode mode =
+        std::thread::hardware_concurrency() < 2 ? dispatch::RunLoopMode::Default : dispatch::RunLoopMode::Common;
+    return mode;
 }
 
 void HXCAnimatedImageView::setRunLoopMode(dispatch::RunLoopMode mode) {

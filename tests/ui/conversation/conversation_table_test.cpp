@@ -233,3 +233,40 @@ TEST_F(ConversationTable, AnOlderPageAskedForEarlierMovesNoScreenThatAppearsLate
     EXPECT_EQ(VC_Conversation::savedPagingOffset(), 0);
     EXPECT_EQ(second.conversation()->conversationID(), "t2");
 }
+
+// A stack whose first screen is the conversation, shown in a room narrower than the screen: laying
+// the stack out while the screen builds its footer sizes the screen's view before its table is
+// inside it, and the table must still follow, or no bubble finds the size measured for its width.
+TEST_F(ConversationTable, AsTheFirstScreenOfANarrowStackTheTableAndItsBubblesTakeTheStacksWidth) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1'700'000'000'000, .text = "sent from here", .outgoing = true},
+                      {.id = "m2", .number = 1'700'000'060'000, .text = "and an answer"}});
+    auto roles = app->screenRoles();
+    screen = std::dynamic_pointer_cast<VC_Conversation>(
+        app->screens().makeConversationScreen(roles, {.conversationID = "t1", .title = "Ann", .conversationType = 1}));
+    ASSERT_TRUE(screen);
+    nav = std::make_shared<toolkit::NavigationController>(screen);
+    auto holder = std::make_shared<toolkit::ViewController>();
+    harness.setRoot(holder);
+    const double width = holder->view()->bounds().width() - 75;
+    holder->addChild(nav);
+    nav->view()->setFrame({0, 0, width, holder->view()->bounds().height()});
+    holder->view()->addSubview(nav->view());
+    harness.settle();
+    auto& table = screen->tableView();
+    EXPECT_EQ(screen->view()->bounds().width(), width);
+    EXPECT_EQ(table.frame().width(), width);
+    for (long section : {0L, 1L}) {
+        auto cell = std::dynamic_pointer_cast<ConversationTableViewCell>(table.cellForRow({section, 0}));
+        ASSERT_TRUE(cell) << section;
+        // The text lies in the room measured for it (width + 16), inside the row.
+        const toolkit::Size measured = screen->messageSizeForRow({section, 0});
+        EXPECT_EQ(cell->messageView().frame().width(), measured.width + 16) << section;
+        EXPECT_LE(cell->messageView().frame().maxX(), cell->contentView().bounds().width() + 8) << section;
+    }
+    // The sent bubble ends 10 points from the row's right edge (its tail included).
+    auto sent = std::dynamic_pointer_cast<ConversationTableViewCell>(table.cellForRow({0, 0}));
+    auto* bubble = sent->backgroundView()->viewWithTag(1);
+    ASSERT_TRUE(bubble);
+    EXPECT_EQ(bubble->frame().maxX(), width - 10);
+}
