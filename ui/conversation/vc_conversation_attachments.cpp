@@ -178,7 +178,11 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
 std::optional<toolkit::Size> VC_Conversation::attachmentSize(const HXAttachment& a, bool& cache) {
     const double V = isViewLoaded() ? viewIfLoaded()->bounds().width() : 0;
     auto r = role();
-    if (!a.sizes.empty() && r) {
+    // Size variants give the bubble of a picture or a video (drawn as pictures) its size. The
+    // service sends them along with every kind, but a document (such as a PDF, "[Unsupported
+    // Attachment]"), a sound or a contact card shows a text or a card, sized as such below.
+    const bool drawnAsPicture = a.kind == HXAttachmentKind::Picture || a.kind == HXAttachmentKind::Video;
+    if (drawnAsPicture && !a.sizes.empty() && r) {
         auto info = r->imageInfoForSize("s512", a.sizes);
         if (!info) info = r->imageInfoForSize("S_512", a.sizes);
         if (!info) return toolkit::Size{0, 0};

@@ -260,7 +260,7 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         image = sent ? outgoingBubble_ : incomingBubble_;
         if (!image) {
             auto balloon = graphics::imageNamed("BalloonFlat");
-            const graphics::EdgeInsets caps{17, 20, 17, 27};
+            const graphics::EdgeInsets caps{kBubbleCapTop, kBubbleCapLeft, kBubbleCapBottom, kBubbleCapRight};
             if (balloon) {
                 outgoingBubble_ =
                     balloon->resizableWithCapInsets(caps)->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
