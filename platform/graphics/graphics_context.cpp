@@ -707,7 +707,7 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
     auto bitmap = image.bitmap();
     if (!bitmap || rect.isEmpty()) return;
     cairo_surface_t* s = surfaceOver(*bitmap);
-    const double pw = bitmap->width(), ph = bitmap->height();
+    double pw = bitmap->width(), ph = bitmap->height();
     // The picture's pixels, or its shape in the tint colour.
     auto paintPattern = [&](cairo_pattern_t* p) {
         if (image.tintColor()) {
@@ -743,6 +743,23 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
     const bool nine = image.isResizable() && (std::abs(rect.width() - natural.width) > 1e-9 ||
                                               std::abs(rect.height() - natural.height) > 1e-9);
     if (nine) {
+        if (image.orientation() != ImageOrientation::up) {
+            // The caps belong to the picture as it is shown (a mirrored bubble keeps its left and
+            // right caps): its pixels are turned upright first.
+            const bool turned = sideways(image.orientation());
+            const double uw = turned ? ph : pw, uh = turned ? pw : ph;
+            cairo_surface_t* upright =
+                cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(uw), static_cast<int>(uh));
+            cairo_t* u = cairo_create(upright);
+            const cairo_matrix_t o = graphics::toCairo(uprightTransform(image.orientation(), pw, ph));
+            cairo_transform(u, &o);
+            cairo_set_source_surface(u, s, 0, 0);
+            cairo_paint(u);
+            cairo_destroy(u);
+            cairo_surface_destroy(s);
+            s = upright;
+            pw = uw, ph = uh;
+        }
         // Caps in points of the image; pieces in its pixels.
         const EdgeInsets c = image.capInsets();
         const double k = image.scale();

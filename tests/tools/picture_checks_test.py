@@ -2,7 +2,12 @@
 independent reader (python3-pil), as a person would look at them: text hidden below a translucent
 navigation bar does not show through it, every key of the keyboard carries a readable label, a
 pulled list shows the refresh control's spinner and title, the named texts keep their colours with
-the contrast they give, and favourite pictures are round.
+the contrast they give, and favourite pictures are round. In the conversation: a sent picture stays
+inside the screen, a bubble's text keeps its room from the edge it starts at (right-to-left too),
+the reply bar's Send shows its state, the voicemail shows its transcript and a reused row shows no
+card of another. Sheets, popovers and the tablet's master list: dark popovers show their edge, a
+form sheet dims and shades the screen around its round corners, a phone card sits below a rounded
+band, and the master list's icons and titles are centred in their rows.
 
 The pictures are read from HX_PICTURES_DIR when it is set (a tree laid out as the repository's,
 e.g. an older commit's pictures), else from the repository."""
@@ -309,6 +314,7 @@ def row_runs(image, y, x0, x1, background, threshold=12):
     as [(start, end)] in pixels."""
     runs, start = [], None
     py = round(y * SCALE)
+    x1 = min(x1, image.size[0] / SCALE)
     for px in range(round(x0 * SCALE), round(x1 * SCALE)):
         off = distance(image.getpixel((px, py)), background) > threshold
         if off and start is None:
@@ -330,10 +336,9 @@ class SentPictures(unittest.TestCase):
         checked = 0
         for name, views in conversation_pictures():
             top, bottom = visible_band(views)
-            width = first(views, "TableView")[2]
-            right = width[0] + width[2]
             for frame, label, _ in cells_with_views(views):
                 x, y, w, h = frame
+                right = x + w  # the row reaches the screen's right edge
                 if "Outgoing: Attachment: 1 image" not in label or y < top or y + h > bottom:
                     continue
                 for style in STYLES:
@@ -350,18 +355,20 @@ class SentPictures(unittest.TestCase):
 
 
 def bubble_and_text(image, text_frame, background):
-    """The bubble (its body at the text's first line) and the ink of the text in it, as
-    (bubble left, bubble right, ink left, ink right) in points."""
+    """The bubble's body at the text's first line (the tail sits lower down) and the ink of the
+    text in it, as (bubble left, bubble right, ink left, ink right) in points."""
     x, y, w, h = text_frame
     # The text view reaches 8 points beyond the text on either side and 16 below it.
     line = y + min(10, (h - 16) / 2)
     runs = row_runs(image, line, max(0, x - 40), x + w + 40, background)
     left, right = min(r[0] for r in runs), max(r[1] for r in runs)
-    body = image.crop((left, round(y * SCALE), right, round((y + h - 16) * SCALE)))
+    # Clear of the bubble's rounded edge; a text within 3 points of it is found too close all the same.
+    margin = 3 * SCALE
+    body = image.crop((left + margin, round((line - 6) * SCALE), right - margin, round((line + 6) * SCALE)))
     fill = max(body.getcolors(1 << 22))[1]
     ink = [px for py in range(body.size[1]) for px in range(body.size[0])
            if distance(body.getpixel((px, py)), fill) > 60]
-    return left / SCALE, right / SCALE, (left + min(ink)) / SCALE, (left + max(ink) + 1) / SCALE
+    return left / SCALE, right / SCALE, (left + margin + min(ink)) / SCALE, (left + margin + max(ink) + 1) / SCALE
 
 
 @unittest.skipUnless(Image, "needs python3-pil (the system's python3)")
@@ -386,10 +393,7 @@ class BubbleTextInsets(unittest.TestCase):
                 with self.subTest(style=style, row=label.split("\n")[0]):
                     background = image.getpixel((2, round((text_frame[1] + 2) * SCALE)))
                     left, right, ink_left, ink_right = bubble_and_text(image, text_frame, background)
-                    sent = label.startswith("Outgoing")
-                    # The tail (7 points) is on the right of a sent bubble, on the left of a received one.
-                    body_left, body_right = left + (0 if sent else 7), right - (7 if sent else 0)
-                    room = body_right - ink_right if rtl else ink_left - body_left
+                    room = right - ink_right if rtl else ink_left - left
                     self.assertGreaterEqual(room, 6, f"the text is {room:.1f} points from the bubble's edge")
 
 
@@ -443,6 +447,24 @@ class VoicemailTranscript(unittest.TestCase):
                         self.assertGreater(text[2], 100, "the bubble is narrow")
                         self.assertGreaterEqual(ink.count, 200, "the transcript is not drawn")
                         self.assertGreaterEqual(ink.contrast, 4.5, "the transcript is hard to read")
+
+
+class ContactCardsInReusedRows(unittest.TestCase):
+    """A contact card drawn into a row goes with that row: a row the table reuses for a text or
+    another attachment shows no card (outlines only). A card stayed over later text rows before."""
+
+    def test_only_contact_card_rows_hold_a_card(self):
+        cards = 0
+        for name, views in conversation_pictures():
+            for frame, label, inside in cells_with_views(views):
+                held = [v for v in inside if v[0] == "View" and v[1] == "2"]
+                with self.subTest(picture=name, row=label.split("\n")[0]):
+                    if label.strip().split('label="')[-1].startswith("Contact card for"):
+                        self.assertEqual(len(held), 1)
+                        cards += 1
+                    else:
+                        self.assertEqual(held, [], "a card left from another row")
+        self.assertGreater(cards, 0)
 
 
 # ---- sheets, popovers and the tablet's master list

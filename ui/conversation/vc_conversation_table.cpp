@@ -247,6 +247,8 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         return cell;
     }
     while (!cell->interactions().empty()) cell->removeInteraction(cell->interactions().back().get());
+    // A contact card drawn into the cell for an earlier row goes with that row.
+    while (auto* card = cell->contentView().viewWithTag(kContactCardTag)) card->removeFromSuperview();
     auto message = messageAt(indexPath.section);
     if (!message) return cell;
     const bool sent = message->isOutgoing();

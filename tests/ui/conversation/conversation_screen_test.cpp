@@ -1,7 +1,9 @@
 // The conversation screen as a user meets it: the reply it sends answers by completion and moves
 // the progress bar, the key command keeps the text, the screen pops itself when its conversation
-// goes to the trash, and the note editor saves, cancels and keeps its text between popovers.
+// goes to the trash, and the note editor saves, cancels, keeps its text between popovers and
+// points at the foot of the last message on the tablet.
 #include "platform/foundation/notification_center.h"
+#include "platform/toolkit/presentation.h"
 #include "tests/ui/conversation/conversation_support.h"
 #include "ui/conversation/vc_note_edit.h"
 

@@ -193,21 +193,30 @@ TEST_F(ConversationTable, ASwipeDeletesTheWholeMessageOfItsRowAndOneMessageCanno
     EXPECT_EQ(spy->deleted[0], (std::pair<std::string, std::string>{"t1", "x\"y"}));
 }
 
-TEST_F(ConversationTable, APictureMissingItsThumbnailIsAskedForOncePerAppearance) {
-    auto c = storeConversation("t1", 10);
-    storeMessages(c, {{.id = "m", .number = 1, .text = "", .attachments = Array{attachment("pic", "image/png")}}});
-    // What the service answered is no picture: it is thrown away, and asked for once more.
-    app->screenRoles().conversation.lock()->mediaCache()->setObject(
-        HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
-    auto& s = open("t1");
-    EXPECT_EQ(spy->thumbnails, std::vector<std::string>{"pic"});
-    EXPECT_EQ(app->screenRoles().conversation.lock()->mediaCache()->objectForKey("pic"), nullptr);
-    for (int i = 0; i < 3; ++i) {
-        foundation::NotificationCenter::defaultCenter().post("kMessageReloadingCompleteNotification");
-        harness.settle();
+// A picture's thumbnail and a video's preview picture are asked for once while the screen shows:
+// a reply that is no picture is thrown away, and every reload its arrival starts asked again.
+TEST_F(ConversationTable, APictureOrVideoMissingItsPictureIsAskedForOncePerAppearance) {
+    for (const char* mime : {"image/png", "video/mp4"}) {
+        SCOPED_TRACE(mime);
+        const std::string id = std::string("t") + mime;
+        auto c = storeConversation(id, 10);
+        storeMessages(c, {{.id = id + "m", .number = 1, .text = "", .attachments = Array{attachment("pic", mime)}}});
+        // What the service answered is no picture: it is thrown away, and asked for once more.
+        app->screenRoles().conversation.lock()->mediaCache()->setObject(
+            HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
+        spy->thumbnails.clear(), spy->previews.clear();
+        auto& asked = std::string(mime) == "video/mp4" ? spy->previews : spy->thumbnails;
+        open(id);
+        EXPECT_EQ(asked, std::vector<std::string>{"pic"});
+        EXPECT_EQ(app->screenRoles().conversation.lock()->mediaCache()->objectForKey("pic"), nullptr);
+        for (int i = 0; i < 3; ++i) {
+            app->screenRoles().conversation.lock()->mediaCache()->setObject(
+                HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
+            foundation::NotificationCenter::defaultCenter().post("kMessageReloadingCompleteNotification");
+            harness.settle();
+        }
+        EXPECT_EQ(asked.size(), 1u) << "each reload asked again";
     }
-    EXPECT_EQ(spy->thumbnails.size(), 1u) << "each reload asked again";
-    (void)s;
 }
 
 // The service sends size variants along with every kind of attachment. They size the bubble of a
