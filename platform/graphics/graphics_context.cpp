@@ -759,6 +759,8 @@ namespace {
 // its own size).
 bool nineCuts(const Image& image, const Bitmap& bitmap, const Rect& rect, double srcX[4], double srcY[4],
               double dstX[4], double dstY[4]) {
+    // The caps belong to the picture as it is shown (a mirrored bubble keeps its left and right
+    // caps): the pieces are cut from its pixels turned upright.
     const Size natural = image.size();
     const bool nine = image.isResizable() && (std::abs(rect.width() - natural.width) > 1e-9 ||
                                               std::abs(rect.height() - natural.height) > 1e-9);
@@ -766,7 +768,8 @@ bool nineCuts(const Image& image, const Bitmap& bitmap, const Rect& rect, double
     // Caps in points of the image; pieces in its pixels.
     const EdgeInsets c = image.capInsets();
     const double k = image.scale();
-    const double pw = bitmap.width(), ph = bitmap.height();
+    const bool turned = sideways(image.orientation());
+    const double pw = turned ? bitmap.height() : bitmap.width(), ph = turned ? bitmap.width() : bitmap.height();
     const Rect d = rect.standardized();
     const double sx[4] = {0, c.left * k, pw - c.right * k, pw};
     const double sy[4] = {0, c.top * k, ph - c.bottom * k, ph};
@@ -820,7 +823,7 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
     auto bitmap = image.bitmap();
     if (!bitmap || rect.isEmpty()) return;
     cairo_surface_t* s = surfaceOver(*bitmap);
-    const double pw = bitmap->width(), ph = bitmap->height();
+    double pw = bitmap->width(), ph = bitmap->height();
     // A tint is drawn faded by the alpha asked for.
     auto setTint = [&](double coverage) {
         const RGBA v = image.tintColor()->resolved(style_).rgbaFor(style_);
@@ -845,7 +848,7 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
         cairo_rectangle(cr_, dst.minX(), dst.minY(), dst.width(), dst.height());
         cairo_clip(cr_);
         // A piece of one colour, stretched or tiled, is that colour all over.
-        if (const auto pixel = uniformPixel(*bitmap, src);
+        if (const auto pixel = image.orientation() == ImageOrientation::up ? uniformPixel(*bitmap, src) : std::nullopt;
             pixel && (!image.tintColor() || !image.tintColor()->resolved(style_).isPattern())) {
             const auto straight = Bitmap::unpremultiplied(*pixel);
             if (image.tintColor()) {
@@ -876,6 +879,21 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
     };
     double srcX[4], srcY[4], dstX[4], dstY[4];
     if (nineCuts(image, *bitmap, rect, srcX, srcY, dstX, dstY)) {
+        if (image.orientation() != ImageOrientation::up) {
+            const bool turned = sideways(image.orientation());
+            const double uw = turned ? ph : pw, uh = turned ? pw : ph;
+            cairo_surface_t* upright =
+                cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(uw), static_cast<int>(uh));
+            cairo_t* u = cairo_create(upright);
+            const cairo_matrix_t o = graphics::toCairo(uprightTransform(image.orientation(), pw, ph));
+            cairo_transform(u, &o);
+            cairo_set_source_surface(u, s, 0, 0);
+            cairo_paint(u);
+            cairo_destroy(u);
+            cairo_surface_destroy(s);
+            s = upright;
+            pw = uw, ph = uh;
+        }
         const bool tile = image.resizingMode() == ResizingMode::tile;
         for (int row = 0; row < 3; ++row) {
             for (int col = 0; col < 3; ++col) {

@@ -3,8 +3,11 @@
 #include <algorithm>
 
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/toolkit/appearance.h"
 #include "platform/toolkit/main_thread.h"
 #include "platform/toolkit/presentation.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/window.h"
 
 namespace toolkit {
@@ -199,8 +202,11 @@ void AlertController::build() {
         auto b = std::make_shared<AlertActionButton>(a);
         b->setTitle(a->title(), kStateNormal);
         if (a->image) b->setImage(a->image, kStateNormal);
-        b->setTitleColor(a->style() == AlertActionStyle::Destructive ? Color::systemRed() : Color::systemBlue(),
-                         kStateNormal);
+        const Color titleColour =
+            a->style() == AlertActionStyle::Destructive ? Color::systemRed() : Color::systemBlue();
+        b->setTitleColor(titleColour, kStateNormal);
+        // Faded while disabled, as the toolkit's disabled buttons are.
+        b->setTitleColor(titleColour.withAlphaComponent(kDisabledAlpha), kStateDisabled);
         b->titleLabel()->setFont(a == preferred_ || (a->style() == AlertActionStyle::Cancel && !preferred_)
                                      ? Font::boldSystem(17)
                                      : Font::system(17));
@@ -289,12 +295,31 @@ void AlertController::viewDidLayoutSubviews() {
         root.setBackgroundColor(Color::white(0, 0.4));
         return;
     }
-    panel_->setFrame(Rect((rb.width() - width) / 2, (rb.height() - height) / 2, width, height));
+    // Centred on the screen, or above a keyboard that covers its lower part (typing into a field
+    // of the alert), where the buttons stay in reach; one too tall for that room keeps its buttons
+    // and lets its top go.
+    double top = (rb.height() - height) / 2;
+    if (const Keyboard& keyboard = Keyboard::shared(); keyboard.isVisible() && root.window()) {
+        const Rect covered = root.convertRectFrom(keyboard.frame(), nullptr);
+        const double above = rb.minY() + safe.top;
+        // A keyboard that does not reach the bottom edge floats over the screen and takes no room.
+        if (covered.maxY() >= rb.maxY() - 0.5 && covered.minY() < rb.maxY() - safe.bottom) {
+            const double room = std::max(0.0, covered.minY() - above);
+            top = room >= height ? above + (room - height) / 2 : covered.minY() - height;
+        }
+    }
+    panel_->setFrame(Rect((rb.width() - width) / 2, top, width, height));
     root.setBackgroundColor(Color::white(0, 0.4));
 }
 
 void AlertController::viewDidAppear(bool animated) {
     ViewController::viewDidAppear(animated);
+    // The alert is placed anew whenever the keyboard comes, goes or changes its height.
+    auto relayout = [weak = weakSelf<AlertController>()](const foundation::Notification&) {
+        if (auto self = weak.lock(); self && self->isViewLoaded()) self->view()->setNeedsLayout();
+    };
+    auto& centre = foundation::NotificationCenter::defaultCenter();
+    centre.addObserver(this, kKeyboardDidChangeFrameNotification, relayout);
     if (Responder* before = firstResponder()) focusBefore_ = before->weak_from_this();
     if (!fields_.empty())
         fields_.front()->becomeFirstResponder();
@@ -304,6 +329,7 @@ void AlertController::viewDidAppear(bool animated) {
 
 void AlertController::viewDidDisappear(bool animated) {
     ViewController::viewDidDisappear(animated);
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
     // Given back unless something else took it meanwhile (the fields lose it with the window).
     Responder* now = firstResponder();
     bool ours = !now || now == this;

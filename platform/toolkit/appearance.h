@@ -18,6 +18,9 @@ namespace toolkit {
 
 class View;
 
+// A disabled button, in a bar or on its own, shows its title at this share of its colour's alpha.
+inline constexpr double kDisabledAlpha = 0.35;
+
 using AppearanceValue = std::variant<Color, Font, double, bool>;
 
 class AppearanceProxy {

@@ -410,7 +410,14 @@ void Button::refresh() {
         titleLabel_->setAttributedText(*a);
     else
         titleLabel_->setText(titleForState(state()).value_or(""));
-    if (auto c = titleColorForState(state())) titleLabel_->setTextColor(*c);
+    if (auto c = titleColorForState(state())) {
+        // A system button drawn disabled fades its title as a disabled bar button does, unless it
+        // was given a colour of its own for that state.
+        Color colour = *c;
+        if (type_ == ButtonType::System && !isEnabled() && !titleColors_.count(kStateDisabled))
+            colour = colour.withAlphaComponent(colour.alpha() * kDisabledAlpha);
+        titleLabel_->setTextColor(colour);
+    }
     imageView_->setImage(currentImage());
     setNeedsLayout();
 }

@@ -29,6 +29,26 @@ private:
     std::weak_ptr<BarButtonItem> item_;
 };
 
+// Whether a controller pushed onto the stack (not the root) asked for the bottom bar to go while
+// it is on the stack.
+bool pushedHidesBottomBar(const ViewController* selected) {
+    const auto* nav = dynamic_cast<const NavigationController*>(selected);
+    if (!nav) return false;
+    const auto& stack = nav->viewControllers();
+    return std::any_of(stack.begin() + std::min<size_t>(1, stack.size()), stack.end(),
+                       [](const ViewControllerPtr& c) { return c->hidesBottomBarWhenPushed; });
+}
+
+// The tab bar shows unless the selected tab's stack holds a controller that hides it; the tab's
+// view then reaches the bottom edge, its safe area no longer taking the bar's height.
+void applyBottomBar(TabBarController& tabs) {
+    ViewController* selected = tabs.selectedViewController();
+    const bool hidden = pushedHidesBottomBar(selected);
+    tabs.tabBar().setHidden(hidden);
+    if (selected && selected->isViewLoaded())
+        selected->view()->setAdditionalSafeAreaInsets({0, 0, hidden ? 0 : TabBar::kHeight, 0});
+}
+
 }  // namespace
 
 ViewPtr makeBarItemView(const BarButtonItemPtr& item) {
@@ -279,6 +299,7 @@ void NavigationController::transition(ViewControllerPtr from, ViewControllerPtr 
     }
     bool visible = appearanceState() == AppearanceState::Appeared || appearanceState() == AppearanceState::Appearing;
     bool anim = animated && visible && view()->window();
+    if (auto* tabs = tabBarController(); tabs && tabs->isViewLoaded()) applyBottomBar(*tabs);
     transitioning_ = anim;
     coordinator_ = std::make_shared<TransitionCoordinator>(anim, anim ? kPushDuration : 0);
     if (from && visible) from->forwardWillDisappear(anim);
@@ -339,6 +360,8 @@ void NavigationController::pushViewController(const ViewControllerPtr& vc, bool 
     addChild(vc);
     vc->movingTo_ = true;
     stack_.push_back(vc);
+    // The bottom bar goes (or stays) before the new screen loads, so it lays out in its final room.
+    if (auto* tabs = tabBarController(); tabs && tabs->isViewLoaded()) applyBottomBar(*tabs);
     vc->view();  // loads before the outgoing controller hears anything
     transition(from, vc, animated, {});
 }
@@ -446,10 +469,8 @@ void TabBarController::viewDidLayoutSubviews() {
     if (auto* w = root->window()) bottom = w->profile().currentSafeArea().bottom;
     double h = TabBar::kHeight + bottom;
     bar_->setFrame(Rect(0, root->bounds().height() - h, root->bounds().width(), h));
-    if (auto* sel = selectedViewController(); sel && sel->isViewLoaded()) {
-        sel->view()->setFrame(root->bounds());
-        sel->view()->setAdditionalSafeAreaInsets({0, 0, TabBar::kHeight, 0});
-    }
+    if (auto* sel = selectedViewController(); sel && sel->isViewLoaded()) sel->view()->setFrame(root->bounds());
+    applyBottomBar(*this);
 }
 
 std::vector<ViewController*> TabBarController::appearanceChildren() const {
@@ -476,7 +497,7 @@ void TabBarController::show(size_t index) {
     ViewPtr v = vc->view();
     v->setFrame(view()->bounds());
     v->setAutoresizingMask(kFlexibleWidth | kFlexibleHeight);
-    v->setAdditionalSafeAreaInsets({0, 0, TabBar::kHeight, 0});
+    applyBottomBar(*this);
     bool visible = appearanceState() == AppearanceState::Appeared;
     if (visible) vc->forwardWillAppear(false);
     view()->insertSubviewBelow(v, bar_.get());
@@ -496,7 +517,7 @@ void TabBarController::setSelectedIndex(size_t index) {
     ViewController* now = tabs_[index].get();
     ViewPtr v = now->view();
     v->setFrame(view()->bounds());
-    v->setAdditionalSafeAreaInsets({0, 0, TabBar::kHeight, 0});
+    applyBottomBar(*this);
     if (visible) now->forwardWillAppear(false);
     view()->insertSubviewBelow(v, bar_.get());
     if (old && old->isViewLoaded()) old->view()->removeFromSuperview();

@@ -197,9 +197,17 @@ void drawShape(const ShapeLayer& shape, GraphicsContext& c) {
 }
 
 // A presented popover's view sits in the window, above its dimming view, inside a frame of its own.
+// What a popover's content presents in its current context (the tablet's favourites over the dial
+// pad) takes the content's place inside the same frame.
 PopoverPresentationController* popoverShowing(const View& parent, const View& sub) {
     if (!dynamic_cast<const Window*>(&parent)) return nullptr;
     ViewController* vc = sub.owningController();
+    while (vc && vc->presentingViewController() &&
+           (vc->presentationStyleInUse() == ModalPresentationStyle::CurrentContext ||
+            vc->presentationStyleInUse() == ModalPresentationStyle::OverCurrentContext)) {
+        vc = vc->presentingViewController();
+        while (vc->parent()) vc = vc->parent();
+    }
     if (!vc || vc->presentationStyleInUse() != ModalPresentationStyle::Popover || !vc->presentingViewController()) {
         return nullptr;
     }

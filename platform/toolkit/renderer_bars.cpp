@@ -6,6 +6,7 @@
 
 #include "platform/graphics/named_images.h"
 #include "platform/graphics/text_layout.h"
+#include "platform/toolkit/appearance.h"
 #include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -24,7 +25,6 @@ constexpr double kGlyphSize = 22;
 constexpr double kChevronWidth = 12, kChevronHeight = 20, kChevronGap = 6;
 constexpr double kTabImageBox = 30, kTabImageTop = 6, kTabTitleBottom = 3;
 constexpr double kBadgeHeight = 18, kBadgePadding = 5, kBadgeTop = 2, kBadgeOffset = 6;
-constexpr double kDisabledAlpha = 0.35;
 
 Font itemFont(const BarItemLook& look) {
     if (look.font) return *look.font;

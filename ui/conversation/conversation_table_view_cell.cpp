@@ -129,7 +129,9 @@ void ConversationTableViewCell::layoutSubviews() {
         toolkit::Rect frame{r2.minX(), r2.minY() - 5, w + 24, h + 13};
         double textX;
         if (isSent_) {
-            frame = frame.offsetBy(isImage_ ? W - 16 - w : W - 40 - w, 0);
+            // Every sent bubble, text or picture, ends 16 points in from the row's right edge: a
+            // picture's bubble is as much wider than the picture as a text's is than its text.
+            frame = frame.offsetBy(W - 40 - w, 0);
             textX = r2.minX() + W - 28 - w;
             dateLabel_->setTextAlignment(toolkit::TextAlignment::right);
         } else {
@@ -138,6 +140,14 @@ void ConversationTableViewCell::layoutSubviews() {
             dateLabel_->setTextAlignment(toolkit::TextAlignment::left);
         }
         text = {textX, r2.minY(), w, h};
+        if (!isImage_ && messageView_->textAlignment() == toolkit::TextAlignment::right) {
+            // Right-aligned text keeps from the body's right edge the room a left-aligned text
+            // keeps from its left edge: the text rectangle is mirrored inside the bubble without
+            // its tail.
+            const double bodyLeft = frame.minX() + (isSent_ ? 0 : kBubbleTailWidth);
+            const double bodyRight = frame.maxX() - (isSent_ ? kBubbleTailWidth : 0);
+            text.origin.x = bodyLeft + bodyRight - text.maxX();
+        }
         if (dateLabel_->text().empty()) {
             frame = frame.offsetBy(0, -std::ceil(L));
             text = text.offsetBy(0, -std::ceil(L));

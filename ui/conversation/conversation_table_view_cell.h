@@ -18,6 +18,13 @@ class HXConversationActionsRole;
 
 inline constexpr const char* kConversationCellIdentifier = "ConversationTableViewCell";
 
+// The bubble drawing "BalloonFlat" is stretched between these caps (top, left, bottom, right); the
+// right cap is wider by the tail, which points right on a sent bubble and left on a received one.
+inline constexpr double kBubbleCapTop = 17, kBubbleCapLeft = 20, kBubbleCapBottom = 17, kBubbleCapRight = 27;
+inline constexpr double kBubbleTailWidth = kBubbleCapRight - kBubbleCapLeft;
+// The tag of the contact card an attachment row draws into the cell's content view.
+inline constexpr long kContactCardTag = 2;
+
 // The phone numbers of a message text: runs of at least seven of "0123456789-()*# " between word
 // boundaries, with the "+" in front of one kept as part of it.
 struct HXNumberMatch {

@@ -151,7 +151,8 @@ public:
     bool addPicture(HXMMSImage picture);
     const std::vector<HXMMSImage>& images() const { return images_; }
     void updateImagePreviews();
-    // The ids whose thumbnail this screen asked for since it appeared.
+    // The ids whose thumbnail (a picture's) or preview (a video's) this screen asked for since it
+    // appeared.
     const std::vector<std::string>& thumbnailsRequested() const { return thumbnailsRequested_; }
 
     // ---- older pages and deleting one message

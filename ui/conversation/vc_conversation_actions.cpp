@@ -143,7 +143,10 @@ void VC_Conversation::editNote() {
         popover->sourceView = view();
         popover->permittedArrowDirections = toolkit::kArrowRight;
         if (tableView_) {
+            // The footer's rectangle is in the table's own (scrolled) coordinates: the table is
+            // the anchor's view, so the arrow points below the last message wherever it scrolled.
             const long last = tableView_->numberOfSections() - 1;
+            popover->sourceView = tableView_;
             popover->sourceRect = last >= 0 ? tableView_->rectForFooter(last) : toolkit::Rect{};
             popover->passthroughViews = {tableView_};
         }

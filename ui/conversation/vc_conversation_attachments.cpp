@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "model/cache.h"
@@ -48,6 +49,15 @@ std::string cardTitle(const std::vector<services::Contact>& cards) {
     const auto& c = cards.front();
     if (isOrganisation(c)) return c.organizationName;
     return services::ContactFormatter::fullName(c).value_or(c.organizationName);
+}
+
+// Asks for the thumbnail (a picture's) or preview (a video's) of an attachment once while the
+// screen shows: a reply that is no picture is thrown away, and asking again at every reload its
+// own arrival starts would never end.
+void requestOnce(std::vector<std::string>& requested, const std::string& id, const std::function<void()>& request) {
+    if (std::find(requested.begin(), requested.end(), id) != requested.end()) return;
+    requested.push_back(id);
+    request();
 }
 
 }  // namespace
@@ -94,19 +104,15 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
                 } else if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) {
                     image = still.value();
                 }
-            } else if (r && std::find(thumbnailsRequested_.begin(), thumbnailsRequested_.end(), a.id) ==
-                                thumbnailsRequested_.end()) {
-                // Once per appearance: a reply that is no picture would otherwise be asked for
-                // again by every reload its own arrival starts.
-                thumbnailsRequested_.push_back(a.id);
-                r->requestThumbnail(a.id);
+            } else if (r) {
+                requestOnce(thumbnailsRequested_, a.id, [&] { r->requestThumbnail(a.id); });
             }
             break;
         case HXAttachmentKind::Video:
             if (auto bytes = thumbnailFor(a.id)) {
                 if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) image = still.value();
             } else if (r) {
-                r->downloadMediaIfNeeded(a.id, a.mimeType, true);
+                requestOnce(thumbnailsRequested_, a.id, [&] { r->downloadMediaIfNeeded(a.id, a.mimeType, true); });
             }
             description = localizedString("Video attachment. Tap to play");
             break;
@@ -127,7 +133,7 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
         if (auto cards = cardsIn(r->localURLForMedia(a.id, a.mimeType))) {
             const toolkit::Size size = messageSizeForRow(indexPath);
             auto card = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, size.width, size.height});
-            card->setTag(2);
+            card->setTag(kContactCardTag);
             auto title = std::make_shared<toolkit::Label>(toolkit::Rect{60, 0, size.width - 20 - 40, size.height});
             title->setTextColor(textColour);
             title->setNumberOfLines(0);
@@ -178,7 +184,11 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
 std::optional<toolkit::Size> VC_Conversation::attachmentSize(const HXAttachment& a, bool& cache) {
     const double V = isViewLoaded() ? viewIfLoaded()->bounds().width() : 0;
     auto r = role();
-    if (!a.sizes.empty() && r) {
+    // Size variants give the bubble of a picture or a video (drawn as pictures) its size. The
+    // service sends them along with every kind, but a document (such as a PDF, "[Unsupported
+    // Attachment]"), a sound or a contact card shows a text or a card, sized as such below.
+    const bool drawnAsPicture = a.kind == HXAttachmentKind::Picture || a.kind == HXAttachmentKind::Video;
+    if (drawnAsPicture && !a.sizes.empty() && r) {
         auto info = r->imageInfoForSize("s512", a.sizes);
         if (!info) info = r->imageInfoForSize("S_512", a.sizes);
         if (!info) return toolkit::Size{0, 0};
@@ -189,7 +199,7 @@ std::optional<toolkit::Size> VC_Conversation::attachmentSize(const HXAttachment&
             if (auto bytes = thumbnailFor(a.id))
                 if (auto still = graphics::Image::fromEncoded(*bytes); still.ok())
                     return hxFittedVariantSize(still.value()->width(), still.value()->height(), V);
-            if (r) r->downloadMediaIfNeeded(a.id, a.mimeType, true);
+            if (r) requestOnce(thumbnailsRequested_, a.id, [&] { r->downloadMediaIfNeeded(a.id, a.mimeType, true); });
             cache = false;
             return std::nullopt;
         case HXAttachmentKind::ContactCard: {

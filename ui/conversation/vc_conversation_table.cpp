@@ -247,6 +247,8 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         return cell;
     }
     while (!cell->interactions().empty()) cell->removeInteraction(cell->interactions().back().get());
+    // A contact card drawn into the cell for an earlier row goes with that row.
+    while (auto* card = cell->contentView().viewWithTag(kContactCardTag)) card->removeFromSuperview();
     auto message = messageAt(indexPath.section);
     if (!message) return cell;
     const bool sent = message->isOutgoing();
@@ -260,7 +262,7 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         image = sent ? outgoingBubble_ : incomingBubble_;
         if (!image) {
             auto balloon = graphics::imageNamed("BalloonFlat");
-            const graphics::EdgeInsets caps{17, 20, 17, 27};
+            const graphics::EdgeInsets caps{kBubbleCapTop, kBubbleCapLeft, kBubbleCapBottom, kBubbleCapRight};
             if (balloon) {
                 outgoingBubble_ =
                     balloon->resizableWithCapInsets(caps)->withRenderingMode(graphics::RenderingMode::alwaysTemplate);

@@ -684,9 +684,10 @@ void VC_Settings::didSelectRow(toolkit::TableView& table, toolkit::IndexPath ind
     table.deselectRow(indexPath, true);
 }
 
+// The quick-settings list and the passcode screen hide the bottom bar themselves; the notification
+// types keep it.
 void VC_Settings::push(const std::shared_ptr<toolkit::ViewController>& screen) {
     if (!screen) return;
-    screen->hidesBottomBarWhenPushed = true;
     if (auto* nav = navigationController()) nav->pushViewController(screen, true);
 }
 

@@ -337,6 +337,18 @@ TEST(GraphicsContext, ResizableImagesKeepTheirCaps) {
             EXPECT_EQ(at(*c, 17, 0), b->rgbaAt(3, 0));
         }
     }
+    // A mirrored image keeps its caps as it is shown: its left cap is the source's right edge
+    // mirrored (an incoming bubble is the outgoing one flipped, its tail on the other side).
+    const ImagePtr mirrored =
+        Image::fromBitmap(b)->withHorizontallyFlippedOrientation()->resizableWithCapInsets({2, 2, 2, 2});
+    auto m = context(20, 10);
+    m->drawImage(*mirrored, Rect{0, 0, 20, 10});
+    for (int y : {0, 1}) {
+        for (int x : {0, 1}) {
+            EXPECT_EQ(at(*m, x, y), b->rgbaAt(5 - x, y)) << "top-left cap, mirrored";
+            EXPECT_EQ(at(*m, 18 + x, 8 + y), b->rgbaAt(1 - x, 4 + y)) << "bottom-right cap, mirrored";
+        }
+    }
     // A tinted image draws its shape in the tint.
     auto shape = Bitmap::make(2, 1).value();
     shape->setRGBA(0, 0, 10, 20, 30, 255);

@@ -1,6 +1,6 @@
 // Keys on alerts through the harness: Return chooses the preferred action and Escape the cancel
 // action, along the responder chain from whatever has the focus inside the alert; the alert
-// takes the focus while shown and gives it back when it goes.
+// takes the focus while shown and gives it back when it goes; typed into, it sits above the keyboard.
 #include <gtest/gtest.h>
 
 #include "platform/toolkit/alert_controller.h"
@@ -121,4 +121,42 @@ TEST(ToolkitAlertKeys, AKeyActsOnceWhileTheAlertGoesAway) {
     // With the alert gone, Escape reaches the screen's own command.
     EXPECT_TRUE(h.pressKey(kInputEscape));
     EXPECT_EQ(screen->log, (Log{"Settings", "screen cancel"}));
+}
+
+// An alert whose field brings up the keyboard moves into the room above it, so its buttons stay
+// in reach: a short one centred there, one too tall for it with its buttons just above the keys;
+// when the keyboard goes, the alert is centred on the screen again.
+TEST(ToolkitAlertKeys, AnAlertTypedIntoSitsAboveTheKeyboard) {
+    for (int fields : {1, 4}) {
+        SCOPED_TRACE(fields);
+        Harness h(ScreenProfile::iPhone8(), 15);
+        auto screen = std::make_shared<Screen>();
+        h.setRoot(screen);
+        Log log;
+        auto a = makeAlert({"", AlertControllerStyle::Alert, true, true, true, false}, log);
+        a->setMessage("Without a 'Minor' ID, all iBeacons with the specified UUID and 'Major' ID match. Without a "
+                      "'Major' ID, all iBeacons with the given UUID match.");
+        for (int i = 0; i < fields; ++i) ASSERT_TRUE(a->addTextField().ok());
+        screen->present(a, false);
+        h.settle();
+        ASSERT_TRUE(Keyboard::shared().isVisible());
+        const Rect keys = Keyboard::shared().frame();
+        View& panel = *a->actionButtons().front()->superview();
+        const Rect shown = panel.convertRectTo(panel.bounds(), nullptr);
+        for (const auto& b : a->actionButtons()) {
+            const Rect button = b->convertRectTo(b->bounds(), nullptr);
+            EXPECT_LE(button.maxY(), keys.minY()) << b->currentTitle().value_or("") << " is under the keyboard";
+        }
+        const double top = h.window().safeAreaInsets().top;
+        if (shown.height() <= keys.minY() - top) {
+            EXPECT_NEAR(shown.midY(), (top + keys.minY()) / 2, 0.5) << "centred in the room above the keys";
+        } else {
+            EXPECT_EQ(shown.maxY(), keys.minY());
+        }
+        a->textFields()[0]->resignFirstResponder();
+        h.settle();
+        ASSERT_FALSE(Keyboard::shared().isVisible());
+        const Rect alone = panel.convertRectTo(panel.bounds(), nullptr);
+        EXPECT_NEAR(alone.midY(), h.window().bounds().midY(), 0.5);
+    }
 }

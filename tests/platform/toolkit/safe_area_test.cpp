@@ -1,6 +1,8 @@
-// Safe areas of nested views, with and without a transform on the way to the window.
+// Safe areas of nested views, with and without a transform on the way to the window, and of a
+// pushed screen that hides the tab bar.
 #include <gtest/gtest.h>
 
+#include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
 
 using namespace toolkit;
@@ -42,4 +44,66 @@ TEST(ToolkitSafeArea, NestedViewsInheritTheWindowsAndTheirAncestorsInsets) {
         b->setFrame(Rect(10, -100, 100, 50));
         EXPECT_EQ(b->safeAreaInsets(), EdgeInsets{});
     }
+}
+
+// A screen pushed with hidesBottomBarWhenPushed has the tab bar go while it is on the stack: its
+// view reaches the bottom edge and its safe area keeps only the home indicator's inset. The bar
+// comes back when it is popped, for screens that do not ask, for another tab, and a root screen
+// that sets the flag keeps it (it was never pushed).
+TEST(ToolkitSafeArea, APushedScreenThatHidesTheBottomBarTakesItsRoom) {
+    Harness h(ScreenProfile::iPhoneX(), 15);
+    auto root = std::make_shared<ViewController>();
+    root->hidesBottomBarWhenPushed = true;
+    auto nav = std::make_shared<NavigationController>(root);
+    auto other = std::make_shared<ViewController>();
+    auto tabs = std::make_shared<TabBarController>();
+    tabs->setViewControllers({nav, other});
+    h.setRoot(tabs);
+    h.settle();
+    const double home = 34, bar = TabBar::kHeight;
+    auto barShown = [&] { return !tabs->tabBar().isHidden(); };
+    EXPECT_TRUE(barShown()) << "a root that sets the flag was not pushed";
+    EXPECT_EQ(root->view()->safeAreaInsets().bottom, bar + home);
+
+    auto plain = std::make_shared<ViewController>();
+    nav->pushViewController(plain, true);
+    h.settle();
+    EXPECT_TRUE(barShown());
+    EXPECT_EQ(plain->view()->safeAreaInsets().bottom, bar + home);
+
+    double bottomWhenAppearing = -1;
+    struct Hiding : ViewController {
+        double* seen = nullptr;
+        void viewWillAppear(bool) override { *seen = view()->safeAreaInsets().bottom; }
+    };
+    auto hiding = std::make_shared<Hiding>();
+    hiding->seen = &bottomWhenAppearing;
+    hiding->hidesBottomBarWhenPushed = true;
+    nav->pushViewController(hiding, true);
+    h.settle();
+    EXPECT_FALSE(barShown());
+    EXPECT_EQ(hiding->view()->safeAreaInsets().bottom, home);
+    EXPECT_EQ(hiding->view()->convertRectTo(hiding->view()->bounds(), nullptr).maxY(), 812);
+    EXPECT_EQ(bottomWhenAppearing, home) << "the screen appears in the room it will have";
+    // A screen pushed above it keeps the bar away: the one that asked is still on the stack.
+    auto above = std::make_shared<ViewController>();
+    nav->pushViewController(above, false);
+    h.settle();
+    EXPECT_FALSE(barShown());
+    EXPECT_EQ(above->view()->safeAreaInsets().bottom, home);
+    nav->popViewController(false);
+    h.settle();
+
+    tabs->setSelectedIndex(1);
+    h.settle();
+    EXPECT_TRUE(barShown()) << "the other tab's stack hides nothing";
+    EXPECT_EQ(other->view()->safeAreaInsets().bottom, bar + home);
+    tabs->setSelectedIndex(0);
+    h.settle();
+    EXPECT_FALSE(barShown());
+
+    nav->popViewController(true);
+    h.settle();
+    EXPECT_TRUE(barShown());
+    EXPECT_EQ(plain->view()->safeAreaInsets().bottom, bar + home);
 }

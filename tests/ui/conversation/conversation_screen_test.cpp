@@ -1,7 +1,9 @@
 // The conversation screen as a user meets it: the reply it sends answers by completion and moves
 // the progress bar, the key command keeps the text, the screen pops itself when its conversation
-// goes to the trash, and the note editor saves, cancels and keeps its text between popovers.
+// goes to the trash, and the note editor saves, cancels, keeps its text between popovers and
+// points at the foot of the last message on the tablet.
 #include "platform/foundation/notification_center.h"
+#include "platform/toolkit/presentation.h"
 #include "tests/ui/conversation/conversation_support.h"
 #include "ui/conversation/vc_note_edit.h"
 
@@ -205,6 +207,28 @@ TEST_F(TabletNoteEditor, AnUnsavedNoteWaitsForTheSameConversationOnly) {
     present("t1");
     EXPECT_EQ(editor->note().text(), "stored");
     EXPECT_TRUE(spy->notes.empty()) << "nothing was saved";
+}
+
+// The tablet's editor points (arrow right, passing touches to the table) at the foot of the last
+// message, where the table shows it after its top inset, not that far higher up.
+TEST_F(TabletNoteEditor, TheEditorPointsAtTheFootOfTheLastMessage) {
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1'700'000'000'000, .text = "hi"},
+                      {.id = "m2", .number = 1'700'000'060'000, .text = "there", .outgoing = true}});
+    auto& s = open("t1");
+    s.editNote();
+    harness.settle();
+    auto* shown = nav->presentedViewController();
+    ASSERT_TRUE(shown);
+    auto* popover = shown->popoverPresentationController();
+    ASSERT_TRUE(popover);
+    EXPECT_EQ(popover->arrowDirection(), toolkit::kArrowRight);
+    auto last = s.tableView().cellForRow({1, 0});
+    ASSERT_TRUE(last);
+    const toolkit::Rect row = last->convertRectTo(last->bounds(), nullptr);
+    const toolkit::Rect anchor = popover->anchorInWindow();
+    EXPECT_NEAR(anchor.midY(), row.maxY(), 0.5) << "the arrow points at the last message's foot";
+    EXPECT_GE(anchor.minX(), s.view()->convertRectTo(s.view()->bounds(), nullptr).minX());
 }
 
 // A saved note is in the store's file, as the sqlite3 tool reads it.

@@ -58,7 +58,11 @@ struct ConversationSpy : HXConversationRole {
         return true;
     }
     void downloadFullSizeImage(const std::string&, const std::string&) override {}
-    void downloadMediaIfNeeded(const std::string&, const std::string&, bool) override {}
+    // The ids whose video preview was asked for.
+    std::vector<std::string> previews;
+    void downloadMediaIfNeeded(const std::string& id, const std::string&, bool forPreview) override {
+        if (forPreview) previews.push_back(id);
+    }
     std::string localURLForMedia(const std::string& id, const std::string& mime) override {
         return r() ? r()->localURLForMedia(id, mime) : std::string();
     }

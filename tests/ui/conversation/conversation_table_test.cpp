@@ -193,21 +193,70 @@ TEST_F(ConversationTable, ASwipeDeletesTheWholeMessageOfItsRowAndOneMessageCanno
     EXPECT_EQ(spy->deleted[0], (std::pair<std::string, std::string>{"t1", "x\"y"}));
 }
 
-TEST_F(ConversationTable, APictureMissingItsThumbnailIsAskedForOncePerAppearance) {
-    auto c = storeConversation("t1", 10);
-    storeMessages(c, {{.id = "m", .number = 1, .text = "", .attachments = Array{attachment("pic", "image/png")}}});
-    // What the service answered is no picture: it is thrown away, and asked for once more.
-    app->screenRoles().conversation.lock()->mediaCache()->setObject(
-        HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
-    auto& s = open("t1");
-    EXPECT_EQ(spy->thumbnails, std::vector<std::string>{"pic"});
-    EXPECT_EQ(app->screenRoles().conversation.lock()->mediaCache()->objectForKey("pic"), nullptr);
-    for (int i = 0; i < 3; ++i) {
-        foundation::NotificationCenter::defaultCenter().post("kMessageReloadingCompleteNotification");
-        harness.settle();
+// A picture's thumbnail and a video's preview picture are asked for once while the screen shows:
+// a reply that is no picture is thrown away, and every reload its arrival starts asked again.
+TEST_F(ConversationTable, APictureOrVideoMissingItsPictureIsAskedForOncePerAppearance) {
+    for (const char* mime : {"image/png", "video/mp4"}) {
+        SCOPED_TRACE(mime);
+        const std::string id = std::string("t") + mime;
+        auto c = storeConversation(id, 10);
+        storeMessages(c, {{.id = id + "m", .number = 1, .text = "", .attachments = Array{attachment("pic", mime)}}});
+        // What the service answered is no picture: it is thrown away, and asked for once more.
+        app->screenRoles().conversation.lock()->mediaCache()->setObject(
+            HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
+        spy->thumbnails.clear(), spy->previews.clear();
+        auto& asked = std::string(mime) == "video/mp4" ? spy->previews : spy->thumbnails;
+        open(id);
+        EXPECT_EQ(asked, std::vector<std::string>{"pic"});
+        EXPECT_EQ(app->screenRoles().conversation.lock()->mediaCache()->objectForKey("pic"), nullptr);
+        for (int i = 0; i < 3; ++i) {
+            app->screenRoles().conversation.lock()->mediaCache()->setObject(
+                HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
+            foundation::NotificationCenter::defaultCenter().post("kMessageReloadingCompleteNotification");
+            harness.settle();
+        }
+        EXPECT_EQ(asked.size(), 1u) << "each reload asked again";
     }
-    EXPECT_EQ(spy->thumbnails.size(), 1u) << "each reload asked again";
-    (void)s;
+}
+
+// The service sends size variants along with every kind of attachment. They size the bubble of a
+// picture (or a video) only: a document's row ("[Unsupported Attachment]"), a sound's and a
+// missing contact card's are as high as their text, with the variants or without them.
+TEST_F(ConversationTable, SizeVariantsSizePicturesAndNotTheRowsThatShowAText) {
+    auto c = storeConversation("t1", 10);
+    const Array variants{Value(Dictionary{{"sizeSpec", "s128"}, {"width", 128}, {"height", 96}}),
+                         Value(Dictionary{{"sizeSpec", "s512"}, {"width", 512}, {"height", 384}})};
+    auto sized = [&](const std::string& id, const std::string& mime) {
+        return Value(Dictionary{{"id", id}, {"mimeType", mime}, {"imageMetaData", Value(variants)}});
+    };
+    const char* kinds[] = {"application/pdf", "audio/amr", "text/x-vcard"};
+    std::vector<StoredMessage> messages;
+    int64_t when = 1'700'000'000'000;
+    for (const char* mime : kinds) {
+        messages.push_back({.id = std::string("with ") + mime,
+                            .number = when += 60'000,
+                            .text = "",
+                            .attachments = Array{sized(std::string("a") + mime, mime)}});
+        messages.push_back({.id = std::string("without ") + mime,
+                            .number = when += 60'000,
+                            .text = "",
+                            .attachments = Array{attachment(std::string("b") + mime, mime)}});
+    }
+    messages.push_back(
+        {.id = "picture", .number = when += 60'000, .text = "", .attachments = Array{sized("p", "image/png")}});
+    storeMessages(c, messages);
+    auto& s = open("t1");
+    auto& table = s.tableView();
+    ASSERT_EQ(table.numberOfSections(), 7);
+    const double picture = table.rectForRow({6, 0}).height();
+    for (long k = 0; k < 3; ++k) {
+        SCOPED_TRACE(kinds[k]);
+        const double with = table.rectForRow({2 * k, 0}).height(), without = table.rectForRow({2 * k + 1, 0}).height();
+        EXPECT_EQ(with, without) << "the variants made the row a picture's size";
+        EXPECT_LT(with, 100);
+    }
+    // 512 x 384 fitted to the phone's width less 110: 265 x 198.
+    EXPECT_GT(picture, 198);
 }
 
 // The saved paging offset belongs to the request that set it: a screen that appears later (this

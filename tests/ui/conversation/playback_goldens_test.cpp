@@ -22,7 +22,7 @@ struct Looks : hxtest::PlaybackFixture<Form> {
     }
 
     void allLooks(const std::string& form) {
-        this->storeConversation(kVoicemailThread, 2);
+        this->storeConversation(kVoicemailThread, 2, "1:05", std::nullopt, hxtest::kVoicemailTranscript);
         auto& s = this->open(kVoicemailThread, 2);
         this->service->inject(emulator::Fault::Slow, "/a/v/");
         ASSERT_TRUE(this->harness.tap(*s.playButton()));

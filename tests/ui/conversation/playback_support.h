@@ -31,6 +31,8 @@ inline constexpr const char* kVoicemailItem = "vm161";
 inline constexpr const char* kRecordingThread = "t.+15550162";
 inline constexpr const char* kRecordingItem = "cr162";
 inline constexpr const char* kTextThread = "t.+15550163";
+// What the service's transcription made of the voicemail, as the emulator's voicemails carry one.
+inline constexpr const char* kVoicemailTranscript = "Hi, it's Ann. Call me back when you get this, I'm home after six.";
 
 template <typename Form = HX_ConnectAppDelegate_iPhone>
 struct PlaybackFixture : ScreenFixture<Form> {
@@ -59,6 +61,7 @@ struct PlaybackFixture : ScreenFixture<Form> {
             item.fromNumber = "+15550161";
             item.durationSeconds = 65;
             item.startTimeMs = 1'700'000'000'000;
+            item.text = kVoicemailTranscript;
             vm.items.push_back(item);
             a.threads.push_back(vm);
             a.media[kVoicemailItem] = {"audio/mpeg", std::string(emulator::voicemailAudio()), {}};
@@ -67,6 +70,7 @@ struct PlaybackFixture : ScreenFixture<Form> {
             recorded.numbers = {"+15550162"};
             item.id = kRecordingItem;
             item.type = "recording";
+            item.text.clear();
             item.fromNumber = "+15550162";
             item.attachments = {{"rec" + std::string(kRecordingItem), "audio/mpeg"}};
             recorded.items.push_back(item);
