@@ -932,6 +932,20 @@ std::shared_ptr<Bitmap> GraphicsContext::copyBitmap() const { return pixels().co
 
 ImagePtr GraphicsContext::makeImage() const { return Image::fromBitmap(copyBitmap(), scale_); }
 
+std::shared_ptr<Bitmap> GraphicsContext::finishBitmap(std::unique_ptr<GraphicsContext> context) {
+    if (!context) return nullptr;
+    cairo_surface_flush(context->surface_);
+    std::shared_ptr<Bitmap> bitmap = context->bitmap_;
+    context.reset();  // the drawing state goes; the pixels stay with the bitmap
+    return bitmap;
+}
+
+ImagePtr GraphicsContext::finishImage(std::unique_ptr<GraphicsContext> context) {
+    if (!context) return nullptr;
+    const double scale = context->scale_;
+    return Image::fromBitmap(finishBitmap(std::move(context)), scale);
+}
+
 void fillRectWithGradient(GraphicsContext& c, const Rect& r, const Gradient& g, Point unitStart, Point unitEnd) {
     if (r.isEmpty()) return;
     const auto at = [&](Point u) { return Point{r.minX() + u.x * r.width(), r.minY() + u.y * r.height()}; };

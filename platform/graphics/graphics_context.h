@@ -157,6 +157,10 @@ public:
     ImagePtr makeImage() const;
     std::shared_ptr<Bitmap> copyBitmap() const;
     const Bitmap& pixels() const;
+    // The same from a context that is done drawing, which goes with the call: its pixels are
+    // handed over rather than copied (a picture of the whole screen is megabytes).
+    static std::shared_ptr<Bitmap> finishBitmap(std::unique_ptr<GraphicsContext> context);
+    static ImagePtr finishImage(std::unique_ptr<GraphicsContext> context);
 
     // For the text code of this library, which draws with pango on the same cairo context.
     cairo_t* cairo() const { return cr_; }

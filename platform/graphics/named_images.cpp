@@ -100,7 +100,7 @@ ImagePtr imageFromSVG(const foundation::Data& svg, std::optional<Size> size, dou
         if (error) g_error_free(error);
         return nullptr;
     }
-    return (*context)->makeImage();
+    return GraphicsContext::finishImage(std::move(*context));
 }
 
 ImagePtr imageNamed(const std::string& name, double scale) {

@@ -458,12 +458,12 @@ std::shared_ptr<graphics::Bitmap> drawAlone(View& view, double scale) {
     if (!context.ok()) return nullptr;
     if (auto* window = dynamic_cast<Window*>(&view)) {
         renderWindow(*window, **context);
-        return (*context)->copyBitmap();
+        return GraphicsContext::finishBitmap(std::move(*context));
     }
     (*context)->setUserInterfaceStyle(view.traitCollection().style);
     (*context)->translate(-b.minX(), -b.minY());
     renderView(view, **context);
-    return (*context)->copyBitmap();
+    return GraphicsContext::finishBitmap(std::move(*context));
 }
 
 }  // namespace

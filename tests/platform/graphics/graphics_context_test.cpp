@@ -60,6 +60,33 @@ TEST(GraphicsContext, ImageContextsHaveTheirPixelSizeAndScale) {
     EXPECT_EQ(at(**opaque, 1, 1), (RGBA8{0, 0, 0, 255})) << "opaque contexts start black";
 }
 
+// A finished context hands its pixels over instead of copying them: the same buffer, with what
+// was drawn last (a stroke cairo still held is flushed), at the context's scale.
+TEST(GraphicsContext, AFinishedContextHandsItsPixelsOverWithoutACopy) {
+    auto c = context(8, 6, 2);
+    c->setFillColor(Color::red());
+    c->fillRect({1, 1, 2, 2});
+    c->setStrokeColor(Color::blue());
+    c->setLineWidth(1);
+    c->strokeRect({4.25, 0.25, 3.5, 5.5});
+    const auto expected = c->copyBitmap();
+    const uint32_t* drawnInto = c->pixels().row(0);
+    auto bitmap = GraphicsContext::finishBitmap(std::move(c));
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_EQ(bitmap->row(0), drawnInto);
+    ASSERT_EQ(bitmap->width(), 16);
+    ASSERT_EQ(bitmap->height(), 12);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) ASSERT_EQ(bitmap->rgbaAt(x, y), expected->rgbaAt(x, y)) << x << "," << y;
+    EXPECT_EQ(bitmap->rgbaAt(3, 3), kRed);
+
+    auto image = GraphicsContext::finishImage(context(3, 2, 3));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->scale(), 3);
+    EXPECT_EQ(image->pixelWidth(), 9);
+    EXPECT_EQ(GraphicsContext::finishBitmap(nullptr), nullptr);
+}
+
 TEST(GraphicsContext, FillsClipsAndTransformsLandOnThePixelsExpected) {
     auto c = context(10, 10, 2);
     c->setFillColor(Color::red());
