@@ -1,5 +1,5 @@
 // Attachments in the conversation: each is a row of its message's section. Pictures show their
-// thumbnail (asked for once per appearance when it is missing), videos their preview, contact
+// thumbnail and videos their preview (each asked for once per appearance when missing), contact
 // cards the card drawn in the bubble, audio and other kinds a text; plus the full-size picture
 // for the preview, dropped and pasted pictures.
 #include <algorithm>
@@ -66,6 +66,17 @@ std::optional<foundation::Data> VC_Conversation::thumbnailFor(const std::string&
     return std::nullopt;
 }
 
+void VC_Conversation::askForThumbnail(const HXAttachment& a) {
+    auto r = role();
+    if (!r || std::find(thumbnailsRequested_.begin(), thumbnailsRequested_.end(), a.id) != thumbnailsRequested_.end())
+        return;
+    thumbnailsRequested_.push_back(a.id);
+    if (a.kind == HXAttachmentKind::Video)
+        r->downloadMediaIfNeeded(a.id, a.mimeType, true);
+    else
+        r->requestThumbnail(a.id);
+}
+
 void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, const HX_Message& message,
                                              const HXAttachment& a, toolkit::IndexPath indexPath,
                                              graphics::ImagePtr& image,
@@ -94,19 +105,15 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
                 } else if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) {
                     image = still.value();
                 }
-            } else if (r && std::find(thumbnailsRequested_.begin(), thumbnailsRequested_.end(), a.id) ==
-                                thumbnailsRequested_.end()) {
-                // Once per appearance: a reply that is no picture would otherwise be asked for
-                // again by every reload its own arrival starts.
-                thumbnailsRequested_.push_back(a.id);
-                r->requestThumbnail(a.id);
+            } else {
+                askForThumbnail(a);
             }
             break;
         case HXAttachmentKind::Video:
             if (auto bytes = thumbnailFor(a.id)) {
                 if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) image = still.value();
-            } else if (r) {
-                r->downloadMediaIfNeeded(a.id, a.mimeType, true);
+            } else {
+                askForThumbnail(a);
             }
             description = localizedString("Video attachment. Tap to play");
             break;
@@ -189,7 +196,7 @@ std::optional<toolkit::Size> VC_Conversation::attachmentSize(const HXAttachment&
             if (auto bytes = thumbnailFor(a.id))
                 if (auto still = graphics::Image::fromEncoded(*bytes); still.ok())
                     return hxFittedVariantSize(still.value()->width(), still.value()->height(), V);
-            if (r) r->downloadMediaIfNeeded(a.id, a.mimeType, true);
+            askForThumbnail(a);
             cache = false;
             return std::nullopt;
         case HXAttachmentKind::ContactCard: {
