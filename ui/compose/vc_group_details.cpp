@@ -112,7 +112,10 @@ void VC_GroupDetails::viewDidLoad() {
     });
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.addObserver(this, kContactsCacheUpdated, [weak](const foundation::Notification&) {
-        if (auto self = weak.lock()) self->refreshContactList();
+        // The cache tells from the queue that read it; the list is the main thread's.
+        dispatch::Queue::main()->async([weak] {
+            if (auto self = weak.lock()) self->refreshContactList();
+        });
     });
     center.addObserver(this, services::kContactStoreDidChangeNotification, [weak](const foundation::Notification&) {
         // The store tells from the queue that saved; the list is the main thread's.

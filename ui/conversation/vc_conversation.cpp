@@ -235,7 +235,10 @@ void VC_Conversation::addObservers() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     auto weak = weakSelf<VC_Conversation>();
     center.addObserver(this, kContactsCacheUpdated, [weak](const foundation::Notification&) {
-        if (auto self = weak.lock()) self->updateContactInfo();
+        // The cache tells from the queue that read it; the header's views are the main thread's.
+        dispatch::Queue::main()->async([weak] {
+            if (auto self = weak.lock()) self->updateContactInfo();
+        });
     });
     // A downloaded thumbnail or a finished reload: the rows in view are drawn again.
     center.addObserver(tableView_.get(), kMessageReloadingComplete, [weak](const foundation::Notification&) {

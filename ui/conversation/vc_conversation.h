@@ -151,8 +151,7 @@ public:
     bool addPicture(HXMMSImage picture);
     const std::vector<HXMMSImage>& images() const { return images_; }
     void updateImagePreviews();
-    // The ids whose thumbnail (a picture's) or preview (a video's) this screen asked for since it
-    // appeared.
+    // The ids whose thumbnail or video preview this screen asked for since it appeared.
     const std::vector<std::string>& thumbnailsRequested() const { return thumbnailsRequested_; }
 
     // ---- older pages and deleting one message
@@ -353,6 +352,10 @@ private:
                                 toolkit::IndexPath indexPath, graphics::ImagePtr& image,
                                 std::shared_ptr<graphics::HXCAnimatedImage>& animated, std::string& description);
     std::optional<toolkit::Size> attachmentSize(const HXAttachment& a, bool& cache);
+    // Asks for a picture's thumbnail or a video's preview, once while the screen shows: a reply
+    // that is no picture, or none, would otherwise be asked for again by every reload that its
+    // own arrival starts.
+    void askForThumbnail(const HXAttachment& a);
     toolkit::Size measureText(const std::string& text) const;
     void observeConversation();
     void stopObservingConversation();

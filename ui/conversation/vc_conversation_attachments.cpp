@@ -1,5 +1,5 @@
 // Attachments in the conversation: each is a row of its message's section. Pictures show their
-// thumbnail (asked for once per appearance when it is missing), videos their preview, contact
+// thumbnail and videos their preview (each asked for once per appearance when missing), contact
 // cards the card drawn in the bubble, audio and other kinds a text; plus the full-size picture
 // for the preview, dropped and pasted pictures.
 #include <algorithm>
@@ -51,15 +51,6 @@ std::string cardTitle(const std::vector<services::Contact>& cards) {
     return services::ContactFormatter::fullName(c).value_or(c.organizationName);
 }
 
-// Asks for the thumbnail (a picture's) or preview (a video's) of an attachment once while the
-// screen shows: a reply that is no picture is thrown away, and asking again at every reload its
-// own arrival starts would never end.
-void requestOnce(std::vector<std::string>& requested, const std::string& id, const std::function<void()>& request) {
-    if (std::find(requested.begin(), requested.end(), id) != requested.end()) return;
-    requested.push_back(id);
-    request();
-}
-
 }  // namespace
 
 std::optional<foundation::Data> VC_Conversation::thumbnailFor(const std::string& mediaID) {
@@ -74,6 +65,17 @@ std::optional<foundation::Data> VC_Conversation::thumbnailFor(const std::string&
     // for again (once while the screen shows).
     cache->removeObjectForKey(mediaID);
     return std::nullopt;
+}
+
+void VC_Conversation::askForThumbnail(const HXAttachment& a) {
+    auto r = role();
+    if (!r || std::find(thumbnailsRequested_.begin(), thumbnailsRequested_.end(), a.id) != thumbnailsRequested_.end())
+        return;
+    thumbnailsRequested_.push_back(a.id);
+    if (a.kind == HXAttachmentKind::Video)
+        r->downloadMediaIfNeeded(a.id, a.mimeType, true);
+    else
+        r->requestThumbnail(a.id);
 }
 
 void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, const HX_Message& message,
@@ -104,15 +106,15 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
                 } else if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) {
                     image = still.value();
                 }
-            } else if (r) {
-                requestOnce(thumbnailsRequested_, a.id, [&] { r->requestThumbnail(a.id); });
+            } else {
+                askForThumbnail(a);
             }
             break;
         case HXAttachmentKind::Video:
             if (auto bytes = thumbnailFor(a.id)) {
                 if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) image = still.value();
-            } else if (r) {
-                requestOnce(thumbnailsRequested_, a.id, [&] { r->downloadMediaIfNeeded(a.id, a.mimeType, true); });
+            } else {
+                askForThumbnail(a);
             }
             description = localizedString("Video attachment. Tap to play");
             break;
@@ -199,7 +201,7 @@ std::optional<toolkit::Size> VC_Conversation::attachmentSize(const HXAttachment&
             if (auto bytes = thumbnailFor(a.id))
                 if (auto still = graphics::Image::fromEncoded(*bytes); still.ok())
                     return hxFittedVariantSize(still.value()->width(), still.value()->height(), V);
-            if (r) requestOnce(thumbnailsRequested_, a.id, [&] { r->downloadMediaIfNeeded(a.id, a.mimeType, true); });
+            askForThumbnail(a);
             cache = false;
             return std::nullopt;
         case HXAttachmentKind::ContactCard: {
