@@ -298,9 +298,10 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     cell->setIsSent(sent);
     cell->messageView().setDataDetectorTypes(toolkit::kDataDetectorAll);
     if (!attachment) {
-        // A cell used before has the row's width already: placed for this row's sizes first, its
-        // text view lays the text out once, at the width it shows it in, not also at the width
-        // the row before needed.
+        // A cell used before has the row's width already: emptied and placed for this row's sizes
+        // first, its text view lays the text out once, at the width it shows it in (not also at
+        // the width the row before needed, nor the row before's text at this one's).
+        cell->messageView().setText({});
         cell->layoutIfNeeded();
         const HXBubbleText shown = hxBubbleText(message->text());
         cell->messageView().setTextAlignment(shown.rightToLeft ? toolkit::TextAlignment::right
