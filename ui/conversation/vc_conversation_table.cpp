@@ -114,6 +114,7 @@ toolkit::Size VC_Conversation::measureText(const std::string& text) const {
     const double maxWidth = conversationType() == 1 ? W - 94 - 16 : W - 58 - 16;
     auto font = graphics::HXCFont::HXCFontForType(4);
     if (!font || maxWidth <= 0) return {0, 0};
+    ++textsMeasured_;
     const toolkit::Size size =
         toolkit::textMeasurer().measure(text, *font, maxWidth, 0, graphics::LineBreakMode::wordWrap);
     return {std::ceil(size.width) + 1, std::ceil(size.height) + 8};
