@@ -230,6 +230,9 @@ struct Bundle::State {
     mutable std::map<std::string, std::shared_ptr<const Dictionary>> tables;
     // The ".lproj" folders, listed once (every localised string asks for them).
     mutable std::optional<std::vector<std::string>> localizations;
+    // The localisations in the order the languages asked for prefer them, with what they were
+    // worked out for (the language settings), worked out again only when those change.
+    mutable std::optional<std::pair<std::string, std::vector<std::string>>> preferred;
 };
 
 Bundle::Bundle(fs::path resourcesDirectory) : state_(std::make_unique<State>()) {
@@ -254,6 +257,7 @@ void Bundle::setResourcesDirectory(fs::path directory) {
     state_->info.reset();
     state_->tables.clear();
     state_->localizations.reset();
+    state_->preferred.reset();
 }
 
 fs::path Bundle::resourcesDirectory() const {
@@ -361,6 +365,16 @@ std::vector<std::string> Bundle::localizations() const {
 }
 
 std::vector<std::string> Bundle::preferredLocalizations() const {
+    // What the preferred languages come from: every localised string asks, and working the
+    // languages out anew each time parses locales.
+    const char* language = std::getenv("LANGUAGE");
+    std::string settings = language ? language : "";
+    settings += '\n';
+    settings += currentLocaleIdentifier();
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->preferred && state_->preferred->first == settings) return state_->preferred->second;
+    }
     const std::vector<std::string> available = localizations();
     std::vector<std::string> out;
     auto add = [&](const std::string& loc) {
@@ -384,6 +398,8 @@ std::vector<std::string> Bundle::preferredLocalizations() const {
         if (normal(loc) == "en" || normal(loc) == "english") add(loc);
     }
     if (out.empty() && !available.empty()) add(available.front());
+    std::lock_guard lock(state_->mutex);
+    state_->preferred.emplace(std::move(settings), out);
     return out;
 }
 

@@ -73,9 +73,10 @@ std::string layoutKey(const graphics::AttributedString& text, const graphics::Te
 namespace toolkit {
 
 double FontTextMeasurer::lineHeight(const Font& font) const {
-    // Every label asks on every redraw: kept with the widths, under a key of its own.
-    std::string key = font.description();
-    key += "\n\x01line height";
+    // Every label asks on every redraw: kept with the widths, under a key of its own (the font's
+    // parts as raw bytes: describing it formats its size, which cost more than the lookup).
+    std::string key = "\x01line height\n";
+    appendFont(key, font);
     {
         std::lock_guard lock(mutex_);
         if (auto it = widths_.find(key); it != widths_.end()) return it->second;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <numbers>
 #include <optional>
+#include <typeinfo>
+#include <vector>
 
 #include "platform/foundation/files.h"
 #include "platform/graphics/bitmap_compare.h"
@@ -257,11 +259,34 @@ void placeSubview(const View& sub, GraphicsContext& c) {
     c.translate(-anchor.x * sb.width() - sb.minX(), -anchor.y * sb.height() - sb.minY());
 }
 
-void renderContents(View& view, GraphicsContext& c) {
+void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& backdrop);
+
+// The opaque plain colour a background fills with, as the context draws it; none for a clear,
+// translucent or patterned one.
+std::optional<Color> opaqueFill(const std::optional<Color>& background, const GraphicsContext& c) {
+    if (!background) return std::nullopt;
+    const Color resolved = background->resolved(c.userInterfaceStyle());
+    if (resolved.isPattern() || resolved.alpha() < 1) return std::nullopt;
+    return resolved;
+}
+
+// Whether a subview's drawing stays in its frame (in its superview's bounds coordinates) as the
+// screen shows it now: it clips to its bounds, stands upright and unmoved, and casts no shadow.
+bool staysInFrame(const View& sub) {
+    return sub.clipsToBounds() && presentedTransform(sub).isIdentity() && !hasPresentationAnimation(sub) &&
+           sub.layer().shadowOpacity <= 0;
+}
+
+// backdrop: the plain opaque colour the view's whole frame is known to lie on (its superview's
+// background, with nothing drawn over it there yet), if any. A background of that colour would
+// change no pixel and is not filled again (a table's rows over the table's own background).
+void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& backdrop) {
     // Geometry and alpha as the screen shows them now (their model values unless animating).
     const Rect b = presentedBounds(view);
     const Layer& layer = view.layer();
     const double radius = std::max(0.0, layer.cornerRadius);
+    const std::optional<Color> fill = opaqueFill(view.backgroundColor(), c);
+    const bool alreadyThere = backdrop && fill && *fill == *backdrop && layer.shadowOpacity <= 0;
     if (layer.mask) {
         c.addPath(layer.mask->path);
         c.clip();
@@ -270,7 +295,7 @@ void renderContents(View& view, GraphicsContext& c) {
         c.addPath(graphics::Path::roundedRect(b, radius));
         c.clip();
     }
-    if (view.backgroundColor()) {
+    if (view.backgroundColor() && !alreadyThere) {
         c.setFillColor(*view.backgroundColor());
         c.addPath(graphics::Path::roundedRect(b, radius));
         c.fillPath();
@@ -294,6 +319,14 @@ void renderContents(View& view, GraphicsContext& c) {
     view.draw(c, b);
     c.restore();
     const Rect visible = c.clipBoundingBox();
+    // What the subviews lie on: this view's own background all over its bounds, when a plain view
+    // or table (which draw nothing else of their own) fills it with a plain opaque colour.
+    std::optional<Color> under;
+    if (fill && radius <= 0 && !layer.mask && layer.gradientSublayers.empty() && layer.shapeSublayers.empty() &&
+        (typeid(view) == typeid(View) || typeid(view) == typeid(TableView)))
+        under = fill;
+    // Frames of the subviews drawn so far (where they may have drawn over that background).
+    std::vector<Rect> drawnOver;
     // Under a card, what presented it is pushed back: on black, a little narrower, from the bottom
     // of the status bar down, with round corners; the dimming and the card lie over it.
     auto* window = dynamic_cast<Window*>(&view);
@@ -350,9 +383,16 @@ void renderContents(View& view, GraphicsContext& c) {
             c.addPath(graphics::Path::roundedRect(b, kSheetRadius / k));
             c.clip();
         }
+        std::optional<Color> subBackdrop;
+        if (under && staysInFrame(*sub) && (view.clipsToBounds() || b.contains(sub->frame())) &&
+            std::none_of(drawnOver.begin(), drawnOver.end(), [&](const Rect& r) { return r.intersects(sub->frame()); }))
+            subBackdrop = under;
         placeSubview(*sub, c);
-        renderView(*sub, c);
+        renderViewOver(*sub, c, subBackdrop);
         c.restore();
+        // A subview whose drawing may reach anywhere leaves nothing known of what lies below.
+        if (!staysInFrame(*sub)) under.reset();
+        drawnOver.push_back(sub->frame());
     }
     // A cell's separator lies over its content.
     if (auto* cell = dynamic_cast<TableViewCell*>(&view)) drawCellSeparator(*cell, c);
@@ -387,7 +427,11 @@ bool drawsOnlyItsImage(const View& view) {
 
 }  // namespace
 
-void renderView(View& view, GraphicsContext& c) {
+void renderView(View& view, GraphicsContext& c) { renderViewOver(view, c, std::nullopt); }
+
+namespace {
+
+void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& backdrop) {
     c.save();
     const Layer& layer = view.layer();
     const bool shadow = layer.shadowOpacity > 0 && layer.shadowColor;
@@ -413,7 +457,7 @@ void renderView(View& view, GraphicsContext& c) {
     if (const auto& mask = view.maskView()) {
         // The view's drawing keeps only what the mask view covers, by the mask's alpha.
         c.beginTransparencyLayer();
-        renderContents(view, c);
+        renderContents(view, c, std::nullopt);
         c.save();
         c.setBlendMode(graphics::BlendMode::destinationIn);
         c.beginTransparencyLayer();
@@ -425,11 +469,13 @@ void renderView(View& view, GraphicsContext& c) {
         c.restore();
         c.endTransparencyLayer();
     } else {
-        renderContents(view, c);
+        renderContents(view, c, backdrop);
     }
     if (group) c.endTransparencyLayer();
     c.restore();
 }
+
+}  // namespace
 
 void renderWindow(Window& window, GraphicsContext& c) {
     const Rect b = window.bounds();

@@ -135,6 +135,8 @@ public:
     static void resetDateFormatters();
     // Entries of the size cache (messages measured at some width).
     size_t measuredMessages() const { return messageSizes_.size(); }
+    // How many texts the screen has measured for row sizes (sizes found in the cache are not).
+    size_t textsMeasured() const { return textsMeasured_; }
 
     // ---- attachments
     // The thumbnail bytes of a picture or a video's preview, when they are a picture; anything
@@ -380,6 +382,7 @@ private:
     std::shared_ptr<toolkit::TableView> tableView_;
     std::shared_ptr<toolkit::RefreshControl> refreshControl_;
     std::unordered_map<std::string, foundation::Dictionary> messageSizes_;
+    mutable size_t textsMeasured_ = 0;
     graphics::ImagePtr incomingBubble_, outgoingBubble_;
     std::shared_ptr<toolkit::View> noteView_;
     std::shared_ptr<toolkit::View> footerView_;

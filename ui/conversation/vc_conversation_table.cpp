@@ -114,6 +114,7 @@ toolkit::Size VC_Conversation::measureText(const std::string& text) const {
     const double maxWidth = conversationType() == 1 ? W - 94 - 16 : W - 58 - 16;
     auto font = graphics::HXCFont::HXCFontForType(4);
     if (!font || maxWidth <= 0) return {0, 0};
+    ++textsMeasured_;
     const toolkit::Size size =
         toolkit::textMeasurer().measure(text, *font, maxWidth, 0, graphics::LineBreakMode::wordWrap);
     return {std::ceil(size.width) + 1, std::ceil(size.height) + 8};
@@ -300,9 +301,10 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     cell->setIsSent(sent);
     cell->messageView().setDataDetectorTypes(toolkit::kDataDetectorAll);
     if (!attachment) {
-        // A cell used before has the row's width already: placed for this row's sizes first, its
-        // text view lays the text out once, at the width it shows it in, not also at the width
-        // the row before needed.
+        // A cell used before has the row's width already: emptied and placed for this row's sizes
+        // first, its text view lays the text out once, at the width it shows it in (not also at
+        // the width the row before needed, nor the row before's text at this one's).
+        cell->messageView().setText({});
         cell->layoutIfNeeded();
         const HXBubbleText shown = hxBubbleText(message->text());
         cell->messageView().setTextAlignment(shown.rightToLeft ? toolkit::TextAlignment::right
