@@ -766,8 +766,12 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect) {
         const double srcX[4] = {0, c.left * k, pw - c.right * k, pw};
         const double srcY[4] = {0, c.top * k, ph - c.bottom * k, ph};
         const Rect d = rect.standardized();
-        const double dstX[4] = {d.minX(), d.minX() + c.left, d.maxX() - c.right, d.maxX()};
-        const double dstY[4] = {d.minY(), d.minY() + c.top, d.maxY() - c.bottom, d.maxY()};
+        // Drawn smaller than its caps, a picture shrinks them in proportion, so that its two
+        // ends meet instead of overlapping (a one-line bubble lower than its rounded caps).
+        const double fx = c.left + c.right > d.width() ? d.width() / (c.left + c.right) : 1;
+        const double fy = c.top + c.bottom > d.height() ? d.height() / (c.top + c.bottom) : 1;
+        const double dstX[4] = {d.minX(), d.minX() + c.left * fx, d.maxX() - c.right * fx, d.maxX()};
+        const double dstY[4] = {d.minY(), d.minY() + c.top * fy, d.maxY() - c.bottom * fy, d.maxY()};
         const bool tile = image.resizingMode() == ResizingMode::tile;
         for (int row = 0; row < 3; ++row) {
             for (int col = 0; col < 3; ++col) {
