@@ -773,8 +773,12 @@ bool nineCuts(const Image& image, const Bitmap& bitmap, const Rect& rect, double
     const Rect d = rect.standardized();
     const double sx[4] = {0, c.left * k, pw - c.right * k, pw};
     const double sy[4] = {0, c.top * k, ph - c.bottom * k, ph};
-    const double dx[4] = {d.minX(), d.minX() + c.left, d.maxX() - c.right, d.maxX()};
-    const double dy[4] = {d.minY(), d.minY() + c.top, d.maxY() - c.bottom, d.maxY()};
+    // Drawn smaller than its caps, a picture shrinks them in proportion, so that its two ends meet
+    // instead of overlapping (a one-line bubble lower than its rounded caps).
+    const double fx = c.left + c.right > d.width() ? d.width() / (c.left + c.right) : 1;
+    const double fy = c.top + c.bottom > d.height() ? d.height() / (c.top + c.bottom) : 1;
+    const double dx[4] = {d.minX(), d.minX() + c.left * fx, d.maxX() - c.right * fx, d.maxX()};
+    const double dy[4] = {d.minY(), d.minY() + c.top * fy, d.maxY() - c.bottom * fy, d.maxY()};
     std::copy(sx, sx + 4, srcX);
     std::copy(sy, sy + 4, srcY);
     std::copy(dx, dx + 4, dstX);

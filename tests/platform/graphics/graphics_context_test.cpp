@@ -376,6 +376,18 @@ TEST(GraphicsContext, ResizableImagesKeepTheirCaps) {
             EXPECT_EQ(at(*m, 18 + x, 8 + y), b->rgbaAt(1 - x, 4 + y)) << "bottom-right cap, mirrored";
         }
     }
+    // Drawn lower than its caps, a picture shrinks them: its top rows and bottom rows meet halfway
+    // (neither end covers the other).
+    auto bands = Bitmap::make(6, 6).value();
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x)
+            bands->setRGBA(x, y, y < 2 ? 255 : 0, y >= 2 && y < 4 ? 255 : 0, y >= 4 ? 255 : 0, 255);
+    auto low = context(20, 2);
+    low->drawImage(*Image::fromBitmap(bands)->resizableWithCapInsets({2, 2, 2, 2}), Rect{0, 0, 20, 2});
+    for (int x : {0, 10, 19}) {
+        EXPECT_EQ(at(*low, x, 0), kRed) << "the top cap at " << x;
+        EXPECT_EQ(at(*low, x, 1), kBlue) << "the bottom cap at " << x;
+    }
     // A tinted image draws its shape in the tint.
     auto shape = Bitmap::make(2, 1).value();
     shape->setRGBA(0, 0, 10, 20, 30, 255);
