@@ -429,9 +429,6 @@ TEST(MachExceptionFaults, ASuccessReplyResumesTheFaultingThread) {
 }
 
 TEST(MachExceptionFaults, AFaultOnTheServerThreadTakesTheDefaultAction) {
-#if defined(HX_SANITIZER_ADDRESS)
-    GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
-#endif
     int status = crashtest::runInChild([] {
         alarm(20);  // without the rule the process would wait for itself forever
         std::shared_ptr<ZVCrashMachExceptionServer> server;
@@ -451,9 +448,6 @@ TEST(MachExceptionFaults, AFaultOnTheServerThreadTakesTheDefaultAction) {
 }
 
 TEST(MachExceptionFaults, AFailureReplyReRaisesTheFaultsSignal) {
-#if defined(HX_SANITIZER_ADDRESS)
-    GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
-#endif
     // A write to a read-only page is EXC_BAD_ACCESS/KERN_PROTECTION_FAILURE, which maps to SIGBUS;
     // the process still dies by the signal the fault raised.
     int status = crashtest::runInChild([] {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "crashreporter/crash_reporter.h"
+#include "tests/support/fault_signals.h"
 #include "tests/support/test_support.h"
 
 namespace crashtest {
@@ -69,6 +70,7 @@ int runInChild(const std::function<void()>& body) {
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
+        hxtest::restoreDefaultFaultActions();
         body();
         // _exit skips exit's handlers, among them the join of the reporter's indexing thread.
         ZVCrashReporter::waitForImageIndexes();

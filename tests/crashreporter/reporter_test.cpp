@@ -29,6 +29,7 @@
 #include "platform/kernel/uncaught_exception.h"
 #include "tests/crashreporter/crash_fixtures.h"
 #include "tests/crashreporter/report_test_support.h"
+#include "tests/support/fault_signals.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -98,6 +99,7 @@ CrashResult crashChild(void (*crash)(), bool withCounterThread = false, rlim_t f
     auto reporter = makeReporter(dir.path());
     pid_t pid = fork();
     if (pid == 0) {
+        hxtest::restoreDefaultFaultActions();
         gMarkerPath = marker.c_str();
         ZVCrashReporterCallbacks callbacks{0, nullptr, &postCrash};
         if (!reporter->setCrashCallbacks(&callbacks).ok()) _exit(10);
@@ -183,9 +185,6 @@ void expectProcessAndSystem(const CrashResult& r) {
 }
 
 TEST(CrashReporterCrash, NullWriteWithFramePointersGivesTheCallersInOrder) {
-#if defined(HX_SANITIZER_ADDRESS)
-    GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
-#endif
     auto r = crashChild(&hx_fixture_null_write_outer, true);
     ASSERT_TRUE(WIFSIGNALED(r.status));
     EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
@@ -269,9 +268,6 @@ TEST(CrashReporterCrash, TrapInstructionIsReportedAtItsAddress) {
 }
 
 TEST(CrashReporterCrash, AStackOverflowOnAPoolWorkerIsReported) {
-#if defined(HX_SANITIZER_ADDRESS)
-    GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
-#endif
     hxtest::TempDir dir;
     auto reporter = makeReporter(dir.path());
     int status = runInChild([&] {
@@ -292,9 +288,6 @@ TEST(CrashReporterCrash, AStackOverflowOnAPoolWorkerIsReported) {
 }
 
 TEST(CrashReporterCrash, MachTypeReportsTheExceptionFromTheServerThread) {
-#if defined(HX_SANITIZER_ADDRESS)
-    GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
-#endif
     hxtest::TempDir dir;
     const std::string marker = (dir / "marker").string();
     auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
@@ -374,9 +367,6 @@ TEST(CrashReporterCrash, MachTypeLeavesAFaultToThePreviousPortThatHandlesIt) {
 }
 
 TEST(CrashReporterCrash, MachTypeManyThreadsFaultingAtOnceGiveOneReport) {
-#if defined(HX_SANITIZER_ADDRESS)
-    GTEST_SKIP() << "the address sanitizer keeps SIGSEGV for itself";
-#endif
     hxtest::TempDir dir;
     auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
     int status = runInChild([&] {
