@@ -225,8 +225,11 @@ void VC_Conversation::addObservers() {
     observing_ = true;
     auto& center = foundation::NotificationCenter::defaultCenter();
     auto weak = weakSelf<VC_Conversation>();
+    // The contacts are read on a background queue, which tells of them from there.
     center.addObserver(this, kContactsCacheUpdated, [weak](const foundation::Notification&) {
-        if (auto self = weak.lock()) self->updateContactInfo();
+        dispatch::Queue::main()->async([weak] {
+            if (auto self = weak.lock()) self->updateContactInfo();
+        });
     });
     // A downloaded thumbnail or a finished reload: the rows in view are drawn again.
     center.addObserver(tableView_.get(), kMessageReloadingComplete, [weak](const foundation::Notification&) {
