@@ -1,5 +1,9 @@
 #include "tests/support/screen_fixture.h"
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "app/hxc_passcode_lock.h"
 #include "platform/services/local_authentication.h"
 
@@ -7,6 +11,7 @@
 #include "model/application_model.h"
 #include "model/keychain_utils.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/cookie_storage.h"
 #include "platform/net/transport.h"
@@ -26,6 +31,24 @@ void useAppHome(const std::filesystem::path& home) {
     // The passcode settings are kept per process after the first read: a new home reads them anew.
     HXCPasscodeLock::sharedLock().forgetKeptValues();
     services::Biometrics::shared().reset();
+}
+
+void postFromAnotherThread(const std::string& name, const std::function<void()>& meanwhile) {
+    // Relaxed on purpose: neither flag may order the main thread's reads and the poster's work.
+    std::atomic<bool> read{false}, posted{false};
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::thread poster([&] {
+        while (!read.load(std::memory_order_relaxed) && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::yield();
+        foundation::NotificationCenter::defaultCenter().post(name);
+        posted.store(true, std::memory_order_relaxed);
+    });
+    do {
+        meanwhile();
+        read.store(true, std::memory_order_relaxed);
+    } while (!posted.load(std::memory_order_relaxed) && std::chrono::steady_clock::now() < giveUp);
+    for (int i = 0; i < 3; ++i) meanwhile();
+    poster.join();
 }
 
 toolkit::ScreenProfile profileOf(DeviceForm form) {

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,13 @@ void useAppHome(const std::filesystem::path& home);
 enum class DeviceForm { phone, phoneX, tablet, phone4, phoneSE };
 
 toolkit::ScreenProfile profileOf(DeviceForm form);
+
+// Posts a notification from a thread of its own, as the app's background queues post theirs,
+// while the calling (main) thread goes on doing `meanwhile` (reading what a screen holds, without
+// locks of its own) before, during and after the post. An observer that acts on the posting
+// thread instead of the main one then touches the screen beside the main thread's reads with
+// nothing ordering them, which the thread sanitizer reports. Bounded: ten seconds at most.
+void postFromAnotherThread(const std::string& name, const std::function<void()>& meanwhile);
 
 struct ScreenSetup {
     DeviceForm form = DeviceForm::phone;

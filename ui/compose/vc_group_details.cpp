@@ -111,14 +111,13 @@ void VC_GroupDetails::viewDidLoad() {
         return std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Subtitle, kCellIdentifier);
     });
     auto& center = foundation::NotificationCenter::defaultCenter();
+    // Both are told from the queue that read or saved the contacts; the list is the main thread's.
     center.addObserver(this, kContactsCacheUpdated, [weak](const foundation::Notification&) {
-        // The cache tells from the queue that read it; the list is the main thread's.
         dispatch::Queue::main()->async([weak] {
             if (auto self = weak.lock()) self->refreshContactList();
         });
     });
     center.addObserver(this, services::kContactStoreDidChangeNotification, [weak](const foundation::Notification&) {
-        // The store tells from the queue that saved; the list is the main thread's.
         dispatch::Queue::main()->async([weak] {
             if (auto self = weak.lock()) self->resetContacts();
         });

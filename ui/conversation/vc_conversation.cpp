@@ -234,8 +234,8 @@ void VC_Conversation::addObservers() {
     observing_ = true;
     auto& center = foundation::NotificationCenter::defaultCenter();
     auto weak = weakSelf<VC_Conversation>();
+    // The contacts are read on a background queue, which tells of them from there.
     center.addObserver(this, kContactsCacheUpdated, [weak](const foundation::Notification&) {
-        // The cache tells from the queue that read it; the header's views are the main thread's.
         dispatch::Queue::main()->async([weak] {
             if (auto self = weak.lock()) self->updateContactInfo();
         });
