@@ -75,6 +75,7 @@ struct RunLoop::Impl {
     std::deque<Block> nextTurn;
     std::atomic<size_t> pending{0};
     std::atomic<bool> dueHint{false};
+    std::atomic<uint64_t> served{0};
     std::map<Key, std::shared_ptr<detail::RunLoopSource>> timed;
     std::map<uint64_t, Fd> fds;
     uint64_t nextFdId = 1;
@@ -150,6 +151,7 @@ struct RunLoop::Impl {
                 source->scheduled = false;
                 source->willFire(*this, now);
             }
+            served.fetch_add(1, std::memory_order_relaxed);
             source->fire(*this, when);
             any = true;
         }
@@ -167,6 +169,7 @@ struct RunLoop::Impl {
             count = mainQueue.size();
         }
         for (auto& block : turn) {
+            served.fetch_add(1, std::memory_order_relaxed);
             block();
             block = nullptr;
             any = true;
@@ -182,6 +185,7 @@ struct RunLoop::Impl {
                 mainQueue.pop_front();
                 pending.fetch_sub(1);
             }
+            served.fetch_add(1, std::memory_order_relaxed);
             {
                 detail::FrameScope scope(mainQueueBase);
                 block();
@@ -242,6 +246,7 @@ struct RunLoop::Impl {
             if (re & (POLLIN | POLLPRI)) events |= Readable;
             if (re & POLLOUT) events |= Writable;
             if (re & (POLLERR | POLLHUP | POLLNVAL)) events |= requested & (Readable | Writable);
+            served.fetch_add(1, std::memory_order_relaxed);
             if (events && handler && *handler) (*handler)(pfds[i].fd, events);
             any = true;
         }
@@ -539,6 +544,8 @@ void RunLoop::runOnceInMode(RunLoopMode mode, Seconds timeout) {
 }
 
 RunLoopMode RunLoop::currentMode() const { return impl_->mode; }
+
+uint64_t RunLoop::served() const { return impl_->served.load(std::memory_order_relaxed); }
 
 void RunLoop::performAtNextTurn(Block block) {
     {

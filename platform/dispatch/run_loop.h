@@ -35,6 +35,9 @@ public:
     // As runOnce, in a mode (Common is not a mode to run in and means Default).
     void runOnceInMode(RunLoopMode mode, Seconds timeout);
     RunLoopMode currentMode() const;
+    // Work the loop has served so far: blocks run, timers, performs and display-link frames
+    // fired, descriptor handlers called. Unchanged between two looks, nothing ran in between.
+    uint64_t served() const;
 
     // A block at the next turn of the loop (not the current one).
     void performAtNextTurn(Block block);

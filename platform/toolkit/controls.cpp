@@ -546,17 +546,29 @@ ActivityIndicatorView::ActivityIndicatorView(ActivityIndicatorStyle s) : style(s
     setHidden(true);
 }
 
+namespace {
+int gSpinning = 0;
+}  // namespace
+
+ActivityIndicatorView::~ActivityIndicatorView() {
+    if (animating_) --gSpinning;
+}
+
+int ActivityIndicatorView::spinning() { return gSpinning; }
+
 void ActivityIndicatorView::setHidesWhenStopped(bool on) {
     hidesWhenStopped_ = on;
     setHidden(on && !animating_);
 }
 
 void ActivityIndicatorView::startAnimating() {
+    if (!animating_) ++gSpinning;
     animating_ = true;
     setHidden(false);
 }
 
 void ActivityIndicatorView::stopAnimating() {
+    if (animating_) --gSpinning;
     animating_ = false;
     if (hidesWhenStopped_) setHidden(true);
 }

@@ -311,6 +311,10 @@ enum class ActivityIndicatorStyle { Gray, White, WhiteLarge, Medium, Large };
 class ActivityIndicatorView : public View {
 public:
     explicit ActivityIndicatorView(ActivityIndicatorStyle style = ActivityIndicatorStyle::White);
+    ~ActivityIndicatorView() override;
+    // Indicators turning now, anywhere: each frame shows the spokes a step on while animations
+    // are timed.
+    static int spinning();
     std::string className() const override { return "ActivityIndicatorView"; }
     ActivityIndicatorStyle style;
     std::optional<Color> color;

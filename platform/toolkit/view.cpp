@@ -1,6 +1,7 @@
 #include "platform/toolkit/view.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
@@ -492,8 +493,16 @@ void View::resizeSubviews(Size old) {
     }
 }
 
+namespace {
+std::atomic<uint64_t> gRedrawRequests{0};
+}  // namespace
+
+uint64_t redrawRequests() { return gRedrawRequests.load(std::memory_order_relaxed); }
+void noteRedrawRequest() { gRedrawRequests.fetch_add(1, std::memory_order_relaxed); }
+
 void View::setNeedsLayout() {
     needsLayout_ = true;
+    noteRedrawRequest();
     // Ancestors learn that something below them waits, so clean branches can be skipped.
     for (View* v = superview_; v && !v->descendantNeedsLayout_; v = v->superview_) v->descendantNeedsLayout_ = true;
     if (window_) scheduleLayout();

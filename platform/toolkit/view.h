@@ -4,6 +4,7 @@
 // the layout pass runs once on the next turn of the main run loop for every window.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -65,6 +66,11 @@ private:
     friend class View;
     View* view_ = nullptr;
 };
+
+// Redraw and layout requests of every view so far: a window whose last frame saw the same count
+// (and nothing else asked for a frame) shows what it would draw now.
+uint64_t redrawRequests();
+void noteRedrawRequest();
 
 class View : public Responder {
 public:
@@ -149,7 +155,10 @@ public:
         (void)rect;
     }
     // Counts redraw requests: every setter of a property that changes the look calls it.
-    void setNeedsDisplay() { ++displayGeneration_; }
+    void setNeedsDisplay() {
+        ++displayGeneration_;
+        noteRedrawRequest();
+    }
     uint64_t displayGeneration() const { return displayGeneration_; }
 
     // ---- Interaction

@@ -10,6 +10,7 @@
 #include "platform/foundation/strings.h"
 #include "platform/graphics/codecs.h"
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/responder.h"
@@ -126,6 +127,7 @@ void FrontEnd::pumpEvents() {
 }
 
 void FrontEnd::handleEvent(const SDL_Event& event) {
+    ++eventsHandled_;
     switch (event.type) {
         case SDL_QUIT:
             closed_ = true;
@@ -377,21 +379,48 @@ void FrontEnd::playScript() {
     }
 }
 
-void FrontEnd::frame() {
+bool FrontEnd::frameWanted(bool scripted, bool fromDisplayLink) const {
+    // A played script draws every frame, as its waits and screenshots count on.
+    if (framesDrawn_ == 0 || scripted || screenshotRequested_) return true;
+    // Input, resizes and exposures come as events.
+    if (eventsHandled_ != drawnEvents_) return true;
+    if (toolkit::redrawRequests() != drawnRedrawRequests_) return true;
+    // Blocks, timers and replies may change what is drawn without a view being told; the display
+    // link's own fire that called this frame is the one piece of work that changes nothing.
+    const uint64_t ownFire = fromDisplayLink ? 1 : 0;
+    if (dispatch::RunLoop::main().served() > drawnServed_ + ownFire) return true;
+    // Presentation animations and spinners move with the clock alone.
+    if (toolkit::presentationAnimating()) return true;
+    return toolkit::Animations::timed() && toolkit::ActivityIndicatorView::spinning() > 0;
+}
+
+void FrontEnd::frame() { frame(false); }
+
+void FrontEnd::frame(bool fromDisplayLink) {
+    const bool scripted = !scriptFinished();
     playScript();
     pumpEvents();
     if (closed_) return;
+    if (!frameWanted(scripted, fromDisplayLink)) {
+        // Nothing but this frame's own fire ran: the next frame compares against the same state.
+        if (fromDisplayLink) ++drawnServed_;
+        return;
+    }
     if (auto status = drawFrame(); !status) {
         std::fprintf(stderr, "hx window: %s\n", status.error().localizedDescription().c_str());
         if (!options_.script.empty() && !failure_) failure_ = status.error();
     }
+    ++framesDrawn_;
+    drawnEvents_ = eventsHandled_;
+    drawnRedrawRequests_ = toolkit::redrawRequests();
+    drawnServed_ = dispatch::RunLoop::main().served();
 }
 
 foundation::Status FrontEnd::run() {
     auto& loop = dispatch::RunLoop::main();
     dispatch::DisplayLink link(
         [this, &loop](dispatch::Seconds) {
-            frame();
+            frame(true);
             if (closed_) loop.stop();
         },
         options_.framesPerSecond);

@@ -61,8 +61,11 @@ public:
     foundation::Status drawFrame();
     // What the render target holds now (alpha 255: the screen is opaque).
     foundation::Result<std::shared_ptr<graphics::Bitmap>> readRenderTarget();
-    // One display frame: the next script step, the queued events, the drawing.
+    // One display frame: the next script step, the queued events, and the drawing when something
+    // asked for it (see frameWanted); a frame of an idle window draws nothing.
     void frame();
+    // Frames drawn so far by frame().
+    uint64_t framesDrawn() const { return framesDrawn_; }
     // Runs the main run loop, a display link calling frame(), until the window is closed. An
     // error when a played script could not finish (a step or a screenshot failed).
     foundation::Status run();
@@ -90,6 +93,8 @@ private:
     void playScript();
     void stopScript(const InputStep& step, const std::string& why);
     foundation::Status saveScreenshot();
+    void frame(bool fromDisplayLink);
+    bool frameWanted(bool scripted, bool fromDisplayLink) const;
 
     toolkit::Window& toolkitWindow_;
     FrontEndOptions options_;
@@ -116,6 +121,12 @@ private:
     toolkit::Point scriptPoint_;
     std::optional<foundation::Error> failure_;
     bool previousTimedAnimations_ = false;
+    // What the last drawn frame saw: events handled, views' redraw requests, run-loop work.
+    uint64_t framesDrawn_ = 0;
+    uint64_t eventsHandled_ = 0;
+    uint64_t drawnEvents_ = 0;
+    uint64_t drawnRedrawRequests_ = 0;
+    uint64_t drawnServed_ = 0;
 };
 
 }  // namespace windowing

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
+#include "platform/dispatch/run_loop.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
@@ -455,6 +457,53 @@ TEST_F(WindowFrontEnd, AWaitThatRunsOutOrAMissingLabelStopsTheScriptNamingItsLin
         frontEnd->frame();
         EXPECT_EQ(screen->taps, 0) << "nothing after the failed step is played";
     }
+}
+
+TEST_F(WindowFrontEnd, AnIdleWindowDrawsNoFramesUntilSomethingAsksForOne) {
+    windowing::FrontEndOptions options;
+    options.timedAnimations = true;
+    open(smallProfile(), std::move(options));
+    harness->settle();
+    // Frames drawn over a stretch of display frames a sixtieth of a second apart.
+    auto drawnOver = [&](int frames) {
+        const uint64_t before = frontEnd->framesDrawn();
+        for (int i = 0; i < frames; ++i) {
+            frontEnd->frame();
+            harness->advance(1.0 / 60);
+        }
+        return frontEnd->framesDrawn() - before;
+    };
+    EXPECT_GE(drawnOver(2), 1u) << "the first frame is drawn";
+    EXPECT_EQ(drawnOver(120), 0u) << "an idle window keeps drawing";
+    auto spinner = std::make_shared<toolkit::ActivityIndicatorView>();
+    screen->view()->addSubview(spinner);
+    struct Case {
+        std::string what;
+        std::function<void()> change;
+        uint64_t least, most;  // frames drawn over the next second
+        std::function<void()> after;
+    };
+    const std::vector<Case> cases{
+        {"a view's look", [&] { screen->view()->setBackgroundColor(toolkit::Color::rgb(0, 0, 1)); }, 1, 2, {}},
+        {"a block run by the loop", [] { dispatch::RunLoop::main().performAtNextTurn([] {}); }, 1, 2, {}},
+        {"a click", [&] { play("click 50 20"); }, 1, 2, {}},
+        {"a turning spinner", [&] { spinner->startAnimating(); }, 60, 60, [&] { spinner->stopAnimating(); }},
+    };
+    for (const auto& c : cases) {
+        c.change();
+        const uint64_t drawn = drawnOver(60);
+        EXPECT_GE(drawn, c.least) << c.what;
+        EXPECT_LE(drawn, c.most) << c.what;
+        if (c.after) c.after();
+        drawnOver(2);
+        EXPECT_EQ(drawnOver(120), 0u) << "drawing goes on after " << c.what;
+    }
+    EXPECT_EQ(screen->taps, 1);
+    // What the skipped frames would have drawn is on the screen still.
+    auto shown = frontEnd->readRenderTarget();
+    ASSERT_TRUE(shown.ok());
+    const std::array<uint8_t, 4> blue{0, 0, 255, 255};
+    EXPECT_EQ((*shown)->rgbaAt(390, 590), blue);
 }
 
 TEST_F(WindowFrontEnd, AScreenLargerThanTheDisplayIsShownScaledDownAndStillHitsItsTargets) {
