@@ -1,4 +1,5 @@
 #include "platform/graphics/graphics_context.h"
+#include "platform/graphics/clip_pixels.h"
 
 #include <cairo.h>
 
@@ -575,6 +576,14 @@ Rect GraphicsContext::clipBoundingBox() const {
     double x0, y0, x1, y1;
     cairo_clip_extents(cr_, &x0, &y0, &x1, &y1);
     return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
+bool clipIsWholePixels(const GraphicsContext& c) {
+    // Cairo lists the clip as rectangles only when it is a region of whole pixels.
+    cairo_rectangle_list_t* list = cairo_copy_clip_rectangle_list(c.cairo());
+    const bool whole = list->status == CAIRO_STATUS_SUCCESS;
+    cairo_rectangle_list_destroy(list);
+    return whole;
 }
 
 // The shape drawn by `draw` on its own, the current path left as it was.

@@ -10,6 +10,7 @@
 
 #include "platform/foundation/files.h"
 #include "platform/graphics/bitmap_compare.h"
+#include "platform/graphics/clip_pixels.h"
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/screen_scale.h"
 #include "platform/graphics/text_layout.h"
@@ -277,6 +278,72 @@ bool staysInFrame(const View& sub) {
            sub.layer().shadowOpacity <= 0;
 }
 
+// Whether the subviews paint every pixel of the view's bounds that shows (within the clip) with
+// opaque colour, whatever lies there before them: each such subview fills a plain opaque
+// background over its frame, stands upright and unmoved at full alpha with no mask, shadow or
+// round corners, and together they cover those pixels whole (an antialiased edge, of a subview or
+// of the clip, lets what is under it show through and counts as uncovered).
+bool coveredBySubviews(const View& view, const Rect& bounds, const GraphicsContext& c) {
+    // Views are drawn with paint as it is (full alpha, normal blend, no shadow: a view's fade and
+    // shadow apply to a layer holding its drawing).
+    const graphics::AffineTransform m = c.ctm();
+    if (m.b != 0 || m.c != 0 || m.a == 0 || m.d == 0) return false;
+    struct Box {
+        double x0, y0, x1, y1;
+    };
+    // In pixels: the whole pixels a rectangle touches (outward) or covers entirely (inward).
+    constexpr double kSlack = 1e-6;
+    auto pixels = [&](const Rect& r, bool outward) {
+        const double xa = m.a * r.minX() + m.tx, xb = m.a * r.maxX() + m.tx;
+        const double ya = m.d * r.minY() + m.ty, yb = m.d * r.maxY() + m.ty;
+        const double x0 = std::min(xa, xb), x1 = std::max(xa, xb), y0 = std::min(ya, yb), y1 = std::max(ya, yb);
+        if (outward)
+            return Box{std::floor(x0 + kSlack), std::floor(y0 + kSlack), std::ceil(x1 - kSlack),
+                       std::ceil(y1 - kSlack)};
+        return Box{std::ceil(x0 - kSlack), std::ceil(y0 - kSlack), std::floor(x1 + kSlack), std::floor(y1 + kSlack)};
+    };
+    const Rect shown = bounds.intersection(c.clipBoundingBox());
+    if (shown.isEmpty()) return false;
+    const Box target = pixels(shown, true);
+    std::vector<Box> boxes;
+    for (const ViewPtr& sub : view.subviews()) {
+        if (!sub || sub->isHidden() || presentedAlpha(*sub) < 1 || hasPresentationAnimation(*sub) ||
+            !presentedTransform(*sub).isIdentity() || sub->maskView())
+            continue;
+        const Layer& layer = sub->layer();
+        if (layer.shadowOpacity > 0 || layer.mask || layer.cornerRadius > 0 || !opaqueFill(sub->backgroundColor(), c))
+            continue;
+        const Rect sb = presentedBounds(*sub);
+        const Point centre = presentedCenter(*sub);
+        const Rect frame(centre.x - layer.anchorPoint.x * sb.width(), centre.y - layer.anchorPoint.y * sb.height(),
+                         sb.width(), sb.height());
+        Box box = pixels(frame, false);
+        box = {std::max(box.x0, target.x0), std::max(box.y0, target.y0), std::min(box.x1, target.x1),
+               std::min(box.y1, target.y1)};
+        if (box.x0 < box.x1 && box.y0 < box.y1) boxes.push_back(box);
+    }
+    if (boxes.empty()) return false;
+    // Band by band down the target, the boxes spanning the band must cover it from side to side.
+    std::vector<double> edges{target.y0, target.y1};
+    for (const Box& box : boxes) edges.insert(edges.end(), {box.y0, box.y1});
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    std::vector<std::pair<double, double>> spans;
+    for (size_t i = 0; i + 1 < edges.size(); ++i) {
+        spans.clear();
+        for (const Box& box : boxes)
+            if (box.y0 <= edges[i] && box.y1 >= edges[i + 1]) spans.emplace_back(box.x0, box.x1);
+        std::sort(spans.begin(), spans.end());
+        double reach = target.x0;
+        for (const auto& [x0, x1] : spans) {
+            if (x0 > reach) break;
+            reach = std::max(reach, x1);
+        }
+        if (reach < target.x1) return false;
+    }
+    return graphics::clipIsWholePixels(c);
+}
+
 // backdrop: the plain opaque colour the view's whole frame is known to lie on (its superview's
 // background, with nothing drawn over it there yet), if any. A background of that colour would
 // change no pixel and is not filled again (a table's rows over the table's own background).
@@ -295,7 +362,10 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
         c.addPath(graphics::Path::roundedRect(b, radius));
         c.clip();
     }
-    if (view.backgroundColor() && !alreadyThere) {
+    // A background wholly under opaque subviews would change no pixel that shows.
+    auto* window = dynamic_cast<Window*>(&view);
+    const bool covered = view.backgroundColor() && !alreadyThere && !window && coveredBySubviews(view, b, c);
+    if (view.backgroundColor() && !alreadyThere && !covered) {
         c.setFillColor(*view.backgroundColor());
         c.addPath(graphics::Path::roundedRect(b, radius));
         c.fillPath();
@@ -322,14 +392,13 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
     // What the subviews lie on: this view's own background all over its bounds, when a plain view
     // or table (which draw nothing else of their own) fills it with a plain opaque colour.
     std::optional<Color> under;
-    if (fill && radius <= 0 && !layer.mask && layer.gradientSublayers.empty() && layer.shapeSublayers.empty() &&
-        (typeid(view) == typeid(View) || typeid(view) == typeid(TableView)))
+    if (fill && !covered && radius <= 0 && !layer.mask && layer.gradientSublayers.empty() &&
+        layer.shapeSublayers.empty() && (typeid(view) == typeid(View) || typeid(view) == typeid(TableView)))
         under = fill;
     // Frames of the subviews drawn so far (where they may have drawn over that background).
     std::vector<Rect> drawnOver;
     // Under a card, what presented it is pushed back: on black, a little narrower, from the bottom
     // of the status bar down, with round corners; the dimming and the card lie over it.
-    auto* window = dynamic_cast<Window*>(&view);
     bool pushedBack = window && showsCard(*window);
     if (pushedBack) {
         c.setFillColor(Color::black());

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <numbers>
+#include <optional>
+#include <vector>
 
 #include "platform/foundation/files.h"
 #include "platform/graphics/codecs.h"
@@ -203,6 +205,67 @@ TEST(Renderer, GalleryOfControlsInLightAndDarkAtEachScale) {
             EXPECT_EQ(pixels->width(), static_cast<int>(220 * scale));
             hxtest::expectSnapshot(*pixels, "gallery_" + std::to_string(static_cast<int>(scale)) + "x_" +
                                                 (style == InterfaceStyle::dark ? "dark" : "light"));
+        }
+    }
+}
+
+// A background under opaque subviews is not painted when they hide every pixel of it; wherever
+// any of it would show (an edge off the pixel grid, a gap, a fade, a round corner, a tilt, a
+// rounded clip around it) the picture must be the one it makes when painted. The oracle paints
+// the same background as a separate view below the subviews, which nothing hides from itself.
+TEST(Renderer, BackgroundsHiddenByOpaqueSubviewsLeaveThePictureAsPainted) {
+    struct Sub {
+        Rect frame;
+        double alpha = 1, radius = 0, turn = 0;
+    };
+    struct Case {
+        const char* name;
+        double scale;
+        std::vector<Sub> subs;
+        double clipRadius = 0;
+        // A pixel where the background must show through (blended in), or none.
+        std::optional<std::pair<int, int>> showsAt;
+    };
+    const std::vector<Case> cases{
+        {"rows meeting on whole pixels", 2, {{Rect(0, 0, 100, 30.5)}, {Rect(0, 30.5, 100, 29.5)}}},
+        {"rows meeting within a pixel", 1, {{Rect(0, 0, 100, 30.5)}, {Rect(0, 30.5, 100, 29.5)}}, 0, {{5, 30}}},
+        {"columns and a row", 1, {{Rect(0, 0, 50, 40)}, {Rect(50, 0, 50, 40)}, {Rect(-5, 40, 110, 25)}}},
+        {"a gap between rows", 1, {{Rect(0, 0, 100, 29)}, {Rect(0, 30, 100, 30)}}, 0, {{5, 29}}},
+        {"a half-transparent cover", 1, {{Rect(0, 0, 100, 60), 0.5}}, 0, {{50, 30}}},
+        {"a cover with round corners", 1, {{Rect(0, 0, 100, 60), 1, 8}}, 0, {{0, 0}}},
+        {"a tilted cover", 1, {{Rect(0, 0, 100, 60), 1, 0, 0.3}}, 0, {{0, 0}}},
+        {"a cover inside a rounded clip", 2, {{Rect(0, 0, 100, 60)}}, 12, {{2, 12}}},
+    };
+    const Color under = Color::red();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        auto picture = [&](bool backed) {
+            auto root = View::make(Rect(0, 0, 100, 60));
+            if (backed)
+                root->addSubview(box(root->bounds(), under));
+            else
+                root->setBackgroundColor(under);
+            int n = 0;
+            for (const Sub& s : k.subs) {
+                auto v = box(s.frame, ++n % 2 ? Color::blue() : Color::green());
+                v->setAlpha(s.alpha);
+                v->layer().cornerRadius = s.radius;
+                if (s.turn != 0) v->setTransform(graphics::AffineTransform::rotation(s.turn));
+                root->addSubview(v);
+            }
+            auto frame = View::make(Rect(0, 0, 100, 60));
+            frame->layer().cornerRadius = k.clipRadius;
+            frame->setClipsToBounds(k.clipRadius > 0);
+            frame->addSubview(root);
+            return snapshot(*frame, k.scale);
+        };
+        const auto painted = picture(true), drawn = picture(false);
+        ASSERT_TRUE(painted && drawn);
+        const graphics::BitmapComparison same = graphics::compareBitmaps(*drawn, *painted, 0);
+        EXPECT_TRUE(same.sameSize);
+        EXPECT_EQ(same.differingPixels, 0);
+        if (k.showsAt) {
+            EXPECT_GT(at(*drawn, k.showsAt->first, k.showsAt->second)[0], 0) << "the background shows";
         }
     }
 }
