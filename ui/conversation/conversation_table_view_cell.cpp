@@ -152,7 +152,10 @@ void ConversationTableViewCell::layoutSubviews() {
             frame = frame.offsetBy(0, -std::ceil(L));
             text = text.offsetBy(0, -std::ceil(L));
         }
-        if (bubble) bubble->setFrame(frame);
+        if (bubble) {
+            bubble->setFrame(frame);
+            if (auto& mask = bubble->maskView()) mask->setFrame({0, 0, frame.width(), frame.height()});
+        }
     } else {
         text = {r2.minX() + 4, r2.minY(), r2.width(), r2.height()};
     }

@@ -354,6 +354,9 @@ private:
                                 toolkit::IndexPath indexPath, graphics::ImagePtr& image,
                                 std::shared_ptr<graphics::HXCAnimatedImage>& animated, std::string& description);
     std::optional<toolkit::Size> attachmentSize(const HXAttachment& a, bool& cache);
+    // The bubble of a sent or a received row (a template tinted by the view that shows it), made
+    // on first use.
+    graphics::ImagePtr bubbleImage(bool sent);
     // Asks for a picture's thumbnail or a video's preview, once while the screen shows: a reply
     // that is no picture, or none, would otherwise be asked for again by every reload that its
     // own arrival starts.

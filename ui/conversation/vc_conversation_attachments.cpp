@@ -121,7 +121,7 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
         case HXAttachmentKind::Audio:
         case HXAttachmentKind::ContactCard:
         case HXAttachmentKind::Unsupported:
-            image = sent ? outgoingBubble_ : incomingBubble_;
+            image = bubbleImage(sent);
             if (r && !a.id.empty()) r->downloadMediaIfNeeded(a.id, a.mimeType, false);
             break;
     }

@@ -101,6 +101,21 @@ double VC_Conversation::availableWidth() const {
     return viewIfLoaded()->bounds().width();
 }
 
+graphics::ImagePtr VC_Conversation::bubbleImage(bool sent) {
+    if (!outgoingBubble_) {
+        auto balloon = graphics::imageNamed("BalloonFlat");
+        const graphics::EdgeInsets caps{kBubbleCapTop, kBubbleCapLeft, kBubbleCapBottom, kBubbleCapRight};
+        if (balloon) {
+            outgoingBubble_ =
+                balloon->resizableWithCapInsets(caps)->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+            incomingBubble_ =
+                balloon->withHorizontallyFlippedOrientation()->resizableWithCapInsets(caps)->withRenderingMode(
+                    graphics::RenderingMode::alwaysTemplate);
+        }
+    }
+    return sent ? outgoingBubble_ : incomingBubble_;
+}
+
 std::string VC_Conversation::sizeCacheKey(long section) const {
     auto message = messageAt(section);
     const std::string id = message ? message->messageID() : std::string();
@@ -260,19 +275,7 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     if (attachment) {
         configureAttachmentRow(*cell, *message, *attachment, indexPath, image, animated, description);
     } else {
-        image = sent ? outgoingBubble_ : incomingBubble_;
-        if (!image) {
-            auto balloon = graphics::imageNamed("BalloonFlat");
-            const graphics::EdgeInsets caps{kBubbleCapTop, kBubbleCapLeft, kBubbleCapBottom, kBubbleCapRight};
-            if (balloon) {
-                outgoingBubble_ =
-                    balloon->resizableWithCapInsets(caps)->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
-                incomingBubble_ =
-                    balloon->withHorizontallyFlippedOrientation()->resizableWithCapInsets(caps)->withRenderingMode(
-                        graphics::RenderingMode::alwaysTemplate);
-            }
-            image = sent ? outgoingBubble_ : incomingBubble_;
-        }
+        image = bubbleImage(sent);
         cell->messageView().setTextColor(textColour);
         cell->messageView().setTintColor(sent ? graphics::Color::white(0.8, 1) : graphics::Color::systemBlue());
     }
@@ -290,6 +293,19 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         background->setAnimatedImage(animated);
     else
         background->setImage(image);
+    if (attachment &&
+        (attachment->kind == HXAttachmentKind::Picture || attachment->kind == HXAttachmentKind::Video ||
+         attachment->kind == HXAttachmentKind::ContactCard) &&
+        !cell->contentView().viewWithTag(kContactCardTag)) {
+        // A picture or a video takes the bubble's shape: the bubble's drawing (a sent one in its
+        // own colours) masks it. A drawn contact card shows the bubble itself, unmasked. The cell
+        // keeps the mask on the image view's bounds wherever it lays the view out.
+        auto bubble = bubbleImage(sent);
+        auto mask = std::make_shared<toolkit::ImageView>(
+            sent && bubble ? bubble->withRenderingMode(graphics::RenderingMode::alwaysOriginal) : bubble);
+        mask->setFrame({0, 0, background->frame().width(), background->frame().height()});
+        background->setMaskView(mask);
+    }
     background->setTag(1);
     auto holder = std::make_shared<toolkit::View>();
     holder->addSubview(background);

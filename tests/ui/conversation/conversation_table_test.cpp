@@ -319,3 +319,47 @@ TEST_F(ConversationTable, AsTheFirstScreenOfANarrowStackTheTableAndItsBubblesTak
     ASSERT_TRUE(bubble);
     EXPECT_EQ(bubble->frame().maxX(), width - 10);
 }
+
+// A picture or a video takes its bubble's shape: the bubble's drawing masks it, sized with the
+// bubble as the cell lays it out. Sounds, documents and text rows draw the bubble itself, unmasked.
+TEST_F(ConversationTable, PicturesAndVideosAreMaskedByTheirBubbleAndOtherRowsAreNot) {
+    auto c = storeConversation("t1", 10);
+    struct Row {
+        const char* mime;
+        bool outgoing;
+        bool masked;
+    };
+    const Row rows[] = {{"image/png", true, true},  {"image/png", false, true},        {"video/mp4", false, true},
+                        {"audio/amr", true, false}, {"application/pdf", false, false}, {"", true, false}};
+    std::vector<StoredMessage> messages;
+    int64_t when = 1'700'000'000'000;
+    int n = 0;
+    for (const auto& r : rows) {
+        const std::string id = "m" + std::to_string(n++);
+        StoredMessage m{.id = id, .number = when += 60'000, .text = *r.mime ? "" : "words", .outgoing = r.outgoing};
+        if (*r.mime) m.attachments = Array{attachment("a" + id, r.mime)};
+        messages.push_back(m);
+    }
+    storeMessages(c, messages);
+    auto& s = open("t1");
+    auto& table = s.tableView();
+    ASSERT_EQ(table.numberOfSections(), static_cast<long>(std::size(rows)));
+    for (long k = 0; k < static_cast<long>(std::size(rows)); ++k) {
+        SCOPED_TRACE(rows[k].mime);
+        table.scrollToRow({k, 0}, toolkit::ScrollPosition::Middle, false);
+        harness.settle();
+        auto cell = std::dynamic_pointer_cast<ConversationTableViewCell>(table.cellForRow({k, 0}));
+        ASSERT_TRUE(cell);
+        auto* bubble = cell->backgroundView()->viewWithTag(1);
+        ASSERT_TRUE(bubble);
+        const auto& mask = bubble->maskView();
+        EXPECT_EQ(static_cast<bool>(mask), rows[k].masked);
+        if (mask) {
+            EXPECT_EQ(mask->frame(), (toolkit::Rect{0, 0, bubble->frame().width(), bubble->frame().height()}));
+            auto* shape = dynamic_cast<toolkit::ImageView*>(mask.get());
+            ASSERT_TRUE(shape && shape->image());
+            EXPECT_EQ(shape->image()->renderingMode() == graphics::RenderingMode::alwaysTemplate, !rows[k].outgoing)
+                << "a sent bubble masks in its own colours";
+        }
+    }
+}
