@@ -354,6 +354,47 @@ class SentPictures(unittest.TestCase):
         self.assertGreaterEqual(checked, 4, "no sent picture in view")
 
 
+def column_runs(image, x, y0, y1, background, threshold=12):
+    """The runs of pixels down column x (points) between y0 and y1 that differ from the
+    background, as [(start, end)] in pixels."""
+    turned = image.transpose(Image.Transpose.TRANSPOSE)
+    return row_runs(turned, x, y0, min(y1, image.size[1] / SCALE), background, threshold)
+
+
+@unittest.skipUnless(Image, "needs python3-pil (the system's python3)")
+class PicturesInBubbles(unittest.TestCase):
+    """A picture takes the shape of its bubble: its corners are rounded off to the background,
+    while its middle shows the picture. Pictures were drawn square before."""
+
+    def test_a_pictures_corners_are_rounded_off(self):
+        checked = 0
+        for name, views in conversation_pictures():
+            top, bottom = visible_band(views)
+            for frame, label, _ in cells_with_views(views):
+                x, y, w, h = frame
+                if "Attachment: 1 image" not in label or y < top or y + h > bottom:
+                    continue
+                for style in STYLES:
+                    with self.subTest(picture=name, style=style, row=label):
+                        image = picture("conversation", f"{name}_{style}.png")
+                        background = image.getpixel((round((x + 2) * SCALE), round((y + 1) * SCALE)))
+                        across = row_runs(image, y + h / 2, x, x + w, background)
+                        self.assertTrue(across, "no picture in the row")
+                        left, right = min(r[0] for r in across) / SCALE, max(r[1] for r in across) / SCALE
+                        middle = (left + right) / 2
+                        down = column_runs(image, middle, y, y + h, background)
+                        self.assertTrue(down, "no picture down the row")
+                        upper = min(r[0] for r in down) / SCALE
+                        # Just inside the picture's top corners, the bubble's rounding shows the
+                        # background; a square picture would show its own pixels there.
+                        for corner_x in (left + 1.5, right - 1.5):
+                            px = image.getpixel((round(corner_x * SCALE), round((upper + 1.5) * SCALE)))
+                            self.assertLessEqual(distance(px, background), 12,
+                                                 f"the corner at {corner_x},{upper + 1.5} shows {px}")
+                        checked += 1
+        self.assertGreaterEqual(checked, 4, "no picture in view")
+
+
 def bubble_and_text(image, text_frame, background):
     """The bubble's body at the text's first line (the tail sits lower down) and the ink of the
     text in it, as (bubble left, bubble right, ink left, ink right) in points."""
