@@ -837,6 +837,7 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
     if (!bitmap || rect.isEmpty()) return;
     cairo_surface_t* s = surfaceOver(*bitmap);
     double pw = bitmap->width(), ph = bitmap->height();
+    std::shared_ptr<const Bitmap> shown = bitmap;  // the pixels the pieces are cut from
     // A tint is drawn faded by the alpha asked for.
     auto setTint = [&](double coverage) {
         const RGBA v = image.tintColor()->resolved(style_).rgbaFor(style_);
@@ -861,7 +862,7 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
         cairo_rectangle(cr_, dst.minX(), dst.minY(), dst.width(), dst.height());
         cairo_clip(cr_);
         // A piece of one colour, stretched or tiled, is that colour all over.
-        if (const auto pixel = image.orientation() == ImageOrientation::up ? uniformPixel(*bitmap, src) : std::nullopt;
+        if (const auto pixel = uniformPixel(*shown, src);
             pixel && (!image.tintColor() || !image.tintColor()->resolved(style_).isPattern())) {
             const auto straight = Bitmap::unpremultiplied(*pixel);
             if (image.tintColor()) {
@@ -893,19 +894,12 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
     double srcX[4], srcY[4], dstX[4], dstY[4];
     if (nineCuts(image, *bitmap, rect, srcX, srcY, dstX, dstY)) {
         if (image.orientation() != ImageOrientation::up) {
-            const bool turned = sideways(image.orientation());
-            const double uw = turned ? ph : pw, uh = turned ? pw : ph;
-            cairo_surface_t* upright =
-                cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(uw), static_cast<int>(uh));
-            cairo_t* u = cairo_create(upright);
-            const cairo_matrix_t o = graphics::toCairo(uprightTransform(image.orientation(), pw, ph));
-            cairo_transform(u, &o);
-            cairo_set_source_surface(u, s, 0, 0);
-            cairo_paint(u);
-            cairo_destroy(u);
+            // The caps belong to the picture as it is shown: its pieces are cut from its pixels
+            // turned upright (made once per picture and orientation).
+            shown = image.uprightBitmap();
             cairo_surface_destroy(s);
-            s = upright;
-            pw = uw, ph = uh;
+            s = surfaceOver(*shown);
+            pw = shown->width(), ph = shown->height();
         }
         const bool tile = image.resizingMode() == ResizingMode::tile;
         for (int row = 0; row < 3; ++row) {

@@ -1,6 +1,8 @@
 #include "platform/graphics/image.h"
 
+#include <array>
 #include <cmath>
+#include <mutex>
 
 #include "platform/graphics/codecs.h"
 
@@ -13,6 +15,8 @@ struct Image::Source {
     std::once_flag once;
     std::shared_ptr<const Bitmap> bitmap;
     std::optional<foundation::Error> error;
+    std::mutex turnedMutex;
+    std::array<std::shared_ptr<const Bitmap>, 8> turned;  // by orientation
 
     void decode() {
         std::call_once(once, [this] {
@@ -74,6 +78,58 @@ Size Image::size() const {
 std::shared_ptr<const Bitmap> Image::bitmap() const {
     source_->decode();
     return source_->bitmap;
+}
+
+std::shared_ptr<const Bitmap> Image::uprightBitmap() const {
+    auto stored = bitmap();
+    if (!stored || orientation_ == ImageOrientation::up) return stored;
+    const auto slot = static_cast<size_t>(orientation_);
+    std::lock_guard lock(source_->turnedMutex);
+    if (slot >= source_->turned.size()) return stored;
+    if (auto kept = source_->turned[slot]) return kept;
+    const int pw = stored->width(), ph = stored->height();
+    const bool sideways = orientation_ == ImageOrientation::left || orientation_ == ImageOrientation::right ||
+                          orientation_ == ImageOrientation::leftMirrored ||
+                          orientation_ == ImageOrientation::rightMirrored;
+    const int uw = sideways ? ph : pw, uh = sideways ? pw : ph;
+    auto made = Bitmap::make(uw, uh);
+    if (!made.ok()) return stored;
+    auto upright = *made;
+    for (int uy = 0; uy < uh; ++uy) {
+        uint32_t* out = upright->row(uy);
+        for (int ux = 0; ux < uw; ++ux) {
+            // Which stored pixel shows at (ux, uy).
+            int sx = ux, sy = uy;
+            switch (orientation_) {
+                case ImageOrientation::up:
+                    break;
+                case ImageOrientation::down:
+                    sx = pw - 1 - ux, sy = ph - 1 - uy;
+                    break;
+                case ImageOrientation::left:
+                    sx = pw - 1 - uy, sy = ux;
+                    break;
+                case ImageOrientation::right:
+                    sx = uy, sy = ph - 1 - ux;
+                    break;
+                case ImageOrientation::upMirrored:
+                    sx = pw - 1 - ux;
+                    break;
+                case ImageOrientation::downMirrored:
+                    sy = ph - 1 - uy;
+                    break;
+                case ImageOrientation::leftMirrored:
+                    sx = uy, sy = ux;
+                    break;
+                case ImageOrientation::rightMirrored:
+                    sx = pw - 1 - uy, sy = ph - 1 - ux;
+                    break;
+            }
+            out[ux] = stored->row(sy)[sx];
+        }
+    }
+    source_->turned[slot] = upright;
+    return upright;
 }
 
 std::optional<foundation::Error> Image::decodeError() const {

@@ -82,6 +82,9 @@ public:
 
     // The pixels, decoded once (safe from any thread); null when they cannot be decoded.
     std::shared_ptr<const Bitmap> bitmap() const;
+    // The pixels as shown: bitmap() turned by the orientation (itself for up). Made once per
+    // orientation and kept with the pixels, which every copy of the image shares.
+    std::shared_ptr<const Bitmap> uprightBitmap() const;
     // Why bitmap() is null.
     std::optional<foundation::Error> decodeError() const;
 

@@ -334,6 +334,10 @@ for name, op in ops.items():
         EXPECT_EQ(hxtest::pixelsOf(c->pixels()),
                   hxtest::premultipliedRGBA(hxtest::readBytes(dir / (std::string(names[o]) + ".rgba"))))
             << names[o];
+        // The pixels turned upright for cutting a stretchable picture are the same, and are made
+        // once for every copy of the picture.
+        EXPECT_EQ(hxtest::pixelsOf(*image->uprightBitmap()), hxtest::pixelsOf(c->pixels())) << names[o];
+        EXPECT_EQ(image->withTintColor(Color::red())->uprightBitmap(), image->uprightBitmap()) << names[o];
         // At scale 2 an image of scale 2 fills the same points pixel for pixel.
         const ImagePtr retina = Image::fromBitmap(source, 2, ImageOrientation(o));
         auto r = context(retina->width(), retina->height(), 2);
