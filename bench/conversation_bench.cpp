@@ -95,6 +95,18 @@ struct Fonts {
     ~Fonts() { toolkit::setTextMeasurer(nullptr); }
 };
 
+// The 1,000-message thread open on the screen, first in its stack, laid out.
+struct OpenThread {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    Store store;
+    std::shared_ptr<VC_Conversation> screen = store.makeScreen();
+    OpenThread() {
+        harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
+        harness.settle();
+    }
+};
+
 // A measurer of the bundled fonts that has measured nothing yet (the shared one keeps what it
 // measured): each opening measures its texts anew, as the first one does.
 struct FreshMeasurer {
@@ -154,12 +166,9 @@ void BM_MeasureThousandTextsPlainLoop(benchmark::State& state) {
 
 // The open screen laid out again (the table read anew): the sizes are kept, nothing is measured.
 void BM_RelayoutOpenThread(benchmark::State& state) {
-    Fonts fonts;
-    toolkit::testing::Harness harness;
-    Store store;
-    auto screen = store.makeScreen();
-    harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
-    harness.settle();
+    OpenThread open;
+    auto& harness = open.harness;
+    auto& screen = open.screen;
     const size_t before = screen->textsMeasured();
     for (auto _ : state) {
         screen->tableView().reloadData();
@@ -211,12 +220,9 @@ void scrollDown(benchmark::State& state, toolkit::testing::Harness& harness, too
 }
 
 void BM_ScrollThousandMessageThread(benchmark::State& state) {
-    Fonts fonts;
-    toolkit::testing::Harness harness;
-    Store store;
-    auto screen = store.makeScreen();
-    harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
-    harness.settle();
+    OpenThread open;
+    auto& harness = open.harness;
+    auto& screen = open.screen;
     if (screen->tableView().numberOfSections() != kMessages) state.SkipWithError("the thread is not shown whole");
     // Bubbles find their measured sizes only in a table as wide as the screen they were measured
     // for: drawn otherwise, they would be drawn unplaced.
@@ -264,12 +270,9 @@ HXCExpandingTextView* replyField(toolkit::View& root) {
 }
 
 void BM_TypeIntoReplyBar(benchmark::State& state) {
-    Fonts fonts;
-    toolkit::testing::Harness harness;
-    Store store;
-    auto screen = store.makeScreen();
-    harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
-    harness.settle();
+    OpenThread open;
+    auto& harness = open.harness;
+    auto& screen = open.screen;
     auto* field = replyField(*screen->view());
     if (!field || !field->internalTextView()->becomeFirstResponder()) {
         state.SkipWithError("the screen has no reply bar to type into");
