@@ -19,6 +19,7 @@
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
+#include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/renderer_bars.h"
 #include "platform/toolkit/renderer_cells.h"
 #include "platform/toolkit/renderer_controls.h"
@@ -494,6 +495,59 @@ bool drawsOnlyItsImage(const View& view) {
            !view.maskView();
 }
 
+bool onWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
+
+// A view kept as pixels (raster_cache.h), drawn from them where that gives the pixels drawing it
+// gives: it paints its whole bounds opaque (it clips to them and fills them with a plain opaque
+// colour, or is wholly covered by subviews that do), stands at full alpha without shadow or mask,
+// lies on whole pixels of a context that only scales and moves it, at the context's own scale,
+// inside a clip of whole pixels. The pixels are made the second frame in a row that finds the same
+// key: until then the view is drawn anew. Answers false when it is to be drawn as any other view.
+bool drawnFromPixels(View& view, raster::Entry& entry, GraphicsContext& c) {
+    const auto drawAnew = [&] {
+        entry.key.reset();
+        entry.pixels.reset();
+        return false;
+    };
+    const Layer& layer = view.layer();
+    const std::optional<Color> fill = opaqueFill(view.backgroundColor(), c);
+    if (!fill || !view.clipsToBounds() || layer.cornerRadius > 0 || layer.mask || view.maskView() ||
+        layer.shadowOpacity > 0 || hasPresentationAnimation(view) || presentedAlpha(view) < 1)
+        return drawAnew();
+    const graphics::AffineTransform m = c.ctm();
+    const double s = m.a;
+    if (m.b != 0 || m.c != 0 || m.d != s || s != c.scale()) return drawAnew();
+    const Rect b = view.bounds();
+    const double x = s * b.minX() + m.tx, y = s * b.minY() + m.ty, w = s * b.width(), h = s * b.height();
+    if (!onWholePixel(x) || !onWholePixel(y) || !onWholePixel(w) || !onWholePixel(h) || w < 1 || h < 1 ||
+        !graphics::clipIsWholePixels(c))
+        return drawAnew();
+    auto key = raster::keyOf(view, c.userInterfaceStyle(), s);
+    if (!key) return drawAnew();
+    const long pw = std::lround(w), ph = std::lround(h);
+    if (!entry.pixels || entry.key != key || entry.pixels->width() != pw || entry.pixels->height() != ph) {
+        if (entry.key != key) {
+            entry.key = std::move(key);
+            entry.pixels.reset();
+            return false;
+        }
+        // The view's drawing on its own background, as it lies on it when drawn in place.
+        auto made = GraphicsContext::image({b.width(), b.height()}, true, s);
+        if (!made.ok()) return drawAnew();
+        GraphicsContext& own = **made;
+        own.setUserInterfaceStyle(c.userInterfaceStyle());
+        own.setFillColor(*fill);
+        own.fillRect({0, 0, b.width(), b.height()});
+        own.translate(-b.minX(), -b.minY());
+        renderContents(view, own, fill);
+        entry.pixels = GraphicsContext::finishBitmap(std::move(*made));
+        if (!entry.pixels || entry.pixels->width() != pw || entry.pixels->height() != ph) return drawAnew();
+    }
+    graphics::copyPixels(c, *entry.pixels, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
+    raster::noteCopy();
+    return true;
+}
+
 }  // namespace
 
 void renderView(View& view, GraphicsContext& c) { renderViewOver(view, c, std::nullopt); }
@@ -501,6 +555,7 @@ void renderView(View& view, GraphicsContext& c) { renderViewOver(view, c, std::n
 namespace {
 
 void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& backdrop) {
+    if (auto* entry = raster::entryOf(view); entry && drawnFromPixels(view, *entry, c)) return;
     c.save();
     const Layer& layer = view.layer();
     const bool shadow = layer.shadowOpacity > 0 && layer.shadowColor;

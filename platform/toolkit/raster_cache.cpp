@@ -1,0 +1,120 @@
+#include "platform/toolkit/raster_cache.h"
+
+#include <unordered_map>
+
+#include "platform/toolkit/animation.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/table_view.h"
+#include "platform/toolkit/text_input.h"
+
+namespace toolkit {
+namespace {
+
+// The views that asked, by address; an entry whose view died (or whose address a new view took)
+// is found out by its weak pointer.
+std::unordered_map<const View*, raster::Entry>& entries() {
+    static std::unordered_map<const View*, raster::Entry> map;
+    return map;
+}
+
+uint64_t gCopies = 0;
+
+// Drops the entries of views that died, once the table has doubled since the last sweep.
+void sweep() {
+    static size_t next = 64;
+    auto& map = entries();
+    if (map.size() < next) return;
+    std::erase_if(map, [](const auto& item) { return item.second.view.expired(); });
+    next = std::max<size_t>(64, map.size() * 2);
+}
+
+void addRect(std::vector<double>& out, const Rect& r) {
+    out.insert(out.end(), {r.minX(), r.minY(), r.width(), r.height()});
+}
+
+bool addView(const View& view, bool root, raster::Key& key) {
+    const Layer& layer = view.layer();
+    if (hasPresentationAnimation(view) || layer.mask || !layer.gradientSublayers.empty() ||
+        !layer.shapeSublayers.empty())
+        return false;
+    if (auto* spinner = dynamic_cast<const ActivityIndicatorView*>(&view); spinner && spinner->isAnimating())
+        return false;
+    if (auto* text = dynamic_cast<const TextView*>(&view); text && text->isEditing()) return false;
+    if (auto* field = dynamic_cast<const TextField*>(&view); field && field->isEditing()) return false;
+    auto& n = key.numbers;
+    n.push_back(static_cast<double>(reinterpret_cast<uintptr_t>(&view)));
+    n.push_back(static_cast<double>(view.displayGeneration()));
+    n.push_back(view.isHidden() ? 1 : 0);
+    n.push_back(view.alpha());
+    addRect(n, view.bounds());
+    // The root's place is where its pixels are copied to; a subview's is part of the picture.
+    if (!root) n.insert(n.end(), {view.center().x, view.center().y});
+    const AffineTransform t = view.transform();
+    n.insert(n.end(), {t.a, t.b, t.c, t.d, t.tx, t.ty, layer.anchorPoint.x, layer.anchorPoint.y});
+    n.insert(n.end(), {layer.cornerRadius, layer.borderWidth, layer.shadowOpacity, layer.shadowRadius,
+                       layer.shadowOffset.width, layer.shadowOffset.height, view.clipsToBounds() ? 1.0 : 0.0,
+                       static_cast<double>(view.subviews().size())});
+    key.colours.insert(key.colours.end(),
+                       {view.backgroundColor(), layer.borderColor, layer.shadowColor, view.tintColor()});
+    if (layer.shadowPath) n.push_back(static_cast<double>(reinterpret_cast<uintptr_t>(&*layer.shadowPath)));
+    // A row's separator is the table's to show and colour.
+    if (auto* cell = dynamic_cast<const TableViewCell*>(&view)) {
+        const auto* table = dynamic_cast<const TableView*>(cell->superview());
+        const auto& path = cell->indexPath();
+        n.push_back(table && path && table->showsSeparatorBelow(*path) ? 1 : 0);
+        key.colours.push_back(table ? table->separatorColor() : std::nullopt);
+        const EdgeInsets inset = cell->separatorInset();
+        n.insert(n.end(), {inset.left, inset.right});
+    }
+    if (view.isHidden()) return true;
+    if (const auto& mask = view.maskView(); mask && !addView(*mask, false, key)) return false;
+    for (const ViewPtr& sub : view.subviews())
+        if (sub && !addView(*sub, false, key)) return false;
+    return true;
+}
+
+}  // namespace
+
+void setShouldRasterize(const ViewPtr& view, bool on) {
+    if (!view) return;
+    auto& map = entries();
+    if (!on) {
+        map.erase(view.get());
+        return;
+    }
+    sweep();
+    raster::Entry& entry = map[view.get()];
+    if (entry.view.lock() != view) entry = raster::Entry{view, std::nullopt, nullptr};
+}
+
+bool shouldRasterize(const View& view) { return raster::entryOf(view) != nullptr; }
+
+uint64_t rasterCopies() { return gCopies; }
+
+namespace raster {
+
+std::optional<Key> keyOf(const View& view, graphics::UserInterfaceStyle style, double scale) {
+    Key key;
+    key.numbers.reserve(256);
+    key.numbers.insert(key.numbers.end(), {static_cast<double>(style), scale});
+    if (!addView(view, true, key)) return std::nullopt;
+    return key;
+}
+
+Entry* entryOf(const View& view) {
+    auto& map = entries();
+    if (map.empty()) return nullptr;
+    auto it = map.find(&view);
+    if (it == map.end()) return nullptr;
+    if (it->second.view.expired() || it->second.view.lock().get() != &view) {
+        // A view that died left its entry to a new one at the same address, which did not ask.
+        map.erase(it);
+        return nullptr;
+    }
+    return &it->second;
+}
+
+void noteCopy() { ++gCopies; }
+
+}  // namespace raster
+}  // namespace toolkit
