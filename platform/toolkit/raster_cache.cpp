@@ -1,5 +1,6 @@
 #include "platform/toolkit/raster_cache.h"
 
+#include <cmath>
 #include <unordered_map>
 
 #include "platform/toolkit/animation.h"
@@ -32,11 +33,34 @@ void addRect(std::vector<double>& out, const Rect& r) {
     out.insert(out.end(), {r.minX(), r.minY(), r.width(), r.height()});
 }
 
-bool addView(const View& view, bool root, raster::Key& key) {
+bool onWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
+
+// offset: where the view's bounds coordinates lie in the root's (none under a transform).
+bool addView(const View& view, bool root, std::optional<Point> offset, double scale, raster::Key& key) {
     const Layer& layer = view.layer();
     if (hasPresentationAnimation(view) || layer.mask || !layer.gradientSublayers.empty() ||
         !layer.shapeSublayers.empty())
         return false;
+    if (!root && offset) {
+        if (view.transform().isIdentity()) {
+            const Rect f = view.frame();
+            *offset = {offset->x + f.minX() - view.bounds().minX(), offset->y + f.minY() - view.bounds().minY()};
+        } else {
+            offset.reset();
+        }
+    }
+    // A stretched picture is sampled where its pieces fall within pixels; drawn again a whole
+    // number of pixels away, those samples are rounded apart (the pixels differ by a shade), so
+    // only pictures stretched over whole pixels are kept.
+    if (auto* image = dynamic_cast<const ImageView*>(&view); image && image->image() && image->image()->isResizable()) {
+        const Rect b = view.bounds();
+        if (!offset || view.contentMode() != ContentMode::ScaleToFill) return false;
+        for (double v : {offset->x + b.minX(), offset->x + b.maxX(), offset->y + b.minY(), offset->y + b.maxY()})
+            if (!onWholePixel(v * scale)) return false;
+        // Lower or narrower than its caps, its caps are shrunk (sampled) too.
+        const EdgeInsets caps = image->image()->capInsets();
+        if (b.width() < caps.left + caps.right || b.height() < caps.top + caps.bottom) return false;
+    }
     if (auto* spinner = dynamic_cast<const ActivityIndicatorView*>(&view); spinner && spinner->isAnimating())
         return false;
     if (auto* text = dynamic_cast<const TextView*>(&view); text && text->isEditing()) return false;
@@ -67,9 +91,9 @@ bool addView(const View& view, bool root, raster::Key& key) {
         n.insert(n.end(), {inset.left, inset.right});
     }
     if (view.isHidden()) return true;
-    if (const auto& mask = view.maskView(); mask && !addView(*mask, false, key)) return false;
+    if (const auto& mask = view.maskView(); mask && !addView(*mask, false, offset, scale, key)) return false;
     for (const ViewPtr& sub : view.subviews())
-        if (sub && !addView(*sub, false, key)) return false;
+        if (sub && !addView(*sub, false, offset, scale, key)) return false;
     return true;
 }
 
@@ -97,7 +121,7 @@ std::optional<Key> keyOf(const View& view, graphics::UserInterfaceStyle style, d
     Key key;
     key.numbers.reserve(256);
     key.numbers.insert(key.numbers.end(), {static_cast<double>(style), scale});
-    if (!addView(view, true, key)) return std::nullopt;
+    if (!addView(view, true, Point{0, 0}, scale, key)) return std::nullopt;
     return key;
 }
 

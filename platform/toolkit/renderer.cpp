@@ -546,14 +546,15 @@ bool drawnFromPixels(View& view, raster::Entry& entry, GraphicsContext& c) {
     if (!fill || !view.clipsToBounds() || layer.cornerRadius > 0 || layer.mask || view.maskView() ||
         layer.shadowOpacity > 0 || hasPresentationAnimation(view) || presentedAlpha(view) < 1)
         return drawAnew();
+    // Where the pixels cannot be copied to this context, they stay for a frame where they can.
     const graphics::AffineTransform m = c.ctm();
     const double s = m.a;
-    if (m.b != 0 || m.c != 0 || m.d != s || s != c.scale()) return drawAnew();
+    if (m.b != 0 || m.c != 0 || m.d != s || s != c.scale()) return false;
     const Rect b = view.bounds();
     const double x = s * b.minX() + m.tx, y = s * b.minY() + m.ty, w = s * b.width(), h = s * b.height();
     if (!onWholePixel(x) || !onWholePixel(y) || !onWholePixel(w) || !onWholePixel(h) || w < 1 || h < 1 ||
         !graphics::clipIsWholePixels(c))
-        return drawAnew();
+        return false;
     auto key = raster::keyOf(view, c.userInterfaceStyle(), s);
     if (!key) return drawAnew();
     const long pw = std::lround(w), ph = std::lround(h);
