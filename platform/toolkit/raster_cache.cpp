@@ -20,13 +20,9 @@ std::unordered_map<const View*, raster::Entry>& entries() {
 
 uint64_t gCopies = 0;
 
-// Drops the entries of views that died, once the table has doubled since the last sweep.
+// Drops the entries of views that died (and their pixels).
 void sweep() {
-    static size_t next = 64;
-    auto& map = entries();
-    if (map.size() < next) return;
-    std::erase_if(map, [](const auto& item) { return item.second.view.expired(); });
-    next = std::max<size_t>(64, map.size() * 2);
+    std::erase_if(entries(), [](const auto& item) { return item.second.view.expired(); });
 }
 
 void addRect(std::vector<double>& out, const Rect& r) {
@@ -106,7 +102,9 @@ void setShouldRasterize(const ViewPtr& view, bool on) {
         map.erase(view.get());
         return;
     }
-    sweep();
+    // Rows are asked for again and again as a table reuses them: now and then the dead go.
+    static unsigned calls = 0;
+    if (++calls % 64 == 0) sweep();
     raster::Entry& entry = map[view.get()];
     if (entry.view.lock() != view) entry = raster::Entry{view, std::nullopt, nullptr};
 }
@@ -139,6 +137,8 @@ Entry* entryOf(const View& view) {
 }
 
 void noteCopy() { ++gCopies; }
+
+void dropDead() { sweep(); }
 
 }  // namespace raster
 }  // namespace toolkit

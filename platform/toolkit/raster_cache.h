@@ -50,6 +50,8 @@ struct Entry {
 // The entry of a view that asked to be kept as pixels; null for any other.
 Entry* entryOf(const View& view);
 void noteCopy();
+// Lets go of the pixels of views that died.
+void dropDead();
 
 }  // namespace raster
 }  // namespace toolkit

@@ -635,6 +635,8 @@ void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& 
 }  // namespace
 
 void renderWindow(Window& window, GraphicsContext& c) {
+    // Rows kept as pixels that left with a closed screen hold no memory past its next frame.
+    raster::dropDead();
     const Rect b = window.bounds();
     c.save();
     c.setUserInterfaceStyle(window.traitCollection().style);
