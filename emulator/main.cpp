@@ -1,23 +1,20 @@
 // Runs the emulated service until interrupted, printing the origin to point the app at (and, with
 // --ingestion, on a second line the origin of a telemetry ingestion endpoint beside it).
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <pthread.h>
+#include <signal.h>
 #include <string>
-#include <thread>
 
 #include "emulator/emulator.h"
 #include "emulator/ingestion_service.h"
 #include "emulator/playback_media.h"
 
 namespace {
-
-volatile std::sig_atomic_t gStop = 0;
-void onSignal(int) { gStop = 1; }
 
 constexpr const char* kUsage =
     "usage: hx_emulator [options]\n"
@@ -56,6 +53,14 @@ bool number(const char* text, long long low, long long high, long long& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The stop signals are blocked before any thread starts (the servers' threads inherit the mask)
+    // and taken by this thread alone, which waits for one below: no handler runs on another thread
+    // beside this one, and one sent early stops the service as soon as it is up.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     emulator::GeneratorOptions options;
     bool generated = false, consent = false, ingestion = false, media = false;
     long long port = 0;
@@ -155,12 +160,11 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
     std::printf("%s\n", service.origin().c_str());
     if (logs) std::printf("%s\n", logs->baseURL().c_str());
     std::fflush(stdout);
-    while (!gStop) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) != 0) continue;
     service.stop();
     return 0;
 }

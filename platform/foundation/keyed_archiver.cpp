@@ -39,8 +39,10 @@ bool isPlainClass(const std::string& name) {
 // ---- Registry
 
 ArchiveClassRegistry& ArchiveClassRegistry::shared() {
-    static ArchiveClassRegistry registry;
-    return registry;
+    // Kept to the end of the process: a worker may still decode (a log flush on a pool thread)
+    // while the exit handlers run, and must not find the table destroyed under it.
+    static auto* registry = new ArchiveClassRegistry();
+    return *registry;
 }
 
 void ArchiveClassRegistry::registerClass(const std::string& name, ArchiveDecodeFactory factory) {

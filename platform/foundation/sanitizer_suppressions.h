@@ -1,10 +1,12 @@
 // What the sanitizers are told to leave alone in libraries we link but do not build, shared by
 // the program and the test processes so a sanitizer run of either reports only our own code.
-//  - thread: the prebuilt test HTTP server; the text stack (pango matches fonts on a glib worker
-//    thread whose futex-based locks the sanitizer cannot see; fontconfig, cairo's caches behind
-//    it); libcurl's resolver thread, started and joined inside the library (its thread reports
-//    only: curl calls our header and body callbacks from inside itself, so a race suppressed
-//    wherever libcurl is on the stack would hide ours in them).
+//  - thread: the prebuilt test HTTP server (wherever it is on the stack, our emulator's handlers
+//    included, which run on its threads); the text stack
+//    (pango's fontconfig matching on a glib worker thread whose futex-based locks the sanitizer
+//    cannot see; fontconfig, cairo's caches behind it); libcurl's resolver thread, started and
+//    joined inside the library (its thread reports only: curl calls our header and body callbacks
+//    from inside itself, so a race suppressed wherever libcurl is on the stack would hide ours in
+//    them).
 //  - leak: pango and fontconfig keep their answers for the life of the process, by design; the
 //    message bus the desktop window's video start opens stays up until the process ends.
 #pragma once
@@ -13,8 +15,6 @@ namespace foundation {
 
 inline constexpr const char* kThreadSanitizerSuppressions = "race:libcpp-httplib.so\n"
                                                             "race:libpangoft2-1.0.so\n"
-                                                            "race:libpango-1.0.so\n"
-                                                            "race:libpangocairo-1.0.so\n"
                                                             "race:libfontconfig.so\n"
                                                             "race:libglib-2.0.so\n"
                                                             "race:libcairo.so\n"

@@ -166,10 +166,6 @@ std::string storedAlwaysAnswer(const fs::path& dir) {
 }  // namespace
 
 TEST(CrashesMilestone, ACrashIsOfferedAtTheNextLaunchAndSentOrDroppedAsTheUserAnswers) {
-#if defined(HX_SANITIZER_THREAD)
-    GTEST_SKIP() << "the crashing child stops every thread for its report, and the thread sanitizer's own helper "
-                    "thread never answers the stop signal: under load the child's launch outlives its alarm";
-#endif
     hxtest::TempDir dir;
     emulator::IngestionService service;
     prepareEnvironment(dir.path());

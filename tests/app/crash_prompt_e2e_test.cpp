@@ -97,10 +97,6 @@ print("ok")
 }  // namespace
 
 TEST(AppCrashPrompt, TheNextLaunchAsksAndSendsTheCrashWithTheAppInfoAttachment) {
-#if defined(HX_SANITIZER_THREAD)
-    GTEST_SKIP() << "the crashing child stops every thread for its report, and the thread sanitizer's own helper "
-                    "thread never answers the stop signal: under load the child's launch outlives its alarm";
-#endif
     if (!hxtest::haveProgram("python3") || !hxtest::haveProgram("sqlite3")) GTEST_SKIP() << "needs python3, sqlite3";
     hxtest::TempDir dir;
     emulator::IngestionService ingestion;

@@ -14,7 +14,7 @@ __attribute__((noinline)) void touch() { asm volatile("" ::: "memory"); }
 extern "C" {
 
 // The fault is the point: the sanitizer build's null check would end the process before it.
-__attribute__((noinline, no_sanitize("null"))) void hx_fixture_null_write_inner() {
+__attribute__((noinline, no_sanitize("null", "thread"))) void hx_fixture_null_write_inner() {
     *gNull = 42;
     touch();
 }

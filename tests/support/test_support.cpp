@@ -61,9 +61,11 @@ pid_t spawnSelf(const std::string& filter, const std::vector<std::string>& env, 
     if (pipe(fds) != 0) return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    // Reports go to descriptor 3, apart from the test framework's own output.
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    // Reports go to descriptor 3, apart from the test framework's own output. The read end is
+    // closed first: it may itself be descriptor 3, and closed after the copy it would take the
+    // copy with it.
     posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
     if (!outputPath.empty()) {
         // The child's own output, both streams, goes to a file the caller can show.
         posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

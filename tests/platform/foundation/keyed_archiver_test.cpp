@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "platform/foundation/property_list.h"
 #include "tests/support/test_support.h"
@@ -430,4 +435,36 @@ TEST_F(KeyedArchiver, RandomCorruptionNeverCrashes) {
     }
     // Some corruptions hit only string bytes and still decode; most must not.
     EXPECT_LT(decoded, 3000);
+}
+
+// A worker may still be decoding (a telemetry flush on a pool thread) while the process exits:
+// the shared registry must outlive the exit handlers, or the worker reads a destroyed table (a
+// race the thread sanitizer reports, and a crash or garbage in any build). The child decodes on a
+// thread of its own and exits beside it; it must end cleanly.
+TEST(KeyedArchiverExit, AThreadStillDecodingWhileTheProcessExitsReadsALiveRegistry) {
+    hxtest::TempDir dir;
+    for (int i = 0; i < 3; ++i) {
+        auto run = hxtest::runChild("KeyedArchiverExitChild.Run", {"HX_ARCHIVER_EXIT_CHILD=1"},
+                                    (dir / ("output-" + std::to_string(i) + ".txt")).string());
+        EXPECT_TRUE(run.said("decoding")) << run.output;
+        EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.output;
+    }
+}
+
+TEST(KeyedArchiverExitChild, Run) {
+    if (!std::getenv("HX_ARCHIVER_EXIT_CHILD")) GTEST_SKIP() << "a child of KeyedArchiverExit";
+    ArchiveClassRegistry::shared().registerClass<TestPhone>("TestPhone");
+    TestPhone phone;
+    phone.name = "worker";
+    const auto data = archivedData(phone).value();
+    std::atomic<bool> started{false};
+    std::thread([data, &started] {
+        for (;;) {
+            if (!unarchivedObject<TestPhone>(data).ok()) std::_Exit(3);
+            started.store(true);
+        }
+    }).detach();
+    while (!started.load()) std::this_thread::yield();
+    hxtest::tellParent("decoding");
+    std::exit(0);
 }
