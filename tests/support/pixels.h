@@ -1,6 +1,6 @@
-// Reading drawn pixels as a person would look at them: the contrast between two colours (the
-// ratio of their relative luminances, 1 to 21) and the ink inside a rectangle, meaning the pixels
-// that stand out from a background colour.
+// Pictures of one colour to feed the screens, and reading drawn pixels as a person would look at
+// them: the contrast between two colours (the ratio of their relative luminances, 1 to 21) and the
+// ink inside a rectangle, meaning the pixels that stand out from a background colour.
 #pragma once
 
 #include <algorithm>
@@ -9,11 +9,24 @@
 #include <cstdint>
 
 #include "platform/graphics/bitmap.h"
+#include "platform/graphics/codecs.h"
 #include "platform/graphics/geometry.h"
 
 namespace hxtest {
 
 using RGBA8 = std::array<uint8_t, 4>;
+
+// A PNG of one colour, given as 0xRRGGBBAA (the order of Bitmap::rgbaAt, not the bitmap's own
+// premultiplied ARGB words). The one maker of such pictures for every test binary: two inline
+// makers of the same name and signature would be one function to the linker, which keeps either
+// body, so a test could draw with the other one's byte order depending on the build.
+inline foundation::Data pngOf(int width, int height, uint32_t rgba) {
+    auto bitmap = graphics::Bitmap::make(width, height).value();
+    const auto byte = [rgba](int shift) { return static_cast<uint8_t>((rgba >> shift) & 0xff); };
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) bitmap->setRGBA(x, y, byte(24), byte(16), byte(8), byte(0));
+    return graphics::encodePNG(*bitmap).value();
+}
 
 inline double relativeLuminance(const RGBA8& p) {
     auto linear = [](uint8_t v) {

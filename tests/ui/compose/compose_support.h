@@ -10,6 +10,7 @@
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/codecs.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "tests/support/pixels.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "ui/compose/vc_new_message.h"
@@ -37,16 +38,6 @@ inline foundation::Data gifOfSize(size_t size) {
     gif.push_back(0);
     gif.insert(gif.end(), tail.begin(), tail.end());
     return gif;
-}
-
-// A PNG of one colour, given as 0xRRGGBBAA (the order of Bitmap::rgbaAt, not the bitmap's own
-// premultiplied ARGB words).
-inline foundation::Data pngOf(int width, int height, uint32_t rgba) {
-    auto bitmap = graphics::Bitmap::make(width, height).value();
-    const auto byte = [rgba](int shift) { return static_cast<uint8_t>((rgba >> shift) & 0xff); };
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) bitmap->setRGBA(x, y, byte(24), byte(16), byte(8), byte(0));
-    return graphics::encodePNG(*bitmap).value();
 }
 
 // The colour of a pixel as 0xRRGGBBAA.

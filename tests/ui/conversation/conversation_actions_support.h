@@ -9,18 +9,10 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/graphics/bitmap.h"
-#include "platform/graphics/codecs.h"
+#include "tests/support/pixels.h"
 #include "tests/ui/conversation/conversation_support.h"
 
 namespace hxtest {
-
-// A PNG of one colour (0xAABBGGRR as the bitmap keeps it).
-inline foundation::Data pngOf(int width, int height, uint32_t pixel) {
-    auto bitmap = graphics::Bitmap::make(width, height).value();
-    std::fill(bitmap->data(), bitmap->data() + static_cast<size_t>(width) * height, pixel);
-    return graphics::encodePNG(*bitmap).value();
-}
 
 struct ContactActionsSpy : ConversationSpy {
     std::map<std::string, std::string> recordIDs;  // formatted number -> contact id

@@ -478,8 +478,8 @@ TEST_F(ConversationActions, ADoubleTapOnTheBubblesOpensTheReply) {
 }
 
 TEST_F(ConversationActions, APictureIsDraggedOutOnceAsItsBestBytes) {
-    const auto thumbnail = hxtest::pngOf(8, 6, 0xFF0000FF);
-    const auto original = hxtest::pngOf(40, 30, 0xFFFF0000);
+    const auto thumbnail = hxtest::pngOf(8, 6, 0x0000FFFFu);
+    const auto original = hxtest::pngOf(40, 30, 0xFF0000FFu);
     auto c = storeConversation("t1", 10, "Ann");
     const foundation::Array pictures{foundation::Dictionary{{"id", "p1"}, {"mimeType", "image/png"}},
                                      foundation::Dictionary{{"id", "p2"}, {"mimeType", "image/png"}},

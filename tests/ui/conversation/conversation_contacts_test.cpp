@@ -222,7 +222,7 @@ for line in open(sys.argv[1]).read().splitlines():
 TEST_F(ContactsOnTheScreen, ContactCardsOfAnIndependentWriterDrawAsTheirBubblesSay) {
     if (!hxtest::haveVobject()) GTEST_SKIP() << "python3-vobject is not installed (./hx deps)";
     hxtest::TempDir dir;
-    ASSERT_EQ(hxtest::writeVobjectCards(dir.path(), hxtest::pngOf(64, 64, 0xFF00C000), "PNG"), "");
+    ASSERT_EQ(hxtest::writeVobjectCards(dir.path(), hxtest::pngOf(64, 64, 0x00C000FFu), "PNG"), "");
 
     struct Case {
         std::string file, title;
