@@ -5,7 +5,8 @@
 //   out again, which measures nothing (its sizes are kept per message and width);
 // - scrolling it in 100 steps from the top to the bottom (each on a whole pixel), each step laid
 //   out and the window drawn at 2x (ms per step, its layout and drawing, and the slowest step),
-//   beside a plain table of 1,000 one-line text rows;
+//   beside a plain table of 1,000 one-line text rows; and the same 100 steps at a finger's pace from
+//   the top (where the rows that stay on the screen are copied from their kept pixels);
 // - typing 200 characters into its reply bar, one key at a time, beside a bare expanding text
 //   view (the reply bar's own field).
 #include <benchmark/benchmark.h>
@@ -27,6 +28,7 @@
 #include "platform/store/context.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/table_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
@@ -37,6 +39,8 @@ namespace {
 
 constexpr int kMessages = 1000;
 constexpr int kScrollSteps = 100;
+// Points a step at a finger's pace.
+constexpr double kFingerStride = 8;
 constexpr int kKeys = 200;
 constexpr const char* kUser = "bench@example.test";
 constexpr const char* kThread = "thread-1000";
@@ -180,21 +184,25 @@ void BM_RelayoutOpenThread(benchmark::State& state) {
     harness.settle();
 }
 
-// Scrolls from the top to the bottom in kScrollSteps steps; each lays the window out and draws it
-// at 2x. The slowest step is kept.
-void scrollDown(benchmark::State& state, toolkit::testing::Harness& harness, toolkit::TableView& table) {
+// Scrolls down in kScrollSteps steps; each lays the window out and draws it at 2x. From the top to
+// the bottom, or by `stride` points a step (a finger's pace: 8 points a frame is 480 a second).
+// The slowest step is kept, and how many rows a step copies from their kept pixels.
+void scrollDown(benchmark::State& state, toolkit::testing::Harness& harness, toolkit::TableView& table,
+                double stride = 0) {
     const auto size = harness.window().bounds().size;
     auto context = graphics::GraphicsContext::image({size.width, size.height}, true, 2).value();
     double slowest = 0, layoutMs = 0, renderMs = 0;
     long steps = 0;
+    const uint64_t copiesBefore = toolkit::rasterCopies();
     for (auto _ : state) {
         const double top = -table.adjustedContentInset().top;
         const double bottom =
             table.contentSize().height - table.bounds().height() + table.adjustedContentInset().bottom;
         for (int i = 1; i <= kScrollSteps; ++i) {
             const auto start = std::chrono::steady_clock::now();
+            const double y = stride > 0 ? std::min(bottom, top + stride * i) : top + (bottom - top) * i / kScrollSteps;
             // Scroll positions lie on whole pixels of the 2x screen, as a finger's do.
-            table.setContentOffset({0, std::round((top + (bottom - top) * i / kScrollSteps) * 2) / 2}, false);
+            table.setContentOffset({0, std::round(y * 2) / 2}, false);
             auto mid0 = std::chrono::steady_clock::now();
             harness.window().layoutIfNeeded();
             auto mid = std::chrono::steady_clock::now();
@@ -217,6 +225,7 @@ void scrollDown(benchmark::State& state, toolkit::testing::Harness& harness, too
     state.counters["slowest_step_ms"] = slowest;
     state.counters["layout_ms"] = layoutMs / steps;
     state.counters["render_ms"] = renderMs / steps;
+    state.counters["rows_copied"] = static_cast<double>(toolkit::rasterCopies() - copiesBefore) / steps;
 }
 
 void BM_ScrollThousandMessageThread(benchmark::State& state) {
@@ -231,6 +240,13 @@ void BM_ScrollThousandMessageThread(benchmark::State& state) {
     scrollDown(state, harness, screen->tableView());
     harness.setRoot(nullptr);
     harness.settle();
+}
+
+void BM_ScrollThousandMessageThreadAtAFingersPace(benchmark::State& state) {
+    OpenThread open;
+    scrollDown(state, open.harness, open.screen->tableView(), kFingerStride);
+    open.harness.setRoot(nullptr);
+    open.harness.settle();
 }
 
 class PlainTexts : public toolkit::TableViewController {
@@ -257,6 +273,17 @@ void BM_ScrollPlainTextTable(benchmark::State& state) {
     harness.setRoot(std::make_shared<toolkit::NavigationController>(list));
     harness.settle();
     scrollDown(state, harness, *list->tableView());
+    harness.setRoot(nullptr);
+    harness.settle();
+}
+
+void BM_ScrollPlainTextTableAtAFingersPace(benchmark::State& state) {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    auto list = std::make_shared<PlainTexts>();
+    harness.setRoot(std::make_shared<toolkit::NavigationController>(list));
+    harness.settle();
+    scrollDown(state, harness, *list->tableView(), kFingerStride);
     harness.setRoot(nullptr);
     harness.settle();
 }
@@ -312,6 +339,8 @@ BENCHMARK(BM_MeasureThousandTextsPlainLoop)->Iterations(5)->Unit(benchmark::kMil
 BENCHMARK(BM_RelayoutOpenThread)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScrollThousandMessageThread)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScrollPlainTextTable)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScrollThousandMessageThreadAtAFingersPace)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScrollPlainTextTableAtAFingersPace)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TypeIntoReplyBar)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TypeIntoBareExpandingTextView)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -76,7 +76,15 @@ public:
     // The tags in flight, in order.
     std::vector<std::string> tags() const;
     bool anyWithPrefix(std::string_view prefix) const;
-    // Stores entry under tag; an entry already there is replaced (its connection keeps running).
+    HXRequestTable() = default;
+    HXRequestTable(const HXRequestTable&) = delete;
+    HXRequestTable& operator=(const HXRequestTable&) = delete;
+    // Cancels every connection still running, named or replaced: a running connection holds
+    // itself, and would outlive the table.
+    ~HXRequestTable();
+
+    // Stores entry under tag. An entry already there is replaced: its connection keeps running to
+    // its end, unrouted, and is still cancelled with its tag (take) or with the table.
     void put(const std::string& tag, HXRequestEntry entry);
     // Removes the tag's entry; true when the table is then empty.
     bool erase(const std::string& tag);
@@ -86,7 +94,8 @@ public:
     std::shared_ptr<foundation::Data> dataFor(const AsyncURLConnection& connection) const;
     // Removes the tag's entry when it names this connection; true when the table is then empty.
     bool removeIfCurrent(const AsyncURLConnection& connection);
-    // Removes the entries whose tags are chosen; their connections, to be cancelled.
+    // Removes the entries whose tags are chosen; their connections, and the replaced ones still
+    // running under those tags, to be cancelled.
     std::vector<std::shared_ptr<AsyncURLConnection>> take(const std::function<bool(const std::string&)>& chosen);
     // Runs start with the monitor held when no entry is under tag; true when it ran.
     bool startIfAbsent(const std::string& tag, const std::function<void()>& start);
@@ -94,6 +103,8 @@ public:
 private:
     mutable foundation::RecursiveMutex mutex_;
     std::map<std::string, HXRequestEntry> entries_ HX_GUARDED_BY(mutex_);
+    // Connections replaced under their tag while running; they let go of themselves when they end.
+    std::vector<std::weak_ptr<AsyncURLConnection>> replaced_ HX_GUARDED_BY(mutex_);
 };
 
 // A finished reply handed to a branch of the router.

@@ -126,9 +126,16 @@ bool HXRequestTable::anyWithPrefix(std::string_view prefix) const {
     return it != entries_.end() && it->first.starts_with(prefix);
 }
 
+HXRequestTable::~HXRequestTable() {
+    for (auto& connection : take([](const std::string&) { return true; })) connection->cancel();
+}
+
 void HXRequestTable::put(const std::string& tag, HXRequestEntry entry) {
     std::lock_guard lock(mutex_);
-    entries_[tag] = std::move(entry);
+    std::erase_if(replaced_, [](const auto& weak) { return weak.expired(); });
+    HXRequestEntry& slot = entries_[tag];
+    if (slot.connection && slot.connection != entry.connection) replaced_.push_back(slot.connection);
+    slot = std::move(entry);
 }
 
 bool HXRequestTable::erase(const std::string& tag) {
@@ -169,6 +176,13 @@ HXRequestTable::take(const std::function<bool(const std::string&)>& chosen) {
         if (it->second.connection) taken.push_back(it->second.connection);
         it = entries_.erase(it);
     }
+    std::erase_if(replaced_, [&](const auto& weak) {
+        auto connection = weak.lock();
+        if (!connection) return true;
+        if (!chosen(connection->tag())) return false;
+        taken.push_back(std::move(connection));
+        return true;
+    });
     return taken;
 }
 

@@ -8,4 +8,8 @@ namespace graphics {
 // opaque over a pixel inside it then leaves nothing of what was there.
 bool clipIsWholePixels(const GraphicsContext& c);
 
+// Puts the pixels on the context as they are, their top left corner on its pixel (x, y), each
+// replacing the pixel under it, within the clip.
+void copyPixels(GraphicsContext& c, const Bitmap& pixels, int x, int y);
+
 }  // namespace graphics

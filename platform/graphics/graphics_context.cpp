@@ -586,6 +586,20 @@ bool clipIsWholePixels(const GraphicsContext& c) {
     return whole;
 }
 
+void copyPixels(GraphicsContext& c, const Bitmap& pixels, int x, int y) {
+    cairo_t* cr = c.cairo();
+    cairo_surface_t* s = surfaceOver(pixels);
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, s, x, y);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_rectangle(cr, x, y, pixels.width(), pixels.height());
+    cairo_fill(cr);
+    cairo_restore(cr);
+    cairo_surface_destroy(s);
+}
+
 // The shape drawn by `draw` on its own, the current path left as it was.
 template <typename Draw>
 void GraphicsContext::withPath(const Path& shape, Draw draw) {

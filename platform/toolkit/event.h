@@ -24,7 +24,10 @@ struct Touch {
     double timestamp = 0;
     std::weak_ptr<View> view;
     Window* window = nullptr;
-    std::vector<std::shared_ptr<GestureRecognizer>> recognizers;
+    // Held weakly, as the view: the views own their recognisers, and a recogniser keeps the
+    // touches of its sequence, so a strong link back would keep both alive past their view (a
+    // double tap waiting for its second tap). A recogniser whose view has gone hears no more.
+    std::vector<std::weak_ptr<GestureRecognizer>> recognizers;
     // A recogniser took the touch over and the view was told it was cancelled.
     bool viewCancelled = false;
 

@@ -160,8 +160,10 @@ void GestureRecognizer::setState(GestureState s) {
         // Competing recognisers of the same touches fail, unless either side allows both.
         std::vector<std::shared_ptr<GestureRecognizer>> others;
         for (auto& t : sequence_)
-            for (auto& g : t->recognizers)
-                if (g.get() != this && std::find(others.begin(), others.end(), g) == others.end()) others.push_back(g);
+            for (auto& w : t->recognizers)
+                if (auto g = w.lock();
+                    g && g.get() != this && std::find(others.begin(), others.end(), g) == others.end())
+                    others.push_back(g);
         for (auto& g : others) {
             if (g->state_ != GestureState::Possible) continue;
             bool dependsOnMe = false;

@@ -19,6 +19,7 @@
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
+#include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/renderer_bars.h"
 #include "platform/toolkit/renderer_cells.h"
 #include "platform/toolkit/renderer_controls.h"
@@ -278,19 +279,22 @@ bool staysInFrame(const View& sub) {
            sub.layer().shadowOpacity <= 0;
 }
 
-// Whether the subviews paint every pixel of the view's bounds that shows (within the clip) with
-// opaque colour, whatever lies there before them: each such subview fills a plain opaque
-// background over its frame, stands upright and unmoved at full alpha with no mask, shadow or
-// round corners, and together they cover those pixels whole (an antialiased edge, of a subview or
-// of the clip, lets what is under it show through and counts as uncovered).
-bool coveredBySubviews(const View& view, const Rect& bounds, const GraphicsContext& c) {
+// What of the view's bounds that shows (within the clip) its subviews leave unpainted, in whole
+// pixels of the context, when every other pixel there they paint with opaque colour whatever lies
+// there before them: each such subview fills a plain opaque background over its frame, stands
+// upright and unmoved at full alpha with no mask, shadow or round corners, and covers those
+// pixels whole (an antialiased edge, of a subview or of the clip, lets what is under it show
+// through and counts as uncovered). None when that cannot be told (a turned context, a clip that
+// is not whole pixels) or no subview covers any of it.
+struct PixelBox {
+    double x0, y0, x1, y1;
+};
+std::optional<std::vector<PixelBox>> uncoveredBySubviews(const View& view, const Rect& bounds,
+                                                         const GraphicsContext& c) {
     // Views are drawn with paint as it is (full alpha, normal blend, no shadow: a view's fade and
     // shadow apply to a layer holding its drawing).
     const graphics::AffineTransform m = c.ctm();
-    if (m.b != 0 || m.c != 0 || m.a == 0 || m.d == 0) return false;
-    struct Box {
-        double x0, y0, x1, y1;
-    };
+    if (m.b != 0 || m.c != 0 || m.a == 0 || m.d == 0) return std::nullopt;
     // In pixels: the whole pixels a rectangle touches (outward) or covers entirely (inward).
     constexpr double kSlack = 1e-6;
     auto pixels = [&](const Rect& r, bool outward) {
@@ -298,14 +302,15 @@ bool coveredBySubviews(const View& view, const Rect& bounds, const GraphicsConte
         const double ya = m.d * r.minY() + m.ty, yb = m.d * r.maxY() + m.ty;
         const double x0 = std::min(xa, xb), x1 = std::max(xa, xb), y0 = std::min(ya, yb), y1 = std::max(ya, yb);
         if (outward)
-            return Box{std::floor(x0 + kSlack), std::floor(y0 + kSlack), std::ceil(x1 - kSlack),
-                       std::ceil(y1 - kSlack)};
-        return Box{std::ceil(x0 - kSlack), std::ceil(y0 - kSlack), std::floor(x1 + kSlack), std::floor(y1 + kSlack)};
+            return PixelBox{std::floor(x0 + kSlack), std::floor(y0 + kSlack), std::ceil(x1 - kSlack),
+                            std::ceil(y1 - kSlack)};
+        return PixelBox{std::ceil(x0 - kSlack), std::ceil(y0 - kSlack), std::floor(x1 + kSlack),
+                        std::floor(y1 + kSlack)};
     };
     const Rect shown = bounds.intersection(c.clipBoundingBox());
-    if (shown.isEmpty()) return false;
-    const Box target = pixels(shown, true);
-    std::vector<Box> boxes;
+    if (shown.isEmpty()) return std::nullopt;
+    const PixelBox target = pixels(shown, true);
+    std::vector<PixelBox> boxes;
     for (const ViewPtr& sub : view.subviews()) {
         if (!sub || sub->isHidden() || presentedAlpha(*sub) < 1 || hasPresentationAnimation(*sub) ||
             !presentedTransform(*sub).isIdentity() || sub->maskView())
@@ -317,31 +322,52 @@ bool coveredBySubviews(const View& view, const Rect& bounds, const GraphicsConte
         const Point centre = presentedCenter(*sub);
         const Rect frame(centre.x - layer.anchorPoint.x * sb.width(), centre.y - layer.anchorPoint.y * sb.height(),
                          sb.width(), sb.height());
-        Box box = pixels(frame, false);
+        PixelBox box = pixels(frame, false);
         box = {std::max(box.x0, target.x0), std::max(box.y0, target.y0), std::min(box.x1, target.x1),
                std::min(box.y1, target.y1)};
         if (box.x0 < box.x1 && box.y0 < box.y1) boxes.push_back(box);
     }
-    if (boxes.empty()) return false;
-    // Band by band down the target, the boxes spanning the band must cover it from side to side.
+    if (boxes.empty()) return std::nullopt;
+    // Band by band down the target, the gaps between the boxes spanning the band.
     std::vector<double> edges{target.y0, target.y1};
-    for (const Box& box : boxes) edges.insert(edges.end(), {box.y0, box.y1});
+    for (const PixelBox& box : boxes) edges.insert(edges.end(), {box.y0, box.y1});
     std::sort(edges.begin(), edges.end());
     edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    std::vector<PixelBox> gaps;
     std::vector<std::pair<double, double>> spans;
     for (size_t i = 0; i + 1 < edges.size(); ++i) {
+        const double y0 = edges[i], y1 = edges[i + 1];
+        if (y0 < target.y0 || y1 > target.y1) continue;
         spans.clear();
-        for (const Box& box : boxes)
-            if (box.y0 <= edges[i] && box.y1 >= edges[i + 1]) spans.emplace_back(box.x0, box.x1);
+        for (const PixelBox& box : boxes)
+            if (box.y0 <= y0 && box.y1 >= y1) spans.emplace_back(box.x0, box.x1);
         std::sort(spans.begin(), spans.end());
         double reach = target.x0;
         for (const auto& [x0, x1] : spans) {
-            if (x0 > reach) break;
+            if (x0 > reach) gaps.push_back({reach, y0, x0, y1});
             reach = std::max(reach, x1);
         }
-        if (reach < target.x1) return false;
+        if (reach < target.x1) gaps.push_back({reach, y0, target.x1, y1});
     }
-    return graphics::clipIsWholePixels(c);
+    if (!graphics::clipIsWholePixels(c)) return std::nullopt;
+    return gaps;
+}
+
+// The rectangle of whole pixels in the context's user space.
+Rect userRect(const PixelBox& box, const GraphicsContext& c) {
+    const graphics::AffineTransform m = c.ctm();
+    const double xa = (box.x0 - m.tx) / m.a, xb = (box.x1 - m.tx) / m.a;
+    const double ya = (box.y0 - m.ty) / m.d, yb = (box.y1 - m.ty) / m.d;
+    return {std::min(xa, xb), std::min(ya, yb), std::abs(xb - xa), std::abs(yb - ya)};
+}
+
+bool onWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
+
+// Whether the rectangle lies on whole pixels of the context (which only scales and moves it).
+bool onWholePixels(const Rect& r, const GraphicsContext& c) {
+    const graphics::AffineTransform m = c.ctm();
+    return m.b == 0 && m.c == 0 && onWholePixel(m.a * r.minX() + m.tx) && onWholePixel(m.a * r.maxX() + m.tx) &&
+           onWholePixel(m.d * r.minY() + m.ty) && onWholePixel(m.d * r.maxY() + m.ty);
 }
 
 // backdrop: the plain opaque colour the view's whole frame is known to lie on (its superview's
@@ -364,10 +390,19 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
     }
     // A background wholly under opaque subviews would change no pixel that shows.
     auto* window = dynamic_cast<Window*>(&view);
-    const bool covered = view.backgroundColor() && !alreadyThere && !window && coveredBySubviews(view, b, c);
+    std::optional<std::vector<PixelBox>> uncovered;
+    if (view.backgroundColor() && !alreadyThere && !window) uncovered = uncoveredBySubviews(view, b, c);
+    const bool covered = uncovered && uncovered->empty();
+    // Partly covered, a square background on whole pixels is filled only where it shows (the
+    // screen's own background around its table).
+    const bool partly = uncovered && !covered && radius <= 0 && onWholePixels(b, c);
     if (view.backgroundColor() && !alreadyThere && !covered) {
         c.setFillColor(*view.backgroundColor());
-        c.addPath(graphics::Path::roundedRect(b, radius));
+        if (partly) {
+            for (const PixelBox& gap : *uncovered) c.addRect(userRect(gap, c));
+        } else {
+            c.addPath(graphics::Path::roundedRect(b, radius));
+        }
         c.fillPath();
     }
     for (const auto& gradient : layer.gradientSublayers) {
@@ -392,7 +427,7 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
     // What the subviews lie on: this view's own background all over its bounds, when a plain view
     // or table (which draw nothing else of their own) fills it with a plain opaque colour.
     std::optional<Color> under;
-    if (fill && !covered && radius <= 0 && !layer.mask && layer.gradientSublayers.empty() &&
+    if (fill && !covered && !partly && radius <= 0 && !layer.mask && layer.gradientSublayers.empty() &&
         layer.shapeSublayers.empty() && (typeid(view) == typeid(View) || typeid(view) == typeid(TableView)))
         under = fill;
     // Frames of the subviews drawn so far (where they may have drawn over that background).
@@ -494,6 +529,58 @@ bool drawsOnlyItsImage(const View& view) {
            !view.maskView();
 }
 
+// A view kept as pixels (raster_cache.h), drawn from them where that gives the pixels drawing it
+// gives: it paints its whole bounds opaque (it clips to them and fills them with a plain opaque
+// colour, or is wholly covered by subviews that do), stands at full alpha without shadow or mask,
+// lies on whole pixels of a context that only scales and moves it, at the context's own scale,
+// inside a clip of whole pixels. The pixels are made the second frame in a row that finds the same
+// key: until then the view is drawn anew. Answers false when it is to be drawn as any other view.
+bool drawnFromPixels(View& view, raster::Entry& entry, GraphicsContext& c) {
+    const auto drawAnew = [&] {
+        entry.key.reset();
+        entry.pixels.reset();
+        return false;
+    };
+    const Layer& layer = view.layer();
+    const std::optional<Color> fill = opaqueFill(view.backgroundColor(), c);
+    if (!fill || !view.clipsToBounds() || layer.cornerRadius > 0 || layer.mask || view.maskView() ||
+        layer.shadowOpacity > 0 || hasPresentationAnimation(view) || presentedAlpha(view) < 1)
+        return drawAnew();
+    // Where the pixels cannot be copied to this context, they stay for a frame where they can.
+    const graphics::AffineTransform m = c.ctm();
+    const double s = m.a;
+    if (m.b != 0 || m.c != 0 || m.d != s || s != c.scale()) return false;
+    const Rect b = view.bounds();
+    const double x = s * b.minX() + m.tx, y = s * b.minY() + m.ty, w = s * b.width(), h = s * b.height();
+    if (!onWholePixel(x) || !onWholePixel(y) || !onWholePixel(w) || !onWholePixel(h) || w < 1 || h < 1 ||
+        !graphics::clipIsWholePixels(c))
+        return false;
+    auto key = raster::keyOf(view, c.userInterfaceStyle(), s);
+    if (!key) return drawAnew();
+    const long pw = std::lround(w), ph = std::lround(h);
+    if (!entry.pixels || entry.key != key || entry.pixels->width() != pw || entry.pixels->height() != ph) {
+        if (entry.key != key) {
+            entry.key = std::move(key);
+            entry.pixels.reset();
+            return false;
+        }
+        // The view's drawing on its own background, as it lies on it when drawn in place.
+        auto made = GraphicsContext::image({b.width(), b.height()}, true, s);
+        if (!made.ok()) return drawAnew();
+        GraphicsContext& own = **made;
+        own.setUserInterfaceStyle(c.userInterfaceStyle());
+        own.setFillColor(*fill);
+        own.fillRect({0, 0, b.width(), b.height()});
+        own.translate(-b.minX(), -b.minY());
+        renderContents(view, own, fill);
+        entry.pixels = GraphicsContext::finishBitmap(std::move(*made));
+        if (!entry.pixels || entry.pixels->width() != pw || entry.pixels->height() != ph) return drawAnew();
+    }
+    graphics::copyPixels(c, *entry.pixels, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
+    raster::noteCopy();
+    return true;
+}
+
 }  // namespace
 
 void renderView(View& view, GraphicsContext& c) { renderViewOver(view, c, std::nullopt); }
@@ -501,6 +588,7 @@ void renderView(View& view, GraphicsContext& c) { renderViewOver(view, c, std::n
 namespace {
 
 void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& backdrop) {
+    if (auto* entry = raster::entryOf(view); entry && drawnFromPixels(view, *entry, c)) return;
     c.save();
     const Layer& layer = view.layer();
     const bool shadow = layer.shadowOpacity > 0 && layer.shadowColor;
@@ -547,6 +635,8 @@ void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& 
 }  // namespace
 
 void renderWindow(Window& window, GraphicsContext& c) {
+    // Rows kept as pixels that left with a closed screen hold no memory past its next frame.
+    raster::dropDead();
     const Rect b = window.bounds();
     c.save();
     c.setUserInterfaceStyle(window.traitCollection().style);

@@ -200,7 +200,9 @@ void Window::deliver(TouchPhase phase, const std::vector<std::shared_ptr<Touch>>
     std::vector<std::shared_ptr<GestureRecognizer>> order;
     std::map<GestureRecognizer*, TouchSet> byRecognizer;
     for (auto& t : touches)
-        for (auto& g : t->recognizers) {
+        for (auto& w : t->recognizers) {
+            auto g = w.lock();
+            if (!g) continue;
             if (!byRecognizer.count(g.get())) order.push_back(g);
             byRecognizer[g.get()].push_back(t);
         }

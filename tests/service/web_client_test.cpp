@@ -18,6 +18,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/curl_transport.h"
 #include "platform/net/event_loop.h"
+#include "platform/net/scripted_transport.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "tests/support/shell_recorder.h"
@@ -112,6 +113,40 @@ TEST_F(WebClient, ANewRequestUnderATagInFlightKeepsItsOwnReply) {
     EXPECT_EQ(answeredData["second"], "SECOND");
     // The reply went to the one who asked, once: no list notification carries it again.
     EXPECT_EQ(posted["kSMSNotification"], 0);
+}
+
+// A running connection holds itself until it ends. One replaced under its tag is no longer named
+// by the table, yet must still end when its tag is cancelled or when the table goes with its app;
+// else a reply that never comes keeps it, its transport and its buffers for good.
+TEST_F(WebClient, AReplacedRequestEndsWithItsTagOrWithTheTable) {
+    const std::string tag = page() + "inbox/recent/sms/";
+    for (const bool byTag : {true, false}) {
+        auto transport = net::ScriptedTransport::create(net::EventLoop::main());
+        transport->setHandler([](const net::URLRequest&) { return net::ScriptedTransport::Reply::never(); });
+        net::Transport::setShared(transport);
+        std::weak_ptr<net::Transport> running = transport;
+        transport.reset();
+        app->startAsyncLoadWithRequest(net::URLRequest(tag + "first"), tag);
+        app->startAsyncLoadWithRequest(net::URLRequest(tag + "second"), tag);
+        app->startAsyncLoadWithRequest(net::URLRequest(page() + "other"), page() + "other");
+        clock->runUntilIdle();
+        net::Transport::setShared(nullptr);
+        ASSERT_EQ(std::static_pointer_cast<net::ScriptedTransport>(running.lock())->requestCount(), 3u) << byTag;
+        if (byTag) {
+            app->cancelRequests({tag});
+            clock->runUntilIdle();
+            EXPECT_EQ(tagsInFlight(), page() + "other ") << byTag;
+            EXPECT_FALSE(running.expired()) << "the other tag's request still runs";
+            app->cancelRequests({page() + "other"});
+        } else {
+            // The app goes, and its web client's table with it.
+            std::weak_ptr<hxtest::RecordedApp<>> gone = app;
+            app = std::make_shared<hxtest::RecordedApp<>>();
+            ASSERT_TRUE(gone.expired());
+        }
+        clock->runUntilIdle();
+        EXPECT_TRUE(running.expired()) << (byTag ? "cancelled by tag" : "table destroyed");
+    }
 }
 
 TEST_F(WebClient, TheRedirectToTheSignInPageEndsTheRequestAndSignsInOnlyInTheForeground) {

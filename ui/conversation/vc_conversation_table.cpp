@@ -18,6 +18,7 @@
 #include "platform/graphics/named_images.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/gesture_recognizer.h"
+#include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/text_metrics.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
@@ -242,6 +243,8 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     auto cell = std::dynamic_pointer_cast<ConversationTableViewCell>(
         table.dequeueReusableCell(kConversationCellIdentifier, indexPath));
     if (!cell) cell = std::make_shared<ConversationTableViewCell>();
+    // A bubble row keeps its drawing as pixels while it only scrolls.
+    toolkit::setShouldRasterize(cell, true);
     cell->setActions(roles_.conversations);
     cell->setUserInteractionEnabled(conversationType() != 3);
     if (auto font = graphics::HXCFont::HXCFontForType(4)) cell->messageView().setFont(*font);

@@ -718,12 +718,37 @@ void VC_LocationDetails::addMapAnnotation() {
     auto* region = QSetting_ ? dynamic_cast<const CircularRegion*>(QSetting_->region().get()) : nullptr;
     if (!map || !region) return;
     if (circle_) map->removeOverlay(circle_);
-    map->removeAnnotation(this);
+    map->removeAnnotation(pin().get());
     circle_ = std::make_shared<system_screens::MapCircle>(region->center(), Renderer::drawnRadius.load());
     map->addOverlay(circle_);
-    auto pin = std::shared_ptr<system_screens::MapAnnotation>(shared_from_this(), this);
-    map->addAnnotation(pin);
-    map->selectAnnotation(pin, true);
+    map->addAnnotation(pin());
+    map->selectAnnotation(pin(), true);
+}
+
+// The pin the map keeps: this screen's place and labels, read through a weak link (the screen
+// owns the map through its views).
+struct VC_LocationDetails::Pin : system_screens::MapAnnotation {
+    explicit Pin(std::weak_ptr<const VC_LocationDetails> screen) : screen_(std::move(screen)) {}
+    services::Coordinate coordinate() const override {
+        auto s = screen_.lock();
+        return s ? s->coordinate() : services::Coordinate{};
+    }
+    std::optional<std::string> title() const override {
+        auto s = screen_.lock();
+        return s ? s->title() : std::nullopt;
+    }
+    std::optional<std::string> subtitle() const override {
+        auto s = screen_.lock();
+        return s ? s->subtitle() : std::nullopt;
+    }
+
+private:
+    std::weak_ptr<const VC_LocationDetails> screen_;
+};
+
+std::shared_ptr<system_screens::MapAnnotation> VC_LocationDetails::pin() {
+    if (!pin_) pin_ = std::make_shared<Pin>(weakSelf<VC_LocationDetails>());
+    return pin_;
 }
 
 std::shared_ptr<system_screens::OverlayRenderer>
@@ -741,7 +766,7 @@ VC_LocationDetails::rendererForOverlay(system_screens::MapView&,
 
 std::optional<system_screens::PinStyle> VC_LocationDetails::viewForAnnotation(system_screens::MapView&,
                                                                               const system_screens::MapAnnotation& a) {
-    if (&a != this) return std::nullopt;
+    if (&a != pin_.get()) return std::nullopt;
     return system_screens::PinStyle{.tint = toolkit::Color::systemBlue(), .showsCallout = true};
 }
 

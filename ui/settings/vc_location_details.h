@@ -75,7 +75,8 @@ public:
     static services::PostalAddress postalAddressFromAddressDictionary(const foundation::Dictionary& address);
     void handleGeocodeError(const foundation::Error& error);
 
-    // The annotation (this screen is the map's pin).
+    // The annotation (this screen is the map's pin: the map holds a stand-in that reads these, as
+    // the map is inside this screen's views and holds its pins strongly).
     services::Coordinate coordinate() const override;
     std::optional<std::string> title() const override;
     std::optional<std::string> subtitle() const override;
@@ -97,6 +98,8 @@ public:
     static constexpr double kMapHeight = 190, kBeaconHeight = 120, kBeaconHeightNoRanging = 100, kShadowHeight = 19;
 
 private:
+    struct Pin;
+    std::shared_ptr<system_screens::MapAnnotation> pin();
     std::shared_ptr<services::LocationManager> manager() const;
     std::shared_ptr<HX_Account> account() const;
     bool contactsAuthorized() const;
@@ -126,6 +129,7 @@ private:
     std::shared_ptr<toolkit::View> mapHeaderView_;
     std::shared_ptr<system_screens::MapCircle> circle_;
     std::weak_ptr<system_screens::MapView> map_;
+    std::shared_ptr<system_screens::MapAnnotation> pin_;
     std::weak_ptr<toolkit::AlertController> beaconAlert_;
     services::Geocoder geocoder_;
     std::shared_ptr<system_screens::ContactPickerDelegate> pickerDelegate_;

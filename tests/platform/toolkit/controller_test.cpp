@@ -76,17 +76,32 @@ TEST(ToolkitResponder, ActionsAndKeyCommandsTravelUpTheChain) {
     EXPECT_EQ(root->nextResponder(), &f.window);
 }
 
-TEST(ToolkitGesture, DoubleTapMakesTheSingleTapWaitForItsFailure) {
-    Fixture f;
+namespace {
+
+// A view in the window with a single tap that waits for a double tap's failure, each noting its
+// name in fired when it recognises. The window owns the view, the view its recognisers.
+struct TwoTaps {
+    std::weak_ptr<View> view;
+    std::weak_ptr<GestureRecognizer> single, dbl;
+};
+TwoTaps addTwoTaps(Window& window, std::vector<std::string>& fired) {
     auto v = std::make_shared<View>(Rect(0, 0, 200, 200));
-    f.window.addSubview(v);
-    std::vector<std::string> fired;
+    window.addSubview(v);
     auto single = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) { fired.push_back("single"); });
     auto dbl = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer&) { fired.push_back("double"); });
     dbl->numberOfTapsRequired = 2;
     single->requireGestureRecognizerToFail(dbl);
     v->addGestureRecognizer(single);
     v->addGestureRecognizer(dbl);
+    return TwoTaps{v, single, dbl};
+}
+
+}  // namespace
+
+TEST(ToolkitGesture, DoubleTapMakesTheSingleTapWaitForItsFailure) {
+    Fixture f;
+    std::vector<std::string> fired;
+    (void)addTwoTaps(f.window, fired);
     auto tap = [&] { f.window.touchUp(f.window.touchDown({50, 50})); };
     tap();
     EXPECT_TRUE(fired.empty()) << "the single tap waits for the double tap to fail";
@@ -108,6 +123,45 @@ TEST(ToolkitGesture, DoubleTapMakesTheSingleTapWaitForItsFailure) {
     f.window.touchUp(id);
     f.clock->advance(1);
     EXPECT_TRUE(fired.empty());
+}
+
+// Recognisers go with their view, whatever the touches they watched are doing: one waiting for a
+// second tap (and the single tap waiting for its failure) when the view is let go between the
+// taps, and one whose view goes while the finger is still down, which must not recognise the
+// lifted finger as a tap of a view that no longer exists.
+TEST(ToolkitGesture, RecognisersGoWithTheirViewInTheMiddleOfASequence) {
+    Fixture f;
+    std::vector<std::string> fired;
+    auto make = [&] { return addTwoTaps(f.window, fired); };
+    auto letGo = [](const TwoTaps& w) {
+        if (auto v = w.view.lock()) v->removeFromSuperview();
+    };
+
+    // Between the taps: the double tap's timer is running and the single tap holds its recognition.
+    auto between = make();
+    f.window.touchUp(f.window.touchDown({50, 50}));
+    letGo(between);
+    EXPECT_TRUE(between.view.expired());
+    EXPECT_TRUE(between.dbl.expired()) << "the waiting double tap outlives its view";
+    EXPECT_TRUE(between.single.expired()) << "the single tap waiting for it outlives its view";
+    f.clock->advance(1);
+    EXPECT_TRUE(fired.empty());
+
+    // The finger is down when the view goes; lifting it finds no one.
+    auto during = make();
+    const int id = f.window.touchDown({50, 50});
+    letGo(during);
+    EXPECT_TRUE(during.single.expired());
+    f.window.touchUp(id);
+    f.clock->advance(1);
+    EXPECT_TRUE(fired.empty()) << "a tap recognised for a view that has gone";
+
+    // The same taps on a view that stays recognise as before.
+    auto stays = make();
+    f.window.touchUp(f.window.touchDown({50, 50}));
+    f.clock->advance(1);
+    EXPECT_EQ(fired, (std::vector<std::string>{"single"}));
+    EXPECT_FALSE(stays.dbl.expired());
 }
 
 TEST(ToolkitGesture, LongPressBeginsAfterItsDurationAndCancelsTheViewsTouches) {

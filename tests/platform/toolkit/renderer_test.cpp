@@ -213,6 +213,8 @@ TEST(Renderer, BackgroundsHiddenByOpaqueSubviewsLeaveThePictureAsPainted) {
     struct Sub {
         Rect frame;
         double alpha = 1, radius = 0, turn = 0;
+        std::optional<Color> colour = std::nullopt;
+        bool clips = false;
     };
     struct Case {
         const char* name;
@@ -231,6 +233,10 @@ TEST(Renderer, BackgroundsHiddenByOpaqueSubviewsLeaveThePictureAsPainted) {
         {"a cover with round corners", 1, {{Rect(0, 0, 100, 60), 1, 8}}, 0, {{0, 0}}},
         {"a tilted cover", 1, {{Rect(0, 0, 100, 60), 1, 0, 0.3}}, 0, {{0, 0}}},
         {"a cover inside a rounded clip", 2, {{Rect(0, 0, 100, 60)}}, 12, {{2, 12}}},
+        // Partly covered: the background shows below the cover and under a see-through one.
+        {"a cover over the top", 2, {{Rect(0, 0, 100, 40.5)}}, 0, {{5, 100}}},
+        {"a cover of the background's colour", 2, {{Rect(0, 0, 100, 40), 1, 0, 0, Color::red(), true}}, 0, {{5, 100}}},
+        {"a see-through bar under a cover", 2, {{Rect(0, 0, 60, 60)}, {Rect(0, 40, 100, 20), 0.5}}, 0, {{150, 100}}},
     };
     const Color under = Color::red();
     for (const Case& k : cases) {
@@ -243,8 +249,9 @@ TEST(Renderer, BackgroundsHiddenByOpaqueSubviewsLeaveThePictureAsPainted) {
                 root->setBackgroundColor(under);
             int n = 0;
             for (const Sub& s : k.subs) {
-                auto v = box(s.frame, ++n % 2 ? Color::blue() : Color::green());
+                auto v = box(s.frame, s.colour.value_or(++n % 2 ? Color::blue() : Color::green()));
                 v->setAlpha(s.alpha);
+                v->setClipsToBounds(s.clips);
                 v->layer().cornerRadius = s.radius;
                 if (s.turn != 0) v->setTransform(graphics::AffineTransform::rotation(s.turn));
                 root->addSubview(v);

@@ -3,6 +3,10 @@
 // a swipe deleting one message.
 #include "model/cache.h"
 #include "platform/foundation/json.h"
+#include "platform/graphics/bitmap_compare.h"
+#include "platform/toolkit/raster_cache.h"
+#include "platform/toolkit/renderer.h"
+#include "tests/support/goldens.h"
 #include "tests/ui/conversation/conversation_support.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 
@@ -360,6 +364,53 @@ TEST_F(ConversationTable, PicturesAndVideosAreMaskedByTheirBubbleAndOtherRowsAre
             ASSERT_TRUE(shape && shape->image());
             EXPECT_EQ(shape->image()->renderingMode() == graphics::RenderingMode::alwaysTemplate, !rows[k].outgoing)
                 << "a sent bubble masks in its own colours";
+        }
+    }
+}
+
+// Bubble rows that only scroll are copied from the pixels they were drawn with, and the screen
+// shows what the same screen opened anew at that place shows (every row drawn anew), in light and
+// dark: received and faded sent bubbles, date lines and text with a number in it.
+TEST_F(ConversationTable, RowsCopiedFromTheirPixelsWhileScrollingShowWhatDrawingThemAnewShows) {
+    hxtest::UsingFonts fonts;
+    auto c = storeConversation("t1", 10);
+    const char* const texts[] = {"On my way", "Call me on 555 0188 when you land, please",
+                                 "See you tomorrow at the station, bring the tickets please", "Sure"};
+    std::vector<StoredMessage> messages;
+    for (int i = 0; i < 24; ++i)
+        messages.push_back({.id = "m" + std::to_string(i),
+                            .number = 1'700'000'000'000 + int64_t{600'000} * i,
+                            .text = texts[i % 4],
+                            .outgoing = i % 3 == 0});
+    storeMessages(c, messages);
+    auto& window = harness.window();
+    auto draw = [&] {
+        window.layoutIfNeeded();
+        auto context =
+            graphics::GraphicsContext::image({window.bounds().width(), window.bounds().height()}, true, 2).value();
+        context->setUserInterfaceStyle(window.traitCollection().style);
+        toolkit::renderView(window, *context);
+        return graphics::GraphicsContext::finishBitmap(std::move(context));
+    };
+    constexpr int kSteps = 12;
+    for (auto style : {toolkit::InterfaceStyle::light, toolkit::InterfaceStyle::dark}) {
+        SCOPED_TRACE(style == toolkit::InterfaceStyle::light ? "light" : "dark");
+        window.setInterfaceStyle(style);
+        // Up by 8 points a frame from the newest message, as a finger moves it.
+        const double bottom = open("t1").tableView().contentOffset().y;
+        const uint64_t before = toolkit::rasterCopies();
+        std::vector<std::shared_ptr<graphics::Bitmap>> kept;
+        for (int step = 0; step < kSteps; ++step) {
+            screen->tableView().setContentOffset({0, bottom - 8 * step}, false);
+            kept.push_back(draw());
+        }
+        EXPECT_GT(toolkit::rasterCopies() - before, uint64_t{kSteps} * 3) << "the rows in view are copied";
+        for (int step = 0; step < kSteps; ++step) {
+            open("t1").tableView().setContentOffset({0, bottom - 8 * step}, false);
+            const auto anew = draw();
+            const auto compared = graphics::compareBitmaps(*kept[static_cast<size_t>(step)], *anew, 0);
+            ASSERT_TRUE(compared.sameSize);
+            EXPECT_EQ(compared.differingPixels, 0) << "step " << step;
         }
     }
 }

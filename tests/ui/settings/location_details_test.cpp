@@ -177,6 +177,12 @@ TEST_F(LocationDetails, CurrentLocationStoresAHundredMetreCircleAppliesItAndName
     EXPECT_EQ(announced, 2);
     expectOutline("location_map");
     expectSnapshot("location_map", {.scale = 1, .lightAndDark = true});
+    // Its pin on the map (inside its own views) does not keep the screen once the stack lets it go.
+    std::weak_ptr<VC_LocationDetails> gone = screen;
+    screen.reset();
+    nav->popViewController(false);
+    harness.settle();
+    EXPECT_TRUE(gone.expired());
 }
 
 TEST_F(LocationDetails, ATypedAddressIsGeocodedToAtLeastAHundredMetresAndErrorsAreNamed) {
