@@ -33,7 +33,7 @@ namespace {
 using crashestest::RecordingUnit;
 
 // Each group id gets its own unit, so a test sees what went to "CrashesBuffer" alone.
-class RecordingGroup : public ZIVOChannelGroupProtocol {
+class RecordingGroupPerId : public ZIVOChannelGroupProtocol {
 public:
     std::shared_ptr<ZIVOChannelUnitProtocol>
     addChannelUnitWithConfiguration(const ZIVOChannelUnitConfiguration& configuration) override {
@@ -313,7 +313,7 @@ TEST_F(CrashesLogBufferTest, NextLaunchReEnqueuesEachWrittenLogOnItsOwnUnitAndEm
     EXPECT_EQ(contents(bufferFile(0)), writtenA);
     // (Called here as start calls it, without start's enabling of the crash reporter, which a
     // process allows only once.)
-    auto group = std::make_shared<RecordingGroup>();
+    auto group = std::make_shared<RecordingGroupPerId>();
     crashes->logBuffer().processLogBufferAfterCrash(*group);
 
     ASSERT_EQ(group->configurations.size(), 1u);
@@ -352,7 +352,7 @@ TEST_F(CrashesLogBufferTest, NextLaunchReEnqueuesEachWrittenLogOnItsOwnUnitAndEm
     EXPECT_TRUE(sawDeserialization);
 
     // The undecodable file stays for the next launch, which reads the same and adds nothing.
-    auto again = std::make_shared<RecordingGroup>();
+    auto again = std::make_shared<RecordingGroupPerId>();
     nextLaunch()->logBuffer().processLogBufferAfterCrash(*again);
     EXPECT_TRUE(again->units["CrashesBuffer"]->items.empty());
     EXPECT_EQ(contents(bufferFile(7)), "not an archive");
@@ -409,7 +409,7 @@ TEST_F(CrashesLogBufferTest, LogsOfAChildThatCrashedComeBackAtTheNextLaunch) {
     EXPECT_FALSE(fs::exists(tokenFile(1)));
     EXPECT_FALSE(ZIVOCrashesLogBuffer::crashTimeFlag()) << "the flag belonged to the child";
 
-    auto group = std::make_shared<RecordingGroup>();
+    auto group = std::make_shared<RecordingGroupPerId>();
     nextLaunch()->logBuffer().processLogBufferAfterCrash(*group);
     auto& items = group->units["CrashesBuffer"]->items;
     ASSERT_EQ(items.size(), 2u);

@@ -25,7 +25,7 @@
 namespace {
 
 using Phone = hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>;
-using Tablet = hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>;
+using TabletApp = hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>;
 
 struct ShellState : hxtest::ScreenFixture<Phone> {
     toolkit::NavigationController& tab(int index) {
@@ -145,7 +145,7 @@ TEST(ShellRoots, ThePhoneBuildsItsTabsAtSetUpFromTheScreensHandedOverAfterConstr
 TEST(ShellRoots, TheTabletAddsItsSplitViewRoleAndAnUnownedObjectHasNoRoles) {
     hxtest::TempDir home;
     hxtest::useAppHome(home.path());
-    auto tablet = std::make_shared<Tablet>();
+    auto tablet = std::make_shared<TabletApp>();
     auto roles = tablet->screenRoles();
     auto split = roles.splitView.lock();
     ASSERT_TRUE(split);

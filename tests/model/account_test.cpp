@@ -8,22 +8,12 @@
 #include "model/quick_setting.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/user_defaults.h"
+#include "tests/model/raw_archive.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-// Writes whatever keys a test wants under a class name, to stand for archives of older versions.
-class RawObject : public foundation::Archivable {
-public:
-    RawObject(std::string name, std::function<void(foundation::Coder&)> body)
-        : name_(std::move(name)), body_(std::move(body)) {}
-    std::string className() const override { return name_; }
-    void encode(foundation::Coder& coder) const override { body_(coder); }
-
-private:
-    std::string name_;
-    std::function<void(foundation::Coder&)> body_;
-};
+using hxtest::RawObject;
 
 HX_PhonePtr makePhone(int64_t id, std::string name, std::string number, bool voip = false, bool forwarded = false) {
     auto p = std::make_shared<HX_Phone>();

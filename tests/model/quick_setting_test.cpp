@@ -8,21 +8,12 @@
 #include "model/account.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
+#include "tests/model/raw_archive.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-class RawObject : public foundation::Archivable {
-public:
-    RawObject(std::string name, std::function<void(foundation::Coder&)> body)
-        : name_(std::move(name)), body_(std::move(body)) {}
-    std::string className() const override { return name_; }
-    void encode(foundation::Coder& coder) const override { body_(coder); }
-
-private:
-    std::string name_;
-    std::function<void(foundation::Coder&)> body_;
-};
+using hxtest::RawObject;
 
 HX_PhonePtr phone(int64_t id, bool forwarded, std::string name = "P") {
     auto p = std::make_shared<HX_Phone>();

@@ -15,13 +15,14 @@
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "tests/service/web_client_fixture.h"
+#include "tests/support/bytes.h"
 
 namespace {
 
 using foundation::Dictionary;
 using foundation::Value;
 
-foundation::Data bytes(const std::string& s) { return foundation::Data(s.begin(), s.end()); }
+using hxtest::bytes;
 
 // A reply with every mapped field; phones and greetings as the arguments give them.
 std::string reply(const std::string& phones, const std::string& greetings = R"([{"greetingId":"g1",

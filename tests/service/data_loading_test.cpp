@@ -8,12 +8,13 @@
 
 #include "platform/foundation/notification_center.h"
 #include "tests/service/web_client_fixture.h"
+#include "tests/support/voice_paths.h"
 
 namespace {
 
 using foundation::Dictionary;
 
-const std::string kApi = "/voice/v1/voiceclient/";
+using hxtest::kApi;
 
 struct DataLoading : WebClientFixture {
     std::shared_ptr<HXMessageListStandIn> history = std::make_shared<HXMessageListStandIn>();

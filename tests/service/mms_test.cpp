@@ -9,6 +9,7 @@
 #include "service/sms_sending.h"
 #include "tests/platform/graphics/gif_writer.h"
 #include "tests/service/web_fixture.h"
+#include "tests/support/voice_paths.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ struct MMS : hxtest::WebFixture {
     }
 };
 
-const std::string kSend = "/voice/v1/voiceclient/api2thread/sendsms";
+using hxtest::kSend;
 
 }  // namespace
 

@@ -22,13 +22,14 @@
 #include "tests/support/full_disk.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/small_disk.h"
+#include "tests/support/voice_paths.h"
 
 namespace {
 
 using foundation::Dictionary;
 using foundation::Value;
 
-const std::string kApi = "/voice/v1/voiceclient/";
+using hxtest::kApi;
 
 std::optional<std::string> keychainItem(const std::string& user, const std::string& service) {
     return HXCKeychainUtils::getPasswordForUsername(user, service, nullptr);

@@ -12,6 +12,7 @@
 #include "service/sms_sending.h"
 #include "tests/service/web_fixture.h"
 #include "tests/support/full_disk.h"
+#include "tests/support/voice_paths.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ struct SMS : hxtest::WebFixture {
     bool idle() { return inFlight() == 0; }
 };
 
-const std::string kSend = "/voice/v1/voiceclient/api2thread/sendsms";
+using hxtest::kSend;
 
 }  // namespace
 

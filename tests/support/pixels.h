@@ -16,6 +16,10 @@ namespace hxtest {
 
 using RGBA8 = std::array<uint8_t, 4>;
 
+// Opaque primaries as Bitmap::rgbaAt reads them.
+inline constexpr RGBA8 kRed{255, 0, 0, 255};
+inline constexpr RGBA8 kBlue{0, 0, 255, 255};
+
 // A PNG of one colour, given as 0xRRGGBBAA (the order of Bitmap::rgbaAt, not the bitmap's own
 // premultiplied ARGB words). The one maker of such pictures for every test binary: two inline
 // makers of the same name and signature would be one function to the linker, which keeps either

@@ -11,12 +11,13 @@
 #include "platform/security/digest.h"
 #include "tests/RurIdurev/telemetry/log_capture.h"
 #include "tests/RurIdurev/telemetry/telemetry_environment.h"
+#include "tests/support/bytes.h"
 
 using foundation::Data;
 
 namespace {
 
-Data bytes(std::string_view text) { return Data(text.begin(), text.end()); }
+using hxtest::bytes;
 
 Data concat(std::initializer_list<Data> parts) {
     Data out;

@@ -14,6 +14,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/services/url_opener.h"
 #include "tests/RurIdurev/telemetry/log_capture.h"
+#include "tests/support/bytes.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -38,7 +39,7 @@ std::string readText(const fs::path& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-foundation::Data bytes(std::string_view text) { return foundation::Data(text.begin(), text.end()); }
+using hxtest::bytes;
 
 }  // namespace
 

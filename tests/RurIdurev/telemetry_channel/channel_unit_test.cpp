@@ -12,6 +12,7 @@
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "platform/dispatch/dispatch.h"
 #include "tests/RurIdurev/telemetry/telemetry_environment.h"
+#include "tests/RurIdurev/telemetry_channel/start_service_logs.h"
 
 namespace {
 
@@ -56,13 +57,7 @@ struct Filter : ZIVOChannelDelegate {
     }
 };
 
-std::shared_ptr<ZIVOAbstractLog> makeLog(const std::string& sid) {
-    auto log = std::make_shared<ZIVOStartServiceLog>();
-    log->setType("startService");
-    log->setSid(sid);
-    log->setServices(std::vector<std::string>{"Crashes"});
-    return log;
-}
+using hxtest::makeLog;
 
 class ChannelUnitTest : public TelemetryTest {
 protected:

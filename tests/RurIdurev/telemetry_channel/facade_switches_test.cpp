@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr const char* kSecret = "0dbca56b-b9ae-4d53-856a-7c2856137d85";
+constexpr const char* kSwitchesSecret = "0dbca56b-b9ae-4d53-856a-7c2856137d85";
 
 class FacadeSwitchesTest : public TelemetryTest {
 protected:
@@ -83,7 +83,7 @@ TEST_F(FacadeSwitchesTest, UserIdIsRefusedUntilTheApplicationConfiguredWithASecr
 }
 
 TEST_F(FacadeSwitchesTest, UserIdWithSecretTakesValidIdsDropsTooLongOnesAndClears) {
-    ZIVORurIdurev::configureWithAppSecret(std::string(kSecret));
+    ZIVORurIdurev::configureWithAppSecret(std::string(kSwitchesSecret));
     ZIVORurIdurev::setUserId(std::string("alice"));
     EXPECT_EQ(ZIVORurIdurev::userId(), "alice");
     EXPECT_EQ(ZIVOUserIdContext::sharedInstance()->userId(), "alice");
@@ -154,7 +154,7 @@ TEST_F(FacadeSwitchesTest, ConfigurationOutsideTheStoresLowersTheLevelThroughThe
     bool traced = false;
     ZIVODelegateForwarder::addTraceBlock([&traced] { traced = true; });
     ZIVOLogger::resetForTesting();
-    ZIVORurIdurev::start(std::string(kSecret), {});
+    ZIVORurIdurev::start(std::string(kSwitchesSecret), {});
     EXPECT_EQ(ZIVOLogger::currentLogLevel(), ZIVOLogLevelWarning);
     EXPECT_TRUE(traced);
 }
@@ -162,7 +162,7 @@ TEST_F(FacadeSwitchesTest, ConfigurationOutsideTheStoresLowersTheLevelThroughThe
 TEST_F(FacadeSwitchesTest, ConfigurationInTheStoresKeepsTheLevel) {
     ASSERT_EQ(ZIVOUtility::currentAppEnvironment(), ZIVOEnvironmentAppStore);
     ZIVOLogger::resetForTesting();
-    ZIVORurIdurev::start(std::string(kSecret), {});
+    ZIVORurIdurev::start(std::string(kSwitchesSecret), {});
     EXPECT_EQ(ZIVOLogger::currentLogLevel(), ZIVOLogLevelAssert);
 }
 

@@ -22,7 +22,7 @@ namespace {
 
 using emulator::IngestionService;
 using telemetrytest::validDevice;
-constexpr const char* kSecret = "0d6a6b4e-3f1c-4a52-9c1e-7a2b5c8d9e01";
+constexpr const char* kIngestionSecret = "0d6a6b4e-3f1c-4a52-9c1e-7a2b5c8d9e01";
 constexpr const char* kInstallId = "7B0F4F4E-2C43-4F4A-9A7D-6B1E2F3A4C5D";
 
 std::shared_ptr<ZIVOLogContainer> container(size_t logs, size_t padding = 0, std::string batchId = "B1") {
@@ -66,7 +66,7 @@ protected:
         reachability = ZIVO_Reachability::reachabilityWithFlagsSource([this] { return flags.load(); });
         client = ZIVOHttpClient::create(nullptr, reachability);
         ingestion = ZIVORurIdurevIngestion::create(client, service.baseURL(), kInstallId);
-        ingestion->setAppSecret(std::string(kSecret));
+        ingestion->setAppSecret(std::string(kIngestionSecret));
         clock->runUntilIdle();
     }
     void send(const std::shared_ptr<ZIVOLogContainer>& c, Outcome& outcome) {
@@ -132,7 +132,7 @@ TEST(ReachabilityTest, FlagsMapToStatuses) {
 
 TEST(HttpUtilTest, SecretsAndRetryAfter) {
     EXPECT_EQ(ZIVOHttpUtil::hideSecret("12345678"), "********");
-    EXPECT_EQ(ZIVOHttpUtil::hideSecret(kSecret), std::string(28, '*') + "5c8d9e01");
+    EXPECT_EQ(ZIVOHttpUtil::hideSecret(kIngestionSecret), std::string(28, '*') + "5c8d9e01");
     EXPECT_EQ(ZIVOHttpUtil::parseRetryAfterMs(std::string("2500")), 2500u);
     EXPECT_EQ(ZIVOHttpUtil::parseRetryAfterMs(std::string(" 0 ")), 0u);
     for (const char* bad : {"", "-1", "2,500", "2.5", "1e3", "abc", "99999999999", "+5"}) {
@@ -155,7 +155,7 @@ TEST_F(HttpIngestionTest, SmallBodyGoesPlainAndLargeBodyGzipWithTheHeaders) {
     const auto& a = requests[0];
     EXPECT_EQ(a.method, "POST");
     EXPECT_EQ(a.target, "/logs?api-version=1.0.0");
-    EXPECT_EQ(a.header("app-secret"), kSecret);
+    EXPECT_EQ(a.header("app-secret"), kIngestionSecret);
     EXPECT_EQ(a.header("install-id"), kInstallId);
     EXPECT_EQ(a.header("content-type"), "application/json");
     EXPECT_EQ(a.header("content-encoding"), "");

@@ -9,16 +9,11 @@
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "tests/RurIdurev/telemetry/log_capture.h"
 #include "tests/RurIdurev/telemetry/telemetry_environment.h"
+#include "tests/RurIdurev/telemetry_channel/start_service_logs.h"
 
 namespace {
 
-std::shared_ptr<ZIVOAbstractLog> makeLog(const std::string& name) {
-    auto log = std::make_shared<ZIVOStartServiceLog>();
-    log->setType("startService");
-    log->setSid(name);
-    log->setServices(std::vector<std::string>{"Crashes"});
-    return log;
-}
+using hxtest::makeLog;
 
 std::vector<std::string> sids(const std::vector<std::shared_ptr<ZIVOAbstractLog>>& logs) {
     std::vector<std::string> out;

@@ -43,13 +43,13 @@ std::vector<uint8_t> netlinkMessage(uint16_t type) {
     return m;
 }
 
-struct Outcome {
+struct SendOutcome {
     bool done = false;
     std::optional<net::HTTPURLResponse> response;
     std::optional<foundation::Error> error;
 };
 
-void send(ZIVOHttpClient& client, Outcome& outcome) {
+void send(ZIVOHttpClient& client, SendOutcome& outcome) {
     client.sendAsync(kURL, "POST", {}, foundation::Data{'{', '}'},
                      [&outcome](const auto&, const auto& response, const auto& error) {
                          outcome.response = response;
@@ -96,7 +96,7 @@ TEST_F(NetlinkDrivenReachability, AStalledCallGoesOutWhenARouteAppears) {
     client = ZIVOHttpClient::create(transport, ZIVO_Reachability::reachabilityForInternetConnection());
     // Starting the notifier tells the client at once: no default route, so it pauses.
     ASSERT_TRUE(clock->runUntil([&] { return client->isPaused(); }, 5));
-    Outcome outcome;
+    SendOutcome outcome;
     send(*client, outcome);
     clock->advance(3600);
     clock->runUntilIdle();
@@ -204,7 +204,7 @@ protected:
         return clock->runUntil([&] { return transport->requestCount() >= n; }, 5);
     }
     // A call whose first attempt fails with code and whose second is answered.
-    void sendFailingOnce(int64_t code, Outcome& outcome) {
+    void sendFailingOnce(int64_t code, SendOutcome& outcome) {
         transport->clearRequests();
         transport->enqueue(net::ScriptedTransport::Reply::fail(code));
         transport->enqueue(net::ScriptedTransport::Reply::ok("{}"));
@@ -225,7 +225,7 @@ constexpr int64_t kConnectivityCodes[] = {net::kURLErrorNotConnectedToInternet, 
 TEST_F(ConnectivityFailure, WhileTheNetworkIsThereTheCallIsRetriedAsStatusZero) {
     for (int64_t code : kConnectivityCodes) {
         SCOPED_TRACE(code);
-        Outcome outcome;
+        SendOutcome outcome;
         sendFailingOnce(code, outcome);
         ASSERT_TRUE(waitRequests(1));
         clock->runUntilIdle();
@@ -246,7 +246,7 @@ TEST_F(ConnectivityFailure, WhileTheNetworkIsThereTheCallIsRetriedAsStatusZero) 
 TEST_F(ConnectivityFailure, WhileTheNetworkIsAwayTheCallIsHeldUntilItReturns) {
     for (int64_t code : kConnectivityCodes) {
         SCOPED_TRACE(code);
-        Outcome outcome;
+        SendOutcome outcome;
         sendFailingOnce(code, outcome);
         // The network goes away; its announcement has not arrived when the failure does.
         flags = 0;
@@ -270,7 +270,7 @@ TEST_F(ConnectivityFailure, WhileTheNetworkIsAwayTheCallIsHeldUntilItReturns) {
 
 TEST_F(ConnectivityFailure, AfterTheLastIntervalTheClientPausesAndTheCallFails) {
     for (int i = 0; i < 4; ++i) transport->enqueue(net::ScriptedTransport::Reply::fail(-1005));
-    Outcome outcome;
+    SendOutcome outcome;
     send(*client, outcome);
     ASSERT_TRUE(waitRequests(1));
     for (size_t n = 2; n <= 4; ++n) {
@@ -332,7 +332,7 @@ TEST(NamespaceChild, FollowsTheLoopbackLink) {
     transport->setHandler([](const net::URLRequest&) { return net::ScriptedTransport::Reply::ok("{}"); });
     auto client = ZIVOHttpClient::create(transport, ZIVO_Reachability::reachabilityForInternetConnection());
     ASSERT_TRUE(clock->runUntil([&] { return client->isPaused(); }, 5)) << "a new namespace has no route";
-    Outcome outcome;
+    SendOutcome outcome;
     send(*client, outcome);
     clock->runUntilIdle();
     ASSERT_EQ(transport->requestCount(), 0u);

@@ -21,21 +21,16 @@
 #include "emulator/ingestion_service.h"
 #include "platform/dispatch/dispatch.h"
 #include "tests/RurIdurev/telemetry/telemetry_environment.h"
+#include "tests/RurIdurev/telemetry_channel/start_service_logs.h"
 
 extern char** environ;
 
 namespace {
 
 using emulator::IngestionService;
-constexpr const char* kSecret = "0d6a6b4e-3f1c-4a52-9c1e-7a2b5c8d9e01";
+constexpr const char* kEndToEndSecret = "0d6a6b4e-3f1c-4a52-9c1e-7a2b5c8d9e01";
 
-std::shared_ptr<ZIVOAbstractLog> makeLog(const std::string& sid, size_t padding = 0) {
-    auto log = std::make_shared<ZIVOStartServiceLog>();
-    log->setType("startService");
-    log->setServices(std::vector<std::string>{"Crashes"});
-    log->setSid(sid + std::string(padding, 'p'));
-    return log;
-}
+using hxtest::makeLog;
 
 // Records what the unit tells its delegates.
 struct Recorder : ZIVOChannelDelegate {
@@ -103,7 +98,7 @@ protected:
         client = ZIVOHttpClient::create(nullptr, reachability);
         ZIVODependencyConfiguration::setHttpClient(client);
         ZIVORurIdurev::setLogUrl(service.baseURL());
-        ZIVORurIdurev::start(std::string(kSecret), {});
+        ZIVORurIdurev::start(std::string(kEndToEndSecret), {});
         group = ZIVORurIdurev::sharedInstance()->channelGroup();
         unit = group->channelUnitForGroupId("RurIdurev");
         recorder = std::make_shared<Recorder>();
@@ -145,7 +140,7 @@ TEST_F(SdkEndToEndTest, TimerFlushPostsThenDeletesAndCountFlushGoesOutGzipped) {
     ASSERT_TRUE(clock->runUntil([&] { return stored() == 0; }, 10));
     auto first = service.requests()[0];
     EXPECT_EQ(first.target, "/logs?api-version=1.0.0");
-    EXPECT_EQ(first.header("app-secret"), kSecret);
+    EXPECT_EQ(first.header("app-secret"), kEndToEndSecret);
     EXPECT_EQ(first.header("install-id"), ZIVORurIdurev::installId());
     EXPECT_EQ(first.header("content-encoding"), "");
     EXPECT_EQ(first.json["logs"].size(), 3u);
@@ -250,7 +245,7 @@ TEST(ChildSdk, SendsStoredLogs) {
         ZIVO_Reachability::reachabilityWithFlagsSource([] { return ZIVO_Reachability::kFlagReachable; });
     ZIVODependencyConfiguration::setHttpClient(ZIVOHttpClient::create(nullptr, reachability));
     ZIVORurIdurev::setLogUrl(std::getenv("HX_CHILD_URL"));
-    ZIVORurIdurev::start(std::string(kSecret), {});
+    ZIVORurIdurev::start(std::string(kEndToEndSecret), {});
     auto db = ZIVOUtility::rurIdurevDirectoryURL() / "Logs.sqlite";
     EXPECT_TRUE(clock->runUntil(
         [&] {

@@ -2,12 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
 #include "tests/support/test_support.h"
 
 using namespace foundation;
 
 namespace {
-Data bytes(std::string_view s) { return Data(s.begin(), s.end()); }
+using hxtest::bytes;
 }  // namespace
 
 TEST(Base64, Rfc4648Vectors) {

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/dates.h"
 #include "platform/foundation/files.h"
+#include "tests/support/bytes.h"
 #include "tests/support/test_support.h"
 
 using namespace foundation;
@@ -13,7 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Data bytes(std::string_view s) { return Data(s.begin(), s.end()); }
+using hxtest::bytes;
 
 class BundleFixture : public ::testing::Test {
 protected:

@@ -20,7 +20,7 @@ using namespace foundation;
 
 namespace {
 
-std::string python(const std::filesystem::path& dir, const std::string& script, const std::string& args) {
+std::string pythonIn(const std::filesystem::path& dir, const std::string& script, const std::string& args) {
     { std::ofstream(dir / "script.py") << script; }
     std::string out;
     int rc = hxtest::runCommand("/usr/bin/python3 " + (dir / "script.py").string() + " " + args + " 2>&1", &out);
@@ -159,7 +159,7 @@ TEST(UserDefaults, PythonReadsTheFileAndNothingIsLeftBehind) {
                                "assert p['launchCount']==13 and p['VMprefetch'] is True\n"
                                "assert 'notificationTypes' not in p and 'username' not in p\n"
                                "print('ok')\n";
-    EXPECT_EQ(python(dir.path(), script, file.string()), "ok\n");
+    EXPECT_EQ(pythonIn(dir.path(), script, file.string()), "ok\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.parent_path()), {}), 1);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/screen_scale.h"
 #include "tests/platform/graphics/pil.h"
+#include "tests/support/pixels.h"
 
 using namespace graphics;
 using RGBA8 = std::array<uint8_t, 4>;
@@ -22,8 +23,8 @@ std::unique_ptr<GraphicsContext> context(double w, double h, double scale = 1) {
 RGBA8 at(const GraphicsContext& c, int x, int y) { return c.pixels().rgbaAt(x, y); }
 
 const RGBA8 kClear{0, 0, 0, 0};
-const RGBA8 kRed{255, 0, 0, 255};
-const RGBA8 kBlue{0, 0, 255, 255};
+using hxtest::kBlue;
+using hxtest::kRed;
 
 // A small picture with a distinct colour in every pixel.
 std::shared_ptr<Bitmap> distinct(int w, int h) {

@@ -7,13 +7,16 @@
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/screen_scale.h"
 #include "tests/platform/graphics/pil.h"
+#include "tests/support/pixels.h"
 
 using namespace graphics;
 using RGBA8 = std::array<uint8_t, 4>;
 
 namespace {
 
-const RGBA8 kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255}, kWhite{255, 255, 255, 255};
+using hxtest::kBlue;
+using hxtest::kRed;
+const RGBA8 kGreen{0, 255, 0, 255}, kWhite{255, 255, 255, 255};
 
 // Vertical stripes (or horizontal bands) of the four colours, each a quarter of the picture.
 ImagePtr stripes(int w, int h, bool vertical, double scale = 1) {

@@ -7,6 +7,7 @@
 
 #include "platform/foundation/files.h"
 #include "platform/security/keychain.h"
+#include "tests/support/bytes.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
@@ -14,7 +15,7 @@ using namespace security;
 
 namespace {
 
-foundation::Data bytes(std::string_view text) { return foundation::Data(text.begin(), text.end()); }
+using hxtest::bytes;
 
 KeychainItem item(std::string service, std::string account, std::string secret,
                   Accessibility accessibility = Accessibility::AfterFirstUnlock) {

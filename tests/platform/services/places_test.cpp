@@ -11,12 +11,13 @@
 #include "platform/services/location_route.h"
 #include "platform/services/map_geometry.h"
 #include "platform/services/postal_address.h"
+#include "tests/support/bytes.h"
 
 namespace {
 
 using services::Coordinate;
 
-foundation::Data bytes(const std::string& s) { return foundation::Data(s.begin(), s.end()); }
+using hxtest::bytes;
 
 const char* kTable = R"({"placemarks": [
   {"name": "Stephansplatz", "latitude": 48.2085, "longitude": 16.3731, "radius": 30,

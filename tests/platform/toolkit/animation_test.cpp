@@ -14,6 +14,7 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/platform/toolkit/snapshot_support.h"
 
 using namespace toolkit;
 
@@ -28,11 +29,7 @@ struct Timed {
     ~Timed() { Animations::setTimed(false); }
 };
 
-std::shared_ptr<View> box(Rect frame, const Color& colour) {
-    auto v = View::make(frame);
-    v->setBackgroundColor(colour);
-    return v;
-}
+using toolkit_snapshots::box;
 
 class Plain : public ViewController {
 public:

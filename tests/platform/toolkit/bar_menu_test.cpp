@@ -16,11 +16,11 @@ namespace {
 
 using MenuActionPtr = std::shared_ptr<MenuAction>;
 
-struct Screen {
+struct MenuScreen {
     Harness h{ScreenProfile::iPhone8(), 15};
     std::shared_ptr<ViewController> top = std::make_shared<ViewController>();
     Log log;
-    Screen() { h.setRoot(std::make_shared<NavigationController>(top)); }
+    MenuScreen() { h.setRoot(std::make_shared<NavigationController>(top)); }
     MenuActionPtr action(const std::string& title, unsigned attributes = kMenuElementNone) {
         return MenuAction::make(
             title, nullptr,
@@ -59,7 +59,7 @@ TEST(ToolkitBarMenu, TapOrHoldShowsTheMenuAsTheItemIsSetUp) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Screen s;
+        MenuScreen s;
         auto item = BarButtonItem::withImage(makeImage("ellipsis", {24, 24}), BarButtonStyle::Done);
         item->accessibilityLabel = "Conversation actions";
         if (c.hasAction) item->action = [&s](BarButtonItem&) { s.log.push_back("action"); };
@@ -82,7 +82,7 @@ TEST(ToolkitBarMenu, TapOrHoldShowsTheMenuAsTheItemIsSetUp) {
 }
 
 TEST(ToolkitBarMenu, ChoosingAnActionClosesTheMenuFirst) {
-    Screen s;
+    MenuScreen s;
     auto item = BarButtonItem::withImage(makeImage("ellipsis", {24, 24}));
     item->accessibilityLabel = "Conversation actions";
     item->menu = s.actions();
@@ -120,7 +120,7 @@ TEST(ToolkitBarMenu, ChoosingAnActionClosesTheMenuFirst) {
 }
 
 TEST(ToolkitBarMenu, ToolbarItemsShowTheirMenusToo) {
-    Screen s;
+    MenuScreen s;
     auto toolbar = std::make_shared<Toolbar>();
     toolbar->setFrame(Rect(0, 560, 375, 44));
     auto share = BarButtonItem::withSystemItem(SystemItem::Action);

@@ -55,13 +55,13 @@ std::shared_ptr<View> table() {
 }
 
 // The bounding box of the pixels that differ from the background, in points at 1x.
-struct Ink {
+struct InkBounds {
     int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1, count = 0;
     std::array<int, 3> sum{};
 };
 
-Ink inkIn(const graphics::Bitmap& b, int x0, int y0, int x1, int y1) {
-    Ink ink;
+InkBounds inkIn(const graphics::Bitmap& b, int x0, int y0, int x1, int y1) {
+    InkBounds ink;
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
             const auto p = b.rgbaAt(x, y);
@@ -103,7 +103,7 @@ TEST(CellAccessoriesRender, MarksLieInTheAccessoryStripRightOfTheText) {
         const double textEnd = text.minX() + c->textLabel().sizeThatFits({}).width;
         EXPECT_GT(strip.minX(), textEnd);
         // The mark shows inside the strip, and nothing but it is drawn between the text and the edge.
-        const Ink mark = inkIn(*pixels, int(strip.minX()), 0, int(strip.maxX()), int(kRow));
+        const InkBounds mark = inkIn(*pixels, int(strip.minX()), 0, int(strip.maxX()), int(kRow));
         ASSERT_GT(mark.count, 10);
         EXPECT_GE(mark.minY, 10);
         EXPECT_LE(mark.maxY, int(kRow) - 10);
@@ -137,7 +137,7 @@ TEST(CellAccessoriesRender, GlyphButtonsAreCentredRingsInTheirTint) {
         window.addSubview(panel);
         auto pixels = snapshot(*panel, 1);
         ASSERT_TRUE(pixels);
-        const Ink ink = inkIn(*pixels, 0, 0, 44, 44);
+        const InkBounds ink = inkIn(*pixels, 0, 0, 44, 44);
         ASSERT_GT(ink.count, 40);
         // A ring of about 22 points, centred in the button.
         EXPECT_NEAR((ink.minX + ink.maxX) / 2.0, 21.5, 1.5);
@@ -176,20 +176,20 @@ TEST(CellAccessoriesRender, RefreshControlShowsSpinnerOverItsTitleOnlyWhileRefre
     refresh->beginRefreshing();
     auto busy = snapshot(*panel, 1);
     ASSERT_TRUE(busy);
-    const Ink all = inkIn(*busy, 0, 0, int(kWidth), int(RefreshControl::kHeight));
+    const InkBounds all = inkIn(*busy, 0, 0, int(kWidth), int(RefreshControl::kHeight));
     ASSERT_GT(all.count, 30);
     EXPECT_NEAR((all.minX + all.maxX) / 2.0, kWidth / 2, 3);
     // The spinner's spokes, a 20-point wheel, stand above the title's line, both centred across.
-    const Ink spinner = inkIn(*busy, 0, all.minY, int(kWidth), all.minY + 20);
+    const InkBounds spinner = inkIn(*busy, 0, all.minY, int(kWidth), all.minY + 20);
     EXPECT_LE(spinner.maxX - spinner.minX, 21);
     EXPECT_NEAR((spinner.minX + spinner.maxX) / 2.0, kWidth / 2, 2);
-    const Ink title = inkIn(*busy, 0, all.minY + 22, int(kWidth), int(RefreshControl::kHeight));
+    const InkBounds title = inkIn(*busy, 0, all.minY + 22, int(kWidth), int(RefreshControl::kHeight));
     EXPECT_GT(title.maxX - title.minX, 30);
     EXPECT_GT(title.minY, spinner.maxY);
     // Without a title the spinner alone is centred down the control.
     refresh->attributedTitle.clear();
     auto bare = snapshot(*panel, 1);
     ASSERT_TRUE(bare);
-    const Ink alone = inkIn(*bare, 0, 0, int(kWidth), int(RefreshControl::kHeight));
+    const InkBounds alone = inkIn(*bare, 0, 0, int(kWidth), int(RefreshControl::kHeight));
     EXPECT_NEAR((alone.minY + alone.maxY) / 2.0, RefreshControl::kHeight / 2, 2);
 }

@@ -6,16 +6,9 @@
 
 #include "platform/graphics/text_layout.h"
 #include "platform/toolkit/controls.h"
+#include "tests/support/goldens.h"
 
 using namespace toolkit;
-
-namespace {
-// Installs the font-backed measurer for one test.
-struct UsingFonts {
-    UsingFonts() { setTextMeasurer(&FontTextMeasurer::shared()); }
-    ~UsingFonts() { setTextMeasurer(nullptr); }
-};
-}  // namespace
 
 TEST(FontTextMeasurer, MeasuresAsTheDrawingLayerLaysOut) {
     const FontTextMeasurer& m = FontTextMeasurer::shared();
@@ -49,7 +42,7 @@ TEST(FontTextMeasurer, LineHeightFollowsTheFontItIsAskedFor) {
 }
 
 TEST(FontTextMeasurer, LabelsSizeThemselvesWithIt) {
-    UsingFonts fonts;
+    hxtest::UsingFonts fonts;
     Label label;
     label.setFont(Font::boldSystem(16));
     label.setText("Unread");

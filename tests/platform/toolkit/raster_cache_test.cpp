@@ -11,6 +11,7 @@
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/text_input.h"
+#include "tests/platform/toolkit/snapshot_support.h"
 #include "tests/support/goldens.h"
 
 using namespace toolkit;
@@ -18,11 +19,7 @@ using graphics::UserInterfaceStyle;
 
 namespace {
 
-std::shared_ptr<View> box(Rect frame, const Color& colour) {
-    auto v = View::make(frame);
-    v->setBackgroundColor(colour);
-    return v;
-}
+using toolkit_snapshots::box;
 
 // A small opaque square shown in its view's tint.
 ImagePtr templateSquare() {
@@ -34,7 +31,7 @@ ImagePtr templateSquare() {
 
 // A list with one row kept as pixels: a label, a text view, a tinted picture and a coloured chip
 // with a box inside it, on the row's own background, over the list's.
-struct Scene {
+struct CachedScene {
     std::shared_ptr<View> list = box(Rect(0, 0, 160, 130), Color::systemBackground());
     std::shared_ptr<View> row = box(Rect(0, 20, 160, 70), Color::secondarySystemBackground());
     std::shared_ptr<Label> label = View::make<Label>(Rect(8, 4, 110, 20));
@@ -43,7 +40,7 @@ struct Scene {
     std::shared_ptr<View> chip = box(Rect(120, 30, 30, 30), Color::systemBlue());
     std::shared_ptr<View> inner = box(Rect(8, 8, 14, 14), Color::systemGray5());
 
-    Scene() {
+    CachedScene() {
         row->setClipsToBounds(true);
         label->setText("Kept as pixels");
         text->setFrame(Rect(4, 24, 110, 40));
@@ -79,7 +76,7 @@ int differing(const graphics::Bitmap& a, const graphics::Bitmap& b) {
 // copies its pixels. Each change shows (the picture differs from the one before it).
 TEST(RasterCache, AChangeInAKeptRowShowsOnTheNextFrameAsDrawingItAnewShowsIt) {
     hxtest::UsingFonts fonts;
-    using S = Scene;
+    using S = CachedScene;
     struct Case {
         const char* name;
         std::function<void(S&)> change;
@@ -114,7 +111,7 @@ TEST(RasterCache, AChangeInAKeptRowShowsOnTheNextFrameAsDrawingItAnewShowsIt) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        Scene scene;
+        CachedScene scene;
         const auto first = draw(*scene.list, 2, UserInterfaceStyle::light);
         // The second frame keeps the pixels, the third copies them: both as the first.
         const uint64_t before = rasterCopies();

@@ -21,13 +21,9 @@ namespace {
 
 const RGBA8 kRed{255, 0, 0, 255}, kBlue{0, 0, 255, 255}, kClear{0, 0, 0, 0};
 
-std::shared_ptr<View> box(Rect frame, const Color& colour) {
-    auto v = View::make(frame);
-    v->setBackgroundColor(colour);
-    return v;
-}
+using toolkit_snapshots::box;
 
-RGBA8 at(const graphics::Bitmap& b, int x, int y) { return b.rgbaAt(x, y); }
+RGBA8 pixelAt(const graphics::Bitmap& b, int x, int y) { return b.rgbaAt(x, y); }
 
 using toolkit_snapshots::UsingFonts;
 
@@ -40,8 +36,8 @@ TEST(Renderer, PlacesSubviewsByCenterTransformAndAnchor) {
     root->addSubview(bar);
     auto pixels = snapshot(*root, 1);
     ASSERT_TRUE(pixels);
-    EXPECT_EQ(at(*pixels, 50, 41), kRed) << "turned about its centre: now 10 wide and 20 tall";
-    EXPECT_EQ(at(*pixels, 42, 50), kClear);
+    EXPECT_EQ(pixelAt(*pixels, 50, 41), kRed) << "turned about its centre: now 10 wide and 20 tall";
+    EXPECT_EQ(pixelAt(*pixels, 42, 50), kClear);
     // About the top left corner instead: the bar swings down and to the left of its corner.
     auto pinned = box(Rect(0, 0, 20, 10), Color::blue());
     pinned->setAnchorPoint({0, 0});
@@ -49,15 +45,15 @@ TEST(Renderer, PlacesSubviewsByCenterTransformAndAnchor) {
     pinned->setTransform(graphics::AffineTransform::rotation(std::numbers::pi / 2));
     root->addSubview(pinned);
     pixels = snapshot(*root, 1);
-    EXPECT_EQ(at(*pixels, 55, 30), kBlue);
-    EXPECT_EQ(at(*pixels, 65, 25), kClear);
+    EXPECT_EQ(pixelAt(*pixels, 55, 30), kBlue);
+    EXPECT_EQ(pixelAt(*pixels, 65, 25), kClear);
     // A scrolled parent (bounds origin moved) shows its content moved up.
     auto scroller = View::make(Rect(0, 0, 50, 50));
     scroller->addSubview(box(Rect(0, 20, 50, 10), Color::red()));
     scroller->setBounds(Rect(0, 20, 50, 50));
     pixels = snapshot(*scroller, 1);
-    EXPECT_EQ(at(*pixels, 5, 5), kRed);
-    EXPECT_EQ(at(*pixels, 5, 25), kClear);
+    EXPECT_EQ(pixelAt(*pixels, 5, 5), kRed);
+    EXPECT_EQ(pixelAt(*pixels, 5, 25), kClear);
 }
 
 TEST(Renderer, ClipsToRoundedBoundsFadesGroupsAndDrawsBordersOnTop) {
@@ -70,9 +66,9 @@ TEST(Renderer, ClipsToRoundedBoundsFadesGroupsAndDrawsBordersOnTop) {
     card->layer().borderColor = Color::blue();
     root->addSubview(card);
     auto pixels = snapshot(*root, 1);
-    EXPECT_EQ(at(*pixels, 1, 1)[3], 0) << "the child is cut at the rounded corner";
-    EXPECT_EQ(at(*pixels, 30, 30), kRed);
-    EXPECT_EQ(at(*pixels, 30, 0), kBlue) << "the border over the subview";
+    EXPECT_EQ(pixelAt(*pixels, 1, 1)[3], 0) << "the child is cut at the rounded corner";
+    EXPECT_EQ(pixelAt(*pixels, 30, 30), kRed);
+    EXPECT_EQ(pixelAt(*pixels, 30, 0), kBlue) << "the border over the subview";
 
     // Group alpha: overlapping opaque children of a half-transparent parent stay even.
     auto faded = View::make(Rect(0, 0, 30, 10));
@@ -82,23 +78,23 @@ TEST(Renderer, ClipsToRoundedBoundsFadesGroupsAndDrawsBordersOnTop) {
     auto holder = View::make(Rect(0, 0, 30, 10));
     holder->addSubview(faded);
     pixels = snapshot(*holder, 1);
-    EXPECT_EQ(at(*pixels, 5, 5)[3], at(*pixels, 15, 5)[3]);
-    EXPECT_NEAR(at(*pixels, 15, 5)[3], 128, 1);
+    EXPECT_EQ(pixelAt(*pixels, 5, 5)[3], pixelAt(*pixels, 15, 5)[3]);
+    EXPECT_NEAR(pixelAt(*pixels, 15, 5)[3], 128, 1);
     // Hidden and fully transparent views are not drawn.
     faded->setHidden(true);
-    EXPECT_EQ(at(*snapshot(*holder, 1), 5, 5), kClear);
+    EXPECT_EQ(pixelAt(*snapshot(*holder, 1), 5, 5), kClear);
     faded->setHidden(false);
     faded->setAlpha(0);
-    EXPECT_EQ(at(*snapshot(*holder, 1), 5, 5), kClear);
+    EXPECT_EQ(pixelAt(*snapshot(*holder, 1), 5, 5), kClear);
 }
 
 TEST(Renderer, DynamicColoursFollowTheWindowsAppearance) {
     Window window(ScreenProfile::iPhone8());
     auto v = box(Rect(0, 0, 10, 10), Color::systemBackground());
     window.addSubview(v);
-    EXPECT_EQ(at(*snapshot(*v, 1), 5, 5), (RGBA8{255, 255, 255, 255}));
+    EXPECT_EQ(pixelAt(*snapshot(*v, 1), 5, 5), (RGBA8{255, 255, 255, 255}));
     window.setInterfaceStyle(InterfaceStyle::dark);
-    EXPECT_EQ(at(*snapshot(*v, 1), 5, 5), (RGBA8{0, 0, 0, 255}));
+    EXPECT_EQ(pixelAt(*snapshot(*v, 1), 5, 5), (RGBA8{0, 0, 0, 255}));
     EXPECT_EQ(snapshot(*v)->width(), 20) << "the window's screen scale";
 }
 
@@ -272,7 +268,7 @@ TEST(Renderer, BackgroundsHiddenByOpaqueSubviewsLeaveThePictureAsPainted) {
         EXPECT_TRUE(same.sameSize);
         EXPECT_EQ(same.differingPixels, 0);
         if (k.showsAt) {
-            EXPECT_GT(at(*drawn, k.showsAt->first, k.showsAt->second)[0], 0) << "the background shows";
+            EXPECT_GT(pixelAt(*drawn, k.showsAt->first, k.showsAt->second)[0], 0) << "the background shows";
         }
     }
 }

@@ -56,11 +56,11 @@ public:
     }
 };
 
-struct Screen {
+struct GlidingScreen {
     Harness h{ScreenProfile::iPhone8(), 15};
     std::shared_ptr<WatchingScrollView> sv = std::make_shared<WatchingScrollView>(Rect(0, 100, 375, 400));
     std::shared_ptr<Glide> d = std::make_shared<Glide>();
-    Screen() {
+    GlidingScreen() {
         auto root = std::make_shared<ViewController>();
         h.setRoot(root);
         sv->contentInsetAdjustmentBehavior = ContentInsetAdjustment::Never;
@@ -92,7 +92,7 @@ TEST(ToolkitScrollMomentum, TheRestIsProjectedFromTheVelocityAndTheRate) {
         {ScrollView::kDecelerationFast, {1, -3}},
         {0.95, {0, 0}},
     };
-    Screen s;
+    GlidingScreen s;
     s.sv->setContentOffset({0, 1000});
     for (const Case& c : cases) {
         s.sv->decelerationRate = c.rate;
@@ -126,7 +126,7 @@ TEST(ToolkitScrollMomentum, AFlickGlidesOnTheClockToTheRest) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Screen s;
+        GlidingScreen s;
         s.sv->setContentOffset(c.start);
         s.d->moveTarget = c.moveTarget;
         if (c.rest)
@@ -176,7 +176,7 @@ TEST(ToolkitScrollMomentum, AFlickGlidesOnTheClockToTheRest) {
 }
 
 TEST(ToolkitScrollMomentum, TouchesAndOffsetsStopAGlide) {
-    Screen s;
+    GlidingScreen s;
     s.h.fling(*s.sv, {0, 300});
     s.h.advance(0.3);
     ASSERT_TRUE(s.sv->isDecelerating());
@@ -201,7 +201,7 @@ TEST(ToolkitScrollMomentum, TouchesAndOffsetsStopAGlide) {
 TEST(ToolkitScrollMomentum, AnOffsetSetDuringASettleEndsTheDeceleration) {
     // Released past the top at rest, the content settles back over 0.3 s; an offset set in
     // that time takes over, and the view must not stay "decelerating" for good.
-    Screen s;
+    GlidingScreen s;
     Animations::setTimed(true);
     s.h.scroll(*s.sv, {0, -200});
     ASSERT_TRUE(s.sv->isDecelerating());
@@ -268,7 +268,7 @@ TEST(ToolkitScrollMomentum, ZoomToRectFitsAndCentresTheRect) {
 }
 
 namespace {
-class Rows : public TableViewController {
+class RowsController : public TableViewController {
 public:
     std::vector<IndexPath> selected;
     long numberOfRows(TableView&, long) override { return 100; }
@@ -284,7 +284,7 @@ public:
 
 TEST(ToolkitScrollMomentum, ATapOnGlidingRowsOnlyStopsThem) {
     Harness h(ScreenProfile::iPhone8(), 15);
-    auto list = std::make_shared<Rows>();
+    auto list = std::make_shared<RowsController>();
     h.setRoot(list);
     TableView& t = *list->tableView();
     h.fling(t, {0, 300});

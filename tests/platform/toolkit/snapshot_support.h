@@ -33,4 +33,11 @@ inline void expectGoldensInLightAndDarkAt2x(const std::function<std::shared_ptr<
         2);
 }
 
+// A plain view of one colour.
+inline std::shared_ptr<toolkit::View> box(toolkit::Rect frame, const toolkit::Color& colour) {
+    auto v = toolkit::View::make(frame);
+    v->setBackgroundColor(colour);
+    return v;
+}
+
 }  // namespace toolkit_snapshots

@@ -18,7 +18,7 @@ using namespace toolkit;
 
 namespace {
 
-class Screen : public ViewController {
+class StatusScreen : public ViewController {
 public:
     bool hidden = false;
     StatusBarStyle style = StatusBarStyle::Default;
@@ -55,7 +55,7 @@ struct Stage {
     }
     hxtest::UsingFonts fonts;
     toolkit::testing::Harness harness;
-    std::shared_ptr<Screen> screen = std::make_shared<Screen>();
+    std::shared_ptr<StatusScreen> screen = std::make_shared<StatusScreen>();
 };
 
 int countWhere(const graphics::Bitmap& b, const std::function<bool(std::array<uint8_t, 4>)>& test) {
@@ -164,8 +164,8 @@ TEST(StatusBar, FollowsTheVisibleControllersStyleAndHides) {
 
 TEST(StatusBar, TheControllerItFollowsIsTheTopOfWhatCoversTheScreen) {
     Stage stage(ScreenProfile::iPhone8());
-    auto top = std::make_shared<Screen>();
-    auto nav = std::make_shared<NavigationController>(std::make_shared<Screen>());
+    auto top = std::make_shared<StatusScreen>();
+    auto nav = std::make_shared<NavigationController>(std::make_shared<StatusScreen>());
     stage.harness.setRoot(nav);
     nav->pushViewController(top, false);
     stage.harness.settle();
@@ -173,13 +173,13 @@ TEST(StatusBar, TheControllerItFollowsIsTheTopOfWhatCoversTheScreen) {
     top->hidden = true;
     EXPECT_TRUE(statusBarFrame(stage.harness.window()).isEmpty());
     // A full-screen presentation takes over; a sheet over it would not.
-    auto cover = std::make_shared<Screen>();
+    auto cover = std::make_shared<StatusScreen>();
     cover->modalPresentationStyle = ModalPresentationStyle::FullScreen;
     nav->present(cover, false);
     stage.harness.settle();
     EXPECT_EQ(statusBarController(stage.harness.window()), cover.get());
     EXPECT_FALSE(statusBarFrame(stage.harness.window()).isEmpty());
-    auto sheet = std::make_shared<Screen>();
+    auto sheet = std::make_shared<StatusScreen>();
     sheet->modalPresentationStyle = ModalPresentationStyle::FormSheet;
     cover->present(sheet, false);
     stage.harness.settle();

@@ -55,7 +55,7 @@ std::shared_ptr<View> screen() {
 }
 
 // A white panel the size of the view, holding it, in the window.
-std::shared_ptr<View> onWhite(Window& window, const std::shared_ptr<View>& view) {
+std::shared_ptr<View> onWhiteKeepingFrame(Window& window, const std::shared_ptr<View>& view) {
     auto panel = View::make(Rect(Point{}, view->frame().size));
     panel->setBackgroundColor(Color::whiteColor());
     panel->addSubview(view);
@@ -84,7 +84,7 @@ TEST(TextControlsRender, TextShowsAndPlaceholderGivesWayToIt) {
     Window window(ScreenProfile::iPhone8());
     auto f = field(Rect(0, 0, 200, 40), TextBorderStyle::None, "", "Name");
     f->setTextColor(Color::black());
-    auto panel = onWhite(window, f);
+    auto panel = onWhiteKeepingFrame(window, f);
     // The placeholder is drawn grey, never black.
     auto withPlaceholder = snapshot(*panel, 1);
     ASSERT_TRUE(withPlaceholder);
@@ -107,7 +107,7 @@ TEST(TextControlsRender, SecureEntryNeverDrawsItsText) {
         auto f = field(Rect(0, 0, 200, 40), TextBorderStyle::None, text);
         f->setTextColor(Color::black());
         f->setSecureTextEntry(secure);
-        auto panel = onWhite(window, f);
+        auto panel = onWhiteKeepingFrame(window, f);
         auto pixels = snapshot(*panel, 1);
         panel->removeFromSuperview();
         return pixels;
@@ -133,7 +133,7 @@ TEST(TextControlsRender, TextViewScrollsWithItsBoundsOrigin) {
     auto text = std::make_shared<TextView>();
     text->setFrame(Rect(0, 0, 200, 60));
     text->setText("First\nSecond\nThird\nFourth\nFifth\nSixth");
-    auto panel = onWhite(window, text);
+    auto panel = onWhiteKeepingFrame(window, text);
     auto top = snapshot(*panel, 1);
     ASSERT_TRUE(top);
     // The first line starts below the top inset.

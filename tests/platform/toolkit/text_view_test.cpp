@@ -24,7 +24,7 @@ bool isTint(const Pixel& p) { return p[2] > 180 && p[0] < 120 && p[2] - p[1] > 4
 // A light blue wash (the selection over white).
 bool isWash(const Pixel& p) { return p[2] > 230 && p[0] < 225 && p[0] > 120 && p[2] - p[0] > 20; }
 
-int count(const graphics::Bitmap& b, const std::function<bool(const Pixel&)>& test, Rect area) {
+int countIn(const graphics::Bitmap& b, const std::function<bool(const Pixel&)>& test, Rect area) {
     int n = 0;
     for (int y = std::max(0, static_cast<int>(area.minY())); y < std::min<int>(b.height(), area.maxY()); ++y) {
         for (int x = std::max(0, static_cast<int>(area.minX())); x < std::min<int>(b.width(), area.maxX()); ++x) {
@@ -135,11 +135,11 @@ TEST(TextViewCaret, CaretAndSelectionAreDrawnWhereTheTextIs) {
     EXPECT_NEAR(caret.minX() - view->textOrigin().x, graphics::sizeOfText("Hello", Font::system(17)).width, 0.5);
     auto atFive = f.pixels();
     ASSERT_TRUE(atFive);
-    EXPECT_GT(count(*atFive, isTint, caret.insetBy(-1, 0)), 10);
+    EXPECT_GT(countIn(*atFive, isTint, caret.insetBy(-1, 0)), 10);
     view->setSelectedRange({0, 0});
     auto atZero = f.pixels();
-    EXPECT_EQ(count(*atZero, isTint, caret.insetBy(-1, 0)), 0) << "the caret moved away";
-    EXPECT_GT(count(*atZero, isTint, view->caretRectForPosition({0}).insetBy(-1, 0)), 10);
+    EXPECT_EQ(countIn(*atZero, isTint, caret.insetBy(-1, 0)), 0) << "the caret moved away";
+    EXPECT_GT(countIn(*atZero, isTint, view->caretRectForPosition({0}).insetBy(-1, 0)), 10);
 
     // A selection washes the selected characters and nothing else; no caret with a selection.
     view->setSelectedRange({6, 5});
@@ -147,15 +147,15 @@ TEST(TextViewCaret, CaretAndSelectionAreDrawnWhereTheTextIs) {
     ASSERT_EQ(rects.size(), 1u);
     EXPECT_NEAR(rects[0].width(), graphics::sizeOfText("world", Font::system(17)).width, 1.0);
     auto selected = f.pixels();
-    EXPECT_GT(count(*selected, isWash, rects[0]), 50);
-    EXPECT_EQ(count(*selected, isWash, Rect(0, 0, rects[0].minX() - 1, 60)), 0);
-    EXPECT_EQ(count(*selected, isTint, Rect(0, 0, 300, 60)), 0);
+    EXPECT_GT(countIn(*selected, isWash, rects[0]), 50);
+    EXPECT_EQ(countIn(*selected, isWash, Rect(0, 0, rects[0].minX() - 1, 60)), 0);
+    EXPECT_EQ(countIn(*selected, isTint, Rect(0, 0, 300, 60)), 0);
 
     // Without the focus there is no caret at all.
     view->setSelectedRange({3, 0});
     view->resignFirstResponder();
     auto unfocused = f.pixels();
-    EXPECT_EQ(count(*unfocused, isTint, Rect(0, 0, 300, 60)), 0);
+    EXPECT_EQ(countIn(*unfocused, isTint, Rect(0, 0, 300, 60)), 0);
 }
 
 TEST(TextViewCaret, ATapPutsTheCaretUnderTheFinger) {
@@ -187,9 +187,9 @@ TEST(TextFieldCaret, TheFieldDrawsItsCaretAfterTheText) {
     EXPECT_NEAR(caret.minX(), graphics::sizeOfText("Ada", Font::system(17)).width, 0.5);
     auto pixels = f.pixels();
     ASSERT_TRUE(pixels);
-    EXPECT_GT(count(*pixels, isTint, caret.insetBy(-1, 0)), 10);
+    EXPECT_GT(countIn(*pixels, isTint, caret.insetBy(-1, 0)), 10);
     field->resignFirstResponder();
-    EXPECT_EQ(count(*f.pixels(), isTint, Rect(0, 0, 240, 40)), 0);
+    EXPECT_EQ(countIn(*f.pixels(), isTint, Rect(0, 0, 240, 40)), 0);
 }
 
 TEST(DataDetectors, LinksAndNumbersAreFoundWhereAsked) {
@@ -227,7 +227,7 @@ TEST(DataDetectors, ATapOnALinkOpensItOnlyWhereTheTextCannotBeEdited) {
     f.harness->settle();
     const Rect on = view->caretRectForPosition({9});
     // The number draws in the tint colour.
-    EXPECT_GT(count(*f.pixels(), isTint, Rect(on.minX() - 20, 0, 40, 60)), 10);
+    EXPECT_GT(countIn(*f.pixels(), isTint, Rect(on.minX() - 20, 0, 40, 60)), 10);
     f.harness->tap(Point{on.minX(), on.midY()});
     EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"tel:5550104477"});
     // Editable, the same tap only places the caret.

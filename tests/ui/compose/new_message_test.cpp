@@ -9,13 +9,14 @@
 #include "platform/net/event_loop.h"
 #include "platform/services/contacts.h"
 #include "platform/services/user_activity.h"
+#include "tests/support/voice_paths.h"
 #include "tests/ui/compose/compose_support.h"
 #include "ui/widgets/caret_navigation.h"
 
 namespace {
 
 using Phone = HX_ConnectAppDelegate_iPhone;
-const std::string kSend = "/voice/v1/voiceclient/api2thread/sendsms";
+using hxtest::kSend;
 
 struct NewMessage : hxtest::ComposeFixture<Phone> {
     void SetUp() override {

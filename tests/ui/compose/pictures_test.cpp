@@ -6,12 +6,13 @@
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/pasteboard.h"
+#include "tests/support/voice_paths.h"
 #include "tests/ui/compose/compose_support.h"
 
 namespace {
 
 using Phone = HX_ConnectAppDelegate_iPhone;
-const std::string kSend = "/voice/v1/voiceclient/api2thread/sendsms";
+using hxtest::kSend;
 
 struct Pictures : hxtest::ComposeFixture<Phone> {
     void SetUp() override {

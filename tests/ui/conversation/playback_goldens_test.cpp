@@ -12,8 +12,8 @@ namespace {
 using hxtest::kVoicemailThread;
 
 template <typename Form>
-struct Looks : hxtest::PlaybackFixture<Form> {
-    explicit Looks(hxtest::DeviceForm form) : hxtest::PlaybackFixture<Form>(form, true, 15, true) {}
+struct PlaybackLooks : hxtest::PlaybackFixture<Form> {
+    explicit PlaybackLooks(hxtest::DeviceForm form) : hxtest::PlaybackFixture<Form>(form, true, 15, true) {}
 
     void snap(const std::string& name) {
         this->harness.settle();
@@ -87,11 +87,11 @@ struct Looks : hxtest::PlaybackFixture<Form> {
     }
 };
 
-struct PlaybackPhoneLooks : Looks<HX_ConnectAppDelegate_iPhone> {
-    PlaybackPhoneLooks() : Looks(hxtest::DeviceForm::phone) {}
+struct PlaybackPhoneLooks : PlaybackLooks<HX_ConnectAppDelegate_iPhone> {
+    PlaybackPhoneLooks() : PlaybackLooks(hxtest::DeviceForm::phone) {}
 };
-struct PlaybackTabletLooks : Looks<HX_ConnectAppDelegate_iPad> {
-    PlaybackTabletLooks() : Looks(hxtest::DeviceForm::tablet) {}
+struct PlaybackTabletLooks : PlaybackLooks<HX_ConnectAppDelegate_iPad> {
+    PlaybackTabletLooks() : PlaybackLooks(hxtest::DeviceForm::tablet) {}
 };
 
 }  // namespace

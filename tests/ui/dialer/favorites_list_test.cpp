@@ -24,7 +24,7 @@ using foundation::Dictionary;
 using foundation::UserDefaults;
 using foundation::Value;
 
-struct PhoneApp : hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone> {
+struct CallingPhoneApp : hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone> {
     hxtest::CallsSpy calls;
     std::vector<std::string>& placed = calls.placed;
     HXScreenRoles screenRoles() override {
@@ -36,7 +36,7 @@ struct PhoneApp : hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone> {
 
 using hxtest::person;
 
-class FavoritesList : public hxtest::ScreenFixture<PhoneApp> {
+class FavoritesList : public hxtest::ScreenFixture<CallingPhoneApp> {
 protected:
     FavoritesList()
         : ScreenFixture(

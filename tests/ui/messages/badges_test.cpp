@@ -14,14 +14,12 @@
 #include "service/message_list_model.h"
 #include "service/message_list_view.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/system_version.h"
 #include "ui/messages/back_button_badge.h"
 
 namespace {
 
-struct SystemVersion {
-    explicit SystemVersion(int v) { toolkit::Device::current().setSystemVersion(v); }
-    ~SystemVersion() { toolkit::Device::current().reset(); }
-};
+using hxtest::SystemVersion;
 
 }  // namespace
 

@@ -28,7 +28,7 @@ namespace {
 constexpr const char* kBase = "https://voice.test/voice/";
 
 // The lists' role: each view type's own settings (the history with texts and voicemail too).
-struct Lists : HXListLoadingRole {
+struct ListLoadingSpy : HXListLoadingRole {
     std::weak_ptr<HXApplicationWebClient> app;
     std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override {
         auto settings = viewType == 1   ? HXMessageListModel::smsViewSettings(kBase)
@@ -96,7 +96,7 @@ const Row kRows[] = {
 };
 
 struct RowActions : hxtest::ScreenFixture<HX_ConnectAppDelegate> {
-    std::shared_ptr<Lists> lists = std::make_shared<Lists>();
+    std::shared_ptr<ListLoadingSpy> lists = std::make_shared<ListLoadingSpy>();
     std::shared_ptr<Recorder> roles = std::make_shared<Recorder>();
 
     void SetUp() override {

@@ -24,6 +24,7 @@
 #include "platform/toolkit/window.h"
 #include "tests/support/goldens.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/system_version.h"
 #include "tests/support/test_support.h"
 #include "ui/messages/message_list_table_view_cell.h"
 #include "ui/widgets/default_contact_image.h"
@@ -44,10 +45,7 @@ const std::string kOlam = "\xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D";             // Heb
 
 using Fields = std::map<std::string, Value>;
 
-struct SystemVersion {
-    explicit SystemVersion(int v) { toolkit::Device::current().setSystemVersion(v); }
-    ~SystemVersion() { toolkit::Device::current().reset(); }
-};
+using hxtest::SystemVersion;
 
 // A fresh app home with a message store: conversations are made in its main context.
 class RowStore {

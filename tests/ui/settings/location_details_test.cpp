@@ -24,6 +24,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/ui/settings/standard_defaults.h"
 #include "ui/settings/hx_resizable_circle_renderer.h"
 #include "ui/settings/quick_setting_location.h"
 #include "ui/settings/vc_location_details.h"
@@ -46,7 +47,7 @@ const char* kPlaces = R"({"placemarks": [
    "address": {"Street": "Donau-City-Strasse 7", "City": "Wien", "ZIP": "1220", "countryCode": "AT"}}
 ]})";
 
-std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
+using hxtest::defaults;
 
 template <typename App, hxtest::DeviceForm Form>
 class LocationDetailsOn : public hxtest::ScreenFixture<App> {

@@ -14,6 +14,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/ui/settings/standard_defaults.h"
 #include "ui/settings/quick_setting_location.h"
 #include "ui/settings/vc_qs_details.h"
 #include "ui/settings/vc_qs_location.h"
@@ -26,7 +27,7 @@ using services::LocationAuthorization;
 using Phone = hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>;
 using Tablet = hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>;
 
-std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
+using hxtest::defaults;
 
 template <typename App, hxtest::DeviceForm Form>
 class QuickSettingsScreensOn : public hxtest::ScreenFixture<App> {

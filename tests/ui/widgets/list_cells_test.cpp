@@ -5,6 +5,7 @@
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/window.h"
 #include "tests/support/goldens.h"
+#include "tests/support/system_version.h"
 #include "tests/support/test_support.h"
 #include "ui/widgets/master_table_view_cell.h"
 #include "ui/widgets/toggle_cell.h"
@@ -13,10 +14,7 @@ using toolkit::Color;
 using toolkit::Rect;
 
 namespace {
-struct SystemVersion {
-    explicit SystemVersion(int v) { toolkit::Device::current().setSystemVersion(v); }
-    ~SystemVersion() { toolkit::Device::current().reset(); }
-};
+using hxtest::SystemVersion;
 }  // namespace
 
 TEST(MasterTableViewCell, BadgeShowsPositiveCountsAtTheRightEdge) {

@@ -17,7 +17,7 @@ const std::string kEmpty(HXCTokenField::kEmptySentinel);
 const std::string kSelected(HXCTokenField::kSelectedSentinel);
 
 // Records what the field asks and tells; vetoes on request.
-struct Owner : HXCTokenFieldDelegate {
+struct TokenFieldOwner : HXCTokenFieldDelegate {
     std::vector<std::string> events;
     bool refuseAdds = false;
     bool refuseRemoves = false;
@@ -43,7 +43,7 @@ struct TokenField : ::testing::Test {
     toolkit::testing::Harness harness;
     std::shared_ptr<toolkit::ViewController> screen = std::make_shared<toolkit::ViewController>();
     std::shared_ptr<HXCTokenField> field = HXCTokenField::make();
-    std::shared_ptr<Owner> owner = std::make_shared<Owner>();
+    std::shared_ptr<TokenFieldOwner> owner = std::make_shared<TokenFieldOwner>();
     std::vector<unsigned> frameEvents;
 
     void SetUp() override {
