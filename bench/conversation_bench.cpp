@@ -266,27 +266,21 @@ private:
     std::vector<std::string> texts_;
 };
 
-void BM_ScrollPlainTextTable(benchmark::State& state) {
+// The plain table's peer of a conversation scroll, at the given stride (0: the 100-step jump).
+void scrollPlainTextTable(benchmark::State& state, double stride) {
     Fonts fonts;
     toolkit::testing::Harness harness;
     auto list = std::make_shared<PlainTexts>();
     harness.setRoot(std::make_shared<toolkit::NavigationController>(list));
     harness.settle();
-    scrollDown(state, harness, *list->tableView());
+    scrollDown(state, harness, *list->tableView(), stride);
     harness.setRoot(nullptr);
     harness.settle();
 }
 
-void BM_ScrollPlainTextTableAtAFingersPace(benchmark::State& state) {
-    Fonts fonts;
-    toolkit::testing::Harness harness;
-    auto list = std::make_shared<PlainTexts>();
-    harness.setRoot(std::make_shared<toolkit::NavigationController>(list));
-    harness.settle();
-    scrollDown(state, harness, *list->tableView(), kFingerStride);
-    harness.setRoot(nullptr);
-    harness.settle();
-}
+void BM_ScrollPlainTextTable(benchmark::State& state) { scrollPlainTextTable(state, 0); }
+
+void BM_ScrollPlainTextTableAtAFingersPace(benchmark::State& state) { scrollPlainTextTable(state, kFingerStride); }
 
 // The reply bar's field inside the screen's view, when the screen has its reply bar.
 HXCExpandingTextView* replyField(toolkit::View& root) {
