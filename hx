@@ -132,8 +132,13 @@ case "$cmd" in
   lint)
     install_packages
     cmake -S "$root" -B "$build_dir" "${cmake_args[@]}" >/dev/null
+    # The build compiles sources in batches; clang-tidy looks each source up by its own name.
+    lint_db="$build_dir/lint"
+    python3 "$root/tools/source_database.py" "$build_dir" "$lint_db"
     mapfile -t known < <(python3 -c 'import json,sys; [print(e["file"]) for e in json.load(open(sys.argv[1]))]' \
-      "$build_dir/compile_commands.json" | sort -u)
+      "$lint_db/compile_commands.json" | sort -u)
+    declare -A compiled=()
+    for f in "${known[@]}"; do compiled[$f]=1; done
     if [ "${1:-}" = "--all" ]; then
       candidates=("${known[@]}")
     elif (($#)); then
@@ -148,14 +153,14 @@ case "$cmd" in
     for f in "${candidates[@]}"; do
       f=$(realpath -m "$f")
       case "$f" in *.h | *.hpp) for s in "${f%.*}.cpp" "${f%.*}.c"; do [ -e "$s" ] && f=$s; done ;; esac
-      printf '%s\n' "${known[@]}" | grep -qxF "$f" && files+=("$f")
+      [[ -n ${compiled[$f]:-} ]] && files+=("$f")
     done
     mapfile -t files < <(printf '%s\n' "${files[@]}" | sort -u | sed '/^$/d')
     if ((${#files[@]} == 0)); then echo "hx lint: no compiled source to check"; exit 0; fi
     echo "hx lint: ${#files[@]} file(s)"
     filter="^$root/(platform|model|service|app|ui|RurIdurev|RurIdurevCrashes|crashreporter|emulator|tools)/"
     printf '%s\0' "${files[@]}" |
-      xargs -0 -P "$jobs" -n 4 clang-tidy-14 -p "$build_dir" --quiet --header-filter="$filter" 2>/dev/null
+      xargs -0 -P "$jobs" -n 4 clang-tidy-14 -p "$lint_db" --quiet --header-filter="$filter" 2>/dev/null
     ;;
   fuzz)
     target=${1:?usage: ./hx fuzz TARGET SECONDS}

@@ -47,6 +47,13 @@ if(NOT HX_SANITIZE AND NOT HX_FUZZ)
   target_sources(hx_allocator INTERFACE ${CMAKE_SOURCE_DIR}/cmake/allocator_options.c)
 endif()
 
+# Sources are compiled in batches of eight per translation unit (CMake's unity build): each source
+# parses much the same large set of headers, which was most of a cold build's time on two cores.
+# Every file of one library or test area must therefore compile beside every other: no two
+# file-local helpers of one name (share one where they are the same, else name each for what it
+# is). -DHX_UNITY=OFF compiles each source alone.
+option(HX_UNITY "Compile each library's and test executable's sources in batches" ON)
+
 # hx_library(NAME [DEPS targets...]): one static library from the .cpp files of this folder
 # (and its sub-folders), headers included from the repository root ("platform/foundation/value.h").
 function(hx_library name)
@@ -58,12 +65,14 @@ function(hx_library name)
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  if(HX_UNITY)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+  endif()
 endfunction()
 
 # hx_test(AREA [LIBS targets...]): one gtest executable for an area from tests/AREA/*_test.cpp,
 # each test case registered with CTest and labelled by area.
 include(GoogleTest)
-option(HX_TEST_UNITY "Compile each test executable's sources in batches" ON)
 function(hx_test area)
   cmake_parse_arguments(ARG "" "" "LIBS;SOURCES" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
@@ -71,12 +80,9 @@ function(hx_test area)
   add_executable(${exe} ${srcs} ${ARG_SOURCES})
   target_link_libraries(${exe} PRIVATE ${ARG_LIBS} hx_test_support GTest::gtest GTest::gmock)
   target_compile_definitions(${exe} PRIVATE HX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" HX_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  # Test sources are compiled in batches of eight per translation unit: each one parses the same
-  # large set of headers, which was about half of a cold CI build on two cores. Every file of a
-  # test area must therefore compile beside every other (no two file-local helpers of one name).
   # GCC warns when a TEST_F class derives from a fixture in an anonymous namespace of an included
   # file; in a batch that is how every file is included, and the warning means nothing there.
-  if(HX_TEST_UNITY)
+  if(HX_UNITY)
     set_target_properties(${exe} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
     target_compile_options(${exe} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
   endif()

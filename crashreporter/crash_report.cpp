@@ -12,7 +12,7 @@
 namespace {
 
 using foundation::Error;
-using Report = Zvcrash__CrashReport;
+using ReportMessage = Zvcrash__CrashReport;
 
 Error invalid(const std::string& text) {
     Error error;
@@ -22,7 +22,7 @@ Error invalid(const std::string& text) {
 
 // Frees the unpacked message however the decode ends.
 struct Unpacked {
-    Report* message = nullptr;
+    ReportMessage* message = nullptr;
     ~Unpacked() {
         if (message) zvcrash__crash_report__free_unpacked(message, nullptr);
     }
@@ -64,7 +64,7 @@ uint32_t known(int32_t value, int32_t first, int32_t last, uint32_t unknown) {
     return value >= first && value <= last ? static_cast<uint32_t>(value) : unknown;
 }
 
-std::shared_ptr<const ZVCrashReportProcessorInfo> processor(const Zvcrash__CrashReport__Processor* p) {
+std::shared_ptr<const ZVCrashReportProcessorInfo> processorOf(const Zvcrash__CrashReport__Processor* p) {
     auto info = std::make_shared<ZVCrashReportProcessorInfo>();
     info->typeEncoding = p->has_encoding ? known(storedInteger(p->encoding),
                                                  ZVCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_UNKNOWN,
@@ -122,7 +122,7 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
     Unpacked unpacked;
     unpacked.message = zvcrash__crash_report__unpack(nullptr, body.size(), body.data());
     if (!unpacked.message) return invalid("An unknown error occured decoding the crash report");
-    const Report* m = unpacked.message;
+    const ReportMessage* m = unpacked.message;
 
     auto report = std::shared_ptr<ZVCrashReport>(new ZVCrashReport());
 
@@ -136,7 +136,7 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
         auto machine = std::make_shared<ZVCrashReportMachineInfo>();
         machine->modelName = optString(m->machine_info->model);
         if (m->machine_info->processor) {
-            machine->processorInfo = processor(m->machine_info->processor);
+            machine->processorInfo = processorOf(m->machine_info->processor);
         } else {
             return invalid("Crash report is missing processor info section");
         }
@@ -264,7 +264,7 @@ foundation::Result<std::shared_ptr<const ZVCrashReport>> ZVCrashReport::initWith
             image.hasImageUUID = true;
             image.imageUUID = hex(b->uuid.data, b->uuid.len);
         }
-        if (b->code_type) image.codeType = processor(b->code_type);
+        if (b->code_type) image.codeType = processorOf(b->code_type);
         report->images_.push_back(std::move(image));
     }
 

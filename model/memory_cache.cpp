@@ -15,7 +15,7 @@ namespace {
 // Changes are dated from the exact clock. Reads are dated from the clock for dating: a fraction of
 // its cost, never before a date read earlier, so a read that follows a trim's date outlives the
 // trim; reads a few milliseconds apart may share a date (ties go in key order).
-foundation::Date now() { return foundation::Date{dispatch::wallNow()}; }
+foundation::Date wallDate() { return foundation::Date{dispatch::wallNow()}; }
 foundation::Date readDate() { return foundation::Date{clocks::wallNowForDating()}; }
 
 uint64_t load64(const char* p) {
@@ -36,7 +36,7 @@ uint64_t mix(uint64_t a, uint64_t b) {
     return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
 }
 
-std::string queueName(const void* address) {
+std::string memoryQueueName(const void* address) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "com.hxconnect.HXCMemoryCache.%p", address);
     return buffer;
@@ -94,7 +94,7 @@ bool HXCMemoryCache::KeyEqual::operator()(const std::string& a, const std::strin
 
 // ---- construction
 
-HXCMemoryCache::HXCMemoryCache(Passkey) : queue_(dispatch::Queue::concurrent(queueName(this))) {
+HXCMemoryCache::HXCMemoryCache(Passkey) : queue_(dispatch::Queue::concurrent(memoryQueueName(this))) {
     entries_.max_load_factor(0.5f);
 }
 
@@ -197,7 +197,7 @@ void HXCMemoryCache::removeAllNow() {
 void HXCMemoryCache::trimToAgeLimitRecursively() {
     HX_ASSERT_ON_QUEUE(queue_);
     if (ageLimit_ == 0) return;
-    trimMemoryToDate(foundation::Date{now().secondsSince1970 - ageLimit_});
+    trimMemoryToDate(foundation::Date{wallDate().secondsSince1970 - ageLimit_});
     std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
     queue_->after(ageLimit_, [weak] {
         auto self = weak.lock();
@@ -233,7 +233,7 @@ void HXCMemoryCache::setObject(Object object, const std::string& key, ObjectBloc
 
 void HXCMemoryCache::setObject(Object object, const std::string& key, uint64_t withCost, ObjectBlock block) {
     if (!object) return;
-    const foundation::Date calledAt = now();
+    const foundation::Date calledAt = wallDate();
     std::weak_ptr<HXCMemoryCache> weak = weak_from_this();
     queue_->barrierAsync([weak, key, object = std::move(object), withCost, block = std::move(block), calledAt] {
         auto self = weak.lock();
@@ -367,7 +367,7 @@ void HXCMemoryCache::setObject(Object object, const std::string& key, uint64_t w
         const Object& object;
         uint64_t cost;
         foundation::Date calledAt;
-    } write{key, object, withCost, now()};
+    } write{key, object, withCost, wallDate()};
     queue_->barrierSync([this, &write] { addObject(write.key, write.object, write.cost, write.calledAt); });
 }
 

@@ -15,19 +15,13 @@
 #include "service/check_response.h"
 #include "service/proto/hxcpb.h"
 #include "service/protobuf_request.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
 
-constexpr const char* kUserAgent =
-    "Mozilla/5.0 (iPhone; CPU iPhone OS 8_1_3 like Mac OS X) AppleWebKit/600.1.4 (KHTML, like Gecko) Mobile/12B466";
-
-std::string localized(const char* key) { return PhoneExtensions::localizedString(key); }
-
-void post(const char* name) { foundation::NotificationCenter::defaultCenter().post(name); }
-
 void present(HXApplicationWebClient& app, const HXAlert& alert) { app.presentAlert(alert); }
-
-bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
 HX_PhonePtr phoneWithID(const HX_Account& account, int64_t id) {
     auto it = account.phones().find(id);

@@ -4,6 +4,9 @@
 #include "platform/store/managed_object.h"
 #include "service/application_web_client.h"
 #include "service/conversation_store.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
 
@@ -28,8 +31,6 @@ constexpr Action kActions[] = {
     {"Remove from Spam", "hand.thumbsup"},
     {"Mark as Spam", "hand.thumbsdown"},
 };
-
-std::string stringOf(const foundation::Value& v) { return v.isString() ? v.asString() : std::string(); }
 
 }  // namespace
 

@@ -31,6 +31,9 @@
 #include "service/conversation_store.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
 
@@ -38,10 +41,6 @@ namespace CS = HXConversationStore;
 using foundation::Value;
 
 const std::string kNoBreakSpace = "\u00A0";
-
-std::string localized(const char* key) { return PhoneExtensions::localizedString(key); }
-
-std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
 
 std::string withLineBreaks(std::string_view text) { return foundation::replaceAll(text, "\n", "<br />"); }
 

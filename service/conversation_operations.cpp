@@ -16,20 +16,14 @@
 #include "service/check_response.h"
 #include "service/conversation_store.h"
 #include "service/request_machinery.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
 
 namespace CS = HXConversationStore;
 using foundation::Value;
-
-constexpr const char* kUserAgent =
-    "Mozilla/5.0 (iPhone; CPU iPhone OS 8_1_3 like Mac OS X) AppleWebKit/600.1.4 (KHTML, like Gecko) Mobile/12B466";
-
-void post(const char* name) { foundation::NotificationCenter::defaultCenter().post(name); }
-
-std::string api(std::string_view endpoint) { return std::string(kHXApiPath) + std::string(endpoint); }
-
-std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
 
 // The rest of a tag after a prefix and `skip` more characters ("" when the tag is shorter).
 std::string tagRest(const std::string& tag, size_t prefixLength, size_t skip) {

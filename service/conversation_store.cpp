@@ -6,16 +6,13 @@
 #include "model/message_store.h"
 #include "model/phone_extensions.h"
 #include "platform/foundation/format.h"
+#include "service/source_helpers.h"
 
 namespace HXConversationStore {
 
+using namespace hxservice;
+
 namespace {
-
-std::string localized(const char* key) { return PhoneExtensions::localizedString(key); }
-
-std::string stringOf(const foundation::Value& v) { return v.isString() ? v.asString() : std::string(); }
-
-bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
 std::string mimeTypeOf(const foundation::Value& attachment) {
     if (!attachment.isDictionary()) return {};

@@ -10,19 +10,17 @@
 #include "service/application_web_client.h"
 #include "service/message_list_receiver.h"
 #include "service/request_machinery.h"
+#include "service/source_helpers.h"
 #include "service/thread_list_reply.h"
+
+using namespace hxservice;
 
 namespace {
 
 using foundation::Dictionary;
 using foundation::Value;
 
-constexpr const char* kApiPath = "/voice/v1/voiceclient/";
 constexpr int kHistoryViewIndex = 3;
-
-void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
-
-std::string api(const char* endpoint) { return std::string(kApiPath) + endpoint; }
 
 bool signedIn(const std::shared_ptr<HX_Account>& account) { return account && account->authV2().has_value(); }
 

@@ -28,23 +28,16 @@
 #include "service/custom_cookie_jar.h"
 #include "service/list_parse_environment.h"
 #include "service/request_machinery.h"
+#include "service/source_helpers.h"
 #include "service/thread_list_plan.h"
 #include "service/thread_list_reply.h"
+
+using namespace hxservice;
 
 namespace {
 
 namespace CS = HXConversationStore;
 using foundation::Value;
-
-std::string localized(const char* key) { return PhoneExtensions::localizedString(key); }
-
-void post(const std::string& name, std::shared_ptr<void> object = nullptr, foundation::Dictionary info = {}) {
-    foundation::NotificationCenter::defaultCenter().post(name, std::move(object), std::move(info));
-}
-
-bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
-std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
 
 // A list that may also come as a single object.
 foundation::Array listOf(const Value& v) {

@@ -14,6 +14,9 @@
 #include "platform/foundation/user_defaults.h"
 #include "service/application_web_client.h"
 #include "service/request_machinery.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
 
@@ -23,8 +26,6 @@ constexpr const char* kTokenUserAgent = "Mozilla/5.0 (iPhone; CPU iPhone OS 8_1_
 constexpr const char* kScopes[] = {"hxvoice", "notifications", "contacts.readwrite", "sipregistrar"};
 // Consent pages answered in one sign-in before it is given up as a loop.
 constexpr int kMaxConsentPosts = 3;
-
-void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
 
 // Everything but the unreserved characters escaped (":" and "/" included).
 std::string escaped(std::string_view s) {

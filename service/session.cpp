@@ -25,6 +25,9 @@
 #include "service/application_web_client.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
 
@@ -33,8 +36,6 @@ constexpr int kNotificationOptionsBadgeSoundAlert = 7;
 constexpr int64_t kKeychainInteractionNotAllowed = -25308;
 // SQLite's primary result code for a full database or disk.
 constexpr int64_t kSQLiteFull = 13;
-
-void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
 
 std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
 

@@ -18,6 +18,9 @@
 #include "service/custom_cookie_jar.h"
 #include "service/proto/hxcpb.h"
 #include "service/protobuf_request.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
 
@@ -25,10 +28,6 @@ using foundation::Dictionary;
 using foundation::Value;
 
 constexpr const char* kQueue = "smsQueue";
-
-void post(const char* name, std::shared_ptr<void> object = nullptr) {
-    foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
-}
 
 // One target number per recipient of "a|b|c", each reduced to its dialable characters.
 void addTargetNumbers(HXCPB_SendSMSRequest& message, std::string_view recipients) {

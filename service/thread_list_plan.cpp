@@ -7,6 +7,9 @@
 #include "platform/foundation/flat_map.h"
 #include "platform/foundation/format.h"
 #include "service/conversation_store.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
 
@@ -14,10 +17,6 @@ namespace CS = HXConversationStore;
 using foundation::Value;
 
 enum ParseFlags : int { SpamList = 1, ArchiveList = 2, ConversationReload = 4, NewestPage = 8 };
-
-bool beginsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
-std::string stringOf(const Value& v) { return v.isString() ? v.asString() : std::string(); }
 
 bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
 

@@ -13,10 +13,11 @@
 #include "service/application_web_client.h"
 #include "service/list_parse_environment.h"
 #include "service/request_machinery.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
-
-void post(const std::string& name) { foundation::NotificationCenter::defaultCenter().post(name, nullptr); }
 
 // The client's own cache (tests give one), else the shared one. Only read here: media paths are
 // asked for from background queues (the voicemail prefetch) while the main thread fetches.

@@ -18,17 +18,14 @@
 #include "service/message_list_receiver.h"
 #include "service/request_machinery.h"
 #include "service/sms_sending.h"
+#include "service/source_helpers.h"
+
+using namespace hxservice;
 
 namespace {
 
 constexpr int64_t kNotConnectedToInternet = -1009;
 constexpr int64_t kTimedOut = -1001;
-
-void post(const std::string& name, std::shared_ptr<void> object = nullptr) {
-    foundation::NotificationCenter::defaultCenter().post(name, std::move(object));
-}
-
-std::string api(std::string_view endpoint) { return std::string(kHXApiPath) + std::string(endpoint); }
 
 }  // namespace
 

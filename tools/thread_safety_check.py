@@ -4,8 +4,11 @@
 A source joins the pass when it includes platform/foundation/thread_annotations.h, or includes a
 header of the project that does (an annotated class's members are private, so its own sources,
 which include its header, are where they are touched; so is the header of the same name beside
-it). Tests, benchmarks and fuzz targets join only when they include the annotations themselves. The sources are found in the build's compile database, not listed by hand; each is compiled
-with clang, syntax only (no code generation), with the flags of its entry there.
+it). Tests, benchmarks and fuzz targets join only when they include the annotations themselves.
+The sources are found in the build's compile database, not listed by hand; each is compiled with
+clang, syntax only (no code generation), with the flags of its entry there. Where the build
+compiles sources in batches (a unity build), the database names the batches: a batch joins when
+one of its sources would, and is analysed whole.
 """
 
 import argparse
@@ -17,6 +20,9 @@ import shlex
 import shutil
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from source_database import batch_members  # noqa: E402
 
 ANNOTATIONS = "platform/foundation/thread_annotations.h"
 INCLUDE_RE = re.compile(r'^\s*#\s*include\s*"' + re.escape(ANNOTATIONS) + '"', re.M)
@@ -71,6 +77,12 @@ def annotated(source, root=ROOT):
     return any(includes_annotations(h) for h in included_files(source, root))
 
 
+def chosen_sources(entry):
+    """The sources of an entry that the pass is for: the entry's own file, or a batch's members."""
+    members = batch_members(entry["file"])
+    return [m for m in (members if members is not None else [entry["file"]]) if annotated(m)]
+
+
 def find_clang():
     for name in ("clang++-14", "clang++"):
         found = shutil.which(name)
@@ -117,10 +129,10 @@ def main(argv=None):
     except (OSError, ValueError) as e:
         print(f"thread_safety_check: cannot read {database}: {e}", file=sys.stderr)
         return 2
-    chosen = sorted((e for e in entries if annotated(e["file"])), key=lambda e: e["file"])
+    chosen = sorted((e for e in entries if chosen_sources(e)), key=lambda e: e["file"])
     if args.list:
-        for e in chosen:
-            print(e["file"])
+        for source in sorted(s for e in chosen for s in chosen_sources(e)):
+            print(source)
         return 0
     if not chosen:
         print("thread_safety_check: no annotated source in the compile database", file=sys.stderr)
@@ -137,9 +149,10 @@ def main(argv=None):
                 failed += 1
                 sys.stderr.write(output)
     if failed:
-        print(f"thread_safety_check: {failed} of {len(chosen)} source(s) fail the analysis", file=sys.stderr)
+        print(f"thread_safety_check: {failed} of {len(chosen)} compilation(s) fail the analysis", file=sys.stderr)
         return 1
-    print(f"thread_safety_check: {len(chosen)} source(s) pass")
+    sources = sum(len(chosen_sources(e)) for e in chosen)
+    print(f"thread_safety_check: {sources} source(s) pass ({len(chosen)} compilation(s))")
     return 0
 
 

@@ -5,7 +5,7 @@
 namespace graphics {
 namespace {
 
-foundation::Error corrupt(const std::string& why) { return imageError(kImageCorruptError, why); }
+foundation::Error corruptHeader(const std::string& why) { return imageError(kImageCorruptError, why); }
 
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
@@ -15,7 +15,7 @@ int32_t le32(const uint8_t* p) {
 }
 
 foundation::Result<ImageHeader> sized(std::string format, int64_t w, int64_t h) {
-    if (w <= 0 || h <= 0) return corrupt("zero size");
+    if (w <= 0 || h <= 0) return corruptHeader("zero size");
     return ImageHeader{w, h, std::move(format)};
 }
 
@@ -49,20 +49,20 @@ foundation::Result<ImageHeader> readJPEG(const uint8_t* p, size_t n) {
         // As the decoder does: bytes that are not a marker are skipped, markers may be preceded by
         // any number of 0xFF fill bytes, and 0xFF 0x00 is a stuffed byte, not a marker.
         while (i < n && p[i] != 0xFF) ++i;
-        if (i >= n) return corrupt("truncated JPEG");
+        if (i >= n) return corruptHeader("truncated JPEG");
         while (i < n && p[i] == 0xFF) ++i;
-        if (i >= n) return corrupt("truncated JPEG");
+        if (i >= n) return corruptHeader("truncated JPEG");
         const uint8_t marker = p[i++];
         if (marker == 0x00) continue;
         if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
-        if (marker == 0xD9 || marker == 0xDA) return corrupt("JPEG without a frame header");
-        if (n - i < 2) return corrupt("truncated JPEG");
+        if (marker == 0xD9 || marker == 0xDA) return corruptHeader("JPEG without a frame header");
+        if (n - i < 2) return corruptHeader("truncated JPEG");
         const uint16_t len = be16(p + i);
-        if (len < 2 || n - i < len) return corrupt("truncated JPEG segment");
+        if (len < 2 || n - i < len) return corruptHeader("truncated JPEG segment");
         if (marker == 0xE1) orientation = exifOrientation(p + i + 2, len - 2u);
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
-            if (len < 7) return corrupt("short JPEG frame header");
+            if (len < 7) return corruptHeader("short JPEG frame header");
             auto header = sized("public.jpeg", be16(p + i + 5), be16(p + i + 3));
             if (header.ok()) header->exifOrientation = orientation;
             return header;
@@ -74,27 +74,27 @@ foundation::Result<ImageHeader> readJPEG(const uint8_t* p, size_t n) {
 }  // namespace
 
 foundation::Result<ImageHeader> readImageHeader(const uint8_t* p, size_t n) {
-    if (!p || n == 0) return corrupt("no data");
+    if (!p || n == 0) return corruptHeader("no data");
     static const uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (n >= 8 && std::memcmp(p, pngSignature, 8) == 0) {
-        if (n < 24 || std::memcmp(p + 12, "IHDR", 4) != 0) return corrupt("PNG without a header chunk");
+        if (n < 24 || std::memcmp(p + 12, "IHDR", 4) != 0) return corruptHeader("PNG without a header chunk");
         return sized("public.png", be32(p + 16), be32(p + 20));
     }
     if (n >= 6 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) {
-        if (n < 10) return corrupt("truncated GIF");
+        if (n < 10) return corruptHeader("truncated GIF");
         return sized("com.compuserve.gif", le16(p + 6), le16(p + 8));
     }
     if (n >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF) return readJPEG(p, n);
     if (n >= 2 && p[0] == 'B' && p[1] == 'M') {
-        if (n < 26) return corrupt("truncated BMP");
+        if (n < 26) return corruptHeader("truncated BMP");
         const int32_t headerSize = le32(p + 14);
         if (headerSize == 12) return sized("public.bmp", le16(p + 18), le16(p + 20));
-        if (headerSize < 40) return corrupt("unknown BMP header");
+        if (headerSize < 40) return corruptHeader("unknown BMP header");
         // A negative height means the rows are stored top-down.
         const int64_t h = le32(p + 22);
         return sized("public.bmp", le32(p + 18), h < 0 ? -h : h);
     }
-    return corrupt("unknown format");
+    return corruptHeader("unknown format");
 }
 
 ImageOrientation orientationFromExif(int exif) {

@@ -56,7 +56,7 @@ void thread_state_from_ucontext(const ucontext_t* context, machine_thread_state*
 
 namespace {
 
-enum SlotState : int { kFree = 0, kRequested = 1, kParked = 2 };
+enum ParkState : int { kFree = 0, kRequested = 1, kParked = 2 };
 
 struct Slot {
     std::atomic<int> tid{0};
@@ -68,7 +68,7 @@ Slot gSlots[kMaxThreads];
 std::atomic<int> gSlotCount{0};
 std::atomic<bool> gInstalled{false};
 
-long futex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
+long parkFutex(std::atomic<int>* word, int op, int value, const timespec* timeout) {
     return ::syscall(SYS_futex, reinterpret_cast<int*>(word), op, value, timeout, nullptr, 0);
 }
 
@@ -82,17 +82,17 @@ void stopHandler(int, siginfo_t*, void* raw) {
         if (slot.state.load(std::memory_order_acquire) != kRequested) continue;
         thread_state_from_ucontext(static_cast<const ucontext_t*>(raw), &slot.registers);
         slot.state.store(kParked, std::memory_order_release);
-        futex(&slot.state, FUTEX_WAKE, 1, nullptr);
+        parkFutex(&slot.state, FUTEX_WAKE, 1, nullptr);
         // Stay parked until the stopper resets the slot; spurious wake-ups just loop.
         while (slot.state.load(std::memory_order_acquire) == kParked) {
-            futex(&slot.state, FUTEX_WAIT, kParked, nullptr);
+            parkFutex(&slot.state, FUTEX_WAIT, kParked, nullptr);
         }
         break;
     }
     errno = savedErrno;
 }
 
-int64_t nowNs() {
+int64_t monotonicNs() {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
@@ -164,7 +164,7 @@ int threads_stop(const thread_t* threads, int count, int timeoutMs) {
             gSlots[i].state.store(kFree, std::memory_order_release);
         }
     }
-    const int64_t deadline = nowNs() + static_cast<int64_t>(timeoutMs) * 1000000;
+    const int64_t deadline = monotonicNs() + static_cast<int64_t>(timeoutMs) * 1000000;
     int parked = 0;
     for (int i = 0; i < used; ++i) {
         Slot& slot = gSlots[i];
@@ -174,10 +174,10 @@ int threads_stop(const thread_t* threads, int count, int timeoutMs) {
                 if (state == kParked) ++parked;
                 break;
             }
-            int64_t left = deadline - nowNs();
+            int64_t left = deadline - monotonicNs();
             if (left <= 0) break;
             timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
-            futex(&slot.state, FUTEX_WAIT, kRequested, &wait);
+            parkFutex(&slot.state, FUTEX_WAIT, kRequested, &wait);
         }
     }
     return parked;
@@ -187,7 +187,7 @@ void threads_resume_all() {
     const int count = gSlotCount.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) {
         gSlots[i].state.store(kFree, std::memory_order_release);
-        futex(&gSlots[i].state, FUTEX_WAKE, 1, nullptr);
+        parkFutex(&gSlots[i].state, FUTEX_WAKE, 1, nullptr);
     }
     gSlotCount.store(0, std::memory_order_release);
 }

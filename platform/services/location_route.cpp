@@ -13,7 +13,7 @@ namespace {
 
 constexpr size_t kMaxRoutePoints = 1'000'000;
 
-std::string_view trim(std::string_view s) {
+std::string_view trimmedView(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
     return s;
@@ -24,7 +24,7 @@ foundation::Error routeError(size_t line, const std::string& what) {
 }
 
 bool number(std::string_view field, double& out) {
-    field = trim(field);
+    field = trimmedView(field);
     if (field.empty()) return false;
     const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), out);
     return error == std::errc() && end == field.data() + field.size() && std::isfinite(out);
@@ -37,7 +37,7 @@ foundation::Result<std::vector<RoutePoint>> parseLocationRoute(std::string_view 
     size_t lineNumber = 0;
     while (!csv.empty()) {
         const auto newline = csv.find('\n');
-        std::string_view line = trim(csv.substr(0, newline));
+        std::string_view line = trimmedView(csv.substr(0, newline));
         csv = newline == std::string_view::npos ? std::string_view() : csv.substr(newline + 1);
         ++lineNumber;
         if (line.empty() || line.front() == '#') continue;

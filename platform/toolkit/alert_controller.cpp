@@ -13,7 +13,7 @@
 namespace toolkit {
 
 namespace {
-constexpr const char* kDomain = "toolkit.AlertController";
+constexpr const char* kAlertDomain = "toolkit.AlertController";
 constexpr double kPadding = 16;
 constexpr double kSheetMargin = 8;
 constexpr double kSheetGap = 8;
@@ -23,7 +23,7 @@ constexpr const char* kChooseCancelAction = "chooseCancelAction:";
 Color alertPanelColor() { return Color::dynamic(Color::white(0.97), Color::white(0.17)); }
 
 foundation::Status refuse(int64_t code, const std::string& why) {
-    return foundation::Error::withDescription(kDomain, code, why);
+    return foundation::Error::withDescription(kAlertDomain, code, why);
 }
 }  // namespace
 

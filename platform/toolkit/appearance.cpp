@@ -9,7 +9,7 @@ namespace toolkit {
 
 namespace {
 
-struct Entry {
+struct ProxyEntry {
     std::type_index type;
     Appearance::Match match;
     std::optional<std::type_index> container;
@@ -17,8 +17,8 @@ struct Entry {
     std::unique_ptr<AppearanceProxy> proxy;
 };
 
-std::vector<Entry>& entries() {
-    static std::vector<Entry> all;
+std::vector<ProxyEntry>& proxyEntries() {
+    static std::vector<ProxyEntry> all;
     return all;
 }
 
@@ -38,17 +38,17 @@ const AppearanceValue* AppearanceProxy::find(const std::string& property) const 
 AppearanceProxy& Appearance::proxy(std::type_index type, Match match, std::optional<std::type_index> container,
                                    Match containerMatch) {
     TK_MAIN_THREAD("Appearance");
-    for (Entry& e : entries())
+    for (ProxyEntry& e : proxyEntries())
         if (e.type == type && e.container == container) return *e.proxy;
-    entries().push_back({type, match, container, containerMatch, std::make_unique<AppearanceProxy>()});
-    return *entries().back().proxy;
+    proxyEntries().push_back({type, match, container, containerMatch, std::make_unique<AppearanceProxy>()});
+    return *proxyEntries().back().proxy;
 }
 
 const AppearanceValue* Appearance::value(const View& view, const std::string& property) {
     const AppearanceValue* plain = nullptr;
     // Of the proxies matching alike, the one made last wins.
-    for (auto it = entries().rbegin(); it != entries().rend(); ++it) {
-        const Entry& e = *it;
+    for (auto it = proxyEntries().rbegin(); it != proxyEntries().rend(); ++it) {
+        const ProxyEntry& e = *it;
         if (!e.match(view)) continue;
         const AppearanceValue* v = e.proxy->find(property);
         if (!v) continue;
@@ -61,8 +61,8 @@ const AppearanceValue* Appearance::value(const View& view, const std::string& pr
     return plain;
 }
 
-bool Appearance::empty() { return entries().empty(); }
+bool Appearance::empty() { return proxyEntries().empty(); }
 
-void Appearance::reset() { entries().clear(); }
+void Appearance::reset() { proxyEntries().clear(); }
 
 }  // namespace toolkit

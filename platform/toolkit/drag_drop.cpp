@@ -8,7 +8,9 @@
 namespace toolkit {
 
 namespace {
-bool isImageType(const std::string& t) { return t == "public.png" || t == "public.jpeg" || t == "com.compuserve.gif"; }
+bool isDraggedImageType(const std::string& t) {
+    return t == "public.png" || t == "public.jpeg" || t == "com.compuserve.gif";
+}
 }  // namespace
 
 std::shared_ptr<ItemProvider> ItemProvider::withData(foundation::Data data, std::string type) {
@@ -20,7 +22,7 @@ std::shared_ptr<ItemProvider> ItemProvider::withData(foundation::Data data, std:
 std::shared_ptr<ItemProvider> ItemProvider::withImage(const ImagePtr& image) {
     auto p = std::make_shared<ItemProvider>();
     if (!image) return p;
-    if (!image->format().empty() && isImageType(image->format())) {
+    if (!image->format().empty() && isDraggedImageType(image->format())) {
         p->registerData(image->encoded(), image->format());
     } else if (auto png = image->archivedData(); png.ok()) {
         p->registerData(png.value(), "public.png");
@@ -67,7 +69,7 @@ bool ItemProvider::hasItemConformingTo(const std::string& type) const {
     return std::find(types_.begin(), types_.end(), type) != types_.end();
 }
 
-bool ItemProvider::canLoadImages() const { return std::any_of(types_.begin(), types_.end(), isImageType); }
+bool ItemProvider::canLoadImages() const { return std::any_of(types_.begin(), types_.end(), isDraggedImageType); }
 
 namespace {
 // One load in flight: delivers chunks on a timer until the data is complete or it is cancelled;
@@ -111,7 +113,7 @@ LoadProgressPtr ItemProvider::loadDataRepresentation(const std::string& type, Lo
     load->completion = std::move(completion);
     const Representation* found = nullptr;
     for (auto& r : representations_)
-        if (r.type == type || (type == "public.image" && isImageType(r.type))) {
+        if (r.type == type || (type == "public.image" && isDraggedImageType(r.type))) {
             found = &r;
             break;
         }

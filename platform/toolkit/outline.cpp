@@ -21,7 +21,7 @@ void forEachView(View* v, const std::function<void(View*, int)>& fn, int depth, 
 
 namespace {
 
-std::string num(double v) {
+std::string outlineNumber(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%g", v);
     return buf;
@@ -37,8 +37,8 @@ std::string outline(Window& window, const OutlineOptions& o) {
     const ScreenProfile& p = window.profile();
     TraitCollection t = window.windowTraits();
     Rect b = p.bounds();
-    out << "Screen " << num(b.width()) << "x" << num(b.height()) << " @" << num(p.scale) << "x "
-        << (p.idiom == Idiom::Pad ? "pad" : "phone") << " iOS " << Device::current().systemVersion() << " "
+    out << "Screen " << outlineNumber(b.width()) << "x" << outlineNumber(b.height()) << " @" << outlineNumber(p.scale)
+        << "x " << (p.idiom == Idiom::Pad ? "pad" : "phone") << " iOS " << Device::current().systemVersion() << " "
         << styleName(t.style) << " " << contentSizeCategoryName(t.contentSize) << "\n";
     // The status bar's parts that come and go with the app's state.
     if (Rect activity = networkActivityIndicatorFrame(window); !activity.isEmpty())
@@ -59,7 +59,7 @@ std::string outline(Window& window, const OutlineOptions& o) {
             if (std::string text = v->outlineText(); !text.empty()) out << " \"" << text << "\"";
             if (std::string state = v->outlineState(); !state.empty()) out << " [" << state << "]";
             if (v->isHidden()) out << " hidden";
-            if (v->alpha() < 1) out << " alpha=" << num(v->alpha());
+            if (v->alpha() < 1) out << " alpha=" << outlineNumber(v->alpha());
             if (std::string label = v->accessibility().label; !label.empty() && label != v->outlineText())
                 out << " label=\"" << label << "\"";
             out << "\n";

@@ -10,7 +10,7 @@ namespace toolkit {
 
 namespace {
 
-std::vector<std::weak_ptr<PreviewingContext>>& registry() {
+std::vector<std::weak_ptr<PreviewingContext>>& previewingRegistry() {
     static std::vector<std::weak_ptr<PreviewingContext>> contexts;
     return contexts;
 }
@@ -33,14 +33,14 @@ PreviewingContextPtr registerPreviewing(std::weak_ptr<PreviewingDelegate> delega
     TK_MAIN_THREAD("registerForPreviewing");
     auto context = std::make_shared<PreviewingContext>(std::move(delegate), sourceView);
     if (sourceView) context->sourceRect = sourceView->bounds();
-    auto& all = registry();
+    auto& all = previewingRegistry();
     std::erase_if(all, [](const std::weak_ptr<PreviewingContext>& w) { return w.expired(); });
     all.push_back(context);
     return context;
 }
 
 void unregisterPreviewing(const PreviewingContext* context) {
-    std::erase_if(registry(), [context](const std::weak_ptr<PreviewingContext>& w) {
+    std::erase_if(previewingRegistry(), [context](const std::weak_ptr<PreviewingContext>& w) {
         auto c = w.lock();
         return !c || c.get() == context;
     });
@@ -52,7 +52,7 @@ std::shared_ptr<Peek> forcePress(Window& window, Point point) {
     View* hit = window.hitTest(point, nullptr);
     // The innermost source under the point, the one registered last first.
     for (View* v = hit; v; v = v->superview()) {
-        const auto& all = registry();
+        const auto& all = previewingRegistry();
         for (auto it = all.rbegin(); it != all.rend(); ++it) {
             auto context = it->lock();
             if (!context || context->sourceView().get() != v) continue;

@@ -29,7 +29,7 @@ void addRect(std::vector<double>& out, const Rect& r) {
     out.insert(out.end(), {r.minX(), r.minY(), r.width(), r.height()});
 }
 
-bool onWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
+bool isWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
 
 // offset: where the view's bounds coordinates lie in the root's (none under a transform).
 bool addView(const View& view, bool root, std::optional<Point> offset, double scale, raster::Key& key) {
@@ -52,7 +52,7 @@ bool addView(const View& view, bool root, std::optional<Point> offset, double sc
         const Rect b = view.bounds();
         if (!offset || view.contentMode() != ContentMode::ScaleToFill) return false;
         for (double v : {offset->x + b.minX(), offset->x + b.maxX(), offset->y + b.minY(), offset->y + b.maxY()})
-            if (!onWholePixel(v * scale)) return false;
+            if (!isWholePixel(v * scale)) return false;
         // Lower or narrower than its caps, its caps are shrunk (sampled) too.
         const EdgeInsets caps = image->image()->capInsets();
         if (b.width() < caps.left + caps.right || b.height() < caps.top + caps.bottom) return false;

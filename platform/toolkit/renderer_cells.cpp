@@ -16,7 +16,7 @@ using graphics::GraphicsContext;
 
 // The cell's layout keeps this much room at its right edge for a checkmark or a chevron.
 constexpr double kCellMargin = 16, kAccessoryWidth = 22;
-constexpr double kChevronWidth = 7, kChevronHeight = 12;
+constexpr double kDisclosureWidth = 7, kDisclosureHeight = 12;
 constexpr double kGlyphDiameter = 22;
 constexpr double kSpinnerBox = 20, kSpinnerTitleGap = 6;
 
@@ -38,7 +38,7 @@ void strokeJoined(GraphicsContext& c, const Color& colour, double width, std::in
 
 // A chevron pointing right, its right tip at `right`, centred down the height at `midY`.
 void drawChevron(GraphicsContext& c, double right, double midY) {
-    const double left = right - kChevronWidth, half = kChevronHeight / 2;
+    const double left = right - kDisclosureWidth, half = kDisclosureHeight / 2;
     strokeJoined(c, Color::systemGray(), 2, {{left, midY - half}, {right, midY}, {left, midY + half}});
 }
 
@@ -59,7 +59,7 @@ Rect cellAccessoryFrame(const TableViewCell& cell) {
             return Rect(b.maxX() - kCellMargin - kAccessoryWidth, b.minY(), kAccessoryWidth, b.height());
         case CellAccessoryType::DetailDisclosureButton:
             // The chevron follows the detail button, which the cell lays out as a subview.
-            return Rect(b.maxX() - kCellMargin - kChevronWidth - 2, b.minY(), kChevronWidth + 2, b.height());
+            return Rect(b.maxX() - kCellMargin - kDisclosureWidth - 2, b.minY(), kDisclosureWidth + 2, b.height());
         default:
             return {};
     }

@@ -27,7 +27,7 @@ Color searchFill() {
 }
 
 // One device pixel across, so the border stays sharp at every scale.
-double hairline(const GraphicsContext& c) { return 1 / std::max(1.0, c.scale()); }
+double controlHairline(const GraphicsContext& c) { return 1 / std::max(1.0, c.scale()); }
 
 // One line of text in a rectangle: aligned across it, centred down it, cut with "…" at its width.
 void drawLineIn(GraphicsContext& c, const std::string& text, const Font& font, const Color& colour,
@@ -73,7 +73,7 @@ void drawBorder(const TextField& field, GraphicsContext& c) {
             return;
         }
         case TextBorderStyle::RoundedRect: {
-            const double w = hairline(c);
+            const double w = controlHairline(c);
             const Rect r = b.insetBy(w / 2, w / 2);
             // The field's own background colour, when it has one, already filled the bounds.
             if (!field.backgroundColor()) {

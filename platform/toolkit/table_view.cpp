@@ -10,7 +10,7 @@
 namespace toolkit {
 
 namespace {
-constexpr const char* kDomain = "toolkit.TableView";
+constexpr const char* kTableDomain = "toolkit.TableView";
 constexpr double kSwipeThreshold = 30;
 constexpr double kSwipeButtonWidth = 74;
 // The row height from which an action with an image also shows its title, under the image.
@@ -804,7 +804,7 @@ foundation::Status TableView::endUpdates() {
 
     auto fail = [&](const std::string& why) -> foundation::Status {
         reloadData();
-        return foundation::Error::withDescription(kDomain, 1, why);
+        return foundation::Error::withDescription(kTableDomain, 1, why);
     };
     long newSections = ds ? std::max(0L, ds->numberOfSections(*this)) : 0;
     for (long s : delSec)

@@ -382,19 +382,19 @@ void TableViewCell::touchesCancelled(const TouchSet&, const Event*) {
 }
 
 namespace {
-Font titleFont() { return Font::system(13); }
+Font cellTitleFont() { return Font::system(13); }
 // The lines of a title at the width of its space.
 size_t titleLines(const std::string& title, double width) {
     if (title.empty()) return 1;
     const double w = std::max(1.0, width - 2 * kMargin);
-    return std::max<size_t>(1, textMeasurer().lines(title, titleFont(), w, 0, LineBreakMode::wordWrap).size());
+    return std::max<size_t>(1, textMeasurer().lines(title, cellTitleFont(), w, 0, LineBreakMode::wordWrap).size());
 }
 }  // namespace
 
 Label& TableViewHeaderFooterView::textLabel() {
     if (!label_) {
         label_ = std::make_shared<Label>();
-        label_->setFont(titleFont());
+        label_->setFont(cellTitleFont());
         label_->setTextColor(Color::systemGray());
         addSubview(label_);
     }
@@ -410,7 +410,7 @@ void TableViewHeaderFooterView::setWrapsText(bool wraps) {
 }
 
 double TableViewHeaderFooterView::heightForTitle(const std::string& title, double width, double oneLine) {
-    const double lh = std::ceil(textMeasurer().lineHeight(titleFont()));
+    const double lh = std::ceil(textMeasurer().lineHeight(cellTitleFont()));
     return oneLine + static_cast<double>(titleLines(title, width) - 1) * lh;
 }
 

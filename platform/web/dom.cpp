@@ -14,7 +14,7 @@ namespace web {
 
 namespace {
 
-constexpr const char* kDomain = "HXWebDOMErrorDomain";
+constexpr const char* kDOMDomain = "HXWebDOMErrorDomain";
 
 std::string trim(std::string_view s) {
     size_t b = 0, e = s.size();
@@ -259,7 +259,7 @@ void Document::append(Node* parent, Node* child) {
 foundation::Status Document::importChildren(void* from, Node* parent, size_t depth) {
     for (xmlNodePtr c = static_cast<xmlNodePtr>(from)->children; c; c = c->next) {
         if (nodes_.size() >= kMaximumNodes)
-            return foundation::Error::withDescription(kDomain, 2, "the page holds too many nodes");
+            return foundation::Error::withDescription(kDOMDomain, 2, "the page holds too many nodes");
         if (c->type == XML_ELEMENT_NODE) {
             Node* el = make(Node::Kind::Element, foundation::asciiLowercase(reinterpret_cast<const char*>(c->name)));
             for (xmlAttrPtr a = c->properties; a; a = a->next) {
@@ -293,7 +293,7 @@ foundation::Status Document::importChildren(void* from, Node* parent, size_t dep
 foundation::Result<std::unique_ptr<Document>> Document::parseHTML(std::string_view html, std::string baseURL) {
     initParser();
     if (html.size() > static_cast<size_t>(INT32_MAX))
-        return foundation::Error::withDescription(kDomain, 1, "the page is too large");
+        return foundation::Error::withDescription(kDOMDomain, 1, "the page is too large");
     auto doc = std::make_unique<Document>();
     doc->baseURL_ = std::move(baseURL);
     if (html.find_first_not_of(" \t\r\n") == std::string_view::npos) {
@@ -305,7 +305,7 @@ foundation::Result<std::unique_ptr<Document>> Document::parseHTML(std::string_vi
     htmlDocPtr parsed =
         htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, "UTF-8",
                        HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
-    if (!parsed) return foundation::Error::withDescription(kDomain, 1, "the page could not be read");
+    if (!parsed) return foundation::Error::withDescription(kDOMDomain, 1, "the page could not be read");
     xmlNodePtr top = nullptr;
     for (xmlNodePtr c = parsed->children; c; c = c->next)
         if (c->type == XML_ELEMENT_NODE && xmlStrcasecmp(c->name, BAD_CAST "html") == 0) top = c;
@@ -412,7 +412,7 @@ bool isIdentChar(char c) {
 
 foundation::Result<std::vector<Complex>> parseSelectors(std::string_view s) {
     auto bad = [&] {
-        return foundation::Error::withDescription(kDomain, 3, "unsupported selector: " + std::string(s));
+        return foundation::Error::withDescription(kDOMDomain, 3, "unsupported selector: " + std::string(s));
     };
     std::vector<Complex> list;
     Complex current;
@@ -575,11 +575,11 @@ std::string Document::innerHTML(const Node& node) const {
 }
 
 foundation::Status Document::setInnerHTML(Node& node, std::string_view html) {
-    if (!node.isElement()) return foundation::Error::withDescription(kDomain, 4, "not an element");
+    if (!node.isElement()) return foundation::Error::withDescription(kDOMDomain, 4, "not an element");
     initParser();
     std::string wrapped = "<html><body>" + std::string(html) + "</body></html>";
     if (wrapped.size() > static_cast<size_t>(INT32_MAX))
-        return foundation::Error::withDescription(kDomain, 1, "the markup is too large");
+        return foundation::Error::withDescription(kDOMDomain, 1, "the markup is too large");
     for (Node* c : node.children_) c->parent_ = nullptr;
     node.children_.clear();
     touch();

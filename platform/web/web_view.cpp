@@ -25,7 +25,7 @@ namespace web {
 
 namespace {
 
-constexpr const char* kDomain = "HXWebViewErrorDomain";
+constexpr const char* kWebViewDomain = "HXWebViewErrorDomain";
 constexpr double kMargin = 8;
 constexpr double kGap = 8;
 
@@ -196,8 +196,8 @@ struct WebView::Load : net::URLConnectionDelegate {
             auto self = view->load_;
             dispatch::Queue::main()->async([self] {
                 if (self && self->view && self->view->load_ == self)
-                    self->view->loadFailed(
-                        foundation::Error::withDescription(kDomain, 2, "the page is larger than the view takes"));
+                    self->view->loadFailed(foundation::Error::withDescription(
+                        kWebViewDomain, 2, "the page is larger than the view takes"));
             });
             return;
         }
@@ -294,7 +294,7 @@ void WebView::loadFinished(const net::HTTPURLResponse& response, const std::stri
     if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) && location) {
         auto target = net::resolveURL(response.url.empty() ? url_ : response.url, *location);
         if (!target) {
-            loadFailed(foundation::Error::withDescription(kDomain, 3, "the redirect names no usable URL"));
+            loadFailed(foundation::Error::withDescription(kWebViewDomain, 3, "the redirect names no usable URL"));
             return;
         }
         // A server that keeps redirecting must not keep the view loading for ever.

@@ -164,7 +164,42 @@ class ThreadSafetyCheckTest(unittest.TestCase):
         self.add("bad", BAD_CASES["guarded global"][0])
         rc, _, err = self.run_check()
         self.assertEqual(rc, 1)
-        self.assertIn("1 of 2 source(s) fail", err)
+        self.assertIn("1 of 2 compilation(s) fail", err)
+
+    def test_a_batch_joins_whole_when_one_of_its_sources_would(self):
+        # CMake's unity build names the batches in the database, each including its sources by path.
+        def batch(index, *members):
+            folder = os.path.join(self.dir, "Unity")
+            os.makedirs(folder, exist_ok=True)
+            path = os.path.join(folder, f"unity_{index}_cxx.cxx")
+            with open(path, "w", encoding="utf-8") as f:
+                f.writelines(f'#include "{m}"\n' for m in members)
+            self.entries.append({"directory": self.dir, "file": path,
+                                 "command": f"/usr/bin/c++ -I{SOURCE_DIR} -std=c++20 -o b{index}.o -c {path}"})
+
+        def source(name, text):
+            path = os.path.join(self.dir, name + ".cpp")
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(text)
+            return path
+
+        plain = source("plain", "int g; int read() { return g; }\n")
+        good = source("good", COUNTER)
+        bad = source("bad", BAD_CASES["guarded global"][0])
+        batch(0, plain, good)
+        batch(1, source("other", "int h() { return 2; }\n"))
+        rc, out, _ = self.run_check("--list")
+        self.assertEqual((rc, out.split()), (0, [good]))
+        rc, out, err = self.run_check()
+        self.assertEqual(rc, 0, err)
+        self.assertIn("1 source(s) pass (1 compilation(s))", out)
+
+        batch(2, source("plain2", "int k() { return 3; }\n"), bad)
+        rc, _, err = self.run_check()
+        self.assertEqual(rc, 1)
+        self.assertIn("reading variable 'g' requires holding mutex 'gm'", err)
+        self.assertIn("bad.cpp:", err)
+        self.assertIn("1 of 2 compilation(s) fail", err)
 
     def test_missing_database_or_nothing_to_check_is_an_error(self):
         rc, _, err = self.run_check()

@@ -27,7 +27,7 @@ using foundation::localizedString;
 // Percent of a reply's sending shown in the navigation bar.
 int gSendingProgress = 0;
 
-bool onTablet() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
+bool onTabletScreen() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
 
 }  // namespace
 
@@ -123,7 +123,7 @@ void VC_Conversation::addFooterView() {
             PlayMessageFooter player = makePlayMessageFooter(width);
             playMessageView_ = player.root;
             playMessageView_->setTag(kPlayerTag);
-            const double gap = onTablet() ? 15 : 0;
+            const double gap = onTabletScreen() ? 15 : 0;
             const double footerHeight = footerView_->frame().height();
             playMessageView_->setFrame(
                 {playMessageView_->frame().minX(), footerHeight + gap, width, playMessageView_->frame().height()});
@@ -140,7 +140,7 @@ void VC_Conversation::addFooterView() {
             playButton_->setImage(graphics::systemImageNamed("play.circle", 30), toolkit::kStateNormal);
             playButton_->accessibility().label = localizedString("Play");
             player.speakerButton->setTintColor(graphics::Color::systemBlue());
-            if (onTablet()) {
+            if (onTabletScreen()) {
                 player.speakerButton->setAlpha(0);
                 player.speakerButton->setEnabled(false);
                 player.speakerButton->setFrame({});
@@ -208,7 +208,7 @@ void VC_Conversation::keyboardFrameChange(const foundation::Notification& notifi
     const auto* durationValue = notification.userInfo.find(toolkit::kKeyboardAnimationDurationUserInfoKey);
     const double duration = durationValue ? durationValue->doubleValue() : 0;
     const toolkit::Rect keyboard = view()->convertRectFrom(*end, nullptr);
-    const bool tablet = onTablet();
+    const bool tablet = onTabletScreen();
     // A phone's keyboard sliding in sideways (an interactive pop) is not where it will stay.
     if (!tablet && keyboard.minX() < 0) return;
     const toolkit::Rect safe = view()->safeAreaLayoutFrame();

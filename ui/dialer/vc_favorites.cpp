@@ -23,7 +23,7 @@ using toolkit::IndexPath;
 
 const char* const kFavorites = "favorites";
 
-std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
+std::shared_ptr<foundation::UserDefaults> userDefaults() { return foundation::UserDefaults::standardUserDefaults(); }
 
 // A favourite's picture in a circle; a template picture stays one, so the row's tint still colours it.
 graphics::ImagePtr roundImage(const graphics::ImagePtr& image) {
@@ -70,7 +70,7 @@ public:
     explicit Delegates(VC_Favorites* owner) : owner_(owner) {}
     bool contactViewControllerShouldPerformDefaultActionForContactProperty(
         system_screens::ContactViewController&, const system_screens::ContactProperty& property) override {
-        if (defaults()->boolForKey("useNativeDialerActions")) return true;
+        if (userDefaults()->boolForKey("useNativeDialerActions")) return true;
         if (property.key != services::kContactPhoneNumbersKey) return true;
         owner_->dismissWithCallerNumber(property.value.stringValue,
                                         services::ContactFormatter::fullName(property.contact).value_or(""),
@@ -98,10 +98,10 @@ VC_Favorites::~VC_Favorites() = default;
 std::vector<std::string>& VC_Favorites::favoriteNums() {
     if (!favoriteNums_) {
         favoriteNums_.emplace();
-        auto stored = defaults()->objectForKey(kFavorites);
+        auto stored = userDefaults()->objectForKey(kFavorites);
         const foundation::Dictionary* all = stored.ifDictionary();
         if (!all) {
-            defaults()->removeObjectForKey(kFavorites);
+            userDefaults()->removeObjectForKey(kFavorites);
         } else {
             auto role = roles_.dialPad.lock();
             auto account = role ? role->account() : nullptr;
@@ -115,7 +115,7 @@ std::vector<std::string>& VC_Favorites::favoriteNums() {
 }
 
 void VC_Favorites::saveFavoritesWithDict(const foundation::Dictionary& favorites) {
-    (void)defaults()->setObject(foundation::Value(favorites), kFavorites);
+    (void)userDefaults()->setObject(foundation::Value(favorites), kFavorites);
     auto& cloud = services::KeyValueStore::shared();
     if (cloud.isAvailable()) {
         cloud.setObject(kFavorites, foundation::Value(favorites));
@@ -128,7 +128,7 @@ void VC_Favorites::save() {
     auto role = roles_.dialPad.lock();
     auto account = role ? role->account() : nullptr;
     if (!account || account->username().empty()) return;
-    auto stored = defaults()->objectForKey(kFavorites);
+    auto stored = userDefaults()->objectForKey(kFavorites);
     foundation::Dictionary all = stored.ifDictionary() ? *stored.ifDictionary() : foundation::Dictionary{};
     foundation::Array list;
     for (const auto& line : favoriteNums()) list.push_back(foundation::Value(line));

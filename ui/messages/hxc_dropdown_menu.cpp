@@ -13,7 +13,7 @@
 using namespace toolkit;
 
 namespace {
-constexpr double kDefaultRowHeight = 44;
+constexpr double kMenuDefaultRowHeight = 44;
 constexpr double kIndicatorInset = 8;
 constexpr double kButtonPadding = 8;
 constexpr double kIndicatorGap = 4;
@@ -524,7 +524,7 @@ void HXCDropdownMenu::presentDropdownForSelectedComponentAnimated(bool animated,
     auto d = delegate.lock();
     // A height the delegate does not give (or gives as zero or less) is the default.
     const double asked = d ? d->rowHeightForComponent(*this, selectedComponent_).value_or(0) : 0;
-    content_->tableView()->setRowHeight(asked > 0 ? asked : kDefaultRowHeight);
+    content_->tableView()->setRowHeight(asked > 0 ? asked : kMenuDefaultRowHeight);
     content_->highlightColor =
         d ? d->backgroundColorForHighlightedRowsInComponent(*this, selectedComponent_) : std::nullopt;
     transition_->presentDropdownInContainerView(container, animated, std::move(completion));

@@ -6,7 +6,7 @@
 
 namespace {
 
-std::shared_ptr<toolkit::Label> standardLabel() {
+std::shared_ptr<toolkit::Label> padLabel() {
     auto label = std::make_shared<toolkit::Label>();
     label->setTextColor(toolkit::Color::whiteColor());
     label->setBackgroundColor(toolkit::Color::clear());
@@ -28,9 +28,9 @@ HXCPadButton::HXCPadButton(const toolkit::Rect& frame, int number, std::optional
     selectedView_->setAlpha(0);
     selectedView_->setUserInteractionEnabled(false);
     addSubview(selectedView_);
-    numberLabel_ = standardLabel();
+    numberLabel_ = padLabel();
     addSubview(numberLabel_);
-    lettersLabel_ = standardLabel();
+    lettersLabel_ = padLabel();
     addSubview(lettersLabel_);
     prepareApperance();
 }

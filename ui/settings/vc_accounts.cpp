@@ -9,15 +9,16 @@
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "ui/settings/settings_support.h"
 #include "ui/signin/login_panel.h"
+
+using namespace hxsettings;
 
 namespace {
 
 using foundation::localizedString;
 
 constexpr double kRowHeight = 44, kWidth = 320, kBaseHeight = 210;
-
-std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
 
 std::string activeUser() { return defaults()->stringForKey("username").value_or(""); }
 

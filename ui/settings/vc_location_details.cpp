@@ -29,15 +29,15 @@
 #include "platform/toolkit/text_input.h"
 #include "ui/settings/hx_resizable_circle_renderer.h"
 #include "ui/settings/quick_setting_location.h"
+#include "ui/settings/settings_support.h"
+
+using namespace hxsettings;
 
 namespace {
 
 using services::BeaconRegion;
 using services::CircularRegion;
 using Renderer = HXResizableMKCircleRenderer;
-
-std::string text(std::string_view key) { return foundation::localizedString(key); }
-bool awarenessOn() { return foundation::UserDefaults::standardUserDefaults()->boolForKey("useQSLocation"); }
 
 constexpr double kMinimumRadius = 100.0;
 constexpr int kMapTag = 1, kDistanceTag = 2;

@@ -12,12 +12,13 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "ui/settings/quick_setting_location.h"
+#include "ui/settings/settings_support.h"
 #include "ui/settings/vc_location_details.h"
 #include "ui/widgets/toggle_cell.h"
 
-namespace {
+using namespace hxsettings;
 
-std::string text(std::string_view key) { return foundation::localizedString(key); }
+namespace {
 
 // The rows of the settings screen's tags that this editor shows: tag, row, title (switch rows).
 struct Row {

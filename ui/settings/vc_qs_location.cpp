@@ -8,15 +8,15 @@
 #include "platform/services/location_manager.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/controls.h"
+#include "ui/settings/settings_support.h"
 #include "ui/widgets/toggle_cell.h"
+
+using namespace hxsettings;
 
 namespace {
 
 using services::LocationAuthorization;
 
-std::string text(std::string_view key) { return foundation::localizedString(key); }
-std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
-bool awarenessOn() { return defaults()->boolForKey("useQSLocation"); }
 LocationAuthorization status() { return services::LocationManager::authorizationStatus(); }
 
 }  // namespace

@@ -15,16 +15,13 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/text_input.h"
 #include "ui/settings/quick_setting_location.h"
+#include "ui/settings/settings_support.h"
 #include "ui/settings/vc_qs_details.h"
 #include "ui/settings/vc_qs_location.h"
 
-namespace {
+using namespace hxsettings;
 
-std::string text(std::string_view key) { return foundation::localizedString(key); }
-
-bool awarenessOn() { return foundation::UserDefaults::standardUserDefaults()->boolForKey("useQSLocation"); }
-
-}  // namespace
+namespace {}  // namespace
 
 VC_QuickSettings::VC_QuickSettings(Roles roles, toolkit::TableViewStyle style)
     : toolkit::TableViewController(style), roles_(std::move(roles)) {

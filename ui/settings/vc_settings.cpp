@@ -16,8 +16,11 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
 #include "ui/help/vc_help.h"
+#include "ui/settings/settings_support.h"
 #include "ui/settings/vc_notification_types.h"
 #include "ui/widgets/toggle_cell.h"
+
+using namespace hxsettings;
 
 namespace {
 
@@ -28,8 +31,6 @@ using Source = HXSettingsSource;
 constexpr long kIndicatorTag = 99;
 constexpr const char* kValueCell = "ValueCell";
 constexpr const char* kToggleCell = "ToggleCell";
-
-std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
 
 // The service's settings as the e-mail, service and forwarding rows of a change end: a change
 // whose reply the account took is drawn by the settings update that reply posts.

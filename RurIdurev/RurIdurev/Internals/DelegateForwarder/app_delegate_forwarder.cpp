@@ -2,12 +2,12 @@
 
 namespace {
 
-std::mutex& sharedMutex() {
+std::mutex& forwarderMutex() {
     static auto* m = new std::mutex;
     return *m;
 }
 
-std::shared_ptr<ZIVOAppDelegateForwarder>& sharedSlot() {
+std::shared_ptr<ZIVOAppDelegateForwarder>& forwarderSlot() {
     static auto* instance = new std::shared_ptr<ZIVOAppDelegateForwarder>;
     return *instance;
 }
@@ -15,8 +15,8 @@ std::shared_ptr<ZIVOAppDelegateForwarder>& sharedSlot() {
 }  // namespace
 
 std::shared_ptr<ZIVOAppDelegateForwarder> ZIVOAppDelegateForwarder::sharedInstance() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
+    std::lock_guard lock(forwarderMutex());
+    auto& slot = forwarderSlot();
     if (!slot) {
         slot.reset(new ZIVOAppDelegateForwarder());
         // After construction, so that the switch reading sees the finished object.
@@ -26,8 +26,8 @@ std::shared_ptr<ZIVOAppDelegateForwarder> ZIVOAppDelegateForwarder::sharedInstan
 }
 
 void ZIVOAppDelegateForwarder::resetSharedInstance() {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot().reset();
+    std::lock_guard lock(forwarderMutex());
+    forwarderSlot().reset();
 }
 
 std::map<std::string, std::string> ZIVOAppDelegateForwarder::deprecatedSelectors() const {

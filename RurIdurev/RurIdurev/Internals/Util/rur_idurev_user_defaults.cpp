@@ -7,12 +7,12 @@
 
 namespace {
 
-std::mutex& sharedMutex() {
+std::mutex& userDefaultsMutex() {
     static auto* m = new std::mutex;
     return *m;
 }
 
-std::shared_ptr<ZIVORurIdurevUserDefaults>& sharedSlot() {
+std::shared_ptr<ZIVORurIdurevUserDefaults>& userDefaultsSlot() {
     static auto* instance = new std::shared_ptr<ZIVORurIdurevUserDefaults>;
     return *instance;
 }
@@ -29,15 +29,15 @@ void swapKeys(const std::string& oldKey, const std::string& newKey, const founda
 }  // namespace
 
 std::shared_ptr<ZIVORurIdurevUserDefaults> ZIVORurIdurevUserDefaults::shared() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
+    std::lock_guard lock(userDefaultsMutex());
+    auto& slot = userDefaultsSlot();
     if (!slot) slot = std::make_shared<ZIVORurIdurevUserDefaults>();
     return slot;
 }
 
 void ZIVORurIdurevUserDefaults::resetSharedInstance() {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot().reset();
+    std::lock_guard lock(userDefaultsMutex());
+    userDefaultsSlot().reset();
 }
 
 foundation::Value ZIVORurIdurevUserDefaults::objectForKey(const std::string& key) const {

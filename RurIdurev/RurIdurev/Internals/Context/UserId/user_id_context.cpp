@@ -9,17 +9,17 @@
 
 namespace {
 
-std::mutex& sharedMutex() {
+std::mutex& userIdMutex() {
     static auto* m = new std::mutex;
     return *m;
 }
 
-std::shared_ptr<ZIVOUserIdContext>& sharedSlot() {
+std::shared_ptr<ZIVOUserIdContext>& userIdSlot() {
     static auto* instance = new std::shared_ptr<ZIVOUserIdContext>;
     return *instance;
 }
 
-foundation::Date now() { return foundation::Date{dispatch::wallNow()}; }
+foundation::Date wallDate() { return foundation::Date{dispatch::wallNow()}; }
 
 constexpr const char* kCommonSchemaPrefix = "c";
 constexpr const char* kPrefixSeparator = ":";
@@ -27,15 +27,15 @@ constexpr const char* kPrefixSeparator = ":";
 }  // namespace
 
 std::shared_ptr<ZIVOUserIdContext> ZIVOUserIdContext::sharedInstance() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
+    std::lock_guard lock(userIdMutex());
+    auto& slot = userIdSlot();
     if (!slot) slot = std::make_shared<ZIVOUserIdContext>();
     return slot;
 }
 
 void ZIVOUserIdContext::resetSharedInstance() {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot().reset();
+    std::lock_guard lock(userIdMutex());
+    userIdSlot().reset();
 }
 
 ZIVOUserIdContext::ZIVOUserIdContext() {
@@ -47,7 +47,7 @@ ZIVOUserIdContext::ZIVOUserIdContext() {
     }
     const size_t count = userIdHistory_.size();
     ZIVOLogDebug(kZIVOLogTag, std::to_string(count) + " userId(s) in the history.");
-    currentUserIdInfo_ = std::make_shared<ZIVOUserIdHistoryInfo>(now(), std::nullopt);
+    currentUserIdInfo_ = std::make_shared<ZIVOUserIdHistoryInfo>(wallDate(), std::nullopt);
     userIdHistory_.push_back(currentUserIdInfo_);
     store();
 }
@@ -62,7 +62,7 @@ void ZIVOUserIdContext::setUserId(std::optional<std::string> userId) {
     {
         std::lock_guard lock(mutex_);
         if (currentUserIdInfo_->userId() == userId) return;
-        currentUserIdInfo_->setTimestamp(now());
+        currentUserIdInfo_->setTimestamp(wallDate());
         currentUserIdInfo_->setUserId(userId);
         if (!userIdHistory_.empty()) userIdHistory_.pop_back();
         userIdHistory_.push_back(currentUserIdInfo_);
