@@ -292,6 +292,8 @@ struct TelemetryLaunch : ::testing::Test {
         ZIVOCrashes::resetSharedInstance();
         ZIVODependencyConfiguration::setHttpClient(nullptr);
         if (harness) harness->clock().runUntilIdle();
+        // Its handlers read the process clock, the harness's until the harness goes.
+        service.stop();
     }
 };
 

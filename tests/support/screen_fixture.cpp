@@ -72,7 +72,11 @@ ScreenFixtureBase::ScreenFixtureBase(const ScreenSetup& s)
       service(s.emulator ? std::make_unique<emulator::Emulator>(emulator::sampleAccount()) : nullptr),
       harness(profileOf(s.form), s.systemVersion) {}
 
-ScreenFixtureBase::~ScreenFixtureBase() = default;
+ScreenFixtureBase::~ScreenFixtureBase() {
+    // The service's handlers read the process clock, which is the harness's until the harness
+    // goes: its threads are joined first, whatever the test left running.
+    if (service) service->stop();
+}
 
 void ScreenFixtureBase::SetUp() {
     if (setup.fonts) fonts = std::make_unique<UsingFonts>();
@@ -133,6 +137,7 @@ void ScreenFixtureBase::TearDown() {
         // A load the app started last lets go of the transport when it ends; its connections
         // must close before the service stops, or the service waits for them to time out.
         harness.clock().runUntil([&] { return transport.expired(); }, 2);
+        service->stop();
     } else {
         net::Transport::setShared(nullptr);
         transport.reset();
