@@ -67,11 +67,24 @@ std::unique_ptr<icu::TimeZone> zoneFor(std::string_view name) {
     return std::unique_ptr<icu::TimeZone>(icu::TimeZone::createTimeZone(toICU(resolved)));
 }
 
+// A calendar in the zone, its time and fields to be set by the caller. Making one reads the zone's
+// rules, which a list of dates did again for every row: each thread keeps the last zone's calendar
+// as it was made and hands out copies of it.
 std::unique_ptr<icu::Calendar> calendarFor(std::string_view zone) {
-    UErrorCode status = U_ZERO_ERROR;
-    auto cal = std::make_unique<icu::GregorianCalendar>(zoneFor(zone).release(), icu::Locale("en_US_POSIX"), status);
-    if (U_FAILURE(status)) return nullptr;
-    return cal;
+    struct Kept {
+        std::string zone;
+        std::unique_ptr<icu::Calendar> made;
+    };
+    thread_local Kept kept;
+    const std::string resolved = zone.empty() ? currentTimeZoneName() : std::string(zone);
+    if (!kept.made || kept.zone != resolved) {
+        UErrorCode status = U_ZERO_ERROR;
+        auto cal =
+            std::make_unique<icu::GregorianCalendar>(zoneFor(resolved).release(), icu::Locale("en_US_POSIX"), status);
+        if (U_FAILURE(status)) return nullptr;
+        kept = {resolved, std::move(cal)};
+    }
+    return std::unique_ptr<icu::Calendar>(kept.made->clone());
 }
 
 // Normalises "de_DE.UTF-8@euro" or "pt-BR" to "de_DE" / "pt_BR"; "" for C and POSIX.

@@ -2,6 +2,7 @@
 
 #include "platform/graphics/text_layout.h"
 
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 
@@ -40,6 +41,45 @@ void appendColor(std::string& key, const graphics::Color& color) {
     if (color.isPattern()) appendRaw(key, color.patternImage().get());
 }
 
+// Whether lines wrapped by words, with no limit of lines or height, all start at the left edge
+// whatever the room (centred and right-aligned lines move with it).
+bool wrapsFromTheLeft(const graphics::TextLayoutOptions& o) {
+    return o.lineBreakMode == graphics::LineBreakMode::wordWrap && o.maximumLines == 0 && o.maximumHeight <= 0 &&
+           o.width > 0 && std::isfinite(o.width) && o.alignment != graphics::TextAlignment::center &&
+           o.alignment != graphics::TextAlignment::right;
+}
+
+// The text and its runs, each with all that shapes or places its glyphs and, when asked, the
+// colours and underlines they are painted with.
+void appendRuns(std::string& key, const graphics::AttributedString& text, bool paint) {
+    appendRaw(key, text.runs().size());
+    for (const auto& run : text.runs()) {
+        const auto& a = run.attributes;
+        appendRaw(key, run.length);
+        appendFont(key, a.font);
+        if (paint) appendColor(key, a.color);
+        appendRaw(key, a.kern);
+        appendRaw(key, a.baselineOffset);
+        appendRaw(key,
+                  static_cast<uint8_t>((paint && a.underline) | (a.letterpress << 1) | (a.shadow.has_value() << 2)));
+        if (a.shadow) {
+            appendRaw(key, a.shadow->offset.width);
+            appendRaw(key, a.shadow->offset.height);
+            appendRaw(key, a.shadow->blur);
+            if (paint) appendColor(key, a.shadow->color);
+        }
+    }
+    key += text.string();
+}
+
+// What a wrapped text's lines and their sizes depend on (not how they are painted).
+std::string sizingKey(const graphics::AttributedString& text) {
+    std::string key;
+    key.reserve(16 + text.runs().size() * 64 + text.string().size());
+    appendRuns(key, text, false);
+    return key;
+}
+
 // Everything a layout depends on, as one string.
 std::string layoutKey(const graphics::AttributedString& text, const graphics::TextLayoutOptions& o) {
     std::string key;
@@ -49,23 +89,7 @@ std::string layoutKey(const graphics::AttributedString& text, const graphics::Te
     appendRaw(key, o.maximumLines);
     appendRaw(key, static_cast<uint8_t>(o.lineBreakMode));
     appendRaw(key, static_cast<uint8_t>(o.alignment));
-    appendRaw(key, text.runs().size());
-    for (const auto& run : text.runs()) {
-        const auto& a = run.attributes;
-        appendRaw(key, run.length);
-        appendFont(key, a.font);
-        appendColor(key, a.color);
-        appendRaw(key, a.kern);
-        appendRaw(key, a.baselineOffset);
-        appendRaw(key, static_cast<uint8_t>(a.underline | (a.letterpress << 1) | (a.shadow.has_value() << 2)));
-        if (a.shadow) {
-            appendRaw(key, a.shadow->offset.width);
-            appendRaw(key, a.shadow->offset.height);
-            appendRaw(key, a.shadow->blur);
-            appendColor(key, a.shadow->color);
-        }
-    }
-    key += text.string();
+    appendRuns(key, text, true);
     return key;
 }
 }  // namespace
@@ -143,11 +167,63 @@ TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutO
             return box;
         }
     }
+    const bool fromTheLeft = wrapsFromTheLeft(options);
+    std::string sizing = fromTheLeft ? sizingKey(text) : std::string();
+    if (fromTheLeft) {
+        std::lock_guard lock(mutex_);
+        if (auto box = narrowerWrap(sizing, text, options.width)) {
+            keepLayout(std::move(key), *box);
+            return *std::move(box);
+        }
+    }
     const graphics::TextLayout laidOut(text, options);
     TextBox box{laidOut.lines(), laidOut.size(), laidOut.isTruncated()};
     std::lock_guard lock(mutex_);
+    ++layoutsMade_;
     keepLayout(std::move(key), box);
+    if (fromTheLeft && !box.truncated) keepWrapped(std::move(sizing), options.width, box);
     return box;
+}
+
+std::optional<TextBox> FontTextMeasurer::narrowerWrap(const std::string& sizing, const AttributedString& text,
+                                                      double width) const {
+    // Lines broken greedily in a room break the same in any narrower room that each of them still
+    // fits: what did not fit on a line before does not fit now. A point to spare keeps clear of
+    // any difference between a line measured alone and the same line inside its paragraph.
+    constexpr double kSpare = 1;
+    const Wrapped* found = nullptr;
+    for (const auto* kept : {&wrapped_, &olderWrapped_}) {
+        const auto it = kept->find(sizing);
+        if (it == kept->end()) continue;
+        for (const Wrapped& w : it->second)
+            if (w.width >= width && w.box.size.width + kSpare <= width) found = &w;
+        if (found) break;
+    }
+    if (!found) return std::nullopt;
+    // The same lines, their text taken with this text's colours.
+    TextBox box = found->box;
+    for (TextLine& line : box.lines) {
+        const size_t length = line.content.string().size();
+        if (line.cut || line.start + length > text.string().size()) return std::nullopt;
+        line.content = text.substring(line.start, line.start + length);
+    }
+    return box;
+}
+
+void FontTextMeasurer::keepWrapped(std::string sizing, double width, const TextBox& box) const {
+    if (wrapped_.size() >= kMaxCachedLayouts) {
+        olderWrapped_ = std::move(wrapped_);
+        wrapped_.clear();
+    }
+    auto& widths = wrapped_[std::move(sizing)];
+    // A text is shown in few rooms; the widest ones serve the most.
+    if (widths.size() >= 4) widths.erase(widths.begin());
+    widths.push_back({width, box});
+}
+
+size_t FontTextMeasurer::layoutsMade() const {
+    std::lock_guard lock(mutex_);
+    return layoutsMade_;
 }
 
 void FontTextMeasurer::keepLayout(std::string key, const TextBox& box) const {

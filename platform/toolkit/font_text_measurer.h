@@ -4,8 +4,11 @@
 // and then drawn lays its text out once.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/foundation/thread_annotations.h"
 #include "platform/toolkit/text_metrics.h"
@@ -23,6 +26,8 @@ public:
     size_t offsetAt(const AttributedString& line, double x) const override;
     // The process's instance, for setTextMeasurer.
     static const FontTextMeasurer& shared();
+    // How many texts this measurer has laid out itself (not taken from what it kept).
+    size_t layoutsMade() const;
 
 private:
     mutable foundation::Mutex mutex_;
@@ -30,6 +35,19 @@ private:
     void keepLayout(std::string key, const TextBox& box) const HX_REQUIRES(mutex_);
     mutable std::unordered_map<std::string, TextBox> layouts_ HX_GUARDED_BY(mutex_);
     mutable std::unordered_map<std::string, TextBox> olderLayouts_ HX_GUARDED_BY(mutex_);
+    // Texts wrapped by words with no limit, by their text and what sizes it (not its colours): a
+    // text measured in the widest room a view may give it is shown in a narrower one, where the
+    // same lines fit.
+    struct Wrapped {
+        double width = 0;
+        TextBox box;
+    };
+    std::optional<TextBox> narrowerWrap(const std::string& sizingKey, const AttributedString& text, double width) const
+        HX_REQUIRES(mutex_);
+    void keepWrapped(std::string sizingKey, double width, const TextBox& box) const HX_REQUIRES(mutex_);
+    mutable std::unordered_map<std::string, std::vector<Wrapped>> wrapped_ HX_GUARDED_BY(mutex_);
+    mutable std::unordered_map<std::string, std::vector<Wrapped>> olderWrapped_ HX_GUARDED_BY(mutex_);
+    mutable size_t layoutsMade_ HX_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace toolkit

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <tuple>
 
 #include "platform/graphics/named_images.h"
 #include "platform/graphics/text_layout.h"
@@ -64,17 +66,21 @@ Size fitted(Size s, double maxWidth, double maxHeight) {
 }
 
 // Text on one line, cut with "…" where it is wider than the room, its top left at the point.
-void drawLine(GraphicsContext& c, const std::string& text, const Font& font, const Color& colour, Point at,
-              double room) {
-    graphics::TextAttributes a;
-    a.font = font;
-    a.color = colour;
+graphics::TextLayout lineLayout(const std::string& text, const graphics::TextAttributes& a, double room) {
     graphics::TextLayoutOptions o;
     o.width = std::max(1.0, room);
     o.maximumLines = 1;
     o.lineBreakMode = LineBreakMode::truncateTail;
     o.alignment = TextAlignment::left;
-    graphics::TextLayout(graphics::AttributedString(text, a), o).draw(c, at);
+    return graphics::TextLayout(graphics::AttributedString(text, a), o);
+}
+
+void drawLine(GraphicsContext& c, const std::string& text, const Font& font, const Color& colour, Point at,
+              double room) {
+    graphics::TextAttributes a;
+    a.font = font;
+    a.color = colour;
+    lineLayout(text, a, room).draw(c, at);
 }
 
 // Text centred in a rectangle (both ways), cut to its width.
@@ -318,6 +324,57 @@ Color navigationBarBackground(const NavigationBar& bar) {
     return barBackground(bar.barTintColor(), bar.barStyle() == BarStyle::Black, bar.isTranslucent());
 }
 
+namespace {
+
+// A title as the bar draws it: its width (cut to the room) and its line, laid out for the room.
+struct TitleLook {
+    double width = 0;
+    double lineHeight = 0;
+    std::vector<graphics::TextLine> lines;
+};
+
+// The bars' titles as they were last laid out, by title, room and colour: a bar draws an unchanged
+// title on every frame. (The title font is one font, and the faces text is set in never change.)
+struct TitleLooks {
+    std::mutex lock;
+    std::map<std::tuple<std::string, double, bool>, std::shared_ptr<const TitleLook>> looks;
+};
+
+TitleLooks& titleLooks() {
+    static TitleLooks looks;
+    return looks;
+}
+
+std::shared_ptr<const TitleLook> titleLook(const std::string& title, double room, bool white) {
+    auto& cache = titleLooks();
+    auto key = std::make_tuple(title, room, white);
+    {
+        std::lock_guard hold(cache.lock);
+        if (auto it = cache.looks.find(key); it != cache.looks.end()) return it->second;
+    }
+    const Font font = titleFont();
+    auto look = std::make_shared<TitleLook>();
+    look->width = std::min(graphics::sizeOfText(title, font).width, room);
+    look->lineHeight = graphics::fontMetrics(font).lineHeight;
+    graphics::TextAttributes a;
+    a.font = font;
+    a.color = white ? Color::whiteColor() : Color::label();
+    look->lines = lineLayout(title, a, look->width).lines();
+    std::lock_guard hold(cache.lock);
+    // Titles are few; a screen that keeps changing its title does not make the table grow for ever.
+    if (cache.looks.size() >= 64) cache.looks.clear();
+    cache.looks.insert_or_assign(std::move(key), look);
+    return look;
+}
+
+}  // namespace
+
+void forgetNavigationBarTitles() {
+    auto& cache = titleLooks();
+    std::lock_guard hold(cache.lock);
+    cache.looks.clear();
+}
+
 void drawNavigationBar(const NavigationBar& bar, GraphicsContext& c) {
     const Rect b = bar.bounds();
     const bool black = bar.barStyle() == BarStyle::Black;
@@ -327,14 +384,12 @@ void drawNavigationBar(const NavigationBar& bar, GraphicsContext& c) {
     fill(c, {b.minX(), b.maxY(), b.width(), hairline(c)}, hairlineColor());
     const NavigationItem* top = bar.topItem();
     if (!top || top->titleView || top->title.empty()) return;
-    const Font font = titleFont();
     const Rect area = bar.titleArea();
     if (area.width() < 1) return;
-    const double width = std::min(graphics::sizeOfText(top->title, font).width, area.width());
+    const auto look = titleLook(top->title, area.width(), black);
     // Centred on the bar where the items leave room, else as near the centre as they allow.
-    const double x = std::clamp(b.midX() - width / 2, area.minX(), area.maxX() - width);
-    const double lineHeight = graphics::fontMetrics(font).lineHeight;
-    drawLine(c, top->title, font, black ? Color::whiteColor() : Color::label(), {x, b.midY() - lineHeight / 2}, width);
+    const double x = std::clamp(b.midX() - look->width / 2, area.minX(), area.maxX() - look->width);
+    graphics::drawTextLines(c, look->lines, {x, b.midY() - look->lineHeight / 2});
 }
 
 void drawTabBar(const TabBar& bar, GraphicsContext& c) {

@@ -15,6 +15,8 @@ class Toolbar;
 class BarItemView;
 
 void drawNavigationBar(const NavigationBar& bar, graphics::GraphicsContext& c);
+// Lets go of the titles' layouts the navigation bars keep between frames.
+void forgetNavigationBarTitles();
 // The colour the navigation bar's background is filled with.
 Color navigationBarBackground(const NavigationBar& bar);
 void drawTabBar(const TabBar& bar, graphics::GraphicsContext& c);

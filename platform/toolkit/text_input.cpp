@@ -590,7 +590,11 @@ Point TextView::textOrigin() const {
     return {textContainerInset_.left + lineFragmentPadding_, textContainerInset_.top};
 }
 
-std::vector<DetectedLink> TextView::detectedLinks() const { return detectLinks(model_.text(), dataDetectorTypes_); }
+std::vector<DetectedLink> TextView::detectedLinks() const {
+    if (!foundLinks_ || foundLinks_->types != dataDetectorTypes_ || foundLinks_->text != model_.text())
+        foundLinks_ = FoundLinks{model_.text(), dataDetectorTypes_, detectLinks(model_.text(), dataDetectorTypes_)};
+    return foundLinks_->links;
+}
 
 AttributedString TextView::displayedText() const {
     const std::vector<DetectedLink> links = detectedLinks();

@@ -318,6 +318,14 @@ private:
     EdgeInsets textContainerInset_{8, 0, 8, 0};
     double lineFragmentPadding_ = 5;
     unsigned dataDetectorTypes_ = kDataDetectorNone;
+    // The links last found, and in which text by which types: the text is read for them on every
+    // layout and frame, and seldom changes.
+    struct FoundLinks {
+        std::string text;
+        unsigned types = kDataDetectorNone;
+        std::vector<DetectedLink> links;
+    };
+    mutable std::optional<FoundLinks> foundLinks_;
 };
 
 // The keyboard on screen: the keys' panel with the focused input's accessory view on top, the

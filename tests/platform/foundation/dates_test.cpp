@@ -5,7 +5,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/clock/clock.h"
 #include "tests/support/test_support.h"
@@ -220,6 +223,52 @@ TEST(TimeZones, OffsetsStartOfDayAndComponents) {
     // A day added across the autumn change keeps the wall-clock time (25 hours pass).
     auto before = parseISO8601("2023-10-28T10:00:00.000Z");
     EXPECT_EQ(addingDays(*before, 1, "Europe/Berlin").secondsSince1970 - before->secondsSince1970, 90000.0);
+}
+
+// Each call answers in the zone it names, or in the process's zone as it is at the call, and
+// nothing one call sets on its calendar reaches the next: run in turn on one thread, the calls
+// answer as each does alone on a thread of its own.
+TEST(TimeZones, CallsInTurnAnswerAsEachDoesAloneOnAFreshThread) {
+    const Date day{1700000000};
+    const Date gapDay = *parseISO8601("2018-11-04T15:00:00.000Z");
+    // Half past midnight on a day whose midnight Sao Paulo skips.
+    const DateComponents skipped{2018, 11, 4, 0, 30, 0};
+    const auto text = [](Date d) { return iso8601String(d); };
+    const auto fields = [](const DateComponents& c) {
+        return std::to_string(c.year) + "-" + std::to_string(c.month) + "-" + std::to_string(c.day) + " " +
+               std::to_string(c.hour) + ":" + std::to_string(c.minute) + " " + std::to_string(c.weekday);
+    };
+    struct Call {
+        const char* what;
+        const char* processZone;
+        std::function<std::string()> run;
+    };
+    const std::vector<Call> calls{
+        {"start of the day in Tokyo", "", [&] { return text(startOfDay(day, "Asia/Tokyo")); }},
+        {"in the process's zone, Tokyo", "Asia/Tokyo", [&] { return text(startOfDay(day)); }},
+        {"in the process's zone, now UTC", "UTC", [&] { return text(startOfDay(day)); }},
+        {"a day whose midnight is skipped", "", [&] { return text(startOfDay(gapDay, "America/Sao_Paulo")); }},
+        {"a skipped wall time after it", "", [&] { return text(dateFromComponents(skipped, "America/Sao_Paulo")); }},
+        {"fields in Sao Paulo", "", [&] { return fields(dateComponents(gapDay, "America/Sao_Paulo")); }},
+        {"fields in New York", "", [&] { return fields(dateComponents(day, "America/New_York")); }},
+        {"a day added in Berlin", "", [&] { return text(addingDays(day, 1, "Europe/Berlin")); }},
+        {"fields in the process's zone, Kolkata", "Asia/Kolkata", [&] { return fields(dateComponents(day)); }},
+    };
+    std::vector<std::string> answers;
+    for (const Call& call : calls) {
+        SCOPED_TRACE(call.what);
+        setDefaultTimeZone(call.processZone);
+        const std::string inTurn = call.run();
+        std::string alone;
+        std::thread([&] { alone = call.run(); }).join();
+        EXPECT_EQ(inTurn, alone);
+        answers.push_back(inTurn);
+    }
+    setDefaultTimeZone("");
+    // The process's zone changing shows.
+    EXPECT_NE(answers[1], answers[2]);
+    EXPECT_EQ(answers[1], answers[0]);
+    EXPECT_EQ(answers[3], "2018-11-04T03:00:00.000Z");
 }
 
 TEST(Formatters, OneFormatterSharedBetweenThreadsAndCopied) {

@@ -4,12 +4,15 @@
 
 #include <cmath>
 #include <functional>
+#include <vector>
 
+#include "platform/graphics/bitmap_compare.h"
 #include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
+#include "platform/toolkit/renderer_bars.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/platform/toolkit/snapshot_support.h"
 
@@ -514,4 +517,42 @@ TEST(BarsRender, ToolbarItemsKeepInsideTheSafeAreaInLandscape) {
     const Rect last = items[1]->convertRectTo(items[1]->bounds(), nullptr);
     EXPECT_EQ(first.minX(), safe.left + Toolbar::kEdgeMargin);
     EXPECT_EQ(last.maxX(), h.window().bounds().width() - safe.right - Toolbar::kEdgeMargin);
+}
+
+// The bar keeps its title's layout between frames: after each change the title shows as it does
+// when the bar lays it out anew, and the change shows.
+TEST(BarsRender, ATitleKeptBetweenFramesShowsEachChangeAsLayingItOutAnewShowsIt) {
+    Scene s;
+    struct Case {
+        const char* what;
+        std::function<void(Scene&)> change;
+    };
+    const std::vector<Case> cases{
+        {"another title", [](Scene& sc) { sc.detail->navigationItem().title = "Bea"; }},
+        {"a title longer than its room",
+         [](Scene& sc) { sc.detail->navigationItem().title = "Anna Maria Katharina von Hohenstein-Lichtenberg"; }},
+        {"more room (an item taken away)", [](Scene& sc) { sc.detail->navigationItem().setRightBarButtonItems({}); }},
+        {"less room (items back)",
+         [](Scene& sc) {
+             sc.detail->navigationItem().setRightBarButtonItems({sc.compose, sc.edit});
+         }},
+        {"dark appearance", [](Scene& sc) { sc.h.setInterfaceStyle(InterfaceStyle::dark); }},
+        {"light appearance", [](Scene& sc) { sc.h.setInterfaceStyle(InterfaceStyle::light); }},
+        {"a black bar", [](Scene& sc) { sc.bar().setBarStyle(BarStyle::Black); }},
+        {"the default bar", [](Scene& sc) { sc.bar().setBarStyle(BarStyle::Default); }},
+        {"the first title again", [](Scene& sc) { sc.detail->navigationItem().title = "Anna"; }},
+    };
+    auto before = s.pixels();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        k.change(s);
+        s.h.settle();
+        auto kept = s.pixels();
+        forgetNavigationBarTitles();
+        auto anew = s.pixels();
+        EXPECT_TRUE(difference(*kept, *anew).points.empty()) << "as laid out anew";
+        EXPECT_EQ(graphics::compareBitmaps(*kept, *anew, 0).differingPixels, 0u);
+        EXPECT_FALSE(difference(*kept, *before).points.empty()) << "the change shows";
+        before = kept;
+    }
 }

@@ -110,3 +110,113 @@ TEST(FontTextMeasurer, ACachedLayoutAnswersOnlyForTheTextAndAttributesItWasMadeF
     EXPECT_EQ(m.layout(split, options).lines.at(0).content.attributesAt(8), graphics::TextAttributes{});
     EXPECT_EQ(m.layout(splitLater, options).lines.at(0).content.attributesAt(8), attributes);
 }
+
+namespace {
+
+// Every part of two layouts that a view measures or draws.
+void expectSameLayout(const TextBox& box, const graphics::TextLayout& direct) {
+    EXPECT_EQ(box.size, direct.size());
+    EXPECT_EQ(box.truncated, direct.isTruncated());
+    ASSERT_EQ(box.lines.size(), direct.lines().size());
+    for (size_t i = 0; i < box.lines.size(); ++i) {
+        const TextLine& a = box.lines[i];
+        const TextLine& b = direct.lines()[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(a.content.string(), b.content.string());
+        ASSERT_EQ(a.content.runs().size(), b.content.runs().size());
+        for (size_t r = 0; r < a.content.runs().size(); ++r) {
+            EXPECT_EQ(a.content.runs()[r].start, b.content.runs()[r].start);
+            EXPECT_EQ(a.content.runs()[r].length, b.content.runs()[r].length);
+            EXPECT_EQ(a.content.runs()[r].attributes, b.content.runs()[r].attributes);
+        }
+        EXPECT_EQ(a.frame, b.frame);
+        EXPECT_EQ(a.baseline, b.baseline);
+        EXPECT_EQ(a.start, b.start);
+        EXPECT_EQ(a.end, b.end);
+        EXPECT_EQ(a.cut, b.cut);
+    }
+}
+
+}  // namespace
+
+// A text measured wrapped in a wide room and then shown in a narrower one (a bubble measured in the
+// widest room it may take, then shown in its own width) takes the measured lines where they fit the
+// narrower room, with the shown text's colours; in any other case it is laid out anew. Each case is
+// checked against the same text laid out directly in the room it is shown in.
+TEST(FontTextMeasurer, ATextShownNarrowerThanItWasMeasuredIsLaidOutAsIfNothingWereKept) {
+    using graphics::Color;
+    const std::string text = "Can you call the office before five? They asked about the invoice from last week";
+    struct Case {
+        const char* what;
+        // What is shown, changed from what was measured.
+        std::function<void(graphics::AttributedString&, TextLayoutOptions&, double widest)> change;
+        bool reused;
+    };
+    const auto plain = [](const std::string& s, graphics::TextAttributes a = {}) {
+        a.font = Font::system(16);
+        return graphics::AttributedString(s, a);
+    };
+    const auto recoloured = [&](graphics::AttributedString& t, const graphics::TextAttributes& a) {
+        t = plain(t.string(), a);
+    };
+    graphics::TextAttributes white;
+    white.color = Color::whiteColor();
+    graphics::TextAttributes underlined = white;
+    underlined.underline = true;
+    graphics::TextAttributes kerned;
+    kerned.kern = 0.5;
+    const std::vector<Case> cases{
+        {"the same text a few points wider than its lines", [](auto&, auto& o, double w) { o.width = w + 6; }, true},
+        {"in another colour", [&](auto& t, auto& o, double w) { recoloured(t, white), o.width = w + 6; }, true},
+        {"underlined", [&](auto& t, auto& o, double w) { recoloured(t, underlined), o.width = w + 6; }, true},
+        {"aligned left", [](auto&, auto& o, double w) { o.alignment = TextAlignment::left, o.width = w + 6; }, true},
+        {"aligned right", [](auto&, auto& o, double w) { o.alignment = TextAlignment::right, o.width = w + 6; }, false},
+        {"centred", [](auto&, auto& o, double w) { o.alignment = TextAlignment::center, o.width = w + 6; }, false},
+        {"narrower than its widest line", [](auto&, auto& o, double w) { o.width = w - 4; }, false},
+        {"within a point of its widest line", [](auto&, auto& o, double w) { o.width = w + 0.5; }, false},
+        {"wider than it was measured", [](auto&, auto& o, double) { o.width = 400; }, false},
+        {"spaced wider", [&](auto& t, auto& o, double w) { recoloured(t, kerned), o.width = w + 6; }, false},
+        {"in a bigger font",
+         [](auto& t, auto& o, double w) {
+             graphics::TextAttributes a;
+             a.font = Font::system(17);
+             t = graphics::AttributedString(t.string(), a), o.width = w + 6;
+         },
+         false},
+        {"with a link coloured in it",
+         [&](auto& t, auto& o, double w) {
+             const std::string s = t.string();
+             t = plain(s.substr(0, 12));
+             t.append(plain(s.substr(12, 10), underlined));
+             t.append(plain(s.substr(22)));
+             o.width = w + 6;
+         },
+         false},
+        {"limited to two lines", [](auto&, auto& o, double w) { o.maximumLines = 2, o.width = w + 6; }, false},
+        {"cut at the tail after a line",
+         [](auto&, auto& o, double w) {
+             o.lineBreakMode = LineBreakMode::truncateTail, o.maximumLines = 1, o.width = w + 6;
+         },
+         false},
+        {"another text", [&](auto& t, auto& o, double w) { t = plain(t.string() + "?"), o.width = w + 6; }, false},
+    };
+    for (const std::string& measuredText : {text, std::string("First line\n\nThird line, after an empty one")}) {
+        for (const Case& k : cases) {
+            SCOPED_TRACE(std::string(k.what) + " / " + measuredText);
+            FontTextMeasurer m;
+            TextLayoutOptions measured;
+            measured.width = 260;
+            const TextBox first = m.layout(plain(measuredText), measured);
+            ASSERT_GE(first.lines.size(), 2u);
+            graphics::AttributedString shown = plain(measuredText);
+            TextLayoutOptions options = measured;
+            k.change(shown, options, first.size.width);
+            const size_t made = m.layoutsMade();
+            const TextBox box = m.layout(shown, options);
+            EXPECT_EQ(m.layoutsMade() == made, k.reused) << "the measured lines were taken";
+            expectSameLayout(box, graphics::TextLayout(shown, options));
+            // Kept under its own key, it is the same the next time.
+            expectSameLayout(m.layout(shown, options), graphics::TextLayout(shown, options));
+        }
+    }
+}

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <vector>
 
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/renderer.h"
@@ -213,6 +215,52 @@ TEST(DataDetectors, LinksAndNumbersAreFoundWhereAsked) {
         {"nohttp://example.com", kDataDetectorLink, {}},
     };
     for (const Case& c : cases) EXPECT_EQ(detectLinks(c.text, c.types), c.links) << c.text;
+}
+
+// A text view keeps the links it found while its text and the kinds it looks for stay: after each
+// change it has the links a fresh look at its text finds, and draws them.
+TEST(DataDetectors, LinksKeptByATextViewFollowEachChangeOfItsTextAndKinds) {
+    Focused f;
+    auto view = std::make_shared<TextView>(Rect(0, 0, 300, 60));
+    view->setFont(Font::system(17));
+    f.panel->addSubview(view);
+    struct Case {
+        const char* what;
+        std::function<void(TextView&)> change;
+        size_t links;
+    };
+    const std::vector<Case> cases{
+        {"a number", [](TextView& v) { v.setText("call 555-010-4477"); }, 0},
+        {"numbers looked for", [](TextView& v) { v.setDataDetectorTypes(kDataDetectorAll); }, 1},
+        {"another text", [](TextView& v) { v.setText("call 555-010-4477 or www.example.org"); }, 2},
+        {"only links looked for", [](TextView& v) { v.setDataDetectorTypes(kDataDetectorLink); }, 1},
+        {"an attributed text", [](TextView& v) { v.setAttributedText(AttributedString("see www.example.com/x", {})); },
+         1},
+        {"typed over",
+         [](TextView& v) {
+             EXPECT_TRUE(v.becomeFirstResponder());
+             v.selectAll();
+             v.insertText("no link");
+         },
+         0},
+        {"typed on", [](TextView& v) { v.insertText(" www.example.net"); }, 1},
+        {"a letter taken back", [](TextView& v) { v.deleteBackward(); }, 1},
+        {"nothing looked for", [](TextView& v) { v.setDataDetectorTypes(kDataDetectorNone); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change(*view);
+        f.harness->settle();
+        (void)f.pixels();
+        const auto found = detectLinks(view->text(), view->dataDetectorTypes());
+        EXPECT_EQ(found.size(), c.links);
+        EXPECT_EQ(view->detectedLinks(), found);
+        // The text as drawn: the links in their look, the rest as set.
+        size_t underlined = 0;
+        const AttributedString shown = view->displayedText();
+        for (const auto& run : shown.runs()) underlined += run.attributes.underline ? 1 : 0;
+        EXPECT_EQ(underlined, found.size());
+    }
 }
 
 TEST(DataDetectors, ATapOnALinkOpensItOnlyWhereTheTextCannotBeEdited) {
