@@ -46,14 +46,14 @@ std::shared_ptr<HXCalls> HXCalls::of(const std::shared_ptr<HXApplicationWebClien
 
 std::string HXCalls::reducedNumber(std::string_view number) {
     std::string digits = HXKeepDialable(number);
-    if (beginsWith(digits, "+")) return digits;
+    if (digits.starts_with("+")) return digits;
     if (digits.size() == 11 && digits[0] == '1') return "+" + digits;
-    if (beginsWith(digits, "011")) return "+" + digits.substr(3);
+    if (digits.starts_with("011")) return "+" + digits.substr(3);
     return "+1" + digits;
 }
 
 bool HXCalls::isInternational(std::string_view n) {
-    return (beginsWith(n, "+") && !beginsWith(n, "+1")) || (beginsWith(n, "011") && !beginsWith(n, "011 1"));
+    return (n.starts_with("+") && !n.starts_with("+1")) || (n.starts_with("011") && !n.starts_with("011 1"));
 }
 
 std::optional<std::string> HXCalls::accessNumberFromReply(std::string_view bytes) {

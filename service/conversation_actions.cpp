@@ -52,7 +52,7 @@ std::vector<int> HXApplicationWebClient::messageOptionsForConversation(const std
     const bool text = HXConversationStore::isTextType(type);
     const bool history = HXConversationStore::isHistoryType(type);
     const bool party =
-        stringOf(c->value("phoneNumber")) != "Unknown" && stringOf(c->value("sender")) != "Group Message";
+        c->value("phoneNumber").asString() != "Unknown" && c->value("sender").asString() != "Group Message";
     const bool isSignedIn = account() && account()->authV2().has_value();
     if (party) {
         codes.push_back(1);
@@ -65,7 +65,7 @@ std::vector<int> HXApplicationWebClient::messageOptionsForConversation(const std
             if (canSendMail()) codes.push_back(9);
         }
     } else {
-        codes.push_back(stringOf(c->value("note")).empty() ? 7 : 8);
+        codes.push_back(c->value("note").asString().empty() ? 7 : 8);
         if (!history && canSendMail()) codes.push_back(9);
     }
     if (party) {

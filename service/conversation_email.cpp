@@ -89,11 +89,11 @@ std::string bubbleSlices(int top, int right, int bottom, int left) {
 
 // S, the other party as the user knows it (raw text; "" when it is only a number).
 std::string otherParty(const store::ManagedObjectPtr& c) {
-    const std::string sender = stringOf(c->value("sender"));
-    std::string name = stringOf(c->value("ABName"));
+    const std::string sender = c->value("sender").asString();
+    std::string name = c->value("ABName").asString();
     if (sender == "Group Message") return name;
     if (!name.empty()) {
-        if (stringOf(c->value("phoneNumber")).empty()) {
+        if (c->value("phoneNumber").asString().empty()) {
             const size_t at = name.rfind(kNoBreakSpace + "(");
             if (at != std::string::npos) name = name.substr(0, at);
         }
@@ -117,8 +117,8 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
     const auto& c = conversation;
     const int64_t type = c->value("type").int64Value();
     const bool text = CS::isTextType(type);
-    const bool group = stringOf(c->value("sender")) == "Group Message";
-    const std::string note = stringOf(c->value("note"));
+    const bool group = c->value("sender").asString() == "Group Message";
+    const std::string note = c->value("note").asString();
     const std::string party = otherParty(c);
     auto account = this->account();
     const bool signedIn = account && account->authV2().has_value();
@@ -126,7 +126,7 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
     // The number line: the conversation's number, or each member of a group with its name.
     std::string numberLine;
     if (group) {
-        for (const std::string& number : foundation::split(stringOf(c->value("phoneNumber")), "|")) {
+        for (const std::string& number : foundation::split(c->value("phoneNumber").asString(), "|")) {
             const std::string formatted = PhoneExtensions::formattedPhoneNumberFromString(number);
             const std::string name = contactNameForNumber(formatted);
             std::string line = name.empty() ? foundation::htmlEscaped(formatted)
@@ -135,7 +135,7 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
             numberLine += (numberLine.empty() ? "" : "<br /> ") + line;
         }
     } else {
-        numberLine = foundation::htmlEscaped(stringOf(c->value("formattedNumber")));
+        numberLine = foundation::htmlEscaped(c->value("formattedNumber").asString());
     }
     numberLine = withoutPlaceholderMarks(numberLine);
 
@@ -150,7 +150,7 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
     std::string blocks;
     for (const auto& m : sortedMessagesForConversation(c)) {
         const bool outgoing = m->value("from").boolValue();
-        const std::string date = stringOf(m->value("date"));
+        const std::string date = m->value("date").asString();
         if (!date.empty()) {
             blocks += foundation::format("<div class='date'>%@</div>", foundation::htmlEscaped(date));
         } else if (signedIn) {
@@ -158,15 +158,15 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
             const int64_t seconds = m->value("number").int64Value() / 1000;
             const std::string time = formattedDate(static_cast<double>(seconds));
             if (!outgoing && group) {
-                std::string who = stringOf(m->value("senderName"));
-                if (who.empty()) who = stringOf(m->value("senderNumber"));
+                std::string who = m->value("senderName").asString();
+                if (who.empty()) who = m->value("senderNumber").asString();
                 blocks += foundation::format("<div class='date'>%@<br />%@</div>", foundation::htmlEscaped(time),
                                              foundation::htmlEscaped(who));
             } else {
                 blocks += foundation::format("<div class='date'>%@</div>", foundation::htmlEscaped(time));
             }
         }
-        const std::string message = stringOf(m->value("message"));
+        const std::string message = m->value("message").asString();
         if (!message.empty()) {
             if (text)
                 blocks += foundation::format(outgoing ? outTemplate : inTemplate,
@@ -177,8 +177,8 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
         const Value attachments = m->value("attachments");
         if (!attachments.isArray()) continue;
         for (const Value& a : attachments.asArray()) {
-            const std::string id = stringOf(a["id"]);
-            const std::string mime = stringOf(a["mimeType"]);
+            const std::string id = a["id"].asString();
+            const std::string mime = a["mimeType"].asString();
             // A file of the attachment joins its list; the label names it as it will be attached.
             auto fileLabel = [&](std::vector<std::string>& list, const char* name, const char* missing,
                                  const std::string& fileMime) {
@@ -247,7 +247,7 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
     auto draft = std::make_shared<HXMailDraft>();
     draft->subject = foundation::format("%@ %@ %@", localized(text ? "SMS Conversation" : "Voicemail Message"),
                                         localized(text ? "with" : "from"),
-                                        party.empty() ? stringOf(c->value("formattedNumber")) : party);
+                                        party.empty() ? c->value("formattedNumber").asString() : party);
     draft->htmlBody = std::move(page);
     auto attachFiles = [&](const std::vector<std::string>& files, const char* name, const char* mime) {
         for (size_t i = 0; i < files.size(); ++i) {
@@ -266,7 +266,7 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
         return;
     }
     // The voicemail's own audio.
-    const std::string id = stringOf(c->value("conversationID"));
+    const std::string id = c->value("conversationID").asString();
     const std::string ownAudio = localURLForMedia(id, "audio/");
     if (auto data = foundation::files::readData(ownAudio); data.ok()) {
         draft->attachments.push_back({std::move(data).value(), "audio/mpeg3", "Audio.mp3"});

@@ -105,7 +105,7 @@ std::optional<std::string> HXApplicationWebClient::markMessageAsRead(const std::
 
 void HXApplicationWebClient::changeReadStatusForConversationWithID(const std::string& conversationID) {
     if (auto c = getConversationWithID(conversationID))
-        markMessageAsRead(stringOf(c->value("conversationID")), !c->value("isRead").boolValue());
+        markMessageAsRead(c->value("conversationID").asString(), !c->value("isRead").boolValue());
 }
 
 void HXApplicationWebClient::markMessageAsSpam(const std::string& conversationID, bool spam) {
@@ -121,7 +121,7 @@ void HXApplicationWebClient::markMessageAsSpam(const std::string& conversationID
 
 void HXApplicationWebClient::changeSpamStatusForConversationWithID(const std::string& conversationID) {
     if (auto c = getConversationWithID(conversationID))
-        markMessageAsSpam(stringOf(c->value("conversationID")), !c->value("isSpam").boolValue());
+        markMessageAsSpam(c->value("conversationID").asString(), !c->value("isSpam").boolValue());
 }
 
 void HXApplicationWebClient::blockContact(bool block, const std::string& conversationID) {
@@ -137,7 +137,7 @@ void HXApplicationWebClient::changeArchiveStateForConversationWithID(const std::
     auto conversation = getConversationWithID(conversationID);
     if (!conversation || !isSignedIn()) return;
     const bool archived = conversation->value("isArchived").boolValue();
-    const std::string id = stringOf(conversation->value("conversationID"));
+    const std::string id = conversation->value("conversationID").asString();
     foundation::Dictionary description;
     description.set("url", api("thread/updateattributes?alt=json"));
     description.set("contentType", "application/json+protobuf");
@@ -179,9 +179,9 @@ void HXApplicationWebClient::removeMediaOfMessage(const store::ManagedObjectPtr&
     auto attachments = message->value("attachments");
     if (!attachments.isArray()) return;
     for (const Value& a : attachments.asArray()) {
-        std::string mime = stringOf(a["mimeType"]);
-        if (mime.empty()) mime = stringOf(a["mime_type"]);
-        removeMediaForAttachment(stringOf(a["id"]), mime);
+        std::string mime = a["mimeType"].asString();
+        if (mime.empty()) mime = a["mime_type"].asString();
+        removeMediaForAttachment(a["id"].asString(), mime);
     }
 }
 
@@ -270,7 +270,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
     auto removeConversation = [this, user](const store::ContextPtr& child, const store::ManagedObjectPtr& c) {
         for (const auto& m : c->objects("Messages")) removeMediaOfMessage(m);
         services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
-            {foundation::format("%@.%@", userDomain(user), stringOf(c->value("conversationID")))});
+            {foundation::format("%@.%@", userDomain(user), c->value("conversationID").asString())});
         child->deleteObject(c);
     };
     const bool emptyDictionary = parsed.isDictionary() && parsed.asDictionary().empty();
@@ -383,7 +383,7 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
                         return;
                     }
                     for (const auto& m : messages) {
-                        if (stringOf(m->value("id")) != messageID) continue;
+                        if (m->value("id").asString() != messageID) continue;
                         removeMediaOfMessage(m);
                         services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers(
                             {foundation::format("%@.%@.%@", id, m->value("number").int64Value(), encodedUser)});

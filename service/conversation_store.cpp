@@ -23,17 +23,17 @@ std::string mimeTypeOf(const foundation::Value& attachment) {
 }
 
 const char* kindOfOne(const std::string& type) {
-    if (beginsWith(type, "image/")) return "image";
-    if (beginsWith(type, "audio/")) return "audio file";
-    if (beginsWith(type, "video/")) return "video";
+    if (type.starts_with("image/")) return "image";
+    if (type.starts_with("audio/")) return "audio file";
+    if (type.starts_with("video/")) return "video";
     if (type == "text/x-vcard") return "contact card";
     return nullptr;
 }
 
 const char* kindOfMany(const std::string& type) {
-    if (beginsWith(type, "image")) return "images";
-    if (beginsWith(type, "audio")) return "audio files";
-    if (beginsWith(type, "video")) return "videos";
+    if (type.starts_with("image")) return "images";
+    if (type.starts_with("audio")) return "audio files";
+    if (type.starts_with("video")) return "videos";
     if (type == "text/x-vcard") return "contact cards";
     return nullptr;
 }
@@ -134,9 +134,9 @@ void updateLastMessageProperties(const store::ManagedObjectPtr& conversation, bo
     const auto& m = messages.back();
     NewestMessage newest{m->value("from").boolValue(),
                          m->value("number").int64Value(),
-                         stringOf(m->value("message")),
-                         stringOf(m->value("senderName")),
-                         stringOf(m->value("senderNumber")),
+                         m->value("message").asString(),
+                         m->value("senderName").asString(),
+                         m->value("senderNumber").asString(),
                          m->value("attachments"),
                          m->value("length")};
     setLastMessageProperties(conversation, newest, messages.size(), signedIn);
@@ -147,7 +147,7 @@ void setLastMessageProperties(const store::ManagedObjectPtr& conversation, const
     if (!conversation || count == 0) return;
     static const std::string nbsp = "\u00A0";
     std::string prefix;
-    if (stringOf(conversation->value("sender")) == "Group Message") {
+    if (conversation->value("sender").asString() == "Group Message") {
         if (newest.from) {
             prefix = localized("Me:") + nbsp;
         } else {

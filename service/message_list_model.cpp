@@ -290,11 +290,11 @@ CS::NewestMessage newestOf(std::span<const std::pair<int, Value>> fields) {
         else if (index == ms.number)
             m.number = value.int64Value();
         else if (index == ms.message)
-            m.text = stringOf(value);
+            m.text = value.asString();
         else if (index == ms.senderName)
-            m.senderName = stringOf(value);
+            m.senderName = value.asString();
         else if (index == ms.senderNumber)
-            m.senderNumber = stringOf(value);
+            m.senderNumber = value.asString();
         else if (index == ms.attachments)
             m.attachments = value;
         else if (index == ms.length)
@@ -813,13 +813,13 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
         auto rows = context->fetch(request);
         if (rows.ok()) {
             for (const auto& c : rows.value()) {
-                auto [entry, added] = stored.try_emplace(stringOf(c->valueAt(cv.conversationID)));
+                auto [entry, added] = stored.try_emplace(c->valueAt(cv.conversationID).asString());
                 if (!added) continue;
                 known.emplace(entry->first, c);
                 HXStoredConversation& s = entry->second;
                 s.abNameIsNull = c->valueAt(cv.ABName).isNull();
                 for (const auto& m : c->objects("Messages"))
-                    s.messages.emplace_back(stringOf(m->valueAt(ms.id)),
+                    s.messages.emplace_back(m->valueAt(ms.id).asString(),
                                             reload ? m->valueAt(ms.number).int64Value() : 0);
             }
         }
@@ -835,7 +835,7 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
     r.more = reply.more;
     // Read before the write, which moves the attachments out of the reply.
     for (const Value* picture : plan.pictures)
-        if (!env.media.cache->objectForKey(stringOf((*picture)["id"]))) r.pictures.push_back(*picture);
+        if (!env.media.cache->objectForKey(((*picture)["id"]).asString())) r.pictures.push_back(*picture);
     std::vector<std::string> markRead;
     writePlan(env, context, reply, plan, known, markRead);
 
@@ -848,7 +848,7 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
         if (!a) return;
         for (const auto& [id, mime] : mediaFetches) {
             a->downloadMediaIfNeeded(id, mime);
-            if (beginsWith(mime, "video/")) a->downloadMediaIfNeeded(id, mime, true);
+            if (mime.starts_with("video/")) a->downloadMediaIfNeeded(id, mime, true);
         }
         for (const auto& id : pictureFetches)
             if (!HXMediaCache(*a)->objectForKey(id)) HXRequestThumbnail(*a, id);
@@ -910,7 +910,7 @@ void HXMessageListModel::writePlan(const HXListParseEnvironment& env, const stor
                              std::any_of(c.messages.begin(), c.messages.end(), [](const auto& m) { return !m.insert; });
         if (updates)
             for (const auto& m : conversation->objects("Messages"))
-                messagesByID.emplace(stringOf(m->valueAt(ms.id)), m);
+                messagesByID.emplace(m->valueAt(ms.id).asString(), m);
         // A new conversation's messages are all new: each goes to the store as a row, never read
         // back, and the summary is taken from the newest (the last of the greatest number) as it
         // is written.
@@ -972,7 +972,7 @@ void HXMessageListModel::writePlan(const HXListParseEnvironment& env, const stor
                 if (it == messagesByID.end()) continue;
                 const store::ManagedObjectPtr& m = it->second;
                 for (const Value& attachment : listOf(m->valueAt(ms.attachments)))
-                    env.media.remove(stringOf(attachment["id"]), stringOf(attachment["mimeType"]));
+                    env.media.remove(attachment["id"].asString(), attachment["mimeType"].asString());
                 searchItems.push_back(
                     foundation::format("%@.%@.%@", thread.id, m->valueAt(ms.number).int64Value(), encodedUser));
                 (void)m->setObject("Conversation", nullptr);
@@ -1018,7 +1018,7 @@ void HXMessageListModel::sweepStale(const HXListParseEnvironment& env, const sto
         if (c->value("isArchived").boolValue() != sweep.archive || c->value("isSpam").boolValue() != sweep.spam)
             continue;
         const int64_t code = c->value("type").int64Value();
-        const std::string id = stringOf(c->value("conversationID"));
+        const std::string id = c->value("conversationID").asString();
         if (code == 4 || code == 2) {
             std::error_code ec;
             std::filesystem::remove(env.media.localURL(id, "audio/"), ec);
@@ -1056,7 +1056,7 @@ void HXMessageListModel::prefetchPictures(const HXListParseEnvironment& env, con
     const std::string base = env.endpoints.mediaBase() + "i/";
     dispatch::Group group;
     for (const Value& picture : pictures) {
-        const std::string id = stringOf(picture["id"]);
+        const std::string id = picture["id"].asString();
         const Value& sizes = picture["imageMetaData"];
         auto info =
             HXApplicationWebClient::imageInfoForSize("s512", sizes.isArray() ? sizes.asArray() : foundation::Array());
@@ -1267,15 +1267,15 @@ void HXMessageListModel::loadMessages(Sender sender) {
     foundation::Dictionary description;
     description.set("contentType", "application/json+protobuf");
     const std::string api(kHXApiPath);
-    if (beginsWith(tag, page + "inbox/search/?q=")) {
+    if (tag.starts_with(page + "inbox/search/?q=")) {
         description.set("url", api + "api2thread/search?alt=json");
         // The text goes into the body as a JSON string, escaped: quotes and backslashes typed
         // by the user must not end the string.
         description.set(
             "body", foundation::format("[\"%@\",200,null,null,null,[null,true,true]]", a->JSONStringFromString(text)));
-    } else if (beginsWith(tag, page + "inbox/recent/archive/") || beginsWith(tag, page + "inbox/recent/spam/")) {
+    } else if (tag.starts_with(page + "inbox/recent/archive/") || tag.starts_with(page + "inbox/recent/spam/")) {
         setIsLoadingMessages(false);
-        const bool isArchive = beginsWith(tag, page + "inbox/recent/archive/");
+        const bool isArchive = tag.starts_with(page + "inbox/recent/archive/");
         description.set("url", api + "api2thread/list?alt=json");
         description.set("body", foundation::format("[%d,20,15,%@,null,[null,true,true]]", isArchive ? 6 : 5,
                                                    pageToken(isArchive ? archivePage() : spamPage())));
@@ -1291,10 +1291,10 @@ void HXMessageListModel::loadMessages(Sender sender) {
     auto request = a->apiRequestWithDict(description);
     if (!request) return sendNothing();
     HXReplyAnswer answer;
-    if (beginsWith(tag, page + "inbox/recent/archive/") || beginsWith(tag, page + "inbox/recent/spam/")) {
-        answer = HXHistoryListParses(a, beginsWith(tag, page + "inbox/recent/archive/") ? ArchiveList : SpamList);
+    if (tag.starts_with(page + "inbox/recent/archive/") || tag.starts_with(page + "inbox/recent/spam/")) {
+        answer = HXHistoryListParses(a, tag.starts_with(page + "inbox/recent/archive/") ? ArchiveList : SpamList);
     } else {
-        const bool search = beginsWith(tag, page + "inbox/search/?q=");
+        const bool search = tag.starts_with(page + "inbox/search/?q=");
         answer = [weak, search](std::shared_ptr<foundation::Data> data) {
             if (auto s = weak.lock()) s->messagesReceived(std::move(data), search);
         };

@@ -1,6 +1,6 @@
 #pragma once
-// One-line helpers that the service's own sources share: reading a string value, a localized text,
-// posting a notification, an API path. Not part of the service's interface.
+// One-line helpers that the service's own sources share: a localized text, posting a notification,
+// an API path. Not part of the service's interface.
 
 #include <memory>
 #include <string>
@@ -17,12 +17,7 @@ namespace hxservice {
 inline constexpr const char* kUserAgent =
     "Mozilla/5.0 (iPhone; CPU iPhone OS 8_1_3 like Mac OS X) AppleWebKit/600.1.4 (KHTML, like Gecko) Mobile/12B466";
 
-// The string a value holds, "" for any other kind of value.
-inline std::string stringOf(const foundation::Value& v) { return v.asString(); }
-
 inline std::string localized(const char* key) { return PhoneExtensions::localizedString(key); }
-
-inline bool beginsWith(std::string_view s, std::string_view prefix) { return s.starts_with(prefix); }
 
 inline void post(const std::string& name, std::shared_ptr<void> object = nullptr, foundation::Dictionary info = {}) {
     foundation::NotificationCenter::defaultCenter().post(name, std::move(object), std::move(info));

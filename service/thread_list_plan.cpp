@@ -116,7 +116,7 @@ void planParty(const HXThread& thread, bool abNameIsNull, HXPlannedConversation&
         number = thread.contactPhoneNumber;
         sender = thread.contactName;
     }
-    if (beginsWith(number, "Unknown")) {
+    if (number.starts_with("Unknown")) {
         number = "Unknown";
         c.clearABName = true;
     }
@@ -150,15 +150,15 @@ std::optional<std::string> messageText(const HXThreadItem& item, const HXThreadL
 void planMedia(const HXThreadItem& item, const HXThreadListPlanInput& in, HXThreadListPlan& plan) {
     if (!item.attachments.isArray()) return;
     for (const Value& attachment : item.attachments.asArray()) {
-        std::string id = stringOf(attachment["id"]);
-        std::string mime = stringOf(attachment["mimeType"]);
+        std::string id = attachment["id"].asString();
+        std::string mime = attachment["mimeType"].asString();
         if (id.empty()) continue;
-        if (beginsWith(mime, "image/")) {
+        if (mime.starts_with("image/")) {
             if (!in.forBackgroundFetch)
                 plan.pictureFetches.push_back(std::move(id));
             else
                 plan.pictures.push_back(&attachment);
-        } else if (beginsWith(mime, "audio/") || beginsWith(mime, "video/") || mime == "text/x-vcard") {
+        } else if (mime.starts_with("audio/") || mime.starts_with("video/") || mime == "text/x-vcard") {
             if (!in.forBackgroundFetch) plan.mediaFetches.emplace_back(std::move(id), std::move(mime));
         }
     }
