@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cmath>
+
 #include "platform/graphics/graphics_context.h"
 
 namespace graphics {
+
+// Whether a coordinate in device pixels lies on a pixel's edge (within rounding).
+inline bool onWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
 
 // Whether the context's clip is whole pixels only (no antialiased edge or curve): paint laid wholly
 // opaque over a pixel inside it then leaves nothing of what was there.

@@ -809,8 +809,6 @@ bool nineCuts(const Image& image, const Bitmap& bitmap, const Rect& rect, double
     return true;
 }
 
-bool onWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
-
 // The one premultiplied pixel every pixel of a small piece holds, if they all hold the same.
 std::optional<uint32_t> uniformPixel(const Bitmap& bitmap, const Rect& piece) {
     const int x0 = static_cast<int>(piece.minX()), y0 = static_cast<int>(piece.minY());

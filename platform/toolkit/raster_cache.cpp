@@ -3,6 +3,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "platform/graphics/clip_pixels.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/table_view.h"
@@ -29,8 +30,6 @@ void addRect(std::vector<double>& out, const Rect& r) {
     out.insert(out.end(), {r.minX(), r.minY(), r.width(), r.height()});
 }
 
-bool isWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
-
 // offset: where the view's bounds coordinates lie in the root's (none under a transform).
 bool addView(const View& view, bool root, std::optional<Point> offset, double scale, raster::Key& key) {
     const Layer& layer = view.layer();
@@ -52,7 +51,7 @@ bool addView(const View& view, bool root, std::optional<Point> offset, double sc
         const Rect b = view.bounds();
         if (!offset || view.contentMode() != ContentMode::ScaleToFill) return false;
         for (double v : {offset->x + b.minX(), offset->x + b.maxX(), offset->y + b.minY(), offset->y + b.maxY()})
-            if (!isWholePixel(v * scale)) return false;
+            if (!graphics::onWholePixel(v * scale)) return false;
         // Lower or narrower than its caps, its caps are shrunk (sampled) too.
         const EdgeInsets caps = image->image()->capInsets();
         if (b.width() < caps.left + caps.right || b.height() < caps.top + caps.bottom) return false;

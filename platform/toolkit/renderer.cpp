@@ -34,6 +34,7 @@ namespace toolkit {
 namespace {
 
 using graphics::GraphicsContext;
+using graphics::onWholePixel;
 
 void drawLabel(const Label& label, GraphicsContext& c) {
     if (label.text().empty()) return;
@@ -360,8 +361,6 @@ Rect userRect(const PixelBox& box, const GraphicsContext& c) {
     const double ya = (box.y0 - m.ty) / m.d, yb = (box.y1 - m.ty) / m.d;
     return {std::min(xa, xb), std::min(ya, yb), std::abs(xb - xa), std::abs(yb - ya)};
 }
-
-bool onWholePixel(double v) { return std::abs(v - std::round(v)) < 1e-6; }
 
 // Whether the rectangle lies on whole pixels of the context (which only scales and moves it).
 bool onWholePixels(const Rect& r, const GraphicsContext& c) {
