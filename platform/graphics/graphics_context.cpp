@@ -13,6 +13,7 @@
 
 #include "platform/foundation/thread_annotations.h"
 #include "platform/graphics/cairo_support.h"
+#include "platform/graphics/resampled_pieces.h"
 #include "platform/graphics/screen_scale.h"
 
 namespace graphics {
@@ -824,6 +825,12 @@ std::optional<uint32_t> uniformPixel(const Bitmap& bitmap, const Rect& piece) {
     return first;
 }
 
+// A piece of a picture and the whole pixels of the canvas it covers.
+struct PlacedPiece {
+    PixelPiece piece;
+    int x, y, width, height;
+};
+
 }  // namespace
 
 bool GraphicsContext::piecesMeetOnPixels(const Image& image, const Rect& rect) const {
@@ -868,14 +875,35 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
             cairo_paint_with_alpha(cr_, alpha);
         }
     };
+    const bool patternTint = image.tintColor() && image.tintColor()->resolved(style_).isPattern();
+    // Where a piece lands in whole pixels of the canvas, if it does (drawn upright, unflipped).
+    auto placedOnPixels = [&](const Rect& src, const Rect& dst, const Bitmap& from) -> std::optional<PlacedPiece> {
+        cairo_matrix_t m;
+        cairo_get_matrix(cr_, &m);
+        if (m.xy != 0 || m.yx != 0 || m.xx <= 0 || m.yy <= 0) return std::nullopt;
+        const double x0 = m.xx * dst.minX() + m.x0, x1 = m.xx * dst.maxX() + m.x0;
+        const double y0 = m.yy * dst.minY() + m.y0, y1 = m.yy * dst.maxY() + m.y0;
+        for (double v : {x0, x1, y0, y1, src.minX(), src.minY(), src.maxX(), src.maxY()})
+            if (!onWholePixel(v)) return std::nullopt;
+        PlacedPiece placed{{static_cast<int>(std::lround(src.minX())), static_cast<int>(std::lround(src.minY())),
+                            static_cast<int>(std::lround(src.width())), static_cast<int>(std::lround(src.height()))},
+                           static_cast<int>(std::lround(x0)),
+                           static_cast<int>(std::lround(y0)),
+                           static_cast<int>(std::lround(x1 - x0)),
+                           static_cast<int>(std::lround(y1 - y0))};
+        const PixelPiece& p = placed.piece;
+        if (placed.width < 1 || placed.height < 1 || p.width < 1 || p.height < 1 || p.x < 0 || p.y < 0 ||
+            p.x + p.width > from.width() || p.y + p.height > from.height())
+            return std::nullopt;
+        return placed;
+    };
     auto paintPiece = [&](const Rect& src, const Rect& dst, bool tile) {
         if (src.width() <= 0 || src.height() <= 0 || dst.width() <= 0 || dst.height() <= 0) return;
         cairo_save(cr_);
         cairo_rectangle(cr_, dst.minX(), dst.minY(), dst.width(), dst.height());
         cairo_clip(cr_);
         // A piece of one colour, stretched or tiled, is that colour all over.
-        if (const auto pixel = uniformPixel(*shown, src);
-            pixel && (!image.tintColor() || !image.tintColor()->resolved(style_).isPattern())) {
+        if (const auto pixel = uniformPixel(*shown, src); pixel && !patternTint) {
             const auto straight = Bitmap::unpremultiplied(*pixel);
             if (image.tintColor()) {
                 setTint(straight[3] / 255.0);
@@ -884,6 +912,27 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
                                       straight[3] / 255.0 * alpha);
             }
             cairo_paint(cr_);
+            cairo_restore(cr_);
+            return;
+        }
+        // A piece that lands on whole pixels is resampled where the result is the same wherever
+        // it lies, and kept: bubbles as wide or as high as one drawn before reuse it.
+        if (const auto placed = placedOnPixels(src, dst, *shown); placed && !patternTint) {
+            cairo_matrix_t m;
+            cairo_get_matrix(cr_, &m);
+            // Tiles repeat from the piece's top left corner at the image's scale.
+            const PieceFill fill{tile, image.scale() / m.xx, image.scale() / m.yy};
+            cairo_surface_t* resampled = resampledPiece(s, *shown, placed->piece, placed->width, placed->height,
+                                                        image.tintColor().has_value(), fill);
+            cairo_identity_matrix(cr_);
+            if (image.tintColor()) {
+                setTint(1);
+                cairo_mask_surface(cr_, resampled, placed->x, placed->y);
+            } else {
+                cairo_set_source_surface(cr_, resampled, placed->x, placed->y);
+                cairo_paint_with_alpha(cr_, alpha);
+            }
+            cairo_surface_destroy(resampled);
             cairo_restore(cr_);
             return;
         }

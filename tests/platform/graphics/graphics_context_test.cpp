@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <thread>
 
 #include "platform/graphics/codecs.h"
+#include "platform/graphics/resampled_pieces.h"
 #include "platform/graphics/screen_scale.h"
 #include "tests/platform/graphics/pil.h"
 #include "tests/support/pixels.h"
@@ -451,4 +453,130 @@ TEST(Path, ShapesMeasureAndHitTest) {
     const Path moved = Path::rect({0, 0, 2, 2}).transformed(AffineTransform::translation(5, 5));
     EXPECT_TRUE(moved.contains({6, 6}));
     EXPECT_FALSE(moved.contains({1, 1}));
+}
+
+namespace {
+
+// The picture a context holds in a box of device pixels.
+std::vector<RGBA8> pixelsIn(const GraphicsContext& c, int x0, int y0, int w, int h) {
+    std::vector<RGBA8> out;
+    for (int y = y0; y < y0 + h; ++y)
+        for (int x = x0; x < x0 + w; ++x) out.push_back(at(c, x, y));
+    return out;
+}
+
+// A 12x10 picture whose every piece has more than one colour and some see-through pixels.
+std::shared_ptr<Bitmap> shaded() {
+    auto b = Bitmap::make(12, 10).value();
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 12; ++x)
+            b->setRGBA(x, y, static_cast<uint8_t>(20 * x), static_cast<uint8_t>(25 * y), 180,
+                       static_cast<uint8_t>(255 - 9 * ((x * 7 + y * 3) % 13)));
+    return b;
+}
+
+}  // namespace
+
+TEST(GraphicsContext, AStretchedPictureOnWholePixelsIsTheSameWhereverAndWheneverItIsDrawn) {
+    // Bubbles of one size are drawn again and again at other places; what is kept of one must
+    // draw what drawing it anew does, for every kind of picture and fill. Caps and sizes in whole
+    // points: every piece lands on whole pixels at every scale.
+    auto b = shaded();
+    const EdgeInsets caps{2, 2, 1, 3};
+    struct Case {
+        const char* name;
+        ImagePtr image;
+        double alpha;
+    };
+    const ImagePtr base = Image::fromBitmap(b, 2);
+    const Case cases[] = {
+        {"stretched", base->resizableWithCapInsets(caps, ResizingMode::stretch), 1},
+        {"tiled", base->resizableWithCapInsets(caps, ResizingMode::tile), 1},
+        {"mirrored", base->withHorizontallyFlippedOrientation()->resizableWithCapInsets(caps), 1},
+        {"tinted", base->resizableWithCapInsets(caps)->withTintColor(Color::blue().withAlphaComponent(0.7)), 1},
+        {"faded", base->resizableWithCapInsets(caps, ResizingMode::stretch), 0.6},
+        {"tinted and faded", base->resizableWithCapInsets(caps)->withTintColor(Color::red()), 0.5},
+    };
+    const Size sizes[] = {{23, 11}, {40, 17}, {9, 30}, {5, 4}};
+    for (double scale : {1.0, 2.0, 3.0}) {
+        for (const Case& k : cases) {
+            for (Size size : sizes) {
+                SCOPED_TRACE(testing::Message() << k.name << " " << size.width << "x" << size.height << " @" << scale);
+                const int w = static_cast<int>(size.width * scale), h = static_cast<int>(size.height * scale);
+                auto draw = [&](Point at) {
+                    auto c = context(80, 60, scale);
+                    c->setFillColor(Color::whiteColor());
+                    c->fillRect({0, 0, 80, 60});
+                    c->drawImage(*k.image, Rect{at, size}, BlendMode::normal, k.alpha);
+                    return c;
+                };
+                forgetResampledPieces();
+                const auto first = pixelsIn(*draw({0, 0}), 0, 0, w, h);
+                // Whole pixels away, with what the first drawing kept.
+                for (Point at : {Point{4, 3}, Point{17, 21}, Point{1 / scale, 2 / scale}}) {
+                    const auto again = pixelsIn(*draw(at), static_cast<int>(std::lround(at.x * scale)),
+                                                static_cast<int>(std::lround(at.y * scale)), w, h);
+                    const auto differing = std::mismatch(again.begin(), again.end(), first.begin());
+                    EXPECT_TRUE(differing.first == again.end())
+                        << "at " << at.x << "," << at.y << ": pixel " << (differing.first - again.begin());
+                }
+            }
+        }
+    }
+}
+
+TEST(GraphicsContext, AStretchedPictureIsItsPiecesEachDrawnAloneAndWhatIsKeptFollowsItsPixels) {
+    auto b = shaded();
+    const EdgeInsets caps{2, 2, 1.5, 2.5};
+    const double scale = 2;
+    auto c = context(30, 20, scale);
+    c->drawImage(*Image::fromBitmap(b, scale)->resizableWithCapInsets(caps, ResizingMode::stretch), Rect{3, 2, 21, 13});
+    // The oracle: each of the nine pieces cut out as a picture of its own and drawn stretched
+    // into its place.
+    auto o = context(30, 20, scale);
+    const double sx[4] = {0, 4, 7, 12}, sy[4] = {0, 4, 7, 10};
+    const double dx[4] = {3, 5, 21.5, 24}, dy[4] = {2, 4, 13.5, 15};
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 3; ++col) {
+            auto piece =
+                Bitmap::make(static_cast<int>(sx[col + 1] - sx[col]), static_cast<int>(sy[row + 1] - sy[row])).value();
+            for (int y = 0; y < piece->height(); ++y)
+                for (int x = 0; x < piece->width(); ++x)
+                    piece->row(y)[x] = b->row(static_cast<int>(sy[row]) + y)[static_cast<int>(sx[col]) + x];
+            o->drawImage(*Image::fromBitmap(piece, scale),
+                         Rect{dx[col], dy[row], dx[col + 1] - dx[col], dy[row + 1] - dy[row]});
+        }
+    }
+    int off = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x)
+            for (int ch = 0; ch < 4; ++ch) {
+                if (std::abs(at(*c, x, y)[ch] - at(*o, x, y)[ch]) > 2 && off++ < 10)
+                    ADD_FAILURE() << x << "," << y << " ch " << ch << ": " << int(at(*c, x, y)[ch]) << " vs "
+                                  << int(at(*o, x, y)[ch]);
+            }
+    EXPECT_EQ(off, 0);
+
+    // Drawn again elsewhere it is not resampled; at a new size, or once its pixels change, it is.
+    auto image = Image::fromBitmap(b, scale)->resizableWithCapInsets(caps);
+    auto d = context(60, 40, scale);
+    d->drawImage(*image, Rect{3, 2, 21, 13});
+    const uint64_t before = piecesResampled();
+    d->drawImage(*image, Rect{30, 20, 21, 13});
+    EXPECT_EQ(piecesResampled(), before);
+    d->drawImage(*image, Rect{30, 20, 22, 13});
+    EXPECT_GT(piecesResampled(), before);
+    b->setRGBA(0, 0, 255, 0, 0, 255);
+    auto changed = context(30, 20, scale);
+    changed->drawImage(*image, Rect{3, 2, 21, 13});
+    EXPECT_EQ(at(*changed, 6, 4), kRed);
+
+    // Half a pixel off the grid, the edge pixel it straddles is half covered.
+    auto solid = Bitmap::make(6, 6).value();
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) solid->setRGBA(x, y, 255, 0, 0, 255);
+    auto half = context(20, 20, 1);
+    half->drawImage(*Image::fromBitmap(solid)->resizableWithCapInsets({2, 2, 2, 2}), Rect{0.5, 0, 10, 10});
+    EXPECT_NEAR(at(*half, 0, 5)[3], 128, 2);
+    EXPECT_EQ(at(*half, 1, 5)[3], 255);
 }
