@@ -363,7 +363,9 @@ def images():
     # Field and bar backgrounds, stretched by their caps.
     im["textbg"] = svg(13, 27, '<rect x="0.5" y="0.5" width="12" height="26" rx="5.5" fill="#fff" '
                                'stroke="#c7c7cc" stroke-width="1"/>')
-    im["toolbarbg"] = svg(10, 44, '<rect width="10" height="44" fill="#f4f4f6"/><rect width="10" height="0.5" '
+    # Its caps (all of it but the 2 points that stretch) fit the one-line reply bar's 40 points, so
+    # the bar never draws it shrunk (a shrunk picture is resampled on every frame).
+    im["toolbarbg"] = svg(10, 40, '<rect width="10" height="40" fill="#f4f4f6"/><rect width="10" height="0.5" '
                                   'fill="#b2b2b8"/>')
     im["SearchShadow"] = svg(4, 20, '<rect width="4" height="19" fill="url(#fade)"/>',
                              '<linearGradient id="fade" x1="0" y1="0" x2="0" y2="1">'

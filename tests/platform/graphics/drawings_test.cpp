@@ -50,7 +50,7 @@ const Drawing kImages[] = {
     {"error", {40, 40}, Ink::colours},
     {"success", {40, 40}, Ink::colours},
     {"textbg", {13, 27}, Ink::colours},
-    {"toolbarbg", {10, 44}, Ink::colours},
+    {"toolbarbg", {10, 40}, Ink::colours},
     {"SearchShadow", {4, 20}, Ink::single},
     {"camera", {28, 22}, Ink::single},
     {"menu_disclosure", {13, 8}, Ink::single},
@@ -336,7 +336,7 @@ TEST_F(Drawings, StretchedDrawingsAreUniformWhereTheirCapsLetThemStretch) {
         {"BalloonFlat", {17, 20, 17, 27}},
         {"textbg", {13, 6, 27 - 13 - 1, 13 - 6 - 1}},
         {"SearchShadow", {19, 0, 0, 4 - 1}},
-        {"toolbarbg", {22, 5, 44 - 22 - 2, 10 - 5 - 2}},
+        {"toolbarbg", {20, 5, 40 - 20 - 2, 10 - 5 - 2}},
     };
     const int k = 2;
     for (const Stretch& s : stretches) {
