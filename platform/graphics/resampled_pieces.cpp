@@ -1,6 +1,7 @@
 #include "platform/graphics/resampled_pieces.h"
 
 #include <cstring>
+#include <iterator>
 #include <list>
 #include <unordered_map>
 #include <vector>
@@ -12,85 +13,112 @@ namespace {
 // at every width a thread shows, many times over.
 constexpr size_t kBudgetBytes = size_t{4} << 20;
 
-struct PieceKey {
-    std::vector<uint32_t> pixels;  // the piece's own, row after row
+// What a piece is resampled to, besides its pixels.
+struct PieceShape {
     int pieceWidth = 0, pieceHeight = 0, width = 0, height = 0;
     bool coverageOnly = false;
     PieceFill fill;
-    size_t hash = 0;
-    bool operator==(const PieceKey& o) const {
-        return hash == o.hash && pieceWidth == o.pieceWidth && pieceHeight == o.pieceHeight && width == o.width &&
-               height == o.height && coverageOnly == o.coverageOnly && fill == o.fill && pixels == o.pixels;
-    }
+    bool operator==(const PieceShape&) const = default;
 };
 
-struct PieceKeyHash {
-    size_t operator()(const PieceKey& k) const { return k.hash; }
+// The pixels of a piece where they lie, row after row.
+struct PieceView {
+    const Bitmap& pixels;
+    const PixelPiece& piece;
+    const uint32_t* row(int y) const { return pixels.row(piece.y + y) + piece.x; }
 };
 
 struct Kept {
-    PieceKey key;
+    uint64_t hash;
+    PieceShape shape;
+    std::vector<uint32_t> pixels;  // the piece's own, row after row
     cairo_surface_t* surface;
     size_t bytes;
+    bool holds(const PieceShape& s, const PieceView& v) const {
+        if (!(shape == s)) return false;
+        const size_t w = static_cast<size_t>(s.pieceWidth);
+        for (int y = 0; y < s.pieceHeight; ++y)
+            if (std::memcmp(pixels.data() + w * static_cast<size_t>(y), v.row(y), w * sizeof(uint32_t)) != 0)
+                return false;
+        return true;
+    }
 };
+
+uint64_t mixed(uint64_t h, uint64_t v) {
+    h = (h ^ v) * 0x9e3779b97f4a7c15ull;
+    return h ^ (h >> 29);
+}
+
+uint64_t hashOf(const PieceShape& s, const PieceView& v) {
+    uint64_t a = mixed(0x243f6a8885a308d3ull, uint64_t(uint32_t(s.width)) << 32 | uint32_t(s.height));
+    a = mixed(a, uint64_t(uint32_t(s.pieceWidth)) << 32 | uint32_t(s.pieceHeight));
+    a = mixed(a, (s.coverageOnly ? 1u : 0u) | (s.fill.tiled ? 2u : 0u));
+    uint64_t b = 0x13198a2e03707344ull;
+    // Two lanes of pixel pairs, so that the multiplications do not wait on each other.
+    for (int y = 0; y < s.pieceHeight; ++y) {
+        const uint32_t* row = v.row(y);
+        int x = 0;
+        for (; x + 4 <= s.pieceWidth; x += 4) {
+            uint64_t p, q;
+            std::memcpy(&p, row + x, 8);
+            std::memcpy(&q, row + x + 2, 8);
+            a = mixed(a, p);
+            b = mixed(b, q);
+        }
+        for (; x < s.pieceWidth; ++x) a = mixed(a, row[x]);
+    }
+    return mixed(a, b);
+}
 
 class KeptPieces {
 public:
     ~KeptPieces() { forget(); }
 
-    cairo_surface_t* find(const PieceKey& key) {
-        auto it = index_.find(key);
-        if (it == index_.end()) return nullptr;
+    cairo_surface_t* find(uint64_t hash, const PieceShape& shape, const PieceView& view) {
+        auto it = index_.find(hash);
+        if (it == index_.end() || !it->second->holds(shape, view)) return nullptr;
         order_.splice(order_.begin(), order_, it->second);
         return cairo_surface_reference(it->second->surface);
     }
 
-    void keep(PieceKey key, cairo_surface_t* surface, size_t bytes) {
+    void keep(uint64_t hash, const PieceShape& shape, const PieceView& view, cairo_surface_t* surface) {
+        const size_t w = static_cast<size_t>(shape.pieceWidth), h = static_cast<size_t>(shape.pieceHeight);
+        const size_t bytes =
+            static_cast<size_t>(cairo_image_surface_get_stride(surface)) * shape.height + w * h * sizeof(uint32_t);
         if (bytes > kBudgetBytes / 8) return;
-        while (bytes_ + bytes > kBudgetBytes && !order_.empty()) dropOldest();
-        order_.push_front(Kept{std::move(key), cairo_surface_reference(surface), bytes});
-        index_.emplace(order_.front().key, order_.begin());
+        // Another piece of the same hash (a collision) gives way to this one.
+        if (auto it = index_.find(hash); it != index_.end()) drop(it->second);
+        while (bytes_ + bytes > kBudgetBytes && !order_.empty()) drop(std::prev(order_.end()));
+        std::vector<uint32_t> pixels;
+        pixels.reserve(w * h);
+        for (int y = 0; y < shape.pieceHeight; ++y) pixels.insert(pixels.end(), view.row(y), view.row(y) + w);
+        order_.push_front(Kept{hash, shape, std::move(pixels), cairo_surface_reference(surface), bytes});
+        index_.emplace(hash, order_.begin());
         bytes_ += bytes;
     }
 
     void forget() {
-        while (!order_.empty()) dropOldest();
+        while (!order_.empty()) drop(std::prev(order_.end()));
     }
 
     uint64_t resampled = 0;
 
 private:
-    void dropOldest() {
-        Kept& last = order_.back();
-        index_.erase(last.key);
-        bytes_ -= last.bytes;
-        cairo_surface_destroy(last.surface);
-        order_.pop_back();
+    void drop(std::list<Kept>::iterator kept) {
+        index_.erase(kept->hash);
+        bytes_ -= kept->bytes;
+        cairo_surface_destroy(kept->surface);
+        order_.erase(kept);
     }
 
     std::list<Kept> order_;  // most recently used first
-    std::unordered_map<PieceKey, std::list<Kept>::iterator, PieceKeyHash> index_;
+    std::unordered_map<uint64_t, std::list<Kept>::iterator> index_;
     size_t bytes_ = 0;
 };
 
 KeptPieces& keptPieces() {
     thread_local KeptPieces kept;
     return kept;
-}
-
-PieceKey keyOf(const Bitmap& pixels, const PixelPiece& piece, int width, int height, bool coverageOnly,
-               const PieceFill& fill) {
-    PieceKey key{{}, piece.width, piece.height, width, height, coverageOnly, fill, 0};
-    key.pixels.reserve(static_cast<size_t>(piece.width) * piece.height);
-    uint64_t h = 0xcbf29ce484222325ull ^ (uint64_t(width) << 32 | uint32_t(height)) ^ (coverageOnly ? 1 : 0) ^
-                 (fill.tiled ? 2 : 0);
-    for (int y = piece.y; y < piece.y + piece.height; ++y) {
-        const uint32_t* row = pixels.row(y) + piece.x;
-        key.pixels.insert(key.pixels.end(), row, row + piece.width);
-        for (int x = 0; x < piece.width; ++x) h = (h ^ row[x]) * 0x100000001b3ull;
-    }
-    key.hash = static_cast<size_t>(h ^ (uint64_t(piece.width) << 16 | uint32_t(piece.height)));
-    return key;
 }
 
 cairo_surface_t* resample(cairo_surface_t* source, const PixelPiece& piece, int width, int height, bool coverageOnly,
@@ -124,13 +152,13 @@ cairo_surface_t* resample(cairo_surface_t* source, const PixelPiece& piece, int 
 cairo_surface_t* resampledPiece(cairo_surface_t* source, const Bitmap& pixels, const PixelPiece& piece, int width,
                                 int height, bool coverageOnly, const PieceFill& fill) {
     auto& kept = keptPieces();
-    PieceKey key = keyOf(pixels, piece, width, height, coverageOnly, fill);
-    if (cairo_surface_t* found = kept.find(key)) return found;
+    const PieceShape shape{piece.width, piece.height, width, height, coverageOnly, fill};
+    const PieceView view{pixels, piece};
+    const uint64_t hash = hashOf(shape, view);
+    if (cairo_surface_t* found = kept.find(hash, shape, view)) return found;
     cairo_surface_t* made = resample(source, piece, width, height, coverageOnly, fill);
     ++kept.resampled;
-    const size_t bytes =
-        static_cast<size_t>(cairo_image_surface_get_stride(made)) * height + key.pixels.size() * sizeof(uint32_t);
-    kept.keep(std::move(key), made, bytes);
+    kept.keep(hash, shape, view, made);
     return made;
 }
 
