@@ -5,6 +5,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/graphics/graphics_context.h"
 #include "platform/graphics/named_images.h"
+#include "platform/graphics/screen_scale.h"
 #include "platform/toolkit/traits.h"
 
 namespace {
@@ -104,13 +105,17 @@ void HXCInputToolbar::cameraButtonPressed() {
 }
 
 void HXCInputToolbar::draw(graphics::GraphicsContext& context, const Rect&) {
-    auto image = graphics::imageNamed("toolbarbg");
-    if (!image) return;
-    const float w = static_cast<float>(image->size().width);
-    const float h = static_cast<float>(image->size().height);
-    const double top = std::floor(h / 2);
-    const double left = std::floor(w / 2);
-    auto stretched = image->resizableWithCapInsets({top, left, h - top - 2, w - left - 2});
+    if (!background_ || backgroundScale_ != graphics::mainScreenScale()) {
+        auto image = graphics::imageNamed("toolbarbg");
+        if (!image) return;
+        const float w = static_cast<float>(image->size().width);
+        const float h = static_cast<float>(image->size().height);
+        const double top = std::floor(h / 2);
+        const double left = std::floor(w / 2);
+        background_ = image->resizableWithCapInsets({top, left, h - top - 2, w - left - 2});
+        backgroundScale_ = graphics::mainScreenScale();
+    }
+    auto stretched = background_;
     // The bar's drawing is light; the dark appearance fills its shape with the dark bar colour.
     if (context.userInterfaceStyle() == toolkit::InterfaceStyle::dark &&
         toolkit::Device::current().systemVersionAtLeast(13))

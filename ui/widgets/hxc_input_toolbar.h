@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/graphics/image.h"
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/controls.h"
 #include "ui/widgets/hxc_expanding_text_view.h"
@@ -106,4 +107,7 @@ private:
     double lastHeight_ = 0;
     double newTextViewHeight_ = 0;
     double bottomPadding_ = 0;
+    // The bar's stretched background and the screen scale it was made for (drawn every frame).
+    graphics::ImagePtr background_;
+    double backgroundScale_ = 0;
 };
