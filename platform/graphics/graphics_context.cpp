@@ -897,6 +897,28 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
             return std::nullopt;
         return placed;
     };
+    // Paints the clip in one colour: a pixel of the picture (premultiplied), or as much of the tint
+    // as a coverage.
+    auto paintOneColour = [&](uint32_t pixel) {
+        const auto straight = Bitmap::unpremultiplied(pixel);
+        if (image.tintColor()) {
+            setTint(straight[3] / 255.0);
+        } else {
+            cairo_set_source_rgba(cr_, straight[0] / 255.0, straight[1] / 255.0, straight[2] / 255.0,
+                                  straight[3] / 255.0 * alpha);
+        }
+        cairo_paint(cr_);
+    };
+    // A piece resampled where it lands (x, y in pixels of the canvas), within the clip.
+    auto paintResampled = [&](const ResampledPiece& piece, int x, int y) {
+        if (image.tintColor()) {
+            setTint(1);
+            cairo_mask_surface(cr_, piece.surface, x, y);
+        } else {
+            cairo_set_source_surface(cr_, piece.surface, x, y);
+            cairo_paint_with_alpha(cr_, alpha);
+        }
+    };
     auto paintPiece = [&](const Rect& src, const Rect& dst, bool tile) {
         if (src.width() <= 0 || src.height() <= 0 || dst.width() <= 0 || dst.height() <= 0) return;
         cairo_save(cr_);
@@ -904,14 +926,7 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
         cairo_clip(cr_);
         // A piece of one colour, stretched or tiled, is that colour all over.
         if (const auto pixel = uniformPixel(*shown, src); pixel && !patternTint) {
-            const auto straight = Bitmap::unpremultiplied(*pixel);
-            if (image.tintColor()) {
-                setTint(straight[3] / 255.0);
-            } else {
-                cairo_set_source_rgba(cr_, straight[0] / 255.0, straight[1] / 255.0, straight[2] / 255.0,
-                                      straight[3] / 255.0 * alpha);
-            }
-            cairo_paint(cr_);
+            paintOneColour(*pixel);
             cairo_restore(cr_);
             return;
         }
@@ -922,17 +937,29 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
             cairo_get_matrix(cr_, &m);
             // Tiles repeat from the piece's top left corner at the image's scale.
             const PieceFill fill{tile, image.scale() / m.xx, image.scale() / m.yy};
-            cairo_surface_t* resampled = resampledPiece(s, *shown, placed->piece, placed->width, placed->height,
-                                                        image.tintColor().has_value(), fill);
+            const auto resampled = resampledPiece(s, *shown, placed->piece, placed->width, placed->height,
+                                                  image.tintColor().has_value(), fill);
             cairo_identity_matrix(cr_);
-            if (image.tintColor()) {
-                setTint(1);
-                cairo_mask_surface(cr_, resampled, placed->x, placed->y);
+            if (cairo_get_operator(cr_) != CAIRO_OPERATOR_OVER) {
+                paintResampled(*resampled, placed->x, placed->y);
             } else {
-                cairo_set_source_surface(cr_, resampled, placed->x, placed->y);
-                cairo_paint_with_alpha(cr_, alpha);
+                // Over what is there, rows of one value are that colour (a bubble's top and
+                // bottom edges are solid but for a row or two) and see-through rows are nothing.
+                for (const ResampledPiece::Rows& run : resampled->rows) {
+                    if (run.uniform && (run.value == 0)) continue;
+                    cairo_save(cr_);
+                    cairo_rectangle(cr_, placed->x, placed->y + run.top, placed->width, run.bottom - run.top);
+                    cairo_clip(cr_);
+                    if (!run.uniform) {
+                        paintResampled(*resampled, placed->x, placed->y);
+                    } else if (image.tintColor()) {
+                        paintOneColour(run.value << 24);
+                    } else {
+                        paintOneColour(run.value);
+                    }
+                    cairo_restore(cr_);
+                }
             }
-            cairo_surface_destroy(resampled);
             cairo_restore(cr_);
             return;
         }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 #include <list>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -32,7 +33,7 @@ struct Kept {
     uint64_t hash;
     PieceShape shape;
     std::vector<uint32_t> pixels;  // the piece's own, row after row
-    cairo_surface_t* surface;
+    std::shared_ptr<const ResampledPiece> resampled;
     size_t bytes;
     bool holds(const PieceShape& s, const PieceView& v) const {
         if (!(shape == s)) return false;
@@ -74,17 +75,18 @@ class KeptPieces {
 public:
     ~KeptPieces() { forget(); }
 
-    cairo_surface_t* find(uint64_t hash, const PieceShape& shape, const PieceView& view) {
+    std::shared_ptr<const ResampledPiece> find(uint64_t hash, const PieceShape& shape, const PieceView& view) {
         auto it = index_.find(hash);
         if (it == index_.end() || !it->second->holds(shape, view)) return nullptr;
         order_.splice(order_.begin(), order_, it->second);
-        return cairo_surface_reference(it->second->surface);
+        return it->second->resampled;
     }
 
-    void keep(uint64_t hash, const PieceShape& shape, const PieceView& view, cairo_surface_t* surface) {
+    void keep(uint64_t hash, const PieceShape& shape, const PieceView& view,
+              std::shared_ptr<const ResampledPiece> resampled) {
         const size_t w = static_cast<size_t>(shape.pieceWidth), h = static_cast<size_t>(shape.pieceHeight);
-        const size_t bytes =
-            static_cast<size_t>(cairo_image_surface_get_stride(surface)) * shape.height + w * h * sizeof(uint32_t);
+        const size_t bytes = static_cast<size_t>(cairo_image_surface_get_stride(resampled->surface)) * shape.height +
+                             w * h * sizeof(uint32_t) + resampled->rows.size() * sizeof(ResampledPiece::Rows);
         if (bytes > kBudgetBytes / 8) return;
         // Another piece of the same hash (a collision) gives way to this one.
         if (auto it = index_.find(hash); it != index_.end()) drop(it->second);
@@ -92,7 +94,7 @@ public:
         std::vector<uint32_t> pixels;
         pixels.reserve(w * h);
         for (int y = 0; y < shape.pieceHeight; ++y) pixels.insert(pixels.end(), view.row(y), view.row(y) + w);
-        order_.push_front(Kept{hash, shape, std::move(pixels), cairo_surface_reference(surface), bytes});
+        order_.push_front(Kept{hash, shape, std::move(pixels), std::move(resampled), bytes});
         index_.emplace(hash, order_.begin());
         bytes_ += bytes;
     }
@@ -101,13 +103,12 @@ public:
         while (!order_.empty()) drop(std::prev(order_.end()));
     }
 
-    uint64_t resampled = 0;
+    uint64_t made = 0;
 
 private:
     void drop(std::list<Kept>::iterator kept) {
         index_.erase(kept->hash);
         bytes_ -= kept->bytes;
-        cairo_surface_destroy(kept->surface);
         order_.erase(kept);
     }
 
@@ -147,22 +148,53 @@ cairo_surface_t* resample(cairo_surface_t* source, const PixelPiece& piece, int 
     return out;
 }
 
+// The value of every pixel of row y, if they all hold the same.
+std::optional<uint32_t> uniformRow(cairo_surface_t* surface, int y) {
+    const unsigned char* row =
+        cairo_image_surface_get_data(surface) + static_cast<ptrdiff_t>(cairo_image_surface_get_stride(surface)) * y;
+    const int width = cairo_image_surface_get_width(surface);
+    if (cairo_image_surface_get_format(surface) == CAIRO_FORMAT_A8) {
+        for (int x = 1; x < width; ++x)
+            if (row[x] != row[0]) return std::nullopt;
+        return row[0];
+    }
+    const auto* pixels = reinterpret_cast<const uint32_t*>(row);
+    for (int x = 1; x < width; ++x)
+        if (pixels[x] != pixels[0]) return std::nullopt;
+    return pixels[0];
+}
+
 }  // namespace
 
-cairo_surface_t* resampledPiece(cairo_surface_t* source, const Bitmap& pixels, const PixelPiece& piece, int width,
-                                int height, bool coverageOnly, const PieceFill& fill) {
+ResampledPiece::ResampledPiece(cairo_surface_t* made) : surface(made) {
+    const int height = cairo_image_surface_get_height(surface);
+    for (int y = 0; y < height; ++y) {
+        const auto value = uniformRow(surface, y);
+        if (!rows.empty() && rows.back().uniform == value.has_value() && (!value || rows.back().value == *value)) {
+            rows.back().bottom = y + 1;
+        } else {
+            rows.push_back(Rows{y, y + 1, value.has_value(), value.value_or(0)});
+        }
+    }
+}
+
+ResampledPiece::~ResampledPiece() { cairo_surface_destroy(surface); }
+
+std::shared_ptr<const ResampledPiece> resampledPiece(cairo_surface_t* source, const Bitmap& pixels,
+                                                     const PixelPiece& piece, int width, int height, bool coverageOnly,
+                                                     const PieceFill& fill) {
     auto& kept = keptPieces();
     const PieceShape shape{piece.width, piece.height, width, height, coverageOnly, fill};
     const PieceView view{pixels, piece};
     const uint64_t hash = hashOf(shape, view);
-    if (cairo_surface_t* found = kept.find(hash, shape, view)) return found;
-    cairo_surface_t* made = resample(source, piece, width, height, coverageOnly, fill);
-    ++kept.resampled;
+    if (auto found = kept.find(hash, shape, view)) return found;
+    auto made = std::make_shared<const ResampledPiece>(resample(source, piece, width, height, coverageOnly, fill));
+    ++kept.made;
     kept.keep(hash, shape, view, made);
     return made;
 }
 
-uint64_t piecesResampled() { return keptPieces().resampled; }
+uint64_t piecesResampled() { return keptPieces().made; }
 
 void forgetResampledPieces() { keptPieces().forget(); }
 

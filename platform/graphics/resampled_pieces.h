@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "platform/graphics/bitmap.h"
 
@@ -25,11 +27,28 @@ struct PieceFill {
     bool operator==(const PieceFill&) const = default;
 };
 
+// A piece resampled to the pixels it covers, and its rows in runs: a run of rows that hold one
+// value all over is painted as that colour (several times cheaper than compositing them).
+struct ResampledPiece {
+    struct Rows {
+        int top, bottom;  // [top, bottom)
+        bool uniform;
+        uint32_t value;  // of every pixel of a uniform run: coverage (A8) or premultiplied ARGB
+    };
+    cairo_surface_t* surface;  // A8 or ARGB32
+    std::vector<Rows> rows;
+    explicit ResampledPiece(cairo_surface_t* made);
+    ~ResampledPiece();
+    ResampledPiece(const ResampledPiece&) = delete;
+    ResampledPiece& operator=(const ResampledPiece&) = delete;
+};
+
 // `piece` of `pixels` (whose surface is `source`) resampled to width x height pixels with the
 // pattern filter cairo picks for that scale, stretched (edges padded) or tiled: its coverage alone
-// (A8, for a tint) or its colours (ARGB32). A new reference, for the caller to destroy.
-cairo_surface_t* resampledPiece(cairo_surface_t* source, const Bitmap& pixels, const PixelPiece& piece, int width,
-                                int height, bool coverageOnly, const PieceFill& fill = {});
+// (A8, for a tint) or its colours (ARGB32).
+std::shared_ptr<const ResampledPiece> resampledPiece(cairo_surface_t* source, const Bitmap& pixels,
+                                                     const PixelPiece& piece, int width, int height, bool coverageOnly,
+                                                     const PieceFill& fill = {});
 
 // How many pieces this thread has resampled (not taken from what it kept), and forgetting them.
 uint64_t piecesResampled();

@@ -571,6 +571,35 @@ TEST(GraphicsContext, AStretchedPictureIsItsPiecesEachDrawnAloneAndWhatIsKeptFol
     changed->drawImage(*image, Rect{3, 2, 21, 13});
     EXPECT_EQ(at(*changed, 6, 4), kRed);
 
+    // Rows of one value are painted as that colour: a half-clear tint over blue where its picture
+    // is solid, half of that where it is half covered, nothing where it is clear. As a copy the
+    // tint takes the place of what was under it, as far as the picture covers it.
+    auto rows = Bitmap::make(6, 6).value();
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) rows->setRGBA(x, y, 0, 0, 0, y == 0 ? 128 : y == 5 ? 0 : 255);
+    const ImagePtr bar = Image::fromBitmap(rows)
+                             ->resizableWithCapInsets({2, 2, 2, 2})
+                             ->withTintColor(Color::red().withAlphaComponent(0.5));
+    auto near = [](RGBA8 a, RGBA8 b) {
+        for (int ch = 0; ch < 4; ++ch)
+            if (std::abs(a[ch] - b[ch]) > 2) return false;
+        return true;
+    };
+    for (BlendMode mode : {BlendMode::normal, BlendMode::copy}) {
+        const bool copy = mode == BlendMode::copy;
+        auto r = context(30, 12, 1);
+        r->setFillColor(Color::blue());
+        r->fillRect({0, 0, 30, 12});
+        r->drawImage(*bar, Rect{2, 1, 24, 9}, mode, 1);
+        const RGBA8 half = copy ? RGBA8{85, 0, 171, 191} : RGBA8{64, 0, 191, 255};
+        const RGBA8 solid = copy ? RGBA8{255, 0, 0, 128} : RGBA8{128, 0, 128, 255};
+        for (int x : {2, 10, 25}) {
+            EXPECT_PRED2(near, at(*r, x, 1), half) << x;
+            EXPECT_PRED2(near, at(*r, x, 5), solid) << x;
+            EXPECT_EQ(at(*r, x, 9), kBlue) << x;
+        }
+    }
+
     // Half a pixel off the grid, the edge pixel it straddles is half covered.
     auto solid = Bitmap::make(6, 6).value();
     for (int y = 0; y < 6; ++y)
