@@ -70,7 +70,12 @@ struct TextSystem {
     PangoFontMap* fontMap = nullptr;
     PangoContext* context = nullptr;
     std::vector<std::string> files;
-    std::unordered_map<ShapedKey, LayoutPtr, ShapedHash, ShapedEqual> shaped;
+    // Two generations: a full one becomes the older and the older is let go, so what is drawn again
+    // within about a generation's worth of other lines (a long thread scrolled back and forth) is
+    // not shaped again.
+    using Shaped = std::unordered_map<ShapedKey, LayoutPtr, ShapedHash, ShapedEqual>;
+    Shaped shaped;
+    Shaped olderShaped;
 };
 
 std::mutex directoryMutex;
@@ -191,14 +196,22 @@ struct Measure {
     double width = 0, height = 0, baseline = 0;
 };
 
-// At most this many lines stay shaped; past it the whole set is shaped afresh as it is used.
-constexpr size_t kMaxShapedLines = 2048;
+// Lines kept shaped per generation.
+constexpr size_t kMaxShapedLines = 4096;
 
 // The layout of one unwrapped line, shaped once and kept (owned by the text system: valid until
 // the next call while the mutex is held).
 PangoLayout* shapedLine(TextSystem& s, const AttributedString& text, UserInterfaceStyle style) {
-    if (auto it = s.shaped.find(ShapedProbe{&text, style}); it != s.shaped.end()) return it->second.get();
-    if (s.shaped.size() >= kMaxShapedLines) s.shaped.clear();
+    const ShapedProbe probe{&text, style};
+    if (auto it = s.shaped.find(probe); it != s.shaped.end()) return it->second.get();
+    TextSystem::Shaped::node_type older;
+    if (auto it = s.olderShaped.find(probe); it != s.olderShaped.end()) older = s.olderShaped.extract(it);
+    if (s.shaped.size() >= kMaxShapedLines) {
+        s.olderShaped = std::move(s.shaped);
+        s.shaped.clear();
+    }
+    // A line of the older generation still in use moves to the current one.
+    if (older) return s.shaped.insert(std::move(older)).position->second.get();
     LayoutPtr layout = makeLayout(s, text, style);
     PangoLayout* raw = layout.get();
     s.shaped.emplace(ShapedKey{text, style}, std::move(layout));

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <numbers>
 #include <optional>
+#include <typeindex>
 #include <typeinfo>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/foundation/files.h"
@@ -167,24 +169,88 @@ void drawButtonBackground(const Button& button, GraphicsContext& c) {
     }
 }
 
+// Which of the toolkit's controls a view is, for its built-in look: the first of these kinds it is
+// one of (a view of none draws nothing of its own).
+enum class Look {
+    none,
+    label,
+    image,
+    toggle,
+    slider,
+    progress,
+    spinner,
+    button,
+    cell,
+    refresh,
+    field,
+    text,
+    item,
+    navigationBar,
+    tabBar
+};
+
+Look lookOfType(View& view) {
+    if (dynamic_cast<Label*>(&view)) return Look::label;
+    if (dynamic_cast<ImageView*>(&view)) return Look::image;
+    if (dynamic_cast<Switch*>(&view)) return Look::toggle;
+    if (dynamic_cast<Slider*>(&view)) return Look::slider;
+    if (dynamic_cast<ProgressView*>(&view)) return Look::progress;
+    if (dynamic_cast<ActivityIndicatorView*>(&view)) return Look::spinner;
+    if (dynamic_cast<Button*>(&view)) return Look::button;
+    if (dynamic_cast<TableViewCell*>(&view)) return Look::cell;
+    if (dynamic_cast<RefreshControl*>(&view)) return Look::refresh;
+    if (dynamic_cast<TextField*>(&view)) return Look::field;
+    if (dynamic_cast<TextView*>(&view)) return Look::text;
+    if (dynamic_cast<BarItemView*>(&view)) return Look::item;
+    if (dynamic_cast<NavigationBar*>(&view)) return Look::navigationBar;
+    if (dynamic_cast<TabBar*>(&view)) return Look::tabBar;
+    return Look::none;
+}
+
+// The kind depends on the view's class alone: told once per class (and thread), not by trying each
+// kind on every view of every frame.
+Look lookOf(View& view) {
+    thread_local std::unordered_map<std::type_index, Look> looks;
+    const auto [it, added] = looks.try_emplace(std::type_index(typeid(view)), Look::none);
+    if (added) it->second = lookOfType(view);
+    return it->second;
+}
+
 // The built-in look of the toolkit's controls.
 void drawOwnLook(View& view, GraphicsContext& c) {
-    if (auto* label = dynamic_cast<Label*>(&view)) return drawLabel(*label, c);
-    if (auto* image = dynamic_cast<ImageView*>(&view)) return drawImageView(*image, c);
-    if (auto* sw = dynamic_cast<Switch*>(&view)) return drawSwitch(*sw, c);
-    if (auto* slider = dynamic_cast<Slider*>(&view)) return drawSlider(*slider, c);
-    if (auto* progress = dynamic_cast<ProgressView*>(&view)) return drawProgress(*progress, c);
-    if (auto* spinner = dynamic_cast<ActivityIndicatorView*>(&view)) return drawSpinner(*spinner, c, 8);
-    if (auto* button = dynamic_cast<Button*>(&view))
-        return drawButtonBackground(*button, c), drawButtonGlyph(*button, c);
-    if (auto* cell = dynamic_cast<TableViewCell*>(&view))
-        return drawCellSelection(*cell, c), drawCellAccessory(*cell, c);
-    if (auto* refresh = dynamic_cast<RefreshControl*>(&view)) return drawRefreshControl(*refresh, c);
-    if (auto* field = dynamic_cast<TextField*>(&view)) return drawTextField(*field, c);
-    if (auto* text = dynamic_cast<TextView*>(&view)) return drawTextView(*text, c);
-    if (auto* item = dynamic_cast<BarItemView*>(&view)) return drawBarItem(*item, c);
-    if (auto* bar = dynamic_cast<NavigationBar*>(&view)) return drawNavigationBar(*bar, c);
-    if (auto* bar = dynamic_cast<TabBar*>(&view)) return drawTabBar(*bar, c);
+    switch (lookOf(view)) {
+        case Look::none:
+            return;
+        case Look::label:
+            return drawLabel(static_cast<Label&>(view), c);
+        case Look::image:
+            return drawImageView(static_cast<ImageView&>(view), c);
+        case Look::toggle:
+            return drawSwitch(static_cast<Switch&>(view), c);
+        case Look::slider:
+            return drawSlider(static_cast<Slider&>(view), c);
+        case Look::progress:
+            return drawProgress(static_cast<ProgressView&>(view), c);
+        case Look::spinner:
+            return drawSpinner(static_cast<ActivityIndicatorView&>(view), c, 8);
+        case Look::button:
+            return drawButtonBackground(static_cast<Button&>(view), c), drawButtonGlyph(static_cast<Button&>(view), c);
+        case Look::cell:
+            return drawCellSelection(static_cast<TableViewCell&>(view), c),
+                   drawCellAccessory(static_cast<TableViewCell&>(view), c);
+        case Look::refresh:
+            return drawRefreshControl(static_cast<RefreshControl&>(view), c);
+        case Look::field:
+            return drawTextField(static_cast<TextField&>(view), c);
+        case Look::text:
+            return drawTextView(static_cast<TextView&>(view), c);
+        case Look::item:
+            return drawBarItem(static_cast<BarItemView&>(view), c);
+        case Look::navigationBar:
+            return drawNavigationBar(static_cast<NavigationBar&>(view), c);
+        case Look::tabBar:
+            return drawTabBar(static_cast<TabBar&>(view), c);
+    }
 }
 
 void drawShape(const ShapeLayer& shape, GraphicsContext& c) {
@@ -447,7 +513,8 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
         if (sub->layer().shadowOpacity <= 0 && !sub->frame().intersects(visible) && !hasPresentationAnimation(*sub))
             continue;
         c.save();
-        if (auto* popover = popoverShowing(view, *sub)) {
+        // Popovers and sheets lie in the window alone.
+        if (auto* popover = window ? popoverShowing(view, *sub) : nullptr) {
             // The frame fades in and out with the popover's view.
             c.save();
             c.setAlpha(presentedAlpha(*sub));
@@ -460,7 +527,7 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
             c.restore();
             c.addPath(popoverOutline(sub->frame()));
             c.clip();
-        } else if (bool card = false; sheetShowing(view, *sub, card)) {
+        } else if (bool card = false; window && sheetShowing(view, *sub, card)) {
             // Where the sheet is now (it rises into place when animated).
             const Point centre = presentedCenter(*sub);
             const Rect sb = presentedBounds(*sub);

@@ -458,6 +458,11 @@ void TextView::setAttributedText(AttributedString text) {
 }
 
 void TextView::setFont(Font font) {
+    // A reused view is often handed the font it has: nothing to lay out again.
+    if (typing_.font == font &&
+        std::all_of(storage_.runs().begin(), storage_.runs().end(),
+                    [&](const AttributedString::Run& run) { return run.attributes.font == font; }))
+        return;
     typing_.font = font;
     AttributedString out;
     for (const AttributedString::Run& run : storage_.runs()) {
@@ -478,6 +483,7 @@ void TextView::setTextColor(Color color) {
         out.append(storage_.string().substr(run.start, run.length), a);
     }
     storage_ = std::move(out);
+    ++textRevision_;
     setNeedsDisplay();
 }
 
@@ -513,6 +519,7 @@ void TextView::setDataDetectorTypes(unsigned types) {
 }
 
 void TextView::textDidChange() {
+    ++textRevision_;
     updateContentSize();
     invalidateIntrinsicContentSize();
     setNeedsDisplay();
@@ -625,19 +632,31 @@ AttributedString TextView::displayedText() const {
     return out;
 }
 
-TextBox TextView::textBox() const {
+const TextBox& TextView::textBox() const {
     TextLayoutOptions options;
     options.width = textContainerWidth(bounds().width());
     options.lineBreakMode = LineBreakMode::wordWrap;
     options.alignment = textAlignment_;
-    // An empty text still has the line the caret stands on.
+    const TextMeasurer* measurer = &textMeasurer();
+    // Links take the tint colour unless their look is set.
+    const Color tint = dataDetectorTypes_ != kDataDetectorNone && !linkTextAttributes ? tintColor() : Color::clear();
+    if (keptBox_ && keptBox_->textRevision == textRevision_ && keptBox_->measurer == measurer &&
+        keptBox_->width == options.width && keptBox_->alignment == options.alignment &&
+        keptBox_->detectorTypes == dataDetectorTypes_ && keptBox_->linkLook == linkTextAttributes &&
+        keptBox_->tint == tint)
+        return keptBox_->box;
+    TextBox box;
     if (storage_.string().empty()) {
-        TextBox box = textMeasurer().layout(AttributedString(" ", typing_), options);
+        // An empty text still has the line the caret stands on.
+        box = measurer->layout(AttributedString(" ", typing_), options);
         for (TextLine& line : box.lines) line.content = {}, line.end = 0, line.frame.size.width = 0;
         box.size.width = 0;
-        return box;
+    } else {
+        box = measurer->layout(displayedText(), options);
     }
-    return textMeasurer().layout(displayedText(), options);
+    keptBox_ = KeptBox{textRevision_,      measurer,           options.width, options.alignment,
+                       dataDetectorTypes_, linkTextAttributes, tint,          std::move(box)};
+    return keptBox_->box;
 }
 
 Rect TextView::caretRectForPosition(TextPosition position) const {

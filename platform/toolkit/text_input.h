@@ -6,6 +6,7 @@
 // its caret and selection, and finds links and phone numbers when asked.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -278,8 +279,9 @@ public:
     bool hasText() const override { return !model_.text().empty(); }
 
     // The text laid out in the container (content coordinates, from the container's top left);
-    // the lines the view measures and draws.
-    TextBox textBox() const;
+    // the lines the view measures and draws. Kept until the text, its look, the links found in it,
+    // the container's width or the measurer change.
+    const TextBox& textBox() const;
     // The text with detected links in their look.
     AttributedString displayedText() const;
     std::vector<DetectedLink> detectedLinks() const;
@@ -326,6 +328,21 @@ private:
         std::vector<DetectedLink> links;
     };
     mutable std::optional<FoundLinks> foundLinks_;
+    // Counts the changes of the text and its attributes (the stored runs and the typing ones).
+    uint64_t textRevision_ = 0;
+    // The last box laid out, and all it was laid out from besides the text: a cell's view is
+    // measured and drawn several times for each text it is given.
+    struct KeptBox {
+        uint64_t textRevision = 0;
+        const TextMeasurer* measurer = nullptr;
+        double width = 0;
+        TextAlignment alignment = TextAlignment::natural;
+        unsigned detectorTypes = kDataDetectorNone;
+        std::optional<TextAttributes> linkLook;
+        Color tint;
+        TextBox box;
+    };
+    mutable std::optional<KeptBox> keptBox_;
 };
 
 // The keyboard on screen: the keys' panel with the focused input's accessory view on top, the

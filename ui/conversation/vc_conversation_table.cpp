@@ -3,6 +3,7 @@
 // the note under the last message, and scrolling to the newest message.
 #include <cmath>
 #include <mutex>
+#include <typeinfo>
 
 #include "model/account.h"
 #include "model/phone_extensions.h"
@@ -16,6 +17,7 @@
 #include "platform/graphics/color.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/graphics/named_images.h"
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/raster_cache.h"
@@ -58,6 +60,20 @@ foundation::Dictionary sizeDictionary(toolkit::Size size) {
 
 // Placed calls: every code of the mask 242048 (7, 8, 12, 13, 15, 16 and 17).
 constexpr int64_t kPlacedCallMask = 242048;
+
+// The bubble of a cell that showed a text row: a plain view holding only a bubble that draws a
+// still picture, unmasked, upright, with nothing inside it. None for any other background.
+std::shared_ptr<HXCAnimatedImageView> plainBubbleOf(const ConversationTableViewCell& cell) {
+    const auto& holder = cell.backgroundView();
+    if (!holder || typeid(*holder) != typeid(toolkit::View) || holder->subviews().size() != 1) return nullptr;
+    auto bubble = std::dynamic_pointer_cast<HXCAnimatedImageView>(holder->subviews().front());
+    if (!bubble || typeid(*bubble) != typeid(HXCAnimatedImageView) || bubble->tag() != 1 ||
+        !bubble->subviews().empty() || bubble->maskView() || bubble->animatedImage() || bubble->isHidden() ||
+        bubble->isHighlighted() || bubble->highlightedImage() || !bubble->transform().isIdentity() ||
+        toolkit::hasPresentationAnimation(*bubble))
+        return nullptr;
+    return bubble;
+}
 
 }  // namespace
 
@@ -283,15 +299,22 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         cell->messageView().setTintColor(sent ? graphics::Color::white(0.8, 1) : graphics::Color::systemBlue());
     }
     cell->messageView().setUserInteractionEnabled(!attachment);
-    auto background = std::make_shared<HXCAnimatedImageView>();
+    // A text row keeps the plain bubble a reused cell shows for another text row; any other row
+    // gets a bubble of its own.
+    std::shared_ptr<HXCAnimatedImageView> background = attachment ? nullptr : plainBubbleOf(*cell);
+    const bool reused = background != nullptr;
+    if (!background) background = std::make_shared<HXCAnimatedImageView>();
     const auto natural = animated ? animated->size() : image ? image->size() : graphics::Size{0, 0};
-    if (background->frame().isEmpty()) background->setFrame({0, 0, natural.width, natural.height});
+    if (background->frame().isEmpty() || reused) background->setFrame({0, 0, natural.width, natural.height});
     // The sent bubble is see-through as a whole: a translucent tint would darken the seams where
     // the stretched drawing's pieces meet.
     const auto sentTint =
         attachment ? graphics::Color::systemBlue().withAlphaComponent(0.7) : graphics::Color::systemBlue();
     background->setTintColor(sent ? sentTint : graphics::Color::systemGray4());
-    if (sent && !attachment) background->setAlpha(0.7);
+    if (sent && !attachment)
+        background->setAlpha(0.7);
+    else if (reused)
+        background->setAlpha(1);
     if (animated)
         background->setAnimatedImage(animated);
     else
@@ -310,9 +333,11 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         background->setMaskView(mask);
     }
     background->setTag(1);
-    auto holder = std::make_shared<toolkit::View>();
-    holder->addSubview(background);
-    cell->setBackgroundView(holder);
+    if (!reused) {
+        auto holder = std::make_shared<toolkit::View>();
+        holder->addSubview(background);
+        cell->setBackgroundView(holder);
+    }
     (void)messageSizeForRow(indexPath);
     foundation::Dictionary data = sizesFor(indexPath.section);
     data.set("row", int64_t{indexPath.row});

@@ -222,10 +222,20 @@ TEST(TextLayout, ShapedLinesKeptForRedrawsFollowColourAppearanceAndEveryAttribut
     AttributedString split("Kept ", in(Font::system(15)));
     split.append("text", in(Font::boldSystem(15)));
     EXPECT_GT(TextLayout(split, {}).size().width, plain);
-    // Thousands of other lines later (more than are kept) the first measures and draws the same.
-    for (int i = 0; i < 5000; ++i) sizeOfText("line " + std::to_string(i), Font::system(15));
-    EXPECT_EQ(sizeOfText("Kept text", Font::system(15)).width, plain);
-    EXPECT_GT(pixelsNear(*drawnAlone("MW", red, UserInterfaceStyle::light), {255, 0, 0}), 10);
+    // Thousands of other lines later the first measures and draws the same: taken from the older of
+    // the kept generations (and drawn there in another colour and appearance first), and again once
+    // more lines than both generations keep have passed.
+    for (int lines : {5000, 9000}) {
+        for (int i = 0; i < lines; ++i)
+            sizeOfText("line " + std::to_string(lines) + " " + std::to_string(i), Font::system(15));
+        EXPECT_EQ(sizeOfText("Kept text", Font::system(15)).width, plain);
+        EXPECT_GT(pixelsNear(*drawnAlone("MW", blue, UserInterfaceStyle::light), {0, 0, 255}), 10);
+        EXPECT_EQ(pixelsNear(*drawnAlone("MW", red, UserInterfaceStyle::light), {0, 0, 255}), 0);
+        EXPECT_GT(pixelsNear(*drawnAlone("MW", red, UserInterfaceStyle::light), {255, 0, 0}), 10);
+        const TextAttributes label = in(Font::boldSystem(16), Color::label());
+        EXPECT_GT(pixelsNear(*drawnAlone("MW", label, UserInterfaceStyle::dark), {255, 255, 255}), 10);
+        EXPECT_GT(pixelsNear(*drawnAlone("MW", label, UserInterfaceStyle::light), {0, 0, 0}), 10);
+    }
 }
 
 TEST(BitmapCompare, TolerancePerChannelAndShareOfPixels) {

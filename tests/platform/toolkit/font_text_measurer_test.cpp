@@ -6,6 +6,7 @@
 
 #include "platform/graphics/text_layout.h"
 #include "platform/toolkit/controls.h"
+#include "tests/platform/toolkit/text_box_support.h"
 #include "tests/support/goldens.h"
 
 using namespace toolkit;
@@ -115,26 +116,7 @@ namespace {
 
 // Every part of two layouts that a view measures or draws.
 void expectSameLayout(const TextBox& box, const graphics::TextLayout& direct) {
-    EXPECT_EQ(box.size, direct.size());
-    EXPECT_EQ(box.truncated, direct.isTruncated());
-    ASSERT_EQ(box.lines.size(), direct.lines().size());
-    for (size_t i = 0; i < box.lines.size(); ++i) {
-        const TextLine& a = box.lines[i];
-        const TextLine& b = direct.lines()[i];
-        SCOPED_TRACE(i);
-        EXPECT_EQ(a.content.string(), b.content.string());
-        ASSERT_EQ(a.content.runs().size(), b.content.runs().size());
-        for (size_t r = 0; r < a.content.runs().size(); ++r) {
-            EXPECT_EQ(a.content.runs()[r].start, b.content.runs()[r].start);
-            EXPECT_EQ(a.content.runs()[r].length, b.content.runs()[r].length);
-            EXPECT_EQ(a.content.runs()[r].attributes, b.content.runs()[r].attributes);
-        }
-        EXPECT_EQ(a.frame, b.frame);
-        EXPECT_EQ(a.baseline, b.baseline);
-        EXPECT_EQ(a.start, b.start);
-        EXPECT_EQ(a.end, b.end);
-        EXPECT_EQ(a.cut, b.cut);
-    }
+    toolkit_text::expectSameBox(box, TextBox{direct.lines(), direct.size(), direct.isTruncated()});
 }
 
 }  // namespace

@@ -3,16 +3,19 @@
 // text controls' setters marking layout and display.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
 
 #include "platform/services/url_opener.h"
+#include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/window.h"
 #include "tests/platform/toolkit/snapshot_support.h"
+#include "tests/platform/toolkit/text_box_support.h"
 
 using namespace toolkit;
 using toolkit_snapshots::UsingFonts;
@@ -438,4 +441,112 @@ TEST(TextViewAttributes, TypedTextContinuesTheRunBeforeIt) {
     view->setFont(Font::system(20));
     for (const auto& run : view->attributedText().runs()) EXPECT_EQ(run.attributes.font, Font::system(20));
     view->resignFirstResponder();
+}
+
+namespace {
+
+// The view's lines laid out directly by the measurer in use, as the view lays them out with nothing
+// kept.
+TextBox laidOutAnew(const TextView& view) {
+    TextLayoutOptions options;
+    options.width = view.textContainerWidth(view.bounds().width());
+    options.lineBreakMode = LineBreakMode::wordWrap;
+    options.alignment = view.textAlignment();
+    if (view.text().empty()) {
+        TextAttributes typing;
+        typing.font = view.font();
+        typing.color = view.textColor();
+        TextBox box = textMeasurer().layout(AttributedString(" ", typing), options);
+        for (TextLine& line : box.lines) line.content = {}, line.end = 0, line.frame.size.width = 0;
+        box.size.width = 0;
+        return box;
+    }
+    return textMeasurer().layout(view.displayedText(), options);
+}
+
+}  // namespace
+
+TEST(TextViewLayout, TheBoxAViewKeepsFollowsEachChangeAsLayingItOutAnewDoes) {
+    Focused f;
+    auto holder = View::make(Rect(0, 0, 300, 200));
+    f.panel->addSubview(holder);
+    auto view = std::make_shared<TextView>(Rect(0, 0, 240, 120));
+    view->setEditable(false);
+    holder->addSubview(view);
+    const toolkit::FixedMetrics fixed;
+    struct Case {
+        const char* what;
+        std::function<void(TextView&)> change;
+    };
+    const std::vector<Case> cases{
+        {"a text", [](TextView& v) { v.setText("A text that wraps over a few lines, call 555-010-4477 today"); }},
+        {"the same font again", [](TextView& v) { v.setFont(v.font()); }},
+        {"another font", [](TextView& v) { v.setFont(Font::boldSystem(19)); }},
+        {"the first font back", [](TextView& v) { v.setFont(Font::system(12)); }},
+        {"another colour", [](TextView& v) { v.setTextColor(Color::systemRed()); }},
+        {"aligned right", [](TextView& v) { v.setTextAlignment(TextAlignment::right); }},
+        {"narrower", [](TextView& v) { v.setFrame(Rect(0, 0, 150, 120)); }},
+        {"wider insets",
+         [](TextView& v) {
+             v.setTextContainerInset({8, 12, 8, 20});
+         }},
+        {"more padding", [](TextView& v) { v.setLineFragmentPadding(9); }},
+        {"numbers found", [](TextView& v) { v.setDataDetectorTypes(kDataDetectorAll); }},
+        {"the tint of a view above", [&](TextView&) { holder->setTintColor(Color::systemGreen()); }},
+        {"a link look",
+         [](TextView& v) {
+             v.linkTextAttributes = TextAttributes{Font::system(12), Color::systemRed()};
+         }},
+        {"another link look",
+         [](TextView& v) {
+             v.linkTextAttributes = TextAttributes{Font::system(12), Color::systemOrange()};
+         }},
+        {"the tint's link look again", [](TextView& v) { v.linkTextAttributes.reset(); }},
+        {"nothing found", [](TextView& v) { v.setDataDetectorTypes(kDataDetectorNone); }},
+        {"an attributed text",
+         [](TextView& v) {
+             AttributedString text("Two ", TextAttributes{Font::system(14), Color::label()});
+             text.append("runs of text", TextAttributes{Font::boldSystem(16), Color::systemBlue()});
+             v.setAttributedText(text);
+         }},
+        {"the font of its end over all of it", [](TextView& v) { v.setFont(Font::boldSystem(16)); }},
+        {"typed on",
+         [](TextView& v) {
+             v.setEditable(true);
+             EXPECT_TRUE(v.becomeFirstResponder());
+             v.setSelectedRange({v.endOfDocument().offset, 0});
+             v.insertText(" and more typed after them");
+         }},
+        {"a letter taken back", [](TextView& v) { v.deleteBackward(); }},
+        {"emptied", [](TextView& v) { v.setText({}); }},
+        {"another font while empty", [](TextView& v) { v.setFont(Font::system(30)); }},
+        {"another measurer",
+         [&](TextView& v) {
+             setTextMeasurer(&fixed);
+             v.setText("Measured by fixed metrics now");
+         }},
+        {"the text again under the fonts' measurer", [&](TextView&) { setTextMeasurer(&FontTextMeasurer::shared()); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TextBox before = view->textBox();
+        c.change(*view);
+        f.harness->settle();
+        (void)f.pixels();
+        const TextBox anew = laidOutAnew(*view);
+        toolkit_text::expectSameBox(view->textBox(), anew);
+        EXPECT_EQ(view->contentSize().height,
+                  anew.size.height + view->textContainerInset().top + view->textContainerInset().bottom);
+        // Every change but the same font again shows in the lines.
+        const bool same =
+            before.lines.size() == anew.lines.size() && before.size == anew.size &&
+            std::equal(before.lines.begin(), before.lines.end(), anew.lines.begin(),
+                       [](const TextLine& a, const TextLine& b) {
+                           return a.frame == b.frame && a.content.string() == b.content.string() &&
+                                  a.content.runs().size() == b.content.runs().size() &&
+                                  std::equal(a.content.runs().begin(), a.content.runs().end(), b.content.runs().begin(),
+                                             [](const auto& x, const auto& y) { return x.attributes == y.attributes; });
+                       });
+        EXPECT_EQ(same, std::string(c.what) == "the same font again");
+    }
 }

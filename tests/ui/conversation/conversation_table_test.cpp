@@ -23,6 +23,16 @@ Value attachment(const std::string& id, const std::string& mime) {
 
 struct ConversationTable : hxtest::ConversationFixture {};
 
+// The window laid out and drawn at 2x in its appearance.
+std::shared_ptr<graphics::Bitmap> drawnAt2x(toolkit::Window& window) {
+    window.layoutIfNeeded();
+    auto context =
+        graphics::GraphicsContext::image({window.bounds().width(), window.bounds().height()}, true, 2).value();
+    context->setUserInterfaceStyle(window.traitCollection().style);
+    toolkit::renderView(window, *context);
+    return graphics::GraphicsContext::finishBitmap(std::move(context));
+}
+
 }  // namespace
 
 TEST_F(ConversationTable, EachMessageIsASectionOfItsTextAndAttachmentRows) {
@@ -384,14 +394,7 @@ TEST_F(ConversationTable, RowsCopiedFromTheirPixelsWhileScrollingShowWhatDrawing
                             .outgoing = i % 3 == 0});
     storeMessages(c, messages);
     auto& window = harness.window();
-    auto draw = [&] {
-        window.layoutIfNeeded();
-        auto context =
-            graphics::GraphicsContext::image({window.bounds().width(), window.bounds().height()}, true, 2).value();
-        context->setUserInterfaceStyle(window.traitCollection().style);
-        toolkit::renderView(window, *context);
-        return graphics::GraphicsContext::finishBitmap(std::move(context));
-    };
+    auto draw = [&] { return drawnAt2x(window); };
     constexpr int kSteps = 12;
     for (auto style : {toolkit::InterfaceStyle::light, toolkit::InterfaceStyle::dark}) {
         SCOPED_TRACE(style == toolkit::InterfaceStyle::light ? "light" : "dark");
@@ -411,6 +414,59 @@ TEST_F(ConversationTable, RowsCopiedFromTheirPixelsWhileScrollingShowWhatDrawing
             const auto compared = graphics::compareBitmaps(*kept[static_cast<size_t>(step)], *anew, 0);
             ASSERT_TRUE(compared.sameSize);
             EXPECT_EQ(compared.differingPixels, 0) << "step " << step;
+        }
+    }
+}
+
+// Cells taken back from rows far away show what the same screen opened anew at that place shows:
+// jumping more than a screen a step down a thread and back up, every row in view is a reused cell
+// that showed another row before (sent or received, one line or several, text or attachment).
+TEST_F(ConversationTable, ReusedCellsShowWhatTheScreenOpenedAnewAtThatPlaceShows) {
+    hxtest::UsingFonts fonts;
+    auto c = storeConversation("t1", 10);
+    const char* const texts[] = {"On my way", "Call me on 555 0188 when you land, please",
+                                 "See you tomorrow at the station, bring the tickets please and the map of "
+                                 "the old town, we will need both",
+                                 "Sure",
+                                 "Can you call the office before five? They asked about the invoice from last week "
+                                 "and whether the delivery address changed. Tell them the new one is on the card."};
+    std::vector<StoredMessage> messages;
+    for (int i = 0; i < 90; ++i) {
+        StoredMessage m{.id = "m" + std::to_string(i),
+                        .number = 1'700'000'000'000 + int64_t{60'000} * i,
+                        .text = texts[i % 5],
+                        .outgoing = i % 3 == 0};
+        if (i % 7 == 3) m.attachments = Array{attachment("a" + std::to_string(i), "audio/amr")};
+        if (i % 11 == 5) m.attachments = Array{attachment("p" + std::to_string(i), "image/png")}, m.text = "";
+        messages.push_back(m);
+    }
+    storeMessages(c, messages);
+    auto& window = harness.window();
+    auto draw = [&] { return drawnAt2x(window); };
+    for (auto style : {toolkit::InterfaceStyle::light, toolkit::InterfaceStyle::dark}) {
+        SCOPED_TRACE(style == toolkit::InterfaceStyle::light ? "light" : "dark");
+        window.setInterfaceStyle(style);
+        auto& table = open("t1").tableView();
+        const double top = -table.adjustedContentInset().top;
+        const double bottom =
+            table.contentSize().height - table.bounds().height() + table.adjustedContentInset().bottom;
+        const double jump = table.bounds().height() * 1.3;
+        ASSERT_GT(bottom - top, 4 * jump) << "the thread is several jumps long";
+        // Down from the top and back up, on whole pixels.
+        std::vector<double> offsets;
+        for (double y = top; y < bottom; y += jump) offsets.push_back(y);
+        for (double y = bottom; y > top; y -= jump) offsets.push_back(y);
+        std::vector<std::shared_ptr<graphics::Bitmap>> kept;
+        for (double y : offsets) {
+            table.setContentOffset({0, std::round(y * 2) / 2}, false);
+            kept.push_back(draw());
+        }
+        for (size_t step = 0; step < offsets.size(); ++step) {
+            open("t1").tableView().setContentOffset({0, std::round(offsets[step] * 2) / 2}, false);
+            const auto anew = draw();
+            const auto compared = graphics::compareBitmaps(*kept[step], *anew, 0);
+            ASSERT_TRUE(compared.sameSize);
+            EXPECT_EQ(compared.differingPixels, 0) << "step " << step << " at " << offsets[step];
         }
     }
 }
