@@ -29,12 +29,30 @@ struct PieceView {
     const uint32_t* row(int y) const { return pixels.row(piece.y + y) + piece.x; }
 };
 
+// Where a piece was cut from: a bitmap, a place in it and what it was resampled to.
+struct CutFrom {
+    const Bitmap* bitmap;
+    int x, y;
+    PieceShape shape;
+    bool operator==(const CutFrom&) const = default;
+};
+
+struct CutFromHash {
+    size_t operator()(const CutFrom& c) const {
+        uint64_t h = reinterpret_cast<uintptr_t>(c.bitmap) * 0x9e3779b97f4a7c15ull;
+        for (int v : {c.x, c.y, c.shape.pieceWidth, c.shape.pieceHeight, c.shape.width, c.shape.height})
+            h = (h ^ static_cast<uint32_t>(v)) * 0x100000001b3ull;
+        return static_cast<size_t>(h ^ (c.shape.coverageOnly ? 1 : 0) ^ (c.shape.fill.tiled ? 2 : 0));
+    }
+};
+
 struct Kept {
     uint64_t hash;
     PieceShape shape;
     std::vector<uint32_t> pixels;  // the piece's own, row after row
     std::shared_ptr<const ResampledPiece> resampled;
     size_t bytes;
+    std::vector<CutFrom> cuts;  // the places it was last found at
     bool holds(const PieceShape& s, const PieceView& v) const {
         if (!(shape == s)) return false;
         const size_t w = static_cast<size_t>(s.pieceWidth);
@@ -75,10 +93,20 @@ class KeptPieces {
 public:
     ~KeptPieces() { forget(); }
 
-    std::shared_ptr<const ResampledPiece> find(uint64_t hash, const PieceShape& shape, const PieceView& view) {
-        auto it = index_.find(hash);
-        if (it == index_.end() || !it->second->holds(shape, view)) return nullptr;
+    // The piece last found where this one is cut from, if its pixels are still the same: a
+    // comparison, cheaper than hashing them.
+    std::shared_ptr<const ResampledPiece> findCut(const CutFrom& cut, const PieceView& view) {
+        auto it = cuts_.find(cut);
+        if (it == cuts_.end() || !it->second->holds(cut.shape, view)) return nullptr;
         order_.splice(order_.begin(), order_, it->second);
+        return it->second->resampled;
+    }
+
+    std::shared_ptr<const ResampledPiece> find(uint64_t hash, const CutFrom& cut, const PieceView& view) {
+        auto it = index_.find(hash);
+        if (it == index_.end() || !it->second->holds(cut.shape, view)) return nullptr;
+        order_.splice(order_.begin(), order_, it->second);
+        remember(cut, it->second);
         return it->second->resampled;
     }
 
@@ -94,9 +122,10 @@ public:
         std::vector<uint32_t> pixels;
         pixels.reserve(w * h);
         for (int y = 0; y < shape.pieceHeight; ++y) pixels.insert(pixels.end(), view.row(y), view.row(y) + w);
-        order_.push_front(Kept{hash, shape, std::move(pixels), std::move(resampled), bytes});
+        order_.push_front(Kept{hash, shape, std::move(pixels), std::move(resampled), bytes, {}});
         index_.emplace(hash, order_.begin());
         bytes_ += bytes;
+        remember(CutFrom{&view.pixels, view.piece.x, view.piece.y, shape}, order_.begin());
     }
 
     void forget() {
@@ -106,7 +135,16 @@ public:
     uint64_t made = 0;
 
 private:
+    void remember(const CutFrom& cut, std::list<Kept>::iterator kept) {
+        auto [it, added] = cuts_.try_emplace(cut, kept);
+        if (!added && it->second == kept) return;
+        it->second = kept;
+        kept->cuts.push_back(cut);
+    }
+
     void drop(std::list<Kept>::iterator kept) {
+        for (const CutFrom& cut : kept->cuts)
+            if (auto it = cuts_.find(cut); it != cuts_.end() && it->second == kept) cuts_.erase(it);
         index_.erase(kept->hash);
         bytes_ -= kept->bytes;
         order_.erase(kept);
@@ -114,6 +152,7 @@ private:
 
     std::list<Kept> order_;  // most recently used first
     std::unordered_map<uint64_t, std::list<Kept>::iterator> index_;
+    std::unordered_map<CutFrom, std::list<Kept>::iterator, CutFromHash> cuts_;
     size_t bytes_ = 0;
 };
 
@@ -186,8 +225,10 @@ std::shared_ptr<const ResampledPiece> resampledPiece(cairo_surface_t* source, co
     auto& kept = keptPieces();
     const PieceShape shape{piece.width, piece.height, width, height, coverageOnly, fill};
     const PieceView view{pixels, piece};
+    const CutFrom cut{&pixels, piece.x, piece.y, shape};
+    if (auto found = kept.findCut(cut, view)) return found;
     const uint64_t hash = hashOf(shape, view);
-    if (auto found = kept.find(hash, shape, view)) return found;
+    if (auto found = kept.find(hash, cut, view)) return found;
     auto made = std::make_shared<const ResampledPiece>(resample(source, piece, width, height, coverageOnly, fill));
     ++kept.made;
     kept.keep(hash, shape, view, made);
