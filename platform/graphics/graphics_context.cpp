@@ -829,6 +829,7 @@ std::optional<uint32_t> uniformPixel(const Bitmap& bitmap, const Rect& piece) {
 struct PlacedPiece {
     PixelPiece piece;
     int x, y, width, height;
+    double scaleX, scaleY;  // canvas pixels to a point
 };
 
 }  // namespace
@@ -890,7 +891,9 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
                            static_cast<int>(std::lround(x0)),
                            static_cast<int>(std::lround(y0)),
                            static_cast<int>(std::lround(x1 - x0)),
-                           static_cast<int>(std::lround(y1 - y0))};
+                           static_cast<int>(std::lround(y1 - y0)),
+                           m.xx,
+                           m.yy};
         const PixelPiece& p = placed.piece;
         if (placed.width < 1 || placed.height < 1 || p.width < 1 || p.height < 1 || p.x < 0 || p.y < 0 ||
             p.x + p.width > from.width() || p.y + p.height > from.height())
@@ -933,10 +936,8 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
         // A piece that lands on whole pixels is resampled where the result is the same wherever
         // it lies, and kept: bubbles as wide or as high as one drawn before reuse it.
         if (const auto placed = placedOnPixels(src, dst, *shown); placed && !patternTint) {
-            cairo_matrix_t m;
-            cairo_get_matrix(cr_, &m);
             // Tiles repeat from the piece's top left corner at the image's scale.
-            const PieceFill fill{tile, image.scale() / m.xx, image.scale() / m.yy};
+            const PieceFill fill{tile, image.scale() / placed->scaleX, image.scale() / placed->scaleY};
             const auto resampled = resampledPiece(s, *shown, placed->piece, placed->width, placed->height,
                                                   image.tintColor().has_value(), fill);
             cairo_identity_matrix(cr_);
@@ -950,13 +951,10 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
                     cairo_save(cr_);
                     cairo_rectangle(cr_, placed->x, placed->y + run.top, placed->width, run.bottom - run.top);
                     cairo_clip(cr_);
-                    if (!run.uniform) {
-                        paintResampled(*resampled, placed->x, placed->y);
-                    } else if (image.tintColor()) {
-                        paintOneColour(run.value << 24);
-                    } else {
+                    if (run.uniform)
                         paintOneColour(run.value);
-                    }
+                    else
+                        paintResampled(*resampled, placed->x, placed->y);
                     cairo_restore(cr_);
                 }
             }

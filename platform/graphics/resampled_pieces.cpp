@@ -187,7 +187,8 @@ cairo_surface_t* resample(cairo_surface_t* source, const PixelPiece& piece, int 
     return out;
 }
 
-// The value of every pixel of row y, if they all hold the same.
+// The premultiplied pixel every pixel of row y holds (a coverage in its alpha alone), if they all
+// hold the same.
 std::optional<uint32_t> uniformRow(cairo_surface_t* surface, int y) {
     const unsigned char* row =
         cairo_image_surface_get_data(surface) + static_cast<ptrdiff_t>(cairo_image_surface_get_stride(surface)) * y;
@@ -195,7 +196,7 @@ std::optional<uint32_t> uniformRow(cairo_surface_t* surface, int y) {
     if (cairo_image_surface_get_format(surface) == CAIRO_FORMAT_A8) {
         for (int x = 1; x < width; ++x)
             if (row[x] != row[0]) return std::nullopt;
-        return row[0];
+        return uint32_t{row[0]} << 24;
     }
     const auto* pixels = reinterpret_cast<const uint32_t*>(row);
     for (int x = 1; x < width; ++x)

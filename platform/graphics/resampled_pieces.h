@@ -33,7 +33,7 @@ struct ResampledPiece {
     struct Rows {
         int top, bottom;  // [top, bottom)
         bool uniform;
-        uint32_t value;  // of every pixel of a uniform run: coverage (A8) or premultiplied ARGB
+        uint32_t value;  // of every pixel of a uniform run, premultiplied (a coverage in the alpha alone)
     };
     cairo_surface_t* surface;  // A8 or ARGB32
     std::vector<Rows> rows;

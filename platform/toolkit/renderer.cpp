@@ -169,88 +169,60 @@ void drawButtonBackground(const Button& button, GraphicsContext& c) {
     }
 }
 
-// Which of the toolkit's controls a view is, for its built-in look: the first of these kinds it is
-// one of (a view of none draws nothing of its own).
-enum class Look {
-    none,
-    label,
-    image,
-    toggle,
-    slider,
-    progress,
-    spinner,
-    button,
-    cell,
-    refresh,
-    field,
-    text,
-    item,
-    navigationBar,
-    tabBar
+// The built-in looks of the toolkit's controls: a view draws the first whose class it is of (a
+// view of none draws nothing of its own).
+using DrawLook = void (*)(View&, GraphicsContext&);
+
+template <typename T>
+bool isA(View& view) {
+    return dynamic_cast<T*>(&view) != nullptr;
+}
+
+struct OwnLook {
+    bool (*is)(View&);
+    DrawLook draw;
 };
 
-Look lookOfType(View& view) {
-    if (dynamic_cast<Label*>(&view)) return Look::label;
-    if (dynamic_cast<ImageView*>(&view)) return Look::image;
-    if (dynamic_cast<Switch*>(&view)) return Look::toggle;
-    if (dynamic_cast<Slider*>(&view)) return Look::slider;
-    if (dynamic_cast<ProgressView*>(&view)) return Look::progress;
-    if (dynamic_cast<ActivityIndicatorView*>(&view)) return Look::spinner;
-    if (dynamic_cast<Button*>(&view)) return Look::button;
-    if (dynamic_cast<TableViewCell*>(&view)) return Look::cell;
-    if (dynamic_cast<RefreshControl*>(&view)) return Look::refresh;
-    if (dynamic_cast<TextField*>(&view)) return Look::field;
-    if (dynamic_cast<TextView*>(&view)) return Look::text;
-    if (dynamic_cast<BarItemView*>(&view)) return Look::item;
-    if (dynamic_cast<NavigationBar*>(&view)) return Look::navigationBar;
-    if (dynamic_cast<TabBar*>(&view)) return Look::tabBar;
-    return Look::none;
-}
+const OwnLook kOwnLooks[] = {
+    {isA<Label>, [](View& v, GraphicsContext& c) { drawLabel(static_cast<Label&>(v), c); }},
+    {isA<ImageView>, [](View& v, GraphicsContext& c) { drawImageView(static_cast<ImageView&>(v), c); }},
+    {isA<Switch>, [](View& v, GraphicsContext& c) { drawSwitch(static_cast<Switch&>(v), c); }},
+    {isA<Slider>, [](View& v, GraphicsContext& c) { drawSlider(static_cast<Slider&>(v), c); }},
+    {isA<ProgressView>, [](View& v, GraphicsContext& c) { drawProgress(static_cast<ProgressView&>(v), c); }},
+    {isA<ActivityIndicatorView>,
+     [](View& v, GraphicsContext& c) { drawSpinner(static_cast<ActivityIndicatorView&>(v), c, 8); }},
+    {isA<Button>,
+     [](View& v, GraphicsContext& c) {
+         drawButtonBackground(static_cast<Button&>(v), c);
+         drawButtonGlyph(static_cast<Button&>(v), c);
+     }},
+    {isA<TableViewCell>,
+     [](View& v, GraphicsContext& c) {
+         drawCellSelection(static_cast<TableViewCell&>(v), c);
+         drawCellAccessory(static_cast<TableViewCell&>(v), c);
+     }},
+    {isA<RefreshControl>, [](View& v, GraphicsContext& c) { drawRefreshControl(static_cast<RefreshControl&>(v), c); }},
+    {isA<TextField>, [](View& v, GraphicsContext& c) { drawTextField(static_cast<TextField&>(v), c); }},
+    {isA<TextView>, [](View& v, GraphicsContext& c) { drawTextView(static_cast<TextView&>(v), c); }},
+    {isA<BarItemView>, [](View& v, GraphicsContext& c) { drawBarItem(static_cast<BarItemView&>(v), c); }},
+    {isA<NavigationBar>, [](View& v, GraphicsContext& c) { drawNavigationBar(static_cast<NavigationBar&>(v), c); }},
+    {isA<TabBar>, [](View& v, GraphicsContext& c) { drawTabBar(static_cast<TabBar&>(v), c); }},
+};
 
-// The kind depends on the view's class alone: told once per class (and thread), not by trying each
-// kind on every view of every frame.
-Look lookOf(View& view) {
-    thread_local std::unordered_map<std::type_index, Look> looks;
-    const auto [it, added] = looks.try_emplace(std::type_index(typeid(view)), Look::none);
-    if (added) it->second = lookOfType(view);
-    return it->second;
-}
-
-// The built-in look of the toolkit's controls.
+// The look depends on the view's class alone: found once per class (and thread), not by trying
+// each on every view of every frame.
 void drawOwnLook(View& view, GraphicsContext& c) {
-    switch (lookOf(view)) {
-        case Look::none:
-            return;
-        case Look::label:
-            return drawLabel(static_cast<Label&>(view), c);
-        case Look::image:
-            return drawImageView(static_cast<ImageView&>(view), c);
-        case Look::toggle:
-            return drawSwitch(static_cast<Switch&>(view), c);
-        case Look::slider:
-            return drawSlider(static_cast<Slider&>(view), c);
-        case Look::progress:
-            return drawProgress(static_cast<ProgressView&>(view), c);
-        case Look::spinner:
-            return drawSpinner(static_cast<ActivityIndicatorView&>(view), c, 8);
-        case Look::button:
-            return drawButtonBackground(static_cast<Button&>(view), c), drawButtonGlyph(static_cast<Button&>(view), c);
-        case Look::cell:
-            return drawCellSelection(static_cast<TableViewCell&>(view), c),
-                   drawCellAccessory(static_cast<TableViewCell&>(view), c);
-        case Look::refresh:
-            return drawRefreshControl(static_cast<RefreshControl&>(view), c);
-        case Look::field:
-            return drawTextField(static_cast<TextField&>(view), c);
-        case Look::text:
-            return drawTextView(static_cast<TextView&>(view), c);
-        case Look::item:
-            return drawBarItem(static_cast<BarItemView&>(view), c);
-        case Look::navigationBar:
-            return drawNavigationBar(static_cast<NavigationBar&>(view), c);
-        case Look::tabBar:
-            return drawTabBar(static_cast<TabBar&>(view), c);
+    thread_local std::unordered_map<std::type_index, DrawLook> looks;
+    const auto [it, added] = looks.try_emplace(std::type_index(typeid(view)), nullptr);
+    if (added) {
+        for (const OwnLook& look : kOwnLooks) {
+            if (look.is(view)) {
+                it->second = look.draw;
+                break;
+            }
+        }
     }
+    if (it->second) it->second(view, c);
 }
 
 void drawShape(const ShapeLayer& shape, GraphicsContext& c) {
