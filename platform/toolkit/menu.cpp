@@ -1,6 +1,9 @@
 #include "platform/toolkit/menu.h"
 
 #include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/menu_panel.h"
+#include "platform/toolkit/view.h"
+#include "platform/toolkit/window.h"
 
 namespace toolkit {
 
@@ -43,25 +46,33 @@ std::shared_ptr<MenuAction> Menu::findChoosableAction(const std::string& t) cons
     return action;
 }
 
-std::vector<std::string> Menu::displayTitles() const {
-    std::vector<std::string> out;
+std::vector<MenuEntry> Menu::displayEntries() const {
+    std::vector<MenuEntry> out;
+    auto separated = [&] { return out.empty() || out.back().isSeparator(); };
     for (auto& c : children) {
         if (auto a = std::dynamic_pointer_cast<MenuAction>(c)) {
-            if (!(a->attributes & kMenuElementHidden)) out.push_back(a->title);
+            if (!(a->attributes & kMenuElementHidden)) out.push_back({a, nullptr});
         } else if (auto m = std::dynamic_pointer_cast<Menu>(c)) {
             if (m->options & kMenuDisplayInline) {
                 // An inline group stands between separators; an empty one leaves no trace.
-                auto group = m->displayTitles();
+                auto group = m->displayEntries();
                 if (group.empty()) continue;
-                if (!out.empty() && out.back() != "-") out.push_back("-");
+                if (!separated()) out.push_back({});
                 out.insert(out.end(), group.begin(), group.end());
-                out.push_back("-");
+                out.push_back({});
             } else {
-                out.push_back(m->title + " >");
+                out.push_back({nullptr, m});
             }
         }
     }
-    if (!out.empty() && out.back() == "-") out.pop_back();
+    if (!out.empty() && out.back().isSeparator()) out.pop_back();
+    return out;
+}
+
+std::vector<std::string> Menu::displayTitles() const {
+    std::vector<std::string> out;
+    for (const MenuEntry& e : displayEntries())
+        out.push_back(e.action ? e.action->title : e.submenu ? e.submenu->title + " >" : "-");
     return out;
 }
 
@@ -89,22 +100,36 @@ void PresentedMenu::show(MenuPtr menu, const std::shared_ptr<View>& anchor) {
     TK_MAIN_THREAD("PresentedMenu::show");
     menu_ = std::move(menu);
     anchor_ = anchor;
+    // Drawn beside its button, in the button's window.
+    Window* window = anchor ? anchor->window() : nullptr;
+    if (!window || !menu_) {
+        MenuPanel::close(this);
+        return;
+    }
+    const Rect source = anchor->convertRectTo(anchor->bounds(), nullptr);
+    MenuPanel::show(
+        this, *window, menu_, source, MenuPanel::Style::button, nullptr,
+        {[this](const std::shared_ptr<MenuAction>& action) { perform(action); }, [this] { dismiss(); }, {}});
 }
 
 void PresentedMenu::dismiss() {
     TK_MAIN_THREAD("PresentedMenu::dismiss");
+    MenuPanel::close(this);
     menu_.reset();
     anchor_.reset();
 }
 
-bool PresentedMenu::perform(const std::string& title) {
+bool PresentedMenu::perform(const std::shared_ptr<MenuAction>& action) {
     TK_MAIN_THREAD("PresentedMenu::perform");
-    if (!menu_) return false;
-    auto action = menu_->findChoosableAction(title);
-    if (!action) return false;
+    if (!menu_ || !action || (action->attributes & (kMenuElementDisabled | kMenuElementHidden))) return false;
     // The handler may show a menu of its own: this one is gone first.
     dismiss();
     return action->perform();
+}
+
+bool PresentedMenu::perform(const std::string& title) {
+    TK_MAIN_THREAD("PresentedMenu::perform");
+    return menu_ && perform(menu_->findChoosableAction(title));
 }
 
 }  // namespace toolkit

@@ -48,6 +48,16 @@ public:
     bool perform();
 };
 
+class Menu;
+
+// One line of a menu as shown: an action, a submenu that opens from it, or the separator between
+// inline groups.
+struct MenuEntry {
+    std::shared_ptr<MenuAction> action;
+    std::shared_ptr<Menu> submenu;
+    bool isSeparator() const { return !action && !submenu; }
+};
+
 class Menu : public MenuElement {
 public:
     static std::shared_ptr<Menu> make(std::string title, std::vector<MenuElementPtr> children,
@@ -62,6 +72,8 @@ public:
     // The titles as shown: actions by title, submenus as "title >", inline menus flattened
     // with "-" between groups; hidden actions left out.
     std::vector<std::string> displayTitles() const;
+    // The same lines with what they show.
+    std::vector<MenuEntry> displayEntries() const;
 };
 using MenuPtr = std::shared_ptr<Menu>;
 
@@ -80,6 +92,8 @@ public:
     // Chooses the enabled, visible action with this title (nested menus included); false when
     // there is none, and the menu then stays.
     bool perform(const std::string& title);
+    // Chooses this action of the menu (as a click on its row does).
+    bool perform(const std::shared_ptr<MenuAction>& action);
 
 private:
     MenuPtr menu_;

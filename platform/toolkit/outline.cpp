@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "platform/toolkit/menu.h"
+#include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/status_bar.h"
 #include "platform/toolkit/view_controller.h"
 
@@ -71,6 +72,15 @@ std::string outline(Window& window, const OutlineOptions& o) {
         if (auto anchor = PresentedMenu::shared().anchor()) out << " from \"" << anchor->outlineText() << "\"";
         out << ":";
         for (const std::string& t : menu->displayTitles()) out << " \"" << t << "\"";
+        out << "\n";
+    }
+    // A context menu over the window: the row it came from and the preview lifted out above it.
+    if (MenuPanel* panel = MenuPanel::shown(&window); panel && panel->style() == MenuPanel::Style::context) {
+        out << "ContextMenu " << describe(panel->source());
+        if (panel->preview()) out << " preview <" << panel->preview()->className() << ">";
+        out << ":";
+        if (panel->menu())
+            for (const std::string& t : panel->menu()->displayTitles()) out << " \"" << t << "\"";
         out << "\n";
     }
     return out.str();

@@ -1,4 +1,5 @@
 #include "platform/toolkit/renderer.h"
+#include "platform/toolkit/menu_panel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -70,16 +71,6 @@ Rect imageRect(const Rect& b, Size s, ContentMode mode) {
     }
 }
 
-void drawImageIn(const ImagePtr& image, const Rect& rect, const Color& tint, GraphicsContext& c) {
-    if (!image) return;
-    // Template images take the view's tint unless they carry a colour of their own.
-    if (image->renderingMode() == RenderingMode::alwaysTemplate && !image->tintColor()) {
-        c.drawImage(*image->withTintColor(tint), rect);
-    } else {
-        c.drawImage(*image, rect);
-    }
-}
-
 void drawImageView(const ImageView& view, GraphicsContext& c) {
     const ImagePtr image = view.isHighlighted() && view.highlightedImage() ? view.highlightedImage() : view.image();
     if (!image) return;
@@ -138,6 +129,16 @@ void drawProgress(const ProgressView& p, GraphicsContext& c) {
 }
 
 }  // namespace
+
+void drawImageIn(const ImagePtr& image, const Rect& rect, const Color& tint, GraphicsContext& c) {
+    if (!image) return;
+    // Template images take the view's tint unless they carry a colour of their own.
+    if (image->renderingMode() == RenderingMode::alwaysTemplate && !image->tintColor()) {
+        c.drawImage(*image->withTintColor(tint), rect);
+    } else {
+        c.drawImage(*image, rect);
+    }
+}
 
 void drawSpinner(const ActivityIndicatorView& a, GraphicsContext& c, int spokes) {
     const Rect b = a.bounds();
@@ -681,8 +682,9 @@ void renderWindow(Window& window, GraphicsContext& c) {
     c.clearRect({0, 0, b.width(), b.height()});
     c.translate(-b.minX(), -b.minY());
     renderView(window, c);
-    // The system's status bar and home indicator lie over a whole screen.
+    // The system's status bar and home indicator lie over a whole screen, and a menu over both.
     drawStatusBar(window, c);
+    drawMenuPanel(window, c);
     c.restore();
 }
 

@@ -20,6 +20,9 @@ namespace toolkit {
 // Draws the view's contents and subviews in its bounds coordinates on the context.
 void renderView(View& view, graphics::GraphicsContext& context);
 
+// An image drawn into a rectangle, a template image in the tint unless it carries its own colour.
+void drawImageIn(const ImagePtr& image, const Rect& rect, const Color& tint, graphics::GraphicsContext& c);
+
 class ActivityIndicatorView;
 // The spinner's spokes in its bounds: all eight, or the last few of the turn (the lightest ones
 // leading) as a pull reveals them.

@@ -36,12 +36,6 @@ void strokeJoined(GraphicsContext& c, const Color& colour, double width, std::in
     c.strokePath();
 }
 
-// A chevron pointing right, its right tip at `right`, centred down the height at `midY`.
-void drawChevron(GraphicsContext& c, double right, double midY) {
-    const double left = right - kDisclosureWidth, half = kDisclosureHeight / 2;
-    strokeJoined(c, Color::systemGray(), 2, {{left, midY - half}, {right, midY}, {left, midY + half}});
-}
-
 void drawCheckmark(GraphicsContext& c, const Rect& area, const Color& tint) {
     const double w = 14, h = 11;
     const double x = area.maxX() - w - (area.width() - w) / 2, y = area.midY() - h / 2;
@@ -49,6 +43,11 @@ void drawCheckmark(GraphicsContext& c, const Rect& area, const Color& tint) {
 }
 
 }  // namespace
+
+void drawChevron(GraphicsContext& c, double right, double midY, const Color& colour) {
+    const double left = right - kDisclosureWidth, half = kDisclosureHeight / 2;
+    strokeJoined(c, colour, 2, {{left, midY - half}, {right, midY}, {left, midY + half}});
+}
 
 Rect cellAccessoryFrame(const TableViewCell& cell) {
     if (cell.isEditing() || cell.accessoryView()) return {};

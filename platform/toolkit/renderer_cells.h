@@ -13,6 +13,9 @@ class Button;
 class RefreshControl;
 class TableViewCell;
 
+// A chevron pointing right, its right tip at `right`, centred down the height at `midY`.
+void drawChevron(graphics::GraphicsContext& c, double right, double midY, const Color& colour = Color::systemGray());
+
 // Where a cell's checkmark or chevron goes: the strip its layout keeps free at the right edge.
 // Empty when the cell shows no such accessory (none, its own accessory view, or editing).
 Rect cellAccessoryFrame(const TableViewCell& cell);

@@ -5,6 +5,7 @@
 
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/view_controller.h"
 
 namespace toolkit {
@@ -94,7 +95,7 @@ TableViewRowActionPtr TableViewRowAction::make(RowActionStyle style, std::string
 
 TableView::TableView(TableViewStyle style) : style_(style) { setup(); }
 TableView::TableView(const Rect& frame, TableViewStyle style) : ScrollView(frame), style_(style) { setup(); }
-TableView::~TableView() = default;
+TableView::~TableView() { MenuPanel::close(this); }
 
 void TableView::setup() {
     alwaysBounceVertical = true;
@@ -1203,13 +1204,32 @@ std::shared_ptr<ContextMenuSession> TableView::beginContextMenu(IndexPath ip, Po
     s->menu = cfg->actionProvider ? cfg->actionProvider({}) : nullptr;
     s->preview = cfg->previewProvider ? cfg->previewProvider() : nullptr;
     menuSession_ = s;
+    // Drawn over the window beside the pressed row, the preview lifted out where the row was.
+    if (Window* w = window()) {
+        std::weak_ptr<View> weak = self();
+        auto table = [weak] { return std::static_pointer_cast<TableView>(weak.lock()); };
+        MenuPanel::show(this, *w, s->menu, convertRectTo(rectForRow(ip), nullptr), MenuPanel::Style::context,
+                        s->preview,
+                        {[table](const std::shared_ptr<MenuAction>& action) {
+                             if (auto t = table()) t->performContextMenuAction(action);
+                         },
+                         [table] {
+                             if (auto t = table()) t->dismissContextMenu();
+                         },
+                         [table] {
+                             if (auto t = table()) t->commitContextMenuPreview();
+                         }});
+    }
     return s;
 }
 
 bool TableView::performContextMenuAction(const std::string& title) {
     if (!menuSession_ || !menuSession_->menu) return false;
-    auto action = menuSession_->menu->findChoosableAction(title);
-    if (!action) return false;
+    return performContextMenuAction(menuSession_->menu->findChoosableAction(title));
+}
+
+bool TableView::performContextMenuAction(const std::shared_ptr<MenuAction>& action) {
+    if (!menuSession_ || !action || (action->attributes & (kMenuElementDisabled | kMenuElementHidden))) return false;
     // The menu goes away first; the action runs as it does.
     dismissContextMenu();
     return action->perform();
@@ -1226,6 +1246,7 @@ void TableView::commitContextMenuPreview() {
 
 void TableView::dismissContextMenu() {
     if (!menuSession_) return;
+    MenuPanel::close(this);
     auto s = std::move(menuSession_);
     menuSession_.reset();
     if (auto d = tableDelegate()) d->contextMenuWillEnd(*this, *s->configuration);

@@ -433,6 +433,7 @@ public:
     std::shared_ptr<ContextMenuSession> beginContextMenu(IndexPath indexPath, Point location);
     const std::shared_ptr<ContextMenuSession>& contextMenuSession() const { return menuSession_; }
     bool performContextMenuAction(const std::string& title);
+    bool performContextMenuAction(const std::shared_ptr<MenuAction>& action);
     void commitContextMenuPreview();
     void dismissContextMenu();
 

@@ -8,6 +8,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/view_controller.h"
@@ -34,6 +35,7 @@ Window::Window(const ScreenProfile& profile) : View(profile.bounds()), profile_(
 }
 
 Window::~Window() {
+    MenuPanel::windowWillClose(*this);
     std::erase(registry(), this);
     if (gKeyWindow == this) gKeyWindow = nullptr;
     if (root_) root_->detachFromWindow();
@@ -123,7 +125,13 @@ std::vector<int> Window::touchesDown(const std::vector<Point>& points) {
         t->phase = TouchPhase::Began;
         t->timestamp = dispatch::clock().now();
         t->window = this;
-        View* hit = hitTest(p, nullptr);
+        // While a menu shows, a new touch is the menu's: no view or recogniser sees it.
+        MenuPanel* menu = MenuPanel::shown(this);
+        View* hit = menu ? nullptr : hitTest(p, nullptr);
+        if (menu) {
+            menuTouches_.insert(t->identifier);
+            menu->touchBegan(p);
+        }
         if (hit) {
             t->view = hit->self();
             for (View* v = hit; v; v = v->superview())
@@ -149,6 +157,10 @@ void Window::touchesMove(const std::map<int, Point>& moves) {
         t->location = p;
         t->phase = TouchPhase::Moved;
         t->timestamp = dispatch::clock().now();
+        if (menuTouches_.count(id)) {
+            if (MenuPanel* menu = MenuPanel::shown(this)) menu->touchMoved(p);
+            continue;
+        }
         moved.push_back(t);
     }
     deliver(TouchPhase::Moved, moved);
@@ -162,13 +174,22 @@ void Window::touchesUp(const std::vector<int>& ids) {
         if (it == active_.end()) continue;
         it->second->phase = TouchPhase::Ended;
         it->second->timestamp = dispatch::clock().now();
-        ended.push_back(it->second);
+        std::shared_ptr<Touch> touch = it->second;
         active_.erase(it);
+        if (menuTouches_.erase(id)) {
+            // The menu may close and run a handler that changes the window.
+            if (MenuPanel* menu = MenuPanel::shown(this)) menu->touchEnded(touch->location);
+            continue;
+        }
+        ended.push_back(std::move(touch));
     }
     deliver(TouchPhase::Ended, ended);
 }
 
 void Window::cancelAllTouches() {
+    if (!menuTouches_.empty())
+        if (MenuPanel* menu = MenuPanel::shown(this)) menu->touchCancelled();
+    menuTouches_.clear();
     std::vector<std::shared_ptr<Touch>> all;
     for (auto& [id, t] : active_) {
         t->phase = TouchPhase::Cancelled;

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "platform/toolkit/event.h"
@@ -66,6 +67,8 @@ private:
     std::optional<ContentSizeCategory> contentSize_;
     bool forceTouch_ = false;
     std::map<int, std::shared_ptr<Touch>> active_;
+    // Touches that began while a menu showed: the menu's, not the views'.
+    std::set<int> menuTouches_;
     int nextTouch_ = 1;
 };
 

@@ -11,6 +11,7 @@
 #include "platform/graphics/codecs.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/responder.h"
@@ -167,7 +168,9 @@ void FrontEnd::handleEvent(const SDL_Event& event) {
             handleKey(event.key);
             break;
         case SDL_TEXTINPUT:
-            // The first responder sees one character at a time, as from the device's keyboard.
+            // The first responder sees one character at a time, as from the device's keyboard;
+            // nothing is typed behind a menu.
+            if (toolkit::MenuPanel::shown(&toolkitWindow_)) break;
             if (auto* input = dynamic_cast<toolkit::TextInput*>(toolkit::firstResponder())) {
                 for (char32_t cp : foundation::toCodePoints(event.text.text)) {
                     std::string one;
@@ -185,6 +188,11 @@ void FrontEnd::handleKey(const SDL_KeyboardEvent& key) {
     if (auto command = deviceCommandForKey(key.keysym.sym)) {
         if (!key.repeat) runCommand(*command);
         return;
+    }
+    // A menu on screen takes its keys (arrows, Return, Escape) before the focused text does.
+    if (toolkit::MenuPanel* menu = toolkit::MenuPanel::shown(&toolkitWindow_)) {
+        const KeyMeaning keys = keyMeaning(key.keysym.sym, key.keysym.mod, false);
+        if (keys.kind == KeyMeaning::KeyCommand && keys.modifiers == 0 && menu->handleKey(keys.input)) return;
     }
     auto* input = dynamic_cast<toolkit::TextInput*>(toolkit::firstResponder());
     const KeyMeaning meaning = keyMeaning(key.keysym.sym, key.keysym.mod, input != nullptr);

@@ -16,6 +16,7 @@
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/feedback.h"
 #include "platform/toolkit/menu_controller.h"
+#include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/renderer.h"
@@ -185,6 +186,11 @@ bool Harness::pressReturn() {
 }
 
 bool Harness::pressKey(const std::string& input, unsigned modifiers) {
+    // A menu on screen takes the keys it moves and chooses with.
+    if (MenuPanel* menu = MenuPanel::shown(window_.get()); menu && modifiers == 0 && menu->handleKey(input)) {
+        settle();
+        return true;
+    }
     Responder* fallback = window_->rootViewController() ? static_cast<Responder*>(window_->rootViewController().get())
                                                         : static_cast<Responder*>(window_.get());
     // Without a first responder, keys start at the visible controller.
