@@ -197,15 +197,18 @@ TEST(ToolkitMenuPanel, SitsBesideItsSourceInsideTheSafeAreaKeepingThePreviewsSha
             EXPECT_TRUE(inside(lifted, area)) << describe(lifted);
             EXPECT_NEAR(frame.minY() - lifted.maxY(), MenuPanel::kSourceGap, 1e-9)
                 << "the rows right under the preview";
-            if (c.preview.width > 0)
+            if (c.preview.width > 0) {
                 EXPECT_NEAR(lifted.width() / lifted.height(), c.preview.width / c.preview.height, 1e-9) << "shape kept";
-            if (c.preview.width > 0 && c.preview.width <= area.width() && c.source.maxY() < 500)
+            }
+            if (c.preview.width > 0 && c.preview.width <= area.width() && c.source.maxY() < 500) {
                 EXPECT_EQ(lifted.size, c.preview) << "a preview that fits keeps its size";
+            }
             // Lifted out where its source was, unless the screen ends first.
-            if (c.source.minY() + lifted.height() + 8 + frame.height() <= area.maxY())
+            if (c.source.minY() + lifted.height() + 8 + frame.height() <= area.maxY()) {
                 EXPECT_DOUBLE_EQ(lifted.minY(), std::max(area.minY(), c.source.minY()));
-            else
+            } else {
                 EXPECT_DOUBLE_EQ(frame.maxY(), area.maxY()) << "pushed up as far as it must";
+            }
         }
         // Rows follow one another down the panel.
         double y = frame.minY();
