@@ -73,6 +73,15 @@ void BM_Walk(benchmark::State& state, Walker walker) {
     Job job{&state, walker, imageList()};
     hx_unwind_recurse(50, &walk, &job);
     state.counters["frames"] = static_cast<double>(job.frames);
+    if (walker == Walker::Dwarf) {
+        // What the walk's lookups keep per image: FDE indexes and search-table records.
+        size_t bytes = 0;
+        for (auto* image = zvcrash_async_image_list_next(job.images, nullptr); image;
+             image = zvcrash_async_image_list_next(job.images, image))
+            bytes += zvcrash_dwarf_fde_index_bytes(image->fde_index.load()) +
+                     zvcrash_dwarf_search_table_bytes(image->search_table);
+        state.counters["index_bytes"] = static_cast<double>(bytes);
+    }
     state.counters["frames_per_s"] = benchmark::Counter(
         static_cast<double>(job.frames) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
