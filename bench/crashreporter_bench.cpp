@@ -15,6 +15,7 @@
 #define UNW_LOCAL_ONLY
 #include <libunwind.h>
 
+#include "bench/bench_images.h"
 #include "crashreporter/crash_reporter.h"
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/image_list.h"
@@ -57,18 +58,6 @@ BENCHMARK(BM_LiveReport20Threads)->Unit(benchmark::kMillisecond);
 
 enum class Walker { FramePointer, WholeCursor, Libunwind, Backtrace };
 
-// This process's images, listed once, for the cursor's table readers.
-zvcrash_async_image_list* imageList() {
-    static zvcrash_async_image_list* list = [] {
-        auto* l = new zvcrash_async_image_list;
-        zvcrash_async_image_list_init(l, kernel::task_self());
-        for (const auto& image : kernel::dyld_images())
-            zvcrash_async_image_list_append(l, image.header, image.path.c_str());
-        return l;
-    }();
-    return list;
-}
-
 struct WalkJob {
     benchmark::State* state;
     Walker walker;
@@ -85,7 +74,7 @@ void walkHere(void* context) {
             zvcrash_async_thread_state_capture(&s);
             zvcrash_frame_cursor cursor;
             zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &s,
-                                      job->walker == Walker::WholeCursor ? imageList() : nullptr);
+                                      job->walker == Walker::WholeCursor ? hxbench::imageList() : nullptr);
             while (n < 64 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) ++n;
         } else if (job->walker == Walker::Libunwind) {
             void* frames[64];

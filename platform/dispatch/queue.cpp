@@ -205,7 +205,7 @@ private:
 
     // Producers take turns on their own lock only: the drainer never touches it.
     void push(Item item) {
-        std::lock_guard lock(pushMutex_);
+        std::lock_guard lock(pushLock_);
         if (!tail_) {
             tail_ = first_ = new Chunk;
         } else if (tailIndex_ == Chunk::kSlots) {
@@ -244,7 +244,7 @@ private:
     Slot* front() {
         if (!head_) {
             // The first chunk comes with the first push.
-            std::lock_guard lock(pushMutex_);
+            std::lock_guard lock(pushLock_);
             head_ = first_;
             if (!head_) return nullptr;
         }
@@ -276,13 +276,33 @@ private:
     }
 
     std::shared_ptr<QueueBase> target_;
-    std::mutex pushMutex_;
-    Chunk* first_ = nullptr;  // under pushMutex_
-    Chunk* tail_ = nullptr;   // under pushMutex_
-    size_t tailIndex_ = 0;    // under pushMutex_
+    // Held for a slot's write: one exchange to take, one store to give back (a mutex's release
+    // is another atomic exchange on every block).
+    class PushLock {
+    public:
+        void lock() {
+            for (int spins = 0; held_.exchange(true, std::memory_order_acquire);) {
+                while (held_.load(std::memory_order_relaxed)) {
+                    // The holder was descheduled mid-write: let it run.
+                    if (++spins > 64) std::this_thread::yield();
+#if defined(__x86_64__) || defined(__i386__)
+                    __builtin_ia32_pause();
+#endif
+                }
+            }
+        }
+        void unlock() { held_.store(false, std::memory_order_release); }
+
+    private:
+        std::atomic<bool> held_{false};
+    };
+    PushLock pushLock_;
+    Chunk* first_ = nullptr;  // under pushLock_
+    Chunk* tail_ = nullptr;   // under pushLock_
+    size_t tailIndex_ = 0;    // under pushLock_
     // The claim: held by the one drain job (or sync caller) that may run the queue's blocks.
     std::atomic<bool> scheduled_{false};
-    std::atomic<uint64_t> published_{0};  // blocks pushed, written under pushMutex_
+    std::atomic<uint64_t> published_{0};  // blocks pushed, written under pushLock_
     Chunk* head_ = nullptr;               // the claim holder's
     size_t headIndex_ = 0;                // the claim holder's
     uint64_t taken_ = 0;                  // the claim holder's: blocks taken out of the chunks
