@@ -1,6 +1,7 @@
 // Live report of a process with 20 threads parked 50 frames deep, one thread's 50-frame walk by the
-// frame-pointer cursor against libunwind and glibc's backtrace() over the same frames, and the
-// listing of this process's images with and without building their FDE indexes on the spot.
+// frame-pointer cursor (and by the whole cursor, its table readers first) against libunwind and glibc's backtrace()
+// over the same frames, and the listing of this process's images with and without building their FDE indexes on the
+// spot.
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <execinfo.h>
@@ -14,6 +15,7 @@
 #define UNW_LOCAL_ONLY
 #include <libunwind.h>
 
+#include "bench/bench_images.h"
 #include "crashreporter/crash_reporter.h"
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/image_list.h"
@@ -54,7 +56,7 @@ void BM_LiveReport20Threads(benchmark::State& state) {
 }
 BENCHMARK(BM_LiveReport20Threads)->Unit(benchmark::kMillisecond);
 
-enum class Walker { FramePointer, Libunwind, Backtrace };
+enum class Walker { FramePointer, WholeCursor, Libunwind, Backtrace };
 
 struct WalkJob {
     benchmark::State* state;
@@ -66,11 +68,13 @@ void walkHere(void* context) {
     auto* job = static_cast<WalkJob*>(context);
     for (auto _ : *job->state) {
         size_t n = 0;
-        if (job->walker == Walker::FramePointer) {
+        if (job->walker == Walker::FramePointer || job->walker == Walker::WholeCursor) {
+            // The whole cursor: the table readers first (DWARF here), frame records last.
             zvcrash_async_thread_state s;
             zvcrash_async_thread_state_capture(&s);
             zvcrash_frame_cursor cursor;
-            zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &s, nullptr);
+            zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &s,
+                                      job->walker == Walker::WholeCursor ? hxbench::imageList() : nullptr);
             while (n < 64 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) ++n;
         } else if (job->walker == Walker::Libunwind) {
             void* frames[64];
@@ -91,9 +95,11 @@ void runWalk(benchmark::State& state, Walker walker) {
 }
 
 void BM_Walk50_FramePointerCursor(benchmark::State& state) { runWalk(state, Walker::FramePointer); }
+void BM_Walk50_WholeCursor(benchmark::State& state) { runWalk(state, Walker::WholeCursor); }
 void BM_Walk50_Libunwind(benchmark::State& state) { runWalk(state, Walker::Libunwind); }
 void BM_Walk50_GlibcBacktrace(benchmark::State& state) { runWalk(state, Walker::Backtrace); }
 BENCHMARK(BM_Walk50_FramePointerCursor);
+BENCHMARK(BM_Walk50_WholeCursor);
 BENCHMARK(BM_Walk50_Libunwind);
 BENCHMARK(BM_Walk50_GlibcBacktrace);
 

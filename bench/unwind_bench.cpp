@@ -6,6 +6,7 @@
 #define UNW_LOCAL_ONLY
 #include <libunwind.h>
 
+#include "bench/bench_images.h"
 #include "crashreporter/dwarf_unwinder.h"
 #include "crashreporter/frame_cursor.h"
 #include "platform/kernel/loaded_images.h"
@@ -25,17 +26,6 @@ struct Job {
     zvcrash_async_image_list* images;
     size_t frames = 0;
 };
-
-zvcrash_async_image_list* imageList() {
-    static zvcrash_async_image_list* list = [] {
-        auto* l = new zvcrash_async_image_list;
-        zvcrash_async_image_list_init(l, kernel::task_self());
-        for (const auto& image : kernel::dyld_images())
-            zvcrash_async_image_list_append(l, image.header, image.path.c_str());
-        return l;
-    }();
-    return list;
-}
 
 void walk(void* context) {
     auto* job = static_cast<Job*>(context);
@@ -70,9 +60,18 @@ void walk(void* context) {
 }
 
 void BM_Walk(benchmark::State& state, Walker walker) {
-    Job job{&state, walker, imageList()};
+    Job job{&state, walker, hxbench::imageList()};
     hx_unwind_recurse(50, &walk, &job);
     state.counters["frames"] = static_cast<double>(job.frames);
+    if (walker == Walker::Dwarf) {
+        // What the walk's lookups keep per image: FDE indexes and search-table records.
+        size_t bytes = 0;
+        for (auto* image = zvcrash_async_image_list_next(job.images, nullptr); image;
+             image = zvcrash_async_image_list_next(job.images, image))
+            bytes += zvcrash_dwarf_fde_index_bytes(image->fde_index.load()) +
+                     zvcrash_dwarf_search_table_bytes(image->search_table);
+        state.counters["index_bytes"] = static_cast<double>(bytes);
+    }
     state.counters["frames_per_s"] = benchmark::Counter(
         static_cast<double>(job.frames) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }

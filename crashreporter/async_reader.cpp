@@ -111,27 +111,38 @@ bool zvcrash_async_reader_copy(zvcrash_async_reader* reader, void* dest, size_t 
     return false;
 }
 
-uint8_t zvcrash_async_reader_u8(zvcrash_async_reader* reader, const char* field) {
-    if (reader->local && reader->pos < reader->end && zvcrash_async_reader_ok(reader))
-        return reader->local[reader->pos++ - reader->start];
+uint8_t zvcrash_async_reader_u8_copied(zvcrash_async_reader* reader, const char* field) {
     uint8_t v;
     zvcrash_async_reader_copy(reader, &v, 1, field);
     return v;
 }
 
+namespace {
+
+// A fixed-width value at the position; in place (this process's own bytes) without the copy loop.
+template <typename T>
+T readFixed(zvcrash_async_reader* reader, const char* field, T (*swap)(T)) {
+    T v;
+    if (reader->local && sizeof(T) <= reader->end - reader->pos && zvcrash_async_reader_ok(reader)) {
+        __builtin_memcpy(&v, reader->local + (reader->pos - reader->start), sizeof v);
+        reader->pos += sizeof v;
+        return swap(v);
+    }
+    return zvcrash_async_reader_copy(reader, &v, sizeof v, field) ? swap(v) : 0;
+}
+
+}  // namespace
+
 uint16_t zvcrash_async_reader_u16(zvcrash_async_reader* reader, const char* field) {
-    uint16_t v;
-    return zvcrash_async_reader_copy(reader, &v, sizeof v, field) ? reader->order->swap16(v) : 0;
+    return readFixed<uint16_t>(reader, field, reader->order->swap16);
 }
 
 uint32_t zvcrash_async_reader_u32(zvcrash_async_reader* reader, const char* field) {
-    uint32_t v;
-    return zvcrash_async_reader_copy(reader, &v, sizeof v, field) ? reader->order->swap32(v) : 0;
+    return readFixed<uint32_t>(reader, field, reader->order->swap32);
 }
 
 uint64_t zvcrash_async_reader_u64(zvcrash_async_reader* reader, const char* field) {
-    uint64_t v;
-    return zvcrash_async_reader_copy(reader, &v, sizeof v, field) ? reader->order->swap64(v) : 0;
+    return readFixed<uint64_t>(reader, field, reader->order->swap64);
 }
 
 uint64_t zvcrash_async_reader_uint(zvcrash_async_reader* reader, int width, const char* field) {

@@ -86,7 +86,13 @@ void zvcrash_async_reader_skip(zvcrash_async_reader* reader, uint64_t count, con
 // argument"; unreadable task memory -> the task's error. On failure `dest` is zeroed.
 bool zvcrash_async_reader_copy(zvcrash_async_reader* reader, void* dest, size_t length, const char* field);
 
-uint8_t zvcrash_async_reader_u8(zvcrash_async_reader* reader, const char* field);
+uint8_t zvcrash_async_reader_u8_copied(zvcrash_async_reader* reader, const char* field);
+// Inline for bytes read in place: call-frame programs are read a byte at a time.
+inline uint8_t zvcrash_async_reader_u8(zvcrash_async_reader* reader, const char* field) {
+    if (reader->local && reader->pos < reader->end && zvcrash_async_reader_ok(reader))
+        return reader->local[reader->pos++ - reader->start];
+    return zvcrash_async_reader_u8_copied(reader, field);
+}
 uint16_t zvcrash_async_reader_u16(zvcrash_async_reader* reader, const char* field);
 uint32_t zvcrash_async_reader_u32(zvcrash_async_reader* reader, const char* field);
 uint64_t zvcrash_async_reader_u64(zvcrash_async_reader* reader, const char* field);

@@ -38,6 +38,12 @@ zvcrash_error_t dwarf_cfa_state::apply_state(const kernel::Task* task, zvcrash_a
 
     auto readWord = [&](uint64_t address, uint64_t* out) -> zvcrash_error_t {
         uint64_t v = 0;
+        // The walking thread's own stack is read where it is (see zvcrash_async_task_cache).
+        if (const void* local = zvcrash_async_task_cache_in_place(task, address, static_cast<size_t>(width))) {
+            __builtin_memcpy(&v, local, static_cast<size_t>(width));
+            *out = v & mask;
+            return ZVCRASH_ESUCCESS;
+        }
         zvcrash_error_t e = zvcrash_async_task_memcpy(task, address, 0, &v, static_cast<size_t>(width));
         *out = v & mask;
         return e;

@@ -14,6 +14,7 @@ dwarf_cfa_state::dwarf_cfa_state() : free_(kNone), unused_(0), level_(0) {
     level_state& l = levels_[0];
     l.cfa = dwarf_cfa_rule{DWARF_CFA_RULE_UNDEFINED, 0, 0, 0, 0};
     l.count = 0;
+    l.used = 0;
     for (auto& b : l.buckets) b = kNone;
 }
 
@@ -38,6 +39,7 @@ void dwarf_cfa_state::release_level(int level) {
         }
     }
     l.count = 0;
+    l.used = 0;
 }
 
 bool dwarf_cfa_state::set_register(uint32_t reg, dwarf_cfa_reg_rule_t rule, int64_t value) {
@@ -57,6 +59,7 @@ bool dwarf_cfa_state::set_register(uint32_t reg, dwarf_cfa_reg_rule_t rule, int6
     entries_[e] = entry{value, reg, rule, kNone};
     *link = e;
     ++l.count;
+    l.used = static_cast<uint16_t>(l.used | (1u << (reg % kBuckets)));
     return true;
 }
 
@@ -81,6 +84,7 @@ void dwarf_cfa_state::remove_register(uint32_t reg) {
             entries_[e].next = free_;
             free_ = e;
             --l.count;
+            if (l.buckets[reg % kBuckets] == kNone) l.used = static_cast<uint16_t>(l.used & ~(1u << (reg % kBuckets)));
             return;
         }
         link = &entries_[e].next;
@@ -105,6 +109,7 @@ bool dwarf_cfa_state::push_state() {
     level_state& to = levels_[level_ + 1];
     to.cfa = from.cfa;
     to.count = 0;
+    to.used = from.used;
     for (auto& b : to.buckets) b = kNone;
     for (int b = 0; b < kBuckets; ++b) {
         uint8_t* link = &to.buckets[b];
@@ -128,20 +133,6 @@ bool dwarf_cfa_state::pop_state() {
     if (level_ == 0) return false;
     release_level(level_);
     --level_;
-    return true;
-}
-
-bool dwarf_cfa_state::iterator::next(uint32_t* reg, dwarf_cfa_reg_rule_t* rule, int64_t* value) {
-    const level_state& l = state->levels_[state->level_];
-    if (entry != kNone) entry = state->entries_[entry].next;
-    while (entry == kNone) {
-        if (++bucket >= kBuckets) return false;
-        entry = l.buckets[bucket];
-    }
-    const auto& e = state->entries_[entry];
-    *reg = e.reg;
-    *rule = e.rule;
-    *value = e.value;
     return true;
 }
 

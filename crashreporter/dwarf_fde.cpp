@@ -2,6 +2,10 @@
 // .eh_frame_hdr search table.
 #include <elf.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
 #include "crashreporter/dwarf_format.h"
 #include "crashreporter/dwarf_unwinder.h"
 
@@ -60,6 +64,7 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
     zvcrash_async_reader r = zvcrash_async_dwarf_source_reader(src, address);
     const EntryHeader h = readEntryHeader(&r);
     if (!zvcrash_async_reader_ok(&r)) return zvcrash_async_dwarf_source_failed(src, &r);
+    info->cie_entry = address;
     info->cie_offset = h.content;
     info->cie_length = h.length;
     info->cie_id = zvcrash_async_reader_uint(&r, static_cast<int>(idWidth(h)), "CIE id");
@@ -137,10 +142,14 @@ zvcrash_error_t zvcrash_async_dwarf_cie_info_init(zvcrash_async_dwarf_cie_info* 
                              &info->initial_instructions_length);
 }
 
-zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
-                                                  zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
-                                                  uint64_t address, bool debug_frame, uint64_t section_start,
-                                                  const zvcrash_async_dwarf_cie_info* known_cie) {
+namespace {
+
+// An FDE at `address` and its CIE; `known(entry)` names a CIE parsed before whose entry lies at
+// `entry` (or null), which is copied instead of being read again.
+template <typename Known>
+zvcrash_error_t initFde(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
+                        zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader, uint64_t address,
+                        bool debug_frame, uint64_t section_start, Known known) {
     zvcrash_async_memset(info, 0, sizeof *info);
     zvcrash_async_reader r = zvcrash_async_dwarf_source_reader(src, address);
     const EntryHeader h = readEntryHeader(&r);
@@ -161,7 +170,7 @@ zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* 
     }
     if (!zvcrash_async_reader_ok(&r)) return zvcrash_async_dwarf_source_failed(src, &r);
     // A CIE the caller parsed before (an index build meets each one for many FDEs) is not read again.
-    if (known_cie && known_cie->cie_offset == info->cie_offset) {
+    if (const zvcrash_async_dwarf_cie_info* known_cie = known(info->cie_offset)) {
         if (cie != known_cie) *cie = *known_cie;
     } else {
         zvcrash_error_t err = zvcrash_async_dwarf_cie_info_init(cie, src, reader, info->cie_offset);
@@ -186,6 +195,18 @@ zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* 
         if (!zvcrash_async_reader_ok(&r)) return zvcrash_async_dwarf_source_failed(src, &r);
     }
     return instructionsToEnd(src, &r, h, "FDE instructions", &info->instructions_offset, &info->instructions_length);
+}
+
+}  // namespace
+
+zvcrash_error_t zvcrash_async_dwarf_fde_info_init(zvcrash_async_dwarf_fde_info* info, zvcrash_async_dwarf_cie_info* cie,
+                                                  zvcrash_async_dwarf_source* src, const gnu_ehptr_reader* reader,
+                                                  uint64_t address, bool debug_frame, uint64_t section_start,
+                                                  const zvcrash_async_dwarf_cie_info* known_cie) {
+    return initFde(info, cie, src, reader, address, debug_frame, section_start,
+                   [known_cie](uint64_t offset) -> const zvcrash_async_dwarf_cie_info* {
+                       return known_cie && known_cie->cie_entry == offset ? known_cie : nullptr;
+                   });
 }
 
 // One entry of a frame section walk: a CIE (skipped by lookups) or an FDE.
@@ -226,8 +247,13 @@ zvcrash_error_t zvcrash_async_dwarf_find_fde_linear(zvcrash_async_dwarf_source* 
     return ZVCRASH_ENOTFOUND;
 }
 
-zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr,
-                                                        uint64_t pc, uint64_t* eh_frame, uint64_t* fde_address) {
+namespace {
+
+// The header of an .eh_frame_hdr at `hdr`: where .eh_frame starts, and where its search table
+// lies and how many entries it has. "Operation not supported" when there is no table of the
+// searchable form, "Not found" when it is empty; *eh_frame is set whenever the header reads.
+zvcrash_error_t readSearchHeader(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr, uint64_t* eh_frame,
+                                 uint64_t* table, uint64_t* count) {
     zvcrash_async_reader r = zvcrash_async_dwarf_source_reader(hdrsrc, hdr);
     const uint8_t version = zvcrash_async_reader_u8(&r, "search table version");
     const uint8_t frameEncoding = zvcrash_async_reader_u8(&r, "eh_frame pointer encoding");
@@ -242,17 +268,28 @@ zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_sour
     *eh_frame = reader.read(&r, frameEncoding, "eh_frame pointer");
     if (!zvcrash_async_reader_ok(&r)) return zvcrash_async_dwarf_source_failed(hdrsrc, &r);
     if (countEncoding == DW_EH_PE_omit || tableEncoding == DW_EH_PE_omit) return ZVCRASH_ENOTSUP;
-    const uint64_t count = reader.read(&r, countEncoding, "table count");
+    *count = reader.read(&r, countEncoding, "table count");
     if (!zvcrash_async_reader_ok(&r)) return zvcrash_async_dwarf_source_failed(hdrsrc, &r);
     // Only the fixed-size form (data-relative signed 32-bit pairs) can be binary-searched; every
     // linker writes that one.
     if (tableEncoding != (DW_EH_PE_datarel | DW_EH_PE_sdata4)) return ZVCRASH_ENOTSUP;
-    if (count == 0) return ZVCRASH_ENOTFOUND;
-    const uint64_t table = r.pos;
-    if (count > (hdrsrc->end - table) / 8) {
-        zvcrash_async_fault_set(&r.fault, ZVCRASH_EINVAL, "table count", table);
+    if (*count == 0) return ZVCRASH_ENOTFOUND;
+    *table = r.pos;
+    if (*count > (hdrsrc->end - *table) / 8) {
+        zvcrash_async_fault_set(&r.fault, ZVCRASH_EINVAL, "table count", *table);
         return zvcrash_async_dwarf_source_failed(hdrsrc, &r);
     }
+    return ZVCRASH_ESUCCESS;
+}
+
+}  // namespace
+
+zvcrash_error_t zvcrash_async_dwarf_eh_frame_hdr_lookup(zvcrash_async_dwarf_source* hdrsrc, bool m64, uint64_t hdr,
+                                                        uint64_t pc, uint64_t* eh_frame, uint64_t* fde_address) {
+    uint64_t table = 0, count = 0;
+    const zvcrash_error_t err = readSearchHeader(hdrsrc, m64, hdr, eh_frame, &table, &count);
+    if (err != ZVCRASH_ESUCCESS) return err;
+    zvcrash_async_reader r = zvcrash_async_dwarf_source_reader(hdrsrc, table);
     auto startAt = [&](uint64_t i) {
         zvcrash_async_reader_seek(&r, table + i * 8, "table entry");
         return static_cast<int32_t>(zvcrash_async_reader_u32(&r, "table entry start"));
@@ -373,6 +410,168 @@ bool zvcrash_async_dwarf_elf_has_search_table(const kernel::Task* task, const zv
     const zvcrash_error_t err = zvcrash_async_dwarf_eh_frame_hdr_lookup(&src, true, image->elf.eh_frame_hdr,
                                                                         image->header_addr, &ehFrame, &fdeAddress);
     return ehFrame != 0 && (err == ZVCRASH_ESUCCESS || err == ZVCRASH_ENOTFOUND);
+}
+
+// ---------------------------------------------------------------------------------------------
+// An image's own search table, read in place
+
+struct zvcrash_async_search_table {
+    const int32_t* entries;  // [start, FDE] pairs, each relative to hdr
+    uint64_t hdr;
+    uint64_t count;
+    zvcrash_async_dwarf_section section;  // .eh_frame to the end of its segment
+    // The CIEs met so far, filled as lookups parse them: a slot goes from empty to being written
+    // (claimed by one compare-and-swap) to ready, and never changes again, so a crash-time lookup
+    // reads or fills one without a lock or an allocation.
+    struct CieSlot {
+        std::atomic<uint32_t> state;  // kEmpty, kWriting, kReady
+        zvcrash_async_dwarf_cie_info cie;
+    };
+    static constexpr uint32_t kEmpty = 0, kWriting = 1, kReady = 2;
+    static constexpr int kCies = 6;
+    CieSlot cies[kCies];
+
+    // The FDEs of the last pcs looked up, by pc: a walk meets the same return addresses again (a
+    // recursion, the threads parked in the same calls). Each slot is guarded by a sequence count,
+    // odd while a lookup writes it; a reader that sees it change takes the slot as a miss.
+    struct PcSlot {
+        std::atomic<uint32_t> seq;
+        std::atomic<uint64_t> pc;
+        // pc_start, pc_end, instructions offset and length, the FDE's offset and length, CIE slot
+        std::atomic<uint64_t> words[7];
+    };
+    static constexpr int kPcs = 8;
+    PcSlot pcs[kPcs];
+
+    static PcSlot& pcSlot(PcSlot* slots, uint64_t pc) { return slots[(pc ^ (pc >> 7)) & (kPcs - 1)]; }
+
+    bool recall(uint64_t pc, zvcrash_async_dwarf_fde_info* fde, zvcrash_async_dwarf_cie_info* cie) {
+        PcSlot& slot = pcSlot(pcs, pc);
+        const uint32_t before = slot.seq.load(std::memory_order_acquire);
+        if ((before & 1) || slot.pc.load(std::memory_order_relaxed) != pc) return false;
+        uint64_t w[7];
+        for (int i = 0; i < 7; ++i) w[i] = slot.words[i].load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (slot.seq.load(std::memory_order_relaxed) != before || w[6] >= kCies) return false;
+        const CieSlot& c = cies[w[6]];
+        if (c.state.load(std::memory_order_acquire) != kReady) return false;
+        zvcrash_async_memset(fde, 0, sizeof *fde);
+        fde->pc_start = w[0];
+        fde->pc_end = w[1];
+        fde->instructions_offset = w[2];
+        fde->instructions_length = w[3];
+        fde->fde_offset = w[4];
+        fde->fde_length = w[5];
+        fde->cie_offset = c.cie.cie_entry;
+        *cie = c.cie;
+        return true;
+    }
+
+    void remember(uint64_t pc, const zvcrash_async_dwarf_fde_info& fde, const zvcrash_async_dwarf_cie_info& cie) {
+        uint64_t cieSlot = kCies;
+        for (int i = 0; i < kCies; ++i)
+            if (cies[i].state.load(std::memory_order_acquire) == kReady && cies[i].cie.cie_entry == cie.cie_entry)
+                cieSlot = static_cast<uint64_t>(i);
+        if (cieSlot == kCies) return;
+        PcSlot& slot = pcSlot(pcs, pc);
+        uint32_t seq = slot.seq.load(std::memory_order_relaxed);
+        // Another lookup writing it: leave the slot to that one.
+        if ((seq & 1) || !slot.seq.compare_exchange_strong(seq, seq + 1, std::memory_order_acquire)) return;
+        std::atomic_thread_fence(std::memory_order_release);
+        slot.pc.store(pc, std::memory_order_relaxed);
+        const uint64_t w[7] = {
+            fde.pc_start,   fde.pc_end, fde.instructions_offset, fde.instructions_length, fde.fde_offset,
+            fde.fde_length, cieSlot};
+        for (int i = 0; i < 7; ++i) slot.words[i].store(w[i], std::memory_order_relaxed);
+        slot.seq.store(seq + 2, std::memory_order_release);
+    }
+
+    const zvcrash_async_dwarf_cie_info* known(uint64_t entry) const {
+        for (const CieSlot& slot : cies) {
+            if (slot.state.load(std::memory_order_acquire) != kReady) continue;
+            if (slot.cie.cie_entry == entry) return &slot.cie;
+        }
+        return nullptr;
+    }
+    void keep(const zvcrash_async_dwarf_cie_info& cie) {
+        for (CieSlot& slot : cies) {
+            uint32_t state = slot.state.load(std::memory_order_acquire);
+            if (state == kReady && slot.cie.cie_entry == cie.cie_entry) return;
+            if (state == kEmpty && slot.state.compare_exchange_strong(state, kWriting, std::memory_order_acquire)) {
+                slot.cie = cie;
+                slot.state.store(kReady, std::memory_order_release);
+                return;
+            }
+        }
+        // Every slot taken: this CIE is parsed at each lookup.
+    }
+};
+
+zvcrash_async_search_table* zvcrash_dwarf_search_table_build(const zvcrash_async_image* image) {
+    // In place only: the table of an image of another task would have to be copied at every probe.
+    if (image->format != ZVCRASH_IMAGE_FORMAT_ELF || image->elf.eh_frame_hdr == 0 || image->task != kernel::task_self())
+        return nullptr;
+    zvcrash_async_dwarf_source src;
+    if (!headerSource(image->task, image, &src) || !src.in_place) return nullptr;
+    const uint64_t hdr = image->elf.eh_frame_hdr;
+    uint64_t ehFrame = 0, table = 0, count = 0, end = 0;
+    if (readSearchHeader(&src, true, hdr, &ehFrame, &table, &count) != ZVCRASH_ESUCCESS) return nullptr;
+    if (ehFrame == 0 || !segmentEnd(image->task, image, ehFrame, &end) || count > UINT32_MAX || (table & 3) != 0)
+        return nullptr;
+    auto* t = static_cast<zvcrash_async_search_table*>(std::calloc(1, sizeof(zvcrash_async_search_table)));
+    if (!t) return nullptr;
+    new (t) zvcrash_async_search_table();
+    t->entries = reinterpret_cast<const int32_t*>(static_cast<uintptr_t>(table));
+    t->hdr = hdr;
+    t->count = count;
+    t->section = zvcrash_async_dwarf_section{ehFrame, end, false, true, true};
+    return t;
+}
+
+void zvcrash_dwarf_search_table_free(zvcrash_async_search_table* table) {
+    if (!table) return;
+    table->~zvcrash_async_search_table();
+    std::free(table);
+}
+
+size_t zvcrash_dwarf_search_table_bytes(const zvcrash_async_search_table* table) { return table ? sizeof *table : 0; }
+
+zvcrash_error_t zvcrash_async_dwarf_search_table_lookup(zvcrash_async_search_table* table,
+                                                        zvcrash_async_dwarf_source* src, uint64_t pc,
+                                                        zvcrash_async_dwarf_fde_info* fde,
+                                                        zvcrash_async_dwarf_cie_info* cie) {
+    if (table->recall(pc, fde, cie)) {
+        zvcrash_async_dwarf_section_source(&table->section, kernel::task_self(), src);
+        return ZVCRASH_ESUCCESS;
+    }
+    const int32_t* e = table->entries;
+    const uint64_t hdr = table->hdr;
+    uint64_t lo = 0, hi = table->count;  // the last entry whose start is <= pc
+    while (hi - lo > 1) {
+        const uint64_t mid = lo + (hi - lo) / 2;
+        if (hdr + static_cast<int64_t>(e[2 * mid]) <= pc)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    if (hdr + static_cast<int64_t>(e[2 * lo]) > pc) return ZVCRASH_ENOTFOUND;
+    const uint64_t fdeAddress = hdr + static_cast<int64_t>(e[2 * lo + 1]);
+    const zvcrash_async_dwarf_section& section = table->section;
+    zvcrash_async_dwarf_section_source(&section, kernel::task_self(), src);
+    if (fdeAddress < section.start) return ZVCRASH_EINVAL;
+    gnu_ehptr_reader reader(true);
+    bool cached = false;
+    const zvcrash_error_t err = initFde(fde, cie, src, &reader, fdeAddress, false, section.start, [&](uint64_t entry) {
+        const zvcrash_async_dwarf_cie_info* known = table->known(entry);
+        cached = known != nullptr;
+        return known;
+    });
+    if (err != ZVCRASH_ESUCCESS) return err;
+    if (!cached) table->keep(*cie);
+    // The table names the last FDE starting at or below pc; pc may still lie past its end.
+    if (pc < fde->pc_start || pc >= fde->pc_end) return ZVCRASH_ENOTFOUND;
+    table->remember(pc, *fde, *cie);
+    return ZVCRASH_ESUCCESS;
 }
 
 zvcrash_error_t zvcrash_async_dwarf_find_section(const kernel::Task* task, const zvcrash_async_image* image,

@@ -111,6 +111,12 @@ void zvcrash_dwarf_fde_index_free(zvcrash_async_fde_index* index) {
 
 uint32_t zvcrash_dwarf_fde_index_count(const zvcrash_async_fde_index* index) { return index ? index->count : 0; }
 
+size_t zvcrash_dwarf_fde_index_bytes(const zvcrash_async_fde_index* index) {
+    if (!index) return 0;
+    return sizeof *index + index->count * sizeof(zvcrash_async_fde_index_entry) +
+           index->cie_count * sizeof(zvcrash_async_dwarf_cie_info);
+}
+
 zvcrash_error_t zvcrash_async_dwarf_fde_index_lookup(const zvcrash_async_fde_index* index, uint64_t pc,
                                                      zvcrash_async_dwarf_fde_info* fde,
                                                      zvcrash_async_dwarf_cie_info* cie) {

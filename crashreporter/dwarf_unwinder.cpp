@@ -22,8 +22,8 @@ zvcrash_error_t zvcrash_async_dwarf_unwind_with_fde(const kernel::Task* task, zv
 namespace {
 
 // Finds the FDE for `lookup` in the image: through its index when it has one, else through an
-// ELF image's search table, else by the linear scan. Frame errors: 2 when the image has no
-// call-frame data, 4 when no FDE covers the pc.
+// ELF image's search table (read in place for this process's images), else by the linear scan. Frame errors: 2 when the
+// image has no call-frame data, 4 when no FDE covers the pc.
 zvcrash_frame_error_t findFde(const kernel::Task* task, const zvcrash_async_image* image, uint64_t lookup,
                               zvcrash_async_dwarf_source* src, zvcrash_async_dwarf_fde_info* fde,
                               zvcrash_async_dwarf_cie_info* cie, bool* m64) {
@@ -39,6 +39,13 @@ zvcrash_frame_error_t findFde(const kernel::Task* task, const zvcrash_async_imag
                                                    cie) == ZVCRASH_ESUCCESS
                    ? ZVCRASH_FRAME_ESUCCESS
                    : ZVCRASH_FRAME_ENOTSUP;
+    }
+    if (image->search_table) {
+        *m64 = true;
+        const zvcrash_error_t err = zvcrash_async_dwarf_search_table_lookup(image->search_table, src, lookup, fde, cie);
+        if (err == ZVCRASH_ESUCCESS) return ZVCRASH_FRAME_ESUCCESS;
+        if (err == ZVCRASH_ENOTFOUND) return ZVCRASH_FRAME_ENOTSUP;
+        // Damaged data: the scan below says the same or finds more.
     }
     if (image->format == ZVCRASH_IMAGE_FORMAT_ELF) {
         if (image->elf.eh_frame_hdr == 0) return ZVCRASH_FRAME_ENOFRAME;

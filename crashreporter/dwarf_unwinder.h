@@ -68,6 +68,7 @@ struct gnu_ehptr_reader {
 };
 
 struct zvcrash_async_dwarf_cie_info {
+    uint64_t cie_entry;   // address of the entry (its length field), as an FDE's CIE pointer names it
     uint64_t cie_offset;  // address of the content (after the length field)
     uint64_t cie_length;
     uint64_t cie_id;
@@ -159,6 +160,8 @@ zvcrash_async_fde_index* zvcrash_dwarf_fde_index_build_section(const kernel::Tas
                                                                const zvcrash_async_dwarf_section* section);
 void zvcrash_dwarf_fde_index_free(zvcrash_async_fde_index* index);
 uint32_t zvcrash_dwarf_fde_index_count(const zvcrash_async_fde_index* index);
+// What the index takes in memory.
+size_t zvcrash_dwarf_fde_index_bytes(const zvcrash_async_fde_index* index);
 const zvcrash_async_dwarf_section* zvcrash_dwarf_fde_index_section(const zvcrash_async_fde_index* index);
 // "Not found" when no FDE covers pc; "Operation not supported" when the index cannot tell (its
 // walk stopped at malformed data) and the caller must scan.
@@ -171,6 +174,22 @@ zvcrash_error_t zvcrash_async_dwarf_fde_index_lookup(const zvcrash_async_fde_ind
                                                      zvcrash_async_dwarf_source* src, uint64_t pc,
                                                      zvcrash_async_dwarf_fde_info* fde,
                                                      zvcrash_async_dwarf_cie_info* cie);
+
+// An ELF image of this process whose .eh_frame_hdr holds the linker's search table: the table is
+// searched where it is mapped, and the CIEs that lookups parse are kept (a handful per image), so a
+// lookup reads only the table's probes and the one FDE. Built when the image is added (normal
+// context: it allocates); the lookup is async-signal-safe (it fills a free CIE slot lock-free).
+struct zvcrash_async_search_table;
+zvcrash_async_search_table* zvcrash_dwarf_search_table_build(const zvcrash_async_image* image);
+void zvcrash_dwarf_search_table_free(zvcrash_async_search_table* table);
+// What the record takes in memory (its CIE slots included).
+size_t zvcrash_dwarf_search_table_bytes(const zvcrash_async_search_table* table);
+// "Not found" when no FDE covers pc; another error when the table or the FDE it names is unusable
+// (the caller then searches another way). `src` is made over the image's .eh_frame.
+zvcrash_error_t zvcrash_async_dwarf_search_table_lookup(zvcrash_async_search_table* table,
+                                                        zvcrash_async_dwarf_source* src, uint64_t pc,
+                                                        zvcrash_async_dwarf_fde_info* fde,
+                                                        zvcrash_async_dwarf_cie_info* cie);
 
 namespace zvcrash::ZV::async {
 
@@ -251,6 +270,7 @@ private:
     struct level_state {
         dwarf_cfa_rule cfa;
         uint8_t count;
+        uint16_t used;  // bit b: buckets[b] holds an entry
         uint8_t buckets[kBuckets];
     };
     uint8_t alloc();
@@ -262,6 +282,27 @@ private:
     level_state levels_[kLevels];
     int level_;
 };
+
+// Inline: apply_state calls it for every rule of every frame.
+inline bool dwarf_cfa_state::iterator::next(uint32_t* reg, dwarf_cfa_reg_rule_t* rule, int64_t* value) {
+    const level_state& l = state->levels_[state->level_];
+    if (entry != kNone) entry = state->entries_[entry].next;
+    if (entry == kNone) {
+        // The next bucket that holds an entry, from the level's mask of them.
+        const uint32_t later = bucket + 1 >= kBuckets ? 0u : (l.used >> (bucket + 1)) << (bucket + 1);
+        if (later == 0) {
+            bucket = kBuckets;
+            return false;
+        }
+        bucket = __builtin_ctz(later);
+        entry = l.buckets[bucket];
+    }
+    const auto& e = state->entries_[entry];
+    *reg = e.reg;
+    *rule = e.rule;
+    *value = e.value;
+    return true;
+}
 
 }  // namespace zvcrash::ZV::async
 

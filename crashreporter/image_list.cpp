@@ -30,6 +30,8 @@ zvcrash_error_t zvcrash_async_image_init(zvcrash_async_image* image, const kerne
 
 void zvcrash_async_image_free(zvcrash_async_image* image) {
     zvcrash_dwarf_fde_index_free(image->fde_index.exchange(nullptr));
+    zvcrash_dwarf_search_table_free(image->search_table);
+    image->search_table = nullptr;
     if (image->format == ZVCRASH_IMAGE_FORMAT_MACHO) zvcrash_async_macho_image_free(&image->macho);
     std::free(image->name);
     image->name = nullptr;
@@ -78,6 +80,8 @@ void zvcrash_async_image_list_append(zvcrash_async_image_list* list, uint64_t he
     }
     // Here, not at crash time: building reads the whole frame section and allocates.
     if (!list->defer_indexing) image->fde_index.store(zvcrash_dwarf_fde_index_build(image));
+    // Cheap (the header only), so never deferred.
+    image->search_table = zvcrash_dwarf_search_table_build(image);
     zvcrash_image_list_shared* s = list->shared;
     std::lock_guard guard(s->write_lock);
     zvcrash_image_node* node = s->free_list;

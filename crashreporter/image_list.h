@@ -25,6 +25,7 @@ struct zvcrash_async_elf_image {
 
 struct zvcrash_image_node;
 struct zvcrash_async_fde_index;
+struct zvcrash_async_search_table;
 
 struct zvcrash_async_image {
     uint32_t format;
@@ -43,6 +44,9 @@ struct zvcrash_async_image {
     // (published once, never replaced); null: scan its frame data.
     std::atomic<zvcrash_async_fde_index*> fde_index;
     bool index_tried;  // a deferred build was tried (written by the indexing thread only)
+    // An ELF image of this process with a search table: set before the image is listed; null
+    // otherwise.
+    zvcrash_async_search_table* search_table;
 };
 
 // Reads the image at `header` (an ELF or Mach-O header). Normal context.

@@ -109,23 +109,22 @@ public:
     SerialQueue(std::string label, std::shared_ptr<QueueBase> target)
         : QueueBase(std::move(label)), target_(std::move(target)) {}
 
+    ~SerialQueue() override {
+        // Nothing runs any more: the blocks not run yet go with their chunks.
+        for (Chunk* c = head_ ? head_ : first_; c;) {
+            Chunk* next = c->next.load(std::memory_order_relaxed);
+            delete c;
+            c = next;
+        }
+        delete spare_.load(std::memory_order_relaxed);
+    }
+
     QueueBase* target() const override { return target_.get(); }
     bool exclusive() const override { return true; }
 
     void async(Block block) override {
-        bool activate = false;
-        {
-            std::lock_guard lock(mutex_);
-            items_.push_back(Item{std::move(block), nullptr});
-            // Written only when it changes, so that the spinning drainer's reads do not bounce
-            // the line on every block.
-            if (!hasItems_.load(std::memory_order_relaxed)) hasItems_.store(true, std::memory_order_relaxed);
-            if (!scheduled_) {
-                scheduled_ = true;
-                activate = true;
-            }
-        }
-        if (activate) this->activate();
+        push(Item{std::move(block), nullptr});
+        claimAndActivate();
     }
 
     void sync(const Block& block) override {
@@ -135,18 +134,13 @@ public:
             syncThroughAsync(*this, block, false);
             return;
         }
-        std::shared_ptr<Gate> gate;
-        {
-            std::lock_guard lock(mutex_);
-            if (!scheduled_) {
-                scheduled_ = true;  // idle: the caller owns the queue at once
-            } else {
-                gate = std::make_shared<Gate>();
-                items_.push_back(Item{nullptr, gate});
-                hasItems_.store(true, std::memory_order_relaxed);
-            }
+        // Idle: the caller owns the queue at once. Else it waits its turn behind what is queued.
+        if (scheduled_.exchange(true, std::memory_order_seq_cst)) {
+            auto gate = std::make_shared<Gate>();
+            push(Item{nullptr, gate});
+            claimAndActivate();
+            gate->wait();
         }
-        if (gate) gate->wait();
         {
             FrameScope scope(this);
             block();
@@ -161,49 +155,22 @@ public:
     void drain() override {
         constexpr int kBudget = 1024;  // then yield the thread to other queues of the pool
         int ran = 0;
-        bool maySpin = target_->rootPriority().has_value();
-        bool gather = false;
         for (;;) {
-            if (taken_.empty()) {
-                if (gather) {
-                    // The last take was small while blocks kept coming: a producer is at it.
-                    // Taking them one by one would meet it on the lock for every block; a
-                    // moment's wait lets a batch build up behind it.
-                    spinUntil([] { return false; }, std::chrono::nanoseconds(kGatherNs));
-                }
-                std::unique_lock lock(mutex_);
-                if (items_.empty()) {
-                    if (maySpin && !Pool::shared().hasReadyWork()) {
-                        // A producer that is still at it will add more in a moment; waiting a
-                        // little here is cheaper than giving the queue up and being re-activated.
-                        lock.unlock();
-                        maySpin = spin_.spin([this] { return hasItems_.load(std::memory_order_relaxed); });
-                        gather = maySpin;
-                        continue;
-                    }
-                    scheduled_ = false;
-                    return;
-                }
-                // Everything queued at once, by exchanging buffers: the producers' lock is held
-                // for a few words' copy, whatever the number of blocks.
-                items_.swap(taken_);
-                hasItems_.store(false, std::memory_order_relaxed);
-                lock.unlock();
-                gather = maySpin && taken_.size() < kSmallTake;
+            Slot* slot = front();
+            if (!slot) {
+                if (giveUp()) return;
+                continue;
             }
             if (ran >= kBudget) {
                 if (Pool::shared().hasReadyWork()) break;
                 ran = 0;  // nothing else waits for the thread
             }
-            Item item = taken_.pop_front();
+            Item item = std::move(slot->item);
+            slot->item = Item{};
+            ++headIndex_;
+            ++taken_;
             if (item.gate) {
                 // Hand the queue to the waiting sync caller; the rest waits for its release.
-                if (!taken_.empty()) {
-                    std::lock_guard lock(mutex_);
-                    while (!items_.empty()) taken_.push_back(items_.pop_front());
-                    items_.swap(taken_);
-                    hasItems_.store(true, std::memory_order_relaxed);
-                }
                 item.gate->open();
                 return;
             }
@@ -215,7 +182,7 @@ public:
             clearThreadValues();
             ++ran;
         }
-        activate();  // still scheduled: continue in a fresh job
+        activate();  // still claimed: continue in a fresh job
     }
 
 private:
@@ -223,6 +190,77 @@ private:
         Block block;
         std::shared_ptr<Gate> gate;
     };
+    // Blocks wait in chunks of slots, each written once by a producer and then published; the
+    // one thread draining (whoever holds the claim) reads them in order without a lock, and a
+    // drained chunk is kept for the producers' next one.
+    struct Slot {
+        Item item;
+        std::atomic<bool> ready{false};
+    };
+    struct Chunk {
+        static constexpr size_t kSlots = 64;
+        Slot slots[kSlots];
+        std::atomic<Chunk*> next{nullptr};
+    };
+
+    // Producers take turns on their own lock only: the drainer never touches it.
+    void push(Item item) {
+        std::lock_guard lock(pushLock_);
+        if (!tail_) {
+            tail_ = first_ = new Chunk;
+        } else if (tailIndex_ == Chunk::kSlots) {
+            Chunk* chunk = spare_.exchange(nullptr, std::memory_order_acquire);
+            if (!chunk) chunk = new Chunk;
+            tail_->next.store(chunk, std::memory_order_seq_cst);
+            tail_ = chunk;
+            tailIndex_ = 0;
+        }
+        Slot& slot = tail_->slots[tailIndex_++];
+        slot.item = std::move(item);
+        slot.ready.store(true, std::memory_order_release);
+        // Counted after the slot is ready, for the check of a drain that gives the queue up.
+        published_.store(published_.load(std::memory_order_relaxed) + 1, std::memory_order_seq_cst);
+    }
+
+    // The claim holder gives the queue up; false when it took it back at once because a block was
+    // published meanwhile. Only the count is read after the claim is given up, never the chunks
+    // (the next holder may be moving through them already): a block counted before the claim was
+    // given up is seen here, and one counted after finds the queue unclaimed (claimAndActivate).
+    bool giveUp() {
+        const uint64_t taken = taken_;
+        scheduled_.store(false, std::memory_order_seq_cst);
+        return published_.load(std::memory_order_seq_cst) == taken ||
+               scheduled_.exchange(true, std::memory_order_seq_cst);
+    }
+
+    // After a push: the producer that finds the queue unclaimed claims it and starts a drain.
+    void claimAndActivate() {
+        if (scheduled_.load(std::memory_order_seq_cst)) return;
+        if (!scheduled_.exchange(true, std::memory_order_seq_cst)) activate();
+    }
+
+    // The first published slot not yet run, or null; moves past a drained chunk. Only the thread
+    // holding the claim calls it.
+    Slot* front() {
+        if (!head_) {
+            // The first chunk comes with the first push.
+            std::lock_guard lock(pushLock_);
+            head_ = first_;
+            if (!head_) return nullptr;
+        }
+        if (headIndex_ == Chunk::kSlots) {
+            Chunk* next = head_->next.load(std::memory_order_seq_cst);
+            if (!next) return nullptr;
+            Chunk* done = head_;
+            head_ = next;
+            headIndex_ = 0;
+            for (Slot& s : done->slots) s.ready.store(false, std::memory_order_relaxed);
+            done->next.store(nullptr, std::memory_order_relaxed);
+            delete spare_.exchange(done, std::memory_order_acq_rel);
+        }
+        Slot* slot = &head_->slots[headIndex_];
+        return slot->ready.load(std::memory_order_seq_cst) ? slot : nullptr;
+    }
 
     void activate() {
         Job job;
@@ -232,28 +270,43 @@ private:
         submitToTarget(target_.get(), std::move(job));
     }
 
+    // The sync caller that owned the queue gives it up as a drain does.
     void release() {
-        {
-            std::lock_guard lock(mutex_);
-            if (items_.empty()) {
-                scheduled_ = false;
-                return;
-            }
-        }
-        activate();
+        if (!giveUp()) activate();
     }
 
     std::shared_ptr<QueueBase> target_;
-    std::mutex mutex_;
-    Ring<Item> items_;
-    // What the draining thread took out of items_ and has not run yet: only that thread touches
-    // it (drains never overlap), and it is empty whenever the queue is not scheduled.
-    Ring<Item> taken_;
-    std::atomic<bool> hasItems_{false};  // a hint for the draining thread's spin
-    bool scheduled_ = false;
-    SpinBudget spin_;  // how long the draining thread looks for more before it gives the queue up
-    static constexpr int64_t kGatherNs = 1'000;
-    static constexpr size_t kSmallTake = 32;
+    // Held for a slot's write: one exchange to take, one store to give back (a mutex's release
+    // is another atomic exchange on every block).
+    class PushLock {
+    public:
+        void lock() {
+            for (int spins = 0; held_.exchange(true, std::memory_order_acquire);) {
+                while (held_.load(std::memory_order_relaxed)) {
+                    // The holder was descheduled mid-write: let it run.
+                    if (++spins > 64) std::this_thread::yield();
+#if defined(__x86_64__) || defined(__i386__)
+                    __builtin_ia32_pause();
+#endif
+                }
+            }
+        }
+        void unlock() { held_.store(false, std::memory_order_release); }
+
+    private:
+        std::atomic<bool> held_{false};
+    };
+    PushLock pushLock_;
+    Chunk* first_ = nullptr;  // under pushLock_
+    Chunk* tail_ = nullptr;   // under pushLock_
+    size_t tailIndex_ = 0;    // under pushLock_
+    // The claim: held by the one drain job (or sync caller) that may run the queue's blocks.
+    std::atomic<bool> scheduled_{false};
+    std::atomic<uint64_t> published_{0};  // blocks pushed, written under pushLock_
+    Chunk* head_ = nullptr;               // the claim holder's
+    size_t headIndex_ = 0;                // the claim holder's
+    uint64_t taken_ = 0;                  // the claim holder's: blocks taken out of the chunks
+    std::atomic<Chunk*> spare_{nullptr};
 };
 
 // ---- Concurrent queues

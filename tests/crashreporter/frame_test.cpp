@@ -13,6 +13,7 @@
 #include "crashreporter/dwarf_unwinder.h"
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/task_memory.h"
+#include "platform/kernel/loaded_images.h"
 #include "tests/crashreporter/crash_fixtures.h"
 
 namespace {
@@ -205,6 +206,62 @@ TEST(FramePointerWalk, AgreesWithBacktraceOnRealFrames) {
     auto start = std::find(compare.theirs.begin(), compare.theirs.end(), compare.ours[1]);
     ASSERT_NE(start, compare.theirs.end()) << "the first caller is not in backtrace()'s list";
     for (size_t i = 1; i < 21 && start != compare.theirs.end(); ++i, ++start) EXPECT_EQ(compare.ours[i], *start) << i;
+}
+
+// Where the frame-record chain ends short of the stack's base, the whole cursor goes on: its table
+// readers take the frames of code built without frame pointers (the test framework's library, the C
+// library's start code) and it reaches backtrace()'s depth, frame for frame.
+struct DepthWalks {
+    std::vector<uint64_t> records;  // the frame-pointer walk
+    std::vector<uint64_t> whole;    // the default readers over this process's images
+    std::vector<uint64_t> theirs;   // backtrace()
+};
+
+TEST(FrameCursor, WholeCursorReachesBacktracesDepthWhereTheFrameRecordsEnd) {
+    zvcrash_async_image_list list;
+    zvcrash_async_image_list_init(&list, kernel::task_self());
+    for (const auto& image : kernel::dyld_images())
+        zvcrash_async_image_list_append(&list, image.header, image.path.c_str());
+    struct Context {
+        DepthWalks walks;
+        zvcrash_async_image_list* list;
+    } context{{}, &list};
+    hx_fixture_recurse(
+        50,
+        [](void* raw) {
+            auto* c = static_cast<Context*>(raw);
+            void* frames[128];
+            const int n = backtrace(frames, 128);
+            for (int i = 0; i < n; ++i) c->walks.theirs.push_back(reinterpret_cast<uint64_t>(frames[i]));
+            ucontext_t uc;
+            getcontext(&uc);
+            zvcrash_async_thread_state state;
+            zvcrash_async_thread_state_mcontext_init(&state, &uc);
+            for (auto* out : {&c->walks.records, &c->walks.whole}) {
+                zvcrash_frame_cursor cursor;
+                zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &state,
+                                          out == &c->walks.whole ? c->list : nullptr);
+                while (out->size() < 128 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) {
+                    uint64_t pc = 0;
+                    zvcrash_frame_cursor_get_reg(&cursor, ZVCRASH_REG_IP, &pc);
+                    out->push_back(pc);
+                }
+                zvcrash_frame_cursor_free(&cursor);
+            }
+        },
+        &context);
+    const DepthWalks& w = context.walks;
+    ASSERT_GE(w.theirs.size(), 55u);
+    // Both walks start at getcontext's caller; backtrace() at its own call a few bytes before.
+    auto start = std::find(w.theirs.begin(), w.theirs.end(), w.whole.at(1));
+    ASSERT_NE(start, w.theirs.end());
+    EXPECT_EQ(std::vector<uint64_t>(w.whole.begin() + 1, w.whole.end()), std::vector<uint64_t>(start, w.theirs.end()))
+        << "the whole cursor gives backtrace()'s frames, to the same depth";
+    // The frame records end before: what they found is the whole walk's beginning.
+    ASSERT_GT(w.records.size(), 52u);
+    ASSERT_LT(w.records.size(), w.whole.size());
+    EXPECT_EQ(w.records, std::vector<uint64_t>(w.whole.begin(), w.whole.begin() + w.records.size()));
+    zvcrash_async_image_list_free(&list);
 }
 
 }  // namespace

@@ -827,6 +827,38 @@ TEST(DwarfIndex, GivesTheFdeOfTheLinearScanForEveryImageOfThisProcess) {
             const zvcrash_error_t scanned = scanFor(section, pc, &f2, &c2);
             ASSERT_EQ(indexed, scanned) << image->name << " pc " << std::hex << pc;
             if (indexed == ZVCRASH_ESUCCESS) expectSameFde(f1, c1, f2, c2);
+            // The image's own search table: the first lookup parses (and keeps the CIE and the
+            // pc's FDE), the second answers from what it kept.
+            for (int pass = 0; image->search_table && pass < 2; ++pass) {
+                zvcrash_async_dwarf_source s3;
+                zvcrash_async_dwarf_fde_info f3;
+                zvcrash_async_dwarf_cie_info c3;
+                const zvcrash_error_t found =
+                    zvcrash_async_dwarf_search_table_lookup(image->search_table, &s3, pc, &f3, &c3);
+                ASSERT_EQ(found == ZVCRASH_ESUCCESS, scanned == ZVCRASH_ESUCCESS)
+                    << image->name << " pc " << std::hex << pc << " pass " << pass;
+                if (found != ZVCRASH_ESUCCESS) continue;
+                expectSameFde(f3, c3, f2, c2);
+                EXPECT_EQ(f3.pc_end, f2.pc_end);
+                EXPECT_EQ(f3.fde_offset, f2.fde_offset);
+                EXPECT_EQ(c3.personality_address, c2.personality_address);
+                EXPECT_EQ(c3.initial_instructions_length, c2.initial_instructions_length);
+            }
+        }
+        // A CIE handed in as known (the one at the FDE's CIE pointer) is taken as it is, not
+        // parsed again: the mark set on it comes back.
+        for (uint64_t pc : pcs) {
+            zvcrash_async_dwarf_fde_info f;
+            zvcrash_async_dwarf_cie_info c;
+            if (scanFor(section, pc, &f, &c) != ZVCRASH_ESUCCESS) continue;
+            zvcrash_async_dwarf_cie_info marked = c;
+            marked.return_address_register = 77;
+            zvcrash_async_dwarf_cie_info out;
+            ASSERT_EQ(zvcrash_async_dwarf_fde_info_init(&f, &out, &src, &reader, f.fde_offset - 4, false, section.start,
+                                                        &marked),
+                      ZVCRASH_ESUCCESS);
+            EXPECT_EQ(out.return_address_register, 77u) << image->name;
+            break;
         }
         zvcrash_dwarf_fde_index_free(built);
     }

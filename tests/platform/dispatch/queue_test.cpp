@@ -51,6 +51,38 @@ TEST_F(QueueTest, SerialQueueRunsBlocksOneAtATimeInSubmissionOrder) {
     EXPECT_EQ(queue->label(), "com.hxconnect.test.serial");
 }
 
+TEST_F(QueueTest, SerialQueueKeepsEachProducersOrderWithManyProducersPausesAndSyncs) {
+    // Four threads push at once, across many chunks of slots, with pauses that let the drain give
+    // the queue up and syncs that take it over between blocks. The blocks touch plain memory: any
+    // two that overlapped, or ran without the one before them being visible, would be a race.
+    constexpr int kProducers = 4;
+    constexpr int kPerProducer = 20'000;
+    auto queue = Queue::serial("com.hxconnect.test.producers");
+    std::vector<std::pair<int, int>> ran;
+    ran.reserve(kProducers * kPerProducer);
+    int syncs = 0;
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&, p] {
+            for (int i = 0; i < kPerProducer; ++i) {
+                queue->async([&ran, p, i] { ran.emplace_back(p, i); });
+                if (i % 4096 == 4095) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (i % 5000 == 2500) queue->sync([&syncs] { ++syncs; });
+            }
+        });
+    }
+    for (auto& t : producers) t.join();
+    size_t total = 0;
+    queue->sync([&] { total = ran.size(); });
+    ASSERT_EQ(total, static_cast<size_t>(kProducers * kPerProducer));
+    EXPECT_EQ(syncs, kProducers * 4);
+    std::vector<int> next(kProducers, 0);
+    for (const auto& [p, i] : ran) {
+        ASSERT_EQ(i, next[p]) << "producer " << p;
+        ++next[p];
+    }
+}
+
 TEST_F(QueueTest, QueueDroppedByItsOwnerStillRunsWhatWasQueued) {
     std::atomic<int> ran{0};
     std::weak_ptr<Queue> weak;
