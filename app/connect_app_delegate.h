@@ -156,7 +156,7 @@ public:
     void resumeActive();
     void applicationDidEnterBackground();
     void applicationWillEnterForeground();
-    virtual void applicationWillTerminate();
+    void applicationWillTerminate() override;
     virtual void applicationDidReceiveMemoryWarning();
     // The minimum background-fetch interval from autoRefresh and the platform's refresh status.
     void setBackgroundRefreshStatus();

@@ -255,7 +255,7 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
         }
     }
     if (int rc = visitViews(app, harness, options)) return rc;
-    app.applicationWillTerminate();
+    foundation::Application::shared().terminate();
     std::printf("%s\n", options.out.c_str());
     return 0;
 }
@@ -299,7 +299,7 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
                  "F6 screenshot into %s\n",
                  options.out.c_str());
     const auto status = (*frontEnd)->run();
-    app.applicationWillTerminate();
+    foundation::Application::shared().terminate();
     if (!status) {
         std::fprintf(stderr, "hx_connect: %s\n", status.error().localizedDescription().c_str());
         return 1;

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
 #include "RurIdurev/RurIdurev/rur_idurev.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Model/error_attachment_log.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
@@ -13,6 +14,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
+#include "platform/toolkit/traits.h"
 
 class HXCrashesDelegate : public ZIVOCrashesDelegate {
 public:
@@ -46,6 +48,12 @@ void HX_ConnectAppDelegate::startTelemetry() {
         // Runs and tests send to a local ingestion endpoint; the SDK must know it before it
         // builds its channel group, or its first logs go to the telemetry service.
         if (telemetryLogUrl_) ZIVORurIdurev::setLogUrl(*telemetryLogUrl_);
+        // The device descriptor is built on the SDK's own queue, where the toolkit's screen may not
+        // be read: it gets the main screen's bounds and scale as they are at launch.
+        const toolkit::ScreenProfile& screen = toolkit::Device::current().screen();
+        const auto bounds = screen.bounds();
+        ZIVODeviceTracker::setMainScreenProvider(
+            [metrics = ZIVOScreenMetrics{bounds.size.width, bounds.size.height, screen.scale}] { return metrics; });
         ZIVORurIdurev::start(std::string(kTelemetrySecret), {ZIVOCrashes::sharedInstance()});
     }
     installCrashConfirmation();

@@ -8,6 +8,8 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/application.h"
+#include "platform/foundation/bundle.h"
+#include "platform/foundation/format.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/alert_controller.h"
@@ -95,10 +97,11 @@ void HX_ConnectAppDelegate::alertNoConnection() {
     setConnectionAvailable(false);
     if (connectionAlertState_ == 3) return;
     connectionAlertState_ = 3;
-    HXAlert alert{"No Network Connection",
-                  "Your request could not be completed as there currently is no internet connection available.\n"
-                  "Please try again after making sure you have a working connection.",
-                  {{"Dismiss", HXAlertAction::Style::Default,
+    HXAlert alert{foundation::localizedString("No Network Connection"),
+                  foundation::localizedString(
+                      "Your request could not be completed as there currently is no internet connection available.\n"
+                      "Please try again after making sure you have a working connection."),
+                  {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Default,
                     [this] {
                         foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
                         connectionAlertState_ = -1;
@@ -112,15 +115,16 @@ void HX_ConnectAppDelegate::alertSlowConnection() {
     record("alertSlowConnection");
     if (isInBackground() || connectionAlertState_ == 4) return;
     connectionAlertState_ = 4;
-    HXAlert alert{"Slow Network Connection",
-                  "Your request could not be completed as the internet connection timed out.\n"
-                  "Please try again after making sure you have a reliable connection.",
-                  {{"Dismiss", HXAlertAction::Style::Cancel,
-                    [this] {
-                        foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
-                        connectionAlertState_ = -1;
-                    }}},
-                  std::nullopt};
+    HXAlert alert{
+        foundation::localizedString("Slow Network Connection"),
+        foundation::localizedString("Your request could not be completed as the internet connection timed "
+                                    "out.\nPlease try again after making sure you have a reliable connection."),
+        {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Cancel,
+          [this] {
+              foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
+              connectionAlertState_ = -1;
+          }}},
+        std::nullopt};
     presentAlert(alert);
 }
 
@@ -299,28 +303,32 @@ void HX_ConnectAppDelegate::reachabilityChanged(int status) {
                     show = false;
                 } else {
                     connectionAlertState_ = 3;
-                    message = "Usage of the application will be limited to read-only access of previous data already "
-                              "downloaded to this " +
-                              deviceModelName() + " until an active internet connection is detected.";
+                    message = foundation::format(
+                        foundation::localizedString("Usage of the application will be limited to read-only access of "
+                                                    "previous data already downloaded to this %@ until an active "
+                                                    "internet connection is detected."),
+                        deviceModelName());
                 }
             } else {
-                message = "An internet connection is required for initial setup of this application.\nPlease make "
-                          "sure that there is an active internet connection and then start the application again.";
+                message = foundation::localizedString(
+                    "An internet connection is required for initial setup of this application.\nPlease make sure "
+                    "that there is an active internet connection and then start the application again.");
             }
             if (show) {
                 dispatch::Queue::main()->after(1.0, [alive = std::weak_ptr<int>(alive_), self = this, message] {
                     if (!alive.expired()) {
                         if (self->connectionAvailable()) return;
-                        self->presentAlert(HXAlert{"No Network Connection",
-                                                   message,
-                                                   {{"Dismiss", HXAlertAction::Style::Default,
-                                                     [self] {
-                                                         foundation::NotificationCenter::defaultCenter().post(
-                                                             "kNetworkConnectionFailedNotification");
-                                                         self->connectionAlertState_ = -1;
-                                                         if (self->iPad()) self->setFirstResponder();
-                                                     }}},
-                                                   std::nullopt});
+                        self->presentAlert(
+                            HXAlert{foundation::localizedString("No Network Connection"),
+                                    message,
+                                    {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Default,
+                                      [self] {
+                                          foundation::NotificationCenter::defaultCenter().post(
+                                              "kNetworkConnectionFailedNotification");
+                                          self->connectionAlertState_ = -1;
+                                          if (self->iPad()) self->setFirstResponder();
+                                      }}},
+                                    std::nullopt});
                     }
                 });
             }

@@ -71,6 +71,7 @@ void indexImages() {
     // The indexes serve a crash report's walk (which manages without them until they are made):
     // the launch's own work comes first when both want the same core.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kIndexerNice);
+    dispatch::installThreadAltStack();
     for (;;) {
         while (gIndexRequested.exchange(false)) zvcrash_async_image_list_build_indexes(&gImageList);
         gIndexing.store(false);

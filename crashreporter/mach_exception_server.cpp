@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "crashreporter/host_info.h"
+#include "platform/dispatch/dispatch.h"
 
 using namespace kernel;
 
@@ -289,6 +290,7 @@ ZVCrashMachExceptionServer::initWithCallBack(ZVCrashMachExceptionServerCallback 
         &thread, &attr,
         [](void* raw) -> void* {
             auto* c = static_cast<zvcrash_mach_exception_server_context*>(raw);
+            dispatch::installThreadAltStack();
             pthread_mutex_lock(&c->lock);
             c->server_thread = mach_thread_self();
             pthread_cond_broadcast(&c->server_cond);

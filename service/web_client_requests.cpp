@@ -6,6 +6,7 @@
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
@@ -601,30 +602,33 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
             answerSMS(*this, key, Kind::Kept);
         } else {
             std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
-            HXAlert alert{"No Network Connection",
-                          "The SMS cannot be sent at the moment - do you want to queue it for sending later?\n"
-                          "It will be sent automatically the next time data access is available while the HX "
-                          "Connect is running.",
+            HXAlert alert{foundation::localizedString("No Network Connection"),
+                          foundation::localizedString(
+                              "The SMS cannot be sent at the moment - do you want to queue it for sending later?\n"
+                              "It will be sent automatically the next time data access is available while the HX "
+                              "Connect is running."),
                           {}};
-            alert.actions.push_back({"Cancel", HXAlertAction::Style::Cancel, [weakSelf, key] {
-                                         auto self = weakSelf.lock();
-                                         if (!self) return;
-                                         self->removeSMSfromQueue(key);
-                                         answerSMS(*self, key, Kind::Failed);
-                                         if (self->iPad()) self->setFirstResponder();
-                                     }});
-            alert.actions.push_back({"Send Later", HXAlertAction::Style::Default, [weakSelf, key] {
-                                         auto self = weakSelf.lock();
-                                         if (!self) return;
-                                         if (self->smsQueueState(key) != QueueState::Absent) {
-                                             self->markSMSQueued(key);
-                                             post("kSMSReplySentNotification");
-                                             answerSMS(*self, key, Kind::Kept);
-                                         } else {
-                                             answerSMS(*self, key, Kind::Failed);
-                                         }
-                                         if (self->iPad()) self->setFirstResponder();
-                                     }});
+            alert.actions.push_back(
+                {foundation::localizedString("Cancel"), HXAlertAction::Style::Cancel, [weakSelf, key] {
+                     auto self = weakSelf.lock();
+                     if (!self) return;
+                     self->removeSMSfromQueue(key);
+                     answerSMS(*self, key, Kind::Failed);
+                     if (self->iPad()) self->setFirstResponder();
+                 }});
+            alert.actions.push_back(
+                {foundation::localizedString("Send Later"), HXAlertAction::Style::Default, [weakSelf, key] {
+                     auto self = weakSelf.lock();
+                     if (!self) return;
+                     if (self->smsQueueState(key) != QueueState::Absent) {
+                         self->markSMSQueued(key);
+                         post("kSMSReplySentNotification");
+                         answerSMS(*self, key, Kind::Kept);
+                     } else {
+                         answerSMS(*self, key, Kind::Failed);
+                     }
+                     if (self->iPad()) self->setFirstResponder();
+                 }});
             presentAlert(alert);
         }
     } else if (error.code == kNotConnectedToInternet) {

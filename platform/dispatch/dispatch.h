@@ -135,8 +135,14 @@ bool isMainThread();
 
 // Worker threads of the pool install an alternate signal stack of this size (0: none), so that a
 // handler can still run when a block overflows its stack. Applies to existing workers before their
-// next block and to every worker started later.
+// next block and to every worker started later; the process's other threads take it through
+// installThreadAltStack.
 void setWorkerAltStackSize(size_t bytes);
+// Gives the calling thread the alternate signal stack of the size above (or takes it away when the
+// size went to 0); nothing to do when the thread's stack is already current. Every thread the
+// process starts outside the pool (the timer thread, the crash reporter's image indexer) calls it
+// before its work, so a stack overflow there is reported like one on a worker.
+void installThreadAltStack();
 
 // ---- Timer and memory-pressure sources
 

@@ -333,6 +333,8 @@ void Waiter::release() {
 
 void setWorkerAltStackSize(size_t bytes) { detail::Pool::shared().setAltStackSize(bytes); }
 
+void installThreadAltStack() { detail::applyAltStack(); }
+
 std::any threadValue(const std::string& key) {
     if (!detail::tlsValues) return {};
     auto it = detail::tlsValues->find(key);

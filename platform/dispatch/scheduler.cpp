@@ -100,6 +100,7 @@ void Scheduler::timerLoop() {
             items_.erase(items_.begin());
         }
         lock.unlock();
+        installThreadAltStack();  // the size may have been set since the thread last ran posts
         for (auto& post : due) post();
         due.clear();
         lock.lock();

@@ -64,6 +64,11 @@ void Application::setApplicationState(ApplicationState target) {
     }
 }
 
+void Application::terminate() {
+    if (auto d = delegate()) d->applicationWillTerminate();
+    NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification);
+}
+
 BackgroundTaskIdentifier Application::beginBackgroundTask(std::string name, std::function<void()> expirationHandler) {
     std::lock_guard lock(mutex_);
     const BackgroundTaskIdentifier id = nextTask_++;

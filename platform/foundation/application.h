@@ -19,6 +19,8 @@ enum class ApplicationState : int { Active = 0, Inactive = 1, Background = 2 };
 class ApplicationDelegate {
 public:
     virtual ~ApplicationDelegate() = default;
+    // The process is about to end; called by Application::terminate.
+    virtual void applicationWillTerminate() {}
 };
 
 using BackgroundTaskIdentifier = uint64_t;
@@ -39,6 +41,10 @@ public:
     // Setting the current state posts nothing. An observer may set the state again; the newer
     // request then wins and the older one stops where it was.
     void setApplicationState(ApplicationState state);
+
+    // The process is about to end: tells the delegate, then posts will-terminate, in the
+    // platform's order (observers may still save; the delegate has saved already).
+    void terminate();
 
     // Held weakly, as the platform holds it: the program keeps its application object alive, and
     // a dropped one reads as no delegate.

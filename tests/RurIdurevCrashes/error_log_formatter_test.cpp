@@ -189,6 +189,13 @@ TEST_F(ErrorLogFormatter, ImageTypes) {
         2);
     EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/usr/lib/libc.dylib"), exe), 2);
     EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::nullopt, exe), 2);
+    // A program outside any bundle: its own executable is still the application's image, and a
+    // neighbour whose path merely starts with the executable's is not.
+    const std::string program = "/opt/hx/bin/hx_connect";
+    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(program, program), 0);
+    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/opt/hx/bin/./hx_connect"), program), 0);
+    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/opt/hx/bin/hx_connect-helper"), program), 2);
+    EXPECT_EQ(ZIVOErrorLogFormatter::imageTypeForImagePath(std::string("/lib/x86_64-linux-gnu/libc.so.6"), program), 2);
 }
 
 TEST_F(ErrorLogFormatter, ErrorReportCarriesTheLogsSummaryAndRandomIdsWithoutUUID) {

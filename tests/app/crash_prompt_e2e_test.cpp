@@ -150,7 +150,11 @@ TEST(AppCrashPrompt, TheNextLaunchAsksAndSendsTheCrashWithTheAppInfoAttachment) 
     // launch's start-service log names the crash service.
     const auto started = ingestion.logsOfType("startService");
     EXPECT_GE(started.size(), 3u) << remembered.output;
-    for (const auto& log : started) EXPECT_EQ(log["services"].at(0).stringValue(), "Crashes");
+    // The device descriptor names the launch's screen in pixels, height first (375 x 667 at 2x).
+    for (const auto& log : started) {
+        EXPECT_EQ(log["services"].at(0).stringValue(), "Crashes");
+        EXPECT_EQ(log["device"]["screenSize"].stringValue(), "1334x750");
+    }
     for (const auto& request : ingestion.requests()) {
         EXPECT_EQ(request.target, "/logs?api-version=1.0.0");
         EXPECT_EQ(request.header("app-secret"), kAppSecret);

@@ -457,6 +457,30 @@ TEST_F(Shell, ConnectionAlertsDoNotStack) {
     EXPECT_EQ(app->shell().alerts().size(), 2u);
 }
 
+TEST_F(Shell, ConnectionAlertsSpeakTheBundlesLanguage) {
+    launch();
+    hxtest::TempDir resources;
+    std::filesystem::create_directories(resources / "en.lproj");
+    std::ofstream(resources / "en.lproj/Localizable.strings")
+        << "\"No Network Connection\" = \"Offline\";\n\"Slow Network Connection\" = \"Slow\";\n"
+           "\"Dismiss\" = \"Close\";\n";
+    auto& main = foundation::Bundle::main();
+    const auto kept = main.resourcesDirectory();
+    main.setResourcesDirectory(resources.path());
+    app->alertNoConnection();
+    harness.settle();
+    ASSERT_TRUE(harness.visibleAlert());
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Offline");
+    EXPECT_TRUE(harness.tapAlertAction("Close"));
+    harness.settle();
+    app->alertSlowConnection();
+    harness.settle();
+    ASSERT_TRUE(harness.visibleAlert());
+    EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Slow");
+    EXPECT_TRUE(harness.tapAlertAction("Close"));
+    main.setResourcesDirectory(kept);
+}
+
 TEST_F(Shell, BackgroundFetchIntervalFollowsAutoRefreshAndTheRefreshStatus) {
     launch();
     using services::BackgroundRefreshStatus;

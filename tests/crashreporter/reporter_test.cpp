@@ -22,6 +22,7 @@
 #include "crashreporter/host_info.h"
 #include "crashreporter/mach_exception_server.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/internal.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/property_list.h"
@@ -285,6 +286,32 @@ TEST(CrashReporterCrash, AStackOverflowOnAPoolWorkerIsReported) {
     ASSERT_FALSE(crashed->stackFrames.empty());
     EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_overflow");
     EXPECT_EQ(crashed->stackFrames.size(), 512u);  // the walk stops at its cap
+}
+
+// The timer thread is started by the process, not the pool, and its posts run on it: an overflow
+// there needs the same alternate stack as a worker's. (The sanitizers bring signal stacks of
+// their own.)
+TEST(CrashReporterCrash, AStackOverflowOnTheTimerThreadIsReported) {
+#if defined(HX_SANITIZER_ADDRESS) || defined(HX_SANITIZER_THREAD)
+    GTEST_SKIP() << "the sanitizer's own signal stack serves this thread";
+#endif
+    hxtest::TempDir dir;
+    auto reporter = makeReporter(dir.path());
+    int status = runInChild([&] {
+        // The timer thread starts with the first delayed item, before the reporter sets the size.
+        dispatch::detail::Scheduler::shared().add(clocks::clock().now() + 3600, [] {});
+        if (!reporter->enableCrashReporter()) _exit(11);
+        dispatch::detail::Scheduler::shared().add(clocks::clock().now() + 0.01, [] { hx_fixture_overflow(0); });
+        for (;;) pause();
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    const auto* crashed = crashedThread(*decoded.value());
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_FALSE(crashed->stackFrames.empty());
+    EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_overflow");
 }
 
 TEST(CrashReporterCrash, MachTypeReportsTheExceptionFromTheServerThread) {

@@ -63,9 +63,13 @@ toolkit::Label* HXDialPadButton::lettersLabel() const {
 }
 
 void HXDialPadButton::setHighlighted(bool highlighted) {
+    // The grey flash lasts as long as the press; then the key gets back the background it had
+    // (clear for the digits, green for the call key).
+    if (highlighted && !isHighlighted()) restingBackground_ = backgroundColor();
     Button::setHighlighted(highlighted);
     toolkit::animate(0.1, [this, highlighted] {
-        setBackgroundColor(highlighted ? toolkit::Color::systemGray() : toolkit::Color::clear());
+        setBackgroundColor(highlighted ? toolkit::Color::systemGray()
+                                       : restingBackground_.value_or(toolkit::Color::clear()));
         if (toolkit::Label* letters = lettersLabel()) {
             if (highlighted)
                 letters->setTextColor(toolkit::Color::whiteColor());

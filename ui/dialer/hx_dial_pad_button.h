@@ -1,6 +1,6 @@
 // The dial pad's key: a button with an optional border, square, rounded or circular corners, a
-// grey flash while pressed, and the small letters label under a digit (a sibling found by tag)
-// that lights up with it.
+// grey flash while pressed (its own background back after it), and the small letters label under a digit (a sibling
+// found by tag) that lights up with it.
 #pragma once
 
 #include <optional>
@@ -32,4 +32,6 @@ public:
 
 private:
     double cornerRadius_ = 0;
+    // The background before the press began.
+    std::optional<toolkit::Color> restingBackground_;
 };

@@ -290,7 +290,10 @@ void VC_Messages::viewDidAppear(bool animated) {
     toolkit::TableViewController::viewDidAppear(animated);
     auto table = tableView();
     if (model_) {
-        if (auto row = model_->selectStoredRow(); row && navBarMenu_) navBarMenu_->selectRow(*row, 0);
+        if (auto row = model_->selectStoredRow(); row && navBarMenu_) {
+            navBarMenu_->selectRow(*row, 0);
+            navBarMenu_->reloadComponent(0);  // its title names the filter just picked
+        }
     }
     if (auto selected = table->indexPathForSelectedRow()) table->deselectRow(*selected, animated);
     if (model_ && !model_->isLoadingMessages()) {

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "RurIdurev/RurIdurev/Internals/Model/CommonSchema/common_schema_log.h"
 #include "RurIdurev/RurIdurev/Internals/Model/log_container.h"
 #include "RurIdurev/RurIdurev/Internals/Model/log_with_properties.h"
 #include "RurIdurev/RurIdurev/Internals/Model/start_service_log.h"
@@ -156,6 +157,53 @@ TEST(AbstractLog, CommonSchemaConversionSteps) {
     EXPECT_EQ(ZIVOAbstractLog::combineSDKLibVer(std::string("ruridurev.ios"), std::string("5.0.5")),
               "ruridurev.ios-5.0.5");
     EXPECT_EQ(ZIVOAbstractLog::combineSDKLibVer(std::string("x"), std::string()), std::nullopt);
+}
+
+TEST(AbstractLog, ConvertsToOneCommonSchemaLogPerTokenFilledFromItsDevice) {
+    ZIVOStartServiceLog log;
+    log.setType("startService");
+    log.setTimestamp(foundation::Date{1700000000.25});
+    log.setUserId(std::string("alice"));
+    EXPECT_TRUE(log.toCommonSchemaLogsWithFlags(1).empty());
+
+    auto device = validDevice(-210);
+    device->setOemName(std::string("HX"));
+    device->setModel(std::string("Desk 1"));
+    device->setOsBuild(std::string("b7"));
+    device->setAppNamespace(std::string("com.example.hx"));
+    device->setCarrierName(std::string("Carrier"));
+    log.setDevice(device);
+    log.addTransmissionTargetToken("abc-one");
+    log.addTransmissionTargetToken("def-two");
+    auto converted = log.toCommonSchemaLogsWithFlags(3);
+    ASSERT_EQ(converted.size(), 2u);
+    std::set<std::string> keys;
+    for (const auto& cs : converted) {
+        auto tokens = cs->transmissionTargetTokens();
+        ASSERT_TRUE(tokens && tokens->size() == 1u);
+        EXPECT_EQ(cs->iKey(), ZIVOUtility::iKeyFromTargetToken(*tokens->begin()));
+        keys.insert(cs->iKey().value_or(""));
+        EXPECT_EQ(cs->ver(), "3.0");
+        EXPECT_EQ(cs->timestamp(), log.timestamp());
+        EXPECT_EQ(cs->flags(), 3);
+        EXPECT_EQ(cs->name(), std::nullopt);
+        ASSERT_TRUE(cs->ext);
+        const auto& ext = *cs->ext;
+        EXPECT_EQ(ext.protocolExt->devMake(), "HX");
+        EXPECT_EQ(ext.protocolExt->devModel(), "Desk 1");
+        EXPECT_EQ(ext.userExt->localId(), "c:alice");
+        EXPECT_EQ(ext.userExt->locale(), "en-US");
+        EXPECT_EQ(ext.osExt->name(), "Debian GNU/Linux");
+        EXPECT_EQ(ext.osExt->ver(), "Version 12 (Build b7)");
+        EXPECT_EQ(ext.appExt->appId(), "I:com.example.hx");
+        EXPECT_EQ(ext.appExt->ver(), "1.2");
+        EXPECT_EQ(ext.netExt->provider(), "Carrier");
+        EXPECT_EQ(ext.sdkExt->libVer(), "ruridurev.ios-5.0.5");
+        EXPECT_EQ(ext.locExt->tz(), "-03:30");
+        EXPECT_TRUE(ext.deviceExt);
+        EXPECT_FALSE(ext.metadataExt);
+    }
+    EXPECT_EQ(keys.size(), 2u);
 }
 
 TEST(LogContainer, ValidityAndJson) {

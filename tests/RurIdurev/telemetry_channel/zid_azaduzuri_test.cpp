@@ -15,23 +15,15 @@
 
 namespace {
 
-// A log that converts itself into one common-schema log per target token.
-class ConvertibleLog : public ZIVOStartServiceLog, public ZIVOLogConversion {
+// A start-service log that names its common-schema form; the rest of the conversion is the base
+// log's own.
+class NamedLog : public ZIVOStartServiceLog {
 public:
-    std::vector<std::shared_ptr<ZIVOCommonSchemaLog>> toCommonSchemaLogsWithFlags(uint32_t flags) const override {
-        std::vector<std::shared_ptr<ZIVOCommonSchemaLog>> out;
-        for (const auto& token : transmissionTargetTokens().value_or(std::set<std::string>{})) {
-            auto cs = std::make_shared<ZIVOCommonSchemaLog>();
-            cs->setVer("3.0");
-            cs->setName("hx.started");
-            cs->setTimestamp(timestamp());
-            cs->setIKey("o:" + token.substr(0, token.find('-')));
-            cs->setFlags(flags);
-            cs->setDevice(device());
-            cs->addTransmissionTargetToken(token);
-            out.push_back(cs);
-        }
-        return out;
+    std::shared_ptr<ZIVOCommonSchemaLog> toCommonSchemaLogForTargetToken(const std::string& token,
+                                                                         uint32_t flags) const override {
+        auto cs = ZIVOStartServiceLog::toCommonSchemaLogForTargetToken(token, flags);
+        cs->setName("hx.started");
+        return cs;
     }
 };
 
@@ -109,7 +101,7 @@ TEST_F(ZidAzaduzuriTest, TokenLogsTravelThroughTheMirrorToTheCollector) {
     auto unit = group->addChannelUnitWithConfiguration(ZIVOChannelUnitConfiguration::defaultConfiguration("RurIdurev"),
                                                        nullptr);
     clock->runUntilIdle();
-    auto log = std::make_shared<ConvertibleLog>();
+    auto log = std::make_shared<NamedLog>();
     log->setType("startService");
     log->setServices(std::vector<std::string>{"Crashes"});
     log->addTransmissionTargetToken("abc-token1");

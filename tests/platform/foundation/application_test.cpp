@@ -55,6 +55,26 @@ TEST(Application, AnObserverMayChangeTheStateAgain) {
     EXPECT_EQ(r.log.back(), "UIApplicationDidBecomeActiveNotification@0");
 }
 
+TEST(Application, TerminationTellsTheDelegateThenPostsWillTerminate) {
+    std::vector<std::string> log;
+    struct Delegate : ApplicationDelegate {
+        std::vector<std::string>* log;
+        void applicationWillTerminate() override { log->push_back("delegate"); }
+    };
+    auto delegate = std::make_shared<Delegate>();
+    delegate->log = &log;
+    int owner = 0;
+    NotificationCenter::defaultCenter().addObserver(&owner, kApplicationWillTerminateNotification,
+                                                    [&](const Notification& n) { log.push_back(n.name); });
+    Application::shared().setDelegate(delegate);
+    Application::shared().terminate();
+    delegate.reset();  // held weakly: a gone delegate is skipped, the post still made
+    Application::shared().terminate();
+    NotificationCenter::defaultCenter().removeObserver(&owner);
+    EXPECT_EQ(log, (std::vector<std::string>{"delegate", "UIApplicationWillTerminateNotification",
+                                             "UIApplicationWillTerminateNotification"}));
+}
+
 TEST(Application, BackgroundTasksExpireOnceAndEnd) {
     Application app;
     int expired = 0;

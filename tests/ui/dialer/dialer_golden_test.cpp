@@ -76,6 +76,15 @@ TEST_F(PhoneLooks, DialPad) {
     fillNumber();
     expectOutline("dial_pad_number_phone");
     expectSnapshot("dial_pad_number_phone", kBoth);
+    // A press flashes the call key and a digit grey; both then look as they did.
+    for (long tag : {VC_Call::kTagCall, 5L}) {
+        pad()->key(tag)->setHighlighted(true);
+        pad()->key(tag)->setHighlighted(true);  // a finger moving on the key
+        harness.settle();
+        pad()->key(tag)->setHighlighted(false);
+        harness.settle();
+    }
+    expectSnapshot("dial_pad_number_phone", kBoth);
     busy();
     expectOutline("dial_pad_busy_phone");
     expectSnapshot("dial_pad_busy_phone", kBoth);

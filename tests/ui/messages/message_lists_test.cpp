@@ -85,6 +85,32 @@ TEST_F(Lists, TheViewsHoldTheListScreensAndTheirSettings) {
     EXPECT_FALSE(list(2).navigationItem().rightBarButtonItem());
 }
 
+TEST_F(Lists, TheDropdownNamesTheFilterItsOwnListShows) {
+    ASSERT_TRUE(launch());
+    harness.settle();
+    auto shownTitle = [](VC_Messages& l) -> std::string {
+        const auto& buttons = l.navBarMenu()->buttons();
+        if (buttons.empty()) return "(no button)";
+        auto* title = dynamic_cast<toolkit::Button*>(buttons.front()->currentCustomView().get());
+        return title ? title->currentTitle().value_or("") : "(no title)";
+    };
+    app->selectViewForIndex(3);
+    harness.settle();
+    auto& history = list(3);
+    long missed = -1;
+    for (long row = 0; row < history.navBarMenu()->numberOfRowsInComponent(0); ++row)
+        if (history.titleForRow(*history.navBarMenu(), row, 0) == "Missed") missed = row;
+    ASSERT_GT(missed, 0);
+    choose(history, missed);
+    EXPECT_EQ(shownTitle(history), "Missed");
+    // Each list picks its own stored filter as it appears, and its title says which.
+    for (int view : {1, 3}) {
+        app->selectViewForIndex(view);
+        harness.settle();
+        EXPECT_EQ(shownTitle(list(view)), view == 1 ? "All" : "Missed") << view;
+    }
+}
+
 TEST_F(Lists, RowsAreTheNewestThreadsInOrderAndAPullEndsWithTheDate) {
     auto& l = launchAndShow(1);
     const auto expected = stored();

@@ -11,13 +11,6 @@
 
 class ZIVOCommonSchemaLog;
 
-// A log that can travel in common-schema form: one converted log per target token.
-class ZIVOLogConversion {
-public:
-    virtual ~ZIVOLogConversion() = default;
-    virtual std::vector<std::shared_ptr<ZIVOCommonSchemaLog>> toCommonSchemaLogsWithFlags(uint32_t flags) const = 0;
-};
-
 struct ZIVOCSEpochAndSeq {
     uint64_t seq = 0;
     std::string epoch;

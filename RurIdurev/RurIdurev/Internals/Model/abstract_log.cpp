@@ -3,8 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <algorithm>
+
+#include "RurIdurev/RurIdurev/Internals/Context/UserId/user_id_context.h"
+#include "RurIdurev/RurIdurev/Internals/Model/CommonSchema/common_schema_log.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurev/RurIdurev/logger.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/json.h"
 
 foundation::Dictionary ZIVOAbstractLog::serializeToDictionary() const {
@@ -94,6 +99,55 @@ void ZIVOAbstractLog::setTransmissionTargetTokens(std::optional<std::set<std::st
     // Guarded as well: a plain write beside a locked read is a data race in C++.
     std::lock_guard lock(tokensMutex_);
     transmissionTargetTokens_ = std::move(tokens);
+}
+
+std::vector<std::shared_ptr<ZIVOCommonSchemaLog>> ZIVOAbstractLog::toCommonSchemaLogsWithFlags(uint32_t flags) const {
+    std::vector<std::shared_ptr<ZIVOCommonSchemaLog>> logs;
+    for (const auto& token : transmissionTargetTokens().value_or(std::set<std::string>{}))
+        if (auto log = toCommonSchemaLogForTargetToken(token, flags)) logs.push_back(std::move(log));
+    return logs;
+}
+
+std::shared_ptr<ZIVOCommonSchemaLog> ZIVOAbstractLog::toCommonSchemaLogForTargetToken(const std::string& token,
+                                                                                      uint32_t flags) const {
+    auto log = std::make_shared<ZIVOCommonSchemaLog>();
+    log->setTransmissionTargetTokens(std::set<std::string>{token});
+    log->setVer("3.0");
+    log->setTimestamp(timestamp_);
+    log->setIKey(ZIVOUtility::iKeyFromTargetToken(token));
+    log->setFlags(flags);
+
+    auto ext = std::make_shared<ZIVOCSExtensions>();
+    ext->protocolExt = std::make_shared<ZIVOProtocolExtension>();
+    ext->userExt = std::make_shared<ZIVOUserExtension>();
+    ext->osExt = std::make_shared<ZIVOOSExtension>();
+    ext->appExt = std::make_shared<ZIVOAppExtension>();
+    ext->netExt = std::make_shared<ZIVONetExtension>();
+    ext->sdkExt = std::make_shared<ZIVOSDKExtension>();
+    ext->locExt = std::make_shared<ZIVOLocExtension>();
+    ext->deviceExt = std::make_shared<ZIVODeviceExtension>();
+
+    ext->userExt->setLocalId(ZIVOUserIdContext::prefixedUserIdFromUserId(userId_));
+    const auto localizations = foundation::Bundle::main().preferredLocalizations();
+    if (!localizations.empty()) ext->appExt->setLocale(localizations.front());
+    if (device_) {
+        const ZIVODevice& device = *device_;
+        ext->protocolExt->setDevMake(device.oemName());
+        ext->protocolExt->setDevModel(device.model());
+        if (auto locale = device.locale()) {
+            std::replace(locale->begin(), locale->end(), '_', '-');
+            ext->userExt->setLocale(std::move(locale));
+        }
+        ext->osExt->setName(device.osName());
+        ext->osExt->setVer(combineOsVersion(device.osVersion(), device.osBuild()));
+        if (device.appNamespace()) ext->appExt->setAppId("I:" + *device.appNamespace());
+        ext->appExt->setVer(device.appVersion());
+        ext->netExt->setProvider(device.carrierName());
+        ext->sdkExt->setLibVer(combineSDKLibVer(device.sdkName(), device.sdkVersion()));
+        if (device.timeZoneOffset()) ext->locExt->setTz(convertTimeZoneOffsetToISO8601(*device.timeZoneOffset()));
+    }
+    log->ext = std::move(ext);
+    return log;
 }
 
 std::optional<std::string> ZIVOAbstractLog::combineOsVersion(const std::optional<std::string>& version,

@@ -5,10 +5,11 @@
 #include <mutex>
 #include <set>
 
+#include "RurIdurev/RurIdurev/Internals/Model/log_conversion.h"
 #include "RurIdurev/RurIdurev/Internals/Model/serializable_object.h"
 #include "RurIdurev/RurIdurev/Model/device.h"
 
-class ZIVOAbstractLog : public ZIVOSerializableObject {
+class ZIVOAbstractLog : public ZIVOSerializableObject, public ZIVOLogConversion {
 public:
     ZIVOAbstractLog() = default;
     ZIVOAbstractLog(const ZIVOAbstractLog&) = delete;
@@ -47,6 +48,13 @@ public:
     std::optional<std::set<std::string>> transmissionTargetTokens() const;
     void addTransmissionTargetToken(const std::string& token);
     void setTransmissionTargetTokens(std::optional<std::set<std::string>> tokens);
+
+    // One common-schema log per target token, in the set's order (empty without a token).
+    std::vector<std::shared_ptr<ZIVOCommonSchemaLog>> toCommonSchemaLogsWithFlags(uint32_t flags) const override;
+    // The common-schema form for one token: version, time, key, flags and the extensions filled
+    // from the log's device and user id. A class with more to say (a name, data) extends it.
+    virtual std::shared_ptr<ZIVOCommonSchemaLog> toCommonSchemaLogForTargetToken(const std::string& token,
+                                                                                 uint32_t flags) const;
 
     // Conversion steps of the common-schema form.
     static std::optional<std::string> combineOsVersion(const std::optional<std::string>& version,

@@ -310,6 +310,10 @@ int ZIVOErrorLogFormatter::imageTypeForImagePath(const std::optional<std::string
     const std::string p = foundation::asciiLowercase(standardized);
     const std::string i = foundation::asciiLowercase(*imagePath);
     const std::string e = foundation::asciiLowercase(*processPath);
+    // The process's own executable is the application's image wherever it lies: outside a bundle
+    // (as every program here is) the bundle rule below would take it for a system image, and
+    // leave it out of the image list when no address of the report falls in it.
+    if (p == e || i == e) return 0;
     const bool swiftLibrary = p.find("frameworks/libswift") != std::string::npos && p.size() >= 6 &&
                               p.compare(p.size() - 6, 6, ".dylib") == 0;
     if (p.find(".app/") != std::string::npos && !swiftLibrary) {
