@@ -206,10 +206,6 @@ public:
     // The Authorization value while the access token is valid; otherwise none (and a renewal
     // starts).
     std::optional<std::string> retrieveOAuth();
-    // The service refused the token it was given although it has not run out here: it is
-    // dropped (the sign-in's hint is kept), a new one is asked for, and the queue of unsent
-    // messages drains once the new one arrives.
-    void renewOAuthThenSendQueuedSMS();
     // False for a reply that cannot be read as one (malformed, truncated, wrong types, an error
     // the flow has no answer for): the router fails the request instead.
     bool listSessionsReply(const HXRoutedReply& reply);
@@ -375,8 +371,6 @@ private:
     bool callPlaced_ = false;
     bool callHandOver_ = false;
     bool unreadLoadPending_ = false;
-    // The queue of unsent messages waits for the token being renewed.
-    bool smsDrainPending_ = false;
     // "invalid_grant" restarts since the last token; a second one in a row asks for a sign-in.
     int tokenRestarts_ = 0;
     // Consent pages answered since the sign-in's last ClientAuth page.

@@ -189,23 +189,10 @@ void HXApplicationWebClient::replayWorkWaitingForToken(bool includingSettings) {
     }
     // Only a token just issued drains the queue: a drain starts its sends through this very
     // check of the token.
-    if (includingSettings && smsDrainPending_) {
-        smsDrainPending_ = false;
+    if (includingSettings && webClient().sendQueueAfterToken) {
+        webClient().sendQueueAfterToken = false;
         sendQueuedSMS();
     }
-}
-
-void HXApplicationWebClient::renewOAuthThenSendQueuedSMS() {
-    auto acct = account();
-    if (!acct) return;
-    if (auto dict = acct->oAuthDict()) {
-        foundation::Dictionary kept = *dict;
-        kept.remove("access_token");
-        kept.remove("expirationDate");
-        acct->setOAuthDict(std::move(kept));
-    }
-    smsDrainPending_ = true;
-    (void)retrieveOAuth();
 }
 
 void HXApplicationWebClient::clientAuthReply(const HXRoutedReply& reply) {

@@ -188,9 +188,17 @@ void HXMessageSender::sendQueuedSMS() {
     Dictionary queue = accountQueue();
     if (queue.empty()) return;
     if (renewTokenBeforeDrain_) {
-        // The service refused the token of the last send: nothing goes out with it again.
+        // The service refused the token of the last send although it has not run out here:
+        // nothing goes out with it again. It is dropped (the sign-in's hint kept), a new one is
+        // asked for, and its arrival drains the queue.
         renewTokenBeforeDrain_ = false;
-        a->renewOAuthThenSendQueuedSMS();
+        if (auto dict = a->account() ? a->account()->oAuthDict() : std::nullopt) {
+            dict->remove("access_token");
+            dict->remove("expirationDate");
+            a->account()->setOAuthDict(std::move(dict));
+        }
+        web.sendQueueAfterToken = true;
+        (void)a->retrieveOAuth();
         return;
     }
     // Every entry is taken in key order, moves to a new key in this same write and is sent from
