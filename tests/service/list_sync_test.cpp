@@ -80,6 +80,13 @@ struct ListSync : hxtest::WebFixture {
         ADD_FAILURE() << "the list never reached its end";
         return requests;
     }
+    // The list loads its first page and the service answers it with page.
+    void loadListAnswered(const std::string& page) {
+        service->script("/voice/v1/voiceclient/api2thread/list", {.body = page});
+        list->loadMessages(HXMessageListModel::Sender::None);
+        ASSERT_TRUE(clock->runUntil([&] { return view->refreshes > 0 && inFlight() == 0; }, 60));
+        clock->runUntilIdle();
+    }
     std::map<std::string, StoredConversation> stored() {
         std::map<std::string, StoredConversation> out;
         auto context = app->managedObjectContext();
@@ -480,10 +487,7 @@ TEST_F(ListSync, MalformedTextInAPageIsReadAsReplacementsAndThePageStored) {
             threadJSON("t.+155501000" + std::to_string(10 + i), {{"m" + std::to_string(i), text}}, newest - i * 60'000);
     }
     page += "]}";
-    service->script("/voice/v1/voiceclient/api2thread/list", {.body = page});
-    list->loadMessages(HXMessageListModel::Sender::None);
-    ASSERT_TRUE(clock->runUntil([&] { return view->refreshes > 0 && inFlight() == 0; }, 60));
-    clock->runUntilIdle();
+    loadListAnswered(page);
     auto have = stored();
     ASSERT_EQ(have.size(), 20u);
     for (int i = 0; i < 20; ++i) {
@@ -524,10 +528,7 @@ TEST_F(ListSync, APageIsStoredUpToTenTimesWhatWasAskedFor) {
             threadJSON("t.+1555020" + std::to_string(1000 + i), {{"m" + std::to_string(i), "hi"}}, newest - i * 60'000);
     }
     page += "]}";
-    service->script("/voice/v1/voiceclient/api2thread/list", {.body = page});
-    list->loadMessages(HXMessageListModel::Sender::None);
-    ASSERT_TRUE(clock->runUntil([&] { return view->refreshes > 0 && inFlight() == 0; }, 60));
-    clock->runUntilIdle();
+    loadListAnswered(page);
     auto have = stored();
     EXPECT_EQ(have.size(), 200u);
     EXPECT_EQ(have.count("t.+15550201000"), 1u) << "the page's first threads are the ones kept";
