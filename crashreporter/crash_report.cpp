@@ -41,11 +41,7 @@ std::optional<std::string> optString(const char* s) {
 std::string text(const char* s) {
     const std::string_view bytes(s);
     if (foundation::isValidUtf8(bytes)) return std::string(bytes);
-    std::string out;
-    out.reserve(bytes.size() + 8);
-    for (size_t i = 0, length = 0; i < bytes.size(); i += length)
-        foundation::appendUtf8(out, foundation::decodeUtf8(bytes, i, &length));
-    return out;
+    return foundation::utf8Repaired(bytes);
 }
 
 // An enumeration field as the integer the decoder stored. A stored file may hold any varint there

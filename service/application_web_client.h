@@ -190,9 +190,13 @@ public:
     // that a kill moments after a sign-in or a change of the account keeps it. A write that
     // fails for want of room shows the "Storage Full" alert (once per run).
     void saveAccountEntry();
+    // What a write that failed for want of room loses: the account's own entries (the
+    // preferences, the keychain, the queue of unsent messages), or the account's message store.
+    enum class StorageLoss { Account, Messages };
     // The "Storage Full" alert for a write that failed for want of room (a full disk or quota),
-    // shown at most once per run; other errors show nothing. Answers whether error was one.
-    bool alertIfStorageFull(const foundation::Error& error);
+    // telling what is lost, shown at most once per run for each; other errors show nothing.
+    // Answers whether error was one.
+    bool alertIfStorageFull(const foundation::Error& error, StorageLoss loss = StorageLoss::Account);
     // The once marker of loadInitialData: armed means the next call loads.
     bool initialDataArmed() const { return initialDataArmed_; }
     void rearmInitialData() { initialDataArmed_ = true; }
@@ -371,8 +375,9 @@ private:
     int tokenRestarts_ = 0;
     // Consent pages answered since the sign-in's last ClientAuth page.
     int consentPosts_ = 0;
-    // The "Storage Full" alert was shown in this run.
+    // The "Storage Full" alert was shown in this run, for the account and for its messages.
     bool storageFullAlerted_ = false;
+    bool messagesFullAlerted_ = false;
 };
 
 // The answer of a spam or archive page (flags: HXMessageListReceiver's SpamList or ArchiveList),

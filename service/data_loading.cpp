@@ -31,8 +31,9 @@ Dictionary apiDescription(const std::string& url, std::string body) {
 }  // namespace
 
 std::optional<net::URLRequest> HXApplicationWebClient::listRequest(int listCode) {
-    return apiRequestWithDict(apiDescription(api("api2thread/list?alt=json"),
-                                             "[" + std::to_string(listCode) + ",20,15,null,null,[null,true,true]]"));
+    return apiRequestWithDict(apiDescription(
+        api("api2thread/list?alt=json"), "[" + std::to_string(listCode) + "," + std::to_string(kHXListPageThreads) +
+                                             "," + std::to_string(kHXListPageItems) + ",null,null,[null,true,true]]"));
 }
 
 void HXApplicationWebClient::loadInitialData() {
@@ -64,8 +65,8 @@ void HXApplicationWebClient::loadConversationWithID(const std::optional<std::str
     if (!threadID || !signedIn(account())) return;
     // Ids and tokens go into the body as JSON strings, whatever characters they hold.
     auto quoted = [this](const std::string& s) { return "\"" + JSONStringFromString(s) + "\""; };
-    const std::string body = "[" + quoted(*threadID) + ",100," + (paginationToken ? quoted(*paginationToken) : "null") +
-                             ",[null,true,true]]";
+    const std::string body = "[" + quoted(*threadID) + "," + std::to_string(kHXConversationPageItems) + "," +
+                             (paginationToken ? quoted(*paginationToken) : "null") + ",[null,true,true]]";
     auto request = apiRequestWithDict(apiDescription(api("api2thread/get?alt=json"), body));
     if (request)
         startAsyncLoadWithRequest(std::move(*request), api("api2thread/get?alt=json") + paginationToken.value_or(""),

@@ -731,9 +731,18 @@ void HXMessageListModel::parseWith(std::shared_ptr<const HXListParseEnvironment>
     };
     std::string_view bytes =
         data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size()) : std::string_view();
-    auto read = HXReadThreadList(bytes);
+    // At most ten times the page asked for is read. A search names no count of items per thread,
+    // so it gets the most any page asks for.
+    const auto bounds = flags & ConversationReload ? HXThreadListBounds::forPage(1, kHXConversationPageItems)
+                        : flags & SearchResults
+                            ? HXThreadListBounds::forPage(kHXSearchPageThreads, kHXConversationPageItems)
+                            : HXThreadListBounds::forPage(kHXListPageThreads, kHXListPageItems);
+    auto read = HXReadThreadList(bytes, bounds);
     if (!read.ok()) return fail();
     auto reply = std::make_shared<HXThreadListReply>(std::move(read).value());
+    replacedSequences_ += reply->replacedSequences;
+    threadsBeyondBound_ += reply->threadsBeyondBound;
+    itemsBeyondBound_ += reply->itemsBeyondBound;
     if (reply->errorCode == 401) {
         abortLoadingForSpam(spam, archive);
         dispatch::Queue::main()->async([weakApp = app_] {
@@ -1271,22 +1280,23 @@ void HXMessageListModel::loadMessages(Sender sender) {
         description.set("url", api + "api2thread/search?alt=json");
         // The text goes into the body as a JSON string, escaped: quotes and backslashes typed
         // by the user must not end the string.
-        description.set(
-            "body", foundation::format("[\"%@\",200,null,null,null,[null,true,true]]", a->JSONStringFromString(text)));
+        description.set("body", foundation::format("[\"%@\",%d,null,null,null,[null,true,true]]",
+                                                   a->JSONStringFromString(text), kHXSearchPageThreads));
     } else if (tag.starts_with(page + "inbox/recent/archive/") || tag.starts_with(page + "inbox/recent/spam/")) {
         setIsLoadingMessages(false);
         const bool isArchive = tag.starts_with(page + "inbox/recent/archive/");
         description.set("url", api + "api2thread/list?alt=json");
-        description.set("body", foundation::format("[%d,20,15,%@,null,[null,true,true]]", isArchive ? 6 : 5,
-                                                   pageToken(isArchive ? archivePage() : spamPage())));
+        description.set("body",
+                        foundation::format("[%d,%d,%d,%@,null,[null,true,true]]", isArchive ? 6 : 5, kHXListPageThreads,
+                                           kHXListPageItems, pageToken(isArchive ? archivePage() : spamPage())));
     } else {
         const int64_t t = viewType();
         description.set("url", api + "api2thread/list?alt=json");
-        description.set("body", foundation::format("[%d,20,15,%@,null,[null,true,true]]",
+        description.set("body", foundation::format("[%d,%d,%d,%@,null,[null,true,true]]",
                                                    t == 1   ? 2
                                                    : t == 2 ? 4
                                                             : 3,
-                                                   pageToken(reloadPage())));
+                                                   kHXListPageThreads, kHXListPageItems, pageToken(reloadPage())));
     }
     auto request = a->apiRequestWithDict(description);
     if (!request) return sendNothing();
@@ -1339,7 +1349,7 @@ void HXMessageListModel::messagesReceived(std::shared_ptr<const foundation::Data
         if (auto a = app()) a->login();
         return;
     }
-    parseMessagesFromData(std::move(data), {});
+    parseMessagesFromData(std::move(data), searchResults ? SearchResults : 0, {});
     initialLoadDone_ = true;
 }
 

@@ -36,7 +36,7 @@ struct HXListParseEnvironment;
 class HXMessageListModel : public HXMessageListReceiver, public std::enable_shared_from_this<HXMessageListModel> {
 public:
     // Bits of a parse's flags.
-    enum ParseFlags : int { SpamList = 1, ArchiveList = 2, ConversationReload = 4, NewestPage = 8 };
+    enum ParseFlags : int { SpamList = 1, ArchiveList = 2, ConversationReload = 4, NewestPage = 8, SearchResults = 16 };
     // List types: the dropdown's rows (`selectedListType` gives Starred, Spam, Normal (All),
     // Archive or 0 for any other).
     enum ListType : int {
@@ -101,6 +101,16 @@ public:
     // Stored conversations of the list's types.
     uint64_t totalMessagesInStore() const;
     bool initialLoadDone() const { return initialLoadDone_; }
+    // What the replies this list read held that was not stored as it came, since it was made:
+    // malformed UTF-8 bytes read as U+FFFD, and threads and items beyond a page's bounds.
+    struct ReplyRepairs {
+        uint64_t replacedSequences = 0;
+        uint64_t threadsBeyondBound = 0;
+        uint64_t itemsBeyondBound = 0;
+    };
+    ReplyRepairs replyRepairs() const {
+        return {replacedSequences_.load(), threadsBeyondBound_.load(), itemsBeyondBound_.load()};
+    }
     // The list's conversations in the account's main context, newest first (main thread). Made on
     // first use when the store has a main context (null otherwise), with the list told of every
     // change that touches it; filterTable() gives it its predicate on the main queue right after.
@@ -259,6 +269,7 @@ private:
     mutable foundation::Mutex prefetchMutex_;
     std::set<std::string> vmPrefetchList_ HX_GUARDED_BY(prefetchMutex_);
     std::atomic<bool> initialLoadDone_{false};
+    std::atomic<uint64_t> replacedSequences_{0}, threadsBeyondBound_{0}, itemsBeyondBound_{0};
     std::atomic<bool> refilter_{false};
     std::atomic<bool> listLoadStarted_{false};
     // The kinds of sender (a bit each) whose load waits for the unread refresh to end, and the

@@ -187,6 +187,12 @@ void HXApplicationWebClient::replayWorkWaitingForToken(bool includingSettings) {
         unreadLoadPending_ = false;
         loadUnreadMessages();
     }
+    // Only a token just issued drains the queue: a drain starts its sends through this very
+    // check of the token.
+    if (includingSettings && webClient().sendQueueAfterToken) {
+        webClient().sendQueueAfterToken = false;
+        sendQueuedSMS();
+    }
 }
 
 void HXApplicationWebClient::clientAuthReply(const HXRoutedReply& reply) {

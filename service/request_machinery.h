@@ -163,6 +163,8 @@ struct HXWebClient {
     // The operations that keep state of their own, made on first use.
     std::shared_ptr<class HXCalls> calls;
     std::shared_ptr<class HXMessageSender> sender;
+    // The queue of unsent messages waits for a token being renewed: the next token drains it.
+    bool sendQueueAfterToken = false;
 };
 
 // The web client's state of an application object. Not public on the object itself: only the

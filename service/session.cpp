@@ -215,11 +215,11 @@ void HXApplicationWebClient::messageStoreCannotOpen(const foundation::Error& err
     // Asked for from any queue: the alert is the main thread's.
     std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
     dispatch::Queue::main()->async([weakSelf, error] {
-        if (auto self = weakSelf.lock()) (void)self->alertIfStorageFull(error);
+        if (auto self = weakSelf.lock()) (void)self->alertIfStorageFull(error, StorageLoss::Messages);
     });
 }
 
-bool HXApplicationWebClient::alertIfStorageFull(const foundation::Error& error) {
+bool HXApplicationWebClient::alertIfStorageFull(const foundation::Error& error, StorageLoss loss) {
     auto noRoom = [](int64_t code) { return code == ENOSPC || code == EDQUOT || code == EFBIG; };
     const foundation::Value& cause = error.userInfo.get(foundation::kUnderlyingErrorKey);
     const bool full =
@@ -231,12 +231,19 @@ bool HXApplicationWebClient::alertIfStorageFull(const foundation::Error& error) 
         (error.userInfo.get(store::kSQLiteErrorCodeKey).int64Value() & 0xff) == kSQLiteFull ||
         (cause.isDictionary() && cause["domain"].stringValue() == foundation::kPOSIXErrorDomain &&
          noRoom(cause["code"].int64Value()));
-    if (!full || storageFullAlerted_) return full;
-    storageFullAlerted_ = true;
-    presentAlert(HXAlert{"Storage Full",
-                         foundation::localizedString("HX Connect cannot save your account because the device's storage "
-                                                     "is full. Free some space, or it has to be signed in again."),
-                         {{"OK", HXAlertAction::Style::Default, {}}}});
+    bool& alerted = loss == StorageLoss::Messages ? messagesFullAlerted_ : storageFullAlerted_;
+    if (!full || alerted) return full;
+    alerted = true;
+    // The account itself is safe when only its messages cannot be kept: they are the service's
+    // and come back with the next load once there is room.
+    const std::string message =
+        loss == StorageLoss::Messages
+            ? foundation::localizedString("HX Connect cannot save your messages because the device's storage is "
+                                          "full. Your account is saved; free some space and the messages are "
+                                          "loaded again.")
+            : foundation::localizedString("HX Connect cannot save your account because the device's storage is full. "
+                                          "Free some space, or it has to be signed in again.");
+    presentAlert(HXAlert{"Storage Full", message, {{"OK", HXAlertAction::Style::Default, {}}}});
     return true;
 }
 

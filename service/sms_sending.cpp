@@ -187,6 +187,20 @@ void HXMessageSender::sendQueuedSMS() {
     if (web.requests.anyWithPrefix(prefix)) return;
     Dictionary queue = accountQueue();
     if (queue.empty()) return;
+    if (renewTokenBeforeDrain_) {
+        // The service refused the token of the last send although it has not run out here:
+        // nothing goes out with it again. It is dropped (the sign-in's hint kept), a new one is
+        // asked for, and its arrival drains the queue.
+        renewTokenBeforeDrain_ = false;
+        if (auto dict = a->account() ? a->account()->oAuthDict() : std::nullopt) {
+            dict->remove("access_token");
+            dict->remove("expirationDate");
+            a->account()->setOAuthDict(std::move(dict));
+        }
+        web.sendQueueAfterToken = true;
+        (void)a->retrieveOAuth();
+        return;
+    }
     // Every entry is taken in key order, moves to a new key in this same write and is sent from
     // there. One that was under way when the app last ran may have reached the service: it goes
     // again with the id it kept, which the service answers as it answered the first (so a kill
@@ -280,6 +294,21 @@ void HXMessageSender::markQueued(const std::string& key) {
     writeQueue(queue);
 }
 
+bool HXMessageSender::keptForLater(int statusCode) {
+    return statusCode == 401 || statusCode == 408 || statusCode == 429 || (statusCode >= 500 && statusCode < 600);
+}
+
+void HXMessageSender::keepForLater(const std::string& key) {
+    Dictionary queue = accountQueue();
+    Value* v = queue.find(key);
+    if (!v || !v->isDictionary()) return;
+    Dictionary entry = v->asDictionary();
+    entry.remove("backgroundTaskID");
+    entry.set("queued", true);
+    queue.set(key, entry);
+    writeQueue(queue);
+}
+
 void HXMessageSender::endTask(const std::string& key) {
     auto a = app();
     if (!a) return;
@@ -310,6 +339,21 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
         answer(key, {Kind::Failed, {}});
         return;
     }
+    if (keptForLater(reply.statusCode)) {
+        // The service could not take the message now (it failed, timed out, was asked too often,
+        // or refused a token the app can renew): the message stays queued, no longer under way,
+        // as when the user chooses to send it later, and goes again at the next drain with the
+        // same id. After a refused token that drain first asks for a new one.
+        removeOverlay();
+        endTask(key);
+        if (reply.statusCode == 401) renewTokenBeforeDrain_ = true;
+        keepForLater(key);
+        post("kRemoveSMSReplySendingProgressNotification");
+        post("kSMSReplySentNotification");
+        finish();
+        answer(key, {Kind::Kept, {}});
+        return;
+    }
     std::string_view bytes =
         reply.data ? std::string_view(reinterpret_cast<const char*>(reply.data->data()), reply.data->size())
                    : std::string_view();
@@ -320,16 +364,6 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
     if (!conversation) {
         removeOverlay();
         a->showSMSErrorFromData(reply.data ? *reply.data : foundation::Data());
-    }
-    if (reply.statusCode >= 500 && reply.statusCode < 600) {
-        // The service failed rather than refused: the message stays queued, as after a time-out,
-        // no longer marked as under way, and goes again at the next drain with the same id.
-        endTask(key);
-        removeBackgroundTaskIdentifierForQueuedSMS(key);
-        post("kRemoveSMSReplySendingProgressNotification");
-        finish();
-        answer(key, {Kind::Failed, {}});
-        return;
     }
     const auto task = backgroundTaskIdentiferForSMS(key);
     post("kSMSReplySendingProgressNotification");

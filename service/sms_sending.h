@@ -66,6 +66,10 @@ public:
     // The conversation id of a send reply: none when the bytes are not a reply; an empty id when
     // the reply has none.
     static std::optional<std::string> conversationIDFromReply(std::string_view bytes);
+    // Whether a reply of this status leaves its message queued for the next drain rather than
+    // refused: the service failed (5xx), timed out (408), was asked too often (429) or refused
+    // the token (401).
+    static bool keptForLater(int statusCode);
 
 private:
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
@@ -75,10 +79,14 @@ private:
     // Starts the request of a queued entry under its key.
     void startEntry(const std::string& key, const foundation::Dictionary& entry);
     void endTask(const std::string& key);
+    // Keeps the entry of key queued as the user's "Send Later" does, no longer under way.
+    void keepForLater(const std::string& key);
 
     std::weak_ptr<HXApplicationWebClient> app_;
     // Task ids by key, also known here so that a reply arriving after a sign-out can end them.
     std::map<std::string, uint64_t> tasks_;
     // The completions of sends not ended yet, by the key of their entry.
     std::map<std::string, HXSendCompletion> completions_;
+    // The service refused the token of a send: the next drain renews it first.
+    bool renewTokenBeforeDrain_ = false;
 };

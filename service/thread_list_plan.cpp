@@ -290,7 +290,8 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
         if (reload && threadEarliest) {
             int64_t from = *threadEarliest, to = *threadLatest;
             if (newest) to = static_cast<int64_t>(in.now * 1000);
-            if (!thread.paginationToken) from = INT64_MIN;
+            // The last page covers everything older, unless its items were not all read.
+            if (!thread.paginationToken && !thread.itemsCut) from = INT64_MIN;
             for (auto it = k->messages.begin(); it != k->messages.end();) {
                 const auto& [id, number] = *it;
                 if (number < from || number > to || seen.contains(id)) {

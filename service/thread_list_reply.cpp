@@ -1,9 +1,11 @@
 #include "service/thread_list_reply.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 
 #include "platform/foundation/json.h"
+#include "platform/foundation/strings.h"
 #include "service/conversation_store.h"
 
 namespace {
@@ -97,9 +99,15 @@ void readItem(V& item, HXThreadItem& out) {
     out.mask = out.type == "inbound" && callRecording ? 16 : HXConversationStore::maskForItemType(out.type);
 }
 
+// What a reading keeps to and counts.
+struct Limits {
+    HXThreadListBounds bounds;
+    HXThreadListReply& reply;
+};
+
 // Like an item, a thread is read in one pass over its members.
 template <typename V>
-void readThread(V& thread, HXThread& out) {
+void readThread(V& thread, HXThread& out, Limits& limits) {
     for (auto& [key, value] : *thread.ifDictionary()) {
         const std::string_view name = key.string();
         if (name == "id") {
@@ -126,9 +134,14 @@ void readThread(V& thread, HXThread& out) {
         } else if (name == "displayableCost") {
             if (value.isString()) out.displayableCost = text(value);
         } else if (name == "item") {
-            out.items.reserve(value.asArray().size());
+            out.items.reserve(std::min(value.asArray().size(), limits.bounds.itemsPerThread));
             forEach(&value, [&](auto& item) {
                 if (!item.isDictionary()) return;
+                if (out.items.size() >= limits.bounds.itemsPerThread) {
+                    ++limits.reply.itemsBeyondBound;
+                    out.itemsCut = true;
+                    return;
+                }
                 // Read in place: an item record is large, and most items are kept.
                 readItem(item, out.items.emplace_back());
                 if (out.items.back().id.empty()) out.items.pop_back();
@@ -150,46 +163,77 @@ void readReplyFacts(V& reply, HXThreadListReply& out) {
 }
 
 template <typename V>
-void readThreadInto(V& thread, std::vector<HXThread>& threads) {
+void readThreadInto(V& thread, Limits& limits) {
     if (!thread.isDictionary()) return;
-    readThread(thread, threads.emplace_back());
+    auto& threads = limits.reply.threads;
+    if (threads.size() >= limits.bounds.threads) {
+        ++limits.reply.threadsBeyondBound;
+        return;
+    }
+    readThread(thread, threads.emplace_back(), limits);
     if (threads.back().id.empty()) threads.pop_back();
+}
+
+// A list (again: a repeated member, of which the last counts) starts afresh.
+void restartThreads(Limits& limits) {
+    limits.reply.threads.clear();
+    limits.reply.threadsBeyondBound = 0;
+    limits.reply.itemsBeyondBound = 0;
 }
 
 // The reply's facts and the threads its tree holds. A "thread" member that is not a list (a single
 // thread object, as some replies send one) stands for any threads read before: the last counts.
 template <typename V>
-void readReply(V& reply, HXThreadListReply& out) {
+void readReply(V& reply, Limits& limits) {
+    auto& out = limits.reply;
     readReplyFacts(reply, out);
     V* threads = member(reply, "thread");
     if (!threads) return;
-    if (!threads->isArray()) out.threads.clear();
-    out.threads.reserve(out.threads.size() + (threads->isArray() ? threads->asArray().size() : 1));
-    forEach(threads, [&](V& thread) { readThreadInto(thread, out.threads); });
+    if (!threads->isArray()) restartThreads(limits);
+    out.threads.reserve(out.threads.size() +
+                        std::min(threads->isArray() ? threads->asArray().size() : 1, limits.bounds.threads));
+    forEach(threads, [&](V& thread) { readThreadInto(thread, limits); });
 }
 
-}  // namespace
-
-bool HXThreadIsRead(const Value& read) { return read.boolValue(); }
-
-HXThreadListReply HXReadThreadList(const Value& reply) {
-    HXThreadListReply out;
-    readReply(reply, out);
-    return out;
-}
-
-foundation::Result<HXThreadListReply> HXReadThreadList(std::string_view bytes) {
+foundation::Result<HXThreadListReply> readBytes(std::string_view bytes, HXThreadListBounds bounds) {
     // Each thread is read as soon as it is parsed, its strings and lists moved into its record,
     // and its tree freed: a list of ten thousand threads is never held twice.
     HXThreadListReply out;
-    foundation::JSONArraySink threads{[&] { out.threads.clear(); },
-                                      [&](Value& thread) { readThreadInto(thread, out.threads); }};
+    Limits limits{bounds, out};
+    foundation::JSONArraySink threads{[&] { restartThreads(limits); },
+                                      [&](Value& thread) { readThreadInto(thread, limits); }};
     auto parsed = foundation::parseJSON(bytes, "thread", threads);
     if (!parsed.ok()) return parsed.error();
     Value& v = parsed.value();
     if (!(v.isDictionary() || v.isArray()) || v.size() == 0)
         return foundation::Error::withDescription("HXThreadList", 1, "the reply holds no thread list");
     // A streamed list is left empty in the tree; a single thread object is still there.
-    readReply(v, out);
+    readReply(v, limits);
+    if (out.threadsBeyondBound) out.saysLastPage = false;
     return out;
+}
+
+}  // namespace
+
+bool HXThreadIsRead(const Value& read) { return read.boolValue(); }
+
+HXThreadListReply HXReadThreadList(const Value& reply, HXThreadListBounds bounds) {
+    HXThreadListReply out;
+    Limits limits{bounds, out};
+    readReply(reply, limits);
+    if (out.threadsBeyondBound) out.saysLastPage = false;
+    return out;
+}
+
+foundation::Result<HXThreadListReply> HXReadThreadList(std::string_view bytes, HXThreadListBounds bounds) {
+    auto read = readBytes(bytes, bounds);
+    if (read.ok() || foundation::isValidUtf8(bytes)) return read;
+    // One bad byte in one message's text must not cost the page: a reply that is not well-formed
+    // UTF-8 is read again with each malformed byte as U+FFFD (a well-formed reply, the usual one,
+    // is read once and never copied).
+    size_t replaced = 0;
+    const std::string repaired = foundation::utf8Repaired(bytes, &replaced);
+    read = readBytes(repaired, bounds);
+    if (read.ok()) read.value().replacedSequences = replaced;
+    return read;
 }

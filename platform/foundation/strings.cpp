@@ -99,6 +99,25 @@ std::optional<std::string> stringFromUtf8(std::string_view bytes) {
     return std::string(bytes);
 }
 
+std::string utf8Repaired(std::string_view bytes, size_t* replaced) {
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    size_t count = 0;
+    for (size_t i = 0, length = 0; i < bytes.size(); i += length) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            out.push_back(bytes[i]);
+            length = 1;
+            continue;
+        }
+        const char32_t cp = decodeUtf8(bytes, i, &length);
+        // U+FFFD itself is three bytes long, so a length of 1 means a malformed byte.
+        if (cp == 0xFFFD && length == 1) ++count;
+        appendUtf8(out, cp);
+    }
+    if (replaced) *replaced = count;
+    return out;
+}
+
 std::optional<std::string> stringFromUtf8(const Data& bytes) {
     return stringFromUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }

@@ -44,6 +44,9 @@ bool isValidUtf8(std::string_view s);
 // The bytes as text when they are well-formed UTF-8, else nothing.
 std::optional<std::string> stringFromUtf8(const Data& bytes);
 std::optional<std::string> stringFromUtf8(std::string_view bytes);
+// The bytes as text, each byte that does not start a well-formed sequence read as U+FFFD (an
+// overlong form, an encoded surrogate, a sequence cut short); replaced counts them.
+std::string utf8Repaired(std::string_view bytes, size_t* replaced = nullptr);
 
 std::u16string toUtf16(std::string_view utf8);
 // Unpaired surrogates become U+FFFD.

@@ -15,15 +15,35 @@ std::optional<uint16_t> readShort(foundation::Decoder& d, std::string_view key) 
     if (v < 0 || v > 0xFFFF) return std::nullopt;
     return static_cast<uint16_t>(v);
 }
+
+// A circle archived with values that are no place (written before such regions were refused).
+class UnreadableCircle : public foundation::Archivable {
+public:
+    std::string className() const override { return CircularRegion::kClassName; }
+    void encode(foundation::Coder&) const override {}
+};
+
 }  // namespace
 
 void Region::registerClasses() {
     static std::once_flag once;
     std::call_once(once, [] {
         auto& registry = foundation::ArchiveClassRegistry::shared();
-        registry.registerClass<CircularRegion>(CircularRegion::kClassName);
+        registry.registerClass(CircularRegion::kClassName,
+                               [](foundation::Decoder& d) -> std::shared_ptr<foundation::Archivable> {
+                                   if (auto region = CircularRegion::decode(d)) return region;
+                                   // A broken archive stays an error; only values out of range
+                                   // are set aside.
+                                   if (d.failed() || !d.decodeString("identifier")) return nullptr;
+                                   return std::make_shared<UnreadableCircle>();
+                               });
         registry.registerClass<BeaconRegion>(BeaconRegion::kClassName);
     });
+}
+
+bool CircularRegion::isValid(Coordinate c, double radius) {
+    return std::isfinite(c.latitude) && std::isfinite(c.longitude) && std::isfinite(radius) &&
+           std::fabs(c.latitude) <= 90 && std::fabs(c.longitude) <= 180 && radius >= 0;
 }
 
 double distanceBetween(Coordinate p, Coordinate c) {
@@ -57,11 +77,7 @@ std::shared_ptr<CircularRegion> CircularRegion::decode(foundation::Decoder& d) {
     const double lat = d.decodeDouble("latitude");
     const double lon = d.decodeDouble("longitude");
     const double radius = d.decodeDouble("radius");
-    if (d.failed() || !identifier) return nullptr;
-    if (!std::isfinite(lat) || !std::isfinite(lon) || !std::isfinite(radius) || std::fabs(lat) > 90 ||
-        std::fabs(lon) > 180 || radius < 0) {
-        return nullptr;
-    }
+    if (d.failed() || !identifier || !isValid(Coordinate{lat, lon}, radius)) return nullptr;
     return std::make_shared<CircularRegion>(Coordinate{lat, lon}, radius, *identifier);
 }
 

@@ -32,13 +32,17 @@ public:
     void setNotifyOnExit(bool v) { notifyOnExit_ = v; }
     // A copy with the same identifier and flags (a location manager keeps its own).
     virtual std::shared_ptr<Region> copy() const = 0;
+    // Whether the region's values are in range, so that it reads back once archived.
+    virtual bool isValid() const { return true; }
     // The same place under another identifier.
     std::shared_ptr<Region> copyWithIdentifier(std::string identifier) const {
         auto region = copy();
         region->identifier_ = std::move(identifier);
         return region;
     }
-    // Makes both region classes known to the archive readers (once; thread-safe).
+    // Makes both region classes known to the archive readers (once; thread-safe). A circle stored
+    // with values out of range reads as an object that is no region: a reader that asks for a
+    // region fails on it, one that takes whatever it finds (a preset) is left without a region.
     static void registerClasses();
 
 protected:
@@ -57,6 +61,10 @@ public:
     double radius() const { return radius_; }
     bool containsCoordinate(Coordinate c) const;
     std::shared_ptr<Region> copy() const override { return std::make_shared<CircularRegion>(*this); }
+    // A centre on the globe (latitude within +-90, longitude within +-180) and a radius of 0 or
+    // more, all finite.
+    static bool isValid(Coordinate center, double radius);
+    bool isValid() const override { return isValid(center_, radius_); }
 
     std::string className() const override { return kClassName; }
     void encode(foundation::Coder& coder) const override;

@@ -80,6 +80,13 @@ struct ListSync : hxtest::WebFixture {
         ADD_FAILURE() << "the list never reached its end";
         return requests;
     }
+    // The list loads its first page and the service answers it with page.
+    void loadListAnswered(const std::string& page) {
+        service->script("/voice/v1/voiceclient/api2thread/list", {.body = page});
+        list->loadMessages(HXMessageListModel::Sender::None);
+        ASSERT_TRUE(clock->runUntil([&] { return view->refreshes > 0 && inFlight() == 0; }, 60));
+        clock->runUntilIdle();
+    }
     std::map<std::string, StoredConversation> stored() {
         std::map<std::string, StoredConversation> out;
         auto context = app->managedObjectContext();
@@ -419,4 +426,128 @@ TEST_F(ListSync, TheSpamAndArchiveRowsLoadTheirOwnListsAndShowOnlyTheirThreads) 
     EXPECT_EQ(shown(), std::vector<std::string>{});
     EXPECT_EQ(stored().size(), filed.first.size() + filed.second.size());
     HXMessageListModel::setListFilterIndex(-1);
+}
+
+namespace {
+
+// The JSON of a text thread as the service lists it, with items of the given ids and texts
+// (texts put in as they are: the bytes need not be UTF-8), newest first.
+std::string threadJSON(const std::string& id, const std::vector<std::pair<std::string, std::string>>& items,
+                       int64_t newestMs) {
+    std::string out = "{\"id\":\"" + id +
+                      "\",\"read\":true,\"view\":[\"textThreads\"],\"contact\":[{\"phoneNumber\":\"" + id.substr(2) +
+                      "\",\"name\":\"" + id.substr(2) + "\"}],\"item\":[";
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ",";
+        out += "{\"id\":\"" + items[i].first + "\",\"type\":\"smsIn\",\"startTime\":\"" +
+               std::to_string(newestMs - int64_t(i) * 1000) + "\",\"messageText\":\"" + items[i].second + "\"}";
+    }
+    return out + "]}";
+}
+
+// Malformed UTF-8 of every kind, and the U+FFFD each reads as (one per byte that starts no
+// well-formed sequence).
+struct BadBytes {
+    const char* what;
+    std::string bytes;
+    size_t replaced;
+};
+const BadBytes kBadBytes[] = {
+    {"bytes that are never UTF-8", "\xff\xfe", 2},
+    {"an overlong form", "\xc0\xaf", 2},
+    {"an encoded surrogate", "\xed\xa0\x80", 3},
+    {"a 4-byte sequence cut short", "\xf0\x9f\x98", 3},
+};
+
+std::string replacements(size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += "\xef\xbf\xbd";
+    return out;
+}
+
+}  // namespace
+
+// A page with malformed UTF-8 in a message's text is stored whole, each malformed byte read as
+// U+FFFD and counted, where the page used to be dropped (a list of 20 threads, a conversation
+// page of 4 messages); the well-formed texts are stored as they came.
+TEST_F(ListSync, MalformedTextInAPageIsReadAsReplacementsAndThePageStored) {
+    start(seeded(0));
+    const int64_t newest = static_cast<int64_t>(dispatch::wallNow()) * 1000;
+    std::string page = "{\"thread\":[";
+    size_t expectedReplaced = 0;
+    for (int i = 0; i < 20; ++i) {
+        if (i) page += ",";
+        std::string text = "text " + std::to_string(i);
+        if (i % 5 == 0) {
+            const auto& bad = kBadBytes[i / 5];
+            text = "bad" + bad.bytes + "end";
+            expectedReplaced += bad.replaced;
+        }
+        page +=
+            threadJSON("t.+155501000" + std::to_string(10 + i), {{"m" + std::to_string(i), text}}, newest - i * 60'000);
+    }
+    page += "]}";
+    loadListAnswered(page);
+    auto have = stored();
+    ASSERT_EQ(have.size(), 20u);
+    for (int i = 0; i < 20; ++i) {
+        const auto& messages = have["t.+155501000" + std::to_string(10 + i)].messages;
+        ASSERT_EQ(messages.size(), 1u) << i;
+        const std::string want =
+            i % 5 == 0 ? "bad" + replacements(kBadBytes[i / 5].replaced) + "end" : "text " + std::to_string(i);
+        EXPECT_EQ(messages.begin()->second.text, want) << kBadBytes[i / 5].what;
+    }
+    EXPECT_EQ(list->replyRepairs().replacedSequences, expectedReplaced);
+
+    // A conversation's page: every message bad in its own way, all four stored.
+    const std::string conversation = "t.+15550100010";
+    std::vector<std::pair<std::string, std::string>> items;
+    for (size_t k = 0; k < 4; ++k) items.emplace_back("c" + std::to_string(k), "page" + kBadBytes[k].bytes);
+    service->script("/voice/v1/voiceclient/api2thread/get",
+                    {.body = "{\"thread\":" + threadJSON(conversation, items, newest + 60'000) + "}"});
+    list->loadConversation(conversation);
+    ASSERT_TRUE(clock->runUntil([&] { return stored()[conversation].messages.count("c3") == 1; }, 60));
+    clock->runUntilIdle();
+    auto messages = stored()[conversation].messages;
+    for (size_t k = 0; k < 4; ++k)
+        EXPECT_EQ(messages["c" + std::to_string(k)].text, "page" + replacements(kBadBytes[k].replaced))
+            << kBadBytes[k].what;
+    EXPECT_EQ(list->replyRepairs().replacedSequences, 2 * expectedReplaced);
+    EXPECT_EQ(list->replyRepairs().threadsBeyondBound, 0u);
+}
+
+// A reply far larger than the page asked for is stored up to ten times the page, the rest left
+// out and counted: 250 threads to a request for 20, 1,500 messages to one for 100.
+TEST_F(ListSync, APageIsStoredUpToTenTimesWhatWasAskedFor) {
+    start(seeded(0));
+    const int64_t newest = static_cast<int64_t>(dispatch::wallNow()) * 1000;
+    std::string page = "{\"thread\":[";
+    for (int i = 0; i < 250; ++i) {
+        if (i) page += ",";
+        page +=
+            threadJSON("t.+1555020" + std::to_string(1000 + i), {{"m" + std::to_string(i), "hi"}}, newest - i * 60'000);
+    }
+    page += "]}";
+    loadListAnswered(page);
+    auto have = stored();
+    EXPECT_EQ(have.size(), 200u);
+    EXPECT_EQ(have.count("t.+15550201000"), 1u) << "the page's first threads are the ones kept";
+    EXPECT_EQ(list->replyRepairs().threadsBeyondBound, 50u);
+
+    const std::string conversation = "t.+15550201000";
+    std::vector<std::pair<std::string, std::string>> items;
+    for (int k = 0; k < 1500; ++k) items.emplace_back("c" + std::to_string(k), "message " + std::to_string(k));
+    service->script("/voice/v1/voiceclient/api2thread/get",
+                    {.body = "{\"thread\":" + threadJSON(conversation, items, newest + 3'600'000) + "}"});
+    list->loadConversation(conversation);
+    ASSERT_TRUE(clock->runUntil([&] { return list->replyRepairs().itemsBeyondBound > 0 && inFlight() == 0; }, 60));
+    clock->runUntilIdle();
+    auto messages = stored()[conversation].messages;
+    // The newest 1,000 of the page, and the one listed before: a page not read whole does not
+    // cover what is older.
+    EXPECT_EQ(messages.size(), 1001u);
+    EXPECT_EQ(messages.count("c0"), 1u);
+    EXPECT_EQ(messages.count("c999"), 1u);
+    EXPECT_EQ(messages.count("c1000"), 0u);
+    EXPECT_EQ(list->replyRepairs().itemsBeyondBound, 500u);
 }

@@ -609,9 +609,13 @@ TEST_F(SessionTest, ASignInTheDiskHasNoRoomForKeepsItsBehaviourLogsAndAlertsOnce
     }
     // Signed in as before, for this run.
     EXPECT_EQ(app->account()->username(), "full@example.test");
-    size_t storageAlerts = 0;
-    for (const auto& alert : app->shell().alerts()) storageAlerts += alert.title == "Storage Full";
-    EXPECT_EQ(storageAlerts, 1u);
+    std::vector<std::string> storageAlerts;
+    for (const auto& alert : app->shell().alerts())
+        if (alert.title == "Storage Full") storageAlerts.push_back(alert.message);
+    ASSERT_EQ(storageAlerts.size(), 1u);
+    EXPECT_EQ(storageAlerts[0],
+              "HX Connect cannot save your account because the device's storage is full. Free some space, or it "
+              "has to be signed in again.");
     // One line for the keychain and one for the preferences, however often each failed.
     size_t keychainLines = 0, preferenceLines = 0;
     for (const auto& line : log.lines()) {
@@ -658,6 +662,26 @@ TEST_F(SessionTest, AFullDiskAtLaunchAlertsNothingForAnAccountSavedBefore) {
     EXPECT_EQ(asked("updateAccountPrefs"), 1u);  // the settings came and the entry was saved again
     EXPECT_FALSE(prefs()->isSaved("launchCount"));
     for (const auto& alert : app->shell().alerts()) EXPECT_NE(alert.title, "Storage Full") << alert.message;
+}
+
+// A message store that cannot be made on a full disk loses the account's messages, not the account
+// (saved before): the alert says so, once however often the store is asked for.
+TEST_F(SessionTest, AMessageStoreOnAFullDiskSaysTheMessagesAreLostNotTheAccount) {
+    signIn("full@example.test");
+    app->shell().clear();
+    {
+        hxtest::FullDisk full;
+        for (int i = 0; i < 3; ++i) EXPECT_FALSE(app->managedObjectContext()) << i;
+        clock->runUntilIdle();
+    }
+    std::vector<std::string> storageAlerts;
+    for (const auto& alert : app->shell().alerts())
+        if (alert.title == "Storage Full") storageAlerts.push_back(alert.message);
+    ASSERT_EQ(storageAlerts.size(), 1u);
+    EXPECT_EQ(storageAlerts[0],
+              "HX Connect cannot save your messages because the device's storage is full. Your account is saved; "
+              "free some space and the messages are loaded again.");
+    EXPECT_TRUE(app->managedObjectContext()) << "with room again the store opens";
 }
 
 // A disk with a few dozen kilobytes free: the store's file can be made, but not its tables. The

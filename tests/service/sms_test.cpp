@@ -1,6 +1,6 @@
 // Text messages against the emulator: the request bytes (decoded by protoc), the queue of unsent
 // messages in the preferences, its drain, and the replies: sent, refused (also by an error
-// status), kept queued after a server error, and arriving after a sign-out.
+// status), kept queued when the service cannot take it now, and arriving after a sign-out.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -104,21 +104,21 @@ TEST_F(SMS, AReplyInAConversationCarriesItsIdAndNoRecipients) {
                   std::to_string(received().at(0).randomId) + "\n");
 }
 
+// A refusal (400 and the other 4xx but 401, 408 and 429) is told and the message dropped.
 TEST_F(SMS, RefusalsAreToldAboutAndNeverTakenForASend) {
-    struct Case {
-        emulator::Fault fault;
-        const char* code;  // the service's error code shown, or ""
-    } cases[] = {{emulator::Fault::InvalidCredentials, ""}};
-    for (const auto& c : cases) {
+    for (const int status : {400, 403, 404, 413}) {
+        SCOPED_TRACE(status);
         alertMark = alerts().size();
         sentObjects.clear();
         const int failures = posted["kSMSSendingFailureNotification"];
-        service->inject(c.fault, kSend);
+        if (status == 400)
+            service->inject(emulator::Fault::InvalidArgument, kSend);
+        else
+            service->script(kSend, {.status = status, .body = "refused"});
         sender->sendSMS("x", std::string("+15550103000"), std::nullopt);
         ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] > failures; }));
         ASSERT_EQ((alerts().size() - alertMark), 1u);
         EXPECT_EQ(alerts()[alertMark].title, "Sending Message Failed");
-        EXPECT_EQ(alerts()[alertMark].message, "Failed to send the message - please verify the target number.");
         EXPECT_TRUE(sentObjects.empty());
         EXPECT_TRUE(sender->accountQueue().empty());
     }
@@ -132,28 +132,68 @@ TEST_F(SMS, RefusalsAreToldAboutAndNeverTakenForASend) {
     EXPECT_TRUE(received().empty());
 }
 
-// A 5xx is the service failing, not refusing: the user hears of it, but the message stays queued
-// as after a time-out (no longer under way, so the next drain sends it with the same id).
-TEST_F(SMS, AServerErrorKeepsTheMessageQueuedForTheNextDrain) {
-    service->inject(emulator::Fault::ServerErrorEmpty, kSend);
-    sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt);
-    const int64_t id = sender->accountQueue().get("1")["randomID"].int64Value();
-    ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] == 1; }));
-    ASSERT_EQ(alerts().size() - alertMark, 1u);
-    EXPECT_EQ(alerts()[alertMark].title, "Sending Message Failed");
-    EXPECT_TRUE(sentObjects.empty());
-    auto queue = sender->accountQueue();
-    ASSERT_EQ(queue.keys(), std::vector<foundation::Key>{"1"});
-    EXPECT_EQ(queue.get("1")["message"], Value("keep me"));
-    EXPECT_FALSE(queue.get("1").asDictionary().contains("backgroundTaskID"));
-    EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskCount(), tasksBefore);
-    clock->runUntilIdle();
-    EXPECT_EQ(requestsTo(kSend).size(), 1u);  // no retry loop against a failing service
-    sender->sendQueuedSMS();
-    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1; }));
-    EXPECT_EQ(received()[0].text, "keep me");
-    EXPECT_EQ(static_cast<int64_t>(received()[0].randomId), id);
-    EXPECT_TRUE(sender->accountQueue().empty());
+// A service that cannot take the message now (it failed, timed out, was asked too often, or
+// refused a token that has not run out here) does not lose it: the message stays queued as after
+// "Send Later" (deferred, no longer under way, nothing told as a failure) and goes with the same
+// id at the next drain, which after a refused token first asks for a new one. No retry loop runs
+// against a failing service.
+TEST_F(SMS, AMessageTheServiceCannotTakeNowIsKeptAndGoesAtTheNextDrain) {
+    using Kind = HXSendAnswer::Kind;
+    struct Case {
+        const char* what;
+        std::function<void(emulator::Emulator&)> before;
+        bool renewsToken;
+    } cases[] = {
+        {"500", [](emulator::Emulator& e) { e.inject(emulator::Fault::ServerErrorEmpty, kSend); }, false},
+        {"408", [](emulator::Emulator& e) { e.script(kSend, {.status = 408}); }, false},
+        {"429", [](emulator::Emulator& e) { e.script(kSend, {.status = 429, .body = "slow down"}); }, false},
+        {"401, the token refused", [](emulator::Emulator& e) { e.expireTokens(); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        foundation::UserDefaults::standardUserDefaults()->removeObjectForKey("smsQueue");
+        service->withAccount([](emulator::Account& a) { a.sent.clear(); });
+        service->clearRequests();
+        alertMark = alerts().size();
+        sentObjects.clear();
+        const int failures = posted["kSMSSendingFailureNotification"];
+        c.before(*service);
+        auto heard = std::make_shared<std::vector<Kind>>();
+        sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt,
+                        [heard](const HXSendAnswer& a) { heard->push_back(a.kind); });
+        const int64_t id = sender->accountQueue().get("1")["randomID"].int64Value();
+        ASSERT_TRUE(runUntil([&] { return idle() && !heard->empty(); }));
+        clock->runUntilIdle();
+        EXPECT_EQ(*heard, std::vector<Kind>{Kind::Kept});
+        EXPECT_EQ(alerts().size(), alertMark) << (alerts().empty() ? "" : alerts().back().title);
+        EXPECT_EQ(posted["kSMSSendingFailureNotification"], failures);
+        ASSERT_EQ(sentObjects.size(), 1u);
+        EXPECT_EQ(sentObjects[0], nullptr);  // as after "Send Later": no conversation named
+        auto queue = sender->accountQueue();
+        ASSERT_EQ(queue.keys(), std::vector<foundation::Key>{"1"});
+        EXPECT_EQ(queue.get("1")["message"], Value("keep me"));
+        EXPECT_EQ(queue.get("1")["queued"], Value(true));
+        EXPECT_FALSE(queue.get("1").asDictionary().contains("backgroundTaskID"));
+        EXPECT_EQ(foundation::Application::shared().activeBackgroundTaskCount(), tasksBefore);
+        EXPECT_EQ(requestsTo(kSend).size(), 1u);
+        EXPECT_EQ(tokenRequests(), 0u);
+
+        sender->sendQueuedSMS();
+        ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1; }));
+        EXPECT_EQ(received()[0].text, "keep me");
+        EXPECT_EQ(static_cast<int64_t>(received()[0].randomId), id);
+        EXPECT_TRUE(sender->accountQueue().empty());
+        auto sends = requestsTo(kSend);
+        ASSERT_EQ(sends.size(), 2u);
+        if (c.renewsToken) {
+            // A new token was asked for before the send, and the send carries it.
+            EXPECT_GE(tokenRequests(), 1u);
+            EXPECT_NE(sends[1].header("Authorization"), sends[0].header("Authorization"));
+            EXPECT_TRUE(service->isValidAccessToken(sends[1].header("Authorization").value_or("").substr(7)));
+        } else {
+            EXPECT_EQ(tokenRequests(), 0u);
+        }
+    }
 }
 
 TEST_F(SMS, AReplyAfterASignOutEndsTheSendWithoutTouchingTheQueue) {
@@ -233,13 +273,16 @@ TEST_F(SMS, TheQueueDrainsInKeyOrderKeepingIdsAndResendingSendsThatWereUnderWay)
 TEST_F(SMS, AMessageTheServiceTookBeforeFailingArrivesOnce) {
     service->inject(emulator::Fault::ServerErrorAfterWork, kSend);
     sender->sendSMS("only once", std::string("+15550103000"), std::nullopt);
-    ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] == 1; }));
+    ASSERT_TRUE(
+        runUntil([&] { return idle() && sender->queueState("1") == HXApplicationWebClient::QueueState::Queued; }));
     ASSERT_EQ(received().size(), 1u);
     sender->sendQueuedSMS();
     ASSERT_TRUE(runUntil([&] { return idle() && sender->accountQueue().empty(); }));
     EXPECT_EQ(requestsTo(kSend).size(), 2u);
-    ASSERT_EQ(sentObjects.size(), 1u);
-    EXPECT_EQ(*std::static_pointer_cast<std::string>(sentObjects[0]), "t.+15550103000");
+    // Kept (no conversation named), then sent.
+    ASSERT_EQ(sentObjects.size(), 2u);
+    EXPECT_EQ(sentObjects[0], nullptr);
+    EXPECT_EQ(*std::static_pointer_cast<std::string>(sentObjects[1]), "t.+15550103000");
     EXPECT_EQ(received().size(), 1u);
     EXPECT_EQ(service->withAccount([](emulator::Account& a) { return a.thread("t.+15550103000")->items.size(); }), 1u);
 }
@@ -315,7 +358,7 @@ TEST_F(SMS, TheSenderHearsHowItsOwnSendEnded) {
         {"the service failed",
          [](emulator::Emulator& e) { e.inject(emulator::Fault::ServerErrorEmpty, kSend); },
          std::nullopt,
-         {Kind::Failed}},
+         {Kind::Kept}},
         {"the connection dropped",
          [](emulator::Emulator& e) { e.inject(emulator::Fault::Drop, kSend); },
          std::nullopt,

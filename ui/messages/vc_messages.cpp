@@ -1043,12 +1043,19 @@ void VC_Messages::searchBarTextDidEndEditing(toolkit::SearchBar&) { scrollToTopW
 
 void VC_Messages::beginRefreshing(const std::string& title) {
     if (!refreshControl()) return;
+    if (!titleBeforeRefresh_) titleBeforeRefresh_ = refreshControl()->attributedTitle;
     refreshControl()->attributedTitle = title;
     refreshControl()->beginRefreshing();
 }
 
 void VC_Messages::endRefreshing() {
-    if (refreshControl()) refreshControl()->endRefreshing();
+    if (refreshControl()) {
+        refreshControl()->endRefreshing();
+        // The load's title goes with its spinner, also when the load ended without data (a
+        // failed token request, nothing sent): a completed load then shows its own date.
+        if (titleBeforeRefresh_) refreshControl()->attributedTitle = *titleBeforeRefresh_;
+    }
+    titleBeforeRefresh_.reset();
     // The more row's spinner follows the load.
     if (isViewLoaded() && tableView()->numberOfSections() > 1)
         tableView()->reloadSections({1}, toolkit::RowAnimation::None);

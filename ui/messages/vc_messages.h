@@ -213,6 +213,8 @@ private:
     std::optional<foundation::Date> todayStart_;
     double rowHeight_ = 0;
     bool observing_ = false;
+    // The refresh control's title before a load showed its own, given back when the load ends.
+    std::optional<std::string> titleBeforeRefresh_;
     // Read by parses off the main thread.
     std::atomic<bool> shown_{false};
 };

@@ -31,6 +31,8 @@ std::shared_ptr<HX_QuickSetting> storedQuickSetting(const HX_Account& account, c
 }
 
 bool storeQuickSetting(HX_Account& account, const std::string& name, const HX_QuickSetting& setting) {
+    // A region that is no place would be stored but never read back.
+    if (setting.region() && !setting.region()->isValid()) return false;
     auto archive = setting.archived();
     if (!archive.ok()) return false;
     account.quickSettings()[name] = std::move(archive.value());

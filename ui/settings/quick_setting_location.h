@@ -22,7 +22,8 @@ std::string locationLabelForSetting(const HX_QuickSetting& setting, bool isDefau
 // The stored preset of that name, unarchived; none when there is none or it does not read.
 std::shared_ptr<HX_QuickSetting> storedQuickSetting(const HX_Account& account, const std::string& name);
 // Archives setting and stores it under name (replacing what was there); false when it cannot be
-// archived, and then nothing is stored.
+// archived or its region is no place (a latitude, longitude or radius out of range), and then
+// nothing is stored. A stored preset whose region does not read comes back without its region.
 bool storeQuickSetting(HX_Account& account, const std::string& name, const HX_QuickSetting& setting);
 
 // Whether region monitoring is available on this device.

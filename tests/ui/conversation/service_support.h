@@ -6,14 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/dispatch/internal.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/url.h"
 #include "platform/graphics/animated_image.h"
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/codecs.h"
+#include "platform/net/url_session.h"
 #include "platform/services/device.h"
 #include "platform/services/photos.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -127,6 +131,63 @@ struct ServiceConversation : ScreenFixture<RecordedApp<Form>> {
         EXPECT_TRUE(url.ok());
         return url.ok() ? url.value() : std::string();
     }
+    // What the app told of a send while it ran: its end, and whether it went.
+    struct SendWatch {
+        std::atomic<int> ended{0}, sent{0};
+        std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
+        double virtualStart = dispatch::clock().now();
+        SendWatch() {
+            auto& center = foundation::NotificationCenter::defaultCenter();
+            center.addObserver(this, "kRemoveSMSReplySendingProgressNotification",
+                               [this](const foundation::Notification&) { ++ended; });
+            center.addObserver(this, "kSMSReplySentNotification", [this](const foundation::Notification&) { ++sent; });
+        }
+        ~SendWatch() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
+    };
+    // Runs the app until done() while uploads run in real time: time stands still while replies
+    // come in, and moves one millisecond at a time only after 50 ms of real time without any (so
+    // timers due now and animations go on, and a time-out of tens of seconds is out of reach).
+    bool runWhileUploading(const std::function<bool()>& done, double realSeconds = 180) {
+        auto& clock = this->harness.clock();
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            clock.runUntilIdle();
+            if (done()) return true;
+            if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > realSeconds)
+                return false;
+            if (!dispatch::detail::runLoopPollFds(0.05)) clock.advance(0.001);
+        }
+    }
+    // Why a send ended, as far as the outside can tell: what the service took, what the user was
+    // told, and how much time passed on each clock.
+    std::string howTheSendEnded(const SendWatch& watch, bool ended, size_t pictures) {
+        std::string out = ended ? "the send ended" : "the send did not end";
+        out += watch.sent ? ", told as sent" : ", not told as sent";
+        out +=
+            "; the service took " + std::to_string(received().size()) + " of " + std::to_string(pictures) + " pictures";
+        size_t uploads = 0;
+        for (const auto& r : this->service->requests())
+            uploads += r.path.find("api2thread/sendsms") != std::string::npos;
+        out += " from " + std::to_string(uploads) + " uploads it got";
+        for (const auto& a : this->app->shell().alerts()) out += "; alert \"" + a.title + "\": " + a.message;
+        out +=
+            "; " + std::to_string(dispatch::clock().now() - watch.virtualStart) + " s on the virtual clock, " +
+            std::to_string(std::chrono::duration<double>(std::chrono::steady_clock::now() - watch.realStart).count()) +
+            " s of real time (a time-out is due after " +
+            std::to_string(net::URLSessionConfiguration::defaultSessionConfiguration().timeoutIntervalForRequest) +
+            " s without progress)";
+        return out;
+    }
+    // Where a view is, up to the window: what a tap that did not reach it met instead.
+    std::string whereIs(toolkit::View& view) {
+        std::string out = "the view is at";
+        for (toolkit::View* v = &view; v; v = v->superview()) {
+            const auto f = v->frame();
+            out += " " + v->className() + " {" + std::to_string(f.minX()) + ", " + std::to_string(f.minY()) + ", " +
+                   std::to_string(f.width()) + " x " + std::to_string(f.height()) + "}";
+        }
+        return out;
+    }
     // The picker, wherever the presentation put it.
     system_screens::ImagePickerController* picker(VC_Conversation&) {
         for (auto* vc = this->app->window()->rootViewController().get(); vc; vc = vc->presentedViewController())
@@ -197,7 +258,15 @@ struct ServiceConversation : ScreenFixture<RecordedApp<Form>> {
         ASSERT_TRUE(pick(*s, big));
         ASSERT_EQ(s->images().size(), 2u);
         type(*s, "Pictures");
-        ASSERT_TRUE(this->harness.tap(*s->inputToolbar()->inputButton()));
+        // The service takes its time over each picture, in real time, as it does on a loaded
+        // machine: nothing of that time may count against the uploads' time-outs.
+        this->service->script("/voice/v1/voiceclient/api2thread/sendsms", {.delay = 0.3, .passThrough = true}, 2);
+        SendWatch watch;
+        ASSERT_TRUE(this->harness.tap(*s->inputToolbar()->inputButton())) << whereIs(*s->inputToolbar()->inputButton());
+        // The uploads run in real time: the clock is held back until they have ended, so that no
+        // request's time-out can fire before its reply, however slow the machine is.
+        const bool ended = runWhileUploading([&] { return watch.ended > 0; });
+        ASSERT_TRUE(ended && watch.sent > 0) << howTheSendEnded(watch, ended, 2);
         ASSERT_TRUE(runUntil([&] { return !s->isSendingReply(); }, 60));
         EXPECT_TRUE(s->images().empty());
         EXPECT_EQ(VC_Conversation::sendingProgress() % 14, 0) << "two pictures: 100 / 7 a step";

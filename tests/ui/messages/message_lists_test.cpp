@@ -341,9 +341,9 @@ TEST_F(Lists, ALoadThatSendsNothingEndsItsSpinnerAndWaitsForTheSignIn) {
 }
 
 // A token request that fails (a reply nothing can be taken from, wrongly typed, an error status,
-// a cut connection) leaves the lists unasked for: the spinner ends and the user hears that the
-// data could not be had, once per failure, where the failure used to pass in silence. First at
-// the launch, then at pulls with a token run out.
+// a cut connection) leaves the lists unasked for: the spinner ends, its "Refreshing data..." title
+// with it, and the user hears that the data could not be had, once per failure, where the failure
+// used to pass in silence. First at the launch, then at pulls with a token run out.
 TEST_F(Lists, AFailedTokenRequestEndsTheSpinnerAndSaysSo) {
     // The no-connection alert asked for, since the shell's record was last cleared.
     auto told = [&] { return app->shell().count("alertNoConnection"); };
@@ -355,7 +355,10 @@ TEST_F(Lists, AFailedTokenRequestEndsTheSpinnerAndSaysSo) {
     harness.settle();
     EXPECT_TRUE(settleUntil([&] { return told() > 0; }));
     auto& l = list(1);
+    // The load's title went with its spinner: the list never loaded, so its first title is back.
+    auto titleLeft = [&] { return l.refreshControl()->attributedTitle; };
     EXPECT_FALSE(l.refreshControl()->isRefreshing());
+    EXPECT_EQ(titleLeft(), "Pull down to Refresh\u2026");
     EXPECT_FALSE(l.model()->isLoadingMessages());
     EXPECT_TRUE(bodies("api2thread/list").empty());
     EXPECT_EQ(told(), 1u);
@@ -390,6 +393,7 @@ TEST_F(Lists, AFailedTokenRequestEndsTheSpinnerAndSaysSo) {
         EXPECT_TRUE(settleUntil([&] { return told() > 0; })) << c.what;
         harness.advance(5);
         EXPECT_FALSE(l.refreshControl()->isRefreshing()) << c.what;
+        EXPECT_EQ(titleLeft(), "Pull down to Refresh\u2026") << c.what;
         EXPECT_FALSE(l.model()->isLoadingMessages()) << c.what;
         EXPECT_GE(told(), 1u) << c.what;
         ASSERT_TRUE(settleUntil(quiet)) << c.what;

@@ -2,6 +2,8 @@
 // from the settings view on a signed-in phone.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "model/account.h"
@@ -117,6 +119,68 @@ TEST(QuickSettingLocationLabel, DefaultAndRegionDecideTheLabel) {
         if (c.region) q.setRegion(std::make_shared<services::CircularRegion>(services::Coordinate{1, 2}, 100, "x"));
         EXPECT_EQ(locationLabelForSetting(q, c.isDefault), c.label) << c.label;
     }
+}
+
+// A region that is no place (a latitude or longitude out of range, a radius below 0, anything
+// not finite) is refused when the preset is stored, the preset stored before kept. One stored
+// earlier (a home may hold one) reads back without its region, the rest of the preset with its
+// service settings kept, by every reader of presets.
+TEST(QuickSettingRegion, ARegionThatIsNoPlaceIsRefusedAndAStoredOneDropsOnlyTheRegion) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* what;
+        services::Coordinate centre;
+        double radius;
+    } cases[] = {
+        {"latitude NaN", {nan, 2}, 100},  {"latitude 91", {91, 2}, 100}, {"latitude inf", {inf, 2}, 100},
+        {"longitude 181", {1, 181}, 100}, {"radius NaN", {1, 2}, nan},   {"radius -1", {1, 2}, -1},
+    };
+    auto preset = [](std::shared_ptr<services::Region> region) {
+        HX_QuickSetting q;
+        q.setDndEnabled(true);
+        q.setForwardingPhoneID(-2);
+        q.setAutoRefresh(2);
+        q.setRegion(std::move(region));
+        q.setRegionTitle("Office");
+        return q;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HX_Account account;
+        ASSERT_TRUE(storeQuickSetting(account, "Work", preset(nullptr)));
+        const auto before = account.quickSettings().at("Work");
+        auto bad = std::make_shared<services::CircularRegion>(c.centre, c.radius, "Work");
+        EXPECT_FALSE(bad->isValid());
+        EXPECT_FALSE(storeQuickSetting(account, "Work", preset(bad)));
+        EXPECT_EQ(account.quickSettings().at("Work"), before);
+
+        // As an earlier version stored it.
+        auto archive = preset(bad).archived();
+        ASSERT_TRUE(archive.ok());
+        account.quickSettings()["Home"] = archive.value();
+        auto read = storedQuickSetting(account, "Home");
+        ASSERT_TRUE(read);
+        EXPECT_FALSE(read->region());
+        EXPECT_TRUE(read->dndEnabled());
+        EXPECT_EQ(read->forwardingPhoneID(), -2);
+        EXPECT_EQ(read->autoRefresh(), 2);
+        auto again = HX_QuickSetting::unarchived(archive.value());
+        ASSERT_TRUE(again.ok()) << again.error().description();
+        EXPECT_FALSE(again.value()->region());
+        // A reader that asks for a region as such still finds none.
+        auto alone = foundation::archivedData(*bad);
+        ASSERT_TRUE(alone.ok());
+        EXPECT_FALSE(foundation::unarchivedObject<services::CircularRegion>(alone.value()).ok());
+    }
+    // A region in range, at the edges, is stored and read back.
+    HX_Account account;
+    auto edge = std::make_shared<services::CircularRegion>(services::Coordinate{-90, 180}, 0, "Pole");
+    ASSERT_TRUE(storeQuickSetting(account, "Pole", preset(edge)));
+    auto read = storedQuickSetting(account, "Pole");
+    ASSERT_TRUE(read);
+    auto circle = std::dynamic_pointer_cast<services::CircularRegion>(read->region());
+    ASSERT_TRUE(circle);
+    EXPECT_EQ(circle->center(), (services::Coordinate{-90, 180}));
 }
 
 TEST_F(QuickSettingsScreens, WithoutPresetsTheListOpensInEditingModeWithTheCreateRow) {
