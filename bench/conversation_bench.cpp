@@ -8,13 +8,17 @@
 //   beside a plain table of 1,000 one-line text rows; and the same 100 steps at a finger's pace from
 //   the top (where the rows that stay on the screen are copied from their kept pixels);
 // - typing 200 characters into its reply bar, one key at a time, beside a bare expanding text
-//   view (the reply bar's own field).
+//   view (the reply bar's own field);
+// - typing 6,000 characters the same way, each key laid out as the run loop would: the time of a
+//   key about 1,000 characters in and about 6,000 in (at most twice), and the process's peak RSS.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+
+#include <sys/resource.h>
 
 #include "app/connect_app_delegate.h"
 #include "bench/bench_app_home.h"
@@ -326,6 +330,61 @@ void BM_TypeIntoBareExpandingTextView(benchmark::State& state) {
     if (field->text().size() != static_cast<size_t>(kKeys)) state.SkipWithError("the keys did not all arrive");
 }
 
+// Keys typed one at a time up to 6,000 characters, the window laid out after each: the mean time
+// of the 100 keys before 1,000 characters and of the 100 before 6,000, and the peak RSS.
+void typeSixThousandKeys(benchmark::State& state, toolkit::testing::Harness& harness, HXCExpandingTextView& field) {
+    constexpr int kLongKeys = 6000, kWindow = 100;
+    const std::string typed = kTyped;
+    double atAThousand = 0, atSixThousand = 0;
+    for (auto _ : state) {
+        field.setText({});
+        harness.settle();
+        auto window = std::chrono::steady_clock::now();
+        for (int i = 1; i <= kLongKeys; ++i) {
+            if (i == 1000 - kWindow + 1 || i == kLongKeys - kWindow + 1) window = std::chrono::steady_clock::now();
+            field.internalTextView()->insertText(std::string(1, typed[static_cast<size_t>(i) % typed.size()]));
+            harness.window().layoutIfNeeded();
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - window).count();
+            if (i == 1000) atAThousand += ms / kWindow;
+            if (i == kLongKeys) atSixThousand += ms / kWindow;
+        }
+        harness.settle();
+    }
+    if (field.text().size() != static_cast<size_t>(kLongKeys)) state.SkipWithError("the keys did not all arrive");
+    const auto runs = static_cast<double>(state.iterations());
+    state.counters["key_ms_at_1000"] = atAThousand / runs;
+    state.counters["key_ms_at_6000"] = atSixThousand / runs;
+    state.counters["ratio_6000_to_1000"] = atSixThousand / atAThousand;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024;
+}
+
+void BM_TypeSixThousandKeysIntoReplyBar(benchmark::State& state) {
+    OpenThread open;
+    auto* field = replyField(*open.screen->view());
+    if (!field || !field->internalTextView()->becomeFirstResponder()) {
+        state.SkipWithError("the screen has no reply bar to type into");
+        return;
+    }
+    typeSixThousandKeys(state, open.harness, *field);
+    open.harness.setRoot(nullptr);
+    open.harness.settle();
+}
+
+void BM_TypeSixThousandKeysIntoBareExpandingTextView(benchmark::State& state) {
+    Fonts fonts;
+    toolkit::testing::Harness harness;
+    auto controller = std::make_shared<toolkit::ViewController>();
+    harness.setRoot(std::make_shared<toolkit::NavigationController>(controller));
+    auto field = HXCExpandingTextView::make({7, 300, 229, 26});
+    controller->view()->addSubview(field);
+    harness.settle();
+    if (!field->becomeFirstResponder()) state.SkipWithError("the field takes no focus");
+    typeSixThousandKeys(state, harness, *field);
+}
+
 }  // namespace
 
 BENCHMARK(BM_OpenThousandMessageThread)->Iterations(5)->Unit(benchmark::kMillisecond);
@@ -337,4 +396,6 @@ BENCHMARK(BM_ScrollThousandMessageThreadAtAFingersPace)->Iterations(5)->Unit(ben
 BENCHMARK(BM_ScrollPlainTextTableAtAFingersPace)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TypeIntoReplyBar)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TypeIntoBareExpandingTextView)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypeSixThousandKeysIntoReplyBar)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypeSixThousandKeysIntoBareExpandingTextView)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
