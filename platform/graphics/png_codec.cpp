@@ -45,6 +45,13 @@ struct ReadGuard {
 
 namespace {
 
+// libpng's reader over the state, with its info; false when the library cannot make them.
+bool makeReader(ReadGuard& guard, ReadState& state) {
+    guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, onError, onWarning);
+    if (guard.png) guard.info = png_create_info_struct(guard.png);
+    return guard.png && guard.info;
+}
+
 // The stages that libpng may leave by longjmp hold no objects with destructors.
 bool readHeader(ReadGuard& guard, ReadState& state, png_uint_32* w, png_uint_32* h, int* interlaced = nullptr) {
     if (setjmp(png_jmpbuf(guard.png))) return false;
@@ -118,10 +125,7 @@ bool readRowsReduced(ReadGuard& guard, ReadState& state, png_uint_32 w, png_uint
 foundation::Result<std::shared_ptr<Bitmap>> decodePNG(const uint8_t* bytes, size_t length) {
     ReadState state{bytes, length};
     ReadGuard guard;
-    guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, onError, onWarning);
-    if (!guard.png) return imageError(kImageCorruptError, "PNG reader unavailable");
-    guard.info = png_create_info_struct(guard.png);
-    if (!guard.info) return imageError(kImageCorruptError, "PNG reader unavailable");
+    if (!makeReader(guard, state)) return imageError(kImageCorruptError, "PNG reader unavailable");
     png_uint_32 w = 0, h = 0;
     if (!readHeader(guard, state, &w, &h)) return imageError(kImageCorruptError, "PNG: " + state.message);
     auto made = Bitmap::make(w, h);
@@ -147,10 +151,7 @@ foundation::Result<std::shared_ptr<Bitmap>> decodePNGReduced(const uint8_t* byte
                                                              int64_t minHeight) {
     ReadState state{bytes, length};
     ReadGuard guard;
-    guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, onError, onWarning);
-    if (!guard.png) return imageError(kImageCorruptError, "PNG reader unavailable");
-    guard.info = png_create_info_struct(guard.png);
-    if (!guard.info) return imageError(kImageCorruptError, "PNG reader unavailable");
+    if (!makeReader(guard, state)) return imageError(kImageCorruptError, "PNG reader unavailable");
     png_uint_32 w = 0, h = 0;
     int interlaced = 0;
     if (!readHeader(guard, state, &w, &h, &interlaced)) return imageError(kImageCorruptError, "PNG: " + state.message);
