@@ -526,7 +526,9 @@ private:
     // paragraph's, given to a piece that would read the other way.
     std::vector<std::pair<size_t, size_t>> wrap(size_t from, size_t to, PangoDirection direction) {
         const std::string& str = text_.string();
-        AttributedString piece = text_.substring(from, to);
+        // The whole text (a paragraph on its own, as most are) goes as it is.
+        const bool whole = from == 0 && to == str.size();
+        AttributedString piece = whole ? AttributedString() : text_.substring(from, to);
         size_t mark = 0;
         if (direction != PANGO_DIRECTION_NEUTRAL && firstStrongDirection(str, from, to) != direction) {
             AttributedString marked(direction == PANGO_DIRECTION_RTL ? "\u200F" : "\u200E", text_.attributesAt(from));
@@ -534,7 +536,7 @@ private:
             marked.append(piece);
             piece = std::move(marked);
         }
-        LayoutPtr layout = makeLayout(s_, piece, UserInterfaceStyle::light);
+        LayoutPtr layout = makeLayout(s_, whole ? text_ : piece, UserInterfaceStyle::light);
         if (limited_) {
             pango_layout_set_width(layout.get(), static_cast<int>(options_.width * PANGO_SCALE));
             pango_layout_set_wrap(layout.get(), options_.lineBreakMode == LineBreakMode::charWrap
