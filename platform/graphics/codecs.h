@@ -16,6 +16,16 @@ namespace graphics {
 
 foundation::Result<std::shared_ptr<Bitmap>> decodePNG(const uint8_t* bytes, size_t length);
 foundation::Result<std::shared_ptr<Bitmap>> decodeJPEG(const uint8_t* bytes, size_t length);
+// The same pixels reduced while they are decoded, to at least `minWidth` x `minHeight` where the
+// picture has that many, never whole in memory: a PNG averages blocks of a whole number of
+// pixels row by row, a JPEG takes the decoder's own reduced scale (eighths). An interlaced PNG or
+// a progressive JPEG must be held whole while decoding: those are decoded whole under
+// kReducedWholePixelLimit only.
+foundation::Result<std::shared_ptr<Bitmap>> decodePNGReduced(const uint8_t* bytes, size_t length, int64_t minWidth,
+                                                             int64_t minHeight);
+foundation::Result<std::shared_ptr<Bitmap>> decodeJPEGReduced(const uint8_t* bytes, size_t length, int64_t minWidth,
+                                                              int64_t minHeight);
+inline constexpr int64_t kReducedWholePixelLimit = 12'000'000;
 // The first frame of a GIF, on its full canvas.
 foundation::Result<std::shared_ptr<Bitmap>> decodeGIF(const uint8_t* bytes, size_t length);
 

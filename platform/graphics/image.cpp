@@ -181,6 +181,36 @@ ImagePtr Image::withScale(double scale) const {
     return modified(*this, [&](Image& i) { i.scale_ = scale > 0 && std::isfinite(scale) ? scale : 1; });
 }
 
+ImagePtr Image::reducedFor(Size pixels) const {
+    const bool sideways = orientation_ == ImageOrientation::left || orientation_ == ImageOrientation::right ||
+                          orientation_ == ImageOrientation::leftMirrored ||
+                          orientation_ == ImageOrientation::rightMirrored;
+    // In the stored pixels' directions.
+    const auto w = static_cast<int64_t>(std::ceil(std::max(1.0, sideways ? pixels.height : pixels.width)));
+    const auto h = static_cast<int64_t>(std::ceil(std::max(1.0, sideways ? pixels.width : pixels.height)));
+    const ImageHeader& header = source_->header;
+    const bool muchLarger = header.pixelWidth >= 2 * w && header.pixelHeight >= 2 * h;
+    if (source_->encoded.empty() || !muchLarger) return modified(*this, [](Image&) {});
+    foundation::Result<std::shared_ptr<Bitmap>> reduced = imageError(kImageCorruptError, "not reduced");
+    if (header.format == "public.png") {
+        reduced = decodePNGReduced(source_->encoded.data(), source_->encoded.size(), w, h);
+    } else if (header.format == "public.jpeg") {
+        reduced = decodeJPEGReduced(source_->encoded.data(), source_->encoded.size(), w, h);
+    } else {
+        if (header.pixelWidth * header.pixelHeight > kReducedWholePixelLimit) return nullptr;
+        return modified(*this, [](Image&) {});
+    }
+    if (!reduced.ok()) return nullptr;
+    const double factor = static_cast<double>(header.pixelWidth) / (*reduced)->width();
+    auto source = std::make_shared<Source>();
+    source->header = ImageHeader{(*reduced)->width(), (*reduced)->height(), ""};
+    source->bitmap = std::move(*reduced);
+    return modified(*this, [&](Image& i) {
+        i.source_ = std::move(source);
+        i.scale_ = scale_ / factor;
+    });
+}
+
 ImagePtr Image::withHorizontallyFlippedOrientation() const {
     static const ImageOrientation flipped[8] = {
         ImageOrientation::upMirrored,   ImageOrientation::downMirrored, ImageOrientation::rightMirrored,

@@ -98,6 +98,12 @@ public:
     // The mirror image's orientation (up <-> upMirrored, left <-> rightMirrored, ...).
     ImagePtr withHorizontallyFlippedOrientation() const;
     ImagePtr withName(std::string name, bool symbol) const;
+    // The same picture, the same size in points, from fewer pixels: for drawing it no larger than
+    // `pixels` (upright). Encoded PNG and JPEG pictures at least twice as large each way are
+    // decoded reduced for the copy, never whole (see decodePNGReduced); a GIF that large is drawn
+    // from whole pixels only under kReducedWholePixelLimit. Others are themselves. Null when the
+    // reduced pixels cannot be had.
+    ImagePtr reducedFor(Size pixels) const;
 
     // Encoded bytes for archives: the original bytes, or PNG for drawn images.
     foundation::Result<foundation::Data> archivedData() const;

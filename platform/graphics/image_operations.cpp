@@ -133,8 +133,13 @@ ImagePtr imageToFitSize(const ImagePtr& image, Size box, int method) {
     // bounds clip the rest. Cutting the upright picture (not the stored pixels) keeps turned
     // camera pictures whole.
     const double kx = destination.width() / source.width(), ky = destination.height() / source.height();
+    // A picture many times the size drawn is drawn from pixels reduced while decoding (a
+    // camera's picture as a thumbnail never decodes whole).
+    const double pixelScale = (*context)->scale();
+    const ImagePtr drawn = image->reducedFor({sw * kx * pixelScale, sh * ky * pixelScale});
+    if (!drawn) return nullptr;
     (*context)->clipToRect(destination);
-    (*context)->drawImage(*image, Rect{-source.minX() * kx, -source.minY() * ky, sw * kx, sh * ky});
+    (*context)->drawImage(*drawn, Rect{-source.minX() * kx, -source.minY() * ky, sw * kx, sh * ky});
     return (*context)->makeImage();
 }
 

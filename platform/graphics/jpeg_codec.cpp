@@ -88,6 +88,19 @@ bool readHeader(DecompressGuard& guard, ErrorManager& errors, ScanLimit& scans, 
     return true;
 }
 
+// The output scaled by eighths: the fewest that still give minWidth x minHeight (all eight when
+// the picture is no larger).
+bool scaleOutput(DecompressGuard& guard, ErrorManager& errors, int64_t minWidth, int64_t minHeight) {
+    if (setjmp(errors.jump)) return false;
+    guard.info.scale_denom = 8;
+    for (unsigned eighths = 1; eighths <= 8; ++eighths) {
+        guard.info.scale_num = eighths;
+        jpeg_calc_output_dimensions(&guard.info);
+        if (int64_t{guard.info.output_width} >= minWidth && int64_t{guard.info.output_height} >= minHeight) break;
+    }
+    return true;
+}
+
 bool readRows(DecompressGuard& guard, ErrorManager& errors, Bitmap* bitmap, uint8_t* cmyk) {
     if (setjmp(errors.jump)) return false;
     // Opaque pixels in the bitmap's byte order (blue, green, red, alpha in memory).
@@ -148,14 +161,30 @@ bool writeRows(CompressGuard& guard, ErrorManager& errors, const Bitmap& bitmap,
 
 }  // namespace
 
-foundation::Result<std::shared_ptr<Bitmap>> decodeJPEG(const uint8_t* bytes, size_t length) {
+namespace {
+
+// minWidth x minHeight zero: the picture's own size.
+foundation::Result<std::shared_ptr<Bitmap>> decodeJPEGAtLeast(const uint8_t* bytes, size_t length, int64_t minWidth,
+                                                              int64_t minHeight) {
     ErrorManager errors;
     ScanLimit scans;
     DecompressGuard guard;
     if (!readHeader(guard, errors, scans, bytes, length)) {
         return imageError(kImageCorruptError, std::string("JPEG: ") + errors.message);
     }
-    auto made = Bitmap::make(guard.info.image_width, guard.info.image_height);
+    JDIMENSION width = guard.info.image_width, height = guard.info.image_height;
+    if (minWidth > 0 || minHeight > 0) {
+        // A progressive file keeps every coefficient of the picture while it is read.
+        if (guard.info.progressive_mode && int64_t{width} * height > kReducedWholePixelLimit) {
+            return imageError(kImageTooLargeError, "too many pixels to decode whole for a smaller picture (" +
+                                                       std::to_string(width) + " x " + std::to_string(height) + ")");
+        }
+        if (!scaleOutput(guard, errors, minWidth, minHeight)) {
+            return imageError(kImageCorruptError, std::string("JPEG: ") + errors.message);
+        }
+        width = guard.info.output_width, height = guard.info.output_height;
+    }
+    auto made = Bitmap::make(width, height);
     if (!made.ok()) return made.error();
     std::shared_ptr<Bitmap> bitmap = *made;
     const bool inkColours = guard.info.jpeg_color_space == JCS_CMYK || guard.info.jpeg_color_space == JCS_YCCK;
@@ -164,6 +193,17 @@ foundation::Result<std::shared_ptr<Bitmap>> decodeJPEG(const uint8_t* bytes, siz
         return imageError(kImageCorruptError, std::string("JPEG: ") + errors.message);
     }
     return bitmap;
+}
+
+}  // namespace
+
+foundation::Result<std::shared_ptr<Bitmap>> decodeJPEG(const uint8_t* bytes, size_t length) {
+    return decodeJPEGAtLeast(bytes, length, 0, 0);
+}
+
+foundation::Result<std::shared_ptr<Bitmap>> decodeJPEGReduced(const uint8_t* bytes, size_t length, int64_t minWidth,
+                                                              int64_t minHeight) {
+    return decodeJPEGAtLeast(bytes, length, std::max<int64_t>(1, minWidth), std::max<int64_t>(1, minHeight));
 }
 
 foundation::Result<foundation::Data> encodeJPEG(const Bitmap& bitmap, double quality) {

@@ -1,5 +1,6 @@
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <string>
@@ -44,8 +45,15 @@ struct ReadGuard {
 
 namespace {
 
+// libpng's reader over the state, with its info; false when the library cannot make them.
+bool makeReader(ReadGuard& guard, ReadState& state) {
+    guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, onError, onWarning);
+    if (guard.png) guard.info = png_create_info_struct(guard.png);
+    return guard.png && guard.info;
+}
+
 // The stages that libpng may leave by longjmp hold no objects with destructors.
-bool readHeader(ReadGuard& guard, ReadState& state, png_uint_32* w, png_uint_32* h) {
+bool readHeader(ReadGuard& guard, ReadState& state, png_uint_32* w, png_uint_32* h, int* interlaced = nullptr) {
     if (setjmp(png_jmpbuf(guard.png))) return false;
     png_set_read_fn(guard.png, &state, readBytes);
     // Ancillary chunks are bounded too: a text chunk of gigabytes is refused, not buffered.
@@ -54,11 +62,13 @@ bool readHeader(ReadGuard& guard, ReadState& state, png_uint_32* w, png_uint_32*
     png_read_info(guard.png, guard.info);
     int depth = 0, colorType = 0, interlace = 0;
     png_get_IHDR(guard.png, guard.info, w, h, &depth, &colorType, &interlace, nullptr, nullptr);
+    if (interlaced) *interlaced = interlace != PNG_INTERLACE_NONE;
     return true;
 }
 
-bool readRows(ReadGuard& guard, ReadState& state, png_bytep* rows, size_t rowBytes) {
-    if (setjmp(png_jmpbuf(guard.png))) return false;
+// Every kind of pixel as 8-bit red, green, blue and alpha; false when rows would not be
+// `rowBytes` long.
+bool setUpRGBA(ReadGuard& guard, ReadState& state, size_t rowBytes) {
     png_set_expand(guard.png);  // palette, low-bit grey and tRNS become 8-bit channels with alpha
     png_set_strip_16(guard.png);
     png_set_gray_to_rgb(guard.png);
@@ -69,7 +79,43 @@ bool readRows(ReadGuard& guard, ReadState& state, png_bytep* rows, size_t rowByt
         state.message = "unexpected row layout";
         return false;
     }
+    return true;
+}
+
+bool readRows(ReadGuard& guard, ReadState& state, png_bytep* rows, size_t rowBytes) {
+    if (setjmp(png_jmpbuf(guard.png))) return false;
+    if (!setUpRGBA(guard, state, rowBytes)) return false;
     png_read_image(guard.png, rows);
+    png_read_end(guard.png, nullptr);
+    return true;
+}
+
+// Rows read one at a time into `row`, each block of factor x factor pixels (fewer at the right
+// and bottom edges) averaged, premultiplied, into one pixel of `out`; `sums` holds a row of
+// `out`'s channels.
+bool readRowsReduced(ReadGuard& guard, ReadState& state, png_uint_32 w, png_uint_32 h, png_uint_32 factor,
+                     png_bytep row, uint64_t* sums, Bitmap* out) {
+    if (setjmp(png_jmpbuf(guard.png))) return false;
+    if (!setUpRGBA(guard, state, size_t(w) * 4)) return false;
+    const png_uint_32 outWidth = static_cast<png_uint_32>(out->width());
+    for (png_uint_32 y = 0; y < h; ++y) {
+        png_read_row(guard.png, row, nullptr);
+        for (png_uint_32 x = 0; x < w; ++x) {
+            const uint32_t p = Bitmap::premultiplied(row[x * 4], row[x * 4 + 1], row[x * 4 + 2], row[x * 4 + 3]);
+            uint64_t* sum = sums + size_t(x / factor) * 4;
+            sum[0] += p >> 24, sum[1] += (p >> 16) & 0xFF, sum[2] += (p >> 8) & 0xFF, sum[3] += p & 0xFF;
+        }
+        if ((y + 1) % factor != 0 && y + 1 != h) continue;
+        const uint64_t rows = y % factor + 1;
+        uint32_t* target = out->row(static_cast<int>(y / factor));
+        for (png_uint_32 ox = 0; ox < outWidth; ++ox) {
+            const uint64_t n = rows * std::min<uint64_t>(factor, w - ox * factor);
+            uint64_t* sum = sums + size_t(ox) * 4;
+            auto mean = [&](int c) { return static_cast<uint32_t>((sum[c] + n / 2) / n); };
+            target[ox] = mean(0) << 24 | mean(1) << 16 | mean(2) << 8 | mean(3);
+            sum[0] = sum[1] = sum[2] = sum[3] = 0;
+        }
+    }
     png_read_end(guard.png, nullptr);
     return true;
 }
@@ -79,10 +125,7 @@ bool readRows(ReadGuard& guard, ReadState& state, png_bytep* rows, size_t rowByt
 foundation::Result<std::shared_ptr<Bitmap>> decodePNG(const uint8_t* bytes, size_t length) {
     ReadState state{bytes, length};
     ReadGuard guard;
-    guard.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, onError, onWarning);
-    if (!guard.png) return imageError(kImageCorruptError, "PNG reader unavailable");
-    guard.info = png_create_info_struct(guard.png);
-    if (!guard.info) return imageError(kImageCorruptError, "PNG reader unavailable");
+    if (!makeReader(guard, state)) return imageError(kImageCorruptError, "PNG reader unavailable");
     png_uint_32 w = 0, h = 0;
     if (!readHeader(guard, state, &w, &h)) return imageError(kImageCorruptError, "PNG: " + state.message);
     auto made = Bitmap::make(w, h);
@@ -102,6 +145,33 @@ foundation::Result<std::shared_ptr<Bitmap>> decodePNG(const uint8_t* bytes, size
         }
     }
     return bitmap;
+}
+
+foundation::Result<std::shared_ptr<Bitmap>> decodePNGReduced(const uint8_t* bytes, size_t length, int64_t minWidth,
+                                                             int64_t minHeight) {
+    ReadState state{bytes, length};
+    ReadGuard guard;
+    if (!makeReader(guard, state)) return imageError(kImageCorruptError, "PNG reader unavailable");
+    png_uint_32 w = 0, h = 0;
+    int interlaced = 0;
+    if (!readHeader(guard, state, &w, &h, &interlaced)) return imageError(kImageCorruptError, "PNG: " + state.message);
+    const int64_t factor = std::max<int64_t>(
+        1, std::min(int64_t{w} / std::max<int64_t>(1, minWidth), int64_t{h} / std::max<int64_t>(1, minHeight)));
+    if (factor == 1 || interlaced) {
+        if (factor > 1 && int64_t{w} * h > kReducedWholePixelLimit) {
+            return imageError(kImageTooLargeError, "too many pixels to decode whole for a smaller picture (" +
+                                                       std::to_string(w) + " x " + std::to_string(h) + ")");
+        }
+        return decodePNG(bytes, length);
+    }
+    const auto f = static_cast<png_uint_32>(factor);
+    auto made = Bitmap::make((w + f - 1) / f, (h + f - 1) / f);
+    if (!made.ok()) return made.error();
+    std::vector<png_byte> row(size_t(w) * 4);
+    std::vector<uint64_t> sums(size_t((*made)->width()) * 4);
+    if (!readRowsReduced(guard, state, w, h, f, row.data(), sums.data(), made->get()))
+        return imageError(kImageCorruptError, "PNG: " + state.message);
+    return *made;
 }
 
 namespace {

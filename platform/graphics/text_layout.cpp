@@ -76,6 +76,9 @@ struct TextSystem {
     using Shaped = std::unordered_map<ShapedKey, LayoutPtr, ShapedHash, ShapedEqual>;
     Shaped shaped;
     Shaped olderShaped;
+    // A line too long to keep, shaped for the call at hand.
+    LayoutPtr unkept;
+    TextWork work;
 };
 
 std::mutex directoryMutex;
@@ -156,6 +159,8 @@ PangoFontDescription* describe(const Font& font) {
 
 // A pango layout of the attributed text on one unlimited line (or wrapped at `width` > 0).
 LayoutPtr makeLayout(TextSystem& s, const AttributedString& text, UserInterfaceStyle style) {
+    s.work.bytes += text.string().size();
+    s.work.largestPiece = std::max<uint64_t>(s.work.largestPiece, text.string().size());
     LayoutPtr layout(pango_layout_new(s.context));
     pango_layout_set_text(layout.get(), text.string().data(), static_cast<int>(text.string().size()));
     // The font of an empty text still sets the line's height.
@@ -196,12 +201,17 @@ struct Measure {
     double width = 0, height = 0, baseline = 0;
 };
 
-// Lines kept shaped per generation.
+// Lines kept shaped per generation, and the longest line kept.
 constexpr size_t kMaxShapedLines = 4096;
+constexpr size_t kMaxShapedBytes = 4096;
 
 // The layout of one unwrapped line, shaped once and kept (owned by the text system: valid until
 // the next call while the mutex is held).
 PangoLayout* shapedLine(TextSystem& s, const AttributedString& text, UserInterfaceStyle style) {
+    if (text.string().size() > kMaxShapedBytes) {
+        s.unkept = makeLayout(s, text, style);
+        return s.unkept.get();
+    }
     const ShapedProbe probe{&text, style};
     if (auto it = s.shaped.find(probe); it != s.shaped.end()) return it->second.get();
     TextSystem::Shaped::node_type older;
@@ -257,32 +267,81 @@ AttributedString withoutLeadingSpaces(const AttributedString& text) {
     return start == 0 ? text : text.substring(start, text.string().size());
 }
 
-// The text cut with "…" where the mode says so, as long as still fits in width.
-AttributedString truncate(TextSystem& s, const AttributedString& text, double width, LineBreakMode mode) {
-    if (measureLine(s, text).width <= width) return text;
-    const std::vector<size_t> points = cutPoints(s, text);
-    const size_t graphemes = points.size() - 1;
+// A whole character's byte offset at or before `offset`.
+size_t characterStart(const std::string& str, size_t offset) {
+    offset = std::min(offset, str.size());
+    while (offset > 0 && offset < str.size() && (static_cast<unsigned char>(str[offset]) & 0xC0) == 0x80) --offset;
+    return offset;
+}
+
+// The width of a piece of text on one line, shaped for this question only.
+double unkeptWidth(TextSystem& s, const AttributedString& text) {
+    LayoutPtr layout = makeLayout(s, text, UserInterfaceStyle::light);
+    PangoRectangle logical;
+    pango_layout_get_extents(layout.get(), nullptr, &logical);
+    return static_cast<double>(logical.width) / PANGO_SCALE;
+}
+
+// How many bytes of the text's start (fromEnd: of its end) are wider than `width`, in whole
+// characters: a few hundred to begin with, twice as many each time; the whole text when even
+// that is not wider.
+size_t widerThan(TextSystem& s, const AttributedString& text, double width, bool fromEnd) {
     const std::string& str = text.string();
+    for (size_t bytes = 256; bytes < str.size(); bytes *= 2) {
+        const size_t cut = fromEnd ? str.size() - characterStart(str, str.size() - bytes) : characterStart(str, bytes);
+        if (cut == 0 || cut >= str.size()) continue;
+        const AttributedString piece = fromEnd ? text.substring(str.size() - cut, str.size()) : text.substring(0, cut);
+        if (unkeptWidth(s, piece) > width) return cut;
+    }
+    return str.size();
+}
+
+// The text cut with "…" where the mode says so, as long as still fits in width. Only as much of
+// a long text's ends is shaped as the cut can keep: a start (and an end) each wider than the
+// width on its own.
+AttributedString truncate(TextSystem& s, const AttributedString& text, double width, LineBreakMode mode) {
+    const std::string& str = text.string();
+    const bool keepsTail = mode == LineBreakMode::truncateHead || mode == LineBreakMode::truncateMiddle;
+    const bool keepsHead = mode != LineBreakMode::truncateHead;
+    const size_t headBytes = keepsHead ? widerThan(s, text, width, false) : str.size();
+    const size_t tailBytes = keepsTail ? widerThan(s, text, width, true) : str.size();
+    const bool windowed = (keepsHead ? headBytes : 0) + (keepsTail ? tailBytes : 0) < str.size();
+    if (!windowed && measureLine(s, text).width <= width) return text;
+    // The ends the cut keeps from (each the whole text when the text is short) and the grapheme
+    // boundaries in each, from the start and from the end.
+    const size_t tailStart = windowed ? str.size() - tailBytes : 0;
+    const std::vector<size_t> headPoints = cutPoints(s, windowed && keepsHead ? text.substring(0, headBytes) : text);
+    std::vector<size_t> tailPoints = headPoints;
+    if (windowed && keepsTail) {
+        tailPoints = cutPoints(s, text.substring(tailStart, str.size()));
+        for (size_t& p : tailPoints) p += tailStart;
+    }
+    const size_t headGraphemes = headPoints.size() - 1, tailGraphemes = tailPoints.size() - 1;
     auto candidate = [&](size_t keep) {
         AttributedString out;
         if (mode == LineBreakMode::truncateHead) {
-            const size_t from = points[graphemes - keep];
+            const size_t from = tailPoints[tailGraphemes - keep];
             const AttributedString tail = withoutLeadingSpaces(text.substring(from, str.size()));
             out.append(kEllipsis, text.attributesAt(from));
             out.append(tail);
         } else if (mode == LineBreakMode::truncateMiddle) {
             const size_t front = (keep + 1) / 2, back = keep - front;
-            out.append(withoutTrailingSpaces(text.substring(0, points[front])));
-            out.append(kEllipsis, text.attributesAt(front > 0 ? points[front] - 1 : 0));
-            out.append(withoutLeadingSpaces(text.substring(points[graphemes - back], str.size())));
+            out.append(withoutTrailingSpaces(text.substring(0, headPoints[front])));
+            out.append(kEllipsis, text.attributesAt(front > 0 ? headPoints[front] - 1 : 0));
+            out.append(withoutLeadingSpaces(text.substring(tailPoints[tailGraphemes - back], str.size())));
         } else {
-            out.append(withoutTrailingSpaces(text.substring(0, points[keep])));
-            out.append(kEllipsis, text.attributesAt(keep > 0 ? points[keep] - 1 : 0));
+            out.append(withoutTrailingSpaces(text.substring(0, headPoints[keep])));
+            out.append(kEllipsis, text.attributesAt(keep > 0 ? headPoints[keep] - 1 : 0));
         }
         return out;
     };
-    // The most characters kept that still fit; at least the ellipsis alone.
-    size_t lo = 0, hi = graphemes;
+    // The most characters kept that still fit; at least the ellipsis alone. Past an end wider
+    // than the width nothing fits.
+    size_t hi = mode == LineBreakMode::truncateHead ? tailGraphemes : headGraphemes;
+    if (mode == LineBreakMode::truncateMiddle) {
+        hi = windowed ? std::min(2 * headGraphemes, 2 * tailGraphemes + 1) : headGraphemes;
+    }
+    size_t lo = 0;
     while (lo < hi) {
         const size_t mid = (lo + hi + 1) / 2;
         if (measureLine(s, candidate(mid)).width <= width) {
@@ -372,7 +431,179 @@ TextAttributes AttributedString::attributesAt(size_t offset) const {
     return runs_.empty() ? TextAttributes{} : runs_.back().attributes;
 }
 
+namespace {
+
+// Paragraphs longer than this are wrapped a piece at a time (the engine's wrapping of a word
+// longer than a line costs about the square of what it is handed), and a piece's lines are taken
+// only where the next one starts this far before the piece's end, clear of anything the cut
+// changes (break opportunities, clusters, shaping across it).
+constexpr size_t kPieceBytes = 2048;
+constexpr size_t kSeamBytes = 128;
+
+// The way the text's first strong character reads (neutral when it has none), as the engine
+// decides a paragraph's direction.
+PangoDirection firstStrongDirection(const std::string& str, size_t from, size_t to) {
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    return pango_find_base_dir(str.data() + from, static_cast<int>(to - from));
+    G_GNUC_END_IGNORE_DEPRECATIONS
+}
+
+struct LineRange {
+    size_t start = 0, end = 0;
+    // The earlier layout's line it repeats (moved by `shift` bytes), if any.
+    const TextLine* earlier = nullptr;
+    ptrdiff_t shift = 0;
+};
+
+// Breaks a text into lines as the options say, from a line start on: each paragraph on its own,
+// a long one by pieces.
+class LineBreaker {
+public:
+    LineBreaker(TextSystem& s, const AttributedString& text, const TextLayoutOptions& options)
+        : s_(s), text_(text), options_(options), limited_(options.width > 0 && std::isfinite(options.width)) {}
+
+    // Appends the lines from `from` (a line start) on, at most `limit` in all (0: no limit), and
+    // stops before a line whose start `stop` accepts: the byte where it stopped, or npos at the end.
+    template <typename Stop>
+    size_t run(size_t from, size_t limit, std::vector<LineRange>& out, const Stop& stop) {
+        const std::string& str = text_.string();
+        size_t at = from;
+        for (;;) {
+            const size_t newline = str.find('\n', at);
+            size_t end = newline == std::string::npos ? str.size() : newline;
+            // A "\r\n" ends the paragraph as the newline alone does.
+            if (newline != std::string::npos && end > at && str[end - 1] == '\r') --end;
+            const size_t paragraph = at == 0 ? 0 : str.rfind('\n', at - 1) + 1;
+            if (const size_t stopped = paragraphLines(paragraph, at, end, limit, out, stop);
+                stopped != std::string::npos)
+                return stopped;
+            if (newline == std::string::npos) return std::string::npos;
+            at = newline + 1;
+        }
+    }
+
+private:
+    // The lines of [from, end) of the paragraph starting at `paragraph`; as run().
+    template <typename Stop>
+    size_t paragraphLines(size_t paragraph, size_t from, size_t end, size_t limit, std::vector<LineRange>& out,
+                          const Stop& stop) {
+        auto add = [&](size_t start, size_t lineEnd) {
+            if ((limit > 0 && out.size() >= limit) || stop(start)) return false;
+            out.push_back({start, lineEnd});
+            return true;
+        };
+        if (from == end) return add(from, from) ? std::string::npos : from;
+        const std::string& str = text_.string();
+        // A piece that starts inside a paragraph goes the paragraph's way.
+        const PangoDirection direction =
+            from == paragraph ? PANGO_DIRECTION_NEUTRAL : firstStrongDirection(str, paragraph, end);
+        size_t piece = limited_ ? kPieceBytes : std::string::npos;
+        for (size_t at = from;;) {
+            const size_t pieceEnd = end - at <= piece ? end : characterStart(str, at + piece);
+            std::vector<std::pair<size_t, size_t>> lines =
+                wrap(at, pieceEnd, at == paragraph ? PANGO_DIRECTION_NEUTRAL : direction);
+            if (pieceEnd == end) {
+                for (const auto& [start, lineEnd] : lines)
+                    if (!add(start, lineEnd)) return start;
+                return std::string::npos;
+            }
+            // The lines whose follower starts clear of the cut.
+            size_t taken = 0;
+            while (taken + 1 < lines.size() && lines[taken + 1].first + kSeamBytes <= pieceEnd) ++taken;
+            if (taken == 0) {
+                // One line longer than the piece: a longer piece.
+                piece *= 2;
+                continue;
+            }
+            for (size_t i = 0; i < taken; ++i)
+                if (!add(lines[i].first, lines[i].second)) return lines[i].first;
+            at = lines[taken].first;
+            piece = kPieceBytes;
+        }
+    }
+
+    // The lines of text[from, to), wrapped in the width; `direction` (when not neutral) is the
+    // paragraph's, given to a piece that would read the other way.
+    std::vector<std::pair<size_t, size_t>> wrap(size_t from, size_t to, PangoDirection direction) {
+        const std::string& str = text_.string();
+        // The whole text (a paragraph on its own, as most are) goes as it is.
+        const bool whole = from == 0 && to == str.size();
+        AttributedString piece = whole ? AttributedString() : text_.substring(from, to);
+        size_t mark = 0;
+        if (direction != PANGO_DIRECTION_NEUTRAL && firstStrongDirection(str, from, to) != direction) {
+            AttributedString marked(direction == PANGO_DIRECTION_RTL ? "\u200F" : "\u200E", text_.attributesAt(from));
+            mark = marked.string().size();
+            marked.append(piece);
+            piece = std::move(marked);
+        }
+        LayoutPtr layout = makeLayout(s_, whole ? text_ : piece, UserInterfaceStyle::light);
+        if (limited_) {
+            pango_layout_set_width(layout.get(), static_cast<int>(options_.width * PANGO_SCALE));
+            pango_layout_set_wrap(layout.get(), options_.lineBreakMode == LineBreakMode::charWrap
+                                                    ? PANGO_WRAP_CHAR
+                                                    : PANGO_WRAP_WORD_CHAR);
+        }
+        std::vector<std::pair<size_t, size_t>> out;
+        const int count = pango_layout_get_line_count(layout.get());
+        for (int i = 0; i < count; ++i) {
+            PangoLayoutLine* line = pango_layout_get_line_readonly(layout.get(), i);
+            const size_t start = std::max(static_cast<size_t>(line->start_index), mark) - mark;
+            const size_t end = std::max(static_cast<size_t>(line->start_index + line->length), mark) - mark;
+            out.emplace_back(from + start, from + end);
+        }
+        return out;
+    }
+
+    TextSystem& s_;
+    const AttributedString& text_;
+    const TextLayoutOptions& options_;
+    bool limited_;
+};
+
+// How many bytes two texts share at their start (fromEnd: at their end), in characters with the
+// same attributes.
+size_t sharedBytes(const AttributedString& a, const AttributedString& b, bool fromEnd) {
+    const std::string &x = a.string(), &y = b.string();
+    const size_t most = std::min(x.size(), y.size());
+    size_t n = 0;
+    if (fromEnd) {
+        while (n < most && x[x.size() - 1 - n] == y[y.size() - 1 - n]) ++n;
+    } else {
+        n = static_cast<size_t>(std::mismatch(x.begin(), x.begin() + static_cast<ptrdiff_t>(most), y.begin()).first -
+                                x.begin());
+    }
+    // Walk the runs of both from that end while their attributes agree.
+    auto runs = [&](const AttributedString& t) {
+        std::vector<std::pair<size_t, const TextAttributes*>> out;  // the byte distance of each run's far edge
+        for (const AttributedString::Run& r : t.runs())
+            out.emplace_back(fromEnd ? t.string().size() - r.start : r.start + r.length, &r.attributes);
+        if (fromEnd) std::reverse(out.begin(), out.end());
+        return out;
+    };
+    const auto ra = runs(a), rb = runs(b);
+    size_t agreed = 0;
+    for (size_t i = 0, j = 0; i < ra.size() && j < rb.size() && agreed < n;) {
+        if (!(*ra[i].second == *rb[j].second)) break;
+        agreed = std::min(ra[i].first, rb[j].first);
+        if (ra[i].first == agreed) ++i;
+        if (rb[j].first == agreed) ++j;
+    }
+    return std::min(n, agreed);
+}
+
+}  // namespace
+
 TextLayout::TextLayout(AttributedString text, TextLayoutOptions options) : text_(std::move(text)), options_(options) {
+    layOut(nullptr, nullptr);
+}
+
+TextLayout::TextLayout(AttributedString text, TextLayoutOptions options, const AttributedString& earlierText,
+                       const std::vector<TextLine>& earlierLines)
+    : text_(std::move(text)), options_(options) {
+    layOut(&earlierText, &earlierLines);
+}
+
+void TextLayout::layOut(const AttributedString* earlierText, const std::vector<TextLine>* earlierLines) {
     TextSystem& s = textSystem();
     std::lock_guard<std::mutex> lock(s.mutex);
     const LineBreakMode mode = options_.lineBreakMode;
@@ -381,24 +612,53 @@ TextLayout::TextLayout(AttributedString text, TextLayoutOptions options) : text_
     int maxLines = options_.maximumLines > 0 ? options_.maximumLines : 0;
     if (truncating && maxLines == 0) maxLines = 1;
     const bool limited = options_.width > 0 && std::isfinite(options_.width);
+    const std::string& str = text_.string();
 
-    // Where the lines of the whole text start and end when wrapped (or broken only at newlines).
-    std::vector<std::pair<size_t, size_t>> ranges;
-    {
-        LayoutPtr layout = makeLayout(s, text_, UserInterfaceStyle::light);
-        if (limited) {
-            pango_layout_set_width(layout.get(), static_cast<int>(options_.width * PANGO_SCALE));
-            pango_layout_set_wrap(layout.get(),
-                                  mode == LineBreakMode::charWrap ? PANGO_WRAP_CHAR : PANGO_WRAP_WORD_CHAR);
-        }
-        const int count = pango_layout_get_line_count(layout.get());
-        for (int i = 0; i < count; ++i) {
-            PangoLayoutLine* line = pango_layout_get_line_readonly(layout.get(), i);
-            ranges.emplace_back(static_cast<size_t>(line->start_index),
-                                static_cast<size_t>(line->start_index + line->length));
+    // Where the lines start and end when wrapped (or broken only at newlines): with a limit of
+    // lines, only as many as show and one more (to know there are more).
+    std::vector<LineRange> ranges;
+    LineBreaker breaker(s, text_, options_);
+    const bool takesOver = earlierText && earlierLines && !earlierLines->empty() && maxLines == 0 &&
+                           options_.maximumHeight <= 0 && !truncating;
+    if (!takesOver) {
+        breaker.run(0, maxLines > 0 ? static_cast<size_t>(maxLines) + 1 : 0, ranges, [](size_t) { return false; });
+    } else {
+        const std::vector<TextLine>& earlier = *earlierLines;
+        const size_t before = earlierText->string().size();
+        const size_t head = sharedBytes(*earlierText, text_, false);
+        const size_t tail = std::min(sharedBytes(*earlierText, text_, true), std::min(before, str.size()) - head);
+        // A line stays while what decides where it ends (its text, the next line's, a seam's
+        // worth past them) is before the change.
+        size_t kept = 0;
+        while (kept + 2 < earlier.size() && earlier[kept + 2].start + kSeamBytes <= head) ++kept;
+        for (size_t i = 0; i < kept; ++i) ranges.push_back({earlier[i].start, earlier[i].end, &earlier[i], 0});
+        // Past the change, a line that starts where an earlier one did (the change's length
+        // apart), clear of the seam, starts the same lines as then.
+        const ptrdiff_t shift = static_cast<ptrdiff_t>(str.size()) - static_cast<ptrdiff_t>(before);
+        const size_t changeEnd = str.size() - tail;
+        size_t resumed = earlier.size();
+        auto earlierStartingAt = [&](size_t start) {
+            const size_t then = static_cast<size_t>(static_cast<ptrdiff_t>(start) - shift);
+            const auto it = std::lower_bound(earlier.begin(), earlier.end(), then,
+                                             [](const TextLine& line, size_t at) { return line.start < at; });
+            return it != earlier.end() && it->start == then ? static_cast<size_t>(it - earlier.begin())
+                                                            : earlier.size();
+        };
+        const size_t from = kept < earlier.size() ? earlier[kept].start : 0;
+        const size_t stopped = breaker.run(from, 0, ranges, [&](size_t start) {
+            if (start < changeEnd + kSeamBytes) return false;
+            resumed = earlierStartingAt(start);
+            return resumed < earlier.size();
+        });
+        if (stopped != std::string::npos) {
+            for (size_t i = resumed; i < earlier.size(); ++i) {
+                const TextLine& line = earlier[i];
+                ranges.push_back({static_cast<size_t>(static_cast<ptrdiff_t>(line.start) + shift),
+                                  static_cast<size_t>(static_cast<ptrdiff_t>(line.end) + shift), &line, shift});
+            }
         }
     }
-    if (ranges.empty()) ranges.emplace_back(0, 0);
+    if (ranges.empty()) ranges.push_back({0, 0});
 
     size_t shown = ranges.size();
     if (maxLines > 0) shown = std::min(shown, static_cast<size_t>(maxLines));
@@ -406,21 +666,28 @@ TextLayout::TextLayout(AttributedString text, TextLayoutOptions options) : text_
         AttributedString content;
         size_t start, end;
         bool cut;
+        const TextLine* earlier;
     };
     std::vector<Pending> contents;
+    contents.reserve(shown);
     for (size_t i = 0; i < shown; ++i) {
-        contents.push_back({withoutTrailingSpaces(text_.substring(ranges[i].first, ranges[i].second)), ranges[i].first,
-                            ranges[i].second, false});
+        const LineRange& r = ranges[i];
+        contents.push_back({r.earlier ? r.earlier->content : withoutTrailingSpaces(text_.substring(r.start, r.end)),
+                            r.start, r.end, false, r.earlier});
     }
     const bool cut = shown < ranges.size();
     if (truncating && limited) {
-        // The last line shown takes the rest of its paragraph and is cut to fit.
+        // The last line shown takes the rest of its paragraph and is cut to fit. Where the next
+        // line goes on in the same paragraph, the two together are wider than the room and the
+        // cut keeps less than them, so a tail cut needs no more of the paragraph.
         const size_t last = shown - 1;
-        size_t end = text_.string().find('\n', ranges[last].first);
-        if (end == std::string::npos) end = text_.string().size();
-        AttributedString rest = withoutTrailingSpaces(text_.substring(ranges[last].first, end));
+        size_t end = str.find('\n', ranges[last].start);
+        if (end == std::string::npos) end = str.size();
+        size_t restEnd = end;
+        if (mode == LineBreakMode::truncateTail && cut && ranges[shown].start < end) restEnd = ranges[shown].end;
+        AttributedString rest = withoutTrailingSpaces(text_.substring(ranges[last].start, restEnd));
         AttributedString fitted = truncate(s, rest, options_.width, mode);
-        truncated_ = fitted.string() != rest.string() || (cut && end < text_.string().size());
+        truncated_ = fitted.string() != rest.string() || restEnd < end || (cut && end < str.size());
         contents[last].cut = fitted.string() != contents[last].content.string();
         contents[last].content = fitted;
         contents[last].end = std::max(contents[last].end, end);
@@ -429,9 +696,13 @@ TextLayout::TextLayout(AttributedString text, TextLayoutOptions options) : text_
     }
 
     double y = 0, widest = 0;
+    lines_.reserve(contents.size());
     for (Pending& pending : contents) {
         Measure m;
-        if (pending.content.string().empty()) {
+        if (pending.earlier) {
+            m = {pending.earlier->frame.width(), pending.earlier->frame.height(),
+                 pending.earlier->baseline - pending.earlier->frame.minY()};
+        } else if (pending.content.string().empty()) {
             // An empty line is as high as a line of the font at its place.
             m = measureLine(s, AttributedString(" ", text_.attributesAt(pending.start)));
             m.width = 0;
@@ -542,6 +813,18 @@ double caretOffsetInLine(const AttributedString& line, size_t offset) {
     const auto index = static_cast<int>(std::min(offset, line.string().size()));
     pango_layout_get_cursor_pos(layout.get(), index, &strong, nullptr);
     return static_cast<double>(strong.x) / PANGO_SCALE;
+}
+
+TextWork textWork() {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.work;
+}
+
+void resetTextWork() {
+    TextSystem& s = textSystem();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.work = {};
 }
 
 size_t offsetInLineAt(const AttributedString& line, double x) {

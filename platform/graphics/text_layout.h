@@ -8,6 +8,7 @@
 // and what is drawn. Safe from any thread (text work is serialised inside).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -109,6 +110,11 @@ struct TextLine {
 class TextLayout {
 public:
     TextLayout(AttributedString text, TextLayoutOptions options);
+    // The same, taking over the lines of an earlier layout (laid out with the same options) where
+    // the text is the same before and after what changed: only the lines around the change are
+    // laid out anew. Options with a limit of lines or height, or a truncating mode, take nothing.
+    TextLayout(AttributedString text, TextLayoutOptions options, const AttributedString& earlierText,
+               const std::vector<TextLine>& earlierLines);
     const std::vector<TextLine>& lines() const { return lines_; }
     std::vector<std::string> lineTexts() const;
     // Width of the widest line, height of the lines shown.
@@ -118,6 +124,7 @@ public:
     void draw(GraphicsContext& context, Point origin) const;
 
 private:
+    void layOut(const AttributedString* earlierText, const std::vector<TextLine>* earlierLines);
     AttributedString text_;
     TextLayoutOptions options_;
     std::vector<TextLine> lines_;
@@ -133,6 +140,17 @@ double caretOffsetInLine(const AttributedString& line, size_t offset);
 // The byte offset of a line's text nearest to x (from the line's left edge), on a character
 // boundary.
 size_t offsetInLineAt(const AttributedString& line, double x);
+
+// What the shaping engine was handed since the process started: bytes of text in all, and the
+// most in one piece. Long paragraphs are wrapped a piece at a time and a limit of lines is laid
+// out from a prefix that holds them, so the work of a text grows with what shows of it.
+struct TextWork {
+    uint64_t bytes = 0;
+    uint64_t largestPiece = 0;
+};
+TextWork textWork();
+// Starts the count again (tests and benchmarks).
+void resetTextWork();
 
 // How many characters of the text no bundled face has a glyph for (drawn as boxes).
 int missingGlyphCount(const AttributedString& text);

@@ -2,6 +2,7 @@
 
 #include "platform/graphics/text_layout.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
@@ -9,6 +10,35 @@
 namespace {
 constexpr size_t kMaxCachedWidths = 20000;
 constexpr size_t kMaxCachedLayouts = 4000;
+// Texts longer than this are not kept with the short ones, whose widths and layouts are kept in
+// generations of at most these many bytes.
+constexpr size_t kKeptTextBytes = 4096;
+constexpr size_t kWidthBytes = 2 << 20;
+constexpr size_t kLayoutGenerationBytes = 4 << 20;
+// Texts wrapped whole longer than this are laid out from the closest long one kept (of which
+// there are a few, in so many bytes).
+constexpr size_t kLongTextBytes = 1024;
+constexpr size_t kLongTexts = 4;
+constexpr size_t kLongBytes = 8 << 20;
+
+// About the bytes a laid-out box holds.
+size_t boxBytes(const toolkit::TextBox& box) {
+    size_t bytes = sizeof box;
+    for (const graphics::TextLine& line : box.lines) {
+        bytes += sizeof line + line.content.string().capacity() +
+                 line.content.runs().capacity() * sizeof(graphics::AttributedString::Run);
+    }
+    return bytes;
+}
+
+bool sameText(const graphics::AttributedString& a, const graphics::AttributedString& b) {
+    if (a.string() != b.string() || a.runs().size() != b.runs().size()) return false;
+    for (size_t i = 0; i < a.runs().size(); ++i) {
+        const auto &x = a.runs()[i], &y = b.runs()[i];
+        if (x.start != y.start || x.length != y.length || !(x.attributes == y.attributes)) return false;
+    }
+    return true;
+}
 
 // The layout cache's key is built for every label on every layout pass: its parts go in as raw
 // bytes (fixed sizes, so that no two keys run together), without formatting any number.
@@ -111,8 +141,7 @@ double FontTextMeasurer::lineHeight(const Font& font) const {
     // string keeps no run to carry the font, so it would measure the default font instead.)
     const double height = graphics::TextLayout(graphics::AttributedString("Hg", attributes), {}).size().height;
     std::lock_guard lock(mutex_);
-    if (widths_.size() >= kMaxCachedWidths) widths_.clear();
-    widths_.emplace(std::move(key), height);
+    keepWidth(std::move(key), height);
     return height;
 }
 
@@ -126,10 +155,16 @@ double FontTextMeasurer::lineWidth(const std::string& text, const Font& font) co
         if (auto it = widths_.find(key); it != widths_.end()) return it->second;
     }
     const double width = graphics::sizeOfText(text, font).width;
+    if (text.size() > kKeptTextBytes) return width;
     std::lock_guard lock(mutex_);
-    if (widths_.size() >= kMaxCachedWidths) widths_.clear();
-    widths_.emplace(std::move(key), width);
+    keepWidth(std::move(key), width);
     return width;
+}
+
+void FontTextMeasurer::keepWidth(std::string key, double width) const {
+    if (widths_.size() >= kMaxCachedWidths || widthBytes_ >= kWidthBytes) widths_.clear(), widthBytes_ = 0;
+    widthBytes_ += key.size() + 32;
+    widths_.emplace(std::move(key), width);
 }
 
 std::vector<std::string> FontTextMeasurer::lines(const std::string& text, const Font& font, double width, int maxLines,
@@ -156,8 +191,14 @@ TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutO
     if (truncating && options.maximumLines == 0 && options.maximumHeight <= 0 && options.width > 0) {
         options.lineBreakMode = LineBreakMode::wordWrap;
     }
-    std::string key = layoutKey(text, options);
-    {
+    const bool wrapsAll =
+        options.maximumLines == 0 && options.maximumHeight <= 0 &&
+        (options.lineBreakMode == LineBreakMode::wordWrap || options.lineBreakMode == LineBreakMode::charWrap ||
+         options.lineBreakMode == LineBreakMode::clip);
+    const bool kept = text.string().size() <= kKeptTextBytes;
+    if (!kept && wrapsAll) return layoutLong(text, options);
+    std::string key = kept ? layoutKey(text, options) : std::string();
+    if (kept) {
         std::lock_guard lock(mutex_);
         if (auto it = layouts_.find(key); it != layouts_.end()) return it->second;
         // A layout of the previous generation still in use moves to the current one.
@@ -167,7 +208,7 @@ TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutO
             return box;
         }
     }
-    const bool fromTheLeft = wrapsFromTheLeft(options);
+    const bool fromTheLeft = kept && wrapsFromTheLeft(options);
     std::string sizing = fromTheLeft ? sizingKey(text) : std::string();
     if (fromTheLeft) {
         std::lock_guard lock(mutex_);
@@ -176,12 +217,58 @@ TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutO
             return *std::move(box);
         }
     }
-    const graphics::TextLayout laidOut(text, options);
-    TextBox box{laidOut.lines(), laidOut.size(), laidOut.isTruncated()};
+    TextBox box = wrapsAll && text.string().size() > kLongTextBytes ? layoutLong(text, options) : TextBox{};
+    if (box.lines.empty()) {
+        const graphics::TextLayout laidOut(text, options);
+        box = TextBox{laidOut.lines(), laidOut.size(), laidOut.isTruncated()};
+        std::lock_guard lock(mutex_);
+        ++layoutsMade_;
+    }
+    if (!kept) return box;
     std::lock_guard lock(mutex_);
-    ++layoutsMade_;
     keepLayout(std::move(key), box);
     if (fromTheLeft && !box.truncated) keepWrapped(std::move(sizing), options.width, box);
+    return box;
+}
+
+TextBox FontTextMeasurer::layoutLong(const AttributedString& text, const TextLayoutOptions& options) const {
+    std::string optionsKey;
+    appendRaw(optionsKey, options.width);
+    appendRaw(optionsKey, static_cast<uint8_t>(options.lineBreakMode));
+    appendRaw(optionsKey, static_cast<uint8_t>(options.alignment));
+    // The latest text laid out with these options is taken out while this one is laid out from it.
+    std::optional<Long> earlier;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = long_.begin(); it != long_.end(); ++it) {
+            if (it->options != optionsKey) continue;
+            if (sameText(it->text, text)) {
+                std::rotate(long_.begin(), it, it + 1);
+                return long_.front().box;
+            }
+            earlier = std::move(*it);
+            long_.erase(it);
+            break;
+        }
+    }
+    Long laid{std::move(optionsKey), text, {}, 0};
+    {
+        const graphics::TextLayout laidOut =
+            earlier ? graphics::TextLayout(text, options, earlier->text, earlier->box.lines)
+                    : graphics::TextLayout(text, options);
+        laid.box = TextBox{laidOut.lines(), laidOut.size(), laidOut.isTruncated()};
+    }
+    laid.bytes = text.string().size() + boxBytes(laid.box);
+    TextBox box = laid.box;
+    std::lock_guard lock(mutex_);
+    ++layoutsMade_;
+    if (laid.bytes > kLongBytes) return box;
+    long_.insert(long_.begin(), std::move(laid));
+    size_t bytes = 0, count = 0;
+    auto it = long_.begin();
+    for (; it != long_.end() && count < kLongTexts && bytes + it->bytes <= kLongBytes; ++it)
+        bytes += it->bytes, ++count;
+    long_.erase(it, long_.end());
     return box;
 }
 
@@ -211,10 +298,12 @@ std::optional<TextBox> FontTextMeasurer::narrowerWrap(const std::string& sizing,
 }
 
 void FontTextMeasurer::keepWrapped(std::string sizing, double width, const TextBox& box) const {
-    if (wrapped_.size() >= kMaxCachedLayouts) {
+    if (wrapped_.size() >= kMaxCachedLayouts || wrappedBytes_ >= kLayoutGenerationBytes) {
         olderWrapped_ = std::move(wrapped_);
         wrapped_.clear();
+        wrappedBytes_ = 0;
     }
+    wrappedBytes_ += sizing.size() + boxBytes(box);
     auto& widths = wrapped_[std::move(sizing)];
     // A text is shown in few rooms; the widest ones serve the most.
     if (widths.size() >= 4) widths.erase(widths.begin());
@@ -226,13 +315,28 @@ size_t FontTextMeasurer::layoutsMade() const {
     return layoutsMade_;
 }
 
+size_t FontTextMeasurer::keptBytes() const {
+    std::lock_guard lock(mutex_);
+    size_t bytes = widthBytes_ + layoutBytes_ + wrappedBytes_;
+    for (const auto* older : {&olderLayouts_}) {
+        for (const auto& [key, box] : *older) bytes += key.size() + boxBytes(box);
+    }
+    for (const auto& [key, widths] : olderWrapped_) {
+        for (const Wrapped& w : widths) bytes += key.size() + boxBytes(w.box);
+    }
+    for (const Long& l : long_) bytes += l.bytes;
+    return bytes;
+}
+
 void FontTextMeasurer::keepLayout(std::string key, const TextBox& box) const {
     // Two generations: a full one becomes the older and the older is let go, so what was laid out
     // lately stays (a table's rows scrolled through again are not all laid out anew).
-    if (layouts_.size() >= kMaxCachedLayouts) {
+    if (layouts_.size() >= kMaxCachedLayouts || layoutBytes_ >= kLayoutGenerationBytes) {
         olderLayouts_ = std::move(layouts_);
         layouts_.clear();
+        layoutBytes_ = 0;
     }
+    layoutBytes_ += key.size() + boxBytes(box);
     layouts_.insert_or_assign(std::move(key), box);
 }
 

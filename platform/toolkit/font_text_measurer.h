@@ -1,7 +1,9 @@
 // The font-backed text measurer: widths, line heights and lines from the drawing layer's text
 // layout (the bundled faces, unhinted), so views measure text as the renderer draws it, broken
 // into lines by the one line breaker the drawing uses. Recent layouts are kept, so a view measured
-// and then drawn lays its text out once.
+// and then drawn lays its text out once: short texts in generations bounded by their bytes, the
+// last few long ones apart, where a long text typed into or changed in a few places is laid out
+// again only around its changes.
 #pragma once
 
 #include <cstddef>
@@ -28,13 +30,28 @@ public:
     static const FontTextMeasurer& shared();
     // How many texts this measurer has laid out itself (not taken from what it kept).
     size_t layoutsMade() const;
+    // About how many bytes what it keeps takes.
+    size_t keptBytes() const;
 
 private:
     mutable foundation::Mutex mutex_;
+    void keepWidth(std::string key, double width) const HX_REQUIRES(mutex_);
     mutable std::unordered_map<std::string, double> widths_ HX_GUARDED_BY(mutex_);
+    mutable size_t widthBytes_ HX_GUARDED_BY(mutex_) = 0;
     void keepLayout(std::string key, const TextBox& box) const HX_REQUIRES(mutex_);
     mutable std::unordered_map<std::string, TextBox> layouts_ HX_GUARDED_BY(mutex_);
     mutable std::unordered_map<std::string, TextBox> olderLayouts_ HX_GUARDED_BY(mutex_);
+    mutable size_t layoutBytes_ HX_GUARDED_BY(mutex_) = 0;
+    // Long texts wrapped whole, the latest first: a text of the same options is laid out from the
+    // closest one's lines.
+    struct Long {
+        std::string options;
+        AttributedString text;
+        TextBox box;
+        size_t bytes = 0;
+    };
+    TextBox layoutLong(const AttributedString& text, const TextLayoutOptions& options) const;
+    mutable std::vector<Long> long_ HX_GUARDED_BY(mutex_);
     // Texts wrapped by words with no limit, by their text and what sizes it (not its colours): a
     // text measured in the widest room a view may give it is shown in a narrower one, where the
     // same lines fit.
@@ -47,6 +64,7 @@ private:
     void keepWrapped(std::string sizingKey, double width, const TextBox& box) const HX_REQUIRES(mutex_);
     mutable std::unordered_map<std::string, std::vector<Wrapped>> wrapped_ HX_GUARDED_BY(mutex_);
     mutable std::unordered_map<std::string, std::vector<Wrapped>> olderWrapped_ HX_GUARDED_BY(mutex_);
+    mutable size_t wrappedBytes_ HX_GUARDED_BY(mutex_) = 0;
     mutable size_t layoutsMade_ HX_GUARDED_BY(mutex_) = 0;
 };
 

@@ -336,6 +336,12 @@ namespace {
 
 bool isDigit(char32_t c) { return c >= '0' && c <= '9'; }
 
+// The marks and embeddings that set which way text reads (left-to-right and right-to-left marks,
+// embeddings, overrides and isolates): never part of an address, and a boundary before one.
+bool isBidiControl(char32_t c) {
+    return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 // Where a link or number found at `start` of the code points ends (exclusive), or start when none.
 size_t linkEnd(const std::u32string& t, size_t start) {
     auto startsWith = [&](const char* p) {
@@ -346,11 +352,12 @@ size_t linkEnd(const std::u32string& t, size_t start) {
         return true;
     };
     if (start > 0 && !std::isspace(static_cast<int>(t[start - 1] < 128 ? t[start - 1] : 'x')) && t[start - 1] != '(' &&
-        t[start - 1] != '<' && t[start - 1] != '"')
+        t[start - 1] != '<' && t[start - 1] != '"' && !isBidiControl(t[start - 1]))
         return start;
     if (!startsWith("http://") && !startsWith("https://") && !startsWith("www.")) return start;
     size_t end = start;
-    while (end < t.size() && t[end] > ' ' && t[end] != '<' && t[end] != '>' && t[end] != '"') ++end;
+    while (end < t.size() && t[end] > ' ' && t[end] != '<' && t[end] != '>' && t[end] != '"' && !isBidiControl(t[end]))
+        ++end;
     // Trailing punctuation belongs to the sentence, not the address.
     while (end > start && (t[end - 1] == '.' || t[end - 1] == ',' || t[end - 1] == ')' || t[end - 1] == '!' ||
                            t[end - 1] == '?' || t[end - 1] == ';' || t[end - 1] == ':' || t[end - 1] == '\''))
@@ -362,7 +369,8 @@ size_t linkEnd(const std::u32string& t, size_t start) {
 // A phone number: an optional "+", then digits with single spaces, dashes, dots or brackets
 // between them, 7 to 15 digits in all, not inside a longer run of letters or digits.
 size_t numberEnd(const std::u32string& t, size_t start) {
-    if (start > 0 && (std::isalnum(static_cast<int>(t[start - 1] < 128 ? t[start - 1] : 'x')) || t[start - 1] == '+'))
+    if (start > 0 && !isBidiControl(t[start - 1]) &&
+        (std::isalnum(static_cast<int>(t[start - 1] < 128 ? t[start - 1] : 'x')) || t[start - 1] == '+'))
         return start;
     size_t i = start;
     if (i < t.size() && t[i] == '+') ++i;
@@ -384,7 +392,8 @@ size_t numberEnd(const std::u32string& t, size_t start) {
     }
     const size_t end = lastDigit + 1;
     if (digits < 7 || digits > 15) return start;
-    if (end < t.size() && std::isalnum(static_cast<int>(t[end] < 128 ? t[end] : 'x'))) return start;
+    if (end < t.size() && !isBidiControl(t[end]) && std::isalnum(static_cast<int>(t[end] < 128 ? t[end] : 'x')))
+        return start;
     return end;
 }
 

@@ -155,6 +155,57 @@ TEST(ImageOperations, FittingDrawsAtTheMainScreenScaleAndKeepsTurnedPicturesWhol
     EXPECT_EQ(pixel(square, 2, 13), kBlue) << "bands run the full width";
 }
 
+// A picture of 6,900 x 6,900 pixels (a PNG of a few tens of kilobytes) shown as a thumbnail is
+// decoded reduced: with the decoder's pixel limit at 2 megapixels, where the picture itself cannot
+// be decoded, its thumbnail (PNG and JPEG) still shows each of its four quarters.
+TEST(ImageOperations, AThumbnailOfAHugePictureIsDecodedReduced) {
+    HX_REQUIRE_PIL();
+    hxtest::TempDir dir;
+    hxtest::runPIL(dir,
+                   "from PIL import ImageDraw\n"
+                   "for name, mode, side in (('huge.png', 'P', 6900), ('huge.jpg', 'RGB', 4000)):\n"
+                   "    im = Image.new(mode, (side, side), 0)\n"
+                   "    if mode == 'P': im.putpalette([255,0,0, 0,255,0, 0,0,255, 255,255,255] + [0] * 756)\n"
+                   "    d = ImageDraw.Draw(im)\n"
+                   "    colours = [0, 1, 2, 3] if mode == 'P' else [(255,0,0), (0,255,0), (0,0,255), (255,255,255)]\n"
+                   "    h = side // 2\n"
+                   "    for i, (x, y) in enumerate(((0, 0), (h, 0), (0, h), (h, h))):\n"
+                   "        d.rectangle([x, y, x + h - 1, y + h - 1], fill=colours[i])\n"
+                   "    im.save(name, quality=95) if mode == 'RGB' else im.save(name)\n");
+    struct Limit {
+        Limit() { setDecodedPixelLimit(2'000'000); }
+        ~Limit() { setDecodedPixelLimit(0); }
+    } limit;
+    const double screen = mainScreenScale();
+    setMainScreenScale(2);
+    for (const char* name : {"huge.png", "huge.jpg"}) {
+        SCOPED_TRACE(name);
+        const foundation::Data bytes = hxtest::readBytes(dir / name);
+        if (std::string(name) == "huge.png") {
+            EXPECT_LT(bytes.size(), 200'000u);
+        }
+        const ImagePtr picture = Image::fromEncoded(bytes).value();
+        EXPECT_EQ(picture->bitmap(), nullptr) << "the whole picture is past the limit";
+        const ImagePtr thumb = imageScaledToFitSize(picture, {280, 1e9});
+        ASSERT_TRUE(thumb);
+        EXPECT_EQ(thumb->size(), (Size{280, 280}));
+        const auto pixels = thumb->bitmap();
+        ASSERT_TRUE(pixels);
+        const int side = pixels->width();
+        const RGBA8 quarters[4] = {kRed, kGreen, kBlue, kWhite};
+        for (int q = 0; q < 4; ++q) {
+            const RGBA8 got = pixels->rgbaAt(side / 4 + (q % 2) * side / 2, side / 4 + (q / 2) * side / 2);
+            for (int c = 0; c < 4; ++c) EXPECT_NEAR(got[c], quarters[q][c], 6) << "quarter " << q << " channel " << c;
+        }
+        // Reduced to no fewer pixels than drawn, and no more than twice as many each way.
+        const auto reduced = picture->reducedFor({560, 560})->bitmap();
+        ASSERT_TRUE(reduced);
+        EXPECT_GE(reduced->width(), 560);
+        EXPECT_LT(reduced->width(), 1120);
+    }
+    setMainScreenScale(screen);
+}
+
 TEST(ImageOperations, TintingFillsTheShape) {
     MainScale one(1);
     auto b = Bitmap::make(2, 1).value();

@@ -312,3 +312,105 @@ TEST(TextLayout, FallbackFacesDrawCjkAndColourEmoji) {
     // A CJK character is one em wide, as its face draws it.
     EXPECT_NEAR(sizeOfText("你", Font::system(20)).width, 20, 0.5);
 }
+
+namespace {
+
+// The lines of a layout as bytes of its text, with their measures.
+void expectSameLines(const TextLayout& got, const TextLayout& expected) {
+    EXPECT_EQ(got.size(), expected.size());
+    ASSERT_EQ(got.lines().size(), expected.lines().size());
+    for (size_t i = 0; i < got.lines().size(); ++i) {
+        const TextLine &a = got.lines()[i], &b = expected.lines()[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(a.start, b.start);
+        EXPECT_EQ(a.end, b.end);
+        EXPECT_EQ(a.content.string(), b.content.string());
+        ASSERT_EQ(a.content.runs().size(), b.content.runs().size());
+        for (size_t r = 0; r < a.content.runs().size(); ++r) {
+            EXPECT_EQ(a.content.runs()[r].length, b.content.runs()[r].length);
+            EXPECT_EQ(a.content.runs()[r].attributes, b.content.runs()[r].attributes);
+        }
+        EXPECT_EQ(a.frame, b.frame);
+        EXPECT_EQ(a.baseline, b.baseline);
+    }
+}
+
+// Words of one to twelve letters, a few paragraphs, as long as asked.
+std::string prose(size_t bytes, unsigned seed) {
+    std::string out;
+    while (out.size() < bytes) {
+        seed = seed * 1103515245 + 12345;
+        const size_t letters = 1 + (seed >> 16) % 12;
+        for (size_t i = 0; i < letters; ++i) out += static_cast<char>('a' + (seed >> (i % 16)) % 26);
+        out += (seed >> 8) % 97 == 0 ? "\n" : " ";
+    }
+    return out;
+}
+
+}  // namespace
+
+// Long paragraphs are wrapped a piece at a time; the lines must be those the whole paragraph
+// breaks into. Checked against what greedy breaking means: the lines put back together are the
+// text, each fits, and none could have taken the next line's first word (or, in a word longer
+// than a line, its next character).
+TEST(TextLayout, LongParagraphsBreakAsAWholeWouldAcrossPieces) {
+    const TextAttributes a = in(Font::system(15));
+    const double width = 200;
+    for (const std::string& text : {prose(30'000, 7), std::string(12'000, 'x') + " tail words here"}) {
+        TextLayoutOptions o;
+        o.width = width;
+        const TextLayout layout(AttributedString(text, a), o);
+        std::string joined;
+        for (size_t i = 0; i < layout.lines().size(); ++i) {
+            const TextLine& line = layout.lines()[i];
+            joined += text.substr(
+                line.start, (i + 1 < layout.lines().size() ? layout.lines()[i + 1].start : text.size()) - line.start);
+            ASSERT_LE(line.frame.width(), width) << line.content.string();
+            if (i + 1 == layout.lines().size() || text[layout.lines()[i + 1].start - 1] == '\n') continue;
+            const std::string next = text.substr(layout.lines()[i + 1].start, 64);
+            const bool brokeAWord = text[layout.lines()[i + 1].start - 1] != ' ';
+            const std::string more = brokeAWord ? next.substr(0, 1) : next.substr(0, next.find_first_of(" \n"));
+            const std::string longer = text.substr(line.start, layout.lines()[i + 1].start - line.start) + more;
+            EXPECT_GT(sizeOfText(longer, a.font).width, width) << "line " << i << " could have held \"" << more << "\"";
+        }
+        EXPECT_EQ(joined, text);
+    }
+}
+
+// A text changed in a few places and laid out from its earlier layout gets the lines it would
+// get laid out afresh, whatever the change: typed at the end, in the middle, a word shortened at
+// a line's start (it may move up a line), a newline, a paste, a run of another colour, a removal.
+TEST(TextLayout, LayingOutFromAnEarlierLayoutGivesTheLinesOfAFreshOne) {
+    const TextAttributes a = in(Font::system(15));
+    const std::string base = prose(9'000, 3);
+    TextLayoutOptions o;
+    o.width = 230;
+    const AttributedString before(base, a);
+    const TextLayout earlier(before, o);
+    const size_t lineStart = earlier.lines()[40].start;
+    struct Edit {
+        const char* what;
+        AttributedString after;
+    };
+    auto replaced = [&](size_t at, size_t length, const std::string& with, const TextAttributes& attributes) {
+        AttributedString out = before.substring(0, at);
+        out.append(with, attributes);
+        out.append(before.substring(at + length, base.size()));
+        return out;
+    };
+    const std::vector<Edit> edits = {
+        {"typed at the end", replaced(base.size(), 0, "k", a)},
+        {"typed in the middle", replaced(4'000, 0, "k", a)},
+        {"deleted at a line's start", replaced(lineStart, 1, "", a)},
+        {"a space at a line's start", replaced(lineStart + 1, 0, " ", a)},
+        {"a newline", replaced(5'000, 0, "\n", a)},
+        {"pasted", replaced(2'500, 0, prose(700, 11), a)},
+        {"recoloured", replaced(3'000, 40, base.substr(3'000, 40), in(Font::system(15), Color::systemBlue()))},
+        {"removed", replaced(1'000, 3'000, "", a)},
+        {"unchanged", before},
+    };
+    for (const Edit& edit : edits) {
+        SCOPED_TRACE(edit.what);
+        expectSameLines(TextLayout(edit.after, o, before, earlier.lines()), TextLayout(edit.after, o));
+    }
+}

@@ -202,3 +202,94 @@ TEST(FontTextMeasurer, ATextShownNarrowerThanItWasMeasuredIsLaidOutAsIfNothingWe
         }
     }
 }
+
+namespace {
+
+// What the shaping engine is handed while `work` runs.
+graphics::TextWork workOf(const std::function<void()>& work) {
+    graphics::resetTextWork();
+    work();
+    return graphics::textWork();
+}
+
+}  // namespace
+
+// A message of one unbroken word costs what shows of it: the list's two-line preview lays out a
+// prefix that holds its lines, and a bubble (all lines) hands the engine pieces of a bounded
+// size, its work growing with the text's length, not its square. Each is checked against a word
+// of 100 characters in the same run, each with a measurer that keeps nothing yet.
+TEST(FontTextMeasurer, AnUnbrokenWordCostsWhatShowsOfIt) {
+    hxtest::UsingFonts fonts;
+    auto inCell = [](const std::string& text) {
+        return workOf([&] {
+            FontTextMeasurer measurer;
+            setTextMeasurer(&measurer);
+            Label label;
+            label.setFont(Font::system(15));
+            label.setNumberOfLines(2);
+            label.setLineBreakMode(LineBreakMode::truncateTail);
+            label.setText(text);
+            const TextBox box = label.textBox(label.sizeThatFits({280, 0}).width);
+            EXPECT_EQ(box.lines.size(), 2u);
+            EXPECT_TRUE(box.truncated);
+            setTextMeasurer(&FontTextMeasurer::shared());
+        });
+    };
+    auto inBubble = [](const std::string& text) {
+        return workOf([&] {
+            FontTextMeasurer measurer;
+            setTextMeasurer(&measurer);
+            auto bubble = std::make_shared<TextView>(Rect(0, 0, 250, 40));
+            bubble->setFont(Font::system(17));
+            bubble->setText(text);
+            bubble->setFrame(Rect({0, 0}, bubble->sizeThatFits({250, 0})));
+            // The lines drawn are the word, each as much of it as fits.
+            std::string joined;
+            const TextBox& box = bubble->textBox();
+            for (const TextLine& line : box.lines) {
+                joined += line.content.string();
+                EXPECT_LE(line.frame.width(), bubble->textContainerWidth(250));
+            }
+            EXPECT_EQ(joined, text);
+            setTextMeasurer(&FontTextMeasurer::shared());
+        });
+    };
+    const std::string shortWord(100, 'w'), longWord(100'000, 'w');
+    const graphics::TextWork cellShort = inCell(shortWord), cellLong = inCell(longWord);
+    EXPECT_LE(cellLong.bytes, 20 * cellShort.bytes) << cellShort.bytes;
+    EXPECT_LE(cellLong.largestPiece, 8192u);
+    const graphics::TextWork bubbleShort = inBubble(shortWord), bubbleLong = inBubble(longWord);
+    EXPECT_LE(bubbleLong.bytes, 3 * 1000 * bubbleShort.bytes) << bubbleShort.bytes;
+    EXPECT_LE(bubbleLong.largestPiece, 8192u) << "handed to the engine in one piece";
+}
+
+// Typing into a long text: each key lays out the lines around it, not the whole text, and what
+// the measurer keeps stays within a bound of bytes however long the text grows.
+TEST(FontTextMeasurer, AKeyCostsTheLinesItChangesAndTheKeptLayoutsStayBounded) {
+    hxtest::UsingFonts fonts;
+    FontTextMeasurer measurer;
+    setTextMeasurer(&measurer);
+    auto view = std::make_shared<TextView>(Rect(0, 0, 229, 26));
+    view->setFont(Font::system(16));
+    const std::string typed = "The quick brown fox jumps over the lazy dog, 0123456789. ";
+    std::string text;
+    auto typeUpTo = [&](size_t length) {
+        while (text.size() < length) {
+            text += typed[text.size() % typed.size()];
+            view->setText(text);
+            (void)view->textBox();
+        }
+    };
+    auto tenKeys = [&] { return workOf([&] { typeUpTo(text.size() + 10); }).bytes; };
+    typeUpTo(1'000);
+    const uint64_t atAThousand = tenKeys();
+    typeUpTo(6'000);
+    const uint64_t atSixThousand = tenKeys();
+    EXPECT_LE(atSixThousand, 2 * atAThousand) << "bytes laid out for ten keys at 1,000 characters: " << atAThousand;
+    EXPECT_LT(measurer.keptBytes(), size_t{40} << 20);
+    // Each key's lines are those a fresh layout of its text gives.
+    FontTextMeasurer fresh;
+    toolkit_text::expectSameBox(view->textBox(),
+                                fresh.layout(view->displayedText(), {.width = view->textContainerWidth(229)}));
+    setTextMeasurer(&FontTextMeasurer::shared());
+}

@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/foundation/strings.h"
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/renderer.h"
@@ -218,6 +219,29 @@ TEST(DataDetectors, LinksAndNumbersAreFoundWhereAsked) {
         {"nohttp://example.com", kDataDetectorLink, {}},
     };
     for (const Case& c : cases) EXPECT_EQ(detectLinks(c.text, c.types), c.links) << c.text;
+}
+
+// A link never carries a mark or embedding that changes which way text reads: it could then read
+// as another address than the one it opens. Each control ends it, and one before it (a line
+// wrapped in an isolate) is no part of it either.
+TEST(DataDetectors, LinksAndNumbersEndAtEveryDirectionControl) {
+    const char* const controls[] = {"\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D",
+                                    "\u202E", "\u2066", "\u2067", "\u2068", "\u2069"};
+    for (const char* control : controls) {
+        const std::string c = control;
+        EXPECT_EQ(detectLinks("https://example.com/a" + c + "gro.live", kDataDetectorLink),
+                  (std::vector<DetectedLink>{{{0, 21}, "https://example.com/a"}}))
+            << "after U+" << std::hex << static_cast<uint32_t>(foundation::toCodePoints(c)[0]);
+        EXPECT_EQ(detectLinks(c + "www.example.org" + c, kDataDetectorAll),
+                  (std::vector<DetectedLink>{{{1, 15}, "http://www.example.org"}}))
+            << "around U+" << std::hex << static_cast<uint32_t>(foundation::toCodePoints(c)[0]);
+        EXPECT_EQ(detectLinks(c + "555-010-4477" + c, kDataDetectorPhoneNumber),
+                  (std::vector<DetectedLink>{{{1, 12}, "tel:5550104477"}}))
+            << "number around U+" << std::hex << static_cast<uint32_t>(foundation::toCodePoints(c)[0]);
+    }
+    // The right-to-left line as a bubble wraps it: the link inside the isolate, the rest outside.
+    EXPECT_EQ(detectLinks("\u2067\u05E9\u05DC\u05D5\u05DD https://example.com/\u05D0\u2069", kDataDetectorLink),
+              (std::vector<DetectedLink>{{{6, 21}, "https://example.com/\u05D0"}}));
 }
 
 // A text view keeps the links it found while its text and the kinds it looks for stay: after each
