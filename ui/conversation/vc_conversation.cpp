@@ -147,6 +147,7 @@ void VC_Conversation::viewWillAppear(bool animated) {
         installCallLongPress();
     }
     addFooterView();
+    resumeAwaitedDownload();
     reloadTable();
     scrollToBottomWithAnimation(false);
     updateContactInfo();
@@ -158,7 +159,12 @@ void VC_Conversation::viewWillAppear(bool animated) {
         placeReplyBar();
         makeReplyActivityCurrent();
     }
-    if (isPeeking()) tableView_->accessibility().elementsHidden = true;
+    if (isPeeking()) {
+        tableView_->accessibility().elementsHidden = true;
+        // The preview is as high as its bubbles, at most the screen's height.
+        tableView_->layoutIfNeeded();
+        setPreferredContentSize({0, std::min(tableView_->contentSize().height + 8, view()->bounds().height())});
+    }
     addObservers();
 }
 
@@ -199,6 +205,7 @@ void VC_Conversation::viewDidDisappear(bool animated) {
           "UIApplicationDidEnterBackgroundNotification", "kSMSReplySendingProgressNotification", kFocusReply})
         center.removeObserver(this, name);
     HXConversationScreen::viewDidDisappear(animated);
+    forgetAskedThumbnails();
     if (inputToolbar_ && inputToolbar_->textView()->isFirstResponder())
         inputToolbar_->textView()->resignFirstResponder();
     resetDateFormatters();

@@ -67,6 +67,7 @@ public:
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXStoreRole> store;
         std::weak_ptr<HXPlaybackRole> playback;
+        std::weak_ptr<HXListLoadingRole> lists;
     };
     // The group details of a group conversation's numbers: a later part of the app; until it
     // comes the maker answers nullptr and the title opens nothing.
@@ -78,6 +79,7 @@ public:
     static constexpr long kProgressBarTag = 999;
     static constexpr long kAddContactTag = 3;
     static constexpr long kNoteImageTag = 100;
+    static constexpr long kPlaySignTag = 3;
     static constexpr size_t kSegmentLength = 160;
     static constexpr size_t kMaxGIFBytes = 2'000'000;
     static const toolkit::KeyCommand kSendCommand;
@@ -191,6 +193,7 @@ public:
     // ---- voicemail and recording playback (vc_conversation_player.cpp)
     static constexpr long kPlayButtonTag = 100;
     static constexpr long kSpeakerButtonTag = 200;
+    static constexpr double kSpeakerButtonWidth = 45;
     // The player's footer as built: its views are the screen's from then on.
     void attachPlayerFooter(std::shared_ptr<toolkit::Label> startTime, std::shared_ptr<toolkit::Label> endTime,
                             std::shared_ptr<toolkit::Button> speakerButton);
@@ -348,12 +351,17 @@ private:
     bool signedIn() const;
     bool isGroup() const;
     double availableWidth() const;
+    // The list at the root of the screen's stack says it has its messages (links and numbers are
+    // found in the bubbles only then): false while it loads, or for a root that shows no list.
+    bool listUnderneathLoaded();
     foundation::Dictionary& sizesFor(long section);
     std::string sizeCacheKey(long section) const;
     void configureAttachmentRow(ConversationTableViewCell& cell, const HX_Message& message, const HXAttachment& a,
                                 toolkit::IndexPath indexPath, graphics::ImagePtr& image,
                                 std::shared_ptr<graphics::HXCAnimatedImage>& animated, std::string& description);
     std::optional<toolkit::Size> attachmentSize(const HXAttachment& a, bool& cache);
+    // The white play sign centred over a video's preview.
+    void addPlaySign(toolkit::View& preview);
     // The bubble of a sent or a received row (a template tinted by the view that shows it), made
     // on first use.
     graphics::ImagePtr bubbleImage(bool sent);
@@ -361,6 +369,9 @@ private:
     // that is no picture, or none, would otherwise be asked for again by every reload that its
     // own arrival starts.
     void askForThumbnail(const HXAttachment& a);
+    // The one way an id is asked for again: every id when the screen goes (the next appearance
+    // asks anew), one id when its row is fetched again.
+    void forgetAskedThumbnails(const std::string& mediaID = {});
     toolkit::Size measureText(const std::string& text) const;
     void observeConversation();
     void stopObservingConversation();
@@ -430,6 +441,9 @@ private:
     void setPlayButtonImage();
     void setSpeakerButtonImage();
     void showDownloadSpinner(const std::string& thenSelector);
+    // Coming back to the screen: a download waited for when it went is waited for again, or, when
+    // its file came meanwhile, the player is made ready.
+    void resumeAwaitedDownload();
     std::shared_ptr<toolkit::Label> startTime_, endTime_;
     std::shared_ptr<toolkit::Button> speakerButton_;
     std::shared_ptr<toolkit::ActivityIndicatorView> downloadProgress_;
@@ -439,6 +453,8 @@ private:
     bool isScrubbing_ = false;
     int scrubAction_ = 0;
     bool askedForRecordedCall_ = false;
+    // The step a download waited for leads to ("downloadComplete" or "preparePlayer"), "" when none.
+    std::string awaitedStep_;
 
     // ---- attachment taps
     struct TappedAttachment;

@@ -10,6 +10,7 @@
 #include "platform/graphics/color.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/graphics/named_images.h"
+#include "platform/services/audio_session.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -28,6 +29,15 @@ using foundation::localizedString;
 int gSendingProgress = 0;
 
 bool onTabletScreen() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
+
+// The disabled slider's thumb: nothing shows where there is nothing to scrub.
+graphics::ImagePtr emptyImage() {
+    static const graphics::ImagePtr empty = [] {
+        auto pixels = graphics::Bitmap::make(1, 1);
+        return pixels.ok() ? graphics::Image::fromBitmap(pixels.value()) : nullptr;
+    }();
+    return empty;
+}
 
 }  // namespace
 
@@ -132,6 +142,7 @@ void VC_Conversation::addFooterView() {
             player.endTime->setBackgroundColor(view()->backgroundColor());
             player.playPosition->minimumTrackTintColor = graphics::Color::systemBlue();
             player.playPosition->setThumbImage(graphics::imageNamed("Knob"), toolkit::kStateNormal);
+            player.playPosition->setThumbImage(emptyImage(), toolkit::kStateDisabled);
             // Until the player is ready there is nothing to scrub.
             player.playPosition->setEnabled(false);
             playPosition_ = player.playPosition;
@@ -139,16 +150,13 @@ void VC_Conversation::addFooterView() {
             playButton_->setTintColor(graphics::Color::systemBlue());
             playButton_->setImage(graphics::systemImageNamed("play.circle", 30), toolkit::kStateNormal);
             playButton_->accessibility().label = localizedString("Play");
-            player.speakerButton->setTintColor(graphics::Color::systemBlue());
-            if (onTabletScreen()) {
-                player.speakerButton->setAlpha(0);
-                player.speakerButton->setEnabled(false);
-                player.speakerButton->setFrame({});
-            } else {
-                player.speakerButton->setImage(graphics::systemImageNamed("speaker", 30), toolkit::kStateNormal);
-                player.speakerButton->accessibility().label = localizedString("Speaker setting");
-            }
             footerView_->addSubview(playMessageView_);
+            // A phone with a microphone plays through the ear piece or a headset as a call does.
+            auto& session = services::AudioSession::shared();
+            if (!onTabletScreen() && session.isInputAvailable())
+                (void)session.setCategory(services::kAudioSessionCategoryPlayAndRecord,
+                                          services::kAudioSessionCategoryOptionAllowBluetooth);
+            player.speakerButton->setTintColor(graphics::Color::systemBlue());
             attachPlayerFooter(player.startTime, player.endTime, player.speakerButton);
             preparePlayer();
         }

@@ -19,6 +19,7 @@
 #include "platform/services/audio_session.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/traits.h"
 #include "ui/conversation/vc_conversation.h"
 
 namespace {
@@ -129,28 +130,40 @@ void VC_Conversation::attachPlayerFooter(std::shared_ptr<toolkit::Label> startTi
 
 void VC_Conversation::setPlayButtonImage() {
     if (!playButton_) return;
-    playButton_->setImage(graphics::systemImageNamed(isPlaying_ ? "stop.circle" : "play.circle", 30),
+    playButton_->setImage(graphics::systemImageNamed(isPlaying_ ? "pause.circle" : "play.circle", 30),
                           toolkit::kStateNormal);
     playButton_->accessibility().label = foundation::localizedString(isPlaying_ ? "Stop" : "Play");
 }
 
 void VC_Conversation::setSpeakerButtonImage() {
+    if (!speakerButton_) return;
+    auto& session = services::AudioSession::shared();
+    const toolkit::Rect frame = speakerButton_->frame();
+    // On a tablet, or a phone without a microphone, the sound has one way out: no button, no room.
+    if (toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad || !session.isInputAvailable()) {
+        speakerButton_->setAlpha(0);
+        speakerButton_->setEnabled(false);
+        speakerButton_->setFrame({frame.minX(), frame.minY(), 0, frame.height()});
+        return;
+    }
     auto playback = roles_.playback.lock();
     const bool speaker = playback && playback->useSpeaker();
-    if (speakerButton_ && speakerButton_->isEnabled())
-        speakerButton_->setImage(graphics::systemImageNamed(speaker ? "speaker.3" : "speaker", 30),
-                                 toolkit::kStateNormal);
-    auto& session = services::AudioSession::shared();
-    // The loudspeaker is an override of a recording category only; elsewhere it is the route.
-    if (session.category() == services::kAudioSessionCategoryPlayAndRecord)
-        (void)session.overrideOutputAudioPort(speaker ? services::AudioSessionPortOverride::Speaker
-                                                      : services::AudioSessionPortOverride::None);
+    speakerButton_->setAlpha(1);
+    speakerButton_->setEnabled(true);
+    speakerButton_->setFrame({frame.minX(), frame.minY(), kSpeakerButtonWidth, frame.height()});
+    speakerButton_->setImage(graphics::systemImageNamed(speaker ? "speaker.3" : "speaker", 30), toolkit::kStateNormal);
+    speakerButton_->accessibility().label = foundation::localizedString("Speaker setting");
+    speakerButton_->accessibility().hint = foundation::localizedString(
+        speaker ? "Changes sound output to iPhone ear piece" : "Changes sound output to speaker");
+    (void)session.overrideOutputAudioPort(speaker ? services::AudioSessionPortOverride::Speaker
+                                                  : services::AudioSessionPortOverride::None);
 }
 
 void VC_Conversation::showDownloadSpinner(const std::string& thenSelector) {
     if (playButton_) playButton_->setHidden(true);
     if (downloadProgress_) downloadProgress_->startAnimating();
     if (!conversation_) return;
+    awaitedStep_ = thenSelector;
     auto weak = weakSelf<VC_Conversation>();
     auto& center = foundation::NotificationCenter::defaultCenter();
     const std::string id = conversation_->conversationID();
@@ -164,6 +177,28 @@ void VC_Conversation::showDownloadSpinner(const std::string& thenSelector) {
         else
             self->preparePlayer();
     });
+    if (thenSelector != "downloadComplete") return;
+    // A download the user waits for ends with the connection too.
+    center.removeObserver(this, kConnectionFailed);
+    center.addObserver(this, kConnectionFailed, [weak](const foundation::Notification&) {
+        if (auto self = weak.lock()) self->downloadFailed();
+    });
+}
+
+void VC_Conversation::resumeAwaitedDownload() {
+    if (awaitedStep_.empty() || !conversation_) return;
+    auto role = this->role();
+    const std::string path = role ? role->localURLForMedia(conversation_->conversationID(), "audio/") : std::string();
+    if (path.empty() || !foundation::files::exists(path)) {
+        // Still on its way: waited for again, as before the screen went.
+        showDownloadSpinner(awaitedStep_);
+        return;
+    }
+    // It came while another screen showed: the player is ready, and the sound waits for play on
+    // a screen the user only comes back to.
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, kConnectionFailed);
+    preparePlayer();
+    services::ProximitySensor::shared().setProximityMonitoringEnabled(false);
 }
 
 void VC_Conversation::preparePlayer() {
@@ -171,6 +206,7 @@ void VC_Conversation::preparePlayer() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     const std::string id = conversation_->conversationID();
     center.removeObserver(this, id);
+    awaitedStep_.clear();
     if (downloadProgress_) downloadProgress_->stopAnimating();
     if (playButton_) playButton_->setHidden(false);
 
@@ -255,12 +291,6 @@ void VC_Conversation::buttonClicked(long tag) {
         return;
     }
     showDownloadSpinner("downloadComplete");
-    auto weak = weakSelf<VC_Conversation>();
-    auto& center = foundation::NotificationCenter::defaultCenter();
-    center.removeObserver(this, kConnectionFailed);
-    center.addObserver(this, kConnectionFailed, [weak](const foundation::Notification&) {
-        if (auto self = weak.lock()) self->downloadFailed();
-    });
     if (auto playback = roles_.playback.lock()) playback->downloadVMforID(conversation_->conversationID());
 }
 
@@ -286,6 +316,7 @@ void VC_Conversation::downloadFailed() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, kConnectionFailed);
     if (conversation_) center.removeObserver(this, conversation_->conversationID());
+    awaitedStep_.clear();
     if (downloadProgress_) downloadProgress_->stopAnimating();
     setPlayButtonImage();
     if (playButton_) playButton_->setHidden(false);

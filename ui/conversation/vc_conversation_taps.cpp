@@ -121,7 +121,7 @@ void VC_Conversation::installAttachmentGestures() {
     // From system 13 on a press opens the row's menu, whose "Reload" does the same.
     if (toolkit::Device::current().systemVersionAtLeast(13)) return;
     auto press = std::make_shared<toolkit::LongPressGestureRecognizer>([weak](toolkit::GestureRecognizer& r) {
-        if (r.state() != toolkit::GestureState::Began) return;
+        if (r.state() != toolkit::GestureState::Ended) return;
         if (auto self = weak.lock()) self->handleLongTap(r.locationInView(self->tableView_.get()));
     });
     press->minimumPressDuration = kReloadPressSeconds;
@@ -274,7 +274,7 @@ void VC_Conversation::reloadAttachment(toolkit::IndexPath indexPath, const HXAtt
     const std::string path = r->localURLForMedia(a.id, a.mimeType);
     HXMediaFiles{std::filesystem::path(path).parent_path().string(), r->mediaCache()}.remove(a.id, a.mimeType);
     // The row asks for its picture again, however often it asked while the screen showed.
-    std::erase(thumbnailsRequested_, a.id);
+    forgetAskedThumbnails(a.id);
     messageSizes_.erase(sizeCacheKey(indexPath.section));
     tableView_->reloadRows({indexPath}, toolkit::RowAnimation::Automatic);
 }
