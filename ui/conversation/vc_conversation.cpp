@@ -1,5 +1,6 @@
 // The conversation screen's set-up, life cycle, observers, title, key command and reply activity.
 #include "ui/conversation/vc_conversation.h"
+#include "ui/conversation/conversation_screens_shared.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,12 +29,7 @@ namespace {
 
 using foundation::localizedString;
 
-// Shared by every conversation screen: made while a text conversation shows, dropped when a
-// conversation screen leaves.
-std::shared_ptr<services::UserActivity>& replyActivityStore() {
-    static std::shared_ptr<services::UserActivity> activity;
-    return activity;
-}
+std::shared_ptr<services::UserActivity>& replyActivityStore() { return hxConversationScreensShared().replyActivity; }
 
 constexpr const char* kMessageReloadingComplete = "kMessageReloadingCompleteNotification";
 constexpr const char* kContactsCacheUpdated = "kContactsCacheUpdatedNotification";
@@ -147,7 +143,7 @@ void VC_Conversation::viewWillAppear(bool animated) {
         installCallLongPress();
     }
     addFooterView();
-    resumeAwaitedDownload();
+    if (voicemail_) voicemail_->resume();
     reloadTable();
     scrollToBottomWithAnimation(false);
     updateContactInfo();

@@ -27,6 +27,7 @@
 #include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
 #include "ui/conversation/conversation_attachment.h"
+#include "ui/conversation/voicemail_player.h"
 #include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/hxc_input_toolbar.h"
 #include "ui/widgets/mms_pictures.h"
@@ -188,39 +189,27 @@ public:
     toolkit::Label* contactName() const { return contactName_.get(); }
     toolkit::ImageView* contactImage() const { return contactImage_.get(); }
     toolkit::Button* addContactButton() const { return addContact_.get(); }
-    toolkit::Slider* playPosition() const { return playPosition_.get(); }
+    toolkit::Slider* playPosition() const { return voicemail_ ? voicemail_->views().position.get() : nullptr; }
 
-    // ---- voicemail and recording playback (vc_conversation_player.cpp)
-    static constexpr long kPlayButtonTag = 100;
-    static constexpr long kSpeakerButtonTag = 200;
-    static constexpr double kSpeakerButtonWidth = 45;
-    // The player's footer as built: its views are the screen's from then on.
-    void attachPlayerFooter(std::shared_ptr<toolkit::Label> startTime, std::shared_ptr<toolkit::Label> endTime,
-                            std::shared_ptr<toolkit::Button> speakerButton);
-    // Opens the conversation's audio file, or fetches it when prefetching (the slider stays
-    // disabled without a player).
-    void preparePlayer();
-    void buttonClicked(long tag);
-    void downloadComplete();
-    void downloadFailed();
+    // ---- voicemail and recording playback: the player the screen owns (HXVoicemailPlayer), made
+    // with the player's footer (vc_conversation_player.cpp)
+    HXVoicemailPlayer* voicemailPlayer() const { return voicemail_.get(); }
     void updatePlayPosition();
-    static std::string formatTime(int seconds);
-    void startScrubbing();
-    void changePlayPosition();
-    void stopScrubbing();
-    void audioPlayerDidFinishPlaying(bool successfully);
+    static std::string formatTime(int seconds) { return HXVoicemailPlayer::formatTime(seconds); }
     // Leaving the screen: the sound and the position timer stop.
     void stopPlayback();
-    bool isPlaying() const { return isPlaying_; }
-    bool isScrubbing() const { return isScrubbing_; }
-    const std::shared_ptr<services::AudioPlayer>& player() const { return player_; }
+    bool isPlaying() const { return voicemail_ && voicemail_->isPlaying(); }
+    bool isScrubbing() const { return voicemail_ && voicemail_->isScrubbing(); }
+    std::shared_ptr<services::AudioPlayer> player() const { return voicemail_ ? voicemail_->player() : nullptr; }
     // The position timer that every conversation screen shares, while one runs.
-    static bool playbackTimerRunning();
-    toolkit::Button* playButton() const { return playButton_.get(); }
-    toolkit::Button* speakerButton() const { return speakerButton_.get(); }
-    toolkit::Label* startTime() const { return startTime_.get(); }
-    toolkit::Label* endTime() const { return endTime_.get(); }
-    toolkit::ActivityIndicatorView* downloadProgress() const { return downloadProgress_.get(); }
+    static bool playbackTimerRunning() { return HXVoicemailPlayer::timerRunning(); }
+    toolkit::Button* playButton() const { return voicemail_ ? voicemail_->views().playButton.get() : nullptr; }
+    toolkit::Button* speakerButton() const { return voicemail_ ? voicemail_->views().speakerButton.get() : nullptr; }
+    toolkit::Label* startTime() const { return voicemail_ ? voicemail_->views().startTime.get() : nullptr; }
+    toolkit::Label* endTime() const { return voicemail_ ? voicemail_->views().endTime.get() : nullptr; }
+    toolkit::ActivityIndicatorView* downloadProgress() const {
+        return voicemail_ ? voicemail_->downloadProgress() : nullptr;
+    }
 
     // ---- attachment taps, menus and sharing (vc_conversation_taps.cpp)
     static constexpr double kReloadPressSeconds = 2.0;
@@ -404,8 +393,6 @@ private:
     std::shared_ptr<toolkit::Label> contactName_;
     std::shared_ptr<toolkit::ImageView> contactImage_;
     std::shared_ptr<toolkit::Button> addContact_;
-    std::shared_ptr<toolkit::Button> playButton_;
-    std::shared_ptr<toolkit::Slider> playPosition_;
     std::vector<HXMMSImage> images_;
     std::vector<uint64_t> conversationObservers_;
     std::vector<std::string> thumbnailsRequested_;
@@ -438,23 +425,9 @@ private:
     bool menuBuilt_ = false;
 
     // ---- voicemail and recording playback
-    void setPlayButtonImage();
-    void setSpeakerButtonImage();
-    void showDownloadSpinner(const std::string& thenSelector);
-    // Coming back to the screen: a download waited for when it went is waited for again, or, when
-    // its file came meanwhile, the player is made ready.
-    void resumeAwaitedDownload();
-    std::shared_ptr<toolkit::Label> startTime_, endTime_;
-    std::shared_ptr<toolkit::Button> speakerButton_;
-    std::shared_ptr<toolkit::ActivityIndicatorView> downloadProgress_;
-    std::shared_ptr<services::AudioPlayer> player_;
-    std::shared_ptr<services::AudioPlayerDelegate> playerDelegate_;
-    bool isPlaying_ = false;
-    bool isScrubbing_ = false;
-    int scrubAction_ = 0;
-    bool askedForRecordedCall_ = false;
-    // The step a download waited for leads to ("downloadComplete" or "preparePlayer"), "" when none.
-    std::string awaitedStep_;
+    // The player over the footer's views, for a voicemail or a recorded call.
+    void makeVoicemailPlayer(HXVoicemailPlayer::Views views);
+    std::shared_ptr<HXVoicemailPlayer> voicemail_;
 
     // ---- attachment taps
     struct TappedAttachment;

@@ -22,6 +22,7 @@
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/text_metrics.h"
+#include "ui/conversation/conversation_screens_shared.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/hxc_animated_image_view.h"
@@ -31,11 +32,8 @@ namespace {
 
 using foundation::localizedString;
 
-// The relative formatter every conversation screen shares, made on first use and let go on a
-// significant time change and whenever a screen leaves.
 std::unique_ptr<foundation::DateFormatter>& relativeFormatter() {
-    static std::unique_ptr<foundation::DateFormatter> formatter;
-    return formatter;
+    return hxConversationScreensShared().relativeFormatter;
 }
 
 const foundation::DateFormatter& sharedRelativeFormatter() {
