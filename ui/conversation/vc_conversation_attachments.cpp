@@ -231,10 +231,10 @@ void VC_Conversation::addPlaySign(toolkit::View& preview) {
 std::optional<toolkit::Size> VC_Conversation::attachmentSize(const HXAttachment& a, bool& cache) {
     const double V = isViewLoaded() ? viewIfLoaded()->bounds().width() : 0;
     auto r = role();
-    // Size variants give the bubble of a picture or a video (drawn as pictures) its size. The
-    // service sends them along with every kind, but a document (such as a PDF, "[Unsupported
-    // Attachment]"), a sound or a contact card shows a text or a card, sized as such below.
-    // A video's bubble is its preview's: variants of the film tell nothing of the picture shown.
+    // Size variants give a picture's bubble its size. The service sends them along with every
+    // kind, but a document (such as a PDF, "[Unsupported Attachment]"), a sound or a contact card
+    // shows a text or a card, sized as such below, and a video's bubble is its preview's: the
+    // film's variants tell nothing of the picture shown.
     if (a.kind == HXAttachmentKind::Picture && !a.sizes.empty() && r) {
         auto info = r->imageInfoForSize("s512", a.sizes);
         if (!info) info = r->imageInfoForSize("S_512", a.sizes);
