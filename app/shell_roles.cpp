@@ -99,6 +99,13 @@ void HXAppListLoadingRole::refreshMessageList(int view) {
 
 void HXAppListLoadingRole::loadPhoneSettings() { app_.loadPhoneSettings(); }
 
+std::optional<bool> HXAppListLoadingRole::isLoadingMessages(toolkit::ViewController& root) {
+    auto* host = dynamic_cast<HXMessageListHost*>(&root);
+    auto list = host ? host->messageList() : nullptr;
+    if (!list) return std::nullopt;
+    return list->isLoadingMessages();
+}
+
 // ---- conversation actions and options, the store
 
 void HXAppConversationActionsRole::placeCallTo(const std::string& number) { client_.placeCallTo(number); }

@@ -36,6 +36,7 @@ public:
     std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
     void refreshMessageList(int view) override;
     void loadPhoneSettings() override;
+    std::optional<bool> isLoadingMessages(toolkit::ViewController& root) override;
 
 private:
     HX_ConnectAppDelegate& app_;

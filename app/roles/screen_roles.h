@@ -61,6 +61,12 @@ public:
     // The list of the view (1 to 3) reloads from its first page; nothing for another view.
     virtual void refreshMessageList(int view) = 0;
     virtual void loadPhoneSettings() = 0;
+    // Whether the list the screen at the root of a navigation stack shows is still loading its
+    // messages; none when that screen shows no list (or the role knows of no list).
+    virtual std::optional<bool> isLoadingMessages(toolkit::ViewController& root) {
+        (void)root;
+        return std::nullopt;
+    }
 };
 
 // Actions on a number or a conversation that screens offer.

@@ -10,10 +10,9 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/strings.h"
 #include "ui/conversation/conversation_table_view_cell.h"
+#include "ui/widgets/right_to_left_text.h"
 
 namespace {
-
-constexpr std::string_view kOverride = "\xE2\x80\xAE";
 
 struct World {
     dispatch::VirtualClock clock;
@@ -23,18 +22,6 @@ struct World {
         cell = std::make_shared<ConversationTableViewCell>();
     }
 };
-
-std::string withoutOverrides(std::string_view s) {
-    std::string out;
-    for (size_t at = 0; at < s.size();) {
-        if (s.substr(at, kOverride.size()) == kOverride) {
-            at += kOverride.size();
-            continue;
-        }
-        out += s[at++];
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -46,12 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool valid = foundation::isValidUtf8(text);
 
     const HXBubbleText shown = hxBubbleText(text);
-    if (shown.rightToLeft && shown.text.rfind(kOverride, 0) != 0) __builtin_trap();
+    if (shown.rightToLeft && shown.text.rfind(kHXRightToLeftIsolate, 0) != 0) __builtin_trap();
     if (!shown.rightToLeft && shown.text != text) __builtin_trap();
     if (shown.rightToLeft) {
-        if (withoutOverrides(shown.text) != withoutOverrides(text)) __builtin_trap();
+        // What is copied or dialled from the bubble is the text as written.
+        if (hxWithoutIsolates(shown.text) != hxWithoutIsolates(text)) __builtin_trap();
         for (size_t at = shown.text.find('\n'); at != std::string::npos; at = shown.text.find('\n', at + 1))
-            if (shown.text.compare(at + 1, kOverride.size(), kOverride) != 0) __builtin_trap();
+            if (shown.text.compare(at + 1, kHXRightToLeftIsolate.size(), kHXRightToLeftIsolate) != 0 ||
+                shown.text.compare(at - kHXPopIsolate.size(), kHXPopIsolate.size(), kHXPopIsolate) != 0)
+                __builtin_trap();
     }
     if (valid && !foundation::isValidUtf8(shown.text)) __builtin_trap();
 

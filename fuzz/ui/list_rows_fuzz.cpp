@@ -19,6 +19,7 @@
 #include "platform/store/context.h"
 #include "platform/store/coordinator.h"
 #include "ui/messages/message_list_table_view_cell.h"
+#include "ui/widgets/right_to_left_text.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ struct World {
 void check(const MessageListRowPresentation& row) {
     for (const std::string* s : {&row.name, &row.message, &row.accessibilityHint, &row.statusText})
         if (!foundation::isValidUtf8(*s)) __builtin_trap();
-    if (row.rightToLeft && row.message.rfind("\xE2\x80\xAE", 0) != 0) __builtin_trap();
+    if (row.rightToLeft && row.message.rfind(kHXRightToLeftIsolate, 0) != 0) __builtin_trap();
     if (row.statusText.empty() != row.statusImage.empty()) __builtin_trap();
 }
 

@@ -106,6 +106,12 @@ void drawSlider(const Slider& s, GraphicsContext& c) {
     c.setFillColor(s.minimumTrackTintColor.value_or(s.tintColor()));
     c.addPath(graphics::Path::roundedRect({b.minX(), b.midY() - 2, x - b.minX(), 4}, 2));
     c.fillPath();
+    // A thumb image set for the slider's state stands in for the round thumb (an empty one hides it).
+    if (const auto image = s.thumbImageForState(s.state())) {
+        const Size size = image->size();
+        c.drawImage(*image, {x - size.width / 2, b.midY() - size.height / 2, size.width, size.height});
+        return;
+    }
     c.save();
     c.setShadow({0, 2}, 4, Color::white(0, 0.25));
     c.setFillColor(Color::whiteColor());

@@ -44,7 +44,9 @@ std::string HXAttachment::rowText() const {
     using foundation::localizedString;
     switch (kind) {
         case HXAttachmentKind::Picture:
-            return {};
+            // Without size variants nothing tells the bubble's size until the picture is in.
+            if (!sizes.empty()) return {};
+            break;
         case HXAttachmentKind::Audio:
         case HXAttachmentKind::Video: {
             std::string major = mimeType.substr(0, mimeType.find('/'));

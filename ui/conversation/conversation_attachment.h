@@ -23,7 +23,8 @@ struct HXAttachment {
     // Pictures, video, audio and contact cards start as image rows (the cell's isImage).
     bool knownKind() const { return kind != HXAttachmentKind::Unsupported; }
     // The row's text: "Audio Attachment\n(tap to play)", "Contact Card\n(missing attachment)",
-    // "[Unsupported Attachment]\n(<type>)", none for pictures.
+    // "[Unsupported Attachment]\n(<type>)" (also for a picture without size variants, shown until
+    // the picture is in), none for other pictures.
     std::string rowText() const;
 };
 

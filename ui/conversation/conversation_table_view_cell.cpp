@@ -10,6 +10,8 @@
 #include "platform/graphics/color.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/toolkit/menu_controller.h"
+#include "platform/toolkit/pasteboard.h"
+#include "ui/widgets/right_to_left_text.h"
 
 namespace {
 
@@ -49,7 +51,7 @@ HXBubbleText hxBubbleText(const std::string& message) {
     // The language is told from the first 100 characters.
     const std::string head = message.substr(0, foundation::utf8Offset(message, 100));
     if (auto language = foundation::bestStringLanguage(head); language && foundation::isRightToLeftLanguage(*language))
-        return {"\u202E" + foundation::replaceAll(message, "\n", "\n\u202E"), true};
+        return {hxRightToLeftLines(message), true};
     return {message, false};
 }
 
@@ -75,6 +77,8 @@ ConversationTableViewCell::ConversationTableViewCell()
     setActionHandler("callViaHX:", [this](toolkit::Responder*) { callViaHX(); });
     setActionHandler("smsViaHX:", [this](toolkit::Responder*) { smsViaHX(); });
     setActionHandler("selectAll:", [this](toolkit::Responder*) { messageView_->selectAll(); });
+    setActionHandler("copy:",
+                     [this](toolkit::Responder*) { toolkit::Pasteboard::general().setString(candidateText()); });
 }
 
 void ConversationTableViewCell::setMessageData(foundation::Dictionary data) {
@@ -168,14 +172,15 @@ void ConversationTableViewCell::layoutSubviews() {
 }
 
 std::string ConversationTableViewCell::candidateText() const {
+    // The text as written: a right-to-left text's isolates are the bubble's, not the message's.
     const std::string& all = messageView_->text();
     const foundation::Range selected = messageView_->selectedRange();
     const size_t length = foundation::utf16Length(all);
-    if (!selected.found() || selected.length == 0 || selected.location >= length) return all;
+    if (!selected.found() || selected.length == 0 || selected.location >= length) return hxWithoutIsolates(all);
     const size_t end = std::min(length, selected.location + selected.length);
     const size_t from = foundation::utf8Offset(all, selected.location);
     const size_t to = foundation::utf8Offset(all, end);
-    return all.substr(from, to - from);
+    return hxWithoutIsolates(all.substr(from, to - from));
 }
 
 bool ConversationTableViewCell::canPerformAction(const std::string& action, toolkit::Responder* sender) const {
@@ -192,6 +197,7 @@ bool ConversationTableViewCell::canPerformAction(const std::string& action, tool
         }
         return true;
     }
+    if (action == "copy:") return messageView_->selectedRange().found() && messageView_->selectedRange().length > 0;
     if (action == "selectAll:")
         return foundation::utf16Length(messageView_->text()) > messageView_->selectedRange().length;
     return messageView_->canPerformAction(action, sender);

@@ -36,8 +36,9 @@ std::vector<HXNumberMatch> hxPhoneNumberMatches(const std::string& text);
 std::string hxReducedNumber(const std::string& match);
 
 // A message text as its bubble shows it: a text whose first 100 characters read as a language
-// written right to left is aligned right and each of its lines starts with the right-to-left
-// override (U+202E); any other text is shown as it is, aligned left.
+// written right to left is aligned right, each of its lines in a right-to-left isolate and its
+// numbers in left-to-right ones (hxRightToLeftLines); any other text is shown as it is, aligned
+// left.
 struct HXBubbleText {
     std::string text;
     bool rightToLeft = false;
@@ -63,7 +64,8 @@ public:
 
     // The date line's height: type 6's point size + 2.
     static double dateLineHeight();
-    // The text the number actions read: the selection clamped to the text, else all of it.
+    // The text the number actions and "copy:" read: the selection clamped to the text, else all of
+    // it, as written (without the isolates of a right-to-left bubble).
     std::string candidateText() const;
     void layoutSubviews() override;
     bool canBecomeFirstResponder() const override { return true; }

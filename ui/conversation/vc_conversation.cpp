@@ -1,5 +1,6 @@
 // The conversation screen's set-up, life cycle, observers, title, key command and reply activity.
 #include "ui/conversation/vc_conversation.h"
+#include "ui/conversation/conversation_screens_shared.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,12 +29,7 @@ namespace {
 
 using foundation::localizedString;
 
-// Shared by every conversation screen: made while a text conversation shows, dropped when a
-// conversation screen leaves.
-std::shared_ptr<services::UserActivity>& replyActivityStore() {
-    static std::shared_ptr<services::UserActivity> activity;
-    return activity;
-}
+std::shared_ptr<services::UserActivity>& replyActivityStore() { return hxConversationScreensShared().replyActivity; }
 
 constexpr const char* kMessageReloadingComplete = "kMessageReloadingCompleteNotification";
 constexpr const char* kContactsCacheUpdated = "kContactsCacheUpdatedNotification";
@@ -147,6 +143,7 @@ void VC_Conversation::viewWillAppear(bool animated) {
         installCallLongPress();
     }
     addFooterView();
+    if (voicemail_) voicemail_->resume();
     reloadTable();
     scrollToBottomWithAnimation(false);
     updateContactInfo();
@@ -158,7 +155,12 @@ void VC_Conversation::viewWillAppear(bool animated) {
         placeReplyBar();
         makeReplyActivityCurrent();
     }
-    if (isPeeking()) tableView_->accessibility().elementsHidden = true;
+    if (isPeeking()) {
+        tableView_->accessibility().elementsHidden = true;
+        // The preview is as high as its bubbles, at most the screen's height.
+        tableView_->layoutIfNeeded();
+        setPreferredContentSize({0, std::min(tableView_->contentSize().height + 8, view()->bounds().height())});
+    }
     addObservers();
 }
 
@@ -199,6 +201,7 @@ void VC_Conversation::viewDidDisappear(bool animated) {
           "UIApplicationDidEnterBackgroundNotification", "kSMSReplySendingProgressNotification", kFocusReply})
         center.removeObserver(this, name);
     HXConversationScreen::viewDidDisappear(animated);
+    forgetAskedThumbnails();
     if (inputToolbar_ && inputToolbar_->textView()->isFirstResponder())
         inputToolbar_->textView()->resignFirstResponder();
     resetDateFormatters();

@@ -27,6 +27,7 @@
 #include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
 #include "ui/conversation/conversation_attachment.h"
+#include "ui/conversation/voicemail_player.h"
 #include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/hxc_input_toolbar.h"
 #include "ui/widgets/mms_pictures.h"
@@ -67,6 +68,7 @@ public:
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXStoreRole> store;
         std::weak_ptr<HXPlaybackRole> playback;
+        std::weak_ptr<HXListLoadingRole> lists;
     };
     // The group details of a group conversation's numbers: a later part of the app; until it
     // comes the maker answers nullptr and the title opens nothing.
@@ -78,6 +80,7 @@ public:
     static constexpr long kProgressBarTag = 999;
     static constexpr long kAddContactTag = 3;
     static constexpr long kNoteImageTag = 100;
+    static constexpr long kPlaySignTag = 3;
     static constexpr size_t kSegmentLength = 160;
     static constexpr size_t kMaxGIFBytes = 2'000'000;
     static const toolkit::KeyCommand kSendCommand;
@@ -186,38 +189,27 @@ public:
     toolkit::Label* contactName() const { return contactName_.get(); }
     toolkit::ImageView* contactImage() const { return contactImage_.get(); }
     toolkit::Button* addContactButton() const { return addContact_.get(); }
-    toolkit::Slider* playPosition() const { return playPosition_.get(); }
+    toolkit::Slider* playPosition() const { return voicemail_ ? voicemail_->views().position.get() : nullptr; }
 
-    // ---- voicemail and recording playback (vc_conversation_player.cpp)
-    static constexpr long kPlayButtonTag = 100;
-    static constexpr long kSpeakerButtonTag = 200;
-    // The player's footer as built: its views are the screen's from then on.
-    void attachPlayerFooter(std::shared_ptr<toolkit::Label> startTime, std::shared_ptr<toolkit::Label> endTime,
-                            std::shared_ptr<toolkit::Button> speakerButton);
-    // Opens the conversation's audio file, or fetches it when prefetching (the slider stays
-    // disabled without a player).
-    void preparePlayer();
-    void buttonClicked(long tag);
-    void downloadComplete();
-    void downloadFailed();
+    // ---- voicemail and recording playback: the player the screen owns (HXVoicemailPlayer), made
+    // with the player's footer (vc_conversation_player.cpp)
+    HXVoicemailPlayer* voicemailPlayer() const { return voicemail_.get(); }
     void updatePlayPosition();
-    static std::string formatTime(int seconds);
-    void startScrubbing();
-    void changePlayPosition();
-    void stopScrubbing();
-    void audioPlayerDidFinishPlaying(bool successfully);
+    static std::string formatTime(int seconds) { return HXVoicemailPlayer::formatTime(seconds); }
     // Leaving the screen: the sound and the position timer stop.
     void stopPlayback();
-    bool isPlaying() const { return isPlaying_; }
-    bool isScrubbing() const { return isScrubbing_; }
-    const std::shared_ptr<services::AudioPlayer>& player() const { return player_; }
+    bool isPlaying() const { return voicemail_ && voicemail_->isPlaying(); }
+    bool isScrubbing() const { return voicemail_ && voicemail_->isScrubbing(); }
+    std::shared_ptr<services::AudioPlayer> player() const { return voicemail_ ? voicemail_->player() : nullptr; }
     // The position timer that every conversation screen shares, while one runs.
-    static bool playbackTimerRunning();
-    toolkit::Button* playButton() const { return playButton_.get(); }
-    toolkit::Button* speakerButton() const { return speakerButton_.get(); }
-    toolkit::Label* startTime() const { return startTime_.get(); }
-    toolkit::Label* endTime() const { return endTime_.get(); }
-    toolkit::ActivityIndicatorView* downloadProgress() const { return downloadProgress_.get(); }
+    static bool playbackTimerRunning() { return HXVoicemailPlayer::timerRunning(); }
+    toolkit::Button* playButton() const { return voicemail_ ? voicemail_->views().playButton.get() : nullptr; }
+    toolkit::Button* speakerButton() const { return voicemail_ ? voicemail_->views().speakerButton.get() : nullptr; }
+    toolkit::Label* startTime() const { return voicemail_ ? voicemail_->views().startTime.get() : nullptr; }
+    toolkit::Label* endTime() const { return voicemail_ ? voicemail_->views().endTime.get() : nullptr; }
+    toolkit::ActivityIndicatorView* downloadProgress() const {
+        return voicemail_ ? voicemail_->downloadProgress() : nullptr;
+    }
 
     // ---- attachment taps, menus and sharing (vc_conversation_taps.cpp)
     static constexpr double kReloadPressSeconds = 2.0;
@@ -348,12 +340,17 @@ private:
     bool signedIn() const;
     bool isGroup() const;
     double availableWidth() const;
+    // The list at the root of the screen's stack says it has its messages (links and numbers are
+    // found in the bubbles only then): false while it loads, or for a root that shows no list.
+    bool listUnderneathLoaded();
     foundation::Dictionary& sizesFor(long section);
     std::string sizeCacheKey(long section) const;
     void configureAttachmentRow(ConversationTableViewCell& cell, const HX_Message& message, const HXAttachment& a,
                                 toolkit::IndexPath indexPath, graphics::ImagePtr& image,
                                 std::shared_ptr<graphics::HXCAnimatedImage>& animated, std::string& description);
     std::optional<toolkit::Size> attachmentSize(const HXAttachment& a, bool& cache);
+    // The white play sign centred over a video's preview.
+    void addPlaySign(toolkit::View& preview);
     // The bubble of a sent or a received row (a template tinted by the view that shows it), made
     // on first use.
     graphics::ImagePtr bubbleImage(bool sent);
@@ -361,6 +358,9 @@ private:
     // that is no picture, or none, would otherwise be asked for again by every reload that its
     // own arrival starts.
     void askForThumbnail(const HXAttachment& a);
+    // The one way an id is asked for again: every id when the screen goes (the next appearance
+    // asks anew), one id when its row is fetched again.
+    void forgetAskedThumbnails(const std::string& mediaID = {});
     toolkit::Size measureText(const std::string& text) const;
     void observeConversation();
     void stopObservingConversation();
@@ -393,8 +393,6 @@ private:
     std::shared_ptr<toolkit::Label> contactName_;
     std::shared_ptr<toolkit::ImageView> contactImage_;
     std::shared_ptr<toolkit::Button> addContact_;
-    std::shared_ptr<toolkit::Button> playButton_;
-    std::shared_ptr<toolkit::Slider> playPosition_;
     std::vector<HXMMSImage> images_;
     std::vector<uint64_t> conversationObservers_;
     std::vector<std::string> thumbnailsRequested_;
@@ -427,18 +425,9 @@ private:
     bool menuBuilt_ = false;
 
     // ---- voicemail and recording playback
-    void setPlayButtonImage();
-    void setSpeakerButtonImage();
-    void showDownloadSpinner(const std::string& thenSelector);
-    std::shared_ptr<toolkit::Label> startTime_, endTime_;
-    std::shared_ptr<toolkit::Button> speakerButton_;
-    std::shared_ptr<toolkit::ActivityIndicatorView> downloadProgress_;
-    std::shared_ptr<services::AudioPlayer> player_;
-    std::shared_ptr<services::AudioPlayerDelegate> playerDelegate_;
-    bool isPlaying_ = false;
-    bool isScrubbing_ = false;
-    int scrubAction_ = 0;
-    bool askedForRecordedCall_ = false;
+    // The player over the footer's views, for a voicemail or a recorded call.
+    void makeVoicemailPlayer(HXVoicemailPlayer::Views views);
+    std::shared_ptr<HXVoicemailPlayer> voicemail_;
 
     // ---- attachment taps
     struct TappedAttachment;

@@ -27,6 +27,7 @@
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/window.h"
 #include "ui/compose/image_preview_animation_controller.h"
+#include "ui/conversation/conversation_screens_shared.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/conversation/vc_note_edit.h"
 #include "ui/widgets/call_url.h"
@@ -243,15 +244,10 @@ namespace {
 
 foundation::UserDefaults& defaults() { return *foundation::UserDefaults::standardUserDefaults(); }
 
-// Shared by the conversation screens: where the table was tapped last.
-toolkit::Point& tapPoint() {
-    static toolkit::Point point;
-    return point;
-}
+toolkit::Point& tapPoint() { return hxConversationScreensShared().lastTapPoint; }
 
 VC_Conversation::PreviewTransitionMaker& previewTransitionMaker() {
-    static VC_Conversation::PreviewTransitionMaker maker;
-    return maker;
+    return hxConversationScreensShared().previewTransitionMaker;
 }
 
 }  // namespace

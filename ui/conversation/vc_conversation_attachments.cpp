@@ -78,6 +78,13 @@ void VC_Conversation::askForThumbnail(const HXAttachment& a) {
         r->requestThumbnail(a.id);
 }
 
+void VC_Conversation::forgetAskedThumbnails(const std::string& mediaID) {
+    if (mediaID.empty())
+        thumbnailsRequested_.clear();
+    else
+        std::erase(thumbnailsRequested_, mediaID);
+}
+
 void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, const HX_Message& message,
                                              const HXAttachment& a, toolkit::IndexPath indexPath,
                                              graphics::ImagePtr& image,
@@ -108,6 +115,11 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
                 }
             } else {
                 askForThumbnail(a);
+                // Not sized yet: its text, in the bubble, until the picture is in.
+                if (a.sizes.empty()) {
+                    image = bubbleImage(sent);
+                    cell.setIsImage(false);
+                }
             }
             break;
         case HXAttachmentKind::Video:
@@ -125,9 +137,26 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
             if (r && !a.id.empty()) r->downloadMediaIfNeeded(a.id, a.mimeType, false);
             break;
     }
-    if (image && (a.kind == HXAttachmentKind::Picture || a.kind == HXAttachmentKind::Video)) {
-        image = graphics::imageScaledToFitSize(image, {std::min(image->width(), std::max(1.0, tableWidth - 110)), 1e9});
+    // A picture sized by itself, and a video's preview, fill the row's size exactly (its own size
+    // within the row's limit; a video gets the play sign over it).
+    const double V = isViewLoaded() ? viewIfLoaded()->bounds().width() : 0;
+    auto fitted = [V](const graphics::ImagePtr& picture) {
+        return graphics::imageCroppedToFitSize(picture, hxFittedVariantSize(picture->width(), picture->height(), V));
+    };
+    if (image && cell.isImage() && a.kind == HXAttachmentKind::Picture) {
+        image = a.sizes.empty() ? fitted(image)
+                                : graphics::imageScaledToFitSize(
+                                      image, {std::min(image->width(), std::max(1.0, tableWidth - 110)), 1e9});
         cell.messageView().setTextColor(graphics::Color::clear());
+    }
+    if (a.kind == HXAttachmentKind::Video) {
+        if (image) {
+            image = fitted(image);
+            cell.messageView().setTextColor(graphics::Color::clear());
+        } else {
+            // No preview (yet): the text in the bubble of its side.
+            image = bubbleImage(sent);
+        }
     }
     if (a.kind == HXAttachmentKind::Picture || a.kind == HXAttachmentKind::Video)
         cell.addInteraction(makeDragInteraction());
@@ -183,21 +212,40 @@ void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, co
     }
 }
 
+void VC_Conversation::addPlaySign(toolkit::View& preview) {
+    auto play = graphics::imageNamed("VM_play");
+    if (!play) return;
+    auto sign = std::make_shared<toolkit::ImageView>(play->withRenderingMode(graphics::RenderingMode::alwaysTemplate));
+    sign->setTintColor(graphics::Color::whiteColor());
+    sign->setTag(kPlaySignTag);
+    const toolkit::Size size = sign->image() ? sign->image()->size() : toolkit::Size{0, 0};
+    const toolkit::Rect b = preview.bounds();
+    sign->setFrame({b.midX() - size.width / 2, b.midY() - size.height / 2, size.width, size.height});
+    // Centred wherever the cell lays the preview out.
+    sign->setAutoresizingMask(toolkit::kFlexibleLeftMargin | toolkit::kFlexibleRightMargin |
+                              toolkit::kFlexibleTopMargin | toolkit::kFlexibleBottomMargin);
+    sign->accessibility().isElement = false;
+    preview.addSubview(sign);
+}
+
 std::optional<toolkit::Size> VC_Conversation::attachmentSize(const HXAttachment& a, bool& cache) {
     const double V = isViewLoaded() ? viewIfLoaded()->bounds().width() : 0;
     auto r = role();
-    // Size variants give the bubble of a picture or a video (drawn as pictures) its size. The
-    // service sends them along with every kind, but a document (such as a PDF, "[Unsupported
-    // Attachment]"), a sound or a contact card shows a text or a card, sized as such below.
-    const bool drawnAsPicture = a.kind == HXAttachmentKind::Picture || a.kind == HXAttachmentKind::Video;
-    if (drawnAsPicture && !a.sizes.empty() && r) {
+    // Size variants give a picture's bubble its size. The service sends them along with every
+    // kind, but a document (such as a PDF, "[Unsupported Attachment]"), a sound or a contact card
+    // shows a text or a card, sized as such below, and a video's bubble is its preview's: the
+    // film's variants tell nothing of the picture shown.
+    if (a.kind == HXAttachmentKind::Picture && !a.sizes.empty() && r) {
         auto info = r->imageInfoForSize("s512", a.sizes);
         if (!info) info = r->imageInfoForSize("S_512", a.sizes);
         if (!info) return toolkit::Size{0, 0};
         return hxFittedVariantSize(info->get("width").doubleValue(), info->get("height").doubleValue(), V);
     }
     switch (a.kind) {
+        case HXAttachmentKind::Picture:
         case HXAttachmentKind::Video:
+            // Sized by the picture itself once it is in; until then by its text, measured again
+            // when the row is shown next.
             if (auto bytes = thumbnailFor(a.id))
                 if (auto still = graphics::Image::fromEncoded(*bytes); still.ok())
                     return hxFittedVariantSize(still.value()->width(), still.value()->height(), V);

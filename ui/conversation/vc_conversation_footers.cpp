@@ -10,6 +10,7 @@
 #include "platform/graphics/color.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/graphics/named_images.h"
+#include "platform/services/audio_session.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -17,6 +18,7 @@
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/window.h"
+#include "ui/conversation/conversation_screens_shared.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/default_contact_image.h"
 
@@ -25,9 +27,18 @@ namespace {
 using foundation::localizedString;
 
 // Percent of a reply's sending shown in the navigation bar.
-int gSendingProgress = 0;
+int& sendingProgressPercent() { return hxConversationScreensShared().sendingProgress; }
 
 bool onTabletScreen() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
+
+// The disabled slider's thumb: nothing shows where there is nothing to scrub.
+graphics::ImagePtr emptyImage() {
+    static const graphics::ImagePtr empty = [] {
+        auto pixels = graphics::Bitmap::make(1, 1);
+        return pixels.ok() ? graphics::Image::fromBitmap(pixels.value()) : nullptr;
+    }();
+    return empty;
+}
 
 }  // namespace
 
@@ -132,25 +143,22 @@ void VC_Conversation::addFooterView() {
             player.endTime->setBackgroundColor(view()->backgroundColor());
             player.playPosition->minimumTrackTintColor = graphics::Color::systemBlue();
             player.playPosition->setThumbImage(graphics::imageNamed("Knob"), toolkit::kStateNormal);
+            player.playPosition->setThumbImage(emptyImage(), toolkit::kStateDisabled);
             // Until the player is ready there is nothing to scrub.
             player.playPosition->setEnabled(false);
-            playPosition_ = player.playPosition;
-            playButton_ = player.playButton;
-            playButton_->setTintColor(graphics::Color::systemBlue());
-            playButton_->setImage(graphics::systemImageNamed("play.circle", 30), toolkit::kStateNormal);
-            playButton_->accessibility().label = localizedString("Play");
-            player.speakerButton->setTintColor(graphics::Color::systemBlue());
-            if (onTabletScreen()) {
-                player.speakerButton->setAlpha(0);
-                player.speakerButton->setEnabled(false);
-                player.speakerButton->setFrame({});
-            } else {
-                player.speakerButton->setImage(graphics::systemImageNamed("speaker", 30), toolkit::kStateNormal);
-                player.speakerButton->accessibility().label = localizedString("Speaker setting");
-            }
+            player.playButton->setTintColor(graphics::Color::systemBlue());
             footerView_->addSubview(playMessageView_);
-            attachPlayerFooter(player.startTime, player.endTime, player.speakerButton);
-            preparePlayer();
+            // A phone with a microphone plays through the ear piece or a headset as a call does.
+            auto& session = services::AudioSession::shared();
+            if (!onTabletScreen() && session.isInputAvailable())
+                (void)session.setCategory(services::kAudioSessionCategoryPlayAndRecord,
+                                          services::kAudioSessionCategoryOptionAllowBluetooth);
+            player.speakerButton->setTintColor(graphics::Color::systemBlue());
+            makeVoicemailPlayer({.playButton = player.playButton,
+                                 .position = player.playPosition,
+                                 .startTime = player.startTime,
+                                 .endTime = player.endTime,
+                                 .speakerButton = player.speakerButton});
         }
         if (conversationType() == 1) addReplyBar();
         footerView_->setTag(kFooterTag);
@@ -250,14 +258,14 @@ void VC_Conversation::keyboardFrameChange(const foundation::Notification& notifi
         });
 }
 
-int VC_Conversation::sendingProgress() { return gSendingProgress; }
+int VC_Conversation::sendingProgress() { return sendingProgressPercent(); }
 
 int VC_Conversation::progressStep(size_t pictures) {
     return pictures > 0 ? static_cast<int>(100 / (3 * pictures + 1)) : 15;
 }
 
 void VC_Conversation::startSendingProgress() {
-    gSendingProgress = 0;
+    sendingProgressPercent() = 0;
     auto title = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, 160, 30});
     auto label = std::make_shared<toolkit::Label>(toolkit::Rect{0, 4, 160, 20});
     label->setBackgroundColor(graphics::Color::clear());
@@ -284,10 +292,10 @@ void VC_Conversation::startSendingProgress() {
 void VC_Conversation::increaseSendingProgress() {
     auto* nav = navigationController();
     if (nav && nav->isBeingDismissed()) return;
-    gSendingProgress += progressStep(sendingImages_);
+    sendingProgressPercent() += progressStep(sendingImages_);
     if (!nav) return;
     if (auto* bar = dynamic_cast<toolkit::ProgressView*>(nav->navigationBar().viewWithTag(kProgressBarTag)))
-        bar->setProgress(std::min(gSendingProgress, 100) / 100.0, true);
+        bar->setProgress(std::min(sendingProgressPercent(), 100) / 100.0, true);
 }
 
 void VC_Conversation::removeSendingProgress() {

@@ -22,6 +22,7 @@
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/text_metrics.h"
+#include "ui/conversation/conversation_screens_shared.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/hxc_animated_image_view.h"
@@ -31,11 +32,8 @@ namespace {
 
 using foundation::localizedString;
 
-// The relative formatter every conversation screen shares, made on first use and let go on a
-// significant time change and whenever a screen leaves.
 std::unique_ptr<foundation::DateFormatter>& relativeFormatter() {
-    static std::unique_ptr<foundation::DateFormatter> formatter;
-    return formatter;
+    return hxConversationScreensShared().relativeFormatter;
 }
 
 const foundation::DateFormatter& sharedRelativeFormatter() {
@@ -174,6 +172,13 @@ toolkit::Size VC_Conversation::messageSizeForRow(toolkit::IndexPath indexPath) {
     }
     if (cache) sizes.set(key, sizeDictionary(size));
     return size;
+}
+
+bool VC_Conversation::listUnderneathLoaded() {
+    auto* nav = navigationController();
+    auto lists = roles_.lists.lock();
+    if (!nav || !lists || nav->viewControllers().empty()) return false;
+    return lists->isLoadingMessages(*nav->viewControllers().front()) == std::optional<bool>(false);
 }
 
 std::string VC_Conversation::dateLabelForRow(toolkit::IndexPath indexPath) {
@@ -332,18 +337,26 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         mask->setFrame({0, 0, background->frame().width(), background->frame().height()});
         background->setMaskView(mask);
     }
+    if (attachment && attachment->kind == HXAttachmentKind::Video && image && image != bubbleImage(sent))
+        addPlaySign(*background);
     background->setTag(1);
     if (!reused) {
         auto holder = std::make_shared<toolkit::View>();
         holder->addSubview(background);
         cell->setBackgroundView(holder);
     }
-    (void)messageSizeForRow(indexPath);
+    const toolkit::Size rowSize = messageSizeForRow(indexPath);
     foundation::Dictionary data = sizesFor(indexPath.section);
     data.set("row", int64_t{indexPath.row});
+    // A row measured anew each time (its media still on the way) is not in the cache: the cell
+    // gets its size all the same.
+    if (const double W = availableWidth(); W > 0)
+        data.set(foundation::format("%ld_size_%i", int64_t{indexPath.row}, static_cast<int64_t>(W)),
+                 sizeDictionary(rowSize));
     cell->setMessageData(std::move(data));
     cell->setIsSent(sent);
-    cell->messageView().setDataDetectorTypes(toolkit::kDataDetectorAll);
+    cell->messageView().setDataDetectorTypes(listUnderneathLoaded() ? toolkit::kDataDetectorAll
+                                                                    : toolkit::kDataDetectorNone);
     if (!attachment) {
         // A cell used before has the row's width already: emptied and placed for this row's sizes
         // first, its text view lays the text out once, at the width it shows it in (not also at

@@ -28,6 +28,7 @@
 #include "ui/compose/image_preview_animation_controller.h"
 #include "ui/compose/vc_image_preview.h"
 #include "ui/compose/vc_vcard_multiple_selection.h"
+#include "ui/conversation/conversation_screens_shared.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/hxc_animated_image_view.h"
 #include "ui/widgets/mms_pictures.h"
@@ -37,8 +38,8 @@ using foundation::localizedString;
 namespace {
 
 // The picture being shared from a menu.
-foundation::Data gShareData;
-std::string gShareType;
+foundation::Data& shareData() { return hxConversationScreensShared().shareData; }
+std::string& shareType() { return hxConversationScreensShared().shareType; }
 
 constexpr const char* kMPEG4Type = "public.mpeg-4";
 
@@ -88,15 +89,15 @@ struct VC_Conversation::TappedAttachment {
 };
 
 system_screens::ActivityItem VC_Conversation::shareItem() {
-    if (isStillPictureType(gShareType))
-        if (auto image = decoded(gShareData)) return system_screens::ActivityItem::ofImage(image);
-    return system_screens::ActivityItem::ofData(gShareData);
+    if (isStillPictureType(shareType()))
+        if (auto image = decoded(shareData())) return system_screens::ActivityItem::ofImage(image);
+    return system_screens::ActivityItem::ofData(shareData());
 }
 
 std::optional<system_screens::LinkMetadata> VC_Conversation::shareLinkMetadata() {
     system_screens::LinkMetadata metadata;
     metadata.title = foundation::format(localizedString("Image Attachment%@"), std::string());
-    auto image = decoded(gShareData);
+    auto image = decoded(shareData());
     metadata.imageProvider = [image] { return image; };
     metadata.iconProvider = [image] { return image; };
     return metadata;
@@ -121,7 +122,7 @@ void VC_Conversation::installAttachmentGestures() {
     // From system 13 on a press opens the row's menu, whose "Reload" does the same.
     if (toolkit::Device::current().systemVersionAtLeast(13)) return;
     auto press = std::make_shared<toolkit::LongPressGestureRecognizer>([weak](toolkit::GestureRecognizer& r) {
-        if (r.state() != toolkit::GestureState::Began) return;
+        if (r.state() != toolkit::GestureState::Ended) return;
         if (auto self = weak.lock()) self->handleLongTap(r.locationInView(self->tableView_.get()));
     });
     press->minimumPressDuration = kReloadPressSeconds;
@@ -274,7 +275,7 @@ void VC_Conversation::reloadAttachment(toolkit::IndexPath indexPath, const HXAtt
     const std::string path = r->localURLForMedia(a.id, a.mimeType);
     HXMediaFiles{std::filesystem::path(path).parent_path().string(), r->mediaCache()}.remove(a.id, a.mimeType);
     // The row asks for its picture again, however often it asked while the screen showed.
-    std::erase(thumbnailsRequested_, a.id);
+    forgetAskedThumbnails(a.id);
     messageSizes_.erase(sizeCacheKey(indexPath.section));
     tableView_->reloadRows({indexPath}, toolkit::RowAnimation::Automatic);
 }
@@ -381,8 +382,8 @@ VC_Conversation::contextMenuConfiguration(toolkit::TableView&, toolkit::IndexPat
                 }
             });
             auto share = menuAction("Share Image\u2026", "square.and.arrow.up", [weak, data, a](toolkit::MenuAction&) {
-                gShareData = data;
-                gShareType = a.mimeType;
+                shareData() = data;
+                shareType() = a.mimeType;
                 if (auto self = weak.lock()) {
                     std::vector<system_screens::ActivityViewController::Entry> items(1);
                     items[0].source = shareSource();

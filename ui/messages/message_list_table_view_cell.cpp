@@ -20,17 +20,15 @@
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/traits.h"
 #include "ui/widgets/default_contact_image.h"
+#include "ui/widgets/right_to_left_text.h"
 
 using toolkit::Color;
 using toolkit::Rect;
 
 namespace {
 
-constexpr const char* kNoBreakParenthesis = "\xC2\xA0(";        // U+00A0 "("
-constexpr const char* kNoMobilePhones = " \xF0\x9F\x93\xB5";    // " " U+1F4F5
-constexpr const char* kRightToLeftOverride = "\xE2\x80\xAE";    // U+202E
-constexpr const char* kLeftToRightIsolate = "\xE2\x81\xA6";     // U+2066
-constexpr const char* kPopDirectionalIsolate = "\xE2\x81\xA9";  // U+2069
+constexpr const char* kNoBreakParenthesis = "\xC2\xA0(";      // U+00A0 "("
+constexpr const char* kNoMobilePhones = " \xF0\x9F\x93\xB5";  // " " U+1F4F5
 constexpr const char* kGroupMessage = "Group Message";
 constexpr const char* kTextSizeNotification = "UIContentSizeCategoryDidChangeNotification";
 
@@ -74,41 +72,6 @@ std::string droppingLastCharacter(std::string_view text) {
     size_t i = text.size() - 1;
     while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
     return std::string(text.substr(0, i));
-}
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Every number (digits with the separators of times, amounts and phone numbers between them, a
-// leading "+" or "(", and the parentheses it opens closed) isolated left to right, so that the
-// right-to-left override put on a row's text reverses its words but never the digits of "3:10"
-// or of a phone number.
-std::string isolatingNumbers(std::string_view text) {
-    auto isSeparator = [](char c) {
-        return c == ':' || c == '.' || c == ',' || c == '-' || c == '/' || c == ' ' || c == '(' || c == ')';
-    };
-    std::string out;
-    out.reserve(text.size() + 12);
-    size_t i = 0;
-    while (i < text.size()) {
-        const bool lead = (text[i] == '+' || text[i] == '(') && i + 1 < text.size() && isDigit(text[i + 1]);
-        if (!isDigit(text[i]) && !lead) {
-            out.push_back(text[i++]);
-            continue;
-        }
-        // The number runs to its last digit: separators count only between digits.
-        size_t end = i + 1;
-        for (size_t j = i + 1; j < text.size() && (isDigit(text[j]) || isSeparator(text[j])); ++j)
-            if (isDigit(text[j])) end = j + 1;
-        long open = 0;
-        for (size_t j = i; j < end; ++j) open += text[j] == '(' ? 1 : text[j] == ')' ? -1 : 0;
-        while (open > 0 && end < text.size() && text[end] == ')') ++end, --open;
-        // A parenthesis left open stays outside with its partner, which the override mirrors with it.
-        size_t start = i;
-        if (open > 0 && text[i] == '(') out.push_back(text[start++]);
-        out.append(kLeftToRightIsolate).append(text.substr(start, end - start)).append(kPopDirectionalIsolate);
-        i = end;
-    }
-    return out;
 }
 
 struct Status {
@@ -253,8 +216,7 @@ MessageListRowPresentation presentMessageListRow(const store::ManagedObject& con
         const auto language = foundation::bestStringLanguage(foundation::truncateUtf16(message, 100));
         if (language && foundation::isRightToLeftLanguage(*language)) {
             row.rightToLeft = true;
-            message = kRightToLeftOverride +
-                      replacingLineBreaks(isolatingNumbers(message), std::string("\n") + kRightToLeftOverride);
+            message = hxRightToLeftLines(replacingLineBreaks(message, "\n"));
         }
     }
     row.name = std::move(name);

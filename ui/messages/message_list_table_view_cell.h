@@ -50,7 +50,7 @@ struct MessageListCellOptions {
 struct MessageListRowPresentation {
     bool looksRead = true;
     std::string name;          // title: name, blocked mark, count
-    std::string message;       // message label text (with the right-to-left overrides)
+    std::string message;       // message label text (right-to-left lines isolated)
     bool rightToLeft = false;  // right alignment
     std::string statusText;    // one-line rows: "Missed call", ... or ""
     std::string statusImage;   // its drawing's name, or "" for none

@@ -105,7 +105,8 @@ std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const 
                                                                            .listActions = roles.listActions,
                                                                            .routing = roles.routing,
                                                                            .store = roles.store,
-                                                                           .playback = roles.playback},
+                                                                           .playback = roles.playback,
+                                                                           .lists = roles.lists},
                                                     setup);
     screen->setGroupDetailsMaker([roles](const std::string& numbers) -> std::shared_ptr<toolkit::ViewController> {
         return HXUIScreens().makeGroupDetails(roles, numbers);

@@ -156,6 +156,10 @@ TEST_F(ConversationActions, TheDeviceIsOfferedOnlyWhereItCanTakeTheNumber) {
         bool restricted;
         // What the add button leads to: a prompt's title, the card, or nothing.
         std::string shows;
+        std::string abName = {};
+        // The button in the call footer: with access, shown for a number without a device name
+        // or one the service does not name; without access, only for one the service does not name.
+        std::optional<bool> button = true;
     };
     using A = services::AuthorizationStatus;
     const std::vector<Case> cases = {
@@ -163,15 +167,26 @@ TEST_F(ConversationActions, TheDeviceIsOfferedOnlyWhereItCanTakeTheNumber) {
         {"the service names it", A::Authorized, "John Smith", "+15550188", false, "card"},
         {"no access", A::Denied, "+15550188", "+15550188", false, "Add Contact"},
         {"restricted", A::Authorized, "John Smith", "+15550188", true, ""},
-        {"no phone number", A::Authorized, "Bank", "BANK", false, ""},
+        // (Letters read as the digits of their keys: not asked of the button here.)
+        {"no phone number", A::Authorized, "Bank", "BANK", false, "", {}, std::nullopt},
+        {"the device names it", A::Authorized, "John Smith", "+15550188", false, "Add Contact", "John Smith", false},
+        {"no access, the service names it", A::Denied, "John Smith", "+15550188", false, "Add Contact", {}, false},
+        {"no access, named on the device only", A::Denied, "+15550188", "+15550188", false, "Add Contact", "John Smith",
+         true},
     };
+    const auto access = ContactStore::authorizationStatus();
     for (const auto& c : cases) {
         ContactStore::setAuthorizationStatus(c.status);
         actions->restricted = c.restricted;
         auto conversation = storeConversation(std::string("t-") + c.name, 10, c.sender);
         (void)conversation->setValue("phoneNumber", c.number);
+        if (!c.abName.empty()) (void)conversation->setValue("ABName", c.abName);
         storeMessages(conversation, {{.id = std::string("m-") + c.name, .number = 1, .text = "hi"}});
         auto& s = openWithSpies(std::string("t-") + c.name, 1, c.sender);
+        ASSERT_TRUE(s.addContactButton());
+        if (c.button) {
+            EXPECT_EQ(!s.addContactButton()->isHidden(), *c.button) << c.name;
+        }
         s.addContactToSource("");
         harness.settle();
         std::string shown;
@@ -187,6 +202,7 @@ TEST_F(ConversationActions, TheDeviceIsOfferedOnlyWhereItCanTakeTheNumber) {
         if (nav->presentedViewController()) nav->dismiss(false);
         harness.settle();
     }
+    ContactStore::setAuthorizationStatus(access);
 }
 
 TEST_F(ConversationActions, ACardsPhoneTapsCallAndTextThroughTheApp) {

@@ -141,6 +141,32 @@ TEST_F(Player, ASuccessfulEndGoesBackToTheStartAndReleasesTimerSensorAndSession)
     EXPECT_EQ(s.playButton()->imageForState(toolkit::kStateNormal)->name(), "play.circle");
 }
 
+// A sound whose stream breaks halfway ends there unsuccessfully: that end changes nothing (the
+// screen still plays as far as it knows, the timer runs, the position is kept) until stop.
+TEST_F(Player, AnEndWhereTheStreamBrokeIsNotTakenForTheEnd) {
+    storeConversation(kVoicemailThread, 2);
+    const auto whole = emulator::voicemailAudio();
+    const std::filesystem::path path = audioPath(kVoicemailThread);
+    ASSERT_TRUE(foundation::files::createDirectory(path.parent_path()).ok());
+    ASSERT_TRUE(foundation::files::writeAtomically(path, whole.substr(0, whole.size() / 2 + 7)).ok());
+    auto& s = open(kVoicemailThread, 2);
+    ASSERT_TRUE(s.player()) << "the half that is there is audio";
+    const int deactivations = services::AudioSession::shared().deactivations();
+    pressPlay();
+    ASSERT_TRUE(s.isPlaying());
+    harness.advance(s.player()->duration() + 5);
+    EXPECT_FALSE(s.player()->isPlaying()) << "the sound did not end where the stream broke";
+    EXPECT_TRUE(s.isPlaying());
+    EXPECT_GT(s.player()->currentTime(), 0) << "taken back to the start like a whole sound";
+    EXPECT_TRUE(VC_Conversation::playbackTimerRunning());
+    EXPECT_TRUE(proximity());
+    EXPECT_EQ(services::AudioSession::shared().deactivations(), deactivations);
+    EXPECT_EQ(s.playButton()->imageForState(toolkit::kStateNormal)->name(), "pause.circle");
+    pressPlay();
+    EXPECT_FALSE(s.isPlaying());
+    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
+}
+
 TEST_F(Player, LeavingTheScreenStopsTheSoundAndThePositionTimer) {
     storeConversation(kVoicemailThread, 2);
     auto& s = open(kVoicemailThread, 2);
@@ -256,4 +282,94 @@ TEST(PlayerTime, SecondsReadAsMinutesAndTwoDigitSeconds) {
     const std::pair<int, const char*> cases[] = {{0, "0:00"},  {9, "0:09"},    {59, "0:59"},    {60, "1:00"},
                                                  {65, "1:05"}, {600, "10:00"}, {3599, "59:59"}, {3600, "60:00"}};
     for (const auto& [seconds, shown] : cases) EXPECT_EQ(VC_Conversation::formatTime(seconds), shown) << seconds;
+}
+
+// Play pressed, then another screen pushed over this one (the contact card, say) while the file
+// is on its way: coming back after it arrived shows the player ready, not a spinner for ever; a
+// file still on its way is waited for again and then plays.
+TEST_F(Player, AFileThatArrivedWhileAnotherScreenShowedIsReadyOnComingBack) {
+    storeConversation(kVoicemailThread, 2);
+    for (const bool arrivesWhileAway : {true, false}) {
+        SCOPED_TRACE(arrivesWhileAway ? "arrives while away" : "arrives after coming back");
+        (void)foundation::files::remove(audioPath(kVoicemailThread));
+        auto& s = open(kVoicemailThread, 2);
+        harness.advance(1);
+        service->inject(emulator::Fault::Slow, "/a/v/");
+        pressPlay();
+        ASSERT_TRUE(s.downloadProgress()->isAnimating());
+        nav->pushViewController(std::make_shared<toolkit::ViewController>(), false);
+        harness.settle();
+        if (arrivesWhileAway) {
+            ASSERT_TRUE(releaseWhenSeen("/a/v/"));
+            ASSERT_TRUE(
+                harness.clock().runUntil([&] { return foundation::files::exists(audioPath(kVoicemailThread)); }, 30));
+        }
+        nav->popViewController(false);
+        harness.settle();
+        if (arrivesWhileAway) {
+            EXPECT_FALSE(s.downloadProgress()->isAnimating()) << "the spinner turns for a file that is there";
+            EXPECT_FALSE(s.playButton()->isHidden());
+            ASSERT_TRUE(s.player());
+            EXPECT_TRUE(s.playPosition()->isEnabled());
+            EXPECT_FALSE(s.isPlaying()) << "the sound does not start on a screen the user comes back to";
+            EXPECT_FALSE(proximity());
+            harness.advance(1);
+            pressPlay();
+            EXPECT_TRUE(s.isPlaying());
+        } else {
+            EXPECT_TRUE(s.downloadProgress()->isAnimating());
+            ASSERT_TRUE(releaseWhenSeen("/a/v/"));
+            ASSERT_TRUE(untilPlaying()) << "the download waited for before leaving plays when it comes";
+        }
+    }
+}
+
+// The speaker button under a voicemail: with an input the session records and plays with
+// Bluetooth, the button's hint says where the sound goes and the route follows it; without one
+// the button takes no room and the session is left as it was.
+TEST_F(Player, TheSpeakerButtonFollowsTheDevicesInputAndRoutesTheSound) {
+    storeConversation(kVoicemailThread, 2);
+    auto& session = services::AudioSession::shared();
+    session.reset();
+    auto& s = open(kVoicemailThread, 2);
+    EXPECT_EQ(session.category(), services::kAudioSessionCategoryPlayAndRecord);
+    EXPECT_EQ(session.categoryOptions(), services::kAudioSessionCategoryOptionAllowBluetooth);
+    auto& button = *s.speakerButton();
+    EXPECT_EQ(button.alpha(), 1);
+    EXPECT_TRUE(button.isEnabled());
+    EXPECT_EQ(button.frame().width(), 45);
+    EXPECT_EQ(button.accessibility().label, "Speaker setting");
+    EXPECT_EQ(button.accessibility().hint, "Changes sound output to speaker");
+    EXPECT_EQ(session.outputOverride(), services::AudioSessionPortOverride::None);
+    ASSERT_TRUE(harness.tap(button));
+    EXPECT_EQ(session.outputOverride(), services::AudioSessionPortOverride::Speaker);
+    EXPECT_EQ(button.accessibility().hint, "Changes sound output to iPhone ear piece");
+    EXPECT_EQ(button.imageForState(toolkit::kStateNormal)->name(), "speaker.3");
+    harness.advance(1);
+    ASSERT_TRUE(harness.tap(button));
+    EXPECT_EQ(session.outputOverride(), services::AudioSessionPortOverride::None);
+    EXPECT_EQ(button.accessibility().hint, "Changes sound output to speaker");
+    // While playing the button shows pause; the disabled slider shows no thumb.
+    EXPECT_EQ(s.playButton()->imageForState(toolkit::kStateNormal)->name(), "play.circle");
+    EXPECT_FALSE(s.playPosition()->isEnabled());
+    auto emptyThumb = s.playPosition()->thumbImageForState(toolkit::kStateDisabled);
+    ASSERT_TRUE(emptyThumb && emptyThumb->bitmap());
+    for (int y = 0; y < emptyThumb->bitmap()->height(); ++y)
+        for (int x = 0; x < emptyThumb->bitmap()->width(); ++x)
+            EXPECT_EQ(emptyThumb->bitmap()->rgbaAt(x, y)[3], 0) << "a thumb shows";
+    ASSERT_TRUE(harness.tap(*s.playButton()));
+    ASSERT_TRUE(untilPlaying());
+    EXPECT_EQ(s.playButton()->imageForState(toolkit::kStateNormal)->name(), "pause.circle");
+    EXPECT_EQ(s.playButton()->accessibility().label, "Stop");
+
+    // A device without a microphone.
+    session.reset();
+    session.setInputAvailable(false);
+    auto& bare = open(kVoicemailThread, 2);
+    EXPECT_EQ(session.category(), services::kAudioSessionCategorySoloAmbient);
+    auto& hidden = *bare.speakerButton();
+    EXPECT_EQ(hidden.alpha(), 0);
+    EXPECT_FALSE(hidden.isEnabled());
+    EXPECT_EQ(hidden.frame().width(), 0);
+    session.setInputAvailable(true);
 }

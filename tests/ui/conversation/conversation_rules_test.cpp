@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/url.h"
 #include "ui/conversation/conversation_attachment.h"
 #include "ui/conversation/conversation_table_view_cell.h"
@@ -61,6 +62,30 @@ TEST(ConversationRules, ABubbleOffersTheOneNumberItHoldsWithItsPlus) {
     }
 }
 
+// The bubble's menu offers to call or text a number only when its text, or the selected part of
+// it, holds exactly one.
+TEST(ConversationRules, TheBubblesMenuOffersANumberOnlyWhereItHoldsExactlyOne) {
+    dispatch::ScopedVirtualClock clock;
+    auto cell = std::make_shared<ConversationTableViewCell>();
+    struct Case {
+        std::string text;
+        foundation::Range selected;
+        bool offered;
+    };
+    const Case cases[] = {
+        {"call 555 0103", {0, 0}, true},
+        {"555 0103 or 555 0104", {0, 0}, false},
+        {"555 0103 or 555 0104", {12, 8}, true},  // the second one selected
+        {"no number here", {0, 0}, false},
+    };
+    for (const auto& c : cases) {
+        cell->messageView().setText(c.text);
+        cell->messageView().setSelectedRange(c.selected);
+        EXPECT_EQ(cell->canPerformAction("callViaHX:", nullptr), c.offered) << c.text;
+        EXPECT_EQ(cell->canPerformAction("smsViaHX:", nullptr), c.offered) << c.text;
+    }
+}
+
 TEST(ConversationRules, TheReplyCounterCountsSegmentsAndColoursTheFullOne) {
     using C = VC_Conversation::Counter::Colour;
     struct Case {
@@ -91,14 +116,25 @@ TEST(ConversationRules, AttachmentsAreSortedByTypeAndWhatTheyLackMakesThemUnsupp
         std::string text;
     };
     const Case cases[] = {
-        {Value(Dictionary{{"id", "a"}, {"mimeType", "image/jpeg"}}), K::Picture, ""},
-        {Value(Dictionary{{"id", "a"}, {"mime_type", "image/gif"}}), K::Picture, ""},
+        // A picture tells its bubble's size by its variants; without them it is shown as
+        // unsupported until the picture is in.
+        {Value(Dictionary{{"id", "a"}, {"mimeType", "image/jpeg"}, {"imageMetaData", Array{Value(Dictionary{})}}}),
+         K::Picture, ""},
+        {Value(Dictionary{{"id", "a"}, {"mimeType", "image/jpeg"}}), K::Picture,
+         "[Unsupported Attachment]\n(image/jpeg)"},
+        {Value(Dictionary{{"id", "a"}, {"mime_type", "image/gif"}, {"image_meta_data", Array{Value(Dictionary{})}}}),
+         K::Picture, ""},
         {Value(Dictionary{{"id", "a"}, {"mimeType", "video/mp4"}}), K::Video, "Video Attachment\n(tap to play)"},
         {Value(Dictionary{{"id", "a"}, {"mimeType", "audio/amr"}}), K::Audio, "Audio Attachment\n(tap to play)"},
         {Value(Dictionary{{"id", "a"}, {"mimeType", "text/x-vcard"}}), K::ContactCard,
          "Contact Card\n(missing attachment)"},
         {Value(Dictionary{{"id", "a"}, {"mimeType", "application/pdf"}}), K::Unsupported,
          "[Unsupported Attachment]\n(application/pdf)"},
+        // A contact card is exactly "text/x-vcard"; other texts are no card.
+        {Value(Dictionary{{"id", "a"}, {"mimeType", "text/plain"}}), K::Unsupported,
+         "[Unsupported Attachment]\n(text/plain)"},
+        {Value(Dictionary{{"id", "a"}, {"mimeType", "text/x-vcards"}}), K::Unsupported,
+         "[Unsupported Attachment]\n(text/x-vcards)"},
         // Without an id nothing can be fetched.
         {Value(Dictionary{{"mimeType", "image/png"}}), K::Unsupported, "[Unsupported Attachment]\n(image/png)"},
         {Value(Dictionary{{"id", int64_t{7}}, {"mimeType", "image/png"}}), K::Unsupported,

@@ -4,7 +4,9 @@
 // points at the foot of the last message on the tablet.
 #include "platform/foundation/notification_center.h"
 #include "platform/toolkit/presentation.h"
+#include "platform/toolkit/text_input.h"
 #include "tests/ui/conversation/conversation_support.h"
+#include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_note_edit.h"
 
 namespace {
@@ -58,23 +60,79 @@ TEST_F(ConversationScreen, AConversationMovedToTheTrashClosesItsScreen) {
     EXPECT_NE(nav->topViewController(), screen.get());
 }
 
-TEST_F(ConversationScreen, AnUnreadConversationIsReportedOnceOnAppearingAndAgainWhenItTurnsUnread) {
-    auto c = storeConversation("t1", 10);
-    (void)c->setValue("isRead", false);
-    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+// Shown in full, an unread conversation is reported on appearing and each time it turns unread
+// again, never when it turns read; shown as a preview it is never reported, and the preview is as
+// high as its bubbles (at most the screen).
+TEST_F(ConversationScreen, AnUnreadConversationIsReportedOnlyInFullAndOnlyWhenItTurnsUnread) {
     std::vector<std::string> reported;
     foundation::NotificationCenter::defaultCenter().addObserver(
         this, "kSMSActiveConversationMessageReceived", [&](const foundation::Notification& n) {
             reported.push_back(*std::static_pointer_cast<std::string>(n.object));
         });
-    open("t1");
-    EXPECT_EQ(reported, std::vector<std::string>{"t1"});
-    (void)c->setValue("isRead", true);
-    harness.settle();
-    (void)c->setValue("isRead", false);
-    harness.settle();
-    EXPECT_EQ(reported.size(), 2u);
+    for (const bool peeking : {false, true}) {
+        SCOPED_TRACE(peeking ? "preview" : "in full");
+        const std::string id = peeking ? "t2" : "t1";
+        auto c = storeConversation(id, 10);
+        (void)c->setValue("isRead", false);
+        storeMessages(c, {{.id = id + "m", .number = 1, .text = "hi"}});
+        reported.clear();
+        auto roles = app->screenRoles();
+        screen = std::dynamic_pointer_cast<VC_Conversation>(app->screens().makeConversationScreen(
+            roles, {.conversationID = id, .title = "Ann", .conversationType = 1, .peeking = peeking}));
+        ASSERT_TRUE(screen);
+        nav = std::make_shared<toolkit::NavigationController>(std::make_shared<toolkit::ViewController>());
+        harness.setRoot(nav);
+        nav->pushViewController(screen, false);
+        harness.settle();
+        const std::vector<std::string> once{id}, none;
+        EXPECT_EQ(reported, peeking ? none : once);
+        (void)c->setValue("isRead", true);
+        harness.settle();
+        EXPECT_EQ(reported, peeking ? none : once) << "reported as it turned read";
+        (void)c->setValue("isRead", false);
+        harness.settle();
+        EXPECT_EQ(reported, peeking ? none : (std::vector<std::string>{id, id}));
+        if (peeking) {
+            const double content = screen->tableView().contentSize().height;
+            EXPECT_GT(content, 0);
+            EXPECT_EQ(screen->preferredContentSize(),
+                      (toolkit::Size{0, std::min(content + 8, screen->view()->bounds().height())}));
+        }
+    }
     foundation::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+// Links and numbers are found in the bubbles only once the list the conversation was opened from
+// has its messages: not while it loads, nor over a screen that shows no list.
+TEST_F(ConversationScreen, BubblesFindLinksOnlyOverAListThatHasLoaded) {
+    struct Lists : HXListLoadingRole {
+        std::optional<bool> loading;
+        std::shared_ptr<HXMessageListModel> makeMessageList(int) override { return nullptr; }
+        void refreshMessageList(int) override {}
+        void loadPhoneSettings() override {}
+        std::optional<bool> isLoadingMessages(toolkit::ViewController&) override { return loading; }
+    };
+    auto lists = std::make_shared<Lists>();
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "see https://example.com or call 555-010-4477"}});
+    const std::pair<std::optional<bool>, unsigned> cases[] = {{std::nullopt, toolkit::kDataDetectorNone},
+                                                              {true, toolkit::kDataDetectorNone},
+                                                              {false, toolkit::kDataDetectorAll}};
+    for (const auto& [loading, detectors] : cases) {
+        SCOPED_TRACE(loading ? (*loading ? "loading" : "loaded") : "no list");
+        lists->loading = loading;
+        auto roles = app->screenRoles();
+        roles.lists = lists;
+        screen = std::dynamic_pointer_cast<VC_Conversation>(app->screens().makeConversationScreen(
+            roles, {.conversationID = "t1", .title = "Ann", .conversationType = 1}));
+        nav = std::make_shared<toolkit::NavigationController>(std::make_shared<toolkit::ViewController>());
+        harness.setRoot(nav);
+        nav->pushViewController(screen, false);
+        harness.settle();
+        auto cell = std::dynamic_pointer_cast<ConversationTableViewCell>(screen->tableView().cellForRow({0, 0}));
+        ASSERT_TRUE(cell);
+        EXPECT_EQ(cell->messageView().dataDetectorTypes(), detectors);
+    }
 }
 
 namespace {

@@ -230,6 +230,12 @@ TEST_F(ConversationTable, APictureOrVideoMissingItsPictureIsAskedForOncePerAppea
             harness.settle();
         }
         EXPECT_EQ(asked.size(), 1u) << "each reload asked again";
+        // Another screen pushed over this one and popped: the next appearance asks once more.
+        nav->pushViewController(std::make_shared<toolkit::ViewController>(), false);
+        harness.settle();
+        nav->popViewController(false);
+        harness.settle();
+        EXPECT_EQ(asked, (std::vector<std::string>{"pic", "pic"})) << "a failed picture is never asked for again";
     }
 }
 

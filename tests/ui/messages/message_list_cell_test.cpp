@@ -35,7 +35,7 @@ using toolkit::Color;
 namespace {
 
 const std::string kNBSP = "\xC2\xA0";
-const std::string kRLO = "\xE2\x80\xAE";
+const std::string kRLI = "\xE2\x81\xA7";  // right-to-left isolate
 const std::string kBlocked = " \xF0\x9F\x93\xB5";
 const std::string kLRI = "\xE2\x81\xA6";                                  // left-to-right isolate
 const std::string kPDI = "\xE2\x81\xA9";                                  // its end
@@ -200,7 +200,7 @@ TEST(MessageListRow, MessageTextUsesTheNoteOnOneLineWithEmoticons) {
     EXPECT_EQ(presentMessageListRow(*noNote, false, {.showNotesInMessageLists = true}).message, "text");
 }
 
-TEST(MessageListRow, RightToLeftTextIsOverriddenOnEveryLine) {
+TEST(MessageListRow, RightToLeftTextIsIsolatedOnEveryLine) {
     RowStore rows;
     struct Case {
         Fields fields;
@@ -210,27 +210,30 @@ TEST(MessageListRow, RightToLeftTextIsOverriddenOnEveryLine) {
     };
     const std::string latin100(100, 'a');
     const Case cases[] = {
-        // Numbers keep their own direction under the override.
+        // Numbers keep their own direction inside the line.
         {{{"type", 10}, {"lastMessageText", kShalom + " 123"}},
          false,
          true,
-         kRLO + kShalom + " " + kLRI + "123" + kPDI},
+         kRLI + kShalom + " " + kLRI + "123" + kPDI + kPDI},
         {{{"type", 4}, {"lastMessageText", kShalom}, {"lastMessageLength", "3:10"}},
          true,
          true,
-         kRLO + kShalom + " " + kLRI + "(3:10)" + kPDI},
+         kRLI + kShalom + " " + kLRI + "(3:10)" + kPDI + kPDI},
         {{{"type", 4}, {"lastMessageText", kShalom}, {"lastMessageLength", "0:42"}, {"cost", "$0.01"}},
          true,
          true,
-         kRLO + kShalom + " (" + kLRI + "0:42" + kPDI + ", $" + kLRI + "0.01" + kPDI + ")"},
+         kRLI + kShalom + " (" + kLRI + "0:42" + kPDI + ", $" + kLRI + "0.01" + kPDI + ")" + kPDI},
         {{{"type", 10}, {"lastMessageText", kShalom + " +1 (555) 107-1271."}},
          false,
          true,
-         kRLO + kShalom + " " + kLRI + "+1 (555) 107-1271" + kPDI + "."},
-        {{{"type", 10}, {"lastMessageText", kMarhaba}}, false, true, kRLO + kMarhaba},
-        {{{"type", 10}, {"lastMessageText", kShalom + "\n" + kOlam}}, false, true, kRLO + kShalom + " " + kOlam},
-        // A call summary keeps its line breaks: each line gets the override.
-        {{{"type", 4}, {"lastMessageText", kShalom + "\n" + kOlam}}, true, true, kRLO + kShalom + "\n" + kRLO + kOlam},
+         kRLI + kShalom + " " + kLRI + "+1 (555) 107-1271" + kPDI + "." + kPDI},
+        {{{"type", 10}, {"lastMessageText", kMarhaba}}, false, true, kRLI + kMarhaba + kPDI},
+        {{{"type", 10}, {"lastMessageText", kShalom + "\n" + kOlam}}, false, true, kRLI + kShalom + " " + kOlam + kPDI},
+        // A call summary keeps its line breaks: each line is isolated.
+        {{{"type", 4}, {"lastMessageText", kShalom + "\n" + kOlam}},
+         true,
+         true,
+         kRLI + kShalom + kPDI + "\n" + kRLI + kOlam + kPDI},
         {{{"type", 10}, {"lastMessageText", "Hello"}}, false, false, "Hello"},
         // Only the first hundred characters decide.
         {{{"type", 10}, {"lastMessageText", latin100 + kShalom + kShalom + kShalom}},
@@ -259,6 +262,8 @@ TEST(MessageListRow, RightToLeftRowsShowTheirNumbersInReadingOrder) {
     const Case cases[] = {
         {{{"type", 4}, {"lastMessageText", kShalom + " " + kOlam}, {"lastMessageLength", "3:10"}}, true, "3:10"},
         {{{"type", 10}, {"lastMessageText", kShalom + " 555-0142"}}, false, "555-0142"},
+        {{{"type", 10}, {"lastMessageText", kMarhaba + " +44 20 7946 0958 " + kMarhaba}}, false, "+44 20 7946 0958"},
+        {{{"type", 10}, {"lastMessageText", kMarhaba + " 10"}}, false, "10"},
     };
     for (const auto& c : cases) {
         const auto row = presentMessageListRow(*rows.conversation(c.fields), c.oneLine, {});
