@@ -329,7 +329,9 @@ TEST_F(QuickSettingsScreens, TheEditorReplacesOnlyAGoneCallbackPhoneNeverByAVoIP
         nav->pushViewController(editor, false);
         harness.settle();
         EXPECT_EQ(editor->quickSetting()->forwardingPhoneID(), c.kept) << c.stored;
-        if (c.kept == methods.front()->phoneId()) EXPECT_NE(harness.find(methods.front()->name()), nullptr);
+        if (c.kept == methods.front()->phoneId()) {
+            EXPECT_NE(harness.find(methods.front()->name()), nullptr);
+        }
         nav->popViewController(false);
         harness.settle();
         EXPECT_EQ(storedQuickSetting(*account, "P")->forwardingPhoneID(), c.kept) << c.stored;
