@@ -14,6 +14,10 @@
 #include "platform/graphics/hxc_font.h"
 #include "platform/services/device.h"
 #include "platform/services/search_index.h"
+#include "platform/toolkit/appearance.h"
+#include "platform/toolkit/bars.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/traits.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
@@ -60,6 +64,15 @@ void cleanCachesOnce() {
         }
     }
     defaults->setBool(true, "CIcleaned");
+}
+
+// The app's look over the platform's defaults: taken by each view when it first comes into a window.
+void applyLaunchAppearance() {
+    using namespace toolkit;
+    Appearance::of<NavigationBar>().set("tintColor", Color::systemBlue());
+    if (Device::current().systemVersionAtLeast(13))
+        Appearance::of<TextField, SearchBar>().set("backgroundColor", Color::systemGray5());
+    Appearance::of<Switch>().set("onTintColor", Color::systemBlue().withAlphaComponent(0.8));
 }
 
 }  // namespace
@@ -117,6 +130,7 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
     launchStep("requestTable");  // the request table and the per-account stores start empty
 
     launchStep("appearance");
+    applyLaunchAppearance();
 
     launchStep("setupInterface");
     setupInterface();

@@ -474,7 +474,9 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
         return emulator.withAccount([&](Account& a) {
             int unreadText = 0, unreadVoicemail = 0;
             for (const auto& t : a.threads) {
-                if (t.read || t.spam || t.archived) continue;
+                // An archived thread stays in its kind's view (threadJson lists it there), so its
+                // unread count counts it too; spam is a view of its own.
+                if (t.read || t.spam) continue;
                 if (t.isText()) ++unreadText;
                 if (t.isVoicemail()) ++unreadVoicemail;
             }

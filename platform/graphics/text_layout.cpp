@@ -773,7 +773,26 @@ void showLine(TextSystem& s, GraphicsContext& context, const AttributedString& c
     cairo_restore(cr);
 }
 
+TextRunWatcher& textRunWatcher() {
+    static TextRunWatcher watcher;
+    return watcher;
+}
+
+void tellWatcher(GraphicsContext& context, const TextLine& line, Point at) {
+    const TextRunWatcher& watcher = textRunWatcher();
+    if (!watcher) return;
+    const Rect frame{at, line.frame.size};
+    const std::string& text = line.content.string();
+    for (const AttributedString::Run& run : line.content.runs()) {
+        if (run.start >= text.size()) continue;
+        watcher(context, text.substr(run.start, run.length),
+                run.attributes.color.resolved(context.userInterfaceStyle()), frame);
+    }
+}
+
 }  // namespace
+
+void setTextRunWatcher(TextRunWatcher watcher) { textRunWatcher() = std::move(watcher); }
 
 void drawTextLines(GraphicsContext& context, const std::vector<TextLine>& lines, Point origin) {
     TextSystem& s = textSystem();
@@ -781,6 +800,7 @@ void drawTextLines(GraphicsContext& context, const std::vector<TextLine>& lines,
     for (const TextLine& line : lines) {
         if (line.content.string().empty()) continue;
         const Point at{origin.x + line.frame.minX(), origin.y + line.frame.minY()};
+        tellWatcher(context, line, at);
         std::vector<TextShadow> shadows;
         for (const AttributedString::Run& run : line.content.runs()) {
             const auto shadow = effectiveShadow(run.attributes);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -135,6 +136,11 @@ private:
 // Draws laid-out lines with the layout's top left at origin: colours, underlines, baseline
 // offsets, shadows and letterpress per run.
 void drawTextLines(GraphicsContext& context, const std::vector<TextLine>& lines, Point origin);
+// Watches each run of text as it is about to be drawn (an audit of what the screens show, such as
+// the tests' contrast report): the context, the run's text, its colour as the context's appearance
+// resolves it, and its line's rectangle in the context's user space. None by default; main thread.
+using TextRunWatcher = std::function<void(GraphicsContext&, const std::string&, const Color&, const Rect&)>;
+void setTextRunWatcher(TextRunWatcher watcher);
 // Where the caret before the byte offset of a line's text sits, from the line's left edge.
 double caretOffsetInLine(const AttributedString& line, size_t offset);
 // The byte offset of a line's text nearest to x (from the line's left edge), on a character

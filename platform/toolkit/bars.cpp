@@ -100,6 +100,8 @@ SearchBar::SearchBar() {
     field_ = std::make_shared<TextField>();
     field_->returnKeyType = ReturnKeyType::Search;
     field_->setPlaceholder("Search");
+    // A background given to the field (a class-level appearance) fills the same rounded capsule.
+    field_->layer().cornerRadius = 10;
     fieldDelegate_ = std::make_shared<FieldDelegate>(this);
     field_->delegate = fieldDelegate_;
     field_->addAction(

@@ -657,4 +657,20 @@ void NavigationItem::setBackButtonTitle(std::optional<std::string> title) {
     changed();
 }
 
+Responder* visibleKeyResponder(Window& window) {
+    ViewController* top = window.rootViewController().get();
+    if (!top) return &window;
+    for (;;) {
+        if (ViewController* shown = top->presentedViewController()) {
+            top = shown;
+        } else if (auto* tabs = dynamic_cast<TabBarController*>(top); tabs && tabs->selectedViewController()) {
+            top = tabs->selectedViewController();
+        } else if (auto* nav = dynamic_cast<NavigationController*>(top); nav && nav->topViewController()) {
+            top = nav->topViewController();
+        } else {
+            return top;
+        }
+    }
+}
+
 }  // namespace toolkit

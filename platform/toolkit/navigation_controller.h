@@ -157,4 +157,10 @@ private:
     std::shared_ptr<TabBar> bar_;
 };
 
+// Where keys start while nothing has the focus: the controller on top of what the window shows
+// (the last presented one; inside a tab bar its selected tab; inside a navigation controller its
+// top), so its key commands and those of the containers around it answer. The window itself
+// without a root.
+Responder* visibleKeyResponder(Window& window);
+
 }  // namespace toolkit

@@ -205,6 +205,7 @@ const OwnLook kOwnLooks[] = {
      }},
     {isA<TableViewCell>,
      [](View& v, GraphicsContext& c) {
+         drawCellBackground(static_cast<TableViewCell&>(v), c);
          drawCellSelection(static_cast<TableViewCell&>(v), c);
          drawCellAccessory(static_cast<TableViewCell&>(v), c);
      }},

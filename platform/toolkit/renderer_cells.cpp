@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "platform/graphics/text_layout.h"
 #include "platform/toolkit/controls.h"
@@ -19,6 +20,7 @@ constexpr double kCellMargin = 16, kAccessoryWidth = 22;
 constexpr double kDisclosureWidth = 7, kDisclosureHeight = 12;
 constexpr double kGlyphDiameter = 22;
 constexpr double kSpinnerBox = 20, kSpinnerTitleGap = 6;
+constexpr double kCardRadius = 10;
 
 void strokeJoined(GraphicsContext& c, const Color& colour, double width, std::initializer_list<Point> points) {
     c.setStrokeColor(colour);
@@ -50,14 +52,15 @@ void drawChevron(GraphicsContext& c, double right, double midY, const Color& col
 }
 
 Rect cellAccessoryFrame(const TableViewCell& cell) {
-    if (cell.isEditing() || cell.accessoryView()) return {};
+    if (cell.isEditing() ? cell.showsReorderControl() : cell.accessoryView() != nullptr) return {};
     const Rect b = cell.bounds();
-    switch (cell.accessoryType()) {
+    switch (cell.shownAccessoryType()) {
         case CellAccessoryType::Checkmark:
         case CellAccessoryType::DisclosureIndicator:
             return Rect(b.maxX() - kCellMargin - kAccessoryWidth, b.minY(), kAccessoryWidth, b.height());
         case CellAccessoryType::DetailDisclosureButton:
             // The chevron follows the detail button, which the cell lays out as a subview.
+            if (cell.isEditing()) return {};
             return Rect(b.maxX() - kCellMargin - kDisclosureWidth - 2, b.minY(), kDisclosureWidth + 2, b.height());
         default:
             return {};
@@ -67,7 +70,7 @@ Rect cellAccessoryFrame(const TableViewCell& cell) {
 void drawCellAccessory(const TableViewCell& cell, GraphicsContext& c) {
     const Rect area = cellAccessoryFrame(cell);
     if (area.width() <= 0) return;
-    if (cell.accessoryType() == CellAccessoryType::Checkmark) {
+    if (cell.shownAccessoryType() == CellAccessoryType::Checkmark) {
         drawCheckmark(c, area, cell.tintColor());
     } else {
         drawChevron(c, area.maxX() - 1, area.midY());
@@ -79,9 +82,44 @@ Color cellSelectionColor() {
                           Color::rgb(58 / 255.0, 58 / 255.0, 60 / 255.0));
 }
 
+namespace {
+// A row of a grouped table lies on a card; an inset-grouped section's card has round corners at
+// its first and last rows. The path of this cell's part of it, when it has one.
+std::optional<graphics::Path> cellCardPath(const TableViewCell& cell) {
+    const auto* table = dynamic_cast<const TableView*>(cell.superview());
+    if (!table || table->style() == TableViewStyle::Plain) return std::nullopt;
+    const Rect b = cell.bounds();
+    const auto& ip = cell.indexPath();
+    if (table->style() != TableViewStyle::InsetGrouped || !ip) return graphics::Path::rect(b);
+    const bool first = ip->row == 0, last = ip->row == table->numberOfRows(ip->section) - 1;
+    if (!first && !last) return graphics::Path::rect(b);
+    unsigned corners = 0;
+    if (first) corners |= graphics::kCornerTopLeft | graphics::kCornerTopRight;
+    if (last) corners |= graphics::kCornerBottomLeft | graphics::kCornerBottomRight;
+    return graphics::Path::roundedRect(b, corners, {kCardRadius, kCardRadius});
+}
+}  // namespace
+
+Color cellCardColor() { return Color::secondarySystemGroupedBackground(); }
+
+void drawCellBackground(const TableViewCell& cell, GraphicsContext& c) {
+    // A colour or view the screen gave the cell is its background instead.
+    if (cell.backgroundColor() || cell.backgroundView()) return;
+    if (auto card = cellCardPath(cell)) {
+        c.setFillColor(cellCardColor());
+        c.addPath(*card);
+        c.fillPath();
+    }
+}
+
 void drawCellSelection(const TableViewCell& cell, GraphicsContext& c) {
     if (!cell.showsSelection() || cell.selectedBackgroundView()) return;
     c.setFillColor(cellSelectionColor());
+    if (auto card = cellCardPath(cell)) {
+        c.addPath(*card);
+        c.fillPath();
+        return;
+    }
     c.fillRect(cell.bounds());
 }
 

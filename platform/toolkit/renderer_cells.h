@@ -20,6 +20,10 @@ void drawChevron(graphics::GraphicsContext& c, double right, double midY, const 
 // Empty when the cell shows no such accessory (none, its own accessory view, or editing).
 Rect cellAccessoryFrame(const TableViewCell& cell);
 void drawCellAccessory(const TableViewCell& cell, graphics::GraphicsContext& c);
+// The card under a row of a grouped or inset-grouped table (round-cornered at an inset section's
+// ends), unless the cell has a background colour or view of its own.
+void drawCellBackground(const TableViewCell& cell, graphics::GraphicsContext& c);
+Color cellCardColor();
 // The selection grey of a selected or highlighted cell without a selected background view.
 void drawCellSelection(const TableViewCell& cell, graphics::GraphicsContext& c);
 Color cellSelectionColor();

@@ -106,9 +106,12 @@ void drawMagnifier(GraphicsContext& c, const Rect& box, const Color& colour) {
 
 void drawSearchField(const TextField& field, GraphicsContext& c) {
     const Rect b = field.bounds();
-    c.setFillColor(searchFill());
-    c.addPath(graphics::Path::roundedRect(b, std::min(kSearchFieldRadius, b.height() / 2)));
-    c.fillPath();
+    // A field with a background of its own has it filled as its rounded capsule already.
+    if (!field.backgroundColor()) {
+        c.setFillColor(searchFill());
+        c.addPath(graphics::Path::roundedRect(b, std::min(kSearchFieldRadius, b.height() / 2)));
+        c.fillPath();
+    }
     const Color grey = Color::systemGray();
     drawMagnifier(c, {b.minX() + kGlyphLeft, b.midY() - kGlyphBox / 2, kGlyphBox, kGlyphBox}, grey);
     const double left = kGlyphLeft + kGlyphBox + kGlyphGap;

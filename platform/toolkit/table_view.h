@@ -102,6 +102,12 @@ public:
 
     CellAccessoryType accessoryType() const { return accessoryType_; }
     void setAccessoryType(CellAccessoryType type) { setProperty(accessoryType_, type, true); }
+    // The accessory shown while the cell is editing (a checkmark or a disclosure indicator), in
+    // place of `accessoryType`, which shows only outside editing.
+    CellAccessoryType editingAccessoryType() const { return editingAccessoryType_; }
+    void setEditingAccessoryType(CellAccessoryType type) { setProperty(editingAccessoryType_, type, true); }
+    // The one of the two that shows now.
+    CellAccessoryType shownAccessoryType() const { return editing_ ? editingAccessoryType_ : accessoryType_; }
     std::shared_ptr<View> accessoryView() const { return accessoryView_; }
     void setAccessoryView(std::shared_ptr<View> view);
     CellSelectionStyle selectionStyle() const { return selectionStyle_; }
@@ -164,6 +170,7 @@ private:
     void removeSwipeView();
     std::shared_ptr<View> backgroundView_;
     CellAccessoryType accessoryType_ = CellAccessoryType::None;
+    CellAccessoryType editingAccessoryType_ = CellAccessoryType::None;
     CellSelectionStyle selectionStyle_ = CellSelectionStyle::Default;
     EdgeInsets separatorInset_{0, 16, 0, 0};
     bool selected_ = false;

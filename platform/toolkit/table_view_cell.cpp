@@ -92,7 +92,8 @@ Label* TableViewCell::detailTextLabel() {
         detail_->setFont(Font::system(style_ == TableViewCellStyle::Subtitle ? 12
                                       : style_ == TableViewCellStyle::Value2 ? 15
                                                                              : 17));
-        if (style_ == TableViewCellStyle::Value1) detail_->setTextColor(Color::systemGray());
+        // The platform's own secondary text: the secondary label colour of the appearance.
+        if (style_ == TableViewCellStyle::Value1) detail_->setTextColor(Color::secondaryLabel());
         content_->addSubview(detail_);
         setNeedsLayout();
     }
@@ -257,6 +258,9 @@ void TableViewCell::layoutSubviews() {
         }
     } else if (reorder_) {
         right -= kReorderWidth;
+    } else if (editingAccessoryType_ == CellAccessoryType::Checkmark ||
+               editingAccessoryType_ == CellAccessoryType::DisclosureIndicator) {
+        right -= kMargin + 22;
     }
     const bool reorders = editing_ && reorder_;
     if (reorders && !reorderControl_) {
@@ -346,8 +350,8 @@ std::string TableViewCell::outlineText() const {
 
 std::string TableViewCell::outlineState() const {
     std::vector<std::string> parts;
-    if (!editing_ && !accessoryView_)
-        if (const char* a = accessoryName(accessoryType_)) parts.push_back(a);
+    if (!accessoryView_ || editing_)
+        if (const char* a = accessoryName(shownAccessoryType())) parts.push_back(a);
     if (selected_) parts.push_back("selected");
     if (highlighted_) parts.push_back("highlighted");
     if (editing_ && editingStyle_ == CellEditingStyle::Delete) parts.push_back("editing-delete");
@@ -395,7 +399,7 @@ Label& TableViewHeaderFooterView::textLabel() {
     if (!label_) {
         label_ = std::make_shared<Label>();
         label_->setFont(cellTitleFont());
-        label_->setTextColor(Color::systemGray());
+        label_->setTextColor(Color::secondaryLabel());
         addSubview(label_);
     }
     return *label_;

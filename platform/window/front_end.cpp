@@ -36,16 +36,6 @@ foundation::Error sdlError(const SdlLibrary& sdl, const std::string& what) {
     return windowError(kWindowDisplayError, what + ": " + sdl.GetError());
 }
 
-// Without a first responder, key commands start at the controller the user sees.
-toolkit::Responder* visibleResponder(toolkit::Window& window) {
-    toolkit::ViewController* top = window.rootViewController().get();
-    if (!top) return &window;
-    while (top->presentedViewController()) top = top->presentedViewController();
-    if (auto* nav = dynamic_cast<toolkit::NavigationController*>(top); nav && nav->topViewController())
-        top = nav->topViewController();
-    return top;
-}
-
 }  // namespace
 
 FrontEnd::FrontEnd(toolkit::Window& window, FrontEndOptions options)
@@ -204,9 +194,10 @@ void FrontEnd::handleKey(const SDL_KeyboardEvent& key) {
             input->deleteBackward();
             break;
         case KeyMeaning::KeyCommand:
-            if (!toolkit::dispatchKeyCommand(meaning.input, meaning.modifiers, visibleResponder(toolkitWindow_)))
+            if (!toolkit::dispatchKeyCommand(meaning.input, meaning.modifiers,
+                                             toolkit::visibleKeyResponder(toolkitWindow_)))
                 if (const unsigned chord = toolkit::testing::commandChordForControlChord(meaning.modifiers))
-                    toolkit::dispatchKeyCommand(meaning.input, chord, visibleResponder(toolkitWindow_));
+                    toolkit::dispatchKeyCommand(meaning.input, chord, toolkit::visibleKeyResponder(toolkitWindow_));
             break;
         case KeyMeaning::None:
             break;

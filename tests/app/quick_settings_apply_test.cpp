@@ -306,6 +306,38 @@ TEST_F(QuickSettingsApply, ARouteThroughTwoRegionsSwitchesOnFreshSettingsAndBack
     EXPECT_EQ(log(), (std::vector<std::string>{"busy 32.0", "options " + std::to_string(!account->callOptions())}));
 }
 
+// Leaving two regions at once asks for the default preset once: the second exit finds its switch
+// already waiting for fresh settings and starts nothing more.
+TEST_F(QuickSettingsApply, LeavingASecondRegionWhileTheDefaultIsPendingStartsNothingMore) {
+    defaults()->setBool(true, "sendQSLocationChangeNotifications");
+    start();
+    store("Home", [](HX_QuickSetting& q) {
+        q.setDndEnabled(!q.dndEnabled());
+        q.setRegion(std::make_shared<services::CircularRegion>(kHome, 200, "Home"));
+    });
+    store("Garden", [](HX_QuickSetting& q) {
+        q.setCallOptions(!q.callOptions());
+        q.setRegion(std::make_shared<services::CircularRegion>(kHome, 150, "Garden"));
+    });
+    store("Default", [](HX_QuickSetting& q) { q.setVMtranscription(!q.VMtranscription()); });
+    app->account()->setDefaultQS(std::string("Default"));
+    role().monitorQuickSettingRegions();
+    at(kHome);
+    ASSERT_TRUE(harness.clock().runUntil([&] { return !app->pendingLocationSwitch() && app->isIdle(); }, 30));
+    harness.settle();
+    const size_t before = settingsRequests();
+    const size_t announced = notifications().size();
+    service->script("/voice/v1/voiceclient/account/get", {.hold = true, .passThrough = true});
+    at(kBetween);
+    ASSERT_TRUE(harness.clock().runUntil([&] { return settingsRequests() > before; }, 30));
+    harness.advance(1);
+    EXPECT_EQ(app->pendingLocationSwitch(), "Default");
+    EXPECT_EQ(settingsRequests(), before + 1) << "one reload for the default";
+    EXPECT_EQ(notifications().size(), announced + 1) << "one announcement";
+    service->releaseHeld();
+    ASSERT_TRUE(harness.clock().runUntil([&] { return !app->pendingLocationSwitch() && app->isIdle(); }, 30));
+}
+
 TEST_F(QuickSettingsApply, AFailedReloadTriesTheSwitchAgainAMinuteLater) {
     start();
     store("Home", [](HX_QuickSetting& q) {

@@ -32,6 +32,9 @@
 #include "platform/security/keychain.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/appearance.h"
+#include "platform/toolkit/bars.h"
+#include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "service/custom_cookie_jar.h"
@@ -110,6 +113,26 @@ TEST_F(Shell, LaunchRunsItsStepsInOrder) {
     EXPECT_EQ(app->shell().calls().front(), "startTelemetry");
     // The formatter stays lazy: the launch does not build it.
     EXPECT_EQ(app->phoneFormatterAccessCount(), 0u);
+}
+
+// The launch's look: navigation bars tinted system blue, switches on in system blue at 0.8 and
+// search fields on system grey 5; views given their own colours keep them.
+TEST_F(Shell, LaunchSetsTheAppsLooks) {
+    toolkit::Appearance::reset();
+    launch();
+    auto onOff = std::make_shared<toolkit::Switch>();
+    auto own = std::make_shared<toolkit::Switch>();
+    own->onTintColor = toolkit::Color::green();
+    auto search = std::make_shared<toolkit::SearchBar>();
+    for (auto v : std::initializer_list<std::shared_ptr<toolkit::View>>{onOff, own, search})
+        harness.window().addSubview(v);
+    EXPECT_EQ(onOff->onTintColor, toolkit::Color::systemBlue().withAlphaComponent(0.8));
+    EXPECT_EQ(own->onTintColor, toolkit::Color::green());
+    EXPECT_EQ(search->searchTextField().backgroundColor(), toolkit::Color::systemGray5());
+    auto* nav = dynamic_cast<toolkit::NavigationController*>(app->tabBarController()->viewControllers()[4].get());
+    ASSERT_TRUE(nav);
+    EXPECT_EQ(nav->navigationBar().tintColor(), toolkit::Color::systemBlue());
+    toolkit::Appearance::reset();
 }
 
 // The launch's steps do their work, not only say their names: the service host's reports reach

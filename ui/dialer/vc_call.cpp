@@ -47,6 +47,8 @@ std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDe
 
 long keyValue(long tag) { return tag == VC_Call::kTagZero ? 0 : tag; }
 
+std::string digitKeyAction(long digit) { return "dialDigit" + std::to_string(digit) + ":"; }
+
 std::string keyCharacter(long value) {
     if (value == 10) return "*";
     if (value == 11) return "#";
@@ -72,6 +74,18 @@ VC_Call::VC_Call(Roles roles)
     setActionHandler("copy:", [this](toolkit::Responder*) { copyNumber(); });
     setActionHandler("paste:", [this](toolkit::Responder*) { pasteNumber(); });
     setActionHandler("clear:", [this](toolkit::Responder*) { clearNumber(); });
+    // A digit typed on a keyboard presses its key.
+    for (long digit = 0; digit <= 9; ++digit)
+        setActionHandler(digitKeyAction(digit), [this, digit](toolkit::Responder*) {
+            if (auto* k = key(digit == 0 ? kTagZero : digit)) keyPressed(k);
+        });
+}
+
+std::vector<toolkit::KeyCommand> VC_Call::keyCommands() const {
+    std::vector<toolkit::KeyCommand> commands;
+    for (long digit = 0; digit <= 9; ++digit)
+        commands.push_back({std::to_string(digit), toolkit::kModifierNone, digitKeyAction(digit), {}});
+    return commands;
 }
 
 VC_Call::~VC_Call() {
@@ -778,6 +792,7 @@ void VC_Call::showMenu(toolkit::GestureRecognizer* recognizer) {
 bool VC_Call::canPerformAction(const std::string& action, toolkit::Responder*) const {
     const bool shown = !number_.empty();
     if (action == "copy:" || action == "clear:") return shown;
+    if (action.starts_with("dialDigit")) return isViewLoaded() && handlesAction(action);
     if (action == "paste:") return !toolkit::Pasteboard::general().strings().empty();
     return false;
 }

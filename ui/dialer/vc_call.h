@@ -78,6 +78,8 @@ public:
     // The edit menu's actions.
     bool canBecomeFirstResponder() const override { return true; }
     bool canPerformAction(const std::string& action, toolkit::Responder* sender) const override;
+    // The digits 0 to 9 typed on a keyboard, each as a tap on its key.
+    std::vector<toolkit::KeyCommand> keyCommands() const override;
     void copyNumber();
     void pasteNumber();
 

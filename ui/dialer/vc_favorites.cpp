@@ -228,8 +228,8 @@ toolkit::TableViewCellPtr VC_Favorites::cellForRow(toolkit::TableView& table, In
         cell->textLabel().setText(localizedString("Add new favorite number…"));
         cell->textLabel().setFont(toolkit::Font::boldSystem(16));
         cell->textLabel().setTextColor(Color::darkGray());
-        cell->setAccessoryType(isEditing() ? toolkit::CellAccessoryType::DisclosureIndicator
-                                           : toolkit::CellAccessoryType::None);
+        // The row shows only while editing, where the editing accessory is the one drawn.
+        cell->setEditingAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
         cell->setSelectionStyle(toolkit::CellSelectionStyle::Blue);
         return cell;
     }

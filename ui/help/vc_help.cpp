@@ -47,9 +47,10 @@ void VC_Help::loadView() {
     webView_ = HXHelpPages::makePageView(weakSelf<VC_Help>().lock());
     webView_->setBackgroundColor(toolkit::Color::black());
     webView_->setContentMode(toolkit::ContentMode::ScaleToFill);
-    // The page lays out no colours of its own; its white paper is the scroll view's background,
-    // so the black of the view shows only where the page ends.
-    webView_->scrollView().setBackgroundColor(toolkit::Color::whiteColor());
+    // The page lays out no colours of its own: its paper is the scroll view's background, white in
+    // light and black in dark under the label colour's text, so the black of the view shows only
+    // where the page ends.
+    webView_->scrollView().setBackgroundColor(toolkit::Color::systemBackground());
     setView(webView_);
     // Up before the page starts loading, whose end stops it.
     spinner_ = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::WhiteLarge);

@@ -218,8 +218,19 @@ void VC_Accounts::deleteAccount(toolkit::IndexPath indexPath) {
             role->selectAccountForUserName(remaining.front().username);
             tableView()->reloadRows({{0, 0}}, toolkit::RowAnimation::None);
         } else {
-            role->displayLogin();
             if (auto passcode = roles_.passcode.lock()) passcode->passcodeLock().setPasscodeRequired(false);
+            // The sign-in panel is presented from the window's root, which cannot present it while
+            // it presents this list: a sheet list goes first and the panel follows. (A popover's
+            // panel is presented over what the master list presents.)
+            auto* nav = navigationController();
+            if (!popover() && nav && nav->presentingViewController()) {
+                std::weak_ptr<HXAccountListRole> weakRole = role;
+                nav->dismiss(true, [weakRole] {
+                    if (auto r = weakRole.lock()) r->displayLogin();
+                });
+            } else {
+                role->displayLogin();
+            }
         }
     }
     updateButtons();
@@ -240,6 +251,8 @@ void VC_Accounts::setEditingMode(bool editing, bool animated) {
     if (editItem_) {
         editItem_->systemItem = editing ? toolkit::SystemItem::Done : toolkit::SystemItem::Edit;
         editItem_->style = editing ? toolkit::BarButtonStyle::Done : toolkit::BarButtonStyle::Plain;
+        // Set again, so the bar lays the changed item out anew (its width and what it says).
+        navigationItem().setRightBarButtonItem(editItem_);
     }
     if (popover()) {
         auto size = preferredContentSize();

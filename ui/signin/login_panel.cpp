@@ -59,7 +59,8 @@ void VC_LoginPanel::loadView() {
     webView_->setContentMode(toolkit::ContentMode::ScaleToFill);
     webView_->navigationDelegate = std::static_pointer_cast<web::NavigationDelegate>(weakSelf<VC_LoginPanel>().lock());
     webView_->setOpaque(false);
-    webView_->setBackgroundColor(graphics::Color::white(1));
+    // White paper in light and black in dark, under the page's text in the label colour.
+    webView_->setBackgroundColor(graphics::Color::systemBackground());
     webView_->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
     setView(webView_);
     webView_->load(net::URLRequest(startURL()));

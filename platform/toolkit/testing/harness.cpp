@@ -191,17 +191,8 @@ bool Harness::pressKey(const std::string& input, unsigned modifiers) {
         settle();
         return true;
     }
-    Responder* fallback = window_->rootViewController() ? static_cast<Responder*>(window_->rootViewController().get())
-                                                        : static_cast<Responder*>(window_.get());
-    // Without a first responder, keys start at the visible controller.
-    if (auto* root = window_->rootViewController().get()) {
-        ViewController* top = root;
-        while (top->presentedViewController()) top = top->presentedViewController();
-        if (auto* nav = dynamic_cast<NavigationController*>(top); nav && nav->topViewController())
-            top = nav->topViewController();
-        fallback = top;
-    }
-    bool handled = dispatchKeyCommand(input, modifiers, fallback);
+    // Without a first responder, keys start at the visible controller, as in the desktop window.
+    bool handled = dispatchKeyCommand(input, modifiers, visibleKeyResponder(*window_));
     settle();
     return handled;
 }

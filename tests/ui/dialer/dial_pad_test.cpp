@@ -100,6 +100,16 @@ TEST_F(DialPad, TypedKeysShowTheFormattedNumberWithTheirTonesAndTaps) {
     EXPECT_EQ(pad->dialedNumber().filtered(), "*#");
 }
 
+// In the window a digit typed on the keyboard reaches the pad in its tab as a tap on its key does.
+TEST_F(DialPad, DigitsTypedOnAKeyboardPressTheirKeys) {
+    for (char c : std::string("2025550123")) EXPECT_TRUE(harness.pressKey(std::string(1, c))) << c;
+    EXPECT_EQ(shown(), "(202) 555-0123");
+    EXPECT_EQ(toolkit::SystemSounds::shared().plays().size(), 10u);
+    EXPECT_EQ(toolkit::SystemSounds::shared().plays().back().file, "dtmf-3.caf");
+    EXPECT_FALSE(harness.pressKey("a")) << "only digits are keys";
+    EXPECT_EQ(pad->dialedNumber().filtered(), "2025550123");
+}
+
 TEST_F(DialPad, AMissingToneIsLookedUpAgainOnTheNextPress) {
     const auto resources = foundation::Bundle::main().resourcesDirectory();
     hxtest::TempDir empty;

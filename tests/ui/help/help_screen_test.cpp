@@ -153,6 +153,12 @@ TEST_F(HelpScreen, ThePageIsFilledFromTheBundleAndDrawnUnderABlackBar) {
 
     expectOutline("help_page");
     expectSnapshot("help_page", {.scale = 1});
+    // In dark the page follows: light text on dark paper.
+    harness.setInterfaceStyle(toolkit::InterfaceStyle::dark);
+    harness.settle();
+    expectSnapshot("help_page_dark", {.scale = 1});
+    harness.setInterfaceStyle(toolkit::InterfaceStyle::light);
+    harness.settle();
 
     ASSERT_TRUE(harness.tapBarButton("Done"));
     harness.settle();

@@ -4,9 +4,16 @@
 // system version.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <set>
+#include <thread>
+
 #include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "emulator/emulator.h"
 #include "model/account.h"
+#include "model/message_store.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
 #include "platform/store/context.h"
@@ -14,8 +21,10 @@
 #include "service/message_list_model.h"
 #include "service/message_list_view.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/shell_recorder.h"
 #include "tests/support/system_version.h"
 #include "ui/messages/back_button_badge.h"
+#include "ui/shell/ui_screens.h"
 
 namespace {
 
@@ -196,4 +205,72 @@ TEST_F(TabletBadges, ThreeUnreadSetTheMasterListAndIcon) {
     update();
     EXPECT_EQ(app->unreadSMSCount(), 3);
     EXPECT_EQ(services::AppBadge::shared().badgeNumber(), 3);
+}
+
+namespace {
+
+// The whole app against the service, whose unread texts are partly archived.
+struct ServiceBadges : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>> {
+    ServiceBadges() : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .emulator = true, .signedIn = true}) {}
+};
+
+}  // namespace
+
+// The texts' tab shows one count from the first badge on: the service's count of unread text
+// threads agrees with the unread conversations the store then holds, archived ones included, and
+// showing the list counts the same again.
+TEST_F(ServiceBadges, TheTextsBadgeIsOneCountFromTheFirstFrame) {
+    service->withAccount([](emulator::Account& a) {
+        emulator::addGeneratedTextThreads(a, 7, 4, 2);
+        for (size_t i = a.threads.size() - 4; i < a.threads.size(); ++i) {
+            a.threads[i].read = false;
+            a.threads[i].archived = i >= a.threads.size() - 2;
+        }
+        return 0;
+    });
+    ASSERT_TRUE(launch());
+    auto tab = [&] { return app->tabBarController()->viewControllers().at(1)->tabBarItem().badgeValue.value_or(""); };
+    // The application's own count: the stored unread conversations of the text types, and all
+    // of them.
+    auto storedTexts = [&](bool unreadOnly) -> int64_t {
+        auto context = app->managedObjectContext();
+        if (!context) return -1;
+        int64_t n = -1;
+        context->performAndWait([&] {
+            foundation::Array types{10, 11};
+            auto request = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate(
+                unreadOnly ? "cv_unread" : "cv_type", foundation::Dictionary{{"TYPELIST", types}});
+            if (!request.ok()) return;
+            auto counted = context->count(request.value());
+            if (counted.ok()) n = static_cast<int64_t>(counted.value());
+        });
+        return n;
+    };
+    std::set<std::string> shown;
+    // Runs the clock (the parses run on queues of their own) until every text is stored and the
+    // app has nothing left to load, noting every count the tab shows.
+    auto watch = [&] {
+        for (int step = 0; step < 2000; ++step) {
+            harness.advance(0.05);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (!tab().empty()) shown.insert(tab());
+            if (step > 40 && storedTexts(false) == 5 && app->isIdle() &&
+                !foundation::Application::shared().isNetworkActivityIndicatorVisible())
+                break;
+        }
+        harness.settle();
+    };
+    watch();
+    // The refreshes that follow ask the service for its counts again.
+    for (int refresh = 0; refresh < 2; ++refresh) {
+        app->loadUnreadMessages();
+        watch();
+    }
+    ASSERT_EQ(storedTexts(false), 5);
+    ASSERT_EQ(storedTexts(true), 5) << "the sample's unread text, two new ones and two archived";
+    EXPECT_EQ(shown, std::set<std::string>{"5"});
+    app->selectViewForIndex(1);
+    harness.advance(1);
+    harness.settle();
+    EXPECT_EQ(tab(), "5");
 }

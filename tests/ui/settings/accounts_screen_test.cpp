@@ -10,8 +10,10 @@
 #include "model/account.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/outline.h"
+#include "service/custom_cookie_jar.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "ui/settings/vc_accounts.h"
@@ -86,8 +88,24 @@ TEST_F(AccountsScreen, LeavingAnAccountWithQueuedTextsWarnsAndSwitches) {
     foundation::Dictionary queue{{"k1", foundation::Value(foundation::Dictionary{{"text", foundation::Value("hi")}})}};
     (void)defaults()->setObject(
         foundation::Value(foundation::Dictionary{{hxtest::kSignedInUser, foundation::Value(queue)}}), "smsQueue");
+    // The session being left ends first: its cookies are kept for it and go from the jar in use.
+    auto jar = app->cookieJar();
+    ASSERT_TRUE(jar);
+    net::Cookie session;
+    session.name = "SID";
+    session.value = "ann-session";
+    session.domain = ".example.test";
+    jar->set_cookies({session});
     ASSERT_TRUE(harness.selectRow(*list->tableView(), {0, rowOf(kOther)}));
     harness.settle();
+    EXPECT_EQ(jar->numberOfCookies(), 0u) << "nothing of the session left goes with the next";
+    auto kept = defaults()->dictionaryForKey("cookies").value_or(foundation::Dictionary{});
+    const auto* archive = kept.find(hxtest::kSignedInUser);
+    ASSERT_TRUE(archive && archive->isData());
+    auto cookies = CustomCookieJar::cookiesFromArchive(archive->asData());
+    ASSERT_TRUE(cookies.ok());
+    ASSERT_EQ(cookies.value().size(), 1u);
+    EXPECT_EQ(cookies.value()[0].value, "ann-session") << "kept for switching back";
     EXPECT_EQ(active(), kOther);
     EXPECT_EQ(app->account()->username(), kOther);
     bool warned = false;
@@ -125,18 +143,31 @@ TEST_F(AccountsScreen, DeletingTheActiveAccountSelectsTheFirstRemainingAndTheLas
     auto& lock = HXCPasscodeLock::sharedLock();
     lock.setPasscodeRequired(true);
     const size_t panels = app->shell().count("displayLogin");
+    auto editButton = list->editButton();
+    auto cancelButton = list->cancelButton();
     remove(first);
     EXPECT_TRUE(VC_Accounts::storedAccounts().empty());
     EXPECT_FALSE(lock.passcodeRequired());
+    EXPECT_FALSE(editButton->enabled);
+    EXPECT_FALSE(cancelButton->enabled);
     EXPECT_GT(app->shell().count("displayLogin"), panels);
-    EXPECT_FALSE(list->editButton()->enabled);
-    EXPECT_FALSE(list->cancelButton()->enabled);
+    // The panel itself is up, on screen, in place of the emptied list.
+    auto* shown = dynamic_cast<toolkit::NavigationController*>(app->tabBarController()->presentedViewController());
+    ASSERT_TRUE(shown) << toolkit::outline(harness.window());
+    ASSERT_TRUE(dynamic_cast<VC_LoginPanel*>(shown->topViewController())) << toolkit::outline(harness.window());
+    EXPECT_TRUE(shown->topViewController()->view()->window());
 }
 
 TEST_F(AccountsScreen, TheAddRowComesWithEditingAndOpensAnEmptySignIn) {
     EXPECT_EQ(list->tableView()->numberOfRows(0), 3);
-    list->setEditingMode(true, false);
+    // Edit turns into Done, laid out as wide as it is drawn and saying what it is.
+    ASSERT_TRUE(harness.tapBarButton("Edit"));
     harness.settle();
+    ASSERT_TRUE(list->isEditing());
+    auto* done = dynamic_cast<toolkit::BarItemView*>(list->editButton()->view().get());
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->accessibilityLabel(), "Done");
+    EXPECT_EQ(done->frame().width(), toolkit::barItemWidth(*done));
     ASSERT_EQ(list->tableView()->numberOfRows(0), 4);
     ASSERT_TRUE(harness.selectRow(*list->tableView(), {0, 3}));
     harness.settle();

@@ -369,7 +369,10 @@ TEST_F(QuickSettingsScreens, TheEditorSavesOnlyAChangedPresetAndFlipsTriStatesTo
     EXPECT_EQ(saved->directConnect(), !role().currentSettings()->directConnect());
 }
 
-TEST_F(QuickSettingsScreens, AGoneCallbackPhoneBecomesTheAccountsFirstCallMethodNeverAVoIPClient) {
+// The editor keeps a preset's callback as stored unless its phone is gone: a gone phone becomes the
+// account's first call method (never a VoIP client), while Direct Call and the phone's dialer
+// are no phones and stay.
+TEST_F(QuickSettingsScreens, TheEditorReplacesOnlyAGoneCallbackPhoneNeverByAVoIPClient) {
     // A VoIP client sorts first by id among the phones, after the real phones among the call
     // methods.
     auto voip = std::make_shared<HX_Phone>();
@@ -380,16 +383,23 @@ TEST_F(QuickSettingsScreens, AGoneCallbackPhoneBecomesTheAccountsFirstCallMethod
     const auto methods = account->callMethods();
     ASSERT_FALSE(methods.empty());
     ASSERT_NE(methods.front()->phoneId(), 0);
-    store("P", [](HX_QuickSetting& q) { q.setForwardingPhoneID(987654); });
-    auto editor =
-        std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
-    nav->pushViewController(editor, false);
-    harness.settle();
-    EXPECT_EQ(editor->quickSetting()->forwardingPhoneID(), methods.front()->phoneId());
-    EXPECT_NE(harness.find(methods.front()->name()), nullptr);
-    nav->popViewController(false);
-    harness.settle();
-    EXPECT_EQ(storedQuickSetting(*account, "P")->forwardingPhoneID(), methods.front()->phoneId());
+    struct Case {
+        int64_t stored, kept;
+    };
+    for (const Case& c : {Case{987654, methods.front()->phoneId()}, Case{-1, -1}, Case{-2, -2}}) {
+        store("P", [&](HX_QuickSetting& q) { q.setForwardingPhoneID(c.stored); });
+        auto editor =
+            std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+        nav->pushViewController(editor, false);
+        harness.settle();
+        EXPECT_EQ(editor->quickSetting()->forwardingPhoneID(), c.kept) << c.stored;
+        if (c.kept == methods.front()->phoneId()) {
+            EXPECT_NE(harness.find(methods.front()->name()), nullptr);
+        }
+        nav->popViewController(false);
+        harness.settle();
+        EXPECT_EQ(storedQuickSetting(*account, "P")->forwardingPhoneID(), c.kept) << c.stored;
+    }
 }
 
 // ---- location awareness

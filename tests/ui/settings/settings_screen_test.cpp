@@ -13,6 +13,7 @@
 #include "model/message_store.h"
 #include "model/phone.h"
 #include "model/phone_extensions.h"
+#include "model/quick_setting.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
@@ -319,7 +320,64 @@ TEST_F(PhoneSettings, AForwardingRowTogglesItsPhoneAndAStalePositionSendsNothing
     EXPECT_TRUE(screen->updatingCells().empty());
 }
 
-TEST_F(PhoneSettings, AGoneCallbackPhoneGivesWayToTheFirstPhoneThatRingsBack) {
+// A row is busy exactly while a change of its own is in flight: a greeting change marks its row,
+// a row drawn anew keeps its spinner, and a screen coming back with nothing in flight drops the
+// busy marks left behind.
+TEST_F(PhoneSettings, ARowIsBusyExactlyWhileItsChangeIsInFlight) {
+    std::string otherGreeting;
+    for (const auto& key : app->account()->vmGreetings().keys())
+        if (key.string() != app->account()->currentVmGreetingId()) otherGreeting = key.string();
+    ASSERT_FALSE(otherGreeting.empty()) << "the service offers a second greeting";
+    struct Case {
+        const char* what;
+        int tag;
+        std::function<void()> act;
+        bool busy;
+    };
+    const Case cases[] = {
+        {"a greeting change", 115,
+         [&] {
+             service->script("/voice/v1/voiceclient/account/update", {.hold = true, .passThrough = true});
+             const size_t sent = updates();
+             screen->setVMGreeting(otherGreeting, {});
+             ASSERT_TRUE(runUntil([&] { return updates() == sent + 1; }));
+         },
+         true},
+        {"a switch's row drawn anew", 100,
+         [&] {
+             service->script("/voice/v1/voiceclient/account/update", {.hold = true, .passThrough = true});
+             const size_t sent = updates();
+             ASSERT_TRUE(harness.tap(*switchOf(100)));
+             ASSERT_TRUE(runUntil([&] { return updates() == sent + 1; }));
+             screen->tableView()->reloadData();
+             harness.settle();
+         },
+         true},
+        {"a row marked with nothing in flight, then the screen shown again", 101,
+         [&] {
+             screen->markRowBusy(screen->indexPathForTag(101));
+             screen->tableView()->reloadData();
+             harness.settle();
+             ASSERT_TRUE(busy(101));
+             app->selectViewForIndex(0);
+             harness.settle();
+             app->selectViewForIndex(4);
+             harness.settle();
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(runUntil([&] { return app->isIdle(); })) << c.what;
+        c.act();
+        EXPECT_EQ(busy(c.tag), c.busy) << c.what;
+        service->releaseHeld();
+        ASSERT_TRUE(runUntil([&] { return app->isIdle() && !busy(c.tag); })) << c.what;
+    }
+}
+
+// The callback row names the phone that rings back: a linked one by its name even when it is no
+// call method (a VoIP client), and one no longer linked gives way to the first real phone.
+TEST_F(PhoneSettings, TheCallbackRowNamesALinkedPhoneAndAGoneOneGivesWayToTheFirstPhoneThatRingsBack) {
     auto a = app->account();
     // A VoIP client sorts after the real phones but may come first among the ids.
     auto voip = std::make_shared<HX_Phone>();
@@ -328,15 +386,64 @@ TEST_F(PhoneSettings, AGoneCallbackPhoneGivesWayToTheFirstPhoneThatRingsBack) {
     voip->setIsVOIP(true);
     voip->setClientType(2);
     a->phones()[0] = voip;
-    a->setForwardingPhoneID(42);
-    foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification");
-    harness.advance(1);
-    harness.settle();
     const auto first = a->callMethods(app->isPhone()).front();
     ASSERT_FALSE(first->isVOIP());
-    EXPECT_EQ(a->forwardingPhoneID(), first->phoneId());
-    EXPECT_EQ(foundation::UserDefaults::standardUserDefaults()->integerForKey("forwardingID"), first->phoneId());
-    EXPECT_EQ(cellOf(103)->textLabel().text(), first->name());
+    struct Case {
+        const char* what;
+        int64_t stored, shown;
+        std::string name;
+    };
+    const Case cases[] = {
+        {"a phone no longer linked", 42, first->phoneId(), first->name()},
+        {"a linked VoIP client", 0, 0, "Tablet"},
+    };
+    for (const auto& c : cases) {
+        a->setForwardingPhoneID(c.stored);
+        foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification");
+        harness.advance(1);
+        harness.settle();
+        EXPECT_EQ(a->forwardingPhoneID(), c.shown) << c.what;
+        EXPECT_EQ(cellOf(103)->textLabel().text(), c.name) << c.what;
+    }
+    EXPECT_EQ(foundation::UserDefaults::standardUserDefaults()->integerForKey("forwardingID"), first->phoneId())
+        << "a replaced phone is stored";
+}
+
+// The app's switches that a preset holds (refresh, message sounds, voicemail prefetch) name the
+// preset the settings now match in the quick-settings row as soon as they are switched.
+TEST_F(PhoneSettings, SwitchesAPresetHoldsNameTheMatchingPresetAtOnce) {
+    struct Case {
+        int tag;
+        const char* preset;
+        std::function<void(HX_QuickSetting&)> flip;
+    };
+    auto other = [](int64_t tri) { return tri == 2 ? 1 : 2; };
+    const Case cases[] = {
+        {106, "Refresh", [&](HX_QuickSetting& q) { q.setAutoRefresh(other(q.autoRefresh())); }},
+        {107, "Sounds", [&](HX_QuickSetting& q) { q.setMessageSounds(other(q.messageSounds())); }},
+        {116, "Prefetch", [&](HX_QuickSetting& q) { q.setPrefetchVM(other(q.prefetchVM())); }},
+    };
+    auto a = app->account();
+    auto presetName = [&] {
+        auto* detail = cellOf(117)->detailTextLabel();
+        return detail ? detail->text() : std::string();
+    };
+    for (const auto& c : cases) {
+        auto preset = a->quickSetting(*app, *foundation::UserDefaults::standardUserDefaults());
+        c.flip(*preset);
+        a->quickSettings()[c.preset] = preset->archived().value();
+        // The screen reads the presets' names as it comes on screen.
+        app->selectViewForIndex(0);
+        harness.settle();
+        app->selectViewForIndex(4);
+        harness.settle();
+        ASSERT_NE(presetName(), c.preset) << c.tag;
+        ASSERT_TRUE(harness.tap(*switchOf(c.tag))) << c.tag;
+        harness.settle();
+        EXPECT_EQ(presetName(), c.preset) << c.tag;
+        ASSERT_TRUE(harness.tap(*switchOf(c.tag))) << c.tag;
+        harness.settle();
+    }
 }
 
 TEST_F(PhoneSettings, ClearingTheAudioCacheWithoutAUserNameKeepsTheCachesFolder) {

@@ -22,6 +22,10 @@ TEST_F(PhonePanel, ASheetOverTheTabBarWithTheFormAndWithoutTheSignUpOffers) {
     EXPECT_EQ(panel()->view()->frame().size.width, 375);
     expectOutline("phone_panel");
     expectSnapshot("phone_panel");
+    // In dark the page follows: light text on dark paper.
+    harness.setInterfaceStyle(toolkit::InterfaceStyle::dark);
+    harness.settle();
+    expectSnapshot("phone_panel_dark");
 }
 
 struct TabletPanel : hxtest::SignInFixture {
