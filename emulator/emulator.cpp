@@ -275,7 +275,10 @@ std::string Emulator::state() const {
     nlohmann::json document;
     {
         std::lock_guard lock(accountMutex_);
-        document = {{"account", accountToJSON(account_)}, {"signIn", std::move(signIn)}};
+        nlohmann::json others = nlohmann::json::array();
+        for (const auto& other : otherAccounts_) others.push_back(accountToJSON(other));
+        document = {
+            {"account", accountToJSON(account_)}, {"otherAccounts", std::move(others)}, {"signIn", std::move(signIn)}};
     }
     // Texts the service holds are the clients' UTF-8; a stray byte is written as U+FFFD rather than
     // failing the whole state.
@@ -284,10 +287,14 @@ std::string Emulator::state() const {
 
 foundation::Status Emulator::restoreState(const std::string& text) {
     Account account;
+    std::vector<Account> others;
     nlohmann::json signIn;
     try {
         const auto document = nlohmann::json::parse(text);
         account = accountFromJSON(document.at("account"));
+        // A state kept before the service knew more than one account has none.
+        if (auto found = document.find("otherAccounts"); found != document.end())
+            for (const auto& other : *found) others.push_back(accountFromJSON(other));
         signIn = document.at("signIn");
         // Read whole before anything changes: a bad value leaves the emulator as it was.
         signIn.at("session").get<std::string>();
@@ -301,7 +308,16 @@ foundation::Status Emulator::restoreState(const std::string& text) {
     }
     {
         std::lock_guard lock(accountMutex_);
+        // The accounts known now and not in the document stay known.
+        auto named = [&](const std::string& username) {
+            if (account.username == username) return true;
+            return std::any_of(others.begin(), others.end(), [&](const Account& a) { return a.username == username; });
+        };
+        if (!named(account_.username)) others.push_back(std::move(account_));
+        for (auto& known : otherAccounts_)
+            if (!named(known.username)) others.push_back(std::move(known));
         account_ = std::move(account);
+        otherAccounts_ = std::move(others);
     }
     std::lock_guard lock(impl_->mutex);
     impl_->session = signIn["session"].get<std::string>();
@@ -337,6 +353,28 @@ void Emulator::saveStateIfChanged() {
         return;
     }
     impl_->savedState = std::move(document);
+}
+
+void Emulator::addAccount(Account account) {
+    std::lock_guard lock(accountMutex_);
+    otherAccounts_.push_back(std::move(account));
+}
+
+std::vector<std::string> Emulator::usernames() const {
+    std::lock_guard lock(accountMutex_);
+    std::vector<std::string> names{account_.username};
+    for (const auto& other : otherAccounts_) names.push_back(other.username);
+    return names;
+}
+
+bool Emulator::switchToAccount(const std::string& username) {
+    std::lock_guard lock(accountMutex_);
+    if (account_.username == username) return true;
+    auto found = std::find_if(otherAccounts_.begin(), otherAccounts_.end(),
+                              [&](const Account& a) { return a.username == username; });
+    if (found == otherAccounts_.end()) return false;
+    std::swap(account_, *found);
+    return true;
 }
 
 int Emulator::port() const { return impl_->port; }

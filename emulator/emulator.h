@@ -263,6 +263,21 @@ public:
         std::lock_guard lock(accountMutex_);
         return f(account_);
     }
+    // Every account the service knows, the signed-in one first, under the emulator's lock.
+    template <typename F>
+    void withEveryAccount(F&& f) {
+        std::lock_guard lock(accountMutex_);
+        f(account_);
+        for (auto& other : otherAccounts_) f(other);
+    }
+    // Another account the service knows (a user name not known yet). The service serves one
+    // account at a time: the one whose name was signed in last (switchToAccount).
+    void addAccount(Account account);
+    // The user names the service knows, the one it serves first.
+    std::vector<std::string> usernames() const;
+    // Serves the account of this user name from now on; false (nothing changes) for a name the
+    // service does not know.
+    bool switchToAccount(const std::string& username);
     // Sign-in state the emulator hands out: a session cookie value and OAuth access tokens.
     std::string sessionValue() const;
     std::string issueAccessToken();
@@ -280,9 +295,10 @@ public:
     void setSignedIn(bool signedIn);
     bool signedIn() const;
 
-    // What a restarted service would still know, as one JSON document: the account (threads,
+    // What a restarted service would still know, as one JSON document: the accounts (threads,
     // settings, sent texts, callbacks, ...) and the sign-in state (session, tokens). Restoring
-    // replaces both; a document that cannot be read changes nothing.
+    // replaces both, keeping the known accounts whose names the document does not hold (a state
+    // kept before they were added); a document that cannot be read changes nothing.
     std::string state() const;
     foundation::Status restoreState(const std::string& document);
     // Keeps the state in a file: restores it now when the file exists, and writes it back after
@@ -296,6 +312,7 @@ private:
     std::unique_ptr<Impl> impl_;
     mutable std::mutex accountMutex_;
     Account account_;
+    std::vector<Account> otherAccounts_;
 };
 
 // A populated account for tests and the local run: two phones, two threads, media.

@@ -647,12 +647,27 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
 // The identify page: the account-name form (the app fills and submits it; the password is the
 // provider's business and any will do here), a sign-up link and a "Create account" offer, the
 // two elements the app's sign-in panel hides, and the provider's footer.
-ServiceReply signInForm(const std::string& action, const std::string& continueURL) {
+// The sign-in page. Under its field it names the accounts the service knows (it takes no
+// password); after an unknown name it says so above the field, which keeps what was typed.
+ServiceReply signInForm(Emulator& emulator, const std::string& action, const std::string& continueURL,
+                        const std::optional<std::string>& unknownName = std::nullopt) {
+    std::string names;
+    for (const auto& name : emulator.usernames()) names += (names.empty() ? "" : ", ") + name;
+    std::string refusal;
+    if (unknownName)
+        refusal = "<p id=\"error\" style=\"color:#d93025\">" +
+                  foundation::htmlEscaped(unknownName->empty() ? std::string("Enter an email.")
+                                                               : "There is no account " + *unknownName +
+                                                                     " here. Use one of the accounts named below.") +
+                  "</p>";
     return textReply(200, "<html><head><title>Sign in</title></head><body><h1>Sign in</h1>"
-                          "<p>to continue to HX Voice</p><form id=\"challenge\" method=\"post\" action=\"" +
+                          "<p>to continue to HX Voice</p>" +
+                              refusal + "<form id=\"challenge\" method=\"post\" action=\"" +
                               foundation::htmlEscaped(action) +
-                              "\"><input type=\"email\" name=\"Email\" id=\"Email\" placeholder=\"Email or phone\"/>"
-                              "<input type=\"password\" name=\"Passwd\" placeholder=\"Password\"/>"
+                              "\"><input type=\"email\" name=\"Email\" id=\"Email\" placeholder=\"Email or phone\"" +
+                              (unknownName ? " value=\"" + foundation::htmlEscaped(*unknownName) + "\"" : "") +
+                              "/><p id=\"accounts\">Accounts here: " + foundation::htmlEscaped(names) +
+                              "</p><input type=\"password\" name=\"Passwd\" placeholder=\"Password\"/>"
                               "<input type=\"hidden\" name=\"continue\" value=\"" +
                               foundation::htmlEscaped(continueURL) +
                               "\"/><input type=\"submit\" id=\"next\" value=\"Next\"/></form>"
@@ -703,7 +718,7 @@ ServiceReply signInHost(Emulator& emulator, const RecordedRequest& request, cons
     }
     if (path == "/signin/identify" || path == "/accounts/AccountLogin" || path == "/ServiceLogin") {
         std::string next = queryValue(request.target, "continue");
-        return signInForm("/signin/challenge", next.empty() ? hostOrigin(request) + "/voice/" : next);
+        return signInForm(emulator, "/signin/challenge", next.empty() ? hostOrigin(request) + "/voice/" : next);
     }
     if (path == "/signin/challenge" && request.method == "POST") {
         std::optional<std::string> email, identifier;
@@ -715,8 +730,9 @@ ServiceReply signInHost(Emulator& emulator, const RecordedRequest& request, cons
         }
         // A form with both fields signs in the "Email" one, as the app reads it.
         if (!email) email = identifier;
-        std::string user = emulator.withAccount([](Account& a) { return a.username; });
-        if (email.value_or("") != user) return signInForm("/signin/challenge", next);
+        // The name signed in picks the account the service serves from now on.
+        if (!emulator.switchToAccount(email.value_or("")))
+            return signInForm(emulator, "/signin/challenge", next, email.value_or(""));
         emulator.setSignedIn(true);
         ServiceReply r = textReply(302, "<html><body>Moved</body></html>");
         r.headers.emplace_back("Set-Cookie", cookieName + "=" + emulator.sessionValue() + "; Path=/; HttpOnly");
