@@ -1,8 +1,11 @@
 #include "app/run_device.h"
 
+#include <cstdlib>
+
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/json.h"
+#include "platform/foundation/log.h"
 #include "platform/graphics/image_operations.h"
 #include "platform/services/device.h"
 #include "platform/services/photos.h"
@@ -29,6 +32,10 @@ const std::vector<Place>& places() {
     };
     return all;
 }
+
+// Where the device keeps the user's answer to the location prompt, as a device keeps it between
+// launches of the app.
+std::filesystem::path locationAnswerFile() { return foundation::libraryDirectory() / "Device" / "location-access"; }
 
 foundation::Data picture(uint64_t variant, int width, int height) {
     auto jpeg = graphics::jpegRepresentation(services::paintedLandscape(variant, width, height), 0.85);
@@ -69,6 +76,12 @@ foundation::Status furnishHome() {
     services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
     services::PhotoLibrary::setAuthorizationStatus(services::PhotoAuthorizationStatus::Authorized);
     services::CaptureDevice::setAuthorizationStatus(services::CaptureAuthorizationStatus::Authorized);
+    if (auto kept = foundation::files::readString(locationAnswerFile()); kept.ok()) {
+        const int answer = std::atoi(kept->c_str());
+        if (answer >= 1 && answer <= 4)
+            services::LocationServices::shared().setAuthorizationStatus(
+                static_cast<services::LocationAuthorization>(answer));
+    }
     const auto contacts = services::ContactStore::contactsFilePath();
     if (!foundation::files::exists(contacts)) {
         std::error_code ec;
@@ -142,8 +155,17 @@ void installLocationPrompt(toolkit::Window& window) {
                                             std::pair{kAlwaysAllow, services::LocationAuthorization::Always},
                                             std::pair{kDontAllow, services::LocationAuthorization::Denied}})
             (void)prompt->addAction(toolkit::AlertAction::make(
-                title, toolkit::AlertActionStyle::Default,
-                [status = status](toolkit::AlertAction&) { services::LocationFeed::changeAuthorization(status); }));
+                title, toolkit::AlertActionStyle::Default, [status = status](toolkit::AlertAction&) {
+                    services::LocationFeed::changeAuthorization(status);
+                    std::error_code ec;
+                    std::filesystem::create_directories(locationAnswerFile().parent_path(), ec);
+                    const std::string text = std::to_string(static_cast<int>(status));
+                    if (auto kept = foundation::files::writeAtomically(locationAnswerFile(),
+                                                                       foundation::Data(text.begin(), text.end()));
+                        !kept.ok())
+                        foundation::logFault("the device could not keep the location answer: " +
+                                             kept.error().localizedDescription());
+                }));
         top->present(prompt, true);
     });
 }

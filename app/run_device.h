@@ -36,7 +36,8 @@ std::string demoPlacemarks();
 std::vector<services::RoutePoint> demoRoute();
 
 // The device's location prompt, shown over whatever the window presents: "Allow While Using App",
-// "Always Allow" and "Don't Allow" answer the request (when in use, always, denied).
+// "Always Allow" and "Don't Allow" answer the request (when in use, always, denied). The answer is
+// kept in the home (Library/Device/location-access) and given again by the next furnishHome.
 void installLocationPrompt(toolkit::Window& window);
 inline constexpr const char* kAllowWhileUsing = "Allow While Using App";
 inline constexpr const char* kAlwaysAllow = "Always Allow";

@@ -5,6 +5,7 @@
 
 #include "platform/graphics/image_operations.h"
 #include "platform/services/photos.h"
+#include "platform/toolkit/responder.h"
 #include "platform/toolkit/window.h"
 
 namespace system_screens {
@@ -92,6 +93,13 @@ void ImagePickerController::loadView() {
         assets_.emplace_back(std::move(button), url);
     }
     root->addSubview(grid_);
+}
+
+// The picker covers the screen: the field that had the keyboard lets it go, so that nothing of it
+// stays over the grid or the shutter.
+void ImagePickerController::viewWillAppear(bool animated) {
+    ViewController::viewWillAppear(animated);
+    if (auto* focused = toolkit::firstResponder()) focused->resignFirstResponder();
 }
 
 void ImagePickerController::viewDidLayoutSubviews() {

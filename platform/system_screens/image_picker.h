@@ -55,6 +55,7 @@ public:
     bool cancel();
 
     void loadView() override;
+    void viewWillAppear(bool animated) override;
     void viewDidLayoutSubviews() override;
 
 private:

@@ -1,5 +1,8 @@
 #include "platform/window/sdl_audio_output.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/window/errors.h"
@@ -11,11 +14,45 @@ namespace {
 const SdlLibrary& sdl() { return **sdlLibrary(); }
 }  // namespace
 
+namespace {
+
+// Whether the machine has something to play to: a desktop sound server's socket or a sound card.
+// Without either SDL's drivers find nothing, and the sound library they try says so at length on
+// standard error.
+bool machineHasSound() {
+    if (std::getenv("PULSE_SERVER")) return true;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        std::error_code ec;
+        for (const char* socket : {"pulse/native", "pipewire-0"})
+            if (std::filesystem::exists(std::filesystem::path(runtime) / socket, ec)) return true;
+    }
+    // A file of the kernel's that reports no size: read as a stream.
+    std::ifstream cards("/proc/asound/cards");
+    std::string first;
+    return std::getline(cards, first) && first.find("no soundcards") == std::string::npos;
+}
+
+}  // namespace
+
 foundation::Result<std::shared_ptr<SdlAudioOutput>> SdlAudioOutput::open() {
+    // A driver named in SDL_AUDIODRIVER is taken at its word (tests name the dummy one).
+    if (!std::getenv("SDL_AUDIODRIVER") && !machineHasSound())
+        return windowError(kWindowDisplayError, "no audio device (no sound server or sound card)");
     auto library = sdlLibrary();
     if (!library.ok()) return library.error();
-    if ((*library)->InitSubSystem(SDL_INIT_AUDIO) != 0)
-        return windowError(kWindowDisplayError, std::string("no audio output: ") + (*library)->GetError());
+    const auto& sdl = **library;
+    if (sdl.InitSubSystem(SDL_INIT_AUDIO) != 0)
+        return windowError(kWindowDisplayError, std::string("no audio output: ") + sdl.GetError());
+    // One device opened and closed again: a driver that starts but has no device to play to
+    // counts as none.
+    SDL_AudioSpec want{};
+    want.freq = 8000;
+    want.format = AUDIO_S16SYS;
+    want.channels = 1;
+    want.samples = 1024;
+    const auto probe = sdl.OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    if (!probe) return windowError(kWindowDisplayError, std::string("no audio device: ") + sdl.GetError());
+    sdl.CloseAudioDevice(probe);
     return std::shared_ptr<SdlAudioOutput>(new SdlAudioOutput());
 }
 
