@@ -305,8 +305,7 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
         audio = *opened;
         services::AudioOutput::setShared(audio);
     } else {
-        std::fprintf(stderr, "hx_connect: sound plays to nothing (%s)\n",
-                     opened.error().localizedDescription().c_str());
+        std::fprintf(stderr, "hx_connect: sound plays to nothing: %s\n", opened.error().localizedDescription().c_str());
     }
     std::fprintf(stderr,
                  "hx_connect: F1 shake, F2 rotate, F3 light/dark, F4 memory warning, F5 background/foreground, "
