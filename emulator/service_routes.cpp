@@ -646,9 +646,9 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
 
 // The identify page: the account-name form (the app fills and submits it; the password is the
 // provider's business and any will do here), a sign-up link and a "Create account" offer, the
-// two elements the app's sign-in panel hides, and the provider's footer.
-// The sign-in page. Under its field it names the accounts the service knows (it takes no
-// password); after an unknown name it says so above the field, which keeps what was typed.
+// two elements the app's sign-in panel hides, and the provider's footer. Under its field it names
+// the accounts the service knows; after an unknown name it says so above the field, which keeps
+// what was typed.
 ServiceReply signInForm(Emulator& emulator, const std::string& action, const std::string& continueURL,
                         const std::optional<std::string>& unknownName = std::nullopt) {
     std::string names;
