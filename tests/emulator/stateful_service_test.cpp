@@ -292,6 +292,7 @@ TEST_F(Stateful, SignInSetsTheSessionAndClientAuthPassesTheNewFeaturesPage) {
 TEST_F(Stateful, SignInPicksOneOfTheKnownAccountsAndTheStateKeepsThemAll) {
     auto work = generated(3, 1, 0, 12);
     work.username = "work@example.test";
+    work.serviceNumber = "+15550111";
     const auto workThreads = fingerprint(work);
     service.addAccount(work);
     const auto form = get("/signin/identify?continue=%2Fvoice%2F");
@@ -319,6 +320,33 @@ TEST_F(Stateful, SignInPicksOneOfTheKnownAccountsAndTheStateKeepsThemAll) {
     // The signed-in name is served, whatever was refused after it.
     EXPECT_EQ(account([](emulator::Account& a) { return fingerprint(a); }), workThreads);
     EXPECT_EQ(service.usernames(), (std::vector<std::string>{"work@example.test", "user@example.test"}));
+    // Each account's credentials are answered from that account, whichever is served: its own
+    // session cookie and the tokens handed out for it.
+    const std::string userCookie = "SID=" + service.sessionValueFor("user@example.test");
+    const std::string workCookie = "SID=" + service.sessionValueFor("work@example.test");
+    EXPECT_NE(userCookie, workCookie);
+    auto sessionsOf = [&](const std::string& cookie) {
+        return get("/o/oauth2/tokenrpc?action=listSessions", cookie).parsed["sessions"][0]["email"];
+    };
+    EXPECT_EQ(sessionsOf(userCookie), "user@example.test");
+    EXPECT_EQ(sessionsOf(workCookie), "work@example.test");
+    EXPECT_EQ(get("/o/oauth2/tokenrpc?action=listSessions", "SID=forged").parsed["error"], "USER_LOGGED_OUT");
+    auto tokenFor = [&](const std::string& user, const std::string& cookie) {
+        return get("/o/oauth2/tokenrpc?action=issueToken&login_hint=hint-" + user + "&scope=x", cookie)
+            .parsed.value("access_token", std::string());
+    };
+    const auto userToken = tokenFor("user@example.test", userCookie);
+    const auto workToken = tokenFor("work@example.test", workCookie);
+    ASSERT_FALSE(userToken.empty());
+    ASSERT_FALSE(workToken.empty());
+    EXPECT_EQ(tokenFor("nobody@example.test", userCookie), "");
+    auto numberWith = [&](const std::string& bearer) {
+        return api("account/get?alt=json", "[null,1]", bearer).parsed["account"]["primaryDid"];
+    };
+    EXPECT_EQ(numberWith(userToken), "+15550100");
+    EXPECT_EQ(numberWith(workToken), "+15550111");
+    EXPECT_EQ(numberWith(userToken), "+15550100") << "the served account stays as it was";
+    EXPECT_EQ(account([](emulator::Account& a) { return a.username; }), "work@example.test");
 
     auto document = json::parse(service.state());
     emulator::Emulator restarted(generated(2));
