@@ -89,7 +89,10 @@ case "$cmd" in
   run)
     install_packages
     app_args=("$@")
-    configure_and_build --target hx_connect hx_emulator_server >/dev/null
+    # The first build takes minutes: its progress shows (on standard error, so what the app
+    # prints stays alone on standard output); a build with nothing to do says nothing.
+    configure_and_build --target hx_connect hx_emulator_server |
+      sed -u -e '/^ninja: no work to do\.$/d' -e '/Re-checking globbed directories/d' >&2
     origin_file=$(mktemp)
     # The app's home (as platform/foundation/files.h finds it) keeps the emulated service's state
     # too, so the service a later run starts still knows the account's session, threads and texts.
@@ -103,7 +106,10 @@ case "$cmd" in
     mkdir -p "$app_home"
     # The emulator prints the service's origin, then its telemetry ingestion endpoint's: the app's
     # logs and crash reports go there instead of to the telemetry service.
+    # Two accounts (signed in by name, no password), real voicemail and recording audio.
+    demo_accounts=(user@example.test work@example.test)
     "$build_dir/emulator/hx_emulator" --seed 1 --voicemail 12 --calls 30 --spam 3 --archived 3 --ingestion \
+      --media --user "${demo_accounts[0]}" --account "${demo_accounts[1]}" \
       --state "$app_home/emulator-state.json" >"$origin_file" &
     emulator_pid=$!
     trap 'kill "$emulator_pid" 2>/dev/null; wait "$emulator_pid" 2>/dev/null; rm -f "$origin_file"' EXIT
@@ -124,6 +130,7 @@ case "$cmd" in
       sleep 0.1
     done
     if [ -z "$origin" ] || [ -z "$ingestion" ]; then echo "hx: the emulator did not start" >&2; exit 1; fi
+    echo "hx: the local service's accounts (sign in with either name, no password): ${demo_accounts[*]}" >&2
     "$build_dir/app/hx_connect" --service "$origin" --ingestion "$ingestion" "${app_args[@]}"
     ;;
   deps)

@@ -13,6 +13,9 @@
 // emulator's demo account by default); in the window the user signs in. The device picks the
 // screen and the application object's form. --ingestion points the telemetry SDK's logs (and
 // crash reports) at a local ingestion endpoint; without it they go to the telemetry service.
+// Without --locations the device walks a default route around the places of a default placemark
+// table (app/run_device.h), which stands in for --placemarks too; its home gets demo contacts and
+// pictures when it has none, and location access is asked with a prompt the user answers.
 // FILE is input played into the window (platform/toolkit/testing/input_script.h), for tests;
 // headless, it is played through the harness after the sign-in and before the views are visited.
 // The app is idle to it once it has heard the service's first reachability report, no request is
@@ -30,6 +33,7 @@
 
 #include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "app/run_device.h"
 #include "app/views.h"
 #include "model/account.h"
 #include "platform/clock/clock.h"
@@ -50,6 +54,7 @@
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/window.h"
 #include "platform/window/front_end.h"
+#include "platform/window/sdl_audio_output.h"
 #include "service/reachability.h"
 #include "service/request_machinery.h"
 #include "ui/shell/ui_screens.h"
@@ -294,11 +299,20 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
         std::fprintf(stderr, "hx_connect: %s\n", frontEnd.error().localizedDescription().c_str());
         return 1;
     }
+    // Sound goes to the desktop's audio output while the window is open; without one it plays to nothing.
+    std::shared_ptr<windowing::SdlAudioOutput> audio;
+    if (auto opened = windowing::SdlAudioOutput::open(); opened.ok()) {
+        audio = *opened;
+        services::AudioOutput::setShared(audio);
+    } else {
+        std::fprintf(stderr, "hx_connect: sound plays to nothing: %s\n", opened.error().localizedDescription().c_str());
+    }
     std::fprintf(stderr,
                  "hx_connect: F1 shake, F2 rotate, F3 light/dark, F4 memory warning, F5 background/foreground, "
                  "F6 screenshot into %s\n",
                  options.out.c_str());
     const auto status = (*frontEnd)->run();
+    services::AudioOutput::setShared(nullptr);
     foundation::Application::shared().terminate();
     if (!status) {
         std::fprintf(stderr, "hx_connect: %s\n", status.error().localizedDescription().c_str());
@@ -389,7 +403,16 @@ int main(int argc, char** argv) {
                          loaded.error().localizedDescription().c_str());
             return 2;
         }
+    } else {
+        const auto table = hxrun::demoPlacemarks();
+        (void)services::Geocoder::loadPlacemarks(foundation::Data(table.begin(), table.end()));
     }
+    if (options.locations.empty()) route = hxrun::demoRoute();
+    // What the device holds for the app: contacts, pictures, a camera, access granted.
+    if (auto furnished = hxrun::furnishHome(); !furnished)
+        std::fprintf(stderr, "hx_connect: the device's contacts and pictures: %s\n",
+                     furnished.error().localizedDescription().c_str());
+    hxrun::installLocationPrompt(window);
     auto app = makeApplication(options.device);
     HXApplicationModel::setSharedDelegate(app);
     foundation::Application::shared().setDelegate(app);

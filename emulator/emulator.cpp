@@ -73,7 +73,9 @@ struct Emulator::Impl {
     std::deque<Script> scripts;
     uint64_t tokenCounter = 0;
     std::vector<std::string> tokens;
-    size_t firstValidToken = 0;  // tokens before this index have expired
+    std::map<std::string, std::string> tokenOwners;  // token -> the user name it was handed out for
+    std::string sessionUser;                         // the account `session` was made for
+    size_t firstValidToken = 0;                      // tokens before this index have expired
     int tokenLifetime = 3599;
     bool signedIn = true;
     std::string session;
@@ -266,8 +268,10 @@ std::string Emulator::state() const {
     {
         std::lock_guard lock(impl_->mutex);
         signIn = {{"session", impl_->session},
+                  {"sessionUser", impl_->sessionUser},
                   {"tokenCounter", impl_->tokenCounter},
                   {"tokens", impl_->tokens},
+                  {"tokenOwners", impl_->tokenOwners},
                   {"firstValidToken", impl_->firstValidToken},
                   {"tokenLifetime", impl_->tokenLifetime},
                   {"signedIn", impl_->signedIn}};
@@ -275,7 +279,10 @@ std::string Emulator::state() const {
     nlohmann::json document;
     {
         std::lock_guard lock(accountMutex_);
-        document = {{"account", accountToJSON(account_)}, {"signIn", std::move(signIn)}};
+        nlohmann::json others = nlohmann::json::array();
+        for (const auto& other : otherAccounts_) others.push_back(accountToJSON(other));
+        document = {
+            {"account", accountToJSON(account_)}, {"otherAccounts", std::move(others)}, {"signIn", std::move(signIn)}};
     }
     // Texts the service holds are the clients' UTF-8; a stray byte is written as U+FFFD rather than
     // failing the whole state.
@@ -284,10 +291,14 @@ std::string Emulator::state() const {
 
 foundation::Status Emulator::restoreState(const std::string& text) {
     Account account;
+    std::vector<Account> others;
     nlohmann::json signIn;
     try {
         const auto document = nlohmann::json::parse(text);
         account = accountFromJSON(document.at("account"));
+        // A state kept before the service knew more than one account has none.
+        if (auto found = document.find("otherAccounts"); found != document.end())
+            for (const auto& other : *found) others.push_back(accountFromJSON(other));
         signIn = document.at("signIn");
         // Read whole before anything changes: a bad value leaves the emulator as it was.
         signIn.at("session").get<std::string>();
@@ -296,17 +307,32 @@ foundation::Status Emulator::restoreState(const std::string& text) {
         signIn.at("firstValidToken").get<size_t>();
         signIn.at("tokenLifetime").get<int>();
         signIn.at("signedIn").get<bool>();
+        // A state kept while the service knew one account names no owners.
+        signIn.value("tokenOwners", std::map<std::string, std::string>{});
     } catch (const nlohmann::json::exception& e) {
         return foundation::Error::withDescription("emulator", 3, std::string("the state cannot be read: ") + e.what());
     }
+    const std::string servedName = account.username;
     {
         std::lock_guard lock(accountMutex_);
+        // The accounts known now and not in the document stay known.
+        auto named = [&](const std::string& username) {
+            if (account.username == username) return true;
+            return std::any_of(others.begin(), others.end(), [&](const Account& a) { return a.username == username; });
+        };
+        if (!named(account_.username)) others.push_back(std::move(account_));
+        for (auto& known : otherAccounts_)
+            if (!named(known.username)) others.push_back(std::move(known));
         account_ = std::move(account);
+        otherAccounts_ = std::move(others);
     }
     std::lock_guard lock(impl_->mutex);
     impl_->session = signIn["session"].get<std::string>();
+    // A state kept while the service knew one account made its session for that account.
+    impl_->sessionUser = signIn.value("sessionUser", servedName);
     impl_->tokens = signIn["tokens"].get<std::vector<std::string>>();
     impl_->tokenCounter = signIn["tokenCounter"].get<uint64_t>();
+    impl_->tokenOwners = signIn.value("tokenOwners", std::map<std::string, std::string>{});
     impl_->firstValidToken = std::min(signIn["firstValidToken"].get<size_t>(), impl_->tokens.size());
     impl_->tokenLifetime = signIn["tokenLifetime"].get<int>();
     impl_->signedIn = signIn["signedIn"].get<bool>();
@@ -337,6 +363,28 @@ void Emulator::saveStateIfChanged() {
         return;
     }
     impl_->savedState = std::move(document);
+}
+
+void Emulator::addAccount(Account account) {
+    std::lock_guard lock(accountMutex_);
+    otherAccounts_.push_back(std::move(account));
+}
+
+std::vector<std::string> Emulator::usernames() const {
+    std::lock_guard lock(accountMutex_);
+    std::vector<std::string> names{account_.username};
+    for (const auto& other : otherAccounts_) names.push_back(other.username);
+    return names;
+}
+
+bool Emulator::switchToAccount(const std::string& username) {
+    std::lock_guard lock(accountMutex_);
+    if (account_.username == username) return true;
+    auto found = std::find_if(otherAccounts_.begin(), otherAccounts_.end(),
+                              [&](const Account& a) { return a.username == username; });
+    if (found == otherAccounts_.end()) return false;
+    std::swap(account_, *found);
+    return true;
 }
 
 int Emulator::port() const { return impl_->port; }
@@ -394,14 +442,39 @@ void Emulator::releaseHeld() {
 }
 
 std::string Emulator::sessionValue() const {
+    std::string user;
+    {
+        std::lock_guard lock(accountMutex_);
+        user = const_cast<Emulator*>(this)->answeredAccountLocked().username;
+    }
+    return sessionValueFor(user);
+}
+
+std::string Emulator::sessionValueFor(const std::string& username) const {
     std::lock_guard lock(impl_->mutex);
     if (impl_->session.empty()) {
         // Every emulator, and every session after a forgetting, has a value of its own: one
         // service never takes another's cookie for its own.
         static std::atomic<uint64_t> sessions{0};
         impl_->session = "session-" + std::to_string(::getpid() % 100000) + "-" + std::to_string(++sessions);
+        impl_->sessionUser = username;
     }
-    return impl_->session;
+    // The account the session was made for has its value as it is; each other one its own.
+    if (username == impl_->sessionUser) return impl_->session;
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%016llx",
+                  static_cast<unsigned long long>(foundation::stableHash64(username)));
+    return impl_->session + suffix;
+}
+
+std::optional<std::string> Emulator::sessionOwner(const std::string& value) const {
+    {
+        std::lock_guard lock(impl_->mutex);
+        if (impl_->session.empty()) return std::nullopt;
+    }
+    for (const auto& name : usernames())
+        if (sessionValueFor(name) == value) return name;
+    return std::nullopt;
 }
 
 void Emulator::forgetSessions() {
@@ -410,11 +483,34 @@ void Emulator::forgetSessions() {
     impl_->firstValidToken = impl_->tokens.size();
 }
 
-std::string Emulator::issueAccessToken() {
+std::string Emulator::issueAccessToken(const std::optional<std::string>& username) {
+    std::string owner = username ? *username : withAccount([](Account& a) { return a.username; });
     std::lock_guard lock(impl_->mutex);
     std::string token = "hxat.token-" + std::to_string(++impl_->tokenCounter);
     impl_->tokens.push_back(token);
+    impl_->tokenOwners[token] = std::move(owner);
     return token;
+}
+
+std::optional<std::string> Emulator::accessTokenOwner(const std::string& token) const {
+    if (!isValidAccessToken(token)) return std::nullopt;
+    std::lock_guard lock(impl_->mutex);
+    auto found = impl_->tokenOwners.find(token);
+    if (found == impl_->tokenOwners.end()) return std::nullopt;
+    return found->second;
+}
+
+namespace {
+thread_local std::optional<std::string> answeredUser;
+}  // namespace
+
+void Emulator::answerFor(std::optional<std::string> username) { answeredUser = std::move(username); }
+
+Account& Emulator::answeredAccountLocked() {
+    if (answeredUser && *answeredUser != account_.username)
+        for (auto& other : otherAccounts_)
+            if (other.username == *answeredUser) return other;
+    return account_;
 }
 
 bool Emulator::isValidAccessToken(const std::string& token) const {

@@ -257,16 +257,47 @@ public:
     // The next `times` requests whose target begins with prefix fail as `fault` does.
     void inject(Fault fault, const std::string& prefix, int times = 1, double seconds = 0);
 
-    // The in-memory account, under the emulator's lock.
+    // The in-memory account, under the emulator's lock: the one served, or the one the request
+    // being answered on this thread names (answerFor).
     template <typename F>
     auto withAccount(F&& f) {
         std::lock_guard lock(accountMutex_);
-        return f(account_);
+        return f(answeredAccountLocked());
     }
+    // Every account the service knows, the signed-in one first, under the emulator's lock.
+    template <typename F>
+    void withEveryAccount(F&& f) {
+        std::lock_guard lock(accountMutex_);
+        f(account_);
+        for (auto& other : otherAccounts_) f(other);
+    }
+    // Another account the service knows (a user name not known yet). The service serves the
+    // account whose name was signed in last (switchToAccount), and answers a request that carries
+    // an access token from the token's account.
+    void addAccount(Account account);
+    // The user names the service knows, the one it serves first.
+    std::vector<std::string> usernames() const;
+    // Serves the account of this user name from now on; false (nothing changes) for a name the
+    // service does not know.
+    bool switchToAccount(const std::string& username);
     // Sign-in state the emulator hands out: a session cookie value and OAuth access tokens.
+    // The session cookie's value for the account answered (the one a request names, else the
+    // one served); each account has its own, so a client back on an account it kept the cookie
+    // of is answered from that account.
     std::string sessionValue() const;
-    std::string issueAccessToken();
+    std::string sessionValueFor(const std::string& username) const;
+    // The account a session cookie's value belongs to (none for a value the service never gave).
+    std::optional<std::string> sessionOwner(const std::string& value) const;
+    // A new token, for the account of that user name (the one served now by default). A request
+    // that carries a valid token is answered from the token's account, whichever is served.
+    std::string issueAccessToken(const std::optional<std::string>& username = std::nullopt);
     bool isValidAccessToken(const std::string& token) const;
+    // The user name a valid token was handed out for (none for a token not valid, or one handed
+    // out before owners were kept).
+    std::optional<std::string> accessTokenOwner(const std::string& token) const;
+    // While a request is answered on this thread: the account its credentials name, which
+    // withAccount then gives (none: the account served).
+    static void answerFor(std::optional<std::string> username);
     // Every access token handed out so far stops working (as when they expire).
     void expireTokens();
     // For tests: the service forgets every session and access token it handed out, as a restarted
@@ -280,9 +311,10 @@ public:
     void setSignedIn(bool signedIn);
     bool signedIn() const;
 
-    // What a restarted service would still know, as one JSON document: the account (threads,
+    // What a restarted service would still know, as one JSON document: the accounts (threads,
     // settings, sent texts, callbacks, ...) and the sign-in state (session, tokens). Restoring
-    // replaces both; a document that cannot be read changes nothing.
+    // replaces both, keeping the known accounts whose names the document does not hold (a state
+    // kept before they were added); a document that cannot be read changes nothing.
     std::string state() const;
     foundation::Status restoreState(const std::string& document);
     // Keeps the state in a file: restores it now when the file exists, and writes it back after
@@ -292,10 +324,12 @@ public:
     struct Impl;
 
 private:
+    Account& answeredAccountLocked();
     void saveStateIfChanged();
     std::unique_ptr<Impl> impl_;
     mutable std::mutex accountMutex_;
     Account account_;
+    std::vector<Account> otherAccounts_;
 };
 
 // A populated account for tests and the local run: two phones, two threads, media.

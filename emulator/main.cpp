@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <string>
+#include <vector>
 
 #include "emulator/emulator.h"
 #include "emulator/ingestion_service.h"
@@ -28,9 +29,12 @@ constexpr const char* kUsage =
     "  --archived N    archived text threads (default 0)\n"
     "  --items N       items per text thread (default 10)\n"
     "  --user NAME     the account's user name (default user@example.test)\n"
+    "  --account NAME  another account the service knows, generated as the first one is from the\n"
+    "                  next seed (may be given more than once); signing in picks the one served\n"
     "  --port N        listen on this port instead of an ephemeral one\n"
     "  --consent       put the new-features page between sign-in and the service page\n"
     "  --media         real voicemail and recording audio (65 s MP3s) and a thread with two videos\n"
+    "                  (in every account, a kept state's too)\n"
     "  --conversations add the threads a conversation is tried on (1,000 and 350 messages,\n"
     "                  right-to-left texts, every attachment kind, every call type)\n"
     "  --ingestion     also serve the telemetry ingestion endpoint; its origin is the second line\n"
@@ -65,6 +69,7 @@ int main(int argc, char** argv) {
     bool generated = false, consent = false, ingestion = false, media = false;
     long long port = 0;
     std::string user, stateFile;
+    std::vector<std::string> otherUsers;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -123,6 +128,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--user") {
             user = value;
             ok = !user.empty();
+        } else if (arg == "--account") {
+            otherUsers.emplace_back(value);
+            ok = !otherUsers.back().empty();
         } else if (arg == "--state") {
             stateFile = value;
             ok = !stateFile.empty();
@@ -138,8 +146,14 @@ int main(int argc, char** argv) {
     emulator::Account account = generated ? emulator::generateAccount(options) : emulator::sampleAccount();
     if (!user.empty()) account.username = user;
     account.consentPending = consent;
-    if (media) emulator::addPlaybackMedia(account);
     emulator::Emulator service(std::move(account));
+    for (size_t n = 0; n < otherUsers.size(); ++n) {
+        auto more = options;
+        more.seed = options.seed + 1 + n;
+        emulator::Account other = generated ? emulator::generateAccount(more) : emulator::sampleAccount();
+        other.username = otherUsers[n];
+        service.addAccount(std::move(other));
+    }
     if (!stateFile.empty()) {
         if (auto kept = service.keepStateIn(stateFile); !kept) {
             std::fprintf(stderr, "hx_emulator: %s: %s\n", stateFile.c_str(),
@@ -147,6 +161,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // After the state is read back, so that a state kept without them gets the media too.
+    if (media) service.withEveryAccount([](emulator::Account& a) { emulator::addPlaybackMedia(a); });
     auto started = service.start(static_cast<int>(port));
     if (!started) {
         std::fprintf(stderr, "hx_emulator: %s\n", started.error().localizedDescription().c_str());

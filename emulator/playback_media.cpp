@@ -44,6 +44,8 @@ void addPlaybackMedia(Account& a) {
             for (const auto& attachment : m.attachments) a.media[attachment.id] = audio;
         }
     }
+    // Added once: an account kept with the media has the thread already.
+    if (a.thread(kVideoThreadID)) return;
     Thread video;
     video.id = kVideoThreadID;
     video.read = false;

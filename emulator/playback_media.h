@@ -25,7 +25,8 @@ inline constexpr const char* kMovieAttachmentID = "mov1";
 
 // Every voicemail and recording of the account gets the MP3 of its kind, under its own id, its
 // recording attachment's id and its thread's id (what the app downloads a voicemail by), and a
-// text thread with two video attachments (with preview pictures) joins the account, newest.
+// text thread with two video attachments (with preview pictures) joins the account, newest
+// (unless it has that thread already: adding the media twice changes nothing).
 void addPlaybackMedia(Account& account);
 
 // The voicemail audio of a thread (by its id, and its items' ids) becomes a web page: the

@@ -76,21 +76,26 @@ std::string hostOrigin(const RecordedRequest& request) {
     return "http://" + request.header("Host").value_or("127.0.0.1");
 }
 
-bool hasSession(Emulator& emulator, const RecordedRequest& request, const std::string& cookieName) {
-    if (!emulator.signedIn()) return false;
+// The value of the named cookie the request carries (the first, if several).
+std::optional<std::string> cookieValue(const RecordedRequest& request, const std::string& cookieName) {
     auto cookies = request.header("Cookie");
-    if (!cookies) return false;
-    std::string wanted = cookieName + "=" + emulator.sessionValue();
+    if (!cookies) return std::nullopt;
     size_t at = 0;
     while (at < cookies->size()) {
         size_t end = cookies->find(';', at);
         if (end == std::string::npos) end = cookies->size();
         std::string pair = cookies->substr(at, end - at);
         while (!pair.empty() && pair.front() == ' ') pair.erase(pair.begin());
-        if (pair == wanted) return true;
+        if (foundation::hasPrefix(pair, cookieName + "=")) return pair.substr(cookieName.size() + 1);
         at = end + 1;
     }
-    return false;
+    return std::nullopt;
+}
+
+// The request carries the session cookie of the account it is answered for.
+bool hasSession(Emulator& emulator, const RecordedRequest& request, const std::string& cookieName) {
+    if (!emulator.signedIn()) return false;
+    return cookieValue(request, cookieName) == emulator.sessionValue();
 }
 
 ServiceReply signInRedirect(const RecordedRequest& request) {
@@ -648,13 +653,28 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
 
 // The identify page: the account-name form (the app fills and submits it; the password is the
 // provider's business and any will do here), a sign-up link and a "Create account" offer, the
-// two elements the app's sign-in panel hides, and the provider's footer.
-ServiceReply signInForm(const std::string& action, const std::string& continueURL) {
+// two elements the app's sign-in panel hides, and the provider's footer. Under its field it names
+// the accounts the service knows; after an unknown name it says so above the field, which keeps
+// what was typed.
+ServiceReply signInForm(Emulator& emulator, const std::string& action, const std::string& continueURL,
+                        const std::optional<std::string>& unknownName = std::nullopt) {
+    std::string names;
+    for (const auto& name : emulator.usernames()) names += (names.empty() ? "" : ", ") + name;
+    std::string refusal;
+    if (unknownName)
+        refusal = "<p id=\"error\" style=\"color:#d93025\">" +
+                  foundation::htmlEscaped(unknownName->empty() ? std::string("Enter an email.")
+                                                               : "There is no account " + *unknownName +
+                                                                     " here. Use one of the accounts named below.") +
+                  "</p>";
     return textReply(200, "<html><head><title>Sign in</title></head><body><h1>Sign in</h1>"
-                          "<p>to continue to HX Voice</p><form id=\"challenge\" method=\"post\" action=\"" +
+                          "<p>to continue to HX Voice</p>" +
+                              refusal + "<form id=\"challenge\" method=\"post\" action=\"" +
                               foundation::htmlEscaped(action) +
-                              "\"><input type=\"email\" name=\"Email\" id=\"Email\" placeholder=\"Email or phone\"/>"
-                              "<input type=\"password\" name=\"Passwd\" placeholder=\"Password\"/>"
+                              "\"><input type=\"email\" name=\"Email\" id=\"Email\" placeholder=\"Email or phone\"" +
+                              (unknownName ? " value=\"" + foundation::htmlEscaped(*unknownName) + "\"" : "") +
+                              "/><p id=\"accounts\">Accounts here: " + foundation::htmlEscaped(names) +
+                              "</p><input type=\"password\" name=\"Passwd\" placeholder=\"Password\"/>"
                               "<input type=\"hidden\" name=\"continue\" value=\"" +
                               foundation::htmlEscaped(continueURL) +
                               "\"/><input type=\"submit\" id=\"next\" value=\"Next\"/></form>"
@@ -693,9 +713,14 @@ ServiceReply signInHost(Emulator& emulator, const RecordedRequest& request, cons
         if (action == "listSessions")
             return jsonReply({{"sessions", {{{"login_hint", "hint-" + user}, {"email", user}}}}});
         if (action == "issueToken") {
-            if (queryValue(request.target, "login_hint") != "hint-" + user)
+            // The session holds every account signed in with it: a hint of another one it knows
+            // serves that account.
+            const std::string hint = queryValue(request.target, "login_hint");
+            const auto known = emulator.usernames();
+            if (!foundation::hasPrefix(hint, "hint-") ||
+                std::find(known.begin(), known.end(), hint.substr(5)) == known.end())
                 return jsonReply({{"error", "invalid_grant"}});
-            return jsonReply({{"access_token", emulator.issueAccessToken()},
+            return jsonReply({{"access_token", emulator.issueAccessToken(hint.substr(5))},
                               {"token_type", "Bearer"},
                               {"expires_in", std::to_string(emulator.tokenLifetime())},
                               {"scope", queryValue(request.target, "scope")},
@@ -705,7 +730,7 @@ ServiceReply signInHost(Emulator& emulator, const RecordedRequest& request, cons
     }
     if (path == "/signin/identify" || path == "/accounts/AccountLogin" || path == "/ServiceLogin") {
         std::string next = queryValue(request.target, "continue");
-        return signInForm("/signin/challenge", next.empty() ? hostOrigin(request) + "/voice/" : next);
+        return signInForm(emulator, "/signin/challenge", next.empty() ? hostOrigin(request) + "/voice/" : next);
     }
     if (path == "/signin/challenge" && request.method == "POST") {
         std::optional<std::string> email, identifier;
@@ -717,11 +742,13 @@ ServiceReply signInHost(Emulator& emulator, const RecordedRequest& request, cons
         }
         // A form with both fields signs in the "Email" one, as the app reads it.
         if (!email) email = identifier;
-        std::string user = emulator.withAccount([](Account& a) { return a.username; });
-        if (email.value_or("") != user) return signInForm("/signin/challenge", next);
+        // The name signed in picks the account the service serves from now on.
+        if (!emulator.switchToAccount(email.value_or("")))
+            return signInForm(emulator, "/signin/challenge", next, email.value_or(""));
         emulator.setSignedIn(true);
         ServiceReply r = textReply(302, "<html><body>Moved</body></html>");
-        r.headers.emplace_back("Set-Cookie", cookieName + "=" + emulator.sessionValue() + "; Path=/; HttpOnly");
+        r.headers.emplace_back("Set-Cookie",
+                               cookieName + "=" + emulator.sessionValueFor(*email) + "; Path=/; HttpOnly");
         if (next.empty()) next = "/voice/";
         r.headers.emplace_back("Location", next.front() == '/' ? hostOrigin(request) + next : next);
         return r;
@@ -771,8 +798,20 @@ std::optional<std::vector<std::string_view>> allowedMethods(const RecordedReques
 }
 
 ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& request) {
-    const std::string& path = request.path;
+    // A request with a token is answered from the token's account, whichever is served now.
+    struct AnsweredAccount {
+        explicit AnsweredAccount(std::optional<std::string> user) { Emulator::answerFor(std::move(user)); }
+        ~AnsweredAccount() { Emulator::answerFor(std::nullopt); }
+        AnsweredAccount(const AnsweredAccount&) = delete;
+        AnsweredAccount& operator=(const AnsweredAccount&) = delete;
+    };
     std::string cookieName = emulator.withAccount([](Account& a) { return a.sessionCookie; });
+    const auto token = bearerToken(request);
+    const auto cookie = cookieValue(request, cookieName);
+    const AnsweredAccount answered(token    ? emulator.accessTokenOwner(*token)
+                                   : cookie ? emulator.sessionOwner(*cookie)
+                                            : std::nullopt);
+    const std::string& path = request.path;
 
     if (auto allowed = allowedMethods(request);
         allowed && std::find(allowed->begin(), allowed->end(), request.method) == allowed->end()) {

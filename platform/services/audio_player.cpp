@@ -3,6 +3,8 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "platform/foundation/files.h"
 
@@ -29,9 +31,9 @@ bool startsFrame(std::span<const uint8_t> rest) {
     return rest.size() >= 2 && rest[0] == 0xFF && (rest[1] & 0xE0) == 0xE0;
 }
 
-}  // namespace
-
-MP3Probe probeMP3(std::span<const uint8_t> bytes) {
+// The probe; with `keep`, also the decoded samples (signed 16-bit, the decoder's usual output;
+// none are kept for another encoding or after the format changes mid-stream).
+MP3Probe decodeMP3(std::span<const uint8_t> bytes, std::vector<int16_t>* keep) {
     initialiseDecoder();
     MP3Probe probe;
     Handle handle;
@@ -64,6 +66,10 @@ MP3Probe probeMP3(std::span<const uint8_t> bytes) {
                 break;
             }
             if (!probe.format) probe.format = AudioFormat{rate, channels};
+            if (keep && (encoding != MPG123_ENC_SIGNED_16 || !(probe.format == AudioFormat{rate, channels}))) {
+                keep->clear();
+                keep = nullptr;
+            }
             continue;
         }
         if (status == MPG123_OK) {
@@ -71,6 +77,12 @@ MP3Probe probeMP3(std::span<const uint8_t> bytes) {
             if (sampleBytes > 0 && length > 0) {
                 samples += static_cast<int64_t>(length) / sampleBytes;
                 ++probe.frames;
+                if (keep) {
+                    const size_t count = length / sizeof(int16_t);
+                    const size_t was = keep->size();
+                    keep->resize(was + count);
+                    std::memcpy(keep->data() + was, audio, count * sizeof(int16_t));
+                }
             }
             continue;
         }
@@ -93,6 +105,10 @@ MP3Probe probeMP3(std::span<const uint8_t> bytes) {
     return probe;
 }
 
+}  // namespace
+
+MP3Probe probeMP3(std::span<const uint8_t> bytes) { return decodeMP3(bytes, nullptr); }
+
 foundation::Result<std::shared_ptr<AudioPlayer>> AudioPlayer::withContentsOfFile(const std::filesystem::path& path) {
     auto data = foundation::files::readData(path);
     if (!data) {
@@ -105,7 +121,26 @@ foundation::Result<std::shared_ptr<AudioPlayer>> AudioPlayer::withContentsOfFile
 }
 
 std::shared_ptr<AudioPlayer> AudioPlayer::withData(std::span<const uint8_t> bytes) {
-    return std::shared_ptr<AudioPlayer>(new AudioPlayer(probeMP3(bytes)));
+    auto samples = std::make_shared<std::vector<int16_t>>();
+    auto probe = decodeMP3(bytes, samples.get());
+    PCMSound sound;
+    if (probe.format && !samples->empty())
+        sound = {std::move(samples), probe.format->sampleRate, probe.format->channels};
+    return std::shared_ptr<AudioPlayer>(new AudioPlayer(probe, std::move(sound)));
+}
+
+AudioPlayer::~AudioPlayer() {
+    if (auto output = AudioOutput::shared()) output->stop(this);
+}
+
+void AudioPlayer::soundFromLocked(dispatch::Seconds position) {
+    if (!sound_.samples) return;
+    if (auto output = AudioOutput::shared()) output->start(this, sound_, frameAt(sound_, position));
+}
+
+void AudioPlayer::silence() {
+    if (!sound_.samples) return;
+    if (auto output = AudioOutput::shared()) output->stop(this);
 }
 
 void AudioPlayer::setDelegate(std::weak_ptr<AudioPlayerDelegate> delegate) {
@@ -135,6 +170,7 @@ bool AudioPlayer::play() {
     if (position_ >= probe_.seconds) position_ = 0;
     playing_ = true;
     scheduleEndLocked(dispatch::clock().now());
+    soundFromLocked(position_);
     return true;
 }
 
@@ -144,6 +180,7 @@ void AudioPlayer::pause() {
     position_ = positionLocked(dispatch::clock().now());
     playing_ = false;
     ++generation_;
+    silence();
 }
 
 void AudioPlayer::stop() { pause(); }
@@ -161,7 +198,10 @@ dispatch::Seconds AudioPlayer::currentTime() const {
 void AudioPlayer::setCurrentTime(dispatch::Seconds seconds) {
     std::lock_guard lock(mutex_);
     position_ = std::clamp(seconds, 0.0, probe_.seconds);
-    if (playing_) scheduleEndLocked(dispatch::clock().now());
+    if (playing_) {
+        scheduleEndLocked(dispatch::clock().now());
+        soundFromLocked(position_);
+    }
 }
 
 void AudioPlayer::reachEnd(uint64_t generation) {
@@ -173,6 +213,7 @@ void AudioPlayer::reachEnd(uint64_t generation) {
         position_ = probe_.seconds;
         ++generation_;
         delegate = delegate_.lock();
+        silence();
     }
     if (delegate) delegate->audioPlayerDidFinishPlaying(*this, !probe_.broken);
 }

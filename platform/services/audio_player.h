@@ -2,9 +2,11 @@
 // only when the bytes decode as MPEG audio (libmpg123), its duration from the samples decoded,
 // and plays on the process clock: `currentTime` moves with the clock while playing and the end
 // of the sound is a delayed block of the main queue, which tells the delegate whether the whole
-// stream played (success) or playback stopped where the stream broke (failure). No sound is
-// made: the machine has no sound device to serve, and tests only need the timing. Every
-// operation may be called from any thread; the delegate hears the end on the main thread.
+// stream played (success) or playback stopped where the stream broke (failure). The samples
+// decoded at the open go to the device's audio output (audio_output.h) from the position played,
+// and are silenced on a pause, a stop, the end or when the player goes; without an output nothing
+// is heard. Every operation may be called from any thread; the delegate hears the end on the main
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include "platform/foundation/error.h"
 #include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
+#include "platform/services/audio_output.h"
 
 namespace services {
 
@@ -74,14 +77,22 @@ public:
     dispatch::Seconds currentTime() const;
     // Clamped to 0 ... duration; a playing sound goes on from there.
     void setCurrentTime(dispatch::Seconds seconds);
+    // The decoded samples (none when the stream is not 16-bit audio the decoder gave).
+    const PCMSound& sound() const { return sound_; }
+    ~AudioPlayer();
+    AudioPlayer(const AudioPlayer&) = delete;
+    AudioPlayer& operator=(const AudioPlayer&) = delete;
 
 private:
-    explicit AudioPlayer(MP3Probe probe) : probe_(probe) {}
+    AudioPlayer(MP3Probe probe, PCMSound sound) : probe_(probe), sound_(std::move(sound)) {}
+    void soundFromLocked(dispatch::Seconds position) HX_REQUIRES(mutex_);
+    void silence();
     dispatch::Seconds positionLocked(dispatch::Seconds now) const HX_REQUIRES(mutex_);
     void scheduleEndLocked(dispatch::Seconds now) HX_REQUIRES(mutex_);
     void reachEnd(uint64_t generation);
 
     const MP3Probe probe_;
+    const PCMSound sound_;
     mutable foundation::Mutex mutex_;
     std::weak_ptr<AudioPlayerDelegate> delegate_ HX_GUARDED_BY(mutex_);
     bool playing_ HX_GUARDED_BY(mutex_) = false;

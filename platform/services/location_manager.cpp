@@ -16,6 +16,8 @@ struct Device {
     std::optional<Location> lastFix;
     int requests = 0;
     bool asking = false;  // a request waits for the user's answer
+    // The device's prompt: shows the question on the main queue (none: tests answer through the feed).
+    std::function<void()> prompt;
 };
 
 Device& device() {
@@ -97,6 +99,7 @@ void LocationManager::requestAlwaysAuthorization() {
     if (d.asking) return;
     d.asking = true;
     ++d.requests;
+    if (d.prompt) dispatch::Queue::main()->async(d.prompt);
 }
 
 void LocationManager::startUpdatingLocation() {
@@ -325,6 +328,18 @@ void LocationFeed::changeAuthorization(LocationAuthorization status) {
     }
     LocationServices::shared().setAuthorizationStatus(status);
     for (auto& m : liveManagers()) m->deliverStatus(status);
+}
+
+void LocationFeed::setAuthorizationPrompt(std::function<void()> prompt) {
+    auto& d = device();
+    std::lock_guard lock(d.mutex);
+    d.prompt = std::move(prompt);
+}
+
+bool LocationFeed::isAsking() {
+    auto& d = device();
+    std::lock_guard lock(d.mutex);
+    return d.asking;
 }
 
 int LocationFeed::authorizationRequests() {

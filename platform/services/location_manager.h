@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -161,6 +162,12 @@ public:
     static void changeAuthorization(LocationAuthorization status);
     // Requests for access asked of the user so far.
     static int authorizationRequests();
+    // The device's own question to the user: called on the main queue each time a request asks
+    // (the program shows it and answers with changeAuthorization). Without one, nothing is shown
+    // and tests answer.
+    static void setAuthorizationPrompt(std::function<void()> prompt);
+    // Whether a request waits for the user's answer.
+    static bool isAsking();
     // The last fix the device has (none before the first).
     static std::optional<Location> lastFix();
     // Forgets the last fix and the requests (tests).

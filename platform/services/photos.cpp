@@ -1,6 +1,9 @@
 #include "platform/services/photos.h"
 
+#include <algorithm>
+#include <cmath>
 #include <mutex>
+#include <tuple>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
@@ -9,6 +12,7 @@
 #include "platform/foundation/url.h"
 #include "platform/foundation/uti.h"
 #include "platform/foundation/uuid.h"
+#include "platform/graphics/graphics_context.h"
 #include "platform/graphics/image_operations.h"
 
 namespace services {
@@ -22,6 +26,7 @@ struct DeviceState {
     CaptureAuthorizationStatus camera HX_GUARDED_BY(mutex) = CaptureAuthorizationStatus::NotDetermined;
     bool cameraAnswer HX_GUARDED_BY(mutex) = true;
     bool cameraAvailable HX_GUARDED_BY(mutex) = true;
+    uint64_t picturesTaken HX_GUARDED_BY(mutex) = 0;
 };
 
 DeviceState& state() {
@@ -86,6 +91,31 @@ void PhotoLibrary::requestAuthorization(std::function<void(PhotoAuthorizationSta
 }
 
 std::filesystem::path PhotoLibrary::assetsDirectory() { return foundation::libraryDirectory() / "Photos"; }
+
+std::vector<std::string> PhotoLibrary::assetURLs() {
+    struct Found {
+        std::filesystem::file_time_type written;
+        std::string name;
+        std::string url;
+    };
+    std::vector<Found> found;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(assetsDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
+        const auto& path = it->path();
+        std::string ext = path.extension().string();
+        if (!it->is_regular_file(ec) || ext.size() < 2) continue;
+        const std::string url = std::string(kScheme) + foundation::uppercase(ext.substr(1)) +
+                                "?id=" + path.stem().string() + "&ext=" + foundation::uppercase(ext.substr(1));
+        // Only what a reference can name (a writer's temporary file or a stray one is no asset).
+        if (!parseReference(url)) continue;
+        found.push_back({it->last_write_time(ec), path.filename().string(), url});
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return std::tie(a.written, a.name) < std::tie(b.written, b.name); });
+    std::vector<std::string> urls;
+    for (auto& f : found) urls.push_back(std::move(f.url));
+    return urls;
+}
 
 foundation::Result<std::string> PhotoLibrary::addAsset(const foundation::Data& bytes,
                                                        const std::string& typeIdentifier) {
@@ -166,11 +196,57 @@ void CaptureDevice::setCameraAvailable(bool available) {
     state().cameraAvailable = available;
 }
 
+graphics::ImagePtr CaptureDevice::capturePicture() {
+    uint64_t shot;
+    {
+        std::lock_guard lock(state().mutex);
+        shot = state().picturesTaken++;
+    }
+    return paintedLandscape(1000 + shot, 1280, 960);
+}
+
 void CaptureDevice::reset() {
     std::lock_guard lock(state().mutex);
     state().camera = CaptureAuthorizationStatus::NotDetermined;
     state().cameraAnswer = true;
     state().cameraAvailable = true;
+    state().picturesTaken = 0;
+}
+
+namespace {
+graphics::Color hsb(double hue, double saturation, double brightness) {
+    const double h = std::fmod(hue, 1.0) * 6;
+    const double c = brightness * saturation, x = c * (1 - std::fabs(std::fmod(h, 2.0) - 1)), m = brightness - c;
+    const int sector = static_cast<int>(h) % 6;
+    const double r[] = {c, x, 0, 0, x, c}, g[] = {x, c, c, x, 0, 0}, b[] = {0, 0, x, c, c, x};
+    return graphics::Color::rgb(r[sector] + m, g[sector] + m, b[sector] + m);
+}
+}  // namespace
+
+graphics::ImagePtr paintedLandscape(uint64_t variant, int width, int height) {
+    auto made = graphics::GraphicsContext::bitmap(width, height);
+    if (!made.ok()) return nullptr;
+    auto& c = **made;
+    // Colours and shapes from the variant's bits, so that neighbouring variants look unlike.
+    const uint64_t h = foundation::stableHash64("landscape-" + std::to_string(variant));
+    auto part = [h](int shift) { return static_cast<double>((h >> shift) & 0xff) / 255.0; };
+    const double w = width, ht = height;
+    const double hue = part(0);
+    graphics::fillRectWithGradient(c, {0, 0, w, ht},
+                                   {{hsb(hue, 0.55, 0.95), hsb(std::fmod(hue + 0.12, 1.0), 0.25, 1.0)}, {}}, {0.5, 0},
+                                   {0.5, 0.6});
+    c.setFillColor(graphics::Color::rgb(1.0, 0.93, 0.55, 1));
+    const double sun = ht * (0.10 + 0.08 * part(8));
+    c.fillEllipse({w * (0.15 + 0.7 * part(16)) - sun, ht * (0.12 + 0.2 * part(24)) - sun, 2 * sun, 2 * sun});
+    for (int hill = 0; hill < 3; ++hill) {
+        const double top = ht * (0.45 + 0.12 * hill + 0.08 * part(32 + 8 * hill));
+        const double across = w * (0.6 + 0.5 * part(40 + 4 * hill));
+        c.setFillColor(hsb(std::fmod(0.25 + 0.1 * part(48) + 0.05 * hill, 1.0), 0.6, 0.65 - 0.15 * hill));
+        c.fillEllipse({w * (part(52 + 3 * hill) - 0.3), top, across, ht});
+    }
+    c.setFillColor(hsb(0.58, 0.6, 0.55 + 0.2 * part(56)));
+    c.fillRect({0, ht * 0.85, w, ht * 0.15});
+    return graphics::GraphicsContext::finishImage(std::move(*made));
 }
 
 }  // namespace services

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
@@ -46,6 +47,8 @@ public:
     // The bytes and type of an asset; an error for a URL that names no stored asset.
     static foundation::Result<AssetData> imageDataForAssetURL(const std::string& referenceURL);
     static std::filesystem::path assetsDirectory();
+    // The reference URLs of the stored assets, oldest first (what the picker's grid shows).
+    static std::vector<std::string> assetURLs();
     // Back to what a new device answers: not determined, answer Authorized (assets stay).
     static void reset();
 };
@@ -59,7 +62,14 @@ public:
     // Whether the device has a camera (true unless set).
     static bool cameraAvailable();
     static void setCameraAvailable(bool available);
+    // What the shutter takes: the view in front of the camera, a made-up landscape
+    // (paintedLandscape) that moves on with every picture taken.
+    static graphics::ImagePtr capturePicture();
     static void reset();
 };
+
+// A made-up landscape of width x height pixels (sky, sun, hills, water), a different one for
+// every variant: what the camera sees, and the pictures a demo library or contact card holds.
+graphics::ImagePtr paintedLandscape(uint64_t variant, int width, int height);
 
 }  // namespace services

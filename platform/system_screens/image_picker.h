@@ -1,15 +1,20 @@
 // The system's picture picker: a screen the app presents for the photo library or the camera,
 // which answers its delegate with a picked library asset (its reference URL), a taken picture or
-// a cancel. Nothing picks by itself: tests and the harness's scripts choose, through pickAsset,
-// takePicture and cancel, what the user did. Main thread.
+// a cancel. The library shows its assets as a grid of pictures ("Photo 1", "Photo 2", ... to
+// accessibility), a tap picking one; the camera shows its view and a shutter ("Take Picture")
+// that takes what it shows (services::CaptureDevice::capturePicture). Tests choose through
+// pickAsset, takePicture and cancel as well. Main thread.
 #pragma once
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/graphics/image.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/scroll_view.h"
 #include "platform/toolkit/view_controller.h"
 
 namespace system_screens {
@@ -50,12 +55,18 @@ public:
     bool cancel();
 
     void loadView() override;
+    void viewWillAppear(bool animated) override;
     void viewDidLayoutSubviews() override;
 
 private:
     bool onScreen() const;
     std::shared_ptr<toolkit::Label> title_;
     std::shared_ptr<toolkit::Button> cancel_;
+    // The library's grid (one button per asset, its URL beside it), or the camera's view and shutter.
+    std::shared_ptr<toolkit::ScrollView> grid_;
+    std::vector<std::pair<std::shared_ptr<toolkit::Button>, std::string>> assets_;
+    std::shared_ptr<toolkit::ImageView> viewfinder_;
+    std::shared_ptr<toolkit::Button> shutter_;
 };
 
 }  // namespace system_screens

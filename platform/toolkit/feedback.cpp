@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/services/audio_output.h"
 #include "platform/toolkit/main_thread.h"
 
 namespace toolkit {
@@ -36,7 +37,8 @@ SystemSoundID SystemSounds::create(const std::filesystem::path& file) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec) || !readableSound(file)) return 0;
     SystemSoundID id = next_++;
-    sounds_.push_back({id, file.filename().string(), false});
+    sounds_.push_back(
+        {id, file.filename().string(), false, services::readPCMSoundFile(file).value_or(services::PCMSound{})});
     return id;
 }
 
@@ -56,10 +58,18 @@ void SystemSounds::play(SystemSoundID id) {
     }
     if (it->ui && !interfaceSoundsOn) return;
     plays_.push_back({id, it->file});
+    // The samples name their own stream: a sound played again starts over.
+    if (auto output = services::AudioOutput::shared(); output && it->sound.samples)
+        output->start(it->sound.samples.get(), it->sound, 0);
 }
 
 void SystemSounds::dispose(SystemSoundID id) {
-    std::erase_if(sounds_, [&](const Sound& s) { return s.id == id; });
+    std::erase_if(sounds_, [&](const Sound& s) {
+        if (s.id != id) return false;
+        if (auto output = services::AudioOutput::shared(); output && s.sound.samples)
+            output->stop(s.sound.samples.get());
+        return true;
+    });
 }
 
 void SystemSounds::reset() {

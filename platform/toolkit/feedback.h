@@ -1,11 +1,13 @@
-// Haptic feedback and system sounds, recorded rather than felt or heard: tests read what was
-// played, in order. Sounds are created from files (a missing file gives id 0 and an error) and
-// may be marked as interface sounds, which the device's own setting silences.
+// Haptic feedback and system sounds, recorded (tests read what was played, in order); sounds are
+// heard too where the program has an audio output. Sounds are created from files (a missing file gives id 0 and an
+// error) and may be marked as interface sounds, which the device's own setting silences.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "platform/services/audio_output.h"
 
 namespace toolkit {
 
@@ -32,7 +34,8 @@ public:
     SystemSoundID create(const std::filesystem::path& file);
     void setUISound(SystemSoundID id, bool on);
     // Plays a created sound or a system id (1105, the vibration); an interface sound is silent
-    // while interface sounds are off.
+    // while interface sounds are off. A created sound's samples go to the audio output
+    // (platform/services/audio_output.h), when there is one.
     void play(SystemSoundID id);
     void dispose(SystemSoundID id);
     bool interfaceSoundsOn = true;
@@ -51,6 +54,7 @@ private:
         SystemSoundID id;
         std::string file;
         bool ui = false;
+        services::PCMSound sound;  // what the audio output plays (none when not 16-bit PCM)
     };
     std::vector<Sound> sounds_;
     std::vector<Play> plays_;

@@ -9,8 +9,15 @@
 
 namespace windowing {
 
-// Every SDL call the window front end makes.
+// Every SDL call the window front end and the audio output make.
 #define HX_SDL_FUNCTIONS(X)                                                                                            \
+    X(ClearQueuedAudio)                                                                                                \
+    X(CloseAudioDevice)                                                                                                \
+    X(GetCurrentAudioDriver)                                                                                           \
+    X(GetQueuedAudioSize)                                                                                              \
+    X(OpenAudioDevice)                                                                                                 \
+    X(PauseAudioDevice)                                                                                                \
+    X(QueueAudio)                                                                                                      \
     X(CreateRenderer)                                                                                                  \
     X(CreateTexture)                                                                                                   \
     X(CreateWindow)                                                                                                    \

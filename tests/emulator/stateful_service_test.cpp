@@ -286,6 +286,95 @@ TEST_F(Stateful, SignInSetsTheSessionAndClientAuthPassesTheNewFeaturesPage) {
     EXPECT_NE(get("/voice/b/0", session()).body.find("_hx.pageProto['ClientFlags']"), std::string::npos);
 }
 
+// The service knows more than one account: its sign-in page names them, a name it does not know
+// is told (the field keeps it), and the name signed in is the account served. Its state holds
+// them all, and a state kept before an account was known leaves that account known.
+TEST_F(Stateful, SignInPicksOneOfTheKnownAccountsAndTheStateKeepsThemAll) {
+    auto work = generated(3, 1, 0, 12);
+    work.username = "work@example.test";
+    work.serviceNumber = "+15550111";
+    const auto workThreads = fingerprint(work);
+    service.addAccount(work);
+    const auto form = get("/signin/identify?continue=%2Fvoice%2F");
+    EXPECT_NE(form.body.find("Accounts here: user@example.test, work@example.test"), std::string::npos) << form.body;
+    EXPECT_EQ(form.body.find("id=\"error\""), std::string::npos);
+
+    struct Case {
+        std::string email;
+        std::string told;  // empty: signed in
+    } cases[] = {{"someone%40else.test", "There is no account someone@else.test here."},
+                 {"", "Enter an email."},
+                 {"work%40example.test", ""},
+                 {"%3Cb%3E", "There is no account &lt;b&gt; here."}};
+    for (const auto& c : cases) {
+        const auto reply = postForm("/signin/challenge", "Email=" + c.email + "&continue=%2Fvoice%2F");
+        if (c.told.empty()) {
+            EXPECT_EQ(reply.status, 302) << c.email;
+            continue;
+        }
+        EXPECT_EQ(reply.status, 200) << c.email;
+        EXPECT_TRUE(reply.cookies.empty()) << c.email;
+        EXPECT_NE(reply.body.find(c.told), std::string::npos) << reply.body;
+        EXPECT_NE(reply.body.find("name=\"Email\""), std::string::npos) << c.email;
+    }
+    // The signed-in name is served, whatever was refused after it.
+    EXPECT_EQ(account([](emulator::Account& a) { return fingerprint(a); }), workThreads);
+    EXPECT_EQ(service.usernames(), (std::vector<std::string>{"work@example.test", "user@example.test"}));
+    // Each account's credentials are answered from that account, whichever is served: its own
+    // session cookie and the tokens handed out for it.
+    const std::string userCookie = "SID=" + service.sessionValueFor("user@example.test");
+    const std::string workCookie = "SID=" + service.sessionValueFor("work@example.test");
+    EXPECT_NE(userCookie, workCookie);
+    auto sessionsOf = [&](const std::string& cookie) {
+        return get("/o/oauth2/tokenrpc?action=listSessions", cookie).parsed["sessions"][0]["email"];
+    };
+    EXPECT_EQ(sessionsOf(userCookie), "user@example.test");
+    EXPECT_EQ(sessionsOf(workCookie), "work@example.test");
+    EXPECT_EQ(get("/o/oauth2/tokenrpc?action=listSessions", "SID=forged").parsed["error"], "USER_LOGGED_OUT");
+    auto tokenFor = [&](const std::string& user, const std::string& cookie) {
+        return get("/o/oauth2/tokenrpc?action=issueToken&login_hint=hint-" + user + "&scope=x", cookie)
+            .parsed.value("access_token", std::string());
+    };
+    const auto userToken = tokenFor("user@example.test", userCookie);
+    const auto workToken = tokenFor("work@example.test", workCookie);
+    ASSERT_FALSE(userToken.empty());
+    ASSERT_FALSE(workToken.empty());
+    EXPECT_EQ(tokenFor("nobody@example.test", userCookie), "");
+    auto numberWith = [&](const std::string& bearer) {
+        return api("account/get?alt=json", "[null,1]", bearer).parsed["account"]["primaryDid"];
+    };
+    EXPECT_EQ(numberWith(userToken), "+15550100");
+    EXPECT_EQ(numberWith(workToken), "+15550111");
+    EXPECT_EQ(numberWith(userToken), "+15550100") << "the served account stays as it was";
+    EXPECT_EQ(account([](emulator::Account& a) { return a.username; }), "work@example.test");
+
+    auto document = json::parse(service.state());
+    emulator::Emulator restarted(generated(2));
+    restarted.addAccount([] {
+        auto third = generated(1, 0, 0, 13);
+        third.username = "third@example.test";
+        return third;
+    }());
+    ASSERT_TRUE(restarted.restoreState(document.dump()).ok());
+    EXPECT_EQ(restarted.usernames(),
+              (std::vector<std::string>{"work@example.test", "user@example.test", "third@example.test"}));
+    EXPECT_EQ(restarted.withAccount([](emulator::Account& a) { return fingerprint(a); }), workThreads);
+    // A state written before the service knew more than one account: the accounts it is told of
+    // stay known, but one the document holds is the document's (as kept), not the one told of.
+    document.erase("otherAccounts");
+    auto second = generated(1, 0, 0, 14);
+    second.username = "second@example.test";
+    auto workAnew = generated(1, 0, 0, 15);
+    workAnew.username = "work@example.test";
+    emulator::Emulator older(generated(2));
+    older.addAccount(second);
+    older.addAccount(workAnew);
+    ASSERT_TRUE(older.restoreState(document.dump()).ok());
+    EXPECT_EQ(older.usernames(),
+              (std::vector<std::string>{"work@example.test", "user@example.test", "second@example.test"}));
+    EXPECT_EQ(older.withAccount([](emulator::Account& a) { return fingerprint(a); }), workThreads);
+}
+
 TEST_F(Stateful, AccountUpdatesChangeExactlyTheMarkedSettingAndRefusalsChangeNothing) {
     auto settings = [&] { return api("account/get?alt=json", "[null,1]").parsed["account"]; };
     auto start = settings();
