@@ -163,6 +163,7 @@ struct HXWebClient {
     // The operations that keep state of their own, made on first use.
     std::shared_ptr<class HXCalls> calls;
     std::shared_ptr<class HXMessageSender> sender;
+    std::shared_ptr<class HXConversationPages> pages;
 };
 
 // The web client's state of an application object. Not public on the object itself: only the

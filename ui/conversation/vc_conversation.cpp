@@ -35,9 +35,7 @@ std::shared_ptr<services::UserActivity>& replyActivityStore() {
     return activity;
 }
 
-constexpr const char* kMessageReloadingComplete = "kMessageReloadingCompleteNotification";
 constexpr const char* kContactsCacheUpdated = "kContactsCacheUpdatedNotification";
-constexpr const char* kOlderMessagesLoaded = "kOlderConversationMessagesLoadedNotification";
 constexpr const char* kFocusReply = "kFocusSMSReplyFieldNotification";
 
 }  // namespace
@@ -240,15 +238,8 @@ void VC_Conversation::addObservers() {
             if (auto self = weak.lock()) self->updateContactInfo();
         });
     });
-    // A downloaded thumbnail or a finished reload: the rows in view are drawn again.
-    center.addObserver(tableView_.get(), kMessageReloadingComplete, [weak](const foundation::Notification&) {
-        if (auto self = weak.lock()) self->reloadTable();
-    });
-    center.addObserver(this, kOlderMessagesLoaded, [weak](const foundation::Notification&) {
-        dispatch::Queue::main()->async([weak] {
-            if (auto self = weak.lock()) self->olderMessageReceived();
-        });
-    });
+    // The rows follow the row model (messages), the answers of the pages asked for (older pages)
+    // and of the thumbnails asked for (their rows): no notification reloads the table.
     if (inputToolbar_) addKeyboardObservers();
     observeConversation();
 }
@@ -258,8 +249,6 @@ void VC_Conversation::removeObservers() {
     observing_ = false;
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, kContactsCacheUpdated);
-    center.removeObserver(tableView_.get(), kMessageReloadingComplete);
-    center.removeObserver(this, kOlderMessagesLoaded);
     center.removeObserver(this, toolkit::kKeyboardWillChangeFrameNotification);
     center.removeObserver(this, toolkit::kKeyboardDidChangeFrameNotification);
     stopObservingConversation();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <mutex>
 #include <typeinfo>
+#include <utility>
 
 #include "model/account.h"
 #include "model/phone_extensions.h"
@@ -438,8 +439,24 @@ void VC_Conversation::rowsDidChange(const store::RowChanges& changes) {
     // The message below an older page may now show the date line the page's last message shows.
     if (after >= 0 && after < tableView_->numberOfSections())
         tableView_->reloadSections({after}, toolkit::RowAnimation::None);
+    // A message at the end (a reply sent, one received) is brought into view once the change is
+    // in; a page above keeps the bubbles in view where they are.
+    if (after > 0 && after == tableView_->numberOfSections()) newestArrived_ = true;
+}
+
+void VC_Conversation::mediaArrived(const std::string& mediaID) {
+    if (!tableView_ || conversationType() != 1) return;
+    std::vector<toolkit::IndexPath> rows;
+    for (long section = 0; section < tableView_->numberOfSections(); ++section)
+        for (long row = 0; row < tableView_->numberOfRows(section); ++row)
+            if (auto a = attachmentAt({section, row}); a && a->id == mediaID) rows.push_back({section, row});
+    if (!rows.empty()) tableView_->reloadRows(rows, toolkit::RowAnimation::None);
 }
 
 void VC_Conversation::rowsDidChangeContent() {
     if (savedPagingOffset() > 0) restorePagingOffset();
+    if (!std::exchange(newestArrived_, false) || !tableView_) return;
+    if (refreshControl_ && refreshControl_->isRefreshing()) return;
+    tableView_->layoutIfNeeded();
+    scrollToBottomWithAnimation(savedPagingOffset() > 0);
 }

@@ -40,9 +40,17 @@ struct ConversationSpy : HXConversationRole {
     std::shared_ptr<HXStoreRows> messageRows(const std::string& id, std::weak_ptr<HXRowsObserver> o) override {
         return r() ? r()->messageRows(id, std::move(o)) : nullptr;
     }
-    void loadOlderMessages(const std::string& id, const std::string& token) override {
+    // The pages asked for wait here until the test answers them.
+    std::vector<HXPageCompletion> pageAnswers;
+    void loadOlderMessages(const std::string& id, const std::string& token, HXPageCompletion done) override {
         olderPages.emplace_back(id, token);
+        pageAnswers.push_back(std::move(done));
     }
+    void loadNewestMessages(const std::string& id, HXPageCompletion done) override {
+        newestPages.push_back(id);
+        pageAnswers.push_back(std::move(done));
+    }
+    std::vector<std::string> newestPages;
     bool deleteMessage(const std::string& c, const std::string& m) override {
         deleted.emplace_back(c, m);
         return true;
@@ -56,6 +64,9 @@ struct ConversationSpy : HXConversationRole {
     bool requestThumbnail(const std::string& id) override {
         thumbnails.push_back(id);
         return true;
+    }
+    void whenMediaArrives(const std::string& id, std::function<void()> arrived) override {
+        if (r()) r()->whenMediaArrives(id, std::move(arrived));
     }
     void downloadFullSizeImage(const std::string&, const std::string&) override {}
     // The ids whose video preview was asked for.

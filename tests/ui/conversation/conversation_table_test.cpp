@@ -226,7 +226,7 @@ TEST_F(ConversationTable, APictureOrVideoMissingItsPictureIsAskedForOncePerAppea
         for (int i = 0; i < 3; ++i) {
             app->screenRoles().conversation.lock()->mediaCache()->setObject(
                 HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
-            foundation::NotificationCenter::defaultCenter().post("kMessageReloadingCompleteNotification");
+            screen->tableView().reloadData();
             harness.settle();
         }
         EXPECT_EQ(asked.size(), 1u) << "each reload asked again";
@@ -291,10 +291,12 @@ TEST_F(ConversationTable, AnOlderPageAskedForEarlierMovesNoScreenThatAppearsLate
     auto& first = open("t1");
     first.tableView().setContentOffset({0, 300}, false);
     first.getOlderMessages();
-    ASSERT_GT(VC_Conversation::savedPagingOffset(), 0);
+    ASSERT_GT(first.savedPagingOffset(), 0);
+    const auto kept = screen;
     auto& second = open("t2");
-    EXPECT_EQ(VC_Conversation::savedPagingOffset(), 0);
+    EXPECT_EQ(second.savedPagingOffset(), 0);
     EXPECT_EQ(second.conversation()->conversationID(), "t2");
+    EXPECT_GT(kept->savedPagingOffset(), 0) << "each screen keeps its own";
 }
 
 // A stack whose first screen is the conversation, shown in a room narrower than the screen: laying
