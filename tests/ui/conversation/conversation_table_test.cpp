@@ -7,6 +7,7 @@
 #include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/renderer.h"
 #include "tests/support/goldens.h"
+#include "tests/ui/compose/compose_support.h"
 #include "tests/ui/conversation/conversation_support.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 
@@ -231,6 +232,39 @@ TEST_F(ConversationTable, APictureOrVideoMissingItsPictureIsAskedForOncePerAppea
         }
         EXPECT_EQ(asked.size(), 1u) << "each reload asked again";
     }
+}
+
+// A thumbnail that arrives (the web client keeps it, then names its id) redraws the one row that
+// shows it; the reload the web client also announces reads nothing again here.
+TEST_F(ConversationTable, AnArrivingThumbnailRedrawsItsOwnRowAndNothingElse) {
+    auto c = storeConversation("t1", 10);
+    std::vector<StoredMessage> messages;
+    for (int i = 0; i < 4; ++i)
+        messages.push_back({.id = "m" + std::to_string(i),
+                            .number = 1'700'000'000'000 + int64_t{i} * 1000,
+                            .text = "text " + std::to_string(i)});
+    messages.push_back({.id = "mp",
+                        .number = 1'700'000'010'000,
+                        .text = "look",
+                        .attachments = Array{attachment("pic", "image/png")}});
+    storeMessages(c, messages);
+    auto& s = open("t1");
+    ASSERT_EQ(spy->thumbnails, std::vector<std::string>{"pic"});
+    auto& table = s.tableView();
+    const size_t whole = table.wholeReloads(), rows = table.rowReloads(), shown = table.cellsShown(4);
+    app->screenRoles().conversation.lock()->mediaCache()->setObject(
+        HXCCachedObject::withData(hxtest::pngOf(8, 6, 0xff0000ffu)), "pic");
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.post("kMessageReloadingCompleteNotification");
+    center.post("pic");
+    harness.settle();
+    EXPECT_EQ(table.wholeReloads(), whole) << "the table was read whole again";
+    EXPECT_EQ(table.rowReloads(), rows + 1) << "the picture's row, and only it";
+    EXPECT_EQ(table.cellsShown(4), shown + 1);
+    // Later posts of the id (another screen's request) do not reach this screen again.
+    center.post("pic");
+    harness.settle();
+    EXPECT_EQ(table.rowReloads(), rows + 1);
 }
 
 // The service sends size variants along with every kind of attachment. They size the bubble of a
