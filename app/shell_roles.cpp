@@ -400,6 +400,11 @@ std::string HXAppConversationRole::recordIDForNumber(const std::string& number) 
     return app_.recordIDForNumber(number);
 }
 
+void HXAppConversationRole::setContactName(const std::string& conversationID, const std::string& name) {
+    if (auto conversation = app_.getConversationWithID(conversationID))
+        (void)conversation->setValue("ABName", foundation::Value(name));
+}
+
 void HXAppConversationRole::resetContacts() { app_.resetContacts(); }
 
 void HXAppConversationRole::lookupPhone(const std::string& number) { app_.lookupPhone(number); }

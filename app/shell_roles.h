@@ -217,6 +217,7 @@ public:
     std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
                                                            const foundation::Array& infoArray) override;
     std::string recordIDForNumber(const std::string& number) override;
+    void setContactName(const std::string& conversationID, const std::string& name) override;
     void resetContacts() override;
     void lookupPhone(const std::string& number) override;
     bool isABAccessRestricted() override;

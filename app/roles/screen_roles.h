@@ -323,6 +323,8 @@ public:
 
     // ---- contacts
     virtual std::string recordIDForNumber(const std::string& number) = 0;
+    // The device's name of the conversation's contact, kept with the conversation.
+    virtual void setContactName(const std::string& conversationID, const std::string& name) = 0;
     virtual void resetContacts() = 0;
     // Looks the number up in the contacts again (its conversations' contact names follow).
     virtual void lookupPhone(const std::string& number) = 0;

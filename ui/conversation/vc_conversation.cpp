@@ -283,7 +283,7 @@ void VC_Conversation::conversationChanged(const std::string& key) {
                 "kSMSActiveConversationMessageReceived",
                 std::make_shared<std::string>(conversation_->conversationID()));
     } else if (key == "isTrash") {
-        if (conversation_->object()->value("isTrash").boolValue())
+        if (conversation_->isTrash())
             if (auto* nav = navigationController(); nav && nav->topViewController() == this)
                 nav->popViewController(true);
     } else if (key == "note") {
@@ -350,7 +350,7 @@ void VC_Conversation::updateTitle() {
             // name that is still right is left alone.
             if (!fullName.empty() && fullName != nameWithoutLabel(abName)) {
                 setTitle(fullName);
-                (void)conversation_->object()->setValue("ABName", foundation::Value(fullName));
+                r->setContactName(conversation_->conversationID(), fullName);
                 r->resetContacts();
                 r->lookupPhone(conversation_->phoneNumber());
             }

@@ -42,8 +42,7 @@ graphics::ImagePtr deleteActionPattern(double tableWidth, double H) {
 
 void VC_Conversation::installRefreshControlIfNeeded() {
     if (refreshControl_ || !conversation_ || !tableView_) return;
-    const foundation::Value token = conversation_->object()->value("paginationToken");
-    if (!token.isString() || token.asString().empty()) return;
+    if (conversation_->paginationToken().empty()) return;
     refreshControl_ = std::make_shared<toolkit::RefreshControl>();
     refreshControl_->addAction(
         [weak = weakSelf<VC_Conversation>()](toolkit::Control&, const toolkit::Event*) {
@@ -56,9 +55,8 @@ void VC_Conversation::installRefreshControlIfNeeded() {
 void VC_Conversation::getOlderMessages() {
     if (!conversation_ || !tableView_) return;
     savedPagingOffset_ = tableView_->contentSize().height + tableView_->contentInset().top;
-    const foundation::Value token = conversation_->object()->value("paginationToken");
     if (auto r = role())
-        r->loadOlderMessages(conversation_->conversationID(), token.isString() ? token.asString() : std::string(),
+        r->loadOlderMessages(conversation_->conversationID(), conversation_->paginationToken(),
                              [weak = weakSelf<VC_Conversation>()](const HXPageAnswer& answer) {
                                  if (auto self = weak.lock()) self->olderMessageReceived(answer);
                              });
@@ -66,9 +64,7 @@ void VC_Conversation::getOlderMessages() {
 
 void VC_Conversation::olderMessageReceived(const HXPageAnswer& answer) {
     if (refreshControl_ && refreshControl_->isRefreshing()) refreshControl_->endRefreshing();
-    const foundation::Value token =
-        conversation_ ? conversation_->object()->value("paginationToken") : foundation::Value();
-    const bool more = answer.parsed ? answer.more : token.isString() && !token.asString().empty();
+    const bool more = answer.parsed ? answer.more : conversation_ && !conversation_->paginationToken().empty();
     if (!more && refreshControl_ && tableView_) {
         tableView_->setRefreshControl(nullptr);
         refreshControl_.reset();

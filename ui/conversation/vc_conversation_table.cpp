@@ -94,9 +94,9 @@ long VC_Conversation::numberOfRows(toolkit::TableView&, long section) {
     if (conversationType() != 1 || !signedIn()) return 1;
     auto message = messageAt(section);
     if (!message) return 0;
-    const foundation::Value attachments = message->object()->value("attachments");
-    if (!attachments.isArray()) return 1;
-    return static_cast<long>(attachments.asArray().size()) + (message->text().empty() ? 0 : 1);
+    const auto attachments = message->attachments();
+    if (!attachments) return 1;
+    return static_cast<long>(attachments->size()) + (message->text().empty() ? 0 : 1);
 }
 
 std::optional<HXAttachment> VC_Conversation::attachmentAt(toolkit::IndexPath indexPath) const {
@@ -104,10 +104,10 @@ std::optional<HXAttachment> VC_Conversation::attachmentAt(toolkit::IndexPath ind
     if (!message) return std::nullopt;
     const bool hasText = !message->text().empty();
     if (hasText && indexPath.row == 0) return std::nullopt;
-    const foundation::Value attachments = message->object()->value("attachments");
-    if (!attachments.isArray()) return std::nullopt;
+    const auto attachments = message->attachments();
+    if (!attachments) return std::nullopt;
     const long index = indexPath.row - (hasText ? 1 : 0);
-    const auto& list = attachments.asArray();
+    const auto& list = *attachments;
     if (index < 0 || static_cast<size_t>(index) >= list.size()) return std::nullopt;
     return HXAttachment::from(list[static_cast<size_t>(index)]);
 }
@@ -201,9 +201,9 @@ std::string VC_Conversation::dateLineForRow(toolkit::IndexPath indexPath) {
     if (!message) return {};
     std::string prefix;
     if (isGroup() && !message->isOutgoing()) {
-        const std::string number = message->object()->value("senderNumber").stringValue();
+        const std::string number = message->senderNumber();
         if (!number.empty()) {
-            const std::string name = message->object()->value("senderName").stringValue();
+            const std::string name = message->senderName();
             prefix = (name.empty() ? number : name) + " \u2013 ";
         }
     }
@@ -226,8 +226,8 @@ std::string VC_Conversation::callRowText() const {
         text = localizedString("Outgoing call");
     if (const std::string length = conversation_->lastMessageLength(); !length.empty())
         text += foundation::format("\n%@: %@", localizedString("Length"), length);
-    if (const foundation::Value cost = conversation_->object()->value("cost"); !cost.isNull())
-        text += foundation::format("\n%@: %@", localizedString("Cost"), cost.stringValue());
+    if (const auto cost = conversation_->displayedCost())
+        text += foundation::format("\n%@: %@", localizedString("Cost"), *cost);
     return text;
 }
 
@@ -366,7 +366,7 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
 std::optional<double> VC_Conversation::heightForRow(toolkit::TableView&, toolkit::IndexPath indexPath) {
     if (conversationType() == 3) {
         const bool length = conversation_ && !conversation_->lastMessageLength().empty();
-        const bool cost = conversation_ && !conversation_->object()->value("cost").isNull();
+        const bool cost = conversation_ && conversation_->displayedCost();
         return ((length ? 2 : 1) + (cost ? 1 : 0)) * ceilLineHeight(4) + 30;
     }
     return messageSizeForRow(indexPath).height + std::ceil(2 * ceilLineHeight(6) / 1.0);

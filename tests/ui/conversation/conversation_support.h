@@ -82,6 +82,9 @@ struct ConversationSpy : HXConversationRole {
         return r() ? r()->imageInfoForSize(size, infos) : std::nullopt;
     }
     std::string recordIDForNumber(const std::string&) override { return {}; }
+    void setContactName(const std::string& id, const std::string& name) override {
+        if (r()) r()->setContactName(id, name);
+    }
     void resetContacts() override {}
     void lookupPhone(const std::string&) override {}
     bool isABAccessRestricted() override { return false; }
