@@ -247,12 +247,7 @@ TEST_F(ReplyBarX, TheBarAndTheTableFollowTheKeyboardAndTheGrowingField) {
 TEST_F(ReplyBarX, ANewBubbleComesIntoViewAboveTheBarAndAnOlderPageMovesNothing) {
     auto c = storeConversation("t1", 10);
     (void)c->setValue("paginationToken", "page2");
-    std::vector<hxtest::StoredMessage> many;
-    for (int i = 0; i < 30; ++i)
-        many.push_back({.id = "n" + std::to_string(i),
-                        .number = 1'700'000'000'000 + int64_t{i} * 86'400'000,
-                        .text = "message " + std::to_string(i)});
-    storeMessages(c, many);
+    storeMessages(c, hxtest::dailyTexts("n", 30, 1'700'000'000'000, "message"));
     auto& s = open("t1");
     type("one");
     ASSERT_TRUE(toolkit::Keyboard::shared().isVisible());
@@ -287,12 +282,7 @@ TEST_F(ReplyBarX, ANewBubbleComesIntoViewAboveTheBarAndAnOlderPageMovesNothing) 
     const double yBefore = shown(top).minY();
     const std::string topID = s.messageAt(top.section)->messageID();
     s.getOlderMessages();
-    std::vector<hxtest::StoredMessage> older;
-    for (int i = 0; i < 10; ++i)
-        older.push_back({.id = "o" + std::to_string(i),
-                         .number = 1'600'000'000'000 + int64_t{i} * 86'400'000,
-                         .text = "older " + std::to_string(i)});
-    storeMessages(c, older);
+    storeMessages(c, hxtest::dailyTexts("o", 10, 1'600'000'000'000, "older"));
     s.olderMessageReceived();
     harness.advance(1);
     harness.settle();

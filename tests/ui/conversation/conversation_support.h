@@ -113,6 +113,17 @@ struct StoredMessage {
     std::string senderName, senderNumber;
 };
 
+// count received texts "<text> <i>" under ids "<prefix><i>", a day apart from first (ms).
+inline std::vector<StoredMessage> dailyTexts(const std::string& prefix, int count, int64_t first,
+                                             const std::string& text) {
+    std::vector<StoredMessage> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back({.id = prefix + std::to_string(i),
+                       .number = first + int64_t{i} * 86'400'000,
+                       .text = text + " " + std::to_string(i)});
+    return out;
+}
+
 template <typename App>
 struct ConversationFixtureOf : ScreenFixture<App> {
     // sharedDelegate: the application object answers as the process's (numbers are then formatted
