@@ -254,35 +254,6 @@ void HX_ConnectAppDelegate::presentNewMessage(const std::vector<std::string>& re
     root->present(navigation, true);
 }
 
-void HX_ConnectAppDelegate::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                                    const std::optional<std::string>& conversationID, HXSendCompletion completion) {
-    const auto user = account() ? account()->username() : std::string();
-    const auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("smsQueue");
-    const foundation::Value* queue = all && !user.empty() ? all->find(user) : nullptr;
-    std::optional<std::string> kept;
-    if (queue && queue->isDictionary() && (recipients || conversationID)) {
-        for (const auto& [key, value] : queue->asDictionary()) {
-            const foundation::Dictionary* entry = value.ifDictionary();
-            // An entry under way has its background task; one without waits for the next drain.
-            if (!entry || entry->contains("backgroundTaskID") || entry->get("message").stringValue() != text) continue;
-            const bool same =
-                conversationID ? entry->get("conversation").stringValue() == *conversationID
-                               : !entry->contains("conversation") && entry->get("number").stringValue() == *recipients;
-            if (!same) continue;
-            kept = key.string();
-            break;
-        }
-    }
-    auto self = weakWebClient().lock();
-    if (!kept || !self) {
-        HXApplicationWebClient::sendSMS(text, recipients, conversationID, std::move(completion));
-        return;
-    }
-    // The kept entry answers this send when the drain sends it.
-    HXMessageSender::of(self)->followQueuedSMS(*kept, std::move(completion));
-    sendQueuedSMS();
-}
-
 void HX_ConnectAppDelegate::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                                     const std::optional<std::string>& recipients,
                                     const std::optional<std::string>& conversationID, HXSendCompletion completion) {

@@ -102,11 +102,6 @@ public:
     // What this form hands a screen's maker; empty roles when no shared pointer owns the
     // application object.
     virtual HXScreenRoles screenRoles();
-    // A message that the queue of unsent messages already keeps, waiting for its next drain
-    // after a time-out or a failing service, goes from there: a second copy would deliver it
-    // twice once the queue drains.
-    void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID, HXSendCompletion completion = {});
     // Without an access token at hand (one is then fetched) no upload can start: the send ends
     // unconfirmed at once, so the screen lets the user send again rather than wait for nothing.
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,

@@ -13,6 +13,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
 #include "service/calls.h"
+#include "service/conversation_pages.h"
 #include "service/conversation_requests.h"
 #include "service/endpoints.h"
 #include "service/message_list_model.h"
@@ -344,18 +345,13 @@ std::shared_ptr<HXStoreRows> HXAppConversationRole::messageRows(const std::strin
     return HXConversationMessageRows(app_, conversationID, std::move(observer));
 }
 
-void HXAppConversationRole::loadOlderMessages(const std::string& conversationID, const std::string& paginationToken) {
-    // The page is parsed into the store by the list of the SMS view, as the newest page is.
-    app_.loadConversationWithID(conversationID, paginationToken,
-                                [weak = app_.weakWebClient()](std::shared_ptr<foundation::Data> data) {
-                                    auto app = weak.lock();
-                                    auto list = app ? app->messageListForViewIndex(1) : nullptr;
-                                    if (!list || !data || data->empty()) return;
-                                    std::shared_ptr<const foundation::Data> bytes = std::move(data);
-                                    dispatch::Queue::global(dispatch::Priority::Background)->async([list, bytes] {
-                                        list->parseMessagesForConversationFromData(bytes, false);
-                                    });
-                                });
+void HXAppConversationRole::loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
+                                              HXPageCompletion done) {
+    HXConversationPagesOf(app_)->loadOlder(conversationID, paginationToken, std::move(done));
+}
+
+void HXAppConversationRole::loadNewestMessages(const std::string& conversationID, HXPageCompletion done) {
+    HXConversationPagesOf(app_)->loadNewest(conversationID, std::move(done));
 }
 
 bool HXAppConversationRole::deleteMessage(const std::string& conversationID, const std::string& messageID) {
@@ -373,6 +369,21 @@ void HXAppConversationRole::addContact(const std::string& name, const std::strin
 std::shared_ptr<HXCCache> HXAppConversationRole::mediaCache() { return HXMediaCache(app_); }
 
 bool HXAppConversationRole::requestThumbnail(const std::string& mediaID) { return HXRequestThumbnail(app_, mediaID); }
+
+void HXAppConversationRole::whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) {
+    // The web client names the end of a medium's request by its id, after it has kept the bytes.
+    struct Waiter {
+        std::function<void()> arrived;
+    };
+    auto waiter = std::make_shared<Waiter>(Waiter{std::move(arrived)});
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        waiter.get(), mediaID, [waiter, mediaID](const foundation::Notification&) {
+            dispatch::Queue::main()->async([waiter, mediaID] {
+                foundation::NotificationCenter::defaultCenter().removeObserver(waiter.get(), mediaID);
+                if (auto arrived = std::exchange(waiter->arrived, nullptr)) arrived();
+            });
+        });
+}
 
 void HXAppConversationRole::downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) {
     HXDownloadFullSizeImage(app_, mediaID, mimeType);
@@ -394,6 +405,11 @@ std::optional<foundation::Dictionary> HXAppConversationRole::imageInfoForSize(co
 
 std::string HXAppConversationRole::recordIDForNumber(const std::string& number) {
     return app_.recordIDForNumber(number);
+}
+
+void HXAppConversationRole::setContactName(const std::string& conversationID, const std::string& name) {
+    if (auto conversation = app_.getConversationWithID(conversationID))
+        (void)conversation->setValue("ABName", foundation::Value(name));
 }
 
 void HXAppConversationRole::resetContacts() { app_.resetContacts(); }

@@ -203,18 +203,22 @@ public:
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID) override;
     std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
                                              std::weak_ptr<HXRowsObserver> observer) override;
-    void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken) override;
+    void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
+                           HXPageCompletion done) override;
+    void loadNewestMessages(const std::string& conversationID, HXPageCompletion done) override;
     bool deleteMessage(const std::string& conversationID, const std::string& messageID) override;
     void setNote(const std::optional<std::string>& note, const std::string& conversationID) override;
     void addContact(const std::string& name, const std::string& number, const std::string& type) override;
     std::shared_ptr<HXCCache> mediaCache() override;
     bool requestThumbnail(const std::string& mediaID) override;
+    void whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) override;
     void downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) override;
     void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview) override;
     std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType) override;
     std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
                                                            const foundation::Array& infoArray) override;
     std::string recordIDForNumber(const std::string& number) override;
+    void setContactName(const std::string& conversationID, const std::string& name) override;
     void resetContacts() override;
     void lookupPhone(const std::string& number) override;
     bool isABAccessRestricted() override;

@@ -125,21 +125,29 @@ ContactList HXApplicationModel::allContacts() {
     if (startLoad) {
         // Each block leaves through its own copy of the group, so a waiter that wakes and
         // destroys this object cannot pull the group out from under the leaving thread.
+        // The load names this object weakly; it holds it only while it loads, and lets it go on
+        // the main queue, so that an object whose last owner left meanwhile ends there.
         contactsLoadGroup_.enter();
-        dispatch::Queue::global(dispatch::Priority::Low)->async([this, group = contactsLoadGroup_]() mutable {
-            loadAllContacts();
-            group.leave();
-        });
+        dispatch::Queue::global(dispatch::Priority::Low)
+            ->async([model = HXModelReference(*this), group = contactsLoadGroup_]() mutable {
+                auto self = model.lock();
+                if (self) self->loadAllContacts();
+                group.leave();
+                if (self) dispatch::Queue::main()->async([self = std::move(self)] {});
+            });
     } else if (startFallback) {
         contactsLoadGroup_.enter();
-        dispatch::Queue::global(dispatch::Priority::Default)->async([this, group = contactsLoadGroup_]() mutable {
-            ContactList cached = cachedContacts();
-            {
-                std::lock_guard lock(contactsMutex_);
-                if (!allContacts_ || allContacts_->empty()) allContacts_ = std::move(cached);
-            }
-            group.leave();
-        });
+        dispatch::Queue::global(dispatch::Priority::Default)
+            ->async([model = HXModelReference(*this), group = contactsLoadGroup_]() mutable {
+                auto self = model.lock();
+                if (self) {
+                    ContactList cached = self->cachedContacts();
+                    std::lock_guard lock(self->contactsMutex_);
+                    if (!self->allContacts_ || self->allContacts_->empty()) self->allContacts_ = std::move(cached);
+                }
+                group.leave();
+                if (self) dispatch::Queue::main()->async([self = std::move(self)] {});
+            });
     }
     std::lock_guard lock(contactsMutex_);
     return allContacts_.value_or(ContactList{});

@@ -26,6 +26,14 @@ public:
     std::string lastMessageText() const { return string("lastMessageText"); }
     std::string lastMessageLength() const { return string("lastMessageLength"); }
     std::string cost() const { return string("cost"); }
+    // The cost the service shows for the conversation's call, when it gave one.
+    std::optional<std::string> displayedCost() const {
+        const foundation::Value v = fields_->value("cost");
+        return v.isNull() ? std::nullopt : std::optional<std::string>(v.stringValue());
+    }
+    // The service's token of the next older page ("" when every message is loaded).
+    std::string paginationToken() const { return string("paginationToken"); }
+    bool isTrash() const { return fields_->value("isTrash").boolValue(); }
     // The stored formatted number only ("" when none is stored yet).
     std::string storedFormattedNumber() const { return string("formattedNumber"); }
     int64_t type() const { return fields_->value("type").int64Value(); }
@@ -91,6 +99,16 @@ public:
     // The message's number (its time in the service's milliseconds).
     int64_t number() const { return object_->value("number").int64Value(); }
     bool isOutgoing() const { return object_->value("from").boolValue(); }
+    // The attachments as the service listed them (dictionaries); none without a list.
+    std::optional<foundation::Array> attachments() const {
+        const foundation::Value v = object_->value("attachments");
+        return v.isArray() ? std::optional<foundation::Array>(v.asArray()) : std::nullopt;
+    }
+    // A group message's sender, as stored with it.
+    std::string senderName() const { return string("senderName"); }
+    std::string senderNumber() const { return string("senderNumber"); }
+    // The length of a voicemail or a call ("1:05", "3 minutes").
+    std::string length() const { return string("length"); }
 
 private:
     std::string string(const char* key) const {

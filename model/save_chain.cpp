@@ -496,33 +496,33 @@ void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr
 
 void HXApplicationModel::indexMessages() {
     if (!services::SearchableIndex::isIndexingAvailable()) return;
-    dispatch::Queue::global(dispatch::Priority::Background)->async([this] {
-        auto child = newChildContext();
-        if (!child) return;
-        const bool on = useSpotlight();
+    // What the pass needs of this object is taken here; on its worker it names the object weakly
+    // and goes back to it only on the main context's queue, locked there, so that the pass never
+    // keeps it alive and it never ends on the worker.
+    auto child = newChildContext();
+    if (!child) return;
+    const bool on = useSpotlight();
+    const HXModelReference model(*this);
+    dispatch::Queue::global(dispatch::Priority::Background)->async([model, child, on] {
         if (!on) services::SearchableIndex::defaultSearchableIndex()->deleteAllSearchableItems();
-        HXMessageStore::performWithThreadContext(child, [this, child, on] {
+        HXMessageStore::performWithThreadContext(child, [model, child, on] {
+            auto giveBack = [&model] {
+                dispatch::Queue::main()->async([model] {
+                    if (auto self = model.lock()) self->decreaseMocAccessCount();
+                });
+            };
             store::FetchRequest request(HXMessageStore::kMessageEntity);
             if (on) {
                 auto unindexed = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate("msg_unindexed", {});
-                if (!unindexed.ok()) {
-                    decreaseMocAccessCount();
-                    return;
-                }
+                if (!unindexed.ok()) return giveBack();
                 request = unindexed.value();
             }
             auto count = child->count(request);
-            if (!count.ok() || count.value() == 0) {
-                decreaseMocAccessCount();
-                return;
-            }
+            if (!count.ok() || count.value() == 0) return giveBack();
             auto items = child->fetch(request);
-            if (!items.ok()) {
-                decreaseMocAccessCount();
-                return;
-            }
+            if (!items.ok()) return giveBack();
             for (const auto& m : items.value()) (void)m->setValue("isIndexedForSearch", on);
-            saveMOC2Parent(child);
+            HXSaveChildContext(model, child, nullptr, nullptr);
         });
     });
 }

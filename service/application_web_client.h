@@ -239,8 +239,9 @@ public:
     // ---- data loading (service/data_loading.cpp)
 
     void loadInitialData();
-    // A conversation's newest page (no token) or an older one, answered to the one who asked.
-    void loadConversationWithID(const std::optional<std::string>& threadID,
+    // A conversation's newest page (no token) or an older one, answered to the one who asked;
+    // false when no request went out (signed out, no access token yet).
+    bool loadConversationWithID(const std::optional<std::string>& threadID,
                                 const std::optional<std::string>& paginationToken, HXReplyAnswer answer = {});
     void loadUnreadMessages();
     void loadSpam();

@@ -59,18 +59,19 @@ void HXApplicationWebClient::loadInitialData() {
     });
 }
 
-void HXApplicationWebClient::loadConversationWithID(const std::optional<std::string>& threadID,
+bool HXApplicationWebClient::loadConversationWithID(const std::optional<std::string>& threadID,
                                                     const std::optional<std::string>& paginationToken,
                                                     HXReplyAnswer answer) {
-    if (!threadID || !signedIn(account())) return;
+    if (!threadID || !signedIn(account())) return false;
     // Ids and tokens go into the body as JSON strings, whatever characters they hold.
     auto quoted = [this](const std::string& s) { return "\"" + JSONStringFromString(s) + "\""; };
     const std::string body = "[" + quoted(*threadID) + "," + std::to_string(kHXConversationPageItems) + "," +
                              (paginationToken ? quoted(*paginationToken) : "null") + ",[null,true,true]]";
     auto request = apiRequestWithDict(apiDescription(api("api2thread/get?alt=json"), body));
-    if (request)
-        startAsyncLoadWithRequest(std::move(*request), api("api2thread/get?alt=json") + paginationToken.value_or(""),
-                                  std::move(answer));
+    if (!request) return false;
+    startAsyncLoadWithRequest(std::move(*request), api("api2thread/get?alt=json") + paginationToken.value_or(""),
+                              std::move(answer));
+    return true;
 }
 
 void HXApplicationWebClient::loadMessagesForURL(const std::string& url) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <limits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -55,6 +56,30 @@ bool signedIn(const HXApplicationWebClient& app) {
     return account && account->authV2().has_value();
 }
 
+// What a conversation's page brings: its new messages before the oldest stored one and after the
+// newest (all of them after, for the newest page of a conversation with none stored yet).
+HXPageAnswer pageOf(const HXPlannedConversation& c, const HXStoredConversations& stored, bool newest) {
+    HXPageAnswer page;
+    page.conversationID = c.thread->id;
+    page.more = c.thread->paginationToken && !c.thread->paginationToken->empty();
+    int64_t oldest = std::numeric_limits<int64_t>::max(), newestStored = std::numeric_limits<int64_t>::min();
+    if (auto it = stored.find(c.thread->id); it != stored.end())
+        for (const auto& [id, number] : it->second.messages) {
+            oldest = std::min(oldest, number);
+            newestStored = std::max(newestStored, number);
+        }
+    const bool none = oldest > newestStored;
+    for (const HXPlannedMessage& m : c.messages) {
+        if (!m.insert) continue;
+        const int64_t t = m.item->startTime;
+        if (none ? !newest : t < oldest)
+            ++page.older;
+        else if (none || t > newestStored)
+            ++page.newer;
+    }
+    return page;
+}
+
 }  // namespace
 
 // Markers of one parse, handed from the parse to the decisions after it.
@@ -66,6 +91,7 @@ struct HXMessageListModel::ParseResult {
     std::optional<int64_t> earliest, latest;                         // E, L in seconds
     foundation::Array pictures;                                      // attachments a background fetch brings along
     HXThreadListReply::More more = HXThreadListReply::More::Absent;  // what the reply says of the next page
+    HXPageAnswer page;                                               // a conversation page's, when one
 };
 
 // Hands the rows' changes to the list's view while the list lives.
@@ -685,7 +711,12 @@ void HXMessageListModel::parseMessagesFromData(std::shared_ptr<const foundation:
 
 void HXMessageListModel::parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data,
                                                               bool isLatest) {
-    parseOffMain(std::move(data), isLatest ? ConversationReload | NewestPage : ConversationReload, {});
+    if (auto a = app()) HXConversationPagesOf(*a)->pageArrived(std::move(data), isLatest, shared_from_this());
+}
+
+void HXMessageListModel::parseConversationPage(std::shared_ptr<const foundation::Data> data, bool isLatest,
+                                               HXPageCompletion done) {
+    parseOffMain(std::move(data), isLatest ? ConversationReload | NewestPage : ConversationReload, {}, std::move(done));
 }
 
 void HXMessageListModel::parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
@@ -702,14 +733,14 @@ void HXMessageListModel::parseMessagesFromData(std::shared_ptr<const foundation:
 }
 
 void HXMessageListModel::parseOffMain(std::shared_ptr<const foundation::Data> data, int flags,
-                                      FetchCompletion completion) {
+                                      FetchCompletion completion, HXPageCompletion page) {
     auto a = app();
     auto env = a ? HXMakeListParseEnvironment(*a) : nullptr;
     a.reset();
     dispatch::Queue::global(dispatch::Priority::Background)
         ->async([self = shared_from_this(), env = std::move(env), data = std::move(data), flags,
-                 completion = std::move(completion)]() mutable {
-            self->parseWith(std::move(env), std::move(data), flags, std::move(completion));
+                 completion = std::move(completion), page = std::move(page)]() mutable {
+            self->parseWith(std::move(env), std::move(data), flags, std::move(completion), std::move(page));
         });
 }
 
@@ -722,12 +753,16 @@ void HXMessageListModel::parseMessagesFromData_v2(std::shared_ptr<const foundati
 }
 
 void HXMessageListModel::parseWith(std::shared_ptr<const HXListParseEnvironment> env,
-                                   std::shared_ptr<const foundation::Data> data, int flags,
-                                   FetchCompletion completion) {
+                                   std::shared_ptr<const foundation::Data> data, int flags, FetchCompletion completion,
+                                   HXPageCompletion page) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList;
+    auto unparsed = [&] {
+        if (page) dispatch::Queue::main()->async([page] { page(HXPageAnswer{}); });
+    };
     auto fail = [&] {
         abortLoadingForSpam(spam, archive);
         if (completion) dispatch::Queue::main()->async([completion] { completion(2); });
+        unparsed();
     };
     std::string_view bytes =
         data ? std::string_view(reinterpret_cast<const char*>(data->data()), data->size()) : std::string_view();
@@ -745,6 +780,7 @@ void HXMessageListModel::parseWith(std::shared_ptr<const HXListParseEnvironment>
     itemsBeyondBound_ += reply->itemsBeyondBound;
     if (reply->errorCode == 401) {
         abortLoadingForSpam(spam, archive);
+        unparsed();
         dispatch::Queue::main()->async([weakApp = app_] {
             if (auto app = weakApp.lock()) app->login();
         });
@@ -753,13 +789,13 @@ void HXMessageListModel::parseWith(std::shared_ptr<const HXListParseEnvironment>
     if (!env || viewSettings().empty()) return fail();
     auto self = shared_from_this();
     const auto& child = env->child->context();
-    HXMessageStore::performWithThreadContext(child, [self, env, child, reply, flags, completion] {
+    HXMessageStore::performWithThreadContext(child, [self, env, child, reply, flags, completion, page] {
         auto work = [&] {
             auto result = std::make_shared<ParseResult>();
             // The parse takes the reply over: it is written into the store piece by piece.
             self->parse(*env, child, std::move(*reply), flags, completion, *result);
-            auto finish = [self, env, flags, completion, result] {
-                self->saveParse(*env, completion, *result);
+            auto finish = [self, env, flags, completion, result, page] {
+                self->saveParse(*env, completion, *result, page);
                 self->afterParse(*env, flags, *result);
             };
             if (!completion || result->pictures.empty()) return finish();
@@ -835,6 +871,7 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
     }
 
     HXThreadListPlan plan = HXPlanThreadList(reply, in, stored);
+    if (reload && !plan.conversations.empty()) r.page = pageOf(plan.conversations.front(), stored, flags & NewestPage);
     r.refreshNeeded = plan.refreshNeeded;
     r.newConversation = plan.newConversation;
     r.newMessage = plan.newMessage;
@@ -1040,13 +1077,17 @@ void HXMessageListModel::sweepStale(const HXListParseEnvironment& env, const sto
 }
 
 void HXMessageListModel::saveParse(const HXListParseEnvironment& env, const FetchCompletion& completion,
-                                   const ParseResult& r) {
+                                   const ParseResult& r, HXPageCompletion page) {
     // 7. Save up the chain.
     const bool newMessage = r.newMessage, newVoicemail = r.newVoicemail;
     const int64_t type = viewType();
     std::weak_ptr<HXMessageListModel> weakSelf = weak_from_this();
+    HXPageAnswer answer = r.page;
+    answer.parsed = true;
     env.child->save(
-        [weakSelf, newMessage, newVoicemail, type] {
+        [weakSelf, newMessage, newVoicemail, type, page = std::move(page), answer] {
+            // The page's caller hears of it once its rows are in the main context.
+            if (page) page(answer);
             auto s = weakSelf.lock();
             if (!s) return;
             s->setIsLoadingMessages(false);
@@ -1314,14 +1355,7 @@ void HXMessageListModel::loadMessages(Sender sender) {
 }
 
 void HXMessageListModel::loadConversation(const std::string& conversationID) {
-    auto a = app();
-    if (!a) return;
-    std::weak_ptr<HXMessageListModel> weak = weak_from_this();
-    a->loadConversationWithID(conversationID, std::nullopt, [weak](std::shared_ptr<foundation::Data> data) {
-        auto self = weak.lock();
-        if (!self || !data || data->empty()) return;
-        self->parseMessagesForConversationFromData(std::move(data), true);
-    });
+    if (auto a = app()) HXConversationPagesOf(*a)->loadNewest(conversationID, {}, weak_from_this());
 }
 
 void HXMessageListModel::autoReloadMessages() {

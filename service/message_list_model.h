@@ -23,6 +23,7 @@
 #include "platform/foundation/value.h"
 #include "platform/store/context.h"
 #include "platform/store/fetched_results_controller.h"
+#include "service/conversation_pages.h"
 #include "service/message_list_receiver.h"
 #include "service/message_list_view.h"
 #include "service/store_rows.h"
@@ -184,8 +185,12 @@ public:
     // ---- parsing: asked for on the main queue, which takes what the parse needs of the
     // application object (HXListParseEnvironment); the parse itself runs on a background queue.
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, FetchCompletion completion) override;
-    // One conversation's page, the newest or an older one.
+    // One conversation's page, the newest or an older one: handed to the web client's page loader,
+    // which has this list parse it (parseConversationPage).
     void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) override;
+    // Parses one conversation's page; done hears on the main queue what it brought once it is
+    // saved (or that nothing was parsed).
+    void parseConversationPage(std::shared_ptr<const foundation::Data> data, bool isLatest, HXPageCompletion done);
     void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                FetchCompletion completion) override;
     // Parses here, on the main queue, whoever is signed in.
@@ -193,7 +198,7 @@ public:
 
     // ---- list loading (main thread)
     void loadMessages(Sender sender);
-    // Asks for a conversation's newest page, which this list parses when it comes.
+    // Asks the page loader for a conversation's newest page, which this list parses when it comes.
     void loadConversation(const std::string& conversationID);
     void autoReloadMessages();
     // The answer of the list's own requests (`messagesReceived:`, main thread): the reply bytes,
@@ -218,10 +223,11 @@ private:
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
     struct ParseResult;
     // Takes the environment here (main queue) and parses on a background queue.
-    void parseOffMain(std::shared_ptr<const foundation::Data> data, int flags, FetchCompletion completion);
+    void parseOffMain(std::shared_ptr<const foundation::Data> data, int flags, FetchCompletion completion,
+                      HXPageCompletion page = {});
     // Reads the reply and writes it into env's child context (null env: nothing to parse into).
     void parseWith(std::shared_ptr<const HXListParseEnvironment> env, std::shared_ptr<const foundation::Data> data,
-                   int flags, FetchCompletion completion);
+                   int flags, FetchCompletion completion, HXPageCompletion page = {});
     void parse(const HXListParseEnvironment& env, const store::ContextPtr& context, HXThreadListReply reply, int flags,
                const FetchCompletion& completion, ParseResult& result);
     // The conversations of a parse by id: views of the stored ones' ids (kept by the plan's input)
@@ -233,7 +239,8 @@ private:
     void writePlan(const HXListParseEnvironment& env, const store::ContextPtr& context, HXThreadListReply& reply,
                    HXThreadListPlan& plan, KnownConversations& known, std::vector<std::string>& markRead);
     void sweepStale(const HXListParseEnvironment& env, const store::ContextPtr& context, HXStaleSweep& sweep);
-    void saveParse(const HXListParseEnvironment& env, const FetchCompletion& completion, const ParseResult& result);
+    void saveParse(const HXListParseEnvironment& env, const FetchCompletion& completion, const ParseResult& result,
+                   HXPageCompletion page);
     // Fetches the pictures into the shared object cache, then runs then (off the main thread).
     void prefetchPictures(const HXListParseEnvironment& env, const foundation::Array& pictures,
                           std::function<void()> then);

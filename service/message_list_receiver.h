@@ -24,8 +24,8 @@ public:
     virtual void parseMessagesFromData(std::shared_ptr<const foundation::Data> data, int flags,
                                        FetchCompletion completion) = 0;
 
-    // One conversation's page (the newest or an older one) to parse into the store, off the main
-    // thread; a receiver without a store drops it.
+    // One conversation's page (the newest or an older one) to parse into the store, asked on the
+    // main queue (the parse runs off it); a receiver without a store drops it.
     virtual void parseMessagesForConversationFromData(std::shared_ptr<const foundation::Data> data, bool isLatest) {
         (void)data, (void)isLatest;
     }

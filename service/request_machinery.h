@@ -165,6 +165,7 @@ struct HXWebClient {
     std::shared_ptr<class HXMessageSender> sender;
     // The queue of unsent messages waits for a token being renewed: the next token drains it.
     bool sendQueueAfterToken = false;
+    std::shared_ptr<class HXConversationPages> pages;
 };
 
 // The web client's state of an application object. Not public on the object itself: only the

@@ -113,9 +113,30 @@ void HXMessageSender::writeQueue(const Dictionary& queue) {
     }
 }
 
+std::optional<std::string> HXMessageSender::keptCopy(const std::string& text,
+                                                     const std::optional<std::string>& recipients,
+                                                     const std::optional<std::string>& conversationID) const {
+    if (!recipients && !conversationID) return std::nullopt;
+    for (const auto& [key, value] : accountQueue()) {
+        const Dictionary* entry = value.ifDictionary();
+        // An entry under way has its background task; one without waits for the next drain.
+        if (!entry || entry->contains("backgroundTaskID") || entry->get("message").stringValue() != text) continue;
+        const bool same = conversationID
+                              ? entry->get("conversation").stringValue() == *conversationID
+                              : !entry->contains("conversation") && entry->get("number").stringValue() == *recipients;
+        if (same) return key.string();
+    }
+    return std::nullopt;
+}
+
 void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                               const std::optional<std::string>& conversationID, HXSendCompletion completion) {
     auto a = app();
+    if (auto kept = a ? keptCopy(text, recipients, conversationID) : std::nullopt) {
+        followQueuedSMS(*kept, std::move(completion));
+        a->sendQueuedSMS();
+        return;
+    }
     auto refuse = [&] {
         if (completion) completion(HXSendAnswer{HXSendAnswer::Kind::Failed, {}});
     };

@@ -36,7 +36,10 @@ public:
     static std::shared_ptr<HXMessageSender> of(const std::shared_ptr<HXApplicationWebClient>& app);
 
     // recipients: numbers separated by "|" (used without a conversation id). The completion
-    // follows the message through the queue until the send ends.
+    // follows the message through the queue until the send ends. A message that the queue
+    // already keeps, waiting for its next drain after a time-out or a failing service, is not
+    // sent again: the completion follows the kept copy and the queue drains (a second copy
+    // would deliver it twice).
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                  const std::optional<std::string>& conversationID, HXSendCompletion completion = {});
     void sendQueuedSMS();
@@ -74,6 +77,10 @@ public:
 private:
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
     std::string tagPrefix() const;
+    // The key of the queue's entry of this text for the conversation (without one, for the
+    // numbers) that no drain has under way; none when the queue keeps no such copy.
+    std::optional<std::string> keptCopy(const std::string& text, const std::optional<std::string>& recipients,
+                                        const std::optional<std::string>& conversationID) const;
     // Writes the account's queue (dropping empty levels) and the preferences file.
     void writeQueue(const foundation::Dictionary& queue);
     // Starts the request of a queued entry under its key.

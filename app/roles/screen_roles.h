@@ -19,6 +19,7 @@
 #include "platform/foundation/value.h"
 #include "platform/graphics/geometry.h"
 #include "platform/net/cookie.h"
+#include "service/conversation_pages.h"
 #include "service/endpoints.h"
 #include "service/settings_updates.h"
 #include "service/sms_sending.h"
@@ -299,8 +300,12 @@ public:
     // without a store.
     virtual std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
                                                      std::weak_ptr<HXRowsObserver> observer) = 0;
-    // The next older page (posts "kOlderConversationMessagesLoadedNotification" when it is in).
-    virtual void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken) = 0;
+    // The next older page, parsed as the conversation's kind; done hears what it brought once its
+    // rows are in ("kOlderConversationMessagesLoadedNotification" is still posted).
+    virtual void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
+                                   HXPageCompletion done) = 0;
+    // The newest page (one already on its way answers this caller too).
+    virtual void loadNewestMessages(const std::string& conversationID, HXPageCompletion done) = 0;
     // False when no request went out (no access token yet).
     virtual bool deleteMessage(const std::string& conversationID, const std::string& messageID) = 0;
     // No note deletes it.
@@ -313,6 +318,9 @@ public:
     virtual std::shared_ptr<class HXCCache> mediaCache() = 0;
     // The thumbnail (s=3) of a picture; false when one is on its way already.
     virtual bool requestThumbnail(const std::string& mediaID) = 0;
+    // arrived runs on the main queue once, when the thumbnail or the video preview of mediaID has
+    // come or its request has ended.
+    virtual void whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) = 0;
     virtual void downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) = 0;
     virtual void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview) = 0;
     virtual std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType) = 0;
@@ -321,6 +329,8 @@ public:
 
     // ---- contacts
     virtual std::string recordIDForNumber(const std::string& number) = 0;
+    // The device's name of the conversation's contact, kept with the conversation.
+    virtual void setContactName(const std::string& conversationID, const std::string& name) = 0;
     virtual void resetContacts() = 0;
     // Looks the number up in the contacts again (its conversations' contact names follow).
     virtual void lookupPhone(const std::string& number) = 0;

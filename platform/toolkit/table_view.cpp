@@ -673,6 +673,7 @@ std::vector<View*> TableView::outlineSubviews() const {
 
 void TableView::reloadData() {
     TK_MAIN_THREAD("reloadData");
+    ++wholeReloads_;
     hideSwipeActions();
     for (auto& ip : selected_)
         if (auto c = cellForRow(ip)) c->setSelected(false);
@@ -686,6 +687,7 @@ void TableView::reloadData() {
 
 void TableView::reloadRows(const std::vector<IndexPath>& rows, RowAnimation animation) {
     for (auto& ip : rows) recordUpdate({Update::ReloadRow, ip, ip});
+    rowReloads_ += rows.size();
     (void)animation;
 }
 
@@ -694,6 +696,7 @@ void TableView::reloadSections(const std::vector<long>& sections, RowAnimation a
     for (long s : sections) {
         long n = numberOfRows(s);
         for (long r = 0; r < n; ++r) recordUpdate({Update::ReloadRow, {s, r}, {s, r}});
+        rowReloads_ += static_cast<size_t>(std::max(0L, n));
     }
     (void)endUpdates();
     (void)animation;

@@ -384,6 +384,10 @@ public:
     // ---- Data
     // Reads everything again; the selection is dropped.
     void reloadData();
+    // How often everything was read again, and how many rows were asked for again one by one
+    // (reloadRows, reloadSections), since the table was made.
+    size_t wholeReloads() const { return wholeReloads_; }
+    size_t rowReloads() const { return rowReloads_; }
     long numberOfSections() const;
     long numberOfRows(long section) const;
     // Asks the data source again for these rows' cells (their selection is dropped).
@@ -520,6 +524,8 @@ private:
     // The visible cells' addresses, sorted: hit-testing skips them without touching them.
     std::vector<const View*> visibleCellViews_;
     std::map<long, size_t> cellsShown_;
+    size_t wholeReloads_ = 0;
+    size_t rowReloads_ = 0;
     std::vector<IndexPath> wantScratch_;
     std::map<std::pair<long, bool>, std::shared_ptr<View>> supplementary_;
     std::vector<Section> sections_;

@@ -1,7 +1,8 @@
 // The application object lives and dies on the main thread: its last owner may let go of it
-// while a list parse and a text message are under way on other queues, and it still ends on
-// the main thread, once, with nothing left using it. Run under ThreadSanitizer as well
-// (./hx build --tsan --target test_app), where a block that ended it on a worker shows as a race.
+// while a list parse, an older page's parse, a search-index pass and a text message are under
+// way on other queues, and it still ends on the main thread, once, with nothing left using it.
+// Run under ThreadSanitizer as well (./hx build --tsan --target test_app), where a block that
+// ended it on a worker shows as a race.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -59,7 +60,7 @@ const std::string kSend = "/voice/v1/voiceclient/api2thread/sendsms";
 
 }  // namespace
 
-TEST_F(Lifetime, TheLastOwnerLetsGoWhileAParseAndASendAreUnderWay) {
+TEST_F(Lifetime, TheLastOwnerLetsGoWhileParsesAnIndexPassAndASendAreUnderWay) {
     // The fixture's own application object only provides the window; the one under test is made
     // here so that the test holds its only owner.
     auto firstRoot = harness.window().rootViewController();
@@ -91,6 +92,14 @@ TEST_F(Lifetime, TheLastOwnerLetsGoWhileAParseAndASendAreUnderWay) {
                    [&heard](const HXSendAnswer& a) { heard.push_back(a.kind); });
     const std::string sendTag = HXWebClientOf(*other).endpoints.servicePageBase() + "sms/send/1";
     ASSERT_TRUE(other->requestInFlight(sendTag));
+
+    // An older page of a conversation (its parse waits at the gate as well, holding what it took)
+    // and a pass of the search index, both under way.
+    const std::string olderTag = "/voice/v1/voiceclient/api2thread/get?alt=json1759990000000";
+    other->screenRoles().conversation.lock()->loadOlderMessages("t.+15550133", "1759990000000", {});
+    ASSERT_TRUE(other->requestInFlight(olderTag));
+    ASSERT_TRUE(runUntil([&] { return !other->requestInFlight(olderTag); })) << "the page is in, its parse waits";
+    other->indexMessages();
 
     // The last owner lets go. The next unread load, a delayed perform, holds its target as the
     // platform's does, so it goes first; what is under way holds nothing.

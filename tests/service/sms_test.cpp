@@ -196,6 +196,34 @@ TEST_F(SMS, AMessageTheServiceCannotTakeNowIsKeptAndGoesAtTheNextDrain) {
     }
 }
 
+// Sending again what the queue keeps after a failure follows the kept copy and drains the queue:
+// the message arrives once, and the second sender hears how it went. Another text, or the same
+// text to another conversation, is a message of its own.
+TEST_F(SMS, SendingAgainWhatTheQueueKeepsFollowsTheKeptCopy) {
+    service->inject(emulator::Fault::ServerErrorEmpty, kSend);
+    sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] == 1; }));
+    ASSERT_EQ(sender->accountQueue().keys(), std::vector<foundation::Key>{"1"});
+    std::vector<HXSendAnswer::Kind> heard;
+    sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt,
+                    [&heard](const HXSendAnswer& a) { heard.push_back(a.kind); });
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1 && sender->accountQueue().empty(); }));
+    clock->advance(5);
+    ASSERT_TRUE(runUntil([&] { return idle(); }));
+    EXPECT_EQ(received().size(), 1u) << "the kept copy and a new one would both arrive";
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.back(), HXSendAnswer::Kind::Sent);
+
+    // Kept again (the service failing on): other messages are kept beside it, each once.
+    service->inject(emulator::Fault::ServerErrorEmpty, kSend, 3);
+    sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] == 2; }));
+    sender->sendSMS("another", std::string("+15550103000"), std::nullopt);
+    sender->sendSMS("keep me", std::nullopt, std::string("t.+15550103000"));
+    ASSERT_TRUE(runUntil([&] { return idle(); }));
+    EXPECT_EQ(sender->accountQueue().keys().size(), 3u);
+}
+
 TEST_F(SMS, AReplyAfterASignOutEndsTheSendWithoutTouchingTheQueue) {
     auto& application = foundation::Application::shared();
     const auto shown = application.networkActivityIndicatorShowCount();

@@ -31,9 +31,7 @@ using foundation::localizedString;
 
 std::shared_ptr<services::UserActivity>& replyActivityStore() { return hxConversationScreensShared().replyActivity; }
 
-constexpr const char* kMessageReloadingComplete = "kMessageReloadingCompleteNotification";
 constexpr const char* kContactsCacheUpdated = "kContactsCacheUpdatedNotification";
-constexpr const char* kOlderMessagesLoaded = "kOlderConversationMessagesLoadedNotification";
 constexpr const char* kFocusReply = "kFocusSMSReplyFieldNotification";
 
 }  // namespace
@@ -243,15 +241,8 @@ void VC_Conversation::addObservers() {
             if (auto self = weak.lock()) self->updateContactInfo();
         });
     });
-    // A downloaded thumbnail or a finished reload: the rows in view are drawn again.
-    center.addObserver(tableView_.get(), kMessageReloadingComplete, [weak](const foundation::Notification&) {
-        if (auto self = weak.lock()) self->reloadTable();
-    });
-    center.addObserver(this, kOlderMessagesLoaded, [weak](const foundation::Notification&) {
-        dispatch::Queue::main()->async([weak] {
-            if (auto self = weak.lock()) self->olderMessageReceived();
-        });
-    });
+    // The rows follow the row model (messages), the answers of the pages asked for (older pages)
+    // and of the thumbnails asked for (their rows): no notification reloads the table.
     if (inputToolbar_) addKeyboardObservers();
     observeConversation();
 }
@@ -261,8 +252,6 @@ void VC_Conversation::removeObservers() {
     observing_ = false;
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, kContactsCacheUpdated);
-    center.removeObserver(tableView_.get(), kMessageReloadingComplete);
-    center.removeObserver(this, kOlderMessagesLoaded);
     center.removeObserver(this, toolkit::kKeyboardWillChangeFrameNotification);
     center.removeObserver(this, toolkit::kKeyboardDidChangeFrameNotification);
     stopObservingConversation();
@@ -297,7 +286,7 @@ void VC_Conversation::conversationChanged(const std::string& key) {
                 "kSMSActiveConversationMessageReceived",
                 std::make_shared<std::string>(conversation_->conversationID()));
     } else if (key == "isTrash") {
-        if (conversation_->object()->value("isTrash").boolValue())
+        if (conversation_->isTrash())
             if (auto* nav = navigationController(); nav && nav->topViewController() == this)
                 nav->popViewController(true);
     } else if (key == "note") {
@@ -364,7 +353,7 @@ void VC_Conversation::updateTitle() {
             // name that is still right is left alone.
             if (!fullName.empty() && fullName != nameWithoutLabel(abName)) {
                 setTitle(fullName);
-                (void)conversation_->object()->setValue("ABName", foundation::Value(fullName));
+                r->setContactName(conversation_->conversationID(), fullName);
                 r->resetContacts();
                 r->lookupPhone(conversation_->phoneNumber());
             }

@@ -161,7 +161,9 @@ public:
 
     // ---- older pages and deleting one message
     void getOlderMessages();
-    void olderMessageReceived();
+    // The older page asked for is in (its rows came through the row model); without a parsed
+    // answer the conversation's own page token tells whether another remains.
+    void olderMessageReceived(const HXPageAnswer& answer = {});
     bool canEditRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
     void willBeginEditingRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
     std::optional<std::vector<toolkit::TableViewRowActionPtr>> editActionsForRow(toolkit::TableView& table,
@@ -169,8 +171,10 @@ public:
     // The swipe's action: the message of the row's section is deleted on the service.
     void deleteMessageAt(toolkit::IndexPath indexPath);
     std::shared_ptr<toolkit::RefreshControl> refreshControl() const { return refreshControl_; }
-    static double savedPagingOffset();
-    static void resetPagingOffset();
+    // The distance from the content's top to its bottom when this screen last asked for an older
+    // page; 0 when it asked for none since it appeared.
+    double savedPagingOffset() const { return savedPagingOffset_; }
+    void resetPagingOffset() { savedPagingOffset_ = 0; }
 
     // ---- footers, the reply bar's layout and the sending progress
     void addFooterView();
@@ -361,6 +365,9 @@ private:
     // The one way an id is asked for again: every id when the screen goes (the next appearance
     // asks anew), one id when its row is fetched again.
     void forgetAskedThumbnails(const std::string& mediaID = {});
+    // A thumbnail or a video's preview came (or its request ended): the rows that show it are
+    // asked for again.
+    void mediaArrived(const std::string& mediaID);
     toolkit::Size measureText(const std::string& text) const;
     void observeConversation();
     void stopObservingConversation();
@@ -399,6 +406,9 @@ private:
     std::string updatedContactName_;
     std::string replyText_;
     bool observing_ = false;
+    // A message came at the end of the rows: it is scrolled into view when the change is in.
+    bool newestArrived_ = false;
+    double savedPagingOffset_ = 0;
     bool sendingReply_ = false;
     // Pictures of the reply being sent: the progress steps by them.
     size_t sendingImages_ = 0;

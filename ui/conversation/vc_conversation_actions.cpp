@@ -502,7 +502,7 @@ void VC_Conversation::didCompleteWithContact(system_screens::ContactViewControll
         const bool saved = services::ContactStore::shared()->executeSaveRequest(request).ok();
         const std::string name = saved ? services::ContactFormatter::fullName(*contact).value_or("") : std::string();
         if (!name.empty()) setTitle(name);
-        if (!name.empty()) (void)conversation_->object()->setValue("ABName", foundation::Value(name));
+        if (!name.empty() && r) r->setContactName(conversation_->conversationID(), name);
         if (r && saved) {
             r->resetContacts();
             std::weak_ptr<HXConversationRole> weakRole = r;

@@ -72,6 +72,9 @@ void VC_Conversation::askForThumbnail(const HXAttachment& a) {
     if (!r || std::find(thumbnailsRequested_.begin(), thumbnailsRequested_.end(), a.id) != thumbnailsRequested_.end())
         return;
     thumbnailsRequested_.push_back(a.id);
+    r->whenMediaArrives(a.id, [weak = weakSelf<VC_Conversation>(), id = a.id] {
+        if (auto self = weak.lock()) self->mediaArrived(id);
+    });
     if (a.kind == HXAttachmentKind::Video)
         r->downloadMediaIfNeeded(a.id, a.mimeType, true);
     else

@@ -16,10 +16,6 @@
 
 namespace {
 
-// The distance from the content's top to its bottom when the last older page was asked for; 0
-// when none was asked for since a conversation screen last appeared.
-double gSavedOffset = 0;
-
 // The swipe's red circle with the trash can, as a pattern as wide as the table and a row high.
 graphics::ImagePtr deleteActionPattern(double tableWidth, double H) {
     const auto font = graphics::Font::system(17);
@@ -44,14 +40,9 @@ graphics::ImagePtr deleteActionPattern(double tableWidth, double H) {
 
 }  // namespace
 
-double VC_Conversation::savedPagingOffset() { return gSavedOffset; }
-
-void VC_Conversation::resetPagingOffset() { gSavedOffset = 0; }
-
 void VC_Conversation::installRefreshControlIfNeeded() {
     if (refreshControl_ || !conversation_ || !tableView_) return;
-    const foundation::Value token = conversation_->object()->value("paginationToken");
-    if (!token.isString() || token.asString().empty()) return;
+    if (conversation_->paginationToken().empty()) return;
     refreshControl_ = std::make_shared<toolkit::RefreshControl>();
     refreshControl_->addAction(
         [weak = weakSelf<VC_Conversation>()](toolkit::Control&, const toolkit::Event*) {
@@ -63,17 +54,18 @@ void VC_Conversation::installRefreshControlIfNeeded() {
 
 void VC_Conversation::getOlderMessages() {
     if (!conversation_ || !tableView_) return;
-    gSavedOffset = tableView_->contentSize().height + tableView_->contentInset().top;
-    const foundation::Value token = conversation_->object()->value("paginationToken");
+    savedPagingOffset_ = tableView_->contentSize().height + tableView_->contentInset().top;
     if (auto r = role())
-        r->loadOlderMessages(conversation_->conversationID(), token.isString() ? token.asString() : std::string());
+        r->loadOlderMessages(conversation_->conversationID(), conversation_->paginationToken(),
+                             [weak = weakSelf<VC_Conversation>()](const HXPageAnswer& answer) {
+                                 if (auto self = weak.lock()) self->olderMessageReceived(answer);
+                             });
 }
 
-void VC_Conversation::olderMessageReceived() {
+void VC_Conversation::olderMessageReceived(const HXPageAnswer& answer) {
     if (refreshControl_ && refreshControl_->isRefreshing()) refreshControl_->endRefreshing();
-    const foundation::Value token =
-        conversation_ ? conversation_->object()->value("paginationToken") : foundation::Value();
-    if ((!token.isString() || token.asString().empty()) && refreshControl_ && tableView_) {
+    const bool more = answer.parsed ? answer.more : conversation_ && !conversation_->paginationToken().empty();
+    if (!more && refreshControl_ && tableView_) {
         tableView_->setRefreshControl(nullptr);
         refreshControl_.reset();
     }
@@ -81,9 +73,9 @@ void VC_Conversation::olderMessageReceived() {
 }
 
 void VC_Conversation::restorePagingOffset() {
-    if (gSavedOffset <= 0 || !tableView_) return;
+    if (savedPagingOffset_ <= 0 || !tableView_) return;
     tableView_->layoutIfNeeded();
-    tableView_->setContentOffset({0, tableView_->contentSize().height - gSavedOffset}, false);
+    tableView_->setContentOffset({0, tableView_->contentSize().height - savedPagingOffset_}, false);
 }
 
 bool VC_Conversation::canEditRow(toolkit::TableView&, toolkit::IndexPath) {

@@ -53,10 +53,16 @@ void VC_Conversation::sendReply(const std::string& text) {
     HXSendCompletion answered = [weak = weakSelf<VC_Conversation>()](const HXSendAnswer& answer) {
         auto self = weak.lock();
         if (!self) return;
-        if (answer.kind == HXSendAnswer::Kind::Progress)
-            self->increaseSendingProgress();
-        else
-            self->removeSendingProgress();
+        if (answer.kind == HXSendAnswer::Kind::Progress) return self->increaseSendingProgress();
+        auto r = self->role();
+        const std::string id = !answer.conversationID.empty() ? answer.conversationID
+                               : self->conversation_          ? self->conversation_->conversationID()
+                                                              : std::string();
+        if (answer.kind != HXSendAnswer::Kind::Sent || !r || id.empty()) return self->removeSendingProgress();
+        // Sent: the bar goes once the page that brings the new bubble is in.
+        r->loadNewestMessages(id, [weak](const HXPageAnswer&) {
+            if (auto s = weak.lock()) s->removeSendingProgress();
+        });
     };
     const std::string id = conversation_->conversationID();
     if (!images_.empty()) {

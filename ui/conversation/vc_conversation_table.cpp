@@ -4,6 +4,7 @@
 #include <cmath>
 #include <mutex>
 #include <typeinfo>
+#include <utility>
 
 #include "model/account.h"
 #include "model/phone_extensions.h"
@@ -91,9 +92,9 @@ long VC_Conversation::numberOfRows(toolkit::TableView&, long section) {
     if (conversationType() != 1 || !signedIn()) return 1;
     auto message = messageAt(section);
     if (!message) return 0;
-    const foundation::Value attachments = message->object()->value("attachments");
-    if (!attachments.isArray()) return 1;
-    return static_cast<long>(attachments.asArray().size()) + (message->text().empty() ? 0 : 1);
+    const auto attachments = message->attachments();
+    if (!attachments) return 1;
+    return static_cast<long>(attachments->size()) + (message->text().empty() ? 0 : 1);
 }
 
 std::optional<HXAttachment> VC_Conversation::attachmentAt(toolkit::IndexPath indexPath) const {
@@ -101,10 +102,10 @@ std::optional<HXAttachment> VC_Conversation::attachmentAt(toolkit::IndexPath ind
     if (!message) return std::nullopt;
     const bool hasText = !message->text().empty();
     if (hasText && indexPath.row == 0) return std::nullopt;
-    const foundation::Value attachments = message->object()->value("attachments");
-    if (!attachments.isArray()) return std::nullopt;
+    const auto attachments = message->attachments();
+    if (!attachments) return std::nullopt;
     const long index = indexPath.row - (hasText ? 1 : 0);
-    const auto& list = attachments.asArray();
+    const auto& list = *attachments;
     if (index < 0 || static_cast<size_t>(index) >= list.size()) return std::nullopt;
     return HXAttachment::from(list[static_cast<size_t>(index)]);
 }
@@ -205,9 +206,9 @@ std::string VC_Conversation::dateLineForRow(toolkit::IndexPath indexPath) {
     if (!message) return {};
     std::string prefix;
     if (isGroup() && !message->isOutgoing()) {
-        const std::string number = message->object()->value("senderNumber").stringValue();
+        const std::string number = message->senderNumber();
         if (!number.empty()) {
-            const std::string name = message->object()->value("senderName").stringValue();
+            const std::string name = message->senderName();
             prefix = (name.empty() ? number : name) + " \u2013 ";
         }
     }
@@ -230,8 +231,8 @@ std::string VC_Conversation::callRowText() const {
         text = localizedString("Outgoing call");
     if (const std::string length = conversation_->lastMessageLength(); !length.empty())
         text += foundation::format("\n%@: %@", localizedString("Length"), length);
-    if (const foundation::Value cost = conversation_->object()->value("cost"); !cost.isNull())
-        text += foundation::format("\n%@: %@", localizedString("Cost"), cost.stringValue());
+    if (const auto cost = conversation_->displayedCost())
+        text += foundation::format("\n%@: %@", localizedString("Cost"), *cost);
     return text;
 }
 
@@ -378,7 +379,7 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
 std::optional<double> VC_Conversation::heightForRow(toolkit::TableView&, toolkit::IndexPath indexPath) {
     if (conversationType() == 3) {
         const bool length = conversation_ && !conversation_->lastMessageLength().empty();
-        const bool cost = conversation_ && !conversation_->object()->value("cost").isNull();
+        const bool cost = conversation_ && conversation_->displayedCost();
         return ((length ? 2 : 1) + (cost ? 1 : 0)) * ceilLineHeight(4) + 30;
     }
     return messageSizeForRow(indexPath).height + std::ceil(2 * ceilLineHeight(6) / 1.0);
@@ -451,8 +452,24 @@ void VC_Conversation::rowsDidChange(const store::RowChanges& changes) {
     // The message below an older page may now show the date line the page's last message shows.
     if (after >= 0 && after < tableView_->numberOfSections())
         tableView_->reloadSections({after}, toolkit::RowAnimation::None);
+    // A message at the end (a reply sent, one received) is brought into view once the change is
+    // in; a page above keeps the bubbles in view where they are.
+    if (after > 0 && after == tableView_->numberOfSections()) newestArrived_ = true;
+}
+
+void VC_Conversation::mediaArrived(const std::string& mediaID) {
+    if (!tableView_ || conversationType() != 1) return;
+    std::vector<toolkit::IndexPath> rows;
+    for (long section = 0; section < tableView_->numberOfSections(); ++section)
+        for (long row = 0; row < tableView_->numberOfRows(section); ++row)
+            if (auto a = attachmentAt({section, row}); a && a->id == mediaID) rows.push_back({section, row});
+    if (!rows.empty()) tableView_->reloadRows(rows, toolkit::RowAnimation::None);
 }
 
 void VC_Conversation::rowsDidChangeContent() {
     if (savedPagingOffset() > 0) restorePagingOffset();
+    if (!std::exchange(newestArrived_, false) || !tableView_) return;
+    if (refreshControl_ && refreshControl_->isRefreshing()) return;
+    tableView_->layoutIfNeeded();
+    scrollToBottomWithAnimation(savedPagingOffset() > 0);
 }

@@ -85,7 +85,7 @@ TEST_F(ConversationMedia, EachAttachmentIsAskedForOnceOverReloadsAndFullSizePict
     open(kTextThread, 1);
     ASSERT_NO_FATAL_FAILURE(scrollThrough());
     for (int reload = 0; reload < 3; ++reload) {
-        foundation::NotificationCenter::defaultCenter().post("kMessageReloadingCompleteNotification");
+        screen->tableView().reloadData();
         ASSERT_NO_FATAL_FAILURE(scrollThrough());
     }
 

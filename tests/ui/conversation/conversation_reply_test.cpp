@@ -241,6 +241,56 @@ TEST_F(ReplyBarX, TheBarAndTheTableFollowTheKeyboardAndTheGrowingField) {
     EXPECT_NEAR(screen->tableView().frame().maxY(), inScreen(bar()).minY(), 0.5);
 }
 
+// With the keyboard up, a message that arrives at the end (the reply just sent, read back) is
+// brought into view above the bar, its last line included; an older page that arrives at the top
+// leaves the bubbles in view where they were.
+TEST_F(ReplyBarX, ANewBubbleComesIntoViewAboveTheBarAndAnOlderPageMovesNothing) {
+    auto c = storeConversation("t1", 10);
+    (void)c->setValue("paginationToken", "page2");
+    storeMessages(c, hxtest::dailyTexts("n", 30, 1'700'000'000'000, "message"));
+    auto& s = open("t1");
+    type("one");
+    ASSERT_TRUE(toolkit::Keyboard::shared().isVisible());
+    auto& table = s.tableView();
+    // A row's place in the screen's view, and the part of the table that shows rows.
+    auto shown = [&](toolkit::IndexPath ip) { return table.convertRectTo(table.rectForRow(ip), s.view().get()); };
+    auto inView = [&](toolkit::IndexPath ip) {
+        const Rect r = shown(ip);
+        const double top = table.frame().minY() + table.contentInset().top;
+        return r.minY() >= top - 0.5 && r.maxY() <= inScreen(bar()).minY() + 0.5;
+    };
+    ASSERT_TRUE(inView({29, 0})) << "the newest at the bottom to begin with";
+
+    storeMessages(c, {{.id = "sent",
+                       .number = 1'700'000'000'000 + int64_t{31} * 86'400'000,
+                       .text = "one\ntwo\nthree\nfour\nfive\nsix\nseven\neight",
+                       .outgoing = true}});
+    harness.advance(1);
+    harness.settle();
+    ASSERT_EQ(table.numberOfSections(), 31);
+    EXPECT_EQ(s.messageAt(30)->messageID(), "sent");
+    EXPECT_TRUE(inView({30, 0})) << "the new bubble " << shown({30, 0}).minY() << "-" << shown({30, 0}).maxY()
+                                 << " above the bar at " << inScreen(bar()).minY();
+    EXPECT_TRUE(toolkit::Keyboard::shared().isVisible());
+
+    // An older page, pulled for at the top: the bubble at the top of the view stays where it is.
+    table.setContentOffset({0, -table.contentInset().top}, false);
+    harness.settle();
+    const auto visible = table.indexPathsForVisibleRows();
+    ASSERT_FALSE(visible.empty());
+    const toolkit::IndexPath top = visible.front();
+    const double yBefore = shown(top).minY();
+    const std::string topID = s.messageAt(top.section)->messageID();
+    s.getOlderMessages();
+    storeMessages(c, hxtest::dailyTexts("o", 10, 1'600'000'000'000, "older"));
+    s.olderMessageReceived();
+    harness.advance(1);
+    harness.settle();
+    ASSERT_EQ(table.numberOfSections(), 41);
+    EXPECT_EQ(s.messageAt(top.section + 10)->messageID(), topID);
+    EXPECT_NEAR(shown({top.section + 10, top.row}).minY(), yBefore, 0.5);
+}
+
 TEST_F(ReplyBar, TheFieldGrowsToFiveLinesStandingAndThreeLyingAndKeepsItsTextOnRotation) {
     openText();
     EXPECT_EQ(field().maximumNumberOfLines(), 5);

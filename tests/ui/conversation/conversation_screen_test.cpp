@@ -17,7 +17,7 @@ struct ConversationScreen : hxtest::ConversationFixture {};
 
 }  // namespace
 
-TEST_F(ConversationScreen, AReplyIsSentIntoTheConversationAndItsAnswerMovesTheBar) {
+TEST_F(ConversationScreen, AReplysProgressEndsWhenThePageBringingItsBubbleIsIn) {
     auto c = storeConversation("t1", 10);
     storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
     auto& s = open("t1");
@@ -29,7 +29,13 @@ TEST_F(ConversationScreen, AReplyIsSentIntoTheConversationAndItsAnswerMovesTheBa
     spy->lastCompletion({.kind = HXSendAnswer::Kind::Progress});
     spy->lastCompletion({.kind = HXSendAnswer::Kind::Progress});
     EXPECT_EQ(VC_Conversation::sendingProgress(), 30) << "15 % a step for a text";
+    // Sent: the bar stays until the page that brings the new bubble is in.
     spy->lastCompletion({.kind = HXSendAnswer::Kind::Sent, .conversationID = "t1"});
+    ASSERT_EQ(spy->newestPages, std::vector<std::string>{"t1"});
+    EXPECT_TRUE(s.isSendingReply());
+    EXPECT_NE(nav->navigationBar().viewWithTag(VC_Conversation::kProgressBarTag), nullptr);
+    storeMessages(c, {{.id = "m2", .number = 2, .text = "hello there", .outgoing = true}});
+    spy->pageAnswers.back()({.conversationID = "t1", .parsed = true, .newer = 1});
     EXPECT_FALSE(s.isSendingReply());
     EXPECT_EQ(nav->navigationBar().viewWithTag(VC_Conversation::kProgressBarTag), nullptr);
 }

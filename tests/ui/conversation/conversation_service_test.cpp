@@ -5,6 +5,7 @@
 // GIF at the limit arrives byte for byte; one byte more is refused), the generated long thread
 // (its date lines, one report while unread, a search result scrolled to) and the 350-message
 // thread pulled page by page with the bubbles kept in place.
+#include "service/message_list_model.h"
 #include "tests/ui/conversation/service_support.h"
 
 namespace {
@@ -29,6 +30,32 @@ struct PhoneConversation : ServiceConversation<HX_ConnectAppDelegate_iPhone> {
 };
 struct TabletConversation : ServiceConversation<HX_ConnectAppDelegate_iPad> {
     TabletConversation() : ServiceConversation(DeviceForm::tablet) {}
+};
+
+// A voicemail thread and a recorded-call thread of 130 items each (the voicemail list brings their
+// newest items in).
+struct PhoneVoicemails : ServiceConversation<HX_ConnectAppDelegate_iPhone> {
+    PhoneVoicemails() : ServiceConversation(DeviceForm::phone) {}
+    void prepareAccount(emulator::Account& a) override {
+        for (const char* kind : {"voicemail", "recording"}) {
+            emulator::Thread t;
+            t.id = std::string("t") + kind;
+            t.numbers = {"+15550166"};
+            for (int i = 0; i < 130; ++i) {
+                const std::string item = std::string(kind) + std::to_string(i);
+                t.items.push_back({item, 1'759'000'000'000 + int64_t{i} * 60'000, "words " + std::to_string(i),
+                                   "+15550166", kind, 30});
+                // A recorded call carries its recording.
+                if (std::string(kind) == "recording")
+                    t.items.back().attachments.push_back({"rec" + item, "audio/mpeg"});
+            }
+            a.threads.push_back(t);
+        }
+    }
+    size_t stored(const std::string& id) {
+        auto c = app->getConversationWithID(id);
+        return c ? c->objects("Messages").size() : 0;
+    }
 };
 
 struct PhoneThreads : ServiceThreads<HX_ConnectAppDelegate_iPhone> {
@@ -79,3 +106,29 @@ TEST_F(PhoneConversation, ASwipedMessageGoesWithABodyAnyJSONReaderReads) {
 }
 TEST_F(TabletConversation, AReplyReachesTheServiceAndComesBackAsABubble) { replyGoesOut(); }
 TEST_F(TabletConversation, PicturesReachTheServiceWithinTheLimit) { picturesGoOut(); }
+
+// An older page of a voicemail or a recorded call is parsed as its own kind: every item of the
+// page is stored in the conversation, whose kind stays what it was.
+TEST_F(PhoneVoicemails, AnOlderPageOfAVoicemailOrARecordedCallKeepsItsKind) {
+    for (const char* kind : {"voicemail", "recording"}) {
+        SCOPED_TRACE(kind);
+        const std::string id = std::string("t") + kind;
+        // Its newest page, as the voicemail list asks for it when it opens the conversation.
+        auto list = std::dynamic_pointer_cast<HXMessageListModel>(app->messageListForViewIndex(2));
+        ASSERT_TRUE(list);
+        list->loadConversation(id);
+        ASSERT_TRUE(runUntil([&] { return stored(id) > 0; }));
+        auto* s = openByURL("conversationID=" + id + "&messageNum=0");
+        ASSERT_NE(s, nullptr);
+        ASSERT_TRUE(runUntil([&] { return app->isIdle(); }));
+        const size_t first = stored(id);
+        const int64_t type = app->getConversationWithID(id)->value("type").int64Value();
+        ASSERT_LT(first, 130u);
+        ASSERT_TRUE(s->refreshControl()) << "older items remain";
+        s->getOlderMessages();
+        ASSERT_TRUE(runUntil([&] { return stored(id) > first; }));
+        ASSERT_TRUE(runUntil([&] { return app->isIdle(); }));
+        EXPECT_EQ(stored(id), std::min<size_t>(130, first + 100));
+        EXPECT_EQ(app->getConversationWithID(id)->value("type").int64Value(), type);
+    }
+}

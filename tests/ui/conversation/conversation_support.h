@@ -40,9 +40,17 @@ struct ConversationSpy : HXConversationRole {
     std::shared_ptr<HXStoreRows> messageRows(const std::string& id, std::weak_ptr<HXRowsObserver> o) override {
         return r() ? r()->messageRows(id, std::move(o)) : nullptr;
     }
-    void loadOlderMessages(const std::string& id, const std::string& token) override {
+    // The pages asked for wait here until the test answers them.
+    std::vector<HXPageCompletion> pageAnswers;
+    void loadOlderMessages(const std::string& id, const std::string& token, HXPageCompletion done) override {
         olderPages.emplace_back(id, token);
+        pageAnswers.push_back(std::move(done));
     }
+    void loadNewestMessages(const std::string& id, HXPageCompletion done) override {
+        newestPages.push_back(id);
+        pageAnswers.push_back(std::move(done));
+    }
+    std::vector<std::string> newestPages;
     bool deleteMessage(const std::string& c, const std::string& m) override {
         deleted.emplace_back(c, m);
         return true;
@@ -56,6 +64,9 @@ struct ConversationSpy : HXConversationRole {
     bool requestThumbnail(const std::string& id) override {
         thumbnails.push_back(id);
         return true;
+    }
+    void whenMediaArrives(const std::string& id, std::function<void()> arrived) override {
+        if (r()) r()->whenMediaArrives(id, std::move(arrived));
     }
     void downloadFullSizeImage(const std::string&, const std::string&) override {}
     // The ids whose video preview was asked for.
@@ -71,6 +82,9 @@ struct ConversationSpy : HXConversationRole {
         return r() ? r()->imageInfoForSize(size, infos) : std::nullopt;
     }
     std::string recordIDForNumber(const std::string&) override { return {}; }
+    void setContactName(const std::string& id, const std::string& name) override {
+        if (r()) r()->setContactName(id, name);
+    }
     void resetContacts() override {}
     void lookupPhone(const std::string&) override {}
     bool isABAccessRestricted() override { return false; }
@@ -98,6 +112,17 @@ struct StoredMessage {
     std::optional<foundation::Array> attachments;
     std::string senderName, senderNumber;
 };
+
+// count received texts "<text> <i>" under ids "<prefix><i>", a day apart from first (ms).
+inline std::vector<StoredMessage> dailyTexts(const std::string& prefix, int count, int64_t first,
+                                             const std::string& text) {
+    std::vector<StoredMessage> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back({.id = prefix + std::to_string(i),
+                       .number = first + int64_t{i} * 86'400'000,
+                       .text = text + " " + std::to_string(i)});
+    return out;
+}
 
 template <typename App>
 struct ConversationFixtureOf : ScreenFixture<App> {

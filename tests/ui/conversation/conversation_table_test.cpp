@@ -7,6 +7,7 @@
 #include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/renderer.h"
 #include "tests/support/goldens.h"
+#include "tests/ui/compose/compose_support.h"
 #include "tests/ui/conversation/conversation_support.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 
@@ -226,7 +227,7 @@ TEST_F(ConversationTable, APictureOrVideoMissingItsPictureIsAskedForOncePerAppea
         for (int i = 0; i < 3; ++i) {
             app->screenRoles().conversation.lock()->mediaCache()->setObject(
                 HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
-            foundation::NotificationCenter::defaultCenter().post("kMessageReloadingCompleteNotification");
+            screen->tableView().reloadData();
             harness.settle();
         }
         EXPECT_EQ(asked.size(), 1u) << "each reload asked again";
@@ -237,6 +238,39 @@ TEST_F(ConversationTable, APictureOrVideoMissingItsPictureIsAskedForOncePerAppea
         harness.settle();
         EXPECT_EQ(asked, (std::vector<std::string>{"pic", "pic"})) << "a failed picture is never asked for again";
     }
+}
+
+// A thumbnail that arrives (the web client keeps it, then names its id) redraws the one row that
+// shows it; the reload the web client also announces reads nothing again here.
+TEST_F(ConversationTable, AnArrivingThumbnailRedrawsItsOwnRowAndNothingElse) {
+    auto c = storeConversation("t1", 10);
+    std::vector<StoredMessage> messages;
+    for (int i = 0; i < 4; ++i)
+        messages.push_back({.id = "m" + std::to_string(i),
+                            .number = 1'700'000'000'000 + int64_t{i} * 1000,
+                            .text = "text " + std::to_string(i)});
+    messages.push_back({.id = "mp",
+                        .number = 1'700'000'010'000,
+                        .text = "look",
+                        .attachments = Array{attachment("pic", "image/png")}});
+    storeMessages(c, messages);
+    auto& s = open("t1");
+    ASSERT_EQ(spy->thumbnails, std::vector<std::string>{"pic"});
+    auto& table = s.tableView();
+    const size_t whole = table.wholeReloads(), rows = table.rowReloads(), shown = table.cellsShown(4);
+    app->screenRoles().conversation.lock()->mediaCache()->setObject(
+        HXCCachedObject::withData(hxtest::pngOf(8, 6, 0xff0000ffu)), "pic");
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.post("kMessageReloadingCompleteNotification");
+    center.post("pic");
+    harness.settle();
+    EXPECT_EQ(table.wholeReloads(), whole) << "the table was read whole again";
+    EXPECT_EQ(table.rowReloads(), rows + 1) << "the picture's row, and only it";
+    EXPECT_EQ(table.cellsShown(4), shown + 1);
+    // Later posts of the id (another screen's request) do not reach this screen again.
+    center.post("pic");
+    harness.settle();
+    EXPECT_EQ(table.rowReloads(), rows + 1);
 }
 
 // The service sends size variants along with every kind of attachment. They size the bubble of a
@@ -297,10 +331,12 @@ TEST_F(ConversationTable, AnOlderPageAskedForEarlierMovesNoScreenThatAppearsLate
     auto& first = open("t1");
     first.tableView().setContentOffset({0, 300}, false);
     first.getOlderMessages();
-    ASSERT_GT(VC_Conversation::savedPagingOffset(), 0);
+    ASSERT_GT(first.savedPagingOffset(), 0);
+    const auto kept = screen;
     auto& second = open("t2");
-    EXPECT_EQ(VC_Conversation::savedPagingOffset(), 0);
+    EXPECT_EQ(second.savedPagingOffset(), 0);
     EXPECT_EQ(second.conversation()->conversationID(), "t2");
+    EXPECT_GT(kept->savedPagingOffset(), 0) << "each screen keeps its own";
 }
 
 // A stack whose first screen is the conversation, shown in a room narrower than the screen: laying

@@ -376,7 +376,12 @@ struct ServiceThreads : ServiceConversation<Form> {
         auto* s = this->openByURL("conversationID=" + foundation::queryItemEncoded(id) + "&messageNum=0");
         ASSERT_NE(s, nullptr);
         auto& table = s->tableView();
+        // Pages, thumbnails and deletions change rows, never the whole table.
+        ASSERT_TRUE(this->runUntil([&] { return this->app->isIdle(); }));
+        const size_t wholeBefore = table.wholeReloads();
+        int pulls = 0;
         for (int pull = 0; pull < 20 && s->refreshControl(); ++pull) {
+            ++pulls;
             SCOPED_TRACE(pull);
             // The last page's store changes have all landed (each restores the offset) before
             // the table is put back at its top for the next pull.
@@ -413,6 +418,9 @@ struct ServiceThreads : ServiceConversation<Form> {
         }
         EXPECT_EQ(s->refreshControl(), nullptr) << "no control once the thread is whole";
         EXPECT_EQ(table.numberOfSections(), 350);
+        ASSERT_TRUE(this->runUntil([&] { return this->app->isIdle(); }));
+        EXPECT_GE(pulls, 3);
+        EXPECT_EQ(table.wholeReloads(), wholeBefore) << "the table was read whole again";
     }
 };
 
