@@ -66,6 +66,9 @@ public:
     virtual void removeLoadingOverlay() = 0;
     // Puts the loading overlay over the front-most screen with this label.
     virtual void showLoadingOverlay(const std::string& statusText) = 0;
+    // The same for a sign-in about to start, over the screen the shell's form keeps for it (none
+    // on the tablet while the master list presents nothing).
+    virtual void showSignInOverlay(const std::string& statusText) = 0;
     // A sign-in completed: closes the sign-in panel and, where the shell's rules say, covers the
     // shown screen with the overlay "Loading settings…".
     virtual void closeLoginPanel() = 0;
