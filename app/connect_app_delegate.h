@@ -67,7 +67,6 @@ public:
     bool loadingOverlayShown() const override;
     void removeLoadingOverlay() override;
     void showLoadingOverlay(const std::string& statusText) override;
-    void showSignInOverlay(const std::string& statusText) override;
     void closeLoginPanel() override;
     void queueRefresh() override;
     void setFirstResponder() override;
@@ -293,6 +292,7 @@ protected:
     std::string appInfoTextOnMain();
 
 protected:
+    void showSignInOverlay(const std::string& statusText) override;
     toolkit::ViewController* topPresentedController() const;
     // Shows the overlay with this label over the screen host gives once on the main thread (not
     // at all when it gives none).

@@ -66,9 +66,6 @@ public:
     virtual void removeLoadingOverlay() = 0;
     // Puts the loading overlay over the front-most screen with this label.
     virtual void showLoadingOverlay(const std::string& statusText) = 0;
-    // The same for a sign-in about to start, over the screen the shell's form keeps for it (none
-    // on the tablet while the master list presents nothing).
-    virtual void showSignInOverlay(const std::string& statusText) = 0;
     // A sign-in completed: closes the sign-in panel and, where the shell's rules say, covers the
     // shown screen with the overlay "Loading settings…".
     virtual void closeLoginPanel() = 0;
@@ -296,6 +293,10 @@ public:
     friend HXWebClient& HXWebClientOf(HXApplicationWebClient& app);
 
 protected:
+    // The loading overlay for a sign-in about to start, over the screen the shell's form keeps
+    // for it (none on the tablet while the master list presents nothing).
+    virtual void showSignInOverlay(const std::string& statusText) = 0;
+
     // What the slices use among themselves; no other object calls it.
     // Endpoints, the request table and the web client's other state.
     HXWebClient& webClient();
