@@ -82,10 +82,19 @@ void HX_ConnectAppDelegate::removeLoadingOverlay() {
 }
 
 void HX_ConnectAppDelegate::showLoadingOverlay(const std::string& statusText) {
+    showLoadingOverlayOver(statusText, [this] { return topPresentedController(); });
+}
+
+void HX_ConnectAppDelegate::showSignInOverlay(const std::string& statusText) {
+    showLoadingOverlayOver(statusText, [this] { return signInOverlayHost(); });
+}
+
+void HX_ConnectAppDelegate::showLoadingOverlayOver(const std::string& statusText,
+                                                   std::function<toolkit::ViewController*()> host) {
     record("showLoadingOverlay " + statusText);
     overlayShown_ = true;
-    onMainForOverlay(true, [this, statusText] {
-        auto* top = topPresentedController();
+    onMainForOverlay(true, [this, statusText, host = std::move(host)] {
+        auto* top = host();
         if (!top) return;
         auto overlay = screens().makeProgressScreen(statusText);
         if (!overlay) return;
@@ -93,13 +102,13 @@ void HX_ConnectAppDelegate::showLoadingOverlay(const std::string& statusText) {
         if (loadingController_)
             if (auto old = loadingController_->viewIfLoaded()) old->removeFromSuperview();
         loadingController_ = overlay;
-        auto host = top->view();
+        auto covered = top->view();
         auto view = overlay->view();
         // The host's bounds, not its frame: a screen below a bar has a frame that does not start
         // at its own origin, and the overlay would be shifted by it.
-        view->setFrame(host->bounds());
+        view->setFrame(covered->bounds());
         view->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
-        host->addSubview(view);
+        covered->addSubview(view);
     });
 }
 

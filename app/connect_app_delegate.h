@@ -287,6 +287,15 @@ protected:
     std::string appInfoTextOnMain();
 
 protected:
+    void showSignInOverlay(const std::string& statusText) override;
+    toolkit::ViewController* topPresentedController() const;
+    // Shows the overlay with this label over the screen host gives once on the main thread (not
+    // at all when it gives none).
+    void showLoadingOverlayOver(const std::string& statusText, std::function<toolkit::ViewController*()> host);
+    // The screen a sign-in's overlay covers: the front-most one unless the form says otherwise.
+    virtual toolkit::ViewController* signInOverlayHost() { return topPresentedController(); }
+
+protected:
     // The root screen of a view (0 to 4) from the screen library, titled as the view; the
     // placeholder where the library makes none.
     std::shared_ptr<toolkit::ViewController> makeRootScreen(int index);
@@ -331,7 +340,6 @@ private:
     std::shared_ptr<HXScreens> screens_ = std::make_shared<HXScreens>();
     std::weak_ptr<toolkit::AlertController> shownAlert_;
     std::shared_ptr<toolkit::ViewController> loadingController_;
-    toolkit::ViewController* topPresentedController() const;
     void onMainForOverlay(bool shown, std::function<void()> work);
     int connectionAlertState_ = -1;
     std::optional<std::string> versionString_;

@@ -8,6 +8,7 @@
 #include "platform/graphics/color.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/services/device.h"
+#include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/window.h"
@@ -134,6 +135,16 @@ void HX_ConnectAppDelegate_iPad::setFirstResponder() {
         masterList_->becomeFirstResponder();
     else
         HX_ConnectAppDelegate::setFirstResponder();
+}
+
+toolkit::ViewController* HX_ConnectAppDelegate_iPad::signInOverlayHost() {
+    // Over what the master list's presentation presents, else over that presentation; with
+    // nothing presented there is no overlay (the split view, collapsed or not, stays free). The
+    // list's presentations are the split view's, which presents for its columns.
+    auto* presented = splitViewController_ ? splitViewController_->presentedViewController() : nullptr;
+    if (!presented) return nullptr;
+    auto* inner = presented->presentedViewController();
+    return inner && !dynamic_cast<toolkit::AlertController*>(inner) ? inner : presented;
 }
 
 void HX_ConnectAppDelegate_iPad::displayLogin() {

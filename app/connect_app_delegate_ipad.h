@@ -64,6 +64,9 @@ public:
     void dismissPopoverAnimated(bool animated) override;
     void showCallPopup() override;
 
+protected:
+    toolkit::ViewController* signInOverlayHost() override;
+
 private:
     std::shared_ptr<toolkit::SplitViewController> splitViewController_;
     std::shared_ptr<HXSplitViewMaster> masterList_;

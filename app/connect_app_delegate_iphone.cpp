@@ -11,6 +11,7 @@
 #include "platform/graphics/hxc_font.h"
 #include "platform/graphics/named_images.h"
 #include "platform/services/device.h"
+#include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/window.h"
 
@@ -90,7 +91,8 @@ bool HX_ConnectAppDelegate_iPhone::tabBarControllerShouldSelect(toolkit::ViewCon
     if (settingsTab && foundation::Application::shared().applicationState() == foundation::ApplicationState::Active) {
         const auto username = defaults->stringForKey("username").value_or("");
         if (accounts.contains(username) && account() && account()->HXnumber().value_or("").empty())
-            showLoadingOverlay("Loading settings\u2026");
+            // Over the settings screen only: the tabs stay free.
+            showLoadingOverlayOver("Loading settings\u2026", [this] { return this->settingsTab(); });
     }
     if (accounts.size() >= 2 && tabBarController_->selectedViewController() == &controller) {
         auto* nav = dynamic_cast<toolkit::NavigationController*>(&controller);
@@ -186,7 +188,24 @@ void HX_ConnectAppDelegate_iPhone::closeLoginPanel() {
     const bool settings =
         selected == 4 || (selected >= static_cast<size_t>(kViewCount) &&
                           foundation::UserDefaults::standardUserDefaults()->integerForKey("tabBarIndex") == 4);
-    if (settings) showLoadingOverlay(foundation::localizedString("Loading settings\u2026"));
+    if (settings)
+        showLoadingOverlayOver(foundation::localizedString("Loading settings\u2026"),
+                               [this] { return this->settingsTab(); });
+}
+
+toolkit::ViewController* HX_ConnectAppDelegate_iPhone::settingsTab() const {
+    return hasTabs() ? tabBarController_->viewControllers()[4].get() : nullptr;
+}
+
+toolkit::ViewController* HX_ConnectAppDelegate_iPhone::signInOverlayHost() {
+    if (!hasTabs()) return topPresentedController();
+    // What the tab bar controller's presentation presents, else the sign-in panel it presents,
+    // else the tab bar controller itself.
+    auto* presented = tabBarController_->presentedViewController();
+    auto* inner = presented ? presented->presentedViewController() : nullptr;
+    if (inner && !dynamic_cast<toolkit::AlertController*>(inner)) return inner;
+    if (presentsLoginPanel() && presented && !inner) return presented;
+    return tabBarController_.get();
 }
 
 void HX_ConnectAppDelegate_iPhone::applicationWillTerminate() {

@@ -41,8 +41,13 @@ public:
     bool tabBarControllerShouldSelect(toolkit::ViewController& controller);
     void tabBarControllerDidSelect(toolkit::ViewController& controller);
 
+protected:
+    toolkit::ViewController* signInOverlayHost() override;
+
 private:
     bool hasTabs() const;
+    // The settings tab's screen (none before the tabs are made).
+    toolkit::ViewController* settingsTab() const;
     class TabDelegate;
     std::shared_ptr<toolkit::TabBarController> tabBarController_;
     std::shared_ptr<TabDelegate> tabDelegate_;

@@ -14,6 +14,7 @@
 #include "platform/services/device.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/presentation.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/window.h"
 #include "service/custom_cookie_jar.h"
@@ -43,7 +44,9 @@ std::shared_ptr<void> HX_ConnectAppDelegate::performTarget() {
 }
 
 std::shared_ptr<toolkit::AlertController> HX_ConnectAppDelegate::makeAlertController(const HXAlert& alert) {
-    auto controller = toolkit::AlertController::make(alert.title, alert.message, toolkit::AlertControllerStyle::Alert);
+    auto controller = toolkit::AlertController::make(alert.title, alert.message,
+                                                     alert.actionSheet ? toolkit::AlertControllerStyle::ActionSheet
+                                                                       : toolkit::AlertControllerStyle::Alert);
     for (size_t i = 0; i < alert.actions.size(); ++i) {
         const auto& action = alert.actions[i];
         auto made = toolkit::AlertAction::make(action.title, toolkitStyle(action.style),
@@ -70,24 +73,34 @@ void HX_ConnectAppDelegate::presentAlert(const std::shared_ptr<toolkit::AlertCon
         return;
     }
     if (!window_ || !window_->rootViewController()) return;
+    auto show = [&alert](toolkit::ViewController* target) {
+        // A sheet that names no source (a popover on the tablet) stands in the middle of the
+        // screen it covers, without an arrow.
+        auto* popover = alert->popoverPresentationController();
+        if (popover && !popover->sourceView.lock() && !popover->barButtonItem.lock()) {
+            auto view = target->view();
+            popover->sourceView = view;
+            popover->sourceRect = toolkit::Rect(view->bounds().midX(), view->bounds().midY(), 0, 0);
+            popover->permittedArrowDirections = 0;
+        }
+        target->present(alert, true);
+    };
     auto* root = window_->rootViewController().get();
     if (auto* presented = root->presentedViewController()) {
         if (dynamic_cast<toolkit::AlertController*>(presented)) {
             root->dismiss(false);
         } else {
             auto* nav = dynamic_cast<toolkit::NavigationController*>(presented);
-            auto* target = nav && nav->visibleViewController() ? nav->visibleViewController() : presented;
-            target->present(alert, true);
-            return;
+            return show(nav && nav->visibleViewController() ? nav->visibleViewController() : presented);
         }
     }
     if (auto* nav = dynamic_cast<toolkit::NavigationController*>(root); nav && nav->visibleViewController()) {
-        nav->visibleViewController()->present(alert, true);
+        show(nav->visibleViewController());
     } else if (auto* split = dynamic_cast<toolkit::SplitViewController*>(root);
                split && !split->viewControllers().empty()) {
-        split->viewControllers().back()->present(alert, true);
+        show(split->viewControllers().back().get());
     } else {
-        root->present(alert, true);
+        show(root);
     }
 }
 

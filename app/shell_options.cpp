@@ -112,6 +112,7 @@ void HX_ConnectAppDelegate::offerCallbackChoice() {
     if (!a || !self) return;
     auto calls = HXCalls::of(self);
     HXAlert sheet{calls->forwardingNumberControllerTitle(), {}, {}};
+    sheet.actionSheet = true;
     std::weak_ptr<HX_ConnectAppDelegate> weak = self;
     for (const auto& method : a->callMethods()) {
         const int64_t phoneID = method->phoneId();

@@ -22,4 +22,6 @@ struct HXAlert {
     std::vector<HXAlertAction> actions;
     // The index in actions of the action the platform draws as the preferred one, if any.
     std::optional<size_t> preferredAction;
+    // Shown as an action sheet (a choice among the actions) rather than a centred alert.
+    bool actionSheet = false;
 };

@@ -298,6 +298,10 @@ public:
     friend HXWebClient& HXWebClientOf(HXApplicationWebClient& app);
 
 protected:
+    // The loading overlay for a sign-in about to start, over the screen the shell's form keeps
+    // for it (none on the tablet while the master list presents nothing).
+    virtual void showSignInOverlay(const std::string& statusText) = 0;
+
     // What the slices use among themselves; no other object calls it.
     // Endpoints, the request table and the web client's other state.
     HXWebClient& webClient();

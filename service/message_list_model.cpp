@@ -204,6 +204,11 @@ std::optional<double> HXMessageListModel::lastUpdate() const {
     return lastUpdate_;
 }
 
+void HXMessageListModel::clearLastUpdate() {
+    std::lock_guard lock(mutex_);
+    lastUpdate_.reset();
+}
+
 void HXMessageListModel::adoptStoredRefreshDate() {
     if (lastUpdate()) return;
     auto a = app();
@@ -683,6 +688,14 @@ void HXMessageListModel::refreshComplete() {
     if (v) {
         v->endRefreshing();
         v->updateLastRefreshDate();
+    }
+    // A list pulled down (or left at its top) goes back under its search bar once nothing loads.
+    if (auto y = v ? v->contentOffsetY() : std::nullopt; y && *y <= 0 && !isLoadingMessages()) {
+        std::weak_ptr<HXMessageListModel> weak = weak_from_this();
+        dispatch::Queue::main()->async([weak] {
+            if (auto self = weak.lock())
+                if (auto shown = self->view()) shown->scrollToTopWithAnimation(true);
+        });
     }
     // After an older page the row that loads the next one follows (the rows themselves followed
     // their save).

@@ -93,6 +93,8 @@ public:
     bool isLoadingMessages() const;
     void setIsLoadingMessages(bool v);
     std::optional<double> lastUpdate() const;
+    // Forgets the date of the last load (the list went off screen, or another account came).
+    void clearLastUpdate();
     // Without a date of its own yet (a relaunch), the list takes the one its account kept under
     // the list's "viewTag".
     void adoptStoredRefreshDate();

@@ -30,6 +30,8 @@ public:
     // older pages follows it. A view that keeps no rows of its own reads the table again.
     virtual void updateMoreRow() { reloadVisibleCells(); }
     virtual void scrollToTopWithAnimation(bool animated) = 0;
+    // How far the list is scrolled (negative above its top); none for a view without a table.
+    virtual std::optional<double> contentOffsetY() { return std::nullopt; }
     // The store changed under the list's rows (after their row changes, if any).
     virtual void controllerDidChangeContent() = 0;
     // The read state of the conversation shown on top of the list, or none when none is shown.

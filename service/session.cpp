@@ -127,7 +127,7 @@ void HXApplicationWebClient::login() {
         std::lock_guard lock(monitor());
         auto acct = account();
         signedIn = acct && acct->authV2() && !acct->authV2()->empty();
-        if (signedIn) showLoadingOverlay(foundation::localizedString("Authenticating\u2026"));
+        if (signedIn) showSignInOverlay(foundation::localizedString("Authenticating\u2026"));
     }
     std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
     auto later = [weakSelf] {

@@ -318,6 +318,8 @@ void VC_NewMessage::viewWillDisappear(bool animated) {
 void VC_NewMessage::viewDidDisappear(bool animated) {
     ViewController::viewDidDisappear(animated);
     if (auto* current = toolkit::Responder::currentFirstResponder()) current->resignFirstResponder();
+    // On the tablet the master list takes the keyboard back, so its key commands work again.
+    if (auto routing = roles_.routing.lock(); routing && routing->iPad()) routing->setFirstResponder();
 }
 
 // ---- recipients

@@ -207,12 +207,7 @@ void VC_Messages::viewDidLoad() {
     navBarMenu_->setBackgroundDimmingOpacity(0.67);
     navBarMenu_->setRowTextAlignment(toolkit::TextAlignment::center);
     navBarMenu_->useFullScreenWidth = true;
-    const bool bothColumns = iPad() && [&] {
-        auto routing = roles_.routing.lock();
-        return routing && !routing->isSplitViewCollapsed();
-    }();
-    navBarMenu_->fullScreenInsetLeft = bothColumns ? 318 : 0;
-    navBarMenu_->fullScreenInsetRight = bothColumns ? 60 : 0;
+    setDropdownInsets();
     navBarMenu_->setDropdownBouncesScroll(false);
     auto indicator = os >= 13 ? graphics::systemImageNamed("chevron.down") : graphics::imageNamed("menu_disclosure");
     if (indicator) indicator = indicator->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
@@ -307,6 +302,11 @@ void VC_Messages::viewDidAppear(bool animated) {
             });
         }
     }
+    // A list left scrolled less than a row below its top goes back to it.
+    if (table->numberOfSections() > 0 && table->numberOfRows(0) > 0) {
+        const double y = table->contentOffset().y;
+        if (y < 0 && y > -table->rectForRow(IndexPath{0, 0}).height()) scrollToTopWithAnimation(false);
+    }
     table->flashScrollIndicators();
 
     if (!observing_) {
@@ -324,6 +324,12 @@ void VC_Messages::viewDidAppear(bool animated) {
         });
         observe("kAccountSelectedNotification", [](VC_Messages& list, const foundation::Notification&) {
             if (!list.model_ || !list.shown_) return;
+            // The time of the last load is the old account's: the new one's own, if it kept one.
+            list.model_->clearLastUpdate();
+            list.model_->adoptStoredRefreshDate();
+            if (list.refreshControl() && !list.model_->isLoadingMessages())
+                list.refreshControl()->attributedTitle = text("Pull down to Refresh…");
+            list.updateLastRefreshDate();
             // Behind the passcode pad (the account's keychain items read again on coming back)
             // the list waits for the pad to go.
             auto actions = list.roles_.listActions.lock();
@@ -366,6 +372,36 @@ void VC_Messages::viewDidDisappear(bool animated) {
     foundation::NotificationCenter::defaultCenter().removeObserver(this, "kNetworkReachabilityChangedNotification");
     observing_ = false;
     shown_ = false;
+    if (model_) model_->clearLastUpdate();
+}
+
+void VC_Messages::setDropdownInsets() {
+    if (!navBarMenu_) return;
+    const bool bothColumns = iPad() && [&] {
+        auto routing = roles_.routing.lock();
+        return routing && !routing->isSplitViewCollapsed();
+    }();
+    navBarMenu_->fullScreenInsetLeft = bothColumns ? 318 : 0;
+    navBarMenu_->fullScreenInsetRight = bothColumns ? 60 : 0;
+}
+
+void VC_Messages::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {
+    toolkit::TableViewController::viewWillTransitionToSize(size, coordinator);
+    if (!isViewLoaded()) return;
+    // Once the split view has taken its new shape (the table's insets follow the bars by
+    // themselves, its rows staying where they were under them).
+    auto follow = [weak = weakSelf<VC_Messages>()](toolkit::TransitionCoordinator&) {
+        auto self = weak.lock();
+        if (!self || !self->navBarMenu_) return;
+        self->setDropdownInsets();
+        self->navBarMenu_->setNeedsLayout();
+    };
+    if (coordinator)
+        coordinator->animateAlongsideTransition([](toolkit::TransitionCoordinator&) {}, follow);
+    else {
+        toolkit::TransitionCoordinator none(false, 0);
+        follow(none);
+    }
 }
 
 void VC_Messages::refetchMessages(bool evenWhileLoading) {
@@ -1033,9 +1069,17 @@ void VC_Messages::searchBarCancelButtonClicked(toolkit::SearchBar& bar) {
     textDidChange(bar, "");
     setSearchBarEditing(false);
     bar.resignFirstResponder();
+    giveKeysBackToMasterList();
 }
 
-void VC_Messages::searchBarSearchButtonClicked(toolkit::SearchBar& bar) { bar.resignFirstResponder(); }
+void VC_Messages::searchBarSearchButtonClicked(toolkit::SearchBar& bar) {
+    bar.resignFirstResponder();
+    giveKeysBackToMasterList();
+}
+
+void VC_Messages::giveKeysBackToMasterList() {
+    if (auto routing = roles_.routing.lock(); routing && routing->iPad()) routing->setFirstResponder();
+}
 
 void VC_Messages::searchBarTextDidEndEditing(toolkit::SearchBar&) { scrollToTopWithAnimation(true); }
 
@@ -1095,6 +1139,11 @@ void VC_Messages::scrollToTopWithAnimation(bool animated) {
     const double hidden = searchBar_ && !searchBar_->showsScopeBar() ? searchBar_->frame().height() : 0;
     const double y = hidden - barsHeight();
     table->setContentOffset(toolkit::Point{table->contentOffset().x, y}, animated && shown_);
+}
+
+std::optional<double> VC_Messages::contentOffsetY() {
+    if (!isViewLoaded()) return std::nullopt;
+    return tableView()->contentOffset().y;
 }
 
 double VC_Messages::barsHeight() {

@@ -70,6 +70,8 @@ public:
     void viewDidAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;
     void viewDidDisappear(bool animated) override;
+    // The dropdown's side insets follow the split view.
+    void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
     bool canBecomeFirstResponder() const override;
     void motionEnded() override;
 
@@ -149,6 +151,7 @@ public:
     void rowsDidChange(const store::RowChanges& changes) override;
     void updateMoreRow() override;
     void scrollToTopWithAnimation(bool animated) override;
+    std::optional<double> contentOffsetY() override;
     void controllerDidChangeContent() override;
     std::optional<bool> shownConversationIsRead() const override;
     void showBackButtonCount(uint64_t count) override;
@@ -203,6 +206,11 @@ private:
     bool hasMoreRow() const;
     double measureRowHeight();
     void setSearchBarEditing(bool editing);
+    // On the tablet the master list takes the keyboard back once the search bar lets it go.
+    void giveKeysBackToMasterList();
+    // The dropdown opens over the whole width, less the master column while the split view
+    // shows both.
+    void setDropdownInsets();
     std::string conversationIDOf(toolkit::IndexPath indexPath) const;
 
     Roles roles_;

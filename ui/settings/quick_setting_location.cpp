@@ -9,6 +9,7 @@
 #include "platform/services/location_manager.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/text_input.h"
+#include "ui/widgets/caret_navigation.h"
 
 std::string locationLabelForSetting(const HX_QuickSetting& setting, bool isDefault) {
     using foundation::localizedString;
@@ -58,6 +59,8 @@ void presentTextFieldAlert(HXQuickSettingsRole& role, toolkit::ViewController& f
                                                           if (shown && !shown->textFields().empty() && ok)
                                                               ok(shown->textFields()[0]->text());
                                                       }));
+    // Swipes over the alert move the field's caret.
+    if (!alert->textFields().empty()) (void)hxcAddGestureNavigationToTextInput(*alert->textFields()[0], *alert->view());
     role.presentAlert(alert, &from);
     if (!alert->textFields().empty()) alert->textFields()[0]->becomeFirstResponder();
 }

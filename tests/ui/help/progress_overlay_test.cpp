@@ -4,10 +4,13 @@
 
 #include <thread>
 
+#include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
+#include "model/account.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
@@ -117,6 +120,54 @@ TEST_F(ProgressOverlay, RequestsFromAReplyQueueAreCarriedOutOnTheMainThreadInThe
     harness.settle();
     EXPECT_TRUE(overlayViews().empty());
     EXPECT_EQ(app->loadingController(), nullptr);
+}
+
+// "Loading settings…" after a sign-in covers the settings screen, not the tabs below it.
+TEST_F(ProgressOverlay, LoadingSettingsLeavesTheTabsFree) {
+    app->setScreens(std::make_shared<HXUIScreens>());
+    app->selectViewForIndex(4);
+    harness.settle();
+    app->closeLoginPanel();
+    harness.settle();
+    ASSERT_NE(harness.find("Loading settings\u2026"), nullptr);
+    auto settings = app->tabBarController()->viewControllers().at(4)->view();
+    EXPECT_EQ(app->loadingController()->view()->superview(), settings.get());
+    auto* bar = harness.findAll("TabBar").at(0);
+    const toolkit::Rect inWindow = bar->convertRectTo(bar->bounds(), nullptr);
+    auto* hit = harness.window().hitTest({inWindow.midX(), inWindow.midY()}, nullptr);
+    EXPECT_TRUE(hit && hit->isDescendantOf(bar)) << "a tap on the tabs reaches them";
+}
+
+struct TabletOverlay : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDelegate_iPad>> {
+    TabletOverlay()
+        : ScreenFixture(
+              {.form = hxtest::DeviceForm::tablet, .screens = std::make_shared<HXUIScreens>(), .signedIn = true}) {}
+};
+
+// A sign-in on the tablet shows "Authenticating…" only over what the master list presents: with
+// nothing presented (the split view collapsed or not) the app stays free, and closing the panel
+// leaves nothing behind.
+TEST_F(TabletOverlay, AuthenticatingNeverStaysOverTheAppAfterThePanel) {
+    ASSERT_TRUE(launch());
+    harness.settle();
+    for (const bool collapsed : {true, false}) {
+        SCOPED_TRACE(collapsed ? "collapsed" : "both columns");
+        harness.window().setProfile(collapsed ? toolkit::ScreenProfile::iPhone8()
+                                              : toolkit::ScreenProfile::iPadLandscape());
+        harness.settle();
+        ASSERT_EQ(app->isSplitViewCollapsed(), collapsed);
+        app->account()->setAuthV2("session");
+        app->login();
+        harness.settle();
+        auto* panel = app->splitViewController()->presentedViewController();
+        ASSERT_NE(panel, nullptr) << "the sign-in panel";
+        EXPECT_EQ(harness.find("Authenticating\u2026"), nullptr);
+        // Cancelled: the panel goes, and nothing covers the app.
+        app->splitViewController()->dismiss(false);
+        harness.settle();
+        EXPECT_EQ(harness.find("Authenticating\u2026"), nullptr);
+        EXPECT_EQ(app->loadingController(), nullptr);
+    }
 }
 
 }  // namespace

@@ -132,6 +132,10 @@ TEST_F(Lists, RowsAreTheNewestThreadsInOrderAndAPullEndsWithTheDate) {
     EXPECT_EQ(bodies("api2thread/list").size(), 1u);
     EXPECT_EQ(l.refreshControl()->attributedTitle.rfind("Last Updated: ", 0), 0u)
         << l.refreshControl()->attributedTitle;
+    // The list goes back to its top with the search bar hidden under the bars again.
+    harness.settle();
+    EXPECT_EQ(l.tableView()->contentOffset().y,
+              l.searchBar()->frame().height() - l.tableView()->adjustedContentInset().top);
 }
 
 namespace {
@@ -430,6 +434,29 @@ TEST_F(Lists, APullWithAnExpiredTokenEndsItsSpinnerAndTheNextPullLoads) {
     EXPECT_EQ(bodies("api2thread/list").size(), 1u);
     EXPECT_EQ(l.refreshControl()->attributedTitle.rfind("Last Updated: ", 0), 0u)
         << l.refreshControl()->attributedTitle;
+}
+
+// A list left a little below its top comes back at its top; "Last Updated" tells only the time
+// of the shown account's own last load.
+TEST_F(Lists, AListComesBackAtItsTopWithItsAccountsLastUpdate) {
+    auto& l = launchAndShow(1);
+    auto table = l.tableView();
+    const double top = l.searchBar()->frame().height() - table->adjustedContentInset().top;
+    table->setContentOffset({0, top + 4});
+    app->selectViewForIndex(2);
+    harness.settle();
+    EXPECT_FALSE(l.model()->lastUpdate()) << "forgotten off screen";
+    app->selectViewForIndex(1);
+    harness.settle();
+    EXPECT_EQ(table->contentOffset().y, top);
+    ASSERT_TRUE(settleUntil([&] { return !loading(1); }));
+
+    // Another account, which kept its own time of the list's last load.
+    ASSERT_TRUE(l.model()->lastUpdate());
+    const double kept = 1700000000;
+    app->account()->refreshDates().set("SMS", foundation::Date{kept});
+    foundation::NotificationCenter::defaultCenter().post("kAccountSelectedNotification");
+    EXPECT_EQ(l.model()->lastUpdate(), kept);
 }
 
 TEST_F(Lists, TurningShowFullHistoryOnAddsTextsAndVoicemailWithoutAReload) {

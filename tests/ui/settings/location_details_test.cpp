@@ -24,6 +24,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/ui/settings/alert_caret.h"
 #include "tests/ui/settings/standard_defaults.h"
 #include "ui/settings/hx_resizable_circle_renderer.h"
 #include "ui/settings/quick_setting_location.h"
@@ -368,6 +369,7 @@ TEST_F(LocationDetails, ItsAlertsAsTheyOpen) {
         harness.settle();
         ASSERT_NE(harness.visibleAlert(), nullptr);
         expectOutline(c.golden);
+        if (c.golden == std::string("alert_address")) hxtest::expectAlertCaretSwipes(harness);
         // The beacon's alert is taller than the room above the keyboard, which covers its buttons.
         for (const auto& field : harness.visibleAlert()->textFields()) field->resignFirstResponder();
         harness.settle();

@@ -16,6 +16,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/ui/settings/alert_caret.h"
 #include "tests/ui/settings/standard_defaults.h"
 #include "ui/settings/quick_setting_location.h"
 #include "ui/settings/vc_qs_details.h"
@@ -204,6 +205,7 @@ TEST_F(QuickSettingsScreens, PresetsAreCreatedRenamedAndDeletedThroughAlertsAndS
     harness.settle();
     ASSERT_NE(harness.visibleAlert(), nullptr);
     EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Save Current Settings");
+    hxtest::expectAlertCaretSwipes(harness);
     ASSERT_TRUE(harness.fillAlertField(0, "Work Day"));
     ASSERT_TRUE(harness.tapAlertAction("OK"));
     harness.settle();
@@ -234,6 +236,7 @@ TEST_F(QuickSettingsScreens, PresetsAreCreatedRenamedAndDeletedThroughAlertsAndS
     harness.settle();
     ASSERT_NE(harness.visibleAlert(), nullptr);
     EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Rename 'Home'");
+    hxtest::expectAlertCaretSwipes(harness);
     ASSERT_TRUE(harness.fillAlertField(0, "Work Day"));
     ASSERT_TRUE(harness.tapAlertAction("OK"));
     harness.settle();

@@ -159,6 +159,7 @@ struct OptionsOnScreen : hxtest::ScreenFixture<App> {
         harness.advance(0.5);
         auto* sheet = harness.visibleAlert();
         ASSERT_TRUE(sheet);
+        EXPECT_EQ(sheet->preferredStyle(), toolkit::AlertControllerStyle::ActionSheet);
         ASSERT_EQ(sheet->actions().size(), 3u)
             << sheet->message().value_or("") << " | " << sheet->actions()[0]->title();
         for (size_t i = 0; i < 3; ++i) {

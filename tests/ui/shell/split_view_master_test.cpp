@@ -3,6 +3,8 @@
 // view (both orientations) and of the phone's tab bar.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "emulator/emulator.h"
@@ -272,6 +274,76 @@ TEST_F(MasterList, KeyCommandsWorkFromTheStartAndAfterTheSignInPanel) {
             return n > before;
         },
         5));
+}
+
+// Closing the new message and ending a search (Cancel or the search key) give the keyboard back
+// to the list, so its commands keep working.
+TEST_F(MasterList, ClosingTheNewMessageOrASearchGivesTheKeysBackToTheList) {
+    launchAndCloseSignIn();
+    signInAt(std::make_unique<emulator::Emulator>());
+    ASSERT_TRUE(app->resetPersistentStore().ok());
+    master().showSMSPopup();
+    harness.settle();
+    ASSERT_EQ(presentedRoot(), "VC_NewMessage");
+    EXPECT_FALSE(master().isFirstResponder()) << "the new message holds the keyboard";
+    presented()->dismiss(false);
+    harness.settle();
+    EXPECT_TRUE(master().isFirstResponder()) << "after the new message";
+
+    ASSERT_TRUE(harness.pressKey("1", toolkit::kModifierCommand));
+    ASSERT_TRUE(harness.pressKey("r", toolkit::kModifierCommand));
+    auto* list = dynamic_cast<VC_Messages*>(app->viewControllerForViewType(1)->viewControllers().front().get());
+    ASSERT_TRUE(list);
+    ASSERT_TRUE(harness.clock().runUntil([&] { return list->tableView()->numberOfRows(0) > 0; }, 5));
+    auto& bar = *list->searchBar();
+    const std::pair<const char*, std::function<void()>> endings[] = {
+        {"Cancel", [&] { list->searchBarCancelButtonClicked(bar); }},
+        {"Search", [&] { list->searchBarSearchButtonClicked(bar); }}};
+    for (const auto& [name, end] : endings) {
+        ASSERT_TRUE(harness.pressKey("f", toolkit::kModifierCommand)) << name;
+        harness.settle();
+        ASSERT_TRUE(bar.isFirstResponder()) << name;
+        end();
+        harness.settle();
+        EXPECT_TRUE(master().isFirstResponder()) << "after " << name;
+        EXPECT_TRUE(harness.pressKey("2", toolkit::kModifierCommand)) << name;
+        EXPECT_EQ(detail(), app->viewControllerForViewType(2).get()) << name;
+        ASSERT_TRUE(harness.pressKey("1", toolkit::kModifierCommand)) << name;
+        harness.settle();
+    }
+}
+
+// The shown list's dropdown opens beside the master column while both columns show and over the
+// whole width once the split view collapses; the rows keep their place under the bars.
+TEST_F(MasterList, TheListsDropdownFollowsTheSplitViewAcrossSizes) {
+    launchAndCloseSignIn();
+    signInAt(std::make_unique<emulator::Emulator>());
+    ASSERT_TRUE(app->resetPersistentStore().ok());
+    ASSERT_TRUE(harness.pressKey("1", toolkit::kModifierCommand));
+    ASSERT_TRUE(harness.pressKey("r", toolkit::kModifierCommand));
+    auto* list = dynamic_cast<VC_Messages*>(app->viewControllerForViewType(1)->viewControllers().front().get());
+    ASSERT_TRUE(list);
+    ASSERT_TRUE(harness.clock().runUntil([&] { return list->tableView()->numberOfRows(0) > 0; }, 5));
+    harness.settle();
+    auto table = list->tableView();
+    auto belowBars = [&] { return table->contentOffset().y + table->adjustedContentInset().top; };
+    const struct {
+        toolkit::ScreenProfile profile;
+        bool collapsed;
+        double left, right;
+    } sizes[] = {{toolkit::ScreenProfile::iPhone8(), true, 0, 0},
+                 {toolkit::ScreenProfile::iPadLandscape(), false, 318, 60},
+                 {toolkit::ScreenProfile::iPhoneX(), true, 0, 0},
+                 {toolkit::ScreenProfile::iPad(), false, 318, 60}};
+    for (const auto& s : sizes) {
+        const double before = belowBars();
+        harness.window().setProfile(s.profile);
+        harness.settle();
+        ASSERT_EQ(app->isSplitViewCollapsed(), s.collapsed) << s.profile.name;
+        EXPECT_EQ(list->navBarMenu()->fullScreenInsetLeft, s.left) << s.profile.name;
+        EXPECT_EQ(list->navBarMenu()->fullScreenInsetRight, s.right) << s.profile.name;
+        EXPECT_EQ(belowBars(), before) << s.profile.name;
+    }
 }
 
 // Each row's icon and title sit on the row's middle.
