@@ -47,6 +47,7 @@ struct EntryWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
         ScreenFixture::SetUp();
         services::UserNotificationCenter::currentNotificationCenter()->removeAllPendingNotificationRequests();
         services::UserNotificationCenter::currentNotificationCenter()->removeAllDeliveredNotifications();
+        services::SearchableIndex::defaultSearchableIndex()->deleteAllSearchableItems();
     }
     void TearDown() override {
         frontEnd.reset();
@@ -172,10 +173,14 @@ TEST_F(EntryWindow, AFetchInTheBackgroundShowsBannersThatOpenReplyAndMarkRead) {
     });
     frames(1.5);
     ASSERT_EQ(services::BackgroundFetch::shared().fetchesBegun(), 1);
-    ASSERT_TRUE(settleRequests());
-    for (const auto& [id, text] : kNewTexts) EXPECT_TRUE(app->getConversationWithID(id)) << "stored: " << id;
-    harness.clock().runUntil([&] { return !fetchResults.empty(); }, 5);
+    // The fetch runs on a session of its own, over real sockets.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (fetchResults.empty() && std::chrono::steady_clock::now() < until) {
+        harness.clock().runUntilIdle();
+        std::this_thread::yield();
+    }
     ASSERT_EQ(fetchResults, std::vector<int>{HXApplicationModel::BackgroundFetchNewData});
+    for (const auto& [id, text] : kNewTexts) EXPECT_TRUE(app->getConversationWithID(id)) << "stored: " << id;
 
     // The announcements are delivered a second later, one banner at a time, newest last.
     frames(1.5);
@@ -221,6 +226,58 @@ TEST_F(EntryWindow, AFetchInTheBackgroundShowsBannersThatOpenReplyAndMarkRead) {
     EXPECT_TRUE(app->getConversationWithID(kNewTexts[2].first)->value("isRead").boolValue());
     EXPECT_EQ(shownConversationID(), kNewTexts[0].first);
     EXPECT_EQ(frontEnd->banners().banner(), nullptr);
+}
+
+TEST_F(EntryWindow, F7OpensATypedAddressAndF8SearchesTheIndexAndOpensTheHit) {
+    ASSERT_TRUE(launchAndLoad());
+    openWindow();
+    // The service's conversations are indexed as the SMS list stores them.
+    app->selectViewForIndex(1);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (services::SearchableIndex::defaultSearchableIndex()->items().empty() &&
+           std::chrono::steady_clock::now() < until) {
+        harness.advance(0.25);
+        ASSERT_TRUE(settleRequests());
+    }
+    std::string id, words;
+    for (const auto& item : services::SearchableIndex::defaultSearchableIndex()->items())
+        if (!item.attributeSet.contentDescription.empty()) {
+            id = item.uniqueIdentifier.substr(0, item.uniqueIdentifier.find('.', 2));
+            words = item.attributeSet.contentDescription;
+            break;
+        }
+    ASSERT_FALSE(id.empty()) << "a message is indexed";
+
+    play("press-key F7");
+    ASSERT_NE(frontEnd->prompt(), nullptr);
+    play("type hxconnect://settings\npress-key Return");
+    EXPECT_EQ(frontEnd->prompt(), nullptr) << "Return hands the address on and closes the prompt";
+    EXPECT_EQ(app->currentViewIndex(), 4);
+
+    // Escape closes a prompt without opening anything.
+    play("press-key F7\ntype hxconnect://vm\npress-key Escape");
+    EXPECT_EQ(frontEnd->prompt(), nullptr);
+    EXPECT_EQ(app->currentViewIndex(), 4);
+
+    play("press-key F8");
+    ASSERT_NE(frontEnd->prompt(), nullptr);
+    play("type no such words anywhere\npress-key Return");
+    ASSERT_NE(frontEnd->prompt(), nullptr);
+    EXPECT_TRUE(frontEnd->prompt()->hits().empty());
+    play("press-key Escape\npress-key F8\ntype " + words + "\npress-key Return");
+    ASSERT_NE(frontEnd->prompt(), nullptr);
+    ASSERT_FALSE(frontEnd->prompt()->hits().empty()) << words;
+    toolkit::View* hit = nullptr;
+    for (const auto& view : frontEnd->prompt()->field().superview()->subviews())
+        if (auto* b = dynamic_cast<toolkit::Button*>(view.get());
+            b && b->currentTitle() && b->currentTitle()->find(words) != std::string::npos)
+            hit = b;
+    ASSERT_NE(hit, nullptr);
+    click(*hit);
+    ASSERT_TRUE(settleRequests());
+    harness.advance(0.6);
+    EXPECT_EQ(frontEnd->prompt(), nullptr);
+    EXPECT_EQ(shownConversationID(), id) << harness.outline();
 }
 
 }  // namespace
