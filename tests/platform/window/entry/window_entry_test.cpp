@@ -20,6 +20,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/window/front_end.h"
 #include "service/request_machinery.h"
+#include "tests/platform/window/window_play.h"
 #include "tests/support/screen_fixture.h"
 #include "ui/shell/ui_screens.h"
 
@@ -91,13 +92,7 @@ struct EntryWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
     }
     // A script's lines as the window's events, handled at once.
     void play(const std::string& lines) {
-        auto steps = windowing::parseInputScript(lines);
-        ASSERT_TRUE(steps.ok()) << lines;
-        for (const auto& step : *steps)
-            for (SDL_Event event :
-                 windowing::eventsForStep(step, frontEnd->pointsToPixels(), frontEnd->windowID(), last))
-                ASSERT_EQ(windowing::sdlLibrary().value()->PushEvent(&event), 1);
-        frontEnd->pumpEvents();
+        hxtest::playInWindow(*frontEnd, lines, last);
         harness.settle();
     }
     void click(toolkit::View& view) {
