@@ -22,6 +22,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/thread_annotations.h"
 #include "platform/services/location_manager.h"
+#include "platform/services/user_notifications.h"
 #include "platform/system_screens/contact_picker.h"
 #include "platform/system_screens/store_product_view_controller.h"
 #include "service/application_web_client.h"
@@ -345,6 +346,9 @@ private:
     std::optional<std::string> versionString_;
     std::shared_ptr<Reachability> serviceReach_;
     std::shared_ptr<class HXCrashesDelegate> crashesDelegate_;
+    // What the notification centre holds weakly as its delegate: it hands responses on to
+    // didReceiveNotificationResponse.
+    std::shared_ptr<services::UserNotificationCenterDelegate> notificationDelegate_;
     bool startsTelemetry_ = false;
     std::optional<std::string> telemetryLogUrl_;
     void startTelemetry();

@@ -7,7 +7,16 @@
 // snapshot and an outline of each into a folder it prints, saves as at termination and exits.
 //   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN]
 //              [--user NAME] [--out DIR] [--seconds S] [--input FILE] [--locations FILE]
-//              [--placemarks FILE]
+//              [--placemarks FILE] [--open-url URL] [--shortcut TYPE] [--activity TYPE[?KEY=VALUE&...]]
+//              [--background-fetch] [--notifications] [--search QUERY]
+// What opens the app from outside comes as on the device, once the app has launched: --open-url
+// an address of its scheme, --shortcut a home-screen shortcut's type, --activity an activity to
+// continue with its information (percent-encoded query values). --background-fetch runs one
+// background fetch headless after the sign-in (the app in the background meanwhile) and prints
+// its result; --notifications prints every notification delivered, at the end. The search index
+// is kept in the app home (Library/SearchIndex/index.json) from run to run, as the system keeps it;
+// --search continues the app with the first hit of QUERY, as a tapped search result does. Headless,
+// where these land is written as entry.png and entry.txt into the out folder after the sign-in.
 // ORIGIN points every host role at one service (the local emulator); without it the app's
 // built-in hosts stay and nothing signs in. NAME is the account typed into the sign-in page (the
 // emulator's demo account by default); in the window the user signs in. The device picks the
@@ -43,8 +52,13 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/sanitizer_suppressions.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/url.h"
+#include "platform/services/device.h"
 #include "platform/services/geocoder.h"
 #include "platform/services/location_route.h"
+#include "platform/services/search_index.h"
+#include "platform/services/user_notifications.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/outline.h"
@@ -83,13 +97,23 @@ struct Options {
     // geocoding knows (platform/services/location_route.h, geocoder.h).
     std::filesystem::path locations;
     std::filesystem::path placemarks;
+    // ---- entry points
+    std::string openURL;
+    std::string shortcut;
+    std::string activity;  // TYPE[?KEY=VALUE&...]
+    bool backgroundFetch = false;
+    bool listNotifications = false;
+    std::string search;
+    bool entryGiven() const { return !openURL.empty() || !shortcut.empty() || !activity.empty() || !search.empty(); }
 };
 
 int usage() {
     std::fprintf(
         stderr,
         "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN] "
-        "[--user NAME] [--out DIR] [--seconds S] [--input FILE] [--locations FILE] [--placemarks FILE]\n");
+        "[--user NAME] [--out DIR] [--seconds S] [--input FILE] [--locations FILE] [--placemarks FILE] "
+        "[--open-url URL] [--shortcut TYPE] [--activity TYPE[?KEY=VALUE&...]] [--background-fetch] "
+        "[--notifications] [--search QUERY]\n");
     return 2;
 }
 
@@ -135,6 +159,106 @@ foundation::Result<std::vector<toolkit::testing::InputStep>> readInputScript(con
     auto text = foundation::files::readData(path);
     if (!text.ok()) return text.error();
     return toolkit::testing::parseInputScript(std::string(text->begin(), text->end()));
+}
+
+// ---- entry points from outside the app
+
+// The search index the system keeps for the app between launches.
+std::filesystem::path searchIndexFile() {
+    return foundation::homeDirectory() / "Library" / "SearchIndex" / "index.json";
+}
+
+// An activity given as TYPE?KEY=VALUE&...: its type and information.
+std::optional<std::pair<std::string, foundation::Dictionary>> parseActivity(const std::string& text) {
+    const auto mark = text.find('?');
+    std::pair<std::string, foundation::Dictionary> activity{text.substr(0, mark), {}};
+    if (activity.first.empty()) return std::nullopt;
+    if (mark == std::string::npos) return activity;
+    for (const auto& pair : foundation::split(text.substr(mark + 1), "&")) {
+        if (pair.empty()) continue;
+        const auto eq = pair.find('=');
+        if (eq == 0 || eq == std::string::npos) return std::nullopt;
+        auto value = foundation::percentDecode(pair.substr(eq + 1));
+        if (!value) return std::nullopt;
+        activity.second.set(pair.substr(0, eq), *value);
+    }
+    return activity;
+}
+
+void continueWithSearch(HX_ConnectAppDelegate& app, const std::string& query);
+
+// What the platform hands the application from outside: in the window as soon as it has launched,
+// headless once it has signed in.
+void deliverEntryPoints(HX_ConnectAppDelegate& app, const Options& options) {
+    if (!options.search.empty()) continueWithSearch(app, options.search);
+    if (!options.openURL.empty() && !app.applicationOpenURL(options.openURL))
+        std::fprintf(stderr, "hx_connect: the app did not open %s\n", options.openURL.c_str());
+    if (!options.shortcut.empty() && !app.performActionForShortcutItem(options.shortcut))
+        std::fprintf(stderr, "hx_connect: the app has no shortcut %s\n", options.shortcut.c_str());
+    if (!options.activity.empty()) {
+        const auto activity = parseActivity(options.activity);
+        if (!app.continueUserActivity(activity->first, activity->second))
+            std::fprintf(stderr, "hx_connect: the app did not continue %s\n", activity->first.c_str());
+    }
+}
+
+// The first hit of a search of the index, continued as the platform continues a tapped result.
+void continueWithSearch(HX_ConnectAppDelegate& app, const std::string& query) {
+    const auto hits = services::SearchableIndex::defaultSearchableIndex()->search(query, 1);
+    if (hits.empty()) {
+        std::fprintf(stderr, "hx_connect: nothing found for \"%s\"\n", query.c_str());
+        return;
+    }
+    (void)app.continueUserActivity(
+        services::kSearchableItemActionType,
+        foundation::Dictionary{{services::kSearchableItemActivityIdentifier, hits.front().uniqueIdentifier}});
+}
+
+const char* fetchResultName(int result) {
+    switch (result) {
+        case HXApplicationModel::BackgroundFetchNewData:
+            return "new data";
+        case HXApplicationModel::BackgroundFetchNoData:
+            return "no data";
+        default:
+            return "failed";
+    }
+}
+
+// One background fetch as the system runs it: the app in the background until it answers.
+bool fetchInBackground(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, double seconds) {
+    auto& application = foundation::Application::shared();
+    application.setApplicationState(foundation::ApplicationState::Background);
+    app.applicationDidEnterBackground();
+    auto result = std::make_shared<std::optional<int>>();
+    services::BackgroundFetch::shared().fetchBegan(harness.clock().now());
+    app.applicationPerformFetchWithCompletionHandler([result](int r) {
+        *result = r;
+        services::BackgroundFetch::shared().fetchEnded();
+    });
+    const bool answered = harness.clock().runUntil([&] { return result->has_value(); }, seconds);
+    // What the fetch announced is delivered once its trigger's time has come.
+    harness.clock().advance(1.0);
+    harness.settle();
+    (void)services::UserNotificationCenter::currentNotificationCenter()->deliverDueRequests(harness.clock().now());
+    app.applicationWillEnterForeground();
+    application.setApplicationState(foundation::ApplicationState::Active);
+    harness.settle();
+    if (!answered) {
+        std::fprintf(stderr, "hx_connect: the background fetch was not answered within %.1f s\n", seconds);
+        return false;
+    }
+    std::printf("background fetch: %s\n", fetchResultName(**result));
+    return true;
+}
+
+void printNotifications() {
+    for (const auto& n : services::UserNotificationCenter::currentNotificationCenter()->deliveredNotifications()) {
+        const auto& c = n.request.content;
+        std::printf("notification: %s | %s | %s | %s\n", n.request.identifier.c_str(), c.title.c_str(), c.body.c_str(),
+                    c.categoryIdentifier.empty() ? "-" : c.categoryIdentifier.c_str());
+    }
+    std::fflush(stdout);
 }
 
 // ---- headless
@@ -259,8 +383,25 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
             return 1;
         }
     }
+    if (options.backgroundFetch && !fetchInBackground(app, harness, options.seconds)) return 1;
+    if (options.entryGiven()) {
+        deliverEntryPoints(app, options);
+        // What the entry opened has loaded and its delayed steps (a focus, a scroll) have run.
+        harness.settle();
+        harness.clock().advance(kAppearingViewsLoadWithin);
+        harness.clock().runUntil([&] { return applicationIdle(app); }, options.seconds);
+        harness.settle();
+        const auto stem = options.out / "entry";
+        if (auto status = toolkit::snapshotPNG(harness.window(), stem.string() + ".png"); !status) {
+            std::fprintf(stderr, "hx_connect: %s\n", status.error().localizedDescription().c_str());
+            return 1;
+        }
+        std::ofstream(stem.string() + ".txt", std::ios::binary) << toolkit::outline(harness.window());
+    }
     if (int rc = visitViews(app, harness, options)) return rc;
     foundation::Application::shared().terminate();
+    (void)services::UserNotificationCenter::currentNotificationCenter()->deliverDueRequests(harness.clock().now());
+    if (options.listNotifications) printNotifications();
     std::printf("%s\n", options.out.c_str());
     return 0;
 }
@@ -271,9 +412,15 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
     frontEndOptions.title = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
     frontEndOptions.screenshotDirectory = options.out;
     frontEndOptions.timedAnimations = true;
-    frontEndOptions.hooks = {[&app] { app.applicationDidReceiveMemoryWarning(); },
-                             [&app] { app.applicationDidEnterBackground(); },
-                             [&app] { app.applicationWillEnterForeground(); }};
+    frontEndOptions.hooks = {
+        [&app] { app.applicationDidReceiveMemoryWarning(); },
+        [&app] { app.applicationDidEnterBackground(); },
+        [&app] { app.applicationWillEnterForeground(); },
+        [&app](std::function<void(int)> completion) { app.applicationPerformFetchWithCompletionHandler(completion); },
+        [&app](const std::string& url) { (void)app.applicationOpenURL(url); },
+        [&app](const std::string& type, const foundation::Dictionary& info) {
+            (void)app.continueUserActivity(type, info);
+        }};
     frontEndOptions.screenshotSaved = [](const std::filesystem::path& path) {
         std::printf("%s\n", path.c_str());
         std::fflush(stdout);
@@ -307,13 +454,16 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
     } else {
         std::fprintf(stderr, "hx_connect: sound plays to nothing: %s\n", opened.error().localizedDescription().c_str());
     }
-    std::fprintf(stderr,
-                 "hx_connect: F1 shake, F2 rotate, F3 light/dark, F4 memory warning, F5 background/foreground, "
-                 "F6 screenshot into %s\n",
-                 options.out.c_str());
+    std::string keys;
+    for (const auto& key : windowing::deviceKeys())
+        keys += std::string(keys.empty() ? "" : ", ") + "F" + std::to_string(key.key - SDLK_F1 + 1) + " " +
+                key.meaning +
+                (key.command == windowing::DeviceCommand::TakeScreenshot ? " into " + options.out.string() : "");
+    std::fprintf(stderr, "hx_connect: %s\n", keys.c_str());
     const auto status = (*frontEnd)->run();
     services::AudioOutput::setShared(nullptr);
     foundation::Application::shared().terminate();
+    if (options.listNotifications) printNotifications();
     if (!status) {
         std::fprintf(stderr, "hx_connect: %s\n", status.error().localizedDescription().c_str());
         return 1;
@@ -330,6 +480,23 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--headless") {
             options.headless = true;
+        } else if (arg == "--background-fetch") {
+            options.backgroundFetch = true;
+        } else if (arg == "--notifications") {
+            options.listNotifications = true;
+        } else if (arg == "--open-url" || arg == "--shortcut" || arg == "--activity" || arg == "--search") {
+            const char* v = value();
+            if (!v || !*v) return usage();
+            if (arg == "--search") options.search = v;
+            if (arg == "--open-url") options.openURL = v;
+            if (arg == "--shortcut") options.shortcut = v;
+            if (arg == "--activity") {
+                if (!parseActivity(v)) {
+                    std::fprintf(stderr, "hx_connect: --activity %s: give TYPE?KEY=VALUE&... with encoded values\n", v);
+                    return 2;
+                }
+                options.activity = v;
+            }
         } else if (arg == "--service" || arg == "--ingestion" || arg == "--out" || arg == "--seconds" ||
                    arg == "--device" || arg == "--user" || arg == "--input" || arg == "--locations" ||
                    arg == "--placemarks") {
@@ -413,6 +580,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hx_connect: the device's contacts and pictures: %s\n",
                      furnished.error().localizedDescription().c_str());
     hxrun::installLocationPrompt(window);
+    if (auto read = services::SearchableIndex::defaultSearchableIndex()->readFromFile(searchIndexFile()); !read)
+        std::fprintf(stderr, "hx_connect: the search index starts empty: %s\n",
+                     read.error().localizedDescription().c_str());
     auto app = makeApplication(options.device);
     HXApplicationModel::setSharedDelegate(app);
     foundation::Application::shared().setDelegate(app);
@@ -421,6 +591,7 @@ int main(int argc, char** argv) {
     app->setScreens(std::make_shared<HXUIScreens>());
     configureTelemetry(*app, options);
     app->applicationDidFinishLaunchingWithOptions();
+    if (!harness) deliverEntryPoints(*app, options);
     services::replayLocationRoute(route);
 
     // The first data load starts at the first reachability report of the service host; the
@@ -429,6 +600,9 @@ int main(int argc, char** argv) {
     if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()); reach && !app->lockShown)
         dispatch::Queue::main()->async([app, reach] { app->reachabilityChanged(reach->currentReachabilityStatus()); });
     const int rc = harness ? runHeadless(*app, *harness, options) : runInWindow(*app, window, options);
+    if (auto written = services::SearchableIndex::defaultSearchableIndex()->writeToFile(searchIndexFile()); !written)
+        std::fprintf(stderr, "hx_connect: the search index was not kept: %s\n",
+                     written.error().localizedDescription().c_str());
     HXApplicationModel::setSharedDelegate(nullptr);
     return rc;
 }

@@ -200,4 +200,7 @@ public:
         (void)roles, (void)conversationID;
         return nullptr;
     }
+    // A memory warning: the pictures the screens share and can make again (the default contact
+    // picture) are let go.
+    virtual void releaseSharedPictures() {}
 };

@@ -8,26 +8,57 @@
 #include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
+#include "platform/services/user_notifications.h"
 #include "service/conversation_title.h"
 #include "service/request_machinery.h"
 
+namespace {
+
+// The notification centre's delegate on the application object's behalf.
+class NotificationResponder : public services::UserNotificationCenterDelegate {
+public:
+    explicit NotificationResponder(std::weak_ptr<HX_ConnectAppDelegate> app) : app_(std::move(app)) {}
+    void didReceiveNotificationResponse(const services::NotificationResponse& response,
+                                        std::function<void()> completion) override {
+        auto app = app_.lock();
+        if (!app) {
+            if (completion) completion();
+            return;
+        }
+        app->didReceiveNotificationResponse(response.actionIdentifier, response.userInfo, response.userText,
+                                            std::move(completion));
+    }
+
+private:
+    std::weak_ptr<HX_ConnectAppDelegate> app_;
+};
+
+}  // namespace
+
 void HX_ConnectAppDelegate::registerForUserNotifications() {
     record("registerForUserNotifications");
-    const services::NotificationAction markRead{"com.hxconnect.markRead", "Mark as read"};
-    services::NotificationAction reply{"com.hxconnect.composeReply", "Reply"};
+    auto center = services::UserNotificationCenter::currentNotificationCenter();
+    if (auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock())) {
+        if (!notificationDelegate_) notificationDelegate_ = std::make_shared<NotificationResponder>(self);
+        center->setDelegate(notificationDelegate_);
+    }
+    using foundation::localizedString;
+    const services::NotificationAction markRead{"com.hxconnect.markRead", *titleForConversationAction(5)};
+    services::NotificationAction reply{"com.hxconnect.composeReply", localizedString("Reply")};
     reply.textInput = true;
-    reply.textInputButtonTitle = "Send";
-    reply.textInputPlaceholder = "Text Message";
+    reply.textInputButtonTitle = localizedString("Send");
+    reply.textInputPlaceholder = localizedString("Text Message");
     auto category = [](std::string identifier, std::vector<services::NotificationAction> actions) {
         services::NotificationCategory made;
         made.identifier = std::move(identifier);
         made.actions = std::move(actions);
-        made.hiddenPreviewsBodyPlaceholder = "HIDDEN_BODY_SUMMARY";
-        made.categorySummaryFormat = "NOTIFICATION_SUMMARY";
+        made.hiddenPreviewsBodyPlaceholder = localizedString("HIDDEN_BODY_SUMMARY");
+        made.categorySummaryFormat = localizedString("NOTIFICATION_SUMMARY");
         return made;
     };
     services::NotificationSettings::shared().setNotificationCategories({
@@ -53,6 +84,11 @@ std::string pendingValue(const std::string& text, int decodes = 2) {
 }
 
 std::string stringOf(const foundation::Dictionary& d, const char* key) { return d.get(key).stringValue(); }
+
+bool isInteger(const std::string& text) {
+    const size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+    return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
+}
 
 }  // namespace
 
@@ -267,10 +303,16 @@ bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const 
         const std::string identifier = stringOf(info, services::kSearchableItemActivityIdentifier);
         auto parts = foundation::split(identifier, ".");
         if (identifier.empty() || parts.size() < 3) return false;
-        const std::string id = parts[0];
-        const long messageNumber = foundation::Value(parts[1]).int64Value(-1);
-        const std::string user =
-            decoded(foundation::join(std::vector<std::string>(parts.begin() + 2, parts.end()), "."));
+        // The id, the message's number and the user, joined by ".": the number is the first part
+        // after the id that is an integer, so an id with dots of its own ("t.+15550100") stays whole.
+        size_t number = 1;
+        while (number + 1 < parts.size() && !isInteger(parts[number])) ++number;
+        if (number + 1 >= parts.size()) number = 1;
+        const std::string id =
+            foundation::join(std::vector<std::string>(parts.begin(), parts.begin() + static_cast<long>(number)), ".");
+        const long messageNumber = foundation::Value(parts[number]).int64Value(-1);
+        const std::string user = decoded(foundation::join(
+            std::vector<std::string>(parts.begin() + static_cast<long>(number) + 1, parts.end()), "."));
         if (canActNow()) {
             switchAccountIfNeeded(user, true);
             openConversationWithID(id, std::nullopt, messageNumber);

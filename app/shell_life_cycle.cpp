@@ -187,7 +187,10 @@ void HX_ConnectAppDelegate::applicationWillTerminate() {
 
 void HX_ConnectAppDelegate::applicationDidReceiveMemoryWarning() {
     record("releaseLoadingController");
+    // The overlay's controller goes with its view when it is taken away; one still on screen
+    // stays, or nothing could take it away again.
     versionString_.reset();
+    screens().releaseSharedPictures();
     releasePhoneFormatterIfUnused();
     releaseCachedContacts();
     (void)foundation::UserDefaults::standardUserDefaults()->synchronize();

@@ -65,6 +65,36 @@ double BackgroundFetch::minimumBackgroundFetchInterval() const {
     std::lock_guard lock(mutex_);
     return interval_;
 }
+void BackgroundFetch::setSystemMinimumInterval(double seconds) {
+    std::lock_guard lock(mutex_);
+    systemMinimum_ = std::max(0.0, seconds);
+}
+double BackgroundFetch::systemMinimumInterval() const {
+    std::lock_guard lock(mutex_);
+    return systemMinimum_;
+}
+bool BackgroundFetch::isFetchDue(double now, double since) const {
+    std::lock_guard lock(mutex_);
+    if (status_ != BackgroundRefreshStatus::Available || interval_ == kBackgroundFetchIntervalNever || running_)
+        return false;
+    const double wait = std::max(interval_, systemMinimum_);
+    const double from = lastBegan_ ? std::max(*lastBegan_, since) : since;
+    return now - from >= wait;
+}
+void BackgroundFetch::fetchBegan(double now) {
+    std::lock_guard lock(mutex_);
+    lastBegan_ = now;
+    running_ = true;
+    ++begun_;
+}
+void BackgroundFetch::fetchEnded() {
+    std::lock_guard lock(mutex_);
+    running_ = false;
+}
+int BackgroundFetch::fetchesBegun() const {
+    std::lock_guard lock(mutex_);
+    return begun_;
+}
 
 KeyValueStore& KeyValueStore::shared() {
     static KeyValueStore instance;
@@ -270,6 +300,10 @@ void resetDeviceServices() {
         std::lock_guard lock(fetch.mutex_);
         fetch.status_ = BackgroundRefreshStatus::Available;
         fetch.interval_ = kBackgroundFetchIntervalNever;
+        fetch.systemMinimum_ = 30;
+        fetch.lastBegan_.reset();
+        fetch.running_ = false;
+        fetch.begun_ = 0;
     }
     {
         auto& kv = KeyValueStore::shared();

@@ -81,11 +81,30 @@ public:
     // Never until the app asks for another interval.
     double minimumBackgroundFetchInterval() const;
 
+    // ---- the system's side (the window's background, the run's option)
+
+    // The least time the system leaves between fetches however short the interval asked (the
+    // minimum interval means this much).
+    void setSystemMinimumInterval(double seconds);
+    double systemMinimumInterval() const;
+    // Whether a fetch is due at now (the process clock) for an app in the background since
+    // `since`: refresh is available, an interval is asked for, no fetch is running, and that
+    // interval (at least the system's) has passed since then and since the last fetch began.
+    bool isFetchDue(double now, double since) const;
+    // A fetch starts; it runs until the app answers it.
+    void fetchBegan(double now);
+    void fetchEnded();
+    int fetchesBegun() const;
+
 private:
     friend void resetDeviceServices();
     mutable std::mutex mutex_;
     BackgroundRefreshStatus status_ = BackgroundRefreshStatus::Available;
     double interval_ = kBackgroundFetchIntervalNever;
+    double systemMinimum_ = 30;
+    std::optional<double> lastBegan_;
+    bool running_ = false;
+    int begun_ = 0;
 };
 
 // ---- the cloud key-value store

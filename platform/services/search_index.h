@@ -1,10 +1,12 @@
 // The on-device search index: searchable items with a unique id, a domain id and their
-// attributes. No system index exists here, so the default index is an in-memory one that the
-// app's code fills and tests inspect.
+// attributes. The default index lives in memory; the system keeps it across launches, which the
+// run does by reading it from a file of the app home at the start and writing it back at the end
+// (readFromFile, writeToFile). The system's search finds items by their texts.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/foundation/error.h"
 #include "platform/foundation/flat_map.h"
 #include "platform/foundation/thread_annotations.h"
 
@@ -49,6 +52,17 @@ public:
     void deleteAllSearchableItems();
 
     std::vector<SearchableItem> items() const;
+
+    // ---- the system's side
+
+    // Items whose title or description holds every word of query (in any case), at most limit,
+    // in the order first indexed. An empty query finds nothing.
+    std::vector<SearchableItem> search(std::string_view query, size_t limit) const;
+    // Every item as JSON, written atomically.
+    foundation::Status writeToFile(const std::filesystem::path& path) const;
+    // Replaces the index with the items of a file writeToFile wrote; a missing file is an empty
+    // index, a file that does not read is an error and leaves the index as it was.
+    foundation::Status readFromFile(const std::filesystem::path& path);
 
 private:
     // Strings shared by many items (content type, account, domain, title), kept once each and

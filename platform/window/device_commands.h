@@ -5,16 +5,24 @@
 #pragma once
 
 #include <functional>
+#include <string>
+
+#include "platform/foundation/value.h"
 
 #include "platform/toolkit/window.h"
 
 namespace windowing {
 
-// The application object's life-cycle calls, made around the platform's notifications.
+// The application object's calls, made around the platform's notifications: its life cycle, a
+// background fetch (answered through the completion with the platform's result), and what opens
+// the app at a place (an address of its scheme, an activity to continue).
 struct ApplicationHooks {
     std::function<void()> didReceiveMemoryWarning;
     std::function<void()> didEnterBackground;
     std::function<void()> willEnterForeground;
+    std::function<void(std::function<void(int)> completion)> performFetch;
+    std::function<void(const std::string& url)> openURL;
+    std::function<void(const std::string& activityType, const foundation::Dictionary& userInfo)> continueActivity;
 };
 
 // Motion began and ended on the first responder, else on the root controller.

@@ -6,9 +6,12 @@
 #include <functional>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/codecs.h"
+#include "platform/services/device.h"
+#include "platform/services/search_index.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/menu_panel.h"
@@ -39,7 +42,10 @@ foundation::Error sdlError(const SdlLibrary& sdl, const std::string& what) {
 }  // namespace
 
 FrontEnd::FrontEnd(toolkit::Window& window, FrontEndOptions options)
-    : toolkitWindow_(window), options_(std::move(options)), previousTimedAnimations_(toolkit::Animations::timed()) {
+    : toolkitWindow_(window),
+      options_(std::move(options)),
+      previousTimedAnimations_(toolkit::Animations::timed()),
+      banners_(window) {
     toolkit::Animations::setTimed(options_.timedAnimations);
 }
 
@@ -179,6 +185,11 @@ void FrontEnd::handleKey(const SDL_KeyboardEvent& key) {
         if (!key.repeat) runCommand(*command);
         return;
     }
+    // Escape closes the system's prompt.
+    if (key.keysym.sym == SDLK_ESCAPE && prompt()) {
+        prompt_->close();
+        return;
+    }
     // A menu on screen takes its keys (arrows, Return, Escape) before the focused text does.
     if (toolkit::MenuPanel* menu = toolkit::MenuPanel::shown(&toolkitWindow_)) {
         const KeyMeaning keys = keyMeaning(key.keysym.sym, key.keysym.mod, false);
@@ -237,6 +248,10 @@ void FrontEnd::runCommand(DeviceCommand command) {
             break;
         case DeviceCommand::TakeScreenshot:
             screenshotRequested_ = true;
+            break;
+        case DeviceCommand::OpenURL:
+        case DeviceCommand::Search:
+            openPrompt(command);
             break;
     }
 }
@@ -395,11 +410,58 @@ bool FrontEnd::frameWanted(bool scripted, bool fromDisplayLink) const {
 
 void FrontEnd::frame() { frame(false); }
 
+void FrontEnd::serveSystem() {
+    const double now = dispatch::clock().now();
+    banners_.update(now);
+    if (!foundation::Application::shared().isInBackground()) {
+        backgroundSince_.reset();
+        return;
+    }
+    if (!backgroundSince_) backgroundSince_ = now;
+    auto& fetch = services::BackgroundFetch::shared();
+    if (!options_.hooks.performFetch || !fetch.isFetchDue(now, *backgroundSince_)) return;
+    fetch.fetchBegan(now);
+    options_.hooks.performFetch([](int) { services::BackgroundFetch::shared().fetchEnded(); });
+}
+
+void FrontEnd::openPrompt(DeviceCommand command) {
+    if (prompt_) prompt_->close();
+    if (toolkit::MenuPanel::shown(&toolkitWindow_)) return;
+    Prompt::Setup setup;
+    if (command == DeviceCommand::OpenURL) {
+        setup.title = "Open URL";
+        setup.placeholder = "hxconnect://";
+        setup.submit = [hook = options_.hooks.openURL](const std::string& text) {
+            const std::string url = foundation::trim(text);
+            if (hook && !url.empty()) hook(url);
+            return std::vector<Prompt::Hit>{};
+        };
+    } else {
+        setup.title = "Search";
+        setup.placeholder = "Search";
+        setup.listsHits = true;
+        setup.submit = [](const std::string& text) {
+            std::vector<Prompt::Hit> hits;
+            for (const auto& item : services::SearchableIndex::defaultSearchableIndex()->search(text, 6))
+                hits.push_back({item.attributeSet.title, item.attributeSet.contentDescription, item.uniqueIdentifier});
+            return hits;
+        };
+        // A hit continues the app with the platform's searchable-item activity.
+        setup.choose = [hook = options_.hooks.continueActivity](const std::string& identifier) {
+            if (hook)
+                hook(services::kSearchableItemActionType,
+                     foundation::Dictionary{{services::kSearchableItemActivityIdentifier, identifier}});
+        };
+    }
+    prompt_ = Prompt::open(toolkitWindow_, std::move(setup));
+}
+
 void FrontEnd::frame(bool fromDisplayLink) {
     const bool scripted = !scriptFinished();
     playScript();
     pumpEvents();
     if (closed_) return;
+    serveSystem();
     if (!frameWanted(scripted, fromDisplayLink)) {
         // Nothing but this frame's own fire ran: the next frame compares against the same state.
         if (fromDisplayLink) ++drawnServed_;

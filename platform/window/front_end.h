@@ -1,9 +1,12 @@
 // The desktop window of the app: an SDL window as big as the toolkit window's screen profile at
 // its scale, redrawn from the snapshot renderer on a display link. The mouse is one finger (held
 // still, it is a long press), the wheel scrolls the scroll view under the pointer, the keyboard
-// types into the first responder and sends key commands, and F1-F6 stand for the device: shake,
-// rotate, light/dark, memory warning, background/foreground and a screenshot of what the window
-// shows, read back from its render target.
+// types into the first responder and sends key commands, and F1-F8 stand for the device: shake,
+// rotate, light/dark, memory warning, background/foreground, a screenshot of what the window
+// shows (read back from its render target), the system's prompt for an address to open and its
+// search. The window also plays the system's part in what reaches the app from outside: each
+// notification the centre delivers shows as a banner (sheets.h), and while the app is in the
+// background the background fetches come at the interval it asked for.
 #pragma once
 
 #include <filesystem>
@@ -24,6 +27,7 @@
 #include "platform/window/input_script.h"
 #include "platform/window/keys.h"
 #include "platform/window/sdl_library.h"
+#include "platform/window/sheets.h"
 
 namespace windowing {
 
@@ -81,6 +85,11 @@ public:
     double pointsToPixels() const;
     SDL_Window* sdlWindow() const { return window_; }
     const std::vector<std::filesystem::path>& screenshots() const { return screenshots_; }
+    NotificationBanners& banners() { return banners_; }
+    // The open prompt (an address, a search), nullptr when none.
+    Prompt* prompt() const { return prompt_ && prompt_->isOpen() ? prompt_.get() : nullptr; }
+    // The system's own work of this moment: due notifications as banners, a due background fetch.
+    void serveSystem();
 
 private:
     FrontEnd(toolkit::Window& window, FrontEndOptions options);
@@ -90,6 +99,7 @@ private:
     void runCommand(DeviceCommand command);
     void handleKey(const SDL_KeyboardEvent& key);
     void handleWheel(const SDL_MouseWheelEvent& wheel);
+    void openPrompt(DeviceCommand command);
     void playScript();
     void stopScript(const InputStep& step, const std::string& why);
     foundation::Status saveScreenshot();
@@ -127,6 +137,9 @@ private:
     uint64_t drawnEvents_ = 0;
     uint64_t drawnRedrawRequests_ = 0;
     uint64_t drawnServed_ = 0;
+    NotificationBanners banners_;
+    std::unique_ptr<Prompt> prompt_;
+    std::optional<double> backgroundSince_;
 };
 
 }  // namespace windowing

@@ -18,6 +18,8 @@ const std::vector<DeviceKey>& deviceKeys() {
         {SDLK_F4, DeviceCommand::SendMemoryWarning, "memory warning"},
         {SDLK_F5, DeviceCommand::ToggleBackground, "background/foreground"},
         {SDLK_F6, DeviceCommand::TakeScreenshot, "screenshot"},
+        {SDLK_F7, DeviceCommand::OpenURL, "open a URL"},
+        {SDLK_F8, DeviceCommand::Search, "search"},
     };
     return keys;
 }

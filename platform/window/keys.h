@@ -11,7 +11,16 @@
 
 namespace windowing {
 
-enum class DeviceCommand { Shake, Rotate, ToggleAppearance, SendMemoryWarning, ToggleBackground, TakeScreenshot };
+enum class DeviceCommand {
+    Shake,
+    Rotate,
+    ToggleAppearance,
+    SendMemoryWarning,
+    ToggleBackground,
+    TakeScreenshot,
+    OpenURL,  // the system's prompt for an address to open
+    Search,   // the system's search of the on-device index
+};
 
 struct DeviceKey {
     SDL_Keycode key;
@@ -19,7 +28,7 @@ struct DeviceKey {
     const char* meaning;  // for the window's help line
 };
 
-// F1 to F6, whatever modifiers are held.
+// F1 to F8, whatever modifiers are held.
 const std::vector<DeviceKey>& deviceKeys();
 std::optional<DeviceCommand> deviceCommandForKey(SDL_Keycode key);
 

@@ -1222,6 +1222,12 @@ TEST_F(ShellEntry, ShortcutsAndUserActivities) {
         services::kSearchableItemActionType,
         Dictionary{{services::kSearchableItemActivityIdentifier, "c9.4.bob%40example.test"}}));
     EXPECT_EQ(app->pendingURL(), "hxconnect://reply?conversationID=c9&messageNum=4&account=bob@example.test");
+    // An id with dots of its own stays whole: the number is the first integer part after it.
+    EXPECT_TRUE(app->continueUserActivity(
+        services::kSearchableItemActionType,
+        Dictionary{{services::kSearchableItemActivityIdentifier, "t.+15550100.1700000060000.bob%40example.test"}}));
+    EXPECT_EQ(app->pendingURL(),
+              "hxconnect://reply?conversationID=t.%252B15550100&messageNum=1700000060000&account=bob@example.test");
     app->lockShown = false;
 
     // A search result switches to its account, even the current one, and opens the message.

@@ -200,9 +200,14 @@ TEST_F(SMS, AMessageTheServiceCannotTakeNowIsKeptAndGoesAtTheNextDrain) {
 // the message arrives once, and the second sender hears how it went. Another text, or the same
 // text to another conversation, is a message of its own.
 TEST_F(SMS, SendingAgainWhatTheQueueKeepsFollowsTheKeptCopy) {
+    // The service failing keeps the message for a later drain.
+    auto kept = std::make_shared<int>(0);
+    auto countKept = [kept](const HXSendAnswer& a) {
+        if (a.kind == HXSendAnswer::Kind::Kept) ++*kept;
+    };
     service->inject(emulator::Fault::ServerErrorEmpty, kSend);
-    sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt);
-    ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] == 1; }));
+    sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt, countKept);
+    ASSERT_TRUE(runUntil([&] { return idle() && *kept == 1; }));
     ASSERT_EQ(sender->accountQueue().keys(), std::vector<foundation::Key>{"1"});
     std::vector<HXSendAnswer::Kind> heard;
     sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt,
@@ -216,8 +221,8 @@ TEST_F(SMS, SendingAgainWhatTheQueueKeepsFollowsTheKeptCopy) {
 
     // Kept again (the service failing on): other messages are kept beside it, each once.
     service->inject(emulator::Fault::ServerErrorEmpty, kSend, 3);
-    sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt);
-    ASSERT_TRUE(runUntil([&] { return idle() && posted["kSMSSendingFailureNotification"] == 2; }));
+    sender->sendSMS("keep me", std::string("+15550103000"), std::nullopt, countKept);
+    ASSERT_TRUE(runUntil([&] { return idle() && *kept == 2; }));
     sender->sendSMS("another", std::string("+15550103000"), std::nullopt);
     sender->sendSMS("keep me", std::nullopt, std::string("t.+15550103000"));
     ASSERT_TRUE(runUntil([&] { return idle(); }));

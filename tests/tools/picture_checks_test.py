@@ -426,7 +426,7 @@ class BubbleTextInsets(unittest.TestCase):
             texts = [v for v in inside if v[0] == "TextView" and v[3].strip()]
             if not texts or frame[1] < top or frame[1] + frame[3] > bottom:
                 continue
-            rows.append((label, texts[0][2], "\u202e" in label))
+            rows.append((label, texts[0][2], "\u2067" in label))
         self.assertTrue(any(rtl for _, _, rtl in rows) and any(not rtl for _, _, rtl in rows))
         for style in STYLES:
             image = picture("conversation", f"conversation_arabic_phone_{style}.png")

@@ -27,6 +27,7 @@
 #include "ui/shell/options_popover.h"
 #include "ui/shell/split_view_master.h"
 #include "ui/signin/login_panel.h"
+#include "ui/widgets/default_contact_image.h"
 
 namespace {
 
@@ -210,3 +211,5 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeFavorites(const HXScre
         [handBack = std::move(handBack)](const std::string& number, const std::string& name, const std::string& label,
                                          VC_Favorites& list) { return handBack(number, name, label, list); });
 }
+
+void HXUIScreens::releaseSharedPictures() { releaseDefaultContactImage(); }

@@ -36,6 +36,7 @@ public:
     std::shared_ptr<HXConversationScreen> makeConversationScreen(const HXScreenRoles& roles,
                                                                  const HXConversationSetup& setup) override;
     std::shared_ptr<toolkit::ViewController> makeAccountList(const HXScreenRoles& roles) override;
+    void releaseSharedPictures() override;
     std::shared_ptr<toolkit::ViewController> makeGroupDetails(const HXScreenRoles& roles,
                                                               const std::string& numberString) override;
     std::shared_ptr<toolkit::ViewController> makeImagePreview(const HXScreenRoles& roles, const std::string& mediaID,

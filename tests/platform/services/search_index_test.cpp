@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "tests/support/test_support.h"
 
 using services::SearchableIndex;
 using services::SearchableItem;
@@ -130,4 +133,60 @@ TEST(SearchableIndex, AnswersAsAPlainListOfItemsThroughRandomFeedsAndDeletions) 
         }
         ASSERT_EQ(render(index.items()), render(expected)) << "after step " << step;
     }
+}
+
+TEST(SearchableIndex, KeptInAFileItComesBackWholeAndItsSearchFindsEveryWordInAnyCase) {
+    hxtest::TempDir dir;
+    const auto file = dir / "Library/SearchIndex/index.json";
+    SearchableIndex index;
+    auto a = item("c1.3.ann%40x.test", "annxtest.c1", "SMS from Zoë");
+    a.attributeSet.contentDescription = "Bring the MARMALADE jar, \"please\"";
+    a.attributeSet.contentType = services::kContentTypeMessage;
+    a.attributeSet.accountIdentifier = "ann@x.test";
+    a.attributeSet.supportsPhoneCall = true;
+    auto b = item("c2.0.ann%40x.test", "annxtest.c2", "Voicemail from Bob");
+    b.attributeSet.contentDescription = "the jar is empty";
+    index.indexSearchableItems({a, b});
+    ASSERT_TRUE(index.writeToFile(file).ok());
+
+    SearchableIndex restarted;
+    restarted.indexSearchableItems({item("stale", "d")});
+    ASSERT_TRUE(restarted.readFromFile(file).ok());
+    const auto back = restarted.items();
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].uniqueIdentifier, a.uniqueIdentifier);
+    EXPECT_EQ(back[0].domainIdentifier, a.domainIdentifier);
+    EXPECT_EQ(back[0].attributeSet.title, "SMS from Zoë");
+    EXPECT_EQ(back[0].attributeSet.contentDescription, a.attributeSet.contentDescription);
+    EXPECT_EQ(back[0].attributeSet.contentType, services::kContentTypeMessage);
+    EXPECT_EQ(back[0].attributeSet.accountIdentifier, "ann@x.test");
+    EXPECT_TRUE(back[0].attributeSet.supportsPhoneCall);
+
+    const struct {
+        const char* query;
+        std::vector<std::string> ids;
+    } searches[] = {
+        {"jar", {a.uniqueIdentifier, b.uniqueIdentifier}},
+        {"marmalade JAR", {a.uniqueIdentifier}},
+        {"zoë", {a.uniqueIdentifier}},
+        {"jar bob", {b.uniqueIdentifier}},
+        {"jam", {}},
+        {"   ", {}},
+    };
+    for (const auto& s : searches) {
+        std::vector<std::string> ids;
+        for (const auto& hit : restarted.search(s.query, 10)) ids.push_back(hit.uniqueIdentifier);
+        EXPECT_EQ(ids, s.ids) << s.query;
+    }
+    EXPECT_EQ(restarted.search("jar", 1).size(), 1u);
+
+    // A file that does not read is an error naming it, and the index stays as it was; no file is
+    // an empty index.
+    std::ofstream(dir / "bad.json") << "[{\"title\": \"no id\"}]";
+    auto bad = restarted.readFromFile(dir / "bad.json");
+    ASSERT_FALSE(bad.ok());
+    EXPECT_NE(bad.error().localizedDescription().find("bad.json"), std::string::npos);
+    EXPECT_EQ(restarted.items().size(), 2u);
+    ASSERT_TRUE(restarted.readFromFile(dir / "none.json").ok());
+    EXPECT_TRUE(restarted.items().empty());
 }

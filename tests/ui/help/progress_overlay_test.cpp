@@ -17,6 +17,7 @@
 #include "tests/support/test_support.h"
 #include "ui/help/vc_progress.h"
 #include "ui/shell/ui_screens.h"
+#include "ui/widgets/default_contact_image.h"
 
 namespace {
 
@@ -81,8 +82,15 @@ TEST_F(ProgressOverlay, APresentedScreenIsCoveredAndWithoutAMakerOnlyTheRequestI
     ASSERT_NE(app->loadingController(), nullptr);
     EXPECT_EQ(app->loadingController()->view()->superview(), panel->view().get());
 
-    // A memory warning while it is up does not orphan it: removal still takes it away.
+    // A memory warning while it is up does not orphan it: removal still takes it away. The
+    // shared default contact picture is let go, and made anew when next asked for.
+    const auto picture = defaultContactImage();
+    ASSERT_TRUE(picture);
     app->applicationDidReceiveMemoryWarning();
+    EXPECT_NE(app->loadingController(), nullptr);
+    const auto again = defaultContactImage();
+    ASSERT_TRUE(again);
+    EXPECT_NE(again, picture);
     app->removeLoadingOverlay();
     harness.settle();
     EXPECT_TRUE(overlayViews().empty());

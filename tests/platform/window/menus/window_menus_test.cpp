@@ -13,6 +13,7 @@
 #include "platform/toolkit/renderer.h"
 #include "platform/window/front_end.h"
 #include "platform/window/input_script.h"
+#include "tests/platform/window/window_play.h"
 #include "tests/ui/conversation/playback_support.h"
 #include "ui/messages/vc_messages.h"
 
@@ -100,13 +101,7 @@ struct MenusOn : hxtest::PlaybackFixture<Form> {
     }
     // A script's lines as the window's events, handled at once.
     void play(const std::string& lines) {
-        auto steps = windowing::parseInputScript(lines);
-        ASSERT_TRUE(steps.ok()) << lines;
-        for (const auto& step : *steps)
-            for (SDL_Event event :
-                 windowing::eventsForStep(step, frontEnd->pointsToPixels(), frontEnd->windowID(), last))
-                ASSERT_EQ(windowing::sdlLibrary().value()->PushEvent(&event), 1);
-        frontEnd->pumpEvents();
+        hxtest::playInWindow(*frontEnd, lines, last);
         this->harness.settle();
     }
     std::string at(Point p) { return std::to_string(p.x) + " " + std::to_string(p.y); }

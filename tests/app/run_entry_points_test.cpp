@@ -1,0 +1,90 @@
+// What the platform hands the app from outside, given to the program as its run options: an
+// address of the app's scheme, a home-screen shortcut and an activity each land where they say,
+// and a search of the index the system keeps finds a message after a restart and opens its
+// conversation.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "emulator/emulator.h"
+#include "emulator/ingestion_service.h"
+#include "platform/foundation/strings.h"
+#include "platform/foundation/url.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunEntryPoints : ::testing::Test {
+    fs::path program = fs::path(HX_BINARY_DIR) / "app/hx_connect";
+    emulator::Emulator service;
+    emulator::IngestionService ingestion;
+    hxtest::TempDir home;
+    std::string threadID, word;
+    std::string printed;  // by the last run
+
+    void SetUp() override {
+        if (!fs::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+        ASSERT_TRUE(service.start().ok());
+        // A text conversation whose message carries a word no other message has.
+        threadID = "t.+15550181";
+        word = "marmalade";
+        service.withAccount([&](emulator::Account& a) {
+            emulator::Thread t;
+            t.id = threadID;
+            t.numbers = {"+15550181"};
+            emulator::Message m;
+            m.id = "m181";
+            m.startTimeMs = 1'700'000'000'000;
+            m.text = "Bring the Marmalade jar back please";
+            m.fromNumber = "+15550181";
+            t.items.push_back(m);
+            a.threads.push_back(t);
+            return 0;
+        });
+    }
+    // One headless run in the same home; what the app showed where the entry landed.
+    std::string run(const std::string& options, const std::string& name) {
+        hxtest::TempDir out;
+        printed.clear();
+        const int rc =
+            hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
+                                   "' --headless --seconds 30 --service " + service.origin() + " --ingestion " +
+                                   ingestion.baseURL() + " --out '" + out.path().string() + "' " + options + " 2>&1",
+                               &printed);
+        EXPECT_EQ(rc, 0) << name << ": " << printed;
+        std::ifstream in(out / "entry.txt");
+        std::stringstream text;
+        text << in.rdbuf();
+        if (!options.empty()) {
+            EXPECT_FALSE(text.str().empty()) << name << ": no entry.txt\n" << printed;
+        }
+        return text.str();
+    }
+};
+
+TEST_F(RunEntryPoints, AURLAShortcutAndAnActivityLandWhereTheySayAndASearchFindsAfterARestart) {
+    // The first run signs in, loads the lists and indexes their messages; the index is kept.
+    run("", "first run");
+    ASSERT_TRUE(fs::exists(home / "Library/SearchIndex/index.json"));
+
+    const std::string url = "hxconnect://reply?conversationID=" + foundation::queryItemEncoded(threadID);
+    const std::string conversation = run("--open-url '" + url + "'", "URL");
+    EXPECT_NE(conversation.find("VC_Conversation"), std::string::npos) << conversation;
+
+    const std::string compose = run("--shortcut com.hxconnect.shortcut_sms", "shortcut");
+    EXPECT_NE(compose.find("VC_NewMessage"), std::string::npos) << compose;
+
+    const std::string dialPad = run("--activity 'com.hxconnect.activity_call?account=x'", "activity");
+    EXPECT_NE(dialPad.find("\"*Call"), std::string::npos) << dialPad;
+
+    // A restart later, the store marks the messages indexed and adds none again: the search finds
+    // the word in the index the system kept, and its hit opens the conversation.
+    const std::string found = run("--search " + word, "search");
+    EXPECT_NE(found.find("VC_Conversation"), std::string::npos) << word << "\n" << printed << found;
+}
+
+}  // namespace
