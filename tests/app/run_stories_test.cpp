@@ -12,6 +12,7 @@
 #include "app/run_device.h"
 #include "emulator/playback_media.h"
 #include "model/account.h"
+#include "model/quick_setting.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/audio_output.h"
 #include "platform/services/audio_player.h"

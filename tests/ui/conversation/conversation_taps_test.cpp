@@ -408,7 +408,7 @@ TEST_F(TabletTaps, APictureFillsFromItsOwnDownloadAndAGIFIsSharedAsItsBytes) {
 
     (void)harness.openContextMenu(screen->tableView(), row(2));
     ASSERT_TRUE(settleRequests());
-    screen->tableView()->dismissContextMenu();  // a menu on screen takes every touch until it goes
+    screen->tableView().dismissContextMenu();  // a menu on screen takes every touch until it goes
     harness.settle();
     auto session = harness.openContextMenu(screen->tableView(), row(2));
     ASSERT_TRUE(session && session->menu);
